@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Pelorin builds and tests with. Idempotent: it only calls
+# apt-get when a package is missing, and refreshes the package lists first in that case.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential g++ cmake pkg-config ccache git
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libicu-dev libssl-dev uuid-dev libffi-dev zlib1g-dev
+  libsqlite3-dev libxml2-dev libprotobuf-c-dev protobuf-c-compiler
+  nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
+  libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "setup: installing ${missing[*]}"
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Builds Pelorin and every test in a Debug build with AddressSanitizer and
+# UndefinedBehaviorSanitizer, then runs every test. Exits non-zero when a test fails.
+# PELORIN_TSAN=1 builds and runs the tests under ThreadSanitizer instead.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+jobs=$(nproc)
+if [ "${PELORIN_TSAN:-0}" = "1" ]; then
+  build="$root/build/tsan"
+  flags=(-DPELORIN_TSAN=ON -DPELORIN_SANITIZE=OFF)
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}"
+else
+  build="$root/build/debug"
+  flags=(-DPELORIN_SANITIZE=ON)
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
+  export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+fi
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug "${flags[@]}"
+cmake --build "$build" -j "$jobs"
+cd "$build"
+ctest --output-on-failure -j "$jobs" --timeout 300 "$@"
