@@ -102,6 +102,16 @@ TEST(ValueTest, KindsAndTypedGetters) {
   EXPECT_TRUE(s["key"].isNil());
 }
 
+TEST(ValueTest, FromVectors) {
+  Value names(std::vector<std::string>{"a", "b"});
+  ASSERT_TRUE(names.isArray());
+  EXPECT_EQ(names[1].string(), "b");
+  Value ids(std::vector<long long>{1, 2, 3});
+  EXPECT_EQ(ids.count(), 3u);
+  EXPECT_EQ(ids[2], Value(3));
+  EXPECT_TRUE(ids[3].isNil());
+}
+
 TEST(ValueTest, PlatformConversions) {
   EXPECT_EQ(Value("7").intValue(), 7);
   EXPECT_EQ(Value(" 12abc").intValue(), 12);
