@@ -363,7 +363,10 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
         std::string ch;
         if (a && a->isNumeric()) {
           unsigned long long v = a->asUnsigned();
-          char32_t cp = conv == 'c' ? static_cast<unsigned char>(v) : static_cast<char16_t>(v);
+          // %c is a byte, %C a UTF-16 unit, %lc a wide character (a code point here).
+          char32_t cp = spec.length == "l" ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
+                        : conv == 'c'      ? static_cast<unsigned char>(v)
+                                           : static_cast<char16_t>(v);
           if (cp != 0) str::appendUtf8(ch, cp);
         } else if (a) {
           ch = str::substringToIndex(a->text(), 1);
