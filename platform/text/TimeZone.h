@@ -1,0 +1,44 @@
+#pragma once
+// Time zones: named Olson zones ("Europe/Paris", "GMT", "UTC", "Universal") or fixed offsets
+// from GMT. Times are seconds since 1970. The default zone starts as the system's and can be
+// replaced for the process (tests pin it).
+#include <optional>
+#include <string>
+
+namespace ns {
+
+class TimeZone {
+ public:
+  // GMT.
+  TimeZone();
+
+  // nullopt for a name the zone database does not know.
+  static std::optional<TimeZone> timeZoneWithName(const std::string& name);
+  // A zone "GMT+0100" style for a fixed offset; nullopt beyond ±18 hours.
+  static std::optional<TimeZone> timeZoneForSecondsFromGMT(long seconds);
+  // Abbreviations "GMT", "UTC", "CET", "PST", ... map to their zones.
+  static std::optional<TimeZone> timeZoneWithAbbreviation(const std::string& abbreviation);
+  static TimeZone GMT() { return TimeZone(); }
+
+  static TimeZone systemTimeZone();
+  static TimeZone defaultTimeZone();
+  static TimeZone localTimeZone() { return defaultTimeZone(); }
+  static void setDefaultTimeZone(std::optional<TimeZone> zone);
+
+  const std::string& name() const { return name_; }
+  long secondsFromGMTForDate(double secondsSince1970) const;
+  long secondsFromGMT() const;
+  bool isDaylightSavingTimeForDate(double secondsSince1970) const;
+
+  // For the ICU-based formatters: a fixed-offset zone keeps its offset here.
+  bool isFixedOffset() const { return fixed_.has_value(); }
+  long fixedOffset() const { return fixed_.value_or(0); }
+
+  friend bool operator==(const TimeZone&, const TimeZone&) = default;
+
+ private:
+  std::string name_;
+  std::optional<long> fixed_;
+};
+
+}  // namespace ns
