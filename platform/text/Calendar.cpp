@@ -10,7 +10,8 @@ using namespace icu_support;
 
 Calendar::Calendar() : timeZone_(TimeZone::defaultTimeZone()), locale_(Locale::currentLocale()) {}
 
-DateComponents Calendar::components(std::uint32_t units, double secondsSince1970) const {
+DateComponents Calendar::components(std::uint32_t units, const Date& date) const {
+  const double secondsSince1970 = date.timeIntervalSince1970();
   DateComponents c;
   auto cal = gregorian(timeZone_, locale_);
   if (!cal || !std::isfinite(secondsSince1970)) return c;
@@ -45,7 +46,7 @@ DateComponents Calendar::components(std::uint32_t units, double secondsSince1970
   return c;
 }
 
-std::optional<double> Calendar::dateFromComponents(const DateComponents& c) const {
+std::optional<Date> Calendar::dateFromComponents(const DateComponents& c) const {
   auto cal = gregorian(c.timeZone.value_or(timeZone_), locale_);
   if (!cal) return std::nullopt;
   cal->clear();
@@ -63,7 +64,7 @@ std::optional<double> Calendar::dateFromComponents(const DateComponents& c) cons
   if (U_FAILURE(status)) return std::nullopt;
   double seconds = fromUDate(date);
   if (valid(c.nanosecond)) seconds += static_cast<double>(c.nanosecond) / 1e9;
-  return seconds;
+  return Date::dateWithTimeIntervalSince1970(seconds);
 }
 
 }  // namespace ns

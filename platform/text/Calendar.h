@@ -1,10 +1,11 @@
 #pragma once
-// The Gregorian calendar: a date (seconds since 1970) broken into components in a time zone,
+// The Gregorian calendar: a date broken into components in a time zone,
 // and components put back together.
 #include <climits>
 #include <cstdint>
 #include <optional>
 
+#include "platform/core/Date.h"
 #include "platform/text/Locale.h"
 #include "platform/text/TimeZone.h"
 
@@ -66,10 +67,10 @@ class Calendar {
   long firstWeekday() const { return firstWeekday_; }
   void setFirstWeekday(long weekday) { firstWeekday_ = weekday; }
 
-  DateComponents components(std::uint32_t units, double secondsSince1970) const;
+  DateComponents components(std::uint32_t units, const Date& date) const;
   // Undefined fields take their lowest value (January, the 1st, midnight); the components' own
   // time zone wins over the calendar's. nullopt for values the calendar cannot represent.
-  std::optional<double> dateFromComponents(const DateComponents& components) const;
+  std::optional<Date> dateFromComponents(const DateComponents& components) const;
 
   friend bool operator==(const Calendar&, const Calendar&) = default;
 

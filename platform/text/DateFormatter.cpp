@@ -84,16 +84,16 @@ DateFormatter::Cache& DateFormatter::cache() const {
   return *cache_;
 }
 
-std::string DateFormatter::stringFromDate(double secondsSince1970) const {
+std::string DateFormatter::stringFromDate(const Date& date) const {
   std::lock_guard lock(mutex_);
   Cache& c = cache();
   if (!c.format) return std::string();
   icu::UnicodeString out;
-  c.format->format(toUDate(secondsSince1970), out);
+  c.format->format(toUDate(date.timeIntervalSince1970()), out);
   return toUtf8(out);
 }
 
-std::optional<double> DateFormatter::dateFromString(const std::string& text) const {
+std::optional<Date> DateFormatter::dateFromString(const std::string& text) const {
   std::lock_guard lock(mutex_);
   Cache& c = cache();
   if (!c.format || text.empty()) return std::nullopt;
@@ -101,7 +101,7 @@ std::optional<double> DateFormatter::dateFromString(const std::string& text) con
   icu::ParsePosition position(0);
   UDate date = c.format->parse(input, position);
   if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
-  return fromUDate(date);
+  return Date::dateWithTimeIntervalSince1970(fromUDate(date));
 }
 
 }  // namespace ns

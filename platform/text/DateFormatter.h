@@ -2,12 +2,13 @@
 // Dates to text and back with ICU patterns ("yyyy-MM-dd HH:mm:ss", "EEE, dd MMM yyyy HH:mm:ss
 // 'GMT'") or the locale's styles, always in the Gregorian calendar. A new formatter uses the
 // current locale and the default time zone; fixed formats should set the "en_US_POSIX" locale.
-// Dates are seconds since 1970. One formatter may be used from several threads.
+// One formatter may be used from several threads.
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
+#include "platform/core/Date.h"
 #include "platform/core/Object.h"
 #include "platform/text/Locale.h"
 #include "platform/text/TimeZone.h"
@@ -37,9 +38,9 @@ class DateFormatter : public Object {
   void setLenient(bool lenient);
   void setFormatterBehavior(Behavior) {}
 
-  std::string stringFromDate(double secondsSince1970) const;
+  std::string stringFromDate(const Date& date) const;
   // nullopt unless the whole text matches the format.
-  std::optional<double> dateFromString(const std::string& text) const;
+  std::optional<Date> dateFromString(const std::string& text) const;
 
  private:
   struct Cache;

@@ -3,7 +3,8 @@
 #include <unicode/regex.h>
 
 #include <functional>
-#include <stdexcept>
+#include "platform/core/Exception.h"
+#include "platform/core/Str.h"
 
 #include "platform/text/IcuSupport.h"
 
@@ -19,7 +20,7 @@ RegularExpression::~RegularExpression() = default;
 
 Ref<RegularExpression> RegularExpression::regularExpressionWithPattern_options_error(std::string_view pattern,
                                                                                    std::uint32_t options,
-                                                                                   std::string* error) {
+                                                                                   Error* error) {
   uint32_t flags = 0;
   if (options & CaseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
   if (options & AllowCommentsAndWhitespace) flags |= UREGEX_COMMENTS;
@@ -33,10 +34,12 @@ Ref<RegularExpression> RegularExpression::regularExpressionWithPattern_options_e
   std::unique_ptr<icu::RegexPattern> compiled(
       icu::RegexPattern::compile(toUnicode(pattern), flags, parseError, status));
   if (U_FAILURE(status) || !compiled) {
-    if (error) {
-      *error = "The value \u201c" + std::string(pattern) + "\u201d is invalid (" + u_errorName(status) +
-               " at offset " + std::to_string(parseError.offset) + ").";
-    }
+    Dictionary info;
+    info.set(NSLocalizedDescriptionKey, Value("The value \u201c" + std::string(pattern) + "\u201d is invalid."));
+    info.set("NSInvalidValue", Value(std::string(pattern)));
+    info.set(NSLocalizedFailureReasonErrorKey,
+             Value(std::string(u_errorName(status)) + " at offset " + std::to_string(parseError.offset)));
+    setError(error, Error(NSCocoaErrorDomain, 2048, std::move(info)));
     return nullptr;
   }
   Ref<RegularExpression> regex(new RegularExpression());
@@ -57,12 +60,12 @@ namespace {
 
 // Runs fn on every match inside range until it answers false.
 void enumerate(const icu::RegexPattern& pattern, const icu::UnicodeString& text, std::uint32_t options,
-               RegularExpression::Range range, const std::function<bool(const TextCheckingResult&)>& fn) {
+               Range range, const std::function<bool(const TextCheckingResult&)>& fn) {
   const auto length = static_cast<std::size_t>(text.length());
   if (range.location > length || range.length > length - range.location)
-    throw std::out_of_range("RegularExpression: range {" + std::to_string(range.location) + ", " +
-                            std::to_string(range.length) + "} out of bounds; string length " +
-                            std::to_string(length));
+    Exception::raise(NSRangeException, "RegularExpression: range {" + std::to_string(range.location) + ", " +
+                                           std::to_string(range.length) + "} out of bounds; string length " +
+                                           std::to_string(length));
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(text, status));
   if (U_FAILURE(status)) return;
@@ -85,7 +88,7 @@ void enumerate(const icu::RegexPattern& pattern, const icu::UnicodeString& text,
     for (int32_t g = 0; g <= groups; ++g) {
       int64_t s = matcher->start64(g, status);
       int64_t e = matcher->end64(g, status);
-      if (s < 0) result.ranges.push_back({TextCheckingResult::NotFound, 0});
+      if (s < 0) result.ranges.push_back({NotFound, 0});
       else result.ranges.push_back({static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)});
     }
     expectedStart = matcher->end64(status);
@@ -127,11 +130,11 @@ std::size_t RegularExpression::numberOfMatchesInString_options_range(std::string
   return count;
 }
 
-RegularExpression::Range RegularExpression::rangeOfFirstMatchInString_options_range(std::string_view text,
+Range RegularExpression::rangeOfFirstMatchInString_options_range(std::string_view text,
                                                                                     std::uint32_t options,
                                                                                     Range range) const {
   auto first = firstMatchInString_options_range(text, options, range);
-  return first ? first->range() : Range{TextCheckingResult::NotFound, 0};
+  return first ? first->range() : Range{NotFound, 0};
 }
 
 namespace {
@@ -154,7 +157,7 @@ icu::UnicodeString expand(const icu::UnicodeString& text, const TextCheckingResu
       }
       if (group <= groups) {
         auto r = result.ranges[static_cast<std::size_t>(group)];
-        if (r.location != TextCheckingResult::NotFound)
+        if (r.location != NotFound)
           out.append(text, static_cast<int32_t>(r.location), static_cast<int32_t>(r.length));
       }
     } else {
@@ -184,16 +187,16 @@ std::string RegularExpression::stringByReplacingMatchesInString_options_range_wi
 }
 
 std::vector<TextCheckingResult> RegularExpression::matchesInString(std::string_view text) const {
-  return matchesInString_options_range(text, 0, {0, utf16Length(text)});
+  return matchesInString_options_range(text, 0, {0, str::utf16Length(text)});
 }
 
 std::optional<TextCheckingResult> RegularExpression::firstMatchInString(std::string_view text) const {
-  return firstMatchInString_options_range(text, 0, {0, utf16Length(text)});
+  return firstMatchInString_options_range(text, 0, {0, str::utf16Length(text)});
 }
 
 std::string RegularExpression::stringByReplacingMatchesInString_withTemplate(std::string_view text,
                                                                             std::string_view templ) const {
-  return stringByReplacingMatchesInString_options_range_withTemplate(text, 0, {0, utf16Length(text)}, templ);
+  return stringByReplacingMatchesInString_options_range_withTemplate(text, 0, {0, str::utf16Length(text)}, templ);
 }
 
 std::string RegularExpression::replacementStringForResult_inString_template(const TextCheckingResult& result,
@@ -201,7 +204,7 @@ std::string RegularExpression::replacementStringForResult_inString_template(cons
                                                                            std::string_view templ) const {
   icu::UnicodeString source = toUnicode(text);
   for (const auto& r : result.ranges) {
-    if (r.location != TextCheckingResult::NotFound &&
+    if (r.location != NotFound &&
         (r.location > static_cast<std::size_t>(source.length()) ||
          r.length > static_cast<std::size_t>(source.length()) - r.location))
       return std::string();
@@ -226,18 +229,6 @@ std::string RegularExpression::escapedTemplateForString(std::string_view text) {
     out.push_back(c);
   }
   return out;
-}
-
-std::string RegularExpression::substring(std::string_view text, Range range) {
-  if (range.location == TextCheckingResult::NotFound) return std::string();
-  icu::UnicodeString source = toUnicode(text);
-  const auto length = static_cast<std::size_t>(source.length());
-  if (range.location > length || range.length > length - range.location) return std::string();
-  return toUtf8(source.tempSubString(static_cast<int32_t>(range.location), static_cast<int32_t>(range.length)));
-}
-
-std::size_t RegularExpression::utf16Length(std::string_view text) {
-  return static_cast<std::size_t>(toUnicode(text).length());
 }
 
 }  // namespace ns

@@ -11,20 +11,15 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/core/Types.h"
 
 namespace ns {
 
 // One match: range 0 is the whole match, range i the i-th capture group; a group that took no
 // part has location NotFound and length 0.
 struct TextCheckingResult {
-  struct Range {
-    std::size_t location = 0;
-    std::size_t length = 0;
-    friend bool operator==(const Range&, const Range&) = default;
-  };
-  static constexpr std::size_t NotFound = static_cast<std::size_t>(INTPTR_MAX);
-
   std::vector<Range> ranges;
 
   Range range() const { return ranges.empty() ? Range{NotFound, 0} : ranges[0]; }
@@ -48,20 +43,18 @@ class RegularExpression : public Object {
     MatchingWithTransparentBounds = 1 << 3,
     MatchingWithoutAnchoringBounds = 1 << 4,
   };
-  using Range = TextCheckingResult::Range;
-
-  // nullptr for an invalid pattern, with the reason in *error when given.
+  // nullptr for an invalid pattern, with *error (when given) in NSCocoaErrorDomain, code 2048,
+  // the pattern under "NSInvalidValue".
   static Ref<RegularExpression> regularExpressionWithPattern_options_error(std::string_view pattern,
-                                                                          std::uint32_t options,
-                                                                          std::string* error);
+                                                                          std::uint32_t options, Error* error);
   ~RegularExpression() override;
 
   const std::string& pattern() const { return pattern_; }
   std::uint32_t options() const { return options_; }
   std::size_t numberOfCaptureGroups() const;
 
-  // The search covers range of text (UTF-16 units); a range outside the text throws
-  // std::out_of_range, a misuse. The overloads without a range cover the whole text.
+  // The search covers range of text (UTF-16 units); a range outside the text raises
+  // NSRangeException, a misuse. The overloads without a range cover the whole text.
   std::vector<TextCheckingResult> matchesInString_options_range(std::string_view text, std::uint32_t options,
                                                                 Range range) const;
   std::optional<TextCheckingResult> firstMatchInString_options_range(std::string_view text,
@@ -85,10 +78,6 @@ class RegularExpression : public Object {
 
   static std::string escapedPatternForString(std::string_view text);
   static std::string escapedTemplateForString(std::string_view text);
-  // The part of UTF-8 text that a UTF-16 range covers; empty for NotFound or a range outside.
-  static std::string substring(std::string_view text, Range range);
-  // Length of UTF-8 text in UTF-16 units.
-  static std::size_t utf16Length(std::string_view text);
 
  private:
   RegularExpression() = default;

@@ -111,7 +111,8 @@ void TimeZone::setDefaultTimeZone(std::optional<TimeZone> zone) {
   defaultOverride() = std::move(zone);
 }
 
-long TimeZone::secondsFromGMTForDate(double secondsSince1970) const {
+long TimeZone::secondsFromGMTForDate(const Date& date) const {
+  const double secondsSince1970 = date.timeIntervalSince1970();
   if (fixed_) return *fixed_;
   auto zone = icu_support::toIcu(*this);
   int32_t raw = 0, dst = 0;
@@ -121,13 +122,10 @@ long TimeZone::secondsFromGMTForDate(double secondsSince1970) const {
   return (raw + dst) / 1000;
 }
 
-long TimeZone::secondsFromGMT() const {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return secondsFromGMTForDate(static_cast<double>(now.tv_sec));
-}
+long TimeZone::secondsFromGMT() const { return secondsFromGMTForDate(Date::now()); }
 
-bool TimeZone::isDaylightSavingTimeForDate(double secondsSince1970) const {
+bool TimeZone::isDaylightSavingTimeForDate(const Date& date) const {
+  const double secondsSince1970 = date.timeIntervalSince1970();
   if (fixed_) return false;
   auto zone = icu_support::toIcu(*this);
   int32_t raw = 0, dst = 0;

@@ -1,9 +1,11 @@
 #pragma once
 // Time zones: named Olson zones ("Europe/Paris", "GMT", "UTC", "Universal") or fixed offsets
-// from GMT. Times are seconds since 1970. The default zone starts as the system's and can be
+// from GMT. The default zone starts as the system's and can be
 // replaced for the process (tests pin it).
 #include <optional>
 #include <string>
+
+#include "platform/core/Date.h"
 
 namespace ns {
 
@@ -26,9 +28,9 @@ class TimeZone {
   static void setDefaultTimeZone(std::optional<TimeZone> zone);
 
   const std::string& name() const { return name_; }
-  long secondsFromGMTForDate(double secondsSince1970) const;
+  long secondsFromGMTForDate(const Date& date) const;
   long secondsFromGMT() const;
-  bool isDaylightSavingTimeForDate(double secondsSince1970) const;
+  bool isDaylightSavingTimeForDate(const Date& date) const;
 
   // For the ICU-based formatters: a fixed-offset zone keeps its offset here.
   bool isFixedOffset() const { return fixed_.has_value(); }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "platform/core/Date.h"
 #include "platform/core/Object.h"
+#include "platform/core/Str.h"
 #include "platform/text/Calendar.h"
 #include "platform/text/DateFormatter.h"
 #include "platform/text/Locale.h"
@@ -30,8 +32,8 @@ TEST_F(FormattersTest, FixedFormatInPosixLocaleAndGmt) {
   f->setLocale(Locale("en_US_POSIX"));
   f->setTimeZone(*TimeZone::timeZoneWithName("GMT"));
   f->setDateFormat("yyyy-MM-dd HH:mm:ss");
-  EXPECT_EQ(f->stringFromDate(1000), "1970-01-01 00:16:40");
-  EXPECT_EQ(f->dateFromString("1970-01-01 00:16:40"), 1000.0);
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1000)), "1970-01-01 00:16:40");
+  EXPECT_EQ(f->dateFromString("1970-01-01 00:16:40"), Date::dateWithTimeIntervalSince1970(1000.0));
   // Text that does not fill the format, or has more after it, is not a date.
   EXPECT_FALSE(f->dateFromString("1970-01-01"));
   EXPECT_FALSE(f->dateFromString("1970-01-01 00:16:40 trailing"));
@@ -46,42 +48,42 @@ TEST_F(FormattersTest, Rfc1123RoundTripWithEnglishNamesWhateverTheCurrentLocale)
   f->setLocale(Locale("en_US"));
   f->setTimeZone(*TimeZone::timeZoneWithName("GMT"));
   f->setDateFormat("EEE, dd MMM yyyy HH:mm:ss 'GMT'");
-  EXPECT_EQ(f->stringFromDate(1796489570), "Sat, 05 Dec 2026 16:52:50 GMT");
-  EXPECT_EQ(f->dateFromString("Sat, 05 Dec 2026 16:52:50 GMT"), 1796489570.0);
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "Sat, 05 Dec 2026 16:52:50 GMT");
+  EXPECT_EQ(f->dateFromString("Sat, 05 Dec 2026 16:52:50 GMT"), Date::dateWithTimeIntervalSince1970(1796489570.0));
   f->setDateFormat("EEE', 'd' 'MMM' 'yyyy' 'HH:mm:ss' GMT'");
-  EXPECT_EQ(f->stringFromDate(1796489570), "Sat, 5 Dec 2026 16:52:50 GMT");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "Sat, 5 Dec 2026 16:52:50 GMT");
   // A new formatter follows the current locale.
   auto french = make<DateFormatter>();
   french->setTimeZone(TimeZone::GMT());
   french->setDateFormat("MMMM");
-  EXPECT_EQ(french->stringFromDate(1796489570), "d\xC3\xA9" "cembre");
+  EXPECT_EQ(french->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "d\xC3\xA9" "cembre");
 }
 
 TEST_F(FormattersTest, LocalAndFixedZonesAndMilliseconds) {
   auto f = make<DateFormatter>();  // default zone: Europe/Paris, summer time in May
   f->setDateFormat("yyyy-MM-dd HH:mm:ss:SSS");
-  EXPECT_EQ(f->stringFromDate(1398951907.123), "2014-05-01 15:45:07:123");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)), "2014-05-01 15:45:07:123");
   f->setTimeZone(*TimeZone::timeZoneForSecondsFromGMT(-5 * 3600 - 1800));
-  EXPECT_EQ(f->stringFromDate(1398951907.123), "2014-05-01 08:15:07:123");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)), "2014-05-01 08:15:07:123");
   f->setDateFormat("yyyy'-'MM'-'dd' 'HH'-'mm'");
   f->setTimeZone(TimeZone::GMT());
-  EXPECT_EQ(f->stringFromDate(1398951907), "2014-05-01 13-45");
-  EXPECT_EQ(f->dateFromString("2014-05-01 13-45"), 1398951900.0);
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907)), "2014-05-01 13-45");
+  EXPECT_EQ(f->dateFromString("2014-05-01 13-45"), Date::dateWithTimeIntervalSince1970(1398951900.0));
 }
 
 TEST_F(FormattersTest, TimeZones) {
   EXPECT_FALSE(TimeZone::timeZoneWithName("Not/AZone"));
   EXPECT_FALSE(TimeZone::timeZoneWithName(""));
   auto paris = *TimeZone::timeZoneWithName("Europe/Paris");
-  EXPECT_EQ(paris.secondsFromGMTForDate(1398951907), 7200);   // May: summer time
-  EXPECT_EQ(paris.secondsFromGMTForDate(1796489570), 3600);   // December
-  EXPECT_TRUE(paris.isDaylightSavingTimeForDate(1398951907));
+  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1398951907)), 7200);   // May: summer time
+  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1796489570)), 3600);   // December
+  EXPECT_TRUE(paris.isDaylightSavingTimeForDate(Date::dateWithTimeIntervalSince1970(1398951907)));
   EXPECT_EQ(TimeZone::localTimeZone(), paris);
   auto fixed = *TimeZone::timeZoneForSecondsFromGMT(3600 + 1800);
   EXPECT_EQ(fixed.name(), "GMT+0130");
-  EXPECT_EQ(fixed.secondsFromGMTForDate(0), 5400);
+  EXPECT_EQ(fixed.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)), 5400);
   EXPECT_FALSE(TimeZone::timeZoneForSecondsFromGMT(20 * 3600));
-  EXPECT_EQ(TimeZone::timeZoneWithName("Universal")->secondsFromGMTForDate(0), 0);
+  EXPECT_EQ(TimeZone::timeZoneWithName("Universal")->secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)), 0);
   EXPECT_EQ(TimeZone::timeZoneWithAbbreviation("PST")->name(), "America/Los_Angeles");
 }
 
@@ -90,7 +92,7 @@ TEST_F(FormattersTest, CalendarComponentsBothWays) {
   cal.setTimeZone(TimeZone::GMT());
   auto c = cal.components(CalendarUnitYear | CalendarUnitMonth | CalendarUnitDay | CalendarUnitHour |
                               CalendarUnitMinute | CalendarUnitSecond | CalendarUnitWeekday | CalendarUnitNanosecond,
-                          1398951907.5);
+                          Date::dateWithTimeIntervalSince1970(1398951907.5));
   EXPECT_EQ(c.year, 2014);
   EXPECT_EQ(c.month, 5);
   EXPECT_EQ(c.day, 1);
@@ -100,7 +102,7 @@ TEST_F(FormattersTest, CalendarComponentsBothWays) {
   EXPECT_EQ(c.weekday, 5);  // Thursday
   EXPECT_EQ(c.nanosecond, 500000000);
   EXPECT_EQ(c.era, DateComponentUndefined);
-  EXPECT_EQ(cal.dateFromComponents(c), 1398951907.5);
+  EXPECT_EQ(cal.dateFromComponents(c), Date::dateWithTimeIntervalSince1970(1398951907.5));
 
   // The components' own zone wins; undefined fields are their lowest value.
   DateComponents day;
@@ -108,7 +110,7 @@ TEST_F(FormattersTest, CalendarComponentsBothWays) {
   day.month = 5;
   day.day = 1;
   day.timeZone = TimeZone::timeZoneWithName("Europe/Paris");
-  EXPECT_EQ(cal.dateFromComponents(day), 1398895200.0);  // 2014-04-30 22:00 GMT
+  EXPECT_EQ(cal.dateFromComponents(day), Date::dateWithTimeIntervalSince1970(1398895200.0));  // 2014-04-30 22:00 GMT
   // Out-of-range fields roll over rather than fail.
   day.month = 13;
   day.timeZone.reset();
@@ -140,24 +142,20 @@ TEST_F(FormattersTest, DecimalNumbersFollowTheLocale) {
 }
 
 TEST_F(FormattersTest, ComparisonAndCaseMapping) {
-  EXPECT_EQ(caseInsensitiveCompare("ABC", "abc"), OrderedSame);
-  EXPECT_EQ(caseInsensitiveCompare("abc", "abd"), OrderedAscending);
-  EXPECT_EQ(caseInsensitiveCompare("Stra\xC3\x9F" "e", "STRASSE"), OrderedSame);  // full case folding
-  EXPECT_EQ(localizedCaseInsensitiveCompare("apple", "Banana"), OrderedAscending);
-  EXPECT_EQ(localizedCaseInsensitiveCompare("\xC3\xA9" "clair", "Eclair"), OrderedDescending);  // accent counts
-  EXPECT_EQ(localizedCaseInsensitiveCompare("Zebra", "zebra"), OrderedSame);
-  EXPECT_EQ(localizedCompare("a", "B"), OrderedAscending);  // not code-unit order
-  EXPECT_EQ(localizedStandardCompare("file2", "File10"), OrderedAscending);
+  EXPECT_EQ(str::localizedCaseInsensitiveCompare("apple", "Banana"), OrderedAscending);
+  EXPECT_EQ(str::localizedCaseInsensitiveCompare("\xC3\xA9" "clair", "Eclair"), OrderedDescending);  // accent counts
+  EXPECT_EQ(str::localizedCaseInsensitiveCompare("Zebra", "zebra"), OrderedSame);
+  EXPECT_EQ(str::localizedCompare("a", "B"), OrderedAscending);  // not code-unit order
+  EXPECT_EQ(str::localizedStandardCompareInLocale("file2", "File10", Locale("en_US")), OrderedAscending);
   // Swedish sorts å after z.
-  EXPECT_EQ(localizedCompare("\xC3\xA5", "z", Locale("sv_SE")), OrderedDescending);
-  EXPECT_EQ(localizedCompare("\xC3\xA5", "z", Locale("en_US")), OrderedAscending);
+  EXPECT_EQ(str::localizedCompare("\xC3\xA5", "z", Locale("sv_SE")), OrderedDescending);
+  EXPECT_EQ(str::localizedCompare("\xC3\xA5", "z", Locale("en_US")), OrderedAscending);
 
-  EXPECT_EQ(uppercaseString("stra\xC3\x9F" "e"), "STRASSE");
-  EXPECT_EQ(lowercaseString("\xC3\x89T\xC3\x89"), "\xC3\xA9t\xC3\xA9");
-  EXPECT_EQ(capitalizedString("hello wORLD"), "Hello World");
-  EXPECT_EQ(uppercaseStringWithLocale("i", Locale("tr_TR")), "\xC4\xB0");
-  EXPECT_EQ(uppercaseString("i"), "I");
-  EXPECT_EQ(lowercaseStringWithLocale("I", Locale("tr_TR")), "\xC4\xB1");
+  EXPECT_EQ(str::uppercaseStringWithLocale("i", Locale("tr_TR")), "\xC4\xB0");
+  EXPECT_EQ(str::uppercaseStringWithLocale("i", std::nullopt), "I");  // current locale: en_US
+  EXPECT_EQ(str::lowercaseStringWithLocale("I", Locale("tr_TR")), "\xC4\xB1");
+  EXPECT_EQ(str::uppercaseStringWithLocale("stra\xC3\x9F" "e", Locale("de_DE")), "STRASSE");
+  EXPECT_EQ(str::capitalizedStringWithLocale("hello wORLD", std::nullopt), "Hello World");
 }
 
 TEST_F(FormattersTest, LocaleIdentifiers) {

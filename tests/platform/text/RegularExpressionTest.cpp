@@ -2,18 +2,20 @@
 
 #include <gtest/gtest.h>
 
-#include <stdexcept>
+#include "platform/core/Exception.h"
+#include "platform/core/Str.h"
 
 namespace {
 
 using ns::RegularExpression;
 using ns::TextCheckingResult;
-using Range = TextCheckingResult::Range;
+using ns::Range;
+using ns::NotFound;
 
 ns::Ref<RegularExpression> regex(std::string_view pattern, std::uint32_t options = 0) {
-  std::string error;
-  auto r = RegularExpression::regularExpressionWithPattern_options_error(pattern, options, &error);
-  EXPECT_TRUE(r) << error;
+  ns::Error e("", 0);
+  auto r = RegularExpression::regularExpressionWithPattern_options_error(pattern, options, &e);
+  EXPECT_TRUE(r) << e.description();
   return r;
 }
 
@@ -31,14 +33,14 @@ TEST(RegularExpressionTest, RangesCountUtf16UnitsAndTemplatesUseGroups) {
   ASSERT_EQ(match->numberOfRanges(), 4u);
   EXPECT_EQ(match->range(), (Range{3, 3}));
   EXPECT_EQ(match->rangeAtIndex(1), (Range{3, 1}));
-  EXPECT_EQ(match->rangeAtIndex(2).location, TextCheckingResult::NotFound);  // group that took no part
+  EXPECT_EQ(match->rangeAtIndex(2).location, NotFound);  // group that took no part
   EXPECT_EQ(match->rangeAtIndex(3), (Range{4, 1}));
-  EXPECT_EQ(RegularExpression::substring(text, match->range()), "abc");
+  EXPECT_EQ(ns::str::substringWithRange(text, match->range()), "abc");
 
   // The emoji itself spans two units.
   auto emoji = RegularExpression::regularExpressionWithPattern_options_error("\xF0\x9F\x98\x80", 0, nullptr);
   EXPECT_EQ(emoji->firstMatchInString(text)->range(), (Range{1, 2}));
-  EXPECT_EQ(RegularExpression::utf16Length(text), 6u);
+  EXPECT_EQ(ns::str::utf16Length(text), 6u);
 
   EXPECT_EQ(r->stringByReplacingMatchesInString_withTemplate(text, "[$3$1\\$1$2]"),
             "\xC3\xA9\xF0\x9F\x98\x80[ba$1]");
@@ -68,7 +70,7 @@ TEST(RegularExpressionTest, AllMatchesOptionsAndRanges) {
   // Anchored: only a match at the start of the range counts.
   auto digits = regex("\\d+");
   EXPECT_EQ(digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {0, 4}).location,
-            TextCheckingResult::NotFound);
+            NotFound);
   EXPECT_EQ(digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {2, 2}),
             (Range{2, 2}));
   // By default ^ matches at the start of the range.
@@ -82,14 +84,15 @@ TEST(RegularExpressionTest, AllMatchesOptionsAndRanges) {
 }
 
 TEST(RegularExpressionTest, BadPatternsAndRangesAreReported) {
-  std::string error;
+  ns::Error error("", 0);
   EXPECT_FALSE(RegularExpression::regularExpressionWithPattern_options_error("(unclosed", 0, &error));
-  EXPECT_NE(error.find("(unclosed"), std::string::npos) << error;
+  EXPECT_EQ(error.domain(), ns::NSCocoaErrorDomain);
+  EXPECT_EQ(error.code(), 2048);
+  EXPECT_EQ(error.localizedDescription(), "The value \u201c(unclosed\u201d is invalid.");
   EXPECT_FALSE(RegularExpression::regularExpressionWithPattern_options_error("[z-a]", 0, nullptr));
   auto r = regex("a");
-  EXPECT_THROW(r->matchesInString_options_range("abc", 0, {2, 2}), std::out_of_range);
-  EXPECT_THROW(r->firstMatchInString_options_range("abc", 0, {4, 0}), std::out_of_range);
-  EXPECT_EQ(RegularExpression::substring("abc", {2, 5}), "");
+  EXPECT_THROW(r->matchesInString_options_range("abc", 0, {2, 2}), ns::Exception);
+  EXPECT_THROW(r->firstMatchInString_options_range("abc", 0, {4, 0}), ns::Exception);
   // Malformed UTF-8 is matched as replacement characters, not a crash.
   EXPECT_EQ(regex(".")->numberOfMatchesInString_options_range("\xFF\xFE", 0, {0, 2}), 2u);
 }
