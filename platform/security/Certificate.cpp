@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "platform/security/OpenSSLSupport.h"
+#include "platform/security/SecStatus.h"
 
 namespace sec {
 
@@ -101,13 +102,13 @@ ns::Ref<Certificate> Certificate::createWithPEM(std::string_view pem) {
   return all.empty() ? nullptr : all.front();
 }
 
-std::string Certificate::data() const {
+ns::Data Certificate::data() const {
   int length = i2d_X509(impl_->x509.get(), nullptr);
-  if (length <= 0) return std::string();
-  std::string out(static_cast<std::size_t>(length), '\0');
-  auto* p = reinterpret_cast<unsigned char*>(out.data());
+  if (length <= 0) return ns::Data();
+  std::vector<std::uint8_t> out(static_cast<std::size_t>(length));
+  unsigned char* p = out.data();
   i2d_X509(impl_->x509.get(), &p);
-  return out;
+  return ns::Data(std::move(out));
 }
 
 std::string Certificate::PEM() const {
@@ -164,7 +165,7 @@ bool Certificate::isEqual(const ns::Object* other) const {
   return cert && X509_cmp(impl_->x509.get(), cert->impl_->x509.get()) == 0;
 }
 
-std::size_t Certificate::hash() const { return std::hash<std::string>()(data()); }
+std::size_t Certificate::hash() const { return data().hash(); }
 
 std::string Certificate::description() const { return "<cert(" + subjectSummary() + ")>"; }
 
@@ -174,19 +175,19 @@ Identity::Identity(ns::Ref<Certificate> certificate, std::vector<ns::Ref<Certifi
 Identity::~Identity() = default;
 
 ns::Ref<Identity> Identity::createWithPEM(std::string_view certificateChainPEM, std::string_view privateKeyPEM,
-                                          std::string* error) {
-  auto fail = [&](std::string reason) -> ns::Ref<Identity> {
-    if (error) *error = std::move(reason);
+                                          ns::Error* error) {
+  auto fail = [&](OSStatus code, std::string reason) -> ns::Ref<Identity> {
+    ns::setError(error, ns::Error::withDescription(ns::NSOSStatusErrorDomain, code, std::move(reason)));
     ERR_clear_error();
     return nullptr;
   };
   auto certificates = Certificate::certificatesWithPEM(certificateChainPEM);
-  if (certificates.empty()) return fail("no certificate in the PEM text");
+  if (certificates.empty()) return fail(errSecDecode, "No certificate in the PEM text.");
   BioPtr bio = memoryBio(privateKeyPEM);
   PKeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
-  if (!key) return fail("no private key in the PEM text: " + openSSLErrors());
+  if (!key) return fail(errSecDecode, "No private key in the PEM text.");
   if (X509_check_private_key(certificates.front()->impl().x509.get(), key.get()) != 1)
-    return fail("the private key does not belong to the certificate");
+    return fail(errSecParam, "The private key does not belong to the certificate.");
   auto impl = std::make_unique<Impl>();
   impl->key = std::move(key);
   ns::Ref<Certificate> leaf = certificates.front();

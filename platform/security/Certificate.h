@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/Data.h"
+#include "platform/core/Error.h"
 #include "platform/core/Object.h"
 
 namespace sec {
@@ -15,13 +17,14 @@ class Certificate : public ns::Object {
  public:
   // nullptr when the bytes are not one DER-encoded certificate.
   static ns::Ref<Certificate> createWithData(std::string_view der);
+  static ns::Ref<Certificate> createWithData(const ns::Data& der) { return createWithData(der.view()); }
   // The first certificate of PEM text, or nullptr.
   static ns::Ref<Certificate> createWithPEM(std::string_view pem);
   // Every certificate of PEM text, in order (empty when there is none or the text is broken).
   static std::vector<ns::Ref<Certificate>> certificatesWithPEM(std::string_view pem);
   ~Certificate() override;
 
-  std::string data() const;  // DER
+  ns::Data data() const;  // DER
   std::string PEM() const;
   // The common name, else the whole subject as one line.
   std::string subjectSummary() const;
@@ -48,9 +51,10 @@ class Certificate : public ns::Object {
 class Identity : public ns::Object {
  public:
   // From PEM text: the certificate chain (leaf first) and the leaf's private key. nullptr with
-  // the reason in *error when they do not parse or the key does not belong to the certificate.
+  // *error (NSOSStatusErrorDomain: errSecDecode when they do not parse, errSecParam when the key
+  // does not belong to the certificate) otherwise.
   static ns::Ref<Identity> createWithPEM(std::string_view certificateChainPEM, std::string_view privateKeyPEM,
-                                         std::string* error);
+                                         ns::Error* error);
   ~Identity() override;
 
   ns::Ref<Certificate> certificate() const { return certificate_; }

@@ -92,4 +92,12 @@ CCCryptorStatus crypt(CCOperation op, CCOptions options, std::string_view key, s
   return status;
 }
 
+CCCryptorStatus crypt(CCOperation op, CCOptions options, const ns::Data& key, const ns::Data& iv,
+                      const ns::Data& input, ns::Data* out) {
+  std::string result;
+  CCCryptorStatus status = crypt(op, options, key.view(), iv.view(), input.view(), &result);
+  if (status == kCCSuccess && out) *out = ns::Data(result);
+  return status;
+}
+
 }  // namespace sec

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/Data.h"
+
 namespace sec {
 
 using CCCryptorStatus = std::int32_t;
@@ -50,5 +52,7 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
 // Byte-string form: the result in *out on success.
 CCCryptorStatus crypt(CCOperation op, CCOptions options, std::string_view key, std::string_view iv,
                       std::string_view input, std::string* out);
+CCCryptorStatus crypt(CCOperation op, CCOptions options, const ns::Data& key, const ns::Data& iv,
+                      const ns::Data& input, ns::Data* out);
 
 }  // namespace sec

@@ -83,6 +83,14 @@ std::string hmac(DigestAlgorithm algorithm, std::string_view key, std::string_vi
   return out;
 }
 
+ns::Data digest(DigestAlgorithm algorithm, const ns::Data& bytes) {
+  return ns::Data(digest(algorithm, bytes.view()));
+}
+
+ns::Data hmac(DigestAlgorithm algorithm, const ns::Data& key, const ns::Data& bytes) {
+  return ns::Data(hmac(algorithm, key.view(), bytes.view()));
+}
+
 struct Digest::Impl {
   DigestAlgorithm algorithm;
   EVP_MD_CTX* ctx = nullptr;

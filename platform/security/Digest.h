@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/core/Data.h"
+
 namespace sec {
 
 inline constexpr std::size_t CC_MD5_DIGEST_LENGTH = 16;
@@ -44,6 +46,13 @@ inline std::string md5Hex(std::string_view bytes) { return digestHex(DigestAlgor
 inline std::string sha1Hex(std::string_view bytes) { return digestHex(DigestAlgorithm::SHA1, bytes); }
 inline std::string sha256Hex(std::string_view bytes) { return digestHex(DigestAlgorithm::SHA256, bytes); }
 
+// The same over Data, answering Data.
+ns::Data digest(DigestAlgorithm algorithm, const ns::Data& bytes);
+ns::Data hmac(DigestAlgorithm algorithm, const ns::Data& key, const ns::Data& bytes);
+inline ns::Data md5(const ns::Data& bytes) { return digest(DigestAlgorithm::MD5, bytes); }
+inline ns::Data sha1(const ns::Data& bytes) { return digest(DigestAlgorithm::SHA1, bytes); }
+inline ns::Data sha256(const ns::Data& bytes) { return digest(DigestAlgorithm::SHA256, bytes); }
+
 // Incremental digest for data that arrives in pieces (files, streams).
 class Digest {
  public:
@@ -54,6 +63,7 @@ class Digest {
 
   void update(const void* bytes, std::size_t length);
   void update(std::string_view bytes) { update(bytes.data(), bytes.size()); }
+  void update(const ns::Data& bytes) { update(bytes.bytes(), bytes.length()); }
   // The digest of everything given so far; the object starts over afterwards.
   std::string finish();
 

@@ -21,6 +21,10 @@ std::string hexEncode(std::string_view bytes, bool upperCase) {
   return hexEncode(bytes.data(), bytes.size(), upperCase);
 }
 
+std::string hexEncode(const ns::Data& bytes, bool upperCase) {
+  return hexEncode(bytes.bytes(), bytes.length(), upperCase);
+}
+
 static int hexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -38,6 +42,12 @@ std::optional<std::string> hexDecode(std::string_view text) {
     out[i] = static_cast<char>((hi << 4) | lo);
   }
   return out;
+}
+
+std::optional<ns::Data> hexDecodeData(std::string_view text) {
+  auto bytes = hexDecode(text);
+  if (!bytes) return std::nullopt;
+  return ns::Data(*bytes);
 }
 
 }  // namespace sec

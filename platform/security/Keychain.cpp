@@ -187,6 +187,14 @@ OSStatus Keychain::findGenericPassword(std::string_view service, std::string_vie
   return errSecSuccess;
 }
 
+OSStatus Keychain::findGenericPassword(std::string_view service, std::string_view account,
+                                       ns::Data* password) const {
+  std::string bytes;
+  OSStatus status = findGenericPassword(service, account, password ? &bytes : nullptr);
+  if (status == errSecSuccess && password) *password = ns::Data(bytes);
+  return status;
+}
+
 OSStatus Keychain::updateGenericPassword(std::string_view service, std::string_view account,
                                          std::string_view password) const {
   if (service.empty()) return errSecParam;
@@ -219,6 +227,10 @@ OSStatus SecKeychainAddGenericPassword(std::string_view service, std::string_vie
 
 OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account,
                                         std::string* password) {
+  return Keychain::defaultKeychain().findGenericPassword(service, account, password);
+}
+
+OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account, ns::Data* password) {
   return Keychain::defaultKeychain().findGenericPassword(service, account, password);
 }
 

@@ -33,4 +33,6 @@ std::string randomBytes(std::size_t count) {
   return out;
 }
 
+ns::Data randomData(std::size_t count) { return ns::Data(randomBytes(count)); }
+
 }  // namespace sec

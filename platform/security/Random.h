@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <string>
 
+#include "platform/core/Data.h"
+
 namespace sec {
 
 struct SecRandomRef_;
@@ -15,5 +17,6 @@ int SecRandomCopyBytes(SecRandomRef rnd, std::size_t count, void* bytes);
 
 // count random bytes; throws std::runtime_error only if the generator itself is broken.
 std::string randomBytes(std::size_t count);
+ns::Data randomData(std::size_t count);
 
 }  // namespace sec

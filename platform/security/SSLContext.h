@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/Data.h"
 #include "platform/core/Object.h"
 #include "platform/security/Certificate.h"
 #include "platform/security/SecStatus.h"
@@ -99,6 +100,7 @@ class SSLContext : public ns::Object {
   OSStatus setCertificate(ns::Ref<Identity> identity, std::vector<ns::Ref<Certificate>> extra = {});
   // Session-resumption key: clients with the same key resume each other's sessions.
   OSStatus setPeerID(const std::string& peerID);
+  OSStatus setPeerID(const ns::Data& peerID) { return setPeerID(peerID.toString()); }
   OSStatus setProtocolVersionMin(SSLProtocol version);
   OSStatus setProtocolVersionMax(SSLProtocol version);
   OSStatus getProtocolVersionMin(SSLProtocol* version) const;
@@ -114,6 +116,7 @@ class SSLContext : public ns::Object {
   std::vector<SSLCipherSuite> supportedCiphers() const;
   // DER-encoded PKCS#3 Diffie-Hellman parameters for the finite-field DHE suites (server side).
   OSStatus setDiffieHellmanParams(const std::string& der);
+  OSStatus setDiffieHellmanParams(const ns::Data& der) { return setDiffieHellmanParams(der.toString()); }
   // Server side: whether to ask the client for a certificate.
   OSStatus setClientSideAuthenticate(SSLAuthenticate auth);
 

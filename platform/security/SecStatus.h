@@ -17,6 +17,7 @@ inline constexpr OSStatus errSecAllocate = -108;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecDecode = -26275;       // the store's file cannot be read back
+inline constexpr OSStatus errSecNotTrusted = -67843;
 
 // TLS (the "kCFStreamErrorDomainSSL" error domain).
 inline constexpr OSStatus errSSLProtocol = -9800;

@@ -168,16 +168,18 @@ OSStatus Trust::evaluate(SecTrustResultType* result) const {
   return errSecSuccess;
 }
 
-bool Trust::evaluateWithError(std::string* error) const {
+bool Trust::evaluateWithError(ns::Error* error) const {
   if (chain_.empty() || !chain_.front()) {
-    if (error) *error = "no certificate to evaluate";
+    ns::setError(error, ns::Error::withDescription(ns::NSOSStatusErrorDomain, errSecParam,
+                                                   "No certificate to evaluate."));
     return false;
   }
   Verdict v = verify(chain_, hostName_, anchors_, anchorsOnly_, verifyDate_);
   bool trusted = v.result == kSecTrustResultUnspecified || v.result == kSecTrustResultProceed;
   if (!trusted && error) {
     std::string subject = chain_.front()->subjectSummary();
-    *error = "\u201c" + subject + "\u201d certificate is not trusted: " + v.reason;
+    *error = ns::Error::withDescription(ns::NSOSStatusErrorDomain, errSecNotTrusted,
+                                        "\u201c" + subject + "\u201d certificate is not trusted: " + v.reason);
   }
   return trusted;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/Error.h"
 #include "platform/core/Object.h"
 #include "platform/security/Certificate.h"
 #include "platform/security/SecStatus.h"
@@ -46,8 +47,9 @@ class Trust : public ns::Object {
 
   // errSecSuccess with the verdict in *result; errSecParam for an empty chain.
   OSStatus evaluate(SecTrustResultType* result) const;
-  // true when trusted; otherwise false with the reason in *error.
-  bool evaluateWithError(std::string* error) const;
+  // true when trusted; otherwise false with *error in NSOSStatusErrorDomain, code
+  // errSecNotTrusted, describing the certificate and the reason.
+  bool evaluateWithError(ns::Error* error) const;
 
  private:
   std::vector<ns::Ref<Certificate>> chain_;

@@ -14,6 +14,7 @@ namespace {
 using namespace sec;
 
 std::string unhex(std::string_view text) { return hexDecode(text).value(); }
+std::string unhexForData(std::string_view text) { return unhex(text); }
 
 TEST(DigestTest, PublishedVectors) {
   EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
@@ -35,6 +36,25 @@ TEST(DigestTest, PublishedVectors) {
   unsigned char sha[CC_SHA256_DIGEST_LENGTH];
   EXPECT_EQ(CC_SHA256(nullptr, 0, sha), sha);
   EXPECT_EQ(hexEncode(sha, sizeof sha), sha256Hex(""));
+}
+
+TEST(DigestTest, DataFormsMatchTheByteStringForms) {
+  ns::Data abc("abc");
+  EXPECT_EQ(hexEncode(md5(abc)), "900150983cd24fb0d6963f7d28e17f72");
+  EXPECT_EQ(sha1(abc).length(), 20u);
+  EXPECT_EQ(hexEncode(sha256(ns::Data())), sha256Hex(""));
+  EXPECT_EQ(hmac(DigestAlgorithm::SHA1, ns::Data(std::string(20, '\x0b')), ns::Data("Hi There")),
+            ns::Data(unhexForData("b617318655057264e28bc0b6fb378c8ef146be00")));
+  EXPECT_EQ(hexDecodeData("00ff"), ns::Data(std::string("\x00\xff", 2)));
+  EXPECT_FALSE(hexDecodeData("0"));
+  EXPECT_EQ(randomData(33).length(), 33u);
+  ns::Data out, back;
+  ns::Data key(std::string(32, 'k'));
+  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(), ns::Data("{\"a\":\"b\"}"), &out),
+            kCCSuccess);
+  EXPECT_EQ(out.length(), 16u);
+  ASSERT_EQ(crypt(kCCDecrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(), out, &back), kCCSuccess);
+  EXPECT_EQ(back.toString(), "{\"a\":\"b\"}");
 }
 
 TEST(DigestTest, IncrementalMatchesOneShotAndRestarts) {

@@ -48,7 +48,10 @@ TEST_F(KeychainTest, RoundTripsItemsWithPlatformStatuses) {
   EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "other"), errSecDuplicateItem);
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecSuccess);
   EXPECT_EQ(secret, token);
-  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", nullptr), errSecSuccess);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", static_cast<std::string*>(nullptr)), errSecSuccess);
+  ns::Data asData;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &asData), errSecSuccess);
+  EXPECT_EQ(asData, ns::Data(token));
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "oauth", &secret), errSecItemNotFound);
   EXPECT_EQ(kc.findGenericPassword("Other", "OAuth", &secret), errSecItemNotFound);
 
@@ -142,7 +145,7 @@ TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
   for (auto& th : threads) th.join();
   for (int t = 0; t < 4; ++t)
     for (int i = 0; i < 10; ++i)
-      EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), nullptr), errSecSuccess);
+      EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), static_cast<ns::Data*>(nullptr)), errSecSuccess);
 }
 
 }  // namespace
