@@ -1,6 +1,7 @@
 #include "platform/security/TestCertificates.h"
 
 #include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/err.h>
 #include <openssl/rand.h>
 #include <openssl/x509v3.h>
@@ -123,6 +124,24 @@ ns::Ref<Identity> TestCertificateAuthority::selfSignedIdentity(std::vector<std::
   X509Ptr cert = makeCertificate(cn, key.get(), nullptr, nullptr, false, subjectAltNames, -3600, 24L * 3600,
                                  true, true);
   return identityFrom(std::move(cert), std::move(key), {});
+}
+
+ns::Data TestCertificateAuthority::diffieHellmanParameters() {
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new_from_name(nullptr, "DH", nullptr);
+  EVP_PKEY* params = nullptr;
+  if (!ctx || EVP_PKEY_paramgen_init(ctx) <= 0 || EVP_PKEY_CTX_set_group_name(ctx, "ffdhe2048") <= 0 ||
+      EVP_PKEY_paramgen(ctx, &params) <= 0) {
+    EVP_PKEY_CTX_free(ctx);
+    throw std::runtime_error("Diffie-Hellman parameters failed: " + openSSLErrors());
+  }
+  EVP_PKEY_CTX_free(ctx);
+  PKeyPtr owned(params);
+  unsigned char* der = nullptr;
+  int length = i2d_KeyParams(params, &der);
+  if (length <= 0) throw std::runtime_error("Diffie-Hellman parameters failed: " + openSSLErrors());
+  ns::Data out(der, static_cast<std::size_t>(length));
+  OPENSSL_free(der);
+  return out;
 }
 
 }  // namespace sec

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/core/Data.h"
 #include "platform/core/Object.h"
 #include "platform/security/Certificate.h"
 
@@ -49,6 +50,10 @@ class TestCertificateAuthority {
   // A certificate and key signed by nobody but itself, for negative tests.
   static ns::Ref<Identity> selfSignedIdentity(std::vector<std::string> subjectAltNames,
                                               KeyType keyType = KeyType::EC);
+
+  // DER-encoded PKCS#3 parameters of the RFC 7919 group ffdhe2048, for servers offering the
+  // finite-field DHE suites.
+  static ns::Data diffieHellmanParameters();
 
  private:
   ns::Ref<Identity> identity_;

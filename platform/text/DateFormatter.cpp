@@ -43,6 +43,11 @@ void DateFormatter::setTimeZone(TimeZone zone) {
   timeZone_ = std::move(zone);
   invalidate();
 }
+void DateFormatter::setCalendar(const Calendar& calendar) {
+  firstWeekday_ = calendar.firstWeekday() >= 1 && calendar.firstWeekday() <= 7 ? calendar.firstWeekday() : 1;
+  invalidate();
+}
+
 void DateFormatter::setLenient(bool lenient) {
   lenient_ = lenient;
   invalidate();
@@ -76,7 +81,10 @@ DateFormatter::Cache& DateFormatter::cache() const {
     format.reset(icu::DateFormat::createDateTimeInstance(icuStyle(dateStyle_), icuStyle(timeStyle_), locale));
   }
   if (format) {
-    if (auto calendar = gregorian(timeZone_, locale_)) format->adoptCalendar(calendar.release());
+    if (auto calendar = gregorian(timeZone_, locale_)) {
+      calendar->setFirstDayOfWeek(static_cast<UCalendarDaysOfWeek>(firstWeekday_));
+      format->adoptCalendar(calendar.release());
+    }
     format->setTimeZone(*toIcu(timeZone_));
     format->setLenient(lenient_);
     cache_->format = std::move(format);

@@ -10,6 +10,7 @@
 
 #include "platform/core/Date.h"
 #include "platform/core/Object.h"
+#include "platform/text/Calendar.h"
 #include "platform/text/Locale.h"
 #include "platform/text/TimeZone.h"
 
@@ -37,6 +38,9 @@ class DateFormatter : public Object {
   bool isLenient() const { return lenient_; }
   void setLenient(bool lenient);
   void setFormatterBehavior(Behavior) {}
+  // The calendar is always Gregorian; its first weekday counts for the week fields ("e", "w").
+  // Its time zone does not replace the formatter's, as on the platform.
+  void setCalendar(const Calendar& calendar);
 
   std::string stringFromDate(const Date& date) const;
   // nullopt unless the whole text matches the format.
@@ -53,6 +57,7 @@ class DateFormatter : public Object {
   Locale locale_;
   TimeZone timeZone_;
   bool lenient_ = false;
+  long firstWeekday_ = 1;
   mutable std::mutex mutex_;
   mutable std::unique_ptr<Cache> cache_;
 };

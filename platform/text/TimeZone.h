@@ -2,6 +2,7 @@
 // Time zones: named Olson zones ("Europe/Paris", "GMT", "UTC", "Universal") or fixed offsets
 // from GMT. The default zone starts as the system's and can be
 // replaced for the process (tests pin it).
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,7 @@ class TimeZone {
   long fixedOffset() const { return fixed_.value_or(0); }
 
   friend bool operator==(const TimeZone&, const TimeZone&) = default;
+  std::size_t hash() const { return std::hash<std::string>()(name_); }
 
  private:
   std::string name_;
@@ -44,3 +46,8 @@ class TimeZone {
 };
 
 }  // namespace ns
+
+template <>
+struct std::hash<ns::TimeZone> {
+  std::size_t operator()(const ns::TimeZone& zone) const { return zone.hash(); }
+};

@@ -221,6 +221,34 @@ TEST(SSLContextTest, Tls12AndCipherSuiteCanBeForced) {
   EXPECT_EQ(transfer(*link.server, *link.client, "over TLS 1.2"), "over TLS 1.2");
 }
 
+TEST(SSLContextTest, DiffieHellmanParametersEnableTheFiniteFieldSuites) {
+  auto rsaLeaf = [] {
+    TestCertificateAuthority::LeafOptions o;
+    o.keyType = TestCertificateAuthority::KeyType::RSA;
+    return trustedCA().issueIdentityWithOptions(o);
+  }();
+  const SSLCipherSuite dheRsaAes128Gcm = 0x009E;
+  {  // Without parameters the server has no suite in common with such a client.
+    Link link;
+    link.server->setCertificate(rsaLeaf);
+    link.client->setEnabledCiphers({dheRsaAes128Gcm});
+    auto [c, s] = link.handshake();
+    EXPECT_NE(c, noErr);
+    EXPECT_EQ(s, errSSLNegotiation);
+  }
+  Link link;
+  link.server->setCertificate(rsaLeaf);
+  ASSERT_EQ(link.server->setDiffieHellmanParams(TestCertificateAuthority::diffieHellmanParameters()), noErr);
+  link.client->setEnabledCiphers({dheRsaAes128Gcm});
+  ASSERT_EQ(link.handshake(), std::make_pair(noErr, noErr));
+  SSLCipherSuite cipher = 0;
+  link.client->getNegotiatedCipher(&cipher);
+  EXPECT_EQ(cipher, dheRsaAes128Gcm);
+  SSLProtocol version;
+  link.client->getNegotiatedProtocolVersion(&version);
+  EXPECT_EQ(version, kTLSProtocol12);  // a list without TLS 1.3 suites keeps to TLS 1.2
+}
+
 TEST(SSLContextTest, SettingsAreCheckedAndIncompatiblePeersFail) {
   auto client = SSLContext::create(kSSLClientSide);
   EXPECT_FALSE(SSLContext::create(kSSLClientSide, kSSLDatagramType));

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unordered_map>
+
 #include "platform/core/Date.h"
 #include "platform/core/Object.h"
 #include "platform/core/Str.h"
@@ -71,6 +73,22 @@ TEST_F(FormattersTest, LocalAndFixedZonesAndMilliseconds) {
   EXPECT_EQ(f->dateFromString("2014-05-01 13-45"), Date::dateWithTimeIntervalSince1970(1398951900.0));
 }
 
+TEST_F(FormattersTest, CalendarFirstWeekdayCountsForWeekFields) {
+  auto f = make<DateFormatter>();
+  f->setLocale(Locale("en_US_POSIX"));
+  f->setTimeZone(TimeZone::GMT());
+  f->setDateFormat("e");
+  const Date sunday = Date::dateWithTimeIntervalSince1970(1796515200);  // 2026-12-06
+  EXPECT_EQ(f->stringFromDate(sunday), "1");
+  Calendar mondayFirst;
+  mondayFirst.setFirstWeekday(2);
+  mondayFirst.setTimeZone(*TimeZone::timeZoneWithName("Asia/Tokyo"));
+  f->setCalendar(mondayFirst);
+  EXPECT_EQ(f->stringFromDate(sunday), "7");
+  f->setDateFormat("HH");
+  EXPECT_EQ(f->stringFromDate(sunday), "00");  // still the formatter's zone
+}
+
 TEST_F(FormattersTest, TimeZones) {
   EXPECT_FALSE(TimeZone::timeZoneWithName("Not/AZone"));
   EXPECT_FALSE(TimeZone::timeZoneWithName(""));
@@ -85,6 +103,9 @@ TEST_F(FormattersTest, TimeZones) {
   EXPECT_FALSE(TimeZone::timeZoneForSecondsFromGMT(20 * 3600));
   EXPECT_EQ(TimeZone::timeZoneWithName("Universal")->secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)), 0);
   EXPECT_EQ(TimeZone::timeZoneWithAbbreviation("PST")->name(), "America/Los_Angeles");
+  EXPECT_FALSE(TimeZone::timeZoneWithAbbreviation("XYZ"));
+  std::unordered_map<TimeZone, int> byZone{{paris, 1}, {fixed, 2}};
+  EXPECT_EQ(byZone.at(*TimeZone::timeZoneWithName("Europe/Paris")), 1);
 }
 
 TEST_F(FormattersTest, CalendarComponentsBothWays) {
