@@ -51,6 +51,23 @@ X509_STORE* newStore(const std::vector<ns::Ref<Certificate>>& anchors, bool with
   return store;
 }
 
+// A store with the shared store's certificates plus `anchors`, without reading the system's
+// files again.
+X509_STORE* extendedStore(X509_STORE* shared, const std::vector<ns::Ref<Certificate>>& anchors) {
+  X509_STORE* store = X509_STORE_new();
+  if (!store) return nullptr;
+  if (STACK_OF(X509)* all = shared ? X509_STORE_get1_all_certs(shared) : nullptr) {
+    for (int i = 0; i < sk_X509_num(all); ++i) X509_STORE_add_cert(store, sk_X509_value(all, i));
+    sk_X509_pop_free(all, X509_free);
+  }
+  // Authorities installed as single files in the hashed folder are still found there.
+  if (X509_LOOKUP* dir = X509_STORE_add_lookup(store, X509_LOOKUP_hash_dir()))
+    X509_LOOKUP_add_dir(dir, nullptr, X509_FILETYPE_DEFAULT);
+  for (const auto& a : anchors) X509_STORE_add_cert(store, a->impl().x509.get());
+  ERR_clear_error();
+  return store;
+}
+
 bool isIPAddress(const std::string& host) {
   unsigned char buffer[16];
   return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
@@ -121,11 +138,12 @@ static Verdict verify(const std::vector<ns::Ref<Certificate>>& chain, const std:
   X509_STORE* store = nullptr;
   if (anchors.empty() && !anchorsOnly) {
     store = sharedTrustStore();
+  } else if (anchorsOnly) {
+    store = newStore(anchors, false);
   } else {
-    std::vector<ns::Ref<Certificate>> all = anchors;
-    if (!anchorsOnly)
-      for (auto& a : Trust::processAnchorCertificates()) all.push_back(a);
-    store = newStore(all, !anchorsOnly);
+    X509_STORE* shared = sharedTrustStore();  // holds the process's anchors already
+    store = extendedStore(shared, anchors);
+    if (shared) X509_STORE_free(shared);
   }
   X509_STORE_CTX* ctx = X509_STORE_CTX_new();
   STACK_OF(X509)* untrusted = sk_X509_new_null();
