@@ -543,6 +543,7 @@ OSStatus SSLContext::read(void* data, std::size_t length, std::size_t* processed
   if (!data && length > 0) return paramErr;
   if (state_ != kSSLConnected) {
     if (state_ == kSSLClosed || peerClosed_) return errSSLClosedGraceful;
+    if (authBroken_) return errSSLPeerAuthCompleted;  // only handshake() says the peer is trusted
     OSStatus s = handshake();
     if (s != noErr) return s;
   }
@@ -595,6 +596,7 @@ OSStatus SSLContext::write(const void* data, std::size_t length, std::size_t* pr
   if (!data && length > 0) return paramErr;
   if (state_ != kSSLConnected) {
     if (state_ == kSSLClosed) return errSSLClosedGraceful;
+    if (authBroken_) return errSSLPeerAuthCompleted;
     OSStatus s = handshake();
     if (s != noErr) return s;
   }

@@ -10,7 +10,8 @@
 //   errSSLPeerAuthCompleted
 //                        (client with kSSLSessionOptionBreakOnServerAuth) the server's chain
 //                        has arrived: take it with copyPeerTrust, decide, and either call
-//                        handshake() again to go on or give up (errSSLPeerBadCert);
+//                        handshake() again to go on or give up (errSSLPeerBadCert); read and
+//                        write answer this status until then and never go on by themselves;
 //   other errSSL...      a verification or protocol failure (see SecStatus.h).
 //
 // I/O callbacks: read is asked for *length bytes and answers noErr when it delivered all of

@@ -179,6 +179,14 @@ TEST(SSLContextTest, BreakOnServerAuthLetsTheClientDecide) {
   ASSERT_EQ(trust->evaluate(&result), errSecSuccess);
   EXPECT_EQ(result, kSecTrustResultUnspecified);
 
+  // Reading or writing is no decision: they answer the same status and send nothing.
+  std::size_t n = 0;
+  const std::size_t before = link.clientToServer.bytes.size();
+  EXPECT_EQ(link.client->write("early", 5, &n), errSSLPeerAuthCompleted);
+  char buffer[8];
+  EXPECT_EQ(link.client->read(buffer, sizeof buffer, &n), errSSLPeerAuthCompleted);
+  EXPECT_EQ(link.clientToServer.bytes.size(), before);
+
   // Going on completes the handshake, and the session works.
   EXPECT_EQ(link.client->handshake(), noErr);
   EXPECT_EQ(link.server->handshake(), noErr);
@@ -189,7 +197,6 @@ TEST(SSLContextTest, BreakOnServerAuthLetsTheClientDecide) {
   setUp(declined);
   ASSERT_EQ(declined.handshake().first, errSSLPeerAuthCompleted);
   declined.client->close();
-  std::size_t n = 0;
   EXPECT_EQ(declined.client->write("secret", 6, &n), errSSLClosedGraceful);
   EXPECT_EQ(n, 0u);
   EXPECT_TRUE(declined.clientToServer.bytes.find("secret") == std::string::npos);
