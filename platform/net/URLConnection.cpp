@@ -170,7 +170,6 @@ void URLConnection::drain() {
   if (finished_ && events_.empty()) {
     // The connection keeps its delegate only until the final callback.
     auto released = std::move(delegate_);
-    load_.reset();
     lock.unlock();
   }
 }

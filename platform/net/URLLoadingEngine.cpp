@@ -801,7 +801,10 @@ void Engine::run() {
       curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);
       CURLcode code = msg->data.result;
       auto it = std::find_if(active_.begin(), active_.end(), [&](const auto& l) { return l.get() == raw; });
-      if (it != active_.end()) complete(*it, code);
+      if (it != active_.end()) {
+        std::shared_ptr<URLLoad> load = *it;  // the set may drop its copy
+        complete(load, code);
+      }
     }
     checkTimeouts();
     publishDeadlines();

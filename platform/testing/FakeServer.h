@@ -12,7 +12,9 @@
 //
 // Replies can be whole (byte ranges of a whole body are honoured), chunked, slow (a pause between
 // parts), stalled (the body stops until release() or the server stops) or cut short (the
-// connection closes before the declared length was sent).
+// connection closes before the declared length was sent). The server library refuses form
+// bodies (application/x-www-form-urlencoded) over 8 KiB with 413; send larger bodies with
+// another content type.
 #include <atomic>
 #include <chrono>
 #include <functional>
