@@ -118,13 +118,13 @@ Ref<URLConnectionDelegate> URLConnection::delegate() const {
   return delegate_;
 }
 
-void URLConnection::post(std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)> event) {
+void URLConnection::post(Event event, bool final) {
   Executor executor;
   std::vector<std::pair<Ref<RunLoop>, std::vector<std::string>>> loops;
   {
     std::lock_guard lock(mutex_);
     if (cancelled_) return;
-    events_.push_back(std::move(event));
+    events_.emplace_back(std::move(event), final);
     executor = executor_;
     for (const auto& [loop, mode] : schedules_) {
       auto it = std::find_if(loops.begin(), loops.end(), [&](const auto& l) { return l.first == loop; });
@@ -134,11 +134,10 @@ void URLConnection::post(std::function<void(const Ref<URLConnection>&, const Ref
         it->second.push_back(mode);
     }
   }
-  // Each delivery drains the queue in order, so whichever runs first does the work.
-  Weak<URLConnection> weak = weakSelf<URLConnection>();
-  auto drainer = [weak] {
-    if (auto self = weak.lock()) self->drain();
-  };
+  // Each delivery drains the queue in order, so whichever runs first does the work. It keeps the
+  // connection alive until then: the engine lets go of it as soon as the load ends.
+  Ref<URLConnection> strong = self<URLConnection>();
+  auto drainer = [strong] { strong->drain(); };
   if (executor) {
     executor(drainer);
     return;
@@ -148,10 +147,6 @@ void URLConnection::post(std::function<void(const Ref<URLConnection>&, const Ref
 #endif
 }
 
-void URLConnection::endDelivery() {
-  std::lock_guard lock(mutex_);
-  finished_ = true;
-}
 
 void URLConnection::drain() {
   Ref<URLConnection> keep = self<URLConnection>();
@@ -159,19 +154,17 @@ void URLConnection::drain() {
   if (draining_) return;
   draining_ = true;
   while (!events_.empty() && !cancelled_) {
-    auto event = std::move(events_.front());
+    auto [event, final] = std::move(events_.front());
     events_.erase(events_.begin());
     Ref<URLConnectionDelegate> delegate = delegate_;
+    // The connection keeps its delegate only until the final callback.
+    if (final) delegate_ = nullptr;
     lock.unlock();
     if (delegate) event(keep, delegate);
+    delegate = nullptr;
     lock.lock();
   }
   draining_ = false;
-  if (finished_ && events_.empty()) {
-    // The connection keeps its delegate only until the final callback.
-    auto released = std::move(delegate_);
-    lock.unlock();
-  }
 }
 
 void URLConnection::useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
@@ -282,7 +275,7 @@ std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_erro
   auto load = URLLoadingEngine::startLoad(connection, connection->originalRequest_, true);
   {
     std::lock_guard lock(connection->mutex_);
-    if (!connection->finished_) connection->load_ = load;
+    connection->load_ = load;
   }
   std::unique_lock lock(state->mutex);
   state->cv.wait(lock, [&] { return state->done; });

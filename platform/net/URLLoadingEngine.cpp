@@ -125,8 +125,8 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
 
-  void post(std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)> event) {
-    if (connection) connection->post(std::move(event));
+  void post(URLConnection::Event event, bool final = false) {
+    if (connection) connection->post(std::move(event), final);
   }
 };
 
@@ -578,11 +578,11 @@ void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> erro
     Error e = *error;
     load->post([e](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
       d->connection_didFailWithError(c, e);
-    });
+    }, true);
   } else {
-    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); });
+    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); },
+               true);
   }
-  if (load->connection) load->connection->endDelivery();
   load->connection = nullptr;
 }
 
