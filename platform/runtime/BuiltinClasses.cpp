@@ -5,6 +5,8 @@
 #include "platform/runtime/Block.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Invocation.h"
+#include "platform/runtime/KeyValueCoding.h"
+#include "platform/runtime/KeyValueObserving.h"
 #include "platform/runtime/MethodSignature.h"
 #include "platform/runtime/Proxy.h"
 #include "platform/runtime/Raise.h"
@@ -154,6 +156,8 @@ void registerObject(runtime::ClassBuilder<Object>& cls) {
   cls.method<&forwardInvocationImpl>("forwardInvocation:");
   cls.method<&isProxyNo>("isProxy");
   cls.protocol("NSObject");
+  runtime::registerKeyValueCoding(cls.cls());
+  runtime::registerKeyValueObserving(cls.cls());
 }
 
 void registerProxy(runtime::ClassBuilder<Proxy>& cls) {

@@ -36,18 +36,18 @@ bool sameLayout(const std::string& a, const std::string& b) {
   return strip(a) == strip(b);
 }
 
-struct Number {
+struct RawNumber {
   enum Kind { signedInt, unsignedInt, floating } kind = signedInt;
   std::int64_t i = 0;
   std::uint64_t u = 0;
   long double f = 0;
 };
 
-Number readNumber(const void* p, char code) {
-  Number n;
-  auto sgn = [&](std::int64_t v) { n.kind = Number::signedInt; n.i = v; };
-  auto uns = [&](std::uint64_t v) { n.kind = Number::unsignedInt; n.u = v; };
-  auto flt = [&](long double v) { n.kind = Number::floating; n.f = v; };
+RawNumber readNumber(const void* p, char code) {
+  RawNumber n;
+  auto sgn = [&](std::int64_t v) { n.kind = RawNumber::signedInt; n.i = v; };
+  auto uns = [&](std::uint64_t v) { n.kind = RawNumber::unsignedInt; n.u = v; };
+  auto flt = [&](long double v) { n.kind = RawNumber::floating; n.f = v; };
   switch (code) {
     case 'c': { std::int8_t v; std::memcpy(&v, p, 1); sgn(v); break; }
     case 'C': { std::uint8_t v; std::memcpy(&v, p, 1); uns(v); break; }
@@ -66,22 +66,22 @@ Number readNumber(const void* p, char code) {
 }
 
 template <class T>
-T numberAs(const Number& n) {
+T numberAs(const RawNumber& n) {
   switch (n.kind) {
-    case Number::signedInt: return static_cast<T>(n.i);
-    case Number::unsignedInt: return static_cast<T>(n.u);
+    case RawNumber::signedInt: return static_cast<T>(n.i);
+    case RawNumber::unsignedInt: return static_cast<T>(n.u);
     default: return static_cast<T>(n.f);
   }
 }
 
-void writeNumber(void* p, char code, const Number& n) {
+void writeNumber(void* p, char code, const RawNumber& n) {
   auto put = [p](auto v) { std::memcpy(p, &v, sizeof v); };
   switch (code) {
     case 'c': put(numberAs<std::int8_t>(n)); break;
     case 'C': put(numberAs<std::uint8_t>(n)); break;
     case 'B': {
-      bool nonZero = n.kind == Number::signedInt ? n.i != 0
-                     : n.kind == Number::unsignedInt ? n.u != 0 : n.f != 0;
+      bool nonZero = n.kind == RawNumber::signedInt ? n.i != 0
+                     : n.kind == RawNumber::unsignedInt ? n.u != 0 : n.f != 0;
       put(static_cast<unsigned char>(nonZero ? 1 : 0));
       break;
     }
@@ -283,11 +283,11 @@ void Invocation::callThroughFfi(void (*fn)(), const Ref<MethodSignature>& signat
     ffi_arg wide = 0;
     std::memcpy(&wide, ret.data(), sizeof wide);
     std::memset(ret.data(), 0, ret.capacity);
-    Number n;
-    n.kind = Number::unsignedInt;
+    RawNumber n;
+    n.kind = RawNumber::unsignedInt;
     n.u = wide;
     if (rn[0] == 'c' || rn[0] == 's' || rn[0] == 'i' || rn[0] == 'l') {
-      n.kind = Number::signedInt;
+      n.kind = RawNumber::signedInt;
       n.i = static_cast<std::int64_t>(static_cast<ffi_sarg>(wide));
     }
     writeNumber(ret.data(), rn[0], n);

@@ -1,17 +1,9 @@
 #include "platform/runtime/Raise.h"
 
-#include <stdexcept>
+#include "platform/core/Exception.h"
 
 namespace ns::runtime {
 
-namespace {
-struct PendingException : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-}  // namespace
-
-void raise(const std::string& name, const std::string& reason) {
-  throw PendingException(name + ": " + reason);
-}
+void raise(const std::string& name, const std::string& reason) { Exception::raise(name, reason); }
 
 }  // namespace ns::runtime

@@ -9,6 +9,7 @@
 #include "platform/runtime/Encoding.h"
 #include "platform/runtime/Raise.h"
 #include "platform/runtime/Send.h"
+#include "platform/runtime/SideTable.h"
 
 namespace ns {
 
@@ -620,6 +621,7 @@ void start() {
     std::rotate(r.pendingClasses.begin(), r.pendingClasses.begin() + static_cast<long>(before),
                 r.pendingClasses.end());
   }
+  ns::detail::objectDestroyedHook = &runtime::objectDestroyed;
   commitPending();
   std::unique_lock lock(r.lock);
   r.started = true;

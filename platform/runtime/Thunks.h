@@ -11,6 +11,7 @@
 #include <string>
 #include <type_traits>
 
+#include "platform/runtime/Encoding.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/TypeCodec.h"
 

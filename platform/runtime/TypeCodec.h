@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <optional>
 #include <typeinfo>
 
 #include "platform/core/Object.h"
@@ -268,6 +269,75 @@ std::decay_t<T> resultFromCanon(Canon<T> value) {
 
 }  // namespace runtime
 }  // namespace ns
+
+
+#include "platform/runtime/ValueBox.h"
+
+namespace ns::runtime {
+
+// Values travel boxed; `Name` is the class the property attributes name ("" for a plain id).
+template <class T, const char* Name>
+struct BoxedCodec {
+  using Canon = Object*;
+  static std::string encoding(bool withClassName = false) {
+    return withClassName && Name[0] ? "@\"" + std::string(Name) + "\"" : "@";
+  }
+  static Canon in(const T& v, Ref<Object>& keep) { return boxValue(Value(v), keep); }
+};
+
+inline constexpr char kNoClass[] = "";
+inline constexpr char kNSString[] = "NSString";
+inline constexpr char kNSNumber[] = "NSNumber";
+inline constexpr char kNSArray[] = "NSArray";
+inline constexpr char kNSDictionary[] = "NSDictionary";
+inline constexpr char kNSSet[] = "NSSet";
+inline constexpr char kNSData[] = "NSData";
+inline constexpr char kNSDate[] = "NSDate";
+
+template <>
+struct TypeCodec<Value> : BoxedCodec<Value, kNoClass> {
+  static Value out(Canon o) { return unboxValue(o); }
+};
+template <>
+struct TypeCodec<std::string> : BoxedCodec<std::string, kNSString> {
+  static std::string out(Canon o) {
+    Value v = unboxValue(o);
+    return v.isString() ? v.string() : v.stringValue();
+  }
+};
+template <>
+struct TypeCodec<std::optional<std::string>> : BoxedCodec<std::optional<std::string>, kNSString> {
+  static std::optional<std::string> out(Canon o) {
+    if (!o) return std::nullopt;
+    return TypeCodec<std::string>::out(o);
+  }
+};
+template <>
+struct TypeCodec<Number> : BoxedCodec<Number, kNSNumber> {
+  static Number out(Canon o) { return unboxValue(o).number(); }
+};
+template <>
+struct TypeCodec<Array> : BoxedCodec<Array, kNSArray> {
+  static Array out(Canon o) { return unboxValue(o).array(); }
+};
+template <>
+struct TypeCodec<Dictionary> : BoxedCodec<Dictionary, kNSDictionary> {
+  static Dictionary out(Canon o) { return unboxValue(o).dictionary(); }
+};
+template <>
+struct TypeCodec<Set> : BoxedCodec<Set, kNSSet> {
+  static Set out(Canon o) { return unboxValue(o).set(); }
+};
+template <>
+struct TypeCodec<Data> : BoxedCodec<Data, kNSData> {
+  static Data out(Canon o) { return unboxValue(o).data(); }
+};
+template <>
+struct TypeCodec<Date> : BoxedCodec<Date, kNSDate> {
+  static Date out(Canon o) { return unboxValue(o).date(); }
+};
+
+}  // namespace ns::runtime
 
 // Declares the encoding of a plain structure so that it can be passed by value:
 // PL_STRUCT_ENCODING(CGRect, "{CGRect={CGPoint=dd}{CGSize=dd}}")

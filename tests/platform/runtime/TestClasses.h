@@ -1,8 +1,11 @@
 #pragma once
 // Classes registered with the runtime for the runtime's own tests.
+#include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "platform/core/Value.h"
 #include "platform/runtime/Invocation.h"
 #include "platform/runtime/Proxy.h"
 #include "platform/runtime/Runtime.h"
@@ -75,5 +78,58 @@ class RecordingProxy : public ns::Proxy {
   ns::Ref<ns::MethodSignature> methodSignatureForSelector(ns::Sel sel);
   void forwardInvocation(ns::Ref<ns::Invocation> invocation);
 };
+
+// What the +load and +initialize hooks of the test classes did, in order.
+std::vector<std::string>& hookEvents();
+
+class RTCache : public ns::Object {};
+
+class Video : public ns::Object {
+ public:
+  std::string title() const { return title_; }
+  void setTitle(std::string title) { title_ = std::move(title); }
+  int count() const { return count_; }
+  // Announces its own changes; automaticallyNotifiesObserversForKey: answers NO for "count".
+  void setCount(int count);
+  ns::Ref<RTCache> delegate() const { return delegate_.lock(); }
+  void setDelegate(ns::Ref<RTCache> delegate) { delegate_ = delegate; }
+  bool isFinished() const { return finished_; }
+  void setFinished(bool finished) { finished_ = finished; }
+  double rating() const { return 4.5; }
+  ns::Ref<Video> related() const { return related_; }
+  void setRelated(ns::Ref<Video> related) { related_ = std::move(related); }
+  std::optional<std::string> subtitle() const { return subtitle_; }
+  void setSubtitle(std::optional<std::string> s) { subtitle_ = std::move(s); }
+  static ns::BOOL automaticallyNotifiesObserversForKey(std::string key) { return key == "count" ? ns::NO : ns::YES; }
+
+ private:
+  std::string title_;
+  int count_ = 0;
+  ns::Weak<RTCache> delegate_;
+  bool finished_ = false;
+  ns::Ref<Video> related_;
+  std::optional<std::string> subtitle_;
+};
+
+class Observer : public ns::Object {
+ public:
+  struct Seen {
+    std::string keyPath;
+    ns::Ref<ns::Object> object;
+    ns::Dictionary change;
+    void* context;
+  };
+  std::vector<Seen> seen;
+  void observeValueForKeyPath_ofObject_change_context(std::string keyPath, ns::Ref<ns::Object> object,
+                                                      ns::Dictionary change, void* context) {
+    seen.push_back({std::move(keyPath), std::move(object), std::move(change), context});
+  }
+};
+
+class LazyBase : public ns::Object {
+ public:
+  void ping() {}
+};
+class LazySub : public LazyBase {};
 
 }  // namespace rt_test
