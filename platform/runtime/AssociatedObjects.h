@@ -2,6 +2,7 @@
 // Objects attached to any object (or class) under an opaque key, with an ownership policy.
 // Weak references are std::weak_ptr: an "assign" association reads as null once its value died.
 #include <cstdint>
+#include <type_traits>
 
 #include "platform/core/Object.h"
 #include "platform/core/Value.h"
@@ -22,6 +23,12 @@ void objc_setAssociatedObject(const Object* object, const void* key, const Ref<O
                               AssociationPolicy policy);
 void objc_setAssociatedObject(const Object* object, const void* key, const Value& value,
                               AssociationPolicy policy);
+template <class T, class = std::enable_if_t<std::is_base_of_v<Object, T>>>
+void objc_setAssociatedObject(const Object* object, const void* key, const Ref<T>& value,
+                              AssociationPolicy policy) {
+  Ref<Object> base = std::const_pointer_cast<std::remove_const_t<T>>(value);
+  objc_setAssociatedObject(object, key, base, policy);
+}
 Ref<Object> objc_getAssociatedObject(const Object* object, const void* key);
 // The associated object as a value (a boxed string comes back as the string).
 Value objc_getAssociatedValue(const Object* object, const void* key);
