@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <cstring>
 
+#include "platform/core/Exception.h"
 #include "platform/runtime/Block.h"
 #include "platform/runtime/Send.h"
 #include "tests/platform/runtime/TestClasses.h"
@@ -217,6 +220,49 @@ TEST(Blocks, ImplementationsFromBlocksWithObjectEncodings) {
   EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "thing"), c);
   ns::Imp imp = ns::method_getImplementation(ns::class_getInstanceMethod(counter, "thing"));
   EXPECT_EQ(ns::imp_getBlock(imp), getter);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PerformSelector, CallsMethodsWithObjectArgumentsAndAnswersObjectResults) {
+  auto c = ns::make<Counter>();
+  EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("me")), c);
+  EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("increment")), nullptr);
+  EXPECT_EQ(c->count(), 1);
+  auto recorder = ns::make<RecordingProxy>();
+  recorder->model = ns::NSClassFromString("RTVideo");
+  auto related = ns::make<Video>();
+  ns::send<Ref<ns::Object>>(recorder, "performSelector:withObject:", Sel("setRelated:"), related);
+  ASSERT_EQ(recorder->recorded.size(), 1u);
+  EXPECT_EQ(recorder->recorded[0]->argumentValue<Ref<Video>>(2), related);
+  recorder->recorded.clear();  // a kept invocation keeps its target: the recorder itself
+  EXPECT_THROW(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("fly")), ns::Exception);
+  EXPECT_EQ(ns::send<std::string>(c, "description"), c->description());
+}
+
+TEST(Concurrency, SendsRaceWithMethodTableChanges) {
+  ns::Class counter = ns::NSClassFromString("RTCounter");
+  auto shared = ns::make<Counter>();
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      auto own = ns::make<SubCounter>();
+      for (int i = 0; i < 300; ++i) {
+        ns::send(own, "increment");
+        if (ns::send<long>(own, "count") != i + 1) failed = true;
+        ns::respondsToSelector(shared, "half");
+        std::string name = "added_" + std::to_string(t) + "_" + std::to_string(i);
+        auto b = ns::block<long(Ref<ns::Object>)>([i](Ref<ns::Object>) { return long(i); });
+        ns::class_addMethod(counter, ns::Sel(name), ns::imp_implementationWithBlock(b), "q@:");
+        if (ns::send<long>(own, ns::Sel(name)) != i) failed = true;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_FALSE(failed);
 }
 
 }  // namespace
