@@ -1,0 +1,97 @@
+#include "platform/core/Format.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+
+namespace {
+
+using ns::format;
+
+struct Thing : ns::Object {
+  std::string description() const override { return "<Thing>"; }
+};
+
+TEST(FormatTest, PlatformExamples) {
+  EXPECT_EQ(format("%@%d:%02d", "-", 1, 5), "-1:05");
+  ns::Value list(ns::Array{"a", 1, ns::Value::null()});
+  EXPECT_EQ(format("%@", list), "(\n    a,\n    1,\n    \"<null>\"\n)");
+}
+
+TEST(FormatTest, IntegerConversions) {
+  EXPECT_EQ(format("%d %i %u", -3, 4, 5u), "-3 4 5");
+  EXPECT_EQ(format("%ld %lu", -9000000000L, 18000000000UL), "-9000000000 18000000000");
+  EXPECT_EQ(format("%lld %llu", LLONG_MIN, ULLONG_MAX), "-9223372036854775808 18446744073709551615");
+  EXPECT_EQ(format("%qd %zu", 7LL, sizeof(int)), "7 4");
+  EXPECT_EQ(format("%x %X %#x %o", 255, 255, 255, 8), "ff FF 0xff 10");
+  EXPECT_EQ(format("%5d|%-5d|%05d|%+d", 42, 42, 42, 42), "   42|42   |00042|+42");
+  EXPECT_EQ(format("%*d|%-*d", 4, 7, 3, 8), "   7|8  ");
+  EXPECT_EQ(format("%*d", -4, 7), "7   ");  // a negative '*' width left-justifies
+  // Without a length modifier the value is an int, as the platform's varargs would read it.
+  EXPECT_EQ(format("%d", 4294967297LL), "1");
+  EXPECT_EQ(format("%hhd %hu", 300, 70000), "44 4464");
+}
+
+TEST(FormatTest, FloatingConversions) {
+  EXPECT_EQ(format("%.1f", 2.25), "2.2");
+  EXPECT_EQ(format("%.1f", 2.35), "2.4");
+  EXPECT_EQ(format("%f", 1.5), "1.500000");
+  EXPECT_EQ(format("%g %g", 0.0001, 1e20), "0.0001 1e+20");
+  EXPECT_EQ(format("%8.3f|%-8.2e|", 3.14159, 1234.5), "   3.142|1.23e+03|");
+  EXPECT_EQ(format("%.0f%%", 99.6), "100%");
+  EXPECT_EQ(format("%.*f", 2, 1.0 / 3), "0.33");
+}
+
+TEST(FormatTest, StringsCharsAndObjects) {
+  std::string s = "héllo";
+  EXPECT_EQ(format("%s|%@|%s", "a", s, std::string_view("v")), "a|héllo|v");
+  EXPECT_EQ(format("[%6@][%-6s]", "ab", "cd"), "[    ab][cd    ]");
+  EXPECT_EQ(format("[%3@]", "é😀"), "[é😀]");  // three UTF-16 units already
+  EXPECT_EQ(format("%.2@", "é😀x"), "é");       // precision never splits a surrogate pair
+  EXPECT_EQ(format("%.2s", "éa"), "é");
+  EXPECT_EQ(format("%.1s", "éa"), "");          // nor a UTF-8 sequence
+  EXPECT_EQ(format("%c%c%C", 'o', 107, 0x263A), "ok\u263A");
+  EXPECT_EQ(format("%lc", 0x1F600), "\U0001F600");
+  EXPECT_EQ(format("%@ %@", ns::make<Thing>(), ns::Ref<Thing>()), "<Thing> (null)");
+  EXPECT_EQ(format("%@", static_cast<const char*>(nullptr)), "(null)");
+  EXPECT_EQ(format("%@ %@ %@", 18.0, true, ns::Number(2.5f)), "18 1 2.5");
+  EXPECT_EQ(format("%@", ns::Error("D", 3)), "Error Domain=D Code=3 \"(null)\"");
+  EXPECT_EQ(format("%@", ns::Data("\x01\x02", 2)), "<0102>");
+  EXPECT_EQ(format("%@", ns::Date::dateWithTimeIntervalSinceReferenceDate(0)), "2001-01-01 00:00:00 +0000");
+  EXPECT_EQ(format("%@", ns::Value()), "(null)");
+  EXPECT_EQ(format("%@", std::optional<std::string>()), "(null)");
+}
+
+TEST(FormatTest, PointersAndPercent) {
+  int x = 0;
+  EXPECT_EQ(format("%p", static_cast<void*>(nullptr)), "0x0");
+  std::string p = format("%p", &x);
+  EXPECT_EQ(p.rfind("0x", 0), 0u);
+  EXPECT_EQ(std::stoull(p.substr(2), nullptr, 16), reinterpret_cast<std::uintptr_t>(&x));
+  EXPECT_EQ(format("100%% sure"), "100% sure");
+  EXPECT_EQ(format("trailing %"), "trailing %");
+  EXPECT_EQ(format("%k is not a conversion", 1), "%k is not a conversion");
+}
+
+TEST(FormatTest, PositionalArguments) {
+  EXPECT_EQ(format("%2$@ %1$@", "world", "hello"), "hello world");
+  EXPECT_EQ(format("%1$d-%1$d", 7), "7-7");
+}
+
+TEST(FormatTest, MismatchedArgumentsAreDefined) {
+  // Wrong types, missing and extra arguments all give defined, readable output.
+  EXPECT_EQ(format("%d", 3.99), "3");
+  EXPECT_EQ(format("%d", 1e300), "-1");  // saturates to LLONG_MAX, then read as an int
+  EXPECT_EQ(format("%f", 2), "2.000000");
+  EXPECT_EQ(format("%d", "text"), "text");
+  EXPECT_EQ(format("%s", 12), "12");
+  EXPECT_EQ(format("%d", ns::Value(12)), "12");
+  EXPECT_EQ(format("%.1f", ns::Value(2.25)), "2.2");
+  EXPECT_EQ(format("%d and %@ and %f"), "0 and (null) and 0.000000");
+  EXPECT_EQ(format("%d", 1, 2, 3), "1");
+  EXPECT_EQ(format("%n%d", 5, 6), "6");  // %n never writes
+  // Absurd widths are clamped rather than allocating without bound.
+  EXPECT_LE(format("%999999999d", 1).size(), 70000u);
+}
+
+}  // namespace
