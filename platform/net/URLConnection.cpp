@@ -6,14 +6,8 @@
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingEngine.h"
 
-#if __has_include("platform/runloop/RunLoop.h")
-#include "platform/runloop/RunLoop.h"
-#define PELORIN_NET_HAS_RUNLOOP 1
-#endif
-#if __has_include("platform/dispatch/Queue.h")
 #include "platform/dispatch/Queue.h"
-#define PELORIN_NET_HAS_DISPATCH 1
-#endif
+#include "platform/runloop/RunLoop.h"
 
 namespace ns {
 
@@ -68,15 +62,11 @@ void URLConnection::setDelegateQueue(Executor executor) {
 }
 
 void URLConnection::setDelegateQueue(const Ref<dispatch::Queue>& queue) {
-#ifdef PELORIN_NET_HAS_DISPATCH
   if (!queue) {
     setDelegateQueue(Executor());
     return;
   }
   setDelegateQueue([queue](std::function<void()> block) { dispatch::async(queue, std::move(block)); });
-#else
-  (void)queue;
-#endif
 }
 
 void URLConnection::start() {
@@ -84,9 +74,7 @@ void URLConnection::start() {
     std::lock_guard lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
-#ifdef PELORIN_NET_HAS_RUNLOOP
     if (!executor_ && schedules_.empty()) schedules_.emplace_back(RunLoop::currentRunLoop(), DefaultRunLoopMode);
-#endif
   }
   auto load = URLLoadingEngine::startLoad(self<URLConnection>(), originalRequest_, false);
   std::lock_guard lock(mutex_);
@@ -142,9 +130,7 @@ void URLConnection::post(Event event, bool final) {
     executor(drainer);
     return;
   }
-#ifdef PELORIN_NET_HAS_RUNLOOP
   for (const auto& [loop, modes] : loops) loop->performInModes_block(modes, drainer);
-#endif
 }
 
 

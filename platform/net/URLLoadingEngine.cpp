@@ -21,10 +21,7 @@
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
 
-#if __has_include("platform/runloop/Clock.h")
 #include "platform/runloop/Clock.h"
-#define PELORIN_NET_HAS_CLOCK 1
-#endif
 
 namespace ns {
 
@@ -33,22 +30,9 @@ namespace {
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
 
-double clockNow() {
-#ifdef PELORIN_NET_HAS_CLOCK
-  return Clock::now();
-#else
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-#endif
-}
+double clockNow() { return Clock::now(); }
 
-bool clockIsVirtual() {
-#ifdef PELORIN_NET_HAS_CLOCK
-  return Clock::isVirtual();
-#else
-  return false;
-#endif
-}
+bool clockIsVirtual() { return Clock::isVirtual(); }
 
 std::string lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -135,25 +119,17 @@ namespace {
 class Engine;
 Engine& engine();
 
-class Engine
-#ifdef PELORIN_NET_HAS_CLOCK
-    : public Clock::Observer
-#endif
-{
+class Engine : public Clock::Observer {
  public:
   Engine() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-#ifdef PELORIN_NET_HAS_CLOCK
     Clock::addObserver(this);
-#endif
     thread_ = std::thread([this] { run(); });
   }
 
   ~Engine() {
-#ifdef PELORIN_NET_HAS_CLOCK
     Clock::removeObserver(this);
-#endif
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
@@ -172,7 +148,6 @@ class Engine
     curl_multi_wakeup(multi_);
   }
 
-#ifdef PELORIN_NET_HAS_CLOCK
   double nextDeadlineAfter(double now) override {
     std::lock_guard lock(deadlineMutex_);
     double best = Clock::kDistantFuture;
@@ -191,7 +166,6 @@ class Engine
     lock.lock();
     checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target || stopping_; });
   }
-#endif
 
   void begin(const std::shared_ptr<URLLoad>& load);
   void end(const std::shared_ptr<URLLoad>& load, std::optional<Error> error);
