@@ -106,6 +106,12 @@ Ref<URLConnectionDelegate> URLConnection::delegate() const {
   return delegate_;
 }
 
+void URLConnection::setDelegate(Ref<URLConnectionDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  if (started_ || cancelled_) return;
+  delegate_ = delegate ? std::move(delegate) : std::make_shared<URLConnectionDelegate>();
+}
+
 void URLConnection::post(Event event, bool final) {
   Executor executor;
   std::vector<std::pair<Ref<RunLoop>, std::vector<std::string>>> loops;

@@ -116,6 +116,9 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // The request being loaded (after redirects).
   Ref<URLRequest> currentRequest() const;
   Ref<URLConnectionDelegate> delegate() const;
+  // Replaces the delegate of a connection that has not started (later calls do nothing), for
+  // wrappers that put their own delegate between the connection and its user.
+  void setDelegate(Ref<URLConnectionDelegate> delegate);
 
   // URLAuthenticationChallengeSender
   void useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,

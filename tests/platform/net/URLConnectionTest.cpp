@@ -400,7 +400,11 @@ TEST_F(URLConnectionTest, UnstartedConnectionNeverCallsBack) {
   EXPECT_TRUE(idle.delegate->kinds().empty());
   EXPECT_EQ(server.requestCount(), 1u);
 
+  auto replacement = std::make_shared<RecordingDelegate>();
+  idle.connection->setDelegate(replacement);
+  idle.delegate = replacement;
   idle.connection->start();
+  idle.connection->setDelegate(std::make_shared<RecordingDelegate>());
   ASSERT_TRUE(idle.finish());
   EXPECT_EQ(idle.delegate->body, "x");
   auto before = idle.delegate->kinds();
