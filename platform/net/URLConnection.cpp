@@ -76,9 +76,13 @@ void URLConnection::start() {
     started_ = true;
     if (!executor_ && schedules_.empty()) schedules_.emplace_back(RunLoop::currentRunLoop(), DefaultRunLoopMode);
   }
-  auto load = URLLoadingEngine::startLoad(self<URLConnection>(), originalRequest_, false);
-  std::lock_guard lock(mutex_);
-  if (!cancelled_) load_ = load;
+  auto load = URLLoadingEngine::makeLoad(self<URLConnection>(), originalRequest_, false);
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return;
+    load_ = load;
+  }
+  URLLoadingEngine::beginLoad(load);
 }
 
 void URLConnection::cancel() {
@@ -264,11 +268,12 @@ std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_erro
     std::lock_guard lock(connection->mutex_);
     connection->started_ = true;
   }
-  auto load = URLLoadingEngine::startLoad(connection, connection->originalRequest_, true);
+  auto load = URLLoadingEngine::makeLoad(connection, connection->originalRequest_, true);
   {
     std::lock_guard lock(connection->mutex_);
     connection->load_ = load;
   }
+  URLLoadingEngine::beginLoad(load);
   std::unique_lock lock(state->mutex);
   state->cv.wait(lock, [&] { return state->done; });
   if (response) *response = state->response;

@@ -807,13 +807,16 @@ void Engine::run() {
 
 namespace URLLoadingEngine {
 
-std::shared_ptr<URLLoad> startLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
-                                   bool automatic) {
+std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+                                  bool automatic) {
   auto load = std::make_shared<URLLoad>();
   load->connection = connection;
   load->automatic = automatic;
   load->request = request->copy();
-  Engine& e = engine();
+  return load;
+}
+
+void beginLoad(const std::shared_ptr<URLLoad>& load) {
   std::weak_ptr<URLLoad> weak = load;
   auto go = [weak](Ref<URLRequest> chosen) {
     engine().perform([weak, chosen] {
@@ -830,18 +833,16 @@ std::shared_ptr<URLLoad> startLoad(const Ref<URLConnection>& connection, const R
       engine().begin(load);
     });
   };
-  if (automatic) {
+  if (load->automatic) {
     go(load->request);
-  } else {
-    // The delegate sees the request before it goes out, as it sees every redirect.
-    auto initial = load->request;
-    load->post([go, initial](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
-      Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, initial, nullptr);
-      go(chosen ? chosen->copy() : nullptr);
-    });
+    return;
   }
-  (void)e;
-  return load;
+  // The delegate sees the request before it goes out, as it sees every redirect.
+  auto initial = load->request;
+  load->post([go, initial](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, initial, nullptr);
+    go(chosen ? chosen->copy() : nullptr);
+  });
 }
 
 void cancelLoad(const std::shared_ptr<URLLoad>& load) {

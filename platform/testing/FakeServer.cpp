@@ -1,3 +1,5 @@
+// GCC 12 warns about std::function members inside std::regex at -O1; the warning is spurious.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "platform/testing/FakeServer.h"
 
 #include <httplib.h>

@@ -8,6 +8,8 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/net/HTTPCookieStorage.h"
@@ -444,4 +446,61 @@ TEST_F(URLConnectionTest, SynchronousAndCompletionHandlerForms) {
   Load unsupported(requestFor("ftp://example.test/x"));
   ASSERT_TRUE(unsupported.finish());
   EXPECT_EQ(unsupported.delegate->error->code(), -1002);
+}
+
+TEST_F(URLConnectionTest, RedirectMethodsLoopsAndUnansweredChallenges) {
+  server.route("*", "/form", [](const FakeRequest&) { return FakeReply::redirect(303, "/result"); });
+  server.route("*", "/keep", [](const FakeRequest&) { return FakeReply::redirect(307, "/result"); });
+  server.route("*", "/result", [](const FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
+  server.route("GET", "/loop", [](const FakeRequest&) { return FakeReply::redirect(302, "/loop"); });
+  server.route("GET", "/locked", [](const FakeRequest&) {
+    return FakeReply::text(401, "locked").header("WWW-Authenticate", "Digest realm=\"r\", nonce=\"n\"");
+  });
+
+  auto post = [&](const std::string& path) {
+    auto request = requestFor(server.URLForPath(path));
+    request->setHTTPMethod("POST");
+    request->setHTTPBody(Data("x=1"));
+    Load load(request);
+    EXPECT_TRUE(load.finish());
+    return load.delegate->body;
+  };
+  EXPECT_EQ(post("/form"), "GET:") << "303 turns a POST into a GET without body";
+  EXPECT_EQ(post("/keep"), "POST:x=1") << "307 keeps method and body";
+
+  Load loop(requestFor(server.URLForPath("/loop")));
+  ASSERT_TRUE(loop.finish());
+  ASSERT_TRUE(loop.delegate->error);
+  EXPECT_EQ(loop.delegate->error->code(), -1007);
+  EXPECT_EQ(loop.delegate->count("redirect"), 16u);
+
+  Load locked(requestFor(server.URLForPath("/locked")));
+  ASSERT_TRUE(locked.finish());
+  ASSERT_EQ(locked.delegate->challenges.size(), 1u);
+  EXPECT_EQ(locked.delegate->challenges[0]->protectionSpace()->authenticationMethod(),
+            URLAuthenticationMethodHTTPDigest);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(locked.delegate->response)->statusCode(), 401)
+      << "default handling without credentials delivers the 401 itself";
+  EXPECT_EQ(locked.delegate->body, "locked");
+}
+
+TEST_F(URLConnectionTest, LoadsFileURLs) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("pelorin-file-url-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "page.html") << "<p>hi</p>";
+  Load file(URLRequest::requestWithURL(URL::fileURLWithPath((dir / "page.html").string())));
+  ASSERT_TRUE(file.finish());
+  EXPECT_EQ(file.delegate->body, "<p>hi</p>");
+  EXPECT_EQ(file.delegate->response->MIMEType(), "text/html");
+  EXPECT_EQ(file.delegate->response->expectedContentLength(), 9);
+  EXPECT_FALSE(std::dynamic_pointer_cast<HTTPURLResponse>(file.delegate->response)) << "a plain URL response";
+
+  Load missing(URLRequest::requestWithURL(URL::fileURLWithPath((dir / "none.txt").string())));
+  ASSERT_TRUE(missing.finish());
+  EXPECT_EQ(missing.delegate->error->code(), -1100);
+  Load folder(URLRequest::requestWithURL(URL::fileURLWithPath(dir.string())));
+  ASSERT_TRUE(folder.finish());
+  EXPECT_EQ(folder.delegate->error->code(), -1101);
+  fs::remove_all(dir);
 }
