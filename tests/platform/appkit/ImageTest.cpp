@@ -3,7 +3,6 @@
 #include <cstring>
 #include <vector>
 
-#include <gif_lib.h>
 #include <jpeglib.h>
 #include <zlib.h>
 
@@ -44,34 +43,17 @@ ns::Data jpegOf(int width, int height, std::uint8_t gray) {
   return data;
 }
 
-int appendGif(GifFileType* gif, const GifByteType* bytes, int length) {
-  static_cast<std::vector<std::uint8_t>*>(gif->UserData)->insert(
-      static_cast<std::vector<std::uint8_t>*>(gif->UserData)->end(), bytes, bytes + length);
-  return length;
-}
-
-// A 3x1 GIF: red, transparent, blue.
+// A 3x1 GIF89a: red, transparent (index 1 through the graphic control extension), blue. The
+// LZW data restarts with a clear code before each pixel so that every code is three bits wide.
 ns::Data gifOf() {
-  std::vector<std::uint8_t> out;
-  int error = 0;
-  GifFileType* gif = EGifOpen(&out, appendGif, &error);
-  GifColorType colors[4] = {{255, 0, 0}, {0, 0, 0}, {0, 0, 255}, {0, 0, 0}};
-  ColorMapObject* map = GifMakeMapObject(4, colors);
-  gif->SWidth = 3;
-  gif->SHeight = 1;
-  gif->SColorResolution = 2;
-  gif->SBackGroundColor = 0;
-  gif->SColorMap = map;
-  SavedImage* frame = GifMakeSavedImage(gif, nullptr);
-  frame->ImageDesc = {0, 0, 3, 1, false, nullptr};
-  frame->RasterBits = static_cast<GifByteType*>(std::malloc(3));
-  frame->RasterBits[0] = 0;
-  frame->RasterBits[1] = 1;
-  frame->RasterBits[2] = 2;
-  GraphicsControlBlock control{DISPOSAL_UNSPECIFIED, false, 0, 1};
-  EGifGCBToSavedExtension(&control, gif, 0);
-  EGifSpew(gif);  // writes and closes
-  return ns::Data(std::move(out));
+  static const std::uint8_t bytes[] = {
+      'G', 'I', 'F', '8', '9', 'a', 3, 0, 1, 0, 0x91, 0, 0,                  // screen, 4-colour table
+      0xff, 0, 0, 0, 0, 0, 0, 0, 0xff, 0, 0, 0,                              // colours
+      0x21, 0xf9, 4, 1, 0, 0, 1, 0,                                          // transparent index 1
+      0x2c, 0, 0, 0, 0, 3, 0, 1, 0, 0,                                       // image 3x1 at 0,0
+      2, 3, 0x04, 0x43, 0x15, 0,                                             // LZW: 4 0 4 1 4 2 5
+      0x3b};
+  return ns::Data(bytes, sizeof bytes);
 }
 
 }  // namespace
