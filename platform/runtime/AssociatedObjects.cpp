@@ -75,6 +75,13 @@ void objc_removeAssociatedObjects(const Object* object) {
   released.swap(state->associations);
 }
 
+void objc_addDestructionCallback(const Object* object, std::function<void(Object*)> callback) {
+  if (!object || !callback) return;
+  auto state = runtime::sideState(object, true);
+  std::lock_guard guard(state->lock);
+  state->destructionCallbacks.push_back(std::move(callback));
+}
+
 int objc_sync_enter(const Object* object) {
   if (!object) return OBJC_SYNC_SUCCESS;  // @synchronized(nil) does nothing
   runtime::sideState(object, true)->syncLock.lock();

@@ -2,6 +2,7 @@
 // Objects attached to any object (or class) under an opaque key, with an ownership policy.
 // Weak references are std::weak_ptr: an "assign" association reads as null once its value died.
 #include <cstdint>
+#include <functional>
 #include <type_traits>
 
 #include "platform/core/Object.h"
@@ -33,6 +34,11 @@ Ref<Object> objc_getAssociatedObject(const Object* object, const void* key);
 // The associated object as a value (a boxed string comes back as the string).
 Value objc_getAssociatedValue(const Object* object, const void* key);
 void objc_removeAssociatedObjects(const Object* object);
+
+// Runs `callback` while the object is being destroyed, before its associations are released.
+// This stands in for replacing -dealloc: the object's own members are already gone, so the
+// callback may use the address only as a key.
+void objc_addDestructionCallback(const Object* object, std::function<void(Object*)> callback);
 
 // The object's recursive lock (@synchronized). objc_sync_exit answers
 // OBJC_SYNC_NOT_OWNING_THREAD_ERROR when the calling thread does not hold it.

@@ -119,6 +119,32 @@ BOOL conformsToProtocolImpl(Object* self, Sel, Ref<Protocol> p) {
 BOOL isEqualImpl(Object* self, Sel, Ref<Object> other) { return self->isEqual(other.get()) ? YES : NO; }
 unsigned long hashImpl(Object* self, Sel) { return self->hash(); }
 
+std::string descriptionImpl(Object* self, Sel) { return self->description(); }
+
+// performSelector: and its forms: any method whose arguments are objects; an object result is
+// answered, any other result is dropped.
+Ref<Object> performWith(Object* self, Sel sel, const std::vector<Ref<Object>>& args) {
+  if (!self || !sel) return nullptr;
+  Ref<MethodSignature> sig = send<Ref<MethodSignature>>(self, "methodSignatureForSelector:", sel);
+  if (!sig) {
+    send<void>(self, "doesNotRecognizeSelector:", sel);
+    return nullptr;
+  }
+  auto inv = make<Invocation>(sig);
+  inv->setArgument(&self, 0);
+  inv->setSelector(sel);
+  for (std::size_t i = 0; i < args.size() && i + 2 < sig->numberOfArguments(); ++i) {
+    inv->setArgumentValue(static_cast<long>(i + 2), args[i]);
+  }
+  detail::dispatchInvocation(*inv, detail::retain(self));
+  return runtime::isObjectType(sig->returnInfo().normalized) ? inv->returnValue<Ref<Object>>() : nullptr;
+}
+Ref<Object> perform0(Object* self, Sel, Sel sel) { return performWith(self, sel, {}); }
+Ref<Object> perform1(Object* self, Sel, Sel sel, Ref<Object> a) { return performWith(self, sel, {a}); }
+Ref<Object> perform2(Object* self, Sel, Sel sel, Ref<Object> a, Ref<Object> b) {
+  return performWith(self, sel, {a, b});
+}
+
 BOOL resolveNo(Class, Sel, Sel) { return NO; }
 BOOL instancesRespondImpl(Class self, Sel, Sel sel) { return class_respondsToSelector(self, sel) ? YES : NO; }
 Ref<Object> newImpl(Class self, Sel) { return class_createInstance(self); }
@@ -144,6 +170,10 @@ void addRootMethods(runtime::ClassBuilder<C>& cls) {
   cls.template method<&conformsToProtocolImpl>("conformsToProtocol:");
   cls.template method<&isEqualImpl>("isEqual:");
   cls.template method<&hashImpl>("hash");
+  cls.template method<&descriptionImpl>("description");
+  cls.template method<&perform0>("performSelector:");
+  cls.template method<&perform1>("performSelector:withObject:");
+  cls.template method<&perform2>("performSelector:withObject:withObject:");
   cls.template classMethod<&resolveNo>("resolveInstanceMethod:");
   cls.template classMethod<&resolveNo>("resolveClassMethod:");
   cls.template classMethod<&instancesRespondImpl>("instancesRespondToSelector:");

@@ -142,22 +142,22 @@ class ProtocolBuilder {
 template <class C, class Super>
 bool declareClass(const char* name, void (*body)(ClassBuilder<C>&)) {
   static_assert(std::is_base_of_v<Object, C>, "runtime classes derive from ns::Object");
-  ClassSpec spec;
-  spec.name = name;
-  spec.type = &typeid(C);
+  ClassRegistration registration;
+  registration.name = name;
+  registration.type = &typeid(C);
   if constexpr (!std::is_void_v<Super>) {
     static_assert(std::is_base_of_v<Super, C>, "the superclass must be a C++ base class");
-    spec.superType = &typeid(Super);
+    registration.superType = &typeid(Super);
   }
   if constexpr (std::is_default_constructible_v<C> && !std::is_abstract_v<C>) {
-    spec.factory = [] { return std::static_pointer_cast<Object>(make<C>()); };
+    registration.factory = [] { return std::static_pointer_cast<Object>(make<C>()); };
   }
-  spec.isInstance = [](const Object* o) { return dynamic_cast<const C*>(o) != nullptr; };
-  spec.body = [body](ClassRecord* cls) {
+  registration.isInstance = [](const Object* o) { return dynamic_cast<const C*>(o) != nullptr; };
+  registration.body = [body](ClassRecord* cls) {
     ClassBuilder<C> builder(cls);
     body(builder);
   };
-  registerClass(std::move(spec));
+  registerClass(std::move(registration));
   return true;
 }
 

@@ -258,7 +258,7 @@ const char* NSGetSizeAndAlignment(const char* typePtr, std::size_t* sizep, std::
   std::size_t used = runtime::parseType(typePtr, t);
   if (used == 0) {
     runtime::raise("NSInvalidArgumentException",
-                   std::string("NSGetSizeAndAlignment: unsupported type encoding spec '") + typePtr +
+                   std::string("NSGetSizeAndAlignment: unsupported type encoding '") + typePtr +
                        "'");
   }
   if (sizep) *sizep = t.size;

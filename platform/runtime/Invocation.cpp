@@ -7,6 +7,7 @@
 #include "platform/runtime/Dispatch.h"
 #include "platform/runtime/FfiTypes.h"
 #include "platform/runtime/Raise.h"
+#include "platform/runtime/ValueBox.h"
 
 namespace ns {
 
@@ -234,6 +235,15 @@ void Invocation::checkArgumentType(long index, const std::string& normalized, bo
 
 void Invocation::setArgumentTyped(long index, const void* canon, const std::string& normalized,
                                   Ref<Object> keep) {
+  if (normalized == "*" && slot(index, "setArgument:atIndex:").type->normalized == "@") {
+    // A C string given for an object parameter travels as a string value.
+    const char* text = nullptr;
+    std::memcpy(&text, canon, sizeof text);
+    Ref<Object> box;
+    Object* boxed = text ? runtime::boxValue(Value(text), box) : nullptr;
+    setArgumentTyped(index, &boxed, "@", std::move(box));
+    return;
+  }
   checkArgumentType(index, normalized, true);
   Slot& s = slot(index, "setArgument:atIndex:");
   const std::string& to = s.type->normalized;

@@ -30,7 +30,7 @@ struct Registry {
   std::unordered_map<std::type_index, ClassRecord*> dynamicTypes;  // resolved subclasses
   std::unordered_map<std::string, Ref<Protocol>> protocols;
   std::set<std::string, std::less<>> types;
-  std::vector<runtime::ClassSpec> pendingClasses;
+  std::vector<runtime::ClassRegistration> pendingClasses;
   std::vector<std::pair<std::string, std::function<void(Protocol*)>>> pendingProtocols;
   bool started = false;
   std::mutex startLock;
@@ -63,7 +63,7 @@ std::string normalizedOrRaise(std::string_view types) {
   std::string n = runtime::normalizeEncoding(types);
   if (n.empty()) {
     runtime::raise("NSInvalidArgumentException",
-                   "unsupported type encoding spec '" + std::string(types) + "'");
+                   "unsupported type encoding registration '" + std::string(types) + "'");
   }
   return n;
 }
@@ -88,30 +88,30 @@ bool addMethodTo(Class cls, Sel sel, Imp imp, std::string_view types, bool class
   return true;
 }
 
-void commitClass(runtime::ClassSpec& spec, std::vector<std::pair<Class, runtime::ClassSpec*>>& made) {
+void commitClass(runtime::ClassRegistration& registration, std::vector<std::pair<Class, runtime::ClassRegistration*>>& made) {
   auto& r = registry();
-  if (r.byName.count(spec.name)) {
+  if (r.byName.count(registration.name)) {
     std::fprintf(stderr, "runtime: class %s registered twice; the first registration stays\n",
-                 spec.name.c_str());
+                 registration.name.c_str());
     return;
   }
-  auto rec = std::make_shared<ClassRecord>(spec.name, spec.type);
+  auto rec = std::make_shared<ClassRecord>(registration.name, registration.type);
   auto& access = RuntimeAccess::cls(rec.get());
-  access.factory_ = spec.factory;
-  access.isInstance_ = spec.isInstance;
-  r.byName[spec.name] = rec.get();
-  if (spec.type) r.byType[std::type_index(*spec.type)] = rec.get();
+  access.factory_ = registration.factory;
+  access.isInstance_ = registration.isInstance;
+  r.byName[registration.name] = rec.get();
+  if (registration.type) r.byType[std::type_index(*registration.type)] = rec.get();
   r.dynamicTypes.clear();
-  made.emplace_back(rec.get(), &spec);
+  made.emplace_back(rec.get(), &registration);
   r.classes.push_back(std::move(rec));
 }
 
-void linkSuperclasses(std::vector<std::pair<Class, runtime::ClassSpec*>>& made) {
+void linkSuperclasses(std::vector<std::pair<Class, runtime::ClassRegistration*>>& made) {
   auto& r = registry();
-  for (auto& [cls, spec] : made) {
+  for (auto& [cls, registration] : made) {
     auto& access = RuntimeAccess::cls(cls);
-    if (spec->superType) {
-      auto it = r.byType.find(std::type_index(*spec->superType));
+    if (registration->superType) {
+      auto it = r.byType.find(std::type_index(*registration->superType));
       if (it == r.byType.end()) {
         std::fprintf(stderr, "runtime: the superclass of %s is not registered\n", cls->name().c_str());
       } else {
@@ -119,7 +119,7 @@ void linkSuperclasses(std::vector<std::pair<Class, runtime::ClassSpec*>>& made) 
       }
     }
   }
-  for (auto& [cls, spec] : made) {
+  for (auto& [cls, registration] : made) {
     int depth = 0;
     Class root = cls;
     for (Class c = cls->superclass(); c && depth < 1000; c = c->superclass()) {
@@ -135,27 +135,27 @@ void linkSuperclasses(std::vector<std::pair<Class, runtime::ClassSpec*>>& made) 
 
 void commitPending() {
   auto& r = registry();
-  std::vector<runtime::ClassSpec> specs;
+  std::vector<runtime::ClassRegistration> registrations;
   std::vector<std::pair<std::string, std::function<void(Protocol*)>>> protos;
-  std::vector<std::pair<Class, runtime::ClassSpec*>> made;
+  std::vector<std::pair<Class, runtime::ClassRegistration*>> made;
   {
     std::unique_lock lock(r.lock);
-    specs.swap(r.pendingClasses);
+    registrations.swap(r.pendingClasses);
     protos.swap(r.pendingProtocols);
     for (auto& [name, body] : protos) {
       if (!r.protocols.count(name)) r.protocols[name] = std::make_shared<Protocol>(name);
     }
-    for (auto& spec : specs) commitClass(spec, made);
+    for (auto& registration : registrations) commitClass(registration, made);
     linkSuperclasses(made);
   }
   // Bodies run without the lock: they add methods, properties and protocols through the API.
   for (auto& [name, body] : protos) {
     if (body) body(objc_getProtocol(name));
   }
-  for (auto& [cls, spec] : made) {
-    if (spec->body) spec->body(cls);
+  for (auto& [cls, registration] : made) {
+    if (registration->body) registration->body(cls);
   }
-  for (auto& [cls, spec] : made) {
+  for (auto& [cls, registration] : made) {
     for (auto& load : RuntimeAccess::cls(cls).loads_) load();
   }
 }
@@ -555,12 +555,12 @@ bool conformsToProtocol(const Object* object, const Protocol* p) {
 
 namespace runtime {
 
-void registerClass(ClassSpec spec) {
+void registerClass(ClassRegistration registration) {
   auto& r = registry();
   bool commitNow;
   {
     std::unique_lock lock(r.lock);
-    r.pendingClasses.push_back(std::move(spec));
+    r.pendingClasses.push_back(std::move(registration));
     commitNow = r.started;
   }
   if (commitNow) commitPending();

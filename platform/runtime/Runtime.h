@@ -212,7 +212,7 @@ MethodEntry lookUpEntry(Class cls, Sel sel, bool classSide, bool resolve);
 void ensureInitialized(Class cls);
 
 // What the registration macros hand over; committed by start() (at once when already started).
-struct ClassSpec {
+struct ClassRegistration {
   std::string name;
   const std::type_info* type = nullptr;
   const std::type_info* superType = nullptr;  // null for a root class
@@ -220,7 +220,7 @@ struct ClassSpec {
   std::function<bool(const Object*)> isInstance;
   std::function<void(ClassRecord*)> body;
 };
-void registerClass(ClassSpec spec);
+void registerClass(ClassRegistration registration);
 void registerProtocol(std::string name, std::function<void(Protocol*)> body);
 // Builder hooks used by ClassBuilder.
 void setClassHooks(Class cls, std::function<void()> load, std::function<void()> initialize);

@@ -70,15 +70,28 @@ std::shared_ptr<SideState> sideState(const Object* object, bool create) {
 
 void objectDestroyed(Object* object) {
   if (table().count.load(std::memory_order_acquire) == 0) return;
+  Shard& shard = shardFor(object);
   std::shared_ptr<SideState> state;
   {
-    Shard& shard = shardFor(object);
     std::lock_guard guard(shard.lock);
     auto it = shard.states.find(object);
     if (it == shard.states.end()) return;
-    state = std::move(it->second);
-    shard.states.erase(it);
-    table().count.fetch_sub(1, std::memory_order_release);
+    state = it->second;
+  }
+  // Destruction callbacks still see the object's associations.
+  std::vector<std::function<void(Object*)>> callbacks;
+  {
+    std::lock_guard guard(state->lock);
+    callbacks.swap(state->destructionCallbacks);
+  }
+  for (auto& callback : callbacks) callback(object);
+  {
+    std::lock_guard guard(shard.lock);
+    auto it = shard.states.find(object);
+    if (it != shard.states.end() && it->second == state) {
+      shard.states.erase(it);
+      table().count.fetch_sub(1, std::memory_order_release);
+    }
   }
   // Associated values are released here, outside every lock: their own destructors may come
   // back to this table.

@@ -3,6 +3,7 @@
 // lock), found by the object's address and dropped when the object dies.
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -55,6 +56,7 @@ struct SideState {
   std::vector<Observance> observances;
   std::vector<PendingChange> pendingChanges;
   OwnedRecursiveLock syncLock;
+  std::vector<std::function<void(Object*)>> destructionCallbacks;
 };
 
 // The object's side state; null when it has none and `create` is false.

@@ -114,8 +114,17 @@ struct TypeCodec<const char*> {
   static const char* out(Canon s) { return s; }
 };
 
+// Character arrays (string literals) decay to char*: C strings too.
+template <>
+struct TypeCodec<char*> {
+  using Canon = const char*;
+  static std::string encoding(bool = false) { return "*"; }
+  static Canon in(const char* s, Ref<Object>&) { return s; }
+};
+
 template <class T>
-struct TypeCodec<T*, std::enable_if_t<!std::is_base_of_v<Object, T> && !std::is_same_v<T, const char>>> {
+struct TypeCodec<T*, std::enable_if_t<!std::is_base_of_v<Object, T> && !std::is_same_v<T, const char> &&
+                                      !std::is_same_v<T, char>>> {
   using Canon = void*;
   static std::string encoding(bool = false) {
     if constexpr (std::is_void_v<std::remove_cv_t<T>>) {

@@ -235,6 +235,24 @@ TEST(AssociatedObjects, FollowTheirPolicies) {
   ns::objc_removeAssociatedObjects(cls);
 }
 
+TEST(AssociatedObjects, DestructionCallbacksRunBeforeAssociationsAreReleased) {
+  static const char key = 0;
+  std::vector<std::string> order;
+  const void* seenAddress = nullptr;
+  const void* address = nullptr;
+  {
+    auto owner = ns::make<Video>();
+    address = owner.get();
+    ns::objc_setAssociatedObject(owner.get(), &key, ns::block<void()>([] {}), ns::OBJC_ASSOCIATION_RETAIN);
+    ns::objc_addDestructionCallback(owner.get(), [&](ns::Object* dying) {
+      seenAddress = dying;
+      order.push_back(ns::objc_getAssociatedObject(dying, &key) ? "associations still there" : "gone");
+    });
+  }
+  EXPECT_EQ(seenAddress, address);
+  EXPECT_EQ(order, std::vector<std::string>{"associations still there"});
+}
+
 TEST(ObjectLocks, AreRecursiveAndOwnedByTheirThread) {
   auto object = ns::make<Counter>();
   EXPECT_EQ(ns::objc_sync_enter(object.get()), ns::OBJC_SYNC_SUCCESS);

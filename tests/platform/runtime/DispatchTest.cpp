@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <cstring>
 
+#include "platform/core/Exception.h"
 #include "platform/runtime/Block.h"
 #include "platform/runtime/Send.h"
 #include "tests/platform/runtime/TestClasses.h"
@@ -217,6 +220,102 @@ TEST(Blocks, ImplementationsFromBlocksWithObjectEncodings) {
   EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "thing"), c);
   ns::Imp imp = ns::method_getImplementation(ns::class_getInstanceMethod(counter, "thing"));
   EXPECT_EQ(ns::imp_getBlock(imp), getter);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(PerformSelector, CallsMethodsWithObjectArgumentsAndAnswersObjectResults) {
+  auto c = ns::make<Counter>();
+  EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("me")), c);
+  EXPECT_EQ(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("increment")), nullptr);
+  EXPECT_EQ(c->count(), 1);
+  auto recorder = ns::make<RecordingProxy>();
+  recorder->model = ns::NSClassFromString("RTVideo");
+  auto related = ns::make<Video>();
+  ns::send<Ref<ns::Object>>(recorder, "performSelector:withObject:", Sel("setRelated:"), related);
+  ASSERT_EQ(recorder->recorded.size(), 1u);
+  EXPECT_EQ(recorder->recorded[0]->argumentValue<Ref<Video>>(2), related);
+  recorder->recorded.clear();  // a kept invocation keeps its target: the recorder itself
+  EXPECT_THROW(ns::send<Ref<ns::Object>>(c, "performSelector:", Sel("fly")), ns::Exception);
+  EXPECT_EQ(ns::send<std::string>(c, "description"), c->description());
+}
+
+TEST(Concurrency, SendsRaceWithMethodTableChanges) {
+  ns::Class counter = ns::NSClassFromString("RTCounter");
+  auto shared = ns::make<Counter>();
+  std::atomic<bool> failed{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      auto own = ns::make<SubCounter>();
+      for (int i = 0; i < 300; ++i) {
+        ns::send(own, "increment");
+        if (ns::send<long>(own, "count") != i + 1) failed = true;
+        ns::respondsToSelector(shared, "half");
+        std::string name = "added_" + std::to_string(t) + "_" + std::to_string(i);
+        auto b = ns::block<long(Ref<ns::Object>)>([i](Ref<ns::Object>) { return long(i); });
+        ns::class_addMethod(counter, ns::Sel(name), ns::imp_implementationWithBlock(b), "q@:");
+        if (ns::send<long>(own, ns::Sel(name)) != i) failed = true;
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_FALSE(failed);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Forwarding, ACycleOfForwardingTargetsEndsInAnError) {
+  auto a = ns::make<ForwardingProxy>();
+  auto b = ns::make<ForwardingProxy>();
+  a->target = b;
+  b->target = a;
+  EXPECT_THROW(ns::send(a, "increment"), ns::Exception);
+  a->target = nullptr;  // break the reference cycle
+}
+
+TEST(ClassMessages, ClassesAnswerClassMethodsAndRootInstanceMethods) {
+  ns::Object* counterClass = ns::NSClassFromString("RTCounter");
+  auto made = ns::send<Ref<ns::Object>>(counterClass, "new");
+  EXPECT_NE(std::dynamic_pointer_cast<Counter>(made), nullptr);
+  EXPECT_TRUE(ns::send<ns::BOOL>(counterClass, "respondsToSelector:", Sel("resolveInstanceMethod:")));
+  EXPECT_TRUE(ns::respondsToSelector(counterClass, "new"));
+  EXPECT_FALSE(ns::respondsToSelector(counterClass, "increment"));  // an instance method
+  EXPECT_EQ(ns::class_getClassMethod(ns::NSClassFromString("RTCounter"), "increment"), nullptr);
+  EXPECT_NE(ns::class_getClassMethod(ns::NSClassFromString("RTSubCounter"), "resolveInstanceMethod:"), nullptr);
+  EXPECT_EQ(ns::send<ns::Class>(made, "class"), ns::NSClassFromString("RTCounter"));
+}
+
+TEST(MethodEncodings, FollowTheCompilersFrameLayout) {
+  EXPECT_EQ((ns::runtime::methodEncoding<void, signed char, double>()), "v28@0:8c16d20");
+  EXPECT_EQ((ns::runtime::methodEncoding<CGRect, CGPoint>()), "{CGRect={CGPoint=dd}{CGSize=dd}}32@0:8{CGPoint=dd}16");
+  EXPECT_EQ((ns::runtime::methodEncoding<Ref<ns::Object>, Sel, ns::Class, const char*, bool>()),
+            "@44@0:8:16#24*32B40");
+  EXPECT_EQ((ns::runtime::blockEncoding<void>()), "v8@?0");
+}
+
+TEST(Blocks, StructuresTravelThroughBlocksAndInvocations) {
+  auto grow = ns::block<CGRect(CGPoint)>([](CGPoint p) { return CGRect{p, {p.x * 2, p.y * 2}}; });
+  EXPECT_STREQ(grow->signature(), "{CGRect={CGPoint=dd}{CGSize=dd}}24@?0{CGPoint=dd}8");
+  CGRect direct = grow->call<CGRect>(CGPoint{1, 2});
+  EXPECT_EQ(direct.size.height, 4);
+  auto inv = ns::Invocation::invocationWithMethodSignature(grow->methodSignature());
+  CGPoint p{3, 5};
+  inv->setArgument(&p, 1);
+  inv->invokeWithTarget(grow);
+  CGRect r{};
+  inv->getReturnValue(&r);
+  EXPECT_EQ(r.origin.x, 3);
+  EXPECT_EQ(r.origin.y, 5);
+  EXPECT_EQ(r.size.width, 6);
+  EXPECT_EQ(r.size.height, 10);
+  // A block without a result leaves nothing to read.
+  auto nothing = ns::block<void()>([] {});
+  EXPECT_EQ(nothing->methodSignature()->methodReturnLength(), 0u);
 }
 
 }  // namespace

@@ -209,6 +209,11 @@ TEST(SendWithValues, StringsAndOptionalsCrossAsObjects) {
   ns::send(v, "setSubtitle:", std::optional<std::string>());
   EXPECT_EQ(ns::send<std::optional<std::string>>(v, "subtitle"), std::nullopt);
   EXPECT_EQ(ns::send<int>(v, "count"), 0);
+  // A literal given for a string parameter is passed as a string.
+  ns::send(v, "setTitle:", "Literal");
+  EXPECT_EQ(v->title(), "Literal");
+  // A string given for a number parameter is refused.
+  EXPECT_THROW(ns::send(v, "setCount:", std::string("3")), ns::Exception);
 }
 
 }  // namespace
