@@ -277,6 +277,15 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
       return Value(std::move(items));
     }
     case PLIST_DICT: {
+      // The XML form writes a UID as a dictionary of the single key CF$UID.
+      if (plist_dict_get_size(node) == 1) {
+        plist_t uidNode = plist_dict_get_item(node, "CF$UID");
+        if (uidNode && plist_get_node_type(uidNode) == PLIST_UINT) {
+          std::uint64_t u = 0;
+          plist_get_uint_val(uidNode, &u);
+          if (u <= 0xFFFFFFFFull) return PropertyListUID::uid(u);
+        }
+      }
       Dictionary dict;
       plist_dict_iter it = nullptr;
       plist_dict_new_iter(node, &it);
