@@ -18,6 +18,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SearchPaths.h"
+#include "platform/serialization/KeyedArchiver.h"
+#include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/serialization/PropertyListSerialization.h"
 
 namespace {
@@ -295,6 +297,12 @@ ns::Value GVCache::plistForKey(const std::string& key) const {
   return ns::PropertyListSerialization::propertyListWithData(*data);
 }
 
+ns::Value GVCache::objectForKey(const std::string& key) const {
+  auto data = dataForKey(key);
+  if (!data) return {};
+  return ns::KeyedUnarchiver::unarchiveObjectWithData(*data);
+}
+
 // ---- writing ----
 
 void GVCache::setData_forKey_withTimeoutInterval(const ns::Data& data, const std::string& key,
@@ -336,6 +344,22 @@ void GVCache::setPlist_forKey_withTimeoutInterval(const ns::Value& plist, const 
     return;
   }
   setData_forKey_withTimeoutInterval(*data, key, timeout);
+}
+
+void GVCache::setObject_forKey_withTimeoutInterval(const ns::Value& object, const std::string& key,
+                                                   ns::TimeInterval timeout) {
+  if (refuse(key, "setObject")) return;
+  ns::Error error;
+  auto data = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(object, false, &error);
+  if (!data) {
+    ns::Log("GVCache: the value for \"%@\" cannot be archived: %@", key, error);
+    return;
+  }
+  setData_forKey_withTimeoutInterval(*data, key, timeout);
+}
+
+void GVCache::setObject_forKey(const ns::Value& object, const std::string& key) {
+  setObject_forKey_withTimeoutInterval(object, key, defaultTimeoutInterval());
 }
 
 void GVCache::setData_forKey(const ns::Data& data, const std::string& key) {

@@ -55,6 +55,9 @@ class GVCache : public ns::Object {
   ns::Ref<ak::Image> imageForKey(const std::string& key) const;
   // Nil when nothing is stored or the bytes are no property list.
   ns::Value plistForKey(const std::string& key) const;
+  // The keyed archive's root object; nil when nothing is stored or the archive is damaged.
+  // A class's own decoding failure (AutoArchivingException) reaches the caller.
+  ns::Value objectForKey(const std::string& key) const;
 
   // ---- writing (each returns at once; the file work is queued) ----
   void setData_forKey_withTimeoutInterval(const ns::Data& data, const std::string& key, ns::TimeInterval timeout);
@@ -65,7 +68,11 @@ class GVCache : public ns::Object {
                                            ns::TimeInterval timeout);
   // Stores a binary property list; a value that is no property list is not stored.
   void setPlist_forKey_withTimeoutInterval(const ns::Value& plist, const std::string& key, ns::TimeInterval timeout);
+  // Stores a keyed archive of the object; an object that cannot be archived is not stored.
+  void setObject_forKey_withTimeoutInterval(const ns::Value& object, const std::string& key,
+                                            ns::TimeInterval timeout);
   void setData_forKey(const ns::Data& data, const std::string& key);
+  void setObject_forKey(const ns::Value& object, const std::string& key);
   void setString_forKey(const std::string& text, const std::string& key);
   void setImage_forKey(const ns::Ref<ak::Image>& image, const std::string& key);
   void setPlist_forKey(const ns::Value& plist, const std::string& key);

@@ -13,6 +13,7 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/serialization/PropertyListSerialization.h"
+#include "tests/lib/cache/ArchivingTestClasses.h"
 #include "tests/lib/cache/CacheTestSupport.h"
 
 using cachetest::eventually;
@@ -274,14 +275,18 @@ TEST_F(GVCacheTest, ValuesSurviveARestart) {
   auto image = ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 200,  //
                                                                     0, 0, 255, 100, 10, 20, 30, 0});
   ns::Value plist = ns::Dictionary{{"title", "Favourites"}, {"ids", ns::Array{"a", "b"}}, {"count", 2}};
+  auto row = ns::make<cachetest::ArchItem>();
+  row->setTitle("A row");
+  row->setCount(5);
   {
     auto cache = GVCache::initWithCacheDirectory(dir);
     WriteWatch watch(dir, "GVCache.plist");
     cache->setString_forKey_withTimeoutInterval("Grüße", "string", 600);
     cache->setPlist_forKey_withTimeoutInterval(plist, "plist", 600);
     cache->setImage_forKey_withTimeoutInterval(image, "image", 600);
+    cache->setObject_forKey_withTimeoutInterval(ns::Value(row), "row", 600);
     // The index reaches the disk by itself, half a second later.
-    ASSERT_TRUE(eventually([&] { return watch.count() >= 1 && indexOnDisk().count() == 3; }));
+    ASSERT_TRUE(eventually([&] { return watch.count() >= 1 && indexOnDisk().count() == 4; }));
   }
   auto reopened = GVCache::initWithCacheDirectory(dir);
   EXPECT_EQ(reopened->stringForKey("string"), "Grüße");
@@ -293,6 +298,12 @@ TEST_F(GVCacheTest, ValuesSurviveARestart) {
   EXPECT_EQ(back->pixelsWide(), 2u);
   EXPECT_EQ(back->rgbaBytes(), image->rgbaBytes());
   EXPECT_EQ(reopened->imageForKey("string"), nullptr);
+  auto rowBack = reopened->objectForKey("row").objectAs<cachetest::ArchItem>();
+  ASSERT_TRUE(rowBack);
+  EXPECT_EQ(rowBack->title(), "A row");
+  EXPECT_EQ(rowBack->count(), 5);
+  EXPECT_TRUE(reopened->objectForKey("plist").isNil());
+  EXPECT_TRUE(reopened->objectForKey("missing").isNil());
   EXPECT_EQ(reopened->plistForKey("string"), ns::Value());
 }
 
