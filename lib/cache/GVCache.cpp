@@ -231,10 +231,12 @@ ns::Ref<GVCache> GVCache::initWithCacheDirectory(const std::string& directory) {
 
 ns::Ref<GVCache> GVCache::init() {
   std::string caches = ns::userDirectory(ns::CachesDirectory);
-  std::string stale = caches + "/" + ns::ProcessInfo::processInfo()->processName() + "/GVCache";
+  std::string processName = ns::ProcessInfo::processInfo()->processName();
+  std::string stale = caches + "/" + processName + "/GVCache";
   std::string current = caches + "/" + kBundleIdentifier + "/GVCache";
-  // A process named like the bundle would otherwise delete the very folder it opens.
-  if (!ns::ProcessInfo::processInfo()->processName().empty() && stale != current) {
+  // Only a plain name can name the stale folder; and a process named like the bundle would
+  // otherwise delete the very folder it opens.
+  if (isValidKey(processName) && stale != current) {
     std::error_code ec;
     std::filesystem::remove_all(stale, ec);
   }
