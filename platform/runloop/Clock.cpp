@@ -53,7 +53,19 @@ void notifyObservers(TimeInterval now) {
   for (auto* o : copy) o->clockAdvanced(now);
 }
 
+TimeInterval virtualWallClock() { return Clock::wallNow(); }
+
 }  // namespace
+
+TimeInterval Clock::timeForDate(const Date& date) {
+  if (date.timeIntervalSince1970() >= Date::distantFuture().timeIntervalSince1970()) return kDistantFuture;
+  return now() + (date.timeIntervalSince1970() - wallNow());
+}
+
+Date Clock::dateForTime(TimeInterval time) {
+  if (time == kDistantFuture) return Date::distantFuture();
+  return Date::dateWithTimeIntervalSince1970(wallNow() + (time - now()));
+}
 
 TimeInterval Clock::now() {
   auto& s = state();
@@ -76,6 +88,7 @@ void Clock::installVirtual() {
   s.virtualNow.store(now);
   s.virtualWallOffset.store(systemSeconds() - now);
   s.isVirtual.store(true, std::memory_order_release);
+  Date::setWallClockSource(&virtualWallClock);
   notifyObservers(now);
 }
 
@@ -87,6 +100,7 @@ void Clock::installReal() {
     double steady = steadySeconds();
     s.realOffset.store(std::max(s.realOffset.load(), s.virtualNow.load() - steady));
     s.isVirtual.store(false, std::memory_order_release);
+    Date::setWallClockSource(nullptr);
   }
   notifyObservers(now());
 }

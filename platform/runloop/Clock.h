@@ -16,16 +16,21 @@
 // Switching between the clocks keeps now() from going backwards, so pending deadlines stay valid.
 #include <limits>
 
-namespace ns {
+#include "platform/core/Date.h"
+#include "platform/core/Types.h"
 
-using TimeInterval = double;
+namespace ns {
 
 class Clock {
  public:
   static constexpr TimeInterval kDistantFuture = std::numeric_limits<double>::infinity();
 
   static TimeInterval now();
+  // While the virtual clock is installed, ns::Date::now() reads it too.
   static TimeInterval wallNow();
+  // A wall-clock date as a time on this clock, and back.
+  static TimeInterval timeForDate(const Date& date);
+  static Date dateForTime(TimeInterval time);
 
   // Replaces the real clock with one that stands still; a second call keeps the virtual time.
   static void installVirtual();

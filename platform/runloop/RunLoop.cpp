@@ -12,6 +12,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/core/Exception.h"
 #include "platform/runloop/ClockHooks.h"
 #include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Timer.h"
@@ -125,7 +126,7 @@ struct RunLoop::Impl : Clock::Observer {
     TimeInterval next = Clock::kDistantFuture;
     for (auto& e : timers) {
       if (!matches(e.modes, mode) || !e.timer->isValid()) continue;
-      TimeInterval d = e.timer->fireDate();
+      TimeInterval d = e.timer->fireTime();
       if (d > now) next = std::min(next, d);
     }
     return next;
@@ -140,7 +141,7 @@ struct RunLoop::Impl : Clock::Observer {
       pruneTimersLocked();
       for (auto& e : timers) {
         if (!matches(e.modes, mode)) continue;
-        TimeInterval d = e.timer->fireDate();
+        TimeInterval d = e.timer->fireTime();
         if (d <= now) due.emplace_back(d, e.timer);
       }
     }
@@ -240,7 +241,8 @@ struct RunLoop::Impl : Clock::Observer {
 
   Result runPass(const std::string& mode, TimeInterval limit, Steady::time_point realDeadline,
                  bool requireInputs) {
-    if (gettid() != tid) throw std::logic_error("a run loop runs only on its own thread");
+    if (gettid() != tid)
+      Exception::raise(NSInternalInconsistencyException, "a run loop runs only on its own thread");
     if (requireInputs && !hasInputs(mode)) return Result::Empty;
     {
       std::lock_guard lock(m);
@@ -433,7 +435,7 @@ void RunLoop::perform(PerformRequest request, TimeInterval delay, const std::vec
   }
   if (timer) {
     auto weak = weakSelf<RunLoop>();
-    auto fired = make<Timer>(timer->fireDate(), 0, false, [weak, seq](const Ref<Timer>&) {
+    auto fired = make<Timer>(timer->fireTime(), 0, false, [weak, seq](const Ref<Timer>&) {
       auto loop = weak.lock();
       if (!loop) return;
       std::function<void()> action;
@@ -508,17 +510,20 @@ std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& se
   return doomed.size();
 }
 
-bool RunLoop::runMode_beforeDate(const std::string& mode, TimeInterval limitDate) {
-  return impl_->runPass(mode, limitDate, Steady::time_point::max(), true) != Impl::Result::Empty;
+bool RunLoop::runMode_beforeDate(const std::string& mode, const Date& limitDate) {
+  return impl_->runPass(mode, Clock::timeForDate(limitDate), Steady::time_point::max(), true) !=
+         Impl::Result::Empty;
 }
 
-void RunLoop::runUntilDate(TimeInterval limitDate) {
-  while (Clock::now() < limitDate && runMode_beforeDate(DefaultRunLoopMode, limitDate)) {
+void RunLoop::runUntilDate(const Date& limitDate) {
+  TimeInterval limit = Clock::timeForDate(limitDate);
+  while (Clock::now() < limit &&
+         impl_->runPass(DefaultRunLoopMode, limit, Steady::time_point::max(), true) != Impl::Result::Empty) {
   }
 }
 
 void RunLoop::run() {
-  while (runMode_beforeDate(DefaultRunLoopMode, Clock::kDistantFuture)) {
+  while (runMode_beforeDate(DefaultRunLoopMode, Date::distantFuture())) {
   }
 }
 

@@ -5,10 +5,10 @@
 //
 //   auto loop = ns::RunLoop::currentRunLoop();
 //   loop->addTimer_forMode(timer, ns::RunLoopCommonModes);
-//   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Clock::now() + 1);
+//   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(1));
 //   loop->runUntil([&] { return done; }, 10);   // tests: pump until done, at most 10 s real time
 //
-// Dates are seconds on ns::Clock's scale (ns::Clock::now() + interval).
+// Limit dates are read through ns::Clock, so the virtual clock governs them in tests.
 #include <functional>
 #include <memory>
 #include <optional>
@@ -80,8 +80,8 @@ class RunLoop : public Object {
 
   // One pass: returns after a source or perform request was handled, after stop(), or once
   // limitDate has passed; answers false at once when nothing is registered in the mode.
-  bool runMode_beforeDate(const std::string& mode, TimeInterval limitDate);
-  void runUntilDate(TimeInterval limitDate);
+  bool runMode_beforeDate(const std::string& mode, const Date& limitDate);
+  void runUntilDate(const Date& limitDate);
   void run();
   // Ends the innermost pass; callable from any thread.
   void stop();

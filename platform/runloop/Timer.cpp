@@ -28,9 +28,9 @@ Ref<Timer> Timer::scheduledTimerWithTimeInterval_repeats_block(TimeInterval inte
   return timer;
 }
 
-Ref<Timer> Timer::initWithFireDate_interval_repeats_block(TimeInterval fireDate, TimeInterval interval,
+Ref<Timer> Timer::initWithFireDate_interval_repeats_block(const Date& fireDate, TimeInterval interval,
                                                           bool repeats, Block block) {
-  return make<Timer>(fireDate, interval, repeats, std::move(block));
+  return make<Timer>(Clock::timeForDate(fireDate), interval, repeats, std::move(block));
 }
 
 void Timer::scheduleOnCurrentRunLoop(const Ref<Timer>& timer) {
@@ -102,12 +102,16 @@ bool Timer::isValid() const {
   return valid_;
 }
 
-TimeInterval Timer::fireDate() const {
+Date Timer::fireDate() const { return Clock::dateForTime(fireTime()); }
+
+void Timer::setFireDate(const Date& date) { setFireTime(Clock::timeForDate(date)); }
+
+TimeInterval Timer::fireTime() const {
   std::lock_guard lock(mutex_);
   return fireDate_;
 }
 
-void Timer::setFireDate(TimeInterval date) {
+void Timer::setFireTime(TimeInterval date) {
   Ref<RunLoop> loop;
   {
     std::lock_guard lock(mutex_);

@@ -26,8 +26,7 @@ class Timer : public Object {
   // Scheduled on the current thread's run loop in the default mode.
   static Ref<Timer> scheduledTimerWithTimeInterval_repeats_block(TimeInterval interval, bool repeats,
                                                                  Block block);
-  // `fireDate` is on the Clock's scale.
-  static Ref<Timer> initWithFireDate_interval_repeats_block(TimeInterval fireDate, TimeInterval interval,
+  static Ref<Timer> initWithFireDate_interval_repeats_block(const Date& fireDate, TimeInterval interval,
                                                            bool repeats, Block block);
 
   // Target and member function: the timer keeps the target until it is invalidated.
@@ -50,14 +49,18 @@ class Timer : public Object {
     return timer;
   }
 
-  Timer(TimeInterval fireDate, TimeInterval interval, bool repeats, Block block);
+  // `fireTime` is on the Clock's scale.
+  Timer(TimeInterval fireTime, TimeInterval interval, bool repeats, Block block);
 
   // Runs the action now; a one-shot timer is then invalidated, a repeating one keeps its schedule.
   void fire();
   void invalidate();
   bool isValid() const;
-  TimeInterval fireDate() const;
-  void setFireDate(TimeInterval date);
+  Date fireDate() const;
+  void setFireDate(const Date& date);
+  // The fire date on the Clock's scale.
+  TimeInterval fireTime() const;
+  void setFireTime(TimeInterval time);
   TimeInterval timeInterval() const;
   TimeInterval tolerance() const;
   void setTolerance(TimeInterval tolerance);

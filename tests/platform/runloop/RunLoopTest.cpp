@@ -47,9 +47,9 @@ TEST(RunLoopTest, PerformRequestsHonourTheirModes) {
   auto loop = RunLoop::currentRunLoop();
   bool ran = false;
   loop->performInModes_block({ns::ModalPanelRunLoopMode}, [&] { ran = true; });
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_FALSE(ran);
-  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::now());
   EXPECT_TRUE(ran);
 }
 
@@ -83,7 +83,7 @@ TEST(RunLoopTest, DelayedPerformsFollowTheClockAndCanBeCancelled) {
   loop->perform({target, "now:", nullptr, [&] { ran.push_back("now"); }});
   EXPECT_EQ(loop->cancelPerformSelectorsWithTarget(target.get()), 2u);
   Clock::advance(5);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_EQ(ran.size(), 2u);
   Clock::installReal();
 }
@@ -94,7 +94,7 @@ TEST(RunLoopTest, PerformFromAnotherThreadWakesTheWaitingLoop) {
   std::thread t([&] { loop->performBlock([&] { ran = true; }); });
   // A pass with no deadline returns only because the request arrived.
   loop->addTimer_forMode(ns::Timer::timerWithTimeInterval_repeats_block(1e6, false, nullptr), ns::DefaultRunLoopMode);
-  while (!ran) loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now() + 30);
+  while (!ran) loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(30));
   t.join();
   EXPECT_TRUE(ran);
 }
@@ -109,7 +109,7 @@ TEST(RunLoopTest, StopEndsThePassFromACallback) {
     source->signal();
     loop->wakeUp();
   });
-  EXPECT_TRUE(loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now() + 30));
+  EXPECT_TRUE(loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(30)));
   t.join();
   loop->removeSource_forMode(source, ns::DefaultRunLoopMode);
   keepAlive->invalidate();
@@ -117,7 +117,7 @@ TEST(RunLoopTest, StopEndsThePassFromACallback) {
 
 TEST(RunLoopTest, RunModeAnswersNoWhenTheModeHasNothing) {
   auto loop = RunLoop::currentRunLoop();
-  EXPECT_FALSE(loop->runMode_beforeDate("EmptyTestMode", Clock::now() + 30));
+  EXPECT_FALSE(loop->runMode_beforeDate("EmptyTestMode", ns::Date::dateWithTimeIntervalSinceNow(30)));
   EXPECT_FALSE(loop->runUntil([] { return false; }, 0.05, "EmptyTestMode"));
 }
 
@@ -132,7 +132,7 @@ TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
     [[maybe_unused]] auto n = ::read(fd, buf, sizeof buf);
   }, {ns::ModalPanelRunLoopMode});
   ASSERT_EQ(::write(p.w, "x", 1), 1);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now() + 0.01);
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.01));
   EXPECT_EQ(calls, 0);
   EXPECT_TRUE(loop->runUntil([&] { return calls == 1; }, 10, ns::ModalPanelRunLoopMode));
   loop->addDescriptorMode(id, ns::DefaultRunLoopMode);
@@ -140,8 +140,8 @@ TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
   EXPECT_TRUE(loop->runUntil([&] { return calls == 2; }));
   loop->removeDescriptor(id);
   ASSERT_EQ(::write(p.w, "z", 1), 1);
-  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, Clock::now() + 0.01);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now() + 0.01);
+  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.01));
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.01));
   EXPECT_EQ(calls, 2);
 }
 

@@ -70,11 +70,11 @@ TEST_F(VirtualClockTest, DefaultModeTimerWaitsWhileTheLoopTracksEvents) {
     modeSeen = loop->currentMode();
     Clock::advance(2);  // the clock moves while the loop tracks events
   });
-  EXPECT_TRUE(loop->runMode_beforeDate(ns::EventTrackingRunLoopMode, Clock::kDistantFuture));
+  EXPECT_TRUE(loop->runMode_beforeDate(ns::EventTrackingRunLoopMode, ns::Date::distantFuture()));
   EXPECT_EQ(modeSeen, ns::EventTrackingRunLoopMode);
-  loop->runMode_beforeDate(ns::EventTrackingRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::EventTrackingRunLoopMode, ns::Date::now());
   EXPECT_EQ(fired, 0);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_EQ(fired, 1);
   EXPECT_FALSE(loop->currentMode().has_value());
 }
@@ -89,8 +89,8 @@ TEST_F(VirtualClockTest, TimerInSeveralModesFiresOncePerInterval) {
   loop->addTimer_forMode(timer, ns::ModalPanelRunLoopMode);
   Clock::advance(10);
   EXPECT_EQ(fired, 1);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
-  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
+  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::now());
   EXPECT_EQ(fired, 1);
   Clock::advance(10);
   EXPECT_EQ(fired, 2);
@@ -106,7 +106,7 @@ TEST_F(VirtualClockTest, TimerInvalidatedEarlierInThePassDoesNotFire) {
   Clock::advance(5);
   loop->addTimer_forMode(second, ns::DefaultRunLoopMode);
   loop->addTimer_forMode(first, ns::DefaultRunLoopMode);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_FALSE(first->isValid());
   EXPECT_FALSE(secondFired);
 }
@@ -114,14 +114,13 @@ TEST_F(VirtualClockTest, TimerInvalidatedEarlierInThePassDoesNotFire) {
 TEST_F(VirtualClockTest, RepeatingTimerThatFellBehindFiresOnceAndReschedulesFromNow) {
   auto loop = RunLoop::currentRunLoop();
   int fired = 0;
-  double start = Clock::now();
-  auto timer = Timer::initWithFireDate_interval_repeats_block(start + 1, 1, true, [&](const ns::Ref<Timer>&) { ++fired; });
+  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(1), 1, true, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(timer);
   Clock::advance(10.5);  // not yet on a run loop: nothing steps it
   loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
-  loop->runMode_beforeDate(ns::DefaultRunLoopMode, Clock::now());
+  loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_EQ(fired, 1);
-  EXPECT_NEAR(timer->fireDate(), Clock::now() + 1, 1e-6);
+  EXPECT_NEAR(timer->fireTime(), Clock::now() + 1, 1e-6);
 }
 
 struct Target : ns::Object {
@@ -150,11 +149,11 @@ TEST_F(VirtualClockTest, FireRunsARepeatingTimerWithoutChangingItsSchedule) {
   int fired = 0;
   auto timer = Timer::scheduledTimerWithTimeInterval_repeats_block(5, true, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(timer);
-  double date = timer->fireDate();
+  double date = timer->fireTime();
   timer->fire();
   EXPECT_EQ(fired, 1);
   EXPECT_TRUE(timer->isValid());
-  EXPECT_EQ(timer->fireDate(), date);
+  EXPECT_EQ(timer->fireTime(), date);
   auto once = Timer::scheduledTimerWithTimeInterval_repeats_block(5, false, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(once);
   once->fire();
@@ -172,10 +171,16 @@ TEST(ClockTest, SwitchingClocksNeverMovesTimeBackwards) {
   Clock::advance(1000);
   EXPECT_NEAR(Clock::now(), v + 1000, 1e-6);
   double wall = Clock::wallNow();
+  ns::Date date = ns::Date::now();
   Clock::advance(1);
   EXPECT_NEAR(Clock::wallNow(), wall + 1, 1e-6);
+  EXPECT_NEAR(ns::Date::now().timeIntervalSinceDate(date), 1, 1e-6);  // dates follow the clock
+  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(5), 0, false, nullptr);
+  EXPECT_NEAR(timer->fireTime(), Clock::now() + 5, 1e-6);
+  EXPECT_NEAR(timer->fireDate().timeIntervalSinceNow(), 5, 1e-6);
   Clock::installReal();
   EXPECT_GE(Clock::now(), v + 1000);
+  EXPECT_NEAR(ns::Date::now().timeIntervalSince1970(), ns::Date::systemTimeSince1970(), 5);
   EXPECT_FALSE(Clock::isVirtual());
 }
 
