@@ -90,7 +90,16 @@ ns::Dictionary buildOwnMap(ns::Class cls) {
   }
   std::set<std::string> excluded;
   if (classAnswers(cls, "uncodableProperties")) {
-    ns::Value list = ns::send<ns::Value>(cls, "uncodableProperties");
+    ns::Value list;
+    try {
+      if (ns::class_getClassMethod(cls, "uncodableProperties")) {
+        list = ns::send<ns::Value>(cls, "uncodableProperties");
+      } else {
+        list = ns::send<ns::Value>(ns::class_createInstance(cls), "uncodableProperties");
+      }
+    } catch (const ns::Exception& e) {
+      ns::Log("AutoArchiving: %@ could not answer uncodableProperties: %@", ns::NSStringFromClass(cls), e.reason());
+    }
     for (const auto& name : list.array()) excluded.insert(name.stringValue());
     ns::Log("AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or synthesize "
             "your properties using non-KVC-compliant names to avoid coding them instead.");

@@ -28,6 +28,12 @@ PL_CLASS(ArchDeclarations, ns::Object) {
   cls.declaredProperty("action", "T:,N,V_action");
 }
 
+PL_CLASS(ArchLegacy, ns::Object) {
+  cls.property<&ArchLegacy::kept>("kept", "R,N,V_kept");
+  cls.property<&ArchLegacy::dropped>("dropped", "R,N,V_dropped");
+  cls.classMethod<&ArchLegacy::uncodableProperties>("uncodableProperties");
+}
+
 PL_CLASS(ArchNode, ns::Object) {
   cls.property<&ArchNode::name, &ArchNode::setName>("name", "C,N,V_name");
   cls.property<&ArchNode::parent, &ArchNode::setParent>("parent", "W,N,V_parent");

@@ -44,6 +44,14 @@ class ArchSubItem : public ArchItem {
 // Declares properties only, for the rules on dynamic and read-only properties.
 class ArchDeclarations : public ns::Object, public AutoArchiving {};
 
+// Excludes a property the old way, which still works but is logged.
+class ArchLegacy : public ns::Object, public AutoArchiving {
+ public:
+  std::string kept() const { return "k"; }
+  std::string dropped() const { return "d"; }
+  static ns::Array uncodableProperties() { return {ns::Value("dropped")}; }
+};
+
 class ArchNode : public ns::Object, public AutoArchiving {
  public:
   std::string name() const { return name_; }

@@ -4,6 +4,7 @@
 
 #include "lib/cache/GVCache.h"
 #include "platform/core/Exception.h"
+#include "platform/core/Log.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/serialization/KeyedArchiver.h"
@@ -57,6 +58,18 @@ TEST(AutoArchiving, TypedPropertiesAreCodedUntypedOnesAreNot) {
   EXPECT_EQ(namesOf(AutoArchiving::codablePropertiesOfClass(ns::NSClassFromString("ArchDeclarations"))),
             (std::vector<std::string>{"dynamicTitle:NSString", "frame:NSValue", "delegate:NSObject",
                                       "source:ArchItem"}));
+}
+
+TEST(AutoArchiving, TheOldExclusionListStillExcludesAndIsLogged) {
+  ns::LogCapture log(true);
+  EXPECT_EQ(namesOf(AutoArchiving::codablePropertiesOfClass(ns::NSClassFromString("ArchLegacy"))),
+            (std::vector<std::string>{"kept:NSString"}));
+  EXPECT_TRUE(log.contains("AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or "
+                           "synthesize your properties using non-KVC-compliant names to avoid coding them instead."));
+  // The map is built once per class: asking again logs nothing more.
+  log.clear();
+  AutoArchiving::codablePropertiesOfClass(ns::NSClassFromString("ArchLegacy"));
+  EXPECT_TRUE(log.messages().empty());
 }
 
 TEST(AutoArchiving, ObjectsRoundTripThroughTheKeyedArchiver) {
