@@ -161,7 +161,10 @@ Reactor& Reactor::instance() {
   return *r;
 }
 
-Reactor::Reactor() : impl_(new Impl) {
+Reactor::Reactor() {
+  // Shared with the clock, which keeps observers weakly; never released.
+  static auto* keep = new std::shared_ptr<Impl>(std::make_shared<Impl>());
+  impl_ = keep->get();
   impl_->epfd = ::epoll_create1(EPOLL_CLOEXEC);
   impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   impl_->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -175,7 +178,7 @@ Reactor::Reactor() : impl_(new Impl) {
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->wakeFd, &ev);
   ev.data.fd = impl_->timerFd;
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->timerFd, &ev);
-  ns::Clock::addObserver(impl_);
+  ns::Clock::addObserver(*keep);
   std::thread([impl = impl_] { impl->loop(); }).detach();
 }
 

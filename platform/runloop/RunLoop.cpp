@@ -86,6 +86,9 @@ struct RunLoop::Impl : Clock::Observer {
   std::atomic<bool> stopped{false};
 
   void clockAdvanced(TimeInterval) override { wake(); }
+  ~Impl() override {
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
 
   void wake() {
     std::uint64_t one = 1;
@@ -289,17 +292,16 @@ struct RunLoop::Impl : Clock::Observer {
   }
 };
 
-RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
+RunLoop::RunLoop() : impl_(std::make_shared<Impl>()) {
   impl_->tid = gettid();
   impl_->isMain = impl_->tid == getpid();
   impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (impl_->wakeFd < 0) throw std::runtime_error("eventfd failed");
-  Clock::addObserver(impl_.get());
+  Clock::addObserver(impl_);
 }
 
 RunLoop::~RunLoop() {
   Clock::removeObserver(impl_.get());
-  ::close(impl_->wakeFd);
 }
 
 Ref<RunLoop> RunLoop::mainRunLoop() {

@@ -101,7 +101,7 @@ class RunLoop : public Object {
   Impl& impl() { return *impl_; }
 
  private:
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace ns
