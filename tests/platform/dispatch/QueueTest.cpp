@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <fstream>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -217,8 +219,9 @@ TEST(QueueTest, GlobalQueuesDoNotStarveWhenBlocksBlock) {
   int n = static_cast<int>(std::thread::hardware_concurrency()) + 4;
   auto gate = semaphoreCreate(0);
   auto group = groupCreate();
-  for (int i = 0; i < n; ++i) groupAsync(group, globalQueue(), [&] { gate->wait(TimeForever); });
-  async(globalQueue(Priority::High), [&] {
+  for (int i = 0; i < n; ++i) groupAsync(group, globalQueue(), [gate] { gate->wait(TimeForever); });
+  // Queued behind them on the same global queue.
+  async(globalQueue(), [n, gate] {
     for (int i = 0; i < n; ++i) gate->signal();
   });
   EXPECT_EQ(group->wait(time(60)), 0);
@@ -328,6 +331,42 @@ TEST(QueueTest, ApplyCallsEveryIndexOnceAndReturnsWhenAllRan) {
   std::vector<std::size_t> serial;
   apply(5, queueCreate("test.apply"), [&](std::size_t i) { serial.push_back(i); });
   EXPECT_EQ(serial, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+}  // namespace
+
+namespace {
+
+char gLabelSeenBySignal[64];
+
+void copyLabel(int) {
+  // Only async-signal-safe work: read the thread-local label pointer and copy bytes.
+  const char* label = dispatch::currentQueueLabel();
+  std::size_t i = 0;
+  for (; label[i] && i + 1 < sizeof gLabelSeenBySignal; ++i) gLabelSeenBySignal[i] = label[i];
+  gLabelSeenBySignal[i] = 0;
+}
+
+TEST(QueueTest, LabelIsReadableFromASignalHandlerAndWorkersHaveOsNames) {
+  struct sigaction action {}, previous{};
+  action.sa_handler = copyLabel;
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  auto q = dispatch::queueCreate("test.signal.label");
+  dispatch::sync(q, [] { ::raise(SIGUSR2); });
+  EXPECT_STREQ(gLabelSeenBySignal, "test.signal.label");
+  std::thread([] { ::raise(SIGUSR2); }).join();
+  EXPECT_STREQ(gLabelSeenBySignal, "");
+  ::sigaction(SIGUSR2, &previous, nullptr);
+
+  std::string comm;
+  auto done = dispatch::semaphoreCreate(0);
+  dispatch::async(dispatch::globalQueue(), [&] {
+    std::ifstream in("/proc/self/task/" + std::to_string(gettid()) + "/comm");
+    std::getline(in, comm);
+    done->signal();
+  });
+  ASSERT_EQ(done->wait(dispatch::time(20)), 0);
+  EXPECT_EQ(comm, "pl-gq-default");
 }
 
 }  // namespace
