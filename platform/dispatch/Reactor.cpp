@@ -91,6 +91,9 @@ struct Reactor::Impl : ns::Clock::Observer {
           ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
         } else if (errno == EPERM) {
           e.pollable = false;  // regular files: always ready
+          return;
+        } else {
+          return;  // not a descriptor we can watch (closed, invalid): it never fires
         }
       }
     } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {

@@ -350,6 +350,31 @@ void RunLoop::addTimer_forMode(const Ref<Timer>& timer, const std::string& mode)
   impl_->wake();
 }
 
+void RunLoop::removeTimer_forMode(const Ref<Timer>& timer, const std::string& mode) {
+  std::lock_guard lock(impl_->m);
+  auto& v = impl_->timers;
+  for (auto& e : v)
+    if (e.timer == timer) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+}
+
+void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target, const std::string& selector,
+                                                            const Ref<Object>& argument, TimeInterval delay,
+                                                            const std::vector<std::string>& modes,
+                                                            std::function<void()> action) {
+  currentRunLoop()->perform({target, selector, argument, std::move(action)}, delay, modes);
+}
+
+void RunLoop::cancelPreviousPerformRequestsWithTarget(const Object* target) {
+  currentRunLoop()->cancelPerformSelectorsWithTarget(target);
+}
+
+void RunLoop::cancelPreviousPerformRequestsWithTarget_selector_object(const Object* target,
+                                                                      const std::string& selector,
+                                                                      const Object* argument) {
+  currentRunLoop()->cancelPerformSelector_target_argument(selector, target, argument);
+}
+
 void RunLoop::addSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
   if (!source) return;
   {

@@ -88,14 +88,47 @@ TEST(RunLoopTest, DelayedPerformsFollowTheClockAndCanBeCancelled) {
   Clock::installReal();
 }
 
+TEST(RunLoopTest, ObjectLevelPerformsAreCoalescedByTheirOwnersAndCancelled) {
+  Clock::installVirtual();
+  auto socket = ns::make<Thing>(1);
+  int dequeues = 0;
+  bool scheduled = false;
+  // The pattern of a socket that queues one deferred dequeue per pass.
+  auto schedule = [&] {
+    if (scheduled) return;
+    scheduled = true;
+    RunLoop::performSelector_withObject_afterDelay_inModes(socket, "maybeDequeueRead", nullptr, 0,
+                                                           {ns::DefaultRunLoopMode}, [&] {
+                                                             scheduled = false;
+                                                             ++dequeues;
+                                                           });
+  };
+  schedule();
+  schedule();
+  EXPECT_EQ(dequeues, 0);
+  RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
+  EXPECT_EQ(dequeues, 1);
+  schedule();
+  RunLoop::performSelector_withObject_afterDelay_inModes(socket, "disconnect", nullptr, 1, {ns::DefaultRunLoopMode},
+                                                         [&] { dequeues = 100; });
+  RunLoop::cancelPreviousPerformRequestsWithTarget_selector_object(socket.get(), "disconnect", nullptr);
+  RunLoop::cancelPreviousPerformRequestsWithTarget(socket.get());
+  Clock::advance(2);
+  RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
+  EXPECT_EQ(dequeues, 1);
+  Clock::installReal();
+}
+
 TEST(RunLoopTest, PerformFromAnotherThreadWakesTheWaitingLoop) {
   auto loop = RunLoop::currentRunLoop();
   std::atomic<bool> ran{false};
   std::thread t([&] { loop->performBlock([&] { ran = true; }); });
   // A pass with no deadline returns only because the request arrived.
-  loop->addTimer_forMode(ns::Timer::timerWithTimeInterval_repeats_block(1e6, false, nullptr), ns::DefaultRunLoopMode);
+  auto keepAlive = ns::Timer::timerWithTimeInterval_repeats_block(1e6, false, nullptr);
+  loop->addTimer_forMode(keepAlive, ns::DefaultRunLoopMode);
   while (!ran) loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(30));
   t.join();
+  keepAlive->invalidate();
   EXPECT_TRUE(ran);
 }
 

@@ -163,6 +163,25 @@ TEST_F(VirtualClockTest, FireRunsARepeatingTimerWithoutChangingItsSchedule) {
   EXPECT_EQ(fired, 3);
 }
 
+TEST_F(VirtualClockTest, TimerRemovedFromAModeKeepsFiringInItsOtherModes) {
+  auto loop = RunLoop::currentRunLoop();
+  int fired = 0;
+  auto timer = Timer::timerWithTimeInterval_repeats_block(1, true, [&](const ns::Ref<Timer>&) { ++fired; });
+  timers.push_back(timer);
+  loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
+  loop->addTimer_forMode(timer, ns::ModalPanelRunLoopMode);
+  loop->removeTimer_forMode(timer, ns::DefaultRunLoopMode);
+  Clock::advance(1);  // idle loop: the default mode is served
+  EXPECT_EQ(fired, 0);
+  EXPECT_TRUE(timer->isValid());
+  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::now());
+  EXPECT_EQ(fired, 1);
+  loop->removeTimer_forMode(timer, ns::ModalPanelRunLoopMode);
+  loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
+  Clock::advance(1);
+  EXPECT_EQ(fired, 2);
+}
+
 TEST(ClockTest, SwitchingClocksNeverMovesTimeBackwards) {
   double before = Clock::now();
   Clock::installVirtual();
