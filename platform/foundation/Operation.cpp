@@ -38,9 +38,13 @@ bool Operation::isCancelled() const {
 }
 
 void Operation::start() {
-  if (isExecuting()) Exception::raise(NSInvalidArgumentException, "Operation::start: the operation is already executing");
-  if (isFinished()) Exception::raise(NSInvalidArgumentException, "Operation::start: the operation is already finished");
-  if (!isReady()) Exception::raise(NSInvalidArgumentException, "Operation::start: the operation is not yet ready to execute");
+  if (isExecuting())
+    Exception::raise(NSInvalidArgumentException, "Operation::start: the operation is already executing");
+  if (isFinished())
+    Exception::raise(NSInvalidArgumentException, "Operation::start: the operation is already finished");
+  if (!isReady())
+    Exception::raise(NSInvalidArgumentException,
+                     "Operation::start: the operation is not yet ready to execute");
   if (isCancelled()) {
     setFinished();
     return;
@@ -187,8 +191,9 @@ std::uint64_t Operation::addChangeObserver(ChangeObserver observer) {
 
 void Operation::removeChangeObserver(std::uint64_t token) {
   std::lock_guard lock(mutex_);
-  observers_.erase(std::remove_if(observers_.begin(), observers_.end(), [&](auto& e) { return e.first == token; }),
-                   observers_.end());
+  observers_.erase(
+      std::remove_if(observers_.begin(), observers_.end(), [&](auto& e) { return e.first == token; }),
+      observers_.end());
 }
 
 BlockOperation::BlockOperation(std::function<void()> block) {

@@ -1,8 +1,8 @@
 #include "platform/foundation/OperationQueue.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cstdio>
-#include <unistd.h>
 
 #include "platform/core/Exception.h"
 #include "platform/dispatch/Queue.h"
@@ -71,8 +71,9 @@ Ref<OperationQueue> OperationQueue::currentQueue() {
 void OperationQueue::addOperation(const Ref<Operation>& operation) {
   if (!operation) return;
   if (operation->isExecuting() || operation->isFinished())
-    Exception::raise(NSInvalidArgumentException,
-                     "OperationQueue::addOperation: the operation is executing or finished and cannot be enqueued");
+    Exception::raise(
+        NSInvalidArgumentException,
+        "OperationQueue::addOperation: the operation is executing or finished and cannot be enqueued");
   if (!claim(operation.get()))
     Exception::raise(NSInvalidArgumentException,
                      "OperationQueue::addOperation: the operation is already enqueued on a queue");
@@ -87,7 +88,8 @@ void OperationQueue::addOperation(const Ref<Operation>& operation) {
   schedule();
 }
 
-void OperationQueue::addOperations_waitUntilFinished(const std::vector<Ref<Operation>>& operations, bool wait) {
+void OperationQueue::addOperations_waitUntilFinished(const std::vector<Ref<Operation>>& operations,
+                                                     bool wait) {
   for (auto& op : operations) addOperation(op);
   if (wait)
     for (auto& op : operations) op->waitUntilFinished();
@@ -136,7 +138,8 @@ void OperationQueue::operationChanged(Operation& operation, const std::string& k
     Ref<Operation> keep;
     {
       std::lock_guard lock(mutex_);
-      auto it = std::find_if(entries_.begin(), entries_.end(), [&](auto& e) { return e.operation.get() == &operation; });
+      auto it = std::find_if(entries_.begin(), entries_.end(),
+                             [&](auto& e) { return e.operation.get() == &operation; });
       if (it == entries_.end()) return;
       if (it->started) --running_;
       token = it->observer;

@@ -57,7 +57,9 @@ void notifyObservers(TimeInterval now) {
   for (auto& o : liveObservers()) o->clockAdvanced(now);
 }
 
-TimeInterval virtualWallClock() { return Clock::wallNow(); }
+TimeInterval virtualWallClock() {
+  return Clock::wallNow();
+}
 
 }  // namespace
 
@@ -109,7 +111,9 @@ void Clock::installReal() {
   notifyObservers(now());
 }
 
-bool Clock::isVirtual() { return state().isVirtual.load(std::memory_order_acquire); }
+bool Clock::isVirtual() {
+  return state().isVirtual.load(std::memory_order_acquire);
+}
 
 void Clock::advance(TimeInterval seconds) {
   auto& s = state();

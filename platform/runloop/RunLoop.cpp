@@ -28,7 +28,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-bool onMainThread() { return gettid() == getpid(); }
+bool onMainThread() {
+  return gettid() == getpid();
+}
 
 thread_local Ref<RunLoop> tlRunLoop;
 
@@ -119,9 +121,9 @@ struct RunLoop::Impl : Clock::Observer {
   }
 
   void pruneTimersLocked() {
-    timers.erase(std::remove_if(timers.begin(), timers.end(),
-                                [](const TimerEntry& e) { return !e.timer->isValid(); }),
-                 timers.end());
+    timers.erase(
+        std::remove_if(timers.begin(), timers.end(), [](const TimerEntry& e) { return !e.timer->isValid(); }),
+        timers.end());
   }
 
   TimeInterval nextTimerAfter(const std::string& mode, TimeInterval now) {
@@ -178,7 +180,8 @@ struct RunLoop::Impl : Clock::Observer {
     {
       std::lock_guard lock(m);
       for (auto& e : sources)
-        if (matches(e.modes, mode) && e.source->isValid() && e.source->isSignalled()) ready.push_back(e.source);
+        if (matches(e.modes, mode) && e.source->isValid() && e.source->isSignalled())
+          ready.push_back(e.source);
     }
     std::stable_sort(ready.begin(), ready.end(), [](auto& a, auto& b) { return a->order() < b->order(); });
     for (auto& s : ready) s->performIfSignalled();
@@ -322,7 +325,9 @@ Ref<RunLoop> RunLoop::currentRunLoop() {
   return tlRunLoop;
 }
 
-bool RunLoop::isMainRunLoop() const { return impl_->isMain; }
+bool RunLoop::isMainRunLoop() const {
+  return impl_->isMain;
+}
 
 std::optional<std::string> RunLoop::currentMode() const {
   std::lock_guard lock(impl_->m);
@@ -358,7 +363,8 @@ void RunLoop::removeTimer_forMode(const Ref<Timer>& timer, const std::string& mo
   v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
 }
 
-void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target, const std::string& selector,
+void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
+                                                            const std::string& selector,
                                                             const Ref<Object>& argument, TimeInterval delay,
                                                             const std::vector<std::string>& modes,
                                                             std::function<void()> action) {
@@ -559,9 +565,12 @@ void RunLoop::stop() {
   impl_->wake();
 }
 
-void RunLoop::wakeUp() { impl_->wake(); }
+void RunLoop::wakeUp() {
+  impl_->wake();
+}
 
-bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds, const std::string& mode) {
+bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds,
+                       const std::string& mode) {
   auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                       std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
   while (!predicate()) {

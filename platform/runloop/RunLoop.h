@@ -77,12 +77,13 @@ class RunLoop : public Object {
   void performBlock(std::function<void()> block);
   // Cancel pending requests; argument equality follows Object::isEqual (two nulls are equal).
   std::size_t cancelPerformSelectorsWithTarget(const Object* target);
-  std::size_t cancelPerformSelector_target_argument(const std::string& selector,
-                                                     const Object* target, const Object* argument);
+  std::size_t cancelPerformSelector_target_argument(const std::string& selector, const Object* target,
+                                                    const Object* argument);
 
   // The object-level forms, on the calling thread's run loop: `target` receives `selector` with
   // `argument` by running `action` after `delay` seconds in `modes`.
-  static void performSelector_withObject_afterDelay_inModes(const Ref<Object>& target, const std::string& selector,
+  static void performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
+                                                            const std::string& selector,
                                                             const Ref<Object>& argument, TimeInterval delay,
                                                             const std::vector<std::string>& modes,
                                                             std::function<void()> action);

@@ -51,9 +51,13 @@ Ref<Thread> Thread::currentThread() {
   return tlThread;
 }
 
-bool Thread::isMainThread() { return gettid() == getpid(); }
+bool Thread::isMainThread() {
+  return gettid() == getpid();
+}
 
-void Thread::detachNewThreadWithBlock(std::function<void()> block) { make<Thread>(std::move(block))->start(); }
+void Thread::detachNewThreadWithBlock(std::function<void()> block) {
+  make<Thread>(std::move(block))->start();
+}
 
 Ref<Thread> Thread::detachNewThreadWithRunLoop(const std::string& name) {
   auto thread = make<Thread>();
@@ -85,7 +89,9 @@ void Thread::sleepForTimeInterval(TimeInterval seconds) {
   }
 }
 
-void Thread::sleepUntilDate(const Date& date) { sleepForTimeInterval(date.timeIntervalSinceNow()); }
+void Thread::sleepUntilDate(const Date& date) {
+  sleepForTimeInterval(date.timeIntervalSinceNow());
+}
 
 void Thread::start() {
   std::unique_lock lock(mutex_);
@@ -210,7 +216,8 @@ void Thread::performOnThread(const Ref<Thread>& thread, PerformRequest request, 
   done->cv.wait(lock, [&] { return done->done; });
 }
 
-void Thread::performOnMainThread(PerformRequest request, bool waitUntilDone, const std::vector<std::string>& modes) {
+void Thread::performOnMainThread(PerformRequest request, bool waitUntilDone,
+                                 const std::vector<std::string>& modes) {
   performOnThread(mainThread(), std::move(request), waitUntilDone, modes);
 }
 

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <fstream>
-#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -233,7 +233,10 @@ TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
   ns::Weak<Queue> weak = q;
   auto gate = semaphoreCreate(0);
   std::atomic<int> ran{0};
-  async(q, [&] { gate->wait(TimeForever); ++ran; });
+  async(q, [&] {
+    gate->wait(TimeForever);
+    ++ran;
+  });
   async(q, [&] { ++ran; });
   q.reset();
   EXPECT_FALSE(weak.expired());
@@ -302,7 +305,8 @@ TEST(QueueTest, AfterFollowsTheVirtualClockAndRunsOnTheMainThread) {
   auto q = queueCreate("test.after");
   std::vector<int> order;
   std::mutex m;
-  for (int i : {3, 1, 2}) after(i, q, [&, i] {
+  for (int i : {3, 1, 2})
+    after(i, q, [&, i] {
       std::lock_guard lock(m);
       order.push_back(i);
     });
@@ -348,7 +352,8 @@ void copyLabel(int) {
 }
 
 TEST(QueueTest, LabelIsReadableFromASignalHandlerAndWorkersHaveOsNames) {
-  struct sigaction action {}, previous{};
+  struct sigaction action {
+  }, previous{};
   action.sa_handler = copyLabel;
   ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
   auto q = dispatch::queueCreate("test.signal.label");

@@ -68,7 +68,9 @@ TEST(RunLoopTest, DelayedPerformsFollowTheClockAndCanBeCancelled) {
   auto target = ns::make<Thing>(0);
   std::vector<std::string> ran;
   auto queue = [&](const std::string& sel, int arg) {
-    loop->perform({target, sel, ns::make<Thing>(arg), [&ran, sel, arg] { ran.push_back(sel + std::to_string(arg)); }}, 2.0);
+    loop->perform(
+        {target, sel, ns::make<Thing>(arg), [&ran, sel, arg] { ran.push_back(sel + std::to_string(arg)); }},
+        2.0);
   };
   queue("show:", 1);
   queue("show:", 2);
@@ -109,8 +111,8 @@ TEST(RunLoopTest, ObjectLevelPerformsAreCoalescedByTheirOwnersAndCancelled) {
   RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
   EXPECT_EQ(dequeues, 1);
   schedule();
-  RunLoop::performSelector_withObject_afterDelay_inModes(socket, "disconnect", nullptr, 1, {ns::DefaultRunLoopMode},
-                                                         [&] { dequeues = 100; });
+  RunLoop::performSelector_withObject_afterDelay_inModes(socket, "disconnect", nullptr, 1,
+                                                         {ns::DefaultRunLoopMode}, [&] { dequeues = 100; });
   RunLoop::cancelPreviousPerformRequestsWithTarget_selector_object(socket.get(), "disconnect", nullptr);
   RunLoop::cancelPreviousPerformRequestsWithTarget(socket.get());
   Clock::advance(2);
@@ -159,11 +161,13 @@ TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
   Pipe p;
   int calls = 0;
   char buf[16];
-  auto id = loop->addDescriptor(p.r, POLLIN, [&](int fd, short revents) {
-    EXPECT_TRUE(revents & POLLIN);
-    ++calls;
-    [[maybe_unused]] auto n = ::read(fd, buf, sizeof buf);
-  }, {ns::ModalPanelRunLoopMode});
+  auto id = loop->addDescriptor(p.r, POLLIN,
+                                [&](int fd, short revents) {
+                                  EXPECT_TRUE(revents & POLLIN);
+                                  ++calls;
+                                  [[maybe_unused]] auto n = ::read(fd, buf, sizeof buf);
+                                },
+                                {ns::ModalPanelRunLoopMode});
   ASSERT_EQ(::write(p.w, "x", 1), 1);
   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.01));
   EXPECT_EQ(calls, 0);

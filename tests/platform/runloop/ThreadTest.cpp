@@ -52,10 +52,12 @@ TEST(ThreadTest, PerformOnAnotherThreadRunsThereAndCanWait) {
   auto worker = Thread::detachNewThreadWithRunLoop("test.worker");
   std::atomic<int> ran{0};
   ns::Ref<Thread> ranOn;
-  Thread::performOnThread(worker, {nullptr, "work", nullptr, [&] {
-                                     ranOn = Thread::currentThread();
-                                     ++ran;
-                                   }},
+  Thread::performOnThread(worker,
+                          {nullptr, "work", nullptr,
+                           [&] {
+                             ranOn = Thread::currentThread();
+                             ++ran;
+                           }},
                           true);
   EXPECT_EQ(ran.load(), 1);  // waitUntilDone returned after it ran
   EXPECT_EQ(ranOn, worker);
@@ -63,7 +65,8 @@ TEST(ThreadTest, PerformOnAnotherThreadRunsThereAndCanWait) {
   std::vector<std::thread> senders;
   for (int i = 0; i < 4; ++i)
     senders.emplace_back([&] {
-      for (int n = 0; n < 50; ++n) Thread::performOnThread(worker, {nullptr, "work", nullptr, [&] { ++ran; }}, false);
+      for (int n = 0; n < 50; ++n)
+        Thread::performOnThread(worker, {nullptr, "work", nullptr, [&] { ++ran; }}, false);
     });
   for (auto& s : senders) s.join();
   Thread::performOnThread(worker, {nullptr, "sync", nullptr, [] {}}, true);
