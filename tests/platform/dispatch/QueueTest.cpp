@@ -47,6 +47,33 @@ TEST(QueueTest, SerialQueueRunsBlocksFromManyThreadsOneAtATimeInPerThreadOrder) 
   EXPECT_FALSE(outOfOrder);
 }
 
+TEST(QueueTest, SyncAndAsyncFromManyThreadsStayExclusive) {
+  auto target = queueCreate("test.mixed.target");
+  auto q = queueCreate("test.mixed");
+  std::atomic<int> inside{0}, done{0};
+  std::atomic<bool> overlapped{false};
+  auto body = [&] {
+    if (inside.fetch_add(1) != 0) overlapped = true;
+    inside.fetch_sub(1);
+    done.fetch_add(1);
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        if (i == 100 && t == 0) setTargetQueue(q, target);  // the hand-over path from here on
+        if ((i + t) % 3 == 0)
+          sync(q, body);
+        else
+          async(q, body);
+      }
+    });
+  for (auto& th : threads) th.join();
+  sync(q, [] {});
+  EXPECT_EQ(done.load(), 1600);
+  EXPECT_FALSE(overlapped);
+}
+
 TEST(QueueTest, SyncRunsOnTheCallersThreadAfterEarlierBlocks) {
   auto q = queueCreate("test.sync");
   auto gate = semaphoreCreate(0);
