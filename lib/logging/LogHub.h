@@ -3,8 +3,11 @@
 // calling thread, queues it on the serial queue "logging.hub" and hands it to each registered
 // logger whose level mask shares a bit with the record's flag, on that logger's own queue.
 //
+//   static const std::string_view THIS_FILE = *SourceFileBaseName(__FILE__, false);
 //   LogHub::log_level_flag_context_file_function_line_tag_format(
-//       true, 7, LogFlagInfo, 80, __FILE__, __func__, __LINE__, {}, "%@: Started", name);
+//       false, 3, LogFlagError, 80, __FILE__, __func__, __LINE__, {}, "%@[%p]: %@", THIS_FILE, this, text);
+//
+// Errors are usually logged synchronously, warnings and trace asynchronously.
 //
 // At most 1000 records are queued or in delivery; a further log call waits for a free slot. A
 // synchronous call returns once every matching logger has processed its record. The level passed
