@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "lib/logging/LogDate.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/text/DateFormatter.h"
 
 namespace {
 
@@ -29,11 +29,23 @@ std::uint64_t utf16Length(const std::string& s) {
   return units;
 }
 
+// A pattern formatter in the default time zone as it is when the formatter is made. Digits and
+// separators must not follow the user's locale in a log line.
+ns::Ref<ns::DateFormatter> makeDateFormatter(const std::string& format) {
+  auto formatter = ns::make<ns::DateFormatter>();
+  formatter->setFormatterBehavior(ns::DateFormatter::Behavior10_4);
+  formatter->setLocale(ns::Locale("en_US_POSIX"));
+  formatter->setDateFormat(format);
+  return formatter;
+}
+
 }  // namespace
 
 DispatchQueueLogFormatter::DispatchQueueLogFormatter() {
   replacements_[dispatch::kMainQueueLabel] = "main";
 }
+
+DispatchQueueLogFormatter::~DispatchQueueLogFormatter() = default;
 
 std::optional<std::string> DispatchQueueLogFormatter::replacementStringForQueueLabel(const std::string& label) {
   std::lock_guard lock(lock_);
@@ -53,7 +65,16 @@ void DispatchQueueLogFormatter::setReplacementString_forQueueLabel(std::optional
 }
 
 std::string DispatchQueueLogFormatter::stringFromDate(const ns::Date& date) {
-  return formatLogDate(date, dateFormatString_);
+  if (atomicLoggerCount_.load() > 1) {
+    // Several loggers call from their own queues at once: one formatter per thread, so that they
+    // do not queue up behind one formatter's lock.
+    thread_local ns::Ref<ns::DateFormatter> perThread;
+    if (!perThread) perThread = makeDateFormatter(dateFormatString_);
+    return perThread->stringFromDate(date);
+  }
+  std::call_once(threadUnsafeDateFormatterOnce_,
+                 [this] { threadUnsafeDateFormatter_ = makeDateFormatter(dateFormatString_); });
+  return threadUnsafeDateFormatter_->stringFromDate(date);
 }
 
 std::string DispatchQueueLogFormatter::queueThreadLabelForLogMessage(const ns::Ref<LogMessage>& logMessage) {

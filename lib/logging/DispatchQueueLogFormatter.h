@@ -13,9 +13,14 @@
 #include "lib/logging/LogFormatter.h"
 #include "platform/core/Date.h"
 
+namespace ns {
+class DateFormatter;
+}
+
 class DispatchQueueLogFormatter : public LogFormatter {
  public:
   DispatchQueueLogFormatter();
+  ~DispatchQueueLogFormatter() override;
 
   std::optional<std::string> replacementStringForQueueLabel(const std::string& label);
   // An absent replacement removes the entry (the built-in "main" one too).
@@ -41,6 +46,9 @@ class DispatchQueueLogFormatter : public LogFormatter {
  private:
   const std::string dateFormatString_ = "yyyy-MM-dd HH:mm:ss:SSS";
   std::atomic<std::int32_t> atomicLoggerCount_{0};
+  // Used while at most one logger uses this formatter; otherwise each thread has its own.
+  std::once_flag threadUnsafeDateFormatterOnce_;
+  ns::Ref<ns::DateFormatter> threadUnsafeDateFormatter_;
   std::mutex lock_;
   std::atomic<std::uint64_t> minQueueLength_{0};
   std::atomic<std::uint64_t> maxQueueLength_{0};

@@ -1,10 +1,6 @@
 #pragma once
-// Local-time text of a log date from a date pattern of the usual letters (yyyy MM dd HH mm ss SSS;
-// other characters and text in single quotes are copied). Loggers call this one function so that
-// the way dates are rendered can change in one place.
-#include <string>
-#include <string_view>
-
+// The calendar fields of a log record's time, for loggers that print them without a formatter
+// object per record.
 #include "platform/core/Date.h"
 
 struct LogDateParts {
@@ -15,5 +11,3 @@ struct LogDateParts {
 // The date broken down in the process's current time zone (TZ), with the fraction of its second
 // in whole milliseconds (cut, not rounded).
 LogDateParts logDateParts(const ns::Date& date);
-
-std::string formatLogDate(const ns::Date& date, std::string_view pattern);
