@@ -214,6 +214,17 @@ void LogHub::applicationWillTerminate() {
 
 ns::Ref<dispatch::Queue> LogHub::loggingQueue() { return hub().loggingQueue; }
 
+unsigned LogHub::processorCount() {
+  unsigned count = 1;
+  dispatch::sync(hub().loggingQueue, [&] { count = hub().processorCount; });
+  return count;
+}
+
+void LogHub::setProcessorCount(unsigned count) {
+  // Read only by deliveries on the logging queue, so it changes between two records.
+  dispatch::sync(hub().loggingQueue, [count] { hub().processorCount = std::max(1u, count); });
+}
+
 bool LogHub::isOnLoggingQueue() {
   hub();
   return dispatch::getSpecific(&loggingQueueKey) == &loggingQueueKey;

@@ -89,6 +89,10 @@ class LogHub {
   static void applicationWillTerminate();
 
   static ns::Ref<dispatch::Queue> loggingQueue();
+  // The processor count read at start (at least 1). With one processor the loggers of a record
+  // run one after the other; otherwise at the same time. Tests set it to exercise both.
+  static unsigned processorCount();
+  static void setProcessorCount(unsigned count);
   // True when the calling code runs on the logging queue.
   static bool isOnLoggingQueue();
   // True when the calling code runs on the queue of a registered logger.

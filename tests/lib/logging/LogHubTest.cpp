@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -108,6 +109,57 @@ TEST(LogHubDelivery, AFullQueueBlocksTheNextCallUntilARecordIsDelivered) {
   caller.join();
   LogHub::flushLog();
   EXPECT_EQ(logger->records().size(), 1001u);
+}
+
+// Notes when it starts and ends each record in a journal shared with its peer; the first one also
+// looks, for a bounded while, whether its peer starts meanwhile.
+class OverlapLogger : public AbstractLogger {
+ public:
+  OverlapLogger(std::string name, logtest::Monitor& monitor, std::vector<std::string>& journal, bool watcher)
+      : name_(std::move(name)), monitor_(monitor), journal_(journal), watcher_(watcher) {}
+  void logMessage(const ns::Ref<LogMessage>&) override {
+    monitor_.change([&] { journal_.push_back(name_ + " start"); });
+    if (watcher_) {
+      bool peerStarted = monitor_.waitFor(
+          [&] { return std::count(journal_.begin(), journal_.end(), "B start") > 0; }, watchFor);
+      monitor_.change([&] { journal_.push_back(peerStarted ? "overlap" : "alone"); });
+    }
+    monitor_.change([&] { journal_.push_back(name_ + " end"); });
+  }
+
+  // Short where the peer must not start, generous where it must.
+  std::chrono::milliseconds watchFor{200};
+
+ private:
+  std::string name_;
+  logtest::Monitor& monitor_;
+  std::vector<std::string>& journal_;
+  bool watcher_;
+};
+
+TEST(LogHubDelivery, OneProcessorRunsTheLoggersOneAfterTheOtherMoreRunThemTogether) {
+  HubCleanup cleanup;
+  unsigned original = LogHub::processorCount();
+  EXPECT_GE(original, 1u);
+  logtest::Monitor monitor;
+  std::vector<std::string> journal;
+  auto watcher = ns::make<OverlapLogger>("A", monitor, journal, true);
+  LogHub::addLogger(watcher);
+  LogHub::addLogger(ns::make<OverlapLogger>("B", monitor, journal, false));
+
+  LogHub::setProcessorCount(1);
+  logFlag(false, LogFlagInfo);
+  EXPECT_EQ(monitor.with([&] { return journal; }),
+            (std::vector<std::string>{"A start", "alone", "A end", "B start", "B end"}));
+
+  monitor.change([&] { journal.clear(); });
+  LogHub::setProcessorCount(4);
+  watcher->watchFor = std::chrono::duration_cast<std::chrono::milliseconds>(logtest::kTimeout);
+  logFlag(false, LogFlagInfo);
+  auto together = monitor.with([&] { return journal; });
+  EXPECT_NE(std::find(together.begin(), together.end(), "overlap"), together.end());
+  EXPECT_EQ(together.size(), 5u);  // both finished before the synchronous call returned
+  LogHub::setProcessorCount(original);
 }
 
 TEST(LogHubRegistration, LoggersAreListedInOrderOfAdditionAndAddedTwiceMeansTwice) {
