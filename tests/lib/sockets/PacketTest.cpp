@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "lib/sockets/DispatchReadPacket.h"
@@ -94,6 +95,8 @@ struct TermCase {
   std::size_t expected;
   bool found;
 };
+
+void PrintTo(const TermCase& c, std::ostream* os) { *os << c.name; }
 
 class ReadLengthForTermWithPreBuffer : public testing::TestWithParam<TermCase> {};
 
