@@ -55,12 +55,17 @@ TEST(DispatchSocketAccept, AcceptsOnLoopbackAndHandsOverOneConnectedChild) {
 
 TEST(DispatchSocketAccept, SeveralPendingConnectionsEachGetAChildInAcceptOrder) {
   auto delegate = ns::make<RecordingDelegate>(makeQueue("accept.many"));
-  // Hold the delegate queue so that the hand-overs queue up behind each other.
-  dispatch::suspend(delegate->queue());
-  auto listener = listenOnLoopback(delegate);
+  auto socketQueue = makeQueue("accept.many.socket");
+  auto listener = ns::make<DispatchSocket>(delegate, delegate->queue(), socketQueue);
+  ns::Error error("", 0);
+  ASSERT_TRUE(listener->acceptOnInterface_port_error("127.0.0.1", 0, &error));
+  std::uint16_t port = listener->localPort();
+  // With the socket queue held, all three connections wait in the backlog together and are
+  // taken in one firing of the accept source.
+  dispatch::suspend(socketQueue);
   RawClient clients[3];
-  for (auto& c : clients) ASSERT_TRUE(c.connectTo(listener->localPort()));
-  dispatch::resume(delegate->queue());
+  for (auto& c : clients) ASSERT_TRUE(c.connectTo(port));
+  dispatch::resume(socketQueue);
   ASSERT_TRUE(delegate->waitForCount(Event::Accept, 3));
   auto children = delegate->children();
   ASSERT_EQ(children.size(), 3u);
