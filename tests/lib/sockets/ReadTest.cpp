@@ -163,6 +163,31 @@ TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
   EXPECT_EQ(c.client.readToEnd(), "");
 }
 
+TEST(DispatchSocketRead, ZeroTimeOutEndsAReadThatCannotCompleteAtOnce) {
+  Connected c;
+  connect(c, "read.zero");
+  c.child->readDataToLength_withTimeout_tag(4, 0, 5);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketReadTimeoutError);
+  EXPECT_EQ(c.delegate->eventsOf(Event::ReadTimeout)[0].tag, 5);
+}
+
+TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) {
+  Connected c;
+  connect(c, "read.after");
+  c.child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
+  c.child->disconnectAfterReading();
+  c.child->readDataToData_withTimeout_tag(kCRLF, -1, 2);  // dropped: asked after the request
+  c.child->performBlock([] {});
+  EXPECT_TRUE(c.child->isConnected());
+  c.client.sendAll("last\r\nignored\r\n");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  c.delegate->drain();
+  EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{1, "last\r\n"}}));
+  EXPECT_FALSE(c.delegate->eventsOf(Event::Disconnect)[0].error);
+  EXPECT_EQ(c.client.readToEnd(), "");
+}
+
 TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   VirtualClockScope virtualClock;
   Connected c;
