@@ -138,6 +138,9 @@ bool SqlDatabase::openWithFlags(int flags) {
 bool SqlDatabase::close() {
   clearCachedStatements();
   closeOpenResultSets();
+  for (auto& weak : _statements)
+    if (auto statement = weak.lock()) statement->close();
+  _statements.clear();
   if (!_db) return true;
 
   bool triedFinalizingOpenStatements = false;
@@ -311,6 +314,13 @@ void SqlDatabase::removeCachedStatement(const ns::Ref<SqlStatement>& statement) 
       }
     }
   }
+}
+
+ns::Ref<SqlStatement> SqlDatabase::makeStatement(sqlite3_stmt* pStmt) {
+  auto statement = ns::make<SqlStatement>(pStmt);
+  std::erase_if(_statements, [](const ns::Weak<SqlStatement>& w) { return w.expired(); });
+  _statements.push_back(statement);
+  return statement;
 }
 
 void SqlDatabase::clearCachedStatements() {
@@ -517,7 +527,7 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
   }
 
   if (!statement) {
-    statement = ns::make<SqlStatement>(pStmt);
+    statement = makeStatement(pStmt);
     if (_shouldCacheStatements) setCachedStatement_forQuery(statement, sql);
   }
 
@@ -615,7 +625,7 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
   }
 
   if (_shouldCacheStatements && !statement) {
-    statement = ns::make<SqlStatement>(pStmt);
+    statement = makeStatement(pStmt);
     setCachedStatement_forQuery(statement, sql);
   }
 

@@ -296,6 +296,7 @@ class SqlDatabase : public ns::Object {
                     const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs);
   void removeCachedStatement(const ns::Ref<SqlStatement>& statement);
   bool executeStatementsImpl(const std::string& sql, const ResultBlock* block);
+  ns::Ref<SqlStatement> makeStatement(sqlite3_stmt* pStmt);
 
   sqlite3* _db = nullptr;
   std::optional<std::string> _databasePath;
@@ -310,6 +311,9 @@ class SqlDatabase : public ns::Object {
   double _startBusyRetryTime = 0.0;
   std::optional<StatementCache> _cachedStatements;
   std::set<SqlResultSet*> _openResultSets;
+  // Every statement object this connection made that may still be alive, so that closing can
+  // finalize them before the handle goes (a caller may still hold one).
+  std::vector<ns::Weak<SqlStatement>> _statements;
   std::vector<std::unique_ptr<SqlFunctionBlock>> _openFunctions;
   ns::Ref<ns::DateFormatter> _dateFormat;
 };

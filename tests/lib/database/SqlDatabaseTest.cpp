@@ -318,6 +318,20 @@ TEST(SqlDatabaseCloseTest, CloseFinalizesLeakedStatementsAndClosesOpenResultSets
   rs->close();
 }
 
+TEST(SqlDatabaseCloseTest, AStatementObjectHeldPastCloseIsNotFinalizedTwice) {
+  auto db = openDatabase(std::nullopt);
+  auto rs = db->executeQuery("SELECT 1");
+  ASSERT_TRUE(rs && rs->next());
+  ns::Ref<SqlStatement> kept = rs->statement();
+  rs->close();
+  ns::LogCapture log(true);
+  EXPECT_TRUE(db->close());
+  // The connection finalized it itself, so nothing was left over as "leaked".
+  EXPECT_FALSE(log.contains("Closing leaked statement"));
+  EXPECT_EQ(kept->statement(), nullptr);
+  kept = nullptr;  // its release finalizes nothing a second time
+}
+
 TEST(SqlDatabaseUpdateTest, AnUpdateThatReturnsRowsFailsWithTheDocumentedLines) {
   auto db = openDatabase(std::nullopt);
   ns::LogCapture log(true);
