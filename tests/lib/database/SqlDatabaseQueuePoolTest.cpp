@@ -99,6 +99,39 @@ TEST(SqlDatabaseQueueTest, TransactionsSavepointsAndReopeningAfterClose) {
   EXPECT_TRUE(log.contains("SqlDatabaseQueue could not reopen database for path " + dir.file("q.db")));
 }
 
+// The number in the savepoint name the traced connection used last, or -1.
+long lastSavePointNumber(const ns::LogCapture& log, const std::string& prefix) {
+  long number = -1;
+  std::string marker = "executeUpdate: savepoint '" + prefix;
+  for (const auto& m : log.messages()) {
+    auto at = m.find(marker);
+    if (at == std::string::npos) continue;
+    std::string rest = m.substr(at + marker.size());
+    if (!rest.empty() && isdigit(static_cast<unsigned char>(rest[0]))) number = std::stol(rest);
+  }
+  return number;
+}
+
+TEST(SqlDatabaseQueueTest, SavepointNamesCountUpPerKindOfOwner) {
+  auto queue = SqlDatabaseQueue::databaseQueueWithPath(std::nullopt);
+  auto pool = SqlDatabasePool::databasePoolWithPath(std::nullopt);
+  auto plain = SqlDatabase::databaseWithPath(std::nullopt);
+  ASSERT_TRUE(queue && plain->open());
+  queue->inDatabase([](const ns::Ref<SqlDatabase>& db) { db->setTraceExecution(true); });
+  plain->setTraceExecution(true);
+
+  ns::LogCapture log(true);
+  queue->inSavePoint([](const ns::Ref<SqlDatabase>&, bool*) {});
+  long first = lastSavePointNumber(log, "savePoint");
+  ASSERT_GE(first, 0);
+  // Savepoints of a pool and of a bare connection use counters of their own.
+  pool->inSavePoint([](const ns::Ref<SqlDatabase>& db, bool*) { ASSERT_TRUE(db); });
+  plain->inSavePoint([](bool*) {});
+  EXPECT_GE(lastSavePointNumber(log, "dbSavePoint"), 0);
+  queue->inSavePoint([](const ns::Ref<SqlDatabase>&, bool*) {});
+  EXPECT_EQ(lastSavePointNumber(log, "savePoint"), first + 1);
+}
+
 TEST(SqlDatabaseQueueTest, AQueueThatCannotOpenIsNotMade) {
   TempFolder dir;
   ns::LogCapture log(true);
