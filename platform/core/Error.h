@@ -32,6 +32,10 @@ inline constexpr char NSHelpAnchorErrorKey[] = "NSHelpAnchor";
 
 class Error {
  public:
+  // An empty error (no domain, code 0), to be filled through an out-parameter:
+  //   ns::Error error;
+  //   if (!item->save(&error)) ns::Log("%@", error);
+  Error() = default;
   Error(std::string domain, long code, Dictionary userInfo = {});
   static Error errorWithDomain_code_userInfo(std::string domain, long code, Dictionary userInfo = {}) {
     return Error(std::move(domain), code, std::move(userInfo));
@@ -71,7 +75,7 @@ class Error {
 
  private:
   std::string domain_;
-  long code_;
+  long code_ = 0;
   Dictionary userInfo_;
 };
 

@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "platform/core/Format.h"
 #include "platform/core/Value.h"
 
 namespace ns {
@@ -37,6 +38,11 @@ class Exception : public std::exception {
     return Exception(std::move(name), std::move(reason), std::move(userInfo));
   }
   [[noreturn]] static void raise(std::string name, std::string reason);
+  // raise:format: - the reason is formatted like ns::format.
+  template <class... Args>
+  [[noreturn]] static void raise_format(std::string name, std::string_view fmt, const Args&... args) {
+    raise(std::move(name), ns::format(fmt, args...));
+  }
 
   const std::string& name() const { return name_; }
   const std::string& reason() const { return reason_; }

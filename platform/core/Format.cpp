@@ -22,7 +22,7 @@ long long saturatingFromDouble(double d) {
   return static_cast<long long>(d);
 }
 
-struct Spec {
+struct Directive {
   bool minus = false, plus = false, space = false, hash = false, zero = false, quote = false;
   int width = -1;
   int precision = -1;
@@ -30,15 +30,15 @@ struct Spec {
   char conversion = 0;
 };
 
-std::string printfString(const Spec& spec, const char* lengthMod, char conversion, auto value) {
+std::string printfString(const Directive& dir, const char* lengthMod, char conversion, auto value) {
   std::string f = "%";
-  if (spec.minus) f += '-';
-  if (spec.plus) f += '+';
-  if (spec.space) f += ' ';
-  if (spec.hash) f += '#';
-  if (spec.zero) f += '0';
-  if (spec.width >= 0) f += std::to_string(spec.width);
-  if (spec.precision >= 0) f += "." + std::to_string(spec.precision);
+  if (dir.minus) f += '-';
+  if (dir.plus) f += '+';
+  if (dir.space) f += ' ';
+  if (dir.hash) f += '#';
+  if (dir.zero) f += '0';
+  if (dir.width >= 0) f += std::to_string(dir.width);
+  if (dir.precision >= 0) f += "." + std::to_string(dir.precision);
   f += lengthMod;
   f += conversion;
   char buf[128];
@@ -52,13 +52,13 @@ std::string printfString(const Spec& spec, const char* lengthMod, char conversio
 }
 
 // Pads text to the width (counted in UTF-16 units, as the platform counts characters).
-std::string pad(std::string text, const Spec& spec) {
-  if (spec.width <= 0) return text;
+std::string pad(std::string text, const Directive& dir) {
+  if (dir.width <= 0) return text;
   std::size_t len = str::utf16Length(text);
-  auto width = static_cast<std::size_t>(spec.width);
+  auto width = static_cast<std::size_t>(dir.width);
   if (len >= width) return text;
   std::string fill(width - len, ' ');
-  return spec.minus ? text + fill : fill + text;
+  return dir.minus ? text + fill : fill + text;
 }
 
 // Truncates to at most `bytes` bytes without splitting a UTF-8 sequence.
@@ -241,8 +241,8 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
       ++i;
       continue;
     }
-    std::size_t specStart = pct;
-    Spec spec;
+    std::size_t directiveStart = pct;
+    Directive dir;
     // Positional argument "n$".
     std::size_t positional = 0;
     {
@@ -256,12 +256,12 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
     // Flags.
     for (bool more = true; more && i < fmt.size();) {
       switch (fmt[i]) {
-        case '-': spec.minus = true, ++i; break;
-        case '+': spec.plus = true, ++i; break;
-        case ' ': spec.space = true, ++i; break;
-        case '#': spec.hash = true, ++i; break;
-        case '0': spec.zero = true, ++i; break;
-        case '\'': spec.quote = true, ++i; break;
+        case '-': dir.minus = true, ++i; break;
+        case '+': dir.plus = true, ++i; break;
+        case ' ': dir.space = true, ++i; break;
+        case '#': dir.hash = true, ++i; break;
+        case '0': dir.zero = true, ++i; break;
+        case '\'': dir.quote = true, ++i; break;
         default: more = false;
       }
     }
@@ -269,54 +269,54 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
     if (i < fmt.size() && fmt[i] == '*') {
       long long w = readStar(i);
       if (w < 0) {
-        spec.minus = true;
+        dir.minus = true;
         w = w == std::numeric_limits<int>::min() ? kMaxWidth : -w;
       }
-      spec.width = static_cast<int>(std::min<long long>(w, kMaxWidth));
+      dir.width = static_cast<int>(std::min<long long>(w, kMaxWidth));
     } else if (i < fmt.size() && fmt[i] >= '1' && fmt[i] <= '9') {
-      spec.width = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
+      dir.width = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
     }
     // Precision.
     if (i < fmt.size() && fmt[i] == '.') {
       ++i;
       if (i < fmt.size() && fmt[i] == '*') {
         long long p = readStar(i);
-        spec.precision = p < 0 ? -1 : static_cast<int>(std::min<long long>(p, kMaxWidth));
+        dir.precision = p < 0 ? -1 : static_cast<int>(std::min<long long>(p, kMaxWidth));
       } else {
-        spec.precision = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
+        dir.precision = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
       }
     }
     // Length modifier.
     if (i < fmt.size()) {
       char c = fmt[i];
       if ((c == 'h' || c == 'l') && i + 1 < fmt.size() && fmt[i + 1] == c) {
-        spec.length = std::string(2, c);
+        dir.length = std::string(2, c);
         i += 2;
       } else if (c == 'h' || c == 'l' || c == 'q' || c == 'j' || c == 'z' || c == 't' || c == 'L') {
-        spec.length = std::string(1, c);
+        dir.length = std::string(1, c);
         ++i;
       }
     }
     if (i >= fmt.size()) {
-      out.append(fmt.substr(specStart));  // an unfinished conversion prints as written
+      out.append(fmt.substr(directiveStart));  // an unfinished conversion prints as written
       break;
     }
-    spec.conversion = fmt[i++];
-    const char conv = spec.conversion;
+    dir.conversion = fmt[i++];
+    const char conv = dir.conversion;
 
     switch (conv) {
       case 'd':
       case 'i':
       case 'D': {
         const FormatArg* a = takeArg(positional);
-        Spec s = spec;
+        Directive s = dir;
         s.quote = false;
         if (a && !a->isNumeric()) {
-          out += pad(a->text(), spec);
+          out += pad(a->text(), dir);
           break;
         }
         long long v = a ? a->asSigned() : 0;
-        if (conv != 'D') v = truncateSigned(v, spec.length);
+        if (conv != 'D') v = truncateSigned(v, dir.length);
         out += printfString(s, "ll", 'd', v);
         break;
       }
@@ -328,13 +328,13 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
       case 'O': {
         const FormatArg* a = takeArg(positional);
         if (a && !a->isNumeric()) {
-          out += pad(a->text(), spec);
+          out += pad(a->text(), dir);
           break;
         }
         unsigned long long v = a ? a->asUnsigned() : 0;
         char c = conv == 'U' ? 'u' : conv == 'O' ? 'o' : conv;
-        if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, spec.length);
-        Spec s = spec;
+        if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, dir.length);
+        Directive s = dir;
         s.plus = s.space = s.quote = false;
         out += printfString(s, "ll", c, v);
         break;
@@ -349,10 +349,10 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
       case 'A': {
         const FormatArg* a = takeArg(positional);
         if (a && !a->isNumeric()) {
-          out += pad(a->text(), spec);
+          out += pad(a->text(), dir);
           break;
         }
-        Spec s = spec;
+        Directive s = dir;
         s.quote = false;
         out += printfString(s, "", conv, a ? a->asDouble() : 0.0);
         break;
@@ -363,12 +363,15 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
         std::string ch;
         if (a && a->isNumeric()) {
           unsigned long long v = a->asUnsigned();
-          char32_t cp = conv == 'c' ? static_cast<unsigned char>(v) : static_cast<char16_t>(v);
+          // %c is a byte, %C a UTF-16 unit, %lc a wide character (a code point here).
+          char32_t cp = dir.length == "l" ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
+                        : conv == 'c'      ? static_cast<unsigned char>(v)
+                                           : static_cast<char16_t>(v);
           if (cp != 0) str::appendUtf8(ch, cp);
         } else if (a) {
           ch = str::substringToIndex(a->text(), 1);
         }
-        out += pad(ch, spec);
+        out += pad(ch, dir);
         break;
       }
       case 's':
@@ -376,11 +379,11 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
       case '@': {
         const FormatArg* a = takeArg(positional);
         std::string text = a ? a->text() : "(null)";
-        if (spec.precision >= 0) {
-          text = conv == '@' ? str::substringToIndex(text, static_cast<std::size_t>(spec.precision))
-                             : truncateBytes(text, static_cast<std::size_t>(spec.precision));
+        if (dir.precision >= 0) {
+          text = conv == '@' ? str::substringToIndex(text, static_cast<std::size_t>(dir.precision))
+                             : truncateBytes(text, static_cast<std::size_t>(dir.precision));
         }
-        out += pad(std::move(text), spec);
+        out += pad(std::move(text), dir);
         break;
       }
       case 'p': {
@@ -389,7 +392,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
         char buf[32];
         std::snprintf(buf, sizeof buf, "0x%llx",
                       static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
-        out += pad(buf, spec);
+        out += pad(buf, dir);
         break;
       }
       case 'n':
@@ -397,7 +400,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
         break;
       default:
         // Not a conversion: print it as written.
-        out.append(fmt.substr(specStart, i - specStart));
+        out.append(fmt.substr(directiveStart, i - directiveStart));
     }
   }
   return out;

@@ -83,10 +83,7 @@ int Number::intValue() const {
   return static_cast<int>(longLongValue());
 }
 
-unsigned int Number::unsignedIntValue() const {
-  if (isFloatingPoint()) return static_cast<unsigned int>(unsignedLongLongValue());
-  return static_cast<unsigned int>(unsignedLongLongValue());
-}
+unsigned int Number::unsignedIntValue() const { return static_cast<unsigned int>(unsignedLongLongValue()); }
 
 double Number::doubleValue() const {
   if (isFloatingPoint()) return d_;

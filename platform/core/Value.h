@@ -75,6 +75,10 @@ class Value {
   Value(const MutableData& d) : v_(d.copy()) {}
   Value(ns::Date d) : v_(d) {}
   Value(ns::Array a);
+  // A vector of anything a Value can be made from (not bytes: use Data for those).
+  template <class T, class = std::enable_if_t<!std::is_same_v<T, Value> && !std::is_same_v<T, std::uint8_t> &&
+                                              !std::is_same_v<T, char> && std::is_constructible_v<Value, const T&>>>
+  Value(const std::vector<T>& items) : Value(ns::Array(items.begin(), items.end())) {}
   Value(ns::Dictionary d);
   Value(ns::Set s);
   // A null reference is nil.

@@ -65,6 +65,9 @@ TEST(ErrorTest, PosixAndUnderlying) {
   EXPECT_EQ(*under, e);
   EXPECT_EQ(ns::Error("D", 1).underlyingError(), std::nullopt);
 
+  ns::Error filled;  // the out-parameter pattern
+  EXPECT_EQ(filled.code(), 0);
+  EXPECT_TRUE(filled.domain().empty());
   ns::Error* none = nullptr;
   ns::setError(none, e);  // a null out-parameter is allowed
   ns::Error out("", 0);
@@ -85,6 +88,11 @@ TEST(ExceptionTest, NameReasonAndRaise) {
   ns::Exception ex(ns::NSInternalInconsistencyException, "r", ns::Dictionary{{"k", 1}});
   EXPECT_EQ(ex.userInfo()["k"].intValue(), 1);
   EXPECT_THROW(ex.raise(), ns::Exception);
+  try {
+    ns::Exception::raise_format(ns::NSRangeException, "index %lu beyond bounds [0 .. %lu]", 5UL, 2UL);
+  } catch (const ns::Exception& e) {
+    EXPECT_EQ(e.reason(), "index 5 beyond bounds [0 .. 2]");
+  }
   EXPECT_STREQ(ns::NSRangeException, "NSRangeException");
   EXPECT_STREQ(ns::NSGenericException, "NSGenericException");
 }

@@ -51,6 +51,7 @@ TEST(FormatTest, StringsCharsAndObjects) {
   EXPECT_EQ(format("%.2s", "éa"), "é");
   EXPECT_EQ(format("%.1s", "éa"), "");          // nor a UTF-8 sequence
   EXPECT_EQ(format("%c%c%C", 'o', 107, 0x263A), "ok\u263A");
+  EXPECT_EQ(format("%lc", 0x1F600), "\U0001F600");
   EXPECT_EQ(format("%@ %@", ns::make<Thing>(), ns::Ref<Thing>()), "<Thing> (null)");
   EXPECT_EQ(format("%@", static_cast<const char*>(nullptr)), "(null)");
   EXPECT_EQ(format("%@ %@ %@", 18.0, true, ns::Number(2.5f)), "18 1 2.5");

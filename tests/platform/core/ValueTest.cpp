@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "platform/core/Error.h"
@@ -102,6 +103,16 @@ TEST(ValueTest, KindsAndTypedGetters) {
   EXPECT_TRUE(s["key"].isNil());
 }
 
+TEST(ValueTest, FromVectors) {
+  Value names(std::vector<std::string>{"a", "b"});
+  ASSERT_TRUE(names.isArray());
+  EXPECT_EQ(names[1].string(), "b");
+  Value ids(std::vector<long long>{1, 2, 3});
+  EXPECT_EQ(ids.count(), 3u);
+  EXPECT_EQ(ids[2], Value(3));
+  EXPECT_TRUE(ids[3].isNil());
+}
+
 TEST(ValueTest, PlatformConversions) {
   EXPECT_EQ(Value("7").intValue(), 7);
   EXPECT_EQ(Value(" 12abc").intValue(), 12);
@@ -188,6 +199,56 @@ TEST(DictionaryTest, ContainersAsKeys) {
   d.set(Array{"id", 1}, "first");
   EXPECT_EQ((d[Array{"id", 1.0}].string()), "first");
   EXPECT_TRUE((d[Array{"id", 2}].isNil()));
+}
+
+TEST(DictionaryTest, MergeKeysValuesAndClear) {
+  Dictionary d{{"a", 1}, {"b", 2}};
+  d.addEntriesFromDictionary(Dictionary{{"b", 20}, {"c", 30}});
+  EXPECT_EQ(Value(d.allKeys()), Value(Array{"a", "b", "c"}));
+  EXPECT_EQ(Value(d.allValues()), Value(Array{1, 20, 30}));
+  Dictionary copy = d;
+  d.removeAllObjects();
+  EXPECT_TRUE(d.empty());
+  EXPECT_TRUE(d["a"].isNil());
+  EXPECT_EQ(copy["c"].intValue(), 30);  // copies are independent
+  d.set(Value(), 1);                    // a nil key is ignored
+  EXPECT_TRUE(d.empty());
+}
+
+TEST(SetTest, MembersAreDistinctByValue) {
+  ns::Set s{18, "x"};
+  EXPECT_FALSE(s.add(18.0));
+  EXPECT_TRUE(s.add(19));
+  EXPECT_FALSE(s.add(Value()));
+  EXPECT_EQ(s.count(), 3u);
+  EXPECT_TRUE(s.contains(18.0));
+  EXPECT_TRUE(s.remove("x"));
+  EXPECT_FALSE(s.remove("x"));
+  EXPECT_TRUE(s.contains(19));  // the index survives the removal before it
+  EXPECT_EQ(Value(s.allObjects()), Value(Array{18, 19}));
+  EXPECT_EQ(ns::Set(Array{1, 1, 2}).count(), 2u);
+}
+
+TEST(ValueTest, HashAgreesWithEquality) {
+  std::vector<std::pair<Value, Value>> equal = {
+      {Value(18), Value(18.0)},
+      {Value(true), Value(1ULL)},
+      {Value("é"), Value(std::string("é"))},
+      {Value(Array{1, "a"}), Value(Array{1.0, "a"})},
+      {Value(Dictionary{{"a", 1}, {"b", 2}}), Value(Dictionary{{"b", 2}, {"a", 1}})},
+      {Value(ns::Set{1, 2}), Value(ns::Set{2.0, 1.0})},
+      {Value(ns::Data("xy")), Value(ns::Data("axy").subdata(1, 2))},
+  };
+  for (const auto& [a, b] : equal) {
+    EXPECT_EQ(a, b) << a.description();
+    EXPECT_EQ(a.hash(), b.hash()) << a.description();
+  }
+}
+
+TEST(ValueTest, CompareOrdersForSorting) {
+  Array items{"b", 10, "a", 2.5, ns::Date::dateWithTimeIntervalSince1970(5), Value::null()};
+  std::sort(items.begin(), items.end(), [](const Value& x, const Value& y) { return x.compare(y) == ns::OrderedAscending; });
+  EXPECT_EQ(Value(items), Value(Array{Value::null(), 2.5, 10, "a", "b", ns::Date::dateWithTimeIntervalSince1970(5)}));
 }
 
 TEST(ValueTest, CopiesShareAndMutationCopiesOnWrite) {

@@ -1,0 +1,151 @@
+#include "platform/security/Keychain.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace sec;
+namespace fs = std::filesystem;
+
+class KeychainTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "pelorin-keychain-XXXXXX").string();
+    ASSERT_TRUE(::mkdtemp(templ.data()));
+    dir_ = templ;
+    file_ = dir_ / "Pelorin" / "keychain";
+  }
+  void TearDown() override {
+    Keychain::setDefaultPath(std::nullopt);
+    fs::remove_all(dir_);
+  }
+  static unsigned mode(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 0777;
+  }
+  fs::path dir_, file_;
+};
+
+TEST_F(KeychainTest, RoundTripsItemsWithPlatformStatuses) {
+  Keychain kc(file_);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecItemNotFound);
+  EXPECT_FALSE(fs::exists(dir_ / "Pelorin"));  // a lookup creates nothing
+
+  const std::string token("refresh_token=1%2Fabc&email=a%40b.c\0\xff", 38);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", token), errSecSuccess);
+  EXPECT_EQ(mode(file_), 0600u);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "other"), errSecDuplicateItem);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecSuccess);
+  EXPECT_EQ(secret, token);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", static_cast<std::string*>(nullptr)), errSecSuccess);
+  ns::Data asData;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &asData), errSecSuccess);
+  EXPECT_EQ(asData, ns::Data(token));
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "oauth", &secret), errSecItemNotFound);
+  EXPECT_EQ(kc.findGenericPassword("Other", "OAuth", &secret), errSecItemNotFound);
+
+  // Items with the same service and different accounts, an empty account and an empty secret.
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "", ""), errSecSuccess);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "", &secret), errSecSuccess);
+  EXPECT_EQ(secret, "");
+
+  EXPECT_EQ(kc.updateGenericPassword("Pelorin", "OAuth", "new"), errSecSuccess);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecSuccess);
+  EXPECT_EQ(secret, "new");
+  EXPECT_EQ(kc.updateGenericPassword("Pelorin", "missing", "x"), errSecItemNotFound);
+
+  EXPECT_EQ(kc.deleteGenericPassword("Pelorin", "OAuth"), errSecSuccess);
+  EXPECT_EQ(kc.deleteGenericPassword("Pelorin", "OAuth"), errSecItemNotFound);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecItemNotFound);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "", &secret), errSecSuccess);
+
+  EXPECT_EQ(kc.addGenericPassword("", "OAuth", "x"), errSecParam);
+  EXPECT_EQ(kc.findGenericPassword("", "OAuth", &secret), errSecParam);
+  EXPECT_EQ(mode(file_), 0600u);
+  // No temporary files are left beside the store.
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(file_.parent_path())) {
+    (void)entry;
+    ++files;
+  }
+  EXPECT_EQ(files, 2);  // the store and its lock file
+}
+
+TEST_F(KeychainTest, SurvivesARestartOfTheProcess) {
+  Keychain::setDefaultPath(file_);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OSStatus s = SecKeychainAddGenericPassword("Pelorin", "OAuth", "saved by another process");
+    ::_exit(s == errSecSuccess ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  std::string secret;
+  EXPECT_EQ(SecKeychainFindGenericPassword("Pelorin", "OAuth", &secret), errSecSuccess);
+  EXPECT_EQ(secret, "saved by another process");
+  EXPECT_EQ(SecKeychainDeleteGenericPassword("Pelorin", "OAuth"), errSecSuccess);
+  EXPECT_EQ(SecKeychainFindGenericPassword("Pelorin", "OAuth", &secret), errSecItemNotFound);
+}
+
+TEST_F(KeychainTest, DefaultStoreIsInTheApplicationDataFolder) {
+  const char* old = std::getenv("XDG_DATA_HOME");
+  std::string saved = old ? old : "";
+  ::setenv("XDG_DATA_HOME", dir_.c_str(), 1);
+  EXPECT_EQ(Keychain::defaultPath(), dir_ / "Pelorin" / "keychain");
+  Keychain::setDefaultPath(dir_ / "elsewhere");
+  EXPECT_EQ(Keychain::defaultKeychain().path(), dir_ / "elsewhere");
+  if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST_F(KeychainTest, CorruptStoreIsReportedAndNeverOverwritten) {
+  fs::create_directories(file_.parent_path());
+  {
+    std::ofstream out(file_);
+    out << "PelorinKeychain 1\nzz-not-hex 00 00\n";
+  }
+  ::chmod(file_.c_str(), 0644);
+  Keychain kc(file_);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "x"), errSecDecode);
+  EXPECT_EQ(kc.deleteGenericPassword("Pelorin", "OAuth"), errSecDecode);
+  std::ifstream in(file_);
+  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(content, "PelorinKeychain 1\nzz-not-hex 00 00\n");
+  EXPECT_EQ(mode(file_), 0600u);  // tightened on first read
+
+  std::ofstream(file_) << "something else entirely\n";
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
+}
+
+TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
+  Keychain kc(file_);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(kc.addGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), "p"), errSecSuccess);
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t)
+    for (int i = 0; i < 10; ++i)
+      EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), static_cast<ns::Data*>(nullptr)), errSecSuccess);
+}
+
+}  // namespace
