@@ -15,12 +15,10 @@ void SqlDatabase::setDateFormat(ns::Ref<ns::DateFormatter> format) { _dateFormat
 
 std::optional<ns::Date> SqlDatabase::dateFromString(const std::string& s) {
   if (!_dateFormat) return std::nullopt;
-  auto seconds = _dateFormat->dateFromString(s);
-  if (!seconds) return std::nullopt;
-  return ns::Date::dateWithTimeIntervalSince1970(*seconds);
+  return _dateFormat->dateFromString(s);
 }
 
 std::optional<std::string> SqlDatabase::stringFromDate(const ns::Date& date) {
   if (!_dateFormat) return std::nullopt;
-  return _dateFormat->stringFromDate(date.timeIntervalSince1970());
+  return _dateFormat->stringFromDate(date);
 }
