@@ -9,6 +9,8 @@
 #include <sstream>
 #include <string>
 
+#include "platform/runtime/Runtime.h"
+
 namespace {
 
 std::string executableFolder() {
@@ -33,6 +35,7 @@ std::string stringValue(plist_t dict, const char* key) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  ns::runtime::start();
   std::string path = executableFolder() + "/Info.plist";
   std::ifstream in(path, std::ios::binary);
   if (!in) {

@@ -8,7 +8,13 @@
 
 namespace ns {
 
-Object::~Object() = default;
+namespace detail {
+void (*objectDestroyedHook)(Object*) = nullptr;
+}  // namespace detail
+
+Object::~Object() {
+  if (detail::objectDestroyedHook) detail::objectDestroyedHook(this);
+}
 
 std::string Object::className() const {
   const char* mangled = typeid(*this).name();

@@ -18,6 +18,12 @@ Ref<T> make(Args&&... args) {
   return std::make_shared<T>(std::forward<Args>(args)...);
 }
 
+class Object;
+namespace detail {
+// Set once by the runtime at start-up; told when an object dies (its associations and observers).
+extern void (*objectDestroyedHook)(Object*);
+}  // namespace detail
+
 class Object : public std::enable_shared_from_this<Object> {
  public:
   Object() = default;

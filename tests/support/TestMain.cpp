@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/runtime/Runtime.h"
+
 int main(int argc, char** argv) {
+  ns::runtime::start();
   testing::InitGoogleMock(&argc, argv);
   return RUN_ALL_TESTS();
 }

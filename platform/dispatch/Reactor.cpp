@@ -1,0 +1,263 @@
+#include "platform/dispatch/Reactor.h"
+
+#include <pthread.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dispatch/Source.h"
+
+namespace dispatch::detail {
+
+struct Reactor::Impl : ns::Clock::Observer {
+  int epfd = -1;
+  int wakeFd = -1;
+  int timerFd = -1;
+  std::mutex m;
+  std::map<std::pair<Time, std::uint64_t>, std::function<void()>> timers;
+  std::unordered_map<std::uint64_t, Time> timerDeadlines;
+  std::uint64_t nextId = 1;
+  struct FdEntry {
+    std::vector<ns::Ref<Source>> watchers;
+    std::uint32_t registered = 0;
+    bool pollable = true;
+  };
+  std::unordered_map<int, FdEntry> fds;
+
+  void wake() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+  }
+
+  ns::TimeInterval nextDeadlineAfter(ns::TimeInterval now) override {
+    std::lock_guard lock(m);
+    auto it = timers.upper_bound({now, UINT64_MAX});
+    return it == timers.end() ? ns::Clock::kDistantFuture : it->first.first;
+  }
+
+  void clockAdvanced(ns::TimeInterval now) override {
+    fireDue(now);
+    wake();  // the clock may have switched: re-arm the timerfd
+  }
+
+  void fireDue(Time now) {
+    std::vector<std::function<void()>> due;
+    {
+      std::lock_guard lock(m);
+      while (!timers.empty() && timers.begin()->first.first <= now) {
+        timerDeadlines.erase(timers.begin()->first.second);
+        due.push_back(std::move(timers.begin()->second));
+        timers.erase(timers.begin());
+      }
+    }
+    for (auto& f : due) f();
+  }
+
+  void armTimerLocked() {
+    itimerspec spec{};
+    if (!ns::Clock::isVirtual() && !timers.empty()) {
+      double delay = timers.begin()->first.first - ns::Clock::now();
+      if (delay < 1e-9) delay = 1e-9;
+      spec.it_value.tv_sec = static_cast<time_t>(delay);
+      spec.it_value.tv_nsec = static_cast<long>((delay - static_cast<double>(spec.it_value.tv_sec)) * 1e9);
+      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+    }
+    ::timerfd_settime(timerFd, 0, &spec, nullptr);
+  }
+
+  void updateLocked(int fd, FdEntry& e) {
+    std::uint32_t mask = 0;
+    for (auto& s : e.watchers)
+      if (s->armedInReactor) mask |= s->type() == SourceType::Write ? EPOLLOUT : EPOLLIN;
+    if (mask == e.registered || !e.pollable) return;
+    epoll_event ev{};
+    ev.events = mask;
+    ev.data.fd = fd;
+    if (mask == 0) {
+      ::epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
+    } else if (e.registered == 0) {
+      if (::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
+        if (errno == EEXIST) {
+          ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
+        } else if (errno == EPERM) {
+          e.pollable = false;  // regular files: always ready
+        }
+      }
+    } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
+      // The descriptor was closed and reopened under us: register it afresh.
+      ::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
+    }
+    e.registered = mask;
+  }
+
+  void loop() {
+    pthread_setname_np(pthread_self(), "pl-dispatch-io");
+    epoll_event events[64];
+    for (;;) {
+      int n = ::epoll_wait(epfd, events, 64, -1);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        std::perror("dispatch: epoll_wait");
+        std::abort();
+      }
+      std::vector<ns::Ref<Source>> ready;
+      bool timersDue = false;
+      {
+        std::lock_guard lock(m);
+        for (int i = 0; i < n; ++i) {
+          int fd = events[i].data.fd;
+          std::uint32_t got = events[i].events;
+          if (fd == wakeFd) {
+            std::uint64_t v;
+            while (::read(wakeFd, &v, sizeof v) > 0) {
+            }
+            timersDue = true;
+            continue;
+          }
+          if (fd == timerFd) {
+            std::uint64_t v;
+            [[maybe_unused]] auto r = ::read(timerFd, &v, sizeof v);
+            timersDue = true;
+            continue;
+          }
+          auto it = fds.find(fd);
+          if (it == fds.end()) continue;
+          bool readable = got & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP);
+          bool writable = got & (EPOLLOUT | EPOLLHUP | EPOLLERR);
+          for (auto& s : it->second.watchers) {
+            if (!s->armedInReactor) continue;
+            bool isWrite = s->type() == SourceType::Write;
+            if (isWrite ? writable : readable) {
+              s->armedInReactor = false;
+              ready.push_back(s);
+            }
+          }
+          updateLocked(fd, it->second);
+        }
+      }
+      for (auto& s : ready) s->readinessFired();
+      if (timersDue) {
+        fireDue(ns::Clock::now());
+        std::lock_guard lock(m);
+        armTimerLocked();
+      }
+    }
+  }
+};
+
+Reactor& Reactor::instance() {
+  // Lives for the whole process; its thread is never joined.
+  static Reactor* r = new Reactor;
+  return *r;
+}
+
+Reactor::Reactor() : impl_(new Impl) {
+  impl_->epfd = ::epoll_create1(EPOLL_CLOEXEC);
+  impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  impl_->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+  if (impl_->epfd < 0 || impl_->wakeFd < 0 || impl_->timerFd < 0) {
+    std::perror("dispatch: reactor set-up");
+    std::abort();
+  }
+  epoll_event ev{};
+  ev.events = EPOLLIN;
+  ev.data.fd = impl_->wakeFd;
+  ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->wakeFd, &ev);
+  ev.data.fd = impl_->timerFd;
+  ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->timerFd, &ev);
+  ns::Clock::addObserver(impl_);
+  std::thread([impl = impl_] { impl->loop(); }).detach();
+}
+
+std::uint64_t Reactor::schedule(Time deadline, std::function<void()> fire) {
+  std::lock_guard lock(impl_->m);
+  std::uint64_t id = impl_->nextId++;
+  bool earliest = impl_->timers.empty() || deadline < impl_->timers.begin()->first.first;
+  impl_->timers.emplace(std::make_pair(deadline, id), std::move(fire));
+  impl_->timerDeadlines[id] = deadline;
+  if (deadline <= ns::Clock::now())
+    impl_->wake();  // already due: the reactor thread delivers it, on either clock
+  else if (earliest)
+    impl_->armTimerLocked();
+  return id;
+}
+
+void Reactor::unschedule(std::uint64_t id) {
+  std::function<void()> doomed;
+  std::lock_guard lock(impl_->m);
+  auto it = impl_->timerDeadlines.find(id);
+  if (it == impl_->timerDeadlines.end()) return;
+  auto t = impl_->timers.find({it->second, id});
+  if (t != impl_->timers.end()) {
+    doomed = std::move(t->second);
+    impl_->timers.erase(t);
+  }
+  impl_->timerDeadlines.erase(it);
+}
+
+void Reactor::watch(const ns::Ref<Source>& source) {
+  std::lock_guard lock(impl_->m);
+  int fd = static_cast<int>(source->handle());
+  auto& e = impl_->fds[fd];
+  source->armedInReactor = false;
+  e.watchers.push_back(source);
+}
+
+void Reactor::arm(const ns::Ref<Source>& source) {
+  bool fireNow = false;
+  {
+    std::lock_guard lock(impl_->m);
+    int fd = static_cast<int>(source->handle());
+    auto it = impl_->fds.find(fd);
+    if (it == impl_->fds.end()) return;
+    bool watched = false;
+    for (auto& s : it->second.watchers) watched = watched || s == source;
+    if (!watched) return;
+    source->armedInReactor = true;
+    impl_->updateLocked(fd, it->second);
+    if (!it->second.pollable) {
+      source->armedInReactor = false;
+      fireNow = true;
+    }
+  }
+  if (fireNow) source->readinessFired();
+}
+
+void Reactor::disarm(const ns::Ref<Source>& source) {
+  std::lock_guard lock(impl_->m);
+  int fd = static_cast<int>(source->handle());
+  auto it = impl_->fds.find(fd);
+  if (it == impl_->fds.end()) return;
+  source->armedInReactor = false;
+  impl_->updateLocked(fd, it->second);
+}
+
+void Reactor::unwatch(const ns::Ref<Source>& source) {
+  ns::Ref<Source> keep;
+  std::lock_guard lock(impl_->m);
+  int fd = static_cast<int>(source->handle());
+  auto it = impl_->fds.find(fd);
+  if (it == impl_->fds.end()) return;
+  auto& w = it->second.watchers;
+  for (auto s = w.begin(); s != w.end(); ++s)
+    if (*s == source) {
+      keep = std::move(*s);
+      w.erase(s);
+      break;
+    }
+  source->armedInReactor = false;
+  impl_->updateLocked(fd, it->second);
+  if (w.empty()) impl_->fds.erase(it);
+}
+
+}  // namespace dispatch::detail

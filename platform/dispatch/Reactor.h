@@ -1,0 +1,60 @@
+#pragma once
+// Internal: the thread behind sources and delayed work. It waits on epoll for descriptor readiness
+// and on a timerfd for the earliest real-clock deadline; with the virtual clock installed the
+// clock's advance() delivers the deadlines instead.
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "platform/core/Object.h"
+#include "platform/dispatch/Time.h"
+
+namespace dispatch {
+
+class Source;
+
+namespace detail {
+
+class Reactor {
+ public:
+  static Reactor& instance();
+
+  // Timers: `fire` runs on the reactor thread (or the advancing thread) once `deadline` passed.
+  std::uint64_t schedule(Time deadline, std::function<void()> fire);
+  void unschedule(std::uint64_t id);
+
+  // Descriptor readiness: a watched source is reported once per arm().
+  void watch(const ns::Ref<Source>& source);
+  void arm(const ns::Ref<Source>& source);
+  void disarm(const ns::Ref<Source>& source);
+  void unwatch(const ns::Ref<Source>& source);
+
+  struct Impl;
+
+ private:
+  Reactor();
+  Impl* impl_;
+};
+
+// Waits on `cv` until `pred` holds or the dispatch time `deadline` passes, on the virtual clock
+// when it is installed. Answers pred().
+template <class Pred>
+bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Time deadline, Pred pred) {
+  while (!pred()) {
+    if (deadline == TimeForever) {
+      cv.wait(lock);
+      continue;
+    }
+    Time now = ns::Clock::now();
+    if (deadline == TimeNow || now >= deadline) return pred();
+    // The virtual clock moves without telling waiters: look again every few milliseconds.
+    double slice = ns::Clock::isVirtual() ? 0.005 : deadline - now;
+    cv.wait_for(lock, std::chrono::duration<double>(slice));
+  }
+  return true;
+}
+
+}  // namespace detail
+}  // namespace dispatch

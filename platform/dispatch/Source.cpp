@@ -1,0 +1,266 @@
+#include "platform/dispatch/Source.h"
+
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cmath>
+#include <optional>
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/dispatch/Reactor.h"
+
+namespace dispatch {
+namespace {
+
+using detail::Reactor;
+
+bool pollReadable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLRDHUP));
+}
+
+bool isListening(int fd) {
+  int value = 0;
+  socklen_t len = sizeof value;
+  return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &value, &len) == 0 && value != 0;
+}
+
+// Bytes readable at delivery; nothing when readiness went away before the handler's turn.
+std::optional<unsigned long> readData(int fd) {
+  if (isListening(fd)) {
+    // Linux reports a listening TCP socket's accept-queue length in tcpi_unacked.
+    tcp_info info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_unacked > 0)
+      return info.tcpi_unacked;
+    return pollReadable(fd) ? std::optional<unsigned long>(1) : std::nullopt;
+  }
+  int n = 0;
+  if (::ioctl(fd, FIONREAD, &n) == 0 && n > 0) return static_cast<unsigned long>(n);
+  // 0 readable bytes: the end of a stream or an empty datagram when the descriptor is readable.
+  if (pollReadable(fd)) return 0;
+  return std::nullopt;
+}
+
+unsigned long writeData(int fd) {
+  int sndbuf = 0;
+  socklen_t len = sizeof sndbuf;
+  int queued = 0;
+  if (::getsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, &len) == 0 && ::ioctl(fd, SIOCOUTQ, &queued) == 0 &&
+      sndbuf > queued)
+    return static_cast<unsigned long>(sndbuf - queued);
+  return 1;
+}
+
+}  // namespace
+
+Source::Source(SourceType type, std::uintptr_t handle, const ns::Ref<Queue>& queue)
+    : type_(type), handle_(handle), queue_(queue ? queue : globalQueue()) {}
+
+Source::~Source() = default;
+
+ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long, const ns::Ref<Queue>& queue) {
+  if (type != SourceType::Timer && static_cast<std::intptr_t>(handle) < 0) return nullptr;
+  auto source = ns::make<Source>(type, handle, queue);
+  if (type != SourceType::Timer) Reactor::instance().watch(source);
+  return source;
+}
+
+void Source::setEventHandler(Block handler) {
+  std::lock_guard lock(mutex_);
+  if (cancelScheduled_) return;
+  eventHandler_ = handler ? std::make_shared<Block>(std::move(handler)) : nullptr;
+}
+
+void Source::setCancelHandler(Block handler) {
+  std::lock_guard lock(mutex_);
+  if (cancelScheduled_) return;
+  cancelHandler_ = std::move(handler);
+}
+
+void Source::setTargetQueue(const ns::Ref<Queue>& queue) {
+  std::lock_guard lock(mutex_);
+  queue_ = queue ? queue : globalQueue();
+}
+
+bool Source::isCancelled() const { return cancelledFlag_.load(std::memory_order_acquire); }
+
+unsigned long Source::data() const { return data_.load(std::memory_order_acquire); }
+
+void Source::resume() {
+  std::unique_lock lock(mutex_);
+  if (suspendCount_ == 0) {
+    std::fprintf(stderr, "dispatch: resume of a source that is not suspended\n");
+    std::abort();
+  }
+  if (--suspendCount_ > 0) return;
+  if (cancelled_) {
+    maybeRunCancel(lock);
+    return;
+  }
+  if (invocationQueued_ || running_) return;  // the invocation re-arms when it ends
+  if (pendingEvent_) {
+    post(lock);
+    return;
+  }
+  if (type_ != SourceType::Timer) {
+    lock.unlock();
+    Reactor::instance().arm(self<Source>());
+  }
+}
+
+void Source::suspend() {
+  {
+    std::lock_guard lock(mutex_);
+    ++suspendCount_;
+    if (type_ == SourceType::Timer) return;
+  }
+  Reactor::instance().disarm(self<Source>());
+}
+
+void Source::cancel() {
+  std::unique_lock lock(mutex_);
+  if (cancelled_) return;
+  cancelled_ = true;
+  cancelledFlag_.store(true, std::memory_order_release);
+  pendingEvent_ = false;
+  ++timerGeneration_;
+  auto timerId = timerId_;
+  timerId_ = 0;
+  lock.unlock();
+  if (type_ == SourceType::Timer) {
+    if (timerId) Reactor::instance().unschedule(timerId);
+  } else {
+    Reactor::instance().unwatch(self<Source>());
+  }
+  lock.lock();
+  maybeRunCancel(lock);
+}
+
+void Source::maybeRunCancel(std::unique_lock<std::mutex>& lock) {
+  if (!cancelled_ || suspendCount_ > 0 || running_ || cancelScheduled_) return;
+  cancelScheduled_ = true;
+  auto queue = queue_;
+  lock.unlock();
+  async(queue, [self = self<Source>()] {
+    Block cancelHandler;
+    std::shared_ptr<Block> eventHandler;
+    {
+      std::lock_guard lock(self->mutex_);
+      cancelHandler = std::move(self->cancelHandler_);
+      eventHandler = std::move(self->eventHandler_);
+      self->cancelHandler_ = nullptr;
+    }
+    if (cancelHandler) cancelHandler();
+    // Both closures, and what they captured, are released here.
+  });
+  lock.lock();
+}
+
+void Source::post(std::unique_lock<std::mutex>& lock) {
+  invocationQueued_ = true;
+  auto queue = queue_;
+  lock.unlock();
+  async(queue, [self = self<Source>()] { self->invoke(); });
+  lock.lock();
+}
+
+void Source::readinessFired() {
+  std::unique_lock lock(mutex_);
+  if (cancelled_) return;
+  pendingEvent_ = true;
+  if (suspendCount_ == 0 && !invocationQueued_ && !running_) post(lock);
+}
+
+void Source::timerFired(std::uint64_t generation, Time deadline) {
+  std::unique_lock lock(mutex_);
+  if (cancelled_ || generation != timerGeneration_) return;
+  unsigned long count = 1;
+  if (timerInterval_ > 0) {
+    double now = ns::Clock::now();
+    double missed = std::floor((now - deadline) / timerInterval_);
+    if (missed > 0) count += static_cast<unsigned long>(missed);
+    Time next = deadline + static_cast<double>(count) * timerInterval_;
+    std::weak_ptr<Source> weak = self<Source>();
+    timerId_ = Reactor::instance().schedule(next, [weak, generation, next] {
+      if (auto s = weak.lock()) s->timerFired(generation, next);
+    });
+  } else {
+    timerId_ = 0;
+  }
+  timerFires_ += count;
+  pendingEvent_ = true;
+  if (suspendCount_ == 0 && !invocationQueued_ && !running_) post(lock);
+}
+
+void Source::setTimer(Time start, double interval, double) {
+  if (type_ != SourceType::Timer) return;
+  std::unique_lock lock(mutex_);
+  if (cancelled_) return;
+  auto generation = ++timerGeneration_;
+  auto oldId = timerId_;
+  timerId_ = 0;
+  timerFires_ = 0;
+  pendingEvent_ = false;
+  timerStart_ = start == TimeNow ? ns::Clock::now() : start;
+  timerInterval_ = (interval > 0 && std::isfinite(interval)) ? interval : 0;
+  if (oldId) Reactor::instance().unschedule(oldId);
+  if (timerStart_ == TimeForever) return;
+  std::weak_ptr<Source> weak = self<Source>();
+  Time deadline = timerStart_;
+  timerId_ = Reactor::instance().schedule(deadline, [weak, generation, deadline] {
+    if (auto s = weak.lock()) s->timerFired(generation, deadline);
+  });
+}
+
+void Source::invoke() {
+  std::unique_lock lock(mutex_);
+  invocationQueued_ = false;
+  if (cancelled_) {
+    maybeRunCancel(lock);
+    return;
+  }
+  if (suspendCount_ > 0 || !pendingEvent_) return;  // delivered again on resume
+  pendingEvent_ = false;
+  running_ = true;
+  auto handler = eventHandler_;
+  unsigned long fires = timerFires_;
+  timerFires_ = 0;
+  lock.unlock();
+
+  bool deliver = true;
+  if (type_ == SourceType::Timer) {
+    data_.store(fires);
+  } else if (type_ == SourceType::Read) {
+    auto bytes = readData(static_cast<int>(handle_));
+    deliver = bytes.has_value();
+    if (bytes) data_.store(*bytes);
+  } else {
+    data_.store(writeData(static_cast<int>(handle_)));
+  }
+  if (deliver && handler && *handler) (*handler)();
+  handler.reset();
+
+  lock.lock();
+  running_ = false;
+  if (cancelled_) {
+    maybeRunCancel(lock);
+    return;
+  }
+  if (suspendCount_ > 0) return;
+  if (pendingEvent_) {
+    post(lock);
+    return;
+  }
+  if (type_ != SourceType::Timer) {
+    lock.unlock();
+    Reactor::instance().arm(self<Source>());
+  }
+}
+
+}  // namespace dispatch

@@ -1,0 +1,146 @@
+#include "platform/runloop/Clock.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "platform/runloop/ClockHooks.h"
+
+namespace ns {
+namespace {
+
+struct ClockState {
+  std::atomic<bool> isVirtual{false};
+  std::atomic<double> virtualNow{0};
+  // Real time is the steady clock plus this offset, so that leaving the virtual clock never
+  // moves now() backwards.
+  std::atomic<double> realOffset{0};
+  // Wall time minus monotonic time while the virtual clock runs.
+  std::atomic<double> virtualWallOffset{0};
+  std::mutex advanceMutex;
+  std::recursive_mutex observersMutex;
+  std::vector<Clock::Observer*> observers;
+};
+
+// Never destroyed: pool threads and run loops may consult the clock during exit.
+ClockState& state() {
+  static ClockState* s = new ClockState;
+  return *s;
+}
+
+double steadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+double systemSeconds() {
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+TimeInterval observersNextDeadlineAfter(TimeInterval now) {
+  auto& s = state();
+  std::lock_guard lock(s.observersMutex);
+  TimeInterval next = Clock::kDistantFuture;
+  for (auto* o : s.observers) next = std::min(next, o->nextDeadlineAfter(now));
+  return next;
+}
+
+void notifyObservers(TimeInterval now) {
+  auto& s = state();
+  std::lock_guard lock(s.observersMutex);
+  auto copy = s.observers;
+  for (auto* o : copy) o->clockAdvanced(now);
+}
+
+TimeInterval virtualWallClock() { return Clock::wallNow(); }
+
+}  // namespace
+
+TimeInterval Clock::timeForDate(const Date& date) {
+  if (date.timeIntervalSince1970() >= Date::distantFuture().timeIntervalSince1970()) return kDistantFuture;
+  return now() + (date.timeIntervalSince1970() - wallNow());
+}
+
+Date Clock::dateForTime(TimeInterval time) {
+  if (time == kDistantFuture) return Date::distantFuture();
+  return Date::dateWithTimeIntervalSince1970(wallNow() + (time - now()));
+}
+
+TimeInterval Clock::now() {
+  auto& s = state();
+  if (s.isVirtual.load(std::memory_order_acquire)) return s.virtualNow.load(std::memory_order_acquire);
+  return steadySeconds() + s.realOffset.load(std::memory_order_relaxed);
+}
+
+TimeInterval Clock::wallNow() {
+  auto& s = state();
+  if (s.isVirtual.load(std::memory_order_acquire))
+    return s.virtualNow.load(std::memory_order_acquire) + s.virtualWallOffset.load();
+  return systemSeconds();
+}
+
+void Clock::installVirtual() {
+  auto& s = state();
+  std::lock_guard lock(s.advanceMutex);
+  if (s.isVirtual.load()) return;
+  double now = steadySeconds() + s.realOffset.load();
+  s.virtualNow.store(now);
+  s.virtualWallOffset.store(systemSeconds() - now);
+  s.isVirtual.store(true, std::memory_order_release);
+  Date::setWallClockSource(&virtualWallClock);
+  notifyObservers(now);
+}
+
+void Clock::installReal() {
+  auto& s = state();
+  {
+    std::lock_guard lock(s.advanceMutex);
+    if (!s.isVirtual.load()) return;
+    double steady = steadySeconds();
+    s.realOffset.store(std::max(s.realOffset.load(), s.virtualNow.load() - steady));
+    s.isVirtual.store(false, std::memory_order_release);
+    Date::setWallClockSource(nullptr);
+  }
+  notifyObservers(now());
+}
+
+bool Clock::isVirtual() { return state().isVirtual.load(std::memory_order_acquire); }
+
+void Clock::advance(TimeInterval seconds) {
+  auto& s = state();
+  if (!(seconds > 0)) return;
+  std::unique_lock lock(s.advanceMutex);
+  if (!s.isVirtual.load()) return;
+  const double target = s.virtualNow.load() + seconds;
+  for (;;) {
+    double now = s.virtualNow.load();
+    double next = std::min(detail::currentRunLoopNextTimerAfter(now), observersNextDeadlineAfter(now));
+    if (!(next <= target)) break;
+    s.virtualNow.store(std::max(now, next), std::memory_order_release);
+    // Timer callbacks may advance the clock themselves; let them.
+    lock.unlock();
+    notifyObservers(s.virtualNow.load());
+    detail::currentRunLoopFireDueTimers();
+    lock.lock();
+    if (!s.isVirtual.load()) return;
+  }
+  if (s.virtualNow.load() < target) s.virtualNow.store(target, std::memory_order_release);
+  lock.unlock();
+  notifyObservers(s.virtualNow.load());
+  detail::currentRunLoopFireDueTimers();
+}
+
+void Clock::addObserver(Observer* observer) {
+  auto& s = state();
+  std::lock_guard lock(s.observersMutex);
+  s.observers.push_back(observer);
+}
+
+void Clock::removeObserver(Observer* observer) {
+  auto& s = state();
+  std::lock_guard lock(s.observersMutex);
+  s.observers.erase(std::remove(s.observers.begin(), s.observers.end(), observer), s.observers.end());
+}
+
+}  // namespace ns

@@ -1,0 +1,578 @@
+#include "platform/runloop/RunLoop.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <mutex>
+#include <set>
+#include <stdexcept>
+
+#include "platform/core/Exception.h"
+#include "platform/runloop/ClockHooks.h"
+#include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/Timer.h"
+
+namespace ns {
+
+const std::string DefaultRunLoopMode = "kCFRunLoopDefaultMode";
+const std::string EventTrackingRunLoopMode = "NSEventTrackingRunLoopMode";
+const std::string ModalPanelRunLoopMode = "NSModalPanelRunLoopMode";
+const std::string RunLoopCommonModes = "kCFRunLoopCommonModes";
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+bool onMainThread() { return gettid() == getpid(); }
+
+thread_local Ref<RunLoop> tlRunLoop;
+
+std::mutex& mainMutex() {
+  static std::mutex* m = new std::mutex;
+  return *m;
+}
+// The main run loop lives for the whole process.
+Ref<RunLoop>* gMainRunLoop = nullptr;
+
+bool equalObjects(const Object* a, const Object* b) {
+  if (a == b) return true;
+  if (!a || !b) return false;
+  return a->isEqual(b);
+}
+
+}  // namespace
+
+struct RunLoop::Impl : Clock::Observer {
+  struct TimerEntry {
+    Ref<Timer> timer;
+    std::vector<std::string> modes;
+  };
+  struct SourceEntry {
+    Ref<RunLoopSource> source;
+    std::vector<std::string> modes;
+  };
+  struct FdEntry {
+    DescriptorId id;
+    int fd;
+    short events;
+    std::shared_ptr<DescriptorCallback> callback;
+    std::vector<std::string> modes;
+  };
+  struct PerformEntry {
+    std::uint64_t seq;
+    PerformRequest request;
+    unsigned order;
+    std::vector<std::string> modes;
+    Ref<Timer> timer;  // delayed requests wait on a timer
+  };
+
+  pid_t tid = 0;
+  bool isMain = false;
+  int wakeFd = -1;
+  mutable std::mutex m;
+  std::set<std::string> commonModes{DefaultRunLoopMode, EventTrackingRunLoopMode, ModalPanelRunLoopMode};
+  std::vector<TimerEntry> timers;
+  std::vector<SourceEntry> sources;
+  std::vector<FdEntry> fds;
+  std::vector<PerformEntry> performs;
+  std::uint64_t nextSeq = 1;
+  DescriptorId nextFdId = 1;
+  std::vector<std::string> modeStack;
+  std::atomic<bool> stopped{false};
+
+  void clockAdvanced(TimeInterval) override { wake(); }
+
+  void wake() {
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+  }
+
+  void drainWake() {
+    std::uint64_t v;
+    while (::read(wakeFd, &v, sizeof v) > 0) {
+    }
+  }
+
+  bool matches(const std::vector<std::string>& modes, const std::string& mode) const {
+    for (auto& m : modes) {
+      if (m == mode) return true;
+      if (m == RunLoopCommonModes && commonModes.count(mode)) return true;
+    }
+    return false;
+  }
+
+  static void addMode(std::vector<std::string>& modes, const std::string& mode) {
+    if (std::find(modes.begin(), modes.end(), mode) == modes.end()) modes.push_back(mode);
+  }
+
+  std::string activeMode() const {
+    std::lock_guard lock(m);
+    return modeStack.empty() ? DefaultRunLoopMode : modeStack.back();
+  }
+
+  void pruneTimersLocked() {
+    timers.erase(std::remove_if(timers.begin(), timers.end(),
+                                [](const TimerEntry& e) { return !e.timer->isValid(); }),
+                 timers.end());
+  }
+
+  TimeInterval nextTimerAfter(const std::string& mode, TimeInterval now) {
+    std::lock_guard lock(m);
+    TimeInterval next = Clock::kDistantFuture;
+    for (auto& e : timers) {
+      if (!matches(e.modes, mode) || !e.timer->isValid()) continue;
+      TimeInterval d = e.timer->fireTime();
+      if (d > now) next = std::min(next, d);
+    }
+    return next;
+  }
+
+  // Fires the due timers of the mode, earliest first; each fires at most once per pass.
+  void fireDueTimers(const std::string& mode) {
+    TimeInterval now = Clock::now();
+    std::vector<std::pair<TimeInterval, Ref<Timer>>> due;
+    {
+      std::lock_guard lock(m);
+      pruneTimersLocked();
+      for (auto& e : timers) {
+        if (!matches(e.modes, mode)) continue;
+        TimeInterval d = e.timer->fireTime();
+        if (d <= now) due.emplace_back(d, e.timer);
+      }
+    }
+    std::stable_sort(due.begin(), due.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    for (auto& [date, timer] : due) timer->fireFromRunLoop(now);
+  }
+
+  bool runPerforms(const std::string& mode) {
+    std::vector<PerformEntry> ready;
+    {
+      std::lock_guard lock(m);
+      std::uint64_t limit = nextSeq;
+      for (auto it = performs.begin(); it != performs.end();) {
+        if (!it->timer && it->seq < limit && matches(it->modes, mode)) {
+          ready.push_back(std::move(*it));
+          it = performs.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    std::stable_sort(ready.begin(), ready.end(), [](auto& a, auto& b) { return a.order < b.order; });
+    for (auto& e : ready) {
+      if (e.request.action) e.request.action();
+    }
+    return !ready.empty();
+  }
+
+  bool runSources(const std::string& mode) {
+    std::vector<Ref<RunLoopSource>> ready;
+    {
+      std::lock_guard lock(m);
+      for (auto& e : sources)
+        if (matches(e.modes, mode) && e.source->isValid() && e.source->isSignalled()) ready.push_back(e.source);
+    }
+    std::stable_sort(ready.begin(), ready.end(), [](auto& a, auto& b) { return a->order() < b->order(); });
+    for (auto& s : ready) s->performIfSignalled();
+    return !ready.empty();
+  }
+
+  bool hasInputs(const std::string& mode) {
+    std::lock_guard lock(m);
+    pruneTimersLocked();
+    for (auto& e : timers)
+      if (matches(e.modes, mode)) return true;
+    for (auto& e : sources)
+      if (matches(e.modes, mode) && e.source->isValid()) return true;
+    for (auto& e : fds)
+      if (matches(e.modes, mode)) return true;
+    for (auto& e : performs)
+      if (matches(e.modes, mode)) return true;
+    return false;
+  }
+
+  // Waits for the wake-up descriptor or a descriptor source of the mode; runs the callbacks of
+  // the ready descriptors and answers whether any ran.
+  bool waitAndDispatch(const std::string& mode, double timeoutSeconds) {
+    std::vector<pollfd> pfds;
+    std::vector<DescriptorId> ids;
+    pfds.push_back({wakeFd, POLLIN, 0});
+    {
+      std::lock_guard lock(m);
+      for (auto& e : fds) {
+        if (!matches(e.modes, mode) || e.events == 0) continue;
+        pfds.push_back({e.fd, e.events, 0});
+        ids.push_back(e.id);
+      }
+    }
+    timespec ts{};
+    timespec* tsp = nullptr;
+    if (std::isfinite(timeoutSeconds)) {
+      timeoutSeconds = std::max(timeoutSeconds, 0.0);
+      ts.tv_sec = static_cast<time_t>(timeoutSeconds);
+      ts.tv_nsec = static_cast<long>((timeoutSeconds - static_cast<double>(ts.tv_sec)) * 1e9);
+      tsp = &ts;
+    }
+    int n = ::ppoll(pfds.data(), pfds.size(), tsp, nullptr);
+    if (n <= 0) return false;
+    if (pfds[0].revents) drainWake();
+    bool handled = false;
+    for (std::size_t i = 1; i < pfds.size(); ++i) {
+      if (!pfds[i].revents) continue;
+      std::shared_ptr<DescriptorCallback> cb;
+      {
+        std::lock_guard lock(m);
+        for (auto& e : fds)
+          if (e.id == ids[i - 1] && matches(e.modes, mode)) cb = e.callback;
+      }
+      if (!cb) continue;  // removed by an earlier callback of this pass
+      (*cb)(pfds[i].fd, pfds[i].revents);
+      handled = true;
+    }
+    return handled;
+  }
+
+  enum class Result { Empty, Handled, Stopped, TimedOut };
+
+  Result runPass(const std::string& mode, TimeInterval limit, Steady::time_point realDeadline,
+                 bool requireInputs) {
+    if (gettid() != tid)
+      Exception::raise(NSInternalInconsistencyException, "a run loop runs only on its own thread");
+    if (requireInputs && !hasInputs(mode)) return Result::Empty;
+    {
+      std::lock_guard lock(m);
+      modeStack.push_back(mode);
+    }
+    Result result = Result::TimedOut;
+    for (;;) {
+      if (stopped.exchange(false)) {
+        result = Result::Stopped;
+        break;
+      }
+      fireDueTimers(mode);
+      bool handled = runPerforms(mode);
+      handled = runSources(mode) || handled;
+      if (stopped.exchange(false)) {
+        result = Result::Stopped;
+        break;
+      }
+      if (handled) {
+        result = Result::Handled;
+        break;
+      }
+      TimeInterval now = Clock::now();
+      if (now >= limit) break;
+      auto realNow = Steady::now();
+      if (realNow >= realDeadline) break;
+      double timeout = realDeadline == Steady::time_point::max()
+                           ? Clock::kDistantFuture
+                           : std::chrono::duration<double>(realDeadline - realNow).count();
+      if (!Clock::isVirtual()) {
+        timeout = std::min(timeout, limit - now);
+        timeout = std::min(timeout, nextTimerAfter(mode, now) - now);
+      }
+      if (waitAndDispatch(mode, timeout)) {
+        result = Result::Handled;
+        break;
+      }
+    }
+    {
+      std::lock_guard lock(m);
+      modeStack.pop_back();
+    }
+    return result;
+  }
+};
+
+RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
+  impl_->tid = gettid();
+  impl_->isMain = impl_->tid == getpid();
+  impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  if (impl_->wakeFd < 0) throw std::runtime_error("eventfd failed");
+  Clock::addObserver(impl_.get());
+}
+
+RunLoop::~RunLoop() {
+  Clock::removeObserver(impl_.get());
+  ::close(impl_->wakeFd);
+}
+
+Ref<RunLoop> RunLoop::mainRunLoop() {
+  std::lock_guard lock(mainMutex());
+  if (!gMainRunLoop) {
+    // Made for the main thread even when another thread asks first.
+    auto loop = make<RunLoop>();
+    loop->impl_->tid = getpid();
+    loop->impl_->isMain = true;
+    gMainRunLoop = new Ref<RunLoop>(std::move(loop));
+  }
+  return *gMainRunLoop;
+}
+
+Ref<RunLoop> RunLoop::currentRunLoop() {
+  if (onMainThread()) return mainRunLoop();
+  if (!tlRunLoop) tlRunLoop = make<RunLoop>();
+  return tlRunLoop;
+}
+
+bool RunLoop::isMainRunLoop() const { return impl_->isMain; }
+
+std::optional<std::string> RunLoop::currentMode() const {
+  std::lock_guard lock(impl_->m);
+  if (impl_->modeStack.empty()) return std::nullopt;
+  return impl_->modeStack.back();
+}
+
+void RunLoop::addCommonMode(const std::string& mode) {
+  std::lock_guard lock(impl_->m);
+  impl_->commonModes.insert(mode);
+}
+
+void RunLoop::addTimer_forMode(const Ref<Timer>& timer, const std::string& mode) {
+  if (!timer || !timer->attachTo(self<RunLoop>())) return;
+  {
+    std::lock_guard lock(impl_->m);
+    bool found = false;
+    for (auto& e : impl_->timers)
+      if (e.timer == timer) {
+        Impl::addMode(e.modes, mode);
+        found = true;
+      }
+    if (!found) impl_->timers.push_back({timer, {mode}});
+  }
+  impl_->wake();
+}
+
+void RunLoop::addSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
+  if (!source) return;
+  {
+    std::lock_guard lock(impl_->m);
+    bool found = false;
+    for (auto& e : impl_->sources)
+      if (e.source == source) {
+        Impl::addMode(e.modes, mode);
+        found = true;
+      }
+    if (!found) impl_->sources.push_back({source, {mode}});
+  }
+  impl_->wake();
+}
+
+void RunLoop::removeSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
+  std::lock_guard lock(impl_->m);
+  auto& v = impl_->sources;
+  for (auto& e : v)
+    if (e.source == source) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+}
+
+RunLoop::DescriptorId RunLoop::addDescriptor(int fd, short events, DescriptorCallback callback,
+                                             const std::vector<std::string>& modes) {
+  DescriptorId id;
+  {
+    std::lock_guard lock(impl_->m);
+    id = impl_->nextFdId++;
+    impl_->fds.push_back({id, fd, events, std::make_shared<DescriptorCallback>(std::move(callback)), modes});
+  }
+  impl_->wake();
+  return id;
+}
+
+void RunLoop::setDescriptorEvents(DescriptorId id, short events) {
+  {
+    std::lock_guard lock(impl_->m);
+    for (auto& e : impl_->fds)
+      if (e.id == id) e.events = events;
+  }
+  impl_->wake();
+}
+
+void RunLoop::addDescriptorMode(DescriptorId id, const std::string& mode) {
+  {
+    std::lock_guard lock(impl_->m);
+    for (auto& e : impl_->fds)
+      if (e.id == id) Impl::addMode(e.modes, mode);
+  }
+  impl_->wake();
+}
+
+void RunLoop::removeDescriptorMode(DescriptorId id, const std::string& mode) {
+  std::lock_guard lock(impl_->m);
+  for (auto& e : impl_->fds)
+    if (e.id == id) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+}
+
+void RunLoop::removeDescriptor(DescriptorId id) {
+  std::shared_ptr<DescriptorCallback> doomed;
+  {
+    std::lock_guard lock(impl_->m);
+    auto& v = impl_->fds;
+    for (auto it = v.begin(); it != v.end(); ++it)
+      if (it->id == id) {
+        doomed = std::move(it->callback);
+        v.erase(it);
+        break;
+      }
+  }
+  impl_->wake();
+}
+
+void RunLoop::perform(PerformRequest request, TimeInterval delay, const std::vector<std::string>& modes,
+                      unsigned order) {
+  std::uint64_t seq;
+  // Delayed requests fire from a timer, like the platform's, so the virtual clock steps through
+  // them; until the timer exists a placeholder keeps the request out of the immediate list.
+  Ref<Timer> timer = delay > 0 ? make<Timer>(Clock::now() + delay, 0, false, nullptr) : nullptr;
+  {
+    std::lock_guard lock(impl_->m);
+    seq = impl_->nextSeq++;
+    impl_->performs.push_back({seq, std::move(request), order, modes, timer});
+  }
+  if (timer) {
+    auto weak = weakSelf<RunLoop>();
+    auto fired = make<Timer>(timer->fireTime(), 0, false, [weak, seq](const Ref<Timer>&) {
+      auto loop = weak.lock();
+      if (!loop) return;
+      std::function<void()> action;
+      PerformRequest keep;
+      {
+        std::lock_guard lock(loop->impl_->m);
+        auto& v = loop->impl_->performs;
+        for (auto it = v.begin(); it != v.end(); ++it)
+          if (it->seq == seq) {
+            keep = std::move(it->request);
+            v.erase(it);
+            break;
+          }
+      }
+      if (keep.action) keep.action();
+    });
+    {
+      std::lock_guard lock(impl_->m);
+      for (auto& e : impl_->performs)
+        if (e.seq == seq) e.timer = fired;
+    }
+    for (auto& mode : modes) addTimer_forMode(fired, mode);
+  }
+  impl_->wake();
+}
+
+void RunLoop::performInModes_block(const std::vector<std::string>& modes, std::function<void()> block) {
+  perform({nullptr, {}, nullptr, std::move(block)}, 0, modes);
+}
+
+void RunLoop::performBlock(std::function<void()> block) {
+  performInModes_block({RunLoopCommonModes}, std::move(block));
+}
+
+std::size_t RunLoop::cancelPerformSelectorsWithTarget(const Object* target) {
+  std::vector<Impl::PerformEntry> doomed;
+  {
+    std::lock_guard lock(impl_->m);
+    auto& v = impl_->performs;
+    for (auto it = v.begin(); it != v.end();) {
+      if (target && it->request.target.get() == target) {
+        doomed.push_back(std::move(*it));
+        it = v.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& e : doomed)
+    if (e.timer) e.timer->invalidate();
+  return doomed.size();
+}
+
+std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& selector, const Object* target,
+                                                           const Object* argument) {
+  std::vector<Impl::PerformEntry> doomed;
+  {
+    std::lock_guard lock(impl_->m);
+    auto& v = impl_->performs;
+    for (auto it = v.begin(); it != v.end();) {
+      if (target && it->request.target.get() == target && it->request.selector == selector &&
+          equalObjects(it->request.argument.get(), argument)) {
+        doomed.push_back(std::move(*it));
+        it = v.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& e : doomed)
+    if (e.timer) e.timer->invalidate();
+  return doomed.size();
+}
+
+bool RunLoop::runMode_beforeDate(const std::string& mode, const Date& limitDate) {
+  return impl_->runPass(mode, Clock::timeForDate(limitDate), Steady::time_point::max(), true) !=
+         Impl::Result::Empty;
+}
+
+void RunLoop::runUntilDate(const Date& limitDate) {
+  TimeInterval limit = Clock::timeForDate(limitDate);
+  while (Clock::now() < limit &&
+         impl_->runPass(DefaultRunLoopMode, limit, Steady::time_point::max(), true) != Impl::Result::Empty) {
+  }
+}
+
+void RunLoop::run() {
+  while (runMode_beforeDate(DefaultRunLoopMode, Date::distantFuture())) {
+  }
+}
+
+void RunLoop::stop() {
+  impl_->stopped.store(true);
+  impl_->wake();
+}
+
+void RunLoop::wakeUp() { impl_->wake(); }
+
+bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds, const std::string& mode) {
+  auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
+                                      std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
+  while (!predicate()) {
+    auto now = Steady::now();
+    if (now >= deadline) return predicate();
+    // Short slices: the predicate may turn true on another thread without waking this loop.
+    auto slice = std::min(deadline, now + std::chrono::milliseconds(5));
+    impl_->runPass(mode, Clock::kDistantFuture, slice, false);
+  }
+  return true;
+}
+
+namespace detail {
+
+namespace {
+RunLoop* existingCurrentRunLoop() {
+  if (onMainThread()) {
+    std::lock_guard lock(mainMutex());
+    return gMainRunLoop ? gMainRunLoop->get() : nullptr;
+  }
+  return tlRunLoop.get();
+}
+}  // namespace
+
+TimeInterval currentRunLoopNextTimerAfter(TimeInterval now) {
+  auto* loop = existingCurrentRunLoop();
+  if (!loop) return Clock::kDistantFuture;
+  auto& impl = loop->impl();
+  return impl.nextTimerAfter(impl.activeMode(), now);
+}
+
+void currentRunLoopFireDueTimers() {
+  auto* loop = existingCurrentRunLoop();
+  if (!loop) return;
+  auto& impl = loop->impl();
+  impl.fireDueTimers(impl.activeMode());
+}
+
+}  // namespace detail
+
+}  // namespace ns

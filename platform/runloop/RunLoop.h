@@ -1,0 +1,107 @@
+#pragma once
+// Run loops: one per thread, made on first use. A pass in mode M services only the timers,
+// sources, descriptor sources and perform requests registered in M (RunLoopCommonModes stands for
+// every common mode: default, modal panel and event tracking).
+//
+//   auto loop = ns::RunLoop::currentRunLoop();
+//   loop->addTimer_forMode(timer, ns::RunLoopCommonModes);
+//   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(1));
+//   loop->runUntil([&] { return done; }, 10);   // tests: pump until done, at most 10 s real time
+//
+// Limit dates are read through ns::Clock, so the virtual clock governs them in tests.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/core/Object.h"
+#include "platform/runloop/Clock.h"
+
+namespace ns {
+
+class Timer;
+class RunLoopSource;
+
+extern const std::string DefaultRunLoopMode;
+extern const std::string EventTrackingRunLoopMode;
+extern const std::string ModalPanelRunLoopMode;
+extern const std::string RunLoopCommonModes;
+
+// A request to run `action` on a run loop. target and argument are kept until it has run or been
+// cancelled; target, selector and argument identify it for cancellation.
+struct PerformRequest {
+  Ref<Object> target;
+  std::string selector;
+  Ref<Object> argument;
+  std::function<void()> action;
+};
+
+class RunLoop : public Object {
+ public:
+  static Ref<RunLoop> currentRunLoop();
+  static Ref<RunLoop> mainRunLoop();
+
+  // The mode of the innermost pass, or nothing when the loop is not running.
+  std::optional<std::string> currentMode() const;
+  // Adds a mode to the set that RunLoopCommonModes stands for.
+  void addCommonMode(const std::string& mode);
+
+  // Timers: one timer in several modes still fires once per interval. A timer belongs to one run
+  // loop; it stays until it is invalidated (a one-shot timer invalidates itself after firing).
+  void addTimer_forMode(const Ref<Timer>& timer, const std::string& mode);
+
+  void addSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode);
+  void removeSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode);
+
+  // Descriptor sources: `callback(fd, revents)` runs on this loop's thread while the descriptor is
+  // ready (level-triggered, poll(2) event bits) in a pass of one of its modes.
+  using DescriptorCallback = std::function<void(int fd, short revents)>;
+  using DescriptorId = unsigned long;
+  DescriptorId addDescriptor(int fd, short events, DescriptorCallback callback,
+                             const std::vector<std::string>& modes = {DefaultRunLoopMode});
+  void setDescriptorEvents(DescriptorId id, short events);
+  void addDescriptorMode(DescriptorId id, const std::string& mode);
+  void removeDescriptorMode(DescriptorId id, const std::string& mode);
+  // Removes the source from every mode; its callback never runs afterwards (also safe to call
+  // from inside the callback).
+  void removeDescriptor(DescriptorId id);
+
+  // Perform requests run on a later pass, never inside the call that queued them. Thread-safe:
+  // any thread may queue onto any run loop.
+  void perform(PerformRequest request, TimeInterval delay = 0,
+               const std::vector<std::string>& modes = {DefaultRunLoopMode}, unsigned order = 0);
+  void performInModes_block(const std::vector<std::string>& modes, std::function<void()> block);
+  void performBlock(std::function<void()> block);
+  // Cancel pending requests; argument equality follows Object::isEqual (two nulls are equal).
+  std::size_t cancelPerformSelectorsWithTarget(const Object* target);
+  std::size_t cancelPerformSelector_target_argument(const std::string& selector,
+                                                     const Object* target, const Object* argument);
+
+  // One pass: returns after a source or perform request was handled, after stop(), or once
+  // limitDate has passed; answers false at once when nothing is registered in the mode.
+  bool runMode_beforeDate(const std::string& mode, const Date& limitDate);
+  void runUntilDate(const Date& limitDate);
+  void run();
+  // Ends the innermost pass; callable from any thread.
+  void stop();
+  void wakeUp();
+
+  // Pumps passes of `mode` until `predicate` holds or `timeoutSeconds` of real time pass; answers
+  // whether the predicate holds. For tests and modal waits.
+  bool runUntil(const std::function<bool()>& predicate, double timeoutSeconds = 10,
+                const std::string& mode = DefaultRunLoopMode);
+
+  bool isMainRunLoop() const;
+
+  RunLoop();
+  ~RunLoop() override;
+
+  struct Impl;
+  Impl& impl() { return *impl_; }
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ns

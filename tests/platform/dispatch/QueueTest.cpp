@@ -1,0 +1,333 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "platform/dispatch/Dispatch.h"
+#include "tests/platform/dispatch/Waiting.h"
+
+namespace {
+
+using namespace dispatch;
+
+TEST(QueueTest, SerialQueueRunsBlocksFromManyThreadsOneAtATimeInPerThreadOrder) {
+  auto q = queueCreate("test.serial");
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 1250;  // 10,000 blocks
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  std::vector<int> lastSeen(kThreads, -1);  // touched only by the queue's blocks
+  std::atomic<bool> outOfOrder{false};
+  std::atomic<int> done{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        async(q, [&, t, i] {
+          if (inside.fetch_add(1) != 0) overlapped = true;
+          if (lastSeen[t] != i - 1) outOfOrder = true;
+          lastSeen[t] = i;
+          inside.fetch_sub(1);
+          done.fetch_add(1);
+        });
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  // sync from another serial queue returns only after every block queued before it.
+  auto other = queueCreate("test.other");
+  int seenBySync = -1;
+  sync(other, [&] { sync(q, [&] { seenBySync = done.load(); }); });
+  EXPECT_EQ(seenBySync, kThreads * kPerThread);
+  EXPECT_FALSE(overlapped);
+  EXPECT_FALSE(outOfOrder);
+}
+
+TEST(QueueTest, SyncRunsOnTheCallersThreadAfterEarlierBlocks) {
+  auto q = queueCreate("test.sync");
+  auto gate = semaphoreCreate(0);
+  std::vector<int> order;
+  async(q, [&] {
+    gate->wait(TimeForever);
+    order.push_back(1);
+  });
+  async(q, [&] { order.push_back(2); });
+  std::thread::id ran;
+  std::thread releaser([&] { gate->signal(); });
+  sync(q, [&] {
+    order.push_back(3);
+    ran = std::this_thread::get_id();
+    EXPECT_STREQ(currentQueueLabel(), "test.sync");
+  });
+  releaser.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  EXPECT_EQ(ran, std::this_thread::get_id());
+}
+
+TEST(QueueDeathTest, SyncOntoTheCurrentQueueIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        auto q = queueCreate("test.deadlock");
+        sync(q, [&] { sync(q, [] {}); });
+      },
+      "would deadlock");
+  EXPECT_DEATH(
+      {
+        auto q = queueCreate("test.deadlock.outer");
+        auto inner = queueCreate("test.deadlock.inner");
+        setTargetQueue(inner, q);
+        sync(q, [&] { sync(inner, [] {}); });  // inner drains on q, which this thread holds
+      },
+      "would deadlock");
+}
+
+const char kOuterKey = 0;
+const char kTargetKey = 0;
+
+TEST(QueueTest, GetSpecificSeesOnlyTheInnermostQueueAndItsTargets) {
+  auto a = queueCreate("test.a");
+  auto b = queueCreate("test.b");
+  auto t = queueCreate("test.t");
+  setTargetQueue(b, t);
+  int aValue = 1, tValue = 2;
+  setSpecific(a, &kOuterKey, &aValue);
+  setSpecific(t, &kTargetKey, &tValue);
+  EXPECT_EQ(getSpecific(&kOuterKey), nullptr);  // not on a queue
+  void* outer = nullptr;
+  void* innerOuter = &aValue;
+  void* innerTarget = nullptr;
+  sync(a, [&] {
+    outer = getSpecific(&kOuterKey);
+    sync(b, [&] {
+      innerOuter = getSpecific(&kOuterKey);
+      innerTarget = getSpecific(&kTargetKey);
+    });
+  });
+  EXPECT_EQ(outer, &aValue);
+  EXPECT_EQ(innerOuter, nullptr);
+  EXPECT_EQ(innerTarget, &tValue);
+  // The same from async blocks.
+  std::atomic<void*> fromAsync{nullptr};
+  std::atomic<bool> done{false};
+  async(b, [&] {
+    fromAsync = getSpecific(&kTargetKey);
+    done = true;
+  });
+  ASSERT_TRUE(eventually([&] { return done.load(); }));
+  EXPECT_EQ(fromAsync.load(), &tValue);
+  EXPECT_EQ(queueGetSpecific(t, &kTargetKey), &tValue);
+  std::atomic<void*> onThread{&aValue};
+  std::thread([&] { onThread = getSpecific(&kTargetKey); }).join();
+  EXPECT_EQ(onThread.load(), nullptr);
+}
+
+TEST(QueueTest, SpecificValueDestructorRunsOnReplacementAndWithTheQueue) {
+  static int destroyed = 0;
+  destroyed = 0;
+  auto q = queueCreate("test.specific");
+  setSpecific(q, &kOuterKey, new int(1), [](void* p) {
+    ++destroyed;
+    delete static_cast<int*>(p);
+  });
+  setSpecific(q, &kOuterKey, new int(2), [](void* p) {
+    ++destroyed;
+    delete static_cast<int*>(p);
+  });
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(*static_cast<int*>(queueGetSpecific(q, &kOuterKey)), 2);
+  q.reset();
+  EXPECT_EQ(destroyed, 2);
+}
+
+TEST(QueueTest, QueuesTargetingOneSerialQueueNeverRunConcurrently) {
+  auto target = queueCreate("test.target");
+  std::vector<ns::Ref<Queue>> queues;
+  for (int i = 0; i < 4; ++i) {
+    queues.push_back(queueCreate("test.child" + std::to_string(i)));
+    setTargetQueue(queues.back(), target);
+  }
+  std::atomic<int> inside{0};
+  std::atomic<bool> overlapped{false};
+  auto group = groupCreate();
+  for (int n = 0; n < 200; ++n) {
+    auto& q = queues[n % queues.size()];
+    std::string label = q->label();
+    groupAsync(group, q, [&, label] {
+      if (inside.fetch_add(1) != 0) overlapped = true;
+      if (currentQueueLabel() != label) overlapped = true;
+      inside.fetch_sub(1);
+    });
+  }
+  EXPECT_EQ(group->wait(time(30)), 0);
+  EXPECT_FALSE(overlapped);
+}
+
+TEST(QueueTest, ConcurrentQueueRunsBlocksTogetherAndBarriersAlone) {
+  auto q = queueCreate("test.concurrent", QueueAttr::Concurrent);
+  // Two blocks that each wait for the other can only finish if they run at the same time.
+  auto s1 = semaphoreCreate(0), s2 = semaphoreCreate(0);
+  auto group = groupCreate();
+  groupAsync(group, q, [&] {
+    s1->signal();
+    s2->wait(TimeForever);
+  });
+  groupAsync(group, q, [&] {
+    s2->signal();
+    s1->wait(TimeForever);
+  });
+  std::atomic<int> inside{0};
+  std::atomic<bool> barrierAlone{true};
+  std::vector<int> order;
+  std::mutex orderMutex;
+  for (int i = 0; i < 20; ++i) {
+    groupAsync(group, q, [&] {
+      inside.fetch_add(1);
+      std::lock_guard lock(orderMutex);
+      order.push_back(0);
+      inside.fetch_sub(1);
+    });
+  }
+  group->enter();
+  barrierAsync(q, [&] {
+    if (inside.load() != 0) barrierAlone = false;
+    std::lock_guard lock(orderMutex);
+    order.push_back(1);
+    group->leave();
+  });
+  for (int i = 0; i < 20; ++i) {
+    groupAsync(group, q, [&] {
+      std::lock_guard lock(orderMutex);
+      order.push_back(2);
+    });
+  }
+  EXPECT_EQ(group->wait(time(30)), 0);
+  EXPECT_TRUE(barrierAlone);
+  ASSERT_EQ(order.size(), 41u);
+  EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+  int value = 0;
+  barrierSync(q, [&] { value = 7; });
+  EXPECT_EQ(value, 7);
+}
+
+TEST(QueueTest, GlobalQueuesDoNotStarveWhenBlocksBlock) {
+  // More blocking blocks than cores: the pool grows so that the releasing block still runs.
+  int n = static_cast<int>(std::thread::hardware_concurrency()) + 4;
+  auto gate = semaphoreCreate(0);
+  auto group = groupCreate();
+  for (int i = 0; i < n; ++i) groupAsync(group, globalQueue(), [&] { gate->wait(TimeForever); });
+  async(globalQueue(Priority::High), [&] {
+    for (int i = 0; i < n; ++i) gate->signal();
+  });
+  EXPECT_EQ(group->wait(time(60)), 0);
+  EXPECT_TRUE(isGlobalQueueLabel(globalQueue(Priority::Low)->label()));
+}
+
+TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
+  auto q = queueCreate("test.lifetime");
+  ns::Weak<Queue> weak = q;
+  auto gate = semaphoreCreate(0);
+  std::atomic<int> ran{0};
+  async(q, [&] { gate->wait(TimeForever); ++ran; });
+  async(q, [&] { ++ran; });
+  q.reset();
+  EXPECT_FALSE(weak.expired());
+  gate->signal();
+  ASSERT_TRUE(eventually([&] { return ran.load() == 2 && weak.expired(); }));
+}
+
+TEST(QueueTest, SuspendedQueueHoldsItsBlocksUntilResumed) {
+  auto q = queueCreate("test.suspend");
+  std::atomic<bool> ran{false};
+  suspend(q);
+  async(q, [&] { ran = true; });
+  auto probe = queueCreate("test.probe");
+  sync(probe, [] {});
+  EXPECT_FALSE(ran);
+  resume(q);
+  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+}
+
+TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {
+  std::atomic<bool> ran{false};
+  std::thread::id thread;
+  std::string label;
+  std::thread([&] {
+    async(mainQueue(), [&] {
+      thread = std::this_thread::get_id();
+      label = currentQueueLabel();
+      ran = true;
+    });
+  }).join();
+  EXPECT_FALSE(ran);
+  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  EXPECT_EQ(thread, std::this_thread::get_id());
+  EXPECT_EQ(label, kMainQueueLabel);
+  EXPECT_STREQ(currentQueueLabel(), kMainQueueLabel);  // the main thread runs the main queue
+  // The main queue drains in the common modes, e.g. while a modal panel runs.
+  bool modal = false;
+  async(mainQueue(), [&] { modal = true; });
+  EXPECT_TRUE(ns::RunLoop::mainRunLoop()->runUntil([&] { return modal; }, 20, ns::ModalPanelRunLoopMode));
+  // sync onto the main queue from another thread runs on the main thread.
+  std::atomic<bool> synced{false};
+  std::thread::id syncThread;
+  std::thread worker([&] {
+    sync(mainQueue(), [&] { syncThread = std::this_thread::get_id(); });
+    synced = true;
+  });
+  ASSERT_TRUE(eventually([&] { return synced.load(); }));
+  worker.join();
+  EXPECT_EQ(syncThread, std::this_thread::get_id());
+}
+
+TEST(QueueTest, AfterFollowsTheVirtualClockAndRunsOnTheMainThread) {
+  ns::Clock::installVirtual();
+  std::atomic<bool> ran{false};
+  std::thread::id thread;
+  after(0.3, mainQueue(), [&] {
+    thread = std::this_thread::get_id();
+    ran = true;
+  });
+  ns::Clock::advance(0.29);
+  EXPECT_FALSE(eventually([&] { return ran.load(); }, 0.05));
+  ns::Clock::advance(0.01);
+  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  EXPECT_EQ(thread, std::this_thread::get_id());
+  // Delayed blocks fall due in order.
+  auto q = queueCreate("test.after");
+  std::vector<int> order;
+  std::mutex m;
+  for (int i : {3, 1, 2}) after(i, q, [&, i] {
+      std::lock_guard lock(m);
+      order.push_back(i);
+    });
+  ns::Clock::advance(10);
+  ASSERT_TRUE(eventually([&] {
+    std::lock_guard lock(m);
+    return order.size() == 3;
+  }));
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  ns::Clock::installReal();
+}
+
+TEST(QueueTest, OnceRunsExactlyOnceAcrossThreads) {
+  OnceFlag flag;
+  std::atomic<int> runs{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&] { once(flag, [&] { ++runs; }); });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(runs.load(), 1);
+}
+
+TEST(QueueTest, ApplyCallsEveryIndexOnceAndReturnsWhenAllRan) {
+  std::vector<std::atomic<int>> hits(1000);
+  apply(hits.size(), globalQueue(), [&](std::size_t i) { hits[i].fetch_add(1); });
+  for (auto& h : hits) ASSERT_EQ(h.load(), 1);
+  std::vector<std::size_t> serial;
+  apply(5, queueCreate("test.apply"), [&](std::size_t i) { serial.push_back(i); });
+  EXPECT_EQ(serial, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+}  // namespace
