@@ -6,6 +6,7 @@
 #include "lib/database/SqlLog.h"
 #include "lib/database/SqlStatement.h"
 #include "platform/core/Str.h"
+#include "platform/runtime/KeyValueCoding.h"
 
 SqlResultSet::SqlResultSet(ns::Ref<SqlStatement> statement, ns::Ref<SqlDatabase> parentDB)
     : _parentDB(std::move(parentDB)), _statement(std::move(statement)) {
@@ -209,4 +210,15 @@ std::optional<ns::Dictionary> SqlResultSet::resultDict() {
   ns::Dictionary dict;
   for (const auto& [name, idx] : columnNameToIndexMap()) dict.set(ns::Value(name), objectForColumnIndex(idx));
   return dict;
+}
+
+void SqlResultSet::kvcMagic(ns::Object* object) {
+  if (!object) return;
+  int count = columnCount();
+  for (int i = 0; i < count; ++i) {
+    const char* text = UTF8StringForColumnIndex(i);
+    if (!text) continue;
+    auto name = columnNameForIndex(i);
+    if (name) ns::setValue_forKey(object, ns::Value(text), *name);
+  }
 }

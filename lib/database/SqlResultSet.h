@@ -99,18 +99,11 @@ class SqlResultSet : public ns::Object {
   // The older form, keyed by lower-cased column names.
   std::optional<ns::Dictionary> resultDict();
 
-  // Hands each non-NULL column's text to `setter(columnName, text)`, the way key-value coding
-  // would set the property named like the column.
-  template <class Setter>
-  void kvcMagic(Setter&& setter) {
-    int count = columnCount();
-    for (int i = 0; i < count; ++i) {
-      const char* text = UTF8StringForColumnIndex(i);
-      if (!text) continue;
-      auto name = columnNameForIndex(i);
-      if (name) setter(*name, std::string(text));
-    }
-  }
+  // For every column whose text is not NULL, sets the object's property named like the column
+  // (as SQLite names it) to that text through key-value coding; an unknown key raises as
+  // key-value coding does.
+  void kvcMagic(ns::Object* object);
+  void kvcMagic(const ns::Ref<ns::Object>& object) { kvcMagic(object.get()); }
 
   const std::string& query() const { return _query; }
   void setQuery(const std::string& query) { _query = query; }

@@ -4,7 +4,31 @@
 #include <gtest/gtest.h>
 
 #include "lib/database/SqlDatabase.h"
+#include "platform/core/Exception.h"
 #include "platform/core/Log.h"
+#include "platform/runtime/ClassBuilder.h"
+
+namespace {
+
+// A model object whose properties are set from a row by name.
+class Episode : public ns::Object {
+ public:
+  std::string title() const { return title_; }
+  void setTitle(std::string title) { title_ = std::move(title); }
+  int number() const { return number_; }
+  void setNumber(int number) { number_ = number; }
+
+ private:
+  std::string title_ = "unset";
+  int number_ = -1;
+};
+
+}  // namespace
+
+PL_CLASS_NAMED(Episode, "DBTestEpisode", ns::Object) {
+  cls.property<&Episode::title, &Episode::setTitle>("title", "C,N,V_title");
+  cls.property<&Episode::number, &Episode::setNumber>("number", "N,V_number");
+}
 
 namespace {
 
@@ -106,15 +130,28 @@ TEST_F(SqlResultSetTest, RowDictionariesAndDuplicateColumnNames) {
   EXPECT_EQ((*older)[ns::Value("name")].string(), "one");
   EXPECT_EQ(rs->columnIndexForName("id"), 2);  // the later of two equal names wins
 
-  std::map<std::string, std::string> set;
-  rs->kvcMagic([&](const std::string& key, const std::string& text) { set[key] = text; });
-  EXPECT_EQ(set["Name"], "one");
-  EXPECT_EQ(set["ID"], "1");
-
   EXPECT_FALSE(rs->next());
   ns::LogCapture log(true);
   EXPECT_FALSE(rs->resultDictionary());
   EXPECT_TRUE(log.contains("Warning: There seem to be no columns in this set."));
+}
+
+TEST_F(SqlResultSetTest, KvcMagicSetsPropertiesNamedLikeTheColumns) {
+  auto episode = ns::make<Episode>();
+  auto rs = db->executeQuery("SELECT Name AS title, id AS number FROM t ORDER BY id");
+  ASSERT_TRUE(rs && rs->next());
+  rs->kvcMagic(episode);
+  EXPECT_EQ(episode->title(), "one");
+  EXPECT_EQ(episode->number(), 1);
+  // A NULL column leaves its property alone.
+  ASSERT_TRUE(rs->next());
+  rs->kvcMagic(episode);
+  EXPECT_EQ(episode->title(), "one");
+  EXPECT_EQ(episode->number(), 2);
+
+  auto unknown = db->executeQuery("SELECT 1 AS nosuchproperty");
+  ASSERT_TRUE(unknown && unknown->next());
+  EXPECT_THROW(unknown->kvcMagic(episode), ns::Exception);
 }
 
 TEST_F(SqlResultSetTest, AStepErrorEndsTheCursorWithALogLine) {
