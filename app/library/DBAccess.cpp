@@ -312,16 +312,18 @@ bool groupNamed(SqlDatabase& db, const std::string& name) {
 
 }  // namespace
 
+// These two answer to the caller, who closes its editor on YES: a write that failed answers NO
+// rather than pretending the group was made or renamed.
 bool DBAccess::addPlaylistGroup(const std::string& name) {
   if (groupNamed(*_db, name)) return false;
-  _db->executeUpdate("INSERT INTO playlistgroup (name) values (?);", name);
+  if (!_db->executeUpdate("INSERT INTO playlistgroup (name) values (?);", name)) return false;
   postNotification(kPlaylistGroupChangedNotification);
   return true;
 }
 
 bool DBAccess::renamePlaylistGroup_newName(const std::string& oldName, const std::string& newName) {
   if (groupNamed(*_db, newName)) return false;
-  _db->executeUpdate("UPDATE playlistgroup SET name=? WHERE name=?;", newName, oldName);
+  if (!_db->executeUpdate("UPDATE playlistgroup SET name=? WHERE name=?;", newName, oldName)) return false;
   postNotification(kPlaylistGroupChangedNotification);
   return true;
 }

@@ -203,6 +203,9 @@ TEST(DBAccessSchemaTest, WithoutTheApplicationFolderNothingIsCreatedAndReadsAnsw
   EXPECT_TRUE(access->getBookmarks("v").empty());
   access->savePlayPosition_forId(5, "v");
   EXPECT_EQ(access->getPlayPositionForId("v"), 0.0f);
+  // A group that could not be stored is not reported as made.
+  EXPECT_FALSE(access->addPlaylistGroup("g"));
+  EXPECT_FALSE(access->renamePlaylistGroup_newName("g", "h"));
 }
 
 }  // namespace
