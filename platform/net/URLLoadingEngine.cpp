@@ -119,17 +119,18 @@ namespace {
 class Engine;
 Engine& engine();
 
-class Engine : public Clock::Observer {
+class Engine {
  public:
   Engine() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-    Clock::addObserver(this);
+    clockHook_ = std::make_shared<ClockHook>(this);
+    Clock::addObserver(clockHook_);
     thread_ = std::thread([this] { run(); });
   }
 
   ~Engine() {
-    Clock::removeObserver(this);
+    Clock::removeObserver(clockHook_.get());
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
@@ -148,14 +149,14 @@ class Engine : public Clock::Observer {
     curl_multi_wakeup(multi_);
   }
 
-  double nextDeadlineAfter(double now) override {
+  double nextDeadlineAfter(double now) {
     std::lock_guard lock(deadlineMutex_);
     double best = Clock::kDistantFuture;
     for (double d : deadlines_)
       if (d > now && d < best) best = d;
     return best;
   }
-  void clockAdvanced(double) override {
+  void clockAdvanced(double) {
     // Time-outs are checked on the engine thread; wake it and wait until it has looked, so that
     // a test that advances the clock sees the failure queued when advance() returns.
     std::unique_lock lock(mutex_);
@@ -177,7 +178,16 @@ class Engine : public Clock::Observer {
   void detach(const std::shared_ptr<URLLoad>& load);
   void publishDeadlines();
 
+  // Tells the engine when the virtual clock moves, and names its next time-out.
+  struct ClockHook : Clock::Observer {
+    explicit ClockHook(Engine* e) : engine(e) {}
+    double nextDeadlineAfter(double now) override { return engine->nextDeadlineAfter(now); }
+    void clockAdvanced(double now) override { engine->clockAdvanced(now); }
+    Engine* engine;
+  };
+
   CURLM* multi_;
+  std::shared_ptr<ClockHook> clockHook_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable checked_;
