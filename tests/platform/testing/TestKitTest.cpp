@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/foundation/UserDefaults.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/FakeServer.h"
@@ -72,6 +73,22 @@ TEST(Sandbox, PointsHomeAndXdgFoldersIntoAFolderRemovedAfterwards) {
   }
   EXPECT_FALSE(fs::exists(root)) << "everything is removed";
   EXPECT_EQ(std::string(std::getenv("HOME") ? std::getenv("HOME") : ""), savedHome);
+}
+
+TEST(Sandbox, EachSandboxStartsWithFreshUserDefaults) {
+  std::string store;
+  {
+    pltest::Sandbox sandbox;
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    EXPECT_EQ(defaults->stringForKey("PelorinSandboxKey"), std::nullopt);
+    defaults->setObject_forKey(ns::Value("written"), "PelorinSandboxKey");
+    EXPECT_TRUE(defaults->synchronize());
+    store = defaults->storePath();
+    EXPECT_EQ(store.rfind(sandbox.root().string(), 0), 0u) << "the defaults live inside the sandbox";
+  }
+  EXPECT_FALSE(fs::exists(store));
+  pltest::Sandbox next;
+  EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->stringForKey("PelorinSandboxKey"), std::nullopt);
 }
 
 TEST(FakeServer, RoutesCaptureAndCannedReplies) {
