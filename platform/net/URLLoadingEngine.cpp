@@ -464,6 +464,11 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_slist* list = nullptr;
   bool hasUserAgent = false;
   for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+    // A line break in a field would start another field (or a second request): such a field is
+    // never sent.
+    if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
+        value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos)
+      continue;
     if (headerNameEquals(name, "User-Agent")) hasUserAgent = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     list = curl_slist_append(list, line.c_str());
@@ -650,7 +655,10 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
 void followRedirect(const std::shared_ptr<URLLoad>& load) {
   auto location = load->response->valueForHTTPHeaderField("Location").value_or("");
   auto target = URL::URLWithString_relativeToURL(location, load->request->URL());
-  if (!target || !target->host()) {
+  std::string targetScheme = target ? lower(target->scheme().value_or("")) : std::string();
+  // A server may send the client elsewhere on the web, never to a local file or another scheme:
+  // such a redirect is not followed and its response is the final one.
+  if (!target || !target->host() || (targetScheme != "http" && targetScheme != "https")) {
     deliverHeld(load);
     return;
   }

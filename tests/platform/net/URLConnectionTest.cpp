@@ -504,3 +504,24 @@ TEST_F(URLConnectionTest, LoadsFileURLs) {
   EXPECT_EQ(folder.delegate->error->code(), -1101);
   fs::remove_all(dir);
 }
+
+TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {
+  server.canned("GET", "/to-file", FakeReply::redirect(302, "file://localhost/etc/passwd"));
+  Load toFile(requestFor(server.URLForPath("/to-file")));
+  ASSERT_TRUE(toFile.finish());
+  EXPECT_EQ(toFile.delegate->count("redirect"), 0u);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(toFile.delegate->response)->statusCode(), 302)
+      << "a redirect to a local file is not followed";
+  EXPECT_EQ(toFile.delegate->body, "");
+
+  server.route("GET", "/echo", [](const FakeRequest& r) {
+    return FakeReply::text(200, r.header("X-Injected").value_or("-") + "|" + r.header("X-Fine").value_or("-"));
+  });
+  auto request = requestFor(server.URLForPath("/echo"));
+  request->setValue_forHTTPHeaderField("a\r\nX-Injected: yes", "X-Smuggle");
+  request->setValue_forHTTPHeaderField("ok", "X-Fine");
+  Load load(request);
+  ASSERT_TRUE(load.finish());
+  EXPECT_EQ(load.delegate->body, "-|ok");
+  EXPECT_FALSE(server.requests().back().header("X-Smuggle"));
+}
