@@ -81,6 +81,7 @@ struct FakeServer::Impl {
   mutable std::condition_variable changed;
   std::vector<Route> routes;
   std::vector<FakeRequest> requests;
+  std::vector<std::pair<std::string, int>> servedAs;
   bool released = false;
   bool stopping = false;
 
@@ -239,6 +240,7 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
 
 FakeServer::~FakeServer() {
   stop();
+  for (const auto& [host, port] : impl_->servedAs) ns::URLLoading::removeConnectTo(host, port);
   if (!impl_->caFile.empty()) {
     std::error_code ec;
     std::filesystem::remove(impl_->caFile, ec);
@@ -271,6 +273,13 @@ void FakeServer::trustInURLLoading() const {
 }
 
 void FakeServer::untrustInURLLoading() { ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt); }
+
+void FakeServer::serveAs(const std::string& host, int port) {
+  if (port == 0) port = isHTTPS() ? 443 : 80;
+  ns::URLLoading::setConnectTo(host, port, "127.0.0.1", impl_->port);
+  std::lock_guard lock(impl_->mutex);
+  impl_->servedAs.emplace_back(host, port);
+}
 
 void FakeServer::route(const std::string& method, const std::string& pattern, FakeHandler handler) {
   std::lock_guard lock(impl_->mutex);

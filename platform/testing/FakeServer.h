@@ -95,6 +95,11 @@ class FakeServer {
   void trustInURLLoading() const;
   static void untrustInURLLoading();
 
+  // Makes URL loading send connections for host:port (port 0: the scheme's default port) to this
+  // server, keeping the host name in the URL, Host header, cookies and TLS name; undone when the
+  // server goes. For HTTPS, list the host in Options::hostNames so the certificate covers it.
+  void serveAs(const std::string& host, int port = 0);
+
   // `pattern` is a regular expression matched against the whole path; `method` "*" matches any.
   void route(const std::string& method, const std::string& pattern, FakeHandler handler);
   // Answers every request to the path with the same reply.

@@ -163,6 +163,20 @@ TEST(FakeServer, HttpsWithAGeneratedAuthority) {
   server.stop();  // a second stop is harmless
 }
 
+TEST(FakeServer, ServesUnderARealLookingHostNameWhileItLives) {
+  {
+    FakeServer server({.https = true, .hostNames = {"api.example.test"}});
+    server.canned("GET", "/v3/videos", FakeReply::json(200, "[]"));
+    server.serveAs("api.example.test");
+    server.trustInURLLoading();
+    auto videos = fetch("https://api.example.test/v3/videos");
+    EXPECT_EQ(videos.body, "[]");
+    EXPECT_EQ(server.requests().at(0).header("Host"), "api.example.test");
+    FakeServer::untrustInURLLoading();
+  }
+  EXPECT_FALSE(ns::URLLoading::connectToFor("api.example.test", 443)) << "the mapping goes with the server";
+}
+
 TEST(ManualQueue, RunsBlocksOnlyWhenDrainedInOrder) {
   pltest::ManualQueue queue;
   std::vector<int> ran;
