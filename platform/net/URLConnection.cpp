@@ -7,6 +7,7 @@
 #include "platform/net/URLLoadingEngine.h"
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/OperationQueue.h"
 #include "platform/runloop/RunLoop.h"
 
 namespace ns {
@@ -67,6 +68,14 @@ void URLConnection::setDelegateQueue(const Ref<dispatch::Queue>& queue) {
     return;
   }
   setDelegateQueue([queue](std::function<void()> block) { dispatch::async(queue, std::move(block)); });
+}
+
+void URLConnection::setDelegateQueue(const Ref<OperationQueue>& queue) {
+  if (!queue) {
+    setDelegateQueue(Executor());
+    return;
+  }
+  setDelegateQueue([queue](std::function<void()> block) { queue->addOperationWithBlock(std::move(block)); });
 }
 
 void URLConnection::start() {

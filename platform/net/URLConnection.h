@@ -41,6 +41,7 @@ class Queue;
 
 namespace ns {
 
+class OperationQueue;
 class RunLoop;
 class URLConnection;
 struct URLLoad;
@@ -106,6 +107,7 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // Delivers callbacks through `executor` instead of a run loop.
   void setDelegateQueue(Executor executor);
   void setDelegateQueue(const Ref<dispatch::Queue>& queue);
+  void setDelegateQueue(const Ref<OperationQueue>& queue);
 
   // Starts loading; without scheduling the connection is scheduled in the current run loop's
   // default mode. A second start does nothing.

@@ -599,7 +599,7 @@ Ref<URLRequest> redirectedRequest(const URLLoad& load, const Ref<URL>& target) {
   if ((s == 303 && method != "HEAD") || ((s == 301 || s == 302) && method == "POST")) {
     next->setHTTPMethod("GET");
     next->setHTTPBody(std::nullopt);
-    next->setHTTPBodyStream(nullptr);
+    next->setHTTPBodyStream(std::shared_ptr<URLRequestBodyStream>());
     next->setValue_forHTTPHeaderField(std::nullopt, "Content-Type");
     next->setValue_forHTTPHeaderField(std::nullopt, "Content-Length");
   }

@@ -2,6 +2,8 @@
 
 #include <functional>
 
+#include "platform/foundation/Stream.h"
+
 namespace ns {
 
 URLRequest::URLRequest(Ref<ns::URL> url, URLRequestCachePolicy cachePolicy, TimeInterval timeoutInterval)
@@ -13,6 +15,7 @@ Ref<URLRequest> URLRequest::copy() const {
   r->headers_ = headers_;
   r->body_ = body_;
   r->bodyStream_ = bodyStream_;
+  r->inputStream_ = inputStream_;
   r->handleCookies_ = handleCookies_;
   r->mainDocumentURL_ = mainDocumentURL_;
   return r;
@@ -27,12 +30,34 @@ void URLRequest::setValue_forHTTPHeaderField(std::optional<std::string> value, s
 
 void URLRequest::setHTTPBody(std::optional<Data> body) {
   body_ = std::move(body);
-  if (body_) bodyStream_.reset();
+  if (body_) {
+    bodyStream_.reset();
+    inputStream_ = nullptr;
+  }
 }
 
 void URLRequest::setHTTPBodyStream(std::shared_ptr<URLRequestBodyStream> stream) {
   bodyStream_ = std::move(stream);
+  inputStream_ = nullptr;
   if (bodyStream_) body_.reset();
+}
+
+void URLRequest::setHTTPBodyStream(const Ref<InputStream>& stream) {
+  if (!stream) {
+    setHTTPBodyStream(std::shared_ptr<URLRequestBodyStream>());
+    return;
+  }
+  auto body = std::make_shared<URLRequestBodyStream>();
+  body->open = [stream] {
+    if (stream->streamStatus() != StreamStatusNotOpen) return false;
+    stream->open();
+    StreamStatus status = stream->streamStatus();
+    return status != StreamStatusError && status != StreamStatusClosed;
+  };
+  body->read = [stream](std::uint8_t* buffer, std::size_t capacity) { return stream->read_maxLength(buffer, capacity); };
+  body->close = [stream] { stream->close(); };
+  setHTTPBodyStream(body);
+  inputStream_ = stream;
 }
 
 bool URLRequest::isEqual(const Object* other) const {

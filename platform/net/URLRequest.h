@@ -20,6 +20,8 @@
 
 namespace ns {
 
+class InputStream;
+
 enum URLRequestCachePolicy : unsigned {
   URLRequestUseProtocolCachePolicy = 0,
   URLRequestReloadIgnoringLocalCacheData = 1,
@@ -72,6 +74,11 @@ class URLRequest : public Object {
   void setHTTPBody(std::optional<Data> body);
   const std::shared_ptr<URLRequestBodyStream>& HTTPBodyStream() const { return bodyStream_; }
   void setHTTPBodyStream(std::shared_ptr<URLRequestBodyStream> stream);
+  // An input stream as the body. It is read once: a redirect or challenge that must send the
+  // body again fails the load (-1021), as the stream cannot be reopened.
+  void setHTTPBodyStream(const Ref<InputStream>& stream);
+  // The input stream given as the body, if the body came that way.
+  const Ref<InputStream>& HTTPBodyInputStream() const { return inputStream_; }
 
   TimeInterval timeoutInterval() const { return timeout_; }
   void setTimeoutInterval(TimeInterval seconds) { timeout_ = seconds; }
@@ -93,6 +100,7 @@ class URLRequest : public Object {
   HTTPHeaderFields headers_;
   std::optional<Data> body_;
   std::shared_ptr<URLRequestBodyStream> bodyStream_;
+  Ref<InputStream> inputStream_;
   TimeInterval timeout_;
   URLRequestCachePolicy cachePolicy_;
   bool handleCookies_ = true;

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/foundation/Stream.h"
 #include "platform/net/URLConnection.h"
 #include "platform/runloop/Timer.h"
 #include "platform/testing/FakeServer.h"
@@ -100,4 +102,38 @@ TEST(URLConnectionRunLoop, DelegateQueueOnADispatchQueue) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->ended(); }));
   EXPECT_EQ(delegate->body, "queued");
   EXPECT_TRUE(onQueue);
+}
+
+TEST(URLConnectionRunLoop, OperationQueueDelegateAndInputStreamBodies) {
+  FakeServer server;
+  server.route("POST", "/up", [](const pltest::FakeRequest& r) { return FakeReply::text(200, "got " + r.body); });
+  server.route("POST", "/moved", [](const pltest::FakeRequest&) { return FakeReply::redirect(307, "/up"); });
+  auto queue = make<OperationQueue>();
+
+  auto request = requestFor(server.URLForPath("/up"));
+  request->setHTTPMethod("POST");
+  request->setHTTPBodyStream(InputStream::inputStreamWithData(Data("streamed body")));
+  request->setValue_forHTTPHeaderField("text/plain", "Content-Type");
+  auto delegate = std::make_shared<RecordingDelegate>();
+  std::atomic<bool> onQueue{true};
+  delegate->onData = [&](const Data&) {
+    if (OperationQueue::currentQueue() != queue) onQueue = false;
+  };
+  auto connection = URLConnection::initWithRequest_delegate_startImmediately(request, delegate, false);
+  connection->setDelegateQueue(queue);
+  connection->start();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->ended(); }));
+  EXPECT_EQ(delegate->body, "got streamed body");
+  EXPECT_TRUE(onQueue);
+
+  // A 307 must send the body again, which a stream cannot do.
+  auto again = requestFor(server.URLForPath("/moved"));
+  again->setHTTPMethod("POST");
+  again->setHTTPBodyStream(InputStream::inputStreamWithData(Data("once")));
+  again->setValue_forHTTPHeaderField("text/plain", "Content-Type");
+  auto second = std::make_shared<RecordingDelegate>();
+  auto redirected = URLConnection::connectionWithRequest_delegate(again, second);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return second->ended(); }));
+  ASSERT_TRUE(second->error);
+  EXPECT_EQ(second->error->code(), -1021);
 }
