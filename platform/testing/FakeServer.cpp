@@ -235,7 +235,15 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   server.Delete(".*", handler);
   server.Options(".*", handler);
   impl_->port = server.bind_to_any_port("127.0.0.1");
-  impl_->thread = std::thread([&server] { server.listen_after_bind(); });
+  if (impl_->port <= 0) return;  // nothing listens; every request fails to connect
+  auto returned = std::make_shared<std::atomic<bool>>(false);
+  impl_->thread = std::thread([&server, returned] {
+    server.listen_after_bind();
+    *returned = true;
+  });
+  // The server library ignores a stop that comes before its accept loop has started, so the
+  // constructor returns only once the loop runs (connections made before are queued anyway).
+  while (!server.is_running() && !*returned) std::this_thread::yield();
 }
 
 FakeServer::~FakeServer() {
