@@ -11,7 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 
