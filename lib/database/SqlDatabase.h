@@ -292,6 +292,12 @@ class SqlDatabase : public ns::Object {
     return value;
   }
   void logPrepareFailure(const std::string& sql);
+  // The common start of a query and an update: claims the connection, takes a cached statement
+  // or prepares one, and binds the arguments. On failure it logs, fills `outErr`, releases the
+  // statement and the connection, and answers NO.
+  bool prepareStatement(const std::string& sql, bool forUpdate, ns::Error* outErr, const ns::Array* arrayArgs,
+                        const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs,
+                        ns::Ref<SqlStatement>& statement, sqlite3_stmt*& pStmt);
   int bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Array* arrayArgs,
                     const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs);
   void removeCachedStatement(const ns::Ref<SqlStatement>& statement);
