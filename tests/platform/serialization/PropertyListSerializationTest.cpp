@@ -167,6 +167,16 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
     copy[i] = static_cast<char>(copy[i] ^ 0x5a);
     PropertyListSerialization::propertyListWithData(ns::Data(copy));
   }
+  // A binary array that contains itself.
+  std::string loop("bplist00\xA1\x00\x08", 11);
+  loop += std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x01" + std::string(8, '\0') +
+          std::string(7, '\0') + "\x0A";
+  EXPECT_TRUE(corrupt(ns::Data(loop)));
+  // Deep nesting is refused, not followed down the stack.
+  std::string deep = "<plist>";
+  for (int i = 0; i < 100000; ++i) deep += "<array>";
+  for (int i = 0; i < 100000; ++i) deep += "</array>";
+  EXPECT_TRUE(corrupt(ns::Data(deep + "</plist>")));
   // An external entity is never read.
   EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                                "<plist><string>&x;</string></plist>")));
