@@ -43,7 +43,9 @@ void Group::notify(const ns::Ref<Queue>& queue, Block block) {
   async(queue, std::move(block));
 }
 
-ns::Ref<Group> groupCreate() { return ns::make<Group>(); }
+ns::Ref<Group> groupCreate() {
+  return ns::make<Group>();
+}
 
 void groupAsync(const ns::Ref<Group>& group, const ns::Ref<Queue>& queue, Block block) {
   group->enter();
@@ -56,8 +58,14 @@ void groupAsync(const ns::Ref<Group>& group, const ns::Ref<Queue>& queue, Block 
 void groupNotify(const ns::Ref<Group>& group, const ns::Ref<Queue>& queue, Block block) {
   group->notify(queue, std::move(block));
 }
-void groupEnter(const ns::Ref<Group>& group) { group->enter(); }
-void groupLeave(const ns::Ref<Group>& group) { group->leave(); }
-long groupWait(const ns::Ref<Group>& group, Time timeout) { return group->wait(timeout); }
+void groupEnter(const ns::Ref<Group>& group) {
+  group->enter();
+}
+void groupLeave(const ns::Ref<Group>& group) {
+  group->leave();
+}
+long groupWait(const ns::Ref<Group>& group, Time timeout) {
+  return group->wait(timeout);
+}
 
 }  // namespace dispatch

@@ -24,7 +24,9 @@ const char* const kMainQueueLabel = "main-thread";
 
 namespace {
 
-bool onMainThread() { return gettid() == getpid(); }
+bool onMainThread() {
+  return gettid() == getpid();
+}
 
 [[noreturn]] void fatal(const char* message, const std::string& label) {
   std::fprintf(stderr, "dispatch: %s (queue \"%s\")\n", message, label.c_str());
@@ -140,7 +142,7 @@ struct Queue::Impl {
   bool barrierRunning = false;
   int suspendCount = 0;
   std::map<const void*, std::pair<void*, void (*)(void*)>> specific;
-  Pool* pool = nullptr;                  // global queues
+  Pool* pool = nullptr;                   // global queues
   ns::Ref<ns::RunLoopSource> mainSource;  // the main queue
 };
 
@@ -333,8 +335,7 @@ void finishTurn(SyncWait& w) {
 void syncImpl(const ns::Ref<Queue>& q, const Block& block, bool barrier) {
   if (!q) return;
   auto& impl = q->impl();
-  if (callerHolds(q.get()))
-    fatal("sync onto the queue the caller is running on would deadlock", impl.label);
+  if (callerHolds(q.get())) fatal("sync onto the queue the caller is running on would deadlock", impl.label);
 
   switch (impl.kind) {
     case Queue::Kind::Root: {
@@ -472,8 +473,12 @@ Queue::~Queue() {
     if (entry.second) entry.second(entry.first);
 }
 
-const std::string& Queue::label() const { return impl_->label; }
-Queue::Kind Queue::kind() const { return impl_->kind; }
+const std::string& Queue::label() const {
+  return impl_->label;
+}
+Queue::Kind Queue::kind() const {
+  return impl_->kind;
+}
 
 std::string Queue::description() const {
   char buf[64];
@@ -482,9 +487,9 @@ std::string Queue::description() const {
 }
 
 std::vector<std::string> globalQueueLabels() {
-  return {"global.high-priority",      "global.high-priority.overcommit",
-          "global.default-priority",   "global.default-priority.overcommit",
-          "global.low-priority",       "global.low-priority.overcommit",
+  return {"global.high-priority",       "global.high-priority.overcommit",
+          "global.default-priority",    "global.default-priority.overcommit",
+          "global.low-priority",        "global.low-priority.overcommit",
           "global.background-priority", "global.background-priority.overcommit"};
 }
 
@@ -513,7 +518,9 @@ ns::Ref<Queue> mainQueue() {
   return *main;
 }
 
-ns::Ref<Queue> globalQueue(Priority priority) { return rootQueue(priority); }
+ns::Ref<Queue> globalQueue(Priority priority) {
+  return rootQueue(priority);
+}
 
 void async(const ns::Ref<Queue>& queue, Block block) {
   if (!queue || !block) return;
@@ -535,16 +542,16 @@ void barrierSync(const ns::Ref<Queue>& queue, const Block& block) {
 
 void afterTime(Time when, const ns::Ref<Queue>& queue, Block block) {
   if (!queue || !block || when == TimeForever) return;
-  detail::Reactor::instance().schedule(when, [queue, block = std::move(block)]() mutable {
-    async(queue, std::move(block));
-  });
+  detail::Reactor::instance().schedule(
+      when, [queue, block = std::move(block)]() mutable { async(queue, std::move(block)); });
 }
 
 void after(double seconds, const ns::Ref<Queue>& queue, Block block) {
   afterTime(ns::Clock::now() + std::max(seconds, 0.0), queue, std::move(block));
 }
 
-void apply(std::size_t iterations, const ns::Ref<Queue>& queue, const std::function<void(std::size_t)>& block) {
+void apply(std::size_t iterations, const ns::Ref<Queue>& queue,
+           const std::function<void(std::size_t)>& block) {
   if (!queue || iterations == 0) return;
   if (queue->isSerial()) {
     sync(queue, [&] {
@@ -575,7 +582,9 @@ void setTargetQueue(const ns::Ref<Queue>& queue, const ns::Ref<Queue>& target) {
   queue->impl().target = target && target != queue ? target : rootQueue(Priority::Default);
 }
 
-ns::Ref<Queue> targetQueue(const ns::Ref<Queue>& queue) { return queue ? targetOf(queue.get()) : nullptr; }
+ns::Ref<Queue> targetQueue(const ns::Ref<Queue>& queue) {
+  return queue ? targetOf(queue.get()) : nullptr;
+}
 
 void suspend(const ns::Ref<Queue>& queue) {
   if (!queue || queue->kind() == Queue::Kind::Root) return;

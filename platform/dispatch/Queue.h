@@ -60,7 +60,8 @@ void after(double seconds, const ns::Ref<Queue>& queue, Block block);
 void afterTime(Time when, const ns::Ref<Queue>& queue, Block block);
 // Calls block(0) ... block(iterations - 1), concurrently on a concurrent queue, and returns when
 // all have run.
-void apply(std::size_t iterations, const ns::Ref<Queue>& queue, const std::function<void(std::size_t)>& block);
+void apply(std::size_t iterations, const ns::Ref<Queue>& queue,
+           const std::function<void(std::size_t)>& block);
 
 // A serial queue drains as a work item of its target; null restores the default-priority global
 // queue. The main and global queues keep their targets.

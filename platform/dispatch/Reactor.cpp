@@ -91,6 +91,9 @@ struct Reactor::Impl : ns::Clock::Observer {
           ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
         } else if (errno == EPERM) {
           e.pollable = false;  // regular files: always ready
+          return;
+        } else {
+          return;  // not a descriptor we can watch (closed, invalid): it never fires
         }
       }
     } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
@@ -161,7 +164,10 @@ Reactor& Reactor::instance() {
   return *r;
 }
 
-Reactor::Reactor() : impl_(new Impl) {
+Reactor::Reactor() {
+  // Shared with the clock, which keeps observers weakly; never released.
+  static auto* keep = new std::shared_ptr<Impl>(std::make_shared<Impl>());
+  impl_ = keep->get();
   impl_->epfd = ::epoll_create1(EPOLL_CLOEXEC);
   impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   impl_->timerFd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -175,7 +181,7 @@ Reactor::Reactor() : impl_(new Impl) {
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->wakeFd, &ev);
   ev.data.fd = impl_->timerFd;
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->timerFd, &ev);
-  ns::Clock::addObserver(impl_);
+  ns::Clock::addObserver(*keep);
   std::thread([impl = impl_] { impl->loop(); }).detach();
 }
 

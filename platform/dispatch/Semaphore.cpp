@@ -22,8 +22,14 @@ long Semaphore::signal() {
   return 1;
 }
 
-ns::Ref<Semaphore> semaphoreCreate(long value) { return value < 0 ? nullptr : ns::make<Semaphore>(value); }
-long semaphoreWait(const ns::Ref<Semaphore>& semaphore, Time timeout) { return semaphore->wait(timeout); }
-long semaphoreSignal(const ns::Ref<Semaphore>& semaphore) { return semaphore->signal(); }
+ns::Ref<Semaphore> semaphoreCreate(long value) {
+  return value < 0 ? nullptr : ns::make<Semaphore>(value);
+}
+long semaphoreWait(const ns::Ref<Semaphore>& semaphore, Time timeout) {
+  return semaphore->wait(timeout);
+}
+long semaphoreSignal(const ns::Ref<Semaphore>& semaphore) {
+  return semaphore->signal();
+}
 
 }  // namespace dispatch

@@ -8,9 +8,9 @@
 #include <sys/socket.h>
 
 #include <cmath>
-#include <optional>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "platform/dispatch/Reactor.h"
 
@@ -64,7 +64,8 @@ Source::Source(SourceType type, std::uintptr_t handle, const ns::Ref<Queue>& que
 
 Source::~Source() = default;
 
-ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long, const ns::Ref<Queue>& queue) {
+ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long,
+                             const ns::Ref<Queue>& queue) {
   if (type != SourceType::Timer && static_cast<std::intptr_t>(handle) < 0) return nullptr;
   auto source = ns::make<Source>(type, handle, queue);
   if (type != SourceType::Timer) Reactor::instance().watch(source);
@@ -88,9 +89,13 @@ void Source::setTargetQueue(const ns::Ref<Queue>& queue) {
   queue_ = queue ? queue : globalQueue();
 }
 
-bool Source::isCancelled() const { return cancelledFlag_.load(std::memory_order_acquire); }
+bool Source::isCancelled() const {
+  return cancelledFlag_.load(std::memory_order_acquire);
+}
 
-unsigned long Source::data() const { return data_.load(std::memory_order_acquire); }
+unsigned long Source::data() const {
+  return data_.load(std::memory_order_acquire);
+}
 
 void Source::resume() {
   std::unique_lock lock(mutex_);

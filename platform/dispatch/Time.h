@@ -12,6 +12,8 @@ constexpr Time TimeNow = 0;
 constexpr Time TimeForever = std::numeric_limits<double>::infinity();
 
 // The time `deltaSeconds` from now.
-inline Time time(double deltaSeconds) { return ns::Clock::now() + deltaSeconds; }
+inline Time time(double deltaSeconds) {
+  return ns::Clock::now() + deltaSeconds;
+}
 
 }  // namespace dispatch

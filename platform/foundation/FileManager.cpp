@@ -314,8 +314,9 @@ Dictionary DirectoryEnumerator::directoryAttributes() const {
 // ---- FileManager ----
 
 Ref<FileManager> FileManager::defaultManager() {
-  static Ref<FileManager> manager = make<FileManager>();
-  return manager;
+  // Never destroyed, so that work still running on other threads at exit can use it.
+  static const auto* manager = new Ref<FileManager>(make<FileManager>());
+  return *manager;
 }
 
 bool FileManager::fileExistsAtPath(const std::string& path) const {

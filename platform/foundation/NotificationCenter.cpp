@@ -44,8 +44,10 @@ struct NotificationCenter::Entry {
 };
 
 Ref<NotificationCenter> NotificationCenter::defaultCenter() {
-  static Ref<NotificationCenter> center = make<NotificationCenter>();
-  return center;
+  // Never destroyed: background threads (task exit watchers, sockets) may still post while the
+  // process exits.
+  static const auto* center = new Ref<NotificationCenter>(make<NotificationCenter>());
+  return *center;
 }
 
 void NotificationCenter::addEntry(void* observer, std::weak_ptr<void> weak, Thunk thunk,

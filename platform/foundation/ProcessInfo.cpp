@@ -51,8 +51,9 @@ std::string executablePath() {
 }  // namespace
 
 Ref<ProcessInfo> ProcessInfo::processInfo() {
-  static Ref<ProcessInfo> info = make<ProcessInfo>();
-  return info;
+  // Never destroyed, so that work still running on other threads at exit can use it.
+  static const auto* info = new Ref<ProcessInfo>(make<ProcessInfo>());
+  return *info;
 }
 
 std::string ProcessInfo::processName() const {

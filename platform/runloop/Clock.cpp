@@ -20,8 +20,8 @@ struct ClockState {
   // Wall time minus monotonic time while the virtual clock runs.
   std::atomic<double> virtualWallOffset{0};
   std::mutex advanceMutex;
-  std::recursive_mutex observersMutex;
-  std::vector<Clock::Observer*> observers;
+  std::mutex observersMutex;
+  std::vector<std::weak_ptr<Clock::Observer>> observers;
 };
 
 // Never destroyed: pool threads and run loops may consult the clock during exit.
@@ -38,22 +38,28 @@ double systemSeconds() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
-TimeInterval observersNextDeadlineAfter(TimeInterval now) {
+std::vector<std::shared_ptr<Clock::Observer>> liveObservers() {
   auto& s = state();
+  std::vector<std::shared_ptr<Clock::Observer>> live;
   std::lock_guard lock(s.observersMutex);
+  for (auto& w : s.observers)
+    if (auto o = w.lock()) live.push_back(std::move(o));
+  return live;
+}
+
+TimeInterval observersNextDeadlineAfter(TimeInterval now) {
   TimeInterval next = Clock::kDistantFuture;
-  for (auto* o : s.observers) next = std::min(next, o->nextDeadlineAfter(now));
+  for (auto& o : liveObservers()) next = std::min(next, o->nextDeadlineAfter(now));
   return next;
 }
 
 void notifyObservers(TimeInterval now) {
-  auto& s = state();
-  std::lock_guard lock(s.observersMutex);
-  auto copy = s.observers;
-  for (auto* o : copy) o->clockAdvanced(now);
+  for (auto& o : liveObservers()) o->clockAdvanced(now);
 }
 
-TimeInterval virtualWallClock() { return Clock::wallNow(); }
+TimeInterval virtualWallClock() {
+  return Clock::wallNow();
+}
 
 }  // namespace
 
@@ -105,7 +111,9 @@ void Clock::installReal() {
   notifyObservers(now());
 }
 
-bool Clock::isVirtual() { return state().isVirtual.load(std::memory_order_acquire); }
+bool Clock::isVirtual() {
+  return state().isVirtual.load(std::memory_order_acquire);
+}
 
 void Clock::advance(TimeInterval seconds) {
   auto& s = state();
@@ -131,16 +139,20 @@ void Clock::advance(TimeInterval seconds) {
   detail::currentRunLoopFireDueTimers();
 }
 
-void Clock::addObserver(Observer* observer) {
+void Clock::addObserver(const std::shared_ptr<Observer>& observer) {
   auto& s = state();
   std::lock_guard lock(s.observersMutex);
+  std::erase_if(s.observers, [](auto& w) { return w.expired(); });
   s.observers.push_back(observer);
 }
 
-void Clock::removeObserver(Observer* observer) {
+void Clock::removeObserver(const Observer* observer) {
   auto& s = state();
   std::lock_guard lock(s.observersMutex);
-  s.observers.erase(std::remove(s.observers.begin(), s.observers.end(), observer), s.observers.end());
+  std::erase_if(s.observers, [&](auto& w) {
+    auto o = w.lock();
+    return !o || o.get() == observer;
+  });
 }
 
 }  // namespace ns

@@ -15,6 +15,7 @@
 // and see the new time; main-queue blocks run when the main run loop is pumped.
 // Switching between the clocks keeps now() from going backwards, so pending deadlines stay valid.
 #include <limits>
+#include <memory>
 
 #include "platform/core/Date.h"
 #include "platform/core/Types.h"
@@ -48,8 +49,10 @@ class Clock {
     virtual TimeInterval nextDeadlineAfter(TimeInterval now) { return kDistantFuture; }
     virtual void clockAdvanced(TimeInterval now) = 0;
   };
-  static void addObserver(Observer* observer);
-  static void removeObserver(Observer* observer);
+  // Kept weakly: an observer that goes away is dropped. Calls are made without the clock's lock,
+  // on a strong reference, so an observer may be released from any thread at any time.
+  static void addObserver(const std::shared_ptr<Observer>& observer);
+  static void removeObserver(const Observer* observer);
 };
 
 }  // namespace ns

@@ -28,7 +28,9 @@ namespace {
 
 using Steady = std::chrono::steady_clock;
 
-bool onMainThread() { return gettid() == getpid(); }
+bool onMainThread() {
+  return gettid() == getpid();
+}
 
 thread_local Ref<RunLoop> tlRunLoop;
 
@@ -86,6 +88,9 @@ struct RunLoop::Impl : Clock::Observer {
   std::atomic<bool> stopped{false};
 
   void clockAdvanced(TimeInterval) override { wake(); }
+  ~Impl() override {
+    if (wakeFd >= 0) ::close(wakeFd);
+  }
 
   void wake() {
     std::uint64_t one = 1;
@@ -116,9 +121,9 @@ struct RunLoop::Impl : Clock::Observer {
   }
 
   void pruneTimersLocked() {
-    timers.erase(std::remove_if(timers.begin(), timers.end(),
-                                [](const TimerEntry& e) { return !e.timer->isValid(); }),
-                 timers.end());
+    timers.erase(
+        std::remove_if(timers.begin(), timers.end(), [](const TimerEntry& e) { return !e.timer->isValid(); }),
+        timers.end());
   }
 
   TimeInterval nextTimerAfter(const std::string& mode, TimeInterval now) {
@@ -175,7 +180,8 @@ struct RunLoop::Impl : Clock::Observer {
     {
       std::lock_guard lock(m);
       for (auto& e : sources)
-        if (matches(e.modes, mode) && e.source->isValid() && e.source->isSignalled()) ready.push_back(e.source);
+        if (matches(e.modes, mode) && e.source->isValid() && e.source->isSignalled())
+          ready.push_back(e.source);
     }
     std::stable_sort(ready.begin(), ready.end(), [](auto& a, auto& b) { return a->order() < b->order(); });
     for (auto& s : ready) s->performIfSignalled();
@@ -289,17 +295,16 @@ struct RunLoop::Impl : Clock::Observer {
   }
 };
 
-RunLoop::RunLoop() : impl_(std::make_unique<Impl>()) {
+RunLoop::RunLoop() : impl_(std::make_shared<Impl>()) {
   impl_->tid = gettid();
   impl_->isMain = impl_->tid == getpid();
   impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   if (impl_->wakeFd < 0) throw std::runtime_error("eventfd failed");
-  Clock::addObserver(impl_.get());
+  Clock::addObserver(impl_);
 }
 
 RunLoop::~RunLoop() {
   Clock::removeObserver(impl_.get());
-  ::close(impl_->wakeFd);
 }
 
 Ref<RunLoop> RunLoop::mainRunLoop() {
@@ -320,7 +325,9 @@ Ref<RunLoop> RunLoop::currentRunLoop() {
   return tlRunLoop;
 }
 
-bool RunLoop::isMainRunLoop() const { return impl_->isMain; }
+bool RunLoop::isMainRunLoop() const {
+  return impl_->isMain;
+}
 
 std::optional<std::string> RunLoop::currentMode() const {
   std::lock_guard lock(impl_->m);
@@ -346,6 +353,32 @@ void RunLoop::addTimer_forMode(const Ref<Timer>& timer, const std::string& mode)
     if (!found) impl_->timers.push_back({timer, {mode}});
   }
   impl_->wake();
+}
+
+void RunLoop::removeTimer_forMode(const Ref<Timer>& timer, const std::string& mode) {
+  std::lock_guard lock(impl_->m);
+  auto& v = impl_->timers;
+  for (auto& e : v)
+    if (e.timer == timer) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+}
+
+void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
+                                                            const std::string& selector,
+                                                            const Ref<Object>& argument, TimeInterval delay,
+                                                            const std::vector<std::string>& modes,
+                                                            std::function<void()> action) {
+  currentRunLoop()->perform({target, selector, argument, std::move(action)}, delay, modes);
+}
+
+void RunLoop::cancelPreviousPerformRequestsWithTarget(const Object* target) {
+  currentRunLoop()->cancelPerformSelectorsWithTarget(target);
+}
+
+void RunLoop::cancelPreviousPerformRequestsWithTarget_selector_object(const Object* target,
+                                                                      const std::string& selector,
+                                                                      const Object* argument) {
+  currentRunLoop()->cancelPerformSelector_target_argument(selector, target, argument);
 }
 
 void RunLoop::addSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
@@ -532,9 +565,12 @@ void RunLoop::stop() {
   impl_->wake();
 }
 
-void RunLoop::wakeUp() { impl_->wake(); }
+void RunLoop::wakeUp() {
+  impl_->wake();
+}
 
-bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds, const std::string& mode) {
+bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds,
+                       const std::string& mode) {
   auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                       std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
   while (!predicate()) {

@@ -50,6 +50,8 @@ class RunLoop : public Object {
   // Timers: one timer in several modes still fires once per interval. A timer belongs to one run
   // loop; it stays until it is invalidated (a one-shot timer invalidates itself after firing).
   void addTimer_forMode(const Ref<Timer>& timer, const std::string& mode);
+  // Takes the timer out of one mode without invalidating it; it stays in its other modes.
+  void removeTimer_forMode(const Ref<Timer>& timer, const std::string& mode);
 
   void addSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode);
   void removeSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode);
@@ -75,8 +77,20 @@ class RunLoop : public Object {
   void performBlock(std::function<void()> block);
   // Cancel pending requests; argument equality follows Object::isEqual (two nulls are equal).
   std::size_t cancelPerformSelectorsWithTarget(const Object* target);
-  std::size_t cancelPerformSelector_target_argument(const std::string& selector,
-                                                     const Object* target, const Object* argument);
+  std::size_t cancelPerformSelector_target_argument(const std::string& selector, const Object* target,
+                                                    const Object* argument);
+
+  // The object-level forms, on the calling thread's run loop: `target` receives `selector` with
+  // `argument` by running `action` after `delay` seconds in `modes`.
+  static void performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
+                                                            const std::string& selector,
+                                                            const Ref<Object>& argument, TimeInterval delay,
+                                                            const std::vector<std::string>& modes,
+                                                            std::function<void()> action);
+  static void cancelPreviousPerformRequestsWithTarget(const Object* target);
+  static void cancelPreviousPerformRequestsWithTarget_selector_object(const Object* target,
+                                                                      const std::string& selector,
+                                                                      const Object* argument);
 
   // One pass: returns after a source or perform request was handled, after stop(), or once
   // limitDate has passed; answers false at once when nothing is registered in the mode.
@@ -101,7 +115,7 @@ class RunLoop : public Object {
   Impl& impl() { return *impl_; }
 
  private:
-  std::unique_ptr<Impl> impl_;
+  std::shared_ptr<Impl> impl_;
 };
 
 }  // namespace ns

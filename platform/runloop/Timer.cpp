@@ -102,9 +102,13 @@ bool Timer::isValid() const {
   return valid_;
 }
 
-Date Timer::fireDate() const { return Clock::dateForTime(fireTime()); }
+Date Timer::fireDate() const {
+  return Clock::dateForTime(fireTime());
+}
 
-void Timer::setFireDate(const Date& date) { setFireTime(Clock::timeForDate(date)); }
+void Timer::setFireDate(const Date& date) {
+  setFireTime(Clock::timeForDate(date));
+}
 
 TimeInterval Timer::fireTime() const {
   std::lock_guard lock(mutex_);
@@ -121,7 +125,9 @@ void Timer::setFireTime(TimeInterval date) {
   if (loop) loop->wakeUp();
 }
 
-TimeInterval Timer::timeInterval() const { return interval_; }
+TimeInterval Timer::timeInterval() const {
+  return interval_;
+}
 
 TimeInterval Timer::tolerance() const {
   std::lock_guard lock(mutex_);

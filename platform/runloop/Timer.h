@@ -27,7 +27,7 @@ class Timer : public Object {
   static Ref<Timer> scheduledTimerWithTimeInterval_repeats_block(TimeInterval interval, bool repeats,
                                                                  Block block);
   static Ref<Timer> initWithFireDate_interval_repeats_block(const Date& fireDate, TimeInterval interval,
-                                                           bool repeats, Block block);
+                                                            bool repeats, Block block);
 
   // Target and member function: the timer keeps the target until it is invalidated.
   template <class T>

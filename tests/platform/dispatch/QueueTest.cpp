@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -43,6 +45,33 @@ TEST(QueueTest, SerialQueueRunsBlocksFromManyThreadsOneAtATimeInPerThreadOrder) 
   EXPECT_EQ(seenBySync, kThreads * kPerThread);
   EXPECT_FALSE(overlapped);
   EXPECT_FALSE(outOfOrder);
+}
+
+TEST(QueueTest, SyncAndAsyncFromManyThreadsStayExclusive) {
+  auto target = queueCreate("test.mixed.target");
+  auto q = queueCreate("test.mixed");
+  std::atomic<int> inside{0}, done{0};
+  std::atomic<bool> overlapped{false};
+  auto body = [&] {
+    if (inside.fetch_add(1) != 0) overlapped = true;
+    inside.fetch_sub(1);
+    done.fetch_add(1);
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t)
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 200; ++i) {
+        if (i == 100 && t == 0) setTargetQueue(q, target);  // the hand-over path from here on
+        if ((i + t) % 3 == 0)
+          sync(q, body);
+        else
+          async(q, body);
+      }
+    });
+  for (auto& th : threads) th.join();
+  sync(q, [] {});
+  EXPECT_EQ(done.load(), 1600);
+  EXPECT_FALSE(overlapped);
 }
 
 TEST(QueueTest, SyncRunsOnTheCallersThreadAfterEarlierBlocks) {
@@ -217,8 +246,9 @@ TEST(QueueTest, GlobalQueuesDoNotStarveWhenBlocksBlock) {
   int n = static_cast<int>(std::thread::hardware_concurrency()) + 4;
   auto gate = semaphoreCreate(0);
   auto group = groupCreate();
-  for (int i = 0; i < n; ++i) groupAsync(group, globalQueue(), [&] { gate->wait(TimeForever); });
-  async(globalQueue(Priority::High), [&] {
+  for (int i = 0; i < n; ++i) groupAsync(group, globalQueue(), [gate] { gate->wait(TimeForever); });
+  // Queued behind them on the same global queue.
+  async(globalQueue(), [n, gate] {
     for (int i = 0; i < n; ++i) gate->signal();
   });
   EXPECT_EQ(group->wait(time(60)), 0);
@@ -230,7 +260,10 @@ TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
   ns::Weak<Queue> weak = q;
   auto gate = semaphoreCreate(0);
   std::atomic<int> ran{0};
-  async(q, [&] { gate->wait(TimeForever); ++ran; });
+  async(q, [&] {
+    gate->wait(TimeForever);
+    ++ran;
+  });
   async(q, [&] { ++ran; });
   q.reset();
   EXPECT_FALSE(weak.expired());
@@ -299,7 +332,8 @@ TEST(QueueTest, AfterFollowsTheVirtualClockAndRunsOnTheMainThread) {
   auto q = queueCreate("test.after");
   std::vector<int> order;
   std::mutex m;
-  for (int i : {3, 1, 2}) after(i, q, [&, i] {
+  for (int i : {3, 1, 2})
+    after(i, q, [&, i] {
       std::lock_guard lock(m);
       order.push_back(i);
     });
@@ -328,6 +362,43 @@ TEST(QueueTest, ApplyCallsEveryIndexOnceAndReturnsWhenAllRan) {
   std::vector<std::size_t> serial;
   apply(5, queueCreate("test.apply"), [&](std::size_t i) { serial.push_back(i); });
   EXPECT_EQ(serial, (std::vector<std::size_t>{0, 1, 2, 3, 4}));
+}
+
+}  // namespace
+
+namespace {
+
+char gLabelSeenBySignal[64];
+
+void copyLabel(int) {
+  // Only async-signal-safe work: read the thread-local label pointer and copy bytes.
+  const char* label = dispatch::currentQueueLabel();
+  std::size_t i = 0;
+  for (; label[i] && i + 1 < sizeof gLabelSeenBySignal; ++i) gLabelSeenBySignal[i] = label[i];
+  gLabelSeenBySignal[i] = 0;
+}
+
+TEST(QueueTest, LabelIsReadableFromASignalHandlerAndWorkersHaveOsNames) {
+  struct sigaction action {
+  }, previous{};
+  action.sa_handler = copyLabel;
+  ASSERT_EQ(::sigaction(SIGUSR2, &action, &previous), 0);
+  auto q = dispatch::queueCreate("test.signal.label");
+  dispatch::sync(q, [] { ::raise(SIGUSR2); });
+  EXPECT_STREQ(gLabelSeenBySignal, "test.signal.label");
+  std::thread([] { ::raise(SIGUSR2); }).join();
+  EXPECT_STREQ(gLabelSeenBySignal, "");
+  ::sigaction(SIGUSR2, &previous, nullptr);
+
+  std::string comm;
+  auto done = dispatch::semaphoreCreate(0);
+  dispatch::async(dispatch::globalQueue(), [&] {
+    std::ifstream in("/proc/self/task/" + std::to_string(gettid()) + "/comm");
+    std::getline(in, comm);
+    done->signal();
+  });
+  ASSERT_EQ(done->wait(dispatch::time(20)), 0);
+  EXPECT_EQ(comm, "pl-gq-default");
 }
 
 }  // namespace

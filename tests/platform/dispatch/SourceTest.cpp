@@ -106,6 +106,33 @@ TEST(SourceTest, ReadDataIsEvaluatedAtDeliveryAndIsZeroAtTheEndOfAStream) {
   EXPECT_EQ(seen[1], 0u);
 }
 
+TEST(SourceTest, ReadSourceOnARegularFileReportsTheBytesLeft) {
+  char path[] = "/tmp/pl-dispatch-source-XXXXXX";
+  int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::unlink(path);
+  ASSERT_EQ(::write(fd, "0123456789", 10), 10);
+  ASSERT_EQ(::lseek(fd, 4, SEEK_SET), 4);
+  auto q = queueCreate("test.file");
+  std::mutex m;
+  std::vector<unsigned long> seen;
+  auto src = sourceCreate(SourceType::Read, fd, 0, q);
+  src->setEventHandler([&, raw = src.get()] {
+    std::lock_guard lock(m);
+    seen.push_back(raw->data());
+    char buf[16];
+    while (::read(fd, buf, sizeof buf) > 0) {
+    }
+    if (seen.size() == 2) raw->cancel();
+  });
+  src->resume();
+  ASSERT_TRUE(eventually([&] { return src->isCancelled(); }));
+  sync(q, [] {});
+  std::lock_guard lock(m);
+  EXPECT_EQ(seen, (std::vector<unsigned long>{6, 0}));
+  ::close(fd);
+}
+
 TEST(SourceTest, HandlerNeverRunsConcurrentlyWithItselfAndMergesReadiness) {
   int fds[2];
   ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);

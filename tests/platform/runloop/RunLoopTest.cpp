@@ -68,7 +68,9 @@ TEST(RunLoopTest, DelayedPerformsFollowTheClockAndCanBeCancelled) {
   auto target = ns::make<Thing>(0);
   std::vector<std::string> ran;
   auto queue = [&](const std::string& sel, int arg) {
-    loop->perform({target, sel, ns::make<Thing>(arg), [&ran, sel, arg] { ran.push_back(sel + std::to_string(arg)); }}, 2.0);
+    loop->perform(
+        {target, sel, ns::make<Thing>(arg), [&ran, sel, arg] { ran.push_back(sel + std::to_string(arg)); }},
+        2.0);
   };
   queue("show:", 1);
   queue("show:", 2);
@@ -88,14 +90,47 @@ TEST(RunLoopTest, DelayedPerformsFollowTheClockAndCanBeCancelled) {
   Clock::installReal();
 }
 
+TEST(RunLoopTest, ObjectLevelPerformsAreCoalescedByTheirOwnersAndCancelled) {
+  Clock::installVirtual();
+  auto socket = ns::make<Thing>(1);
+  int dequeues = 0;
+  bool scheduled = false;
+  // The pattern of a socket that queues one deferred dequeue per pass.
+  auto schedule = [&] {
+    if (scheduled) return;
+    scheduled = true;
+    RunLoop::performSelector_withObject_afterDelay_inModes(socket, "maybeDequeueRead", nullptr, 0,
+                                                           {ns::DefaultRunLoopMode}, [&] {
+                                                             scheduled = false;
+                                                             ++dequeues;
+                                                           });
+  };
+  schedule();
+  schedule();
+  EXPECT_EQ(dequeues, 0);
+  RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
+  EXPECT_EQ(dequeues, 1);
+  schedule();
+  RunLoop::performSelector_withObject_afterDelay_inModes(socket, "disconnect", nullptr, 1,
+                                                         {ns::DefaultRunLoopMode}, [&] { dequeues = 100; });
+  RunLoop::cancelPreviousPerformRequestsWithTarget_selector_object(socket.get(), "disconnect", nullptr);
+  RunLoop::cancelPreviousPerformRequestsWithTarget(socket.get());
+  Clock::advance(2);
+  RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::now());
+  EXPECT_EQ(dequeues, 1);
+  Clock::installReal();
+}
+
 TEST(RunLoopTest, PerformFromAnotherThreadWakesTheWaitingLoop) {
   auto loop = RunLoop::currentRunLoop();
   std::atomic<bool> ran{false};
   std::thread t([&] { loop->performBlock([&] { ran = true; }); });
   // A pass with no deadline returns only because the request arrived.
-  loop->addTimer_forMode(ns::Timer::timerWithTimeInterval_repeats_block(1e6, false, nullptr), ns::DefaultRunLoopMode);
+  auto keepAlive = ns::Timer::timerWithTimeInterval_repeats_block(1e6, false, nullptr);
+  loop->addTimer_forMode(keepAlive, ns::DefaultRunLoopMode);
   while (!ran) loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(30));
   t.join();
+  keepAlive->invalidate();
   EXPECT_TRUE(ran);
 }
 
@@ -126,11 +161,13 @@ TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
   Pipe p;
   int calls = 0;
   char buf[16];
-  auto id = loop->addDescriptor(p.r, POLLIN, [&](int fd, short revents) {
-    EXPECT_TRUE(revents & POLLIN);
-    ++calls;
-    [[maybe_unused]] auto n = ::read(fd, buf, sizeof buf);
-  }, {ns::ModalPanelRunLoopMode});
+  auto id = loop->addDescriptor(p.r, POLLIN,
+                                [&](int fd, short revents) {
+                                  EXPECT_TRUE(revents & POLLIN);
+                                  ++calls;
+                                  [[maybe_unused]] auto n = ::read(fd, buf, sizeof buf);
+                                },
+                                {ns::ModalPanelRunLoopMode});
   ASSERT_EQ(::write(p.w, "x", 1), 1);
   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.01));
   EXPECT_EQ(calls, 0);

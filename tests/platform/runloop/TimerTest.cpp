@@ -42,8 +42,8 @@ TEST_F(VirtualClockTest, OneShotRestartedBeforeItFiresFiresOnceAfterTheLastResta
   int fired = 0;
   auto arm = [&] {
     if (!timers.empty()) timers.back()->invalidate();
-    timers.push_back(Timer::scheduledTimerWithTimeInterval_repeats_block(0.3, false,
-                                                                         [&](const ns::Ref<Timer>&) { ++fired; }));
+    timers.push_back(Timer::scheduledTimerWithTimeInterval_repeats_block(
+        0.3, false, [&](const ns::Ref<Timer>&) { ++fired; }));
   };
   arm();
   Clock::advance(0.1);
@@ -99,8 +99,10 @@ TEST_F(VirtualClockTest, TimerInSeveralModesFiresOncePerInterval) {
 TEST_F(VirtualClockTest, TimerInvalidatedEarlierInThePassDoesNotFire) {
   auto loop = RunLoop::currentRunLoop();
   bool secondFired = false;
-  auto second = Timer::timerWithTimeInterval_repeats_block(2, false, [&](const ns::Ref<Timer>&) { secondFired = true; });
-  auto first = Timer::timerWithTimeInterval_repeats_block(1, false, [&](const ns::Ref<Timer>&) { second->invalidate(); });
+  auto second = Timer::timerWithTimeInterval_repeats_block(
+      2, false, [&](const ns::Ref<Timer>&) { secondFired = true; });
+  auto first = Timer::timerWithTimeInterval_repeats_block(
+      1, false, [&](const ns::Ref<Timer>&) { second->invalidate(); });
   timers = {first, second};
   // Both are overdue when the loop next runs, so they fall due in the same pass.
   Clock::advance(5);
@@ -114,7 +116,8 @@ TEST_F(VirtualClockTest, TimerInvalidatedEarlierInThePassDoesNotFire) {
 TEST_F(VirtualClockTest, RepeatingTimerThatFellBehindFiresOnceAndReschedulesFromNow) {
   auto loop = RunLoop::currentRunLoop();
   int fired = 0;
-  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(1), 1, true, [&](const ns::Ref<Timer>&) { ++fired; });
+  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(1), 1,
+                                                              true, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(timer);
   Clock::advance(10.5);  // not yet on a run loop: nothing steps it
   loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
@@ -147,20 +150,41 @@ TEST_F(VirtualClockTest, TimerKeepsItsTargetUntilInvalidated) {
 
 TEST_F(VirtualClockTest, FireRunsARepeatingTimerWithoutChangingItsSchedule) {
   int fired = 0;
-  auto timer = Timer::scheduledTimerWithTimeInterval_repeats_block(5, true, [&](const ns::Ref<Timer>&) { ++fired; });
+  auto timer =
+      Timer::scheduledTimerWithTimeInterval_repeats_block(5, true, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(timer);
   double date = timer->fireTime();
   timer->fire();
   EXPECT_EQ(fired, 1);
   EXPECT_TRUE(timer->isValid());
   EXPECT_EQ(timer->fireTime(), date);
-  auto once = Timer::scheduledTimerWithTimeInterval_repeats_block(5, false, [&](const ns::Ref<Timer>&) { ++fired; });
+  auto once =
+      Timer::scheduledTimerWithTimeInterval_repeats_block(5, false, [&](const ns::Ref<Timer>&) { ++fired; });
   timers.push_back(once);
   once->fire();
   EXPECT_EQ(fired, 2);
   EXPECT_FALSE(once->isValid());
   Clock::advance(5);
   EXPECT_EQ(fired, 3);
+}
+
+TEST_F(VirtualClockTest, TimerRemovedFromAModeKeepsFiringInItsOtherModes) {
+  auto loop = RunLoop::currentRunLoop();
+  int fired = 0;
+  auto timer = Timer::timerWithTimeInterval_repeats_block(1, true, [&](const ns::Ref<Timer>&) { ++fired; });
+  timers.push_back(timer);
+  loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
+  loop->addTimer_forMode(timer, ns::ModalPanelRunLoopMode);
+  loop->removeTimer_forMode(timer, ns::DefaultRunLoopMode);
+  Clock::advance(1);  // idle loop: the default mode is served
+  EXPECT_EQ(fired, 0);
+  EXPECT_TRUE(timer->isValid());
+  loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::now());
+  EXPECT_EQ(fired, 1);
+  loop->removeTimer_forMode(timer, ns::ModalPanelRunLoopMode);
+  loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);
+  Clock::advance(1);
+  EXPECT_EQ(fired, 2);
 }
 
 TEST(ClockTest, SwitchingClocksNeverMovesTimeBackwards) {
@@ -175,7 +199,8 @@ TEST(ClockTest, SwitchingClocksNeverMovesTimeBackwards) {
   Clock::advance(1);
   EXPECT_NEAR(Clock::wallNow(), wall + 1, 1e-6);
   EXPECT_NEAR(ns::Date::now().timeIntervalSinceDate(date), 1, 1e-6);  // dates follow the clock
-  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(5), 0, false, nullptr);
+  auto timer = Timer::initWithFireDate_interval_repeats_block(ns::Date::dateWithTimeIntervalSinceNow(5), 0,
+                                                              false, nullptr);
   EXPECT_NEAR(timer->fireTime(), Clock::now() + 5, 1e-6);
   EXPECT_NEAR(timer->fireDate().timeIntervalSinceNow(), 5, 1e-6);
   Clock::installReal();

@@ -1,0 +1,404 @@
+#include "app/library/DBAccess.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+#include "app/cache/CacheUtilities.h"
+#include "app/library/LibraryNotifications.h"
+#include "app/shell/AppUtilities.h"
+#include "lib/database/SqlDatabase.h"
+#include "platform/core/Log.h"
+
+namespace {
+
+// The instance map and the migration flag, shared by every thread. One lock guards both and is
+// held while an instance is made, so that the first instance's migration has finished before
+// any other thread gets an instance.
+struct InstanceStore {
+  std::recursive_mutex mutex;
+  std::map<std::string, ns::Ref<DBAccess>> instances;
+  bool migrated = false;
+};
+
+InstanceStore& instanceStore() {
+  static InstanceStore* store = new InstanceStore;  // never destroyed: threads may end during exit
+  return *store;
+}
+
+// One per thread: its address is the thread's key, and it drops the thread's instance when the
+// thread ends, so that a connection never outlives its thread.
+struct ThreadSlot {
+  bool hasInstance = false;
+  ~ThreadSlot();
+};
+
+thread_local ThreadSlot threadSlot;
+
+std::string threadKey() {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%p", static_cast<void*>(&threadSlot));
+  return buf;
+}
+
+// `always`: log even when the thread had no instance, as an explicit removeInstance does.
+void removeInstanceForKey(const std::string& key, bool always) {
+  ns::Ref<DBAccess> instance;
+  auto& store = instanceStore();
+  {
+    std::lock_guard<std::recursive_mutex> lock(store.mutex);
+    auto it = store.instances.find(key);
+    if (it != store.instances.end()) {
+      instance = std::move(it->second);
+      store.instances.erase(it);
+    }
+    if (instance || always)
+      ns::Log("RM  THREAD = %@ (%lu)", key, static_cast<unsigned long>(store.instances.size()));
+  }
+  // Released outside the lock: closing the connection may take a while.
+  instance.reset();
+}
+
+ThreadSlot::~ThreadSlot() {
+  if (hasInstance) removeInstanceForKey(threadKey(), false);
+}
+
+// Copies the older library to the live path through a temporary file, so that a copy that fails
+// half-way never leaves a truncated live file behind.
+void seedFromOlderFile(const std::string& olderPath, const std::string& livePath) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(olderPath, ec)) return;
+  std::string temporary = livePath + ".seeding";
+  if (std::filesystem::copy_file(olderPath, temporary, std::filesystem::copy_options::overwrite_existing, ec)) {
+    std::filesystem::rename(temporary, livePath, ec);
+  }
+  if (ec) std::filesystem::remove(temporary, ec);
+}
+
+}  // namespace
+
+DBAccess::DBAccess() {
+  std::string livePath = getAppSupportFilePath("pelorin_web.db");
+  std::string olderPath = getCacheBaseSubpath("pelorin.db");
+  std::error_code ec;
+  if (!std::filesystem::exists(livePath, ec)) seedFromOlderFile(olderPath, livePath);
+  _db = SqlDatabase::databaseWithPath(livePath);
+  _db->open();
+  init_database();
+}
+
+DBAccess::~DBAccess() {
+  if (_db) _db->close();
+}
+
+ns::Ref<DBAccess> DBAccess::getInstance() {
+  auto& store = instanceStore();
+  std::lock_guard<std::recursive_mutex> lock(store.mutex);
+  std::string key = threadKey();
+  auto it = store.instances.find(key);
+  if (it != store.instances.end()) return it->second;
+  auto instance = ns::make<DBAccess>();
+  store.instances[key] = instance;
+  threadSlot.hasInstance = true;
+  ns::Log("ADD THREAD = %@ (%lu)", key, static_cast<unsigned long>(store.instances.size()));
+  return instance;
+}
+
+void DBAccess::removeInstance() { removeInstanceForKey(threadKey(), true); }
+
+void DBAccess::resetForTesting() {
+  std::map<std::string, ns::Ref<DBAccess>> instances;
+  auto& store = instanceStore();
+  {
+    std::lock_guard<std::recursive_mutex> lock(store.mutex);
+    instances.swap(store.instances);
+    store.migrated = false;
+  }
+}
+
+int DBAccess::getSchemaVersion() {
+  auto rs = _db->executeQuery("SELECT version from schema order by version desc limit 1");
+  int version = 0;
+  if (rs && rs->next()) {
+    version = rs->intForColumnIndex(0);
+    rs->close();
+  }
+  return version;
+}
+
+void DBAccess::init_database() {
+  auto& store = instanceStore();
+  std::lock_guard<std::recursive_mutex> lock(store.mutex);
+  // Set before the first statement: a failed attempt is not retried in the same process.
+  if (store.migrated) return;
+  store.migrated = true;
+
+  SqlDatabase& db = *_db;
+  db.executeUpdate("CREATE TABLE IF NOT EXISTS schema ( version INTEGER PRIMARY KEY );");
+  int v = getSchemaVersion();
+  ns::Log("SCHEMA VERSION = %d", v);
+  if (v > kSchemaVersion) {
+    // Written by a newer build: marking it 7 would make that build migrate it again.
+    ns::Log("SCHEMA VERSION %d is newer than %d: the library is left as it is", v, kSchemaVersion);
+    return;
+  }
+  if (v == 0) {
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS playposition  ( trackid STRING PRIMARY KEY, pos FLOAT);");
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS bookmark  ( trackid STRING, pos1 FLOAT, pos2 FLOAT);");
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS playedstate  ( trackid STRING PRIMARY KEY, pstate INTEGER);");
+  }
+  if (v < 2) db.executeUpdate("ALTER TABLE bookmark ADD startend STRING;");
+  if (v < 3)
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
+  if (v < 4) db.executeUpdate("ALTER TABLE bookmark ADD comment STRING;");
+  auto createGroupTables = [&db] {
+    db.executeUpdate(
+        "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name STRING);");
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
+  };
+  if (v < 5) createGroupTables();
+  if (v < 6) {
+    db.executeUpdate("CREATE TABLE IF NOT EXISTS videoresolution  ( trackid STRING PRIMARY KEY, resolution INT);");
+    createGroupTables();
+  }
+  if (v < 7)
+    db.executeUpdate(
+        "CREATE TABLE IF NOT EXISTS strcache  ( name STRING PRIMARY KEY, type STRING, strdata STRING, insertdate "
+        "INTEGER );");
+  if (v != kSchemaVersion) {
+    db.executeUpdate("DELETE FROM schema;");
+    db.executeUpdate("INSERT INTO schema (version) values (?);", kSchemaVersion);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Play positions and played states
+
+void DBAccess::savePlayPosition_forId(float pos, const std::string& videoId) {
+  int state = getPlayedStateForId(videoId);
+  _db->executeUpdate("INSERT OR REPLACE INTO playposition (trackid, pos) values (?,?);", videoId, pos);
+  if (state == 0 && pos > 0) savePlayedState_forId(2, videoId);
+}
+
+float DBAccess::getPlayPositionForId(const std::string& videoId) {
+  auto rs = _db->executeQuery("SELECT pos FROM playposition where trackid=?;", videoId);
+  float pos = 0;
+  if (rs && rs->next()) {
+    pos = static_cast<float>(rs->doubleForColumnIndex(0));
+    rs->close();
+  }
+  return pos;
+}
+
+void DBAccess::savePlayedState_forId(int state, const std::string& videoId) {
+  _db->executeUpdate("INSERT OR REPLACE INTO playedstate (trackid, pstate) values (?,?);", videoId, state);
+  postNotification(kVideoInfoChangedNotification);
+}
+
+int DBAccess::getPlayedStateForId(const std::string& videoId) {
+  auto rs = _db->executeQuery("SELECT pstate FROM playedstate where trackid=?;", videoId);
+  int state = 0;
+  if (rs && rs->next()) {
+    state = rs->intForColumnIndex(0);
+    rs->close();
+  }
+  return state;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Bookmarks
+
+void DBAccess::addBookmark_startPos_endPos_startEnd(const std::string& videoId, float pos1, float pos2,
+                                                    const std::string& startEnd) {
+  // A video has at most one "s" and one "e" bookmark: the marker leaves the others first.
+  if (!startEnd.empty())
+    _db->executeUpdate("UPDATE bookmark SET startend='' WHERE startend=? AND trackid=?;", startEnd, videoId);
+  _db->executeUpdate("UPDATE bookmark SET startend=? WHERE trackid=? AND pos1=? AND pos2=?;", startEnd, videoId, pos1,
+                     pos2);
+  auto rs = _db->executeQuery("SELECT pos1 from bookmark where trackid=? AND pos1=? AND pos2=?;", videoId, pos1, pos2);
+  bool exists = rs && rs->next();
+  if (rs) rs->close();
+  if (!exists)
+    _db->executeUpdate("INSERT INTO bookmark (trackid, pos1, pos2, startend) values (?,?,?,?);", videoId, pos1, pos2,
+                       startEnd);
+  postNotification(kVideoInfoChangedNotification);
+}
+
+void DBAccess::deleteBookmark_startPos_endPos(const std::string& videoId, float pos1, float pos2) {
+  _db->executeUpdate("DELETE FROM bookmark where trackid=? and pos1=? and pos2=?;", videoId, pos1, pos2);
+  postNotification(kVideoInfoChangedNotification);
+}
+
+void DBAccess::addBookmark_startPos_endPos_comment(const std::string& videoId, float pos1, float pos2,
+                                                   const std::string& comment) {
+  _db->executeUpdate("UPDATE bookmark SET comment=? WHERE trackid=? AND pos1=? AND pos2=?;", comment, videoId, pos1,
+                     pos2);
+  postNotification(kVideoInfoChangedNotification);
+}
+
+std::vector<BookmarkRow> DBAccess::getBookmarks(const std::string& videoId) {
+  std::vector<BookmarkRow> rows;
+  auto rs =
+      _db->executeQuery("SELECT pos1, pos2, startend, comment from bookmark where trackid=? order by pos1;", videoId);
+  while (rs && rs->next()) {
+    BookmarkRow row;
+    row.pos1 = static_cast<float>(rs->doubleForColumnIndex(0));
+    row.pos2 = static_cast<float>(rs->doubleForColumnIndex(1));
+    row.startEnd = rs->stringForColumnIndex(2).value_or("");
+    row.comment = rs->stringForColumnIndex(3).value_or("");
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+int DBAccess::getBookmarkCount(const std::string& videoId) {
+  auto rs = _db->executeQuery("SELECT count(*) from bookmark where trackid=? order by pos1;", videoId);
+  int count = 0;
+  if (rs && rs->next()) {
+    count = rs->intForColumnIndex(0);
+    rs->close();
+  }
+  return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Downloaded paths
+
+void DBAccess::saveDownloadedVideoFilePath_forId(const std::optional<std::string>& path, const std::string& videoId) {
+  _db->executeUpdate("DELETE FROM downloadedpath where trackid=?;", videoId);
+  if (path && !path->empty())
+    _db->executeUpdate("INSERT INTO downloadedpath (trackid, filepath) values (?,?);", videoId, *path);
+}
+
+std::optional<std::string> DBAccess::getDownloadedVideoFilePath(const std::string& videoId) {
+  auto rs = _db->executeQuery("SELECT filepath FROM downloadedpath where trackid=?;", videoId);
+  std::optional<std::string> path;
+  if (rs && rs->next()) {
+    path = rs->stringForColumnIndex(0);
+    rs->close();
+  }
+  if (!path) return std::nullopt;
+  std::error_code ec;
+  if (!std::filesystem::exists(*path, ec)) {
+    _db->executeUpdate("DELETE FROM downloadedpath where trackid=?;", videoId);
+    removeVideoCacheState(videoId);
+    return std::nullopt;
+  }
+  return path;
+}
+
+std::vector<std::string> DBAccess::getDownloadedVideoArray() {
+  std::vector<std::string> ids;
+  auto rs = _db->executeQuery("SELECT trackid from downloadedpath;");
+  while (rs && rs->next()) {
+    if (auto id = rs->stringForColumnIndex(0)) ids.push_back(*id);
+  }
+  return ids;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Playlist groups
+
+namespace {
+
+bool groupNamed(SqlDatabase& db, const std::string& name) {
+  auto rs = db.executeQuery("SELECT groupid FROM playlistgroup where name=?;", name);
+  bool exists = rs && rs->next();
+  if (rs) rs->close();
+  return exists;
+}
+
+}  // namespace
+
+// These two answer to the caller, who closes its editor on YES: a write that failed answers NO
+// rather than pretending the group was made or renamed.
+bool DBAccess::addPlaylistGroup(const std::string& name) {
+  if (groupNamed(*_db, name)) return false;
+  if (!_db->executeUpdate("INSERT INTO playlistgroup (name) values (?);", name)) return false;
+  postNotification(kPlaylistGroupChangedNotification);
+  return true;
+}
+
+bool DBAccess::renamePlaylistGroup_newName(const std::string& oldName, const std::string& newName) {
+  if (groupNamed(*_db, newName)) return false;
+  if (!_db->executeUpdate("UPDATE playlistgroup SET name=? WHERE name=?;", newName, oldName)) return false;
+  postNotification(kPlaylistGroupChangedNotification);
+  return true;
+}
+
+void DBAccess::deletePlaylistGroup(const std::string& name) {
+  _db->executeUpdate("DELETE FROM playlistgroup where name=?;", name);
+  postNotification(kPlaylistGroupChangedNotification);
+}
+
+void DBAccess::addPlaylistGroupEntry_groupId_notify(const std::string& playlistId, int groupId, bool notify) {
+  _db->executeUpdate("INSERT OR REPLACE INTO playlistgroupentry (playlistid, groupid) values (?, ?);", playlistId,
+                     groupId);
+  if (notify) postNotification(kPlaylistGroupChangedNotification);
+}
+
+int DBAccess::getPlaylistGroupId(const std::string& playlistId) {
+  auto rs = _db->executeQuery("SELECT groupid FROM playlistgroupentry where playlistid=?;", playlistId);
+  int groupId = 0;
+  if (rs && rs->next()) {
+    groupId = rs->intForColumnIndex(0);
+    rs->close();
+  }
+  return groupId;
+}
+
+void DBAccess::deletePlaylistGroupEntry_notify(const std::string& playlistId, bool notify) {
+  _db->executeUpdate("DELETE FROM playlistgroupentry where playlistid=?;", playlistId);
+  if (notify) postNotification(kPlaylistGroupChangedNotification);
+}
+
+std::vector<PlaylistGroup> DBAccess::getPlaylistGroupArray() {
+  std::vector<PlaylistGroup> groups;
+  auto rs = _db->executeQuery("SELECT groupid, name FROM playlistgroup ORDER BY name;");
+  while (rs && rs->next()) groups.push_back({rs->intForColumnIndex(0), rs->stringForColumnIndex(1).value_or("")});
+  return groups;
+}
+
+ns::Dictionary DBAccess::getPlaylistGroupMap() { return ns::Dictionary(); }
+
+// ---------------------------------------------------------------------------------------------
+// Expand states
+
+void DBAccess::setMenuExpanded_expanded(const std::string& menuId, bool expanded) {
+  _db->executeUpdate("INSERT OR REPLACE INTO expandinfo (menuid, expanded) values (?, ?);", menuId,
+                     expanded ? "1" : "0");
+}
+
+bool DBAccess::isMenuExpanded(const std::string& menuId) {
+  auto rs = _db->executeQuery("SELECT expanded FROM expandinfo WHERE menuid=?;", menuId);
+  bool expanded = true;  // groups are expanded until the user collapses them
+  if (rs && rs->next()) {
+    expanded = rs->intForColumnIndex(0) != 0;
+    rs->close();
+  }
+  return expanded;
+}
+
+// ---------------------------------------------------------------------------------------------
+// String cache
+
+void DBAccess::saveString_withType_withData(const std::string& name, const std::string& type,
+                                            const std::string& text) {
+  std::string key = type + name;
+  _db->executeUpdate(
+      "INSERT OR REPLACE INTO strcache (name,type,strdata,insertdate) values (?,?,?,strftime('%s','now'));", key, type,
+      text);
+}
+
+std::optional<std::string> DBAccess::getString_withType(const std::string& name, const std::string& type) {
+  std::string key = type + name;
+  auto rs = _db->executeQuery("SELECT strdata,strftime('%s','now')-insertdate FROM strcache WHERE name=?;", key);
+  if (rs && rs->next()) {
+    auto text = rs->stringForColumnIndex(0);
+    rs->close();
+    return text;
+  }
+  return std::string();
+}

@@ -1,0 +1,774 @@
+#include "lib/database/SqlDatabase.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "lib/database/SqlLog.h"
+#include "platform/core/Str.h"
+
+namespace {
+
+// Busy retries measure real elapsed time: the lock they wait for is held by another connection
+// (often another process) that no virtual clock can make hurry.
+double monotonicSeconds() {
+  using namespace std::chrono;
+  return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::string describePath(const std::optional<std::string>& path) { return path ? *path : "(null)"; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Format arguments
+
+long long SqlFormatArg::asSigned() const {
+  if (auto p = std::get_if<long long>(&v_)) return *p;
+  if (auto p = std::get_if<unsigned long long>(&v_)) return static_cast<long long>(*p);
+  if (auto p = std::get_if<double>(&v_)) return static_cast<long long>(*p);
+  if (auto p = std::get_if<ns::Value>(&v_)) return p->longLongValue();
+  return 0;
+}
+
+unsigned long long SqlFormatArg::asUnsigned() const {
+  if (auto p = std::get_if<unsigned long long>(&v_)) return *p;
+  if (auto p = std::get_if<long long>(&v_)) return static_cast<unsigned long long>(*p);
+  if (auto p = std::get_if<double>(&v_)) return static_cast<unsigned long long>(*p);
+  if (auto p = std::get_if<ns::Value>(&v_)) return p->unsignedLongLongValue();
+  return 0;
+}
+
+double SqlFormatArg::asDouble() const {
+  if (auto p = std::get_if<double>(&v_)) return *p;
+  if (auto p = std::get_if<long long>(&v_)) return static_cast<double>(*p);
+  if (auto p = std::get_if<unsigned long long>(&v_)) return static_cast<double>(*p);
+  if (auto p = std::get_if<ns::Value>(&v_)) return p->doubleValue();
+  return 0;
+}
+
+std::optional<std::string> SqlFormatArg::asCString() const {
+  if (auto p = std::get_if<const char*>(&v_)) return *p ? std::optional<std::string>(*p) : std::nullopt;
+  if (auto p = std::get_if<ns::Value>(&v_)) return p->isString() ? std::optional<std::string>(p->string()) : std::nullopt;
+  return std::nullopt;
+}
+
+ns::Value SqlFormatArg::asObject() const {
+  if (auto p = std::get_if<ns::Value>(&v_)) return *p;
+  if (auto p = std::get_if<const char*>(&v_)) return ns::Value(*p);
+  if (auto p = std::get_if<long long>(&v_)) return ns::Value(*p);
+  if (auto p = std::get_if<unsigned long long>(&v_)) return ns::Value(*p);
+  if (auto p = std::get_if<double>(&v_)) return ns::Value(*p);
+  return ns::Value();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Class-level values
+
+SqlDatabase::SqlDatabase(std::optional<std::string> path) : _databasePath(std::move(path)) {
+  // Connections of several threads share SQLite's global state; a library built without its
+  // locks would corrupt it.
+  if (!isSQLiteThreadSafe()) {
+    sqldb::log("Assertion failed: (sqlite3_threadsafe())");
+    std::abort();
+  }
+}
+
+SqlDatabase::~SqlDatabase() { close(); }
+
+ns::Ref<SqlDatabase> SqlDatabase::databaseWithPath(std::optional<std::string> path) {
+  return ns::make<SqlDatabase>(std::move(path));
+}
+
+std::string SqlDatabase::SqlDBUserVersion() { return "2.3"; }
+
+uint32_t SqlDatabase::SqlDBVersion() {
+  static const uint32_t version = [] {
+    std::string s = SqlDBUserVersion();
+    if (ns::str::split(s, ".").size() < 3) s += ".0";
+    std::string digits;
+    for (char c : s)
+      if (c != '.') digits += c;
+    return static_cast<uint32_t>(std::strtoul(digits.c_str(), nullptr, 16));
+  }();
+  return version;
+}
+
+std::string SqlDatabase::sqliteLibVersion() { return sqlite3_libversion(); }
+
+bool SqlDatabase::isSQLiteThreadSafe() { return sqlite3_threadsafe() != 0; }
+
+// ---------------------------------------------------------------------------------------------
+// Connection
+
+const char* SqlDatabase::sqlitePath() const {
+  if (!_databasePath) return ":memory:";
+  return _databasePath->c_str();
+}
+
+bool SqlDatabase::open() {
+  if (_db) return true;
+  int err = sqlite3_open(sqlitePath(), &_db);
+  if (err != SQLITE_OK) {
+    sqldb::log(sqldb::cformat("error opening!: %d", err));
+    // SQLite hands back a handle even when the open fails; keeping it would make every later
+    // open answer YES on a connection that never opened.
+    if (_db) sqlite3_close(_db);
+    _db = nullptr;
+    return false;
+  }
+  if (_maxBusyRetryTimeInterval > 0.0) setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+  return true;
+}
+
+bool SqlDatabase::openWithFlags(int flags) {
+  if (_db) return true;
+  int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
+  if (err != SQLITE_OK) {
+    sqldb::log(sqldb::cformat("error opening!: %d", err));
+    if (_db) sqlite3_close(_db);
+    _db = nullptr;
+    return false;
+  }
+  if (_maxBusyRetryTimeInterval > 0.0) setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
+  return true;
+}
+
+bool SqlDatabase::close() {
+  clearCachedStatements();
+  closeOpenResultSets();
+  for (auto& weak : _statements)
+    if (auto statement = weak.lock()) statement->close();
+  _statements.clear();
+  if (!_db) return true;
+
+  bool triedFinalizingOpenStatements = false;
+  bool retry;
+  do {
+    retry = false;
+    int rc = sqlite3_close(_db);
+    if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
+      if (!triedFinalizingOpenStatements) {
+        triedFinalizingOpenStatements = true;
+        sqlite3_stmt* pStmt;
+        while ((pStmt = sqlite3_next_stmt(_db, nullptr)) != nullptr) {
+          sqldb::log("Closing leaked statement");
+          sqlite3_finalize(pStmt);
+          retry = true;
+        }
+      }
+      if (!retry) {
+        // Still busy (a backup or blob handle): let SQLite release the handle once they finish
+        // instead of leaking it.
+        sqlite3_close_v2(_db);
+      }
+    } else if (rc != SQLITE_OK) {
+      sqldb::log(sqldb::cformat("error closing!: %d", rc));
+    }
+  } while (retry);
+
+  _db = nullptr;
+  _inTransaction = false;
+  return true;
+}
+
+bool SqlDatabase::goodConnection() {
+  if (!_db) return false;
+  auto rs = executeQuery("select name from sqlite_master where type='table'");
+  if (rs) {
+    rs->close();
+    return true;
+  }
+  return false;
+}
+
+bool SqlDatabase::databaseExists() {
+  if (!_db) {
+    sqldb::log("The SqlDatabase " + description() + " is not open.");
+    return false;
+  }
+  return true;
+}
+
+void SqlDatabase::warnInUse() { sqldb::log("The SqlDatabase " + description() + " is currently in use."); }
+
+int SqlDatabase::busyHandler(void* context, int count) {
+  auto* self = static_cast<SqlDatabase*>(context);
+  if (count == 0) {
+    self->_startBusyRetryTime = monotonicSeconds();
+    return 1;
+  }
+  double delta = monotonicSeconds() - self->_startBusyRetryTime;
+  if (delta < self->_maxBusyRetryTimeInterval) {
+    sqlite3_sleep(50);
+    return 1;
+  }
+  return 0;
+}
+
+void SqlDatabase::setMaxBusyRetryTimeInterval(double timeout) {
+  _maxBusyRetryTimeInterval = timeout;
+  if (!_db) return;
+  if (timeout > 0)
+    sqlite3_busy_handler(_db, &SqlDatabase::busyHandler, this);
+  else
+    sqlite3_busy_handler(_db, nullptr, nullptr);
+}
+
+int SqlDatabase::busyRetryTimeout() {
+  sqldb::log(sqldb::cformat("%s:%d", "-[SqlDatabase busyRetryTimeout]", 267));
+  sqldb::log("SqlDB: busyRetryTimeout no longer works, please use maxBusyRetryTimeInterval");
+  return -1;
+}
+
+void SqlDatabase::setBusyRetryTimeout(int) {
+  sqldb::log(sqldb::cformat("%s:%d", "-[SqlDatabase setBusyRetryTimeout:]", 273));
+  sqldb::log("SqlDB: setBusyRetryTimeout does nothing, please use setMaxBusyRetryTimeInterval:");
+}
+
+bool SqlDatabase::setKey(const std::string& key) { return setKeyWithData(ns::Data(key)); }
+bool SqlDatabase::setKeyWithData(const ns::Data&) { return false; }
+bool SqlDatabase::rekey(const std::string& key) { return rekeyWithData(ns::Data(key)); }
+bool SqlDatabase::rekeyWithData(const ns::Data&) { return false; }
+
+// ---------------------------------------------------------------------------------------------
+// Status
+
+std::string SqlDatabase::lastErrorMessage() { return sqlite3_errmsg(_db); }
+
+int SqlDatabase::lastErrorCode() { return sqlite3_errcode(_db); }
+
+bool SqlDatabase::hadError() {
+  int code = lastErrorCode();
+  return code > SQLITE_OK && code < SQLITE_ROW;
+}
+
+ns::Error SqlDatabase::lastError() { return errorWithMessage(lastErrorMessage()); }
+
+ns::Error SqlDatabase::errorWithMessage(const std::string& message) {
+  return ns::Error::withDescription(SqlDatabaseErrorDomain, sqlite3_errcode(_db), message);
+}
+
+int64_t SqlDatabase::lastInsertRowId() {
+  if (_isExecutingStatement) {
+    warnInUse();
+    return 0;
+  }
+  if (!_db) return 0;
+  _isExecutingStatement = true;
+  int64_t ret = sqlite3_last_insert_rowid(_db);
+  _isExecutingStatement = false;
+  return ret;
+}
+
+int SqlDatabase::changes() {
+  if (_isExecutingStatement) {
+    warnInUse();
+    return 0;
+  }
+  if (!_db) return 0;
+  _isExecutingStatement = true;
+  int ret = sqlite3_changes(_db);
+  _isExecutingStatement = false;
+  return ret;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Statement cache and result sets
+
+void SqlDatabase::setShouldCacheStatements(bool value) {
+  _shouldCacheStatements = value;
+  if (value && !_cachedStatements) _cachedStatements.emplace();
+  if (!value) _cachedStatements.reset();
+}
+
+ns::Ref<SqlStatement> SqlDatabase::cachedStatementForQuery(const std::string& query) {
+  if (!_cachedStatements) return nullptr;
+  auto it = _cachedStatements->find(query);
+  if (it == _cachedStatements->end()) return nullptr;
+  for (const auto& statement : it->second)
+    if (!statement->inUse()) return statement;
+  return nullptr;
+}
+
+void SqlDatabase::setCachedStatement_forQuery(const ns::Ref<SqlStatement>& statement, const std::string& query) {
+  if (!statement) return;
+  statement->setQuery(query);
+  if (!_cachedStatements) _cachedStatements.emplace();
+  auto& statements = (*_cachedStatements)[query];
+  for (const auto& s : statements)
+    if (s == statement) return;
+  statements.push_back(statement);
+}
+
+void SqlDatabase::removeCachedStatement(const ns::Ref<SqlStatement>& statement) {
+  if (!_cachedStatements) return;
+  for (auto it = _cachedStatements->begin(); it != _cachedStatements->end(); ++it) {
+    auto& statements = it->second;
+    for (auto s = statements.begin(); s != statements.end(); ++s) {
+      if (*s == statement) {
+        statements.erase(s);
+        if (statements.empty()) _cachedStatements->erase(it);
+        return;
+      }
+    }
+  }
+}
+
+ns::Ref<SqlStatement> SqlDatabase::makeStatement(sqlite3_stmt* pStmt) {
+  auto statement = ns::make<SqlStatement>(pStmt);
+  std::erase_if(_statements, [](const ns::Weak<SqlStatement>& w) { return w.expired(); });
+  _statements.push_back(statement);
+  return statement;
+}
+
+void SqlDatabase::clearCachedStatements() {
+  if (!_cachedStatements) return;
+  for (auto& [query, statements] : *_cachedStatements)
+    for (auto& statement : statements) statement->close();
+  _cachedStatements->clear();
+}
+
+void SqlDatabase::closeOpenResultSets() {
+  auto copy = _openResultSets;
+  for (SqlResultSet* rs : copy) {
+    if (!_openResultSets.count(rs)) continue;
+    _openResultSets.erase(rs);
+    // Detached first, so that closing does not call back into this connection. The result set
+    // may hold the last reference to it but the caller of close() holds another.
+    auto parent = rs->parentDB();
+    rs->setParentDB(nullptr);
+    rs->close();
+  }
+}
+
+void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { _openResultSets.erase(resultSet); }
+
+// ---------------------------------------------------------------------------------------------
+// Binding
+
+void SqlDatabase::bindObject_toColumn_inStatement(const ns::Value& obj, int idx, sqlite3_stmt* pStmt) {
+  switch (obj.kind()) {
+    case ns::Value::Kind::Nil:
+    case ns::Value::Kind::Null:
+      sqlite3_bind_null(pStmt, idx);
+      return;
+    case ns::Value::Kind::Data: {
+      // Data's bytes are never null, so empty data binds an empty blob rather than NULL.
+      const ns::Data& data = obj.data();
+      sqlite3_bind_blob64(pStmt, idx, data.bytes(), data.length(), SQLITE_TRANSIENT);
+      return;
+    }
+    case ns::Value::Kind::Date: {
+      if (hasDateFormatter()) {
+        auto text = stringFromDate(obj.date());
+        if (text)
+          sqlite3_bind_text64(pStmt, idx, text->data(), text->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        else
+          sqlite3_bind_null(pStmt, idx);
+      } else {
+        sqlite3_bind_double(pStmt, idx, obj.date().timeIntervalSince1970());
+      }
+      return;
+    }
+    case ns::Value::Kind::Number: {
+      ns::Number n = obj.number();
+      switch (n.kind()) {
+        case ns::Number::Kind::Bool:
+        case ns::Number::Kind::Int8:
+        case ns::Number::Kind::UInt8:
+        case ns::Number::Kind::Int16:
+        case ns::Number::Kind::UInt16:
+        case ns::Number::Kind::Int32:
+          sqlite3_bind_int(pStmt, idx, n.intValue());
+          return;
+        case ns::Number::Kind::UInt32:
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
+          return;
+        case ns::Number::Kind::Int64:
+          sqlite3_bind_int64(pStmt, idx, n.longLongValue());
+          return;
+        case ns::Number::Kind::UInt64:
+          // The bit pattern is kept: UInt64 max reads back as -1.
+          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
+          return;
+        case ns::Number::Kind::Float:
+        case ns::Number::Kind::Double:
+          sqlite3_bind_double(pStmt, idx, n.doubleValue());
+          return;
+      }
+      std::string text = n.description();
+      sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      return;
+    }
+    case ns::Value::Kind::String: {
+      // SQLite copies the text, and takes all of it: an embedded NUL does not cut it short.
+      const std::string& s = obj.string();
+      sqlite3_bind_text64(pStmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      return;
+    }
+    default: {
+      std::string text = obj.description();
+      sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+      return;
+    }
+  }
+}
+
+int SqlDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Array* arrayArgs,
+                               const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs) {
+  int idx = 0;
+  if (dictionaryArgs) {
+    for (const auto& [key, value] : *dictionaryArgs) {
+      std::string parameterName = ":" + key.description();
+      if (_traceExecution) sqldb::log(parameterName + " = " + value.description());
+      int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
+      if (namedIdx > 0) {
+        bindObject_toColumn_inStatement(value, namedIdx, pStmt);
+        idx++;
+      } else {
+        sqldb::log("Could not find index for " + key.description());
+      }
+    }
+    return idx;
+  }
+  std::size_t listPos = 0;
+  while (idx < queryCount) {
+    const ns::Value* obj = nullptr;
+    if (arrayArgs && static_cast<std::size_t>(idx) < arrayArgs->size())
+      obj = &(*arrayArgs)[idx];
+    else if (listArgs && listPos < listArgs->size())
+      obj = &(*listArgs)[listPos++];
+    else
+      break;
+    if (_traceExecution) {
+      if (obj->isData())
+        sqldb::log(sqldb::cformat("data: %ld bytes", static_cast<long>(obj->data().length())));
+      else
+        sqldb::log("obj: " + obj->description());
+    }
+    idx++;
+    bindObject_toColumn_inStatement(*obj, idx, pStmt);
+  }
+  return idx;
+}
+
+void SqlDatabase::logPrepareFailure(const std::string& sql) {
+  sqldb::log("DB Error: " + std::to_string(lastErrorCode()) + " \"" + lastErrorMessage() + "\"");
+  sqldb::log("DB Query: " + sql);
+  sqldb::log("DB Path: " + describePath(_databasePath));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Queries
+
+ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray(const std::string& sql,
+                                                                     const ns::Array& arguments) {
+  return executeQuery_withArgumentsInArray_orDictionary_orVAList(sql, &arguments, nullptr, nullptr);
+}
+
+ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withParameterDictionary(const std::string& sql,
+                                                                        const ns::Dictionary& arguments) {
+  return executeQuery_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, &arguments, nullptr);
+}
+
+ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withVAList(const std::string& sql, const ns::Array& args) {
+  return executeQuery_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &args);
+}
+
+ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionary_orVAList(
+    const std::string& sql, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
+    const ns::Array* listArgs) {
+  if (!databaseExists()) return nullptr;
+  if (_isExecutingStatement) {
+    warnInUse();
+    return nullptr;
+  }
+  _isExecutingStatement = true;
+
+  if (_traceExecution) sqldb::log(description() + " executeQuery: " + sql);
+
+  ns::Ref<SqlStatement> statement;
+  sqlite3_stmt* pStmt = nullptr;
+  if (_shouldCacheStatements) {
+    statement = cachedStatementForQuery(sql);
+    if (statement) {
+      pStmt = statement->statement();
+      statement->reset();
+    }
+  }
+
+  if (!pStmt) {
+    statement = nullptr;
+    int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    if (rc != SQLITE_OK) {
+      if (_logsErrors) logPrepareFailure(sql);
+      if (_crashOnErrors) std::abort();
+      sqlite3_finalize(pStmt);
+      _isExecutingStatement = false;
+      return nullptr;
+    }
+  }
+
+  int queryCount = sqlite3_bind_parameter_count(pStmt);
+  int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs);
+  if (idx != queryCount) {
+    sqldb::log("Error: the bind count is not correct for the # of variables (executeQuery)");
+    if (statement) {
+      // Out of the cache before it is finalized, so that nothing can hand it out again.
+      removeCachedStatement(statement);
+      statement->close();
+    } else {
+      sqlite3_finalize(pStmt);
+    }
+    _isExecutingStatement = false;
+    return nullptr;
+  }
+
+  if (!statement) {
+    statement = makeStatement(pStmt);
+    if (_shouldCacheStatements) setCachedStatement_forQuery(statement, sql);
+  }
+
+  auto rs = SqlResultSet::resultSetWithStatement_usingParentDatabase(statement, self<SqlDatabase>());
+  rs->setQuery(sql);
+  _openResultSets.insert(rs.get());
+  statement->setUseCount(statement->useCount() + 1);
+  _isExecutingStatement = false;
+  return rs;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Updates
+
+bool SqlDatabase::executeUpdate_withArgumentsInArray(const std::string& sql, const ns::Array& arguments) {
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, &arguments, nullptr, nullptr);
+}
+
+bool SqlDatabase::executeUpdate_withParameterDictionary(const std::string& sql, const ns::Dictionary& arguments) {
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &arguments, nullptr);
+}
+
+bool SqlDatabase::executeUpdate_withVAList(const std::string& sql, const ns::Array& args) {
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, nullptr, &args);
+}
+
+bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(
+    const std::string& sql, ns::Error* outErr, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
+    const ns::Array* listArgs) {
+  if (!databaseExists()) return false;
+  if (_isExecutingStatement) {
+    warnInUse();
+    return false;
+  }
+  _isExecutingStatement = true;
+
+  if (_traceExecution) sqldb::log(description() + " executeUpdate: " + sql);
+
+  ns::Ref<SqlStatement> statement;
+  sqlite3_stmt* pStmt = nullptr;
+  if (_shouldCacheStatements) {
+    statement = cachedStatementForQuery(sql);
+    if (statement) {
+      pStmt = statement->statement();
+      statement->reset();
+    }
+  }
+
+  if (!pStmt) {
+    statement = nullptr;
+    int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    if (rc != SQLITE_OK) {
+      if (_logsErrors) logPrepareFailure(sql);
+      if (_crashOnErrors) std::abort();
+      ns::setError(outErr, errorWithMessage(sqlite3_errmsg(_db)));
+      sqlite3_finalize(pStmt);
+      _isExecutingStatement = false;
+      return false;
+    }
+  }
+
+  int queryCount = sqlite3_bind_parameter_count(pStmt);
+  int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs);
+  if (idx != queryCount) {
+    std::string line = sqldb::cformat(
+        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx, queryCount);
+    sqldb::log(line + sql + ") (executeUpdate)");
+    // A caller that asked for an error gets one for every NO.
+    ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, SQLITE_RANGE,
+                                                    "bind count does not match the number of parameters"));
+    if (statement) {
+      removeCachedStatement(statement);
+      statement->close();
+    } else {
+      sqlite3_finalize(pStmt);
+    }
+    _isExecutingStatement = false;
+    return false;
+  }
+
+  int rc = sqlite3_step(pStmt);
+  if (rc != SQLITE_DONE) {
+    std::string message = sqlite3_errmsg(_db);
+    if (_logsErrors) {
+      if (rc == SQLITE_ERROR)
+        sqldb::log(sqldb::cformat("Error calling sqlite3_step (%d: %s) SQLITE_ERROR", rc, message.c_str()));
+      else if (rc == SQLITE_MISUSE)
+        sqldb::log(sqldb::cformat("Error calling sqlite3_step (%d: %s) SQLITE_MISUSE", rc, message.c_str()));
+      else
+        sqldb::log(sqldb::cformat("Unknown error calling sqlite3_step (%d: %s) eu", rc, message.c_str()));
+      sqldb::log("DB Query: " + sql);
+    }
+    // The caller learns why the step failed, not only that it did.
+    ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, rc, message));
+  }
+
+  if (_shouldCacheStatements && !statement) {
+    statement = makeStatement(pStmt);
+    setCachedStatement_forQuery(statement, sql);
+  }
+
+  int closeErrorCode;
+  if (statement) {
+    statement->setUseCount(statement->useCount() + 1);
+    closeErrorCode = sqlite3_reset(pStmt);
+  } else {
+    closeErrorCode = sqlite3_finalize(pStmt);
+  }
+  if (closeErrorCode != SQLITE_OK && _logsErrors) {
+    sqldb::log(sqldb::cformat("Unknown error finalizing or resetting statement (%d: %s)", closeErrorCode,
+                              sqlite3_errmsg(_db)));
+    sqldb::log("DB Query: " + sql);
+  }
+
+  _isExecutingStatement = false;
+  return rc == SQLITE_DONE || rc == SQLITE_OK;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Format to SQL
+
+void SqlDatabase::extractSQL_argumentsList_intoString_arguments(const std::string& format,
+                                                                const std::vector<SqlFormatArg>& args,
+                                                                std::string& cleanedSQL, ns::Array& arguments) {
+  const std::size_t length = format.size();
+  std::size_t nextArg = 0;
+  // Arguments beyond those given read as absent, never as whatever lies past the list.
+  auto take = [&]() -> const SqlFormatArg* { return nextArg < args.size() ? &args[nextArg++] : nullptr; };
+  char last = '\0';
+  for (std::size_t i = 0; i < length; ++i) {
+    ns::Value arg;
+    bool consumed = false;  // a conversion read an argument (which may be absent)
+    char current = format[i];
+    char add = current;
+    if (last == '%') {
+      switch (current) {
+        case '@': {
+          consumed = true;
+          if (auto a = take()) arg = a->asObject();
+          break;
+        }
+        case 'c': {
+          consumed = true;
+          if (auto a = take()) arg = ns::Value(std::string(1, static_cast<char>(a->asSigned())));
+          break;
+        }
+        case 's': {
+          consumed = true;
+          if (auto a = take()) {
+            auto text = a->asCString();
+            if (text) arg = ns::Value(*text);
+          }
+          break;
+        }
+        case 'd':
+        case 'D':
+        case 'i':
+          consumed = true;
+          if (auto a = take()) arg = ns::Value(static_cast<int>(a->asSigned()));
+          break;
+        case 'u':
+        case 'U':
+          consumed = true;
+          if (auto a = take()) arg = ns::Value(static_cast<unsigned int>(a->asUnsigned()));
+          break;
+        case 'h':
+          i++;
+          if (i < length && format[i] == 'i') {
+            consumed = true;
+            if (auto a = take()) arg = ns::Value(static_cast<short>(a->asSigned()));
+          } else if (i < length && format[i] == 'u') {
+            consumed = true;
+            if (auto a = take()) arg = ns::Value(static_cast<unsigned short>(a->asUnsigned()));
+          } else {
+            i--;
+          }
+          break;
+        case 'q':
+          i++;
+          if (i < length && format[i] == 'i') {
+            consumed = true;
+            if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
+          } else if (i < length && format[i] == 'u') {
+            consumed = true;
+            if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
+          } else {
+            i--;
+          }
+          break;
+        case 'f':
+          consumed = true;
+          if (auto a = take()) arg = ns::Value(a->asDouble());
+          break;
+        case 'g':
+          consumed = true;
+          if (auto a = take()) arg = ns::Value(static_cast<float>(a->asDouble()));
+          break;
+        case 'l':
+          i++;
+          if (i < length) {
+            char next = format[i];
+            if (next == 'l') {
+              i++;
+              if (i < length && format[i] == 'd') {
+                consumed = true;
+                if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
+              } else if (i < length && format[i] == 'u') {
+                consumed = true;
+                if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
+              } else {
+                i--;
+              }
+            } else if (next == 'd') {
+              consumed = true;
+              if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
+            } else if (next == 'u') {
+              consumed = true;
+              if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
+            } else {
+              i--;
+            }
+          } else {
+            i--;
+          }
+          break;
+        default:
+          break;
+      }
+    } else if (current == '%') {
+      add = '\0';
+    }
+
+    if (!arg.isNil()) {
+      cleanedSQL += '?';
+      arguments.push_back(std::move(arg));
+    } else if (consumed) {
+      // An absent object (or a missing argument) becomes the literal NULL.
+      cleanedSQL += "NULL";
+    } else if (add != '\0') {
+      cleanedSQL += add;
+    }
+    last = current;
+  }
+}
