@@ -3,6 +3,8 @@
 #include <plist/plist.h>
 
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -115,6 +117,21 @@ double exactDate(plist_t node) {
   return result;
 }
 
+// A date node for a date outside the 32-bit range, built by the library's XML reader.
+plist_t newFarDate(const Date& date) {
+  double since1970 = std::floor(date.timeIntervalSince1970());
+  if (since1970 < -62167219200.0 || since1970 > 253402300799.0) return nullptr;  // years 0 to 9999
+  time_t seconds = static_cast<time_t>(since1970);
+  struct tm parts {};
+  if (!gmtime_r(&seconds, &parts)) return nullptr;
+  char text[96];
+  std::snprintf(text, sizeof text, "<plist version=\"1.0\"><date>%04d-%02d-%02dT%02d:%02d:%02dZ</date></plist>",
+                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  plist_t node = nullptr;
+  plist_from_xml(text, static_cast<std::uint32_t>(std::strlen(text)), &node);
+  return node;
+}
+
 bool validText(const std::string& s, std::string* why) {
   if (s.find('\0') != std::string::npos) {
     *why = "strings cannot contain a NUL character";
@@ -155,20 +172,22 @@ plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::s
     case Value::Kind::Date: {
       double t = value.date().timeIntervalSinceReferenceDate();
       double whole = std::floor(t);
-      if (!std::isfinite(t) || whole < std::numeric_limits<std::int32_t>::min() ||
-          whole > std::numeric_limits<std::int32_t>::max()) {
-        *why = "dates must lie between 1933 and 2069";
+      if (!std::isfinite(t)) {
+        *why = "dates must be finite";
         return nullptr;
+      }
+      if (whole < std::numeric_limits<std::int32_t>::min() + 1.0 || whole > std::numeric_limits<std::int32_t>::max() - 1.0) {
+        // Beyond the 32-bit seconds of the 2.2 interface (before 1933 or after 2069): its XML
+        // reader keeps such dates whole, to the second.
+        plist_t far = newFarDate(value.date());
+        if (!far) *why = "dates must lie between the years 0 and 9999";
+        return far;
       }
       auto sec = static_cast<std::int64_t>(whole);
       auto usec = static_cast<std::int64_t>(std::llround((t - whole) * 1e6));
       if (usec >= 1000000) {
-        if (sec == std::numeric_limits<std::int32_t>::max()) {
-          usec = 999999;
-        } else {
-          sec += 1;
-          usec -= 1000000;
-        }
+        sec += 1;
+        usec -= 1000000;
       }
       return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(usec));
     }
@@ -251,7 +270,10 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
       // The getter truncates toward zero and drops the sign of the fraction: -99.25 comes back
       // as -99 and 250000. The sign of the whole seconds restores it, except within the second
       // before the reference date, where only the stored double tells.
-      if (sec == 0 && usec != 0) return Value(Date::dateWithTimeIntervalSinceReferenceDate(exactDate(node)));
+      // The getter's 32-bit seconds cannot hold dates before 1933 or after 2069 either.
+      if ((sec == 0 && usec != 0) || sec <= std::numeric_limits<std::int32_t>::min() + 1 ||
+          sec >= std::numeric_limits<std::int32_t>::max() - 1)
+        return Value(Date::dateWithTimeIntervalSinceReferenceDate(exactDate(node)));
       double fraction = usec / 1e6;
       return Value(Date::dateWithTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
     }

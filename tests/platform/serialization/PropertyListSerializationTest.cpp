@@ -122,6 +122,20 @@ TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
   EXPECT_DOUBLE_EQ(back[3].date().timeIntervalSinceReferenceDate(), -0.25);
 }
 
+TEST(PropertyListSerializationTest, DatesFarFromTheReferenceDateSurviveBothForms) {
+  ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()), Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
+                  Value(ns::Date::dateWithTimeIntervalSince1970(4102444800.0))};  // 1906, 2100
+  for (auto format : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
+    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(dates), format, 0, nullptr);
+    ASSERT_TRUE(data);
+    Value back = PropertyListSerialization::propertyListWithData(*data);
+    ASSERT_EQ(back.count(), dates.size());
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+      EXPECT_DOUBLE_EQ(back[i].date().timeIntervalSince1970(), dates[i].date().timeIntervalSince1970()) << format << " " << i;
+    }
+  }
+}
+
 TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   auto refused = [&](const Value& v) {
@@ -135,7 +149,7 @@ TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
   EXPECT_TRUE(refused(Value(ns::Dictionary{{Value(1), Value(2)}})));
   EXPECT_TRUE(refused(Value(std::string("a\0b", 3))));
   EXPECT_TRUE(refused(Value(std::string("\xff"))));
-  EXPECT_TRUE(refused(Value(ns::Date::distantFuture())));
+  EXPECT_TRUE(refused(Value(ns::Date::dateWithTimeIntervalSince1970(1e15))));
   EXPECT_TRUE(refused(Value(ns::make<ns::Object>())));
   EXPECT_NE(error.userInfo()[ns::NSDebugDescriptionErrorKey].string().find("Object"), std::string::npos);
   EXPECT_FALSE(PropertyListSerialization::propertyList_isValidForFormat(Value::null(), ns::PropertyListXMLFormat_v1_0));
