@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -11,6 +12,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/core/Str.h"
 #include "platform/serialization/PropertyListUID.h"
@@ -343,6 +345,26 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
   }
 }
 
+// The XML reader saturates integers it cannot hold; such text is refused here instead of read
+// as a different number.
+bool xmlIntegersFit(std::string_view text) {
+  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos; pos = text.find("<integer>", pos + 1)) {
+    std::size_t start = pos + 9;
+    std::size_t end = text.find("</integer>", start);
+    if (end == std::string_view::npos) return true;  // malformed; the reader says so
+    std::string_view digits = text.substr(start, end - start);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front()))) digits.remove_prefix(1);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back()))) digits.remove_suffix(1);
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+    if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) return false;
+  }
+  return true;
+}
+
 bool looksLikeXML(const Data& data) {
   std::string_view v = data.view();
   if (v.substr(0, 3) == "\xEF\xBB\xBF") v.remove_prefix(3);
@@ -398,6 +420,10 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     plist_from_bin(bytes, length, &raw);
   } else if (looksLikeXML(data)) {
     found = PropertyListXMLFormat_v1_0;
+    if (!xmlIntegersFit(data.view())) {
+      setError(error, readError("an integer is too large to represent"));
+      return Value();
+    }
     plist_from_xml(bytes, length, &raw);
   } else {
     setError(error, readError("the data is neither an XML nor a binary property list"));

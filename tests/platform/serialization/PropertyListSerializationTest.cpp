@@ -170,6 +170,12 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   EXPECT_TRUE(corrupt(ns::Data("{ key = value; }")));
   EXPECT_TRUE(corrupt(ns::Data("<plist><dict><key>a</key>")));
   EXPECT_TRUE(corrupt(ns::Data("<plist><integer>12</string></plist>")));
+  // Integers beyond 64 bits are refused rather than read as another number.
+  EXPECT_TRUE(corrupt(ns::Data("<plist><integer>18446744073709551616</integer></plist>")));
+  EXPECT_TRUE(corrupt(ns::Data("<plist><integer>-9223372036854775809</integer></plist>")));
+  EXPECT_EQ(PropertyListSerialization::propertyListWithData(ns::Data("<plist><integer>18446744073709551615</integer></plist>"))
+                .unsignedLongLongValue(),
+            18446744073709551615ull);
   // Every truncation of both forms is rejected or read; none may crash.
   for (std::size_t n = 0; n < binary.length(); n += 3) PropertyListSerialization::propertyListWithData(binary.subdata(0, n));
   for (std::size_t n = 0; n < xml.length(); n += 7) PropertyListSerialization::propertyListWithData(xml.subdata(0, n));
