@@ -5,7 +5,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/PropertyListFile.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 
