@@ -1,0 +1,254 @@
+#include "platform/foundation/UserDefaults.h"
+
+#include <cstdio>
+
+#include "platform/core/Exception.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/SearchPaths.h"
+#include "platform/serialization/PropertyListSerialization.h"
+
+namespace ns {
+namespace {
+
+constexpr char kFallbackIdentifier[] = "com.ordel42.zeravozezi";
+
+std::mutex gStandardMutex;
+Ref<UserDefaults> gStandard;
+std::optional<std::string> gFolderOverride;
+
+std::string defaultsFolder() {
+  std::lock_guard<std::mutex> lock(gStandardMutex);
+  return gFolderOverride ? *gFolderOverride : userConfigDirectory();
+}
+
+std::string applicationIdentifier() {
+  auto id = Bundle::mainBundle()->bundleIdentifier();
+  return id && !id->empty() ? *id : kFallbackIdentifier;
+}
+
+std::string baseName(const std::string& path) {
+  auto slash = path.rfind('/');
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (name.size() > 6 && name.compare(name.size() - 6, 6, ".plist") == 0) name.resize(name.size() - 6);
+  return name;
+}
+
+}  // namespace
+
+UserDefaults::UserDefaults(std::string path) : path_(std::move(path)), domainName_(baseName(path_)) {}
+
+Ref<UserDefaults> UserDefaults::standardUserDefaults() {
+  std::string folder = defaultsFolder();
+  std::string id = applicationIdentifier();
+  std::lock_guard<std::mutex> lock(gStandardMutex);
+  if (!gStandard) gStandard = make<UserDefaults>(folder + "/" + id + ".plist");
+  return gStandard;
+}
+
+void UserDefaults::resetStandardUserDefaults() {
+  Ref<UserDefaults> old;
+  {
+    std::lock_guard<std::mutex> lock(gStandardMutex);
+    old = std::move(gStandard);
+  }
+  if (old) old->synchronize();
+}
+
+void UserDefaults::setStandardDefaultsFolderForTesting(const std::optional<std::string>& folder) {
+  resetStandardUserDefaults();
+  std::lock_guard<std::mutex> lock(gStandardMutex);
+  gFolderOverride = folder;
+}
+
+Ref<UserDefaults> UserDefaults::initWithSuiteName(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos || name == "." || name == "..") return nullptr;
+  if (name == applicationIdentifier()) return standardUserDefaults();
+  return make<UserDefaults>(defaultsFolder() + "/" + name + ".plist");
+}
+
+void UserDefaults::loadLocked() {
+  if (loaded_) return;
+  loaded_ = true;
+  Error error(NSCocoaErrorDomain, 0);
+  auto data = dataWithContentsOfFile(path_, &error);
+  if (!data) return;
+  Value plist = PropertyListSerialization::propertyListWithData(*data);
+  if (plist.isDictionary()) {
+    values_ = plist.dictionary();
+    return;
+  }
+  // Keep an unreadable store aside rather than overwriting it with the next change.
+  std::string aside = path_ + ".corrupt";
+  std::rename(path_.c_str(), aside.c_str());
+}
+
+bool UserDefaults::writeLocked() {
+  // Take in what another process stored meanwhile; our own unsaved changes win.
+  if (auto data = dataWithContentsOfFile(path_)) {
+    Value plist = PropertyListSerialization::propertyListWithData(*data);
+    if (plist.isDictionary()) {
+      Dictionary merged = plist.dictionary();
+      for (const auto& [key, isSet] : unsaved_) {
+        if (isSet) {
+          if (const Value* mine = values_.find(Value(key))) merged.set(Value(key), *mine);
+        } else {
+          merged.remove(Value(key));
+        }
+      }
+      values_ = std::move(merged);
+    }
+  }
+  if (unsaved_.empty()) return true;
+  auto data = PropertyListSerialization::xmlData(Value(values_));
+  if (!data) return false;
+  auto slash = path_.rfind('/');
+  if (slash != std::string::npos && slash > 0) {
+    FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+        path_.substr(0, slash), true, {}, nullptr);
+  }
+  if (!writeDataToFile(*data, path_, DataWritingAtomic)) return false;
+  unsaved_.clear();
+  return true;
+}
+
+Value UserDefaults::lookupLocked(const std::string& key) const {
+  Value k(key);
+  if (const Value* v = values_.find(k)) return *v;
+  if (const Value* v = registered_.find(k)) return *v;
+  return Value();
+}
+
+Value UserDefaults::objectForKey(const std::string& key) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const_cast<UserDefaults*>(this)->loadLocked();
+  return lookupLocked(key);
+}
+
+std::optional<std::string> UserDefaults::stringForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isString()) return v.string();
+  if (v.isNumber()) return v.stringValue();
+  return std::nullopt;
+}
+
+long UserDefaults::integerForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isNumber() || v.isString() ? v.integerValue() : 0;
+}
+
+float UserDefaults::floatForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isNumber() || v.isString() ? v.floatValue() : 0.0f;
+}
+
+double UserDefaults::doubleForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isNumber() || v.isString() ? v.doubleValue() : 0.0;
+}
+
+bool UserDefaults::boolForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isNumber() || v.isString() ? v.boolValue() : false;
+}
+
+Value UserDefaults::arrayForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isArray() ? v : Value();
+}
+
+Value UserDefaults::dictionaryForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  return v.isDictionary() ? v : Value();
+}
+
+Value UserDefaults::stringArrayForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (!v.isArray()) return Value();
+  for (const Value& item : v.array()) {
+    if (!item.isString()) return Value();
+  }
+  return v;
+}
+
+std::optional<Data> UserDefaults::dataForKey(const std::string& key) const {
+  Value v = objectForKey(key);
+  if (v.isData()) return v.data();
+  return std::nullopt;
+}
+
+void UserDefaults::setObject_forKey(const Value& value, const std::string& key) {
+  if (!value.isNil() && !PropertyListSerialization::propertyList_isValidForFormat(value, PropertyListXMLFormat_v1_0)) {
+    Exception::raise(NSInvalidArgumentException, "Attempt to insert non-property list object " + value.description() +
+                                                     " for key " + key);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    loadLocked();
+    if (value.isNil()) {
+      values_.remove(Value(key));
+    } else {
+      values_.set(Value(key), value);
+    }
+    unsaved_[key] = !value.isNil();
+    writeLocked();
+  }
+  postChange();
+}
+
+void UserDefaults::registerDefaults(const Dictionary& defaults) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  registered_.addEntriesFromDictionary(defaults);
+}
+
+bool UserDefaults::synchronize() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  loadLocked();
+  return writeLocked();
+}
+
+Dictionary UserDefaults::dictionaryRepresentation() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const_cast<UserDefaults*>(this)->loadLocked();
+  Dictionary all = registered_;
+  all.addEntriesFromDictionary(values_);
+  return all;
+}
+
+Value UserDefaults::persistentDomainForName(const std::string& name) const {
+  if (name == NSGlobalDomain) return Value(Dictionary());
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (name == NSRegistrationDomain) return Value(registered_);
+  if (name != domainName_) return Value();
+  const_cast<UserDefaults*>(this)->loadLocked();
+  return Value(values_);
+}
+
+void UserDefaults::setPersistentDomain_forName(const Dictionary& domain, const std::string& name) {
+  if (name != domainName_) return;
+  if (!PropertyListSerialization::propertyList_isValidForFormat(Value(domain), PropertyListXMLFormat_v1_0)) {
+    Exception::raise(NSInvalidArgumentException, "Attempt to set a non-property list domain for " + name);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    loadLocked();
+    for (const auto& [key, value] : values_) {
+      if (key.isString() && !domain.contains(key)) unsaved_[key.string()] = false;
+    }
+    for (const auto& [key, value] : domain) unsaved_[key.string()] = true;
+    values_ = domain;
+    writeLocked();
+  }
+  postChange();
+}
+
+void UserDefaults::removePersistentDomainForName(const std::string& name) { setPersistentDomain_forName({}, name); }
+
+void UserDefaults::postChange() {
+  auto self = std::static_pointer_cast<Object>(weak_from_this().lock());
+  NotificationCenter::defaultCenter()->postNotificationName_object(NSUserDefaultsDidChangeNotification, self);
+}
+
+}  // namespace ns

@@ -1,0 +1,407 @@
+#include "platform/serialization/PropertyListSerialization.h"
+
+#include <plist/plist.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+
+#include "platform/core/Str.h"
+#include "platform/serialization/PropertyListUID.h"
+
+namespace ns {
+namespace {
+
+// Deeper nesting than this is refused rather than risking the stack on hostile input.
+constexpr int kMaxDepth = 512;
+
+struct PlistDeleter {
+  void operator()(void* node) const {
+    if (node) plist_free(static_cast<plist_t>(node));
+  }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+struct FreeDeleter {
+  void operator()(char* p) const { std::free(p); }
+};
+using CString = std::unique_ptr<char, FreeDeleter>;
+
+const char* formatName(PropertyListFormat format) {
+  switch (format) {
+    case PropertyListXMLFormat_v1_0:
+      return "100";
+    case PropertyListBinaryFormat_v1_0:
+      return "200";
+    default:
+      return "1";
+  }
+}
+
+Error writeError(PropertyListFormat format, const std::string& why) {
+  Dictionary info;
+  std::string text = std::string("Property list invalid for format: ") + formatName(format) + " (" + why + ")";
+  info.set(NSDebugDescriptionErrorKey, text);
+  info.set(NSLocalizedDescriptionKey, "The data couldn’t be written because it isn’t in the correct format.");
+  return Error(NSCocoaErrorDomain, NSPropertyListWriteInvalidError, std::move(info));
+}
+
+Error readError(const std::string& why) {
+  Dictionary info;
+  info.set(NSDebugDescriptionErrorKey, why);
+  info.set(NSLocalizedDescriptionKey, "The data couldn’t be read because it isn’t in the correct format.");
+  return Error(NSCocoaErrorDomain, NSPropertyListReadCorruptError, std::move(info));
+}
+
+std::string kindName(const Value& v) {
+  switch (v.kind()) {
+    case Value::Kind::Nil:
+      return "nil";
+    case Value::Kind::Null:
+      return "CFNull";
+    case Value::Kind::Set:
+      return "NSSet";
+    case Value::Kind::Object:
+      return v.object()->className();
+    default:
+      return "value";
+  }
+}
+
+// libplist 2.2 only builds integers from an unsigned 64-bit pattern and writes them as signed,
+// so an unsigned value above the signed range would come out negative. Its XML reader marks
+// such a value as unsigned, so we let it build that node.
+plist_t newUnsignedAboveSignedRange(std::uint64_t value) {
+  std::string xml = "<plist version=\"1.0\"><integer>" + std::to_string(value) + "</integer></plist>";
+  plist_t node = nullptr;
+  plist_from_xml(xml.data(), static_cast<std::uint32_t>(xml.size()), &node);
+  return node;
+}
+
+// True when an integer node with the top bit set stands for an unsigned value (it would be
+// negative otherwise). The 2.2 interface hides the flag, so ask its XML writer.
+bool integerNodeIsUnsigned(plist_t node) {
+  PlistPtr copy(plist_copy(node));
+  char* xml = nullptr;
+  std::uint32_t length = 0;
+  plist_to_xml(static_cast<plist_t>(copy.get()), &xml, &length);
+  if (!xml) return false;
+  std::string text(xml, length);
+  plist_to_xml_free(xml);
+  auto open = text.find("<integer>");
+  return open != std::string::npos && open + 9 < text.size() && text[open + 9] != '-';
+}
+
+// The exact seconds of a date node, read from its binary encoding (marker 0x33, then a
+// big-endian double).
+double exactDate(plist_t node) {
+  PlistPtr array(plist_new_array());
+  plist_array_append_item(static_cast<plist_t>(array.get()), plist_copy(node));
+  char* bin = nullptr;
+  std::uint32_t length = 0;
+  plist_to_bin(static_cast<plist_t>(array.get()), &bin, &length);
+  double result = 0;
+  // "bplist00", the one-element array (0xA1 and its reference), then the date object.
+  if (bin && length >= 19 && static_cast<unsigned char>(bin[10]) == 0x33) {
+    std::uint64_t bits = 0;
+    for (int i = 0; i < 8; ++i) bits = bits << 8 | static_cast<unsigned char>(bin[11 + i]);
+    std::memcpy(&result, &bits, sizeof result);
+  }
+  std::free(bin);
+  return result;
+}
+
+bool validText(const std::string& s, std::string* why) {
+  if (s.find('\0') != std::string::npos) {
+    *why = "strings cannot contain a NUL character";
+    return false;
+  }
+  if (!str::isValidUtf8(s)) {
+    *why = "strings must be valid UTF-8";
+    return false;
+  }
+  return true;
+}
+
+plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::string* why) {
+  if (depth > kMaxDepth) {
+    *why = "nesting is too deep";
+    return nullptr;
+  }
+  switch (value.kind()) {
+    case Value::Kind::Number: {
+      Number n = value.number();
+      if (n.isBool()) return plist_new_bool(n.boolValue() ? 1 : 0);
+      if (n.isFloatingPoint()) return plist_new_real(n.doubleValue());
+      if (n.isUnsigned()) {
+        std::uint64_t u = n.unsignedLongLongValue();
+        if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+          return newUnsignedAboveSignedRange(u);
+        return plist_new_uint(u);
+      }
+      return plist_new_uint(static_cast<std::uint64_t>(n.longLongValue()));
+    }
+    case Value::Kind::String:
+      if (!validText(value.string(), why)) return nullptr;
+      return plist_new_string(value.string().c_str());
+    case Value::Kind::Data: {
+      const Data& d = value.data();
+      return plist_new_data(reinterpret_cast<const char*>(d.bytes()), d.length());
+    }
+    case Value::Kind::Date: {
+      double t = value.date().timeIntervalSinceReferenceDate();
+      double whole = std::floor(t);
+      if (!std::isfinite(t) || whole < std::numeric_limits<std::int32_t>::min() ||
+          whole > std::numeric_limits<std::int32_t>::max()) {
+        *why = "dates must lie between 1933 and 2069";
+        return nullptr;
+      }
+      auto sec = static_cast<std::int64_t>(whole);
+      auto usec = static_cast<std::int64_t>(std::llround((t - whole) * 1e6));
+      if (usec >= 1000000) {
+        if (sec == std::numeric_limits<std::int32_t>::max()) {
+          usec = 999999;
+        } else {
+          sec += 1;
+          usec -= 1000000;
+        }
+      }
+      return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(usec));
+    }
+    case Value::Kind::Array: {
+      PlistPtr array(plist_new_array());
+      for (const Value& item : value.array()) {
+        plist_t child = toPlist(item, format, depth + 1, why);
+        if (!child) return nullptr;
+        plist_array_append_item(static_cast<plist_t>(array.get()), child);
+      }
+      return static_cast<plist_t>(array.release());
+    }
+    case Value::Kind::Dictionary: {
+      PlistPtr dict(plist_new_dict());
+      for (const auto& [key, item] : value.dictionary()) {
+        if (!key.isString()) {
+          *why = "dictionary keys must be strings";
+          return nullptr;
+        }
+        if (!validText(key.string(), why)) return nullptr;
+        plist_t child = toPlist(item, format, depth + 1, why);
+        if (!child) return nullptr;
+        plist_dict_set_item(static_cast<plist_t>(dict.get()), key.string().c_str(), child);
+      }
+      return static_cast<plist_t>(dict.release());
+    }
+    case Value::Kind::Object:
+      if (auto* uid = PropertyListUID::from(value)) return plist_new_uid(uid->value());
+      [[fallthrough]];
+    default:
+      *why = "property lists cannot contain objects of type '" + kindName(value) + "'";
+      return nullptr;
+  }
+}
+
+Value fromPlist(plist_t node, int depth, std::string* why) {
+  if (depth > kMaxDepth) {
+    *why = "nesting is too deep";
+    return Value();
+  }
+  switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+      std::uint8_t b = 0;
+      plist_get_bool_val(node, &b);
+      return Value(b != 0);
+    }
+    case PLIST_UINT: {
+      std::uint64_t u = 0;
+      plist_get_uint_val(node, &u);
+      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) && integerNodeIsUnsigned(node))
+        return Value(static_cast<unsigned long long>(u));
+      return Value(static_cast<long long>(u));
+    }
+    case PLIST_REAL: {
+      double d = 0;
+      plist_get_real_val(node, &d);
+      return Value(d);
+    }
+    case PLIST_STRING: {
+      // The pointer form: the copying getter asserts (aborts) on a string with a NUL inside.
+      std::uint64_t length = 0;
+      const char* s = plist_get_string_ptr(node, &length);
+      std::string text = s ? std::string(s, static_cast<std::size_t>(length)) : std::string();
+      if (text.find('\0') != std::string::npos || !str::isValidUtf8(text)) {
+        *why = "a string is not valid UTF-8 text";
+        return Value();
+      }
+      return Value(std::move(text));
+    }
+    case PLIST_DATA: {
+      char* bytes = nullptr;
+      std::uint64_t length = 0;
+      plist_get_data_val(node, &bytes, &length);
+      CString owned(bytes);
+      return Value(Data(bytes, bytes ? static_cast<std::size_t>(length) : 0));
+    }
+    case PLIST_DATE: {
+      std::int32_t sec = 0, usec = 0;
+      plist_get_date_val(node, &sec, &usec);
+      // The getter truncates toward zero and drops the sign of the fraction: -99.25 comes back
+      // as -99 and 250000. The sign of the whole seconds restores it, except within the second
+      // before the reference date, where only the stored double tells.
+      if (sec == 0 && usec != 0) return Value(Date::dateWithTimeIntervalSinceReferenceDate(exactDate(node)));
+      double fraction = usec / 1e6;
+      return Value(Date::dateWithTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
+    }
+    case PLIST_UID: {
+      std::uint64_t u = 0;
+      plist_get_uid_val(node, &u);
+      return PropertyListUID::uid(u);
+    }
+    case PLIST_ARRAY: {
+      Array items;
+      std::uint32_t count = plist_array_get_size(node);
+      items.reserve(count);
+      for (std::uint32_t i = 0; i < count; ++i) {
+        plist_t child = plist_array_get_item(node, i);
+        if (!child) {
+          *why = "an array element is missing";
+          return Value();
+        }
+        Value v = fromPlist(child, depth + 1, why);
+        if (v.isNil()) return Value();
+        items.push_back(std::move(v));
+      }
+      return Value(std::move(items));
+    }
+    case PLIST_DICT: {
+      // The XML form writes a UID as a dictionary of the single key CF$UID.
+      if (plist_dict_get_size(node) == 1) {
+        plist_t uidNode = plist_dict_get_item(node, "CF$UID");
+        if (uidNode && plist_get_node_type(uidNode) == PLIST_UINT) {
+          std::uint64_t u = 0;
+          plist_get_uint_val(uidNode, &u);
+          if (u <= 0xFFFFFFFFull) return PropertyListUID::uid(u);
+        }
+      }
+      Dictionary dict;
+      plist_dict_iter it = nullptr;
+      plist_dict_new_iter(node, &it);
+      if (!it) return Value(std::move(dict));
+      for (;;) {
+        char* key = nullptr;
+        plist_t child = nullptr;
+        plist_dict_next_item(node, it, &key, &child);
+        if (!child) {
+          std::free(key);
+          break;
+        }
+        CString owned(key);
+        std::string keyText = key ? key : "";
+        if (!str::isValidUtf8(keyText)) {
+          std::free(it);
+          *why = "a dictionary key is not valid UTF-8";
+          return Value();
+        }
+        Value v = fromPlist(child, depth + 1, why);
+        if (v.isNil()) {
+          std::free(it);
+          return Value();
+        }
+        dict.set(Value(std::move(keyText)), std::move(v));
+      }
+      std::free(it);
+      return Value(std::move(dict));
+    }
+    default:
+      *why = "unexpected node type";
+      return Value();
+  }
+}
+
+bool looksLikeXML(const Data& data) {
+  std::string_view v = data.view();
+  if (v.substr(0, 3) == "\xEF\xBB\xBF") v.remove_prefix(3);
+  std::size_t i = 0;
+  while (i < v.size() && (v[i] == ' ' || v[i] == '\t' || v[i] == '\r' || v[i] == '\n')) ++i;
+  return i < v.size() && v[i] == '<';
+}
+
+}  // namespace
+
+std::optional<Data> PropertyListSerialization::dataWithPropertyList_format_options_error(
+    const Value& plist, PropertyListFormat format, unsigned /*options*/, Error* error) {
+  if (format != PropertyListXMLFormat_v1_0 && format != PropertyListBinaryFormat_v1_0) {
+    setError(error, writeError(format, "only the XML and binary forms can be written"));
+    return std::nullopt;
+  }
+  std::string why;
+  PlistPtr root(toPlist(plist, format, 0, &why));
+  if (!root) {
+    setError(error, writeError(format, why.empty() ? "the value cannot be stored" : why));
+    return std::nullopt;
+  }
+  char* out = nullptr;
+  std::uint32_t length = 0;
+  if (format == PropertyListXMLFormat_v1_0) {
+    plist_to_xml(static_cast<plist_t>(root.get()), &out, &length);
+  } else {
+    plist_to_bin(static_cast<plist_t>(root.get()), &out, &length);
+  }
+  if (!out) {
+    setError(error, writeError(format, "the property list could not be encoded"));
+    return std::nullopt;
+  }
+  Data data(out, length);
+  std::free(out);
+  return data;
+}
+
+Value PropertyListSerialization::propertyListWithData_options_format_error(const Data& data,
+                                                                           unsigned /*options*/,
+                                                                           PropertyListFormat* format,
+                                                                           Error* error) {
+  if (data.length() > std::numeric_limits<std::uint32_t>::max()) {
+    setError(error, readError("the property list is too large"));
+    return Value();
+  }
+  auto length = static_cast<std::uint32_t>(data.length());
+  const char* bytes = reinterpret_cast<const char*>(data.bytes());
+  plist_t raw = nullptr;
+  PropertyListFormat found;
+  if (length >= 8 && plist_is_binary(bytes, length)) {
+    found = PropertyListBinaryFormat_v1_0;
+    plist_from_bin(bytes, length, &raw);
+  } else if (looksLikeXML(data)) {
+    found = PropertyListXMLFormat_v1_0;
+    plist_from_xml(bytes, length, &raw);
+  } else {
+    setError(error, readError("the data is neither an XML nor a binary property list"));
+    return Value();
+  }
+  PlistPtr root(raw);
+  if (!root) {
+    setError(error, readError(found == PropertyListXMLFormat_v1_0 ? "the XML property list is malformed"
+                                                                    : "the binary property list is malformed"));
+    return Value();
+  }
+  std::string why;
+  Value result = fromPlist(static_cast<plist_t>(root.get()), 0, &why);
+  if (result.isNil()) {
+    setError(error, readError(why.empty() ? "the property list is malformed" : why));
+    return Value();
+  }
+  if (format) *format = found;
+  return result;
+}
+
+bool PropertyListSerialization::propertyList_isValidForFormat(const Value& plist, PropertyListFormat format) {
+  if (format != PropertyListXMLFormat_v1_0 && format != PropertyListBinaryFormat_v1_0) return false;
+  std::string why;
+  PlistPtr root(toPlist(plist, format, 0, &why));
+  return root != nullptr;
+}
+
+}  // namespace ns

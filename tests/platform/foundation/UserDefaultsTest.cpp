@@ -1,0 +1,211 @@
+// User defaults on a real property-list file in a sandboxed home.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "platform/core/Exception.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/serialization/PropertyListSerialization.h"
+#include "tests/platform/foundation/Sandbox.h"
+
+extern char** environ;
+
+namespace {
+
+using testsupport::Sandbox;
+
+std::string storePath(const Sandbox& box) { return box.home() + "/.config/com.ordel42.zeravozezi.plist"; }
+
+TEST(UserDefaultsTest, ConvertsAsThePlatformDoes) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_EQ(d->storePath(), storePath(box));
+
+  d->setObject_forKey("7", "count");
+  d->setObject_forKey("YES", "flagYes");
+  d->setObject_forKey("Y", "flagY");
+  d->setObject_forKey("N", "flagN");
+  d->setObject_forKey("2.5", "ratio");
+  d->setInteger_forKey(42, "number");
+  d->setBool_forKey(true, "bool");
+  EXPECT_EQ(d->integerForKey("count"), 7);
+  EXPECT_TRUE(d->boolForKey("flagYes"));
+  EXPECT_TRUE(d->boolForKey("flagY"));
+  EXPECT_FALSE(d->boolForKey("flagN"));
+  EXPECT_DOUBLE_EQ(d->doubleForKey("ratio"), 2.5);
+  EXPECT_FLOAT_EQ(d->floatForKey("ratio"), 2.5f);
+  EXPECT_EQ(d->stringForKey("number"), "42");
+  EXPECT_EQ(d->integerForKey("bool"), 1);
+  EXPECT_TRUE(d->objectForKey("bool").isBool());
+
+  // Absent keys read as zero, NO and nil; a kind that does not fit reads as nil.
+  EXPECT_EQ(d->integerForKey("absent"), 0);
+  EXPECT_FALSE(d->boolForKey("absent"));
+  EXPECT_EQ(d->doubleForKey("absent"), 0.0);
+  EXPECT_FALSE(d->stringForKey("absent"));
+  EXPECT_TRUE(d->objectForKey("absent").isNil());
+  EXPECT_TRUE(d->arrayForKey("count").isNil());
+  EXPECT_TRUE(d->dictionaryForKey("count").isNil());
+
+  d->setObject_forKey(ns::Array{ns::Value("a"), ns::Value("b")}, "list");
+  d->setObject_forKey(ns::Array{ns::Value("a"), ns::Value(1)}, "mixed");
+  EXPECT_EQ(d->arrayForKey("list").count(), 2u);
+  EXPECT_FALSE(d->stringArrayForKey("list").isNil());
+  EXPECT_TRUE(d->stringArrayForKey("mixed").isNil());
+
+  d->removeObjectForKey("count");
+  EXPECT_TRUE(d->objectForKey("count").isNil());
+
+  // Values that are no property list are refused.
+  EXPECT_THROW(d->setObject_forKey(ns::Value::null(), "null"), ns::Exception);
+  EXPECT_THROW(d->setObject_forKey(ns::Set{ns::Value(1)}, "set"), ns::Exception);
+}
+
+TEST(UserDefaultsTest, RegisteredDefaultsAndDomains) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  ns::Dictionary registered;
+  registered.set("cachePolicy", 2);
+  registered.set("feedRegion", "US");
+  d->registerDefaults(registered);
+  EXPECT_EQ(d->integerForKey("cachePolicy"), 2);
+  d->setInteger_forKey(0, "cachePolicy");
+  EXPECT_EQ(d->integerForKey("cachePolicy"), 0);
+  d->removeObjectForKey("cachePolicy");
+  EXPECT_EQ(d->integerForKey("cachePolicy"), 2);
+
+  // Registered values are never written to the store.
+  auto stored = ns::PropertyListSerialization::propertyListWithData(*ns::dataWithContentsOfFile(storePath(box)));
+  EXPECT_FALSE(stored.dictionary().contains("feedRegion"));
+
+  EXPECT_TRUE(d->persistentDomainForName(ns::NSGlobalDomain).isDictionary());
+  EXPECT_EQ(d->persistentDomainForName(ns::NSGlobalDomain).count(), 0u);
+  EXPECT_EQ(d->persistentDomainForName(ns::NSRegistrationDomain)["feedRegion"].string(), "US");
+  d->setObject_forKey("x", "own");
+  EXPECT_EQ(d->persistentDomainForName("com.ordel42.zeravozezi")["own"].string(), "x");
+  EXPECT_TRUE(d->persistentDomainForName("org.other").isNil());
+  EXPECT_EQ(d->dictionaryRepresentation()["feedRegion"].string(), "US");
+
+  d->removePersistentDomainForName("com.ordel42.zeravozezi");
+  EXPECT_TRUE(d->objectForKey("own").isNil());
+  EXPECT_EQ(d->stringForKey("feedRegion"), "US");
+}
+
+TEST(UserDefaultsTest, ChangesArePostedAndStoredAsAnXmlPropertyList) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  int posts = 0;
+  auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+      ns::NSUserDefaultsDidChangeNotification, d, nullptr, [&](const ns::Ref<ns::Notification>& note) {
+        ++posts;
+        EXPECT_EQ(note->object(), d);
+      });
+  d->setObject_forKey(-5, "negative");
+  d->setObject_forKey(ns::Date::dateWithTimeIntervalSince1970(1400000000), "when");
+  ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+  EXPECT_EQ(posts, 2);
+
+  auto text = ns::stringWithContentsOfFile(storePath(box));
+  ASSERT_TRUE(text);
+  EXPECT_NE(text->find("<?xml"), std::string::npos);
+  EXPECT_NE(text->find("<integer>-5</integer>"), std::string::npos);
+}
+
+TEST(UserDefaultsTest, TwoThreadsWritingDifferentKeysLoseNothing) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  auto writer = [&](const std::string& prefix) {
+    for (int i = 0; i < 60; ++i) d->setInteger_forKey(i, prefix + std::to_string(i));
+  };
+  std::thread a(writer, "a"), b(writer, "b");
+  a.join();
+  b.join();
+  // A fresh instance reads the file itself.
+  ns::UserDefaults fresh(storePath(box));
+  for (int i = 0; i < 60; ++i) {
+    EXPECT_EQ(fresh.objectForKey("a" + std::to_string(i)).integerValue(), i);
+    EXPECT_EQ(fresh.objectForKey("b" + std::to_string(i)).integerValue(), i);
+  }
+}
+
+TEST(UserDefaultsTest, SynchronizeTakesInAnotherWritersChanges) {
+  Sandbox box;
+  auto mine = ns::UserDefaults::standardUserDefaults();
+  ns::UserDefaults other(storePath(box));
+  mine->setObject_forKey("mine", "a");
+  other.setObject_forKey("theirs", "b");
+  EXPECT_TRUE(mine->objectForKey("b").isNil());
+  EXPECT_TRUE(mine->synchronize());
+  EXPECT_EQ(mine->stringForKey("b"), "theirs");
+  // The other writer did not wipe our key when it wrote.
+  EXPECT_EQ(other.stringForKey("a"), "mine");
+}
+
+TEST(UserDefaultsTest, AnUnreadableStoreIsKeptAside) {
+  Sandbox box;
+  ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+      box.home() + "/.config", true, {}, nullptr);
+  ASSERT_TRUE(ns::writeStringToFile("<plist><dict><key>broken", storePath(box), false));
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(d->objectForKey("anything").isNil());
+  d->setObject_forKey("new", "key");
+  EXPECT_EQ(*ns::stringWithContentsOfFile(storePath(box) + ".corrupt"), "<plist><dict><key>broken");
+  EXPECT_EQ(ns::UserDefaults(storePath(box)).stringForKey("key"), "new");
+}
+
+TEST(UserDefaultsTest, TestHookAndSuites) {
+  Sandbox box;
+  ns::UserDefaults::setStandardDefaultsFolderForTesting(box.path("prefs"));
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_EQ(d->storePath(), box.path("prefs/com.ordel42.zeravozezi.plist"));
+  d->setBool_forKey(true, "hooked");
+  EXPECT_TRUE(ns::FileManager::defaultManager()->fileExistsAtPath(box.path("prefs/com.ordel42.zeravozezi.plist")));
+  ns::UserDefaults::setStandardDefaultsFolderForTesting(std::nullopt);
+  EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->storePath(), storePath(box));
+
+  auto suite = ns::UserDefaults::initWithSuiteName("org.example.suite");
+  ASSERT_TRUE(suite);
+  EXPECT_EQ(suite->storePath(), box.home() + "/.config/org.example.suite.plist");
+  EXPECT_FALSE(ns::UserDefaults::initWithSuiteName("../escape"));
+  EXPECT_FALSE(ns::UserDefaults::initWithSuiteName(""));
+}
+
+// Runs in a child process started by the next test: reads what the parent stored.
+TEST(UserDefaultsChild, DISABLED_ReadsWhatTheParentWrote) {
+  const char* expected = std::getenv("PELORIN_EXPECT_VOLUME");
+  ASSERT_NE(expected, nullptr);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_EQ(d->integerForKey("volume"), std::atoi(expected));
+  EXPECT_EQ(d->stringForKey("downloadPath"), "file:///tmp/ü/");
+  EXPECT_EQ(d->objectForKey("big").unsignedLongLongValue(), 18446744073709551615ull);
+}
+
+TEST(UserDefaultsTest, ValuesSurviveAProcessRestart) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  d->setInteger_forKey(73, "volume");
+  d->setObject_forKey("file:///tmp/ü/", "downloadPath");
+  d->setObject_forKey(18446744073709551615ull, "big");
+  box.set("PELORIN_EXPECT_VOLUME", "73");
+
+  std::string self = "/proc/self/exe";
+  std::vector<std::string> args = {"test_pl_foundation", "--gtest_also_run_disabled_tests",
+                                   "--gtest_filter=UserDefaultsChild.DISABLED_ReadsWhatTheParentWrote"};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  ASSERT_EQ(::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child did not read the stored values";
+}
+
+}  // namespace

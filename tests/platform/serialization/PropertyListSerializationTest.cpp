@@ -1,0 +1,204 @@
+// Property lists in both forms, against libplist's own command-line tool.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "platform/serialization/PropertyListSerialization.h"
+#include "platform/serialization/PropertyListUID.h"
+
+extern char** environ;
+
+namespace {
+
+using ns::PropertyListSerialization;
+using ns::Value;
+
+Value sample() {
+  ns::Dictionary d;
+  d.set("negative", -5);
+  d.set("int64min", std::numeric_limits<long long>::min());
+  d.set("uint64max", std::numeric_limits<unsigned long long>::max());
+  d.set("signedMax", std::numeric_limits<long long>::max());
+  d.set("half", -0.5);
+  d.set("yes", true);
+  d.set("text", "é <&> \"quoted\"");
+  d.set("bytes", ns::Data(std::string("\0\1\2\xff", 4)));
+  d.set("date", ns::Date::dateWithTimeIntervalSince1970(1400000000));
+  d.set("list", ns::Array{Value(1), Value("two"), Value(ns::Dictionary{{Value("k"), Value(3.25)}})});
+  d.set("empty", ns::Dictionary{});
+  return Value(d);
+}
+
+void expectSample(const Value& v) {
+  ASSERT_TRUE(v.isDictionary());
+  EXPECT_EQ(v["negative"].longLongValue(), -5);
+  EXPECT_FALSE(v["negative"].number().isUnsigned());
+  EXPECT_EQ(v["int64min"].longLongValue(), std::numeric_limits<long long>::min());
+  EXPECT_EQ(v["uint64max"].unsignedLongLongValue(), std::numeric_limits<unsigned long long>::max());
+  EXPECT_TRUE(v["uint64max"].number().isUnsigned());
+  EXPECT_EQ(v["signedMax"].longLongValue(), std::numeric_limits<long long>::max());
+  EXPECT_EQ(v["half"].doubleValue(), -0.5);
+  EXPECT_TRUE(v["yes"].isBool());
+  EXPECT_EQ(v["text"].string(), "é <&> \"quoted\"");
+  EXPECT_EQ(v["bytes"].data().toString(), std::string("\0\1\2\xff", 4));
+  EXPECT_EQ(v["date"].date().timeIntervalSince1970(), 1400000000.0);
+  EXPECT_EQ(v["list"][2]["k"].doubleValue(), 3.25);
+  EXPECT_EQ(v, sample());
+}
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char templ[] = "/tmp/pelorin-plist-XXXXXX";
+    path_ = ::mkdtemp(templ);
+  }
+  ~TempFolder() { std::filesystem::remove_all(path_); }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+void writeFile(const std::string& path, const ns::Data& data) {
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.bytes()),
+                                              static_cast<std::streamsize>(data.length()));
+}
+
+ns::Data readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ns::Data(ss.str());
+}
+
+int run(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(PropertyListSerializationTest, BothFormsRoundTripSignsWidthsDatesAndData) {
+  for (auto format : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
+    ns::Error error(ns::NSCocoaErrorDomain, 0);
+    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(sample(), format, 0, &error);
+    ASSERT_TRUE(data) << error.description();
+    ns::PropertyListFormat found{};
+    Value back = PropertyListSerialization::propertyListWithData_options_format_error(*data, 0, &found, &error);
+    EXPECT_EQ(found, format);
+    expectSample(back);
+  }
+  auto xml = PropertyListSerialization::xmlData(sample());
+  std::string text = xml->toString();
+  EXPECT_NE(text.find("<integer>-5</integer>"), std::string::npos);
+  EXPECT_NE(text.find("<integer>18446744073709551615</integer>"), std::string::npos);
+  EXPECT_NE(text.find("<!DOCTYPE plist"), std::string::npos);
+}
+
+TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
+  ns::Array items{Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(-99.25)),
+                  Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(123456.5)), ns::PropertyListUID::uid(7),
+                  Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(-0.25))};
+  auto data = PropertyListSerialization::binaryData(Value(items));
+  ASSERT_TRUE(data);
+  Value back = PropertyListSerialization::propertyListWithData(*data);
+  EXPECT_DOUBLE_EQ(back[0].date().timeIntervalSinceReferenceDate(), -99.25);
+  EXPECT_DOUBLE_EQ(back[1].date().timeIntervalSinceReferenceDate(), 123456.5);
+  auto* uid = ns::PropertyListUID::from(back[2]);
+  ASSERT_TRUE(uid);
+  EXPECT_EQ(uid->value(), 7u);
+  EXPECT_EQ(back[2], ns::PropertyListUID::uid(7));
+  EXPECT_DOUBLE_EQ(back[3].date().timeIntervalSinceReferenceDate(), -0.25);
+}
+
+TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  auto refused = [&](const Value& v) {
+    bool failed = !PropertyListSerialization::binaryData(v, &error);
+    return failed && error.code() == ns::NSPropertyListWriteInvalidError;
+  };
+  EXPECT_TRUE(refused(Value::null()));
+  EXPECT_TRUE(refused(ns::Array{Value::null()}));
+  EXPECT_TRUE(refused(Value()));
+  EXPECT_TRUE(refused(Value(ns::Set{Value(1)})));
+  EXPECT_TRUE(refused(Value(ns::Dictionary{{Value(1), Value(2)}})));
+  EXPECT_TRUE(refused(Value(std::string("a\0b", 3))));
+  EXPECT_TRUE(refused(Value(std::string("\xff"))));
+  EXPECT_TRUE(refused(Value(ns::Date::distantFuture())));
+  EXPECT_TRUE(refused(Value(ns::make<ns::Object>())));
+  EXPECT_NE(error.userInfo()[ns::NSDebugDescriptionErrorKey].string().find("Object"), std::string::npos);
+  EXPECT_FALSE(PropertyListSerialization::propertyList_isValidForFormat(Value::null(), ns::PropertyListXMLFormat_v1_0));
+  EXPECT_TRUE(PropertyListSerialization::propertyList_isValidForFormat(sample(), ns::PropertyListXMLFormat_v1_0));
+}
+
+TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
+  auto binary = *PropertyListSerialization::binaryData(sample());
+  auto xml = *PropertyListSerialization::xmlData(sample());
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  auto corrupt = [&](const ns::Data& d) {
+    error = ns::Error(ns::NSCocoaErrorDomain, 0);
+    Value v = PropertyListSerialization::propertyListWithData(d, &error);
+    return v.isNil() && error.code() == ns::NSPropertyListReadCorruptError;
+  };
+  EXPECT_TRUE(corrupt(ns::Data()));
+  EXPECT_TRUE(corrupt(ns::Data("just text")));
+  EXPECT_TRUE(corrupt(ns::Data("{ key = value; }")));
+  EXPECT_TRUE(corrupt(ns::Data("<plist><dict><key>a</key>")));
+  EXPECT_TRUE(corrupt(ns::Data("<plist><integer>12</string></plist>")));
+  // Every truncation of both forms is rejected or read; none may crash.
+  for (std::size_t n = 0; n < binary.length(); n += 3) PropertyListSerialization::propertyListWithData(binary.subdata(0, n));
+  for (std::size_t n = 0; n < xml.length(); n += 7) PropertyListSerialization::propertyListWithData(xml.subdata(0, n));
+  EXPECT_TRUE(corrupt(binary.subdata(0, binary.length() - 10)));
+  // Damaged offsets in the binary form.
+  std::string damaged = binary.toString();
+  for (std::size_t i = 8; i < damaged.size(); i += 5) {
+    std::string copy = damaged;
+    copy[i] = static_cast<char>(copy[i] ^ 0x5a);
+    PropertyListSerialization::propertyListWithData(ns::Data(copy));
+  }
+  // An external entity is never read.
+  EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                               "<plist><string>&x;</string></plist>")));
+}
+
+TEST(PropertyListSerializationTest, LibplistsOwnToolReadsOursAndWeReadItsOutput) {
+  TempFolder tmp;
+  // Ours (binary) to its XML.
+  writeFile(tmp.file("ours.bin"), *PropertyListSerialization::binaryData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.bin"), "-o", tmp.file("theirs.xml"), "-f", "xml"}), 0);
+  std::string theirsXml = readFile(tmp.file("theirs.xml")).toString();
+  EXPECT_NE(theirsXml.find("<integer>-5</integer>"), std::string::npos);
+  EXPECT_NE(theirsXml.find("<integer>-9223372036854775808</integer>"), std::string::npos);
+  EXPECT_NE(theirsXml.find("<integer>18446744073709551615</integer>"), std::string::npos);
+  expectSample(PropertyListSerialization::propertyListWithData(readFile(tmp.file("theirs.xml"))));
+
+  // Ours (XML) to its binary.
+  writeFile(tmp.file("ours.xml"), *PropertyListSerialization::xmlData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.xml"), "-o", tmp.file("theirs.bin"), "-f", "bin"}), 0);
+  ns::Data theirsBin = readFile(tmp.file("theirs.bin"));
+  EXPECT_EQ(theirsBin.view().substr(0, 8), "bplist00");
+  expectSample(PropertyListSerialization::propertyListWithData(theirsBin));
+
+  // A hand-written XML list that the tool turns into binary.
+  writeFile(tmp.file("hand.xml"), ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                                           "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
+  ASSERT_EQ(run({"plistutil", "-i", tmp.file("hand.xml"), "-o", tmp.file("hand.bin"), "-f", "bin"}), 0);
+  Value hand = PropertyListSerialization::propertyListWithData(readFile(tmp.file("hand.bin")));
+  ASSERT_EQ(hand.count(), 3u);
+  EXPECT_EQ(hand[0].longLongValue(), -42);
+  EXPECT_TRUE(hand[1].isBool());
+  EXPECT_EQ(hand[2].doubleValue(), 2.5);
+}
+
+}  // namespace
