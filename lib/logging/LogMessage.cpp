@@ -1,0 +1,75 @@
+#include "lib/logging/LogMessage.h"
+
+#include <cstdio>
+
+#include "lib/logging/LogThreadIdentity.h"
+
+namespace {
+
+std::shared_ptr<const std::string> share(std::string s) { return std::make_shared<const std::string>(std::move(s)); }
+
+// The last path component, cut before its last ".".
+std::string fileNameOf(const std::string& file) {
+  std::size_t slash = file.rfind('/');
+  std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
+  std::size_t dot = file.rfind('.');
+  std::size_t end = (dot == std::string::npos || dot < begin) ? file.size() : dot;
+  return file.substr(begin, end - begin);
+}
+
+}  // namespace
+
+LogMessage::LogMessage(std::string message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
+                       std::string file, std::string function, std::int32_t line, ns::Value tag,
+                       std::int64_t options, std::optional<ns::Date> timestamp)
+    : LogMessage(share(std::move(message)), level, flag, context, std::move(file), std::move(function), line,
+                 std::move(tag), options, timestamp) {}
+
+LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
+                       std::string file, std::string function, std::int32_t line, ns::Value tag,
+                       std::int64_t options, std::optional<ns::Date> timestamp)
+    : message_(message ? std::move(message) : share({})),
+      level_(level),
+      flag_(flag),
+      // Sign-extended: context -1 is stored as all bits set, as callers on the other side expect.
+      context_(static_cast<std::uint64_t>(static_cast<std::int64_t>(context))),
+      file_(share(std::move(file))),
+      function_(share(std::move(function))),
+      line_(static_cast<std::uint64_t>(static_cast<std::int64_t>(line))),
+      tag_(std::move(tag)),
+      options_(options),
+      timestamp_(timestamp ? *timestamp : ns::Date::now()) {
+  fileName_ = share(fileNameOf(*file_));
+  LogThreadIdentity identity = LogThreadIdentity::current();
+  threadID_ = std::move(identity.threadID);
+  threadName_ = std::move(identity.threadName);
+  queueLabel_ = std::move(identity.queueLabel);
+}
+
+LogMessage::LogMessage(const LogMessage& original, LogText message)
+    : message_(message ? std::move(message) : share({})),
+      level_(original.level_),
+      flag_(original.flag_),
+      context_(original.context_),
+      file_(original.file_),
+      fileName_(original.fileName_),
+      function_(original.function_),
+      line_(original.line_),
+      tag_(original.tag_),
+      options_(original.options_),
+      timestamp_(original.timestamp_),
+      threadID_(original.threadID_),
+      threadName_(original.threadName_),
+      queueLabel_(original.queueLabel_) {}
+
+ns::Ref<LogMessage> LogMessage::copy() const { return ns::make<LogMessage>(*this, message_); }
+
+ns::Ref<LogMessage> LogMessage::copyWithMessage(LogText message) const {
+  return ns::make<LogMessage>(*this, std::move(message));
+}
+
+std::string LogMessage::description() const {
+  char head[64];
+  std::snprintf(head, sizeof head, "<LogMessage: %p ", static_cast<const void*>(this));
+  return head + *fileName_ + ":" + std::to_string(static_cast<std::int64_t>(line_)) + " " + *message_ + ">";
+}

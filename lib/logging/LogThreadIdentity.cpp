@@ -1,0 +1,56 @@
+#include "lib/logging/LogThreadIdentity.h"
+
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "platform/dispatch/Dispatch.h"
+
+namespace {
+
+// A thread that was never named carries the name it inherited from the process (the executable's
+// name); such a thread counts as unnamed.
+const std::string& inheritedName() {
+  static const std::string name = [] {
+    std::string s;
+    std::ifstream comm("/proc/self/comm");
+    std::getline(comm, s);
+    return s;
+  }();
+  return name;
+}
+
+struct Cache {
+  std::shared_ptr<const std::string> threadID;
+  std::shared_ptr<const std::optional<std::string>> threadName;
+  std::shared_ptr<const std::string> queueLabel;
+};
+
+}  // namespace
+
+LogThreadIdentity LogThreadIdentity::current() {
+  thread_local Cache cache;
+  if (!cache.threadID) {
+    char hex[24];
+    std::snprintf(hex, sizeof hex, "%lx", static_cast<unsigned long>(::syscall(SYS_gettid)));
+    cache.threadID = std::make_shared<const std::string>(hex);
+  }
+
+  char name[17] = {};
+  std::optional<std::string> threadName;
+  if (::prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0' && inheritedName() != name) {
+    threadName = std::string(name);
+  }
+  if (!cache.threadName || *cache.threadName != threadName) {
+    cache.threadName = std::make_shared<const std::optional<std::string>>(std::move(threadName));
+  }
+
+  std::string label = dispatch::currentQueueLabel();
+  if (!cache.queueLabel || *cache.queueLabel != label) {
+    cache.queueLabel = std::make_shared<const std::string>(std::move(label));
+  }
+  return {cache.threadID, cache.threadName, cache.queueLabel};
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The identity of the calling thread as a log record keeps it: the OS thread id in lower-case
+// hex, the thread's name (absent when it has none of its own) and the current queue's label.
+// Each is a shared string, reused from record to record while it does not change.
+#include <memory>
+#include <optional>
+#include <string>
+
+struct LogThreadIdentity {
+  std::shared_ptr<const std::string> threadID;
+  std::shared_ptr<const std::optional<std::string>> threadName;
+  std::shared_ptr<const std::string> queueLabel;
+
+  static LogThreadIdentity current();
+};
