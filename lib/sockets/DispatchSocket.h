@@ -1,0 +1,294 @@
+#pragma once
+// DispatchSocket: an asynchronous TCP socket driven by serial dispatch queues.
+//
+// All state lives on one private serial queue, the socket queue; callers use the socket from
+// any thread and hear back through a weakly held delegate whose messages run on the delegate
+// queue. Queries and calls that return a result run synchronously on the socket queue (inline
+// when already on it, or on a queue marked with markSocketQueueTargetQueue); reads, writes and
+// the disconnect-after requests are always queued asynchronously. Every request carries a tag
+// that comes back in its completion message. Failures never throw: listen errors come back
+// through the error out-parameter, everything later through socketDidDisconnect_withError.
+//
+//   auto listener = ns::make<DispatchSocket>(delegate, serverQueue);
+//   ns::Error err("", 0);
+//   if (!listener->acceptOnInterface_port_error("127.0.0.1", 0, &err)) ...;
+//   // in socket_didAcceptNewSocket: keep the child, then
+//   child->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), 30, 8190, 1);
+//
+// Connecting and TLS come later. What they hook into is already here: the generation counter
+// that voids late asynchronous results (stateIndex_, bumped by every close), the connect
+// interfaces and time-out ended by every close, and the read and write queues, which hold
+// ns::Object entries so that a TLS start marker can sit between plain reads and writes.
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/sockets/DispatchSocketConstants.h"
+#include "lib/sockets/DispatchSocketDelegate.h"
+#include "platform/core/Data.h"
+#include "platform/core/Error.h"
+#include "platform/core/Object.h"
+#include "platform/core/Value.h"
+
+namespace dispatch {
+class Queue;
+class Source;
+}  // namespace dispatch
+class DispatchSocketPreBuffer;
+class DispatchReadPacket;
+class DispatchWritePacket;
+
+class DispatchSocket : public ns::Object {
+ public:
+  // Creation. Without a socket queue the socket makes a serial one labelled "DispatchSocket";
+  // a given socket queue must be serial (a concurrent one raises SocketException).
+  DispatchSocket();
+  explicit DispatchSocket(ns::Ref<dispatch::Queue> socketQueue);
+  DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue);
+  DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue,
+                 ns::Ref<dispatch::Queue> socketQueue);
+  ~DispatchSocket() override;
+
+  // Delegate and delegate queue.
+  ns::Ref<DispatchSocketDelegate> delegate();
+  ns::Ref<dispatch::Queue> delegateQueue();
+  void getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr, ns::Ref<dispatch::Queue>* delegateQueuePtr);
+  void setDelegate(ns::Weak<DispatchSocketDelegate> delegate);
+  void synchronouslySetDelegate(ns::Weak<DispatchSocketDelegate> delegate);
+  void setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
+  void synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
+  void setDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue);
+  void synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
+                                              ns::Ref<dispatch::Queue> delegateQueue);
+
+  // Configuration (read when listening or connecting starts).
+  bool isIPv4Enabled();
+  void setIPv4Enabled(bool flag);
+  bool isIPv6Enabled();
+  void setIPv6Enabled(bool flag);
+  bool isIPv4PreferredOverIPv6();
+  void setIPv4PreferredOverIPv6(bool flag);
+  // YES (the default) closes the socket when the peer closes its sending side; NO keeps it
+  // open for writing and sends socketDidCloseReadStream.
+  bool autoDisconnectOnClosedReadStream();
+  void setAutoDisconnectOnClosedReadStream(bool flag);
+  ns::Value userData();
+  void setUserData(ns::Value userData);
+
+  // Accepting. The interface is a name ("lo"), an address text ("127.0.0.1"), "localhost" or
+  // "loopback", optionally followed by ":port"; none listens on every address.
+  bool acceptOnPort_error(std::uint16_t port, ns::Error* errPtr);
+  bool acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port, ns::Error* errPtr);
+
+  // Reading. Time-outs are seconds (negative = none); maxLength 0 = no bound. A request that
+  // breaks the rules (offset past the buffer, length 0, empty terminator, maxLength shorter
+  // than the terminator) is dropped.
+  void readDataWithTimeout_tag(double timeout, long tag);
+  void readDataWithTimeout_buffer_bufferOffset_tag(double timeout, ns::Ref<ns::MutableData> buffer,
+                                                   std::size_t offset, long tag);
+  void readDataWithTimeout_buffer_bufferOffset_maxLength_tag(double timeout, ns::Ref<ns::MutableData> buffer,
+                                                             std::size_t offset, std::size_t length, long tag);
+  void readDataToLength_withTimeout_tag(std::size_t length, double timeout, long tag);
+  void readDataToLength_withTimeout_buffer_bufferOffset_tag(std::size_t length, double timeout,
+                                                            ns::Ref<ns::MutableData> buffer, std::size_t offset,
+                                                            long tag);
+  void readDataToData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
+  void readDataToData_withTimeout_buffer_bufferOffset_tag(const ns::Data& data, double timeout,
+                                                          ns::Ref<ns::MutableData> buffer, std::size_t offset,
+                                                          long tag);
+  void readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout, std::size_t length, long tag);
+  void readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(const ns::Data& data, double timeout,
+                                                                    ns::Ref<ns::MutableData> buffer,
+                                                                    std::size_t offset, std::size_t length, long tag);
+  // NaN (and zeros) when no read is current.
+  float progressOfReadReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
+
+  // Writing. The bytes are shared with the caller, not copied; empty data is dropped.
+  void writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
+  float progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
+
+  // Disconnecting. disconnect is synchronous; the others let queued reads and/or writes finish
+  // first and drop any request made afterwards.
+  void disconnect();
+  void disconnectAfterReading();
+  void disconnectAfterWriting();
+  void disconnectAfterReadingAndWriting();
+
+  // State queries.
+  bool isDisconnected();
+  bool isConnected();
+  std::optional<std::string> connectedHost();
+  std::uint16_t connectedPort();
+  std::optional<ns::Data> connectedAddress();
+  std::optional<std::string> localHost();
+  std::uint16_t localPort();
+  std::optional<ns::Data> localAddress();
+  bool isIPv4();
+  bool isIPv6();
+  bool isSecure();
+
+  // Per-family queries reading the fields directly: meant to be called on the socket queue.
+  std::optional<std::string> connectedHost4();
+  std::optional<std::string> connectedHost6();
+  std::uint16_t connectedPort4();
+  std::uint16_t connectedPort6();
+  std::optional<std::string> localHost4();
+  std::optional<std::string> localHost6();
+  std::uint16_t localPort4();
+  std::uint16_t localPort6();
+  static std::optional<std::string> connectedHostFromSocket4(int socketFD);
+  static std::optional<std::string> connectedHostFromSocket6(int socketFD);
+  static std::uint16_t connectedPortFromSocket4(int socketFD);
+  static std::uint16_t connectedPortFromSocket6(int socketFD);
+  static std::optional<std::string> localHostFromSocket4(int socketFD);
+  static std::optional<std::string> localHostFromSocket6(int socketFD);
+  static std::uint16_t localPortFromSocket4(int socketFD);
+  static std::uint16_t localPortFromSocket6(int socketFD);
+
+  // Class utilities. Socket addresses are sockaddr_in (16 bytes) or sockaddr_in6 (28 bytes)
+  // images, ports in network byte order inside them.
+  static std::optional<std::vector<ns::Data>> lookupHost_port_error(const std::string& host, std::uint16_t port,
+                                                                    ns::Error* errPtr);
+  static std::string hostFromSockaddr4(const sockaddr_in* pSockaddr4);
+  static std::string hostFromSockaddr6(const sockaddr_in6* pSockaddr6);
+  static std::uint16_t portFromSockaddr4(const sockaddr_in* pSockaddr4);
+  static std::uint16_t portFromSockaddr6(const sockaddr_in6* pSockaddr6);
+  static bool getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr, int* familyPtr,
+                                              const ns::Data& address);
+  static bool getHost_port_fromAddress(std::string* hostPtr, std::uint16_t* portPtr, const ns::Data& address);
+  static std::optional<std::string> hostFromAddress(const ns::Data& address);
+  static std::uint16_t portFromAddress(const ns::Data& address);
+  static bool isIPv4Address(const ns::Data& address);
+  static bool isIPv6Address(const ns::Data& address);
+  static ns::Data CRLFData();
+  static ns::Data CRData();
+  static ns::Data LFData();
+  static ns::Data ZeroData();
+  static ns::Error gaiError(int gaiCode);
+  // The IPv4 and IPv6 socket addresses an interface description and port stand for (either
+  // may be missing); shared by listening and connecting.
+  static void getInterfaceAddress4_address6_fromDescription_port(std::optional<ns::Data>* interfaceAddr4Ptr,
+                                                                 std::optional<ns::Data>* interfaceAddr6Ptr,
+                                                                 const std::optional<std::string>& interfaceDescription,
+                                                                 std::uint16_t port);
+
+  // Queue access.
+  void performBlock(const std::function<void()>& block);
+  // The descriptors; -1 unless called on the socket queue.
+  int socketFD();
+  int socket4FD();
+  int socket6FD();
+  // The TLS session (none until TLS exists on this socket, and off the socket queue).
+  void* sslContext();
+  // Lets calls made on `socketQueuesPreConfiguredTargetQueue` (which the socket queue targets)
+  // run inline instead of dispatching synchronously onto the socket queue, which would deadlock.
+  void markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreConfiguredTargetQueue);
+  void unmarkSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreviouslyConfiguredTargetQueue);
+  static bool usingCFStreamForTLS() { return false; }
+  static bool usingSecureTransportForTLS() { return true; }
+
+ private:
+  struct Sources;
+
+  bool isOnSocketQueue() const;
+  void runSync(const std::function<void()>& body);
+  // Always queued, even from the socket queue; the block keeps the socket alive.
+  void runAsync(std::function<void()> body);
+  void runInlineOrAsync(std::function<void()> body);
+  DispatchReadPacket* currentReadPacket() const;
+  DispatchWritePacket* currentWritePacket() const;
+
+  void setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> delegate, bool synchronously);
+  void setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
+  void setDelegate_delegateQueue_synchronously(ns::Weak<DispatchSocketDelegate> delegate,
+                                               ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
+
+  // Errors (built on the socket queue).
+  static ns::Error badConfigError(const std::string& msg);
+  static ns::Error badParamError(const std::string& msg);
+  static ns::Error connectTimeoutError();
+  static ns::Error readMaxedOutError();
+  static ns::Error readTimeoutError();
+  static ns::Error writeTimeoutError();
+  static ns::Error connectionClosedError();
+  static ns::Error otherError(const std::string& msg);
+  static ns::Error errnoErrorWithReason(const std::string& reason);
+  static ns::Error errnoError();
+  static ns::Error sslError(int ssl_error);
+
+  // Delegate messages: the delegate is captured on the socket queue and the message runs on
+  // the delegate queue; nothing is sent when either is missing.
+  void notifyDelegate(std::function<void(DispatchSocketDelegate&, const ns::Ref<DispatchSocket>&)> message);
+
+  // Accepting.
+  int createListeningSocket(int domain, const ns::Data& interfaceAddr, ns::Error* errPtr);
+  ns::Ref<dispatch::Source> startAcceptSource(int socketFD);
+  bool doAccept(int parentSocketFD);
+  void adoptAcceptedDescriptor(int childSocketFD, bool isIPv4);
+  void setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD);
+  void suspendReadSource();
+  void resumeReadSource();
+  void suspendWriteSource();
+  void resumeWriteSource();
+
+  // Reading.
+  void queueRead(ns::Ref<DispatchReadPacket> packet);
+  void maybeDequeueRead();
+  void doReadData();
+  void doReadEOF();
+  void completeCurrentRead();
+  void endCurrentRead();
+  void setupReadTimerWithTimeout(double timeout);
+  void doReadTimeout();
+  void doReadTimeoutWithExtension(double timeoutExtension, const DispatchReadPacket* packet);
+
+  // Writing.
+  void maybeDequeueWrite();
+  void doWriteData();
+  void completeCurrentWrite();
+  void endCurrentWrite();
+  void setupWriteTimerWithTimeout(double timeout);
+  void doWriteTimeout();
+  void doWriteTimeoutWithExtension(double timeoutExtension, const DispatchWritePacket* packet);
+
+  // Disconnecting.
+  void maybeClose();
+  void closeWithError(std::optional<ns::Error> error);
+  // Ends a connect attempt's time-out and invalidates its late results; every close runs it.
+  void endConnectTimeout();
+
+  std::optional<ns::Data> addressOf(bool peer);
+
+  // Fields: flags and config are bit sets; everything below is touched only on the socket
+  // queue, so there are no locks.
+  std::uint32_t flags_ = 0;
+  std::uint16_t config_ = 0;
+  ns::Weak<DispatchSocketDelegate> delegate_;
+  ns::Ref<dispatch::Queue> delegateQueue_;
+  int socket4FD_ = -1;
+  int socket6FD_ = -1;
+  int stateIndex_ = 0;
+  std::optional<ns::Data> connectInterface4_;
+  std::optional<ns::Data> connectInterface6_;
+  ns::Ref<dispatch::Queue> socketQueue_;
+  // accept4Source, accept6Source, connectTimer, readSource, writeSource, readTimer, writeTimer.
+  std::unique_ptr<Sources> sources_;
+  // Read and write packets, and later TLS start markers, oldest first.
+  std::deque<ns::Ref<ns::Object>> readQueue_;
+  std::deque<ns::Ref<ns::Object>> writeQueue_;
+  ns::Ref<ns::Object> currentRead_;
+  ns::Ref<ns::Object> currentWrite_;
+  std::uint64_t socketFDBytesAvailable_ = 0;
+  std::unique_ptr<DispatchSocketPreBuffer> preBuffer_;
+  void* sslContext_ = nullptr;
+  int sslErrCode_ = 0;
+  // Key of the queue-specific mark; its value is the address of this field itself.
+  void* IsOnSocketQueueOrTargetQueueKey_;
+  ns::Value userData_;
+};

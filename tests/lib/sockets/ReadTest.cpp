@@ -1,0 +1,256 @@
+// Reading from accepted sockets: terminator, fixed-length and available-bytes reads, the
+// read-ahead buffer, the maximum length, time-outs and the peer's end of stream.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/lib/sockets/SocketTestSupport.h"
+
+using namespace sockettest;
+
+namespace {
+
+struct Connected {
+  ns::Ref<RecordingDelegate> delegate;
+  ns::Ref<DispatchSocket> listener;
+  RawClient client;
+  ns::Ref<DispatchSocket> child;
+};
+
+// A listener whose delegate runs `onAccept` on each new child, and one connected raw client.
+void connect(Connected& c, const char* label,
+             std::function<void(const ns::Ref<DispatchSocket>&)> onAccept = nullptr) {
+  c.delegate = ns::make<RecordingDelegate>(makeQueue(label));
+  if (onAccept) {
+    c.delegate->onAccept = [onAccept](const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) {
+      onAccept(child);
+    };
+  }
+  c.listener = listenOnLoopback(c.delegate);
+  ASSERT_TRUE(c.client.connectTo(c.listener->localPort()));
+  c.child = c.delegate->waitForChild();
+  ASSERT_TRUE(c.child);
+}
+
+std::vector<std::pair<long, std::string>> reads(RecordingDelegate& d) {
+  std::vector<std::pair<long, std::string>> result;
+  for (auto& e : d.eventsOf(Event::Read)) result.emplace_back(e.tag, e.data);
+  return result;
+}
+
+const ns::Data kCRLF = DispatchSocket::CRLFData();
+
+TEST(DispatchSocketRead, LineReadsQueuedFromAcceptCompleteInOrderThenFixedLength) {
+  Connected c;
+  connect(c, "read.lines", [](const ns::Ref<DispatchSocket>& child) {
+    child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 1);
+    child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 2);
+    child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 3);
+    child->readDataToLength_withTimeout_tag(5, 30, 4);
+  });
+  c.client.sendAll("GET /a HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 3));
+  c.client.sendAll("hello");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 4));
+  using R = std::vector<std::pair<long, std::string>>;
+  EXPECT_EQ(reads(*c.delegate), (R{{1, "GET /a HTTP/1.1\r\n"}, {2, "Host: h\r\n"}, {3, "\r\n"}, {4, "hello"}}));
+  for (auto& e : c.delegate->events()) EXPECT_TRUE(e.onDelegateQueue);
+  EXPECT_EQ(c.delegate->count(Event::ReadPartial), 0u);
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
+TEST(DispatchSocketRead, TwoRequestsInOneSegmentAreServedFromTheReadAheadBuffer) {
+  Connected c;
+  connect(c, "read.ahead");
+  c.client.sendAll("GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\ntail");
+  // Nothing reads yet: the bytes wait (the read source is held) and none is lost.
+  for (long tag = 1; tag <= 4; ++tag) c.child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, tag);
+  c.child->readDataWithTimeout_tag(30, 5);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 5));
+  using R = std::vector<std::pair<long, std::string>>;
+  EXPECT_EQ(reads(*c.delegate),
+            (R{{1, "GET /1 HTTP/1.1\r\n"}, {2, "\r\n"}, {3, "GET /2 HTTP/1.1\r\n"}, {4, "\r\n"}, {5, "tail"}}));
+}
+
+TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
+  Connected c;
+  connect(c, "read.maxed", [](const ns::Ref<DispatchSocket>& child) {
+    child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 1);
+  });
+  c.client.sendAll(std::string(9000, 'x'));
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto disconnect = c.delegate->eventsOf(Event::Disconnect)[0];
+  ASSERT_TRUE(disconnect.error);
+  EXPECT_EQ(disconnect.error->domain(), DispatchSocketErrorDomain);
+  EXPECT_EQ(disconnect.error->code(), DispatchSocketReadMaxedOutError);
+  EXPECT_EQ(disconnect.error->localizedDescription(), "Read operation reached set maximum length");
+  EXPECT_EQ(disconnect.sock, c.child.get());
+  EXPECT_EQ(c.delegate->count(Event::Read), 0u);
+  for (auto& e : c.delegate->eventsOf(Event::ReadPartial)) EXPECT_LE(e.length, 8190u);
+  EXPECT_EQ(c.client.readToEnd(), "") << "the client sees the end of the stream";
+  EXPECT_TRUE(c.child->isDisconnected());
+}
+
+TEST(DispatchSocketRead, FixedLengthReadReportsPartialThenWhole) {
+  Connected c;
+  connect(c, "read.partial", [](const ns::Ref<DispatchSocket>& child) {
+    child->readDataToLength_withTimeout_tag(10, -1, 7);
+  });
+  c.client.sendAll("0123");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadPartial, 1));
+  long tag = 0;
+  std::uint64_t done = 0, total = 0;
+  float progress = c.child->progressOfReadReturningTag_bytesDone_total(&tag, &done, &total);
+  EXPECT_EQ(tag, 7);
+  EXPECT_EQ(done, 4u);
+  EXPECT_EQ(total, 10u);
+  EXPECT_FLOAT_EQ(progress, 0.4f);
+  c.client.sendAll("456789");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
+  auto partials = c.delegate->eventsOf(Event::ReadPartial);
+  ASSERT_EQ(partials.size(), 1u);
+  EXPECT_EQ(partials[0].length, 4u);
+  EXPECT_EQ(partials[0].tag, 7);
+  EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{7, "0123456789"}}));
+  EXPECT_TRUE(std::isnan(c.child->progressOfReadReturningTag_bytesDone_total(&tag, &done, &total)));
+  EXPECT_EQ(tag, 0);
+}
+
+TEST(DispatchSocketRead, ReadsIntoTheCallersBufferAtAnOffset) {
+  Connected c;
+  connect(c, "read.buffer");
+  auto buffer = ns::make<ns::MutableData>(std::string_view("head:"));
+  c.child->readDataToData_withTimeout_buffer_bufferOffset_tag(DispatchSocket::LFData(), -1, buffer, 5, 1);
+  c.client.sendAll("line one\nrest");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
+  EXPECT_EQ(c.delegate->eventsOf(Event::Read)[0].data, "line one\n");
+  c.delegate->drain();
+  EXPECT_EQ(buffer->toString(), "head:line one\n");
+}
+
+TEST(DispatchSocketRead, RequestsThatBreakTheRulesAreDropped) {
+  Connected c;
+  connect(c, "read.rules");
+  auto buffer = ns::make<ns::MutableData>(std::string_view("abc"));
+  c.child->readDataToData_withTimeout_maxLength_tag(kCRLF, -1, 1, 1);      // maximum below the terminator
+  c.child->readDataToData_withTimeout_tag(ns::Data(), -1, 2);              // empty terminator
+  c.child->readDataToLength_withTimeout_tag(0, -1, 3);                     // length 0
+  c.child->readDataWithTimeout_buffer_bufferOffset_tag(-1, buffer, 4, 4);  // offset past the buffer
+  c.child->readDataToLength_withTimeout_tag(2, -1, 5);
+  c.client.sendAll("ok");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
+  c.delegate->drain();
+  EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{5, "ok"}}));
+}
+
+TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
+  VirtualClockScope virtualClock;
+  Connected c;
+  connect(c, "read.timeout");
+  c.child->readDataToData_withTimeout_tag(kCRLF, 0.2, 9);
+  long tag = 0;
+  c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
+  ASSERT_EQ(tag, 9) << "the read and its timer are in place";
+  ns::Clock::advance(0.2);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto events = c.delegate->eventsOf(Event::ReadTimeout);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_DOUBLE_EQ(events[0].elapsed, 0.2);
+  auto error = c.delegate->eventsOf(Event::Disconnect)[0].error;
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), DispatchSocketReadTimeoutError);
+  EXPECT_EQ(error->localizedDescription(), "Read operation timed out");
+  EXPECT_EQ(c.client.readToEnd(), "");
+}
+
+TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
+  VirtualClockScope virtualClock;
+  Connected c;
+  connect(c, "read.extend");
+  c.delegate->readExtensions = {0.2};
+  c.child->readDataToData_withTimeout_tag(kCRLF, 0.2, 9);
+  long tag = 0;
+  c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
+  ASSERT_EQ(tag, 9);
+  ns::Clock::advance(0.2);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
+  c.delegate->drain();                  // the answer is on its way to the socket queue
+  c.child->performBlock([] {});         // and has re-armed the timer
+  EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
+  ns::Clock::advance(0.2);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto questions = c.delegate->eventsOf(Event::ReadTimeout);
+  ASSERT_EQ(questions.size(), 2u);
+  EXPECT_DOUBLE_EQ(questions[0].elapsed, 0.2);
+  EXPECT_DOUBLE_EQ(questions[1].elapsed, 0.4);
+  EXPECT_EQ(questions[1].tag, 9);
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketReadTimeoutError);
+}
+
+TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
+  VirtualClockScope virtualClock;
+  Connected c;
+  connect(c, "read.extend.data");
+  c.delegate->readExtensions = {5};
+  c.child->readDataToData_withTimeout_tag(kCRLF, 1, 3);
+  long tag = 0;
+  c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
+  ASSERT_EQ(tag, 3);
+  ns::Clock::advance(1);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
+  c.delegate->drain();
+  c.child->performBlock([] {});
+  c.client.sendAll("late\r\n");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
+  EXPECT_EQ(c.delegate->eventsOf(Event::Read)[0].data, "late\r\n");
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
+TEST(DispatchSocketRead, PeerCloseDuringALineReadGivesCode7) {
+  Connected c;
+  connect(c, "read.eof", [](const ns::Ref<DispatchSocket>& child) {
+    child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
+  });
+  c.client.sendAll("partial line");
+  c.client.shutdownWrite();
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto error = c.delegate->eventsOf(Event::Disconnect)[0].error;
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), DispatchSocketClosedError);
+  EXPECT_EQ(error->localizedDescription(), "Socket closed by remote peer");
+  EXPECT_EQ(c.delegate->count(Event::Read), 0u);
+}
+
+TEST(DispatchSocketRead, BytesBeforeThePeersCloseAreStillDelivered) {
+  Connected c;
+  connect(c, "read.eof.data");
+  c.client.sendAll("one\r\ntwo\r\n");
+  c.client.shutdownWrite();
+  // Both lines arrive although the stream may have ended by the time they are asked for.
+  c.child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
+  c.child->readDataToData_withTimeout_tag(kCRLF, -1, 2);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  using R = std::vector<std::pair<long, std::string>>;
+  EXPECT_EQ(reads(*c.delegate), (R{{1, "one\r\n"}, {2, "two\r\n"}}));
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketClosedError);
+}
+
+TEST(DispatchSocketRead, HalfDuplexKeepsTheSocketOpenForWriting) {
+  Connected c;
+  connect(c, "read.halfduplex", [](const ns::Ref<DispatchSocket>& child) {
+    child->setAutoDisconnectOnClosedReadStream(false);
+    child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
+  });
+  c.client.shutdownWrite();
+  ASSERT_TRUE(c.delegate->waitForCount(Event::CloseReadStream, 1));
+  EXPECT_FALSE(c.child->autoDisconnectOnClosedReadStream());
+  EXPECT_TRUE(c.child->isConnected());
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+  c.child->writeData_withTimeout_tag(ns::Data("answer"), -1, 2);
+  EXPECT_EQ(c.client.readExactly(6), "answer");
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Write, 1));
+  c.child->disconnect();
+  EXPECT_EQ(c.client.readToEnd(), "");
+}
+
+}  // namespace

@@ -1,0 +1,254 @@
+#include "tests/lib/sockets/SocketTestSupport.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace sockettest {
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point deadlineAfter(double seconds) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+int millisecondsLeft(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+}  // namespace
+
+void RecordingDelegate::record(Event event) {
+  event.onDelegateQueue = dispatch::currentQueue() == queue_;
+  {
+    std::lock_guard lock(mutex_);
+    events_.push_back(std::move(event));
+  }
+  changed_.notify_all();
+}
+
+void RecordingDelegate::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
+                                                  const ns::Ref<DispatchSocket>& child) {
+  {
+    std::lock_guard lock(mutex_);
+    children_.push_back(child);
+  }
+  if (onAccept) onAccept(sock, child);
+  record(Event(Event::Accept, sock.get()));
+}
+
+void RecordingDelegate::socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
+                                                   long tag) {
+  if (onRead) onRead(sock, data, tag);
+  Event event(Event::Read, sock.get(), data.toString(), tag);
+  record(std::move(event));
+}
+
+void RecordingDelegate::socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
+                                                              std::uint64_t length, long tag) {
+  Event event(Event::ReadPartial, sock.get(), "", tag, length);
+  record(std::move(event));
+}
+
+double RecordingDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
+                                                                             long tag, double elapsed,
+                                                                             std::uint64_t length) {
+  double answer = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (readQuestions_ < readExtensions.size()) answer = readExtensions[readQuestions_];
+    ++readQuestions_;
+  }
+  Event event(Event::ReadTimeout, sock.get(), "", tag, length, elapsed);
+  record(std::move(event));
+  return answer;
+}
+
+void RecordingDelegate::socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) {
+  record(Event(Event::Write, sock.get(), "", tag));
+}
+
+void RecordingDelegate::socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
+                                                               std::uint64_t length, long tag) {
+  record(Event(Event::WritePartial, sock.get(), "", tag, length));
+}
+
+double RecordingDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
+                                                                              long tag, double elapsed,
+                                                                              std::uint64_t length) {
+  double answer = 0;
+  {
+    std::lock_guard lock(mutex_);
+    if (writeQuestions_ < writeExtensions.size()) answer = writeExtensions[writeQuestions_];
+    ++writeQuestions_;
+  }
+  record(Event(Event::WriteTimeout, sock.get(), "", tag, length, elapsed));
+  return answer;
+}
+
+void RecordingDelegate::socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) {
+  record(Event(Event::CloseReadStream, sock.get()));
+}
+
+void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
+                                                      const std::optional<ns::Error>& err) {
+  Event event(Event::Disconnect, sock.get());
+  event.error = err;
+  record(std::move(event));
+}
+
+bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds) {
+  std::unique_lock lock(mutex_);
+  return changed_.wait_until(lock, deadlineAfter(seconds), [&] { return pred(events_); });
+}
+
+bool RecordingDelegate::waitForCount(Event::Kind kind, std::size_t wanted, double seconds) {
+  return waitUntil(
+      [&](const std::vector<Event>& events) {
+        std::size_t n = 0;
+        for (const auto& e : events) n += e.kind == kind;
+        return n >= wanted;
+      },
+      seconds);
+}
+
+std::vector<Event> RecordingDelegate::events() {
+  std::lock_guard lock(mutex_);
+  return events_;
+}
+
+std::vector<Event> RecordingDelegate::eventsOf(Event::Kind kind) {
+  std::vector<Event> result;
+  for (auto& e : events()) {
+    if (e.kind == kind) result.push_back(e);
+  }
+  return result;
+}
+
+std::size_t RecordingDelegate::count(Event::Kind kind) { return eventsOf(kind).size(); }
+
+std::vector<ns::Ref<DispatchSocket>> RecordingDelegate::children() {
+  std::lock_guard lock(mutex_);
+  return children_;
+}
+
+ns::Ref<DispatchSocket> RecordingDelegate::waitForChild(double seconds) {
+  if (!waitForCount(Event::Accept, 1, seconds)) return nullptr;
+  std::lock_guard lock(mutex_);
+  return children_.empty() ? nullptr : children_.front();
+}
+
+void RecordingDelegate::releaseChildren() {
+  std::vector<ns::Ref<DispatchSocket>> released;
+  {
+    std::lock_guard lock(mutex_);
+    released.swap(children_);
+  }
+}
+
+void RecordingDelegate::drain() { dispatch::sync(queue_, [] {}); }
+
+RawClient::~RawClient() {
+  if (fd_ != -1) ::close(fd_);
+}
+
+bool RawClient::connectTo(std::uint16_t port, bool ipv6, int receiveBufferSize) {
+  fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ == -1) return false;
+  if (receiveBufferSize > 0) {
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
+  }
+  int rc;
+  if (ipv6) {
+    sockaddr_in6 addr{};
+    addr.sin6_family = AF_INET6;
+    addr.sin6_port = htons(port);
+    addr.sin6_addr = in6addr_loopback;
+    rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  } else {
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+  }
+  return rc == 0;
+}
+
+std::uint16_t RawClient::localPort() const {
+  sockaddr_storage addr{};
+  socklen_t length = sizeof addr;
+  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) return 0;
+  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+void RawClient::sendAll(const std::string& bytes) {
+  std::size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    ASSERT_GT(n, 0) << "send failed: " << std::strerror(errno);
+    sent += static_cast<std::size_t>(n);
+  }
+}
+
+void RawClient::shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+
+std::string RawClient::readExactly(std::size_t n, double seconds) {
+  std::string result;
+  auto deadline = deadlineAfter(seconds);
+  char buffer[65536];
+  while (result.size() < n) {
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready = ::poll(&pfd, 1, millisecondsLeft(deadline));
+    if (ready <= 0) break;
+    ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, n - result.size()), 0);
+    if (got <= 0) break;
+    result.append(buffer, static_cast<std::size_t>(got));
+  }
+  return result;
+}
+
+std::optional<std::string> RawClient::readToEnd(double seconds) {
+  std::string result;
+  auto deadline = deadlineAfter(seconds);
+  char buffer[65536];
+  while (true) {
+    pollfd pfd{fd_, POLLIN, 0};
+    int ready = ::poll(&pfd, 1, millisecondsLeft(deadline));
+    if (ready <= 0) return std::nullopt;
+    ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
+    if (got == 0) return result;
+    if (got < 0) return std::nullopt;
+    result.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+ns::Ref<dispatch::Queue> makeQueue(const char* label) { return dispatch::queueCreate(label); }
+
+ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate) {
+  auto listener = ns::make<DispatchSocket>(delegate, delegate->queue());
+  ns::Error error("", 0);
+  EXPECT_TRUE(listener->acceptOnInterface_port_error("127.0.0.1", 0, &error)) << error.localizedDescription();
+  return listener;
+}
+
+bool ipv6LoopbackAvailable() {
+  int fd = ::socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd == -1) return false;
+  sockaddr_in6 addr{};
+  addr.sin6_family = AF_INET6;
+  addr.sin6_addr = in6addr_loopback;
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+  ::close(fd);
+  return ok;
+}
+
+}  // namespace sockettest

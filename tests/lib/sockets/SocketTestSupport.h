@@ -1,0 +1,133 @@
+#pragma once
+// Shared pieces of the socket tests: a delegate that records every message it gets (and checks
+// that it runs on its delegate queue), and a blocking raw POSIX client for the far end.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/sockets/DispatchSocket.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/runloop/Clock.h"
+
+namespace sockettest {
+
+constexpr double kWaitSeconds = 20;
+
+struct Event {
+  enum Kind { Accept, Read, ReadPartial, ReadTimeout, Write, WritePartial, WriteTimeout, CloseReadStream, Disconnect };
+  Event(Kind kind, const DispatchSocket* sock, std::string data = "", long tag = 0, std::uint64_t length = 0,
+        double elapsed = 0)
+      : kind(kind), sock(sock), data(std::move(data)), tag(tag), length(length), elapsed(elapsed) {}
+
+  Kind kind;
+  const DispatchSocket* sock = nullptr;  // identity only: events must not keep sockets alive
+  std::string data;
+  long tag = 0;
+  std::uint64_t length = 0;
+  double elapsed = 0;
+  std::optional<ns::Error> error;
+  bool onDelegateQueue = false;
+};
+
+class RecordingDelegate : public DispatchSocketDelegate {
+ public:
+  explicit RecordingDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
+
+  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+
+  // Optional reactions, run on the delegate queue before the event is recorded.
+  std::function<void(const ns::Ref<DispatchSocket>& listener, const ns::Ref<DispatchSocket>& child)> onAccept;
+  std::function<void(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag)> onRead;
+  // Answers to the time-out questions, in order; 0 once they run out.
+  std::vector<double> readExtensions;
+  std::vector<double> writeExtensions;
+
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& child) override;
+  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
+  void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
+                                             long tag) override;
+  double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag, double elapsed,
+                                                           std::uint64_t length) override;
+  void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override;
+  void socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
+                                              long tag) override;
+  double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
+                                                            double elapsed, std::uint64_t length) override;
+  void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override;
+  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock, const std::optional<ns::Error>& err) override;
+
+  // Waits (with a generous time-out) until `pred` holds over the events so far.
+  bool waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds = kWaitSeconds);
+  bool waitForCount(Event::Kind kind, std::size_t count, double seconds = kWaitSeconds);
+  std::vector<Event> events();
+  std::vector<Event> eventsOf(Event::Kind kind);
+  std::size_t count(Event::Kind kind);
+
+  // Accepted sockets, kept alive as a delegate must.
+  std::vector<ns::Ref<DispatchSocket>> children();
+  ns::Ref<DispatchSocket> waitForChild(double seconds = kWaitSeconds);
+  void releaseChildren();
+
+  // Lets everything already queued on the delegate queue run.
+  void drain();
+
+ private:
+  void record(Event event);
+
+  ns::Ref<dispatch::Queue> queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<Event> events_;
+  std::vector<ns::Ref<DispatchSocket>> children_;
+  std::size_t readQuestions_ = 0;
+  std::size_t writeQuestions_ = 0;
+};
+
+// A blocking TCP client on the loopback interface.
+class RawClient {
+ public:
+  RawClient() = default;
+  RawClient(const RawClient&) = delete;
+  RawClient& operator=(const RawClient&) = delete;
+  ~RawClient();
+
+  // Connects to 127.0.0.1 (or ::1) on `port`; a small receive buffer makes a slow reader.
+  bool connectTo(std::uint16_t port, bool ipv6 = false, int receiveBufferSize = 0);
+  int fd() const { return fd_; }
+  std::uint16_t localPort() const;
+
+  void sendAll(const std::string& bytes);
+  void shutdownWrite();
+  // Reads exactly n bytes; fewer when the stream ends or the wait runs out.
+  std::string readExactly(std::size_t n, double seconds = kWaitSeconds);
+  // Reads until the end of the stream; nullopt when it does not come in time or the
+  // connection fails instead.
+  std::optional<std::string> readToEnd(double seconds = kWaitSeconds);
+
+ private:
+  int fd_ = -1;
+};
+
+// Installs the virtual clock for one test; dispatch timers then fire only on advance().
+struct VirtualClockScope {
+  VirtualClockScope() { ns::Clock::installVirtual(); }
+  ~VirtualClockScope() { ns::Clock::installReal(); }
+};
+
+// A serial queue for a delegate.
+ns::Ref<dispatch::Queue> makeQueue(const char* label);
+
+// A listener on 127.0.0.1, any port, reporting to `delegate`.
+ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate);
+
+// Whether ::1 can be bound here.
+bool ipv6LoopbackAvailable();
+
+}  // namespace sockettest
