@@ -63,6 +63,10 @@ bool HTTPMessage::appendData(const ns::Data& data) {
     const char* nl = static_cast<const char*>(std::memchr(p + i, '\n', length - i));
     std::size_t take = nl ? static_cast<std::size_t>(nl - (p + i)) + 1 : length - i;
     pendingLine_.append(p + i, take);
+    if (pendingLine_.size() > cf::HTTPMessage::kMaxHeaderBytes) {
+      refused_ = true;
+      return false;
+    }
     if (nl) {
       if (!checkHeaderLine(pendingLine_) || !message_->appendBytes(pendingLine_)) {
         refused_ = true;

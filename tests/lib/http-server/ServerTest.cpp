@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "lib/http-server/Core/HTTPConnection.h"
+#include "lib/logging/LogHub.h"
 #include "tests/lib/http-server/ServerFixture.h"
 
 namespace httptest {
@@ -331,6 +332,27 @@ TEST_F(ServerTest, DroppingTheServerFromItsOwnQueueDoesNotDeadlock) {
   ASSERT_TRUE(other->start(&error));
   other->stop();
   EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace httptest
+
+namespace httptest {
+namespace {
+
+TEST_F(ServerFixture, StartIsLoggedAndPublishingReportsFailure) {
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  server->setType("_http._tcp.");
+  server->setName("media");
+  startServer();
+  const std::string started = "HTTPServer: Started HTTP server on port " + std::to_string(port);
+  EXPECT_TRUE(logger->waitForLine([&](const std::string& line) { return line == started; }));
+  EXPECT_TRUE(logger->waitForLine([](const std::string& line) {
+    return line.rfind("Failed to Publish Service: domain(local.) type(_http._tcp.) name(media) - ", 0) == 0;
+  }));
+  EXPECT_EQ(server->publishedName(), std::nullopt);
+  LogHub::removeLogger(logger);
 }
 
 }  // namespace
