@@ -28,12 +28,11 @@ HTTPServer::~HTTPServer() {
   auto center = ns::NotificationCenter::defaultCenter();
   if (connectionObserver_) center->removeObserver(connectionObserver_.get());
   if (webSocketObserver_) center->removeObserver(webSocketObserver_.get());
-  // The last reference may drop on the server queue itself (a queued setter or an accept
-  // callback held it): then stop runs in place instead of waiting for the queue.
-  if (isOnServerQueue())
-    stopOnServerQueue(false);
-  else
-    dispatch::sync(serverQueue_, [this] { stopOnServerQueue(false); });
+  // Every task of this server holds a reference to it, so none is queued or running now: the
+  // stop runs in place. Waiting for the server queue instead would deadlock when the last
+  // reference drops on that queue, or on the listening socket's queue while the server queue
+  // waits for it.
+  stopOnServerQueue(false);
   dispatchSocket_->setDelegate_delegateQueue({}, nullptr);
 }
 

@@ -60,6 +60,7 @@ bool HTTPAsyncFileResponse::openFileAndSetupReadSource() {
   }
   fileFD_ = fd;
   readQueue_ = dispatch::queueCreate("HTTPAsyncFileResponse");
+  dispatch::setSpecific(readQueue_, &readQueue_, this);
   readSource_ = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd), 0, readQueue_);
   ns::Weak<HTTPAsyncFileResponse> weak = weakSelf<HTTPAsyncFileResponse>();
   readSource_->setEventHandler([weak] {
@@ -98,6 +99,15 @@ void HTTPAsyncFileResponse::cancelReadSource() {
   }
 }
 
+void HTTPAsyncFileResponse::onReadQueue(const std::function<void()>& body) {
+  // The connection may let go of this response from the read queue itself, when a read
+  // handler held the connection's last reference.
+  if (dispatch::getSpecific(&readQueue_) == this)
+    body();
+  else
+    dispatch::sync(readQueue_, body);
+}
+
 std::uint64_t HTTPAsyncFileResponse::offset() {
   std::lock_guard lock(mutex_);
   return fileOffset_;
@@ -110,7 +120,7 @@ bool HTTPAsyncFileResponse::isDone() {
 
 void HTTPAsyncFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
-  dispatch::sync(readQueue_, [&] {
+  onReadQueue([&] {
     std::lock_guard lock(mutex_);
     // A piece read for the old position no longer applies.
     data_.reset();
@@ -136,7 +146,7 @@ std::optional<ns::Data> HTTPAsyncFileResponse::readDataOfLength(std::uint64_t le
     }
   }
   if (!openFileIfNeeded()) return std::nullopt;
-  dispatch::sync(readQueue_, [&] {
+  onReadQueue([&] {
     readRequestLength_ = length;
     resumeReadSource();
   });
@@ -218,7 +228,7 @@ void HTTPAsyncFileResponse::notifyConnection() {
 
 void HTTPAsyncFileResponse::connectionDidClose() {
   if (fileFD_ < 0) return;
-  dispatch::sync(readQueue_, [&] {
+  onReadQueue([&] {
     {
       std::lock_guard lock(mutex_);
       connection_.reset();

@@ -3,6 +3,7 @@
 // piece at a time, of at most what the connection last asked for, and hands it over through
 // responseHasAvailableData. One piece at most is in memory; nothing is read ahead.
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -49,6 +50,7 @@ class HTTPAsyncFileResponse : public HTTPResponse {
   void cancelReadSource();
   void readSourceFired();
   void notifyConnection();
+  void onReadQueue(const std::function<void()>& body);
 
   ns::Weak<HTTPConnection> connection_;
   std::string filePath_;
