@@ -10,6 +10,7 @@ PACKAGES=(
   libsqlite3-dev libxml2-dev libprotobuf-c-dev protobuf-c-compiler
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
+  libjpeg-dev libgif-dev
 )
 
 missing=()

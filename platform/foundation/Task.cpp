@@ -13,6 +13,7 @@
 
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/NotificationCenter.h"
 
 extern char** environ;
 
@@ -35,6 +36,7 @@ int childEnd(const Task::Stream& stream, int which) {
 }  // namespace
 
 Task::~Task() {
+  if (exitSource_) exitSource_->cancel();
   std::lock_guard<std::mutex> lock(mutex_);
   // A child that has ended is collected; one still running is left to run.
   if (launched_ && !exited_) {
@@ -123,6 +125,7 @@ bool Task::launchAndReturnError(Error* error) {
   launched_ = true;
   pid_ = pid;
   pidfd_ = openPidfd(pid);
+  watchForExit();
 
   // The child's ends of our pipes belong to it now; holding them would keep the pipes open.
   for (int i = 0; i < 3; ++i) {
@@ -222,6 +225,41 @@ bool Task::signal(int sig) {
   // Through the pidfd, the signal can only reach our own child, even if its id were reused.
   if (pidfd_ >= 0) return signalPidfd(pidfd_, sig) == 0;
   return ::kill(pid_, sig) == 0;
+}
+
+void Task::setTerminationHandler(TerminationHandler handler) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  terminationHandler_ = std::move(handler);
+}
+
+// Called with the lock held, right after the launch.
+void Task::watchForExit() {
+  if (pidfd_ < 0) return;
+  auto self = std::static_pointer_cast<Task>(weak_from_this().lock());
+  if (!self) return;  // a task not owned by a Ref is only waited for
+  // A pidfd becomes readable when the process ends. The handler holds the task until then.
+  exitSource_ = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(pidfd_), 0,
+                                       dispatch::globalQueue());
+  exitSource_->setEventHandler([self] { self->reportExit(); });
+  exitSource_->resume();
+}
+
+void Task::reportExit() {
+  if (!reap(false)) return;
+  TerminationHandler handler;
+  Ref<dispatch::Source> source;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reported_) return;
+    reported_ = true;
+    handler = std::move(terminationHandler_);
+    source = std::move(exitSource_);
+  }
+  // Cancelling releases the event handler and with it the task's hold on itself.
+  if (source) source->cancel();
+  auto self = std::static_pointer_cast<Task>(shared_from_this());
+  if (handler) handler(self);
+  NotificationCenter::defaultCenter()->postNotificationName_object(NSTaskDidTerminateNotification, self);
 }
 
 void Task::terminate() { signal(SIGTERM); }

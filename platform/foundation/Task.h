@@ -13,10 +13,14 @@
 
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
+#include "platform/dispatch/Source.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/foundation/Pipe.h"
 
 namespace ns {
+
+// Posted (object: the task) on a background queue once a launched task has ended.
+inline constexpr char NSTaskDidTerminateNotification[] = "NSTaskDidTerminateNotification";
 
 enum TaskTerminationReason : long {
   TaskTerminationReasonExit = 1,
@@ -68,6 +72,11 @@ class Task : public Object {
   int terminationStatus();
   TaskTerminationReason terminationReason();
 
+  // Runs once on a background queue when the task has ended, before
+  // NSTaskDidTerminateNotification is posted. A running task keeps itself alive until then.
+  using TerminationHandler = std::function<void(const Ref<Task>&)>;
+  void setTerminationHandler(TerminationHandler handler);
+
   // SIGTERM, SIGINT, SIGSTOP and SIGCONT; false when the task is not running.
   void terminate();
   void interrupt();
@@ -88,6 +97,12 @@ class Task : public Object {
   bool exited_ = false;
   int status_ = 0;
   TaskTerminationReason reason_ = TaskTerminationReasonExit;
+  TerminationHandler terminationHandler_;
+  Ref<dispatch::Source> exitSource_;
+  bool reported_ = false;
+
+  void watchForExit();
+  void reportExit();
 
   // Collects the exit status if the child has ended (waiting for it when `block`).
   bool reap(bool block);

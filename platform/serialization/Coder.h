@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/core/Data.h"
+#include "platform/core/Object.h"
 #include "platform/core/Value.h"
 
 namespace ns {
@@ -29,9 +30,14 @@ class Coding {
 // Keys are strings; keys that begin with "$" are escaped in the archive, so any key may be used.
 // An archiver raises NSInvalidArgumentException when asked to decode, and an unarchiver when
 // asked to encode.
-class Coder {
+//
+// Coders are objects of the runtime (NSCoder, NSKeyedArchiver, NSKeyedUnarchiver) that answer
+// encodeObject:forKey:, decodeObjectForKey:, decodeObjectOfClass:forKey: and the scalar forms,
+// so that classes which code themselves through the runtime (encodeWithCoder: and
+// initWithCoder: methods instead of the Coding interface) are archived too.
+class Coder : public Object {
  public:
-  virtual ~Coder() = default;
+  ~Coder() override = default;
 
   bool allowsKeyedCoding() const { return true; }
   virtual bool requiresSecureCoding() const = 0;

@@ -4,6 +4,10 @@
 #include <mutex>
 
 namespace ns {
+
+void installRuntimeCodingResolver();  // CoderRuntime.cpp
+void setDefaultCodingResolver(CodingRegistry::Resolver r);
+
 namespace {
 
 std::mutex& registryMutex() {
@@ -15,6 +19,11 @@ std::map<std::string, CodingClass>& registry() {
   return r;
 }
 CodingRegistry::Resolver& resolver() {
+  static CodingRegistry::Resolver r;
+  return r;
+}
+// The runtime's class registry, consulted when no resolver was set.
+CodingRegistry::Resolver& defaultResolver() {
   static CodingRegistry::Resolver r;
   return r;
 }
@@ -54,12 +63,13 @@ void CodingRegistry::unregisterClass(const std::string& name) {
 }
 
 std::optional<CodingClass> CodingRegistry::find(const std::string& name) {
+  installRuntimeCodingResolver();
   Resolver fallback;
   {
     std::lock_guard<std::mutex> lock(registryMutex());
     auto it = registry().find(name);
     if (it != registry().end()) return it->second;
-    fallback = resolver();
+    fallback = resolver() ? resolver() : defaultResolver();
   }
   if (fallback) return fallback(name);
   return std::nullopt;
@@ -68,6 +78,11 @@ std::optional<CodingClass> CodingRegistry::find(const std::string& name) {
 void CodingRegistry::setResolver(Resolver r) {
   std::lock_guard<std::mutex> lock(registryMutex());
   resolver() = std::move(r);
+}
+
+void setDefaultCodingResolver(CodingRegistry::Resolver r) {
+  std::lock_guard<std::mutex> lock(registryMutex());
+  defaultResolver() = std::move(r);
 }
 
 std::vector<std::string> CodingRegistry::hierarchy(const std::string& name) {

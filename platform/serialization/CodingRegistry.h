@@ -1,7 +1,9 @@
 #pragma once
-// Classes the keyed unarchiver can make, by the name written in archives. Classes register
-// themselves (usually from a static initialiser in their .cpp); the object runtime can also
-// install a resolver that answers for the classes it knows, consulted after the registrations.
+// Classes the keyed unarchiver can make, by the name written in archives: first those registered
+// here (usually from a static initialiser in their .cpp), then those a resolver answers for. The
+// default resolver is the object runtime's class registry: a runtime class is made with its
+// factory and filled through its initWithCoder: method, and counts as supporting secure coding
+// when its supportsSecureCoding class method says so.
 #include <functional>
 #include <optional>
 #include <string>
@@ -28,6 +30,7 @@ class CodingRegistry {
   static void registerClass(CodingClass info);
   static void unregisterClass(const std::string& name);
   static std::optional<CodingClass> find(const std::string& name);
+  // Replaces the default resolver (nullptr restores it).
   static void setResolver(Resolver resolver);
   // The class and its superclasses by name, ending with "NSObject"; the built-in value classes
   // (NSArray, NSMutableDictionary, ...) have their platform chains.

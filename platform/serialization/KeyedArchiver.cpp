@@ -5,6 +5,8 @@
 #include "platform/core/Exception.h"
 #include "platform/serialization/CodingRegistry.h"
 #include "platform/serialization/PropertyListUID.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/runtime/Send.h"
 
 namespace ns {
 namespace {
@@ -13,6 +15,17 @@ namespace {
 std::string escapeKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }
 
 Value uid(std::uint64_t n) { return PropertyListUID::uid(n); }
+
+// The class name an object is archived under: its own choice, its runtime class, or its C++ name.
+std::string archiveClassName(const Object& object, const Coding* coding) {
+  if (coding) {
+    std::string chosen = coding->classNameForKeyedArchiver();
+    if (!chosen.empty()) return chosen;
+  }
+  Class cls = object_getClass(&object);
+  if (cls && cls->cppType() && *cls->cppType() == typeid(object)) return cls->name();
+  return object.className();
+}
 
 }  // namespace
 
@@ -137,12 +150,12 @@ struct KeyedArchiver::Impl {
       return n;
     }
     auto* coding = dynamic_cast<const Coding*>(object.get());
-    if (!coding) {
+    static const Sel encodeSel("encodeWithCoder:");
+    if (!coding && !respondsToSelector(object.get(), encodeSel)) {
       Exception::raise(NSInvalidArgumentException,
                        "-[" + object->className() + " encodeWithCoder:]: unrecognized selector sent to instance");
     }
-    std::string name = coding->classNameForKeyedArchiver();
-    if (name.empty()) name = object->className();
+    std::string name = archiveClassName(*object, coding);
     if (secure) {
       auto info = CodingRegistry::find(name);
       if (!info || !info->supportsSecureCoding) {
@@ -158,7 +171,11 @@ struct KeyedArchiver::Impl {
     Dictionary fields;
     contexts.push_back(&fields);
     try {
-      coding->encodeWithCoder(*owner);
+      if (coding) {
+        coding->encodeWithCoder(*owner);
+      } else {
+        send<void>(object.get(), encodeSel, std::static_pointer_cast<Object>(owner->shared_from_this()));
+      }
     } catch (...) {
       contexts.pop_back();
       throw;
@@ -184,29 +201,13 @@ KeyedArchiver::KeyedArchiver(bool requiresSecureCoding) : impl_(std::make_unique
 
 KeyedArchiver::~KeyedArchiver() = default;
 
-KeyedArchiver::KeyedArchiver(KeyedArchiver&& other) noexcept
-    : impl_(std::move(other.impl_)), secure_(other.secure_), format_(other.format_) {
-  if (impl_) {
-    impl_->owner = this;
-    if (impl_->contexts.size() == 1) impl_->contexts[0] = &impl_->top;
-  }
-}
-
-KeyedArchiver& KeyedArchiver::operator=(KeyedArchiver&& other) noexcept {
-  impl_ = std::move(other.impl_);
-  secure_ = other.secure_;
-  format_ = other.format_;
-  if (impl_) impl_->owner = this;
-  return *this;
-}
-
 std::optional<Data> KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(const Value& root,
                                                                                          bool requiresSecureCoding,
                                                                                          Error* error) {
   try {
-    KeyedArchiver archiver(requiresSecureCoding);
-    archiver.encodeObject_forKey(root, NSKeyedArchiveRootObjectKey);
-    return archiver.encodedData();
+    auto archiver = make<KeyedArchiver>(requiresSecureCoding);
+    archiver->encodeObject_forKey(root, NSKeyedArchiveRootObjectKey);
+    return archiver->encodedData();
   } catch (const Exception& e) {
     Dictionary info;
     info.set("NSDebugDescription", e.reason());
@@ -216,9 +217,9 @@ std::optional<Data> KeyedArchiver::archivedDataWithRootObject_requiringSecureCod
 }
 
 Data KeyedArchiver::archivedDataWithRootObject(const Value& root) {
-  KeyedArchiver archiver(false);
-  archiver.encodeObject_forKey(root, NSKeyedArchiveRootObjectKey);
-  return archiver.encodedData();
+  auto archiver = make<KeyedArchiver>(false);
+  archiver->encodeObject_forKey(root, NSKeyedArchiveRootObjectKey);
+  return archiver->encodedData();
 }
 
 void KeyedArchiver::finishEncoding() { impl_->finished = true; }

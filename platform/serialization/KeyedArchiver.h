@@ -26,12 +26,14 @@ inline constexpr char NSKeyedArchiveRootObjectKey[] = "root";
 
 class KeyedArchiver : public Coder {
  public:
-  // With secure coding, only classes registered as supporting it may be encoded.
+  // With secure coding, only classes registered as supporting it may be encoded. Made with
+  // ns::make: objects coding themselves through the runtime receive the archiver as an object.
   explicit KeyedArchiver(bool requiresSecureCoding = true);
   ~KeyedArchiver() override;
-  KeyedArchiver(KeyedArchiver&&) noexcept;
-  KeyedArchiver& operator=(KeyedArchiver&&) noexcept;
-  static KeyedArchiver initRequiringSecureCoding(bool requiresSecureCoding) { return KeyedArchiver(requiresSecureCoding); }
+  static Ref<KeyedArchiver> initRequiringSecureCoding(bool requiresSecureCoding) {
+    return make<KeyedArchiver>(requiresSecureCoding);
+  }
+  std::string className() const override { return "NSKeyedArchiver"; }
 
   // nullopt with an NSCoderInvalidValueError (4866) for an object that cannot be archived.
   static std::optional<Data> archivedDataWithRootObject_requiringSecureCoding_error(const Value& root,

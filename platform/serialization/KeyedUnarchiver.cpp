@@ -9,6 +9,8 @@
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/runtime/Send.h"
 
 namespace ns {
 namespace {
@@ -217,8 +219,10 @@ struct KeyedUnarchiver::Impl {
                                                                  "' does not adopt NSSecureCoding.");
     }
     Ref<Object> object = info->make();
+    if (!object) damaged("class (" + className + ") cannot be made");
     auto* coding = dynamic_cast<Coding*>(object.get());
-    if (!coding) damaged("class (" + className + ") cannot be decoded");
+    static const Sel initSel("initWithCoder:");
+    if (!coding && !respondsToSelector(object.get(), initSel)) damaged("class (" + className + ") cannot be decoded");
     // Known before its keys are read, so that references back to it (a cycle) find it.
     decoded[n] = {Value(object), className};
     inProgress.erase(n);
@@ -228,7 +232,17 @@ struct KeyedUnarchiver::Impl {
       std::vector<const Dictionary*>& c;
       ~ContextGuard() { c.pop_back(); }
     } guard{contexts};
-    coding->initWithCoder(*owner);
+    if (coding) {
+      coding->initWithCoder(*owner);
+    } else {
+      // The runtime form may answer another object, as an initialiser can.
+      Ref<Object> result =
+          send<Ref<Object>>(object.get(), initSel, std::static_pointer_cast<Object>(owner->shared_from_this()));
+      if (result && result != object) {
+        object = result;
+        decoded[n] = {Value(object), className};
+      }
+    }
     return Value(object);
   }
 };
@@ -237,7 +251,7 @@ KeyedUnarchiver::KeyedUnarchiver() : impl_(std::make_unique<Impl>()) { impl_->ow
 
 KeyedUnarchiver::~KeyedUnarchiver() = default;
 
-std::unique_ptr<KeyedUnarchiver> KeyedUnarchiver::initForReadingFromData_error(const Data& data, Error* error) {
+Ref<KeyedUnarchiver> KeyedUnarchiver::initForReadingFromData_error(const Data& data, Error* error) {
   Error parseError(NSCocoaErrorDomain, 0);
   Value plist = PropertyListSerialization::propertyListWithData(data, &parseError);
   std::string why;
@@ -256,7 +270,7 @@ std::unique_ptr<KeyedUnarchiver> KeyedUnarchiver::initForReadingFromData_error(c
     setError(error, corruptError("*** incomprehensible archive: " + why));
     return nullptr;
   }
-  std::unique_ptr<KeyedUnarchiver> unarchiver(new KeyedUnarchiver());
+  auto unarchiver = make<KeyedUnarchiver>();
   unarchiver->impl_->objects = plist["$objects"].array();
   unarchiver->impl_->top = plist["$top"].dictionary();
   unarchiver->impl_->contexts.push_back(&unarchiver->impl_->top);

@@ -26,10 +26,13 @@ namespace ns {
 
 class KeyedUnarchiver : public Coder {
  public:
+  // Use initForReadingFromData_error.
+  KeyedUnarchiver();
   ~KeyedUnarchiver() override;
+  std::string className() const override { return "NSKeyedUnarchiver"; }
 
   // nullptr with NSCoderReadCorruptError (4864) when the data is no keyed archive.
-  static std::unique_ptr<KeyedUnarchiver> initForReadingFromData_error(const Data& data, Error* error);
+  static Ref<KeyedUnarchiver> initForReadingFromData_error(const Data& data, Error* error);
 
   // Secure decoding of the root object with the allowed classes; nil with an error (4864) for
   // damage or a refused class.
@@ -64,7 +67,6 @@ class KeyedUnarchiver : public Coder {
   struct Impl;
 
  private:
-  KeyedUnarchiver();
   std::unique_ptr<Impl> impl_;
   bool secure_ = false;
 };

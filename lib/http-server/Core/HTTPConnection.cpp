@@ -361,7 +361,7 @@ bool HTTPConnection::expectsRequestBodyFromMethod_atPath(const std::string& meth
 bool HTTPConnection::isSecureServer() { return false; }
 bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
 bool HTTPConnection::useDigestAccessAuthentication() { return true; }
-std::string HTTPConnection::realm() { return "defaultRealm@host.com"; }
+std::string HTTPConnection::realm() { return "Pelorin"; }
 std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) { return std::nullopt; }
 bool HTTPConnection::isAuthenticated() { return false; }
 ns::Ref<WebSocketHandle> HTTPConnection::webSocketForURI(const std::string&) { return nullptr; }

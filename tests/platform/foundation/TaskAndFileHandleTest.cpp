@@ -2,9 +2,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <condition_variable>
+#include <mutex>
+
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/foundation/FileIO.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
 #include "tests/platform/foundation/Sandbox.h"
@@ -164,6 +168,40 @@ TEST(FileHandleTest, AvailableDataOnAPipeReturnsWhatIsThere) {
   EXPECT_EQ(pipe->fileHandleForReading()->availableData().toString(), "part one");
   pipe->fileHandleForWriting()->closeFile();
   EXPECT_EQ(pipe->fileHandleForReading()->availableData().length(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TaskTest, TheTerminationHandlerRunsOnceOnABackgroundQueue) {
+  std::mutex m;
+  std::condition_variable cv;
+  int calls = 0;
+  int status = -1;
+  bool notified = false;
+  auto task = shell("exit 7");
+  auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+      ns::NSTaskDidTerminateNotification, task, nullptr, [&](const ns::Ref<ns::Notification>&) {
+        std::lock_guard<std::mutex> lock(m);
+        notified = true;
+        cv.notify_all();
+      });
+  task->setTerminationHandler([&](const ns::Ref<ns::Task>& t) {
+    std::lock_guard<std::mutex> lock(m);
+    ++calls;
+    status = t->terminationStatus();
+    cv.notify_all();
+  });
+  task->launch();
+  {
+    std::unique_lock<std::mutex> lock(m);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return calls == 1 && notified; }));
+  }
+  EXPECT_EQ(status, 7);
+  ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+  task->waitUntilExit();
+  EXPECT_EQ(calls, 1);
 }
 
 }  // namespace

@@ -148,10 +148,10 @@ TEST_F(KeyedArchiveTest, WritesThePlatformsArchiveLayout) {
   EXPECT_EQ(stringsX, 1) << "equal strings are stored once";
   EXPECT_EQ(KeyedUnarchiver::unarchiveObjectWithData(data), Value(d));
 
-  KeyedArchiver xml(false);
-  xml.setOutputFormat(ns::PropertyListXMLFormat_v1_0);
-  xml.encodeObject_forKey(Value(d), "root");
-  ns::Data xmlData = xml.encodedData();
+  auto xml = ns::make<KeyedArchiver>(false);
+  xml->setOutputFormat(ns::PropertyListXMLFormat_v1_0);
+  xml->encodeObject_forKey(Value(d), "root");
+  ns::Data xmlData = xml->encodedData();
   EXPECT_NE(xmlData.toString().find("<key>$archiver</key>"), std::string::npos);
   EXPECT_NE(xmlData.toString().find("<key>CF$UID</key>"), std::string::npos);
   EXPECT_EQ(KeyedUnarchiver::unarchiveObjectWithData(xmlData), Value(d));

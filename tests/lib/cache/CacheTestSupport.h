@@ -1,0 +1,42 @@
+#pragma once
+// Helpers of the cache tests: a sandboxed home, waiting with a generous time-out, file access.
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+
+#include "platform/runloop/RunLoop.h"
+#include "tests/platform/foundation/Sandbox.h"
+
+namespace cachetest {
+
+inline bool eventually(const std::function<bool()>& predicate, double timeoutSeconds = 20) {
+  return ns::RunLoop::currentRunLoop()->runUntil(predicate, timeoutSeconds);
+}
+
+inline std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline void writeFile(const std::string& path, const std::string& bytes) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+
+// Every path below `root`, relative, sorted.
+inline std::vector<std::string> tree(const std::string& root) {
+  std::vector<std::string> out;
+  for (auto& e : std::filesystem::recursive_directory_iterator(root)) {
+    out.push_back(std::filesystem::relative(e.path(), root).string());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace cachetest

@@ -1,0 +1,372 @@
+#include "lib/cache/GVCache.h"
+
+#include <gtest/gtest.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+#include "platform/appkit/Image.h"
+#include "platform/core/Log.h"
+#include "platform/foundation/ProcessInfo.h"
+#include "platform/serialization/PropertyListSerialization.h"
+#include "tests/lib/cache/ArchivingTestClasses.h"
+#include "tests/lib/cache/CacheTestSupport.h"
+
+using cachetest::eventually;
+using cachetest::exists;
+using cachetest::readFile;
+using cachetest::writeFile;
+
+namespace {
+
+class GVCacheTest : public ::testing::Test {
+ protected:
+  testsupport::Sandbox sandbox;
+  std::string dir = sandbox.path("caches/GVCache");
+  std::string index = dir + "/GVCache.plist";
+
+  std::string file(const std::string& key) const { return dir + "/" + key; }
+  ns::Value indexOnDisk() const {
+    return ns::PropertyListSerialization::propertyListWithData(ns::Data(readFile(index)));
+  }
+};
+
+std::string isoDate(double since1970) {
+  std::time_t t = static_cast<std::time_t>(since1970);
+  char buf[32];
+  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+  return buf;
+}
+
+std::string entryXML(const std::string& key, double created, double death) {
+  return "<key>" + key + "</key><dict><key>created</key><date>" + isoDate(created) +
+         "</date><key>death</key><date>" + isoDate(death) + "</date></dict>";
+}
+
+std::string indexXML(const std::string& entries) {
+  return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+         "<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
+         "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">\n"
+         "<plist version=\"1.0\"><dict>" +
+         entries + "</dict></plist>\n";
+}
+
+// Counts the times a file is renamed into place in a folder (how atomic writes land).
+class WriteWatch {
+ public:
+  WriteWatch(const std::string& folder, std::string name) : name_(std::move(name)) {
+    fd_ = inotify_init1(IN_NONBLOCK);
+    inotify_add_watch(fd_, folder.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+  }
+  ~WriteWatch() { ::close(fd_); }
+  int count() {
+    alignas(inotify_event) char buf[4096];
+    for (;;) {
+      ssize_t n = ::read(fd_, buf, sizeof buf);
+      if (n <= 0) break;
+      for (char* p = buf; p < buf + n;) {
+        auto* e = reinterpret_cast<inotify_event*>(p);
+        if (e->len && name_ == e->name) ++count_;
+        p += sizeof(inotify_event) + e->len;
+      }
+    }
+    return count_;
+  }
+
+ private:
+  int fd_;
+  std::string name_;
+  int count_ = 0;
+};
+
+}  // namespace
+
+// Opening prunes entries that died (file and entry) and keeps the living ones; an index that
+// names paths outside the folder cannot make opening delete them.
+TEST_F(GVCacheTest, OpeningDeletesDeadEntriesAndKeepsLiveOnes) {
+  double now = ns::Date::now().timeIntervalSince1970();
+  writeFile(file("dead"), "old bytes");
+  writeFile(file("live"), "fresh bytes");
+  writeFile(sandbox.path("caches/victim"), "must survive");
+  writeFile(index, indexXML(entryXML("dead", now - 61, now - 1) + entryXML("live", now - 1, now + 60) +
+                            entryXML("../victim", now - 61, now - 1) +
+                            "<key>nodeath</key><dict><key>created</key><date>" + isoDate(now) + "</date></dict>"));
+  writeFile(file("nodeath"), "x");
+
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  EXPECT_FALSE(exists(file("dead")));
+  EXPECT_FALSE(exists(file("nodeath")));
+  EXPECT_TRUE(exists(sandbox.path("caches/victim")));
+  ns::Dictionary snapshot = cache->frozenCacheInfo();
+  EXPECT_EQ(snapshot.count(), 1u);
+  EXPECT_TRUE(snapshot.contains("live"));
+  EXPECT_FALSE(cache->hasCacheForKey("dead"));
+  EXPECT_TRUE(cache->hasCacheForKey("live"));
+  EXPECT_EQ(cache->stringForKey("live"), "fresh bytes");
+  EXPECT_NEAR(cache->ageForKey("live"), 1, 1.01);
+  EXPECT_EQ(cache->ageForKey("never stored"), 0);
+}
+
+TEST_F(GVCacheTest, DamagedIndexFilesGiveAnEmptyIndex) {
+  for (std::string bytes : {std::string("not a plist at all"), indexXML("").substr(0, 60),
+                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>")}) {
+    writeFile(index, bytes);
+    auto cache = GVCache::initWithCacheDirectory(dir);
+    EXPECT_EQ(cache->frozenCacheInfo().count(), 0u);
+    cache->setString_forKey_withTimeoutInterval("works", "k", 60);
+    cache->synchronize();
+    EXPECT_EQ(cache->stringForKey("k"), "works");
+  }
+}
+
+// Ten stores in quick succession reach the disk as one index write, half a second after the
+// first store; the entries' dates are the lifetime apart.
+TEST_F(GVCacheTest, StoresInABurstGiveOneIndexWrite) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  WriteWatch watch(dir, "GVCache.plist");
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) cache->setString_forKey_withTimeoutInterval("v", "key" + std::to_string(i), 60);
+  ASSERT_TRUE(eventually([&] { return watch.count() >= 1; }));
+  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(elapsed, 0.49);
+
+  ns::Value written = indexOnDisk();
+  ASSERT_TRUE(written.isDictionary());
+  EXPECT_EQ(written.count(), 10u);
+  const ns::Value& entry = written["key3"];
+  ASSERT_TRUE(entry["created"].isDate());
+  EXPECT_EQ(entry["death"].date().timeIntervalSinceDate(entry["created"].date()), 60);
+
+  // The next change is saved by a write of its own; nothing else was written in between.
+  cache->setString_forKey_withTimeoutInterval("v", "key10", 60);
+  ASSERT_TRUE(eventually([&] { return watch.count() >= 2; }));
+  EXPECT_EQ(indexOnDisk().count(), 11u);
+  cache->synchronize();
+  EXPECT_EQ(watch.count(), 2);
+}
+
+TEST_F(GVCacheTest, RemovalAndZeroLifetimes) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  cache->setString_forKey_withTimeoutInterval("hello", "greeting", 60);
+  EXPECT_TRUE(cache->frozenCacheInfo().contains("greeting"));  // at once, before the write
+  cache->synchronize();
+  EXPECT_TRUE(cache->hasCacheForKey("greeting"));
+
+  cache->removeCacheForKey("greeting");
+  EXPECT_FALSE(cache->hasCacheForKey("greeting"));
+  EXPECT_EQ(cache->dataForKey("greeting"), std::nullopt);
+  cache->synchronize();
+  EXPECT_FALSE(exists(file("greeting")));
+
+  cache->setString_forKey_withTimeoutInterval("short-lived", "zero", 0);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey("zero"), "");
+  EXPECT_TRUE(exists(file("zero")));
+  EXPECT_FALSE(cache->frozenCacheInfo().contains("zero"));
+
+  // A new lifetime renews the entry; a lifetime of 0 drops it again.
+  cache->setString_forKey_withTimeoutInterval("a", "renew", 60);
+  cache->synchronize();
+  cache->setCacheTimeoutInterval_forKey(3600, "renew");
+  ns::Value entry = cache->frozenCacheInfo()["renew"];
+  EXPECT_EQ(entry["death"].date().timeIntervalSinceDate(entry["created"].date()), 3600);
+  cache->setCacheTimeoutInterval_forKey(-1, "renew");
+  EXPECT_FALSE(cache->hasCacheForKey("renew"));
+  EXPECT_TRUE(exists(file("renew")));
+
+  // Bytes that are not UTF-8 are no string.
+  cache->setData_forKey_withTimeoutInterval(ns::Data("\xff\xfe", 2), "binary", 60);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey("binary"), std::nullopt);
+  EXPECT_EQ(cache->dataForKey("binary")->length(), 2u);
+}
+
+// Work on one key lands in the order it was asked for, whatever the threads.
+TEST_F(GVCacheTest, SameKeyWorkKeepsItsOrder) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  std::atomic<int> turn{0};
+  auto writer = [&](int parity) {
+    for (int i = parity; i < 200; i += 2) {
+      while (turn.load() != i) std::this_thread::yield();
+      cache->setString_forKey_withTimeoutInterval(std::string(4096, char('a' + i % 26)), "contended", 60);
+      turn.store(i + 1);
+    }
+  };
+  std::thread a(writer, 0), b(writer, 1);
+  a.join();
+  b.join();
+  cache->setString_forKey_withTimeoutInterval("last", "contended", 60);
+  cache->synchronize();
+  EXPECT_EQ(readFile(file("contended")), "last");
+
+  for (int i = 0; i < 50; ++i) {
+    std::string key = "cycle" + std::to_string(i);
+    cache->setString_forKey_withTimeoutInterval(std::string(65536, 'x'), key, 60);
+    cache->removeCacheForKey(key);
+    cache->setString_forKey_withTimeoutInterval("kept", key, 60);
+  }
+  cache->synchronize();
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(cache->stringForKey("cycle" + std::to_string(i)), "kept") << i;
+  }
+}
+
+// A change is in the snapshot when the call returns, also while other threads change other keys.
+TEST_F(GVCacheTest, EveryChangeIsVisibleAtOnce) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  std::atomic<int> misses{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 150; ++i) {
+        std::string key = "t" + std::to_string(t) + "-" + std::to_string(i);
+        cache->setCacheTimeoutInterval_forKey(60, key);
+        if (!cache->frozenCacheInfo().contains(ns::Value(key))) ++misses;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(misses.load(), 0);
+  EXPECT_EQ(cache->frozenCacheInfo().count(), 600u);
+  cache->synchronize();
+  EXPECT_EQ(indexOnDisk().count(), 600u);
+}
+
+// Keys that are no plain file name are refused by every mutator: nothing is written anywhere,
+// the index stays as it was.
+TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
+  {
+    auto cache = GVCache::initWithCacheDirectory(dir);
+    cache->setString_forKey_withTimeoutInterval("kept", "good", 600);
+    cache->synchronize();
+  }
+  writeFile(sandbox.path("caches/source"), "copied bytes");
+  std::string indexBefore = readFile(index);
+  auto before = cachetest::tree(sandbox.root());
+  auto image = ns::make<ak::Image>(1, 1, std::vector<std::uint8_t>{1, 2, 3, 4});
+
+  ns::LogCapture log(true);
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  for (std::string key : std::vector<std::string>{"a/b", "..", ".", "", "GVCache.plist", "../escape", std::string("nul\0x", 5)}) {
+    cache->setData_forKey_withTimeoutInterval(ns::Data("bytes"), key, 60);
+    cache->setString_forKey_withTimeoutInterval("text", key, 60);
+    cache->setImage_forKey_withTimeoutInterval(image, key, 60);
+    cache->setPlist_forKey_withTimeoutInterval(ns::Value(ns::Array{1, 2}), key, 60);
+    cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("caches/source"), key, 60);
+    cache->setCacheTimeoutInterval_forKey(60, key);
+    cache->removeCacheForKey(key);
+    EXPECT_FALSE(cache->hasCacheForKey(key));
+  }
+  cache->synchronize();
+  EXPECT_EQ(cachetest::tree(sandbox.root()), before);
+  EXPECT_EQ(readFile(index), indexBefore);
+  EXPECT_EQ(cache->frozenCacheInfo().count(), 1u);
+  EXPECT_EQ(cache->stringForKey("good"), "kept");
+  EXPECT_TRUE(log.contains("refused the key \"a/b\""));
+  EXPECT_TRUE(log.contains("refused the key \"GVCache.plist\""));
+}
+
+// Values of every kind survive a restart: a new instance on the same folder reads them back.
+TEST_F(GVCacheTest, ValuesSurviveARestart) {
+  auto image = ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 200,  //
+                                                                    0, 0, 255, 100, 10, 20, 30, 0});
+  ns::Value plist = ns::Dictionary{{"title", "Favourites"}, {"ids", ns::Array{"a", "b"}}, {"count", 2}};
+  auto row = ns::make<cachetest::ArchItem>();
+  row->setTitle("A row");
+  row->setCount(5);
+  {
+    auto cache = GVCache::initWithCacheDirectory(dir);
+    WriteWatch watch(dir, "GVCache.plist");
+    cache->setString_forKey_withTimeoutInterval("Grüße", "string", 600);
+    cache->setPlist_forKey_withTimeoutInterval(plist, "plist", 600);
+    cache->setImage_forKey_withTimeoutInterval(image, "image", 600);
+    cache->setObject_forKey_withTimeoutInterval(ns::Value(row), "row", 600);
+    // The index reaches the disk by itself, half a second later.
+    ASSERT_TRUE(eventually([&] { return watch.count() >= 1 && indexOnDisk().count() == 4; }));
+  }
+  auto reopened = GVCache::initWithCacheDirectory(dir);
+  EXPECT_EQ(reopened->stringForKey("string"), "Grüße");
+  EXPECT_EQ(reopened->plistForKey("plist"), plist);
+  // The plist is stored in binary form.
+  EXPECT_EQ(readFile(file("plist")).substr(0, 8), "bplist00");
+  auto back = reopened->imageForKey("image");
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixelsWide(), 2u);
+  EXPECT_EQ(back->rgbaBytes(), image->rgbaBytes());
+  EXPECT_EQ(reopened->imageForKey("string"), nullptr);
+  auto rowBack = reopened->objectForKey("row").objectAs<cachetest::ArchItem>();
+  ASSERT_TRUE(rowBack);
+  EXPECT_EQ(rowBack->title(), "A row");
+  EXPECT_EQ(rowBack->count(), 5);
+  EXPECT_TRUE(reopened->objectForKey("plist").isNil());
+  EXPECT_TRUE(reopened->objectForKey("missing").isNil());
+  EXPECT_EQ(reopened->plistForKey("string"), ns::Value());
+}
+
+// Copying a file in replaces an existing value; a missing source leaves no readable value.
+TEST_F(GVCacheTest, CopyingAFileReplacesTheValue) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  writeFile(sandbox.path("first"), "first copy");
+  writeFile(sandbox.path("second"), "second copy");
+  cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("first"), "copied", 60);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey("copied"), "first copy");
+  cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("second"), "copied", 60);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey("copied"), "second copy");
+
+  cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("missing"), "absent", 60);
+  cache->synchronize();
+  EXPECT_FALSE(cache->hasCacheForKey("absent"));
+  // No side files are left behind.
+  for (auto& name : cachetest::tree(dir)) EXPECT_EQ(name.find(".copy-"), std::string::npos) << name;
+}
+
+TEST_F(GVCacheTest, ClearingDeletesIndexedFilesOnly) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  cache->setString_forKey_withTimeoutInterval("1", "one", 60);
+  cache->setString_forKey_withTimeoutInterval("2", "two", 60);
+  cache->setString_forKey_withTimeoutInterval("unindexed", "stray", 0);
+  cache->clearCache();
+  EXPECT_FALSE(exists(file("one")));
+  EXPECT_FALSE(exists(file("two")));
+  EXPECT_EQ(cache->frozenCacheInfo().count(), 0u);
+  cache->synchronize();
+  EXPECT_TRUE(exists(file("stray")));
+  EXPECT_EQ(indexOnDisk().count(), 0u);
+}
+
+TEST_F(GVCacheTest, DefaultLifetimesAndTheSharedInstances) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  EXPECT_EQ(cache->defaultTimeoutInterval(), 0);
+  cache->setString_forKey("never readable", "default");
+  cache->setDefaultTimeoutInterval(60);
+  cache->setString_forKey("readable", "default2");
+  cache->synchronize();
+  EXPECT_FALSE(cache->hasCacheForKey("default"));
+  EXPECT_TRUE(cache->hasCacheForKey("default2"));
+
+  // init() removes the stale folder named after the process before opening the bundle's one.
+  std::string caches = sandbox.home() + "/.cache";
+  std::string stale = caches + "/" + ns::ProcessInfo::processInfo()->processName() + "/GVCache";
+  writeFile(stale + "/old", "stale");
+  auto opened = GVCache::init();
+  EXPECT_FALSE(exists(stale));
+  EXPECT_EQ(opened->directory(), caches + "/com.ordel42.zeravozezi/GVCache");
+  EXPECT_TRUE(exists(opened->directory()));
+}
+
+TEST(GVCacheShared, OneInstanceMadeOnceAcrossThreads) {
+  testsupport::Sandbox sandbox;
+  std::vector<ns::Ref<GVCache>> seen(8);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { seen[i] = getSharedGVCache(); });
+  for (auto& t : threads) t.join();
+  for (auto& s : seen) EXPECT_EQ(s, seen[0]);
+  EXPECT_EQ(seen[0]->defaultTimeoutInterval(), 0);
+  EXPECT_EQ(seen[0]->directory(), sandbox.home() + "/.cache/com.ordel42.zeravozezi/GVCache");
+}

@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include <jpeglib.h>
+#include <zlib.h>
+
+#include "platform/appkit/Image.h"
+
+namespace {
+
+ns::Ref<ak::Image> checkerboard() {
+  // Red, green / blue, half-transparent white: every channel differs between the pixels.
+  return ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 255,  //
+                                                              0, 0, 255, 255, 255, 255, 255, 128});
+}
+
+ns::Data jpegOf(int width, int height, std::uint8_t gray) {
+  jpeg_compress_struct info;
+  jpeg_error_mgr error;
+  info.err = jpeg_std_error(&error);
+  jpeg_create_compress(&info);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&info, &out, &size);
+  info.image_width = width;
+  info.image_height = height;
+  info.input_components = 3;
+  info.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&info);
+  jpeg_set_quality(&info, 100, TRUE);
+  jpeg_start_compress(&info, TRUE);
+  std::vector<std::uint8_t> row(width * 3, gray);
+  while (info.next_scanline < info.image_height) {
+    JSAMPROW r = row.data();
+    jpeg_write_scanlines(&info, &r, 1);
+  }
+  jpeg_finish_compress(&info);
+  ns::Data data(out, size);
+  jpeg_destroy_compress(&info);
+  std::free(out);
+  return data;
+}
+
+// A 3x1 GIF89a: red, transparent (index 1 through the graphic control extension), blue. The
+// LZW data restarts with a clear code before each pixel so that every code is three bits wide.
+ns::Data gifOf() {
+  static const std::uint8_t bytes[] = {
+      'G', 'I', 'F', '8', '9', 'a', 3, 0, 1, 0, 0x91, 0, 0,                  // screen, 4-colour table
+      0xff, 0, 0, 0, 0, 0, 0, 0, 0xff, 0, 0, 0,                              // colours
+      0x21, 0xf9, 4, 1, 0, 0, 1, 0,                                          // transparent index 1
+      0x2c, 0, 0, 0, 0, 3, 0, 1, 0, 0,                                       // image 3x1 at 0,0
+      2, 3, 0x04, 0x43, 0x15, 0,                                             // LZW: 4 0 4 1 4 2 5
+      0x3b};
+  return ns::Data(bytes, sizeof bytes);
+}
+
+}  // namespace
+
+TEST(Image, PNGRoundTripKeepsEveryPixel) {
+  auto image = checkerboard();
+  auto png = image->PNGRepresentation();
+  ASSERT_TRUE(png);
+  auto back = ak::Image::initWithData(*png);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(back->pixelsWide(), 2u);
+  EXPECT_EQ(back->pixelsHigh(), 2u);
+  EXPECT_EQ(back->size(), (ak::Size{2, 2}));
+  EXPECT_EQ(back->rgbaBytes(), image->rgbaBytes());
+  EXPECT_EQ(back->colorAtX_y(1, 1), (ak::RGBA{255, 255, 255, 128}));
+  EXPECT_EQ(back->colorAtX_y(2, 0), ak::RGBA{});
+}
+
+TEST(Image, ReadsJPEGAndTheFirstGIFFrame) {
+  auto jpeg = ak::Image::initWithData(jpegOf(5, 3, 200));
+  ASSERT_TRUE(jpeg);
+  EXPECT_EQ(jpeg->pixelsWide(), 5u);
+  EXPECT_EQ(jpeg->pixelsHigh(), 3u);
+  auto c = jpeg->colorAtX_y(4, 2);
+  EXPECT_NEAR(c.r, 200, 2);
+  EXPECT_EQ(c.a, 255);
+
+  auto gif = ak::Image::initWithData(gifOf());
+  ASSERT_TRUE(gif);
+  EXPECT_EQ(gif->pixelsWide(), 3u);
+  EXPECT_EQ(gif->colorAtX_y(0, 0), (ak::RGBA{255, 0, 0, 255}));
+  EXPECT_EQ(gif->colorAtX_y(1, 0), (ak::RGBA{0, 0, 0, 0}));
+  EXPECT_EQ(gif->colorAtX_y(2, 0), (ak::RGBA{0, 0, 255, 255}));
+}
+
+TEST(Image, DamagedOrForeignBytesGiveNoImage) {
+  auto png = *checkerboard()->PNGRepresentation();
+  EXPECT_FALSE(ak::Image::initWithData(ns::Data()));
+  EXPECT_FALSE(ak::Image::initWithData(ns::Data("hello, not an image")));
+  EXPECT_FALSE(ak::Image::initWithData(png.subdata(0, png.length() / 2)));
+  auto jpeg = jpegOf(8, 8, 10);
+  EXPECT_FALSE(ak::Image::initWithData(jpeg.subdata(0, 20)));
+  auto gif = gifOf();
+  EXPECT_FALSE(ak::Image::initWithData(gif.subdata(0, 14)));
+
+  // A PNG header that claims an enormous canvas is refused before any pixel memory is taken.
+  std::vector<std::uint8_t> huge(png.begin(), png.end());
+  const std::uint8_t big[8] = {0x00, 0x10, 0x00, 0x00, 0x00, 0x10, 0x00, 0x00};  // 1M x 1M
+  std::memcpy(&huge[16], big, 8);
+  std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, &huge[12], 17));
+  const std::uint8_t crcBytes[4] = {std::uint8_t(crc >> 24), std::uint8_t(crc >> 16), std::uint8_t(crc >> 8),
+                                    std::uint8_t(crc)};
+  std::memcpy(&huge[29], crcBytes, 4);
+  EXPECT_FALSE(ak::Image::initWithData(ns::Data(std::move(huge))));
+
+  EXPECT_THROW(ak::Image(2, 2, std::vector<std::uint8_t>(3)), std::invalid_argument);
+  ak::Image empty(0, 0, {});
+  EXPECT_FALSE(empty.hasBitmapRepresentation());
+  EXPECT_FALSE(empty.PNGRepresentation());
+}
