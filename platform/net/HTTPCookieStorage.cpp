@@ -5,8 +5,9 @@
 namespace ns {
 
 Ref<HTTPCookieStorage> HTTPCookieStorage::sharedHTTPCookieStorage() {
-  static Ref<HTTPCookieStorage> shared = make<HTTPCookieStorage>();
-  return shared;
+  // Never destroyed: the loading engine's thread may still use it while the process exits.
+  static Ref<HTTPCookieStorage>* shared = new Ref<HTTPCookieStorage>(make<HTTPCookieStorage>());
+  return *shared;
 }
 
 void HTTPCookieStorage::removeExpiredLocked(const Date& now) const {

@@ -6,14 +6,8 @@
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingEngine.h"
 
-#if __has_include("platform/runloop/RunLoop.h")
-#include "platform/runloop/RunLoop.h"
-#define PELORIN_NET_HAS_RUNLOOP 1
-#endif
-#if __has_include("platform/dispatch/Queue.h")
 #include "platform/dispatch/Queue.h"
-#define PELORIN_NET_HAS_DISPATCH 1
-#endif
+#include "platform/runloop/RunLoop.h"
 
 namespace ns {
 
@@ -68,15 +62,11 @@ void URLConnection::setDelegateQueue(Executor executor) {
 }
 
 void URLConnection::setDelegateQueue(const Ref<dispatch::Queue>& queue) {
-#ifdef PELORIN_NET_HAS_DISPATCH
   if (!queue) {
     setDelegateQueue(Executor());
     return;
   }
   setDelegateQueue([queue](std::function<void()> block) { dispatch::async(queue, std::move(block)); });
-#else
-  (void)queue;
-#endif
 }
 
 void URLConnection::start() {
@@ -84,13 +74,15 @@ void URLConnection::start() {
     std::lock_guard lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
-#ifdef PELORIN_NET_HAS_RUNLOOP
     if (!executor_ && schedules_.empty()) schedules_.emplace_back(RunLoop::currentRunLoop(), DefaultRunLoopMode);
-#endif
   }
-  auto load = URLLoadingEngine::startLoad(self<URLConnection>(), originalRequest_, false);
-  std::lock_guard lock(mutex_);
-  if (!cancelled_) load_ = load;
+  auto load = URLLoadingEngine::makeLoad(self<URLConnection>(), originalRequest_, false);
+  {
+    std::lock_guard lock(mutex_);
+    if (cancelled_) return;
+    load_ = load;
+  }
+  URLLoadingEngine::beginLoad(load);
 }
 
 void URLConnection::cancel() {
@@ -118,13 +110,19 @@ Ref<URLConnectionDelegate> URLConnection::delegate() const {
   return delegate_;
 }
 
-void URLConnection::post(std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)> event) {
+void URLConnection::setDelegate(Ref<URLConnectionDelegate> delegate) {
+  std::lock_guard lock(mutex_);
+  if (started_ || cancelled_) return;
+  delegate_ = delegate ? std::move(delegate) : std::make_shared<URLConnectionDelegate>();
+}
+
+void URLConnection::post(Event event, bool final) {
   Executor executor;
   std::vector<std::pair<Ref<RunLoop>, std::vector<std::string>>> loops;
   {
     std::lock_guard lock(mutex_);
     if (cancelled_) return;
-    events_.push_back(std::move(event));
+    events_.emplace_back(std::move(event), final);
     executor = executor_;
     for (const auto& [loop, mode] : schedules_) {
       auto it = std::find_if(loops.begin(), loops.end(), [&](const auto& l) { return l.first == loop; });
@@ -134,24 +132,17 @@ void URLConnection::post(std::function<void(const Ref<URLConnection>&, const Ref
         it->second.push_back(mode);
     }
   }
-  // Each delivery drains the queue in order, so whichever runs first does the work.
-  Weak<URLConnection> weak = weakSelf<URLConnection>();
-  auto drainer = [weak] {
-    if (auto self = weak.lock()) self->drain();
-  };
+  // Each delivery drains the queue in order, so whichever runs first does the work. It keeps the
+  // connection alive until then: the engine lets go of it as soon as the load ends.
+  Ref<URLConnection> strong = self<URLConnection>();
+  auto drainer = [strong] { strong->drain(); };
   if (executor) {
     executor(drainer);
     return;
   }
-#ifdef PELORIN_NET_HAS_RUNLOOP
   for (const auto& [loop, modes] : loops) loop->performInModes_block(modes, drainer);
-#endif
 }
 
-void URLConnection::endDelivery() {
-  std::lock_guard lock(mutex_);
-  finished_ = true;
-}
 
 void URLConnection::drain() {
   Ref<URLConnection> keep = self<URLConnection>();
@@ -159,20 +150,17 @@ void URLConnection::drain() {
   if (draining_) return;
   draining_ = true;
   while (!events_.empty() && !cancelled_) {
-    auto event = std::move(events_.front());
+    auto [event, final] = std::move(events_.front());
     events_.erase(events_.begin());
     Ref<URLConnectionDelegate> delegate = delegate_;
+    // The connection keeps its delegate only until the final callback.
+    if (final) delegate_ = nullptr;
     lock.unlock();
     if (delegate) event(keep, delegate);
+    delegate = nullptr;
     lock.lock();
   }
   draining_ = false;
-  if (finished_ && events_.empty()) {
-    // The connection keeps its delegate only until the final callback.
-    auto released = std::move(delegate_);
-    load_.reset();
-    lock.unlock();
-  }
 }
 
 void URLConnection::useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
@@ -280,11 +268,12 @@ std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_erro
     std::lock_guard lock(connection->mutex_);
     connection->started_ = true;
   }
-  auto load = URLLoadingEngine::startLoad(connection, connection->originalRequest_, true);
+  auto load = URLLoadingEngine::makeLoad(connection, connection->originalRequest_, true);
   {
     std::lock_guard lock(connection->mutex_);
-    if (!connection->finished_) connection->load_ = load;
+    connection->load_ = load;
   }
+  URLLoadingEngine::beginLoad(load);
   std::unique_lock lock(state->mutex);
   state->cv.wait(lock, [&] { return state->done; });
   if (response) *response = state->response;

@@ -116,6 +116,9 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // The request being loaded (after redirects).
   Ref<URLRequest> currentRequest() const;
   Ref<URLConnectionDelegate> delegate() const;
+  // Replaces the delegate of a connection that has not started (later calls do nothing), for
+  // wrappers that put their own delegate between the connection and its user.
+  void setDelegate(Ref<URLConnectionDelegate> delegate);
 
   // URLAuthenticationChallengeSender
   void useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
@@ -130,9 +133,10 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   URLConnection(Ref<URLRequest> request, Ref<URLConnectionDelegate> delegate);
   ~URLConnection() override;
 
-  // Used by the engine: queue a delegate callback; end delivery after finish or fail.
-  void post(std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)> event);
-  void endDelivery();
+  // Used by the engine: queue a delegate callback; after the final one (finish or fail) the
+  // connection lets go of its delegate.
+  using Event = std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)>;
+  void post(Event event, bool final = false);
 
  private:
   void drain();
@@ -144,8 +148,7 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   Executor executor_;
   bool started_ = false;
   std::atomic<bool> cancelled_{false};
-  bool finished_ = false;
-  std::vector<std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)>> events_;
+  std::vector<std::pair<Event, bool>> events_;
   bool draining_ = false;
   std::shared_ptr<URLLoad> load_;
 };

@@ -21,10 +21,7 @@
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
 
-#if __has_include("platform/runloop/Clock.h")
 #include "platform/runloop/Clock.h"
-#define PELORIN_NET_HAS_CLOCK 1
-#endif
 
 namespace ns {
 
@@ -33,22 +30,9 @@ namespace {
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
 
-double clockNow() {
-#ifdef PELORIN_NET_HAS_CLOCK
-  return Clock::now();
-#else
-  using namespace std::chrono;
-  return duration<double>(steady_clock::now().time_since_epoch()).count();
-#endif
-}
+double clockNow() { return Clock::now(); }
 
-bool clockIsVirtual() {
-#ifdef PELORIN_NET_HAS_CLOCK
-  return Clock::isVirtual();
-#else
-  return false;
-#endif
-}
+bool clockIsVirtual() { return Clock::isVirtual(); }
 
 std::string lower(std::string s) {
   for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -125,8 +109,8 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
 
-  void post(std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)> event) {
-    if (connection) connection->post(std::move(event));
+  void post(URLConnection::Event event, bool final = false) {
+    if (connection) connection->post(std::move(event), final);
   }
 };
 
@@ -135,25 +119,18 @@ namespace {
 class Engine;
 Engine& engine();
 
-class Engine
-#ifdef PELORIN_NET_HAS_CLOCK
-    : public Clock::Observer
-#endif
-{
+class Engine {
  public:
   Engine() {
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
-#ifdef PELORIN_NET_HAS_CLOCK
-    Clock::addObserver(this);
-#endif
+    clockHook_ = std::make_shared<ClockHook>(this);
+    Clock::addObserver(clockHook_);
     thread_ = std::thread([this] { run(); });
   }
 
   ~Engine() {
-#ifdef PELORIN_NET_HAS_CLOCK
-    Clock::removeObserver(this);
-#endif
+    Clock::removeObserver(clockHook_.get());
     {
       std::lock_guard lock(mutex_);
       stopping_ = true;
@@ -172,15 +149,14 @@ class Engine
     curl_multi_wakeup(multi_);
   }
 
-#ifdef PELORIN_NET_HAS_CLOCK
-  double nextDeadlineAfter(double now) override {
+  double nextDeadlineAfter(double now) {
     std::lock_guard lock(deadlineMutex_);
     double best = Clock::kDistantFuture;
     for (double d : deadlines_)
       if (d > now && d < best) best = d;
     return best;
   }
-  void clockAdvanced(double) override {
+  void clockAdvanced(double) {
     // Time-outs are checked on the engine thread; wake it and wait until it has looked, so that
     // a test that advances the clock sees the failure queued when advance() returns.
     std::unique_lock lock(mutex_);
@@ -191,7 +167,6 @@ class Engine
     lock.lock();
     checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target || stopping_; });
   }
-#endif
 
   void begin(const std::shared_ptr<URLLoad>& load);
   void end(const std::shared_ptr<URLLoad>& load, std::optional<Error> error);
@@ -203,7 +178,16 @@ class Engine
   void detach(const std::shared_ptr<URLLoad>& load);
   void publishDeadlines();
 
+  // Tells the engine when the virtual clock moves, and names its next time-out.
+  struct ClockHook : Clock::Observer {
+    explicit ClockHook(Engine* e) : engine(e) {}
+    double nextDeadlineAfter(double now) override { return engine->nextDeadlineAfter(now); }
+    void clockAdvanced(double now) override { engine->clockAdvanced(now); }
+    Engine* engine;
+  };
+
   CURLM* multi_;
+  std::shared_ptr<ClockHook> clockHook_;
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable checked_;
@@ -480,6 +464,11 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_slist* list = nullptr;
   bool hasUserAgent = false;
   for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+    // A line break in a field would start another field (or a second request): such a field is
+    // never sent.
+    if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
+        value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos)
+      continue;
     if (headerNameEquals(name, "User-Agent")) hasUserAgent = true;
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     list = curl_slist_append(list, line.c_str());
@@ -578,11 +567,11 @@ void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> erro
     Error e = *error;
     load->post([e](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
       d->connection_didFailWithError(c, e);
-    });
+    }, true);
   } else {
-    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); });
+    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); },
+               true);
   }
-  if (load->connection) load->connection->endDelivery();
   load->connection = nullptr;
 }
 
@@ -666,7 +655,10 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
 void followRedirect(const std::shared_ptr<URLLoad>& load) {
   auto location = load->response->valueForHTTPHeaderField("Location").value_or("");
   auto target = URL::URLWithString_relativeToURL(location, load->request->URL());
-  if (!target || !target->host()) {
+  std::string targetScheme = target ? lower(target->scheme().value_or("")) : std::string();
+  // A server may send the client elsewhere on the web, never to a local file or another scheme:
+  // such a redirect is not followed and its response is the final one.
+  if (!target || !target->host() || (targetScheme != "http" && targetScheme != "https")) {
     deliverHeld(load);
     return;
   }
@@ -801,7 +793,10 @@ void Engine::run() {
       curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);
       CURLcode code = msg->data.result;
       auto it = std::find_if(active_.begin(), active_.end(), [&](const auto& l) { return l.get() == raw; });
-      if (it != active_.end()) complete(*it, code);
+      if (it != active_.end()) {
+        std::shared_ptr<URLLoad> load = *it;  // the set may drop its copy
+        complete(load, code);
+      }
     }
     checkTimeouts();
     publishDeadlines();
@@ -830,13 +825,16 @@ void Engine::run() {
 
 namespace URLLoadingEngine {
 
-std::shared_ptr<URLLoad> startLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
-                                   bool automatic) {
+std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+                                  bool automatic) {
   auto load = std::make_shared<URLLoad>();
   load->connection = connection;
   load->automatic = automatic;
   load->request = request->copy();
-  Engine& e = engine();
+  return load;
+}
+
+void beginLoad(const std::shared_ptr<URLLoad>& load) {
   std::weak_ptr<URLLoad> weak = load;
   auto go = [weak](Ref<URLRequest> chosen) {
     engine().perform([weak, chosen] {
@@ -853,18 +851,16 @@ std::shared_ptr<URLLoad> startLoad(const Ref<URLConnection>& connection, const R
       engine().begin(load);
     });
   };
-  if (automatic) {
+  if (load->automatic) {
     go(load->request);
-  } else {
-    // The delegate sees the request before it goes out, as it sees every redirect.
-    auto initial = load->request;
-    load->post([go, initial](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
-      Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, initial, nullptr);
-      go(chosen ? chosen->copy() : nullptr);
-    });
+    return;
   }
-  (void)e;
-  return load;
+  // The delegate sees the request before it goes out, as it sees every redirect.
+  auto initial = load->request;
+  load->post([go, initial](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, initial, nullptr);
+    go(chosen ? chosen->copy() : nullptr);
+  });
 }
 
 void cancelLoad(const std::shared_ptr<URLLoad>& load) {

@@ -13,11 +13,13 @@ struct URLLoad;
 
 namespace URLLoadingEngine {
 
-// Starts loading for the connection: the will-send-request callback for the request comes
-// first, then the transfer. `automatic` follows redirects and gives challenges the default
-// handling without asking the delegate (the synchronous form).
-std::shared_ptr<URLLoad> startLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
-                                   bool automatic);
+// Makes the load of a connection; nothing happens until beginLoad. `automatic` follows
+// redirects and gives challenges the default handling without asking the delegate (the
+// synchronous form).
+std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+                                  bool automatic);
+// Starts it: the will-send-request callback for the request comes first, then the transfer.
+void beginLoad(const std::shared_ptr<URLLoad>& load);
 // Stops the transfer; no further event is produced.
 void cancelLoad(const std::shared_ptr<URLLoad>& load);
 enum class ChallengeAnswer { UseCredential, ContinueWithout, Cancel, DefaultHandling, RejectSpace };

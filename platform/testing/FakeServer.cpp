@@ -1,3 +1,5 @@
+// GCC 12 warns about std::function members inside std::regex at -O1; the warning is spurious.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include "platform/testing/FakeServer.h"
 
 #include <httplib.h>
@@ -5,6 +7,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -78,6 +81,7 @@ struct FakeServer::Impl {
   mutable std::condition_variable changed;
   std::vector<Route> routes;
   std::vector<FakeRequest> requests;
+  std::vector<std::pair<std::string, int>> servedAs;
   bool released = false;
   bool stopping = false;
 
@@ -101,6 +105,12 @@ struct FakeServer::Impl {
     for (const auto& [k, v] : req.params) fr.params[k] = v;
     for (const auto& [k, v] : req.headers) fr.headers.add(k, v);
 
+    // The fake answers byte ranges itself and never compresses on its own: a test's reply goes
+    // out as the test wrote it.
+    auto& mutableRequest = const_cast<httplib::Request&>(req);
+    mutableRequest.ranges.clear();
+    mutableRequest.headers.erase("Accept-Encoding");
+
     FakeHandler handler;
     {
       std::lock_guard lock(mutex);
@@ -122,9 +132,27 @@ struct FakeServer::Impl {
     for (const auto& [k, v] : reply.headers) res.set_header(k, v);
 
     switch (reply.mode) {
-      case FakeReply::Mode::Whole:
+      case FakeReply::Mode::Whole: {
+        // A single byte range of a whole body is answered as a server would, with 206 or 416.
+        auto range = fr.header("Range");
+        long long first = -1, last = -1;
+        long long size = static_cast<long long>(reply.body.size());
+        if (range && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
+            range->find(',') == std::string::npos) {
+          if (last < 0 || last >= size) last = size - 1;
+          if (first >= size || first > last) {
+            res.status = 416;
+            res.set_header("Content-Range", "bytes */" + std::to_string(size));
+            break;
+          }
+          res.status = 206;
+          res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+                                              std::to_string(size));
+          reply.body = reply.body.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
+        }
         if (!reply.body.empty() || reply.status != 204) res.set_content(reply.body, reply.contentType.c_str());
         break;
+      }
       case FakeReply::Mode::Chunked:
       case FakeReply::Mode::Slow: {
         auto parts = std::make_shared<std::vector<std::string>>(reply.parts);
@@ -198,6 +226,7 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   auto& server = *impl_->server;
   // One request per connection, so that stopping never waits for idle keep-alive connections.
   server.set_keep_alive_max_count(1);
+  server.set_payload_max_length(std::size_t(256) << 20);
   auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
   server.Get(".*", handler);
   server.Post(".*", handler);
@@ -211,6 +240,7 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
 
 FakeServer::~FakeServer() {
   stop();
+  for (const auto& [host, port] : impl_->servedAs) ns::URLLoading::removeConnectTo(host, port);
   if (!impl_->caFile.empty()) {
     std::error_code ec;
     std::filesystem::remove(impl_->caFile, ec);
@@ -243,6 +273,13 @@ void FakeServer::trustInURLLoading() const {
 }
 
 void FakeServer::untrustInURLLoading() { ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt); }
+
+void FakeServer::serveAs(const std::string& host, int port) {
+  if (port == 0) port = isHTTPS() ? 443 : 80;
+  ns::URLLoading::setConnectTo(host, port, "127.0.0.1", impl_->port);
+  std::lock_guard lock(impl_->mutex);
+  impl_->servedAs.emplace_back(host, port);
+}
 
 void FakeServer::route(const std::string& method, const std::string& pattern, FakeHandler handler) {
   std::lock_guard lock(impl_->mutex);

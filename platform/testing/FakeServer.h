@@ -12,7 +12,9 @@
 //
 // Replies can be whole (byte ranges of a whole body are honoured), chunked, slow (a pause between
 // parts), stalled (the body stops until release() or the server stops) or cut short (the
-// connection closes before the declared length was sent).
+// connection closes before the declared length was sent). The server library refuses form
+// bodies (application/x-www-form-urlencoded) over 8 KiB with 413; send larger bodies with
+// another content type.
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -92,6 +94,11 @@ class FakeServer {
   // Makes the process's URL loading trust the test CA (until untrustInURLLoading()).
   void trustInURLLoading() const;
   static void untrustInURLLoading();
+
+  // Makes URL loading send connections for host:port (port 0: the scheme's default port) to this
+  // server, keeping the host name in the URL, Host header, cookies and TLS name; undone when the
+  // server goes. For HTTPS, list the host in Options::hostNames so the certificate covers it.
+  void serveAs(const std::string& host, int port = 0);
 
   // `pattern` is a regular expression matched against the whole path; `method` "*" matches any.
   void route(const std::string& method, const std::string& pattern, FakeHandler handler);

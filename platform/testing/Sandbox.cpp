@@ -4,10 +4,7 @@
 
 #include <stdexcept>
 
-#if __has_include("platform/foundation/UserDefaults.h")
 #include "platform/foundation/UserDefaults.h"
-#define PELORIN_SANDBOX_HAS_DEFAULTS 1
-#endif
 
 namespace pltest {
 
@@ -18,11 +15,7 @@ namespace {
 const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",  "XDG_CACHE_HOME", "XDG_CONFIG_HOME",
                                   "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
 
-void resetDefaults() {
-#ifdef PELORIN_SANDBOX_HAS_DEFAULTS
-  ns::UserDefaults::resetStandardUserDefaults();
-#endif
-}
+void resetDefaults() { ns::UserDefaults::resetStandardUserDefaults(); }
 
 }  // namespace
 
