@@ -115,6 +115,28 @@ struct RunLoop::Impl : Clock::Observer {
     if (std::find(modes.begin(), modes.end(), mode) == modes.end()) modes.push_back(mode);
   }
 
+  // Timers and sources are kept once each, with the modes they are registered in.
+  template <class Entry, class Item>
+  static void addInMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item, const std::string& mode) {
+    for (auto& e : entries) {
+      if (e.*field == item) {
+        addMode(e.modes, mode);
+        return;
+      }
+    }
+    entries.push_back({item, {mode}});
+  }
+
+  // Drops `mode` from the item's entry, and the entry once it is in no mode.
+  template <class Entry, class Item>
+  static void removeFromMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item,
+                             const std::string& mode) {
+    for (auto& e : entries)
+      if (e.*field == item) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [](auto& e) { return e.modes.empty(); }),
+                  entries.end());
+  }
+
   std::string activeMode() const {
     std::lock_guard lock(m);
     return modeStack.empty() ? DefaultRunLoopMode : modeStack.back();
@@ -344,23 +366,14 @@ void RunLoop::addTimer_forMode(const Ref<Timer>& timer, const std::string& mode)
   if (!timer || !timer->attachTo(self<RunLoop>())) return;
   {
     std::lock_guard lock(impl_->m);
-    bool found = false;
-    for (auto& e : impl_->timers)
-      if (e.timer == timer) {
-        Impl::addMode(e.modes, mode);
-        found = true;
-      }
-    if (!found) impl_->timers.push_back({timer, {mode}});
+    Impl::addInMode(impl_->timers, &Impl::TimerEntry::timer, timer, mode);
   }
   impl_->wake();
 }
 
 void RunLoop::removeTimer_forMode(const Ref<Timer>& timer, const std::string& mode) {
   std::lock_guard lock(impl_->m);
-  auto& v = impl_->timers;
-  for (auto& e : v)
-    if (e.timer == timer) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
-  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+  Impl::removeFromMode(impl_->timers, &Impl::TimerEntry::timer, timer, mode);
 }
 
 void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
@@ -385,23 +398,14 @@ void RunLoop::addSource_forMode(const Ref<RunLoopSource>& source, const std::str
   if (!source) return;
   {
     std::lock_guard lock(impl_->m);
-    bool found = false;
-    for (auto& e : impl_->sources)
-      if (e.source == source) {
-        Impl::addMode(e.modes, mode);
-        found = true;
-      }
-    if (!found) impl_->sources.push_back({source, {mode}});
+    Impl::addInMode(impl_->sources, &Impl::SourceEntry::source, source, mode);
   }
   impl_->wake();
 }
 
 void RunLoop::removeSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
   std::lock_guard lock(impl_->m);
-  auto& v = impl_->sources;
-  for (auto& e : v)
-    if (e.source == source) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
-  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+  Impl::removeFromMode(impl_->sources, &Impl::SourceEntry::source, source, mode);
 }
 
 RunLoop::DescriptorId RunLoop::addDescriptor(int fd, short events, DescriptorCallback callback,
