@@ -70,6 +70,17 @@ void discardUnreadInput(int socketFD) {
   }
 }
 
+// Fills the progress out-parameters (zeros when no request is current) and answers the
+// fraction done: NaN without a request, 1 for a request of unknown total.
+float reportProgress(bool current, long tag, std::uint64_t done, std::uint64_t total, long* tagPtr,
+                     std::uint64_t* donePtr, std::uint64_t* totalPtr) {
+  if (tagPtr) *tagPtr = tag;
+  if (donePtr) *donePtr = done;
+  if (totalPtr) *totalPtr = total;
+  if (!current) return std::numeric_limits<float>::quiet_NaN();
+  return total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
+}
+
 }  // namespace
 
 struct DispatchSocket::Sources {
@@ -671,22 +682,11 @@ void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
 
 float DispatchSocket::progressOfReadReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
                                                                  std::uint64_t* totalPtr) {
-  float result = std::numeric_limits<float>::quiet_NaN();
-  runSync([&] {
-    DispatchReadPacket* packet = currentReadPacket();
-    if (!packet) {
-      if (tagPtr) *tagPtr = 0;
-      if (donePtr) *donePtr = 0;
-      if (totalPtr) *totalPtr = 0;
-      return;
-    }
-    if (tagPtr) *tagPtr = packet->tag;
-    if (donePtr) *donePtr = packet->bytesDone;
-    if (totalPtr) *totalPtr = packet->readLength;
-    result = packet->readLength > 0 ? static_cast<float>(packet->bytesDone) / static_cast<float>(packet->readLength)
-                                    : 1.0f;
+  return query([&] {
+    const DispatchReadPacket* packet = currentReadPacket();
+    if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->readLength, tagPtr, donePtr, totalPtr);
   });
-  return result;
 }
 
 void DispatchSocket::maybeDequeueRead() {
@@ -963,26 +963,33 @@ void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
   sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
 }
 
+template <class Packet>
+void DispatchSocket::askForTimeoutExtension(const ns::Ref<Packet>& packet, TimeoutQuestion question,
+                                            void (DispatchSocket::*withExtension)(double, const Packet*)) {
+  auto delegate = delegate_.lock();
+  if (!delegateQueue_ || !delegate) {
+    (this->*withExtension)(0, packet.get());
+    return;
+  }
+  auto me = self<DispatchSocket>();
+  long tag = packet->tag;
+  double elapsed = packet->timeout;
+  std::uint64_t bytesDone = packet->bytesDone;
+  dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone, question, withExtension] {
+    double timeoutExtension = ((*delegate).*question)(me, tag, elapsed, bytesDone);
+    dispatch::async(me->socketQueue_, [me, packet, timeoutExtension, withExtension] {
+      ((*me).*withExtension)(timeoutExtension, packet.get());
+    });
+  });
+}
+
 void DispatchSocket::doReadTimeout() {
   // The read step now only holds the source while the delegate decides.
   flags_ |= flagReadsPaused;
   auto packet = std::dynamic_pointer_cast<DispatchReadPacket>(currentRead_);
   if (!packet) return;
-  auto delegate = delegate_.lock();
-  if (delegateQueue_ && delegate) {
-    auto me = self<DispatchSocket>();
-    long tag = packet->tag;
-    double elapsed = packet->timeout;
-    std::uint64_t bytesDone = packet->bytesDone;
-    dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone] {
-      double timeoutExtension = delegate->socket_shouldTimeoutReadWithTag_elapsed_bytesDone(me, tag, elapsed, bytesDone);
-      dispatch::async(me->socketQueue_, [me, packet, timeoutExtension] {
-        me->doReadTimeoutWithExtension(timeoutExtension, packet.get());
-      });
-    });
-  } else {
-    doReadTimeoutWithExtension(0, packet.get());
-  }
+  askForTimeoutExtension(packet, &DispatchSocketDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone,
+                         &DispatchSocket::doReadTimeoutWithExtension);
 }
 
 void DispatchSocket::doReadTimeoutWithExtension(double timeoutExtension, const DispatchReadPacket* packet) {
@@ -1015,21 +1022,11 @@ void DispatchSocket::writeData_withTimeout_tag(const ns::Data& data, double time
 
 float DispatchSocket::progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
                                                                   std::uint64_t* totalPtr) {
-  float result = std::numeric_limits<float>::quiet_NaN();
-  runSync([&] {
-    DispatchWritePacket* packet = currentWritePacket();
-    if (!packet) {
-      if (tagPtr) *tagPtr = 0;
-      if (donePtr) *donePtr = 0;
-      if (totalPtr) *totalPtr = 0;
-      return;
-    }
-    if (tagPtr) *tagPtr = packet->tag;
-    if (donePtr) *donePtr = packet->bytesDone;
-    if (totalPtr) *totalPtr = packet->buffer.length();
-    result = static_cast<float>(packet->bytesDone) / static_cast<float>(packet->buffer.length());
+  return query([&] {
+    const DispatchWritePacket* packet = currentWritePacket();
+    if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->buffer.length(), tagPtr, donePtr, totalPtr);
   });
-  return result;
 }
 
 void DispatchSocket::maybeDequeueWrite() {
@@ -1143,22 +1140,8 @@ void DispatchSocket::doWriteTimeout() {
   flags_ |= flagWritesPaused;
   auto packet = std::dynamic_pointer_cast<DispatchWritePacket>(currentWrite_);
   if (!packet) return;
-  auto delegate = delegate_.lock();
-  if (delegateQueue_ && delegate) {
-    auto me = self<DispatchSocket>();
-    long tag = packet->tag;
-    double elapsed = packet->timeout;
-    std::uint64_t bytesDone = packet->bytesDone;
-    dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone] {
-      double timeoutExtension =
-          delegate->socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(me, tag, elapsed, bytesDone);
-      dispatch::async(me->socketQueue_, [me, packet, timeoutExtension] {
-        me->doWriteTimeoutWithExtension(timeoutExtension, packet.get());
-      });
-    });
-  } else {
-    doWriteTimeoutWithExtension(0, packet.get());
-  }
+  askForTimeoutExtension(packet, &DispatchSocketDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone,
+                         &DispatchSocket::doWriteTimeoutWithExtension);
 }
 
 void DispatchSocket::doWriteTimeoutWithExtension(double timeoutExtension, const DispatchWritePacket* packet) {

@@ -251,6 +251,14 @@ class DispatchSocket : public ns::Object {
   // for a negative time-out.
   ns::Ref<dispatch::Source> startTimeoutTimer(double timeout, void (DispatchSocket::*onTimeout)());
 
+  // Asks the delegate, on its queue, for more time for the timed-out `packet` and hands the
+  // answer to `withExtension` on the socket queue; without a delegate the answer is 0.
+  using TimeoutQuestion = double (DispatchSocketDelegate::*)(const ns::Ref<DispatchSocket>&, long, double,
+                                                             std::uint64_t);
+  template <class Packet>
+  void askForTimeoutExtension(const ns::Ref<Packet>& packet, TimeoutQuestion question,
+                              void (DispatchSocket::*withExtension)(double, const Packet*));
+
   // Reading.
   void queueRead(ns::Ref<DispatchReadPacket> packet);
   void maybeDequeueRead();
