@@ -137,6 +137,27 @@ struct RunLoop::Impl : Clock::Observer {
                   entries.end());
   }
 
+  // Removes the queued perform requests that `match`, and ends their delay timers; answers how
+  // many went. The requests (and what they hold) are released outside the lock.
+  template <class Match>
+  std::size_t cancelPerforms(const Match& match) {
+    std::vector<PerformEntry> doomed;
+    {
+      std::lock_guard lock(m);
+      for (auto it = performs.begin(); it != performs.end();) {
+        if (match(it->request)) {
+          doomed.push_back(std::move(*it));
+          it = performs.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    for (auto& e : doomed)
+      if (e.timer) e.timer->invalidate();
+    return doomed.size();
+  }
+
   std::string activeMode() const {
     std::lock_guard lock(m);
     return modeStack.empty() ? DefaultRunLoopMode : modeStack.back();
@@ -508,43 +529,15 @@ void RunLoop::performBlock(std::function<void()> block) {
 }
 
 std::size_t RunLoop::cancelPerformSelectorsWithTarget(const Object* target) {
-  std::vector<Impl::PerformEntry> doomed;
-  {
-    std::lock_guard lock(impl_->m);
-    auto& v = impl_->performs;
-    for (auto it = v.begin(); it != v.end();) {
-      if (target && it->request.target.get() == target) {
-        doomed.push_back(std::move(*it));
-        it = v.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& e : doomed)
-    if (e.timer) e.timer->invalidate();
-  return doomed.size();
+  return impl_->cancelPerforms([target](const PerformRequest& r) { return target && r.target.get() == target; });
 }
 
 std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& selector, const Object* target,
                                                            const Object* argument) {
-  std::vector<Impl::PerformEntry> doomed;
-  {
-    std::lock_guard lock(impl_->m);
-    auto& v = impl_->performs;
-    for (auto it = v.begin(); it != v.end();) {
-      if (target && it->request.target.get() == target && it->request.selector == selector &&
-          equalObjects(it->request.argument.get(), argument)) {
-        doomed.push_back(std::move(*it));
-        it = v.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& e : doomed)
-    if (e.timer) e.timer->invalidate();
-  return doomed.size();
+  return impl_->cancelPerforms([&](const PerformRequest& r) {
+    return target && r.target.get() == target && r.selector == selector &&
+           equalObjects(r.argument.get(), argument);
+  });
 }
 
 bool RunLoop::runMode_beforeDate(const std::string& mode, const Date& limitDate) {
