@@ -26,8 +26,9 @@ TEST(OperationTest, CancelledBeforeStartRunsItsCompletionOnceOffTheMainThread) {
   std::atomic<bool> completedOnMain{true};
   auto op = BlockOperation::blockOperationWithBlock([&] { ++ran; });
   op->setCompletionBlock([&] {
-    ++completions;
+    // Recorded before the count that the main thread waits for, so that it reads this value.
     completedOnMain = ns::Thread::isMainThread();
+    ++completions;
   });
   op->cancel();
   EXPECT_TRUE(op->isReady());
