@@ -172,7 +172,8 @@ struct GVCache::State {
 };
 
 bool GVCache::isValidKey(const std::string& key) {
-  return !key.empty() && key != "." && key != ".." && key != GVCacheIndexFileName &&
+  return !key.empty() && key.size() <= GVCacheMaxKeyLength && key != "." && key != ".." &&
+         key != GVCacheIndexFileName &&
          key.find('/') == std::string::npos && key.find('\0') == std::string::npos;
 }
 

@@ -10,8 +10,10 @@
 // for, different keys in parallel. A store is visible through hasCacheForKey once its file is
 // written; synchronize() waits for that.
 //
-// Keys are file names. A key that is empty, "." or "..", contains "/" or a NUL, or is the index's
-// own name is refused (and logged) by every mutator and never found by a reader.
+// Keys are file names. A key that is empty, "." or "..", contains "/" or a NUL, is the index's
+// own name or is longer than GVCacheMaxKeyLength bytes is refused (and logged) by every mutator
+// and never found by a reader.
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
@@ -27,6 +29,10 @@ class Image;
 
 // The index's file name inside the cache folder.
 inline constexpr char GVCacheIndexFileName[] = "GVCache.plist";
+// The longest key, in bytes. Values reach their file through a side file named after the key
+// with a few more characters (".<key>.copy-XXXXXX"), and that name must still fit in a file
+// name (255 bytes); a longer key could never be written, yet its entry would be renewed.
+inline constexpr std::size_t GVCacheMaxKeyLength = 240;
 
 class GVCache : public ns::Object {
  public:

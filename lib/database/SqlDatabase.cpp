@@ -17,8 +17,6 @@ double monotonicSeconds() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
-std::string describePath(const std::optional<std::string>& path) { return path ? *path : "(null)"; }
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -107,26 +105,15 @@ const char* SqlDatabase::sqlitePath() const {
   return _databasePath->c_str();
 }
 
-bool SqlDatabase::open() {
-  if (_db) return true;
-  int err = sqlite3_open(sqlitePath(), &_db);
-  if (err != SQLITE_OK) {
-    sqldb::log(sqldb::cformat("error opening!: %d", err));
-    // SQLite hands back a handle even when the open fails; keeping it would make every later
-    // open answer YES on a connection that never opened.
-    if (_db) sqlite3_close(_db);
-    _db = nullptr;
-    return false;
-  }
-  if (_maxBusyRetryTimeInterval > 0.0) setMaxBusyRetryTimeInterval(_maxBusyRetryTimeInterval);
-  return true;
-}
+bool SqlDatabase::open() { return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); }
 
 bool SqlDatabase::openWithFlags(int flags) {
   if (_db) return true;
   int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
   if (err != SQLITE_OK) {
     sqldb::log(sqldb::cformat("error opening!: %d", err));
+    // SQLite hands back a handle even when the open fails; keeping it would make every later
+    // open answer YES on a connection that never opened.
     if (_db) sqlite3_close(_db);
     _db = nullptr;
     return false;
@@ -457,7 +444,7 @@ int SqlDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Ar
 void SqlDatabase::logPrepareFailure(const std::string& sql) {
   sqldb::log("DB Error: " + std::to_string(lastErrorCode()) + " \"" + lastErrorMessage() + "\"");
   sqldb::log("DB Query: " + sql);
-  sqldb::log("DB Path: " + describePath(_databasePath));
+  sqldb::log("DB Path: " + sqldb::describePath(_databasePath));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -477,20 +464,21 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withVAList(const std::string& sq
   return executeQuery_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &args);
 }
 
-ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionary_orVAList(
-    const std::string& sql, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
-    const ns::Array* listArgs) {
-  if (!databaseExists()) return nullptr;
+bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::Error* outErr,
+                                   const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
+                                   const ns::Array* listArgs, ns::Ref<SqlStatement>& statement,
+                                   sqlite3_stmt*& pStmt) {
+  if (!databaseExists()) return false;
   if (_isExecutingStatement) {
     warnInUse();
-    return nullptr;
+    return false;
   }
   _isExecutingStatement = true;
 
-  if (_traceExecution) sqldb::log(description() + " executeQuery: " + sql);
+  if (_traceExecution) sqldb::log(description() + (forUpdate ? " executeUpdate: " : " executeQuery: ") + sql);
 
-  ns::Ref<SqlStatement> statement;
-  sqlite3_stmt* pStmt = nullptr;
+  statement = nullptr;
+  pStmt = nullptr;
   if (_shouldCacheStatements) {
     statement = cachedStatementForQuery(sql);
     if (statement) {
@@ -505,26 +493,48 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
     if (rc != SQLITE_OK) {
       if (_logsErrors) logPrepareFailure(sql);
       if (_crashOnErrors) std::abort();
+      ns::setError(outErr, errorWithMessage(sqlite3_errmsg(_db)));
       sqlite3_finalize(pStmt);
+      pStmt = nullptr;
       _isExecutingStatement = false;
-      return nullptr;
+      return false;
     }
   }
 
   int queryCount = sqlite3_bind_parameter_count(pStmt);
   int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs);
   if (idx != queryCount) {
-    sqldb::log("Error: the bind count is not correct for the # of variables (executeQuery)");
+    if (forUpdate) {
+      std::string line = sqldb::cformat(
+          "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx, queryCount);
+      sqldb::log(line + sql + ") (executeUpdate)");
+    } else {
+      sqldb::log("Error: the bind count is not correct for the # of variables (executeQuery)");
+    }
+    // A caller that asked for an error gets one for every NO.
+    ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, SQLITE_RANGE,
+                                                    "bind count does not match the number of parameters"));
     if (statement) {
       // Out of the cache before it is finalized, so that nothing can hand it out again.
       removeCachedStatement(statement);
       statement->close();
+      statement = nullptr;
     } else {
       sqlite3_finalize(pStmt);
     }
+    pStmt = nullptr;
     _isExecutingStatement = false;
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionary_orVAList(
+    const std::string& sql, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
+    const ns::Array* listArgs) {
+  ns::Ref<SqlStatement> statement;
+  sqlite3_stmt* pStmt = nullptr;
+  if (!prepareStatement(sql, false, nullptr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return nullptr;
 
   if (!statement) {
     statement = makeStatement(pStmt);
@@ -557,56 +567,9 @@ bool SqlDatabase::executeUpdate_withVAList(const std::string& sql, const ns::Arr
 bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(
     const std::string& sql, ns::Error* outErr, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
     const ns::Array* listArgs) {
-  if (!databaseExists()) return false;
-  if (_isExecutingStatement) {
-    warnInUse();
-    return false;
-  }
-  _isExecutingStatement = true;
-
-  if (_traceExecution) sqldb::log(description() + " executeUpdate: " + sql);
-
   ns::Ref<SqlStatement> statement;
   sqlite3_stmt* pStmt = nullptr;
-  if (_shouldCacheStatements) {
-    statement = cachedStatementForQuery(sql);
-    if (statement) {
-      pStmt = statement->statement();
-      statement->reset();
-    }
-  }
-
-  if (!pStmt) {
-    statement = nullptr;
-    int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
-    if (rc != SQLITE_OK) {
-      if (_logsErrors) logPrepareFailure(sql);
-      if (_crashOnErrors) std::abort();
-      ns::setError(outErr, errorWithMessage(sqlite3_errmsg(_db)));
-      sqlite3_finalize(pStmt);
-      _isExecutingStatement = false;
-      return false;
-    }
-  }
-
-  int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs);
-  if (idx != queryCount) {
-    std::string line = sqldb::cformat(
-        "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx, queryCount);
-    sqldb::log(line + sql + ") (executeUpdate)");
-    // A caller that asked for an error gets one for every NO.
-    ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, SQLITE_RANGE,
-                                                    "bind count does not match the number of parameters"));
-    if (statement) {
-      removeCachedStatement(statement);
-      statement->close();
-    } else {
-      sqlite3_finalize(pStmt);
-    }
-    _isExecutingStatement = false;
-    return false;
-  }
+  if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return false;
 
   int rc = sqlite3_step(pStmt);
   if (rc != SQLITE_DONE) {

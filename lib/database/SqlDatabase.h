@@ -225,6 +225,12 @@ class SqlDatabase : public ns::Object {
   // Runs `block` inside a savepoint named "dbSavePoint<n>"; when it sets its flag, the work is
   // rolled back. Answers the error of the last failed step, or nullopt.
   std::optional<ns::Error> inSavePoint(const std::function<void(bool* rollback)>& block);
+  // The same inside a savepoint of the given name (the queue and the pool name their own).
+  std::optional<ns::Error> runInSavePointNamed(const std::string& name,
+                                               const std::function<void(bool* rollback)>& block);
+  // Runs `block` inside a transaction (deferred or exclusive) and commits it, or rolls it back
+  // when the block sets its flag or throws.
+  void runInTransaction(bool useDeferred, const std::function<void(bool* rollback)>& block);
   bool executeStatements(const std::string& sql);
   bool executeStatements_withResultBlock(const std::string& sql, const ResultBlock& block);
   void makeFunctionNamed_maximumArguments_withBlock(const std::string& name, int count, SqlFunctionBlock block);
@@ -292,6 +298,12 @@ class SqlDatabase : public ns::Object {
     return value;
   }
   void logPrepareFailure(const std::string& sql);
+  // The common start of a query and an update: claims the connection, takes a cached statement
+  // or prepares one, and binds the arguments. On failure it logs, fills `outErr`, releases the
+  // statement and the connection, and answers NO.
+  bool prepareStatement(const std::string& sql, bool forUpdate, ns::Error* outErr, const ns::Array* arrayArgs,
+                        const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs,
+                        ns::Ref<SqlStatement>& statement, sqlite3_stmt*& pStmt);
   int bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Array* arrayArgs,
                     const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs);
   void removeCachedStatement(const ns::Ref<SqlStatement>& statement);

@@ -12,8 +12,6 @@ namespace {
 
 std::atomic<long> savePointCounter{0};
 
-std::string describePath(const std::optional<std::string>& path) { return path ? *path : "(null)"; }
-
 void removeFrom(std::vector<ns::Ref<SqlDatabase>>& list, const ns::Ref<SqlDatabase>& db) {
   list.erase(std::remove(list.begin(), list.end(), db), list.end());
 }
@@ -72,7 +70,7 @@ ns::Ref<SqlDatabase> SqlDatabasePool::db() {
     }
 
     if (!db->openWithFlags(_openFlags)) {
-      sqldb::log("Could not open up the database at path " + describePath(_path));
+      sqldb::log("Could not open up the database at path " + sqldb::describePath(_path));
       // A reused connection that cannot reopen leaves the pool instead of holding a slot.
       removeFrom(_databaseOutPool, db);
       db->close();
@@ -118,49 +116,24 @@ void SqlDatabasePool::inDatabase(const DatabaseBlock& block) {
 void SqlDatabasePool::beginTransaction_withBlock(bool useDeferred, const TransactionBlock& block) {
   GiveBack giveBack{this, db()};
   const auto& db = giveBack.db;
-  bool shouldRollback = false;
-  if (db) {
-    if (useDeferred)
-      db->beginDeferredTransaction();
-    else
-      db->beginTransaction();
+  if (!db) {
+    bool ignored = false;
+    block(db, &ignored);
+    return;
   }
-  try {
-    block(db, &shouldRollback);
-  } catch (...) {
-    if (db) db->rollback();
-    throw;
-  }
-  if (db) {
-    if (shouldRollback)
-      db->rollback();
-    else
-      db->commit();
-  }
+  db->runInTransaction(useDeferred, [&](bool* rollback) { block(db, rollback); });
 }
 
 std::optional<ns::Error> SqlDatabasePool::inSavePoint(const TransactionBlock& block) {
   std::string name = "savePoint" + std::to_string(savePointCounter.fetch_add(1));
   GiveBack giveBack{this, db()};
   const auto& db = giveBack.db;
-  bool shouldRollback = false;
   if (!db) {
-    block(db, &shouldRollback);
+    bool ignored = false;
+    block(db, &ignored);
     return std::nullopt;
   }
-  ns::Error err(SqlDatabaseErrorDomain, 0);
-  if (!db->startSavePointWithName_error(name, &err)) return err;
-  try {
-    block(db, &shouldRollback);
-  } catch (...) {
-    db->rollbackToSavePointWithName_error(name, nullptr);
-    db->releaseSavePointWithName_error(name, nullptr);
-    throw;
-  }
-  std::optional<ns::Error> result;
-  if (shouldRollback && !db->rollbackToSavePointWithName_error(name, &err)) result = err;
-  if (!db->releaseSavePointWithName_error(name, &err)) result = err;
-  return result;
+  return db->runInSavePointNamed(name, [&](bool* rollback) { block(db, rollback); });
 }
 
 std::size_t SqlDatabasePool::countOfCheckedInDatabases() {

@@ -14,8 +14,6 @@ const char kDispatchQueueSpecificKey = 0;
 
 std::atomic<long> savePointCounter{0};
 
-std::string describePath(const std::optional<std::string>& path) { return path ? *path : "(null)"; }
-
 }  // namespace
 
 SqlDatabaseQueue::SqlDatabaseQueue(std::optional<std::string> path, int openFlags)
@@ -38,7 +36,7 @@ ns::Ref<SqlDatabaseQueue> SqlDatabaseQueue::databaseQueueWithPath_flags(std::opt
   auto q = ns::make<SqlDatabaseQueue>(std::move(path), openFlags);
   q->_db = q->databaseClass_make(q->_path);
   if (!q->_db->openWithFlags(openFlags)) {
-    sqldb::log("Could not create database queue for path " + describePath(q->_path));
+    sqldb::log("Could not create database queue for path " + sqldb::describePath(q->_path));
     return nullptr;
   }
   q->_queue = dispatch::queueCreate("sqldb." + q->description());
@@ -72,7 +70,7 @@ ns::Ref<SqlDatabase> SqlDatabaseQueue::database() {
   if (!_db) {
     _db = databaseClass_make(_path);
     if (!_db->openWithFlags(_openFlags)) {
-      sqldb::log("SqlDatabaseQueue could not reopen database for path " + describePath(_path));
+      sqldb::log("SqlDatabaseQueue could not reopen database for path " + sqldb::describePath(_path));
       _db = nullptr;
     }
   }
@@ -97,54 +95,27 @@ void SqlDatabaseQueue::inDatabase(const DatabaseBlock& block) {
 
 void SqlDatabaseQueue::beginTransaction_withBlock(bool useDeferred, const TransactionBlock& block) {
   runOnQueue([&] {
-    bool shouldRollback = false;
-    auto db = database();
-    if (db) {
-      if (useDeferred)
-        db->beginDeferredTransaction();
-      else
-        db->beginTransaction();
-    }
-    try {
-      block(db, &shouldRollback);
-    } catch (...) {
-      if (db) db->rollback();
-      throw;
-    }
-    if (db) {
-      if (shouldRollback)
-        db->rollback();
-      else
-        db->commit();
-    }
-  });
-}
-
-std::optional<ns::Error> SqlDatabaseQueue::inSavePoint(const TransactionBlock& block) {
-  std::optional<ns::Error> result;
-  runOnQueue([&] {
-    std::string name = "savePoint" + std::to_string(savePointCounter.fetch_add(1));
     auto db = database();
     if (!db) {
       bool ignored = false;
       block(db, &ignored);
       return;
     }
-    ns::Error err(SqlDatabaseErrorDomain, 0);
-    if (!db->startSavePointWithName_error(name, &err)) {
-      result = err;
+    db->runInTransaction(useDeferred, [&](bool* rollback) { block(db, rollback); });
+  });
+}
+
+std::optional<ns::Error> SqlDatabaseQueue::inSavePoint(const TransactionBlock& block) {
+  std::optional<ns::Error> result;
+  runOnQueue([&] {
+    auto db = database();
+    if (!db) {
+      bool ignored = false;
+      block(db, &ignored);
       return;
     }
-    bool shouldRollback = false;
-    try {
-      block(db, &shouldRollback);
-    } catch (...) {
-      db->rollbackToSavePointWithName_error(name, nullptr);
-      db->releaseSavePointWithName_error(name, nullptr);
-      throw;
-    }
-    if (shouldRollback && !db->rollbackToSavePointWithName_error(name, &err)) result = err;
-    if (!db->releaseSavePointWithName_error(name, &err)) result = err;
+    result = db->runInSavePointNamed("savePoint" + std::to_string(savePointCounter.fetch_add(1)),
+                                     [&](bool* rollback) { block(db, rollback); });
   });
   return result;
 }

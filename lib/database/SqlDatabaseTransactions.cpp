@@ -99,7 +99,11 @@ bool SqlDatabase::rollbackToSavePointWithName_error(const std::string& name, ns:
 }
 
 std::optional<ns::Error> SqlDatabase::inSavePoint(const std::function<void(bool* rollback)>& block) {
-  std::string name = "dbSavePoint" + std::to_string(savePointCounter.fetch_add(1));
+  return runInSavePointNamed("dbSavePoint" + std::to_string(savePointCounter.fetch_add(1)), block);
+}
+
+std::optional<ns::Error> SqlDatabase::runInSavePointNamed(const std::string& name,
+                                                          const std::function<void(bool* rollback)>& block) {
   std::optional<ns::Error> result;
   ns::Error err(SqlDatabaseErrorDomain, 0);
   if (!startSavePointWithName_error(name, &err)) return err;
@@ -118,6 +122,24 @@ std::optional<ns::Error> SqlDatabase::inSavePoint(const std::function<void(bool*
   if (shouldRollback && !rollbackToSavePointWithName_error(name, &err)) result = err;
   if (!releaseSavePointWithName_error(name, &err)) result = err;
   return result;
+}
+
+void SqlDatabase::runInTransaction(bool useDeferred, const std::function<void(bool* rollback)>& block) {
+  if (useDeferred)
+    beginDeferredTransaction();
+  else
+    beginTransaction();
+  bool shouldRollback = false;
+  try {
+    block(&shouldRollback);
+  } catch (...) {
+    rollback();
+    throw;
+  }
+  if (shouldRollback)
+    rollback();
+  else
+    commit();
 }
 
 bool SqlDatabase::executeStatements(const std::string& sql) { return executeStatementsImpl(sql, nullptr); }

@@ -37,7 +37,7 @@ bool SqlResultSet::next() {
   int rc = sqlite3_step(_statement->statement());
   sqlite3* db = _parentDB ? _parentDB->sqliteHandle() : nullptr;
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) {
-    std::string path = _parentDB && _parentDB->databasePath() ? *_parentDB->databasePath() : "(null)";
+    std::string path = sqldb::describePath(_parentDB ? _parentDB->databasePath() : std::nullopt);
     sqldb::log(sqldb::cformat("%s:%d Database busy (", "-[SqlResultSet next]", 154) + path + ")");
     sqldb::log("Database busy");
   } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {

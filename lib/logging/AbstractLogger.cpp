@@ -7,7 +7,11 @@
 
 AbstractLogger::AbstractLogger() = default;
 
-AbstractLogger::~AbstractLogger() = default;
+AbstractLogger::~AbstractLogger() {
+  // A queue given by the caller outlives the logger: it must not go on naming this address as
+  // its logger, or a later logger made at the same address would think it runs there.
+  if (queue_) dispatch::setSpecific(queue_, this, nullptr);
+}
 
 ns::Ref<dispatch::Queue> AbstractLogger::queueLocked() {
   if (!queue_) {

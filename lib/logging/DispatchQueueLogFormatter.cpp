@@ -1,33 +1,10 @@
 #include "lib/logging/DispatchQueueLogFormatter.h"
 
-#include <algorithm>
-
+#include "platform/core/Str.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/text/DateFormatter.h"
 
 namespace {
-
-// Byte offset of the first n UTF-16 units of s (never inside a character); s.size() if shorter.
-std::size_t utf16Prefix(const std::string& s, std::uint64_t n, std::uint64_t* units) {
-  std::uint64_t count = 0;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
-    std::uint64_t u = len == 4 ? 2 : 1;
-    if (count + u > n) break;
-    count += u;
-    i = std::min(s.size(), i + len);
-  }
-  if (units) *units = count;
-  return i;
-}
-
-std::uint64_t utf16Length(const std::string& s) {
-  std::uint64_t units = 0;
-  utf16Prefix(s, UINT64_MAX, &units);
-  return units;
-}
 
 // A pattern formatter in the default time zone as it is when the formatter is made. Digits and
 // separators must not follow the user's locale in a log line.
@@ -99,9 +76,10 @@ std::string DispatchQueueLogFormatter::queueThreadLabelForLogMessage(const ns::R
 
   std::uint64_t maxLength = maxQueueLength();
   std::uint64_t minLength = minQueueLength();
-  std::uint64_t length = utf16Length(label);
+  std::uint64_t length = ns::str::utf16Length(label);
   if (maxLength > 0 && length > maxLength) {
-    label.resize(utf16Prefix(label, maxLength, nullptr));
+    // Cut by UTF-16 units, never inside a character.
+    label = ns::str::substringToIndex(label, static_cast<std::size_t>(maxLength));
   } else if (length < minLength) {
     label.append(static_cast<std::size_t>(minLength - length), ' ');
   }

@@ -2,20 +2,12 @@
 
 #include <cstdio>
 
+#include "lib/logging/LogHub.h"
 #include "lib/logging/LogThreadIdentity.h"
 
 namespace {
 
 std::shared_ptr<const std::string> share(std::string s) { return std::make_shared<const std::string>(std::move(s)); }
-
-// The last path component, cut before its last ".".
-std::string fileNameOf(const std::string& file) {
-  std::size_t slash = file.rfind('/');
-  std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
-  std::size_t dot = file.rfind('.');
-  std::size_t end = (dot == std::string::npos || dot < begin) ? file.size() : dot;
-  return file.substr(begin, end - begin);
-}
 
 }  // namespace
 
@@ -39,7 +31,7 @@ LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag,
       tag_(std::move(tag)),
       options_(options),
       timestamp_(timestamp ? *timestamp : ns::Date::now()) {
-  fileName_ = share(fileNameOf(*file_));
+  fileName_ = share(std::string(SourceFileBaseName(file_->c_str(), false).value_or("")));
   LogThreadIdentity identity = LogThreadIdentity::current();
   threadID_ = std::move(identity.threadID);
   threadName_ = std::move(identity.threadName);

@@ -9,47 +9,13 @@
 
 #include "lib/logging/LogDate.h"
 #include "lib/logging/TTYColorTable.h"
+#include "platform/core/Str.h"
 
 namespace {
 
 const TTYTerminal& sharedTerminal() {
   static const TTYTerminal terminal = TTYTerminal::fromEnvironment();
   return terminal;
-}
-
-bool isValidUTF8(const std::string& s) {
-  std::size_t i = 0;
-  const std::size_t n = s.size();
-  while (i < n) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    std::size_t len;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c >> 5) == 0x6) {
-      len = 2, cp = c & 0x1F;
-    } else if ((c >> 4) == 0xE) {
-      len = 3, cp = c & 0x0F;
-    } else if ((c >> 3) == 0x1E) {
-      len = 4, cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k) {
-      unsigned char cc = static_cast<unsigned char>(s[i + k]);
-      if ((cc >> 6) != 0x2) return false;
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF cannot be converted.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) || cp > 0x10FFFF ||
-        (cp >= 0xD800 && cp <= 0xDFFF)) {
-      return false;
-    }
-    i += len;
-  }
-  return true;
 }
 
 // One gathered write; the rest of a short write follows, and errors are ignored.
@@ -240,7 +206,7 @@ void TTYLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
     customFormatted = text != logMessage->messageText();
   }
   if (!text) return;
-  if (!isValidUTF8(*text)) return;
+  if (!ns::str::isValidUtf8(*text)) return;
 
   const TTYLoggerColorProfile* profile = colorsEnabled_ ? profileFor(*logMessage) : nullptr;
   static const std::string empty;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/core/Exception.h"
+#include "platform/foundation/OperationQueue.h"
 
 namespace ns {
 
@@ -69,10 +69,6 @@ Ref<Object> NotificationCenter::addObserverForName_object_queue_usingBlock(std::
                                                                           const Ref<Object>& object,
                                                                           const Ref<OperationQueue>& queue,
                                                                           Block block) {
-  if (queue) {
-    // Operation queues arrive with the dispatch layer; until then only direct delivery exists.
-    Exception::raise(NSInvalidArgumentException, "delivery on an operation queue is not available yet");
-  }
   auto token = make<ObserverToken>();
   auto entry = std::make_shared<Entry>();
   entry->observer = token.get();
@@ -132,6 +128,15 @@ void NotificationCenter::postNotification(const Ref<Notification>& note) {
       std::shared_ptr<void> alive = e->weak.lock();
       if (!alive || e->removed) continue;
       e->thunk(e->observer, note);
+      continue;
+    }
+    if (e->queue && OperationQueue::currentQueue() != e->queue) {
+      // Delivered as an operation of the observer's queue; the post waits for it, so that
+      // posting stays synchronous.
+      auto op = BlockOperation::blockOperationWithBlock([e, note] {
+        if (!e->removed) e->thunk(e->observer, note);
+      });
+      e->queue->addOperations_waitUntilFinished({op}, true);
       continue;
     }
     e->thunk(e->observer, note);

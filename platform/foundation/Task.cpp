@@ -72,7 +72,9 @@ bool Task::launchAndReturnError(Error* error) {
     return false;
   }
   if (launchPath_.empty() || ::access(launchPath_.c_str(), X_OK) != 0) {
-    setError(error, fileError(launchPath_.empty() ? ENOENT : errno, launchPath_, false));
+    int err = launchPath_.empty() ? ENOENT : errno;
+    // A missing program is "no such file" (4), as the platform answers; other causes as reads.
+    setError(error, fileError(err, launchPath_, err == ENOENT || err == ENOTDIR));
     return false;
   }
 

@@ -2,13 +2,17 @@
 
 #include <plist/plist.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/core/Str.h"
 #include "platform/serialization/PropertyListUID.h"
@@ -115,6 +119,21 @@ double exactDate(plist_t node) {
   return result;
 }
 
+// A date node for a date outside the 32-bit range, built by the library's XML reader.
+plist_t newFarDate(const Date& date) {
+  double since1970 = std::floor(date.timeIntervalSince1970());
+  if (since1970 < -62167219200.0 || since1970 > 253402300799.0) return nullptr;  // years 0 to 9999
+  time_t seconds = static_cast<time_t>(since1970);
+  struct tm parts {};
+  if (!gmtime_r(&seconds, &parts)) return nullptr;
+  char text[96];
+  std::snprintf(text, sizeof text, "<plist version=\"1.0\"><date>%04d-%02d-%02dT%02d:%02d:%02dZ</date></plist>",
+                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  plist_t node = nullptr;
+  plist_from_xml(text, static_cast<std::uint32_t>(std::strlen(text)), &node);
+  return node;
+}
+
 bool validText(const std::string& s, std::string* why) {
   if (s.find('\0') != std::string::npos) {
     *why = "strings cannot contain a NUL character";
@@ -155,20 +174,22 @@ plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::s
     case Value::Kind::Date: {
       double t = value.date().timeIntervalSinceReferenceDate();
       double whole = std::floor(t);
-      if (!std::isfinite(t) || whole < std::numeric_limits<std::int32_t>::min() ||
-          whole > std::numeric_limits<std::int32_t>::max()) {
-        *why = "dates must lie between 1933 and 2069";
+      if (!std::isfinite(t)) {
+        *why = "dates must be finite";
         return nullptr;
+      }
+      if (whole < std::numeric_limits<std::int32_t>::min() + 1.0 || whole > std::numeric_limits<std::int32_t>::max() - 1.0) {
+        // Beyond the 32-bit seconds of the 2.2 interface (before 1933 or after 2069): its XML
+        // reader keeps such dates whole, to the second.
+        plist_t far = newFarDate(value.date());
+        if (!far) *why = "dates must lie between the years 0 and 9999";
+        return far;
       }
       auto sec = static_cast<std::int64_t>(whole);
       auto usec = static_cast<std::int64_t>(std::llround((t - whole) * 1e6));
       if (usec >= 1000000) {
-        if (sec == std::numeric_limits<std::int32_t>::max()) {
-          usec = 999999;
-        } else {
-          sec += 1;
-          usec -= 1000000;
-        }
+        sec += 1;
+        usec -= 1000000;
       }
       return plist_new_date(static_cast<std::int32_t>(sec), static_cast<std::int32_t>(usec));
     }
@@ -251,7 +272,10 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
       // The getter truncates toward zero and drops the sign of the fraction: -99.25 comes back
       // as -99 and 250000. The sign of the whole seconds restores it, except within the second
       // before the reference date, where only the stored double tells.
-      if (sec == 0 && usec != 0) return Value(Date::dateWithTimeIntervalSinceReferenceDate(exactDate(node)));
+      // The getter's 32-bit seconds cannot hold dates before 1933 or after 2069 either.
+      if ((sec == 0 && usec != 0) || sec <= std::numeric_limits<std::int32_t>::min() + 1 ||
+          sec >= std::numeric_limits<std::int32_t>::max() - 1)
+        return Value(Date::dateWithTimeIntervalSinceReferenceDate(exactDate(node)));
       double fraction = usec / 1e6;
       return Value(Date::dateWithTimeIntervalSinceReferenceDate(sec < 0 ? sec - fraction : sec + fraction));
     }
@@ -321,6 +345,26 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
   }
 }
 
+// The XML reader saturates integers it cannot hold; such text is refused here instead of read
+// as a different number.
+bool xmlIntegersFit(std::string_view text) {
+  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos; pos = text.find("<integer>", pos + 1)) {
+    std::size_t start = pos + 9;
+    std::size_t end = text.find("</integer>", start);
+    if (end == std::string_view::npos) return true;  // malformed; the reader says so
+    std::string_view digits = text.substr(start, end - start);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front()))) digits.remove_prefix(1);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back()))) digits.remove_suffix(1);
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
+    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+    if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) return false;
+  }
+  return true;
+}
+
 bool looksLikeXML(const Data& data) {
   std::string_view v = data.view();
   if (v.substr(0, 3) == "\xEF\xBB\xBF") v.remove_prefix(3);
@@ -376,6 +420,10 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     plist_from_bin(bytes, length, &raw);
   } else if (looksLikeXML(data)) {
     found = PropertyListXMLFormat_v1_0;
+    if (!xmlIntegersFit(data.view())) {
+      setError(error, readError("an integer is too large to represent"));
+      return Value();
+    }
     plist_from_xml(bytes, length, &raw);
   } else {
     setError(error, readError("the data is neither an XML nor a binary property list"));

@@ -1,8 +1,9 @@
 #pragma once
 // Property lists in XML and binary form, read into and written from ns::Value. Reading detects
 // the form. Numbers keep their sign and width: a negative integer stays signed and an unsigned
-// 64-bit value above the signed range stays unsigned, in both forms. Dates, data and UIDs are
-// kept; the null marker, sets and other objects cannot be stored and give an error.
+// 64-bit value above the signed range stays unsigned, in both forms. Dates (to the microsecond
+// between 1933 and 2069, to the second from year 0 to 9999), data and UIDs are kept; the null
+// marker, sets and other objects cannot be stored and give an error.
 #include <optional>
 
 #include "platform/core/Data.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/runloop/RunLoop.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace cachetest {
 

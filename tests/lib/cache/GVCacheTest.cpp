@@ -251,7 +251,10 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
 
   ns::LogCapture log(true);
   auto cache = GVCache::initWithCacheDirectory(dir);
-  for (std::string key : std::vector<std::string>{"a/b", "..", ".", "", "GVCache.plist", "../escape", std::string("nul\0x", 5)}) {
+  // A key too long for its side file (let alone its own file) can never be written.
+  std::string tooLong(GVCacheMaxKeyLength + 1, 'k');
+  for (std::string key : std::vector<std::string>{"a/b", "..", ".", "", "GVCache.plist", "../escape",
+                                                  std::string("nul\0x", 5), tooLong, std::string(300, 'k')}) {
     cache->setData_forKey_withTimeoutInterval(ns::Data("bytes"), key, 60);
     cache->setString_forKey_withTimeoutInterval("text", key, 60);
     cache->setImage_forKey_withTimeoutInterval(image, key, 60);
@@ -268,6 +271,35 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
   EXPECT_EQ(cache->stringForKey("good"), "kept");
   EXPECT_TRUE(log.contains("refused the key \"a/b\""));
   EXPECT_TRUE(log.contains("refused the key \"GVCache.plist\""));
+}
+
+// A key whose value file can be written but whose copy side file name is too long: a copy onto
+// it could never land, and the older value would be served under a renewed lifetime.
+TEST_F(GVCacheTest, AKeyTooLongForItsSideFileIsRefusedRatherThanLeftStale) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  std::string key(245, 'k');
+  writeFile(sandbox.path("source"), "new");
+  ns::LogCapture log(true);
+  cache->setString_forKey_withTimeoutInterval("old", key, 60);
+  cache->synchronize();
+  cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("source"), key, 60);
+  cache->synchronize();
+  EXPECT_NE(cache->stringForKey(key), "old");
+  EXPECT_FALSE(cache->frozenCacheInfo().contains(ns::Value(key)));
+  EXPECT_TRUE(log.contains("refused the key"));
+}
+
+// The longest key that is accepted is stored, copied over and read back like any other.
+TEST_F(GVCacheTest, TheLongestAcceptedKeyWorks) {
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  std::string key(GVCacheMaxKeyLength, 'k');
+  cache->setString_forKey_withTimeoutInterval("stored", key, 60);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey(key), "stored");
+  writeFile(sandbox.path("source"), "copied");
+  cache->copyFilePath_asKey_withTimeoutInterval(sandbox.path("source"), key, 60);
+  cache->synchronize();
+  EXPECT_EQ(cache->stringForKey(key), "copied");
 }
 
 // Values of every kind survive a restart: a new instance on the same folder reads them back.

@@ -106,4 +106,17 @@ TEST(AbstractLoggerQueue, AReplacedQueueIsUsedAndTheOldOneNoLongerCounts) {
   EXPECT_TRUE(onNew);
 }
 
+TEST(AbstractLoggerQueue, AQueueThatOutlivesItsLoggerNoLongerNamesIt) {
+  auto shared = dispatch::queueCreate("test.shared", dispatch::QueueAttr::Serial);
+  const void* address = nullptr;
+  {
+    auto logger = ns::make<RecordingLogger>();
+    logger->setLoggerQueue(shared);
+    address = logger.get();
+    EXPECT_EQ(dispatch::queueGetSpecific(shared, address), address);
+  }
+  // Another logger made at the freed address must not find itself on this queue.
+  EXPECT_EQ(dispatch::queueGetSpecific(shared, address), nullptr);
+}
+
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SearchPaths.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/OperationQueue.h"
+#include "platform/runloop/RunLoop.h"
 
 namespace {
 
@@ -166,6 +168,47 @@ TEST(NotificationCenterTest, APostFromAnotherThreadRunsObserversOnThatThreadBefo
   t.join();
   EXPECT_TRUE(seenBeforeReturn);
   EXPECT_NE(poster, std::this_thread::get_id());
+}
+
+TEST(NotificationCenterTest, BlocksGivenAQueueRunThereWhileThePosterWaits) {
+  auto center = ns::make<NotificationCenter>();
+  auto queue = ns::make<ns::OperationQueue>();
+  std::atomic<bool> ran{false};
+  std::thread::id ranOn;
+  auto token = center->addObserverForName_object_queue_usingBlock("n", nullptr, queue, [&](const Ref<ns::Notification>&) {
+    ranOn = std::this_thread::get_id();
+    ran = true;
+  });
+  bool ranBeforeReturn = false;
+  std::thread::id poster;
+  std::thread t([&] {
+    poster = std::this_thread::get_id();
+    center->postNotificationName_object("n");
+    ranBeforeReturn = ran.load();
+  });
+  t.join();
+  EXPECT_TRUE(ranBeforeReturn);
+  EXPECT_NE(ranOn, poster);
+  center->removeObserver(token.get());
+
+  // The main queue: a background post waits for the main thread to run the block.
+  std::atomic<bool> posted{false};
+  std::thread::id mainRan;
+  auto mainToken = center->addObserverForName_object_queue_usingBlock(
+      "m", nullptr, ns::OperationQueue::mainQueue(),
+      [&](const Ref<ns::Notification>&) { mainRan = std::this_thread::get_id(); });
+  std::thread background([&] {
+    center->postNotificationName_object("m");
+    posted = true;
+  });
+  EXPECT_TRUE(ns::RunLoop::mainRunLoop()->runUntil([&] { return posted.load(); }, 30));
+  background.join();
+  EXPECT_EQ(mainRan, std::this_thread::get_id());
+  // Posted on the main thread itself, the block runs at once.
+  mainRan = {};
+  center->postNotificationName_object("m");
+  EXPECT_EQ(mainRan, std::this_thread::get_id());
+  center->removeObserver(mainToken.get());
 }
 
 TEST(NotificationCenterTest, ConcurrentPostsAndRegistrationsAreSafe) {

@@ -4,7 +4,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Stream.h"
 #include "platform/runloop/RunLoop.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 

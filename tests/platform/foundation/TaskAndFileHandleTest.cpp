@@ -11,7 +11,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
-#include "tests/platform/foundation/Sandbox.h"
+#include "tests/support/Sandbox.h"
 
 namespace {
 
@@ -92,7 +92,8 @@ TEST(TaskTest, ALaunchPathThatCannotRunIsAnErrorOrAnException) {
   task->setLaunchPath(box.path("no-such-program"));
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   EXPECT_FALSE(task->launchAndReturnError(&error));
-  EXPECT_EQ(error.code(), ns::NSFileReadNoSuchFileError);
+  EXPECT_EQ(error.code(), ns::NSFileNoSuchFileError);
+  EXPECT_EQ(error.userInfo()[ns::NSFilePathErrorKey].string(), box.path("no-such-program"));
   EXPECT_FALSE(task->isRunning());
   EXPECT_THROW(task->terminationStatus(), ns::Exception);
 

@@ -122,6 +122,20 @@ TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
   EXPECT_DOUBLE_EQ(back[3].date().timeIntervalSinceReferenceDate(), -0.25);
 }
 
+TEST(PropertyListSerializationTest, DatesFarFromTheReferenceDateSurviveBothForms) {
+  ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()), Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
+                  Value(ns::Date::dateWithTimeIntervalSince1970(4102444800.0))};  // 1906, 2100
+  for (auto format : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
+    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(dates), format, 0, nullptr);
+    ASSERT_TRUE(data);
+    Value back = PropertyListSerialization::propertyListWithData(*data);
+    ASSERT_EQ(back.count(), dates.size());
+    for (std::size_t i = 0; i < dates.size(); ++i) {
+      EXPECT_DOUBLE_EQ(back[i].date().timeIntervalSince1970(), dates[i].date().timeIntervalSince1970()) << format << " " << i;
+    }
+  }
+}
+
 TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   auto refused = [&](const Value& v) {
@@ -135,7 +149,7 @@ TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
   EXPECT_TRUE(refused(Value(ns::Dictionary{{Value(1), Value(2)}})));
   EXPECT_TRUE(refused(Value(std::string("a\0b", 3))));
   EXPECT_TRUE(refused(Value(std::string("\xff"))));
-  EXPECT_TRUE(refused(Value(ns::Date::distantFuture())));
+  EXPECT_TRUE(refused(Value(ns::Date::dateWithTimeIntervalSince1970(1e15))));
   EXPECT_TRUE(refused(Value(ns::make<ns::Object>())));
   EXPECT_NE(error.userInfo()[ns::NSDebugDescriptionErrorKey].string().find("Object"), std::string::npos);
   EXPECT_FALSE(PropertyListSerialization::propertyList_isValidForFormat(Value::null(), ns::PropertyListXMLFormat_v1_0));
@@ -156,6 +170,12 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   EXPECT_TRUE(corrupt(ns::Data("{ key = value; }")));
   EXPECT_TRUE(corrupt(ns::Data("<plist><dict><key>a</key>")));
   EXPECT_TRUE(corrupt(ns::Data("<plist><integer>12</string></plist>")));
+  // Integers beyond 64 bits are refused rather than read as another number.
+  EXPECT_TRUE(corrupt(ns::Data("<plist><integer>18446744073709551616</integer></plist>")));
+  EXPECT_TRUE(corrupt(ns::Data("<plist><integer>-9223372036854775809</integer></plist>")));
+  EXPECT_EQ(PropertyListSerialization::propertyListWithData(ns::Data("<plist><integer>18446744073709551615</integer></plist>"))
+                .unsignedLongLongValue(),
+            18446744073709551615ull);
   // Every truncation of both forms is rejected or read; none may crash.
   for (std::size_t n = 0; n < binary.length(); n += 3) PropertyListSerialization::propertyListWithData(binary.subdata(0, n));
   for (std::size_t n = 0; n < xml.length(); n += 7) PropertyListSerialization::propertyListWithData(xml.subdata(0, n));
@@ -167,6 +187,16 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
     copy[i] = static_cast<char>(copy[i] ^ 0x5a);
     PropertyListSerialization::propertyListWithData(ns::Data(copy));
   }
+  // A binary array that contains itself.
+  std::string loop("bplist00\xA1\x00\x08", 11);
+  loop += std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x01" + std::string(8, '\0') +
+          std::string(7, '\0') + "\x0A";
+  EXPECT_TRUE(corrupt(ns::Data(loop)));
+  // Deep nesting is refused, not followed down the stack.
+  std::string deep = "<plist>";
+  for (int i = 0; i < 100000; ++i) deep += "<array>";
+  for (int i = 0; i < 100000; ++i) deep += "</array>";
+  EXPECT_TRUE(corrupt(ns::Data(deep + "</plist>")));
   // An external entity is never read.
   EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                                "<plist><string>&x;</string></plist>")));

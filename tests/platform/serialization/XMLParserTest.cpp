@@ -74,6 +74,21 @@ TEST(XMLParserTest, ReportsElementsAttributesAndTextInOrder) {
                                  "</feed>", "end"}));
 }
 
+TEST(XMLParserTest, DeclaredEncodingsArriveAsUtf8) {
+  auto [ok, rec] = parse("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><t a=\"\xe9\">caf\xe9</t>");
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(rec->events[1], "<t a=é>");
+  EXPECT_EQ(rec->events[2], "text:café");
+  std::string utf16 = "\xff\xfe";
+  for (char c : std::string("<t>x</t>")) {
+    utf16 += c;
+    utf16 += '\0';
+  }
+  auto wide = parse(utf16);
+  ASSERT_TRUE(wide.first);
+  EXPECT_EQ(wide.second->events[2], "text:x");
+}
+
 TEST(XMLParserTest, NamespacesAsElementNamesOrProcessed) {
   const char* atom =
       "<feed xmlns=\"http://www.w3.org/2005/Atom\" xmlns:media=\"http://search.yahoo.com/mrss/\">"
