@@ -1244,6 +1244,10 @@ void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
   } else {
     // The cancel handlers close the descriptors. A suspended source never runs its cancel
     // handler, so suspended ones are resumed after cancelling.
+    // A listening descriptor stops listening now rather than when its cancel handler runs, so
+    // that once a disconnect returns the port refuses connections and can be bound again.
+    if (s.accept4Source && socket4FD_ != -1) ::shutdown(socket4FD_, SHUT_RDWR);
+    if (s.accept6Source && socket6FD_ != -1) ::shutdown(socket6FD_, SHUT_RDWR);
     if (s.accept4Source) {
       s.accept4Source->cancel();
       s.accept4Source = nullptr;

@@ -2,6 +2,9 @@
 // the server's life.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/logging/LogHub.h"
 #include "tests/lib/http-server/ServerFixture.h"
@@ -331,6 +334,9 @@ TEST_F(ServerTest, DroppingTheServerFromItsOwnQueueDoesNotDeadlock) {
   ns::Error error;
   ASSERT_TRUE(other->start(&error));
   other->stop();
+  // The setter runs on the first server's own queue, unordered with the test thread: wait for it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (!weak.expired() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
   EXPECT_TRUE(weak.expired());
 }
 

@@ -293,9 +293,14 @@ TEST(DispatchSocketAccept, DisconnectingTheListenerLeavesChildrenConnected) {
   ASSERT_TRUE(child);
   listener->disconnect();
   EXPECT_TRUE(listener->isDisconnected());
-  listener->performBlock([] {});  // the cancelled sources close their descriptors on the socket queue
+  // Once disconnect returns the port refuses connections and can be listened on again, although
+  // the descriptor itself is closed later by its source's cancel handler.
   RawClient refused;
-  EXPECT_FALSE(refused.connectTo(port)) << "the listening descriptor is closed";
+  EXPECT_FALSE(refused.connectTo(port)) << "the port no longer listens";
+  auto again = ns::make<DispatchSocket>(delegate, delegate->queue());
+  ns::Error error("", 0);
+  EXPECT_TRUE(again->acceptOnInterface_port_error("127.0.0.1", port, &error)) << error.localizedDescription();
+  again->disconnect();
 
   EXPECT_TRUE(child->isConnected());
   child->writeData_withTimeout_tag(ns::Data("still here"), -1, 1);
@@ -303,6 +308,21 @@ TEST(DispatchSocketAccept, DisconnectingTheListenerLeavesChildrenConnected) {
   ASSERT_TRUE(delegate->waitForCount(Event::Disconnect, 1));
   EXPECT_EQ(delegate->eventsOf(Event::Disconnect)[0].sock, listener.get());
   EXPECT_FALSE(delegate->eventsOf(Event::Disconnect)[0].error);
+}
+
+TEST(DispatchSocketAccept, ADisconnectedListenerRefusesConnectionsBeforeItsDescriptorIsClosed) {
+  auto delegate = ns::make<RecordingDelegate>(makeQueue("accept.refuse"));
+  auto listener = listenOnLoopback(delegate);
+  std::uint16_t port = listener->localPort();
+  bool connected = true;
+  // Inside a block on the socket queue the sources' cancel handlers, which close the
+  // descriptors, cannot run yet: the port must stop listening all the same.
+  listener->performBlock([&] {
+    listener->disconnect();
+    RawClient late;
+    connected = late.connectTo(port);
+  });
+  EXPECT_FALSE(connected);
 }
 
 TEST(DispatchSocketAccept, InterfaceDescriptionWithPortListensThere) {
