@@ -15,8 +15,6 @@
 namespace ns {
 namespace {
 
-constexpr int kMaxDepth = 512;
-
 // Damage to the archive itself, as opposed to a class disagreeing with what it finds.
 class ArchiveDamage : public Exception {
  public:
@@ -122,7 +120,7 @@ struct KeyedUnarchiver::Impl {
       return cached->second.value;
     }
     if (inProgress.count(n)) damaged("an array, dictionary or set contains itself (key " + key + ")");
-    if (depth >= kMaxDepth) damaged("the archive is nested too deeply");
+    if (depth >= kKeyedArchiveMaxNesting) damaged("the archive is nested too deeply");
     const Value& raw = objects[n];
     std::vector<std::string> archiveChain;
     std::string className = classNameOf(raw, &archiveChain);

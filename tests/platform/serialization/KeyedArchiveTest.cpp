@@ -233,6 +233,24 @@ TEST_F(KeyedArchiveTest, ATypeMismatchRaisesNamingTheKey) {
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("(title)"), std::string::npos);
 }
 
+TEST_F(KeyedArchiveTest, WhatTheArchiverWritesTheUnarchiverCanRead) {
+  auto nested = [](int depth) {
+    Value v("leaf");
+    for (int i = 0; i < depth; ++i) v = Value(ns::Array{v});
+    return v;
+  };
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  // Deep, but within what the unarchiver follows: it comes back.
+  auto fits = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(400), false, &error);
+  ASSERT_TRUE(fits);
+  Value back = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*fits, &error);
+  EXPECT_EQ(back, nested(400));
+  // Deeper than the unarchiver follows: refused when written, not discovered when read.
+  auto tooDeep = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(600), false, &error);
+  EXPECT_FALSE(tooDeep);
+  EXPECT_EQ(error.code(), ns::NSCoderInvalidValueError);
+}
+
 TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
   ns::Data good = KeyedArchiver::archivedDataWithRootObject(Value(graph()));
   ns::Error error(ns::NSCocoaErrorDomain, 0);
