@@ -86,18 +86,13 @@ int FileHandle::fileDescriptor() const {
   return fd_;
 }
 
-int FileHandle::fdOrEbadf() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return fd_;
-}
-
 void FileHandle::raise(const char* method, int err) const {
   Exception::raise(NSFileHandleOperationException,
                    std::string("*** -[NSConcreteFileHandle ") + method + "]: " + std::strerror(err));
 }
 
 std::optional<Data> FileHandle::readDataUpToLength_error(std::size_t length, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   if (fd < 0) {
     setError(error, handleError(EBADF));
     return std::nullopt;
@@ -137,7 +132,7 @@ Data FileHandle::readDataOfLength(std::size_t length) {
 }
 
 Data FileHandle::availableData() {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   if (fd < 0) raise("availableData", EBADF);
   struct stat st {};
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return readDataToEndOfFile();
@@ -156,7 +151,7 @@ Data FileHandle::availableData() {
 }
 
 bool FileHandle::writeData_error(const Data& data, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   int err = EBADF;
   if (fd >= 0 && writeAllNoSignal(fd, data.bytes(), data.length(), &err)) return true;
   setError(error, handleError(err));
@@ -169,7 +164,7 @@ void FileHandle::writeData(const Data& data) {
 }
 
 bool FileHandle::getOffset_error(std::uint64_t* offset, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   off_t at = fd < 0 ? -1 : ::lseek(fd, 0, SEEK_CUR);
   if (at < 0) {
     setError(error, handleError(fd < 0 ? EBADF : errno));
@@ -180,7 +175,7 @@ bool FileHandle::getOffset_error(std::uint64_t* offset, Error* error) {
 }
 
 bool FileHandle::seekToEndReturningOffset_error(std::uint64_t* offset, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   off_t at = fd < 0 ? -1 : ::lseek(fd, 0, SEEK_END);
   if (at < 0) {
     setError(error, handleError(fd < 0 ? EBADF : errno));
@@ -191,7 +186,7 @@ bool FileHandle::seekToEndReturningOffset_error(std::uint64_t* offset, Error* er
 }
 
 bool FileHandle::seekToOffset_error(std::uint64_t offset, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   if (fd < 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
     setError(error, handleError(fd < 0 ? EBADF : errno));
     return false;
@@ -200,7 +195,7 @@ bool FileHandle::seekToOffset_error(std::uint64_t offset, Error* error) {
 }
 
 bool FileHandle::truncateAtOffset_error(std::uint64_t offset, Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   if (fd < 0 || ::ftruncate(fd, static_cast<off_t>(offset)) != 0 ||
       ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
     setError(error, handleError(fd < 0 ? EBADF : errno));
@@ -210,7 +205,7 @@ bool FileHandle::truncateAtOffset_error(std::uint64_t offset, Error* error) {
 }
 
 bool FileHandle::synchronizeAndReturnError(Error* error) {
-  int fd = fdOrEbadf();
+  int fd = fileDescriptor();
   if (fd < 0 || (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)) {
     setError(error, handleError(fd < 0 ? EBADF : errno));
     return false;

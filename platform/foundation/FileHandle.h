@@ -65,7 +65,6 @@ class FileHandle : public Object {
   bool closeOnDealloc_;
 
   [[noreturn]] void raise(const char* method, int err) const;
-  int fdOrEbadf() const;
 };
 
 }  // namespace ns

@@ -462,8 +462,11 @@ bool FileManager::moveItemAtPath_toPath_error(const std::string& source, const s
   return removeItemAtPath_error(source, error);
 }
 
-bool FileManager::copyItemAtPath_toPath_error(const std::string& source, const std::string& destination,
-                                              Error* error) {
+namespace {
+
+// Copies or hard-links an item to a destination that must not exist yet; a folder copied in
+// part is removed again.
+bool copyOrLinkItem(const std::string& source, const std::string& destination, bool link, Error* error) {
   struct stat st {};
   if (source.empty() || ::lstat(source.c_str(), &st) != 0) {
     setError(error, fileError(source.empty() ? ENOENT : errno, source, false));
@@ -474,30 +477,23 @@ bool FileManager::copyItemAtPath_toPath_error(const std::string& source, const s
     setError(error, fileError(destination.empty() ? ENOENT : EEXIST, destination, true));
     return false;
   }
-  if (!copyTree(source, destination, false, error)) {
+  if (!copyTree(source, destination, link, error)) {
     if (S_ISDIR(st.st_mode)) removeTree(destination, nullptr);
     return false;
   }
   return true;
 }
 
+}  // namespace
+
+bool FileManager::copyItemAtPath_toPath_error(const std::string& source, const std::string& destination,
+                                              Error* error) {
+  return copyOrLinkItem(source, destination, false, error);
+}
+
 bool FileManager::linkItemAtPath_toPath_error(const std::string& source, const std::string& destination,
                                               Error* error) {
-  struct stat st {};
-  if (source.empty() || ::lstat(source.c_str(), &st) != 0) {
-    setError(error, fileError(source.empty() ? ENOENT : errno, source, false));
-    return false;
-  }
-  struct stat dst {};
-  if (destination.empty() || ::lstat(destination.c_str(), &dst) == 0) {
-    setError(error, fileError(destination.empty() ? ENOENT : EEXIST, destination, true));
-    return false;
-  }
-  if (!copyTree(source, destination, true, error)) {
-    if (S_ISDIR(st.st_mode)) removeTree(destination, nullptr);
-    return false;
-  }
-  return true;
+  return copyOrLinkItem(source, destination, true, error);
 }
 
 bool FileManager::createSymbolicLinkAtPath_withDestinationPath_error(const std::string& path,

@@ -156,7 +156,8 @@ class Writer {
   std::string failure;
 
   bool write(const Value& v, std::size_t depth) {
-    if (depth > kMaxDepth) return fail("Too many nested arrays or dictionaries.");
+    // As the reader counts: at most kMaxDepth arrays and dictionaries inside one another.
+    if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
     switch (v.kind()) {
       case Value::Kind::Null:
         out += "null";

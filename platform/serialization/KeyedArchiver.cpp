@@ -61,7 +61,7 @@ struct KeyedArchiver::Impl {
   }
 
   std::uint64_t encode(const Value& v) {
-    if (++depth > 2000) {
+    if (++depth > kKeyedArchiveMaxNesting) {
       --depth;
       Exception::raise(NSInvalidArchiveOperationException, "*** the object graph is nested too deeply to archive");
     }

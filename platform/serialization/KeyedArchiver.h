@@ -24,6 +24,10 @@ namespace ns {
 // The key under which the archiving conveniences store the root object.
 inline constexpr char NSKeyedArchiveRootObjectKey[] = "root";
 
+// How deeply objects may nest inside one another in an archive. The unarchiver refuses deeper
+// archives (its decoding recurses), so the archiver refuses to write them.
+inline constexpr int kKeyedArchiveMaxNesting = 512;
+
 class KeyedArchiver : public Coder {
  public:
   // With secure coding, only classes registered as supporting it may be encoded. Made with

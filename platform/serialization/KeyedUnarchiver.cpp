@@ -15,8 +15,6 @@
 namespace ns {
 namespace {
 
-constexpr int kMaxDepth = 512;
-
 // Damage to the archive itself, as opposed to a class disagreeing with what it finds.
 class ArchiveDamage : public Exception {
  public:
@@ -55,11 +53,17 @@ struct KeyedUnarchiver::Impl {
   struct Decoded {
     Value value;
     std::string className;
+    std::uint64_t nodes = 1;  // values it holds, counting each shared one once per use
   };
   std::unordered_map<std::uint64_t, Decoded> decoded;
   std::unordered_set<std::uint64_t> inProgress;
   std::vector<std::vector<std::string>> allowed;
   int depth = 0;
+  // Values share what the archive shares, but whoever walks them (hashing into a set, writing
+  // JSON) visits a shared value once per use: a few objects that each hold the next one twice
+  // would make a value of 2^n elements. The uses are counted and bounded.
+  std::uint64_t nodeLimit = 0;
+  std::uint64_t lastNodes = 1;  // the count of the value decodeUid answered last
 
   const Value* raw(const std::string& key) const { return contexts.back()->find(Value(escapeKey(key))); }
 
@@ -114,15 +118,17 @@ struct KeyedUnarchiver::Impl {
   }
 
   Value decodeUid(std::uint64_t n, const std::string& key) {
+    lastNodes = 1;
     if (n == 0) return Value();
     if (n >= objects.size()) damaged("object reference " + std::to_string(n) + " for key (" + key + ") is out of range");
     auto cached = decoded.find(n);
     if (cached != decoded.end()) {
       checkAllowed(cached->second.className, {}, key);
+      lastNodes = cached->second.nodes;
       return cached->second.value;
     }
     if (inProgress.count(n)) damaged("an array, dictionary or set contains itself (key " + key + ")");
-    if (depth >= kMaxDepth) damaged("the archive is nested too deeply");
+    if (depth >= kKeyedArchiveMaxNesting) damaged("the archive is nested too deeply");
     const Value& raw = objects[n];
     std::vector<std::string> archiveChain;
     std::string className = classNameOf(raw, &archiveChain);
@@ -138,26 +144,34 @@ struct KeyedUnarchiver::Impl {
       return raw;
     }
     inProgress.insert(n);
-    Value result = decodeClass(n, raw, className, key);
+    std::uint64_t nodes = 1;
+    Value result = decodeClass(n, raw, className, key, &nodes);
     inProgress.erase(n);
-    decoded[n] = {result, className};
+    decoded[n] = {result, className, nodes};
+    lastNodes = nodes;
     return result;
   }
 
-  std::vector<Value> references(const Value& raw, const char* field, const std::string& key) {
+  // Adds the counts of the values referred to to `nodes`.
+  std::vector<Value> references(const Value& raw, const char* field, const std::string& key, std::uint64_t* nodes) {
     const Value& list = raw[field];
     if (list.isNil()) return {};
     if (!list.isArray()) damaged(std::string(field) + " of key (" + key + ") is not an array");
     std::vector<Value> out;
     out.reserve(list.count());
-    for (const Value& ref : list.array()) out.push_back(decodeReference(ref, key));
+    for (const Value& ref : list.array()) {
+      out.push_back(decodeReference(ref, key));
+      *nodes += lastNodes;
+      if (*nodes > nodeLimit) damaged("the archive uses its objects too many times (key " + key + ")");
+    }
     return out;
   }
 
-  Value decodeClass(std::uint64_t n, const Value& raw, const std::string& className, const std::string& key) {
+  Value decodeClass(std::uint64_t n, const Value& raw, const std::string& className, const std::string& key,
+                    std::uint64_t* nodes) {
     if (className == "NSArray" || className == "NSMutableArray") {
       Array items;
-      for (Value& v : references(raw, "NS.objects", key)) {
+      for (Value& v : references(raw, "NS.objects", key, nodes)) {
         if (v.isNil()) damaged("an array of key (" + key + ") holds nil");
         items.push_back(std::move(v));
       }
@@ -165,15 +179,15 @@ struct KeyedUnarchiver::Impl {
     }
     if (className == "NSSet" || className == "NSMutableSet" || className == "NSCountedSet") {
       Set items;
-      for (Value& v : references(raw, "NS.objects", key)) {
+      for (Value& v : references(raw, "NS.objects", key, nodes)) {
         if (v.isNil()) damaged("a set of key (" + key + ") holds nil");
         items.add(v);
       }
       return Value(std::move(items));
     }
     if (className == "NSDictionary" || className == "NSMutableDictionary") {
-      std::vector<Value> keys = references(raw, "NS.keys", key);
-      std::vector<Value> values = references(raw, "NS.objects", key);
+      std::vector<Value> keys = references(raw, "NS.keys", key, nodes);
+      std::vector<Value> values = references(raw, "NS.objects", key, nodes);
       if (keys.size() != values.size()) damaged("a dictionary of key (" + key + ") has unequal keys and values");
       Dictionary d;
       for (std::size_t i = 0; i < keys.size(); ++i) {
@@ -272,6 +286,7 @@ Ref<KeyedUnarchiver> KeyedUnarchiver::initForReadingFromData_error(const Data& d
   }
   auto unarchiver = make<KeyedUnarchiver>();
   unarchiver->impl_->objects = plist["$objects"].array();
+  unarchiver->impl_->nodeLimit = std::max<std::uint64_t>(1u << 20, 16 * unarchiver->impl_->objects.size());
   unarchiver->impl_->top = plist["$top"].dictionary();
   unarchiver->impl_->contexts.push_back(&unarchiver->impl_->top);
   return unarchiver;

@@ -2,6 +2,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/core/Str.h"
 #include "platform/serialization/PropertyListUID.h"
@@ -365,6 +367,114 @@ bool xmlIntegersFit(std::string_view text) {
   return true;
 }
 
+// libplist's binary reader expands every reference into a copy of the object it names and
+// follows nesting down the stack, so a small file whose objects each refer twice to the next
+// would grow exponentially, and a long chain of arrays would overflow the stack. The object graph
+// is measured here first: the copies it would make and its depth must stay within bounds.
+class BinaryPlistShape {
+ public:
+  explicit BinaryPlistShape(std::string_view bytes) : bytes_(bytes) {}
+
+  // Empty when the reader may be given the data; otherwise why not.
+  std::string check() {
+    if (bytes_.size() < 8 + 32) return "the binary property list is malformed";
+    std::string_view trailer = bytes_.substr(bytes_.size() - 32);
+    offsetSize_ = static_cast<unsigned char>(trailer[6]);
+    refSize_ = static_cast<unsigned char>(trailer[7]);
+    std::uint64_t count = be(trailer.substr(8, 8));
+    std::uint64_t root = be(trailer.substr(16, 8));
+    offsetTable_ = be(trailer.substr(24, 8));
+    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8 || count == 0 || root >= count ||
+        offsetTable_ < 8 || offsetTable_ > bytes_.size() - 32 ||
+        count > (bytes_.size() - 32 - offsetTable_) / offsetSize_)
+      return "the binary property list is malformed";
+    count_ = count;
+    copies_.assign(count, 0);
+    // Sharing is normal (writers store each distinct string once), so the bound scales with the
+    // objects the file holds; only a hostile file multiplies them.
+    limit_ = std::max<std::uint64_t>(1u << 20, count * 16);
+    std::uint64_t total = measure(root, 0);
+    return total == 0 ? why_ : std::string();
+  }
+
+ private:
+  static constexpr std::uint64_t kInProgress = ~std::uint64_t{0};
+
+  static std::uint64_t be(std::string_view field) {
+    std::uint64_t v = 0;
+    for (char c : field) v = v << 8 | static_cast<unsigned char>(c);
+    return v;
+  }
+
+  // Records why the data is refused; answers 0, the count that means "refused".
+  std::uint64_t fail(const char* why) {
+    why_ = why;
+    return 0;
+  }
+
+  // The element count of the container marker at `pos`, and where its references start.
+  bool containerCount(std::uint64_t pos, std::uint64_t* n, std::uint64_t* refs) {
+    unsigned char marker = static_cast<unsigned char>(bytes_[pos]);
+    *n = marker & 0x0F;
+    *refs = pos + 1;
+    if (*n != 0x0F) return true;
+    if (pos + 2 > offsetTable_) {
+      fail("the binary property list is malformed");
+      return false;
+    }
+    unsigned char intMarker = static_cast<unsigned char>(bytes_[pos + 1]);
+    if ((intMarker & 0xF0) != 0x10 || (intMarker & 0x0F) > 3) {
+      fail("the binary property list is malformed");
+      return false;
+    }
+    std::uint64_t width = std::uint64_t{1} << (intMarker & 0x0F);
+    if (pos + 2 + width > offsetTable_) {
+      fail("the binary property list is malformed");
+      return false;
+    }
+    *n = be(bytes_.substr(pos + 2, width));
+    *refs = pos + 2 + width;
+    return true;
+  }
+
+  // The number of nodes the reader would make for object `index`; 0 when refused.
+  std::uint64_t measure(std::uint64_t index, int depth) {
+    if (depth > kMaxDepth) return fail("nesting is too deep");
+    if (index >= count_) return fail("the binary property list is malformed");
+    if (copies_[index] == kInProgress) return fail("an array or dictionary contains itself");
+    if (copies_[index] != 0) return copies_[index];
+    std::uint64_t pos = be(bytes_.substr(offsetTable_ + index * offsetSize_, offsetSize_));
+    if (pos < 8 || pos >= offsetTable_) return fail("the binary property list is malformed");
+    unsigned char type = static_cast<unsigned char>(bytes_[pos]) & 0xF0;
+    std::uint64_t nodes = 1;
+    if (type == 0xA0 || type == 0xC0 || type == 0xD0) {
+      std::uint64_t n = 0, refs = 0;
+      if (!containerCount(pos, &n, &refs)) return 0;
+      std::uint64_t refCount = type == 0xD0 ? 2 * n : n;
+      if (n > offsetTable_ || refCount > (offsetTable_ - refs) / refSize_)
+        return fail("the binary property list is malformed");
+      copies_[index] = kInProgress;
+      for (std::uint64_t i = 0; i < refCount; ++i) {
+        std::uint64_t child = measure(be(bytes_.substr(refs + i * refSize_, refSize_)), depth + 1);
+        if (child == 0) return 0;
+        nodes += child;
+        if (nodes > limit_) return fail("the property list refers to its objects too many times");
+      }
+    }
+    copies_[index] = nodes;
+    return nodes;
+  }
+
+  std::string_view bytes_;
+  unsigned offsetSize_ = 0;
+  unsigned refSize_ = 0;
+  std::uint64_t offsetTable_ = 0;
+  std::uint64_t count_ = 0;
+  std::uint64_t limit_ = 0;
+  std::vector<std::uint64_t> copies_;
+  std::string why_;
+};
+
 bool looksLikeXML(const Data& data) {
   std::string_view v = data.view();
   if (v.substr(0, 3) == "\xEF\xBB\xBF") v.remove_prefix(3);
@@ -417,6 +527,11 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
   PropertyListFormat found;
   if (length >= 8 && plist_is_binary(bytes, length)) {
     found = PropertyListBinaryFormat_v1_0;
+    std::string refused = BinaryPlistShape(data.view()).check();
+    if (!refused.empty()) {
+      setError(error, readError(refused));
+      return Value();
+    }
     plist_from_bin(bytes, length, &raw);
   } else if (looksLikeXML(data)) {
     found = PropertyListXMLFormat_v1_0;

@@ -29,6 +29,11 @@ struct XMLParser::State {
   std::vector<std::vector<std::string>> prefixStack;
   std::optional<Error> error;
   bool aborted = false;
+  // Text delivered so far, and how much a document of this size may deliver. Without entities
+  // text is never longer than the document; each reference to an internal entity repeats its
+  // text, so a small document could otherwise expand to gigabytes.
+  std::size_t textDelivered = 0;
+  std::size_t textAllowance = 0;
 
   void flushText() {
     if (pendingText.empty()) return;
@@ -146,7 +151,13 @@ void onEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, co
 
 void onCharacters(void* ctx, const xmlChar* ch, int len) {
   State* s = stateOf(ctx);
-  if (!s->stopped()) s->pendingText.append(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
+  if (s->stopped()) return;
+  s->textDelivered += static_cast<std::size_t>(len);
+  if (s->textDelivered > s->textAllowance) {
+    s->failHere(NSXMLParserEntityRefLoopError, "entity references expand to far more text than the document holds");
+    return;
+  }
+  s->pendingText.append(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
 }
 
 void onCDATA(void* ctx, const xmlChar* value, int len) {
@@ -262,6 +273,7 @@ bool XMLParser::parse() {
 
   const char* bytes = reinterpret_cast<const char*>(data_.bytes());
   std::size_t length = data_.length();
+  state.textAllowance = length * 8 + (std::size_t{1} << 20);
   xmlParserCtxtPtr ctxt = xmlCreatePushParserCtxt(&handler, nullptr, nullptr, 0, nullptr);
   if (!ctxt) {
     parsing_ = false;

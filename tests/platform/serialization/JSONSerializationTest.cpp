@@ -86,6 +86,18 @@ TEST(JSONSerializationTest, RefusesWhatJsonCannotHold) {
   EXPECT_FALSE(JSONSerialization::isValidJSONObject(Value(3)));
   EXPECT_TRUE(JSONSerialization::isValidJSONObject(Value(3), ns::JSONWritingFragmentsAllowed));
   EXPECT_TRUE(JSONSerialization::isValidJSONObject(ns::Array{Value::null(), Value("x")}));
+
+  // What is written can be read: as deep as the reader goes, and no deeper.
+  auto nested = [](int depth) {
+    Value v(ns::Array{});
+    for (int i = 1; i < depth; ++i) v = Value(ns::Array{v});
+    return v;
+  };
+  std::string deepest = write(nested(512));
+  ASSERT_NE(deepest, "<failed>");
+  EXPECT_EQ(parse(deepest), nested(512));
+  EXPECT_TRUE(bad(nested(513)));
+  EXPECT_FALSE(JSONSerialization::isValidJSONObject(nested(513)));
 }
 
 TEST(JSONSerializationTest, MalformedTextGivesErrorsWithPositions) {

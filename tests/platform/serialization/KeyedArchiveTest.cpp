@@ -233,6 +233,24 @@ TEST_F(KeyedArchiveTest, ATypeMismatchRaisesNamingTheKey) {
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("(title)"), std::string::npos);
 }
 
+TEST_F(KeyedArchiveTest, WhatTheArchiverWritesTheUnarchiverCanRead) {
+  auto nested = [](int depth) {
+    Value v("leaf");
+    for (int i = 0; i < depth; ++i) v = Value(ns::Array{v});
+    return v;
+  };
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  // Deep, but within what the unarchiver follows: it comes back.
+  auto fits = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(400), false, &error);
+  ASSERT_TRUE(fits);
+  Value back = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*fits, &error);
+  EXPECT_EQ(back, nested(400));
+  // Deeper than the unarchiver follows: refused when written, not discovered when read.
+  auto tooDeep = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(600), false, &error);
+  EXPECT_FALSE(tooDeep);
+  EXPECT_EQ(error.code(), ns::NSCoderInvalidValueError);
+}
+
 TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
   ns::Data good = KeyedArchiver::archivedDataWithRootObject(Value(graph()));
   ns::Error error(ns::NSCocoaErrorDomain, 0);
@@ -263,6 +281,24 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
                                Value(ns::Dictionary{{Value("$class"), ref(2)}}),
                                Value(ns::Dictionary{{Value("$classname"), Value("NoSuchClass")}})})));
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("NoSuchClass"), std::string::npos);
+  // Sixty arrays that each hold the next one twice, inside a set: small as an archive, 2^60
+  // elements for whoever walks the value (the set hashes it).
+  {
+    ns::Array objects{Value("$null"),
+                      Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.objects"), ns::Array{ref(4)}}}),
+                      Value(ns::Dictionary{{Value("$classname"), Value("NSSet")}}), arrayClass};
+    for (int i = 0; i < 60; ++i) {
+      ns::Array refs = i + 1 < 60 ? ns::Array{ref(5 + i), ref(5 + i)} : ns::Array{};
+      objects.push_back(Value(ns::Dictionary{{Value("$class"), ref(3)}, {Value("NS.objects"), refs}}));
+    }
+    EXPECT_TRUE(damaged(archive(objects)));
+    // The same shape a dozen levels deep is ordinary sharing and decodes.
+    objects.resize(4 + 12);
+    objects.back() = Value(ns::Dictionary{{Value("$class"), ref(3)}, {Value("NS.objects"), ns::Array{}}});
+    Value set = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*ns::PropertyListSerialization::binaryData(archive(objects)), &error);
+    ASSERT_TRUE(set.isSet());
+    EXPECT_EQ(set.count(), 1u);
+  }
   EXPECT_TRUE(KeyedUnarchiver::unarchiveObjectWithData(ns::Data("not an archive")).isNil());
   EXPECT_FALSE(KeyedUnarchiver::initForReadingFromData_error(ns::Data("bplist00"), &error));
 

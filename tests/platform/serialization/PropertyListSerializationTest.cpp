@@ -9,6 +9,8 @@
 #include <fstream>
 #include <limits>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
@@ -200,6 +202,62 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   // An external entity is never read.
   EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                                "<plist><string>&x;</string></plist>")));
+}
+
+// A binary property list of arrays: object i holds references to the objects listed in
+// links[i]; object 0 is the root. References and offsets are four bytes wide.
+ns::Data binaryArrays(const std::vector<std::vector<std::uint32_t>>& links) {
+  std::string out = "bplist00";
+  auto put32 = [&](std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(v >> shift & 0xFF);
+  };
+  std::vector<std::uint32_t> offsets;
+  for (const auto& refs : links) {
+    offsets.push_back(static_cast<std::uint32_t>(out.size()));
+    out += static_cast<char>(0xA0 | refs.size());
+    for (std::uint32_t r : refs) put32(r);
+  }
+  auto table = static_cast<std::uint32_t>(out.size());
+  for (std::uint32_t o : offsets) put32(o);
+  out += std::string(6, '\0') + "\x04\x04";
+  out += std::string(4, '\0');
+  put32(static_cast<std::uint32_t>(links.size()));
+  out += std::string(8, '\0');
+  out += std::string(4, '\0');
+  put32(table);
+  return ns::Data(out);
+}
+
+TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) {
+  auto corrupt = [](const ns::Data& d) {
+    ns::Error error(ns::NSCocoaErrorDomain, 0);
+    Value v = PropertyListSerialization::propertyListWithData(d, &error);
+    return v.isNil() && error.code() == ns::NSPropertyListReadCorruptError;
+  };
+  // The helper's output is a property list the reader accepts.
+  Value small = PropertyListSerialization::propertyListWithData(binaryArrays({{1, 1}, {}}));
+  ASSERT_TRUE(small.isArray());
+  EXPECT_EQ(small.count(), 2u);
+  // Each object refers twice to the next: 60 objects in under a kilobyte would expand to 2^60
+  // arrays.
+  std::vector<std::vector<std::uint32_t>> doubling;
+  for (std::uint32_t i = 0; i < 59; ++i) doubling.push_back({i + 1, i + 1});
+  doubling.push_back({});
+  EXPECT_TRUE(corrupt(binaryArrays(doubling)));
+  // A chain of 200000 arrays, each inside the one before, would be followed down the stack.
+  std::vector<std::vector<std::uint32_t>> chain;
+  for (std::uint32_t i = 0; i + 1 < 200000; ++i) chain.push_back({i + 1});
+  chain.push_back({});
+  EXPECT_TRUE(corrupt(binaryArrays(chain)));
+  // Nesting within the limit and ordinary sharing are still read.
+  chain.resize(300);
+  chain.back() = {};
+  EXPECT_TRUE(PropertyListSerialization::propertyListWithData(binaryArrays(chain)).isArray());
+  doubling.erase(doubling.begin(), doubling.end() - 12);
+  for (std::uint32_t i = 0; i + 1 < doubling.size(); ++i) doubling[i] = {i + 1, i + 1};
+  Value shared = PropertyListSerialization::propertyListWithData(binaryArrays(doubling));
+  ASSERT_TRUE(shared.isArray());
+  EXPECT_EQ(shared[1][0].count(), 2u);
 }
 
 TEST(PropertyListSerializationTest, LibplistsOwnToolReadsOursAndWeReadItsOutput) {

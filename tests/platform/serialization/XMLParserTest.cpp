@@ -163,6 +163,21 @@ TEST(XMLParserTest, RecursiveEntitiesAreRefusedAndSimpleOnesExpanded) {
   EXPECT_EQ(simple.second->events[2], "text:Pelorin é co!");
 }
 
+TEST(XMLParserTest, AnEntityRepeatedUntilTheTextDwarfsTheDocumentIsRefused) {
+  // No entity names another, yet 2000 references to 32 KB of text would deliver 64 MB.
+  std::string xml = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY big \"" + std::string(32 * 1024, 'A') + "\">]><r>";
+  for (int i = 0; i < 2000; ++i) xml += "&big;";
+  auto [ok, rec] = parse(xml + "</r>");
+  EXPECT_FALSE(ok);
+  ASSERT_TRUE(rec->error);
+  EXPECT_EQ(rec->error->code(), ns::NSXMLParserEntityRefLoopError);
+  // A few references stay well within what the document may deliver.
+  auto few = parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY big \"" + std::string(32 * 1024, 'A') +
+                   "\">]><r>&big;&big;&big;</r>");
+  ASSERT_TRUE(few.first);
+  EXPECT_EQ(few.second->events[2].size(), 5 + 3u * 32 * 1024);
+}
+
 TEST(XMLParserTest, TheDelegateCanAbortAndIsHeldWeakly) {
   auto parser = XMLParser::initWithData(ns::Data("<a><b/><c/></a>"));
   auto rec = ns::make<Recorder>();
