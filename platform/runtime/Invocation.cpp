@@ -288,8 +288,9 @@ void Invocation::callThroughFfi(void (*fn)(), const Ref<MethodSignature>& signat
   std::memset(ret.data(), 0, ret.capacity);
   ffi_call(cif, fn, ret.data(), values.data());
   const std::string& rn = ret.type->normalized;
-  if (runtime::isArithmeticType(rn) && ret.type->size < sizeof(ffi_arg)) {
-    // libffi widens small integer results to a full ffi_arg; narrow them back in place.
+  if (runtime::isArithmeticType(rn) && !runtime::isFloatingType(rn) && ret.type->size < sizeof(ffi_arg)) {
+    // libffi widens small integer results to a full ffi_arg; narrow them back in place. A float
+    // is stored as it is.
     ffi_arg wide = 0;
     std::memcpy(&wide, ret.data(), sizeof wide);
     std::memset(ret.data(), 0, ret.capacity);

@@ -159,6 +159,19 @@ TEST(Blocks, ReportTheirSignatureAndRunThroughInvocations) {
   typedInv->setArgumentValue(3, std::string("ab"));
   typedInv->invokeWithTarget(typed);
   EXPECT_EQ(typedInv->returnValue<double>(), 12.0);
+
+  // Results narrower than a machine word: a float comes back as a float, not as integer bits.
+  auto halve = ns::block<float(float)>([](float f) { return f / 2; });
+  auto halveInv = ns::Invocation::invocationWithMethodSignature(halve->methodSignature());
+  halveInv->setArgumentValue(1, 3.0f);
+  halveInv->invokeWithTarget(halve);
+  EXPECT_EQ(halveInv->returnValue<float>(), 1.5f);
+  float raw = 0;
+  halveInv->getReturnValue(&raw);
+  EXPECT_EQ(raw, 1.5f);
+  EXPECT_EQ(halve->call<double>(5.0), 2.5);  // converted on the way in and out
+  auto negate = ns::block<short(short)>([](short v) { return static_cast<short>(-v); });
+  EXPECT_EQ(negate->call<long>(7L), -7);
 }
 
 TEST(Blocks, ExceptionsCrossBackOverForeignFrames) {
