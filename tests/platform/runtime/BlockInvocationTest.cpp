@@ -9,6 +9,12 @@
 #include "platform/runtime/Send.h"
 #include "tests/platform/runtime/TestClasses.h"
 
+// Twenty one-bit flags packed into three bytes, as a compiler lays them out.
+struct PackedFlags {
+  unsigned char bytes[3];
+};
+PL_STRUCT_ENCODING(PackedFlags, "{PackedFlags=b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1}");
+
 namespace {
 
 using namespace rt_test;
@@ -79,6 +85,24 @@ TEST(Invocations, ReturnEveryKindOfValue) {
   EXPECT_EQ(add->returnValue<long>(), 37);
   EXPECT_EQ(add->argumentValue<long>(3), 20);
   EXPECT_EQ(add->target(), c);
+}
+
+TEST(Invocations, PassBitFieldsInTheStorageTheyShare) {
+  auto flip = ns::block<PackedFlags(PackedFlags)>([](PackedFlags f) {
+    for (auto& b : f.bytes) b = static_cast<unsigned char>(~b);
+    return f;
+  });
+  // Through libffi, the structure has the size the signature gives it: three bytes each way.
+  EXPECT_EQ(flip->methodSignature()->methodReturnLength(), sizeof(PackedFlags));
+  auto inv = ns::Invocation::invocationWithMethodSignature(flip->methodSignature());
+  PackedFlags in{{0x01, 0x80, 0x0f}};
+  inv->setArgument(&in, 1);
+  inv->invokeWithTarget(flip);
+  PackedFlags out{};
+  inv->getReturnValue(&out);
+  EXPECT_EQ(out.bytes[0], 0xfe);
+  EXPECT_EQ(out.bytes[1], 0x7f);
+  EXPECT_EQ(out.bytes[2], 0xf0);
 }
 
 TEST(Invocations, ArgumentIndexesOutOfRangeRaise) {

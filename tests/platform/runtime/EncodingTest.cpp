@@ -64,4 +64,16 @@ TEST(MethodSignatureTest, ReportsTypesLengthsAndBounds) {
   EXPECT_EQ(sig, ns::MethodSignature::signatureWithObjCTypes("c40@0:8d16{_NSRange=QQ}24"));
 }
 
+TEST(MethodSignatureTest, CallsOnlyWhatLibffiLaysOutAsTheEncodingDoes) {
+  auto callable = [](const char* types) {
+    return ns::MethodSignature::signatureWithObjCTypes(types)->callInterface() != nullptr;
+  };
+  EXPECT_TRUE(callable("{_NSRange=QQ}@:{CGPoint=dd}(U=id)[4i]"));
+  EXPECT_TRUE(callable("v@:{Flags=b1b3b4b9}"));
+  // A complex field has no libffi type: dropping it would make the structure smaller than the
+  // buffers an invocation gives it, so the call is refused instead.
+  EXPECT_FALSE(callable("v@:{Odd=ijd}"));
+  EXPECT_FALSE(callable("{Odd=ijd}@:"));
+}
+
 }  // namespace
