@@ -69,39 +69,22 @@ ffi_type* FfiTypeBuilder::typeFor(std::string_view n, bool asArgument) {
     case 'd': return &ffi_type_double;
     case 'D': return &ffi_type_longdouble;
     case '@': case '#': case ':': case '*': case '^': case '%': return &ffi_type_pointer;
-    case '[': {
+    case '[':
       if (asArgument) return &ffi_type_pointer;  // C arrays are passed as pointers
-      auto& elems = elements_.emplace_back();
-      std::string wrapped = "{=" + std::string(n) + "}";
-      appendFields(wrapped, elems, 0);
-      if (elems.empty()) return nullptr;
-      elems.push_back(nullptr);
-      ffi_type& t = structs_.emplace_back();
-      t.size = 0;
-      t.alignment = 0;
-      t.type = FFI_TYPE_STRUCT;
-      t.elements = elems.data();
-      return &t;
-    }
-    case '{': {
-      auto& elems = elements_.emplace_back();
-      appendFields(n, elems, 0);
-      if (elems.empty()) return nullptr;
-      elems.push_back(nullptr);
-      ffi_type& t = structs_.emplace_back();
-      t.size = 0;
-      t.alignment = 0;
-      t.type = FFI_TYPE_STRUCT;
-      t.elements = elems.data();
-      return &t;
-    }
+      [[fallthrough]];
+    case '{':
     case '(': {
-      // libffi has no unions: a structure of integers with the union's size and alignment.
-      EncodedType u;
-      if (parseType(n, u) == 0 || u.size == 0) return nullptr;
+      EncodedType whole;
+      if (parseType(n, whole) == 0 || whole.size == 0 || whole.size > kMaxByValueSize) return nullptr;
       auto& elems = elements_.emplace_back();
-      ffi_type* unit = integerOfAlignment(u.alignment);
-      for (std::size_t i = 0; i < u.size / unit->size; ++i) elems.push_back(unit);
+      if (n[0] == '(') {
+        // libffi has no unions: a structure of integers with the union's size and alignment.
+        ffi_type* unit = integerOfAlignment(whole.alignment);
+        for (std::size_t i = 0; i < whole.size / unit->size; ++i) elems.push_back(unit);
+      } else {
+        appendFields(n[0] == '[' ? "{=" + std::string(n) + "}" : std::string(n), elems, 0);
+      }
+      if (elems.empty()) return nullptr;
       elems.push_back(nullptr);
       ffi_type& t = structs_.emplace_back();
       t.size = 0;

@@ -99,6 +99,10 @@ void writeNumber(void* p, char code, const RawNumber& n) {
 }
 
 std::unique_ptr<Invocation::Slot> makeSlot(const runtime::EncodedType& type) {
+  if (type.size > runtime::kMaxByValueSize) {
+    runtime::raise("NSInvalidArgumentException", "+[NSInvocation invocationWithMethodSignature:]: a value of type '" +
+                                                     type.text + "' is too large to pass by value");
+  }
   auto s = std::make_unique<Invocation::Slot>();
   s->type = &type;
   std::size_t bytes = std::max<std::size_t>(type.size, 16);  // at least an ffi_arg

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "platform/core/Exception.h"
 #include "platform/runtime/Encoding.h"
+#include "platform/runtime/Invocation.h"
 #include "platform/runtime/MethodSignature.h"
 
 namespace {
@@ -74,6 +76,14 @@ TEST(MethodSignatureTest, CallsOnlyWhatLibffiLaysOutAsTheEncodingDoes) {
   // buffers an invocation gives it, so the call is refused instead.
   EXPECT_FALSE(callable("v@:{Odd=ijd}"));
   EXPECT_FALSE(callable("{Odd=ijd}@:"));
+  // A huge array is sized, but is neither laid out element by element nor stored by value.
+  const char* huge = "v@:{Huge=[1099511627775c]}";
+  std::size_t size = 0;
+  ns::NSGetSizeAndAlignment("{Huge=[1099511627775c]}", &size, nullptr);
+  EXPECT_EQ(size, 1099511627775u);
+  EXPECT_FALSE(callable(huge));
+  EXPECT_THROW(ns::Invocation::invocationWithMethodSignature(ns::MethodSignature::signatureWithObjCTypes(huge)),
+               ns::Exception);
 }
 
 }  // namespace
