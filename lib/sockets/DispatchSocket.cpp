@@ -70,6 +70,17 @@ void discardUnreadInput(int socketFD) {
   }
 }
 
+// Fills the progress out-parameters (zeros when no request is current) and answers the
+// fraction done: NaN without a request, 1 for a request of unknown total.
+float reportProgress(bool current, long tag, std::uint64_t done, std::uint64_t total, long* tagPtr,
+                     std::uint64_t* donePtr, std::uint64_t* totalPtr) {
+  if (tagPtr) *tagPtr = tag;
+  if (donePtr) *donePtr = done;
+  if (totalPtr) *totalPtr = total;
+  if (!current) return std::numeric_limits<float>::quiet_NaN();
+  return total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
+}
+
 }  // namespace
 
 struct DispatchSocket::Sources {
@@ -232,15 +243,11 @@ ns::Error DispatchSocket::sslError(int ssl_error) {
 // Delegate and configuration
 
 ns::Ref<DispatchSocketDelegate> DispatchSocket::delegate() {
-  ns::Ref<DispatchSocketDelegate> result;
-  runSync([&] { result = delegate_.lock(); });
-  return result;
+  return query([&] { return delegate_.lock(); });
 }
 
 ns::Ref<dispatch::Queue> DispatchSocket::delegateQueue() {
-  ns::Ref<dispatch::Queue> result;
-  runSync([&] { result = delegateQueue_; });
-  return result;
+  return query([&] { return delegateQueue_; });
 }
 
 void DispatchSocket::getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr,
@@ -304,74 +311,31 @@ void DispatchSocket::synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchSoc
   setDelegate_delegateQueue_synchronously(std::move(delegate), std::move(delegateQueue), true);
 }
 
-bool DispatchSocket::isIPv4Enabled() {
-  bool result = false;
-  runSync([&] { result = (config_ & configIPv4Disabled) == 0; });
-  return result;
+bool DispatchSocket::isConfigBitClear(std::uint16_t bit) {
+  return query([&] { return (config_ & bit) == 0; });
 }
 
-void DispatchSocket::setIPv4Enabled(bool flag) {
-  runInlineOrAsync([this, flag] {
-    if (flag) {
-      config_ &= ~configIPv4Disabled;
+void DispatchSocket::setConfigBitClear(std::uint16_t bit, bool clear) {
+  runInlineOrAsync([this, bit, clear] {
+    if (clear) {
+      config_ &= static_cast<std::uint16_t>(~bit);
     } else {
-      config_ |= configIPv4Disabled;
+      config_ |= bit;
     }
   });
 }
 
-bool DispatchSocket::isIPv6Enabled() {
-  bool result = false;
-  runSync([&] { result = (config_ & configIPv6Disabled) == 0; });
-  return result;
-}
-
-void DispatchSocket::setIPv6Enabled(bool flag) {
-  runInlineOrAsync([this, flag] {
-    if (flag) {
-      config_ &= ~configIPv6Disabled;
-    } else {
-      config_ |= configIPv6Disabled;
-    }
-  });
-}
-
-bool DispatchSocket::isIPv4PreferredOverIPv6() {
-  bool result = false;
-  runSync([&] { result = (config_ & configPreferIPv6) == 0; });
-  return result;
-}
-
-void DispatchSocket::setIPv4PreferredOverIPv6(bool flag) {
-  runInlineOrAsync([this, flag] {
-    if (flag) {
-      config_ &= ~configPreferIPv6;
-    } else {
-      config_ |= configPreferIPv6;
-    }
-  });
-}
-
-bool DispatchSocket::autoDisconnectOnClosedReadStream() {
-  bool result = false;
-  runSync([&] { result = (config_ & configAllowHalfDuplex) == 0; });
-  return result;
-}
-
-void DispatchSocket::setAutoDisconnectOnClosedReadStream(bool flag) {
-  runInlineOrAsync([this, flag] {
-    if (flag) {
-      config_ &= ~configAllowHalfDuplex;
-    } else {
-      config_ |= configAllowHalfDuplex;
-    }
-  });
-}
+bool DispatchSocket::isIPv4Enabled() { return isConfigBitClear(configIPv4Disabled); }
+void DispatchSocket::setIPv4Enabled(bool flag) { setConfigBitClear(configIPv4Disabled, flag); }
+bool DispatchSocket::isIPv6Enabled() { return isConfigBitClear(configIPv6Disabled); }
+void DispatchSocket::setIPv6Enabled(bool flag) { setConfigBitClear(configIPv6Disabled, flag); }
+bool DispatchSocket::isIPv4PreferredOverIPv6() { return isConfigBitClear(configPreferIPv6); }
+void DispatchSocket::setIPv4PreferredOverIPv6(bool flag) { setConfigBitClear(configPreferIPv6, flag); }
+bool DispatchSocket::autoDisconnectOnClosedReadStream() { return isConfigBitClear(configAllowHalfDuplex); }
+void DispatchSocket::setAutoDisconnectOnClosedReadStream(bool flag) { setConfigBitClear(configAllowHalfDuplex, flag); }
 
 ns::Value DispatchSocket::userData() {
-  ns::Value result;
-  runSync([&] { result = userData_; });
-  return result;
+  return query([&] { return userData_; });
 }
 
 void DispatchSocket::setUserData(ns::Value userData) {
@@ -718,22 +682,11 @@ void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
 
 float DispatchSocket::progressOfReadReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
                                                                  std::uint64_t* totalPtr) {
-  float result = std::numeric_limits<float>::quiet_NaN();
-  runSync([&] {
-    DispatchReadPacket* packet = currentReadPacket();
-    if (!packet) {
-      if (tagPtr) *tagPtr = 0;
-      if (donePtr) *donePtr = 0;
-      if (totalPtr) *totalPtr = 0;
-      return;
-    }
-    if (tagPtr) *tagPtr = packet->tag;
-    if (donePtr) *donePtr = packet->bytesDone;
-    if (totalPtr) *totalPtr = packet->readLength;
-    result = packet->readLength > 0 ? static_cast<float>(packet->bytesDone) / static_cast<float>(packet->readLength)
-                                    : 1.0f;
+  return query([&] {
+    const DispatchReadPacket* packet = currentReadPacket();
+    if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->readLength, tagPtr, donePtr, totalPtr);
   });
-  return result;
 }
 
 void DispatchSocket::maybeDequeueRead() {
@@ -749,11 +702,7 @@ void DispatchSocket::maybeDequeueRead() {
       flags_ |= flagStartingReadTLS;
     }
   } else if (flags_ & flagDisconnectAfterReads) {
-    if (flags_ & flagDisconnectAfterWrites) {
-      if (writeQueue_.empty() && !currentWrite_) closeWithError(std::nullopt);
-    } else {
-      closeWithError(std::nullopt);
-    }
+    maybeClose();
   }
 }
 
@@ -998,16 +947,40 @@ void DispatchSocket::endCurrentRead() {
   currentRead_ = nullptr;
 }
 
-void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
-  if (!(timeout >= 0)) return;  // negative (or NaN): no time-out
+ns::Ref<dispatch::Source> DispatchSocket::startTimeoutTimer(double timeout, void (DispatchSocket::*onTimeout)()) {
+  if (!(timeout >= 0)) return nullptr;  // negative (or NaN): no time-out
   auto timer = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, socketQueue_);
   ns::Weak<DispatchSocket> weakSelf = self<DispatchSocket>();
-  timer->setEventHandler([weakSelf] {
-    if (auto strongSelf = weakSelf.lock()) strongSelf->doReadTimeout();
+  timer->setEventHandler([weakSelf, onTimeout] {
+    if (auto strongSelf = weakSelf.lock()) ((*strongSelf).*onTimeout)();
   });
   timer->setTimer(dispatch::time(timeout), dispatch::TimeForever, 0);
   timer->resume();
-  sources_->readTimer = timer;
+  return timer;
+}
+
+void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
+  sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+}
+
+template <class Packet>
+void DispatchSocket::askForTimeoutExtension(const ns::Ref<Packet>& packet, TimeoutQuestion question,
+                                            void (DispatchSocket::*withExtension)(double, const Packet*)) {
+  auto delegate = delegate_.lock();
+  if (!delegateQueue_ || !delegate) {
+    (this->*withExtension)(0, packet.get());
+    return;
+  }
+  auto me = self<DispatchSocket>();
+  long tag = packet->tag;
+  double elapsed = packet->timeout;
+  std::uint64_t bytesDone = packet->bytesDone;
+  dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone, question, withExtension] {
+    double timeoutExtension = ((*delegate).*question)(me, tag, elapsed, bytesDone);
+    dispatch::async(me->socketQueue_, [me, packet, timeoutExtension, withExtension] {
+      ((*me).*withExtension)(timeoutExtension, packet.get());
+    });
+  });
 }
 
 void DispatchSocket::doReadTimeout() {
@@ -1015,21 +988,8 @@ void DispatchSocket::doReadTimeout() {
   flags_ |= flagReadsPaused;
   auto packet = std::dynamic_pointer_cast<DispatchReadPacket>(currentRead_);
   if (!packet) return;
-  auto delegate = delegate_.lock();
-  if (delegateQueue_ && delegate) {
-    auto me = self<DispatchSocket>();
-    long tag = packet->tag;
-    double elapsed = packet->timeout;
-    std::uint64_t bytesDone = packet->bytesDone;
-    dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone] {
-      double timeoutExtension = delegate->socket_shouldTimeoutReadWithTag_elapsed_bytesDone(me, tag, elapsed, bytesDone);
-      dispatch::async(me->socketQueue_, [me, packet, timeoutExtension] {
-        me->doReadTimeoutWithExtension(timeoutExtension, packet.get());
-      });
-    });
-  } else {
-    doReadTimeoutWithExtension(0, packet.get());
-  }
+  askForTimeoutExtension(packet, &DispatchSocketDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone,
+                         &DispatchSocket::doReadTimeoutWithExtension);
 }
 
 void DispatchSocket::doReadTimeoutWithExtension(double timeoutExtension, const DispatchReadPacket* packet) {
@@ -1062,21 +1022,11 @@ void DispatchSocket::writeData_withTimeout_tag(const ns::Data& data, double time
 
 float DispatchSocket::progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
                                                                   std::uint64_t* totalPtr) {
-  float result = std::numeric_limits<float>::quiet_NaN();
-  runSync([&] {
-    DispatchWritePacket* packet = currentWritePacket();
-    if (!packet) {
-      if (tagPtr) *tagPtr = 0;
-      if (donePtr) *donePtr = 0;
-      if (totalPtr) *totalPtr = 0;
-      return;
-    }
-    if (tagPtr) *tagPtr = packet->tag;
-    if (donePtr) *donePtr = packet->bytesDone;
-    if (totalPtr) *totalPtr = packet->buffer.length();
-    result = static_cast<float>(packet->bytesDone) / static_cast<float>(packet->buffer.length());
+  return query([&] {
+    const DispatchWritePacket* packet = currentWritePacket();
+    if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->buffer.length(), tagPtr, donePtr, totalPtr);
   });
-  return result;
 }
 
 void DispatchSocket::maybeDequeueWrite() {
@@ -1091,11 +1041,7 @@ void DispatchSocket::maybeDequeueWrite() {
       flags_ |= flagStartingWriteTLS;
     }
   } else if (flags_ & flagDisconnectAfterWrites) {
-    if (flags_ & flagDisconnectAfterReads) {
-      if (readQueue_.empty() && !currentRead_) closeWithError(std::nullopt);
-    } else {
-      closeWithError(std::nullopt);
-    }
+    maybeClose();
   }
 }
 
@@ -1187,37 +1133,15 @@ void DispatchSocket::endCurrentWrite() {
 }
 
 void DispatchSocket::setupWriteTimerWithTimeout(double timeout) {
-  if (!(timeout >= 0)) return;  // negative (or NaN): no time-out
-  auto timer = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, socketQueue_);
-  ns::Weak<DispatchSocket> weakSelf = self<DispatchSocket>();
-  timer->setEventHandler([weakSelf] {
-    if (auto strongSelf = weakSelf.lock()) strongSelf->doWriteTimeout();
-  });
-  timer->setTimer(dispatch::time(timeout), dispatch::TimeForever, 0);
-  timer->resume();
-  sources_->writeTimer = timer;
+  sources_->writeTimer = startTimeoutTimer(timeout, &DispatchSocket::doWriteTimeout);
 }
 
 void DispatchSocket::doWriteTimeout() {
   flags_ |= flagWritesPaused;
   auto packet = std::dynamic_pointer_cast<DispatchWritePacket>(currentWrite_);
   if (!packet) return;
-  auto delegate = delegate_.lock();
-  if (delegateQueue_ && delegate) {
-    auto me = self<DispatchSocket>();
-    long tag = packet->tag;
-    double elapsed = packet->timeout;
-    std::uint64_t bytesDone = packet->bytesDone;
-    dispatch::async(delegateQueue_, [me, delegate, packet, tag, elapsed, bytesDone] {
-      double timeoutExtension =
-          delegate->socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(me, tag, elapsed, bytesDone);
-      dispatch::async(me->socketQueue_, [me, packet, timeoutExtension] {
-        me->doWriteTimeoutWithExtension(timeoutExtension, packet.get());
-      });
-    });
-  } else {
-    doWriteTimeoutWithExtension(0, packet.get());
-  }
+  askForTimeoutExtension(packet, &DispatchSocketDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone,
+                         &DispatchSocket::doWriteTimeoutWithExtension);
 }
 
 void DispatchSocket::doWriteTimeoutWithExtension(double timeoutExtension, const DispatchWritePacket* packet) {
@@ -1361,63 +1285,28 @@ void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
 // State queries
 
 bool DispatchSocket::isDisconnected() {
-  bool result = true;
-  runSync([&] { result = (flags_ & flagStarted) == 0; });
-  return result;
+  return query([&] { return (flags_ & flagStarted) == 0; });
 }
 
 bool DispatchSocket::isConnected() {
-  bool result = false;
-  runSync([&] { result = (flags_ & flagConnected) != 0; });
-  return result;
+  return query([&] { return (flags_ & flagConnected) != 0; });
 }
 
+// The per-family forms answer none (or 0) for a family without a descriptor.
 std::optional<std::string> DispatchSocket::connectedHost() {
-  std::optional<std::string> result;
-  runSync([&] {
-    if (socket4FD_ != -1) {
-      result = connectedHostFromSocket4(socket4FD_);
-    } else if (socket6FD_ != -1) {
-      result = connectedHostFromSocket6(socket6FD_);
-    }
-  });
-  return result;
+  return query([&] { return socket4FD_ != -1 ? connectedHost4() : connectedHost6(); });
 }
 
 std::uint16_t DispatchSocket::connectedPort() {
-  std::uint16_t result = 0;
-  runSync([&] {
-    if (socket4FD_ != -1) {
-      result = connectedPortFromSocket4(socket4FD_);
-    } else if (socket6FD_ != -1) {
-      result = connectedPortFromSocket6(socket6FD_);
-    }
-  });
-  return result;
+  return query([&] { return socket4FD_ != -1 ? connectedPort4() : connectedPort6(); });
 }
 
 std::optional<std::string> DispatchSocket::localHost() {
-  std::optional<std::string> result;
-  runSync([&] {
-    if (socket4FD_ != -1) {
-      result = localHostFromSocket4(socket4FD_);
-    } else if (socket6FD_ != -1) {
-      result = localHostFromSocket6(socket6FD_);
-    }
-  });
-  return result;
+  return query([&] { return socket4FD_ != -1 ? localHost4() : localHost6(); });
 }
 
 std::uint16_t DispatchSocket::localPort() {
-  std::uint16_t result = 0;
-  runSync([&] {
-    if (socket4FD_ != -1) {
-      result = localPortFromSocket4(socket4FD_);
-    } else if (socket6FD_ != -1) {
-      result = localPortFromSocket6(socket6FD_);
-    }
-  });
-  return result;
+  return query([&] { return socket4FD_ != -1 ? localPort4() : localPort6(); });
 }
 
 std::optional<ns::Data> DispatchSocket::addressOf(bool peer) {
@@ -1441,21 +1330,15 @@ std::optional<ns::Data> DispatchSocket::connectedAddress() { return addressOf(tr
 std::optional<ns::Data> DispatchSocket::localAddress() { return addressOf(false); }
 
 bool DispatchSocket::isIPv4() {
-  bool result = false;
-  runSync([&] { result = socket4FD_ != -1; });
-  return result;
+  return query([&] { return socket4FD_ != -1; });
 }
 
 bool DispatchSocket::isIPv6() {
-  bool result = false;
-  runSync([&] { result = socket6FD_ != -1; });
-  return result;
+  return query([&] { return socket6FD_ != -1; });
 }
 
 bool DispatchSocket::isSecure() {
-  bool result = false;
-  runSync([&] { result = (flags_ & flagSocketSecure) != 0; });
-  return result;
+  return query([&] { return (flags_ & flagSocketSecure) != 0; });
 }
 
 std::optional<std::string> DispatchSocket::connectedHost4() {

@@ -201,6 +201,16 @@ class DispatchSocket : public ns::Object {
   // Always queued, even from the socket queue; the block keeps the socket alive.
   void runAsync(std::function<void()> body);
   void runInlineOrAsync(std::function<void()> body);
+  // The value `body` computes on the socket queue.
+  template <class Body>
+  auto query(Body body) -> decltype(body()) {
+    decltype(body()) result{};
+    runSync([&] { result = body(); });
+    return result;
+  }
+  // The public switches are stored as "disabled" bits: a switch is on while its bit is clear.
+  bool isConfigBitClear(std::uint16_t bit);
+  void setConfigBitClear(std::uint16_t bit, bool clear);
   DispatchReadPacket* currentReadPacket() const;
   DispatchWritePacket* currentWritePacket() const;
 
@@ -236,6 +246,18 @@ class DispatchSocket : public ns::Object {
   void resumeReadSource();
   void suspendWriteSource();
   void resumeWriteSource();
+
+  // A one-shot timer on the socket queue that calls `onTimeout` while the socket lives; none
+  // for a negative time-out.
+  ns::Ref<dispatch::Source> startTimeoutTimer(double timeout, void (DispatchSocket::*onTimeout)());
+
+  // Asks the delegate, on its queue, for more time for the timed-out `packet` and hands the
+  // answer to `withExtension` on the socket queue; without a delegate the answer is 0.
+  using TimeoutQuestion = double (DispatchSocketDelegate::*)(const ns::Ref<DispatchSocket>&, long, double,
+                                                             std::uint64_t);
+  template <class Packet>
+  void askForTimeoutExtension(const ns::Ref<Packet>& packet, TimeoutQuestion question,
+                              void (DispatchSocket::*withExtension)(double, const Packet*));
 
   // Reading.
   void queueRead(ns::Ref<DispatchReadPacket> packet);

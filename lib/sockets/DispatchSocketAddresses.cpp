@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "lib/sockets/DispatchSocket.h"
 
@@ -23,6 +24,30 @@ int familyOf(const ns::Data& address) {
 }
 
 ns::Data dataOf(const void* sockaddrBytes, std::size_t length) { return ns::Data(sockaddrBytes, length); }
+
+// The peer's (or the local) address of a descriptor, as the family's socket address.
+template <class Sockaddr>
+std::optional<Sockaddr> socketAddress(int socketFD, bool peer) {
+  Sockaddr address{};
+  socklen_t length = sizeof address;
+  auto* raw = reinterpret_cast<sockaddr*>(&address);
+  int rc = peer ? ::getpeername(socketFD, raw, &length) : ::getsockname(socketFD, raw, &length);
+  if (rc < 0) return std::nullopt;
+  return address;
+}
+
+// The IPv4 and IPv6 loopback (or wildcard) socket addresses with a port.
+std::pair<ns::Data, ns::Data> loopbackOrWildcardAddresses(std::uint16_t port, bool loopback) {
+  sockaddr_in sockaddr4{};
+  sockaddr4.sin_family = AF_INET;
+  sockaddr4.sin_port = htons(port);
+  sockaddr4.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
+  sockaddr_in6 sockaddr6{};
+  sockaddr6.sin6_family = AF_INET6;
+  sockaddr6.sin6_port = htons(port);
+  sockaddr6.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
+  return {dataOf(&sockaddr4, sizeof sockaddr4), dataOf(&sockaddr6, sizeof sockaddr6)};
+}
 
 std::vector<std::string> splitAtColons(const std::string& text) {
   std::vector<std::string> parts;
@@ -120,16 +145,9 @@ std::optional<std::vector<ns::Data>> DispatchSocket::lookupHost_port_error(const
   std::vector<ns::Data> addresses;
   if (host == "localhost" || host == "loopback") {
     // Answered without the resolver, IPv4 first.
-    sockaddr_in sockaddr4{};
-    sockaddr4.sin_family = AF_INET;
-    sockaddr4.sin_port = htons(port);
-    sockaddr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sockaddr_in6 sockaddr6{};
-    sockaddr6.sin6_family = AF_INET6;
-    sockaddr6.sin6_port = htons(port);
-    sockaddr6.sin6_addr = in6addr_loopback;
-    addresses.push_back(dataOf(&sockaddr4, sizeof sockaddr4));
-    addresses.push_back(dataOf(&sockaddr6, sizeof sockaddr6));
+    auto [loopback4, loopback6] = loopbackOrWildcardAddresses(port, true);
+    addresses.push_back(std::move(loopback4));
+    addresses.push_back(std::move(loopback6));
     return addresses;
   }
 
@@ -170,28 +188,10 @@ void DispatchSocket::getInterfaceAddress4_address6_fromDescription_port(
     }
   }
 
-  if (!interface) {
-    sockaddr_in sockaddr4{};
-    sockaddr4.sin_family = AF_INET;
-    sockaddr4.sin_port = htons(port);
-    sockaddr4.sin_addr.s_addr = htonl(INADDR_ANY);
-    sockaddr_in6 sockaddr6{};
-    sockaddr6.sin6_family = AF_INET6;
-    sockaddr6.sin6_port = htons(port);
-    sockaddr6.sin6_addr = in6addr_any;
-    addr4 = dataOf(&sockaddr4, sizeof sockaddr4);
-    addr6 = dataOf(&sockaddr6, sizeof sockaddr6);
-  } else if (*interface == "localhost" || *interface == "loopback") {
-    sockaddr_in sockaddr4{};
-    sockaddr4.sin_family = AF_INET;
-    sockaddr4.sin_port = htons(port);
-    sockaddr4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    sockaddr_in6 sockaddr6{};
-    sockaddr6.sin6_family = AF_INET6;
-    sockaddr6.sin6_port = htons(port);
-    sockaddr6.sin6_addr = in6addr_loopback;
-    addr4 = dataOf(&sockaddr4, sizeof sockaddr4);
-    addr6 = dataOf(&sockaddr6, sizeof sockaddr6);
+  if (!interface || *interface == "localhost" || *interface == "loopback") {
+    auto [any4, any6] = loopbackOrWildcardAddresses(port, interface.has_value());
+    addr4 = std::move(any4);
+    addr6 = std::move(any6);
   } else {
     const std::string& name = *interface;
     ifaddrs* addrs = nullptr;
@@ -228,57 +228,41 @@ void DispatchSocket::getInterfaceAddress4_address6_fromDescription_port(
 }
 
 std::optional<std::string> DispatchSocket::connectedHostFromSocket4(int socketFD) {
-  sockaddr_in sockaddr4;
-  socklen_t length = sizeof sockaddr4;
-  if (getpeername(socketFD, reinterpret_cast<sockaddr*>(&sockaddr4), &length) < 0) return std::nullopt;
-  return hostFromSockaddr4(&sockaddr4);
+  auto address = socketAddress<sockaddr_in>(socketFD, true);
+  return address ? std::optional(hostFromSockaddr4(&*address)) : std::nullopt;
 }
 
 std::optional<std::string> DispatchSocket::connectedHostFromSocket6(int socketFD) {
-  sockaddr_in6 sockaddr6;
-  socklen_t length = sizeof sockaddr6;
-  if (getpeername(socketFD, reinterpret_cast<sockaddr*>(&sockaddr6), &length) < 0) return std::nullopt;
-  return hostFromSockaddr6(&sockaddr6);
+  auto address = socketAddress<sockaddr_in6>(socketFD, true);
+  return address ? std::optional(hostFromSockaddr6(&*address)) : std::nullopt;
 }
 
 std::uint16_t DispatchSocket::connectedPortFromSocket4(int socketFD) {
-  sockaddr_in sockaddr4;
-  socklen_t length = sizeof sockaddr4;
-  if (getpeername(socketFD, reinterpret_cast<sockaddr*>(&sockaddr4), &length) < 0) return 0;
-  return portFromSockaddr4(&sockaddr4);
+  auto address = socketAddress<sockaddr_in>(socketFD, true);
+  return address ? portFromSockaddr4(&*address) : 0;
 }
 
 std::uint16_t DispatchSocket::connectedPortFromSocket6(int socketFD) {
-  sockaddr_in6 sockaddr6;
-  socklen_t length = sizeof sockaddr6;
-  if (getpeername(socketFD, reinterpret_cast<sockaddr*>(&sockaddr6), &length) < 0) return 0;
-  return portFromSockaddr6(&sockaddr6);
+  auto address = socketAddress<sockaddr_in6>(socketFD, true);
+  return address ? portFromSockaddr6(&*address) : 0;
 }
 
 std::optional<std::string> DispatchSocket::localHostFromSocket4(int socketFD) {
-  sockaddr_in sockaddr4;
-  socklen_t length = sizeof sockaddr4;
-  if (getsockname(socketFD, reinterpret_cast<sockaddr*>(&sockaddr4), &length) < 0) return std::nullopt;
-  return hostFromSockaddr4(&sockaddr4);
+  auto address = socketAddress<sockaddr_in>(socketFD, false);
+  return address ? std::optional(hostFromSockaddr4(&*address)) : std::nullopt;
 }
 
 std::optional<std::string> DispatchSocket::localHostFromSocket6(int socketFD) {
-  sockaddr_in6 sockaddr6;
-  socklen_t length = sizeof sockaddr6;
-  if (getsockname(socketFD, reinterpret_cast<sockaddr*>(&sockaddr6), &length) < 0) return std::nullopt;
-  return hostFromSockaddr6(&sockaddr6);
+  auto address = socketAddress<sockaddr_in6>(socketFD, false);
+  return address ? std::optional(hostFromSockaddr6(&*address)) : std::nullopt;
 }
 
 std::uint16_t DispatchSocket::localPortFromSocket4(int socketFD) {
-  sockaddr_in sockaddr4;
-  socklen_t length = sizeof sockaddr4;
-  if (getsockname(socketFD, reinterpret_cast<sockaddr*>(&sockaddr4), &length) < 0) return 0;
-  return portFromSockaddr4(&sockaddr4);
+  auto address = socketAddress<sockaddr_in>(socketFD, false);
+  return address ? portFromSockaddr4(&*address) : 0;
 }
 
 std::uint16_t DispatchSocket::localPortFromSocket6(int socketFD) {
-  sockaddr_in6 sockaddr6;
-  socklen_t length = sizeof sockaddr6;
-  if (getsockname(socketFD, reinterpret_cast<sockaddr*>(&sockaddr6), &length) < 0) return 0;
-  return portFromSockaddr6(&sockaddr6);
+  auto address = socketAddress<sockaddr_in6>(socketFD, false);
+  return address ? portFromSockaddr6(&*address) : 0;
 }

@@ -109,14 +109,7 @@ void Source::resume() {
     return;
   }
   if (invocationQueued_ || running_) return;  // the invocation re-arms when it ends
-  if (pendingEvent_) {
-    post(lock);
-    return;
-  }
-  if (type_ != SourceType::Timer) {
-    lock.unlock();
-    Reactor::instance().arm(self<Source>());
-  }
+  postOrWatch(lock);
 }
 
 void Source::suspend() {
@@ -173,6 +166,15 @@ void Source::post(std::unique_lock<std::mutex>& lock) {
   lock.unlock();
   async(queue, [self = self<Source>()] { self->invoke(); });
   lock.lock();
+}
+
+void Source::postOrWatch(std::unique_lock<std::mutex>& lock) {
+  if (pendingEvent_) {
+    post(lock);
+  } else if (type_ != SourceType::Timer) {
+    lock.unlock();
+    Reactor::instance().arm(self<Source>());
+  }
 }
 
 void Source::readinessFired() {
@@ -258,14 +260,7 @@ void Source::invoke() {
     return;
   }
   if (suspendCount_ > 0) return;
-  if (pendingEvent_) {
-    post(lock);
-    return;
-  }
-  if (type_ != SourceType::Timer) {
-    lock.unlock();
-    Reactor::instance().arm(self<Source>());
-  }
+  postOrWatch(lock);
 }
 
 }  // namespace dispatch

@@ -51,6 +51,9 @@ class Source : public ns::Object {
 
  private:
   void post(std::unique_lock<std::mutex>& lock);
+  // Once the source may deliver again: queue the pending event, or watch for the next one.
+  // May release the lock.
+  void postOrWatch(std::unique_lock<std::mutex>& lock);
   void invoke();
   void maybeRunCancel(std::unique_lock<std::mutex>& lock);
   void scheduleTimerLocked();
@@ -63,7 +66,6 @@ class Source : public ns::Object {
   std::shared_ptr<Block> eventHandler_;
   Block cancelHandler_;
   int suspendCount_ = 1;
-  bool everResumed_ = false;
   bool cancelled_ = false;
   bool cancelScheduled_ = false;
   bool invocationQueued_ = false;

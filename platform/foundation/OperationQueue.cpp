@@ -205,7 +205,15 @@ void OperationQueue::setName(const std::string& name) {
 }
 
 void OperationQueue::cancelAllOperations() {
-  for (auto& op : operations()) op->cancel();
+  // Operations not yet started go first: a running one that is cancelled may end at once and
+  // free its slot, and whatever starts in it must already be cancelled.
+  std::vector<Ref<Operation>> pending, started;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto& e : entries_) (e.started ? started : pending).push_back(e.operation);
+  }
+  for (auto& op : pending) op->cancel();
+  for (auto& op : started) op->cancel();
 }
 
 void OperationQueue::waitUntilAllOperationsAreFinished() {

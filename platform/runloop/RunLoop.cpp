@@ -115,6 +115,49 @@ struct RunLoop::Impl : Clock::Observer {
     if (std::find(modes.begin(), modes.end(), mode) == modes.end()) modes.push_back(mode);
   }
 
+  // Timers and sources are kept once each, with the modes they are registered in.
+  template <class Entry, class Item>
+  static void addInMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item, const std::string& mode) {
+    for (auto& e : entries) {
+      if (e.*field == item) {
+        addMode(e.modes, mode);
+        return;
+      }
+    }
+    entries.push_back({item, {mode}});
+  }
+
+  // Drops `mode` from the item's entry, and the entry once it is in no mode.
+  template <class Entry, class Item>
+  static void removeFromMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item,
+                             const std::string& mode) {
+    for (auto& e : entries)
+      if (e.*field == item) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
+    entries.erase(std::remove_if(entries.begin(), entries.end(), [](auto& e) { return e.modes.empty(); }),
+                  entries.end());
+  }
+
+  // Removes the queued perform requests that `match`, and ends their delay timers; answers how
+  // many went. The requests (and what they hold) are released outside the lock.
+  template <class Match>
+  std::size_t cancelPerforms(const Match& match) {
+    std::vector<PerformEntry> doomed;
+    {
+      std::lock_guard lock(m);
+      for (auto it = performs.begin(); it != performs.end();) {
+        if (match(it->request)) {
+          doomed.push_back(std::move(*it));
+          it = performs.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    for (auto& e : doomed)
+      if (e.timer) e.timer->invalidate();
+    return doomed.size();
+  }
+
   std::string activeMode() const {
     std::lock_guard lock(m);
     return modeStack.empty() ? DefaultRunLoopMode : modeStack.back();
@@ -344,23 +387,14 @@ void RunLoop::addTimer_forMode(const Ref<Timer>& timer, const std::string& mode)
   if (!timer || !timer->attachTo(self<RunLoop>())) return;
   {
     std::lock_guard lock(impl_->m);
-    bool found = false;
-    for (auto& e : impl_->timers)
-      if (e.timer == timer) {
-        Impl::addMode(e.modes, mode);
-        found = true;
-      }
-    if (!found) impl_->timers.push_back({timer, {mode}});
+    Impl::addInMode(impl_->timers, &Impl::TimerEntry::timer, timer, mode);
   }
   impl_->wake();
 }
 
 void RunLoop::removeTimer_forMode(const Ref<Timer>& timer, const std::string& mode) {
   std::lock_guard lock(impl_->m);
-  auto& v = impl_->timers;
-  for (auto& e : v)
-    if (e.timer == timer) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
-  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+  Impl::removeFromMode(impl_->timers, &Impl::TimerEntry::timer, timer, mode);
 }
 
 void RunLoop::performSelector_withObject_afterDelay_inModes(const Ref<Object>& target,
@@ -385,23 +419,14 @@ void RunLoop::addSource_forMode(const Ref<RunLoopSource>& source, const std::str
   if (!source) return;
   {
     std::lock_guard lock(impl_->m);
-    bool found = false;
-    for (auto& e : impl_->sources)
-      if (e.source == source) {
-        Impl::addMode(e.modes, mode);
-        found = true;
-      }
-    if (!found) impl_->sources.push_back({source, {mode}});
+    Impl::addInMode(impl_->sources, &Impl::SourceEntry::source, source, mode);
   }
   impl_->wake();
 }
 
 void RunLoop::removeSource_forMode(const Ref<RunLoopSource>& source, const std::string& mode) {
   std::lock_guard lock(impl_->m);
-  auto& v = impl_->sources;
-  for (auto& e : v)
-    if (e.source == source) e.modes.erase(std::remove(e.modes.begin(), e.modes.end(), mode), e.modes.end());
-  v.erase(std::remove_if(v.begin(), v.end(), [](auto& e) { return e.modes.empty(); }), v.end());
+  Impl::removeFromMode(impl_->sources, &Impl::SourceEntry::source, source, mode);
 }
 
 RunLoop::DescriptorId RunLoop::addDescriptor(int fd, short events, DescriptorCallback callback,
@@ -504,43 +529,15 @@ void RunLoop::performBlock(std::function<void()> block) {
 }
 
 std::size_t RunLoop::cancelPerformSelectorsWithTarget(const Object* target) {
-  std::vector<Impl::PerformEntry> doomed;
-  {
-    std::lock_guard lock(impl_->m);
-    auto& v = impl_->performs;
-    for (auto it = v.begin(); it != v.end();) {
-      if (target && it->request.target.get() == target) {
-        doomed.push_back(std::move(*it));
-        it = v.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& e : doomed)
-    if (e.timer) e.timer->invalidate();
-  return doomed.size();
+  return impl_->cancelPerforms([target](const PerformRequest& r) { return target && r.target.get() == target; });
 }
 
 std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& selector, const Object* target,
                                                            const Object* argument) {
-  std::vector<Impl::PerformEntry> doomed;
-  {
-    std::lock_guard lock(impl_->m);
-    auto& v = impl_->performs;
-    for (auto it = v.begin(); it != v.end();) {
-      if (target && it->request.target.get() == target && it->request.selector == selector &&
-          equalObjects(it->request.argument.get(), argument)) {
-        doomed.push_back(std::move(*it));
-        it = v.erase(it);
-      } else {
-        ++it;
-      }
-    }
-  }
-  for (auto& e : doomed)
-    if (e.timer) e.timer->invalidate();
-  return doomed.size();
+  return impl_->cancelPerforms([&](const PerformRequest& r) {
+    return target && r.target.get() == target && r.selector == selector &&
+           equalObjects(r.argument.get(), argument);
+  });
 }
 
 bool RunLoop::runMode_beforeDate(const std::string& mode, const Date& limitDate) {

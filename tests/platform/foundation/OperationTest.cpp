@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <thread>
 
@@ -26,8 +27,9 @@ TEST(OperationTest, CancelledBeforeStartRunsItsCompletionOnceOffTheMainThread) {
   std::atomic<bool> completedOnMain{true};
   auto op = BlockOperation::blockOperationWithBlock([&] { ++ran; });
   op->setCompletionBlock([&] {
-    ++completions;
+    // Recorded before the count that the main thread waits for, so that it reads this value.
     completedOnMain = ns::Thread::isMainThread();
+    ++completions;
   });
   op->cancel();
   EXPECT_TRUE(op->isReady());
@@ -214,6 +216,34 @@ TEST(OperationTest, CancelAllOperationsStopsPendingOnesAndTellsTheRunningOne) {
   queue->waitUntilAllOperationsAreFinished();
   EXPECT_TRUE(sawCancel);
   EXPECT_EQ(later.load(), 0);
+}
+
+TEST(OperationTest, CancelAllOperationsCancelsPendingOnesBeforeTheRunningOneMakesRoom) {
+  auto queue = ns::make<OperationQueue>();
+  queue->setMaxConcurrentOperationCount(1);
+  auto started = dispatch::semaphoreCreate(0);
+  std::atomic<int> later{0};
+  auto running = ns::make<BlockOperation>();
+  std::weak_ptr<BlockOperation> weak = running;
+  running->addExecutionBlock([&, weak] {
+    started->signal();
+    while (!weak.lock()->isCancelled()) std::this_thread::yield();
+  });
+  auto pending = BlockOperation::blockOperationWithBlock([&] { ++later; });
+  // Holds the running operation's cancel until the pending one has ended: the slot the running
+  // one frees on cancel must find the pending one cancelled already.
+  running->addChangeObserver([pending](Operation&, const std::string& key) {
+    if (key != "isCancelled") return;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!pending->isFinished() && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+  });
+  queue->addOperation(running);
+  queue->addOperation(pending);
+  ASSERT_EQ(started->wait(dispatch::time(20)), 0);
+  queue->cancelAllOperations();
+  queue->waitUntilAllOperationsAreFinished();
+  EXPECT_TRUE(pending->isFinished());
+  EXPECT_EQ(later.load(), 0) << "a pending operation ran although all were cancelled";
 }
 
 TEST(OperationTest, HigherPriorityStartsFirst) {

@@ -103,14 +103,20 @@ TEST(ThreadTest, PerformOnMainThreadFromAWorkerRunsWhenTheMainLoopIsPumped) {
 
 TEST(ThreadTest, SleepReadsTheVirtualClock) {
   ns::Clock::installVirtual();
+  std::atomic<bool> started{false};
   std::atomic<bool> woke{false};
   std::thread sleeper([&] {
+    started = true;
     Thread::sleepForTimeInterval(300);
     woke = true;
   });
+  // A thread can start late on a loaded machine; advancing before it reads the clock would
+  // leave it sleeping until 600.
+  EXPECT_TRUE(ns::RunLoop::currentRunLoop()->runUntil([&] { return started.load(); }));
   EXPECT_FALSE(ns::RunLoop::currentRunLoop()->runUntil([&] { return woke.load(); }, 0.05));
   ns::Clock::advance(300);
   EXPECT_TRUE(ns::RunLoop::currentRunLoop()->runUntil([&] { return woke.load(); }));
+  if (!woke) ns::Clock::advance(1e6);  // never leave the join hanging
   sleeper.join();
   ns::Clock::installReal();
 }

@@ -1,0 +1,421 @@
+#include "lib/http-server/Core/HTTPConnection.h"
+
+#include <cctype>
+
+#include "lib/http-server/Core/HTTPLogging.h"
+#include "lib/http-server/Core/HTTPServer.h"
+#include "lib/http-server/Core/HTTPServerNotifications.h"
+#include "lib/http-server/Core/NumberParsing.h"
+#include "lib/http-server/Core/WebSocketHandle.h"
+#include "lib/sockets/DispatchSocket.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/NotificationCenter.h"
+
+namespace {
+
+constexpr char kLogName[] = "HTTPConnection";
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+// Content-Length as a decimal number. A sign is refused: "-1" would wrap to the value that
+// marks a chunked body.
+bool parseContentLength(const std::string& value, std::uint64_t* out) {
+  std::size_t i = 0;
+  while (i < value.size() && std::isspace(static_cast<unsigned char>(value[i]))) ++i;
+  if (i < value.size() && (value[i] == '+' || value[i] == '-')) return false;
+  return NumberParsing::parseString_intoUInt64(value, out);
+}
+
+bool isValidUTF8(const ns::Data& data) {
+  const std::uint8_t* p = data.bytes();
+  std::size_t n = data.length();
+  for (std::size_t i = 0; i < n;) {
+    std::uint8_t c = p[i];
+    std::size_t extra;
+    if (c < 0x80)
+      extra = 0;
+    else if ((c & 0xe0) == 0xc0)
+      extra = 1;
+    else if ((c & 0xf0) == 0xe0)
+      extra = 2;
+    else if ((c & 0xf8) == 0xf0)
+      extra = 3;
+    else
+      return false;
+    if (i + extra >= n && extra > 0) return false;
+    for (std::size_t k = 1; k <= extra; ++k)
+      if ((p[i + k] & 0xc0) != 0x80) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// A chunk-size line: hexadecimal digits after optional white space and "0x"; extensions after
+// the digits are ignored. A sign is refused, as is a value beyond 64 bits.
+bool parseChunkSize(const ns::Data& line, std::uint64_t* out) {
+  if (!isValidUTF8(line)) return false;
+  std::string_view s = line.view();
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) return false;
+  if (i + 1 < s.size() && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X') && i + 2 < s.size() &&
+      std::isxdigit(static_cast<unsigned char>(s[i + 2])))
+    i += 2;
+  std::uint64_t value = 0;
+  bool any = false;
+  for (; i < s.size() && std::isxdigit(static_cast<unsigned char>(s[i])); ++i) {
+    if (value >> 60) return false;
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s[i])));
+    value = value * 16 + static_cast<std::uint64_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+    any = true;
+  }
+  if (!any) return false;
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+HTTPConnection::HTTPConnection(ns::Ref<DispatchSocket> socket, ns::Ref<HTTPConfig> config)
+    : dispatchSocket_(std::move(socket)), config_(std::move(config)) {
+  connectionQueue_ = config_ && config_->queue() ? config_->queue() : dispatch::queueCreate("HTTPConnection");
+  request_ = HTTPMessage::initEmptyRequest();
+}
+
+void HTTPConnection::takeOverSocket() {
+  if (dispatchSocket_)
+    dispatchSocket_->synchronouslySetDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
+}
+
+HTTPConnection::~HTTPConnection() {
+  if (dispatchSocket_) {
+    dispatchSocket_->setDelegate_delegateQueue({}, nullptr);
+    dispatchSocket_->disconnect();
+  }
+  if (httpResponse_) httpResponse_->connectionDidClose();
+}
+
+void HTTPConnection::start() {
+  auto me = self<HTTPConnection>();
+  dispatch::async(connectionQueue_, [me] {
+    if (me->started_) return;
+    me->started_ = true;
+    me->startConnection();
+  });
+}
+
+void HTTPConnection::stop() {
+  auto me = self<HTTPConnection>();
+  dispatch::async(connectionQueue_, [me] {
+    if (me->dispatchSocket_) me->dispatchSocket_->disconnect();
+  });
+}
+
+void HTTPConnection::startConnection() {
+  // A secure connection class needs TLS on the socket, which the socket layer does not offer
+  // yet; no connection class of the application is secure.
+  startReadingRequest();
+}
+
+void HTTPConnection::startReadingRequest() {
+  readLine(HTTP_REQUEST_HEADER, TIMEOUT_READ_FIRST_HEADER_LINE, MAX_HEADER_LINE_LENGTH);
+}
+
+void HTTPConnection::readLine(long tag, double timeout, std::size_t maxLength) {
+  if (dispatchSocket_)
+    dispatchSocket_->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), timeout, maxLength, tag);
+}
+
+void HTTPConnection::queueRead(long tag, std::uint64_t length) {
+  if (dispatchSocket_) dispatchSocket_->readDataToLength_withTimeout_tag(length, TIMEOUT_NONE, tag);
+}
+
+std::optional<std::string> HTTPConnection::requestURI() const {
+  if (!request_ || !request_->url()) return std::nullopt;
+  return request_->url()->relativeString();
+}
+
+void HTTPConnection::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>&) {
+  dispatchSocket_ = nullptr;
+  die();
+}
+
+void HTTPConnection::die() {
+  if (httpResponse_) httpResponse_->connectionDidClose();
+  httpResponse_ = nullptr;
+  // The caller's task holds this connection, so the server dropping it here does not end it.
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(HTTPConnectionDidDieNotification,
+                                                                       self<HTTPConnection>());
+}
+
+// Reading ------------------------------------------------------------------------------------
+
+void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const ns::Data& data, long tag) {
+  switch (tag) {
+    case HTTP_REQUEST_HEADER:
+      onRequestHeaderLine(data);
+      break;
+    case HTTP_REQUEST_BODY: {
+      requestContentLengthReceived_ += data.length();
+      processBodyData(data);
+      if (requestContentLengthReceived_ < requestContentLength_) {
+        queueRead(HTTP_REQUEST_BODY, std::min(requestContentLength_ - requestContentLengthReceived_, POST_CHUNKSIZE));
+      } else {
+        finishBody();
+        replyToHTTPRequest();
+      }
+      break;
+    }
+    case HTTP_REQUEST_CHUNK_SIZE:
+      onChunkSizeLine(data);
+      break;
+    case HTTP_REQUEST_CHUNK_DATA: {
+      requestContentLengthReceived_ += data.length();
+      requestChunkSizeReceived_ += data.length();
+      processBodyData(data);
+      if (requestChunkSizeReceived_ < requestChunkSize_)
+        queueRead(HTTP_REQUEST_CHUNK_DATA, std::min(requestChunkSize_ - requestChunkSizeReceived_, POST_CHUNKSIZE));
+      else
+        queueRead(HTTP_REQUEST_CHUNK_TRAILER, 2);
+      break;
+    }
+    case HTTP_REQUEST_CHUNK_TRAILER:
+      if (data.view() != "\r\n") {
+        HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Method expects chunk trailer, but is missing", kLogName,
+                      this);
+        handleInvalidRequest(data);
+        return;
+      }
+      readLine(HTTP_REQUEST_CHUNK_SIZE, TIMEOUT_NONE, MAX_CHUNK_LINE_LENGTH);
+      break;
+    case HTTP_REQUEST_CHUNK_FOOTER:
+      if (++numHeaderLines_ > MAX_HEADER_LINES) {
+        if (dispatchSocket_) dispatchSocket_->disconnect();
+        return;
+      }
+      if (data.length() > 2) {
+        readLine(HTTP_REQUEST_CHUNK_FOOTER, TIMEOUT_NONE, MAX_HEADER_LINE_LENGTH);
+      } else {
+        finishBody();
+        replyToHTTPRequest();
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
+  if (!request_->appendData(data)) {
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Malformed request", kLogName, this);
+    handleInvalidRequest(data);
+    return;
+  }
+  if (!request_->isHeaderComplete()) {
+    if (++numHeaderLines_ > MAX_HEADER_LINES) {
+      // Too many lines: drop the connection without an answer.
+      if (dispatchSocket_) dispatchSocket_->disconnect();
+      return;
+    }
+    readLine(HTTP_REQUEST_HEADER, TIMEOUT_READ_FIRST_HEADER_LINE, MAX_HEADER_LINE_LENGTH);
+    return;
+  }
+
+  std::string method = request_->method().value_or("");
+  std::string uri = requestURI().value_or("");
+  auto transferEncoding = request_->headerField("Transfer-Encoding");
+  auto contentLength = request_->headerField("Content-Length");
+  bool expectsUpload = expectsRequestBodyFromMethod_atPath(method, uri);
+
+  if (expectsUpload) {
+    if (transferEncoding && equalsIgnoringCase(*transferEncoding, "Chunked")) {
+      requestContentLength_ = CHUNKED_BODY;
+    } else if (!contentLength) {
+      HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
+                    "%@[%p]: Method expects request body, but had no specified Content-Length", kLogName, this);
+      handleInvalidRequest(ns::Data());
+      return;
+    } else if (!parseContentLength(*contentLength, &requestContentLength_)) {
+      HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
+                    "%@[%p]: Unable to parse Content-Length header into a valid number", kLogName, this);
+      handleInvalidRequest(ns::Data());
+      return;
+    }
+  } else {
+    if (contentLength) {
+      std::uint64_t length = 0;
+      if (!parseContentLength(*contentLength, &length)) {
+        HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
+                      "%@[%p]: Unable to parse Content-Length header into a valid number", kLogName, this);
+        handleInvalidRequest(ns::Data());
+        return;
+      }
+      if (length > 0) {
+        HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
+                      "%@[%p]: Method not expecting request body had non-zero Content-Length", kLogName, this);
+        handleInvalidRequest(ns::Data());
+        return;
+      }
+    }
+    requestContentLength_ = 0;
+    requestContentLengthReceived_ = 0;
+  }
+
+  // Length problems are answered before an unsupported method.
+  if (!supportsMethod_atPath(method, uri)) {
+    handleUnknownMethod(method);
+    return;
+  }
+
+  if (expectsUpload) {
+    requestContentLengthReceived_ = 0;
+    prepareForBodyWithSize(requestContentLength_);
+    if (requestContentLength_ == 0) {
+      finishBody();
+      replyToHTTPRequest();
+    } else if (requestContentLength_ == CHUNKED_BODY) {
+      readLine(HTTP_REQUEST_CHUNK_SIZE, TIMEOUT_NONE, MAX_CHUNK_LINE_LENGTH);
+    } else {
+      queueRead(HTTP_REQUEST_BODY, std::min(requestContentLength_, POST_CHUNKSIZE));
+    }
+  } else {
+    replyToHTTPRequest();
+  }
+}
+
+void HTTPConnection::onChunkSizeLine(const ns::Data& data) {
+  std::uint64_t size = 0;
+  if (!parseChunkSize(data, &size)) {
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Method expects chunk size, but received something else",
+                  kLogName, this);
+    handleInvalidRequest(data);
+    return;
+  }
+  requestChunkSize_ = size;
+  requestChunkSizeReceived_ = 0;
+  if (size > 0)
+    queueRead(HTTP_REQUEST_CHUNK_DATA, std::min(size, POST_CHUNKSIZE));
+  else
+    readLine(HTTP_REQUEST_CHUNK_FOOTER, TIMEOUT_NONE, MAX_HEADER_LINE_LENGTH);
+}
+
+// Routing ------------------------------------------------------------------------------------
+
+void HTTPConnection::replyToHTTPRequest() {
+  std::string version = request_->version();
+  if (version != HTTPVersion1_1 && version != HTTPVersion1_0) {
+    handleVersionNotSupported(version);
+    return;
+  }
+  std::string uri = requestURI().value_or("");
+
+  if (WebSocketHandle::isWebSocketRequest(*request_)) {
+    auto ws = webSocketForURI(uri);
+    if (!ws) {
+      handleResourceNotFound();
+      return;
+    }
+    ws->start();
+    if (auto server = config_->server()) server->addWebSocket(ws);
+    if (dispatchSocket_ && dispatchSocket_->delegate().get() == static_cast<DispatchSocketDelegate*>(this)) {
+      HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: WebSocket forgot to set itself as socket delegate",
+                    kLogName, this);
+      dispatchSocket_->disconnect();
+    } else {
+      // The socket lives on in the WebSocket.
+      dispatchSocket_ = nullptr;
+      die();
+    }
+    return;
+  }
+
+  if (isPasswordProtected(uri) && !isAuthenticated()) {
+    handleAuthenticationFailed();
+    return;
+  }
+
+  httpResponse_ = httpResponseForMethod_URI(request_->method().value_or(""), uri);
+  if (!httpResponse_) {
+    handleResourceNotFound();
+    return;
+  }
+  sendResponseHeadersAndBody();
+}
+
+// Hook defaults ------------------------------------------------------------------------------
+
+bool HTTPConnection::supportsMethod_atPath(const std::string& method, const std::string&) {
+  return method == "GET" || method == "HEAD";
+}
+
+bool HTTPConnection::expectsRequestBodyFromMethod_atPath(const std::string& method, const std::string&) {
+  return method == "POST" || method == "PUT";
+}
+
+bool HTTPConnection::isSecureServer() { return false; }
+bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
+bool HTTPConnection::useDigestAccessAuthentication() { return true; }
+std::string HTTPConnection::realm() { return "Pelorin"; }
+std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) { return std::nullopt; }
+bool HTTPConnection::isAuthenticated() { return false; }
+ns::Ref<WebSocketHandle> HTTPConnection::webSocketForURI(const std::string&) { return nullptr; }
+void HTTPConnection::prepareForBodyWithSize(std::uint64_t) {}
+void HTTPConnection::processBodyData(const ns::Data&) {}
+void HTTPConnection::finishBody() {}
+
+// Error responses ----------------------------------------------------------------------------
+
+void HTTPConnection::writeErrorResponse(const ns::Ref<HTTPMessage>& response, long tag) {
+  ns::Data data = preprocessErrorResponse(response);
+  writeFinal(data, TIMEOUT_WRITE_ERROR, tag, false);
+}
+
+void HTTPConnection::handleVersionNotSupported(const std::string& version) {
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 505 - Version Not Supported: %@ (%@)", version,
+                requestURI().value_or(""));
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(505, std::nullopt, HTTPVersion1_1);
+  response->setHeaderField_value("Content-Length", "0");
+  writeErrorResponse(response, HTTP_RESPONSE);
+}
+
+void HTTPConnection::addBasicAuthChallenge(const ns::Ref<HTTPMessage>& response) {
+  response->setHeaderField_value("WWW-Authenticate", ns::format("Basic realm=\"%@\"", realm()));
+}
+
+void HTTPConnection::handleAuthenticationFailed() {
+  // The digest challenge needs the nonce registry of the authentication module; until it is
+  // there every challenge is a Basic one.
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(401, std::nullopt, HTTPVersion1_1);
+  response->setHeaderField_value("Content-Length", "0");
+  addBasicAuthChallenge(response);
+  writeErrorResponse(response, HTTP_RESPONSE);
+}
+
+void HTTPConnection::handleInvalidRequest(const ns::Data&) {
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 400 - Bad Request (%@)", requestURI().value_or(""));
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(400, std::nullopt, HTTPVersion1_1);
+  response->setHeaderField_value("Content-Length", "0");
+  response->setHeaderField_value("Connection", "close");
+  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+}
+
+void HTTPConnection::handleUnknownMethod(const std::string& method) {
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 405 - Method Not Allowed: %@ (%@)", method,
+                requestURI().value_or(""));
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(405, std::nullopt, HTTPVersion1_1);
+  response->setHeaderField_value("Content-Length", "0");
+  response->setHeaderField_value("Connection", "close");
+  writeErrorResponse(response, HTTP_FINAL_RESPONSE);
+}
+
+void HTTPConnection::handleResourceNotFound() {
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
+  response->setHeaderField_value("Content-Length", "0");
+  writeErrorResponse(response, HTTP_RESPONSE);
+}

@@ -1,0 +1,127 @@
+#pragma once
+// The embedded HTTP/1.1 server: owns the listening socket, makes one connection per accepted
+// socket from a configurable connection class and keeps the live connections and WebSockets
+// until they die or the server stops.
+//
+//   auto server = ns::make<HTTPServer>();
+//   server->setConnectionClass<MyHTTPConnection>();
+//   server->setInterface("127.0.0.1");
+//   server->setDocumentRoot(cacheFolder);
+//   ns::Error error;
+//   if (!server->start(&error)) ...;
+//
+// Configuration, start and stop run on the serial "HTTPServer" queue: getters, start, stop and
+// isRunning wait for it (never call them from it), setters are queued. All connections of one
+// server share one serial "HTTPConnection" queue.
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/http-server/Core/HTTPConfig.h"
+#include "lib/sockets/DispatchSocketDelegate.h"
+#include "platform/core/Error.h"
+#include "platform/core/Value.h"
+
+class HTTPConnection;
+class WebSocketHandle;
+namespace ns {
+class Notification;
+}
+
+class HTTPServer : public ns::Object, public DispatchSocketDelegate {
+ public:
+  // The connection class: makes a connection for an accepted socket and a configuration.
+  using ConnectionFactory =
+      std::function<ns::Ref<HTTPConnection>(const ns::Ref<DispatchSocket>&, const ns::Ref<HTTPConfig>&)>;
+
+  HTTPServer();
+  ~HTTPServer() override;
+
+  std::string className() const override { return "HTTPServer"; }
+
+  std::optional<std::string> documentRoot();
+  void setDocumentRoot(std::optional<std::string> value);
+  ConnectionFactory connectionClass();
+  void setConnectionClass(ConnectionFactory value);
+  template <class T>
+  void setConnectionClass();
+  std::optional<std::string> interface();
+  void setInterface(std::optional<std::string> value);
+  std::uint16_t port();
+  void setPort(std::uint16_t value);
+  // While running, the port really listened on; otherwise 0.
+  std::uint16_t listeningPort();
+  std::string domain();
+  void setDomain(std::string value);
+  std::string name();
+  void setName(std::string value);
+  // Nothing is ever published here, so there is never a published name.
+  std::optional<std::string> publishedName();
+  std::optional<std::string> type();
+  void setType(std::optional<std::string> value);
+  std::optional<ns::Dictionary> TXTRecordDictionary();
+  void setTXTRecordDictionary(std::optional<ns::Dictionary> value);
+
+  bool start(ns::Error* errPtr);
+  void stop() { stop(false); }
+  void stop(bool keepExistingConnections);
+  bool isRunning();
+
+  std::size_t numberOfHTTPConnections();
+  std::size_t numberOfWebSocketConnections();
+  void addWebSocket(const ns::Ref<WebSocketHandle>& ws);
+  // A new configuration for a connection: the server, the document root and the connection
+  // queue. Reads the fields directly: call it on the server queue.
+  ns::Ref<HTTPConfig> config();
+
+  void connectionDidDie(const ns::Ref<ns::Notification>& notification);
+  void webSocketDidDie(const ns::Ref<ns::Notification>& notification);
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& newSocket) override;
+
+  void republishBonjour();
+
+  // Connections of this server, for tests and subclasses.
+  std::vector<ns::Ref<HTTPConnection>> connectionsSnapshot();
+
+ private:
+  void publishBonjour();
+  void unpublishBonjour();
+  void stopOnServerQueue(bool keepExistingConnections);
+  // Runs body on the server queue and waits, or at once when already on it.
+  void runSync(const std::function<void()>& body);
+  void runAsync(std::function<void()> body);
+  bool isOnServerQueue() const;
+  void observeDeathsIfNeeded();
+
+  ns::Ref<dispatch::Queue> serverQueue_;
+  ns::Ref<dispatch::Queue> connectionQueue_;
+  ns::Ref<DispatchSocket> dispatchSocket_;
+  std::optional<std::string> documentRoot_;
+  ConnectionFactory connectionClass_;
+  std::optional<std::string> interface_;
+  std::uint16_t port_ = 0;
+  std::string domain_ = "local.";
+  std::optional<std::string> type_;
+  std::string name_;
+  std::optional<ns::Dictionary> txtRecordDictionary_;
+  std::mutex connectionsLock_;
+  std::vector<ns::Ref<HTTPConnection>> connections_;
+  std::mutex webSocketsLock_;
+  std::vector<ns::Ref<WebSocketHandle>> webSockets_;
+  bool isRunning_ = false;
+  std::once_flag observeOnce_;
+  ns::Ref<ns::Object> connectionObserver_;
+  ns::Ref<ns::Object> webSocketObserver_;
+};
+
+#include "lib/http-server/Core/HTTPConnection.h"
+
+template <class T>
+void HTTPServer::setConnectionClass() {
+  setConnectionClass([](const ns::Ref<DispatchSocket>& socket, const ns::Ref<HTTPConfig>& config) {
+    return std::static_pointer_cast<HTTPConnection>(HTTPConnection::initWithDispatchSocket_configuration<T>(socket, config));
+  });
+}

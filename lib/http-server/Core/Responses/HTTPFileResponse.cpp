@@ -1,0 +1,107 @@
+#include "lib/http-server/Core/Responses/HTTPFileResponse.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <new>
+
+#include "lib/http-server/Core/HTTPConnection.h"
+#include "lib/http-server/Core/HTTPLogging.h"
+#include "lib/logging/LogHub.h"
+
+namespace {
+const std::string kLogName(SourceFileBaseName(__FILE__, false).value_or("HTTPFileResponse"));
+}
+
+HTTPFileResponse::HTTPFileResponse(std::string filePath, ns::Weak<HTTPConnection> connection,
+                                   std::uint64_t fileLength)
+    : connection_(std::move(connection)), filePath_(std::move(filePath)), fileLength_(fileLength) {}
+
+HTTPFileResponse::~HTTPFileResponse() {
+  if (fileFD_ >= 0) ::close(fileFD_);
+}
+
+ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(const std::string& filePath,
+                                                                           const ns::Ref<HTTPConnection>& connection) {
+  if (filePath.empty()) {
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Nil filePath", kLogName);
+    return nullptr;
+  }
+  std::string resolved = filePath;
+  if (char* real = ::realpath(filePath.c_str(), nullptr)) {
+    resolved = real;
+    std::free(real);
+  }
+  struct stat st {};
+  if (::stat(resolved.c_str(), &st) != 0) {
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@", kLogName,
+                  resolved);
+    return nullptr;
+  }
+  return ns::make<HTTPFileResponse>(resolved, connection, static_cast<std::uint64_t>(st.st_size));
+}
+
+void HTTPFileResponse::abort() {
+  if (auto connection = connection_.lock()) connection->responseDidAbort(self<HTTPResponse>());
+  aborted_ = true;
+}
+
+bool HTTPFileResponse::openFile() {
+  fileFD_ = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fileFD_ < 0) {
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to open file. filePath: %@", kLogName, this, filePath_);
+    abort();
+    return false;
+  }
+  return true;
+}
+
+bool HTTPFileResponse::openFileIfNeeded() {
+  if (aborted_) return false;
+  if (fileFD_ >= 0) return true;
+  return openFile();
+}
+
+void HTTPFileResponse::setOffset(std::uint64_t offset) {
+  if (!openFileIfNeeded()) return;
+  fileOffset_ = offset;
+  if (::lseek(fileFD_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this, errno,
+                   filePath_);
+    abort();
+  }
+}
+
+std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length) {
+  if (!openFileIfNeeded()) return std::nullopt;
+  std::uint64_t bytesLeft = fileOffset_ < fileLength_ ? fileLength_ - fileOffset_ : 0;
+  std::uint64_t bytesToRead = std::min(length, bytesLeft);
+  // Nothing asked or nothing left is an empty answer, not the end of the file.
+  if (bytesToRead == 0) return ns::Data();
+  if (buffer_.size() < bytesToRead) {
+    try {
+      buffer_.resize(bytesToRead);
+    } catch (const std::bad_alloc&) {
+      HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to allocate buffer", kLogName, this);
+      abort();
+      return std::nullopt;
+    }
+  }
+  ssize_t result = ::read(fileFD_, buffer_.data(), bytesToRead);
+  if (result < 0) {
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Error(%i) reading file(%@)", kLogName, errno, filePath_);
+    abort();
+    return std::nullopt;
+  }
+  if (result == 0) {
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Read EOF on file(%@)", kLogName, filePath_);
+    abort();
+    return std::nullopt;
+  }
+  fileOffset_ += static_cast<std::uint64_t>(result);
+  return ns::Data(buffer_.data(), static_cast<std::size_t>(result));
+}

@@ -1,0 +1,44 @@
+#pragma once
+// Serves a file with blocking reads on the connection queue: each readDataOfLength reads the
+// next piece (never more than asked) into one reused buffer.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "lib/http-server/Core/HTTPResponse.h"
+
+class HTTPConnection;
+
+class HTTPFileResponse : public HTTPResponse {
+ public:
+  HTTPFileResponse(std::string filePath, ns::Weak<HTTPConnection> connection, std::uint64_t fileLength);
+  ~HTTPFileResponse() override;
+
+  // Nothing when the file's attributes cannot be read. Symbolic links in the path are resolved.
+  static ns::Ref<HTTPFileResponse> initWithFilePath_forConnection(const std::string& filePath,
+                                                                  const ns::Ref<HTTPConnection>& connection);
+
+  std::string className() const override { return "HTTPFileResponse"; }
+
+  std::uint64_t contentLength() override { return fileLength_; }
+  std::uint64_t offset() override { return fileOffset_; }
+  void setOffset(std::uint64_t offset) override;
+  std::optional<ns::Data> readDataOfLength(std::uint64_t length) override;
+  bool isDone() override { return fileOffset_ == fileLength_; }
+
+  const std::string& filePath() const { return filePath_; }
+  // Tells the connection, then refuses to open the file from now on.
+  void abort();
+
+ protected:
+  bool openFile();
+  bool openFileIfNeeded();
+
+  ns::Weak<HTTPConnection> connection_;
+  std::string filePath_;
+  std::uint64_t fileLength_ = 0;
+  std::uint64_t fileOffset_ = 0;
+  bool aborted_ = false;
+  int fileFD_ = -1;
+  std::vector<std::uint8_t> buffer_;
+};

@@ -1,0 +1,933 @@
+#include "platform/net/URLLoadingEngine.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <thread>
+#include <vector>
+
+#include "platform/net/HTTPCookie.h"
+#include "platform/net/HTTPCookieStorage.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLErrorCodes.h"
+#include "platform/net/URLLoadingSettings.h"
+
+#include "platform/runloop/Clock.h"
+
+namespace ns {
+
+namespace {
+
+constexpr int kMaxRedirects = 16;
+constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
+
+double clockNow() { return Clock::now(); }
+
+bool clockIsVirtual() { return Clock::isVirtual(); }
+
+std::string lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+int defaultPort(const std::string& scheme) {
+  if (scheme == "https") return 443;
+  if (scheme == "http") return 80;
+  return 0;
+}
+
+bool sameOrigin(const URL& a, const URL& b) {
+  auto sa = lower(a.scheme().value_or("")), sb = lower(b.scheme().value_or(""));
+  return sa == sb && lower(a.host().value_or("")) == lower(b.host().value_or("")) &&
+         a.port().value_or(defaultPort(sa)) == b.port().value_or(defaultPort(sb));
+}
+
+std::string mimeTypeForPath(const std::string& path) {
+  static const std::pair<const char*, const char*> kTypes[] = {
+      {"html", "text/html"},        {"htm", "text/html"},        {"txt", "text/plain"},
+      {"json", "application/json"}, {"xml", "application/xml"},  {"plist", "application/x-plist"},
+      {"png", "image/png"},         {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},
+      {"gif", "image/gif"},         {"mp4", "video/mp4"},        {"css", "text/css"},
+      {"js", "application/javascript"}};
+  auto dot = path.rfind('.');
+  if (dot != std::string::npos) {
+    std::string ext = lower(path.substr(dot + 1));
+    for (const auto& [e, t] : kTypes)
+      if (ext == e) return t;
+  }
+  return "application/octet-stream";
+}
+
+}  // namespace
+
+// ------------------------------------------------------------------------------------------
+// One load: the requests of one connection, attempt after attempt (redirects, credentials).
+// Every field is touched on the engine thread only, except where noted.
+
+struct URLLoad : std::enable_shared_from_this<URLLoad> {
+  enum class Mode { Deliver, Redirect, Challenge };
+
+  Ref<URLConnection> connection;  // kept until the load ends
+  bool automatic = false;
+  std::mutex requestMutex;  // guards `request` for currentRequest() from other threads
+  Ref<URLRequest> request;
+  int redirects = 0;
+  bool ended = false;
+
+  // Attempt state.
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  curl_slist* connectTo = nullptr;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  long status = 0;
+  std::string httpVersion = "HTTP/1.1";
+  HTTPHeaderFields headers;
+  std::vector<std::string> setCookieLines;
+  bool headersDone = false;
+  Mode mode = Mode::Deliver;
+  Ref<HTTPURLResponse> response;
+  MutableData held;
+  curl_off_t uploaded = 0;
+  double lastActivity = 0;
+  bool streamFailed = false;
+
+  // Across attempts.
+  Ref<URLCredential> credential;
+  long authFailures = 0;
+  bool trustAccepted = false;
+  const URLAuthenticationChallenge* pendingChallenge = nullptr;
+  Ref<URLAuthenticationChallenge> challengeRef;
+  Ref<URLResponse> challengeResponse;
+  bool challengeIsTrust = false;
+
+  void post(URLConnection::Event event, bool final = false) {
+    if (connection) connection->post(std::move(event), final);
+  }
+};
+
+namespace {
+
+class Engine;
+Engine& engine();
+
+class Engine {
+ public:
+  Engine() {
+    curl_global_init(CURL_GLOBAL_DEFAULT);
+    multi_ = curl_multi_init();
+    clockHook_ = std::make_shared<ClockHook>(this);
+    Clock::addObserver(clockHook_);
+    thread_ = std::thread([this] { run(); });
+  }
+
+  ~Engine() {
+    Clock::removeObserver(clockHook_.get());
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    curl_multi_wakeup(multi_);
+    thread_.join();
+    for (auto& load : active_) detach(load);
+    curl_multi_cleanup(multi_);
+  }
+
+  void perform(std::function<void()> work) {
+    {
+      std::lock_guard lock(mutex_);
+      commands_.push_back(std::move(work));
+    }
+    curl_multi_wakeup(multi_);
+  }
+
+  double nextDeadlineAfter(double now) {
+    std::lock_guard lock(deadlineMutex_);
+    double best = Clock::kDistantFuture;
+    for (double d : deadlines_)
+      if (d > now && d < best) best = d;
+    return best;
+  }
+  void clockAdvanced(double) {
+    // Time-outs are checked on the engine thread; wake it and wait until it has looked, so that
+    // a test that advances the clock sees the failure queued when advance() returns.
+    std::unique_lock lock(mutex_);
+    unsigned long target = ++timeCheckRequested_;
+    lock.unlock();
+    curl_multi_wakeup(multi_);
+    if (std::this_thread::get_id() == thread_.get_id()) return;
+    lock.lock();
+    checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target || stopping_; });
+  }
+
+  void begin(const std::shared_ptr<URLLoad>& load);
+  void end(const std::shared_ptr<URLLoad>& load, std::optional<Error> error);
+
+ private:
+  void run();
+  void complete(const std::shared_ptr<URLLoad>& load, CURLcode code);
+  void checkTimeouts();
+  void detach(const std::shared_ptr<URLLoad>& load);
+  void publishDeadlines();
+
+  // Tells the engine when the virtual clock moves, and names its next time-out.
+  struct ClockHook : Clock::Observer {
+    explicit ClockHook(Engine* e) : engine(e) {}
+    double nextDeadlineAfter(double now) override { return engine->nextDeadlineAfter(now); }
+    void clockAdvanced(double now) override { engine->clockAdvanced(now); }
+    Engine* engine;
+  };
+
+  CURLM* multi_;
+  std::shared_ptr<ClockHook> clockHook_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable checked_;
+  std::vector<std::function<void()>> commands_;
+  bool stopping_ = false;
+  unsigned long timeCheckRequested_ = 0;
+  unsigned long timeCheckDone_ = 0;
+  std::set<std::shared_ptr<URLLoad>> active_;
+  std::mutex deadlineMutex_;
+  std::vector<double> deadlines_;
+};
+
+Engine& engine() {
+  static Engine e;
+  return e;
+}
+
+// ---- curl callbacks (engine thread) -------------------------------------------------------
+
+void deliverResponse(URLLoad& load);
+
+size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
+  auto& load = *static_cast<URLLoad*>(user);
+  size_t n = size * count;
+  std::string line(buffer, n);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+  load.lastActivity = clockNow();
+  if (line.rfind("HTTP/", 0) == 0) {
+    load.headers.clear();
+    load.setCookieLines.clear();
+    load.headersDone = false;
+    auto sp = line.find(' ');
+    load.httpVersion = line.substr(0, sp);
+    if (load.httpVersion == "HTTP/2") load.httpVersion = "HTTP/2.0";
+    load.status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
+    return n;
+  }
+  if (line.empty()) {
+    if (load.status >= 100 && load.status < 200) return n;  // an interim response: the real one follows
+    if (!load.headersDone && load.status != 0) {
+      load.headersDone = true;
+      deliverResponse(load);
+    }
+    return n;
+  }
+  if ((line[0] == ' ' || line[0] == '\t') && !load.headers.empty()) {
+    auto last = load.headers.fields().back();
+    load.headers.set(last.first, last.second + " " + line.substr(line.find_first_not_of(" \t")));
+    return n;
+  }
+  auto colon = line.find(':');
+  if (colon == std::string::npos) return n;
+  std::string name = line.substr(0, colon);
+  std::string value = line.substr(colon + 1);
+  auto b = value.find_first_not_of(" \t");
+  value = b == std::string::npos ? std::string() : value.substr(b);
+  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+  if (lower(name) == "set-cookie") load.setCookieLines.push_back(value);
+  load.headers.add(name, value);
+  return n;
+}
+
+size_t onData(char* buffer, size_t size, size_t count, void* user) {
+  auto& load = *static_cast<URLLoad*>(user);
+  size_t n = size * count;
+  load.lastActivity = clockNow();
+  if (!load.headersDone && !load.response) {
+    // A file or other header-less load: the response is made from what is known.
+    load.headersDone = true;
+    deliverResponse(load);
+  }
+  if (load.mode == URLLoad::Mode::Deliver) {
+    Data chunk(buffer, n);
+    load.post([chunk](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didReceiveData(c, chunk);
+    });
+  } else if (load.held.length() + n <= kMaxHeldBody) {
+    load.held.appendBytes_length(buffer, n);
+  }
+  return n;
+}
+
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
+  auto& load = *static_cast<URLLoad*>(user);
+  if (ulnow > load.uploaded) {
+    long delta = static_cast<long>(ulnow - load.uploaded);
+    load.uploaded = ulnow;
+    load.lastActivity = clockNow();
+    long total = static_cast<long>(ulnow);
+    long expected = ultotal > 0 ? static_cast<long>(ultotal) : -1;
+    load.post([delta, total, expected](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(c, delta, total, expected);
+    });
+  }
+  return 0;
+}
+
+size_t onReadBody(char* buffer, size_t size, size_t count, void* user) {
+  auto& load = *static_cast<URLLoad*>(user);
+  auto stream = load.request->HTTPBodyStream();
+  if (!stream || !stream->read) return 0;
+  long n = stream->read(reinterpret_cast<std::uint8_t*>(buffer), size * count);
+  if (n < 0) {
+    load.streamFailed = true;
+    return CURL_READFUNC_ABORT;
+  }
+  load.lastActivity = clockNow();
+  return static_cast<size_t>(n);
+}
+
+void deliverResponse(URLLoad& load) {
+  const Ref<URL>& url = load.request->URL();
+  std::string scheme = lower(url->scheme().value_or(""));
+  if (scheme != "http" && scheme != "https") {
+    // file: and the like: a plain response with the type and length known.
+    std::int64_t length = -1;
+    struct stat st {};
+    if (url->isFileURL() && ::stat(url->path().c_str(), &st) == 0) length = st.st_size;
+    auto response = make<URLResponse>(url, mimeTypeForPath(url->path()), length, std::nullopt);
+    load.mode = URLLoad::Mode::Deliver;
+    load.post([response](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didReceiveResponse(c, response);
+    });
+    load.response = make<HTTPURLResponse>(url, 200, load.httpVersion, HTTPHeaderFields{});
+    return;
+  }
+  load.response = make<HTTPURLResponse>(url, load.status, load.httpVersion, load.headers);
+  if (load.request->HTTPShouldHandleCookies() && !load.setCookieLines.empty()) {
+    auto cookies = HTTPCookie::cookiesWithSetCookieLines_forURL(load.setCookieLines, url);
+    HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(cookies, url,
+                                                                                    load.request->mainDocumentURL());
+  }
+  long s = load.status;
+  bool redirect = (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) && load.headers.contains("Location");
+  bool challenge = (s == 401 && load.headers.contains("WWW-Authenticate")) ||
+                   (s == 407 && load.headers.contains("Proxy-Authenticate"));
+  load.held = MutableData();
+  if (redirect) {
+    load.mode = URLLoad::Mode::Redirect;
+  } else if (challenge) {
+    load.mode = URLLoad::Mode::Challenge;
+  } else {
+    load.mode = URLLoad::Mode::Deliver;
+    auto response = load.response;
+    load.post([response](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didReceiveResponse(c, response);
+    });
+  }
+}
+
+Error errorForCurl(CURLcode code, long osErrno, const Ref<URL>& url) {
+  long urlCode;
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST: urlCode = URLErrorCannotFindHost; break;
+    case CURLE_COULDNT_CONNECT:
+      urlCode = (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH) ? URLErrorNotConnectedToInternet
+                                                                    : URLErrorCannotConnectToHost;
+      break;
+    case CURLE_OPERATION_TIMEDOUT: urlCode = URLErrorTimedOut; break;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM: urlCode = URLErrorNetworkConnectionLost; break;
+    case CURLE_PEER_FAILED_VERIFICATION: urlCode = URLErrorServerCertificateUntrusted; break;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER: urlCode = URLErrorSecureConnectionFailed; break;
+    case CURLE_UNSUPPORTED_PROTOCOL: urlCode = URLErrorUnsupportedURL; break;
+    case CURLE_URL_MALFORMAT: urlCode = URLErrorBadURL; break;
+    case CURLE_BAD_CONTENT_ENCODING: urlCode = URLErrorCannotDecodeContentData; break;
+    case CURLE_WEIRD_SERVER_REPLY: urlCode = URLErrorBadServerResponse; break;
+    case CURLE_FILE_COULDNT_READ_FILE: urlCode = URLErrorFileDoesNotExist; break;
+    case CURLE_READ_ERROR:
+    case CURLE_ABORTED_BY_CALLBACK: urlCode = URLErrorRequestBodyStreamExhausted; break;
+    default: urlCode = URLErrorUnknown; break;
+  }
+  return makeURLError(urlCode, url);
+}
+
+// A combined bundle of the system authorities and the extra CA file, rebuilt when the file
+// changes. Handing it to curl as a blob makes it part of the connection's TLS settings, so a
+// connection trusted through the extra CA is never reused once the CA is gone.
+std::optional<std::string> trustBundle() {
+  auto extra = URLLoading::extraCertificateAuthorityFile();
+  if (!extra) return std::nullopt;
+  static std::mutex mutex;
+  static std::string cachedKey, cachedBundle;
+  struct stat st {};
+  if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
+  std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
+                    ":" + std::to_string(st.st_size);
+  std::lock_guard lock(mutex);
+  if (key != cachedKey) {
+    std::ostringstream bundle;
+    const char* system = curl_version_info(CURLVERSION_NOW)->cainfo;
+    if (system) bundle << std::ifstream(system).rdbuf();
+    bundle << "\n" << std::ifstream(*extra).rdbuf() << "\n";
+    cachedBundle = bundle.str();
+    cachedKey = key;
+  }
+  return cachedBundle;
+}
+
+bool isReservedInvalidHost(const std::string& host) {
+  std::string h = lower(host);
+  while (!h.empty() && h.back() == '.') h.pop_back();
+  return h == "invalid" || (h.size() > 8 && h.compare(h.size() - 8, 8, ".invalid") == 0);
+}
+
+void Engine::begin(const std::shared_ptr<URLLoad>& load) {
+  if (load->ended) return;
+  const Ref<URLRequest>& request = load->request;
+  const Ref<URL>& url = request->URL();
+  std::string scheme = lower(url->scheme().value_or(""));
+  std::string host = url->host().value_or("");
+  if (scheme != "http" && scheme != "https" && scheme != "file") {
+    end(load, makeURLError(URLErrorUnsupportedURL, url));
+    return;
+  }
+  if (scheme != "file" && host.empty()) {
+    end(load, makeURLError(URLErrorBadURL, url));
+    return;
+  }
+  // Names under ".invalid" never resolve (RFC 6761); no need to ask a resolver.
+  if (scheme != "file" && isReservedInvalidHost(host)) {
+    end(load, makeURLError(URLErrorCannotFindHost, url));
+    return;
+  }
+  if (scheme == "file") {
+    struct stat st {};
+    if (::stat(url->path().c_str(), &st) != 0) {
+      end(load, makeURLError(errno == EACCES ? URLErrorNoPermissionsToReadFile : URLErrorFileDoesNotExist, url));
+      return;
+    }
+    if (S_ISDIR(st.st_mode)) {
+      end(load, makeURLError(URLErrorFileIsDirectory, url));
+      return;
+    }
+  }
+
+  // Reset the attempt.
+  load->status = 0;
+  load->headers.clear();
+  load->setCookieLines.clear();
+  load->headersDone = false;
+  load->mode = URLLoad::Mode::Deliver;
+  load->response = nullptr;
+  load->held = MutableData();
+  load->uploaded = 0;
+  load->streamFailed = false;
+  load->lastActivity = clockNow();
+
+  CURL* easy = curl_easy_init();
+  load->easy = easy;
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, load.get());
+  curl_easy_setopt(easy, CURLOPT_URL, url->absoluteString().c_str());
+  curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, load->errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
+  curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+
+  // Header fields: the request's own, the cookie header, and none of curl's extras.
+  curl_slist* list = nullptr;
+  bool hasUserAgent = false;
+  for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+    // A line break in a field would start another field (or a second request): such a field is
+    // never sent.
+    if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
+        value.find_first_of("\r\n") != std::string::npos || value.find('\0') != std::string::npos)
+      continue;
+    if (headerNameEquals(name, "User-Agent")) hasUserAgent = true;
+    std::string line = value.empty() ? name + ";" : name + ": " + value;
+    list = curl_slist_append(list, line.c_str());
+  }
+  if (request->HTTPShouldHandleCookies() && !request->valueForHTTPHeaderField("Cookie")) {
+    auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage()->cookiesForURL(url);
+    if (auto header = HTTPCookie::requestHeaderFieldsWithCookies(cookies).get("Cookie"))
+      list = curl_slist_append(list, ("Cookie: " + *header).c_str());
+  }
+  list = curl_slist_append(list, "Expect:");
+  load->headerList = list;
+  curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+  if (!hasUserAgent) curl_easy_setopt(easy, CURLOPT_USERAGENT, "Pelorin");
+
+  // Method and body.
+  const std::string& method = request->HTTPMethod();
+  const auto& body = request->HTTPBody();
+  const auto& stream = request->HTTPBodyStream();
+  if (method == "HEAD") {
+    curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
+  } else if (body || stream) {
+    curl_easy_setopt(easy, CURLOPT_POST, 1L);
+    if (body) {
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->length()));
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body->bytes());
+    } else {
+      if (stream->open && !stream->open()) {
+        curl_easy_cleanup(easy);
+        load->easy = nullptr;
+        end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
+        return;
+      }
+      curl_easy_setopt(easy, CURLOPT_READFUNCTION, onReadBody);
+      curl_easy_setopt(easy, CURLOPT_READDATA, load.get());
+      curl_off_t length = -1;
+      if (auto cl = request->valueForHTTPHeaderField("Content-Length")) length = std::strtoll(cl->c_str(), nullptr, 10);
+      curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
+    }
+    if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  } else if (method != "GET") {
+    curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
+  }
+
+  // Credentials from an answered challenge.
+  if (load->credential && !load->credential->isTrust()) {
+    curl_easy_setopt(easy, CURLOPT_USERNAME, load->credential->user().c_str());
+    curl_easy_setopt(easy, CURLOPT_PASSWORD, load->credential->password().c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+  }
+
+  // TLS.
+  if (scheme == "https") {
+    if (load->trustAccepted) {
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+    } else if (auto bundle = trustBundle()) {
+      curl_blob blob{bundle->data(), bundle->size(), CURL_BLOB_COPY};
+      curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+    }
+  }
+
+  // Connect-to map.
+  int port = url->port().value_or(defaultPort(scheme));
+  if (auto target = URLLoading::connectToFor(host, port)) {
+    std::string entry = host + ":" + std::to_string(port) + ":" + target->first + ":" + std::to_string(target->second);
+    load->connectTo = curl_slist_append(nullptr, entry.c_str());
+    curl_easy_setopt(easy, CURLOPT_CONNECT_TO, load->connectTo);
+  }
+
+  curl_multi_add_handle(multi_, easy);
+  active_.insert(load);
+  publishDeadlines();
+}
+
+void Engine::detach(const std::shared_ptr<URLLoad>& load) {
+  if (load->easy) {
+    curl_multi_remove_handle(multi_, load->easy);
+    curl_easy_cleanup(load->easy);
+    load->easy = nullptr;
+  }
+  curl_slist_free_all(load->headerList);
+  load->headerList = nullptr;
+  curl_slist_free_all(load->connectTo);
+  load->connectTo = nullptr;
+  if (load->request && load->request->HTTPBodyStream() && load->request->HTTPBodyStream()->close)
+    load->request->HTTPBodyStream()->close();
+}
+
+void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> error) {
+  detach(load);
+  active_.erase(load);
+  publishDeadlines();
+  if (load->ended) return;
+  load->ended = true;
+  if (error) {
+    Error e = *error;
+    load->post([e](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didFailWithError(c, e);
+    }, true);
+  } else {
+    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); },
+               true);
+  }
+  load->connection = nullptr;
+}
+
+// Delivers a response that was held back (a refused redirect, a challenge answered without
+// credentials) with its body, then finishes.
+void deliverHeld(const std::shared_ptr<URLLoad>& load) {
+  auto response = load->response;
+  Data body = load->held.copy();
+  load->mode = URLLoad::Mode::Deliver;
+  load->post([response](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    d->connection_didReceiveResponse(c, response);
+  });
+  if (!body.empty())
+    load->post([body](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+      d->connection_didReceiveData(c, body);
+    });
+  engine().end(load, std::nullopt);
+}
+
+Ref<URLRequest> redirectedRequest(const URLLoad& load, const Ref<URL>& target) {
+  auto next = load.request->mutableCopy();
+  next->setURL(target);
+  long s = load.status;
+  const std::string& method = load.request->HTTPMethod();
+  if ((s == 303 && method != "HEAD") || ((s == 301 || s == 302) && method == "POST")) {
+    next->setHTTPMethod("GET");
+    next->setHTTPBody(std::nullopt);
+    next->setHTTPBodyStream(nullptr);
+    next->setValue_forHTTPHeaderField(std::nullopt, "Content-Type");
+    next->setValue_forHTTPHeaderField(std::nullopt, "Content-Length");
+  }
+  // Credentials and cookies meant for one site are never carried to another.
+  if (!sameOrigin(*load.request->URL(), *target)) {
+    next->setValue_forHTTPHeaderField(std::nullopt, "Authorization");
+    next->setValue_forHTTPHeaderField(std::nullopt, "Cookie");
+  }
+  return next;
+}
+
+void followRedirect(const std::shared_ptr<URLLoad>& load);
+void askChallenge(const std::shared_ptr<URLLoad>& load, bool trust);
+
+void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
+  long osErrno = 0;
+  curl_easy_getinfo(load->easy, CURLINFO_OS_ERRNO, &osErrno);
+  const Ref<URL>& url = load->request->URL();
+  if (code == CURLE_PEER_FAILED_VERIFICATION && !load->trustAccepted && !load->automatic) {
+    detach(load);
+    active_.erase(load);
+    askChallenge(load, true);
+    return;
+  }
+  if (code != CURLE_OK) {
+    if (load->streamFailed) {
+      end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
+      return;
+    }
+    end(load, errorForCurl(code, osErrno, url));
+    return;
+  }
+  if (!load->response) {
+    // Nothing came but a successful end (an empty file, a header-less reply).
+    deliverResponse(*load);
+  }
+  detach(load);
+  active_.erase(load);
+  publishDeadlines();
+  switch (load->mode) {
+    case URLLoad::Mode::Deliver:
+      end(load, std::nullopt);
+      break;
+    case URLLoad::Mode::Redirect:
+      followRedirect(load);
+      break;
+    case URLLoad::Mode::Challenge:
+      askChallenge(load, false);
+      break;
+  }
+}
+
+void followRedirect(const std::shared_ptr<URLLoad>& load) {
+  auto location = load->response->valueForHTTPHeaderField("Location").value_or("");
+  auto target = URL::URLWithString_relativeToURL(location, load->request->URL());
+  std::string targetScheme = target ? lower(target->scheme().value_or("")) : std::string();
+  // A server may send the client elsewhere on the web, never to a local file or another scheme:
+  // such a redirect is not followed and its response is the final one.
+  if (!target || !target->host() || (targetScheme != "http" && targetScheme != "https")) {
+    deliverHeld(load);
+    return;
+  }
+  target = target->absoluteURL();
+  if (++load->redirects > kMaxRedirects) {
+    engine().end(load, makeURLError(URLErrorHTTPTooManyRedirects, load->request->URL()));
+    return;
+  }
+  auto proposed = redirectedRequest(*load, target);
+  Ref<URLResponse> response = load->response;
+  if (!sameOrigin(*load->request->URL(), *target)) {
+    load->credential = nullptr;
+    load->trustAccepted = false;
+  }
+  load->authFailures = 0;
+  if (load->automatic) {
+    {
+      std::lock_guard lock(load->requestMutex);
+      load->request = proposed;
+    }
+    engine().begin(load);
+    return;
+  }
+  std::weak_ptr<URLLoad> weak = load;
+  load->post([weak, proposed, response](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, proposed, response);
+    if (chosen) chosen = chosen->copy();
+    engine().perform([weak, chosen] {
+      auto load = weak.lock();
+      if (!load || load->ended) return;
+      if (!chosen || !chosen->URL()) {
+        deliverHeld(load);
+        return;
+      }
+      {
+        std::lock_guard lock(load->requestMutex);
+        load->request = chosen;
+      }
+      engine().begin(load);
+    });
+  });
+}
+
+std::optional<std::string> realmOf(const std::string& header) {
+  auto pos = lower(header).find("realm=");
+  if (pos == std::string::npos) return std::nullopt;
+  std::string rest = header.substr(pos + 6);
+  if (!rest.empty() && rest.front() == '"') {
+    auto close = rest.find('"', 1);
+    return rest.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+  }
+  return rest.substr(0, rest.find_first_of(", "));
+}
+
+void askChallenge(const std::shared_ptr<URLLoad>& load, bool trust) {
+  const Ref<URL>& url = load->request->URL();
+  std::string scheme = lower(url->scheme().value_or(""));
+  std::string method = URLAuthenticationMethodServerTrust;
+  std::optional<std::string> realm;
+  bool proxy = false;
+  if (!trust) {
+    proxy = load->status == 407;
+    std::string header = load->headers.get(proxy ? "Proxy-Authenticate" : "WWW-Authenticate").value_or("");
+    std::string scheme0 = lower(header.substr(0, header.find(' ')));
+    method = scheme0 == "basic"    ? URLAuthenticationMethodHTTPBasic
+             : scheme0 == "digest" ? URLAuthenticationMethodHTTPDigest
+                                   : URLAuthenticationMethodDefault;
+    realm = realmOf(header);
+  }
+  auto space = make<URLProtectionSpace>(url->host().value_or(""), url->port().value_or(defaultPort(scheme)), scheme,
+                                        realm, method, proxy);
+  Ref<URLCredential> proposed = trust ? nullptr : load->credential;
+  if (!proposed && !trust && url->user() && url->password())
+    proposed = URLCredential::credentialWithUser_password_persistence(*url->user(), *url->password(),
+                                                                      URLCredentialPersistenceNone);
+  std::optional<Error> error;
+  if (trust) error = makeURLError(URLErrorServerCertificateUntrusted, url);
+  Ref<URLResponse> failure = trust ? nullptr : Ref<URLResponse>(load->response);
+  std::weak_ptr<URLConnection> sender = load->connection;
+  auto challenge = make<URLAuthenticationChallenge>(space, proposed, load->authFailures, failure, error,
+                                                    std::weak_ptr<URLAuthenticationChallengeSender>(sender.lock()));
+  load->pendingChallenge = challenge.get();
+  load->challengeRef = challenge;
+  load->challengeIsTrust = trust;
+  if (load->automatic) {
+    URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::DefaultHandling,
+                                      nullptr);
+    return;
+  }
+  load->post([challenge](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    d->connection_willSendRequestForAuthenticationChallenge(c, challenge);
+  });
+}
+
+void Engine::checkTimeouts() {
+  double now = clockNow();
+  std::vector<std::shared_ptr<URLLoad>> expired;
+  for (const auto& load : active_) {
+    double timeout = load->request->timeoutInterval();
+    if (timeout > 0 && now >= load->lastActivity + timeout) expired.push_back(load);
+  }
+  for (const auto& load : expired) end(load, makeURLError(URLErrorTimedOut, load->request->URL()));
+}
+
+void Engine::publishDeadlines() {
+  std::vector<double> deadlines;
+  for (const auto& load : active_) {
+    double timeout = load->request->timeoutInterval();
+    if (timeout > 0) deadlines.push_back(load->lastActivity + timeout);
+  }
+  std::lock_guard lock(deadlineMutex_);
+  deadlines_ = std::move(deadlines);
+}
+
+void Engine::run() {
+  for (;;) {
+    std::vector<std::function<void()>> commands;
+    unsigned long timeCheck;
+    {
+      std::lock_guard lock(mutex_);
+      if (stopping_) break;
+      commands.swap(commands_);
+      timeCheck = timeCheckRequested_;
+    }
+    for (auto& command : commands) command();
+    int running = 0;
+    curl_multi_perform(multi_, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      URLLoad* raw = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, &raw);
+      CURLcode code = msg->data.result;
+      auto it = std::find_if(active_.begin(), active_.end(), [&](const auto& l) { return l.get() == raw; });
+      if (it != active_.end()) {
+        std::shared_ptr<URLLoad> load = *it;  // the set may drop its copy
+        complete(load, code);
+      }
+    }
+    checkTimeouts();
+    publishDeadlines();
+    {
+      std::lock_guard lock(mutex_);
+      timeCheckDone_ = timeCheck;
+    }
+    checked_.notify_all();
+    int waitMs = 1000;
+    if (!clockIsVirtual()) {
+      double now = clockNow();
+      for (const auto& load : active_) {
+        double timeout = load->request->timeoutInterval();
+        if (timeout > 0) waitMs = std::min(waitMs, std::max(0, static_cast<int>((load->lastActivity + timeout - now) * 1000) + 1));
+      }
+    }
+    {
+      std::lock_guard lock(mutex_);
+      if (!commands_.empty() || timeCheckRequested_ != timeCheckDone_ || stopping_) continue;
+    }
+    curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
+  }
+}
+
+}  // namespace
+
+namespace URLLoadingEngine {
+
+std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+                                  bool automatic) {
+  auto load = std::make_shared<URLLoad>();
+  load->connection = connection;
+  load->automatic = automatic;
+  load->request = request->copy();
+  return load;
+}
+
+void beginLoad(const std::shared_ptr<URLLoad>& load) {
+  std::weak_ptr<URLLoad> weak = load;
+  auto go = [weak](Ref<URLRequest> chosen) {
+    engine().perform([weak, chosen] {
+      auto load = weak.lock();
+      if (!load || load->ended) return;
+      if (!chosen || !chosen->URL()) {
+        engine().end(load, makeURLError(URLErrorCancelled, load->request->URL()));
+        return;
+      }
+      {
+        std::lock_guard lock(load->requestMutex);
+        load->request = chosen;
+      }
+      engine().begin(load);
+    });
+  };
+  if (load->automatic) {
+    go(load->request);
+    return;
+  }
+  // The delegate sees the request before it goes out, as it sees every redirect.
+  auto initial = load->request;
+  load->post([go, initial](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+    Ref<URLRequest> chosen = d->connection_willSendRequest_redirectResponse(c, initial, nullptr);
+    go(chosen ? chosen->copy() : nullptr);
+  });
+}
+
+void cancelLoad(const std::shared_ptr<URLLoad>& load) {
+  if (!load) return;
+  engine().perform([load] {
+    if (load->ended) return;
+    load->ended = true;
+    Engine& e = engine();
+    // end() would post a final callback; a cancelled load ends silently.
+    load->connection = nullptr;
+    e.end(load, std::nullopt);
+  });
+}
+
+void answerChallenge(const std::shared_ptr<URLLoad>& load, const URLAuthenticationChallenge* challenge,
+                     ChallengeAnswer answer, const Ref<URLCredential>& credential) {
+  if (!load) return;
+  engine().perform([load, challenge, answer, credential] {
+    if (load->ended || load->pendingChallenge != challenge || !challenge) return;
+    load->pendingChallenge = nullptr;
+    auto keep = load->challengeRef;
+    load->challengeRef = nullptr;
+    const Ref<URL>& url = load->request->URL();
+    ChallengeAnswer a = answer;
+    Ref<URLCredential> cred = credential;
+    if (a == ChallengeAnswer::DefaultHandling) {
+      if (load->challengeIsTrust) {
+        a = ChallengeAnswer::Cancel;
+      } else if (load->authFailures == 0 && url->user() && url->password()) {
+        a = ChallengeAnswer::UseCredential;
+        cred = URLCredential::credentialWithUser_password_persistence(*url->user(), *url->password(),
+                                                                      URLCredentialPersistenceNone);
+      } else {
+        a = ChallengeAnswer::ContinueWithout;
+      }
+    }
+    if (a == ChallengeAnswer::UseCredential && !cred) a = ChallengeAnswer::ContinueWithout;
+    if (load->challengeIsTrust) {
+      if (a == ChallengeAnswer::UseCredential && cred->isTrust()) {
+        load->trustAccepted = true;
+        engine().begin(load);
+      } else {
+        engine().end(load, makeURLError(URLErrorServerCertificateUntrusted, url));
+      }
+      return;
+    }
+    switch (a) {
+      case ChallengeAnswer::UseCredential:
+        load->credential = cred;
+        ++load->authFailures;
+        engine().begin(load);
+        break;
+      case ChallengeAnswer::Cancel:
+        engine().end(load, makeURLError(URLErrorUserCancelledAuthentication, url));
+        break;
+      default:
+        deliverHeld(load);
+        break;
+    }
+  });
+}
+
+Ref<URLRequest> currentRequest(const std::shared_ptr<URLLoad>& load) {
+  if (!load) return nullptr;
+  std::lock_guard lock(load->requestMutex);
+  return load->request;
+}
+
+}  // namespace URLLoadingEngine
+}  // namespace ns

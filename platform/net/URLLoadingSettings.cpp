@@ -1,0 +1,73 @@
+#include "platform/net/URLLoadingSettings.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <map>
+#include <mutex>
+
+namespace ns::URLLoading {
+
+namespace {
+
+struct Settings {
+  std::mutex mutex;
+  std::optional<std::string> caFile;
+  bool caFileSet = false;
+  std::map<std::pair<std::string, int>, std::pair<std::string, int>> connectTo;
+};
+
+Settings& settings() {
+  static Settings s;
+  return s;
+}
+
+std::string lower(std::string s) {
+  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+void setExtraCertificateAuthorityFile(std::optional<std::string> path) {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  s.caFile = std::move(path);
+  s.caFileSet = true;
+}
+
+std::optional<std::string> extraCertificateAuthorityFile() {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  if (s.caFileSet) return s.caFile;
+  if (const char* env = std::getenv("PELORIN_EXTRA_CA_FILE"); env && *env) return std::string(env);
+  return std::nullopt;
+}
+
+void setConnectTo(const std::string& fromHost, int fromPort, const std::string& toHost, int toPort) {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  s.connectTo[{lower(fromHost), fromPort}] = {toHost, toPort};
+}
+
+void removeConnectTo(const std::string& fromHost, int fromPort) {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  s.connectTo.erase({lower(fromHost), fromPort});
+}
+
+void clearConnectTo() {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  s.connectTo.clear();
+}
+
+std::optional<std::pair<std::string, int>> connectToFor(const std::string& host, int port) {
+  auto& s = settings();
+  std::lock_guard lock(s.mutex);
+  std::string h = lower(host);
+  if (auto it = s.connectTo.find({h, port}); it != s.connectTo.end()) return it->second;
+  if (auto it = s.connectTo.find({h, 0}); it != s.connectTo.end()) return it->second;
+  return std::nullopt;
+}
+
+}  // namespace ns::URLLoading

@@ -1,0 +1,37 @@
+#pragma once
+// A home-folder sandbox: while it exists, HOME and the XDG folders (data, cache, config, state,
+// runtime) point into a fresh temporary folder, so application support files, caches and user
+// defaults start empty; the standard user defaults are reset on entry and exit. The folder is
+// removed and the environment restored when it goes. Not for use by two threads at once (it
+// changes the process environment).
+//
+//   pltest::Sandbox sandbox;
+//   auto path = sandbox.home() / ".local/share/Pelorin/x.db";
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace pltest {
+
+class Sandbox {
+ public:
+  Sandbox();
+  ~Sandbox();
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path home() const { return root_ / "home"; }
+  std::filesystem::path dataHome() const { return home() / ".local/share"; }
+  std::filesystem::path cacheHome() const { return home() / ".cache"; }
+  std::filesystem::path configHome() const { return home() / ".config"; }
+  // A scratch folder inside the sandbox, made on demand.
+  std::filesystem::path temporaryFolder(const std::string& name) const;
+
+ private:
+  std::filesystem::path root_;
+  std::map<std::string, std::optional<std::string>> saved_;
+};
+
+}  // namespace pltest

@@ -1,0 +1,138 @@
+// The file responses against real files, with a connection that records what they tell it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "lib/http-server/Core/Responses/HTTPAsyncFileResponse.h"
+#include "lib/http-server/Core/Responses/HTTPFileResponse.h"
+#include "platform/testing/Sandbox.h"
+#include "tests/lib/http-server/ServerTestSupport.h"
+#include "tests/lib/http-server/TestConnection.h"
+
+namespace httptest {
+namespace {
+
+class FileResponseTest : public ::testing::Test {
+ protected:
+  std::string file(const std::string& name, std::size_t size) {
+    auto path = (folder / name).string();
+    writeFile(path, patternBytes(size));
+    return path;
+  }
+  pltest::Sandbox sandbox;
+  std::filesystem::path folder = sandbox.temporaryFolder("files");
+  ns::Ref<ObservingConnection> connection = ns::make<ObservingConnection>();
+};
+
+TEST_F(FileResponseTest, SynchronousReadsOffsetsAndEmptyFiles) {
+  auto response = HTTPFileResponse::initWithFilePath_forConnection(file("a.bin", 5000), connection);
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->contentLength(), 5000u);
+  response->setOffset(1000);
+  auto piece = response->readDataOfLength(4096);
+  ASSERT_TRUE(piece);
+  EXPECT_EQ(piece->length(), 4000u);
+  EXPECT_EQ(piece->toString(), patternBytes(5000).substr(1000));
+  EXPECT_TRUE(response->isDone());
+  // Past the end a read is empty, not an end-of-file failure.
+  auto more = response->readDataOfLength(4096);
+  ASSERT_TRUE(more);
+  EXPECT_TRUE(more->empty());
+  EXPECT_EQ(response->readDataOfLength(0)->length(), 0u);
+
+  auto empty = HTTPFileResponse::initWithFilePath_forConnection(file("empty.bin", 0), connection);
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->contentLength(), 0u);
+  EXPECT_TRUE(empty->isDone());
+  EXPECT_EQ(connection->availableCount(), 0u);
+}
+
+TEST_F(FileResponseTest, SynchronousMissingLinkedAndDeletedFiles) {
+  EXPECT_FALSE(HTTPFileResponse::initWithFilePath_forConnection((folder / "none").string(), connection));
+  EXPECT_FALSE(HTTPFileResponse::initWithFilePath_forConnection("", connection));
+
+  std::string target = file("target.bin", 10);
+  auto link = folder / "link.bin";
+  std::filesystem::create_symlink(target, link);
+  auto linked = HTTPFileResponse::initWithFilePath_forConnection(link.string(), connection);
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->filePath(), std::filesystem::canonical(target).string());
+
+  std::string doomed = file("doomed.bin", 100);
+  auto response = HTTPFileResponse::initWithFilePath_forConnection(doomed, connection);
+  ASSERT_TRUE(response);
+  std::filesystem::remove(doomed);
+  EXPECT_FALSE(response->readDataOfLength(10));
+  EXPECT_TRUE(connection->waitForAbort());
+  // Aborted: no further attempt to open.
+  writeFile(doomed, "back again");
+  EXPECT_FALSE(response->readDataOfLength(10));
+}
+
+TEST_F(FileResponseTest, AsynchronousFirstReadIsNothingThenTheBody) {
+  auto response = HTTPAsyncFileResponse::initWithFilePath_forConnection(file("a.bin", 5000), connection);
+  ASSERT_TRUE(response);
+  EXPECT_TRUE(response->isAsynchronous());
+  EXPECT_EQ(response->contentLength(), 5000u);
+  EXPECT_FALSE(response->readDataOfLength(8192));
+  ASSERT_TRUE(connection->waitForAvailable(1));
+  auto piece = response->readDataOfLength(8192);
+  ASSERT_TRUE(piece);
+  EXPECT_EQ(piece->toString(), patternBytes(5000));
+  EXPECT_EQ(response->offset(), 5000u);
+  EXPECT_TRUE(response->isDone());
+  response->connectionDidClose();
+  EXPECT_FALSE(response->readDataOfLength(10));
+}
+
+TEST_F(FileResponseTest, AsynchronousOffsetPiecesAndEmptyFile) {
+  auto response = HTTPAsyncFileResponse::initWithFilePath_forConnection(file("a.bin", 5000), connection);
+  ASSERT_TRUE(response);
+  response->setOffset(1000);
+  EXPECT_FALSE(response->readDataOfLength(4096));
+  ASSERT_TRUE(connection->waitForAvailable(1));
+  auto piece = response->readDataOfLength(4096);
+  ASSERT_TRUE(piece);
+  EXPECT_EQ(piece->length(), 4000u);
+  EXPECT_EQ(piece->toString(), patternBytes(5000).substr(1000));
+  EXPECT_TRUE(response->isDone());
+  // Nothing is left: a further request neither reads nor fails.
+  EXPECT_FALSE(response->readDataOfLength(4096));
+
+  // Pieces never exceed what was asked for.
+  auto stepwise = HTTPAsyncFileResponse::initWithFilePath_forConnection(file("b.bin", 3000), connection);
+  std::string collected;
+  std::size_t notices = connection->availableCount();
+  while (!stepwise->isDone()) {
+    ASSERT_FALSE(stepwise->readDataOfLength(1024));
+    ASSERT_TRUE(connection->waitForAvailable(++notices));
+    auto next = stepwise->readDataOfLength(1024);
+    ASSERT_TRUE(next);
+    ASSERT_LE(next->length(), 1024u);
+    collected += next->toString();
+  }
+  EXPECT_EQ(collected, patternBytes(3000));
+
+  auto empty = HTTPAsyncFileResponse::initWithFilePath_forConnection(file("empty.bin", 0), connection);
+  ASSERT_TRUE(empty);
+  EXPECT_EQ(empty->contentLength(), 0u);
+  EXPECT_TRUE(empty->isDone());
+}
+
+TEST_F(FileResponseTest, AsynchronousShrunkFileAborts) {
+  std::string path = file("shrinks.bin", 5000);
+  auto response = HTTPAsyncFileResponse::initWithFilePath_forConnection(path, connection);
+  ASSERT_TRUE(response);
+  std::filesystem::resize_file(path, 100);
+  EXPECT_FALSE(response->readDataOfLength(8192));
+  ASSERT_TRUE(connection->waitForAvailable(1));
+  auto piece = response->readDataOfLength(8192);
+  ASSERT_TRUE(piece);
+  EXPECT_EQ(piece->length(), 100u);
+  EXPECT_FALSE(response->readDataOfLength(8192));
+  EXPECT_TRUE(connection->waitForAbort());
+  EXPECT_FALSE(response->isDone());
+}
+
+}  // namespace
+}  // namespace httptest

@@ -1,0 +1,359 @@
+// The server over loopback with raw clients: routing, ranges, request checks, keep-alive and
+// the server's life.
+#include <gtest/gtest.h>
+
+#include "lib/http-server/Core/HTTPConnection.h"
+#include "lib/logging/LogHub.h"
+#include "tests/lib/http-server/ServerFixture.h"
+
+namespace httptest {
+namespace {
+
+class ServerTest : public ServerFixture {
+ protected:
+  void SetUp() override {
+    ServerFixture::SetUp();
+    body = patternBytes(1234);
+    file("file.bin", body);
+    file("index.html", "<h1>home</h1>");
+    startServer();
+  }
+  std::string body;
+};
+
+TEST_F(ServerTest, RangesHeadAndMultipartOnOneSocket) {
+  EXPECT_EQ(server->port(), 0);
+  EXPECT_TRUE(server->isRunning());
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+
+  client.sendAll("GET /file.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=0-499\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 206);
+  EXPECT_EQ(r->header("Content-Length"), "500");
+  EXPECT_EQ(r->header("Content-Range"), "bytes 0-499/1234");
+  EXPECT_EQ(r->header("Accept-Ranges"), "bytes");
+  EXPECT_TRUE(r->header("Date"));
+  EXPECT_FALSE(r->header("Connection"));
+  EXPECT_EQ(r->body, body.substr(0, 500));
+
+  client.sendAll("HEAD /file.bin HTTP/1.1\r\nHost: x\r\n\r\n");
+  r = client.readResponse(false);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->header("Content-Length"), "1234");
+
+  // No body followed the HEAD answer: the next bytes are the next response's.
+  client.sendAll("GET /file.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=0-9,20-29\r\n\r\n");
+  r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 206);
+  auto type = r->header("Content-Type").value_or("");
+  const std::string prefix = "multipart/byteranges; boundary=";
+  ASSERT_EQ(type.compare(0, prefix.size(), prefix), 0) << type;
+  std::string boundary = type.substr(prefix.size());
+  EXPECT_EQ(boundary.size(), 36u);
+  std::string expected = "\r\n--" + boundary + "\r\nContent-Range: bytes 0-9/1234\r\n\r\n" + body.substr(0, 10) +
+                         "\r\n--" + boundary + "\r\nContent-Range: bytes 20-29/1234\r\n\r\n" + body.substr(20, 10) +
+                         "\r\n--" + boundary + "--\r\n";
+  EXPECT_EQ(r->body, expected);  // readResponse took exactly Content-Length bytes
+
+  client.sendAll("GET /file.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=1300-\r\n\r\n");
+  r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, body);
+
+  // An empty suffix range is refused as a whole: the full body, at once.
+  client.sendAll("GET /file.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=-0\r\n\r\n");
+  r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, body);
+
+  // A suffix range and a range reaching the end.
+  client.sendAll("GET /file.bin HTTP/1.1\r\nHost: x\r\nRange: bytes=-34\r\n\r\n");
+  r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->header("Content-Range"), "bytes 1200-1233/1234");
+  EXPECT_EQ(r->body, body.substr(1200));
+}
+
+TEST_F(ServerTest, DocumentRootMappingOverTheWire) {
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  auto get = [&](const std::string& target) {
+    client.sendAll("GET " + target + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    return client.readResponse();
+  };
+  auto r = get("/");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, "<h1>home</h1>");
+  for (const char* target : {"/../x", "/%2e%2e/x", "/%2E%2E/%2e%2e/etc/passwd", "/missing", "/file.bin%00.txt"}) {
+    r = get(target);
+    ASSERT_TRUE(r) << target;
+    EXPECT_EQ(r->status, 404) << target;
+    EXPECT_EQ(r->header("Content-Length"), "0");
+  }
+  r = get("/file.bin?x=1#frag");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body.size(), 1234u);
+}
+
+TEST_F(ServerTest, RequestChecksAnswerOrClose) {
+  struct Case {
+    const char* request;
+    int status;
+  };
+  for (const Case& c : {Case{"DELETE /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+                        Case{"POST /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 400},
+                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 5\r\n\r\n", 400},
+                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: five\r\n\r\n", 400},
+                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
+                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: +3\r\n\r\nabc", 400},
+                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 1\r\n\r\n", 400},
+                        Case{"GET /file.bin HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", 400},
+                        Case{"GET /file.bin HTTP/1.1\r\nno colon\r\n\r\n", 400},
+                        Case{"BROKEN\r\n\r\n", 400}}) {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll(c.request);
+    auto r = client.readResponse(false);
+    ASSERT_TRUE(r) << c.request;
+    EXPECT_EQ(r->status, c.status) << c.request;
+    EXPECT_EQ(r->header("Connection"), "close") << c.request;
+    EXPECT_TRUE(client.seesEndOfStream()) << c.request;
+  }
+  // A zero length on a GET is fine.
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  client.sendAll("GET /file.bin HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+}
+
+TEST_F(ServerTest, VersionNotSupportedKeepsTheConnection) {
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  client.sendAll("GET /file.bin HTTP/2.0\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 505);
+  client.sendAll("GET /file.bin HTTP/1.1\r\n\r\n");
+  r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+  EXPECT_EQ(r->body, body);
+}
+
+TEST_F(ServerTest, HeaderLineAndLineCountLimits) {
+  {
+    // 100 lines (the request line and 99 fields) are accepted.
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    std::string request = "GET /file.bin HTTP/1.1\r\n";
+    for (int i = 0; i < 99; ++i) request += "X-" + std::to_string(i) + ": v\r\n";
+    client.sendAll(request + "\r\n");
+    auto r = client.readResponse();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+  }
+  {
+    // The 101st line closes the connection with nothing sent.
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    std::string request = "GET /file.bin HTTP/1.1\r\n";
+    for (int i = 0; i < 100; ++i) request += "X-" + std::to_string(i) + ": v\r\n";
+    client.sendAll(request + "\r\n");
+    auto rest = client.readToEnd();
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(*rest, "");
+  }
+  auto lineOf = [](std::size_t total) {
+    std::string line = "X-Long: ";
+    line += std::string(total - line.size() - 2, 'a');
+    return line + "\r\n";
+  };
+  {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /file.bin HTTP/1.1\r\n" + lineOf(8190) + "\r\n");
+    auto r = client.readResponse();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+  }
+  {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /file.bin HTTP/1.1\r\n" + lineOf(8191) + "\r\n");
+    auto rest = client.readToEnd();
+    ASSERT_TRUE(rest);
+    EXPECT_EQ(*rest, "");
+  }
+}
+
+TEST_F(ServerTest, KeepAliveRules) {
+  {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /file.bin HTTP/1.0\r\n\r\n");
+    auto r = client.readResponse();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 200);
+    EXPECT_TRUE(client.seesEndOfStream());
+  }
+  {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /file.bin HTTP/1.0\r\nConnection: KeEp-AlIvE\r\n\r\n");
+    ASSERT_TRUE(client.readResponse());
+    client.sendAll("GET /index.html HTTP/1.0\r\nConnection: keep-alive\r\n\r\n");
+    auto r = client.readResponse();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->body, "<h1>home</h1>");
+  }
+  {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /file.bin HTTP/1.1\r\nConnection: Close\r\n\r\n");
+    ASSERT_TRUE(client.readResponse());
+    EXPECT_TRUE(client.seesEndOfStream());
+  }
+  {
+    // Pipelined requests are answered in order.
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /index.html HTTP/1.1\r\n\r\nGET /file.bin HTTP/1.1\r\nRange: bytes=5-6\r\n\r\n");
+    auto first = client.readResponse();
+    auto second = client.readResponse();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->body, "<h1>home</h1>");
+    EXPECT_EQ(second->body, body.substr(5, 2));
+  }
+}
+
+TEST_F(ServerTest, StopClosesEveryConnection) {
+  DeathCounter deaths;
+  RawClient clients[3];
+  for (auto& client : clients) {
+    ASSERT_TRUE(client.connectTo(port));
+    client.sendAll("GET /index.html HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(client.readResponse());
+  }
+  EXPECT_EQ(server->numberOfHTTPConnections(), 3u);
+  server->stop();
+  EXPECT_EQ(server->numberOfHTTPConnections(), 0u);
+  EXPECT_EQ(server->numberOfWebSocketConnections(), 0u);
+  EXPECT_FALSE(server->isRunning());
+  EXPECT_EQ(server->listeningPort(), 0);
+  for (auto& client : clients) EXPECT_TRUE(client.seesEndOfStream());
+  EXPECT_TRUE(deaths.waitForCount(3));
+  // New connections are refused.
+  RawClient late;
+  EXPECT_FALSE(late.connectTo(port));
+}
+
+TEST_F(ServerTest, StopKeepingConnectionsLetsThemFinish) {
+  DeathCounter deaths;
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  client.sendAll("GET /index.html HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(client.readResponse());
+  server->stop(true);
+  EXPECT_EQ(server->numberOfHTTPConnections(), 1u);
+  client.sendAll("GET /file.bin HTTP/1.1\r\nConnection: close\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, body);
+  EXPECT_TRUE(client.seesEndOfStream());
+  ASSERT_TRUE(deaths.waitForCount(1));
+  EXPECT_EQ(server->numberOfHTTPConnections(), 0u);
+}
+
+TEST_F(ServerTest, StartOnATakenPortFailsAndRestartWorks) {
+  auto second = ns::make<HTTPServer>();
+  second->setInterface("127.0.0.1");
+  second->setPort(port);  // a setter followed by start on the same thread is seen by start
+  ns::Error error;
+  EXPECT_FALSE(second->start(&error));
+  EXPECT_FALSE(error.domain().empty());
+  EXPECT_FALSE(second->isRunning());
+  EXPECT_EQ(second->numberOfHTTPConnections(), 0u);
+  EXPECT_EQ(second->listeningPort(), 0);
+
+  // Starting a running server again is refused by the socket and leaves it running.
+  EXPECT_FALSE(server->start(&error));
+  EXPECT_TRUE(server->isRunning());
+
+  server->stop();
+  ns::Error again;
+  ASSERT_TRUE(server->start(&again)) << again.description();
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(server->listeningPort()));
+  client.sendAll("GET / HTTP/1.1\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+}
+
+TEST_F(ServerTest, ConfigurationAccessors) {
+  EXPECT_EQ(server->interface(), "127.0.0.1");
+  EXPECT_EQ(server->documentRoot(), root.string());
+  EXPECT_EQ(server->domain(), "local.");
+  EXPECT_EQ(server->name(), "");
+  EXPECT_EQ(server->type(), std::nullopt);
+  EXPECT_EQ(server->publishedName(), std::nullopt);
+  server->setDocumentRoot(std::nullopt);
+  EXPECT_EQ(server->documentRoot(), std::nullopt);
+  // Without a document root every file is missing.
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  client.sendAll("GET /file.bin HTTP/1.1\r\n\r\n");
+  auto r = client.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 404);
+}
+
+TEST_F(ServerTest, DroppingTheServerFromItsOwnQueueDoesNotDeadlock) {
+  // A queued setter holds the server; when the test lets go first, the last reference drops on
+  // the server queue inside that setter.
+  ns::Weak<HTTPServer> weak = server;
+  server->stop();
+  server->setName("gone");
+  server.reset();
+  // Another server still works afterwards, and the first one is gone once its setter ran.
+  auto other = ns::make<HTTPServer>();
+  other->setInterface("127.0.0.1");
+  ns::Error error;
+  ASSERT_TRUE(other->start(&error));
+  other->stop();
+  EXPECT_TRUE(weak.expired());
+}
+
+}  // namespace
+}  // namespace httptest
+
+namespace httptest {
+namespace {
+
+TEST_F(ServerFixture, StartIsLoggedAndPublishingReportsFailure) {
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  server->setType("_http._tcp.");
+  server->setName("media");
+  startServer();
+  const std::string started = "HTTPServer: Started HTTP server on port " + std::to_string(port);
+  EXPECT_TRUE(logger->waitForLine([&](const std::string& line) { return line == started; }));
+  EXPECT_TRUE(logger->waitForLine([](const std::string& line) {
+    return line.rfind("Failed to Publish Service: domain(local.) type(_http._tcp.) name(media) - ", 0) == 0;
+  }));
+  EXPECT_EQ(server->publishedName(), std::nullopt);
+  LogHub::removeLogger(logger);
+}
+
+}  // namespace
+}  // namespace httptest

@@ -1,0 +1,527 @@
+// URL connections against the loopback fake server. Callbacks are delivered on a test-drained
+// queue (see URLConnectionRunLoopTest.cpp for delivery on a scheduled run loop).
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/net/HTTPCookieStorage.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLErrorCodes.h"
+#include "platform/net/URLLoadingSettings.h"
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/ManualQueue.h"
+#include "tests/platform/net/RecordingDelegate.h"
+
+using namespace ns;
+using pltest::FakeReply;
+using pltest::FakeRequest;
+using pltest::FakeServer;
+
+namespace {
+
+Ref<URLRequest> requestFor(const std::string& url) { return URLRequest::requestWithURL(URL::URLWithString(url)); }
+
+struct Load {
+  pltest::ManualQueue queue;
+  std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
+  Ref<URLConnection> connection;
+
+  explicit Load(const Ref<URLRequest>& request, bool start = true) {
+    connection = URLConnection::initWithRequest_delegate_startImmediately(request, delegate, false);
+    connection->setDelegateQueue(queue.executor());
+    if (start) connection->start();
+  }
+  bool finish() { return queue.runUntil([&] { return delegate->ended(); }); }
+};
+
+std::string gzip(const std::string& text) {
+  z_stream z{};
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  std::string out(text.size() + 64, '\0');
+  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  z.avail_in = static_cast<uInt>(text.size());
+  z.next_out = reinterpret_cast<Bytef*>(out.data());
+  z.avail_out = static_cast<uInt>(out.size());
+  deflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  deflateEnd(&z);
+  return out;
+}
+
+// A port on 127.0.0.1 that refuses connections while this object lives (bound, not listening).
+struct RefusingPort {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  RefusingPort() {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+  }
+  ~RefusingPort() { ::close(fd); }
+};
+
+class URLConnectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override { HTTPCookieStorage::sharedHTTPCookieStorage()->removeAllCookies(); }
+  void TearDown() override {
+    URLLoading::clearConnectTo();
+    FakeServer::untrustInURLLoading();
+    HTTPCookieStorage::sharedHTTPCookieStorage()->removeAllCookies();
+  }
+  FakeServer server;
+};
+
+}  // namespace
+
+TEST_F(URLConnectionTest, DeliversResponseThenDataThenFinishInOrder) {
+  server.route("GET", "/feed", [](const FakeRequest&) {
+    return FakeReply::chunked({"one,", "two,", "three"}, "application/json; charset=utf-8");
+  });
+  Load load(requestFor(server.URLForPath("/feed")));
+  ASSERT_TRUE(load.finish());
+  auto& d = *load.delegate;
+  EXPECT_EQ(d.kinds().front(), "request");
+  EXPECT_EQ(d.kinds()[1], "response");
+  EXPECT_EQ(d.kinds().back(), "finish");
+  for (std::size_t i = 2; i + 1 < d.kinds().size(); ++i) EXPECT_EQ(d.kinds()[i], "data");
+  EXPECT_EQ(d.body, "one,two,three");
+  auto http = std::dynamic_pointer_cast<HTTPURLResponse>(d.response);
+  ASSERT_TRUE(http);
+  EXPECT_EQ(http->statusCode(), 200);
+  EXPECT_EQ(http->MIMEType(), "application/json");
+  EXPECT_EQ(http->textEncodingName(), "utf-8");
+  EXPECT_EQ(http->expectedContentLength(), -1) << "chunked: length unknown";
+  EXPECT_TRUE(d.allOnThread(std::this_thread::get_id()));
+  EXPECT_EQ(server.requests().at(0).header("Accept-Encoding"), "gzip, deflate");
+  EXPECT_FALSE(load.delegate->error);
+  EXPECT_EQ(load.connection->delegate(), nullptr) << "the delegate is released after the last callback";
+}
+
+TEST_F(URLConnectionTest, CancelAfterFirstDataStopsEveryCallback) {
+  server.canned("GET", "/big", FakeReply::stalled("first", 1000));
+  Load load(requestFor(server.URLForPath("/big")));
+  load.delegate->onData = [&](const Data&) { load.connection->cancel(); };
+  ASSERT_TRUE(load.queue.runUntil([&] { return load.delegate->count("data") == 1; }));
+  server.release();
+  // A second load through the same engine: once it has ended, anything the first could still
+  // have produced is in the queue too.
+  Load probe(requestFor(server.URLForPath("/other")));
+  ASSERT_TRUE(probe.finish());
+  load.queue.runPending();
+  EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "response", "data"}));
+}
+
+TEST_F(URLConnectionTest, ReportsUnknownHostRefusedPortAndLostConnection) {
+  Load unknown(requestFor("http://no-such-host.invalid/x"));
+  ASSERT_TRUE(unknown.finish());
+  ASSERT_TRUE(unknown.delegate->error);
+  EXPECT_EQ(unknown.delegate->error->domain(), NSURLErrorDomain);
+  EXPECT_EQ(unknown.delegate->error->code(), -1003);
+  EXPECT_EQ(unknown.delegate->error->localizedDescription(), "A server with the specified hostname could not be found.");
+  EXPECT_EQ(unknown.delegate->error->userInfo()[NSURLErrorFailingURLStringErrorKey].string(),
+            "http://no-such-host.invalid/x");
+  EXPECT_EQ(unknown.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+
+  RefusingPort refusing;
+  Load refused(requestFor("http://127.0.0.1:" + std::to_string(refusing.port) + "/"));
+  ASSERT_TRUE(refused.finish());
+  ASSERT_TRUE(refused.delegate->error);
+  EXPECT_EQ(refused.delegate->error->code(), -1004);
+
+  server.canned("GET", "/cut", FakeReply::cutShort("partial", 100));
+  Load cut(requestFor(server.URLForPath("/cut")));
+  ASSERT_TRUE(cut.finish());
+  ASSERT_TRUE(cut.delegate->error);
+  EXPECT_EQ(cut.delegate->error->code(), -1005);
+  EXPECT_EQ(cut.delegate->count("fail"), 1u);
+  EXPECT_EQ(cut.delegate->count("finish"), 0u);
+}
+
+TEST_F(URLConnectionTest, RedirectsReachWillSendRequestAndCanBeRefused) {
+  server.canned("GET", "/old", FakeReply::redirect(302, "/new").header("X-Hop", "1"));
+  server.canned("GET", "/new", FakeReply::text(200, "landed"));
+  Load followed(requestFor(server.URLForPath("/old")));
+  ASSERT_TRUE(followed.finish());
+  EXPECT_EQ(followed.delegate->kinds(), (std::vector<std::string>{"request", "redirect", "response", "data", "finish"}));
+  EXPECT_EQ(followed.delegate->redirectRequests.at(0)->URL()->absoluteString(), server.URLForPath("/new"));
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(followed.delegate->redirectResponses.at(0))->statusCode(), 302);
+  EXPECT_EQ(followed.delegate->body, "landed");
+  EXPECT_EQ(followed.connection->currentRequest()->URL()->path(), "/new");
+
+  server.clearRequests();
+  Load refused(requestFor(server.URLForPath("/old")));
+  refused.delegate->onRedirect = [](const Ref<URLRequest>& proposed, const Ref<URLResponse>& response) {
+    return response ? Ref<URLRequest>() : proposed;
+  };
+  ASSERT_TRUE(refused.finish());
+  EXPECT_EQ(refused.delegate->kinds(), (std::vector<std::string>{"request", "redirect", "response", "finish"}));
+  auto final = std::dynamic_pointer_cast<HTTPURLResponse>(refused.delegate->response);
+  EXPECT_EQ(final->statusCode(), 302) << "a refused redirect's response is the final one";
+  EXPECT_EQ(final->valueForHTTPHeaderField("x-hop"), "1");
+  EXPECT_EQ(server.requestCount(), 1u) << "the new location was never asked for";
+
+  // The delegate may also change where the redirect goes.
+  Load changed(requestFor(server.URLForPath("/old")));
+  changed.delegate->onRedirect = [&](const Ref<URLRequest>& proposed, const Ref<URLResponse>& response) {
+    if (!response) return proposed;
+    auto r = proposed->mutableCopy();
+    r->setURL(URL::URLWithString(server.URLForPath("/elsewhere")));
+    return r;
+  };
+  server.canned("GET", "/elsewhere", FakeReply::text(200, "moved by delegate"));
+  ASSERT_TRUE(changed.finish());
+  EXPECT_EQ(changed.delegate->body, "moved by delegate");
+}
+
+TEST_F(URLConnectionTest, AuthorizationIsNotCarriedToAnotherHost) {
+  FakeServer other;
+  URLLoading::setConnectTo("other.example.test", 80, "127.0.0.1", other.port());
+  server.canned("GET", "/same", FakeReply::redirect(301, "/landing"));
+  server.canned("GET", "/landing", FakeReply::text(200, "same host"));
+  server.canned("GET", "/away", FakeReply::redirect(307, "http://other.example.test/landing"));
+  other.canned("GET", "/landing", FakeReply::text(200, "other host"));
+
+  auto same = requestFor(server.URLForPath("/same"));
+  same->setValue_forHTTPHeaderField("Bearer secret", "Authorization");
+  Load sameLoad(same);
+  ASSERT_TRUE(sameLoad.finish());
+  EXPECT_EQ(server.requests().at(1).header("Authorization"), "Bearer secret") << "same origin keeps it";
+
+  auto away = requestFor(server.URLForPath("/away"));
+  away->setValue_forHTTPHeaderField("Bearer secret", "Authorization");
+  away->setValue_forHTTPHeaderField("kept", "X-Other");
+  Load awayLoad(away);
+  ASSERT_TRUE(awayLoad.finish());
+  EXPECT_EQ(awayLoad.delegate->body, "other host");
+  ASSERT_EQ(other.requestCount(), 1u);
+  EXPECT_FALSE(other.requests()[0].header("Authorization"));
+  EXPECT_EQ(other.requests()[0].header("X-Other"), "kept");
+  EXPECT_EQ(other.requests()[0].header("Host"), "other.example.test");
+  EXPECT_FALSE(awayLoad.delegate->redirectRequests.at(0)->valueForHTTPHeaderField("Authorization"))
+      << "the delegate sees the proposed request without it";
+}
+
+TEST_F(URLConnectionTest, HTTPSNeedsTheTestAuthority) {
+  FakeServer secure({.https = true});
+  secure.canned("GET", "/secret", FakeReply::text(200, "over tls"));
+
+  Load untrusted(requestFor(secure.URLForPath("/secret")));
+  ASSERT_TRUE(untrusted.finish());
+  ASSERT_TRUE(untrusted.delegate->error);
+  EXPECT_EQ(untrusted.delegate->error->code(), -1202);
+  EXPECT_EQ(untrusted.delegate->count("challenge"), 1u) << "server trust is offered to the delegate first";
+  EXPECT_EQ(untrusted.delegate->challenges.at(0)->protectionSpace()->authenticationMethod(),
+            URLAuthenticationMethodServerTrust);
+
+  secure.trustInURLLoading();
+  Load trusted(requestFor(secure.URLForPath("/secret")));
+  ASSERT_TRUE(trusted.finish());
+  EXPECT_FALSE(trusted.delegate->error);
+  EXPECT_EQ(trusted.delegate->body, "over tls");
+  FakeServer::untrustInURLLoading();
+
+  Load again(requestFor(secure.URLForPath("/secret")));
+  ASSERT_TRUE(again.finish());
+  ASSERT_TRUE(again.delegate->error) << "trust ends with the setting, also for a connection made before";
+  EXPECT_EQ(again.delegate->error->code(), -1202);
+
+  Load accepting(requestFor(secure.URLForPath("/secret")));
+  accepting.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+    c->useCredential_forAuthenticationChallenge(URLCredential::credentialForTrust(), ch);
+  };
+  ASSERT_TRUE(accepting.finish());
+  EXPECT_EQ(accepting.delegate->body, "over tls") << "a delegate may accept the certificate itself";
+}
+
+TEST_F(URLConnectionTest, ConnectToMapReachesFakeUnderARealLookingName) {
+  FakeServer accounts({.https = true, .hostNames = {"accounts.example.test"}});
+  accounts.route("POST", "/o/oauth2/token", [](const FakeRequest& r) {
+    return FakeReply::json(200, "{\"host\":\"" + r.header("Host").value_or("") + "\",\"body\":\"" + r.body + "\"}");
+  });
+  accounts.trustInURLLoading();
+  URLLoading::setConnectTo("accounts.example.test", 443, "127.0.0.1", accounts.port());
+  auto request = requestFor("https://accounts.example.test/o/oauth2/token");
+  request->setHTTPMethod("POST");
+  request->setHTTPBody(Data("code=abc"));
+  request->setValue_forHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
+  Load load(request);
+  ASSERT_TRUE(load.finish());
+  ASSERT_FALSE(load.delegate->error) << load.delegate->error->description();
+  EXPECT_EQ(load.delegate->body, "{\"host\":\"accounts.example.test\",\"body\":\"code=abc\"}");
+  EXPECT_EQ(load.delegate->response->URL()->host(), "accounts.example.test");
+  EXPECT_GE(load.delegate->count("sent"), 1u);
+  EXPECT_EQ(load.delegate->lastSent, (std::array<long, 3>{8, 8, 8}));
+}
+
+TEST_F(URLConnectionTest, CookiesGoBackToTheirHostAndAllowedSubdomainsOnly) {
+  for (const char* host : {"www.example.test", "api.example.test", "www.other.test"})
+    URLLoading::setConnectTo(host, 80, "127.0.0.1", server.port());
+  server.route("GET", "/login", [](const FakeRequest&) {
+    FakeReply r = FakeReply::text(200, "ok");
+    r.headers.add("Set-Cookie", "session=s1; Domain=example.test; Path=/");
+    r.headers.add("Set-Cookie", "hostonly=h1; Path=/");
+    return r;
+  });
+  server.route("GET", "/echo", [](const FakeRequest& r) { return FakeReply::text(200, r.header("Cookie").value_or("-")); });
+
+  auto fetch = [](const std::string& url, bool handleCookies = true) {
+    auto request = requestFor(url);
+    request->setHTTPShouldHandleCookies(handleCookies);
+    Load load(request);
+    EXPECT_TRUE(load.finish());
+    return load.delegate->body;
+  };
+  fetch("http://www.example.test/login");
+  EXPECT_EQ(fetch("http://www.example.test/echo"), "session=s1; hostonly=h1");
+  EXPECT_EQ(fetch("http://api.example.test/echo"), "session=s1") << "the Domain attribute allows the subdomain";
+  EXPECT_EQ(fetch("http://www.other.test/echo"), "-") << "never to another host";
+  EXPECT_EQ(fetch("http://www.example.test/echo", false), "-") << "not when the request handles no cookies";
+}
+
+TEST_F(URLConnectionTest, BasicCredentialsThroughTheChallenge) {
+  server.route("GET", "/private", [](const FakeRequest& r) {
+    if (r.header("Authorization") == "Basic dXNlcjpwdw==") return FakeReply::text(200, "welcome");
+    return FakeReply::text(401, "who are you").header("WWW-Authenticate", "Basic realm=\"Pelorin\"");
+  });
+  Load good(requestFor(server.URLForPath("/private")));
+  good.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+    c->useCredential_forAuthenticationChallenge(
+        URLCredential::credentialWithUser_password_persistence("user", "pw", URLCredentialPersistenceNone), ch);
+  };
+  ASSERT_TRUE(good.finish());
+  EXPECT_EQ(good.delegate->body, "welcome");
+  ASSERT_EQ(good.delegate->challenges.size(), 1u);
+  EXPECT_EQ(good.delegate->challenges[0]->protectionSpace()->realm(), "Pelorin");
+  EXPECT_EQ(good.delegate->challenges[0]->protectionSpace()->authenticationMethod(), URLAuthenticationMethodHTTPBasic);
+  EXPECT_EQ(good.delegate->challenges[0]->previousFailureCount(), 0);
+
+  Load bad(requestFor(server.URLForPath("/private")));
+  bad.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+    if (ch->previousFailureCount() == 0)
+      c->useCredential_forAuthenticationChallenge(
+          URLCredential::credentialWithUser_password_persistence("user", "wrong", URLCredentialPersistenceNone), ch);
+    else
+      c->continueWithoutCredentialForAuthenticationChallenge(ch);
+  };
+  ASSERT_TRUE(bad.finish());
+  ASSERT_EQ(bad.delegate->challenges.size(), 2u);
+  EXPECT_EQ(bad.delegate->challenges[1]->previousFailureCount(), 1);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(bad.delegate->response)->statusCode(), 401);
+  EXPECT_EQ(bad.delegate->body, "who are you") << "continuing without credentials delivers the 401";
+
+  Load cancelled(requestFor(server.URLForPath("/private")));
+  cancelled.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+    c->cancelAuthenticationChallenge(ch);
+  };
+  ASSERT_TRUE(cancelled.finish());
+  ASSERT_TRUE(cancelled.delegate->error);
+  EXPECT_EQ(cancelled.delegate->error->code(), -1012);
+
+  auto inURL = URL::URLWithString("http://user:pw@127.0.0.1:" + std::to_string(server.port()) + "/private");
+  Load fromURL(URLRequest::requestWithURL(inURL));
+  ASSERT_TRUE(fromURL.finish());
+  EXPECT_EQ(fromURL.delegate->body, "welcome") << "default handling uses the URL's credentials";
+}
+
+TEST_F(URLConnectionTest, DecodesGzipAndHonoursRanges) {
+  std::string text(5000, 'x');
+  server.route("GET", "/zipped", [&](const FakeRequest&) {
+    return FakeReply::text(200, gzip(text)).header("Content-Encoding", "gzip");
+  });
+  Load zipped(requestFor(server.URLForPath("/zipped")));
+  ASSERT_TRUE(zipped.finish());
+  EXPECT_EQ(zipped.delegate->body, text);
+
+  server.canned("GET", "/file", FakeReply::text(200, "0123456789"));
+  auto ranged = requestFor(server.URLForPath("/file"));
+  ranged->setValue_forHTTPHeaderField("bytes=3-5", "Range");
+  Load part(ranged);
+  ASSERT_TRUE(part.finish());
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(part.delegate->response)->statusCode(), 206);
+  EXPECT_EQ(part.delegate->body, "345");
+}
+
+TEST_F(URLConnectionTest, UploadsBodiesAndStreams) {
+  server.route("*", "/upload", [](const FakeRequest& r) { return FakeReply::text(201, r.method + ":" + r.body); });
+  auto put = requestFor(server.URLForPath("/upload"));
+  put->setHTTPMethod("PUT");
+  put->setHTTPBody(Data(std::string(70000, 'u')));
+  put->setValue_forHTTPHeaderField("application/octet-stream", "Content-Type");
+  Load putLoad(put);
+  ASSERT_TRUE(putLoad.finish());
+  EXPECT_FALSE(putLoad.delegate->error);
+  EXPECT_EQ(putLoad.delegate->body.size(), 70004u);
+  EXPECT_TRUE(putLoad.delegate->body == "PUT:" + std::string(70000, 'u'));
+  EXPECT_EQ(putLoad.delegate->lastSent[1], 70000);
+  EXPECT_EQ(putLoad.delegate->lastSent[2], 70000);
+
+  auto streamed = requestFor(server.URLForPath("/upload"));
+  streamed->setHTTPMethod("POST");
+  auto stream = std::make_shared<URLRequestBodyStream>();
+  auto remaining = std::make_shared<std::vector<std::string>>(std::vector<std::string>{"ab", "cd", "ef"});
+  stream->read = [remaining](std::uint8_t* buffer, std::size_t) -> long {
+    if (remaining->empty()) return 0;
+    std::string part = remaining->front();
+    remaining->erase(remaining->begin());
+    std::memcpy(buffer, part.data(), part.size());
+    return static_cast<long>(part.size());
+  };
+  streamed->setHTTPBodyStream(stream);
+  Load streamLoad(streamed);
+  ASSERT_TRUE(streamLoad.finish());
+  EXPECT_EQ(streamLoad.delegate->body, "POST:abcdef");
+
+  auto broken = requestFor(server.URLForPath("/upload"));
+  broken->setHTTPMethod("POST");
+  auto failing = std::make_shared<URLRequestBodyStream>();
+  failing->read = [](std::uint8_t*, std::size_t) -> long { return -1; };
+  broken->setHTTPBodyStream(failing);
+  Load brokenLoad(broken);
+  ASSERT_TRUE(brokenLoad.finish());
+  ASSERT_TRUE(brokenLoad.delegate->error) << "a stream that fails to read fails the load";
+}
+
+TEST_F(URLConnectionTest, UnstartedConnectionNeverCallsBack) {
+  server.canned("GET", "/x", FakeReply::text(200, "x"));
+  Load idle(requestFor(server.URLForPath("/x")), /*start=*/false);
+  Load probe(requestFor(server.URLForPath("/x")));
+  ASSERT_TRUE(probe.finish());
+  EXPECT_EQ(idle.queue.pendingCount(), 0u);
+  EXPECT_TRUE(idle.delegate->kinds().empty());
+  EXPECT_EQ(server.requestCount(), 1u);
+
+  auto replacement = std::make_shared<RecordingDelegate>();
+  idle.connection->setDelegate(replacement);
+  idle.delegate = replacement;
+  idle.connection->start();
+  idle.connection->setDelegate(std::make_shared<RecordingDelegate>());
+  ASSERT_TRUE(idle.finish());
+  EXPECT_EQ(idle.delegate->body, "x");
+  auto before = idle.delegate->kinds();
+  idle.connection->start();
+  idle.queue.runPending();
+  EXPECT_EQ(idle.delegate->kinds(), before) << "a second start does nothing";
+}
+
+TEST_F(URLConnectionTest, SynchronousAndCompletionHandlerForms) {
+  server.canned("GET", "/a", FakeReply::redirect(302, "/b"));
+  server.canned("GET", "/b", FakeReply::text(200, "bee"));
+  Ref<URLResponse> response;
+  Error error;
+  auto body = URLConnection::sendSynchronousRequest_returningResponse_error(requestFor(server.URLForPath("/a")),
+                                                                            &response, &error);
+  ASSERT_TRUE(body);
+  EXPECT_EQ(body->toString(), "bee");
+  EXPECT_EQ(response->URL()->path(), "/b");
+
+  RefusingPort refusing;
+  body = URLConnection::sendSynchronousRequest_returningResponse_error(
+      requestFor("http://127.0.0.1:" + std::to_string(refusing.port) + "/"), &response, &error);
+  EXPECT_FALSE(body);
+  EXPECT_EQ(error.code(), -1004);
+
+  pltest::ManualQueue queue;
+  std::optional<std::string> got;
+  URLConnection::sendAsynchronousRequest_queue_completionHandler(
+      requestFor(server.URLForPath("/b")), queue.executor(),
+      [&](const Ref<URLResponse>&, const std::optional<Data>& data, const std::optional<Error>&) {
+        got = data ? data->toString() : "(none)";
+      });
+  ASSERT_TRUE(queue.runUntil([&] { return got.has_value(); }));
+  EXPECT_EQ(*got, "bee");
+
+  EXPECT_FALSE(URLConnection::connectionWithRequest_delegate(URLRequest::requestWithURL(nullptr), nullptr));
+  Load unsupported(requestFor("ftp://example.test/x"));
+  ASSERT_TRUE(unsupported.finish());
+  EXPECT_EQ(unsupported.delegate->error->code(), -1002);
+}
+
+TEST_F(URLConnectionTest, RedirectMethodsLoopsAndUnansweredChallenges) {
+  server.route("*", "/form", [](const FakeRequest&) { return FakeReply::redirect(303, "/result"); });
+  server.route("*", "/keep", [](const FakeRequest&) { return FakeReply::redirect(307, "/result"); });
+  server.route("*", "/result", [](const FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
+  server.route("GET", "/loop", [](const FakeRequest&) { return FakeReply::redirect(302, "/loop"); });
+  server.route("GET", "/locked", [](const FakeRequest&) {
+    return FakeReply::text(401, "locked").header("WWW-Authenticate", "Digest realm=\"r\", nonce=\"n\"");
+  });
+
+  auto post = [&](const std::string& path) {
+    auto request = requestFor(server.URLForPath(path));
+    request->setHTTPMethod("POST");
+    request->setHTTPBody(Data("x=1"));
+    Load load(request);
+    EXPECT_TRUE(load.finish());
+    return load.delegate->body;
+  };
+  EXPECT_EQ(post("/form"), "GET:") << "303 turns a POST into a GET without body";
+  EXPECT_EQ(post("/keep"), "POST:x=1") << "307 keeps method and body";
+
+  Load loop(requestFor(server.URLForPath("/loop")));
+  ASSERT_TRUE(loop.finish());
+  ASSERT_TRUE(loop.delegate->error);
+  EXPECT_EQ(loop.delegate->error->code(), -1007);
+  EXPECT_EQ(loop.delegate->count("redirect"), 16u);
+
+  Load locked(requestFor(server.URLForPath("/locked")));
+  ASSERT_TRUE(locked.finish());
+  ASSERT_EQ(locked.delegate->challenges.size(), 1u);
+  EXPECT_EQ(locked.delegate->challenges[0]->protectionSpace()->authenticationMethod(),
+            URLAuthenticationMethodHTTPDigest);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(locked.delegate->response)->statusCode(), 401)
+      << "default handling without credentials delivers the 401 itself";
+  EXPECT_EQ(locked.delegate->body, "locked");
+}
+
+TEST_F(URLConnectionTest, LoadsFileURLs) {
+  namespace fs = std::filesystem;
+  fs::path dir = fs::temp_directory_path() / ("pelorin-file-url-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  std::ofstream(dir / "page.html") << "<p>hi</p>";
+  Load file(URLRequest::requestWithURL(URL::fileURLWithPath((dir / "page.html").string())));
+  ASSERT_TRUE(file.finish());
+  EXPECT_EQ(file.delegate->body, "<p>hi</p>");
+  EXPECT_EQ(file.delegate->response->MIMEType(), "text/html");
+  EXPECT_EQ(file.delegate->response->expectedContentLength(), 9);
+  EXPECT_FALSE(std::dynamic_pointer_cast<HTTPURLResponse>(file.delegate->response)) << "a plain URL response";
+
+  Load missing(URLRequest::requestWithURL(URL::fileURLWithPath((dir / "none.txt").string())));
+  ASSERT_TRUE(missing.finish());
+  EXPECT_EQ(missing.delegate->error->code(), -1100);
+  Load folder(URLRequest::requestWithURL(URL::fileURLWithPath(dir.string())));
+  ASSERT_TRUE(folder.finish());
+  EXPECT_EQ(folder.delegate->error->code(), -1101);
+  fs::remove_all(dir);
+}
+
+TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {
+  server.canned("GET", "/to-file", FakeReply::redirect(302, "file://localhost/etc/passwd"));
+  Load toFile(requestFor(server.URLForPath("/to-file")));
+  ASSERT_TRUE(toFile.finish());
+  EXPECT_EQ(toFile.delegate->count("redirect"), 0u);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(toFile.delegate->response)->statusCode(), 302)
+      << "a redirect to a local file is not followed";
+  EXPECT_EQ(toFile.delegate->body, "");
+
+  server.route("GET", "/echo", [](const FakeRequest& r) {
+    return FakeReply::text(200, r.header("X-Injected").value_or("-") + "|" + r.header("X-Fine").value_or("-"));
+  });
+  auto request = requestFor(server.URLForPath("/echo"));
+  request->setValue_forHTTPHeaderField("a\r\nX-Injected: yes", "X-Smuggle");
+  request->setValue_forHTTPHeaderField("ok", "X-Fine");
+  Load load(request);
+  ASSERT_TRUE(load.finish());
+  EXPECT_EQ(load.delegate->body, "-|ok");
+  EXPECT_FALSE(server.requests().back().header("X-Smuggle"));
+}

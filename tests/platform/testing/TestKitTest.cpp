@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "platform/foundation/UserDefaults.h"
+#include "platform/net/URLConnection.h"
+#include "platform/net/URLLoadingSettings.h"
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/ManualQueue.h"
+#include "platform/testing/Sandbox.h"
+
+namespace fs = std::filesystem;
+using pltest::FakeReply;
+using pltest::FakeRequest;
+using pltest::FakeServer;
+
+namespace {
+
+struct Fetched {
+  long status = 0;
+  ns::HTTPHeaderFields headers;
+  std::string body;
+  std::optional<ns::Error> error;
+};
+
+Fetched fetch(const std::string& url, const std::string& method = "GET", const std::string& body = "",
+              ns::HTTPHeaderFields headers = {}) {
+  auto request = ns::URLRequest::requestWithURL(ns::URL::URLWithString(url));
+  request->setHTTPMethod(method);
+  if (!body.empty()) request->setHTTPBody(ns::Data(body));
+  request->setAllHTTPHeaderFields(headers);
+  ns::Ref<ns::URLResponse> response;
+  ns::Error error;
+  auto data = ns::URLConnection::sendSynchronousRequest_returningResponse_error(request, &response, &error);
+  Fetched f;
+  if (auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response)) {
+    f.status = http->statusCode();
+    f.headers = http->allHeaderFields();
+  }
+  if (data)
+    f.body = data->toString();
+  else
+    f.error = error;
+  return f;
+}
+
+}  // namespace
+
+TEST(Sandbox, PointsHomeAndXdgFoldersIntoAFolderRemovedAfterwards) {
+  const char* before = std::getenv("HOME");
+  std::string savedHome = before ? before : "";
+  fs::path root;
+  {
+    pltest::Sandbox sandbox;
+    root = sandbox.root();
+    EXPECT_TRUE(fs::is_directory(root));
+    EXPECT_EQ(std::string(std::getenv("HOME")), sandbox.home().string());
+    EXPECT_EQ(std::string(std::getenv("XDG_DATA_HOME")), sandbox.dataHome().string());
+    EXPECT_EQ(std::string(std::getenv("XDG_CACHE_HOME")), sandbox.cacheHome().string());
+    EXPECT_EQ(std::string(std::getenv("XDG_CONFIG_HOME")), sandbox.configHome().string());
+    EXPECT_TRUE(fs::is_directory(sandbox.dataHome()));
+    std::ofstream(sandbox.dataHome() / "left-behind.txt") << "x";
+    EXPECT_TRUE(fs::is_directory(sandbox.temporaryFolder("scratch")));
+    {
+      pltest::Sandbox inner;
+      EXPECT_NE(inner.root(), root);
+      EXPECT_EQ(std::string(std::getenv("HOME")), inner.home().string());
+    }
+    EXPECT_EQ(std::string(std::getenv("HOME")), sandbox.home().string()) << "nested sandboxes restore in turn";
+  }
+  EXPECT_FALSE(fs::exists(root)) << "everything is removed";
+  EXPECT_EQ(std::string(std::getenv("HOME") ? std::getenv("HOME") : ""), savedHome);
+}
+
+TEST(Sandbox, EachSandboxStartsWithFreshUserDefaults) {
+  std::string store;
+  {
+    pltest::Sandbox sandbox;
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    EXPECT_EQ(defaults->stringForKey("PelorinSandboxKey"), std::nullopt);
+    defaults->setObject_forKey(ns::Value("written"), "PelorinSandboxKey");
+    EXPECT_TRUE(defaults->synchronize());
+    store = defaults->storePath();
+    EXPECT_EQ(store.rfind(sandbox.root().string(), 0), 0u) << "the defaults live inside the sandbox";
+  }
+  EXPECT_FALSE(fs::exists(store));
+  pltest::Sandbox next;
+  EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->stringForKey("PelorinSandboxKey"), std::nullopt);
+}
+
+TEST(FakeServer, RoutesCaptureAndCannedReplies) {
+  FakeServer server;
+  EXPECT_GT(server.port(), 0);
+  EXPECT_EQ(server.baseURL(), "http://127.0.0.1:" + std::to_string(server.port()));
+  server.route("GET", "/items/([0-9]+)", [](const FakeRequest& r) {
+    return FakeReply::json(200, "{\"id\":" + r.matches.at(0) + ",\"q\":\"" + r.params.at("q") + "\"}");
+  });
+  server.route("GET", "/items/7", [](const FakeRequest&) { return FakeReply::text(410, "gone"); });
+  server.canned("POST", "/form.php", FakeReply::text(201, "made").header("X-Made", "yes"));
+
+  auto item = fetch(server.URLForPath("/items/12?q=a%20b"));
+  EXPECT_EQ(item.status, 200);
+  EXPECT_EQ(item.body, "{\"id\":12,\"q\":\"a b\"}");
+  EXPECT_EQ(item.headers.get("Content-Type"), "application/json");
+  EXPECT_EQ(fetch(server.URLForPath("/items/7")).status, 410) << "the newest route wins";
+  auto made = fetch(server.URLForPath("/form.php"), "POST", "a=1", {{"Content-Type", "application/x-www-form-urlencoded"}});
+  EXPECT_EQ(made.status, 201);
+  EXPECT_EQ(made.headers.get("x-made"), "yes");
+  EXPECT_EQ(fetch(server.URLForPath("/form.php")).status, 404) << "the method matters";
+  EXPECT_EQ(fetch(server.URLForPath("/nothing")).status, 404);
+
+  ASSERT_TRUE(server.waitForRequests(5));
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_EQ(requests[0].path, "/items/12");
+  EXPECT_EQ(requests[0].target, "/items/12?q=a%20b");
+  EXPECT_EQ(requests[2].method, "POST");
+  EXPECT_EQ(requests[2].body, "a=1");
+  EXPECT_EQ(requests[2].header("content-type"), "application/x-www-form-urlencoded");
+  server.clearRequests();
+  EXPECT_EQ(server.requestCount(), 0u);
+  EXPECT_FALSE(server.waitForRequests(1, std::chrono::milliseconds(1)));
+}
+
+TEST(FakeServer, ChunkedSlowRangedAndCutShortReplies) {
+  FakeServer server;
+  server.canned("GET", "/chunks", FakeReply::chunked({"ab", "cd"}));
+  server.canned("GET", "/slow", FakeReply::slow({"1", "2", "3"}, std::chrono::milliseconds(5)));
+  server.canned("GET", "/file", FakeReply::text(200, "0123456789"));
+  server.canned("GET", "/cut", FakeReply::cutShort("half", 8));
+
+  auto chunks = fetch(server.URLForPath("/chunks"));
+  EXPECT_EQ(chunks.body, "abcd");
+  EXPECT_EQ(chunks.headers.get("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(fetch(server.URLForPath("/slow")).body, "123");
+
+  auto range = fetch(server.URLForPath("/file"), "GET", "", {{"Range", "bytes=7-"}});
+  EXPECT_EQ(range.status, 206);
+  EXPECT_EQ(range.body, "789");
+  EXPECT_EQ(range.headers.get("Content-Range"), "bytes 7-9/10");
+  EXPECT_EQ(fetch(server.URLForPath("/file"), "GET", "", {{"Range", "bytes=20-30"}}).status, 416);
+
+  auto cut = fetch(server.URLForPath("/cut"));
+  ASSERT_TRUE(cut.error);
+  EXPECT_EQ(cut.error->code(), -1005);
+}
+
+TEST(FakeServer, HttpsWithAGeneratedAuthority) {
+  FakeServer server({.https = true});
+  server.canned("GET", "/", FakeReply::text(200, "secure"));
+  EXPECT_EQ(server.baseURL().rfind("https://127.0.0.1:", 0), 0u);
+  EXPECT_NE(server.caCertificatePEM().find("BEGIN CERTIFICATE"), std::string::npos);
+  std::string caFile = server.caCertificateFile();
+  EXPECT_TRUE(fs::exists(caFile));
+  server.trustInURLLoading();
+  EXPECT_EQ(ns::URLLoading::extraCertificateAuthorityFile(), caFile);
+  EXPECT_EQ(fetch(server.URLForPath("/")).body, "secure");
+  FakeServer::untrustInURLLoading();
+  server.stop();
+  server.stop();  // a second stop is harmless
+}
+
+TEST(FakeServer, ServesUnderARealLookingHostNameWhileItLives) {
+  {
+    FakeServer server({.https = true, .hostNames = {"api.example.test"}});
+    server.canned("GET", "/v3/videos", FakeReply::json(200, "[]"));
+    server.serveAs("api.example.test");
+    server.trustInURLLoading();
+    auto videos = fetch("https://api.example.test/v3/videos");
+    EXPECT_EQ(videos.body, "[]");
+    EXPECT_EQ(server.requests().at(0).header("Host"), "api.example.test");
+    FakeServer::untrustInURLLoading();
+  }
+  EXPECT_FALSE(ns::URLLoading::connectToFor("api.example.test", 443)) << "the mapping goes with the server";
+}
+
+TEST(ManualQueue, RunsBlocksOnlyWhenDrainedInOrder) {
+  pltest::ManualQueue queue;
+  std::vector<int> ran;
+  auto executor = queue.executor();
+  std::thread([&] {
+    for (int i = 0; i < 3; ++i) executor([&ran, i] { ran.push_back(i); });
+  }).join();
+  EXPECT_TRUE(ran.empty());
+  EXPECT_EQ(queue.pendingCount(), 3u);
+  EXPECT_TRUE(queue.runUntil([&] { return ran.size() == 2; }));
+  EXPECT_EQ(queue.runPending(), 1u);
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
+  EXPECT_FALSE(queue.runUntil([] { return false; }, std::chrono::milliseconds(1)));
+}
