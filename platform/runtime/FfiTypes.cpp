@@ -20,11 +20,23 @@ ffi_type* integerOfAlignment(std::size_t align) {
 void FfiTypeBuilder::appendFields(std::string_view n, std::vector<ffi_type*>& out, int depth) {
   // n is "{=fields}" or "(=fields)" in normalized form.
   std::string_view fields = n.substr(2, n.size() - 3);
+  // Consecutive bit fields share their storage, as the encoding parser sizes them: the
+  // structure libffi sees must not be larger than the buffers made from that size.
+  std::size_t bits = 0;
+  auto flushBits = [&] {
+    for (std::size_t i = 0; i < (bits + 7) / 8; ++i) out.push_back(&ffi_type_uint8);
+    bits = 0;
+  };
   while (!fields.empty()) {
     EncodedType t;
     std::size_t used = parseType(fields, t);
-    if (used == 0) return;
+    if (used == 0) break;
     fields.remove_prefix(used);
+    if (t.normalized[0] == 'b') {
+      bits += std::stoul(t.normalized.substr(1));
+      continue;
+    }
+    flushBits();
     if (t.normalized[0] == '[') {
       // Arrays inside structures are laid out element by element.
       std::size_t count = std::stoul(t.normalized.substr(1));
@@ -33,12 +45,11 @@ void FfiTypeBuilder::appendFields(std::string_view n, std::vector<ffi_type*>& ou
       inner.remove_suffix(1);
       ffi_type* element = typeFor(inner, false);
       for (std::size_t i = 0; element && i < count; ++i) out.push_back(element);
-    } else if (t.normalized[0] == 'b') {
-      for (std::size_t i = 0; i < t.size; ++i) out.push_back(&ffi_type_uint8);
     } else if (ffi_type* f = typeFor(t.normalized, false)) {
       out.push_back(f);
     }
   }
+  flushBits();
   (void)depth;
 }
 
@@ -58,39 +69,22 @@ ffi_type* FfiTypeBuilder::typeFor(std::string_view n, bool asArgument) {
     case 'd': return &ffi_type_double;
     case 'D': return &ffi_type_longdouble;
     case '@': case '#': case ':': case '*': case '^': case '%': return &ffi_type_pointer;
-    case '[': {
+    case '[':
       if (asArgument) return &ffi_type_pointer;  // C arrays are passed as pointers
-      auto& elems = elements_.emplace_back();
-      std::string wrapped = "{=" + std::string(n) + "}";
-      appendFields(wrapped, elems, 0);
-      if (elems.empty()) return nullptr;
-      elems.push_back(nullptr);
-      ffi_type& t = structs_.emplace_back();
-      t.size = 0;
-      t.alignment = 0;
-      t.type = FFI_TYPE_STRUCT;
-      t.elements = elems.data();
-      return &t;
-    }
-    case '{': {
-      auto& elems = elements_.emplace_back();
-      appendFields(n, elems, 0);
-      if (elems.empty()) return nullptr;
-      elems.push_back(nullptr);
-      ffi_type& t = structs_.emplace_back();
-      t.size = 0;
-      t.alignment = 0;
-      t.type = FFI_TYPE_STRUCT;
-      t.elements = elems.data();
-      return &t;
-    }
+      [[fallthrough]];
+    case '{':
     case '(': {
-      // libffi has no unions: a structure of integers with the union's size and alignment.
-      EncodedType u;
-      if (parseType(n, u) == 0 || u.size == 0) return nullptr;
+      EncodedType whole;
+      if (parseType(n, whole) == 0 || whole.size == 0 || whole.size > kMaxByValueSize) return nullptr;
       auto& elems = elements_.emplace_back();
-      ffi_type* unit = integerOfAlignment(u.alignment);
-      for (std::size_t i = 0; i < u.size / unit->size; ++i) elems.push_back(unit);
+      if (n[0] == '(') {
+        // libffi has no unions: a structure of integers with the union's size and alignment.
+        ffi_type* unit = integerOfAlignment(whole.alignment);
+        for (std::size_t i = 0; i < whole.size / unit->size; ++i) elems.push_back(unit);
+      } else {
+        appendFields(n[0] == '[' ? "{=" + std::string(n) + "}" : std::string(n), elems, 0);
+      }
+      if (elems.empty()) return nullptr;
       elems.push_back(nullptr);
       ffi_type& t = structs_.emplace_back();
       t.size = 0;

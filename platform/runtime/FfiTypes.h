@@ -2,11 +2,16 @@
 // Internal: libffi types for type encodings. Not part of the public headers.
 #include <ffi.h>
 
+#include <cstddef>
 #include <deque>
 #include <string_view>
 #include <vector>
 
 namespace ns::runtime {
+
+// The largest value passed or returned by value through libffi and stored in an invocation;
+// encodings may describe larger types (for their sizes), but those cannot be called.
+inline constexpr std::size_t kMaxByValueSize = std::size_t(1) << 16;
 
 // Owns the structure types it builds.
 class FfiTypeBuilder {

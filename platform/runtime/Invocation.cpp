@@ -99,6 +99,10 @@ void writeNumber(void* p, char code, const RawNumber& n) {
 }
 
 std::unique_ptr<Invocation::Slot> makeSlot(const runtime::EncodedType& type) {
+  if (type.size > runtime::kMaxByValueSize) {
+    runtime::raise("NSInvalidArgumentException", "+[NSInvocation invocationWithMethodSignature:]: a value of type '" +
+                                                     type.text + "' is too large to pass by value");
+  }
   auto s = std::make_unique<Invocation::Slot>();
   s->type = &type;
   std::size_t bytes = std::max<std::size_t>(type.size, 16);  // at least an ffi_arg
@@ -288,8 +292,9 @@ void Invocation::callThroughFfi(void (*fn)(), const Ref<MethodSignature>& signat
   std::memset(ret.data(), 0, ret.capacity);
   ffi_call(cif, fn, ret.data(), values.data());
   const std::string& rn = ret.type->normalized;
-  if (runtime::isArithmeticType(rn) && ret.type->size < sizeof(ffi_arg)) {
-    // libffi widens small integer results to a full ffi_arg; narrow them back in place.
+  if (runtime::isArithmeticType(rn) && !runtime::isFloatingType(rn) && ret.type->size < sizeof(ffi_arg)) {
+    // libffi widens small integer results to a full ffi_arg; narrow them back in place. A float
+    // is stored as it is.
     ffi_arg wide = 0;
     std::memcpy(&wide, ret.data(), sizeof wide);
     std::memset(ret.data(), 0, ret.capacity);

@@ -76,6 +76,13 @@ void* MethodSignature::callInterface() const {
       ok = ffi_prep_cif(&ffi->cif, FFI_DEFAULT_ABI, static_cast<unsigned>(ffi->args.size()), ret,
                         ffi->args.data()) == FFI_OK;
     }
+    // Invocation buffers are sized from the encoding: a structure libffi lays out otherwise
+    // (a field it cannot type) would be read or written past them, so it is refused.
+    auto sameSize = [](const ffi_type* t, const runtime::EncodedType& e) {
+      return t->type != FFI_TYPE_STRUCT || t->size == e.size;
+    };
+    if (ok) ok = sameSize(ret, types_[0]);
+    for (std::size_t i = 1; ok && i < types_.size(); ++i) ok = sameSize(ffi->args[i - 1], types_[i]);
     ffi->ok = ok;
     ffi_ = std::move(ffi);
   });

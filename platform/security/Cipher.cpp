@@ -23,6 +23,15 @@ struct CtxFree {
   void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
 };
 
+// Scratch space for plaintext, wiped however the call ends.
+struct WipedBuffer {
+  explicit WipedBuffer(std::size_t size) : bytes(size) {}
+  ~WipedBuffer() { OPENSSL_cleanse(bytes.data(), bytes.size()); }
+  WipedBuffer(const WipedBuffer&) = delete;
+  WipedBuffer& operator=(const WipedBuffer&) = delete;
+  std::vector<unsigned char> bytes;
+};
+
 }  // namespace
 
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
@@ -60,7 +69,8 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
   EVP_CIPHER_CTX_set_padding(ctx.get(), padding ? 1 : 0);
 
   // Work in a scratch buffer so that a failed decipher leaves nothing half-written behind.
-  std::vector<unsigned char> scratch(needed + block);
+  WipedBuffer wiped(needed + block);
+  std::vector<unsigned char>& scratch = wiped.bytes;
   int produced = 0, last = 0;
   static const unsigned char empty = 0;
   if (EVP_CipherUpdate(ctx.get(), scratch.data(), &produced,
@@ -73,7 +83,6 @@ CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, cons
   if (total > dataOutAvailable) return kCCBufferTooSmall;
   if (total) std::memcpy(dataOut, scratch.data(), total);
   if (dataOutMoved) *dataOutMoved = total;
-  OPENSSL_cleanse(scratch.data(), scratch.size());
   return kCCSuccess;
 }
 

@@ -147,18 +147,24 @@ static Verdict verify(const std::vector<ns::Ref<Certificate>>& chain, const std:
   }
   X509_STORE_CTX* ctx = X509_STORE_CTX_new();
   STACK_OF(X509)* untrusted = sk_X509_new_null();
-  for (std::size_t i = 1; i < chain.size(); ++i) sk_X509_push(untrusted, chain[i]->impl().x509.get());
+  for (std::size_t i = 1; i < chain.size(); ++i)
+    if (untrusted && chain[i]) sk_X509_push(untrusted, chain[i]->impl().x509.get());
   bool ok = store && ctx && untrusted &&
             X509_STORE_CTX_init(ctx, store, chain.front()->impl().x509.get(), untrusted) == 1;
   if (ok) {
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
     X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SSL_SERVER);
+    // A name the verifier refuses (an embedded NUL) would otherwise leave the name unchecked.
+    bool nameSet = true;
     if (host && !host->empty()) {
-      if (isIPAddress(*host)) X509_VERIFY_PARAM_set1_ip_asc(param, host->c_str());
-      else X509_VERIFY_PARAM_set1_host(param, host->c_str(), host->size());
+      nameSet = isIPAddress(*host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host->c_str()) == 1
+                                   : X509_VERIFY_PARAM_set1_host(param, host->c_str(), host->size()) == 1;
     }
     if (when) X509_VERIFY_PARAM_set_time(param, static_cast<time_t>(*when));
-    if (X509_verify_cert(ctx) == 1) {
+    if (!nameSet) {
+      v.result = kSecTrustResultRecoverableTrustFailure;
+      v.reason = X509_verify_cert_error_string(X509_V_ERR_HOSTNAME_MISMATCH);
+    } else if (X509_verify_cert(ctx) == 1) {
       v.result = kSecTrustResultUnspecified;
     } else {
       int error = X509_STORE_CTX_get_error(ctx);

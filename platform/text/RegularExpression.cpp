@@ -4,7 +4,6 @@
 
 #include <functional>
 #include "platform/core/Exception.h"
-#include "platform/core/Str.h"
 
 #include "platform/text/IcuSupport.h"
 
@@ -186,17 +185,24 @@ std::string RegularExpression::stringByReplacingMatchesInString_options_range_wi
   return toUtf8(out);
 }
 
+namespace {
+// The whole text in the units the matcher counts: malformed UTF-8 (a character cut at the end of
+// a read) becomes one replacement character per broken sequence there, which the core string
+// helpers count byte by byte.
+Range wholeText(std::string_view text) { return {0, static_cast<std::size_t>(toUnicode(text).length())}; }
+}  // namespace
+
 std::vector<TextCheckingResult> RegularExpression::matchesInString(std::string_view text) const {
-  return matchesInString_options_range(text, 0, {0, str::utf16Length(text)});
+  return matchesInString_options_range(text, 0, wholeText(text));
 }
 
 std::optional<TextCheckingResult> RegularExpression::firstMatchInString(std::string_view text) const {
-  return firstMatchInString_options_range(text, 0, {0, str::utf16Length(text)});
+  return firstMatchInString_options_range(text, 0, wholeText(text));
 }
 
 std::string RegularExpression::stringByReplacingMatchesInString_withTemplate(std::string_view text,
                                                                             std::string_view templ) const {
-  return stringByReplacingMatchesInString_options_range_withTemplate(text, 0, {0, str::utf16Length(text)}, templ);
+  return stringByReplacingMatchesInString_options_range_withTemplate(text, 0, wholeText(text), templ);
 }
 
 std::string RegularExpression::replacementStringForResult_inString_template(const TextCheckingResult& result,

@@ -9,6 +9,12 @@
 #include "platform/runtime/Send.h"
 #include "tests/platform/runtime/TestClasses.h"
 
+// Twenty one-bit flags packed into three bytes, as a compiler lays them out.
+struct PackedFlags {
+  unsigned char bytes[3];
+};
+PL_STRUCT_ENCODING(PackedFlags, "{PackedFlags=b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1b1}");
+
 namespace {
 
 using namespace rt_test;
@@ -79,6 +85,24 @@ TEST(Invocations, ReturnEveryKindOfValue) {
   EXPECT_EQ(add->returnValue<long>(), 37);
   EXPECT_EQ(add->argumentValue<long>(3), 20);
   EXPECT_EQ(add->target(), c);
+}
+
+TEST(Invocations, PassBitFieldsInTheStorageTheyShare) {
+  auto flip = ns::block<PackedFlags(PackedFlags)>([](PackedFlags f) {
+    for (auto& b : f.bytes) b = static_cast<unsigned char>(~b);
+    return f;
+  });
+  // Through libffi, the structure has the size the signature gives it: three bytes each way.
+  EXPECT_EQ(flip->methodSignature()->methodReturnLength(), sizeof(PackedFlags));
+  auto inv = ns::Invocation::invocationWithMethodSignature(flip->methodSignature());
+  PackedFlags in{{0x01, 0x80, 0x0f}};
+  inv->setArgument(&in, 1);
+  inv->invokeWithTarget(flip);
+  PackedFlags out{};
+  inv->getReturnValue(&out);
+  EXPECT_EQ(out.bytes[0], 0xfe);
+  EXPECT_EQ(out.bytes[1], 0x7f);
+  EXPECT_EQ(out.bytes[2], 0xf0);
 }
 
 TEST(Invocations, ArgumentIndexesOutOfRangeRaise) {
@@ -159,6 +183,19 @@ TEST(Blocks, ReportTheirSignatureAndRunThroughInvocations) {
   typedInv->setArgumentValue(3, std::string("ab"));
   typedInv->invokeWithTarget(typed);
   EXPECT_EQ(typedInv->returnValue<double>(), 12.0);
+
+  // Results narrower than a machine word: a float comes back as a float, not as integer bits.
+  auto halve = ns::block<float(float)>([](float f) { return f / 2; });
+  auto halveInv = ns::Invocation::invocationWithMethodSignature(halve->methodSignature());
+  halveInv->setArgumentValue(1, 3.0f);
+  halveInv->invokeWithTarget(halve);
+  EXPECT_EQ(halveInv->returnValue<float>(), 1.5f);
+  float raw = 0;
+  halveInv->getReturnValue(&raw);
+  EXPECT_EQ(raw, 1.5f);
+  EXPECT_EQ(halve->call<double>(5.0), 2.5);  // converted on the way in and out
+  auto negate = ns::block<short(short)>([](short v) { return static_cast<short>(-v); });
+  EXPECT_EQ(negate->call<long>(7L), -7);
 }
 
 TEST(Blocks, ExceptionsCrossBackOverForeignFrames) {

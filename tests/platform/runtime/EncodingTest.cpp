@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "platform/core/Exception.h"
 #include "platform/runtime/Encoding.h"
+#include "platform/runtime/Invocation.h"
 #include "platform/runtime/MethodSignature.h"
 
 namespace {
@@ -62,6 +64,26 @@ TEST(MethodSignatureTest, ReportsTypesLengthsAndBounds) {
   EXPECT_TRUE(ns::MethodSignature::signatureWithObjCTypes("Vv16@0:8")->isOneway());
   // Signatures are shared per encoding.
   EXPECT_EQ(sig, ns::MethodSignature::signatureWithObjCTypes("c40@0:8d16{_NSRange=QQ}24"));
+}
+
+TEST(MethodSignatureTest, CallsOnlyWhatLibffiLaysOutAsTheEncodingDoes) {
+  auto callable = [](const char* types) {
+    return ns::MethodSignature::signatureWithObjCTypes(types)->callInterface() != nullptr;
+  };
+  EXPECT_TRUE(callable("{_NSRange=QQ}@:{CGPoint=dd}(U=id)[4i]"));
+  EXPECT_TRUE(callable("v@:{Flags=b1b3b4b9}"));
+  // A complex field has no libffi type: dropping it would make the structure smaller than the
+  // buffers an invocation gives it, so the call is refused instead.
+  EXPECT_FALSE(callable("v@:{Odd=ijd}"));
+  EXPECT_FALSE(callable("{Odd=ijd}@:"));
+  // A huge array is sized, but is neither laid out element by element nor stored by value.
+  const char* huge = "v@:{Huge=[1099511627775c]}";
+  std::size_t size = 0;
+  ns::NSGetSizeAndAlignment("{Huge=[1099511627775c]}", &size, nullptr);
+  EXPECT_EQ(size, 1099511627775u);
+  EXPECT_FALSE(callable(huge));
+  EXPECT_THROW(ns::Invocation::invocationWithMethodSignature(ns::MethodSignature::signatureWithObjCTypes(huge)),
+               ns::Exception);
 }
 
 }  // namespace

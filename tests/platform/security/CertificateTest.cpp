@@ -90,6 +90,16 @@ TEST(CertificateTest, TrustEvaluation) {
   Trust wrongIp(chain, std::string("10.0.0.2"));
   wrongIp.setAnchorCertificates({ca.certificate()});
   EXPECT_FALSE(wrongIp.evaluateWithError(&error));
+  // A name the verifier cannot take (an embedded NUL) must fail, not skip the name check.
+  Trust hiddenName(chain, std::string("other.test\0api.test", 19));
+  hiddenName.setAnchorCertificates({ca.certificate()});
+  EXPECT_FALSE(hiddenName.evaluateWithError(&error));
+  ASSERT_EQ(hiddenName.evaluate(&result), errSecSuccess);
+  EXPECT_NE(result, kSecTrustResultUnspecified);
+  // A missing intermediate is skipped rather than followed.
+  Trust withHole({leaf->certificate(), nullptr}, std::string("api.test"));
+  withHole.setAnchorCertificates({ca.certificate()});
+  EXPECT_TRUE(withHole.evaluateWithError(&error)) << error.description();
   Trust noName(chain, std::nullopt);
   noName.setAnchorCertificates({ca.certificate()});
   EXPECT_TRUE(noName.evaluateWithError(&error)) << error.description();

@@ -95,6 +95,11 @@ TEST(RegularExpressionTest, BadPatternsAndRangesAreReported) {
   EXPECT_THROW(r->firstMatchInString_options_range("abc", 0, {4, 0}), ns::Exception);
   // Malformed UTF-8 is matched as replacement characters, not a crash.
   EXPECT_EQ(regex(".")->numberOfMatchesInString_options_range("\xFF\xFE", 0, {0, 2}), 2u);
+  // Text cut inside a character (as at the end of a network read) is searched whole.
+  const std::string cut = "abc\xE2\x82";
+  EXPECT_NO_THROW(EXPECT_EQ(r->matchesInString(cut).size(), 1u));
+  EXPECT_NO_THROW(EXPECT_TRUE(regex("c.$")->firstMatchInString(cut)));
+  EXPECT_NO_THROW(EXPECT_EQ(r->stringByReplacingMatchesInString_withTemplate(cut, "A"), "Abc\xEF\xBF\xBD"));
 }
 
 TEST(RegularExpressionTest, EscapingRoundTrips) {
