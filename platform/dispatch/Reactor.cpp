@@ -64,15 +64,15 @@ struct Reactor::Impl : ns::Clock::Observer {
   }
 
   void armTimerLocked() {
-    itimerspec spec{};
+    itimerspec timerSpec{};
     if (!ns::Clock::isVirtual() && !timers.empty()) {
       double delay = timers.begin()->first.first - ns::Clock::now();
       if (delay < 1e-9) delay = 1e-9;
-      spec.it_value.tv_sec = static_cast<time_t>(delay);
-      spec.it_value.tv_nsec = static_cast<long>((delay - static_cast<double>(spec.it_value.tv_sec)) * 1e9);
-      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+      timerSpec.it_value.tv_sec = static_cast<time_t>(delay);
+      timerSpec.it_value.tv_nsec = static_cast<long>((delay - static_cast<double>(timerSpec.it_value.tv_sec)) * 1e9);
+      if (timerSpec.it_value.tv_sec == 0 && timerSpec.it_value.tv_nsec == 0) timerSpec.it_value.tv_nsec = 1;
     }
-    ::timerfd_settime(timerFd, 0, &spec, nullptr);
+    ::timerfd_settime(timerFd, 0, &timerSpec, nullptr);
   }
 
   void updateLocked(int fd, FdEntry& e) {
