@@ -172,7 +172,15 @@ void HTTPConnection::writeFinal(const ns::Data& data, double timeout, long tag, 
   if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, timeout, tag);
 }
 
-void HTTPConnection::writeStandardPiece(const ns::Data& data) {
+void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
+  if (!piece || piece->empty()) {
+    // A chunked body may end with no last piece (an empty one, for one): only the last-chunk
+    // line is left to send, as every earlier piece ended with its CRLF.
+    if (httpResponse_->isChunked() && httpResponse_->isDone())
+      writeFinal(ns::Data("0\r\n\r\n"), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
+    return;
+  }
+  const ns::Data& data = *piece;
   if (httpResponse_->isChunked()) {
     responseDataSizes_.push_back(data.length());
     if (!dispatchSocket_) return;
@@ -226,8 +234,7 @@ void HTTPConnection::sendResponseHeadersAndBody() {
   sentResponseHeaders_ = true;
 
   if (!isRangeRequest) {
-    auto data = httpResponse_->readDataOfLength(READ_CHUNKSIZE);
-    if (data && !data->empty()) writeStandardPiece(*data);
+    writeStandardPiece(httpResponse_->readDataOfLength(READ_CHUNKSIZE));
   } else if (ranges_.size() == 1) {
     const ByteRange range = ranges_.front();
     httpResponse_->setOffset(range.location);
@@ -252,9 +259,7 @@ void HTTPConnection::sendResponseHeadersAndBody() {
 void HTTPConnection::continueSendingStandardResponseBody() {
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
-  auto data = httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued);
-  if (!data || data->empty()) return;
-  writeStandardPiece(*data);
+  writeStandardPiece(httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued));
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {
