@@ -32,7 +32,8 @@ std::vector<std::string> HTTPConnection::directoryIndexFileNames() { return {"in
 std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const std::string& path,
                                                                          bool allowDirectory) {
   auto root = config_ ? config_->documentRoot() : std::nullopt;
-  if (!root) {
+  // An empty root would make "/" the prefix every path has: it is no root at all.
+  if (!root || root->empty()) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: No configured document root", kLogName, this);
     return std::nullopt;
   }

@@ -65,6 +65,15 @@ TEST_F(DocumentRootTest, MissingRootAndFileSystemRoot) {
   auto connection = connectionFor("/");
   EXPECT_FALSE(connection->filePathForURI("/etc/passwd"));
   EXPECT_FALSE(connection->filePathForURI("/"));
+  // An empty root is no root, not the whole file system.
+  for (const auto& config : {HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), ""),
+                             HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), "",
+                                                                           dispatch::queueCreate("HTTPConnection"))}) {
+    auto empty = ns::make<HTTPConnection>(nullptr, config);
+    EXPECT_FALSE(empty->filePathForURI("/etc/passwd"));
+    EXPECT_FALSE(empty->filePathForURI_allowDirectory("/", true));
+    EXPECT_FALSE(empty->httpResponseForMethod_URI("GET", "/etc/passwd"));
+  }
 }
 
 TEST_F(DocumentRootTest, QueryParameters) {
