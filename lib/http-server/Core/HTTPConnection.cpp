@@ -9,19 +9,12 @@
 #include "lib/http-server/Core/WebSocketHandle.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
 
 constexpr char kLogName[] = "HTTPConnection";
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // Content-Length as a decimal number. A sign is refused: "-1" would wrap to the value that
 // marks a chunked body.
@@ -234,7 +227,7 @@ void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
   bool expectsUpload = expectsRequestBodyFromMethod_atPath(method, uri);
 
   if (expectsUpload) {
-    if (transferEncoding && equalsIgnoringCase(*transferEncoding, "Chunked")) {
+    if (transferEncoding && ns::headerNameEquals(*transferEncoding, "Chunked")) {
       requestContentLength_ = CHUNKED_BODY;
     } else if (!contentLength) {
       HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,

@@ -8,20 +8,13 @@
 #include "lib/http-server/Core/NumberParsing.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/security/UUID.h"
 #include "platform/text/DateFormatter.h"
 
 namespace {
 
 constexpr char kLogName[] = "HTTPConnection";
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -46,7 +39,7 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   if (eq == std::string::npos) return false;
   std::string_view unit = trimmed(std::string_view(rangeHeader).substr(0, eq));
   std::string_view set = trimmed(std::string_view(rangeHeader).substr(eq + 1));
-  if (!equalsIgnoringCase(unit, "bytes")) return false;
+  if (!ns::headerNameEquals(unit, "bytes")) return false;
 
   const std::uint64_t L = contentLength;
   std::vector<ByteRange> found;
@@ -396,7 +389,7 @@ bool HTTPConnection::shouldDie() {
   if (!request_) return false;
   auto connection = request_->headerField("Connection");
   std::string version = request_->version();
-  if (version == HTTPVersion1_1) return connection && equalsIgnoringCase(*connection, "close");
-  if (version == HTTPVersion1_0) return !connection || !equalsIgnoringCase(*connection, "Keep-Alive");
+  if (version == HTTPVersion1_1) return connection && ns::headerNameEquals(*connection, "close");
+  if (version == HTTPVersion1_0) return !connection || !ns::headerNameEquals(*connection, "Keep-Alive");
   return false;
 }
