@@ -49,10 +49,11 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
   if (relativePath.find('\0') != std::string::npos) return std::nullopt;
 
   std::string fullPath = standardizedPath(*root + "/" + relativePath);
-  if (relativePath == "/") fullPath += "/";
 
   std::string prefix = *root;
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  // A path that climbs back to the root ("/sub/..") names the root folder itself.
+  if (fullPath + "/" == prefix) fullPath = prefix;
   // Keeps ".." (plain or escaped) from climbing out, and a sibling folder whose name merely
   // starts with the root's out too. Symbolic links inside the root are followed wherever they
   // point: whoever places a link in the served folder chooses to serve its target.

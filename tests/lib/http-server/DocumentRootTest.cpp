@@ -52,6 +52,10 @@ TEST_F(DocumentRootTest, FoldersAndIndexFiles) {
   EXPECT_EQ(connection->filePathForURI("/"), r + "/index.htm");  // no index.html here
   EXPECT_EQ(connection->filePathForURI("/withindex/"), r + "/withindex/index.html");
   EXPECT_EQ(connection->filePathForURI("/withindex"), r + "/withindex/index.html");
+  // A path that comes back to the root itself is the root folder.
+  EXPECT_EQ(connection->filePathForURI("/."), r + "/index.htm");
+  EXPECT_EQ(connection->filePathForURI("/sub/.."), r + "/index.htm");
+  EXPECT_EQ(connection->filePathForURI_allowDirectory("/sub/..", true), r + "/");
   EXPECT_FALSE(connection->filePathForURI("/sub/"));
   EXPECT_FALSE(connection->httpResponseForMethod_URI("GET", "/sub"));
   EXPECT_EQ(connection->filePathForURI_allowDirectory("/", true), r + "/");
