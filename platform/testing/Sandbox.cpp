@@ -31,16 +31,16 @@ Sandbox::Sandbox() {
   fs::create_directories(cacheHome());
   fs::create_directories(configHome());
   fs::create_directories(home() / ".local/state");
-  fs::create_directories(root_ / "runtime");
-  fs::create_directories(root_ / "tmp");
-  fs::permissions(root_ / "runtime", fs::perms::owner_all);
+  fs::create_directories(home() / ".runtime");
+  fs::create_directories(home() / "tmp");
+  fs::permissions(home() / ".runtime", fs::perms::owner_all);
   ::setenv("HOME", home().c_str(), 1);
   ::setenv("XDG_DATA_HOME", dataHome().c_str(), 1);
   ::setenv("XDG_CACHE_HOME", cacheHome().c_str(), 1);
   ::setenv("XDG_CONFIG_HOME", configHome().c_str(), 1);
   ::setenv("XDG_STATE_HOME", (home() / ".local/state").c_str(), 1);
-  ::setenv("XDG_RUNTIME_DIR", (root_ / "runtime").c_str(), 1);
-  ::setenv("TMPDIR", (root_ / "tmp").c_str(), 1);
+  ::setenv("XDG_RUNTIME_DIR", (home() / ".runtime").c_str(), 1);
+  ::setenv("TMPDIR", (home() / "tmp").c_str(), 1);
   resetDefaults();
 }
 
@@ -53,13 +53,26 @@ Sandbox::~Sandbox() {
       ::unsetenv(name.c_str());
   }
   std::error_code ec;
+  // A test may have taken its own rights on the root away.
+  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(root_, ec);
 }
 
 fs::path Sandbox::temporaryFolder(const std::string& name) const {
-  fs::path p = root_ / "tmp" / name;
+  fs::path p = home() / "tmp" / name;
   fs::create_directories(p);
   return p;
+}
+
+void Sandbox::set(const std::string& name, const std::optional<std::string>& value) {
+  if (!saved_.count(name)) {
+    const char* old = std::getenv(name.c_str());
+    saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+  }
+  if (value)
+    ::setenv(name.c_str(), value->c_str(), 1);
+  else
+    ::unsetenv(name.c_str());
 }
 
 }  // namespace pltest

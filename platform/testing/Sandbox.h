@@ -1,9 +1,9 @@
 #pragma once
-// A home-folder sandbox: while it exists, HOME and the XDG folders (data, cache, config, state,
-// runtime) point into a fresh temporary folder, so application support files, caches and user
-// defaults start empty; the standard user defaults are reset on entry and exit. The folder is
-// removed and the environment restored when it goes. Not for use by two threads at once (it
-// changes the process environment).
+// A home-folder sandbox: while it exists, HOME, TMPDIR and the XDG folders (data, cache, config,
+// state, runtime) point into a fresh temporary folder, so application support files, caches,
+// temporary files and user defaults start empty; the standard user defaults are reset on entry
+// and exit. The folder is removed and the environment (including what set() changed) restored
+// when it goes. Not for use by two threads at once (it changes the process environment).
 //
 //   pltest::Sandbox sandbox;
 //   auto path = sandbox.home() / ".local/share/Pelorin/x.db";
@@ -26,8 +26,12 @@ class Sandbox {
   std::filesystem::path dataHome() const { return home() / ".local/share"; }
   std::filesystem::path cacheHome() const { return home() / ".cache"; }
   std::filesystem::path configHome() const { return home() / ".config"; }
-  // A scratch folder inside the sandbox, made on demand.
+  // A scratch folder inside the sandbox (below TMPDIR), made on demand.
   std::filesystem::path temporaryFolder(const std::string& name) const;
+  // A path below the sandbox's root, as text.
+  std::string path(const std::string& relative) const { return (root_ / relative).string(); }
+  // Sets (or, with nothing, unsets) an environment variable until the sandbox goes.
+  void set(const std::string& name, const std::optional<std::string>& value);
 
  private:
   std::filesystem::path root_;

@@ -9,27 +9,25 @@
 #include "lib/http-server/Core/WebSocketHandle.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/foundation/NotificationCenter.h"
 
 namespace {
 
 constexpr char kLogName[] = "HTTPConnection";
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-// Content-Length as a decimal number. A sign is refused: "-1" would wrap to the value that
-// marks a chunked body.
+// Content-Length as a decimal number and nothing else. A sign is refused ("-1" would wrap to
+// the value that marks a chunked body), and so is anything after the digits: "0, 5" holds two
+// lengths, and reading only the first would take the body for the next request.
 bool parseContentLength(const std::string& value, std::uint64_t* out) {
   std::size_t i = 0;
   while (i < value.size() && std::isspace(static_cast<unsigned char>(value[i]))) ++i;
-  if (i < value.size() && (value[i] == '+' || value[i] == '-')) return false;
-  return NumberParsing::parseString_intoUInt64(value, out);
+  std::size_t end = value.size();
+  while (end > i && std::isspace(static_cast<unsigned char>(value[end - 1]))) --end;
+  if (i == end) return false;
+  for (std::size_t k = i; k < end; ++k)
+    if (!std::isdigit(static_cast<unsigned char>(value[k]))) return false;
+  return NumberParsing::parseString_intoUInt64(value.substr(i, end - i), out);
 }
 
 bool isValidUTF8(const ns::Data& data) {
@@ -234,7 +232,7 @@ void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
   bool expectsUpload = expectsRequestBodyFromMethod_atPath(method, uri);
 
   if (expectsUpload) {
-    if (transferEncoding && equalsIgnoringCase(*transferEncoding, "Chunked")) {
+    if (transferEncoding && ns::headerNameEquals(*transferEncoding, "Chunked")) {
       requestContentLength_ = CHUNKED_BODY;
     } else if (!contentLength) {
       HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,

@@ -162,7 +162,9 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   void readLine(long tag, double timeout, std::size_t maxLength);
   // Queues one body piece (its size is counted against the write bound).
   void writeBody(const ns::Data& data, long tag);
-  void writeStandardPiece(const ns::Data& data);
+  // Writes one piece of a non-range body; empty or nothing writes nothing, unless it ends a
+  // chunked body.
+  void writeStandardPiece(const std::optional<ns::Data>& piece);
   // Writes the final block of a response; after it no pump touches the response again.
   void writeFinal(const ns::Data& data, double timeout, long tag, bool isBody);
   void responseDone(long tag);

@@ -32,7 +32,8 @@ std::vector<std::string> HTTPConnection::directoryIndexFileNames() { return {"in
 std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const std::string& path,
                                                                          bool allowDirectory) {
   auto root = config_ ? config_->documentRoot() : std::nullopt;
-  if (!root) {
+  // An empty root would make "/" the prefix every path has: it is no root at all.
+  if (!root || root->empty()) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: No configured document root", kLogName, this);
     return std::nullopt;
   }
@@ -48,10 +49,11 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
   if (relativePath.find('\0') != std::string::npos) return std::nullopt;
 
   std::string fullPath = standardizedPath(*root + "/" + relativePath);
-  if (relativePath == "/") fullPath += "/";
 
   std::string prefix = *root;
   if (prefix.empty() || prefix.back() != '/') prefix += '/';
+  // A path that climbs back to the root ("/sub/..") names the root folder itself.
+  if (fullPath + "/" == prefix) fullPath = prefix;
   // Keeps ".." (plain or escaped) from climbing out, and a sibling folder whose name merely
   // starts with the root's out too. Symbolic links inside the root are followed wherever they
   // point: whoever places a link in the served folder chooses to serve its target.

@@ -8,20 +8,13 @@
 #include "lib/http-server/Core/NumberParsing.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/net/HTTPHeaderFields.h"
 #include "platform/security/UUID.h"
 #include "platform/text/DateFormatter.h"
 
 namespace {
 
 constexpr char kLogName[] = "HTTPConnection";
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string_view trimmed(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -46,7 +39,7 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   if (eq == std::string::npos) return false;
   std::string_view unit = trimmed(std::string_view(rangeHeader).substr(0, eq));
   std::string_view set = trimmed(std::string_view(rangeHeader).substr(eq + 1));
-  if (!equalsIgnoringCase(unit, "bytes")) return false;
+  if (!ns::headerNameEquals(unit, "bytes")) return false;
 
   const std::uint64_t L = contentLength;
   std::vector<ByteRange> found;
@@ -172,7 +165,15 @@ void HTTPConnection::writeFinal(const ns::Data& data, double timeout, long tag, 
   if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, timeout, tag);
 }
 
-void HTTPConnection::writeStandardPiece(const ns::Data& data) {
+void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
+  if (!piece || piece->empty()) {
+    // A chunked body may end with no last piece (an empty one, for one): only the last-chunk
+    // line is left to send, as every earlier piece ended with its CRLF.
+    if (httpResponse_->isChunked() && httpResponse_->isDone())
+      writeFinal(ns::Data("0\r\n\r\n"), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
+    return;
+  }
+  const ns::Data& data = *piece;
   if (httpResponse_->isChunked()) {
     responseDataSizes_.push_back(data.length());
     if (!dispatchSocket_) return;
@@ -226,8 +227,7 @@ void HTTPConnection::sendResponseHeadersAndBody() {
   sentResponseHeaders_ = true;
 
   if (!isRangeRequest) {
-    auto data = httpResponse_->readDataOfLength(READ_CHUNKSIZE);
-    if (data && !data->empty()) writeStandardPiece(*data);
+    writeStandardPiece(httpResponse_->readDataOfLength(READ_CHUNKSIZE));
   } else if (ranges_.size() == 1) {
     const ByteRange range = ranges_.front();
     httpResponse_->setOffset(range.location);
@@ -252,9 +252,7 @@ void HTTPConnection::sendResponseHeadersAndBody() {
 void HTTPConnection::continueSendingStandardResponseBody() {
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
-  auto data = httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued);
-  if (!data || data->empty()) return;
-  writeStandardPiece(*data);
+  writeStandardPiece(httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued));
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {
@@ -391,7 +389,7 @@ bool HTTPConnection::shouldDie() {
   if (!request_) return false;
   auto connection = request_->headerField("Connection");
   std::string version = request_->version();
-  if (version == HTTPVersion1_1) return connection && equalsIgnoringCase(*connection, "close");
-  if (version == HTTPVersion1_0) return !connection || !equalsIgnoringCase(*connection, "Keep-Alive");
+  if (version == HTTPVersion1_1) return connection && ns::headerNameEquals(*connection, "close");
+  if (version == HTTPVersion1_0) return !connection || !ns::headerNameEquals(*connection, "Keep-Alive");
   return false;
 }

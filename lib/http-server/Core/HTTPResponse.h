@@ -5,7 +5,8 @@
 //
 // Contract: a response that answers empty data (or nothing) must later call the connection's
 // responseHasAvailableData, or the connection waits for ever; a non-range response must report
-// isDone together with its last non-empty piece; a response never returns more than asked.
+// isDone together with its last non-empty piece (a chunked one may instead report it with an
+// empty answer); a response never returns more than asked.
 #include <cstdint>
 #include <optional>
 

@@ -52,6 +52,10 @@ TEST_F(DocumentRootTest, FoldersAndIndexFiles) {
   EXPECT_EQ(connection->filePathForURI("/"), r + "/index.htm");  // no index.html here
   EXPECT_EQ(connection->filePathForURI("/withindex/"), r + "/withindex/index.html");
   EXPECT_EQ(connection->filePathForURI("/withindex"), r + "/withindex/index.html");
+  // A path that comes back to the root itself is the root folder.
+  EXPECT_EQ(connection->filePathForURI("/."), r + "/index.htm");
+  EXPECT_EQ(connection->filePathForURI("/sub/.."), r + "/index.htm");
+  EXPECT_EQ(connection->filePathForURI_allowDirectory("/sub/..", true), r + "/");
   EXPECT_FALSE(connection->filePathForURI("/sub/"));
   EXPECT_FALSE(connection->httpResponseForMethod_URI("GET", "/sub"));
   EXPECT_EQ(connection->filePathForURI_allowDirectory("/", true), r + "/");
@@ -65,6 +69,15 @@ TEST_F(DocumentRootTest, MissingRootAndFileSystemRoot) {
   auto connection = connectionFor("/");
   EXPECT_FALSE(connection->filePathForURI("/etc/passwd"));
   EXPECT_FALSE(connection->filePathForURI("/"));
+  // An empty root is no root, not the whole file system.
+  for (const auto& config : {HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), ""),
+                             HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), "",
+                                                                           dispatch::queueCreate("HTTPConnection"))}) {
+    auto empty = ns::make<HTTPConnection>(nullptr, config);
+    EXPECT_FALSE(empty->filePathForURI("/etc/passwd"));
+    EXPECT_FALSE(empty->filePathForURI_allowDirectory("/", true));
+    EXPECT_FALSE(empty->httpResponseForMethod_URI("GET", "/etc/passwd"));
+  }
 }
 
 TEST_F(DocumentRootTest, QueryParameters) {

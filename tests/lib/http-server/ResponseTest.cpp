@@ -147,6 +147,25 @@ TEST_F(ResponseTest, ChunkedResponseWireBytesIgnoringRange) {
   EXPECT_TRUE(client.readUntil("\r\n0\r\n\r\n"));
 }
 
+TEST_F(ResponseTest, ChunkedResponseThatEndsWithoutALastPieceIsFinished) {
+  // No piece at all, and a last piece that is only an empty answer after the others.
+  hooks->route = [](TestConnection&, const std::string&, const std::string& path) -> ns::Ref<HTTPResponse> {
+    if (path == "/none") return ns::make<ChunkedResponse>(std::vector<std::string>{});
+    if (path == "/empty-last") return ns::make<ChunkedResponse>(std::vector<std::string>{"abc", ""});
+    return nullptr;
+  };
+  RawClient client;
+  ASSERT_TRUE(client.connectTo(port));
+  client.sendAll("GET /none HTTP/1.1\r\n\r\n");
+  auto r = client.readResponse(false);
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->header("Transfer-Encoding"), "chunked");
+  EXPECT_EQ(client.readUntil("0\r\n\r\n"), "0\r\n\r\n");
+  client.sendAll("GET /empty-last HTTP/1.1\r\n\r\n");
+  ASSERT_TRUE(client.readResponse(false));
+  EXPECT_EQ(client.readUntil("0\r\n\r\n"), "3\r\nabc\r\n0\r\n\r\n");
+}
+
 TEST_F(ResponseTest, SlowReaderNeverHasMoreThanTheBoundQueued) {
   const std::string big = patternBytes(5 * 1024 * 1024);
   // Made before the request so that the test thread can wait on it.

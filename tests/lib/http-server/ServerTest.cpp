@@ -118,6 +118,9 @@ TEST_F(ServerTest, RequestChecksAnswerOrClose) {
                         Case{"POST /file.bin HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
                         Case{"POST /file.bin HTTP/1.1\r\nContent-Length: +3\r\n\r\nabc", 400},
                         Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 1\r\n\r\n", 400},
+                        // Two lengths in one field, and a number with more after it.
+                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0, 5\r\n\r\n", 400},
+                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: 3x\r\n\r\nabc", 400},
                         Case{"GET /file.bin HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", 400},
                         Case{"GET /file.bin HTTP/1.1\r\nno colon\r\n\r\n", 400},
                         Case{"BROKEN\r\n\r\n", 400}}) {

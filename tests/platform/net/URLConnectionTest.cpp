@@ -18,6 +18,7 @@
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/ManualQueue.h"
+#include "platform/testing/Sandbox.h"
 #include "tests/platform/net/RecordingDelegate.h"
 
 using namespace ns;
@@ -80,6 +81,8 @@ class URLConnectionTest : public ::testing::Test {
     FakeServer::untrustInURLLoading();
     HTTPCookieStorage::sharedHTTPCookieStorage()->removeAllCookies();
   }
+  // Made first and removed last: files the tests and the server write land inside it.
+  pltest::Sandbox sandbox;
   FakeServer server;
 };
 
@@ -486,8 +489,7 @@ TEST_F(URLConnectionTest, RedirectMethodsLoopsAndUnansweredChallenges) {
 
 TEST_F(URLConnectionTest, LoadsFileURLs) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("pelorin-file-url-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  fs::path dir = sandbox.temporaryFolder("file-url");
   std::ofstream(dir / "page.html") << "<p>hi</p>";
   Load file(URLRequest::requestWithURL(URL::fileURLWithPath((dir / "page.html").string())));
   ASSERT_TRUE(file.finish());
@@ -502,7 +504,6 @@ TEST_F(URLConnectionTest, LoadsFileURLs) {
   Load folder(URLRequest::requestWithURL(URL::fileURLWithPath(dir.string())));
   ASSERT_TRUE(folder.finish());
   EXPECT_EQ(folder.delegate->error->code(), -1101);
-  fs::remove_all(dir);
 }
 
 TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {

@@ -6,6 +6,7 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLComponents.h"
+#include "platform/testing/Sandbox.h"
 
 using ns::URL;
 
@@ -77,7 +78,8 @@ TEST(URL, ResolvesRelativeReferencesAsRfc3986) {
 
 TEST(URL, FileURLsAndPathOperations) {
   namespace fs = std::filesystem;
-  fs::path dir = fs::temp_directory_path() / ("pelorin url test " + std::to_string(::getpid()));
+  pltest::Sandbox sandbox;
+  fs::path dir = sandbox.temporaryFolder("pelorin url test");
   fs::create_directories(dir / "sub");
   auto folder = URL::fileURLWithPath(dir.string());
   EXPECT_TRUE(folder->isFileURL());
@@ -86,7 +88,6 @@ TEST(URL, FileURLsAndPathOperations) {
   EXPECT_EQ(folder->path(), dir.string());
   EXPECT_TRUE(folder->URLByAppendingPathComponent("sub")->hasDirectoryPath());
   EXPECT_FALSE(folder->URLByAppendingPathComponent("file.txt")->hasDirectoryPath());
-  fs::remove_all(dir);
 
   auto file = URL::fileURLWithPath_isDirectory("/tmp/a b/c.tar.gz", false);
   EXPECT_EQ(file->absoluteString(), "file:///tmp/a%20b/c.tar.gz");
