@@ -2,6 +2,7 @@
 // Serves a file with reads in the background: a read source on a private serial queue reads one
 // piece at a time, of at most what the connection last asked for, and hands it over through
 // responseHasAvailableData. One piece at most is in memory; nothing is read ahead.
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -57,7 +58,8 @@ class HTTPAsyncFileResponse : public HTTPResponse {
   std::uint64_t fileLength_ = 0;
   std::uint64_t fileOffset_ = 0;
   std::uint64_t readOffset_ = 0;
-  bool aborted_ = false;
+  // Set on the read queue, read on the connection queue.
+  std::atomic<bool> aborted_{false};
   // The connection let go: the source is cancelled and the descriptor closed.
   bool closed_ = false;
   std::optional<ns::Data> data_;
