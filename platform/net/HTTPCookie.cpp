@@ -10,23 +10,14 @@
 #include <functional>
 
 #include "platform/core/Format.h"
+#include "platform/net/HTTPText.h"
 
 namespace ns {
 
 namespace {
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
+using httptext::lower;
+using httptext::trim;
 
 bool isIPAddress(const std::string& host) {
   unsigned char buf[16];

@@ -4,24 +4,15 @@
 #include <charconv>
 
 #include "platform/core/Format.h"
+#include "platform/net/HTTPText.h"
 #include "platform/core/Str.h"
 
 namespace ns {
 
 namespace {
 
-std::string lower(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
-std::string trim(std::string_view s) {
-  std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return std::string(s.substr(b, e - b));
-}
+using httptext::lower;
+using httptext::trim;
 
 std::string unquote(std::string s) {
   if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
