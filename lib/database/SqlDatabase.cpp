@@ -242,11 +242,7 @@ int64_t SqlDatabase::lastInsertRowId() {
     warnInUse();
     return 0;
   }
-  if (!_db) return 0;
-  _isExecutingStatement = true;
-  int64_t ret = sqlite3_last_insert_rowid(_db);
-  _isExecutingStatement = false;
-  return ret;
+  return _db ? sqlite3_last_insert_rowid(_db) : 0;
 }
 
 int SqlDatabase::changes() {
@@ -254,11 +250,7 @@ int SqlDatabase::changes() {
     warnInUse();
     return 0;
   }
-  if (!_db) return 0;
-  _isExecutingStatement = true;
-  int ret = sqlite3_changes(_db);
-  _isExecutingStatement = false;
-  return ret;
+  return _db ? sqlite3_changes(_db) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------
