@@ -17,6 +17,7 @@
 
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPCookieStorage.h"
+#include "platform/net/HTTPText.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
@@ -234,17 +235,17 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
     return n;
   }
   if ((line[0] == ' ' || line[0] == '\t') && !load.headers.empty()) {
+    // A folded line continues the field before it; one of blanks only adds nothing.
+    auto more = httptext::trim(line);
+    if (more.empty()) return n;
     auto last = load.headers.fields().back();
-    load.headers.set(last.first, last.second + " " + line.substr(line.find_first_not_of(" \t")));
+    load.headers.set(last.first, last.second + " " + more);
     return n;
   }
   auto colon = line.find(':');
   if (colon == std::string::npos) return n;
   std::string name = line.substr(0, colon);
-  std::string value = line.substr(colon + 1);
-  auto b = value.find_first_not_of(" \t");
-  value = b == std::string::npos ? std::string() : value.substr(b);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.pop_back();
+  std::string value = httptext::trim(std::string_view(line).substr(colon + 1));
   if (lower(name) == "set-cookie") load.setCookieLines.push_back(value);
   load.headers.add(name, value);
   return n;

@@ -526,3 +526,55 @@ TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {
   EXPECT_EQ(load.delegate->body, "-|ok");
   EXPECT_FALSE(server.requests().back().header("X-Smuggle"));
 }
+
+namespace {
+
+// One connection on 127.0.0.1 answered with fixed bytes (not always HTTP), then closed.
+struct RawReplyServer {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  int port = 0;
+  std::thread thread;
+  explicit RawReplyServer(std::string reply) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ::listen(fd, 1);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    thread = std::thread([this, reply] {
+      int c = ::accept(fd, nullptr, nullptr);
+      if (c < 0) return;
+      // Read the whole request first: closing with unread bytes would reset the connection.
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos) {
+        long got = ::recv(c, buffer, sizeof buffer, 0);
+        if (got <= 0) break;
+        request.append(buffer, static_cast<std::size_t>(got));
+      }
+      (void)::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
+      ::shutdown(c, SHUT_RDWR);
+      ::close(c);
+    });
+  }
+  ~RawReplyServer() {
+    ::shutdown(fd, SHUT_RDWR);
+    thread.join();
+    ::close(fd);
+  }
+};
+
+}  // namespace
+
+TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
+  RawReplyServer blanks("HTTP/1.1 200 OK\r\nX-Folded: one\r\n \t \r\n two\r\nContent-Length: 2\r\n\r\nok");
+  Load load(requestFor("http://127.0.0.1:" + std::to_string(blanks.port) + "/"));
+  ASSERT_TRUE(load.finish());
+  EXPECT_FALSE(load.delegate->error);
+  EXPECT_EQ(load.delegate->body, "ok");
+  auto http = std::dynamic_pointer_cast<HTTPURLResponse>(load.delegate->response);
+  ASSERT_TRUE(http);
+  EXPECT_EQ(http->valueForHTTPHeaderField("X-Folded"), "one two");
+}
