@@ -358,7 +358,9 @@ Error errorForCurl(CURLcode code, long osErrno, const Ref<URL>& url) {
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CIPHER: urlCode = URLErrorSecureConnectionFailed; break;
-    case CURLE_UNSUPPORTED_PROTOCOL: urlCode = URLErrorUnsupportedURL; break;
+    // begin() hands curl only the schemes it supports, so this is curl refusing a reply that is
+    // not HTTP at all (it would otherwise read it as HTTP/0.9).
+    case CURLE_UNSUPPORTED_PROTOCOL: urlCode = URLErrorBadServerResponse; break;
     case CURLE_URL_MALFORMAT: urlCode = URLErrorBadURL; break;
     case CURLE_BAD_CONTENT_ENCODING: urlCode = URLErrorCannotDecodeContentData; break;
     case CURLE_WEIRD_SERVER_REPLY: urlCode = URLErrorBadServerResponse; break;

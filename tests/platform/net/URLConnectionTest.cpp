@@ -568,6 +568,15 @@ struct RawReplyServer {
 
 }  // namespace
 
+TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
+  RawReplyServer other("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n");
+  Load load(requestFor("http://127.0.0.1:" + std::to_string(other.port) + "/"));
+  ASSERT_TRUE(load.finish());
+  ASSERT_TRUE(load.delegate->error);
+  EXPECT_EQ(load.delegate->error->code(), -1011) << "the URL was fine; the server's answer was not";
+  EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+}
+
 TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
   RawReplyServer blanks("HTTP/1.1 200 OK\r\nX-Folded: one\r\n \t \r\n two\r\nContent-Length: 2\r\n\r\nok");
   Load load(requestFor("http://127.0.0.1:" + std::to_string(blanks.port) + "/"));
