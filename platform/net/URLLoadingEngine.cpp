@@ -100,6 +100,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   curl_off_t uploaded = 0;
   double lastActivity = 0;
   bool streamFailed = false;
+  bool heldOverflow = false;  // a piece of the held body did not fit and was dropped
 
   // Across attempts.
   Ref<URLCredential> credential;
@@ -265,8 +266,11 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     load.post([chunk](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
       d->connection_didReceiveData(c, chunk);
     });
-  } else if (load.held.length() + n <= kMaxHeldBody) {
+  } else if (!load.heldOverflow && load.held.length() + n <= kMaxHeldBody) {
     load.held.appendBytes_length(buffer, n);
+  } else {
+    // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
+    load.heldOverflow = true;
   }
   return n;
 }
@@ -326,6 +330,7 @@ void deliverResponse(URLLoad& load) {
   bool challenge = (s == 401 && load.headers.contains("WWW-Authenticate")) ||
                    (s == 407 && load.headers.contains("Proxy-Authenticate"));
   load.held = MutableData();
+  load.heldOverflow = false;
   if (redirect) {
     load.mode = URLLoad::Mode::Redirect;
   } else if (challenge) {
@@ -441,6 +446,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->mode = URLLoad::Mode::Deliver;
   load->response = nullptr;
   load->held = MutableData();
+  load->heldOverflow = false;
   load->uploaded = 0;
   load->streamFailed = false;
   load->lastActivity = clockNow();
@@ -579,7 +585,8 @@ void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> erro
 }
 
 // Delivers a response that was held back (a refused redirect, a challenge answered without
-// credentials) with its body, then finishes.
+// credentials) with its body, then finishes; a body too large to have been kept whole fails
+// the load instead of passing for the complete body.
 void deliverHeld(const std::shared_ptr<URLLoad>& load) {
   auto response = load->response;
   Data body = load->held.copy();
@@ -591,7 +598,9 @@ void deliverHeld(const std::shared_ptr<URLLoad>& load) {
     load->post([body](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
       d->connection_didReceiveData(c, body);
     });
-  engine().end(load, std::nullopt);
+  std::optional<Error> error;
+  if (load->heldOverflow) error = makeURLError(URLErrorDataLengthExceedsMaximum, load->request->URL());
+  engine().end(load, error);
 }
 
 Ref<URLRequest> redirectedRequest(const URLLoad& load, const Ref<URL>& target) {

@@ -577,6 +577,27 @@ TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
   EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
 }
 
+TEST_F(URLConnectionTest, AHeldBackBodyTooLargeToKeepIsNeverDeliveredWithAHole) {
+  // The body of a 401 waits while the delegate decides; it is kept only up to a bound. A later,
+  // smaller piece must not be joined onto what was kept once a piece has been dropped.
+  const std::string first((1 << 20) - 10, 'a'), dropped(100, 'b'), small = "ccccc";
+  server.route("GET", "/huge-401", [&](const FakeRequest&) {
+    auto reply = FakeReply::chunked({first, dropped, small});
+    reply.status = 401;
+    return reply.header("WWW-Authenticate", "Basic realm=\"r\"");
+  });
+  Load load(requestFor(server.URLForPath("/huge-401")));
+  ASSERT_TRUE(load.finish());
+  ASSERT_EQ(load.delegate->challenges.size(), 1u);
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(load.delegate->response)->statusCode(), 401);
+  const std::string whole = first + dropped + small;
+  EXPECT_EQ(whole.compare(0, load.delegate->body.size(), load.delegate->body), 0)
+      << "what is delivered is the start of the body, without a hole";
+  ASSERT_TRUE(load.delegate->error) << "a body cut short is not reported as a finished load";
+  EXPECT_EQ(load.delegate->error->code(), -1103);
+  EXPECT_EQ(load.delegate->count("finish"), 0u);
+}
+
 TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
   RawReplyServer blanks("HTTP/1.1 200 OK\r\nX-Folded: one\r\n \t \r\n two\r\nContent-Length: 2\r\n\r\nok");
   Load load(requestFor("http://127.0.0.1:" + std::to_string(blanks.port) + "/"));
