@@ -3,6 +3,7 @@
 #include <condition_variable>
 #include <map>
 
+#include "platform/net/HTTPText.h"
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingEngine.h"
 
@@ -39,8 +40,7 @@ Ref<URLConnection> URLConnection::connectionWithRequest_delegate(const Ref<URLRe
 
 bool URLConnection::canHandleRequest(const Ref<URLRequest>& request) {
   if (!request || !request->URL()) return false;
-  std::string scheme = request->URL()->scheme().value_or("");
-  for (auto& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string scheme = httptext::lower(request->URL()->scheme().value_or(""));
   return scheme == "http" || scheme == "https" || scheme == "file";
 }
 
@@ -172,52 +172,34 @@ void URLConnection::drain() {
   draining_ = false;
 }
 
+std::shared_ptr<URLLoad> URLConnection::load() const {
+  std::lock_guard lock(mutex_);
+  return load_;
+}
+
 void URLConnection::useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
                                                              const Ref<URLAuthenticationChallenge>& challenge) {
-  std::shared_ptr<URLLoad> load;
-  {
-    std::lock_guard lock(mutex_);
-    load = load_;
-  }
-  URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::UseCredential,
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::UseCredential,
                                     credential);
 }
 
 void URLConnection::continueWithoutCredentialForAuthenticationChallenge(
     const Ref<URLAuthenticationChallenge>& challenge) {
-  std::shared_ptr<URLLoad> load;
-  {
-    std::lock_guard lock(mutex_);
-    load = load_;
-  }
-  URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::ContinueWithout, nullptr);
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::ContinueWithout,
+                                    nullptr);
 }
 
 void URLConnection::cancelAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  std::shared_ptr<URLLoad> load;
-  {
-    std::lock_guard lock(mutex_);
-    load = load_;
-  }
-  URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::Cancel, nullptr);
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::Cancel, nullptr);
 }
 
 void URLConnection::performDefaultHandlingForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  std::shared_ptr<URLLoad> load;
-  {
-    std::lock_guard lock(mutex_);
-    load = load_;
-  }
-  URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::DefaultHandling, nullptr);
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::DefaultHandling,
+                                    nullptr);
 }
 
 void URLConnection::rejectProtectionSpaceAndContinueWithChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  std::shared_ptr<URLLoad> load;
-  {
-    std::lock_guard lock(mutex_);
-    load = load_;
-  }
-  URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::RejectSpace, nullptr);
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::RejectSpace, nullptr);
 }
 
 namespace {

@@ -142,6 +142,7 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
 
  private:
   void drain();
+  std::shared_ptr<URLLoad> load() const;
 
   Ref<URLRequest> originalRequest_;
   mutable std::mutex mutex_;

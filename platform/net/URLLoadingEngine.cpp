@@ -35,10 +35,7 @@ double clockNow() { return Clock::now(); }
 
 bool clockIsVirtual() { return Clock::isVirtual(); }
 
-std::string lower(std::string s) {
-  for (auto& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using httptext::lower;
 
 int defaultPort(const std::string& scheme) {
   if (scheme == "https") return 443;
