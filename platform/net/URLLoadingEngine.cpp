@@ -380,22 +380,26 @@ Error errorForCurl(CURLcode code, long osErrno, const Ref<URL>& url) {
 std::optional<std::string> trustBundle() {
   auto extra = URLLoading::extraCertificateAuthorityFile();
   if (!extra) return std::nullopt;
-  static std::mutex mutex;
-  static std::string cachedKey, cachedBundle;
+  // Never destroyed, as the engine's thread may build a bundle while the process exits.
+  struct Cache {
+    std::mutex mutex;
+    std::string key, bundle;
+  };
+  static Cache* cache = new Cache;
   struct stat st {};
   if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
   std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
                     ":" + std::to_string(st.st_size);
-  std::lock_guard lock(mutex);
-  if (key != cachedKey) {
+  std::lock_guard lock(cache->mutex);
+  if (key != cache->key) {
     std::ostringstream bundle;
     const char* system = curl_version_info(CURLVERSION_NOW)->cainfo;
     if (system) bundle << std::ifstream(system).rdbuf();
     bundle << "\n" << std::ifstream(*extra).rdbuf() << "\n";
-    cachedBundle = bundle.str();
-    cachedKey = key;
+    cache->bundle = bundle.str();
+    cache->key = key;
   }
-  return cachedBundle;
+  return cache->bundle;
 }
 
 bool isReservedInvalidHost(const std::string& host) {

@@ -16,9 +16,11 @@ struct Settings {
   std::map<std::pair<std::string, int>, std::pair<std::string, int>> connectTo;
 };
 
+// Never destroyed: the loading engine's thread reads them until it is joined, after the statics
+// made later than the engine are gone.
 Settings& settings() {
-  static Settings s;
-  return s;
+  static Settings* s = new Settings;
+  return *s;
 }
 
 std::string lower(std::string s) {
