@@ -1,11 +1,11 @@
 // User defaults on a real property-list file in a sandboxed home.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
 #include <thread>
 
+#include "platform/testing/ChildTest.h"
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
@@ -14,7 +14,6 @@
 #include "platform/serialization/PropertyListSerialization.h"
 #include "tests/support/Sandbox.h"
 
-extern char** environ;
 
 namespace {
 
@@ -194,17 +193,8 @@ TEST(UserDefaultsTest, ValuesSurviveAProcessRestart) {
   d->setObject_forKey(18446744073709551615ull, "big");
   box.set("PELORIN_EXPECT_VOLUME", "73");
 
-  std::string self = "/proc/self/exe";
-  std::vector<std::string> args = {"test_pl_foundation", "--gtest_also_run_disabled_tests",
-                                   "--gtest_filter=UserDefaultsChild.DISABLED_ReadsWhatTheParentWrote"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
+  int status = pltest::runChildTest("UserDefaultsChild.DISABLED_ReadsWhatTheParentWrote");
+  ASSERT_TRUE(status != -1 && WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the child did not read the stored values";
 }
 

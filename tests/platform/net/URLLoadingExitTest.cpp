@@ -1,17 +1,16 @@
 // The loading engine is a static joined at exit; its thread keeps working while the other statics
 // of the process are destroyed. These run in a child process so that its exit can be watched.
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <string>
 #include <vector>
 
+#include "platform/testing/ChildTest.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
 
-extern char** environ;
 
 namespace {
 
@@ -41,16 +40,7 @@ TEST(URLLoadingExitChild, DISABLED_LoadsWhileTheProcessExits) {
 }
 
 TEST(URLLoadingExit, SettingsOutliveTheEngineThreadAtExit) {
-  std::string self = "/proc/self/exe";
-  std::vector<std::string> args = {"test_pl_net", "--gtest_also_run_disabled_tests",
-                                   "--gtest_filter=URLLoadingExitChild.DISABLED_LoadsWhileTheProcessExits"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  ASSERT_EQ(::posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
+  int status = pltest::runChildTest("URLLoadingExitChild.DISABLED_LoadsWhileTheProcessExits");
+  ASSERT_TRUE(status != -1 && WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's exit used destroyed loading settings";
 }
