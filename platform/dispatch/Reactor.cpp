@@ -24,6 +24,7 @@ struct Reactor::Impl : ns::Clock::Observer {
   int wakeFd = -1;
   int timerFd = -1;
   std::mutex m;
+  std::recursive_mutex fireMutex;  // held while due timers are taken and run; see fireDue
   std::map<std::pair<Time, std::uint64_t>, std::function<void()>> timers;
   std::unordered_map<std::uint64_t, Time> timerDeadlines;
   std::uint64_t nextId = 1;
@@ -51,6 +52,9 @@ struct Reactor::Impl : ns::Clock::Observer {
   }
 
   void fireDue(Time now) {
+    // Both the reactor thread and a thread advancing the virtual clock fire due timers; one at
+    // a time, so that blocks due earlier are always handed over before blocks due later.
+    std::lock_guard firing(fireMutex);
     std::vector<std::function<void()>> due;
     {
       std::lock_guard lock(m);
