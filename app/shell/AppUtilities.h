@@ -1,11 +1,13 @@
 #pragma once
 // Process-wide helpers of the application shell that every subsystem calls: notification
 // posting and observing, the application's version, digests of strings, and the formatting of
-// sizes, times and durations. Settings are in Settings.h, folders in CacheUtilities.h.
+// sizes, times and durations. The typed settings come along (Settings.h); the folder names are
+// in CacheUtilities.h.
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "app/shell/Settings.h"
 #include "platform/foundation/NotificationCenter.h"
 
 // Posts the named notification with no object on the default notification centre, on the

@@ -148,6 +148,32 @@ TEST_F(SettingsTest, AValueOfAnotherTypeReadsAsAbsent) {
   }
 }
 
+TEST_F(SettingsTest, SettersOnManyThreadsLoseNothing) {
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < 25; ++i) {
+        std::string key = "threaded" + std::to_string(t) + "_" + std::to_string(i);
+        setBoolSetting(key + "b", i % 2 == 0);
+        setIntSetting(key + "i", i * 100 + t);
+        setStringSetting(key + "s", key);
+        // Readers on the same thread see their own writes at once.
+        if (getIntSetting(key + "i") != i * 100 + t) ADD_FAILURE() << key;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  for (int t = 0; t < 4; ++t) {
+    for (int i = 0; i < 25; ++i) {
+      std::string key = "threaded" + std::to_string(t) + "_" + std::to_string(i);
+      EXPECT_EQ(getBoolSetting(key + "b"), i % 2 == 0) << key;
+      EXPECT_EQ(storedInFile(key + "b"), ns::Value(i % 2 == 0 ? "Y" : "N")) << key;
+      EXPECT_EQ(storedInFile(key + "i").integerValue(), i * 100 + t) << key;
+      EXPECT_EQ(storedInFile(key + "s"), ns::Value(key)) << key;
+    }
+  }
+}
+
 TEST(ChosenQualityTest, QualitiesSetFromManyThreadsAreEachReadBack) {
   const char* qualities[] = {"240", "360", "720", "1080"};
   auto idFor = [](int thread, int i) { return "chosen" + std::to_string(thread) + "-" + std::to_string(i); };
