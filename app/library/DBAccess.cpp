@@ -5,9 +5,9 @@
 #include <map>
 #include <mutex>
 
-#include "app/cache/CacheUtilities.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/shell/AppUtilities.h"
+#include "app/shell/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
 
@@ -79,8 +79,8 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
 }  // namespace
 
 DBAccess::DBAccess() {
-  std::string livePath = getAppSupportFilePath("pelorin_web.db");
-  std::string olderPath = getCacheBaseSubpath("pelorin.db");
+  std::string livePath = getAppSupportFilePath("pelorin_web.db").value();
+  std::string olderPath = getCacheBaseSubpath("pelorin.db").value();
   std::error_code ec;
   if (!std::filesystem::exists(livePath, ec)) seedFromOlderFile(olderPath, livePath);
   _db = SqlDatabase::databaseWithPath(livePath);

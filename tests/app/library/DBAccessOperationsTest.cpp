@@ -4,9 +4,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/cache/CacheUtilities.h"
 #include "app/library/DBAccess.h"
 #include "app/library/LibraryNotifications.h"
+#include "app/shell/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/app/library/NotificationCounter.h"
