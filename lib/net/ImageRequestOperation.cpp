@@ -26,15 +26,13 @@ ns::Ref<ak::Image> ImageRequestOperation::responseImage() const {
     auto data = responseData();
     // An empty body is no image either: success would hand on nothing.
     image_ = data && data->length() > 0 ? ak::Image::initWithData(*data) : nullptr;
-    {
-      if (!image_ || !image_->hasBitmapRepresentation()) {
-        image_ = nullptr;
-        auto response = URLConnectionOperation::response();
-        ns::Error error = ns::makeURLError(ns::URLErrorCannotDecodeContentData, response ? response->URL() : nullptr);
-        ns::Dictionary info = error.userInfo();
-        info.set(ns::NSLocalizedDescriptionKey, std::string("The reply could not be decoded as an image."));
-        decodeError_ = ns::Error(error.domain(), error.code(), std::move(info));
-      }
+    if (!image_ || !image_->hasBitmapRepresentation()) {
+      image_ = nullptr;
+      auto response = URLConnectionOperation::response();
+      ns::Error error = ns::makeURLError(ns::URLErrorCannotDecodeContentData, response ? response->URL() : nullptr);
+      ns::Dictionary info = error.userInfo();
+      info.set(ns::NSLocalizedDescriptionKey, std::string("The reply could not be decoded as an image."));
+      decodeError_ = ns::Error(error.domain(), error.code(), std::move(info));
     }
   }
   return image_;
