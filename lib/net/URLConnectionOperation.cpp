@@ -1,5 +1,6 @@
 #include "lib/net/URLConnectionOperation.h"
 
+#include <cassert>
 #include <cerrno>
 #include <cstdlib>
 
@@ -28,6 +29,10 @@ void runOnNetworkThread(std::function<void()> block, bool wait) {
 }
 
 // Writes all of `data`; false when the stream refuses part of it.
+[[maybe_unused]] bool onNetworkThread() {
+  return ns::Thread::currentThread() == URLConnectionOperation::networkRequestThread();
+}
+
 bool writeAll(const ns::Ref<ns::OutputStream>& stream, const ns::Data& data) {
   std::size_t done = 0;
   while (done < data.length()) {
@@ -176,6 +181,7 @@ void URLConnectionOperation::start() {
 }
 
 void URLConnectionOperation::operationDidStart() {
+  assert(onNetworkThread());
   if (isCancelled()) {
     cancelConnection();
     return;
@@ -223,6 +229,7 @@ void URLConnectionOperation::cancel() {
 }
 
 void URLConnectionOperation::cancelConnection() {
+  assert(onNetworkThread());
   ns::Ref<ns::URLConnection> connection;
   ns::Ref<ns::URLRequest> request;
   {
@@ -258,6 +265,7 @@ void URLConnectionOperation::pause() {
 }
 
 void URLConnectionOperation::pauseConnection() {
+  assert(onNetworkThread());
   ns::Ref<ns::URLConnection> connection;
   {
     std::lock_guard guard(lock_);
