@@ -50,7 +50,10 @@ class ThreadNotingOperation : public HTTPRequestOperation {
 
 TEST(NetworkThread, EveryOperationsCallbacksRunOnTheNetworkingThread) {
   FakeServer server;
-  server.canned("GET", "/parts", FakeReply::chunked({"one", "two", "three"}));
+  // Whole replies: the server library's chunked writer is not safe to run on several of its
+  // threads at once.
+  const std::string body = nettest::patterned(96 << 10);
+  server.canned("GET", "/parts", FakeReply::text(200, body, "application/octet-stream"));
   std::vector<ns::Ref<ThreadNotingOperation>> ops;
   for (int i = 0; i < 3; ++i) {
     ops.push_back(ns::make<ThreadNotingOperation>(nettest::requestFor(server.URLForPath("/parts"))));
@@ -60,7 +63,7 @@ TEST(NetworkThread, EveryOperationsCallbacksRunOnTheNetworkingThread) {
   EXPECT_EQ(network->name(), "Networking");
   for (auto& op : ops) {
     ASSERT_TRUE(nettest::pumpUntilSettled(op));
-    EXPECT_EQ(op->responseData().value_or(ns::Data()).toString(), "onetwothree");
+    EXPECT_TRUE(op->responseData().value_or(ns::Data()).toString() == body);
     EXPECT_EQ(op->threads(), (std::set<ns::Thread*>{network.get()}));
   }
 }
