@@ -280,3 +280,27 @@ TEST(HTTPRequestOperation, CompletionRunsOnceOffTheMainThreadAndCancelSilencesTh
   EXPECT_EQ(queue->operationCount(), 0u);
   server.release();
 }
+
+TEST(HTTPRequestOperation, RequestsThatCannotLoadFailWithAnError) {
+  struct Case {
+    const char* name;
+    ns::Ref<ns::URLRequest> request;
+    long code;
+  } cases[] = {
+      {"no request", nullptr, ns::URLErrorBadURL},
+      {"no URL", ns::make<ns::URLRequest>(), ns::URLErrorBadURL},
+      {"unsupported scheme", nettest::requestFor("gopher://127.0.0.1/x"), ns::URLErrorUnsupportedURL},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto op = HTTPRequestOperation::initWithRequest(c.request);
+    Calls calls;
+    recordCalls(op, calls);
+    op->start();
+    ASSERT_TRUE(nettest::pumpUntilSettled(op));
+    EXPECT_EQ(calls.successes, 0);
+    ASSERT_EQ(calls.failures, 1);
+    EXPECT_EQ(calls.error->domain(), ns::NSURLErrorDomain);
+    EXPECT_EQ(calls.error->code(), c.code);
+  }
+}
