@@ -54,6 +54,12 @@ bool isLoopback(const sockaddr_storage& a) {
   return false;
 }
 
+bool isUnspecified(const sockaddr_storage& a) {
+  if (a.ss_family == AF_INET) return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr == htonl(INADDR_ANY);
+  if (a.ss_family == AF_INET6) return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr);
+  return false;
+}
+
 // Asks the kernel for a route by connecting a datagram socket (nothing is sent).
 bool hasRoute(const sockaddr_storage& address, socklen_t length) {
   int fd = ::socket(address.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -61,6 +67,12 @@ bool hasRoute(const sockaddr_storage& address, socklen_t length) {
   bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0;
   ::close(fd);
   return ok;
+}
+
+// A name is judged by the default route: an address outside every local network.
+void defaultRouteProbe(sockaddr_storage* address, socklen_t* length) {
+  parseAddress("192.0.2.1", address, length);
+  if (!hasRoute(*address, *length)) parseAddress("2001:db8::1", address, length);
 }
 
 class SystemRouteStateSource : public RouteStateSource {
@@ -94,6 +106,9 @@ class SystemRouteStateSource : public RouteStateSource {
     socklen_t length = 0;
     if (target.address) {
       if (!parseAddress(*target.address, &address, &length)) return 0;
+      // The unspecified address stands for the default route, as a name does; a route lookup for
+      // it would always succeed (it means this host).
+      if (isUnspecified(address)) defaultRouteProbe(&address, &length);
     } else {
       std::string name = lower(target.hostName.value_or(""));
       while (!name.empty() && name.back() == '.') name.pop_back();
@@ -102,9 +117,7 @@ class SystemRouteStateSource : public RouteStateSource {
       } else if (parseAddress(name, &address, &length)) {
         // numeric text given as a name
       } else {
-        // A name is judged by the default route: an address outside every local network.
-        parseAddress("192.0.2.1", &address, &length);
-        if (!hasRoute(address, length)) parseAddress("2001:db8::1", &address, &length);
+        defaultRouteProbe(&address, &length);
       }
     }
     if (isLoopback(address))

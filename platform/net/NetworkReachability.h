@@ -3,7 +3,8 @@
 // scheduled run loop (or dispatch queue) whenever that changes.
 //
 // Reachable means that a route to the target goes through an interface that is up; a host name
-// is judged by the default route (no name is looked up), "localhost" and loopback addresses are
+// is judged by the default route (no name is looked up), as is the unspecified address (0.0.0.0,
+// ::), which stands for it; "localhost" and loopback addresses are
 // always reachable and local. Changes are noticed through a netlink route socket; tests inject a
 // route-state source instead.
 //

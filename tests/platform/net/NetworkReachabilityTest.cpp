@@ -86,6 +86,14 @@ TEST(NetworkReachability, DefaultSourceAndTheSystemRoutes) {
   byAddress->getFlags(&flags);
   EXPECT_TRUE(flags & kSCNetworkReachabilityFlagsIsDirect);
 
+  // The zero address is the default route, judged as a name is (not as this host).
+  ReachabilityFlags byName = 0, byZero = 0;
+  NetworkReachability::createWithName("www.example.test")->getFlags(&byName);
+  NetworkReachability::createWithAddressString("0.0.0.0")->getFlags(&byZero);
+  EXPECT_EQ(byZero, byName);
+  NetworkReachability::createWithAddressString("::")->getFlags(&byZero);
+  EXPECT_EQ(byZero, byName);
+
   EXPECT_FALSE(NetworkReachability::createWithName(""));
   EXPECT_FALSE(NetworkReachability::createWithAddressString("not an address"));
   EXPECT_TRUE(NetworkReachability::createWithAddressString("::1"));
