@@ -194,14 +194,71 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   loop += std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x01" + std::string(8, '\0') +
           std::string(7, '\0') + "\x0A";
   EXPECT_TRUE(corrupt(ns::Data(loop)));
-  // Deep nesting is refused, not followed down the stack.
-  std::string deep = "<plist>";
-  for (int i = 0; i < 100000; ++i) deep += "<array>";
-  for (int i = 0; i < 100000; ++i) deep += "</array>";
-  EXPECT_TRUE(corrupt(ns::Data(deep + "</plist>")));
   // An external entity is never read.
   EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                                "<plist><string>&x;</string></plist>")));
+}
+
+// A binary property list of objects given in their encoded form, with one-byte references and
+// offsets; object 0 is the root.
+ns::Data binaryObjects(const std::vector<std::string>& objects) {
+  std::string out = "bplist00", offsets;
+  for (const auto& object : objects) {
+    offsets += static_cast<char>(out.size());
+    out += object;
+  }
+  auto table = static_cast<char>(out.size());
+  out += offsets + std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + static_cast<char>(objects.size()) +
+         std::string(15, '\0') + table;
+  return ns::Data(out);
+}
+
+std::string nested(const std::string& open, const std::string& close, int depth, const std::string& inside = "") {
+  std::string text = "<plist>";
+  for (int i = 0; i < depth; ++i) text += open;
+  text += inside;
+  for (int i = 0; i < depth; ++i) text += close;
+  return text + "</plist>";
+}
+
+TEST(PropertyListSerializationTest, HostileKeysAndNestingAreRefusedBeforeLibplistSeesThem) {
+  const std::string dict("\xD1\x01\x02", 3), yes("\x09", 1);
+  struct Case {
+    const char* what;
+    ns::Data data;
+  };
+  const Case refused[] = {
+      {"binary key with a NUL", binaryObjects({dict, std::string("\x53" "a\0b", 4), yes})},
+      {"binary UTF-16 key with a NUL", binaryObjects({dict, std::string("\x62\0a\0\0", 5), yes})},
+      {"binary key that is a number", binaryObjects({dict, std::string("\x10\x07", 2), yes})},
+      {"XML key with a raw NUL", ns::Data(std::string("<plist><dict><key>a\0b</key><true/></dict></plist>", 48))},
+      {"XML string with a raw NUL", ns::Data(std::string("<plist><string>a\0b</string></plist>", 35))},
+      {"200000 nested XML arrays", ns::Data(nested("<array>", "</array>", 200000))},
+      {"200000 nested XML dictionaries",
+       ns::Data(nested("<dict><key>k</key>", "</dict>", 200000, "<true/>"))},
+      {"nesting hidden by close tags in comments", ns::Data(nested("<array><!-- </array> -->", "</array>", 2000))},
+      {"nesting hidden by close tags in attributes", ns::Data(nested("<array a='</array>'>", "</array>", 2000))},
+      {"an unterminated comment", ns::Data("<plist><!-- <array></array></plist>")},
+  };
+  for (const auto& c : refused) {
+    ns::Error error(ns::NSCocoaErrorDomain, 0);
+    EXPECT_TRUE(PropertyListSerialization::propertyListWithData(c.data, &error).isNil()) << c.what;
+    EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError) << c.what;
+  }
+  EXPECT_EQ(binaryObjects({dict, std::string("\x53" "a\0b", 4), yes}).length(), 51u);
+
+  // What lies within the limits still reads: keys in both encodings, comments, CDATA, a document
+  // type with an internal subset, and nesting just inside the limit.
+  Value keys = PropertyListSerialization::propertyListWithData(
+      binaryObjects({std::string("\xD2\x01\x02\x03\x03", 5), std::string("\x51" "a", 2),
+                     std::string("\x61\0\xE9", 3), yes}));
+  EXPECT_EQ(keys, Value(ns::Dictionary{{"a", true}, {"é", true}}));
+  Value decorated = PropertyListSerialization::propertyListWithData(ns::Data(
+      "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY e \"<x>\">]><!-- </plist> --><plist version='1.0'>"
+      "<array><string><![CDATA[</array>]]></string><array/></array></plist>"));
+  EXPECT_EQ(decorated, Value(ns::Array{Value("</array>"), Value(ns::Array{})}));
+  Value deep = PropertyListSerialization::propertyListWithData(ns::Data(nested("<array>", "</array>", 500, "<true/>")));
+  ASSERT_TRUE(deep.isArray());
 }
 
 // A binary property list of arrays: object i holds references to the objects listed in
