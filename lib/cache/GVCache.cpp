@@ -11,6 +11,7 @@
 #include <unordered_map>
 
 #include "platform/appkit/Image.h"
+#include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
@@ -303,7 +304,15 @@ ns::Value GVCache::plistForKey(const std::string& key) const {
 ns::Value GVCache::objectForKey(const std::string& key) const {
   auto data = dataForKey(key);
   if (!data) return {};
-  return ns::KeyedUnarchiver::unarchiveObjectWithData(*data);
+  try {
+    return ns::KeyedUnarchiver::unarchiveObjectWithData(*data);
+  } catch (const ns::Exception& e) {
+    // A value the unarchiver cannot decode reads as nothing stored; a class's own decoding
+    // failure (AutoArchivingException) is for the caller, which expects it.
+    if (e.name() != ns::NSInvalidUnarchiveOperationException) throw;
+    ns::Log("GVCache: the value for \"%@\" cannot be unarchived: %@", key, e.reason());
+    return {};
+  }
 }
 
 // ---- writing ----

@@ -61,8 +61,8 @@ class GVCache : public ns::Object {
   ns::Ref<ak::Image> imageForKey(const std::string& key) const;
   // Nil when nothing is stored or the bytes are no property list.
   ns::Value plistForKey(const std::string& key) const;
-  // The keyed archive's root object; nil when nothing is stored or the archive is damaged.
-  // A class's own decoding failure (AutoArchivingException) reaches the caller.
+  // The keyed archive's root object; nil when nothing is stored or the unarchiver cannot decode
+  // it (NSInvalidUnarchiveOperationException). AutoArchivingException reaches the caller.
   ns::Value objectForKey(const std::string& key) const;
 
   // ---- writing (each returns at once; the file work is queued) ----
