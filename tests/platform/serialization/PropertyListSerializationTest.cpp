@@ -1,11 +1,9 @@
 // Property lists in both forms, against libplist's own command-line tool.
 #include <gtest/gtest.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -14,6 +12,7 @@
 
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
+#include "platform/testing/Sandbox.h"
 
 extern char** environ;
 
@@ -54,19 +53,6 @@ void expectSample(const Value& v) {
   EXPECT_EQ(v["list"][2]["k"].doubleValue(), 3.25);
   EXPECT_EQ(v, sample());
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    char templ[] = "/tmp/pelorin-plist-XXXXXX";
-    path_ = ::mkdtemp(templ);
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 void writeFile(const std::string& path, const ns::Data& data) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.bytes()),
@@ -318,28 +304,29 @@ TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) 
 }
 
 TEST(PropertyListSerializationTest, LibplistsOwnToolReadsOursAndWeReadItsOutput) {
-  TempFolder tmp;
+  pltest::Sandbox sandbox;
+  auto file = [&](const std::string& name) { return sandbox.path(name); };
   // Ours (binary) to its XML.
-  writeFile(tmp.file("ours.bin"), *PropertyListSerialization::binaryData(sample()));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.bin"), "-o", tmp.file("theirs.xml"), "-f", "xml"}), 0);
-  std::string theirsXml = readFile(tmp.file("theirs.xml")).toString();
+  writeFile(file("ours.bin"), *PropertyListSerialization::binaryData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", file("ours.bin"), "-o", file("theirs.xml"), "-f", "xml"}), 0);
+  std::string theirsXml = readFile(file("theirs.xml")).toString();
   EXPECT_NE(theirsXml.find("<integer>-5</integer>"), std::string::npos);
   EXPECT_NE(theirsXml.find("<integer>-9223372036854775808</integer>"), std::string::npos);
   EXPECT_NE(theirsXml.find("<integer>18446744073709551615</integer>"), std::string::npos);
-  expectSample(PropertyListSerialization::propertyListWithData(readFile(tmp.file("theirs.xml"))));
+  expectSample(PropertyListSerialization::propertyListWithData(readFile(file("theirs.xml"))));
 
   // Ours (XML) to its binary.
-  writeFile(tmp.file("ours.xml"), *PropertyListSerialization::xmlData(sample()));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.xml"), "-o", tmp.file("theirs.bin"), "-f", "bin"}), 0);
-  ns::Data theirsBin = readFile(tmp.file("theirs.bin"));
+  writeFile(file("ours.xml"), *PropertyListSerialization::xmlData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", file("ours.xml"), "-o", file("theirs.bin"), "-f", "bin"}), 0);
+  ns::Data theirsBin = readFile(file("theirs.bin"));
   EXPECT_EQ(theirsBin.view().substr(0, 8), "bplist00");
   expectSample(PropertyListSerialization::propertyListWithData(theirsBin));
 
   // A hand-written XML list that the tool turns into binary.
-  writeFile(tmp.file("hand.xml"), ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+  writeFile(file("hand.xml"), ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
                                            "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("hand.xml"), "-o", tmp.file("hand.bin"), "-f", "bin"}), 0);
-  Value hand = PropertyListSerialization::propertyListWithData(readFile(tmp.file("hand.bin")));
+  ASSERT_EQ(run({"plistutil", "-i", file("hand.xml"), "-o", file("hand.bin"), "-f", "bin"}), 0);
+  Value hand = PropertyListSerialization::propertyListWithData(readFile(file("hand.bin")));
   ASSERT_EQ(hand.count(), 3u);
   EXPECT_EQ(hand[0].longLongValue(), -42);
   EXPECT_TRUE(hand[1].isBool());
