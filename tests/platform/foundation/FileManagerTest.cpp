@@ -8,6 +8,7 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
+#include "platform/testing/Sandbox.h"
 #include "tests/support/Sandbox.h"
 
 namespace {
@@ -178,8 +179,9 @@ TEST(FileManagerTest, MoveFromAnotherFileSystemCopiesThenRemoves) {
   struct stat shm {}, sandbox {};
   if (::stat("/dev/shm", &shm) != 0 || ::stat(box.root().c_str(), &sandbox) != 0 || shm.st_dev == sandbox.st_dev)
     GTEST_SKIP() << "no second file system (tmpfs /dev/shm) beside the sandbox";
-  char templ[] = "/dev/shm/pelorin-move-XXXXXX";
-  std::string source = ::mkdtemp(templ);
+  pltest::TemporaryFolder elsewhere("/dev/shm");
+  std::string source = (elsewhere.path() / "source").string();
+  ASSERT_TRUE(fs::create_directory(source));
   ASSERT_TRUE(ns::writeStringToFile(std::string(300000, 'v'), source + "/video.mp4", false));
   ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(source + "/info", true, {}, nullptr));
   ASSERT_TRUE(ns::writeStringToFile("plist", source + "/info/a.info", false));
