@@ -302,7 +302,7 @@ TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {
   // The main queue drains in the common modes, e.g. while a modal panel runs.
   bool modal = false;
   async(mainQueue(), [&] { modal = true; });
-  EXPECT_TRUE(ns::RunLoop::mainRunLoop()->runUntil([&] { return modal; }, 20, ns::ModalPanelRunLoopMode));
+  EXPECT_TRUE(pltest::pumpUntil([&] { return modal; }, 20, ns::ModalPanelRunLoopMode));
   // sync onto the main queue from another thread runs on the main thread.
   std::atomic<bool> synced{false};
   std::thread::id syncThread;

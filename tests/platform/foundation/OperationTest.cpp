@@ -9,7 +9,6 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/OperationQueue.h"
-#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/testing/Pump.h"
 
@@ -169,7 +168,7 @@ TEST(OperationTest, ConcurrentOperationKeepsItsSlotUntilItReportsFinished) {
   queue->addOperation(op);
   queue->addOperationWithBlock([&] { nextRan = true; });
   ASSERT_TRUE(pltest::pumpUntil([&] { return op->isExecuting(); }));
-  EXPECT_FALSE(ns::RunLoop::mainRunLoop()->runUntil([&] { return nextRan.load(); }, 0.05));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return nextRan.load(); }, 0.05));
   EXPECT_EQ(queue->operationCount(), 2u);
   op->gate.signal();
   queue->waitUntilAllOperationsAreFinished();
