@@ -121,7 +121,7 @@ TEST(AutoArchiving, AValueOfTheWrongClassRaises) {
   }
 
   // The cache hands the failure to its caller, as the account cache expects.
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   auto cache = GVCache::initWithCacheDirectory(sandbox.path("GVCache"));
   cache->setData_forKey_withTimeoutInterval(forged, "forged", 60);
   cache->synchronize();
@@ -150,7 +150,7 @@ TEST(AutoArchiving, DamagedArchivesReadAsNilFromEveryReader) {
                {"$null", ns::Dictionary{{"$class", ns::PropertyListUID::uid(2)}, {"title", 42}}, itemClass}),
        false},
   };
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   auto cache = GVCache::initWithCacheDirectory(sandbox.path("GVCache"));
   for (const auto& c : cases) {
     if (c.unarchiverAnswersNil) {
@@ -170,7 +170,7 @@ TEST(AutoArchiving, DamagedArchivesReadAsNilFromEveryReader) {
 }
 
 TEST(AutoArchiving, ReadingFilesOfEveryKind) {
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::string bytesPath = sandbox.path("bytes"), plistPath = sandbox.path("plain.plist"),
               archivePath = sandbox.path("item.archive");
   writeFile(bytesPath, "just some bytes");

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace cachetest {
 

@@ -27,7 +27,7 @@ namespace {
 
 class GVCacheTest : public ::testing::Test {
  protected:
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::string dir = sandbox.path("caches/GVCache");
   std::string index = dir + "/GVCache.plist";
 
@@ -308,7 +308,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
   }
   writeFile(sandbox.path("caches/source"), "copied bytes");
   std::string indexBefore = readFile(index);
-  auto before = cachetest::tree(sandbox.root());
+  auto before = cachetest::tree(sandbox.root().string());
   auto image = ns::make<ak::Image>(1, 1, std::vector<std::uint8_t>{1, 2, 3, 4});
 
   ns::LogCapture log(true);
@@ -327,7 +327,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
     EXPECT_FALSE(cache->hasCacheForKey(key));
   }
   cache->synchronize();
-  EXPECT_EQ(cachetest::tree(sandbox.root()), before);
+  EXPECT_EQ(cachetest::tree(sandbox.root().string()), before);
   EXPECT_EQ(readFile(index), indexBefore);
   EXPECT_EQ(cache->frozenCacheInfo().count(), 1u);
   EXPECT_EQ(cache->stringForKey("good"), "kept");
@@ -447,7 +447,7 @@ TEST_F(GVCacheTest, DefaultLifetimesAndTheSharedInstances) {
   EXPECT_TRUE(cache->hasCacheForKey("default2"));
 
   // init() removes the stale folder named after the process before opening the bundle's one.
-  std::string caches = sandbox.home() + "/.cache";
+  std::string caches = sandbox.home().string() + "/.cache";
   std::string stale = caches + "/" + ns::ProcessInfo::processInfo()->processName() + "/GVCache";
   writeFile(stale + "/old", "stale");
   auto opened = GVCache::init();
@@ -457,12 +457,12 @@ TEST_F(GVCacheTest, DefaultLifetimesAndTheSharedInstances) {
 }
 
 TEST(GVCacheShared, OneInstanceMadeOnceAcrossThreads) {
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::vector<ns::Ref<GVCache>> seen(8);
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { seen[i] = getSharedGVCache(); });
   for (auto& t : threads) t.join();
   for (auto& s : seen) EXPECT_EQ(s, seen[0]);
   EXPECT_EQ(seen[0]->defaultTimeoutInterval(), 0);
-  EXPECT_EQ(seen[0]->directory(), sandbox.home() + "/.cache/com.ordel42.zeravozezi/GVCache");
+  EXPECT_EQ(seen[0]->directory(), sandbox.home().string() + "/.cache/com.ordel42.zeravozezi/GVCache");
 }

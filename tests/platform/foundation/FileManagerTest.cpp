@@ -9,11 +9,10 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/testing/Sandbox.h"
-#include "tests/support/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 namespace fs = std::filesystem;
 
 ns::Ref<ns::FileManager> fm() { return ns::FileManager::defaultManager(); }
@@ -36,7 +35,7 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  auto names = fm()->contentsOfDirectoryAtPath_error(box.root(), nullptr);
+  auto names = fm()->contentsOfDirectoryAtPath_error(box.root().string(), nullptr);
   ASSERT_TRUE(names);
   EXPECT_EQ(*names, (std::vector<std::string>{"file.bin", "home"}));
 
@@ -52,7 +51,7 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   EXPECT_FALSE(ns::dataWithContentsOfFile(box.path("nothing"), &error));
   EXPECT_EQ(error.code(), ns::NSFileReadNoSuchFileError);
   expectPosixUnder(error, ENOENT);
-  EXPECT_FALSE(ns::dataWithContentsOfFile(box.root(), &error));
+  EXPECT_FALSE(ns::dataWithContentsOfFile(box.root().string(), &error));
 
   ASSERT_TRUE(ns::writeDataToFile(ns::Data("\xff\xfe bad"), box.path("latin"), 0));
   EXPECT_FALSE(ns::stringWithContentsOfFile(box.path("latin"), &error));
@@ -264,7 +263,7 @@ TEST(FileManagerTest, ItemReplacementFolderSharesTheTargetsFileSystem) {
   auto caches = fm()->pathForDirectory_inDomain_appropriateForPath_create_error(ns::CachesDirectory, ns::UserDomainMask,
                                                                                std::nullopt, true, &error);
   ASSERT_TRUE(caches);
-  EXPECT_EQ(*caches, box.home() + "/.cache");
+  EXPECT_EQ(*caches, box.home().string() + "/.cache");
   EXPECT_TRUE(fm()->fileExistsAtPath(*caches));
 }
 

@@ -5,11 +5,11 @@
 #include "platform/foundation/Stream.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/testing/Pump.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
 std::string readAll(ns::InputStream& in) {
   std::string out;
