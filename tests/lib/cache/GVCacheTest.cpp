@@ -114,8 +114,12 @@ TEST_F(GVCacheTest, OpeningDeletesDeadEntriesAndKeepsLiveOnes) {
 }
 
 TEST_F(GVCacheTest, DamagedIndexFilesGiveAnEmptyIndex) {
+  // The last is a binary dictionary whose key holds a NUL, which libplist would abort on.
+  std::string nulKey = std::string("bplist00\xD1\x01\x02\x62\0a\0\0\x09\x08\x0B\x10", 20) + std::string(6, '\0') +
+                       "\x01\x01" + std::string(7, '\0') + "\x03" + std::string(15, '\0') + "\x11";
   for (std::string bytes : {std::string("not a plist at all"), indexXML("").substr(0, 60),
-                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>")}) {
+                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"), nulKey,
+                            indexXML(std::string("<key>a\0b</key><dict/>", 22))}) {
     writeFile(index, bytes);
     auto cache = GVCache::initWithCacheDirectory(dir);
     EXPECT_EQ(cache->frozenCacheInfo().count(), 0u);
