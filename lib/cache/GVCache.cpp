@@ -241,7 +241,8 @@ bool refuse(const std::string& key, const char* operation) {
 void removeStaleSideFiles(const std::string& directory, const ns::Dictionary& index) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  for (auto it = fs::directory_iterator(directory, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::directory_iterator(directory, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
     std::string name = it->path().filename().string();
     std::string key;
     if (!isSideFileName(name, &key) || index.contains(ns::Value(name))) continue;
@@ -525,8 +526,12 @@ void GVCache::synchronize() {
   dispatch::sync(state_->cacheInfoQueue, [&] { self->save(); });
 }
 
-ns::TimeInterval GVCache::defaultTimeoutInterval() const { return state_->defaultTimeoutInterval.load(); }
+ns::TimeInterval GVCache::defaultTimeoutInterval() const {
+  return state_->defaultTimeoutInterval.load();
+}
 
-void GVCache::setDefaultTimeoutInterval(ns::TimeInterval seconds) { state_->defaultTimeoutInterval.store(seconds); }
+void GVCache::setDefaultTimeoutInterval(ns::TimeInterval seconds) {
+  state_->defaultTimeoutInterval.store(seconds);
+}
 
 ns::Dictionary GVCache::frozenCacheInfo() const { return *state_->currentSnapshot(); }

@@ -30,8 +30,8 @@ struct XMLParser::State {
   std::optional<Error> error;
   bool aborted = false;
   // Text and attribute values delivered so far, and how much a document of this size may
-  // deliver. Without entities they are never longer than the document; each reference to an internal entity repeats its
-  // text, so a small document could otherwise expand to gigabytes.
+  // deliver. Without entities they are never longer than the document; each reference to an
+  // internal entity repeats its text, so a small document could otherwise expand to gigabytes.
   std::size_t textDelivered = 0;
   std::size_t textAllowance = 0;
 
@@ -115,7 +115,8 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
     s->textDelivered += static_cast<std::size_t>(a[4] - a[3]);
   }
   if (s->textDelivered > s->textAllowance) {
-    s->failHere(NSXMLParserEntityRefLoopError, "entity references expand to far more text than the document holds");
+    s->failHere(NSXMLParserEntityRefLoopError,
+                "entity references expand to far more text than the document holds");
     return;
   }
   for (int i = 0; i < nbAttributes; ++i) {

@@ -10,7 +10,8 @@ namespace pltest {
 
 Pipe::Pipe() {
   int fds[2];
-  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) throw std::system_error(errno, std::generic_category(), "pipe2");
+  if (::pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0)
+    throw std::system_error(errno, std::generic_category(), "pipe2");
   r = fds[0];
   w = fds[1];
 }

@@ -85,6 +85,8 @@ void Sandbox::set(const std::string& name, const std::optional<std::string>& val
 
 TemporaryFolder::TemporaryFolder(const fs::path& parent) : path_(makeUniqueFolder(parent)) {}
 
-TemporaryFolder::~TemporaryFolder() { removeAll(path_); }
+TemporaryFolder::~TemporaryFolder() {
+  removeAll(path_);
+}
 
 }  // namespace pltest

@@ -135,7 +135,8 @@ TEST(AutoArchiving, DamagedArchivesReadAsNilFromEveryReader) {
     d.set("$objects", std::move(objects));
     return *ns::PropertyListSerialization::binaryData(ns::Value(d));
   };
-  ns::Value itemClass = ns::Dictionary{{"$classname", "ArchItem"}, {"$classes", ns::Array{"ArchItem", "NSObject"}}};
+  ns::Value itemClass =
+      ns::Dictionary{{"$classname", "ArchItem"}, {"$classes", ns::Array{"ArchItem", "NSObject"}}};
   struct Case {
     const char* what;
     ns::Data data;

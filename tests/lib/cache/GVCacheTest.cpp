@@ -18,10 +18,10 @@
 #include "tests/lib/cache/ArchivingTestClasses.h"
 #include "tests/lib/cache/CacheTestSupport.h"
 
-using pltest::pumpUntil;
 using cachetest::exists;
 using cachetest::readFile;
 using cachetest::writeFile;
+using pltest::pumpUntil;
 
 namespace {
 
@@ -115,11 +115,12 @@ TEST_F(GVCacheTest, OpeningDeletesDeadEntriesAndKeepsLiveOnes) {
 
 TEST_F(GVCacheTest, DamagedIndexFilesGiveAnEmptyIndex) {
   // The last is a binary dictionary whose key holds a NUL, which libplist would abort on.
-  std::string nulKey = std::string("bplist00\xD1\x01\x02\x62\0a\0\0\x09\x08\x0B\x10", 20) + std::string(6, '\0') +
-                       "\x01\x01" + std::string(7, '\0') + "\x03" + std::string(15, '\0') + "\x11";
+  std::string nulKey = std::string("bplist00\xD1\x01\x02\x62\0a\0\0\x09\x08\x0B\x10", 20) +
+                       std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x03" +
+                       std::string(15, '\0') + "\x11";
   for (std::string bytes : {std::string("not a plist at all"), indexXML("").substr(0, 60),
-                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"), nulKey,
-                            indexXML(std::string("<key>a\0b</key><dict/>", 22))}) {
+                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"),
+                            nulKey, indexXML(std::string("<key>a\0b</key><dict/>", 22))}) {
     writeFile(index, bytes);
     auto cache = GVCache::initWithCacheDirectory(dir);
     EXPECT_EQ(cache->frozenCacheInfo().count(), 0u);
@@ -164,8 +165,9 @@ TEST_F(GVCacheTest, StoresInABurstGiveOneIndexWrite) {
 // clamped to the distant future: every later save of the index still lands and a restart keeps
 // every key.
 TEST_F(GVCacheTest, LifetimesPastTheLastStorableDateAreClamped) {
-  const double lifetimes[] = {std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN(),
-                              1e12, std::numeric_limits<double>::max()};
+  const double lifetimes[] = {std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN(), 1e12,
+                              std::numeric_limits<double>::max()};
   {
     auto cache = GVCache::initWithCacheDirectory(dir);
     for (std::size_t i = 0; i < std::size(lifetimes); ++i) {
@@ -174,7 +176,9 @@ TEST_F(GVCacheTest, LifetimesPastTheLastStorableDateAreClamped) {
     cache->setString_forKey_withTimeoutInterval("ordinary", "plain", 60);
     cache->synchronize();
     for (std::size_t i = 0; i < std::size(lifetimes); ++i) {
-      EXPECT_EQ(cache->frozenCacheInfo()["forever" + std::to_string(i)]["death"].date(), ns::Date::distantFuture()) << i;
+      EXPECT_EQ(cache->frozenCacheInfo()["forever" + std::to_string(i)]["death"].date(),
+                ns::Date::distantFuture())
+          << i;
     }
   }
   ASSERT_EQ(indexOnDisk().count(), 5u);

@@ -100,7 +100,8 @@ TEST(StreamTest, ScheduledStreamsReportEventsOnTheRunLoop) {
   in->scheduleInRunLoop_forMode(loop, ns::DefaultRunLoopMode);
   in->open();
   EXPECT_TRUE(reader->events.empty()) << "events arrive on a later pass, never inside open()";
-  ASSERT_TRUE(pltest::pumpUntil([&] { return !reader->events.empty() && reader->events.back() == ns::StreamEventEndEncountered; }));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return !reader->events.empty() && reader->events.back() == ns::StreamEventEndEncountered; }));
   EXPECT_EQ(reader->received, "twelve bytes");
   EXPECT_EQ(reader->events.front(), ns::StreamEventOpenCompleted);
   in->close();

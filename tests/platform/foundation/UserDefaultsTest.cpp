@@ -5,21 +5,22 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/testing/ChildTest.h"
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/serialization/PropertyListSerialization.h"
+#include "platform/testing/ChildTest.h"
 #include "platform/testing/Sandbox.h"
-
 
 namespace {
 
 using pltest::Sandbox;
 
-std::string storePath(const Sandbox& box) { return box.home().string() + "/.config/com.ordel42.zeravozezi.plist"; }
+std::string storePath(const Sandbox& box) {
+  return box.home().string() + "/.config/com.ordel42.zeravozezi.plist";
+}
 
 TEST(UserDefaultsTest, ConvertsAsThePlatformDoes) {
   Sandbox box;

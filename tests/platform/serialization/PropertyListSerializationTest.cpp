@@ -194,12 +194,13 @@ ns::Data binaryObjects(const std::vector<std::string>& objects) {
     out += object;
   }
   auto table = static_cast<char>(out.size());
-  out += offsets + std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + static_cast<char>(objects.size()) +
-         std::string(15, '\0') + table;
+  out += offsets + std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') +
+         static_cast<char>(objects.size()) + std::string(15, '\0') + table;
   return ns::Data(out);
 }
 
-std::string nested(const std::string& open, const std::string& close, int depth, const std::string& inside = "") {
+std::string nested(const std::string& open, const std::string& close, int depth,
+                   const std::string& inside = "") {
   std::string text = "<plist>";
   for (int i = 0; i < depth; ++i) text += open;
   text += inside;
@@ -208,22 +209,27 @@ std::string nested(const std::string& open, const std::string& close, int depth,
 }
 
 TEST(PropertyListSerializationTest, HostileKeysAndNestingAreRefusedBeforeLibplistSeesThem) {
-  const std::string dict("\xD1\x01\x02", 3), yes("\x09", 1);
+  // A dictionary of one key (object 1) and value (object 2); markers 0x5n and 0x6n are ASCII and
+  // UTF-16 strings of n characters ('S' is 0x53, 'Q' 0x51).
+  const std::string dict("\xD1\x01\x02", 3), yes("\x09", 1), asciiNul("Sa\0b", 4);
   struct Case {
     const char* what;
     ns::Data data;
   };
   const Case refused[] = {
-      {"binary key with a NUL", binaryObjects({dict, std::string("\x53" "a\0b", 4), yes})},
+      {"binary key with a NUL", binaryObjects({dict, asciiNul, yes})},
       {"binary UTF-16 key with a NUL", binaryObjects({dict, std::string("\x62\0a\0\0", 5), yes})},
       {"binary key that is a number", binaryObjects({dict, std::string("\x10\x07", 2), yes})},
-      {"XML key with a raw NUL", ns::Data(std::string("<plist><dict><key>a\0b</key><true/></dict></plist>", 48))},
+      {"XML key with a raw NUL",
+       ns::Data(std::string("<plist><dict><key>a\0b</key><true/></dict></plist>", 48))},
       {"XML string with a raw NUL", ns::Data(std::string("<plist><string>a\0b</string></plist>", 35))},
       {"200000 nested XML arrays", ns::Data(nested("<array>", "</array>", 200000))},
       {"200000 nested XML dictionaries",
        ns::Data(nested("<dict><key>k</key>", "</dict>", 200000, "<true/>"))},
-      {"nesting hidden by close tags in comments", ns::Data(nested("<array><!-- </array> -->", "</array>", 2000))},
-      {"nesting hidden by close tags in attributes", ns::Data(nested("<array a='</array>'>", "</array>", 2000))},
+      {"nesting hidden by close tags in comments",
+       ns::Data(nested("<array><!-- </array> -->", "</array>", 2000))},
+      {"nesting hidden by close tags in attributes",
+       ns::Data(nested("<array a='</array>'>", "</array>", 2000))},
       {"an unterminated comment", ns::Data("<plist><!-- <array></array></plist>")},
   };
   for (const auto& c : refused) {
@@ -231,19 +237,19 @@ TEST(PropertyListSerializationTest, HostileKeysAndNestingAreRefusedBeforeLibplis
     EXPECT_TRUE(PropertyListSerialization::propertyListWithData(c.data, &error).isNil()) << c.what;
     EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError) << c.what;
   }
-  EXPECT_EQ(binaryObjects({dict, std::string("\x53" "a\0b", 4), yes}).length(), 51u);
+  EXPECT_EQ(binaryObjects({dict, asciiNul, yes}).length(), 51u);
 
   // What lies within the limits still reads: keys in both encodings, comments, CDATA, a document
   // type with an internal subset, and nesting just inside the limit.
-  Value keys = PropertyListSerialization::propertyListWithData(
-      binaryObjects({std::string("\xD2\x01\x02\x03\x03", 5), std::string("\x51" "a", 2),
-                     std::string("\x61\0\xE9", 3), yes}));
+  Value keys = PropertyListSerialization::propertyListWithData(binaryObjects(
+      {std::string("\xD2\x01\x02\x03\x03", 5), std::string("Qa", 2), std::string("\x61\0\xE9", 3), yes}));
   EXPECT_EQ(keys, Value(ns::Dictionary{{"a", true}, {"é", true}}));
   Value decorated = PropertyListSerialization::propertyListWithData(ns::Data(
       "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY e \"<x>\">]><!-- </plist> --><plist version='1.0'>"
       "<array><string><![CDATA[</array>]]></string><array/></array></plist>"));
   EXPECT_EQ(decorated, Value(ns::Array{Value("</array>"), Value(ns::Array{})}));
-  Value deep = PropertyListSerialization::propertyListWithData(ns::Data(nested("<array>", "</array>", 500, "<true/>")));
+  Value deep = PropertyListSerialization::propertyListWithData(
+      ns::Data(nested("<array>", "</array>", 500, "<true/>")));
   ASSERT_TRUE(deep.isArray());
 }
 
@@ -323,8 +329,9 @@ TEST(PropertyListSerializationTest, LibplistsOwnToolReadsOursAndWeReadItsOutput)
   expectSample(PropertyListSerialization::propertyListWithData(theirsBin));
 
   // A hand-written XML list that the tool turns into binary.
-  writeFile(file("hand.xml"), ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
-                                           "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
+  writeFile(file("hand.xml"),
+            ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                     "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
   ASSERT_EQ(run({"plistutil", "-i", file("hand.xml"), "-o", file("hand.bin"), "-f", "bin"}), 0);
   Value hand = PropertyListSerialization::propertyListWithData(readFile(file("hand.bin")));
   ASSERT_EQ(hand.count(), 3u);

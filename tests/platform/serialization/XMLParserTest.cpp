@@ -165,7 +165,8 @@ TEST(XMLParserTest, RecursiveEntitiesAreRefusedAndSimpleOnesExpanded) {
 TEST(XMLParserTest, AnEntityRepeatedUntilTheTextDwarfsTheDocumentIsRefused) {
   // No entity names another, yet 2000 references to 32 KB of text would deliver 64 MB, in text
   // or in attribute values.
-  const std::string prolog = "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY big \"" + std::string(32 * 1024, 'A') + "\">]>";
+  const std::string prolog =
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY big \"" + std::string(32 * 1024, 'A') + "\">]>";
   auto repeated = [](const std::string& piece, int times) {
     std::string out;
     for (int i = 0; i < times; ++i) out += piece;
