@@ -17,8 +17,8 @@ const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",  "XDG_CACHE
 
 void resetDefaults() { ns::UserDefaults::resetStandardUserDefaults(); }
 
-fs::path makeUniqueFolder(const fs::path& parent) {
-  std::string pattern = (parent / "pelorin-test-XXXXXX").string();
+fs::path makeUniqueFolder(const fs::path& parent, const std::string& prefix) {
+  std::string pattern = (parent / (prefix + "-XXXXXX")).string();
   if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder in " + parent.string());
   return pattern;
 }
@@ -33,7 +33,7 @@ void removeAll(const fs::path& folder) {
 }  // namespace
 
 Sandbox::Sandbox() {
-  root_ = makeUniqueFolder(fs::temp_directory_path());
+  root_ = makeUniqueFolder(fs::temp_directory_path(), "pelorin-sandbox");
   for (const char* name : kVariables) {
     const char* v = std::getenv(name);
     saved_[name] = v ? std::optional<std::string>(v) : std::nullopt;
@@ -83,7 +83,7 @@ void Sandbox::set(const std::string& name, const std::optional<std::string>& val
     ::unsetenv(name.c_str());
 }
 
-TemporaryFolder::TemporaryFolder(const fs::path& parent) : path_(makeUniqueFolder(parent)) {}
+TemporaryFolder::TemporaryFolder(const fs::path& parent) : path_(makeUniqueFolder(parent, "pelorin-test")) {}
 
 TemporaryFolder::~TemporaryFolder() {
   removeAll(path_);
