@@ -239,7 +239,14 @@ ns::Value AutoArchiving::objectWithContentsOfFile(const std::string& path) {
   ns::Value plist = ns::PropertyListSerialization::propertyListWithData(*bytes);
   if (plist.isNil()) return ns::Value(*bytes);
   if (plist.isDictionary() && plist.dictionary().contains("$archiver")) {
-    return ns::KeyedUnarchiver::unarchiveObjectWithData(*bytes);
+    try {
+      return ns::KeyedUnarchiver::unarchiveObjectWithData(*bytes);
+    } catch (const ns::Exception& e) {
+      // An archive the unarchiver cannot decode reads as no file; AutoArchivingException is for
+      // the caller.
+      if (e.name() != ns::NSInvalidUnarchiveOperationException) throw;
+      return {};
+    }
   }
   return plist;
 }

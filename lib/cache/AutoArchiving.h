@@ -44,7 +44,8 @@ class AutoArchiving : public ns::Coding {
   std::string classNameForKeyedArchiver() const override;
 
   // The file's contents: the unarchived object for a keyed archive, the property list for any
-  // other property list, the bytes for anything else; nil when the file cannot be read.
+  // other property list, the bytes for anything else; nil when the file cannot be read or the
+  // archive cannot be decoded (AutoArchivingException reaches the caller).
   static ns::Value objectWithContentsOfFile(const std::string& path);
   // A keyed archive of this object (the root object) written to the file.
   bool writeToFile_atomically(const std::string& path, bool atomically) const;

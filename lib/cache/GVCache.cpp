@@ -3,14 +3,21 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cctype>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <string_view>
 #include <unordered_map>
 
 #include "platform/appkit/Image.h"
+#include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
@@ -28,6 +35,8 @@ constexpr char kCreated[] = "created";
 constexpr char kDeath[] = "death";
 constexpr char kBundleIdentifier[] = "com.ordel42.zeravozezi";
 constexpr ns::TimeInterval kSaveDelay = 0.5;
+// Marks cacheInfoQueue with its cache's state (queue-specific data).
+constexpr char kIndexQueueKey = 0;
 
 std::string pathFor(const std::string& directory, const std::string& key) { return directory + "/" + key; }
 
@@ -62,6 +71,35 @@ void copyIntoPlace(const std::string& source, const std::string& directory, cons
   }
 }
 
+// The entry's death date: a lifetime that reaches past what the index can hold (the year 9999
+// of a property list date) or is no number would make every later save of the index fail, so it
+// is clamped to the distant future.
+ns::Date deathAfter(ns::Date now, ns::TimeInterval timeout) {
+  ns::Date far = ns::Date::distantFuture();
+  if (!std::isfinite(timeout) || timeout >= far.timeIntervalSinceDate(now)) return far;
+  return now.dateByAddingTimeInterval(timeout);
+}
+
+// Whether `name` is a side file that a write or copy into place makes beside the file `key`
+// (".<key>.XXXXXX" or ".<key>.copy-XXXXXX"): left behind only when the process died meanwhile.
+bool isSideFileName(const std::string& name, std::string* key) {
+  constexpr std::size_t kUnique = 6;  // mkstemp's XXXXXX
+  if (name.size() < 1 + 1 + 1 + kUnique || name[0] != '.') return false;
+  std::string_view unique = std::string_view(name).substr(name.size() - kUnique);
+  for (char c : unique) {
+    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+  }
+  std::string_view rest = std::string_view(name).substr(1, name.size() - 1 - kUnique);
+  if (rest.size() > 6 && rest.substr(rest.size() - 6) == ".copy-") {
+    *key = std::string(rest.substr(0, rest.size() - 6));
+  } else if (rest.size() > 1 && rest.back() == '.') {
+    *key = std::string(rest.substr(0, rest.size() - 1));
+  } else {
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct GVCache::State {
@@ -69,18 +107,17 @@ struct GVCache::State {
   ns::Ref<dispatch::Queue> cacheInfoQueue;
   ns::Ref<dispatch::Queue> diskQueue;
 
-  // The index and its save flag, edited under one lock.
-  std::mutex indexLock;
+  // Owned by cacheInfoQueue: the index as it is saved, and whether a save is scheduled.
   ns::Dictionary cacheInfo;
   bool needsSave = false;
-  ns::TimeInterval defaultTimeoutInterval = 0;
 
-  // The published snapshot; the lock is held only to swap or copy the pointer.
+  std::atomic<ns::TimeInterval> defaultTimeoutInterval{0};
+
+  // The published snapshot: what readers see. Every change edits it under this lock and queues
+  // the same edit to the index while still holding it, so that the index takes the changes in
+  // the snapshot's order. The lock is held only to copy or swap the pointer and to queue.
   mutable std::mutex snapshotLock;
   std::shared_ptr<const ns::Dictionary> snapshot = std::make_shared<const ns::Dictionary>();
-
-  // Saves write in the order their copies were taken.
-  std::mutex saveLock;
 
   // File work per key, in order: the front job of a key is the one running.
   std::mutex diskLock;
@@ -88,22 +125,41 @@ struct GVCache::State {
   std::unordered_map<std::string, std::deque<std::function<void()>>> diskWork;
   std::size_t diskOutstanding = 0;
 
+  // In Debug builds, methods that touch what cacheInfoQueue owns check that they run there, so
+  // that a call from elsewhere fails at once in the tests instead of racing.
+  void assertOnIndexQueue() const {
+#ifndef NDEBUG
+    if (dispatch::getSpecific(&kIndexQueueKey) != this) {
+      std::fprintf(stderr, "GVCache: the index of %s was touched off its queue\n", directory.c_str());
+      std::abort();
+    }
+#endif
+  }
+
   std::shared_ptr<const ns::Dictionary> currentSnapshot() const {
     std::lock_guard lock(snapshotLock);
     return snapshot;
-  }
-
-  // Call with indexLock held, so that snapshots are published in the order of the edits.
-  void publishLocked() {
-    auto next = std::make_shared<const ns::Dictionary>(cacheInfo);
-    std::lock_guard lock(snapshotLock);
-    snapshot = std::move(next);
   }
 
   ns::Value entryFor(const std::string& key) const {
     auto snap = currentSnapshot();
     const ns::Value* entry = snap->find(ns::Value(key));
     return entry ? *entry : ns::Value();
+  }
+
+  // Sets (or, with nil, removes) the key's entry: in the snapshot at once, in the index on its
+  // queue.
+  static void setEntry(const std::shared_ptr<State>& self, const std::string& key, const ns::Value& entry) {
+    std::lock_guard lock(self->snapshotLock);
+    auto next = std::make_shared<ns::Dictionary>(*self->snapshot);
+    next->set(ns::Value(key), entry);  // nil removes the key
+    self->snapshot = std::move(next);
+    dispatch::Time changed = dispatch::time(0);
+    dispatch::async(self->cacheInfoQueue, [self, key, entry, changed] {
+      self->assertOnIndexQueue();
+      self->cacheInfo.set(ns::Value(key), entry);
+      scheduleSave(self, changed);
+    });
   }
 
   static void drain(const std::shared_ptr<State>& self, const std::string& key) {
@@ -144,30 +200,26 @@ struct GVCache::State {
     diskIdle.wait(lock, [&] { return diskOutstanding == 0; });
   }
 
+  // The save step, on cacheInfoQueue.
   void save() {
-    std::lock_guard saving(saveLock);
-    ns::Dictionary copy;
-    {
-      std::lock_guard lock(indexLock);
-      if (!needsSave) return;
-      // Cleared before writing: a change made while the file is written schedules its own save.
-      needsSave = false;
-      copy = cacheInfo;
-    }
+    assertOnIndexQueue();
+    if (!needsSave) return;
+    needsSave = false;
     ns::Error error;
-    auto xml = ns::PropertyListSerialization::xmlData(ns::Value(std::move(copy)), &error);
+    auto xml = ns::PropertyListSerialization::xmlData(ns::Value(cacheInfo), &error);
     if (!xml || !ns::writeDataToFile(*xml, pathFor(directory, GVCacheIndexFileName), ns::DataWritingAtomic, &error)) {
       ns::Log("GVCache: could not save the index in %@: %@", directory, error);
     }
   }
 
-  static void setNeedsSave(const std::shared_ptr<State>& self) {
-    {
-      std::lock_guard lock(self->indexLock);
-      if (self->needsSave) return;
-      self->needsSave = true;
-    }
-    dispatch::after(kSaveDelay, self->cacheInfoQueue, [self] { self->save(); });
+  // On cacheInfoQueue: a save half a second after the change made at `changed` unless one is
+  // scheduled. Counted from the change, not from when this block runs, so the delay does not
+  // grow while the queue is busy.
+  static void scheduleSave(const std::shared_ptr<State>& self, dispatch::Time changed) {
+    self->assertOnIndexQueue();
+    if (self->needsSave) return;
+    self->needsSave = true;
+    dispatch::afterTime(changed + kSaveDelay, self->cacheInfoQueue, [self] { self->save(); });
   }
 };
 
@@ -183,6 +235,22 @@ bool refuse(const std::string& key, const char* operation) {
   ns::Log("GVCache: %s refused the key \"%@\"", operation, key);
   return true;
 }
+
+// Removes the side files of writes and copies that never landed. A file that the index lists is
+// a value, whatever its name.
+void removeStaleSideFiles(const std::string& directory, const ns::Dictionary& index) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(directory, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    std::string key;
+    if (!isSideFileName(name, &key) || index.contains(ns::Value(name))) continue;
+    if (!GVCache::isValidKey(key) && key != GVCacheIndexFileName) continue;
+    std::error_code typeError;
+    if (it->is_regular_file(typeError)) removeFile(pathFor(directory, name));
+  }
+}
 }  // namespace
 
 GVCache::GVCache(const std::string& directory) : directory_(directory), state_(std::make_shared<State>()) {
@@ -190,6 +258,7 @@ GVCache::GVCache(const std::string& directory) : directory_(directory), state_(s
   s.directory = directory;
   s.cacheInfoQueue = dispatch::queueCreate("com.ordel42.zeravozezi.GVCache.cacheInfo");
   s.diskQueue = dispatch::queueCreate("com.ordel42.zeravozezi.GVCache.disk", dispatch::QueueAttr::Concurrent);
+  dispatch::setSpecific(s.cacheInfoQueue, &kIndexQueueKey, state_.get());
 
   // Whatever the index file holds, only well-formed entries of acceptable keys are kept; a key
   // that could name a path outside the folder is dropped without touching any file.
@@ -218,10 +287,13 @@ GVCache::GVCache(const std::string& directory) : directory_(directory), state_(s
     }
   }
   for (const auto& key : dead) index.remove(key);
+  removeStaleSideFiles(directory, index);
 
-  std::lock_guard lock(s.indexLock);
-  s.cacheInfo = std::move(index);
-  s.publishLocked();
+  s.snapshot = std::make_shared<const ns::Dictionary>(index);
+  dispatch::sync(s.cacheInfoQueue, [&] {
+    s.assertOnIndexQueue();
+    s.cacheInfo = std::move(index);
+  });
 }
 
 GVCache::~GVCache() { synchronize(); }
@@ -303,7 +375,15 @@ ns::Value GVCache::plistForKey(const std::string& key) const {
 ns::Value GVCache::objectForKey(const std::string& key) const {
   auto data = dataForKey(key);
   if (!data) return {};
-  return ns::KeyedUnarchiver::unarchiveObjectWithData(*data);
+  try {
+    return ns::KeyedUnarchiver::unarchiveObjectWithData(*data);
+  } catch (const ns::Exception& e) {
+    // A value the unarchiver cannot decode reads as nothing stored; a class's own decoding
+    // failure (AutoArchivingException) is for the caller, which expects it.
+    if (e.name() != ns::NSInvalidUnarchiveOperationException) throw;
+    ns::Log("GVCache: the value for \"%@\" cannot be unarchived: %@", key, e.reason());
+    return {};
+  }
 }
 
 // ---- writing ----
@@ -393,16 +473,11 @@ void GVCache::copyFilePath_asKey(const std::string& path, const std::string& key
 void GVCache::setCacheTimeoutInterval_forKey(ns::TimeInterval timeout, const std::string& key) {
   if (refuse(key, "setCacheTimeoutInterval")) return;
   ns::Value entry;
-  if (timeout > 0) {
+  if (timeout > 0 || std::isnan(timeout)) {
     ns::Date now = ns::Date::now();
-    entry = ns::Dictionary{{kCreated, now}, {kDeath, now.dateByAddingTimeInterval(timeout)}};
+    entry = ns::Dictionary{{kCreated, now}, {kDeath, deathAfter(now, timeout)}};
   }
-  {
-    std::lock_guard lock(state_->indexLock);
-    state_->cacheInfo.set(ns::Value(key), entry);  // nil removes the key
-    state_->publishLocked();
-  }
-  State::setNeedsSave(state_);
+  State::setEntry(state_, key, entry);
 }
 
 void GVCache::removeCacheForKey(const std::string& key) {
@@ -413,46 +488,50 @@ void GVCache::removeCacheForKey(const std::string& key) {
 }
 
 void GVCache::clearCache() {
-  std::vector<std::string> keys;
-  {
-    std::lock_guard lock(state_->indexLock);
-    for (const auto& [key, entry] : state_->cacheInfo) keys.push_back(key.string());
-    state_->cacheInfo.removeAllObjects();
-    state_->publishLocked();
-  }
-  // Each deletion waits behind the key's earlier writes, so no queued write brings a file back.
   auto pending = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
-  auto remaining = std::make_shared<std::size_t>(keys.size());
-  for (const auto& key : keys) {
-    std::string path = pathFor(directory_, key);
-    State::enqueueDisk(state_, key, [path, pending, remaining] {
-      removeFile(path);
-      std::lock_guard lock(pending->first);
-      if (--*remaining == 0) pending->second.notify_all();
-    });
-  }
-  {
-    std::unique_lock lock(pending->first);
-    pending->second.wait(lock, [&] { return *remaining == 0; });
-  }
-  State::setNeedsSave(state_);
+  auto remaining = std::make_shared<std::size_t>(0);
+  auto self = state_;
+  dispatch::sync(state_->cacheInfoQueue, [&] {
+    self->assertOnIndexQueue();
+    *remaining = self->cacheInfo.count();
+    // Each deletion waits behind the key's earlier writes, so no queued write brings a file back.
+    for (const auto& [key, entry] : self->cacheInfo) {
+      std::string path = pathFor(directory_, key.string());
+      State::enqueueDisk(self, key.string(), [path, pending, remaining] {
+        removeFile(path);
+        std::lock_guard lock(pending->first);
+        if (--*remaining == 0) pending->second.notify_all();
+      });
+    }
+    self->cacheInfo.removeAllObjects();
+    {
+      std::lock_guard lock(self->snapshotLock);
+      self->snapshot = std::make_shared<const ns::Dictionary>();
+    }
+    State::scheduleSave(self, dispatch::time(0));
+  });
+  std::unique_lock lock(pending->first);
+  pending->second.wait(lock, [&] { return *remaining == 0; });
 }
 
-void GVCache::setNeedsSave() { State::setNeedsSave(state_); }
+void GVCache::setNeedsSave() {
+  auto self = state_;
+  dispatch::Time changed = dispatch::time(0);
+  dispatch::async(state_->cacheInfoQueue, [self, changed] { State::scheduleSave(self, changed); });
+}
 
 void GVCache::synchronize() {
   state_->waitForDisk();
-  state_->save();
+  auto self = state_;
+  dispatch::sync(state_->cacheInfoQueue, [&] { self->save(); });
 }
 
 ns::TimeInterval GVCache::defaultTimeoutInterval() const {
-  std::lock_guard lock(state_->indexLock);
-  return state_->defaultTimeoutInterval;
+  return state_->defaultTimeoutInterval.load();
 }
 
 void GVCache::setDefaultTimeoutInterval(ns::TimeInterval seconds) {
-  std::lock_guard lock(state_->indexLock);
-  state_->defaultTimeoutInterval = seconds;
+  state_->defaultTimeoutInterval.store(seconds);
 }
 
 ns::Dictionary GVCache::frozenCacheInfo() const { return *state_->currentSnapshot(); }

@@ -4,8 +4,10 @@
 // once per half second after a change.
 //
 // Threads: any thread may call anything. Reads run on the caller's thread against an immutable
-// snapshot of the index and never wait for the disk or for writers. Every change edits the index
-// under one lock and publishes a new snapshot before it returns. Value files are written, copied
+// snapshot of the index and never wait for the disk or for writers. Every change is in the
+// snapshot when it returns; the index itself belongs to a serial queue, which takes the changes
+// in the same order and saves them (Debug builds check that only that queue touches it). Value
+// files are written, copied
 // and removed on a concurrent disk queue; the work for one key runs in the order it was asked
 // for, different keys in parallel. A store is visible through hasCacheForKey once its file is
 // written; synchronize() waits for that.
@@ -41,8 +43,8 @@ class GVCache : public ns::Object {
   ~GVCache() override;
 
   // Opens the cache in `directory`: reads the index, creates the folder, deletes the entries
-  // (and files) that have died, and publishes the snapshot. The pruned index reaches the disk
-  // with the next save.
+  // (and files) that have died and the side files of writes that a killed process left behind,
+  // and publishes the snapshot. The pruned index reaches the disk with the next save.
   static ns::Ref<GVCache> initWithCacheDirectory(const std::string& directory);
   // Deletes the stale folder <Caches>/<process name>/GVCache, then opens
   // <Caches>/com.ordel42.zeravozezi/GVCache.
@@ -61,8 +63,8 @@ class GVCache : public ns::Object {
   ns::Ref<ak::Image> imageForKey(const std::string& key) const;
   // Nil when nothing is stored or the bytes are no property list.
   ns::Value plistForKey(const std::string& key) const;
-  // The keyed archive's root object; nil when nothing is stored or the archive is damaged.
-  // A class's own decoding failure (AutoArchivingException) reaches the caller.
+  // The keyed archive's root object; nil when nothing is stored or the unarchiver cannot decode
+  // it (NSInvalidUnarchiveOperationException). AutoArchivingException reaches the caller.
   ns::Value objectForKey(const std::string& key) const;
 
   // ---- writing (each returns at once; the file work is queued) ----
@@ -87,7 +89,8 @@ class GVCache : public ns::Object {
                                               ns::TimeInterval timeout);
   void copyFilePath_asKey(const std::string& path, const std::string& key);
 
-  // A new lifetime counted from now; 0 or less removes the entry (the file stays).
+  // A new lifetime counted from now; 0 or less removes the entry (the file stays). A death date
+  // past the distant future, or a lifetime that is no finite number, is the distant future.
   void setCacheTimeoutInterval_forKey(ns::TimeInterval timeout, const std::string& key);
   void removeCacheForKey(const std::string& key);
   // Deletes every indexed file and empties the index; returns once the files are gone.

@@ -196,28 +196,38 @@ std::optional<URL::Parts> URL::parse(std::string_view text) {
   return p;
 }
 
-std::string URL::removeDotSegments(std::string_view input) {
-  std::string in(input);
+std::string URL::removeDotSegments(std::string_view in) {
+  // Each step consumes a prefix of the input by moving the view and the output only grows at its
+  // end or loses its last segment, so the work stays linear in the path's length.
   std::string out;
+  out.reserve(in.size());
+  auto startsWith = [&](std::string_view prefix) { return in.substr(0, prefix.size()) == prefix; };
+  auto dropLastSegment = [&] {
+    auto slash = out.rfind('/');
+    out.erase(slash == std::string::npos ? 0 : slash);
+  };
   while (!in.empty()) {
-    if (in.rfind("../", 0) == 0) {
-      in.erase(0, 3);
-    } else if (in.rfind("./", 0) == 0) {
-      in.erase(0, 2);
-    } else if (in.rfind("/./", 0) == 0) {
-      in.replace(0, 3, "/");
+    if (startsWith("../")) {
+      in.remove_prefix(3);
+    } else if (startsWith("./")) {
+      in.remove_prefix(2);
+    } else if (startsWith("/./")) {
+      in.remove_prefix(2);  // leaves the second "/"
     } else if (in == "/.") {
       in = "/";
-    } else if (in.rfind("/../", 0) == 0 || in == "/..") {
-      in = in == "/.." ? std::string("/") : in.replace(0, 4, "/");
-      auto slash = out.rfind('/');
-      out.erase(slash == std::string::npos ? 0 : slash);
+    } else if (startsWith("/../")) {
+      in.remove_prefix(3);
+      dropLastSegment();
+    } else if (in == "/..") {
+      in = "/";
+      dropLastSegment();
     } else if (in == "." || in == "..") {
-      in.clear();
+      in = {};
     } else {
       auto next = in.find('/', in[0] == '/' ? 1 : 0);
-      out += in.substr(0, next);
-      in.erase(0, next == std::string::npos ? in.size() : next);
+      if (next == std::string_view::npos) next = in.size();
+      out.append(in.substr(0, next));
+      in.remove_prefix(next);
     }
   }
   return out;

@@ -338,7 +338,12 @@ bool KeyedUnarchiver::containsValueForKey(const std::string& key) const { return
 Value KeyedUnarchiver::decodeObjectForKey(const std::string& key) {
   const Value* raw = impl_->raw(key);
   if (!raw) return Value();
-  if (!PropertyListUID::from(*raw)) mismatch("decodeObjectForKey:", key, "an object");
+  if (!PropertyListUID::from(*raw)) {
+    // At the top the archiver writes only references: anything else is damage, not a class
+    // disagreeing with what it finds.
+    if (impl_->contexts.size() == 1) damaged("the top-level value for key (" + key + ") is not a reference");
+    mismatch("decodeObjectForKey:", key, "an object");
+  }
   return impl_->decodeReference(*raw, key);
 }
 

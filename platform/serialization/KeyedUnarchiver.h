@@ -8,10 +8,11 @@
 // class, or a superclass, is among the allowed classes of the innermost decodeObjectOfClasses
 // call; strings, numbers and data count as NSString, NSNumber and NSData.
 //
-// Damage (a missing structure, a bad UID, a loop through arrays or dictionaries, an unknown
-// class) is reported as an error by the conveniences that take one; unarchiveObjectWithData
-// answers nil. Exceptions raised by a class's own decoding, such as a type mismatch, reach the
-// caller of unarchiveObjectWithData, as on the original platform.
+// Damage (a missing structure, a top-level value that is no reference, a bad UID, a loop through
+// arrays or dictionaries, an unknown class) is reported as an error by the conveniences that
+// take one; unarchiveObjectWithData answers nil. Exceptions raised by a class's own decoding,
+// such as a type mismatch, reach the caller of unarchiveObjectWithData, as on the original
+// platform.
 #include <memory>
 #include <optional>
 #include <string>

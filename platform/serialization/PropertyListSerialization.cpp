@@ -412,6 +412,12 @@ class BinaryPlistShape {
     return 0;
   }
 
+  // The same for a check that answers whether the data may be read.
+  bool refuse(const char* why) {
+    why_ = why;
+    return false;
+  }
+
   // The element count of the container marker at `pos`, and where its references start.
   bool containerCount(std::uint64_t pos, std::uint64_t* n, std::uint64_t* refs) {
     unsigned char marker = static_cast<unsigned char>(bytes_[pos]);
@@ -437,6 +443,29 @@ class BinaryPlistShape {
     return true;
   }
 
+  // Whether object `index` can be a dictionary key: the reader asserts (aborts the process) on a
+  // key that is no string or holds a NUL.
+  bool keyIsText(std::uint64_t index) {
+    if (index >= count_) return refuse("the binary property list is malformed");
+    std::uint64_t pos = be(bytes_.substr(offsetTable_ + index * offsetSize_, offsetSize_));
+    if (pos < 8 || pos >= offsetTable_) return refuse("the binary property list is malformed");
+    unsigned char type = static_cast<unsigned char>(bytes_[pos]) & 0xF0;
+    if (type != 0x50 && type != 0x60) return refuse("a dictionary key is not a string");
+    std::uint64_t n = 0, start = 0;
+    if (!containerCount(pos, &n, &start)) return false;
+    std::uint64_t width = type == 0x60 ? 2 : 1;
+    if (n > (offsetTable_ - start) / width) return refuse("the binary property list is malformed");
+    std::string_view text = bytes_.substr(start, n * width);
+    bool nul = false;
+    if (width == 1) {
+      nul = text.find('\0') != std::string_view::npos;
+    } else {
+      for (std::size_t i = 0; i + 1 < text.size() && !nul; i += 2) nul = text[i] == 0 && text[i + 1] == 0;
+    }
+    if (nul) return refuse("a dictionary key contains a NUL character");
+    return true;
+  }
+
   // The number of nodes the reader would make for object `index`; 0 when refused.
   std::uint64_t measure(std::uint64_t index, int depth) {
     if (depth > kMaxDepth) return fail("nesting is too deep");
@@ -453,6 +482,11 @@ class BinaryPlistShape {
       std::uint64_t refCount = type == 0xD0 ? 2 * n : n;
       if (n > offsetTable_ || refCount > (offsetTable_ - refs) / refSize_)
         return fail("the binary property list is malformed");
+      if (type == 0xD0) {
+        for (std::uint64_t i = 0; i < n; ++i) {
+          if (!keyIsText(be(bytes_.substr(refs + i * refSize_, refSize_)))) return 0;
+        }
+      }
       copies_[index] = kInProgress;
       for (std::uint64_t i = 0; i < refCount; ++i) {
         std::uint64_t child = measure(be(bytes_.substr(refs + i * refSize_, refSize_)), depth + 1);
@@ -474,6 +508,66 @@ class BinaryPlistShape {
   std::vector<std::uint64_t> copies_;
   std::string why_;
 };
+
+// libplist's XML reader builds the tree recursively and frees it the same way, so deep nesting
+// must be refused before it starts; and it cuts a key short at a raw NUL, which no XML document
+// may hold. One pass over the text checks both. Comments, CDATA sections, processing
+// instructions and the document type are skipped, so a close tag inside them cannot hide real
+// nesting; one that is never closed is malformed.
+std::string checkXMLShape(std::string_view text) {
+  constexpr const char* malformed = "the XML property list is malformed";
+  if (text.find('\0') != std::string_view::npos) return "the XML property list contains a NUL character";
+  // The plist element and a leaf add two levels to the nesting of arrays and dictionaries.
+  constexpr int kMaxElementDepth = kMaxDepth + 2;
+  int depth = 0;
+  std::size_t i = 0;
+  auto skipPast = [&](std::string_view end, std::size_t from) {
+    std::size_t e = text.find(end, from);
+    i = e == std::string_view::npos ? e : e + end.size();
+    return e != std::string_view::npos;
+  };
+  while ((i = text.find('<', i)) != std::string_view::npos) {
+    std::string_view rest = text.substr(i);
+    if (rest.substr(0, 4) == "<!--") {
+      if (!skipPast("-->", i + 4)) return malformed;
+    } else if (rest.substr(0, 9) == "<![CDATA[") {
+      if (!skipPast("]]>", i + 9)) return malformed;
+    } else if (rest.substr(0, 2) == "<?") {
+      if (!skipPast("?>", i + 2)) return malformed;
+    } else {
+      // A tag, or a declaration with an internal subset in brackets; quoted text may hold '>'.
+      bool declaration = rest.substr(0, 2) == "<!";
+      int brackets = 0;
+      char quote = 0;
+      std::size_t j = i + 1;
+      for (; j < text.size(); ++j) {
+        char c = text[j];
+        if (quote) {
+          if (c == quote) quote = 0;
+        } else if (c == '"' || c == '\'') {
+          quote = c;
+        } else if (declaration && c == '[') {
+          ++brackets;
+        } else if (declaration && c == ']') {
+          --brackets;
+        } else if (c == '>' && brackets <= 0) {
+          break;
+        }
+      }
+      if (j >= text.size()) return malformed;
+      if (!declaration) {
+        if (rest.size() > 1 && rest[1] == '/') {
+          --depth;
+        } else if (text[j - 1] != '/' && ++depth > kMaxElementDepth) {
+          return "nesting is too deep";
+        }
+      }
+      i = j + 1;
+    }
+    if (i == std::string_view::npos) break;
+  }
+  return {};
+}
 
 bool looksLikeXML(const Data& data) {
   std::string_view v = data.view();
@@ -535,6 +629,11 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     plist_from_bin(bytes, length, &raw);
   } else if (looksLikeXML(data)) {
     found = PropertyListXMLFormat_v1_0;
+    std::string refused = checkXMLShape(data.view());
+    if (!refused.empty()) {
+      setError(error, readError(refused));
+      return Value();
+    }
     if (!xmlIntegersFit(data.view())) {
       setError(error, readError("an integer is too large to represent"));
       return Value();

@@ -29,9 +29,9 @@ struct XMLParser::State {
   std::vector<std::vector<std::string>> prefixStack;
   std::optional<Error> error;
   bool aborted = false;
-  // Text delivered so far, and how much a document of this size may deliver. Without entities
-  // text is never longer than the document; each reference to an internal entity repeats its
-  // text, so a small document could otherwise expand to gigabytes.
+  // Text and attribute values delivered so far, and how much a document of this size may
+  // deliver. Without entities they are never longer than the document; each reference to an
+  // internal entity repeats its text, so a small document could otherwise expand to gigabytes.
   std::size_t textDelivered = 0;
   std::size_t textAllowance = 0;
 
@@ -108,6 +108,16 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
     } else {
       attrs.add(nsPrefix.empty() ? "xmlns" : "xmlns:" + nsPrefix, nsUri);
     }
+  }
+  // Attribute values expand entities as text does, and share its allowance.
+  for (int i = 0; i < nbAttributes; ++i) {
+    const xmlChar** a = attributes + 5 * i;
+    s->textDelivered += static_cast<std::size_t>(a[4] - a[3]);
+  }
+  if (s->textDelivered > s->textAllowance) {
+    s->failHere(NSXMLParserEntityRefLoopError,
+                "entity references expand to far more text than the document holds");
+    return;
   }
   for (int i = 0; i < nbAttributes; ++i) {
     const xmlChar** a = attributes + 5 * i;

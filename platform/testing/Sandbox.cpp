@@ -17,12 +17,23 @@ const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",  "XDG_CACHE
 
 void resetDefaults() { ns::UserDefaults::resetStandardUserDefaults(); }
 
+fs::path makeUniqueFolder(const fs::path& parent, const std::string& prefix) {
+  std::string pattern = (parent / (prefix + "-XXXXXX")).string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a folder in " + parent.string());
+  return pattern;
+}
+
+void removeAll(const fs::path& folder) {
+  std::error_code ec;
+  // A test may have taken its own rights on the folder away.
+  fs::permissions(folder, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(folder, ec);
+}
+
 }  // namespace
 
 Sandbox::Sandbox() {
-  std::string pattern = (fs::temp_directory_path() / "pelorin-sandbox-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a sandbox folder");
-  root_ = pattern;
+  root_ = makeUniqueFolder(fs::temp_directory_path(), "pelorin-sandbox");
   for (const char* name : kVariables) {
     const char* v = std::getenv(name);
     saved_[name] = v ? std::optional<std::string>(v) : std::nullopt;
@@ -52,10 +63,7 @@ Sandbox::~Sandbox() {
     else
       ::unsetenv(name.c_str());
   }
-  std::error_code ec;
-  // A test may have taken its own rights on the root away.
-  fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ec);
-  fs::remove_all(root_, ec);
+  removeAll(root_);
 }
 
 fs::path Sandbox::temporaryFolder(const std::string& name) const {
@@ -73,6 +81,12 @@ void Sandbox::set(const std::string& name, const std::optional<std::string>& val
     ::setenv(name.c_str(), value->c_str(), 1);
   else
     ::unsetenv(name.c_str());
+}
+
+TemporaryFolder::TemporaryFolder(const fs::path& parent) : path_(makeUniqueFolder(parent, "pelorin-test")) {}
+
+TemporaryFolder::~TemporaryFolder() {
+  removeAll(path_);
 }
 
 }  // namespace pltest

@@ -38,4 +38,20 @@ class Sandbox {
   std::map<std::string, std::optional<std::string>> saved_;
 };
 
+// A fresh folder of its own below `parent`, removed with its contents when it goes: for tests that
+// need a place outside the sandbox (another file system, such as /dev/shm). Inside a sandbox,
+// use Sandbox::temporaryFolder.
+class TemporaryFolder {
+ public:
+  explicit TemporaryFolder(const std::filesystem::path& parent);
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
 }  // namespace pltest

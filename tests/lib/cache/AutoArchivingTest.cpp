@@ -10,6 +10,7 @@
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/serialization/PropertyListSerialization.h"
+#include "platform/serialization/PropertyListUID.h"
 #include "tests/lib/cache/ArchivingTestClasses.h"
 #include "tests/lib/cache/CacheTestSupport.h"
 
@@ -120,15 +121,57 @@ TEST(AutoArchiving, AValueOfTheWrongClassRaises) {
   }
 
   // The cache hands the failure to its caller, as the account cache expects.
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   auto cache = GVCache::initWithCacheDirectory(sandbox.path("GVCache"));
   cache->setData_forKey_withTimeoutInterval(forged, "forged", 60);
   cache->synchronize();
   EXPECT_THROW(cache->objectForKey("forged"), ns::Exception);
 }
 
+TEST(AutoArchiving, DamagedArchivesReadAsNilFromEveryReader) {
+  auto archive = [](const ns::Value& root, ns::Array objects) {
+    ns::Dictionary d{{"$archiver", "NSKeyedArchiver"}, {"$version", 100000}};
+    d.set("$top", ns::Dictionary{{ns::Value("root"), root}});
+    d.set("$objects", std::move(objects));
+    return *ns::PropertyListSerialization::binaryData(ns::Value(d));
+  };
+  ns::Value itemClass =
+      ns::Dictionary{{"$classname", "ArchItem"}, {"$classes", ns::Array{"ArchItem", "NSObject"}}};
+  struct Case {
+    const char* what;
+    ns::Data data;
+    bool unarchiverAnswersNil;  // else a class's decoding raises there, as the platform does
+  };
+  const Case cases[] = {
+      {"the root is text", archive(ns::Value("root"), {"$null", "text"}), true},
+      {"the root is a number", archive(ns::Value(1), {"$null", "text"}), true},
+      {"the root is a dictionary", archive(ns::Value(ns::Dictionary{{"CF$UIDX", 1}}), {"$null"}), true},
+      {"a property is no reference",
+       archive(ns::PropertyListUID::uid(1),
+               {"$null", ns::Dictionary{{"$class", ns::PropertyListUID::uid(2)}, {"title", 42}}, itemClass}),
+       false},
+  };
+  pltest::Sandbox sandbox;
+  auto cache = GVCache::initWithCacheDirectory(sandbox.path("GVCache"));
+  for (const auto& c : cases) {
+    if (c.unarchiverAnswersNil) {
+      EXPECT_TRUE(ns::KeyedUnarchiver::unarchiveObjectWithData(c.data).isNil()) << c.what;
+    } else {
+      EXPECT_THROW(ns::KeyedUnarchiver::unarchiveObjectWithData(c.data), ns::Exception) << c.what;
+    }
+    ns::Error error;
+    EXPECT_TRUE(ns::KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(c.data, &error).isNil()) << c.what;
+    EXPECT_EQ(error.code(), ns::NSCoderReadCorruptError) << c.what;
+    cache->setData_forKey_withTimeoutInterval(c.data, "damaged", 60);
+    cache->synchronize();
+    EXPECT_TRUE(cache->objectForKey("damaged").isNil()) << c.what;
+    ASSERT_TRUE(ns::writeDataToFile(c.data, sandbox.path("damaged.archive"), 0));
+    EXPECT_TRUE(AutoArchiving::objectWithContentsOfFile(sandbox.path("damaged.archive")).isNil()) << c.what;
+  }
+}
+
 TEST(AutoArchiving, ReadingFilesOfEveryKind) {
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::string bytesPath = sandbox.path("bytes"), plistPath = sandbox.path("plain.plist"),
               archivePath = sandbox.path("item.archive");
   writeFile(bytesPath, "just some bytes");

@@ -1,19 +1,15 @@
 #pragma once
-// Helpers of the cache tests: a sandboxed home, waiting with a generous time-out, file access.
+// Helpers of the cache tests: a sandboxed home and file access.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
+#include <vector>
 
-#include "platform/runloop/RunLoop.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace cachetest {
-
-inline bool eventually(const std::function<bool()>& predicate, double timeoutSeconds = 20) {
-  return ns::RunLoop::currentRunLoop()->runUntil(predicate, timeoutSeconds);
-}
 
 inline std::string readFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -5,27 +5,29 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <ctime>
+#include <filesystem>
+#include <limits>
 #include <thread>
 
 #include "platform/appkit/Image.h"
 #include "platform/core/Log.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/serialization/PropertyListSerialization.h"
+#include "platform/testing/Pump.h"
 #include "tests/lib/cache/ArchivingTestClasses.h"
 #include "tests/lib/cache/CacheTestSupport.h"
 
-using cachetest::eventually;
 using cachetest::exists;
 using cachetest::readFile;
 using cachetest::writeFile;
+using pltest::pumpUntil;
 
 namespace {
 
 class GVCacheTest : public ::testing::Test {
  protected:
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::string dir = sandbox.path("caches/GVCache");
   std::string index = dir + "/GVCache.plist";
 
@@ -112,8 +114,13 @@ TEST_F(GVCacheTest, OpeningDeletesDeadEntriesAndKeepsLiveOnes) {
 }
 
 TEST_F(GVCacheTest, DamagedIndexFilesGiveAnEmptyIndex) {
+  // The last is a binary dictionary whose key holds a NUL, which libplist would abort on.
+  std::string nulKey = std::string("bplist00\xD1\x01\x02\x62\0a\0\0\x09\x08\x0B\x10", 20) +
+                       std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x03" +
+                       std::string(15, '\0') + "\x11";
   for (std::string bytes : {std::string("not a plist at all"), indexXML("").substr(0, 60),
-                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>")}) {
+                            std::string("<?xml version=\"1.0\"?><plist version=\"1.0\"><array/></plist>"),
+                            nulKey, indexXML(std::string("<key>a\0b</key><dict/>", 22))}) {
     writeFile(index, bytes);
     auto cache = GVCache::initWithCacheDirectory(dir);
     EXPECT_EQ(cache->frozenCacheInfo().count(), 0u);
@@ -123,16 +130,20 @@ TEST_F(GVCacheTest, DamagedIndexFilesGiveAnEmptyIndex) {
   }
 }
 
-// Ten stores in quick succession reach the disk as one index write, half a second after the
-// first store; the entries' dates are the lifetime apart.
+// Ten stores within 0.2 s reach the disk as one index write, half a second after the first
+// store; the entries' dates are the lifetime apart.
 TEST_F(GVCacheTest, StoresInABurstGiveOneIndexWrite) {
+  pltest::VirtualClock clock;
   auto cache = GVCache::initWithCacheDirectory(dir);
   WriteWatch watch(dir, "GVCache.plist");
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 10; ++i) cache->setString_forKey_withTimeoutInterval("v", "key" + std::to_string(i), 60);
-  ASSERT_TRUE(eventually([&] { return watch.count() >= 1; }));
-  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_GE(elapsed, 0.49);
+  for (int i = 0; i < 10; ++i) {
+    cache->setString_forKey_withTimeoutInterval("v", "key" + std::to_string(i), 60);
+    clock.advance(0.02);
+  }
+  clock.advance(0.28);  // 0.48 s after the first store
+  EXPECT_FALSE(pumpUntil([&] { return watch.count() >= 1; }, 0.05));
+  clock.advance(0.04);
+  ASSERT_TRUE(pumpUntil([&] { return watch.count() >= 1; }));
 
   ns::Value written = indexOnDisk();
   ASSERT_TRUE(written.isDictionary());
@@ -143,10 +154,69 @@ TEST_F(GVCacheTest, StoresInABurstGiveOneIndexWrite) {
 
   // The next change is saved by a write of its own; nothing else was written in between.
   cache->setString_forKey_withTimeoutInterval("v", "key10", 60);
-  ASSERT_TRUE(eventually([&] { return watch.count() >= 2; }));
+  clock.advance(0.51);
+  ASSERT_TRUE(pumpUntil([&] { return watch.count() >= 2; }));
   EXPECT_EQ(indexOnDisk().count(), 11u);
   cache->synchronize();
   EXPECT_EQ(watch.count(), 2);
+}
+
+// A lifetime that reaches past what a property list date can hold, or is no finite number, is
+// clamped to the distant future: every later save of the index still lands and a restart keeps
+// every key.
+TEST_F(GVCacheTest, LifetimesPastTheLastStorableDateAreClamped) {
+  const double lifetimes[] = {std::numeric_limits<double>::infinity(),
+                              std::numeric_limits<double>::quiet_NaN(), 1e12,
+                              std::numeric_limits<double>::max()};
+  {
+    auto cache = GVCache::initWithCacheDirectory(dir);
+    for (std::size_t i = 0; i < std::size(lifetimes); ++i) {
+      cache->setString_forKey_withTimeoutInterval("long-lived", "forever" + std::to_string(i), lifetimes[i]);
+    }
+    cache->setString_forKey_withTimeoutInterval("ordinary", "plain", 60);
+    cache->synchronize();
+    for (std::size_t i = 0; i < std::size(lifetimes); ++i) {
+      EXPECT_EQ(cache->frozenCacheInfo()["forever" + std::to_string(i)]["death"].date(),
+                ns::Date::distantFuture())
+          << i;
+    }
+  }
+  ASSERT_EQ(indexOnDisk().count(), 5u);
+  auto reopened = GVCache::initWithCacheDirectory(dir);
+  EXPECT_EQ(reopened->stringForKey("plain"), "ordinary");
+  for (std::size_t i = 0; i < std::size(lifetimes); ++i) {
+    EXPECT_EQ(reopened->stringForKey("forever" + std::to_string(i)), "long-lived") << i;
+  }
+}
+
+// A process killed while storing leaves the side files of atomic writes (".<key>.XXXXXX") and of
+// copies (".<key>.copy-XXXXXX"); opening removes them, and only them, and the cache works.
+TEST_F(GVCacheTest, OpeningRemovesSideFilesThatKilledWritesLeft) {
+  double now = ns::Date::now().timeIntervalSince1970();
+  // ".x.copy-1a2B3c" is a key in its own right here, and its file is a value.
+  writeFile(index, indexXML(entryXML("kept", now - 1, ns::Date::distantFuture().timeIntervalSince1970()) +
+                            entryXML(".x.copy-1a2B3c", now - 1, now + 600)));
+  writeFile(file("kept"), "kept bytes");
+  writeFile(file(".x.copy-1a2B3c"), "a value");
+  const char* stale[] = {".kept.Ab12Cd", ".kept.copy-Xy98Zw", ".GVCache.plist.q1w2e3", ".gone.abcdef",
+                         ".gone.copy-000000"};
+  const char* unrelated[] = {".kept.abc", "notes.txt", ".hidden", ".kept.copy-12345!", "kept.Ab12Cd"};
+  for (const char* name : stale) writeFile(file(name), "partial");
+  for (const char* name : unrelated) writeFile(file(name), "other");
+  std::filesystem::create_directories(file(".folder.abcdef"));
+
+  auto cache = GVCache::initWithCacheDirectory(dir);
+  for (const char* name : stale) EXPECT_FALSE(exists(file(name))) << name;
+  for (const char* name : unrelated) EXPECT_TRUE(exists(file(name))) << name;
+  EXPECT_TRUE(exists(file(".folder.abcdef")));
+  EXPECT_EQ(cache->stringForKey("kept"), "kept bytes");
+  EXPECT_EQ(cache->stringForKey(".x.copy-1a2B3c"), "a value");
+  EXPECT_EQ(cache->frozenCacheInfo()["kept"]["death"].date(), ns::Date::distantFuture());
+
+  cache->setString_forKey_withTimeoutInterval("new", "fresh", 60);
+  cache->synchronize();
+  EXPECT_EQ(indexOnDisk().count(), 3u);
+  EXPECT_EQ(GVCache::initWithCacheDirectory(dir)->stringForKey("fresh"), "new");
 }
 
 TEST_F(GVCacheTest, RemovalAndZeroLifetimes) {
@@ -246,7 +316,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
   }
   writeFile(sandbox.path("caches/source"), "copied bytes");
   std::string indexBefore = readFile(index);
-  auto before = cachetest::tree(sandbox.root());
+  auto before = cachetest::tree(sandbox.root().string());
   auto image = ns::make<ak::Image>(1, 1, std::vector<std::uint8_t>{1, 2, 3, 4});
 
   ns::LogCapture log(true);
@@ -265,7 +335,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
     EXPECT_FALSE(cache->hasCacheForKey(key));
   }
   cache->synchronize();
-  EXPECT_EQ(cachetest::tree(sandbox.root()), before);
+  EXPECT_EQ(cachetest::tree(sandbox.root().string()), before);
   EXPECT_EQ(readFile(index), indexBefore);
   EXPECT_EQ(cache->frozenCacheInfo().count(), 1u);
   EXPECT_EQ(cache->stringForKey("good"), "kept");
@@ -311,6 +381,7 @@ TEST_F(GVCacheTest, ValuesSurviveARestart) {
   row->setTitle("A row");
   row->setCount(5);
   {
+    pltest::VirtualClock clock;
     auto cache = GVCache::initWithCacheDirectory(dir);
     WriteWatch watch(dir, "GVCache.plist");
     cache->setString_forKey_withTimeoutInterval("Grüße", "string", 600);
@@ -318,7 +389,8 @@ TEST_F(GVCacheTest, ValuesSurviveARestart) {
     cache->setImage_forKey_withTimeoutInterval(image, "image", 600);
     cache->setObject_forKey_withTimeoutInterval(ns::Value(row), "row", 600);
     // The index reaches the disk by itself, half a second later.
-    ASSERT_TRUE(eventually([&] { return watch.count() >= 1 && indexOnDisk().count() == 4; }));
+    clock.advance(0.51);
+    ASSERT_TRUE(pumpUntil([&] { return watch.count() >= 1 && indexOnDisk().count() == 4; }));
   }
   auto reopened = GVCache::initWithCacheDirectory(dir);
   EXPECT_EQ(reopened->stringForKey("string"), "Grüße");
@@ -383,7 +455,7 @@ TEST_F(GVCacheTest, DefaultLifetimesAndTheSharedInstances) {
   EXPECT_TRUE(cache->hasCacheForKey("default2"));
 
   // init() removes the stale folder named after the process before opening the bundle's one.
-  std::string caches = sandbox.home() + "/.cache";
+  std::string caches = sandbox.home().string() + "/.cache";
   std::string stale = caches + "/" + ns::ProcessInfo::processInfo()->processName() + "/GVCache";
   writeFile(stale + "/old", "stale");
   auto opened = GVCache::init();
@@ -393,12 +465,12 @@ TEST_F(GVCacheTest, DefaultLifetimesAndTheSharedInstances) {
 }
 
 TEST(GVCacheShared, OneInstanceMadeOnceAcrossThreads) {
-  testsupport::Sandbox sandbox;
+  pltest::Sandbox sandbox;
   std::vector<ns::Ref<GVCache>> seen(8);
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) threads.emplace_back([&, i] { seen[i] = getSharedGVCache(); });
   for (auto& t : threads) t.join();
   for (auto& s : seen) EXPECT_EQ(s, seen[0]);
   EXPECT_EQ(seen[0]->defaultTimeoutInterval(), 0);
-  EXPECT_EQ(seen[0]->directory(), sandbox.home() + "/.cache/com.ordel42.zeravozezi/GVCache");
+  EXPECT_EQ(seen[0]->directory(), sandbox.home().string() + "/.cache/com.ordel42.zeravozezi/GVCache");
 }

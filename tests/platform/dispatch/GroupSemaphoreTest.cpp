@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
-#include "tests/platform/dispatch/Waiting.h"
+#include "platform/testing/Pump.h"
 
 namespace {
 
@@ -20,13 +20,13 @@ TEST(GroupTest, NotifyRunsOnceEveryMemberLeft) {
   groupNotify(g, q, [&] { notifiedAt = done.load(); });
   EXPECT_NE(g->wait(TimeNow), 0);
   g->leave();
-  ASSERT_TRUE(eventually([&] { return notifiedAt.load() >= 0; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return notifiedAt.load() >= 0; }));
   EXPECT_EQ(notifiedAt.load(), 10);
   EXPECT_EQ(g->wait(TimeForever), 0);
   // Notifying an empty group runs at once.
   std::atomic<bool> ran{false};
   groupNotify(g, q, [&] { ran = true; });
-  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load(); }));
 }
 
 TEST(GroupTest, WaitTimesOutOnTheVirtualClock) {
@@ -37,9 +37,9 @@ TEST(GroupTest, WaitTimesOutOnTheVirtualClock) {
   Time deadline = time(5);
   std::thread waiter([&] { result = g->wait(deadline); });
   ns::Clock::advance(4);
-  EXPECT_FALSE(eventually([&] { return result.load() != -1; }, 0.05));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return result.load() != -1; }, 0.05));
   ns::Clock::advance(1);
-  ASSERT_TRUE(eventually([&] { return result.load() != -1; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return result.load() != -1; }));
   EXPECT_NE(result.load(), 0);
   waiter.join();
   g->leave();
@@ -54,7 +54,7 @@ TEST(SemaphoreTest, WaitTakesUnitsAndTimesOut) {
   EXPECT_EQ(semaphoreCreate(-1), nullptr);
   std::atomic<long> got{-1};
   std::thread waiter([&] { got = semaphoreWait(s, TimeForever); });
-  ASSERT_TRUE(eventually([&] { return semaphoreSignal(s) != 0 || got.load() == 0; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return semaphoreSignal(s) != 0 || got.load() == 0; }));
   waiter.join();
   EXPECT_EQ(got.load(), 0);
 }

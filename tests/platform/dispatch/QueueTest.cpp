@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
-#include "tests/platform/dispatch/Waiting.h"
+#include "platform/testing/Pump.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ TEST(QueueTest, GetSpecificSeesOnlyTheInnermostQueueAndItsTargets) {
     fromAsync = getSpecific(&kTargetKey);
     done = true;
   });
-  ASSERT_TRUE(eventually([&] { return done.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return done.load(); }));
   EXPECT_EQ(fromAsync.load(), &tValue);
   EXPECT_EQ(queueGetSpecific(t, &kTargetKey), &tValue);
   std::atomic<void*> onThread{&aValue};
@@ -268,7 +268,7 @@ TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
   q.reset();
   EXPECT_FALSE(weak.expired());
   gate->signal();
-  ASSERT_TRUE(eventually([&] { return ran.load() == 2 && weak.expired(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load() == 2 && weak.expired(); }));
 }
 
 TEST(QueueTest, SuspendedQueueHoldsItsBlocksUntilResumed) {
@@ -280,7 +280,7 @@ TEST(QueueTest, SuspendedQueueHoldsItsBlocksUntilResumed) {
   sync(probe, [] {});
   EXPECT_FALSE(ran);
   resume(q);
-  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load(); }));
 }
 
 TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {
@@ -295,14 +295,14 @@ TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {
     });
   }).join();
   EXPECT_FALSE(ran);
-  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load(); }));
   EXPECT_EQ(thread, std::this_thread::get_id());
   EXPECT_EQ(label, kMainQueueLabel);
   EXPECT_STREQ(currentQueueLabel(), kMainQueueLabel);  // the main thread runs the main queue
   // The main queue drains in the common modes, e.g. while a modal panel runs.
   bool modal = false;
   async(mainQueue(), [&] { modal = true; });
-  EXPECT_TRUE(ns::RunLoop::mainRunLoop()->runUntil([&] { return modal; }, 20, ns::ModalPanelRunLoopMode));
+  EXPECT_TRUE(pltest::pumpUntil([&] { return modal; }, 20, ns::ModalPanelRunLoopMode));
   // sync onto the main queue from another thread runs on the main thread.
   std::atomic<bool> synced{false};
   std::thread::id syncThread;
@@ -310,7 +310,7 @@ TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {
     sync(mainQueue(), [&] { syncThread = std::this_thread::get_id(); });
     synced = true;
   });
-  ASSERT_TRUE(eventually([&] { return synced.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return synced.load(); }));
   worker.join();
   EXPECT_EQ(syncThread, std::this_thread::get_id());
 }
@@ -324,9 +324,9 @@ TEST(QueueTest, AfterFollowsTheVirtualClockAndRunsOnTheMainThread) {
     ran = true;
   });
   ns::Clock::advance(0.29);
-  EXPECT_FALSE(eventually([&] { return ran.load(); }, 0.05));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return ran.load(); }, 0.05));
   ns::Clock::advance(0.01);
-  ASSERT_TRUE(eventually([&] { return ran.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load(); }));
   EXPECT_EQ(thread, std::this_thread::get_id());
   // Delayed blocks fall due in order.
   auto q = queueCreate("test.after");
@@ -338,7 +338,7 @@ TEST(QueueTest, AfterFollowsTheVirtualClockAndRunsOnTheMainThread) {
       order.push_back(i);
     });
   ns::Clock::advance(10);
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return order.size() == 3;
   }));

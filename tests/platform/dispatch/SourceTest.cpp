@@ -10,30 +10,18 @@
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
-#include "tests/platform/dispatch/Waiting.h"
+#include "platform/testing/Pipe.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
 using namespace dispatch;
 
-struct Pipe {
-  int r = -1, w = -1;
-  Pipe() {
-    int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    r = fds[0];
-    w = fds[1];
-  }
-  ~Pipe() {
-    if (r >= 0) ::close(r);
-    if (w >= 0) ::close(w);
-  }
-};
-
 struct Captured {};
 
 TEST(SourceTest, ReadSourceCancelledWhileAnEventIsQueuedNeverRunsItsHandler) {
-  Pipe p;
+  pltest::Pipe p;
   auto q = queueCreate("test.source");
   auto witnessQueue = queueCreate("test.witness");
   auto captured = std::make_shared<Captured>();
@@ -55,7 +43,7 @@ TEST(SourceTest, ReadSourceCancelledWhileAnEventIsQueuedNeverRunsItsHandler) {
   subject->resume();
   witness->resume();
   ASSERT_EQ(::write(p.w, "x", 1), 1);
-  ASSERT_TRUE(eventually([&] { return witnessed.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return witnessed.load(); }));
   witness->cancel();
 
   subject->suspend();
@@ -68,14 +56,14 @@ TEST(SourceTest, ReadSourceCancelledWhileAnEventIsQueuedNeverRunsItsHandler) {
   EXPECT_FALSE(weak.expired());
 
   subject->resume();
-  ASSERT_TRUE(eventually([&] { return cancelled.load() == 1 && weak.expired(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return cancelled.load() == 1 && weak.expired(); }));
   sync(q, [] {});
   EXPECT_EQ(cancelled.load(), 1);
   EXPECT_EQ(handled.load(), 0);
 }
 
 TEST(SourceTest, ReadDataIsEvaluatedAtDeliveryAndIsZeroAtTheEndOfAStream) {
-  Pipe p;
+  pltest::Pipe p;
   auto q = queueCreate("test.read");
   std::mutex m;
   std::vector<unsigned long> seen;
@@ -89,13 +77,12 @@ TEST(SourceTest, ReadDataIsEvaluatedAtDeliveryAndIsZeroAtTheEndOfAStream) {
   });
   ASSERT_EQ(::write(p.w, "hello", 5), 5);
   src->resume();
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return seen.size() == 1;
   }));
-  ::close(p.w);
-  p.w = -1;
-  ASSERT_TRUE(eventually([&] {
+  p.closeWriteEnd();
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return seen.size() >= 2;
   }));
@@ -107,10 +94,9 @@ TEST(SourceTest, ReadDataIsEvaluatedAtDeliveryAndIsZeroAtTheEndOfAStream) {
 }
 
 TEST(SourceTest, ReadSourceOnARegularFileReportsTheBytesLeft) {
-  char path[] = "/tmp/pl-dispatch-source-XXXXXX";
-  int fd = ::mkstemp(path);
+  pltest::Sandbox sandbox;
+  int fd = ::open(sandbox.path("file").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
   ASSERT_GE(fd, 0);
-  ::unlink(path);
   ASSERT_EQ(::write(fd, "0123456789", 10), 10);
   ASSERT_EQ(::lseek(fd, 4, SEEK_SET), 4);
   auto q = queueCreate("test.file");
@@ -126,7 +112,7 @@ TEST(SourceTest, ReadSourceOnARegularFileReportsTheBytesLeft) {
     if (seen.size() == 2) raw->cancel();
   });
   src->resume();
-  ASSERT_TRUE(eventually([&] { return src->isCancelled(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return src->isCancelled(); }));
   sync(q, [] {});
   std::lock_guard lock(m);
   EXPECT_EQ(seen, (std::vector<unsigned long>{6, 0}));
@@ -154,7 +140,7 @@ TEST(SourceTest, HandlerNeverRunsConcurrentlyWithItselfAndMergesReadiness) {
     for (int i = 0; i < 2000; ++i) ASSERT_EQ(::write(fds[1], "abcd", 4), 4);
   });
   writer.join();
-  ASSERT_TRUE(eventually([&] { return total.load() == 8000; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return total.load() == 8000; }));
   EXPECT_FALSE(overlapped);
   src->cancel();
   sync(q, [] {});
@@ -184,9 +170,9 @@ TEST(SourceTest, ReadAndWriteSourcesOnOneDescriptorCoexist) {
   w->resume();
   r->resume();
   ASSERT_EQ(::write(fds[1], "ping", 4), 4);
-  ASSERT_TRUE(eventually([&] { return writable.load() == 3 && readable.load() == 4; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return writable.load() == 3 && readable.load() == 4; }));
   w->resume();
-  ASSERT_TRUE(eventually([&] { return writable.load() > 3; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return writable.load() > 3; }));
   w->cancel();
   r->cancel();
   sync(q, [] {});
@@ -218,7 +204,7 @@ TEST(SourceTest, ReadDataReportsDatagramSizesAndPendingConnections) {
   ASSERT_EQ(::sendto(tx, "", 0, 0, reinterpret_cast<sockaddr*>(&addr), len), 0);
   ASSERT_EQ(::sendto(tx, "abc", 3, 0, reinterpret_cast<sockaddr*>(&addr), len), 3);
   src->resume();
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return sizes.size() == 3;
   }));
@@ -247,7 +233,7 @@ TEST(SourceTest, ReadDataReportsDatagramSizesAndPendingConnections) {
     for (unsigned long i = 0; i < raw->data(); ++i) ::close(::accept(listener, nullptr, nullptr));
   });
   accept->resume();
-  ASSERT_TRUE(eventually([&] { return pending.load() != 0; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pending.load() != 0; }));
   EXPECT_EQ(pending.load(), 3u);
   accept->cancel();
   sync(q, [] {});
@@ -266,14 +252,14 @@ TEST(SourceTest, TimerSourceReArmedFromItsHandlerFiresAgain) {
   timer->setTimer(time(0.2), TimeForever);
   timer->resume();
   ns::Clock::advance(0.19);
-  EXPECT_FALSE(eventually([&] { return fired.load() > 0; }, 0.05));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return fired.load() > 0; }, 0.05));
   ns::Clock::advance(0.01);
-  ASSERT_TRUE(eventually([&] { return fired.load() == 1; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return fired.load() == 1; }));
   sync(q, [] {});  // the handler has re-armed
   ns::Clock::advance(0.2);
-  ASSERT_TRUE(eventually([&] { return fired.load() == 2; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return fired.load() == 2; }));
   ns::Clock::advance(10);
-  EXPECT_FALSE(eventually([&] { return fired.load() > 2; }, 0.05));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return fired.load() > 2; }, 0.05));
   timer->cancel();
   ns::Clock::installReal();
 }
@@ -291,7 +277,7 @@ TEST(SourceTest, RepeatingTimerMergesFiringsMissedWhileSuspended) {
   timer->setTimer(time(1), 1, 0.01);
   timer->resume();
   ns::Clock::advance(1);
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return counts.size() == 1;
   }));
@@ -304,7 +290,7 @@ TEST(SourceTest, RepeatingTimerMergesFiringsMissedWhileSuspended) {
     EXPECT_EQ(counts.size(), 1u);
   }
   timer->resume();
-  ASSERT_TRUE(eventually([&] {
+  ASSERT_TRUE(pltest::pumpUntil([&] {
     std::lock_guard lock(m);
     return counts.size() == 2;
   }));
@@ -323,11 +309,11 @@ TEST(SourceTest, TimerSourceOnTheRealClockFires) {
   timer->setEventHandler([&] { ++fired; });
   timer->setTimer(time(0.001), 0.001);
   timer->resume();
-  ASSERT_TRUE(eventually([&] { return fired.load() >= 3; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return fired.load() >= 3; }));
   std::atomic<bool> cancelRan{false};
   timer->setCancelHandler([&] { cancelRan = true; });
   timer->cancel();
-  ASSERT_TRUE(eventually([&] { return cancelRan.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return cancelRan.load(); }));
   int after = fired.load();
   sync(q, [] {});
   EXPECT_EQ(fired.load(), after);

@@ -8,11 +8,11 @@
 
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 namespace fs = std::filesystem;
 
 ns::Ref<ns::FileManager> fm() { return ns::FileManager::defaultManager(); }
@@ -35,7 +35,7 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
-  auto names = fm()->contentsOfDirectoryAtPath_error(box.root(), nullptr);
+  auto names = fm()->contentsOfDirectoryAtPath_error(box.root().string(), nullptr);
   ASSERT_TRUE(names);
   EXPECT_EQ(*names, (std::vector<std::string>{"file.bin", "home"}));
 
@@ -51,7 +51,7 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   EXPECT_FALSE(ns::dataWithContentsOfFile(box.path("nothing"), &error));
   EXPECT_EQ(error.code(), ns::NSFileReadNoSuchFileError);
   expectPosixUnder(error, ENOENT);
-  EXPECT_FALSE(ns::dataWithContentsOfFile(box.root(), &error));
+  EXPECT_FALSE(ns::dataWithContentsOfFile(box.root().string(), &error));
 
   ASSERT_TRUE(ns::writeDataToFile(ns::Data("\xff\xfe bad"), box.path("latin"), 0));
   EXPECT_FALSE(ns::stringWithContentsOfFile(box.path("latin"), &error));
@@ -178,8 +178,9 @@ TEST(FileManagerTest, MoveFromAnotherFileSystemCopiesThenRemoves) {
   struct stat shm {}, sandbox {};
   if (::stat("/dev/shm", &shm) != 0 || ::stat(box.root().c_str(), &sandbox) != 0 || shm.st_dev == sandbox.st_dev)
     GTEST_SKIP() << "no second file system (tmpfs /dev/shm) beside the sandbox";
-  char templ[] = "/dev/shm/pelorin-move-XXXXXX";
-  std::string source = ::mkdtemp(templ);
+  pltest::TemporaryFolder elsewhere("/dev/shm");
+  std::string source = (elsewhere.path() / "source").string();
+  ASSERT_TRUE(fs::create_directory(source));
   ASSERT_TRUE(ns::writeStringToFile(std::string(300000, 'v'), source + "/video.mp4", false));
   ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(source + "/info", true, {}, nullptr));
   ASSERT_TRUE(ns::writeStringToFile("plist", source + "/info/a.info", false));
@@ -262,7 +263,7 @@ TEST(FileManagerTest, ItemReplacementFolderSharesTheTargetsFileSystem) {
   auto caches = fm()->pathForDirectory_inDomain_appropriateForPath_create_error(ns::CachesDirectory, ns::UserDomainMask,
                                                                                std::nullopt, true, &error);
   ASSERT_TRUE(caches);
-  EXPECT_EQ(*caches, box.home() + "/.cache");
+  EXPECT_EQ(*caches, box.home().string() + "/.cache");
   EXPECT_TRUE(fm()->fileExistsAtPath(*caches));
 }
 

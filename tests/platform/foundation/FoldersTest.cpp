@@ -10,11 +10,11 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SearchPaths.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
 std::string first(ns::SearchPathDirectory dir, bool expand = true) {
   auto paths = ns::SearchPathForDirectoriesInDomains(dir, ns::UserDomainMask, expand);
@@ -23,12 +23,12 @@ std::string first(ns::SearchPathDirectory dir, bool expand = true) {
 
 TEST(SearchPathsTest, UserFoldersFollowTheXdgVariables) {
   Sandbox box;
-  EXPECT_EQ(first(ns::ApplicationSupportDirectory), box.home() + "/.local/share");
-  EXPECT_EQ(first(ns::CachesDirectory), box.home() + "/.cache");
-  EXPECT_EQ(ns::userConfigDirectory(), box.home() + "/.config");
-  EXPECT_EQ(first(ns::MoviesDirectory), box.home() + "/Videos");
-  EXPECT_EQ(ns::TemporaryDirectory(), box.home() + "/tmp/");
-  EXPECT_EQ(ns::HomeDirectory(), box.home());
+  EXPECT_EQ(first(ns::ApplicationSupportDirectory), box.home().string() + "/.local/share");
+  EXPECT_EQ(first(ns::CachesDirectory), box.home().string() + "/.cache");
+  EXPECT_EQ(ns::userConfigDirectory(), box.home().string() + "/.config");
+  EXPECT_EQ(first(ns::MoviesDirectory), box.home().string() + "/Videos");
+  EXPECT_EQ(ns::TemporaryDirectory(), box.home().string() + "/tmp/");
+  EXPECT_EQ(ns::HomeDirectory(), box.home().string());
 
   box.set("XDG_CACHE_HOME", box.path("elsewhere/cache"));
   box.set("XDG_DATA_HOME", box.path("data/"));
@@ -38,26 +38,26 @@ TEST(SearchPathsTest, UserFoldersFollowTheXdgVariables) {
   // The XDG rules ignore relative paths and empty values.
   box.set("XDG_CACHE_HOME", "relative/cache");
   box.set("XDG_DATA_HOME", "");
-  EXPECT_EQ(first(ns::CachesDirectory), box.home() + "/.cache");
-  EXPECT_EQ(first(ns::ApplicationSupportDirectory), box.home() + "/.local/share");
+  EXPECT_EQ(first(ns::CachesDirectory), box.home().string() + "/.cache");
+  EXPECT_EQ(first(ns::ApplicationSupportDirectory), box.home().string() + "/.local/share");
 }
 
 TEST(SearchPathsTest, MoviesComeFromUserDirsAndTildeIsKeptWhenAsked) {
   Sandbox box;
-  std::filesystem::create_directories(box.home() + "/.config");
-  std::ofstream(box.home() + "/.config/user-dirs.dirs")
+  std::filesystem::create_directories(box.home().string() + "/.config");
+  std::ofstream(box.home().string() + "/.config/user-dirs.dirs")
       << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
          "XDG_VIDEOS_DIR=\"$HOME/Filme\"\nXDG_MUSIC_DIR=\"/srv/music\"\n";
-  EXPECT_EQ(first(ns::MoviesDirectory), box.home() + "/Filme");
+  EXPECT_EQ(first(ns::MoviesDirectory), box.home().string() + "/Filme");
   EXPECT_EQ(first(ns::MoviesDirectory, false), "~/Filme");
   EXPECT_EQ(first(ns::MusicDirectory, false), "/srv/music");
-  EXPECT_EQ(first(ns::DesktopDirectory), box.home() + "/Schreibtisch");
-  EXPECT_EQ(first(ns::DownloadsDirectory), box.home() + "/Downloads");
+  EXPECT_EQ(first(ns::DesktopDirectory), box.home().string() + "/Schreibtisch");
+  EXPECT_EQ(first(ns::DownloadsDirectory), box.home().string() + "/Downloads");
   EXPECT_EQ(first(ns::CachesDirectory, false), "~/.cache");
 
   auto all = ns::SearchPathForDirectoriesInDomains(ns::ApplicationSupportDirectory, ns::AllDomainsMask, true);
   ASSERT_GE(all.size(), 2u);
-  EXPECT_EQ(all[0], box.home() + "/.local/share");
+  EXPECT_EQ(all[0], box.home().string() + "/.local/share");
 }
 
 TEST(BundleTest, ReadsInfoPlistAndLocalizedStringsFromItsFolder) {

@@ -7,6 +7,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/testing/Pump.h"
 
 namespace {
 
@@ -201,7 +202,7 @@ TEST(NotificationCenterTest, BlocksGivenAQueueRunThereWhileThePosterWaits) {
     center->postNotificationName_object("m");
     posted = true;
   });
-  EXPECT_TRUE(ns::RunLoop::mainRunLoop()->runUntil([&] { return posted.load(); }, 30));
+  EXPECT_TRUE(pltest::pumpUntil([&] { return posted.load(); }, 30));
   background.join();
   EXPECT_EQ(mainRan, std::this_thread::get_id());
   // Posted on the main thread itself, the block runs at once.

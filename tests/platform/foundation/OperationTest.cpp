@@ -9,18 +9,14 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/OperationQueue.h"
-#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
+#include "platform/testing/Pump.h"
 
 namespace {
 
 using ns::BlockOperation;
 using ns::Operation;
 using ns::OperationQueue;
-
-bool eventually(const std::function<bool()>& predicate) {
-  return ns::RunLoop::mainRunLoop()->runUntil(predicate, 20);
-}
 
 TEST(OperationTest, CancelledBeforeStartRunsItsCompletionOnceOffTheMainThread) {
   std::atomic<int> ran{0}, completions{0};
@@ -36,7 +32,7 @@ TEST(OperationTest, CancelledBeforeStartRunsItsCompletionOnceOffTheMainThread) {
   op->start();  // on the main thread
   EXPECT_TRUE(op->isFinished());
   EXPECT_FALSE(op->isExecuting());
-  ASSERT_TRUE(eventually([&] { return completions.load() == 1; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return completions.load() == 1; }));
   EXPECT_FALSE(completedOnMain);
   op->cancel();
   EXPECT_THROW(op->start(), ns::Exception);
@@ -50,7 +46,7 @@ TEST(OperationTest, CancelledBeforeStartRunsItsCompletionOnceOffTheMainThread) {
   queued->cancel();
   queue->addOperation(queued);
   queue->waitUntilAllOperationsAreFinished();
-  ASSERT_TRUE(eventually([&] { return completions.load() == 2; }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return completions.load() == 2; }));
   EXPECT_EQ(ran.load(), 0);
 }
 
@@ -82,16 +78,18 @@ TEST(OperationTest, MaxConcurrentOperationCountOneSerialisesInOrder) {
 TEST(OperationTest, UnlimitedQueueRunsOperationsConcurrently) {
   auto queue = ns::make<OperationQueue>();
   auto a = dispatch::semaphoreCreate(0), b = dispatch::semaphoreCreate(0);
-  // Each waits for the other: they finish only when they run at the same time.
+  std::atomic<int> met{0};
+  // Each waits for the other: run one after the other, the first gives up after its time-out.
   queue->addOperationWithBlock([&] {
     a->signal();
-    b->wait(dispatch::TimeForever);
+    if (b->wait(dispatch::time(10)) == 0) ++met;
   });
   queue->addOperationWithBlock([&] {
     b->signal();
-    a->wait(dispatch::TimeForever);
+    if (a->wait(dispatch::time(10)) == 0) ++met;
   });
   queue->waitUntilAllOperationsAreFinished();
+  EXPECT_EQ(met.load(), 2);
 }
 
 TEST(OperationTest, DependenciesHoldAnOperationBackAcrossQueues) {
@@ -169,8 +167,8 @@ TEST(OperationTest, ConcurrentOperationKeepsItsSlotUntilItReportsFinished) {
   std::atomic<bool> nextRan{false};
   queue->addOperation(op);
   queue->addOperationWithBlock([&] { nextRan = true; });
-  ASSERT_TRUE(eventually([&] { return op->isExecuting(); }));
-  EXPECT_FALSE(ns::RunLoop::mainRunLoop()->runUntil([&] { return nextRan.load(); }, 0.05));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return op->isExecuting(); }));
+  EXPECT_FALSE(pltest::pumpUntil([&] { return nextRan.load(); }, 0.05));
   EXPECT_EQ(queue->operationCount(), 2u);
   op->gate.signal();
   queue->waitUntilAllOperationsAreFinished();
@@ -190,7 +188,7 @@ TEST(OperationTest, MainQueueRunsOperationsOnTheMainThread) {
       done = true;
     });
   }).join();
-  ASSERT_TRUE(eventually([&] { return done.load(); }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return done.load(); }));
   EXPECT_TRUE(onMain);
   EXPECT_EQ(current, OperationQueue::mainQueue());
   EXPECT_EQ(OperationQueue::mainQueue()->maxConcurrentOperationCount(), 1);

@@ -5,11 +5,11 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/PropertyListFile.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
 TEST(PropertyListFileTest, DictionariesAndArraysRoundTripThroughXmlFiles) {
   Sandbox box;

@@ -4,11 +4,12 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Stream.h"
 #include "platform/runloop/RunLoop.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
 std::string readAll(ns::InputStream& in) {
   std::string out;
@@ -99,7 +100,8 @@ TEST(StreamTest, ScheduledStreamsReportEventsOnTheRunLoop) {
   in->scheduleInRunLoop_forMode(loop, ns::DefaultRunLoopMode);
   in->open();
   EXPECT_TRUE(reader->events.empty()) << "events arrive on a later pass, never inside open()";
-  ASSERT_TRUE(loop->runUntil([&] { return !reader->events.empty() && reader->events.back() == ns::StreamEventEndEncountered; }, 10));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return !reader->events.empty() && reader->events.back() == ns::StreamEventEndEncountered; }));
   EXPECT_EQ(reader->received, "twelve bytes");
   EXPECT_EQ(reader->events.front(), ns::StreamEventOpenCompleted);
   in->close();

@@ -11,11 +11,11 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
-#include "tests/support/Sandbox.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
 ns::Ref<ns::Task> shell(const std::string& script) {
   auto task = ns::make<ns::Task>();
@@ -42,7 +42,7 @@ TEST(TaskTest, EnvironmentWorkingFolderAndStandardInput) {
   Sandbox box;
   auto task = shell("cd_now=$(pwd); read line; echo \"$cd_now|$FOO|$line|${HOME:-none}\" >&2");
   task->setEnvironment(std::map<std::string, std::string>{{"FOO", "bar baz"}});
-  task->setCurrentDirectoryPath(box.root());
+  task->setCurrentDirectoryPath(box.root().string());
   auto in = ns::Pipe::pipe(), err = ns::Pipe::pipe();
   task->setStandardInput(in);
   task->setStandardError(err);
@@ -51,7 +51,7 @@ TEST(TaskTest, EnvironmentWorkingFolderAndStandardInput) {
   in->fileHandleForWriting()->closeFile();
   std::string text = err->fileHandleForReading()->readDataToEndOfFile().toString();
   task->waitUntilExit();
-  EXPECT_EQ(text, box.root() + "|bar baz|typed text|none\n");
+  EXPECT_EQ(text, box.root().string() + "|bar baz|typed text|none\n");
   EXPECT_EQ(task->terminationStatus(), 0);
 }
 

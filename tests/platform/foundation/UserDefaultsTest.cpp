@@ -5,21 +5,22 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/testing/ChildTest.h"
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "tests/support/Sandbox.h"
-
+#include "platform/testing/ChildTest.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
-using testsupport::Sandbox;
+using pltest::Sandbox;
 
-std::string storePath(const Sandbox& box) { return box.home() + "/.config/com.ordel42.zeravozezi.plist"; }
+std::string storePath(const Sandbox& box) {
+  return box.home().string() + "/.config/com.ordel42.zeravozezi.plist";
+}
 
 TEST(UserDefaultsTest, ConvertsAsThePlatformDoes) {
   Sandbox box;
@@ -149,7 +150,7 @@ TEST(UserDefaultsTest, SynchronizeTakesInAnotherWritersChanges) {
 TEST(UserDefaultsTest, AnUnreadableStoreIsKeptAside) {
   Sandbox box;
   ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
-      box.home() + "/.config", true, {}, nullptr);
+      box.home().string() + "/.config", true, {}, nullptr);
   ASSERT_TRUE(ns::writeStringToFile("<plist><dict><key>broken", storePath(box), false));
   auto d = ns::UserDefaults::standardUserDefaults();
   EXPECT_TRUE(d->objectForKey("anything").isNil());
@@ -170,7 +171,7 @@ TEST(UserDefaultsTest, TestHookAndSuites) {
 
   auto suite = ns::UserDefaults::initWithSuiteName("org.example.suite");
   ASSERT_TRUE(suite);
-  EXPECT_EQ(suite->storePath(), box.home() + "/.config/org.example.suite.plist");
+  EXPECT_EQ(suite->storePath(), box.home().string() + "/.config/org.example.suite.plist");
   EXPECT_FALSE(ns::UserDefaults::initWithSuiteName("../escape"));
   EXPECT_FALSE(ns::UserDefaults::initWithSuiteName(""));
 }

@@ -70,6 +70,20 @@ TEST(URL, ResolvesRelativeReferencesAsRfc3986) {
     EXPECT_EQ(url->relativeString(), c.ref);
     EXPECT_EQ(url->baseURL(), base);
   }
+  // Long hostile paths resolve in time proportional to their length (whole megabytes of them
+  // used to take many minutes): climbing out of deep nesting, and a flood of "." segments.
+  std::string climb, dots;
+  for (int i = 0; i < 400000; ++i) climb += "seg/";
+  for (int i = 0; i < 400000; ++i) climb += "../";
+  for (int i = 0; i < 1000000; ++i) dots += "./";
+  auto climbed = URL::URLWithString_relativeToURL(climb + "g", base);
+  ASSERT_TRUE(climbed);
+  EXPECT_EQ(climbed->absoluteString(), "http://a/b/c/g");
+  auto dotted = URL::URLWithString_relativeToURL(dots + "x/" + dots + "../y", base);
+  ASSERT_TRUE(dotted);
+  EXPECT_EQ(dotted->absoluteString(), "http://a/b/c/y");
+  EXPECT_EQ(URL::removeDotSegments("/" + climb + "../../z"), "/z");
+
   auto rel = URL::URLWithString_relativeToURL("x/y", base);
   EXPECT_EQ(rel->description(), "x/y -- http://a/b/c/d;p?q");
   EXPECT_EQ(rel->absoluteURL()->absoluteString(), "http://a/b/c/x/y");

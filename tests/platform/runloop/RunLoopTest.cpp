@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <unistd.h>
@@ -10,25 +9,12 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Timer.h"
+#include "platform/testing/Pipe.h"
 
 namespace {
 
 using ns::Clock;
 using ns::RunLoop;
-
-struct Pipe {
-  int r = -1, w = -1;
-  Pipe() {
-    int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_NONBLOCK | O_CLOEXEC), 0);
-    r = fds[0];
-    w = fds[1];
-  }
-  ~Pipe() {
-    ::close(r);
-    ::close(w);
-  }
-};
 
 TEST(RunLoopTest, PerformRequestsRunOnALaterPassNeverInsideTheQueuingCall) {
   auto loop = RunLoop::currentRunLoop();
@@ -158,7 +144,7 @@ TEST(RunLoopTest, RunModeAnswersNoWhenTheModeHasNothing) {
 
 TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
   auto loop = RunLoop::currentRunLoop();
-  Pipe p;
+  pltest::Pipe p;
   int calls = 0;
   char buf[16];
   auto id = loop->addDescriptor(p.r, POLLIN,

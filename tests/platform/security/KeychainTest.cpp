@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/testing/Sandbox.h"
+
 namespace {
 
 using namespace sec;
@@ -18,22 +20,15 @@ namespace fs = std::filesystem;
 
 class KeychainTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string templ = (fs::temp_directory_path() / "pelorin-keychain-XXXXXX").string();
-    ASSERT_TRUE(::mkdtemp(templ.data()));
-    dir_ = templ;
-    file_ = dir_ / "Pelorin" / "keychain";
-  }
-  void TearDown() override {
-    Keychain::setDefaultPath(std::nullopt);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { Keychain::setDefaultPath(std::nullopt); }
   static unsigned mode(const fs::path& p) {
     struct stat st {};
     EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
     return st.st_mode & 0777;
   }
-  fs::path dir_, file_;
+  pltest::Sandbox sandbox_;
+  fs::path dir_ = sandbox_.temporaryFolder("keychain");
+  fs::path file_ = dir_ / "Pelorin" / "keychain";
 };
 
 TEST_F(KeychainTest, RoundTripsItemsWithPlatformStatuses) {

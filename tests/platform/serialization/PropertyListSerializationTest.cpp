@@ -1,11 +1,9 @@
 // Property lists in both forms, against libplist's own command-line tool.
 #include <gtest/gtest.h>
 #include <spawn.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -14,6 +12,7 @@
 
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
+#include "platform/testing/Sandbox.h"
 
 extern char** environ;
 
@@ -54,19 +53,6 @@ void expectSample(const Value& v) {
   EXPECT_EQ(v["list"][2]["k"].doubleValue(), 3.25);
   EXPECT_EQ(v, sample());
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    char templ[] = "/tmp/pelorin-plist-XXXXXX";
-    path_ = ::mkdtemp(templ);
-  }
-  ~TempFolder() { std::filesystem::remove_all(path_); }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 void writeFile(const std::string& path, const ns::Data& data) {
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.bytes()),
@@ -194,14 +180,77 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   loop += std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') + "\x01" + std::string(8, '\0') +
           std::string(7, '\0') + "\x0A";
   EXPECT_TRUE(corrupt(ns::Data(loop)));
-  // Deep nesting is refused, not followed down the stack.
-  std::string deep = "<plist>";
-  for (int i = 0; i < 100000; ++i) deep += "<array>";
-  for (int i = 0; i < 100000; ++i) deep += "</array>";
-  EXPECT_TRUE(corrupt(ns::Data(deep + "</plist>")));
   // An external entity is never read.
   EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                                "<plist><string>&x;</string></plist>")));
+}
+
+// A binary property list of objects given in their encoded form, with one-byte references and
+// offsets; object 0 is the root.
+ns::Data binaryObjects(const std::vector<std::string>& objects) {
+  std::string out = "bplist00", offsets;
+  for (const auto& object : objects) {
+    offsets += static_cast<char>(out.size());
+    out += object;
+  }
+  auto table = static_cast<char>(out.size());
+  out += offsets + std::string(6, '\0') + "\x01\x01" + std::string(7, '\0') +
+         static_cast<char>(objects.size()) + std::string(15, '\0') + table;
+  return ns::Data(out);
+}
+
+std::string nested(const std::string& open, const std::string& close, int depth,
+                   const std::string& inside = "") {
+  std::string text = "<plist>";
+  for (int i = 0; i < depth; ++i) text += open;
+  text += inside;
+  for (int i = 0; i < depth; ++i) text += close;
+  return text + "</plist>";
+}
+
+TEST(PropertyListSerializationTest, HostileKeysAndNestingAreRefusedBeforeLibplistSeesThem) {
+  // A dictionary of one key (object 1) and value (object 2); markers 0x5n and 0x6n are ASCII and
+  // UTF-16 strings of n characters ('S' is 0x53, 'Q' 0x51).
+  const std::string dict("\xD1\x01\x02", 3), yes("\x09", 1), asciiNul("Sa\0b", 4);
+  struct Case {
+    const char* what;
+    ns::Data data;
+  };
+  const Case refused[] = {
+      {"binary key with a NUL", binaryObjects({dict, asciiNul, yes})},
+      {"binary UTF-16 key with a NUL", binaryObjects({dict, std::string("\x62\0a\0\0", 5), yes})},
+      {"binary key that is a number", binaryObjects({dict, std::string("\x10\x07", 2), yes})},
+      {"XML key with a raw NUL",
+       ns::Data(std::string("<plist><dict><key>a\0b</key><true/></dict></plist>", 48))},
+      {"XML string with a raw NUL", ns::Data(std::string("<plist><string>a\0b</string></plist>", 35))},
+      {"200000 nested XML arrays", ns::Data(nested("<array>", "</array>", 200000))},
+      {"200000 nested XML dictionaries",
+       ns::Data(nested("<dict><key>k</key>", "</dict>", 200000, "<true/>"))},
+      {"nesting hidden by close tags in comments",
+       ns::Data(nested("<array><!-- </array> -->", "</array>", 2000))},
+      {"nesting hidden by close tags in attributes",
+       ns::Data(nested("<array a='</array>'>", "</array>", 2000))},
+      {"an unterminated comment", ns::Data("<plist><!-- <array></array></plist>")},
+  };
+  for (const auto& c : refused) {
+    ns::Error error(ns::NSCocoaErrorDomain, 0);
+    EXPECT_TRUE(PropertyListSerialization::propertyListWithData(c.data, &error).isNil()) << c.what;
+    EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError) << c.what;
+  }
+  EXPECT_EQ(binaryObjects({dict, asciiNul, yes}).length(), 51u);
+
+  // What lies within the limits still reads: keys in both encodings, comments, CDATA, a document
+  // type with an internal subset, and nesting just inside the limit.
+  Value keys = PropertyListSerialization::propertyListWithData(binaryObjects(
+      {std::string("\xD2\x01\x02\x03\x03", 5), std::string("Qa", 2), std::string("\x61\0\xE9", 3), yes}));
+  EXPECT_EQ(keys, Value(ns::Dictionary{{"a", true}, {"é", true}}));
+  Value decorated = PropertyListSerialization::propertyListWithData(ns::Data(
+      "<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY e \"<x>\">]><!-- </plist> --><plist version='1.0'>"
+      "<array><string><![CDATA[</array>]]></string><array/></array></plist>"));
+  EXPECT_EQ(decorated, Value(ns::Array{Value("</array>"), Value(ns::Array{})}));
+  Value deep = PropertyListSerialization::propertyListWithData(
+      ns::Data(nested("<array>", "</array>", 500, "<true/>")));
+  ASSERT_TRUE(deep.isArray());
 }
 
 // A binary property list of arrays: object i holds references to the objects listed in
@@ -261,28 +310,30 @@ TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) 
 }
 
 TEST(PropertyListSerializationTest, LibplistsOwnToolReadsOursAndWeReadItsOutput) {
-  TempFolder tmp;
+  pltest::Sandbox sandbox;
+  auto file = [&](const std::string& name) { return sandbox.path(name); };
   // Ours (binary) to its XML.
-  writeFile(tmp.file("ours.bin"), *PropertyListSerialization::binaryData(sample()));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.bin"), "-o", tmp.file("theirs.xml"), "-f", "xml"}), 0);
-  std::string theirsXml = readFile(tmp.file("theirs.xml")).toString();
+  writeFile(file("ours.bin"), *PropertyListSerialization::binaryData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", file("ours.bin"), "-o", file("theirs.xml"), "-f", "xml"}), 0);
+  std::string theirsXml = readFile(file("theirs.xml")).toString();
   EXPECT_NE(theirsXml.find("<integer>-5</integer>"), std::string::npos);
   EXPECT_NE(theirsXml.find("<integer>-9223372036854775808</integer>"), std::string::npos);
   EXPECT_NE(theirsXml.find("<integer>18446744073709551615</integer>"), std::string::npos);
-  expectSample(PropertyListSerialization::propertyListWithData(readFile(tmp.file("theirs.xml"))));
+  expectSample(PropertyListSerialization::propertyListWithData(readFile(file("theirs.xml"))));
 
   // Ours (XML) to its binary.
-  writeFile(tmp.file("ours.xml"), *PropertyListSerialization::xmlData(sample()));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("ours.xml"), "-o", tmp.file("theirs.bin"), "-f", "bin"}), 0);
-  ns::Data theirsBin = readFile(tmp.file("theirs.bin"));
+  writeFile(file("ours.xml"), *PropertyListSerialization::xmlData(sample()));
+  ASSERT_EQ(run({"plistutil", "-i", file("ours.xml"), "-o", file("theirs.bin"), "-f", "bin"}), 0);
+  ns::Data theirsBin = readFile(file("theirs.bin"));
   EXPECT_EQ(theirsBin.view().substr(0, 8), "bplist00");
   expectSample(PropertyListSerialization::propertyListWithData(theirsBin));
 
   // A hand-written XML list that the tool turns into binary.
-  writeFile(tmp.file("hand.xml"), ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
-                                           "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
-  ASSERT_EQ(run({"plistutil", "-i", tmp.file("hand.xml"), "-o", tmp.file("hand.bin"), "-f", "bin"}), 0);
-  Value hand = PropertyListSerialization::propertyListWithData(readFile(tmp.file("hand.bin")));
+  writeFile(file("hand.xml"),
+            ns::Data("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                     "<array><integer>-42</integer><true/><real>2.5</real></array></plist>"));
+  ASSERT_EQ(run({"plistutil", "-i", file("hand.xml"), "-o", file("hand.bin"), "-f", "bin"}), 0);
+  Value hand = PropertyListSerialization::propertyListWithData(readFile(file("hand.bin")));
   ASSERT_EQ(hand.count(), 3u);
   EXPECT_EQ(hand[0].longLongValue(), -42);
   EXPECT_TRUE(hand[1].isBool());

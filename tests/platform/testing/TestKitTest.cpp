@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,6 +11,7 @@
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/ManualQueue.h"
+#include "platform/testing/Pipe.h"
 #include "platform/testing/Sandbox.h"
 
 namespace fs = std::filesystem;
@@ -89,6 +91,38 @@ TEST(Sandbox, EachSandboxStartsWithFreshUserDefaults) {
   EXPECT_FALSE(fs::exists(store));
   pltest::Sandbox next;
   EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->stringForKey("PelorinSandboxKey"), std::nullopt);
+}
+
+TEST(TemporaryFolder, IsFreshAndRemovedWithEverythingInItEvenWhenLocked) {
+  pltest::Sandbox sandbox;
+  fs::path parent = sandbox.temporaryFolder("parent");
+  fs::path first, second;
+  {
+    pltest::TemporaryFolder a(parent), b(parent);
+    first = a.path();
+    second = b.path();
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.parent_path(), parent);
+    fs::create_directories(first / "deep/er");
+    std::ofstream(first / "deep/er/file") << "x";
+    fs::permissions(first, fs::perms::owner_read | fs::perms::owner_exec);  // no write: a plain remove fails
+  }
+  EXPECT_FALSE(fs::exists(first));
+  EXPECT_FALSE(fs::exists(second));
+  EXPECT_THROW(pltest::TemporaryFolder(parent / "missing"), std::runtime_error);
+}
+
+TEST(Pipe, CarriesBytesAndEndsWhenTheWriteEndCloses) {
+  pltest::Pipe p;
+  char byte = 0;
+  EXPECT_EQ(::read(p.r, &byte, 1), -1) << "non-blocking: nothing to read yet";
+  ASSERT_EQ(::write(p.w, "y", 1), 1);
+  ASSERT_EQ(::read(p.r, &byte, 1), 1);
+  EXPECT_EQ(byte, 'y');
+  p.closeWriteEnd();
+  EXPECT_EQ(p.w, -1);
+  EXPECT_EQ(::read(p.r, &byte, 1), 0) << "end of stream";
+  p.closeWriteEnd();  // a second close changes nothing
 }
 
 TEST(FakeServer, RoutesCaptureAndCannedReplies) {
