@@ -113,7 +113,9 @@ void Cache::trimLocked(std::vector<Ref<Object>>* evicted) {
 
 void Cache::tellDelegate(const std::vector<Ref<Object>>& evicted) {
   if (evicted.empty()) return;
-  Ref<Object> d = delegate();
+  // The object stored as the delegate is told, not what the runtime accessor answers: with a
+  // dynamic delegate installed, the accessor answers the ordinary delegate behind it.
+  Ref<Object> d = storedDelegate();
   static const Sel willEvict("cache:willEvictObject:");
   if (!d || !respondsToSelector(d.get(), willEvict)) return;
   auto self = std::static_pointer_cast<Object>(weak_from_this().lock());
