@@ -12,7 +12,7 @@ bool sameNumberKind(const ns::Value& a, const ns::Value& b) {
 
 const ns::Value* ApiJSONDictionary::find(std::string_view key) const {
   if (!index_.empty()) {
-    auto it = index_.find(std::string(key));
+    auto it = index_.find(key);
     return it == index_.end() ? nullptr : &entries_[it->second].second;
   }
   for (const Entry& e : entries_) {

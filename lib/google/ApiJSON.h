@@ -19,6 +19,16 @@
 
 class ApiJSONArray;
 
+// Hashing of text keys that finds a std::string by a string_view without making one.
+struct ApiStringKeyHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>()(key); }
+};
+struct ApiStringKeyEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const { return a == b; }
+};
+
 class ApiJSONDictionary : public ns::Object {
  public:
   using Entry = std::pair<std::string, ns::Value>;
@@ -51,7 +61,7 @@ class ApiJSONDictionary : public ns::Object {
   static constexpr std::size_t kIndexFrom = 12;
   void rebuildIndex();
   std::vector<Entry> entries_;
-  std::unordered_map<std::string, std::size_t> index_;
+  std::unordered_map<std::string, std::size_t, ApiStringKeyHash, ApiStringKeyEqual> index_;
 };
 
 class ApiJSONArray : public ns::Object {

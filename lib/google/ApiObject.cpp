@@ -221,15 +221,18 @@ void ApiObject::setJSONValue_forKey(ns::Value value, std::string_view key) {
 }
 
 ns::Value ApiObject::cacheChildForKey(std::string_view key) const {
-  auto it = childCache_.find(std::string(key));
+  auto it = childCache_.find(key);
   return it == childCache_.end() ? ns::Value() : it->second;
 }
 
 void ApiObject::setCacheChild_forKey(ns::Value child, std::string_view key) {
+  auto it = childCache_.find(key);
   if (child.isNil()) {
-    childCache_.erase(std::string(key));
+    if (it != childCache_.end()) childCache_.erase(it);
+  } else if (it != childCache_.end()) {
+    it->second = std::move(child);
   } else {
-    childCache_[std::string(key)] = std::move(child);
+    childCache_.emplace(std::string(key), std::move(child));
   }
 }
 

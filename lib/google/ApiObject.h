@@ -137,7 +137,7 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
 
  private:
   ApiSurrogates surrogates_;
-  std::unordered_map<std::string, ns::Value> childCache_;
+  std::unordered_map<std::string, ns::Value, ApiStringKeyHash, ApiStringKeyEqual> childCache_;
   ns::Dictionary userProperties_;
 };
 

@@ -8,10 +8,9 @@
 //     ns::send and key-value coding ("identifier" by key path, the "Title" spelling);
 //   - typed C++ accessors, generated from one property table per class:
 //
-//     #define VIDEO_PROPERTIES(P)                       \
-//       P(identifier, setIdentifier, ApiStringProperty) \
-//       P(viewCount, setViewCount, ApiUInt64Property)   \
-//       P(snippet, setSnippet, ApiModelProperty<VideoSnippet>)
+//     #define VIDEO_PROPERTIES(P) P(identifier, setIdentifier, ApiStringProperty)
+//         P(viewCount, setViewCount, ApiUInt64Property)
+//         P(snippet, setSnippet, ApiModelProperty<VideoSnippet>)      (one line per row, with "\")
 //     class Video : public ApiObject {
 //      public:
 //       VIDEO_PROPERTIES(API_PROPERTY_ACCESSORS)
