@@ -6,4 +6,6 @@ void ApiLibraryVersion(long* major, long* minor, long* release) {
   if (release) *release = 0;
 }
 
-const char* ApiLibraryVersionString() { return "2.0"; }
+const char* ApiLibraryVersionString() {
+  return "2.0";
+}

@@ -106,7 +106,8 @@ class Scanner {
 };
 
 ns::TimeZone universalZone() {
-  static const ns::NoDestructor<ns::TimeZone> zone(ns::TimeZone::timeZoneWithName("Universal").value_or(ns::TimeZone::GMT()));
+  static const ns::NoDestructor<ns::TimeZone> zone(
+      ns::TimeZone::timeZoneWithName("Universal").value_or(ns::TimeZone::GMT()));
   return *zone;
 }
 
@@ -141,7 +142,7 @@ ns::Ref<ApiDateTime> ApiDateTime::dateTimeWithRFC3339String(const std::optional<
 }
 
 ns::Ref<ApiDateTime> ApiDateTime::dateTimeWithDate_timeZone(const std::optional<ns::Date>& date,
-                                                           const std::optional<ns::TimeZone>& zone) {
+                                                            const std::optional<ns::TimeZone>& zone) {
   if (!date) return nullptr;
   auto value = ns::make<ApiDateTime>();
   value->setFromDate_timeZone(*date, zone);
@@ -183,7 +184,8 @@ void ApiDateTime::setFromRFC3339String(const std::string& text) {
       ms = millisecondsOfFraction(fraction);
       if (scanner.scanCharacters("+-zZ", &sign)) {
         haveSign = true;
-        if (scanner.scanInteger(offsetHours) && scanner.scanCharacters(":")) scanner.scanInteger(offsetMinutes);
+        if (scanner.scanInteger(offsetHours) && scanner.scanCharacters(":"))
+          scanner.scanInteger(offsetMinutes);
       }
     }
   }
@@ -219,10 +221,10 @@ void ApiDateTime::setFromRFC3339String(const std::string& text) {
 
 void ApiDateTime::setFromDate_timeZone(const ns::Date& date, const std::optional<ns::TimeZone>& zone) {
   ns::Calendar calendar = calendarForTimeZone(zone);
-  ns::DateComponents parts = calendar.components(ns::CalendarUnitYear | ns::CalendarUnitMonth | ns::CalendarUnitDay |
-                                                     ns::CalendarUnitHour | ns::CalendarUnitMinute |
-                                                     ns::CalendarUnitSecond,
-                                                 date);
+  ns::DateComponents parts =
+      calendar.components(ns::CalendarUnitYear | ns::CalendarUnitMonth | ns::CalendarUnitDay |
+                              ns::CalendarUnitHour | ns::CalendarUnitMinute | ns::CalendarUnitSecond,
+                          date);
   components_ = timeComponents(parts);
   double t = date.timeIntervalSince1970();
   milliseconds_ = millisecondsOfFraction(t - std::floor(t));
@@ -241,7 +243,8 @@ std::string ApiDateTime::RFC3339String() const {
   std::snprintf(buf, sizeof buf, "%04ld-%02ld-%02ld", components_.year, components_.month, components_.day);
   std::string out = buf;
   if (!hasTime()) return out;
-  std::snprintf(buf, sizeof buf, "T%02ld:%02ld:%02ld", components_.hour, components_.minute, components_.second);
+  std::snprintf(buf, sizeof buf, "T%02ld:%02ld:%02ld", components_.hour, components_.minute,
+                components_.second);
   out += buf;
   if (milliseconds_ > 0) {
     std::snprintf(buf, sizeof buf, ".%03lld", milliseconds_);
@@ -253,7 +256,7 @@ std::string ApiDateTime::RFC3339String() const {
     out += "-00:00";
   } else {
     unsigned long long magnitude = offsetSeconds_ < 0 ? 0ull - static_cast<unsigned long long>(offsetSeconds_)
-                                                       : static_cast<unsigned long long>(offsetSeconds_);
+                                                      : static_cast<unsigned long long>(offsetSeconds_);
     std::snprintf(buf, sizeof buf, "%s%02llu:%02llu", offsetSeconds_ < 0 ? "-" : "+", (magnitude / 3600) % 24,
                   (magnitude / 60) % 60);
     out += buf;
@@ -295,7 +298,8 @@ std::optional<ns::TimeZone> ApiDateTime::timeZone() const {
   if (timeZone_) return timeZone_;
   if (universal_) return universalZone();
   if (offsetSeconds_ == kUndefined) return std::nullopt;
-  if (offsetSeconds_ < std::numeric_limits<long>::min() || offsetSeconds_ > std::numeric_limits<long>::max()) {
+  if (offsetSeconds_ < std::numeric_limits<long>::min() ||
+      offsetSeconds_ > std::numeric_limits<long>::max()) {
     return std::nullopt;
   }
   return ns::TimeZone::timeZoneForSecondsFromGMT(static_cast<long>(offsetSeconds_));
@@ -338,9 +342,10 @@ ns::Ref<ApiDateTime> ApiDateTime::copy() const {
   return out;
 }
 
-bool ApiDateTime::doesDateComponents_equalDateComponents(const ns::DateComponents& a, const ns::DateComponents& b) {
-  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute &&
-         a.second == b.second;
+bool ApiDateTime::doesDateComponents_equalDateComponents(const ns::DateComponents& a,
+                                                         const ns::DateComponents& b) {
+  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+         a.minute == b.minute && a.second == b.second;
 }
 
 std::string ApiDateTime::description() const {
@@ -354,12 +359,14 @@ bool ApiDateTime::isEqual(const ns::Object* other) const {
   auto* o = dynamic_cast<const ApiDateTime*>(other);
   if (!o) return false;
   return doesDateComponents_equalDateComponents(components_, o->components_) && timeZone() == o->timeZone() &&
-         offsetSeconds_ == o->offsetSeconds_ && universal_ == o->universal_ && milliseconds_ == o->milliseconds_;
+         offsetSeconds_ == o->offsetSeconds_ && universal_ == o->universal_ &&
+         milliseconds_ == o->milliseconds_;
 }
 
 std::size_t ApiDateTime::hash() const {
   std::size_t h = static_cast<std::size_t>(components_.year);
-  for (long part : {components_.month, components_.day, components_.hour, components_.minute, components_.second}) {
+  for (long part :
+       {components_.month, components_.day, components_.hour, components_.minute, components_.second}) {
     h = h * 31 + static_cast<std::size_t>(part);
   }
   return h * 31 + static_cast<std::size_t>(milliseconds_);

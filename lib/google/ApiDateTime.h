@@ -57,7 +57,8 @@ class ApiDateTime : public ns::Object {
   // A new value with the same fields: the value has setters, so sharing it would let an edit
   // of one holder change another.
   ns::Ref<ApiDateTime> copy() const;
-  static bool doesDateComponents_equalDateComponents(const ns::DateComponents& a, const ns::DateComponents& b);
+  static bool doesDateComponents_equalDateComponents(const ns::DateComponents& a,
+                                                     const ns::DateComponents& b);
 
   std::string className() const override { return "ApiDateTime"; }
   // "ApiDateTime 0x...: {2013-05-04T10:20:30.500Z}".

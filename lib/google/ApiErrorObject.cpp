@@ -2,7 +2,7 @@
 
 #include "lib/google/ApiConstants.h"
 
-PL_CLASS(ApiErrorObjectData, ApiObject) { API_ERROR_OBJECT_DATA_PROPERTIES(API_DECLARE_PROPERTY) }
+PL_CLASS(ApiErrorObjectData, ApiObject){API_ERROR_OBJECT_DATA_PROPERTIES(API_DECLARE_PROPERTY)}
 
 PL_CLASS(ApiErrorObject, ApiObject) {
   API_ERROR_OBJECT_PROPERTIES(API_DECLARE_PROPERTY)
@@ -11,7 +11,8 @@ PL_CLASS(ApiErrorObject, ApiObject) {
 
 ns::Error ApiErrorObject::foundationError() const {
   ns::Dictionary info;
-  info.set(ns::Value(ApiStructuredErrorKey), ns::Value(std::const_pointer_cast<ApiErrorObject>(self<ApiErrorObject>())));
+  info.set(ns::Value(ApiStructuredErrorKey),
+           ns::Value(std::const_pointer_cast<ApiErrorObject>(self<ApiErrorObject>())));
   if (auto text = message()) {
     info.set(ns::Value("error"), ns::Value(*text));
     info.set(ns::Value(ns::NSLocalizedFailureReasonErrorKey), ns::Value("(" + *text + ")"));

@@ -7,18 +7,18 @@
 
 class ApiErrorObjectData : public ApiObject {
  public:
-#define API_ERROR_OBJECT_DATA_PROPERTIES(P)  \
-  P(domain, setDomain, ApiStringProperty)    \
-  P(reason, setReason, ApiStringProperty)    \
-  P(message, setMessage, ApiStringProperty)  \
+#define API_ERROR_OBJECT_DATA_PROPERTIES(P) \
+  P(domain, setDomain, ApiStringProperty)   \
+  P(reason, setReason, ApiStringProperty)   \
+  P(message, setMessage, ApiStringProperty) \
   P(location, setLocation, ApiStringProperty)
   API_ERROR_OBJECT_DATA_PROPERTIES(API_PROPERTY_ACCESSORS)
 };
 
 class ApiErrorObject : public ApiObject {
  public:
-#define API_ERROR_OBJECT_PROPERTIES(P)   \
-  P(code, setCode, ApiNumberProperty)    \
+#define API_ERROR_OBJECT_PROPERTIES(P)      \
+  P(code, setCode, ApiNumberProperty)       \
   P(message, setMessage, ApiStringProperty) \
   P(data, setData, ApiArrayProperty)
   API_ERROR_OBJECT_PROPERTIES(API_PROPERTY_ACCESSORS)

@@ -94,8 +94,12 @@ class ApiJSONArray : public ns::Object {
 // The tree dictionary or array a Value holds, else nullptr.
 ns::Ref<ApiJSONDictionary> ApiJSONDictionaryOf(const ns::Value& value);
 ns::Ref<ApiJSONArray> ApiJSONArrayOf(const ns::Value& value);
-inline bool ApiJSONIsDictionary(const ns::Value& value) { return ApiJSONDictionaryOf(value) != nullptr; }
-inline bool ApiJSONIsArray(const ns::Value& value) { return ApiJSONArrayOf(value) != nullptr; }
+inline bool ApiJSONIsDictionary(const ns::Value& value) {
+  return ApiJSONDictionaryOf(value) != nullptr;
+}
+inline bool ApiJSONIsArray(const ns::Value& value) {
+  return ApiJSONArrayOf(value) != nullptr;
+}
 // The number of elements of a tree container or of a plain array or dictionary, else 0.
 std::size_t ApiJSONCount(const ns::Value& value);
 
@@ -105,6 +109,8 @@ ns::Value ApiJSONSnapshot(const ns::Value& value);
 ns::Value ApiJSONMutableTree(const ns::Value& value);
 ns::Ref<ApiJSONDictionary> ApiJSONMutableDictionary(const ns::Dictionary& dictionary);
 // A deep copy of a tree (the same as ApiJSONMutableTree).
-inline ns::Value ApiJSONDeepCopy(const ns::Value& value) { return ApiJSONMutableTree(value); }
+inline ns::Value ApiJSONDeepCopy(const ns::Value& value) {
+  return ApiJSONMutableTree(value);
+}
 // JSON equality over trees and plain values alike; booleans differ from numbers.
 bool ApiJSONValuesEqual(const ns::Value& a, const ns::Value& b);

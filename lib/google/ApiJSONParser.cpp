@@ -17,7 +17,8 @@ constexpr std::size_t kMaxDepth = 512;
 ns::Error readError(const std::string& why, std::optional<std::size_t> index = std::nullopt) {
   ns::Dictionary info;
   info.set(ns::NSDebugDescriptionErrorKey, why);
-  info.set(ns::NSLocalizedDescriptionKey, "The data couldn’t be read because it isn’t in the correct format.");
+  info.set(ns::NSLocalizedDescriptionKey,
+           "The data couldn’t be read because it isn’t in the correct format.");
   if (index) info.set(ns::NSJSONSerializationErrorIndex, static_cast<unsigned long>(*index));
   return ns::Error(ns::NSCocoaErrorDomain, ns::NSPropertyListReadCorruptError, std::move(info));
 }
@@ -25,7 +26,8 @@ ns::Error readError(const std::string& why, std::optional<std::size_t> index = s
 ns::Error writeError(const std::string& why) {
   ns::Dictionary info;
   info.set(ns::NSDebugDescriptionErrorKey, why);
-  info.set(ns::NSLocalizedDescriptionKey, "The data couldn’t be written because it isn’t in the correct format.");
+  info.set(ns::NSLocalizedDescriptionKey,
+           "The data couldn’t be written because it isn’t in the correct format.");
   return ns::Error(ns::NSCocoaErrorDomain, ns::NSPropertyListWriteInvalidError, std::move(info));
 }
 
@@ -236,14 +238,30 @@ class Writer {
     out += '"';
     for (unsigned char c : s) {
       switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '/': out += "\\/"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
+        case '"':
+          out += "\\\"";
+          break;
+        case '\\':
+          out += "\\\\";
+          break;
+        case '/':
+          out += "\\/";
+          break;
+        case '\b':
+          out += "\\b";
+          break;
+        case '\f':
+          out += "\\f";
+          break;
+        case '\n':
+          out += "\\n";
+          break;
+        case '\r':
+          out += "\\r";
+          break;
+        case '\t':
+          out += "\\t";
+          break;
         default:
           if (c < 0x20) {
             static const char hex[] = "0123456789abcdef";
@@ -277,7 +295,8 @@ ns::Value ApiJSONParser::objectWithData_error(const ns::Data& data, ns::Error* e
     return ns::Value();
   }
   if (looksWide(data)) {
-    ns::Value plain = ns::JSONSerialization::JSONObjectWithData_options_error(data, ns::JSONReadingMutableContainers, error);
+    ns::Value plain = ns::JSONSerialization::JSONObjectWithData_options_error(
+        data, ns::JSONReadingMutableContainers, error);
     return plain.isNil() ? plain : ApiJSONMutableTree(plain);
   }
   TreeBuilder builder;
@@ -293,13 +312,16 @@ ns::Value ApiJSONParser::objectWithData_error(const ns::Data& data, ns::Error* e
       ns::setError(error, readError(builder.failure));
     } else {
       std::string message = builder.syntaxError.empty() ? "The JSON text is not valid." : builder.syntaxError;
-      if (builder.position) message = "Invalid JSON around character " + std::to_string(*builder.position) + ": " + message;
+      if (builder.position)
+        message = "Invalid JSON around character " + std::to_string(*builder.position) + ": " + message;
       ns::setError(error, readError(message, builder.position));
     }
     return ns::Value();
   }
   if (!ApiJSONIsDictionary(builder.root) && !ApiJSONIsArray(builder.root)) {
-    ns::setError(error, readError("JSON text did not start with array or object and option to allow fragments not set.", 0));
+    ns::setError(
+        error,
+        readError("JSON text did not start with array or object and option to allow fragments not set.", 0));
     return ns::Value();
   }
   return std::move(builder.root);
@@ -309,17 +331,20 @@ ns::Value ApiJSONParser::objectWithString_error(const std::string& text, ns::Err
   return objectWithData_error(ns::Data(text), error);
 }
 
-std::optional<ns::Data> ApiJSONParser::dataWithObject_humanReadable_error(const ns::Value& object, bool humanReadable,
-                                                                         ns::Error* error) {
+std::optional<ns::Data> ApiJSONParser::dataWithObject_humanReadable_error(const ns::Value& object,
+                                                                          bool humanReadable,
+                                                                          ns::Error* error) {
   auto text = stringWithObject_humanReadable_error(object, humanReadable, error);
   if (!text) return std::nullopt;
   return ns::Data(*text);
 }
 
 std::optional<std::string> ApiJSONParser::stringWithObject_humanReadable_error(const ns::Value& object,
-                                                                              bool humanReadable, ns::Error* error) {
+                                                                               bool humanReadable,
+                                                                               ns::Error* error) {
   if (object.isNil()) return std::nullopt;
-  bool container = ApiJSONIsDictionary(object) || ApiJSONIsArray(object) || object.isArray() || object.isDictionary();
+  bool container =
+      ApiJSONIsDictionary(object) || ApiJSONIsArray(object) || object.isArray() || object.isDictionary();
   if (!container) {
     ns::setError(error, writeError("Invalid top-level type in JSON write"));
     return std::nullopt;

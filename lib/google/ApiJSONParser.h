@@ -20,8 +20,9 @@ class ApiJSONParser {
   // Writes a tree, a plain Value or a mix of both: compact, or pretty-printed when human
   // readable. nullopt for a nil object (no error) or a value that JSON cannot hold (with the
   // serialiser's write error).
-  static std::optional<ns::Data> dataWithObject_humanReadable_error(const ns::Value& object, bool humanReadable,
-                                                                    ns::Error* error);
+  static std::optional<ns::Data> dataWithObject_humanReadable_error(const ns::Value& object,
+                                                                    bool humanReadable, ns::Error* error);
   static std::optional<std::string> stringWithObject_humanReadable_error(const ns::Value& object,
-                                                                         bool humanReadable, ns::Error* error);
+                                                                         bool humanReadable,
+                                                                         ns::Error* error);
 };

@@ -66,7 +66,9 @@ ns::Class additionalClassImpl(ns::Class self, ns::Sel) {
   return name.empty() ? nullptr : ns::NSClassFromString(name);
 }
 
-ns::Class ancestorImpl(ns::Class, ns::Sel) { return ApiObject::classObject(); }
+ns::Class ancestorImpl(ns::Class, ns::Sel) {
+  return ApiObject::classObject();
+}
 
 ns::Value keyMapForClassImpl(ns::Class, ns::Sel, ns::Class cls) {
   return ns::Value(ApiObject::propertyToJSONKeyMapForClass(cls));
@@ -132,7 +134,9 @@ PL_CLASS(ApiObject, ns::Object) {
   cls.classMethod<&arrayMapForClassImpl>("arrayPropertyToClassMapForClass:");
   cls.protocol("ApiRuntimeCommon");
 }
-PL_CLASS(ApiCollectionObject, ApiObject) { cls.protocol("ApiCollectionProtocol"); }
+PL_CLASS(ApiCollectionObject, ApiObject) {
+  cls.protocol("ApiCollectionProtocol");
+}
 PL_CLASS(ApiResultArray, ApiCollectionObject) {}
 PL_CLASS(ApiDateTime, ns::Object) {}
 
@@ -167,10 +171,9 @@ ns::Class ApiObject::registeredObjectClassForKind(const std::string& kind) {
   return it == r.kinds.end() ? nullptr : it->second;
 }
 
-ns::Ref<ApiObject> ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(const ns::Value& json,
-                                                                                 ns::Class defaultClass,
-                                                                                 const ApiSurrogates& surrogates,
-                                                                                 const ns::Value& batchClassMap) {
+ns::Ref<ApiObject> ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
+    const ns::Value& json, ns::Class defaultClass, const ApiSurrogates& surrogates,
+    const ns::Value& batchClassMap) {
   ns::Value tree = treeOf(json);
   auto dictionary = ApiJSONDictionaryOf(tree);
   bool container = dictionary || ApiJSONIsArray(tree);
@@ -184,7 +187,8 @@ ns::Ref<ApiObject> ApiObject::objectForJSON_defaultClass_surrogates_batchClassMa
   ns::Class cls = nullptr;
   if (dictionary) {
     const ns::Value* kind = dictionary->find("kind");
-    if (kind && kind->isString() && !kind->string().empty()) cls = registeredObjectClassForKind(kind->string());
+    if (kind && kind->isString() && !kind->string().empty())
+      cls = registeredObjectClassForKind(kind->string());
   }
   if (!cls) cls = defaultClass;
   if (!cls) cls = classObject();
@@ -196,7 +200,8 @@ ns::Ref<ApiObject> ApiObject::objectForJSON_defaultClass_surrogates_batchClassMa
   ns::Ref<ApiObject> object = objectOfClass(cls);
   object->setSurrogates(surrogates);
   object->setJSON(tree);
-  if (auto* batch = dynamic_cast<ApiBatchItemCreationProtocol*>(object.get())) batch->createItemsWithClassMap(batchClassMap);
+  if (auto* batch = dynamic_cast<ApiBatchItemCreationProtocol*>(object.get()))
+    batch->createItemsWithClassMap(batchClassMap);
   return object;
 }
 
@@ -256,7 +261,9 @@ void ApiObject::setProperty_forKey(ns::Value value, const std::string& key) {
   userProperties_.set(ns::Value(key), std::move(value));
 }
 
-ns::Value ApiObject::propertyForKey(const std::string& key) const { return userProperties_[ns::Value(key)]; }
+ns::Value ApiObject::propertyForKey(const std::string& key) const {
+  return userProperties_[ns::Value(key)];
+}
 
 // Schema.
 
@@ -282,7 +289,8 @@ std::vector<std::string> ApiObject::allDeclaredPropertiesOfClass(ns::Class cls) 
     for (ns::Property p : ns::class_copyPropertyList(c)) {
       const std::string& attrs = p->attributes();
       bool dynamic = false;
-      for (std::size_t pos = attrs.find(",D"); pos != std::string::npos && !dynamic; pos = attrs.find(",D", pos + 1)) {
+      for (std::size_t pos = attrs.find(",D"); pos != std::string::npos && !dynamic;
+           pos = attrs.find(",D", pos + 1)) {
         dynamic = pos + 2 == attrs.size() || attrs[pos + 2] == ',';
       }
       if (dynamic) names.push_back(p->name());
@@ -331,8 +339,8 @@ ns::Value ApiObject::additionalPropertyForName(const std::string& name) {
 
 void ApiObject::setAdditionalProperty_forName(const ns::Value& value, const std::string& name) {
   bool cacheable = false;
-  ns::Value json =
-      jsonFromAPIObject_expectedClass_isCacheable(value, classForAdditionalPropertiesOfClass(runtimeClass()), &cacheable);
+  ns::Value json = jsonFromAPIObject_expectedClass_isCacheable(
+      value, classForAdditionalPropertiesOfClass(runtimeClass()), &cacheable);
   setJSONValue_forKey(json, name);
   setCacheChild_forKey(cacheable ? value : ns::Value(), name);
 }
@@ -357,7 +365,9 @@ bool ApiObject::isEqual(const ns::Object* other) const {
   return ApiJSONValuesEqual(json_, o->json_);
 }
 
-std::size_t ApiObject::hash() const { return reinterpret_cast<std::size_t>(classObject()); }
+std::size_t ApiObject::hash() const {
+  return reinterpret_cast<std::size_t>(classObject());
+}
 
 ns::Ref<ApiObject> ApiObject::copy() const {
   ns::Ref<ApiObject> out = objectOfClass(runtimeClass());
@@ -397,14 +407,16 @@ std::string ApiObject::description() const {
   return className() + " " + addressText(this) + ": {" + body + "}";
 }
 
-std::string ApiObject::fieldsDescription() const { return fieldsDescriptionForJSON(json_); }
+std::string ApiObject::fieldsDescription() const {
+  return fieldsDescriptionForJSON(json_);
+}
 
 std::string ApiObject::fieldsDescriptionForJSON(const ns::Value& dictionary) {
   return ns::str::join(fieldElements(treeOf(dictionary)), ",");
 }
 
 ns::Ref<ApiJSONDictionary> ApiObject::patchDictionaryForJSON_fromOriginalJSON(const ns::Value& json,
-                                                                             const ns::Value& original) {
+                                                                              const ns::Value& original) {
   auto patch = ApiJSONDictionary::dictionary();
   auto now = ApiJSONDictionaryOf(treeOf(json));
   auto before = ApiJSONDictionaryOf(treeOf(original));
@@ -475,9 +487,9 @@ ns::Value ApiResultArray::itemsWithItemClass(ns::Class itemClass) {
   static const char kKey[] = "result_array_items";
   ns::Value cached = cacheChildForKey(kKey);
   if (!cached.isNil()) return cached;
-  ns::Value result = ApiJSONIsArray(json_)
-                         ? objectFromJSON_defaultClass_surrogates_isCacheable(json_, itemClass, surrogates(), nullptr)
-                         : json_;
+  ns::Value result = ApiJSONIsArray(json_) ? objectFromJSON_defaultClass_surrogates_isCacheable(
+                                                 json_, itemClass, surrogates(), nullptr)
+                                           : json_;
   setCacheChild_forKey(result, kKey);
   return result;
 }
@@ -486,7 +498,8 @@ ns::Value ApiResultArray::itemsWithItemClass(ns::Class itemClass) {
 
 ApiModelSchema& ApiModelSchema::kind(const std::string& kind) {
   ns::Class cls = cls_;
-  ns::runtime::setClassHooks(cls, [cls, kind] { ApiObject::registerObjectClassForKind(cls, kind); }, nullptr);
+  ns::runtime::setClassHooks(
+      cls, [cls, kind] { ApiObject::registerObjectClassForKind(cls, kind); }, nullptr);
   return *this;
 }
 

@@ -55,10 +55,9 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
   // or an empty object of the default class; a dictionary's registered "kind" chooses the
   // class, else the default class, else ApiObject; a surrogate replaces the chosen class. The
   // object holds the JSON by reference. A bare string or number gives nothing.
-  static ns::Ref<ApiObject> objectForJSON_defaultClass_surrogates_batchClassMap(const ns::Value& json,
-                                                                                ns::Class defaultClass,
-                                                                                const ApiSurrogates& surrogates,
-                                                                                const ns::Value& batchClassMap);
+  static ns::Ref<ApiObject> objectForJSON_defaultClass_surrogates_batchClassMap(
+      const ns::Value& json, ns::Class defaultClass, const ApiSurrogates& surrogates,
+      const ns::Value& batchClassMap);
 
   // JSON access.
   ns::Value JSONValueForKey(std::string_view key) const override;
@@ -100,7 +99,9 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
   // first; and the same with JSON keys in place of mapped names.
   static std::vector<std::string> allDeclaredPropertiesOfClass(ns::Class cls);
   static std::vector<std::string> allKnownKeysOfClass(ns::Class cls);
-  std::vector<std::string> allDeclaredProperties() const { return allDeclaredPropertiesOfClass(runtimeClass()); }
+  std::vector<std::string> allDeclaredProperties() const {
+    return allDeclaredPropertiesOfClass(runtimeClass());
+  }
   std::vector<std::string> allKnownKeys() const { return allKnownKeysOfClass(runtimeClass()); }
   // The JSON's keys that no declared property names; nullopt when none remain.
   std::optional<std::vector<std::string>> additionalJSONKeys() const;
@@ -128,7 +129,7 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
   ns::Ref<ApiObject> patchObjectFromOriginal(const ns::Ref<ApiObject>& original) const;
   // Removed keys appear as the JSON null; nested dictionaries are patched recursively.
   static ns::Ref<ApiJSONDictionary> patchDictionaryForJSON_fromOriginalJSON(const ns::Value& json,
-                                                                           const ns::Value& original);
+                                                                            const ns::Value& original);
 
   ns::Class runtimeClass() const { return ns::object_getClass(this); }
 

@@ -94,10 +94,17 @@ struct Row {
   ApiPropertyRow row;
 };
 const Row kRows[] = {
-    {"Tq", ApiPropertyRow::Int64},          {"TQ", ApiPropertyRow::UInt64},          {"Tf", ApiPropertyRow::Float},
-    {"Td", ApiPropertyRow::Double},         {"Tc", ApiPropertyRow::Bool},            {"T@\"NSString\"", ApiPropertyRow::String},
-    {"T@\"NSNumber\"", ApiPropertyRow::Number}, {"T@\"ApiDateTime\"", ApiPropertyRow::DateTime},
-    {"T@\"NSArray\"", ApiPropertyRow::Array}, {"T@,", ApiPropertyRow::Any},         {"T@\"", ApiPropertyRow::Model},
+    {"Tq", ApiPropertyRow::Int64},
+    {"TQ", ApiPropertyRow::UInt64},
+    {"Tf", ApiPropertyRow::Float},
+    {"Td", ApiPropertyRow::Double},
+    {"Tc", ApiPropertyRow::Bool},
+    {"T@\"NSString\"", ApiPropertyRow::String},
+    {"T@\"NSNumber\"", ApiPropertyRow::Number},
+    {"T@\"ApiDateTime\"", ApiPropertyRow::DateTime},
+    {"T@\"NSArray\"", ApiPropertyRow::Array},
+    {"T@,", ApiPropertyRow::Any},
+    {"T@\"", ApiPropertyRow::Model},
 };
 
 ns::Class ancestorOf(ns::Class cls) {
@@ -111,10 +118,16 @@ ns::Value mergedMap(ns::Class cls, const char* selector) {
   return ns::send<ns::Value>(static_cast<ns::Object*>(cls), ns::Sel(selector), cls);
 }
 
-ns::Class classNamed(const std::string& name) { return ns::NSClassFromString(name); }
-ns::Class dateTimeClass() { return ApiClassOf<ApiDateTime>(); }
+ns::Class classNamed(const std::string& name) {
+  return ns::NSClassFromString(name);
+}
+ns::Class dateTimeClass() {
+  return ApiClassOf<ApiDateTime>();
+}
 
-bool isModelClass(ns::Class cls) { return cls && ns::class_isSubclassOfClass(cls, ApiObject::classObject()); }
+bool isModelClass(ns::Class cls) {
+  return cls && ns::class_isSubclassOfClass(cls, ApiObject::classObject());
+}
 
 ApiObject* modelObject(const ns::Value& v) {
   return v.isObject() ? dynamic_cast<ApiObject*>(v.object().get()) : nullptr;
@@ -132,18 +145,42 @@ void dynamicSet(ns::Object* self, ns::Sel cmd, const ns::Value& value) {
   if (d) ApiRuntimeCommon::setValue(*owner, d, value);
 }
 
-long long getInt64(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd).longLongValue(); }
-unsigned long long getUInt64(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd).unsignedLongLongValue(); }
-float getFloat(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd).floatValue(); }
-double getDouble(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd).doubleValue(); }
-ns::BOOL getBool(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd).boolValue() ? ns::YES : ns::NO; }
-ns::Value getObject(ns::Object* self, ns::Sel cmd) { return dynamicGet(self, cmd); }
-void setInt64(ns::Object* self, ns::Sel cmd, long long v) { dynamicSet(self, cmd, ns::Value(v)); }
-void setUInt64(ns::Object* self, ns::Sel cmd, unsigned long long v) { dynamicSet(self, cmd, ns::Value(v)); }
-void setFloat(ns::Object* self, ns::Sel cmd, float v) { dynamicSet(self, cmd, ns::Value(v)); }
-void setDouble(ns::Object* self, ns::Sel cmd, double v) { dynamicSet(self, cmd, ns::Value(v)); }
-void setBool(ns::Object* self, ns::Sel cmd, ns::BOOL v) { dynamicSet(self, cmd, ns::Value(v != 0)); }
-void setObject(ns::Object* self, ns::Sel cmd, ns::Value v) { dynamicSet(self, cmd, v); }
+long long getInt64(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd).longLongValue();
+}
+unsigned long long getUInt64(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd).unsignedLongLongValue();
+}
+float getFloat(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd).floatValue();
+}
+double getDouble(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd).doubleValue();
+}
+ns::BOOL getBool(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd).boolValue() ? ns::YES : ns::NO;
+}
+ns::Value getObject(ns::Object* self, ns::Sel cmd) {
+  return dynamicGet(self, cmd);
+}
+void setInt64(ns::Object* self, ns::Sel cmd, long long v) {
+  dynamicSet(self, cmd, ns::Value(v));
+}
+void setUInt64(ns::Object* self, ns::Sel cmd, unsigned long long v) {
+  dynamicSet(self, cmd, ns::Value(v));
+}
+void setFloat(ns::Object* self, ns::Sel cmd, float v) {
+  dynamicSet(self, cmd, ns::Value(v));
+}
+void setDouble(ns::Object* self, ns::Sel cmd, double v) {
+  dynamicSet(self, cmd, ns::Value(v));
+}
+void setBool(ns::Object* self, ns::Sel cmd, ns::BOOL v) {
+  dynamicSet(self, cmd, ns::Value(v != 0));
+}
+void setObject(ns::Object* self, ns::Sel cmd, ns::Value v) {
+  dynamicSet(self, cmd, v);
+}
 
 void install(ns::Class cls, ns::Sel sel, ApiPropertyRow row, bool setter) {
   switch (row) {
@@ -230,7 +267,8 @@ bool resolveLocked(ns::Sel sel, ns::Class cls) {
   std::string jsonKey = mapped.isString() ? mapped.string() : propertyName;
   ns::Class contained = nullptr;
   if (row == ApiPropertyRow::Array) {
-    contained = ApiClassFromValue(mergedMap(declaring, "arrayPropertyToClassMapForClass:")[ns::Value(jsonKey)]);
+    contained =
+        ApiClassFromValue(mergedMap(declaring, "arrayPropertyToClassMapForClass:")[ns::Value(jsonKey)]);
   }
   storeRecord(declaring, sel, row, returnClass, contained, jsonKey);
   return true;
@@ -286,28 +324,28 @@ const ApiDispatch* ApiRuntimeCommon::dispatchForClass_selector(ns::Class cls, ns
   return findRecord(cls, sel);
 }
 
-ns::Value ApiRuntimeCommon::objectFromJSON_defaultClass_surrogates_isCacheable(const ns::Value& json,
-                                                                              ns::Class defaultClass,
-                                                                              const ApiSurrogates& surrogates,
-                                                                              bool* isCacheable) {
+ns::Value ApiRuntimeCommon::objectFromJSON_defaultClass_surrogates_isCacheable(
+    const ns::Value& json, ns::Class defaultClass, const ApiSurrogates& surrogates, bool* isCacheable) {
   bool cacheable = true;
   ns::Value result;
   if (ApiJSONIsDictionary(json) || json.isDictionary()) {
     ns::Value tree = json.isDictionary() ? ApiJSONMutableTree(json) : json;
     ns::Class cls = isModelClass(defaultClass) ? defaultClass : ApiObject::classObject();
-    result = ns::Value(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, cls, surrogates, ns::Value()));
+    result = ns::Value(
+        ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, cls, surrogates, ns::Value()));
   } else if (auto array = ApiJSONArrayOf(json)) {
     ns::Array out;
     out.reserve(array->count());
     for (const ns::Value& element : array->items()) {
-      ns::Value converted = objectFromJSON_defaultClass_surrogates_isCacheable(element, defaultClass, surrogates, nullptr);
+      ns::Value converted =
+          objectFromJSON_defaultClass_surrogates_isCacheable(element, defaultClass, surrogates, nullptr);
       // Elements that convert to nothing keep their place.
       out.push_back(converted.isNil() ? element : converted);
     }
     result = ns::Value(std::move(out));
   } else if (json.isArray()) {
-    return objectFromJSON_defaultClass_surrogates_isCacheable(ApiJSONMutableTree(json), defaultClass, surrogates,
-                                                              isCacheable);
+    return objectFromJSON_defaultClass_surrogates_isCacheable(ApiJSONMutableTree(json), defaultClass,
+                                                              surrogates, isCacheable);
   } else if (json.isString()) {
     if (defaultClass && defaultClass == dateTimeClass()) {
       result = ns::Value(ApiDateTime::dateTimeWithRFC3339String(json.string()));
@@ -324,7 +362,8 @@ ns::Value ApiRuntimeCommon::objectFromJSON_defaultClass_surrogates_isCacheable(c
 }
 
 ns::Value ApiRuntimeCommon::jsonFromAPIObject_expectedClass_isCacheable(const ns::Value& object,
-                                                                       ns::Class expectedClass, bool* isCacheable) {
+                                                                        ns::Class expectedClass,
+                                                                        bool* isCacheable) {
   bool cacheable = true;
   ns::Value result;
   if (object.isString() || object.isNumber() || object.isNull()) {
@@ -384,7 +423,8 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
         return raw;
       }
       // Text parses (never fails); anything else is not a date-time.
-      ns::Value parsed = raw.isString() ? ns::Value(ApiDateTime::dateTimeWithRFC3339String(raw.string())) : ns::Value();
+      ns::Value parsed =
+          raw.isString() ? ns::Value(ApiDateTime::dateTimeWithRFC3339String(raw.string())) : ns::Value();
       owner.setCacheChild_forKey(parsed, key);
       return parsed;
     }
@@ -392,10 +432,9 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
       ns::Value cached = owner.cacheChildForKey(key);
       if (!cached.isNil()) return cached;
       ns::Value raw = owner.JSONValueForKey(key);
-      ns::Value result = ApiJSONIsArray(raw)
-                             ? objectFromJSON_defaultClass_surrogates_isCacheable(raw, d->containedClass,
-                                                                                  owner.surrogates(), nullptr)
-                             : raw;
+      ns::Value result = ApiJSONIsArray(raw) ? objectFromJSON_defaultClass_surrogates_isCacheable(
+                                                   raw, d->containedClass, owner.surrogates(), nullptr)
+                                             : raw;
       owner.setCacheChild_forKey(result, key);
       return result;
     }
@@ -405,7 +444,8 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
       ns::Value raw = owner.JSONValueForKey(key);
       if (raw.isNil()) return raw;
       bool cacheable = false;
-      ns::Value result = objectFromJSON_defaultClass_surrogates_isCacheable(raw, nullptr, owner.surrogates(), &cacheable);
+      ns::Value result =
+          objectFromJSON_defaultClass_surrogates_isCacheable(raw, nullptr, owner.surrogates(), &cacheable);
       if (cacheable) owner.setCacheChild_forKey(result, key);
       return result;
     }
@@ -415,8 +455,8 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
       ns::Value raw = owner.JSONValueForKey(key);
       if (ApiJSONIsDictionary(raw)) {
         ns::Class cls = isModelClass(d->returnClass) ? d->returnClass : ApiObject::classObject();
-        ns::Value child(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(raw, cls, owner.surrogates(),
-                                                                                       ns::Value()));
+        ns::Value child(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
+            raw, cls, owner.surrogates(), ns::Value()));
         owner.setCacheChild_forKey(child, key);
         return child;
       }
@@ -474,7 +514,8 @@ void ApiRuntimeCommon::setValue(ApiRuntimeCommon& owner, const ApiDispatch* d, c
       return;
     }
     case ApiPropertyRow::Array:
-      owner.setJSONValue_forKey(jsonFromAPIObject_expectedClass_isCacheable(value, d->containedClass, nullptr), key);
+      owner.setJSONValue_forKey(
+          jsonFromAPIObject_expectedClass_isCacheable(value, d->containedClass, nullptr), key);
       owner.setCacheChild_forKey(value.isArray() ? value : ns::Value(), key);
       return;
     case ApiPropertyRow::Any: {
@@ -490,12 +531,14 @@ void ApiRuntimeCommon::setValue(ApiRuntimeCommon& owner, const ApiDispatch* d, c
         return;
       }
       if (modelObject(value)) {
-        owner.setJSONValue_forKey(jsonFromAPIObject_expectedClass_isCacheable(value, d->returnClass, nullptr), key);
+        owner.setJSONValue_forKey(jsonFromAPIObject_expectedClass_isCacheable(value, d->returnClass, nullptr),
+                                  key);
         owner.setCacheChild_forKey(value, key);
         return;
       }
       // Not a model object: stored as JSON where it has a JSON form, read back through it.
-      owner.setJSONValue_forKey(jsonFromAPIObject_expectedClass_isCacheable(value, d->returnClass, nullptr), key);
+      owner.setJSONValue_forKey(jsonFromAPIObject_expectedClass_isCacheable(value, d->returnClass, nullptr),
+                                key);
       owner.setCacheChild_forKey(ns::Value(), key);
       return;
     }

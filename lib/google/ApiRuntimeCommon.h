@@ -34,8 +34,6 @@
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/TypeCodec.h"
 
-
-
 // Model class -> the class made in its place (a C++ subclass of it).
 using ApiSurrogates = std::shared_ptr<const std::unordered_map<ns::Class, ns::Class>>;
 ApiSurrogates ApiMakeSurrogates(std::initializer_list<std::pair<ns::Class, ns::Class>> entries);
@@ -82,15 +80,12 @@ class ApiRuntimeCommon {
   // property of the class or its superclasses up to the class's "ancestorClass".
   static bool resolveInstanceMethod_onClass(ns::Sel sel, ns::Class cls);
   // Only the first record for a class and selector is kept.
-  static void setStoredDispatchForClass_selector_returnClass_containedClass_jsonKey(ns::Class cls, ns::Sel sel,
-                                                                                    ns::Class returnClass,
-                                                                                    ns::Class containedClass,
-                                                                                    const std::string& jsonKey);
+  static void setStoredDispatchForClass_selector_returnClass_containedClass_jsonKey(
+      ns::Class cls, ns::Sel sel, ns::Class returnClass, ns::Class containedClass,
+      const std::string& jsonKey);
   // The record found from the class upwards; each out-value is optional.
-  static bool getStoredDispatchForClass_selector_returnClass_containedClass_jsonKey(ns::Class cls, ns::Sel sel,
-                                                                                    ns::Class* returnClass,
-                                                                                    ns::Class* containedClass,
-                                                                                    std::string* jsonKey);
+  static bool getStoredDispatchForClass_selector_returnClass_containedClass_jsonKey(
+      ns::Class cls, ns::Sel sel, ns::Class* returnClass, ns::Class* containedClass, std::string* jsonKey);
   // The record for the class and selector, resolved on first use; nullptr when the selector
   // names no dynamic property.
   static const ApiDispatch* dispatchForClass_selector(ns::Class cls, ns::Sel sel);
@@ -98,13 +93,14 @@ class ApiRuntimeCommon {
   // A JSON value as a getter answers it: dictionaries become model objects (of the default
   // class or ApiObject, or the class of their "kind"), arrays arrays of converted elements,
   // strings date-times when the default class is ApiDateTime.
-  static ns::Value objectFromJSON_defaultClass_surrogates_isCacheable(const ns::Value& json, ns::Class defaultClass,
+  static ns::Value objectFromJSON_defaultClass_surrogates_isCacheable(const ns::Value& json,
+                                                                      ns::Class defaultClass,
                                                                       const ApiSurrogates& surrogates,
                                                                       bool* isCacheable);
   // A value given to a setter as JSON: model objects give their dictionary (made when they had
   // none, so that parent and child share it), date-times their text, arrays converted arrays.
-  static ns::Value jsonFromAPIObject_expectedClass_isCacheable(const ns::Value& object, ns::Class expectedClass,
-                                                               bool* isCacheable);
+  static ns::Value jsonFromAPIObject_expectedClass_isCacheable(const ns::Value& object,
+                                                               ns::Class expectedClass, bool* isCacheable);
 
   // The accessors' behaviour by row. Scalar rows answer a number Value.
   static ns::Value getValue(ApiRuntimeCommon& owner, const ApiDispatch* dispatch);
@@ -223,17 +219,17 @@ class ApiDispatchSlot {
 };
 
 // Typed accessors of one property-table row, declared inside the class.
-#define API_PROPERTY_ACCESSORS(name, setter, Kind)                                                       \
-  typename Kind::Get name() const {                                                                     \
-    static ApiDispatchSlot slot;                                                                         \
-    using ApiOwner_ = std::remove_cv_t<std::remove_reference_t<decltype(*this)>>;                       \
-    const ApiDispatch* d = slot.get<ApiOwner_>(#name);                                                   \
-    return Kind::fromValue(ApiRuntimeCommon::getValue(const_cast<ApiOwner_&>(*this), d));               \
-  }                                                                                                      \
-  void setter(const typename Kind::Set& value) {                                                         \
-    static ApiDispatchSlot slot;                                                                         \
-    using ApiOwner_ = std::remove_cv_t<std::remove_reference_t<decltype(*this)>>;                       \
-    ApiRuntimeCommon::setValue(*this, slot.get<ApiOwner_>(#setter ":"), Kind::toValue(value));           \
+#define API_PROPERTY_ACCESSORS(name, setter, Kind)                                             \
+  typename Kind::Get name() const {                                                            \
+    static ApiDispatchSlot slot;                                                               \
+    using ApiOwner_ = std::remove_cv_t<std::remove_reference_t<decltype(*this)>>;              \
+    const ApiDispatch* d = slot.get<ApiOwner_>(#name);                                         \
+    return Kind::fromValue(ApiRuntimeCommon::getValue(const_cast<ApiOwner_&>(*this), d));      \
+  }                                                                                            \
+  void setter(const typename Kind::Set& value) {                                               \
+    static ApiDispatchSlot slot;                                                               \
+    using ApiOwner_ = std::remove_cv_t<std::remove_reference_t<decltype(*this)>>;              \
+    ApiRuntimeCommon::setValue(*this, slot.get<ApiOwner_>(#setter ":"), Kind::toValue(value)); \
   }
 
 // The declared property of one property-table row, inside the class's PL_CLASS body.

@@ -44,7 +44,8 @@ ns::Ref<ApiUploadParameters> ApiUploadParameters::copy() const {
 std::string ApiUploadParameters::description() const {
   std::vector<std::string> parts;
   parts.push_back("MIMEType:" + MIMEType_.value_or("(null)"));
-  if (data_) parts.push_back("data:" + std::to_string(static_cast<unsigned long long>(data_->length())) + " bytes");
+  if (data_)
+    parts.push_back("data:" + std::to_string(static_cast<unsigned long long>(data_->length())) + " bytes");
   if (fileHandle_) parts.push_back("fileHandle:" + fileHandle_->description());
   if (fileURL_) parts.push_back("file:" + fileURL_->path());
   if (uploadLocationURL_) parts.push_back("uploadLocation:" + uploadLocationURL_->absoluteString());

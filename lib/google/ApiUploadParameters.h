@@ -12,12 +12,12 @@
 
 class ApiUploadParameters : public ns::Object {
  public:
-  static ns::Ref<ApiUploadParameters> uploadParametersWithData_MIMEType(const ns::Data& data,
-                                                                        const std::optional<std::string>& type);
+  static ns::Ref<ApiUploadParameters> uploadParametersWithData_MIMEType(
+      const ns::Data& data, const std::optional<std::string>& type);
   static ns::Ref<ApiUploadParameters> uploadParametersWithFileHandle_MIMEType(
       const ns::Ref<ns::FileHandle>& handle, const std::optional<std::string>& type);
-  static ns::Ref<ApiUploadParameters> uploadParametersWithFileURL_MIMEType(const ns::Ref<ns::URL>& url,
-                                                                           const std::optional<std::string>& type);
+  static ns::Ref<ApiUploadParameters> uploadParametersWithFileURL_MIMEType(
+      const ns::Ref<ns::URL>& url, const std::optional<std::string>& type);
 
   const std::optional<std::string>& MIMEType() const { return MIMEType_; }
   void setMIMEType(const std::optional<std::string>& type) { MIMEType_ = type; }

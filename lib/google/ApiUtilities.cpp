@@ -29,10 +29,12 @@ void versionParts(std::string_view text, long long (&parts)[4]) {
     while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') ++pos;
     if (pos == digits) return;
     long long value = 0;
-    auto [end, ec] = std::from_chars(text.data() + (text[start] == '+' ? start + 1 : start), text.data() + pos, value);
+    auto [end, ec] =
+        std::from_chars(text.data() + (text[start] == '+' ? start + 1 : start), text.data() + pos, value);
     (void)end;
     if (ec == std::errc::result_out_of_range) {
-      value = text[start] == '-' ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
+      value =
+          text[start] == '-' ? std::numeric_limits<long long>::min() : std::numeric_limits<long long>::max();
     }
     parts[i] = value;
   }
@@ -60,11 +62,13 @@ std::string ApiUtilities::stringByURLEncodingStringParameter(std::string_view te
   return escaped;
 }
 
-std::optional<std::string> ApiUtilities::stringByPercentEncodingUTF8ForString(const std::optional<std::string>& text) {
+std::optional<std::string> ApiUtilities::stringByPercentEncodingUTF8ForString(
+    const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
   const std::string& s = *text;
   auto needsEscape = [](unsigned char c) { return c < 32 || c == '%' || c > 126; };
-  auto first = std::find_if(s.begin(), s.end(), [&](char c) { return needsEscape(static_cast<unsigned char>(c)); });
+  auto first =
+      std::find_if(s.begin(), s.end(), [&](char c) { return needsEscape(static_cast<unsigned char>(c)); });
   if (first == s.end()) return text;
   std::string out(s.begin(), first);
   for (auto it = first; it != s.end(); ++it) {
@@ -89,7 +93,8 @@ ns::Array ApiUtilities::objectsFromArray_withValue_forKeyPath(const ns::Array& a
   return out;
 }
 
-ns::Value ApiUtilities::firstObjectFromArray_withValue_forKeyPath(const ns::Array& array, const ns::Value& value,
+ns::Value ApiUtilities::firstObjectFromArray_withValue_forKeyPath(const ns::Array& array,
+                                                                  const ns::Value& value,
                                                                   std::string_view keyPath) {
   for (const ns::Value& element : array) {
     if (ApiObjectsEqual(ns::valueForKeyPathOfValue(element, keyPath), value)) return element;
@@ -97,7 +102,8 @@ ns::Value ApiUtilities::firstObjectFromArray_withValue_forKeyPath(const ns::Arra
   return ns::Value();
 }
 
-int ApiUtilities::compareVersion_toVersion(const std::optional<std::string>& a, const std::optional<std::string>& b) {
+int ApiUtilities::compareVersion_toVersion(const std::optional<std::string>& a,
+                                           const std::optional<std::string>& b) {
   long long pa[4], pb[4];
   versionParts(a.value_or(""), pa);
   versionParts(b.value_or(""), pb);
@@ -108,7 +114,8 @@ int ApiUtilities::compareVersion_toVersion(const std::optional<std::string>& a, 
   return 0;
 }
 
-ns::Ref<ns::URL> ApiUtilities::URLWithString_queryParameters(std::string_view text, const ns::Dictionary& parameters) {
+ns::Ref<ns::URL> ApiUtilities::URLWithString_queryParameters(std::string_view text,
+                                                             const ns::Dictionary& parameters) {
   if (text.empty()) return nullptr;
   if (parameters.empty()) return ns::URL::URLWithString(text);
   std::vector<std::pair<std::string, ns::Value>> entries;
@@ -129,7 +136,9 @@ ns::Ref<ns::URL> ApiUtilities::URLWithString_queryParameters(std::string_view te
   return ns::URL::URLWithString(full);
 }
 
-ApiClassDictionaryCache* ApiUtilities::newStaticDictionary() { return new ApiClassDictionaryCache(); }
+ApiClassDictionaryCache* ApiUtilities::newStaticDictionary() {
+  return new ApiClassDictionaryCache();
+}
 
 ns::Dictionary ApiUtilities::mergedClassDictionaryForSelector_startClass_ancestorClass_cache(
     ns::Sel selector, ns::Class startClass, ns::Class ancestorClass, ApiClassDictionaryCache* cache) {
@@ -143,7 +152,8 @@ ns::Dictionary ApiUtilities::mergedClassDictionaryForSelector_startClass_ancesto
   // A class outside the ancestor's tree stops the walk at the root instead of running off it.
   ns::Class super = ns::class_getSuperclass(startClass);
   if (startClass != ancestorClass && super) {
-    merged = mergedClassDictionaryForSelector_startClass_ancestorClass_cache(selector, super, ancestorClass, cache);
+    merged = mergedClassDictionaryForSelector_startClass_ancestorClass_cache(selector, super, ancestorClass,
+                                                                             cache);
   }
   if (own.isDictionary()) merged.addEntriesFromDictionary(own.dictionary());
   cache->entries.emplace(startClass, merged);

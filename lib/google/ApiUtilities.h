@@ -30,7 +30,8 @@ class ApiUtilities {
   static std::string stringByURLEncodingStringParameter(std::string_view text);
   // Bytes below 32, "%" and bytes above 126 as "%XX"; nil for nil, the text itself when nothing
   // needed escaping.
-  static std::optional<std::string> stringByPercentEncodingUTF8ForString(const std::optional<std::string>& text);
+  static std::optional<std::string> stringByPercentEncodingUTF8ForString(
+      const std::optional<std::string>& text);
 
   // The elements whose value at the key path equals `value` (nil matches nil), in order.
   static ns::Array objectsFromArray_withValue_forKeyPath(const ns::Array& array, const ns::Value& value,
@@ -39,11 +40,13 @@ class ApiUtilities {
                                                              std::string_view keyPath);
 
   // -1, 0 or 1 over up to four "."-separated integers; missing parts are 0, nil is empty.
-  static int compareVersion_toVersion(const std::optional<std::string>& a, const std::optional<std::string>& b);
+  static int compareVersion_toVersion(const std::optional<std::string>& a,
+                                      const std::optional<std::string>& b);
 
   // The string with the parameters appended as a sorted (case-insensitive) query; nil for an
   // empty string. Values are strings; any other value is written as its text.
-  static ns::Ref<ns::URL> URLWithString_queryParameters(std::string_view text, const ns::Dictionary& parameters);
+  static ns::Ref<ns::URL> URLWithString_queryParameters(std::string_view text,
+                                                        const ns::Dictionary& parameters);
 
   // A new empty cache owned by the caller and never freed.
   static ApiClassDictionaryCache* newStaticDictionary();
@@ -57,7 +60,9 @@ class ApiUtilities {
 bool ApiObjectsEqual(const ns::Value& a, const ns::Value& b);
 bool ApiObjectsEqual(const ns::Object* a, const ns::Object* b);
 // Both zero or both non-zero.
-inline bool ApiBoolsEqual(long long a, long long b) { return (a == 0) == (b == 0); }
+inline bool ApiBoolsEqual(long long a, long long b) {
+  return (a == 0) == (b == 0);
+}
 // The number coercion of JSON strings: with "." a double (there is no decimal number kind; the
 // text is read without locale), with a leading "-" a signed 64-bit number, else an unsigned
 // 64-bit number in base 10 (0 for text without digits). A value that is not a string, or a

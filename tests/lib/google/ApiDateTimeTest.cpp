@@ -68,12 +68,19 @@ TEST(ApiDateTime, DatesAreTheRightInstants) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    EXPECT_DOUBLE_EQ(ApiDateTime::dateTimeWithRFC3339String(std::string(c.text))->date().timeIntervalSince1970(),
-                     c.since1970);
+    EXPECT_DOUBLE_EQ(
+        ApiDateTime::dateTimeWithRFC3339String(std::string(c.text))->date().timeIntervalSince1970(),
+        c.since1970);
   }
 }
 
+// Puts the process's default zone back however the test ends.
+struct DefaultZoneGuard {
+  ~DefaultZoneGuard() { ns::TimeZone::setDefaultTimeZone(std::nullopt); }
+};
+
 TEST(ApiDateTime, AllDayValuesEqualTheParsedDayInEveryLocalZone) {
+  DefaultZoneGuard guard;
   for (const char* zoneName : {"Pacific/Kiritimati", "America/Los_Angeles", "Europe/Paris", "UTC"}) {
     SCOPED_TRACE(zoneName);
     ns::TimeZone::setDefaultTimeZone(ns::TimeZone::timeZoneWithName(zoneName));
@@ -91,7 +98,6 @@ TEST(ApiDateTime, AllDayValuesEqualTheParsedDayInEveryLocalZone) {
     EXPECT_EQ(allDay->RFC3339String(), "2013-05-04");
     EXPECT_DOUBLE_EQ(allDay->date().timeIntervalSince1970(), 1367668800.0);
   }
-  ns::TimeZone::setDefaultTimeZone(std::nullopt);
 }
 
 TEST(ApiDateTime, FromDatesZonesAndTime) {
@@ -99,7 +105,8 @@ TEST(ApiDateTime, FromDatesZonesAndTime) {
   auto utc = ApiDateTime::dateTimeWithDate_timeZone(instant, ns::TimeZone::timeZoneWithName("Universal"));
   EXPECT_EQ(utc->RFC3339String(), "2013-05-04T10:20:30.250Z");
   EXPECT_TRUE(utc->isUniversalTime());
-  auto paris = ApiDateTime::dateTimeWithDate_timeZone(instant, ns::TimeZone::timeZoneWithName("Europe/Paris"));
+  auto paris =
+      ApiDateTime::dateTimeWithDate_timeZone(instant, ns::TimeZone::timeZoneWithName("Europe/Paris"));
   EXPECT_EQ(paris->RFC3339String(), "2013-05-04T12:20:30.250+02:00");
   EXPECT_FALSE(paris->isUniversalTime());
   EXPECT_DOUBLE_EQ(paris->date().timeIntervalSince1970(), 1367662830.25);
@@ -130,7 +137,8 @@ TEST(ApiDateTime, FromDatesZonesAndTime) {
   components.minute = 20;
   components.second = 30;
   components.timeZone = ns::TimeZone::timeZoneWithName("UTC");
-  EXPECT_EQ(ApiDateTime::dateTimeWithDateComponents(components)->date().timeIntervalSince1970(), 1367662830.0);
+  EXPECT_EQ(ApiDateTime::dateTimeWithDateComponents(components)->date().timeIntervalSince1970(),
+            1367662830.0);
 }
 
 TEST(ApiDateTime, CopiesAreIndependentAndEqualityComparesStoredFields) {
@@ -156,8 +164,9 @@ TEST(ApiDateTime, CopiesAreIndependentAndEqualityComparesStoredFields) {
     EXPECT_FALSE(ApiDateTime::dateTimeWithRFC3339String(std::string(x))
                      ->isEqual(ApiDateTime::dateTimeWithRFC3339String(std::string(y)).get()));
   }
-  EXPECT_TRUE(ApiDateTime::dateTimeWithRFC3339String(std::string("2013-05-04T10:20:30"))
-                  ->isEqual(ApiDateTime::dateTimeWithRFC3339String(std::string("2013-05-04T10:20:30-00:00")).get()));
+  EXPECT_TRUE(
+      ApiDateTime::dateTimeWithRFC3339String(std::string("2013-05-04T10:20:30"))
+          ->isEqual(ApiDateTime::dateTimeWithRFC3339String(std::string("2013-05-04T10:20:30-00:00")).get()));
   EXPECT_NE(a->description().find("ApiDateTime 0x"), std::string::npos);
   EXPECT_NE(a->description().find(": {2013-05-04T10:20:30.500Z}"), std::string::npos);
 }

@@ -12,10 +12,11 @@
 namespace {
 
 const std::vector<std::string> kFixtures = {
-    "activities-1.json", "activities-2.json", "channels-1.json",      "channels-2.json",      "error-400.json",
-    "error-403.json",    "error-404.json",    "oauth-token-1.json",   "oauth-token-2.json",   "playlistItems-1.json",
-    "playlistItems-2.json", "playlists-1.json", "playlists-2.json",   "search-1.json",        "search-2.json",
-    "subscriptions-1.json", "subscriptions-2.json", "videos-1.json",  "videos-2.json"};
+    "activities-1.json",    "activities-2.json",    "channels-1.json",      "channels-2.json",
+    "error-400.json",       "error-403.json",       "error-404.json",       "oauth-token-1.json",
+    "oauth-token-2.json",   "playlistItems-1.json", "playlistItems-2.json", "playlists-1.json",
+    "playlists-2.json",     "search-1.json",        "search-2.json",        "subscriptions-1.json",
+    "subscriptions-2.json", "videos-1.json",        "videos-2.json"};
 
 // The keys of every dictionary of a tree, depth first, in their stored order.
 void collectKeys(const ns::Value& v, std::vector<std::string>& out) {
@@ -83,8 +84,9 @@ TEST(ApiJSONParser, NumbersKeepTheirKinds) {
   EXPECT_TRUE(d->objectForKey("n").isNull());
   // true and 1 are different JSON.
   EXPECT_FALSE(ApiJSONValuesEqual(d->objectForKey("t"), d->objectForKey("i")));
-  EXPECT_EQ(*ApiJSONParser::stringWithObject_humanReadable_error(tree, false, nullptr),
-            R"({"u":18446744073709551615,"s":-5,"big":9223372036854775807,"d":2.5,"t":true,"f":false,"n":null,"i":1})");
+  EXPECT_EQ(
+      *ApiJSONParser::stringWithObject_humanReadable_error(tree, false, nullptr),
+      R"({"u":18446744073709551615,"s":-5,"big":9223372036854775807,"d":2.5,"t":true,"f":false,"n":null,"i":1})");
 }
 
 TEST(ApiJSONParser, DuplicateKeysKeepTheFirstPlaceAndTheLastValue) {
@@ -148,7 +150,8 @@ TEST(ApiJSONParser, WideTextIsReadToo) {
 TEST(ApiJSONParser, WritingRefusesWhatJSONCannotHold) {
   auto d = ApiJSONDictionary::dictionary();
   d->setObject_forKey(ns::Value(std::string("a/b\n")), "s");
-  EXPECT_EQ(*ApiJSONParser::stringWithObject_humanReadable_error(ns::Value(d), false, nullptr), R"({"s":"a\/b\n"})");
+  EXPECT_EQ(*ApiJSONParser::stringWithObject_humanReadable_error(ns::Value(d), false, nullptr),
+            R"({"s":"a\/b\n"})");
   EXPECT_EQ(*ApiJSONParser::stringWithObject_humanReadable_error(ns::Value(d), true, nullptr),
             "{\n  \"s\" : \"a\\/b\\n\"\n}");
 
@@ -178,7 +181,8 @@ TEST(ApiJSONParser, WritingRefusesWhatJSONCannotHold) {
 }
 
 TEST(ApiJSONTree, SnapshotsCopiesAndEquality) {
-  auto root = ApiJSONDictionaryOf(ApiJSONParser::objectWithString_error(R"({"a":{"b":[1,{"c":"x"}]},"k":true})", nullptr));
+  auto root = ApiJSONDictionaryOf(
+      ApiJSONParser::objectWithString_error(R"({"a":{"b":[1,{"c":"x"}]},"k":true})", nullptr));
   ASSERT_TRUE(root);
   ns::Value copy = ApiJSONDeepCopy(ns::Value(root));
   EXPECT_TRUE(ApiJSONValuesEqual(copy, ns::Value(root)));

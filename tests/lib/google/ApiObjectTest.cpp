@@ -14,7 +14,9 @@
 
 namespace {
 
-ns::Class cls(const char* name) { return ns::NSClassFromString(name); }
+ns::Class cls(const char* name) {
+  return ns::NSClassFromString(name);
+}
 
 ns::Value tree(const std::string& text) {
   ns::Error error;
@@ -27,8 +29,10 @@ std::string compact(const ns::Value& json) {
   return ApiJSONParser::stringWithObject_humanReadable_error(json, false, nullptr).value_or("<none>");
 }
 
-ns::Ref<ApiObject> make(const std::string& text, ns::Class defaultClass = nullptr, ApiSurrogates surrogates = nullptr) {
-  return ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree(text), defaultClass, surrogates, ns::Value());
+ns::Ref<ApiObject> make(const std::string& text, ns::Class defaultClass = nullptr,
+                        ApiSurrogates surrogates = nullptr) {
+  return ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree(text), defaultClass, surrogates,
+                                                                        ns::Value());
 }
 
 TEST(ApiObjectFactory, KindsChooseTheClass) {
@@ -69,14 +73,17 @@ TEST(ApiObjectFactory, KindsChooseTheClass) {
   auto empty = make("{}", cls("TestVideo"));
   EXPECT_TRUE(empty->JSONValue().isNil());
   // The JSON null: nothing without a class, an empty object with one; text is never an object.
-  auto none = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value::null(), nullptr, nullptr, {});
+  auto none =
+      ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value::null(), nullptr, nullptr, {});
   EXPECT_FALSE(none);
-  auto nullWithClass =
-      ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value::null(), cls("TestVideo"), nullptr, {});
+  auto nullWithClass = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
+      ns::Value::null(), cls("TestVideo"), nullptr, {});
   ASSERT_TRUE(nullWithClass);
   EXPECT_TRUE(nullWithClass->JSONValue().isNil());
-  EXPECT_FALSE(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value("text"), cls("TestVideo"), nullptr, {}));
-  EXPECT_FALSE(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value(), cls("TestVideo"), nullptr, {}));
+  EXPECT_FALSE(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value("text"),
+                                                                              cls("TestVideo"), nullptr, {}));
+  EXPECT_FALSE(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(ns::Value(), cls("TestVideo"),
+                                                                              nullptr, {}));
   EXPECT_EQ(ApiObject::registeredObjectClassForKind("pelorintest#videoListResponse"), cls("TestVideoList"));
   EXPECT_EQ(ApiObject::registeredObjectClassForKind("pelorintest#none"), nullptr);
 }
@@ -109,7 +116,8 @@ TEST(ApiObjectSharedJSON, EditsThroughChildrenReachTheParentAndCopiesStayApart) 
   ASSERT_TRUE(snippet);
   EXPECT_EQ(video->snippet(), snippet);  // built once, cached
   snippet->setTitle(std::string("New"));
-  EXPECT_EQ(compact(video->JSONValue()), R"({"kind":"pelorintest#video","id":"v1","snippet":{"title":"New","tags":["a"]}})");
+  EXPECT_EQ(compact(video->JSONValue()),
+            R"({"kind":"pelorintest#video","id":"v1","snippet":{"title":"New","tags":["a"]}})");
 
   // A child set while it had no JSON, then edited.
   auto fresh = ApiObject::object<TestVideo>();
@@ -158,7 +166,8 @@ TEST(ApiObjectComparison, EqualityHashPatchFieldsAndDescription) {
   EXPECT_TRUE(base->isEqual(channel.get()));
   EXPECT_FALSE(make(R"({"id":"other"})", cls("TestVideo"))->isEqual(video.get()));
   EXPECT_TRUE(ApiObject::object<TestVideo>()->isEqual(ApiObject::object<TestVideo>().get()));
-  for (const ns::Ref<ApiObject>& o : std::vector<ns::Ref<ApiObject>>{video, channel, special, base, ApiObject::object<TestVideo>()})
+  for (const ns::Ref<ApiObject>& o :
+       std::vector<ns::Ref<ApiObject>>{video, channel, special, base, ApiObject::object<TestVideo>()})
     EXPECT_EQ(o->hash(), video->hash());
 
   // Patch.
@@ -171,19 +180,22 @@ TEST(ApiObjectComparison, EqualityHashPatchFieldsAndDescription) {
   EXPECT_EQ(patch->className(), "TestVideo");
   EXPECT_EQ(compact(patch->JSONValue()), R"({"title":null,"position":3})");
   auto nested = ApiObject::patchDictionaryForJSON_fromOriginalJSON(
-      tree(R"({"s":{"a":1,"b":{"c":2}},"t":[1],"u":true})"), tree(R"({"s":{"a":1,"b":{"c":3}},"t":[1],"u":1})"));
+      tree(R"({"s":{"a":1,"b":{"c":2}},"t":[1],"u":true})"),
+      tree(R"({"s":{"a":1,"b":{"c":3}},"t":[1],"u":1})"));
   EXPECT_EQ(compact(ns::Value(nested)), R"({"s":{"b":{"c":2}},"u":true})");
 
   // Field selector text.
   EXPECT_EQ(ApiObject::fieldsDescriptionForJSON(
                 tree(R"({"snippet":{"title":"t","thumbnails":{"default":{"url":"u"}}},"id":"x"})")),
             "id,snippet/thumbnails/default/url,snippet/title");
-  EXPECT_EQ(ApiObject::fieldsDescriptionForJSON(
-                tree(R"({"items":[{"id":"a","snippet":{"title":"t"}}],"empty":[],"tags":["x"],"n":null,"Kind":"k","b":true})")),
-            "b,items(id,snippet/title),Kind,tags");  // an empty array and null give nothing
+  EXPECT_EQ(
+      ApiObject::fieldsDescriptionForJSON(tree(
+          R"({"items":[{"id":"a","snippet":{"title":"t"}}],"empty":[],"tags":["x"],"n":null,"Kind":"k","b":true})")),
+      "b,items(id,snippet/title),Kind,tags");  // an empty array and null give nothing
 
   // Description: "?" marks undeclared keys, arrays show their count.
-  auto described = make(R"({"kind":"pelorintest#video","id":"v","snippet":{"title":"t","tags":[]},"extra":[1,2,3],"odd":5})");
+  auto described = make(
+      R"({"kind":"pelorintest#video","id":"v","snippet":{"title":"t","tags":[]},"extra":[1,2,3],"odd":5})");
   std::string text = described->description();
   EXPECT_EQ(text.rfind("TestVideo 0x", 0), 0u) << text;
   EXPECT_NE(text.find(R"(: {kind?:"pelorintest#video" id:"v" snippet:{title,tags} extra:[3] odd?:5})"),
@@ -194,16 +206,18 @@ TEST(ApiObjectComparison, EqualityHashPatchFieldsAndDescription) {
 
 TEST(ApiObjectSchema, DeclaredPropertiesKnownKeysAndAdditionalProperties) {
   auto declared = ApiObject::allDeclaredPropertiesOfClass(cls("TestSpecialVideo"));
-  EXPECT_EQ(declared, (std::vector<std::string>{"identifier", "position", "embeddable", "snippet", "statistics", "extra",
-                                                "mutableList", "hidden"}));
+  EXPECT_EQ(declared, (std::vector<std::string>{"identifier", "position", "embeddable", "snippet",
+                                                "statistics", "extra", "mutableList", "hidden"}));
   auto known = ApiObject::allKnownKeysOfClass(cls("TestVideo"));
   EXPECT_EQ(known[0], "id");
-  EXPECT_EQ(ApiObject::propertyToJSONKeyMapForClass(cls("TestSpecialVideo")), (ns::Dictionary{{"identifier", "id"}}));
-  EXPECT_EQ(ApiObject::arrayPropertyToClassMapForClass(cls("TestVideoList")), (ns::Dictionary{{"items", "TestVideo"}}));
+  EXPECT_EQ(ApiObject::propertyToJSONKeyMapForClass(cls("TestSpecialVideo")),
+            (ns::Dictionary{{"identifier", "id"}}));
+  EXPECT_EQ(ApiObject::arrayPropertyToClassMapForClass(cls("TestVideoList")),
+            (ns::Dictionary{{"items", "TestVideo"}}));
   EXPECT_TRUE(ApiObject::propertyToJSONKeyMapForClass(ApiObject::classObject()).empty());
 
-  auto channel = std::dynamic_pointer_cast<TestChannel>(
-      make(R"({"kind":"pelorintest#channel","id":"c","banner":{"url":"b.png","width":"640"},"note":"n","count":4})"));
+  auto channel = std::dynamic_pointer_cast<TestChannel>(make(
+      R"({"kind":"pelorintest#channel","id":"c","banner":{"url":"b.png","width":"640"},"note":"n","count":4})"));
   ASSERT_TRUE(channel);
   EXPECT_EQ(channel->additionalJSONKeys(), (std::vector<std::string>{"kind", "banner", "note", "count"}));
   auto banner = channel->additionalPropertyForName("banner").objectAs<TestThumbnail>();
@@ -260,8 +274,8 @@ TEST(ApiDynamicProperties, NumberRowsCoerceJSONStrings) {
       {R"({"viewCount":"18446744073709551615","dislikeCount":"-5","rating":"2.5","ratio":"0.5"})",
        18446744073709551615ull, -5, 2.5, 0.5f},
       {R"({"viewCount":"abc","dislikeCount":"abc","rating":"abc","ratio":"x"})", 0, 0, 0, 0},
-      {R"({"viewCount":18446744073709551615,"dislikeCount":-5,"rating":2.5,"ratio":0.25})", 18446744073709551615ull, -5,
-       2.5, 0.25f},
+      {R"({"viewCount":18446744073709551615,"dislikeCount":-5,"rating":2.5,"ratio":0.25})",
+       18446744073709551615ull, -5, 2.5, 0.25f},
       {R"({"viewCount":{"a":1},"dislikeCount":[1],"rating":null,"ratio":true})", 0, 0, 0, 1.0f},
       {R"({})", 0, 0, 0, 0},
   };
@@ -278,7 +292,8 @@ TEST(ApiDynamicProperties, NumberRowsCoerceJSONStrings) {
     EXPECT_EQ(ns::valueForKey(stats, "dislikeCount").longLongValue(), c.dislikeCount);
   }
   // The number row coerces too, and keeps the exact kind.
-  auto stats = std::dynamic_pointer_cast<TestStatistics>(make(R"({"likeCount":"123456789012"})", cls("TestStatistics")));
+  auto stats = std::dynamic_pointer_cast<TestStatistics>(
+      make(R"({"likeCount":"123456789012"})", cls("TestStatistics")));
   ASSERT_TRUE(stats->likeCount());
   EXPECT_EQ(stats->likeCount()->unsignedLongLongValue(), 123456789012ull);
   // Setters store numbers.
@@ -296,8 +311,8 @@ TEST(ApiDynamicProperties, ObjectRowsAnswerNothingForOtherTypesThroughTypedGette
       R"({"id":42,"snippet":"not an object","statistics":null,"embeddable":"yes","extra":{"a":1},"position":"12"})",
       cls("TestVideo")));
   ASSERT_TRUE(video);
-  EXPECT_FALSE(video->identifier());                                  // typed: nothing
-  EXPECT_EQ(ns::valueForKey(video, "identifier").intValue(), 42);     // dynamic: unchanged
+  EXPECT_FALSE(video->identifier());                               // typed: nothing
+  EXPECT_EQ(ns::valueForKey(video, "identifier").intValue(), 42);  // dynamic: unchanged
   EXPECT_FALSE(video->snippet());
   EXPECT_EQ(ns::valueForKey(video, "snippet").string(), "not an object");
   EXPECT_FALSE(video->statistics());
@@ -416,8 +431,8 @@ TEST(ApiDynamicProperties, ResolutionFromManyThreadsGivesOneRecord) {
 }
 
 TEST(ApiCollection, ItemsByIndexAndIdentifier) {
-  auto list = std::dynamic_pointer_cast<TestVideoList>(
-      make(R"({"kind":"pelorintest#videoListResponse","items":[{"id":"a","position":1},{"id":"b"},{"id":"a","position":2},{"position":4}]})"));
+  auto list = std::dynamic_pointer_cast<TestVideoList>(make(
+      R"({"kind":"pelorintest#videoListResponse","items":[{"id":"a","position":1},{"id":"b"},{"id":"a","position":2},{"position":4}]})"));
   ASSERT_TRUE(list);
   EXPECT_EQ(list->collectionItems().size(), 4u);
   EXPECT_EQ(list->itemAtIndex(1).objectAs<TestVideo>()->identifier(), std::string("b"));
@@ -439,8 +454,8 @@ TEST(ApiCollection, ItemsByIndexAndIdentifier) {
 
   // A class without "items" has none; a bare array reply gives its elements.
   EXPECT_TRUE(ApiObject::object<ApiCollectionObject>()->collectionItems().empty());
-  auto result = std::dynamic_pointer_cast<ApiResultArray>(make(R"([{"url":"u"},{"kind":"pelorintest#video"},3])",
-                                                               cls("ApiResultArray")));
+  auto result = std::dynamic_pointer_cast<ApiResultArray>(
+      make(R"([{"url":"u"},{"kind":"pelorintest#video"},3])", cls("ApiResultArray")));
   ASSERT_TRUE(result);
   ns::Value elements = result->itemsWithItemClass(cls("TestThumbnail"));
   ASSERT_EQ(elements.count(), 3u);
@@ -474,8 +489,9 @@ TEST(ApiErrorObject, BecomesAnErrorInTheJSONRPCDomain) {
     SCOPED_TRACE(name);
     auto reply = ApiJSONDictionaryOf(googletest::fixtureTree(name));
     ASSERT_TRUE(reply);
-    auto real = std::dynamic_pointer_cast<ApiErrorObject>(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
-        reply->objectForKey("error"), cls("ApiErrorObject"), nullptr, {}));
+    auto real = std::dynamic_pointer_cast<ApiErrorObject>(
+        ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(reply->objectForKey("error"),
+                                                                       cls("ApiErrorObject"), nullptr, {}));
     ASSERT_TRUE(real);
     ns::Error e = real->foundationError();
     EXPECT_EQ(e.code(), std::stol(std::string(name).substr(6, 3)));
@@ -491,12 +507,13 @@ TEST(ApiErrorObject, BecomesAnErrorInTheJSONRPCDomain) {
 
 TEST(ApiObjectRealReplies, EveryReplyReadsCopiesAndPatches) {
   for (const char* name : {"activities-1.json", "activities-2.json", "channels-1.json", "channels-2.json",
-                           "playlistItems-1.json", "playlistItems-2.json", "playlists-1.json", "playlists-2.json",
-                           "search-1.json", "search-2.json", "subscriptions-1.json", "subscriptions-2.json",
-                           "videos-1.json", "videos-2.json"}) {
+                           "playlistItems-1.json", "playlistItems-2.json", "playlists-1.json",
+                           "playlists-2.json", "search-1.json", "search-2.json", "subscriptions-1.json",
+                           "subscriptions-2.json", "videos-1.json", "videos-2.json"}) {
     SCOPED_TRACE(name);
     ns::Value json = googletest::fixtureTree(name);
-    auto reply = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(json, cls("TestVideoList"), nullptr, {});
+    auto reply = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(json, cls("TestVideoList"),
+                                                                                nullptr, {});
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->JSONValue().object(), json.object());  // held by reference
     EXPECT_FALSE(reply->fieldsDescription().empty());
@@ -507,8 +524,9 @@ TEST(ApiObjectRealReplies, EveryReplyReadsCopiesAndPatches) {
     EXPECT_TRUE(ApiJSONValuesEqual(tree(*reply->JSONString()), json));
   }
 
-  auto videos = std::dynamic_pointer_cast<TestVideoList>(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
-      googletest::fixtureTree("videos-1.json"), nullptr, nullptr, {}));
+  auto videos =
+      std::dynamic_pointer_cast<TestVideoList>(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
+          googletest::fixtureTree("videos-1.json"), nullptr, nullptr, {}));
   ASSERT_TRUE(videos);
   auto video = videos->itemAtIndex(0).objectAs<TestVideo>();
   ASSERT_TRUE(video);
@@ -520,8 +538,8 @@ TEST(ApiObjectRealReplies, EveryReplyReadsCopiesAndPatches) {
   EXPECT_EQ(video->statistics()->likeCount()->intValue(), 3481);
   EXPECT_EQ(videos->itemForIdentifier(video->JSONValueForKey("id")).object(), video);
 
-  auto channels = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(googletest::fixtureTree("channels-2.json"),
-                                                                                 cls("TestVideoList"), nullptr, {});
+  auto channels = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
+      googletest::fixtureTree("channels-2.json"), cls("TestVideoList"), nullptr, {});
   auto items = ns::valueForKey(channels, "items");
   auto channel = items[0].objectAs<TestChannel>();
   ASSERT_TRUE(channel);

@@ -8,8 +8,8 @@
 #include "lib/google/ApiConstants.h"
 #include "lib/google/ApiUploadParameters.h"
 #include "lib/google/ApiUtilities.h"
-#include "platform/foundation/FileHandle.h"
 #include "platform/core/Str.h"
+#include "platform/foundation/FileHandle.h"
 #include "platform/runtime/ClassBuilder.h"
 
 // Classes for the merged-dictionary tests: the ancestor answers {"a": "base"}, the middle class
@@ -20,21 +20,33 @@ class MergeLeaf : public MergeMiddle {};
 
 namespace {
 std::atomic<int> leafAsked{0};
-ns::Value rootMap(ns::Class, ns::Sel) { return ns::Value(ns::Dictionary{{"a", "base"}, {"identifier", "id"}}); }
-ns::Value noMap(ns::Class, ns::Sel) { return ns::Value(); }
+ns::Value rootMap(ns::Class, ns::Sel) {
+  return ns::Value(ns::Dictionary{{"a", "base"}, {"identifier", "id"}});
+}
+ns::Value noMap(ns::Class, ns::Sel) {
+  return ns::Value();
+}
 ns::Value leafMap(ns::Class, ns::Sel) {
   ++leafAsked;
   return ns::Value(ns::Dictionary{{"a", "leaf"}, {"b", "bee"}});
 }
 }  // namespace
 
-PL_CLASS(MergeRoot, ns::Object) { cls.classMethod<&rootMap>("mergeTestMap"); }
-PL_CLASS(MergeMiddle, MergeRoot) { cls.classMethod<&noMap>("mergeTestMap"); }
-PL_CLASS(MergeLeaf, MergeMiddle) { cls.classMethod<&leafMap>("mergeTestMap"); }
+PL_CLASS(MergeRoot, ns::Object) {
+  cls.classMethod<&rootMap>("mergeTestMap");
+}
+PL_CLASS(MergeMiddle, MergeRoot) {
+  cls.classMethod<&noMap>("mergeTestMap");
+}
+PL_CLASS(MergeLeaf, MergeMiddle) {
+  cls.classMethod<&leafMap>("mergeTestMap");
+}
 
 namespace {
 
-ns::Class classNamed(const char* name) { return ns::NSClassFromString(name); }
+ns::Class classNamed(const char* name) {
+  return ns::NSClassFromString(name);
+}
 
 TEST(ApiUtilities, URLWithQueryParameters) {
   auto url = ApiUtilities::URLWithString_queryParameters(
@@ -96,9 +108,12 @@ TEST(ApiUtilities, VersionComparison) {
     int expected;
   };
   const std::vector<Case> cases = {
-      {"1.2", "1.10", -1},     {"1.10", "1.2", 1},       {"10.9", "10.9.0.0", 0}, {"10.10", "10.9", 1},
-      {"2.0", "2", 0},         {std::nullopt, "", 0},   {std::nullopt, "0.1", -1}, {"1.2.3.4.5", "1.2.3.4", 0},
-      {"1.2beta", "1.2", 0},   {"1..2", "1.2", 0},      {"abc", "0", 0},          {"99999999999999999999", "1", 1},
+      {"1.2", "1.10", -1},       {"1.10", "1.2", 1},
+      {"10.9", "10.9.0.0", 0},   {"10.10", "10.9", 1},
+      {"2.0", "2", 0},           {std::nullopt, "", 0},
+      {std::nullopt, "0.1", -1}, {"1.2.3.4.5", "1.2.3.4", 0},
+      {"1.2beta", "1.2", 0},     {"1..2", "1.2", 0},
+      {"abc", "0", 0},           {"99999999999999999999", "1", 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.a.value_or("nil") + " vs " + c.b.value_or("nil"));
@@ -128,7 +143,8 @@ TEST(ApiUtilities, NumberCoercionOfJSONStrings) {
     EXPECT_EQ(v, c.expected);
   }
   // Not strings, or "." text without a number: unchanged.
-  for (const ns::Value& same : {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"), ns::Value(true)}) {
+  for (const ns::Value& same :
+       {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"), ns::Value(true)}) {
     EXPECT_EQ(ApiNumberFromJSONString(same), same);
   }
 }
@@ -152,7 +168,9 @@ TEST(ApiUtilities, ArraySearchByKeyPath) {
   auto ones = ApiUtilities::objectsFromArray_withValue_forKeyPath(rows, ns::Value(1), "n.k");
   ASSERT_EQ(ones.size(), 2u);
   EXPECT_EQ(ones[1]["id"].string(), "c");
-  EXPECT_EQ(ApiUtilities::firstObjectFromArray_withValue_forKeyPath(rows, ns::Value("b"), "id")["n"]["k"].intValue(), 2);
+  EXPECT_EQ(ApiUtilities::firstObjectFromArray_withValue_forKeyPath(rows, ns::Value("b"), "id")["n"]["k"]
+                .intValue(),
+            2);
   // nil matches nil: the element without the key.
   auto missing = ApiUtilities::objectsFromArray_withValue_forKeyPath(rows, ns::Value(), "id");
   ASSERT_EQ(missing.size(), 1u);
@@ -171,8 +189,8 @@ TEST(ApiUtilities, MergedClassDictionariesAreComputedOnceAcrossThreads) {
   std::vector<std::thread> threads;
   for (int i = 0; i < 8; ++i) {
     threads.emplace_back([&, i] {
-      results[i] = ApiUtilities::mergedClassDictionaryForSelector_startClass_ancestorClass_cache("mergeTestMap", leaf,
-                                                                                                root, cache);
+      results[i] = ApiUtilities::mergedClassDictionaryForSelector_startClass_ancestorClass_cache(
+          "mergeTestMap", leaf, root, cache);
     });
   }
   for (auto& t : threads) t.join();
@@ -188,7 +206,8 @@ TEST(ApiUtilities, MergedClassDictionariesAreComputedOnceAcrossThreads) {
 }
 
 TEST(ApiUploadParameters, SourcesCopiesAndDescription) {
-  auto data = ApiUploadParameters::uploadParametersWithData_MIMEType(ns::Data("abc"), std::string("video/mp4"));
+  auto data =
+      ApiUploadParameters::uploadParametersWithData_MIMEType(ns::Data("abc"), std::string("video/mp4"));
   data->setSlug(std::string("clip.mp4"));
   data->setShouldSendUploadOnly(true);
   data->setUploadLocationURL(ns::URL::URLWithString("https://upload.test/resume?id=1"));
@@ -208,12 +227,12 @@ TEST(ApiUploadParameters, SourcesCopiesAndDescription) {
   copy->setSlug(std::nullopt);
   EXPECT_EQ(data->slug(), std::string("clip.mp4"));
 
-  auto file = ApiUploadParameters::uploadParametersWithFileURL_MIMEType(ns::URL::fileURLWithPath("/tmp/x.mov"),
-                                                                        std::string("video/quicktime"));
+  auto file = ApiUploadParameters::uploadParametersWithFileURL_MIMEType(
+      ns::URL::fileURLWithPath("/tmp/x.mov"), std::string("video/quicktime"));
   EXPECT_FALSE(file->fileHandle());
   EXPECT_NE(file->description().find("{MIMEType:video/quicktime, file:/tmp/x.mov}"), std::string::npos);
-  auto handle = ApiUploadParameters::uploadParametersWithFileHandle_MIMEType(ns::FileHandle::fileHandleWithNullDevice(),
-                                                                             std::nullopt);
+  auto handle = ApiUploadParameters::uploadParametersWithFileHandle_MIMEType(
+      ns::FileHandle::fileHandleWithNullDevice(), std::nullopt);
   EXPECT_TRUE(handle->fileHandle());
   EXPECT_NE(handle->description().find("fileHandle:"), std::string::npos);
 }

@@ -8,7 +8,7 @@ PL_CLASS(TestThumbnail, ApiObject) {
   ApiModelSchema(cls).kind("pelorintest#thumbnail");
 }
 
-PL_CLASS(TestStatistics, ApiObject) { TEST_STATISTICS_PROPERTIES(API_DECLARE_PROPERTY) }
+PL_CLASS(TestStatistics, ApiObject){TEST_STATISTICS_PROPERTIES(API_DECLARE_PROPERTY)}
 
 PL_CLASS(TestSnippet, ApiObject) {
   TEST_SNIPPET_PROPERTIES(API_DECLARE_PROPERTY)

@@ -5,8 +5,8 @@
 
 class TestThumbnail : public ApiObject {
  public:
-#define TEST_THUMBNAIL_PROPERTIES(P) \
-  P(url, setUrl, ApiStringProperty)  \
+#define TEST_THUMBNAIL_PROPERTIES(P)   \
+  P(url, setUrl, ApiStringProperty)    \
   P(width, setWidth, ApiInt64Property) \
   P(height, setHeight, ApiUInt64Property)
   TEST_THUMBNAIL_PROPERTIES(API_PROPERTY_ACCESSORS)
@@ -14,33 +14,33 @@ class TestThumbnail : public ApiObject {
 
 class TestStatistics : public ApiObject {
  public:
-#define TEST_STATISTICS_PROPERTIES(P)            \
-  P(viewCount, setViewCount, ApiUInt64Property)  \
-  P(likeCount, setLikeCount, ApiNumberProperty)  \
+#define TEST_STATISTICS_PROPERTIES(P)                \
+  P(viewCount, setViewCount, ApiUInt64Property)      \
+  P(likeCount, setLikeCount, ApiNumberProperty)      \
   P(dislikeCount, setDislikeCount, ApiInt64Property) \
-  P(ratio, setRatio, ApiFloatProperty)           \
+  P(ratio, setRatio, ApiFloatProperty)               \
   P(rating, setRating, ApiDoubleProperty)
   TEST_STATISTICS_PROPERTIES(API_PROPERTY_ACCESSORS)
 };
 
 class TestSnippet : public ApiObject {
  public:
-#define TEST_SNIPPET_PROPERTIES(P)                       \
-  P(title, setTitle, ApiStringProperty)                  \
+#define TEST_SNIPPET_PROPERTIES(P)                                  \
+  P(title, setTitle, ApiStringProperty)                             \
   P(descriptionProperty, setDescriptionProperty, ApiStringProperty) \
-  P(publishedAt, setPublishedAt, ApiDateTimeProperty)    \
-  P(thumbnails, setThumbnails, ApiArrayProperty)         \
+  P(publishedAt, setPublishedAt, ApiDateTimeProperty)               \
+  P(thumbnails, setThumbnails, ApiArrayProperty)                    \
   P(tags, setTags, ApiArrayProperty)
   TEST_SNIPPET_PROPERTIES(API_PROPERTY_ACCESSORS)
 };
 
 class TestVideo : public ApiObject {
  public:
-#define TEST_VIDEO_PROPERTIES(P)                                \
-  P(identifier, setIdentifier, ApiStringProperty)               \
-  P(position, setPosition, ApiInt64Property)                    \
-  P(embeddable, setEmbeddable, ApiBoolProperty)                 \
-  P(snippet, setSnippet, ApiModelProperty<TestSnippet>)         \
+#define TEST_VIDEO_PROPERTIES(P)                                 \
+  P(identifier, setIdentifier, ApiStringProperty)                \
+  P(position, setPosition, ApiInt64Property)                     \
+  P(embeddable, setEmbeddable, ApiBoolProperty)                  \
+  P(snippet, setSnippet, ApiModelProperty<TestSnippet>)          \
   P(statistics, setStatistics, ApiModelProperty<TestStatistics>) \
   P(extra, setExtra, ApiAnyProperty)
   TEST_VIDEO_PROPERTIES(API_PROPERTY_ACCESSORS)
@@ -51,17 +51,17 @@ class TestSpecialVideo : public TestVideo {};
 
 class TestChannel : public ApiObject {
  public:
-#define TEST_CHANNEL_PROPERTIES(P)                  \
-  P(identifier, setIdentifier, ApiStringProperty)   \
-  P(title, setTitle, ApiStringProperty)             \
+#define TEST_CHANNEL_PROPERTIES(P)                \
+  P(identifier, setIdentifier, ApiStringProperty) \
+  P(title, setTitle, ApiStringProperty)           \
   P(statistics, setStatistics, ApiModelProperty<TestStatistics>)
   TEST_CHANNEL_PROPERTIES(API_PROPERTY_ACCESSORS)
 };
 
 class TestVideoList : public ApiCollectionObject {
  public:
-#define TEST_VIDEO_LIST_PROPERTIES(P)                   \
-  P(items, setItems, ApiArrayProperty)                  \
+#define TEST_VIDEO_LIST_PROPERTIES(P)  \
+  P(items, setItems, ApiArrayProperty) \
   P(nextPageToken, setNextPageToken, ApiStringProperty)
   TEST_VIDEO_LIST_PROPERTIES(API_PROPERTY_ACCESSORS)
 };
