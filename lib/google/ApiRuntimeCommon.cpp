@@ -133,6 +133,19 @@ ApiObject* modelObject(const ns::Value& v) {
   return v.isObject() ? dynamic_cast<ApiObject*>(v.object().get()) : nullptr;
 }
 
+// A child made from a member of its parent. The factory answers an empty dictionary with an
+// object that has no JSON; a child read from its parent gets that very (empty) dictionary, so
+// that what is set through the child shows in the parent instead of being lost.
+ns::Ref<ApiObject> childOver(const ns::Value& dictionary, ns::Class cls, const ApiSurrogates& surrogates) {
+  auto child = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(dictionary, cls, surrogates,
+                                                                              ns::Value());
+  if (child && child->JSONValue().isNil()) {
+    child->setSurrogates(surrogates);
+    child->setJSON(dictionary);
+  }
+  return child;
+}
+
 // The installed implementations: one getter and one setter per row shape.
 ns::Value dynamicGet(ns::Object* self, ns::Sel cmd) {
   auto* owner = dynamic_cast<ApiRuntimeCommon*>(self);
@@ -331,8 +344,7 @@ ns::Value ApiRuntimeCommon::objectFromJSON_defaultClass_surrogates_isCacheable(
   if (ApiJSONIsDictionary(json) || json.isDictionary()) {
     ns::Value tree = json.isDictionary() ? ApiJSONMutableTree(json) : json;
     ns::Class cls = isModelClass(defaultClass) ? defaultClass : ApiObject::classObject();
-    result = ns::Value(
-        ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, cls, surrogates, ns::Value()));
+    result = ns::Value(childOver(tree, cls, surrogates));
   } else if (auto array = ApiJSONArrayOf(json)) {
     ns::Array out;
     out.reserve(array->count());
@@ -455,8 +467,7 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
       ns::Value raw = owner.JSONValueForKey(key);
       if (ApiJSONIsDictionary(raw)) {
         ns::Class cls = isModelClass(d->returnClass) ? d->returnClass : ApiObject::classObject();
-        ns::Value child(ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
-            raw, cls, owner.surrogates(), ns::Value()));
+        ns::Value child(childOver(raw, cls, owner.surrogates()));
         owner.setCacheChild_forKey(child, key);
         return child;
       }

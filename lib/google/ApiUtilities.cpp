@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <limits>
 #include <vector>
@@ -182,7 +183,8 @@ ns::Value ApiNumberFromJSONString(const ns::Value& value) {
     if (p < s.size() && s[p] == '+') ++p;
     double d = 0;
     auto [end, ec] = std::from_chars(s.data() + p, s.data() + s.size(), d);
-    if (end == s.data() + p || ec == std::errc::invalid_argument) return value;
+    // "inf" and "nan" are not JSON numbers and could never be written back.
+    if (end == s.data() + p || ec == std::errc::invalid_argument || !std::isfinite(d)) return value;
     return ns::Value(d);
   }
   if (!s.empty() && s[0] == '-') return ns::Value(ns::str::longLongValue(s));

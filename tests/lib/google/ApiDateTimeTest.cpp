@@ -187,6 +187,9 @@ TEST(ApiDateTime, UnparsableTextLeavesFieldsUndefined) {
       // A year beyond the range saturates; the rest still reads.
       {"99999999999999999999999-01-01", N, 1, 1, N},
       {"2013-05-04T10:20:30+99999999999999:99999999999", 2013, 5, 4, 10},
+      // Years no calendar represents.
+      {"9223372036854775806-05-04T10:20:30Z", 9223372036854775806, 5, 4, 10},
+      {"-9223372036854775808-05-04", -9223372036854775807 - 1, 5, 4, N},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

@@ -128,6 +128,12 @@ TEST(ApiObjectSharedJSON, EditsThroughChildrenReachTheParentAndCopiesStayApart) 
   fresh->setIdentifier(std::string("x"));
   EXPECT_EQ(compact(fresh->JSONValue()), R"({"statistics":{"viewCount":12},"id":"x"})");
 
+  // A child read from an empty member shares it: the edit is not lost.
+  auto emptySnippet =
+      std::dynamic_pointer_cast<TestVideo>(make(R"({"id":"e","snippet":{}})", cls("TestVideo")));
+  emptySnippet->snippet()->setTitle(std::string("T"));
+  EXPECT_EQ(compact(emptySnippet->JSONValue()), R"({"id":"e","snippet":{"title":"T"}})");
+
   // An edit of a copy leaves the original's text unchanged.
   std::string before = *video->JSONString();
   auto copy = std::dynamic_pointer_cast<TestVideo>(video->copy());

@@ -143,8 +143,8 @@ TEST(ApiUtilities, NumberCoercionOfJSONStrings) {
     EXPECT_EQ(v, c.expected);
   }
   // Not strings, or "." text without a number: unchanged.
-  for (const ns::Value& same :
-       {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"), ns::Value(true)}) {
+  for (const ns::Value& same : {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"),
+                                ns::Value(true), ns::Value("inf.0"), ns::Value("nan.")}) {
     EXPECT_EQ(ApiNumberFromJSONString(same), same);
   }
 }
