@@ -1,5 +1,8 @@
 #include "lib/google/ApiJSON.h"
 
+#include "platform/runtime/ClassBuilder.h"
+#include "platform/runtime/KeyValueCoding.h"
+
 namespace {
 
 bool sameNumberKind(const ns::Value& a, const ns::Value& b) {
@@ -7,6 +10,13 @@ bool sameNumberKind(const ns::Value& a, const ns::Value& b) {
 }
 
 }  // namespace
+
+PL_CLASS(ApiJSONDictionary, ns::Object) {
+  cls.method<&ApiJSONDictionary::valueForKey>("valueForKey:");
+}
+PL_CLASS(ApiJSONArray, ns::Object) {
+  cls.method<&ApiJSONArray::valueForKey>("valueForKey:");
+}
 
 // Dictionary.
 
@@ -110,6 +120,16 @@ void ApiJSONArray::replaceObjectAtIndex_withObject(std::size_t index, ns::Value 
 
 void ApiJSONArray::removeObjectAtIndex(std::size_t index) {
   if (index < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+ns::Value ApiJSONArray::valueForKey(const std::string& key) const {
+  ns::Array out;
+  out.reserve(items_.size());
+  for (const ns::Value& item : items_) {
+    ns::Value v = ns::valueForKeyPathOfValue(item, key);
+    out.push_back(v.isNil() ? ns::Value::null() : v);
+  }
+  return ns::Value(std::move(out));
 }
 
 std::string ApiJSONArray::description() const {

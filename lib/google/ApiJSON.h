@@ -51,6 +51,9 @@ class ApiJSONDictionary : public ns::Object {
   // The entries in the order of the text they were read from (or of insertion).
   const std::vector<Entry>& entries() const { return entries_; }
 
+  // Key-value coding reads entries, as a dictionary does ("snippet.title" through raw JSON).
+  ns::Value valueForKey(const std::string& key) const { return objectForKey(key); }
+
   std::string className() const override { return "NSMutableDictionary"; }
   std::string description() const override;
   bool isEqual(const ns::Object* other) const override;
@@ -81,6 +84,9 @@ class ApiJSONArray : public ns::Object {
   void removeObjectAtIndex(std::size_t index);
   void removeAllObjects() { items_.clear(); }
   const std::vector<ns::Value>& items() const { return items_; }
+
+  // Key-value coding answers each element's value, the null marker where it has none.
+  ns::Value valueForKey(const std::string& key) const;
 
   std::string className() const override { return "NSMutableArray"; }
   std::string description() const override;

@@ -6,11 +6,13 @@
 #include <vector>
 
 #include "lib/google/ApiConstants.h"
+#include "lib/google/ApiJSON.h"
 #include "lib/google/ApiUploadParameters.h"
 #include "lib/google/ApiUtilities.h"
 #include "platform/core/Str.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/runtime/KeyValueCoding.h"
 
 // Classes for the merged-dictionary tests: the ancestor answers {"a": "base"}, the middle class
 // has no map of its own, the leaf adds and replaces entries and counts how often it is asked.
@@ -176,6 +178,15 @@ TEST(ApiUtilities, ArraySearchByKeyPath) {
   ASSERT_EQ(missing.size(), 1u);
   EXPECT_EQ(missing[0]["other"].intValue(), 1);
   EXPECT_TRUE(ApiUtilities::firstObjectFromArray_withValue_forKeyPath(rows, ns::Value("z"), "id").isNil());
+
+  // The same over the model's JSON tree.
+  auto tree = ApiJSONArrayOf(ApiJSONMutableTree(ns::Value(rows)));
+  ASSERT_TRUE(tree);
+  auto treeOnes = ApiUtilities::objectsFromArray_withValue_forKeyPath(tree->items(), ns::Value(1), "n.k");
+  ASSERT_EQ(treeOnes.size(), 2u);
+  EXPECT_EQ(ApiJSONDictionaryOf(treeOnes[1])->objectForKey("id").string(), "c");
+  EXPECT_EQ(ns::valueForKeyPathOfValue(ns::Value(tree), "id"),
+            (ns::Value(ns::Array{"a", "b", "c", ns::Value::null()})));
 }
 
 TEST(ApiUtilities, MergedClassDictionariesAreComputedOnceAcrossThreads) {
