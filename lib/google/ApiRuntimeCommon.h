@@ -172,12 +172,14 @@ struct ApiDateTimeProperty {
   static Get fromValue(const ns::Value& v) { return v.objectAs<ApiDateTime>(); }
   static ns::Value toValue(const Set& v) { return ns::Value(v); }
 };
-// Elements are converted values: model objects (object Values), strings, numbers.
+// Elements are converted values: model objects (object Values), strings, numbers. The getter
+// answers an empty array for nothing, so that `for (auto& x : list->items())` is safe; a nil
+// setter value removes the key.
 struct ApiArrayProperty {
-  using Get = std::optional<ns::Array>;
+  using Get = ns::Array;
   using Set = std::optional<ns::Array>;
   static std::string attributes() { return "T@\"NSArray\",&,D,N"; }
-  static Get fromValue(const ns::Value& v) { return v.isArray() ? Get(v.array()) : std::nullopt; }
+  static Get fromValue(const ns::Value& v) { return v.isArray() ? v.array() : ns::Array(); }
   static ns::Value toValue(const Set& v) { return v ? ns::Value(*v) : ns::Value(); }
 };
 struct ApiAnyProperty {

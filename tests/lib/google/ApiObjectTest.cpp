@@ -97,13 +97,12 @@ TEST(ApiObjectFactory, SurrogatesApplyToChildrenAndInsideArrays) {
       nullptr, surrogates));
   ASSERT_TRUE(list);
   auto items = list->items();
-  ASSERT_TRUE(items);
-  ASSERT_EQ(items->size(), 3u);
-  EXPECT_TRUE(std::dynamic_pointer_cast<TestSpecialVideo>((*items)[0].object()));
-  EXPECT_TRUE(std::dynamic_pointer_cast<TestSpecialVideo>((*items)[1].object()));  // by the element class
-  EXPECT_EQ((*items)[2].object()->className(), "TestChannel");
+  ASSERT_EQ(items.size(), 3u);
+  EXPECT_TRUE(std::dynamic_pointer_cast<TestSpecialVideo>(items[0].object()));
+  EXPECT_TRUE(std::dynamic_pointer_cast<TestSpecialVideo>(items[1].object()));  // by the element class
+  EXPECT_EQ(items[2].object()->className(), "TestChannel");
   // Passed down to the children.
-  EXPECT_EQ((*items)[0].objectAs<ApiObject>()->surrogates(), surrogates);
+  EXPECT_EQ(items[0].objectAs<ApiObject>()->surrogates(), surrogates);
   auto top = make(R"({"kind":"pelorintest#video","id":"a"})", nullptr, surrogates);
   EXPECT_EQ(top->className(), "TestSpecialVideo");
 }
@@ -341,9 +340,9 @@ TEST(ApiDynamicProperties, ObjectRowsAnswerNothingForOtherTypesThroughTypedGette
       make(R"({"title":["x"],"publishedAt":17,"thumbnails":"none","tags":{"a":1}})", cls("TestSnippet")));
   EXPECT_FALSE(snippet->title());
   EXPECT_FALSE(snippet->publishedAt());
-  EXPECT_FALSE(snippet->thumbnails());
+  EXPECT_TRUE(snippet->thumbnails().empty());
   EXPECT_EQ(ns::valueForKey(snippet, "thumbnails").string(), "none");
-  EXPECT_FALSE(snippet->tags());
+  EXPECT_TRUE(snippet->tags().empty());
 }
 
 TEST(ApiDynamicProperties, DateTimesArraysAndTheModelRow) {
@@ -372,14 +371,13 @@ TEST(ApiDynamicProperties, DateTimesArraysAndTheModelRow) {
 
   // Elements: the element class, unless an element's own kind says otherwise.
   auto thumbnails = snippet->thumbnails();
-  ASSERT_TRUE(thumbnails);
-  ASSERT_EQ(thumbnails->size(), 3u);
-  auto first = (*thumbnails)[0].objectAs<TestThumbnail>();
+  ASSERT_EQ(thumbnails.size(), 3u);
+  auto first = thumbnails[0].objectAs<TestThumbnail>();
   ASSERT_TRUE(first);
   EXPECT_EQ(first->url(), std::string("d"));
   EXPECT_EQ(first->width(), 120);
-  EXPECT_EQ((*thumbnails)[1].object()->className(), "TestVideo");
-  EXPECT_EQ((*thumbnails)[2].string(), "text");
+  EXPECT_EQ(thumbnails[1].object()->className(), "TestVideo");
+  EXPECT_EQ(thumbnails[2].string(), "text");
   EXPECT_EQ(snippet->tags(), (ns::Array{"a", "b"}));
   // An element edited in place is an edit of the parent.
   first->setUrl(std::string("e"));
@@ -390,7 +388,7 @@ TEST(ApiDynamicProperties, DateTimesArraysAndTheModelRow) {
   snippet->setThumbnails(ns::Array{ns::Value(t), ns::Value("x")});
   snippet->setTags(ns::Array{"c"});
   EXPECT_EQ(compact(snippet->JSONValueForKey("thumbnails")), R"([{"height":90},"x"])");
-  EXPECT_EQ(snippet->thumbnails()->at(0).object(), t);
+  EXPECT_EQ(snippet->thumbnails().at(0).object(), t);
   snippet->setTags(std::nullopt);
   EXPECT_TRUE(snippet->JSONValueForKey("tags").isNil());
 
@@ -451,7 +449,7 @@ TEST(ApiCollection, ItemsByIndexAndIdentifier) {
   // Items added later are found only after a reset.
   auto added = ApiObject::object<TestVideo>();
   added->setIdentifier(std::string("z"));
-  ns::Array items = *list->items();
+  ns::Array items = list->items();
   items.push_back(ns::Value(added));
   list->setItems(items);
   EXPECT_TRUE(list->itemForIdentifier(ns::Value("z")).isNil());
@@ -484,8 +482,8 @@ TEST(ApiErrorObject, BecomesAnErrorInTheJSONRPCDomain) {
   EXPECT_EQ(error.userInfo()[ApiStructuredErrorKey].object(), object);
   EXPECT_EQ(ApiErrorObject::underlyingObjectForError(error), object);
   auto data = object->data();
-  ASSERT_TRUE(data);
-  auto detail = data->at(0).objectAs<ApiErrorObjectData>();
+  ASSERT_EQ(data.size(), 1u);
+  auto detail = data[0].objectAs<ApiErrorObjectData>();
   ASSERT_TRUE(detail);
   EXPECT_EQ(detail->reason(), std::string("notFound"));
   EXPECT_EQ(detail->location(), std::string("id"));
