@@ -1,0 +1,40 @@
+#pragma once
+// Shared by the Data API model tests: the real replies in the shared fixtures folder.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "platform/core/Data.h"
+
+namespace googletest {
+
+// The fixtures folder "shared/fixtures/dataapi" next to the project's root or one of its parents
+// (worktrees sit a level deeper than the main checkout).
+inline std::filesystem::path fixturesFolder() {
+  const char* source = std::getenv("PELORIN_TEST_SOURCE_DIR");
+  std::filesystem::path dir = source ? std::filesystem::path(source) : std::filesystem::current_path();
+  for (int i = 0; i < 4 && !dir.empty(); ++i) {
+    auto candidate = dir / "shared" / "fixtures" / "dataapi";
+    if (std::filesystem::is_directory(candidate)) return candidate;
+    if (dir == dir.parent_path()) break;
+    dir = dir.parent_path();
+  }
+  return {};
+}
+
+// The bytes of one fixture; fails the test when it cannot be read.
+inline std::string fixtureText(const std::string& name) {
+  auto folder = fixturesFolder();
+  EXPECT_FALSE(folder.empty()) << "no shared/fixtures/dataapi folder above the source tree";
+  std::ifstream in(folder / name, std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read fixture " << name;
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+}  // namespace googletest
