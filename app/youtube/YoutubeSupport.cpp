@@ -12,6 +12,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
+#include "platform/serialization/PropertyListSerialization.h"
 
 namespace {
 
@@ -74,7 +75,14 @@ void YoutubeSupport::runRequest(std::function<void()> block) {
 
 void YoutubeSupport::takeResolution(StreamResolution resolution) {
   urlMap_ = std::move(resolution.urlMap);
-  videoInfo_ = std::move(resolution.videoInfo);
+  // The info is written as an XML property list later: keep only what one can hold.
+  videoInfo_.removeAllObjects();
+  for (const auto& [key, value] : resolution.videoInfo) {
+    if (key.isString() && ns::PropertyListSerialization::propertyList_isValidForFormat(
+                              value, ns::PropertyListXMLFormat_v1_0)) {
+      videoInfo_.set(key, value);
+    }
+  }
   error_ = std::move(resolution.error);
 }
 

@@ -60,6 +60,10 @@ TEST_F(YoutubeSupportTest, TheBlockRunsOnceOnTheMainThreadAfterTheResolution) {
   ScopedStreamResolver installed(fake);
   auto entry = playable();
   entry.hold = true;
+  // Values no property list can hold never reach the record's info.
+  entry.videoInfo.set(ns::Value("object"), ns::Value(ns::make<YoutubeSupport>(std::nullopt)));
+  entry.videoInfo.set(ns::Value(7), ns::Value("number key"));
+  entry.videoInfo.set(ns::Value("nested"), ns::Value(ns::Array{ns::Value(1), ns::Value("two")}));
   fake->setEntry("heldVideo", entry);
 
   auto record = YoutubeSupport::initWithYoutubeId("heldVideo");
@@ -79,6 +83,10 @@ TEST_F(YoutubeSupportTest, TheBlockRunsOnceOnTheMainThreadAfterTheResolution) {
   EXPECT_EQ(record->urlMap(), (std::map<std::int32_t, std::string>{{18, "https://media.example/18"},
                                                                     {22, "https://media.example/22"}}));
   EXPECT_EQ(record->videoInfo()[ns::Value("title")], ns::Value("A title"));
+  EXPECT_EQ(record->videoInfo()[ns::Value("nested")].count(), 2u);
+  EXPECT_FALSE(record->videoInfo().contains(ns::Value("object")));
+  EXPECT_FALSE(record->videoInfo().contains(ns::Value(7)));
+  EXPECT_EQ(record->videoInfo().count(), 4u);
   EXPECT_FALSE(record->error().has_value());
   // The resolver was asked on a global queue, never on the main thread.
   ASSERT_EQ(fake->requestQueueLabels().size(), 1u);
