@@ -38,12 +38,15 @@ PL_CLASS(SearchEntry, ns::Object) {
   cls.property<&SearchEntry::isPlaylist, &SearchEntry::setIsPlaylist>("isPlaylist", "N,V_isPlaylist");
   cls.property<&SearchEntry::isChannel, &SearchEntry::setIsChannel>("isChannel", "N,V_isChannel");
   cls.property<&SearchEntry::isPlaying, &SearchEntry::setIsPlaying>("isPlaying", "N,V_isPlaying");
-  cls.property<&SearchEntry::isInFavorites, &SearchEntry::setIsInFavorites>("isInFavorites", "N,V_isInFavorites");
+  cls.property<&SearchEntry::isInFavorites, &SearchEntry::setIsInFavorites>("isInFavorites",
+                                                                            "N,V_isInFavorites");
   cls.property<&SearchEntry::isInOtherPlaylist, &SearchEntry::setIsInOtherPlaylist>("isInOtherPlaylist",
                                                                                     "N,V_isInOtherPlaylist");
 }
 
-ns::Ref<SearchEntry> SearchEntry::init() { return ns::make<SearchEntry>(); }
+ns::Ref<SearchEntry> SearchEntry::init() {
+  return ns::make<SearchEntry>();
+}
 
 std::optional<std::string> SearchEntry::cachePathForVideoId(const std::string& videoId) {
   if (!isSafeVideoId(videoId)) return std::nullopt;
@@ -78,8 +81,8 @@ std::string SearchEntry::getHighResolutionThumbnailURL() const {
 void SearchEntry::applyVideoDetailRecord(const VideoDetailRecord& record) {
   videoChannelId_ = record.channelId;
   long seconds = secondsFromISODuration(record.duration);
-  duration_ = static_cast<std::int32_t>(
-      std::clamp<long>(seconds, 0, std::numeric_limits<std::int32_t>::max()));
+  duration_ =
+      static_cast<std::int32_t>(std::clamp<long>(seconds, 0, std::numeric_limits<std::int32_t>::max()));
   date_ = record.date;
   author_ = record.channelTitle;
   // The record keeps the 64-bit count; the row's 32-bit field saturates instead of wrapping.

@@ -4,8 +4,12 @@
 #include "platform/core/Exception.h"
 
 ns::Array VideoDetailRecord::arrayValue() const {
-  return ns::Array{ns::Value(channelId), ns::Value(duration),  ns::Value(date),
-                   ns::Value(channelTitle), ns::Value(static_cast<long long>(viewCount)), ns::Value(rating)};
+  return ns::Array{ns::Value(channelId),
+                   ns::Value(duration),
+                   ns::Value(date),
+                   ns::Value(channelTitle),
+                   ns::Value(static_cast<long long>(viewCount)),
+                   ns::Value(rating)};
 }
 
 std::optional<VideoDetailRecord> VideoDetailRecord::fromValue(const ns::Value& value) {
@@ -26,12 +30,16 @@ std::optional<VideoDetailRecord> VideoDetailRecord::fromValue(const ns::Value& v
   return record;
 }
 
-std::string videoDetailRecordKey(const std::string& videoId) { return "vi_" + videoId; }
-std::string channelTitleKey(const std::string& channelId) { return "ca_" + channelId; }
+std::string videoDetailRecordKey(const std::string& videoId) {
+  return "vi_" + videoId;
+}
+std::string channelTitleKey(const std::string& channelId) {
+  return "ca_" + channelId;
+}
 
 void storeVideoDetailRecord(const std::string& videoId, const VideoDetailRecord& record) {
-  getSharedGVCache()->setObject_forKey_withTimeoutInterval(ns::Value(record.arrayValue()),
-                                                           videoDetailRecordKey(videoId), kVideoDetailRecordLifetime);
+  getSharedGVCache()->setObject_forKey_withTimeoutInterval(
+      ns::Value(record.arrayValue()), videoDetailRecordKey(videoId), kVideoDetailRecordLifetime);
 }
 
 std::optional<VideoDetailRecord> cachedVideoDetailRecord(const std::string& videoId) {

@@ -122,7 +122,8 @@ VideoInfoFields parseFormEncoded(std::string_view text, int* dropped) {
     if (pair.empty()) continue;
     auto equals = pair.find('=');
     auto name = formDecode(pair.substr(0, equals));
-    auto value = equals == std::string_view::npos ? std::optional<std::string>("") : formDecode(pair.substr(equals + 1));
+    auto value = equals == std::string_view::npos ? std::optional<std::string>("")
+                                                  : formDecode(pair.substr(equals + 1));
     if (!name || !value) {
       ++bad;
       continue;
@@ -157,7 +158,8 @@ VideoInfoReply readVideoInfoFields(const VideoInfoFields& fields) {
     }
   }
   for (const char* name : kInfoFieldNames) {
-    if (auto field = fields.find(name); field != fields.end()) reply.videoInfo.set(ns::Value(name), ns::Value(field->second));
+    if (auto field = fields.find(name); field != fields.end())
+      reply.videoInfo.set(ns::Value(name), ns::Value(field->second));
   }
   if (reply.failed) return reply;
   for (const char* mapName : {"url_encoded_fmt_stream_map", "adaptive_fmts"}) {
@@ -188,8 +190,8 @@ std::optional<VideoInfoFields> playerArgsFromWatchPage(std::string_view html, st
   if (objectStart == std::string_view::npos) return fail("The watch page holds no player configuration");
   std::size_t objectEnd = endOfJSONObject(html, objectStart);
   if (objectEnd == std::string_view::npos) return fail("The watch page's player configuration is broken");
-  ns::Value config =
-      ns::JSONSerialization::JSONObjectWithString(std::string(html.substr(objectStart, objectEnd - objectStart)));
+  ns::Value config = ns::JSONSerialization::JSONObjectWithString(
+      std::string(html.substr(objectStart, objectEnd - objectStart)));
   if (!config.isDictionary()) return fail("The watch page's player configuration is broken");
   const ns::Value& args = config["args"];
   if (!args.isDictionary()) return fail("The watch page's player configuration has no arguments");

@@ -11,6 +11,12 @@ std::string settingOr(const char* key, const char* builtIn) {
 
 }  // namespace
 
-std::string getAPIDeveloperKey() { return settingOr(kDeveloperKeySettingKey, kBuiltInAPIDeveloperKey); }
-std::string getOAuthClientID() { return settingOr(kOAuthClientIDSettingKey, kBuiltInOAuthClientID); }
-std::string getOAuthClientSecret() { return settingOr(kOAuthClientSecretSettingKey, kBuiltInOAuthClientSecret); }
+std::string getAPIDeveloperKey() {
+  return settingOr(kDeveloperKeySettingKey, kBuiltInAPIDeveloperKey);
+}
+std::string getOAuthClientID() {
+  return settingOr(kOAuthClientIDSettingKey, kBuiltInOAuthClientID);
+}
+std::string getOAuthClientSecret() {
+  return settingOr(kOAuthClientSecretSettingKey, kBuiltInOAuthClientSecret);
+}

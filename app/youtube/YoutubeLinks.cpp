@@ -73,7 +73,8 @@ const std::vector<std::string>& youtubeWatchHosts() {
 }
 
 const std::vector<std::string>& youtubeShortLinkHosts() {
-  static ns::NoDestructor<std::vector<std::string>> hosts(std::vector<std::string>{"youtu.be", "www.youtu.be"});
+  static ns::NoDestructor<std::vector<std::string>> hosts(
+      std::vector<std::string>{"youtu.be", "www.youtu.be"});
   return *hosts;
 }
 
@@ -108,8 +109,8 @@ std::optional<std::string> videoIdFromYoutubeLink(const std::string& input) {
   }
   if (contains(youtubeShortLinkHosts(), host)) {
     if (tail.empty() || tail[0] != '/') return std::nullopt;
-    std::string path = tail.substr(1, tail.find_first_of("?#") == std::string::npos ? std::string::npos
-                                                                                    : tail.find_first_of("?#") - 1);
+    std::string path = tail.substr(
+        1, tail.find_first_of("?#") == std::string::npos ? std::string::npos : tail.find_first_of("?#") - 1);
     return acceptedId(path);
   }
   return std::nullopt;

@@ -30,13 +30,15 @@ class BoundedLoad : public ns::URLConnectionDelegate {
 
   void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                      const ns::Ref<ns::URLResponse>& response) override {
-    if (auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response); http && http->statusCode() != 200) {
+    if (auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
+        http && http->statusCode() != 200) {
       fail(connection, ns::format("The video service answered with status %ld", http->statusCode()));
     } else if (response && response->expectedContentLength() > static_cast<std::int64_t>(maxBytes_)) {
       fail(connection, "The video service's reply is too large");
     }
   }
-  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override {
+  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
+                                 const ns::Data& data) override {
     std::lock_guard<std::mutex> lock(mutex_);
     if (finished_) return;
     if (body_.size() + data.length() > maxBytes_) {
@@ -49,7 +51,8 @@ class BoundedLoad : public ns::URLConnectionDelegate {
     std::lock_guard<std::mutex> lock(mutex_);
     finishLocked(connection, body_, "");
   }
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override {
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override {
     fail(connection, error.localizedDescription());
   }
   void fail(const ns::Ref<ns::URLConnection>& connection, const std::string& text) {
@@ -64,7 +67,8 @@ class BoundedLoad : public ns::URLConnectionDelegate {
   }
 
  private:
-  void finishLocked(const ns::Ref<ns::URLConnection>& connection, std::optional<std::string> body, std::string error) {
+  void finishLocked(const ns::Ref<ns::URLConnection>& connection, std::optional<std::string> body,
+                    std::string error) {
     if (finished_) return;
     finished_ = true;
     reply_.body = std::move(body);
@@ -96,14 +100,16 @@ Reply fetch(const std::string& urlText) {
   std::weak_ptr<BoundedLoad> weakLoad = load;
   std::weak_ptr<ns::URLConnection> weakConnection = connection;
   dispatch::after(kVideoServiceRequestDeadline, queue, [weakLoad, weakConnection] {
-    if (auto l = weakLoad.lock()) l->fail(weakConnection.lock(), "The request to the video service timed out");
+    if (auto l = weakLoad.lock())
+      l->fail(weakConnection.lock(), "The request to the video service timed out");
   });
   connection->start();
   return load->wait();
 }
 
 std::string queryValue(const std::string& text) {
-  return ns::stringByAddingPercentEncodingWithAllowedCharacters(text, ns::URLCharacterSet::unreservedCharacterSet());
+  return ns::stringByAddingPercentEncodingWithAllowedCharacters(
+      text, ns::URLCharacterSet::unreservedCharacterSet());
 }
 
 // One attempt's outcome.
@@ -176,8 +182,8 @@ StreamResolution YoutubeStreamResolver::resolveVideoId(const std::string& videoI
   } else {
     resolution.error = kNoStreamError;
   }
-  ns::Log("YoutubeStreamResolver: no stream for %@: %@ (video info: %@; watch page: %@)", videoId, *resolution.error,
-          first.error.value_or(first.reply.reason.value_or("no stream")),
+  ns::Log("YoutubeStreamResolver: no stream for %@: %@ (video info: %@; watch page: %@)", videoId,
+          *resolution.error, first.error.value_or(first.reply.reason.value_or("no stream")),
           second.error.value_or(second.reply.reason.value_or("no stream")));
   return resolution;
 }

@@ -78,8 +78,8 @@ void YoutubeSupport::takeResolution(StreamResolution resolution) {
   // The info is written as an XML property list later: keep only what one can hold.
   videoInfo_.removeAllObjects();
   for (const auto& [key, value] : resolution.videoInfo) {
-    if (key.isString() && ns::PropertyListSerialization::propertyList_isValidForFormat(
-                              value, ns::PropertyListXMLFormat_v1_0)) {
+    if (key.isString() &&
+        ns::PropertyListSerialization::propertyList_isValidForFormat(value, ns::PropertyListXMLFormat_v1_0)) {
       videoInfo_.set(key, value);
     }
   }

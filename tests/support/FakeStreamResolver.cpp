@@ -32,8 +32,9 @@ void FakeStreamResolver::resolveVideoId_completion(const std::string& videoId, C
     }
   }
   if (delay > 0) {
-    dispatch::after(delay, dispatch::globalQueue(),
-                    [completion = std::move(completion), resolution = std::move(resolution)] { completion(resolution); });
+    dispatch::after(
+        delay, dispatch::globalQueue(),
+        [completion = std::move(completion), resolution = std::move(resolution)] { completion(resolution); });
   } else {
     completion(std::move(resolution));
   }
@@ -46,8 +47,9 @@ std::size_t FakeStreamResolver::release() {
     held.swap(held_);
   }
   for (auto& [resolution, completion] : held) {
-    dispatch::async(dispatch::globalQueue(),
-                    [completion = std::move(completion), resolution = std::move(resolution)] { completion(resolution); });
+    dispatch::async(
+        dispatch::globalQueue(),
+        [completion = std::move(completion), resolution = std::move(resolution)] { completion(resolution); });
   }
   return held.size();
 }

@@ -81,9 +81,10 @@ pltest::FakeReply FakeVideoService::watchPage(const Fields& fields) {
   for (const auto& [name, value] : fields) args.set(ns::Value(name), ns::Value(value));
   ns::Dictionary config{{ns::Value("args"), ns::Value(args)}};
   std::string json = ns::JSONSerialization::stringWithJSONObject(ns::Value(config)).value_or("{}");
-  std::string html = "<!DOCTYPE html><html><head><title>video</title></head><body><div id=\"player\"></div>"
-                     "<script>var ytplayer = ytplayer || {}; var playerConfig = " + json +
-                     ";\nytplayer.load();</script></body></html>";
+  std::string html =
+      "<!DOCTYPE html><html><head><title>video</title></head><body><div id=\"player\"></div>"
+      "<script>var ytplayer = ytplayer || {}; var playerConfig = " +
+      json + ";\nytplayer.load();</script></body></html>";
   return pltest::FakeReply::text(200, html, "text/html; charset=utf-8");
 }
 

@@ -40,7 +40,11 @@ class FakeVideoService {
     Stream(std::string itag, std::optional<std::string> url = std::nullopt,
            std::optional<std::string> sig = std::nullopt, std::optional<std::string> s = std::nullopt,
            std::optional<std::string> sp = std::nullopt)
-        : itag(std::move(itag)), url(std::move(url)), sig(std::move(sig)), s(std::move(s)), sp(std::move(sp)) {}
+        : itag(std::move(itag)),
+          url(std::move(url)),
+          sig(std::move(sig)),
+          s(std::move(s)),
+          sp(std::move(sp)) {}
     std::string itag;
     std::optional<std::string> url;
     std::optional<std::string> sig;

@@ -120,7 +120,8 @@ TEST_F(SearchEntryTest, EveryPropertySurvivesTheRowFile) {
 
   // A second save replaces the file and leaves no side files behind.
   std::vector<std::string> names;
-  for (auto& e : std::filesystem::directory_iterator(getInfoFolderPath())) names.push_back(e.path().filename());
+  for (auto& e : std::filesystem::directory_iterator(getInfoFolderPath()))
+    names.push_back(e.path().filename());
   EXPECT_EQ(names, std::vector<std::string>{"dQw4w9WgXcQ.cell"});
 }
 
@@ -145,12 +146,12 @@ TEST_F(SearchEntryTest, TheFileIsAKeyedArchiveOfTheRowUnderItsPropertyNames) {
   }
   std::sort(keys.begin(), keys.end());
   // Every property but the nil playlistItemId, each under its own name.
-  std::vector<std::string> expected{"author",      "channelid",     "date",         "desc",
-                                    "duration",    "hqthumburl",    "idx",          "isChannel",
-                                    "isInFavorites", "isInOtherPlaylist", "isPlaying", "isPlaylist",
-                                    "playlistid",  "rating",        "subscriberCount", "thumburl",
-                                    "title",       "videoChannelId", "videoCount",  "videoid",
-                                    "viewCount"};
+  std::vector<std::string> expected{
+      "author",     "channelid",  "date",           "desc",          "duration",
+      "hqthumburl", "idx",        "isChannel",      "isInFavorites", "isInOtherPlaylist",
+      "isPlaying",  "isPlaylist", "playlistid",     "rating",        "subscriberCount",
+      "thumburl",   "title",      "videoChannelId", "videoCount",    "videoid",
+      "viewCount"};
   EXPECT_EQ(keys, expected);
   // The title is stored as text, the counts as numbers (objects of the archive, or inline).
   auto member = [&](const char* key) {

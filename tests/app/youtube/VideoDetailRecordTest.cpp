@@ -75,7 +75,8 @@ TEST_F(VideoDetailRecordTest, RecordsOfAnotherShapeAreAbsent) {
       {"notAnArray", ns::Value(ns::Dictionary{{s, s}})},
       {"aString", s},
   };
-  for (const auto& c : cases) getSharedGVCache()->setObject_forKey_withTimeoutInterval(c.stored, std::string("vi_") + c.id, 600);
+  for (const auto& c : cases)
+    getSharedGVCache()->setObject_forKey_withTimeoutInterval(c.stored, std::string("vi_") + c.id, 600);
   getSharedGVCache()->setString_forKey_withTimeoutInterval("not an archive", "vi_rawText", 600);
   settle();
   for (const auto& c : cases) EXPECT_FALSE(cachedVideoDetailRecord(c.id).has_value()) << c.id;

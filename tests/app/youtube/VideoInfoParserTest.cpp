@@ -23,12 +23,18 @@ TEST(VideoInfoParser, StreamMapEntries) {
   };
   const Case cases[] = {
       {"itag=18&url=https%3A%2F%2Fm.example%2Fv", {{18, "https://m.example/v"}}, 0},
-      {"url=https%3A%2F%2Fm.example%2Fv%3Fa%3D1&itag=22&sig=AB%2BC&sp=sig", {{22, "https://m.example/v?a=1&sig=AB%2BC"}}, 0},
-      {"itag=22&url=https%3A%2F%2Fm.example%2Fv%23frag&sig=S", {{22, "https://m.example/v?signature=S#frag"}}, 0},
+      {"url=https%3A%2F%2Fm.example%2Fv%3Fa%3D1&itag=22&sig=AB%2BC&sp=sig",
+       {{22, "https://m.example/v?a=1&sig=AB%2BC"}},
+       0},
+      {"itag=22&url=https%3A%2F%2Fm.example%2Fv%23frag&sig=S",
+       {{22, "https://m.example/v?signature=S#frag"}},
+       0},
       {"itag=18&url=https%3A%2F%2Fm.example%2Fv&s=ENC", {}, 1},
       {"itag=18&url=https%3A%2F%2Fm.example%2Fv&sig=", {}, 1},
       {"itag=1e3&url=https%3A%2F%2Fm.example%2Fv,itag=&url=https%3A%2F%2Fm.example%2Fv", {}, 2},
-      {"itag=18&url=HTTPS%3A%2F%2Fm.example%2Fv,itag=18&url=https%3A%2F%2Fother%2Fv", {{18, "HTTPS://m.example/v"}}, 1},
+      {"itag=18&url=HTTPS%3A%2F%2Fm.example%2Fv,itag=18&url=https%3A%2F%2Fother%2Fv",
+       {{18, "HTTPS://m.example/v"}},
+       1},
       {"itag=18&url=file%3A%2F%2F%2Fetc%2Fpasswd,itag=19&url=https%3A%2F%2F%2Fx", {}, 2},
       {",,,", {}, 0},
   };
@@ -46,9 +52,11 @@ TEST(VideoInfoParser, WatchPagesWithoutAUsableConfigurationSaySo) {
     const char* error;  // nullptr: fields expected
   };
   const Case cases[] = {
-      {"<script>var playerConfig = {\"args\": {\"title\": \"T\", \"length_seconds\": 65}};</script>", nullptr},
+      {"<script>var playerConfig = {\"args\": {\"title\": \"T\", \"length_seconds\": 65}};</script>",
+       nullptr},
       {"<script>var playerConfig={\"args\":{\"title\":\"T\",\"length_seconds\":65}}</script>", nullptr},
-      {"<script>x = \"var playerConfig\"; var playerConfig =\n {\"s\": \"}{\\\"\", \"args\": {\"title\": \"T\", "
+      {"<script>x = \"var playerConfig\"; var playerConfig =\n {\"s\": \"}{\\\"\", \"args\": {\"title\": "
+       "\"T\", "
        "\"length_seconds\": 65}};</script>",
        nullptr},
       {"<html></html>", "The watch page holds no player configuration"},

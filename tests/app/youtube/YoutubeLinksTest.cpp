@@ -22,7 +22,8 @@ TEST(YoutubeLinks, VideoIdsComeFromWatchAndShortLinksOnly) {
       {"https://youtu.be/Ab12_-xyZ9?t=30", "Ab12_-xyZ9"},
       {"https://youtu.be/Ab12_-xyZ9#t=30", "Ab12_-xyZ9"},
       {"youtu.be/Ab12_-xyZ9", "Ab12_-xyZ9"},
-      {"https://www.youtube.com/redirect?url=https%3A%2F%2Fwww.youtube.com%2Fwatch%3Fv%3DxYz_987-abc%26feature%3Dshare",
+      {"https://www.youtube.com/"
+       "redirect?url=https%3A%2F%2Fwww.youtube.com%2Fwatch%3Fv%3DxYz_987-abc%26feature%3Dshare",
        "xYz_987-abc"},
       {"https://www.youtube.com/redirect?event=x&url=https%3A%2F%2Fyoutu.be%2FxYz_987-abc", "xYz_987-abc"},
       // No video in the link.

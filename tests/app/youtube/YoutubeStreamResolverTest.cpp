@@ -52,16 +52,14 @@ class YoutubeStreamResolverTest : public ::testing::Test {
   }
   static void settle() {
     std::atomic<bool> done{false};
-    dispatch::async(dispatch::globalQueue(), [&done] { dispatch::async(dispatch::mainQueue(), [&done] { done = true; }); });
+    dispatch::async(dispatch::globalQueue(),
+                    [&done] { dispatch::async(dispatch::mainQueue(), [&done] { done = true; }); });
     ASSERT_TRUE(pltest::pumpUntil([&] { return done.load(); }));
   }
   static FakeVideoService::Fields okReply(const std::string& progressive, const std::string& adaptive = "") {
-    return {{"status", "ok"},
-            {"title", "Ünïcode & title"},
-            {"author", "Uploader"},
-            {"length_seconds", "65"},
-            {"view_count", "1234"},
-            {"url_encoded_fmt_stream_map", progressive},
+    return {{"status", "ok"},           {"title", "Ünïcode & title"},
+            {"author", "Uploader"},     {"length_seconds", "65"},
+            {"view_count", "1234"},     {"url_encoded_fmt_stream_map", progressive},
             {"adaptive_fmts", adaptive}};
   }
 
@@ -74,18 +72,20 @@ TEST_F(YoutubeStreamResolverTest, FourStreamsTwoOfThemSignedResolveFromTheVideoI
   service.setVideoInfo(
       "fourStreams",
       FakeVideoService::videoInfoReply(okReply(
-          FakeVideoService::streamMap({{"18", "https://media.example/videoplayback?itag=18&id=a", "SIG.18/+x"},
-                                       {"22", "https://media.example/videoplayback?itag=22&id=a"}}),
+          FakeVideoService::streamMap(
+              {{"18", "https://media.example/videoplayback?itag=18&id=a", "SIG.18/+x"},
+               {"22", "https://media.example/videoplayback?itag=22&id=a"}}),
           FakeVideoService::streamMap({{"137", "https://media.example/videoplayback?itag=137&id=a", "SIG137"},
                                        {"140", "http://media.example/audio/140"}}))));
   auto outcome = resolve("fourStreams");
   EXPECT_EQ(outcome->runs, 1);
   EXPECT_TRUE(outcome->onMainThread);
   const auto& record = *outcome->record;
-  EXPECT_EQ(record.urlMap(), (UrlMap{{18, "https://media.example/videoplayback?itag=18&id=a&signature=SIG.18%2F%2Bx"},
-                                     {22, "https://media.example/videoplayback?itag=22&id=a"},
-                                     {137, "https://media.example/videoplayback?itag=137&id=a&signature=SIG137"},
-                                     {140, "http://media.example/audio/140"}}));
+  EXPECT_EQ(record.urlMap(),
+            (UrlMap{{18, "https://media.example/videoplayback?itag=18&id=a&signature=SIG.18%2F%2Bx"},
+                    {22, "https://media.example/videoplayback?itag=22&id=a"},
+                    {137, "https://media.example/videoplayback?itag=137&id=a&signature=SIG137"},
+                    {140, "http://media.example/audio/140"}}));
   EXPECT_FALSE(record.error().has_value());
   EXPECT_EQ(record.videoInfo()[ns::Value("title")], ns::Value("Ünïcode & title"));
   EXPECT_EQ(record.videoInfo()[ns::Value("author")], ns::Value("Uploader"));
@@ -131,11 +131,10 @@ TEST_F(YoutubeStreamResolverTest, TheWatchPageIsTheSecondAttempt) {
     UrlMap expectedMap;
     std::optional<std::string> expectedError;  // "*": any text
   };
-  const std::string pageMap = FakeVideoService::streamMap({{"18", "https://media.example/page/18", "S1"},
-                                                           {"22", "https://media.example/page/22"}});
+  const std::string pageMap = FakeVideoService::streamMap(
+      {{"18", "https://media.example/page/18", "S1"}, {"22", "https://media.example/page/22"}});
   const std::vector<Case> cases = {
-      {"info500page200", pltest::FakeReply::text(500, "oops"),
-       FakeVideoService::watchPage(okReply(pageMap)),
+      {"info500page200", pltest::FakeReply::text(500, "oops"), FakeVideoService::watchPage(okReply(pageMap)),
        UrlMap{{18, "https://media.example/page/18?signature=S1"}, {22, "https://media.example/page/22"}},
        std::nullopt},
       {"info500page404", pltest::FakeReply::text(500, "oops"), std::nullopt, UrlMap{}, "*"},
@@ -144,8 +143,8 @@ TEST_F(YoutubeStreamResolverTest, TheWatchPageIsTheSecondAttempt) {
       {"privateOnBoth", FakeVideoService::videoInfoReply({{"status", "fail"}, {"reason", "Private video"}}),
        FakeVideoService::watchPage({{"status", "fail"}, {"reason", "Sign in to confirm your age"}}), UrlMap{},
        "Private video"},
-      {"noStreamsAnywhere", FakeVideoService::videoInfoReply(okReply("")), FakeVideoService::watchPage(okReply("")),
-       UrlMap{}, "No playable stream was found for this video"},
+      {"noStreamsAnywhere", FakeVideoService::videoInfoReply(okReply("")),
+       FakeVideoService::watchPage(okReply("")), UrlMap{}, "No playable stream was found for this video"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.videoId);
@@ -171,7 +170,8 @@ TEST_F(YoutubeStreamResolverTest, TheWatchPageIsTheSecondAttempt) {
   // The refused video enters the failed-video table.
   auto refused = resolve("privateVideo");
   refused->record->failedRequest();
-  ASSERT_TRUE(pltest::pumpUntil([] { return YoutubeSupport::failedRequestErrorForVideoId("privateVideo").has_value(); }));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [] { return YoutubeSupport::failedRequestErrorForVideoId("privateVideo").has_value(); }));
   EXPECT_EQ(YoutubeSupport::failedRequestErrorForVideoId("privateVideo"), "Private video");
 }
 
@@ -188,51 +188,59 @@ TEST_F(YoutubeStreamResolverTest, HostileRepliesEndInAnErrorOrASkippedEntry) {
   const std::vector<Case> cases = {
       // Usable, but only after 20 MB.
       {"hugePage", std::nullopt,
-       pltest::FakeReply::text(200, std::string(20 * 1024 * 1024, ' ') + hugePageTail, "text/html"), UrlMap{}},
+       pltest::FakeReply::text(200, std::string(20 * 1024 * 1024, ' ') + hugePageTail, "text/html"),
+       UrlMap{}},
       {"hugeInfo",
-       pltest::FakeReply::text(200, FakeVideoService::formEncode(okReply(good)) + "&padding=" +
-                                        std::string(9 * 1024 * 1024, 'x')),
+       pltest::FakeReply::text(200, FakeVideoService::formEncode(okReply(good)) +
+                                        "&padding=" + std::string(9 * 1024 * 1024, 'x')),
        std::nullopt, UrlMap{}},
       // Each page below would give a stream to a reader that accepted it.
       {"pageWithoutConfig", std::nullopt,
-       pltest::FakeReply::text(200, "<html><script>var somethingElse = {\"args\": " + goodArgs + "};</script></html>",
-                               "text/html"),
+       pltest::FakeReply::text(
+           200, "<html><script>var somethingElse = {\"args\": " + goodArgs + "};</script></html>",
+           "text/html"),
        UrlMap{}},
       {"brokenJson", std::nullopt,
-       pltest::FakeReply::text(200, "<script>var playerConfig = {\"args\": " + goodArgs + ", \"x\": [};</script>",
-                               "text/html"),
+       pltest::FakeReply::text(
+           200, "<script>var playerConfig = {\"args\": " + goodArgs + ", \"x\": [};</script>", "text/html"),
        UrlMap{}},
       {"brokenJsonBalanced", std::nullopt,
-       pltest::FakeReply::text(200, "<script>var playerConfig = {\"args\": " + goodArgs + ", \"a\": tru};</script>",
-                               "text/html"),
+       pltest::FakeReply::text(
+           200, "<script>var playerConfig = {\"args\": " + goodArgs + ", \"a\": tru};</script>", "text/html"),
        UrlMap{}},
       {"unterminatedJson", std::nullopt,
-       pltest::FakeReply::text(200, "<script>var playerConfig = {\"args\": " + goodArgs, "text/html"), UrlMap{}},
+       pltest::FakeReply::text(200, "<script>var playerConfig = {\"args\": " + goodArgs, "text/html"),
+       UrlMap{}},
       {"argsNotAnObject", std::nullopt,
        pltest::FakeReply::text(200, "<script>var playerConfig = {\"args\": [" + goodArgs + "]};</script>",
                                "text/html"),
        UrlMap{}},
-      {"badFormEncoding", pltest::FakeReply::text(200, "status=ok&url_encoded_fmt_stream_map=%zz%&title=%E2%82"),
-       std::nullopt, UrlMap{}},
-      {"notFormAtAll", pltest::FakeReply::text(200, std::string("\0\xff\xfe binary", 10)), std::nullopt, UrlMap{}},
+      {"badFormEncoding",
+       pltest::FakeReply::text(200, "status=ok&url_encoded_fmt_stream_map=%zz%&title=%E2%82"), std::nullopt,
+       UrlMap{}},
+      {"notFormAtAll", pltest::FakeReply::text(200, std::string("\0\xff\xfe binary", 10)), std::nullopt,
+       UrlMap{}},
       {"badEntries",
-       FakeVideoService::videoInfoReply(okReply(FakeVideoService::streamMap({
-           {"abc", "https://media.example/abc"},
-           {"22"},
-           {"-5", "https://media.example/neg"},
-           {"99999999999", "https://media.example/big"},
-           {"36", "javascript:alert(1)"},
-           {"37", "ftp://media.example/37"},
-           {"43", "https://"},
-           {"44", "https://media.example/with space"},
-           {"45", "https://media.example/45", "sig", std::nullopt, "bad&name"},
-           {"18", "https://media.example/18-first"},
-           {"18", "https://evil.example/18-second"},
-       }) + ",%zz,,itag")),
+       FakeVideoService::videoInfoReply(
+           okReply(FakeVideoService::streamMap({
+                       {"abc", "https://media.example/abc"},
+                       {"22"},
+                       {"-5", "https://media.example/neg"},
+                       {"99999999999", "https://media.example/big"},
+                       {"36", "javascript:alert(1)"},
+                       {"37", "ftp://media.example/37"},
+                       {"43", "https://"},
+                       {"44", "https://media.example/with space"},
+                       {"45", "https://media.example/45", "sig", std::nullopt, "bad&name"},
+                       {"18", "https://media.example/18-first"},
+                       {"18", "https://evil.example/18-second"},
+                   }) +
+                   ",%zz,,itag")),
        std::nullopt, UrlMap{{18, "https://media.example/18-first"}}},
       {"duplicateAcrossMaps",
-       FakeVideoService::videoInfoReply(okReply(good, FakeVideoService::streamMap({{"18", "https://evil.example/18"},
-                                                                                    {"140", "https://media.example/140"}}))),
+       FakeVideoService::videoInfoReply(
+           okReply(good, FakeVideoService::streamMap(
+                             {{"18", "https://evil.example/18"}, {"140", "https://media.example/140"}}))),
        std::nullopt, UrlMap{{18, "https://media.example/18"}, {140, "https://media.example/140"}}},
   };
   for (const auto& c : cases) {
@@ -306,7 +314,8 @@ TEST_F(YoutubeStreamResolverTest, TenRecordsResolvedAtOnceEachCallBackOnce) {
     SCOPED_TRACE(i);
     EXPECT_EQ(outcomes[i]->runs, 1);
     EXPECT_TRUE(outcomes[i]->onMainThread);
-    EXPECT_EQ(outcomes[i]->record->urlMap(), (UrlMap{{18, "https://media.example/many" + std::to_string(i)}}));
+    EXPECT_EQ(outcomes[i]->record->urlMap(),
+              (UrlMap{{18, "https://media.example/many" + std::to_string(i)}}));
   }
 }
 

@@ -37,7 +37,8 @@ struct BlockProbe {
 // over) run, so that a second, unwanted run of a block would be seen.
 void drainQueues() {
   std::atomic<bool> done{false};
-  dispatch::async(dispatch::globalQueue(), [&done] { dispatch::async(dispatch::mainQueue(), [&done] { done = true; }); });
+  dispatch::async(dispatch::globalQueue(),
+                  [&done] { dispatch::async(dispatch::mainQueue(), [&done] { done = true; }); });
   ASSERT_TRUE(pltest::pumpUntil([&] { return done.load(); }));
 }
 
@@ -81,7 +82,7 @@ TEST_F(YoutubeSupportTest, TheBlockRunsOnceOnTheMainThreadAfterTheResolution) {
   EXPECT_EQ(probe.runs, 1);
   EXPECT_TRUE(probe.onMainThread);
   EXPECT_EQ(record->urlMap(), (std::map<std::int32_t, std::string>{{18, "https://media.example/18"},
-                                                                    {22, "https://media.example/22"}}));
+                                                                   {22, "https://media.example/22"}}));
   EXPECT_EQ(record->videoInfo()[ns::Value("title")], ns::Value("A title"));
   EXPECT_EQ(record->videoInfo()[ns::Value("nested")].count(), 2u);
   EXPECT_FALSE(record->videoInfo().contains(ns::Value("object")));
@@ -169,11 +170,14 @@ class StutteringResolver : public StreamResolver {
 
 class ThrowingResolver : public StreamResolver {
  public:
-  void resolveVideoId_completion(const std::string&, Completion) override { throw std::runtime_error("broken"); }
+  void resolveVideoId_completion(const std::string&, Completion) override {
+    throw std::runtime_error("broken");
+  }
 };
 
 TEST_F(YoutubeSupportTest, AResolverThatMisbehavesCannotRunTheBlockTwiceOrNever) {
-  for (auto resolver : std::vector<ns::Ref<StreamResolver>>{ns::make<StutteringResolver>(), ns::make<ThrowingResolver>()}) {
+  for (auto resolver :
+       std::vector<ns::Ref<StreamResolver>>{ns::make<StutteringResolver>(), ns::make<ThrowingResolver>()}) {
     ScopedStreamResolver installed(resolver);
     auto record = YoutubeSupport::initWithYoutubeId("someVideo");
     BlockProbe probe;
@@ -224,7 +228,8 @@ TEST_F(YoutubeSupportTest, AFailedRequestEntersTheTableOnTheMainQueue) {
   record->failedRequest();
   // Stored by the main queue, which has not turned yet.
   EXPECT_EQ(YoutubeSupport::failedRequestErrorForVideoId("failedVid1"), std::nullopt);
-  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeSupport::failedRequestErrorForVideoId("failedVid1").has_value(); }));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return YoutubeSupport::failedRequestErrorForVideoId("failedVid1").has_value(); }));
 
   std::optional<std::string> seenElsewhere;
   std::optional<std::string> unknownElsewhere = "unset";
@@ -240,7 +245,8 @@ TEST_F(YoutubeSupportTest, AFailedRequestEntersTheTableOnTheMainQueue) {
   auto silent = YoutubeSupport::initWithYoutubeId("failedVid2");
   silent->failedRequest();
   YoutubeSupport::initWithYoutubeUrl("no link")->failedRequest();
-  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeSupport::failedRequestErrorForVideoId("failedVid2").has_value(); }));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return YoutubeSupport::failedRequestErrorForVideoId("failedVid2").has_value(); }));
   EXPECT_EQ(YoutubeSupport::failedRequestErrorForVideoId("failedVid2"), "");
 }
 
