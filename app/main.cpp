@@ -2,11 +2,15 @@
 // which the build installs beside the executable.
 #include <cstdio>
 
+#include "app/youtube/StreamResolver.h"
+#include "app/youtube/YoutubeStreamResolver.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/Runtime.h"
 
 int main(int argc, char** argv) {
   ns::runtime::start();
+  // Video records resolve their streams through the video service.
+  StreamResolver::setSharedResolver(ns::make<YoutubeStreamResolver>());
   auto bundle = ns::Bundle::mainBundle();
   auto name = bundle->objectForInfoDictionaryKey(ns::kCFBundleNameKey);
   auto version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");

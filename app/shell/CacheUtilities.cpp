@@ -24,16 +24,6 @@ std::string firstUserFolder(ns::SearchPathDirectory directory) {
   return folders.empty() ? std::string() : folders.front();
 }
 
-bool isSafeVideoId(const std::string& id) {
-  if (id.empty()) return false;
-  for (char c : id) {
-    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    bool digit = c >= '0' && c <= '9';
-    if (!letter && !digit && c != '-' && c != '_') return false;
-  }
-  return true;
-}
-
 bool isSafeFileName(const std::string& name) {
   return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
@@ -44,6 +34,16 @@ std::optional<std::string> fileIn(const std::string& folder, const std::string& 
 }
 
 }  // namespace
+
+bool isSafeVideoId(const std::string& id) {
+  if (id.empty()) return false;
+  for (char c : id) {
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    bool digit = c >= '0' && c <= '9';
+    if (!letter && !digit && c != '-' && c != '_') return false;
+  }
+  return true;
+}
 
 std::string getCacheBasePath() {
   std::string identifier = ns::Bundle::mainBundle()->bundleIdentifier().value_or("com.ordel42.zeravozezi");

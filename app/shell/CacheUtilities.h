@@ -11,6 +11,9 @@
 #include <optional>
 #include <string>
 
+// Whether the id may name per-video files: not empty, ASCII letters, digits, "-" and "_" only.
+bool isSafeVideoId(const std::string& id);
+
 // The cache base folder: the user's Caches folder, then a folder named after the bundle
 // identifier. Read at each call, so that it follows the environment the process runs in.
 std::string getCacheBasePath();
