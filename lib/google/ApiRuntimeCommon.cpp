@@ -146,6 +146,26 @@ ns::Ref<ApiObject> childOver(const ns::Value& dictionary, ns::Class cls, const A
   return child;
 }
 
+// A member read through a property that names its class. Its "kind" may choose a subclass of
+// that class, but not an unrelated one: a resource id carries the kind of the video, channel or
+// playlist it names ("youtube#video"), and must still read as the resource id the property
+// declares rather than as an object whose fields it does not have.
+ns::Ref<ApiObject> declaredChildOver(const ns::Value& dictionary, ns::Class cls, const ApiSurrogates& surrogates) {
+  ns::Ref<ApiObject> child = childOver(dictionary, cls, surrogates);
+  if (!child || cls == ApiObject::classObject() || ns::class_isSubclassOfClass(child->runtimeClass(), cls)) {
+    return child;
+  }
+  ns::Class made = cls;
+  if (surrogates) {
+    auto it = surrogates->find(cls);
+    if (it != surrogates->end() && ns::class_isSubclassOfClass(it->second, cls)) made = it->second;
+  }
+  child = ApiObject::objectOfClass(made);
+  child->setSurrogates(surrogates);
+  child->setJSON(dictionary);
+  return child;
+}
+
 // The installed implementations: one getter and one setter per row shape.
 ns::Value dynamicGet(ns::Object* self, ns::Sel cmd) {
   auto* owner = dynamic_cast<ApiRuntimeCommon*>(self);
@@ -467,7 +487,7 @@ ns::Value ApiRuntimeCommon::getValue(ApiRuntimeCommon& owner, const ApiDispatch*
       ns::Value raw = owner.JSONValueForKey(key);
       if (ApiJSONIsDictionary(raw)) {
         ns::Class cls = isModelClass(d->returnClass) ? d->returnClass : ApiObject::classObject();
-        ns::Value child(childOver(raw, cls, owner.surrogates()));
+        ns::Value child(declaredChildOver(raw, cls, owner.surrogates()));
         owner.setCacheChild_forKey(child, key);
         return child;
       }
