@@ -23,8 +23,9 @@ constexpr int kRounds = 31;
 
 // A reply shaped like the service's: results of all three types, thumbnails, text with escapes.
 std::string makeReply(std::size_t* itemCount) {
-  std::string text = R"({"kind":"youtube#searchListResponse","etag":"\"bench/etag\"","nextPageToken":"CDIQAA",)"
-                     R"("regionCode":"US","pageInfo":{"totalResults":1000000,"resultsPerPage":50},"items":[)";
+  std::string text =
+      R"({"kind":"youtube#searchListResponse","etag":"\"bench/etag\"","nextPageToken":"CDIQAA",)"
+      R"("regionCode":"US","pageInfo":{"totalResults":1000000,"resultsPerPage":50},"items":[)";
   std::size_t n = 0;
   while (text.size() < kTargetBytes) {
     std::string index = std::to_string(n);
@@ -33,13 +34,15 @@ std::string makeReply(std::size_t* itemCount) {
     std::string idKey = n % 10 == 8 ? "channelId" : n % 10 == 9 ? "playlistId" : "videoId";
     if (n) text += ",";
     text += R"({"kind":"youtube#searchResult","etag":"\"bench/)" + index + R"(\"",)";
-    text += R"("id":{"kind":"youtube#)" + std::string(type) + R"(",")" + idKey + R"(":")" + videoId + R"("},)";
+    text +=
+        R"("id":{"kind":"youtube#)" + std::string(type) + R"(",")" + idKey + R"(":")" + videoId + R"("},)";
     text += R"("snippet":{"publishedAt":"2017-06-08T02:25:43.000Z","channelId":"UCptL6_qMImyW",)";
     text += R"("title":"Result number )" + index + R"( \u2013 a \"quoted\" title",)";
     text += R"("description":"Every variety in the garden.",)";
     text += R"("thumbnails":{"default":{"url":"https://i.ytimg.com/vi/)" + videoId +
             R"(/default.jpg","width":120,"height":90},)";
-    text += R"("high":{"url":"https://i.ytimg.com/vi/)" + videoId + R"(/hqdefault.jpg","width":480,"height":360}},)";
+    text += R"("high":{"url":"https://i.ytimg.com/vi/)" + videoId +
+            R"(/hqdefault.jpg","width":480,"height":360}},)";
     text += R"x("channelTitle":"Gary (Garden)","liveBroadcastContent":"none"}})x";
     ++n;
   }
@@ -56,7 +59,8 @@ struct Read {
 Read readWithModelObjects(const std::string& text, ns::Class replyClass) {
   Read read;
   ns::Value tree = ApiJSONParser::objectWithString_error(text, nullptr);
-  auto reply = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, replyClass, nullptr, ns::Value());
+  auto reply =
+      ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, replyClass, nullptr, ns::Value());
   auto list = std::dynamic_pointer_cast<ApiYouTubeSearchListResponse>(reply);
   if (!list) return read;
   for (const ns::Value& item : list->items()) {
@@ -80,12 +84,14 @@ Read readRaw(const std::string& text) {
     auto id = item.find("id");
     if (id != item.end() && id->is_object()) {
       auto videoId = id->find("videoId");
-      if (videoId != id->end() && videoId->is_string()) read.bytes += videoId->get_ref<const std::string&>().size();
+      if (videoId != id->end() && videoId->is_string())
+        read.bytes += videoId->get_ref<const std::string&>().size();
     }
     auto snippet = item.find("snippet");
     if (snippet != item.end() && snippet->is_object()) {
       auto title = snippet->find("title");
-      if (title != snippet->end() && title->is_string()) read.bytes += title->get_ref<const std::string&>().size();
+      if (title != snippet->end() && title->is_string())
+        read.bytes += title->get_ref<const std::string&>().size();
     }
   }
   return read;

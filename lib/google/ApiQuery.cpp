@@ -92,7 +92,8 @@ std::string ApiQuery::nextRequestID() {
 
 ns::Ref<ApiQuery> ApiQuery::copy() const {
   ns::Ref<ApiQuery> out;
-  if (ns::Class cls = runtimeClass()) out = std::dynamic_pointer_cast<ApiQuery>(ns::class_createInstance(cls));
+  if (ns::Class cls = runtimeClass())
+    out = std::dynamic_pointer_cast<ApiQuery>(ns::class_createInstance(cls));
   if (!out) out = ns::make<ApiQuery>();
   // The fresh ID that initialisation takes is replaced by this query's own.
   out->initWithMethodName(methodName_);

@@ -31,9 +31,9 @@ class ApiQuery : public ns::Object, public ApiRuntimeCommon, public ApiQueryProt
  public:
   // Called with the ticket, the reply object (nullptr when there is none) and the error (nullopt
   // on success).
-  using CompletionBlock = std::function<void(const ns::Ref<ApiServiceTicket>& ticket,
-                                             const ns::Ref<ApiObject>& object,
-                                             const std::optional<ns::Error>& error)>;
+  using CompletionBlock =
+      std::function<void(const ns::Ref<ApiServiceTicket>& ticket, const ns::Ref<ApiObject>& object,
+                         const std::optional<ns::Error>& error)>;
 
   // Made by the runtime's factory; a query gets its method name and ID from queryWithMethodName.
   ApiQuery() = default;

@@ -8,7 +8,8 @@
 namespace {
 
 ns::Value parameterNameMapImpl(ns::Class, ns::Sel) {
-  static const ns::NoDestructor<ns::Dictionary> map(ns::Dictionary{{ns::Value("identifier"), ns::Value("id")}});
+  static const ns::NoDestructor<ns::Dictionary> map(
+      ns::Dictionary{{ns::Value("identifier"), ns::Value("id")}});
   return ns::Value(*map);
 }
 
@@ -59,11 +60,15 @@ PL_CLASS(ApiQueryYouTube, ApiQuery) {
 #define API_QUERY_SET_CHANNELID query->setChannelId(channelId);
 // clang-format on
 
-#define API_QUERY_CONSTRUCTOR_(name, method, shape, Body, Expected)                      \
-  ns::Ref<ApiQueryYouTube> ApiQueryYouTube::name(API_QUERY_SIGNATURE_##shape(Body)) {    \
-    API_QUERY_GUARD_##shape auto query = queryWithMethodName(method);                    \
-    API_QUERY_SET_##shape query->setExpectedObjectClass(expectedClass<Expected>());      \
-    return query;                                                                        \
+// clang-format off
+#define API_QUERY_CONSTRUCTOR_(name, method, shape, Body, Expected)                   \
+  ns::Ref<ApiQueryYouTube> ApiQueryYouTube::name(API_QUERY_SIGNATURE_##shape(Body)) { \
+    API_QUERY_GUARD_##shape                                                           \
+    auto query = queryWithMethodName(method);                                         \
+    API_QUERY_SET_##shape                                                             \
+    query->setExpectedObjectClass(expectedClass<Expected>());                         \
+    return query;                                                                     \
   }
+// clang-format on
 API_QUERY_YOUTUBE_CONSTRUCTORS(API_QUERY_CONSTRUCTOR_)
 #undef API_QUERY_CONSTRUCTOR_

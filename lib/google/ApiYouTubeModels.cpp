@@ -7,14 +7,14 @@
 
 // The accessors: each finds its dispatch record once and then reads or writes the JSON through
 // the row of the type table its property was declared with.
-#define API_YOUTUBE_ACCESSOR_BODIES_(C, name, setter, Kind)                                            \
-  Kind::Get C::name() const {                                                                          \
-    static ApiDispatchSlot slot;                                                                       \
-    return Kind::fromValue(ApiRuntimeCommon::getValue(const_cast<C&>(*this), slot.get<C>(#name)));     \
-  }                                                                                                    \
-  void C::setter(const Kind::Set& value) {                                                             \
-    static ApiDispatchSlot slot;                                                                       \
-    ApiRuntimeCommon::setValue(*this, slot.get<C>(#setter ":"), Kind::toValue(value));                 \
+#define API_YOUTUBE_ACCESSOR_BODIES_(C, name, setter, Kind)                                        \
+  Kind::Get C::name() const {                                                                      \
+    static ApiDispatchSlot slot;                                                                   \
+    return Kind::fromValue(ApiRuntimeCommon::getValue(const_cast<C&>(*this), slot.get<C>(#name))); \
+  }                                                                                                \
+  void C::setter(const Kind::Set& value) {                                                         \
+    static ApiDispatchSlot slot;                                                                   \
+    ApiRuntimeCommon::setValue(*this, slot.get<C>(#setter ":"), Kind::toValue(value));             \
   }
 #define API_YOUTUBE_CLASS_BODIES_(Name, Super, Kind) Name##_PROPERTIES(API_YOUTUBE_ACCESSOR_BODIES_, Name)
 API_YOUTUBE_CLASSES(API_YOUTUBE_CLASS_BODIES_)
@@ -54,7 +54,8 @@ void finishModelClass(ns::Class cls, const char* name, const char* kind, const n
   if (!keyMap.empty()) schema.propertyToJSONKeyMap(keyMap);
   ns::Dictionary arrays;
   for (const ArrayClassEntry& entry : kArrayClasses) {
-    if (std::strcmp(entry.className, name) == 0) arrays.set(ns::Value(entry.jsonKey), ns::Value(entry.elementClass));
+    if (std::strcmp(entry.className, name) == 0)
+      arrays.set(ns::Value(entry.jsonKey), ns::Value(entry.elementClass));
   }
   if (!arrays.empty()) schema.arrayPropertyToClassMap(arrays);
 }
@@ -65,12 +66,11 @@ void registerModelClass(ns::runtime::ClassBuilder<C>& cls);
 #define API_YOUTUBE_DECLARE_PROPERTY_(C, name, setter, Kind) \
   cls.declaredProperty(#name, Kind::attributes());           \
   noteKeyException(keyMap, #name);
-#define API_YOUTUBE_CLASS_BODY_(Name, Super, Kind)                                \
-  template <>                                                                     \
-  void registerModelClass<Name>(ns::runtime::ClassBuilder<Name> & cls) {          \
-    [[maybe_unused]] ns::Dictionary keyMap;                                       \
-    Name##_PROPERTIES(API_YOUTUBE_DECLARE_PROPERTY_, Name)                        \
-    finishModelClass(cls.cls(), #Name, Kind, keyMap);                             \
+#define API_YOUTUBE_CLASS_BODY_(Name, Super, Kind)                                                           \
+  template <>                                                                                                \
+  void registerModelClass<Name>(ns::runtime::ClassBuilder<Name> & cls) {                                     \
+    [[maybe_unused]] ns::Dictionary keyMap;                                                                  \
+    Name##_PROPERTIES(API_YOUTUBE_DECLARE_PROPERTY_, Name) finishModelClass(cls.cls(), #Name, Kind, keyMap); \
   }
 API_YOUTUBE_CLASSES(API_YOUTUBE_CLASS_BODY_)
 #undef API_YOUTUBE_CLASS_BODY_

@@ -25,10 +25,10 @@ API_YOUTUBE_CLASSES(API_YOUTUBE_FORWARD_)
 #define API_YOUTUBE_ACCESSORS_(C, name, setter, Kind) \
   Kind::Get name() const;                             \
   void setter(const Kind::Set& value);
-#define API_YOUTUBE_CLASS_(Name, Super, Kind)                 \
-  class Name : public Super {                                 \
-   public:                                                    \
-    Name##_PROPERTIES(API_YOUTUBE_ACCESSORS_, Name)           \
+#define API_YOUTUBE_CLASS_(Name, Super, Kind)       \
+  class Name : public Super {                       \
+   public:                                          \
+    Name##_PROPERTIES(API_YOUTUBE_ACCESSORS_, Name) \
   };
 API_YOUTUBE_CLASSES(API_YOUTUBE_CLASS_)
 #undef API_YOUTUBE_CLASS_

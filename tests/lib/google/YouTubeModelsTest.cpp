@@ -71,55 +71,123 @@ double utc(int year, int month, int day, int hour, int minute, int second) {
 
 // Every class, with its superclass, as the schema's documentation names them.
 const std::vector<std::string> kCollectionClasses = {
-    "ApiYouTubeActivityListResponse",      "ApiYouTubeChannelListResponse",
+    "ApiYouTubeActivityListResponse",       "ApiYouTubeChannelListResponse",
     "ApiYouTubeChannelSectionListResponse", "ApiYouTubeGuideCategoryListResponse",
-    "ApiYouTubeI18nLanguageListResponse",  "ApiYouTubeI18nRegionListResponse",
-    "ApiYouTubeInvideoPromotion",          "ApiYouTubeLiveBroadcastListResponse",
-    "ApiYouTubeLiveStreamListResponse",    "ApiYouTubePlaylistItemListResponse",
-    "ApiYouTubePlaylistListResponse",      "ApiYouTubeSearchListResponse",
-    "ApiYouTubeSubscriptionListResponse",  "ApiYouTubeThumbnailSetResponse",
-    "ApiYouTubeVideoCategoryListResponse", "ApiYouTubeVideoGetRatingResponse",
+    "ApiYouTubeI18nLanguageListResponse",   "ApiYouTubeI18nRegionListResponse",
+    "ApiYouTubeInvideoPromotion",           "ApiYouTubeLiveBroadcastListResponse",
+    "ApiYouTubeLiveStreamListResponse",     "ApiYouTubePlaylistItemListResponse",
+    "ApiYouTubePlaylistListResponse",       "ApiYouTubeSearchListResponse",
+    "ApiYouTubeSubscriptionListResponse",   "ApiYouTubeThumbnailSetResponse",
+    "ApiYouTubeVideoCategoryListResponse",  "ApiYouTubeVideoGetRatingResponse",
     "ApiYouTubeVideoListResponse",
 };
 const std::vector<std::string> kObjectClasses = {
-    "ApiYouTubeAccessPolicy", "ApiYouTubeActivity", "ApiYouTubeActivityContentDetails",
-    "ApiYouTubeActivityContentDetailsBulletin", "ApiYouTubeActivityContentDetailsChannelItem",
-    "ApiYouTubeActivityContentDetailsComment", "ApiYouTubeActivityContentDetailsFavorite",
-    "ApiYouTubeActivityContentDetailsLike", "ApiYouTubeActivityContentDetailsPlaylistItem",
-    "ApiYouTubeActivityContentDetailsPromotedItem", "ApiYouTubeActivityContentDetailsRecommendation",
-    "ApiYouTubeActivityContentDetailsSocial", "ApiYouTubeActivityContentDetailsSubscription",
-    "ApiYouTubeActivityContentDetailsUpload", "ApiYouTubeActivitySnippet", "ApiYouTubeCdnSettings",
-    "ApiYouTubeChannel", "ApiYouTubeChannelAuditDetails", "ApiYouTubeChannelBannerResource",
-    "ApiYouTubeChannelBrandingSettings", "ApiYouTubeChannelContentDetails",
-    "ApiYouTubeChannelContentDetailsRelatedPlaylists", "ApiYouTubeChannelContentOwnerDetails",
-    "ApiYouTubeChannelConversionPing", "ApiYouTubeChannelConversionPings", "ApiYouTubeChannelSection",
-    "ApiYouTubeChannelSectionContentDetails", "ApiYouTubeChannelSectionSnippet", "ApiYouTubeChannelSettings",
-    "ApiYouTubeChannelSnippet", "ApiYouTubeChannelStatistics", "ApiYouTubeChannelStatus",
-    "ApiYouTubeChannelTopicDetails", "ApiYouTubeContentRating", "ApiYouTubeGeoPoint",
-    "ApiYouTubeGuideCategory", "ApiYouTubeGuideCategorySnippet", "ApiYouTubeI18nLanguage",
-    "ApiYouTubeI18nLanguageSnippet", "ApiYouTubeI18nRegion", "ApiYouTubeI18nRegionSnippet",
-    "ApiYouTubeImageSettings", "ApiYouTubeIngestionInfo", "ApiYouTubeInvideoBranding",
-    "ApiYouTubeInvideoPosition", "ApiYouTubeInvideoTiming", "ApiYouTubeLiveBroadcast",
-    "ApiYouTubeLiveBroadcastContentDetails", "ApiYouTubeLiveBroadcastSnippet", "ApiYouTubeLiveBroadcastStatus",
-    "ApiYouTubeLiveStream", "ApiYouTubeLiveStreamContentDetails", "ApiYouTubeLiveStreamSnippet",
-    "ApiYouTubeLiveStreamStatus", "ApiYouTubeLocalizedProperty", "ApiYouTubeLocalizedString",
-    "ApiYouTubeMonitorStreamInfo", "ApiYouTubePageInfo", "ApiYouTubePlaylist",
-    "ApiYouTubePlaylistContentDetails", "ApiYouTubePlaylistItem", "ApiYouTubePlaylistItemContentDetails",
-    "ApiYouTubePlaylistItemSnippet", "ApiYouTubePlaylistItemStatus", "ApiYouTubePlaylistPlayer",
-    "ApiYouTubePlaylistSnippet", "ApiYouTubePlaylistStatus", "ApiYouTubePromotedItem",
-    "ApiYouTubePromotedItemId", "ApiYouTubePropertyValue", "ApiYouTubeResourceId", "ApiYouTubeSearchResult",
-    "ApiYouTubeSearchResultSnippet", "ApiYouTubeSubscription", "ApiYouTubeSubscriptionContentDetails",
-    "ApiYouTubeSubscriptionSnippet", "ApiYouTubeSubscriptionSubscriberSnippet", "ApiYouTubeThumbnail",
-    "ApiYouTubeThumbnailDetails", "ApiYouTubeTokenPagination", "ApiYouTubeVideo", "ApiYouTubeVideoAgeGating",
-    "ApiYouTubeVideoCategory", "ApiYouTubeVideoCategorySnippet", "ApiYouTubeVideoContentDetails",
-    "ApiYouTubeVideoContentDetailsRegionRestriction", "ApiYouTubeVideoConversionPing",
-    "ApiYouTubeVideoConversionPings", "ApiYouTubeVideoFileDetails", "ApiYouTubeVideoFileDetailsAudioStream",
-    "ApiYouTubeVideoFileDetailsVideoStream", "ApiYouTubeVideoLiveStreamingDetails",
-    "ApiYouTubeVideoMonetizationDetails", "ApiYouTubeVideoPlayer", "ApiYouTubeVideoProcessingDetails",
-    "ApiYouTubeVideoProcessingDetailsProcessingProgress", "ApiYouTubeVideoProjectDetails",
-    "ApiYouTubeVideoRating", "ApiYouTubeVideoRecordingDetails", "ApiYouTubeVideoSnippet",
-    "ApiYouTubeVideoStatistics", "ApiYouTubeVideoStatus", "ApiYouTubeVideoSuggestions",
-    "ApiYouTubeVideoSuggestionsTagSuggestion", "ApiYouTubeVideoTopicDetails", "ApiYouTubeWatchSettings",
+    "ApiYouTubeAccessPolicy",
+    "ApiYouTubeActivity",
+    "ApiYouTubeActivityContentDetails",
+    "ApiYouTubeActivityContentDetailsBulletin",
+    "ApiYouTubeActivityContentDetailsChannelItem",
+    "ApiYouTubeActivityContentDetailsComment",
+    "ApiYouTubeActivityContentDetailsFavorite",
+    "ApiYouTubeActivityContentDetailsLike",
+    "ApiYouTubeActivityContentDetailsPlaylistItem",
+    "ApiYouTubeActivityContentDetailsPromotedItem",
+    "ApiYouTubeActivityContentDetailsRecommendation",
+    "ApiYouTubeActivityContentDetailsSocial",
+    "ApiYouTubeActivityContentDetailsSubscription",
+    "ApiYouTubeActivityContentDetailsUpload",
+    "ApiYouTubeActivitySnippet",
+    "ApiYouTubeCdnSettings",
+    "ApiYouTubeChannel",
+    "ApiYouTubeChannelAuditDetails",
+    "ApiYouTubeChannelBannerResource",
+    "ApiYouTubeChannelBrandingSettings",
+    "ApiYouTubeChannelContentDetails",
+    "ApiYouTubeChannelContentDetailsRelatedPlaylists",
+    "ApiYouTubeChannelContentOwnerDetails",
+    "ApiYouTubeChannelConversionPing",
+    "ApiYouTubeChannelConversionPings",
+    "ApiYouTubeChannelSection",
+    "ApiYouTubeChannelSectionContentDetails",
+    "ApiYouTubeChannelSectionSnippet",
+    "ApiYouTubeChannelSettings",
+    "ApiYouTubeChannelSnippet",
+    "ApiYouTubeChannelStatistics",
+    "ApiYouTubeChannelStatus",
+    "ApiYouTubeChannelTopicDetails",
+    "ApiYouTubeContentRating",
+    "ApiYouTubeGeoPoint",
+    "ApiYouTubeGuideCategory",
+    "ApiYouTubeGuideCategorySnippet",
+    "ApiYouTubeI18nLanguage",
+    "ApiYouTubeI18nLanguageSnippet",
+    "ApiYouTubeI18nRegion",
+    "ApiYouTubeI18nRegionSnippet",
+    "ApiYouTubeImageSettings",
+    "ApiYouTubeIngestionInfo",
+    "ApiYouTubeInvideoBranding",
+    "ApiYouTubeInvideoPosition",
+    "ApiYouTubeInvideoTiming",
+    "ApiYouTubeLiveBroadcast",
+    "ApiYouTubeLiveBroadcastContentDetails",
+    "ApiYouTubeLiveBroadcastSnippet",
+    "ApiYouTubeLiveBroadcastStatus",
+    "ApiYouTubeLiveStream",
+    "ApiYouTubeLiveStreamContentDetails",
+    "ApiYouTubeLiveStreamSnippet",
+    "ApiYouTubeLiveStreamStatus",
+    "ApiYouTubeLocalizedProperty",
+    "ApiYouTubeLocalizedString",
+    "ApiYouTubeMonitorStreamInfo",
+    "ApiYouTubePageInfo",
+    "ApiYouTubePlaylist",
+    "ApiYouTubePlaylistContentDetails",
+    "ApiYouTubePlaylistItem",
+    "ApiYouTubePlaylistItemContentDetails",
+    "ApiYouTubePlaylistItemSnippet",
+    "ApiYouTubePlaylistItemStatus",
+    "ApiYouTubePlaylistPlayer",
+    "ApiYouTubePlaylistSnippet",
+    "ApiYouTubePlaylistStatus",
+    "ApiYouTubePromotedItem",
+    "ApiYouTubePromotedItemId",
+    "ApiYouTubePropertyValue",
+    "ApiYouTubeResourceId",
+    "ApiYouTubeSearchResult",
+    "ApiYouTubeSearchResultSnippet",
+    "ApiYouTubeSubscription",
+    "ApiYouTubeSubscriptionContentDetails",
+    "ApiYouTubeSubscriptionSnippet",
+    "ApiYouTubeSubscriptionSubscriberSnippet",
+    "ApiYouTubeThumbnail",
+    "ApiYouTubeThumbnailDetails",
+    "ApiYouTubeTokenPagination",
+    "ApiYouTubeVideo",
+    "ApiYouTubeVideoAgeGating",
+    "ApiYouTubeVideoCategory",
+    "ApiYouTubeVideoCategorySnippet",
+    "ApiYouTubeVideoContentDetails",
+    "ApiYouTubeVideoContentDetailsRegionRestriction",
+    "ApiYouTubeVideoConversionPing",
+    "ApiYouTubeVideoConversionPings",
+    "ApiYouTubeVideoFileDetails",
+    "ApiYouTubeVideoFileDetailsAudioStream",
+    "ApiYouTubeVideoFileDetailsVideoStream",
+    "ApiYouTubeVideoLiveStreamingDetails",
+    "ApiYouTubeVideoMonetizationDetails",
+    "ApiYouTubeVideoPlayer",
+    "ApiYouTubeVideoProcessingDetails",
+    "ApiYouTubeVideoProcessingDetailsProcessingProgress",
+    "ApiYouTubeVideoProjectDetails",
+    "ApiYouTubeVideoRating",
+    "ApiYouTubeVideoRecordingDetails",
+    "ApiYouTubeVideoSnippet",
+    "ApiYouTubeVideoStatistics",
+    "ApiYouTubeVideoStatus",
+    "ApiYouTubeVideoSuggestions",
+    "ApiYouTubeVideoSuggestionsTagSuggestion",
+    "ApiYouTubeVideoTopicDetails",
+    "ApiYouTubeWatchSettings",
 };
 
 std::vector<std::string> allClasses() {
@@ -130,7 +198,8 @@ std::vector<std::string> allClasses() {
 
 TEST(YouTubeModelRegistry, EveryClassExistsWithItsSuperclass) {
   EXPECT_EQ(allClasses().size(), 123u);
-  EXPECT_EQ(std::set<std::string>(kObjectClasses.begin(), kObjectClasses.end()).size(), kObjectClasses.size());
+  EXPECT_EQ(std::set<std::string>(kObjectClasses.begin(), kObjectClasses.end()).size(),
+            kObjectClasses.size());
   for (const std::string& name : kCollectionClasses) {
     SCOPED_TRACE(name);
     ASSERT_TRUE(cls(name));
@@ -272,8 +341,10 @@ TEST(YouTubeModelSchema, ArrayElementClassesAndKeyExceptions) {
   EXPECT_EQ(total, arrays.size());
 
   // The four key exceptions, wherever such a property is declared, and no other entry.
-  const std::vector<std::pair<std::string, std::string>> exceptions = {
-      {"identifier", "id"}, {"ETag", "etag"}, {"descriptionProperty", "description"}, {"defaultProperty", "default"}};
+  const std::vector<std::pair<std::string, std::string>> exceptions = {{"identifier", "id"},
+                                                                       {"ETag", "etag"},
+                                                                       {"descriptionProperty", "description"},
+                                                                       {"defaultProperty", "default"}};
   std::set<std::string> seen;
   for (const std::string& name : allClasses()) {
     SCOPED_TRACE(name);
@@ -315,8 +386,9 @@ TEST(YouTubeModelSchema, ArrayElementClassesAndKeyExceptions) {
 }
 
 TEST(YouTubeModelSchema, ListedClassesDeclareExactlyTheirFields) {
-  const std::vector<std::string> list = {"ETag",     "eventId",         "items",       "kind",     "nextPageToken",
-                                         "pageInfo", "prevPageToken",   "tokenPagination", "visitorId"};
+  const std::vector<std::string> list = {"ETag",          "eventId",         "items",
+                                         "kind",          "nextPageToken",   "pageInfo",
+                                         "prevPageToken", "tokenPagination", "visitorId"};
   const std::vector<std::string> shortList = {"ETag", "eventId", "items", "kind", "visitorId"};
   const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
       {"ApiYouTubeSearchListResponse", list},
@@ -330,15 +402,16 @@ TEST(YouTubeModelSchema, ListedClassesDeclareExactlyTheirFields) {
       {"ApiYouTubeTokenPagination", {}},
       {"ApiYouTubeSearchResult", {"ETag", "identifier", "kind", "snippet"}},
       {"ApiYouTubeResourceId", {"channelId", "kind", "playlistId", "videoId"}},
-      {"ApiYouTubeVideoStatistics", {"commentCount", "dislikeCount", "favoriteCount", "likeCount", "viewCount"}},
+      {"ApiYouTubeVideoStatistics",
+       {"commentCount", "dislikeCount", "favoriteCount", "likeCount", "viewCount"}},
       {"ApiYouTubeChannelStatistics",
        {"commentCount", "hiddenSubscriberCount", "subscriberCount", "videoCount", "viewCount"}},
       {"ApiYouTubePlaylistItemSnippet",
-       {"channelId", "channelTitle", "descriptionProperty", "playlistId", "position", "publishedAt", "resourceId",
-        "thumbnails", "title"}},
+       {"channelId", "channelTitle", "descriptionProperty", "playlistId", "position", "publishedAt",
+        "resourceId", "thumbnails", "title"}},
       {"ApiYouTubeVideoContentDetails",
-       {"caption", "contentRating", "countryRestriction", "definition", "dimension", "duration", "licensedContent",
-        "regionRestriction"}},
+       {"caption", "contentRating", "countryRestriction", "definition", "dimension", "duration",
+        "licensedContent", "regionRestriction"}},
       {"ApiYouTubeActivityContentDetailsUpload", {"videoId"}},
       {"ApiYouTubeThumbnail", {"height", "url", "width"}},
       {"ApiYouTubePlaylistStatus", {"privacyStatus"}},
@@ -358,7 +431,8 @@ TEST(YouTubeModelSchema, ListedClassesDeclareExactlyTheirFields) {
     for (const std::string& property : ApiObject::allDeclaredPropertiesOfClass(cls(name))) {
       const std::string& attrs = ns::class_getProperty(cls(name), property)->attributes();
       bool text = attrs.rfind("T@\"NSString\"", 0) == 0;
-      EXPECT_NE(attrs.find(text ? ",C," : ",&,"), std::string::npos) << name << "." << property << " " << attrs;
+      EXPECT_NE(attrs.find(text ? ",C," : ",&,"), std::string::npos)
+          << name << "." << property << " " << attrs;
     }
   }
 }
@@ -427,7 +501,8 @@ TEST(YouTubeModelReplies, SearchResultsCarryResourceIdsByType) {
     EXPECT_EQ(result->snippet()->descriptionProperty(), expected[i].description);
     EXPECT_EQ(result->snippet()->thumbnails()->defaultProperty()->url(), expected[i].thumbnail);
     // The runtime reads the same fields by key path.
-    EXPECT_EQ(ns::valueForKeyPath(result, "snippet.thumbnails.defaultProperty.url"), ns::Value(expected[i].thumbnail));
+    EXPECT_EQ(ns::valueForKeyPath(result, "snippet.thumbnails.defaultProperty.url"),
+              ns::Value(expected[i].thumbnail));
     EXPECT_EQ(ns::valueForKeyPath(result, "snippet.descriptionProperty"), ns::Value(expected[i].description));
   }
   EXPECT_EQ(results[0]->snippet()->thumbnails()->defaultProperty()->width()->integerValue(), 120);
@@ -472,7 +547,8 @@ TEST(YouTubeModelBuilding, PlaylistAndPlaylistItemSerialiseWhatWasSet) {
   status->setPrivacyStatus(std::string("private"));
   playlist->setSnippet(snippet);
   playlist->setStatus(status);
-  EXPECT_EQ(compact(playlist->JSONValue()), R"({"snippet":{"title":"T"},"status":{"privacyStatus":"private"}})");
+  EXPECT_EQ(compact(playlist->JSONValue()),
+            R"({"snippet":{"title":"T"},"status":{"privacyStatus":"private"}})");
   // Set first, filled after: the parent sees the child's edits.
   auto late = ApiObject::object<ApiYouTubePlaylist>();
   auto lateSnippet = ApiObject::object<ApiYouTubePlaylistSnippet>();
@@ -496,8 +572,9 @@ TEST(YouTubeModelBuilding, PlaylistAndPlaylistItemSerialiseWhatWasSet) {
   // A move: the new position replaces the old one in place.
   item->snippet()->setPosition(ns::Number(5));
   EXPECT_EQ(item->snippet()->position()->integerValue(), 5);
-  EXPECT_EQ(compact(item->JSONValueForKey("snippet")),
-            R"({"playlistId":"PL1","resourceId":{"kind":"youtube#video","videoId":"vid00000001"},"position":5})");
+  EXPECT_EQ(
+      compact(item->JSONValueForKey("snippet")),
+      R"({"playlistId":"PL1","resourceId":{"kind":"youtube#video","videoId":"vid00000001"},"position":5})");
   // Nothing removes a field; the JSON null clears it on the server.
   item->snippet()->setPosition(std::nullopt);
   EXPECT_EQ(item->snippet()->JSONValueForKey("position"), ns::Value());
@@ -538,10 +615,12 @@ TEST(YouTubeModelReplies, ValuesOfAnotherTypeAnswerNothingThroughTypedGetters) {
   EXPECT_EQ(ns::valueForKeyPath(video, "topicDetails.relevantTopicIds"), ns::Value("one"));
   EXPECT_TRUE(ns::valueForKeyPath(video, "statistics.commentCount").isNull());
   // A list whose items are not an array has no items; elements of other kinds keep their place.
-  auto list = reply<ApiYouTubeVideoListResponse>(R"({"kind":"youtube#videoListResponse","items":{"id":"x"}})");
+  auto list =
+      reply<ApiYouTubeVideoListResponse>(R"({"kind":"youtube#videoListResponse","items":{"id":"x"}})");
   EXPECT_TRUE(list->items().empty());
   EXPECT_TRUE(list->collectionItems().empty());
-  auto mixed = reply<ApiYouTubeVideoListResponse>(R"({"kind":"youtube#videoListResponse","items":[3,"x",{"id":"v"}]})");
+  auto mixed = reply<ApiYouTubeVideoListResponse>(
+      R"({"kind":"youtube#videoListResponse","items":[3,"x",{"id":"v"}]})");
   ns::Array items = mixed->items();
   ASSERT_EQ(items.size(), 3u);
   EXPECT_EQ(items[0], ns::Value(3LL));
@@ -609,18 +688,22 @@ TEST(YouTubeModelFixtures, RealRepliesReadThroughTheModelClasses) {
     EXPECT_EQ(channel->contentDetails()->relatedPlaylists()->uploads(), "UUb--64Gl51jIEVE-GLDAVTg");
     auto big = fixture<ApiYouTubeChannelListResponse>("channels-2.json", "ApiYouTubeChannelListResponse");
     ASSERT_TRUE(big);
-    EXPECT_EQ(itemsOf<ApiYouTubeChannel>(big->items()).at(0)->statistics()->viewCount()->unsignedLongLongValue(),
-              14634734282ull);
+    EXPECT_EQ(
+        itemsOf<ApiYouTubeChannel>(big->items()).at(0)->statistics()->viewCount()->unsignedLongLongValue(),
+        14634734282ull);
   }
   {
-    auto list = fixture<ApiYouTubeActivityListResponse>("activities-2.json", "ApiYouTubeActivityListResponse");
+    auto list =
+        fixture<ApiYouTubeActivityListResponse>("activities-2.json", "ApiYouTubeActivityListResponse");
     ASSERT_TRUE(list);
     auto activities = itemsOf<ApiYouTubeActivity>(list->items());
     ASSERT_EQ(activities.size(), 2u);
     EXPECT_EQ(activities[0]->snippet()->type(), "upload");
     EXPECT_EQ(activities[1]->snippet()->type(), "playlistItem");
-    EXPECT_EQ(activities[0]->snippet()->publishedAt()->date().timeIntervalSince1970(), utc(2025, 2, 22, 5, 37, 3));
-    auto uploads = fixture<ApiYouTubeActivityListResponse>("activities-1.json", "ApiYouTubeActivityListResponse");
+    EXPECT_EQ(activities[0]->snippet()->publishedAt()->date().timeIntervalSince1970(),
+              utc(2025, 2, 22, 5, 37, 3));
+    auto uploads =
+        fixture<ApiYouTubeActivityListResponse>("activities-1.json", "ApiYouTubeActivityListResponse");
     ASSERT_TRUE(uploads);
     std::vector<std::optional<std::string>> ids;
     for (const auto& activity : itemsOf<ApiYouTubeActivity>(uploads->items())) {
@@ -648,7 +731,8 @@ TEST(YouTubeModelFixtures, RealRepliesReadThroughTheModelClasses) {
     ASSERT_TRUE(list);
     for (const auto& playlist : itemsOf<ApiYouTubePlaylist>(list->items())) {
       EXPECT_TRUE(playlist->identifier());
-      if (playlist->contentDetails()) EXPECT_TRUE(playlist->contentDetails()->itemCount());
+      ASSERT_TRUE(playlist->contentDetails());
+      EXPECT_GT(playlist->contentDetails()->itemCount()->integerValue(), 0);
     }
   }
   {
