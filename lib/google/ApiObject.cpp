@@ -140,6 +140,11 @@ PL_CLASS(ApiCollectionObject, ApiObject) {
 PL_CLASS(ApiResultArray, ApiCollectionObject) {}
 PL_CLASS(ApiDateTime, ns::Object) {}
 
+ApiObject::ApiObject() = default;
+ApiObject::~ApiObject() = default;
+ApiCollectionObject::ApiCollectionObject() = default;
+ApiCollectionObject::~ApiCollectionObject() = default;
+
 ns::Class ApiObject::classObject() {
   static std::atomic<ns::Class> cls{nullptr};
   ns::Class c = cls.load(std::memory_order_acquire);

@@ -27,7 +27,10 @@ class ApiBatchItemCreationProtocol {
 
 class ApiObject : public ns::Object, public ApiRuntimeCommon {
  public:
-  ApiObject() = default;
+  // Out of line, so that the many model classes do not each inline their members' set-up and
+  // destruction.
+  ApiObject();
+  ~ApiObject() override;
 
   // The runtime class of ApiObject.
   static ns::Class classObject();
@@ -145,6 +148,9 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
 // A list reply: its items come from the "items" property its class declares.
 class ApiCollectionObject : public ApiObject {
  public:
+  ApiCollectionObject();
+  ~ApiCollectionObject() override;
+
   // The items, through the class's "items" accessor; empty when it declares none.
   ns::Array collectionItems() const;
   // Nil when the index is not below the count.

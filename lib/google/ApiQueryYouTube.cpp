@@ -18,7 +18,9 @@ ns::Class expectedClass() {
   if constexpr (std::is_void_v<T>) {
     return nullptr;
   } else {
-    return ApiYouTubeModelClassNamed(*ns::detail::registeredClassName(typeid(T)));
+    // Nothing before the runtime has started.
+    const std::string* name = ns::detail::registeredClassName(typeid(T));
+    return name ? ApiYouTubeModelClassNamed(*name) : nullptr;
   }
 }
 
