@@ -2,12 +2,13 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <typeinfo>
 
 #include "platform/runtime/ClassBuilder.h"
 
-// There are about a thousand accessors: each is kept to a look-up of its dispatch record and one
+// There are over twelve hundred accessors: each is kept to a look-up of its dispatch record and one
 // call into code shared by every field of its kind, and the classes are registered from tables,
 // so that this file compiles in reasonable time.
 
