@@ -11,6 +11,7 @@ PACKAGES=(
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
   libjpeg-dev libgif-dev
+  ffmpeg curl
 )
 
 missing=()
