@@ -317,8 +317,13 @@ void cacheManagerRestartServer() {
 void installCacheStateFunctions() { setVideoCacheStateRemover(forgetState); }
 
 void resetCacheStateTablesForTesting() {
-  auto& t = tables();
-  std::lock_guard lock(t.mutex);
-  t.states.reset();
-  t.errors.reset();
+  for (const auto& downloader : registeredDownloaders()) downloader->stopDownload();
+  std::map<std::string, ns::Ref<YoutubeDownloader>> leaving;
+  {
+    auto& t = tables();
+    std::lock_guard lock(t.mutex);
+    t.states.reset();
+    t.errors.reset();
+    leaving.swap(t.registry);
+  }
 }

@@ -84,5 +84,6 @@ void cacheManagerRestartServer();
 // Installs the cache's work behind the shell's removeVideoCacheState (the map entry and the
 // manual queues). The launch calls it once.
 void installCacheStateFunctions();
-// Forgets the map (the next reader scans again) and the error table; for tests.
+// Forgets the map (the next reader scans again) and the error table, and stops and drops every
+// registered downloader; for tests.
 void resetCacheStateTablesForTesting();

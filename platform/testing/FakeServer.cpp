@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -45,6 +46,16 @@ FakeReply FakeReply::slow(std::vector<std::string> parts, std::chrono::milliseco
   FakeReply r = chunked(std::move(parts));
   r.mode = Mode::Slow;
   r.pause = pause;
+  return r;
+}
+
+FakeReply FakeReply::trickle(std::string body, std::size_t partSize, std::chrono::milliseconds pause) {
+  FakeReply r;
+  r.mode = Mode::Trickle;
+  r.body = std::move(body);
+  r.partSize = partSize > 0 ? partSize : 1;
+  r.pause = pause;
+  r.contentType = "application/octet-stream";
   return r;
 }
 
@@ -137,7 +148,7 @@ struct FakeServer::Impl {
         auto range = fr.header("Range");
         long long first = -1, last = -1;
         long long size = static_cast<long long>(reply.body.size());
-        if (range && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
+        if (range && reply.honourRanges && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
             range->find(',') == std::string::npos) {
           if (last < 0 || last >= size) last = size - 1;
           if (first >= size || first > last) {
@@ -167,6 +178,18 @@ struct FakeServer::Impl {
           const std::string& part = (*parts)[(*index)++];
           return sink.write(part.data(), part.size());
         });
+        break;
+      }
+      case FakeReply::Mode::Trickle: {
+        auto body = std::make_shared<std::string>(std::move(reply.body));
+        std::size_t partSize = reply.partSize;
+        auto pause = reply.pause;
+        res.set_content_provider(body->size(), reply.contentType,
+                                 [this, body, partSize, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                   if (offset > 0 && pause.count() > 0 && waitInterrupted(pause)) return false;
+                                   std::size_t n = std::min(partSize, body->size() - offset);
+                                   return sink.write(body->data() + offset, n);
+                                 });
         break;
       }
       case FakeReply::Mode::Stall:
