@@ -123,6 +123,9 @@ std::int64_t getVideoFileSize(const std::string& videoId) {
   if (!path) return 0;
   auto attributes = ns::FileManager::defaultManager()->attributesOfItemAtPath_error(*path, nullptr);
   if (!attributes) return 0;
+  // Only a file is a video: a folder under the name has no size to speak of.
+  const ns::Value& type = attributes->objectForKey(ns::NSFileType);
+  if (!type.isString() || type.string() != ns::NSFileTypeRegular) return 0;
   return attributes->objectForKey(ns::NSFileSize).longLongValue();
 }
 

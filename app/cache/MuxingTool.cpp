@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 
 #include "app/shell/CacheUtilities.h"
 #include "lib/net/HTTPRequestOperation.h"
@@ -158,10 +159,17 @@ void downloadFFmpegIfNeeded() {
   ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
       basePath(), true, {}, nullptr);
   const char* sha = std::getenv(kMakerFFmpegSHA256EnvironmentKey);
-  fetchGzipped(kFFmpegLicenseResourcePath, basePath() + "/FFMPEG_License.txt", false, "", [](bool) {});
-  fetchGzipped(kFFmpegResourcePath, tool, true, sha ? sha : "", [](bool ok) {
+  // The flag stays up until both transfers are done, so that a new fetch never works on the
+  // files of one still running.
+  auto pending = std::make_shared<std::atomic<int>>(2);
+  auto transferDone = [pending] {
+    if (--*pending == 0) fetching = false;
+  };
+  fetchGzipped(kFFmpegLicenseResourcePath, basePath() + "/FFMPEG_License.txt", false, "",
+               [transferDone](bool) { transferDone(); });
+  fetchGzipped(kFFmpegResourcePath, tool, true, sha ? sha : "", [transferDone](bool ok) {
     ns::Log(ok ? "ffmpeg downloaded" : "ffmpeg download failed");
-    fetching = false;
+    transferDone();
   });
 }
 
