@@ -469,4 +469,47 @@ TEST_F(DashPairTest, AFailedJoinKeepsThePairAndCountsAFailure) {
   EXPECT_EQ(origin.requestCount(), requests);
 }
 
+TEST_F(DashPairTest, WithoutAToolThePairWaitsForItsJoinUntilALaterStep) {
+  // No ffmpeg on PATH, and the maker's storage has none either.
+  home.sandbox().set("PATH", home.sandbox().temporaryFolder("empty-bin").string());
+  home.sandbox().set(kMakerFilesURLEnvironmentKey, origin.baseURL());
+  audioGate.open();
+  cachetest::NotificationCounter joined(k1080pStatusChangedNotification);
+  auto downloader = YoutubeDownloader::initWithId("pair");
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isAwaitingJoin(); }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([] { return !isFFmpegDownloading(); }, 30));
+  EXPECT_FALSE(downloader->isComplete());
+  EXPECT_FALSE(hasVideoCacheState("pair"));
+  EXPECT_FALSE(exists(home.cache("pair.mp4")));
+  EXPECT_EQ(downloader->errorCount(), 0);
+  EXPECT_FALSE(isAnyDownloadActive());
+  // A step without a tool changes nothing.
+  downloader->checkIfStalled();
+  EXPECT_FALSE(downloader->isComplete());
+
+  std::filesystem::create_symlink("/usr/bin/ffmpeg", getFFmpegPath());
+  downloader->checkIfStalled();
+  EXPECT_TRUE(downloader->isComplete());
+  EXPECT_TRUE(isVideoCached("pair"));
+  EXPECT_EQ(joined.count(), 1);
+  EXPECT_FALSE(exists(home.temp("pair.mp4")) || exists(home.temp("pair_Audio.mp4")));
+}
+
+TEST_F(YoutubeDownloaderTest, APlayerWaitingForTheStreamPlaysOnceItsLengthIsKnown) {
+  std::string resource = mediaBody(5000);
+  offer("waiting", {22});
+  origin.canned("GET", "/waiting/22", pltest::FakeReply::stalled(resource.substr(0, 1000), 5000));
+  player->setVideoId(std::string("waiting"));
+  auto downloader = YoutubeDownloader::initWithId("waiting");
+  downloader->setPlayAfterDownloadStart(true);
+  auto record = YoutubeSupport::initWithYoutubeId("waiting");
+  record->urlMap()[22] = origin.URLForPath("/waiting/22");
+  downloader->urlFetched(record);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !player->calls().empty(); }, 30));
+  EXPECT_EQ(player->calls(), std::vector<std::string>{"play"});
+  EXPECT_EQ(downloader->contentLength(), 5000);
+  origin.release();
+}
+
 }  // namespace
