@@ -313,6 +313,9 @@ bool YoutubeDownloader::startDownloadAlways() {
     getDownloadURL();
     return true;
   }
+  // A finished transfer cannot be resumed: a stream that is not in yet gets a new one below.
+  if (downloadRequest_ && downloadRequest_->isFinished()) dropOperation(downloadRequest_);
+  if (audioDownloadRequest_ && audioDownloadRequest_->isFinished()) dropOperation(audioDownloadRequest_);
   bool videoResumed = false;
   if (downloadRequest_) {
     isDownloading_ = true;

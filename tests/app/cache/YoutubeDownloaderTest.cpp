@@ -512,4 +512,36 @@ TEST_F(YoutubeDownloaderTest, APlayerWaitingForTheStreamPlaysOnceItsLengthIsKnow
   origin.release();
 }
 
+TEST_F(DashPairTest, APairWhoseVideoFailedCompletesOnlyOnceTheVideoIsIn) {
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  std::string body = video;
+  origin.route("GET", "/pair/137", [body, calls](const pltest::FakeRequest&) {
+    if ((*calls)++ == 0) return pltest::FakeReply::cutShort(body.substr(0, body.size() / 2), body.size());
+    return pltest::FakeReply::text(200, body, "video/mp4");
+  });
+  audioGate.open();
+  auto downloader = YoutubeDownloader::initWithId("pair");
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        return downloader->errorCount() == 1 &&
+               downloader->audioDownloadedBytes() == static_cast<std::int64_t>(audio.size());
+      },
+      30));
+  // The audio is in, the video is not: no completion from the audio alone.
+  cachetest::NotificationCounter joined(k1080pStatusChangedNotification);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->audioDownloadRequest()->isFinished(); }, 30));
+  EXPECT_FALSE(downloader->isComplete());
+  EXPECT_FALSE(hasVideoCacheState("pair"));
+
+  downloader->setValidAfterToZero();
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
+  EXPECT_EQ(joined.count(), 1);
+  EXPECT_EQ(cachetest::rangesOf(origin, "/pair/140").size(), 1u);
+  EXPECT_EQ(outputOf("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
+                                          home.cache("pair.mp4")}),
+            "video\naudio\n");
+}
+
 }  // namespace
