@@ -72,6 +72,34 @@ void sizePrepared(GdkPixbufLoader* loader, gint width, gint height, gpointer dat
   }
 }
 
+// Whether a JPEG file runs to its end-of-image marker. The JPEG loader shows a cut-off file as a
+// picture with a grey lower part and no error; such a file is no picture here.
+bool jpegComplete(const std::uint8_t* p, std::size_t n) {
+  std::size_t i = 2;  // after the start-of-image marker
+  while (i + 1 < n) {
+    if (p[i] != 0xff) return false;
+    const std::uint8_t marker = p[i + 1];
+    if (marker == 0xff) {  // fill byte
+      ++i;
+      continue;
+    }
+    if (marker == 0xd9) return true;
+    if (marker == 0x01 || (marker >= 0xd0 && marker <= 0xd7)) {
+      i += 2;
+      continue;
+    }
+    if (i + 3 >= n) return false;
+    const std::size_t length = (std::size_t(p[i + 2]) << 8) | p[i + 3];
+    if (length < 2) return false;
+    i += 2 + length;
+    if (marker == 0xda) {
+      // Entropy-coded data runs to the next marker that is neither a stuffed byte nor a restart.
+      while (i + 1 < n && !(p[i] == 0xff && p[i + 1] != 0x00 && !(p[i + 1] >= 0xd0 && p[i + 1] <= 0xd7))) ++i;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh, bool hasAlpha)
@@ -122,6 +150,10 @@ ns::Ref<BitmapImageRep> BitmapImageRep::initWithGrayPixels(const std::uint8_t* b
 
 ns::Ref<BitmapImageRep> BitmapImageRep::imageRepWithData(const ns::Data& data) {
   if (data.length() == 0) return nullptr;
+  if (data.length() >= 3 && data.bytes()[0] == 0xff && data.bytes()[1] == 0xd8 && data.bytes()[2] == 0xff &&
+      !jpegComplete(data.bytes(), data.length())) {
+    return nullptr;
+  }
   GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
   LoadState state;
   g_signal_connect(loader, "size-prepared", G_CALLBACK(sizePrepared), &state);
