@@ -131,6 +131,10 @@ struct ThreadPango {
 
 }  // namespace
 
+// fontconfig loses a few bytes, once per process, while it parses its configuration; the leak
+// checker of sanitizer builds is told to expect them.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 PangoContext* threadPangoContext() {
   thread_local ThreadPango pango;
   return pango.context;
