@@ -38,10 +38,17 @@ void fill(cairo_surface_t* s, const std::uint8_t* src, std::size_t srcStride, in
   for (std::size_t y = 0; y < h; ++y) {
     const std::uint8_t* in = src + y * srcStride;
     auto* out = reinterpret_cast<std::uint32_t*>(data + y * stride);
-    for (std::size_t x = 0; x < w; ++x, in += channels) {
-      std::uint8_t a = channels == 4 ? in[3] : 255;
-      out[x] = (std::uint32_t(a) << 24) | (std::uint32_t(premultiply(in[0], a)) << 16) |
-               (std::uint32_t(premultiply(in[1], a)) << 8) | premultiply(in[2], a);
+    if (channels == 3) {
+      for (std::size_t x = 0; x < w; ++x, in += 3) {
+        out[x] = 0xff000000u | (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2];
+      }
+      continue;
+    }
+    for (std::size_t x = 0; x < w; ++x, in += 4) {
+      const std::uint8_t a = in[3];
+      out[x] = a == 255 ? 0xff000000u | (std::uint32_t(in[0]) << 16) | (std::uint32_t(in[1]) << 8) | in[2]
+                        : (std::uint32_t(a) << 24) | (std::uint32_t(premultiply(in[0], a)) << 16) |
+                              (std::uint32_t(premultiply(in[1], a)) << 8) | premultiply(in[2], a);
     }
   }
   cairo_surface_mark_dirty(s);

@@ -248,10 +248,16 @@ void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
                                                             ix0, iy0, ix1 - ix0, iy1 - iy0);
   cairo_pattern_t* pattern = cairo_pattern_create_for_surface(sub);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-  cairo_pattern_set_filter(pattern, d.filter);
   const Rect& r = d.destination;
   cairo_matrix_t m;
   const double kx = pw / Width(r), ky = ph / Height(r);
+  // cairo's best filter costs ten times its good one when shrinking, for no visible gain at
+  // thumbnail sizes: shrinking uses the good filter (a box pre-filter), enlarging the best.
+  cairo_matrix_t ctm;
+  cairo_get_matrix(cr, &ctm);
+  const double deviceScale = std::sqrt(std::fabs(ctm.xx * ctm.yy - ctm.xy * ctm.yx));
+  const bool shrinking = kx > deviceScale || ky > deviceScale;
+  cairo_pattern_set_filter(pattern, d.filter == CAIRO_FILTER_BEST && shrinking ? CAIRO_FILTER_GOOD : d.filter);
   if (d.topAtMinY) {
     cairo_matrix_init(&m, kx, 0, 0, ky, (px - ix0) - MinX(r) * kx, (py - iy0) - MinY(r) * ky);
   } else {
