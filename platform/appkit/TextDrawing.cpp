@@ -47,6 +47,10 @@ void build(const AttributedString& s, Layout& out) {
     text = ns::str::substringToIndex(text, kLongestLaidOutText);
     length = ns::str::utf16Length(text);
   }
+  // pango refuses text with NUL characters; each becomes U+FFFD, one UTF-16 unit as well.
+  for (std::size_t at = text.find('\0'); at != std::string::npos; at = text.find('\0', at + 3)) {
+    text.replace(at, 1, "\xEF\xBF\xBD");
+  }
   out.layout = pango_layout_new(threadPangoContext());
   pango_layout_set_text(out.layout, text.data(), int(text.size()));
   pango_layout_set_font_description(out.layout, defaultTextFont()->face().desc);

@@ -27,10 +27,14 @@ void Canvas::clear(ak::RGBA color) {
 }
 
 std::string snapshotFolder() {
+  // Beside the build, never in the (sandboxed) home: the build folder from the environment, else
+  // the test executable's own folder.
   const char* build = std::getenv("PELORIN_TEST_BINARY_DIR");
-  std::filesystem::path folder = build && *build ? std::filesystem::path(build) / "ui-snapshots"
-                                                 : std::filesystem::temp_directory_path() / "pelorin-ui-snapshots";
   std::error_code ignored;
+  std::filesystem::path base = build && *build ? std::filesystem::path(build)
+                                               : std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+  if (base.empty()) base = std::filesystem::current_path(ignored);
+  std::filesystem::path folder = base / "ui-snapshots";
   std::filesystem::create_directories(folder, ignored);
   return folder.string();
 }

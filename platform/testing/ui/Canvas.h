@@ -5,7 +5,7 @@
 //   pltest::Canvas canvas(200, 100, /*flipped=*/true);
 //   ak::RectFill(ak::MakeRect(10, 10, 50, 20));
 //   EXPECT_TRUE(pltest::pixelNear(canvas.rep(), 20, 15, {0, 0, 0, 255}, 2));
-//   canvas.save("fills");   // <build>/ui-snapshots/<test>-fills.png
+//   canvas.save("fills");   // <build>/.../ui-snapshots/<suite>.<test>-fills.png
 #include <string>
 
 #include <gtest/gtest.h>
@@ -39,7 +39,8 @@ class Canvas {
 // Whether every channel of the pixel is within `tolerance` of `expected`.
 testing::AssertionResult pixelNear(const ns::Ref<ak::BitmapImageRep>& rep, std::size_t x, std::size_t y,
                                    ak::RGBA expected, int tolerance = 2);
-// The folder for snapshots: <build>/ui-snapshots (PELORIN_TEST_BINARY_DIR), else the temp folder.
+// The folder for snapshots: <build>/ui-snapshots (PELORIN_TEST_BINARY_DIR), else ui-snapshots
+// beside the test executable.
 std::string snapshotFolder();
 std::string describe(ak::RGBA color);
 

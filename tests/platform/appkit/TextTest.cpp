@@ -295,6 +295,10 @@ TEST_F(Text, InvalidUTF8DrawsReplacementGlyphs) {
   auto png = render(bad, 80, 20, true);
   EXPECT_EQ(png, render(replaced, 80, 20, true));
   EXPECT_NE(png, render(plain, 80, 20, true));
+  // A NUL character is shown as a replacement glyph too.
+  ak::AttributedString nul(std::string("a\0\0b", 4), a);
+  EXPECT_EQ(nul.length(), 4u);
+  EXPECT_EQ(render(nul, 80, 20, true), png);
 }
 
 TEST_F(Text, ThreadsDrawTheSameTextAlike) {
