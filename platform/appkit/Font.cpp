@@ -135,6 +135,19 @@ struct ThreadPango {
 // checker of sanitizer builds is told to expect them.
 extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
+// The thread checker of sanitizer builds sees neither glib's futex-based locks nor the atomics
+// of the uninstrumented drawing libraries: pango matches fonts on a helper thread of its own,
+// glib's slice allocator and cairo's object pools move memory between threads, and harfbuzz
+// writes to a shared scratch area on purpose.
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libpangoft2-1.0.so\n"
+         "race:libfontconfig.so\n"
+         "race:g_slice_*\n"
+         "race:libharfbuzz.so\n"
+         "race:libcairo.so\n"
+         "race:libpixman-1.so\n";
+}
+
 PangoContext* threadPangoContext() {
   thread_local ThreadPango pango;
   return pango.context;
