@@ -10,7 +10,7 @@ PACKAGES=(
   libsqlite3-dev libxml2-dev libprotobuf-c-dev protobuf-c-compiler
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev
-  libcairo2-dev libpango1.0-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
+  libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
 )
 
 missing=()
