@@ -179,12 +179,21 @@ void GraphicsContext::Native::paintShadow(const Painter& painter) {
   const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
   const double dx = std::round(gs.shadowOffset.width * pixelsPerPoint);
   const double dy = std::round(-gs.shadowOffset.height * pixelsPerPoint);
-  if (!finite(dx) || !finite(dy) || std::fabs(dx) > width + pad || std::fabs(dy) > height + pad) {
-    if (std::fabs(dx) > 1e6 || std::fabs(dy) > 1e6 || !finite(dx) || !finite(dy)) refuse("a shadow");
-    return;  // the whole shadow falls outside the bitmap
+  if (!finite(dx) || !finite(dy) || std::fabs(dx) > 1e6 || std::fabs(dy) > 1e6) return void(refuse("a shadow"));
+  // Only what the clip lets through can show: the scratch covers the clip's device bounds,
+  // moved back by the offset, with room for the blur.
+  double ux0, uy0, ux1, uy1;
+  cairo_clip_extents(cr, &ux0, &uy0, &ux1, &uy1);
+  double bx0 = INFINITY, by0 = INFINITY, bx1 = -INFINITY, by1 = -INFINITY;
+  for (auto [ux, uy] : {std::pair{ux0, uy0}, {ux1, uy0}, {ux0, uy1}, {ux1, uy1}}) {
+    cairo_user_to_device(cr, &ux, &uy);
+    bx0 = std::min(bx0, ux), bx1 = std::max(bx1, ux), by0 = std::min(by0, uy), by1 = std::max(by1, uy);
   }
-  const int x0 = int(-dx) - pad, y0 = int(-dy) - pad;  // scratch origin in device pixels
-  const int sw = width + 2 * pad, sh = height + 2 * pad;
+  bx0 = std::max(0.0, std::floor(bx0)), by0 = std::max(0.0, std::floor(by0));
+  bx1 = std::min(double(width), std::ceil(bx1)), by1 = std::min(double(height), std::ceil(by1));
+  if (!(bx1 > bx0) || !(by1 > by0)) return;
+  const int x0 = int(bx0 - dx) - pad, y0 = int(by0 - dy) - pad;  // scratch origin in device pixels
+  const int sw = int(bx1 - bx0) + 2 * pad, sh = int(by1 - by0) + 2 * pad;
   cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_A8, sw, sh);
   cairo_t* sc = cairo_create(scratch);
   cairo_matrix_t m;

@@ -190,6 +190,31 @@ TEST_F(Drawing, ShadowsFallBelowInBothFlipsAndLastUntilRestore) {
     EXPECT_EQ(canvas.at(29, 20), kWhite) << "the shadow ended with the state";
   }
 
+  // A shape drawn wholly outside the clip still casts its shadow into it: the inner-shadow fill
+  // draws a frame one height below the path and offsets the shadow back up.
+  {
+    Canvas canvas(60, 60);
+    canvas.clear(kWhite);
+    const ak::Rect inside = MakeRect(10, 10, 40, 40);
+    ak::GraphicsContext::saveGraphicsState();
+    ak::RectClip(inside);
+    auto shadow = ns::make<ak::Shadow>();
+    shadow->setShadowOffset({0, 60});
+    shadow->setShadowBlurRadius(6);
+    shadow->setShadowColor(ak::colors::blackColor());
+    shadow->set();
+    auto ring = ak::BezierPath::bezierPathWithRect(MakeRect(0, -60, 60, 60));
+    ring->appendBezierPath(*ak::BezierPath::bezierPathWithRect(ak::OffsetRect(inside, 0, -60)));
+    ring->setWindingRule(ak::WindingRule::EvenOdd);
+    ak::colors::blackColor()->setFill();
+    ring->fill();
+    ak::GraphicsContext::restoreGraphicsState();
+    EXPECT_LT(canvas.at(10, 30).r, 200) << "dark along the inside of the edge";
+    EXPECT_LT(canvas.at(30, 49).r, 200);
+    EXPECT_GT(canvas.at(30, 30).r, 250) << "light in the middle";
+    EXPECT_EQ(canvas.at(5, 30), kWhite) << "nothing outside the clip";
+  }
+
   // A blurred shadow spreads; an absurd blur is clamped and still draws.
   for (double blur : {4.0, 1.0e9}) {
     Canvas canvas(200, 200);
