@@ -241,9 +241,20 @@ void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
   if (!d.rep || !checkRect(d.destination, "an image") || !checkRect(d.source, "an image")) return;
   if (!(d.points.width > 0) || !(d.points.height > 0) || d.rep->pixelsWide() == 0 || d.rep->pixelsHigh() == 0) return;
   Rect whole = MakeRect(0, 0, d.points.width, d.points.height);
-  Rect from = d.source == ZeroRect ? whole : IntersectionRect(d.source, whole);
-  if (IsEmptyRect(from) || IsEmptyRect(d.destination) || !(d.fraction > 0)) return;
-  record(DrawingRecord::Kind::Image, d.destination, d.name, from);
+  const Rect asked = d.source == ZeroRect ? whole : d.source;
+  const Rect from = IntersectionRect(asked, whole);
+  if (IsEmptyRect(from) || IsEmptyRect(asked) || IsEmptyRect(d.destination) || !(d.fraction > 0)) return;
+  // A source reaching beyond the image draws only its part inside, at the same scale, into the
+  // matching part of the destination.
+  Rect r = d.destination;
+  if (from != asked) {
+    const double kx = Width(d.destination) / Width(asked), ky = Height(d.destination) / Height(asked);
+    const bool sameDirection = d.imageFlipped == d.topAtMinY;  // image y and user y grow alike
+    r.origin.x += (MinX(from) - MinX(asked)) * kx;
+    r.origin.y += (sameDirection ? MinY(from) - MinY(asked) : MaxY(asked) - MaxY(from)) * ky;
+    r.size = {Width(from) * kx, Height(from) * ky};
+  }
+  record(DrawingRecord::Kind::Image, d.destination, d.name, asked);
 
   const double sx = d.rep->pixelsWide() / d.points.width, sy = d.rep->pixelsHigh() / d.points.height;
   const double top = d.imageFlipped ? MinY(from) : d.points.height - MaxY(from);
@@ -257,7 +268,6 @@ void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
                                                             ix0, iy0, ix1 - ix0, iy1 - iy0);
   cairo_pattern_t* pattern = cairo_pattern_create_for_surface(sub);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
-  const Rect& r = d.destination;
   cairo_matrix_t m;
   const double kx = pw / Width(r), ky = ph / Height(r);
   // cairo's best filter costs ten times its good one when shrinking, for no visible gain at

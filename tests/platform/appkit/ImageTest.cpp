@@ -281,6 +281,28 @@ TEST_F(Images, SourceRectanglesSampleOnlyTheirPixels) {
     }
   }
 
+  // A source reaching beyond the image: only its inside part, at the same scale.
+  struct Beyond {
+    bool flipped;
+    ak::Rect from;
+    ak::Rect painted;  // device pixels
+  } beyond[] = {{false, MakeRect(0, 0, 8, 4), MakeRect(0, 0, 40, 40)},
+                {false, MakeRect(0, -4, 4, 8), MakeRect(0, 0, 80, 20)},
+                {true, MakeRect(0, -4, 4, 8), MakeRect(0, 20, 80, 20)}};
+  for (const auto& b : beyond) {
+    Canvas canvas(80, 40, b.flipped);
+    auto red = solidImage(4, 4, kRed);
+    red->setFlipped(b.flipped);
+    red->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 80, 40), b.from, ak::CompositingOperation::SourceOver,
+                                                1);
+    for (std::size_t y = 0; y < 40; y += 3) {
+      for (std::size_t x = 0; x < 80; x += 3) {
+        const bool inside = ak::PointInRect({x + 0.5, y + 0.5}, b.painted);
+        ASSERT_EQ(canvas.at(x, y), inside ? kRed : kClear) << x << "," << y << " flipped " << b.flipped;
+      }
+    }
+  }
+
   // Nearest-neighbour keeps edges hard; the default filter blends across them.
   auto pair = ns::make<ak::Image>(2, 1, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 0, 255, 255});
   Canvas hard(20, 1), soft(20, 1);
