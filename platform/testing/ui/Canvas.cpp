@@ -28,8 +28,11 @@ void Canvas::clear(ak::RGBA color) {
 
 std::string snapshotFolder() {
   // Beside the build, never in the (sandboxed) home: the build folder from the environment, else
-  // the test executable's own folder.
+  // the one this kit was built in, else the test executable's own folder.
   const char* build = std::getenv("PELORIN_TEST_BINARY_DIR");
+#ifdef PELORIN_BUILD_DIR
+  if (!build || !*build) build = PELORIN_BUILD_DIR;
+#endif
   std::error_code ignored;
   std::filesystem::path base = build && *build ? std::filesystem::path(build)
                                                : std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();

@@ -39,8 +39,8 @@ class Canvas {
 // Whether every channel of the pixel is within `tolerance` of `expected`.
 testing::AssertionResult pixelNear(const ns::Ref<ak::BitmapImageRep>& rep, std::size_t x, std::size_t y,
                                    ak::RGBA expected, int tolerance = 2);
-// The folder for snapshots: <build>/ui-snapshots (PELORIN_TEST_BINARY_DIR), else ui-snapshots
-// beside the test executable.
+// The folder for snapshots: <build>/ui-snapshots (PELORIN_TEST_BINARY_DIR, else the build folder
+// of this kit), else ui-snapshots beside the test executable.
 std::string snapshotFolder();
 std::string describe(ak::RGBA color);
 
