@@ -96,7 +96,7 @@ TEST_F(FetcherRetry, BackOffDoublesUntilTheCeilingForTheMethod) {
   std::vector<BackOffCase> cases = {
       {"GET", "GET", std::nullopt, false, 60, {1.5, 3, 6, 12, 24, 48}},
       {"POST", "GET", std::nullopt, true, 600, {1.5, 3, 6, 12, 24, 48, 96, 192, 384}},
-      {"HEAD override on a POST", "GET", "HEAD", true, 60, {1.5, 3, 6, 12, 24, 48}},
+      {"HEAD override on a POST", "POST", "HEAD", true, 60, {1.5, 3, 6, 12, 24, 48}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
