@@ -2,6 +2,11 @@
 // unencrypted requests, the body turning a GET into a POST, a second begin, and who keeps whom.
 #include "tests/lib/google/FetcherTestSupport.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "lib/google/NetHTTPFetcherService.h"
 #include "platform/core/Log.h"
 
@@ -172,6 +177,89 @@ TEST(FetcherBegin, NoURLFailsToBeginLater) {
   EXPECT_EQ(outcome.finished, 0);
   ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
   EXPECT_EQ(outcome.error->code(), -1);
+}
+
+}  // namespace
+
+namespace {
+
+struct BadReplyCase {
+  std::string name;
+  FakeReply reply;
+  bool succeeds;
+};
+
+TEST_F(FetcherBasics, BadRepliesEndInAnErrorOrAreIgnored) {
+  std::vector<BadReplyCase> cases = {
+      {"malformed location", FakeReply::redirect(302, "http://[::1"), false},
+      {"location without host", FakeReply::redirect(302, "https://"), false},
+      {"malformed set-cookie", FakeReply::text(200, "ok").header("Set-Cookie", ";;=;; Domain=..; Expires=never"), true},
+      {"body cut short", FakeReply::cutShort("abc", 100), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = "/bad/" + std::to_string(&c - cases.data());
+    server_.canned("GET", path, c.reply);
+    auto fetcher = fetcherFor(path);
+    fetcher->setCookieStorageMethod(CookieStorageMethodFetchHistory);
+    Outcome outcome;
+    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    drainRunLoop();
+    EXPECT_EQ(outcome.finished, 1);
+    EXPECT_EQ(!outcome.error, c.succeeds) << (outcome.error ? outcome.error->description() : "");
+  }
+}
+
+// A loopback peer that answers every connection with the same raw bytes, for replies the fake
+// HTTP server cannot produce.
+class RawPeer {
+ public:
+  explicit RawPeer(std::string reply) : reply_(std::move(reply)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd_, 4);
+    socklen_t length = sizeof address;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] {
+      int client = ::accept(fd_, nullptr, nullptr);
+      if (client < 0) return;
+      char buffer[4096];
+      ::recv(client, buffer, sizeof buffer, 0);
+      ::send(client, reply_.data(), reply_.size(), MSG_NOSIGNAL);
+      ::shutdown(client, SHUT_RDWR);
+      ::close(client);
+    });
+  }
+  ~RawPeer() {
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    thread_.join();
+  }
+  int port() const { return port_; }
+
+ private:
+  std::string reply_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::thread thread_;
+};
+
+TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
+  for (std::string reply : {"HTTP/1.1 two hundred OK\r\n\r\nbody", "garbage\r\n\r\n"}) {
+    SCOPED_TRACE(reply);
+    RawPeer peer(reply);
+    auto fetcher = NetHTTPFetcher::fetcherWithURLString("http://127.0.0.1:" + std::to_string(peer.port()) + "/");
+    fetcher->setAllowLocalhostRequest(true);
+    Outcome outcome;
+    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    EXPECT_TRUE(outcome.error);
+  }
 }
 
 }  // namespace
