@@ -768,9 +768,8 @@ bool NetHTTPFetcher::waitForCompletionWithTimeout(double seconds) {
     if (!ns::Thread::isMainThread() && queue) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     } else {
-      auto loop = ns::RunLoop::currentRunLoop();
-      loop->runUntil([] { return true; }, 0.001);
-      loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0.001));
+      ns::RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode,
+                                                        ns::Date::dateWithTimeIntervalSinceNow(0.001));
     }
   }
   return true;

@@ -27,6 +27,7 @@
 #include "platform/core/Data.h"
 #include "platform/core/Date.h"
 #include "platform/core/Error.h"
+#include "platform/core/Format.h"
 #include "platform/core/Value.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLRequest.h"
@@ -208,6 +209,11 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   void addPropertiesFromDictionary(const ns::Dictionary& dictionary);
   std::optional<std::string> comment() const;
   void setComment(std::optional<std::string> comment);
+  // No format: no comment.
+  template <class... Args>
+  void setCommentWithFormat(const std::optional<std::string>& format, const Args&... args) {
+    setComment(format ? std::optional<std::string>(ns::format(*format, args...)) : std::nullopt);
+  }
   std::optional<std::string> log() const;
   void setLog(std::optional<std::string> log);
   ns::Ref<ns::URL> redirectedFromURL() const;

@@ -9,6 +9,7 @@
 
 #include "lib/google/NetHTTPFetcherService.h"
 #include "platform/core/Log.h"
+#include "platform/net/URLAuthenticationChallenge.h"
 
 using namespace fetchertest;
 using pltest::FakeReply;
@@ -93,10 +94,17 @@ TEST_F(FetcherBasics, ABodyTurnsAGetIntoAPost) {
   server_.route("*", "/echo", [](const pltest::FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
   auto fetcher = fetcherFor("/echo");
   fetcher->setPostData(ns::Data("q=1"));
+  std::int64_t sent = 0, expected = 0;
+  fetcher->setSentDataBlock([&](std::int64_t, std::int64_t total, std::int64_t totalExpected) {
+    sent = total;
+    expected = totalExpected;
+  });
   Outcome outcome;
   ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
   ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
   EXPECT_EQ(outcome.body(), "POST:q=1");
+  EXPECT_EQ(sent, 3);
+  EXPECT_EQ(expected, 3);
   EXPECT_EQ(fetcher->mutableRequest()->HTTPMethod(), "POST");
 }
 
@@ -158,6 +166,7 @@ TEST_F(FetcherBasics, FinishedFetchLetsGoOfItsServiceAndDelegate) {
 }
 
 TEST(FetcherDescription, NamesClassAddressAndURL) {
+  pltest::Sandbox sandbox;
   auto fetcher = NetHTTPFetcher::fetcherWithURLString("https://www.example.test/a");
   auto text = fetcher->description();
   EXPECT_EQ(text.rfind("NetHTTPFetcher 0x", 0), 0u) << text;
@@ -168,9 +177,14 @@ TEST(FetcherDescription, NamesClassAddressAndURL) {
   fetcher->setCookieStorageMethod(CookieStorageMethodSystem);
   EXPECT_TRUE(fetcher->mutableRequest()->HTTPShouldHandleCookies());
   EXPECT_FALSE(fetcher->cookieStorage());
+  fetcher->setCommentWithFormat(std::string("page %d of %@"), 2, std::string("feed"));
+  EXPECT_EQ(fetcher->comment(), "page 2 of feed");
+  fetcher->setCommentWithFormat(std::nullopt);
+  EXPECT_EQ(fetcher->comment(), std::nullopt);
 }
 
 TEST(FetcherBegin, NoURLFailsToBeginLater) {
+  pltest::Sandbox sandbox;
   auto fetcher = ns::make<NetHTTPFetcher>();
   Outcome outcome;
   EXPECT_FALSE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
@@ -250,6 +264,7 @@ class RawPeer {
 };
 
 TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
+  pltest::Sandbox sandbox;
   for (std::string reply : {"HTTP/1.1 two hundred OK\r\n\r\nbody", "garbage\r\n\r\n"}) {
     SCOPED_TRACE(reply);
     RawPeer peer(reply);
@@ -260,6 +275,64 @@ TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
     ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
     EXPECT_TRUE(outcome.error);
   }
+}
+
+}  // namespace
+
+namespace {
+
+struct ChallengeCase {
+  std::string name;
+  std::optional<std::pair<std::string, std::string>> credential;
+  bool succeeds;
+};
+
+TEST_F(FetcherBasics, ChallengesAreAnsweredWithTheCredentialOrEndWithTheChallengeError) {
+  // "user:pass" in Base64.
+  server_.route("GET", "/basic", [](const pltest::FakeRequest& r) {
+    if (r.header("Authorization") == "Basic dXNlcjpwYXNz") return FakeReply::text(200, "in");
+    return FakeReply::text(401, "who").header("WWW-Authenticate", "Basic realm=\"fake\"");
+  });
+  std::vector<ChallengeCase> cases = {
+      {"no credential", std::nullopt, false},
+      {"right credential", std::make_pair(std::string("user"), std::string("pass")), true},
+      {"wrong credential", std::make_pair(std::string("user"), std::string("nope")), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto fetcher = fetcherFor("/basic");
+    if (c.credential)
+      fetcher->setCredential(ns::URLCredential::credentialWithUser_password_persistence(
+          c.credential->first, c.credential->second, ns::URLCredentialPersistenceNone));
+    Outcome outcome;
+    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    drainRunLoop();
+    EXPECT_EQ(outcome.finished, 1);
+    if (c.succeeds) {
+      EXPECT_EQ(outcome.body(), "in");
+    } else {
+      ASSERT_TRUE(outcome.error);
+      EXPECT_EQ(outcome.error->domain(), NetHTTPFetcherErrorDomain);
+      EXPECT_EQ(outcome.error->code(), -2);
+      EXPECT_TRUE(outcome.error->userInfo()["challenge"].objectAs<ns::URLAuthenticationChallenge>());
+    }
+  }
+}
+
+TEST_F(FetcherBasics, TheLoggingHookSeesEveryFinishedFetch) {
+  server_.canned("GET", "/logged", FakeReply::text(200, "x"));
+  std::vector<std::string> logged;
+  NetHTTPFetcher::setLoggingHooks({[&](NetHTTPFetcher& fetcher, const std::optional<ns::Error>&) {
+                                     logged.push_back(fetcher.mutableRequest()->URL()->path());
+                                   },
+                                   nullptr});
+  auto fetcher = fetcherFor("/logged");
+  Outcome outcome;
+  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  NetHTTPFetcher::setLoggingHooks({});
+  EXPECT_EQ(logged, std::vector<std::string>{"/logged"});
 }
 
 }  // namespace

@@ -64,6 +64,7 @@ ns::Ref<ns::URLRequest> requestFor(const std::string& name) {
 }
 
 TEST(NetURLCacheLimits, ABodyOfExactlyTheCapacityIsNotCached) {
+  pltest::Sandbox sandbox;
   auto cache = NetURLCache::initWithMemoryCapacity(10);
   cache->storeCachedResponse_forRequest(entry(10), requestFor("full"));
   EXPECT_FALSE(cache->cachedResponseForRequest(requestFor("full")));
@@ -75,6 +76,7 @@ TEST(NetURLCacheLimits, ABodyOfExactlyTheCapacityIsNotCached) {
 }
 
 TEST(NetURLCacheLimits, AReservedEntrySurvivesPruningForAMinute) {
+  pltest::Sandbox sandbox;
   pltest::VirtualClock clock;
   auto cache = NetURLCache::initWithMemoryCapacity(10);
   auto oldest = entry(4);

@@ -147,6 +147,7 @@ struct MatchCase {
 };
 
 TEST(NetCookieStorageMatching, DomainPathAndSecureRules) {
+  pltest::Sandbox sandbox;
   auto store = ns::make<NetCookieStorage>();
   store->setCookies({cookie("dot", ".example.test", "/"), cookie("host", "www.example.test", "/"),
                      cookie("tail", ".ample.test", "/"), cookie("path", "www.example.test", "/a"),
@@ -170,6 +171,7 @@ TEST(NetCookieStorageMatching, DomainPathAndSecureRules) {
 }
 
 TEST(NetCookieStorageMatching, ReplacementExpiryAndDeletion) {
+  pltest::Sandbox sandbox;
   auto store = ns::make<NetCookieStorage>();
   store->setCookies({cookie("a", "h.test", "/"), cookie("b", "h.test", "/", false, 100)});
   store->setCookies({cookie("a", "h.test", "/")});

@@ -135,6 +135,7 @@ class LinkedAuthorizer : public ns::Object, public NetFetcherAuthorizationProtoc
 };
 
 TEST(FetcherServiceSettings, NewFetchersTakeTheServiceSettings) {
+  pltest::Sandbox sandbox;
   auto service = ns::make<NetHTTPFetcherService>();
   auto authorizer = ns::make<LinkedAuthorizer>();
   service->setAuthorizer(authorizer);

@@ -83,6 +83,7 @@ TEST_F(FetcherThreads, AStalledReplyTimesOutOnTheVirtualClock) {
 }
 
 TEST(FetcherUserAgent, CleanTokens) {
+  pltest::Sandbox sandbox;
   std::vector<std::pair<std::string, std::string>> cases = {
       {"Pelorin Video", "Pelorin_Video"},
       {"a,b", "a_b"},
