@@ -559,6 +559,7 @@ void NetHTTPFetcher::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>
   std::optional<ns::Error> error;
   std::optional<ns::Data> body;
   bool isFileDownload;
+  bool logged = false;
   {
     std::lock_guard lock(mutex_);
     if (connection != connection_ || hasConnectionEnded_) return;
@@ -577,6 +578,7 @@ void NetHTTPFetcher::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>
     if (status == 304 && fetchHistory_ && fetchHistory_->shouldCacheETaggedData()) {
       if (auto cached = fetchHistory_->cachedDataForRequest(request_)) {
         logNowWithError(std::nullopt);
+        logged = true;
         status = 200;
         if (downloadFileHandle_) {
           ns::Error writeError;
@@ -611,7 +613,8 @@ void NetHTTPFetcher::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>
       }
     }
   } else {
-    logNowWithError(std::nullopt);
+    if (!logged) logNowWithError(std::nullopt);
+    logged = true;
     willRetry = shouldRetryNowForStatus_error(status, std::nullopt);
     if (!willRetry) {
       error = statusError(status);
@@ -624,7 +627,7 @@ void NetHTTPFetcher::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>
     invokeFinishedCallbacks(isFileDownload ? std::nullopt : body, error);
     stopFetchReleasingCallbacks(shouldReleaseCallbacksUponCompletion());
   }
-  if (!willRetry && !error) logNowWithError(std::nullopt);
+  if (!logged) logNowWithError(error);
 }
 
 void NetHTTPFetcher::connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) {
