@@ -4,6 +4,10 @@
 
 #include "lib/google/NetHTTPFetcherService.h"
 
+#include <algorithm>
+#include <condition_variable>
+#include <set>
+
 using namespace fetchertest;
 using pltest::FakeReply;
 
@@ -36,30 +40,80 @@ class FetcherService : public FetcherTest {
   std::vector<std::unique_ptr<Outcome>> outcomes_;
 };
 
-TEST_F(FetcherService, TheEleventhFetchToAHostWaitsForOneToStop) {
+// Holds each "/gate/N" reply until the test opens gate N (the handler waits on the server's
+// thread; the test never sleeps).
+class Gates {
+ public:
+  explicit Gates(pltest::FakeServer& server) {
+    // The route may outlive this object (a late request after a failed test), so it shares the state.
+    server.route("GET", "/gate/([0-9]+)", [state = state_](const pltest::FakeRequest& r) {
+      int n = std::stoi(r.matches.at(0));
+      std::unique_lock lock(state->mutex);
+      state->changed.wait(lock, [&] { return state->all || state->open.count(n); });
+      return FakeReply::text(200, "gate " + std::to_string(n));
+    });
+  }
+  ~Gates() { openAll(); }
+  void open(int n) {
+    std::lock_guard lock(state_->mutex);
+    state_->open.insert(n);
+    state_->changed.notify_all();
+  }
+  void openAll() {
+    std::lock_guard lock(state_->mutex);
+    state_->all = true;
+    state_->changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::set<int> open;
+    bool all = false;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+TEST_F(FetcherService, TheEleventhFetchToAHostWaitsForOneReplyToEnd) {
+  Gates gates(server_);
   std::vector<ns::Ref<NetHTTPFetcher>> fetchers;
-  for (int i = 0; i < 11; ++i) fetchers.push_back(begin(server_.baseURL(), "/stall/" + std::to_string(i)));
+  for (int i = 0; i < 11; ++i) fetchers.push_back(begin(server_.baseURL(), "/gate/" + std::to_string(i)));
   ASSERT_TRUE(serverSaw(10));
   EXPECT_EQ(service_->numberOfRunningFetchers(), 10u);
   EXPECT_EQ(service_->numberOfDelayedFetchers(), 1u);
   EXPECT_TRUE(service_->isDelayingFetcher(fetchers[10]));
   EXPECT_TRUE(fetchers[10]->isFetching()) << "a delayed fetcher counts as fetching";
-  EXPECT_EQ(service_->issuedFetchersWithRequestURL(ns::URL::URLWithString(url("/stall/10"))).size(), 1u);
+  EXPECT_EQ(service_->issuedFetchersWithRequestURL(ns::URL::URLWithString(url("/gate/10"))).size(), 1u);
 
-  fetchers[0]->stopFetching();
+  gates.open(3);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return outcomes_[3]->finished == 1; }));
+  EXPECT_EQ(outcomes_[3]->body(), "gate 3");
   ASSERT_TRUE(serverSaw(11));
-  EXPECT_EQ(server_.requests().back().path, "/stall/10");
+  EXPECT_EQ(server_.requests().back().path, "/gate/10");
   EXPECT_EQ(service_->numberOfRunningFetchers(), 10u);
   EXPECT_EQ(service_->numberOfDelayedFetchers(), 0u);
 
-  // Letting the stalled replies go ends every fetch; the counts fall to zero.
-  server_.release();
+  gates.openAll();
   ASSERT_TRUE(pltest::pumpUntil([&] {
-    return std::count_if(outcomes_.begin(), outcomes_.end(), [](const auto& o) { return o->finished == 1; }) == 10;
+    return std::all_of(outcomes_.begin(), outcomes_.end(), [](const auto& o) { return o->finished == 1; });
   }));
-  EXPECT_EQ(outcomes_[0]->finished, 0) << "a stopped fetch calls nothing";
   EXPECT_EQ(service_->numberOfFetchers(), 0u);
   EXPECT_TRUE(service_->runningHosts().empty());
+}
+
+TEST_F(FetcherService, StoppingARunningFetcherStartsTheNextWaiter) {
+  service_->setMaxRunningFetchersPerHost(2);
+  auto a = begin(server_.baseURL(), "/stall/a");
+  begin(server_.baseURL(), "/stall/b");
+  begin(server_.baseURL(), "/stall/c");
+  ASSERT_TRUE(serverSaw(2));
+  a->stopFetching();
+  ASSERT_TRUE(serverSaw(3));
+  EXPECT_EQ(server_.requests().back().path, "/stall/c");
+  EXPECT_EQ(outcomes_[0]->finished, 0) << "a stopped fetch calls nothing";
+  service_->stopAllFetchers();
+  EXPECT_EQ(service_->numberOfFetchers(), 0u);
 }
 
 TEST_F(FetcherService, ALowerPriorityValueOvertakesEarlierWaiters) {
