@@ -226,6 +226,9 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   auto& server = *impl_->server;
   // One request per connection, so that stopping never waits for idle keep-alive connections.
   server.set_keep_alive_max_count(1);
+  // Enough handler threads that a dozen stalled replies do not hold up the next request (the
+  // library's default follows the core count and may be as low as 8).
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_payload_max_length(std::size_t(256) << 20);
   auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
   server.Get(".*", handler);
