@@ -49,6 +49,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   static constexpr std::size_t MAX_HEADER_LINE_LENGTH = 8190;
   static constexpr unsigned MAX_HEADER_LINES = 100;
   static constexpr std::size_t MAX_CHUNK_LINE_LENGTH = 200;
+  // The most ranges one Range header may name; more are refused as a whole.
+  static constexpr std::size_t MAX_RANGES = 100;
   static constexpr std::uint64_t POST_CHUNKSIZE = 131072;
   static constexpr std::uint64_t READ_CHUNKSIZE = 524288;
   static constexpr std::uint64_t MAX_WRITE_QUEUE_SIZE = 524288;
@@ -119,7 +121,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual void responseHasAvailableData(const ns::Ref<HTTPResponse>& sender);
   virtual void responseDidAbort(const ns::Ref<HTTPResponse>& sender);
 
-  // Ranges: on success ranges() holds them sorted, on failure none.
+  // Ranges: on success ranges() holds them sorted, on failure none. Overlapping ranges, an empty
+  // one or more than MAX_RANGES refuse the whole header.
   bool parseRangeRequest_withContentLength(const std::string& rangeHeader, std::uint64_t contentLength);
   const std::vector<ByteRange>& ranges() const { return ranges_; }
 

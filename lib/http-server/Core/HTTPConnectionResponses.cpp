@@ -41,6 +41,11 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   std::string_view set = trimmed(std::string_view(rangeHeader).substr(eq + 1));
   if (!ns::headerNameEquals(unit, "bytes")) return false;
 
+  // A header naming more ranges than any client needs is refused as a whole (the full body
+  // goes out instead), before anything is parsed, so that one request cannot hold the shared
+  // connection queue.
+  if (static_cast<std::size_t>(std::count(set.begin(), set.end(), ',')) >= MAX_RANGES) return false;
+
   const std::uint64_t L = contentLength;
   std::vector<ByteRange> found;
   std::size_t pos = 0;
@@ -75,12 +80,12 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   // header is refused and the full body sent instead.
   for (const auto& r : found)
     if (r.length == 0) return false;
-  for (std::size_t i = 0; i < found.size(); ++i)
-    for (std::size_t j = i + 1; j < found.size(); ++j)
-      if (ByteRangeIntersection(found[i], found[j]).length > 0) return false;
   std::sort(found.begin(), found.end(), [](const ByteRange& x, const ByteRange& y) {
     return byteRangeCompare(x, y) < 0;
   });
+  // Sorted by start, two ranges overlap exactly when one starts before the end of an earlier one.
+  for (std::size_t i = 1; i < found.size(); ++i)
+    if (found[i].location < found[i - 1].end()) return false;
   ranges_ = std::move(found);
   return true;
 }

@@ -69,6 +69,33 @@ TEST_F(RangeHeaderTest, EmptySuffixRangeIsRefusedSoNothingWaitsForBytesThatNever
   EXPECT_FALSE(parse("bytes=-0"));
 }
 
+// "bytes=0-0,2-2,4-4,..." naming `count` one-byte ranges that neither overlap nor touch.
+std::string manyRanges(std::size_t count) {
+  std::string header = "bytes=";
+  for (std::size_t i = 0; i < count; ++i) header += (i ? "," : "") + std::to_string(2 * i) + "-" + std::to_string(2 * i);
+  return header;
+}
+
+TEST_F(RangeHeaderTest, TooManyRangesRefuseTheWholeHeaderAtOnce) {
+  auto hundred = parse(manyRanges(HTTPConnection::MAX_RANGES), 1000000);
+  ASSERT_TRUE(hundred);
+  EXPECT_EQ(hundred->size(), HTTPConnection::MAX_RANGES);
+  EXPECT_EQ(hundred->back(), (ByteRange{198, 1}));
+  EXPECT_FALSE(parse(manyRanges(HTTPConnection::MAX_RANGES + 1), 1000000));
+  // As many ranges as a request of a hundred header lines can carry: refused without first
+  // comparing every pair of them.
+  EXPECT_FALSE(parse(manyRanges(117000), 1000000));
+}
+
+TEST_F(RangeHeaderTest, OverlapsAreFoundWhereverTheyAreInTheList) {
+  // Overlapping ranges far apart in the header, once sorted next to each other.
+  std::string header = manyRanges(50) + ",51-51,1000-1999,41-41";
+  EXPECT_TRUE(parse(header, 10000));
+  EXPECT_FALSE(parse(header + ",1500-1500", 10000));
+  EXPECT_FALSE(parse("bytes=0-99,200-299,50-50", 10000));
+  EXPECT_FALSE(parse("bytes=200-299,0-1000", 10000));  // one range covers another
+}
+
 TEST(NumberParsingTest, DecimalTables) {
   std::uint64_t u = 99;
   EXPECT_TRUE(NumberParsing::parseString_intoUInt64("123", &u));
