@@ -142,6 +142,10 @@ bool DispatchSocket::isOnSocketQueue() const {
   return dispatch::getSpecific(&IsOnSocketQueueOrTargetQueueKey_) != nullptr;
 }
 
+void DispatchSocket::assertOnSocketQueue() const {
+  DISPATCH_DEBUG_ASSERT_OWNER(isOnSocketQueue(), "DispatchSocket", socketQueue_->label());
+}
+
 void DispatchSocket::runSync(const std::function<void()>& body) {
   if (isOnSocketQueue()) {
     body();
@@ -166,6 +170,7 @@ void DispatchSocket::runInlineOrAsync(std::function<void()> body) {
 
 void DispatchSocket::notifyDelegate(
     std::function<void(DispatchSocketDelegate&, const ns::Ref<DispatchSocket>&)> message) {
+  assertOnSocketQueue();
   if (!delegateQueue_) return;
   auto delegate = delegate_.lock();
   if (!delegate) return;
@@ -174,10 +179,12 @@ void DispatchSocket::notifyDelegate(
 }
 
 DispatchReadPacket* DispatchSocket::currentReadPacket() const {
+  assertOnSocketQueue();
   return dynamic_cast<DispatchReadPacket*>(currentRead_.get());
 }
 
 DispatchWritePacket* DispatchSocket::currentWritePacket() const {
+  assertOnSocketQueue();
   return dynamic_cast<DispatchWritePacket*>(currentWrite_.get());
 }
 
@@ -491,6 +498,7 @@ ns::Ref<dispatch::Source> DispatchSocket::startAcceptSource(int socketFD) {
 }
 
 bool DispatchSocket::doAccept(int parentSocketFD) {
+  assertOnSocketQueue();
   bool isIPv4 = parentSocketFD == socket4FD_;
   sockaddr_storage addr{};
   socklen_t addrLen = isIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
@@ -541,6 +549,7 @@ void DispatchSocket::adoptAcceptedDescriptor(int childSocketFD, bool isIPv4) {
 }
 
 void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) {
+  assertOnSocketQueue();
   auto readSource = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(socketFD), 0,
                                            socketQueue_);
   auto writeSource = dispatch::sourceCreate(dispatch::SourceType::Write, static_cast<std::uintptr_t>(socketFD), 0,
@@ -586,6 +595,7 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
 }
 
 void DispatchSocket::suspendReadSource() {
+  assertOnSocketQueue();
   if (!(flags_ & flagReadSourceSuspended) && sources_->readSource) {
     sources_->readSource->suspend();
     flags_ |= flagReadSourceSuspended;
@@ -593,6 +603,7 @@ void DispatchSocket::suspendReadSource() {
 }
 
 void DispatchSocket::resumeReadSource() {
+  assertOnSocketQueue();
   if ((flags_ & flagReadSourceSuspended) && sources_->readSource) {
     sources_->readSource->resume();
     flags_ &= ~flagReadSourceSuspended;
@@ -600,6 +611,7 @@ void DispatchSocket::resumeReadSource() {
 }
 
 void DispatchSocket::suspendWriteSource() {
+  assertOnSocketQueue();
   if (!(flags_ & flagWriteSourceSuspended) && sources_->writeSource) {
     sources_->writeSource->suspend();
     flags_ |= flagWriteSourceSuspended;
@@ -607,6 +619,7 @@ void DispatchSocket::suspendWriteSource() {
 }
 
 void DispatchSocket::resumeWriteSource() {
+  assertOnSocketQueue();
   if ((flags_ & flagWriteSourceSuspended) && sources_->writeSource) {
     sources_->writeSource->resume();
     flags_ &= ~flagWriteSourceSuspended;
@@ -690,6 +703,7 @@ float DispatchSocket::progressOfReadReturningTag_bytesDone_total(long* tagPtr, s
 }
 
 void DispatchSocket::maybeDequeueRead() {
+  assertOnSocketQueue();
   if (currentRead_ || !(flags_ & flagConnected)) return;
   if (!readQueue_.empty()) {
     currentRead_ = readQueue_.front();
@@ -707,6 +721,7 @@ void DispatchSocket::maybeDequeueRead() {
 }
 
 void DispatchSocket::doReadData() {
+  assertOnSocketQueue();
   // Keeps the packet alive through completion, which drops currentRead_.
   ns::Ref<ns::Object> currentRead = currentRead_;
   auto* packet = currentReadPacket();
@@ -887,6 +902,7 @@ void DispatchSocket::doReadData() {
 }
 
 void DispatchSocket::doReadEOF() {
+  assertOnSocketQueue();
   flags_ |= flagSocketHasReadEOF;
 
   bool shouldDisconnect = false;
@@ -930,6 +946,7 @@ void DispatchSocket::doReadEOF() {
 }
 
 void DispatchSocket::completeCurrentRead() {
+  assertOnSocketQueue();
   auto* packet = currentReadPacket();
   ns::Data result = packet->takeResult();
   long tag = packet->tag;
@@ -940,6 +957,7 @@ void DispatchSocket::completeCurrentRead() {
 }
 
 void DispatchSocket::endCurrentRead() {
+  assertOnSocketQueue();
   if (sources_->readTimer) {
     sources_->readTimer->cancel();
     sources_->readTimer = nullptr;
@@ -960,12 +978,14 @@ ns::Ref<dispatch::Source> DispatchSocket::startTimeoutTimer(double timeout, void
 }
 
 void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
+  assertOnSocketQueue();
   sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
 }
 
 template <class Packet>
 void DispatchSocket::askForTimeoutExtension(const ns::Ref<Packet>& packet, TimeoutQuestion question,
                                             void (DispatchSocket::*withExtension)(double, const Packet*)) {
+  assertOnSocketQueue();
   auto delegate = delegate_.lock();
   if (!delegateQueue_ || !delegate) {
     (this->*withExtension)(0, packet.get());
@@ -984,6 +1004,7 @@ void DispatchSocket::askForTimeoutExtension(const ns::Ref<Packet>& packet, Timeo
 }
 
 void DispatchSocket::doReadTimeout() {
+  assertOnSocketQueue();
   // The read step now only holds the source while the delegate decides.
   flags_ |= flagReadsPaused;
   auto packet = std::dynamic_pointer_cast<DispatchReadPacket>(currentRead_);
@@ -993,6 +1014,7 @@ void DispatchSocket::doReadTimeout() {
 }
 
 void DispatchSocket::doReadTimeoutWithExtension(double timeoutExtension, const DispatchReadPacket* packet) {
+  assertOnSocketQueue();
   // The answer belongs to the read that timed out; it means nothing once that read is gone.
   if (!currentRead_ || currentRead_.get() != packet) return;
   auto* current = currentReadPacket();
@@ -1030,6 +1052,7 @@ float DispatchSocket::progressOfWriteReturningTag_bytesDone_total(long* tagPtr, 
 }
 
 void DispatchSocket::maybeDequeueWrite() {
+  assertOnSocketQueue();
   if (currentWrite_ || !(flags_ & flagConnected)) return;
   if (!writeQueue_.empty()) {
     currentWrite_ = writeQueue_.front();
@@ -1046,6 +1069,7 @@ void DispatchSocket::maybeDequeueWrite() {
 }
 
 void DispatchSocket::doWriteData() {
+  assertOnSocketQueue();
   ns::Ref<ns::Object> currentWrite = currentWrite_;
   if (!currentWrite || (flags_ & flagWritesPaused)) {
     // Nothing to write: stop the source from firing endlessly.
@@ -1119,12 +1143,14 @@ void DispatchSocket::doWriteData() {
 }
 
 void DispatchSocket::completeCurrentWrite() {
+  assertOnSocketQueue();
   long tag = currentWritePacket()->tag;
   notifyDelegate([tag](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) { d.socket_didWriteDataWithTag(s, tag); });
   endCurrentWrite();
 }
 
 void DispatchSocket::endCurrentWrite() {
+  assertOnSocketQueue();
   if (sources_->writeTimer) {
     sources_->writeTimer->cancel();
     sources_->writeTimer = nullptr;
@@ -1133,10 +1159,12 @@ void DispatchSocket::endCurrentWrite() {
 }
 
 void DispatchSocket::setupWriteTimerWithTimeout(double timeout) {
+  assertOnSocketQueue();
   sources_->writeTimer = startTimeoutTimer(timeout, &DispatchSocket::doWriteTimeout);
 }
 
 void DispatchSocket::doWriteTimeout() {
+  assertOnSocketQueue();
   flags_ |= flagWritesPaused;
   auto packet = std::dynamic_pointer_cast<DispatchWritePacket>(currentWrite_);
   if (!packet) return;
@@ -1145,6 +1173,7 @@ void DispatchSocket::doWriteTimeout() {
 }
 
 void DispatchSocket::doWriteTimeoutWithExtension(double timeoutExtension, const DispatchWritePacket* packet) {
+  assertOnSocketQueue();
   if (!currentWrite_ || currentWrite_.get() != packet) return;
   auto* current = currentWritePacket();
   if (timeoutExtension > 0) {
@@ -1196,6 +1225,7 @@ void DispatchSocket::disconnectAfterReadingAndWriting() {
 }
 
 void DispatchSocket::maybeClose() {
+  assertOnSocketQueue();
   bool shouldClose = false;
   if (flags_ & flagDisconnectAfterReads) {
     if (readQueue_.empty() && !currentRead_) {
@@ -1212,6 +1242,7 @@ void DispatchSocket::maybeClose() {
 }
 
 void DispatchSocket::endConnectTimeout() {
+  assertOnSocketQueue();
   if (sources_->connectTimer) {
     sources_->connectTimer->cancel();
     sources_->connectTimer = nullptr;
@@ -1223,6 +1254,7 @@ void DispatchSocket::endConnectTimeout() {
 }
 
 void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
+  assertOnSocketQueue();
   endConnectTimeout();
   if (currentRead_) endCurrentRead();
   if (currentWrite_) endCurrentWrite();
@@ -1346,21 +1378,37 @@ bool DispatchSocket::isSecure() {
 }
 
 std::optional<std::string> DispatchSocket::connectedHost4() {
+  assertOnSocketQueue();
   return socket4FD_ != -1 ? connectedHostFromSocket4(socket4FD_) : std::nullopt;
 }
 std::optional<std::string> DispatchSocket::connectedHost6() {
+  assertOnSocketQueue();
   return socket6FD_ != -1 ? connectedHostFromSocket6(socket6FD_) : std::nullopt;
 }
-std::uint16_t DispatchSocket::connectedPort4() { return socket4FD_ != -1 ? connectedPortFromSocket4(socket4FD_) : 0; }
-std::uint16_t DispatchSocket::connectedPort6() { return socket6FD_ != -1 ? connectedPortFromSocket6(socket6FD_) : 0; }
+std::uint16_t DispatchSocket::connectedPort4() {
+  assertOnSocketQueue();
+  return socket4FD_ != -1 ? connectedPortFromSocket4(socket4FD_) : 0;
+}
+std::uint16_t DispatchSocket::connectedPort6() {
+  assertOnSocketQueue();
+  return socket6FD_ != -1 ? connectedPortFromSocket6(socket6FD_) : 0;
+}
 std::optional<std::string> DispatchSocket::localHost4() {
+  assertOnSocketQueue();
   return socket4FD_ != -1 ? localHostFromSocket4(socket4FD_) : std::nullopt;
 }
 std::optional<std::string> DispatchSocket::localHost6() {
+  assertOnSocketQueue();
   return socket6FD_ != -1 ? localHostFromSocket6(socket6FD_) : std::nullopt;
 }
-std::uint16_t DispatchSocket::localPort4() { return socket4FD_ != -1 ? localPortFromSocket4(socket4FD_) : 0; }
-std::uint16_t DispatchSocket::localPort6() { return socket6FD_ != -1 ? localPortFromSocket6(socket6FD_) : 0; }
+std::uint16_t DispatchSocket::localPort4() {
+  assertOnSocketQueue();
+  return socket4FD_ != -1 ? localPortFromSocket4(socket4FD_) : 0;
+}
+std::uint16_t DispatchSocket::localPort6() {
+  assertOnSocketQueue();
+  return socket6FD_ != -1 ? localPortFromSocket6(socket6FD_) : 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Queue access

@@ -133,7 +133,8 @@ class DispatchSocket : public ns::Object {
   bool isIPv6();
   bool isSecure();
 
-  // Per-family queries reading the fields directly: meant to be called on the socket queue.
+  // Per-family queries reading the fields directly: to be called on the socket queue (checked in
+  // Debug builds).
   std::optional<std::string> connectedHost4();
   std::optional<std::string> connectedHost6();
   std::uint16_t connectedPort4();
@@ -197,6 +198,8 @@ class DispatchSocket : public ns::Object {
   struct Sources;
 
   bool isOnSocketQueue() const;
+  // Debug builds: aborts unless called on the socket queue (or a marked target queue).
+  void assertOnSocketQueue() const;
   void runSync(const std::function<void()>& body);
   // Always queued, even from the socket queue; the block keeps the socket alive.
   void runAsync(std::function<void()> body);

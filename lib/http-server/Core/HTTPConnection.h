@@ -2,7 +2,8 @@
 // One accepted TCP connection of the embedded server: reads requests one after the other
 // (keep-alive), checks them, reads a body when the method has one, routes each request to a
 // response object and writes the response. Everything runs on the connection queue, which all
-// connections of one server share; responses call responseHasAvailableData and
+// connections of one server share (Debug builds check it at the entry of every method that
+// touches the connection's state); responses call responseHasAvailableData and
 // responseDidAbort from any thread.
 //
 // Built for subclassing: override the hooks (method support, body handling, routing, error
@@ -158,6 +159,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   void writeErrorResponse(const ns::Ref<HTTPMessage>& response, long tag);
 
  private:
+  // Debug builds: aborts unless called on the connection queue.
+  void assertOnConnectionQueue() const;
   void takeOverSocket();
   void onRequestHeaderLine(const ns::Data& data);
   void onChunkSizeLine(const ns::Data& data);

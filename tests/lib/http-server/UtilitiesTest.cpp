@@ -32,12 +32,16 @@ class RangeHeaderTest : public ::testing::Test {
  protected:
   ns::Ref<HTTPConnection> connection =
       ns::make<HTTPConnection>(nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
+  // Parses on the connection queue, which owns the connection's ranges.
   std::optional<std::vector<ByteRange>> parse(const std::string& header, std::uint64_t length = 10000) {
-    if (!connection->parseRangeRequest_withContentLength(header, length)) {
-      EXPECT_TRUE(connection->ranges().empty()) << header;
-      return std::nullopt;
-    }
-    return connection->ranges();
+    std::optional<std::vector<ByteRange>> result;
+    dispatch::sync(connection->connectionQueue(), [&] {
+      if (connection->parseRangeRequest_withContentLength(header, length))
+        result = connection->ranges();
+      else
+        EXPECT_TRUE(connection->ranges().empty()) << header;
+    });
+    return result;
   }
 };
 
