@@ -265,7 +265,14 @@ class DispatchSocket : public ns::Object {
   // Reading.
   void queueRead(ns::Ref<DispatchReadPacket> packet);
   void maybeDequeueRead();
+  // The read step: serves the current read from the read-ahead buffer, then from the
+  // descriptor, and completes it, reports progress or waits.
+  struct ReadStep;
   void doReadData();
+  void readFromPreBuffer(ReadStep& step);
+  void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);
+  // Moves n bytes from the read-ahead buffer into the step's packet.
+  bool moveFromPreBuffer(ReadStep& step, std::size_t n);
   void doReadEOF();
   void completeCurrentRead();
   void endCurrentRead();
