@@ -13,7 +13,7 @@
 #include "lib/sockets/DispatchWritePacket.h"
 #include "platform/core/Exception.h"
 
-using namespace DispatchSocketInternal;
+using namespace socket_internal;
 
 // ---------------------------------------------------------------------------------------------
 // Creation and destruction

@@ -3,7 +3,8 @@
 //
 // All state lives on one private serial queue, the socket queue; callers use the socket from
 // any thread and hear back through a weakly held delegate whose messages run on the delegate
-// queue. Queries and calls that return a result run synchronously on the socket queue (inline
+// queue; Debug builds check at the entry of every method that touches that state that it runs
+// there. Queries and calls that return a result run synchronously on the socket queue (inline
 // when already on it, or on a queue marked with markSocketQueueTargetQueue); reads, writes and
 // the disconnect-after requests are always queued asynchronously. Every request carries a tag
 // that comes back in its completion message. Failures never throw: listen errors come back

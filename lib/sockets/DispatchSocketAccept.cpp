@@ -10,7 +10,7 @@
 
 #include "lib/sockets/DispatchSocketPreBuffer.h"
 
-using namespace DispatchSocketInternal;
+using namespace socket_internal;
 
 // ---------------------------------------------------------------------------------------------
 // Accepting

@@ -6,7 +6,7 @@
 
 #include "lib/sockets/DispatchSocketPreBuffer.h"
 
-using namespace DispatchSocketInternal;
+using namespace socket_internal;
 
 namespace {
 

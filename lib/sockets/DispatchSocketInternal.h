@@ -9,7 +9,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
 
-namespace DispatchSocketInternal {
+namespace socket_internal {
 
 // Bits of flags_.
 inline constexpr std::uint32_t flagStarted = 1 << 0;
@@ -56,7 +56,7 @@ inline float reportProgress(bool current, long tag, std::uint64_t done, std::uin
   return total > 0 ? static_cast<float>(done) / static_cast<float>(total) : 1.0f;
 }
 
-}  // namespace DispatchSocketInternal
+}  // namespace socket_internal
 
 struct DispatchSocket::Sources {
   ns::Ref<dispatch::Source> accept4Source;

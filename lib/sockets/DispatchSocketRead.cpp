@@ -9,7 +9,7 @@
 #include "lib/sockets/DispatchReadPacket.h"
 #include "lib/sockets/DispatchSocketPreBuffer.h"
 
-using namespace DispatchSocketInternal;
+using namespace socket_internal;
 
 // ---------------------------------------------------------------------------------------------
 // Reading

@@ -5,7 +5,7 @@
 
 #include "lib/sockets/DispatchWritePacket.h"
 
-using namespace DispatchSocketInternal;
+using namespace socket_internal;
 
 // ---------------------------------------------------------------------------------------------
 // Writing

@@ -6,7 +6,6 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/testing/Pump.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 namespace sockettest {

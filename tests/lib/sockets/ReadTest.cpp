@@ -144,14 +144,14 @@ TEST(DispatchSocketRead, RequestsThatBreakTheRulesAreDropped) {
 }
 
 TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.timeout");
   c.child->readDataToData_withTimeout_tag(kCRLF, 0.2, 9);
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9) << "the read and its timer are in place";
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto events = c.delegate->eventsOf(Event::ReadTimeout);
   ASSERT_EQ(events.size(), 1u);
@@ -189,7 +189,7 @@ TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) 
 }
 
 TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.extend");
   c.delegate->readExtensions = {0.2};
@@ -197,12 +197,12 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9);
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
   c.delegate->drain();                  // the answer is on its way to the socket queue
   c.child->performBlock([] {});         // and has re-armed the timer
   EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto questions = c.delegate->eventsOf(Event::ReadTimeout);
   ASSERT_EQ(questions.size(), 2u);
@@ -213,7 +213,7 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
 }
 
 TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.extend.data");
   c.delegate->readExtensions = {5};
@@ -221,7 +221,7 @@ TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 3);
-  ns::Clock::advance(1);
+  virtualClock.advance(1);
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
   c.delegate->drain();
   c.child->performBlock([] {});

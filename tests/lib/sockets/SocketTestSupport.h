@@ -14,7 +14,7 @@
 
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/runloop/Clock.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 
 namespace sockettest {
@@ -92,12 +92,6 @@ class RecordingDelegate : public DispatchSocketDelegate {
 };
 
 using pltest::RawClient;
-
-// Installs the virtual clock for one test; dispatch timers then fire only on advance().
-struct VirtualClockScope {
-  VirtualClockScope() { ns::Clock::installVirtual(); }
-  ~VirtualClockScope() { ns::Clock::installReal(); }
-};
 
 // A serial queue for a delegate.
 ns::Ref<dispatch::Queue> makeQueue(const char* label);
