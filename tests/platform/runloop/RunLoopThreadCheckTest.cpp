@@ -13,8 +13,8 @@ TEST(RunLoopThreadCheckDeathTest, RunningAnotherThreadsLoopStopsAtOnce) {
   ns::Ref<ns::RunLoop> workerLoop;
   std::thread([&] { workerLoop = ns::RunLoop::currentRunLoop(); }).join();
   ASSERT_TRUE(workerLoop);
-  const auto limit = ns::Date::dateWithTimeIntervalSinceNow(0.01);
 #ifndef NDEBUG
+  const auto limit = ns::Date::dateWithTimeIntervalSinceNow(0.01);
   EXPECT_DEATH(workerLoop->runMode_beforeDate(ns::DefaultRunLoopMode, limit), "RunLoop: runMode_beforeDate called on thread");
   EXPECT_DEATH(workerLoop->runUntil([] { return false; }, 0.01), "RunLoop: runUntil called on thread");
   EXPECT_DEATH(workerLoop->runUntilDate(limit), "RunLoop: runUntilDate called on thread");
