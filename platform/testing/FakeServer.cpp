@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "platform/net/URLLoadingSettings.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 
 namespace pltest {
 
@@ -66,7 +66,7 @@ FakeReply FakeReply::cutShort(std::string sentPart, long long declaredLength) {
 
 struct FakeServer::Impl {
   Options options;
-  std::unique_ptr<sec::TestCertificateAuthority> ca;
+  std::unique_ptr<pltest::TestCertificateAuthority> ca;
   std::string caFile;
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
@@ -208,7 +208,7 @@ FakeServer::FakeServer() : FakeServer(Options{}) {}
 FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   if (impl_->options.https) {
-    impl_->ca = std::make_unique<sec::TestCertificateAuthority>();
+    impl_->ca = std::make_unique<pltest::TestCertificateAuthority>();
     auto leaf = impl_->ca->issueIdentity(impl_->options.hostNames);
     X509* cert = x509FromPEM(leaf->certificate()->PEM());
     EVP_PKEY* key = keyFromPEM(leaf->privateKeyPEM());
