@@ -3,7 +3,8 @@
 //
 // All state lives on one private serial queue, the socket queue; callers use the socket from
 // any thread and hear back through a weakly held delegate whose messages run on the delegate
-// queue. Queries and calls that return a result run synchronously on the socket queue (inline
+// queue; Debug builds check at the entry of every method that touches that state that it runs
+// there. Queries and calls that return a result run synchronously on the socket queue (inline
 // when already on it, or on a queue marked with markSocketQueueTargetQueue); reads, writes and
 // the disconnect-after requests are always queued asynchronously. Every request carries a tag
 // that comes back in its completion message. Failures never throw: listen errors come back
@@ -133,7 +134,8 @@ class DispatchSocket : public ns::Object {
   bool isIPv6();
   bool isSecure();
 
-  // Per-family queries reading the fields directly: meant to be called on the socket queue.
+  // Per-family queries reading the fields directly: to be called on the socket queue (checked in
+  // Debug builds).
   std::optional<std::string> connectedHost4();
   std::optional<std::string> connectedHost6();
   std::uint16_t connectedPort4();
@@ -197,6 +199,8 @@ class DispatchSocket : public ns::Object {
   struct Sources;
 
   bool isOnSocketQueue() const;
+  // Debug builds: aborts unless called on the socket queue (or a marked target queue).
+  void assertOnSocketQueue() const;
   void runSync(const std::function<void()>& body);
   // Always queued, even from the socket queue; the block keeps the socket alive.
   void runAsync(std::function<void()> body);
@@ -262,7 +266,14 @@ class DispatchSocket : public ns::Object {
   // Reading.
   void queueRead(ns::Ref<DispatchReadPacket> packet);
   void maybeDequeueRead();
+  // The read step: serves the current read from the read-ahead buffer, then from the
+  // descriptor, and completes it, reports progress or waits.
+  struct ReadStep;
   void doReadData();
+  void readFromPreBuffer(ReadStep& step);
+  void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);
+  // Moves n bytes from the read-ahead buffer into the step's packet.
+  bool moveFromPreBuffer(ReadStep& step, std::size_t n);
   void doReadEOF();
   void completeCurrentRead();
   void endCurrentRead();

@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "platform/net/URLLoadingSettings.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 
 namespace pltest {
 
@@ -77,7 +77,7 @@ FakeReply FakeReply::cutShort(std::string sentPart, long long declaredLength) {
 
 struct FakeServer::Impl {
   Options options;
-  std::unique_ptr<sec::TestCertificateAuthority> ca;
+  std::unique_ptr<pltest::TestCertificateAuthority> ca;
   std::string caFile;
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
@@ -231,7 +231,7 @@ FakeServer::FakeServer() : FakeServer(Options{}) {}
 FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   if (impl_->options.https) {
-    impl_->ca = std::make_unique<sec::TestCertificateAuthority>();
+    impl_->ca = std::make_unique<pltest::TestCertificateAuthority>();
     auto leaf = impl_->ca->issueIdentity(impl_->options.hostNames);
     X509* cert = x509FromPEM(leaf->certificate()->PEM());
     EVP_PKEY* key = keyFromPEM(leaf->privateKeyPEM());
@@ -249,6 +249,9 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   auto& server = *impl_->server;
   // One request per connection, so that stopping never waits for idle keep-alive connections.
   server.set_keep_alive_max_count(1);
+  // Enough handler threads that a dozen stalled replies do not hold up the next request (the
+  // library's default follows the core count and may be as low as 8).
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_payload_max_length(std::size_t(256) << 20);
   auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
   server.Get(".*", handler);

@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the socket tests: a delegate that records every message it gets (and checks
-// that it runs on its delegate queue), and a blocking raw POSIX client for the far end.
+// that it runs on its delegate queue); the far end is a pltest::RawClient.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,7 +14,8 @@
 
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/runloop/Clock.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
 
 namespace sockettest {
 
@@ -90,36 +91,7 @@ class RecordingDelegate : public DispatchSocketDelegate {
   std::size_t writeQuestions_ = 0;
 };
 
-// A blocking TCP client on the loopback interface.
-class RawClient {
- public:
-  RawClient() = default;
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-  ~RawClient();
-
-  // Connects to 127.0.0.1 (or ::1) on `port`; a small receive buffer makes a slow reader.
-  bool connectTo(std::uint16_t port, bool ipv6 = false, int receiveBufferSize = 0);
-  int fd() const { return fd_; }
-  std::uint16_t localPort() const;
-
-  void sendAll(const std::string& bytes);
-  void shutdownWrite();
-  // Reads exactly n bytes; fewer when the stream ends or the wait runs out.
-  std::string readExactly(std::size_t n, double seconds = kWaitSeconds);
-  // Reads until the end of the stream; nullopt when it does not come in time or the
-  // connection fails instead.
-  std::optional<std::string> readToEnd(double seconds = kWaitSeconds);
-
- private:
-  int fd_ = -1;
-};
-
-// Installs the virtual clock for one test; dispatch timers then fire only on advance().
-struct VirtualClockScope {
-  VirtualClockScope() { ns::Clock::installVirtual(); }
-  ~VirtualClockScope() { ns::Clock::installReal(); }
-};
+using pltest::RawClient;
 
 // A serial queue for a delegate.
 ns::Ref<dispatch::Queue> makeQueue(const char* label);
