@@ -239,7 +239,9 @@ bool PelCacheOperation::moveFile() {
 
 std::optional<std::string> PelCacheOperation::responseObject() {
   std::lock_guard lock(fileMutex_);
-  if (responseObjectDone_ || !isFinished() || fileError_ || HTTPRequestOperation::error()) return responseObject_;
+  if (responseObjectDone_ || !isFinished() || fileError_) return responseObject_;
+  // A cancelled operation ends with the cancellation as its error; its file step still runs.
+  if (!isCancelled() && HTTPRequestOperation::error()) return responseObject_;
   responseObjectDone_ = true;
   auto manager = ns::FileManager::defaultManager();
   std::string temp = tempPath();

@@ -1,5 +1,6 @@
 #include "app/cache/YoutubeDownloader.h"
 
+#include <cassert>
 #include <cmath>
 #include <thread>
 
@@ -19,10 +20,15 @@
 #include "platform/foundation/PropertyListFile.h"
 #include "platform/net/URL.h"
 #include "platform/runloop/Clock.h"
+#include "platform/runloop/Thread.h"
 
 namespace {
 
 std::atomic<bool> dirtyFlag{false};
+
+// A downloader's state lives on the main thread; a call from elsewhere fails at once in Debug
+// builds instead of racing.
+void assertMainThread() { assert(ns::Thread::isMainThread()); }
 
 std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::floor(ns::Clock::wallNow())); }
 
@@ -130,6 +136,7 @@ void YoutubeDownloader::writeInfoFile(YoutubeSupport& record) {
 }
 
 void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
+  assertMainThread();
   if (!record) return;
   youtubeSupport_ = record;
   // The partial file steers the choice toward the stream it was made from.
@@ -223,6 +230,7 @@ void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
 }
 
 void YoutubeDownloader::getDownloadURL() {
+  assertMainThread();
   url_.reset();
   audiourl_.reset();
   youtubeSupport_ = YoutubeSupport::initWithYoutubeId(videoid_);
@@ -304,6 +312,7 @@ ns::Ref<PelCacheOperation> YoutubeDownloader::makeOperation(const std::string& u
 }
 
 bool YoutubeDownloader::startDownloadAlways() {
+  assertMainThread();
   if (isComplete_) return false;
   if (awaitingJoin_) {
     setComplete();
@@ -374,6 +383,7 @@ bool YoutubeDownloader::startDownload() {
 }
 
 void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operation, long long read, long long total) {
+  assertMainThread();
   stallCount_ = 0;
   if (!downloadRequest_ || downloadRequest_.get() != operation) return;
   downloadedBytes_ = operation->offsetContentLength() + read;
@@ -388,6 +398,7 @@ void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operatio
 
 void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* operation, long long read,
                                                     long long total) {
+  assertMainThread();
   stallCount_ = 0;
   if (!audioDownloadRequest_ || audioDownloadRequest_.get() != operation) return;
   audioDownloadedBytes_ = operation->offsetContentLength() + read;
@@ -457,6 +468,7 @@ void YoutubeDownloader::markAsError() {
 }
 
 void YoutubeDownloader::checkIfStalled() {
+  assertMainThread();
   if (awaitingJoin_ && isValid() &&
       ns::FileManager::defaultManager()->attributesOfItemAtPath_error(getFFmpegPath(), nullptr)) {
     setComplete();
@@ -493,6 +505,7 @@ void YoutubeDownloader::dropOperation(ns::Ref<PelCacheOperation>& operation) {
 }
 
 void YoutubeDownloader::stopDownload() {
+  assertMainThread();
   isDownloading_ = false;
   isAudioDownloading_ = false;
   dropOperation(downloadRequest_);
@@ -513,6 +526,7 @@ void YoutubeDownloader::deletePartialFiles() {
 }
 
 void YoutubeDownloader::deleteDownloadingFile() {
+  assertMainThread();
   if (isComplete_) return;
   deletePartialFiles();
   removeItem(getInfoFolderPath() + "/" + videoid_ + ".cell");
@@ -524,6 +538,7 @@ void YoutubeDownloader::stopAndDelete() {
 }
 
 void YoutubeDownloader::setComplete() {
+  assertMainThread();
   if (isComplete_) return;
   bool pair = isDashStream_;
   if (pair) {

@@ -190,6 +190,18 @@ TEST_F(PelCacheOperationTest, TheFileStepFollowsTheTarget) {
   // Nothing left to move: moveFile says so.
   EXPECT_FALSE(moves->moveFile());
   EXPECT_TRUE(moves->deleteTempFileWithError(nullptr));
+
+  // A cancelled operation asked to clean up deletes its partial file and has no result.
+  origin.canned("GET", "/stalled", pltest::FakeReply::stalled(resource.substr(0, 1000), 5000));
+  auto cancelled = PelCacheOperation::initWithRequest_tempPath(requestFor(origin, "/stalled"), tempPath);
+  cancelled->setDeleteTempFileOnCancel(true);
+  cancelled->start();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return PelCacheOperation::fileSizeForPath(tempPath) == 1000; }));
+  cancelled->cancel();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return cancelled->isFinished(); }));
+  EXPECT_EQ(cancelled->responseObject(), std::nullopt);
+  EXPECT_FALSE(exists(tempPath));
+  origin.release();
 }
 
 TEST_F(PelCacheOperationTest, APausedOperationResumesFromItsFile) {

@@ -212,10 +212,13 @@ TEST_F(YoutubeDownloaderTest, AReplyOfUnknownLengthCompletesWithTheBytesHeld) {
   setChosenVideoQuality(std::string("chunked"), std::string("360"));
   origin.canned("GET", "/chunked/18",
                 pltest::FakeReply::chunked({resource.substr(0, 1000), resource.substr(1000)}, "video/mp4"));
+  setStringSetting(kUserAgentKey, "Pelorin-Test/1.0");
   auto downloader = download("chunked");
   ASSERT_TRUE(downloader->isComplete());
   EXPECT_EQ(readFile(home.cache("chunked.mp4")), resource);
   EXPECT_TRUE(isVideoCached("chunked"));
+  ASSERT_EQ(origin.requests().size(), 1u);
+  EXPECT_EQ(origin.requests()[0].header("User-Agent"), "Pelorin-Test/1.0");
 }
 
 TEST_F(YoutubeDownloaderTest, AConnectionClosedEarlyCountsAFailureAndResumesAfterTheDelay) {
