@@ -341,7 +341,7 @@ TEST_F(YoutubeDownloaderTest, AKilledDownloadResumesFromItsPartialFile) {
   std::string resource = mediaBody(20 << 20, 9);
   origin.route("GET", "/big", [resource](const pltest::FakeRequest& request) {
     if (request.header("Range")) return pltest::FakeReply::text(200, resource, "video/mp4");
-    return pltest::FakeReply::trickle(resource, 256 << 10, std::chrono::milliseconds(20));
+    return pltest::FakeReply::trickle(resource, 128 << 10, std::chrono::milliseconds(25));
   });
   home.sandbox().set(kOriginEnvironmentKey, origin.URLForPath("/big"));
   std::string partial = home.temp("killed.mp4");
