@@ -88,7 +88,8 @@ std::string getDownloadFolderPath(const std::optional<std::string>& playlistTitl
   return folder;
 }
 
-std::string getUniqueDownloadFilePath(const std::string& title, const std::optional<std::string>& playlistTitle) {
+std::string getUniqueDownloadFilePath(const std::string& title,
+                                      const std::optional<std::string>& playlistTitle) {
   std::string folder = getDownloadFolderPath(playlistTitle);
   std::string name = sanitizedFileName(title, kSuffixReserve);
   auto manager = ns::FileManager::defaultManager();

@@ -31,7 +31,8 @@ void setDownloadFolderURL(const ns::Ref<ns::URL>& url);
 std::string getDownloadFolderPath(const std::optional<std::string>& playlistTitle);
 // A path in that folder for the video's title, ".mp4", that names nothing yet: "title.mp4",
 // else "title (1).mp4", "title (2).mp4", ... The folder is not created here.
-std::string getUniqueDownloadFilePath(const std::string& title, const std::optional<std::string>& playlistTitle);
+std::string getUniqueDownloadFilePath(const std::string& title,
+                                      const std::optional<std::string>& playlistTitle);
 
 // The file or folder name a title is saved under (see above); `reserve` bytes are kept free
 // for a suffix.

@@ -92,10 +92,16 @@ std::map<std::string, int> scanVideoCacheStates() {
   return states;
 }
 
-bool isVideoCached(const std::string& videoId) { return stateOf(videoId) == 1; }
-bool isVideoDownloaded(const std::string& videoId) { return stateOf(videoId) == 2; }
+bool isVideoCached(const std::string& videoId) {
+  return stateOf(videoId) == 1;
+}
+bool isVideoDownloaded(const std::string& videoId) {
+  return stateOf(videoId) == 2;
+}
 
-bool hasVideoCacheState(const std::string& videoId) { return stateOf(videoId) != 0; }
+bool hasVideoCacheState(const std::string& videoId) {
+  return stateOf(videoId) != 0;
+}
 
 void setVideoCacheState(const std::string& videoId, bool cached) {
   ensureStates();
@@ -138,8 +144,8 @@ bool moveCachedVideoToDownloadFolder(const std::string& videoId, const std::stri
   std::string savePath = getUniqueDownloadFilePath(title, playlistTitle);
   ns::Log("title = %@", title);
   ns::Log("savePath = %@", savePath);
-  manager->createDirectoryAtPath_withIntermediateDirectories_attributes_error(getDownloadFolderPath(playlistTitle),
-                                                                             true, {}, nullptr);
+  manager->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+      getDownloadFolderPath(playlistTitle), true, {}, nullptr);
   ns::Error error;
   if (!manager->moveItemAtPath_toPath_error(*cachePath, savePath, &error)) {
     ns::Log("cachePath = %@", *cachePath);
@@ -258,7 +264,8 @@ void stopAllDownloads() {
 
 bool isAnyDownloadActive() {
   for (const auto& downloader : registeredDownloaders())
-    if ((downloader->isDownloading() || downloader->isAudioDownloading()) && !downloader->isError()) return true;
+    if ((downloader->isDownloading() || downloader->isAudioDownloading()) && !downloader->isError())
+      return true;
   return false;
 }
 
@@ -269,7 +276,8 @@ bool isVideoDownloading(const std::string& videoId) {
 
 bool isVideoManualDownloading(const std::string& videoId) {
   auto downloader = getDownloaderForVideoId(videoId);
-  return downloader && (downloader->isDownloading() || downloader->isAudioDownloading()) && downloader->bDownload();
+  return downloader && (downloader->isDownloading() || downloader->isAudioDownloading()) &&
+         downloader->bDownload();
 }
 
 void stopAndDeleteDownload(const std::string& videoId) {
@@ -317,7 +325,9 @@ void cacheManagerRestartServer() {
   if (hook) hook();
 }
 
-void installCacheStateFunctions() { setVideoCacheStateRemover(forgetState); }
+void installCacheStateFunctions() {
+  setVideoCacheStateRemover(forgetState);
+}
 
 void resetCacheStateTablesForTesting() {
   for (const auto& downloader : registeredDownloaders()) downloader->stopDownload();

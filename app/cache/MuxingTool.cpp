@@ -24,7 +24,9 @@ namespace {
 std::atomic<bool> fetching{false};
 std::atomic<float> fetchProgress{0};
 
-std::string basePath() { return getCacheBasePath(); }
+std::string basePath() {
+  return getCacheBasePath();
+}
 
 bool itemExists(const std::string& path) {
   return ns::FileManager::defaultManager()->attributesOfItemAtPath_error(path, nullptr).has_value();
@@ -48,7 +50,8 @@ std::string ffmpegOnPath() {
     if (!folder.empty() && folder.front() == '/') {
       std::string candidate = folder + "/ffmpeg";
       struct stat info {};
-      if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
+      if (::stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+          ::access(candidate.c_str(), X_OK) == 0)
         return candidate;
     }
     start = end + 1;
@@ -117,9 +120,13 @@ std::string makerFilesBaseURL() {
   return url;
 }
 
-std::string getFFmpegPath() { return basePath() + "/ffmpeg"; }
+std::string getFFmpegPath() {
+  return basePath() + "/ffmpeg";
+}
 
-bool isFFmpegDownloading() { return fetching; }
+bool isFFmpegDownloading() {
+  return fetching;
+}
 
 int runTask(const std::string& launchPath, const std::vector<std::string>& arguments, bool readOutput) {
   auto task = ns::make<ns::Task>();
@@ -173,8 +180,8 @@ void downloadFFmpegIfNeeded() {
   });
 }
 
-bool mergeDashStreams(const std::string& videoPath, const std::string& audioPath, const std::string& outputPath,
-                      bool* toolMissing) {
+bool mergeDashStreams(const std::string& videoPath, const std::string& audioPath,
+                      const std::string& outputPath, bool* toolMissing) {
   if (toolMissing) *toolMissing = false;
   std::string tool = getFFmpegPath();
   if (!itemExists(tool)) {
@@ -186,7 +193,7 @@ bool mergeDashStreams(const std::string& videoPath, const std::string& audioPath
   struct stat link {};
   if (::lstat(tool.c_str(), &link) == 0 && !S_ISLNK(link.st_mode)) runTask("/bin/chmod", {"755", tool}, true);
   ns::FileManager::defaultManager()->removeItemAtPath_error(outputPath, nullptr);
-  int status = runTask(tool, {"-loglevel", "panic", "-y", "-i", videoPath, "-i", audioPath, "-c", "copy", outputPath},
-                       true);
+  int status = runTask(
+      tool, {"-loglevel", "panic", "-y", "-i", videoPath, "-i", audioPath, "-c", "copy", outputPath}, true);
   return status == 0 && fileSize(outputPath) > 0;
 }

@@ -36,5 +36,5 @@ bool isFFmpegDownloading();
 // Joins the two files into `outputPath` with the tool: "-loglevel panic -y -i <video> -i
 // <audio> -c copy <output>". True only when the tool exited with status 0 and left a non-empty
 // output. Without a tool it starts the fetch and answers false with *toolMissing set.
-bool mergeDashStreams(const std::string& videoPath, const std::string& audioPath, const std::string& outputPath,
-                      bool* toolMissing = nullptr);
+bool mergeDashStreams(const std::string& videoPath, const std::string& audioPath,
+                      const std::string& outputPath, bool* toolMissing = nullptr);

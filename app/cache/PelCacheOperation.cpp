@@ -41,14 +41,16 @@ bool parseContentRange(const std::string& text, std::int64_t* first, std::int64_
   }
   if (parts.size() != 4 || parts[0] != "bytes") return false;
   std::int64_t last = 0;
-  if (!parseNonNegative(parts[1], first) || !parseNonNegative(parts[2], &last) || !parseNonNegative(parts[3], total))
+  if (!parseNonNegative(parts[1], first) || !parseNonNegative(parts[2], &last) ||
+      !parseNonNegative(parts[3], total))
     return false;
   return *first <= last && last < *total;
 }
 
 }  // namespace
 
-PelCacheOperation::PelCacheOperation(ns::Ref<ns::URLRequest> request) : HTTPRequestOperation(std::move(request)) {}
+PelCacheOperation::PelCacheOperation(ns::Ref<ns::URLRequest> request)
+    : HTTPRequestOperation(std::move(request)) {}
 
 ns::Ref<PelCacheOperation> PelCacheOperation::initWithRequest_targetPath_tempPath(
     const ns::Ref<ns::URLRequest>& request, const std::optional<std::string>& targetPath,
@@ -74,7 +76,7 @@ ns::Ref<PelCacheOperation> PelCacheOperation::initWithRequest_targetPath_tempPat
 }
 
 ns::Ref<PelCacheOperation> PelCacheOperation::initWithRequest_tempPath(const ns::Ref<ns::URLRequest>& request,
-                                                                      const std::string& tempPath) {
+                                                                       const std::string& tempPath) {
   if (!request)
     ns::Exception::raise_format("NSInternalInconsistencyException", "Invalid parameter not satisfying: %s",
                                 "urlRequest != nil");
@@ -130,7 +132,8 @@ bool PelCacheOperation::acceptsResponseBody(const ns::Ref<ns::URLResponse>& resp
 
 PelCacheOperation::Verdict PelCacheOperation::judge(const ns::Ref<ns::HTTPURLResponse>& response,
                                                     std::int64_t* offset, std::int64_t* total,
-                                                    std::optional<ns::Error>* failure, bool* deletePartial) const {
+                                                    std::optional<ns::Error>* failure,
+                                                    bool* deletePartial) const {
   long status = response->statusCode();
   *offset = 0;
   *total = response->expectedContentLength();
@@ -148,7 +151,8 @@ PelCacheOperation::Verdict PelCacheOperation::judge(const ns::Ref<ns::HTTPURLRes
       return Verdict::Refuse;
     }
     if (static_cast<std::uint64_t>(first) > fileSizeForPath(tempPath())) {
-      *failure = operationError(kErrorRangeBeyondFile, "The reply starts beyond the end of the partial file.");
+      *failure =
+          operationError(kErrorRangeBeyondFile, "The reply starts beyond the end of the partial file.");
       *deletePartial = true;
       return Verdict::Refuse;
     }
@@ -200,7 +204,8 @@ void PelCacheOperation::connection_didReceiveResponse(const ns::Ref<ns::URLConne
   stream->open();
 }
 
-void PelCacheOperation::connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) {
+void PelCacheOperation::connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
+                                                  const ns::Data& data) {
   HTTPRequestOperation::connection_didReceiveData(connection, data);
   if (!writeBody_) return;
   ProgressiveBlock block;
@@ -247,7 +252,8 @@ std::optional<std::string> PelCacheOperation::responseObject() {
   std::string temp = tempPath();
   if (isCancelled()) {
     ns::Error error;
-    if (deleteTempFileOnCancel_ && manager->fileExistsAtPath(temp) && !manager->removeItemAtPath_error(temp, &error))
+    if (deleteTempFileOnCancel_ && manager->fileExistsAtPath(temp) &&
+        !manager->removeItemAtPath_error(temp, &error))
       fileError_ = error;
     return std::nullopt;
   }

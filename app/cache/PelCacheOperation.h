@@ -25,18 +25,18 @@ class PelCacheOperation : public HTTPRequestOperation {
  public:
   // (operation, bytes in this chunk, bytes read by the operation, expected length of this reply,
   // bytes of the file so far, full length of the resource)
-  using ProgressiveBlock = std::function<void(const ns::Ref<PelCacheOperation>&, long long bytes, long long totalBytes,
-                                              long long totalBytesExpected, long long totalBytesReadForFile,
-                                              long long totalBytesExpectedToReadForFile)>;
+  using ProgressiveBlock = std::function<void(
+      const ns::Ref<PelCacheOperation>&, long long bytes, long long totalBytes, long long totalBytesExpected,
+      long long totalBytesReadForFile, long long totalBytesExpectedToReadForFile)>;
 
   // Raises NSInternalInconsistencyException "Invalid parameter not satisfying: ..." for a nil
   // request or target; answers nil when no output stream can be made.
-  static ns::Ref<PelCacheOperation> initWithRequest_targetPath_tempPath(const ns::Ref<ns::URLRequest>& request,
-                                                                       const std::optional<std::string>& targetPath,
-                                                                       const std::string& tempPath);
+  static ns::Ref<PelCacheOperation> initWithRequest_targetPath_tempPath(
+      const ns::Ref<ns::URLRequest>& request, const std::optional<std::string>& targetPath,
+      const std::string& tempPath);
   // The file stays at the temp path when done.
   static ns::Ref<PelCacheOperation> initWithRequest_tempPath(const ns::Ref<ns::URLRequest>& request,
-                                                            const std::string& tempPath);
+                                                             const std::string& tempPath);
 
   explicit PelCacheOperation(ns::Ref<ns::URLRequest> request);
 

@@ -28,17 +28,21 @@ std::atomic<bool> dirtyFlag{false};
 
 // A downloader's state lives on the main thread; a call from elsewhere fails at once in Debug
 // builds instead of racing.
-void assertMainThread() { assert(ns::Thread::isMainThread()); }
+void assertMainThread() {
+  assert(ns::Thread::isMainThread());
+}
 
-std::int64_t nowSeconds() { return static_cast<std::int64_t>(std::floor(ns::Clock::wallNow())); }
+std::int64_t nowSeconds() {
+  return static_cast<std::int64_t>(std::floor(ns::Clock::wallNow()));
+}
 
 void removeItem(const std::string& path) {
   if (!path.empty()) ns::FileManager::defaultManager()->removeItemAtPath_error(path, nullptr);
 }
 
 void ensureFolder(const std::string& path) {
-  ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(path, true, {},
-                                                                                                        nullptr);
+  ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+      path, true, {}, nullptr);
 }
 
 std::optional<std::string> mapURL(const YoutubeSupport& record, std::int32_t itag) {
@@ -50,7 +54,8 @@ std::optional<std::string> mapURL(const YoutubeSupport& record, std::int32_t ita
 // The finished info file when there is one, else the partial one.
 ns::Value readInfoFile(const std::string& videoId) {
   if (!isSafeVideoId(videoId)) return {};
-  for (const auto& path : {getCacheFolderFilePath(videoId + ".info"), getTempFolderFilePath(videoId + ".info")}) {
+  for (const auto& path :
+       {getCacheFolderFilePath(videoId + ".info"), getTempFolderFilePath(videoId + ".info")}) {
     if (!path || !ns::FileManager::defaultManager()->fileExistsAtPath(*path)) continue;
     return ns::dictionaryWithContentsOfFile(*path);
   }
@@ -62,13 +67,21 @@ long statusOf(const ns::Ref<HTTPRequestOperation>& op) {
   return response ? response->statusCode() : 0;
 }
 
-bool isSuccessStatus(long status) { return status >= 200 && status <= 299; }
+bool isSuccessStatus(long status) {
+  return status >= 200 && status <= 299;
+}
 
 }  // namespace
 
-bool videoInfoDirty() { return dirtyFlag; }
-void setVideoInfoDirty(bool dirty) { dirtyFlag = dirty; }
-bool takeVideoInfoDirty() { return dirtyFlag.exchange(false); }
+bool videoInfoDirty() {
+  return dirtyFlag;
+}
+void setVideoInfoDirty(bool dirty) {
+  dirtyFlag = dirty;
+}
+bool takeVideoInfoDirty() {
+  return dirtyFlag.exchange(false);
+}
 
 YoutubeDownloader::YoutubeDownloader(std::string videoid) : videoid_(std::move(videoid)) {}
 
@@ -106,7 +119,9 @@ bool YoutubeDownloader::isValid() const {
   return nowSeconds() > after;
 }
 
-void YoutubeDownloader::setValidAfterToZero() { validAfter_ = 0; }
+void YoutubeDownloader::setValidAfterToZero() {
+  validAfter_ = 0;
+}
 
 std::vector<std::int32_t> YoutubeDownloader::getAvailableVideoFormat(const YoutubeSupport& record) {
   std::vector<std::int32_t> formats;
@@ -242,11 +257,14 @@ void YoutubeDownloader::getDownloadURL() {
   if (isDashStream_) isAudioDownloading_ = true;
 }
 
-std::string YoutubeDownloader::getUserAgent() { return getStringSetting(kUserAgentKey); }
+std::string YoutubeDownloader::getUserAgent() {
+  return getStringSetting(kUserAgentKey);
+}
 
-ns::Ref<PelCacheOperation> YoutubeDownloader::makeOperation(const std::string& url, const std::string& tempPath,
-                                                             const std::optional<std::string>& targetPath,
-                                                             bool audio) {
+ns::Ref<PelCacheOperation> YoutubeDownloader::makeOperation(const std::string& url,
+                                                            const std::string& tempPath,
+                                                            const std::optional<std::string>& targetPath,
+                                                            bool audio) {
   auto parsed = ns::URL::URLWithString(url);
   if (!parsed) return nullptr;
   auto request = ns::URLRequest::requestWithURL(parsed);
@@ -350,7 +368,8 @@ bool YoutubeDownloader::startDownloadAlways() {
   }
   initVariables();
   if (!videoResumed && !videoDone_) {
-    auto op = makeOperation(*url_, tmppath_, isDashStream_ ? std::nullopt : std::optional<std::string>(dstpath_), false);
+    auto op = makeOperation(*url_, tmppath_,
+                            isDashStream_ ? std::nullopt : std::optional<std::string>(dstpath_), false);
     if (!op) {
       ns::Log("error = %@", "the stream URL cannot be read");
       errorReason_ = "Bad stream URL";
@@ -382,7 +401,8 @@ bool YoutubeDownloader::startDownload() {
   return startDownloadAlways();
 }
 
-void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operation, long long read, long long total) {
+void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operation, long long read,
+                                               long long total) {
   assertMainThread();
   stallCount_ = 0;
   if (!downloadRequest_ || downloadRequest_.get() != operation) return;
@@ -428,7 +448,8 @@ void YoutubeDownloader::finishAudioStream() {
   if (videoDone_) setComplete();
 }
 
-void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long status, const std::string& description) {
+void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long status,
+                                    const std::string& description) {
   if (downloadRequest_.get() != operation) return;
   ns::Log("##### complete error! %ld %@", status, description);
   if (status == 403) {
@@ -441,7 +462,8 @@ void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long sta
   isAudioDownloading_ = false;
 }
 
-void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long status, const std::string& description) {
+void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long status,
+                                    const std::string& description) {
   if (audioDownloadRequest_.get() != operation) return;
   ns::Log("complete error! %ld %@", status, description);
   if (status == 403) {
@@ -594,7 +616,8 @@ int YoutubeDownloader::downloadedPercent() const {
   } else {
     std::int64_t audioLength = audioContentLength_;
     if (audioLength == 0) return 0;
-    ratio = static_cast<float>(downloadedBytes_ + audioDownloadedBytes_) / static_cast<float>(length + audioLength);
+    ratio = static_cast<float>(downloadedBytes_ + audioDownloadedBytes_) /
+            static_cast<float>(length + audioLength);
   }
   return static_cast<int>(ratio * 100);
 }

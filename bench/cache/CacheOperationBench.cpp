@@ -37,7 +37,9 @@ double peakResidentMB() {
   return 0;
 }
 
-void resetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+void resetPeakResident() {
+  std::ofstream("/proc/self/clear_refs") << "5";
+}
 
 double seconds(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -64,15 +66,20 @@ double fetchWithOperation(const std::string& url, const std::string& path) {
 
 double fetchWithCurl(const std::string& url, const std::string& path) {
   std::string program = "/usr/bin/curl";
-  char* argv[] = {program.data(), const_cast<char*>("-s"), const_cast<char*>("-o"), const_cast<char*>(path.c_str()),
-                  const_cast<char*>(url.c_str()), nullptr};
+  char* argv[] = {program.data(),
+                  const_cast<char*>("-s"),
+                  const_cast<char*>("-o"),
+                  const_cast<char*>(path.c_str()),
+                  const_cast<char*>(url.c_str()),
+                  nullptr};
   auto start = std::chrono::steady_clock::now();
   pid_t pid = -1;
   if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv, environ) != 0) return 0;
   int status = 0;
   waitpid(pid, &status, 0);
   double elapsed = seconds(start);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::filesystem::file_size(path) != kFileSize) return 0;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || std::filesystem::file_size(path) != kFileSize)
+    return 0;
   return kFileSize / 1e6 / elapsed;
 }
 
@@ -143,7 +150,7 @@ int main(int argc, char** argv) {
   std::printf("PelCacheOperation: %.1f MB/s%s\n", ours, ours > 0 ? "" : " (FAILED)");
   std::printf("curl -s -o:        %.1f MB/s%s\n", theirs, theirs > 0 ? "" : " (FAILED)");
   if (ours > 0 && theirs > 0) std::printf("ratio (PelCacheOperation / curl): %.2f\n", ours / theirs);
-  std::printf("peak resident memory during the download: %.1f MB (before: %.1f MB; file: %.0f MB)\n", peak, before,
-              kFileSize / 1e6);
+  std::printf("peak resident memory during the download: %.1f MB (before: %.1f MB; file: %.0f MB)\n", peak,
+              before, kFileSize / 1e6);
   return ours > 0 && theirs > 0 ? 0 : 1;
 }

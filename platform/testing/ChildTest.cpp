@@ -14,7 +14,8 @@ namespace pltest {
 namespace {
 
 pid_t spawnChildTest(const std::string& gtestFilter) {
-  std::vector<std::string> args = {"child-test", "--gtest_also_run_disabled_tests", "--gtest_filter=" + gtestFilter};
+  std::vector<std::string> args = {"child-test", "--gtest_also_run_disabled_tests",
+                                   "--gtest_filter=" + gtestFilter};
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -47,7 +48,9 @@ RunningChildTest::~RunningChildTest() {
   }
 }
 
-bool RunningChildTest::kill(int signal) { return pid_ > 0 && !reaped_ && ::kill(pid_, signal) == 0; }
+bool RunningChildTest::kill(int signal) {
+  return pid_ > 0 && !reaped_ && ::kill(pid_, signal) == 0;
+}
 
 int RunningChildTest::wait() {
   if (pid_ <= 0) return -1;

@@ -88,9 +88,11 @@ TEST_F(CacheStateTest, TheDownloadFolderComesFromTheSettingAndTheSafePlaylistTit
       {"nothing stored", "", true, "Mix", "{movies}/Mix/"},
       {"no title", "", true, std::nullopt, "{movies}/"},
       {"titles not appended", "", false, "Mix", "{movies}/"},
-      {"escaped folder", "file://localhost{root}/Videos%20Saved/", true, std::nullopt, "{root}/Videos Saved/"},
+      {"escaped folder", "file://localhost{root}/Videos%20Saved/", true, std::nullopt,
+       "{root}/Videos Saved/"},
       {"plain file URL", "file://{root}/dl/", true, "x/y", "{root}/dl/x\u2571y/"},
-      {"escapes in the title stay text", "file://{root}/dl/", true, "..%2F..%2Fetc", "{root}/dl/..%2F..%2Fetc/"},
+      {"escapes in the title stay text", "file://{root}/dl/", true, "..%2F..%2Fetc",
+       "{root}/dl/..%2F..%2Fetc/"},
       {"a title of dots", "file://{root}/dl/", true, "..", "{root}/dl/_/"},
       {"no file URL", "http://example.com/dl/", true, "Mix", "{movies}/Mix/"},
   };
@@ -116,7 +118,8 @@ TEST_F(CacheStateTest, SavedNamesAreSingleNamesThatTakeNothingExisting) {
   // A long title is cut at a character boundary, leaving room for the number.
   std::string longTitle;
   for (int i = 0; i < 300; ++i) longTitle += "\u00e9";
-  std::string name = std::filesystem::path(getUniqueDownloadFilePath(longTitle, std::nullopt)).filename().string();
+  std::string name =
+      std::filesystem::path(getUniqueDownloadFilePath(longTitle, std::nullopt)).filename().string();
   std::string stem = name.substr(0, name.size() - 4);
   EXPECT_LE(stem.size() + std::string(" (123456789).mp4").size(), 255u);
   EXPECT_EQ(stem.size() % 2, 0u);
@@ -153,7 +156,8 @@ TEST_F(CacheStateTest, DeletionsRemoveTheirFilesAndNothingOutsideTheFolders) {
   writeFile(getInfoFolderPath() + "/d.cell", "x");
   setVideoCacheState("d", true);
   deleteCachedVideo("d");
-  EXPECT_FALSE(exists(home.cache("d.mp4")) || exists(home.cache("d.info")) || exists(getInfoFolderPath() + "/d.cell"));
+  EXPECT_FALSE(exists(home.cache("d.mp4")) || exists(home.cache("d.info")) ||
+               exists(getInfoFolderPath() + "/d.cell"));
   EXPECT_FALSE(hasVideoCacheState("d"));
 
   // Only cached: the file stays, the state goes.
@@ -167,7 +171,8 @@ TEST_F(CacheStateTest, DeletionsRemoveTheirFilesAndNothingOutsideTheFolders) {
   for (const char* name : {"p.mp4", "p.info", "p_Audio.mp4"}) writeFile(home.temp(name), "x");
   writeFile(getInfoFolderPath() + "/p.cell", "x");
   stopAndDeleteDownload("p");
-  EXPECT_FALSE(exists(home.temp("p.mp4")) || exists(home.temp("p.info")) || exists(getInfoFolderPath() + "/p.cell"));
+  EXPECT_FALSE(exists(home.temp("p.mp4")) || exists(home.temp("p.info")) ||
+               exists(getInfoFolderPath() + "/p.cell"));
   EXPECT_TRUE(exists(home.temp("p_Audio.mp4")));
 
   // Ids that climb name no file.

@@ -63,12 +63,11 @@ class CacheSandbox {
     DBAccess::resetForTesting();
     resetCacheStateTablesForTesting();
     installCacheStateFunctions();
-    previousHooks_ = setCacheManagerHooks(CacheManagerHooks{
-        [this](const std::string& videoId) {
-          std::lock_guard lock(mutex_);
-          removedFromQueues_.push_back(videoId);
-        },
-        [this] { ++restarts_; }});
+    previousHooks_ = setCacheManagerHooks(CacheManagerHooks{[this](const std::string& videoId) {
+                                                              std::lock_guard lock(mutex_);
+                                                              removedFromQueues_.push_back(videoId);
+                                                            },
+                                                            [this] { ++restarts_; }});
   }
   ~CacheSandbox() {
     resetCacheStateTablesForTesting();

@@ -32,7 +32,8 @@ class MuxingToolTest : public ::testing::Test {
     home.sandbox().set(kMakerFFmpegSHA256EnvironmentKey, std::nullopt);
     packedTool = gzipped(tool);
     packedLicense = gzipped(license);
-    origin.canned("GET", kFFmpegLicenseResourcePath, pltest::FakeReply::text(200, packedLicense, "application/gzip"));
+    origin.canned("GET", kFFmpegLicenseResourcePath,
+                  pltest::FakeReply::text(200, packedLicense, "application/gzip"));
   }
 
   std::string gzipped(const std::string& bytes) {
@@ -107,12 +108,17 @@ TEST_F(MuxingToolTest, ADamagedFetchLeavesNoTool) {
   const DamageCase cases[] = {
       {"not found", [](const std::string&) { return pltest::FakeReply::text(404, "not found"); }, {}, false},
       {"cut short",
-       [](const std::string& p) { return pltest::FakeReply::cutShort(p.substr(0, p.size() / 2), p.size()); }, {},
+       [](const std::string& p) { return pltest::FakeReply::cutShort(p.substr(0, p.size() / 2), p.size()); },
+       {},
        false},
-      {"not gzip", [](const std::string&) { return pltest::FakeReply::text(200, "plain text, not gzip"); }, {}, false},
+      {"not gzip",
+       [](const std::string&) { return pltest::FakeReply::text(200, "plain text, not gzip"); },
+       {},
+       false},
       {"wrong checksum", [](const std::string& p) { return pltest::FakeReply::text(200, p); },
        std::string(64, '0'), false},
-      {"right checksum", [](const std::string& p) { return pltest::FakeReply::text(200, p); }, rightSum, true},
+      {"right checksum", [](const std::string& p) { return pltest::FakeReply::text(200, p); }, rightSum,
+       true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

@@ -59,9 +59,9 @@ class PelCacheOperationTest : public ::testing::Test {
 // What a reply does to a partial file, row by row.
 struct ReplyCase {
   const char* name;
-  std::size_t partialSize;       // 0: no partial file
+  std::size_t partialSize;  // 0: no partial file
   std::function<pltest::FakeReply(const std::string& resource)> reply;
-  const char* expectedRange;     // "" for no Range header
+  const char* expectedRange;  // "" for no Range header
   enum { Equal, Untouched, Deleted } file;
   bool fails;
   std::int64_t offset;
@@ -98,7 +98,8 @@ TEST_F(PelCacheOperationTest, EachReplyLeavesThePartialFileAsItShould) {
        ReplyCase::Deleted, true, 0, 0},
       {"206 without a readable Content-Range", 1000, partialReply("bytes */5000", 999), "bytes=999-",
        ReplyCase::Untouched, true, 0, 0},
-      {"206 without Content-Range", 1000, partialReply("", 999), "bytes=999-", ReplyCase::Untouched, true, 0, 0},
+      {"206 without Content-Range", 1000, partialReply("", 999), "bytes=999-", ReplyCase::Untouched, true, 0,
+       0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -151,9 +152,11 @@ TEST_F(PelCacheOperationTest, MissingRequestOrTargetIsAMisuse) {
     const char* reason;
   };
   const Misuse misuses[] = {
-      {"no target", [&] { PelCacheOperation::initWithRequest_targetPath_tempPath(request, std::nullopt, tempPath); },
+      {"no target",
+       [&] { PelCacheOperation::initWithRequest_targetPath_tempPath(request, std::nullopt, tempPath); },
        "Invalid parameter not satisfying: targetPath != nil && urlRequest != nil"},
-      {"no request", [&] { PelCacheOperation::initWithRequest_targetPath_tempPath(nullptr, targetPath, tempPath); },
+      {"no request",
+       [&] { PelCacheOperation::initWithRequest_targetPath_tempPath(nullptr, targetPath, tempPath); },
        "Invalid parameter not satisfying: targetPath != nil && urlRequest != nil"},
       {"no request, no target form", [&] { PelCacheOperation::initWithRequest_tempPath(nullptr, tempPath); },
        "Invalid parameter not satisfying: urlRequest != nil"},
@@ -181,8 +184,8 @@ TEST_F(PelCacheOperationTest, TheFileStepFollowsTheTarget) {
 
   // With one, responseObject moves it once, replacing nothing else.
   std::filesystem::remove(tempPath);
-  auto moves = PelCacheOperation::initWithRequest_targetPath_tempPath(requestFor(origin, "/media"), targetPath,
-                                                                     tempPath);
+  auto moves = PelCacheOperation::initWithRequest_targetPath_tempPath(requestFor(origin, "/media"),
+                                                                      targetPath, tempPath);
   ASSERT_FALSE(run(moves).failed);
   EXPECT_EQ(moves->responseObject(), targetPath);
   EXPECT_EQ(moves->responseObject(), targetPath);
@@ -213,10 +216,15 @@ TEST_F(PelCacheOperationTest, APausedOperationResumesFromItsFile) {
   auto op = PelCacheOperation::initWithRequest_tempPath(requestFor(origin, "/big"), tempPath);
   auto outcome = std::make_shared<Outcome>();
   op->setCompletionBlockWithSuccess_failure(
-      [outcome](const ns::Ref<HTTPRequestOperation>&, const std::optional<ns::Data>&) { outcome->finished = true; },
-      [outcome](const ns::Ref<HTTPRequestOperation>&, const ns::Error&) { outcome->failed = outcome->finished = true; });
+      [outcome](const ns::Ref<HTTPRequestOperation>&, const std::optional<ns::Data>&) {
+        outcome->finished = true;
+      },
+      [outcome](const ns::Ref<HTTPRequestOperation>&, const ns::Error&) {
+        outcome->failed = outcome->finished = true;
+      });
   op->start();
-  ASSERT_TRUE(pltest::pumpUntil([&] { return PelCacheOperation::fileSizeForPath(tempPath) >= (256u << 10); }, 30));
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return PelCacheOperation::fileSizeForPath(tempPath) >= (256u << 10); }, 30));
   op->pause();
   auto held = PelCacheOperation::fileSizeForPath(tempPath);
   // Nothing more reaches the file once pause returned.

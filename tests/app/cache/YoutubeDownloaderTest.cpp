@@ -34,14 +34,17 @@ using cachetest::readFile;
 using cachetest::writeFile;
 using testsupport::FakeStreamResolver;
 
-std::uint64_t sizeOf(const std::string& path) { return PelCacheOperation::fileSizeForPath(path); }
+std::uint64_t sizeOf(const std::string& path) {
+  return PelCacheOperation::fileSizeForPath(path);
+}
 
 class YoutubeDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override { setStringSetting(kPreferredVideoQualityKey, "720"); }
 
   // The resolver answers `itags` with URLs of the origin's "/<id>/<itag>".
-  void offer(const std::string& videoId, std::initializer_list<int> itags, std::optional<std::string> error = {}) {
+  void offer(const std::string& videoId, std::initializer_list<int> itags,
+             std::optional<std::string> error = {}) {
     FakeStreamResolver::Entry entry;
     for (int itag : itags) entry.urlMap[itag] = origin.URLForPath("/" + videoId + "/" + std::to_string(itag));
     entry.videoInfo = ns::Dictionary{{ns::Value("title"), ns::Value("Title of " + videoId)}};
@@ -72,7 +75,7 @@ struct ChoiceCase {
   std::vector<int> itags;
   int partialType;  // 0: no partial
   int videotype;
-  int audiotype;    // 0: no pair
+  int audiotype;  // 0: no pair
 };
 
 TEST_F(YoutubeDownloaderTest, TheStreamFollowsTheQualityThePartialAndTheStreamsOffered) {
@@ -105,11 +108,13 @@ TEST_F(YoutubeDownloaderTest, TheStreamFollowsTheQualityThePartialAndTheStreamsO
     std::string partial = home.temp(videoId + ".mp4");
     if (c.partialType != 0) {
       writeFile(partial, "partial bytes");
-      ns::writePropertyListToFile_atomically(ns::Dictionary{{ns::Value("videotype"), ns::Value(c.partialType)}},
-                                             home.temp(videoId + ".info"), true);
+      ns::writePropertyListToFile_atomically(
+          ns::Dictionary{{ns::Value("videotype"), ns::Value(c.partialType)}}, home.temp(videoId + ".info"),
+          true);
     }
     auto record = YoutubeSupport::initWithYoutubeId(videoId);
-    for (int itag : c.itags) record->urlMap()[itag] = origin.URLForPath("/" + videoId + "/" + std::to_string(itag));
+    for (int itag : c.itags)
+      record->urlMap()[itag] = origin.URLForPath("/" + videoId + "/" + std::to_string(itag));
     auto downloader = YoutubeDownloader::initWithId(videoId);
     downloader->urlFetched(record);
     downloader->stopDownload();
@@ -133,8 +138,10 @@ TEST_F(YoutubeDownloaderTest, TheStreamFollowsTheQualityThePartialAndTheStreamsO
     ASSERT_TRUE(info.isDictionary());
     EXPECT_EQ(info["videotype"].intValue(), c.videotype);
     EXPECT_EQ(info["audiotype"].intValue(), c.audiotype);
-    EXPECT_EQ(getCachedVideoHeight(videoId), c.videotype == 22 ? 720 : c.videotype == 36 ? 240
-                                             : c.videotype == 137 || c.videotype == 37 ? 1080 : 360);
+    EXPECT_EQ(getCachedVideoHeight(videoId), c.videotype == 22                         ? 720
+                                             : c.videotype == 36                       ? 240
+                                             : c.videotype == 137 || c.videotype == 37 ? 1080
+                                                                                       : 360);
   }
 }
 
@@ -142,7 +149,8 @@ TEST_F(YoutubeDownloaderTest, ALaterChoiceClearsAnEarlierPair) {
   origin.route("GET", ".*", [](const pltest::FakeRequest&) { return pltest::FakeReply::text(404, "gone"); });
   auto downloader = YoutubeDownloader::initWithId("later");
   auto dash = YoutubeSupport::initWithYoutubeId("later");
-  dash->urlMap() = {{18, origin.URLForPath("/18")}, {137, origin.URLForPath("/137")}, {140, origin.URLForPath("/140")}};
+  dash->urlMap() = {
+      {18, origin.URLForPath("/18")}, {137, origin.URLForPath("/137")}, {140, origin.URLForPath("/140")}};
   setChosenVideoQuality(std::string("later"), std::string("1080"));
   downloader->urlFetched(dash);
   downloader->stopDownload();
@@ -169,7 +177,8 @@ TEST_F(YoutubeDownloaderTest, NoStreamMarksTheVideoFailedAndWritesNothing) {
   auto downloader = YoutubeDownloader::initWithId("nostream");
   EXPECT_TRUE(downloader->startDownload());
   ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isError() && hasDownloadError("nostream"); }));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeSupport::failedRequestErrorForVideoId("nostream").has_value(); }));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return YoutubeSupport::failedRequestErrorForVideoId("nostream").has_value(); }));
   EXPECT_EQ(getDownloadError("nostream"), "This video is unavailable.");
   EXPECT_FALSE(exists(home.temp("nostream.info")));
   EXPECT_FALSE(downloader->startDownload());
@@ -365,7 +374,8 @@ TEST_F(YoutubeDownloaderTest, AKilledDownloadResumesFromItsPartialFile) {
   setChosenVideoQuality(std::string("killed"), std::string("360"));
   auto downloader = download("killed");
   ASSERT_TRUE(downloader->isComplete());
-  EXPECT_EQ(cachetest::rangesOf(origin, "/big"), std::vector<std::string>{"bytes=" + std::to_string(held - 1) + "-"});
+  EXPECT_EQ(cachetest::rangesOf(origin, "/big"),
+            std::vector<std::string>{"bytes=" + std::to_string(held - 1) + "-"});
   EXPECT_TRUE(readFile(home.cache("killed.mp4")) == resource);
 }
 
@@ -389,13 +399,14 @@ class DashPairTest : public YoutubeDownloaderTest {
   void SetUp() override {
     YoutubeDownloaderTest::SetUp();
     std::string folder = home.sandbox().temporaryFolder("media").string();
-    ASSERT_EQ(runTask("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i",
-                                          "testsrc=duration=1:size=160x120:rate=10", "-an", "-c:v", "mpeg4",
-                                          folder + "/video.mp4"},
+    ASSERT_EQ(runTask("/usr/bin/ffmpeg",
+                      {"-loglevel", "error", "-f", "lavfi", "-i", "testsrc=duration=1:size=160x120:rate=10",
+                       "-an", "-c:v", "mpeg4", folder + "/video.mp4"},
                       true),
               0);
-    ASSERT_EQ(runTask("/usr/bin/ffmpeg", {"-loglevel", "error", "-f", "lavfi", "-i", "sine=duration=1", "-vn",
-                                          "-c:a", "aac", folder + "/audio.mp4"},
+    ASSERT_EQ(runTask("/usr/bin/ffmpeg",
+                      {"-loglevel", "error", "-f", "lavfi", "-i", "sine=duration=1", "-vn", "-c:a", "aac",
+                       folder + "/audio.mp4"},
                       true),
               0);
     video = readFile(folder + "/video.mp4");
@@ -420,7 +431,8 @@ TEST_F(DashPairTest, BothStreamsAreJoinedIntoOneFileOnceBothAreIn) {
   auto downloader = YoutubeDownloader::initWithId("pair");
   ASSERT_TRUE(downloader->startDownload());
   ASSERT_TRUE(pltest::pumpUntil(
-      [&] { return audioGate.arrived() && downloader->contentLength() > 0 && !downloader->isDownloading(); }, 30));
+      [&] { return audioGate.arrived() && downloader->contentLength() > 0 && !downloader->isDownloading(); },
+      30));
   // The video is in; the pair waits for its audio.
   EXPECT_EQ(readFile(home.temp("pair.mp4")), video);
   EXPECT_FALSE(downloader->isComplete());
@@ -433,8 +445,8 @@ TEST_F(DashPairTest, BothStreamsAreJoinedIntoOneFileOnceBothAreIn) {
   EXPECT_EQ(joined.count(), 1);
   EXPECT_TRUE(isVideoCached("pair"));
   EXPECT_FALSE(downloader->previewUrl());
-  EXPECT_EQ(outputOf("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
-                                          home.cache("pair.mp4")}),
+  EXPECT_EQ(outputOf("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_type", "-of",
+                                          "csv=p=0", home.cache("pair.mp4")}),
             "video\naudio\n");
   ns::Value info = ns::dictionaryWithContentsOfFile(home.cache("pair.info"));
   EXPECT_EQ(info["audiotype"].intValue(), 140);
@@ -542,8 +554,8 @@ TEST_F(DashPairTest, APairWhoseVideoFailedCompletesOnlyOnceTheVideoIsIn) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
   EXPECT_EQ(joined.count(), 1);
   EXPECT_EQ(cachetest::rangesOf(origin, "/pair/140").size(), 1u);
-  EXPECT_EQ(outputOf("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0",
-                                          home.cache("pair.mp4")}),
+  EXPECT_EQ(outputOf("/usr/bin/ffprobe", {"-v", "error", "-show_entries", "stream=codec_type", "-of",
+                                          "csv=p=0", home.cache("pair.mp4")}),
             "video\naudio\n");
 }
 
