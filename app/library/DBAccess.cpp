@@ -84,7 +84,14 @@ DBAccess::DBAccess() {
   std::error_code ec;
   if (!std::filesystem::exists(livePath, ec)) seedFromOlderFile(olderPath, livePath);
   _db = SqlDatabase::databaseWithPath(livePath);
-  _db->open();
+  // Every call prepares one of a few fixed statements: keep them prepared.
+  _db->setShouldCacheStatements(true);
+  if (_db->open()) {
+    // With a write-ahead journal, readers never block the writer and a writer never waits for
+    // readers, so the connections of several threads do not turn each other's writes away. The
+    // mode is kept in the file; a file in the older rollback mode is converted on first open.
+    _db->stringForQuery("PRAGMA journal_mode=WAL;");
+  }
   init_database();
 }
 

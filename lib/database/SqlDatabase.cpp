@@ -194,6 +194,17 @@ int SqlDatabase::busyHandler(void* context, int count) {
   return 0;
 }
 
+bool SqlDatabase::shouldRetryBusy(int rc, double started) {
+  // Only another connection's lock is worth waiting for; SQLITE_LOCKED is a conflict inside this
+  // connection that no wait resolves.
+  if ((rc & 0xff) != SQLITE_BUSY || _maxBusyRetryTimeInterval <= 0.0) return false;
+  double waited = monotonicSeconds() - started;
+  if (waited >= _maxBusyRetryTimeInterval) return false;
+  // Short waits first: the lock of a single write is usually held for well under a millisecond.
+  sqlite3_sleep(waited < 0.01 ? 1 : waited < 0.1 ? 5 : 50);
+  return true;
+}
+
 void SqlDatabase::setMaxBusyRetryTimeInterval(double timeout) {
   _maxBusyRetryTimeInterval = timeout;
   if (!_db) return;
@@ -481,7 +492,13 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
 
   if (!pStmt) {
     statement = nullptr;
-    int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    int rc;
+    const double started = monotonicSeconds();
+    do {
+      sqlite3_finalize(pStmt);
+      pStmt = nullptr;
+      rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    } while (shouldRetryBusy(rc, started));
     if (rc != SQLITE_OK) {
       if (_logsErrors) logPrepareFailure(sql);
       if (_crashOnErrors) std::abort();
@@ -563,7 +580,13 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
   sqlite3_stmt* pStmt = nullptr;
   if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return false;
 
+  const double started = monotonicSeconds();
   int rc = sqlite3_step(pStmt);
+  // Outside a transaction nothing was written yet, so a busy statement can simply run again.
+  while (sqlite3_get_autocommit(_db) && shouldRetryBusy(rc, started)) {
+    sqlite3_reset(pStmt);
+    rc = sqlite3_step(pStmt);
+  }
   if (rc != SQLITE_DONE) {
     std::string message = sqlite3_errmsg(_db);
     if (_logsErrors) {

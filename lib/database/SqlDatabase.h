@@ -288,6 +288,11 @@ class SqlDatabase : public ns::Object {
 
  private:
   static int busyHandler(void* context, int count);
+  // SQLite answers SQLITE_BUSY without calling the busy handler in a few cases (a statement
+  // that must read the schema while another connection commits, a lock upgrade that could
+  // deadlock): true, after a short pause, when such an answer should be tried again within the
+  // busy interval counted from `started` (monotonic seconds).
+  bool shouldRetryBusy(int rc, double started);
   void warnInUse();
   // The query with its row stepped to, or nullptr when it produced no row.
   ns::Ref<SqlResultSet> runSingleValueQuery(const std::string& sql, ns::Array args);
