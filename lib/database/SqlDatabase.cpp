@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
@@ -182,6 +183,7 @@ void SqlDatabase::warnInUse() { sqldb::log("The SqlDatabase " + description() + 
 
 int SqlDatabase::busyHandler(void* context, int count) {
   auto* self = static_cast<SqlDatabase*>(context);
+  self->_busyHandlerCalls++;
   if (count == 0) {
     self->_startBusyRetryTime = monotonicSeconds();
     return 1;
@@ -194,11 +196,16 @@ int SqlDatabase::busyHandler(void* context, int count) {
   return 0;
 }
 
-bool SqlDatabase::shouldRetryBusy(int rc, double started) {
+bool SqlDatabase::shouldRetryBusy(int rc, double& started, std::uint64_t handlerCallsBefore) {
   // Only another connection's lock is worth waiting for; SQLITE_LOCKED is a conflict inside this
   // connection that no wait resolves.
   if ((rc & 0xff) != SQLITE_BUSY || _maxBusyRetryTimeInterval <= 0.0) return false;
-  double waited = monotonicSeconds() - started;
+  double now = monotonicSeconds();
+  if (started == 0.0) {
+    // The interval counts from the first busy answer, which the handler may already have timed.
+    started = _busyHandlerCalls != handlerCallsBefore ? _startBusyRetryTime : now;
+  }
+  double waited = now - started;
   if (waited >= _maxBusyRetryTimeInterval) return false;
   // Short waits first: the lock of a single write is usually held for well under a millisecond.
   sqlite3_sleep(waited < 0.01 ? 1 : waited < 0.1 ? 5 : 50);
@@ -323,8 +330,8 @@ void SqlDatabase::clearCachedStatements() {
 void SqlDatabase::closeOpenResultSets() {
   auto copy = _openResultSets;
   for (SqlResultSet* rs : copy) {
-    if (!_openResultSets.count(rs)) continue;
-    _openResultSets.erase(rs);
+    if (std::find(_openResultSets.begin(), _openResultSets.end(), rs) == _openResultSets.end()) continue;
+    std::erase(_openResultSets, rs);
     // Detached first, so that closing does not call back into this connection. The result set
     // may hold the last reference to it but the caller of close() holds another.
     auto parent = rs->parentDB();
@@ -333,7 +340,7 @@ void SqlDatabase::closeOpenResultSets() {
   }
 }
 
-void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { _openResultSets.erase(resultSet); }
+void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { std::erase(_openResultSets, resultSet); }
 
 // ---------------------------------------------------------------------------------------------
 // Binding
@@ -486,19 +493,22 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
     statement = cachedStatementForQuery(sql);
     if (statement) {
       pStmt = statement->statement();
-      statement->reset();
+      // A cached statement is reset when its last use ends; one that is not mid-run needs no
+      // second reset.
+      if (sqlite3_stmt_busy(pStmt)) statement->reset();
     }
   }
 
   if (!pStmt) {
     statement = nullptr;
     int rc;
-    const double started = monotonicSeconds();
+    double busySince = 0.0;
+    const std::uint64_t handlerCalls = _busyHandlerCalls;
     do {
       sqlite3_finalize(pStmt);
       pStmt = nullptr;
       rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
-    } while (shouldRetryBusy(rc, started));
+    } while (shouldRetryBusy(rc, busySince, handlerCalls));
     if (rc != SQLITE_OK) {
       if (_logsErrors) logPrepareFailure(sql);
       if (_crashOnErrors) std::abort();
@@ -552,7 +562,7 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
 
   auto rs = SqlResultSet::resultSetWithStatement_usingParentDatabase(statement, self<SqlDatabase>());
   rs->setQuery(sql);
-  _openResultSets.insert(rs.get());
+  _openResultSets.push_back(rs.get());
   statement->setUseCount(statement->useCount() + 1);
   _isExecutingStatement = false;
   return rs;
@@ -580,10 +590,11 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
   sqlite3_stmt* pStmt = nullptr;
   if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return false;
 
-  const double started = monotonicSeconds();
+  double busySince = 0.0;
+  const std::uint64_t handlerCalls = _busyHandlerCalls;
   int rc = sqlite3_step(pStmt);
   // Outside a transaction nothing was written yet, so a busy statement can simply run again.
-  while (sqlite3_get_autocommit(_db) && shouldRetryBusy(rc, started)) {
+  while ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(_db) && shouldRetryBusy(rc, busySince, handlerCalls)) {
     sqlite3_reset(pStmt);
     rc = sqlite3_step(pStmt);
   }
