@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "lib/database/SqlLog.h"
+#include "platform/core/Format.h"
 #include "platform/core/Str.h"
 
 namespace {
@@ -638,126 +639,108 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
 // ---------------------------------------------------------------------------------------------
 // Format to SQL
 
+namespace {
+
+// What a plain directive of the table reads: the argument becomes the value to bind, or nothing
+// for an absent object (or a missing argument). nullopt when the directive is not in the table.
+using SqlConversion = ns::Value (*)(const SqlFormatArg*);
+
+SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
+  if (!d.isPlain()) return nullptr;
+  const std::string_view length = d.length;
+  const char c = d.conversion;
+  if (length.empty()) {
+    switch (c) {
+      case '@': return [](const SqlFormatArg* a) { return a ? a->asObject() : ns::Value(); };
+      case 'c':
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(std::string(1, static_cast<char>(a->asSigned()))) : ns::Value();
+        };
+      case 's':
+        return [](const SqlFormatArg* a) {
+          auto text = a ? a->asCString() : std::nullopt;
+          return text ? ns::Value(*text) : ns::Value();
+        };
+      case 'd': case 'D': case 'i':
+        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<int>(a->asSigned())) : ns::Value(); };
+      case 'u': case 'U':
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(static_cast<unsigned int>(a->asUnsigned())) : ns::Value();
+        };
+      case 'f': return [](const SqlFormatArg* a) { return a ? ns::Value(a->asDouble()) : ns::Value(); };
+      case 'g':
+        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<float>(a->asDouble())) : ns::Value(); };
+      default: return nullptr;
+    }
+  }
+  const bool signed64 = (length == "q" && c == 'i') || ((length == "l" || length == "ll") && c == 'd');
+  const bool unsigned64 = (length == "q" || length == "l" || length == "ll") && c == 'u';
+  if (signed64)
+    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<long long>(a->asSigned())) : ns::Value(); };
+  if (unsigned64)
+    return [](const SqlFormatArg* a) {
+      return a ? ns::Value(static_cast<unsigned long long>(a->asUnsigned())) : ns::Value();
+    };
+  if (length == "h" && c == 'i')
+    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<short>(a->asSigned())) : ns::Value(); };
+  if (length == "h" && c == 'u')
+    return [](const SqlFormatArg* a) {
+      return a ? ns::Value(static_cast<unsigned short>(a->asUnsigned())) : ns::Value();
+    };
+  return nullptr;
+}
+
+}  // namespace
+
 void SqlDatabase::extractSQL_argumentsList_intoString_arguments(const std::string& format,
                                                                 const std::vector<SqlFormatArg>& args,
                                                                 std::string& cleanedSQL, ns::Array& arguments) {
-  const std::size_t length = format.size();
+  const std::string_view fmt = format;
   std::size_t nextArg = 0;
-  // Arguments beyond those given read as absent, never as whatever lies past the list.
-  auto take = [&]() -> const SqlFormatArg* { return nextArg < args.size() ? &args[nextArg++] : nullptr; };
-  char last = '\0';
-  for (std::size_t i = 0; i < length; ++i) {
-    ns::Value arg;
-    bool consumed = false;  // a conversion read an argument (which may be absent)
-    char current = format[i];
-    char add = current;
-    if (last == '%') {
-      switch (current) {
-        case '@': {
-          consumed = true;
-          if (auto a = take()) arg = a->asObject();
+  std::size_t i = 0;
+  while (i < fmt.size()) {
+    std::size_t pct = fmt.find('%', i);
+    if (pct == std::string_view::npos) {
+      cleanedSQL.append(fmt.substr(i));
+      break;
+    }
+    cleanedSQL.append(fmt.substr(i, pct - i));
+    // `pct` is a '%' that opens a directive. Only the plain directives of the table take an
+    // argument; anything else copies the character after the '%' as it stands and goes on after
+    // it. A second '%' is copied and opens the next directive; of a modifier that did not
+    // complete a conversion only its first letter is kept ("%llx" gives "lx").
+    for (;;) {
+      ns::detail::FormatDirective directive;
+      if (ns::detail::parseFormatDirective(fmt, pct, directive)) {
+        if (SqlConversion convert = sqlConversionFor(directive)) {
+          // Arguments beyond those given read as absent, never as whatever lies past the list.
+          const SqlFormatArg* arg = nextArg < args.size() ? &args[nextArg] : nullptr;
+          ++nextArg;
+          ns::Value value = convert(arg);
+          if (value.isNil()) {
+            cleanedSQL += "NULL";  // an absent object (or a missing argument) becomes the literal NULL
+          } else {
+            cleanedSQL += '?';
+            arguments.push_back(std::move(value));
+          }
+          i = directive.end;
           break;
         }
-        case 'c': {
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(std::string(1, static_cast<char>(a->asSigned())));
-          break;
-        }
-        case 's': {
-          consumed = true;
-          if (auto a = take()) {
-            auto text = a->asCString();
-            if (text) arg = ns::Value(*text);
-          }
-          break;
-        }
-        case 'd':
-        case 'D':
-        case 'i':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<int>(a->asSigned()));
-          break;
-        case 'u':
-        case 'U':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<unsigned int>(a->asUnsigned()));
-          break;
-        case 'h':
-          i++;
-          if (i < length && format[i] == 'i') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<short>(a->asSigned()));
-          } else if (i < length && format[i] == 'u') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<unsigned short>(a->asUnsigned()));
-          } else {
-            i--;
-          }
-          break;
-        case 'q':
-          i++;
-          if (i < length && format[i] == 'i') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-          } else if (i < length && format[i] == 'u') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-          } else {
-            i--;
-          }
-          break;
-        case 'f':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(a->asDouble());
-          break;
-        case 'g':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<float>(a->asDouble()));
-          break;
-        case 'l':
-          i++;
-          if (i < length) {
-            char next = format[i];
-            if (next == 'l') {
-              i++;
-              if (i < length && format[i] == 'd') {
-                consumed = true;
-                if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-              } else if (i < length && format[i] == 'u') {
-                consumed = true;
-                if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-              } else {
-                i--;
-              }
-            } else if (next == 'd') {
-              consumed = true;
-              if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-            } else if (next == 'u') {
-              consumed = true;
-              if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-            } else {
-              i--;
-            }
-          } else {
-            i--;
-          }
-          break;
-        default:
-          break;
       }
-    } else if (current == '%') {
-      add = '\0';
+      std::size_t next = pct + 1;
+      if (next >= fmt.size()) {
+        i = next;
+        break;
+      }
+      char c = fmt[next];
+      cleanedSQL += c;
+      if (c == '%') {
+        pct = next;
+        continue;
+      }
+      i = next + 1;
+      if (c == 'l' && i < fmt.size() && fmt[i] == 'l') ++i;
+      break;
     }
-
-    if (!arg.isNil()) {
-      cleanedSQL += '?';
-      arguments.push_back(std::move(arg));
-    } else if (consumed) {
-      // An absent object (or a missing argument) becomes the literal NULL.
-      cleanedSQL += "NULL";
-    } else if (add != '\0') {
-      cleanedSQL += add;
-    }
-    last = current;
   }
 }

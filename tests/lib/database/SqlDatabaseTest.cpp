@@ -245,6 +245,27 @@ TEST(SqlDatabaseBindTest, FormatsBecomePlaceholdersAndArguments) {
   EXPECT_TRUE(rs->columnIndexIsNull(0));
 }
 
+TEST(SqlDatabaseBindTest, OnlyPlainDirectivesOfTheTableTakeArguments) {
+  struct Case {
+    const char* format;
+    const char* sql;
+    std::size_t arguments;
+  } cases[] = {
+      {"%%%d", "%%?", 1},         {"%%%%", "%%%", 0},      {"x%", "x", 0},         {"%ll", "l", 0},
+      {"%ll%d", "l?", 1},         {"%q%u", "q?", 1},       {"%qi%qu", "??", 2},    {"%lu %ld", "? ?", 2},
+      {"%hu%hh", "?hh", 1},       {"%5d", "5d", 0},        {"%-d", "-d", 0},       {"%1$d", "1$d", 0},
+      {"%.2f", ".2f", 0},         {"%*d", "*d", 0},        {"%Ld", "Ld", 0},       {"%lld%llu", "??", 2},
+      {"%x%D%U%i", "x???", 3},    {"%lx", "lx", 0},        {"100%", "100", 0},     {"%@%@%@%@", "???NULL", 3},
+  };
+  for (const auto& c : cases) {
+    std::string sql;
+    ns::Array args;
+    SqlDatabase::extractSQL_argumentsList_intoString_arguments(c.format, {1, 2, 3}, sql, args);
+    EXPECT_EQ(sql, c.sql) << c.format;
+    EXPECT_EQ(args.size(), c.arguments) << c.format;
+  }
+}
+
 TEST(SqlDatabaseBusyTest, ASecondConnectionWaitsForTheRetryIntervalThenSucceedsAfterCommit) {
   TempFolder dir;
   auto a = openDatabase(dir.file("shared.db"));
