@@ -451,6 +451,12 @@ TEST(LogHubDeathTest, WaitingForTheHubFromALoggersQueueIsCaught) {
       },
       "flushLog from the logging queue or a logger's queue");
 }
+
+TEST(LogHubDeathTest, WaitingForAStepFromTheLoggingQueueIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(dispatch::sync(LogHub::loggingQueue(), [] { LogHub::runBetweenRecords([] {}, true); }),
+               "waiting for the hub from the logging queue or a logger's queue");
+}
 #endif
 
 // Flushes on exit: the buffered text only reaches the output in flush().
