@@ -25,6 +25,16 @@ char loggerQueueKey;
 constexpr long kMaxRecordsInFlight = 1000;
 // Batches delivered by one turn of the logging queue before it lets other blocks run.
 constexpr int kBatchesPerTurn = 64;
+// How long a busy turn looks for more records before it ends (a few microseconds).
+constexpr int kIdleSpins = 2000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
 
 // A caller waiting for its record or step. The signal is given under the lock, so the waiter,
 // which lives on its caller's stack, cannot go before the signal is complete.
@@ -230,6 +240,12 @@ void lt_drain() {
   Hub& h = hub();
   for (int turn = 0; turn < kBatchesPerTurn; ++turn) {
     Entry* newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+    // While records keep coming, the next one is usually a few microseconds away: a short look
+    // before going idle saves the callers from waking this queue again for it.
+    for (int spin = 0; !newestFirst && turn > 0 && spin < kIdleSpins; ++spin) {
+      cpuRelax();
+      if (h.inbox.load(std::memory_order_relaxed)) newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+    }
     if (!newestFirst) {
       h.drainScheduled.store(false);
       // A caller that posted just before the flag fell saw it still set and did not wake us.
