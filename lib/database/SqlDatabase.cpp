@@ -642,7 +642,7 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
 namespace {
 
 // What a plain directive of the table reads: the argument becomes the value to bind, or nothing
-// for an absent object (or a missing argument). nullopt when the directive is not in the table.
+// for an absent object (or a missing argument). Null when the directive is not in the table.
 using SqlConversion = ns::Value (*)(const SqlFormatArg*);
 
 SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
