@@ -16,7 +16,8 @@ using namespace socket_internal;
 // ---------------------------------------------------------------------------------------------
 // The public forms
 
-bool DispatchSocket::connectToHost_onPort_error(const std::string& host, std::uint16_t port, ns::Error* errPtr) {
+bool DispatchSocket::connectToHost_onPort_error(const std::string& host, std::uint16_t port,
+                                                ns::Error* errPtr) {
   return connectToHost_onPort_viaInterface_withTimeout_error(host, port, std::nullopt, -1, errPtr);
 }
 
@@ -34,10 +35,9 @@ bool DispatchSocket::connectToAddress_withTimeout_error(const ns::Data& remoteAd
   return connectToAddress_viaInterface_withTimeout_error(remoteAddr, std::nullopt, timeout, errPtr);
 }
 
-bool DispatchSocket::connectToHost_onPort_viaInterface_withTimeout_error(const std::string& inHost,
-                                                                         std::uint16_t port,
-                                                                         const std::optional<std::string>& inInterface,
-                                                                         double timeout, ns::Error* errPtr) {
+bool DispatchSocket::connectToHost_onPort_viaInterface_withTimeout_error(
+    const std::string& inHost, std::uint16_t port, const std::optional<std::string>& inInterface,
+    double timeout, ns::Error* errPtr) {
   const std::string host = inHost;
   const std::optional<std::string> interface = inInterface;
   std::optional<ns::Error> error;
@@ -61,8 +61,7 @@ bool DispatchSocket::connectToHost_onPort_viaInterface_withTimeout_error(const s
     dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weakSelf, host, port, aStateIndex] {
       ns::Error lookupError("", 0);
       bool failed = false;
-      std::optional<std::vector<ns::Data>> addresses =
-          lookupHost_port_error(host, port, &lookupError);
+      std::optional<std::vector<ns::Data>> addresses = lookupHost_port_error(host, port, &lookupError);
       if (!addresses || addresses->empty()) failed = true;
 
       auto strongSelf = weakSelf.lock();
@@ -92,9 +91,9 @@ bool DispatchSocket::connectToHost_onPort_viaInterface_withTimeout_error(const s
   return result;
 }
 
-bool DispatchSocket::connectToAddress_viaInterface_withTimeout_error(const ns::Data& inRemoteAddr,
-                                                                     const std::optional<std::string>& inInterface,
-                                                                     double timeout, ns::Error* errPtr) {
+bool DispatchSocket::connectToAddress_viaInterface_withTimeout_error(
+    const ns::Data& inRemoteAddr, const std::optional<std::string>& inInterface, double timeout,
+    ns::Error* errPtr) {
   const ns::Data remoteAddr = inRemoteAddr;
   const std::optional<std::string> interface = inInterface;
   std::optional<ns::Error> error;
@@ -137,27 +136,30 @@ bool DispatchSocket::connectToAddress_viaInterface_withTimeout_error(const ns::D
 // ---------------------------------------------------------------------------------------------
 // The steps
 
-bool DispatchSocket::preConnectWithInterface_error(const std::optional<std::string>& interface, ns::Error* errPtr) {
+bool DispatchSocket::preConnectWithInterface_error(const std::optional<std::string>& interface,
+                                                   ns::Error* errPtr) {
   assertOnSocketQueue();
   if (delegate_.expired()) {
     ns::setError(errPtr, badConfigError("Attempting to connect without a delegate. Set a delegate first."));
     return false;
   }
   if (!delegateQueue_) {
-    ns::setError(errPtr,
-                 badConfigError("Attempting to connect without a delegate queue. Set a delegate queue first."));
+    ns::setError(errPtr, badConfigError(
+                             "Attempting to connect without a delegate queue. Set a delegate queue first."));
     return false;
   }
   if (flags_ & flagStarted) {
-    ns::setError(errPtr, badConfigError(
-                             "Attempting to connect while connected or accepting connections. Disconnect first."));
+    ns::setError(
+        errPtr,
+        badConfigError("Attempting to connect while connected or accepting connections. Disconnect first."));
     return false;
   }
   const bool isIPv4Disabled = (config_ & configIPv4Disabled) != 0;
   const bool isIPv6Disabled = (config_ & configIPv6Disabled) != 0;
   if (isIPv4Disabled && isIPv6Disabled) {
-    ns::setError(errPtr,
-                 badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+    ns::setError(
+        errPtr,
+        badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
     return false;
   }
   if (interface) {
@@ -165,16 +167,19 @@ bool DispatchSocket::preConnectWithInterface_error(const std::optional<std::stri
     std::optional<ns::Data> interface6;
     getInterfaceAddress4_address6_fromDescription_port(&interface4, &interface6, interface, 0);
     if (!interface4 && !interface6) {
-      ns::setError(errPtr,
-                   badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."));
+      ns::setError(
+          errPtr,
+          badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."));
       return false;
     }
     if (isIPv4Disabled && !interface6) {
-      ns::setError(errPtr, badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
+      ns::setError(errPtr,
+                   badParamError("IPv4 has been disabled and specified interface doesn't support IPv6."));
       return false;
     }
     if (isIPv6Disabled && !interface4) {
-      ns::setError(errPtr, badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
+      ns::setError(errPtr,
+                   badParamError("IPv6 has been disabled and specified interface doesn't support IPv4."));
       return false;
     }
     connectInterface4_ = interface4;
@@ -192,7 +197,8 @@ void DispatchSocket::lookup_didFail(int aStateIndex, const ns::Error& error) {
   closeWithError(error);
 }
 
-void DispatchSocket::lookup_didSucceedWithAddress4_address6(int aStateIndex, const std::optional<ns::Data>& address4,
+void DispatchSocket::lookup_didSucceedWithAddress4_address6(int aStateIndex,
+                                                            const std::optional<ns::Data>& address4,
                                                             const std::optional<ns::Data>& address6) {
   assertOnSocketQueue();
   if (aStateIndex != stateIndex_) return;  // disconnected or timed out meanwhile
@@ -211,7 +217,8 @@ void DispatchSocket::lookup_didSucceedWithAddress4_address6(int aStateIndex, con
 }
 
 bool DispatchSocket::connectWithAddress4_address6_error(const std::optional<ns::Data>& address4,
-                                                        const std::optional<ns::Data>& address6, ns::Error* errPtr) {
+                                                        const std::optional<ns::Data>& address6,
+                                                        ns::Error* errPtr) {
   assertOnSocketQueue();
   const bool useIPv6 = ((config_ & configPreferIPv6) && address6) || !address4;
   const ns::Data& address = useIPv6 ? *address6 : *address4;
@@ -249,7 +256,8 @@ bool DispatchSocket::connectWithAddress4_address6_error(const std::optional<ns::
 
   const int aStateIndex = stateIndex_;
   const int fd = socketFD;
-  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length()));
+  int rc = ::connect(fd, reinterpret_cast<const sockaddr*>(address.bytes()),
+                     static_cast<socklen_t>(address.length()));
   if (rc == 0 || errno != EINPROGRESS) {
     // Settled at once (a loopback refusal, for instance). The outcome still arrives after the
     // caller has its YES, as any connect outcome does.
@@ -265,7 +273,8 @@ bool DispatchSocket::connectWithAddress4_address6_error(const std::optional<ns::
     return true;
   }
 
-  auto source = dispatch::sourceCreate(dispatch::SourceType::Write, static_cast<std::uintptr_t>(fd), 0, socketQueue_);
+  auto source =
+      dispatch::sourceCreate(dispatch::SourceType::Write, static_cast<std::uintptr_t>(fd), 0, socketQueue_);
   ns::Weak<DispatchSocket> weakSelf = self<DispatchSocket>();
   source->setEventHandler([weakSelf, aStateIndex, fd] {
     if (auto strongSelf = weakSelf.lock()) strongSelf->connectSocketDidBecomeWritable(aStateIndex, fd);
@@ -302,9 +311,10 @@ void DispatchSocket::didConnect(int aStateIndex) {
 
   std::optional<std::string> host = connectedHost();
   std::uint16_t port = connectedPort();
-  notifyDelegate([host = host.value_or(""), port](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) {
-    d.socket_didConnectToHost_port(s, host, port);
-  });
+  notifyDelegate(
+      [host = host.value_or(""), port](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) {
+        d.socket_didConnectToHost_port(s, host, port);
+      });
 
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
   int fileFlags = ::fcntl(socketFD, F_GETFL);

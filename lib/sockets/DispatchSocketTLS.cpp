@@ -79,10 +79,11 @@ void DispatchSocket::ssl_startTLS() {
   if (!sslContext_) return fail("Error in SSLNewContext");
 
   // The context belongs to this socket and is used only on its queue.
-  if (sslContext_->setIOFuncs([this](void* data, std::size_t* length) { return sslReadWithBuffer_length(data, length); },
-                              [this](const void* data, std::size_t* length) {
-                                return sslWriteWithBuffer_length(data, length);
-                              }) != sec::noErr) {
+  if (sslContext_->setIOFuncs(
+          [this](void* data, std::size_t* length) { return sslReadWithBuffer_length(data, length); },
+          [this](const void* data, std::size_t* length) {
+            return sslWriteWithBuffer_length(data, length);
+          }) != sec::noErr) {
     return fail("Error in SSLSetIOFuncs");
   }
 
@@ -97,7 +98,8 @@ void DispatchSocket::ssl_startTLS() {
 
   if (ns::Value peerName = settingFor(settings, kCFStreamSSLPeerName)) {
     if (!peerName.isString()) return fail("Invalid value for kCFStreamSSLPeerName.");
-    if (sslContext_->setPeerDomainName(peerName.string()) != sec::noErr) return fail("Error in SSLSetPeerDomainName");
+    if (sslContext_->setPeerDomainName(peerName.string()) != sec::noErr)
+      return fail("Error in SSLSetPeerDomainName");
   }
 
   if (ns::Value certificates = settingFor(settings, kCFStreamSSLCertificates)) {
@@ -109,13 +111,15 @@ void DispatchSocket::ssl_startTLS() {
       const ns::Array& items = certificates.array();
       valid = items[0].isObject() && (identity = items[0].objectAs<sec::Identity>());
       for (std::size_t i = 1; valid && i < items.size(); ++i) {
-        ns::Ref<sec::Certificate> certificate = items[i].isObject() ? items[i].objectAs<sec::Certificate>() : nullptr;
+        ns::Ref<sec::Certificate> certificate =
+            items[i].isObject() ? items[i].objectAs<sec::Certificate>() : nullptr;
         valid = certificate != nullptr;
         if (valid) extra.push_back(std::move(certificate));
       }
     }
     if (!valid) return fail("Invalid value for kCFStreamSSLCertificates.");
-    if (sslContext_->setCertificate(identity, std::move(extra)) != sec::noErr) return fail("Error in SSLSetCertificate");
+    if (sslContext_->setCertificate(identity, std::move(extra)) != sec::noErr)
+      return fail("Error in SSLSetCertificate");
   }
 
   if (ns::Value peerID = settingFor(settings, DispatchSocketSSLPeerID)) {
@@ -126,7 +130,8 @@ void DispatchSocket::ssl_startTLS() {
   if (ns::Value minProtocol = settingFor(settings, DispatchSocketSSLProtocolVersionMin)) {
     if (!minProtocol.isNumber()) return fail("Invalid value for DispatchSocketSSLProtocolVersionMin.");
     if (minProtocol.intValue() != sec::kSSLProtocolUnknown &&
-        sslContext_->setProtocolVersionMin(static_cast<sec::SSLProtocol>(minProtocol.intValue())) != sec::noErr) {
+        sslContext_->setProtocolVersionMin(static_cast<sec::SSLProtocol>(minProtocol.intValue())) !=
+            sec::noErr) {
       return fail("Error in SSLSetProtocolVersionMin");
     }
   }
@@ -134,7 +139,8 @@ void DispatchSocket::ssl_startTLS() {
   if (ns::Value maxProtocol = settingFor(settings, DispatchSocketSSLProtocolVersionMax)) {
     if (!maxProtocol.isNumber()) return fail("Invalid value for DispatchSocketSSLProtocolVersionMax.");
     if (maxProtocol.intValue() != sec::kSSLProtocolUnknown &&
-        sslContext_->setProtocolVersionMax(static_cast<sec::SSLProtocol>(maxProtocol.intValue())) != sec::noErr) {
+        sslContext_->setProtocolVersionMax(static_cast<sec::SSLProtocol>(maxProtocol.intValue())) !=
+            sec::noErr) {
       return fail("Error in SSLSetProtocolVersionMax");
     }
   }
@@ -142,13 +148,15 @@ void DispatchSocket::ssl_startTLS() {
   // False start and one-byte records are taken as the TLS layer takes them.
   if (ns::Value falseStart = settingFor(settings, DispatchSocketSSLSessionOptionFalseStart)) {
     if (!falseStart.isNumber()) return fail("Invalid value for DispatchSocketSSLSessionOptionFalseStart.");
-    if (sslContext_->setSessionOption(sec::kSSLSessionOptionFalseStart, falseStart.boolValue()) != sec::noErr) {
+    if (sslContext_->setSessionOption(sec::kSSLSessionOptionFalseStart, falseStart.boolValue()) !=
+        sec::noErr) {
       return fail("Error in SSLSetSessionOption (kSSLSessionOptionFalseStart)");
     }
   }
 
   if (ns::Value oneByteRecord = settingFor(settings, DispatchSocketSSLSessionOptionSendOneByteRecord)) {
-    if (!oneByteRecord.isNumber()) return fail("Invalid value for DispatchSocketSSLSessionOptionSendOneByteRecord.");
+    if (!oneByteRecord.isNumber())
+      return fail("Invalid value for DispatchSocketSSLSessionOptionSendOneByteRecord.");
     if (sslContext_->setSessionOption(sec::kSSLSessionOptionSendOneByteRecord, oneByteRecord.boolValue()) !=
         sec::noErr) {
       return fail("Error in SSLSetSessionOption (kSSLSessionOptionSendOneByteRecord)");
@@ -179,10 +187,11 @@ void DispatchSocket::ssl_startTLS() {
     }
   }
 
-  for (const char* refusedKey : {kCFStreamSSLAllowsAnyRoot, kCFStreamSSLAllowsExpiredRoots,
-                                 kCFStreamSSLValidatesCertificateChain, kCFStreamSSLAllowsExpiredCertificates,
-                                 kCFStreamSSLLevel}) {
-    if (settingFor(settings, refusedKey)) return fail(std::string("Security option unavailable - ") + refusedKey);
+  for (const char* refusedKey :
+       {kCFStreamSSLAllowsAnyRoot, kCFStreamSSLAllowsExpiredRoots, kCFStreamSSLValidatesCertificateChain,
+        kCFStreamSSLAllowsExpiredCertificates, kCFStreamSSLLevel}) {
+    if (settingFor(settings, refusedKey))
+      return fail(std::string("Security option unavailable - ") + refusedKey);
   }
 
   // Bytes that arrived after the last plain read belong to the handshake.
@@ -245,18 +254,22 @@ void DispatchSocket::ssl_continueSSLHandshake() {
     // counts (the index moves on with it), and none once the socket has closed.
     std::function<void(bool)> completionHandler = [weakSelf, socketQueue, aStateIndex](bool shouldTrustPeer) {
       dispatch::async(socketQueue, [weakSelf, aStateIndex, shouldTrustPeer] {
-        if (auto strongSelf = weakSelf.lock()) strongSelf->ssl_shouldTrustPeer_stateIndex(shouldTrustPeer, aStateIndex);
+        if (auto strongSelf = weakSelf.lock())
+          strongSelf->ssl_shouldTrustPeer_stateIndex(shouldTrustPeer, aStateIndex);
       });
     };
     auto me = self<DispatchSocket>();
-    dispatch::async(delegateQueue_, [delegate, me, trust, completionHandler, weakSelf, socketQueue, aStateIndex] {
-      if (delegate->socket_didReceiveTrust_completionHandler(me, trust, completionHandler)) return;
-      // Not implemented: nobody will ever decide.
-      dispatch::async(socketQueue, [weakSelf, aStateIndex] {
-        auto strongSelf = weakSelf.lock();
-        if (strongSelf && strongSelf->stateIndex_ == aStateIndex) strongSelf->closeWithError(otherError(kNoTrustDelegateText));
-      });
-    });
+    dispatch::async(delegateQueue_,
+                    [delegate, me, trust, completionHandler, weakSelf, socketQueue, aStateIndex] {
+                      if (delegate->socket_didReceiveTrust_completionHandler(me, trust, completionHandler))
+                        return;
+                      // Not implemented: nobody will ever decide.
+                      dispatch::async(socketQueue, [weakSelf, aStateIndex] {
+                        auto strongSelf = weakSelf.lock();
+                        if (strongSelf && strongSelf->stateIndex_ == aStateIndex)
+                          strongSelf->closeWithError(otherError(kNoTrustDelegateText));
+                      });
+                    });
   } else {
     closeWithError(sslError(status));
   }

@@ -12,6 +12,6 @@ int socketResolverGetAddrInfo(const char* host, const char* service, const addri
 // Tests: every later lookup calls `resolver` instead of getaddrinfo, on the lookup's own thread,
 // until it is reset with nullptr. A replacement that answers 0 must fill *res by calling
 // ::getaddrinfo itself, since the caller frees the result with freeaddrinfo.
-using SocketResolverFunction = std::function<int(const char* host, const char* service, const addrinfo* hints,
-                                                 addrinfo** res)>;
+using SocketResolverFunction =
+    std::function<int(const char* host, const char* service, const addrinfo* hints, addrinfo** res)>;
 void setSocketResolverForTesting(SocketResolverFunction resolver);

@@ -2,6 +2,8 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include <mutex>
+
 #include "platform/testing/TestCertificateAuthority.h"
 #include "tests/lib/http-server/ServerFixture.h"
 
@@ -17,9 +19,20 @@ const pltest::TestCertificateAuthority& testCA() {
 class SecureConnection : public HTTPConnection {
  public:
   using HTTPConnection::HTTPConnection;
-  static inline ns::Array certificates;
+  static void setCertificates(ns::Array value) {
+    std::lock_guard lock(mutex);
+    certificates = std::move(value);
+  }
   bool isSecureServer() override { return true; }
-  ns::Array sslIdentityAndCertificates() override { return certificates; }
+  ns::Array sslIdentityAndCertificates() override {
+    std::lock_guard lock(mutex);
+    return certificates;
+  }
+
+ private:
+  // Set by the test thread, read on the connection queue.
+  static inline std::mutex mutex;
+  static inline ns::Array certificates;
 };
 
 size_t collect(char* data, size_t size, size_t count, void* out) {
@@ -30,7 +43,7 @@ size_t collect(char* data, size_t size, size_t count, void* out) {
 class SecureConnectionTest : public ServerFixture {
  protected:
   void TearDown() override {
-    SecureConnection::certificates.clear();
+    SecureConnection::setCertificates({});
     ServerFixture::TearDown();
   }
   // A GET with libcurl; the status, 0 on a transport failure.
@@ -65,11 +78,12 @@ TEST_F(SecureConnectionTest, ServesHttpsWithItsIdentityAndPlainHttpWithoutOne) {
     const char* scheme;
     long status;  // 0: the exchange fails
   };
-  for (const Case& c : {Case{"identity, https", true, "https", 200}, Case{"identity, plain http", true, "http", 0},
-                        Case{"no identity, http", false, "http", 200}}) {
+  for (const Case& c :
+       {Case{"identity, https", true, "https", 200}, Case{"identity, plain http", true, "http", 0},
+        Case{"no identity, http", false, "http", 200}}) {
     SCOPED_TRACE(c.name);
-    SecureConnection::certificates.clear();
-    if (c.withIdentity) SecureConnection::certificates.push_back(ns::Value(testCA().issueIdentity({"127.0.0.1"})));
+    SecureConnection::setCertificates(
+        c.withIdentity ? ns::Array{ns::Value(testCA().issueIdentity({"127.0.0.1"}))} : ns::Array{});
     std::string body;
     const std::string url = std::string(c.scheme) + "://127.0.0.1:" + std::to_string(port) + "/video.mp4";
     EXPECT_EQ(fetch(url, caFile, &body), c.status);

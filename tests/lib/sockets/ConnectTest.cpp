@@ -44,7 +44,9 @@ struct Client {
 
 // Replaces the resolver while it lives.
 struct ResolverOverride {
-  explicit ResolverOverride(SocketResolverFunction resolver) { setSocketResolverForTesting(std::move(resolver)); }
+  explicit ResolverOverride(SocketResolverFunction resolver) {
+    setSocketResolverForTesting(std::move(resolver));
+  }
   ~ResolverOverride() { setSocketResolverForTesting(nullptr); }
 };
 
@@ -58,7 +60,8 @@ TEST(DispatchSocketConnect, ConnectsToAListenerAndRunsTheReadsQueuedRightAfter) 
 
   Client client("connect.client");
   ns::Error error("", 0);
-  ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", port, &error)) << error.localizedDescription();
+  ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", port, &error))
+      << error.localizedDescription();
   client.socket->readDataToLength_withTimeout_tag(5, -1, 7);
   EXPECT_FALSE(client.socket->isDisconnected());
 
@@ -95,9 +98,13 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
   ASSERT_NE(boundPort, 0);
   const std::string viaInterface = "127.0.0.1:" + std::to_string(boundPort);
   const std::vector<Case> cases = {
-      {"address", [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); }, 0},
+      {"address",
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
+       0},
       {"address with time-out",
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_withTimeout_error(loopbackAddress4(port), 30, e); },
+       [&](DispatchSocket& s, ns::Error* e) {
+         return s.connectToAddress_withTimeout_error(loopbackAddress4(port), 30, e);
+       },
        0},
       {"host via interface",
        [&](DispatchSocket& s, ns::Error* e) {
@@ -126,11 +133,13 @@ TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), ns::NSPOSIXErrorDomain);
     EXPECT_EQ(error->code(), ECONNREFUSED);
-    EXPECT_EQ(error->userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(), "Error in connect() function");
+    EXPECT_EQ(error->userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
+              "Error in connect() function");
     EXPECT_TRUE(client.socket->isDisconnected());
   }
   {
-    ResolverOverride resolver([](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
+    ResolverOverride resolver(
+        [](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
     Client client("connect.unresolved");
     ASSERT_TRUE(client.socket->connectToHost_onPort_error("nowhere.invalid", 80, nullptr));
     auto error = client.disconnectError();
@@ -158,10 +167,10 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
   ASSERT_TRUE(waiting.connectTo(ntohs(bound.sin_port)));
 
   Client client("connect.timeout");
-  const std::size_t descriptorsBefore = openDescriptorCount();
+  const std::set<int> descriptorsBefore = openDescriptors();
   ns::Error error("", 0);
   ASSERT_TRUE(client.socket->connectToAddress_withTimeout_error(ns::Data(&bound, sizeof bound), 0.5, &error));
-  EXPECT_EQ(openDescriptorCount(), descriptorsBefore + 1);
+  EXPECT_EQ(descriptorsOpenedSince(descriptorsBefore), 1u);
   virtualClock.advance(0.5);
   auto timeoutError = client.disconnectError();
   ASSERT_TRUE(timeoutError);
@@ -171,7 +180,7 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
 
   // The attempt is over: its descriptor is closed, so no late outcome can arrive, even once
   // the listener makes room.
-  EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+  EXPECT_EQ(descriptorsOpenedSince(descriptorsBefore), 0u);
   int accepted = ::accept(listenFD, nullptr, nullptr);
   client.socket->performBlock([] {});
   client.delegate->drain();
@@ -190,16 +199,17 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   bool entered = false;
   bool released = false;
   bool returned = false;
-  ResolverOverride resolver([&](const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
-    std::unique_lock lock(mutex);
-    entered = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return released; });
-    int rc = ::getaddrinfo(host, service, hints, res);
-    returned = true;
-    changed.notify_all();
-    return rc;
-  });
+  ResolverOverride resolver(
+      [&](const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
+        std::unique_lock lock(mutex);
+        entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return released; });
+        int rc = ::getaddrinfo(host, service, hints, res);
+        returned = true;
+        changed.notify_all();
+        return rc;
+      });
 
   Client client("connect.held");
   ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", listener->localPort(), nullptr));
@@ -245,20 +255,21 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
   const std::string busyInterface = "127.0.0.1:" + std::to_string(busyPort);
 
   Client client("connect.leak");
-  const std::size_t descriptorsBefore = openDescriptorCount();
+  const std::set<int> descriptorsBefore = openDescriptors();
   std::size_t disconnects = 0;
   for (int i = 0; i < 100; ++i) {
     ns::Error error("", 0);
     switch (i % 3) {
       case 0:  // bind fails before the connect starts: NO at once
-        ASSERT_FALSE(client.socket->connectToAddress_viaInterface_withTimeout_error(loopbackAddress4(closedPort),
-                                                                                   busyInterface, -1, &error));
-        EXPECT_EQ(error.userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(), "Error in bind() function");
+        ASSERT_FALSE(client.socket->connectToAddress_viaInterface_withTimeout_error(
+            loopbackAddress4(closedPort), busyInterface, -1, &error));
+        EXPECT_EQ(error.userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
+                  "Error in bind() function");
         EXPECT_TRUE(client.socket->isDisconnected());
         break;
       case 1:  // bind fails after the lookup: through the delegate
-        ASSERT_TRUE(client.socket->connectToHost_onPort_viaInterface_withTimeout_error("127.0.0.1", closedPort,
-                                                                                      busyInterface, -1, &error));
+        ASSERT_TRUE(client.socket->connectToHost_onPort_viaInterface_withTimeout_error(
+            "127.0.0.1", closedPort, busyInterface, -1, &error));
         ASSERT_TRUE(client.delegate->waitForCount(Event::Disconnect, ++disconnects));
         break;
       default:  // refused
@@ -268,7 +279,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
     }
   }
   client.socket->performBlock([] {});
-  EXPECT_EQ(openDescriptorCount(), descriptorsBefore);
+  EXPECT_EQ(descriptorsOpenedSince(descriptorsBefore), 0u);
   auto events = client.delegate->eventsOf(Event::Disconnect);
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events[0].error->userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
@@ -318,7 +329,8 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
        DispatchSocketBadParamError, "IPv4 has been disabled and an IPv4 address was passed."},
       {"unknown interface", [](Client& c) { return c.socket; },
        [&](DispatchSocket& s, ns::Error* e) {
-         return s.connectToHost_onPort_viaInterface_withTimeout_error("127.0.0.1", port, "no-such-interface0", -1, e);
+         return s.connectToHost_onPort_viaInterface_withTimeout_error("127.0.0.1", port, "no-such-interface0",
+                                                                      -1, e);
        },
        DispatchSocketBadParamError,
        "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address."},

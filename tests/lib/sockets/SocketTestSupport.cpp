@@ -194,9 +194,17 @@ bool ipv6LoopbackAvailable() {
   return ok;
 }
 
-std::size_t openDescriptorCount() {
+std::set<int> openDescriptors() {
+  std::set<int> descriptors;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    descriptors.insert(std::stoi(entry.path().filename().string()));
+  }
+  return descriptors;
+}
+
+std::size_t descriptorsOpenedSince(const std::set<int>& before) {
   std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  for (int fd : openDescriptors()) count += before.count(fd) == 0;
   return count;
 }
 

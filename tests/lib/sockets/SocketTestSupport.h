@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -117,8 +118,10 @@ ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& deleg
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
 
-// The descriptors the process has open (/proc/self/fd).
-std::size_t openDescriptorCount();
+// The descriptors the process has open (/proc/self/fd), and those of them opened since `before`
+// (counting only new numbers, so that closes still under way elsewhere do not blur the count).
+std::set<int> openDescriptors();
+std::size_t descriptorsOpenedSince(const std::set<int>& before);
 
 // A loopback port nobody listens on (bound once, then released).
 std::uint16_t unusedLoopbackPort();

@@ -74,7 +74,9 @@ struct Pair {
   }
   static std::string disconnectText(RecordingDelegate& d) {
     for (auto& e : d.eventsOf(Event::Disconnect))
-      if (e.error) return e.error->domain() + " " + std::to_string(e.error->code()) + " " + e.error->localizedDescription();
+      if (e.error)
+        return e.error->domain() + " " + std::to_string(e.error->code()) + " " +
+               e.error->localizedDescription();
     return "";
   }
   static std::optional<ns::Error> disconnectError(RecordingDelegate& d) {
@@ -95,7 +97,8 @@ TEST(DispatchSocketTLS, ManualTrustAcceptedSecuresBothSidesAndCarries100KiB) {
   p.server->onRead = [](const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {
     sock->writeData_withTimeout_tag(data, -1, tag);  // echo
   };
-  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler) {
+  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust,
+                         const std::function<void(bool)>& completionHandler) {
     EXPECT_EQ(trust->hostName(), "localhost");
     const bool verdict = trustedByTestCA(trust);
     EXPECT_TRUE(verdict);
@@ -158,7 +161,8 @@ int acceptedDescriptor(std::uint16_t localPort, std::uint16_t peerPort) {
     socklen_t localLength = sizeof local, peerLength = sizeof peer;
     if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) != 0) continue;
     if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) continue;
-    if (local.sin_family == AF_INET && ntohs(local.sin_port) == localPort && ntohs(peer.sin_port) == peerPort) return fd;
+    if (local.sin_family == AF_INET && ntohs(local.sin_port) == localPort && ntohs(peer.sin_port) == peerPort)
+      return fd;
   }
   return -1;
 }
@@ -173,7 +177,8 @@ TEST(DispatchSocketTLS, PlainReadsBeforeTheUpgradeAndHandshakeBytesRightBehindTh
     child->startTLS(serverSettings());  // dropped: one upgrade per connection
     child->readDataToData_withTimeout_tag(DispatchSocket::CRLFData(), 30, 2);
   };
-  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler) {
+  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust,
+                         const std::function<void(bool)>& completionHandler) {
     completionHandler(trustedByTestCA(trust));
   };
   // The child's queue waits until the plain line and the start of the handshake are both in
@@ -189,10 +194,12 @@ TEST(DispatchSocketTLS, PlainReadsBeforeTheUpgradeAndHandshakeBytesRightBehindTh
   ASSERT_TRUE(p.client->waitForCount(Event::Connect, 1));
   const int serverFD = acceptedDescriptor(p.listener->localPort(), p.clientSocket->localPort());
   ASSERT_NE(serverFD, -1);
-  ASSERT_TRUE(pltest::pumpUntil([&] {
-    int pending = 0;
-    return ::ioctl(serverFD, FIONREAD, &pending) == 0 && pending > 7 + 100;  // the line and a ClientHello
-  }, 20));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        int pending = 0;
+        return ::ioctl(serverFD, FIONREAD, &pending) == 0 && pending > 7 + 100;  // the line and a ClientHello
+      },
+      20));
   dispatch::resume(childQueue);
 
   ASSERT_TRUE(p.server->waitForCount(Event::Read, 2)) << Pair::disconnectText(*p.server);
@@ -233,12 +240,14 @@ TEST(DispatchSocketTLS, SettingsThatCannotBeUsedCloseWithTheirTexts) {
       {"any root", ns::Value(), ns::Value(ns::Dictionary{{kCFStreamSSLAllowsAnyRoot, true}}), true,
        "Security option unavailable - kCFStreamSSLAllowsAnyRoot"},
       {"text as certificate",
-       ns::Value(ns::Dictionary{{kCFStreamSSLIsServer, true}, {kCFStreamSSLCertificates, ns::Value(ns::Array{"me"})}}),
+       ns::Value(ns::Dictionary{{kCFStreamSSLIsServer, true},
+                                {kCFStreamSSLCertificates, ns::Value(ns::Array{"me"})}}),
        ns::Value(), false, "Invalid value for kCFStreamSSLCertificates."},
       {"text as protocol", ns::Value(),
        ns::Value(ns::Dictionary{{DispatchSocketSSLProtocolVersionMax, "TLS 1.2"}}), true,
        "Invalid value for DispatchSocketSSLProtocolVersionMax."},
-      {"text as cipher suites", ns::Value(), ns::Value(ns::Dictionary{{DispatchSocketSSLCipherSuites, "C02F"}}), true,
+      {"text as cipher suites", ns::Value(),
+       ns::Value(ns::Dictionary{{DispatchSocketSSLCipherSuites, "C02F"}}), true,
        "Invalid value for DispatchSocketSSLCipherSuites."},
       {"no known cipher suite", ns::Value(),
        ns::Value(ns::Dictionary{{DispatchSocketSSLCipherSuites, ns::Value(ns::Array{0xFAFA})}}), true,
@@ -271,7 +280,8 @@ TEST(DispatchSocketTLS, CipherSuiteC02FOverTls12WithAnRsaIdentity) {
   options.keyType = pltest::TestCertificateAuthority::KeyType::RSA;
   auto rsaIdentity = testCA().issueIdentityWithOptions(options);
   Pair p("tls.cipher");
-  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler) {
+  p.client->onTrust = [](const ns::Ref<sec::Trust>& trust,
+                         const std::function<void(bool)>& completionHandler) {
     completionHandler(trustedByTestCA(trust));
   };
   p.connect();
@@ -298,7 +308,9 @@ TEST(DispatchSocketTLS, BadPeersEndInTheirTLSErrors) {
   {  // The server goes away in the middle of the handshake.
     Pair p("tls.abort");
     p.server->onRead = [](const ns::Ref<DispatchSocket>& sock, const ns::Data&, long) { sock->disconnect(); };
-    p.client->onTrust = [](const ns::Ref<sec::Trust>&, const std::function<void(bool)>& handler) { handler(true); };
+    p.client->onTrust = [](const ns::Ref<sec::Trust>&, const std::function<void(bool)>& handler) {
+      handler(true);
+    };
     p.connect();
     p.child->readDataWithTimeout_tag(30, 1);  // the start of the ClientHello, then close
     p.clientSocket->startTLS(manualTrustClientSettings());
@@ -311,7 +323,8 @@ TEST(DispatchSocketTLS, BadPeersEndInTheirTLSErrors) {
     Pair p("tls.garbage");
     p.connect();
     p.child->startTLS(serverSettings());
-    p.clientSocket->writeData_withTimeout_tag(ns::Data(std::string_view("GET / HTTP/1.1\r\nHost: x\r\n\r\n")), 30, 1);
+    p.clientSocket->writeData_withTimeout_tag(ns::Data(std::string_view("GET / HTTP/1.1\r\nHost: x\r\n\r\n")),
+                                              30, 1);
     auto error = Pair::disconnectError(*p.server);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), kDispatchSocketSSLErrorDomain);
