@@ -105,8 +105,8 @@ class DispatchSocket : public ns::Object {
   bool connectToAddress_error(const ns::Data& remoteAddr, ns::Error* errPtr);
   bool connectToAddress_withTimeout_error(const ns::Data& remoteAddr, double timeout, ns::Error* errPtr);
   bool connectToAddress_viaInterface_withTimeout_error(const ns::Data& remoteAddr,
-                                                       const std::optional<std::string>& interface, double timeout,
-                                                       ns::Error* errPtr);
+                                                       const std::optional<std::string>& interface,
+                                                       double timeout, ns::Error* errPtr);
 
   // TLS in place, after the reads and writes queued so far; once per connection. The settings
   // are a dictionary with the keys of DispatchSocketConstants.h (nil = none).
@@ -352,7 +352,8 @@ class DispatchSocket : public ns::Object {
   std::size_t sslReadIntoBuffer(std::uint8_t* target, std::size_t length, bool* waiting, bool* socketEOF,
                                 std::optional<ns::Error>* error);
   // The secure form of one write step: writes what it can of the current packet.
-  std::size_t sslWriteCurrentPacket(DispatchWritePacket& packet, bool* waiting, std::optional<ns::Error>* error);
+  std::size_t sslWriteCurrentPacket(DispatchWritePacket& packet, bool* waiting,
+                                    std::optional<ns::Error>* error);
   // A handshake is bounded by the time-out of the first read queued behind it.
   void maybeBoundHandshakeByReadTimeout();
   void doHandshakeTimeout();

@@ -24,8 +24,8 @@ enum DispatchSocketError : long {
 
 // Keys of the TLS settings dictionary given to DispatchSocket::startTLS. The first group are the
 // platform's stream keys (their values are their names).
-inline constexpr char kCFStreamSSLIsServer[] = "kCFStreamSSLIsServer";              // boolean
-inline constexpr char kCFStreamSSLPeerName[] = "kCFStreamSSLPeerName";              // text
+inline constexpr char kCFStreamSSLIsServer[] = "kCFStreamSSLIsServer";  // boolean
+inline constexpr char kCFStreamSSLPeerName[] = "kCFStreamSSLPeerName";  // text
 // Array: a sec::Identity first, then sec::Certificates to send after its chain.
 inline constexpr char kCFStreamSSLCertificates[] = "kCFStreamSSLCertificates";
 // Refused: a dictionary holding any of these closes the socket.

@@ -64,9 +64,9 @@ class DispatchSocketDelegate {
   // call `completionHandler` once with the verdict, from any thread, now or later; YES goes on
   // with the handshake, NO closes the socket. An implementation answers true. The default answers
   // false, "not implemented", and the socket closes as it does for a delegate without it.
-  virtual bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
-                                                        const ns::Ref<sec::Trust>& trust,
-                                                        std::function<void(bool shouldTrustPeer)> completionHandler) {
+  virtual bool socket_didReceiveTrust_completionHandler(
+      const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+      std::function<void(bool shouldTrustPeer)> completionHandler) {
     return false;
   }
 };

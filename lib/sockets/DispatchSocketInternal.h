@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the files that make up DispatchSocket (state and configuration, accepting, reading,
-// writing, disconnecting, connecting, TLS): the bits of its flags and configuration, the record of its dispatch
-// sources and the helpers more than one of them uses. Not for users of the socket.
+// writing, disconnecting, connecting, TLS): the bits of its flags and configuration, the record of its
+// dispatch sources and the helpers more than one of them uses. Not for users of the socket.
 #include <cerrno>
 #include <limits>
 

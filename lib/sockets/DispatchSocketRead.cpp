@@ -166,7 +166,8 @@ void DispatchSocket::doReadData() {
     return;
   }
 
-  const std::size_t estimatedBytesAvailable = socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);
+  const std::size_t estimatedBytesAvailable =
+      socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);
   const bool hasBytesAvailable = estimatedBytesAvailable > 0;
   if (!hasBytesAvailable && preBuffer_->availableBytes() == 0) {
     resumeReadSource();
@@ -245,9 +246,10 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
   const bool secure = (flags_ & flagSocketSecure) != 0;
   bool readIntoPreBuffer = false;
   std::size_t bytesToRead =
-      secure ? packet.optimalReadLengthWithDefault_shouldPreBuffer(
-                   estimatedBytesAvailable > kSSLReadDefault ? estimatedBytesAvailable + 16384 : kSSLReadDefault,
-                   &readIntoPreBuffer)
+      secure
+          ? packet.optimalReadLengthWithDefault_shouldPreBuffer(
+                estimatedBytesAvailable > kSSLReadDefault ? estimatedBytesAvailable + 16384 : kSSLReadDefault,
+                &readIntoPreBuffer)
       : packet.isTerminated()
           ? packet.readLengthForTermWithHint_shouldPreBuffer(estimatedBytesAvailable, &readIntoPreBuffer)
           : packet.readLengthForNonTermWithHint(estimatedBytesAvailable);

@@ -125,7 +125,8 @@ void HTTPConnection::startConnection() {
     ns::Array certificates = sslIdentityAndCertificates();
     if (!certificates.empty() && dispatchSocket_) {
       // No security level: the socket refuses that key, and TLS negotiates its version anyway.
-      ns::Dictionary settings{{kCFStreamSSLIsServer, true}, {kCFStreamSSLCertificates, ns::Value(std::move(certificates))}};
+      ns::Dictionary settings{{kCFStreamSSLIsServer, true},
+                              {kCFStreamSSLCertificates, ns::Value(std::move(certificates))}};
       dispatchSocket_->startTLS(ns::Value(std::move(settings)));
     }
   }

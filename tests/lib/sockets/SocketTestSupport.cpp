@@ -35,8 +35,8 @@ ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddre
   return childSocketQueue ? childSocketQueue() : nullptr;
 }
 
-void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
-                                                     std::uint16_t port) {
+void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock,
+                                                     const std::string& host, std::uint16_t port) {
   record(Event(Event::Connect, sock.get(), host, 0, port));
 }
 
@@ -44,10 +44,11 @@ void RecordingDelegate::socketDidSecure(const ns::Ref<DispatchSocket>& sock) {
   record(Event(Event::Secure, sock.get()));
 }
 
-bool RecordingDelegate::socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
-                                                                 const ns::Ref<sec::Trust>& trust,
-                                                                 std::function<void(bool)> completionHandler) {
-  if (!onTrust) return DispatchSocketDelegate::socket_didReceiveTrust_completionHandler(sock, trust, completionHandler);
+bool RecordingDelegate::socket_didReceiveTrust_completionHandler(
+    const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+    std::function<void(bool)> completionHandler) {
+  if (!onTrust)
+    return DispatchSocketDelegate::socket_didReceiveTrust_completionHandler(sock, trust, completionHandler);
   record(Event(Event::Trust, sock.get()));
   onTrust(trust, completionHandler);
   return true;

@@ -15,8 +15,8 @@
 
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/testing/Pump.h"
 #include "platform/security/Trust.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 
 namespace sockettest {
@@ -25,8 +25,18 @@ constexpr double kWaitSeconds = 20;
 
 struct Event {
   enum Kind {
-    Accept, Read, ReadPartial, ReadTimeout, Write, WritePartial, WriteTimeout, CloseReadStream, Disconnect,
-    Connect, Secure, Trust
+    Accept,
+    Read,
+    ReadPartial,
+    ReadTimeout,
+    Write,
+    WritePartial,
+    WriteTimeout,
+    CloseReadStream,
+    Disconnect,
+    Connect,
+    Secure,
+    Trust
   };
   Event(Kind kind, const DispatchSocket* sock, std::string data = "", long tag = 0, std::uint64_t length = 0,
         double elapsed = 0)
@@ -54,17 +64,19 @@ class RecordingDelegate : public DispatchSocketDelegate {
   // The socket queue of each accepted socket (none: the socket makes its own).
   std::function<ns::Ref<dispatch::Queue>()> childSocketQueue;
   // The answer to a trust question; without it the delegate does not take the question.
-  std::function<void(const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler)> onTrust;
+  std::function<void(const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler)>
+      onTrust;
   // Answers to the time-out questions, in order; 0 once they run out.
   std::vector<double> readExtensions;
   std::vector<double> writeExtensions;
 
-  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data& address,
-                                                                          const ns::Ref<DispatchSocket>& sock) override;
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+      const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
   void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
                                     std::uint16_t port) override;
   void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override;
-  bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+  bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
+                                                const ns::Ref<sec::Trust>& trust,
                                                 std::function<void(bool)> completionHandler) override;
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& child) override;
   void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
