@@ -130,7 +130,7 @@ ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& deleg
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
 
-// The descriptors the process has open (/proc/self/fd), and those of them opened since `before`
+// The socket descriptors the process has open (/proc/self/fd), and those opened since `before`
 // (counting only new numbers, so that closes still under way elsewhere do not blur the count).
 std::set<int> openDescriptors();
 std::size_t descriptorsOpenedSince(const std::set<int>& before);
