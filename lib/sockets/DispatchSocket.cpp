@@ -393,7 +393,7 @@ int DispatchSocket::socketFD() {
 
 int DispatchSocket::socket4FD() { return isOnSocketQueue() ? socket4FD_ : -1; }
 int DispatchSocket::socket6FD() { return isOnSocketQueue() ? socket6FD_ : -1; }
-void* DispatchSocket::sslContext() { return isOnSocketQueue() ? sslContext_ : nullptr; }
+ns::Ref<sec::SSLContext> DispatchSocket::sslContext() { return isOnSocketQueue() ? sslContext_ : nullptr; }
 
 void DispatchSocket::markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketNewTargetQueue) {
   dispatch::setSpecific(socketNewTargetQueue, &IsOnSocketQueueOrTargetQueueKey_, this);

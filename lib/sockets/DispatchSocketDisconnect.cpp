@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "lib/sockets/DispatchSocketPreBuffer.h"
+#include "platform/security/SSLContext.h"
 
 using namespace socket_internal;
 
@@ -86,6 +87,11 @@ void DispatchSocket::endConnectTimeout() {
     sources_->connectTimer->cancel();
     sources_->connectTimer = nullptr;
   }
+  if (sources_->connectSource) {
+    // Cancelling stops the watch at once; the descriptor is closed by whoever owns it.
+    sources_->connectSource->cancel();
+    sources_->connectSource = nullptr;
+  }
   // Late results of a lookup or connect carry the old index and are ignored.
   ++stateIndex_;
   connectInterface4_.reset();
@@ -101,7 +107,14 @@ void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
   readQueue_.clear();
   writeQueue_.clear();
   preBuffer_->reset();
+  if (sslPreBuffer_) sslPreBuffer_->reset();
+  sslWriteCachedLength_ = 0;
   sslErrCode_ = 0;
+  if (sslContext_) {
+    // Sends the close notification as far as the descriptor takes it.
+    sslContext_->close();
+    sslContext_ = nullptr;
+  }
 
   if (flags_ & flagConnected) {
     if (socket4FD_ != -1) discardUnreadInput(socket4FD_);

@@ -1,7 +1,7 @@
 #pragma once
 // Shared by the files that make up DispatchSocket (state and configuration, accepting, reading,
-// writing, disconnecting): the bits of its flags and configuration, the record of its dispatch
-// sources and the helpers more than one of them uses. Not for users of the socket.
+// writing, disconnecting, connecting, TLS): the bits of its flags and configuration, the record of its
+// dispatch sources and the helpers more than one of them uses. Not for users of the socket.
 #include <cerrno>
 #include <limits>
 
@@ -29,6 +29,8 @@ inline constexpr std::uint32_t flagSocketSecure = 1 << 13;
 inline constexpr std::uint32_t flagSocketHasReadEOF = 1 << 14;
 inline constexpr std::uint32_t flagReadStreamClosed = 1 << 15;
 inline constexpr std::uint32_t flagDeallocating = 1 << 16;
+// The handshake stopped for the delegate's trust decision: nothing may continue it but the answer.
+inline constexpr std::uint32_t flagAwaitingTrust = 1 << 17;
 
 // Bits of config_.
 inline constexpr std::uint16_t configIPv4Disabled = 1 << 0;
@@ -41,6 +43,8 @@ inline constexpr int errSSLClosedGraceful = -9805;
 inline constexpr int errSSLClosedAbort = -9806;
 
 inline constexpr std::size_t kPreBufferCapacity = 4096;
+// A secure read asks the TLS layer for this much unless more is known to be there.
+inline constexpr std::size_t kSSLReadDefault = 32768;
 inline constexpr int kListenBacklog = 1024;
 
 inline bool wouldBlock(int err) { return err == EWOULDBLOCK || err == EAGAIN; }
@@ -62,6 +66,8 @@ struct DispatchSocket::Sources {
   ns::Ref<dispatch::Source> accept4Source;
   ns::Ref<dispatch::Source> accept6Source;
   ns::Ref<dispatch::Source> connectTimer;
+  // One-shot: the descriptor of an in-progress connect became writable.
+  ns::Ref<dispatch::Source> connectSource;
   ns::Ref<dispatch::Source> readSource;
   ns::Ref<dispatch::Source> writeSource;
   ns::Ref<dispatch::Source> readTimer;

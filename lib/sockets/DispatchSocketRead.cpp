@@ -92,6 +92,7 @@ void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
       readQueue_.push_back(packet);
       maybeDequeueRead();
+      maybeBoundHandshakeByReadTimeout();
     }
   });
 }
@@ -115,11 +116,17 @@ void DispatchSocket::maybeDequeueRead() {
       setupReadTimerWithTimeout(packet->timeout);
       doReadData();
     } else {
-      // A TLS start marker: TLS comes with the TLS layer; nothing queues one yet.
+      // The TLS start marker.
       flags_ |= flagStartingReadTLS;
+      maybeBoundHandshakeByReadTimeout();
+      maybeStartTLS();
     }
   } else if (flags_ & flagDisconnectAfterReads) {
     maybeClose();
+  } else if (flags_ & flagSocketSecure) {
+    // Decrypted bytes may wait inside the TLS layer, where the read source cannot see them.
+    flushSSLBuffers();
+    if (preBuffer_->availableBytes() == 0) resumeReadSource();
   }
 }
 
@@ -153,20 +160,26 @@ void DispatchSocket::doReadData() {
   ns::Ref<ns::Object> currentRead = currentRead_;
   auto* packet = currentReadPacket();
   if (!currentRead || (flags_ & flagReadsPaused)) {
+    flushSSLBuffers();
     // Nobody wants the bytes now: stop the source from firing endlessly until a read comes.
     if (socketFDBytesAvailable_ > 0) suspendReadSource();
     return;
   }
 
-  const std::size_t estimatedBytesAvailable = socketFDBytesAvailable_;
+  const std::size_t estimatedBytesAvailable =
+      socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);
   const bool hasBytesAvailable = estimatedBytesAvailable > 0;
   if (!hasBytesAvailable && preBuffer_->availableBytes() == 0) {
     resumeReadSource();
     return;
   }
   if (flags_ & flagStartingReadTLS) {
-    // The write side has not yet reached the TLS marker.
-    suspendReadSource();
+    if (flags_ & flagStartingWriteTLS) {
+      ssl_continueSSLHandshake();
+    } else {
+      // The write side has not yet reached the TLS marker.
+      suspendReadSource();
+    }
     return;
   }
   if (!packet) return;
@@ -205,6 +218,9 @@ void DispatchSocket::doReadData() {
     doReadEOF();
   } else if (step.waiting) {
     resumeReadSource();
+  } else if (currentRead_ && (flags_ & flagSocketSecure) && sslBytesBelowPreBuffer() > 0) {
+    // The rest is inside the TLS layer, where no source fires for it.
+    runAsync([this] { doReadData(); });
   }
 }
 
@@ -227,9 +243,14 @@ void DispatchSocket::readFromPreBuffer(ReadStep& step) {
 void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable) {
   assertOnSocketQueue();
   DispatchReadPacket& packet = step.packet;
+  const bool secure = (flags_ & flagSocketSecure) != 0;
   bool readIntoPreBuffer = false;
   std::size_t bytesToRead =
-      packet.isTerminated()
+      secure
+          ? packet.optimalReadLengthWithDefault_shouldPreBuffer(
+                estimatedBytesAvailable > kSSLReadDefault ? estimatedBytesAvailable + 16384 : kSSLReadDefault,
+                &readIntoPreBuffer)
+      : packet.isTerminated()
           ? packet.readLengthForTermWithHint_shouldPreBuffer(estimatedBytesAvailable, &readIntoPreBuffer)
           : packet.readLengthForNonTermWithHint(estimatedBytesAvailable);
   if (bytesToRead == 0) {
@@ -246,7 +267,11 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
   }
 
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
-  ssize_t result = ::read(socketFD, target, bytesToRead);
+  // The TLS form reports would-block, end of stream and errors itself and answers the count.
+  ssize_t result = secure ? static_cast<ssize_t>(sslReadIntoBuffer(target, bytesToRead, &step.waiting,
+                                                                   &step.socketEOF, &step.error))
+                          : ::read(socketFD, target, bytesToRead);
+  if (secure && result == 0) return;
   if (result < 0) {
     if (wouldBlock(errno)) {
       step.waiting = true;
@@ -263,12 +288,15 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
   }
 
   std::size_t bytesRead = static_cast<std::size_t>(result);
-  if (bytesRead < bytesToRead) {
-    socketFDBytesAvailable_ = 0;
-  } else {
-    socketFDBytesAvailable_ -= std::min<std::uint64_t>(socketFDBytesAvailable_, bytesRead);
+  if (!secure) {
+    // (The TLS layer's read callback keeps this count on a secure socket.)
+    if (bytesRead < bytesToRead) {
+      socketFDBytesAvailable_ = 0;
+    } else {
+      socketFDBytesAvailable_ -= std::min<std::uint64_t>(socketFDBytesAvailable_, bytesRead);
+    }
+    if (socketFDBytesAvailable_ == 0) step.waiting = true;
   }
-  if (socketFDBytesAvailable_ == 0) step.waiting = true;
 
   if (packet.isFixedLength()) {
     packet.bytesDone += bytesRead;
@@ -307,6 +335,10 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
     if (!step.done && !step.error && packet.maxLength > 0 && packet.bytesDone >= packet.maxLength) {
       step.error = readMaxedOutError();
     }
+  } else if (readIntoPreBuffer) {
+    // Only the TLS path reads a read of whatever is available into the read-ahead buffer.
+    preBuffer_->didWrite(bytesRead);
+    if (moveFromPreBuffer(step, bytesRead)) step.done = true;
   } else {
     packet.bytesDone += bytesRead;
     step.bytesRead += bytesRead;
@@ -317,6 +349,7 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
 void DispatchSocket::doReadEOF() {
   assertOnSocketQueue();
   flags_ |= flagSocketHasReadEOF;
+  flushSSLBuffers();
 
   bool shouldDisconnect = false;
   std::optional<ns::Error> error;

@@ -58,7 +58,9 @@ void DispatchSocket::maybeDequeueWrite() {
       setupWriteTimerWithTimeout(packet->timeout);
       doWriteData();
     } else {
+      // The TLS start marker.
       flags_ |= flagStartingWriteTLS;
+      maybeStartTLS();
     }
   } else if (flags_ & flagDisconnectAfterWrites) {
     maybeClose();
@@ -78,7 +80,11 @@ void DispatchSocket::doWriteData() {
     return;
   }
   if (flags_ & flagStartingWriteTLS) {
-    suspendWriteSource();
+    if (flags_ & flagStartingReadTLS) {
+      ssl_continueSSLHandshake();
+    } else {
+      suspendWriteSource();
+    }
     return;
   }
   auto* packet = currentWritePacket();
@@ -92,7 +98,10 @@ void DispatchSocket::doWriteData() {
   const std::uint8_t* buffer = packet->buffer.bytes() + packet->bytesDone;
   std::size_t bytesToWrite = packet->buffer.length() - packet->bytesDone;
   // MSG_NOSIGNAL: a peer that has gone yields EPIPE, not a signal.
-  ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
+  // The TLS form reports would-block and errors itself and answers the count written.
+  ssize_t result = (flags_ & flagSocketSecure)
+                       ? static_cast<ssize_t>(sslWriteCurrentPacket(*packet, &waiting, &error))
+                       : ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
   if (result < 0) {
     if (wouldBlock(errno)) {
       waiting = true;

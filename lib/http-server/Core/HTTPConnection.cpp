@@ -121,8 +121,15 @@ void HTTPConnection::stop() {
 
 void HTTPConnection::startConnection() {
   assertOnConnectionQueue();
-  // A secure connection class needs TLS on the socket, which the socket layer does not offer
-  // yet; no connection class of the application is secure.
+  if (isSecureServer()) {
+    ns::Array certificates = sslIdentityAndCertificates();
+    if (!certificates.empty() && dispatchSocket_) {
+      // No security level: the socket refuses that key, and TLS negotiates its version anyway.
+      ns::Dictionary settings{{kCFStreamSSLIsServer, true},
+                              {kCFStreamSSLCertificates, ns::Value(std::move(certificates))}};
+      dispatchSocket_->startTLS(ns::Value(std::move(settings)));
+    }
+  }
   startReadingRequest();
 }
 
@@ -372,6 +379,7 @@ bool HTTPConnection::expectsRequestBodyFromMethod_atPath(const std::string& meth
 }
 
 bool HTTPConnection::isSecureServer() { return false; }
+ns::Array HTTPConnection::sslIdentityAndCertificates() { return {}; }
 bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
 bool HTTPConnection::useDigestAccessAuthentication() { return true; }
 std::string HTTPConnection::realm() { return "Pelorin"; }

@@ -85,6 +85,9 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual bool supportsMethod_atPath(const std::string& method, const std::string& path);
   virtual bool expectsRequestBodyFromMethod_atPath(const std::string& method, const std::string& path);
   virtual bool isSecureServer();
+  // The identity (a sec::Identity) and further certificates (sec::Certificate) a secure
+  // connection presents, as object references; none by default.
+  virtual ns::Array sslIdentityAndCertificates();
   virtual bool isPasswordProtected(const std::string& path);
   virtual bool useDigestAccessAuthentication();
   virtual std::string realm();

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace sockettest {
 
@@ -27,6 +28,30 @@ void RecordingDelegate::record(Event event) {
     events_.push_back(std::move(event));
   }
   changed_.notify_all();
+}
+
+ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddress_onSocket(
+    const ns::Data&, const ns::Ref<DispatchSocket>&) {
+  return childSocketQueue ? childSocketQueue() : nullptr;
+}
+
+void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock,
+                                                     const std::string& host, std::uint16_t port) {
+  record(Event(Event::Connect, sock.get(), host, 0, port));
+}
+
+void RecordingDelegate::socketDidSecure(const ns::Ref<DispatchSocket>& sock) {
+  record(Event(Event::Secure, sock.get()));
+}
+
+bool RecordingDelegate::socket_didReceiveTrust_completionHandler(
+    const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+    std::function<void(bool)> completionHandler) {
+  if (!onTrust)
+    return DispatchSocketDelegate::socket_didReceiveTrust_completionHandler(sock, trust, completionHandler);
+  record(Event(Event::Trust, sock.get()));
+  onTrust(trust, completionHandler);
+  return true;
 }
 
 void RecordingDelegate::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
@@ -168,6 +193,40 @@ bool ipv6LoopbackAvailable() {
   bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::close(fd);
   return ok;
+}
+
+std::set<int> openDescriptors() {
+  // Sockets only: runtimes (a sanitizer, for one) open files of their own at any time.
+  std::set<int> descriptors;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target.string().rfind("socket:", 0) == 0) {
+      descriptors.insert(std::stoi(entry.path().filename().string()));
+    }
+  }
+  return descriptors;
+}
+
+std::size_t descriptorsOpenedSince(const std::set<int>& before) {
+  std::size_t count = 0;
+  for (int fd : openDescriptors()) count += before.count(fd) == 0;
+  return count;
+}
+
+std::uint16_t unusedLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  ::close(fd);
+  return port;
 }
 
 }  // namespace sockettest

@@ -9,11 +9,13 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/security/Trust.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 
@@ -22,7 +24,20 @@ namespace sockettest {
 constexpr double kWaitSeconds = 20;
 
 struct Event {
-  enum Kind { Accept, Read, ReadPartial, ReadTimeout, Write, WritePartial, WriteTimeout, CloseReadStream, Disconnect };
+  enum Kind {
+    Accept,
+    Read,
+    ReadPartial,
+    ReadTimeout,
+    Write,
+    WritePartial,
+    WriteTimeout,
+    CloseReadStream,
+    Disconnect,
+    Connect,
+    Secure,
+    Trust
+  };
   Event(Kind kind, const DispatchSocket* sock, std::string data = "", long tag = 0, std::uint64_t length = 0,
         double elapsed = 0)
       : kind(kind), sock(sock), data(std::move(data)), tag(tag), length(length), elapsed(elapsed) {}
@@ -31,7 +46,7 @@ struct Event {
   const DispatchSocket* sock = nullptr;  // identity only: events must not keep sockets alive
   std::string data;
   long tag = 0;
-  std::uint64_t length = 0;
+  std::uint64_t length = 0;  // Connect: the port
   double elapsed = 0;
   std::optional<ns::Error> error;
   bool onDelegateQueue = false;
@@ -46,10 +61,23 @@ class RecordingDelegate : public DispatchSocketDelegate {
   // Optional reactions, run on the delegate queue before the event is recorded.
   std::function<void(const ns::Ref<DispatchSocket>& listener, const ns::Ref<DispatchSocket>& child)> onAccept;
   std::function<void(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag)> onRead;
+  // The socket queue of each accepted socket (none: the socket makes its own).
+  std::function<ns::Ref<dispatch::Queue>()> childSocketQueue;
+  // The answer to a trust question; without it the delegate does not take the question.
+  std::function<void(const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler)>
+      onTrust;
   // Answers to the time-out questions, in order; 0 once they run out.
   std::vector<double> readExtensions;
   std::vector<double> writeExtensions;
 
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+      const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
+  void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
+                                    std::uint16_t port) override;
+  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override;
+  bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
+                                                const ns::Ref<sec::Trust>& trust,
+                                                std::function<void(bool)> completionHandler) override;
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& child) override;
   void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
   void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
@@ -101,5 +129,13 @@ ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& deleg
 
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
+
+// The socket descriptors the process has open (/proc/self/fd), and those opened since `before`
+// (counting only new numbers, so that closes still under way elsewhere do not blur the count).
+std::set<int> openDescriptors();
+std::size_t descriptorsOpenedSince(const std::set<int>& before);
+
+// A loopback port nobody listens on (bound once, then released).
+std::uint16_t unusedLoopbackPort();
 
 }  // namespace sockettest
