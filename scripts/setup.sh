@@ -9,8 +9,9 @@ PACKAGES=(
   libicu-dev libssl-dev uuid-dev libffi-dev zlib1g-dev
   libsqlite3-dev libxml2-dev libprotobuf-c-dev protobuf-c-compiler
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
-  libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
-  libjpeg-dev libgif-dev
+  libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
+  libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
+  ffmpeg curl
 )
 
 missing=()

@@ -10,6 +10,7 @@
 #include "app/shell/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
 
 namespace {
 
@@ -76,6 +77,21 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
   if (ec) std::filesystem::remove(temporary, ec);
 }
 
+// The store's writes of this process, one at a time. The connections of several threads would
+// otherwise meet at SQLite's file lock, which they can only poll for: under load one of them
+// can lose every poll until its busy interval runs out, and its write is lost. Waiting here is
+// first come, first served; the busy handler is left to arbitrate with other processes.
+std::mutex& writeLock() {
+  static ns::NoDestructor<std::mutex> lock;
+  return *lock;
+}
+
+template <class... Args>
+bool write(SqlDatabase& db, const std::string& sql, Args&&... args) {
+  std::lock_guard lock(writeLock());
+  return db.executeUpdate(sql, std::forward<Args>(args)...);
+}
+
 }  // namespace
 
 DBAccess::DBAccess() {
@@ -84,7 +100,14 @@ DBAccess::DBAccess() {
   std::error_code ec;
   if (!std::filesystem::exists(livePath, ec)) seedFromOlderFile(olderPath, livePath);
   _db = SqlDatabase::databaseWithPath(livePath);
-  _db->open();
+  // Every call prepares one of a few fixed statements: keep them prepared.
+  _db->setShouldCacheStatements(true);
+  if (_db->open()) {
+    // With a write-ahead journal, readers never block the writer and a writer never waits for
+    // readers, so the connections of several threads do not turn each other's writes away. The
+    // mode is kept in the file; a file in the older rollback mode is converted on first open.
+    _db->stringForQuery("PRAGMA journal_mode=WAL;");
+  }
   init_database();
 }
 
@@ -135,7 +158,7 @@ void DBAccess::init_database() {
   store.migrated = true;
 
   SqlDatabase& db = *_db;
-  db.executeUpdate("CREATE TABLE IF NOT EXISTS schema ( version INTEGER PRIMARY KEY );");
+  write(db, "CREATE TABLE IF NOT EXISTS schema ( version INTEGER PRIMARY KEY );");
   int v = getSchemaVersion();
   ns::Log("SCHEMA VERSION = %d", v);
   if (v > kSchemaVersion) {
@@ -144,32 +167,31 @@ void DBAccess::init_database() {
     return;
   }
   if (v == 0) {
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS playposition  ( trackid STRING PRIMARY KEY, pos FLOAT);");
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS bookmark  ( trackid STRING, pos1 FLOAT, pos2 FLOAT);");
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS playedstate  ( trackid STRING PRIMARY KEY, pstate INTEGER);");
+    write(db, "CREATE TABLE IF NOT EXISTS playposition  ( trackid STRING PRIMARY KEY, pos FLOAT);");
+    write(db, "CREATE TABLE IF NOT EXISTS bookmark  ( trackid STRING, pos1 FLOAT, pos2 FLOAT);");
+    write(db, "CREATE TABLE IF NOT EXISTS playedstate  ( trackid STRING PRIMARY KEY, pstate INTEGER);");
   }
-  if (v < 2) db.executeUpdate("ALTER TABLE bookmark ADD startend STRING;");
+  if (v < 2) write(db, "ALTER TABLE bookmark ADD startend STRING;");
   if (v < 3)
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
-  if (v < 4) db.executeUpdate("ALTER TABLE bookmark ADD comment STRING;");
+    write(db, "CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
+  if (v < 4) write(db, "ALTER TABLE bookmark ADD comment STRING;");
   auto createGroupTables = [&db] {
-    db.executeUpdate(
-        "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name STRING);");
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
+    write(db, "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name STRING);");
+    write(db, "CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
+    write(db, "CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
   };
   if (v < 5) createGroupTables();
   if (v < 6) {
-    db.executeUpdate("CREATE TABLE IF NOT EXISTS videoresolution  ( trackid STRING PRIMARY KEY, resolution INT);");
+    write(db, "CREATE TABLE IF NOT EXISTS videoresolution  ( trackid STRING PRIMARY KEY, resolution INT);");
     createGroupTables();
   }
   if (v < 7)
-    db.executeUpdate(
+    write(db,
         "CREATE TABLE IF NOT EXISTS strcache  ( name STRING PRIMARY KEY, type STRING, strdata STRING, insertdate "
         "INTEGER );");
   if (v != kSchemaVersion) {
-    db.executeUpdate("DELETE FROM schema;");
-    db.executeUpdate("INSERT INTO schema (version) values (?);", kSchemaVersion);
+    write(db, "DELETE FROM schema;");
+    write(db, "INSERT INTO schema (version) values (?);", kSchemaVersion);
   }
 }
 
@@ -178,7 +200,7 @@ void DBAccess::init_database() {
 
 void DBAccess::savePlayPosition_forId(float pos, const std::string& videoId) {
   int state = getPlayedStateForId(videoId);
-  _db->executeUpdate("INSERT OR REPLACE INTO playposition (trackid, pos) values (?,?);", videoId, pos);
+  write(*_db, "INSERT OR REPLACE INTO playposition (trackid, pos) values (?,?);", videoId, pos);
   if (state == 0 && pos > 0) savePlayedState_forId(2, videoId);
 }
 
@@ -193,7 +215,7 @@ float DBAccess::getPlayPositionForId(const std::string& videoId) {
 }
 
 void DBAccess::savePlayedState_forId(int state, const std::string& videoId) {
-  _db->executeUpdate("INSERT OR REPLACE INTO playedstate (trackid, pstate) values (?,?);", videoId, state);
+  write(*_db, "INSERT OR REPLACE INTO playedstate (trackid, pstate) values (?,?);", videoId, state);
   postNotification(kVideoInfoChangedNotification);
 }
 
@@ -214,26 +236,26 @@ void DBAccess::addBookmark_startPos_endPos_startEnd(const std::string& videoId, 
                                                     const std::string& startEnd) {
   // A video has at most one "s" and one "e" bookmark: the marker leaves the others first.
   if (!startEnd.empty())
-    _db->executeUpdate("UPDATE bookmark SET startend='' WHERE startend=? AND trackid=?;", startEnd, videoId);
-  _db->executeUpdate("UPDATE bookmark SET startend=? WHERE trackid=? AND pos1=? AND pos2=?;", startEnd, videoId, pos1,
+    write(*_db, "UPDATE bookmark SET startend='' WHERE startend=? AND trackid=?;", startEnd, videoId);
+  write(*_db, "UPDATE bookmark SET startend=? WHERE trackid=? AND pos1=? AND pos2=?;", startEnd, videoId, pos1,
                      pos2);
   auto rs = _db->executeQuery("SELECT pos1 from bookmark where trackid=? AND pos1=? AND pos2=?;", videoId, pos1, pos2);
   bool exists = rs && rs->next();
   if (rs) rs->close();
   if (!exists)
-    _db->executeUpdate("INSERT INTO bookmark (trackid, pos1, pos2, startend) values (?,?,?,?);", videoId, pos1, pos2,
+    write(*_db, "INSERT INTO bookmark (trackid, pos1, pos2, startend) values (?,?,?,?);", videoId, pos1, pos2,
                        startEnd);
   postNotification(kVideoInfoChangedNotification);
 }
 
 void DBAccess::deleteBookmark_startPos_endPos(const std::string& videoId, float pos1, float pos2) {
-  _db->executeUpdate("DELETE FROM bookmark where trackid=? and pos1=? and pos2=?;", videoId, pos1, pos2);
+  write(*_db, "DELETE FROM bookmark where trackid=? and pos1=? and pos2=?;", videoId, pos1, pos2);
   postNotification(kVideoInfoChangedNotification);
 }
 
 void DBAccess::addBookmark_startPos_endPos_comment(const std::string& videoId, float pos1, float pos2,
                                                    const std::string& comment) {
-  _db->executeUpdate("UPDATE bookmark SET comment=? WHERE trackid=? AND pos1=? AND pos2=?;", comment, videoId, pos1,
+  write(*_db, "UPDATE bookmark SET comment=? WHERE trackid=? AND pos1=? AND pos2=?;", comment, videoId, pos1,
                      pos2);
   postNotification(kVideoInfoChangedNotification);
 }
@@ -267,9 +289,9 @@ int DBAccess::getBookmarkCount(const std::string& videoId) {
 // Downloaded paths
 
 void DBAccess::saveDownloadedVideoFilePath_forId(const std::optional<std::string>& path, const std::string& videoId) {
-  _db->executeUpdate("DELETE FROM downloadedpath where trackid=?;", videoId);
+  write(*_db, "DELETE FROM downloadedpath where trackid=?;", videoId);
   if (path && !path->empty())
-    _db->executeUpdate("INSERT INTO downloadedpath (trackid, filepath) values (?,?);", videoId, *path);
+    write(*_db, "INSERT INTO downloadedpath (trackid, filepath) values (?,?);", videoId, *path);
 }
 
 std::optional<std::string> DBAccess::getDownloadedVideoFilePath(const std::string& videoId) {
@@ -282,7 +304,7 @@ std::optional<std::string> DBAccess::getDownloadedVideoFilePath(const std::strin
   if (!path) return std::nullopt;
   std::error_code ec;
   if (!std::filesystem::exists(*path, ec)) {
-    _db->executeUpdate("DELETE FROM downloadedpath where trackid=?;", videoId);
+    write(*_db, "DELETE FROM downloadedpath where trackid=?;", videoId);
     removeVideoCacheState(videoId);
     return std::nullopt;
   }
@@ -316,25 +338,25 @@ bool groupNamed(SqlDatabase& db, const std::string& name) {
 // rather than pretending the group was made or renamed.
 bool DBAccess::addPlaylistGroup(const std::string& name) {
   if (groupNamed(*_db, name)) return false;
-  if (!_db->executeUpdate("INSERT INTO playlistgroup (name) values (?);", name)) return false;
+  if (!write(*_db, "INSERT INTO playlistgroup (name) values (?);", name)) return false;
   postNotification(kPlaylistGroupChangedNotification);
   return true;
 }
 
 bool DBAccess::renamePlaylistGroup_newName(const std::string& oldName, const std::string& newName) {
   if (groupNamed(*_db, newName)) return false;
-  if (!_db->executeUpdate("UPDATE playlistgroup SET name=? WHERE name=?;", newName, oldName)) return false;
+  if (!write(*_db, "UPDATE playlistgroup SET name=? WHERE name=?;", newName, oldName)) return false;
   postNotification(kPlaylistGroupChangedNotification);
   return true;
 }
 
 void DBAccess::deletePlaylistGroup(const std::string& name) {
-  _db->executeUpdate("DELETE FROM playlistgroup where name=?;", name);
+  write(*_db, "DELETE FROM playlistgroup where name=?;", name);
   postNotification(kPlaylistGroupChangedNotification);
 }
 
 void DBAccess::addPlaylistGroupEntry_groupId_notify(const std::string& playlistId, int groupId, bool notify) {
-  _db->executeUpdate("INSERT OR REPLACE INTO playlistgroupentry (playlistid, groupid) values (?, ?);", playlistId,
+  write(*_db, "INSERT OR REPLACE INTO playlistgroupentry (playlistid, groupid) values (?, ?);", playlistId,
                      groupId);
   if (notify) postNotification(kPlaylistGroupChangedNotification);
 }
@@ -350,7 +372,7 @@ int DBAccess::getPlaylistGroupId(const std::string& playlistId) {
 }
 
 void DBAccess::deletePlaylistGroupEntry_notify(const std::string& playlistId, bool notify) {
-  _db->executeUpdate("DELETE FROM playlistgroupentry where playlistid=?;", playlistId);
+  write(*_db, "DELETE FROM playlistgroupentry where playlistid=?;", playlistId);
   if (notify) postNotification(kPlaylistGroupChangedNotification);
 }
 
@@ -367,7 +389,7 @@ ns::Dictionary DBAccess::getPlaylistGroupMap() { return ns::Dictionary(); }
 // Expand states
 
 void DBAccess::setMenuExpanded_expanded(const std::string& menuId, bool expanded) {
-  _db->executeUpdate("INSERT OR REPLACE INTO expandinfo (menuid, expanded) values (?, ?);", menuId,
+  write(*_db, "INSERT OR REPLACE INTO expandinfo (menuid, expanded) values (?, ?);", menuId,
                      expanded ? "1" : "0");
 }
 
@@ -387,7 +409,7 @@ bool DBAccess::isMenuExpanded(const std::string& menuId) {
 void DBAccess::saveString_withType_withData(const std::string& name, const std::string& type,
                                             const std::string& text) {
   std::string key = type + name;
-  _db->executeUpdate(
+  write(*_db,
       "INSERT OR REPLACE INTO strcache (name,type,strdata,insertdate) values (?,?,?,strftime('%s','now'));", key, type,
       text);
 }

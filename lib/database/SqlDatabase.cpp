@@ -2,10 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 
 #include "lib/database/SqlLog.h"
+#include "platform/core/Format.h"
 #include "platform/core/Str.h"
 
 namespace {
@@ -182,6 +184,7 @@ void SqlDatabase::warnInUse() { sqldb::log("The SqlDatabase " + description() + 
 
 int SqlDatabase::busyHandler(void* context, int count) {
   auto* self = static_cast<SqlDatabase*>(context);
+  self->_busyHandlerCalls++;
   if (count == 0) {
     self->_startBusyRetryTime = monotonicSeconds();
     return 1;
@@ -192,6 +195,22 @@ int SqlDatabase::busyHandler(void* context, int count) {
     return 1;
   }
   return 0;
+}
+
+bool SqlDatabase::shouldRetryBusy(int rc, double& started, std::uint64_t handlerCallsBefore) {
+  // Only another connection's lock is worth waiting for; SQLITE_LOCKED is a conflict inside this
+  // connection that no wait resolves.
+  if ((rc & 0xff) != SQLITE_BUSY || _maxBusyRetryTimeInterval <= 0.0) return false;
+  double now = monotonicSeconds();
+  if (started == 0.0) {
+    // The interval counts from the first busy answer, which the handler may already have timed.
+    started = _busyHandlerCalls != handlerCallsBefore ? _startBusyRetryTime : now;
+  }
+  double waited = now - started;
+  if (waited >= _maxBusyRetryTimeInterval) return false;
+  // Short waits first: the lock of a single write is usually held for well under a millisecond.
+  sqlite3_sleep(waited < 0.01 ? 1 : waited < 0.1 ? 5 : 50);
+  return true;
 }
 
 void SqlDatabase::setMaxBusyRetryTimeInterval(double timeout) {
@@ -312,8 +331,8 @@ void SqlDatabase::clearCachedStatements() {
 void SqlDatabase::closeOpenResultSets() {
   auto copy = _openResultSets;
   for (SqlResultSet* rs : copy) {
-    if (!_openResultSets.count(rs)) continue;
-    _openResultSets.erase(rs);
+    if (std::find(_openResultSets.begin(), _openResultSets.end(), rs) == _openResultSets.end()) continue;
+    std::erase(_openResultSets, rs);
     // Detached first, so that closing does not call back into this connection. The result set
     // may hold the last reference to it but the caller of close() holds another.
     auto parent = rs->parentDB();
@@ -322,7 +341,7 @@ void SqlDatabase::closeOpenResultSets() {
   }
 }
 
-void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { _openResultSets.erase(resultSet); }
+void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { std::erase(_openResultSets, resultSet); }
 
 // ---------------------------------------------------------------------------------------------
 // Binding
@@ -475,13 +494,22 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
     statement = cachedStatementForQuery(sql);
     if (statement) {
       pStmt = statement->statement();
-      statement->reset();
+      // A cached statement is reset when its last use ends; one that is not mid-run needs no
+      // second reset.
+      if (sqlite3_stmt_busy(pStmt)) statement->reset();
     }
   }
 
   if (!pStmt) {
     statement = nullptr;
-    int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    int rc;
+    double busySince = 0.0;
+    const std::uint64_t handlerCalls = _busyHandlerCalls;
+    do {
+      sqlite3_finalize(pStmt);
+      pStmt = nullptr;
+      rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
+    } while (shouldRetryBusy(rc, busySince, handlerCalls));
     if (rc != SQLITE_OK) {
       if (_logsErrors) logPrepareFailure(sql);
       if (_crashOnErrors) std::abort();
@@ -535,7 +563,7 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
 
   auto rs = SqlResultSet::resultSetWithStatement_usingParentDatabase(statement, self<SqlDatabase>());
   rs->setQuery(sql);
-  _openResultSets.insert(rs.get());
+  _openResultSets.push_back(rs.get());
   statement->setUseCount(statement->useCount() + 1);
   _isExecutingStatement = false;
   return rs;
@@ -563,7 +591,14 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
   sqlite3_stmt* pStmt = nullptr;
   if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return false;
 
+  double busySince = 0.0;
+  const std::uint64_t handlerCalls = _busyHandlerCalls;
   int rc = sqlite3_step(pStmt);
+  // Outside a transaction nothing was written yet, so a busy statement can simply run again.
+  while ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(_db) && shouldRetryBusy(rc, busySince, handlerCalls)) {
+    sqlite3_reset(pStmt);
+    rc = sqlite3_step(pStmt);
+  }
   if (rc != SQLITE_DONE) {
     std::string message = sqlite3_errmsg(_db);
     if (_logsErrors) {
@@ -604,126 +639,108 @@ bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList
 // ---------------------------------------------------------------------------------------------
 // Format to SQL
 
+namespace {
+
+// What a plain directive of the table reads: the argument becomes the value to bind, or nothing
+// for an absent object (or a missing argument). Null when the directive is not in the table.
+using SqlConversion = ns::Value (*)(const SqlFormatArg*);
+
+SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
+  if (!d.isPlain()) return nullptr;
+  const std::string_view length = d.length;
+  const char c = d.conversion;
+  if (length.empty()) {
+    switch (c) {
+      case '@': return [](const SqlFormatArg* a) { return a ? a->asObject() : ns::Value(); };
+      case 'c':
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(std::string(1, static_cast<char>(a->asSigned()))) : ns::Value();
+        };
+      case 's':
+        return [](const SqlFormatArg* a) {
+          auto text = a ? a->asCString() : std::nullopt;
+          return text ? ns::Value(*text) : ns::Value();
+        };
+      case 'd': case 'D': case 'i':
+        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<int>(a->asSigned())) : ns::Value(); };
+      case 'u': case 'U':
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(static_cast<unsigned int>(a->asUnsigned())) : ns::Value();
+        };
+      case 'f': return [](const SqlFormatArg* a) { return a ? ns::Value(a->asDouble()) : ns::Value(); };
+      case 'g':
+        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<float>(a->asDouble())) : ns::Value(); };
+      default: return nullptr;
+    }
+  }
+  const bool signed64 = (length == "q" && c == 'i') || ((length == "l" || length == "ll") && c == 'd');
+  const bool unsigned64 = (length == "q" || length == "l" || length == "ll") && c == 'u';
+  if (signed64)
+    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<long long>(a->asSigned())) : ns::Value(); };
+  if (unsigned64)
+    return [](const SqlFormatArg* a) {
+      return a ? ns::Value(static_cast<unsigned long long>(a->asUnsigned())) : ns::Value();
+    };
+  if (length == "h" && c == 'i')
+    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<short>(a->asSigned())) : ns::Value(); };
+  if (length == "h" && c == 'u')
+    return [](const SqlFormatArg* a) {
+      return a ? ns::Value(static_cast<unsigned short>(a->asUnsigned())) : ns::Value();
+    };
+  return nullptr;
+}
+
+}  // namespace
+
 void SqlDatabase::extractSQL_argumentsList_intoString_arguments(const std::string& format,
                                                                 const std::vector<SqlFormatArg>& args,
                                                                 std::string& cleanedSQL, ns::Array& arguments) {
-  const std::size_t length = format.size();
+  const std::string_view fmt = format;
   std::size_t nextArg = 0;
-  // Arguments beyond those given read as absent, never as whatever lies past the list.
-  auto take = [&]() -> const SqlFormatArg* { return nextArg < args.size() ? &args[nextArg++] : nullptr; };
-  char last = '\0';
-  for (std::size_t i = 0; i < length; ++i) {
-    ns::Value arg;
-    bool consumed = false;  // a conversion read an argument (which may be absent)
-    char current = format[i];
-    char add = current;
-    if (last == '%') {
-      switch (current) {
-        case '@': {
-          consumed = true;
-          if (auto a = take()) arg = a->asObject();
+  std::size_t i = 0;
+  while (i < fmt.size()) {
+    std::size_t pct = fmt.find('%', i);
+    if (pct == std::string_view::npos) {
+      cleanedSQL.append(fmt.substr(i));
+      break;
+    }
+    cleanedSQL.append(fmt.substr(i, pct - i));
+    // `pct` is a '%' that opens a directive. Only the plain directives of the table take an
+    // argument; anything else copies the character after the '%' as it stands and goes on after
+    // it. A second '%' is copied and opens the next directive; of a modifier that did not
+    // complete a conversion only its first letter is kept ("%llx" gives "lx").
+    for (;;) {
+      ns::detail::FormatDirective directive;
+      if (ns::detail::parseFormatDirective(fmt, pct, directive)) {
+        if (SqlConversion convert = sqlConversionFor(directive)) {
+          // Arguments beyond those given read as absent, never as whatever lies past the list.
+          const SqlFormatArg* arg = nextArg < args.size() ? &args[nextArg] : nullptr;
+          ++nextArg;
+          ns::Value value = convert(arg);
+          if (value.isNil()) {
+            cleanedSQL += "NULL";  // an absent object (or a missing argument) becomes the literal NULL
+          } else {
+            cleanedSQL += '?';
+            arguments.push_back(std::move(value));
+          }
+          i = directive.end;
           break;
         }
-        case 'c': {
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(std::string(1, static_cast<char>(a->asSigned())));
-          break;
-        }
-        case 's': {
-          consumed = true;
-          if (auto a = take()) {
-            auto text = a->asCString();
-            if (text) arg = ns::Value(*text);
-          }
-          break;
-        }
-        case 'd':
-        case 'D':
-        case 'i':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<int>(a->asSigned()));
-          break;
-        case 'u':
-        case 'U':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<unsigned int>(a->asUnsigned()));
-          break;
-        case 'h':
-          i++;
-          if (i < length && format[i] == 'i') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<short>(a->asSigned()));
-          } else if (i < length && format[i] == 'u') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<unsigned short>(a->asUnsigned()));
-          } else {
-            i--;
-          }
-          break;
-        case 'q':
-          i++;
-          if (i < length && format[i] == 'i') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-          } else if (i < length && format[i] == 'u') {
-            consumed = true;
-            if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-          } else {
-            i--;
-          }
-          break;
-        case 'f':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(a->asDouble());
-          break;
-        case 'g':
-          consumed = true;
-          if (auto a = take()) arg = ns::Value(static_cast<float>(a->asDouble()));
-          break;
-        case 'l':
-          i++;
-          if (i < length) {
-            char next = format[i];
-            if (next == 'l') {
-              i++;
-              if (i < length && format[i] == 'd') {
-                consumed = true;
-                if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-              } else if (i < length && format[i] == 'u') {
-                consumed = true;
-                if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-              } else {
-                i--;
-              }
-            } else if (next == 'd') {
-              consumed = true;
-              if (auto a = take()) arg = ns::Value(static_cast<long long>(a->asSigned()));
-            } else if (next == 'u') {
-              consumed = true;
-              if (auto a = take()) arg = ns::Value(static_cast<unsigned long long>(a->asUnsigned()));
-            } else {
-              i--;
-            }
-          } else {
-            i--;
-          }
-          break;
-        default:
-          break;
       }
-    } else if (current == '%') {
-      add = '\0';
+      std::size_t next = pct + 1;
+      if (next >= fmt.size()) {
+        i = next;
+        break;
+      }
+      char c = fmt[next];
+      cleanedSQL += c;
+      if (c == '%') {
+        pct = next;
+        continue;
+      }
+      i = next + 1;
+      if (c == 'l' && i < fmt.size() && fmt[i] == 'l') ++i;
+      break;
     }
-
-    if (!arg.isNil()) {
-      cleanedSQL += '?';
-      arguments.push_back(std::move(arg));
-    } else if (consumed) {
-      // An absent object (or a missing argument) becomes the literal NULL.
-      cleanedSQL += "NULL";
-    } else if (add != '\0') {
-      cleanedSQL += add;
-    }
-    last = current;
   }
 }

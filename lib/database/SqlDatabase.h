@@ -288,6 +288,12 @@ class SqlDatabase : public ns::Object {
 
  private:
   static int busyHandler(void* context, int count);
+  // SQLite answers SQLITE_BUSY without calling the busy handler in a few cases (a statement
+  // that must read the schema while another connection commits, a lock upgrade that could
+  // deadlock): true, after a short pause, when such an answer should be tried again within the
+  // busy interval. `busySince` is 0 until the first busy answer of the statement; the handler's
+  // call count taken before the attempt tells whether the handler has timed the wait already.
+  bool shouldRetryBusy(int rc, double& busySince, std::uint64_t handlerCallsBefore);
   void warnInUse();
   // The query with its row stepped to, or nullptr when it produced no row.
   ns::Ref<SqlResultSet> runSingleValueQuery(const std::string& sql, ns::Array args);
@@ -321,8 +327,10 @@ class SqlDatabase : public ns::Object {
   bool _inTransaction = false;
   double _maxBusyRetryTimeInterval = 2.0;
   double _startBusyRetryTime = 0.0;
+  std::uint64_t _busyHandlerCalls = 0;
   std::optional<StatementCache> _cachedStatements;
-  std::set<SqlResultSet*> _openResultSets;
+  // In order of opening; a connection has few open at a time.
+  std::vector<SqlResultSet*> _openResultSets;
   // Every statement object this connection made that may still be alive, so that closing can
   // finalize them before the handle goes (a caller may still hold one).
   std::vector<ns::Weak<SqlStatement>> _statements;

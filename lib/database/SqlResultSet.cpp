@@ -68,24 +68,70 @@ std::optional<std::string> SqlResultSet::columnNameForIndex(int columnIdx) {
   return std::string(name);
 }
 
+namespace {
+
+bool isAscii(std::string_view s) {
+  for (char c : s)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
+char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Plain ASCII, the usual case, is lowered here; anything else goes through the full case mapping.
+std::string lowercaseName(std::string_view name) {
+  if (!isAscii(name)) return ns::str::lowercaseString(name);
+  std::string lower(name);
+  for (char& c : lower) c = asciiLower(c);
+  return lower;
+}
+
+bool equalsLowered(std::string_view asciiName, const std::string& lowered) {
+  if (asciiName.size() != lowered.size()) return false;
+  for (std::size_t i = 0; i < asciiName.size(); ++i)
+    if (asciiLower(asciiName[i]) != lowered[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+const std::vector<std::string>& SqlResultSet::lowercaseColumnNames() {
+  if (!_lowercaseColumnNames) {
+    _lowercaseColumnNames.emplace();
+    int count = columnCount();
+    _lowercaseColumnNames->reserve(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+      const char* name = sqlite3_column_name(_statement->statement(), i);
+      _lowercaseColumnNames->push_back(name ? lowercaseName(name) : std::string());
+    }
+  }
+  return *_lowercaseColumnNames;
+}
+
 const std::map<std::string, int>& SqlResultSet::columnNameToIndexMap() {
   if (!_columnNameToIndexMap) {
     _columnNameToIndexMap.emplace();
     int count = columnCount();
     for (int i = 0; i < count; ++i) {
-      auto name = columnNameForIndex(i);
-      if (name) (*_columnNameToIndexMap)[ns::str::lowercaseString(*name)] = i;
+      if (columnNameForIndex(i)) (*_columnNameToIndexMap)[lowercaseColumnNames()[i]] = i;
     }
   }
   return *_columnNameToIndexMap;
 }
 
 int SqlResultSet::columnIndexForName(const std::string& columnName) {
-  std::string lower = ns::str::lowercaseString(columnName);
-  const auto& map = columnNameToIndexMap();
-  auto it = map.find(lower);
-  if (it != map.end()) return it->second;
-  sqldb::log("Warning: I could not find the column named '" + lower + "'.");
+  // A row has few columns: a scan from the end (the later of two equal names wins) without
+  // building a lowered copy of the name is cheaper than a map lookup.
+  const auto& names = lowercaseColumnNames();
+  if (isAscii(columnName)) {
+    for (std::size_t i = names.size(); i-- > 0;)
+      if (equalsLowered(columnName, names[i])) return static_cast<int>(i);
+  } else {
+    std::string lower = ns::str::lowercaseString(columnName);
+    for (std::size_t i = names.size(); i-- > 0;)
+      if (names[i] == lower) return static_cast<int>(i);
+  }
+  sqldb::log("Warning: I could not find the column named '" + ns::str::lowercaseString(columnName) + "'.");
   return -1;
 }
 

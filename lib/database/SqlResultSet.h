@@ -7,6 +7,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/core/Data.h"
 #include "platform/core/Date.h"
@@ -118,5 +119,9 @@ class SqlResultSet : public ns::Object {
   ns::Ref<SqlDatabase> _parentDB;
   ns::Ref<SqlStatement> _statement;
   std::string _query;
+  // The lower-cased name of each column, by index, read once per cursor.
+  const std::vector<std::string>& lowercaseColumnNames();
+
   std::optional<std::map<std::string, int>> _columnNameToIndexMap;
+  std::optional<std::vector<std::string>> _lowercaseColumnNames;
 };

@@ -166,15 +166,24 @@ ns::Ref<ApiObject> declaredChildOver(const ns::Value& dictionary, ns::Class cls,
   return child;
 }
 
+// The record of an installed method. Another thread may call the method between its
+// installation and the storing of its record; waiting for the resolution in progress finds it.
+const ApiDispatch* recordOfInstalled(ns::Object* self, ns::Sel cmd) {
+  ns::Class cls = ns::object_getClass(self);
+  if (const ApiDispatch* d = findRecord(cls, cmd)) return d;
+  ApiRuntimeCommon::resolveInstanceMethod_onClass(cmd, cls);
+  return findRecord(cls, cmd);
+}
+
 // The installed implementations: one getter and one setter per row shape.
 ns::Value dynamicGet(ns::Object* self, ns::Sel cmd) {
   auto* owner = dynamic_cast<ApiRuntimeCommon*>(self);
-  const ApiDispatch* d = owner ? findRecord(ns::object_getClass(self), cmd) : nullptr;
+  const ApiDispatch* d = owner ? recordOfInstalled(self, cmd) : nullptr;
   return d ? ApiRuntimeCommon::getValue(*owner, d) : ns::Value();
 }
 void dynamicSet(ns::Object* self, ns::Sel cmd, const ns::Value& value) {
   auto* owner = dynamic_cast<ApiRuntimeCommon*>(self);
-  const ApiDispatch* d = owner ? findRecord(ns::object_getClass(self), cmd) : nullptr;
+  const ApiDispatch* d = owner ? recordOfInstalled(self, cmd) : nullptr;
   if (d) ApiRuntimeCommon::setValue(*owner, d, value);
 }
 

@@ -48,16 +48,18 @@ void AbstractLogger::readSetting(const std::function<void()>& read) {
   assert(!isOnGlobalLoggingQueue() && !isOnInternalLoggerQueue() &&
          "a logger setting read from the logging queue or the logger's queue would wait for itself");
   ns::Ref<dispatch::Queue> queue = loggerQueue();
-  dispatch::sync(LogHub::loggingQueue(), [&] { dispatch::sync(queue, read); });
+  LogHub::runBetweenRecords([&] { dispatch::sync(queue, read); }, true);
 }
 
 void AbstractLogger::changeSetting(std::function<void()> change) {
   ns::Ref<dispatch::Queue> queue = loggerQueue();
   // The logger stays alive until its change has run.
   ns::Ref<AbstractLogger> self = ns::Object::self<AbstractLogger>();
-  dispatch::async(LogHub::loggingQueue(), [queue, self, change = std::move(change)]() mutable {
-    dispatch::async(queue, [self, change = std::move(change)] { change(); });
-  });
+  LogHub::runBetweenRecords(
+      [queue, self, change = std::move(change)]() mutable {
+        dispatch::async(queue, [self, change = std::move(change)] { change(); });
+      },
+      false);
 }
 
 ns::Ref<LogFormatter> AbstractLogger::logFormatter() {

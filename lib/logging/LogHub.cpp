@@ -1,13 +1,19 @@
 #include "lib/logging/LogHub.h"
 
+#include <array>
+#include <atomic>
 #include <cassert>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 #include <utility>
 
 #include "lib/logging/LoggerNode.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Dispatch.h"
 
 namespace {
@@ -17,34 +23,86 @@ char loggingQueueKey;
 char loggerQueueKey;
 
 constexpr long kMaxRecordsInFlight = 1000;
+// Batches delivered by one turn of the logging queue before it lets other blocks run.
+constexpr int kBatchesPerTurn = 64;
+// How long a busy turn looks for more records before it ends (a few microseconds).
+constexpr int kIdleSpins = 2000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#else
+  std::this_thread::yield();
+#endif
+}
+
+// A caller waiting for its record or step. The signal is given under the lock, so the waiter,
+// which lives on its caller's stack, cannot go before the signal is complete.
+class Waiter {
+ public:
+  void signal() {
+    std::lock_guard lock(mutex_);
+    done_ = true;
+    cv_.notify_one();
+  }
+  void wait() {
+    std::unique_lock lock(mutex_);
+    cv_.wait(lock, [this] { return done_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+};
+
+// One entry of the hub's inbox: a record, or a step (a registration, a flush, a logger's setting)
+// that runs on the logging queue between two records.
+struct Entry {
+  Entry* next = nullptr;
+  ns::Ref<LogMessage> record;
+  std::function<void()> step;
+  // Told once the record was delivered or the step ran.
+  Waiter* waiter = nullptr;
+};
 
 struct Hub {
+  Hub();
+
   ns::Ref<dispatch::Queue> loggingQueue;
   ns::Ref<dispatch::Group> group;
-  ns::Ref<dispatch::Semaphore> semaphore;
-  unsigned processorCount = 1;
+  // Entries posted and not yet taken, newest first. Callers push without a lock; the logging
+  // queue takes everything at once, so records are handed over in batches and an idle queue is
+  // woken once per batch, not once per record.
+  std::atomic<Entry*> inbox{nullptr};
+  // True while a turn of the logging queue is queued or running.
+  std::atomic<bool> drainScheduled{false};
+  // Records posted and not yet delivered, and the callers waiting for one of them to finish.
+  std::atomic<long> inFlight{0};
+  std::atomic<int> slotWaiters{0};
   // Touched only on the logging queue.
+  unsigned processorCount = 1;
   std::vector<ns::Ref<LoggerNode>> loggers;
+  std::vector<ns::Ref<LogMessage>> batch;
+  std::vector<Waiter*> batchWaiters;
 };
 
 void flushAtExit() { LogHub::applicationWillTerminate(); }
 
-// The hub lives until the process ends and is never torn down, so that records queued by other
-// threads during exit still find it.
+Hub::Hub() {
+  loggers.reserve(4);
+  loggingQueue = dispatch::queueCreate("logging.hub", dispatch::QueueAttr::Serial);
+  dispatch::setSpecific(loggingQueue, &loggingQueueKey, &loggingQueueKey);
+  group = dispatch::groupCreate();
+  processorCount = std::max(1u, std::thread::hardware_concurrency());
+  // The dispatch layer is already running (the queue above exists), so an exit handler
+  // registered now runs before it shuts down and the flush can still use the queues.
+  std::atexit(flushAtExit);
+}
+
+// Records queued by other threads during exit still find the hub: never destroyed.
 Hub& hub() {
-  static Hub* const instance = [] {
-    auto* h = new Hub;
-    h->loggers.reserve(4);
-    h->loggingQueue = dispatch::queueCreate("logging.hub", dispatch::QueueAttr::Serial);
-    dispatch::setSpecific(h->loggingQueue, &loggingQueueKey, &loggingQueueKey);
-    h->group = dispatch::groupCreate();
-    h->semaphore = dispatch::semaphoreCreate(kMaxRecordsInFlight);
-    h->processorCount = std::max(1u, std::thread::hardware_concurrency());
-    // The dispatch layer is already running (the queue above exists), so an exit handler
-    // registered now runs before it shuts down and the flush can still use the queues.
-    std::atexit(flushAtExit);
-    return h;
-  }();
+  static ns::NoDestructor<Hub> instance;
   return *instance;
 }
 
@@ -54,9 +112,13 @@ void markLoggerQueue(const ns::Ref<dispatch::Queue>& queue, bool mark) {
 
 bool mayWaitForHub() { return !LogHub::isOnLoggingQueue() && !LogHub::isOnLoggerQueue(); }
 
+// The hub's own state belongs to the logging queue (debug builds check it).
+#define ASSERT_ON_LOGGING_QUEUE() assert(LogHub::isOnLoggingQueue() && "hub state touched off the logging queue")
+
 // --- on the logging queue --------------------------------------------------------------------
 
 void lt_addLogger(const ns::Ref<Logger>& logger, std::uint64_t level) {
+  ASSERT_ON_LOGGING_QUEUE();
   ns::Ref<dispatch::Queue> queue = logger->loggerQueue();
   if (!queue) {
     std::optional<std::string> name = logger->loggerName();
@@ -68,6 +130,7 @@ void lt_addLogger(const ns::Ref<Logger>& logger, std::uint64_t level) {
 }
 
 void unmarkIfUnused(const ns::Ref<dispatch::Queue>& queue) {
+  ASSERT_ON_LOGGING_QUEUE();
   for (const auto& node : hub().loggers) {
     if (node->loggerQueue() == queue) return;
   }
@@ -75,6 +138,7 @@ void unmarkIfUnused(const ns::Ref<dispatch::Queue>& queue) {
 }
 
 void lt_removeLogger(const ns::Ref<Logger>& logger) {
+  ASSERT_ON_LOGGING_QUEUE();
   auto& loggers = hub().loggers;
   for (auto it = loggers.begin(); it != loggers.end(); ++it) {
     if ((*it)->logger() != logger) continue;
@@ -87,6 +151,7 @@ void lt_removeLogger(const ns::Ref<Logger>& logger) {
 }
 
 void lt_removeAllLoggers() {
+  ASSERT_ON_LOGGING_QUEUE();
   auto loggers = std::move(hub().loggers);
   hub().loggers.clear();
   for (const auto& node : loggers) {
@@ -97,35 +162,111 @@ void lt_removeAllLoggers() {
 }
 
 std::vector<ns::Ref<Logger>> lt_allLoggers() {
+  ASSERT_ON_LOGGING_QUEUE();
   std::vector<ns::Ref<Logger>> result;
   result.reserve(hub().loggers.size());
   for (const auto& node : hub().loggers) result.push_back(node->logger());
   return result;
 }
 
-void lt_log(const ns::Ref<LogMessage>& logMessage) {
+bool anyRecordFor(const LoggerNode& node, const std::vector<ns::Ref<LogMessage>>& records) {
+  for (const auto& record : records)
+    if ((record->flag() & node.level()) != 0) return true;
+  return false;
+}
+
+// Hands the logger every record of the batch that its level takes, in order, on its queue.
+void deliverOnLoggerQueue(const LoggerNode& node, const std::vector<ns::Ref<LogMessage>>& records) {
+  const ns::Ref<Logger>& logger = node.logger();
+  const std::uint64_t level = node.level();
+  for (const auto& record : records)
+    if ((record->flag() & level) != 0) logger->logMessage(record);
+}
+
+// Delivers the batch to every logger and waits until each has processed it, then frees the
+// records' slots and releases the callers that wait for one of them.
+void lt_deliverBatch() {
+  ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
-  if (h.processorCount == 1) {
-    // One processor: running the loggers one after the other costs no more than in parallel.
-    for (const auto& node : h.loggers) {
-      if ((logMessage->flag() & node->level()) == 0) continue;
-      const ns::Ref<Logger>& logger = node->logger();
-      dispatch::sync(node->loggerQueue(), [&] { logger->logMessage(logMessage); });
-    }
-  } else {
-    bool submitted = false;
-    for (const auto& node : h.loggers) {
-      if ((logMessage->flag() & node->level()) == 0) continue;
-      ns::Ref<Logger> logger = node->logger();
-      dispatch::groupAsync(h.group, node->loggerQueue(), [logger, logMessage] { logger->logMessage(logMessage); });
-      submitted = true;
-    }
-    if (submitted) dispatch::groupWait(h.group, dispatch::TimeForever);
+  if (h.batch.empty()) return;
+  const auto& records = h.batch;
+  std::vector<const LoggerNode*> receivers;
+  receivers.reserve(h.loggers.size());
+  for (const auto& node : h.loggers)
+    if (anyRecordFor(*node, records)) receivers.push_back(node.get());
+
+  if (h.processorCount == 1 || receivers.size() == 1) {
+    // One after the other: with one processor this costs no more than in parallel, and with
+    // one receiver a synchronous hand-over needs no group (an idle queue runs it right here).
+    for (const LoggerNode* node : receivers)
+      dispatch::sync(node->loggerQueue(), [node, &records] { deliverOnLoggerQueue(*node, records); });
+  } else if (!receivers.empty()) {
+    for (const LoggerNode* node : receivers)
+      dispatch::groupAsync(h.group, node->loggerQueue(), [node, &records] { deliverOnLoggerQueue(*node, records); });
+    dispatch::groupWait(h.group, dispatch::TimeForever);
   }
-  h.semaphore->signal();
+
+  const auto delivered = static_cast<long>(h.batch.size());
+  h.batch.clear();  // the loggers keep what they keep; the rest goes here
+  h.inFlight.fetch_sub(delivered);
+  if (h.slotWaiters.load() > 0) h.inFlight.notify_all();
+  for (Waiter* waiter : h.batchWaiters) waiter->signal();
+  h.batchWaiters.clear();
+}
+
+// Runs the entries in the order they were posted: records gather into a batch, a step first
+// delivers the batch before it.
+void lt_process(Entry* entry) {
+  ASSERT_ON_LOGGING_QUEUE();
+  Hub& h = hub();
+  while (entry) {
+    std::unique_ptr<Entry> owned(entry);
+    entry = entry->next;
+    if (owned->record) {
+      h.batch.push_back(std::move(owned->record));
+      if (owned->waiter) h.batchWaiters.push_back(owned->waiter);
+      continue;
+    }
+    lt_deliverBatch();
+    if (owned->step) owned->step();
+    if (owned->waiter) owned->waiter->signal();
+  }
+  lt_deliverBatch();
+}
+
+// One turn of the logging queue: takes what the inbox holds until it stays empty.
+void lt_drain() {
+  ASSERT_ON_LOGGING_QUEUE();
+  Hub& h = hub();
+  for (int turn = 0; turn < kBatchesPerTurn; ++turn) {
+    Entry* newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+    // While records keep coming, the next one is usually a few microseconds away: a short look
+    // before going idle saves the callers from waking this queue again for it.
+    for (int spin = 0; !newestFirst && turn > 0 && spin < kIdleSpins; ++spin) {
+      cpuRelax();
+      if (h.inbox.load(std::memory_order_relaxed)) newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+    }
+    if (!newestFirst) {
+      h.drainScheduled.store(false);
+      // A caller that posted just before the flag fell saw it still set and did not wake us.
+      if (h.inbox.load() == nullptr || h.drainScheduled.exchange(true)) return;
+      continue;
+    }
+    Entry* oldestFirst = nullptr;
+    while (newestFirst) {
+      Entry* next = newestFirst->next;
+      newestFirst->next = oldestFirst;
+      oldestFirst = newestFirst;
+      newestFirst = next;
+    }
+    lt_process(oldestFirst);
+  }
+  // Still busy: queue another turn so that other blocks of the logging queue get theirs.
+  dispatch::async(h.loggingQueue, [] { lt_drain(); });
 }
 
 void lt_flush() {
+  ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
   for (const auto& node : h.loggers) {
     if (!node->logger()->canFlush()) continue;
@@ -133,6 +274,83 @@ void lt_flush() {
     dispatch::groupAsync(h.group, node->loggerQueue(), [logger] { logger->flush(); });
   }
   dispatch::groupWait(h.group, dispatch::TimeForever);
+}
+
+// --- callers' side ---------------------------------------------------------------------------
+
+void post(Entry* entry) {
+  Hub& h = hub();
+  Entry* newest = h.inbox.load(std::memory_order_relaxed);
+  do {
+    entry->next = newest;
+  } while (!h.inbox.compare_exchange_weak(newest, entry, std::memory_order_release, std::memory_order_relaxed));
+  // Only a post into an empty inbox may find the logging queue idle.
+  if (newest == nullptr && !h.drainScheduled.exchange(true)) dispatch::async(h.loggingQueue, [] { lt_drain(); });
+}
+
+// The bound on records in flight: this is where a caller waits when 1000 are queued.
+void takeSlot() {
+  Hub& h = hub();
+  long current = h.inFlight.load(std::memory_order_relaxed);
+  for (;;) {
+    if (current < kMaxRecordsInFlight) {
+      if (h.inFlight.compare_exchange_weak(current, current + 1)) return;
+      continue;
+    }
+    h.slotWaiters.fetch_add(1);
+    h.inFlight.wait(current);
+    h.slotWaiters.fetch_sub(1);
+    current = h.inFlight.load();
+  }
+}
+
+// Posts a step and, with `wait`, returns once it ran.
+void postStep(std::function<void()> step, bool wait) {
+  auto* entry = new Entry;
+  entry->step = std::move(step);
+  if (!wait) {
+    post(entry);
+    return;
+  }
+  Waiter waiter;
+  entry->waiter = &waiter;
+  post(entry);
+  waiter.wait();
+}
+
+// The shared strings of the last call sites a thread logged from, so that a record does not copy
+// its file and function again.
+struct CallSite {
+  const char* file = nullptr;
+  const char* function = nullptr;
+  LogSource source;
+};
+
+struct CallSites {
+  std::array<CallSite, 8> entries;
+  std::size_t next = 0;
+  ~CallSites() { callSitesGone = true; }
+  // Trivially destructible, so still readable by a record made after the thread's thread-local
+  // objects were destroyed (from an exit handler, say).
+  static thread_local bool callSitesGone;
+};
+
+thread_local bool CallSites::callSitesGone = false;
+
+LogSource callSite(const char* file, const char* function) {
+  if (CallSites::callSitesGone) return LogSource::sourceWithFile_function(file, function);
+  thread_local CallSites sites;
+  for (const CallSite& site : sites.entries) {
+    // The same pointers usually mean the same literals; the text is compared all the same, as a
+    // caller may pass a buffer it reuses.
+    if (site.file == file && site.function == function && *site.source.file == file &&
+        *site.source.function == function)
+      return site.source;
+  }
+  CallSite& site = sites.entries[sites.next];
+  sites.next = (sites.next + 1) % sites.entries.size();
+  site = CallSite{file, function, LogSource::sourceWithFile_function(file, function)};
+  return site.source;
 }
 
 // --- registered classes ----------------------------------------------------------------------
@@ -143,7 +361,7 @@ struct ClassRegistry {
 };
 
 ClassRegistry& classRegistry() {
-  static ClassRegistry* const registry = new ClassRegistry;
+  static ns::NoDestructor<ClassRegistry> registry;
   return *registry;
 }
 
@@ -178,8 +396,9 @@ void LogHub::log_message_level_flag_context_file_function_line_tag(bool asynchro
                                                                    std::int32_t context, const char* file,
                                                                    const char* function, std::int32_t line,
                                                                    const ns::Value& tag) {
-  auto record = ns::make<LogMessage>(std::move(message), level, flag, context, file ? file : "",
-                                     function ? function : "", line, tag, 0, std::nullopt);
+  auto record = ns::make<LogMessage>(std::make_shared<const std::string>(std::move(message)), level, flag, context,
+                                     callSite(file ? file : "", function ? function : ""), line, tag, 0,
+                                     std::nullopt);
   queueLogMessage_asynchronously(std::move(record), asynchronous);
 }
 
@@ -190,20 +409,23 @@ void LogHub::log_message(bool asynchronous, ns::Ref<LogMessage> logMessage) {
 
 void LogHub::queueLogMessage_asynchronously(ns::Ref<LogMessage> logMessage, bool asynchronous) {
   if (!logMessage) return;
-  Hub& h = hub();
   assert((asynchronous || mayWaitForHub()) && "synchronous log call from the logging queue or a logger's queue");
-  // The bound on records in flight: this is where a caller waits when 1000 are queued.
-  h.semaphore->wait(dispatch::TimeForever);
+  takeSlot();
+  auto* entry = new Entry;
+  entry->record = std::move(logMessage);
   if (asynchronous) {
-    dispatch::async(h.loggingQueue, [logMessage = std::move(logMessage)] { lt_log(logMessage); });
-  } else {
-    dispatch::sync(h.loggingQueue, [&] { lt_log(logMessage); });
+    post(entry);
+    return;
   }
+  Waiter waiter;
+  entry->waiter = &waiter;
+  post(entry);
+  waiter.wait();
 }
 
 void LogHub::flushLog() {
   assert(mayWaitForHub() && "flushLog from the logging queue or a logger's queue");
-  dispatch::sync(hub().loggingQueue, [] { lt_flush(); });
+  postStep([] { lt_flush(); }, true);
 }
 
 void LogHub::applicationWillTerminate() {
@@ -212,17 +434,22 @@ void LogHub::applicationWillTerminate() {
   flushLog();
 }
 
+void LogHub::runBetweenRecords(std::function<void()> step, bool wait) {
+  assert((!wait || mayWaitForHub()) && "waiting for the hub from the logging queue or a logger's queue");
+  postStep(std::move(step), wait);
+}
+
 ns::Ref<dispatch::Queue> LogHub::loggingQueue() { return hub().loggingQueue; }
 
 unsigned LogHub::processorCount() {
   unsigned count = 1;
-  dispatch::sync(hub().loggingQueue, [&] { count = hub().processorCount; });
+  postStep([&] { count = hub().processorCount; }, true);
   return count;
 }
 
 void LogHub::setProcessorCount(unsigned count) {
   // Read only by deliveries on the logging queue, so it changes between two records.
-  dispatch::sync(hub().loggingQueue, [count] { hub().processorCount = std::max(1u, count); });
+  postStep([count] { hub().processorCount = std::max(1u, count); }, true);
 }
 
 bool LogHub::isOnLoggingQueue() {
@@ -236,22 +463,22 @@ void LogHub::addLogger(ns::Ref<Logger> logger) { addLogger_withLevel(std::move(l
 
 void LogHub::addLogger_withLevel(ns::Ref<Logger> logger, std::uint64_t level) {
   if (!logger) return;
-  dispatch::async(hub().loggingQueue, [logger = std::move(logger), level] { lt_addLogger(logger, level); });
+  postStep([logger = std::move(logger), level] { lt_addLogger(logger, level); }, false);
 }
 
 void LogHub::removeLogger(ns::Ref<Logger> logger) {
   if (!logger) return;
-  dispatch::async(hub().loggingQueue, [logger = std::move(logger)] { lt_removeLogger(logger); });
+  postStep([logger = std::move(logger)] { lt_removeLogger(logger); }, false);
 }
 
 void LogHub::removeAllLoggers() {
-  dispatch::async(hub().loggingQueue, [] { lt_removeAllLoggers(); });
+  postStep([] { lt_removeAllLoggers(); }, false);
 }
 
 std::vector<ns::Ref<Logger>> LogHub::allLoggers() {
   assert(mayWaitForHub() && "allLoggers from the logging queue or a logger's queue");
   std::vector<ns::Ref<Logger>> result;
-  dispatch::sync(hub().loggingQueue, [&] { result = lt_allLoggers(); });
+  postStep([&] { result = lt_allLoggers(); }, true);
   return result;
 }
 
@@ -305,10 +532,13 @@ std::optional<std::string_view> SourceFileBaseName(const char* path, bool copy) 
   std::string_view name(begin, static_cast<std::size_t>((lastDot ? lastDot : p) - begin));
   if (!copy) return name;
   // Copies live as long as the process; equal names share one copy.
-  static std::mutex mutex;
-  static auto* copies = new std::set<std::string, std::less<>>;
-  std::lock_guard lock(mutex);
-  auto it = copies->find(name);
-  if (it == copies->end()) it = copies->emplace(name).first;
+  struct Copies {
+    std::mutex mutex;
+    std::set<std::string, std::less<>> names;
+  };
+  static ns::NoDestructor<Copies> copies;
+  std::lock_guard lock(copies->mutex);
+  auto it = copies->names.find(name);
+  if (it == copies->names.end()) it = copies->names.emplace(name).first;
   return std::string_view(*it);
 }

@@ -17,6 +17,7 @@
 // from a logger's queue: it would wait for itself (debug builds assert it).
 #include <concepts>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -87,6 +88,10 @@ class LogHub {
   static void flushLog();
   // Termination hook: flushes. The hub also flushes from a process-exit handler by itself.
   static void applicationWillTerminate();
+  // Runs `step` on the logging queue between two records: after every record and registration
+  // queued before the call, before any queued after it (the loggers' settings go this way). With
+  // `wait` it returns once the step ran (not from the logging queue or a logger's queue).
+  static void runBetweenRecords(std::function<void()> step, bool wait);
 
   static ns::Ref<dispatch::Queue> loggingQueue();
   // The processor count read at start (at least 1). With one processor the loggers of a record

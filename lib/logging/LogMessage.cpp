@@ -17,21 +17,36 @@ LogMessage::LogMessage(std::string message, std::uint64_t level, std::uint64_t f
     : LogMessage(share(std::move(message)), level, flag, context, std::move(file), std::move(function), line,
                  std::move(tag), options, timestamp) {}
 
+LogSource LogSource::sourceWithFile_function(std::string file, std::string function) {
+  LogSource source;
+  source.file = share(std::move(file));
+  source.fileName = share(std::string(SourceFileBaseName(source.file->c_str(), false).value_or("")));
+  source.function = share(std::move(function));
+  return source;
+}
+
 LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
                        std::string file, std::string function, std::int32_t line, ns::Value tag,
                        std::int64_t options, std::optional<ns::Date> timestamp)
+    : LogMessage(std::move(message), level, flag, context,
+                 LogSource::sourceWithFile_function(std::move(file), std::move(function)), line, std::move(tag),
+                 options, timestamp) {}
+
+LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
+                       LogSource source, std::int32_t line, ns::Value tag, std::int64_t options,
+                       std::optional<ns::Date> timestamp)
     : message_(message ? std::move(message) : share({})),
       level_(level),
       flag_(flag),
       // Sign-extended: context -1 is stored as all bits set, as callers on the other side expect.
       context_(static_cast<std::uint64_t>(static_cast<std::int64_t>(context))),
-      file_(share(std::move(file))),
-      function_(share(std::move(function))),
+      file_(std::move(source.file)),
+      fileName_(std::move(source.fileName)),
+      function_(std::move(source.function)),
       line_(static_cast<std::uint64_t>(static_cast<std::int64_t>(line))),
       tag_(std::move(tag)),
       options_(options),
       timestamp_(timestamp ? *timestamp : ns::Date::now()) {
-  fileName_ = share(std::string(SourceFileBaseName(file_->c_str(), false).value_or("")));
   LogThreadIdentity identity = LogThreadIdentity::current();
   threadID_ = std::move(identity.threadID);
   threadName_ = std::move(identity.threadName);

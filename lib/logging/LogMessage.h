@@ -23,6 +23,16 @@ inline constexpr std::uint64_t LogFlagDebug = 8;
 inline constexpr std::uint64_t LogFlagVerbose = 16;
 inline constexpr std::uint64_t LogLevelAll = ~std::uint64_t{0};
 
+// Where records are made: the file, its base name and the function, shared by the records of one
+// call site.
+struct LogSource {
+  std::shared_ptr<const std::string> file;
+  std::shared_ptr<const std::string> fileName;
+  std::shared_ptr<const std::string> function;
+
+  static LogSource sourceWithFile_function(std::string file, std::string function);
+};
+
 class LogMessage : public ns::Object {
  public:
   // Captures the calling thread's identity (thread number, name, queue label) and, when no
@@ -57,6 +67,11 @@ class LogMessage : public ns::Object {
   ns::Ref<LogMessage> copy() const;
   // A copy whose text is replaced; everything else is shared with this record.
   ns::Ref<LogMessage> copyWithMessage(LogText message) const;
+
+  // The same with the call site's strings already shared.
+  LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context, LogSource source,
+             std::int32_t line, ns::Value tag = {}, std::int64_t options = 0,
+             std::optional<ns::Date> timestamp = std::nullopt);
 
   // Copy construction for copy() and copyWithMessage(): all fields shared, the text replaced.
   LogMessage(const LogMessage& original, LogText message);

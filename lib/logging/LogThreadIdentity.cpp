@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Dispatch.h"
 
 namespace {
@@ -14,13 +15,14 @@ namespace {
 // A thread that was never named carries the name it inherited from the process (the executable's
 // name); such a thread counts as unnamed.
 const std::string& inheritedName() {
-  static const std::string name = [] {
+  // Read by records made during exit: never destroyed.
+  static const ns::NoDestructor<std::string> name([] {
     std::string s;
     std::ifstream comm("/proc/self/comm");
     std::getline(comm, s);
     return s;
-  }();
-  return name;
+  }());
+  return *name;
 }
 
 struct Cache {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/core/NoDestructor.h"
+
 namespace {
 
 // Colours as a terminal shows them: the xterm palette drawn towards measured renderings of it
@@ -57,8 +59,9 @@ constexpr std::uint8_t kColors16[16][3] = {
 
 }  // namespace
 
+// The tables are read by the console logger while the process exits: never destroyed.
 const TTYColorTable& TTYColorTable::colors16() {
-  static const TTYColorTable table = [] {
+  static const ns::NoDestructor<TTYColorTable> table([] {
     TTYColorTable t;
     for (int i = 0; i < 16; ++i) {
       const char* bold = i < 8 ? "" : "1;";
@@ -67,12 +70,12 @@ const TTYColorTable& TTYColorTable::colors16() {
       t.colors.push_back({kColors16[i][0], kColors16[i][1], kColors16[i][2]});
     }
     return t;
-  }();
-  return table;
+  }());
+  return *table;
 }
 
 const TTYColorTable& TTYColorTable::colors256() {
-  static const TTYColorTable table = [] {
+  static const ns::NoDestructor<TTYColorTable> table([] {
     TTYColorTable t;
     for (int k = 0; k < 240; ++k) {
       char code[24];
@@ -83,8 +86,8 @@ const TTYColorTable& TTYColorTable::colors256() {
       t.colors.push_back({kColors256[k][0], kColors256[k][1], kColors256[k][2]});
     }
     return t;
-  }();
-  return table;
+  }());
+  return *table;
 }
 
 std::size_t TTYColorTable::codeIndexForColor(double red, double green, double blue) const {

@@ -9,13 +9,16 @@
 
 #include "lib/logging/LogDate.h"
 #include "lib/logging/TTYColorTable.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 
 namespace {
 
+// The console logger and what it reads are used by other threads, and by exit handlers, while
+// the process exits: never destroyed.
 const TTYTerminal& sharedTerminal() {
-  static const TTYTerminal terminal = TTYTerminal::fromEnvironment();
-  return terminal;
+  static const ns::NoDestructor<TTYTerminal> terminal(TTYTerminal::fromEnvironment());
+  return *terminal;
 }
 
 // One gathered write; the rest of a short write follows, and errors are ignored.
@@ -48,8 +51,8 @@ TTYLogger::TTYLogger(int fd, TTYTerminal terminal) : fd_(fd), terminal_(terminal
 }
 
 ns::Ref<TTYLogger> TTYLogger::sharedInstance() {
-  static const ns::Ref<TTYLogger> instance = ns::make<TTYLogger>(STDERR_FILENO, sharedTerminal());
-  return instance;
+  static const ns::NoDestructor<ns::Ref<TTYLogger>> instance(ns::make<TTYLogger>(STDERR_FILENO, sharedTerminal()));
+  return *instance;
 }
 
 ns::Ref<TTYLogger> TTYLogger::loggerWithFileDescriptor_terminal(int fd, TTYTerminal terminal) {
@@ -209,10 +212,10 @@ void TTYLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   if (!ns::str::isValidUtf8(*text)) return;
 
   const TTYLoggerColorProfile* profile = colorsEnabled_ ? profileFor(*logMessage) : nullptr;
-  static const std::string empty;
-  const std::string& fg = profile ? profile->fgCode() : empty;
-  const std::string& bg = profile ? profile->bgCode() : empty;
-  const std::string& reset = profile ? profile->resetCode() : empty;
+  static const ns::NoDestructor<std::string> empty;
+  const std::string& fg = profile ? profile->fgCode() : *empty;
+  const std::string& bg = profile ? profile->bgCode() : *empty;
+  const std::string& reset = profile ? profile->resetCode() : *empty;
   bool endsWithNewline = !text->empty() && text->back() == '\n';
 
   auto piece = [](const char* data, std::size_t length) {

@@ -3,7 +3,8 @@
 //
 // All state lives on one private serial queue, the socket queue; callers use the socket from
 // any thread and hear back through a weakly held delegate whose messages run on the delegate
-// queue. Queries and calls that return a result run synchronously on the socket queue (inline
+// queue; Debug builds check at the entry of every method that touches that state that it runs
+// there. Queries and calls that return a result run synchronously on the socket queue (inline
 // when already on it, or on a queue marked with markSocketQueueTargetQueue); reads, writes and
 // the disconnect-after requests are always queued asynchronously. Every request carries a tag
 // that comes back in its completion message. Failures never throw: listen errors come back
@@ -15,10 +16,11 @@
 //   // in socket_didAcceptNewSocket: keep the child, then
 //   child->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), 30, 8190, 1);
 //
-// Connecting and TLS come later. What they hook into is already here: the generation counter
-// that voids late asynchronous results (stateIndex_, bumped by every close), the connect
-// interfaces and time-out ended by every close, and the read and write queues, which hold
-// ns::Object entries so that a TLS start marker can sit between plain reads and writes.
+// Connecting resolves the host on a global queue and connects without blocking on the socket
+// queue; every late asynchronous result (a lookup, a connect, a trust decision) carries the
+// generation counter stateIndex_ and is dropped once a close has bumped it. TLS is queued like a
+// read and a write: a start marker sits in both queues, so the upgrade takes effect exactly after
+// the reads and writes queued before it.
 #include <netinet/in.h>
 
 #include <cstdint>
@@ -35,6 +37,7 @@
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
 #include "platform/core/Value.h"
+#include "platform/security/SecStatus.h"
 
 namespace dispatch {
 class Queue;
@@ -43,6 +46,9 @@ class Source;
 class DispatchSocketPreBuffer;
 class DispatchReadPacket;
 class DispatchWritePacket;
+namespace sec {
+class SSLContext;
+}  // namespace sec
 
 class DispatchSocket : public ns::Object {
  public:
@@ -85,6 +91,26 @@ class DispatchSocket : public ns::Object {
   // "loopback", optionally followed by ":port"; none listens on every address.
   bool acceptOnPort_error(std::uint16_t port, ns::Error* errPtr);
   bool acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port, ns::Error* errPtr);
+
+  // Connecting. The host is a name, an address text, "localhost" or "loopback"; an address is
+  // a 16-byte sockaddr_in or a 28-byte sockaddr_in6. The interface (as for accepting, its port
+  // after a colon) is bound before connecting. Time-outs are seconds, negative = none. YES means
+  // the attempt started: socket_didConnectToHost_port or socketDidDisconnect_withError follows.
+  bool connectToHost_onPort_error(const std::string& host, std::uint16_t port, ns::Error* errPtr);
+  bool connectToHost_onPort_withTimeout_error(const std::string& host, std::uint16_t port, double timeout,
+                                              ns::Error* errPtr);
+  bool connectToHost_onPort_viaInterface_withTimeout_error(const std::string& host, std::uint16_t port,
+                                                           const std::optional<std::string>& interface,
+                                                           double timeout, ns::Error* errPtr);
+  bool connectToAddress_error(const ns::Data& remoteAddr, ns::Error* errPtr);
+  bool connectToAddress_withTimeout_error(const ns::Data& remoteAddr, double timeout, ns::Error* errPtr);
+  bool connectToAddress_viaInterface_withTimeout_error(const ns::Data& remoteAddr,
+                                                       const std::optional<std::string>& interface,
+                                                       double timeout, ns::Error* errPtr);
+
+  // TLS in place, after the reads and writes queued so far; once per connection. The settings
+  // are a dictionary with the keys of DispatchSocketConstants.h (nil = none).
+  void startTLS(ns::Value tlsSettings);
 
   // Reading. Time-outs are seconds (negative = none); maxLength 0 = no bound. A request that
   // breaks the rules (offset past the buffer, length 0, empty terminator, maxLength shorter
@@ -133,7 +159,8 @@ class DispatchSocket : public ns::Object {
   bool isIPv6();
   bool isSecure();
 
-  // Per-family queries reading the fields directly: meant to be called on the socket queue.
+  // Per-family queries reading the fields directly: to be called on the socket queue (checked in
+  // Debug builds).
   std::optional<std::string> connectedHost4();
   std::optional<std::string> connectedHost6();
   std::uint16_t connectedPort4();
@@ -184,8 +211,8 @@ class DispatchSocket : public ns::Object {
   int socketFD();
   int socket4FD();
   int socket6FD();
-  // The TLS session (none until TLS exists on this socket, and off the socket queue).
-  void* sslContext();
+  // The TLS session (none until TLS starts on this socket, and off the socket queue).
+  ns::Ref<sec::SSLContext> sslContext();
   // Lets calls made on `socketQueuesPreConfiguredTargetQueue` (which the socket queue targets)
   // run inline instead of dispatching synchronously onto the socket queue, which would deadlock.
   void markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreConfiguredTargetQueue);
@@ -197,6 +224,8 @@ class DispatchSocket : public ns::Object {
   struct Sources;
 
   bool isOnSocketQueue() const;
+  // Debug builds: aborts unless called on the socket queue (or a marked target queue).
+  void assertOnSocketQueue() const;
   void runSync(const std::function<void()>& body);
   // Always queued, even from the socket queue; the block keeps the socket alive.
   void runAsync(std::function<void()> body);
@@ -262,7 +291,14 @@ class DispatchSocket : public ns::Object {
   // Reading.
   void queueRead(ns::Ref<DispatchReadPacket> packet);
   void maybeDequeueRead();
+  // The read step: serves the current read from the read-ahead buffer, then from the
+  // descriptor, and completes it, reports progress or waits.
+  struct ReadStep;
   void doReadData();
+  void readFromPreBuffer(ReadStep& step);
+  void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);
+  // Moves n bytes from the read-ahead buffer into the step's packet.
+  bool moveFromPreBuffer(ReadStep& step, std::size_t n);
   void doReadEOF();
   void completeCurrentRead();
   void endCurrentRead();
@@ -287,6 +323,41 @@ class DispatchSocket : public ns::Object {
 
   std::optional<ns::Data> addressOf(bool peer);
 
+  // Connecting.
+  bool preConnectWithInterface_error(const std::optional<std::string>& interface, ns::Error* errPtr);
+  void lookup_didSucceedWithAddress4_address6(int aStateIndex, const std::optional<ns::Data>& address4,
+                                              const std::optional<ns::Data>& address6);
+  void lookup_didFail(int aStateIndex, const ns::Error& error);
+  bool connectWithAddress4_address6_error(const std::optional<ns::Data>& address4,
+                                          const std::optional<ns::Data>& address6, ns::Error* errPtr);
+  // The in-progress connect of `socketFD` ended (its descriptor became writable).
+  void connectSocketDidBecomeWritable(int aStateIndex, int socketFD);
+  void didConnect(int aStateIndex);
+  void didNotConnect_error(int aStateIndex, const ns::Error& error);
+  void startConnectTimeout(double timeout);
+  void doConnectTimeout();
+
+  // TLS.
+  void maybeStartTLS();
+  void ssl_startTLS();
+  void ssl_continueSSLHandshake();
+  void ssl_shouldTrustPeer_stateIndex(bool shouldTrustPeer, int aStateIndex);
+  sec::OSStatus sslReadWithBuffer_length(void* buffer, std::size_t* bufferLength);
+  sec::OSStatus sslWriteWithBuffer_length(const void* buffer, std::size_t* bufferLength);
+  void flushSSLBuffers();
+  // Bytes below the read-ahead buffer on a secure socket besides the descriptor's: encrypted
+  // bytes taken from the descriptor and bytes the TLS layer holds.
+  std::size_t sslBytesBelowPreBuffer() const;
+  // The secure form of one read of the read step: up to `length` decrypted bytes into `target`.
+  std::size_t sslReadIntoBuffer(std::uint8_t* target, std::size_t length, bool* waiting, bool* socketEOF,
+                                std::optional<ns::Error>* error);
+  // The secure form of one write step: writes what it can of the current packet.
+  std::size_t sslWriteCurrentPacket(DispatchWritePacket& packet, bool* waiting,
+                                    std::optional<ns::Error>* error);
+  // A handshake is bounded by the time-out of the first read queued behind it.
+  void maybeBoundHandshakeByReadTimeout();
+  void doHandshakeTimeout();
+
   // Fields: flags and config are bit sets; everything below is touched only on the socket
   // queue, so there are no locks.
   std::uint32_t flags_ = 0;
@@ -308,7 +379,11 @@ class DispatchSocket : public ns::Object {
   ns::Ref<ns::Object> currentWrite_;
   std::uint64_t socketFDBytesAvailable_ = 0;
   std::unique_ptr<DispatchSocketPreBuffer> preBuffer_;
-  void* sslContext_ = nullptr;
+  ns::Ref<sec::SSLContext> sslContext_;
+  // Encrypted bytes taken from the descriptor and not yet given to the TLS layer.
+  std::unique_ptr<DispatchSocketPreBuffer> sslPreBuffer_;
+  // Length of a TLS record write the TLS layer holds after a would-block.
+  std::size_t sslWriteCachedLength_ = 0;
   int sslErrCode_ = 0;
   // Key of the queue-specific mark; its value is the address of this field itself.
   void* IsOnSocketQueueOrTargetQueueKey_;

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "lib/sockets/DispatchSocket.h"
+#include "lib/sockets/SocketResolver.h"
 
 namespace {
 
@@ -157,7 +158,7 @@ std::optional<std::vector<ns::Data>> DispatchSocket::lookupHost_port_error(const
   hints.ai_protocol = IPPROTO_TCP;
   std::string service = std::to_string(port);
   addrinfo* res0 = nullptr;
-  int gaiCode = getaddrinfo(host.c_str(), service.c_str(), &hints, &res0);
+  int gaiCode = socketResolverGetAddrInfo(host.c_str(), service.c_str(), &hints, &res0);
   if (gaiCode != 0) {
     ns::setError(errPtr, gaiError(gaiCode));
     return std::nullopt;

@@ -21,3 +21,30 @@ enum DispatchSocketError : long {
   DispatchSocketClosedError = 7,
   DispatchSocketOtherError = 8,
 };
+
+// Keys of the TLS settings dictionary given to DispatchSocket::startTLS. The first group are the
+// platform's stream keys (their values are their names).
+inline constexpr char kCFStreamSSLIsServer[] = "kCFStreamSSLIsServer";  // boolean
+inline constexpr char kCFStreamSSLPeerName[] = "kCFStreamSSLPeerName";  // text
+// Array: a sec::Identity first, then sec::Certificates to send after its chain.
+inline constexpr char kCFStreamSSLCertificates[] = "kCFStreamSSLCertificates";
+// Refused: a dictionary holding any of these closes the socket.
+inline constexpr char kCFStreamSSLAllowsAnyRoot[] = "kCFStreamSSLAllowsAnyRoot";
+inline constexpr char kCFStreamSSLAllowsExpiredRoots[] = "kCFStreamSSLAllowsExpiredRoots";
+inline constexpr char kCFStreamSSLValidatesCertificateChain[] = "kCFStreamSSLValidatesCertificateChain";
+inline constexpr char kCFStreamSSLAllowsExpiredCertificates[] = "kCFStreamSSLAllowsExpiredCertificates";
+inline constexpr char kCFStreamSSLLevel[] = "kCFStreamSSLLevel";
+
+// Boolean, client side only: socket_didReceiveTrust_completionHandler decides on the server.
+inline constexpr char DispatchSocketManuallyEvaluateTrust[] = "DispatchSocketManuallyEvaluateTrust";
+inline constexpr char DispatchSocketSSLPeerID[] = "DispatchSocketSSLPeerID";  // data: session resumption
+// Numbers: sec::SSLProtocol values, 0 = the library's default.
+inline constexpr char DispatchSocketSSLProtocolVersionMin[] = "DispatchSocketSSLProtocolVersionMin";
+inline constexpr char DispatchSocketSSLProtocolVersionMax[] = "DispatchSocketSSLProtocolVersionMax";
+inline constexpr char DispatchSocketSSLSessionOptionFalseStart[] = "DispatchSocketSSLSessionOptionFalseStart";
+inline constexpr char DispatchSocketSSLSessionOptionSendOneByteRecord[] =
+    "DispatchSocketSSLSessionOptionSendOneByteRecord";
+// Array of numbers: cipher suites by their IANA codes (0xC02F...).
+inline constexpr char DispatchSocketSSLCipherSuites[] = "DispatchSocketSSLCipherSuites";
+// Data: DER-encoded Diffie-Hellman parameters.
+inline constexpr char DispatchSocketSSLDiffieHellmanParameters[] = "DispatchSocketSSLDiffieHellmanParameters";

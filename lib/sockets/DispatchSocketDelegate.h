@@ -3,6 +3,7 @@
 // what "not implemented" does, so a delegate overrides only what it needs. Messages run on the
 // socket's delegate queue, never on the socket queue; the socket holds its delegate weakly.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,6 +15,9 @@ namespace dispatch {
 class Queue;
 }
 class DispatchSocket;
+namespace sec {
+class Trust;
+}  // namespace sec
 
 class DispatchSocketDelegate {
  public:
@@ -56,4 +60,13 @@ class DispatchSocketDelegate {
   // destroyed; `err` is empty when the owner asked for the close.
   virtual void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock, const std::optional<ns::Error>& err) {}
   virtual void socketDidSecure(const ns::Ref<DispatchSocket>& sock) {}
+  // Manual trust (client side): the server's certificate chain has arrived. Evaluate `trust` and
+  // call `completionHandler` once with the verdict, from any thread, now or later; YES goes on
+  // with the handshake, NO closes the socket. An implementation answers true. The default answers
+  // false, "not implemented", and the socket closes as it does for a delegate without it.
+  virtual bool socket_didReceiveTrust_completionHandler(
+      const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+      std::function<void(bool shouldTrustPeer)> completionHandler) {
+    return false;
+  }
 };

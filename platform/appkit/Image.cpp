@@ -1,169 +1,34 @@
 #include "platform/appkit/Image.h"
 
-#include <csetjmp>
+#include <cmath>
 #include <cstdio>
-#include <cstring>
+#include <map>
 #include <stdexcept>
 
-#include <gif_lib.h>
-#include <jpeglib.h>
-#include <png.h>
-
+#include "platform/appkit/DrawingInternal.h"
+#include "platform/appkit/GraphicsContext.h"
+#include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileIO.h"
 
 namespace ak {
 
-namespace {
-
-// Larger images are refused rather than decoded: a few bytes of header must not be able to ask
-// for gigabytes of memory.
-constexpr std::size_t kMaxPixels = std::size_t(64) * 1024 * 1024;
-
-bool acceptableSize(std::size_t w, std::size_t h) { return w > 0 && h > 0 && w <= kMaxPixels / h; }
-
-bool hasPrefix(const ns::Data& data, const void* magic, std::size_t length) {
-  return data.length() >= length && std::memcmp(data.bytes(), magic, length) == 0;
-}
-
-ns::Ref<Image> decodePNG(const ns::Data& data) {
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  if (!png_image_begin_read_from_memory(&image, data.bytes(), data.length())) return nullptr;
-  if (!acceptableSize(image.width, image.height)) {
-    png_image_free(&image);
-    return nullptr;
-  }
-  image.format = PNG_FORMAT_RGBA;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (!png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr)) {
-    png_image_free(&image);
-    return nullptr;
-  }
-  return ns::make<Image>(image.width, image.height, std::move(pixels));
-}
-
-struct JpegError {
-  jpeg_error_mgr mgr;
-  std::jmp_buf jump;
-};
-
-void jpegErrorExit(j_common_ptr info) {
-  auto* error = reinterpret_cast<JpegError*>(info->err);
-  std::longjmp(error->jump, 1);
-}
-
-void jpegSilence(j_common_ptr) {}
-
-ns::Ref<Image> decodeJPEG(const ns::Data& data) {
-  jpeg_decompress_struct info;
-  JpegError error;
-  info.err = jpeg_std_error(&error.mgr);
-  error.mgr.error_exit = jpegErrorExit;
-  error.mgr.output_message = jpegSilence;
-  // Everything that must be released after a longjmp lives outside this frame's locals that
-  // the jump could leave stale.
-  std::vector<std::uint8_t>* volatile pixels = new std::vector<std::uint8_t>();
-  if (setjmp(error.jump)) {
-    jpeg_destroy_decompress(&info);
-    delete pixels;
-    return nullptr;
-  }
-  jpeg_create_decompress(&info);
-  jpeg_mem_src(&info, data.bytes(), static_cast<unsigned long>(data.length()));
-  if (jpeg_read_header(&info, TRUE) != JPEG_HEADER_OK || !acceptableSize(info.image_width, info.image_height)) {
-    jpeg_destroy_decompress(&info);
-    delete pixels;
-    return nullptr;
-  }
-  info.out_color_space = JCS_EXT_RGBA;
-  jpeg_start_decompress(&info);
-  const std::size_t width = info.output_width, height = info.output_height;
-  pixels->assign(width * height * 4, 0);
-  while (info.output_scanline < info.output_height) {
-    JSAMPROW row = pixels->data() + std::size_t(info.output_scanline) * width * 4;
-    jpeg_read_scanlines(&info, &row, 1);
-  }
-  jpeg_finish_decompress(&info);
-  jpeg_destroy_decompress(&info);
-  auto result = ns::make<Image>(width, height, std::move(*pixels));
-  delete pixels;
-  return result;
-}
-
-struct GifSource {
-  const ns::Data* data;
-  std::size_t offset = 0;
-};
-
-int gifRead(GifFileType* gif, GifByteType* out, int length) {
-  auto* source = static_cast<GifSource*>(gif->UserData);
-  std::size_t available = source->data->length() - source->offset;
-  std::size_t n = std::min<std::size_t>(available, length < 0 ? 0 : std::size_t(length));
-  std::memcpy(out, source->data->bytes() + source->offset, n);
-  source->offset += n;
-  return static_cast<int>(n);
-}
-
-ns::Ref<Image> decodeGIF(const ns::Data& data) {
-  GifSource source{&data};
-  int error = 0;
-  GifFileType* gif = DGifOpen(&source, gifRead, &error);
-  if (!gif) return nullptr;
-  struct Closer {
-    GifFileType* gif;
-    ~Closer() {
-      int ignored = 0;
-      DGifCloseFile(gif, &ignored);
-    }
-  } closer{gif};
-  if (!acceptableSize(gif->SWidth, gif->SHeight)) return nullptr;
-  if (DGifSlurp(gif) != GIF_OK || gif->ImageCount < 1) return nullptr;
-  const SavedImage& frame = gif->SavedImages[0];
-  const ColorMapObject* colors = frame.ImageDesc.ColorMap ? frame.ImageDesc.ColorMap : gif->SColorMap;
-  if (!colors || !frame.RasterBits) return nullptr;
-  int transparent = NO_TRANSPARENT_COLOR;
-  GraphicsControlBlock control;
-  if (DGifSavedExtensionToGCB(gif, 0, &control) == GIF_OK) transparent = control.TransparentColor;
-
-  const std::size_t width = gif->SWidth, height = gif->SHeight;
-  std::vector<std::uint8_t> pixels(width * height * 4, 0);
-  const long left = frame.ImageDesc.Left, top = frame.ImageDesc.Top;
-  const long frameWidth = frame.ImageDesc.Width, frameHeight = frame.ImageDesc.Height;
-  for (long y = 0; y < frameHeight; ++y) {
-    long cy = top + y;
-    if (cy < 0 || cy >= long(height)) continue;
-    for (long x = 0; x < frameWidth; ++x) {
-      long cx = left + x;
-      if (cx < 0 || cx >= long(width)) continue;
-      int index = frame.RasterBits[y * frameWidth + x];
-      if (index == transparent || index >= colors->ColorCount) continue;
-      std::uint8_t* p = &pixels[(std::size_t(cy) * width + std::size_t(cx)) * 4];
-      p[0] = colors->Colors[index].Red;
-      p[1] = colors->Colors[index].Green;
-      p[2] = colors->Colors[index].Blue;
-      p[3] = 255;
-    }
-  }
-  return ns::make<Image>(width, height, std::move(pixels));
-}
-
-}  // namespace
-
 Image::Image(std::size_t pixelsWide, std::size_t pixelsHigh, std::vector<std::uint8_t> rgba)
-    : width_(pixelsWide), height_(pixelsHigh), pixels_(std::move(rgba)) {
-  if ((width_ && height_ && !acceptableSize(width_, height_)) || pixels_.size() != width_ * height_ * 4) {
-    throw std::invalid_argument("ak::Image: the pixel buffer does not match the size");
-  }
+    : size_{double(pixelsWide), double(pixelsHigh)},
+      rep_(ns::make<BitmapImageRep>(pixelsWide, pixelsHigh, rgba)) {}
+
+Image::Image(ns::Ref<BitmapImageRep> rep) : size_(rep ? rep->size() : ZeroSize), rep_(std::move(rep)) {}
+
+ns::Ref<Image> Image::initWithSize(Size size) {
+  auto image = ns::make<Image>(nullptr);
+  image->size_ = size;
+  return image;
 }
 
 ns::Ref<Image> Image::initWithData(const ns::Data& data) {
-  static const std::uint8_t png[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-  static const std::uint8_t jpeg[] = {0xff, 0xd8, 0xff};
-  if (hasPrefix(data, png, sizeof png)) return decodePNG(data);
-  if (hasPrefix(data, jpeg, sizeof jpeg)) return decodeJPEG(data);
-  if (hasPrefix(data, "GIF87a", 6) || hasPrefix(data, "GIF89a", 6)) return decodeGIF(data);
-  return nullptr;
+  auto rep = BitmapImageRep::imageRepWithData(data);
+  return rep ? ns::make<Image>(std::move(rep)) : nullptr;
 }
 
 ns::Ref<Image> Image::initWithContentsOfFile(const std::string& path) {
@@ -171,31 +36,219 @@ ns::Ref<Image> Image::initWithContentsOfFile(const std::string& path) {
   return data ? initWithData(*data) : nullptr;
 }
 
+ns::Ref<Image> Image::imageNamed(const std::string& name) {
+  // Names are file names in the resource folder, never paths.
+  if (name.empty() || name.find('/') != std::string::npos || name.find('\0') != std::string::npos ||
+      name.find("..") != std::string::npos) {
+    return nullptr;
+  }
+  struct Cache {
+    std::mutex mutex;
+    std::map<std::string, ns::Ref<Image>> images;
+  };
+  static ns::NoDestructor<Cache> cache;
+  {
+    std::lock_guard<std::mutex> lock(cache->mutex);
+    auto found = cache->images.find(name);
+    if (found != cache->images.end()) return found->second;
+  }
+  auto bundle = ns::Bundle::mainBundle();
+  if (!bundle) return nullptr;
+  std::optional<std::string> path;
+  const auto dot = name.rfind('.');
+  if (dot != std::string::npos && dot > 0) path = bundle->pathForResource_ofType(name.substr(0, dot), name.substr(dot + 1));
+  for (const char* ext : {"png", "tiff", "tif", "jpg", "jpeg", "gif", "bmp", "ico"}) {
+    if (path) break;
+    path = bundle->pathForResource_ofType(name, ext);
+  }
+  if (!path) return nullptr;
+  auto image = initWithContentsOfFile(*path);
+  if (!image) return nullptr;
+  image->name_ = name;
+  std::lock_guard<std::mutex> lock(cache->mutex);
+  return cache->images.emplace(name, image).first->second;
+}
+
+Size Image::size() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return size_;
+}
+
+void Image::setSize(Size size) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_ = size;
+}
+
+std::size_t Image::pixelsWide() const {
+  auto rep = bitmapImageRep();
+  return rep ? rep->pixelsWide() : 0;
+}
+
+std::size_t Image::pixelsHigh() const {
+  auto rep = bitmapImageRep();
+  return rep ? rep->pixelsHigh() : 0;
+}
+
+bool Image::hasBitmapRepresentation() const { return pixelsWide() > 0 && pixelsHigh() > 0; }
+
+ns::Ref<BitmapImageRep> Image::bitmapImageRep() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return rep_;
+}
+
+std::vector<ns::Ref<BitmapImageRep>> Image::representations() const {
+  auto rep = bitmapImageRep();
+  return rep ? std::vector<ns::Ref<BitmapImageRep>>{rep} : std::vector<ns::Ref<BitmapImageRep>>{};
+}
+
+void Image::addRepresentation(const ns::Ref<BitmapImageRep>& rep) {
+  if (!rep) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!rep_) {
+    rep_ = rep;
+    if (size_ == ZeroSize) size_ = rep->size();
+  }
+}
+
 RGBA Image::colorAtX_y(std::size_t x, std::size_t y) const {
-  if (x >= width_ || y >= height_) return {};
-  const std::uint8_t* p = &pixels_[(y * width_ + x) * 4];
-  return {p[0], p[1], p[2], p[3]};
+  auto rep = bitmapImageRep();
+  return rep ? rep->pixelAtX_y(x, y) : RGBA{};
+}
+
+std::vector<std::uint8_t> Image::rgbaBytes() const {
+  auto rep = bitmapImageRep();
+  return rep ? rep->rgbaBytes() : std::vector<std::uint8_t>{};
 }
 
 std::optional<ns::Data> Image::PNGRepresentation() const {
-  if (!hasBitmapRepresentation()) return std::nullopt;
-  png_image image;
-  std::memset(&image, 0, sizeof image);
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width_);
-  image.height = static_cast<png_uint_32>(height_);
-  image.format = PNG_FORMAT_RGBA;
-  png_alloc_size_t size = 0;
-  if (!png_image_write_to_memory(&image, nullptr, &size, 0, pixels_.data(), 0, nullptr)) return std::nullopt;
-  std::vector<std::uint8_t> out(size);
-  if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels_.data(), 0, nullptr)) return std::nullopt;
-  out.resize(size);
-  return ns::Data(std::move(out));
+  auto rep = bitmapImageRep();
+  if (!rep) return std::nullopt;
+  return rep->representationUsingType_properties(BitmapImageFileType::PNG);
+}
+
+ns::Ref<Image> Image::copy() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto image = ns::make<Image>(rep_ ? rep_->copy() : nullptr);
+  image->size_ = size_;
+  image->flipped_ = flipped_;
+  return image;
+}
+
+bool Image::isFlipped() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return flipped_;
+}
+
+void Image::setFlipped(bool flipped) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  flipped_ = flipped;
+}
+
+void Image::lockFocus() {
+  Size size = this->size();
+  if (!(size.width > 0) || !(size.height > 0) || !IsSaneRect(MakeRect(0, 0, size.width, size.height))) {
+    ns::Log("Image: lockFocus on an image without a usable size, ignored");
+    return;
+  }
+  const auto w = std::size_t(std::ceil(size.width)), h = std::size_t(std::ceil(size.height));
+  ns::Ref<BitmapImageRep> target;
+  try {
+    target = ns::make<BitmapImageRep>(w, h, true);
+  } catch (const std::invalid_argument&) {
+    ns::Log("Image: lockFocus on an image too large to draw into, ignored");
+    return;
+  }
+  target->setSize(size);
+  auto context = GraphicsContext::graphicsContextWithBitmapImageRep_flipped(target, isFlipped());
+  // What the image showed so far is the starting point of the new bitmap.
+  if (auto old = bitmapImageRep()) {
+    cairo_t* cr = static_cast<cairo_t*>(context->nativeHandle());
+    cairo_save(cr);
+    cairo_identity_matrix(cr);
+    cairo_scale(cr, double(w) / old->pixelsWide(), double(h) / old->pixelsHigh());
+    cairo_set_source_surface(cr, static_cast<cairo_surface_t*>(old->nativeSurface()), 0, 0);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
+  focusRep_ = target;
+  focusContext_ = context;
+  GraphicsContext::saveGraphicsState();
+  GraphicsContext::setCurrentContext(context);
+}
+
+void Image::unlockFocus() {
+  if (!focusContext_) {
+    ns::Log("Image: unlockFocus without lockFocus, ignored");
+    return;
+  }
+  focusContext_->flushGraphics();
+  GraphicsContext::restoreGraphicsState();
+  focusContext_ = nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  rep_ = std::move(focusRep_);
+}
+
+void Image::drawInRect_fromRect_operation_fraction(const Rect& rect, const Rect& from, CompositingOperation op,
+                                                   double fraction) const {
+  drawInRect_fromRect_operation_fraction_respectFlipped_hints(rect, from, op, fraction, false, nullptr);
+}
+
+void Image::drawInRect_fromRect_operation_fraction_respectFlipped_hints(const Rect& rect, const Rect& from,
+                                                                        CompositingOperation op, double fraction,
+                                                                        bool respectFlipped,
+                                                                        const ns::Dictionary* hints) const {
+  auto context = GraphicsContext::currentContext();
+  if (!context) return;
+  auto& n = context->native();
+  GraphicsContext::Native::BitmapDraw d;
+  ns::Ref<BitmapImageRep> rep;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    rep = rep_;
+    d.points = size_;
+    d.imageFlipped = flipped_;
+  }
+  if (!rep) return;
+  d.rep = rep.get();
+  d.destination = rect;
+  d.source = from;
+  d.op = cairoOperator(op);
+  d.fraction = fraction;
+  d.name = name_;
+  const bool contextFlipped = n.userFlipped();
+  const bool upright = respectFlipped || d.imageFlipped == contextFlipped;
+  d.topAtMinY = upright ? contextFlipped : !contextFlipped;
+  d.filter = n.filter();
+  if (hints) {
+    const ns::Value& hint = hints->objectForKey(ImageHintInterpolation);
+    if (hint.isNumber()) {
+      switch (ImageInterpolation(hint.intValue())) {
+        case ImageInterpolation::None: d.filter = CAIRO_FILTER_NEAREST; break;
+        case ImageInterpolation::Low: d.filter = CAIRO_FILTER_BILINEAR; break;
+        case ImageInterpolation::High: d.filter = CAIRO_FILTER_BEST; break;
+        default: break;
+      }
+    }
+  }
+  n.drawBitmap(d);
+}
+
+void Image::drawAtPoint_fromRect_operation_fraction(const Point& point, const Rect& from, CompositingOperation op,
+                                                    double fraction) const {
+  Size size = from == ZeroRect ? this->size() : from.size;
+  drawInRect_fromRect_operation_fraction(Rect{point, size}, from, op, fraction);
+}
+
+void Image::drawInRect(const Rect& rect) const {
+  drawInRect_fromRect_operation_fraction_respectFlipped_hints(rect, ZeroRect, CompositingOperation::SourceOver, 1,
+                                                              true, nullptr);
 }
 
 std::string Image::description() const {
+  Size s = size();
   char buf[96];
-  std::snprintf(buf, sizeof buf, "<NSImage %p Size={%zu, %zu}>", static_cast<const void*>(this), width_, height_);
+  std::snprintf(buf, sizeof buf, "<NSImage %p Size={%g, %g}>", static_cast<const void*>(this), s.width, s.height);
   return buf;
 }
 

@@ -22,13 +22,7 @@ long long saturatingFromDouble(double d) {
   return static_cast<long long>(d);
 }
 
-struct Directive {
-  bool minus = false, plus = false, space = false, hash = false, zero = false, quote = false;
-  int width = -1;
-  int precision = -1;
-  std::string length;  // "", "hh", "h", "l", "ll", "q", "j", "z", "t", "L"
-  char conversion = 0;
-};
+using Directive = FormatDirective;
 
 std::string printfString(const Directive& dir, const char* lengthMod, char conversion, auto value) {
   std::string f = "%";
@@ -69,14 +63,14 @@ std::string truncateBytes(std::string_view s, std::size_t bytes) {
   return std::string(s.substr(0, end));
 }
 
-long long truncateSigned(long long v, const std::string& length) {
+long long truncateSigned(long long v, std::string_view length) {
   if (length == "hh") return static_cast<signed char>(v);
   if (length == "h") return static_cast<short>(v);
   if (length.empty()) return static_cast<int>(v);
   return v;
 }
 
-unsigned long long truncateUnsigned(unsigned long long v, const std::string& length) {
+unsigned long long truncateUnsigned(unsigned long long v, std::string_view length) {
   if (length == "hh") return static_cast<unsigned char>(v);
   if (length == "h") return static_cast<unsigned short>(v);
   if (length.empty()) return static_cast<unsigned int>(v);
@@ -188,41 +182,226 @@ std::string FormatArg::text() const {
   return std::string();
 }
 
+// ---- reading a directive ----
+
+namespace {
+
+long long readNumber(std::string_view fmt, std::size_t& i) {
+  long long v = 0;
+  while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
+    v = std::min<long long>(v * 10 + (fmt[i] - '0'), 1LL << 40);
+    ++i;
+  }
+  return v;
+}
+
+// Reads "*" or "*m$" at fmt[i].
+void readStar(std::string_view fmt, std::size_t& i, bool& fromArgument, std::size_t& argument) {
+  ++i;  // '*'
+  fromArgument = true;
+  std::size_t j = i;
+  long long pos = readNumber(fmt, j);
+  if (pos > 0 && j < fmt.size() && fmt[j] == '$') {
+    argument = static_cast<std::size_t>(pos);
+    i = j + 1;
+  }
+}
+
+}  // namespace
+
+bool parseFormatDirective(std::string_view fmt, std::size_t start, FormatDirective& dir) {
+  dir = FormatDirective();
+  std::size_t i = start + 1;
+  // Positional argument "n$".
+  {
+    std::size_t j = i;
+    long long n = readNumber(fmt, j);
+    if (n > 0 && j < fmt.size() && fmt[j] == '$') {
+      dir.positional = static_cast<std::size_t>(n);
+      i = j + 1;
+    }
+  }
+  for (bool more = true; more && i < fmt.size();) {
+    switch (fmt[i]) {
+      case '-': dir.minus = true, ++i; break;
+      case '+': dir.plus = true, ++i; break;
+      case ' ': dir.space = true, ++i; break;
+      case '#': dir.hash = true, ++i; break;
+      case '0': dir.zero = true, ++i; break;
+      case '\'': dir.quote = true, ++i; break;
+      default: more = false;
+    }
+  }
+  if (i < fmt.size() && fmt[i] == '*') {
+    readStar(fmt, i, dir.widthFromArgument, dir.widthArgument);
+  } else if (i < fmt.size() && fmt[i] >= '1' && fmt[i] <= '9') {
+    dir.width = static_cast<int>(std::min<long long>(readNumber(fmt, i), kMaxWidth));
+  }
+  if (i < fmt.size() && fmt[i] == '.') {
+    ++i;
+    if (i < fmt.size() && fmt[i] == '*') {
+      readStar(fmt, i, dir.precisionFromArgument, dir.precisionArgument);
+    } else {
+      dir.precision = static_cast<int>(std::min<long long>(readNumber(fmt, i), kMaxWidth));
+    }
+  }
+  if (i < fmt.size()) {
+    char c = fmt[i];
+    if ((c == 'h' || c == 'l') && i + 1 < fmt.size() && fmt[i + 1] == c) {
+      dir.length = fmt.substr(i, 2);
+      i += 2;
+    } else if (c == 'h' || c == 'l' || c == 'q' || c == 'j' || c == 'z' || c == 't' || c == 'L') {
+      dir.length = fmt.substr(i, 1);
+      ++i;
+    }
+  }
+  if (i >= fmt.size()) return false;
+  dir.conversion = fmt[i];
+  dir.end = i + 1;
+  return true;
+}
+
+// ---- converting a directive ----
+
+namespace {
+
+// The arguments in the order the directives consume them.
+class ArgumentCursor {
+ public:
+  ArgumentCursor(const FormatArg* args, std::size_t count) : args_(args), count_(count) {}
+  // The 1-based argument `position`, or with 0 the next one in order.
+  const FormatArg* take(std::size_t position) {
+    if (position > 0) return at(position - 1);
+    return at(next_++);
+  }
+
+ private:
+  const FormatArg* at(std::size_t index) const { return index < count_ ? &args_[index] : nullptr; }
+  const FormatArg* args_;
+  std::size_t count_;
+  std::size_t next_ = 0;
+};
+
+int intArgument(ArgumentCursor& args, std::size_t position) {
+  const FormatArg* a = args.take(position);
+  return a ? static_cast<int>(a->asSigned()) : 0;
+}
+
+// Widths and precisions that come from arguments, in the order printf takes them.
+void resolveStars(Directive& dir, ArgumentCursor& args) {
+  if (dir.widthFromArgument) {
+    long long w = intArgument(args, dir.widthArgument);
+    if (w < 0) {
+      dir.minus = true;
+      w = w == std::numeric_limits<int>::min() ? kMaxWidth : -w;
+    }
+    dir.width = static_cast<int>(std::min<long long>(w, kMaxWidth));
+  }
+  if (dir.precisionFromArgument) {
+    long long p = intArgument(args, dir.precisionArgument);
+    dir.precision = p < 0 ? -1 : static_cast<int>(std::min<long long>(p, kMaxWidth));
+  }
+}
+
+void convertSigned(const Directive& dir, const FormatArg* a, std::string& out) {
+  if (a && !a->isNumeric()) {
+    out += pad(a->text(), dir);
+    return;
+  }
+  Directive s = dir;
+  s.quote = false;
+  long long v = a ? a->asSigned() : 0;
+  if (dir.conversion != 'D') v = truncateSigned(v, dir.length);
+  out += printfString(s, "ll", 'd', v);
+}
+
+void convertUnsigned(const Directive& dir, const FormatArg* a, std::string& out) {
+  if (a && !a->isNumeric()) {
+    out += pad(a->text(), dir);
+    return;
+  }
+  const char conv = dir.conversion;
+  unsigned long long v = a ? a->asUnsigned() : 0;
+  char c = conv == 'U' ? 'u' : conv == 'O' ? 'o' : conv;
+  if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, dir.length);
+  Directive s = dir;
+  s.plus = s.space = s.quote = false;
+  out += printfString(s, "ll", c, v);
+}
+
+void convertFloating(const Directive& dir, const FormatArg* a, std::string& out) {
+  if (a && !a->isNumeric()) {
+    out += pad(a->text(), dir);
+    return;
+  }
+  Directive s = dir;
+  s.quote = false;
+  out += printfString(s, "", dir.conversion, a ? a->asDouble() : 0.0);
+}
+
+void convertCharacter(const Directive& dir, const FormatArg* a, std::string& out) {
+  std::string ch;
+  if (a && a->isNumeric()) {
+    unsigned long long v = a->asUnsigned();
+    // %c is a byte, %C a UTF-16 unit, %lc a wide character (a code point here).
+    char32_t cp = dir.length == "l"          ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
+                  : dir.conversion == 'c' ? static_cast<unsigned char>(v)
+                                          : static_cast<char16_t>(v);
+    if (cp != 0) str::appendUtf8(ch, cp);
+  } else if (a) {
+    ch = str::substringToIndex(a->text(), 1);
+  }
+  out += pad(ch, dir);
+}
+
+void convertText(const Directive& dir, const FormatArg* a, std::string& out) {
+  std::string text = a ? a->text() : "(null)";
+  if (dir.precision >= 0) {
+    text = dir.conversion == '@' ? str::substringToIndex(text, static_cast<std::size_t>(dir.precision))
+                                 : truncateBytes(text, static_cast<std::size_t>(dir.precision));
+  }
+  out += pad(std::move(text), dir);
+}
+
+void convertPointer(const Directive& dir, const FormatArg* a, std::string& out) {
+  const void* p = a ? a->pointer() : nullptr;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
+  out += pad(buf, dir);
+}
+
+// Appends what one directive prints; `written` is the directive as it stands in the format.
+void convertDirective(Directive dir, std::string_view written, ArgumentCursor& args, std::string& out) {
+  resolveStars(dir, args);
+  switch (dir.conversion) {
+    case 'd': case 'i': case 'D':
+      return convertSigned(dir, args.take(dir.positional), out);
+    case 'u': case 'o': case 'x': case 'X': case 'U': case 'O':
+      return convertUnsigned(dir, args.take(dir.positional), out);
+    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+      return convertFloating(dir, args.take(dir.positional), out);
+    case 'c': case 'C':
+      return convertCharacter(dir, args.take(dir.positional), out);
+    case 's': case 'S': case '@':
+      return convertText(dir, args.take(dir.positional), out);
+    case 'p':
+      return convertPointer(dir, args.take(dir.positional), out);
+    case 'n':
+      args.take(dir.positional);  // never writes through the argument
+      return;
+    default:
+      out.append(written);  // not a conversion: printed as written
+  }
+}
+
+}  // namespace
+
 // ---- the formatter ----
 
 std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t count) {
   std::string out;
   out.reserve(fmt.size() + 16 * count);
-  std::size_t next = 0;  // next sequential argument
-  auto argAt = [&](std::size_t index) -> const FormatArg* { return index < count ? &args[index] : nullptr; };
-  auto takeArg = [&](std::size_t positional) -> const FormatArg* {
-    if (positional > 0) return argAt(positional - 1);
-    return argAt(next++);
-  };
-
-  auto readNumber = [&](std::size_t& i) -> long long {
-    long long v = 0;
-    while (i < fmt.size() && fmt[i] >= '0' && fmt[i] <= '9') {
-      v = std::min<long long>(v * 10 + (fmt[i] - '0'), 1LL << 40);
-      ++i;
-    }
-    return v;
-  };
-  // Reads "*" or "*m$" and answers the int argument.
-  auto readStar = [&](std::size_t& i) -> long long {
-    ++i;  // '*'
-    std::size_t save = i;
-    long long pos = readNumber(i);
-    if (pos > 0 && i < fmt.size() && fmt[i] == '$') {
-      ++i;
-      const FormatArg* a = argAt(static_cast<std::size_t>(pos - 1));
-      return a ? static_cast<int>(a->asSigned()) : 0;
-    }
-    i = save;
-    const FormatArg* a = takeArg(0);
-    return a ? static_cast<int>(a->asSigned()) : 0;
-  };
-
+  ArgumentCursor cursor(args, count);
   std::size_t i = 0;
   while (i < fmt.size()) {
     std::size_t pct = fmt.find('%', i);
@@ -231,177 +410,22 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
       break;
     }
     out.append(fmt.substr(i, pct - i));
-    i = pct + 1;
-    if (i >= fmt.size()) {
+    if (pct + 1 >= fmt.size()) {
       out += '%';  // a lone trailing '%'
       break;
     }
-    if (fmt[i] == '%') {
+    if (fmt[pct + 1] == '%') {
       out += '%';
-      ++i;
+      i = pct + 2;
       continue;
     }
-    std::size_t directiveStart = pct;
     Directive dir;
-    // Positional argument "n$".
-    std::size_t positional = 0;
-    {
-      std::size_t j = i;
-      long long n = readNumber(j);
-      if (n > 0 && j < fmt.size() && fmt[j] == '$') {
-        positional = static_cast<std::size_t>(n);
-        i = j + 1;
-      }
-    }
-    // Flags.
-    for (bool more = true; more && i < fmt.size();) {
-      switch (fmt[i]) {
-        case '-': dir.minus = true, ++i; break;
-        case '+': dir.plus = true, ++i; break;
-        case ' ': dir.space = true, ++i; break;
-        case '#': dir.hash = true, ++i; break;
-        case '0': dir.zero = true, ++i; break;
-        case '\'': dir.quote = true, ++i; break;
-        default: more = false;
-      }
-    }
-    // Width.
-    if (i < fmt.size() && fmt[i] == '*') {
-      long long w = readStar(i);
-      if (w < 0) {
-        dir.minus = true;
-        w = w == std::numeric_limits<int>::min() ? kMaxWidth : -w;
-      }
-      dir.width = static_cast<int>(std::min<long long>(w, kMaxWidth));
-    } else if (i < fmt.size() && fmt[i] >= '1' && fmt[i] <= '9') {
-      dir.width = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
-    }
-    // Precision.
-    if (i < fmt.size() && fmt[i] == '.') {
-      ++i;
-      if (i < fmt.size() && fmt[i] == '*') {
-        long long p = readStar(i);
-        dir.precision = p < 0 ? -1 : static_cast<int>(std::min<long long>(p, kMaxWidth));
-      } else {
-        dir.precision = static_cast<int>(std::min<long long>(readNumber(i), kMaxWidth));
-      }
-    }
-    // Length modifier.
-    if (i < fmt.size()) {
-      char c = fmt[i];
-      if ((c == 'h' || c == 'l') && i + 1 < fmt.size() && fmt[i + 1] == c) {
-        dir.length = std::string(2, c);
-        i += 2;
-      } else if (c == 'h' || c == 'l' || c == 'q' || c == 'j' || c == 'z' || c == 't' || c == 'L') {
-        dir.length = std::string(1, c);
-        ++i;
-      }
-    }
-    if (i >= fmt.size()) {
-      out.append(fmt.substr(directiveStart));  // an unfinished conversion prints as written
+    if (!parseFormatDirective(fmt, pct, dir)) {
+      out.append(fmt.substr(pct));  // an unfinished conversion prints as written
       break;
     }
-    dir.conversion = fmt[i++];
-    const char conv = dir.conversion;
-
-    switch (conv) {
-      case 'd':
-      case 'i':
-      case 'D': {
-        const FormatArg* a = takeArg(positional);
-        Directive s = dir;
-        s.quote = false;
-        if (a && !a->isNumeric()) {
-          out += pad(a->text(), dir);
-          break;
-        }
-        long long v = a ? a->asSigned() : 0;
-        if (conv != 'D') v = truncateSigned(v, dir.length);
-        out += printfString(s, "ll", 'd', v);
-        break;
-      }
-      case 'u':
-      case 'o':
-      case 'x':
-      case 'X':
-      case 'U':
-      case 'O': {
-        const FormatArg* a = takeArg(positional);
-        if (a && !a->isNumeric()) {
-          out += pad(a->text(), dir);
-          break;
-        }
-        unsigned long long v = a ? a->asUnsigned() : 0;
-        char c = conv == 'U' ? 'u' : conv == 'O' ? 'o' : conv;
-        if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, dir.length);
-        Directive s = dir;
-        s.plus = s.space = s.quote = false;
-        out += printfString(s, "ll", c, v);
-        break;
-      }
-      case 'f':
-      case 'F':
-      case 'e':
-      case 'E':
-      case 'g':
-      case 'G':
-      case 'a':
-      case 'A': {
-        const FormatArg* a = takeArg(positional);
-        if (a && !a->isNumeric()) {
-          out += pad(a->text(), dir);
-          break;
-        }
-        Directive s = dir;
-        s.quote = false;
-        out += printfString(s, "", conv, a ? a->asDouble() : 0.0);
-        break;
-      }
-      case 'c':
-      case 'C': {
-        const FormatArg* a = takeArg(positional);
-        std::string ch;
-        if (a && a->isNumeric()) {
-          unsigned long long v = a->asUnsigned();
-          // %c is a byte, %C a UTF-16 unit, %lc a wide character (a code point here).
-          char32_t cp = dir.length == "l" ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
-                        : conv == 'c'      ? static_cast<unsigned char>(v)
-                                           : static_cast<char16_t>(v);
-          if (cp != 0) str::appendUtf8(ch, cp);
-        } else if (a) {
-          ch = str::substringToIndex(a->text(), 1);
-        }
-        out += pad(ch, dir);
-        break;
-      }
-      case 's':
-      case 'S':
-      case '@': {
-        const FormatArg* a = takeArg(positional);
-        std::string text = a ? a->text() : "(null)";
-        if (dir.precision >= 0) {
-          text = conv == '@' ? str::substringToIndex(text, static_cast<std::size_t>(dir.precision))
-                             : truncateBytes(text, static_cast<std::size_t>(dir.precision));
-        }
-        out += pad(std::move(text), dir);
-        break;
-      }
-      case 'p': {
-        const FormatArg* a = takeArg(positional);
-        const void* p = a ? a->pointer() : nullptr;
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "0x%llx",
-                      static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
-        out += pad(buf, dir);
-        break;
-      }
-      case 'n':
-        takeArg(positional);  // never writes through the argument
-        break;
-      default:
-        // Not a conversion: print it as written.
-        out.append(fmt.substr(directiveStart, i - directiveStart));
-    }
+    convertDirective(dir, fmt.substr(pct, dir.end - pct), cursor, out);
+    i = dir.end;
   }
   return out;
 }

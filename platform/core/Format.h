@@ -103,6 +103,31 @@ class FormatArg {
 
 std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t count);
 
+// One printf directive as written, from its '%' up to and including its conversion character.
+struct FormatDirective {
+  std::size_t positional = 0;  // n of "%n$...", 1-based; 0 when absent
+  bool minus = false, plus = false, space = false, hash = false, zero = false, quote = false;
+  int width = -1;               // -1 when absent
+  bool widthFromArgument = false;
+  std::size_t widthArgument = 0;  // m of "*m$", 1-based; 0 for the next argument
+  int precision = -1;             // -1 when absent
+  bool precisionFromArgument = false;
+  std::size_t precisionArgument = 0;
+  std::string_view length;  // "", "hh", "h", "l", "ll", "q", "j", "z", "t" or "L"
+  char conversion = 0;
+  std::size_t end = 0;  // just past the conversion character
+
+  // Nothing between the '%' and the length modifier.
+  bool isPlain() const {
+    return positional == 0 && !minus && !plus && !space && !hash && !zero && !quote && width < 0 &&
+           !widthFromArgument && precision < 0 && !precisionFromArgument;
+  }
+};
+
+// Reads the directive whose '%' is at fmt[start]. Answers false when the format ends before a
+// conversion character. Widths and precisions written as numbers are clamped to 65536.
+bool parseFormatDirective(std::string_view fmt, std::size_t start, FormatDirective& directive);
+
 }  // namespace detail
 
 template <class... Args>

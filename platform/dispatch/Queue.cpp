@@ -650,6 +650,30 @@ void* getSpecific(const void* key) {
   return nullptr;
 }
 
+bool isCurrentQueue(const ns::Ref<Queue>& queue) {
+  if (!queue) return false;
+  if (queue->kind() == Queue::Kind::Main && onMainThread()) return true;
+  for (Frame* frame = tlTop; frame; frame = frame->previous) {
+    ns::Ref<Queue> keep;
+    for (Queue* q = frame->queue; q; q = keep.get()) {
+      if (q == queue.get()) return true;
+      keep = targetOf(q);
+    }
+  }
+  return false;
+}
+
+void queueOwnershipViolated(std::string_view owner, std::string_view expectedLabel) {
+  std::fprintf(stderr, "dispatch: %.*s used off its queue \"%.*s\" (called on \"%s\")\n",
+               static_cast<int>(owner.size()), owner.data(), static_cast<int>(expectedLabel.size()),
+               expectedLabel.data(), currentQueueLabel());
+  std::abort();
+}
+
+void assertQueue(const ns::Ref<Queue>& queue) {
+  if (!isCurrentQueue(queue)) queueOwnershipViolated("a block", queue ? queue->label() : std::string("(none)"));
+}
+
 ns::Ref<Queue> currentQueue() {
   Queue* q = innermostQueue();
   return q ? q->self<Queue>() : nullptr;

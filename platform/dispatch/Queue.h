@@ -78,6 +78,27 @@ void setSpecific(const ns::Ref<Queue>& queue, const void* key, void* value,
 void* queueGetSpecific(const ns::Ref<Queue>& queue, const void* key);
 void* getSpecific(const void* key);
 
+// Queue ownership. isCurrentQueue answers whether the caller runs as a block of `queue`: on it,
+// on a queue that targets it, or inside a synchronous call made from such a block (the main
+// thread counts as running the main queue). assertQueue aborts the program, naming the queue and
+// the caller's queue, when it does not.
+bool isCurrentQueue(const ns::Ref<Queue>& queue);
+void assertQueue(const ns::Ref<Queue>& queue);
+// Aborts the program: `owner`'s state was touched off the queue that owns it.
+[[noreturn]] void queueOwnershipViolated(std::string_view owner, std::string_view expectedLabel);
+
+// Objects whose state belongs to one queue check, at the entry of each method that touches that
+// state, that they run there: in Debug builds only, so that a test catches a call from the wrong
+// queue at once instead of a race.
+#ifdef NDEBUG
+#define DISPATCH_DEBUG_ASSERT_QUEUE(queue) ((void)0)
+#define DISPATCH_DEBUG_ASSERT_OWNER(onItsQueue, owner, expectedLabel) ((void)0)
+#else
+#define DISPATCH_DEBUG_ASSERT_QUEUE(queue) ::dispatch::assertQueue(queue)
+#define DISPATCH_DEBUG_ASSERT_OWNER(onItsQueue, owner, expectedLabel) \
+  ((onItsQueue) ? (void)0 : ::dispatch::queueOwnershipViolated(owner, expectedLabel))
+#endif
+
 // The innermost queue the caller runs on (the main queue on the main thread), or null.
 ns::Ref<Queue> currentQueue();
 // Its label, "" when there is none. Reads only a thread-local pointer, so a signal handler may

@@ -7,6 +7,8 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +21,13 @@ namespace {
 
 using detail::Reactor;
 
-bool pollReadable(int fd) {
+// The descriptor's readiness for reading right now (data, an end of stream, a hang-up or an
+// error), or nothing when it is not readable.
+std::optional<short> readableEvents(int fd) {
   pollfd p{fd, POLLIN, 0};
-  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLRDHUP));
+  if (::poll(&p, 1, 0) <= 0) return std::nullopt;
+  short events = static_cast<short>(p.revents & (POLLIN | POLLHUP | POLLERR | POLLRDHUP));
+  return events ? std::optional<short>(events) : std::nullopt;
 }
 
 bool isListening(int fd) {
@@ -30,7 +36,24 @@ bool isListening(int fd) {
   return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &value, &len) == 0 && value != 0;
 }
 
+// SOCK_STREAM, SOCK_DGRAM...; 0 for a descriptor that is not a socket.
+int socketType(int fd) {
+  int type = 0;
+  socklen_t len = sizeof type;
+  return ::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) == 0 ? type : 0;
+}
+
+unsigned long bytesWaiting(int fd) {
+  int n = 0;
+  return ::ioctl(fd, FIONREAD, &n) == 0 && n > 0 ? static_cast<unsigned long>(n) : 0;
+}
+
 // Bytes readable at delivery; nothing when readiness went away before the handler's turn.
+//
+// Readiness is taken first and the count after it: bytes that arrive in between only raise the
+// count. Counting first would report 0, the end of the stream, for a stream whose next bytes
+// arrived between the count and the readiness check, and readers close a healthy connection on
+// that 0.
 std::optional<unsigned long> readData(int fd) {
   if (isListening(fd)) {
     // Linux reports a listening TCP socket's accept-queue length in tcpi_unacked.
@@ -38,13 +61,24 @@ std::optional<unsigned long> readData(int fd) {
     socklen_t len = sizeof info;
     if (::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &len) == 0 && info.tcpi_unacked > 0)
       return info.tcpi_unacked;
-    return pollReadable(fd) ? std::optional<unsigned long>(1) : std::nullopt;
+    return readableEvents(fd) ? std::optional<unsigned long>(1) : std::nullopt;
   }
-  int n = 0;
-  if (::ioctl(fd, FIONREAD, &n) == 0 && n > 0) return static_cast<unsigned long>(n);
-  // 0 readable bytes: the end of a stream or an empty datagram when the descriptor is readable.
-  if (pollReadable(fd)) return 0;
-  return std::nullopt;
+  auto events = readableEvents(fd);
+  if (!events) return std::nullopt;
+  if (unsigned long n = bytesWaiting(fd)) return n;
+  if (socketType(fd) != SOCK_STREAM) {
+    // A datagram socket's next datagram is empty (or an error is pending); a pipe or another
+    // descriptor with nothing to count has reached its end or has no count.
+    return 0;
+  }
+  // A stream socket that is readable with nothing waiting: 0 only for a real end of stream,
+  // which a peek tells apart from bytes already consumed by another reader.
+  char byte;
+  ssize_t peeked = ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+  if (peeked > 0) return std::max<unsigned long>(bytesWaiting(fd), 1);
+  if (peeked < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return std::nullopt;
+  // The end of the stream, or an error such as a reset, which also ends it.
+  return 0;
 }
 
 unsigned long writeData(int fd) {

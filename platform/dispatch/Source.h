@@ -7,8 +7,9 @@
 // event already detected or queued; the cancel handler then runs once on the target queue, as soon
 // as the source is not suspended and its handler is not running, and both handlers are released.
 //
-// data() inside the handler: for a read source the bytes readable, evaluated at delivery (0 at the
-// end of a stream; the next datagram's size on a datagram socket, 0 for an empty one; the number
+// data() inside the handler: for a read source the bytes readable, evaluated at delivery (0 only at
+// the real end of a stream, never while a peer is still sending; the next datagram's size on a
+// datagram socket, 0 for an empty one; the number
 // of pending connections on a listening socket); for a write source an estimate of the free
 // buffer space; for a timer the number of firings since the last invocation.
 #include <atomic>

@@ -8,6 +8,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -88,6 +90,18 @@ struct RunLoop::Impl : Clock::Observer {
   std::atomic<bool> stopped{false};
 
   void clockAdvanced(TimeInterval) override { wake(); }
+
+  // The passes (the mode stack) belong to the loop's thread. Debug builds stop a run from
+  // another thread at once, naming the method; release builds raise when the pass starts.
+  void assertOwnThread([[maybe_unused]] const char* method) const {
+#ifndef NDEBUG
+    if (gettid() != tid) {
+      std::fprintf(stderr, "RunLoop: %s called on thread %d; the loop belongs to thread %d\n", method,
+                   static_cast<int>(gettid()), static_cast<int>(tid));
+      std::abort();
+    }
+#endif
+  }
   ~Impl() override {
     if (wakeFd >= 0) ::close(wakeFd);
   }
@@ -541,11 +555,13 @@ std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& se
 }
 
 bool RunLoop::runMode_beforeDate(const std::string& mode, const Date& limitDate) {
+  impl_->assertOwnThread("runMode_beforeDate");
   return impl_->runPass(mode, Clock::timeForDate(limitDate), Steady::time_point::max(), true) !=
          Impl::Result::Empty;
 }
 
 void RunLoop::runUntilDate(const Date& limitDate) {
+  impl_->assertOwnThread("runUntilDate");
   TimeInterval limit = Clock::timeForDate(limitDate);
   while (Clock::now() < limit &&
          impl_->runPass(DefaultRunLoopMode, limit, Steady::time_point::max(), true) != Impl::Result::Empty) {
@@ -553,6 +569,7 @@ void RunLoop::runUntilDate(const Date& limitDate) {
 }
 
 void RunLoop::run() {
+  impl_->assertOwnThread("run");
   while (runMode_beforeDate(DefaultRunLoopMode, Date::distantFuture())) {
   }
 }
@@ -568,6 +585,7 @@ void RunLoop::wakeUp() {
 
 bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSeconds,
                        const std::string& mode) {
+  impl_->assertOwnThread("runUntil");
   auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                       std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
   while (!predicate()) {

@@ -92,6 +92,9 @@ class RunLoop : public Object {
                                                                       const std::string& selector,
                                                                       const Object* argument);
 
+  // Running belongs to the loop's own thread: Debug builds abort a run from another thread at
+  // once, release builds raise NSInternalInconsistencyException.
+  //
   // One pass: returns after a source or perform request was handled, after stop(), or once
   // limitDate has passed; answers false at once when nothing is registered in the mode.
   bool runMode_beforeDate(const std::string& mode, const Date& limitDate);

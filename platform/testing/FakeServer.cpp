@@ -6,6 +6,7 @@
 #include <openssl/pem.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
@@ -15,7 +16,7 @@
 #include <thread>
 
 #include "platform/net/URLLoadingSettings.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 
 namespace pltest {
 
@@ -48,6 +49,16 @@ FakeReply FakeReply::slow(std::vector<std::string> parts, std::chrono::milliseco
   return r;
 }
 
+FakeReply FakeReply::trickle(std::string body, std::size_t partSize, std::chrono::milliseconds pause) {
+  FakeReply r;
+  r.mode = Mode::Trickle;
+  r.body = std::move(body);
+  r.partSize = partSize > 0 ? partSize : 1;
+  r.pause = pause;
+  r.contentType = "application/octet-stream";
+  return r;
+}
+
 FakeReply FakeReply::stalled(std::string firstPart, long long declaredLength) {
   FakeReply r;
   r.mode = Mode::Stall;
@@ -66,7 +77,7 @@ FakeReply FakeReply::cutShort(std::string sentPart, long long declaredLength) {
 
 struct FakeServer::Impl {
   Options options;
-  std::unique_ptr<sec::TestCertificateAuthority> ca;
+  std::unique_ptr<pltest::TestCertificateAuthority> ca;
   std::string caFile;
   std::unique_ptr<httplib::Server> server;
   std::thread thread;
@@ -137,7 +148,7 @@ struct FakeServer::Impl {
         auto range = fr.header("Range");
         long long first = -1, last = -1;
         long long size = static_cast<long long>(reply.body.size());
-        if (range && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
+        if (range && reply.honourRanges && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
             range->find(',') == std::string::npos) {
           if (last < 0 || last >= size) last = size - 1;
           if (first >= size || first > last) {
@@ -167,6 +178,18 @@ struct FakeServer::Impl {
           const std::string& part = (*parts)[(*index)++];
           return sink.write(part.data(), part.size());
         });
+        break;
+      }
+      case FakeReply::Mode::Trickle: {
+        auto body = std::make_shared<std::string>(std::move(reply.body));
+        std::size_t partSize = reply.partSize;
+        auto pause = reply.pause;
+        res.set_content_provider(body->size(), reply.contentType,
+                                 [this, body, partSize, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                   if (offset > 0 && pause.count() > 0 && waitInterrupted(pause)) return false;
+                                   std::size_t n = std::min(partSize, body->size() - offset);
+                                   return sink.write(body->data() + offset, n);
+                                 });
         break;
       }
       case FakeReply::Mode::Stall:
@@ -208,7 +231,7 @@ FakeServer::FakeServer() : FakeServer(Options{}) {}
 FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   impl_->options = std::move(options);
   if (impl_->options.https) {
-    impl_->ca = std::make_unique<sec::TestCertificateAuthority>();
+    impl_->ca = std::make_unique<pltest::TestCertificateAuthority>();
     auto leaf = impl_->ca->issueIdentity(impl_->options.hostNames);
     X509* cert = x509FromPEM(leaf->certificate()->PEM());
     EVP_PKEY* key = keyFromPEM(leaf->privateKeyPEM());
@@ -226,6 +249,9 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   auto& server = *impl_->server;
   // One request per connection, so that stopping never waits for idle keep-alive connections.
   server.set_keep_alive_max_count(1);
+  // Enough handler threads that a dozen stalled replies do not hold up the next request (the
+  // library's default follows the core count and may be as low as 8).
+  server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_payload_max_length(std::size_t(256) << 20);
   auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
   server.Get(".*", handler);

@@ -10,9 +10,10 @@
 //   });
 //   auto url = ns::URL::URLWithString(server.baseURL() + "/feeds/1");
 //
-// Replies can be whole (byte ranges of a whole body are honoured), chunked, slow (a pause between
-// parts), stalled (the body stops until release() or the server stops) or cut short (the
-// connection closes before the declared length was sent). The server library refuses form
+// Replies can be whole (byte ranges of a whole body are honoured unless the reply says not to),
+// chunked, slow (a pause between parts), trickled (a declared length sent in parts with a pause
+// between them), stalled (the body stops until release() or the server stops) or cut short
+// (the connection closes before the declared length was sent). The server library refuses form
 // bodies (application/x-www-form-urlencoded) over 8 KiB with 413; send larger bodies with
 // another content type.
 #include <atomic>
@@ -40,7 +41,7 @@ struct FakeRequest {
 };
 
 struct FakeReply {
-  enum class Mode { Whole, Chunked, Slow, Stall, CutShort };
+  enum class Mode { Whole, Chunked, Slow, Trickle, Stall, CutShort };
 
   int status = 200;
   ns::HTTPHeaderFields headers;
@@ -52,12 +53,18 @@ struct FakeReply {
   // and the connection closes.
   std::vector<std::string> parts;
   std::chrono::milliseconds pause{0};
+  // Whole: answer a "Range" request with 206 or 416 (false: send the whole body with `status`).
+  bool honourRanges = true;
+  // Trickle: bytes of `body` sent between two pauses.
+  std::size_t partSize = 0;
 
   static FakeReply text(int status, std::string body, std::string contentType = "text/plain");
   static FakeReply json(int status, std::string body) { return text(status, std::move(body), "application/json"); }
   static FakeReply redirect(int status, std::string location);
   static FakeReply chunked(std::vector<std::string> parts, std::string contentType = "text/plain");
   static FakeReply slow(std::vector<std::string> parts, std::chrono::milliseconds pause);
+  // `body` with its length declared, `partSize` bytes at a time, `pause` between the parts.
+  static FakeReply trickle(std::string body, std::size_t partSize, std::chrono::milliseconds pause);
   static FakeReply stalled(std::string firstPart, long long declaredLength);
   static FakeReply cutShort(std::string sentPart, long long declaredLength);
   FakeReply& header(std::string name, std::string value) {

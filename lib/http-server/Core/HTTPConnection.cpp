@@ -86,6 +86,10 @@ HTTPConnection::HTTPConnection(ns::Ref<DispatchSocket> socket, ns::Ref<HTTPConfi
   request_ = HTTPMessage::initEmptyRequest();
 }
 
+void HTTPConnection::assertOnConnectionQueue() const {
+  DISPATCH_DEBUG_ASSERT_OWNER(dispatch::isCurrentQueue(connectionQueue_), "HTTPConnection", connectionQueue_->label());
+}
+
 void HTTPConnection::takeOverSocket() {
   if (dispatchSocket_)
     dispatchSocket_->synchronouslySetDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
@@ -116,35 +120,49 @@ void HTTPConnection::stop() {
 }
 
 void HTTPConnection::startConnection() {
-  // A secure connection class needs TLS on the socket, which the socket layer does not offer
-  // yet; no connection class of the application is secure.
+  assertOnConnectionQueue();
+  if (isSecureServer()) {
+    ns::Array certificates = sslIdentityAndCertificates();
+    if (!certificates.empty() && dispatchSocket_) {
+      // No security level: the socket refuses that key, and TLS negotiates its version anyway.
+      ns::Dictionary settings{{kCFStreamSSLIsServer, true},
+                              {kCFStreamSSLCertificates, ns::Value(std::move(certificates))}};
+      dispatchSocket_->startTLS(ns::Value(std::move(settings)));
+    }
+  }
   startReadingRequest();
 }
 
 void HTTPConnection::startReadingRequest() {
+  assertOnConnectionQueue();
   readLine(HTTP_REQUEST_HEADER, TIMEOUT_READ_FIRST_HEADER_LINE, MAX_HEADER_LINE_LENGTH);
 }
 
 void HTTPConnection::readLine(long tag, double timeout, std::size_t maxLength) {
+  assertOnConnectionQueue();
   if (dispatchSocket_)
     dispatchSocket_->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), timeout, maxLength, tag);
 }
 
 void HTTPConnection::queueRead(long tag, std::uint64_t length) {
+  assertOnConnectionQueue();
   if (dispatchSocket_) dispatchSocket_->readDataToLength_withTimeout_tag(length, TIMEOUT_NONE, tag);
 }
 
 std::optional<std::string> HTTPConnection::requestURI() const {
+  assertOnConnectionQueue();
   if (!request_ || !request_->url()) return std::nullopt;
   return request_->url()->relativeString();
 }
 
 void HTTPConnection::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>&) {
+  assertOnConnectionQueue();
   dispatchSocket_ = nullptr;
   die();
 }
 
 void HTTPConnection::die() {
+  assertOnConnectionQueue();
   if (httpResponse_) httpResponse_->connectionDidClose();
   httpResponse_ = nullptr;
   // The caller's task holds this connection, so the server dropping it here does not end it.
@@ -155,6 +173,7 @@ void HTTPConnection::die() {
 // Reading ------------------------------------------------------------------------------------
 
 void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const ns::Data& data, long tag) {
+  assertOnConnectionQueue();
   switch (tag) {
     case HTTP_REQUEST_HEADER:
       onRequestHeaderLine(data);
@@ -210,6 +229,7 @@ void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, 
 }
 
 void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
+  assertOnConnectionQueue();
   if (!request_->appendData(data)) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Malformed request", kLogName, this);
     handleInvalidRequest(data);
@@ -288,6 +308,7 @@ void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
 }
 
 void HTTPConnection::onChunkSizeLine(const ns::Data& data) {
+  assertOnConnectionQueue();
   std::uint64_t size = 0;
   if (!parseChunkSize(data, &size)) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Method expects chunk size, but received something else",
@@ -306,6 +327,7 @@ void HTTPConnection::onChunkSizeLine(const ns::Data& data) {
 // Routing ------------------------------------------------------------------------------------
 
 void HTTPConnection::replyToHTTPRequest() {
+  assertOnConnectionQueue();
   std::string version = request_->version();
   if (version != HTTPVersion1_1 && version != HTTPVersion1_0) {
     handleVersionNotSupported(version);
@@ -357,6 +379,7 @@ bool HTTPConnection::expectsRequestBodyFromMethod_atPath(const std::string& meth
 }
 
 bool HTTPConnection::isSecureServer() { return false; }
+ns::Array HTTPConnection::sslIdentityAndCertificates() { return {}; }
 bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
 bool HTTPConnection::useDigestAccessAuthentication() { return true; }
 std::string HTTPConnection::realm() { return "Pelorin"; }
@@ -370,11 +393,13 @@ void HTTPConnection::finishBody() {}
 // Error responses ----------------------------------------------------------------------------
 
 void HTTPConnection::writeErrorResponse(const ns::Ref<HTTPMessage>& response, long tag) {
+  assertOnConnectionQueue();
   ns::Data data = preprocessErrorResponse(response);
   writeFinal(data, TIMEOUT_WRITE_ERROR, tag, false);
 }
 
 void HTTPConnection::handleVersionNotSupported(const std::string& version) {
+  assertOnConnectionQueue();
   HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 505 - Version Not Supported: %@ (%@)", version,
                 requestURI().value_or(""));
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(505, std::nullopt, HTTPVersion1_1);
@@ -387,6 +412,7 @@ void HTTPConnection::addBasicAuthChallenge(const ns::Ref<HTTPMessage>& response)
 }
 
 void HTTPConnection::handleAuthenticationFailed() {
+  assertOnConnectionQueue();
   // The digest challenge needs the nonce registry of the authentication module; until it is
   // there every challenge is a Basic one.
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(401, std::nullopt, HTTPVersion1_1);
@@ -396,6 +422,7 @@ void HTTPConnection::handleAuthenticationFailed() {
 }
 
 void HTTPConnection::handleInvalidRequest(const ns::Data&) {
+  assertOnConnectionQueue();
   HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 400 - Bad Request (%@)", requestURI().value_or(""));
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(400, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
@@ -404,6 +431,7 @@ void HTTPConnection::handleInvalidRequest(const ns::Data&) {
 }
 
 void HTTPConnection::handleUnknownMethod(const std::string& method) {
+  assertOnConnectionQueue();
   HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 405 - Method Not Allowed: %@ (%@)", method,
                 requestURI().value_or(""));
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(405, std::nullopt, HTTPVersion1_1);
@@ -413,6 +441,7 @@ void HTTPConnection::handleUnknownMethod(const std::string& method) {
 }
 
 void HTTPConnection::handleResourceNotFound() {
+  assertOnConnectionQueue();
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   writeErrorResponse(response, HTTP_RESPONSE);

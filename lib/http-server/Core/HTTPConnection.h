@@ -2,7 +2,8 @@
 // One accepted TCP connection of the embedded server: reads requests one after the other
 // (keep-alive), checks them, reads a body when the method has one, routes each request to a
 // response object and writes the response. Everything runs on the connection queue, which all
-// connections of one server share; responses call responseHasAvailableData and
+// connections of one server share (Debug builds check it at the entry of every method that
+// touches the connection's state); responses call responseHasAvailableData and
 // responseDidAbort from any thread.
 //
 // Built for subclassing: override the hooks (method support, body handling, routing, error
@@ -49,6 +50,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   static constexpr std::size_t MAX_HEADER_LINE_LENGTH = 8190;
   static constexpr unsigned MAX_HEADER_LINES = 100;
   static constexpr std::size_t MAX_CHUNK_LINE_LENGTH = 200;
+  // The most ranges one Range header may name; more are refused as a whole.
+  static constexpr std::size_t MAX_RANGES = 100;
   static constexpr std::uint64_t POST_CHUNKSIZE = 131072;
   static constexpr std::uint64_t READ_CHUNKSIZE = 524288;
   static constexpr std::uint64_t MAX_WRITE_QUEUE_SIZE = 524288;
@@ -82,6 +85,9 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual bool supportsMethod_atPath(const std::string& method, const std::string& path);
   virtual bool expectsRequestBodyFromMethod_atPath(const std::string& method, const std::string& path);
   virtual bool isSecureServer();
+  // The identity (a sec::Identity) and further certificates (sec::Certificate) a secure
+  // connection presents, as object references; none by default.
+  virtual ns::Array sslIdentityAndCertificates();
   virtual bool isPasswordProtected(const std::string& path);
   virtual bool useDigestAccessAuthentication();
   virtual std::string realm();
@@ -119,7 +125,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual void responseHasAvailableData(const ns::Ref<HTTPResponse>& sender);
   virtual void responseDidAbort(const ns::Ref<HTTPResponse>& sender);
 
-  // Ranges: on success ranges() holds them sorted, on failure none.
+  // Ranges: on success ranges() holds them sorted, on failure none. Overlapping ranges, an empty
+  // one or more than MAX_RANGES refuse the whole header.
   bool parseRangeRequest_withContentLength(const std::string& rangeHeader, std::uint64_t contentLength);
   const std::vector<ByteRange>& ranges() const { return ranges_; }
 
@@ -155,6 +162,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   void writeErrorResponse(const ns::Ref<HTTPMessage>& response, long tag);
 
  private:
+  // Debug builds: aborts unless called on the connection queue.
+  void assertOnConnectionQueue() const;
   void takeOverSocket();
   void onRequestHeaderLine(const ns::Data& data);
   void onChunkSizeLine(const ns::Data& data);

@@ -83,6 +83,7 @@ ns::Ref<HTTPResponse> HTTPConnection::httpResponseForMethod_URI(const std::strin
 }
 
 std::optional<ns::Dictionary> HTTPConnection::parseGetParams() const {
+  assertOnConnectionQueue();
   if (!request_ || !request_->isHeaderComplete() || !request_->url()) return std::nullopt;
   auto query = request_->url()->query();
   if (!query) return std::nullopt;

@@ -33,6 +33,7 @@ std::string contentRange(const ByteRange& range, std::uint64_t contentLength) {
 
 bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rangeHeader,
                                                           std::uint64_t contentLength) {
+  assertOnConnectionQueue();
   ranges_.clear();
   rangeIndex_ = 0;
   std::size_t eq = rangeHeader.find('=');
@@ -40,6 +41,11 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   std::string_view unit = trimmed(std::string_view(rangeHeader).substr(0, eq));
   std::string_view set = trimmed(std::string_view(rangeHeader).substr(eq + 1));
   if (!ns::headerNameEquals(unit, "bytes")) return false;
+
+  // A header naming more ranges than any client needs is refused as a whole (the full body
+  // goes out instead), before anything is parsed, so that one request cannot hold the shared
+  // connection queue.
+  if (static_cast<std::size_t>(std::count(set.begin(), set.end(), ',')) >= MAX_RANGES) return false;
 
   const std::uint64_t L = contentLength;
   std::vector<ByteRange> found;
@@ -75,17 +81,18 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   // header is refused and the full body sent instead.
   for (const auto& r : found)
     if (r.length == 0) return false;
-  for (std::size_t i = 0; i < found.size(); ++i)
-    for (std::size_t j = i + 1; j < found.size(); ++j)
-      if (ByteRangeIntersection(found[i], found[j]).length > 0) return false;
   std::sort(found.begin(), found.end(), [](const ByteRange& x, const ByteRange& y) {
     return byteRangeCompare(x, y) < 0;
   });
+  // Sorted by start, two ranges overlap exactly when one starts before the end of an earlier one.
+  for (std::size_t i = 1; i < found.size(); ++i)
+    if (found[i].location < found[i - 1].end()) return false;
   ranges_ = std::move(found);
   return true;
 }
 
 ns::Ref<HTTPMessage> HTTPConnection::newUniRangeResponse(std::uint64_t contentLength) {
+  assertOnConnectionQueue();
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
   const ByteRange& range = ranges_.front();
   response->setHeaderField_value("Content-Length", std::to_string(range.length));
@@ -94,6 +101,7 @@ ns::Ref<HTTPMessage> HTTPConnection::newUniRangeResponse(std::uint64_t contentLe
 }
 
 ns::Ref<HTTPMessage> HTTPConnection::newMultiRangeResponse(std::uint64_t contentLength) {
+  assertOnConnectionQueue();
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
   ranges_boundry_ = sec::UUID::newUUIDString();
   ranges_headers_.clear();
@@ -135,12 +143,14 @@ ns::Data HTTPConnection::chunkedTransferSizeLineForLength(std::uint64_t length) 
 ns::Data HTTPConnection::chunkedTransferFooter() { return ns::Data("\r\n0\r\n\r\n"); }
 
 std::uint64_t HTTPConnection::writeQueueSize() const {
+  assertOnConnectionQueue();
   std::uint64_t sum = 0;
   for (auto size : responseDataSizes_) sum += size;
   return sum;
 }
 
 ns::Data HTTPConnection::preprocessResponse(const ns::Ref<HTTPMessage>& response) {
+  assertOnConnectionQueue();
   response->setHeaderField_value("Date", dateAsString(ns::Date::now()));
   response->setHeaderField_value("Accept-Ranges", "bytes");
   if (httpResponse_)
@@ -155,17 +165,20 @@ ns::Data HTTPConnection::preprocessErrorResponse(const ns::Ref<HTTPMessage>& res
 // Writing ------------------------------------------------------------------------------------
 
 void HTTPConnection::writeBody(const ns::Data& data, long tag) {
+  assertOnConnectionQueue();
   responseDataSizes_.push_back(data.length());
   if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, TIMEOUT_NONE, tag);
 }
 
 void HTTPConnection::writeFinal(const ns::Data& data, double timeout, long tag, bool isBody) {
+  assertOnConnectionQueue();
   responseComplete_ = true;
   if (isBody) responseDataSizes_.push_back(data.length());
   if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, timeout, tag);
 }
 
 void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
+  assertOnConnectionQueue();
   if (!piece || piece->empty()) {
     // A chunked body may end with no last piece (an empty one, for one): only the last-chunk
     // line is left to send, as every earlier piece ended with its CRLF.
@@ -194,6 +207,7 @@ void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
 }
 
 void HTTPConnection::sendResponseHeadersAndBody() {
+  assertOnConnectionQueue();
   if (httpResponse_->delayResponseHeaders()) return;
 
   bool isChunked = httpResponse_->isChunked();
@@ -250,12 +264,14 @@ void HTTPConnection::sendResponseHeadersAndBody() {
 }
 
 void HTTPConnection::continueSendingStandardResponseBody() {
+  assertOnConnectionQueue();
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
   writeStandardPiece(httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued));
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {
+  assertOnConnectionQueue();
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
   const ByteRange range = ranges_.front();
@@ -271,6 +287,7 @@ void HTTPConnection::continueSendingSingleRangeResponseBody() {
 }
 
 void HTTPConnection::continueSendingMultiRangeResponseBody() {
+  assertOnConnectionQueue();
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
   const ByteRange range = ranges_[static_cast<std::size_t>(rangeIndex_)];
@@ -328,6 +345,7 @@ void HTTPConnection::responseDidAbort(const ns::Ref<HTTPResponse>& sender) {
 }
 
 void HTTPConnection::socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>&, long tag) {
+  assertOnConnectionQueue();
   switch (tag) {
     case HTTP_PARTIAL_RESPONSE_BODY:
       if (!responseDataSizes_.empty()) responseDataSizes_.pop_front();
@@ -357,6 +375,7 @@ void HTTPConnection::socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>&, 
 }
 
 void HTTPConnection::responseDone(long tag) {
+  assertOnConnectionQueue();
   if (!responseDataSizes_.empty()) responseDataSizes_.pop_front();
   if (httpResponse_) httpResponse_->connectionDidClose();
   if (tag == HTTP_FINAL_RESPONSE) {
@@ -378,6 +397,7 @@ void HTTPConnection::responseDone(long tag) {
 }
 
 void HTTPConnection::finishResponse() {
+  assertOnConnectionQueue();
   request_ = nullptr;
   httpResponse_ = nullptr;
   ranges_.clear();
@@ -386,6 +406,7 @@ void HTTPConnection::finishResponse() {
 }
 
 bool HTTPConnection::shouldDie() {
+  assertOnConnectionQueue();
   if (!request_) return false;
   auto connection = request_->headerField("Connection");
   std::string version = request_->version();

@@ -32,11 +32,15 @@ HTTPServer::~HTTPServer() {
   // stop runs in place. Waiting for the server queue instead would deadlock when the last
   // reference drops on that queue, or on the listening socket's queue while the server queue
   // waits for it.
-  stopOnServerQueue(false);
+  stopNow(false);
   dispatchSocket_->setDelegate_delegateQueue({}, nullptr);
 }
 
 bool HTTPServer::isOnServerQueue() const { return dispatch::getSpecific(&serverQueue_) == this; }
+
+void HTTPServer::assertOnServerQueue() const {
+  DISPATCH_DEBUG_ASSERT_OWNER(isOnServerQueue(), "HTTPServer", serverQueue_->label());
+}
 
 void HTTPServer::runSync(const std::function<void()>& body) {
   if (isOnServerQueue())
@@ -183,6 +187,11 @@ void HTTPServer::stop(bool keepExistingConnections) {
 }
 
 void HTTPServer::stopOnServerQueue(bool keepExistingConnections) {
+  assertOnServerQueue();
+  stopNow(keepExistingConnections);
+}
+
+void HTTPServer::stopNow(bool keepExistingConnections) {
   unpublishBonjour();
   dispatchSocket_->disconnect();
   isRunning_ = false;
@@ -229,12 +238,14 @@ void HTTPServer::addWebSocket(const ns::Ref<WebSocketHandle>& ws) {
 }
 
 ns::Ref<HTTPConfig> HTTPServer::config() {
+  assertOnServerQueue();
   return HTTPConfig::initWithServer_documentRoot_queue(weakSelf<HTTPServer>(), documentRoot_, connectionQueue_);
 }
 
 // Callbacks ----------------------------------------------------------------------------------
 
 void HTTPServer::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& newSocket) {
+  assertOnServerQueue();
   auto connection = connectionClass_(newSocket, config());
   if (!connection) {
     newSocket->disconnect();
@@ -275,6 +286,7 @@ void HTTPServer::webSocketDidDie(const ns::Ref<ns::Notification>& notification) 
 // Publishing ---------------------------------------------------------------------------------
 
 void HTTPServer::publishBonjour() {
+  assertOnServerQueue();
   // There is no DNS-SD service on this platform: a requested publication reports that it did
   // not publish. The application never sets a type, so it never asks.
   if (!type_) return;

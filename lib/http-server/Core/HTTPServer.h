@@ -11,8 +11,9 @@
 //   if (!server->start(&error)) ...;
 //
 // Configuration, start and stop run on the serial "HTTPServer" queue: getters, start, stop and
-// isRunning wait for it (never call them from it), setters are queued. All connections of one
-// server share one serial "HTTPConnection" queue.
+// isRunning wait for it (never call them from it), setters are queued; Debug builds check that
+// what touches the server's state runs there. All connections of one server share one serial
+// "HTTPConnection" queue.
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -90,6 +91,10 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
   void publishBonjour();
   void unpublishBonjour();
   void stopOnServerQueue(bool keepExistingConnections);
+  // The stop itself; the destructor runs it in place, as no task of the server can be left.
+  void stopNow(bool keepExistingConnections);
+  // Debug builds: aborts unless called on the server queue.
+  void assertOnServerQueue() const;
   // Runs body on the server queue and waits, or at once when already on it.
   void runSync(const std::function<void()>& body);
   void runAsync(std::function<void()> body);

@@ -204,6 +204,33 @@ TEST_F(DBAccessOperationsTest, TheStringCacheKeysByTypeThenName) {
   EXPECT_FALSE(access->getString_withType("null", "t"));
 }
 
+TEST_F(DBAccessOperationsTest, EachStatementIsPreparedOnceAndReused) {
+  for (int i = 0; i < 3; ++i) {
+    access->savePlayPosition_forId(static_cast<float>(i + 1), "vid" + std::to_string(i));
+    EXPECT_EQ(access->getPlayPositionForId("vid" + std::to_string(i)), static_cast<float>(i + 1));
+    EXPECT_EQ(access->getBookmarks("vid").size(), 0u);
+  }
+  const auto& cache = access->db()->cachedStatements();
+  ASSERT_TRUE(cache);
+  struct Case {
+    const char* sql;
+    int uses;
+  } cases[] = {
+      {"SELECT pos FROM playposition where trackid=?;", 3},
+      {"INSERT OR REPLACE INTO playposition (trackid, pos) values (?,?);", 3},
+      // Read before each save as well as by the test's own calls.
+      {"SELECT pstate FROM playedstate where trackid=?;", 3},
+      {"SELECT pos1, pos2, startend, comment from bookmark where trackid=? order by pos1;", 3},
+  };
+  for (const auto& c : cases) {
+    auto it = cache->find(c.sql);
+    ASSERT_NE(it, cache->end()) << c.sql;
+    ASSERT_EQ(it->second.size(), 1u) << c.sql;
+    EXPECT_EQ(it->second[0]->useCount(), c.uses) << c.sql;
+    EXPECT_FALSE(it->second[0]->inUse()) << c.sql;
+  }
+}
+
 TEST_F(DBAccessOperationsTest, TheStoreSurvivesANewProcessStart) {
   access->savePlayPosition_forId(7, "vid");
   access->addBookmark_startPos_endPos_startEnd("vid", 3, 0, "s");

@@ -160,6 +160,56 @@ TEST(DBAccessSchemaTest, ThreadsStartingTogetherAllFindTheMigratedSchema) {
   EXPECT_FALSE(log.contains("DB Error"));
 }
 
+TEST(DBAccessSchemaTest, EightThreadsWritingAtOnceKeepEveryWrite) {
+  LibrarySandbox sandbox;
+  ns::LogCapture log(true);
+  DBAccess::getInstance();  // the migration is not what is raced here
+  constexpr int kThreads = 8;
+  constexpr int kWrites = 150;
+  std::atomic<int> ready{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    threads.emplace_back([&, i] {
+      // Each thread opens its connection first, then all write at the same moment.
+      auto access = DBAccess::getInstance();
+      ready++;
+      while (ready.load() < kThreads) std::this_thread::yield();
+      for (int k = 0; k < kWrites; ++k)
+        access->savePlayPosition_forId(static_cast<float>(k + 1), std::to_string(i) + "v" + std::to_string(k));
+    });
+  }
+  for (auto& t : threads) t.join();
+
+  auto db = DBAccess::getInstance()->db();
+  EXPECT_EQ(db->intForQuery("SELECT count(*) FROM playposition"), kThreads * kWrites);
+  // Each first position also marked its video partly watched: a second write per call.
+  EXPECT_EQ(db->intForQuery("SELECT count(*) FROM playedstate WHERE pstate = 2"), kThreads * kWrites);
+  EXPECT_EQ(db->intForQuery("SELECT count(*) FROM playposition WHERE trackid = '7v149' AND pos = 150"), 1);
+  EXPECT_FALSE(log.contains("database is locked"));
+  EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode"), "wal");
+}
+
+TEST(DBAccessSchemaTest, ALibraryInTheOlderJournalModeOpensAndKeepsItsRows) {
+  LibrarySandbox sandbox;
+  writeVersion3Library(sandbox.livePath());
+  {
+    auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
+    ASSERT_TRUE(db->open());
+    EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode"), "delete");
+  }
+  auto access = DBAccess::getInstance();
+  EXPECT_EQ(access->getPlayPositionForId("vidA"), 42.5f);
+  EXPECT_EQ(access->getPlayedStateForId("vidA"), 1);
+  EXPECT_EQ(access->getBookmarks("vidA").size(), 1u);
+  // Converted in the file, so a connection of the next start finds it so too.
+  access = nullptr;
+  DBAccess::resetForTesting();
+  auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
+  ASSERT_TRUE(db->open());
+  EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode"), "wal");
+  EXPECT_EQ(db->intForQuery("SELECT count(*) FROM playposition"), 1);
+}
+
 TEST(DBAccessSchemaTest, ALibraryFromANewerBuildIsLeftAsItIs) {
   LibrarySandbox sandbox;
   {

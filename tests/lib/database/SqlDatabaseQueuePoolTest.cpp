@@ -9,13 +9,14 @@
 #include "lib/database/SqlDatabaseQueue.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
-#include "tests/lib/database/TempFolder.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
 TEST(SqlDatabaseQueueTest, WorkFromManyThreadsRunsOneAtATime) {
-  TempFolder dir;
-  auto queue = SqlDatabaseQueue::databaseQueueWithPath(dir.file("counter.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto queue = SqlDatabaseQueue::databaseQueueWithPath((dir / "counter.db").string());
   ASSERT_TRUE(queue);
   queue->inDatabase([](const ns::Ref<SqlDatabase>& db) {
     ASSERT_TRUE(db);
@@ -44,8 +45,9 @@ TEST(SqlDatabaseQueueTest, WorkFromManyThreadsRunsOneAtATime) {
 }
 
 TEST(SqlDatabaseQueueTest, TransactionsSavepointsAndReopeningAfterClose) {
-  TempFolder dir;
-  auto queue = SqlDatabaseQueue::databaseQueueWithPath(dir.file("q.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto queue = SqlDatabaseQueue::databaseQueueWithPath((dir / "q.db").string());
   ASSERT_TRUE(queue);
   EXPECT_EQ(queue->openFlags(), 6);
   queue->inDatabase([](const ns::Ref<SqlDatabase>& db) { db->executeUpdate("CREATE TABLE t (x)"); });
@@ -92,11 +94,11 @@ TEST(SqlDatabaseQueueTest, TransactionsSavepointsAndReopeningAfterClose) {
 
   // A reopen that fails hands the work nothing.
   queue->close();
-  std::filesystem::remove_all(dir.path());
+  std::filesystem::remove_all(dir);
   ns::Ref<SqlDatabase> none = before;
   queue->inDatabase([&](const ns::Ref<SqlDatabase>& db) { none = db; });
   EXPECT_EQ(none, nullptr);
-  EXPECT_TRUE(log.contains("SqlDatabaseQueue could not reopen database for path " + dir.file("q.db")));
+  EXPECT_TRUE(log.contains("SqlDatabaseQueue could not reopen database for path " + (dir / "q.db").string()));
 }
 
 // The number in the savepoint name the traced connection used last, or -1.
@@ -133,12 +135,13 @@ TEST(SqlDatabaseQueueTest, SavepointNamesCountUpPerKindOfOwner) {
 }
 
 TEST(SqlDatabaseQueueTest, AQueueThatCannotOpenIsNotMade) {
-  TempFolder dir;
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
   ns::LogCapture log(true);
-  EXPECT_EQ(SqlDatabaseQueue::databaseQueueWithPath(dir.file("missing/q.db")), nullptr);
-  EXPECT_TRUE(log.contains("Could not create database queue for path " + dir.file("missing/q.db")));
+  EXPECT_EQ(SqlDatabaseQueue::databaseQueueWithPath((dir / "missing/q.db").string()), nullptr);
+  EXPECT_TRUE(log.contains("Could not create database queue for path " + (dir / "missing/q.db").string()));
   // Read-only flags on a missing file fail too.
-  EXPECT_EQ(SqlDatabaseQueue::databaseQueueWithPath_flags(dir.file("none.db"), 1), nullptr);
+  EXPECT_EQ(SqlDatabaseQueue::databaseQueueWithPath_flags((dir / "none.db").string(), 1), nullptr);
 }
 
 using SqlDatabaseQueueDeathTest = ::testing::Test;
@@ -164,8 +167,9 @@ struct RefusingDelegate : SqlDatabasePoolDelegate {
 };
 
 TEST(SqlDatabasePoolTest, ConnectionsAreHandedOutAndTakenBack) {
-  TempFolder dir;
-  auto pool = SqlDatabasePool::databasePoolWithPath(dir.file("p.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto pool = SqlDatabasePool::databasePoolWithPath((dir / "p.db").string());
   auto delegate = std::make_shared<RefusingDelegate>();
   pool->setDelegate(delegate);
   EXPECT_EQ(pool->countOfOpenDatabases(), 0u);
@@ -219,9 +223,10 @@ TEST(SqlDatabasePoolTest, ConnectionsAreHandedOutAndTakenBack) {
 }
 
 TEST(SqlDatabasePoolTest, TheMaximumIsKeptAndAFailedReopenFreesItsSlot) {
-  TempFolder dir;
-  std::filesystem::create_directory(dir.path() / "sub");
-  std::string path = dir.file("sub/p.db");
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  std::filesystem::create_directory(dir / "sub");
+  std::string path = (dir / "sub/p.db").string();
   auto pool = SqlDatabasePool::databasePoolWithPath(path);
   pool->setMaximumNumberOfDatabasesToCreate(1);
 
@@ -234,14 +239,14 @@ TEST(SqlDatabasePoolTest, TheMaximumIsKeptAndAFailedReopenFreesItsSlot) {
 
   // The idle connection is closed and its folder goes away: it cannot open again.
   first->close();
-  std::filesystem::remove_all(dir.path() / "sub");
+  std::filesystem::remove_all(dir / "sub");
   EXPECT_EQ(pool->db(), nullptr);
   EXPECT_TRUE(log.contains("Could not open up the database at path " + path));
   EXPECT_EQ(pool->countOfCheckedOutDatabases(), 0u);
   EXPECT_EQ(pool->countOfCheckedInDatabases(), 0u);
 
   // The freed slot can be used again once the folder is back.
-  std::filesystem::create_directory(dir.path() / "sub");
+  std::filesystem::create_directory(dir / "sub");
   auto again = pool->db();
   ASSERT_TRUE(again);
   EXPECT_EQ(pool->countOfCheckedOutDatabases(), 1u);
@@ -249,8 +254,9 @@ TEST(SqlDatabasePoolTest, TheMaximumIsKeptAndAFailedReopenFreesItsSlot) {
 }
 
 TEST(SqlDatabasePoolTest, ConnectionsOfTheSamePoolWaitForEachOther) {
-  TempFolder dir;
-  auto pool = SqlDatabasePool::databasePoolWithPath(dir.file("p.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto pool = SqlDatabasePool::databasePoolWithPath((dir / "p.db").string());
   pool->inDatabase([](const ns::Ref<SqlDatabase>& db) {
     db->executeStatements("PRAGMA journal_mode=WAL; CREATE TABLE t (x);");
   });

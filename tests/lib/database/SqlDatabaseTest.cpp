@@ -12,7 +12,7 @@
 #include "lib/database/SqlResultSet.h"
 #include "platform/core/Log.h"
 #include "platform/text/DateFormatter.h"
-#include "tests/lib/database/TempFolder.h"
+#include "platform/testing/Sandbox.h"
 
 namespace {
 
@@ -37,9 +37,10 @@ TypedValue readBack(const ns::Ref<SqlDatabase>& db) {
 }
 
 TEST(SqlDatabaseOpenTest, NoPathIsInMemoryAndEmptyPathIsTemporary) {
-  TempFolder dir;
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
   auto previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
+  std::filesystem::current_path(dir);
 
   auto memory = openDatabase(std::nullopt);
   EXPECT_STREQ(memory->sqlitePath(), ":memory:");
@@ -53,20 +54,21 @@ TEST(SqlDatabaseOpenTest, NoPathIsInMemoryAndEmptyPathIsTemporary) {
   EXPECT_EQ(temporary->intForQuery("SELECT x FROM t"), 8);
 
   // Neither left a file behind in the working folder.
-  EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
   std::filesystem::current_path(previous);
 
-  auto onDisk = openDatabase(dir.file("a.db"));
+  auto onDisk = openDatabase((dir / "a.db").string());
   EXPECT_TRUE(onDisk->executeUpdate("CREATE TABLE t (x)"));
-  EXPECT_TRUE(std::filesystem::exists(dir.file("a.db")));
+  EXPECT_TRUE(std::filesystem::exists((dir / "a.db").string()));
   EXPECT_TRUE(onDisk->goodConnection());
   EXPECT_TRUE(onDisk->close());
   EXPECT_FALSE(onDisk->goodConnection());
 }
 
 TEST(SqlDatabaseOpenTest, AFailedOpenIsRetriedByTheNextOpen) {
-  TempFolder dir;
-  std::string path = (dir.path() / "missing" / "a.db").string();
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  std::string path = (dir / "missing" / "a.db").string();
   auto db = SqlDatabase::databaseWithPath(path);
   {
     ns::LogCapture log(true);
@@ -75,7 +77,7 @@ TEST(SqlDatabaseOpenTest, AFailedOpenIsRetriedByTheNextOpen) {
   }
   EXPECT_EQ(db->sqliteHandle(), nullptr);
 
-  std::filesystem::create_directory(dir.path() / "missing");
+  std::filesystem::create_directory(dir / "missing");
   EXPECT_TRUE(db->open());
   EXPECT_TRUE(db->executeUpdate("CREATE TABLE t (x)"));
   EXPECT_TRUE(std::filesystem::exists(path));
@@ -245,10 +247,32 @@ TEST(SqlDatabaseBindTest, FormatsBecomePlaceholdersAndArguments) {
   EXPECT_TRUE(rs->columnIndexIsNull(0));
 }
 
+TEST(SqlDatabaseBindTest, OnlyPlainDirectivesOfTheTableTakeArguments) {
+  struct Case {
+    const char* format;
+    const char* sql;
+    std::size_t arguments;
+  } cases[] = {
+      {"%%%d", "%%?", 1},         {"%%%%", "%%%", 0},      {"x%", "x", 0},         {"%ll", "l", 0},
+      {"%ll%d", "l?", 1},         {"%q%u", "q?", 1},       {"%qi%qu", "??", 2},    {"%lu %ld", "? ?", 2},
+      {"%hu%hh", "?hh", 1},       {"%5d", "5d", 0},        {"%-d", "-d", 0},       {"%1$d", "1$d", 0},
+      {"%.2f", ".2f", 0},         {"%*d", "*d", 0},        {"%Ld", "Ld", 0},       {"%lld%llu", "??", 2},
+      {"%x%D%U%i", "x???", 3},    {"%lx", "lx", 0},        {"100%", "100", 0},     {"%@%@%@%@", "???NULL", 3},
+  };
+  for (const auto& c : cases) {
+    std::string sql;
+    ns::Array args;
+    SqlDatabase::extractSQL_argumentsList_intoString_arguments(c.format, {1, 2, 3}, sql, args);
+    EXPECT_EQ(sql, c.sql) << c.format;
+    EXPECT_EQ(args.size(), c.arguments) << c.format;
+  }
+}
+
 TEST(SqlDatabaseBusyTest, ASecondConnectionWaitsForTheRetryIntervalThenSucceedsAfterCommit) {
-  TempFolder dir;
-  auto a = openDatabase(dir.file("shared.db"));
-  auto b = openDatabase(dir.file("shared.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto a = openDatabase((dir / "shared.db").string());
+  auto b = openDatabase((dir / "shared.db").string());
   ASSERT_TRUE(a->executeUpdate("CREATE TABLE t (x)"));
   // B knows the schema already, so its insert prepares and the lock is met when it steps.
   EXPECT_EQ(b->intForQuery("SELECT count(*) FROM t"), 0);
@@ -281,8 +305,9 @@ TEST(SqlDatabaseBusyTest, ASecondConnectionWaitsForTheRetryIntervalThenSucceedsA
 }
 
 TEST(SqlDatabaseCloseTest, CloseFinalizesLeakedStatementsAndClosesOpenResultSets) {
-  TempFolder dir;
-  auto db = openDatabase(dir.file("a.db"));
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto db = openDatabase((dir / "a.db").string());
   ASSERT_TRUE(db->executeUpdate("CREATE TABLE t (x)"));
   ASSERT_TRUE(db->executeUpdate("INSERT INTO t VALUES (1), (2)"));
 

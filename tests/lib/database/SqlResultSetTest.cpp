@@ -117,6 +117,23 @@ TEST_F(SqlResultSetTest, AnUnknownColumnNameWarnsAndReadsAsNothing) {
   EXPECT_EQ(rs->intForColumn("id"), 1);
 }
 
+TEST_F(SqlResultSetTest, ColumnNamesMatchRegardlessOfCaseAlsoBeyondAscii) {
+  auto rs = db->executeQuery("SELECT id AS \"Ünïcode\", Name, 7 AS \"x_Y1\", 8 AS \"\u212A\" FROM t WHERE id = 1");
+  ASSERT_TRUE(rs && rs->next());
+  struct Case {
+    const char* name;
+    int index;
+  } cases[] = {
+      {"ünïcode", 0}, {"ÜNÏCODE", 0}, {"Ünïcode", 0}, {"name", 1}, {"NAME", 1}, {"nAmE", 1},
+      {"x_y1", 2},    {"X_Y1", 2},    {"k", 3},       {"K", 3},    {"nam", -1}, {"names", -1},
+      {"", -1},       {"unicode", -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rs->columnIndexForName(c.name), c.index) << c.name;
+  EXPECT_EQ(rs->intForColumn("ÜNÏCODE"), 1);
+  EXPECT_EQ(rs->stringForColumn("NAME"), "one");
+  EXPECT_EQ(rs->columnNameToIndexMap().at("ünïcode"), 0);
+}
+
 TEST_F(SqlResultSetTest, RowDictionariesAndDuplicateColumnNames) {
   auto rs = db->executeQuery("SELECT id, Name, id AS ID FROM t WHERE id = 1");
   ASSERT_TRUE(rs && rs->next());

@@ -90,7 +90,8 @@ TEST_F(DocumentRootTest, QueryParameters) {
   EXPECT_FALSE(params.contains(ns::Value("c")));
   EXPECT_TRUE(HTTPConnection::parseParams("").empty());
   // Without a request there are no GET parameters.
-  EXPECT_FALSE(connectionFor(root.string())->parseGetParams());
+  auto connection = connectionFor(root.string());
+  dispatch::sync(connection->connectionQueue(), [&] { EXPECT_FALSE(connection->parseGetParams()); });
 }
 
 }  // namespace

@@ -112,10 +112,7 @@ TEST_F(ResponseTest, EmptyDataFirstThenAvailableFromAnotherThread) {
     delayed = ns::make<DelayedResponse>("the body that was late", connection.weakSelf<HTTPConnection>());
     return delayed;
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /delayed HTTP/1.1\r\n\r\n");
-  auto r = client.readResponse();
+  auto r = exchangeOnce(GET("/delayed"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->header("Content-Length"), "22");
@@ -128,10 +125,8 @@ TEST_F(ResponseTest, ChunkedResponseWireBytesIgnoringRange) {
     if (path != "/chunked") return nullptr;
     return ns::make<ChunkedResponse>(std::vector<std::string>{"hello", "world, and more!"});
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /chunked HTTP/1.1\r\nRange: bytes=0-1\r\n\r\n");
-  auto r = client.readResponse(false);
+  RawClient& client = connect();
+  auto r = exchange(client, GET("/chunked", "Range: bytes=0-1\r\n"), false);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->header("Transfer-Encoding"), "chunked");
@@ -142,8 +137,7 @@ TEST_F(ResponseTest, ChunkedResponseWireBytesIgnoringRange) {
   ASSERT_TRUE(wire);
   EXPECT_EQ(*wire, "5\r\nhello\r\n10\r\nworld, and more!\r\n0\r\n\r\n");
   // The connection is kept and answers again.
-  client.sendAll("GET /chunked HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(client.readResponse(false));
+  ASSERT_TRUE(exchange(client, GET("/chunked"), false));
   EXPECT_TRUE(client.readUntil("\r\n0\r\n\r\n"));
 }
 
@@ -154,15 +148,12 @@ TEST_F(ResponseTest, ChunkedResponseThatEndsWithoutALastPieceIsFinished) {
     if (path == "/empty-last") return ns::make<ChunkedResponse>(std::vector<std::string>{"abc", ""});
     return nullptr;
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /none HTTP/1.1\r\n\r\n");
-  auto r = client.readResponse(false);
+  RawClient& client = connect();
+  auto r = exchange(client, GET("/none"), false);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->header("Transfer-Encoding"), "chunked");
   EXPECT_EQ(client.readUntil("0\r\n\r\n"), "0\r\n\r\n");
-  client.sendAll("GET /empty-last HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(client.readResponse(false));
+  ASSERT_TRUE(exchange(client, GET("/empty-last"), false));
   EXPECT_EQ(client.readUntil("0\r\n\r\n"), "3\r\nabc\r\n0\r\n\r\n");
 }
 
@@ -174,9 +165,8 @@ TEST_F(ResponseTest, SlowReaderNeverHasMoreThanTheBoundQueued) {
     response->connection = connection.weakSelf<HTTPConnection>();
     return response;
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port, 4096));
-  client.sendAll("GET /big HTTP/1.1\r\n\r\n");
+  RawClient& client = connect(4096);
+  ASSERT_TRUE(client.sendAll(GET("/big")));
   // The client reads nothing until the first full piece has left the connection's queue.
   ASSERT_TRUE(response->waitForReads(2));
   EXPECT_LE(response->maxQueuedPlusAsked.load(), 524288u);
@@ -198,14 +188,11 @@ TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {
     if (!first) first = response;
     return response;
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /one HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(client.readResponse());
+  RawClient& client = connect();
+  ASSERT_TRUE(exchange(client, GET("/one")));
   // The client can read the first body before the connection has finished with its response;
   // once a second answer has arrived, the first response is surely no longer the current one.
-  client.sendAll("GET /two HTTP/1.1\r\n\r\n");
-  ASSERT_TRUE(client.readResponse());
+  ASSERT_TRUE(exchange(client, GET("/two")));
   auto connection = hooks->lastConnection();
   ASSERT_TRUE(connection);
   connection->responseHasAvailableData(first);
@@ -218,8 +205,7 @@ TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {
     return line.find("]: responseDidAbort: - Sender is not current httpResponse") != std::string::npos;
   }));
   // The stale abort did not close the connection.
-  client.sendAll("GET /three HTTP/1.1\r\n\r\n");
-  auto r = client.readResponse();
+  auto r = exchange(client, GET("/three"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->body, "body of /three");
   LogHub::removeLogger(logger);
@@ -231,21 +217,15 @@ TEST_F(ResponseTest, AsynchronousFileResponseServesWholeAndRanges) {
   hooks->route = [&](TestConnection& connection, const std::string&, const std::string&) -> ns::Ref<HTTPResponse> {
     return HTTPAsyncFileResponse::initWithFilePath_forConnection(path, connection.self<HTTPConnection>());
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /movie HTTP/1.1\r\n\r\n");
-  auto r = client.readResponse();
+  RawClient& client = connect();
+  auto r = exchange(client, GET("/movie"));
   ASSERT_TRUE(r);
   EXPECT_TRUE(r->body == content);
-
-  client.sendAll("GET /movie HTTP/1.1\r\nRange: bytes=1000-2000999\r\n\r\n");
-  r = client.readResponse();
+  r = exchange(client, GET("/movie", "Range: bytes=1000-2000999\r\n"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 206);
   EXPECT_TRUE(r->body == content.substr(1000, 2000000));
-
-  client.sendAll("GET /movie HTTP/1.1\r\nRange: bytes=0-99,-600000\r\n\r\n");
-  r = client.readResponse();
+  r = exchange(client, GET("/movie", "Range: bytes=0-99,-600000\r\n"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 206);
   EXPECT_NE(r->body.find(content.substr(0, 100)), std::string::npos);
@@ -260,10 +240,8 @@ TEST_F(ResponseTest, ResponseAbortClosesAfterWhatIsQueued) {
     std::filesystem::resize_file(path, 40000);
     return response;
   };
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("GET /short HTTP/1.1\r\n\r\n");
-  auto r = client.readResponse(false);
+  RawClient& client = connect();
+  auto r = exchange(client, GET("/short"), false);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->header("Content-Length"), "100000");
   auto rest = client.readToEnd();
@@ -278,11 +256,8 @@ TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
     return ns::make<StringResponse>(std::to_string(connection.body.size()) + ":" + connection.body);
   };
   {
-    RawClient client;
-    ASSERT_TRUE(client.connectTo(port));
     std::string data = patternBytes(300000);
-    client.sendAll("POST /echo HTTP/1.1\r\nContent-Length: 300000\r\n\r\n" + data);
-    auto r = client.readResponse();
+    auto r = exchangeOnce("POST /echo HTTP/1.1\r\nContent-Length: 300000\r\n\r\n" + data);
     ASSERT_TRUE(r);
     EXPECT_TRUE(r->body == "300000:" + data);
     std::lock_guard lock(hooks->mutex);
@@ -291,28 +266,21 @@ TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
     hooks->bodyPieces.clear();
   }
   {
-    RawClient client;
-    ASSERT_TRUE(client.connectTo(port));
-    client.sendAll("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\n"
-                   "abcdefghijklmnopqrstuvwxyz\r\n0x3\r\n123\r\n0\r\nX-Trailer: 1\r\n\r\n");
-    auto r = client.readResponse();
+    auto r = exchangeOnce(
+        "POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n1a;name=value\r\n"
+        "abcdefghijklmnopqrstuvwxyz\r\n0x3\r\n123\r\n0\r\nX-Trailer: 1\r\n\r\n");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, "29:abcdefghijklmnopqrstuvwxyz123");
   }
   {
-    RawClient client;
-    ASSERT_TRUE(client.connectTo(port));
-    client.sendAll("POST /echo HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
-    auto r = client.readResponse();
+    auto r = exchangeOnce("POST /echo HTTP/1.1\r\nContent-Length: 0\r\n\r\n");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, "0:");
   }
   for (const char* bad : {"zz\r\n", "-1a\r\n", "+5\r\nabcde\r\n0\r\n\r\n", "3\r\nabcXY0\r\n\r\n",
                           "ffffffffffffffffff\r\n"}) {
-    RawClient client;
-    ASSERT_TRUE(client.connectTo(port));
-    client.sendAll(std::string("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") + bad);
-    auto r = client.readResponse(false);
+    RawClient& client = connect();
+    auto r = exchange(client, std::string("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") + bad, false);
     ASSERT_TRUE(r) << bad;
     EXPECT_EQ(r->status, 400) << bad;
     EXPECT_TRUE(client.seesEndOfStream()) << bad;
@@ -320,20 +288,14 @@ TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
 }
 
 TEST_F(ResponseTest, DefaultClassRefusesChunkedPostBeforeReadingAndUpgradesGet404) {
-  RawClient client;
-  ASSERT_TRUE(client.connectTo(port));
-  client.sendAll("POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
-  auto r = client.readResponse(false);
+  auto r = exchangeOnce("POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", false);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 405);
   {
     std::lock_guard lock(hooks->mutex);
     EXPECT_TRUE(hooks->bodyPieces.empty());
   }
-  RawClient ws;
-  ASSERT_TRUE(ws.connectTo(port));
-  ws.sendAll("GET /socket HTTP/1.1\r\nUpgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n\r\n");
-  r = ws.readResponse();
+  r = exchangeOnce(GET("/socket", "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"));
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 404);
 }

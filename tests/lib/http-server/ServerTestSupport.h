@@ -1,6 +1,6 @@
 #pragma once
-// Shared pieces of the server tests: a blocking loopback client that reads HTTP responses off
-// the wire, a logger that records the server's log lines, and a waiting helper.
+// Shared pieces of the server tests: a logger that records the server's log lines, a counter of
+// connection deaths and a waiting helper. The far end is a pltest::RawClient.
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -13,49 +13,14 @@
 #include <vector>
 
 #include "lib/logging/Logger.h"
+#include "platform/testing/RawClient.h"
 
 namespace httptest {
 
 constexpr double kWaitSeconds = 20;
 
-// A response as read from the wire.
-struct WireResponse {
-  int status = 0;
-  std::string statusLine;
-  std::vector<std::pair<std::string, std::string>> headers;
-  std::string body;
-  std::optional<std::string> header(const std::string& name) const;
-};
-
-class RawClient {
- public:
-  RawClient() = default;
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-  ~RawClient();
-
-  // Connects to 127.0.0.1; a small receive buffer makes a slow reader.
-  bool connectTo(std::uint16_t port, int receiveBufferSize = 0);
-  void sendAll(const std::string& bytes);
-  // Reads one response: the header block, then a body of Content-Length bytes (none for a HEAD
-  // request or when `withBody` is false). Nothing when the stream ends or the wait runs out.
-  std::optional<WireResponse> readResponse(bool withBody = true, double seconds = kWaitSeconds);
-  // Bytes up to and including `terminator`.
-  std::optional<std::string> readUntil(const std::string& terminator, double seconds = kWaitSeconds);
-  std::string readExactly(std::size_t n, double seconds = kWaitSeconds);
-  // Everything until the peer closes; nothing when it does not close in time.
-  std::optional<std::string> readToEnd(double seconds = kWaitSeconds);
-  // True when the peer closed with nothing more to read.
-  bool seesEndOfStream(double seconds = kWaitSeconds);
-
- private:
-  // One read of what is there, waiting at most `seconds`; "" at the end of the stream.
-  std::optional<std::string> readSome(double seconds);
-
-  int fd_ = -1;
-  std::string buffered_;
-  bool eof_ = false;
-};
+using pltest::RawClient;
+using pltest::WireResponse;
 
 // Records the log lines of context 80 given to the logging hub.
 class RecordingLogger : public Logger {

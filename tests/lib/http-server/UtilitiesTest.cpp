@@ -32,12 +32,16 @@ class RangeHeaderTest : public ::testing::Test {
  protected:
   ns::Ref<HTTPConnection> connection =
       ns::make<HTTPConnection>(nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
+  // Parses on the connection queue, which owns the connection's ranges.
   std::optional<std::vector<ByteRange>> parse(const std::string& header, std::uint64_t length = 10000) {
-    if (!connection->parseRangeRequest_withContentLength(header, length)) {
-      EXPECT_TRUE(connection->ranges().empty()) << header;
-      return std::nullopt;
-    }
-    return connection->ranges();
+    std::optional<std::vector<ByteRange>> result;
+    dispatch::sync(connection->connectionQueue(), [&] {
+      if (connection->parseRangeRequest_withContentLength(header, length))
+        result = connection->ranges();
+      else
+        EXPECT_TRUE(connection->ranges().empty()) << header;
+    });
+    return result;
   }
 };
 
@@ -67,6 +71,33 @@ TEST_F(RangeHeaderTest, EmptySuffixRangeIsRefusedSoNothingWaitsForBytesThatNever
   // A refusal after an acceptance leaves no stale ranges behind.
   ASSERT_TRUE(parse("bytes=0-9"));
   EXPECT_FALSE(parse("bytes=-0"));
+}
+
+// "bytes=0-0,2-2,4-4,..." naming `count` one-byte ranges that neither overlap nor touch.
+std::string manyRanges(std::size_t count) {
+  std::string header = "bytes=";
+  for (std::size_t i = 0; i < count; ++i) header += (i ? "," : "") + std::to_string(2 * i) + "-" + std::to_string(2 * i);
+  return header;
+}
+
+TEST_F(RangeHeaderTest, TooManyRangesRefuseTheWholeHeaderAtOnce) {
+  auto hundred = parse(manyRanges(HTTPConnection::MAX_RANGES), 1000000);
+  ASSERT_TRUE(hundred);
+  EXPECT_EQ(hundred->size(), HTTPConnection::MAX_RANGES);
+  EXPECT_EQ(hundred->back(), (ByteRange{198, 1}));
+  EXPECT_FALSE(parse(manyRanges(HTTPConnection::MAX_RANGES + 1), 1000000));
+  // As many ranges as a request of a hundred header lines can carry: refused without first
+  // comparing every pair of them.
+  EXPECT_FALSE(parse(manyRanges(117000), 1000000));
+}
+
+TEST_F(RangeHeaderTest, OverlapsAreFoundWhereverTheyAreInTheList) {
+  // Overlapping ranges far apart in the header, once sorted next to each other.
+  std::string header = manyRanges(50) + ",51-51,1000-1999,41-41";
+  EXPECT_TRUE(parse(header, 10000));
+  EXPECT_FALSE(parse(header + ",1500-1500", 10000));
+  EXPECT_FALSE(parse("bytes=0-99,200-299,50-50", 10000));
+  EXPECT_FALSE(parse("bytes=200-299,0-1000", 10000));  // one range covers another
 }
 
 TEST(NumberParsingTest, DecimalTables) {

@@ -111,6 +111,70 @@ TEST(LogHubDelivery, AFullQueueBlocksTheNextCallUntilARecordIsDelivered) {
   EXPECT_EQ(logger->records().size(), 1001u);
 }
 
+TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
+  struct Case {
+    int loggers;
+    unsigned processors;
+  } cases[] = {{1, 4}, {2, 4}, {2, 1}};
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 600;  // 4800 in all: the 1000-record bound is met many times
+  for (const auto& c : cases) {
+    HubCleanup cleanup;
+    unsigned original = LogHub::processorCount();
+    LogHub::setProcessorCount(c.processors);
+    std::vector<ns::Ref<RecordingLogger>> loggers;
+    for (int i = 0; i < c.loggers; ++i) {
+      loggers.push_back(ns::make<RecordingLogger>());
+      // The second logger takes only warnings.
+      LogHub::addLogger_withLevel(loggers.back(), i == 0 ? LogLevelAll : LogFlagWarning);
+    }
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([t] {
+        for (int i = 0; i < kRecords; ++i) {
+          // Every tenth call waits for its delivery, in among the others.
+          LogHub::log_level_flag_context_file_function_line_tag_format(
+              i % 10 != 0, 1, i % 2 == 0 ? LogFlagWarning : LogFlagInfo, t, __FILE__, __func__, __LINE__, {}, "%d",
+              i);
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    LogHub::flushLog();
+
+    for (int l = 0; l < c.loggers; ++l) {
+      std::vector<int> next(kThreads, 0);
+      std::size_t count = 0;
+      for (const auto& record : loggers[l]->records()) {
+        int thread = static_cast<int>(record->context());
+        int index = std::stoi(record->message());
+        EXPECT_EQ(index, next[thread]) << "logger " << l << " thread " << thread;
+        next[thread] = index + (l == 0 ? 1 : 2);
+        ++count;
+      }
+      EXPECT_EQ(count, static_cast<std::size_t>(kThreads * kRecords / (l == 0 ? 1 : 2)))
+          << c.loggers << " loggers, " << c.processors << " processors";
+    }
+    LogHub::setProcessorCount(original);
+  }
+}
+
+TEST(LogHubDelivery, ASettingChangedBetweenTwoRecordsAppliesFromTheSecond) {
+  HubCleanup cleanup;
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  std::vector<int> seen;
+  for (int i = 0; i < 50; ++i) {
+    logFlag(true, LogFlagInfo, "before");
+    // A step between records runs after every record queued before it, none after.
+    LogHub::runBetweenRecords([&seen, logger] { seen.push_back(static_cast<int>(logger->records().size())); },
+                              false);
+  }
+  LogHub::flushLog();
+  ASSERT_EQ(seen.size(), 50u);
+  for (int i = 0; i < 50; ++i) EXPECT_EQ(seen[i], i + 1);
+}
+
 // Notes when it starts and ends each record in a journal shared with its peer; the first one also
 // looks, for a bounded while, whether its peer starts meanwhile.
 class OverlapLogger : public AbstractLogger {
@@ -386,6 +450,12 @@ TEST(LogHubDeathTest, WaitingForTheHubFromALoggersQueueIsCaught) {
         logFlag(false, LogFlagError);
       },
       "flushLog from the logging queue or a logger's queue");
+}
+
+TEST(LogHubDeathTest, WaitingForAStepFromTheLoggingQueueIsCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(dispatch::sync(LogHub::loggingQueue(), [] { LogHub::runBetweenRecords([] {}, true); }),
+               "waiting for the hub from the logging queue or a logger's queue");
 }
 #endif
 

@@ -1,6 +1,7 @@
 #include "lib/logging/TTYLogger.h"
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include "lib/logging/DispatchQueueLogFormatter.h"
 #include "lib/logging/TTYColorTable.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/testing/ChildTest.h"
+#include "platform/testing/Sandbox.h"
 #include "tests/lib/logging/LoggingTestSupport.h"
 
 using logtest::HubCleanup;
@@ -287,3 +290,36 @@ TEST(TTYLoggerSharedDeathTest, TheSharedLoggerColoursStandardErrorAsTheEnvironme
 }
 
 }  // namespace
+
+// The console logger and its tables are used while the process exits. These run in a child
+// process so that its exit can be watched.
+namespace {
+
+// Logs through the console logger from a destructor that runs after those of every static made
+// later than it.
+struct LogsAtExit {
+  ~LogsAtExit() {
+    auto record = ns::make<LogMessage>("logged at exit", LogLevelAll, LogFlagError, 0, "/x/Exit.cpp", "f", 1);
+    TTYLogger::sharedInstance()->logMessage(record);
+    TTYLogger::codeIndexForColor(TTYColor::colorWithBytes(214, 57, 30));
+  }
+};
+
+}  // namespace
+
+// Runs in the child started by the next test: the object that logs at exit is made before the
+// console logger's process-wide state, so at exit that state would go first.
+TEST(TTYLoggerExitChild, DISABLED_LogsWhileTheProcessExits) {
+  static LogsAtExit logsAtExit;
+  TTYLogger::sharedInstance()->setColorsEnabled(true);
+  TTYLogger::codeIndexForColor(TTYColor::colorWithBytes(1, 2, 3));
+  EXPECT_TRUE(TTYLogger::sharedInstance()->colorsEnabled());
+}
+
+TEST(TTYLoggerExit, TheConsoleLoggerOutlivesTheStaticsAtExit) {
+  pltest::Sandbox sandbox;
+  sandbox.set("TERM", "xterm-256color");
+  int status = pltest::runChildTest("TTYLoggerExitChild.DISABLED_LogsWhileTheProcessExits");
+  ASSERT_TRUE(status != -1 && WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's exit used a destroyed console logger";
+}

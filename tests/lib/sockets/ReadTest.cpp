@@ -48,9 +48,9 @@ TEST(DispatchSocketRead, LineReadsQueuedFromAcceptCompleteInOrderThenFixedLength
     child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 3);
     child->readDataToLength_withTimeout_tag(5, 30, 4);
   });
-  c.client.sendAll("GET /a HTTP/1.1\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(c.client.sendAll("GET /a HTTP/1.1\r\nHost: h\r\n\r\n"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 3));
-  c.client.sendAll("hello");
+  ASSERT_TRUE(c.client.sendAll("hello"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 4));
   using R = std::vector<std::pair<long, std::string>>;
   EXPECT_EQ(reads(*c.delegate), (R{{1, "GET /a HTTP/1.1\r\n"}, {2, "Host: h\r\n"}, {3, "\r\n"}, {4, "hello"}}));
@@ -62,7 +62,7 @@ TEST(DispatchSocketRead, LineReadsQueuedFromAcceptCompleteInOrderThenFixedLength
 TEST(DispatchSocketRead, TwoRequestsInOneSegmentAreServedFromTheReadAheadBuffer) {
   Connected c;
   connect(c, "read.ahead");
-  c.client.sendAll("GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\ntail");
+  ASSERT_TRUE(c.client.sendAll("GET /1 HTTP/1.1\r\n\r\nGET /2 HTTP/1.1\r\n\r\ntail"));
   // Nothing reads yet: the bytes wait (the read source is held) and none is lost.
   for (long tag = 1; tag <= 4; ++tag) c.child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, tag);
   c.child->readDataWithTimeout_tag(30, 5);
@@ -77,7 +77,7 @@ TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
   connect(c, "read.maxed", [](const ns::Ref<DispatchSocket>& child) {
     child->readDataToData_withTimeout_maxLength_tag(kCRLF, 30, 8190, 1);
   });
-  c.client.sendAll(std::string(9000, 'x'));
+  ASSERT_TRUE(c.client.sendAll(std::string(9000, 'x')));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto disconnect = c.delegate->eventsOf(Event::Disconnect)[0];
   ASSERT_TRUE(disconnect.error);
@@ -96,7 +96,7 @@ TEST(DispatchSocketRead, FixedLengthReadReportsPartialThenWhole) {
   connect(c, "read.partial", [](const ns::Ref<DispatchSocket>& child) {
     child->readDataToLength_withTimeout_tag(10, -1, 7);
   });
-  c.client.sendAll("0123");
+  ASSERT_TRUE(c.client.sendAll("0123"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadPartial, 1));
   long tag = 0;
   std::uint64_t done = 0, total = 0;
@@ -105,7 +105,7 @@ TEST(DispatchSocketRead, FixedLengthReadReportsPartialThenWhole) {
   EXPECT_EQ(done, 4u);
   EXPECT_EQ(total, 10u);
   EXPECT_FLOAT_EQ(progress, 0.4f);
-  c.client.sendAll("456789");
+  ASSERT_TRUE(c.client.sendAll("456789"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
   auto partials = c.delegate->eventsOf(Event::ReadPartial);
   ASSERT_EQ(partials.size(), 1u);
@@ -121,7 +121,7 @@ TEST(DispatchSocketRead, ReadsIntoTheCallersBufferAtAnOffset) {
   connect(c, "read.buffer");
   auto buffer = ns::make<ns::MutableData>(std::string_view("head:"));
   c.child->readDataToData_withTimeout_buffer_bufferOffset_tag(DispatchSocket::LFData(), -1, buffer, 5, 1);
-  c.client.sendAll("line one\nrest");
+  ASSERT_TRUE(c.client.sendAll("line one\nrest"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
   EXPECT_EQ(c.delegate->eventsOf(Event::Read)[0].data, "line one\n");
   c.delegate->drain();
@@ -137,21 +137,21 @@ TEST(DispatchSocketRead, RequestsThatBreakTheRulesAreDropped) {
   c.child->readDataToLength_withTimeout_tag(0, -1, 3);                     // length 0
   c.child->readDataWithTimeout_buffer_bufferOffset_tag(-1, buffer, 4, 4);  // offset past the buffer
   c.child->readDataToLength_withTimeout_tag(2, -1, 5);
-  c.client.sendAll("ok");
+  ASSERT_TRUE(c.client.sendAll("ok"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
   c.delegate->drain();
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{5, "ok"}}));
 }
 
 TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.timeout");
   c.child->readDataToData_withTimeout_tag(kCRLF, 0.2, 9);
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9) << "the read and its timer are in place";
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto events = c.delegate->eventsOf(Event::ReadTimeout);
   ASSERT_EQ(events.size(), 1u);
@@ -180,7 +180,7 @@ TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) 
   c.child->readDataToData_withTimeout_tag(kCRLF, -1, 2);  // dropped: asked after the request
   c.child->performBlock([] {});
   EXPECT_TRUE(c.child->isConnected());
-  c.client.sendAll("last\r\nignored\r\n");
+  ASSERT_TRUE(c.client.sendAll("last\r\nignored\r\n"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   c.delegate->drain();
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{1, "last\r\n"}}));
@@ -189,7 +189,7 @@ TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) 
 }
 
 TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.extend");
   c.delegate->readExtensions = {0.2};
@@ -197,12 +197,12 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9);
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
   c.delegate->drain();                  // the answer is on its way to the socket queue
   c.child->performBlock([] {});         // and has re-armed the timer
   EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
-  ns::Clock::advance(0.2);
+  virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto questions = c.delegate->eventsOf(Event::ReadTimeout);
   ASSERT_EQ(questions.size(), 2u);
@@ -213,7 +213,7 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
 }
 
 TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Connected c;
   connect(c, "read.extend.data");
   c.delegate->readExtensions = {5};
@@ -221,11 +221,11 @@ TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
   long tag = 0;
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 3);
-  ns::Clock::advance(1);
+  virtualClock.advance(1);
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
   c.delegate->drain();
   c.child->performBlock([] {});
-  c.client.sendAll("late\r\n");
+  ASSERT_TRUE(c.client.sendAll("late\r\n"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
   EXPECT_EQ(c.delegate->eventsOf(Event::Read)[0].data, "late\r\n");
   EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
@@ -236,7 +236,7 @@ TEST(DispatchSocketRead, PeerCloseDuringALineReadGivesCode7) {
   connect(c, "read.eof", [](const ns::Ref<DispatchSocket>& child) {
     child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
   });
-  c.client.sendAll("partial line");
+  ASSERT_TRUE(c.client.sendAll("partial line"));
   c.client.shutdownWrite();
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto error = c.delegate->eventsOf(Event::Disconnect)[0].error;
@@ -249,7 +249,7 @@ TEST(DispatchSocketRead, PeerCloseDuringALineReadGivesCode7) {
 TEST(DispatchSocketRead, BytesBeforeThePeersCloseAreStillDelivered) {
   Connected c;
   connect(c, "read.eof.data");
-  c.client.sendAll("one\r\ntwo\r\n");
+  ASSERT_TRUE(c.client.sendAll("one\r\ntwo\r\n"));
   c.client.shutdownWrite();
   // Both lines arrive although the stream may have ended by the time they are asked for.
   c.child->readDataToData_withTimeout_tag(kCRLF, -1, 1);

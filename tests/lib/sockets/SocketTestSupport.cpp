@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace sockettest {
 
@@ -18,10 +19,6 @@ Clock::time_point deadlineAfter(double seconds) {
   return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
-int millisecondsLeft(Clock::time_point deadline) {
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 }  // namespace
 
 void RecordingDelegate::record(Event event) {
@@ -31,6 +28,30 @@ void RecordingDelegate::record(Event event) {
     events_.push_back(std::move(event));
   }
   changed_.notify_all();
+}
+
+ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddress_onSocket(
+    const ns::Data&, const ns::Ref<DispatchSocket>&) {
+  return childSocketQueue ? childSocketQueue() : nullptr;
+}
+
+void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock,
+                                                     const std::string& host, std::uint16_t port) {
+  record(Event(Event::Connect, sock.get(), host, 0, port));
+}
+
+void RecordingDelegate::socketDidSecure(const ns::Ref<DispatchSocket>& sock) {
+  record(Event(Event::Secure, sock.get()));
+}
+
+bool RecordingDelegate::socket_didReceiveTrust_completionHandler(
+    const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
+    std::function<void(bool)> completionHandler) {
+  if (!onTrust)
+    return DispatchSocketDelegate::socket_didReceiveTrust_completionHandler(sock, trust, completionHandler);
+  record(Event(Event::Trust, sock.get()));
+  onTrust(trust, completionHandler);
+  return true;
 }
 
 void RecordingDelegate::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
@@ -154,83 +175,6 @@ void RecordingDelegate::releaseChildren() {
 
 void RecordingDelegate::drain() { dispatch::sync(queue_, [] {}); }
 
-RawClient::~RawClient() {
-  if (fd_ != -1) ::close(fd_);
-}
-
-bool RawClient::connectTo(std::uint16_t port, bool ipv6, int receiveBufferSize) {
-  fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ == -1) return false;
-  if (receiveBufferSize > 0) {
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
-  }
-  int rc;
-  if (ipv6) {
-    sockaddr_in6 addr{};
-    addr.sin6_family = AF_INET6;
-    addr.sin6_port = htons(port);
-    addr.sin6_addr = in6addr_loopback;
-    rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  } else {
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    rc = ::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-  }
-  return rc == 0;
-}
-
-std::uint16_t RawClient::localPort() const {
-  sockaddr_storage addr{};
-  socklen_t length = sizeof addr;
-  if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &length) != 0) return 0;
-  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
-  return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-}
-
-void RawClient::sendAll(const std::string& bytes) {
-  std::size_t sent = 0;
-  while (sent < bytes.size()) {
-    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    ASSERT_GT(n, 0) << "send failed: " << std::strerror(errno);
-    sent += static_cast<std::size_t>(n);
-  }
-}
-
-void RawClient::shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
-
-std::string RawClient::readExactly(std::size_t n, double seconds) {
-  std::string result;
-  auto deadline = deadlineAfter(seconds);
-  char buffer[65536];
-  while (result.size() < n) {
-    pollfd pfd{fd_, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, millisecondsLeft(deadline));
-    if (ready <= 0) break;
-    ssize_t got = ::recv(fd_, buffer, std::min(sizeof buffer, n - result.size()), 0);
-    if (got <= 0) break;
-    result.append(buffer, static_cast<std::size_t>(got));
-  }
-  return result;
-}
-
-std::optional<std::string> RawClient::readToEnd(double seconds) {
-  std::string result;
-  auto deadline = deadlineAfter(seconds);
-  char buffer[65536];
-  while (true) {
-    pollfd pfd{fd_, POLLIN, 0};
-    int ready = ::poll(&pfd, 1, millisecondsLeft(deadline));
-    if (ready <= 0) return std::nullopt;
-    ssize_t got = ::recv(fd_, buffer, sizeof buffer, 0);
-    if (got == 0) return result;
-    if (got < 0) return std::nullopt;
-    result.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
 ns::Ref<dispatch::Queue> makeQueue(const char* label) { return dispatch::queueCreate(label); }
 
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate) {
@@ -249,6 +193,40 @@ bool ipv6LoopbackAvailable() {
   bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
   ::close(fd);
   return ok;
+}
+
+std::set<int> openDescriptors() {
+  // Sockets only: runtimes (a sanitizer, for one) open files of their own at any time.
+  std::set<int> descriptors;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink(entry.path(), error);
+    if (!error && target.string().rfind("socket:", 0) == 0) {
+      descriptors.insert(std::stoi(entry.path().filename().string()));
+    }
+  }
+  return descriptors;
+}
+
+std::size_t descriptorsOpenedSince(const std::set<int>& before) {
+  std::size_t count = 0;
+  for (int fd : openDescriptors()) count += before.count(fd) == 0;
+  return count;
+}
+
+std::uint16_t unusedLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof addr;
+  std::uint16_t port = 0;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
+    port = ntohs(addr.sin_port);
+  }
+  ::close(fd);
+  return port;
 }
 
 }  // namespace sockettest

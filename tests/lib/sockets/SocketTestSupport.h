@@ -1,6 +1,6 @@
 #pragma once
 // Shared pieces of the socket tests: a delegate that records every message it gets (and checks
-// that it runs on its delegate queue), and a blocking raw POSIX client for the far end.
+// that it runs on its delegate queue); the far end is a pltest::RawClient.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,19 +9,35 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/runloop/Clock.h"
+#include "platform/security/Trust.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
 
 namespace sockettest {
 
 constexpr double kWaitSeconds = 20;
 
 struct Event {
-  enum Kind { Accept, Read, ReadPartial, ReadTimeout, Write, WritePartial, WriteTimeout, CloseReadStream, Disconnect };
+  enum Kind {
+    Accept,
+    Read,
+    ReadPartial,
+    ReadTimeout,
+    Write,
+    WritePartial,
+    WriteTimeout,
+    CloseReadStream,
+    Disconnect,
+    Connect,
+    Secure,
+    Trust
+  };
   Event(Kind kind, const DispatchSocket* sock, std::string data = "", long tag = 0, std::uint64_t length = 0,
         double elapsed = 0)
       : kind(kind), sock(sock), data(std::move(data)), tag(tag), length(length), elapsed(elapsed) {}
@@ -30,7 +46,7 @@ struct Event {
   const DispatchSocket* sock = nullptr;  // identity only: events must not keep sockets alive
   std::string data;
   long tag = 0;
-  std::uint64_t length = 0;
+  std::uint64_t length = 0;  // Connect: the port
   double elapsed = 0;
   std::optional<ns::Error> error;
   bool onDelegateQueue = false;
@@ -45,10 +61,23 @@ class RecordingDelegate : public DispatchSocketDelegate {
   // Optional reactions, run on the delegate queue before the event is recorded.
   std::function<void(const ns::Ref<DispatchSocket>& listener, const ns::Ref<DispatchSocket>& child)> onAccept;
   std::function<void(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag)> onRead;
+  // The socket queue of each accepted socket (none: the socket makes its own).
+  std::function<ns::Ref<dispatch::Queue>()> childSocketQueue;
+  // The answer to a trust question; without it the delegate does not take the question.
+  std::function<void(const ns::Ref<sec::Trust>& trust, const std::function<void(bool)>& completionHandler)>
+      onTrust;
   // Answers to the time-out questions, in order; 0 once they run out.
   std::vector<double> readExtensions;
   std::vector<double> writeExtensions;
 
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+      const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
+  void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
+                                    std::uint16_t port) override;
+  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override;
+  bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
+                                                const ns::Ref<sec::Trust>& trust,
+                                                std::function<void(bool)> completionHandler) override;
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& child) override;
   void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
   void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
@@ -90,36 +119,7 @@ class RecordingDelegate : public DispatchSocketDelegate {
   std::size_t writeQuestions_ = 0;
 };
 
-// A blocking TCP client on the loopback interface.
-class RawClient {
- public:
-  RawClient() = default;
-  RawClient(const RawClient&) = delete;
-  RawClient& operator=(const RawClient&) = delete;
-  ~RawClient();
-
-  // Connects to 127.0.0.1 (or ::1) on `port`; a small receive buffer makes a slow reader.
-  bool connectTo(std::uint16_t port, bool ipv6 = false, int receiveBufferSize = 0);
-  int fd() const { return fd_; }
-  std::uint16_t localPort() const;
-
-  void sendAll(const std::string& bytes);
-  void shutdownWrite();
-  // Reads exactly n bytes; fewer when the stream ends or the wait runs out.
-  std::string readExactly(std::size_t n, double seconds = kWaitSeconds);
-  // Reads until the end of the stream; nullopt when it does not come in time or the
-  // connection fails instead.
-  std::optional<std::string> readToEnd(double seconds = kWaitSeconds);
-
- private:
-  int fd_ = -1;
-};
-
-// Installs the virtual clock for one test; dispatch timers then fire only on advance().
-struct VirtualClockScope {
-  VirtualClockScope() { ns::Clock::installVirtual(); }
-  ~VirtualClockScope() { ns::Clock::installReal(); }
-};
+using pltest::RawClient;
 
 // A serial queue for a delegate.
 ns::Ref<dispatch::Queue> makeQueue(const char* label);
@@ -129,5 +129,13 @@ ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& deleg
 
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
+
+// The socket descriptors the process has open (/proc/self/fd), and those opened since `before`
+// (counting only new numbers, so that closes still under way elsewhere do not blur the count).
+std::set<int> openDescriptors();
+std::size_t descriptorsOpenedSince(const std::set<int>& before);
+
+// A loopback port nobody listens on (bound once, then released).
+std::uint16_t unusedLoopbackPort();
 
 }  // namespace sockettest

@@ -69,7 +69,7 @@ TEST(DispatchSocketWrite, LargeWriteToASlowReaderReportsPartsThenCompletesOnce) 
 }
 
 TEST(DispatchSocketWrite, StalledWriteTimesOutWithCode5AfterItsExtension) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Pair p;
   connectPair(p, "write.timeout", 4096);
   p.delegate->writeExtensions = {0.5};
@@ -79,12 +79,12 @@ TEST(DispatchSocketWrite, StalledWriteTimesOutWithCode5AfterItsExtension) {
   });
   p.child->writeData_withTimeout_tag(ns::Data(std::string(1 << 20, 'w')), 0.5, 12);
   ASSERT_TRUE(p.delegate->waitForCount(Event::WritePartial, 1));
-  ns::Clock::advance(0.5);
+  virtualClock.advance(0.5);
   ASSERT_TRUE(p.delegate->waitForCount(Event::WriteTimeout, 1));
   p.delegate->drain();
   p.child->performBlock([] {});
   EXPECT_TRUE(p.child->isConnected());
-  ns::Clock::advance(0.5);
+  virtualClock.advance(0.5);
   ASSERT_TRUE(p.delegate->waitForCount(Event::Disconnect, 1));
   auto questions = p.delegate->eventsOf(Event::WriteTimeout);
   ASSERT_EQ(questions.size(), 2u);
@@ -137,7 +137,7 @@ TEST(DispatchSocketWrite, DisconnectAfterWritingSendsEverythingThenClosesWithout
 }
 
 TEST(DispatchSocketWrite, DisconnectAfterReadingAndWritingWaitsForTheReadsTimeOut) {
-  VirtualClockScope virtualClock;
+  pltest::VirtualClock virtualClock;
   Pair p;
   connectPair(p, "write.afterboth");
   p.child->readDataToData_withTimeout_tag(DispatchSocket::CRLFData(), 5, 1);
@@ -148,7 +148,7 @@ TEST(DispatchSocketWrite, DisconnectAfterReadingAndWritingWaitsForTheReadsTimeOu
   ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 1));
   p.child->performBlock([] {});
   EXPECT_TRUE(p.child->isConnected()) << "the read is still pending";
-  ns::Clock::advance(5);
+  virtualClock.advance(5);
   ASSERT_TRUE(p.delegate->waitForCount(Event::Disconnect, 1));
   EXPECT_EQ(p.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketReadTimeoutError);
 }

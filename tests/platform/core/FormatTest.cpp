@@ -94,4 +94,69 @@ TEST(FormatTest, MismatchedArgumentsAreDefined) {
   EXPECT_LE(format("%999999999d", 1).size(), 70000u);
 }
 
+TEST(FormatTest, DirectivesAreReadWithoutTheirArguments) {
+  using ns::detail::FormatDirective;
+  struct Case {
+    const char* format;
+    bool complete;
+    std::size_t positional;
+    int width;
+    bool widthFromArgument;
+    std::size_t widthArgument;
+    int precision;
+    bool precisionFromArgument;
+    const char* length;
+    char conversion;
+    std::size_t end;
+    bool plain;
+  } cases[] = {
+      {"%d", true, 0, -1, false, 0, -1, false, "", 'd', 2, true},
+      {"%lld!", true, 0, -1, false, 0, -1, false, "ll", 'd', 4, true},
+      {"%hhu", true, 0, -1, false, 0, -1, false, "hh", 'u', 4, true},
+      {"%qi", true, 0, -1, false, 0, -1, false, "q", 'i', 3, true},
+      {"%2$-08.3Lf", true, 2, 8, false, 0, 3, false, "L", 'f', 10, false},
+      {"%*.*s", true, 0, -1, true, 0, -1, true, "", 's', 5, false},
+      {"%*3$.*1$@", true, 0, -1, true, 3, -1, true, "", '@', 9, false},
+      {"%.f", true, 0, -1, false, 0, 0, false, "", 'f', 3, false},
+      {"%99999999d", true, 0, 65536, false, 0, -1, false, "", 'd', 10, false},
+      {"%k", true, 0, -1, false, 0, -1, false, "", 'k', 2, true},
+      {"%%", true, 0, -1, false, 0, -1, false, "", '%', 2, true},
+      {"%5", false, 0, 5, false, 0, -1, false, "", 0, 0, false},
+      {"%ll", false, 0, -1, false, 0, -1, false, "ll", 0, 0, true},
+      {"%", false, 0, -1, false, 0, -1, false, "", 0, 0, true},
+  };
+  for (const auto& c : cases) {
+    FormatDirective d;
+    EXPECT_EQ(ns::detail::parseFormatDirective(c.format, 0, d), c.complete) << c.format;
+    if (!c.complete) continue;
+    EXPECT_EQ(d.positional, c.positional) << c.format;
+    EXPECT_EQ(d.width, c.width) << c.format;
+    EXPECT_EQ(d.widthFromArgument, c.widthFromArgument) << c.format;
+    EXPECT_EQ(d.widthArgument, c.widthArgument) << c.format;
+    EXPECT_EQ(d.precision, c.precision) << c.format;
+    EXPECT_EQ(d.precisionFromArgument, c.precisionFromArgument) << c.format;
+    EXPECT_EQ(d.length, c.length) << c.format;
+    EXPECT_EQ(d.conversion, c.conversion) << c.format;
+    EXPECT_EQ(d.end, c.end) << c.format;
+    EXPECT_EQ(d.isPlain(), c.plain) << c.format;
+  }
+  // The flags, and a directive read in the middle of a format.
+  FormatDirective d;
+  ASSERT_TRUE(ns::detail::parseFormatDirective("ab%-+ #0'xcd", 2, d));
+  EXPECT_TRUE(d.minus && d.plus && d.space && d.hash && d.zero && d.quote);
+  EXPECT_EQ(d.conversion, 'x');
+  EXPECT_EQ(d.end, 10u);
+}
+
+TEST(FormatTest, ArgumentsForWidthAndPrecisionComeBeforeTheValue) {
+  EXPECT_EQ(format("[%*d]", 5, 42), "[   42]");
+  EXPECT_EQ(format("[%-*d]", 4, 7), "[7   ]");
+  EXPECT_EQ(format("[%*d]", -4, 7), "[7   ]");
+  EXPECT_EQ(format("[%.*f]", 2, 3.14159), "[3.14]");
+  EXPECT_EQ(format("[%*.*@]", 6, 3, "abcdef"), "[   abc]");
+  EXPECT_EQ(format("[%3$*1$.*2$@]", 5, 2, "xyz"), "[   xy]");
+  // A directive that is not a conversion still consumed its star arguments.
+  EXPECT_EQ(format("%*k %d", 9, 4), "%*k 4");
+}
+
 }  // namespace

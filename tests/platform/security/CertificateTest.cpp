@@ -3,12 +3,13 @@
 #include <ctime>
 
 #include "platform/security/Certificate.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 #include "platform/security/Trust.h"
 
 namespace {
 
 using namespace sec;
+using pltest::TestCertificateAuthority;
 
 TEST(CertificateTest, GeneratedLeafCarriesItsNamesAndEncodesBothWays) {
   TestCertificateAuthority ca("Unit CA");

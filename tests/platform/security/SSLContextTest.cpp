@@ -3,13 +3,14 @@
 #include <gtest/gtest.h>
 
 #include "platform/security/Random.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 #include "platform/security/Trust.h"
 #include "tests/platform/security/TlsPipe.h"
 
 namespace {
 
 using namespace sec;
+using pltest::TestCertificateAuthority;
 using tls_test::Link;
 
 // One CA that the process trusts, shared by the tests of this file.

@@ -9,11 +9,12 @@
 
 #include "platform/security/Random.h"
 #include "platform/security/SSLContext.h"
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 
 namespace {
 
 using namespace sec;
+using pltest::TestCertificateAuthority;
 
 OSStatus readFd(SSLConnectionRef connection, void* data, std::size_t* length) {
   int fd = static_cast<int>(reinterpret_cast<std::intptr_t>(connection));

@@ -1,4 +1,4 @@
-#include "platform/security/TestCertificates.h"
+#include "platform/testing/TestCertificateAuthority.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -13,7 +13,9 @@
 
 #include "platform/security/OpenSSLSupport.h"
 
-namespace sec {
+namespace pltest {
+
+using namespace sec;
 
 namespace {
 
@@ -144,4 +146,4 @@ ns::Data TestCertificateAuthority::diffieHellmanParameters() {
   return out;
 }
 
-}  // namespace sec
+}  // namespace pltest

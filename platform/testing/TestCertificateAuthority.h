@@ -4,7 +4,7 @@
 // the subject alternative names a test needs (127.0.0.1, localhost, the host name of a fake
 // service...). Typical use:
 //
-//   sec::TestCertificateAuthority ca;                       // "Pelorin Test CA", P-256 key
+//   pltest::TestCertificateAuthority ca;                       // "Pelorin Test CA", P-256 key
 //   auto server = ca.issueIdentity({"localhost", "127.0.0.1"});
 //   serverContext->setCertificate(server);                   // a TLS server
 //   sec::Trust::addProcessAnchorCertificate(ca.certificate()); // clients of this process trust it
@@ -20,7 +20,7 @@
 #include "platform/core/Object.h"
 #include "platform/security/Certificate.h"
 
-namespace sec {
+namespace pltest {
 
 class TestCertificateAuthority {
  public:
@@ -38,17 +38,17 @@ class TestCertificateAuthority {
 
   explicit TestCertificateAuthority(std::string commonName = "Pelorin Test CA", KeyType keyType = KeyType::EC);
 
-  ns::Ref<Certificate> certificate() const { return identity_->certificate(); }
+  ns::Ref<sec::Certificate> certificate() const { return identity_->certificate(); }
   std::string certificatePEM() const { return identity_->certificate()->PEM(); }
   // The CA itself as an identity (it can sign, and a server can present it).
-  ns::Ref<Identity> identity() const { return identity_; }
+  ns::Ref<sec::Identity> identity() const { return identity_; }
 
   // A leaf signed by this CA; its chain holds the CA certificate.
-  ns::Ref<Identity> issueIdentityWithOptions(const LeafOptions& options) const;
-  ns::Ref<Identity> issueIdentity(std::vector<std::string> subjectAltNames) const;
+  ns::Ref<sec::Identity> issueIdentityWithOptions(const LeafOptions& options) const;
+  ns::Ref<sec::Identity> issueIdentity(std::vector<std::string> subjectAltNames) const;
 
   // A certificate and key signed by nobody but itself, for negative tests.
-  static ns::Ref<Identity> selfSignedIdentity(std::vector<std::string> subjectAltNames,
+  static ns::Ref<sec::Identity> selfSignedIdentity(std::vector<std::string> subjectAltNames,
                                               KeyType keyType = KeyType::EC);
 
   // DER-encoded PKCS#3 parameters of the RFC 7919 group ffdhe2048, for servers offering the
@@ -56,7 +56,7 @@ class TestCertificateAuthority {
   static ns::Data diffieHellmanParameters();
 
  private:
-  ns::Ref<Identity> identity_;
+  ns::Ref<sec::Identity> identity_;
 };
 
-}  // namespace sec
+}  // namespace pltest
