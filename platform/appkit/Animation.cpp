@@ -141,6 +141,8 @@ struct Running {
   std::function<void(const Values&)> apply;
   ns::Ref<BasicAnimation> custom;
   std::shared_ptr<AnimationContext::Group> group;
+  // A microsecond early, so that sums of clock steps that should meet the end do meet it.
+  double end() const { return start + duration - 1e-6; }
 };
 
 struct Driver {
@@ -167,13 +169,24 @@ void finish(const std::shared_ptr<Running>& r, bool finished) {
 
 void tick(double now);
 
-void ensureTimer() {
+// The next frame, or an animation's end when that comes first, so that ends land exactly.
+void scheduleNext(double now) {
   auto& d = driver();
-  if (d.timer && d.timer->isValid()) return;
-  d.timer = ns::Timer::timerWithTimeInterval_repeats_block(metrics::kAnimationFrameInterval, true,
-                                                           [](const ns::Ref<ns::Timer>&) { tick(ns::Clock::now()); });
+  double next = now + metrics::kAnimationFrameInterval;
+  for (const auto& r : d.running) next = std::min(next, std::max(now, r->end()));
+  if (d.timer && d.timer->isValid()) {
+    if (d.timer->fireTime() <= next) return;
+    d.timer->invalidate();
+  }
+  d.timer = ns::Timer::initWithFireDate_interval_repeats_block(ns::Clock::dateForTime(next), 0, false,
+                                                               [](const ns::Ref<ns::Timer>&) {
+                                                                 driver().timer = nullptr;
+                                                                 tick(ns::Clock::now());
+                                                               });
   ns::RunLoop::currentRunLoop()->addTimer_forMode(d.timer, ns::RunLoopCommonModes);
 }
+
+void ensureTimer() { scheduleNext(ns::Clock::now()); }
 
 void tick(double now) {
   auto& d = driver();
@@ -186,7 +199,7 @@ void tick(double now) {
       continue;
     }
     double t = r->duration > 0 ? (now - r->start) / r->duration : 1;
-    if (t >= 1) {
+    if (now >= r->end()) {
       d.running.erase(std::find(d.running.begin(), d.running.end(), r));
       r->apply(r->to);
       finish(r, true);
@@ -199,9 +212,11 @@ void tick(double now) {
   for (auto& t : tickers) {
     if (t(now)) d.tickers.push_back(std::move(t));
   }
-  if (d.running.empty() && d.tickers.empty() && d.timer) {
-    d.timer->invalidate();
+  if (d.running.empty() && d.tickers.empty()) {
+    if (d.timer) d.timer->invalidate();
     d.timer = nullptr;
+  } else {
+    scheduleNext(now);
   }
 }
 

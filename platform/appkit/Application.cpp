@@ -250,24 +250,16 @@ ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(Event
   };
   const double limit = date ? ns::Clock::timeForDate(*date) : -ns::Clock::kDistantFuture;
   for (;;) {
+    // Each pass runs what is due in the mode (timers of other modes stand still), then shows
+    // what changed, then looks at the queue.
+    const bool ran = loop->runPendingInMode(mode);
     updateWindows();
     if (auto e = take()) {
       if (dequeue) currentEvent_ = e;
       return e;
     }
-    if (!date) {
-      loop->runPendingInMode(mode);
-      updateWindows();
-      auto e = take();
-      if (e && dequeue) currentEvent_ = e;
-      return e;
-    }
-    if (ns::Clock::now() >= limit) return nullptr;
-    if (loop->runPendingInMode(mode)) continue;
-    if (auto e = take()) {
-      if (dequeue) currentEvent_ = e;
-      return e;
-    }
+    if (!date || ns::Clock::now() >= limit) return nullptr;
+    if (ran) continue;
     // Nothing ran and nothing is queued. Headless nobody else will post: a wait without a real
     // limit (or on the virtual clock, which only a test moves) answers nil.
     const bool distant = limit - ns::Clock::now() > 1e8;

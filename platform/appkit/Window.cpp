@@ -569,6 +569,8 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
       }
       mouseDownView_ = hit;
       hit->mouseDown(event);
+      // A view that left the window in its own tracking loop gets nothing more from it.
+      if (hit->window().get() != this) mouseDownView_ = nullptr;
       return;
     }
     case EventType::LeftMouseDragged: {

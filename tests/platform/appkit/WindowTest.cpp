@@ -1,0 +1,295 @@
+#include <gtest/gtest.h>
+
+#include "platform/appkit/AppKitNames.h"
+#include "platform/appkit/Screen.h"
+#include "platform/appkit/WindowMetrics.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/foundation/Notification.h"
+#include "platform/runtime/ClassBuilder.h"
+#include "platform/runtime/Proxy.h"
+#include "tests/platform/appkit/AppKitTestSupport.h"
+
+using namespace appkit_test;
+using ak::MakeRect;
+
+namespace window_test {
+
+std::vector<std::string> gLog;
+
+std::string nameOf(const ns::Ref<ns::Object>& window);
+
+class WindowDelegate : public ns::Object {
+ public:
+  std::optional<double> sheetTop;  // answered to window:willPositionSheet:usingRect:
+  void willEnter(ns::Ref<ns::Notification> note) { record("willEnter", note); }
+  void didEnter(ns::Ref<ns::Notification> note) { record("didEnter", note); }
+  void willExit(ns::Ref<ns::Notification> note) { record("willExit", note); }
+  void didExit(ns::Ref<ns::Notification> note) { record("didExit", note); }
+  ak::Rect positionSheet(ns::Ref<ak::Window>, ns::Ref<ak::Window>, ak::Rect rect) {
+    if (sheetTop) rect.origin.y = *sheetTop;
+    return rect;
+  }
+  void sheetDidEnd(ns::Ref<ak::Window> sheet, long code, void* context) {
+    gLog.push_back("didEnd " + std::to_string(code) + " " + std::string(static_cast<const char*>(context)));
+  }
+  void record(const char* what, const ns::Ref<ns::Notification>& note) {
+    auto w = std::dynamic_pointer_cast<ak::Window>(note->object());
+    gLog.push_back(std::string(what) + " style=" + std::to_string((w->styleMask() >> 14) & 1) + " " +
+                   std::to_string(int(w->frame().size.width)) + "x" + std::to_string(int(w->frame().size.height)));
+  }
+};
+
+// Stands between a window and its delegate, as the custom title-bar window's proxy does.
+class ForwardingProxy : public ns::Proxy {
+ public:
+  ns::Weak<ns::Object> target;
+  bool respondsTo(ns::Sel sel) {
+    auto t = target.lock();
+    return t && ns::respondsToSelector(t, sel);
+  }
+  ns::Ref<ns::Object> forwardingTarget(ns::Sel) { return target.lock(); }
+};
+
+void classSheetDidEnd(ns::Class, ns::Sel, ns::Ref<ak::Window>, long code, void*) {
+  gLog.push_back("class didEnd " + std::to_string(code));
+}
+
+class ClassDelegate : public ns::Object {};
+
+}  // namespace window_test
+
+using namespace window_test;
+
+PL_CLASS_NAMED(window_test::WindowDelegate, "RTWindowDelegate", ns::Object) {
+  cls.method<&WindowDelegate::willEnter>("windowWillEnterFullScreen:");
+  cls.method<&WindowDelegate::didEnter>("windowDidEnterFullScreen:");
+  cls.method<&WindowDelegate::willExit>("windowWillExitFullScreen:");
+  cls.method<&WindowDelegate::didExit>("windowDidExitFullScreen:");
+  cls.method<&WindowDelegate::positionSheet>("window:willPositionSheet:usingRect:");
+  cls.method<&WindowDelegate::sheetDidEnd>("sheetDidEnd:returnCode:contextInfo:");
+}
+PL_CLASS_NAMED(window_test::ForwardingProxy, "RTWindowForwardingProxy", ns::Proxy) {
+  cls.method<&ForwardingProxy::respondsTo>("respondsToSelector:");
+  cls.method<&ForwardingProxy::forwardingTarget>("forwardingTargetForSelector:");
+}
+PL_CLASS_NAMED(window_test::ClassDelegate, "RTSheetClassDelegate", ns::Object) {
+  cls.classMethod<&classSheetDidEnd>("sheetDidEnd:returnCode:contextInfo:");
+}
+
+TEST(Windows, KeyAndMainChangeInOrderAndBorderlessWindowsStayOut) {
+  pltest::HeadlessApp app;
+  std::vector<std::string> log;
+  std::vector<ns::Ref<ns::Object>> tokens;
+  std::map<const ns::Object*, std::string> names;
+  for (const char* n : {ak::WindowDidBecomeKeyNotification, ak::WindowDidResignKeyNotification,
+                        ak::WindowDidBecomeMainNotification, ak::WindowDidResignMainNotification}) {
+    tokens.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+        std::string(n), nullptr, nullptr, [&, n](const ns::Ref<ns::Notification>& note) {
+          std::string text = std::string(n).substr(8);  // drop "NSWindow"
+          log.push_back(names[note->object().get()] + " " + text.substr(0, text.size() - 12));
+        }));
+  }
+  auto a = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+  auto b = ak::make<ak::Window>(MakeRect(300, 0, 200, 100), ak::TitledWindowMask);
+  auto c = ak::make<ak::Window>(MakeRect(600, 0, 200, 100), ak::BorderlessWindowMask);
+  names = {{a.get(), "A"}, {b.get(), "B"}, {c.get(), "C"}};
+  a->makeKeyAndOrderFront(nullptr);
+  b->makeKeyAndOrderFront(nullptr);
+  c->makeKeyAndOrderFront(nullptr);
+  EXPECT_EQ(joined(log), "A DidBecomeKey, A DidBecomeMain, A DidResignKey, B DidBecomeKey, A DidResignMain, B DidBecomeMain");
+  EXPECT_TRUE(c->isVisible());
+  EXPECT_FALSE(c->isKeyWindow());
+  EXPECT_FALSE(c->canBecomeKeyWindow());
+  EXPECT_EQ(app.app()->keyWindow(), b);
+  // Closing the key window hands key and main to the window behind it.
+  log.clear();
+  b->close();
+  EXPECT_EQ(joined(log), "B DidResignKey, A DidBecomeKey, B DidResignMain, A DidBecomeMain");
+  for (auto& t : tokens) ns::NotificationCenter::defaultCenter()->removeObserver(t.get());
+}
+
+TEST(Windows, TheThemeFrameHoldsTheStandardButtonsAtFixedMetrics) {
+  pltest::HeadlessApp app;
+  auto w = app.window(MakeRect(100, 100, 400, 300));
+  EXPECT_EQ(w->frame(), MakeRect(100, 100, 400, 322));
+  EXPECT_EQ(w->contentView()->frame(), MakeRect(0, 0, 400, 300));
+  EXPECT_EQ(w->contentView()->superview(), w->themeFrame());
+  struct Case {
+    ak::WindowButton kind;
+    std::optional<ak::Rect> frame;
+  } cases[] = {
+      {ak::WindowButton::CloseButton, MakeRect(7, 303, 14, 16)},
+      {ak::WindowButton::MiniaturizeButton, MakeRect(27, 303, 14, 16)},
+      {ak::WindowButton::ZoomButton, MakeRect(47, 303, 14, 16)},
+      {ak::WindowButton::ToolbarButton, std::nullopt},
+      {ak::WindowButton::DocumentIconButton, std::nullopt},
+      {ak::WindowButton::DocumentVersionsButton, std::nullopt},
+      {ak::WindowButton::FullScreenButton, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    auto button = w->standardWindowButton(c.kind);
+    ASSERT_EQ(button != nullptr, c.frame.has_value()) << int(c.kind);
+    if (button) EXPECT_EQ(button->frame(), *c.frame) << int(c.kind);
+  }
+  w->setCollectionBehavior(ak::WindowCollectionBehaviorFullScreenPrimary);
+  ASSERT_TRUE(w->standardWindowButton(ak::WindowButton::FullScreenButton));
+  EXPECT_EQ(w->standardWindowButton(ak::WindowButton::FullScreenButton)->frame(), MakeRect(379, 303, 14, 16));
+  // The buttons stay at the top through a resize.
+  w->setFrame_display(MakeRect(100, 100, 500, 422), true);
+  EXPECT_EQ(w->standardWindowButton(ak::WindowButton::CloseButton)->frame(), MakeRect(7, 403, 14, 16));
+  EXPECT_EQ(w->standardWindowButton(ak::WindowButton::FullScreenButton)->frame(), MakeRect(479, 403, 14, 16));
+  EXPECT_EQ(w->contentView()->frame(), MakeRect(0, 0, 500, 400));
+  pltest::renderWindow(w, "title-bar");
+  auto borderless = app.window(MakeRect(0, 0, 50, 50), ak::BorderlessWindowMask);
+  EXPECT_EQ(borderless->standardWindowButton(ak::WindowButton::CloseButton), nullptr);
+  EXPECT_EQ(borderless->frame(), MakeRect(0, 0, 50, 50));
+  EXPECT_EQ(ak::CGWindowLevelForKey(13), 1000);
+  EXPECT_EQ(w->backingScaleFactor(), 1.0);
+}
+
+TEST(Sheets, HangBelowTheTitleBarOrWhereTheDelegateSaysAndEndThroughTheSelector) {
+  struct Case {
+    std::optional<double> delegateTop;
+    bool throughProxy;
+    double expectedTop;  // in the window's base coordinates
+  } cases[] = {{std::nullopt, false, 300}, {267, false, 267}, {267, true, 267}};
+  for (const auto& c : cases) {
+    pltest::HeadlessApp app;
+    gLog.clear();
+    auto window = app.window(MakeRect(100, 100, 400, 300));
+    auto delegate = ns::make<WindowDelegate>();
+    delegate->sheetTop = c.delegateTop;
+    auto proxy = ns::make<ForwardingProxy>();
+    proxy->target = delegate;
+    window->setDelegate(c.throughProxy ? ns::Ref<ns::Object>(proxy) : ns::Ref<ns::Object>(delegate));
+    auto sheet = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+    auto second = ak::make<ak::Window>(MakeRect(0, 0, 100, 50), ak::TitledWindowMask);
+    static char first[] = "first", later[] = "second";
+    app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+        sheet, window, delegate, "sheetDidEnd:returnCode:contextInfo:", first);
+    app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+        second, window, delegate, "sheetDidEnd:returnCode:contextInfo:", later);
+    EXPECT_EQ(window->attachedSheet(), sheet);
+    EXPECT_FALSE(second->isVisible());  // waits for the first
+    EXPECT_EQ(sheet->frame(), MakeRect(200, 100 + c.expectedTop - 122, 200, 122)) << c.delegateTop.value_or(-1);
+    EXPECT_TRUE(sheet->isKeyWindow());
+
+    app.app()->endSheet_returnCode(sheet, 1001);
+    sheet->orderOut(nullptr);
+    EXPECT_EQ(window->attachedSheet(), second);
+    app.app()->endSheet_returnCode(second, 0);
+    EXPECT_EQ(joined(gLog), "didEnd 1001 first, didEnd 0 second");
+    EXPECT_EQ(window->attachedSheet(), nullptr);
+  }
+}
+
+TEST(Sheets, AClassMayBeTheModalDelegateAndTheParentTakesNoClicksMeanwhile) {
+  pltest::HeadlessApp app;
+  gLog.clear();
+  std::vector<std::string> log;
+  auto window = app.window(MakeRect(100, 100, 400, 300));
+  auto target = swatch(MakeRect(0, 0, 400, 300));
+  target->log = &log;
+  window->contentView()->addSubview(target);
+  auto sheet = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+  ns::Class cls = ns::NSClassFromString("RTSheetClassDelegate");
+  ASSERT_TRUE(cls);
+  auto classObject = std::static_pointer_cast<ns::Object>(cls->shared_from_this());
+  app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+      sheet, window, classObject, "sheetDidEnd:returnCode:contextInfo:", nullptr);
+  pltest::click(window, {50, 50});
+  app.dispatchQueued();
+  EXPECT_TRUE(log.empty());
+  app.app()->endSheet_returnCode(sheet, 1001);
+  EXPECT_EQ(joined(gLog), "class didEnd 1001");
+  pltest::click(window, {50, 50});
+  app.dispatchQueued();
+  EXPECT_EQ(joined(log), "swatch down, swatch up");
+}
+
+TEST(Windows, FullScreenIsAModelOfWillDidAndBack) {
+  pltest::HeadlessApp app;
+  gLog.clear();
+  auto window = app.window(MakeRect(100, 100, 400, 300));
+  auto delegate = ns::make<WindowDelegate>();
+  window->setDelegate(delegate);
+  window->toggleFullScreen(nullptr);
+  EXPECT_TRUE(window->isInFullScreen());
+  EXPECT_EQ(window->frame(), MakeRect(0, 0, 1440, 900));
+  EXPECT_EQ(window->contentView()->frame(), MakeRect(0, 0, 1440, 900));
+  window->toggleFullScreen(nullptr);
+  EXPECT_EQ(joined(gLog), "willEnter style=0 400x322, didEnter style=1 1440x900, willExit style=1 1440x900, "
+                          "didExit style=0 400x322");
+  EXPECT_EQ(window->frame(), MakeRect(100, 100, 400, 322));
+  EXPECT_EQ(window->styleMask() & ak::FullScreenWindowMask, 0u);
+  EXPECT_TRUE(window->standardWindowButton(ak::WindowButton::CloseButton));
+  // A configured screen is used instead.
+  ak::Screen::setScreenFrames({MakeRect(0, 0, 800, 600)});
+  EXPECT_EQ(ak::Screen::mainScreen()->visibleFrame(), MakeRect(0, 0, 800, 578));
+  window->toggleFullScreen(nullptr);
+  EXPECT_EQ(window->frame(), MakeRect(0, 0, 800, 600));
+}
+
+TEST(Windows, BackgroundAndTitleBarDragsMoveTheWindowByTheSummedDeltas) {
+  struct Case {
+    bool movableByBackground;
+    ak::Point start;
+    ak::Point expectedOrigin;
+  } cases[] = {
+      {true, {50, 50}, {130, 95}},
+      {false, {50, 50}, {100, 100}},
+      {false, {200, 310}, {130, 95}},  // in the title bar
+  };
+  for (const auto& c : cases) {
+    pltest::HeadlessApp app;
+    auto window = app.window(MakeRect(100, 100, 400, 300));
+    window->setMovableByWindowBackground(c.movableByBackground);
+    std::vector<ak::Point> path = {c.start, {c.start.x + 10, c.start.y + 5}, {c.start.x + 30, c.start.y - 5}};
+    pltest::drag(window, path);
+    app.dispatchQueued();
+    EXPECT_EQ(window->frame().origin, c.expectedOrigin) << c.movableByBackground << " " << c.start.y;
+  }
+}
+
+TEST(Windows, ChildWindowsFollowTheirParent) {
+  pltest::HeadlessApp app;
+  auto parent = app.window(MakeRect(100, 100, 400, 300));
+  auto child = app.window(MakeRect(150, 150, 50, 50), ak::BorderlessWindowMask);
+  parent->addChildWindow_ordered(child, ak::WindowOrderingMode::Above);
+  parent->setFrameOrigin({120, 90});
+  EXPECT_EQ(child->frame().origin, ak::MakePoint(170, 140));
+  parent->orderOut(nullptr);
+  EXPECT_FALSE(child->isVisible());
+}
+
+TEST(ModalLoops, RunOnlyTheModalWindowsEventsUntilStopped) {
+  pltest::HeadlessApp app;
+  std::vector<std::string> log;
+  auto main = app.window(MakeRect(0, 0, 300, 200));
+  auto behind = swatch(MakeRect(0, 0, 300, 200));
+  behind->log = &log;
+  main->contentView()->addSubview(behind);
+  auto panel = ak::make<ak::Window>(MakeRect(400, 0, 100, 100), ak::TitledWindowMask);
+
+  class Stopper : public ak::View {
+   public:
+    std::optional<std::string> mode;
+    void mouseDown(const ns::Ref<ak::Event>&) override {
+      mode = ns::RunLoop::currentRunLoop()->currentMode();
+      ak::Application::sharedApplication()->stopModalWithCode(7);
+    }
+  };
+  auto stopper = ak::make<Stopper>(MakeRect(0, 0, 100, 100));
+  panel->contentView()->addSubview(stopper);
+  pltest::click(main, {10, 10});
+  pltest::click(panel, {10, 10});
+  pltest::click(main, {20, 20});
+  EXPECT_EQ(app.app()->runModalForWindow(panel), 7);
+  EXPECT_TRUE(log.empty());
+  // The click queued after the stop waits for the normal loop.
+  app.dispatchQueued();
+  EXPECT_EQ(joined(log), "swatch down, swatch up");
+  // Headless, a modal loop with nothing left to run ends as aborted instead of hanging.
+  pltest::LogCapture capture(true);
+  EXPECT_EQ(app.app()->runModalForWindow(panel), ak::ModalResponseAbort);
+}
