@@ -157,7 +157,10 @@ void View::resizeWithOldSuperviewSize(const Size& oldSize) {
 
 View::Transform View::transformToSuperview() const {
   auto super = superview();
-  const bool superFlipped = super ? super->isFlipped() : false;
+  return transformToSuperviewFlipped(super ? super->isFlipped() : false);
+}
+
+View::Transform View::transformToSuperviewFlipped(bool superFlipped) const {
   const double sx = bounds_.size.width > 0 ? frame_.size.width / bounds_.size.width : 1;
   const double sy = bounds_.size.height > 0 ? frame_.size.height / bounds_.size.height : 1;
   Transform t;
@@ -420,6 +423,7 @@ void View::removeTrackingArea(const ns::Ref<TrackingArea>& area) {
 }
 
 void View::markTrackingAreasNeedUpdate() {
+  if (auto w = window_.lock()) w->setTrackingAreasNeedUpdate();
   trackingNeedsUpdate_ = true;
   for (const auto& sub : subviews_) {
     if (!sub->trackingNeedsUpdate_) sub->markTrackingAreasNeedUpdate();

@@ -205,6 +205,8 @@ class View : public Responder {
   Transform transformToWindow() const;
   // This view's bounds coordinates to the superview's (to the window's when it has none).
   Transform transformToSuperview() const;
+  // The same for a superview known to be flipped or not.
+  Transform transformToSuperviewFlipped(bool superFlipped) const;
 
   // Internal: the window sets itself on the tree it holds.
   void setWindowInternal(const ns::Ref<Window>& window);

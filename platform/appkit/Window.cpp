@@ -667,7 +667,8 @@ void Window::dragWindow(const ns::Ref<Event>& mouseDown) {
 }
 
 void Window::updateTrackingAreas() {
-  if (!themeFrame_) return;
+  if (!themeFrame_ || !trackingAreasDirty_) return;
+  trackingAreasDirty_ = false;
   std::vector<ns::Ref<View>> views;
   collectViews(themeFrame_, views);
   for (const auto& view : views) {

@@ -219,6 +219,7 @@ class Window : public Responder {
   void setFrameInternal(const Rect& frame, bool display, bool fromParent);
   void contentLayoutChanged();
   void viewHiddenInternal(const View* view);
+  void setTrackingAreasNeedUpdate() { trackingAreasDirty_ = true; }
   // Draws the view and its subviews in `rect` (the view's coordinates) now.
   void displayView_inRect(const ns::Ref<View>& view, const Rect& rect);
 
@@ -238,7 +239,7 @@ class Window : public Responder {
   void removeDelegateObservers();
   void ensureBacking();
   struct Affine;
-  void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent);
+  void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent, bool parentFlipped);
   void updateTrackingAreas();
   void processTrackingAreas(const ns::Ref<Event>& event, bool dragging);
   void updateCursor(const Point& location);
@@ -271,6 +272,7 @@ class Window : public Responder {
   bool opaque_ = true;
   bool acceptsMouseMoved_ = false;
   bool inLiveResize_ = false;
+  bool trackingAreasDirty_ = true;
   bool releasedWhenClosed_ = true;
   double alpha_ = 1;
   ns::Ref<Color> backgroundColor_;

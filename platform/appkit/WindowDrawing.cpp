@@ -98,15 +98,15 @@ void Window::displayIfNeeded() {
   cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
   cairo_paint(cr);
   cairo_restore(cr);
-  drawTree(themeFrame_, dirty, Affine());
+  drawTree(themeFrame_, dirty, Affine(), false);
   ctx.restoreGState();
   ctx.flushGraphics();
   GraphicsContext::setCurrentContext(previous);
 }
 
-void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent) {
+void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent, bool parentFlipped) {
   if (view->isHidden()) return;
-  const View::Transform local = view->transformToSuperview();
+  const View::Transform local = view->transformToSuperviewFlipped(parentFlipped);
   Affine m = parent.after(Affine{local.xx, 0, 0, local.yy, local.x0, local.y0});
   const Rect bounds = view->bounds();
   auto layer = view->wantsLayer() ? view->layer() : nullptr;
@@ -166,7 +166,8 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
   }
   view->clearNeedsDisplay();
   auto subviews = view->subviews();
-  for (const auto& sub : subviews) drawTree(sub, dirty, m);
+  const bool flipped = view->isFlipped();
+  for (const auto& sub : subviews) drawTree(sub, dirty, m, flipped);
   if (group) {
     cairo_pattern_t* pattern = cairo_pop_group(cr);
     if (shadow) {
