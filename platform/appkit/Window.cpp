@@ -8,7 +8,10 @@
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Colors.h"
+#include "platform/appkit/AttributedString.h"
+#include "platform/appkit/BezierPath.h"
 #include "platform/appkit/Cursor.h"
+#include "platform/appkit/Font.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Screen.h"
@@ -79,7 +82,7 @@ class StandardButton : public View {
                  ? Color::colorWithDeviceRed_green_blue_alpha(colors[i][0], colors[i][1], colors[i][2], 1)
                  : Color::colorWithDeviceRed_green_blue_alpha(0.78, 0.78, 0.78, 1);
     c->setFill();
-    RectFill(MakeRect(1, 2, 12, 12));
+    BezierPath::bezierPathWithOvalInRect(MakeRect(1, 2, 12, 12))->fill();
   }
 };
 
@@ -101,6 +104,17 @@ class ThemeFrame : public View {
       RectFill(barRect);
       Color::colorWithDeviceWhite_alpha(0.6, 1)->setFill();
       RectFill(MakeRect(0, barRect.origin.y, barRect.size.width, 1));
+      if (!w->title().empty()) {
+        ns::Dictionary attributes;
+        attributes.set(FontAttributeName, Font::titleBarFontOfSize(13));
+        attributes.set(ForegroundColorAttributeName, Color::colorWithDeviceWhite_alpha(0.2, 1));
+        Size size = sizeWithAttributes(w->title(), attributes);
+        drawAtPoint_withAttributes(
+            w->title(),
+            MakePoint(std::floor((barRect.size.width - size.width) / 2),
+                      barRect.origin.y + std::floor((bar - size.height) / 2)),
+            attributes);
+      }
     }
   }
 };

@@ -238,6 +238,7 @@ class Window : public Responder {
   void registerDelegateObservers();
   void removeDelegateObservers();
   void ensureBacking();
+  void drawDirty();
   struct Affine;
   void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent, bool parentFlipped);
   void updateTrackingAreas();

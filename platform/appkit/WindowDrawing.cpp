@@ -75,7 +75,8 @@ void Window::display() {
 void Window::displayView_inRect(const ns::Ref<View>& view, const Rect& rect) {
   if (!view) return;
   invalidateRect(view->convertRect_toView(IntersectionRect(rect, view->bounds()), nullptr));
-  displayIfNeeded();
+  // Possibly on a drawing thread: only the pass, under the locks, nothing else of the window.
+  drawDirty();
 }
 
 void Window::displayIfNeeded() {
@@ -83,6 +84,12 @@ void Window::displayIfNeeded() {
   auto keep = self<Window>();
   std::lock_guard lock(drawMutex_);
   updateTrackingAreas();
+  drawDirty();
+}
+
+void Window::drawDirty() {
+  if (closed_ || !themeFrame_) return;
+  std::lock_guard lock(drawMutex_);
   ensureBacking();
   Rect dirty = IntersectionRect(dirty_, MakeRect(0, 0, frame_.size.width, frame_.size.height));
   dirty_ = ZeroRect;

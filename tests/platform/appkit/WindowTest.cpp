@@ -139,6 +139,7 @@ TEST(Windows, TheThemeFrameHoldsTheStandardButtonsAtFixedMetrics) {
   EXPECT_EQ(w->standardWindowButton(ak::WindowButton::CloseButton)->frame(), MakeRect(7, 403, 14, 16));
   EXPECT_EQ(w->standardWindowButton(ak::WindowButton::FullScreenButton)->frame(), MakeRect(479, 403, 14, 16));
   EXPECT_EQ(w->contentView()->frame(), MakeRect(0, 0, 500, 400));
+  w->setTitle("Pelorin");
   pltest::renderWindow(w, "title-bar");
   auto borderless = app.window(MakeRect(0, 0, 50, 50), ak::BorderlessWindowMask);
   EXPECT_EQ(borderless->standardWindowButton(ak::WindowButton::CloseButton), nullptr);
