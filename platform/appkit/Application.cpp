@@ -1,6 +1,7 @@
 #include "platform/appkit/Application.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/AppKitNames.h"
@@ -16,6 +17,7 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
 
@@ -225,6 +227,7 @@ std::size_t Application::queuedEventCount() const {
 ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(EventMask mask,
                                                                           std::optional<ns::Date> date,
                                                                           const std::string& mode, bool dequeue) {
+  assert(ns::Thread::isMainThread());
   auto keep = self<Application>();
   auto loop = ns::RunLoop::currentRunLoop();
   auto take = [&]() -> ns::Ref<Event> {
@@ -292,6 +295,7 @@ bool Application::eventAllowedDuringModal(const ns::Ref<Event>& event) const {
 }
 
 void Application::sendEvent(const ns::Ref<Event>& event) {
+  assert(ns::Thread::isMainThread());
   if (!event) return;
   auto keep = self<Application>();
   currentEvent_ = event;

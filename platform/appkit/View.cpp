@@ -1,6 +1,7 @@
 #include "platform/appkit/View.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/Animation.h"
@@ -13,6 +14,7 @@
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 
 namespace ak {
@@ -90,6 +92,7 @@ void View::initWithCoder(NibCoder& coder) {
 // ---- geometry ----
 
 void View::setFrame(const Rect& frame) {
+  assert(ns::Thread::isMainThread());
   Rect f = frame;
   if (!sanitize(f, "setFrame")) return;
   if (f == frame_) return;
@@ -232,6 +235,7 @@ void View::addSubview_positioned_relativeTo(const ns::Ref<View>& view, WindowOrd
 }
 
 void View::insertSubview(const ns::Ref<View>& view, std::size_t index) {
+  assert(ns::Thread::isMainThread());
   if (!view || view.get() == this || isDescendantOf(view.get())) {
     ns::Log("View: a view cannot be its own subview, refused");
     return;
@@ -259,6 +263,7 @@ void View::insertSubview(const ns::Ref<View>& view, std::size_t index) {
 }
 
 void View::removeFromSuperview() {
+  assert(ns::Thread::isMainThread());
   auto super = superview();
   if (!super) return;
   auto keep = self<View>();
@@ -468,7 +473,7 @@ void View::displayIfNeeded() {
 }
 
 void View::displayRect(const Rect& rect) {
-  std::lock_guard lock(drawingLock_);
+  // The pass takes the window's lock, then each view's drawing lock, in that order.
   if (auto win = window()) win->displayView_inRect(self<View>(), rect);
 }
 

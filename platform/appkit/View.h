@@ -5,6 +5,7 @@
 //
 // Construction mirrors alloc/init: the constructor sets defaults only, and ak::make<T>(frame)
 // runs the virtual initWithFrame right after make_shared (see Make.h).
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -163,7 +164,7 @@ class View : public Responder {
   // ---- drawing ----
   virtual void drawRect(const Rect& dirtyRect) {}
   virtual bool isOpaque() const { return false; }
-  bool needsDisplay() const { return needsDisplay_; }
+  bool needsDisplay() const { return needsDisplay_.load(); }
   void setNeedsDisplay(bool needs);
   virtual void setNeedsDisplayInRect(const Rect& rect);
   // Draws now (under the drawing lock) / only what was marked.
@@ -235,7 +236,7 @@ class View : public Responder {
   bool postsBoundsChanged_ = true;
   bool hidden_ = false;
   double alpha_ = 1;
-  bool needsDisplay_ = false;
+  std::atomic<bool> needsDisplay_{false};  // cleared by a pass that may run on a drawing thread
   bool trackingNeedsUpdate_ = false;
   long tag_ = -1;
   std::string identifier_;

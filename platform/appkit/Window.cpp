@@ -1,6 +1,7 @@
 #include "platform/appkit/Window.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/Animation.h"
@@ -22,6 +23,7 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
 
@@ -221,6 +223,7 @@ void Window::setFrame_display_animate(const Rect& frame, bool display, bool anim
 }
 
 void Window::setFrameInternal(const Rect& frame, bool display, bool) {
+  assert(ns::Thread::isMainThread());
   Rect f = frame;
   if (!sanitizeFrame(f)) return;
   f.size.width = std::max(f.size.width, minSize_.width);
@@ -545,6 +548,7 @@ bool Window::performKeyEquivalent(const ns::Ref<Event>& event) {
 }
 
 void Window::sendEvent(const ns::Ref<Event>& event) {
+  assert(ns::Thread::isMainThread());
   if (!event || closed_) return;
   auto keep = self<Window>();
   const EventType type = event->type();

@@ -279,7 +279,7 @@ class Window : public Responder {
   ns::Ref<Color> backgroundColor_;
   Rect dirty_;
   bool cursorRectsValid_ = false;
-  std::recursive_mutex drawMutex_;
+  mutable std::recursive_mutex drawMutex_;
   ns::Ref<BitmapImageRep> backing_;
   ns::Ref<GraphicsContext> context_;
   std::vector<ns::Weak<Window>> children_;

@@ -47,7 +47,10 @@ void Window::invalidateRect(const Rect& rect) {
   dirty_ = IsEmptyRect(dirty_) ? r : UnionRect(dirty_, r);
 }
 
-bool Window::viewsNeedDisplay() const { return !IsEmptyRect(dirty_); }
+bool Window::viewsNeedDisplay() const {
+  std::lock_guard lock(drawMutex_);
+  return !IsEmptyRect(dirty_);
+}
 
 void Window::setViewsNeedDisplay(bool needs) {
   if (needs) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <thread>
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Layer.h"
@@ -189,4 +190,63 @@ TEST(Views, ConversionsAndTreeChangesKeepTheirInvariants) {
   inner->removeFromSuperview();
   EXPECT_EQ(inner->window(), nullptr);
   EXPECT_EQ(inner->superview(), nullptr);
+}
+
+namespace {
+
+class HookView : public ak::View {
+ public:
+  std::vector<std::string> log;
+  void viewWillMoveToWindow(const ns::Ref<ak::Window>& window) override {
+    log.push_back(window ? "willMoveToWindow" : "willMoveToNoWindow");
+  }
+  void viewDidMoveToWindow() override { log.push_back(window() ? "didMoveToWindow" : "didMoveToNoWindow"); }
+  void viewDidMoveToSuperview() override { log.push_back("didMoveToSuperview"); }
+  void viewWillStartLiveResize() override { log.push_back("willStartLiveResize"); }
+  void viewDidEndLiveResize() override { log.push_back("didEndLiveResize " + std::to_string(inLiveResize())); }
+  void updateTrackingAreas() override { log.push_back("updateTrackingAreas"); }
+};
+
+}  // namespace
+
+TEST(Views, MoveLiveResizeAndTrackingHooksComeInOrder) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(0, 0, 200, 100), ak::BorderlessWindowMask);
+  auto view = ak::make<HookView>(MakeRect(0, 0, 50, 50));
+  window->contentView()->addSubview(view);
+  window->displayIfNeeded();  // a pass brings the tracking update
+  window->beginLiveResize();
+  EXPECT_TRUE(view->inLiveResize());
+  window->endLiveResize();
+  view->setHidden(true);
+  window->displayIfNeeded();
+  view->removeFromSuperview();
+  EXPECT_EQ(joined(view->log),
+            "willMoveToWindow, didMoveToWindow, didMoveToSuperview, updateTrackingAreas, willStartLiveResize, "
+            "didEndLiveResize 0, updateTrackingAreas, willMoveToNoWindow, didMoveToNoWindow, didMoveToSuperview");
+  view->setAppearance(ns::make<ns::Object>());
+  EXPECT_TRUE(view->appearance());  // stored as the emulated system does
+}
+
+TEST(Views, ADrawingThreadMayDisplayAViewWhileTheMainThreadDraws) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(0, 0, 200, 100), ak::BorderlessWindowMask);
+  auto content = swatch(MakeRect(0, 0, 200, 100), kWhite);
+  window->setContentView(content);
+  auto spinner = swatch(MakeRect(10, 10, 30, 30), kBlue);
+  auto other = swatch(MakeRect(100, 10, 30, 30), kRed);
+  content->addSubview(spinner);
+  content->addSubview(other);
+  window->displayIfNeeded();
+  std::thread drawer([&] {
+    for (int i = 0; i < 50; ++i) spinner->display();
+  });
+  for (int i = 0; i < 50; ++i) {
+    other->setNeedsDisplay(true);
+    window->displayIfNeeded();
+  }
+  drawer.join();
+  EXPECT_EQ(pltest::windowPixel(window, 20, 20), kBlue);
+  EXPECT_EQ(pltest::windowPixel(window, 110, 20), kRed);
+  EXPECT_GE(spinner->draws, 51);
 }
