@@ -294,3 +294,86 @@ TEST(ModalLoops, RunOnlyTheModalWindowsEventsUntilStopped) {
   pltest::LogCapture capture(true);
   EXPECT_EQ(app.app()->runModalForWindow(panel), ak::ModalResponseAbort);
 }
+
+namespace window_test {
+
+class Closer : public ns::Object {
+ public:
+  bool allow = false;
+  int asked = 0;
+  bool shouldClose(ns::Ref<ns::Object>) {
+    ++asked;
+    return allow;
+  }
+};
+
+// Answers scrolls, key equivalents and context menus.
+class RoutingView : public SwatchView {
+ public:
+  ns::Ref<ak::Menu> contextMenu;
+  void scrollWheel(const ns::Ref<ak::Event>& e) override { note("scroll " + std::to_string(int(e->deltaY()))); }
+  bool performKeyEquivalent(const ns::Ref<ak::Event>& e) override {
+    if (!(e->modifierFlags() & ak::CommandKeyMask) || e->charactersIgnoringModifiers() != "k") return false;
+    note("keyEquivalent");
+    return true;
+  }
+  void keyDown(const ns::Ref<ak::Event>& e) override { note("keyDown " + e->characters()); }
+  bool acceptsFirstResponder() override { return true; }
+  ns::Ref<ak::Menu> menuForEvent(const ns::Ref<ak::Event>&) override { return contextMenu; }
+};
+
+}  // namespace window_test
+
+PL_CLASS_NAMED(window_test::Closer, "RTWindowCloser", ns::Object) {
+  cls.method<&window_test::Closer::shouldClose>("windowShouldClose:");
+}
+
+TEST(Windows, EventsReachTheirViewsByKind) {
+  pltest::HeadlessApp app;
+  std::vector<std::string> log;
+  auto window = app.window(MakeRect(0, 0, 200, 100));
+  auto view = ak::make<RoutingView>(MakeRect(0, 0, 200, 100));
+  view->log = &log;
+  window->contentView()->addSubview(view);
+  std::vector<std::string> menus;
+  ak::View::setContextMenuPresenter([&](const ns::Ref<ak::Menu>&, const ns::Ref<ak::Event>& e, const ns::Ref<ak::View>& v) {
+    menus.push_back(v == view ? "menu for the view" : "menu for another view");
+  });
+  pltest::click(window, {10, 10});
+  pltest::scroll(window, {10, 10}, 0, -3);
+  pltest::key(window, 40, "k", ak::CommandKeyMask);
+  pltest::key(window, 40, "k");
+  pltest::rightClick(window, {10, 10});  // no menu: passed up the chain
+  app.dispatchQueued();
+  // Menus are built elsewhere: an opaque stand-in that is only handed on, never used.
+  static int token = 0;
+  view->contextMenu = std::shared_ptr<ak::Menu>(std::shared_ptr<void>(), reinterpret_cast<ak::Menu*>(&token));
+  pltest::rightClick(window, {10, 10});
+  app.dispatchQueued();
+  ak::View::setContextMenuPresenter(nullptr);
+  EXPECT_EQ(joined(log), "swatch down, swatch up, swatch scroll -3, swatch keyEquivalent, swatch keyDown k");
+  EXPECT_EQ(joined(menus), "menu for the view");
+}
+
+TEST(Windows, CloseButtonsAskTheDelegateAndClosedWindowsLeaveTheApplication) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(0, 0, 200, 100), ak::TitledWindowMask | ak::ClosableWindowMask);
+  auto closer = ns::make<Closer>();
+  window->setDelegate(closer);
+  const ak::Point closeButton{ak::metrics::kCloseButtonX + 7, window->frame().size.height - 11};
+  pltest::click(window, closeButton);
+  app.dispatchQueued();
+  EXPECT_EQ(closer->asked, 1);
+  EXPECT_TRUE(window->isVisible());
+  closer->allow = true;
+  pltest::click(window, closeButton);
+  app.dispatchQueued();
+  EXPECT_TRUE(window->isClosed());
+  EXPECT_TRUE(app.app()->windows().empty());
+  EXPECT_EQ(app.app()->keyWindow(), nullptr);
+  // A window without the closable bit refuses performClose.
+  pltest::LogCapture capture(true);
+  auto fixed = app.window(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+  fixed->performClose(nullptr);
+  EXPECT_FALSE(fixed->isClosed());
+}
