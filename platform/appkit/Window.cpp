@@ -233,7 +233,7 @@ void Window::setFrameInternal(const Rect& frame, bool display, bool) {
   const Rect old = frame_;
   frame_ = f;
   const double dx = f.origin.x - old.origin.x, dy = f.origin.y - old.origin.y;
-  if (!(f.size == old.size)) {
+  if (!(f.size == old.size) && themeFrame_) {
     themeFrame_->setFrame(MakeRect(0, 0, f.size.width, f.size.height));
     relayoutThemeFrame();
     invalidateRect(MakeRect(0, 0, f.size.width, f.size.height));
@@ -367,7 +367,7 @@ void Window::setTitle(const std::string& title) {
 }
 
 void Window::setContentView(const ns::Ref<View>& view) {
-  if (view == contentView_) return;
+  if (view == contentView_ || !themeFrame_) return;
   auto keep = self<Window>();
   if (contentView_) contentView_->removeFromSuperview();
   contentView_ = view;
@@ -428,7 +428,7 @@ void Window::orderIn() {
   visible_ = true;
   Application::sharedApplication()->windowOrderedIn(self<Window>());
   for (const auto& child : childWindows()) child->orderFront(nullptr);
-  themeFrame_->markTrackingAreasNeedUpdate();
+  if (themeFrame_) themeFrame_->markTrackingAreasNeedUpdate();
   invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
 }
 
@@ -508,12 +508,12 @@ void Window::becomeKeyWindow() {
     auto initial = initialFirstResponder();
     if (!initial || !makeFirstResponder(initial)) makeFirstResponder(nullptr);
   }
-  themeFrame_->markTrackingAreasNeedUpdate();
+  if (themeFrame_) themeFrame_->markTrackingAreasNeedUpdate();
   postNotification(WindowDidBecomeKeyNotification);
 }
 
 void Window::resignKeyWindow() {
-  themeFrame_->markTrackingAreasNeedUpdate();
+  if (themeFrame_) themeFrame_->markTrackingAreasNeedUpdate();
   postNotification(WindowDidResignKeyNotification);
 }
 
@@ -549,7 +549,8 @@ bool Window::performKeyEquivalent(const ns::Ref<Event>& event) {
 
 void Window::sendEvent(const ns::Ref<Event>& event) {
   assert(ns::Thread::isMainThread());
-  if (!event || closed_) return;
+  // A window made without its initialiser (through the runtime) has no views to send to.
+  if (!event || closed_ || !themeFrame_) return;
   auto keep = self<Window>();
   const EventType type = event->type();
   const Point location = event->locationInWindow();
@@ -740,6 +741,7 @@ void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging) {
 void Window::invalidateCursorRectsForView(const ns::Ref<View>&) { cursorRectsValid_ = false; }
 
 void Window::resetCursorRects() {
+  if (!themeFrame_) return;
   std::vector<ns::Ref<View>> views;
   collectViews(themeFrame_, views);
   for (const auto& view : views) {
@@ -859,7 +861,7 @@ void Window::viewHiddenInternal(const View* view) { viewRemovedInternal(view); }
 void Window::contentLayoutChanged() { relayoutThemeFrame(); }
 
 void Window::beginLiveResize() {
-  if (inLiveResize_) return;
+  if (inLiveResize_ || !themeFrame_) return;
   inLiveResize_ = true;
   std::vector<ns::Ref<View>> views;
   collectViews(themeFrame_, views);
@@ -867,7 +869,7 @@ void Window::beginLiveResize() {
 }
 
 void Window::endLiveResize() {
-  if (!inLiveResize_) return;
+  if (!inLiveResize_ || !themeFrame_) return;
   inLiveResize_ = false;
   std::vector<ns::Ref<View>> views;
   collectViews(themeFrame_, views);

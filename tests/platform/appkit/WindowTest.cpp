@@ -377,3 +377,49 @@ TEST(Windows, CloseButtonsAskTheDelegateAndClosedWindowsLeaveTheApplication) {
   fixed->performClose(nullptr);
   EXPECT_FALSE(fixed->isClosed());
 }
+
+TEST(Sheets, ASheetEndedAndClosedByItsOwnClickIsNotUsedAfterwards) {
+  pltest::HeadlessApp app;
+  gLog.clear();
+  auto window = app.window(MakeRect(100, 100, 400, 300));
+  auto delegate = ns::make<WindowDelegate>();
+  ns::Weak<ak::Window> weakSheet;
+  {
+    auto sheet = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+    class EndButton : public ak::View {
+     public:
+      void mouseUp(const ns::Ref<ak::Event>&) override {
+        auto w = window();
+        ak::Application::sharedApplication()->endSheet_returnCode(w, 1001);
+        w->close();
+        removeFromSuperview();
+        setFrame(MakeRect(1, 1, 1, 1));  // still usable: the dispatch holds it
+      }
+    };
+    sheet->contentView()->addSubview(ak::make<EndButton>(MakeRect(0, 0, 200, 100)));
+    static char context[] = "button";
+    app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+        sheet, window, delegate, "sheetDidEnd:returnCode:contextInfo:", context);
+    pltest::click(sheet, {50, 50});
+    pltest::click(sheet, {60, 60});  // after the close: dropped
+    weakSheet = sheet;
+  }
+  app.dispatchQueued();
+  EXPECT_EQ(joined(gLog), "didEnd 1001 button");
+  EXPECT_TRUE(weakSheet.expired());
+  EXPECT_EQ(window->attachedSheet(), nullptr);
+}
+
+TEST(Windows, AWindowMadeThroughTheRuntimeWithoutItsInitialiserIsHarmless) {
+  pltest::HeadlessApp app;
+  auto object = ns::class_createInstance(ns::NSClassFromString("NSWindow"));
+  auto window = std::dynamic_pointer_cast<ak::Window>(object);
+  ASSERT_TRUE(window);
+  window->sendEvent(pltest::mouseEvent(window, ak::EventType::LeftMouseDown, {1, 1}));
+  window->setContentView(ak::make<ak::View>(MakeRect(0, 0, 10, 10)));
+  window->makeKeyAndOrderFront(nullptr);
+  window->setFrame_display(MakeRect(0, 0, 20, 20), true);
+  window->display();
+  window->close();
+  EXPECT_TRUE(window->isClosed());
+}
