@@ -100,8 +100,15 @@ void View::setFrame(const Rect& frame) {
   if (win && !hidden_) win->invalidateRect(convertRect_toView(bounds_, nullptr));
   const Size oldBoundsSize = bounds_.size;
   const bool sizeChanged = !(f.size == frame_.size);
+  const Size oldFrameSize = frame_.size;
   frame_ = f;
-  if (!boundsSizeSet_) bounds_.size = f.size;
+  if (!boundsSizeSet_) {
+    bounds_.size = f.size;
+  } else {
+    // A scaled view keeps its scale: the bounds grow with the frame.
+    if (oldFrameSize.width > 0) bounds_.size.width = f.size.width * bounds_.size.width / oldFrameSize.width;
+    if (oldFrameSize.height > 0) bounds_.size.height = f.size.height * bounds_.size.height / oldFrameSize.height;
+  }
   if (sizeChanged) resizeSubviewsWithOldSize(oldBoundsSize);
   markTrackingAreasNeedUpdate();
   setNeedsDisplay(true);

@@ -179,6 +179,17 @@ TEST(Views, ConversionsAndTreeChangesKeepTheirInvariants) {
   EXPECT_EQ(inner->convertPoint_fromView({60, 110}, nullptr), ak::MakePoint(0, 0));
   EXPECT_EQ(inner->convertRect_toView(inner->bounds(), flipped.get()), MakeRect(10, 10, 20, 20));
   EXPECT_EQ(inner->window(), window);
+  // Moving the bounds origin scrolls the contents; a bounds half the frame's size doubles them.
+  flipped->setBoundsOrigin({0, 5});
+  EXPECT_EQ(inner->convertPoint_toView({0, 0}, nullptr), ak::MakePoint(60, 115));
+  flipped->setBoundsOrigin({0, 0});
+  flipped->setBoundsSize({100, 50});
+  EXPECT_EQ(inner->convertPoint_toView({0, 0}, nullptr), ak::MakePoint(70, 80));
+  flipped->setFrameSize({400, 200});
+  EXPECT_EQ(flipped->bounds().size, ak::MakeSize(200, 100));
+  flipped->setFrame(MakeRect(50, 40, 200, 100));
+  flipped->setBoundsSize({200, 100});
+  EXPECT_EQ(inner->convertPoint_toView({0, 0}, nullptr), ak::MakePoint(60, 110));
 
   // A view cannot become its own ancestor's subview; moving keeps one parent.
   flipped->addSubview(flipped);
