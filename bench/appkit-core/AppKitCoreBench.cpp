@@ -32,7 +32,8 @@ double seconds(const std::function<void()>& work) {
 }
 
 void report(const char* what, double ours, double reference) {
-  std::printf("%-44s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n", what, ours, reference, ours / reference);
+  std::printf("%-44s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n", what, ours, reference,
+              ours / reference);
 }
 
 class Leaf : public ak::View {

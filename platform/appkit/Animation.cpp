@@ -99,7 +99,9 @@ ns::Ref<AnimationContext> AnimationContext::currentContext() {
   return stack.back();
 }
 
-void AnimationContext::beginGrouping() { contextStack().push_back(ns::make<AnimationContext>()); }
+void AnimationContext::beginGrouping() {
+  contextStack().push_back(ns::make<AnimationContext>());
+}
 
 void AnimationContext::endGrouping() {
   auto& stack = contextStack();
@@ -110,8 +112,8 @@ void AnimationContext::endGrouping() {
   group->maybeComplete();
 }
 
-void AnimationContext::runAnimationGroup_completionHandler(const std::function<void(AnimationContext&)>& changes,
-                                                           std::function<void()> completion) {
+void AnimationContext::runAnimationGroup_completionHandler(
+    const std::function<void(AnimationContext&)>& changes, std::function<void()> completion) {
   beginGrouping();
   auto context = contextStack().back();
   context->setCompletionHandler(std::move(completion));
@@ -123,7 +125,9 @@ void AnimationContext::setDuration(double duration) {
   duration_ = std::isfinite(duration) && duration >= 0 ? duration : metrics::kDefaultAnimationDuration;
 }
 
-void AnimationContext::setCompletionHandler(std::function<void()> handler) { group_->completion = std::move(handler); }
+void AnimationContext::setCompletionHandler(std::function<void()> handler) {
+  group_->completion = std::move(handler);
+}
 
 // ---- the driver ----
 
@@ -186,7 +190,9 @@ void scheduleNext(double now) {
   ns::RunLoop::currentRunLoop()->addTimer_forMode(d.timer, ns::RunLoopCommonModes);
 }
 
-void ensureTimer() { scheduleNext(ns::Clock::now()); }
+void ensureTimer() {
+  scheduleNext(ns::Clock::now());
+}
 
 void tick(double now) {
   auto& d = driver();
@@ -282,7 +288,9 @@ void resetForTesting() {
   contextStack().clear();
 }
 
-std::size_t runningCount() { return driver().running.size(); }
+std::size_t runningCount() {
+  return driver().running.size();
+}
 
 }  // namespace animation
 
@@ -293,12 +301,13 @@ void ViewAnimator::setFrame(const Rect& frame) {
   if (!view) return;
   Rect f = view->frame();
   ns::Weak<View> weak = view;
-  animation::start(view, "frame", {f.origin.x, f.origin.y, f.size.width, f.size.height},
-                   {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height},
-                   [weak](const animation::Values& v) {
-                     if (auto v2 = weak.lock()) v2->setFrame(MakeRect(v[0], v[1], v[2], v[3]));
-                   },
-                   view->animationForKey("frame"));
+  animation::start(
+      view, "frame", {f.origin.x, f.origin.y, f.size.width, f.size.height},
+      {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height},
+      [weak](const animation::Values& v) {
+        if (auto v2 = weak.lock()) v2->setFrame(MakeRect(v[0], v[1], v[2], v[3]));
+      },
+      view->animationForKey("frame"));
 }
 
 void ViewAnimator::setFrameOrigin(const Point& origin) {
@@ -313,11 +322,12 @@ void ViewAnimator::setAlphaValue(double alpha) {
   auto view = view_.lock();
   if (!view) return;
   ns::Weak<View> weak = view;
-  animation::start(view, "alphaValue", {view->alphaValue()}, {alpha},
-                   [weak](const animation::Values& v) {
-                     if (auto v2 = weak.lock()) v2->setAlphaValue(v[0]);
-                   },
-                   view->animationForKey("alphaValue"));
+  animation::start(
+      view, "alphaValue", {view->alphaValue()}, {alpha},
+      [weak](const animation::Values& v) {
+        if (auto v2 = weak.lock()) v2->setAlphaValue(v[0]);
+      },
+      view->animationForKey("alphaValue"));
 }
 
 void WindowAnimator::setFrame_display(const Rect& frame, bool display) {
@@ -325,23 +335,25 @@ void WindowAnimator::setFrame_display(const Rect& frame, bool display) {
   if (!window) return;
   Rect f = window->frame();
   ns::Weak<Window> weak = window;
-  animation::start(window, "frame", {f.origin.x, f.origin.y, f.size.width, f.size.height},
-                   {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height},
-                   [weak, display](const animation::Values& v) {
-                     if (auto w = weak.lock()) w->setFrame_display(MakeRect(v[0], v[1], v[2], v[3]), display);
-                   },
-                   window->animationForKey("frame"));
+  animation::start(
+      window, "frame", {f.origin.x, f.origin.y, f.size.width, f.size.height},
+      {frame.origin.x, frame.origin.y, frame.size.width, frame.size.height},
+      [weak, display](const animation::Values& v) {
+        if (auto w = weak.lock()) w->setFrame_display(MakeRect(v[0], v[1], v[2], v[3]), display);
+      },
+      window->animationForKey("frame"));
 }
 
 void WindowAnimator::setAlphaValue(double alpha) {
   auto window = window_.lock();
   if (!window) return;
   ns::Weak<Window> weak = window;
-  animation::start(window, "alphaValue", {window->alphaValue()}, {alpha},
-                   [weak](const animation::Values& v) {
-                     if (auto w = weak.lock()) w->setAlphaValue(v[0]);
-                   },
-                   window->animationForKey("alphaValue"));
+  animation::start(
+      window, "alphaValue", {window->alphaValue()}, {alpha},
+      [weak](const animation::Values& v) {
+        if (auto w = weak.lock()) w->setAlphaValue(v[0]);
+      },
+      window->animationForKey("alphaValue"));
 }
 
 }  // namespace ak

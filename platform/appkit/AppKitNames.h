@@ -2,8 +2,10 @@
 // The notification names of the application, windows and views, as the platform spells them.
 namespace ak {
 
-inline constexpr char ApplicationWillFinishLaunchingNotification[] = "NSApplicationWillFinishLaunchingNotification";
-inline constexpr char ApplicationDidFinishLaunchingNotification[] = "NSApplicationDidFinishLaunchingNotification";
+inline constexpr char ApplicationWillFinishLaunchingNotification[] =
+    "NSApplicationWillFinishLaunchingNotification";
+inline constexpr char ApplicationDidFinishLaunchingNotification[] =
+    "NSApplicationDidFinishLaunchingNotification";
 inline constexpr char ApplicationWillTerminateNotification[] = "NSApplicationWillTerminateNotification";
 inline constexpr char ApplicationWillBecomeActiveNotification[] = "NSApplicationWillBecomeActiveNotification";
 inline constexpr char ApplicationDidBecomeActiveNotification[] = "NSApplicationDidBecomeActiveNotification";

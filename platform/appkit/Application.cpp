@@ -74,7 +74,9 @@ bool isMouseOrKey(EventType t) {
   }
 }
 
-bool responds(const ns::Ref<ns::Object>& object, ns::Sel sel) { return object && ns::respondsToSelector(object, sel); }
+bool responds(const ns::Ref<ns::Object>& object, ns::Sel sel) {
+  return object && ns::respondsToSelector(object, sel);
+}
 
 }  // namespace
 
@@ -131,8 +133,8 @@ void Application::registerDelegateObservers() {
 void Application::finishLaunching() {
   if (launched_) return;
   launched_ = true;
-  ns::NotificationCenter::defaultCenter()->postNotificationName_object(ApplicationWillFinishLaunchingNotification,
-                                                                       shared_from_this());
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+      ApplicationWillFinishLaunchingNotification, shared_from_this());
 }
 
 void Application::run() {
@@ -142,8 +144,8 @@ void Application::run() {
   if (!launched_) {
     finishLaunching();
     activateIgnoringOtherApps(true);
-    ns::NotificationCenter::defaultCenter()->postNotificationName_object(ApplicationDidFinishLaunchingNotification,
-                                                                         shared_from_this());
+    ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+        ApplicationDidFinishLaunchingNotification, shared_from_this());
   }
   while (!stopRequested_) {
     auto event = nextEventMatchingMask_untilDate_inMode_dequeue(AnyEventMask, ns::Date::distantFuture(),
@@ -169,9 +171,14 @@ void Application::terminate(const ns::Ref<ns::Object>&) {
     reply = ApplicationTerminateReply(ns::send<unsigned long>(d, shouldTerminate, shared_from_this()));
   }
   switch (reply) {
-    case ApplicationTerminateReply::TerminateCancel: return;
-    case ApplicationTerminateReply::TerminateLater: terminationPending_ = true; return;
-    default: terminateNow(); return;
+    case ApplicationTerminateReply::TerminateCancel:
+      return;
+    case ApplicationTerminateReply::TerminateLater:
+      terminationPending_ = true;
+      return;
+    default:
+      terminateNow();
+      return;
   }
 }
 
@@ -225,8 +232,9 @@ std::size_t Application::queuedEventCount() const {
 }
 
 ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(EventMask mask,
-                                                                          std::optional<ns::Date> date,
-                                                                          const std::string& mode, bool dequeue) {
+                                                                           std::optional<ns::Date> date,
+                                                                           const std::string& mode,
+                                                                           bool dequeue) {
   assert(ns::Thread::isMainThread());
   auto keep = self<Application>();
   auto loop = ns::RunLoop::currentRunLoop();
@@ -287,7 +295,8 @@ bool Application::eventAllowedDuringModal(const ns::Ref<Event>& event) const {
   if (modals_.empty() || !isMouseOrKey(event->type())) return true;
   const auto& modal = modals_.back().window;
   auto target = event->window();
-  if (!target && (event->type() == EventType::KeyDown || event->type() == EventType::KeyUp)) target = keyWindow();
+  if (!target && (event->type() == EventType::KeyDown || event->type() == EventType::KeyUp))
+    target = keyWindow();
   for (auto w = target; w; w = w->sheetParent() ? w->sheetParent() : w->parentWindow()) {
     if (w == modal) return true;
   }
@@ -300,7 +309,8 @@ void Application::sendEvent(const ns::Ref<Event>& event) {
   auto keep = self<Application>();
   currentEvent_ = event;
   const EventType type = event->type();
-  if (type == EventType::MouseMoved || type == EventType::LeftMouseDragged || type == EventType::RightMouseDragged) {
+  if (type == EventType::MouseMoved || type == EventType::LeftMouseDragged ||
+      type == EventType::RightMouseDragged) {
     Cursor::mouseMoved();
   }
   if (!eventAllowedDuringModal(event)) return;
@@ -339,7 +349,8 @@ bool Application::sendAction_to_from(ns::Sel action, const ns::Ref<ns::Object>& 
 ns::Ref<ns::Object> Application::searchChain(ns::Sel action, const ns::Ref<Window>& window) const {
   if (!window) return nullptr;
   int guard = 0;
-  for (ns::Ref<Responder> r = window->firstResponder(); r && guard < 100000; r = r->nextResponder(), ++guard) {
+  for (ns::Ref<Responder> r = window->firstResponder(); r && guard < 100000;
+       r = r->nextResponder(), ++guard) {
     if (responds(r, action)) return r;
     if (r == window) break;
   }
@@ -397,7 +408,9 @@ ns::Ref<Window> Application::windowWithWindowNumber(long number) const {
   return nullptr;
 }
 
-ns::Ref<Window> Application::modalWindow() const { return modals_.empty() ? nullptr : modals_.back().window; }
+ns::Ref<Window> Application::modalWindow() const {
+  return modals_.empty() ? nullptr : modals_.back().window;
+}
 
 void Application::updateWindows() {
   auto visible = visibleWindows_;
@@ -446,9 +459,10 @@ void Application::windowOrderedOut(const Window* window) {
 void Application::windowClosed(const Window* window) {
   windowOrderedOut(window);
   // A closed sheet or modal window ends nothing by itself, but it no longer waits.
-  sheets_.erase(std::remove_if(sheets_.begin(), sheets_.end(),
-                               [&](const Sheet& s) { return s.sheet.get() == window && !s.window->attachedSheet(); }),
-                sheets_.end());
+  sheets_.erase(
+      std::remove_if(sheets_.begin(), sheets_.end(),
+                     [&](const Sheet& s) { return s.sheet.get() == window && !s.window->attachedSheet(); }),
+      sheets_.end());
   lastWindowMayHaveClosed();
 }
 
@@ -501,14 +515,18 @@ long Application::runModalForWindow(const ns::Ref<Window>& window) {
   return code;
 }
 
-void Application::stopModal() { stopModalWithCode(ModalResponseStop); }
+void Application::stopModal() {
+  stopModalWithCode(ModalResponseStop);
+}
 
 void Application::stopModalWithCode(long code) {
   if (modals_.empty()) return;
   if (!modals_.back().code) modals_.back().code = code;
 }
 
-void Application::abortModal() { stopModalWithCode(ModalResponseAbort); }
+void Application::abortModal() {
+  stopModalWithCode(ModalResponseAbort);
+}
 
 void Application::beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
     const ns::Ref<Window>& sheet, const ns::Ref<Window>& window, const ns::Ref<ns::Object>& delegate,
@@ -525,13 +543,18 @@ void Application::beginSheet_modalForWindow_modalDelegate_didEndSelector_context
   if (!window->attachedSheet()) startSheet(s);
 }
 
-void Application::startSheet(const Sheet& sheet) { sheet.window->attachSheetInternal(sheet.sheet); }
+void Application::startSheet(const Sheet& sheet) {
+  sheet.window->attachSheetInternal(sheet.sheet);
+}
 
-void Application::endSheet(const ns::Ref<Window>& sheet) { endSheet_returnCode(sheet, ModalResponseStop); }
+void Application::endSheet(const ns::Ref<Window>& sheet) {
+  endSheet_returnCode(sheet, ModalResponseStop);
+}
 
 void Application::endSheet_returnCode(const ns::Ref<Window>& sheet, long returnCode) {
-  auto it = std::find_if(sheets_.begin(), sheets_.end(),
-                         [&](const Sheet& s) { return s.sheet == sheet && s.window->attachedSheet() == sheet; });
+  auto it = std::find_if(sheets_.begin(), sheets_.end(), [&](const Sheet& s) {
+    return s.sheet == sheet && s.window->attachedSheet() == sheet;
+  });
   if (it == sheets_.end()) {
     ns::Log("AppKit: endSheet for a window that is no attached sheet, ignored");
     return;
@@ -557,7 +580,8 @@ int ApplicationMain(int, const char**) {
   ns::runtime::start();
   auto bundle = ns::Bundle::mainBundle();
   std::string principal = "NSApplication";
-  if (auto v = bundle->objectForInfoDictionaryKey("NSPrincipalClass"); v.isString()) principal = v.stringValue();
+  if (auto v = bundle->objectForInfoDictionaryKey("NSPrincipalClass"); v.isString())
+    principal = v.stringValue();
   ns::Ref<Application> app;
   if (auto cls = ns::NSClassFromString(principal)) {
     if (ns::class_isSubclassOfClass(cls, ns::NSClassFromString("NSApplication"))) {
@@ -582,12 +606,12 @@ double AppKitVersionNumber() {
     double number;
   };
   static const Entry table[] = {
-      {10, 5, 0, 949},     {10, 6, 0, 1038},     {10, 7, 0, 1138},    {10, 8, 0, 1187},
-      {10, 9, 0, 1265},    {10, 10, 0, 1343},    {10, 10, 2, 1344},   {10, 10, 3, 1347},
-      {10, 10, 4, 1348},   {10, 10, 5, 1348},    {10, 11, 0, 1404},   {10, 11, 1, 1404.13},
+      {10, 5, 0, 949},      {10, 6, 0, 1038},     {10, 7, 0, 1138},     {10, 8, 0, 1187},
+      {10, 9, 0, 1265},     {10, 10, 0, 1343},    {10, 10, 2, 1344},    {10, 10, 3, 1347},
+      {10, 10, 4, 1348},    {10, 10, 5, 1348},    {10, 11, 0, 1404},    {10, 11, 1, 1404.13},
       {10, 11, 2, 1404.34}, {10, 11, 3, 1404.34}, {10, 11, 4, 1404.47}, {10, 12, 0, 1504},
-      {10, 12, 1, 1504.60}, {10, 12, 2, 1504.76}, {10, 13, 0, 1561},   {10, 14, 0, 1671},
-      {10, 15, 0, 1894},   {11, 0, 0, 2022},     {12, 0, 0, 2113},    {13, 0, 0, 2299},
+      {10, 12, 1, 1504.60}, {10, 12, 2, 1504.76}, {10, 13, 0, 1561},    {10, 14, 0, 1671},
+      {10, 15, 0, 1894},    {11, 0, 0, 2022},     {12, 0, 0, 2113},     {13, 0, 0, 2299},
   };
   auto v = ns::ProcessInfo::processInfo()->operatingSystemVersion();
   double number = 949;

@@ -19,7 +19,11 @@ namespace ak {
 
 class Window;
 
-enum class ApplicationTerminateReply : unsigned long { TerminateCancel = 0, TerminateNow = 1, TerminateLater = 2 };
+enum class ApplicationTerminateReply : unsigned long {
+  TerminateCancel = 0,
+  TerminateNow = 1,
+  TerminateLater = 2
+};
 
 // Modal responses.
 inline constexpr long ModalResponseStop = -1000;
@@ -70,13 +74,16 @@ class Application : public Responder {
   std::size_t queuedEventCount() const;
 
   // ---- actions ----
-  virtual bool sendAction_to_from(ns::Sel action, const ns::Ref<ns::Object>& target, const ns::Ref<ns::Object>& sender);
+  virtual bool sendAction_to_from(ns::Sel action, const ns::Ref<ns::Object>& target,
+                                  const ns::Ref<ns::Object>& sender);
   // `target` when it answers `action`; for nil, the first that answers along the key window's
   // chain, its delegate and controller, the main window's when different, the application and
   // its delegate. nullptr when nobody does.
   virtual ns::Ref<ns::Object> targetForAction_to_from(ns::Sel action, const ns::Ref<ns::Object>& target,
                                                       const ns::Ref<ns::Object>& sender);
-  ns::Ref<ns::Object> targetForAction(ns::Sel action) { return targetForAction_to_from(action, nullptr, nullptr); }
+  ns::Ref<ns::Object> targetForAction(ns::Sel action) {
+    return targetForAction_to_from(action, nullptr, nullptr);
+  }
   bool tryToPerform_with(ns::Sel action, const ns::Ref<ns::Object>& object) override;
 
   // ---- windows ----

@@ -45,15 +45,33 @@ void notify() {
 
 }  // namespace
 
-ns::Ref<Cursor> Cursor::arrowCursor() { return standard("arrow", {0, 0}); }
-ns::Ref<Cursor> Cursor::IBeamCursor() { return standard("IBeam", {4, 9}); }
-ns::Ref<Cursor> Cursor::pointingHandCursor() { return standard("pointingHand", {5, 0}); }
-ns::Ref<Cursor> Cursor::openHandCursor() { return standard("openHand", {8, 8}); }
-ns::Ref<Cursor> Cursor::closedHandCursor() { return standard("closedHand", {8, 8}); }
-ns::Ref<Cursor> Cursor::crosshairCursor() { return standard("crosshair", {8, 8}); }
-ns::Ref<Cursor> Cursor::resizeLeftRightCursor() { return standard("resizeLeftRight", {8, 8}); }
-ns::Ref<Cursor> Cursor::resizeUpDownCursor() { return standard("resizeUpDown", {8, 8}); }
-ns::Ref<Cursor> Cursor::operationNotAllowedCursor() { return standard("operationNotAllowed", {8, 8}); }
+ns::Ref<Cursor> Cursor::arrowCursor() {
+  return standard("arrow", {0, 0});
+}
+ns::Ref<Cursor> Cursor::IBeamCursor() {
+  return standard("IBeam", {4, 9});
+}
+ns::Ref<Cursor> Cursor::pointingHandCursor() {
+  return standard("pointingHand", {5, 0});
+}
+ns::Ref<Cursor> Cursor::openHandCursor() {
+  return standard("openHand", {8, 8});
+}
+ns::Ref<Cursor> Cursor::closedHandCursor() {
+  return standard("closedHand", {8, 8});
+}
+ns::Ref<Cursor> Cursor::crosshairCursor() {
+  return standard("crosshair", {8, 8});
+}
+ns::Ref<Cursor> Cursor::resizeLeftRightCursor() {
+  return standard("resizeLeftRight", {8, 8});
+}
+ns::Ref<Cursor> Cursor::resizeUpDownCursor() {
+  return standard("resizeUpDown", {8, 8});
+}
+ns::Ref<Cursor> Cursor::operationNotAllowedCursor() {
+  return standard("operationNotAllowed", {8, 8});
+}
 
 ns::Ref<Cursor> Cursor::currentCursor() {
   {

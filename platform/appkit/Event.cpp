@@ -16,9 +16,10 @@ std::string functionKeyString(char32_t key) {
   return out;
 }
 
-ns::Ref<Event> Event::mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
-    EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
-    const ns::Ref<ns::Object>&, long eventNumber, long clickCount, float pressure) {
+ns::Ref<Event> Event::
+    mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+        EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
+        const ns::Ref<ns::Object>&, long eventNumber, long clickCount, float pressure) {
   auto e = ns::make<Event>();
   e->type_ = type;
   e->location_ = location;
@@ -31,10 +32,11 @@ ns::Ref<Event> Event::mouseEventWithType_location_modifierFlags_timestamp_window
   return e;
 }
 
-ns::Ref<Event> Event::keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
-    EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
-    const ns::Ref<ns::Object>&, const std::string& characters, const std::string& charactersIgnoringModifiers,
-    bool isARepeat, unsigned short keyCode) {
+ns::Ref<Event> Event::
+    keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
+        EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
+        const ns::Ref<ns::Object>&, const std::string& characters,
+        const std::string& charactersIgnoringModifiers, bool isARepeat, unsigned short keyCode) {
   auto e = ns::make<Event>();
   e->type_ = type;
   e->location_ = location;
@@ -48,9 +50,11 @@ ns::Ref<Event> Event::keyEventWithType_location_modifierFlags_timestamp_windowNu
   return e;
 }
 
-ns::Ref<Event> Event::enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
-    EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
-    const ns::Ref<ns::Object>&, long eventNumber, const ns::Ref<TrackingArea>& trackingArea, void* userData) {
+ns::Ref<Event> Event::
+    enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
+        EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
+        const ns::Ref<ns::Object>&, long eventNumber, const ns::Ref<TrackingArea>& trackingArea,
+        void* userData) {
   auto e = ns::make<Event>();
   e->type_ = type;
   e->location_ = location;
@@ -63,7 +67,8 @@ ns::Ref<Event> Event::enterExitEventWithType_location_modifierFlags_timestamp_wi
   return e;
 }
 
-ns::Ref<Event> Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+ns::Ref<Event>
+Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
     EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
     const ns::Ref<ns::Object>&, short subtype, long data1, long data2) {
   auto e = ns::make<Event>();
@@ -78,8 +83,8 @@ ns::Ref<Event> Event::otherEventWithType_location_modifierFlags_timestamp_window
   return e;
 }
 
-ns::Ref<Event> Event::scrollWheelEvent(Point location, unsigned long flags, double timestamp, long windowNumber,
-                                       double deltaX, double deltaY) {
+ns::Ref<Event> Event::scrollWheelEvent(Point location, unsigned long flags, double timestamp,
+                                       long windowNumber, double deltaX, double deltaY) {
   auto e = ns::make<Event>();
   e->type_ = EventType::ScrollWheel;
   e->location_ = location;
@@ -98,16 +103,17 @@ ns::Ref<Window> Event::window() const {
 }
 
 std::string Event::description() const {
-  return ns::format("NSEvent: type=%u loc=(%g,%g) time=%.3f flags=0x%lx win=%ld", unsigned(type_), location_.x,
-                    location_.y, timestamp_, flags_, windowNumber_);
+  return ns::format("NSEvent: type=%u loc=(%g,%g) time=%.3f flags=0x%lx win=%ld", unsigned(type_),
+                    location_.x, location_.y, timestamp_, flags_, windowNumber_);
 }
 
-TrackingArea::TrackingArea(Rect rect, unsigned long options, const ns::Ref<Responder>& owner, ns::Dictionary userInfo)
+TrackingArea::TrackingArea(Rect rect, unsigned long options, const ns::Ref<Responder>& owner,
+                           ns::Dictionary userInfo)
     : rect_(rect), options_(options), owner_(owner), userInfo_(std::move(userInfo)) {}
 
 ns::Ref<TrackingArea> TrackingArea::initWithRect_options_owner_userInfo(Rect rect, unsigned long options,
-                                                                       const ns::Ref<Responder>& owner,
-                                                                       ns::Dictionary userInfo) {
+                                                                        const ns::Ref<Responder>& owner,
+                                                                        ns::Dictionary userInfo) {
   return ns::make<TrackingArea>(rect, options, owner, std::move(userInfo));
 }
 

@@ -37,7 +37,9 @@ enum class EventType : unsigned {
 };
 
 using EventMask = std::uint64_t;
-constexpr EventMask EventMaskFromType(EventType type) { return EventMask(1) << unsigned(type); }
+constexpr EventMask EventMaskFromType(EventType type) {
+  return EventMask(1) << unsigned(type);
+}
 inline constexpr EventMask AnyEventMask = ~EventMask(0);
 inline constexpr EventMask LeftMouseDownMask = EventMaskFromType(EventType::LeftMouseDown);
 inline constexpr EventMask LeftMouseUpMask = EventMaskFromType(EventType::LeftMouseUp);
@@ -92,23 +94,27 @@ std::string functionKeyString(char32_t key);
 
 class Event : public ns::Object {
  public:
-  static ns::Ref<Event> mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+  static ns::Ref<Event>
+  mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
       const ns::Ref<ns::Object>& context, long eventNumber, long clickCount, float pressure);
-  static ns::Ref<Event> keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
+  static ns::Ref<Event>
+  keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
-      const ns::Ref<ns::Object>& context, const std::string& characters, const std::string& charactersIgnoringModifiers,
-      bool isARepeat, unsigned short keyCode);
-  static ns::Ref<Event> enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
+      const ns::Ref<ns::Object>& context, const std::string& characters,
+      const std::string& charactersIgnoringModifiers, bool isARepeat, unsigned short keyCode);
+  static ns::Ref<Event>
+  enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
       const ns::Ref<ns::Object>& context, long eventNumber, const ns::Ref<TrackingArea>& trackingArea,
       void* userData);
-  static ns::Ref<Event> otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+  static ns::Ref<Event>
+  otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
       const ns::Ref<ns::Object>& context, short subtype, long data1, long data2);
   // Scroll events have no public constructor on the platform; the presenter and tests use this.
-  static ns::Ref<Event> scrollWheelEvent(Point location, unsigned long flags, double timestamp, long windowNumber,
-                                         double deltaX, double deltaY);
+  static ns::Ref<Event> scrollWheelEvent(Point location, unsigned long flags, double timestamp,
+                                         long windowNumber, double deltaX, double deltaY);
 
   EventType type() const { return type_; }
   // The location in the window's base coordinates (from the lower left).

@@ -12,7 +12,9 @@
 namespace ak {
 
 namespace {
-double finiteOr(double v, double fallback) { return std::isfinite(v) ? v : fallback; }
+double finiteOr(double v, double fallback) {
+  return std::isfinite(v) ? v : fallback;
+}
 }  // namespace
 
 void Layer::setBackgroundColor(const ns::Ref<Color>& color) {
@@ -112,7 +114,9 @@ ns::Ref<BasicAnimation> Layer::animationForKey(const std::string& key) const {
   return it == animations_.end() ? nullptr : it->second.animation;
 }
 
-std::vector<std::string> Layer::animationKeys() const { return order_; }
+std::vector<std::string> Layer::animationKeys() const {
+  return order_;
+}
 
 double Layer::presentation(const std::string& keyPath, double model) const {
   double value = model;
@@ -134,7 +138,9 @@ double Layer::presentationRotation() const {
   return presentation("transform.rotation", r);
 }
 
-double Layer::presentationOpacity() const { return std::clamp(presentation("opacity", opacity_), 0.0, 1.0); }
+double Layer::presentationOpacity() const {
+  return std::clamp(presentation("opacity", opacity_), 0.0, 1.0);
+}
 
 }  // namespace ak
 

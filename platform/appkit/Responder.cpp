@@ -6,14 +6,16 @@
 
 namespace ak {
 
-ns::Ref<Responder> Responder::nextResponder() const { return nextResponder_.lock(); }
+ns::Ref<Responder> Responder::nextResponder() const {
+  return nextResponder_.lock();
+}
 
 void Responder::setNextResponder(const ns::Ref<Responder>& responder) {
   nextResponder_ = responder;
   hasExplicitNext_ = responder != nullptr;
 }
 
-#define AK_PASS_ON(method, selector)                   \
+#define AK_PASS_ON(method, selector)                    \
   void Responder::method(const ns::Ref<Event>& event) { \
     if (auto next = nextResponder()) {                  \
       next->method(event);                              \
@@ -46,20 +48,40 @@ void Responder::interpretKeyEvents(const std::vector<ns::Ref<Event>>& events) {
     if (!event || event->type() != EventType::KeyDown) continue;
     const char* command = nullptr;
     switch (event->keyCode()) {
-      case kVK_Return: command = "insertNewline:"; break;
-      case kVK_Tab: command = (event->modifierFlags() & ShiftKeyMask) ? "insertBacktab:" : "insertTab:"; break;
-      case kVK_Delete: command = "deleteBackward:"; break;
-      case kVK_ForwardDelete: command = "deleteForward:"; break;
-      case kVK_Escape: command = "cancelOperation:"; break;
-      case kVK_LeftArrow: command = "moveLeft:"; break;
-      case kVK_RightArrow: command = "moveRight:"; break;
-      case kVK_UpArrow: command = "moveUp:"; break;
-      case kVK_DownArrow: command = "moveDown:"; break;
-      default: break;
+      case kVK_Return:
+        command = "insertNewline:";
+        break;
+      case kVK_Tab:
+        command = (event->modifierFlags() & ShiftKeyMask) ? "insertBacktab:" : "insertTab:";
+        break;
+      case kVK_Delete:
+        command = "deleteBackward:";
+        break;
+      case kVK_ForwardDelete:
+        command = "deleteForward:";
+        break;
+      case kVK_Escape:
+        command = "cancelOperation:";
+        break;
+      case kVK_LeftArrow:
+        command = "moveLeft:";
+        break;
+      case kVK_RightArrow:
+        command = "moveRight:";
+        break;
+      case kVK_UpArrow:
+        command = "moveUp:";
+        break;
+      case kVK_DownArrow:
+        command = "moveDown:";
+        break;
+      default:
+        break;
     }
     if (command) {
       doCommandBySelector(command);
-    } else if (!event->characters().empty() && !(event->modifierFlags() & (CommandKeyMask | ControlKeyMask))) {
+    } else if (!event->characters().empty() &&
+               !(event->modifierFlags() & (CommandKeyMask | ControlKeyMask))) {
       insertText(event->characters());
     }
   }

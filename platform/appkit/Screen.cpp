@@ -38,7 +38,9 @@ std::vector<ns::Ref<Screen>> Screen::screens() {
   return s.list;
 }
 
-ns::Ref<Screen> Screen::mainScreen() { return screens().front(); }
+ns::Ref<Screen> Screen::mainScreen() {
+  return screens().front();
+}
 
 void Screen::setScreenFrames(const std::vector<Rect>& frames) {
   std::vector<Rect> sane;

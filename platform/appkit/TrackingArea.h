@@ -24,7 +24,8 @@ enum TrackingAreaOptions : unsigned long {
 
 class TrackingArea : public ns::Object {
  public:
-  TrackingArea(Rect rect, unsigned long options, const ns::Ref<Responder>& owner, ns::Dictionary userInfo = {});
+  TrackingArea(Rect rect, unsigned long options, const ns::Ref<Responder>& owner,
+               ns::Dictionary userInfo = {});
   static ns::Ref<TrackingArea> initWithRect_options_owner_userInfo(Rect rect, unsigned long options,
                                                                    const ns::Ref<Responder>& owner,
                                                                    ns::Dictionary userInfo = {});

@@ -107,7 +107,8 @@ void View::setFrame(const Rect& frame) {
   } else {
     // A scaled view keeps its scale: the bounds grow with the frame.
     if (oldFrameSize.width > 0) bounds_.size.width = f.size.width * bounds_.size.width / oldFrameSize.width;
-    if (oldFrameSize.height > 0) bounds_.size.height = f.size.height * bounds_.size.height / oldFrameSize.height;
+    if (oldFrameSize.height > 0)
+      bounds_.size.height = f.size.height * bounds_.size.height / oldFrameSize.height;
   }
   if (sizeChanged) resizeSubviewsWithOldSize(oldBoundsSize);
   markTrackingAreasNeedUpdate();
@@ -116,8 +117,12 @@ void View::setFrame(const Rect& frame) {
   postFrameChanged();
 }
 
-void View::setFrameOrigin(const Point& origin) { setFrame(Rect{origin, frame_.size}); }
-void View::setFrameSize(const Size& size) { setFrame(Rect{frame_.origin, size}); }
+void View::setFrameOrigin(const Point& origin) {
+  setFrame(Rect{origin, frame_.size});
+}
+void View::setFrameSize(const Size& size) {
+  setFrame(Rect{frame_.origin, size});
+}
 
 void View::setBounds(const Rect& bounds) {
   Rect b = bounds;
@@ -130,17 +135,23 @@ void View::setBounds(const Rect& bounds) {
   postBoundsChanged();
 }
 
-void View::setBoundsOrigin(const Point& origin) { setBounds(Rect{origin, bounds_.size}); }
-void View::setBoundsSize(const Size& size) { setBounds(Rect{bounds_.origin, size}); }
+void View::setBoundsOrigin(const Point& origin) {
+  setBounds(Rect{origin, bounds_.size});
+}
+void View::setBoundsSize(const Size& size) {
+  setBounds(Rect{bounds_.origin, size});
+}
 
 void View::postFrameChanged() {
   if (!postsFrameChanged_) return;
-  ns::NotificationCenter::defaultCenter()->postNotificationName_object(ViewFrameDidChangeNotification, self<View>());
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(ViewFrameDidChangeNotification,
+                                                                       self<View>());
 }
 
 void View::postBoundsChanged() {
   if (!postsBoundsChanged_) return;
-  ns::NotificationCenter::defaultCenter()->postNotificationName_object(ViewBoundsDidChangeNotification, self<View>());
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(ViewBoundsDidChangeNotification,
+                                                                       self<View>());
 }
 
 void View::resizeSubviewsWithOldSize(const Size& oldSize) {
@@ -226,7 +237,9 @@ Rect View::visibleRect() const {
 
 // ---- the tree ----
 
-void View::addSubview(const ns::Ref<View>& view) { insertSubview(view, SIZE_MAX); }
+void View::addSubview(const ns::Ref<View>& view) {
+  insertSubview(view, SIZE_MAX);
+}
 
 void View::addSubview_positioned_relativeTo(const ns::Ref<View>& view, WindowOrderingMode place,
                                             const ns::Ref<View>& other) {
@@ -305,7 +318,7 @@ void View::replaceSubview_with(const ns::Ref<View>& old, const ns::Ref<View>& re
 }
 
 bool View::isDescendantOf(const View* view) const {
-  for (const View* v = this; v; ) {
+  for (const View* v = this; v;) {
     if (v == view) return true;
     auto s = v->superview();
     v = s.get();
@@ -417,7 +430,9 @@ void View::rightMouseDown(const ns::Ref<Event>& event) {
   Responder::rightMouseDown(event);
 }
 
-void View::setContextMenuPresenter(MenuPresenter presenter) { menuPresenter() = std::move(presenter); }
+void View::setContextMenuPresenter(MenuPresenter presenter) {
+  menuPresenter() = std::move(presenter);
+}
 
 // ---- tracking areas and cursor rects ----
 
@@ -447,12 +462,15 @@ void View::addCursorRect_cursor(const Rect& rect, const ns::Ref<Cursor>& cursor)
 }
 
 void View::removeCursorRect_cursor(const Rect& rect, const ns::Ref<Cursor>& cursor) {
-  cursorRects_.erase(std::remove_if(cursorRects_.begin(), cursorRects_.end(),
-                                    [&](const CursorRect& c) { return c.rect == rect && c.cursor == cursor; }),
-                     cursorRects_.end());
+  cursorRects_.erase(
+      std::remove_if(cursorRects_.begin(), cursorRects_.end(),
+                     [&](const CursorRect& c) { return c.rect == rect && c.cursor == cursor; }),
+      cursorRects_.end());
 }
 
-void View::discardCursorRects() { cursorRects_.clear(); }
+void View::discardCursorRects() {
+  cursorRects_.clear();
+}
 
 // ---- drawing ----
 
@@ -473,7 +491,9 @@ void View::setNeedsDisplayInRect(const Rect& rect) {
   win->invalidateRect(convertRect_toView(r, nullptr));
 }
 
-void View::display() { displayRect(bounds_); }
+void View::display() {
+  displayRect(bounds_);
+}
 
 void View::displayIfNeeded() {
   if (auto win = window()) win->displayIfNeeded();
@@ -490,7 +510,9 @@ bool View::lockFocusIfCanDraw() {
   return true;
 }
 
-void View::unlockFocus() { drawingLock_.unlock(); }
+void View::unlockFocus() {
+  drawingLock_.unlock();
+}
 
 // ---- layers ----
 
@@ -519,7 +541,9 @@ ns::Ref<BasicAnimation> View::animationForKey(const std::string& key) const {
   return it == animations_.end() ? nullptr : it->second;
 }
 
-ns::Ref<ViewAnimator> View::animator() { return ns::make<ViewAnimator>(self<View>()); }
+ns::Ref<ViewAnimator> View::animator() {
+  return ns::make<ViewAnimator>(self<View>());
+}
 
 }  // namespace ak
 

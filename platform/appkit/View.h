@@ -38,7 +38,6 @@ enum AutoresizingMask : unsigned {
   ViewMaxYMargin = 32,
 };
 
-
 class View : public Responder {
  public:
   View();
@@ -126,11 +125,14 @@ class View : public Responder {
   // ---- events ----
   // The deepest visible view under `point` (in the superview's coordinates), or nullptr.
   virtual ns::Ref<View> hitTest(const Point& point);
-  bool mouse_inRect(const Point& point, const Rect& rect) const { return MouseInRect(point, rect, isFlipped()); }
+  bool mouse_inRect(const Point& point, const Rect& rect) const {
+    return MouseInRect(point, rect, isFlipped());
+  }
   virtual bool mouseDownCanMoveWindow() const { return !isOpaque(); }
   virtual bool acceptsFirstMouse(const ns::Ref<Event>& event) { return false; }
   // Asked of every ancestor of a view about to become first responder on a mouse-down.
-  virtual bool validateProposedFirstResponder_forEvent(const ns::Ref<Responder>& responder, const ns::Ref<Event>& event) {
+  virtual bool validateProposedFirstResponder_forEvent(const ns::Ref<Responder>& responder,
+                                                       const ns::Ref<Event>& event) {
     return true;
   }
   bool performKeyEquivalent(const ns::Ref<Event>& event) override;
@@ -189,7 +191,9 @@ class View : public Responder {
   // ---- animation ----
   // Animations by key ("frame", "frameOrigin", "frameSize", "alphaValue") used by the animator.
   ns::Ref<BasicAnimation> animationForKey(const std::string& key) const;
-  void setAnimations(std::map<std::string, ns::Ref<BasicAnimation>> animations) { animations_ = std::move(animations); }
+  void setAnimations(std::map<std::string, ns::Ref<BasicAnimation>> animations) {
+    animations_ = std::move(animations);
+  }
   // The proxy whose setters animate inside the current animation context.
   ns::Ref<ViewAnimator> animator();
 

@@ -20,7 +20,8 @@ class ViewController : public Responder {
   ViewController();
   ~ViewController() override;
 
-  virtual void initWithNibName_bundle(const std::optional<std::string>& nibName, const ns::Ref<ns::Bundle>& bundle);
+  virtual void initWithNibName_bundle(const std::optional<std::string>& nibName,
+                                      const ns::Ref<ns::Bundle>& bundle);
   void init(const std::optional<std::string>& nibName, const ns::Ref<ns::Bundle>& bundle = nullptr) {
     initWithNibName_bundle(nibName, bundle);
   }

@@ -7,10 +7,10 @@
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
-#include "platform/appkit/Color.h"
-#include "platform/appkit/Colors.h"
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/BezierPath.h"
+#include "platform/appkit/Color.h"
+#include "platform/appkit/Colors.h"
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Font.h"
 #include "platform/appkit/GraphicsContext.h"
@@ -31,22 +31,38 @@ namespace ak {
 
 long CGWindowLevelForKey(int key) {
   switch (key) {
-    case 0: return -2147483648L;  // base
-    case 1: return -2147483628L;  // minimum
-    case 2: return -2147483624L;  // desktop
-    case 3: return -2147483603L;  // backstop menu
-    case 4: return NormalWindowLevel;
-    case 5: return FloatingWindowLevel;
-    case 6: return 3;  // torn-off menu
-    case 7: return 20;  // dock
-    case 8: return 24;  // main menu
-    case 9: return 25;  // status
-    case 10: return ModalPanelWindowLevel;
-    case 11: return PopUpMenuWindowLevel;
-    case 12: return 500;  // dragging
-    case 13: return 1000;  // screen saver
-    case 14: return 2147483631L;  // maximum
-    default: return NormalWindowLevel;
+    case 0:
+      return -2147483648L;  // base
+    case 1:
+      return -2147483628L;  // minimum
+    case 2:
+      return -2147483624L;  // desktop
+    case 3:
+      return -2147483603L;  // backstop menu
+    case 4:
+      return NormalWindowLevel;
+    case 5:
+      return FloatingWindowLevel;
+    case 6:
+      return 3;  // torn-off menu
+    case 7:
+      return 20;  // dock
+    case 8:
+      return 24;  // main menu
+    case 9:
+      return 25;  // status
+    case 10:
+      return ModalPanelWindowLevel;
+    case 11:
+      return PopUpMenuWindowLevel;
+    case 12:
+      return 500;  // dragging
+    case 13:
+      return 1000;  // screen saver
+    case 14:
+      return 2147483631L;  // maximum
+    default:
+      return NormalWindowLevel;
   }
 }
 
@@ -70,11 +86,20 @@ class StandardButton : public View {
     Point p = convertPoint_fromView(event->locationInWindow(), nullptr);
     if (!mouse_inRect(p, bounds())) return;
     switch (kind) {
-      case WindowButton::CloseButton: w->performClose(self<View>()); break;
-      case WindowButton::MiniaturizeButton: w->miniaturize(self<View>()); break;
-      case WindowButton::ZoomButton: w->zoom(self<View>()); break;
-      case WindowButton::FullScreenButton: w->toggleFullScreen(self<View>()); break;
-      default: break;
+      case WindowButton::CloseButton:
+        w->performClose(self<View>());
+        break;
+      case WindowButton::MiniaturizeButton:
+        w->miniaturize(self<View>());
+        break;
+      case WindowButton::ZoomButton:
+        w->zoom(self<View>());
+        break;
+      case WindowButton::FullScreenButton:
+        w->toggleFullScreen(self<View>());
+        break;
+      default:
+        break;
     }
   }
   void drawRect(const Rect&) override {
@@ -111,11 +136,10 @@ class ThemeFrame : public View {
         attributes.set(FontAttributeName, Font::titleBarFontOfSize(13));
         attributes.set(ForegroundColorAttributeName, Color::colorWithDeviceWhite_alpha(0.2, 1));
         Size size = sizeWithAttributes(w->title(), attributes);
-        drawAtPoint_withAttributes(
-            w->title(),
-            MakePoint(std::floor((barRect.size.width - size.width) / 2),
-                      barRect.origin.y + std::floor((bar - size.height) / 2)),
-            attributes);
+        drawAtPoint_withAttributes(w->title(),
+                                   MakePoint(std::floor((barRect.size.width - size.width) / 2),
+                                             barRect.origin.y + std::floor((bar - size.height) / 2)),
+                                   attributes);
       }
     }
   }
@@ -190,7 +214,8 @@ void Window::initWithContentRect_styleMask_backing_defer(const Rect& contentRect
 
 Rect Window::frameRectForContentRect_styleMask(const Rect& content, unsigned long style) {
   Rect r = content;
-  if ((style & TitledWindowMask) && !(style & FullSizeContentViewWindowMask) && !(style & FullScreenWindowMask)) {
+  if ((style & TitledWindowMask) && !(style & FullSizeContentViewWindowMask) &&
+      !(style & FullScreenWindowMask)) {
     r.size.height += metrics::kTitleBarHeight;
   }
   return r;
@@ -198,7 +223,8 @@ Rect Window::frameRectForContentRect_styleMask(const Rect& content, unsigned lon
 
 Rect Window::contentRectForFrameRect_styleMask(const Rect& frame, unsigned long style) {
   Rect r = frame;
-  if ((style & TitledWindowMask) && !(style & FullSizeContentViewWindowMask) && !(style & FullScreenWindowMask)) {
+  if ((style & TitledWindowMask) && !(style & FullSizeContentViewWindowMask) &&
+      !(style & FullScreenWindowMask)) {
     r.size.height = std::max(0.0, r.size.height - metrics::kTitleBarHeight);
   }
   return r;
@@ -212,7 +238,9 @@ Rect Window::contentRectForFrameRect(const Rect& frame) const {
   return contentRectForFrameRect_styleMask(frame, styleMask_);
 }
 
-void Window::setFrame_display(const Rect& frame, bool display) { setFrameInternal(frame, display, false); }
+void Window::setFrame_display(const Rect& frame, bool display) {
+  setFrameInternal(frame, display, false);
+}
 
 void Window::setFrame_display_animate(const Rect& frame, bool display, bool animate) {
   if (!animate) {
@@ -254,10 +282,13 @@ void Window::setFrameInternal(const Rect& frame, bool display, bool) {
   if (display && visible_) displayIfNeeded();
 }
 
-void Window::setFrameOrigin(const Point& origin) { setFrame_display(Rect{origin, frame_.size}, true); }
+void Window::setFrameOrigin(const Point& origin) {
+  setFrame_display(Rect{origin, frame_.size}, true);
+}
 
 void Window::setFrameTopLeftPoint(const Point& point) {
-  setFrame_display(MakeRect(point.x, point.y - frame_.size.height, frame_.size.width, frame_.size.height), true);
+  setFrame_display(MakeRect(point.x, point.y - frame_.size.height, frame_.size.width, frame_.size.height),
+                   true);
 }
 
 void Window::setContentSize(const Size& size) {
@@ -273,12 +304,18 @@ void Window::center() {
                            std::floor(screen.origin.y + (screen.size.height - frame_.size.height) * 2 / 3)));
 }
 
-Rect Window::convertRectToScreen(const Rect& rect) const { return OffsetRect(rect, frame_.origin.x, frame_.origin.y); }
+Rect Window::convertRectToScreen(const Rect& rect) const {
+  return OffsetRect(rect, frame_.origin.x, frame_.origin.y);
+}
 Rect Window::convertRectFromScreen(const Rect& rect) const {
   return OffsetRect(rect, -frame_.origin.x, -frame_.origin.y);
 }
-Point Window::convertBaseToScreen(const Point& p) const { return {p.x + frame_.origin.x, p.y + frame_.origin.y}; }
-Point Window::convertScreenToBase(const Point& p) const { return {p.x - frame_.origin.x, p.y - frame_.origin.y}; }
+Point Window::convertBaseToScreen(const Point& p) const {
+  return {p.x + frame_.origin.x, p.y + frame_.origin.y};
+}
+Point Window::convertScreenToBase(const Point& p) const {
+  return {p.x - frame_.origin.x, p.y - frame_.origin.y};
+}
 
 ns::Ref<Screen> Window::screen() const {
   for (const auto& s : Screen::screens()) {
@@ -328,7 +365,8 @@ void Window::relayoutThemeFrame() {
       {WindowButton::MiniaturizeButton, titled, metrics::kMiniaturizeButtonX,
        (styleMask_ & MiniaturizableWindowMask) != 0},
       {WindowButton::ZoomButton, titled, metrics::kZoomButtonX, (styleMask_ & ResizableWindowMask) != 0},
-      {WindowButton::FullScreenButton, titled && (collectionBehavior_ & WindowCollectionBehaviorFullScreenPrimary),
+      {WindowButton::FullScreenButton,
+       titled && (collectionBehavior_ & WindowCollectionBehaviorFullScreenPrimary),
        w - metrics::kFullScreenButtonRightMargin - metrics::kStandardButtonWidth, true},
   };
   for (const auto& slot : slots) {
@@ -344,7 +382,8 @@ void Window::relayoutThemeFrame() {
     if (it == buttons_.end()) {
       auto b = ak::make<StandardButton>(ZeroRect);
       b->kind = slot.kind;
-      b->setAutoresizingMask(ViewMinYMargin | (slot.kind == WindowButton::FullScreenButton ? ViewMinXMargin : 0));
+      b->setAutoresizingMask(ViewMinYMargin |
+                             (slot.kind == WindowButton::FullScreenButton ? ViewMinXMargin : 0));
       themeFrame_->addSubview(b);
       buttons_[int(slot.kind)] = b;
       button = b;
@@ -383,7 +422,9 @@ ns::Ref<View> Window::standardWindowButton(WindowButton kind) const {
   return it == buttons_.end() ? nullptr : it->second;
 }
 
-ns::Ref<View> Window::themeFrame() const { return themeFrame_; }
+ns::Ref<View> Window::themeFrame() const {
+  return themeFrame_;
+}
 
 // ---- delegate and controller ----
 
@@ -408,13 +449,16 @@ void Window::registerDelegateObservers() {
     ns::Sel sel(hook.selector);
     if (!ns::respondsToSelector(delegate, sel)) continue;
     delegateTokens_.push_back(center->addObserverForName_object_queue_usingBlock(
-        std::string(hook.notification), shared_from_this(), nullptr, [weak, sel](const ns::Ref<ns::Notification>& note) {
+        std::string(hook.notification), shared_from_this(), nullptr,
+        [weak, sel](const ns::Ref<ns::Notification>& note) {
           if (auto d = weak.lock()) ns::send(d, sel, note);
         }));
   }
 }
 
-void Window::setWindowController(const ns::Ref<WindowController>& controller) { windowController_ = controller; }
+void Window::setWindowController(const ns::Ref<WindowController>& controller) {
+  windowController_ = controller;
+}
 
 void Window::postNotification(const char* name) {
   ns::NotificationCenter::defaultCenter()->postNotificationName_object(name, shared_from_this());
@@ -439,7 +483,9 @@ void Window::makeKeyAndOrderFront(const ns::Ref<ns::Object>&) {
   makeMainWindow();
 }
 
-void Window::orderFront(const ns::Ref<ns::Object>&) { orderIn(); }
+void Window::orderFront(const ns::Ref<ns::Object>&) {
+  orderIn();
+}
 
 void Window::orderOut(const ns::Ref<ns::Object>&) {
   if (!visible_) return;
@@ -469,7 +515,8 @@ void Window::performClose(const ns::Ref<ns::Object>& sender) {
   }
   static const ns::Sel shouldClose("windowShouldClose:");
   auto d = delegate();
-  if (d && ns::respondsToSelector(d, shouldClose) && !ns::send<bool>(d, shouldClose, shared_from_this())) return;
+  if (d && ns::respondsToSelector(d, shouldClose) && !ns::send<bool>(d, shouldClose, shared_from_this()))
+    return;
   close();
 }
 
@@ -485,13 +532,23 @@ void Window::deminiaturize(const ns::Ref<ns::Object>&) {
   postNotification(WindowDidDeminiaturizeNotification);
 }
 
-void Window::zoom(const ns::Ref<ns::Object>&) { setFrame_display(screen()->visibleFrame(), true); }
+void Window::zoom(const ns::Ref<ns::Object>&) {
+  setFrame_display(screen()->visibleFrame(), true);
+}
 
-bool Window::isKeyWindow() const { return Application::sharedApplication()->keyWindow().get() == this; }
-bool Window::isMainWindow() const { return Application::sharedApplication()->mainWindow().get() == this; }
+bool Window::isKeyWindow() const {
+  return Application::sharedApplication()->keyWindow().get() == this;
+}
+bool Window::isMainWindow() const {
+  return Application::sharedApplication()->mainWindow().get() == this;
+}
 
-bool Window::canBecomeKeyWindow() const { return (styleMask_ & TitledWindowMask) != 0 || isSheet(); }
-bool Window::canBecomeMainWindow() const { return (styleMask_ & TitledWindowMask) != 0 && !isSheet() && visible_; }
+bool Window::canBecomeKeyWindow() const {
+  return (styleMask_ & TitledWindowMask) != 0 || isSheet();
+}
+bool Window::canBecomeMainWindow() const {
+  return (styleMask_ & TitledWindowMask) != 0 && !isSheet() && visible_;
+}
 
 void Window::makeKeyWindow() {
   if (!canBecomeKeyWindow() || isKeyWindow()) return;
@@ -625,7 +682,8 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
       processTrackingAreas(event, false);
       updateCursor(location);
       if (acceptsMouseMoved_) {
-        if (auto responder = firstResponder(); responder && responder.get() != this) responder->mouseMoved(event);
+        if (auto responder = firstResponder(); responder && responder.get() != this)
+          responder->mouseMoved(event);
       }
       return;
     }
@@ -674,8 +732,9 @@ void Window::dragWindow(const ns::Ref<Event>& mouseDown) {
   Point last = mouseDown->locationInWindow();
   Point origin = frame_.origin;
   for (;;) {
-    auto event = app->nextEventMatchingMask_untilDate_inMode_dequeue(
-        LeftMouseDraggedMask | LeftMouseUpMask, ns::Date::distantFuture(), ns::EventTrackingRunLoopMode, true);
+    auto event = app->nextEventMatchingMask_untilDate_inMode_dequeue(LeftMouseDraggedMask | LeftMouseUpMask,
+                                                                     ns::Date::distantFuture(),
+                                                                     ns::EventTrackingRunLoopMode, true);
     if (!event || event->type() == EventType::LeftMouseUp || closed_) break;
     Point p = event->locationInWindow();
     origin.x += p.x - last.x;
@@ -723,9 +782,10 @@ void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging) {
       area->setMouseInside(inside);
       if (!owner) continue;
       if (inside != wasInside && (o & TrackingMouseEnteredAndExited)) {
-        auto e = Event::enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
-            inside ? EventType::MouseEntered : EventType::MouseExited, location, event->modifierFlags(),
-            event->timestamp(), windowNumber_, nullptr, 0, area, nullptr);
+        auto e = Event::
+            enterExitEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_trackingNumber_userData(
+                inside ? EventType::MouseEntered : EventType::MouseExited, location, event->modifierFlags(),
+                event->timestamp(), windowNumber_, nullptr, 0, area, nullptr);
         if (inside) {
           owner->mouseEntered(e);
         } else {
@@ -733,12 +793,15 @@ void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging) {
         }
       }
       if (inside && !wasInside && (o & TrackingCursorUpdate)) owner->cursorUpdate(event);
-      if (inside && (o & TrackingMouseMoved) && event->type() == EventType::MouseMoved) owner->mouseMoved(event);
+      if (inside && (o & TrackingMouseMoved) && event->type() == EventType::MouseMoved)
+        owner->mouseMoved(event);
     }
   }
 }
 
-void Window::invalidateCursorRectsForView(const ns::Ref<View>&) { cursorRectsValid_ = false; }
+void Window::invalidateCursorRectsForView(const ns::Ref<View>&) {
+  cursorRectsValid_ = false;
+}
 
 void Window::resetCursorRects() {
   if (!themeFrame_) return;
@@ -820,7 +883,8 @@ Rect Window::sheetPositionRect(const ns::Ref<Window>& sheet) const {
   static const ns::Sel positionSel("window:willPositionSheet:usingRect:");
   auto d = delegate();
   if (d && ns::respondsToSelector(d, positionSel)) {
-    Rect answered = ns::send<Rect>(d, positionSel, std::const_pointer_cast<Window>(self<Window>()), sheet, rect);
+    Rect answered =
+        ns::send<Rect>(d, positionSel, std::const_pointer_cast<Window>(self<Window>()), sheet, rect);
     if (IsSaneRect(answered)) rect = answered;
   }
   return rect;
@@ -833,9 +897,10 @@ void Window::attachSheetInternal(const ns::Ref<Window>& sheet) {
   postNotification(WindowWillBeginSheetNotification);
   Rect at = sheetPositionRect(sheet);
   Rect sf = sheet->frame();
-  sheet->setFrame_display(MakeRect(frame_.origin.x + at.origin.x + std::floor((at.size.width - sf.size.width) / 2),
-                                   frame_.origin.y + at.origin.y - sf.size.height, sf.size.width, sf.size.height),
-                          false);
+  sheet->setFrame_display(
+      MakeRect(frame_.origin.x + at.origin.x + std::floor((at.size.width - sf.size.width) / 2),
+               frame_.origin.y + at.origin.y - sf.size.height, sf.size.width, sf.size.height),
+      false);
   sheet->orderFront(nullptr);
   sheet->makeKeyWindow();
 }
@@ -852,13 +917,18 @@ void Window::detachSheetInternal() {
 
 void Window::viewRemovedInternal(const View* view) {
   auto responder = firstResponder();
-  if (auto rv = std::dynamic_pointer_cast<View>(responder); rv && rv->isDescendantOf(view)) makeFirstResponder(nullptr);
+  if (auto rv = std::dynamic_pointer_cast<View>(responder); rv && rv->isDescendantOf(view))
+    makeFirstResponder(nullptr);
   cursorRectsValid_ = false;
 }
 
-void Window::viewHiddenInternal(const View* view) { viewRemovedInternal(view); }
+void Window::viewHiddenInternal(const View* view) {
+  viewRemovedInternal(view);
+}
 
-void Window::contentLayoutChanged() { relayoutThemeFrame(); }
+void Window::contentLayoutChanged() {
+  relayoutThemeFrame();
+}
 
 void Window::beginLiveResize() {
   if (inLiveResize_ || !themeFrame_) return;
@@ -881,7 +951,9 @@ ns::Ref<BasicAnimation> Window::animationForKey(const std::string& key) const {
   return it == animations_.end() ? nullptr : it->second;
 }
 
-ns::Ref<WindowAnimator> Window::animator() { return ns::make<WindowAnimator>(self<Window>()); }
+ns::Ref<WindowAnimator> Window::animator() {
+  return ns::make<WindowAnimator>(self<Window>());
+}
 
 }  // namespace ak
 

@@ -72,8 +72,8 @@ class Window : public Responder {
   // ---- initialisers ----
   virtual void initWithContentRect_styleMask_backing_defer(const Rect& contentRect, unsigned long styleMask,
                                                            BackingStoreType backing, bool defer);
-  void init(const Rect& contentRect, unsigned long styleMask, BackingStoreType backing = BackingStoreType::Buffered,
-            bool defer = false) {
+  void init(const Rect& contentRect, unsigned long styleMask,
+            BackingStoreType backing = BackingStoreType::Buffered, bool defer = false) {
     initWithContentRect_styleMask_backing_defer(contentRect, styleMask, backing, defer);
   }
   void init() { init(MakeRect(0, 0, 480, 360), TitledWindowMask); }
@@ -209,7 +209,9 @@ class Window : public Responder {
 
   // ---- animation ----
   ns::Ref<BasicAnimation> animationForKey(const std::string& key) const;
-  void setAnimations(std::map<std::string, ns::Ref<BasicAnimation>> animations) { animations_ = std::move(animations); }
+  void setAnimations(std::map<std::string, ns::Ref<BasicAnimation>> animations) {
+    animations_ = std::move(animations);
+  }
   ns::Ref<WindowAnimator> animator();
 
   // ---- internals used by the application and views ----
@@ -240,7 +242,8 @@ class Window : public Responder {
   void ensureBacking();
   void drawDirty();
   struct Affine;
-  void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent, bool parentFlipped);
+  void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent,
+                bool parentFlipped);
   void updateTrackingAreas();
   void processTrackingAreas(const ns::Ref<Event>& event, bool dragging);
   void updateCursor(const Point& location);

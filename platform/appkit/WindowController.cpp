@@ -14,9 +14,12 @@ void WindowController::initWithWindow(const ns::Ref<Window>& window) {
   if (window) setWindow(window);
 }
 
-void WindowController::initWithWindowNibName(const std::string& nibName) { nibName_ = nibName; }
+void WindowController::initWithWindowNibName(const std::string& nibName) {
+  nibName_ = nibName;
+}
 
-void WindowController::initWithWindowNibName_owner(const std::string& nibName, const ns::Ref<ns::Object>& owner) {
+void WindowController::initWithWindowNibName_owner(const std::string& nibName,
+                                                   const ns::Ref<ns::Object>& owner) {
   nibName_ = nibName;
   owner_ = owner;
   hasOtherOwner_ = owner != nullptr;

@@ -21,12 +21,13 @@ struct Window::Affine {
   Point apply(const Point& p) const { return {a * p.x + c * p.y + tx, b * p.x + d * p.y + ty}; }
   // `first` applies to points before this.
   Affine after(const Affine& first) const {
-    return {a * first.a + c * first.b, b * first.a + d * first.b, a * first.c + c * first.d,
+    return {a * first.a + c * first.b, b * first.a + d * first.b,        a * first.c + c * first.d,
             b * first.c + d * first.d, a * first.tx + c * first.ty + tx, b * first.tx + d * first.ty + ty};
   }
   bool isAxisAligned() const { return b == 0 && c == 0; }
   Rect boundingBox(const Rect& r) const {
-    Point pts[4] = {apply(r.origin), apply({MaxX(r), MinY(r)}), apply({MinX(r), MaxY(r)}), apply({MaxX(r), MaxY(r)})};
+    Point pts[4] = {apply(r.origin), apply({MaxX(r), MinY(r)}), apply({MinX(r), MaxY(r)}),
+                    apply({MaxX(r), MaxY(r)})};
     double x0 = pts[0].x, x1 = pts[0].x, y0 = pts[0].y, y1 = pts[0].y;
     for (const auto& p : pts) {
       x0 = std::min(x0, p.x);
@@ -114,7 +115,8 @@ void Window::drawDirty() {
   GraphicsContext::setCurrentContext(previous);
 }
 
-void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent, bool parentFlipped) {
+void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent,
+                      bool parentFlipped) {
   if (view->isHidden()) return;
   const View::Transform local = view->transformToSuperviewFlipped(parentFlipped);
   Affine m = parent.after(Affine{local.xx, 0, 0, local.yy, local.x0, local.y0});
@@ -128,7 +130,8 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
       const Point pivot{bounds.origin.x + layer->anchorPoint().x * bounds.size.width,
                         bounds.origin.y + layer->anchorPoint().y * bounds.size.height};
       const double cs = std::cos(angle), sn = std::sin(angle);
-      Affine rotate{cs, sn, -sn, cs, pivot.x - cs * pivot.x + sn * pivot.y, pivot.y - sn * pivot.x - cs * pivot.y};
+      Affine rotate{
+          cs, sn, -sn, cs, pivot.x - cs * pivot.x + sn * pivot.y, pivot.y - sn * pivot.x - cs * pivot.y};
       m = m.after(rotate);
     }
   }
@@ -148,14 +151,18 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
   if (layer && layer->backgroundColor()) {
     layer->backgroundColor()->setFill();
     if (layer->cornerRadius() > 0) {
-      BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(bounds, layer->cornerRadius(), layer->cornerRadius())->fill();
+      BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(bounds, layer->cornerRadius(),
+                                                            layer->cornerRadius())
+          ->fill();
     } else {
       RectFillUsingOperation(bounds, CompositingOperation::SourceOver);
     }
   }
   ctx.clipToRect(bounds);
   if (layer && layer->masksToBounds() && layer->cornerRadius() > 0) {
-    BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(bounds, layer->cornerRadius(), layer->cornerRadius())->addClip();
+    BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(bounds, layer->cornerRadius(),
+                                                          layer->cornerRadius())
+        ->addClip();
   }
   Rect dirtyInView = bounds;
   if (m.isAxisAligned() && m.a != 0 && m.d != 0) {

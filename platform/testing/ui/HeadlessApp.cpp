@@ -33,7 +33,9 @@ HeadlessApp::~HeadlessApp() {
   clock_.reset();
 }
 
-void HeadlessApp::advance(double seconds) { ns::Clock::advance(seconds); }
+void HeadlessApp::advance(double seconds) {
+  ns::Clock::advance(seconds);
+}
 
 std::size_t HeadlessApp::dispatchQueued() {
   std::size_t count = 0;
@@ -54,12 +56,15 @@ ns::Ref<ak::Window> HeadlessApp::window(const ak::Rect& content, unsigned long s
 
 ns::Ref<ak::Event> mouseEvent(const ns::Ref<ak::Window>& window, ak::EventType type, ak::Point location,
                               unsigned long flags, long clickCount) {
-  return ak::Event::mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
-      type, location, flags, ns::Clock::now(), window ? window->windowNumber() : 0, nullptr, 0, clickCount,
-      type == ak::EventType::LeftMouseUp || type == ak::EventType::MouseMoved ? 0.0f : 1.0f);
+  return ak::Event::
+      mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+          type, location, flags, ns::Clock::now(), window ? window->windowNumber() : 0, nullptr, 0,
+          clickCount, type == ak::EventType::LeftMouseUp || type == ak::EventType::MouseMoved ? 0.0f : 1.0f);
 }
 
-void post(const ns::Ref<ak::Event>& event) { ak::Application::sharedApplication()->postEvent_atStart(event, false); }
+void post(const ns::Ref<ak::Event>& event) {
+  ak::Application::sharedApplication()->postEvent_atStart(event, false);
+}
 
 void postMouse(const ns::Ref<ak::Window>& window, ak::EventType type, ak::Point location, unsigned long flags,
                long clickCount) {
@@ -90,9 +95,11 @@ void moveMouse(const ns::Ref<ak::Window>& window, ak::Point location) {
 void key(const ns::Ref<ak::Window>& window, unsigned short keyCode, const std::string& characters,
          unsigned long flags) {
   for (auto type : {ak::EventType::KeyDown, ak::EventType::KeyUp}) {
-    post(ak::Event::keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
-        type, {}, flags, ns::Clock::now(), window ? window->windowNumber() : 0, nullptr, characters, characters,
-        false, keyCode));
+    post(
+        ak::Event::
+            keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
+                type, {}, flags, ns::Clock::now(), window ? window->windowNumber() : 0, nullptr, characters,
+                characters, false, keyCode));
   }
 }
 

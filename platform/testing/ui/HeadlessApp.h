@@ -50,8 +50,8 @@ class HeadlessApp {
 ns::Ref<ak::Event> mouseEvent(const ns::Ref<ak::Window>& window, ak::EventType type, ak::Point location,
                               unsigned long flags = 0, long clickCount = 1);
 void post(const ns::Ref<ak::Event>& event);
-void postMouse(const ns::Ref<ak::Window>& window, ak::EventType type, ak::Point location, unsigned long flags = 0,
-               long clickCount = 1);
+void postMouse(const ns::Ref<ak::Window>& window, ak::EventType type, ak::Point location,
+               unsigned long flags = 0, long clickCount = 1);
 // Left down and up at one point.
 void click(const ns::Ref<ak::Window>& window, ak::Point location, unsigned long flags = 0);
 void rightClick(const ns::Ref<ak::Window>& window, ak::Point location);

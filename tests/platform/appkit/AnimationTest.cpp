@@ -28,7 +28,9 @@ PL_CLASS_NAMED(animation_test::StopRecorder, "RTStopRecorder", ns::Object) {
 
 namespace {
 // One animation frame's worth of change, the most a sampled value may lag.
-double frameStep(double distance, double duration) { return distance / duration / 60 + 1e-9; }
+double frameStep(double distance, double duration) {
+  return distance / duration / 60 + 1e-9;
+}
 }  // namespace
 
 TEST(Animations, AFrameChangeIsHalfWayAtHalfTimeAndFinalAtTheEndWithOneCompletion) {

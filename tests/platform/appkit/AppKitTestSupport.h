@@ -28,7 +28,8 @@ class SwatchView : public ak::View {
   bool isFlipped() const override { return flipped; }
   void drawRect(const ak::Rect&) override {
     ++draws;
-    ak::Color::colorWithDeviceRed_green_blue_alpha(color.r / 255.0, color.g / 255.0, color.b / 255.0, color.a / 255.0)
+    ak::Color::colorWithDeviceRed_green_blue_alpha(color.r / 255.0, color.g / 255.0, color.b / 255.0,
+                                                   color.a / 255.0)
         ->setFill();
     ak::RectFillUsingOperation(fill.value_or(bounds()), ak::CompositingOperation::SourceOver);
   }

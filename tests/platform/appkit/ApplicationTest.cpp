@@ -29,7 +29,8 @@ class LaunchDelegate : public ns::Object {
   void willFinish(ns::Ref<ns::Notification>) { gLog.push_back("willFinish"); }
   void didFinish(ns::Ref<ns::Notification> note) {
     gLog.push_back("didFinish " + ns::NSStringFromClass(ns::object_getClass(note->object())));
-    window = ak::make<ak::Window>(MakeRect(100, 100, 300, 200), ak::TitledWindowMask | ak::ClosableWindowMask);
+    window =
+        ak::make<ak::Window>(MakeRect(100, 100, 300, 200), ak::TitledWindowMask | ak::ClosableWindowMask);
     window->makeKeyAndOrderFront(nullptr);
     // The user clicks the close button.
     const double y = window->frame().size.height - ak::metrics::kStandardButtonTop - 8;
@@ -151,18 +152,18 @@ TEST(Application, EventsWaitInTheQueueAndFetchingHonoursMaskAndDate) {
   pltest::moveMouse(window, {1, 1});
   pltest::click(window, {2, 2});
   // The mouse-up is found past the others, which stay queued in order.
-  auto up = app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(ak::LeftMouseUpMask, ns::Date::distantFuture(),
-                                                                     ns::DefaultRunLoopMode, true);
+  auto up = app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(
+      ak::LeftMouseUpMask, ns::Date::distantFuture(), ns::DefaultRunLoopMode, true);
   ASSERT_TRUE(up);
   EXPECT_EQ(up->type(), ak::EventType::LeftMouseUp);
   EXPECT_EQ(app.app()->currentEvent(), up);
   EXPECT_EQ(app.app()->queuedEventCount(), 2u);
   // Nothing matches: a distant wait answers nil headless; a peek leaves the queue alone.
-  EXPECT_EQ(app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(ak::KeyDownMask, ns::Date::distantFuture(),
-                                                                      ns::DefaultRunLoopMode, true),
+  EXPECT_EQ(app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(
+                ak::KeyDownMask, ns::Date::distantFuture(), ns::DefaultRunLoopMode, true),
             nullptr);
   auto peek = app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(ak::AnyEventMask, std::nullopt,
-                                                                       ns::DefaultRunLoopMode, false);
+                                                                        ns::DefaultRunLoopMode, false);
   ASSERT_TRUE(peek);
   EXPECT_EQ(peek->type(), ak::EventType::MouseMoved);
   EXPECT_EQ(app.app()->queuedEventCount(), 2u);
@@ -173,7 +174,7 @@ TEST(Application, EventsWaitInTheQueueAndFetchingHonoursMaskAndDate) {
   app.app()->postEvent_atStart(pltest::mouseEvent(window, ak::EventType::LeftMouseDragged, {4, 4}), true);
   std::vector<unsigned> types;
   while (auto e = app.app()->nextEventMatchingMask_untilDate_inMode_dequeue(ak::AnyEventMask, std::nullopt,
-                                                                           ns::DefaultRunLoopMode, true)) {
+                                                                            ns::DefaultRunLoopMode, true)) {
     types.push_back(unsigned(e->type()));
   }
   EXPECT_EQ(types, (std::vector<unsigned>{6, 5, 1, 10, 11, 3}));

@@ -18,8 +18,9 @@ TEST(Events, KeepThePlatformsNumbers) {
   app.advance(12.5);
   auto e = pltest::mouseEvent(nullptr, ak::EventType::LeftMouseDown, {1, 2});
   EXPECT_DOUBLE_EQ(e->timestamp(), ns::Clock::now());
-  auto media = ak::Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
-      ak::EventType::SystemDefined, {}, 0, 0, 0, nullptr, 8, (16 << 16) | (0xA << 8), -1);
+  auto media =
+      ak::Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+          ak::EventType::SystemDefined, {}, 0, 0, 0, nullptr, 8, (16 << 16) | (0xA << 8), -1);
   EXPECT_EQ(media->subtype(), 8);
   EXPECT_EQ((media->data1() & 0xFFFF0000) >> 16, 16);
 }
@@ -33,7 +34,9 @@ TEST(TrackingAreas, OptionsDecideWhatTheOwnerHears) {
       {0x83, false, "swatch entered, swatch moved, swatch moved, swatch moved, swatch exited"},
       {0x81, false, "swatch entered, swatch exited"},
       {0x81, true, "swatch down, swatch dragged, swatch dragged, swatch dragged, swatch up"},
-      {0x481, true, "swatch down, swatch entered, swatch dragged, swatch dragged, swatch exited, swatch dragged, swatch up"},
+      {0x481, true,
+       "swatch down, swatch entered, swatch dragged, swatch dragged, swatch exited, swatch dragged, swatch "
+       "up"},
       {0x283, false, "swatch entered, swatch moved, swatch moved, swatch moved, swatch exited"},
   };
   for (const auto& c : cases) {
@@ -111,7 +114,8 @@ class TrackingLoopView : public SwatchView {
         break;
       }
       if (e->type() == ak::EventType::LeftMouseUp) {
-        seen.push_back("up common=" + std::to_string(*commonFired) + " default=" + std::to_string(*defaultFired));
+        seen.push_back("up common=" + std::to_string(*commonFired) +
+                       " default=" + std::to_string(*defaultFired));
         break;
       }
       seen.push_back("drag");
@@ -132,8 +136,10 @@ TEST(EventTracking, ALoopInTheTrackingModeSeesItsEventsAndOnlyCommonModeTimers) 
   pltest::HeadlessApp app;
   int commonFired = 0, defaultFired = 0;
   auto loop = ns::RunLoop::currentRunLoop();
-  auto common = ns::Timer::timerWithTimeInterval_repeats_block(0.5, false, [&](const auto&) { ++commonFired; });
-  auto plain = ns::Timer::timerWithTimeInterval_repeats_block(0.5, false, [&](const auto&) { ++defaultFired; });
+  auto common =
+      ns::Timer::timerWithTimeInterval_repeats_block(0.5, false, [&](const auto&) { ++commonFired; });
+  auto plain =
+      ns::Timer::timerWithTimeInterval_repeats_block(0.5, false, [&](const auto&) { ++defaultFired; });
   loop->addTimer_forMode(common, ns::RunLoopCommonModes);
   loop->addTimer_forMode(plain, ns::DefaultRunLoopMode);
 
@@ -207,7 +213,9 @@ TEST(Cursors, HidingIsCountedAndNeverBelowZero) {
 
   class Hand : public ak::View {
    public:
-    void resetCursorRects() override { addCursorRect_cursor(MakeRect(0, 0, 50, 50), ak::Cursor::pointingHandCursor()); }
+    void resetCursorRects() override {
+      addCursorRect_cursor(MakeRect(0, 0, 50, 50), ak::Cursor::pointingHandCursor());
+    }
   };
   window->contentView()->addSubview(ak::make<Hand>(MakeRect(100, 100, 100, 100)));
   pltest::moveMouse(window, {120, 120});

@@ -112,6 +112,7 @@ TEST_F(NibTest, AMissingNibLoadsNothingAndSaysSo) {
   ASSERT_TRUE(controller->view());  // a plain view stands in
   EXPECT_EQ(controller->view()->frame(), ak::ZeroRect);
   bool logged = false;
-  for (const auto& line : capture.lines()) logged = logged || line.message.find("NoSuchPane") != std::string::npos;
+  for (const auto& line : capture.lines())
+    logged = logged || line.message.find("NoSuchPane") != std::string::npos;
   EXPECT_TRUE(logged);
 }

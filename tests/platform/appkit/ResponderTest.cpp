@@ -41,7 +41,8 @@ class PaneController : public ak::ViewController {
 class PickyContainer : public ak::View {
  public:
   bool refuse = false;
-  bool validateProposedFirstResponder_forEvent(const ns::Ref<ak::Responder>&, const ns::Ref<ak::Event>&) override {
+  bool validateProposedFirstResponder_forEvent(const ns::Ref<ak::Responder>&,
+                                               const ns::Ref<ak::Event>&) override {
     return !refuse;
   }
 };

@@ -214,7 +214,9 @@ class HookView : public ak::View {
   void viewDidMoveToWindow() override { log.push_back(window() ? "didMoveToWindow" : "didMoveToNoWindow"); }
   void viewDidMoveToSuperview() override { log.push_back("didMoveToSuperview"); }
   void viewWillStartLiveResize() override { log.push_back("willStartLiveResize"); }
-  void viewDidEndLiveResize() override { log.push_back("didEndLiveResize " + std::to_string(inLiveResize())); }
+  void viewDidEndLiveResize() override {
+    log.push_back("didEndLiveResize " + std::to_string(inLiveResize()));
+  }
   void updateTrackingAreas() override { log.push_back("updateTrackingAreas"); }
 };
 
@@ -232,9 +234,10 @@ TEST(Views, MoveLiveResizeAndTrackingHooksComeInOrder) {
   view->setHidden(true);
   window->displayIfNeeded();
   view->removeFromSuperview();
-  EXPECT_EQ(joined(view->log),
-            "willMoveToWindow, didMoveToWindow, didMoveToSuperview, updateTrackingAreas, willStartLiveResize, "
-            "didEndLiveResize 0, updateTrackingAreas, willMoveToNoWindow, didMoveToNoWindow, didMoveToSuperview");
+  EXPECT_EQ(
+      joined(view->log),
+      "willMoveToWindow, didMoveToWindow, didMoveToSuperview, updateTrackingAreas, willStartLiveResize, "
+      "didEndLiveResize 0, updateTrackingAreas, willMoveToNoWindow, didMoveToNoWindow, didMoveToSuperview");
   view->setAppearance(ns::make<ns::Object>());
   EXPECT_TRUE(view->appearance());  // stored as the emulated system does
 }

@@ -3,8 +3,8 @@
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/WindowMetrics.h"
-#include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Notification.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Proxy.h"
 #include "tests/platform/appkit/AppKitTestSupport.h"
@@ -35,7 +35,8 @@ class WindowDelegate : public ns::Object {
   void record(const char* what, const ns::Ref<ns::Notification>& note) {
     auto w = std::dynamic_pointer_cast<ak::Window>(note->object());
     gLog.push_back(std::string(what) + " style=" + std::to_string((w->styleMask() >> 14) & 1) + " " +
-                   std::to_string(int(w->frame().size.width)) + "x" + std::to_string(int(w->frame().size.height)));
+                   std::to_string(int(w->frame().size.width)) + "x" +
+                   std::to_string(int(w->frame().size.height)));
   }
 };
 
@@ -96,7 +97,9 @@ TEST(Windows, KeyAndMainChangeInOrderAndBorderlessWindowsStayOut) {
   a->makeKeyAndOrderFront(nullptr);
   b->makeKeyAndOrderFront(nullptr);
   c->makeKeyAndOrderFront(nullptr);
-  EXPECT_EQ(joined(log), "A DidBecomeKey, A DidBecomeMain, A DidResignKey, B DidBecomeKey, A DidResignMain, B DidBecomeMain");
+  EXPECT_EQ(
+      joined(log),
+      "A DidBecomeKey, A DidBecomeMain, A DidResignKey, B DidBecomeKey, A DidResignMain, B DidBecomeMain");
   EXPECT_TRUE(c->isVisible());
   EXPECT_FALSE(c->isKeyWindow());
   EXPECT_FALSE(c->canBecomeKeyWindow());
@@ -172,7 +175,8 @@ TEST(Sheets, HangBelowTheTitleBarOrWhereTheDelegateSaysAndEndThroughTheSelector)
         second, window, delegate, "sheetDidEnd:returnCode:contextInfo:", later);
     EXPECT_EQ(window->attachedSheet(), sheet);
     EXPECT_FALSE(second->isVisible());  // waits for the first
-    EXPECT_EQ(sheet->frame(), MakeRect(200, 100 + c.expectedTop - 122, 200, 122)) << c.delegateTop.value_or(-1);
+    EXPECT_EQ(sheet->frame(), MakeRect(200, 100 + c.expectedTop - 122, 200, 122))
+        << c.delegateTop.value_or(-1);
     EXPECT_TRUE(sheet->isKeyWindow());
 
     app.app()->endSheet_returnCode(sheet, 1001);
@@ -219,8 +223,9 @@ TEST(Windows, FullScreenIsAModelOfWillDidAndBack) {
   EXPECT_EQ(window->frame(), MakeRect(0, 0, 1440, 900));
   EXPECT_EQ(window->contentView()->frame(), MakeRect(0, 0, 1440, 900));
   window->toggleFullScreen(nullptr);
-  EXPECT_EQ(joined(gLog), "willEnter style=0 400x322, didEnter style=1 1440x900, willExit style=1 1440x900, "
-                          "didExit style=0 400x322");
+  EXPECT_EQ(joined(gLog),
+            "willEnter style=0 400x322, didEnter style=1 1440x900, willExit style=1 1440x900, "
+            "didExit style=0 400x322");
   EXPECT_EQ(window->frame(), MakeRect(100, 100, 400, 322));
   EXPECT_EQ(window->styleMask() & ak::FullScreenWindowMask, 0u);
   EXPECT_TRUE(window->standardWindowButton(ak::WindowButton::CloseButton));
@@ -311,7 +316,9 @@ class Closer : public ns::Object {
 class RoutingView : public SwatchView {
  public:
   ns::Ref<ak::Menu> contextMenu;
-  void scrollWheel(const ns::Ref<ak::Event>& e) override { note("scroll " + std::to_string(int(e->deltaY()))); }
+  void scrollWheel(const ns::Ref<ak::Event>& e) override {
+    note("scroll " + std::to_string(int(e->deltaY())));
+  }
   bool performKeyEquivalent(const ns::Ref<ak::Event>& e) override {
     if (!(e->modifierFlags() & ak::CommandKeyMask) || e->charactersIgnoringModifiers() != "k") return false;
     note("keyEquivalent");
@@ -336,9 +343,10 @@ TEST(Windows, EventsReachTheirViewsByKind) {
   view->log = &log;
   window->contentView()->addSubview(view);
   std::vector<std::string> menus;
-  ak::View::setContextMenuPresenter([&](const ns::Ref<ak::Menu>&, const ns::Ref<ak::Event>& e, const ns::Ref<ak::View>& v) {
-    menus.push_back(v == view ? "menu for the view" : "menu for another view");
-  });
+  ak::View::setContextMenuPresenter(
+      [&](const ns::Ref<ak::Menu>&, const ns::Ref<ak::Event>& e, const ns::Ref<ak::View>& v) {
+        menus.push_back(v == view ? "menu for the view" : "menu for another view");
+      });
   pltest::click(window, {10, 10});
   pltest::scroll(window, {10, 10}, 0, -3);
   pltest::key(window, 40, "k", ak::CommandKeyMask);
