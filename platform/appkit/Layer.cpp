@@ -42,6 +42,12 @@ void Layer::setRotation(double radians) {
   setNeedsDisplay();
 }
 
+Size Layer::outset() const {
+  if (shadowOpacity_ <= 0) return ZeroSize;
+  const double blur = 2 * shadowRadius_ + 1;
+  return {std::fabs(shadowOffset_.width) + blur, std::fabs(shadowOffset_.height) + blur};
+}
+
 void Layer::setNeedsDisplay() {
   if (auto view = view_.lock()) view->setNeedsDisplay(true);
 }

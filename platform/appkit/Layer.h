@@ -21,7 +21,10 @@ class Layer : public ns::Object {
 
   // In units of the bounds: (0, 0) the lower left of an unflipped view, (0.5, 0.5) the middle.
   Point anchorPoint() const { return anchor_; }
-  void setAnchorPoint(const Point& anchor) { anchor_ = anchor; }
+  void setAnchorPoint(const Point& anchor) {
+    anchor_ = anchor;
+    setNeedsDisplay();
+  }
   ns::Ref<Color> backgroundColor() const { return background_; }
   void setBackgroundColor(const ns::Ref<Color>& color);
   double cornerRadius() const { return cornerRadius_; }
@@ -29,15 +32,27 @@ class Layer : public ns::Object {
   double opacity() const { return opacity_; }
   void setOpacity(double opacity);
   ns::Ref<Color> shadowColor() const { return shadowColor_; }
-  void setShadowColor(const ns::Ref<Color>& color) { shadowColor_ = color; }
+  void setShadowColor(const ns::Ref<Color>& color) {
+    shadowColor_ = color;
+    setNeedsDisplay();
+  }
   double shadowOpacity() const { return shadowOpacity_; }
   void setShadowOpacity(double opacity);
   Size shadowOffset() const { return shadowOffset_; }
-  void setShadowOffset(const Size& offset) { shadowOffset_ = offset; }
+  void setShadowOffset(const Size& offset) {
+    shadowOffset_ = offset;
+    setNeedsDisplay();
+  }
   double shadowRadius() const { return shadowRadius_; }
-  void setShadowRadius(double radius) { shadowRadius_ = radius; }
+  void setShadowRadius(double radius) {
+    shadowRadius_ = radius >= 0 && radius < 1e4 ? radius : 0;
+    setNeedsDisplay();
+  }
   bool masksToBounds() const { return masksToBounds_; }
-  void setMasksToBounds(bool masks) { masksToBounds_ = masks; }
+  void setMasksToBounds(bool masks) {
+    masksToBounds_ = masks;
+    setNeedsDisplay();
+  }
   // The model value of "transform.rotation.z" (radians, counter-clockwise).
   double rotation() const { return rotation_; }
   void setRotation(double radians);
@@ -52,6 +67,9 @@ class Layer : public ns::Object {
   // The values as drawn now: the model value, or the running animation's.
   double presentationRotation() const;
   double presentationOpacity() const;
+
+  // How far beyond the view's rectangle the layer paints (its shadow), on each side.
+  Size outset() const;
 
   // The view it backs (not retained).
   ns::Ref<View> delegate() const { return view_.lock(); }

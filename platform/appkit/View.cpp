@@ -97,7 +97,7 @@ void View::setFrame(const Rect& frame) {
   if (!sanitize(f, "setFrame")) return;
   if (f == frame_) return;
   auto win = window();
-  if (win && !hidden_) win->invalidateRect(convertRect_toView(bounds_, nullptr));
+  if (win && !hidden_) win->invalidateRect(paintedRectInWindow());
   const Size oldBoundsSize = bounds_.size;
   const bool sizeChanged = !(f.size == frame_.size);
   const Size oldFrameSize = frame_.size;
@@ -227,6 +227,15 @@ Size View::convertSize_toView(const Size& size, const View* view) const {
   return convertRect_toView(Rect{ZeroPoint, size}, view).size;
 }
 
+Rect View::paintedRectInWindow() const {
+  Rect r = bounds_;
+  if (layer_) {
+    const Size out = layer_->outset();
+    r = InsetRect(r, -out.width, -out.height);
+  }
+  return convertRect_toView(r, nullptr);
+}
+
 Rect View::visibleRect() const {
   Rect r = convertRect_toView(bounds_, nullptr);
   for (auto v = superview(); v; v = v->superview()) {
@@ -290,7 +299,7 @@ void View::removeFromSuperview() {
   super->willRemoveSubview(keep);
   auto win = window();
   if (win) {
-    if (!hidden_) win->invalidateRect(convertRect_toView(bounds_, nullptr));
+    if (!hidden_) win->invalidateRect(paintedRectInWindow());
     win->viewRemovedInternal(this);
   }
   viewWillMoveToSuperview(nullptr);
@@ -367,7 +376,7 @@ bool View::inLiveResize() const {
 void View::setHidden(bool hidden) {
   if (hidden_ == hidden) return;
   auto win = window();
-  if (win && hidden) win->invalidateRect(convertRect_toView(bounds_, nullptr));
+  if (win && hidden) win->invalidateRect(paintedRectInWindow());
   hidden_ = hidden;
   if (win && hidden) win->viewHiddenInternal(this);
   markTrackingAreasNeedUpdate();
@@ -488,6 +497,11 @@ void View::setNeedsDisplayInRect(const Rect& rect) {
   if (!win || isHiddenOrHasHiddenAncestor()) return;
   Rect r = IntersectionRect(rect, bounds_);
   if (IsEmptyRect(r)) return;
+  if (layer_) {
+    // A shadow paints beyond the view.
+    const Size out = layer_->outset();
+    r = InsetRect(r, -out.width, -out.height);
+  }
   win->invalidateRect(convertRect_toView(r, nullptr));
 }
 

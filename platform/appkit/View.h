@@ -64,6 +64,8 @@ class View : public Responder {
   virtual bool isFlipped() const { return false; }
   // The part of the bounds not clipped away by the ancestors.
   Rect visibleRect() const;
+  // What the view paints, in the window's base coordinates: its bounds and its layer's shadow.
+  Rect paintedRectInWindow() const;
 
   bool postsFrameChangedNotifications() const { return postsFrameChanged_; }
   void setPostsFrameChangedNotifications(bool posts) { postsFrameChanged_ = posts; }

@@ -10,6 +10,7 @@
 #include "platform/appkit/Color.h"
 #include "platform/appkit/DrawingInternal.h"
 #include "platform/appkit/Layer.h"
+#include "platform/appkit/Shadow.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 
@@ -135,7 +136,8 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
       m = m.after(rotate);
     }
   }
-  const Rect onWindow = m.boundingBox(bounds);
+  const Size out = layer ? layer->outset() : ZeroSize;
+  const Rect onWindow = m.boundingBox(InsetRect(bounds, -out.width, -out.height));
   if (IsEmptyRect(IntersectionRect(onWindow, dirty)) || opacity <= 0) {
     view->clearNeedsDisplay();
     return;
@@ -187,26 +189,26 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
   for (const auto& sub : subviews) drawTree(sub, dirty, m, flipped);
   if (group) {
     cairo_pattern_t* pattern = cairo_pop_group(cr);
+    ctx.saveGState();
     if (shadow) {
       auto color = layer->shadowColor();
       double rgba[4] = {0, 0, 0, 1};
       if (color) colorComponents(*color, rgba);
-      cairo_save(cr);
-      cairo_matrix_t user;
-      cairo_get_matrix(cr, &user);
-      cairo_matrix_t base = ctx.native().base;
-      double ox = layer->shadowOffset().width, oy = layer->shadowOffset().height;
-      cairo_matrix_transform_distance(&base, &ox, &oy);
-      // The offset is in device pixels; the group keeps its place in the current user space.
-      cairo_identity_matrix(cr);
-      cairo_translate(cr, ox, oy);
-      cairo_transform(cr, &user);
-      cairo_set_source_rgba(cr, rgba[0], rgba[1], rgba[2], rgba[3] * layer->shadowOpacity() * opacity);
-      cairo_mask(cr, pattern);
-      cairo_restore(cr);
+      Shadow layerShadow;
+      layerShadow.setShadowOffset(layer->shadowOffset());
+      layerShadow.setShadowBlurRadius(layer->shadowRadius());
+      layerShadow.setShadowColor(
+          Color::colorWithDeviceRed_green_blue_alpha(rgba[0], rgba[1], rgba[2], rgba[3] * layer->shadowOpacity()));
+      ctx.setShadow(&layerShadow);
     }
-    cairo_set_source(cr, pattern);
-    cairo_paint_with_alpha(cr, opacity);
+    // The group goes down with the layer's shadow (blurred as any shadow) and its opacity.
+    ctx.native().draw(
+        [pattern](cairo_t* c) {
+          cairo_set_source(c, pattern);
+          cairo_paint(c);
+        },
+        CAIRO_OPERATOR_OVER, opacity);
+    ctx.restoreGState();
     cairo_pattern_destroy(pattern);
   }
   ctx.restoreGState();

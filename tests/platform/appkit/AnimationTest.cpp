@@ -186,3 +186,32 @@ TEST(Animations, LayerOpacityAndBackgroundComposite) {
   EXPECT_EQ(pltest::windowPixel(window, 30, 30), kBlue);
   EXPECT_TRUE(box->layer()->animationKeys().empty());
 }
+
+TEST(Animations, ALayersShadowFallsByItsOffsetAndCornersAreRounded) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(0, 0, 100, 100), ak::BorderlessWindowMask);
+  auto content = swatch(MakeRect(0, 0, 100, 100), kWhite);
+  window->setContentView(content);
+  auto box = ak::make<ak::View>(MakeRect(10, 20, 50, 50));
+  content->addSubview(box);
+  box->setWantsLayer(true);
+  auto layer = box->layer();
+  layer->setBackgroundColor(ak::Color::colorWithDeviceRed_green_blue_alpha(0, 0, 1, 1));
+  layer->setCornerRadius(10);
+  layer->setShadowColor(ak::Color::colorWithDeviceRed_green_blue_alpha(0, 0, 0, 1));
+  layer->setShadowOpacity(1);
+  layer->setShadowOffset({5, -5});
+  layer->setShadowRadius(0);
+  pltest::renderWindow(window, "shadow");
+  EXPECT_EQ(pltest::windowPixel(window, 35, 45), kBlue);
+  EXPECT_EQ(pltest::windowPixel(window, 62, 40), (ak::RGBA{0, 0, 0, 255}));  // right of the box, in its shadow
+  EXPECT_EQ(pltest::windowPixel(window, 35, 17), (ak::RGBA{0, 0, 0, 255}));  // below it
+  EXPECT_EQ(pltest::windowPixel(window, 62, 68), kWhite);                     // the shadow starts lower
+  EXPECT_EQ(pltest::windowPixel(window, 10, 69), kWhite);                     // a rounded corner
+  // A radius blurs the edge: just outside the hard shadow it is neither white nor black.
+  layer->setShadowRadius(4);
+  pltest::renderWindow(window, "blurred-shadow");
+  auto edge = pltest::windowPixel(window, 66, 40);
+  EXPECT_GT(edge.r, 10);
+  EXPECT_LT(edge.r, 245);
+}
