@@ -197,8 +197,8 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
       Shadow layerShadow;
       layerShadow.setShadowOffset(layer->shadowOffset());
       layerShadow.setShadowBlurRadius(layer->shadowRadius());
-      layerShadow.setShadowColor(
-          Color::colorWithDeviceRed_green_blue_alpha(rgba[0], rgba[1], rgba[2], rgba[3] * layer->shadowOpacity()));
+      layerShadow.setShadowColor(Color::colorWithDeviceRed_green_blue_alpha(
+          rgba[0], rgba[1], rgba[2], rgba[3] * layer->shadowOpacity()));
       ctx.setShadow(&layerShadow);
     }
     // The group goes down with the layer's shadow (blurred as any shadow) and its opacity.

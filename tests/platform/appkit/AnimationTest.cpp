@@ -204,10 +204,11 @@ TEST(Animations, ALayersShadowFallsByItsOffsetAndCornersAreRounded) {
   layer->setShadowRadius(0);
   pltest::renderWindow(window, "shadow");
   EXPECT_EQ(pltest::windowPixel(window, 35, 45), kBlue);
-  EXPECT_EQ(pltest::windowPixel(window, 62, 40), (ak::RGBA{0, 0, 0, 255}));  // right of the box, in its shadow
+  EXPECT_EQ(pltest::windowPixel(window, 62, 40),
+            (ak::RGBA{0, 0, 0, 255}));  // right of the box, in its shadow
   EXPECT_EQ(pltest::windowPixel(window, 35, 17), (ak::RGBA{0, 0, 0, 255}));  // below it
-  EXPECT_EQ(pltest::windowPixel(window, 62, 68), kWhite);                     // the shadow starts lower
-  EXPECT_EQ(pltest::windowPixel(window, 10, 69), kWhite);                     // a rounded corner
+  EXPECT_EQ(pltest::windowPixel(window, 62, 68), kWhite);                    // the shadow starts lower
+  EXPECT_EQ(pltest::windowPixel(window, 10, 69), kWhite);                    // a rounded corner
   // A radius blurs the edge: just outside the hard shadow it is neither white nor black.
   layer->setShadowRadius(4);
   pltest::renderWindow(window, "blurred-shadow");

@@ -42,6 +42,7 @@ class SwatchView : public ak::View {
   void mouseEntered(const ns::Ref<ak::Event>&) override { note("entered"); }
   void mouseExited(const ns::Ref<ak::Event>&) override { note("exited"); }
   void mouseMoved(const ns::Ref<ak::Event>&) override { note("moved"); }
+  void cursorUpdate(const ns::Ref<ak::Event>&) override { note("cursorUpdate"); }
 };
 
 inline ns::Ref<SwatchView> swatch(ak::Rect frame, ak::RGBA color = {255, 0, 0, 255}, bool flipped = false) {

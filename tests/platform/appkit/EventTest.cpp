@@ -38,6 +38,8 @@ TEST(TrackingAreas, OptionsDecideWhatTheOwnerHears) {
        "swatch down, swatch entered, swatch dragged, swatch dragged, swatch exited, swatch dragged, swatch "
        "up"},
       {0x283, false, "swatch entered, swatch moved, swatch moved, swatch moved, swatch exited"},
+      {0x85, false, "swatch entered, swatch cursorUpdate, swatch exited"},
+      {0x03, false, ""},  // not active in any state
   };
   for (const auto& c : cases) {
     pltest::HeadlessApp app;

@@ -5,6 +5,8 @@
 #include "platform/appkit/WindowMetrics.h"
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Timer.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Proxy.h"
 #include "tests/platform/appkit/AppKitTestSupport.h"
@@ -277,21 +279,37 @@ TEST(ModalLoops, RunOnlyTheModalWindowsEventsUntilStopped) {
   main->contentView()->addSubview(behind);
   auto panel = ak::make<ak::Window>(MakeRect(400, 0, 100, 100), ak::TitledWindowMask);
 
+  // Timers already due: only the common-mode one may fire inside the modal loop.
+  int commonFired = 0, defaultFired = 0;
+  auto loop = ns::RunLoop::currentRunLoop();
+  auto now = ns::Date::now();
+  loop->addTimer_forMode(
+      ns::Timer::initWithFireDate_interval_repeats_block(now, 0, false, [&](const auto&) { ++commonFired; }),
+      ns::RunLoopCommonModes);
+  loop->addTimer_forMode(
+      ns::Timer::initWithFireDate_interval_repeats_block(now, 0, false, [&](const auto&) { ++defaultFired; }),
+      ns::DefaultRunLoopMode);
+
   class Stopper : public ak::View {
    public:
-    std::optional<std::string> mode;
+    std::string seen;
+    int* common = nullptr;
+    int* plain = nullptr;
     void mouseDown(const ns::Ref<ak::Event>&) override {
-      mode = ns::RunLoop::currentRunLoop()->currentMode();
+      seen = "common=" + std::to_string(*common) + " default=" + std::to_string(*plain);
       ak::Application::sharedApplication()->stopModalWithCode(7);
     }
   };
   auto stopper = ak::make<Stopper>(MakeRect(0, 0, 100, 100));
+  stopper->common = &commonFired;
+  stopper->plain = &defaultFired;
   panel->contentView()->addSubview(stopper);
   pltest::click(main, {10, 10});
   pltest::click(panel, {10, 10});
   pltest::click(main, {20, 20});
   EXPECT_EQ(app.app()->runModalForWindow(panel), 7);
   EXPECT_TRUE(log.empty());
+  EXPECT_EQ(stopper->seen, "common=1 default=0");
   // The click queued after the stop waits for the normal loop.
   app.dispatchQueued();
   EXPECT_EQ(joined(log), "swatch down, swatch up");
