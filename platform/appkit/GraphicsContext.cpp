@@ -341,6 +341,12 @@ void GraphicsContext::restoreGraphicsState() {
   if (contexts.current) contexts.current->restoreGState();
 }
 
+std::size_t GraphicsContext::graphicsStateDepth() { return threadContexts().saved.size(); }
+
+void GraphicsContext::restoreGraphicsStateToDepth(std::size_t depth) {
+  while (threadContexts().saved.size() > depth) restoreGraphicsState();
+}
+
 bool GraphicsContext::isFlipped() const { return native_->userFlipped(); }
 const ns::Ref<BitmapImageRep>& GraphicsContext::bitmapImageRep() const { return native_->rep; }
 

@@ -54,6 +54,10 @@ class GraphicsContext : public ns::Object {
   // A restore without a matching save is logged and ignored.
   static void saveGraphicsState();
   static void restoreGraphicsState();
+  // How many saveGraphicsState calls are open on this thread, and restoring down to such a count
+  // (the views' drawing pass uses it so that a drawRect: that forgets a restore leaks nothing).
+  static std::size_t graphicsStateDepth();
+  static void restoreGraphicsStateToDepth(std::size_t depth);
 
   // Whether the current user coordinates grow downwards.
   bool isFlipped() const;

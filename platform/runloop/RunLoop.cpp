@@ -195,7 +195,7 @@ struct RunLoop::Impl : Clock::Observer {
   }
 
   // Fires the due timers of the mode, earliest first; each fires at most once per pass.
-  void fireDueTimers(const std::string& mode) {
+  std::size_t fireDueTimers(const std::string& mode) {
     TimeInterval now = Clock::now();
     std::vector<std::pair<TimeInterval, Ref<Timer>>> due;
     {
@@ -209,6 +209,7 @@ struct RunLoop::Impl : Clock::Observer {
     }
     std::stable_sort(due.begin(), due.end(), [](auto& a, auto& b) { return a.first < b.first; });
     for (auto& [date, timer] : due) timer->fireFromRunLoop(now);
+    return due.size();
   }
 
   bool runPerforms(const std::string& mode) {
@@ -351,6 +352,25 @@ struct RunLoop::Impl : Clock::Observer {
     return result;
   }
 };
+
+bool RunLoop::runPendingInMode(const std::string& mode) {
+  auto& impl = *impl_;
+  if (gettid() != impl.tid)
+    Exception::raise(NSInternalInconsistencyException, "a run loop runs only on its own thread");
+  {
+    std::lock_guard lock(impl.m);
+    impl.modeStack.push_back(mode);
+  }
+  bool handled = impl.fireDueTimers(mode) > 0;
+  handled = impl.runPerforms(mode) || handled;
+  handled = impl.runSources(mode) || handled;
+  handled = impl.waitAndDispatch(mode, 0) || handled;
+  {
+    std::lock_guard lock(impl.m);
+    impl.modeStack.pop_back();
+  }
+  return handled;
+}
 
 RunLoop::RunLoop() : impl_(std::make_shared<Impl>()) {
   impl_->tid = gettid();

@@ -99,6 +99,9 @@ class RunLoop : public Object {
   // limitDate has passed; answers false at once when nothing is registered in the mode.
   bool runMode_beforeDate(const std::string& mode, const Date& limitDate);
   void runUntilDate(const Date& limitDate);
+  // One pass that never waits: fires the due timers, runs the queued perform requests and the
+  // ready sources of `mode`; answers whether anything ran.
+  bool runPendingInMode(const std::string& mode);
   void run();
   // Ends the innermost pass; callable from any thread.
   void stop();
