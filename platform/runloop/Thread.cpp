@@ -8,6 +8,7 @@
 
 #include "platform/core/Exception.h"
 #include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/ThreadStartHook.h"
 
 namespace ns {
 namespace {
@@ -104,6 +105,7 @@ void Thread::start() {
 }
 
 void Thread::run() {
+  runThreadStartHooks();
   tlThread = self<Thread>();
   {
     std::lock_guard lock(mutex_);
