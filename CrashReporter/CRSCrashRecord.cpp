@@ -302,6 +302,8 @@ void writeFrames(CRSRecordWriter* w, const std::uint64_t* gregs) {
       std::uint64_t pair[2];
       if (!readMemory(pair, fp, sizeof pair)) break;
       if (pair[0] < 4096 || pair[1] < 4096) break;
+      // Callers' frames lie above: a chain that does not climb is damaged (or a loop).
+      if (pair[0] <= fp) break;
       writeFrame(w, pair[1]);
       fp = pair[0];
     }
