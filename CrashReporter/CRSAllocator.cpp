@@ -9,6 +9,10 @@
 
 #include "CrashReporter/CRSSafeLog.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
 namespace {
 
 constexpr std::size_t kAlignment = 16;
@@ -72,6 +76,12 @@ CRSAllocator* CRSAllocatorCreate(std::size_t writableSize, std::size_t protected
     ::munmap(mapping, total);
     return nullptr;
   }
+#if defined(__SANITIZE_ADDRESS__)
+  // The pools hold the only references to memory the context owns for good: let the leak checker
+  // see them.
+  __lsan_register_root_region(writableStart, writable);
+  __lsan_register_root_region(guardedStart, guarded);
+#endif
   auto* allocator = new (guardedStart) CRSAllocator{};
   allocator->base = base;
   allocator->mappingSize = total;
@@ -103,9 +113,9 @@ void* CRSAllocatorAlloc(CRSAllocator* allocator, std::size_t size, int pool) {
 
 bool CRSAllocatorProtect(CRSAllocator* allocator) {
   if (!allocator) return false;
-  std::uint8_t expected = 0;
-  if (!allocator->isProtected.compare_exchange_strong(expected, 1)) return true;
-  // The header sits in the pool being protected: read what we need first.
+  // The header sits in the pool it protects: once protected it may only be read.
+  if (allocator->isProtected.load()) return true;
+  allocator->isProtected = 1;
   char* start = reinterpret_cast<char*>(allocator);
   std::size_t length = static_cast<std::size_t>(allocator->guarded.start - start) + allocator->guarded.limit;
   if (::mprotect(start, length, PROT_READ) != 0) {

@@ -32,7 +32,12 @@ void setDefaultActions() {
 void restorePrevious(const CRSContext* context) {
   setDefaultActions();
   if (!context) return;
-  if (context->signals.hasPreviousStack && ::sigaltstack(&context->signals.previousStack, nullptr) != 0) {
+  // The kernel refuses to change the stack a handler runs on; the saved stack was the installing
+  // thread's anyway, so it goes back only from outside a handler on that stack.
+  stack_t current{};
+  bool onAlternateStack = ::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_ONSTACK);
+  if (context->signals.hasPreviousStack && !onAlternateStack &&
+      ::sigaltstack(&context->signals.previousStack, nullptr) != 0) {
     CRSSafeLog("Unable to setup stack %s\n");
   }
   for (int i = 0; i < CRSSignalCount; ++i) {
@@ -233,12 +238,6 @@ void CRSSignalHandlersInstall(CRSContext* context, void* alternateStack) {
       record.hasPrevious[i] = 1;
     }
   }
-}
-
-void CRSSignalHandlersUninstall() {
-  const CRSContext* context = CRSContextGet();
-  restorePrevious(context);
-  setDefaultActions();
 }
 
 void CRSThreadPrepare() {

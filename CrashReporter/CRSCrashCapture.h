@@ -14,8 +14,6 @@ struct CRSContext;
 // Installs the seven handlers and the calling thread's alternate stack, and reserves the signal
 // that parks threads at crash time.
 void CRSSignalHandlersInstall(CRSContext* context, void* alternateStack);
-// Puts back what was there before (the application does not call it).
-void CRSSignalHandlersUninstall();
 void CRSSignalHandler(int signal, siginfo_t* info, void* machineContext);
 
 // Gives the calling thread an alternate signal stack of its own (when it has none) and leaves

@@ -12,7 +12,10 @@
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSRecordWriter.h"
 #include "CrashReporter/CRSSafeLog.h"
+#include <vector>
+
 #include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/PercentEncoding.h"
 
@@ -133,6 +136,13 @@ void appendToRing(CRSUserData* data, const std::string& message) {
   data->writeOffset = next;
 }
 
+// Tables replaced by larger ones. The crash handler may still be reading one, so they are kept
+// (reachable) for the life of the process. Touched on the context queue only.
+std::vector<CRSCustomAttribute*>& retiredTables() {
+  static ns::NoDestructor<std::vector<CRSCustomAttribute*>> tables;
+  return *tables;
+}
+
 CRSUserData* userData() {
   if (!CRSContextIsInitialized()) return nullptr;
   return &CRSWritableContextGet()->user;
@@ -215,7 +225,6 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
     }
     if (count < limit) {
       if (count == data->attributeCapacity) {
-        // The crash handler may be reading the old table: it is left in place, never freed.
         std::uint32_t capacity = data->attributeCapacity ? data->attributeCapacity * 2 : 16;
         auto* grown = static_cast<CRSCustomAttribute*>(std::calloc(capacity, sizeof(CRSCustomAttribute)));
         if (!grown) return;
@@ -224,6 +233,7 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
           grown[i].value = table[i].value.load();
         }
         data->attributes = grown;
+        if (table) retiredTables().push_back(table);
         data->attributeCapacity = capacity;
         table = grown;
       }
