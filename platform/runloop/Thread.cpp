@@ -101,7 +101,8 @@ void Thread::start() {
   auto self = this->self<Thread>();
   std::thread([self] { self->run(); }).detach();
   // Return once the run loop exists, so that requests can be queued on it at once.
-  cv_.wait(lock, [&] { return runLoop_ != nullptr; });
+  // A body that returns at once has dropped its run loop again by the time this thread wakes.
+  cv_.wait(lock, [&] { return runLoop_ != nullptr || finished_; });
 }
 
 void Thread::run() {

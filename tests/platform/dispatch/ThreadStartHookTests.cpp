@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/ThreadStartHook.h"
 #include "platform/testing/ChildTest.h"
@@ -31,9 +32,13 @@ TEST(ThreadStartHookChild, DISABLED_HooksRunOnNewPlatformThreads) {
   ASSERT_TRUE(thread->waitUntilFinished(30));
   EXPECT_TRUE(onThread);
 
-  bool onWorker = false;
-  dispatch::sync(dispatch::queueCreate("hook.concurrent", dispatch::QueueAttr::Concurrent),
-                 [&] { onWorker = tlHookRan; });
+  std::atomic<bool> onWorker{false};
+  auto done = dispatch::semaphoreCreate(0);
+  dispatch::async(dispatch::globalQueue(), [&] {
+    onWorker = tlHookRan;
+    dispatch::semaphoreSignal(done);
+  });
+  ASSERT_EQ(dispatch::semaphoreWait(done, dispatch::time(30)), 0);
   EXPECT_TRUE(onWorker);
   EXPECT_GE(gHookCalls.load(), 2);
 
