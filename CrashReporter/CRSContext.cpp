@@ -8,6 +8,7 @@
 
 #include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSSafeLog.h"
+#include "CrashReporter/CRSSystemInfo.h"
 #include "platform/dispatch/Group.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/ThreadStartHook.h"
@@ -110,6 +111,12 @@ void CRSContextInitialize(const CRSContextInitData& data) {
   std::string runningLog = data.runningLogPath ? data.runningLogPath : "";
   std::string sessionLog = data.sessionLogPath ? data.sessionLogPath : "";
   bool hasLogs = data.runningLogPath && data.sessionLogPath;
+  dispatch::groupAsync(group, global, [context] { CRSHostInfoGather(context); });
+  dispatch::groupAsync(group, global, [context] { CRSProcessInfoGather(context); });
+  dispatch::groupAsync(group, global, [context] { CRSExecutableInfoGather(context); });
+  dispatch::groupAsync(group, global, [writable] {
+    dispatch::sync(CRSContextQueue(), [writable] { CRSBinaryImagesStartTracking(writable); });
+  });
   dispatch::groupAsync(group, global, [] { CRSUncaughtExceptionHandlerInstall(); });
   dispatch::groupAsync(group, global, [writable, runningLog, sessionLog, hasLogs] {
     CRSUserLoggingInit(&writable->user, hasLogs ? runningLog.c_str() : nullptr,
