@@ -280,7 +280,7 @@ void CRSRecordCustomException(const std::string& name, const std::string& reason
     records[i].address = frames[i].address;
     records[i].symbol = frames[i].symbol ? duplicate(*frames[i].symbol) : nullptr;
     records[i].file = frames[i].fileName ? duplicate(*frames[i].fileName) : nullptr;
-    records[i].line = frames[i].lineNumber;
+    records[i].line = static_cast<std::uint32_t>(frames[i].lineNumber);
   }
   storeException(duplicate(name), duplicate(CRSPercentEscape(reason)), records, static_cast<std::uint32_t>(frames.size()));
 }

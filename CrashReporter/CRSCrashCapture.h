@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "CrashReporter/CRSStackFrame.h"
+
 struct CRSContext;
 
 // Installs the seven handlers and the calling thread's alternate stack, and reserves the signal
@@ -22,12 +24,6 @@ void CRSThreadPrepare();
 
 void CRSUncaughtExceptionHandlerInstall();
 
-struct CRSStackFrame {
-  std::uint64_t address = 0;
-  std::optional<std::string> symbol;
-  std::optional<std::string> fileName;
-  std::uint32_t lineNumber = 0;
-};
 // Stores a caller-supplied exception for the record (reason percent-escaped).
 void CRSRecordCustomException(const std::string& name, const std::string& reason,
                               const std::vector<CRSStackFrame>& frames);

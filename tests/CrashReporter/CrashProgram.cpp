@@ -1,5 +1,6 @@
 #include "tests/CrashReporter/CrashProgram.h"
 
+#include <elf.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -51,7 +52,40 @@ std::filesystem::path CrashRun::recordPath() const {
   return folder / (std::string(kNormalisedSession) + ".crsrecord");
 }
 
-CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& folder) {
+std::string buildIdOfFile(const std::string& path) {
+  std::string file = readFile(path);
+  if (file.size() < sizeof(Elf64_Ehdr) || file.compare(0, 4, ELFMAG) != 0) return {};
+  Elf64_Ehdr header;
+  std::memcpy(&header, file.data(), sizeof header);
+  for (int i = 0; i < header.e_shnum; ++i) {
+    std::size_t at = header.e_shoff + static_cast<std::size_t>(i) * header.e_shentsize;
+    if (at + sizeof(Elf64_Shdr) > file.size()) return {};
+    Elf64_Shdr section;
+    std::memcpy(&section, file.data() + at, sizeof section);
+    if (section.sh_type != SHT_NOTE) continue;
+    for (std::size_t n = section.sh_offset; n + sizeof(Elf64_Nhdr) <= section.sh_offset + section.sh_size;) {
+      Elf64_Nhdr note;
+      std::memcpy(&note, file.data() + n, sizeof note);
+      std::size_t name = n + sizeof note;
+      std::size_t desc = name + ((note.n_namesz + 3) & ~3u);
+      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && file.compare(name, 4, std::string("GNU\0", 4)) == 0) {
+        static const char hex[] = "0123456789abcdef";
+        std::string out;
+        for (std::size_t b = 0; b < note.n_descsz; ++b) {
+          auto c = static_cast<unsigned char>(file[desc + b]);
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        }
+        return out;
+      }
+      n = desc + ((note.n_descsz + 3) & ~3u);
+    }
+  }
+  return {};
+}
+
+CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& folder,
+                         const std::vector<std::string>& extraEnvironment) {
   CrashRun run;
   run.folder = folder;
   std::vector<std::string> environment;
@@ -61,6 +95,13 @@ CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& f
     if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) environment.emplace_back(*e);
   }
   environment.push_back(asan);
+  for (const auto& e : extraEnvironment) {
+    if (e.rfind("ASAN_OPTIONS=", 0) == 0) {
+      environment.back() += ":" + e.substr(13);
+    } else {
+      environment.push_back(e);
+    }
+  }
   std::vector<char*> envp;
   for (auto& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);

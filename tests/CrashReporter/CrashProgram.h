@@ -30,7 +30,11 @@ struct CrashRun {
 };
 
 // `folder` must exist; the program writes its record, marker and logs there.
-CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& folder);
+CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& folder,
+                         const std::vector<std::string>& extraEnvironment = {});
+
+// The GNU build identifier of an ELF file, read from its note sections ("" when it has none).
+std::string buildIdOfFile(const std::string& path);
 
 std::string readFile(const std::filesystem::path& path);
 constexpr char kNormalisedSession[] = "0a1b2c3d4e5f60718293a4b5c6d7e8f9";

@@ -19,6 +19,8 @@
 #include <string>
 
 #include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSCrashFile.h"
+#include "CrashReporter/CRSSystemInfo.h"
 #include "CrashReporter/CRSUserLogging.h"
 #include "platform/core/Exception.h"
 #include "platform/dispatch/Queue.h"
@@ -137,6 +139,7 @@ void initialise(const std::string& mode) {
   data.buildEnvironment.configuration = "Debug";
   data.buildEnvironment.compiler = "gcc";
   data.documentsPath = gFolder.c_str();
+  if (const char* machineId = ::getenv("CRS_TEST_MACHINE_ID_PATH")) CRSHostSetMachineIdPathForTesting(machineId);
   if (mode == "held") {
     ns::Clock::installVirtual();
     CRSContextSetInitializationHookForTesting(holdInitialisation);
@@ -196,10 +199,33 @@ int run(const std::string& mode) {
     say("writable", "yes");
     gReleased = true;
     return 0;
+  } else if (mode == "facts") {
+    const CRSContext* context = CRSContextGet();
+    say("exe_uuid", context->executable.uuid ? context->executable.uuid : "");
+    say("process_name", context->process.name ? context->process.name : "");
+    say("dyld_insert", context->process.dyldInsert ? "yes" : "no");
+    say("device_flags", std::to_string(CRSDeviceStateFlags()));
+    say("device_id", context->host.deviceIdentifier ? context->host.deviceIdentifier : "");
+    say("install_id", CRSInstallIdentifier());
+    say("new_install", CRSInstallIdentifierIsNew() ? "yes" : "no");
+    return 0;
+  } else if (mode == "convert") {
+    // Converts the record named by the third argument, as the next launch does.
+    const char* record = ::getenv("CRS_TEST_RECORD");
+    if (!record) return 2;
+    CRSCrashFile file(record);
+    say("valid", file.isValid() ? "yes" : "no");
+    file.setProcessingExecutableUUID(CRSContextGet()->executable.uuid ? CRSContextGet()->executable.uuid : "");
+    file.symbolicateWithUUIDMap(CRSBinaryImagesUUIDMap());
+    say("executables_match", file.executablesMatch() ? "yes" : "no");
+    std::string report = std::string(record).substr(0, std::string(record).rfind('.')) + ".crs";
+    say("written", file.writeCRSFileToPath(report) ? "yes" : "no");
+    return 0;
   } else if (mode == "user-data") {
     CRSContextStringSet(&CRSWritableContextGet()->user.userName, std::string("Jo \"Q\""), true);
     CRSCustomAttributeSet("value \"one\"", "key \"quoted\"");
     for (int i = 0; i < 3; ++i) CRSSessionLog("line %d", i);
+    sayRange("function", reinterpret_cast<void*>(crs_null_write));
     crs_null_write();
   } else if (mode == "log-ring") {
     CRSUserLoggingApplySettings(64, 100);
