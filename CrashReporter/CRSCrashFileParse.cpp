@@ -156,8 +156,8 @@ class Reader {
     for (;;) {
       int c = next();
       if (c < 0) return false;
-      if (++raw > kMaxString) return false;
       if (c == '"') break;
+      if (++raw > kMaxString) return false;
       if (c != '\\') {
         out += static_cast<char>(c);
         continue;
