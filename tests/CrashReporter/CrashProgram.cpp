@@ -94,14 +94,14 @@ CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& f
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) environment.emplace_back(*e);
   }
-  environment.push_back(asan);
   for (const auto& e : extraEnvironment) {
     if (e.rfind("ASAN_OPTIONS=", 0) == 0) {
-      environment.back() += ":" + e.substr(13);
+      asan += ":" + e.substr(13);
     } else {
       environment.push_back(e);
     }
   }
+  environment.push_back(asan);
   std::vector<char*> envp;
   for (auto& e : environment) envp.push_back(e.data());
   envp.push_back(nullptr);
