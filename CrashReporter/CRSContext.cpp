@@ -33,8 +33,8 @@ const char* copyString(CRSAllocator* allocator, const char* text) {
 }  // namespace
 
 std::uint32_t CRSMachExceptionMaskForExclusion(std::uint32_t exclusionMask, bool traced) {
-  std::uint32_t mask = CRSExceptionMaskBadAccess | CRSExceptionMaskBadInstruction | CRSExceptionMaskArithmetic |
-                       CRSExceptionMaskBreakpoint;
+  std::uint32_t mask = CRSExceptionMaskBadAccess | CRSExceptionMaskBadInstruction |
+                       CRSExceptionMaskArithmetic | CRSExceptionMaskBreakpoint;
   mask &= ~exclusionMask;
   if (traced) mask &= ~CRSExceptionMaskBreakpoint;
   return mask;
@@ -73,10 +73,11 @@ void CRSContextInitialize(const CRSContextInitData& data) {
   CRSAllocator* allocator = CRSAllocatorCreate(CRSAlternateStackSize + sizeof(CRSWritableContext),
                                                2 * static_cast<std::size_t>(page) + sizeof(CRSContext));
   gAllocator = allocator;
-  auto* context = new (CRSAllocatorAlloc(allocator, sizeof(CRSContext), CRSAllocatorProtectedPool)) CRSContext{};
+  auto* context =
+      new (CRSAllocatorAlloc(allocator, sizeof(CRSContext), CRSAllocatorProtectedPool)) CRSContext{};
   void* alternateStack = CRSAllocatorAlloc(allocator, CRSAlternateStackSize, CRSAllocatorWritablePool);
-  auto* writable =
-      new (CRSAllocatorAlloc(allocator, sizeof(CRSWritableContext), CRSAllocatorWritablePool)) CRSWritableContext{};
+  auto* writable = new (CRSAllocatorAlloc(allocator, sizeof(CRSWritableContext), CRSAllocatorWritablePool))
+      CRSWritableContext{};
 
   context->recordPath = copyString(allocator, data.recordPath);
   context->crashMarkerPath = copyString(allocator, data.crashMarkerPath);

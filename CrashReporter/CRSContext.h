@@ -21,7 +21,8 @@ class Queue;
 inline constexpr char CRSGenerator[] = "CrashReporter Mac SDK/2.2.5";
 inline constexpr int CRSSignalCount = 7;
 // The handled signals, in the order of the saved-action table.
-inline constexpr int CRSHandledSignals[CRSSignalCount] = {SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP};
+inline constexpr int CRSHandledSignals[CRSSignalCount] = {SIGABRT, SIGBUS, SIGFPE, SIGILL,
+                                                          SIGSEGV, SIGSYS, SIGTRAP};
 inline constexpr std::size_t CRSAlternateStackSize = 131072;
 inline constexpr std::size_t CRSMachServerStackSize = 262144;
 inline constexpr int CRSMaxThreads = 256;

@@ -53,8 +53,8 @@ int reserveSuspendSignal() {
   for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) {
     struct sigaction current {};
     if (::sigaction(signal, nullptr, &current) != 0) continue;
-    bool taken = (current.sa_flags & SA_SIGINFO) ? current.sa_sigaction != nullptr
-                                                  : current.sa_handler != SIG_DFL;
+    bool taken =
+        (current.sa_flags & SA_SIGINFO) ? current.sa_sigaction != nullptr : current.sa_handler != SIG_DFL;
     if (taken) continue;
     struct sigaction action {};
     action.sa_sigaction = CRSSuspendSignalHandler;
@@ -143,7 +143,8 @@ std::string typeName(const std::type_info* type) {
     void* addresses[128];
     int count = ::backtrace(addresses, 128);
     auto* frames = static_cast<CRSFrameRecord*>(std::calloc(count > 0 ? count : 1, sizeof(CRSFrameRecord)));
-    for (int i = 0; frames && i < count; ++i) frames[i].address = reinterpret_cast<std::uint64_t>(addresses[i]);
+    for (int i = 0; frames && i < count; ++i)
+      frames[i].address = reinterpret_cast<std::uint64_t>(addresses[i]);
     storeException(duplicate(typeName(type)), duplicate(CRSPercentEscape(reason)), frames,
                    frames ? static_cast<std::uint32_t>(count) : 0);
   }
@@ -230,9 +231,8 @@ void CRSSignalHandlersInstall(CRSContext* context, void* alternateStack) {
       CRSSafeLog("Unable to install handler for %d (%s)\n");
       continue;
     }
-    bool hadHandler = (old.sa_flags & SA_SIGINFO)
-                          ? old.sa_sigaction != nullptr
-                          : (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN);
+    bool hadHandler = (old.sa_flags & SA_SIGINFO) ? old.sa_sigaction != nullptr
+                                                  : (old.sa_handler != SIG_DFL && old.sa_handler != SIG_IGN);
     if (hadHandler) {
       record.previous[i] = old;
       record.hasPrevious[i] = 1;
@@ -274,7 +274,8 @@ void CRSUncaughtExceptionHandlerInstall() {
 void CRSRecordCustomException(const std::string& name, const std::string& reason,
                               const std::vector<CRSStackFrame>& frames) {
   if (!CRSContextIsInitialized()) return;
-  auto* records = static_cast<CRSFrameRecord*>(std::calloc(frames.empty() ? 1 : frames.size(), sizeof(CRSFrameRecord)));
+  auto* records =
+      static_cast<CRSFrameRecord*>(std::calloc(frames.empty() ? 1 : frames.size(), sizeof(CRSFrameRecord)));
   if (!records) return;
   for (std::size_t i = 0; i < frames.size(); ++i) {
     records[i].address = frames[i].address;
@@ -282,7 +283,8 @@ void CRSRecordCustomException(const std::string& name, const std::string& reason
     records[i].file = frames[i].fileName ? duplicate(*frames[i].fileName) : nullptr;
     records[i].line = static_cast<std::uint32_t>(frames[i].lineNumber);
   }
-  storeException(duplicate(name), duplicate(CRSPercentEscape(reason)), records, static_cast<std::uint32_t>(frames.size()));
+  storeException(duplicate(name), duplicate(CRSPercentEscape(reason)), records,
+                 static_cast<std::uint32_t>(frames.size()));
 }
 
 int CRSCheckExceptionAndSignalHandlers() {

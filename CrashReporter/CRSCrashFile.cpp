@@ -102,11 +102,13 @@ class Arena {
 
 using ExecutionFrame = CrashReporter__Session__Event__Application__Execution__Thread__Frame;
 
-void populateFrames(Arena& arena, const std::vector<CRSStackFrame>& frames, std::size_t* count, ExecutionFrame*** out) {
+void populateFrames(Arena& arena, const std::vector<CRSStackFrame>& frames, std::size_t* count,
+                    ExecutionFrame*** out) {
   *count = frames.size();
   *out = arena.array<ExecutionFrame>(frames.size());
   for (std::size_t i = 0; i < frames.size(); ++i) {
-    auto* frame = arena.make<ExecutionFrame>(crash_reporter__session__event__application__execution__thread__frame__init);
+    auto* frame = arena.make<ExecutionFrame>(
+        crash_reporter__session__event__application__execution__thread__frame__init);
     frame->pc = frames[i].address;
     if (frames[i].symbol) frame->symbol = arena.string(*frames[i].symbol);
     if (frames[i].fileName) frame->file = arena.string(*frames[i].fileName);
@@ -118,8 +120,8 @@ void populateFrames(Arena& arena, const std::vector<CRSStackFrame>& frames, std:
   }
 }
 
-CrashReporter__CustomAttribute** customAttributes(Arena& arena,
-                                                  const std::vector<std::pair<std::string, std::string>>& keys) {
+CrashReporter__CustomAttribute** customAttributes(
+    Arena& arena, const std::vector<std::pair<std::string, std::string>>& keys) {
   auto** out = arena.array<CrashReporter__CustomAttribute>(keys.size());
   for (std::size_t i = 0; i < keys.size(); ++i) {
     auto* attribute = arena.make<CrashReporter__CustomAttribute>(crash_reporter__custom_attribute__init);
@@ -141,7 +143,8 @@ std::string CRSStackFrame::description() const {
                     static_cast<unsigned long>(lineNumber), symbol.value_or("(null)"));
 }
 
-std::optional<std::size_t> CRSImageIndexForAddress(const std::vector<CRSImageRange>& images, std::uint64_t pc) {
+std::optional<std::size_t> CRSImageIndexForAddress(const std::vector<CRSImageRange>& images,
+                                                   std::uint64_t pc) {
   for (std::size_t i = 0; i < images.size(); ++i) {
     // Half-open: with adjacent images, the first byte of the next one is not this one's.
     if (pc >= images[i].address && pc - images[i].address < images[i].size) return i;
@@ -166,7 +169,8 @@ const ns::Value& CRSCrashFile::section(const char* key) const {
 bool CRSCrashFile::isValid() const {
   const ns::Value& lines = section("file_lines");
   const ns::Value& expected = member(section("schema"), "expected_lines");
-  return lines.isNumber() && expected.isNumber() && lines.unsignedLongLongValue() == expected.unsignedLongLongValue();
+  return lines.isNumber() && expected.isNumber() &&
+         lines.unsignedLongLongValue() == expected.unsignedLongLongValue();
 }
 
 std::string CRSCrashFile::identifier() const {
@@ -231,7 +235,8 @@ std::optional<std::string> CRSCrashFile::logContent() const {
   return decodeLeniently(CRSSessionLogReorder(contents.str(), offset.unsignedLongLongValue()));
 }
 
-CRSStackFrame CRSCrashFile::frameFrom(const ns::Value& value, const std::map<std::string, std::uint64_t>& uuidMap) const {
+CRSStackFrame CRSCrashFile::frameFrom(const ns::Value& value,
+                                      const std::map<std::string, std::uint64_t>& uuidMap) const {
   CRSStackFrame frame = CRSStackFrame::stackFrameWithAddress(number(member(value, "address")));
   frame.fileName = text(member(value, "file"));
   frame.symbol = text(member(value, "symbol"));
@@ -279,7 +284,8 @@ void CRSCrashFile::symbolicateWithUUIDMap(const std::map<std::string, std::uint6
   exceptionFrames_.reset();
   const ns::Value& backtrace = member(section("exception"), "backtrace");
   std::vector<CRSStackFrame> frames;
-  for (std::size_t f = 0; backtrace.isArray() && f < backtrace.count(); ++f) frames.push_back(frameFrom(backtrace[f], uuidMap));
+  for (std::size_t f = 0; backtrace.isArray() && f < backtrace.count(); ++f)
+    frames.push_back(frameFrom(backtrace[f], uuidMap));
   if (!frames.empty()) exceptionFrames_ = std::move(frames);
 }
 
@@ -300,7 +306,8 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     if (generator.starts_with("CrashReporter iOS") || generator.starts_with("CrashReporter Enterprise iOS")) {
       session->has_generator_type = 1;
       session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__IOS_SDK;
-    } else if (generator.starts_with("CrashReporter Mac") || generator.starts_with("CrashReporter Enterprise Mac")) {
+    } else if (generator.starts_with("CrashReporter Mac") ||
+               generator.starts_with("CrashReporter Enterprise Mac")) {
       session->has_generator_type = 1;
       session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__MACOS_SDK;
     }
@@ -321,30 +328,37 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     auto* app = arena.make<CrashReporter__Session__Application>(crash_reporter__session__application__init);
     app->identifier = arena.string(text(member(executable, "bundle_id")).value_or(""));
     app->version = arena.string(text(member(executable, "version")).value_or(""));
-    if (auto display = text(member(executable, "display_version"))) app->display_version = arena.string(*display);
+    if (auto display = text(member(executable, "display_version")))
+      app->display_version = arena.string(*display);
     app->has_delivery_mechanism = 1;
-    app->delivery_mechanism = member(executable, "encrypted").boolValue() ? CRASH_REPORTER__DELIVERY_MECHANISM__APP_STORE
-                                                                          : CRASH_REPORTER__DELIVERY_MECHANISM__DEVELOPER;
-    if (auto install = unescaped(member(identity, "install_id"))) app->installation_uuid = arena.string(*install);
-    if (auto platform = unescaped(member(executable, "dev_platform"))) app->development_platform = arena.string(*platform);
+    app->delivery_mechanism = member(executable, "encrypted").boolValue()
+                                  ? CRASH_REPORTER__DELIVERY_MECHANISM__APP_STORE
+                                  : CRASH_REPORTER__DELIVERY_MECHANISM__DEVELOPER;
+    if (auto install = unescaped(member(identity, "install_id")))
+      app->installation_uuid = arena.string(*install);
+    if (auto platform = unescaped(member(executable, "dev_platform")))
+      app->development_platform = arena.string(*platform);
     if (auto version = unescaped(member(executable, "dev_platform_version"))) {
       app->development_platform_version = arena.string(*version);
     }
-    auto* appProcess = arena.make<CrashReporter__Session__Application__Process>(crash_reporter__session__application__process__init);
+    auto* appProcess = arena.make<CrashReporter__Session__Application__Process>(
+        crash_reporter__session__application__process__init);
     if (auto exePath = text(member(executable, "path"))) appProcess->path = arena.string(*exePath);
     if (auto name = text(member(process, "name"))) appProcess->name = arena.string(*name);
     appProcess->pid = static_cast<std::uint32_t>(number(member(process, "pid")));
     appProcess->has_parent_process_id = 1;
     appProcess->parent_process_id = static_cast<std::uint32_t>(number(member(process, "parent_pid")));
-    if (auto parent = text(member(process, "parent_name"))) appProcess->parent_process_name = arena.string(*parent);
+    if (auto parent = text(member(process, "parent_name")))
+      appProcess->parent_process_name = arena.string(*parent);
     app->process = appProcess;
-    auto* organization =
-        arena.make<CrashReporter__Session__Application__Organization>(crash_reporter__session__application__organization__init);
+    auto* organization = arena.make<CrashReporter__Session__Application__Organization>(
+        crash_reporter__session__application__organization__init);
     if (auto key = text(member(identity, "api_key"))) organization->api_key = arena.string(*key);
     app->organization = organization;
     session->app = app;
 
-    auto* os = arena.make<CrashReporter__Session__OperatingSystem>(crash_reporter__session__operating_system__init);
+    auto* os =
+        arena.make<CrashReporter__Session__OperatingSystem>(crash_reporter__session__operating_system__init);
     std::uint64_t platformCode = number(member(host, "platform_code"));
     os->platform = static_cast<CrashReporter__Platform>(platformCode);
     os->version = arena.string(OSVersion());
@@ -362,11 +376,13 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     if (member(host, "jailbroken").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__JAILBROKEN;
     if (platformCode == 2) state |= CRASH_REPORTER__DEVICE_STATE__IS_SIMULATOR;
     if (member(process, "debugger").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__DEBUGGER_ATTACHED;
-    if (member(process, "dyld_insert").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__COMPROMISED_LIBRARIES;
+    if (member(process, "dyld_insert").boolValue())
+      state |= CRASH_REPORTER__DEVICE_STATE__COMPROMISED_LIBRARIES;
     device->has_state = device->has_simulator = 1;
     device->state = state;
     device->simulator = platformCode == 2;
-    std::uint64_t ramUsed = number(member(stats, "active")) + number(member(stats, "inactive")) + number(member(stats, "wired"));
+    std::uint64_t ramUsed =
+        number(member(stats, "active")) + number(member(stats, "inactive")) + number(member(stats, "wired"));
     device->has_ram = 1;
     device->ram = ramUsed + number(member(stats, "freeMem"));
     device->has_disk_space = 1;
@@ -379,13 +395,18 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
       device->udid = arena.bytes(*id);
       identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_UDID, *id);
     }
-    if (auto vendor = text(member(identity, "vendor_id"))) identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_VENDOR_IDENTIFIER, *vendor);
-    if (auto advertising = text(member(identity, "advertising_id"))) identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_ADVERTISING_IDENTIFIER, *advertising);
-    if (auto token = text(member(identity, "font_token"))) identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__TESTER_DEVICE_TOKEN, *token);
+    if (auto vendor = text(member(identity, "vendor_id")))
+      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_VENDOR_IDENTIFIER, *vendor);
+    if (auto advertising = text(member(identity, "advertising_id")))
+      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_ADVERTISING_IDENTIFIER,
+                               *advertising);
+    if (auto token = text(member(identity, "font_token")))
+      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__TESTER_DEVICE_TOKEN, *token);
     device->n_identifiers = identifiers.size();
     device->identifiers = arena.array<CrashReporter__Session__Device__Identifier>(identifiers.size());
     for (std::size_t i = 0; i < identifiers.size(); ++i) {
-      auto* entry = arena.make<CrashReporter__Session__Device__Identifier>(crash_reporter__session__device__identifier__init);
+      auto* entry = arena.make<CrashReporter__Session__Device__Identifier>(
+          crash_reporter__session__device__identifier__init);
       entry->key = static_cast<CrashReporter__DeviceIdentifierType>(identifiers[i].first);
       entry->value = arena.string(identifiers[i].second);
       device->identifiers[i] = entry;
@@ -395,9 +416,11 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     auto* event = arena.make<CrashReporter__Session__Event>(crash_reporter__session__event__init);
     event->timestamp = number(member(identity, "ended_at"));
     event->type = arena.string("crash");
-    auto* eventDevice = arena.make<CrashReporter__Session__Event__Device>(crash_reporter__session__event__device__init);
+    auto* eventDevice =
+        arena.make<CrashReporter__Session__Event__Device>(crash_reporter__session__event__device__init);
     eventDevice->has_battery_level = 1;
-    eventDevice->battery_level = std::strtof(text(member(host, "battery_level")).value_or("0").c_str(), nullptr);
+    eventDevice->battery_level =
+        std::strtof(text(member(host, "battery_level")).value_or("0").c_str(), nullptr);
     eventDevice->has_battery_velocity = eventDevice->has_orientation = eventDevice->has_proximity_on = 1;
     eventDevice->battery_velocity = static_cast<std::int32_t>(number(member(host, "charging_state")));
     eventDevice->orientation = static_cast<std::uint32_t>(number(member(host, "device_orientation")));
@@ -410,20 +433,23 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     }
     event->device = eventDevice;
 
-    auto* eventOs = arena.make<CrashReporter__Session__Event__OperatingSystem>(crash_reporter__session__event__operating_system__init);
+    auto* eventOs = arena.make<CrashReporter__Session__Event__OperatingSystem>(
+        crash_reporter__session__event__operating_system__init);
     const ns::Value& processes = section("external_process_info");
     std::size_t processCount = processes.isArray() ? processes.count() : 0;
     eventOs->n_processes = processCount;
     eventOs->processes = arena.array<CrashReporter__Session__Application__Process>(processCount);
     for (std::size_t i = 0; i < processCount; ++i) {
-      auto* entry = arena.make<CrashReporter__Session__Application__Process>(crash_reporter__session__application__process__init);
+      auto* entry = arena.make<CrashReporter__Session__Application__Process>(
+          crash_reporter__session__application__process__init);
       if (auto name = text(member(processes[i], "name"))) entry->name = arena.string(*name);
       entry->pid = static_cast<std::uint32_t>(number(member(processes[i], "pid")));
       eventOs->processes[i] = entry;
     }
     event->os = eventOs;
 
-    auto* eventApp = arena.make<CrashReporter__Session__Event__Application>(crash_reporter__session__event__application__init);
+    auto* eventApp = arena.make<CrashReporter__Session__Event__Application>(
+        crash_reporter__session__event__application__init);
     eventApp->has_background = eventApp->has_ui_orientation = 1;
     eventApp->background = member(host, "is_backgrounded").boolValue();
     eventApp->ui_orientation = static_cast<std::uint32_t>(number(member(host, "ui_orientation")));
@@ -465,7 +491,8 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     execution->n_binaries = imageCount;
     execution->binaries = arena.array<BinaryImage>(imageCount);
     for (std::size_t i = 0; i < imageCount; ++i) {
-      auto* image = arena.make<BinaryImage>(crash_reporter__session__event__application__execution__binary_image__init);
+      auto* image =
+          arena.make<BinaryImage>(crash_reporter__session__event__application__execution__binary_image__init);
       image->base_address = number(member(images[i], "address"));
       image->size = number(member(images[i], "size"));
       image->name = arena.string(text(member(images[i], "path")).value_or(""));
@@ -483,7 +510,8 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     for (std::size_t i = 0; i < threads_.size(); ++i) {
       auto* thread = arena.make<Thread>(crash_reporter__session__event__application__execution__thread__init);
       if (threads_[i].pthreadName) thread->name = arena.string(*threads_[i].pthreadName);
-      if (threads_[i].dispatchQueueName) thread->alternate_name = arena.string(*threads_[i].dispatchQueueName);
+      if (threads_[i].dispatchQueueName)
+        thread->alternate_name = arena.string(*threads_[i].dispatchQueueName);
       thread->importance = threads_[i].importance;
       if (threads_[i].crashed() && !selector.empty()) thread->objc_selector_name = arena.string(selector);
       populateFrames(arena, threads_[i].frames, &thread->n_frames, &thread->frames);
@@ -496,7 +524,8 @@ bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
     if (auto name = text(member(exceptionLine, "name"))) {
       exception->type = arena.string(*name);
       if (auto reason = unescaped(member(exceptionLine, "reason"))) exception->reason = arena.string(*reason);
-      if (exceptionFrames_) populateFrames(arena, *exceptionFrames_, &exception->n_frames, &exception->frames);
+      if (exceptionFrames_)
+        populateFrames(arena, *exceptionFrames_, &exception->n_frames, &exception->frames);
     }
     execution->exception = exception;
     eventApp->execution = execution;

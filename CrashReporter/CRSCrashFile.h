@@ -63,4 +63,5 @@ struct CRSImageRange {
   std::uint64_t size;
   std::string uuid;
 };
-std::optional<std::size_t> CRSImageIndexForAddress(const std::vector<CRSImageRange>& images, std::uint64_t pc);
+std::optional<std::size_t> CRSImageIndexForAddress(const std::vector<CRSImageRange>& images,
+                                                   std::uint64_t pc);

@@ -165,18 +165,35 @@ class Reader {
       int e = next();
       ++raw;
       switch (e) {
-        case '"': case '\\': case '/': out += static_cast<char>(e); break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
+        case '"':
+        case '\\':
+        case '/':
+          out += static_cast<char>(e);
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
+        case 'n':
+          out += '\n';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 't':
+          out += '\t';
+          break;
         case 'u': {
           unsigned code = 0;
           for (int i = 0; i < 4; ++i) {
             int h = next();
             ++raw;
-            int v = h >= '0' && h <= '9' ? h - '0' : h >= 'a' && h <= 'f' ? h - 'a' + 10 : h >= 'A' && h <= 'F' ? h - 'A' + 10 : -1;
+            int v = h >= '0' && h <= '9'   ? h - '0'
+                    : h >= 'a' && h <= 'f' ? h - 'a' + 10
+                    : h >= 'A' && h <= 'F' ? h - 'A' + 10
+                                           : -1;
             if (v < 0) return false;
             code = code * 16 + static_cast<unsigned>(v);
           }
@@ -188,7 +205,8 @@ class Reader {
           }
           break;
         }
-        default: return false;
+        default:
+          return false;
       }
     }
     if (!ns::str::isValidUtf8(out)) out = "(invalid UTF8)";

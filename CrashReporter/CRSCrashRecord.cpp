@@ -27,11 +27,13 @@ pid_t currentTid() {
 }
 
 void futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, const timespec* timeout) {
-  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, timeout, nullptr, 0);
+  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAIT_PRIVATE, expected, timeout, nullptr,
+            0);
 }
 
 void futexWake(std::atomic<std::uint32_t>* word, int count) {
-  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+  ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr,
+            0);
 }
 
 // Reads memory of uncertain validity: the kernel answers EFAULT instead of faulting.
@@ -125,8 +127,10 @@ void writeSignalLine(CRSRecordWriter* w, const CRSContext* context, int savedErr
   CRSRecordBeginSection(w, "signal");
   CRSRecordBeginObject(w);
   if (info) {
-    CRSRecordWriteUInt64Member(w, "number", static_cast<std::uint64_t>(static_cast<std::int64_t>(info->si_signo)));
-    CRSRecordWriteUInt64Member(w, "code", static_cast<std::uint64_t>(static_cast<std::int64_t>(info->si_code)));
+    CRSRecordWriteUInt64Member(w, "number",
+                               static_cast<std::uint64_t>(static_cast<std::int64_t>(info->si_signo)));
+    CRSRecordWriteUInt64Member(w, "code",
+                               static_cast<std::uint64_t>(static_cast<std::int64_t>(info->si_code)));
     CRSRecordWriteUInt64Member(w, "address", reinterpret_cast<std::uint64_t>(info->si_addr));
     CRSRecordWriteStringMember(w, "name", CRSSignalName(info->si_signo));
     CRSRecordWriteStringMember(w, "code_name", CRSSignalCodeName(info->si_signo, info->si_code));
@@ -184,7 +188,8 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWrita
   CRSRecordBeginObject(w);
   CRSRecordWriteUInt64Member(w, "pid", static_cast<std::uint64_t>(static_cast<std::int64_t>(process.pid)));
   CRSRecordWriteStringMember(w, "name", process.name);
-  CRSRecordWriteUInt64Member(w, "parent_pid", static_cast<std::uint64_t>(static_cast<std::int64_t>(process.parentPid)));
+  CRSRecordWriteUInt64Member(w, "parent_pid",
+                             static_cast<std::uint64_t>(static_cast<std::int64_t>(process.parentPid)));
   CRSRecordWriteStringMember(w, "parent_name", process.parentName);
   CRSRecordWriteBoolMember(w, "debugger", process.debugger);
   CRSRecordWriteBoolMember(w, "dyld_insert", process.dyldInsert);
@@ -196,7 +201,8 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWrita
   const CRSProcessList* processes = wc ? wc->processList.load() : nullptr;
   for (std::uint32_t i = 0; processes && i < processes->count; ++i) {
     CRSRecordBeginObject(w);
-    CRSRecordWriteUInt64Member(w, "pid", static_cast<std::uint64_t>(static_cast<std::int64_t>(processes->entries[i].pid)));
+    CRSRecordWriteUInt64Member(
+        w, "pid", static_cast<std::uint64_t>(static_cast<std::int64_t>(processes->entries[i].pid)));
     CRSRecordWriteStringMember(w, "name", processes->entries[i].name);
     CRSRecordEndObject(w);
   }
@@ -227,7 +233,8 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWrita
   CRSRecordEndLine(w);
 }
 
-void writeImageMembers(CRSRecordWriter* w, const char* path, const char* uuid, std::uint64_t address, std::uint64_t size) {
+void writeImageMembers(CRSRecordWriter* w, const char* path, const char* uuid, std::uint64_t address,
+                       std::uint64_t size) {
   CRSRecordWriteStringMember(w, "path", path ? path : "(uninitialized)");
   CRSRecordWriteStringMember(w, "uuid", uuid ? uuid : "(invalid)");
   CRSRecordWriteUInt64Member(w, "address", address);
@@ -347,10 +354,11 @@ void writeThreadStateLine(CRSRecordWriter* w, const CRSContext* c, const void* m
     static const struct {
       const char* name;
       int index;
-    } kRegisters[] = {{"rax", REG_RAX}, {"rbx", REG_RBX}, {"rcx", REG_RCX}, {"rdx", REG_RDX}, {"rdi", REG_RDI},
-                      {"rsi", REG_RSI}, {"rbp", REG_RBP}, {"rsp", REG_RSP}, {"r8", REG_R8},   {"r9", REG_R9},
-                      {"r10", REG_R10}, {"r11", REG_R11}, {"r12", REG_R12}, {"r13", REG_R13}, {"r14", REG_R14},
-                      {"r15", REG_R15}, {"rip", REG_RIP}, {"rflags", REG_EFL}};
+    } kRegisters[] = {{"rax", REG_RAX}, {"rbx", REG_RBX},   {"rcx", REG_RCX}, {"rdx", REG_RDX},
+                      {"rdi", REG_RDI}, {"rsi", REG_RSI},   {"rbp", REG_RBP}, {"rsp", REG_RSP},
+                      {"r8", REG_R8},   {"r9", REG_R9},     {"r10", REG_R10}, {"r11", REG_R11},
+                      {"r12", REG_R12}, {"r13", REG_R13},   {"r14", REG_R14}, {"r15", REG_R15},
+                      {"rip", REG_RIP}, {"rflags", REG_EFL}};
     for (const auto& r : kRegisters) CRSRecordWriteUInt64Member(w, r.name, g[r.index]);
     // cs, gs and fs share one word: 16 bits each, in that order.
     std::uint64_t segments = g[REG_CSGSFS];
@@ -366,12 +374,13 @@ void writeProcessStatsLine(CRSRecordWriter* w) {
   char meminfo[8192];
   char statm[256];
   std::uint64_t active = 0, inactive = 0, wired = 0, freeMemory = 0, pages = 0, residentPages = 0;
-  bool ok = readSmallFile("/proc/meminfo", meminfo, sizeof meminfo) > 0 && meminfoValue(meminfo, "Active", &active) &&
-            meminfoValue(meminfo, "Inactive", &inactive) && meminfoValue(meminfo, "Unevictable", &wired) &&
-            meminfoValue(meminfo, "MemFree", &freeMemory);
+  bool ok = readSmallFile("/proc/meminfo", meminfo, sizeof meminfo) > 0 &&
+            meminfoValue(meminfo, "Active", &active) && meminfoValue(meminfo, "Inactive", &inactive) &&
+            meminfoValue(meminfo, "Unevictable", &wired) && meminfoValue(meminfo, "MemFree", &freeMemory);
   if (!ok) CRSSafeLog("Failed to get vm statistics\n");
   if (ok) {
-    const char* p = readSmallFile("/proc/self/statm", statm, sizeof statm) > 0 ? parseNumber(statm, &pages) : nullptr;
+    const char* p =
+        readSmallFile("/proc/self/statm", statm, sizeof statm) > 0 ? parseNumber(statm, &pages) : nullptr;
     ok = p && parseNumber(p, &residentPages);
     if (!ok) CRSSafeLog("Failed to get task info\n");
   }
@@ -391,10 +400,12 @@ void writeProcessStatsLine(CRSRecordWriter* w) {
     CRSRecordWriteUInt64Member(w, "freeMem", freeMemory);
     CRSRecordWriteUInt64Member(w, "virtual", pages * page);
     CRSRecordWriteUInt64Member(w, "resident", residentPages * page);
-    CRSRecordWriteUInt64Member(w, "user_time", static_cast<std::uint64_t>(usage.ru_utime.tv_sec) * 1000000ull +
-                                                   static_cast<std::uint64_t>(usage.ru_utime.tv_usec));
-    CRSRecordWriteUInt64Member(w, "sys_time", static_cast<std::uint64_t>(usage.ru_stime.tv_sec) * 1000000ull +
-                                                  static_cast<std::uint64_t>(usage.ru_stime.tv_usec));
+    CRSRecordWriteUInt64Member(w, "user_time",
+                               static_cast<std::uint64_t>(usage.ru_utime.tv_sec) * 1000000ull +
+                                   static_cast<std::uint64_t>(usage.ru_utime.tv_usec));
+    CRSRecordWriteUInt64Member(w, "sys_time",
+                               static_cast<std::uint64_t>(usage.ru_stime.tv_sec) * 1000000ull +
+                                   static_cast<std::uint64_t>(usage.ru_stime.tv_usec));
   }
   CRSRecordEndObject(w);
   CRSRecordEndLine(w);
@@ -426,7 +437,7 @@ void writeRuntimeAndStorage(CRSRecordWriter* w, const CRSContext* c) {
 
   CRSRecordBeginSection(w, "storage");
   CRSRecordBeginObject(w);
-  struct statfs fs{};
+  struct statfs fs {};
   if (c && c->host.storagePath && ::statfs(c->host.storagePath, &fs) == 0) {
     std::uint64_t block = static_cast<std::uint64_t>(fs.f_bsize);
     CRSRecordWriteUInt64Member(w, "free", block * static_cast<std::uint64_t>(fs.f_bavail));
@@ -440,14 +451,22 @@ void writeRuntimeAndStorage(CRSRecordWriter* w, const CRSContext* c) {
 
 const char* CRSSignalName(int signal) {
   switch (signal) {
-    case SIGILL: return "SIGILL";
-    case SIGTRAP: return "SIGTRAP";
-    case SIGABRT: return "SIGABRT";
-    case SIGFPE: return "SIGFPE";
-    case SIGBUS: return "SIGBUS";
-    case SIGSEGV: return "SIGSEGV";
-    case SIGSYS: return "SIGSYS";
-    default: return "UNKNOWN";
+    case SIGILL:
+      return "SIGILL";
+    case SIGTRAP:
+      return "SIGTRAP";
+    case SIGABRT:
+      return "SIGABRT";
+    case SIGFPE:
+      return "SIGFPE";
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGSEGV:
+      return "SIGSEGV";
+    case SIGSYS:
+      return "SIGSYS";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -458,14 +477,24 @@ const char* CRSSignalCodeName(int signal, int code) {
     const char* name;
   };
   static const Entry kCodes[] = {
-      {SIGILL, 0, "ILL_NOOP"},          {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"}, {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},
-      {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"}, {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"}, {SIGILL, ILL_ILLADR, "ILL_ILLADR"},
-      {SIGILL, ILL_PRVREG, "ILL_PRVREG"}, {SIGILL, ILL_COPROC, "ILL_COPROC"}, {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
+      {SIGILL, 0, "ILL_NOOP"},
+      {SIGILL, ILL_ILLOPC, "ILL_ILLOPC"},
+      {SIGILL, ILL_ILLTRP, "ILL_ILLTRP"},
+      {SIGILL, ILL_PRVOPC, "ILL_PRVOPC"},
+      {SIGILL, ILL_ILLOPN, "ILL_ILLOPN"},
+      {SIGILL, ILL_ILLADR, "ILL_ILLADR"},
+      {SIGILL, ILL_PRVREG, "ILL_PRVREG"},
+      {SIGILL, ILL_COPROC, "ILL_COPROC"},
+      {SIGILL, ILL_BADSTK, "ILL_BADSTK"},
       {SIGABRT, 0, "ABORT"},
       // abort() raises through tgkill, which the kernel reports as SI_TKILL.
       {SIGABRT, SI_TKILL, "ABORT"},
-      {SIGBUS, 0, "BUS_NOOP"},          {SIGBUS, BUS_ADRALN, "BUS_ADRALN"}, {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},
-      {SIGBUS, BUS_OBJERR, "BUS_OBJERR"}, {SIGSEGV, 0, "SEGV_NOOP"},       {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"},
+      {SIGBUS, 0, "BUS_NOOP"},
+      {SIGBUS, BUS_ADRALN, "BUS_ADRALN"},
+      {SIGBUS, BUS_ADRERR, "BUS_ADRERR"},
+      {SIGBUS, BUS_OBJERR, "BUS_OBJERR"},
+      {SIGSEGV, 0, "SEGV_NOOP"},
+      {SIGSEGV, SEGV_MAPERR, "SEGV_MAPERR"},
       {SIGSEGV, SEGV_ACCERR, "SEGV_ACCERR"},
   };
   for (const Entry& e : kCodes) {
@@ -483,7 +512,8 @@ void CRSSuspendSignalHandler(int, siginfo_t*, void* machineContext) {
   for (int i = 0; i < list->count; ++i) {
     CRSThreadSlot& slot = list->slots[i];
     if (slot.tid != self) continue;
-    if (const std::uint64_t* g = machineRegisters(machineContext)) std::memcpy(slot.registers, g, sizeof slot.registers);
+    if (const std::uint64_t* g = machineRegisters(machineContext))
+      std::memcpy(slot.registers, g, sizeof slot.registers);
     copyBounded(slot.queueLabel, sizeof slot.queueLabel, dispatch::currentQueueLabel());
     slot.answered.store(1, std::memory_order_release);
     futexWake(&slot.answered, 1);

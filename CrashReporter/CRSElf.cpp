@@ -27,7 +27,8 @@ void readNotes(const char* start, std::size_t length, std::size_t alignment, CRS
     } else if (gnu && header.n_type == NT_GNU_ABI_TAG && header.n_descsz >= 16 && !facts.abiTag) {
       std::uint32_t words[4];
       std::memcpy(words, start + desc, sizeof words);
-      facts.abiTag = std::to_string(words[1]) + "." + std::to_string(words[2]) + "." + std::to_string(words[3]);
+      facts.abiTag =
+          std::to_string(words[1]) + "." + std::to_string(words[2]) + "." + std::to_string(words[3]);
     }
     at = next;
   }
@@ -53,17 +54,23 @@ CRSElfImageFacts CRSElfFactsOfLoadedObject(const dl_phdr_info* info) {
     const ElfW(Phdr)& segment = info->dlpi_phdr[i];
     if (segment.p_type != PT_NOTE) continue;
     std::size_t alignment = segment.p_align == 8 ? 8 : 4;
-    readNotes(reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr), segment.p_memsz, alignment, facts);
+    readNotes(reinterpret_cast<const char*>(info->dlpi_addr + segment.p_vaddr), segment.p_memsz, alignment,
+              facts);
   }
   return facts;
 }
 
 const char* CRSElfArchitectureName(unsigned machine) {
   switch (machine) {
-    case EM_X86_64: return "x86_64";
-    case EM_386: return "i386";
-    case EM_AARCH64: return "arm64";
-    case EM_ARM: return "armv7";
-    default: return "unknown";
+    case EM_X86_64:
+      return "x86_64";
+    case EM_386:
+      return "i386";
+    case EM_AARCH64:
+      return "arm64";
+    case EM_ARM:
+      return "armv7";
+    default:
+      return "unknown";
   }
 }

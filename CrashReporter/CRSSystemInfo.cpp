@@ -34,7 +34,8 @@ std::atomic<const char*> gMachineIdPath{nullptr};
 
 const char* copy(const std::string& text) {
   std::size_t length = text.size();
-  auto* out = static_cast<char*>(CRSAllocatorAlloc(CRSContextAllocator(), length + 1, CRSAllocatorProtectedPool));
+  auto* out =
+      static_cast<char*>(CRSAllocatorAlloc(CRSContextAllocator(), length + 1, CRSAllocatorProtectedPool));
   if (!out) return nullptr;
   std::memcpy(out, text.data(), length + 1);
   return out;
@@ -121,12 +122,14 @@ int scanCallback(dl_phdr_info* info, std::size_t size, void* data) {
 
 unsigned long long currentAdds() {
   ScanResult scan;
-  dl_iterate_phdr([](dl_phdr_info* info, std::size_t size, void* data) {
-    if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) {
-      *static_cast<unsigned long long*>(data) = info->dlpi_adds;
-    }
-    return 1;
-  }, &scan.adds);
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t size, void* data) {
+        if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) {
+          *static_cast<unsigned long long*>(data) = info->dlpi_adds;
+        }
+        return 1;
+      },
+      &scan.adds);
   return scan.adds;
 }
 
@@ -213,7 +216,8 @@ void CRSProcessInfoGather(CRSContext* context) {
   process.pid = ::getpid();
   process.parentPid = ::getppid();
   process.name = copy(firstLine("/proc/self/comm").value_or("unknown"));
-  process.parentName = copy(firstLine("/proc/" + std::to_string(process.parentPid) + "/comm").value_or("unknown"));
+  process.parentName =
+      copy(firstLine("/proc/" + std::to_string(process.parentPid) + "/comm").value_or("unknown"));
   std::string tracer = procValue("/proc/self/status", "TracerPid");
   process.debugger = !tracer.empty() && tracer != "0";
   process.dyldInsert = ::getenv("LD_PRELOAD") != nullptr;
@@ -251,8 +255,9 @@ void CRSExecutableInfoGather(CRSContext* context) {
 }
 
 void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image) {
-  auto at = std::upper_bound(list.begin(), list.end(), image.address,
-                             [](std::uint64_t address, const CRSBinaryImage& e) { return address < e.address; });
+  auto at =
+      std::upper_bound(list.begin(), list.end(), image.address,
+                       [](std::uint64_t address, const CRSBinaryImage& e) { return address < e.address; });
   list.insert(at, image);
 }
 
@@ -298,7 +303,8 @@ std::string CRSInstallIdentifier() {
   auto defaults = ns::UserDefaults::standardUserDefaults();
   static std::mutex mutex;
   std::lock_guard lock(mutex);
-  if (auto existing = defaults->stringForKey(kInstallIdentifierKey); existing && !existing->empty()) return *existing;
+  if (auto existing = defaults->stringForKey(kInstallIdentifierKey); existing && !existing->empty())
+    return *existing;
   std::string fresh = CRSGenerateUUIDString();
   defaults->setObject_forKey(ns::Value(fresh), kInstallIdentifierKey);
   defaults->synchronize();
@@ -322,14 +328,22 @@ std::uint32_t CRSDeviceStateFlags() {
 
 std::uint32_t CRSMachExceptionMaskForSignal(int signal) {
   switch (signal) {
-    case SIGILL: return CRSExceptionMaskBadInstruction;
-    case SIGTRAP: return CRSExceptionMaskBreakpoint;
-    case SIGABRT: return 1u << 10;  // the crash type
-    case SIGFPE: return CRSExceptionMaskArithmetic;
-    case SIGBUS: return CRSExceptionMaskBadAccess;
-    case SIGSEGV: return CRSExceptionMaskBadAccess;
-    case SIGSYS: return 1u << 10;
-    default: return 0;
+    case SIGILL:
+      return CRSExceptionMaskBadInstruction;
+    case SIGTRAP:
+      return CRSExceptionMaskBreakpoint;
+    case SIGABRT:
+      return 1u << 10;  // the crash type
+    case SIGFPE:
+      return CRSExceptionMaskArithmetic;
+    case SIGBUS:
+      return CRSExceptionMaskBadAccess;
+    case SIGSEGV:
+      return CRSExceptionMaskBadAccess;
+    case SIGSYS:
+      return 1u << 10;
+    default:
+      return 0;
   }
 }
 

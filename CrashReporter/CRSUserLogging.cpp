@@ -9,10 +9,10 @@
 #include <cstring>
 #include <ctime>
 
+#include <vector>
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSRecordWriter.h"
 #include "CrashReporter/CRSSafeLog.h"
-#include <vector>
 
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
@@ -209,7 +209,8 @@ std::size_t CRSCustomValueCutLength(std::string_view value, std::size_t limit) {
 void CRSCustomAttributeSet(const char* value, const char* key) {
   CRSUserData* data = userData();
   if (!value || !key || !data) return;
-  std::uint32_t limit = data->settingsLoaded.load() ? data->settingsAttributesCount.load() : data->defaultCustomKeyLimit;
+  std::uint32_t limit =
+      data->settingsLoaded.load() ? data->settingsAttributesCount.load() : data->defaultCustomKeyLimit;
   if (limit == 0) return;
   std::string_view text(value);
   std::string stored(text.substr(0, CRSCustomValueCutLength(text, CRSCustomValueLimit)));
@@ -307,7 +308,8 @@ void CRSUserRecordsWrite(CRSUserData* data, CRSRecordWriter* writer) {
   CRSRecordWriteUInt64Member(writer, "last_offset", data->writeOffset.load());
   CRSRecordEndObject(writer);
   CRSRecordEndLine(writer);
-  if (data->runningLogPath && data->sessionLogPath && ::rename(data->runningLogPath, data->sessionLogPath) != 0) {
+  if (data->runningLogPath && data->sessionLogPath &&
+      ::rename(data->runningLogPath, data->sessionLogPath) != 0) {
     CRSSafeLog("[Logging] Unable to rename log log to %s\n");
   }
 

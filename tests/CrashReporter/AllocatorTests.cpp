@@ -50,7 +50,8 @@ TEST(Allocator, ExhaustedProtectedOrMissingAllocatorsFallBackToMalloc) {
   std::free(after);
   EXPECT_TRUE(CRSAllocatorUnprotect(allocator));
   // Writable again: the pool serves allocations once more.
-  EXPECT_TRUE(CRSAllocatorOwnsProtected(allocator, CRSAllocatorAlloc(allocator, 16, CRSAllocatorProtectedPool)));
+  EXPECT_TRUE(
+      CRSAllocatorOwnsProtected(allocator, CRSAllocatorAlloc(allocator, 16, CRSAllocatorProtectedPool)));
 
   void* loose = CRSAllocatorAlloc(nullptr, 32, CRSAllocatorWritablePool);
   ASSERT_NE(loose, nullptr);

@@ -40,7 +40,8 @@ void expectCompleteRecord(const crstest::CrashRun& run) {
   for (std::size_t i = 0; i < run.lines.size(); ++i) {
     ASSERT_TRUE(run.lines[i].isDictionary()) << "line " << i + 1 << ": " << run.rawLines[i];
     // The threads line alone carries its counts beside the array.
-    if (!run.lines[i].dictionary().contains("threads")) EXPECT_EQ(run.lines[i].dictionary().count(), 1u) << run.rawLines[i];
+    if (!run.lines[i].dictionary().contains("threads"))
+      EXPECT_EQ(run.lines[i].dictionary().count(), 1u) << run.rawLines[i];
   }
   EXPECT_EQ(run.rawLines[0], R"({"schema":{"version":1,"expected_lines":21}})");
   EXPECT_EQ(run.rawLines[1], R"({"mach_exception":{}})");

@@ -30,7 +30,8 @@ void writeLines(const fs::path& path, const std::vector<std::string>& lines) {
 struct Report {
   explicit Report(const fs::path& path) {
     std::string bytes = crstest::readFile(path);
-    session = crash_reporter__session__unpack(nullptr, bytes.size(), reinterpret_cast<const std::uint8_t*>(bytes.data()));
+    session = crash_reporter__session__unpack(nullptr, bytes.size(),
+                                              reinterpret_cast<const std::uint8_t*>(bytes.data()));
   }
   ~Report() {
     if (session) crash_reporter__session__free_unpacked(session, nullptr);
@@ -85,7 +86,8 @@ TEST_F(CrashFile, TheLineCountDecidesValidityWhateverTheOrder) {
       {"number beyond 64 bits", [](auto& l) { l[19] = R"({"log":{"last_offset":18446744073709551616}})"; }},
       {"negative number", [](auto& l) { l[19] = R"({"log":{"last_offset":-1}})"; }},
       {"deep nesting", [](auto& l) { l[6] = R"({"external_process_info":)" + std::string(5000, '[') + "}"; }},
-      {"over-long string", [](auto& l) { l[20] = R"({"custom_attributes":{"k":")" + std::string(10240, 'x') + "\"}}"; }},
+      {"over-long string",
+       [](auto& l) { l[20] = R"({"custom_attributes":{"k":")" + std::string(10240, 'x') + "\"}}"; }},
   };
   for (const auto& damage : damages) {
     SCOPED_TRACE(damage.name);
@@ -127,7 +129,8 @@ TEST_F(CrashFile, ValuesReadBackExactly) {
     EXPECT_TRUE(found);
   }
   // A string one byte longer fails its line.
-  fs::path path = recordFile({"{\"custom_attributes\":{\"k\":\"" + std::string(10240, 'y') + "\"}}"}, "long.crsrecord");
+  fs::path path =
+      recordFile({"{\"custom_attributes\":{\"k\":\"" + std::string(10240, 'y') + "\"}}"}, "long.crsrecord");
   EXPECT_EQ(CRSCrashFile::parse(path.string())["file_lines"].intValue(), 0);
 }
 
@@ -160,8 +163,8 @@ TEST(CrashFileText, TextFunctionsAndSignalMasks) {
   struct Case {
     int signal;
     std::uint32_t mask;
-  } cases[] = {{SIGILL, 0x4}, {SIGTRAP, 0x40}, {SIGABRT, 0x400}, {SIGFPE, 0x8}, {SIGBUS, 0x2},
-               {SIGSEGV, 0x2}, {SIGSYS, 0x400}, {SIGKILL, 0}, {SIGUSR1, 0}, {SIGSTKFLT, 0}};
+  } cases[] = {{SIGILL, 0x4},  {SIGTRAP, 0x40}, {SIGABRT, 0x400}, {SIGFPE, 0x8}, {SIGBUS, 0x2},
+               {SIGSEGV, 0x2}, {SIGSYS, 0x400}, {SIGKILL, 0},     {SIGUSR1, 0},  {SIGSTKFLT, 0}};
   for (const auto& c : cases) EXPECT_EQ(CRSMachExceptionMaskForSignal(c.signal), c.mask) << c.signal;
 }
 
@@ -169,7 +172,8 @@ TEST_F(CrashFile, ASegmentationFaultBecomesAReport) {
   fs::path crashFolder = folder("report");
   auto run = crstest::runCrashProgram("user-data", crashFolder);
   ASSERT_EQ(run.rawLines.size(), 21u) << run.stderrText;
-  auto convert = crstest::runCrashProgram("convert", folder("convert"), {"CRS_TEST_RECORD=" + run.recordPath().string()});
+  auto convert = crstest::runCrashProgram("convert", folder("convert"),
+                                          {"CRS_TEST_RECORD=" + run.recordPath().string()});
   ASSERT_TRUE(WIFEXITED(convert.status) && WEXITSTATUS(convert.status) == 0) << convert.stderrText;
   EXPECT_EQ(convert.facts["valid"], "yes");
   EXPECT_EQ(convert.facts["executables_match"], "yes");
@@ -179,7 +183,8 @@ TEST_F(CrashFile, ASegmentationFaultBecomesAReport) {
   CrashReporter__Session* s = report.session;
   ASSERT_NE(s, nullptr);
   EXPECT_TRUE(s->crashed);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(s->identifier.data), s->identifier.len), crstest::kNormalisedSession);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(s->identifier.data), s->identifier.len),
+            crstest::kNormalisedSession);
   EXPECT_STREQ(s->generator, "CrashReporter Mac SDK/2.2.5");
   EXPECT_EQ(s->generator_type, CRASH_REPORTER__GENERATOR_TYPE__MACOS_SDK);
   ASSERT_NE(s->os, nullptr);
@@ -246,8 +251,8 @@ TEST_F(CrashFile, TheSignalFallsBackToTheExceptionLineAndThenToUnknown) {
        "EXC_BAD_ACCESS", "KERN_INVALID_ADDRESS", 64},
       {"code as a number", R"({"signal":{"preexisting_handlers":false,"errno":0}})",
        R"({"mach_exception":{"exception":1,"code":7,"name":"EXC_BAD_ACCESS"}})", "EXC_BAD_ACCESS", "7", 0},
-      {"neither", R"({"signal":{"preexisting_handlers":false,"errno":0}})", R"({"mach_exception":{}})", "UNKNOWN",
-       "UNKNOWN", 0},
+      {"neither", R"({"signal":{"preexisting_handlers":false,"errno":0}})", R"({"mach_exception":{}})",
+       "UNKNOWN", "UNKNOWN", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -276,7 +281,10 @@ TEST_F(CrashFile, ALogCutInsideACharacterStillDecodes) {
   lines[19] = R"({"log":{"last_offset":3}})";
   writeLines(record, lines);
   // The ring was cut in the middle of "é": the bytes after the offset start with its second half.
-  { std::ofstream(folder("records") / "log.crslog", std::ios::binary) << "ab\xc3" "\xa9z\n"; }
+  {
+    std::ofstream(folder("records") / "log.crslog", std::ios::binary) << "ab\xc3"
+                                                                         "\xa9z\n";
+  }
   CRSCrashFile file(record.string());
   auto content = file.logContent();
   ASSERT_TRUE(content.has_value());

@@ -68,7 +68,8 @@ std::string buildIdOfFile(const std::string& path) {
       std::memcpy(&note, file.data() + n, sizeof note);
       std::size_t name = n + sizeof note;
       std::size_t desc = name + ((note.n_namesz + 3) & ~3u);
-      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 && file.compare(name, 4, std::string("GNU\0", 4)) == 0) {
+      if (note.n_type == NT_GNU_BUILD_ID && note.n_namesz == 4 &&
+          file.compare(name, 4, std::string("GNU\0", 4)) == 0) {
         static const char hex[] = "0123456789abcdef";
         std::string out;
         for (std::size_t b = 0; b < note.n_descsz; ++b) {
@@ -89,8 +90,9 @@ CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& f
   CrashRun run;
   run.folder = folder;
   std::vector<std::string> environment;
-  std::string asan = "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
-                     "allow_user_segv_handler=1:detect_leaks=0";
+  std::string asan =
+      "ASAN_OPTIONS=handle_segv=0:handle_sigbus=0:handle_sigfpe=0:handle_sigill=0:handle_abort=0:"
+      "allow_user_segv_handler=1:detect_leaks=0";
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) environment.emplace_back(*e);
   }
@@ -139,7 +141,8 @@ CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& f
     run.rawLines.push_back(record.substr(start, end - start));
     start = end + 1;
   }
-  for (const auto& line : run.rawLines) run.lines.push_back(ns::JSONSerialization::JSONObjectWithString(line));
+  for (const auto& line : run.rawLines)
+    run.lines.push_back(ns::JSONSerialization::JSONObjectWithString(line));
   return run;
 }
 

@@ -34,7 +34,8 @@ std::uint64_t mappedStart(const std::string& name) {
     std::istringstream fields(line);
     std::string range, permissions, offset, device, inode, file;
     fields >> range >> permissions >> offset >> device >> inode >> file;
-    if (file == path && std::stoull(offset, nullptr, 16) == 0) return std::stoull(range.substr(0, range.find('-')), nullptr, 16);
+    if (file == path && std::stoull(offset, nullptr, 16) == 0)
+      return std::stoull(range.substr(0, range.find('-')), nullptr, 16);
   }
   return 0;
 }
@@ -118,8 +119,9 @@ TEST_F(FactsOfAProgram, APreloadedLibraryIsReported) {
   EXPECT_EQ(plain.facts["dyld_insert"], "no") << plain.stderrText;
   EXPECT_EQ(std::stoul(plain.facts["device_flags"]) & 32, 0u);
   EXPECT_EQ(plain.facts["process_name"], "crash_test_prog");
-  auto preloaded = crstest::runCrashProgram("facts", folder("preloaded"),
-                                            {std::string("LD_PRELOAD=") + CRS_TEST_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"});
+  auto preloaded = crstest::runCrashProgram(
+      "facts", folder("preloaded"),
+      {std::string("LD_PRELOAD=") + CRS_TEST_LIBRARY, "ASAN_OPTIONS=verify_asan_link_order=0"});
   EXPECT_EQ(preloaded.facts["dyld_insert"], "yes") << preloaded.stderrText;
   EXPECT_EQ(std::stoul(preloaded.facts["device_flags"]) & 32, 32u);
 }
@@ -136,10 +138,12 @@ TEST_F(FactsOfAProgram, TheInstallIdentifierIsStableAndNewOnlyOnce) {
 TEST_F(FactsOfAProgram, TheDeviceIdentifierComesFromTheMachineId) {
   fs::path idFile = folder("id") / "machine-id";
   { std::ofstream(idFile) << "0123456789abcdef0123456789abcdef\n"; }
-  auto withId = crstest::runCrashProgram("segv", folder("with"), {"CRS_TEST_MACHINE_ID_PATH=" + idFile.string()});
+  auto withId =
+      crstest::runCrashProgram("segv", folder("with"), {"CRS_TEST_MACHINE_ID_PATH=" + idFile.string()});
   ASSERT_EQ(withId.rawLines.size(), 21u) << withId.stderrText;
   EXPECT_EQ(withId.line("identity")["device_id"].stringValue(), "01234567-89AB-CDEF-0123-456789ABCDEF");
-  auto without = crstest::runCrashProgram("segv", folder("without"), {"CRS_TEST_MACHINE_ID_PATH=/nonexistent/machine-id"});
+  auto without = crstest::runCrashProgram("segv", folder("without"),
+                                          {"CRS_TEST_MACHINE_ID_PATH=/nonexistent/machine-id"});
   ASSERT_EQ(without.rawLines.size(), 21u) << without.stderrText;
   EXPECT_FALSE(without.line("identity").dictionary().contains("device_id"));
   EXPECT_TRUE(without.line("identity").dictionary().contains("install_id"));

@@ -53,7 +53,12 @@ TEST(RecordWriter, PrimitivesWriteExactBytes) {
        "18446744073709551615"},
       {"zero", [](CRSRecordWriter* w) { CRSRecordWriteUInt64(w, 0); }, "0"},
       {"null string", [](CRSRecordWriter* w) { CRSRecordWriteString(w, nullptr); }, "\"(null)\""},
-      {"escapes", [](CRSRecordWriter* w) { CRSRecordWriteString(w, "a\"b\\c\x01" "d\n"); },
+      {"escapes",
+       [](CRSRecordWriter* w) {
+         CRSRecordWriteString(w,
+                              "a\"b\\c\x01"
+                              "d\n");
+       },
        "\"a\\\"b\\\\c\\u0001d\\u000a\""},
       {"UTF-8 passes unchanged", [](CRSRecordWriter* w) { CRSRecordWriteString(w, "caf\xc3\xa9"); },
        "\"caf\xc3\xa9\""},
@@ -117,15 +122,24 @@ TEST(SignalNames, TablesFollowThisSystemsNumbers) {
     const char* name;
     const char* codeName;
   } cases[] = {
-      {SIGSEGV, SEGV_MAPERR, "SIGSEGV", "SEGV_MAPERR"}, {SIGSEGV, SEGV_ACCERR, "SIGSEGV", "SEGV_ACCERR"},
-      {SIGSEGV, 0, "SIGSEGV", "SEGV_NOOP"},             {SIGSEGV, 99, "SIGSEGV", "UNKNOWN"},
-      {SIGBUS, BUS_ADRALN, "SIGBUS", "BUS_ADRALN"},     {SIGBUS, BUS_ADRERR, "SIGBUS", "BUS_ADRERR"},
-      {SIGBUS, BUS_OBJERR, "SIGBUS", "BUS_OBJERR"},     {SIGILL, ILL_ILLOPC, "SIGILL", "ILL_ILLOPC"},
-      {SIGILL, ILL_ILLOPN, "SIGILL", "ILL_ILLOPN"},     {SIGILL, ILL_ILLTRP, "SIGILL", "ILL_ILLTRP"},
-      {SIGILL, ILL_BADSTK, "SIGILL", "ILL_BADSTK"},     {SIGABRT, 0, "SIGABRT", "ABORT"},
-      {SIGABRT, SI_TKILL, "SIGABRT", "ABORT"},          {SIGABRT, SI_QUEUE, "SIGABRT", "UNKNOWN"},
-      {SIGFPE, FPE_INTDIV, "SIGFPE", "UNKNOWN"},        {SIGTRAP, 0x80, "SIGTRAP", "UNKNOWN"},
-      {SIGSYS, SI_TKILL, "SIGSYS", "UNKNOWN"},          {SIGUSR1, 0, "UNKNOWN", "UNKNOWN"},
+      {SIGSEGV, SEGV_MAPERR, "SIGSEGV", "SEGV_MAPERR"},
+      {SIGSEGV, SEGV_ACCERR, "SIGSEGV", "SEGV_ACCERR"},
+      {SIGSEGV, 0, "SIGSEGV", "SEGV_NOOP"},
+      {SIGSEGV, 99, "SIGSEGV", "UNKNOWN"},
+      {SIGBUS, BUS_ADRALN, "SIGBUS", "BUS_ADRALN"},
+      {SIGBUS, BUS_ADRERR, "SIGBUS", "BUS_ADRERR"},
+      {SIGBUS, BUS_OBJERR, "SIGBUS", "BUS_OBJERR"},
+      {SIGILL, ILL_ILLOPC, "SIGILL", "ILL_ILLOPC"},
+      {SIGILL, ILL_ILLOPN, "SIGILL", "ILL_ILLOPN"},
+      {SIGILL, ILL_ILLTRP, "SIGILL", "ILL_ILLTRP"},
+      {SIGILL, ILL_BADSTK, "SIGILL", "ILL_BADSTK"},
+      {SIGABRT, 0, "SIGABRT", "ABORT"},
+      {SIGABRT, SI_TKILL, "SIGABRT", "ABORT"},
+      {SIGABRT, SI_QUEUE, "SIGABRT", "UNKNOWN"},
+      {SIGFPE, FPE_INTDIV, "SIGFPE", "UNKNOWN"},
+      {SIGTRAP, 0x80, "SIGTRAP", "UNKNOWN"},
+      {SIGSYS, SI_TKILL, "SIGSYS", "UNKNOWN"},
+      {SIGUSR1, 0, "UNKNOWN", "UNKNOWN"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.signal) + "/" + std::to_string(c.code));
@@ -135,8 +149,8 @@ TEST(SignalNames, TablesFollowThisSystemsNumbers) {
 }
 
 TEST(ExceptionMask, ExclusionAndTracingRemoveTypes) {
-  const std::uint32_t all = CRSExceptionMaskBadAccess | CRSExceptionMaskBadInstruction | CRSExceptionMaskArithmetic |
-                            CRSExceptionMaskBreakpoint;
+  const std::uint32_t all = CRSExceptionMaskBadAccess | CRSExceptionMaskBadInstruction |
+                            CRSExceptionMaskArithmetic | CRSExceptionMaskBreakpoint;
   struct Case {
     std::uint32_t exclusion;
     bool traced;
@@ -145,7 +159,8 @@ TEST(ExceptionMask, ExclusionAndTracingRemoveTypes) {
       {0, false, all},
       {CRSExceptionMaskBadAccess, false, all & ~CRSExceptionMaskBadAccess},
       {0, true, all & ~CRSExceptionMaskBreakpoint},
-      {CRSExceptionMaskArithmetic | (1u << 10), true, all & ~CRSExceptionMaskArithmetic & ~CRSExceptionMaskBreakpoint},
+      {CRSExceptionMaskArithmetic | (1u << 10), true,
+       all & ~CRSExceptionMaskArithmetic & ~CRSExceptionMaskBreakpoint},
   };
   for (const auto& c : cases) EXPECT_EQ(CRSMachExceptionMaskForExclusion(c.exclusion, c.traced), c.expected);
 }

@@ -57,7 +57,8 @@ std::vector<std::pair<std::string, std::string>> attributes() {
 TEST(UserLoggingChild, DISABLED_CustomKeysReplaceTheOldestSlotsInTurn) {
   pltest::Sandbox sandbox;
   initialiseContext(sandbox);
-  for (int i = 0; i < 64; ++i) CRSCustomAttributeSet(("v" + std::to_string(i)).c_str(), ("k" + std::to_string(i)).c_str());
+  for (int i = 0; i < 64; ++i)
+    CRSCustomAttributeSet(("v" + std::to_string(i)).c_str(), ("k" + std::to_string(i)).c_str());
   ASSERT_EQ(attributes().size(), 64u);
   CRSCustomAttributeSet("v64", "k64");
   EXPECT_EQ(attributes()[0], std::make_pair(std::string("k64"), std::string("v64")));
@@ -142,12 +143,16 @@ TEST(UserLogging, ValueCutsKeepWholeEscapesAndCharacters) {
   } cases[] = {
       {"abc", 1024, 3},
       {std::string(2000, 'a'), 1024, 1024},
-      {"ab%41", 3, 2},                   // cut right after '%'
-      {"ab%41", 4, 2},                   // cut inside the escape
-      {"ab%41c", 5, 5},                  // the escape is whole
-      {"a\xc3\xa9\xc3\xa9", 2, 1},       // cut inside a two-byte character
-      {"a\xe2\x82\xac" "b", 3, 1},       // inside a three-byte character
-      {"a\xe2\x82\xac" "b", 4, 4},
+      {"ab%41", 3, 2},              // cut right after '%'
+      {"ab%41", 4, 2},              // cut inside the escape
+      {"ab%41c", 5, 5},             // the escape is whole
+      {"a\xc3\xa9\xc3\xa9", 2, 1},  // cut inside a two-byte character
+      {"a\xe2\x82\xac"
+       "b",
+       3, 1},  // inside a three-byte character
+      {"a\xe2\x82\xac"
+       "b",
+       4, 4},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.value);

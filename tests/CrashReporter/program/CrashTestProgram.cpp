@@ -11,11 +11,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <string>
 
 #include "CrashReporter/CRSContext.h"
@@ -139,7 +139,8 @@ void initialise(const std::string& mode) {
   data.buildEnvironment.configuration = "Debug";
   data.buildEnvironment.compiler = "gcc";
   data.documentsPath = gFolder.c_str();
-  if (const char* machineId = ::getenv("CRS_TEST_MACHINE_ID_PATH")) CRSHostSetMachineIdPathForTesting(machineId);
+  if (const char* machineId = ::getenv("CRS_TEST_MACHINE_ID_PATH"))
+    CRSHostSetMachineIdPathForTesting(machineId);
   if (mode == "held") {
     ns::Clock::installVirtual();
     CRSContextSetInitializationHookForTesting(holdInitialisation);
@@ -215,7 +216,8 @@ int run(const std::string& mode) {
     if (!record) return 2;
     CRSCrashFile file(record);
     say("valid", file.isValid() ? "yes" : "no");
-    file.setProcessingExecutableUUID(CRSContextGet()->executable.uuid ? CRSContextGet()->executable.uuid : "");
+    file.setProcessingExecutableUUID(CRSContextGet()->executable.uuid ? CRSContextGet()->executable.uuid
+                                                                      : "");
     file.symbolicateWithUUIDMap(CRSBinaryImagesUUIDMap());
     say("executables_match", file.executablesMatch() ? "yes" : "no");
     std::string report = std::string(record).substr(0, std::string(record).rfind('.')) + ".crs";
