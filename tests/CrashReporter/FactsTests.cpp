@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <sys/wait.h>
 
+#include <csignal>
+#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -10,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Sandbox.h"
@@ -92,6 +95,40 @@ TEST(FactsChild, DISABLED_TheRunningProcessDescribesItself) {
   ASSERT_NE(::dladdr(::dlsym(library, "crs_test_library_value"), &info), 0);
   EXPECT_EQ(map[libraryId], reinterpret_cast<std::uint64_t>(info.dli_fbase));
   EXPECT_EQ(map[exeId], context->executable.address);
+}
+
+void otherHandler(int) {}
+
+TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
+  pltest::Sandbox sandbox;
+  std::string folder = sandbox.path("crash");
+  fs::create_directories(folder);
+  std::string record = folder + "/s.crsrecord", marker = folder + "/marker";
+  CRSContextInitData data;
+  data.recordPath = record.c_str();
+  data.crashMarkerPath = marker.c_str();
+  CRSContextInitialize(data);
+  EXPECT_EQ(CRSCheckExceptionAndSignalHandlers(), 0);
+  ::signal(SIGTRAP, otherHandler);
+  EXPECT_EQ(CRSCheckExceptionAndSignalHandlers(), 1);
+  std::set_terminate([] { std::abort(); });
+  EXPECT_EQ(CRSCheckExceptionAndSignalHandlers(), 2);
+
+  CRSStackFrame frame = CRSStackFrame::stackFrameWithAddress(0x1234);
+  frame.symbol = "f";
+  CRSRecordCustomException("Custom", "a b", {frame});
+  const CRSExceptionRecord& exception = CRSWritableContextGet()->exception;
+  EXPECT_STREQ(exception.name.load(), "Custom");
+  EXPECT_STREQ(exception.reason.load(), "a%20b");
+  ASSERT_EQ(exception.frameCount.load(), 1u);
+  EXPECT_EQ(exception.frames.load()[0].address, 0x1234u);
+  EXPECT_STREQ(exception.frames.load()[0].symbol, "f");
+}
+
+TEST(Facts, HandlersThatAreNoLongerOursAreReported) {
+  pltest::Sandbox sandbox;
+  int status = pltest::runChildTest("FactsChild.DISABLED_HandlersThatAreNoLongerOursAreReported");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(Facts, TheRunningProcessDescribesItself) {
