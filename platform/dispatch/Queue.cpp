@@ -17,6 +17,7 @@
 #include "platform/dispatch/Reactor.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/ThreadStartHook.h"
 
 namespace dispatch {
 
@@ -105,6 +106,7 @@ struct Pool {
   }
 
   void workerLoop() {
+    ns::runThreadStartHooks();
     pthread_setname_np(pthread_self(), threadName.c_str());
     std::unique_lock lock(m);
     for (;;) {

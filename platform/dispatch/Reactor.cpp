@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/dispatch/Source.h"
+#include "platform/runloop/ThreadStartHook.h"
 
 namespace dispatch::detail {
 
@@ -186,7 +187,10 @@ Reactor::Reactor() {
   ev.data.fd = impl_->timerFd;
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->timerFd, &ev);
   ns::Clock::addObserver(*keep);
-  std::thread([impl = impl_] { impl->loop(); }).detach();
+  std::thread([impl = impl_] {
+    ns::runThreadStartHooks();
+    impl->loop();
+  }).detach();
 }
 
 std::uint64_t Reactor::schedule(Time deadline, std::function<void()> fire) {

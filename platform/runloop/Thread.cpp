@@ -8,6 +8,7 @@
 
 #include "platform/core/Exception.h"
 #include "platform/runloop/RunLoopSource.h"
+#include "platform/runloop/ThreadStartHook.h"
 
 namespace ns {
 namespace {
@@ -100,10 +101,12 @@ void Thread::start() {
   auto self = this->self<Thread>();
   std::thread([self] { self->run(); }).detach();
   // Return once the run loop exists, so that requests can be queued on it at once.
-  cv_.wait(lock, [&] { return runLoop_ != nullptr; });
+  // A body that returns at once has dropped its run loop again by the time this thread wakes.
+  cv_.wait(lock, [&] { return runLoop_ != nullptr || finished_; });
 }
 
 void Thread::run() {
+  runThreadStartHooks();
   tlThread = self<Thread>();
   {
     std::lock_guard lock(mutex_);

@@ -1,0 +1,373 @@
+#include "CrashReporter/CRSSystemInfo.h"
+
+#include <elf.h>
+#include <link.h>
+#include <sys/utsname.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "CrashReporter/CRSElf.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Source.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/SearchPaths.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/security/Digest.h"
+#include "platform/security/Hex.h"
+#include "platform/security/UUID.h"
+#include "platform/text/Locale.h"
+
+namespace {
+
+constexpr char kInstallIdentifierKey[] = "com.crashreporter.iuuid";
+std::atomic<bool> gNewInstall{false};
+std::atomic<const char*> gMachineIdPath{nullptr};
+
+const char* copy(const std::string& text) {
+  std::size_t length = text.size();
+  auto* out =
+      static_cast<char*>(CRSAllocatorAlloc(CRSContextAllocator(), length + 1, CRSAllocatorProtectedPool));
+  if (!out) return nullptr;
+  std::memcpy(out, text.data(), length + 1);
+  return out;
+}
+
+std::optional<std::string> firstLine(const std::string& path) {
+  std::ifstream in(path);
+  std::string line;
+  if (!in || !std::getline(in, line)) return std::nullopt;
+  return line;
+}
+
+std::string procValue(const std::string& path, const std::string& key) {
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) {
+    if (line.compare(0, key.size(), key) != 0) continue;
+    auto colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string value = line.substr(colon + 1);
+    value.erase(0, value.find_first_not_of(" \t"));
+    return value;
+  }
+  return {};
+}
+
+std::string bundleString(const std::string& key) {
+  ns::Value value = ns::Bundle::mainBundle()->objectForInfoDictionaryKey(key);
+  return value.isString() ? value.string() : std::string();
+}
+
+// The loaded-object facts of the main program (the first object the loader lists).
+struct MainProgram {
+  CRSElfImageFacts facts;
+  unsigned machine = 0;
+};
+
+int mainProgramCallback(dl_phdr_info* info, std::size_t, void* data) {
+  auto* main = static_cast<MainProgram*>(data);
+  main->facts = CRSElfFactsOfLoadedObject(info);
+  if (main->facts.address) {
+    ElfW(Ehdr) header;
+    std::memcpy(&header, reinterpret_cast<const void*>(main->facts.address), sizeof header);
+    main->machine = header.e_machine;
+  }
+  return 1;
+}
+
+// ---- images ----
+
+struct ImageState {
+  std::mutex mutex;  // guards `seenAdds`; the list itself changes on the context queue only
+  unsigned long long seenAdds = 0;
+  std::vector<CRSBinaryImage> images;
+  // Lists the crash handler may still read: published lists are kept for the life of the process.
+  std::vector<std::vector<CRSBinaryImage>*> published;
+  std::vector<CRSBinaryImageList*> heads;
+};
+
+ImageState& imageState() {
+  static ns::NoDestructor<ImageState> state;
+  return *state;
+}
+
+struct ScanResult {
+  std::vector<CRSBinaryImage> found;
+  unsigned long long adds = 0;
+  std::string exePath;
+};
+
+int scanCallback(dl_phdr_info* info, std::size_t size, void* data) {
+  auto* scan = static_cast<ScanResult*>(data);
+  if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) scan->adds = info->dlpi_adds;
+  CRSElfImageFacts facts = CRSElfFactsOfLoadedObject(info);
+  if (!facts.address) return 0;
+  std::string path = info->dlpi_name && *info->dlpi_name ? info->dlpi_name : scan->exePath;
+  CRSBinaryImage image{};
+  image.path = strdup(path.c_str());
+  image.uuid = facts.buildId.empty() ? nullptr : strdup(facts.buildId.c_str());
+  image.address = facts.address;
+  image.size = facts.size;
+  scan->found.push_back(image);
+  return 0;
+}
+
+unsigned long long currentAdds() {
+  ScanResult scan;
+  dl_iterate_phdr(
+      [](dl_phdr_info* info, std::size_t size, void* data) {
+        if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) {
+          *static_cast<unsigned long long*>(data) = info->dlpi_adds;
+        }
+        return 1;
+      },
+      &scan.adds);
+  return scan.adds;
+}
+
+// On the context queue: adds the images not in the list yet and publishes the new list.
+void rescan(CRSWritableContext* writable) {
+  ImageState& state = imageState();
+  ScanResult scan;
+  char exe[4096];
+  ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+  scan.exePath = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
+  dl_iterate_phdr(scanCallback, &scan);
+  bool changed = false;
+  for (const CRSBinaryImage& image : scan.found) {
+    bool known = std::any_of(state.images.begin(), state.images.end(), [&](const CRSBinaryImage& e) {
+      return e.address == image.address && std::strcmp(e.path, image.path) == 0;
+    });
+    if (known) {
+      std::free(const_cast<char*>(image.path));
+      std::free(const_cast<char*>(image.uuid));
+      continue;
+    }
+    CRSBinaryImageInsert(state.images, image);
+    changed = true;
+  }
+  {
+    std::lock_guard lock(state.mutex);
+    state.seenAdds = scan.adds;
+  }
+  if (!changed) return;
+  auto* copyOfList = new std::vector<CRSBinaryImage>(state.images);
+  auto* head = new CRSBinaryImageList{static_cast<std::uint32_t>(copyOfList->size()), copyOfList->data()};
+  state.published.push_back(copyOfList);
+  state.heads.push_back(head);
+  writable->binaryImages.store(head, std::memory_order_release);
+}
+
+}  // namespace
+
+void CRSHostSetMachineIdPathForTesting(const char* path) {
+  gMachineIdPath = path;
+}
+
+void CRSHostInfoGather(CRSContext* context) {
+  CRSHostInfo& host = context->host;
+  utsname names{};
+  if (::uname(&names) == 0) {
+    host.machine = copy(names.machine);
+    host.osBuild = copy(names.version);
+    int major = 0, minor = 0, patch = 0;
+    std::sscanf(names.release, "%d.%d.%d", &major, &minor, &patch);
+    host.osVersion = copy(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch));
+  }
+  host.model = copy(firstLine("/sys/class/dmi/id/product_name").value_or("unknown"));
+  host.locale = copy(ns::Locale::currentLocale().localeIdentifier());
+  long cores = ::sysconf(_SC_NPROCESSORS_ONLN);
+  host.cores = cores > 0 ? static_cast<std::uint32_t>(cores) : 0;
+  std::string cpu = procValue("/proc/cpuinfo", "model name");
+  host.cpu = copy(cpu.empty() ? "unknown" : cpu);
+  host.platform = copy("Linux");
+  host.platformCode = 5;
+  host.reserved = 0;
+  host.vendorInternal = 0;
+  if (!host.storagePath) {
+    auto folders = ns::SearchPathForDirectoriesInDomains(ns::DocumentDirectory, ns::UserDomainMask, true);
+    if (!folders.empty()) host.storagePath = copy(folders.front());
+  }
+  host.installIdentifier = copy(CRSInstallIdentifier());
+  if (host.requestFlags & 1) {
+    const char* path = gMachineIdPath.load();
+    auto id = firstLine(path ? path : "/etc/machine-id");
+    if (id && id->size() == 32 && std::all_of(id->begin(), id->end(), ::isxdigit)) {
+      std::string text;
+      for (std::size_t i = 0; i < 32; ++i) {
+        if (i == 8 || i == 12 || i == 16 || i == 20) text += '-';
+        text += static_cast<char>(std::toupper(static_cast<unsigned char>((*id)[i])));
+      }
+      host.deviceIdentifier = copy(text);
+    }
+  }
+}
+
+void CRSProcessInfoGather(CRSContext* context) {
+  CRSProcessInfo& process = context->process;
+  process.pid = ::getpid();
+  process.parentPid = ::getppid();
+  process.name = copy(firstLine("/proc/self/comm").value_or("unknown"));
+  process.parentName =
+      copy(firstLine("/proc/" + std::to_string(process.parentPid) + "/comm").value_or("unknown"));
+  std::string tracer = procValue("/proc/self/status", "TracerPid");
+  process.debugger = !tracer.empty() && tracer != "0";
+  process.dyldInsert = ::getenv("LD_PRELOAD") != nullptr;
+}
+
+void CRSExecutableInfoGather(CRSContext* context) {
+  CRSExecutableInfo& exe = context->executable;
+  char path[4096];
+  ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+  exe.path = copy(n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string("(uninitialized)"));
+  MainProgram main;
+  dl_iterate_phdr(mainProgramCallback, &main);
+  exe.address = main.facts.address;
+  exe.size = main.facts.size;
+  exe.encrypted = 0;
+  exe.uuid = main.facts.buildId.empty() ? nullptr : copy(main.facts.buildId);
+  exe.architecture = copy(CRSElfArchitectureName(main.machine));
+  // One slice per file here.
+  exe.sliceUUIDs = copy(main.facts.buildId);
+  exe.sliceArchitectures = copy(CRSElfArchitectureName(main.machine));
+  std::string identifier = bundleString("CFBundleIdentifier");
+  std::replace(identifier.begin(), identifier.end(), '/', '_');
+  exe.bundleIdentifier = copy(identifier);
+  std::string version = bundleString("CFBundleVersion");
+  exe.version = copy(version.empty() ? "0" : version);
+  std::string shortVersion = bundleString("CFBundleShortVersionString");
+  exe.displayVersion = copy(shortVersion.empty() ? "0.0" : shortVersion);
+  std::string name = bundleString("CFBundleDisplayName");
+  if (name.empty()) name = bundleString("CFBundleName");
+  if (name.empty()) name = version.empty() ? "0" : version;
+  exe.name = copy(name);
+  exe.minimumOSVersion = copy(main.facts.abiTag.value_or("0.0.0"));
+  // The C library this program was built against.
+  exe.sdkVersion = copy(std::to_string(__GLIBC__) + "." + std::to_string(__GLIBC_MINOR__) + ".0");
+}
+
+void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image) {
+  auto at =
+      std::upper_bound(list.begin(), list.end(), image.address,
+                       [](std::uint64_t address, const CRSBinaryImage& e) { return address < e.address; });
+  list.insert(at, image);
+}
+
+void CRSBinaryImagesStartTracking(CRSWritableContext* writable) {
+  writable->binaryImages = nullptr;
+  rescan(writable);
+  // Objects loaded later are picked up by this tick, or when the map is asked for.
+  static ns::NoDestructor<ns::Ref<dispatch::Source>> tick;
+  auto queue = CRSContextQueue();
+  if (!queue) return;
+  *tick = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, queue);
+  (*tick)->setTimer(dispatch::time(60), 60, 5);
+  (*tick)->setEventHandler([writable] {
+    unsigned long long seen;
+    {
+      std::lock_guard lock(imageState().mutex);
+      seen = imageState().seenAdds;
+    }
+    if (currentAdds() != seen) rescan(writable);
+  });
+  (*tick)->resume();
+}
+
+std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap() {
+  std::map<std::string, std::uint64_t> map;
+  CRSWritableContext* writable = CRSWritableContextGet();
+  if (!CRSContextIsInitialized() || !writable) return map;
+  ImageState& state = imageState();
+  unsigned long long seen;
+  {
+    std::lock_guard lock(state.mutex);
+    seen = state.seenAdds;
+  }
+  if (currentAdds() != seen) dispatch::sync(CRSContextQueue(), [writable] { rescan(writable); });
+  const CRSBinaryImageList* list = writable->binaryImages.load(std::memory_order_acquire);
+  for (std::uint32_t i = 0; list && i < list->count; ++i) {
+    if (list->entries[i].uuid) map[list->entries[i].uuid] = list->entries[i].address;
+  }
+  return map;
+}
+
+std::string CRSInstallIdentifier() {
+  auto defaults = ns::UserDefaults::standardUserDefaults();
+  static std::mutex mutex;
+  std::lock_guard lock(mutex);
+  if (auto existing = defaults->stringForKey(kInstallIdentifierKey); existing && !existing->empty())
+    return *existing;
+  std::string fresh = CRSGenerateUUIDString();
+  defaults->setObject_forKey(ns::Value(fresh), kInstallIdentifierKey);
+  defaults->synchronize();
+  gNewInstall = true;
+  return fresh;
+}
+
+bool CRSInstallIdentifierIsNew() {
+  return gNewInstall.load();
+}
+
+std::uint32_t CRSDeviceStateFlags() {
+  const CRSContext* context = CRSContextGet();
+  if (!CRSContextIsInitialized() || !context) return 0;
+  std::uint32_t flags = 0;
+  if (context->host.reserved) flags += 2;
+  if (context->process.debugger) flags += 4;
+  if (context->process.dyldInsert) flags += 32;
+  return flags;
+}
+
+std::uint32_t CRSMachExceptionMaskForSignal(int signal) {
+  switch (signal) {
+    case SIGILL:
+      return CRSExceptionMaskBadInstruction;
+    case SIGTRAP:
+      return CRSExceptionMaskBreakpoint;
+    case SIGABRT:
+      return 1u << 10;  // the crash type
+    case SIGFPE:
+      return CRSExceptionMaskArithmetic;
+    case SIGBUS:
+      return CRSExceptionMaskBadAccess;
+    case SIGSEGV:
+      return CRSExceptionMaskBadAccess;
+    case SIGSYS:
+      return 1u << 10;
+    default:
+      return 0;
+  }
+}
+
+std::string CRSHexEncode(const void* bytes, std::size_t length) {
+  if (!bytes) return {};
+  return sec::hexEncode(bytes, length);
+}
+
+std::string CRSSHA1HexString(const void* bytes, std::size_t length) {
+  return sec::sha1Hex(std::string_view(static_cast<const char*>(bytes), bytes ? length : 0));
+}
+
+std::string CRSSHA1HexStringFromString(std::string_view text) {
+  return sec::sha1Hex(text);
+}
+
+std::string CRSGenerateUUIDString() {
+  return sec::UUID::newUUIDString();
+}
+
+std::string CRSNormalizedUUIDString(std::string_view uuid) {
+  std::string out;
+  for (char c : uuid) {
+    if (c != '-') out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return out;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// Facts about the host, the process, the executable and the loaded images, gathered at start-up
+// into the crash context, and the small accessors and text functions built on them.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "CrashReporter/CRSContext.h"
+
+void CRSHostInfoGather(CRSContext* context);
+void CRSProcessInfoGather(CRSContext* context);
+void CRSExecutableInfoGather(CRSContext* context);
+
+// Images: scanned at start-up, rescanned on the context queue when the loader reports additions.
+// An image loaded after the last rescan is missing from a record written before the next one.
+void CRSBinaryImagesStartTracking(CRSWritableContext* writable);
+// Rescans when the loader's count of added objects changed; answers lowercase build identifier →
+// load address for every image in the list.
+std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap();
+// Inserts in ascending address order; an equal address goes after the entries already there.
+void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image);
+
+std::string CRSInstallIdentifier();
+bool CRSInstallIdentifierIsNew();
+// 2 when the host's reserved flag is set, + 4 with a debugger attached, + 32 with LD_PRELOAD set.
+std::uint32_t CRSDeviceStateFlags();
+// The exception-type mask bits standing for a signal (0 for signals without one).
+std::uint32_t CRSMachExceptionMaskForSignal(int signal);
+
+std::string CRSHexEncode(const void* bytes, std::size_t length);
+std::string CRSSHA1HexString(const void* bytes, std::size_t length);
+std::string CRSSHA1HexStringFromString(std::string_view text);
+std::string CRSGenerateUUIDString();
+std::string CRSNormalizedUUIDString(std::string_view uuid);
+
+// Test hook: the file the device identifier is read from (null restores /etc/machine-id).
+void CRSHostSetMachineIdPathForTesting(const char* path);

@@ -1,0 +1,219 @@
+// Crashes of the crash test program, each in its own child process, and the records they leave.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "CrashReporter/CRSUserLogging.h"
+#include "platform/testing/Sandbox.h"
+#include "tests/CrashReporter/CrashProgram.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CrashCapture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!crstest::crashTestsSupported()) GTEST_SKIP() << "crash tests are skipped under ThreadSanitizer";
+  }
+  crstest::CrashRun crash(const std::string& mode) {
+    fs::path folder = sandbox_.temporaryFolder("crash-" + mode);
+    fs::create_directories(folder);
+    return crstest::runCrashProgram(mode, folder);
+  }
+  pltest::Sandbox sandbox_;
+};
+
+bool diedBy(int status, int signal) {
+  return WIFSIGNALED(status) && WTERMSIG(status) == signal;
+}
+
+// The checks every crash record must pass.
+void expectCompleteRecord(const crstest::CrashRun& run) {
+  ASSERT_EQ(run.rawLines.size(), 21u) << run.stderrText;
+  for (std::size_t i = 0; i < run.lines.size(); ++i) {
+    ASSERT_TRUE(run.lines[i].isDictionary()) << "line " << i + 1 << ": " << run.rawLines[i];
+    // The threads line alone carries its counts beside the array.
+    if (!run.lines[i].dictionary().contains("threads"))
+      EXPECT_EQ(run.lines[i].dictionary().count(), 1u) << run.rawLines[i];
+  }
+  EXPECT_EQ(run.rawLines[0], R"({"schema":{"version":1,"expected_lines":21}})");
+  EXPECT_EQ(run.rawLines[1], R"({"mach_exception":{}})");
+  EXPECT_TRUE(fs::exists(run.folder / "marker"));
+}
+
+struct SignalCase {
+  const char* mode;
+  int signal;
+  const char* name;
+  const char* codeName;
+};
+
+class CrashSignals : public CrashCapture, public ::testing::WithParamInterface<SignalCase> {};
+
+TEST_P(CrashSignals, EachSignalWritesACompleteRecordAndDiesByTheSameSignal) {
+  const SignalCase& c = GetParam();
+  auto run = crash(c.mode);
+  EXPECT_TRUE(diedBy(run.status, c.signal)) << "status " << run.status << "\n" << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& signal = run.line("signal");
+  EXPECT_EQ(signal["number"].intValue(), c.signal);
+  EXPECT_EQ(signal["name"].stringValue(), c.name);
+  EXPECT_EQ(signal["code_name"].stringValue(), c.codeName);
+  EXPECT_FALSE(signal["preexisting_handlers"].boolValue());
+  if (std::string(c.mode) == "segv") EXPECT_EQ(signal["address"].unsignedLongLongValue(), 0u);
+  // The record's other lines carry the context's values.
+  EXPECT_EQ(run.line("identity")["generator"].stringValue(), "CrashReporter Mac SDK/2.2.5");
+  EXPECT_EQ(run.line("identity")["identifier"].stringValue(), "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");
+  EXPECT_EQ(run.line("build")["config"].stringValue(), "Debug");
+  EXPECT_EQ(run.line("runtime")["objc_selector"].stringValue(), "");
+  EXPECT_TRUE(run.line("storage").dictionary().contains("total"));
+  EXPECT_TRUE(run.line("process_stats").dictionary().contains("resident"));
+  EXPECT_TRUE(run.line("thread_state").dictionary().contains("rip"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, CrashSignals,
+                         ::testing::Values(SignalCase{"segv", SIGSEGV, "SIGSEGV", "SEGV_MAPERR"},
+                                           SignalCase{"bus", SIGBUS, "SIGBUS", "BUS_ADRERR"},
+                                           SignalCase{"ill", SIGILL, "SIGILL", "ILL_ILLOPN"},
+                                           SignalCase{"fpe", SIGFPE, "SIGFPE", "UNKNOWN"},
+                                           SignalCase{"trap", SIGTRAP, "SIGTRAP", "UNKNOWN"},
+                                           SignalCase{"abort", SIGABRT, "SIGABRT", "ABORT"},
+                                           SignalCase{"sys", SIGSYS, "SIGSYS", "UNKNOWN"}),
+                         [](const auto& info) { return std::string(info.param.mode); });
+
+TEST_F(CrashCapture, AWorkerCrashNamesItsThreadAndCountsEveryThread) {
+  auto run = crash("worker");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& threads = run.lineObject("threads");
+  std::size_t crashed = threads["crashed_thread"].unsignedLongLongValue();
+  EXPECT_EQ(std::to_string(threads["thread_count"].unsignedLongLongValue()), run.facts["threads"]);
+  ASSERT_LT(crashed, run.line("thread_names").count());
+  EXPECT_EQ(run.line("thread_names")[crashed].stringValue(), "crash-worker");
+  // Every other thread answered and was walked.
+  for (std::size_t i = 0; i < threads["threads"].count(); ++i) {
+    EXPECT_GT(threads["threads"][i].count(), 0u) << "thread " << i;
+  }
+}
+
+TEST_F(CrashCapture, AThreadParkedInAQueueBlockShowsTheQueueLabel) {
+  auto run = crash("parked");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& labels = run.line("dispatch_queue_names");
+  bool found = false;
+  for (std::size_t i = 0; i < labels.count(); ++i) found = found || labels[i].stringValue() == "q.parked";
+  EXPECT_TRUE(found) << crstest::readFile(run.recordPath());
+}
+
+TEST_F(CrashCapture, TheCrashedThreadsFirstFrameLiesInTheCrashingFunction) {
+  auto run = crash("segv");
+  expectCompleteRecord(run);
+  unsigned long long start = 0, end = 0;
+  ASSERT_EQ(std::sscanf(run.facts["function"].c_str(), "%llu %llu", &start, &end), 2);
+  const ns::Value& threads = run.lineObject("threads");
+  std::size_t crashed = threads["crashed_thread"].unsignedLongLongValue();
+  ASSERT_LT(crashed, threads["threads"].count());
+  const ns::Value& frames = threads["threads"][crashed];
+  ASSERT_GT(frames.count(), 1u);
+  unsigned long long pc = frames[0]["address"].unsignedLongLongValue();
+  EXPECT_GE(pc, start);
+  EXPECT_LT(pc, end);
+  EXPECT_EQ(run.line("thread_state")["rip"].unsignedLongLongValue(), pc);
+}
+
+TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {
+  auto run = crash("previous-handler");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  EXPECT_TRUE(fs::exists(run.folder / "previous-handler"));
+  EXPECT_TRUE(run.line("signal")["preexisting_handlers"].boolValue());
+}
+
+TEST_F(CrashCapture, AnUncaughtExceptionIsInTheRecordOfTheAbortThatFollows) {
+  auto run = crash("exception");
+  EXPECT_TRUE(diedBy(run.status, SIGABRT)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& exception = run.line("exception");
+  EXPECT_EQ(exception["name"].stringValue(), "ns::Exception");
+  EXPECT_EQ(exception["reason"].stringValue(), "a%20%22b%22");
+  EXPECT_GT(exception["backtrace"].count(), 0u);
+  EXPECT_GT(exception["backtrace"][0]["address"].unsignedLongLongValue(), 4096u);
+  EXPECT_EQ(run.line("signal")["name"].stringValue(), "SIGABRT");
+}
+
+TEST_F(CrashCapture, InfiniteRecursionStillWritesARecord) {
+  for (const char* mode : {"recursion", "worker-recursion"}) {
+    SCOPED_TRACE(mode);
+    auto run = crash(mode);
+    EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+    expectCompleteRecord(run);
+    EXPECT_EQ(run.line("signal")["name"].stringValue(), "SIGSEGV");
+  }
+}
+
+TEST_F(CrashCapture, TheContextIsReadOnlyAfterInitialisation) {
+  auto run = crash("protected-write");
+  EXPECT_EQ(run.facts["initialized"], "yes");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  EXPECT_EQ(run.facts.count("writable"), 0u);
+  expectCompleteRecord(run);
+  EXPECT_EQ(run.line("signal")["code_name"].stringValue(), "SEGV_ACCERR");
+}
+
+TEST_F(CrashCapture, AnInitialisationHeldPastItsTimeLimitLeavesTheContextWritable) {
+  auto run = crash("held");
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << run.stderrText;
+  EXPECT_EQ(run.facts["initialized"], "yes");
+  EXPECT_EQ(run.facts["writable"], "yes");
+  EXPECT_FALSE(fs::exists(run.recordPath()));
+}
+
+TEST_F(CrashCapture, UserDataGoesIntoTheRecordAndTheLogMovesToTheSessionName) {
+  fs::path folder = sandbox_.temporaryFolder("crash-user");
+  fs::create_directories(folder);
+  // A running log left by an earlier run is emptied at start.
+  { std::ofstream(folder / "session.crslog") << "stale line\n"; }
+  auto run = crstest::runCrashProgram("user-data", folder);
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  EXPECT_EQ(run.line("user")["name"].stringValue(), "Jo%20%22Q%22");
+  EXPECT_EQ(run.line("user")["id"].stringValue(), "(null)");
+  EXPECT_EQ(run.line("custom_attributes")["key \"quoted\""].stringValue(), "value \"one\"");
+  EXPECT_FALSE(fs::exists(folder / "session.crslog"));
+  std::string log = crstest::readFile(folder / (std::string(crstest::kNormalisedSession) + ".crslog"));
+  EXPECT_EQ(log.find("stale"), std::string::npos);
+  EXPECT_NE(log.find(" $ line 0\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" $ line 2\n"), std::string::npos) << log;
+  EXPECT_EQ(run.line("log")["last_offset"].unsignedLongLongValue(), log.size());
+}
+
+TEST_F(CrashCapture, TheSessionLogRingKeepsItsLimitAndTheLastLinesInOrder) {
+  auto run = crash("log-ring");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  std::string log = crstest::readFile(run.folder / (std::string(crstest::kNormalisedSession) + ".crslog"));
+  EXPECT_LE(log.size(), 100u);
+  std::string ordered = CRSSessionLogReorder(log, run.line("log")["last_offset"].unsignedLongLongValue());
+  // Whole lines after the first (possibly cut) one follow each other and end with the last.
+  std::vector<int> entries;
+  std::istringstream lines(ordered.substr(ordered.find('\n') + 1));
+  for (std::string line; std::getline(lines, line);) {
+    auto at = line.find(" $ entry ");
+    ASSERT_NE(at, std::string::npos) << ordered;
+    entries.push_back(std::stoi(line.substr(at + 9)));
+  }
+  ASSERT_GE(entries.size(), 3u) << ordered;
+  EXPECT_EQ(entries.back(), 29);
+  for (std::size_t i = 1; i < entries.size(); ++i) EXPECT_EQ(entries[i], entries[i - 1] + 1) << ordered;
+  EXPECT_EQ(ordered.back(), '\n');
+}
+
+}  // namespace

@@ -1,0 +1,257 @@
+// Crashes in the way its first argument names, after starting the crash reporter with its record
+// files in the folder of the second argument. Facts the tests compare with the record are printed
+// to standard output as "key=value" lines before the crash.
+//
+//   crash_test_program <mode> <folder>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <link.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <dirent.h>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSCrashFile.h"
+#include "CrashReporter/CRSSystemInfo.h"
+#include "CrashReporter/CRSUserLogging.h"
+#include "platform/core/Exception.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Semaphore.h"
+#include "platform/runloop/Clock.h"
+#include "platform/runloop/Thread.h"
+
+namespace {
+
+std::string gFolder;
+const char kSession[] = "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9";
+const char kNormalised[] = "0a1b2c3d4e5f60718293a4b5c6d7e8f9";
+
+void say(const std::string& key, const std::string& value) {
+  std::printf("%s=%s\n", key.c_str(), value.c_str());
+  std::fflush(stdout);
+}
+
+int threadCount() {
+  int count = 0;
+  if (DIR* dir = ::opendir("/proc/self/task")) {
+    while (dirent* entry = ::readdir(dir)) count += entry->d_name[0] != '.';
+    ::closedir(dir);
+  }
+  return count;
+}
+
+// Prints the address range of a function of this program, found through its dynamic symbol.
+void sayRange(const char* key, void* function) {
+  Dl_info info{};
+  void* entry = nullptr;
+  if (::dladdr1(function, &info, &entry, RTLD_DL_SYMENT) && entry) {
+    const auto* symbol = static_cast<const ElfW(Sym)*>(entry);
+    auto start = reinterpret_cast<std::uintptr_t>(info.dli_saddr);
+    say(key, std::to_string(start) + " " + std::to_string(start + symbol->st_size));
+  }
+}
+
+void beforeCrash() {
+  say("threads", std::to_string(threadCount()));
+}
+
+}  // namespace
+
+extern "C" {
+
+// The sanitizers would report the null write instead of letting it fault.
+__attribute__((noinline, no_sanitize("undefined", "address"))) void crs_null_write() {
+  beforeCrash();
+  *static_cast<volatile int*>(nullptr) = 1;
+}
+
+__attribute__((noinline, no_sanitize("undefined", "address"))) void crs_truncated_mapping() {
+  std::string path = gFolder + "/mapped";
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0600);
+  long page = ::sysconf(_SC_PAGESIZE);
+  ::ftruncate(fd, page);
+  auto* p = static_cast<volatile char*>(::mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+  beforeCrash();
+  p[page + 1] = 1;  // past the end of the file
+}
+
+__attribute__((noinline)) void crs_undefined_instruction() {
+  beforeCrash();
+  asm volatile("ud2");
+}
+
+__attribute__((noinline)) void crs_divide_by_zero() {
+  beforeCrash();
+  asm volatile("xor %%ecx, %%ecx\n\tmov $1, %%eax\n\txor %%edx, %%edx\n\tidiv %%ecx" ::: "eax", "ecx", "edx");
+}
+
+__attribute__((noinline)) void crs_breakpoint() {
+  beforeCrash();
+  asm volatile("int3");
+}
+
+__attribute__((noinline)) int crs_recurse(int depth) {
+  volatile char pad[256];
+  pad[0] = static_cast<char>(depth);
+  return crs_recurse(depth + 1) + pad[0];
+}
+
+void crs_previous_handler(int) {
+  std::string path = gFolder + "/previous-handler";
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (fd >= 0) ::close(fd);
+  ::signal(SIGSEGV, SIG_DFL);
+}
+
+}  // extern "C"
+
+namespace {
+
+std::atomic<bool> gReleased{false};
+
+void holdInitialisation() {
+  // Time runs out for the set-up while this part of it is still busy.
+  ns::Clock::advance(6);
+  while (!gReleased.load()) ::sched_yield();
+}
+
+void initialise(const std::string& mode) {
+  std::string record = gFolder + "/" + kNormalised + ".crsrecord";
+  std::string marker = gFolder + "/marker";
+  std::string running = gFolder + "/session.crslog";
+  std::string sessionLog = gFolder + "/" + kNormalised + ".crslog";
+  CRSContextInitData data;
+  data.apiKey = "test-api-key";
+  data.sessionIdentifier = kSession;
+  data.recordPath = record.c_str();
+  data.crashMarkerPath = marker.c_str();
+  data.requestFlags = 15;
+  data.runningLogPath = running.c_str();
+  data.sessionLogPath = sessionLog.c_str();
+  data.buildEnvironment.configuration = "Debug";
+  data.buildEnvironment.compiler = "gcc";
+  data.documentsPath = gFolder.c_str();
+  if (const char* machineId = ::getenv("CRS_TEST_MACHINE_ID_PATH"))
+    CRSHostSetMachineIdPathForTesting(machineId);
+  if (mode == "held") {
+    ns::Clock::installVirtual();
+    CRSContextSetInitializationHookForTesting(holdInitialisation);
+  }
+  CRSContextInitialize(data);
+}
+
+int run(const std::string& mode) {
+  if (mode == "segv" || mode == "previous-handler") {
+    sayRange("function", reinterpret_cast<void*>(crs_null_write));
+    crs_null_write();
+  } else if (mode == "bus") {
+    crs_truncated_mapping();
+  } else if (mode == "ill") {
+    crs_undefined_instruction();
+  } else if (mode == "fpe") {
+    crs_divide_by_zero();
+  } else if (mode == "trap") {
+    crs_breakpoint();
+  } else if (mode == "abort") {
+    beforeCrash();
+    std::abort();
+  } else if (mode == "sys") {
+    beforeCrash();
+    ::raise(SIGSYS);
+  } else if (mode == "worker") {
+    auto thread = ns::make<ns::Thread>([] { crs_null_write(); });
+    thread->setName("crash-worker");
+    thread->start();
+    for (;;) ::pause();
+  } else if (mode == "parked") {
+    auto queue = dispatch::queueCreate("q.parked");
+    auto entered = dispatch::semaphoreCreate(0);
+    auto never = dispatch::semaphoreCreate(0);
+    dispatch::async(queue, [entered, never] {
+      dispatch::semaphoreSignal(entered);
+      dispatch::semaphoreWait(never, dispatch::TimeForever);
+    });
+    dispatch::semaphoreWait(entered, dispatch::TimeForever);
+    crs_null_write();
+  } else if (mode == "exception") {
+    beforeCrash();
+    ns::Exception::raise("NSInvalidArgumentException", "a \"b\"");
+  } else if (mode == "recursion") {
+    beforeCrash();
+    crs_recurse(0);
+  } else if (mode == "worker-recursion") {
+    auto thread = ns::make<ns::Thread>([] { crs_recurse(0); });
+    thread->setName("deep-worker");
+    thread->start();
+    for (;;) ::pause();
+  } else if (mode == "protected-write" || mode == "held") {
+    auto* context = const_cast<CRSContext*>(CRSContextGet());
+    say("initialized", CRSContextIsInitialized() ? "yes" : "no");
+    beforeCrash();
+    context->startedAt = 1;
+    say("writable", "yes");
+    gReleased = true;
+    return 0;
+  } else if (mode == "facts") {
+    const CRSContext* context = CRSContextGet();
+    say("exe_uuid", context->executable.uuid ? context->executable.uuid : "");
+    say("process_name", context->process.name ? context->process.name : "");
+    say("dyld_insert", context->process.dyldInsert ? "yes" : "no");
+    say("device_flags", std::to_string(CRSDeviceStateFlags()));
+    say("device_id", context->host.deviceIdentifier ? context->host.deviceIdentifier : "");
+    say("install_id", CRSInstallIdentifier());
+    say("new_install", CRSInstallIdentifierIsNew() ? "yes" : "no");
+    return 0;
+  } else if (mode == "convert") {
+    // Converts the record named by the third argument, as the next launch does.
+    const char* record = ::getenv("CRS_TEST_RECORD");
+    if (!record) return 2;
+    CRSCrashFile file(record);
+    say("valid", file.isValid() ? "yes" : "no");
+    file.setProcessingExecutableUUID(CRSContextGet()->executable.uuid ? CRSContextGet()->executable.uuid
+                                                                      : "");
+    file.symbolicateWithUUIDMap(CRSBinaryImagesUUIDMap());
+    say("executables_match", file.executablesMatch() ? "yes" : "no");
+    std::string report = std::string(record).substr(0, std::string(record).rfind('.')) + ".crs";
+    say("written", file.writeCRSFileToPath(report) ? "yes" : "no");
+    return 0;
+  } else if (mode == "user-data") {
+    CRSContextStringSet(&CRSWritableContextGet()->user.userName, std::string("Jo \"Q\""), true);
+    CRSCustomAttributeSet("value \"one\"", "key \"quoted\"");
+    for (int i = 0; i < 3; ++i) CRSSessionLog("line %d", i);
+    sayRange("function", reinterpret_cast<void*>(crs_null_write));
+    crs_null_write();
+  } else if (mode == "log-ring") {
+    CRSUserLoggingApplySettings(64, 100);
+    for (int i = 0; i < 30; ++i) CRSSessionLog("entry %02d", i);
+    crs_null_write();
+  } else {
+    std::fprintf(stderr, "unknown mode %s\n", mode.c_str());
+    return 2;
+  }
+  return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: crash_test_program <mode> <folder>\n");
+    return 2;
+  }
+  rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  std::string mode = argv[1];
+  gFolder = argv[2];
+  if (mode == "previous-handler") ::signal(SIGSEGV, crs_previous_handler);
+  initialise(mode);
+  return run(mode);
+}
