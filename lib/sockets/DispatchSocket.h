@@ -21,6 +21,7 @@
 // interfaces and time-out ended by every close, and the read and write queues, which hold
 // ns::Object entries so that a TLS start marker can sit between plain reads and writes.
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <deque>
@@ -30,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/sockets/DispatchFileRange.h"
 #include "lib/sockets/DispatchSocketConstants.h"
 #include "lib/sockets/DispatchSocketDelegate.h"
 #include "platform/core/Data.h"
@@ -112,6 +114,12 @@ class DispatchSocket : public ns::Object {
 
   // Writing. The bytes are shared with the caller, not copied; empty data is dropped.
   void writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
+  // A gathered write: the pieces, then the file range, go out in order as one request with one
+  // tag, in as few system calls as the stream takes (the file range with sendfile, never copied
+  // into memory; read in first on a secured stream). The file must hold the whole range: a file
+  // that ends early closes the socket with an error.
+  void writePieces_fileRange_withTimeout_tag(std::vector<ns::Data> pieces, std::optional<DispatchFileRange> fileRange,
+                                             double timeout, long tag);
   float progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
 
   // Disconnecting. disconnect is synchronous; the others let queued reads and/or writes finish
@@ -284,6 +292,8 @@ class DispatchSocket : public ns::Object {
   // Writing.
   void maybeDequeueWrite();
   void doWriteData();
+  // One send of the current write's next bytes; what send answers.
+  ssize_t sendFromPacket(DispatchWritePacket& packet, int socketFD);
   void completeCurrentWrite();
   void endCurrentWrite();
   void setupWriteTimerWithTimeout(double timeout);

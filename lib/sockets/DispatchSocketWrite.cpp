@@ -44,7 +44,7 @@ float DispatchSocket::progressOfWriteReturningTag_bytesDone_total(long* tagPtr, 
   return query([&] {
     const DispatchWritePacket* packet = currentWritePacket();
     if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
-    return reportProgress(true, packet->tag, packet->bytesDone, packet->buffer.length(), tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->length(), tagPtr, donePtr, totalPtr);
   });
 }
 
@@ -89,10 +89,7 @@ void DispatchSocket::doWriteData() {
   std::size_t bytesWritten = 0;
 
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
-  const std::uint8_t* buffer = packet->buffer.bytes() + packet->bytesDone;
-  std::size_t bytesToWrite = packet->buffer.length() - packet->bytesDone;
-  // MSG_NOSIGNAL: a peer that has gone yields EPIPE, not a signal.
-  ssize_t result = ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
+  ssize_t result = sendFromPacket(*packet, socketFD);
   if (result < 0) {
     if (wouldBlock(errno)) {
       waiting = true;
@@ -112,7 +109,7 @@ void DispatchSocket::doWriteData() {
   bool done = false;
   if (bytesWritten > 0) {
     packet->bytesDone += bytesWritten;
-    done = packet->bytesDone == packet->buffer.length();
+    done = packet->bytesDone == packet->length();
   }
 
   if (done) {
