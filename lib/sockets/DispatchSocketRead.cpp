@@ -112,8 +112,9 @@ void DispatchSocket::maybeDequeueRead() {
     currentRead_ = readQueue_.front();
     readQueue_.pop_front();
     if (auto* packet = currentReadPacket()) {
-      setupReadTimerWithTimeout(packet->timeout);
       doReadData();
+      // Most reads complete from bytes already there; only one that has to wait gets its timer.
+      if (currentRead_.get() == packet && !sources_->readTimer) setupReadTimerWithTimeout(packet->timeout);
     } else {
       // A TLS start marker: TLS comes with the TLS layer; nothing queues one yet.
       flags_ |= flagStartingReadTLS;

@@ -55,8 +55,9 @@ void DispatchSocket::maybeDequeueWrite() {
     currentWrite_ = writeQueue_.front();
     writeQueue_.pop_front();
     if (auto* packet = currentWritePacket()) {
-      setupWriteTimerWithTimeout(packet->timeout);
       doWriteData();
+      // Most writes go out at once; only one that has to wait gets its timer.
+      if (currentWrite_.get() == packet && !sources_->writeTimer) setupWriteTimerWithTimeout(packet->timeout);
     } else {
       flags_ |= flagStartingWriteTLS;
     }

@@ -1,6 +1,7 @@
 // The sending half of HTTPConnection: header blocks, the body pumps, keep-alive, byte ranges.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <mutex>
 
 #include "lib/http-server/Core/HTTPConnection.h"
@@ -130,8 +131,16 @@ std::string HTTPConnection::dateAsString(const ns::Date& date) {
     formatter->setTimeZone(*ns::TimeZone::timeZoneWithName("GMT"));
     formatter->setLocale(ns::Locale::localeWithLocaleIdentifier("en_US"));
   });
+  // Every response asks for the current time: the text is made once a second.
+  static double cachedSecond = -1;
+  static std::string cachedText;
+  double second = std::floor(date.timeIntervalSince1970());
   std::lock_guard lock(mutex);
-  return formatter->stringFromDate(date);
+  if (second != cachedSecond) {
+    cachedText = formatter->stringFromDate(date);
+    cachedSecond = second;
+  }
+  return cachedText;
 }
 
 ns::Data HTTPConnection::chunkedTransferSizeLineForLength(std::uint64_t length) {
