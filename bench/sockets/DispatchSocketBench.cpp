@@ -3,7 +3,8 @@
 // socket under test reads what arrives and writes it back, with one read queued and with eight).
 // The far end is always a blocking POSIX socket on its own threads; the reference puts a
 // blocking POSIX socket with a plain recv/send loop where the dispatch socket was. A driver,
-// not a test: run it by hand on a quiet machine.
+// not a test: run it by hand on a quiet machine. Each load runs twice for the dispatch socket: with
+// a socket queue of its own (the default), and on its delegate's queue (as the HTTP server uses it).
 //
 //   build/release/bench/dispatch_socket_bench [megabytes, default 1024]
 #include <netinet/in.h>
@@ -83,7 +84,15 @@ std::size_t farEnd(int fd, Load load) {
 // The socket under test, as the accepted end.
 class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<Side> {
  public:
-  Side(Load load, int readsQueued) : load_(load), readsQueued_(readsQueued) {}
+  Side(Load load, int readsQueued, ns::Ref<dispatch::Queue> sharedQueue)
+      : load_(load), readsQueued_(readsQueued), sharedQueue_(std::move(sharedQueue)) {}
+
+  // With a shared queue the accepted socket works on its delegate's queue, as the embedded
+  // HTTP server's connections do; otherwise it makes a queue of its own.
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data&,
+                                                                          const ns::Ref<DispatchSocket>&) override {
+    return sharedQueue_;
+  }
 
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) override {
     child_ = child;
@@ -135,6 +144,7 @@ class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<
 
   Load load_;
   int readsQueued_;
+  ns::Ref<dispatch::Queue> sharedQueue_;
   ns::Ref<DispatchSocket> child_;
   ns::Data piece_;
   std::size_t received_ = 0;
@@ -145,9 +155,9 @@ class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<
   bool finished_ = false;
 };
 
-double runDispatch(Load load, int readsQueued) {
+double runDispatch(Load load, int readsQueued, bool sharedQueue) {
   auto queue = dispatch::queueCreate("bench.delegate");
-  auto side = std::make_shared<Side>(load, readsQueued);
+  auto side = std::make_shared<Side>(load, readsQueued, sharedQueue ? queue : nullptr);
   auto listener = ns::make<DispatchSocket>(side, queue);
   ns::Error error;
   if (!listener->acceptOnInterface_port_error("127.0.0.1", 0, &error)) {
@@ -219,11 +229,15 @@ int main(int argc, char** argv) {
                       {"echo, one read queued", Load::Echo, 1},
                       {"echo, eight reads queued", Load::Echo, 8}};
   double mb = static_cast<double>(gTotal) / 1e6;
-  std::printf("%-28s %12s %12s %8s\n", "load (MB/s)", "dispatch", "POSIX", "ratio");
+  std::printf("%-26s %10s %10s %10s %8s %8s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX", "ratio",
+              "shared");
   for (const Row& row : rows) {
-    double ours = runDispatch(row.load, row.reads);
+    double own = runDispatch(row.load, row.reads, false);
+    double shared = runDispatch(row.load, row.reads, true);
     double theirs = runPosix(row.load);
-    std::printf("%-28s %12.1f %12.1f %8.2f\n", row.name, mb / ours, mb / theirs, theirs / ours);
+    std::printf("%-26s %10.1f %10.1f %10.1f %8.2f %8.2f\n", row.name, mb / own, mb / shared, mb / theirs,
+                theirs / own, theirs / shared);
   }
+  std::printf("(ratio: dispatch socket / blocking POSIX socket; 'shared': on its delegate's queue)\n");
   return 0;
 }
