@@ -80,27 +80,29 @@ std::string rangeBytes(const DispatchFileRange& range) {
 }
 
 TEST_F(FileResponseTest, FileRangesOnlyForBytesTheFileHolds) {
-  const std::string content = patternBytes(5000);
-  auto response = HTTPFileResponse::initWithFilePath_forConnection(file("a.bin", 5000), connection);
+  const std::size_t small = HTTPFileResponse::kMinFileRangeLength;
+  const std::string content = patternBytes(4 * small + small / 2);
+  auto response = HTTPFileResponse::initWithFilePath_forConnection(file("a.bin", content.size()), connection);
   ASSERT_TRUE(response);
   // Ranges and reads share one position.
-  auto range = response->fileRangeOfLength(4096);
+  auto range = response->fileRangeOfLength(4 * small);
   ASSERT_TRUE(range);
   EXPECT_EQ(range->offset, 0u);
-  EXPECT_EQ(range->length, 4096u);
-  EXPECT_EQ(response->offset(), 4096u);
-  auto rest = response->readDataOfLength(4096);
+  EXPECT_EQ(range->length, 4 * small);
+  EXPECT_EQ(response->offset(), 4 * small);
+  // What is left is too little for a range: it is read.
+  EXPECT_FALSE(response->fileRangeOfLength(4 * small));
+  auto rest = response->readDataOfLength(4 * small);
   ASSERT_TRUE(rest);
-  EXPECT_EQ(rest->toString(), content.substr(4096));
+  EXPECT_EQ(rest->toString(), content.substr(4 * small));
   EXPECT_TRUE(response->isDone());
-  EXPECT_FALSE(response->fileRangeOfLength(10));
   response->setOffset(1000);
-  range = response->fileRangeOfLength(100);
+  range = response->fileRangeOfLength(2 * small);
   ASSERT_TRUE(range);
-  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 100));
+  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 2 * small));
   // The range keeps the file open after the response has gone.
   response.reset();
-  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 100));
+  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 2 * small));
 
   struct Case {
     const char* name;
@@ -109,9 +111,10 @@ TEST_F(FileResponseTest, FileRangesOnlyForBytesTheFileHolds) {
     bool expectRange;
     std::uint64_t rangeLength;
   };
-  for (const Case& c : std::initializer_list<Case>{{"shrunk", 5000, 100, false, 0},
-                                                     {"grown", 1000, 1500, true, 1000},
-                                                     {"same", 3000, 3000, true, 3000},
+  for (const Case& c : std::initializer_list<Case>{{"shrunk", 3 * small, 100, false, 0},
+                                                     {"grown", 2 * small, 3 * small, true, 2 * small},
+                                                     {"same", 3 * small, 3 * small, true, 3 * small},
+                                                     {"small", 1000, 1000, false, 0},
                                                      {"empty", 0, 0, false, 0}}) {
     std::string path = file(std::string(c.name) + ".bin", c.createdSize);
     auto r = HTTPFileResponse::initWithFilePath_forConnection(path, connection);

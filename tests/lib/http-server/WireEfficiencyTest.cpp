@@ -111,16 +111,17 @@ TEST_F(WireEfficiencyTest, SentAndReadBodiesAreTheSameBytes) {
     std::string range;  // empty: no Range header
     int status;
     std::string contentRange;
+    bool fromFile;  // large enough to be sent from the file
   };
   const std::vector<Case> cases = {
-      {"", 200, ""},
-      {"bytes=0-0", 206, "bytes 0-0/" + L},
-      {"bytes=100-2099", 206, "bytes 100-2099/" + L},
-      {"bytes=1000-1200999", 206, "bytes 1000-1200999/" + L},
-      {"bytes=-1000", 206, "bytes 1499007-1500006/" + L},
-      {"bytes=700000-", 206, "bytes 700000-1500006/" + L},
-      {"bytes=0-9,1000-600999,1500000-", 206, ""},
-      {"bytes=2000000-", 200, ""},  // refused: the whole body
+      {"", 200, "", true},
+      {"bytes=0-0", 206, "bytes 0-0/" + L, false},
+      {"bytes=100-2099", 206, "bytes 100-2099/" + L, false},
+      {"bytes=1000-1200999", 206, "bytes 1000-1200999/" + L, true},
+      {"bytes=-1000", 206, "bytes 1499007-1500006/" + L, false},
+      {"bytes=700000-", 206, "bytes 700000-1500006/" + L, true},
+      {"bytes=0-9,1000-600999,1500000-", 206, "", true},
+      {"bytes=2000000-", 200, "", true},  // refused: the whole body
   };
   RawClient& sentClient = connect();
   RawClient& readClient = connect();
@@ -130,7 +131,7 @@ TEST_F(WireEfficiencyTest, SentAndReadBodiesAreTheSameBytes) {
     auto sent = exchange(sentClient, GET("/sent/movie.bin", headers));
     auto read = exchange(readClient, GET("/read/movie.bin", headers));
     ASSERT_TRUE(sent && read) << c.range;
-    EXPECT_GT(rangesHandedOut->load(), before) << c.range;
+    EXPECT_EQ(rangesHandedOut->load() > before, c.fromFile) << c.range;
     EXPECT_EQ(sent->status, c.status) << c.range;
     EXPECT_EQ(read->status, c.status) << c.range;
     EXPECT_EQ(sent->header("Content-Length"), read->header("Content-Length")) << c.range;

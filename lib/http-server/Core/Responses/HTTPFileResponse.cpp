@@ -111,7 +111,8 @@ std::optional<DispatchFileRange> HTTPFileResponse::fileRangeOfLength(std::uint64
   if (!openFileIfNeeded()) return std::nullopt;
   std::uint64_t bytesLeft = fileOffset_ < fileLength_ ? fileLength_ - fileOffset_ : 0;
   std::uint64_t count = std::min(length, bytesLeft);
-  if (count == 0) return std::nullopt;
+  // A small piece costs less to copy than to splice from the page cache.
+  if (count < kMinFileRangeLength) return std::nullopt;
   struct stat st {};
   if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::uint64_t>(st.st_size) < fileOffset_ + count)

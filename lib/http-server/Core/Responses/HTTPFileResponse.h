@@ -26,8 +26,10 @@ class HTTPFileResponse : public HTTPResponse {
   void setOffset(std::uint64_t offset) override;
   std::optional<ns::Data> readDataOfLength(std::uint64_t length) override;
   bool isDone() override { return fileOffset_ == fileLength_; }
-  // The bytes as a range of the open file while the file holds them all; nothing otherwise (a
-  // file cut short is then found by the reads, which abort).
+  // Pieces shorter than this are read in and copied.
+  static constexpr std::uint64_t kMinFileRangeLength = 16 * 1024;
+  // The bytes as a range of the open file while the file holds them all and they are not few;
+  // nothing otherwise (a file cut short is then found by the reads, which abort).
   std::optional<DispatchFileRange> fileRangeOfLength(std::uint64_t length) override;
 
   const std::string& filePath() const { return filePath_; }
