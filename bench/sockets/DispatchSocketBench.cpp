@@ -6,7 +6,7 @@
 // not a test: run it by hand on a quiet machine. Each load runs twice for the dispatch socket: with
 // a socket queue of its own (the default), and on its delegate's queue (as the HTTP server uses it).
 //
-//   build/release/bench/dispatch_socket_bench [megabytes, default 1024]
+//   build/release/bench/dispatch_socket_bench [megabytes, default 1024] [only the load whose name starts so]
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -231,7 +231,9 @@ int main(int argc, char** argv) {
   double mb = static_cast<double>(gTotal) / 1e6;
   std::printf("%-26s %10s %10s %10s %8s %8s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX", "ratio",
               "shared");
+  std::string only = argc > 2 ? argv[2] : "";
   for (const Row& row : rows) {
+    if (std::string(row.name).rfind(only, 0) != 0) continue;
     double own = runDispatch(row.load, row.reads, false);
     double shared = runDispatch(row.load, row.reads, true);
     double theirs = runPosix(row.load);

@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <filesystem>
 
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
@@ -55,6 +57,15 @@ class WireEfficiencyTest : public ServerFixture {
     // "/sent/NAME" serves NAME with file ranges, "/read/NAME" with reads only.
     hooks->route = [this](TestConnection& connection, const std::string&,
                           const std::string& path) -> ns::Ref<HTTPResponse> {
+      if (path == "/hold") {
+        // Holds the connection queue, which the accepted sockets share, until the server has
+        // accepted a second connection.
+        holding->store(true);
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (server->numberOfHTTPConnections() < 2 && std::chrono::steady_clock::now() < deadline)
+          std::this_thread::yield();
+        return ns::make<StringResponse>(std::to_string(server->numberOfHTTPConnections()));
+      }
       bool sent = path.rfind("/sent/", 0) == 0;
       if (!sent && path.rfind("/read/", 0) != 0) return nullptr;
       auto filePath = root / path.substr(6);
@@ -71,6 +82,7 @@ class WireEfficiencyTest : public ServerFixture {
 
   std::shared_ptr<TestHooks> hooks = std::make_shared<TestHooks>();
   std::shared_ptr<std::atomic<int>> rangesHandedOut = std::make_shared<std::atomic<int>>(0);
+  std::shared_ptr<std::atomic<bool>> holding = std::make_shared<std::atomic<bool>>(false);
 };
 
 TEST_F(WireEfficiencyTest, SmallGetsOnAKeptAliveConnectionUseAcceptedSocketWithoutNagle) {
@@ -191,6 +203,20 @@ TEST_F(WireEfficiencyTest, ClientClosingMidBodyLeavesNoDescriptorBehind) {
     EXPECT_TRUE(pltest::pumpUntil([&] { return openDescriptors() <= baseline; }, 20))
         << "request " << i << ": " << openDescriptors() << " open, " << baseline << " before";
   }
+}
+
+TEST_F(WireEfficiencyTest, ABusyConnectionQueueDoesNotHoldUpAccepting) {
+  RawClient& first = connect();
+  ASSERT_TRUE(first.sendAll(GET("/hold")));
+  // The first request is being answered on the connection queue when the second client comes.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return holding->load(); }, 20));
+  RawClient& second = connect();
+  auto r = first.readResponse();
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "2");
+  r = exchange(second, GET("/hold"));
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->body, "2");
 }
 
 }  // namespace
