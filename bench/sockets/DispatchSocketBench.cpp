@@ -89,12 +89,13 @@ class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<
 
   // With a shared queue the accepted socket works on its delegate's queue, as the embedded
   // HTTP server's connections do; otherwise it makes a queue of its own.
-  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data&,
-                                                                          const ns::Ref<DispatchSocket>&) override {
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+      const ns::Data&, const ns::Ref<DispatchSocket>&) override {
     return sharedQueue_;
   }
 
-  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) override {
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&,
+                                 const ns::Ref<DispatchSocket>& child) override {
     child_ = child;
     if (load_ == Load::Send) {
       ns::Data piece(std::string(kPiece, 'y'));
@@ -116,11 +117,14 @@ class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<
   void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>&, long) override {
     if (load_ == Load::Send) {
       written_ += kPiece;
-      if (written_ >= gTotal) finish();
-      else queueWrite();
+      if (written_ >= gTotal)
+        finish();
+      else
+        queueWrite();
     }
   }
-  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>&) override {
+  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&,
+                                     const std::optional<ns::Error>&) override {
     finish();
   }
   void wait() {

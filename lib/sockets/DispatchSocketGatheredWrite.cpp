@@ -35,8 +35,9 @@ bool DispatchWritePacket::flatten() {
     auto* target = static_cast<std::uint8_t*>(all.mutableBytes()) + at;
     std::uint64_t done = 0;
     while (done < fileRange->length) {
-      ssize_t n = ::pread(fileRange->file->fd(), target + done, static_cast<std::size_t>(fileRange->length - done),
-                          static_cast<off_t>(fileRange->offset + done));
+      ssize_t n =
+          ::pread(fileRange->file->fd(), target + done, static_cast<std::size_t>(fileRange->length - done),
+                  static_cast<off_t>(fileRange->offset + done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       done += static_cast<std::uint64_t>(n);
@@ -49,14 +50,17 @@ bool DispatchWritePacket::flatten() {
 }
 
 void DispatchSocket::writePieces_fileRange_withTimeout_tag(std::vector<ns::Data> pieces,
-                                                          std::optional<DispatchFileRange> fileRange, double timeout,
-                                                          long tag) {
-  pieces.erase(std::remove_if(pieces.begin(), pieces.end(), [](const ns::Data& d) { return d.length() == 0; }),
-               pieces.end());
+                                                           std::optional<DispatchFileRange> fileRange,
+                                                           double timeout, long tag) {
+  pieces.erase(
+      std::remove_if(pieces.begin(), pieces.end(), [](const ns::Data& d) { return d.length() == 0; }),
+      pieces.end());
   if (fileRange && (fileRange->length == 0 || !fileRange->file)) fileRange.reset();
   if (pieces.empty() && !fileRange) return;
-  auto packet = ns::make<DispatchWritePacket>(pieces.empty() ? ns::Data() : std::move(pieces.front()), timeout, tag);
-  if (!pieces.empty()) packet->more.assign(std::make_move_iterator(pieces.begin() + 1), std::make_move_iterator(pieces.end()));
+  auto packet =
+      ns::make<DispatchWritePacket>(pieces.empty() ? ns::Data() : std::move(pieces.front()), timeout, tag);
+  if (!pieces.empty())
+    packet->more.assign(std::make_move_iterator(pieces.begin() + 1), std::make_move_iterator(pieces.end()));
   packet->fileRange = std::move(fileRange);
   runAsync([this, packet] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
@@ -76,8 +80,8 @@ ssize_t DispatchSocket::sendFromPacket(DispatchWritePacket& packet, int socketFD
   assertOnSocketQueue();
   // MSG_NOSIGNAL: a peer that has gone yields EPIPE, not a signal.
   if (!packet.isGathered()) {
-    return ::send(socketFD, packet.buffer.bytes() + packet.bytesDone, packet.buffer.length() - packet.bytesDone,
-                  MSG_NOSIGNAL);
+    return ::send(socketFD, packet.buffer.bytes() + packet.bytesDone,
+                  packet.buffer.length() - packet.bytesDone, MSG_NOSIGNAL);
   }
 
   iovec iov[kMaxGatheredPieces];

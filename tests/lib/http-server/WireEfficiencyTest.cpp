@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 #include <filesystem>
+#include <thread>
 
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
 #include "lib/sockets/DispatchSocket.h"
@@ -72,7 +72,8 @@ class WireEfficiencyTest : public ServerFixture {
       std::error_code error;
       auto size = std::filesystem::file_size(filePath, error);
       if (error) return nullptr;
-      auto response = ns::make<TracedFileResponse>(filePath.string(), connection.self<HTTPConnection>(), size);
+      auto response =
+          ns::make<TracedFileResponse>(filePath.string(), connection.self<HTTPConnection>(), size);
       response->allowRanges = sent;
       response->rangesHandedOut = rangesHandedOut;
       return response;
@@ -158,7 +159,8 @@ TEST_F(WireEfficiencyTest, SentAndReadBodiesAreTheSameBytes) {
       std::string sentBoundary = type->substr(type->find('=') + 1);
       std::string readBoundary = read->header("Content-Type")->substr(type->find('=') + 1);
       std::string body = read->body;
-      for (std::size_t at = body.find(readBoundary); at != std::string::npos; at = body.find(readBoundary, at))
+      for (std::size_t at = body.find(readBoundary); at != std::string::npos;
+           at = body.find(readBoundary, at))
         body.replace(at, readBoundary.size(), sentBoundary);
       EXPECT_TRUE(sent->body == body) << c.range;
       EXPECT_NE(sent->body.find(content.substr(1000, 600000)), std::string::npos);
