@@ -22,6 +22,7 @@
 // read and a write: a start marker sits in both queues, so the upgrade takes effect exactly after
 // the reads and writes queued before it.
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <deque>
@@ -31,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "lib/sockets/DispatchFileRange.h"
 #include "lib/sockets/DispatchSocketConstants.h"
 #include "lib/sockets/DispatchSocketDelegate.h"
 #include "platform/core/Data.h"
@@ -137,6 +139,12 @@ class DispatchSocket : public ns::Object {
 
   // Writing. The bytes are shared with the caller, not copied; empty data is dropped.
   void writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
+  // A gathered write: the pieces, then the file range, go out in order as one request with one
+  // tag, in as few system calls as the stream takes (the file range with sendfile, never copied
+  // into memory; read in first on a secured stream). The file must hold the whole range: a file
+  // that ends early closes the socket with an error.
+  void writePieces_fileRange_withTimeout_tag(std::vector<ns::Data> pieces, std::optional<DispatchFileRange> fileRange,
+                                             double timeout, long tag);
   float progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
 
   // Disconnecting. disconnect is synchronous; the others let queued reads and/or writes finish
@@ -309,6 +317,8 @@ class DispatchSocket : public ns::Object {
   // Writing.
   void maybeDequeueWrite();
   void doWriteData();
+  // One send of the current write's next bytes; what send answers.
+  ssize_t sendFromPacket(DispatchWritePacket& packet, int socketFD);
   void completeCurrentWrite();
   void endCurrentWrite();
   void setupWriteTimerWithTimeout(double timeout);

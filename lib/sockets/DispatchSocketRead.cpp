@@ -113,8 +113,9 @@ void DispatchSocket::maybeDequeueRead() {
     currentRead_ = readQueue_.front();
     readQueue_.pop_front();
     if (auto* packet = currentReadPacket()) {
-      setupReadTimerWithTimeout(packet->timeout);
       doReadData();
+      // Most reads complete from bytes already there; only one that has to wait gets its timer.
+      if (currentRead_.get() == packet && !sources_->readTimer) setupReadTimerWithTimeout(packet->timeout);
     } else {
       // The TLS start marker.
       flags_ |= flagStartingReadTLS;

@@ -44,7 +44,7 @@ float DispatchSocket::progressOfWriteReturningTag_bytesDone_total(long* tagPtr, 
   return query([&] {
     const DispatchWritePacket* packet = currentWritePacket();
     if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
-    return reportProgress(true, packet->tag, packet->bytesDone, packet->buffer.length(), tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->length(), tagPtr, donePtr, totalPtr);
   });
 }
 
@@ -55,8 +55,9 @@ void DispatchSocket::maybeDequeueWrite() {
     currentWrite_ = writeQueue_.front();
     writeQueue_.pop_front();
     if (auto* packet = currentWritePacket()) {
-      setupWriteTimerWithTimeout(packet->timeout);
       doWriteData();
+      // Most writes go out at once; only one that has to wait gets its timer.
+      if (currentWrite_.get() == packet && !sources_->writeTimer) setupWriteTimerWithTimeout(packet->timeout);
     } else {
       // The TLS start marker.
       flags_ |= flagStartingWriteTLS;
@@ -95,13 +96,11 @@ void DispatchSocket::doWriteData() {
   std::size_t bytesWritten = 0;
 
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
-  const std::uint8_t* buffer = packet->buffer.bytes() + packet->bytesDone;
-  std::size_t bytesToWrite = packet->buffer.length() - packet->bytesDone;
-  // MSG_NOSIGNAL: a peer that has gone yields EPIPE, not a signal.
-  // The TLS form reports would-block and errors itself and answers the count written.
+  // The TLS form reports would-block and errors itself and answers the count written; secured
+  // packets hold plain bytes only (flattened when queued).
   ssize_t result = (flags_ & flagSocketSecure)
                        ? static_cast<ssize_t>(sslWriteCurrentPacket(*packet, &waiting, &error))
-                       : ::send(socketFD, buffer, bytesToWrite, MSG_NOSIGNAL);
+                       : sendFromPacket(*packet, socketFD);
   if (result < 0) {
     if (wouldBlock(errno)) {
       waiting = true;
@@ -121,7 +120,7 @@ void DispatchSocket::doWriteData() {
   bool done = false;
   if (bytesWritten > 0) {
     packet->bytesDone += bytesWritten;
-    done = packet->bytesDone == packet->buffer.length();
+    done = packet->bytesDone == packet->length();
   }
 
   if (done) {

@@ -91,8 +91,10 @@ void HTTPConnection::assertOnConnectionQueue() const {
 }
 
 void HTTPConnection::takeOverSocket() {
-  if (dispatchSocket_)
-    dispatchSocket_->synchronouslySetDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
+  // Queued, not waited for: the socket may work on the connection queue itself, which may be busy
+  // (and the server's queue, which accepts, must never wait for it). Everything the connection
+  // later asks of the socket is queued behind this.
+  if (dispatchSocket_) dispatchSocket_->setDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
 }
 
 HTTPConnection::~HTTPConnection() {

@@ -169,13 +169,25 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   void onChunkSizeLine(const ns::Data& data);
   void queueRead(long tag, std::uint64_t length);
   void readLine(long tag, double timeout, std::size_t maxLength);
-  // Queues one body piece (its size is counted against the write bound).
-  void writeBody(const ns::Data& data, long tag);
-  // Writes one piece of a non-range body; empty or nothing writes nothing, unless it ends a
-  // chunked body.
-  void writeStandardPiece(const std::optional<ns::Data>& piece);
+  // A piece of the body: bytes, or a range of the response's file that the socket sends itself.
+  struct BodyPiece {
+    std::optional<ns::Data> data;
+    std::optional<DispatchFileRange> file;
+    std::uint64_t length() const { return file ? file->length : data ? data->length() : 0; }
+    bool empty() const { return length() == 0; }
+  };
+  // The next piece of at most `length` bytes: a file range when the response offers one.
+  BodyPiece readBodyPiece(std::uint64_t length);
+  // Queues `prefix` (header blocks) and `piece` as one write, so that they leave together.
+  void sendPiece(std::vector<ns::Data> prefix, BodyPiece piece, double timeout, long tag);
+  // Queues one body piece (its size is counted against the write bound) after `prefix`.
+  void writeBody(BodyPiece piece, long tag, std::vector<ns::Data> prefix = {});
+  // Writes one piece of a non-range body after `prefix`; an empty piece writes only the prefix
+  // (with the header tag), unless it ends a chunked body.
+  void writeStandardPiece(BodyPiece piece, std::vector<ns::Data> prefix = {});
   // Writes the final block of a response; after it no pump touches the response again.
   void writeFinal(const ns::Data& data, double timeout, long tag, bool isBody);
+  void writeFinalBody(BodyPiece piece, std::vector<ns::Data> prefix = {});
   void responseDone(long tag);
 
   ns::Ref<dispatch::Queue> connectionQueue_;

@@ -1,6 +1,7 @@
 // The sending half of HTTPConnection: header blocks, the body pumps, keep-alive, byte ranges.
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <mutex>
 
 #include "lib/http-server/Core/HTTPConnection.h"
@@ -130,8 +131,16 @@ std::string HTTPConnection::dateAsString(const ns::Date& date) {
     formatter->setTimeZone(*ns::TimeZone::timeZoneWithName("GMT"));
     formatter->setLocale(ns::Locale::localeWithLocaleIdentifier("en_US"));
   });
+  // Every response asks for the current time: the text is made once a second.
+  static double cachedSecond = -1;
+  static std::string cachedText;
+  double second = std::floor(date.timeIntervalSince1970());
   std::lock_guard lock(mutex);
-  return formatter->stringFromDate(date);
+  if (second != cachedSecond) {
+    cachedText = formatter->stringFromDate(date);
+    cachedSecond = second;
+  }
+  return cachedText;
 }
 
 ns::Data HTTPConnection::chunkedTransferSizeLineForLength(std::uint64_t length) {
@@ -164,10 +173,29 @@ ns::Data HTTPConnection::preprocessErrorResponse(const ns::Ref<HTTPMessage>& res
 
 // Writing ------------------------------------------------------------------------------------
 
-void HTTPConnection::writeBody(const ns::Data& data, long tag) {
+HTTPConnection::BodyPiece HTTPConnection::readBodyPiece(std::uint64_t length) {
   assertOnConnectionQueue();
-  responseDataSizes_.push_back(data.length());
-  if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, TIMEOUT_NONE, tag);
+  BodyPiece piece;
+  if (!httpResponse_->isChunked()) piece.file = httpResponse_->fileRangeOfLength(length);
+  if (!piece.file) piece.data = httpResponse_->readDataOfLength(length);
+  return piece;
+}
+
+void HTTPConnection::sendPiece(std::vector<ns::Data> prefix, BodyPiece piece, double timeout, long tag) {
+  assertOnConnectionQueue();
+  if (!dispatchSocket_) return;
+  if (prefix.empty() && !piece.file) {
+    if (piece.data) dispatchSocket_->writeData_withTimeout_tag(*piece.data, timeout, tag);
+    return;
+  }
+  if (piece.data) prefix.push_back(std::move(*piece.data));
+  dispatchSocket_->writePieces_fileRange_withTimeout_tag(std::move(prefix), std::move(piece.file), timeout, tag);
+}
+
+void HTTPConnection::writeBody(BodyPiece piece, long tag, std::vector<ns::Data> prefix) {
+  assertOnConnectionQueue();
+  responseDataSizes_.push_back(piece.length());
+  sendPiece(std::move(prefix), std::move(piece), TIMEOUT_NONE, tag);
 }
 
 void HTTPConnection::writeFinal(const ns::Data& data, double timeout, long tag, bool isBody) {
@@ -177,17 +205,34 @@ void HTTPConnection::writeFinal(const ns::Data& data, double timeout, long tag, 
   if (dispatchSocket_) dispatchSocket_->writeData_withTimeout_tag(data, timeout, tag);
 }
 
-void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
+void HTTPConnection::writeFinalBody(BodyPiece piece, std::vector<ns::Data> prefix) {
   assertOnConnectionQueue();
-  if (!piece || piece->empty()) {
+  responseComplete_ = true;
+  responseDataSizes_.push_back(piece.length());
+  sendPiece(std::move(prefix), std::move(piece), TIMEOUT_NONE, HTTP_RESPONSE);
+}
+
+// Header blocks that go out ahead of nothing keep their own write and time-out.
+static void writeHeaders(const ns::Ref<DispatchSocket>& socket, const std::vector<ns::Data>& prefix) {
+  if (!socket) return;
+  for (const auto& block : prefix)
+    socket->writeData_withTimeout_tag(block, HTTPConnection::TIMEOUT_WRITE_HEAD,
+                                      HTTPConnection::HTTP_PARTIAL_RESPONSE_HEADER);
+}
+
+void HTTPConnection::writeStandardPiece(BodyPiece piece, std::vector<ns::Data> prefix) {
+  assertOnConnectionQueue();
+  if (piece.empty()) {
+    writeHeaders(dispatchSocket_, prefix);
     // A chunked body may end with no last piece (an empty one, for one): only the last-chunk
     // line is left to send, as every earlier piece ended with its CRLF.
     if (httpResponse_->isChunked() && httpResponse_->isDone())
       writeFinal(ns::Data("0\r\n\r\n"), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
     return;
   }
-  const ns::Data& data = *piece;
   if (httpResponse_->isChunked()) {
+    writeHeaders(dispatchSocket_, prefix);
+    const ns::Data& data = *piece.data;
     responseDataSizes_.push_back(data.length());
     if (!dispatchSocket_) return;
     dispatchSocket_->writeData_withTimeout_tag(chunkedTransferSizeLineForLength(data.length()), TIMEOUT_WRITE_HEAD,
@@ -200,9 +245,9 @@ void HTTPConnection::writeStandardPiece(const std::optional<ns::Data>& piece) {
                                                  HTTP_CHUNKED_RESPONSE_FOOTER);
     }
   } else if (httpResponse_->isDone()) {
-    writeFinal(data, TIMEOUT_NONE, HTTP_RESPONSE, true);
+    writeFinalBody(std::move(piece), std::move(prefix));
   } else {
-    writeBody(data, HTTP_PARTIAL_RESPONSE_BODY);
+    writeBody(std::move(piece), HTTP_PARTIAL_RESPONSE_BODY, std::move(prefix));
   }
 }
 
@@ -235,31 +280,31 @@ void HTTPConnection::sendResponseHeadersAndBody() {
     writeFinal(responseData, TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
     return;
   }
-
-  if (dispatchSocket_)
-    dispatchSocket_->writeData_withTimeout_tag(responseData, TIMEOUT_WRITE_HEAD, HTTP_PARTIAL_RESPONSE_HEADER);
   sentResponseHeaders_ = true;
 
+  // The header block goes out in one write with the first piece of the body when that piece is
+  // ready now, so that a small response leaves as one segment.
   if (!isRangeRequest) {
-    writeStandardPiece(httpResponse_->readDataOfLength(READ_CHUNKSIZE));
+    writeStandardPiece(readBodyPiece(READ_CHUNKSIZE), {responseData});
   } else if (ranges_.size() == 1) {
     const ByteRange range = ranges_.front();
     httpResponse_->setOffset(range.location);
-    auto data = httpResponse_->readDataOfLength(std::min(range.length, READ_CHUNKSIZE));
-    if (data && !data->empty()) {
-      if (data->length() == range.length)
-        writeFinal(*data, TIMEOUT_NONE, HTTP_RESPONSE, true);
-      else
-        writeBody(*data, HTTP_PARTIAL_RANGE_RESPONSE_BODY);
+    BodyPiece piece = readBodyPiece(std::min(range.length, READ_CHUNKSIZE));
+    if (piece.empty()) {
+      writeHeaders(dispatchSocket_, {responseData});
+    } else if (piece.length() == range.length) {
+      writeFinalBody(std::move(piece), {responseData});
+    } else {
+      writeBody(std::move(piece), HTTP_PARTIAL_RANGE_RESPONSE_BODY, {responseData});
     }
   } else {
     const ByteRange range = ranges_.front();
-    if (dispatchSocket_)
-      dispatchSocket_->writeData_withTimeout_tag(ranges_headers_.front(), TIMEOUT_WRITE_HEAD,
-                                                 HTTP_PARTIAL_RESPONSE_HEADER);
     httpResponse_->setOffset(range.location);
-    auto data = httpResponse_->readDataOfLength(std::min(range.length, READ_CHUNKSIZE));
-    if (data && !data->empty()) writeBody(*data, HTTP_PARTIAL_RANGES_RESPONSE_BODY);
+    BodyPiece piece = readBodyPiece(std::min(range.length, READ_CHUNKSIZE));
+    if (piece.empty())
+      writeHeaders(dispatchSocket_, {responseData, ranges_headers_.front()});
+    else
+      writeBody(std::move(piece), HTTP_PARTIAL_RANGES_RESPONSE_BODY, {responseData, ranges_headers_.front()});
   }
 }
 
@@ -267,7 +312,7 @@ void HTTPConnection::continueSendingStandardResponseBody() {
   assertOnConnectionQueue();
   std::uint64_t queued = writeQueueSize();
   if (queued >= MAX_WRITE_QUEUE_SIZE) return;
-  writeStandardPiece(httpResponse_->readDataOfLength(MAX_WRITE_QUEUE_SIZE - queued));
+  writeStandardPiece(readBodyPiece(MAX_WRITE_QUEUE_SIZE - queued));
 }
 
 void HTTPConnection::continueSendingSingleRangeResponseBody() {
@@ -278,12 +323,12 @@ void HTTPConnection::continueSendingSingleRangeResponseBody() {
   std::uint64_t offset = httpResponse_->offset();
   if (offset >= range.end()) return;
   std::uint64_t left = range.end() - offset;
-  auto data = httpResponse_->readDataOfLength(std::min(left, MAX_WRITE_QUEUE_SIZE - queued));
-  if (!data || data->empty()) return;
-  if (data->length() == left)
-    writeFinal(*data, TIMEOUT_NONE, HTTP_RESPONSE, true);
+  BodyPiece piece = readBodyPiece(std::min(left, MAX_WRITE_QUEUE_SIZE - queued));
+  if (piece.empty()) return;
+  if (piece.length() == left)
+    writeFinalBody(std::move(piece));
   else
-    writeBody(*data, HTTP_PARTIAL_RANGE_RESPONSE_BODY);
+    writeBody(std::move(piece), HTTP_PARTIAL_RANGE_RESPONSE_BODY);
 }
 
 void HTTPConnection::continueSendingMultiRangeResponseBody() {
@@ -294,18 +339,19 @@ void HTTPConnection::continueSendingMultiRangeResponseBody() {
   std::uint64_t offset = httpResponse_->offset();
   if (offset < range.end()) {
     std::uint64_t left = range.end() - offset;
-    auto data = httpResponse_->readDataOfLength(std::min(left, MAX_WRITE_QUEUE_SIZE - queued));
-    if (data && !data->empty()) writeBody(*data, HTTP_PARTIAL_RANGES_RESPONSE_BODY);
+    BodyPiece piece = readBodyPiece(std::min(left, MAX_WRITE_QUEUE_SIZE - queued));
+    if (!piece.empty()) writeBody(std::move(piece), HTTP_PARTIAL_RANGES_RESPONSE_BODY);
     return;
   }
   if (static_cast<std::size_t>(++rangeIndex_) < ranges_.size()) {
     const ByteRange next = ranges_[static_cast<std::size_t>(rangeIndex_)];
-    if (dispatchSocket_)
-      dispatchSocket_->writeData_withTimeout_tag(ranges_headers_[static_cast<std::size_t>(rangeIndex_)],
-                                                 TIMEOUT_WRITE_HEAD, HTTP_PARTIAL_RESPONSE_HEADER);
+    const ns::Data& partHeader = ranges_headers_[static_cast<std::size_t>(rangeIndex_)];
     httpResponse_->setOffset(next.location);
-    auto data = httpResponse_->readDataOfLength(std::min(next.length, MAX_WRITE_QUEUE_SIZE - queued));
-    if (data && !data->empty()) writeBody(*data, HTTP_PARTIAL_RANGES_RESPONSE_BODY);
+    BodyPiece piece = readBodyPiece(std::min(next.length, MAX_WRITE_QUEUE_SIZE - queued));
+    if (piece.empty())
+      writeHeaders(dispatchSocket_, {partHeader});
+    else
+      writeBody(std::move(piece), HTTP_PARTIAL_RANGES_RESPONSE_BODY, {partHeader});
   } else {
     writeFinal(ns::Data("\r\n--" + ranges_boundry_ + "--\r\n"), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
   }

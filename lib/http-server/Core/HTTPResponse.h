@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "lib/sockets/DispatchFileRange.h"
 #include "platform/core/Data.h"
 #include "platform/core/Object.h"
 #include "platform/net/HTTPHeaderFields.h"
@@ -36,4 +37,10 @@ class HTTPResponse : public ns::Object {
   virtual bool isChunked() { return false; }
   // The connection is done with this response; later calls from it to the connection are ignored.
   virtual void connectionDidClose() {}
+  // The next at most `length` bytes as a range of an open file, for the socket to send from the
+  // file itself; the position moves past them as readDataOfLength would. Nothing (the default)
+  // when the bytes are not all in the file yet, or the response has no file: the connection then
+  // reads them with readDataOfLength. A subclass that changes what readDataOfLength answers must
+  // answer nothing here.
+  virtual std::optional<DispatchFileRange> fileRangeOfLength(std::uint64_t length) { return std::nullopt; }
 };

@@ -244,6 +244,11 @@ ns::Ref<HTTPConfig> HTTPServer::config() {
 
 // Callbacks ----------------------------------------------------------------------------------
 
+ns::Ref<dispatch::Queue> HTTPServer::newSocketQueueForConnectionFromAddress_onSocket(const ns::Data&,
+                                                                                    const ns::Ref<DispatchSocket>&) {
+  return connectionQueue_;
+}
+
 void HTTPServer::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& newSocket) {
   assertOnServerQueue();
   auto connection = connectionClass_(newSocket, config());

@@ -80,6 +80,10 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
 
   void connectionDidDie(const ns::Ref<ns::Notification>& notification);
   void webSocketDidDie(const ns::Ref<ns::Notification>& notification);
+  // Accepted sockets do their work on the connection queue, which their connections run on
+  // anyway: a request then costs no hand-over between threads.
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data& address,
+                                                                          const ns::Ref<DispatchSocket>& sock) override;
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& newSocket) override;
 
   void republishBonjour();

@@ -1,6 +1,8 @@
 // The file responses against real files, with a connection that records what they tell it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "lib/http-server/Core/Responses/HTTPAsyncFileResponse.h"
@@ -67,6 +69,69 @@ TEST_F(FileResponseTest, SynchronousMissingLinkedAndDeletedFiles) {
   // Aborted: no further attempt to open.
   writeFile(doomed, "back again");
   EXPECT_FALSE(response->readDataOfLength(10));
+}
+
+// The bytes of a file range, read back from its descriptor.
+std::string rangeBytes(const DispatchFileRange& range) {
+  std::string bytes(static_cast<std::size_t>(range.length), '\0');
+  ssize_t n = ::pread(range.file->fd(), bytes.data(), bytes.size(), static_cast<off_t>(range.offset));
+  bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return bytes;
+}
+
+TEST_F(FileResponseTest, FileRangesOnlyForBytesTheFileHolds) {
+  const std::size_t small = HTTPFileResponse::kMinFileRangeLength;
+  const std::string content = patternBytes(4 * small + small / 2);
+  auto response = HTTPFileResponse::initWithFilePath_forConnection(file("a.bin", content.size()), connection);
+  ASSERT_TRUE(response);
+  // Ranges and reads share one position.
+  auto range = response->fileRangeOfLength(4 * small);
+  ASSERT_TRUE(range);
+  EXPECT_EQ(range->offset, 0u);
+  EXPECT_EQ(range->length, 4 * small);
+  EXPECT_EQ(response->offset(), 4 * small);
+  // What is left is too little for a range: it is read.
+  EXPECT_FALSE(response->fileRangeOfLength(4 * small));
+  auto rest = response->readDataOfLength(4 * small);
+  ASSERT_TRUE(rest);
+  EXPECT_EQ(rest->toString(), content.substr(4 * small));
+  EXPECT_TRUE(response->isDone());
+  response->setOffset(1000);
+  range = response->fileRangeOfLength(2 * small);
+  ASSERT_TRUE(range);
+  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 2 * small));
+  // The range keeps the file open after the response has gone.
+  response.reset();
+  EXPECT_EQ(rangeBytes(*range), content.substr(1000, 2 * small));
+
+  struct Case {
+    const char* name;
+    std::size_t createdSize;
+    std::size_t sizeAfter;
+    bool expectRange;
+    std::uint64_t rangeLength;
+  };
+  for (const Case& c : std::initializer_list<Case>{{"shrunk", 3 * small, 100, false, 0},
+                                                     {"grown", 2 * small, 3 * small, true, 2 * small},
+                                                     {"same", 3 * small, 3 * small, true, 3 * small},
+                                                     {"small", 1000, 1000, false, 0},
+                                                     {"empty", 0, 0, false, 0}}) {
+    std::string path = file(std::string(c.name) + ".bin", c.createdSize);
+    auto r = HTTPFileResponse::initWithFilePath_forConnection(path, connection);
+    ASSERT_TRUE(r) << c.name;
+    std::filesystem::resize_file(path, c.sizeAfter);
+    auto got = r->fileRangeOfLength(1 << 20);
+    EXPECT_EQ(got.has_value(), c.expectRange) << c.name;
+    if (got) EXPECT_EQ(got->length, c.rangeLength) << c.name;
+    if (!got && c.createdSize > c.sizeAfter) {
+      // The reads serve what is there, then abort at the early end.
+      auto piece = r->readDataOfLength(1 << 20);
+      ASSERT_TRUE(piece) << c.name;
+      EXPECT_EQ(piece->length(), c.sizeAfter) << c.name;
+      EXPECT_FALSE(r->readDataOfLength(1 << 20)) << c.name;
+      EXPECT_TRUE(connection->waitForAbort()) << c.name;
+    }
+  }
 }
 
 TEST_F(FileResponseTest, AsynchronousFirstReadIsNothingThenTheBody) {

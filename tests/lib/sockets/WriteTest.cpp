@@ -4,7 +4,12 @@
 #include <openssl/evp.h>
 #include <sys/socket.h>
 
+#include <fcntl.h>
+
+#include <fstream>
 #include <random>
+
+#include "platform/testing/Sandbox.h"
 
 #include "tests/lib/sockets/SocketTestSupport.h"
 
@@ -230,6 +235,86 @@ TEST(DispatchSocketDisconnect, NoDelegateQueueMeansNoMessagesButEventsStillHappe
   p.delegate->drain();
   EXPECT_EQ(p.delegate->count(Event::Write), 0u);
   EXPECT_EQ(p.delegate->count(Event::Disconnect), 0u);
+}
+
+// A file of `size` random bytes in the sandbox, opened for reading, and its bytes.
+std::pair<std::shared_ptr<DispatchFileDescriptor>, std::string> randomFile(const pltest::Sandbox& sandbox,
+                                                                           std::size_t size) {
+  std::string bytes(size, '\0');
+  std::mt19937 random(7);
+  for (auto& ch : bytes) ch = static_cast<char>(random());
+  auto path = sandbox.temporaryFolder("files") / "data.bin";
+  std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return {std::make_shared<DispatchFileDescriptor>(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), bytes};
+}
+
+TEST(DispatchSocketWrite, GatheredPiecesAndFileRangesArriveInOrderToASlowReader) {
+  pltest::Sandbox sandbox;
+  auto [file, content] = randomFile(sandbox, 3 << 20);
+  std::vector<ns::Data> manyPieces;
+  std::string manyText;
+  for (int i = 0; i < 70; ++i) {
+    manyPieces.emplace_back(std::to_string(i) + ",");
+    manyText += std::to_string(i) + ",";
+  }
+  struct Case {
+    const char* name;
+    std::vector<ns::Data> pieces;
+    std::optional<DispatchFileRange> range;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"pieces", {ns::Data("head-"), ns::Data("er\r\n"), ns::Data("body")}, std::nullopt, "head-er\r\nbody"},
+      {"range", {}, DispatchFileRange{file, 1000, 2000000}, content.substr(1000, 2000000)},
+      {"both", {ns::Data("HEADER\r\n\r\n"), ns::Data()}, DispatchFileRange{file, 5, 1500000},
+       "HEADER\r\n\r\n" + content.substr(5, 1500000)},
+      {"beyond the vector", manyPieces, DispatchFileRange{file, 0, 70000}, manyText + content.substr(0, 70000)},
+  };
+  for (const auto& c : cases) {
+    Pair p;
+    connectPair(p, "write.gathered", 4096);
+    p.child->performBlock([&] {
+      int size = 4096;
+      ::setsockopt(p.child->socketFD(), SOL_SOCKET, SO_SNDBUF, &size, sizeof size);
+    });
+    p.child->writePieces_fileRange_withTimeout_tag(c.pieces, c.range, -1, 5);
+    p.child->writeData_withTimeout_tag(ns::Data("<end>"), -1, 6);
+    std::string received = p.client.readExactly(c.expected.size() + 5);
+    ASSERT_EQ(received.size(), c.expected.size() + 5) << c.name;
+    EXPECT_TRUE(received == c.expected + "<end>") << c.name;
+    ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 2)) << c.name;
+    auto completions = p.delegate->eventsOf(Event::Write);
+    EXPECT_EQ(completions[0].tag, 5) << c.name;
+    EXPECT_EQ(completions[1].tag, 6) << c.name;
+    EXPECT_EQ(p.delegate->count(Event::Disconnect), 0u) << c.name;
+  }
+  // Nothing to write is no request at all.
+  Pair p;
+  connectPair(p, "write.gathered.empty");
+  p.child->writePieces_fileRange_withTimeout_tag({ns::Data()}, DispatchFileRange{file, 0, 0}, -1, 5);
+  p.child->writeData_withTimeout_tag(ns::Data("x"), -1, 6);
+  EXPECT_EQ(p.client.readExactly(1), "x");
+  ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 1));
+  p.delegate->drain();
+  auto completions = p.delegate->eventsOf(Event::Write);
+  ASSERT_EQ(completions.size(), 1u);
+  EXPECT_EQ(completions[0].tag, 6);
+}
+
+TEST(DispatchSocketWrite, FileShorterThanItsRangeClosesWithAnErrorAfterWhatItHas) {
+  pltest::Sandbox sandbox;
+  auto [file, content] = randomFile(sandbox, 1000);
+  Pair p;
+  connectPair(p, "write.short-file");
+  p.child->writePieces_fileRange_withTimeout_tag({ns::Data("h:")}, DispatchFileRange{file, 0, 5000}, -1, 5);
+  auto rest = p.client.readToEnd();
+  ASSERT_TRUE(rest);
+  EXPECT_TRUE(*rest == "h:" + content);
+  ASSERT_TRUE(p.delegate->waitForCount(Event::Disconnect, 1));
+  EXPECT_EQ(p.delegate->count(Event::Write), 0u);
+  auto error = p.delegate->eventsOf(Event::Disconnect)[0].error;
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), ENODATA);
 }
 
 }  // namespace

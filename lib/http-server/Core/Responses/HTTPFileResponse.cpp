@@ -21,9 +21,7 @@ HTTPFileResponse::HTTPFileResponse(std::string filePath, ns::Weak<HTTPConnection
                                    std::uint64_t fileLength)
     : connection_(std::move(connection)), filePath_(std::move(filePath)), fileLength_(fileLength) {}
 
-HTTPFileResponse::~HTTPFileResponse() {
-  if (fileFD_ >= 0) ::close(fileFD_);
-}
+HTTPFileResponse::~HTTPFileResponse() = default;
 
 ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(const std::string& filePath,
                                                                            const ns::Ref<HTTPConnection>& connection) {
@@ -57,6 +55,7 @@ bool HTTPFileResponse::openFile() {
     abort();
     return false;
   }
+  file_ = std::make_shared<DispatchFileDescriptor>(fileFD_);
   return true;
 }
 
@@ -91,7 +90,9 @@ std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length)
       return std::nullopt;
     }
   }
-  ssize_t result = ::read(fileFD_, buffer_.data(), bytesToRead);
+  // At the response's own position: the bytes handed out as file ranges did not move the
+  // descriptor's.
+  ssize_t result = ::pread(fileFD_, buffer_.data(), bytesToRead, static_cast<off_t>(fileOffset_));
   if (result < 0) {
     HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Error(%i) reading file(%@)", kLogName, errno, filePath_);
     abort();
@@ -104,4 +105,19 @@ std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length)
   }
   fileOffset_ += static_cast<std::uint64_t>(result);
   return ns::Data(buffer_.data(), static_cast<std::size_t>(result));
+}
+
+std::optional<DispatchFileRange> HTTPFileResponse::fileRangeOfLength(std::uint64_t length) {
+  if (!openFileIfNeeded()) return std::nullopt;
+  std::uint64_t bytesLeft = fileOffset_ < fileLength_ ? fileLength_ - fileOffset_ : 0;
+  std::uint64_t count = std::min(length, bytesLeft);
+  // A small piece costs less to copy than to splice from the page cache.
+  if (count < kMinFileRangeLength) return std::nullopt;
+  struct stat st {};
+  if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode) ||
+      static_cast<std::uint64_t>(st.st_size) < fileOffset_ + count)
+    return std::nullopt;
+  DispatchFileRange range{file_, fileOffset_, count};
+  fileOffset_ += count;
+  return range;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Serves a file with blocking reads on the connection queue: each readDataOfLength reads the
-// next piece (never more than asked) into one reused buffer.
+// next piece (never more than asked) into one reused buffer, unless the connection takes the
+// bytes as a range of the file, which the socket sends without reading them in.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,6 +26,11 @@ class HTTPFileResponse : public HTTPResponse {
   void setOffset(std::uint64_t offset) override;
   std::optional<ns::Data> readDataOfLength(std::uint64_t length) override;
   bool isDone() override { return fileOffset_ == fileLength_; }
+  // Pieces shorter than this are read in and copied.
+  static constexpr std::uint64_t kMinFileRangeLength = 16 * 1024;
+  // The bytes as a range of the open file while the file holds them all and they are not few;
+  // nothing otherwise (a file cut short is then found by the reads, which abort).
+  std::optional<DispatchFileRange> fileRangeOfLength(std::uint64_t length) override;
 
   const std::string& filePath() const { return filePath_; }
   // Tells the connection, then refuses to open the file from now on.
@@ -40,5 +46,7 @@ class HTTPFileResponse : public HTTPResponse {
   std::uint64_t fileOffset_ = 0;
   bool aborted_ = false;
   int fileFD_ = -1;
+  // Owns fileFD_; shared with the file ranges still queued on the socket.
+  std::shared_ptr<const DispatchFileDescriptor> file_;
   std::vector<std::uint8_t> buffer_;
 };
