@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages Pelorin builds and tests with. Idempotent: it only calls
 # apt-get when a package is missing, and refreshes the package lists first in that case.
+# `scripts/setup.sh --bench` also installs the reference tools the benchmark drivers run beside
+# Pelorin (the tests never need them).
 set -euo pipefail
 
 PACKAGES=(
@@ -13,6 +15,9 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   ffmpeg curl
 )
+if [ "${1:-}" = "--bench" ]; then
+  PACKAGES+=(nginx-light wrk)
+fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
