@@ -585,6 +585,8 @@ void RunLoopUdpSocket::close() {
 
 void RunLoopUdpSocket::closeInternal(bool notify) {
   emptyQueues();
+  // A close queued by closeAfter... would otherwise repeat this one and its notice.
+  if (runLoop_) runLoop_->cancelPerformSelector_target_argument("close", anchor_.get(), nullptr);
   closeSocket4();
   closeSocket6();
   auto loop = runLoop_;

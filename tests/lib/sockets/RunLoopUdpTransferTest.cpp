@@ -246,6 +246,16 @@ TEST(RunLoopUdpTransferTest, CloseNoticeComesLaterAndNeverForADestroyedSocket) {
   witness->close();
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Closed, witness.get()) == 1; }, kWait));
   EXPECT_EQ(rec->count(UdpEvent::Closed, doomedId), 0u);
+
+  // A close queued by closeAfterReceiving does not repeat an explicit close and its notice.
+  auto twice = boundSocket(rec);
+  twice->closeAfterReceiving();
+  twice->close();
+  bool marker = false;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Closed, twice.get()) == 1; }, kWait));
+  ns::RunLoop::currentRunLoop()->performBlock([&] { marker = true; });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return marker; }, kWait));
+  EXPECT_EQ(rec->count(UdpEvent::Closed, twice.get()), 1u);
 }
 
 TEST(RunLoopUdpTransferTest, SendsInACustomModeProgressOnlyInThatMode) {
