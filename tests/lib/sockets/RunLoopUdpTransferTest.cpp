@@ -239,13 +239,13 @@ TEST(RunLoopUdpTransferTest, CloseNoticeComesLaterAndNeverForADestroyedSocket) {
   // Destroyed after close, before the notice's pass: nothing comes. A second socket's notice,
   // queued later, proves the pass ran.
   auto doomed = boundSocket(rec);
-  const RunLoopUdpSocket* doomedId = doomed.get();
   doomed->close();
   doomed.reset();
   auto witness = boundSocket(rec);
   witness->close();
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Closed, witness.get()) == 1; }, kWait));
-  EXPECT_EQ(rec->count(UdpEvent::Closed, doomedId), 0u);
+  // (Counted in all: the witness may live where the destroyed socket did.)
+  EXPECT_EQ(rec->count(UdpEvent::Closed), 2u);
 
   // A close queued by closeAfterReceiving does not repeat an explicit close and its notice.
   auto twice = boundSocket(rec);
