@@ -35,9 +35,9 @@ ns::Error udpError(long code) {
       return ns::Error::withDescription(RunLoopUdpSocketErrorDomain, code,
                                         "IPv4 is unavailable due to binding/connecting using IPv6 only");
     case RunLoopUdpSocketIPv6Unavailable:
-      return ns::Error::withDescription(
-          RunLoopUdpSocketErrorDomain, code,
-          "IPv6 is unavailable due to binding/connecting using IPv4 only or is not supported on this platform");
+      return ns::Error::withDescription(RunLoopUdpSocketErrorDomain, code,
+                                        "IPv6 is unavailable due to binding/connecting using IPv4 only or is "
+                                        "not supported on this platform");
     case RunLoopUdpSocketSendTimeoutError:
       return ns::Error::withDescription(RunLoopUdpSocketErrorDomain, code, "Send operation timed out");
     case RunLoopUdpSocketReceiveTimeoutError:
@@ -89,9 +89,13 @@ RunLoopUdpSocket::RunLoopUdpSocket(ns::Ref<RunLoopUdpSocketDelegate> delegate, l
   if (enableIPv6) createSocket(AF_INET6);
 }
 
-ns::Ref<RunLoopUdpSocket> RunLoopUdpSocket::initIPv4() { return ns::make<RunLoopUdpSocket>(nullptr, 0, true, false); }
+ns::Ref<RunLoopUdpSocket> RunLoopUdpSocket::initIPv4() {
+  return ns::make<RunLoopUdpSocket>(nullptr, 0, true, false);
+}
 
-ns::Ref<RunLoopUdpSocket> RunLoopUdpSocket::initIPv6() { return ns::make<RunLoopUdpSocket>(nullptr, 0, false, true); }
+ns::Ref<RunLoopUdpSocket> RunLoopUdpSocket::initIPv6() {
+  return ns::make<RunLoopUdpSocket>(nullptr, 0, false, true);
+}
 
 RunLoopUdpSocket::~RunLoopUdpSocket() {
   auto loop = runLoop_;
@@ -103,15 +107,17 @@ RunLoopUdpSocket::~RunLoopUdpSocket() {
 }
 
 void RunLoopUdpSocket::createSocket(int family) {
-  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event, const ns::Ref<ns::Object>& info) {
+  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
+                    const ns::Ref<ns::Object>& info) {
     auto* anchor = static_cast<Anchor*>(info.get());
     if (!anchor) return;
     // Keep the socket alive through the event even if the delegate lets go of it.
     auto self = std::static_pointer_cast<RunLoopUdpSocket>(anchor->owner->weak_from_this().lock());
     if (self) self->handleEvent(s.get(), event.type);
   };
-  auto sock = cf::Socket::createWithFamily(family, SOCK_DGRAM, IPPROTO_UDP,
-                                           cf::Socket::ReadCallBack | cf::Socket::WriteCallBack, callout, anchor_);
+  auto sock =
+      cf::Socket::createWithFamily(family, SOCK_DGRAM, IPPROTO_UDP,
+                                   cf::Socket::ReadCallBack | cf::Socket::WriteCallBack, callout, anchor_);
   if (!sock) return;
   // No automatic re-enabling: each event fires once until it is asked for again.
   sock->setSocketFlags(cf::Socket::CloseOnInvalidate);
@@ -126,7 +132,8 @@ void RunLoopUdpSocket::createSocket(int family) {
 void RunLoopUdpSocket::checkThread() const {
 #ifndef NDEBUG
   if (runLoop_ && ns::RunLoop::currentRunLoop() != runLoop_) {
-    std::fprintf(stderr, "RunLoopUdpSocket %p used off its run loop's thread\n", static_cast<const void*>(this));
+    std::fprintf(stderr, "RunLoopUdpSocket %p used off its run loop's thread\n",
+                 static_cast<const void*>(this));
     std::abort();
   }
 #endif
@@ -142,8 +149,8 @@ void RunLoopUdpSocket::handleEvent(cf::Socket* sock, unsigned type) {
     flags_ |= is4 ? kFlagSocket4CanAccept : kFlagSocket6CanAccept;
     doSend(sock);
   } else {
-    ns::Log("RunLoopUdpSocket %p received unexpected CFSocketCallBackType %lu.", static_cast<const void*>(this),
-            static_cast<unsigned long>(type));
+    ns::Log("RunLoopUdpSocket %p received unexpected CFSocketCallBackType %lu.",
+            static_cast<const void*>(this), static_cast<unsigned long>(type));
   }
 }
 
@@ -263,7 +270,8 @@ ns::Data any6(std::uint16_t port, const in6_addr& address) {
   return ns::Data(&a, sizeof a);
 }
 
-int lookUp(const std::string& host, std::uint16_t port, bool passive, ns::Data* address4, ns::Data* address6) {
+int lookUp(const std::string& host, std::uint16_t port, bool passive, ns::Data* address4,
+           ns::Data* address6) {
   addrinfo hints{};
   hints.ai_flags = passive ? AI_PASSIVE : 0;
   hints.ai_family = AF_UNSPEC;
@@ -286,7 +294,9 @@ int lookUp(const std::string& host, std::uint16_t port, bool passive, ns::Data* 
   return 0;
 }
 
-bool isLoopbackName(const std::string& host) { return host == "localhost" || host == "loopback"; }
+bool isLoopbackName(const std::string& host) {
+  return host == "localhost" || host == "loopback";
+}
 
 }  // namespace
 
@@ -347,11 +357,12 @@ bool RunLoopUdpSocket::bindToPort_error(std::uint16_t port, ns::Error* errPtr) {
   return bindToAddress_port_error(std::nullopt, port, errPtr);
 }
 
-bool RunLoopUdpSocket::bindToAddress_port_error(const std::optional<std::string>& localAddr, std::uint16_t port,
-                                                ns::Error* errPtr) {
+bool RunLoopUdpSocket::bindToAddress_port_error(const std::optional<std::string>& localAddr,
+                                                std::uint16_t port, ns::Error* errPtr) {
   checkThread();
   raiseIfClosed();
-  if (flags_ & kFlagBound) ns::Exception::raise(RunLoopUdpSocketException, "Cannot bind a socket more than once.");
+  if (flags_ & kFlagBound)
+    ns::Exception::raise(RunLoopUdpSocketException, "Cannot bind a socket more than once.");
   if (flags_ & kFlagConnected)
     ns::Exception::raise(RunLoopUdpSocketException,
                          "Cannot bind after connecting. If needed, bind first, then connect.");
@@ -533,8 +544,9 @@ bool RunLoopUdpSocket::joinMulticastGroup_withAddress_error(const std::string& g
     closeSocket4();
     return true;
   }
-  ns::setError(errPtr, ns::Error::withDescription(RunLoopUdpSocketErrorDomain, RunLoopUdpSocketBadParameter,
-                                                  "Invalid group and/or address, not matching existing socket(s)"));
+  ns::setError(errPtr,
+               ns::Error::withDescription(RunLoopUdpSocketErrorDomain, RunLoopUdpSocketBadParameter,
+                                          "Invalid group and/or address, not matching existing socket(s)"));
   return false;
 }
 
@@ -723,13 +735,17 @@ std::uint16_t RunLoopUdpSocket::connectedPort() {
   return connectedPortOf(socket4_ ? socket4_ : socket6_);
 }
 
-bool RunLoopUdpSocket::isConnected() const { return (flags_ & kFlagConnected) && !(flags_ & kFlagClosed); }
+bool RunLoopUdpSocket::isConnected() const {
+  return (flags_ & kFlagConnected) && !(flags_ & kFlagClosed);
+}
 
 bool RunLoopUdpSocket::isConnectedToHost_port(const std::string& host, std::uint16_t port) {
   return connectedHost() == host && connectedPort() == port;
 }
 
-bool RunLoopUdpSocket::isClosed() const { return flags_ & kFlagClosed; }
+bool RunLoopUdpSocket::isClosed() const {
+  return flags_ & kFlagClosed;
+}
 
 std::uint32_t RunLoopUdpSocket::maximumTransmissionUnit() {
   SocketRef sock = socket4_ ? socket4_ : socket6_;

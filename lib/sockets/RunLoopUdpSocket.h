@@ -57,7 +57,8 @@ class RunLoopUdpSocket : public ns::Object {
   RunLoopUdpSocket();
   explicit RunLoopUdpSocket(ns::Ref<RunLoopUdpSocketDelegate> delegate);
   RunLoopUdpSocket(ns::Ref<RunLoopUdpSocketDelegate> delegate, long userData);
-  RunLoopUdpSocket(ns::Ref<RunLoopUdpSocketDelegate> delegate, long userData, bool enableIPv4, bool enableIPv6);
+  RunLoopUdpSocket(ns::Ref<RunLoopUdpSocketDelegate> delegate, long userData, bool enableIPv4,
+                   bool enableIPv6);
   static ns::Ref<RunLoopUdpSocket> initIPv4();
   static ns::Ref<RunLoopUdpSocket> initIPv6();
   ~RunLoopUdpSocket() override;
@@ -79,12 +80,14 @@ class RunLoopUdpSocket : public ns::Object {
   // "localhost" or "loopback" = the loopback addresses, else a name or address text. Addresses
   // are 16-byte sockaddr_in or 28-byte sockaddr_in6 images.
   bool bindToPort_error(std::uint16_t port, ns::Error* errPtr);
-  bool bindToAddress_port_error(const std::optional<std::string>& localAddr, std::uint16_t port, ns::Error* errPtr);
-  bool connectToHost_onPort_error(const std::optional<std::string>& host, std::uint16_t port, ns::Error* errPtr);
+  bool bindToAddress_port_error(const std::optional<std::string>& localAddr, std::uint16_t port,
+                                ns::Error* errPtr);
+  bool connectToHost_onPort_error(const std::optional<std::string>& host, std::uint16_t port,
+                                  ns::Error* errPtr);
   bool connectToAddress_error(const ns::Data& remoteAddr, ns::Error* errPtr);
   bool joinMulticastGroup_error(const std::string& group, ns::Error* errPtr);
-  bool joinMulticastGroup_withAddress_error(const std::string& group, const std::optional<std::string>& address,
-                                            ns::Error* errPtr);
+  bool joinMulticastGroup_withAddress_error(const std::string& group,
+                                            const std::optional<std::string>& address, ns::Error* errPtr);
   bool enableBroadcast_error(bool flag, ns::Error* errPtr);
 
   // Sending (YES = queued; refused requests get no delegate message) and receiving. Time-outs
@@ -125,10 +128,12 @@ class RunLoopUdpSocket : public ns::Object {
 
   // Resolution: 0 or a (negative) resolver code; each out-parameter receives the first address
   // of its family, or stays empty.
-  static int convertForBindHost_port_intoAddress4_address6(const std::optional<std::string>& host, std::uint16_t port,
-                                                           ns::Data* address4, ns::Data* address6);
-  static int convertForSendHost_port_intoAddress4_address6(const std::optional<std::string>& host, std::uint16_t port,
-                                                           ns::Data* address4, ns::Data* address6);
+  static int convertForBindHost_port_intoAddress4_address6(const std::optional<std::string>& host,
+                                                           std::uint16_t port, ns::Data* address4,
+                                                           ns::Data* address6);
+  static int convertForSendHost_port_intoAddress4_address6(const std::optional<std::string>& host,
+                                                           std::uint16_t port, ns::Data* address4,
+                                                           ns::Data* address6);
 
  private:
   class Anchor;

@@ -25,8 +25,8 @@ class RunLoopUdpSocketDelegate {
                                                                 const std::string& host, std::uint16_t port) {
     return true;
   }
-  virtual void onUdpSocket_didNotReceiveDataWithTag_dueToError(const ns::Ref<RunLoopUdpSocket>& sock, long tag,
-                                                               const ns::Error& error) {}
+  virtual void onUdpSocket_didNotReceiveDataWithTag_dueToError(const ns::Ref<RunLoopUdpSocket>& sock,
+                                                               long tag, const ns::Error& error) {}
   // Sent on a later run-loop pass after close, never from inside it, and not at all once the
   // socket is gone.
   virtual void onUdpSocketDidClose(const ns::Ref<RunLoopUdpSocket>& sock) {}

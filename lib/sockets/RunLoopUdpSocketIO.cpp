@@ -155,7 +155,8 @@ void RunLoopUdpSocket::doSend(cf::Socket* sock) {
 
 void RunLoopUdpSocket::completeCurrentSend() {
   auto packet = currentSend_;
-  if (auto delegate = delegate_) delegate->onUdpSocket_didSendDataWithTag(self<RunLoopUdpSocket>(), packet->tag);
+  if (auto delegate = delegate_)
+    delegate->onUdpSocket_didSendDataWithTag(self<RunLoopUdpSocket>(), packet->tag);
   if (currentSend_ == packet) endCurrentSend();
 }
 
@@ -256,8 +257,9 @@ void RunLoopUdpSocket::doReceive(cf::Socket* raw) {
     if (result >= 0) {
       std::string host = addressHost(reinterpret_cast<const sockaddr*>(&from));
       auto* sa = reinterpret_cast<const sockaddr*>(&from);
-      std::uint16_t port = sa->sa_family == AF_INET ? ntohs(reinterpret_cast<const sockaddr_in*>(&from)->sin_port)
-                                                    : ntohs(from.sin6_port);
+      std::uint16_t port = sa->sa_family == AF_INET
+                               ? ntohs(reinterpret_cast<const sockaddr_in*>(&from)->sin_port)
+                               : ntohs(from.sin6_port);
       if ((flags_ & kFlagConnected) && !isConnectedToHost_port(host, port)) {
         dropped = true;  // not from the connected peer
       } else {

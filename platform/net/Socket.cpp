@@ -12,8 +12,9 @@ namespace cf {
 
 namespace {
 
-constexpr unsigned kDefaultCreateFlags =
-    Socket::AutomaticallyReenableReadCallBack | Socket::AutomaticallyReenableAcceptCallBack | Socket::CloseOnInvalidate;
+constexpr unsigned kDefaultCreateFlags = Socket::AutomaticallyReenableReadCallBack |
+                                         Socket::AutomaticallyReenableAcceptCallBack |
+                                         Socket::CloseOnInvalidate;
 constexpr unsigned kDefaultNativeFlags =
     Socket::AutomaticallyReenableReadCallBack | Socket::AutomaticallyReenableAcceptCallBack;
 constexpr int kListenBacklog = 256;
@@ -26,14 +27,15 @@ bool holdsSomething(const ns::Weak<ns::Object>& info) {
 
 }  // namespace
 
-ns::Ref<Socket> Socket::createWithFamily(int family, int type, int protocol, unsigned callBackTypes, CallOut callout,
-                                         ns::Weak<ns::Object> info) {
+ns::Ref<Socket> Socket::createWithFamily(int family, int type, int protocol, unsigned callBackTypes,
+                                         CallOut callout, ns::Weak<ns::Object> info) {
   int fd = ::socket(family, type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
   if (fd < 0) return nullptr;
   return ns::make<Socket>(fd, callBackTypes, kDefaultCreateFlags, std::move(callout), std::move(info));
 }
 
-ns::Ref<Socket> Socket::createWithNative(int fd, unsigned callBackTypes, CallOut callout, ns::Weak<ns::Object> info) {
+ns::Ref<Socket> Socket::createWithNative(int fd, unsigned callBackTypes, CallOut callout,
+                                         ns::Weak<ns::Object> info) {
   if (fd < 0) return nullptr;
   return ns::make<Socket>(fd, callBackTypes, kDefaultNativeFlags, std::move(callout), std::move(info));
 }
@@ -48,7 +50,9 @@ Socket::Socket(int fd, unsigned callBackTypes, unsigned flags, CallOut callout, 
   info_ = std::move(info);
 }
 
-Socket::~Socket() { invalidate(); }
+Socket::~Socket() {
+  invalidate();
+}
 
 unsigned Socket::socketFlags() const {
   std::lock_guard lock(mutex_);
@@ -100,12 +104,11 @@ void Socket::scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& loop, const s
     return;
   }
   ns::Weak<Socket> weak = weakSelf<Socket>();
-  auto id = loop->addDescriptor(
-      fd_, pollEventsLocked(),
-      [weak](int, short revents) {
-        if (auto s = weak.lock()) s->handleReady(revents);
-      },
-      {mode});
+  auto id = loop->addDescriptor(fd_, pollEventsLocked(),
+                                [weak](int, short revents) {
+                                  if (auto s = weak.lock()) s->handleReady(revents);
+                                },
+                                {mode});
   registrations_.push_back({loop, id, {mode}});
 }
 
@@ -196,7 +199,8 @@ void Socket::deliver(const Event& event) {
 Socket::Result Socket::setAddress(const ns::Data& address) {
   std::lock_guard lock(mutex_);
   if (!valid_ || address.length() < sizeof(sa_family_t)) return Error;
-  if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length())) != 0)
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()),
+             static_cast<socklen_t>(address.length())) != 0)
     return Error;
   int type = 0;
   socklen_t len = sizeof type;
@@ -209,7 +213,8 @@ Socket::Result Socket::setAddress(const ns::Data& address) {
 Socket::Result Socket::connectToAddress(const ns::Data& address, double timeout) {
   std::unique_lock lock(mutex_);
   if (!valid_ || address.length() < sizeof(sa_family_t)) return Error;
-  int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length()));
+  int rc = ::connect(fd_, reinterpret_cast<const sockaddr*>(address.bytes()),
+                     static_cast<socklen_t>(address.length()));
   int err = rc == 0 ? 0 : errno;
   if (timeout < 0) {
     if (rc != 0 && err != EINPROGRESS && !(callBackTypes_ & ConnectCallBack)) return Error;

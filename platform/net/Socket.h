@@ -53,15 +53,17 @@ class Socket : public ns::Object {
     int errorNumber = 0;
   };
   // `info` is the owner named at creation, locked for the call.
-  using CallOut = std::function<void(const ns::Ref<Socket>& socket, const Event& event, const ns::Ref<ns::Object>& info)>;
+  using CallOut =
+      std::function<void(const ns::Ref<Socket>& socket, const Event& event, const ns::Ref<ns::Object>& info)>;
 
   // A new non-blocking, close-on-exec socket; null when the system refuses it. Flags start as
   // auto-re-enable read and accept, and close-on-invalidate.
-  static ns::Ref<Socket> createWithFamily(int family, int type, int protocol, unsigned callBackTypes, CallOut callout,
-                                          ns::Weak<ns::Object> info);
+  static ns::Ref<Socket> createWithFamily(int family, int type, int protocol, unsigned callBackTypes,
+                                          CallOut callout, ns::Weak<ns::Object> info);
   // Wraps a descriptor someone else made. Its flags start as auto-re-enable read and accept
   // only: invalidating the wrapper leaves the descriptor open unless CloseOnInvalidate is set.
-  static ns::Ref<Socket> createWithNative(int fd, unsigned callBackTypes, CallOut callout, ns::Weak<ns::Object> info);
+  static ns::Ref<Socket> createWithNative(int fd, unsigned callBackTypes, CallOut callout,
+                                          ns::Weak<ns::Object> info);
 
   Socket(int fd, unsigned callBackTypes, unsigned flags, CallOut callout, ns::Weak<ns::Object> info);
   ~Socket() override;

@@ -85,9 +85,12 @@ TEST(RunLoopUdpSocketTest, FailuresComeBackAsErrors) {
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToHost_onPort_error("", 9, e); },
        kCFStreamErrorDomainNetDB, EAI_NONAME, ""},
       {"20-byte address", [] { return ns::make<RunLoopUdpSocket>(); },
-       [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToAddress_error(ns::Data(std::string(20, '\0')), e); },
+       [](RunLoopUdpSocket& s, ns::Error* e) {
+         return s.connectToAddress_error(ns::Data(std::string(20, '\0')), e);
+       },
        RunLoopUdpSocketErrorDomain, 1, "remoteAddr parameter is not a valid address"},
-      {"IPv4-only joins an IPv6 group", [] {
+      {"IPv4-only joins an IPv6 group",
+       [] {
          auto s = RunLoopUdpSocket::initIPv4();
          s->bindToPort_error(0, nullptr);
          return s;
@@ -142,8 +145,8 @@ TEST(RunLoopUdpSocketTest, BindingNarrowsTheFamilies) {
     bool ipv6;
   };
   const Case cases[] = {
-      {std::nullopt, true, true}, {"", true, true}, {"127.0.0.1", true, false}, {"::1", false, true},
-      {"localhost", true, true},
+      {std::nullopt, true, true}, {"", true, true},          {"127.0.0.1", true, false},
+      {"::1", false, true},       {"localhost", true, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.address.value_or("(none)"));
@@ -163,7 +166,8 @@ TEST(RunLoopUdpSocketTest, BindingNarrowsTheFamilies) {
   EXPECT_EQ(both->maximumTransmissionUnit(), 0u);  // a wildcard names no interface
   auto peer = boundSocket(rec);
   both->receiveWithTimeout_tag(-1, 1);
-  ASSERT_TRUE(peer->sendData_toHost_port_withTimeout_tag(ns::Data("v4"), "127.0.0.1", both->localPort(), -1, 1));
+  ASSERT_TRUE(
+      peer->sendData_toHost_port_withTimeout_tag(ns::Data("v4"), "127.0.0.1", both->localPort(), -1, 1));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received, both.get()) == 1; }, kWait));
 
   // An IPv6-only socket takes datagrams from ::1.
@@ -216,11 +220,13 @@ TEST(RunLoopUdpSocketTest, MulticastBroadcastAndTransmissionUnit) {
   auto badGroup = ns::make<RunLoopUdpSocket>();
   ASSERT_TRUE(badGroup->bindToPort_error(0, nullptr));
   {
-    ResolverOverride failing([](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
+    ResolverOverride failing(
+        [](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
     EXPECT_FALSE(badGroup->joinMulticastGroup_error("no.such.group", &bad));
   }
   EXPECT_EQ(bad.domain(), kCFStreamErrorDomainNetDB);
-  EXPECT_EQ(bad.localizedDescription(), std::string("Invalid parameter 'group': ") + ::gai_strerror(EAI_NONAME));
+  EXPECT_EQ(bad.localizedDescription(),
+            std::string("Invalid parameter 'group': ") + ::gai_strerror(EAI_NONAME));
 
   if (!sock->joinMulticastGroup_withAddress_error("239.255.0.1", "127.0.0.1", &err)) {
     auto underlying = err.underlyingError();

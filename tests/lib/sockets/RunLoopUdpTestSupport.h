@@ -22,8 +22,8 @@ constexpr double kWait = 20;
 
 struct UdpEvent {
   enum Kind { Sent, NotSent, Received, NotReceived, Closed };
-  UdpEvent(Kind kind, const RunLoopUdpSocket* sock, long tag = 0, std::string data = "", std::string host = "",
-           std::uint16_t port = 0)
+  UdpEvent(Kind kind, const RunLoopUdpSocket* sock, long tag = 0, std::string data = "",
+           std::string host = "", std::uint16_t port = 0)
       : kind(kind), sock(sock), tag(tag), data(std::move(data)), host(std::move(host)), port(port) {}
   Kind kind;
   const RunLoopUdpSocket* sock = nullptr;  // identity only
@@ -64,8 +64,9 @@ class UdpRecorder : public RunLoopUdpSocketDelegate {
     e.error = error;
     record(std::move(e));
   }
-  bool onUdpSocket_didReceiveData_withTag_fromHost_port(const ns::Ref<RunLoopUdpSocket>& sock, const ns::Data& data,
-                                                        long tag, const std::string& host,
+  bool onUdpSocket_didReceiveData_withTag_fromHost_port(const ns::Ref<RunLoopUdpSocket>& sock,
+                                                        const ns::Data& data, long tag,
+                                                        const std::string& host,
                                                         std::uint16_t port) override {
     UdpEvent e{UdpEvent::Received, sock.get(), tag, data.toString(), host, port};
     {

@@ -68,7 +68,8 @@ TEST(RunLoopUdpTransferTest, ReceiveTimesOutOnTheVirtualClockAndTheSocketStaysUs
   // One pass starts the receive (and its timer); nothing arrives.
   loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::distantFuture());
   clock.advance(0.29);
-  ASSERT_TRUE(peer->sendData_toAddress_withTimeout_tag(ns::Data("mark"), loopback4(peer->localPort()), -1, 0));
+  ASSERT_TRUE(
+      peer->sendData_toAddress_withTimeout_tag(ns::Data("mark"), loopback4(peer->localPort()), -1, 0));
   peer->receiveWithTimeout_tag(-1, 0);
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received, peer.get()) == 1; }, kWait));
   EXPECT_EQ(rec->count(UdpEvent::NotReceived), 0u);
@@ -82,7 +83,8 @@ TEST(RunLoopUdpTransferTest, ReceiveTimesOutOnTheVirtualClockAndTheSocketStaysUs
   EXPECT_EQ(failed.error->localizedDescription(), "Receive operation timed out");
 
   sock->receiveWithTimeout_tag(-1, 6);
-  ASSERT_TRUE(peer->sendData_toAddress_withTimeout_tag(ns::Data("after"), loopback4(sock->localPort()), -1, 0));
+  ASSERT_TRUE(
+      peer->sendData_toAddress_withTimeout_tag(ns::Data("after"), loopback4(sock->localPort()), -1, 0));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received, sock.get()) == 1; }, kWait));
   EXPECT_EQ(rec->eventsOf(UdpEvent::Received, sock.get())[0].data, "after");
   EXPECT_EQ(rec->eventsOf(UdpEvent::Received, sock.get())[0].tag, 6);
@@ -105,7 +107,8 @@ TEST(RunLoopUdpTransferTest, LongDatagramsAreCutToTheReceiveBuffer) {
     std::string payload(c.sent, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>('a' + i % 26);
     sock->receiveWithTimeout_tag(-1, 1);
-    ASSERT_TRUE(peer->sendData_toAddress_withTimeout_tag(ns::Data(payload), loopback4(sock->localPort()), -1, 1));
+    ASSERT_TRUE(
+        peer->sendData_toAddress_withTimeout_tag(ns::Data(payload), loopback4(sock->localPort()), -1, 1));
     ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received) == 1; }, kWait));
     EXPECT_EQ(rec->eventsOf(UdpEvent::Received)[0].data, payload.substr(0, c.expected));
   }
@@ -117,8 +120,8 @@ TEST(RunLoopUdpTransferTest, ConnectedSocketDropsStrangersAndTakesEmptyDatagrams
   auto peer = boundSocket(rec);
   auto stranger = boundSocket(rec);
   // The stranger's datagram is already waiting when the socket connects to its peer.
-  ASSERT_TRUE(
-      stranger->sendData_toAddress_withTimeout_tag(ns::Data("stranger"), loopback4(sock->localPort()), -1, 9));
+  ASSERT_TRUE(stranger->sendData_toAddress_withTimeout_tag(ns::Data("stranger"), loopback4(sock->localPort()),
+                                                           -1, 9));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Sent, stranger.get()) == 1; }, kWait));
   ns::Error err;
   ASSERT_TRUE(sock->connectToHost_onPort_error("127.0.0.1", peer->localPort(), &err)) << err.description();
@@ -127,7 +130,8 @@ TEST(RunLoopUdpTransferTest, ConnectedSocketDropsStrangersAndTakesEmptyDatagrams
   EXPECT_EQ(sock->connectedPort(), peer->localPort());
 
   sock->receiveWithTimeout_tag(-1, 1);
-  ASSERT_TRUE(peer->sendData_toAddress_withTimeout_tag(ns::Data("peer"), loopback4(sock->localPort()), -1, 1));
+  ASSERT_TRUE(
+      peer->sendData_toAddress_withTimeout_tag(ns::Data("peer"), loopback4(sock->localPort()), -1, 1));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received, sock.get()) == 1; }, kWait));
   auto got = rec->eventsOf(UdpEvent::Received, sock.get())[0];
   EXPECT_EQ(got.data, "peer");
@@ -160,14 +164,16 @@ TEST(RunLoopUdpTransferTest, FirstSendBindsAndTheLocalPortIsCached) {
   auto peer = boundSocket(rec);
   auto sock = ns::make<RunLoopUdpSocket>(rec);
   peer->receiveWithTimeout_tag(-1, 1);
-  ASSERT_TRUE(sock->sendData_toHost_port_withTimeout_tag(ns::Data("hello"), "127.0.0.1", peer->localPort(), -1, 7));
+  ASSERT_TRUE(
+      sock->sendData_toHost_port_withTimeout_tag(ns::Data("hello"), "127.0.0.1", peer->localPort(), -1, 7));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Received, peer.get()) == 1; }, kWait));
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::Sent, sock.get()) == 1; }, kWait));
   const auto senderPort = rec->eventsOf(UdpEvent::Received, peer.get())[0].port;
   EXPECT_EQ(sock->localPort(), senderPort);
   EXPECT_EQ(sock->localHost(), std::optional<std::string>("0.0.0.0"));
   // Marked bound: a bind now is misuse.
-  EXPECT_EQ(raisedReason([&] { sock->bindToPort_error(0, nullptr); }), "Cannot bind a socket more than once.");
+  EXPECT_EQ(raisedReason([&] { sock->bindToPort_error(0, nullptr); }),
+            "Cannot bind a socket more than once.");
   // With its sockets gone, the port still comes from the cache.
   sock->close();
   EXPECT_FALSE(sock->isIPv4());
@@ -192,9 +198,13 @@ TEST(RunLoopUdpTransferTest, RefusedRequestsAnswerNoAndSendNothing) {
   const Case cases[] = {
       {"no destination, unconnected", [&] { return sock->sendData_withTimeout_tag(some, -1, 1); }},
       {"host on a connected socket",
-       [&] { return connected->sendData_toHost_port_withTimeout_tag(some, "127.0.0.1", peer->localPort(), -1, 1); }},
-      {"address on a connected socket", [&] { return connected->sendData_toAddress_withTimeout_tag(some, to, -1, 1); }},
-      {"empty to host", [&] { return sock->sendData_toHost_port_withTimeout_tag(empty, "127.0.0.1", 9, -1, 1); }},
+       [&] {
+         return connected->sendData_toHost_port_withTimeout_tag(some, "127.0.0.1", peer->localPort(), -1, 1);
+       }},
+      {"address on a connected socket",
+       [&] { return connected->sendData_toAddress_withTimeout_tag(some, to, -1, 1); }},
+      {"empty to host",
+       [&] { return sock->sendData_toHost_port_withTimeout_tag(empty, "127.0.0.1", 9, -1, 1); }},
       {"empty to address", [&] { return sock->sendData_toAddress_withTimeout_tag(empty, to, -1, 1); }},
       {"empty on connected", [&] { return connected->sendData_withTimeout_tag(empty, -1, 1); }},
       {"IPv6 address on an IPv4 socket",
@@ -266,7 +276,8 @@ TEST(RunLoopUdpTransferTest, SendsInACustomModeProgressOnlyInThatMode) {
   ASSERT_TRUE(sock->setRunLoopModes({"custom"}));
   EXPECT_EQ(sock->runLoopModes(), std::vector<std::string>{"custom"});
   peer->receiveWithTimeout_tag(-1, 1);
-  ASSERT_TRUE(sock->sendData_toAddress_withTimeout_tag(ns::Data("custom"), loopback4(peer->localPort()), -1, 4));
+  ASSERT_TRUE(
+      sock->sendData_toAddress_withTimeout_tag(ns::Data("custom"), loopback4(peer->localPort()), -1, 4));
 
   // Default-mode passes: the marker queued after the send runs; the send does not.
   bool marker = false;
@@ -287,7 +298,8 @@ TEST(RunLoopUdpTransferTest, AfterMovingToAnotherThreadsRunLoopTrafficContinuesT
   const auto sockPort = sock->localPort(), peerPort = peer->localPort();
   auto worker = ns::Thread::detachNewThreadWithRunLoop("udp-moved");
   std::thread::id workerId;
-  ns::Thread::performOnThread(worker, {nullptr, "", nullptr, [&] { workerId = std::this_thread::get_id(); }}, true);
+  ns::Thread::performOnThread(worker, {nullptr, "", nullptr, [&] { workerId = std::this_thread::get_id(); }},
+                              true);
 
   EXPECT_FALSE(sock->moveToRunLoop(nullptr));
   EXPECT_TRUE(sock->moveToRunLoop(ns::RunLoop::currentRunLoop()));
@@ -304,8 +316,8 @@ TEST(RunLoopUdpTransferTest, AfterMovingToAnotherThreadsRunLoopTrafficContinuesT
   ASSERT_TRUE(peer->sendData_toAddress_withTimeout_tag(ns::Data("to worker"), loopback4(sockPort), -1, 2));
   ASSERT_TRUE(pltest::pumpUntil(
       [&] {
-        return rec->count(UdpEvent::Received, sock.get()) == 1 && rec->count(UdpEvent::Sent, sock.get()) == 1 &&
-               rec->count(UdpEvent::Received, peer.get()) == 1;
+        return rec->count(UdpEvent::Received, sock.get()) == 1 &&
+               rec->count(UdpEvent::Sent, sock.get()) == 1 && rec->count(UdpEvent::Received, peer.get()) == 1;
       },
       kWait));
   auto got = rec->eventsOf(UdpEvent::Received, sock.get())[0];
@@ -316,10 +328,12 @@ TEST(RunLoopUdpTransferTest, AfterMovingToAnotherThreadsRunLoopTrafficContinuesT
   EXPECT_EQ(rec->eventsOf(UdpEvent::Received, peer.get())[0].data, "from worker");
   EXPECT_EQ(rec->eventsOf(UdpEvent::Received, peer.get())[0].thread, std::this_thread::get_id());
 
-  ns::Thread::performOnThread(worker, {nullptr, "", nullptr, [&] {
-                                         sock->close();
-                                         sock.reset();
-                                       }},
+  ns::Thread::performOnThread(worker,
+                              {nullptr, "", nullptr,
+                               [&] {
+                                 sock->close();
+                                 sock.reset();
+                               }},
                               true);
   worker->cancel();
   EXPECT_TRUE(worker->waitUntilFinished(kWait));

@@ -73,7 +73,8 @@ struct Recorder {
 struct Sentinel {
   Sentinel(const std::string& mode = ns::DefaultRunLoopMode) {
     rec.consume = true;
-    sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack, rec.callout(), owner);
+    sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack,
+                                        rec.callout(), owner);
     EXPECT_EQ(sock->setAddress(loopback4(0)), cf::Socket::Success);
     sock->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), mode);
   }
@@ -108,8 +109,8 @@ TEST(CFSocketTest, ReadCallBackFiresOncePerEnableUnlessReEnabledAutomatically) {
     Recorder rec;
     rec.consume = c.consume;
     auto owner = ns::make<ns::Object>();
-    auto sock =
-        cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack, rec.callout(), owner);
+    auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack,
+                                             rec.callout(), owner);
     ASSERT_TRUE(sock);
     sock->setSocketFlags(c.flags);
     ASSERT_EQ(sock->setAddress(loopback4(0)), cf::Socket::Success);
@@ -134,8 +135,8 @@ TEST(CFSocketTest, CallBacksStopOnceTheOwnerIsGoneOrTheSocketIsInvalid) {
     Sentinel sentinel;
     Recorder rec;
     auto owner = ns::make<ns::Object>();
-    auto sock =
-        cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack, rec.callout(), owner);
+    auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack,
+                                             rec.callout(), owner);
     ASSERT_EQ(sock->setAddress(loopback4(0)), cf::Socket::Success);
     sock->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
     sendDatagram(portOf(sock->copyAddress()), "x");
@@ -155,8 +156,8 @@ TEST(CFSocketTest, CallBacksStopOnceTheOwnerIsGoneOrTheSocketIsInvalid) {
 TEST(CFSocketTest, ListenerAcceptsWithDescriptorAndPeerAddress) {
   Recorder rec;
   auto owner = ns::make<ns::Object>();
-  auto listener =
-      cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::AcceptCallBack, rec.callout(), owner);
+  auto listener = cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::AcceptCallBack,
+                                               rec.callout(), owner);
   ASSERT_TRUE(listener);
   ASSERT_EQ(listener->setAddress(loopback4(0)), cf::Socket::Success);  // binds and listens
   listener->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
@@ -208,8 +209,8 @@ TEST(CFSocketTest, ConnectCallBackReportsTheOutcome) {
     SCOPED_TRACE(c.expectedError);
     Recorder rec;
     auto owner = ns::make<ns::Object>();
-    auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP,
-                                             cf::Socket::ConnectCallBack, rec.callout(), owner);
+    auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::ConnectCallBack,
+                                             rec.callout(), owner);
     sock->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
     ASSERT_EQ(sock->connectToAddress(loopback4(c.port), -1), cf::Socket::Success);
     EXPECT_TRUE(rec.events.empty());  // never inside the call
@@ -226,9 +227,11 @@ TEST(CFSocketTest, ConnectCallBackReportsTheOutcome) {
   }
 
   // A waiting connect answers at once; without a connect call-back a refusal is an error.
-  auto blocking = cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::NoCallBack, nullptr, {});
+  auto blocking =
+      cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::NoCallBack, nullptr, {});
   EXPECT_EQ(blocking->connectToAddress(loopback4(portOfFd(listening.fd)), 5), cf::Socket::Success);
-  auto refused = cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::NoCallBack, nullptr, {});
+  auto refused =
+      cf::Socket::createWithFamily(AF_INET, SOCK_STREAM, IPPROTO_TCP, cf::Socket::NoCallBack, nullptr, {});
   EXPECT_EQ(refused->connectToAddress(loopback4(portOfFd(closed.fd)), 5), cf::Socket::Error);
 }
 
@@ -258,8 +261,8 @@ TEST(CFSocketTest, ASourceInACustomModeFiresOnlyInThatMode) {
   Sentinel sentinel;  // in the default mode
   Recorder rec;
   auto owner = ns::make<ns::Object>();
-  auto sock =
-      cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack, rec.callout(), owner);
+  auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP, cf::Socket::ReadCallBack,
+                                           rec.callout(), owner);
   ASSERT_EQ(sock->setAddress(loopback4(0)), cf::Socket::Success);
   auto loop = ns::RunLoop::currentRunLoop();
   sock->scheduleInRunLoop_forMode(loop, "custom");
@@ -283,7 +286,8 @@ TEST(CFSocketTest, WriteCallBackIsOneShotAndDisableWorks) {
   Recorder rec;
   auto owner = ns::make<ns::Object>();
   auto sock = cf::Socket::createWithFamily(AF_INET, SOCK_DGRAM, IPPROTO_UDP,
-                                           cf::Socket::ReadCallBack | cf::Socket::WriteCallBack, rec.callout(), owner);
+                                           cf::Socket::ReadCallBack | cf::Socket::WriteCallBack,
+                                           rec.callout(), owner);
   sock->disableCallBacks(cf::Socket::ReadCallBack);
   sock->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec.count(cf::Socket::WriteCallBack) == 1; }, kWait));
