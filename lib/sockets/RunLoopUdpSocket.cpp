@@ -49,13 +49,14 @@ ns::Error udpError(long code) {
 
 ns::Error netdbError(int code, const std::string& prefix) {
   std::string text = ::gai_strerror(code);
-  return ns::Error::withDescription(kCFStreamErrorDomainNetDB, code, prefix.empty() ? text : prefix + text);
+  return ns::Error::withDescription(kRunLoopUdpSocketNetDBErrorDomain, code,
+                                    prefix.empty() ? text : prefix + text);
 }
 
 ns::Error optionError(int result, const std::string& text, int errnoValue) {
   // The code is the option call's own result; the errno behind it rides along as the
   // underlying error so that callers can tell, say, a missing device.
-  return ns::Error::withDescription(kCFStreamErrorDomainPOSIX, result, text)
+  return ns::Error::withDescription(kRunLoopUdpSocketPOSIXErrorDomain, result, text)
       .withUnderlyingError(ns::Error::posix(errnoValue));
 }
 

@@ -39,8 +39,8 @@ class Timer;
 
 inline constexpr char RunLoopUdpSocketException[] = "RunLoopUdpSocketException";
 inline constexpr char RunLoopUdpSocketErrorDomain[] = "RunLoopUdpSocketErrorDomain";
-inline constexpr char kCFStreamErrorDomainNetDB[] = "kCFStreamErrorDomainNetDB";
-inline constexpr char kCFStreamErrorDomainPOSIX[] = "kCFStreamErrorDomainPOSIX";
+inline constexpr char kRunLoopUdpSocketNetDBErrorDomain[] = "kCFStreamErrorDomainNetDB";
+inline constexpr char kRunLoopUdpSocketPOSIXErrorDomain[] = "kCFStreamErrorDomainPOSIX";
 
 enum RunLoopUdpSocketError : long {
   RunLoopUdpSocketCFSocketError = -1,

@@ -70,25 +70,25 @@ TEST(RunLoopUdpSocketTest, FailuresComeBackAsErrors) {
   const Case cases[] = {
       {"IPv4-only bound to ::1", &RunLoopUdpSocket::initIPv4,
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.bindToAddress_port_error("::1", 0, e); },
-       RunLoopUdpSocketErrorDomain, 3,
+       "RunLoopUdpSocketErrorDomain", 3,
        "IPv6 is unavailable due to binding/connecting using IPv4 only or is not supported on this platform"},
       {"IPv6-only connected to 127.0.0.1", &RunLoopUdpSocket::initIPv6,
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToHost_onPort_error("127.0.0.1", 9, e); },
-       RunLoopUdpSocketErrorDomain, 2, "IPv4 is unavailable due to binding/connecting using IPv6 only"},
+       "RunLoopUdpSocketErrorDomain", 2, "IPv4 is unavailable due to binding/connecting using IPv6 only"},
       {"IPv6-only connected to a 16-byte address", &RunLoopUdpSocket::initIPv6,
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(9), e); },
-       RunLoopUdpSocketErrorDomain, 2, ""},
+       "RunLoopUdpSocketErrorDomain", 2, ""},
       {"connect to no host", [] { return ns::make<RunLoopUdpSocket>(); },
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToHost_onPort_error(std::nullopt, 9, e); },
-       kCFStreamErrorDomainNetDB, EAI_NONAME, ::gai_strerror(EAI_NONAME)},
+       "kCFStreamErrorDomainNetDB", EAI_NONAME, ::gai_strerror(EAI_NONAME)},
       {"connect to an empty host", [] { return ns::make<RunLoopUdpSocket>(); },
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.connectToHost_onPort_error("", 9, e); },
-       kCFStreamErrorDomainNetDB, EAI_NONAME, ""},
+       "kCFStreamErrorDomainNetDB", EAI_NONAME, ""},
       {"20-byte address", [] { return ns::make<RunLoopUdpSocket>(); },
        [](RunLoopUdpSocket& s, ns::Error* e) {
          return s.connectToAddress_error(ns::Data(std::string(20, '\0')), e);
        },
-       RunLoopUdpSocketErrorDomain, 1, "remoteAddr parameter is not a valid address"},
+       "RunLoopUdpSocketErrorDomain", 1, "remoteAddr parameter is not a valid address"},
       {"IPv4-only joins an IPv6 group",
        [] {
          auto s = RunLoopUdpSocket::initIPv4();
@@ -96,7 +96,7 @@ TEST(RunLoopUdpSocketTest, FailuresComeBackAsErrors) {
          return s;
        },
        [](RunLoopUdpSocket& s, ns::Error* e) { return s.joinMulticastGroup_error("ff02::1", e); },
-       RunLoopUdpSocketErrorDomain, 1, "Invalid group and/or address, not matching existing socket(s)"},
+       "RunLoopUdpSocketErrorDomain", 1, "Invalid group and/or address, not matching existing socket(s)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -123,7 +123,7 @@ TEST(RunLoopUdpSocketTest, ALookupWithNoAddressLeavesTheSocketUnbound) {
     });
     EXPECT_FALSE(sock->bindToAddress_port_error("nowhere.invalid", 0, &err));
   }
-  EXPECT_EQ(err.domain(), kCFStreamErrorDomainNetDB);
+  EXPECT_EQ(err.domain(), "kCFStreamErrorDomainNetDB");
   EXPECT_EQ(err.code(), EAI_FAIL);
   EXPECT_TRUE(sock->isIPv4());
   EXPECT_TRUE(sock->isIPv6());
@@ -224,7 +224,7 @@ TEST(RunLoopUdpSocketTest, MulticastBroadcastAndTransmissionUnit) {
         [](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
     EXPECT_FALSE(badGroup->joinMulticastGroup_error("no.such.group", &bad));
   }
-  EXPECT_EQ(bad.domain(), kCFStreamErrorDomainNetDB);
+  EXPECT_EQ(bad.domain(), "kCFStreamErrorDomainNetDB");
   EXPECT_EQ(bad.localizedDescription(),
             std::string("Invalid parameter 'group': ") + ::gai_strerror(EAI_NONAME));
 

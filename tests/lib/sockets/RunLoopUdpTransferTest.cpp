@@ -78,7 +78,7 @@ TEST(RunLoopUdpTransferTest, ReceiveTimesOutOnTheVirtualClockAndTheSocketStaysUs
   ASSERT_TRUE(pltest::pumpUntil([&] { return rec->count(UdpEvent::NotReceived) == 1; }, kWait));
   auto failed = rec->eventsOf(UdpEvent::NotReceived)[0];
   EXPECT_EQ(failed.tag, 5);
-  EXPECT_EQ(failed.error->domain(), RunLoopUdpSocketErrorDomain);
+  EXPECT_EQ(failed.error->domain(), "RunLoopUdpSocketErrorDomain");
   EXPECT_EQ(failed.error->code(), 5);
   EXPECT_EQ(failed.error->localizedDescription(), "Receive operation timed out");
 
