@@ -11,6 +11,7 @@ PACKAGES=(
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev libpng-dev
   libjpeg-dev libgif-dev
+  clang-14 libclang-rt-14-dev  # the clang build and libFuzzer of scripts/fuzz.sh
 )
 
 missing=()
