@@ -90,6 +90,14 @@ struct Server {
 void converse(std::uint16_t port, const std::uint8_t* data, std::size_t size) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) fuzz::fail("no socket");
+  // Each connection comes from another loopback address (127.1.0.0 onwards): hundreds of
+  // conversations a second would otherwise run out of ports, or meet a closed connection of the
+  // same addresses and ports still waiting out its time, whose handshake stalls for seconds.
+  static std::uint32_t nextSource = 0;
+  sockaddr_in source{};
+  source.sin_family = AF_INET;
+  source.sin_addr.s_addr = htonl((127u << 24 | 1u << 16) + (nextSource++ % (1u << 20)));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) fuzz::fail("cannot bind the client");
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
