@@ -11,6 +11,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -97,12 +98,12 @@ void converse(std::uint16_t port, const std::uint8_t* data, std::size_t size) {
   sockaddr_in source{};
   source.sin_family = AF_INET;
   source.sin_addr.s_addr = htonl((127u << 24 | 1u << 16) + (nextSource++ % (1u << 20)));
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) fuzz::fail("cannot bind the client");
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) fuzz::fail(std::string("cannot bind the client: ") + std::strerror(errno));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fuzz::fail("cannot connect");
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fuzz::fail(std::string("cannot connect: ") + std::strerror(errno));
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   std::size_t sent = 0;
   bool halfClosed = false;
