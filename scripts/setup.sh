@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages Pelorin builds and tests with. Idempotent: it only calls
 # apt-get when a package is missing, and refreshes the package lists first in that case.
 # `scripts/setup.sh --bench` also installs the reference tools the benchmark drivers run beside
-# Pelorin (the tests never need them).
+# Pelorin, `--fuzz` the compiler scripts/fuzz.sh builds with (the tests need neither).
 set -euo pipefail
 
 PACKAGES=(
@@ -15,9 +15,10 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   ffmpeg curl
 )
-if [ "${1:-}" = "--bench" ]; then
-  PACKAGES+=(nginx-light wrk)
-fi
+case "${1:-}" in
+  --bench) PACKAGES+=(nginx-light wrk) ;;
+  --fuzz) PACKAGES+=(clang-14 libclang-rt-14-dev) ;;  # the clang build and libFuzzer of scripts/fuzz.sh
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

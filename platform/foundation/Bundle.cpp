@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
@@ -19,9 +20,16 @@ namespace {
 constexpr char kApplicationIdentifier[] = "com.ordel42.zeravozezi";
 constexpr char kApplicationName[] = "Pelorin";
 
-std::mutex gMainMutex;
-Ref<Bundle> gMain;
-std::optional<std::string> gMainPathOverride;
+// Never destroyed: other threads may still ask for the main bundle while the process exits.
+struct MainBundle {
+  std::mutex mutex;
+  Ref<Bundle> bundle;
+  std::optional<std::string> pathOverride;
+};
+MainBundle& mainState() {
+  static NoDestructor<MainBundle> state;
+  return *state;
+}
 
 std::string executableFolder() {
   char buffer[4096];
@@ -205,12 +213,13 @@ Bundle::Bundle(std::string path) : path_(std::move(path)), info_(loadInfo(path_,
 Bundle::Bundle(std::string path, Dictionary info) : path_(std::move(path)), info_(std::move(info)) {}
 
 Ref<Bundle> Bundle::mainBundle() {
-  std::lock_guard<std::mutex> lock(gMainMutex);
-  if (!gMain) {
-    std::string folder = gMainPathOverride ? *gMainPathOverride : executableFolder();
-    gMain = make<Bundle>(folder, loadInfo(folder, true));
+  MainBundle& m = mainState();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  if (!m.bundle) {
+    std::string folder = m.pathOverride ? *m.pathOverride : executableFolder();
+    m.bundle = make<Bundle>(folder, loadInfo(folder, true));
   }
-  return gMain;
+  return m.bundle;
 }
 
 Ref<Bundle> Bundle::bundleWithPath(const std::string& path) {
@@ -219,9 +228,10 @@ Ref<Bundle> Bundle::bundleWithPath(const std::string& path) {
 }
 
 void Bundle::setMainBundlePathForTesting(const std::optional<std::string>& path) {
-  std::lock_guard<std::mutex> lock(gMainMutex);
-  gMainPathOverride = path;
-  gMain.reset();
+  MainBundle& m = mainState();
+  std::lock_guard<std::mutex> lock(m.mutex);
+  m.pathOverride = path;
+  m.bundle.reset();
 }
 
 std::optional<std::string> Bundle::executablePath() const {

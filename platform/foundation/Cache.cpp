@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
 
@@ -13,8 +14,8 @@ std::mutex& liveMutex() {
   return m;
 }
 std::vector<Cache*>& liveCaches() {
-  static std::vector<Cache*> caches;
-  return caches;
+  static NoDestructor<std::vector<Cache*>> caches;
+  return *caches;
 }
 
 Ref<Object> delegateGetter(Cache* self, Sel) { return self->storedDelegate(); }

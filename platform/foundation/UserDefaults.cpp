@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/core/Exception.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
@@ -15,13 +16,20 @@ namespace {
 
 constexpr char kFallbackIdentifier[] = "com.ordel42.zeravozezi";
 
-std::mutex gStandardMutex;
-Ref<UserDefaults> gStandard;
-std::optional<std::string> gFolderOverride;
+// Never destroyed: other threads may still read or write defaults while the process exits.
+struct Standard {
+  std::mutex mutex;
+  Ref<UserDefaults> defaults;
+  std::optional<std::string> folderOverride;
+};
+Standard& standard() {
+  static NoDestructor<Standard> state;
+  return *state;
+}
 
 std::string defaultsFolder() {
-  std::lock_guard<std::mutex> lock(gStandardMutex);
-  return gFolderOverride ? *gFolderOverride : userConfigDirectory();
+  std::lock_guard<std::mutex> lock(standard().mutex);
+  return standard().folderOverride ? *standard().folderOverride : userConfigDirectory();
 }
 
 std::string applicationIdentifier() {
@@ -43,24 +51,24 @@ UserDefaults::UserDefaults(std::string path) : path_(std::move(path)), domainNam
 Ref<UserDefaults> UserDefaults::standardUserDefaults() {
   std::string folder = defaultsFolder();
   std::string id = applicationIdentifier();
-  std::lock_guard<std::mutex> lock(gStandardMutex);
-  if (!gStandard) gStandard = make<UserDefaults>(folder + "/" + id + ".plist");
-  return gStandard;
+  std::lock_guard<std::mutex> lock(standard().mutex);
+  if (!standard().defaults) standard().defaults = make<UserDefaults>(folder + "/" + id + ".plist");
+  return standard().defaults;
 }
 
 void UserDefaults::resetStandardUserDefaults() {
   Ref<UserDefaults> old;
   {
-    std::lock_guard<std::mutex> lock(gStandardMutex);
-    old = std::move(gStandard);
+    std::lock_guard<std::mutex> lock(standard().mutex);
+    old = std::move(standard().defaults);
   }
   if (old) old->synchronize();
 }
 
 void UserDefaults::setStandardDefaultsFolderForTesting(const std::optional<std::string>& folder) {
   resetStandardUserDefaults();
-  std::lock_guard<std::mutex> lock(gStandardMutex);
-  gFolderOverride = folder;
+  std::lock_guard<std::mutex> lock(standard().mutex);
+  standard().folderOverride = folder;
 }
 
 Ref<UserDefaults> UserDefaults::initWithSuiteName(const std::string& name) {

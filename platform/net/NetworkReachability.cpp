@@ -14,6 +14,7 @@
 #include <map>
 #include <thread>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/RunLoop.h"
 
@@ -171,19 +172,28 @@ class SystemRouteStateSource : public RouteStateSource {
   HandlerId nextId_ = 0;
 };
 
-std::mutex gDefaultMutex;
-ns::Ref<RouteStateSource> gDefaultSource;
+// Never destroyed, like the system source below: reachability objects of other threads read them
+// while the process exits.
+struct DefaultSource {
+  std::mutex mutex;
+  ns::Ref<RouteStateSource> source;
+};
+DefaultSource& defaultState() {
+  static ns::NoDestructor<DefaultSource> state;
+  return *state;
+}
 
 ns::Ref<RouteStateSource> defaultSource() {
-  std::lock_guard lock(gDefaultMutex);
-  return gDefaultSource ? gDefaultSource : systemRouteStateSource();
+  DefaultSource& d = defaultState();
+  std::lock_guard lock(d.mutex);
+  return d.source ? d.source : systemRouteStateSource();
 }
 
 }  // namespace
 
 ns::Ref<RouteStateSource> systemRouteStateSource() {
-  static ns::Ref<RouteStateSource> source = std::make_shared<SystemRouteStateSource>();
-  return source;
+  static ns::NoDestructor<ns::Ref<RouteStateSource>> source(std::make_shared<SystemRouteStateSource>());
+  return *source;
 }
 
 NetworkReachability::NetworkReachability(ReachabilityTarget target)
@@ -219,8 +229,9 @@ ns::Ref<NetworkReachability> NetworkReachability::createWithAddress(const sockad
 }
 
 void NetworkReachability::setDefaultRouteStateSource(ns::Ref<RouteStateSource> source) {
-  std::lock_guard lock(gDefaultMutex);
-  gDefaultSource = std::move(source);
+  DefaultSource& d = defaultState();
+  std::lock_guard lock(d.mutex);
+  d.source = std::move(source);
 }
 
 void NetworkReachability::setRouteStateSource(ns::Ref<RouteStateSource> source) {
@@ -327,7 +338,9 @@ void NetworkReachability::sourceChanged() {
     if (lastFlags_ && *lastFlags_ == flags) return;
     lastFlags_ = flags;
     if (!callback_) return;
-    for (const auto& [loop, mode] : schedules_) {
+    for (const auto& schedule : schedules_) {
+      const auto& loop = schedule.first;
+      const auto& mode = schedule.second;
       auto it = std::find_if(loops.begin(), loops.end(), [&](const auto& l) { return l.first == loop; });
       if (it == loops.end())
         loops.emplace_back(loop, std::vector<std::string>{mode});

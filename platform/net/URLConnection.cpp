@@ -133,7 +133,9 @@ void URLConnection::post(Event event, bool final) {
     if (cancelled_) return;
     events_.emplace_back(std::move(event), final);
     executor = executor_;
-    for (const auto& [loop, mode] : schedules_) {
+    for (const auto& schedule : schedules_) {
+      const auto& loop = schedule.first;
+      const auto& mode = schedule.second;
       auto it = std::find_if(loops.begin(), loops.end(), [&](const auto& l) { return l.first == loop; });
       if (it == loops.end())
         loops.emplace_back(loop, std::vector<std::string>{mode});

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/HTTPText.h"
@@ -128,18 +129,6 @@ class Engine {
     thread_ = std::thread([this] { run(); });
   }
 
-  ~Engine() {
-    Clock::removeObserver(clockHook_.get());
-    {
-      std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    curl_multi_wakeup(multi_);
-    thread_.join();
-    for (auto& load : active_) detach(load);
-    curl_multi_cleanup(multi_);
-  }
-
   void perform(std::function<void()> work) {
     {
       std::lock_guard lock(mutex_);
@@ -164,7 +153,7 @@ class Engine {
     curl_multi_wakeup(multi_);
     if (std::this_thread::get_id() == thread_.get_id()) return;
     lock.lock();
-    checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target || stopping_; });
+    checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target; });
   }
 
   void begin(const std::shared_ptr<URLLoad>& load);
@@ -191,7 +180,6 @@ class Engine {
   std::mutex mutex_;
   std::condition_variable checked_;
   std::vector<std::function<void()>> commands_;
-  bool stopping_ = false;
   unsigned long timeCheckRequested_ = 0;
   unsigned long timeCheckDone_ = 0;
   std::set<std::shared_ptr<URLLoad>> active_;
@@ -199,9 +187,11 @@ class Engine {
   std::vector<double> deadlines_;
 };
 
+// Never destroyed (and its thread never joined): loads may start or finish on other threads while
+// the process exits, and the engine must still be there for them.
 Engine& engine() {
-  static Engine e;
-  return e;
+  static NoDestructor<Engine> e;
+  return *e;
 }
 
 // ---- curl callbacks (engine thread) -------------------------------------------------------
@@ -792,7 +782,6 @@ void Engine::run() {
     unsigned long timeCheck;
     {
       std::lock_guard lock(mutex_);
-      if (stopping_) break;
       commands.swap(commands_);
       timeCheck = timeCheckRequested_;
     }
@@ -828,7 +817,7 @@ void Engine::run() {
     }
     {
       std::lock_guard lock(mutex_);
-      if (!commands_.empty() || timeCheckRequested_ != timeCheckDone_ || stopping_) continue;
+      if (!commands_.empty() || timeCheckRequested_ != timeCheckDone_) continue;
     }
     curl_multi_poll(multi_, nullptr, 0, waitMs, nullptr);
   }

@@ -15,16 +15,24 @@
 #include <stdexcept>
 
 #include "platform/core/Exception.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/runloop/ClockHooks.h"
 #include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Timer.h"
 
 namespace ns {
 
-const std::string DefaultRunLoopMode = "kCFRunLoopDefaultMode";
-const std::string EventTrackingRunLoopMode = "NSEventTrackingRunLoopMode";
-const std::string ModalPanelRunLoopMode = "NSModalPanelRunLoopMode";
-const std::string RunLoopCommonModes = "kCFRunLoopCommonModes";
+// The mode names are never destroyed: threads still run their loops while the process exits.
+namespace {
+NoDestructor<const std::string> defaultModeName("kCFRunLoopDefaultMode");
+NoDestructor<const std::string> eventTrackingModeName("NSEventTrackingRunLoopMode");
+NoDestructor<const std::string> modalPanelModeName("NSModalPanelRunLoopMode");
+NoDestructor<const std::string> commonModesName("kCFRunLoopCommonModes");
+}  // namespace
+const std::string& DefaultRunLoopMode = *defaultModeName;
+const std::string& EventTrackingRunLoopMode = *eventTrackingModeName;
+const std::string& ModalPanelRunLoopMode = *modalPanelModeName;
+const std::string& RunLoopCommonModes = *commonModesName;
 
 namespace {
 

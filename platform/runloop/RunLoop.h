@@ -23,10 +23,10 @@ namespace ns {
 class Timer;
 class RunLoopSource;
 
-extern const std::string DefaultRunLoopMode;
-extern const std::string EventTrackingRunLoopMode;
-extern const std::string ModalPanelRunLoopMode;
-extern const std::string RunLoopCommonModes;
+extern const std::string& DefaultRunLoopMode;
+extern const std::string& EventTrackingRunLoopMode;
+extern const std::string& ModalPanelRunLoopMode;
+extern const std::string& RunLoopCommonModes;
 
 // A request to run `action` on a run loop. target and argument are kept until it has run or been
 // cancelled; target, selector and argument identify it for cancellation.

@@ -207,7 +207,8 @@ void Thread::performOnThread(const Ref<Thread>& thread, PerformRequest request, 
     }
   };
   auto done = std::make_shared<Done>();
-  auto signal = std::make_shared<SignalOnRelease>(done);
+  // Built in place: a temporary would signal as it goes.
+  std::shared_ptr<SignalOnRelease> signal(new SignalOnRelease{done});
   auto action = std::move(request.action);
   request.action = [action = std::move(action), signal] {
     if (action) action();

@@ -46,12 +46,14 @@ enum { OBJC_SYNC_SUCCESS = 0, OBJC_SYNC_NOT_OWNING_THREAD_ERROR = -1 };
 int objc_sync_enter(const Object* object);
 int objc_sync_exit(const Object* object);
 
-class Synchronized {
+// Holds the object's lock for a scope. Named apart from ns::Synchronized (the address-keyed lock in
+// platform/dispatch): two classes of one name in one program share one destructor symbol.
+class ObjcSyncGuard {
  public:
-  explicit Synchronized(const Object* object) : object_(object) { objc_sync_enter(object_); }
-  ~Synchronized() { objc_sync_exit(object_); }
-  Synchronized(const Synchronized&) = delete;
-  Synchronized& operator=(const Synchronized&) = delete;
+  explicit ObjcSyncGuard(const Object* object) : object_(object) { objc_sync_enter(object_); }
+  ~ObjcSyncGuard() { objc_sync_exit(object_); }
+  ObjcSyncGuard(const ObjcSyncGuard&) = delete;
+  ObjcSyncGuard& operator=(const ObjcSyncGuard&) = delete;
 
  private:
   const Object* object_;

@@ -3,6 +3,7 @@
 #include <shared_mutex>
 #include <unordered_map>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/runtime/FfiTypes.h"
 #include "platform/runtime/Raise.h"
 
@@ -16,11 +17,11 @@ struct MethodSignature::Ffi {
 };
 
 Ref<MethodSignature> MethodSignature::signatureWithObjCTypes(std::string_view types) {
-  static std::shared_mutex lock;
+  static NoDestructor<std::shared_mutex> lock;
   static auto* cache = new std::unordered_map<std::string, Ref<MethodSignature>>;
   std::string key(types);
   {
-    std::shared_lock read(lock);
+    std::shared_lock read(*lock);
     auto it = cache->find(key);
     if (it != cache->end()) return it->second;
   }
@@ -31,7 +32,7 @@ Ref<MethodSignature> MethodSignature::signatureWithObjCTypes(std::string_view ty
                        key + "'");
   }
   auto sig = make<MethodSignature>(std::move(parsed), key);
-  std::unique_lock write(lock);
+  std::unique_lock write(*lock);
   if (cache->size() > 4096) cache->clear();  // encodings made at run time must not grow it forever
   return cache->emplace(key, sig).first->second;
 }

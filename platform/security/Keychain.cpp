@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/security/Hex.h"
 
 namespace sec {
@@ -28,8 +29,8 @@ std::mutex& pathMutex() {
   return m;
 }
 std::optional<std::filesystem::path>& pathOverride() {
-  static std::optional<std::filesystem::path> p;
-  return p;
+  static ns::NoDestructor<std::optional<std::filesystem::path>> p;
+  return *p;
 }
 
 // Serialises the store's users: threads of this process with a mutex, other processes with

@@ -34,7 +34,7 @@ StoreState& state() {
 void readEnvironmentAnchors(StoreState& s) {
   if (s.environmentRead) return;
   s.environmentRead = true;
-  const char* file = std::getenv("PELORIN_EXTRA_CA_CERTS");
+  const char* file = std::getenv("PELORIN_EXTRA_CA_FILE");
   if (!file || !*file) return;
   std::ifstream in(file);
   std::stringstream text;

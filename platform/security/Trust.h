@@ -2,7 +2,7 @@
 // Trust in a peer's certificate chain: evaluated against the system's certificate authorities
 // (the OpenSSL store of the system) plus the extra authorities the process was given, either
 // with addProcessAnchorCertificate or as a PEM file named by the environment variable
-// PELORIN_EXTRA_CA_CERTS (read once, at first use).
+// PELORIN_EXTRA_CA_FILE (read once, at first use; URL loading reads the same variable).
 #include <optional>
 #include <string>
 #include <vector>

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/text/IcuSupport.h"
 
 namespace ns {
@@ -14,8 +15,8 @@ std::mutex& currentMutex() {
   return m;
 }
 std::optional<Locale>& currentOverride() {
-  static std::optional<Locale> locale;
-  return locale;
+  static NoDestructor<std::optional<Locale>> locale;
+  return *locale;
 }
 
 // "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" -> "en_US_POSIX".

@@ -7,6 +7,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/text/IcuSupport.h"
 
 namespace ns {
@@ -45,8 +46,8 @@ std::mutex& defaultMutex() {
   return m;
 }
 std::optional<TimeZone>& defaultOverride() {
-  static std::optional<TimeZone> zone;
-  return zone;
+  static NoDestructor<std::optional<TimeZone>> zone;
+  return *zone;
 }
 
 }  // namespace

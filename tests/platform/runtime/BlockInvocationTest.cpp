@@ -305,7 +305,7 @@ TEST(ObjectLocks, AreRecursiveAndOwnedByTheirThread) {
   long total = 0;
   auto work = [&] {
     for (int i = 0; i < 2000; ++i) {
-      ns::Synchronized lock(object.get());
+      ns::ObjcSyncGuard lock(object.get());
       ++total;
     }
   };
