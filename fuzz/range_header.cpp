@@ -7,6 +7,7 @@
 #include "fuzz/FuzzSupport.h"
 #include "lib/http-server/Core/HTTPConfig.h"
 #include "lib/http-server/Core/HTTPConnection.h"
+#include "platform/dispatch/Queue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static ns::Ref<HTTPConnection> connection =
@@ -21,19 +22,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       header = input.substr(newline + 1);
     }
   }
-  if (!connection->parseRangeRequest_withContentLength(header, length)) {
-    if (!connection->ranges().empty()) fuzz::fail("a refused header left ranges behind");
-    return 0;
-  }
-  const auto& ranges = connection->ranges();
-  if (ranges.empty()) fuzz::fail("an accepted header has no range");
-  for (std::size_t i = 0; i < ranges.size(); ++i) {
-    const ByteRange& r = ranges[i];
-    if (r.length == 0 || r.location >= length || r.length > length - r.location)
-      fuzz::fail("range " + ByteRangeDescription(r) + " is empty or outside a body of " + std::to_string(length));
-    if (i > 0 && ranges[i - 1].end() > r.location)
-      fuzz::fail("ranges " + ByteRangeDescription(ranges[i - 1]) + " and " + ByteRangeDescription(r) +
-                 " overlap or are out of order");
-  }
+  // The connection's state belongs to its queue.
+  dispatch::sync(connection->connectionQueue(), [&] {
+    if (!connection->parseRangeRequest_withContentLength(header, length)) {
+      if (!connection->ranges().empty()) fuzz::fail("a refused header left ranges behind");
+      return;
+    }
+    const auto& ranges = connection->ranges();
+    if (ranges.empty()) fuzz::fail("an accepted header has no range");
+    for (std::size_t i = 0; i < ranges.size(); ++i) {
+      const ByteRange& r = ranges[i];
+      if (r.length == 0 || r.location >= length || r.length > length - r.location)
+        fuzz::fail("range " + ByteRangeDescription(r) + " is empty or outside a body of " + std::to_string(length));
+      if (i > 0 && ranges[i - 1].end() > r.location)
+        fuzz::fail("ranges " + ByteRangeDescription(ranges[i - 1]) + " and " + ByteRangeDescription(r) +
+                   " overlap or are out of order");
+    }
+  });
   return 0;
 }

@@ -266,8 +266,19 @@ GVCache::GVCache(const std::string& directory) : directory_(directory), state_(s
   if (auto bytes = ns::dataWithContentsOfFile(pathFor(directory, GVCacheIndexFileName))) {
     ns::Value plist = ns::PropertyListSerialization::propertyListWithData(*bytes);
     if (plist.isDictionary()) {
+      ns::Date far = ns::Date::distantFuture();
       for (const auto& [key, entry] : plist.dictionary()) {
-        if (key.isString() && isValidKey(key.string())) index.set(key, entry);
+        if (!key.isString() || !isValidKey(key.string())) continue;
+        // An entry written by another program may die after the last date the index can hold;
+        // kept as it is, it would make every later save fail.
+        const ns::Value& death = entry[ns::Value(kDeath)];
+        if (entry.isDictionary() && death.isDate() && death.date() > far) {
+          ns::Dictionary clamped = entry.dictionary();
+          clamped.set(ns::Value(kDeath), ns::Value(far));
+          index.set(key, ns::Value(std::move(clamped)));
+        } else {
+          index.set(key, entry);
+        }
       }
     }
   }
