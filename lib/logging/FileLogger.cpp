@@ -7,11 +7,12 @@
 
 #include <cassert>
 #include <cerrno>
+#include <cstring>
 
 #include "lib/logging/LogFileFormatterDefault.h"
 #include "lib/logging/LogFileManagerDefault.h"
 #include "lib/logging/LogHub.h"
-#include "platform/core/Error.h"
+#include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
 
@@ -147,8 +148,7 @@ void FileLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
 
   int fd = currentLogFileHandle();
   if (fd < 0) {
-    noteFailure(ns::Error::fromErrno(currentLogFileInfo_ ? std::optional(currentLogFileInfo_->filePath()) : std::nullopt)
-                    .description());
+    noteFailure(ns::format("no log file to write to: %s", std::strerror(errno)));
     return;
   }
   char newline = '\n';
@@ -160,7 +160,7 @@ void FileLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
     ssize_t n = ::writev(fd, parts + part, 2 - part);
     if (n < 0) {
       if (errno == EINTR) continue;
-      noteFailure(ns::Error::fromErrno(currentLogFileInfo_->filePath()).description());
+      noteFailure(ns::format("write to %@: %s", currentLogFileInfo_->filePath(), std::strerror(errno)));
       break;
     }
     written += static_cast<std::size_t>(n);
