@@ -142,6 +142,7 @@ TEST(DatabaseLoggerDeleting, LoweringMaxAgeDeletesAtOnceAndZeroStopsDeletion) {
   clock.advance(10);
   ASSERT_TRUE(db.logger->waitFor([](const auto& c) { return c.deletes == 3; }));
   db.logger->setMaxAge(0);
+  EXPECT_EQ(db.logger->maxAge(), 0);  // the change has taken effect
   clock.advance(100);
   EXPECT_EQ(db.logger->settled().deletes, 3);
   db.logger->deleteOldLogEntries();  // no age: nothing to delete
