@@ -4,6 +4,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -14,7 +15,23 @@
 
 namespace {
 
+std::atomic<bool> attributesUnavailable{false};
+
 bool noUserAttributes(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+
+// The attribute calls, answering as a file system without user attributes does when tests ask.
+ssize_t getAttribute(const std::string& path, const std::string& name) {
+  if (attributesUnavailable.load()) return errno = ENOTSUP, -1;
+  return ::getxattr(path.c_str(), name.c_str(), nullptr, 0);
+}
+int setAttribute(const std::string& path, const std::string& name) {
+  if (attributesUnavailable.load()) return errno = ENOTSUP, -1;
+  return ::setxattr(path.c_str(), name.c_str(), "", 0, 0);
+}
+int removeAttribute(const std::string& path, const std::string& name) {
+  if (attributesUnavailable.load()) return errno = ENOTSUP, -1;
+  return ::removexattr(path.c_str(), name.c_str());
+}
 
 std::string folderOf(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
 
@@ -112,19 +129,21 @@ std::string LogFileInfo::companionPathForAttribute(const std::string& name) cons
   return (std::filesystem::path(folderOf(filePath_)) / ("." + lastComponent(filePath_) + "." + name)).string();
 }
 
+void LogFileInfo::setUserAttributesUnavailableForTesting(bool unavailable) { attributesUnavailable.store(unavailable); }
+
 void LogFileInfo::removeCompanionMarks(const std::string& filePath) {
   ::unlink(LogFileInfo(filePath).companionPathForAttribute(kLogFileArchivedAttributeName).c_str());
 }
 
 bool LogFileInfo::hasExtendedAttributeWithName(const std::string& name) const {
-  if (::getxattr(filePath_.c_str(), name.c_str(), nullptr, 0) >= 0) return true;
+  if (getAttribute(filePath_, name) >= 0) return true;
   // Unreadable or absent attributes count as no mark.
   if (!noUserAttributes(errno)) return false;
   return ::access(companionPathForAttribute(name).c_str(), F_OK) == 0;
 }
 
 void LogFileInfo::addExtendedAttributeWithName(const std::string& name) {
-  if (::setxattr(filePath_.c_str(), name.c_str(), "", 0, 0) == 0) return;
+  if (setAttribute(filePath_, name) == 0) return;
   int error = errno;
   if (noUserAttributes(error)) {
     int fd = ::open(companionPathForAttribute(name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
@@ -138,7 +157,7 @@ void LogFileInfo::addExtendedAttributeWithName(const std::string& name) {
 }
 
 void LogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
-  if (::removexattr(filePath_.c_str(), name.c_str()) == 0) return;
+  if (removeAttribute(filePath_, name) == 0) return;
   int error = errno;
   if (error == ENODATA) return;
   if (noUserAttributes(error)) {

@@ -57,6 +57,8 @@ class LogFileInfo : public ns::Object {
   std::string companionPathForAttribute(const std::string& name) const;
   // Removes the file's companion marks (after the file itself was deleted).
   static void removeCompanionMarks(const std::string& filePath);
+  // Tests: behave as on a file system without user attributes.
+  static void setUserAttributesUnavailableForTesting(bool unavailable);
 
  private:
   std::string filePath_;

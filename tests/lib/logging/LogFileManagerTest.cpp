@@ -228,6 +228,7 @@ TEST(LogFileInfoRecord, ReadsItsFileOnceAndRenamesOntoAnExistingName) {
 
 // The child: the file named by the parent carries the archived mark.
 TEST(LogFileArchivedChild, DISABLED_SeesTheMark) {
+  if (std::getenv("PELORIN_TEST_NO_USER_ATTRIBUTES")) LogFileInfo::setUserAttributesUnavailableForTesting(true);
   const char* path = std::getenv("PELORIN_TEST_LOG_FILE");
   ASSERT_NE(path, nullptr);
   auto info = LogFileInfo::logFileWithPath(path);
@@ -249,6 +250,44 @@ TEST(LogFileArchivedMark, IsSeenByAnotherProcessAndIsAUserAttribute) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   // The child took the mark away again.
   EXPECT_FALSE(info->isArchived());
+}
+
+TEST(LogFileArchivedMark, WithoutUserAttributesACompanionFileKeepsItAndFollowsTheFile) {
+  pltest::Sandbox sandbox;
+  LogFileInfo::setUserAttributesUnavailableForTesting(true);
+  struct Restore {
+    ~Restore() { LogFileInfo::setUserAttributesUnavailableForTesting(false); }
+  } restore;
+  auto manager = ns::make<LogFileManagerDefault>(sandbox.path("logs"));
+  auto path = *manager->createNewLogFile();
+  auto info = LogFileInfo::logFileWithPath(path);
+  info->setIsArchived(true);
+  const std::string companion = info->companionPathForAttribute("user.logging.hub.archived");
+  ASSERT_TRUE(exists(companion));
+  EXPECT_FALSE(manager->isLogFile(fs::path(companion).filename().string()));
+
+  sandbox.set("PELORIN_TEST_LOG_FILE", path);
+  sandbox.set("PELORIN_TEST_NO_USER_ATTRIBUTES", "1");
+  int status = pltest::runChildTest("LogFileArchivedChild.DISABLED_SeesTheMark");
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(info->isArchived());
+  EXPECT_FALSE(exists(companion));
+
+  // The mark moves with a rename and goes with the pruned file.
+  info->setIsArchived(true);
+  info->renameFile(fs::path(*manager->createNewLogFile()).filename().string() + ".old");
+  EXPECT_TRUE(info->isArchived());
+  EXPECT_FALSE(exists(companion));
+  auto archived = *manager->createNewLogFile();
+  auto archivedInfo = LogFileInfo::logFileWithPath(archived);
+  archivedInfo->setIsArchived(true);
+  manager->setMaximumNumberOfLogFiles(0);
+  manager->setLogFilesDiskQuota(1);
+  sizeFile(archived, 2);
+  manager->deleteOldLogFiles();
+  EXPECT_FALSE(exists(archived));
+  EXPECT_FALSE(exists(archivedInfo->companionPathForAttribute("user.logging.hub.archived")));
 }
 
 }  // namespace
