@@ -47,7 +47,9 @@ const ns::Ref<dispatch::Queue>& captureQueue() {
   return *queue;
 }
 
-bool sessionEnded(std::uint64_t session) { return !running.load() || currentSession.load() != session; }
+bool sessionEnded(std::uint64_t session) {
+  return !running.load() || currentSession.load() != session;
+}
 
 std::optional<long long> parseInteger(const std::string& text) {
   long long value = 0;
@@ -89,7 +91,8 @@ struct LocalSession : Session, std::enable_shared_from_this<LocalSession> {
           {"Message", entry.message},
           {"Level", ns::format("%d", entry.level)},
           {"Time", ns::format("%lld", static_cast<long long>(seconds))},
-          {"TimeNanoSec", ns::format("%lld", std::llround((entry.time.timeIntervalSince1970() - seconds) * 1e9))},
+          {"TimeNanoSec",
+           ns::format("%lld", std::llround((entry.time.timeIntervalSince1970() - seconds) * 1e9))},
           {"ASLMessageID", ns::format("%llu", static_cast<unsigned long long>(entry.id))},
           {"PID", ns::format("%d", static_cast<int>(entry.pid))},
       };
@@ -188,10 +191,12 @@ bool startJournal(std::uint64_t session) {
   ASLLogCapture::configureAslQuery(query);
   std::string match = ns::format("_PID=%d", static_cast<int>(query.pid));
   if (sd_journal_add_match(j->journal, match.data(), match.size()) < 0) return false;
-  if (sd_journal_seek_realtime_usec(j->journal, static_cast<std::uint64_t>(*query.timeAtLeast * 1e6)) < 0) return false;
+  if (sd_journal_seek_realtime_usec(j->journal, static_cast<std::uint64_t>(*query.timeAtLeast * 1e6)) < 0)
+    return false;
   int fd = sd_journal_get_fd(j->journal);
   if (fd < 0) return false;
-  j->source = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd), 0, captureQueue());
+  j->source =
+      dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd), 0, captureQueue());
   if (!j->source) return false;
   // The source's handlers keep the session, and the journal, until it is cancelled.
   j->source->setEventHandler([j] { j->pass(); });
@@ -220,9 +225,13 @@ bool ASLLogCapture::journalIsReadable() {
   return readable;
 }
 
-void ASLLogCapture::setBackend(Backend backend) { chosenBackend.store(backend); }
+void ASLLogCapture::setBackend(Backend backend) {
+  chosenBackend.store(backend);
+}
 
-ASLLogCapture::Backend ASLLogCapture::backendForNextStart() { return resolvedBackend(); }
+ASLLogCapture::Backend ASLLogCapture::backendForNextStart() {
+  return resolvedBackend();
+}
 
 void ASLLogCapture::start() {
   if (running.exchange(true)) return;
@@ -238,11 +247,17 @@ void ASLLogCapture::stop() {
   });
 }
 
-bool ASLLogCapture::isRunning() { return running.load(); }
+bool ASLLogCapture::isRunning() {
+  return running.load();
+}
 
-std::uint64_t ASLLogCapture::captureLevel() { return level.load(); }
+std::uint64_t ASLLogCapture::captureLevel() {
+  return level.load();
+}
 
-void ASLLogCapture::setCaptureLevel(std::uint64_t value) { level.store(value); }
+void ASLLogCapture::setCaptureLevel(std::uint64_t value) {
+  level.store(value);
+}
 
 void ASLLogCapture::configureAslQuery(Query& query) {
   query.levelAtMost = 7;
@@ -260,8 +275,10 @@ void ASLLogCapture::aslMessageRecieved(const Message& message) {
   if (!text) return;
 
   double seconds = 0;
-  if (const std::string* t = field(message, "Time")) seconds = static_cast<double>(parseInteger(*t).value_or(0));
-  if (const std::string* n = field(message, "TimeNanoSec")) seconds += static_cast<double>(parseInteger(*n).value_or(0)) / 1e9;
+  if (const std::string* t = field(message, "Time"))
+    seconds = static_cast<double>(parseInteger(*t).value_or(0));
+  if (const std::string* n = field(message, "TimeNanoSec"))
+    seconds += static_cast<double>(parseInteger(*n).value_or(0)) / 1e9;
 
   std::uint64_t flag = LogFlagVerbose;
   bool asynchronous = true;

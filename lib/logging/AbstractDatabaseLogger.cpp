@@ -4,7 +4,8 @@
 
 #include "platform/dispatch/Dispatch.h"
 
-#define ASSERT_ON_LOGGER_QUEUE() assert(isOnInternalLoggerQueue() && "database logger state touched off its queue")
+#define ASSERT_ON_LOGGER_QUEUE() \
+  assert(isOnInternalLoggerQueue() && "database logger state touched off its queue")
 
 namespace {
 constexpr double kLeeway = 1e-9;
@@ -119,12 +120,17 @@ void AbstractDatabaseLogger::onLoggerQueue(void (AbstractDatabaseLogger::*step)(
     (this->*step)();
     return;
   }
-  dispatch::async(loggerQueue(), [self = ns::Object::self<AbstractDatabaseLogger>(), step] { ((*self).*step)(); });
+  dispatch::async(loggerQueue(),
+                  [self = ns::Object::self<AbstractDatabaseLogger>(), step] { ((*self).*step)(); });
 }
 
-void AbstractDatabaseLogger::savePendingLogEntries() { onLoggerQueue(&AbstractDatabaseLogger::performSaveAndSuspendSaveTimer); }
+void AbstractDatabaseLogger::savePendingLogEntries() {
+  onLoggerQueue(&AbstractDatabaseLogger::performSaveAndSuspendSaveTimer);
+}
 
-void AbstractDatabaseLogger::deleteOldLogEntries() { onLoggerQueue(&AbstractDatabaseLogger::performDelete); }
+void AbstractDatabaseLogger::deleteOldLogEntries() {
+  onLoggerQueue(&AbstractDatabaseLogger::performDelete);
+}
 
 void AbstractDatabaseLogger::didAddLogger() {
   ASSERT_ON_LOGGER_QUEUE();
@@ -234,7 +240,8 @@ void AbstractDatabaseLogger::createAndStartDeleteTimer() {
 void AbstractDatabaseLogger::updateDeleteTimer() {
   ASSERT_ON_LOGGER_QUEUE();
   if (!deleteTimer_ || deleteInterval_ <= 0 || maxAge_ <= 0) return;
-  const double start = lastDeleteTime_ > 0 ? lastDeleteTime_ + deleteInterval_ : dispatch::time(deleteInterval_);
+  const double start =
+      lastDeleteTime_ > 0 ? lastDeleteTime_ + deleteInterval_ : dispatch::time(deleteInterval_);
   deleteTimer_->setTimer(start, deleteInterval_, kLeeway);
 }
 

@@ -21,7 +21,8 @@ namespace {
 std::atomic<long> failedWrites{0};
 constexpr long kReportedFailures = 10;
 
-#define ASSERT_ON_LOGGER_QUEUE() assert(isOnInternalLoggerQueue() && "file logger state touched off its queue")
+#define ASSERT_ON_LOGGER_QUEUE() \
+  assert(isOnInternalLoggerQueue() && "file logger state touched off its queue")
 
 }  // namespace
 
@@ -32,9 +33,13 @@ FileLogger::FileLogger(ns::Ref<LogFileManager> logFileManager)
   logFormatter_ = ns::make<LogFileFormatterDefault>();
 }
 
-FileLogger::~FileLogger() { closeCurrentFile(); }
+FileLogger::~FileLogger() {
+  closeCurrentFile();
+}
 
-long FileLogger::failedWriteCount() { return failedWrites.load(); }
+long FileLogger::failedWriteCount() {
+  return failedWrites.load();
+}
 
 std::uint64_t FileLogger::maximumFileSize() {
   std::uint64_t result = 0;
@@ -93,7 +98,8 @@ ns::Ref<LogFileInfo> FileLogger::currentLogFileInfo() {
     }
   }
   if (!currentLogFileInfo_) {
-    if (auto path = logFileManager_->createNewLogFile()) currentLogFileInfo_ = LogFileInfo::logFileWithPath(*path);
+    if (auto path = logFileManager_->createNewLogFile())
+      currentLogFileInfo_ = LogFileInfo::logFileWithPath(*path);
   }
   return currentLogFileInfo_;
 }
@@ -130,7 +136,8 @@ void FileLogger::noteFailure(const std::string& what) {
   long count = failedWrites.fetch_add(1) + 1;
   if (count > kReportedFailures) return;
   ns::Log("FileLogger.logMessage: %@", what);
-  if (count == kReportedFailures) ns::Log("FileLogger.logMessage: Too many exceptions -- will not log any more of them.");
+  if (count == kReportedFailures)
+    ns::Log("FileLogger.logMessage: Too many exceptions -- will not log any more of them.");
 }
 
 void FileLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
@@ -144,7 +151,8 @@ void FileLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   }
   if (!text) return;
   const bool endsWithNewline = !text->empty() && text->back() == '\n';
-  const bool appendNewline = !endsWithNewline && !(customFormatted && !automaticallyAppendNewlineForCustomFormatters());
+  const bool appendNewline =
+      !endsWithNewline && !(customFormatted && !automaticallyAppendNewlineForCustomFormatters());
 
   int fd = currentLogFileHandle();
   if (fd < 0) {
@@ -176,7 +184,9 @@ void FileLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   maybeRollLogFileDueToSize();
 }
 
-void FileLogger::willRemoveLogger() { rollLogFileNow(); }
+void FileLogger::willRemoveLogger() {
+  rollLogFileNow();
+}
 
 void FileLogger::maybeRollLogFileDueToSize() {
   ASSERT_ON_LOGGER_QUEUE();
@@ -206,7 +216,8 @@ void FileLogger::scheduleTimerToRollLogFileDueToAge() {
   rollingTimer_->setEventHandler([weak] {
     if (auto self = weak.lock()) self->maybeRollLogFileDueToAge();
   });
-  rollingTimer_->setTimer(ns::Clock::timeForDate(created->dateByAddingTimeInterval(rollingFrequency_)), 0, 1e-9);
+  rollingTimer_->setTimer(ns::Clock::timeForDate(created->dateByAddingTimeInterval(rollingFrequency_)), 0,
+                          1e-9);
   rollingTimer_->resume();
 }
 
@@ -230,7 +241,8 @@ void FileLogger::rollLogFileNow() {
   ASSERT_ON_LOGGER_QUEUE();
   if (fd_ < 0) return;
   // A file deleted or moved under the logger is not marked: its name is gone or no longer ours.
-  struct stat open {}, named {};
+  struct stat open {
+  }, named{};
   const bool stillThere = ::fstat(fd_, &open) == 0 && open.st_nlink > 0 &&
                           ::stat(currentLogFileInfo_->filePath().c_str(), &named) == 0 &&
                           named.st_ino == open.st_ino && named.st_dev == open.st_dev;

@@ -33,7 +33,9 @@ class FileLogger : public AbstractLogger {
   bool doNotReuseLogFiles() const { return doNotReuseLogFiles_.load(); }
   void setDoNotReuseLogFiles(bool value) { doNotReuseLogFiles_.store(value); }
   bool automaticallyAppendNewlineForCustomFormatters() const { return automaticallyAppendNewline_.load(); }
-  void setAutomaticallyAppendNewlineForCustomFormatters(bool value) { automaticallyAppendNewline_.store(value); }
+  void setAutomaticallyAppendNewlineForCustomFormatters(bool value) {
+    automaticallyAppendNewline_.store(value);
+  }
 
   const ns::Ref<LogFileManager>& logFileManager() const { return logFileManager_; }
 

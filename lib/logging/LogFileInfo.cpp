@@ -17,7 +17,9 @@ namespace {
 
 std::atomic<bool> attributesUnavailable{false};
 
-bool noUserAttributes(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+bool noUserAttributes(int error) {
+  return error == ENOTSUP || error == EOPNOTSUPP;
+}
 
 // The attribute calls, answering as a file system without user attributes does when tests ask.
 ssize_t getAttribute(const std::string& path, const std::string& name) {
@@ -33,9 +35,13 @@ int removeAttribute(const std::string& path, const std::string& name) {
   return ::removexattr(path.c_str(), name.c_str());
 }
 
-std::string folderOf(const std::string& path) { return std::filesystem::path(path).parent_path().string(); }
+std::string folderOf(const std::string& path) {
+  return std::filesystem::path(path).parent_path().string();
+}
 
-std::string lastComponent(const std::string& path) { return std::filesystem::path(path).filename().string(); }
+std::string lastComponent(const std::string& path) {
+  return std::filesystem::path(path).filename().string();
+}
 
 }  // namespace
 
@@ -52,7 +58,8 @@ std::string LogFileInfo::fileName() const {
 
 const ns::Dictionary& LogFileInfo::fileAttributes() const {
   if (!fileAttributes_) {
-    fileAttributes_ = ns::FileManager::defaultManager()->attributesOfItemAtPath_error(filePath_, nullptr)
+    fileAttributes_ = ns::FileManager::defaultManager()
+                          ->attributesOfItemAtPath_error(filePath_, nullptr)
                           .value_or(ns::Dictionary{});
   }
   return *fileAttributes_;
@@ -84,7 +91,9 @@ double LogFileInfo::age() const {
   return created ? -created->timeIntervalSinceNow() : 0;
 }
 
-bool LogFileInfo::isArchived() const { return hasExtendedAttributeWithName(kLogFileArchivedAttributeName); }
+bool LogFileInfo::isArchived() const {
+  return hasExtendedAttributeWithName(kLogFileArchivedAttributeName);
+}
 
 void LogFileInfo::setIsArchived(bool archived) {
   if (archived) {
@@ -126,10 +135,13 @@ void LogFileInfo::reset() {
 }
 
 std::string LogFileInfo::companionPathForAttribute(const std::string& name) const {
-  return (std::filesystem::path(folderOf(filePath_)) / ("." + lastComponent(filePath_) + "." + name)).string();
+  return (std::filesystem::path(folderOf(filePath_)) / ("." + lastComponent(filePath_) + "." + name))
+      .string();
 }
 
-void LogFileInfo::setUserAttributesUnavailableForTesting(bool unavailable) { attributesUnavailable.store(unavailable); }
+void LogFileInfo::setUserAttributesUnavailableForTesting(bool unavailable) {
+  attributesUnavailable.store(unavailable);
+}
 
 void LogFileInfo::removeCompanionMarks(const std::string& filePath) {
   ::unlink(LogFileInfo(filePath).companionPathForAttribute(kLogFileArchivedAttributeName).c_str());
@@ -169,7 +181,8 @@ void LogFileInfo::removeExtendedAttributeWithName(const std::string& name) {
 
 namespace {
 
-ns::ComparisonResult reverseCompare(const std::optional<ns::Date>& mine, const std::optional<ns::Date>& theirs) {
+ns::ComparisonResult reverseCompare(const std::optional<ns::Date>& mine,
+                                    const std::optional<ns::Date>& theirs) {
   // A file without a date counts as the oldest.
   double a = mine ? mine->timeIntervalSince1970() : -1e300;
   double b = theirs ? theirs->timeIntervalSince1970() : -1e300;
@@ -193,10 +206,14 @@ bool LogFileInfo::isEqual(const ns::Object* other) const {
   return info != nullptr && typeid(*info) == typeid(*this) && info->filePath_ == filePath_;
 }
 
-std::size_t LogFileInfo::hash() const { return std::hash<std::string>{}(filePath_); }
+std::size_t LogFileInfo::hash() const {
+  return std::hash<std::string>{}(filePath_);
+}
 
 std::string LogFileInfo::description() const {
-  auto orEmpty = [](const std::optional<ns::Date>& d) { return d ? ns::Value(*d) : ns::Value(std::string()); };
+  auto orEmpty = [](const std::optional<ns::Date>& d) {
+    return d ? ns::Value(*d) : ns::Value(std::string());
+  };
   ns::Dictionary d;
   d.set("filePath", filePath_);
   d.set("fileName", fileName());

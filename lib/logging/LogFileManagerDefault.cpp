@@ -55,7 +55,8 @@ std::string LogFileManagerDefault::logsDirectory() {
   auto fm = ns::FileManager::defaultManager();
   if (!fm->fileExistsAtPath(logsDirectory_)) {
     ns::Error error;
-    if (!fm->createDirectoryAtPath_withIntermediateDirectories_attributes_error(logsDirectory_, true, {}, &error))
+    if (!fm->createDirectoryAtPath_withIntermediateDirectories_attributes_error(logsDirectory_, true, {},
+                                                                                &error))
       ns::Log("FileLogManagerDefault: Error creating logsDirectory: %@", error.description());
   }
   return logsDirectory_;
@@ -110,7 +111,8 @@ std::vector<std::string> LogFileManagerDefault::unsortedLogFilePaths() {
 
 std::vector<std::string> LogFileManagerDefault::unsortedLogFileNames() {
   std::vector<std::string> names;
-  for (const auto& path : unsortedLogFilePaths()) names.push_back(std::filesystem::path(path).filename().string());
+  for (const auto& path : unsortedLogFilePaths())
+    names.push_back(std::filesystem::path(path).filename().string());
   return names;
 }
 
@@ -129,7 +131,8 @@ std::vector<ns::Ref<LogFileInfo>> LogFileManagerDefault::sortedLogFileInfos() {
     std::string date = name.substr(dateStart, 16);
     unsigned long long number = 1;
     if (name.size() > dateStart + 16 + 4 && name[dateStart + 16] == ' ')
-      number = std::strtoull(name.substr(dateStart + 17, name.size() - 4 - dateStart - 17).c_str(), nullptr, 10);
+      number =
+          std::strtoull(name.substr(dateStart + 17, name.size() - 4 - dateStart - 17).c_str(), nullptr, 10);
     return std::make_pair(date, number);
   };
   std::stable_sort(infos.begin(), infos.end(), [&](const auto& a, const auto& b) {

@@ -95,10 +95,17 @@ unsigned long writeData(int fd) {
 }  // namespace
 
 Source::Source(SourceType type, std::uintptr_t handle, const ns::Ref<Queue>& queue)
-    : type_(type), handle_(handle), pollHandle_(static_cast<int>(handle)), queue_(queue ? queue : globalQueue()) {}
+    : type_(type),
+      handle_(handle),
+      pollHandle_(static_cast<int>(handle)),
+      queue_(queue ? queue : globalQueue()) {}
 
 Source::Source(std::uintptr_t fd, unsigned long mask, int watchFd, const ns::Ref<Queue>& queue)
-    : type_(SourceType::Vnode), handle_(fd), mask_(mask), pollHandle_(watchFd), queue_(queue ? queue : globalQueue()) {}
+    : type_(SourceType::Vnode),
+      handle_(fd),
+      mask_(mask),
+      pollHandle_(watchFd),
+      queue_(queue ? queue : globalQueue()) {}
 
 Source::~Source() {
   if (type_ == SourceType::Vnode) detail::closeVnodeWatch(pollHandle_);

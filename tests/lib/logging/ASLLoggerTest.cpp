@@ -18,8 +18,8 @@ namespace {
 using logtest::RecordingLogger;
 
 void logNow(std::uint64_t flag, const std::string& text) {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 31, flag, 0, __FILE__, __func__, __LINE__,
-                                                                {});
+  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 31, flag, 0, __FILE__, __func__,
+                                                                __LINE__, {});
 }
 
 // What the recording logger received from the capture: (text, flag) in order.
@@ -93,8 +93,10 @@ TEST(ASLLoggerLevels, FlagsAreSentAtTheirSystemLogLevels) {
   logNow(LogFlagWarning, "two");
   c.settle("end");
   using P = std::pair<std::string, std::uint64_t>;
-  EXPECT_EQ(captured(*c.recorder),
-            (std::vector<P>{{"eight", LogFlagDebug}, {"sixteen", LogFlagDebug}, {"two", LogFlagWarning}, {"end", LogFlagError}}));
+  EXPECT_EQ(captured(*c.recorder), (std::vector<P>{{"eight", LogFlagDebug},
+                                                   {"sixteen", LogFlagDebug},
+                                                   {"two", LogFlagWarning},
+                                                   {"end", LogFlagError}}));
   for (const auto& r : c.recorder->records())
     if (r->fileName() == "ASLLogCapture") EXPECT_EQ(r->level(), 31u);
 }
@@ -107,7 +109,8 @@ TEST(ASLLogCaptureLocal, AConsoleLineBecomesOneRecordAndIsNotSentAgain) {
   // Only once: the system-log logger did not send the captured record back.
   EXPECT_EQ(capturedTexts(*c.recorder), (std::vector<std::string>{"console line 1", "end"}));
   auto records = c.recorder->records();
-  auto it = std::find_if(records.begin(), records.end(), [](auto& r) { return r->message() == "console line 1"; });
+  auto it =
+      std::find_if(records.begin(), records.end(), [](auto& r) { return r->message() == "console line 1"; });
   ASSERT_NE(it, records.end());
   EXPECT_EQ((*it)->file(), "ASLLogCapture");
   EXPECT_EQ((*it)->context(), 0u);
@@ -134,7 +137,8 @@ TEST(ASLLogCaptureLocal, CaptureLevelOnePassesLevelsZeroToTwoSynchronously) {
     const int entered = c.recorder->entered();
     std::atomic<bool> returned{false};
     std::thread caller([&] {
-      ASLLogCapture::aslMessageRecieved({{"Message", "direct"}, {"Level", row.level}, {"Time", "1398951907"}});
+      ASLLogCapture::aslMessageRecieved(
+          {{"Message", "direct"}, {"Level", row.level}, {"Time", "1398951907"}});
       returned = true;
     });
     if (row.waits) {
@@ -170,7 +174,8 @@ TEST(ASLLogCaptureLocal, LinesBeforeStartAreNotCapturedAndASecondStartAddsNothin
   ASLLogCapture::start();
   ns::Log("restarted");
   c.settle("end 2");
-  EXPECT_EQ(capturedTexts(*c.recorder), (std::vector<std::string>{"after start", "end", "restarted", "end 2"}));
+  EXPECT_EQ(capturedTexts(*c.recorder),
+            (std::vector<std::string>{"after start", "end", "restarted", "end 2"}));
 }
 
 TEST(ASLLogCaptureJournal, CapturesThisProcessesLinesFromTheJournal) {

@@ -55,8 +55,8 @@ class RecordingDatabaseLogger : public AbstractDatabaseLogger {
 };
 
 void logNow() {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, "r", 1, LogFlagError, 0, __FILE__, __func__,
-                                                                __LINE__, {});
+  LogHub::log_message_level_flag_context_file_function_line_tag(false, "r", 1, LogFlagError, 0, __FILE__,
+                                                                __func__, __LINE__, {});
 }
 
 struct Installed {

@@ -49,7 +49,8 @@ class WatchingManager : public LogFileManagerDefault {
 // A formatter whose answer the test chooses.
 class ScriptedFormatter : public LogFormatter {
  public:
-  explicit ScriptedFormatter(std::function<LogText(const ns::Ref<LogMessage>&)> answer) : answer_(std::move(answer)) {}
+  explicit ScriptedFormatter(std::function<LogText(const ns::Ref<LogMessage>&)> answer)
+      : answer_(std::move(answer)) {}
   LogText formatLogMessage(const ns::Ref<LogMessage>& m) override { return answer_(m); }
 
  private:
@@ -61,8 +62,8 @@ ns::Ref<LogFormatter> ownText() {
 }
 
 void logNow(const std::string& text) {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 1, LogFlagError, 0, __FILE__, __func__,
-                                                                __LINE__, {});
+  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 1, LogFlagError, 0, __FILE__,
+                                                                __func__, __LINE__, {});
 }
 
 std::string contents(const std::string& path) {
@@ -126,7 +127,9 @@ TEST(FileLoggerRolling, DeletingOrRenamingTheOpenFileRollsItThroughTheFileWatch)
   const Row rows[] = {
       {"unlink", [](const std::string& path, auto&) { ASSERT_EQ(::unlink(path.c_str()), 0); }},
       {"rename",
-       [](const std::string& path, auto& sandbox) { ASSERT_EQ(::rename(path.c_str(), sandbox.path("moved.txt").c_str()), 0); }},
+       [](const std::string& path, auto& sandbox) {
+         ASSERT_EQ(::rename(path.c_str(), sandbox.path("moved.txt").c_str()), 0);
+       }},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -182,14 +185,17 @@ TEST(FileLoggerOutput, LineFeedsFollowTheFormatterAndTheSetting) {
     bool appendForCustom;
     std::string written;
   };
-  auto text = [](const char* t) { return [t](const ns::Ref<LogMessage>&) { return std::make_shared<const std::string>(t); }; };
+  auto text = [](const char* t) {
+    return [t](const ns::Ref<LogMessage>&) { return std::make_shared<const std::string>(t); };
+  };
   auto own = [](const ns::Ref<LogMessage>& m) { return m->messageText(); };
   const Row rows[] = {
       {"custom text, appending", text("c"), true, "c\n"},
       {"custom text, not appending", text("c"), false, "c"},
       {"custom text with its line feed", text("c\n"), true, "c\n"},
-      {"equal text of another object is custom", [](const ns::Ref<LogMessage>& m) {
-         return std::make_shared<const std::string>(m->message()); }, false, "m"},
+      {"equal text of another object is custom",
+       [](const ns::Ref<LogMessage>& m) { return std::make_shared<const std::string>(m->message()); }, false,
+       "m"},
       {"the record's own text, appending", own, true, "m\n"},
       {"the record's own text, not appending", own, false, "m\n"},
       {"no text", [](const ns::Ref<LogMessage>&) { return LogText(); }, false, ""},

@@ -26,14 +26,17 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 // A manager that names its files after another application.
 class NamedManager : public LogFileManagerDefault {
  public:
-  NamedManager(std::string folder, std::string name) : LogFileManagerDefault(std::move(folder)), name_(std::move(name)) {}
+  NamedManager(std::string folder, std::string name)
+      : LogFileManagerDefault(std::move(folder)), name_(std::move(name)) {}
   std::string applicationName() override { return name_; }
 
  private:
   std::string name_;
 };
 
-void touch(const std::string& path) { std::ofstream(path) << ""; }
+void touch(const std::string& path) {
+  std::ofstream(path) << "";
+}
 
 void sizeFile(const std::string& path, std::uint64_t size) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -42,7 +45,9 @@ void sizeFile(const std::string& path, std::uint64_t size) {
   ::close(fd);
 }
 
-bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool exists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 TEST(LogFileManagerNaming, RecognisesItsOwnFilesOnlyWithTheApplicationNameFollowedByASpace) {
   pltest::Sandbox sandbox;
@@ -55,15 +60,15 @@ TEST(LogFileManagerNaming, RecognisesItsOwnFilesOnlyWithTheApplicationNameFollow
       {"Pel 2014-05-01 13-45.log", true},
       {"Pel 2014-05-01 13-45 2.log", true},
       {"Pel 2014-05-01 13-45 17.log", true},
-      {"Pel.log", false},                          // no date part
-      {"Pelorin 2014-05-01 13-45.log", false},     // another application's file
-      {"Pelorin 2014-05-01 13-45 2.log", false},   // and its collision name
-      {"Pel 2014-05-01 13-45 x.log", false},       // the collision number is no number
-      {"Pel 2014-05-01 13-45 2 3.log", false},     // too many pieces
-      {"Pel 2014-13-45 99-99.log", false},         // no date
-      {"Pel 2014-05-01 13:45.log", false},         // not this format
+      {"Pel.log", false},                         // no date part
+      {"Pelorin 2014-05-01 13-45.log", false},    // another application's file
+      {"Pelorin 2014-05-01 13-45 2.log", false},  // and its collision name
+      {"Pel 2014-05-01 13-45 x.log", false},      // the collision number is no number
+      {"Pel 2014-05-01 13-45 2 3.log", false},    // too many pieces
+      {"Pel 2014-13-45 99-99.log", false},        // no date
+      {"Pel 2014-05-01 13:45.log", false},        // not this format
       {"Pel 2014-05-01 13-45.txt", false},
-      {"Pel 2014-05-01  13-45.log", false},        // two spaces: four pieces, the last no number
+      {"Pel 2014-05-01  13-45.log", false},  // two spaces: four pieces, the last no number
       {"pel 2014-05-01 13-45.log", false},
       {"Other 2014-05-01 13-45.log", false},
   };
@@ -211,7 +216,8 @@ TEST(LogFileInfoRecord, ReadsItsFileOnceAndRenamesOntoAnExistingName) {
   EXPECT_TRUE(info->isArchived());
   EXPECT_TRUE(info->isEqual(LogFileInfo::logFileWithPath(folder + "/b.log").get()));
   EXPECT_FALSE(info->isEqual(LogFileInfo::logFileWithPath(path).get()));
-  EXPECT_EQ(info->reverseCompareByCreationDate(*LogFileInfo::logFileWithPath(folder + "/b.log")), ns::OrderedSame);
+  EXPECT_EQ(info->reverseCompareByCreationDate(*LogFileInfo::logFileWithPath(folder + "/b.log")),
+            ns::OrderedSame);
   EXPECT_NE(info->description().find("isArchived"), std::string::npos);
 
   // A file that is gone has no dates, size 0 and no mark, and renaming it only logs.
@@ -228,7 +234,8 @@ TEST(LogFileInfoRecord, ReadsItsFileOnceAndRenamesOntoAnExistingName) {
 
 // The child: the file named by the parent carries the archived mark.
 TEST(LogFileArchivedChild, DISABLED_SeesTheMark) {
-  if (std::getenv("PELORIN_TEST_NO_USER_ATTRIBUTES")) LogFileInfo::setUserAttributesUnavailableForTesting(true);
+  if (std::getenv("PELORIN_TEST_NO_USER_ATTRIBUTES"))
+    LogFileInfo::setUserAttributesUnavailableForTesting(true);
   const char* path = std::getenv("PELORIN_TEST_LOG_FILE");
   ASSERT_NE(path, nullptr);
   auto info = LogFileInfo::logFileWithPath(path);

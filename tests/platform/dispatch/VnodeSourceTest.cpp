@@ -18,7 +18,8 @@ using namespace dispatch;
 
 // An open file in the sandbox with a file watch on it that collects what it reports.
 struct WatchedFile {
-  explicit WatchedFile(const pltest::Sandbox& sandbox, unsigned long mask, const std::string& name = "watched.log")
+  explicit WatchedFile(const pltest::Sandbox& sandbox, unsigned long mask,
+                       const std::string& name = "watched.log")
       : path(sandbox.path(name)) {
     fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     source = sourceCreate(SourceType::Vnode, static_cast<std::uintptr_t>(fd), mask, queue);
@@ -70,7 +71,8 @@ TEST(VnodeSource, ReportsDeleteRenameWriteAndAttributeChangesOfAnOpenFile) {
   const Change changes[] = {
       {"unlink while open", kAll, [](WatchedFile& f, auto&) { ASSERT_EQ(::unlink(f.path.c_str()), 0); },
        VnodeDelete | VnodeAttrib},
-      {"rename", kAll, [](WatchedFile& f, auto& s) { ASSERT_EQ(::rename(f.path.c_str(), s.path("moved").c_str()), 0); },
+      {"rename", kAll,
+       [](WatchedFile& f, auto& s) { ASSERT_EQ(::rename(f.path.c_str(), s.path("moved").c_str()), 0); },
        VnodeRename},
       {"write", kAll, [](WatchedFile& f, auto&) { ASSERT_EQ(::write(f.fd, "x", 1), 1); }, VnodeWrite},
       {"chmod", kAll, [](WatchedFile& f, auto&) { ASSERT_EQ(::fchmod(f.fd, 0600), 0); }, VnodeAttrib},
@@ -134,7 +136,8 @@ TEST(VnodeSource, ABadDescriptorGivesNoSource) {
   ASSERT_EQ(::pipe(fds), 0);
   ::close(fds[1]);
   int closed = fds[1];
-  EXPECT_EQ(sourceCreate(SourceType::Vnode, static_cast<std::uintptr_t>(closed), VnodeDelete, nullptr), nullptr);
+  EXPECT_EQ(sourceCreate(SourceType::Vnode, static_cast<std::uintptr_t>(closed), VnodeDelete, nullptr),
+            nullptr);
   ::close(fds[0]);
 }
 
