@@ -55,9 +55,14 @@ std::string LogFileManagerDefault::logsDirectory() {
   auto fm = ns::FileManager::defaultManager();
   if (!fm->fileExistsAtPath(logsDirectory_)) {
     ns::Error error;
-    if (!fm->createDirectoryAtPath_withIntermediateDirectories_attributes_error(logsDirectory_, true, {},
-                                                                                &error))
+    if (fm->createDirectoryAtPath_withIntermediateDirectories_attributes_error(logsDirectory_, true, {},
+                                                                               &error)) {
+      folderFailureReported_.store(false);
+    } else if (!folderFailureReported_.exchange(true)) {
+      // Once until the folder can be made: a file logger asks for every record, and with the
+      // console log captured into the hub each report would come back as another record.
       ns::Log("FileLogManagerDefault: Error creating logsDirectory: %@", error.description());
+    }
   }
   return logsDirectory_;
 }
@@ -176,9 +181,7 @@ std::optional<std::string> LogFileManagerDefault::createNewLogFile() {
       return path;
     }
     if (errno == EEXIST) continue;
-    ns::Log("FileLogManagerDefault: Error creating log file (%@): %@", name,
-            ns::Error::posix(errno, path).description());
-    return std::nullopt;
+    return std::nullopt;  // the file logger counts and reports the record it loses
   }
 }
 

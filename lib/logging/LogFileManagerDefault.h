@@ -23,7 +23,8 @@ class LogFileManagerDefault : public LogFileManager {
   // The user's Library folder (the XDG data folder), then "Logs", then the process name.
   static std::string defaultLogsDirectory();
 
-  // Made, with its parents, when missing.
+  // Made, with its parents, when missing. A failure is reported once until the folder can be
+  // made, and the path is answered all the same.
   std::string logsDirectory() override;
   bool isLogFile(const std::string& fileName);
   // This thread's formatter of the date part of the names (GMT).
@@ -55,4 +56,5 @@ class LogFileManagerDefault : public LogFileManager {
   std::atomic<std::uint64_t> maximumNumberOfLogFiles_{5};
   std::atomic<std::uint64_t> logFilesDiskQuota_{20 * 1024 * 1024};
   const std::string logsDirectory_;
+  std::atomic<bool> folderFailureReported_{false};
 };

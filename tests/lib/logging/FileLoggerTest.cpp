@@ -289,6 +289,27 @@ TEST(FileLoggerOutput, FailedWritesAreCountedAndTheFirstTenLogged) {
   if (reported > 0) EXPECT_TRUE(log.contains("No space left on device")) << log.messages().front();
 }
 
+TEST(FileLoggerOutput, AFolderThatCannotBeMadeLosesRecordsWithoutAFloodOfReports) {
+  pltest::Sandbox sandbox;
+  std::ofstream(sandbox.path("blocker")) << "a file where the folder's parent should be";
+  ns::LogCapture log(true);
+  auto manager = ns::make<WatchingManager>(sandbox.path("blocker/logs"));
+  auto logger = ns::make<FileLogger>(manager);
+  struct Cleanup {
+    ns::Ref<FileLogger> logger;
+    ~Cleanup() { removeLoggersAndWait({logger}); }
+  } cleanup{logger};
+  LogHub::addLogger(logger);
+  const long before = FileLogger::failedWriteCount();
+  for (int i = 0; i < 5; ++i) logNow("lost");
+  EXPECT_EQ(FileLogger::failedWriteCount(), before + 5);
+  long folderReports = 0;
+  for (const auto& m : log.messages())
+    if (m.rfind("FileLogManagerDefault: Error creating logsDirectory: ", 0) == 0) ++folderReports;
+  EXPECT_EQ(folderReports, 1);
+  EXPECT_EQ(contents(sandbox.path("blocker")), "a file where the folder's parent should be");
+}
+
 TEST(FileLoggerOutput, RollingOnRequestRunsTheBlockOnTheMainQueue) {
   LoggerInFolder s;
   logNow("one");
