@@ -20,7 +20,7 @@ SystemLogStore& SystemLogStore::shared() {
 
 void SystemLogStore::write(int level, const std::string& message) {
   level = std::clamp(level, 0, 7);
-  ::syslog(LOG_MAKEPRI(LOG_USER, level), "%s", message.c_str());
+  if (forwardsToSyslog_.load()) ::syslog(LOG_MAKEPRI(LOG_USER, level), "%s", message.c_str());
   keep(level, message);
 }
 

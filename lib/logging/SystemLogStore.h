@@ -5,6 +5,7 @@
 // read them back where no journal is readable. A new line wakes the listener.
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -29,6 +30,9 @@ class SystemLogStore {
 
   // Writes `message` to the system log at priority `level` (0-7, clamped).
   void write(int level, const std::string& message);
+  // Tests that write emergencies on purpose keep them out of the machine's real system log
+  // (where they would reach every terminal); the lines are still kept here.
+  void setForwardsToSyslog(bool forwards) { forwardsToSyslog_.store(forwards); }
 
   // While listening, lines are kept and each new one calls `newEntry` (on the writing thread);
   // nullptr stops listening and forgets the kept lines.
@@ -48,4 +52,5 @@ class SystemLogStore {
   std::uint64_t nextID_ = 1;
   std::shared_ptr<std::function<void()>> listener_;
   ns::LogSinkToken sink_ = 0;
+  std::atomic<bool> forwardsToSyslog_{true};
 };

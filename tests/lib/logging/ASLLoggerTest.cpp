@@ -48,6 +48,7 @@ bool waitForCaptured(RecordingLogger& logger, const std::string& text) {
 // the hub; ns::Log is kept off the terminal and syslog.
 struct Capturing {
   explicit Capturing(ASLLogCapture::Backend backend, bool silence = true) : log(silence) {
+    SystemLogStore::shared().setForwardsToSyslog(!silence);
     ASLLogCapture::setBackend(backend);
     ASLLogCapture::setCaptureLevel(31);
     LogHub::addLogger(ASLLogger::sharedInstance());
@@ -59,12 +60,13 @@ struct Capturing {
     ASLLogCapture::stop();
     ASLLogCapture::setBackend(ASLLogCapture::Backend::Automatic);
     ASLLogCapture::setCaptureLevel(31);
+    SystemLogStore::shared().setForwardsToSyslog(true);
   }
   // Everything the capture has read so far was delivered; then `marker`, written through the
   // system log, arrives: what came before it has been captured.
   void settle(const std::string& marker) {
     LogHub::flushLog();
-    SystemLogStore::shared().write(0, marker);
+    SystemLogStore::shared().write(2, marker);
     ASSERT_TRUE(waitForCaptured(*recorder, marker));
     LogHub::flushLog();
   }
