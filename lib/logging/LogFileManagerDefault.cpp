@@ -105,7 +105,9 @@ bool LogFileManagerDefault::isLogFile(const std::string& fileName) {
 }
 
 std::vector<std::string> LogFileManagerDefault::unsortedLogFilePaths() {
-  std::string folder = logsDirectory();
+  // Listed without being made: a folder that was removed has no files, and a late prune must not
+  // bring it back.
+  const std::string& folder = logsDirectory_;
   std::vector<std::string> paths;
   auto names = ns::FileManager::defaultManager()->contentsOfDirectoryAtPath_error(folder, nullptr);
   if (!names) return paths;

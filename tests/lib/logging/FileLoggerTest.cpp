@@ -143,7 +143,9 @@ TEST(FileLoggerRolling, DeletingOrRenamingTheOpenFileRollsItThroughTheFileWatch)
     // A new file (it may take the name that was freed).
     ASSERT_EQ(s.files().size(), 1u);
     EXPECT_EQ(contents(s.files()[0]), "two\n");
-    if (std::string(row.name) == "rename") EXPECT_EQ(contents(s.sandbox.path("moved.txt")), "one\n");
+    if (std::string(row.name) == "rename") {
+      EXPECT_EQ(contents(s.sandbox.path("moved.txt")), "one\n");
+    }
   }
 }
 
@@ -286,7 +288,9 @@ TEST(FileLoggerOutput, FailedWritesAreCountedAndTheFirstTenLogged) {
   EXPECT_EQ(lines, reported);
   EXPECT_EQ(log.contains("FileLogger.logMessage: Too many exceptions -- will not log any more of them."),
             before < 10 && before + 12 >= 10);
-  if (reported > 0) EXPECT_TRUE(log.contains("No space left on device")) << log.messages().front();
+  if (reported > 0) {
+    EXPECT_TRUE(log.contains("No space left on device")) << log.messages().front();
+  }
 }
 
 TEST(FileLoggerOutput, AFolderThatCannotBeMadeLosesRecordsWithoutAFloodOfReports) {

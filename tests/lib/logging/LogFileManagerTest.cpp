@@ -293,6 +293,7 @@ TEST(LogFileArchivedMark, WithoutUserAttributesACompanionFileKeepsItAndFollowsTh
   manager->setLogFilesDiskQuota(1);
   sizeFile(archived, 2);
   manager->deleteOldLogFiles();
+  logtest::settleRegistrations();  // the prunes the limit changes queued have run
   EXPECT_FALSE(exists(archived));
   EXPECT_FALSE(exists(archivedInfo->companionPathForAttribute("user.logging.hub.archived")));
 }
