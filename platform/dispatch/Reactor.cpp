@@ -221,7 +221,7 @@ void Reactor::unschedule(std::uint64_t id) {
 
 void Reactor::watch(const ns::Ref<Source>& source) {
   std::lock_guard lock(impl_->m);
-  int fd = static_cast<int>(source->handle());
+  int fd = source->pollHandle();
   auto& e = impl_->fds[fd];
   source->armedInReactor = false;
   e.watchers.push_back(source);
@@ -231,7 +231,7 @@ void Reactor::arm(const ns::Ref<Source>& source) {
   bool fireNow = false;
   {
     std::lock_guard lock(impl_->m);
-    int fd = static_cast<int>(source->handle());
+    int fd = source->pollHandle();
     auto it = impl_->fds.find(fd);
     if (it == impl_->fds.end()) return;
     bool watched = false;
@@ -249,7 +249,7 @@ void Reactor::arm(const ns::Ref<Source>& source) {
 
 void Reactor::disarm(const ns::Ref<Source>& source) {
   std::lock_guard lock(impl_->m);
-  int fd = static_cast<int>(source->handle());
+  int fd = source->pollHandle();
   auto it = impl_->fds.find(fd);
   if (it == impl_->fds.end()) return;
   source->armedInReactor = false;
@@ -259,7 +259,7 @@ void Reactor::disarm(const ns::Ref<Source>& source) {
 void Reactor::unwatch(const ns::Ref<Source>& source) {
   ns::Ref<Source> keep;
   std::lock_guard lock(impl_->m);
-  int fd = static_cast<int>(source->handle());
+  int fd = source->pollHandle();
   auto it = impl_->fds.find(fd);
   if (it == impl_->fds.end()) return;
   auto& w = it->second.watchers;

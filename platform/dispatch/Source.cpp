@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "platform/dispatch/Reactor.h"
+#include "platform/dispatch/VnodeWatch.h"
 
 namespace dispatch {
 namespace {
@@ -94,14 +95,33 @@ unsigned long writeData(int fd) {
 }  // namespace
 
 Source::Source(SourceType type, std::uintptr_t handle, const ns::Ref<Queue>& queue)
-    : type_(type), handle_(handle), queue_(queue ? queue : globalQueue()) {}
+    : type_(type),
+      handle_(handle),
+      pollHandle_(static_cast<int>(handle)),
+      queue_(queue ? queue : globalQueue()) {}
 
-Source::~Source() = default;
+Source::Source(std::uintptr_t fd, unsigned long mask, int watchFd, const ns::Ref<Queue>& queue)
+    : type_(SourceType::Vnode),
+      handle_(fd),
+      mask_(mask),
+      pollHandle_(watchFd),
+      queue_(queue ? queue : globalQueue()) {}
 
-ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long,
+Source::~Source() {
+  if (type_ == SourceType::Vnode) detail::closeVnodeWatch(pollHandle_);
+}
+
+ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long mask,
                              const ns::Ref<Queue>& queue) {
   if (type != SourceType::Timer && static_cast<std::intptr_t>(handle) < 0) return nullptr;
-  auto source = ns::make<Source>(type, handle, queue);
+  ns::Ref<Source> source;
+  if (type == SourceType::Vnode) {
+    int watchFd = detail::openVnodeWatch(static_cast<int>(handle), mask);
+    if (watchFd < 0) return nullptr;
+    source = ns::make<Source>(handle, mask, watchFd, queue);
+  } else {
+    source = ns::make<Source>(type, handle, queue);
+  }
   if (type != SourceType::Timer) Reactor::instance().watch(source);
   return source;
 }
@@ -281,6 +301,10 @@ void Source::invoke() {
     auto bytes = readData(static_cast<int>(handle_));
     deliver = bytes.has_value();
     if (bytes) data_.store(*bytes);
+  } else if (type_ == SourceType::Vnode) {
+    unsigned long flags = detail::readVnodeEvents(pollHandle_, static_cast<int>(handle_), mask_);
+    deliver = flags != 0;
+    data_.store(flags);
   } else {
     data_.store(writeData(static_cast<int>(handle_)));
   }

@@ -1,5 +1,6 @@
 #pragma once
-// Dispatch sources: readiness of a descriptor for reading or writing, and timers.
+// Dispatch sources: readiness of a descriptor for reading or writing, timers, and changes to an
+// open file (see VnodeSource.h).
 //
 // A source is created suspended; resume() starts delivery. The event handler runs as a block of
 // the target queue, never concurrently with itself; readiness detected while an invocation is
@@ -11,7 +12,8 @@
 // the real end of a stream, never while a peer is still sending; the next datagram's size on a
 // datagram socket, 0 for an empty one; the number
 // of pending connections on a listening socket); for a write source an estimate of the free
-// buffer space; for a timer the number of firings since the last invocation.
+// buffer space; for a timer the number of firings since the last invocation; for a file watch the
+// VnodeFlags seen since the last invocation, within the source's mask.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -22,11 +24,22 @@
 
 namespace dispatch {
 
-enum class SourceType { Read, Write, Timer };
+enum class SourceType { Read, Write, Timer, Vnode };
+
+// What a file watch (SourceType::Vnode) reports, as a mask.
+enum VnodeFlags : unsigned long {
+  VnodeDelete = 0x1,  // the file's last name was removed
+  VnodeWrite = 0x2,
+  VnodeAttrib = 0x8,
+  VnodeRename = 0x20,
+};
 
 class Source : public ns::Object {
  public:
   Source(SourceType type, std::uintptr_t handle, const ns::Ref<Queue>& queue);
+  // A file watch of `fd` for the VnodeFlags in `mask`, polling the inotify descriptor `watchFd`
+  // (which the source closes when it goes).
+  Source(std::uintptr_t fd, unsigned long mask, int watchFd, const ns::Ref<Queue>& queue);
   ~Source() override;
 
   void setEventHandler(Block handler);
@@ -38,6 +51,9 @@ class Source : public ns::Object {
   bool isCancelled() const;
   unsigned long data() const;
   std::uintptr_t handle() const { return handle_; }
+  // The descriptor the reactor polls: the handle itself, or a file watch's own inotify descriptor.
+  int pollHandle() const { return pollHandle_; }
+  unsigned long mask() const { return mask_; }
   SourceType type() const { return type_; }
   void setTargetQueue(const ns::Ref<Queue>& queue);
 
@@ -62,6 +78,8 @@ class Source : public ns::Object {
 
   const SourceType type_;
   const std::uintptr_t handle_;
+  unsigned long mask_ = 0;
+  int pollHandle_ = -1;
   mutable std::mutex mutex_;
   ns::Ref<Queue> queue_;
   std::shared_ptr<Block> eventHandler_;
@@ -82,8 +100,9 @@ class Source : public ns::Object {
   unsigned long timerFires_ = 0;
 };
 
-// `handle` is the descriptor for read and write sources and ignored for timers; `mask` is unused
-// (kept for the platform's signature).
+// `handle` is the descriptor for read, write and file-watch sources and ignored for timers; `mask`
+// is the file watch's VnodeFlags (unused by the other types). nullptr for a descriptor that cannot
+// be watched.
 ns::Ref<Source> sourceCreate(SourceType type, std::uintptr_t handle, unsigned long mask,
                              const ns::Ref<Queue>& queue);
 

@@ -83,6 +83,8 @@ class RecordingLogger : public AbstractLogger {
   std::vector<ns::Ref<LogMessage>> records() {
     return monitor.with([&] { return records_; });
   }
+  // For predicates that already hold the monitor's lock.
+  const std::vector<ns::Ref<LogMessage>>& recordsUnlocked() const { return records_; }
   std::vector<std::uint64_t> flags() {
     return monitor.with([&] {
       std::vector<std::uint64_t> f;
