@@ -286,6 +286,12 @@ int DispatchUdpSocket::getAddress_error_fromAddresses(std::optional<ns::Data>* a
       address6 = &address;
     }
   }
+  if (!address4 && !address6) {
+    // Nothing in the list is a socket address (a connect request given bytes of another kind).
+    if (addressPtr) addressPtr->reset();
+    ns::setError(errorPtr, badParamError("A valid IPv4 or IPv6 address was not given"));
+    return AF_UNSPEC;
+  }
   bool useIPv4 = ((config_ & kPreferIPv4) && address4) || !address6;
   bool useIPv6 = ((config_ & kPreferIPv6) && address6) || !address4;
   if (useIPv4 || (!useIPv6 && ipv4WasFirst)) {
