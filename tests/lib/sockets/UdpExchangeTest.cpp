@@ -141,12 +141,14 @@ TEST(DispatchUdpSocketReceive, DatagramsAreCutToTheReceiveSizeWithoutHarmToTheNe
   const std::string big = pattern(10000);
   ns::Error error;
   ASSERT_TRUE(b.socket->beginReceiving(&error));
+  // The next datagram is longer than what was cut off the first.
+  const std::string next = "next " + pattern(5000);
   ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), big));
-  ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), "next"));
+  ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), next));
   ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 2));
   auto cut = received(*b.delegate);
   EXPECT_EQ(cut[0], big.substr(0, 9216));
-  EXPECT_EQ(cut[1], "next") << "the rest of a cut datagram must not shorten the next one";
+  EXPECT_EQ(cut[1], next) << "the rest of a cut datagram must not shorten the next one";
 
   b.socket->setMaxReceiveIPv4BufferSize(65535);
   EXPECT_EQ(b.socket->maxReceiveIPv4BufferSize(), 65535);
