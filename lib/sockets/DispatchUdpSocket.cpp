@@ -15,7 +15,8 @@ using namespace udp_socket_internal;
 // ---------------------------------------------------------------------------------------------
 // Creation and destruction
 
-DispatchUdpSocket::DispatchUdpSocket() : DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate>(), nullptr, nullptr) {}
+DispatchUdpSocket::DispatchUdpSocket()
+    : DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate>(), nullptr, nullptr) {}
 
 DispatchUdpSocket::DispatchUdpSocket(ns::Ref<dispatch::Queue> socketQueue)
     : DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate>(), nullptr, std::move(socketQueue)) {}
@@ -25,7 +26,8 @@ DispatchUdpSocket::DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegat
     : DispatchUdpSocket(std::move(delegate), std::move(delegateQueue), nullptr) {}
 
 DispatchUdpSocket::DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                     ns::Ref<dispatch::Queue> delegateQueue, ns::Ref<dispatch::Queue> socketQueue)
+                                     ns::Ref<dispatch::Queue> delegateQueue,
+                                     ns::Ref<dispatch::Queue> socketQueue)
     : delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
       sources_(std::make_unique<Sources>()),
@@ -33,7 +35,8 @@ DispatchUdpSocket::DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegat
   if (socketQueue) {
     // All state is kept lock-free on this queue, which only a serial queue makes safe.
     if (!socketQueue->isSerial()) {
-      ns::Exception::raise(DispatchUdpSocketException, "The given socketQueue parameter must not be a concurrent queue.");
+      ns::Exception::raise(DispatchUdpSocketException,
+                           "The given socketQueue parameter must not be a concurrent queue.");
     }
     socketQueue_ = std::move(socketQueue);
   } else {
@@ -123,8 +126,8 @@ ns::Error DispatchUdpSocket::sendTimeoutError() {
 }
 
 ns::Error DispatchUdpSocket::socketClosedError() {
-  std::string text = ns::Bundle::mainBundle()->localizedStringForKey_value_table("DispatchUdpSocketClosedError",
-                                                                                "Socket closed", "DispatchUdpSocket");
+  std::string text = ns::Bundle::mainBundle()->localizedStringForKey_value_table(
+      "DispatchUdpSocketClosedError", "Socket closed", "DispatchUdpSocket");
   return ns::Error::withDescription(DispatchUdpSocketErrorDomain, DispatchUdpSocketClosedError, text);
 }
 
@@ -151,12 +154,14 @@ ns::Error DispatchUdpSocket::gaiError(int gai_error) {
 bool DispatchUdpSocket::preOp(ns::Error* errPtr) {
   assertOnSocketQueue();
   if (delegate_.expired()) {
-    ns::setError(errPtr, badConfigError("Attempting to use socket without a delegate. Set a delegate first."));
+    ns::setError(errPtr,
+                 badConfigError("Attempting to use socket without a delegate. Set a delegate first."));
     return false;
   }
   if (!delegateQueue_) {
-    ns::setError(errPtr,
-                 badConfigError("Attempting to use socket without a delegate queue. Set a delegate queue first."));
+    ns::setError(
+        errPtr,
+        badConfigError("Attempting to use socket without a delegate queue. Set a delegate queue first."));
     return false;
   }
   return true;
@@ -181,7 +186,8 @@ void DispatchUdpSocket::getDelegate_delegateQueue(ns::Ref<DispatchUdpSocketDeleg
   });
 }
 
-void DispatchUdpSocket::setDelegate_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate, bool synchronously) {
+void DispatchUdpSocket::setDelegate_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate,
+                                                  bool synchronously) {
   auto body = [this, delegate = std::move(delegate)] { delegate_ = delegate; };
   if (synchronously) {
     runSync(body);
@@ -190,7 +196,8 @@ void DispatchUdpSocket::setDelegate_synchronously(ns::Weak<DispatchUdpSocketDele
   }
 }
 
-void DispatchUdpSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously) {
+void DispatchUdpSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue,
+                                                       bool synchronously) {
   auto body = [this, delegateQueue = std::move(delegateQueue)] { delegateQueue_ = delegateQueue; };
   if (synchronously) {
     runSync(body);
@@ -235,29 +242,43 @@ void DispatchUdpSocket::synchronouslySetDelegate_delegateQueue(ns::Weak<Dispatch
 }
 
 void DispatchUdpSocket::setConfigBits(std::uint16_t set, std::uint16_t clear) {
-  runInlineOrAsync([this, set, clear] {
-    config_ = static_cast<std::uint16_t>((config_ & ~clear) | set);
-  });
+  runInlineOrAsync([this, set, clear] { config_ = static_cast<std::uint16_t>((config_ & ~clear) | set); });
 }
 
 bool DispatchUdpSocket::hasConfigBits(std::uint16_t bits, bool all) {
   return query([&] { return all ? (config_ & bits) == bits : (config_ & bits) != 0; });
 }
 
-bool DispatchUdpSocket::isIPv4Enabled() { return !hasConfigBits(kIPv4Disabled, true); }
+bool DispatchUdpSocket::isIPv4Enabled() {
+  return !hasConfigBits(kIPv4Disabled, true);
+}
 void DispatchUdpSocket::setIPv4Enabled(bool flag) {
   flag ? setConfigBits(0, kIPv4Disabled) : setConfigBits(kIPv4Disabled, 0);
 }
-bool DispatchUdpSocket::isIPv6Enabled() { return !hasConfigBits(kIPv6Disabled, true); }
+bool DispatchUdpSocket::isIPv6Enabled() {
+  return !hasConfigBits(kIPv6Disabled, true);
+}
 void DispatchUdpSocket::setIPv6Enabled(bool flag) {
   flag ? setConfigBits(0, kIPv6Disabled) : setConfigBits(kIPv6Disabled, 0);
 }
-bool DispatchUdpSocket::isIPv4Preferred() { return hasConfigBits(kPreferIPv4, true); }
-bool DispatchUdpSocket::isIPv6Preferred() { return hasConfigBits(kPreferIPv6, true); }
-bool DispatchUdpSocket::isIPVersionNeutral() { return !hasConfigBits(kPreferIPv4 | kPreferIPv6, false); }
-void DispatchUdpSocket::setPreferIPv4() { setConfigBits(kPreferIPv4, kPreferIPv6); }
-void DispatchUdpSocket::setPreferIPv6() { setConfigBits(kPreferIPv6, kPreferIPv4); }
-void DispatchUdpSocket::setIPVersionNeutral() { setConfigBits(0, kPreferIPv4 | kPreferIPv6); }
+bool DispatchUdpSocket::isIPv4Preferred() {
+  return hasConfigBits(kPreferIPv4, true);
+}
+bool DispatchUdpSocket::isIPv6Preferred() {
+  return hasConfigBits(kPreferIPv6, true);
+}
+bool DispatchUdpSocket::isIPVersionNeutral() {
+  return !hasConfigBits(kPreferIPv4 | kPreferIPv6, false);
+}
+void DispatchUdpSocket::setPreferIPv4() {
+  setConfigBits(kPreferIPv4, kPreferIPv6);
+}
+void DispatchUdpSocket::setPreferIPv6() {
+  setConfigBits(kPreferIPv6, kPreferIPv4);
+}
+void DispatchUdpSocket::setIPVersionNeutral() {
+  setConfigBits(0, kPreferIPv4 | kPreferIPv6);
+}
 
 std::uint16_t DispatchUdpSocket::maxReceiveIPv4BufferSize() {
   return query([&] { return max4ReceiveSize_; });
@@ -399,15 +420,21 @@ bool DispatchUdpSocket::isIPv6() {
 // ---------------------------------------------------------------------------------------------
 // Queue access
 
-void DispatchUdpSocket::performBlock(const std::function<void()>& block) { runSync(block); }
+void DispatchUdpSocket::performBlock(const std::function<void()>& block) {
+  runSync(block);
+}
 
 int DispatchUdpSocket::socketFD() {
   if (!isOnSocketQueue()) return -1;
   return socket4FD_ != -1 ? socket4FD_ : socket6FD_;
 }
 
-int DispatchUdpSocket::socket4FD() { return isOnSocketQueue() ? socket4FD_ : -1; }
-int DispatchUdpSocket::socket6FD() { return isOnSocketQueue() ? socket6FD_ : -1; }
+int DispatchUdpSocket::socket4FD() {
+  return isOnSocketQueue() ? socket4FD_ : -1;
+}
+int DispatchUdpSocket::socket6FD() {
+  return isOnSocketQueue() ? socket6FD_ : -1;
+}
 
 void DispatchUdpSocket::markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketNewTargetQueue) {
   dispatch::setSpecific(socketNewTargetQueue, &IsOnSocketQueueOrTargetQueueKey_, this);

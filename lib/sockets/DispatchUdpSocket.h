@@ -54,7 +54,8 @@ class DispatchUdpSocket : public ns::Object {
   using SendFilterBlock = std::function<bool(const ns::Data& data, const ns::Data& address, long tag)>;
   // Answers YES to deliver the datagram (data, sender's address); may set a context (nil on
   // entry) that the delegate receives.
-  using ReceiveFilterBlock = std::function<bool(const ns::Data& data, const ns::Data& address, ns::Value* context)>;
+  using ReceiveFilterBlock =
+      std::function<bool(const ns::Data& data, const ns::Data& address, ns::Value* context)>;
   enum class MulticastRequest { Join, Leave };
 
   // Creation. Without a socket queue the socket makes a serial one labelled "DispatchUdpSocket";
@@ -75,7 +76,8 @@ class DispatchUdpSocket : public ns::Object {
   void synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
   void getDelegate_delegateQueue(ns::Ref<DispatchUdpSocketDelegate>* delegatePtr,
                                  ns::Ref<dispatch::Queue>* delegateQueuePtr);
-  void setDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue);
+  void setDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
+                                 ns::Ref<dispatch::Queue> delegateQueue);
   void synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
                                               ns::Ref<dispatch::Queue> delegateQueue);
 
@@ -119,12 +121,14 @@ class DispatchUdpSocket : public ns::Object {
   // Binding. The interface is nil (every address), "localhost" or "loopback", an interface
   // name ("lo") or an address text; an address is a 16-byte sockaddr_in or 28-byte sockaddr_in6.
   bool bindToPort_error(std::uint16_t port, ns::Error* errPtr);
-  bool bindToPort_interface_error(std::uint16_t port, const std::optional<std::string>& interface, ns::Error* errPtr);
+  bool bindToPort_interface_error(std::uint16_t port, const std::optional<std::string>& interface,
+                                  ns::Error* errPtr);
   bool bindToAddress_error(const ns::Data& localAddr, ns::Error* errPtr);
 
   // Connecting: YES when the request was queued; udpSocket_didConnectToAddress or
   // udpSocket_didNotConnect follows. Datagrams queued before it go out first.
-  bool connectToHost_onPort_error(const std::optional<std::string>& host, std::uint16_t port, ns::Error* errPtr);
+  bool connectToHost_onPort_error(const std::optional<std::string>& host, std::uint16_t port,
+                                  ns::Error* errPtr);
   bool connectToAddress_error(const std::optional<ns::Data>& remoteAddr, ns::Error* errPtr);
 
   // Sending: always queued. Time-outs are seconds (negative: none) and count from the first time
@@ -133,30 +137,31 @@ class DispatchUdpSocket : public ns::Object {
   void sendData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
   void sendData_toHost_port_withTimeout_tag(const ns::Data& data, const std::optional<std::string>& host,
                                             std::uint16_t port, double timeout, long tag);
-  void sendData_toAddress_withTimeout_tag(const ns::Data& data, const ns::Data& remoteAddr, double timeout, long tag);
+  void sendData_toAddress_withTimeout_tag(const ns::Data& data, const ns::Data& remoteAddr, double timeout,
+                                          long tag);
   // Filters act when both block and queue are set. Synchronous ones are waited for; asynchronous
   // ones answer back to the socket queue.
   void setSendFilter_withQueue(SendFilterBlock filterBlock, ns::Ref<dispatch::Queue> filterQueue);
-  void setSendFilter_withQueue_isAsynchronous(SendFilterBlock filterBlock, ns::Ref<dispatch::Queue> filterQueue,
-                                              bool isAsynchronous);
+  void setSendFilter_withQueue_isAsynchronous(SendFilterBlock filterBlock,
+                                              ns::Ref<dispatch::Queue> filterQueue, bool isAsynchronous);
 
   // Receiving.
   bool receiveOnce(ns::Error* errPtr);
   bool beginReceiving(ns::Error* errPtr);
   void pauseReceiving();
   void setReceiveFilter_withQueue(ReceiveFilterBlock filterBlock, ns::Ref<dispatch::Queue> filterQueue);
-  void setReceiveFilter_withQueue_isAsynchronous(ReceiveFilterBlock filterBlock, ns::Ref<dispatch::Queue> filterQueue,
-                                                 bool isAsynchronous);
+  void setReceiveFilter_withQueue_isAsynchronous(ReceiveFilterBlock filterBlock,
+                                                 ns::Ref<dispatch::Queue> filterQueue, bool isAsynchronous);
   // Resumes both read sources; registered for nothing, a caller may invoke it.
   void applicationWillEnterForeground(const ns::Ref<ns::Notification>& notification);
 
   // Multicast (the group is an address text) and broadcast.
   bool joinMulticastGroup_error(const std::string& group, ns::Error* errPtr);
-  bool joinMulticastGroup_onInterface_error(const std::string& group, const std::optional<std::string>& interface,
-                                            ns::Error* errPtr);
+  bool joinMulticastGroup_onInterface_error(const std::string& group,
+                                            const std::optional<std::string>& interface, ns::Error* errPtr);
   bool leaveMulticastGroup_error(const std::string& group, ns::Error* errPtr);
-  bool leaveMulticastGroup_onInterface_error(const std::string& group, const std::optional<std::string>& interface,
-                                             ns::Error* errPtr);
+  bool leaveMulticastGroup_onInterface_error(const std::string& group,
+                                             const std::optional<std::string>& interface, ns::Error* errPtr);
   bool enableBroadcast_error(bool flag, ns::Error* errPtr);
 
   // Closing: close is synchronous; closeAfterSending lets the queued sends finish first.
@@ -172,7 +177,8 @@ class DispatchUdpSocket : public ns::Object {
   // Lets calls made on a queue the socket queue targets run inline instead of dispatching
   // synchronously onto the socket queue, which would deadlock.
   void markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreConfiguredTargetQueue);
-  void unmarkSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreviouslyConfiguredTargetQueue);
+  void unmarkSocketQueueTargetQueue(
+      const ns::Ref<dispatch::Queue>& socketQueuesPreviouslyConfiguredTargetQueue);
 
   // Address utilities. Socket addresses are sockaddr_in (at least 16 bytes) or sockaddr_in6 (at
   // least 28) images, the family read from sa_family, ports in network order inside them.
@@ -190,11 +196,11 @@ class DispatchUdpSocket : public ns::Object {
   static std::uint16_t portFromSockaddr6(const sockaddr_in6* pSockaddr6);
 
   // Address operations; on the socket queue only (checked in Debug builds).
-  void convertIntefaceDescription_port_intoAddress4_address6(const std::optional<std::string>& interfaceDescription,
-                                                             std::uint16_t port, std::optional<ns::Data>* interfaceAddr4Ptr,
-                                                             std::optional<ns::Data>* interfaceAddr6Ptr);
-  void convertNumericHost_port_intoAddress4_address6(const std::optional<std::string>& numericHost, std::uint16_t port,
-                                                     std::optional<ns::Data>* addr4Ptr,
+  void convertIntefaceDescription_port_intoAddress4_address6(
+      const std::optional<std::string>& interfaceDescription, std::uint16_t port,
+      std::optional<ns::Data>* interfaceAddr4Ptr, std::optional<ns::Data>* interfaceAddr6Ptr);
+  void convertNumericHost_port_intoAddress4_address6(const std::optional<std::string>& numericHost,
+                                                     std::uint16_t port, std::optional<ns::Data>* addr4Ptr,
                                                      std::optional<ns::Data>* addr6Ptr);
   // Picks the destination out of a lookup's addresses by the configuration and the families in
   // use; answers its family, or 0 with an error.
@@ -227,7 +233,8 @@ class DispatchUdpSocket : public ns::Object {
   void setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
   void setDelegate_delegateQueue_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate,
                                                ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
-  void notifyDelegate(std::function<void(DispatchUdpSocketDelegate&, const ns::Ref<DispatchUdpSocket>&)> message);
+  void notifyDelegate(
+      std::function<void(DispatchUdpSocketDelegate&, const ns::Ref<DispatchUdpSocket>&)> message);
   void notifyDidNotSend(long tag, const ns::Error& error);
 
   // Errors.
@@ -293,7 +300,8 @@ class DispatchUdpSocket : public ns::Object {
   void doReceive();
   // A read event reporting no bytes: an empty datagram (or a pending error) on `ipv4`'s socket.
   void doReceiveEmpty(bool ipv4);
-  void deliverData_fromAddress_context(const ns::Data& data, const ns::Data& address, const ns::Value& context);
+  void deliverData_fromAddress_context(const ns::Data& data, const ns::Data& address,
+                                       const ns::Value& context);
   void asyncFilterAnswered(int aStateIndex, bool allowed, const ns::Data& data, const ns::Data& address,
                            const ns::Value& context);
 

@@ -72,14 +72,16 @@ std::string DispatchUdpSocket::hostFromSockaddr6(const sockaddr_in6* pSockaddr6)
   return buffer;
 }
 
-std::uint16_t DispatchUdpSocket::portFromSockaddr4(const sockaddr_in* pSockaddr4) { return ntohs(pSockaddr4->sin_port); }
+std::uint16_t DispatchUdpSocket::portFromSockaddr4(const sockaddr_in* pSockaddr4) {
+  return ntohs(pSockaddr4->sin_port);
+}
 
 std::uint16_t DispatchUdpSocket::portFromSockaddr6(const sockaddr_in6* pSockaddr6) {
   return ntohs(pSockaddr6->sin6_port);
 }
 
-bool DispatchUdpSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr, int* afPtr,
-                                                        const ns::Data& address) {
+bool DispatchUdpSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr,
+                                                        int* afPtr, const ns::Data& address) {
   int family = familyField(address);
   if (family == AF_INET && address.length() >= sizeof(sockaddr_in)) {
     auto sockaddr4 = copyOf<sockaddr_in>(address);
@@ -124,8 +126,12 @@ int DispatchUdpSocket::familyFromAddress(const ns::Data& address) {
   return af;
 }
 
-bool DispatchUdpSocket::isIPv4Address(const ns::Data& address) { return familyFromAddress(address) == AF_INET; }
-bool DispatchUdpSocket::isIPv6Address(const ns::Data& address) { return familyFromAddress(address) == AF_INET6; }
+bool DispatchUdpSocket::isIPv4Address(const ns::Data& address) {
+  return familyFromAddress(address) == AF_INET;
+}
+bool DispatchUdpSocket::isIPv6Address(const ns::Data& address) {
+  return familyFromAddress(address) == AF_INET6;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Conversions, lookups and the choice of an address
@@ -174,10 +180,9 @@ void DispatchUdpSocket::convertIntefaceDescription_port_intoAddress4_address6(
   if (interfaceAddr6Ptr) *interfaceAddr6Ptr = std::move(addr6);
 }
 
-void DispatchUdpSocket::convertNumericHost_port_intoAddress4_address6(const std::optional<std::string>& numericHost,
-                                                                      std::uint16_t port,
-                                                                      std::optional<ns::Data>* addr4Ptr,
-                                                                      std::optional<ns::Data>* addr6Ptr) {
+void DispatchUdpSocket::convertNumericHost_port_intoAddress4_address6(
+    const std::optional<std::string>& numericHost, std::uint16_t port, std::optional<ns::Data>* addr4Ptr,
+    std::optional<ns::Data>* addr6Ptr) {
   assertOnSocketQueue();
   std::optional<ns::Data> addr4;
   std::optional<ns::Data> addr6;
@@ -246,7 +251,8 @@ void DispatchUdpSocket::asyncResolveHost_port_withCompletionBlock(const std::opt
                   });
 }
 
-int DispatchUdpSocket::getAddress_error_fromAddresses(std::optional<ns::Data>* addressPtr, ns::Error* errorPtr,
+int DispatchUdpSocket::getAddress_error_fromAddresses(std::optional<ns::Data>* addressPtr,
+                                                      ns::Error* errorPtr,
                                                       const std::vector<ns::Data>& addresses) {
   assertOnSocketQueue();
   bool resolvedIPv4Address = false;
@@ -306,7 +312,8 @@ int DispatchUdpSocket::getAddress_error_fromAddresses(std::optional<ns::Data>* a
 
 bool DispatchUdpSocket::isConnectedToAddress4(const ns::Data& someAddr4) {
   assertOnSocketQueue();
-  if (cachedConnectedFamily_ != AF_INET || !cachedConnectedAddress_ || someAddr4.length() < sizeof(sockaddr_in)) {
+  if (cachedConnectedFamily_ != AF_INET || !cachedConnectedAddress_ ||
+      someAddr4.length() < sizeof(sockaddr_in)) {
     return false;
   }
   auto a = copyOf<sockaddr_in>(*cachedConnectedAddress_);
@@ -316,7 +323,8 @@ bool DispatchUdpSocket::isConnectedToAddress4(const ns::Data& someAddr4) {
 
 bool DispatchUdpSocket::isConnectedToAddress6(const ns::Data& someAddr6) {
   assertOnSocketQueue();
-  if (cachedConnectedFamily_ != AF_INET6 || !cachedConnectedAddress_ || someAddr6.length() < sizeof(sockaddr_in6)) {
+  if (cachedConnectedFamily_ != AF_INET6 || !cachedConnectedAddress_ ||
+      someAddr6.length() < sizeof(sockaddr_in6)) {
     return false;
   }
   auto a = copyOf<sockaddr_in6>(*cachedConnectedAddress_);
@@ -422,8 +430,12 @@ bool DispatchUdpSocket::createSockets(ns::Error* errPtr) {
   return createSocket4_socket6_error((config_ & kIPv4Disabled) == 0, (config_ & kIPv6Disabled) == 0, errPtr);
 }
 
-void DispatchUdpSocket::setupSendAndReceiveSourcesForSocket4() { setupSources(true); }
-void DispatchUdpSocket::setupSendAndReceiveSourcesForSocket6() { setupSources(false); }
+void DispatchUdpSocket::setupSendAndReceiveSourcesForSocket4() {
+  setupSources(true);
+}
+void DispatchUdpSocket::setupSendAndReceiveSourcesForSocket6() {
+  setupSources(false);
+}
 
 void DispatchUdpSocket::setupSources(bool ipv4) {
   assertOnSocketQueue();
@@ -667,12 +679,14 @@ bool DispatchUdpSocket::preBind(ns::Error* errPtr) {
     return false;
   }
   if (flags_ & (kConnecting | kDidConnect)) {
-    ns::setError(errPtr, badConfigError("Cannot bind after connecting. If needed, bind first, then connect."));
+    ns::setError(errPtr,
+                 badConfigError("Cannot bind after connecting. If needed, bind first, then connect."));
     return false;
   }
   if ((config_ & kIPv4Disabled) && (config_ & kIPv6Disabled)) {
-    ns::setError(errPtr,
-                 badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+    ns::setError(
+        errPtr,
+        badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
     return false;
   }
   return true;
@@ -682,7 +696,8 @@ bool DispatchUdpSocket::bindToPort_error(std::uint16_t port, ns::Error* errPtr) 
   return bindToPort_interface_error(port, std::nullopt, errPtr);
 }
 
-bool DispatchUdpSocket::bindToPort_interface_error(std::uint16_t port, const std::optional<std::string>& interface,
+bool DispatchUdpSocket::bindToPort_interface_error(std::uint16_t port,
+                                                   const std::optional<std::string>& interface,
                                                    ns::Error* errPtr) {
   ns::Error error;
   bool result = false;
@@ -692,7 +707,8 @@ bool DispatchUdpSocket::bindToPort_interface_error(std::uint16_t port, const std
     std::optional<ns::Data> interface6;
     convertIntefaceDescription_port_intoAddress4_address6(interface, port, &interface4, &interface6);
     if (!interface4 && !interface6) {
-      error = badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+      error =
+          badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
       return;
     }
     const bool isIPv4Disabled = (config_ & kIPv4Disabled) != 0;
@@ -710,8 +726,8 @@ bool DispatchUdpSocket::bindToPort_interface_error(std::uint16_t port, const std
     if (!(flags_ & kDidCreateSockets) && !createSocket4_socket6_error(useIPv4, useIPv6, &error)) return;
 
     auto bindOne = [&](int fd, const ns::Data& address) {
-      if (::bind(fd, reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length())) ==
-          -1) {
+      if (::bind(fd, reinterpret_cast<const sockaddr*>(address.bytes()),
+                 static_cast<socklen_t>(address.length())) == -1) {
         error = errnoErrorWithReason("Error in bind() function");
         closeSockets();
         return false;

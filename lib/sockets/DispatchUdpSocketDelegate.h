@@ -18,7 +18,8 @@ class DispatchUdpSocketDelegate {
   virtual ~DispatchUdpSocketDelegate() = default;
 
   // A connect request succeeded; `address` is the peer's socket address.
-  virtual void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock, const ns::Data& address) {}
+  virtual void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
+                                             const ns::Data& address) {}
   // A connect request failed (lookup, no usable address, connect() refused); the socket stays
   // usable and unconnected.
   virtual void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>& sock, const ns::Error& error) {}

@@ -36,7 +36,9 @@ inline constexpr std::uint16_t kIPv6Disabled = 1 << 1;
 inline constexpr std::uint16_t kPreferIPv4 = 1 << 2;
 inline constexpr std::uint16_t kPreferIPv6 = 1 << 3;
 
-inline bool wouldBlock(int err) { return err == EWOULDBLOCK || err == EAGAIN; }
+inline bool wouldBlock(int err) {
+  return err == EWOULDBLOCK || err == EAGAIN;
+}
 
 }  // namespace udp_socket_internal
 

@@ -24,7 +24,8 @@ bool DispatchUdpSocket::startReceiving(std::uint32_t mode, ns::Error* errPtr) {
     }
     if (!(flags_ & kDidCreateSockets)) {
       error = badConfigError(
-          "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly via "
+          "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly "
+          "via "
           "connect or by sending data.");
       return;
     }
@@ -37,9 +38,13 @@ bool DispatchUdpSocket::startReceiving(std::uint32_t mode, ns::Error* errPtr) {
   return result;
 }
 
-bool DispatchUdpSocket::receiveOnce(ns::Error* errPtr) { return startReceiving(kReceiveOnce, errPtr); }
+bool DispatchUdpSocket::receiveOnce(ns::Error* errPtr) {
+  return startReceiving(kReceiveOnce, errPtr);
+}
 
-bool DispatchUdpSocket::beginReceiving(ns::Error* errPtr) { return startReceiving(kReceiveContinuous, errPtr); }
+bool DispatchUdpSocket::beginReceiving(ns::Error* errPtr) {
+  return startReceiving(kReceiveContinuous, errPtr);
+}
 
 void DispatchUdpSocket::pauseReceiving() {
   runInlineOrAsync([this] {
@@ -59,12 +64,12 @@ void DispatchUdpSocket::setReceiveFilter_withQueue_isAsynchronous(ReceiveFilterB
                                                                   ns::Ref<dispatch::Queue> filterQueue,
                                                                   bool isAsynchronous) {
   if (!filterBlock) filterQueue = nullptr;
-  runInlineOrAsync([this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue),
-                    isAsynchronous] {
-    receiveFilterBlock_ = filterBlock;
-    receiveFilterQueue_ = filterQueue;
-    receiveFilterAsync_ = isAsynchronous;
-  });
+  runInlineOrAsync(
+      [this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue), isAsynchronous] {
+        receiveFilterBlock_ = filterBlock;
+        receiveFilterQueue_ = filterQueue;
+        receiveFilterAsync_ = isAsynchronous;
+      });
 }
 
 void DispatchUdpSocket::applicationWillEnterForeground(const ns::Ref<ns::Notification>&) {
@@ -219,9 +224,10 @@ void DispatchUdpSocket::doReceiveEmpty(bool ipv4) {
 
 void DispatchUdpSocket::deliverData_fromAddress_context(const ns::Data& data, const ns::Data& address,
                                                         const ns::Value& context) {
-  notifyDelegate([data, address, context](DispatchUdpSocketDelegate& d, const ns::Ref<DispatchUdpSocket>& sock) {
-    d.udpSocket_didReceiveData_fromAddress_withFilterContext(sock, data, address, context);
-  });
+  notifyDelegate(
+      [data, address, context](DispatchUdpSocketDelegate& d, const ns::Ref<DispatchUdpSocket>& sock) {
+        d.udpSocket_didReceiveData_fromAddress_withFilterContext(sock, data, address, context);
+      });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,13 +263,13 @@ bool DispatchUdpSocket::leaveMulticastGroup_error(const std::string& group, ns::
 bool DispatchUdpSocket::leaveMulticastGroup_onInterface_error(const std::string& group,
                                                               const std::optional<std::string>& interface,
                                                               ns::Error* errPtr) {
-  return performMulticastRequest_forGroup_onInterface_error(MulticastRequest::Leave, group, interface, errPtr);
+  return performMulticastRequest_forGroup_onInterface_error(MulticastRequest::Leave, group, interface,
+                                                            errPtr);
 }
 
-bool DispatchUdpSocket::performMulticastRequest_forGroup_onInterface_error(MulticastRequest request,
-                                                                           const std::string& group,
-                                                                           const std::optional<std::string>& interface,
-                                                                           ns::Error* errPtr) {
+bool DispatchUdpSocket::performMulticastRequest_forGroup_onInterface_error(
+    MulticastRequest request, const std::string& group, const std::optional<std::string>& interface,
+    ns::Error* errPtr) {
   ns::Error error;
   bool result = false;
   runSync([&] {
@@ -279,7 +285,8 @@ bool DispatchUdpSocket::performMulticastRequest_forGroup_onInterface_error(Multi
     std::optional<ns::Data> interfaceAddr6;
     convertIntefaceDescription_port_intoAddress4_address6(interface, 0, &interfaceAddr4, &interfaceAddr6);
     if (!interfaceAddr4 && !interfaceAddr6) {
-      error = badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+      error =
+          badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
       return;
     }
 

@@ -15,7 +15,9 @@ DispatchUdpSendPacket* DispatchUdpSocket::currentSendPacket() const {
 // ---------------------------------------------------------------------------------------------
 // Sending
 
-void DispatchUdpSocket::sendData_withTag(const ns::Data& data, long tag) { sendData_withTimeout_tag(data, -1, tag); }
+void DispatchUdpSocket::sendData_withTag(const ns::Data& data, long tag) {
+  sendData_withTimeout_tag(data, -1, tag);
+}
 
 void DispatchUdpSocket::queueSendEntry(ns::Ref<ns::Object> entry) {
   // Always queued, also from the socket queue.
@@ -56,7 +58,8 @@ void DispatchUdpSocket::sendData_toAddress_withTimeout_tag(const ns::Data& data,
   queueSendEntry(packet);
 }
 
-void DispatchUdpSocket::setSendFilter_withQueue(SendFilterBlock filterBlock, ns::Ref<dispatch::Queue> filterQueue) {
+void DispatchUdpSocket::setSendFilter_withQueue(SendFilterBlock filterBlock,
+                                                ns::Ref<dispatch::Queue> filterQueue) {
   setSendFilter_withQueue_isAsynchronous(std::move(filterBlock), std::move(filterQueue), true);
 }
 
@@ -64,12 +67,12 @@ void DispatchUdpSocket::setSendFilter_withQueue_isAsynchronous(SendFilterBlock f
                                                                ns::Ref<dispatch::Queue> filterQueue,
                                                                bool isAsynchronous) {
   if (!filterBlock) filterQueue = nullptr;
-  runInlineOrAsync([this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue),
-                    isAsynchronous] {
-    sendFilterBlock_ = filterBlock;
-    sendFilterQueue_ = filterQueue;
-    sendFilterAsync_ = isAsynchronous;
-  });
+  runInlineOrAsync(
+      [this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue), isAsynchronous] {
+        sendFilterBlock_ = filterBlock;
+        sendFilterQueue_ = filterQueue;
+        sendFilterAsync_ = isAsynchronous;
+      });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -82,8 +85,9 @@ bool DispatchUdpSocket::preConnect(ns::Error* errPtr) {
     return false;
   }
   if ((config_ & kIPv4Disabled) && (config_ & kIPv6Disabled)) {
-    ns::setError(errPtr,
-                 badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
+    ns::setError(
+        errPtr,
+        badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."));
     return false;
   }
   return true;
@@ -265,7 +269,8 @@ void DispatchUdpSocket::doPreSend() {
     // An explicit destination.
   } else if (packet.resolvedAddresses) {
     ns::Error choiceError;
-    packet.addressFamily = getAddress_error_fromAddresses(&packet.address, &choiceError, *packet.resolvedAddresses);
+    packet.addressFamily =
+        getAddress_error_fromAddresses(&packet.address, &choiceError, *packet.resolvedAddresses);
     if (packet.addressFamily == 0) error = choiceError;
   } else {
     error = badConfigError("You must specify destination of packet for a non-connected socket");
@@ -340,7 +345,8 @@ void DispatchUdpSocket::doSend() {
   } else {
     const ns::Data address = packet->address.value_or(ns::Data());
     result = ::sendto(fd, packet->buffer.bytes(), packet->buffer.length(), MSG_NOSIGNAL,
-                      reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length()));
+                      reinterpret_cast<const sockaddr*>(address.bytes()),
+                      static_cast<socklen_t>(address.length()));
   }
   // The first send binds the socket implicitly.
   flags_ |= kDidBind;

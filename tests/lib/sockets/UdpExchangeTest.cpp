@@ -48,7 +48,8 @@ TEST(DispatchUdpSocketExchange, SendsToAHostReceivesWithTheSenderAndConnects) {
   EXPECT_TRUE(got.onDelegateQueue);
 
   EXPECT_FALSE(a.socket->isConnected());
-  ASSERT_TRUE(a.socket->connectToAddress_error(*b.socket->localAddress(), &error)) << error.localizedDescription();
+  ASSERT_TRUE(a.socket->connectToAddress_error(*b.socket->localAddress(), &error))
+      << error.localizedDescription();
   ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Connect, 1));
   EXPECT_EQ(a.delegate->eventsOf(UdpEvent::Connect).front().address, *b.socket->localAddress());
   EXPECT_TRUE(a.socket->isConnected());
@@ -69,7 +70,8 @@ TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
   a.bindLoopback4();
   b.bindLoopback4();
   ns::Error error;
-  ASSERT_TRUE(b.socket->connectToAddress_error(*a.socket->localAddress(), &error)) << error.localizedDescription();
+  ASSERT_TRUE(b.socket->connectToAddress_error(*a.socket->localAddress(), &error))
+      << error.localizedDescription();
   ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Connect, 1));
   ASSERT_TRUE(b.socket->beginReceiving(&error));
 
@@ -220,7 +222,8 @@ TEST(DispatchUdpSocketExchange, BothFamiliesOnOnePortListAndAlternate) {
   ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 4));
   auto got = b.delegate->eventsOf(UdpEvent::Receive);
   for (const auto& e : got) {
-    EXPECT_EQ(DispatchUdpSocket::familyFromAddress(e.address), e.data.rfind("v4", 0) == 0 ? AF_INET : AF_INET6);
+    EXPECT_EQ(DispatchUdpSocket::familyFromAddress(e.address),
+              e.data.rfind("v4", 0) == 0 ? AF_INET : AF_INET6);
   }
 }
 

@@ -49,7 +49,8 @@ TEST(DispatchUdpSocketMulticast, RefusedRequestsAnswerNoWithTheirTexts) {
          EXPECT_TRUE(e.delegate->waitForCount(UdpEvent::Connect, 1));
        },
        "239.255.0.1", 1, "Cannot join a multicast group if connected."},
-      {"a host name as group", false, bind4, "localhost", 2, "Unknown group. Specify valid group IP address."},
+      {"a host name as group", false, bind4, "localhost", 2,
+       "Unknown group. Specify valid group IP address."},
       {"an IPv4 group on an IPv6 socket", true,
        [](UdpEndpoint& e) {
          ns::Error error;

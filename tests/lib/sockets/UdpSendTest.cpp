@@ -8,8 +8,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "lib/sockets/SocketResolver.h"
@@ -21,7 +21,9 @@ namespace {
 
 // Replaces the resolver while it lives.
 struct ResolverOverride {
-  explicit ResolverOverride(SocketResolverFunction resolver) { setSocketResolverForTesting(std::move(resolver)); }
+  explicit ResolverOverride(SocketResolverFunction resolver) {
+    setSocketResolverForTesting(std::move(resolver));
+  }
   ~ResolverOverride() { setSocketResolverForTesting(nullptr); }
 };
 
@@ -113,7 +115,8 @@ TEST(DispatchUdpSocketFilters, AReceiveFilterDropsDatagramsAndHandsItsContextOn)
           return true;
         },
         makeQueue("udp.receivefilter.filter"), async);
-    for (const char* text : {"skip", "skip", "keep", "more"}) ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
+    for (const char* text : {"skip", "skip", "keep", "more"})
+      ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
 
     // In receive-once mode refused datagrams do not count: reading goes on to the next one.
     ns::Error error;
@@ -143,11 +146,15 @@ TEST(DispatchUdpSocketTexts, RefusedOperationsAnswerNoWithTheirTexts) {
   const std::string unknownInterface =
       "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.";
   const std::vector<Case> cases = {
-      {"receiving before any bind", [](UdpEndpoint& e, ns::Error* err) { return e.socket->beginReceiving(err); }, 1,
-       "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly via connect "
+      {"receiving before any bind",
+       [](UdpEndpoint& e, ns::Error* err) { return e.socket->beginReceiving(err); }, 1,
+       "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly via "
+       "connect "
        "or by sending data."},
-      {"receiving once before any bind", [](UdpEndpoint& e, ns::Error* err) { return e.socket->receiveOnce(err); }, 1,
-       "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly via connect "
+      {"receiving once before any bind",
+       [](UdpEndpoint& e, ns::Error* err) { return e.socket->receiveOnce(err); }, 1,
+       "Must bind socket before you can receive data. You can do this explicitly via bind, or implicitly via "
+       "connect "
        "or by sending data."},
       {"a second bind",
        [](UdpEndpoint& e, ns::Error* err) {
@@ -182,9 +189,11 @@ TEST(DispatchUdpSocketTexts, RefusedOperationsAnswerNoWithTheirTexts) {
          return e.socket->connectToHost_onPort_error("127.0.0.1", 9, err);
        },
        1, "Cannot connect a socket more than once."},
-      {"a nil host", [](UdpEndpoint& e, ns::Error* err) { return e.socket->connectToHost_onPort_error({}, 9, err); },
-       2, "The host param is nil. Should be domain name or IP address string."},
-      {"a nil address", [](UdpEndpoint& e, ns::Error* err) { return e.socket->connectToAddress_error({}, err); }, 2,
+      {"a nil host",
+       [](UdpEndpoint& e, ns::Error* err) { return e.socket->connectToHost_onPort_error({}, 9, err); }, 2,
+       "The host param is nil. Should be domain name or IP address string."},
+      {"a nil address",
+       [](UdpEndpoint& e, ns::Error* err) { return e.socket->connectToAddress_error({}, err); }, 2,
        "The address param is nil. Should be a valid address."},
       {"a 10-byte address",
        [](UdpEndpoint& e, ns::Error* err) {
@@ -206,8 +215,10 @@ TEST(DispatchUdpSocketTexts, RefusedOperationsAnswerNoWithTheirTexts) {
        },
        1, "Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first."},
       {"an unknown interface",
-       [](UdpEndpoint& e, ns::Error* err) { return e.socket->bindToPort_interface_error(0, "nosuchif0", err); }, 2,
-       unknownInterface},
+       [](UdpEndpoint& e, ns::Error* err) {
+         return e.socket->bindToPort_interface_error(0, "nosuchif0", err);
+       },
+       2, unknownInterface},
       {"no delegate",
        [](UdpEndpoint& e, ns::Error* err) {
          e.socket->synchronouslySetDelegate(ns::Weak<DispatchUdpSocketDelegate>());
@@ -242,7 +253,8 @@ TEST(DispatchUdpSocketTexts, DatagramsWithoutAUsableDestinationFailAlone) {
 
   a.socket->sendData_withTimeout_tag(ns::Data("nowhere"), -1, 1);
   a.socket->sendData_withTimeout_tag(ns::Data(), -1, 2);  // empty: ignored, no report at all
-  a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("unresolved"), "no-such-host.test", peer.port(), -1, 3);
+  a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("unresolved"), "no-such-host.test", peer.port(), -1,
+                                                 3);
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("nil host"), std::nullopt, peer.port(), -1, 4);
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("served"), "127.0.0.1", peer.port(), -1, 5);
   ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 1));
@@ -265,7 +277,8 @@ TEST(DispatchUdpSocketTexts, DatagramsWithoutAUsableDestinationFailAlone) {
   RawUdpPeer other;
   ASSERT_TRUE(other.ok());
   ns::Error error;
-  ASSERT_TRUE(a.socket->connectToHost_onPort_error("127.0.0.1", peer.port(), &error)) << error.localizedDescription();
+  ASSERT_TRUE(a.socket->connectToHost_onPort_error("127.0.0.1", peer.port(), &error))
+      << error.localizedDescription();
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("to a host"), "127.0.0.1", other.port(), -1, 6);
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("to an address"), other.address(), -1, 7);
   ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 2));
@@ -301,7 +314,8 @@ TEST(DispatchUdpSocketConnect, AFailedLookupOrRefusedChoiceLeavesTheSocketUsable
 
   // Bytes that are no socket address are refused, not used.
   a.socket->setIPv4Enabled(true);
-  ASSERT_TRUE(a.socket->connectToAddress_error(ns::Data("ten bytes!"), &error)) << error.localizedDescription();
+  ASSERT_TRUE(a.socket->connectToAddress_error(ns::Data("ten bytes!"), &error))
+      << error.localizedDescription();
   ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::NotConnect, 3));
   auto third = a.delegate->eventsOf(UdpEvent::NotConnect)[2].error;
   EXPECT_EQ(third->code(), DispatchUdpSocketBadParamError);
@@ -509,7 +523,8 @@ TEST(DispatchUdpSocketQueue, ConfigurationIsKeptOnTheSocketQueue) {
 
 TEST(DispatchUdpSocketQueue, AConcurrentSocketQueueIsRefused) {
   try {
-    auto s = ns::make<DispatchUdpSocket>(dispatch::queueCreate("udp.concurrent", dispatch::QueueAttr::Concurrent));
+    auto s =
+        ns::make<DispatchUdpSocket>(dispatch::queueCreate("udp.concurrent", dispatch::QueueAttr::Concurrent));
     ADD_FAILURE() << "no exception";
   } catch (const ns::Exception& e) {
     EXPECT_EQ(e.name(), DispatchUdpSocketException);
@@ -531,10 +546,12 @@ TEST(DispatchUdpSocketQueueDeathTest, StateIsTouchedOnlyOnTheSocketQueue) {
   auto delegate = ns::make<RecordingUdpDelegate>(makeQueue("udp.check.delegate"));
   auto socket = ns::make<DispatchUdpSocket>(delegate, delegate->queue(), socketQueue);
   socket->markSocketQueueTargetQueue(target);
-  dispatch::sync(target, [&] { EXPECT_EQ(socket->getAddress_error_fromAddresses(nullptr, nullptr, none), 0); });
+  dispatch::sync(target,
+                 [&] { EXPECT_EQ(socket->getAddress_error_fromAddresses(nullptr, nullptr, none), 0); });
   socket->unmarkSocketQueueTargetQueue(target);
-  EXPECT_DEATH(dispatch::sync(target, [&] { socket->getAddress_error_fromAddresses(nullptr, nullptr, none); }),
-               "used off its queue \"udp.check.socket\"");
+  EXPECT_DEATH(
+      dispatch::sync(target, [&] { socket->getAddress_error_fromAddresses(nullptr, nullptr, none); }),
+      "used off its queue \"udp.check.socket\"");
   socket->close();
 }
 

@@ -24,13 +24,15 @@ void RecordingUdpDelegate::record(UdpEvent event) {
   changed_.notify_all();
 }
 
-void RecordingUdpDelegate::udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&, const ns::Data& address) {
+void RecordingUdpDelegate::udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&,
+                                                         const ns::Data& address) {
   UdpEvent e(UdpEvent::Connect);
   e.address = address;
   record(std::move(e));
 }
 
-void RecordingUdpDelegate::udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&, const ns::Error& error) {
+void RecordingUdpDelegate::udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&,
+                                                   const ns::Error& error) {
   UdpEvent e(UdpEvent::NotConnect);
   e.error = error;
   record(std::move(e));
@@ -42,18 +44,17 @@ void RecordingUdpDelegate::udpSocket_didSendDataWithTag(const ns::Ref<DispatchUd
   record(std::move(e));
 }
 
-void RecordingUdpDelegate::udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&, long tag,
-                                                                      const ns::Error& error) {
+void RecordingUdpDelegate::udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&,
+                                                                      long tag, const ns::Error& error) {
   UdpEvent e(UdpEvent::NotSend);
   e.tag = tag;
   e.error = error;
   record(std::move(e));
 }
 
-void RecordingUdpDelegate::udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>&,
-                                                                                  const ns::Data& data,
-                                                                                  const ns::Data& address,
-                                                                                  const ns::Value& context) {
+void RecordingUdpDelegate::udpSocket_didReceiveData_fromAddress_withFilterContext(
+    const ns::Ref<DispatchUdpSocket>&, const ns::Data& data, const ns::Data& address,
+    const ns::Value& context) {
   UdpEvent e(UdpEvent::Receive);
   e.data = data.toString();
   e.address = address;
@@ -68,9 +69,11 @@ void RecordingUdpDelegate::udpSocketDidClose_withError(const ns::Ref<DispatchUdp
   record(std::move(e));
 }
 
-bool RecordingUdpDelegate::waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred, double seconds) {
+bool RecordingUdpDelegate::waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
+                                     double seconds) {
   std::unique_lock lock(mutex_);
-  auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   return changed_.wait_until(lock, deadline, [&] { return pred(events_); });
 }
 
@@ -97,9 +100,13 @@ std::vector<UdpEvent> RecordingUdpDelegate::eventsOf(UdpEvent::Kind kind) {
   return result;
 }
 
-std::size_t RecordingUdpDelegate::count(UdpEvent::Kind kind) { return eventsOf(kind).size(); }
+std::size_t RecordingUdpDelegate::count(UdpEvent::Kind kind) {
+  return eventsOf(kind).size();
+}
 
-void RecordingUdpDelegate::drain() { dispatch::sync(queue_, [] {}); }
+void RecordingUdpDelegate::drain() {
+  dispatch::sync(queue_, [] {});
+}
 
 UdpEndpoint::UdpEndpoint(const char* label)
     : delegate(ns::make<RecordingUdpDelegate>(makeQueue(label))),
@@ -130,7 +137,8 @@ RawUdpPeer::RawUdpPeer(bool ipv6, std::uint16_t port) : ipv6_(ipv6) {
   }
   sockaddr_storage bound{};
   socklen_t length = sizeof bound;
-  if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()), static_cast<socklen_t>(address.length())) != 0 ||
+  if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()),
+             static_cast<socklen_t>(address.length())) != 0 ||
       ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
     ::close(fd_);
     fd_ = -1;
@@ -144,7 +152,9 @@ RawUdpPeer::~RawUdpPeer() {
   if (fd_ != -1) ::close(fd_);
 }
 
-ns::Data RawUdpPeer::address() const { return ipv6_ ? loopback6(port_) : loopback4(port_); }
+ns::Data RawUdpPeer::address() const {
+  return ipv6_ ? loopback6(port_) : loopback4(port_);
+}
 
 bool RawUdpPeer::sendTo(const ns::Data& address, const std::string& bytes) {
   ssize_t n = ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(address.bytes()),
@@ -183,6 +193,8 @@ ns::Data loopback6(std::uint16_t port) {
   return ns::Data(&addr, sizeof addr);
 }
 
-std::string describe(const std::optional<ns::Error>& error) { return error ? error->localizedDescription() : ""; }
+std::string describe(const std::optional<ns::Error>& error) {
+  return error ? error->localizedDescription() : "";
+}
 
 }  // namespace udptest

@@ -38,7 +38,8 @@ class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
   explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
   const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
 
-  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock, const ns::Data& address) override;
+  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
+                                     const ns::Data& address) override;
   void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>& sock, const ns::Error& error) override;
   void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>& sock, long tag) override;
   void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>& sock, long tag,
@@ -49,7 +50,8 @@ class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
   void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>& sock,
                                    const std::optional<ns::Error>& error) override;
 
-  bool waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred, double seconds = kWaitSeconds);
+  bool waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
+                 double seconds = kWaitSeconds);
   bool waitForCount(UdpEvent::Kind kind, std::size_t count, double seconds = kWaitSeconds);
   std::vector<UdpEvent> events();
   std::vector<UdpEvent> eventsOf(UdpEvent::Kind kind);
