@@ -55,6 +55,30 @@ std::optional<ns::Data> socketName(int fd, socklen_t size, bool peer) {
   return ns::Data(&storage, std::min(length, size));
 }
 
+// The UDP addresses of a host, in the resolver's order; "localhost" and "loopback" are answered
+// without asking it. Answers 0 or the resolver's error code (EAI_FAIL when it found no address).
+int lookUp(const std::string& host, std::uint16_t port, std::vector<ns::Data>* addresses) {
+  if (host == "localhost" || host == "loopback") {
+    auto [a4, a6] = loopbackOrWildcard(port, true);
+    *addresses = {a4, a6};
+    return 0;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_protocol = IPPROTO_UDP;
+  std::string service = std::to_string(port);
+  addrinfo* res0 = nullptr;
+  if (int gai_error = socketResolverGetAddrInfo(host.c_str(), service.c_str(), &hints, &res0))
+    return gai_error;
+  for (addrinfo* res = res0; res; res = res->ai_next) {
+    if (res->ai_family == AF_INET || res->ai_family == AF_INET6)
+      addresses->emplace_back(res->ai_addr, res->ai_addrlen);
+  }
+  freeaddrinfo(res0);
+  return addresses->empty() ? EAI_FAIL : 0;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -222,29 +246,7 @@ void DispatchUdpSocket::asyncResolveHost_port_withCompletionBlock(const std::opt
                   [me, socketQueue, host, port, completion = std::move(completion)] {
                     std::vector<ns::Data> addresses;
                     std::optional<ns::Error> error;
-                    if (host == "localhost" || host == "loopback") {
-                      auto [a4, a6] = loopbackOrWildcard(port, true);
-                      addresses = {a4, a6};
-                    } else {
-                      addrinfo hints{};
-                      hints.ai_family = AF_UNSPEC;
-                      hints.ai_socktype = SOCK_DGRAM;
-                      hints.ai_protocol = IPPROTO_UDP;
-                      std::string service = std::to_string(port);
-                      addrinfo* res0 = nullptr;
-                      int gai_error = socketResolverGetAddrInfo(host.c_str(), service.c_str(), &hints, &res0);
-                      if (gai_error) {
-                        error = gaiError(gai_error);
-                      } else {
-                        for (addrinfo* res = res0; res; res = res->ai_next) {
-                          if (res->ai_family == AF_INET || res->ai_family == AF_INET6) {
-                            addresses.emplace_back(res->ai_addr, res->ai_addrlen);
-                          }
-                        }
-                        freeaddrinfo(res0);
-                        if (addresses.empty()) error = gaiError(EAI_FAIL);
-                      }
-                    }
+                    if (int gai_error = lookUp(host, port, &addresses)) error = gaiError(gai_error);
                     dispatch::async(socketQueue, [me, completion, addresses = std::move(addresses), error] {
                       completion(addresses, error);
                     });
