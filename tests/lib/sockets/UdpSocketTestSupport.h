@@ -1,0 +1,121 @@
+#pragma once
+// Shared pieces of the UDP socket tests: a delegate that records every message it gets (and
+// checks that it runs on its delegate queue), a socket under test that is closed when the test
+// lets go of it, and a plain POSIX datagram socket as the independent peer.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/sockets/DispatchUdpSocket.h"
+#include "platform/dispatch/Queue.h"
+#include "tests/lib/sockets/SocketTestSupport.h"
+
+namespace udptest {
+
+constexpr double kWaitSeconds = 20;
+
+struct UdpEvent {
+  enum Kind { Connect, NotConnect, Send, NotSend, Receive, Close };
+  explicit UdpEvent(Kind k) : kind(k) {}
+  Kind kind;
+  long tag = 0;
+  std::string data;
+  ns::Data address;  // Connect: the peer; Receive: the sender
+  ns::Value context;
+  std::optional<ns::Error> error;
+  bool onDelegateQueue = false;
+};
+
+class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
+ public:
+  explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
+  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+
+  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
+                                     const ns::Data& address) override;
+  void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>& sock, const ns::Error& error) override;
+  void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>& sock, long tag) override;
+  void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>& sock, long tag,
+                                                  const ns::Error& error) override;
+  void udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>& sock,
+                                                              const ns::Data& data, const ns::Data& address,
+                                                              const ns::Value& context) override;
+  void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>& sock,
+                                   const std::optional<ns::Error>& error) override;
+
+  bool waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
+                 double seconds = kWaitSeconds);
+  bool waitForCount(UdpEvent::Kind kind, std::size_t count, double seconds = kWaitSeconds);
+  std::vector<UdpEvent> events();
+  std::vector<UdpEvent> eventsOf(UdpEvent::Kind kind);
+  std::size_t count(UdpEvent::Kind kind);
+  // Lets everything already queued on the delegate queue run.
+  void drain();
+
+ private:
+  void record(UdpEvent event);
+
+  ns::Ref<dispatch::Queue> queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<UdpEvent> events_;
+};
+
+// A socket under test with its own recording delegate; closed when it goes, since open sockets
+// keep a socket alive.
+struct UdpEndpoint {
+  explicit UdpEndpoint(const char* label);
+  ~UdpEndpoint();
+  UdpEndpoint(const UdpEndpoint&) = delete;
+  UdpEndpoint& operator=(const UdpEndpoint&) = delete;
+
+  // Binds to 127.0.0.1, any port (a failed test otherwise).
+  void bindLoopback4();
+  // Waits for the socket queue and the delegate queue to run what they have been given.
+  void settle();
+
+  ns::Ref<RecordingUdpDelegate> delegate;
+  ns::Ref<DispatchUdpSocket> socket;
+};
+
+// A plain POSIX datagram socket bound to 127.0.0.1 (or ::1), any port.
+class RawUdpPeer {
+ public:
+  explicit RawUdpPeer(bool ipv6 = false, std::uint16_t port = 0);
+  ~RawUdpPeer();
+  RawUdpPeer(const RawUdpPeer&) = delete;
+  RawUdpPeer& operator=(const RawUdpPeer&) = delete;
+
+  bool ok() const { return fd_ != -1; }
+  int fd() const { return fd_; }
+  std::uint16_t port() const { return port_; }
+  ns::Data address() const;
+  // Answers whether the whole datagram went out.
+  bool sendTo(const ns::Data& address, const std::string& bytes);
+  // The next datagram, waiting at most `seconds` (a poll on the descriptor); none when nothing
+  // came.
+  std::optional<std::string> receive(double seconds = kWaitSeconds);
+  // Whether a datagram is waiting now.
+  bool hasDatagram();
+
+ private:
+  int fd_ = -1;
+  bool ipv6_ = false;
+  std::uint16_t port_ = 0;
+};
+
+ns::Data loopback4(std::uint16_t port);
+ns::Data loopback6(std::uint16_t port);
+using sockettest::ipv6LoopbackAvailable;
+using sockettest::makeQueue;
+// The description of an optional error ("" for none).
+std::string describe(const std::optional<ns::Error>& error);
+
+}  // namespace udptest
