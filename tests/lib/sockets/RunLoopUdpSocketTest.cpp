@@ -12,7 +12,7 @@
 #include "RunLoopUdpTestSupport.h"
 #include "lib/sockets/SocketResolver.h"
 
-using namespace udptest;
+using namespace rludptest;
 
 namespace {
 

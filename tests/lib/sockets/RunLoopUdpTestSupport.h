@@ -16,7 +16,7 @@
 #include "platform/core/Exception.h"
 #include "platform/testing/Pump.h"
 
-namespace udptest {
+namespace rludptest {
 
 constexpr double kWait = 20;
 
@@ -132,4 +132,4 @@ inline std::string raisedReason(const std::function<void()>& call) {
   return "";
 }
 
-}  // namespace udptest
+}  // namespace rludptest

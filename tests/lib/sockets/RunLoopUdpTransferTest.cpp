@@ -8,7 +8,7 @@
 #include "RunLoopUdpTestSupport.h"
 #include "platform/runloop/Thread.h"
 
-using namespace udptest;
+using namespace rludptest;
 
 namespace {
 

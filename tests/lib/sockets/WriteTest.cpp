@@ -84,6 +84,8 @@ TEST(DispatchSocketWrite, StalledWriteTimesOutWithCode5AfterItsExtension) {
   });
   p.child->writeData_withTimeout_tag(ns::Data(std::string(1 << 20, 'w')), 0.5, 12);
   ASSERT_TRUE(p.delegate->waitForCount(Event::WritePartial, 1));
+  // The write's timer starts once the socket queue has finished the step that found it waiting.
+  p.child->performBlock([] {});
   virtualClock.advance(0.5);
   ASSERT_TRUE(p.delegate->waitForCount(Event::WriteTimeout, 1));
   p.delegate->drain();
