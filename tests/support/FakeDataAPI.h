@@ -79,13 +79,16 @@ class FakeDataAPI {
     EmptyBody,      // 200 application/json with no body at all
   };
   struct Script {
-    Answer answer = Answer::Normal;
-    int status = 200;
-    long code = 0;
-    std::string message = "scripted";
-    int times = -1;
+    Script(Answer answer = Answer::Normal, int status = 200, long code = 0, int times = -1,
+           std::optional<std::string> body = std::nullopt)
+        : answer(answer), status(status), code(code), times(times), body(std::move(body)) {}
+    Answer answer;
+    int status;
+    long code;
+    int times;  // calls it answers; -1: all
     // JSONError and HTMLError: this body (a real error reply, say) instead of the made-up one.
     std::optional<std::string> body;
+    std::string message = "scripted";
   };
 
   struct Options {
@@ -130,7 +133,9 @@ class FakeDataAPI {
   // POST requests at either path (a batch is one).
   std::size_t postCount() const;
   std::vector<pltest::FakeRequest> posts() const;
-  // Blocks on a condition until `count` POSTs arrived or the time-out passed.
+  // Blocks on a condition until `count` POSTs arrived or the time-out passed: only for callers
+  // whose requests do not need the blocked thread's run loop. A call is recorded under the lock
+  // that answers it, so once calls() shows it, its answer is settled.
   bool waitForPosts(std::size_t count) const { return server_->waitForRequests(count); }
   // Lets stalled replies end.
   void release() { server_->release(); }
