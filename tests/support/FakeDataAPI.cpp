@@ -237,8 +237,10 @@ struct FakeDataAPI::State {
       return {std::nullopt, statusReply(refused->first, refused->second)};
     }
     auto [status, member] = serve(method, call);
-    if (status != 200 && !inBatch) return {std::nullopt, statusReply(status, member["error"])};
-    return {element(call, member), std::nullopt};
+    if (status == 200) return {element(call, member), std::nullopt};
+    // serve() answers the error object itself for a refused call.
+    if (inBatch) return {element(call, {{"error", member}}), std::nullopt};
+    return {std::nullopt, statusReply(status, member)};
   }
 
   void record(const json& call, const pltest::FakeRequest& request, std::size_t post, bool inBatch) {

@@ -398,6 +398,8 @@ TEST_F(ServiceReply, WaitForTicket) {
   EXPECT_EQ(error.domain(), ApiServiceErrorDomain);
   EXPECT_EQ(error.code(), kApiServiceErrorWaitTimedOut);
   EXPECT_FALSE(object);
+  // The stall uses up the script once it has arrived.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return api_.calls().size() == 1; }));
   stalled->cancelTicket();
 
   auto ticket = service_->executeQuery_completionHandler(playlistsQuery(), nullptr);
