@@ -62,7 +62,7 @@ ApiService::TicketRef ApiService::executeQuery_completionHandler(const ns::Ref<n
                                                                  CompletionHandler handler) {
   if (auto batch = std::dynamic_pointer_cast<ApiBatchQuery>(query))
     return executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(batch, nullptr, {},
-                                                                                std::move(handler), nullptr);
+                                                                                 std::move(handler), nullptr);
   auto single = std::dynamic_pointer_cast<ApiQuery>(query);
   if (!single) return nullptr;
   auto copy = single->copy();
@@ -75,8 +75,8 @@ ApiService::TicketRef ApiService::executeQuery_delegate_didFinishSelector(const 
                                                                           const ns::Ref<ns::Object>& delegate,
                                                                           FinishedSelector selector) {
   if (auto batch = std::dynamic_pointer_cast<ApiBatchQuery>(query))
-    return executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(batch, delegate, std::move(selector),
-                                                                                nullptr, nullptr);
+    return executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(
+        batch, delegate, std::move(selector), nullptr, nullptr);
   auto single = std::dynamic_pointer_cast<ApiQuery>(query);
   if (!single) return nullptr;
   auto copy = single->copy();
@@ -108,8 +108,8 @@ ApiService::TicketRef ApiService::executeBatchQuery_delegate_didFinishSelector_c
   auto url = withQueryParameters(rpcURL(), batch->urlQueryParameters());
   auto result =
       fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-          url, ApiClassOf<ApiBatchResult>(), nullptr, data, std::nullopt, "POST", mayAuthorize, false, delegate,
-          std::move(selector), std::move(handler), batch, std::move(ticket));
+          url, ApiClassOf<ApiBatchResult>(), nullptr, data, std::nullopt, "POST", mayAuthorize, false,
+          delegate, std::move(selector), std::move(handler), batch, std::move(ticket));
   if (result) {
     std::uint64_t counter = result->pagesFetchedCounter();
     std::string page = counter > 0 ? "page " + std::to_string(counter + 1) + ", " : "";
@@ -122,33 +122,39 @@ ApiService::TicketRef ApiService::executeBatchQuery_delegate_didFinishSelector_c
 // ---- method-name entries ----
 
 ApiService::TicketRef ApiService::fetchObjectWithMethodNamed_parameters_objectClass_completionHandler(
-    const std::string& methodName, const ns::Dictionary& parameters, ns::Class objectClass, CompletionHandler handler) {
+    const std::string& methodName, const ns::Dictionary& parameters, ns::Class objectClass,
+    CompletionHandler handler) {
   return fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_completionHandler(
       methodName, parameters, nullptr, objectClass, std::move(handler));
 }
 
 ApiService::TicketRef ApiService::fetchObjectWithMethodNamed_insertingObject_objectClass_completionHandler(
-    const std::string& methodName, const ns::Ref<ApiObject>& object, ns::Class objectClass, CompletionHandler handler) {
+    const std::string& methodName, const ns::Ref<ApiObject>& object, ns::Class objectClass,
+    CompletionHandler handler) {
   return fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_completionHandler(
       methodName, {}, object, objectClass, std::move(handler));
 }
 
-ApiService::TicketRef ApiService::fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_completionHandler(
+ApiService::TicketRef
+ApiService::fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_completionHandler(
     const std::string& methodName, const ns::Dictionary& parameters, const ns::Ref<ApiObject>& object,
     ns::Class objectClass, CompletionHandler handler) {
   auto json = parameters.empty() ? nullptr : ApiJSONMutableDictionary(parameters);
   return fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-      methodName, objectClass, json, object, std::nullopt, {}, nullptr, {}, std::move(handler), nullptr, nullptr);
+      methodName, objectClass, json, object, std::nullopt, {}, nullptr, {}, std::move(handler), nullptr,
+      nullptr);
 }
 
-ApiService::TicketRef ApiService::fetchObjectWithMethodNamed_parameters_objectClass_delegate_didFinishSelector(
+ApiService::TicketRef
+ApiService::fetchObjectWithMethodNamed_parameters_objectClass_delegate_didFinishSelector(
     const std::string& methodName, const ns::Dictionary& parameters, ns::Class objectClass,
     const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
   return fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_delegate_didFinishSelector(
       methodName, parameters, nullptr, objectClass, delegate, std::move(selector));
 }
 
-ApiService::TicketRef ApiService::fetchObjectWithMethodNamed_insertingObject_objectClass_delegate_didFinishSelector(
+ApiService::TicketRef
+ApiService::fetchObjectWithMethodNamed_insertingObject_objectClass_delegate_didFinishSelector(
     const std::string& methodName, const ns::Ref<ApiObject>& object, ns::Class objectClass,
     const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
   return fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_delegate_didFinishSelector(
@@ -161,16 +167,17 @@ ApiService::fetchObjectWithMethodNamed_parameters_insertingObject_objectClass_de
     ns::Class objectClass, const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
   auto json = parameters.empty() ? nullptr : ApiJSONMutableDictionary(parameters);
   return fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-      methodName, objectClass, json, object, std::nullopt, {}, delegate, std::move(selector), nullptr, nullptr,
-      nullptr);
+      methodName, objectClass, json, object, std::nullopt, {}, delegate, std::move(selector), nullptr,
+      nullptr, nullptr);
 }
 
-ApiService::TicketRef
-ApiService::fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-    const std::string& methodName, ns::Class objectClass, const ns::Ref<ApiJSONDictionary>& parameters,
-    const ns::Ref<ApiObject>& bodyObject, const std::optional<std::string>& requestID,
-    const ns::Dictionary& urlQueryParameters, const ns::Ref<ns::Object>& delegate, FinishedSelector selector,
-    CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery, TicketRef ticket) {
+ApiService::TicketRef ApiService::
+    fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
+        const std::string& methodName, ns::Class objectClass, const ns::Ref<ApiJSONDictionary>& parameters,
+        const ns::Ref<ApiObject>& bodyObject, const std::optional<std::string>& requestID,
+        const ns::Dictionary& urlQueryParameters, const ns::Ref<ns::Object>& delegate,
+        FinishedSelector selector, CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery,
+        TicketRef ticket) {
   if (methodName.empty()) return nullptr;
   std::string id = nonEmpty(requestID) ? *requestID : ApiQuery::nextRequestID();
 
@@ -178,7 +185,8 @@ ApiService::fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_request
   ns::Ref<ApiUploadParameters> upload = query ? query->uploadParameters() : nullptr;
   std::optional<ns::Data> data;
   if (!(upload && upload->shouldSendUploadOnly())) {
-    auto payload = rpcPayloadForMethodNamed_parameters_bodyObject_requestID(methodName, parameters, bodyObject, id);
+    auto payload =
+        rpcPayloadForMethodNamed_parameters_bodyObject_requestID(methodName, parameters, bodyObject, id);
     data = ApiJSONParser::dataWithObject_humanReadable_error(ns::Value(payload), false, nullptr);
     if (!data) return nullptr;
   }
@@ -187,12 +195,12 @@ ApiService::fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_request
   bool mayAuthorize = !(query && query->shouldSkipAuthorization());
   auto result =
       fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-          url, objectClass, bodyObject, data, std::nullopt, "POST", mayAuthorize, false, delegate, std::move(selector),
-          std::move(handler), executingQuery, std::move(ticket));
+          url, objectClass, bodyObject, data, std::nullopt, "POST", mayAuthorize, false, delegate,
+          std::move(selector), std::move(handler), executingQuery, std::move(ticket));
   if (result) {
     std::uint64_t counter = result->pagesFetchedCounter();
-    result->objectFetcher()->setComment(counter > 0 ? methodName + " (page " + std::to_string(counter + 1) + ")"
-                                                    : methodName);
+    result->objectFetcher()->setComment(
+        counter > 0 ? methodName + " (page " + std::to_string(counter + 1) + ")" : methodName);
   }
   return result;
 }
@@ -205,27 +213,30 @@ ApiService::TicketRef ApiService::fetchObjectWithURL_completionHandler(const ns:
       url, nullptr, nullptr, std::nullopt, std::nullopt, true, nullptr, {}, std::move(handler), nullptr);
 }
 
-ApiService::TicketRef ApiService::fetchObjectWithURL_delegate_didFinishSelector(const ns::Ref<ns::URL>& url,
-                                                                                const ns::Ref<ns::Object>& delegate,
-                                                                                FinishedSelector selector) {
-  return fetchObjectWithURL_objectClass_delegate_didFinishSelector(url, nullptr, delegate, std::move(selector));
+ApiService::TicketRef ApiService::fetchObjectWithURL_delegate_didFinishSelector(
+    const ns::Ref<ns::URL>& url, const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
+  return fetchObjectWithURL_objectClass_delegate_didFinishSelector(url, nullptr, delegate,
+                                                                   std::move(selector));
 }
 
 ApiService::TicketRef ApiService::fetchObjectWithURL_objectClass_delegate_didFinishSelector(
-    const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
+    const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ns::Object>& delegate,
+    FinishedSelector selector) {
   return fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
-      url, objectClass, nullptr, std::nullopt, std::nullopt, true, delegate, std::move(selector), nullptr, nullptr);
+      url, objectClass, nullptr, std::nullopt, std::nullopt, true, delegate, std::move(selector), nullptr,
+      nullptr);
 }
 
 ApiService::TicketRef ApiService::fetchPublicObjectWithURL_objectClass_delegate_didFinishSelector(
-    const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ns::Object>& delegate, FinishedSelector selector) {
+    const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ns::Object>& delegate,
+    FinishedSelector selector) {
   return fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
-      url, objectClass, nullptr, std::nullopt, std::nullopt, false, delegate, std::move(selector), nullptr, nullptr);
+      url, objectClass, nullptr, std::nullopt, std::nullopt, false, delegate, std::move(selector), nullptr,
+      nullptr);
 }
 
-ApiService::TicketRef ApiService::fetchObjectByInsertingObject_forURL_completionHandler(const ns::Ref<ApiObject>& object,
-                                                                                        const ns::Ref<ns::URL>& url,
-                                                                                        CompletionHandler handler) {
+ApiService::TicketRef ApiService::fetchObjectByInsertingObject_forURL_completionHandler(
+    const ns::Ref<ApiObject>& object, const ns::Ref<ns::URL>& url, CompletionHandler handler) {
   return fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
       url, object ? object->runtimeClass() : nullptr, object, std::nullopt, "POST", true, nullptr, {},
       std::move(handler), nullptr);
@@ -239,9 +250,8 @@ ApiService::TicketRef ApiService::fetchObjectByInsertingObject_forURL_delegate_d
       std::move(selector), nullptr, nullptr);
 }
 
-ApiService::TicketRef ApiService::fetchObjectByUpdatingObject_forURL_completionHandler(const ns::Ref<ApiObject>& object,
-                                                                                       const ns::Ref<ns::URL>& url,
-                                                                                       CompletionHandler handler) {
+ApiService::TicketRef ApiService::fetchObjectByUpdatingObject_forURL_completionHandler(
+    const ns::Ref<ApiObject>& object, const ns::Ref<ns::URL>& url, CompletionHandler handler) {
   return fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
       url, object ? object->runtimeClass() : nullptr, object, std::nullopt, "PUT", true, nullptr, {},
       std::move(handler), nullptr);
@@ -255,9 +265,8 @@ ApiService::TicketRef ApiService::fetchObjectByUpdatingObject_forURL_delegate_di
       std::move(selector), nullptr, nullptr);
 }
 
-ApiService::TicketRef ApiService::deleteResourceURL_ETag_completionHandler(const ns::Ref<ns::URL>& url,
-                                                                           const std::optional<std::string>& etag,
-                                                                           CompletionHandler handler) {
+ApiService::TicketRef ApiService::deleteResourceURL_ETag_completionHandler(
+    const ns::Ref<ns::URL>& url, const std::optional<std::string>& etag, CompletionHandler handler) {
   return fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
       url, nullptr, nullptr, etag, "DELETE", true, nullptr, {}, std::move(handler), nullptr);
 }
@@ -269,11 +278,12 @@ ApiService::TicketRef ApiService::deleteResourceURL_ETag_delegate_didFinishSelec
       url, nullptr, nullptr, etag, "DELETE", true, delegate, std::move(selector), nullptr, nullptr);
 }
 
-ApiService::TicketRef
-ApiService::fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
-    const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
-    const std::optional<std::string>& etag, const std::optional<std::string>& method, bool mayAuthorize,
-    const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler, TicketRef ticket) {
+ApiService::TicketRef ApiService::
+    fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
+        const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
+        const std::optional<std::string>& etag, const std::optional<std::string>& method, bool mayAuthorize,
+        const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler,
+        TicketRef ticket) {
   if (!url) return nullptr;
   std::optional<ns::Data> data;
   if (bodyObject) {
@@ -294,13 +304,13 @@ ApiService::fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthori
 
 // ---- the core fetch ----
 
-ApiService::TicketRef
-ApiService::fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-    ns::Ref<ns::URL> url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
-    const std::optional<ns::Data>& dataToPost, const std::optional<std::string>& etag,
-    const std::optional<std::string>& method, bool mayAuthorize, bool isREST, const ns::Ref<ns::Object>& delegate,
-    FinishedSelector selector, CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery,
-    TicketRef ticket) {
+ApiService::TicketRef ApiService::
+    fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
+        ns::Ref<ns::URL> url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
+        const std::optional<ns::Data>& dataToPost, const std::optional<std::string>& etag,
+        const std::optional<std::string>& method, bool mayAuthorize, bool isREST,
+        const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler,
+        const ns::Ref<ns::Object>& executingQuery, TicketRef ticket) {
   if (!url) return nullptr;
   if (!ticket) ticket = makeTicket();
   ticket->setIsREST(isREST);
@@ -366,17 +376,17 @@ ns::Ref<ns::URLRequest> ApiService::requestForURL_ETag_httpMethod(const ns::Ref<
   return requestForURL_ETag_httpMethod_ticket(url, etag, method, nullptr);
 }
 
-ns::Ref<ns::URLRequest> ApiService::requestForURL_ETag_httpMethod_ticket(const ns::Ref<ns::URL>& url,
-                                                                         const std::optional<std::string>& etag,
-                                                                         const std::optional<std::string>& method,
-                                                                         const TicketRef&) {
+ns::Ref<ns::URLRequest> ApiService::requestForURL_ETag_httpMethod_ticket(
+    const ns::Ref<ns::URL>& url, const std::optional<std::string>& etag,
+    const std::optional<std::string>& method, const TicketRef&) {
   auto request = ns::make<ns::URLRequest>(url, ns::URLRequestReloadIgnoringLocalCacheData, 60.0);
   request->setValue_forHTTPHeaderField(requestUserAgent(), "User-Agent");
   if (nonEmpty(method)) request->setHTTPMethod(*method);
   if (nonEmpty(etag)) {
     if (!nonEmpty(method) || ns::str::equalsIgnoringCase(*method, "GET")) {
       request->setValue_forHTTPHeaderField(*etag, "If-None-Match");
-    } else if ((ns::str::equalsIgnoringCase(*method, "PUT") || ns::str::equalsIgnoringCase(*method, "DELETE") ||
+    } else if ((ns::str::equalsIgnoringCase(*method, "PUT") ||
+                ns::str::equalsIgnoringCase(*method, "DELETE") ||
                 ns::str::equalsIgnoringCase(*method, "PATCH")) &&
                !ns::str::hasPrefix(*etag, "W/")) {
       // A weak ETag cannot make a write conditional.
@@ -386,12 +396,14 @@ ns::Ref<ns::URLRequest> ApiService::requestForURL_ETag_httpMethod_ticket(const n
   return request;
 }
 
-ns::Ref<ns::URLRequest> ApiService::objectRequestForURL_object_ETag_httpMethod_isREST_additionalHeaders_ticket(
+ns::Ref<ns::URLRequest>
+ApiService::objectRequestForURL_object_ETag_httpMethod_isREST_additionalHeaders_ticket(
     const ns::Ref<ns::URL>& url, const ns::Ref<ApiObject>& object, std::optional<std::string> etag,
     const std::optional<std::string>& method, bool isREST, const ns::Dictionary& additionalHeaders,
     const TicketRef& ticket) {
   if (object && !nonEmpty(etag)) {
-    if (const ApiDispatch* dispatch = ApiRuntimeCommon::dispatchForClass_selector(object->runtimeClass(), "ETag"))
+    if (const ApiDispatch* dispatch =
+            ApiRuntimeCommon::dispatchForClass_selector(object->runtimeClass(), "ETag"))
       etag = ApiRuntimeCommon::getValue(*object, dispatch).optionalString();
   }
   auto request = requestForURL_ETag_httpMethod_ticket(url, etag, method, ticket);
@@ -407,8 +419,8 @@ ns::Ref<ns::URLRequest> ApiService::objectRequestForURL_object_ETag_httpMethod_i
 }
 
 ns::Ref<ApiJSONDictionary> ApiService::rpcPayloadForMethodNamed_parameters_bodyObject_requestID(
-    const std::string& methodName, const ns::Ref<ApiJSONDictionary>& parameters, const ns::Ref<ApiObject>& bodyObject,
-    const std::string& requestID) {
+    const std::string& methodName, const ns::Ref<ApiJSONDictionary>& parameters,
+    const ns::Ref<ApiObject>& bodyObject, const std::string& requestID) {
   auto payload = ns::make<ApiJSONDictionary>(5);
   payload->setObject_forKey(ns::Value("2.0"), "jsonrpc");
   payload->setObject_forKey(ns::Value(methodName), "method");
@@ -423,7 +435,8 @@ ns::Ref<ApiJSONDictionary> ApiService::rpcPayloadForMethodNamed_parameters_bodyO
     if (parameters)
       for (const auto& [name, value] : parameters->entries()) params->setObject_forKey(value, name);
     if (nonEmpty(key) && !params->find("key")) params->setObject_forKey(ns::Value(*key), "key");
-    if (bodyObject && !bodyObject->JSONValue().isNil()) params->setObject_forKey(bodyObject->JSONValue(), "resource");
+    if (bodyObject && !bodyObject->JSONValue().isNil())
+      params->setObject_forKey(bodyObject->JSONValue(), "resource");
   } else {
     params = parameters;
   }

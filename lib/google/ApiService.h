@@ -48,8 +48,8 @@ class ApiService : public ns::Object {
   using TicketRef = ns::Ref<ApiServiceTicket>;
   // (ticket, object or nullptr, error or nullopt)
   using CompletionHandler = ApiQuery::CompletionBlock;
-  using FinishedSelector = CallbackSelector<void(const TicketRef&, const ns::Ref<ApiObject>&,
-                                                 const std::optional<ns::Error>&)>;
+  using FinishedSelector =
+      CallbackSelector<void(const TicketRef&, const ns::Ref<ApiObject>&, const std::optional<ns::Error>&)>;
   // Makes the resumable upload fetcher of a query with upload parameters (request, fetcher
   // service, parameters, chunk size); registered by the upload module. Without one, a query with
   // upload parameters cannot start.
@@ -63,16 +63,16 @@ class ApiService : public ns::Object {
   // ---- executing queries (a single ApiQuery or an ApiBatchQuery) ----
   TicketRef executeQuery_completionHandler(const ns::Ref<ns::Object>& query, CompletionHandler handler);
   TicketRef executeQuery_delegate_didFinishSelector(const ns::Ref<ns::Object>& query,
-                                                    const ns::Ref<ns::Object>& delegate, FinishedSelector selector);
+                                                    const ns::Ref<ns::Object>& delegate,
+                                                    FinishedSelector selector);
   TicketRef executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(
       const ns::Ref<ApiBatchQuery>& batch, const ns::Ref<ns::Object>& delegate, FinishedSelector selector,
       CompletionHandler handler, TicketRef ticket);
 
   // ---- method-name entries (authorized, a fresh request ID, no URL parameters) ----
-  TicketRef fetchObjectWithMethodNamed_parameters_objectClass_completionHandler(const std::string& methodName,
-                                                                                const ns::Dictionary& parameters,
-                                                                                ns::Class objectClass,
-                                                                                CompletionHandler handler);
+  TicketRef fetchObjectWithMethodNamed_parameters_objectClass_completionHandler(
+      const std::string& methodName, const ns::Dictionary& parameters, ns::Class objectClass,
+      CompletionHandler handler);
   TicketRef fetchObjectWithMethodNamed_insertingObject_objectClass_completionHandler(
       const std::string& methodName, const ns::Ref<ApiObject>& object, ns::Class objectClass,
       CompletionHandler handler);
@@ -89,36 +89,41 @@ class ApiService : public ns::Object {
       const std::string& methodName, const ns::Dictionary& parameters, const ns::Ref<ApiObject>& object,
       ns::Class objectClass, const ns::Ref<ns::Object>& delegate, FinishedSelector selector);
   // The core the entries above and the pages of a call lead to.
-  TicketRef fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
+  TicketRef
+  fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
       const std::string& methodName, ns::Class objectClass, const ns::Ref<ApiJSONDictionary>& parameters,
       const ns::Ref<ApiObject>& bodyObject, const std::optional<std::string>& requestID,
-      const ns::Dictionary& urlQueryParameters, const ns::Ref<ns::Object>& delegate, FinishedSelector selector,
-      CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery, TicketRef ticket);
+      const ns::Dictionary& urlQueryParameters, const ns::Ref<ns::Object>& delegate,
+      FinishedSelector selector, CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery,
+      TicketRef ticket);
 
   // ---- REST entries ----
   TicketRef fetchObjectWithURL_completionHandler(const ns::Ref<ns::URL>& url, CompletionHandler handler);
-  TicketRef fetchObjectWithURL_delegate_didFinishSelector(const ns::Ref<ns::URL>& url, const ns::Ref<ns::Object>& delegate,
+  TicketRef fetchObjectWithURL_delegate_didFinishSelector(const ns::Ref<ns::URL>& url,
+                                                          const ns::Ref<ns::Object>& delegate,
                                                           FinishedSelector selector);
-  TicketRef fetchObjectWithURL_objectClass_delegate_didFinishSelector(const ns::Ref<ns::URL>& url, ns::Class objectClass,
+  TicketRef fetchObjectWithURL_objectClass_delegate_didFinishSelector(const ns::Ref<ns::URL>& url,
+                                                                      ns::Class objectClass,
                                                                       const ns::Ref<ns::Object>& delegate,
                                                                       FinishedSelector selector);
-  TicketRef fetchPublicObjectWithURL_objectClass_delegate_didFinishSelector(const ns::Ref<ns::URL>& url,
-                                                                            ns::Class objectClass,
-                                                                            const ns::Ref<ns::Object>& delegate,
-                                                                            FinishedSelector selector);
+  TicketRef fetchPublicObjectWithURL_objectClass_delegate_didFinishSelector(
+      const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ns::Object>& delegate,
+      FinishedSelector selector);
   TicketRef fetchObjectByInsertingObject_forURL_completionHandler(const ns::Ref<ApiObject>& object,
-                                                                  const ns::Ref<ns::URL>& url, CompletionHandler handler);
-  TicketRef fetchObjectByInsertingObject_forURL_delegate_didFinishSelector(const ns::Ref<ApiObject>& object,
-                                                                           const ns::Ref<ns::URL>& url,
-                                                                           const ns::Ref<ns::Object>& delegate,
-                                                                           FinishedSelector selector);
+                                                                  const ns::Ref<ns::URL>& url,
+                                                                  CompletionHandler handler);
+  TicketRef fetchObjectByInsertingObject_forURL_delegate_didFinishSelector(
+      const ns::Ref<ApiObject>& object, const ns::Ref<ns::URL>& url, const ns::Ref<ns::Object>& delegate,
+      FinishedSelector selector);
   TicketRef fetchObjectByUpdatingObject_forURL_completionHandler(const ns::Ref<ApiObject>& object,
-                                                                 const ns::Ref<ns::URL>& url, CompletionHandler handler);
+                                                                 const ns::Ref<ns::URL>& url,
+                                                                 CompletionHandler handler);
   TicketRef fetchObjectByUpdatingObject_forURL_delegate_didFinishSelector(const ns::Ref<ApiObject>& object,
                                                                           const ns::Ref<ns::URL>& url,
                                                                           const ns::Ref<ns::Object>& delegate,
                                                                           FinishedSelector selector);
-  TicketRef deleteResourceURL_ETag_completionHandler(const ns::Ref<ns::URL>& url, const std::optional<std::string>& etag,
+  TicketRef deleteResourceURL_ETag_completionHandler(const ns::Ref<ns::URL>& url,
+                                                     const std::optional<std::string>& etag,
                                                      CompletionHandler handler);
   TicketRef deleteResourceURL_ETag_delegate_didFinishSelector(const ns::Ref<ns::URL>& url,
                                                               const std::optional<std::string>& etag,
@@ -154,10 +159,9 @@ class ApiService : public ns::Object {
                                             const std::optional<ns::Error>& error);
   bool objectFetcher_willRetry_forError(const ns::Ref<NetHTTPFetcher>& fetcher, bool willRetry,
                                         const ns::Error& error);
-  void objectFetcher_didSendBytes_totalBytesSent_totalBytesExpectedToSend(const ns::Ref<NetHTTPFetcher>& fetcher,
-                                                                          std::int64_t bytesSent,
-                                                                          std::int64_t totalBytesSent,
-                                                                          std::int64_t totalBytesExpected);
+  void objectFetcher_didSendBytes_totalBytesSent_totalBytesExpectedToSend(
+      const ns::Ref<NetHTTPFetcher>& fetcher, std::int64_t bytesSent, std::int64_t totalBytesSent,
+      std::int64_t totalBytesExpected);
   // The fetcher selectors above, as the fetcher takes them.
   static NetHTTPFetcher::FinishedSelector finishedSelector();
   static NetHTTPFetcher::RetrySelector retrySelector();
@@ -168,23 +172,24 @@ class ApiService : public ns::Object {
   void parseObjectFromDataOfFetcher(const ns::Ref<NetHTTPFetcher>& fetcher);
   void handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fetcher);
   ns::Ref<ns::Object> nextPageQueryForQuery_result_ticket(const ns::Ref<ns::Object>& query,
-                                                          const ns::Ref<ApiObject>& result, const TicketRef& ticket);
-  bool fetchNextPageWithQuery_delegate_didFinishedSelector_completionHandler_ticket(const ns::Ref<ns::Object>& query,
-                                                                                   const ns::Ref<ns::Object>& delegate,
-                                                                                   FinishedSelector selector,
-                                                                                   CompletionHandler handler,
-                                                                                   const TicketRef& ticket);
+                                                          const ns::Ref<ApiObject>& result,
+                                                          const TicketRef& ticket);
+  bool fetchNextPageWithQuery_delegate_didFinishedSelector_completionHandler_ticket(
+      const ns::Ref<ns::Object>& query, const ns::Ref<ns::Object>& delegate, FinishedSelector selector,
+      CompletionHandler handler, const TicketRef& ticket);
   ns::Ref<ApiObject> mergedNewResultObject_oldResultObject_forQuery(const ns::Ref<ApiObject>& newResult,
                                                                     const ns::Ref<ApiObject>& oldResult,
                                                                     const ns::Ref<ns::Object>& query);
-  void invokeProgressCallbackForTicket_deliveredBytes_totalBytes(const TicketRef& ticket, std::uint64_t delivered,
+  void invokeProgressCallbackForTicket_deliveredBytes_totalBytes(const TicketRef& ticket,
+                                                                 std::uint64_t delivered,
                                                                  std::uint64_t total);
   bool invokeRetrySelector_delegate_ticket_willRetry_error(const ApiServiceTicket::RetrySelector& selector,
                                                            const ns::Ref<ns::Object>& delegate,
                                                            const TicketRef& ticket, bool willRetry,
                                                            const ns::Error& error);
   static void invokeCallback_target_ticket_object_error(const FinishedSelector& selector,
-                                                        const ns::Ref<ns::Object>& target, const TicketRef& ticket,
+                                                        const ns::Ref<ns::Object>& target,
+                                                        const TicketRef& ticket,
                                                         const ns::Ref<ApiObject>& object,
                                                         const std::optional<ns::Error>& error);
 
@@ -256,7 +261,9 @@ class ApiService : public ns::Object {
   bool shouldFetchInBackground() const { return fetcherService_->shouldFetchInBackground(); }
   void setShouldFetchInBackground(bool value) { fetcherService_->setShouldFetchInBackground(value); }
   ns::Ref<ns::OperationQueue> delegateQueue() const { return fetcherService_->delegateQueue(); }
-  void setDelegateQueue(ns::Ref<ns::OperationQueue> queue) { fetcherService_->setDelegateQueue(std::move(queue)); }
+  void setDelegateQueue(ns::Ref<ns::OperationQueue> queue) {
+    fetcherService_->setDelegateQueue(std::move(queue));
+  }
   std::vector<std::string> runLoopModes() const { return fetcherService_->runLoopModes(); }
   void setRunLoopModes(std::vector<std::string> modes) { fetcherService_->setRunLoopModes(std::move(modes)); }
 
@@ -267,17 +274,20 @@ class ApiService : public ns::Object {
 
  protected:
   // The REST core: the body is the object's JSON (inside "data" when the wrapper is required).
-  TicketRef fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
+  TicketRef
+  fetchObjectWithURL_objectClass_bodyObject_ETag_httpMethod_mayAuthorize_delegate_didFinishSelector_completionHandler_ticket(
       const ns::Ref<ns::URL>& url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
       const std::optional<std::string>& etag, const std::optional<std::string>& method, bool mayAuthorize,
-      const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler, TicketRef ticket);
+      const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler,
+      TicketRef ticket);
   // The core fetch of both paths.
-  TicketRef fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
+  TicketRef
+  fetchObjectWithURL_objectClass_bodyObject_dataToPost_ETag_httpMethod_mayAuthorize_isREST_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
       ns::Ref<ns::URL> url, ns::Class objectClass, const ns::Ref<ApiObject>& bodyObject,
       const std::optional<ns::Data>& dataToPost, const std::optional<std::string>& etag,
-      const std::optional<std::string>& method, bool mayAuthorize, bool isREST, const ns::Ref<ns::Object>& delegate,
-      FinishedSelector selector, CompletionHandler handler, const ns::Ref<ns::Object>& executingQuery,
-      TicketRef ticket);
+      const std::optional<std::string>& method, bool mayAuthorize, bool isREST,
+      const ns::Ref<ns::Object>& delegate, FinishedSelector selector, CompletionHandler handler,
+      const ns::Ref<ns::Object>& executingQuery, TicketRef ticket);
 
  private:
   void handOnParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fetcher);

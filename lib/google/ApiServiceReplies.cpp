@@ -179,7 +179,8 @@ void ApiService::parseObjectFromDataOfFetcher(const ns::Ref<NetHTTPFetcher>& fet
     }
     if (!result.isNil()) {
       state->parsedObject = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
-          result, state->objectClass, ticket->surrogates(), ticket->isREST() ? ns::Value() : state->batchClassMap);
+          result, state->objectClass, ticket->surrogates(),
+          ticket->isREST() ? ns::Value() : state->batchClassMap);
     } else if (!ticket->isREST()) {
       // A JSON-RPC reply without "result" carries its "error"; a reply that is not JSON at all
       // (a captive portal's page) is an error too, never an empty answer.
@@ -197,10 +198,10 @@ void ApiService::parseObjectFromDataOfFetcher(const ns::Ref<NetHTTPFetcher>& fet
   if (!callbackThread) callbackThread = ns::Thread::currentThread();
   std::vector<std::string> modes = state->runLoopModes;
   if (modes.empty()) modes = {ns::DefaultRunLoopMode};
-  ns::Thread::performOnThread(
-      callbackThread,
-      {me, "handleParsedObjectForFetcher:", fetcher, [me, fetcher] { me->handleParsedObjectForFetcher(fetcher); }},
-      false, modes);
+  ns::Thread::performOnThread(callbackThread,
+                              {me, "handleParsedObjectForFetcher:", fetcher,
+                               [me, fetcher] { me->handleParsedObjectForFetcher(fetcher); }},
+                              false, modes);
 }
 
 void ApiService::handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fetcher) {
@@ -216,7 +217,8 @@ void ApiService::handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fet
   std::optional<ns::Error> error = state->fetchError;
 
   if (ticket->shouldFetchNextPages() && ticket->fetchedObject() && object)
-    object = mergedNewResultObject_oldResultObject_forQuery(object, ticket->fetchedObject(), ticket->executingQuery());
+    object = mergedNewResultObject_oldResultObject_forQuery(object, ticket->fetchedObject(),
+                                                            ticket->executingQuery());
   // An error on a later page drops the pages joined so far.
   ticket->setFetchedObject(error ? nullptr : object);
   if (error) object = nullptr;
@@ -227,9 +229,8 @@ void ApiService::handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fet
   bool startedNextPage = false;
   if (ticket->shouldFetchNextPages()) {
     if (auto next = nextPageQueryForQuery_result_ticket(ticket->executingQuery(), object, ticket))
-      startedNextPage =
-          fetchNextPageWithQuery_delegate_didFinishedSelector_completionHandler_ticket(next, delegate, selector, handler,
-                                                                                   ticket);
+      startedNextPage = fetchNextPageWithQuery_delegate_didFinishedSelector_completionHandler_ticket(
+          next, delegate, selector, handler, ticket);
   }
   ticket->setExecutingQuery(ticket->originalQuery());
   if (startedNextPage) {
@@ -253,7 +254,8 @@ void ApiService::handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fet
         block(ticket, nullptr, error);
       } else if (const ns::Value* failure = failures.find(key)) {
         auto errorObject = failure->objectAs<ApiErrorObject>();
-        block(ticket, nullptr, errorObject ? errorObject->foundationError() : errorFromErrorMember(ns::Value()));
+        block(ticket, nullptr,
+              errorObject ? errorObject->foundationError() : errorFromErrorMember(ns::Value()));
       } else if (const ns::Value* success = successes.find(key)) {
         // The null marker stands for a member whose result made no object: the block gets none.
         block(ticket, success->objectAs<ApiObject>(), std::nullopt);
@@ -266,7 +268,8 @@ void ApiService::handleParsedObjectForFetcher(const ns::Ref<NetHTTPFetcher>& fet
   }
   if (auto* query = ApiQueryProtocolOf(original)) query->executionDidStop();
 
-  if (selector && delegate) invokeCallback_target_ticket_object_error(selector, delegate, ticket, object, error);
+  if (selector && delegate)
+    invokeCallback_target_ticket_object_error(selector, delegate, ticket, object, error);
   if (handler) handler(ticket, object, error);
 
   ticket->setHasCalledCallback(true);
@@ -289,7 +292,8 @@ ns::Ref<ns::Object> ApiService::nextPageQueryForQuery_result_ticket(const ns::Re
       auto member = key.isString() ? ticket->queryForRequestID(key.string()) : nullptr;
       auto object = value.objectAs<ApiObject>();
       if (!member || !object) continue;
-      if (auto next = std::dynamic_pointer_cast<ApiQuery>(nextPageQueryForQuery_result_ticket(member, object, ticket))) {
+      if (auto next = std::dynamic_pointer_cast<ApiQuery>(
+              nextPageQueryForQuery_result_ticket(member, object, ticket))) {
         if (!nextBatch) nextBatch = ApiBatchQuery::batchQuery();
         nextBatch->addQuery(next);
       }
@@ -327,21 +331,21 @@ bool ApiService::fetchNextPageWithQuery_delegate_didFinishedSelector_completionH
 
   TicketRef result;
   if (auto batch = std::dynamic_pointer_cast<ApiBatchQuery>(query)) {
-    result = executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(batch, delegate, std::move(selector),
-                                                                                  std::move(handler), ticket);
+    result = executeBatchQuery_delegate_didFinishSelector_completionHandler_ticket(
+        batch, delegate, std::move(selector), std::move(handler), ticket);
   } else if (auto single = std::dynamic_pointer_cast<ApiQuery>(query)) {
     result =
         fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
             single->methodName(), single->expectedObjectClass(), single->JSON(), single->bodyObject(),
-            single->requestID(), single->urlQueryParameters(), delegate, std::move(selector), std::move(handler),
-            single, ticket);
+            single->requestID(), single->urlQueryParameters(), delegate, std::move(selector),
+            std::move(handler), single, ticket);
   }
   return result && result == ticket;
 }
 
-ns::Ref<ApiObject> ApiService::mergedNewResultObject_oldResultObject_forQuery(const ns::Ref<ApiObject>& newResult,
-                                                                              const ns::Ref<ApiObject>& oldResult,
-                                                                              const ns::Ref<ns::Object>& query) {
+ns::Ref<ApiObject> ApiService::mergedNewResultObject_oldResultObject_forQuery(
+    const ns::Ref<ApiObject>& newResult, const ns::Ref<ApiObject>& oldResult,
+    const ns::Ref<ns::Object>& query) {
   if (std::dynamic_pointer_cast<ApiBatchQuery>(query)) {
     auto newBatch = std::dynamic_pointer_cast<ApiBatchResult>(newResult);
     auto oldBatch = std::dynamic_pointer_cast<ApiBatchResult>(oldResult);
@@ -349,7 +353,8 @@ ns::Ref<ApiObject> ApiService::mergedNewResultObject_oldResultObject_forQuery(co
     ns::Dictionary successes = oldBatch->successes();
     ns::Dictionary failures = oldBatch->failures();
     for (const auto& [key, value] : newBatch->successes()) {
-      if (auto object = value.objectAs<ApiObject>()) prependItems(object, successes[key].objectAs<ApiObject>());
+      if (auto object = value.objectAs<ApiObject>())
+        prependItems(object, successes[key].objectAs<ApiObject>());
       successes.set(key, value);
     }
     for (const auto& [key, value] : newBatch->failures()) {
@@ -372,15 +377,15 @@ bool ApiService::objectFetcher_willRetry_forError(const ns::Ref<NetHTTPFetcher>&
   if (!state || !state->ticket) return willRetry;
   auto ticket = state->ticket;
   if (const auto& selector = ticket->retrySelector())
-    willRetry = invokeRetrySelector_delegate_ticket_willRetry_error(selector, state->delegate, ticket, willRetry, error);
+    willRetry = invokeRetrySelector_delegate_ticket_willRetry_error(selector, state->delegate, ticket,
+                                                                    willRetry, error);
   if (auto block = ticket->retryBlock()) willRetry = block(ticket, willRetry, error);
   return willRetry;
 }
 
-bool ApiService::invokeRetrySelector_delegate_ticket_willRetry_error(const ApiServiceTicket::RetrySelector& selector,
-                                                                     const ns::Ref<ns::Object>& delegate,
-                                                                     const TicketRef& ticket, bool willRetry,
-                                                                     const ns::Error& error) {
+bool ApiService::invokeRetrySelector_delegate_ticket_willRetry_error(
+    const ApiServiceTicket::RetrySelector& selector, const ns::Ref<ns::Object>& delegate,
+    const TicketRef& ticket, bool willRetry, const ns::Error& error) {
   if (!selector || !delegate) return willRetry;
   try {
     return selector(*delegate, ticket, willRetry, error);
@@ -395,7 +400,8 @@ void ApiService::objectFetcher_didSendBytes_totalBytesSent_totalBytesExpectedToS
     std::int64_t totalBytesExpected) {
   auto state = ApiServiceFetchState::of(fetcher);
   if (!state || !state->ticket) return;
-  invokeProgressCallbackForTicket_deliveredBytes_totalBytes(state->ticket, static_cast<std::uint64_t>(totalBytesSent),
+  invokeProgressCallbackForTicket_deliveredBytes_totalBytes(state->ticket,
+                                                            static_cast<std::uint64_t>(totalBytesSent),
                                                             static_cast<std::uint64_t>(totalBytesExpected));
 }
 
@@ -410,7 +416,8 @@ void ApiService::invokeProgressCallbackForTicket_deliveredBytes_totalBytes(const
 }
 
 void ApiService::invokeCallback_target_ticket_object_error(const FinishedSelector& selector,
-                                                           const ns::Ref<ns::Object>& target, const TicketRef& ticket,
+                                                           const ns::Ref<ns::Object>& target,
+                                                           const TicketRef& ticket,
                                                            const ns::Ref<ApiObject>& object,
                                                            const std::optional<ns::Error>& error) {
   selector(*target, ticket, object, error);
@@ -425,7 +432,8 @@ bool ApiService::waitForTicket_timeout_fetchedObject_error(const TicketRef& tick
     ns::RunLoop::currentRunLoop()->runUntil([&] { return ticket->hasCalledCallback(); }, seconds,
                                             ns::DefaultRunLoopMode);
   std::optional<ns::Error> result = ticket->fetchError();
-  if (!ticket->hasCalledCallback() && !result) result = ns::Error(ApiServiceErrorDomain, kApiServiceErrorWaitTimedOut);
+  if (!ticket->hasCalledCallback() && !result)
+    result = ns::Error(ApiServiceErrorDomain, kApiServiceErrorWaitTimedOut);
   if (object) *object = ticket->fetchedObject();
   if (error && result) *error = *result;
   return !result;

@@ -122,7 +122,8 @@ void ApiServiceTicket::setRetryBlock(RetryBlock block) {
 std::string ApiServiceTicket::description() const {
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<const void*>(this));
-  std::string text = className() + " " + address + ": {service:" + (service_ ? service_->description() : "(null)");
+  std::string text =
+      className() + " " + address + ": {service:" + (service_ ? service_->description() : "(null)");
   if (apiKey_ && !apiKey_->empty()) text += " devKey:" + *apiKey_;
   if (objectFetcher_)
     if (auto authorizer = objectFetcher_->authorizer()) {

@@ -57,7 +57,8 @@ json rpcError(long code, const std::string& message, const std::string& reason) 
 }
 
 std::string htmlPage(const std::string& text) {
-  return "<!DOCTYPE html><html><head><title>" + text + "</title></head><body><p>" + text + "</p></body></html>";
+  return "<!DOCTYPE html><html><head><title>" + text + "</title></head><body><p>" + text +
+         "</p></body></html>";
 }
 
 }  // namespace
@@ -88,8 +89,8 @@ struct FakeDataAPI::State {
       if (!scope.empty() && scope != method) continue;
       const json* params = call.contains("params") ? &call["params"] : nullptr;
       if (!params || !params->contains("key"))
-        return std::make_pair(403, rpcError(403, "Daily Limit for Unauthenticated Use Exceeded.",
-                                            "dailyLimitExceededUnreg"));
+        return std::make_pair(
+            403, rpcError(403, "Daily Limit for Unauthenticated Use Exceeded.", "dailyLimitExceededUnreg"));
       if ((*params)["key"] != key) return std::make_pair(400, rpcError(400, "Bad Request", "keyInvalid"));
     }
     for (const auto& [scope, token] : tokens) {
@@ -121,7 +122,8 @@ struct FakeDataAPI::State {
       std::string playlistId = params.value("playlistId", std::string());
       for (const auto& item : items) {
         if (!ids.empty() && std::find(ids.begin(), ids.end(), idOf(item)) == ids.end()) continue;
-        if (!playlistId.empty() && item.value("/snippet/playlistId"_json_pointer, std::string()) != playlistId)
+        if (!playlistId.empty() &&
+            item.value("/snippet/playlistId"_json_pointer, std::string()) != playlistId)
           continue;
         matching.push_back(&item);
       }
@@ -215,7 +217,8 @@ struct FakeDataAPI::State {
         if (s.answer == Answer::JSONError)
           return {std::nullopt,
                   pltest::FakeReply::text(
-                      s.status, s.body ? *s.body : json{{"error", rpcError(s.code, s.message, "scripted")}}.dump(),
+                      s.status,
+                      s.body ? *s.body : json{{"error", rpcError(s.code, s.message, "scripted")}}.dump(),
                       "application/json; charset=UTF-8")};
         if (s.answer == Answer::HTMLError)
           return {std::nullopt, pltest::FakeReply::text(s.status, s.body ? *s.body : htmlPage(s.message),
@@ -223,7 +226,8 @@ struct FakeDataAPI::State {
         if (s.answer == Answer::EmptyBody)
           return {std::nullopt, pltest::FakeReply::text(200, "", "application/json; charset=UTF-8")};
         if (s.answer == Answer::HTMLPage)
-          return {std::nullopt, pltest::FakeReply::text(200, htmlPage(s.message), "text/html; charset=utf-8")};
+          return {std::nullopt,
+                  pltest::FakeReply::text(200, htmlPage(s.message), "text/html; charset=utf-8")};
         if (s.answer == Answer::MalformedJSON)
           return {std::nullopt, pltest::FakeReply::text(200, "{\"result\": {\"kind\": ", "application/json")};
         if (s.answer == Answer::Stall) {
@@ -251,10 +255,12 @@ struct FakeDataAPI::State {
     c.inBatch = inBatch;
     c.jsonrpc = call.value("jsonrpc", std::string());
     c.method = call.value("method", std::string());
-    if (call.contains("id")) c.id = call["id"].is_string() ? call["id"].get<std::string>() : call["id"].dump();
+    if (call.contains("id"))
+      c.id = call["id"].is_string() ? call["id"].get<std::string>() : call["id"].dump();
     if (call.contains("apiVersion") && call["apiVersion"].is_string())
       c.apiVersion = call["apiVersion"].get<std::string>();
-    if (call.contains("params")) c.params = ns::JSONSerialization::JSONObjectWithString(call["params"].dump());
+    if (call.contains("params"))
+      c.params = ns::JSONSerialization::JSONObjectWithString(call["params"].dump());
     c.callJSON = call.dump();
     c.headers = request.headers;
     calls.push_back(std::move(c));
@@ -288,7 +294,8 @@ FakeDataAPI::FakeDataAPI() : FakeDataAPI(Options{}) {}
 FakeDataAPI::FakeDataAPI(Options options) : state_(std::make_shared<State>()) {
   std::vector<std::string> names{"localhost", "127.0.0.1"};
   names.insert(names.end(), options.hostNames.begin(), options.hostNames.end());
-  server_ = std::make_unique<pltest::FakeServer>(pltest::FakeServer::Options{.https = options.https, .hostNames = names});
+  server_ = std::make_unique<pltest::FakeServer>(
+      pltest::FakeServer::Options{.https = options.https, .hostNames = names});
   std::weak_ptr<State> weak = state_;
   server_->route("POST", "/(upload/)?rpc", [weak](const pltest::FakeRequest& request) {
     auto state = weak.lock();

@@ -51,15 +51,15 @@ namespace testsupport {
 
 // One JSON-RPC call as the fake received it.
 struct DataAPICall {
-  std::string path;    // "/rpc" or "/upload/rpc"
-  std::string target;  // path and query as sent
+  std::string path;      // "/rpc" or "/upload/rpc"
+  std::string target;    // path and query as sent
   std::size_t post = 0;  // which POST carried it (0-based), several calls share one in a batch
   bool inBatch = false;
   std::string jsonrpc;
   std::string method;
   std::string id;  // the "id" member as text ("" when absent)
   std::optional<std::string> apiVersion;
-  ns::Value params;     // the "params" member (nil when absent), numbers with their kind
+  ns::Value params;      // the "params" member (nil when absent), numbers with their kind
   std::string callJSON;  // the call object as received
   ns::HTTPHeaderFields headers;
 };

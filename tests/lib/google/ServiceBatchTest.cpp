@@ -1,5 +1,6 @@
 // Batches: one POST of several calls, the reply matched back to each member.
 #include "lib/google/ApiErrorObject.h"
+#include "lib/google/NetHTTPFetcherConstants.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 using namespace servicetest;
@@ -174,12 +175,46 @@ TEST_F(ServiceBatch, AFailedRequestFailsEveryMember) {
   }
 }
 
+// With paging on, the members that page go on in smaller batches and their pages are joined.
+TEST_F(ServiceBatch, PagedMembersAreJoined) {
+  api_.seedGenerated("playlists", 115, "PLGEN");
+  service_->setShouldFetchNextPages(true);
+  std::vector<std::string> comments;
+  auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+      std::string(kNetHTTPFetcherStoppedNotification), nullptr, nullptr, [&](const ns::Ref<ns::Notification>& note) {
+        if (auto fetcher = std::dynamic_pointer_cast<NetHTTPFetcher>(note->object()))
+          comments.push_back(fetcher->comment().value_or(""));
+      });
+  auto batch = twoLists();
+  Delivery delivery;
+  ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
+  waitFor(delivery);
+  ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+
+  std::vector<std::size_t> callsPerPost(3, 0);
+  for (const auto& call : api_.calls()) ++callsPerPost.at(call.post);
+  EXPECT_EQ(callsPerPost, (std::vector<std::size_t>{2, 1, 1}));
+  EXPECT_EQ(comments, (std::vector<std::string>{
+                          "batch: youtube.videos.list, youtube.playlists.list (2 queries)",
+                          "batch: youtube.playlists.list (page 2, 1 queries)",
+                          "batch: youtube.playlists.list (page 3, 1 queries)",
+                      }));
+  EXPECT_EQ(playlistsDelivery_.count, 1);
+  EXPECT_EQ(itemIds(playlistsDelivery_.object), api_.itemIds("playlists"));
+  EXPECT_EQ(videosDelivery_.count, 1);
+  EXPECT_EQ(itemIds(videosDelivery_.object).size(), 1u);
+  auto result = delivery.objectAs<ApiBatchResult>();
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->successes().count(), 2u);
+  EXPECT_EQ(delivery.ticket->pagesFetchedCounter(), 2u);
+}
+
 TEST_F(ServiceBatch, DuplicateRequestIDsSendNothing) {
   auto query = ApiQueryYouTube::queryForVideosListWithPart("id");
   int callbacks = 0;
-  auto ticket = service_->executeQuery_completionHandler(
-      ApiBatchQuery::batchQueryWithQueries({query, query->copy()}),
-      [&](const auto&, const auto&, const auto&) { ++callbacks; });
+  auto ticket =
+      service_->executeQuery_completionHandler(ApiBatchQuery::batchQueryWithQueries({query, query->copy()}),
+                                               [&](const auto&, const auto&, const auto&) { ++callbacks; });
   EXPECT_FALSE(ticket);
   drainRunLoop();
   EXPECT_EQ(callbacks, 0);

@@ -60,7 +60,8 @@ TEST_F(ServiceReply, PagingJoinsThreePagesOnOneTicket) {
   // The comment of each page's fetcher, read when it stops.
   std::vector<std::string> comments;
   auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-      std::string(kNetHTTPFetcherStoppedNotification), nullptr, nullptr, [&](const ns::Ref<ns::Notification>& note) {
+      std::string(kNetHTTPFetcherStoppedNotification), nullptr, nullptr,
+      [&](const ns::Ref<ns::Notification>& note) {
         if (auto fetcher = std::dynamic_pointer_cast<NetHTTPFetcher>(note->object()))
           comments.push_back(fetcher->comment().value_or(""));
       });
@@ -155,20 +156,22 @@ TEST_F(ServiceReply, ErrorReplies) {
   std::string quota = googletest::fixtureText("error-403.json");
   std::vector<Case> cases{
       {"403 with the API's JSON error",
-       FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 403, -1, quota),
-       ApiJSONRPCErrorDomain, 403, std::nullopt},
+       FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 403, -1, quota), ApiJSONRPCErrorDomain, 403,
+       std::nullopt},
       {"403 with an HTML page",
-       FakeDataAPI::Script(FakeDataAPI::Answer::HTMLError, 403, 0, -1, std::string("<html>Forbidden here</html>")),
+       FakeDataAPI::Script(FakeDataAPI::Answer::HTMLError, 403, 0, -1,
+                           std::string("<html>Forbidden here</html>")),
        NetHTTPStatusErrorDomain, 403, std::string("<html>Forbidden here</html>")},
-      {"200 holding only an error", FakeDataAPI::Script(FakeDataAPI::Answer::OnlyError, 200, 404), ApiJSONRPCErrorDomain,
-       404, std::nullopt},
-      {"200 holding neither member", FakeDataAPI::Script(FakeDataAPI::Answer::NeitherMember, 200, 0), ApiJSONRPCErrorDomain, 0,
-       std::nullopt},
-      {"200 HTML page of a captive portal", FakeDataAPI::Script(FakeDataAPI::Answer::HTMLPage, 200, 0), ApiJSONRPCErrorDomain, 0,
-       std::nullopt},
-      {"200 with no body for a list", FakeDataAPI::Script(FakeDataAPI::Answer::EmptyBody, 200, 0), ApiJSONRPCErrorDomain, 0,
-       std::nullopt},
-      {"malformed JSON", FakeDataAPI::Script(FakeDataAPI::Answer::MalformedJSON, 200, 0), "NSCocoaErrorDomain", 3840, std::nullopt},
+      {"200 holding only an error", FakeDataAPI::Script(FakeDataAPI::Answer::OnlyError, 200, 404),
+       ApiJSONRPCErrorDomain, 404, std::nullopt},
+      {"200 holding neither member", FakeDataAPI::Script(FakeDataAPI::Answer::NeitherMember, 200, 0),
+       ApiJSONRPCErrorDomain, 0, std::nullopt},
+      {"200 HTML page of a captive portal", FakeDataAPI::Script(FakeDataAPI::Answer::HTMLPage, 200, 0),
+       ApiJSONRPCErrorDomain, 0, std::nullopt},
+      {"200 with no body for a list", FakeDataAPI::Script(FakeDataAPI::Answer::EmptyBody, 200, 0),
+       ApiJSONRPCErrorDomain, 0, std::nullopt},
+      {"malformed JSON", FakeDataAPI::Script(FakeDataAPI::Answer::MalformedJSON, 200, 0),
+       "NSCocoaErrorDomain", 3840, std::nullopt},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -204,8 +207,8 @@ TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   seedPlaylists(0);
   std::string id = api_.itemIds("playlists").front();
   Delivery delivery;
-  ASSERT_TRUE(
-      service_->executeQuery_completionHandler(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery.handler()));
+  ASSERT_TRUE(service_->executeQuery_completionHandler(
+      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery.handler()));
   waitFor(delivery);
   EXPECT_EQ(delivery.count, 1);
   EXPECT_FALSE(delivery.object);
@@ -213,8 +216,8 @@ TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   EXPECT_FALSE(api_.item("playlists", id));
   // Deleting it again is the API's 404.
   Delivery again;
-  ASSERT_TRUE(
-      service_->executeQuery_completionHandler(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again.handler()));
+  ASSERT_TRUE(service_->executeQuery_completionHandler(
+      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again.handler()));
   waitFor(again);
   ASSERT_TRUE(again.error);
   EXPECT_EQ(again.error->domain(), ApiJSONRPCErrorDomain);
@@ -252,7 +255,8 @@ TEST_F(ServiceReply, ParseRunsOffTheCallingThreadAndCallbacksComeBackInOrder) {
   seedPlaylists(0);
   service_->setSurrogates(ApiMakeSurrogates({{ApiYouTubeModelClassNamed("ApiYouTubePlaylistListResponse"),
                                               ApiClassOf<ThreadNotingPlaylistList>()}}));
-  NotificationLog notes({kApiServiceTicketParsingStartedNotification, kApiServiceTicketParsingStoppedNotification});
+  NotificationLog notes(
+      {kApiServiceTicketParsingStartedNotification, kApiServiceTicketParsingStoppedNotification});
   std::vector<std::string> events;
   EventQuery::events = &events;
   auto query = ApiQuery::queryWithMethodName<EventQuery>("youtube.playlists.list");
@@ -263,18 +267,21 @@ TEST_F(ServiceReply, ParseRunsOffTheCallingThreadAndCallbacksComeBackInOrder) {
   Delivery delivery;
   auto handler = delivery.handler();
   auto ticket =
-      service_->fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
-          copy->methodName(), copy->expectedObjectClass(), copy->JSON(), nullptr, copy->requestID(), {}, delegate,
-          EventDelegate::selector(), [&](const auto& t, const auto& o, const auto& e) {
-            events.push_back("completion block");
-            handler(t, o, e);
-          },
-          copy, nullptr);
+      service_
+          ->fetchObjectWithMethodNamed_objectClass_parameters_bodyObject_requestID_urlQueryParameters_delegate_didFinishSelector_completionHandler_executingQuery_ticket(
+              copy->methodName(), copy->expectedObjectClass(), copy->JSON(), nullptr, copy->requestID(), {},
+              delegate, EventDelegate::selector(),
+              [&](const auto& t, const auto& o, const auto& e) {
+                events.push_back("completion block");
+                handler(t, o, e);
+              },
+              copy, nullptr);
   ASSERT_TRUE(ticket);
   waitFor(delivery);
   EventQuery::events = nullptr;
 
-  EXPECT_EQ(events, (std::vector<std::string>{"query block", "executionDidStop", "selector", "completion block"}));
+  EXPECT_EQ(events,
+            (std::vector<std::string>{"query block", "executionDidStop", "selector", "completion block"}));
   EXPECT_TRUE(delivery.onMainThread);
   ASSERT_TRUE(std::dynamic_pointer_cast<ThreadNotingPlaylistList>(delivery.object));
   EXPECT_NE(ThreadNotingPlaylistList::madeOn, std::this_thread::get_id());
@@ -301,19 +308,19 @@ TEST_F(ServiceReply, CallbacksComeOnASecondaryThreadThatMadeTheCall) {
   std::thread::id callbackThread;
   std::atomic<int> calls{0};
   auto service = service_;
-  ns::Thread::performOnThread(
-      thread,
-      {nullptr, "call", nullptr,
-       [&, service] {
-         std::lock_guard lock(mutex);
-         callerThread = std::this_thread::get_id();
-         service->executeQuery_completionHandler(playlistsQuery(), [&](const auto&, const auto& object, const auto&) {
-           std::lock_guard lock(mutex);
-           if (object) callbackThread = std::this_thread::get_id();
-           ++calls;
-         });
-       }},
-      false);
+  ns::Thread::performOnThread(thread,
+                              {nullptr, "call", nullptr,
+                               [&, service] {
+                                 std::lock_guard lock(mutex);
+                                 callerThread = std::this_thread::get_id();
+                                 service->executeQuery_completionHandler(
+                                     playlistsQuery(), [&](const auto&, const auto& object, const auto&) {
+                                       std::lock_guard lock(mutex);
+                                       if (object) callbackThread = std::this_thread::get_id();
+                                       ++calls;
+                                     });
+                               }},
+                              false);
   ASSERT_TRUE(pltest::pumpUntil([&] { return calls > 0; }, 30));
   thread->cancel();
   ASSERT_TRUE(thread->waitUntilFinished(10));
@@ -321,6 +328,29 @@ TEST_F(ServiceReply, CallbacksComeOnASecondaryThreadThatMadeTheCall) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(callbackThread, callerThread);
   EXPECT_NE(callbackThread, std::this_thread::get_id());
+}
+
+TEST_F(ServiceReply, CallbacksGoToTheDelegateQueueWhenOneIsSet) {
+  seedPlaylists(0);
+  auto queue = ns::make<ns::OperationQueue>();
+  service_->setDelegateQueue(queue);
+  std::atomic<int> calls{0};
+  std::atomic<bool> onMain{true};
+  ns::Ref<ns::OperationQueue> current;
+  std::mutex mutex;
+  ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(),
+                                                       [&](const auto&, const auto& object, const auto&) {
+                                                         std::lock_guard lock(mutex);
+                                                         onMain = ns::Thread::isMainThread();
+                                                         current = ns::OperationQueue::currentQueue();
+                                                         if (object) ++calls;
+                                                       }));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return calls > 0; }, 30));
+  queue->waitUntilAllOperationsAreFinished();
+  std::lock_guard lock(mutex);
+  EXPECT_EQ(calls, 1);
+  EXPECT_FALSE(onMain);
+  EXPECT_EQ(current, queue);
 }
 
 // ---- cancelling and waiting ----

@@ -68,13 +68,14 @@ TEST_F(ServiceRequest, ParamsMemberFollowsKeyParametersAndBody) {
     std::function<ns::Ref<ApiQuery>()> query;
     std::function<void(const testsupport::DataAPICall&, const pltest::FakeRequest&)> check;
   };
-  auto playlist = ApiObject::objectWithJSON<ApiYouTubePlaylist>(
-      ApiJSONParser::objectWithString_error(R"({"etag":"\"tag1\"","snippet":{"title":"Road trip"}})", nullptr));
+  auto playlist = ApiObject::objectWithJSON<ApiYouTubePlaylist>(ApiJSONParser::objectWithString_error(
+      R"({"etag":"\"tag1\"","snippet":{"title":"Road trip"}})", nullptr));
   std::vector<Case> cases{
       {"no key and no parameters: no params", std::nullopt,
        [] { return ApiQuery::queryWithMethodName("youtube.i18nRegions.list"); },
        [](const auto& call, const auto&) { EXPECT_TRUE(call.params.isNil()) << call.callJSON; }},
-      {"a key alone makes params", "k", [] { return ApiQuery::queryWithMethodName("youtube.i18nRegions.list"); },
+      {"a key alone makes params", "k",
+       [] { return ApiQuery::queryWithMethodName("youtube.i18nRegions.list"); },
        [](const auto& call, const auto&) { EXPECT_EQ(param(call, "key"), ns::Value("k")); }},
       {"the query's own key is kept", "k",
        [] {
@@ -84,11 +85,15 @@ TEST_F(ServiceRequest, ParamsMemberFollowsKeyParametersAndBody) {
        },
        [](const auto& call, const auto&) { EXPECT_EQ(param(call, "key"), ns::Value("mine-key")); }},
       {"an insert sends the resource and no If-Match", std::nullopt,
-       [&] { return ns::Ref<ApiQuery>(ApiQueryYouTube::queryForPlaylistsInsertWithObject_part(playlist, "snippet")); },
+       [&] {
+         return ns::Ref<ApiQuery>(
+             ApiQueryYouTube::queryForPlaylistsInsertWithObject_part(playlist, "snippet"));
+       },
        [](const auto& call, const auto& post) {
          auto resource = param(call, "resource");
          ASSERT_TRUE(resource.isDictionary()) << call.callJSON;
-         EXPECT_EQ(resource.dictionary()[ns::Value("snippet")].dictionary()[ns::Value("title")], ns::Value("Road trip"));
+         EXPECT_EQ(resource.dictionary()[ns::Value("snippet")].dictionary()[ns::Value("title")],
+                   ns::Value("Road trip"));
          EXPECT_EQ(param(call, "part"), ns::Value("snippet"));
          EXPECT_FALSE(post.header("If-Match"));
          EXPECT_FALSE(post.header("If-None-Match"));
@@ -129,6 +134,49 @@ TEST_F(ServiceRequest, InsertAnswersTheStoredResource) {
   EXPECT_EQ(delivery.ticket->postedObject(), playlist);
 }
 
+// The fake's store behind insert, list, update and delete, as the account code uses them.
+TEST_F(ServiceRequest, EditsThroughTheFakeStore) {
+  seedPlaylists(0);
+  api_.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-1.json"));
+  api_.seedFromFixture("subscriptions", googletest::fixtureText("subscriptions-1.json"));
+  auto run = [&](const ns::Ref<ApiQuery>& query) {
+    auto delivery = std::make_shared<Delivery>();
+    EXPECT_TRUE(service_->executeQuery_completionHandler(query, delivery->handler()));
+    waitFor(*delivery);
+    return delivery;
+  };
+
+  // A new item in a playlist of its own is listed by that playlist.
+  auto item = ApiObject::objectWithJSON<ApiYouTubePlaylistItem>(ApiJSONParser::objectWithString_error(
+      R"({"snippet":{"playlistId":"PLmine","resourceId":{"kind":"youtube#video","videoId":"v1"}}})",
+      nullptr));
+  auto inserted = run(ApiQueryYouTube::queryForPlaylistItemsInsertWithObject_part(item, "snippet"));
+  ASSERT_TRUE(inserted->objectAs<ApiYouTubePlaylistItem>());
+  auto byPlaylist = ApiQueryYouTube::queryForPlaylistItemsListWithPart("snippet");
+  byPlaylist->setPlaylistId("PLmine");
+  auto listed = run(byPlaylist);
+  EXPECT_EQ(itemIds(listed->object),
+            std::vector<std::string>{*inserted->objectAs<ApiYouTubePlaylistItem>()->identifier()});
+
+  // An update replaces the stored playlist.
+  auto playlist = ApiObject::objectWithJSON<ApiYouTubePlaylist>(
+      ApiJSONParser::objectWithString_error(*api_.item("playlists", api_.itemIds("playlists")[1]), nullptr));
+  playlist->snippet()->setTitle("Renamed");
+  auto updated = run(ApiQueryYouTube::queryForPlaylistsUpdateWithObject_part(playlist, "snippet"));
+  ASSERT_TRUE(updated->objectAs<ApiYouTubePlaylist>());
+  EXPECT_NE(api_.item("playlists", *playlist->identifier())->find("Renamed"), std::string::npos);
+
+  // A deleted subscription is gone; an unknown one is the API's 404.
+  std::size_t subscriptions = api_.itemCount("subscriptions");
+  auto removed =
+      run(ApiQueryYouTube::queryForSubscriptionsDeleteWithIdentifier(api_.itemIds("subscriptions")[0]));
+  EXPECT_FALSE(removed->error);
+  EXPECT_EQ(api_.itemCount("subscriptions"), subscriptions - 1);
+  auto unknown = run(ApiQueryYouTube::queryForSubscriptionsDeleteWithIdentifier("nope"));
+  ASSERT_TRUE(unknown->error);
+  EXPECT_EQ(unknown->error->code(), 404);
+}
+
 TEST_F(ServiceRequest, ETagHeadersByMethod) {
   struct Case {
     std::optional<std::string> method;
@@ -138,8 +186,8 @@ TEST_F(ServiceRequest, ETagHeadersByMethod) {
   };
   std::vector<Case> cases{
       {std::nullopt, "\"e\"", "\"e\"", std::nullopt}, {"get", "\"e\"", "\"e\"", std::nullopt},
-      {"PUT", "\"e\"", std::nullopt, "\"e\""},         {"delete", "\"e\"", std::nullopt, "\"e\""},
-      {"PATCH", "\"e\"", std::nullopt, "\"e\""},       {"PUT", "W/\"e\"", std::nullopt, std::nullopt},
+      {"PUT", "\"e\"", std::nullopt, "\"e\""},        {"delete", "\"e\"", std::nullopt, "\"e\""},
+      {"PATCH", "\"e\"", std::nullopt, "\"e\""},      {"PUT", "W/\"e\"", std::nullopt, std::nullopt},
       {"POST", "\"e\"", std::nullopt, std::nullopt},
   };
   auto url = ns::URL::URLWithString("https://www.googleapis.com/youtube/v3/playlists");
@@ -166,7 +214,8 @@ TEST_F(ServiceRequest, UserAgentForms) {
 
 TEST_F(ServiceRequest, URLParametersAndHeadersOfQueryAndService) {
   seedPlaylists(0);
-  service_->setAdditionalHTTPHeaders({{ns::Value("X-Service"), ns::Value("s")}, {ns::Value("X-Both"), ns::Value("service")}});
+  service_->setAdditionalHTTPHeaders(
+      {{ns::Value("X-Service"), ns::Value("s")}, {ns::Value("X-Both"), ns::Value("service")}});
   auto query = playlistsQuery();
   query->setUrlQueryParameters({{ns::Value("b"), ns::Value("2")}, {ns::Value("A"), ns::Value("1")}});
   query->setAdditionalHTTPHeaders({{ns::Value("X-Both"), ns::Value("query")}});
@@ -201,7 +250,8 @@ TEST_F(ServiceRequest, CallsThatCannotStart) {
       {"no query", [&] { return service_->executeQuery_completionHandler(nullptr, count); }},
       {"empty method name",
        [&] {
-         return service_->fetchObjectWithMethodNamed_parameters_objectClass_completionHandler("", {}, nullptr, count);
+         return service_->fetchObjectWithMethodNamed_parameters_objectClass_completionHandler("", {}, nullptr,
+                                                                                              count);
        }},
       {"unserialisable body",
        [&] {
@@ -209,9 +259,14 @@ TEST_F(ServiceRequest, CallsThatCannotStart) {
              ApiQueryYouTube::queryForPlaylistsUpdateWithObject_part(unserialisable, "snippet"), count);
        }},
       {"unserialisable REST body",
-       [&] { return service_->fetchObjectByUpdatingObject_forURL_completionHandler(unserialisable, restURL, count); }},
-      {"upload without an upload fetcher", [&] { return service_->executeQuery_completionHandler(upload, count); }},
-      {"empty batch", [&] { return service_->executeQuery_completionHandler(ApiBatchQuery::batchQuery(), count); }},
+       [&] {
+         return service_->fetchObjectByUpdatingObject_forURL_completionHandler(unserialisable, restURL,
+                                                                               count);
+       }},
+      {"upload without an upload fetcher",
+       [&] { return service_->executeQuery_completionHandler(upload, count); }},
+      {"empty batch",
+       [&] { return service_->executeQuery_completionHandler(ApiBatchQuery::batchQuery(), count); }},
       {"duplicate request IDs",
        [&] {
          return service_->executeQuery_completionHandler(

@@ -37,7 +37,8 @@ struct Delivery {
   bool onMainThread = false;
 
   ApiService::CompletionHandler handler() {
-    return [this](const ns::Ref<ApiServiceTicket>& t, const ns::Ref<ApiObject>& o, const std::optional<ns::Error>& e) {
+    return [this](const ns::Ref<ApiServiceTicket>& t, const ns::Ref<ApiObject>& o,
+                  const std::optional<ns::Error>& e) {
       ticket = t;
       object = o;
       error = e;
@@ -125,7 +126,8 @@ class ServiceTest : public testing::Test {
     auto collection = std::dynamic_pointer_cast<ApiCollectionObject>(list);
     if (!collection) return ids;
     for (const ns::Value& item : collection->collectionItems())
-      if (auto object = item.objectAs<ApiObject>()) ids.push_back(object->JSONValueForKey("id").stringValue());
+      if (auto object = item.objectAs<ApiObject>())
+        ids.push_back(object->JSONValueForKey("id").stringValue());
     return ids;
   }
 
