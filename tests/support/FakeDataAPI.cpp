@@ -1,0 +1,419 @@
+#include "tests/support/FakeDataAPI.h"
+
+#include <algorithm>
+#include <atomic>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/serialization/JSONSerialization.h"
+
+namespace testsupport {
+
+using nlohmann::json;
+
+namespace {
+
+struct ResourceInfo {
+  const char* itemKind;
+  const char* listKind;
+};
+
+const std::map<std::string, ResourceInfo>& resources() {
+  static const std::map<std::string, ResourceInfo> table{
+      {"videos", {"youtube#video", "youtube#videoListResponse"}},
+      {"search", {"youtube#searchResult", "youtube#searchListResponse"}},
+      {"activities", {"youtube#activity", "youtube#activityListResponse"}},
+      {"channels", {"youtube#channel", "youtube#channelListResponse"}},
+      {"playlists", {"youtube#playlist", "youtube#playlistListResponse"}},
+      {"playlistItems", {"youtube#playlistItem", "youtube#playlistItemListResponse"}},
+      {"subscriptions", {"youtube#subscription", "youtube#subscriptionListResponse"}},
+  };
+  return table;
+}
+
+// The id of a stored item: a string "id", or a search result's videoId/channelId/playlistId.
+std::string idOf(const json& item) {
+  auto it = item.find("id");
+  if (it == item.end()) return {};
+  if (it->is_string()) return it->get<std::string>();
+  if (it->is_object())
+    for (const char* key : {"videoId", "channelId", "playlistId"})
+      if (it->contains(key) && (*it)[key].is_string()) return (*it)[key].get<std::string>();
+  return {};
+}
+
+std::vector<std::string> splitComma(const std::string& text) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  for (std::string part; std::getline(in, part, ',');)
+    if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
+json rpcError(long code, const std::string& message, const std::string& reason) {
+  return {{"code", code},
+          {"message", message},
+          {"data", json::array({{{"domain", "global"}, {"reason", reason}, {"message", message}}})}};
+}
+
+std::string htmlPage(const std::string& text) {
+  return "<!DOCTYPE html><html><head><title>" + text + "</title></head><body><p>" + text +
+         "</p></body></html>";
+}
+
+}  // namespace
+
+struct FakeDataAPI::State {
+  mutable std::mutex mutex;
+  std::map<std::string, std::vector<json>> store;
+  std::map<std::string, Script> scripts;
+  std::map<std::string, std::string> apiKeys;  // method ("" for all) -> key
+  std::map<std::string, std::string> tokens;   // method ("" for all) -> bearer token
+  std::vector<DataAPICall> calls;
+  std::size_t posts = 0;
+  std::size_t nextId = 1;
+
+  // The script for one call of the method, used up by one when it counts.
+  Script takeScript(const std::string& method) {
+    auto it = scripts.find(method);
+    if (it == scripts.end()) return {};
+    Script s = it->second;
+    if (it->second.times > 0 && --it->second.times == 0) scripts.erase(it);
+    return s;
+  }
+
+  // The error of a refused call, or nothing.
+  std::optional<std::pair<int, json>> authorize(const std::string& method, const json& call,
+                                                const pltest::FakeRequest& request) const {
+    for (const auto& [scope, key] : apiKeys) {
+      if (!scope.empty() && scope != method) continue;
+      const json* params = call.contains("params") ? &call["params"] : nullptr;
+      if (!params || !params->contains("key"))
+        return std::make_pair(
+            403, rpcError(403, "Daily Limit for Unauthenticated Use Exceeded.", "dailyLimitExceededUnreg"));
+      if ((*params)["key"] != key) return std::make_pair(400, rpcError(400, "Bad Request", "keyInvalid"));
+    }
+    for (const auto& [scope, token] : tokens) {
+      if (!scope.empty() && scope != method) continue;
+      if (request.header("Authorization") != "Bearer " + token)
+        return std::make_pair(401, rpcError(401, "Invalid Credentials", "authError"));
+    }
+    return std::nullopt;
+  }
+
+  // What a call answers from the store: {"result": ...} or {"error": ...} with an HTTP status.
+  std::pair<int, json> serve(const std::string& method, const json& call) {
+    json params = call.contains("params") && call["params"].is_object() ? call["params"] : json::object();
+    auto dot = method.find('.');
+    auto last = method.rfind('.');
+    if (method.rfind("youtube.", 0) != 0 || dot == last)
+      return {404, rpcError(404, "Method not found: " + method, "notFound")};
+    std::string resource = method.substr(dot + 1, last - dot - 1);
+    std::string verb = method.substr(last + 1);
+    auto info = resources().find(resource);
+    if (info == resources().end()) return {404, rpcError(404, "Method not found: " + method, "notFound")};
+    auto& items = store[resource];
+
+    if (verb == "list") {
+      std::vector<const json*> matching;
+      std::vector<std::string> ids = params.contains("id") && params["id"].is_string()
+                                         ? splitComma(params["id"].get<std::string>())
+                                         : std::vector<std::string>();
+      std::string playlistId = params.value("playlistId", std::string());
+      for (const auto& item : items) {
+        if (!ids.empty() && std::find(ids.begin(), ids.end(), idOf(item)) == ids.end()) continue;
+        if (!playlistId.empty() &&
+            item.value("/snippet/playlistId"_json_pointer, std::string()) != playlistId)
+          continue;
+        matching.push_back(&item);
+      }
+      std::size_t perPage = 5;
+      if (params.contains("maxResults") && params["maxResults"].is_number_unsigned())
+        perPage = std::min<std::size_t>(params["maxResults"].get<std::size_t>(), 50);
+      std::size_t offset = 0;
+      if (params.contains("pageToken") && params["pageToken"].is_string()) {
+        std::string token = params["pageToken"].get<std::string>();
+        if (token.rfind("PT", 0) != 0) return {400, rpcError(400, "Invalid page token", "invalidPageToken")};
+        offset = std::stoul(token.substr(2));
+      }
+      json reply = {{"kind", info->second.listKind},
+                    {"etag", "\"fake/" + resource + "/" + std::to_string(offset) + "\""},
+                    {"pageInfo", {{"totalResults", matching.size()}, {"resultsPerPage", perPage}}},
+                    {"items", json::array()}};
+      for (std::size_t i = offset; i < matching.size() && i < offset + perPage; ++i)
+        reply["items"].push_back(*matching[i]);
+      if (offset + perPage < matching.size()) reply["nextPageToken"] = pageTokenForOffset(offset + perPage);
+      if (offset > 0) reply["prevPageToken"] = pageTokenForOffset(offset >= perPage ? offset - perPage : 0);
+      return {200, {{"result", reply}}};
+    }
+
+    bool editable = resource == "playlists" || resource == "playlistItems" || resource == "subscriptions";
+    if (editable && verb == "insert") {
+      if (!params.contains("resource") || !params["resource"].is_object())
+        return {400, rpcError(400, "No resource", "required")};
+      json item = params["resource"];
+      item["id"] = "FAKE" + std::to_string(nextId++);
+      item["kind"] = info->second.itemKind;
+      item["etag"] = "\"fake/" + item["id"].get<std::string>() + "\"";
+      items.push_back(item);
+      return {200, {{"result", item}}};
+    }
+    if (editable && verb == "update") {
+      json resourceJSON = params.value("resource", json::object());
+      std::string id = idOf(resourceJSON);
+      for (auto& item : items) {
+        if (idOf(item) != id) continue;
+        item = resourceJSON;
+        item["kind"] = info->second.itemKind;
+        item["etag"] = "\"fake/" + id + "/" + std::to_string(nextId++) + "\"";
+        return {200, {{"result", item}}};
+      }
+      return {404, rpcError(404, "Not Found", "notFound")};
+    }
+    if (editable && verb == "delete") {
+      std::string id = params.value("id", std::string());
+      auto it = std::find_if(items.begin(), items.end(), [&](const json& item) { return idOf(item) == id; });
+      if (it == items.end()) return {404, rpcError(404, "Not Found", "notFound")};
+      items.erase(it);
+      return {200, {{"result", json::object()}}};
+    }
+    return {404, rpcError(404, "Method not found: " + method, "notFound")};
+  }
+
+  static json element(const json& call, const json& member) {
+    json out = {{"jsonrpc", "2.0"}};
+    if (call.contains("id")) out["id"] = call["id"];
+    for (auto& [key, value] : member.items()) out[key] = value;
+    return out;
+  }
+
+  // The answer to one call: an element, none (left out of a batch), or a whole HTTP reply.
+  struct CallAnswer {
+    std::optional<json> element;
+    std::optional<pltest::FakeReply> reply;
+  };
+
+  CallAnswer answer(const json& call, const pltest::FakeRequest& request, bool inBatch) {
+    std::string method = call.value("method", std::string());
+    Script s = takeScript(method);
+    auto statusReply = [&](int status, const json& error) {
+      return pltest::FakeReply::text(status, element(call, {{"error", error}}).dump(),
+                                     "application/json; charset=UTF-8");
+    };
+    switch (s.answer) {
+      case Answer::Normal:
+        break;
+      case Answer::OnlyError:
+        return {element(call, {{"error", rpcError(s.code, s.message, "scripted")}}), std::nullopt};
+      case Answer::NeitherMember:
+        if (inBatch) return {};
+        return {element(call, json::object()), std::nullopt};
+      case Answer::EmptyResult:
+        return {element(call, {{"result", json::object()}}), std::nullopt};
+      default:
+        if (inBatch)
+          return {element(call, {{"error", rpcError(s.code ? s.code : s.status, s.message, "scripted")}}),
+                  std::nullopt};
+        if (s.answer == Answer::JSONError)
+          return {std::nullopt,
+                  pltest::FakeReply::text(
+                      s.status,
+                      s.body ? *s.body : json{{"error", rpcError(s.code, s.message, "scripted")}}.dump(),
+                      "application/json; charset=UTF-8")};
+        if (s.answer == Answer::HTMLError)
+          return {std::nullopt, pltest::FakeReply::text(s.status, s.body ? *s.body : htmlPage(s.message),
+                                                        "text/html; charset=utf-8")};
+        if (s.answer == Answer::EmptyBody)
+          return {std::nullopt, pltest::FakeReply::text(200, "", "application/json; charset=UTF-8")};
+        if (s.answer == Answer::HTMLPage)
+          return {std::nullopt,
+                  pltest::FakeReply::text(200, htmlPage(s.message), "text/html; charset=utf-8")};
+        if (s.answer == Answer::MalformedJSON)
+          return {std::nullopt, pltest::FakeReply::text(200, "{\"result\": {\"kind\": ", "application/json")};
+        if (s.answer == Answer::Stall) {
+          auto reply = pltest::FakeReply::stalled("{\"jsonrpc\": \"2.0\", ", 4096);
+          reply.contentType = "application/json";
+          return {std::nullopt, reply};
+        }
+    }
+    if (auto refused = authorize(method, call, request)) {
+      if (inBatch) return {element(call, {{"error", refused->second}}), std::nullopt};
+      return {std::nullopt, statusReply(refused->first, refused->second)};
+    }
+    auto [status, member] = serve(method, call);
+    if (status == 200) return {element(call, member), std::nullopt};
+    // serve() answers the error object itself for a refused call.
+    if (inBatch) return {element(call, {{"error", member}}), std::nullopt};
+    return {std::nullopt, statusReply(status, member)};
+  }
+
+  void record(const json& call, const pltest::FakeRequest& request, std::size_t post, bool inBatch) {
+    DataAPICall c;
+    c.path = request.path;
+    c.target = request.target;
+    c.post = post;
+    c.inBatch = inBatch;
+    c.jsonrpc = call.value("jsonrpc", std::string());
+    c.method = call.value("method", std::string());
+    if (call.contains("id"))
+      c.id = call["id"].is_string() ? call["id"].get<std::string>() : call["id"].dump();
+    if (call.contains("apiVersion") && call["apiVersion"].is_string())
+      c.apiVersion = call["apiVersion"].get<std::string>();
+    if (call.contains("params"))
+      c.params = ns::JSONSerialization::JSONObjectWithString(call["params"].dump());
+    c.callJSON = call.dump();
+    c.headers = request.headers;
+    calls.push_back(std::move(c));
+  }
+
+  pltest::FakeReply handle(const pltest::FakeRequest& request) {
+    std::lock_guard lock(mutex);
+    std::size_t post = posts++;
+    json body = json::parse(request.body, nullptr, false);
+    if (body.is_discarded() || !(body.is_object() || body.is_array()))
+      return pltest::FakeReply::text(400, json{{"error", rpcError(400, "Parse Error", "parseError")}}.dump(),
+                                     "application/json");
+    if (body.is_object()) {
+      record(body, request, post, false);
+      CallAnswer a = answer(body, request, false);
+      if (a.reply) return *a.reply;
+      return pltest::FakeReply::text(200, a.element->dump(), "application/json; charset=UTF-8");
+    }
+    json reply = json::array();
+    for (const auto& call : body) {
+      record(call, request, post, true);
+      CallAnswer a = answer(call, request, true);
+      if (a.element) reply.push_back(*a.element);
+    }
+    return pltest::FakeReply::text(200, reply.dump(), "application/json; charset=UTF-8");
+  }
+};
+
+FakeDataAPI::FakeDataAPI() : FakeDataAPI(Options{}) {}
+
+FakeDataAPI::FakeDataAPI(Options options) : state_(std::make_shared<State>()) {
+  std::vector<std::string> names{"localhost", "127.0.0.1"};
+  names.insert(names.end(), options.hostNames.begin(), options.hostNames.end());
+  server_ = std::make_unique<pltest::FakeServer>(
+      pltest::FakeServer::Options{.https = options.https, .hostNames = names});
+  std::weak_ptr<State> weak = state_;
+  server_->route("POST", "/(upload/)?rpc", [weak](const pltest::FakeRequest& request) {
+    auto state = weak.lock();
+    if (!state) return pltest::FakeReply::text(503, "gone");
+    return state->handle(request);
+  });
+}
+
+FakeDataAPI::~FakeDataAPI() {
+  server_->release();
+  if (trusted_) pltest::FakeServer::untrustInURLLoading();
+  server_.reset();
+}
+
+void FakeDataAPI::serveAsAPIHost(const std::string& host) {
+  server_->serveAs(host);
+  if (server_->isHTTPS()) {
+    server_->trustInURLLoading();
+    trusted_ = true;
+  }
+}
+
+void FakeDataAPI::seed(const std::string& resource, const std::vector<std::string>& itemsJSON) {
+  std::lock_guard lock(state_->mutex);
+  for (const auto& text : itemsJSON) state_->store[resource].push_back(json::parse(text));
+}
+
+void FakeDataAPI::seedFromFixture(const std::string& resource, const std::string& replyJSON) {
+  json reply = json::parse(replyJSON);
+  std::lock_guard lock(state_->mutex);
+  for (const auto& item : reply.at("items")) state_->store[resource].push_back(item);
+}
+
+void FakeDataAPI::seedGenerated(const std::string& resource, std::size_t count, const std::string& idPrefix) {
+  std::lock_guard lock(state_->mutex);
+  auto& items = state_->store[resource];
+  json model = items.empty() ? json{{"kind", resources().at(resource).itemKind}} : items.front();
+  for (std::size_t i = 1; i <= count; ++i) {
+    json item = model;
+    char number[16];
+    std::snprintf(number, sizeof number, "%04zu", i);
+    if (item.contains("id") && item["id"].is_object())
+      item["id"]["videoId"] = idPrefix + number;
+    else
+      item["id"] = idPrefix + number;
+    item["etag"] = "\"gen/" + idPrefix + number + "\"";
+    item["snippet"]["title"] = "Item " + std::to_string(i);
+    items.push_back(std::move(item));
+  }
+}
+
+std::size_t FakeDataAPI::itemCount(const std::string& resource) const {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->store.find(resource);
+  return it == state_->store.end() ? 0 : it->second.size();
+}
+
+std::vector<std::string> FakeDataAPI::itemIds(const std::string& resource) const {
+  std::lock_guard lock(state_->mutex);
+  std::vector<std::string> ids;
+  if (auto it = state_->store.find(resource); it != state_->store.end())
+    for (const auto& item : it->second) ids.push_back(idOf(item));
+  return ids;
+}
+
+std::optional<std::string> FakeDataAPI::item(const std::string& resource, const std::string& id) const {
+  std::lock_guard lock(state_->mutex);
+  if (auto it = state_->store.find(resource); it != state_->store.end())
+    for (const auto& item : it->second)
+      if (idOf(item) == id) return item.dump();
+  return std::nullopt;
+}
+
+std::string FakeDataAPI::pageTokenForOffset(std::size_t offset) {
+  return "PT" + std::to_string(offset);
+}
+
+void FakeDataAPI::script(const std::string& method, Script script) {
+  std::lock_guard lock(state_->mutex);
+  state_->scripts[method] = script;
+}
+
+void FakeDataAPI::clearScripts() {
+  std::lock_guard lock(state_->mutex);
+  state_->scripts.clear();
+}
+
+void FakeDataAPI::requireAPIKey(const std::string& key, const std::string& method) {
+  std::lock_guard lock(state_->mutex);
+  state_->apiKeys[method] = key;
+}
+
+void FakeDataAPI::requireBearerToken(const std::string& token, const std::string& method) {
+  std::lock_guard lock(state_->mutex);
+  state_->tokens[method] = token;
+}
+
+std::vector<DataAPICall> FakeDataAPI::calls() const {
+  std::lock_guard lock(state_->mutex);
+  return state_->calls;
+}
+
+std::vector<DataAPICall> FakeDataAPI::callsOf(const std::string& method) const {
+  std::vector<DataAPICall> out;
+  for (auto& call : calls())
+    if (call.method == method) out.push_back(call);
+  return out;
+}
+
+std::size_t FakeDataAPI::postCount() const {
+  return posts().size();
+}
+
+std::vector<pltest::FakeRequest> FakeDataAPI::posts() const {
+  std::vector<pltest::FakeRequest> out;
+  for (auto& request : server_->requests())
+    if (request.method == "POST") out.push_back(request);
+  return out;
+}
+
+}  // namespace testsupport
