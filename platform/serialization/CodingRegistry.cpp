@@ -1,5 +1,7 @@
 #include "platform/serialization/CodingRegistry.h"
 
+#include "platform/core/NoDestructor.h"
+
 #include <map>
 #include <mutex>
 
@@ -10,26 +12,28 @@ void setDefaultCodingResolver(CodingRegistry::Resolver r);
 
 namespace {
 
+// Archives may still be read on other threads while the process exits: the registry is never
+// destroyed.
 std::mutex& registryMutex() {
-  static std::mutex m;
-  return m;
+  static NoDestructor<std::mutex> m;
+  return *m;
 }
 std::map<std::string, CodingClass>& registry() {
-  static std::map<std::string, CodingClass> r;
-  return r;
+  static NoDestructor<std::map<std::string, CodingClass>> r;
+  return *r;
 }
 CodingRegistry::Resolver& resolver() {
-  static CodingRegistry::Resolver r;
-  return r;
+  static NoDestructor<CodingRegistry::Resolver> r;
+  return *r;
 }
 // The runtime's class registry, consulted when no resolver was set.
 CodingRegistry::Resolver& defaultResolver() {
-  static CodingRegistry::Resolver r;
-  return r;
+  static NoDestructor<CodingRegistry::Resolver> r;
+  return *r;
 }
 
 const std::map<std::string, std::vector<std::string>>& builtinChains() {
-  static const std::map<std::string, std::vector<std::string>> chains = {
+  static const NoDestructor<std::map<std::string, std::vector<std::string>>> chains(std::map<std::string, std::vector<std::string>>{
       {"NSObject", {"NSObject"}},
       {"NSString", {"NSString", "NSObject"}},
       {"NSMutableString", {"NSMutableString", "NSString", "NSObject"}},
@@ -45,8 +49,8 @@ const std::map<std::string, std::vector<std::string>>& builtinChains() {
       {"NSMutableSet", {"NSMutableSet", "NSSet", "NSObject"}},
       {"NSNull", {"NSNull", "NSObject"}},
       {"NSError", {"NSError", "NSObject"}},
-  };
-  return chains;
+  });
+  return *chains;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "lib/http-server/Core/HTTPConnection.h"
+#include "platform/core/NoDestructor.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/NumberParsing.h"
 #include "lib/sockets/DispatchSocket.h"
@@ -122,25 +123,28 @@ ns::Ref<HTTPMessage> HTTPConnection::newMultiRangeResponse(std::uint64_t content
 // Wire helpers -------------------------------------------------------------------------------
 
 std::string HTTPConnection::dateAsString(const ns::Date& date) {
-  static std::once_flag once;
-  static ns::Ref<ns::DateFormatter> formatter;
-  static std::mutex mutex;
-  std::call_once(once, [] {
-    formatter = ns::make<ns::DateFormatter>();
-    formatter->setDateFormat("EEE, dd MMM y HH:mm:ss 'GMT'");
-    formatter->setTimeZone(*ns::TimeZone::timeZoneWithName("GMT"));
-    formatter->setLocale(ns::Locale::localeWithLocaleIdentifier("en_US"));
-  });
+  // Connections may still answer while the process exits: the formatter and its cache are never
+  // destroyed.
+  struct DateText {
+    ns::Ref<ns::DateFormatter> formatter = ns::make<ns::DateFormatter>();
+    std::mutex mutex;
+    double cachedSecond = -1;
+    std::string cachedText;
+    DateText() {
+      formatter->setDateFormat("EEE, dd MMM y HH:mm:ss 'GMT'");
+      formatter->setTimeZone(*ns::TimeZone::timeZoneWithName("GMT"));
+      formatter->setLocale(ns::Locale::localeWithLocaleIdentifier("en_US"));
+    }
+  };
+  static ns::NoDestructor<DateText> text;
   // Every response asks for the current time: the text is made once a second.
-  static double cachedSecond = -1;
-  static std::string cachedText;
   double second = std::floor(date.timeIntervalSince1970());
-  std::lock_guard lock(mutex);
-  if (second != cachedSecond) {
-    cachedText = formatter->stringFromDate(date);
-    cachedSecond = second;
+  std::lock_guard lock(text->mutex);
+  if (second != text->cachedSecond) {
+    text->cachedText = text->formatter->stringFromDate(date);
+    text->cachedSecond = second;
   }
-  return cachedText;
+  return text->cachedText;
 }
 
 ns::Data HTTPConnection::chunkedTransferSizeLineForLength(std::uint64_t length) {
