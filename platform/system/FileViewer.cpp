@@ -25,8 +25,9 @@ void revealInFileViewer(std::vector<std::string> fileURIs, std::vector<std::stri
   std::optional<std::string> opener = resolveOpener();
   double timeout = sessionBusCallTimeout();
   double window = openerFailureWindow();
+  auto environment = environmentSnapshot();
   dispatch::async(revealQueue(), [fileURIs = std::move(fileURIs), folders = std::move(folders),
-                                  done = std::move(done), address, opener, timeout, window] {
+                                  done = std::move(done), address, opener, timeout, window, environment] {
     RevealOutcome outcome = RevealOutcome::Failed;
     ns::Error error;
     if (address && !fileURIs.empty() && showItemsInFileManager(*address, fileURIs, timeout, &error)) {
@@ -34,7 +35,7 @@ void revealInFileViewer(std::vector<std::string> fileURIs, std::vector<std::stri
     } else if (opener && !folders.empty()) {
       outcome = RevealOutcome::Opener;
       for (const auto& folder : folders) {
-        if (!runOpener(*opener, folder, window, &error)) outcome = RevealOutcome::Failed;
+        if (!runOpener(*opener, folder, window, &error, environment)) outcome = RevealOutcome::Failed;
       }
     }
     if (outcome == RevealOutcome::Failed) ns::Log("cannot show files in the file manager: %@", error);

@@ -13,6 +13,8 @@
 #include "platform/foundation/Task.h"
 #include "platform/system/SystemServiceSettings.h"
 
+extern char** environ;
+
 namespace sys {
 namespace {
 
@@ -64,9 +66,21 @@ ns::Error openerNotFoundError(const std::string& what) {
                                     "No application was found to open " + what + ".");
 }
 
-bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error) {
+std::map<std::string, std::string> environmentSnapshot() {
+  std::map<std::string, std::string> result;
+  for (char** entry = environ; entry && *entry; ++entry) {
+    std::string text(*entry);
+    auto eq = text.find('=');
+    if (eq != std::string::npos) result.emplace(text.substr(0, eq), text.substr(eq + 1));
+  }
+  return result;
+}
+
+bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error,
+               std::optional<std::map<std::string, std::string>> environment) {
   auto outcome = std::make_shared<Outcome>();
   auto task = ns::make<ns::Task>();
+  task->setEnvironment(std::move(environment));
   task->setLaunchPath(program);
   task->setArguments({argument});
   task->setStandardInput(ns::FileHandle::fileHandleWithNullDevice());

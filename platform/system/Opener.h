@@ -1,6 +1,7 @@
 #pragma once
 // Running the desktop's opener (xdg-open by default) on one URL or path. The text is handed to
 // the program as one argument, never through a shell, so nothing in it is ever interpreted.
+#include <map>
 #include <optional>
 #include <string>
 
@@ -22,8 +23,14 @@ std::optional<std::string> resolveOpener();
 // Starts `program` with the one argument and waits at most `failureWindow` seconds for it: true
 // when it started and did not end with a failure in that time (a program still running has
 // started); false with an error (NSOSStatusErrorDomain) when it could not start or failed.
-// The child is collected when it ends, whenever that is.
-bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error);
+// The child is collected when it ends, whenever that is. It gets `environment` when given, else
+// this process's environment.
+bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error,
+               std::optional<std::map<std::string, std::string>> environment = std::nullopt);
+
+// This process's environment now, for a child started later on another thread (which then
+// never reads the environment while the main thread may be changing it).
+std::map<std::string, std::string> environmentSnapshot();
 
 // The opener error for a missing program.
 ns::Error openerNotFoundError(const std::string& what);
