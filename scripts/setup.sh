@@ -13,7 +13,7 @@ PACKAGES=(
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
-  libsystemd-dev
+  libsystemd-dev dbus-daemon xdg-utils
   ffmpeg curl
 )
 case "${1:-}" in

@@ -13,7 +13,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",  "XDG_CACHE_HOME", "XDG_CONFIG_HOME",
-                                  "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR"};
+                                  "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR",
+                                  "DBUS_SESSION_BUS_ADDRESS"};
 
 void resetDefaults() { ns::UserDefaults::resetStandardUserDefaults(); }
 
@@ -52,6 +53,8 @@ Sandbox::Sandbox() {
   ::setenv("XDG_STATE_HOME", (home() / ".local/state").c_str(), 1);
   ::setenv("XDG_RUNTIME_DIR", (home() / ".runtime").c_str(), 1);
   ::setenv("TMPDIR", (home() / "tmp").c_str(), 1);
+  // No test reaches the user's session bus (and its file manager); a test starts its own.
+  ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
   resetDefaults();
 }
 

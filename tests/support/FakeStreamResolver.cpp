@@ -12,11 +12,16 @@ void FakeStreamResolver::setEntry(const std::string& videoId, Entry entry) {
 void FakeStreamResolver::resolveVideoId_completion(const std::string& videoId, Completion completion) {
   StreamResolution resolution;
   double delay = 0;
-  {
+  const char* label = dispatch::currentQueueLabel();
+  // A request is recorded once its delayed answer is scheduled: a test that waits for the
+  // request and then moves the virtual clock must find the answer's deadline already set.
+  auto record = [&] {
     std::lock_guard<std::mutex> lock(mutex_);
     requested_.push_back(videoId);
-    const char* label = dispatch::currentQueueLabel();
     queueLabels_.push_back(label ? label : "");
+  };
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
     auto it = entries_.find(videoId);
     if (it == entries_.end()) {
       resolution.error = "Unknown video";
@@ -27,6 +32,8 @@ void FakeStreamResolver::resolveVideoId_completion(const std::string& videoId, C
       delay = it->second.delay;
       if (it->second.hold) {
         held_.emplace_back(std::move(resolution), std::move(completion));
+        requested_.push_back(videoId);
+        queueLabels_.push_back(label ? label : "");
         return;
       }
     }
@@ -35,7 +42,9 @@ void FakeStreamResolver::resolveVideoId_completion(const std::string& videoId, C
     dispatch::after(
         delay, dispatch::globalQueue(),
         [completion = std::move(completion), resolution = std::move(resolution)] { completion(resolution); });
+    record();
   } else {
+    record();
     completion(std::move(resolution));
   }
 }
