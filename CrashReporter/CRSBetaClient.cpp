@@ -8,7 +8,8 @@ ns::Ref<ns::URL> CRSBetaClient::appendUpdateQueryParamsToURL(const ns::Ref<ns::U
   if (!url || url->absoluteString().empty()) return nullptr;
   std::string text = url->absoluteString();
   text += "?build_version=" + CRSWebClient::escapeURLString(bundleVersion().value_or("(null)"));
-  if (auto shortVersion = shortBundleVersion()) text += "&display_version=" + CRSWebClient::escapeURLString(*shortVersion);
+  if (auto shortVersion = shortBundleVersion())
+    text += "&display_version=" + CRSWebClient::escapeURLString(*shortVersion);
   text += "&instance=" + CRSWebClient::escapeURLString(instanceIdentifier());
   text += "&source=" + CRSWebClient::escapeURLString(sourceString());
   return ns::URL::URLWithString(text);
@@ -30,7 +31,8 @@ void CRSBetaClient::getUpdateWithURL_completion(const ns::Ref<ns::URL>& url, Com
   request->setURL(requestURL);
   CRSDebugLog("[CrashReporter] Beta Update-Check url string: '%@'", requestURL->absoluteString());
   if (auto identity = identificationData()) {
-    request->addValue_forHTTPHeaderField(CRSHexEncode(identity->bytes(), identity->length()), CRSHeaderIdentification);
+    request->addValue_forHTTPHeaderField(CRSHexEncode(identity->bytes(), identity->length()),
+                                         CRSHeaderIdentification);
   }
   request->addValue_forHTTPHeaderField(APIKey(), CRSHeaderAPIKey);
   webClient()->startRequest_completion(request, [completion](const ns::Ref<CRSWebResponse>& response) {

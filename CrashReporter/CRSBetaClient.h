@@ -13,7 +13,9 @@ class CRSBetaClient : public CRSClientBase {
   using Completion = std::function<void(const ns::Value& update, const std::optional<ns::Error>& error)>;
 
   explicit CRSBetaClient(ns::Ref<ns::URL> url) : CRSClientBase(std::move(url)) {}
-  static ns::Ref<CRSBetaClient> initWithURL(ns::Ref<ns::URL> url) { return ns::make<CRSBetaClient>(std::move(url)); }
+  static ns::Ref<CRSBetaClient> initWithURL(ns::Ref<ns::URL> url) {
+    return ns::make<CRSBetaClient>(std::move(url));
+  }
 
   // (update dictionary, nothing) or (nil, error); once, on the default-priority global queue.
   void getUpdateWithURL_completion(const ns::Ref<ns::URL>& url, Completion completion);

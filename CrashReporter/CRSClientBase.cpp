@@ -122,9 +122,9 @@ ns::Data CRSClientBase::headerDataForData(const ns::Data& data) const {
   HashedKey key = newHashedKey();
   std::vector<std::uint8_t> out(data.length() + sec::kCCBlockSizeAES128);
   std::size_t moved = 0;
-  auto status = sec::CCCrypt(sec::kCCEncrypt, sec::kCCAlgorithmAES, sec::kCCOptionPKCS7Padding | sec::kCCOptionECBMode,
-                             key.data(), key.size(), nullptr, data.bytes(), data.length(), out.data(), out.size(),
-                             &moved);
+  auto status = sec::CCCrypt(sec::kCCEncrypt, sec::kCCAlgorithmAES,
+                             sec::kCCOptionPKCS7Padding | sec::kCCOptionECBMode, key.data(), key.size(),
+                             nullptr, data.bytes(), data.length(), out.data(), out.size(), &moved);
   std::memset(key.data(), 0, key.size());
   if (status != sec::kCCSuccess) return {};
   out.resize(moved);
@@ -135,7 +135,8 @@ CRSClientBase::HashedKey CRSClientBase::newHashedKey() const {
   return newHashedKeyWithSeed_salt(APIKey(), bundleId());
 }
 
-CRSClientBase::HashedKey CRSClientBase::newHashedKeyWithSeed_salt(std::string_view seed, std::string_view salt) {
+CRSClientBase::HashedKey CRSClientBase::newHashedKeyWithSeed_salt(std::string_view seed,
+                                                                  std::string_view salt) {
   std::string altered;
   const std::string_view dot = kSaltDot;
   for (std::size_t i = 0; i < salt.size();) {

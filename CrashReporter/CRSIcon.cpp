@@ -6,8 +6,8 @@
 CRSIcon::CRSIcon(ns::Data data, std::string dataHash, ak::Size size, bool prerendered)
     : data_(std::move(data)), dataHash_(std::move(dataHash)), size_(size), prerendered_(prerendered) {}
 
-ns::Ref<CRSIcon> CRSIcon::initWithData_dataHash_size_prerendered(ns::Data data, std::string dataHash, ak::Size size,
-                                                                 bool prerendered) {
+ns::Ref<CRSIcon> CRSIcon::initWithData_dataHash_size_prerendered(ns::Data data, std::string dataHash,
+                                                                 ak::Size size, bool prerendered) {
   return ns::make<CRSIcon>(std::move(data), std::move(dataHash), size, prerendered);
 }
 

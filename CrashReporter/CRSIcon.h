@@ -12,8 +12,8 @@
 class CRSIcon : public ns::Object {
  public:
   CRSIcon(ns::Data data, std::string dataHash, ak::Size size, bool prerendered);
-  static ns::Ref<CRSIcon> initWithData_dataHash_size_prerendered(ns::Data data, std::string dataHash, ak::Size size,
-                                                                 bool prerendered);
+  static ns::Ref<CRSIcon> initWithData_dataHash_size_prerendered(ns::Data data, std::string dataHash,
+                                                                 ak::Size size, bool prerendered);
   // The hash is the SHA-1 of the data.
   static ns::Ref<CRSIcon> initWithData_size_prerendered(ns::Data data, ak::Size size, bool prerendered);
   static ns::Ref<CRSIcon> initWithData_size(ns::Data data, ak::Size size) {

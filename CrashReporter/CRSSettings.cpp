@@ -74,14 +74,30 @@ const ns::Value& CRSSettings::entry(const char* section, const char* key) const 
   return dictionary_[section][key];
 }
 
-ns::Value CRSSettings::appDictionary() const { return dictionaryOrNil(dictionary_["app"]); }
-ns::Value CRSSettings::promptDictionary() const { return dictionaryOrNil(dictionary_["prompt"]); }
-ns::Value CRSSettings::iconDictionary() const { return dictionaryOrNil(dictionary_["app"]["icon"]); }
-ns::Value CRSSettings::settingsDictionary() const { return dictionaryOrNil(dictionary_["settings"]); }
-ns::Value CRSSettings::sessionDictionary() const { return dictionaryOrNil(dictionary_["session"]); }
-ns::Value CRSSettings::featuresDictionary() const { return dictionaryOrNil(dictionary_["features"]); }
-ns::Value CRSSettings::betaDictionary() const { return dictionaryOrNil(dictionary_["beta"]); }
-ns::Value CRSSettings::analyticsDictionary() const { return dictionaryOrNil(dictionary_["analytics"]); }
+ns::Value CRSSettings::appDictionary() const {
+  return dictionaryOrNil(dictionary_["app"]);
+}
+ns::Value CRSSettings::promptDictionary() const {
+  return dictionaryOrNil(dictionary_["prompt"]);
+}
+ns::Value CRSSettings::iconDictionary() const {
+  return dictionaryOrNil(dictionary_["app"]["icon"]);
+}
+ns::Value CRSSettings::settingsDictionary() const {
+  return dictionaryOrNil(dictionary_["settings"]);
+}
+ns::Value CRSSettings::sessionDictionary() const {
+  return dictionaryOrNil(dictionary_["session"]);
+}
+ns::Value CRSSettings::featuresDictionary() const {
+  return dictionaryOrNil(dictionary_["features"]);
+}
+ns::Value CRSSettings::betaDictionary() const {
+  return dictionaryOrNil(dictionary_["beta"]);
+}
+ns::Value CRSSettings::analyticsDictionary() const {
+  return dictionaryOrNil(dictionary_["analytics"]);
+}
 
 bool CRSSettings::isOutdated() const {
   const ns::Value& validUntil = entry("settings", "valid_until");
@@ -90,7 +106,8 @@ bool CRSSettings::isOutdated() const {
 }
 
 std::uint64_t CRSSettings::logBufferSize() const {
-  return static_cast<std::uint64_t>(static_cast<std::int64_t>(int32Value(entry("session", "log_buffer_size"))));
+  return static_cast<std::uint64_t>(
+      static_cast<std::int64_t>(int32Value(entry("session", "log_buffer_size"))));
 }
 
 std::uint32_t CRSSettings::maxCustomKeyValuePairs() const {
@@ -106,16 +123,24 @@ bool CRSSettings::shouldCollectCrashReports() const {
   return true;
 }
 
-ns::Ref<ns::URL> CRSSettings::reportsURL() const { return safeURLWithString(entry("app", "reports_url")); }
-ns::Ref<ns::URL> CRSSettings::appURL() const { return safeURLWithString(entry("app", "url")); }
-ns::Ref<ns::URL> CRSSettings::settingsURL() const { return safeURLWithString(entry("app", "settings_url")); }
+ns::Ref<ns::URL> CRSSettings::reportsURL() const {
+  return safeURLWithString(entry("app", "reports_url"));
+}
+ns::Ref<ns::URL> CRSSettings::appURL() const {
+  return safeURLWithString(entry("app", "url"));
+}
+ns::Ref<ns::URL> CRSSettings::settingsURL() const {
+  return safeURLWithString(entry("app", "settings_url"));
+}
 
 bool CRSSettings::appNeedsOnboarding() const {
   const ns::Value& status = entry("app", "status");
   return status.isString() && status.string() == "new";
 }
 
-bool CRSSettings::requiresUpdate() const { return entry("app", "update_required").boolValue(); }
+bool CRSSettings::requiresUpdate() const {
+  return entry("app", "update_required").boolValue();
+}
 
 bool CRSSettings::shouldRequestPermissionToSubmit() const {
   return entry("features", "prompt_enabled").boolValue() && !userDesiresReportsAlwaysBeSent();
@@ -127,13 +152,17 @@ bool CRSSettings::shouldIncludeInteractiveCancelOption() const {
 bool CRSSettings::shouldIncludeInteractiveAlwaysSendOption() const {
   return entry("prompt", "show_always_send_button").boolValue();
 }
-bool CRSSettings::shouldCollectProcesess() const { return entry("settings", "collect_procesess").boolValue(); }
+bool CRSSettings::shouldCollectProcesess() const {
+  return entry("settings", "collect_procesess").boolValue();
+}
 
 std::string CRSSettings::localizedPromptText(const char* localizationKey, const char* promptKey,
                                              const char* builtIn) const {
   const ns::Value& service = entry("prompt", promptKey);
-  std::string fallback = service.isString() && !service.string().empty() ? service.string() : std::string(builtIn);
-  return ns::Bundle::mainBundle()->localizedStringForKey_value_table(localizationKey, fallback, CRSLocalizationTable);
+  std::string fallback =
+      service.isString() && !service.string().empty() ? service.string() : std::string(builtIn);
+  return ns::Bundle::mainBundle()->localizedStringForKey_value_table(localizationKey, fallback,
+                                                                     CRSLocalizationTable);
 }
 
 std::string CRSSettings::interactivePromptTitle() const {
@@ -148,7 +177,8 @@ std::string CRSSettings::interactivePromptSendTitle() const {
   return localizedPromptText("CrashReporterCrashSubmissionSendTitle", "send_button_title", "Send");
 }
 std::string CRSSettings::interactivePromptAlwaysSendTitle() const {
-  return localizedPromptText("CrashReporterCrashSubmissionAlwaysSendTitle", "always_send_button_title", "Always Send");
+  return localizedPromptText("CrashReporterCrashSubmissionAlwaysSendTitle", "always_send_button_title",
+                             "Always Send");
 }
 std::string CRSSettings::interactivePromptCancelTitle() const {
   return localizedPromptText("CrashReporterCrashSubmissionCancelTitle", "cancel_button_title", "Don't Send");
@@ -166,9 +196,15 @@ ak::Size CRSSettings::iconSize() const {
   return {width.floatValue(), height.floatValue()};
 }
 
-bool CRSSettings::iconPrerendered() const { return dictionary_["app"]["icon"]["prerendered"].boolValue(); }
-bool CRSSettings::shouldCollectAnalytics() const { return entry("features", "collect_analytics").boolValue(); }
-ns::Ref<ns::URL> CRSSettings::analyticsURL() const { return safeURLWithString(entry("analytics", "url")); }
+bool CRSSettings::iconPrerendered() const {
+  return dictionary_["app"]["icon"]["prerendered"].boolValue();
+}
+bool CRSSettings::shouldCollectAnalytics() const {
+  return entry("features", "collect_analytics").boolValue();
+}
+ns::Ref<ns::URL> CRSSettings::analyticsURL() const {
+  return safeURLWithString(entry("analytics", "url"));
+}
 bool CRSSettings::shouldFlushAnalyticsOnBackground() const {
   return entry("analytics", "flush_on_background").boolValue();
 }
@@ -179,12 +215,15 @@ std::uint32_t CRSSettings::maxFileCountPerSend() const {
   return static_cast<std::uint32_t>(int32Value(entry("analytics", "max_file_count_per_send")));
 }
 std::uint64_t CRSSettings::maxByteSizePerFile() const {
-  return static_cast<std::uint64_t>(static_cast<std::int64_t>(int32Value(entry("analytics", "max_byte_size_per_file"))));
+  return static_cast<std::uint64_t>(
+      static_cast<std::int64_t>(int32Value(entry("analytics", "max_byte_size_per_file"))));
 }
 std::uint32_t CRSSettings::maxPendingSendFileCount() const {
   return static_cast<std::uint32_t>(int32Value(entry("analytics", "max_pending_send_file_count")));
 }
-ns::Ref<ns::URL> CRSSettings::betaUpdateEndpoint() const { return safeURLWithString(entry("beta", "update_endpoint")); }
+ns::Ref<ns::URL> CRSSettings::betaUpdateEndpoint() const {
+  return safeURLWithString(entry("beta", "update_endpoint"));
+}
 std::uint32_t CRSSettings::betaUpdateSuspendDurationSecs() const {
   const ns::Value& value = entry("beta", "update_suspend_duration");
   if (value.isNil()) return 3600;

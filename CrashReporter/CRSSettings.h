@@ -15,7 +15,8 @@ class CRSSettings : public ns::Object {
   CRSSettings(std::string cachePath, ns::Dictionary dictionary);
   // The cached settings, or nullptr when the file is no dictionary or its settings_version is not 2.
   static ns::Ref<CRSSettings> initWithCachePath(const std::string& path);
-  static ns::Ref<CRSSettings> initWithCachePath_settingsDictionary(std::string path, ns::Dictionary dictionary) {
+  static ns::Ref<CRSSettings> initWithCachePath_settingsDictionary(std::string path,
+                                                                   ns::Dictionary dictionary) {
     return ns::make<CRSSettings>(std::move(path), std::move(dictionary));
   }
 
@@ -77,7 +78,8 @@ class CRSSettings : public ns::Object {
 
  private:
   const ns::Value& entry(const char* section, const char* key) const;
-  std::string localizedPromptText(const char* localizationKey, const char* promptKey, const char* builtIn) const;
+  std::string localizedPromptText(const char* localizationKey, const char* promptKey,
+                                  const char* builtIn) const;
 
   std::string cachePath_;
   ns::Dictionary dictionary_;

@@ -68,16 +68,18 @@ void CRSSettingsClient::loadSettingsWithCompletion(SettingsCompletion completion
       ns::Log("[CT] header data added.");
     }
   }
-  if (auto identity = identificationData()) request->addValue_forHTTPHeaderField(hex(*identity), CRSHeaderIdentification);
+  if (auto identity = identificationData())
+    request->addValue_forHTTPHeaderField(hex(*identity), CRSHeaderIdentification);
   request->addValue_forHTTPHeaderField(ns::format("%u", deviceState()), CRSHeaderDeviceState);
   request->addValue_forHTTPHeaderField(APIKey(), CRSHeaderAPIKey);
   CRSDebugLog("[CrashReporter] Settings url string: '%@%@'",
-              webClient()->URL() ? webClient()->URL()->absoluteString() : std::string("(null)"), request->path());
+              webClient()->URL() ? webClient()->URL()->absoluteString() : std::string("(null)"),
+              request->path());
 
   auto self = std::static_pointer_cast<CRSSettingsClient>(shared_from_this());
   webClient()->startRequest_completion(request, [self, completion](const ns::Ref<CRSWebResponse>& response) {
-    CRSDebugLog("[CrashReporter] Settings response: {status: %ld, error: %@}", static_cast<long>(response->statusCode()),
-                errorText(response->error()));
+    CRSDebugLog("[CrashReporter] Settings response: {status: %ld, error: %@}",
+                static_cast<long>(response->statusCode()), errorText(response->error()));
     if (!completion) return;
     if (response->error()) return completion({}, response->error());
     if (response->wasSuccessful() && response->body().isDictionary()) {
@@ -121,11 +123,12 @@ void CRSSettingsClient::configureApplicationUsingURL_asNewApp_completion(ns::Ref
   if (auto icon = d ? d->icon() : nullptr) {
     request->addValue_forFormField(icon->dataHash(), "app[icon][hash]");
     request->addValue_forFormField(icon->prerendered() ? "true" : "false", "app[icon][prerendered]");
-    request->addValue_forFormField(ns::format("%lu", static_cast<unsigned long>(icon->size().width)), "app[icon][width]");
+    request->addValue_forFormField(ns::format("%lu", static_cast<unsigned long>(icon->size().width)),
+                                   "app[icon][width]");
     request->addValue_forFormField(ns::format("%lu", static_cast<unsigned long>(icon->size().height)),
                                    "app[icon][height]");
-    request->addData_MIMEType_fileName_forFormField(icon->data(), std::string("image/png"), std::string("icon.png"),
-                                                    "app[icon][data]");
+    request->addData_MIMEType_fileName_forFormField(icon->data(), std::string("image/png"),
+                                                    std::string("icon.png"), "app[icon][data]");
   }
   request->addValue_forHTTPHeaderField(APIKey(), CRSHeaderAPIKey);
   webClient()->startRequest_completion(request, [completion](const ns::Ref<CRSWebResponse>& response) {
@@ -136,8 +139,9 @@ void CRSSettingsClient::configureApplicationUsingURL_asNewApp_completion(ns::Ref
   });
 }
 
-void CRSSettingsClient::submitCRSFileAtPath_toURL_asInvalid_completion(const std::string& path, ns::Ref<ns::URL> url,
-                                                                       bool asInvalid, Completion completion) {
+void CRSSettingsClient::submitCRSFileAtPath_toURL_asInvalid_completion(const std::string& path,
+                                                                       ns::Ref<ns::URL> url, bool asInvalid,
+                                                                       Completion completion) {
   auto failNow = [completion](long code) {
     onGlobalQueue([completion, code] {
       if (completion) completion(ns::Error(CRSClientErrorDomain, code));
@@ -163,16 +167,17 @@ void CRSSettingsClient::submitCRSFileAtPath_toURL_asInvalid_completion(const std
   request->addValue_forFormField(identifier, "report[identifier]");
   request->addData_MIMEType_fileName_forFormField(*data, std::string("application/octet-stream"), fileName,
                                                   "report[file]");
-  webClient()->startRequest_completion(request, [completion, fileName](const ns::Ref<CRSWebResponse>& response) {
-    CRSDebugLog("[CrashReporter] Submission response: {status: %ld, error: %@}",
-                static_cast<long>(response->statusCode()), errorText(response->error()));
-    CRSDebugLog("[CrashReporter] Submitted crash report with file name: \"%@\", request-id: %@", fileName,
-                response->responseHeaders().get("X-Request-Id").value_or("<none received>"));
-    if (!completion) return;
-    if (response->error()) return completion(response->error());
-    std::uint64_t status = response->statusCode();
-    if (status >= 400 && status <= 499) return completion(ns::Error(CRSClientErrorDomain, -5));
-    if (!response->wasSuccessful()) return completion(ns::Error(CRSClientErrorDomain, -6));
-    completion(std::nullopt);
-  });
+  webClient()->startRequest_completion(
+      request, [completion, fileName](const ns::Ref<CRSWebResponse>& response) {
+        CRSDebugLog("[CrashReporter] Submission response: {status: %ld, error: %@}",
+                    static_cast<long>(response->statusCode()), errorText(response->error()));
+        CRSDebugLog("[CrashReporter] Submitted crash report with file name: \"%@\", request-id: %@", fileName,
+                    response->responseHeaders().get("X-Request-Id").value_or("<none received>"));
+        if (!completion) return;
+        if (response->error()) return completion(response->error());
+        std::uint64_t status = response->statusCode();
+        if (status >= 400 && status <= 499) return completion(ns::Error(CRSClientErrorDomain, -5));
+        if (!response->wasSuccessful()) return completion(ns::Error(CRSClientErrorDomain, -6));
+        completion(std::nullopt);
+      });
 }

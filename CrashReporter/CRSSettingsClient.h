@@ -22,7 +22,8 @@ class CRSSettingsClientDelegate : public CRSClientDelegate {
 
 class CRSSettingsClient : public CRSClientBase {
  public:
-  using SettingsCompletion = std::function<void(const ns::Value& settings, const std::optional<ns::Error>& error)>;
+  using SettingsCompletion =
+      std::function<void(const ns::Value& settings, const std::optional<ns::Error>& error)>;
   using Completion = std::function<void(const std::optional<ns::Error>& error)>;
 
   explicit CRSSettingsClient(ns::Ref<ns::URL> url);
@@ -35,25 +36,29 @@ class CRSSettingsClient : public CRSClientBase {
   }
 
   const std::map<std::string, std::string>& SDKKitVersions() const { return SDKKitVersions_; }
-  void setSDKKitVersions(std::map<std::string, std::string> versions) { SDKKitVersions_ = std::move(versions); }
+  void setSDKKitVersions(std::map<std::string, std::string> versions) {
+    SDKKitVersions_ = std::move(versions);
+  }
 
   // (settings dictionary, nothing) or (nil, error).
   void loadSettingsWithCompletion(SettingsCompletion completion);
   // The settings request's path and query, relative to the settings endpoint.
   std::string settingsPath() const;
-  void configureApplicationUsingURL_asNewApp_completion(ns::Ref<ns::URL> url, bool asNewApp, Completion completion);
+  void configureApplicationUsingURL_asNewApp_completion(ns::Ref<ns::URL> url, bool asNewApp,
+                                                        Completion completion);
   std::optional<ns::Data> eventData() const;
   void removeInstallEventKey();
 
-  void submitCRSFileAtPath_toURL_completion(const std::string& path, ns::Ref<ns::URL> url, Completion completion) {
+  void submitCRSFileAtPath_toURL_completion(const std::string& path, ns::Ref<ns::URL> url,
+                                            Completion completion) {
     submitCRSFileAtPath_toURL_asInvalid_completion(path, std::move(url), false, std::move(completion));
   }
   void submitInvalidRecordAtPath_toURL_completion(const std::string& path, ns::Ref<ns::URL> url,
                                                   Completion completion) {
     submitCRSFileAtPath_toURL_asInvalid_completion(path, std::move(url), true, std::move(completion));
   }
-  void submitCRSFileAtPath_toURL_asInvalid_completion(const std::string& path, ns::Ref<ns::URL> url, bool asInvalid,
-                                                      Completion completion);
+  void submitCRSFileAtPath_toURL_asInvalid_completion(const std::string& path, ns::Ref<ns::URL> url,
+                                                      bool asInvalid, Completion completion);
 
   std::string className() const override { return "CRSSettingsClient"; }
 

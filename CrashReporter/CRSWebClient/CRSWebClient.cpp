@@ -37,12 +37,13 @@ void CRSWebClient::startRequest_completion(ns::Ref<CRSWebRequest> request, Compl
   auto self = std::static_pointer_cast<CRSWebClient>(shared_from_this());
   dispatch::async(queue_, [self, request = std::move(request), completion = std::move(completion)] {
     auto transaction = self->prepare(request);
-    transaction->startWithCompletionHandler([self, transaction, completion](const ns::Ref<CRSWebResponse>& response) {
-      dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [completion, response] {
-        if (completion) completion(response);
-      });
-      dispatch::async(self->queue_, [self, transaction] { self->connections_.erase(transaction); });
-    });
+    transaction->startWithCompletionHandler(
+        [self, transaction, completion](const ns::Ref<CRSWebResponse>& response) {
+          dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [completion, response] {
+            if (completion) completion(response);
+          });
+          dispatch::async(self->queue_, [self, transaction] { self->connections_.erase(transaction); });
+        });
   });
 }
 
@@ -67,12 +68,13 @@ CRSWebClient::Completion CRSWebClient::expecting(std::uint64_t status, Completio
   };
 }
 
-void CRSWebClient::startRequest_expectingResponse_completion(ns::Ref<CRSWebRequest> request, std::uint64_t status,
-                                                             Completion completion) {
+void CRSWebClient::startRequest_expectingResponse_completion(ns::Ref<CRSWebRequest> request,
+                                                             std::uint64_t status, Completion completion) {
   startRequest_completion(std::move(request), expecting(status, std::move(completion)));
 }
 
-void CRSWebClient::syncStartRequest_expectingResponse_completion(ns::Ref<CRSWebRequest> request, std::uint64_t status,
+void CRSWebClient::syncStartRequest_expectingResponse_completion(ns::Ref<CRSWebRequest> request,
+                                                                 std::uint64_t status,
                                                                  Completion completion) {
   syncStartRequest_completion(std::move(request), expecting(status, std::move(completion)));
 }

@@ -27,7 +27,9 @@ class CRSWebClient : public ns::Object {
   using Completion = std::function<void(const ns::Ref<CRSWebResponse>&)>;
 
   explicit CRSWebClient(ns::Ref<ns::URL> url);
-  static ns::Ref<CRSWebClient> initWithURL(ns::Ref<ns::URL> url) { return ns::make<CRSWebClient>(std::move(url)); }
+  static ns::Ref<CRSWebClient> initWithURL(ns::Ref<ns::URL> url) {
+    return ns::make<CRSWebClient>(std::move(url));
+  }
 
   const ns::Ref<ns::URL>& URL() const { return url_; }
   // Waits on the client queue: not to be called from it.
@@ -44,7 +46,8 @@ class CRSWebClient : public ns::Object {
                                                      Completion completion);
   void getPath_completion(const std::string& path, Completion completion);
   void getURL_completion(ns::Ref<ns::URL> url, Completion completion);
-  void postFormData_toPath_completion(const ns::Dictionary& formData, const std::string& path, Completion completion);
+  void postFormData_toPath_completion(const ns::Dictionary& formData, const std::string& path,
+                                      Completion completion);
 
   // Escapes every byte but letters, digits and "-._~" (the legacy escaping, then the reserved
   // characters).
@@ -53,7 +56,9 @@ class CRSWebClient : public ns::Object {
   static ns::Value decodeJSON(const ns::Data& data);
 
   std::shared_ptr<CRSPersistenceCacheDelegate> cacheDelegate() const { return cacheDelegate_.lock(); }
-  void setCacheDelegate(const std::shared_ptr<CRSPersistenceCacheDelegate>& delegate) { cacheDelegate_ = delegate; }
+  void setCacheDelegate(const std::shared_ptr<CRSPersistenceCacheDelegate>& delegate) {
+    cacheDelegate_ = delegate;
+  }
 
   std::string className() const override { return "CRSWebClient"; }
 

@@ -19,7 +19,8 @@ CRSWebClientTransaction::CRSWebClientTransaction(ns::Ref<CRSWebRequest> request)
       response_(ns::make<CRSWebResponse>()),
       queue_(dispatch::queueCreate("com.crashreporter.web-transaction")) {}
 
-ns::Ref<CRSWebClientTransaction> CRSWebClientTransaction::transactionWithRequest(ns::Ref<CRSWebRequest> request) {
+ns::Ref<CRSWebClientTransaction> CRSWebClientTransaction::transactionWithRequest(
+    ns::Ref<CRSWebRequest> request) {
   return ns::make<CRSWebClientTransaction>(std::move(request));
 }
 
@@ -66,7 +67,8 @@ void CRSWebClientTransaction::syncStartConnection() {
   response_->setRequestURL(urlRequest->URL());
   ns::Ref<ns::URLResponse> response;
   ns::Error error;
-  auto data = ns::URLConnection::sendSynchronousRequest_returningResponse_error(urlRequest, &response, &error);
+  auto data =
+      ns::URLConnection::sendSynchronousRequest_returningResponse_error(urlRequest, &response, &error);
   if (!data) response_->setError(error);
   if (data) response_->mutableResponseData().appendData(*data);
   storeResponse(response, false);
@@ -99,7 +101,8 @@ void CRSWebClientTransaction::connection_willSendRequestForAuthenticationChallen
     // evaluates it.
     const auto& handler = request_->protectionSpaceHandler();
     if (handler && handler(space)) {
-      if (sender) sender->useCredential_forAuthenticationChallenge(ns::URLCredential::credentialForTrust(), challenge);
+      if (sender)
+        sender->useCredential_forAuthenticationChallenge(ns::URLCredential::credentialForTrust(), challenge);
     } else if (sender) {
       sender->performDefaultHandlingForAuthenticationChallenge(challenge);
     }
@@ -117,7 +120,8 @@ void CRSWebClientTransaction::connection_didReceiveResponse(const ns::Ref<ns::UR
   storeResponse(response, true);
 }
 
-void CRSWebClientTransaction::connection_didReceiveData(const ns::Ref<ns::URLConnection>&, const ns::Data& data) {
+void CRSWebClientTransaction::connection_didReceiveData(const ns::Ref<ns::URLConnection>&,
+                                                        const ns::Data& data) {
   DISPATCH_DEBUG_ASSERT_QUEUE(queue_);
   response_->mutableResponseData().appendData(data);
 }
@@ -127,7 +131,8 @@ void CRSWebClientTransaction::connectionDidFinishLoading(const ns::Ref<ns::URLCo
   complete();
 }
 
-void CRSWebClientTransaction::connection_didFailWithError(const ns::Ref<ns::URLConnection>&, const ns::Error& error) {
+void CRSWebClientTransaction::connection_didFailWithError(const ns::Ref<ns::URLConnection>&,
+                                                          const ns::Error& error) {
   DISPATCH_DEBUG_ASSERT_QUEUE(queue_);
   response_->setError(error);
   complete();

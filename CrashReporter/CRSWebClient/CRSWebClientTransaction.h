@@ -33,12 +33,14 @@ class CRSWebClientTransaction : public ns::Object, public ns::URLConnectionDeleg
 
   // ns::URLConnectionDelegate
   void connection_willSendRequestForAuthenticationChallenge(
-      const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
+      const ns::Ref<ns::URLConnection>& connection,
+      const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
   void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                      const ns::Ref<ns::URLResponse>& response) override;
   void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override;
   void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override;
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override;
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override;
 
   std::string className() const override { return "CRSWebClientTransaction"; }
 

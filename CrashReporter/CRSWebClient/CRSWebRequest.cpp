@@ -42,14 +42,16 @@ void CRSWebRequest::addValue_forFormField(ns::Value value, const std::string& fi
   formFields_->push_back({std::move(value), field, std::string("text/plain"), std::nullopt});
 }
 
-void CRSWebRequest::addData_MIMEType_fileName_forFormField(ns::Value data, std::optional<std::string> mimeType,
+void CRSWebRequest::addData_MIMEType_fileName_forFormField(ns::Value data,
+                                                           std::optional<std::string> mimeType,
                                                            std::optional<std::string> fileName,
                                                            const std::string& field) {
   if (!formFields_) formFields_.emplace();
   formFields_->push_back({std::move(data), field, std::move(mimeType), std::move(fileName)});
 }
 
-void CRSWebRequest::addValueForFormFromDict_withPrefix(const ns::Dictionary& dict, const std::string& prefix) {
+void CRSWebRequest::addValueForFormFromDict_withPrefix(const ns::Dictionary& dict,
+                                                       const std::string& prefix) {
   for (const auto& [key, value] : dict) addValue_forFormField(value, ns::format("%@[%@]", prefix, key));
 }
 
@@ -62,8 +64,8 @@ std::string CRSWebRequest::fullURL() const {
   if (parameters_ && !parameters_->empty()) {
     text += "?";
     for (const auto& [key, value] : *parameters_) {
-      text += CRSWebClient::escapeURLString(valueText(key)) + "=" + CRSWebClient::escapeURLString(valueText(value)) +
-              "&";
+      text += CRSWebClient::escapeURLString(valueText(key)) + "=" +
+              CRSWebClient::escapeURLString(valueText(value)) + "&";
     }
     text.pop_back();
   }
@@ -77,13 +79,14 @@ std::optional<ns::Data> CRSWebRequest::formData() {
   body.append("MIME-Version: 1.0\r\n");
   for (const auto& record : *formFields_) {
     if (record.value.isString()) {
-      body.append(ns::format("--%@\r\nContent-Disposition: form-data; name=\"%@\"\r\n", boundary, record.field));
+      body.append(
+          ns::format("--%@\r\nContent-Disposition: form-data; name=\"%@\"\r\n", boundary, record.field));
       body.append("Content-Type: text/plain\r\n\r\n");
       body.append(record.value.string());
       body.append("\r\n");
     } else if (record.value.isData()) {
-      body.append(ns::format("--%@\r\nContent-Disposition: form-data; name=\"%@\"; filename=\"%@\"\r\n", boundary,
-                             record.field, record.fileName.value_or("(null)")));
+      body.append(ns::format("--%@\r\nContent-Disposition: form-data; name=\"%@\"; filename=\"%@\"\r\n",
+                             boundary, record.field, record.fileName.value_or("(null)")));
       if (record.mimeType) {
         body.append(ns::format("Content-Type: %@\r\n", *record.mimeType));
         body.append("Content-Transfer-Encoding: binary\r\n\r\n");

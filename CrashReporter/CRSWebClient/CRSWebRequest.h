@@ -63,7 +63,9 @@ class CRSWebRequest : public ns::Object {
   const ns::Ref<ns::URL>& URL() const { return url_; }
   void setURL(ns::Ref<ns::URL> url) { url_ = std::move(url); }
   const ProtectionSpaceHandler& protectionSpaceHandler() const { return protectionSpaceHandler_; }
-  void setProtectionSpaceHandler(ProtectionSpaceHandler handler) { protectionSpaceHandler_ = std::move(handler); }
+  void setProtectionSpaceHandler(ProtectionSpaceHandler handler) {
+    protectionSpaceHandler_ = std::move(handler);
+  }
 
   std::string className() const override { return "CRSWebRequest"; }
 

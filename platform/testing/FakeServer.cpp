@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <condition_variable>
-#include <cstdio>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -124,7 +124,9 @@ struct FakeServer::Impl {
       if (k == kHiddenContentType) continue;
       fr.headers.add(k, v);
     }
-    if (req.has_header(kHiddenContentType)) fr.headers.set("Content-Type", req.get_header_value(kHiddenContentType));
+    if (req.has_header(kHiddenContentType)) {
+      fr.headers.set("Content-Type", req.get_header_value(kHiddenContentType));
+    }
 
     // The fake answers byte ranges itself and never compresses on its own: a test's reply goes
     // out as the test wrote it.

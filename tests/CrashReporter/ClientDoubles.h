@@ -64,7 +64,9 @@ class Completion {
     };
   }
   // Pumps until the completion ran.
-  bool wait() { return pltest::pumpUntil([this] { return calls() > 0; }, 20); }
+  bool wait() {
+    return pltest::pumpUntil([this] { return calls() > 0; }, 20);
+  }
   int calls() const {
     std::lock_guard lock(mutex_);
     return calls_;

@@ -63,18 +63,21 @@ struct Fixture {
   }
 
   // Waits until the client let go of every transaction (after their completions were queued).
-  void settle() { EXPECT_TRUE(pltest::pumpUntil([&] { return client->webClient()->connectionCount() == 0; })); }
+  void settle() {
+    EXPECT_TRUE(pltest::pumpUntil([&] { return client->webClient()->connectionCount() == 0; }));
+  }
 };
 
-void expectCode(const std::optional<ns::Error>& error, const std::string& domain, long code, const std::string& what) {
+void expectCode(const std::optional<ns::Error>& error, const std::string& domain, long code,
+                const std::string& what) {
   ASSERT_TRUE(error) << what;
   EXPECT_EQ(error->domain(), domain) << what;
   EXPECT_EQ(error->code(), code) << what;
 }
 
 std::string field(const std::string& name, const std::string& value) {
-  return "--AaB03x\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\nContent-Type: text/plain\r\n\r\n" +
-         value + "\r\n";
+  return "--AaB03x\r\nContent-Disposition: form-data; name=\"" + name +
+         "\"\r\nContent-Type: text/plain\r\n\r\n" + value + "\r\n";
 }
 
 TEST(CRSSettingsClient, TheSettingsRequestAsTheServiceSeesIt) {
@@ -91,8 +94,10 @@ TEST(CRSSettingsClient, TheSettingsRequestAsTheServiceSeesIt) {
   const auto& r = seen[0];
   EXPECT_EQ(r.kind, FakeCrashService::Kind::Settings);
   EXPECT_EQ(r.raw.method, "GET");
-  EXPECT_EQ(r.raw.target, "/spi/v2/platforms/mac/apps/com.ordel42.zeravozezi/settings?build_version=1&"
-                          "display_version=0.1.0&instance=" + kInstance + "&source=1");
+  EXPECT_EQ(r.raw.target,
+            "/spi/v2/platforms/mac/apps/com.ordel42.zeravozezi/settings?build_version=1&"
+            "display_version=0.1.0&instance=" +
+                kInstance + "&source=1");
   EXPECT_EQ(r.raw.header("X-CRASHREPORTER-API-KEY"), crstest::kAPIKey);
   EXPECT_EQ(r.raw.header("X-CRASHREPORTER-DEVICE-STATE"), "36");
   EXPECT_EQ(r.identity, "{\"model\":\"Box \\\"Pro\\\"\",\"os_version\":\"6.1\"}");
@@ -116,8 +121,10 @@ TEST(CRSSettingsClient, IdentityPartsAreEscapedAndOptional) {
   EXPECT_EQ(f.client->settingsPath(),
             "/spi/v2/platforms/mac/apps/a%20b%2Fc/settings?build_version=1&instance=%28unknown%29&source=1");
   f.delegate->appIcon = CRSIcon::initWithData_size(ns::Data("png"), {16, 16});
-  EXPECT_EQ(f.client->settingsPath(), "/spi/v2/platforms/mac/apps/a%20b%2Fc/settings?build_version=1&"
-                                      "instance=%28unknown%29&source=1&icon_hash=" + sec::sha1Hex("png"));
+  EXPECT_EQ(f.client->settingsPath(),
+            "/spi/v2/platforms/mac/apps/a%20b%2Fc/settings?build_version=1&"
+            "instance=%28unknown%29&source=1&icon_hash=" +
+                sec::sha1Hex("png"));
   // An empty identity sends no identification header.
   f.loadSettings();
   auto seen = f.service.requests();
@@ -136,12 +143,13 @@ TEST(CRSSettingsClient, UntrustedAnswersGiveTheirCodes) {
   };
   const std::vector<Case> cases = {
       {"304", pltest::FakeReply::text(304, ""), CRSClientErrorDomain, -1},
-      {"html page", pltest::FakeReply::text(200, "<html><body>busy</body></html>", "text/html"), CRSClientErrorDomain,
-       -1},
+      {"html page", pltest::FakeReply::text(200, "<html><body>busy</body></html>", "text/html"),
+       CRSClientErrorDomain, -1},
       {"dictionary as text", pltest::FakeReply::text(200, "<plist><dict/></plist>", "text/plain"),
        CRSClientErrorDomain, -1},
       {"array", FakeCrashService::plistReply(ns::Array{ns::Value(1)}), CRSClientErrorDomain, -1},
-      {"404 dictionary", FakeCrashService::plistReply(ns::Dictionary{{"a", 1}}, 404), CRSClientErrorDomain, -1},
+      {"404 dictionary", FakeCrashService::plistReply(ns::Dictionary{{"a", 1}}, 404), CRSClientErrorDomain,
+       -1},
       {"301", pltest::FakeReply::text(301, ""), CRSClientErrorDomain, -1},
       {"damaged plist", pltest::FakeReply::text(200, "<plist><dict><key>a", "application/x-plist"),
        ns::NSCocoaErrorDomain, 3840},
@@ -161,12 +169,14 @@ TEST(CRSSettingsClient, UntrustedAnswersGiveTheirCodes) {
     pltest::FakeServer gone;
     closedPort = gone.port();
   }
-  auto offline = CRSSettingsClient::initWithURL(ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
+  auto offline = CRSSettingsClient::initWithURL(
+      ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
   offline->setDelegate(f.delegate);
   SettingsCompletion completion;
   offline->loadSettingsWithCompletion(completion.handler());
   ASSERT_TRUE(completion.wait());
-  expectCode(std::get<1>(completion.result()), ns::NSURLErrorDomain, ns::URLErrorCannotConnectToHost, "closed port");
+  expectCode(std::get<1>(completion.result()), ns::NSURLErrorDomain, ns::URLErrorCannotConnectToHost,
+             "closed port");
 }
 
 // Child: the initialised crash context adds the install events and removes them after a
@@ -212,7 +222,8 @@ TEST(CRSSettingsClientChild, DISABLED_InstallEventsGoUntilASettingsAnswerArrives
 
 TEST(CRSSettingsClient, InstallEventsWithTheCrashContext) {
   pltest::Sandbox sandbox;
-  int status = pltest::runChildTest("CRSSettingsClientChild.DISABLED_InstallEventsGoUntilASettingsAnswerArrives");
+  int status =
+      pltest::runChildTest("CRSSettingsClientChild.DISABLED_InstallEventsGoUntilASettingsAnswerArrives");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
@@ -225,14 +236,14 @@ TEST(CRSSettingsClient, ConfigureRegistersOrUpdatesTheApplication) {
     });
   };
   EXPECT_FALSE(configure(f.service.configureURL(), true));
-  std::string expected = "MIME-Version: 1.0\r\n" + field("app[identifier]", crstest::kBundleId) +
-                         field("app[instance_identifier]", kInstance) + field("app[name]", "Pelorin") +
-                         field("app[build_version]", "1") + field("app[display_version]", "0.1.0") +
-                         field("app[source]", "1") + field("app[minimum_sdk_version]", "10.9") +
-                         field("app[built_sdk_version]", "10.13") +
-                         field("app[build][libraries][CrashReporter]", "2.2.5") + field("app[slices][][arch]", "i386") +
-                         field("app[slices][][uuid]", "A") + field("app[slices][][arch]", "x86_64") +
-                         field("app[slices][][uuid]", "B") + "--AaB03x--\r\n";
+  std::string expected =
+      "MIME-Version: 1.0\r\n" + field("app[identifier]", crstest::kBundleId) +
+      field("app[instance_identifier]", kInstance) + field("app[name]", "Pelorin") +
+      field("app[build_version]", "1") + field("app[display_version]", "0.1.0") + field("app[source]", "1") +
+      field("app[minimum_sdk_version]", "10.9") + field("app[built_sdk_version]", "10.13") +
+      field("app[build][libraries][CrashReporter]", "2.2.5") + field("app[slices][][arch]", "i386") +
+      field("app[slices][][uuid]", "A") + field("app[slices][][arch]", "x86_64") +
+      field("app[slices][][uuid]", "B") + "--AaB03x--\r\n";
   auto seen = f.service.requests();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].kind, FakeCrashService::Kind::Configure);
@@ -243,7 +254,8 @@ TEST(CRSSettingsClient, ConfigureRegistersOrUpdatesTheApplication) {
   EXPECT_FALSE(seen[0].part("app[icon][hash]"));
 
   // An update uses PUT; the icon fields come with an icon, and an absent value is left out.
-  f.delegate->appIcon = CRSIcon::initWithData_size_prerendered(ns::Data(std::string("\x89PNG\0x", 6)), {32.7, 16}, false);
+  f.delegate->appIcon =
+      CRSIcon::initWithData_size_prerendered(ns::Data(std::string("\x89PNG\0x", 6)), {32.7, 16}, false);
   f.delegate->shortVersion.reset();
   EXPECT_FALSE(configure(f.service.configureURL(), false));
   seen = f.service.requests();
@@ -266,8 +278,9 @@ TEST(CRSSettingsClient, ConfigureRegistersOrUpdatesTheApplication) {
     expectCode(configure(f.service.configureURL(), true), CRSClientErrorDomain, -2, std::to_string(status));
   }
   std::size_t before = f.service.requests().size();
-  auto noURL = f.runForError(
-      [&](auto handler) { f.client->configureApplicationUsingURL_asNewApp_completion(nullptr, true, handler); });
+  auto noURL = f.runForError([&](auto handler) {
+    f.client->configureApplicationUsingURL_asNewApp_completion(nullptr, true, handler);
+  });
   expectCode(noURL, CRSClientErrorDomain, -3, "no URL");
   EXPECT_EQ(f.service.requests().size(), before);
 }
@@ -276,7 +289,10 @@ TEST(CRSSettingsClient, ReportUploads) {
   Fixture f;
   fs::path folder = f.sandbox.temporaryFolder("reports");
   std::string report = (folder / "ABC123.crs").string();
-  std::string bytes("\x0a\x03" "abc\0\xff\r\n--\r\n", 13);
+  std::string bytes(
+      "\x0a\x03"
+      "abc\0\xff\r\n--\r\n",
+      13);
   std::ofstream(report, std::ios::binary) << bytes;
   auto submit = [&](const std::string& path, bool invalid, const ns::Ref<ns::URL>& url) {
     return f.runForError([&](auto handler) {
@@ -310,8 +326,8 @@ TEST(CRSSettingsClient, ReportUploads) {
     int status;
     std::optional<long> code;
   };
-  for (const auto& c : std::vector<Case>{{201, std::nullopt}, {200, std::nullopt}, {413, -5}, {404, -5}, {500, -6},
-                                         {302, -6}}) {
+  for (const auto& c : std::vector<Case>{
+           {201, std::nullopt}, {200, std::nullopt}, {413, -5}, {404, -5}, {500, -6}, {302, -6}}) {
     f.service.setReportReply(pltest::FakeReply::text(c.status, ""));
     auto error = submit(report, false, reports);
     if (c.code) {
@@ -327,6 +343,29 @@ TEST(CRSSettingsClient, ReportUploads) {
   expectCode(submit(report, false, reports), CRSClientErrorDomain, -4, "removed file");
   expectCode(submit(report, false, nullptr), CRSClientErrorDomain, -3, "no URL");
   EXPECT_EQ(f.service.requests().size(), before);
+}
+
+TEST(FakeCrashService, AnalyticsUploadsAreSplitIntoTheirParts) {
+  Fixture f;
+  auto request = CRSWebRequest::requestWithMethod_path("POST", "");
+  request->setURL(ns::URL::URLWithString(f.service.analyticsURL()));
+  request->addValue_forFormField("1", "count");
+  request->addData_MIMEType_fileName_forFormField(
+      ns::Data(std::string("\x1f\x8b\0", 3)), std::string("application/gzip"), std::string("a.gz"), "log");
+  crstest::Completion<ns::Ref<CRSWebResponse>> completion;
+  f.client->webClient()->startRequest_completion(request, completion.handler());
+  ASSERT_TRUE(completion.wait());
+  EXPECT_EQ(std::get<0>(completion.result())->statusCode(), 202u);
+  auto seen = f.service.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].kind, FakeCrashService::Kind::Analytics);
+  ASSERT_EQ(seen[0].parts.size(), 2u);
+  EXPECT_EQ(seen[0].parts[0].body, "1");
+  EXPECT_EQ(seen[0].parts[1].fileName, "a.gz");
+  EXPECT_EQ(seen[0].parts[1].body, std::string("\x1f\x8b\0", 3));
+  // A header that was not enciphered with the service's key does not decipher.
+  EXPECT_FALSE(f.service.decipher("00112233445566778899aabbccddeeff"));
+  EXPECT_FALSE(f.service.decipher("zz"));
 }
 
 TEST(CRSBetaClient, UpdateChecks) {
@@ -353,15 +392,18 @@ TEST(CRSBetaClient, UpdateChecks) {
   auto seen = service.requests();
   ASSERT_EQ(seen.size(), 1u);
   EXPECT_EQ(seen[0].kind, FakeCrashService::Kind::Beta);
-  EXPECT_EQ(seen[0].raw.target, "/spi/v1/platforms/mac/apps/com.ordel42.zeravozezi/beta_updates?build_version=1&"
-                                "display_version=0.1.0&instance=" + kInstance + "&source=1");
+  EXPECT_EQ(seen[0].raw.target,
+            "/spi/v1/platforms/mac/apps/com.ordel42.zeravozezi/beta_updates?build_version=1&"
+            "display_version=0.1.0&instance=" +
+                kInstance + "&source=1");
   EXPECT_EQ(seen[0].identity, "{\"model\":\"Box\"}");
   EXPECT_EQ(seen[0].raw.header("X-CRASHREPORTER-API-KEY"), crstest::kAPIKey);
   EXPECT_FALSE(seen[0].raw.header("X-CRASHREPORTER-DEVICE-STATE"));
   EXPECT_FALSE(seen[0].raw.header("X-CRASHREPORTER-E"));
 
-  for (auto reply : {FakeCrashService::plistReply(ns::Array{}), pltest::FakeReply::text(200, "<html/>", "text/html"),
-                     FakeCrashService::plistReply(ns::Dictionary{{"build", "2"}}, 404)}) {
+  for (auto reply :
+       {FakeCrashService::plistReply(ns::Array{}), pltest::FakeReply::text(200, "<html/>", "text/html"),
+        FakeCrashService::plistReply(ns::Dictionary{{"build", "2"}}, 404)}) {
     service.setBetaReply(reply);
     auto [none, failure] = check(url);
     EXPECT_TRUE(none.isNil());

@@ -103,7 +103,8 @@ TEST(CRSSettingsCache, ValidityFollowsTheCacheDuration) {
   for (const auto& c : std::vector<Case>{{ns::Value(), 3600}, {0, 3600}, {86400, 86400}, {120u, 120}}) {
     ns::Dictionary settings{{"collect_reports", false}};
     if (!c.cacheDuration.isNil()) settings.set("cache_duration", c.cacheDuration);
-    ns::Dictionary answer{{"settings_version", 2}, {"settings", settings}, {"app", ns::Dictionary{{"status", "new"}}}};
+    ns::Dictionary answer{
+        {"settings_version", 2}, {"settings", settings}, {"app", ns::Dictionary{{"status", "new"}}}};
     ASSERT_TRUE(CRSSettings::writeSettings_toPath(answer, path));
     ns::Value written = readPlist(path);
     ASSERT_TRUE(written["settings"]["valid_until"].isDate());
@@ -140,7 +141,8 @@ TEST(CRSSettingsCache, OnlyVersionTwoDictionariesAreRead) {
       {"version as text", ns::Value(ns::Dictionary{{"settings_version", "2"}}), "", false},
       {"no version", ns::Value(ns::Dictionary{{"settings", ns::Dictionary{}}}), "", false},
       {"an array", ns::Value(ns::Array{ns::Value(2)}), "", false},
-      {"damaged", std::nullopt, "<?xml version=\"1.0\"?><plist><dict><key>settings_version</key><integ", false},
+      {"damaged", std::nullopt, "<?xml version=\"1.0\"?><plist><dict><key>settings_version</key><integ",
+       false},
       {"missing", std::nullopt, "", false},
   };
   for (const auto& c : cases) {
@@ -156,7 +158,8 @@ TEST(CRSSettingsCache, OnlyVersionTwoDictionariesAreRead) {
     if (settings) EXPECT_TRUE(settings->isOutdated()) << c.name;
   }
   auto past = CRSSettings::initWithCachePath_settingsDictionary(
-      path, ns::Dictionary{{"settings", ns::Dictionary{{"valid_until", ns::Date::dateWithTimeIntervalSinceNow(-1)}}}});
+      path, ns::Dictionary{
+                {"settings", ns::Dictionary{{"valid_until", ns::Date::dateWithTimeIntervalSinceNow(-1)}}}});
   EXPECT_TRUE(past->isOutdated());
 }
 
@@ -164,7 +167,8 @@ TEST(CRSSettingsCache, AFailedWriteKeepsTheOldCache) {
   pltest::Sandbox sandbox;
   fs::path folder = sandbox.temporaryFolder("cache");
   std::string path = (folder / "settings.plist").string();
-  ASSERT_TRUE(CRSSettings::writeSettings_toPath(ns::Dictionary{{"settings_version", 2}, {"marker", "old"}}, path));
+  ASSERT_TRUE(
+      CRSSettings::writeSettings_toPath(ns::Dictionary{{"settings_version", 2}, {"marker", "old"}}, path));
 
   // A value a property list cannot hold fails before anything is replaced.
   EXPECT_FALSE(CRSSettings::writeSettings_toPath(
@@ -176,7 +180,8 @@ TEST(CRSSettingsCache, AFailedWriteKeepsTheOldCache) {
   {
     ReadOnlyFolder readOnly(folder);
     if (!readOnly.binds()) GTEST_SKIP() << "no way to make a folder read-only here";
-    EXPECT_FALSE(CRSSettings::writeSettings_toPath(ns::Dictionary{{"settings_version", 2}, {"marker", "new"}}, path));
+    EXPECT_FALSE(
+        CRSSettings::writeSettings_toPath(ns::Dictionary{{"settings_version", 2}, {"marker", "new"}}, path));
     auto old = CRSSettings::initWithCachePath(path);
     ASSERT_TRUE(old);
     EXPECT_EQ(old->dictionary()["marker"], ns::Value("old"));
@@ -185,22 +190,29 @@ TEST(CRSSettingsCache, AFailedWriteKeepsTheOldCache) {
 
 TEST(CRSSettings, AccessorsAndTheirDefaults) {
   pltest::Sandbox sandbox;
-  auto settings = [](ns::Dictionary d) { return CRSSettings::initWithCachePath_settingsDictionary("", std::move(d)); };
+  auto settings = [](ns::Dictionary d) {
+    return CRSSettings::initWithCachePath_settingsDictionary("", std::move(d));
+  };
   auto empty = settings({});
   EXPECT_EQ(empty->betaUpdateSuspendDurationSecs(), 3600u);
-  EXPECT_EQ(settings({{"beta", ns::Dictionary{{"update_suspend_duration", 0}}}})->betaUpdateSuspendDurationSecs(), 0u);
+  EXPECT_EQ(
+      settings({{"beta", ns::Dictionary{{"update_suspend_duration", 0}}}})->betaUpdateSuspendDurationSecs(),
+      0u);
   EXPECT_EQ(empty->logBufferSize(), 0u);
   EXPECT_FALSE(empty->reportsURL());
   EXPECT_FALSE(empty->appNeedsOnboarding());
   EXPECT_TRUE(empty->isOutdated());
   EXPECT_EQ(empty->iconSize(), (ak::Size{0, 0}));
-  EXPECT_EQ(settings({{"app", ns::Dictionary{{"icon", ns::Dictionary{{"width", 64}}}}}})->iconSize(), (ak::Size{0, 0}));
-  EXPECT_EQ(settings({{"app", ns::Dictionary{{"icon", ns::Dictionary{{"width", 64}, {"height", 32.5}}}}}})->iconSize(),
+  EXPECT_EQ(settings({{"app", ns::Dictionary{{"icon", ns::Dictionary{{"width", 64}}}}}})->iconSize(),
+            (ak::Size{0, 0}));
+  EXPECT_EQ(settings({{"app", ns::Dictionary{{"icon", ns::Dictionary{{"width", 64}, {"height", 32.5}}}}}})
+                ->iconSize(),
             (ak::Size{64, 32.5}));
 
-  auto full = settings({{"app", ns::Dictionary{{"reports_url", "http://127.0.0.1:1/r"}, {"url", "not a url"}}},
-                        {"session", ns::Dictionary{{"log_buffer_size", -1}, {"max_custom_key_value_pairs", 64}}},
-                        {"analytics", ns::Dictionary{{"max_byte_size_per_file", 8000}}}});
+  auto full =
+      settings({{"app", ns::Dictionary{{"reports_url", "http://127.0.0.1:1/r"}, {"url", "not a url"}}},
+                {"session", ns::Dictionary{{"log_buffer_size", -1}, {"max_custom_key_value_pairs", 64}}},
+                {"analytics", ns::Dictionary{{"max_byte_size_per_file", 8000}}}});
   EXPECT_EQ(full->reportsURL()->absoluteString(), "http://127.0.0.1:1/r");
   EXPECT_FALSE(full->appURL());
   EXPECT_EQ(full->logBufferSize(), ~std::uint64_t(0));  // the signed value widened
@@ -245,7 +257,8 @@ TEST(CRSSettings, PromptTextsPreferTheBundlesTranslation) {
   sandbox.set("LANGUAGE", "en");
   TestBundle bundle(sandbox);
   auto fromService = CRSSettings::initWithCachePath_settingsDictionary(
-      "", ns::Dictionary{{"prompt", ns::Dictionary{{"title", "Service title"}, {"send_button_title", "Go"}}}});
+      "",
+      ns::Dictionary{{"prompt", ns::Dictionary{{"title", "Service title"}, {"send_button_title", "Go"}}}});
   EXPECT_EQ(fromService->interactivePromptTitle(), "Report the crash?");
   EXPECT_EQ(fromService->interactivePromptSendTitle(), "Go");
   EXPECT_EQ(fromService->interactivePromptCancelTitle(), "Don't Send");

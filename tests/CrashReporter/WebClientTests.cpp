@@ -43,12 +43,13 @@ TEST(CRSWebRequest, URLsQueriesAndEscaping) {
   struct Case {
     std::string text, escaped;
   };
-  for (const auto& c : std::vector<Case>{{"a b/c", "a%20b%2Fc"},
-                                         {"(unknown)", "%28unknown%29"},
-                                         {"100%", "100%25"},
-                                         {"é~-._", "%C3%A9~-._"},
-                                         {"!*'\"();:@&=+$,/?#[] ", "%21%2A%27%22%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%23%5B%5D%20"},
-                                         {"<>\\^`{|}", "%3C%3E%5C%5E%60%7B%7C%7D"}}) {
+  for (const auto& c : std::vector<Case>{
+           {"a b/c", "a%20b%2Fc"},
+           {"(unknown)", "%28unknown%29"},
+           {"100%", "100%25"},
+           {"é~-._", "%C3%A9~-._"},
+           {"!*'\"();:@&=+$,/?#[] ", "%21%2A%27%22%28%29%3B%3A%40%26%3D%2B%24%2C%2F%3F%23%5B%5D%20"},
+           {"<>\\^`{|}", "%3C%3E%5C%5E%60%7B%7C%7D"}}) {
     EXPECT_EQ(CRSWebClient::escapeURLString(c.text), c.escaped) << c.text;
   }
 }
@@ -61,14 +62,13 @@ TEST(CRSWebRequest, MultipartBodies) {
   };
   const std::vector<Case> cases = {
       {"no form", [](CRSWebRequest&) {}, std::nullopt},
-      {"one text field",
-       [](CRSWebRequest& r) { r.addValue_forFormField("v", "f"); },
+      {"one text field", [](CRSWebRequest& r) { r.addValue_forFormField("v", "f"); },
        std::string("MIME-Version: 1.0\r\n") + "--AaB03x\r\nContent-Disposition: form-data; name=\"f\"\r\n" +
            "Content-Type: text/plain\r\n\r\n" + "v\r\n" + "--AaB03x--\r\n"},
       {"data with and without a type, a nil value left out",
        [](CRSWebRequest& r) {
-         r.addData_MIMEType_fileName_forFormField(ns::Data(std::string("\0\x01", 2)), std::string("image/png"),
-                                                  std::string("i.png"), "d");
+         r.addData_MIMEType_fileName_forFormField(ns::Data(std::string("\0\x01", 2)),
+                                                  std::string("image/png"), std::string("i.png"), "d");
          r.addValue_forFormField(ns::Value(), "gone");
          r.addData_MIMEType_fileName_forFormField(ns::Data("raw"), std::nullopt, std::string("r\"q"), "e");
        },
@@ -78,8 +78,11 @@ TEST(CRSWebRequest, MultipartBodies) {
            "\r\n" + "--AaB03x\r\nContent-Disposition: form-data; name=\"e\"; filename=\"r\"q\"\r\n" +
            "Content-Type: application/octet-stream\r\n\r\nraw\r\n" + "--AaB03x--\r\n"},
       {"fields from a dictionary",
-       [](CRSWebRequest& r) { r.addValueForFormFromDict_withPrefix(ns::Dictionary{{"k", "1"}}, "p"); },
-       std::string("MIME-Version: 1.0\r\n") + "--AaB03x\r\nContent-Disposition: form-data; name=\"p[k]\"\r\n" +
+       [](CRSWebRequest& r) {
+         r.addValueForFormFromDict_withPrefix(ns::Dictionary{{"k", "1"}}, "p");
+       },
+       std::string("MIME-Version: 1.0\r\n") +
+           "--AaB03x\r\nContent-Disposition: form-data; name=\"p[k]\"\r\n" +
            "Content-Type: text/plain\r\n\r\n1\r\n--AaB03x--\r\n"},
   };
   for (const auto& c : cases) {
@@ -97,7 +100,8 @@ TEST(CRSWebRequest, MultipartBodies) {
     }
     ASSERT_TRUE(urlRequest->HTTPBody()) << c.name;
     EXPECT_EQ(urlRequest->HTTPBody()->toString(), *c.body) << c.name;
-    EXPECT_EQ(urlRequest->valueForHTTPHeaderField("Content-Type"), "multipart/form-data; boundary=AaB03x") << c.name;
+    EXPECT_EQ(urlRequest->valueForHTTPHeaderField("Content-Type"), "multipart/form-data; boundary=AaB03x")
+        << c.name;
   }
 }
 
@@ -120,10 +124,12 @@ TEST(CRSWebClient, AnswersAreDecodedByTheirContentType) {
       {"404", pltest::FakeReply::text(404, ""), 404, false, Body::None, false},
       {"json", pltest::FakeReply::text(200, "{\"a\":1}", "application/json; charset=utf-8"), 200, true,
        Body::Dictionary, false},
-      {"damaged json", pltest::FakeReply::text(200, "{\"a\":", "application/json"), 200, true, Body::None, false},
+      {"damaged json", pltest::FakeReply::text(200, "{\"a\":", "application/json"), 200, true, Body::None,
+       false},
       {"html", pltest::FakeReply::text(200, "<html></html>", "text/html"), 200, true, Body::Bytes, false},
       {"plist",
-       pltest::FakeReply::text(200, "<plist version=\"1.0\"><dict><key>a</key><integer>1</integer></dict></plist>",
+       pltest::FakeReply::text(200,
+                               "<plist version=\"1.0\"><dict><key>a</key><integer>1</integer></dict></plist>",
                                "application/x-plist"),
        200, true, Body::Dictionary, false},
       {"damaged plist", pltest::FakeReply::text(200, "<plist><dict><key>", "application/x-plist"), 200, false,
@@ -183,7 +189,8 @@ TEST(CRSWebClient, TransportFailuresCompleteOnceWithTheError) {
     pltest::FakeServer gone;
     closedPort = gone.port();
   }
-  auto client = CRSWebClient::initWithURL(ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
+  auto client =
+      CRSWebClient::initWithURL(ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
   auto response = run(client, CRSWebRequest::requestWithMethod_path("GET", "/x"));
   ASSERT_TRUE(response->error());
   EXPECT_EQ(response->error()->domain(), ns::NSURLErrorDomain);
@@ -207,6 +214,33 @@ TEST(CRSWebClient, TransportFailuresCompleteOnceWithTheError) {
   EXPECT_EQ(auth->error()->code(), -2);
 }
 
+TEST(CRSWebClient, AStalledAnswerTimesOutOnTheVirtualClock) {
+  pltest::Sandbox sandbox;
+  pltest::VirtualClock clock;
+  pltest::FakeServer server;
+  server.canned("GET", "/stall", pltest::FakeReply::stalled("<plist>", 1000));
+  auto client = CRSWebClient::initWithURL(ns::URL::URLWithString(server.baseURL()));
+  ResponseCompletion completion;
+  client->startRequest_completion(CRSWebRequest::requestWithMethod_path("GET", "/stall"),
+                                  completion.handler());
+  ASSERT_TRUE(server.waitForRequests(1));
+  // Virtual time moves on a second at a time until the loader gives up.
+  double advanced = 0;
+  ASSERT_TRUE(pltest::pumpUntil([&] {
+    if (completion.calls() > 0) return true;
+    clock.advance(1);
+    advanced += 1;
+    return false;
+  }));
+  EXPECT_GE(advanced, 15);
+  auto response = std::get<0>(completion.result());
+  ASSERT_TRUE(response->error());
+  EXPECT_EQ(response->error()->code(), ns::URLErrorTimedOut);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return client->connectionCount() == 0; }));
+  EXPECT_EQ(completion.calls(), 1);
+  server.release();
+}
+
 TEST(CRSWebClient, ExpectingVariantsAndTheBlockingStart) {
   pltest::Sandbox sandbox;
   pltest::FakeServer server;
@@ -214,8 +248,8 @@ TEST(CRSWebClient, ExpectingVariantsAndTheBlockingStart) {
   auto client = CRSWebClient::initWithURL(ns::URL::URLWithString(server.baseURL()));
   for (std::uint64_t expected : {201u, 200u}) {
     ResponseCompletion completion;
-    client->startRequest_expectingResponse_completion(CRSWebRequest::requestWithMethod_path("GET", "/created"),
-                                                      expected, completion.handler());
+    client->startRequest_expectingResponse_completion(
+        CRSWebRequest::requestWithMethod_path("GET", "/created"), expected, completion.handler());
     ASSERT_TRUE(completion.wait());
     auto response = std::get<0>(completion.result());
     if (expected == 201) {
@@ -227,7 +261,8 @@ TEST(CRSWebClient, ExpectingVariantsAndTheBlockingStart) {
   }
   // The blocking start keeps the raw bytes whatever the content type.
   ResponseCompletion blocking;
-  client->syncStartRequest_completion(CRSWebRequest::requestWithMethod_path("GET", "/created"), blocking.handler());
+  client->syncStartRequest_completion(CRSWebRequest::requestWithMethod_path("GET", "/created"),
+                                      blocking.handler());
   EXPECT_EQ(blocking.calls(), 1);
   EXPECT_EQ(std::get<0>(blocking.result())->statusCode(), 201u);
   EXPECT_EQ(std::get<0>(blocking.result())->body().data().toString(), "x");
@@ -255,7 +290,8 @@ TEST(CRSClientBase, IdentityTextsAndTheirCipher) {
     std::string text;
   };
   for (const auto& c : std::vector<Case>{
-           {ns::Dictionary{{"model", "Box"}, {"os_version", "6.1"}}, "{\"model\":\"Box\",\"os_version\":\"6.1\"}"},
+           {ns::Dictionary{{"model", "Box"}, {"os_version", "6.1"}},
+            "{\"model\":\"Box\",\"os_version\":\"6.1\"}"},
            {ns::Dictionary{{"model", "The \"Big\" \\ Box"}}, "{\"model\":\"The \\\"Big\\\" \\\\ Box\"}"},
            {ns::Dictionary{}, "{}"}}) {
     EXPECT_EQ(CRSClientBase::headerStringForDictionary(c.dictionary), c.text);
@@ -271,7 +307,8 @@ TEST(CRSClientBase, IdentityTextsAndTheirCipher) {
   EXPECT_EQ(data->length() % 16, 0u);
   EXPECT_GT(data->length(), 0u);
   auto key = CRSClientBase::newHashedKeyWithSeed_salt(crstest::kAPIKey, crstest::kBundleId);
-  EXPECT_EQ(std::string(key.begin(), key.end()), sec::sha1Hex(std::string(crstest::kAPIKey) + "com-0-ordel42-0-zeravozezi").substr(0, 32));
+  EXPECT_EQ(std::string(key.begin(), key.end()),
+            sec::sha1Hex(std::string(crstest::kAPIKey) + "com-0-ordel42-0-zeravozezi").substr(0, 32));
 }
 
 }  // namespace

@@ -24,7 +24,9 @@ const FakeCrashService::Part* FakeCrashService::Request::part(const std::string&
 
 FakeCrashService::FakeCrashService(std::string apiKey, std::string bundleId)
     : apiKey_(std::move(apiKey)), bundleId_(std::move(bundleId)) {
-  auto answer = [this](Kind kind) { return [this, kind](const pltest::FakeRequest&) { return reply(kind); }; };
+  auto answer = [this](Kind kind) {
+    return [this, kind](const pltest::FakeRequest&) { return reply(kind); };
+  };
   server_.route("GET", "/spi/v2/platforms/mac/apps/(.+)/settings", answer(Kind::Settings));
   server_.route("POST", kAppPattern, answer(Kind::Configure));
   server_.route("PUT", kAppPattern, answer(Kind::Configure));
@@ -36,9 +38,15 @@ FakeCrashService::FakeCrashService(std::string apiKey, std::string bundleId)
 std::string FakeCrashService::configureURL() const {
   return baseURL() + "/spi/v1/platforms/mac/apps/" + bundleId_;
 }
-std::string FakeCrashService::reportsURL() const { return configureURL() + "/reports"; }
-std::string FakeCrashService::analyticsURL() const { return configureURL() + "/analytics"; }
-std::string FakeCrashService::betaURL() const { return configureURL() + "/beta_updates"; }
+std::string FakeCrashService::reportsURL() const {
+  return configureURL() + "/reports";
+}
+std::string FakeCrashService::analyticsURL() const {
+  return configureURL() + "/analytics";
+}
+std::string FakeCrashService::betaURL() const {
+  return configureURL() + "/beta_updates";
+}
 
 void FakeCrashService::setSettingsReply(pltest::FakeReply reply) {
   std::lock_guard lock(mutex_);
@@ -116,8 +124,8 @@ std::optional<std::string> FakeCrashService::decipher(const std::string& hexText
   auto key = CRSClientBase::newHashedKeyWithSeed_salt(apiKey_, bundleId_);
   std::string text;
   std::string_view keyText(reinterpret_cast<const char*>(key.data()), key.size());
-  if (sec::crypt(sec::kCCDecrypt, sec::kCCOptionPKCS7Padding | sec::kCCOptionECBMode, keyText, {}, *bytes, &text) !=
-      sec::kCCSuccess) {
+  if (sec::crypt(sec::kCCDecrypt, sec::kCCOptionPKCS7Padding | sec::kCCOptionECBMode, keyText, {}, *bytes,
+                 &text) != sec::kCCSuccess) {
     return std::nullopt;
   }
   return text;
