@@ -11,6 +11,7 @@
 
 #include "CrashReporter/CRSBetaClient.h"
 #include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSDebugLog.h"
 #include "CrashReporter/CRSKeys.h"
 #include "CrashReporter/CRSSettingsClient.h"
 #include "platform/net/URLErrorCodes.h"
@@ -343,6 +344,21 @@ TEST(CRSSettingsClient, ReportUploads) {
   expectCode(submit(report, false, reports), CRSClientErrorDomain, -4, "removed file");
   expectCode(submit(report, false, nullptr), CRSClientErrorDomain, -3, "no URL");
   EXPECT_EQ(f.service.requests().size(), before);
+
+  // In debug mode an upload names the service's request id, or says that none came.
+  pltest::LogCapture log(true);
+  CRSSetDebugModeEnabled(true);
+  std::ofstream(report, std::ios::binary) << bytes;
+  f.service.setReportReply(pltest::FakeReply::text(201, "").header("X-Request-Id", "r-7"));
+  EXPECT_FALSE(submit(report, false, reports));
+  f.service.setReportReply(pltest::FakeReply::text(201, ""));
+  EXPECT_FALSE(submit(report, false, reports));
+  CRSSetDebugModeEnabled(false);
+  EXPECT_TRUE(pltest::pumpUntil([&] {
+    return log.contains(
+               "[CrashReporter] Submitted crash report with file name: \"ABC123.crs\", request-id: r-7") &&
+           log.contains("request-id: <none received>");
+  }));
 }
 
 TEST(FakeCrashService, AnalyticsUploadsAreSplitIntoTheirParts) {
