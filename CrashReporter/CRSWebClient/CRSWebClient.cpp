@@ -33,6 +33,8 @@ ns::Ref<CRSWebClientTransaction> CRSWebClient::prepare(const ns::Ref<CRSWebReque
   return transaction;
 }
 
+// A running transaction keeps its client alive, so that every started request still reaches its
+// completion when the client's owner has let go.
 void CRSWebClient::startRequest_completion(ns::Ref<CRSWebRequest> request, Completion completion) {
   auto self = std::static_pointer_cast<CRSWebClient>(shared_from_this());
   dispatch::async(queue_, [self, request = std::move(request), completion = std::move(completion)] {
