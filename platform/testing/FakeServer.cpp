@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,11 @@
 #include "platform/testing/TestCertificateAuthority.h"
 
 namespace pltest {
+
+namespace {
+// Where the pre-routing handler keeps a multipart request's own Content-Type.
+constexpr char kHiddenContentType[] = "X-Pltest-Hidden-Content-Type";
+}  // namespace
 
 FakeReply FakeReply::text(int status, std::string body, std::string contentType) {
   FakeReply r;
@@ -114,7 +120,13 @@ struct FakeServer::Impl {
     fr.target = req.target;
     fr.body = req.body;
     for (const auto& [k, v] : req.params) fr.params[k] = v;
-    for (const auto& [k, v] : req.headers) fr.headers.add(k, v);
+    for (const auto& [k, v] : req.headers) {
+      if (k == kHiddenContentType) continue;
+      fr.headers.add(k, v);
+    }
+    if (req.has_header(kHiddenContentType)) {
+      fr.headers.set("Content-Type", req.get_header_value(kHiddenContentType));
+    }
 
     // The fake answers byte ranges itself and never compresses on its own: a test's reply goes
     // out as the test wrote it.
@@ -253,6 +265,21 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
   // library's default follows the core count and may be as low as 8).
   server.new_task_queue = [] { return new httplib::ThreadPool(32); };
   server.set_payload_max_length(std::size_t(256) << 20);
+  // Multipart bodies would be taken apart by the server library before a handler sees them;
+  // fakes need the bytes as sent, so the type is hidden until the body was read and put back
+  // in handle().
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
+    auto& request = const_cast<httplib::Request&>(req);
+    std::string type = request.get_header_value("Content-Type");
+    std::string lower = type;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower.rfind("multipart/form-data", 0) == 0) {
+      request.headers.erase("Content-Type");
+      request.headers.emplace("Content-Type", "application/octet-stream");
+      request.headers.emplace(kHiddenContentType, type);
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
   auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
   server.Get(".*", handler);
   server.Post(".*", handler);

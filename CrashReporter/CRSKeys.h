@@ -1,0 +1,20 @@
+#pragma once
+// Names the crash reporter shares with the service, the user defaults and its callers.
+
+// Error domains of the service clients.
+inline constexpr char CRSClientErrorDomain[] = "CRSClientErrorDomain";
+inline constexpr char CRSBetaErrorDomain[] = "CRSBetaErrorDomain";
+
+// User defaults.
+inline constexpr char CRSAlwaysSendCrashReportsKey[] = "CrashReporterAlwaysSendCrashReports";
+inline constexpr char CRSShouldCollectCrashReportsKey[] = "CrashReporterShouldCollectCrashReports";
+
+// The strings table of the prompt texts.
+inline constexpr char CRSLocalizationTable[] = "CrashReporter";
+
+// Request headers.
+inline constexpr char CRSHeaderAPIKey[] = "X-CRASHREPORTER-API-KEY";
+inline constexpr char CRSHeaderIdentification[] = "X-CRASHREPORTER-D";
+inline constexpr char CRSHeaderEvents[] = "X-CRASHREPORTER-E";
+inline constexpr char CRSHeaderDeviceState[] = "X-CRASHREPORTER-DEVICE-STATE";
+inline constexpr char CRSHeaderInvalidSession[] = "X-CRASHREPORTER-INVALID-SESSION";
