@@ -17,6 +17,7 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 namespace {
 
@@ -48,6 +49,7 @@ std::vector<std::filesystem::path> inputsUnder(const std::filesystem::path& path
 }  // namespace
 
 int main(int argc, char** argv) {
+  LLVMFuzzerInitialize(&argc, &argv);
   unsigned budget = 20;
   if (const char* env = std::getenv("PELORIN_FUZZ_REPLAY_SECONDS"); env && std::atoi(env) > 0)
     budget = static_cast<unsigned>(std::atoi(env));
