@@ -73,6 +73,8 @@ bool parseAuthority(std::string_view auth, URL::Parts& p) {
       hasPort = true;
       hostport = hostport.substr(0, colon);
     }
+    // Only a bracketed IPv6 literal may hold a colon: "a:b:" would read back as another URL.
+    if (hostport.find(':') != std::string_view::npos) return false;
     p.host = std::string(hostport);
   }
   if (hasPort && !portText.empty()) {

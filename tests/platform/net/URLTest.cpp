@@ -43,7 +43,7 @@ TEST(URL, RefusesMalformedText) {
   for (const char* bad : {"", "http://exa mple.test/", "http://example.test/%zz", "http://example.test/%4",
                           "http://example.test:99999/", "http://example.test:12a/", "http://[::1/",
                           "http://example.test/a[b]", "http://example.test/\xc3\xa9", "http://a/#x#y",
-                          "http://a/<script>", "http://a/\"q\""}) {
+                          "http://a/<script>", "http://a/\"q\"", "http://a:b:", "st://.s:t:", "http://a:b:80/"}) {
     EXPECT_FALSE(URL::URLWithString(bad)) << bad;
   }
 }
