@@ -17,15 +17,17 @@ namespace {
 constexpr double kArrowArea = 18;
 }
 
+PopUpButtonCell::PopUpButtonCell() : menu_(Menu::initWithTitle("")) {
+  // Pop-up items usually carry no action of their own: they stay enabled.
+  menu_->setAutoenablesItems(false);
+}
+
 void PopUpButtonCell::initTextCell(const std::string& string) {
   initTextCell_pullsDown(string, false);
 }
 
 void PopUpButtonCell::initTextCell_pullsDown(const std::string& string, bool pullsDown) {
   ButtonCell::initTextCell("");
-  menu_ = Menu::initWithTitle("");
-  // Pop-up items usually carry no action of their own: they stay enabled.
-  menu_->setAutoenablesItems(false);
   pullsDown_ = pullsDown;
   if (!string.empty()) addItemWithTitle(string);
 }

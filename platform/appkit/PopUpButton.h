@@ -13,6 +13,7 @@ namespace ak {
 
 class PopUpButtonCell : public ButtonCell {
  public:
+  PopUpButtonCell();
   void initTextCell(const std::string& string) override;
   void initTextCell_pullsDown(const std::string& string, bool pullsDown);
 
@@ -57,6 +58,8 @@ class PopUpButtonCell : public ButtonCell {
   ns::Value objectValue() const override { return ns::Value(indexOfSelectedItem()); }
   void setObjectValue(const ns::Value& value) override { selectItemAtIndex(value.integerValue()); }
   std::string stringValue() const override { return titleOfSelectedItem(); }
+  // Selects the item with that title (adding none).
+  void setStringValue(const std::string& string) override { selectItemWithTitle(string); }
 
   Size cellSizeForBounds(const Rect& bounds) const override;
   Rect titleRectForBounds(const Rect& bounds) const override;
