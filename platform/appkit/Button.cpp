@@ -124,7 +124,8 @@ void ButtonCell::setButtonType(ButtonType type) {
 
 bool ButtonCell::togglesState() const {
   return buttonType_ == ButtonType::PushOnPushOff || buttonType_ == ButtonType::Toggle ||
-         buttonType_ == ButtonType::Switch || buttonType_ == ButtonType::Radio || buttonType_ == ButtonType::OnOff;
+         buttonType_ == ButtonType::Switch || buttonType_ == ButtonType::Radio ||
+         buttonType_ == ButtonType::OnOff;
 }
 
 bool ButtonCell::showsAlternate() const {
@@ -190,7 +191,8 @@ void ButtonCell::drawWithFrame_inView(const Rect& cellFrame, const ns::Ref<View>
 }
 
 void ButtonCell::drawBezelWithFrame_inView(const Rect& frame, const ns::Ref<View>&) {
-  const bool pressed = highlighted_ && (highlightsBy_ & (PushInCellMask | ChangeGrayCellMask | ChangeBackgroundCellMask));
+  const bool pressed =
+      highlighted_ && (highlightsBy_ & (PushInCellMask | ChangeGrayCellMask | ChangeBackgroundCellMask));
   const bool on = state_ == OnState && (showsStateBy_ & (ChangeGrayCellMask | ChangeBackgroundCellMask));
   (pressed || on ? colors::selectedControlColor() : colors::controlColor())->setFill();
   RectFill(frame);
@@ -217,7 +219,8 @@ void ButtonCell::drawInteriorWithFrame_inView(const Rect& cellFrame, const ns::R
           ->fill();
     }
   }
-  if (auto image = displayedImage()) drawImage_withFrame_inView(image, imageRectForBounds(cellFrame), controlView);
+  if (auto image = displayedImage())
+    drawImage_withFrame_inView(image, imageRectForBounds(cellFrame), controlView);
   std::string title = displayedTitle();
   if (!title.empty()) {
     ns::Ref<AttributedString> text = attributedTitle_ && title == title_
@@ -227,11 +230,12 @@ void ButtonCell::drawInteriorWithFrame_inView(const Rect& cellFrame, const ns::R
   }
 }
 
-void ButtonCell::drawImage_withFrame_inView(const ns::Ref<Image>& image, const Rect& frame, const ns::Ref<View>&) {
+void ButtonCell::drawImage_withFrame_inView(const ns::Ref<Image>& image, const Rect& frame,
+                                            const ns::Ref<View>&) {
   if (!image) return;
   const double fraction = !isEnabled() && imageDimsWhenDisabled_ ? 0.5 : 1.0;
-  image->drawInRect_fromRect_operation_fraction_respectFlipped_hints(frame, ZeroRect, CompositingOperation::SourceOver,
-                                                                     fraction, true, nullptr);
+  image->drawInRect_fromRect_operation_fraction_respectFlipped_hints(
+      frame, ZeroRect, CompositingOperation::SourceOver, fraction, true, nullptr);
 }
 
 Rect ButtonCell::drawTitle_withFrame_inView(const ns::Ref<AttributedString>& title, const Rect& frame,
@@ -243,7 +247,8 @@ Rect ButtonCell::drawTitle_withFrame_inView(const ns::Ref<AttributedString>& tit
     rect.origin.y += (frame.size.height - size.height) / 2;
     rect.size.height = size.height;
   }
-  if (buttonType_ != ButtonType::Switch && buttonType_ != ButtonType::Radio && size.width < frame.size.width) {
+  if (buttonType_ != ButtonType::Switch && buttonType_ != ButtonType::Radio &&
+      size.width < frame.size.width) {
     rect.origin.x += (frame.size.width - size.width) / 2;
     rect.size.width = size.width;
   }

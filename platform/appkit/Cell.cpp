@@ -139,13 +139,14 @@ void Cell::setImage(const ns::Ref<Image>& image) {
 ns::Dictionary Cell::textAttributes() const {
   ns::Dictionary d;
   d.set(FontAttributeName, font());
-  ns::Ref<Color> color = !isEnabled() ? colors::disabledControlTextColor()
+  ns::Ref<Color> color = !isEnabled()                                ? colors::disabledControlTextColor()
                          : backgroundStyle_ == BackgroundStyle::Dark ? colors::whiteColor()
                                                                      : colors::controlTextColor();
   d.set(ForegroundColorAttributeName, color);
   auto style = ns::make<ParagraphStyle>(alignment_, wraps_ ? lineBreakMode_ : LineBreakMode::Clipping);
-  if (!wraps_ && (lineBreakMode_ == LineBreakMode::TruncatingTail || lineBreakMode_ == LineBreakMode::TruncatingHead ||
-                  lineBreakMode_ == LineBreakMode::TruncatingMiddle)) {
+  if (!wraps_ &&
+      (lineBreakMode_ == LineBreakMode::TruncatingTail || lineBreakMode_ == LineBreakMode::TruncatingHead ||
+       lineBreakMode_ == LineBreakMode::TruncatingMiddle)) {
     style = ns::make<ParagraphStyle>(alignment_, lineBreakMode_);
   }
   d.set(ParagraphStyleAttributeName, style);
@@ -200,8 +201,8 @@ void Cell::drawWithFrame_inView(const Rect& cellFrame, const ns::Ref<View>& cont
 void Cell::drawInteriorWithFrame_inView(const Rect& cellFrame, const ns::Ref<View>& controlView) {
   if (type_ == CellType::Image && image_) {
     image_->drawInRect_fromRect_operation_fraction_respectFlipped_hints(
-        imageRectForBounds(cellFrame), ZeroRect, CompositingOperation::SourceOver, isEnabled() ? 1.0 : 0.5, true,
-        nullptr);
+        imageRectForBounds(cellFrame), ZeroRect, CompositingOperation::SourceOver, isEnabled() ? 1.0 : 0.5,
+        true, nullptr);
   } else if (type_ == CellType::Text) {
     drawText(title(), textAttributes(), titleRectForBounds(cellFrame), controlView);
   }
@@ -239,8 +240,9 @@ bool Cell::trackMouse_inRect_ofView_untilMouseUp(const ns::Ref<Event>& event, co
   bool tracking = startTrackingAt_inView(last, controlView);
   bool result = false;
   for (;;) {
-    auto next = app->nextEventMatchingMask_untilDate_inMode_dequeue(
-        LeftMouseDraggedMask | LeftMouseUpMask, ns::Date::distantFuture(), ns::EventTrackingRunLoopMode, true);
+    auto next = app->nextEventMatchingMask_untilDate_inMode_dequeue(LeftMouseDraggedMask | LeftMouseUpMask,
+                                                                    ns::Date::distantFuture(),
+                                                                    ns::EventTrackingRunLoopMode, true);
     if (!next) break;  // headless: nothing more will come
     Point current = controlView->convertPoint_fromView(next->locationInWindow(), nullptr);
     lastTrackingPoint_ = current;

@@ -23,7 +23,8 @@ Menu::Answerer& answererSlot() {
 }
 
 [[noreturn]] void raiseRange(long index, std::size_t count) {
-  ns::Exception::raise_format("NSRangeException", "*** -[NSMenu itemAtIndex:]: index (%ld) beyond bounds (%ld)", index, long(count));
+  ns::Exception::raise_format(
+      "NSRangeException", "*** -[NSMenu itemAtIndex:]: index (%ld) beyond bounds (%ld)", index, long(count));
 }
 
 }  // namespace
@@ -118,7 +119,8 @@ void Menu::insertItem_atIndex(const ns::Ref<MenuItem>& item, long index) {
   if (auto sub = item->submenu()) sub->setSupermenu(self<Menu>());
 }
 
-ns::Ref<MenuItem> Menu::insertItemWithTitle_action_keyEquivalent_atIndex(const std::string& title, ns::Sel action,
+ns::Ref<MenuItem> Menu::insertItemWithTitle_action_keyEquivalent_atIndex(const std::string& title,
+                                                                         ns::Sel action,
                                                                          const std::string& keyEquivalent,
                                                                          long index) {
   auto item = MenuItem::initWithTitle_action_keyEquivalent(title, action, keyEquivalent);
@@ -265,7 +267,8 @@ void Menu::performActionForItemAtIndex(long index) {
 }
 
 bool Menu::performActionForItem(const ns::Ref<MenuItem>& item) {
-  if (!item || item->hasSubmenu() || item->isSeparatorItem() || !item->isEnabled() || !item->action()) return false;
+  if (!item || item->hasSubmenu() || item->isSeparatorItem() || !item->isEnabled() || !item->action())
+    return false;
   // The item and its target stay alive until the action returns, even when the action
   // changes the menu or frees the target's last other owner.
   ns::Ref<MenuItem> keepItem = item;

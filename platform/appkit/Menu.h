@@ -96,9 +96,9 @@ struct MenuPresentation {
   Kind kind = Kind::Context;
   ns::Ref<Menu> menu;
   ns::Ref<View> view;
-  Point location;                       // in the view (context: the event's location)
-  ns::Ref<MenuItem> positioningItem;    // popUpMenuPositioningItem / pop-up cells
-  Rect frame;                           // pop-up cells: the frame the menu shows over
+  Point location;                     // in the view (context: the event's location)
+  ns::Ref<MenuItem> positioningItem;  // popUpMenuPositioningItem / pop-up cells
+  Rect frame;                         // pop-up cells: the frame the menu shows over
 };
 
 class Menu : public ns::Object {
@@ -120,7 +120,8 @@ class Menu : public ns::Object {
   // NSInternalInconsistencyException.
   void insertItem_atIndex(const ns::Ref<MenuItem>& item, long index);
   ns::Ref<MenuItem> insertItemWithTitle_action_keyEquivalent_atIndex(const std::string& title, ns::Sel action,
-                                                                     const std::string& keyEquivalent, long index);
+                                                                     const std::string& keyEquivalent,
+                                                                     long index);
   void removeItem(const ns::Ref<MenuItem>& item);
   // Raises NSRangeException when out of range.
   void removeItemAtIndex(long index);

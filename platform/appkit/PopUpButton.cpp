@@ -267,26 +267,48 @@ void PopUpButton::removeItemAtIndex(long index) {
 void PopUpButton::removeAllItems() {
   if (auto c = popUpCell()) c->removeAllItems();
 }
-long PopUpButton::numberOfItems() const { AK_POPUP_FORWARD(numberOfItems(), 0); }
-std::vector<std::string> PopUpButton::itemTitles() const { AK_POPUP_FORWARD(itemTitles(), std::vector<std::string>{}); }
-ns::Ref<MenuItem> PopUpButton::itemAtIndex(long index) const { AK_POPUP_FORWARD(itemAtIndex(index), nullptr); }
+long PopUpButton::numberOfItems() const {
+  AK_POPUP_FORWARD(numberOfItems(), 0);
+}
+std::vector<std::string> PopUpButton::itemTitles() const {
+  AK_POPUP_FORWARD(itemTitles(), std::vector<std::string>{});
+}
+ns::Ref<MenuItem> PopUpButton::itemAtIndex(long index) const {
+  AK_POPUP_FORWARD(itemAtIndex(index), nullptr);
+}
 ns::Ref<MenuItem> PopUpButton::itemWithTitle(const std::string& title) const {
   AK_POPUP_FORWARD(itemWithTitle(title), nullptr);
 }
-ns::Ref<MenuItem> PopUpButton::lastItem() const { AK_POPUP_FORWARD(lastItem(), nullptr); }
-long PopUpButton::indexOfItemWithTitle(const std::string& title) const { AK_POPUP_FORWARD(indexOfItemWithTitle(title), -1); }
-long PopUpButton::indexOfItemWithTag(long tag) const { AK_POPUP_FORWARD(indexOfItemWithTag(tag), -1); }
+ns::Ref<MenuItem> PopUpButton::lastItem() const {
+  AK_POPUP_FORWARD(lastItem(), nullptr);
+}
+long PopUpButton::indexOfItemWithTitle(const std::string& title) const {
+  AK_POPUP_FORWARD(indexOfItemWithTitle(title), -1);
+}
+long PopUpButton::indexOfItemWithTag(long tag) const {
+  AK_POPUP_FORWARD(indexOfItemWithTag(tag), -1);
+}
 void PopUpButton::selectItem(const ns::Ref<MenuItem>& item) {
   if (auto c = popUpCell()) c->selectItem(item);
 }
 void PopUpButton::selectItemAtIndex(long index) {
   if (auto c = popUpCell()) c->selectItemAtIndex(index);
 }
-bool PopUpButton::selectItemWithTitle(const std::string& title) { AK_POPUP_FORWARD(selectItemWithTitle(title), false); }
-bool PopUpButton::selectItemWithTag(long tag) { AK_POPUP_FORWARD(selectItemWithTag(tag), false); }
-long PopUpButton::indexOfSelectedItem() const { AK_POPUP_FORWARD(indexOfSelectedItem(), -1); }
-ns::Ref<MenuItem> PopUpButton::selectedItem() const { AK_POPUP_FORWARD(selectedItem(), nullptr); }
-std::string PopUpButton::titleOfSelectedItem() const { AK_POPUP_FORWARD(titleOfSelectedItem(), std::string()); }
+bool PopUpButton::selectItemWithTitle(const std::string& title) {
+  AK_POPUP_FORWARD(selectItemWithTitle(title), false);
+}
+bool PopUpButton::selectItemWithTag(long tag) {
+  AK_POPUP_FORWARD(selectItemWithTag(tag), false);
+}
+long PopUpButton::indexOfSelectedItem() const {
+  AK_POPUP_FORWARD(indexOfSelectedItem(), -1);
+}
+ns::Ref<MenuItem> PopUpButton::selectedItem() const {
+  AK_POPUP_FORWARD(selectedItem(), nullptr);
+}
+std::string PopUpButton::titleOfSelectedItem() const {
+  AK_POPUP_FORWARD(titleOfSelectedItem(), std::string());
+}
 
 #undef AK_POPUP_FORWARD
 

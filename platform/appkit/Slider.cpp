@@ -78,8 +78,8 @@ Rect SliderCell::knobRectFlipped(bool flipped) const {
   const double k = knobThickness();
   if (isVertical()) {
     // The minimum is at the bottom: the larger y of a flipped view.
-    const double centre = flipped ? bar.origin.y + bar.size.height * (1 - fraction)
-                                  : bar.origin.y + bar.size.height * fraction;
+    const double centre =
+        flipped ? bar.origin.y + bar.size.height * (1 - fraction) : bar.origin.y + bar.size.height * fraction;
     return MakeRect(r.origin.x, centre - k / 2, r.size.width, k);
   }
   const double centre = bar.origin.x + bar.size.width * fraction;
@@ -96,7 +96,8 @@ void SliderCell::drawKnob() {
 }
 
 void SliderCell::drawKnob_(const Rect& knobRect) {
-  auto path = BezierPath::bezierPathWithOvalInRect(InsetRect(knobRect, 1, std::max(1.0, (knobRect.size.height - knobThickness()) / 2 + 1)));
+  auto path = BezierPath::bezierPathWithOvalInRect(
+      InsetRect(knobRect, 1, std::max(1.0, (knobRect.size.height - knobThickness()) / 2 + 1)));
   (highlighted_ ? colors::selectedControlColor() : colors::whiteColor())->setFill();
   path->fill();
   colors::darkGrayColor()->setStroke();
@@ -142,7 +143,8 @@ void SliderCell::moveTo(const Point& point, const ns::Ref<View>& controlView) {
   const double before = value_;
   setDoubleValue(valueForPoint(point));
   if (value_ == before || !continuous_) return;
-  if (auto control = std::dynamic_pointer_cast<Control>(controlView)) control->sendAction_to(action(), target());
+  if (auto control = std::dynamic_pointer_cast<Control>(controlView))
+    control->sendAction_to(action(), target());
 }
 
 bool SliderCell::startTrackingAt_inView(const Point& startPoint, const ns::Ref<View>& controlView) {

@@ -48,9 +48,10 @@ void TextFieldCell::setPlaceholderString(const std::string& placeholder) {
 
 ns::Dictionary TextFieldCell::textAttributes() const {
   ns::Dictionary d = ActionCell::textAttributes();
-  ns::Ref<Color> color = !isEnabled() ? colors::disabledControlTextColor()
+  ns::Ref<Color> color = !isEnabled()                                ? colors::disabledControlTextColor()
                          : backgroundStyle_ == BackgroundStyle::Dark ? colors::whiteColor()
-                         : textColor_ ? textColor_ : colors::controlTextColor();
+                         : textColor_                                ? textColor_
+                                                                     : colors::controlTextColor();
   d.set(ForegroundColorAttributeName, color);
   return d;
 }
@@ -249,7 +250,8 @@ void TextField::endEditingSession(bool refocus) {
   if (refocus && window && window->firstResponder() == editor) window->makeFirstResponder(nullptr);
 }
 
-void TextField::postEditing(const char* notification, const char* delegateSelector, const ns::Dictionary& extra) {
+void TextField::postEditing(const char* notification, const char* delegateSelector,
+                            const ns::Dictionary& extra) {
   auto keep = self<TextField>();
   ns::Dictionary info = extra;
   if (auto editor = editor_.lock()) info.set(FieldEditorKey, editor);
@@ -334,13 +336,14 @@ Rect SearchFieldCell::searchButtonRectForBounds(const Rect& bounds) const {
 
 Rect SearchFieldCell::cancelButtonRectForBounds(const Rect& bounds) const {
   return MakeRect(bounds.origin.x + bounds.size.width - 4 - kSearchButtonSide,
-                  bounds.origin.y + (bounds.size.height - kSearchButtonSide) / 2, kSearchButtonSide, kSearchButtonSide);
+                  bounds.origin.y + (bounds.size.height - kSearchButtonSide) / 2, kSearchButtonSide,
+                  kSearchButtonSide);
 }
 
 Rect SearchFieldCell::searchTextRectForBounds(const Rect& bounds) const {
   const double left = kSearchButtonSide + 8, right = kSearchButtonSide + 8;
-  return MakeRect(bounds.origin.x + left, bounds.origin.y + 2, std::max(0.0, bounds.size.width - left - right),
-                  std::max(0.0, bounds.size.height - 4));
+  return MakeRect(bounds.origin.x + left, bounds.origin.y + 2,
+                  std::max(0.0, bounds.size.width - left - right), std::max(0.0, bounds.size.height - 4));
 }
 
 void SearchFieldCell::drawInteriorWithFrame_inView(const Rect& cellFrame, const ns::Ref<View>& controlView) {
@@ -365,7 +368,8 @@ void SearchFieldCell::drawInteriorWithFrame_inView(const Rect& cellFrame, const 
     }
   };
   drawButton(searchButton_, searchButtonRectForBounds(cellFrame), true);
-  if (!stringValue().empty() || showsEditor_) drawButton(cancelButton_, cancelButtonRectForBounds(cellFrame), false);
+  if (!stringValue().empty() || showsEditor_)
+    drawButton(cancelButton_, cancelButtonRectForBounds(cellFrame), false);
 }
 
 // ---- SearchField ----

@@ -140,7 +140,9 @@ class SearchFieldCell : public TextFieldCell {
 class SearchField : public TextField {
  public:
   static ns::Class cellClass();
-  ns::Ref<SearchFieldCell> searchFieldCell() const { return std::dynamic_pointer_cast<SearchFieldCell>(cell_); }
+  ns::Ref<SearchFieldCell> searchFieldCell() const {
+    return std::dynamic_pointer_cast<SearchFieldCell>(cell_);
+  }
   // A click on a button runs that button cell's action (the cancel button without one clears
   // the field and sends the field's action); elsewhere the field edits.
   void mouseDown(const ns::Ref<Event>& event) override;

@@ -91,6 +91,9 @@ class TextView : public View {
   ns::Range markedRange() const;
   // The screen rectangle of a range (for a candidate window), and the range it really covers.
   Rect firstRectForCharacterRange_actualRange(ns::Range range, ns::Range* actualRange) const;
+  Rect firstRectForCharacterRange(ns::Range range) const {
+    return firstRectForCharacterRange_actualRange(range, nullptr);
+  }
 
   // ---- commands ----
   void moveLeft(const ns::Ref<ns::Object>& sender);

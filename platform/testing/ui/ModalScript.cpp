@@ -129,7 +129,8 @@ ns::Ref<ak::MenuItem> ModalScript::answer(const ak::MenuPresentation& presentati
     return nullptr;
   }
   if (!item->isEnabled()) {
-    ADD_FAILURE() << "the scripted answer \"" << item->title() << "\" is disabled; the menu:\n" << shown.describe();
+    ADD_FAILURE() << "the scripted answer \"" << item->title() << "\" is disabled; the menu:\n"
+                  << shown.describe();
     return nullptr;
   }
   return item;

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-
+#include "platform/appkit/Box.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/ImageView.h"
@@ -130,8 +130,12 @@ TEST(Cells, StatesTypedValuesAndUntrustedText) {
   EXPECT_DOUBLE_EQ(cell->doubleValue(), 12.5);
   cell->setIntegerValue(7);
   EXPECT_EQ(cell->stringValue(), "7");
-  cell->setStringValue("a\xff" "b");
-  EXPECT_EQ(cell->stringValue(), "a\xEF\xBF\xBD" "b");
+  cell->setStringValue(
+      "a\xff"
+      "b");
+  EXPECT_EQ(cell->stringValue(),
+            "a\xEF\xBF\xBD"
+            "b");
   // Mixed becomes on unless the cell allows it; next state cycles through what is allowed.
   cell->setState(ak::MixedState);
   EXPECT_EQ(cell->state(), ak::OnState);
@@ -155,7 +159,8 @@ TEST(Sliders, ASubclassSeesTheBarThenTheKnobAtTheValue) {
   EXPECT_EQ(cell->log, (std::vector<std::string>{"bar", "knob"}));
   EXPECT_EQ(cell->bar, cell->barRectFlipped(true));
   EXPECT_EQ(cell->knob, cell->knobRectFlipped(true));
-  EXPECT_DOUBLE_EQ(cell->knob.origin.x + cell->knob.size.width / 2, cell->bar.origin.x + cell->bar.size.width / 2);
+  EXPECT_DOUBLE_EQ(cell->knob.origin.x + cell->knob.size.width / 2,
+                   cell->bar.origin.x + cell->bar.size.width / 2);
   pltest::renderWindow(window, "slider");
 }
 
@@ -197,11 +202,20 @@ TEST(Sliders, ValuesStayInsideTheRange) {
   slider->setMaxValue(3);
   struct Case {
     double given, kept;
-  } cases[] = {{std::numeric_limits<double>::quiet_NaN(), -1}, {1e300, 3}, {-7, -1},
-               {std::numeric_limits<double>::infinity(), 3}, {2.5, 2.5}};
+  } cases[] = {{std::numeric_limits<double>::quiet_NaN(), -1},
+               {1e300, 3},
+               {-7, -1},
+               {std::numeric_limits<double>::infinity(), 3},
+               {2.5, 2.5}};
   for (auto c : cases) {
     slider->setDoubleValue(c.given);
     EXPECT_DOUBLE_EQ(slider->doubleValue(), c.kept) << c.given;
+  }
+  auto bar = ak::make<ak::ProgressIndicator>(MakeRect(0, 0, 100, 10));
+  for (auto c : cases) {
+    bar->setDoubleValue(c.given);
+    EXPECT_GE(bar->doubleValue(), 0) << c.given;
+    EXPECT_LE(bar->doubleValue(), 100) << c.given;
   }
   slider->setStringValue("nan");
   EXPECT_TRUE(std::isfinite(slider->doubleValue()));
@@ -260,10 +274,12 @@ TEST(Buttons, MomentaryChangeShowsItsAlternateImageWhilePressedAndActsOnlyOnMous
   std::vector<ak::RGBA> seenWhilePressed;
   auto sample = [&] {
     ns::RunLoop::currentRunLoop()->addTimer_forMode(
-        ns::Timer::timerWithTimeInterval_repeats_block(0, false, [&](const auto&) {
-          window->display();
-          seenWhilePressed.push_back(pltest::windowPixel(window, 30, 30));
-        }),
+        ns::Timer::timerWithTimeInterval_repeats_block(0, false,
+                                                       [&](const auto&) {
+                                                         window->display();
+                                                         seenWhilePressed.push_back(
+                                                             pltest::windowPixel(window, 30, 30));
+                                                       }),
         ns::EventTrackingRunLoopMode);
   };
   sample();

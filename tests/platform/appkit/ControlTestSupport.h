@@ -53,10 +53,11 @@ inline int darkest(const ns::Ref<ak::Window>& window, const ak::Rect& r) {
 
 inline testing::AssertionResult near(ak::RGBA seen, ak::RGBA expected, int tolerance = 3) {
   auto off = [&](int a, int b) { return std::abs(a - b) > tolerance; };
-  if (off(seen.r, expected.r) || off(seen.g, expected.g) || off(seen.b, expected.b) || off(seen.a, expected.a)) {
-    return testing::AssertionFailure() << "saw " << int(seen.r) << "," << int(seen.g) << "," << int(seen.b) << ","
-                                       << int(seen.a) << " instead of " << int(expected.r) << "," << int(expected.g)
-                                       << "," << int(expected.b) << "," << int(expected.a);
+  if (off(seen.r, expected.r) || off(seen.g, expected.g) || off(seen.b, expected.b) ||
+      off(seen.a, expected.a)) {
+    return testing::AssertionFailure() << "saw " << int(seen.r) << "," << int(seen.g) << "," << int(seen.b)
+                                       << "," << int(seen.a) << " instead of " << int(expected.r) << ","
+                                       << int(expected.g) << "," << int(expected.b) << "," << int(expected.a);
   }
   return testing::AssertionSuccess();
 }

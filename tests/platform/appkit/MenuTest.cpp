@@ -86,9 +86,9 @@ TEST(KeyEquivalents, CommandRPerformsThroughTheChainUnlessValidationSaysNo) {
     std::size_t keysSeen;
   } cases[] = {
       {true, ak::CommandKeyMask, "r", 1, 0},
-      {false, ak::CommandKeyMask, "r", 0, 1},                       // validated NO: keyDown: gets it
-      {true, ak::CommandKeyMask | ak::ShiftKeyMask, "R", 0, 1},     // Shift is not part of "r"
-      {true, ak::ControlKeyMask, "r", 0, 1},                        // another modifier
+      {false, ak::CommandKeyMask, "r", 0, 1},                    // validated NO: keyDown: gets it
+      {true, ak::CommandKeyMask | ak::ShiftKeyMask, "R", 0, 1},  // Shift is not part of "r"
+      {true, ak::ControlKeyMask, "r", 0, 1},                     // another modifier
   };
   for (const auto& c : cases) {
     f.player->allow = c.allow;
@@ -148,7 +148,8 @@ TEST(Menus, ItemsByIndexTagAndTitleAndDeepCopies) {
   menu->addItem(ak::MenuItem::separatorItem());
   auto addTo = menu->addItemWithTitle_action_keyEquivalent("Add to...", {}, "");
   auto playlists = ak::Menu::initWithTitle("Playlists");
-  playlists->addItemWithTitle_action_keyEquivalent("Favorites", "add:", "")->setRepresentedObject(ns::Value("PL1"));
+  playlists->addItemWithTitle_action_keyEquivalent("Favorites", "add:", "")
+      ->setRepresentedObject(ns::Value("PL1"));
   menu->setSubmenu_forItem(playlists, addTo);
   EXPECT_EQ(menu->itemWithTag(4), open);
   EXPECT_EQ(menu->itemWithTitle("Add to..."), addTo);

@@ -181,10 +181,8 @@ TEST(TextFields, TheDelegateMayHandleCommandsFirst) {
     ns::Range after;
     const char* text;
   } cases[] = {
-      {ak::kVK_DownArrow, {3, 0}, "abc"},
-      {ak::kVK_LeftArrow, {2, 0}, "abc"},
-      {ak::kVK_Delete, {1, 0}, "ac"},
-      {ak::kVK_ForwardDelete, {1, 0}, "a"},
+      {ak::kVK_DownArrow, {3, 0}, "abc"}, {ak::kVK_LeftArrow, {2, 0}, "abc"},
+      {ak::kVK_Delete, {1, 0}, "ac"},     {ak::kVK_ForwardDelete, {1, 0}, "a"},
       {ak::kVK_UpArrow, {0, 0}, "a"},
   };
   for (const auto& c : cases) {
@@ -229,7 +227,10 @@ TEST(TextFields, InputMethodsAndUtf16Lengths) {
   EXPECT_TRUE(editor->hasMarkedText());
   EXPECT_EQ(editor->markedRange(), (ns::Range{0, 2}));
   EXPECT_EQ(form.delegate->didChange, 0);
-  auto candidate = editor->firstRectForCharacterRange_actualRange({0, 2}, nullptr);
+  ns::Range actual;
+  auto candidate = editor->firstRectForCharacterRange_actualRange({0, 5}, &actual);
+  EXPECT_EQ(actual, (ns::Range{0, 2}));
+  EXPECT_EQ(editor->firstRectForCharacterRange({0, 2}), candidate);
   EXPECT_GT(candidate.size.width, 0);
   EXPECT_TRUE(ak::PointInRect({candidate.origin.x + 1, candidate.origin.y + 1}, form.window->frame()));
   pltest::renderWindow(form.window, "marked");
