@@ -327,6 +327,10 @@ void SearchFieldCell::initTextCell(const std::string& string) {
   cancelButton_ = ns::make<ButtonCell>();
   cancelButton_->initTextCell("");
   cancelButton_->setBordered(false);
+  // Both buttons aim at this cell until told otherwise, so a subclass that only sets an
+  // action receives it.
+  searchButton_->setTarget(self<SearchFieldCell>());
+  cancelButton_->setTarget(self<SearchFieldCell>());
 }
 
 Rect SearchFieldCell::searchButtonRectForBounds(const Rect& bounds) const {

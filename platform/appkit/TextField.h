@@ -118,7 +118,7 @@ class TextField : public Control, public TextEditingClient {
 class SearchFieldCell : public TextFieldCell {
  public:
   void initTextCell(const std::string& string) override;
-  // The buttons keep their own target, action and images.
+  // The buttons keep their own target (this cell until set), action and images.
   ns::Ref<ButtonCell> searchButtonCell() const { return searchButton_; }
   void setSearchButtonCell(const ns::Ref<ButtonCell>& cell) { searchButton_ = cell; }
   ns::Ref<ButtonCell> cancelButtonCell() const { return cancelButton_; }

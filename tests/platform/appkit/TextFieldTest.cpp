@@ -67,6 +67,17 @@ class NarrowSearchCell : public ak::SearchFieldCell {
   ak::Rect searchTextRectForBounds(const ak::Rect&) const override { return ak::MakeRect(60, 2, 80, 18); }
 };
 
+// A cell that handles its own search button, as a restyled search field does.
+class OptionsSearchCell : public ak::SearchFieldCell {
+ public:
+  std::vector<ns::Ref<ns::Object>> clicks;
+  void initTextCell(const std::string& text) override {
+    SearchFieldCell::initTextCell(text);
+    searchButtonCell()->setAction("searchOptionButtonClicked:");
+  }
+  void searchOptionButtonClicked(const ns::Ref<ns::Object>& sender) { clicks.push_back(sender); }
+};
+
 class CountingSearchField : public ak::SearchField {
  public:
   int becomes = 0;
@@ -78,6 +89,9 @@ class CountingSearchField : public ak::SearchField {
 
 }  // namespace text_test
 
+PL_CLASS_NAMED(text_test::OptionsSearchCell, "RTOptionsSearchCell", ak::SearchFieldCell) {
+  cls.method<&text_test::OptionsSearchCell::searchOptionButtonClicked>("searchOptionButtonClicked:");
+}
 PL_CLASS_NAMED(text_test::FieldDelegate, "RTFieldDelegate", ns::Object) {
   cls.method<&text_test::FieldDelegate::shouldBeginEditing>("control:textShouldBeginEditing:");
   cls.method<&text_test::FieldDelegate::shouldEndEditing>("control:textShouldEndEditing:");
@@ -322,6 +336,17 @@ TEST(SearchFields, ButtonsRunTheirCellsActionsAndTheTextRectPlacesTheEditor) {
   form.app.dispatchQueued();
   EXPECT_EQ(search->stringValue(), "");
   EXPECT_EQ(recorder->actions.back(), "other:");
+
+  // A cell that sets only the search button's action receives it itself.
+  auto options = ak::make<ak::SearchField>(MakeRect(10, 150, 200, 24));
+  auto optionsCell = ak::make<OptionsSearchCell>();
+  options->setCell(optionsCell);
+  form.window->contentView()->addSubview(options);
+  pltest::click(form.window, {22, 162});
+  form.app.dispatchQueued();
+  ASSERT_EQ(optionsCell->clicks.size(), 1u);
+  EXPECT_EQ(optionsCell->clicks[0], options);
+  optionsCell->clicks.clear();  // the sender is the field that owns the cell
 
   // An override of the text rect moves the editor there.
   auto narrow = ak::make<CountingSearchField>(MakeRect(10, 100, 200, 24));
