@@ -23,13 +23,18 @@ namespace {
 
 // The cell class a control's class answers, asked through the runtime so that a subclass's
 // own class method is found.
-ns::Ref<Cell> makeCellFor(const Control* control) {
+ns::Ref<Cell> makeCellFor(const Control* control, NibCoder* coder = nullptr) {
   ns::Class cls = ns::object_getClass(control);
   ns::Class cellCls = nullptr;
   if (cls && ns::class_getClassMethod(cls, "cellClass")) cellCls = ns::send<ns::Class>(cls, "cellClass");
   if (!cellCls) return nullptr;
   auto cell = std::dynamic_pointer_cast<Cell>(ns::class_createInstance(cellCls));
-  if (cell) cell->initTextCell("");
+  // A control from a nib has its cell decoded too (a cell subclass sets itself up there).
+  if (cell && coder) {
+    cell->initWithCoder(*coder);
+  } else if (cell) {
+    cell->initTextCell("");
+  }
   return cell;
 }
 
@@ -41,8 +46,9 @@ void Control::initWithFrame(const Rect& frame) {
 }
 
 void Control::initWithCoder(NibCoder& coder) {
+  // The cell comes first so that the view's initialiser (initWithFrame) finds it.
+  if (!cell_) setCell(makeCellFor(this, &coder));
   View::initWithCoder(coder);
-  if (!cell_) setCell(makeCellFor(this));
   if (cell_ && coder.tag) cell_->setTag(*coder.tag);
 }
 

@@ -10,6 +10,7 @@
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Nib.h"
 #include "platform/appkit/PopUpButton.h"
 #include "platform/appkit/ProgressIndicator.h"
 #include "platform/appkit/Slider.h"
@@ -81,7 +82,14 @@ class ArrowlessPopUpCell : public ak::PopUpButtonCell {
 };
 
 // A badge-like control whose class answers its own cell class through the runtime.
-class BadgeCell : public ak::ActionCell {};
+class BadgeCell : public ak::ActionCell {
+ public:
+  bool decoded = false;
+  void initWithCoder(ak::NibCoder& coder) override {
+    ActionCell::initWithCoder(coder);
+    decoded = true;
+  }
+};
 class BadgeControl : public ak::Control {
  public:
   static ns::Class cellClass() { return ns::objc_getClass("RTBadgeCell"); }
@@ -121,6 +129,22 @@ TEST(Cells, ControlsMakeTheCellTheirClassAnswers) {
     EXPECT_EQ(ns::NSStringFromClass(ns::object_getClass(c.control->cell())), c.cellClass);
     EXPECT_EQ(c.control->cell()->controlView(), c.control);
   }
+}
+
+TEST(Cells, ANibBuiltControlDecodesItsCell) {
+  pltest::HeadlessApp app;
+  ak::NibLoader loader(nullptr);
+  ak::NibCoder coder;
+  coder.frame = MakeRect(0, 0, 40, 20);
+  coder.tag = 9;
+  auto badge = loader.view<BadgeControl>(coder);
+  auto cell = std::dynamic_pointer_cast<BadgeCell>(badge->cell());
+  ASSERT_NE(cell, nullptr);
+  EXPECT_TRUE(cell->decoded);
+  EXPECT_EQ(badge->tag(), 9);
+  EXPECT_EQ(cell->controlView(), badge);
+  EXPECT_FALSE(
+      std::dynamic_pointer_cast<BadgeCell>(ak::make<BadgeControl>(MakeRect(0, 0, 1, 1))->cell())->decoded);
 }
 
 TEST(Cells, StatesTypedValuesAndUntrustedText) {
