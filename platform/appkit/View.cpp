@@ -8,6 +8,7 @@
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Layer.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/appkit/Window.h"
@@ -434,6 +435,10 @@ void View::rightMouseDown(const ns::Ref<Event>& event) {
   auto menu = menuForEvent(event);
   if (menu && menuPresenter()) {
     menuPresenter()(menu, event, self<View>());
+    return;
+  }
+  if (menu) {
+    Menu::popUpContextMenu_withEvent_forView(menu, event, self<View>());
     return;
   }
   Responder::rightMouseDown(event);

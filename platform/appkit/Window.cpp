@@ -15,7 +15,9 @@
 #include "platform/appkit/Font.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Screen.h"
+#include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/WindowController.h"
 #include "platform/appkit/WindowMetrics.h"
@@ -591,11 +593,17 @@ bool Window::makeFirstResponder(const ns::Ref<Responder>& responder) {
   auto current = firstResponder();
   if (current == target) return true;
   if (current && current.get() != this && !current->resignFirstResponder()) return false;
-  if (target.get() != this && (!target->acceptsFirstResponder() || !target->becomeFirstResponder())) {
+  if (target.get() != this && !target->acceptsFirstResponder()) {
     firstResponder_ = self<Window>();
     return false;
   }
+  // The target is first responder while it becomes one, so that it may hand on (a text field
+  // to the window's field editor) by a nested call.
   firstResponder_ = target;
+  if (target.get() != this && !target->becomeFirstResponder()) {
+    firstResponder_ = self<Window>();
+    return false;
+  }
   return true;
 }
 
@@ -693,6 +701,12 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
     }
     case EventType::KeyDown: {
       if (performKeyEquivalent(event)) return;
+      // Then the main menu, for keys with Command or Control: the application alone matches
+      // key equivalents (after each item's validation).
+      if (event->modifierFlags() & (CommandKeyMask | ControlKeyMask)) {
+        auto menu = std::dynamic_pointer_cast<Menu>(Application::sharedApplication()->mainMenu());
+        if (menu && menu->performKeyEquivalent(event)) return;
+      }
       ns::Ref<Responder> responder = firstResponder();
       if (!responder) responder = keep;
       responder->keyDown(event);
@@ -958,3 +972,19 @@ ns::Ref<WindowAnimator> Window::animator() {
 }  // namespace ak
 
 PL_CLASS_NAMED(ak::Window, "NSWindow", ak::Responder) {}
+
+namespace ak {
+
+ns::Ref<TextView> Window::fieldEditor_forObject(bool createFlag, const ns::Ref<ns::Object>&) {
+  if (!fieldEditor_ && createFlag) {
+    fieldEditor_ = make<TextView>(ZeroRect);
+    fieldEditor_->setFieldEditor(true);
+  }
+  return fieldEditor_;
+}
+
+void Window::endEditingFor(const ns::Ref<ns::Object>&) {
+  if (fieldEditor_ && firstResponder() == fieldEditor_) makeFirstResponder(nullptr);
+}
+
+}  // namespace ak

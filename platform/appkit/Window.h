@@ -26,6 +26,7 @@ class GraphicsContext;
 class BasicAnimation;
 class WindowAnimator;
 class Color;
+class TextView;
 
 enum WindowStyleMask : unsigned long {
   BorderlessWindowMask = 0,
@@ -177,6 +178,10 @@ class Window : public Responder {
   void setInitialFirstResponder(const ns::Ref<View>& view) { initialFirstResponder_ = view; }
   virtual void sendEvent(const ns::Ref<Event>& event);
   bool performKeyEquivalent(const ns::Ref<Event>& event) override;
+  // The window's one field editor (made on first request when `createFlag`).
+  ns::Ref<TextView> fieldEditor_forObject(bool createFlag, const ns::Ref<ns::Object>& object);
+  // Ends the editing of the field editor's field (it resigns first responder).
+  void endEditingFor(const ns::Ref<ns::Object>& object);
   // Cursor rects are asked again (resetCursorRects) before the next mouse movement.
   void invalidateCursorRectsForView(const ns::Ref<View>& view);
   void resetCursorRects();
@@ -292,6 +297,7 @@ class Window : public Responder {
   Rect frameBeforeFullScreen_;
   unsigned long styleBeforeFullScreen_ = 0;
   std::map<std::string, ns::Ref<BasicAnimation>> animations_;
+  ns::Ref<TextView> fieldEditor_;
 };
 
 }  // namespace ak

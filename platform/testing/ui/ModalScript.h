@@ -1,0 +1,71 @@
+#pragma once
+// Scripted answers to menus shown while it lives (context menus, pop-up menus, pop-up cells).
+//
+//   pltest::ModalScript script;
+//   script.choose("Add to.../Favorites");     // the next menu: that item, through a submenu
+//   script.chooseTag(7);  script.chooseIndex(2);  script.dismiss();
+//   ... show a menu ...
+//   EXPECT_EQ(script.shown().at(0).describe(), "Open\n-\n[x] Copy Link\n...");
+//
+// Each shown menu is recorded (titles, states, enabled flags, represented objects, submenus).
+// A menu shown with no answer queued fails the test naming its items and is dismissed: it never
+// hangs. An answer's `whileOpen` runs inside the menu's tracking loop.
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/appkit/Menu.h"
+#include "platform/core/Value.h"
+
+namespace pltest {
+
+struct ShownMenuItem {
+  std::string title;
+  bool separator = false;
+  bool enabled = false;
+  long state = 0;
+  long tag = 0;
+  ns::Value representedObject;
+  std::vector<ShownMenuItem> submenu;
+};
+
+struct ShownMenu {
+  ak::MenuPresentation::Kind kind = ak::MenuPresentation::Kind::Context;
+  std::string title;
+  std::vector<ShownMenuItem> items;
+  // One line per item: "-" for a separator, "[x]"/"[-]" for on/mixed, "(disabled)" after a
+  // disabled title, " {object}" for a represented object, and submenus indented by two spaces.
+  std::string describe() const;
+};
+
+class ModalScript {
+ public:
+  ModalScript();
+  ~ModalScript();
+  ModalScript(const ModalScript&) = delete;
+  ModalScript& operator=(const ModalScript&) = delete;
+
+  // Queue the answer to the next menu shown.
+  ModalScript& choose(const std::string& titlePath, std::function<void()> whileOpen = {});
+  ModalScript& chooseTag(long tag, std::function<void()> whileOpen = {});
+  ModalScript& chooseIndex(long index, std::function<void()> whileOpen = {});
+  ModalScript& dismiss(std::function<void()> whileOpen = {});
+
+  const std::vector<ShownMenu>& shown() const { return shown_; }
+  std::size_t pendingAnswers() const { return answers_.size(); }
+
+ private:
+  struct Answer {
+    enum class Kind { Title, Tag, Index, Dismiss } kind = Kind::Dismiss;
+    std::string title;
+    long number = 0;
+    std::function<void()> whileOpen;
+  };
+  ns::Ref<ak::MenuItem> answer(const ak::MenuPresentation& presentation);
+
+  std::deque<Answer> answers_;
+  std::vector<ShownMenu> shown_;
+};
+
+}  // namespace pltest
