@@ -169,7 +169,10 @@ TEST(RunLoopSocketTLSTest, StartTLSAfterTwoReadsThenEchoOverTheSecuredStreams) {
   std::string payload(size, '\0');
   for (std::size_t i = 0; i < size; ++i) payload[i] = static_cast<char>('a' + i % 26);
 
-  // Server: two plain lines, TLS, then echo everything back.
+  // Server: two plain lines, TLS, then echo everything back. Without pre-buffering its line
+  // reads never take a byte past the newline, so the client's handshake that follows the lines
+  // at once stays in the stream for TLS.
+  RunLoopSocketTestAccess::disablePreBuffering(*server);
   server->readDataToData_withTimeout_tag(RunLoopSocket::LFData(), 10, 1);
   server->readDataToData_withTimeout_tag(RunLoopSocket::LFData(), 10, 2);
   ns::Dictionary serverSettings;
@@ -190,7 +193,15 @@ TEST(RunLoopSocketTLSTest, StartTLSAfterTwoReadsThenEchoOverTheSecuredStreams) {
   c.client->writeData_withTimeout_tag(ns::Data(payload.data(), payload.size()), 30, 3);
   c.client->readDataToLength_withTimeout_tag(size, 30, 4);
 
-  ASSERT_TRUE(pltest::pumpUntil([&] { return c.clientDelegate->count("read") == 1; }, 60));
+  bool echoed = pltest::pumpUntil([&] { return c.clientDelegate->count("read") == 1; }, 60);
+  auto join = [](const std::vector<std::string>& v) {
+    std::string s;
+    for (auto& x : v) s += x + " ";
+    return s;
+  };
+  ASSERT_TRUE(echoed) << "server: " << join(c.serverDelegate->events) << "\nclient: " << join(c.clientDelegate->events)
+                      << (c.serverDelegate->lastError ? c.serverDelegate->lastError->description() : "")
+                      << (c.clientDelegate->lastError ? c.clientDelegate->lastError->description() : "");
   EXPECT_EQ(c.serverDelegate->reads.size(), 3u);
   EXPECT_EQ(c.serverDelegate->reads[0], "hello\n");
   EXPECT_EQ(c.serverDelegate->reads[1], "world\n");
