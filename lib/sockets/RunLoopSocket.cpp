@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "lib/sockets/RunLoopSocketPackets.h"
@@ -173,6 +174,15 @@ void RunLoopSocket::checkForThreadSafety() const {
     ns::Exception::raise(RunLoopSocketException, "Attempting to access RunLoopSocket instance from incorrect thread.");
 }
 
+void RunLoopSocket::checkThread() const {
+#ifndef NDEBUG
+  if (runLoop_ && ns::RunLoop::currentRunLoop() != runLoop_) {
+    std::fprintf(stderr, "RunLoopSocket %p used off its run loop's thread\n", static_cast<const void*>(this));
+    std::abort();
+  }
+#endif
+}
+
 std::string RunLoopSocket::description() const {
   auto side = [this](bool local) -> std::string {
     bool has4 = socket4_ || nativeSocket4_ > 0;
@@ -316,6 +326,7 @@ bool RunLoopSocket::moveToRunLoop(const ns::Ref<ns::RunLoop>& runLoop) {
 }
 
 bool RunLoopSocket::setRunLoopModes(const std::vector<std::string>& runLoopModes) {
+  checkThread();
   if (runLoopModes.empty()) return false;
   if (runLoopModes == runLoopModes_) return true;
   cancelPerforms();
@@ -336,6 +347,7 @@ bool RunLoopSocket::setRunLoopModes(const std::vector<std::string>& runLoopModes
 }
 
 bool RunLoopSocket::addRunLoopMode(const std::string& mode) {
+  checkThread();
   if (mode.empty()) return false;
   if (std::find(runLoopModes_.begin(), runLoopModes_.end(), mode) != runLoopModes_.end()) return true;
   cancelPerforms();
@@ -354,6 +366,7 @@ bool RunLoopSocket::addRunLoopMode(const std::string& mode) {
 }
 
 bool RunLoopSocket::removeRunLoopMode(const std::string& mode) {
+  checkThread();
   if (mode.empty()) return false;
   auto it = std::find(runLoopModes_.begin(), runLoopModes_.end(), mode);
   if (it == runLoopModes_.end()) return true;
@@ -974,6 +987,7 @@ bool RunLoopSocket::isIPv6() const { return nativeSocket6_ > 0 || socket6_ != nu
 // ---- TLS ----
 
 void RunLoopSocket::startTLS(const ns::Value& tlsSettings) {
+  checkThread();
   auto packet = ns::make<RunLoopSpecialPacket>(tlsSettings.isDictionary() ? tlsSettings : ns::Value(ns::Dictionary()));
   readQueue_.push_back(packet);
   writeQueue_.push_back(packet);
@@ -1003,19 +1017,25 @@ void RunLoopSocket::onTLSHandshakeSuccessful() {
 
 // ---- disconnecting ----
 
-void RunLoopSocket::disconnect() { close(); }
+void RunLoopSocket::disconnect() {
+  checkThread();
+  close();
+}
 
 void RunLoopSocket::disconnectAfterReading() {
+  checkThread();
   flags_ |= kForbidReadsWrites | kDisconnectAfterReads;
   maybeScheduleDisconnect();
 }
 
 void RunLoopSocket::disconnectAfterWriting() {
+  checkThread();
   flags_ |= kForbidReadsWrites | kDisconnectAfterWrites;
   maybeScheduleDisconnect();
 }
 
 void RunLoopSocket::disconnectAfterReadingAndWriting() {
+  checkThread();
   flags_ |= kForbidReadsWrites | kDisconnectAfterReads | kDisconnectAfterWrites;
   maybeScheduleDisconnect();
 }
@@ -1130,6 +1150,7 @@ ns::Data RunLoopSocket::LFData() { return ns::Data("\n", 1); }
 ns::Data RunLoopSocket::ZeroData() { return ns::Data("\0", 1); }
 
 void RunLoopSocket::enqueueRead(ns::Ref<RunLoopReadPacket> packet) {
+  checkThread();
   readQueue_.push_back(std::move(packet));
   scheduleDequeueRead();
 }
@@ -1358,6 +1379,7 @@ float RunLoopSocket::progressOfReadReturningTag_bytesDone_total(long* tag, std::
 // ---- writing ----
 
 void RunLoopSocket::writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag) {
+  checkThread();
   if (data.length() == 0 || (flags_ & kForbidReadsWrites)) return;
   writeQueue_.push_back(ns::make<RunLoopWritePacket>(data, timeout, tag));
   scheduleDequeueWrite();

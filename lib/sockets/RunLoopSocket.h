@@ -159,6 +159,8 @@ class RunLoopSocket : public ns::Object {
   using SocketRef = ns::Ref<cf::Socket>;
   friend class RunLoopSocketTestAccess;
 
+  // Debug builds stop at once when the socket is used off its run loop's thread.
+  void checkThread() const;
   // Run loop helpers.
   void runLoopAddSocket(const SocketRef& sock, const std::vector<std::string>& modes);
   void runLoopRemoveSocket(const SocketRef& sock, const std::vector<std::string>& modes);

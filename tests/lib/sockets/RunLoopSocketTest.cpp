@@ -101,8 +101,29 @@ TEST(RunLoopSocketConnectTest, AcceptedSocketNobodyKeepsClosesAtOnce) {
   pltest::RawClient raw;
   ASSERT_TRUE(raw.connectTo(c.listener->localPort()));
   ASSERT_TRUE(pltest::pumpUntil([&] { return c.serverDelegate->count("accept") == 1; }, kWait));
-  EXPECT_EQ(c.serverDelegate->disconnects, 1);  // told with no socket, as it dies
+  EXPECT_EQ(c.serverDelegate->disconnects, 1);
+  EXPECT_EQ(c.serverDelegate->disconnectsWithoutSocket, 1);  // told as it dies, so with no socket
   EXPECT_TRUE(raw.seesEndOfStream());
+}
+
+TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
+  Connection c;
+  c.listen();
+  auto delegate = ns::make<Recorder>();
+  auto second = ns::make<RunLoopSocket>(delegate);
+  ns::Error error;
+  EXPECT_FALSE(second->acceptOnInterface_port_error(std::string("127.0.0.1"), c.listener->localPort(), &error));
+  EXPECT_EQ(error.domain(), RunLoopSocketErrorDomain);
+  EXPECT_EQ(error.code(), RunLoopSocketCFSocketError);
+  EXPECT_TRUE(second->isDisconnected());
+  EXPECT_TRUE(delegate->events.empty());
+  // Nothing of the failed attempt is left on the run loop: a new listen works and accepts.
+  ASSERT_TRUE(second->acceptOnInterface_port_error(std::string("127.0.0.1"), 0, &error));
+  pltest::RawClient raw;
+  ASSERT_TRUE(raw.connectTo(second->localPort()));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->count("didConnect") == 1; }, kWait));
+  for (auto& s : delegate->accepted) s->setDelegate(nullptr);
+  second->setDelegate(nullptr);
 }
 
 TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {

@@ -31,6 +31,7 @@ struct Recorder : RunLoopSocketDelegate {
   std::optional<ns::Error> lastError;
   bool sawWillDisconnect = false;
   int disconnects = 0;
+  int disconnectsWithoutSocket = 0;
   bool keepAccepted = true;
   double readExtension = 0;
   int readExtensionsLeft = 0;
@@ -88,9 +89,10 @@ struct Recorder : RunLoopSocketDelegate {
       unreadInWill = data ? std::optional<std::string>(data->toString()) : std::nullopt;
     }
   }
-  void onSocketDidDisconnect(const ns::Ref<RunLoopSocket>&) override {
+  void onSocketDidDisconnect(const ns::Ref<RunLoopSocket>& s) override {
     events.push_back("didDisconnect");
     ++disconnects;
+    if (!s) ++disconnectsWithoutSocket;
     if (onDisconnect) onDisconnect();
   }
   int count(const std::string& e) const {
