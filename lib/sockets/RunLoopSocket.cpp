@@ -46,12 +46,23 @@ constexpr std::size_t kUnreadChunk = 256;
 ns::Error socketError(long code) {
   const char* text = "General CFSocket error";
   switch (code) {
-    case RunLoopSocketCanceledError: text = "Connection canceled"; break;
-    case RunLoopSocketConnectTimeoutError: text = "Attempt to connect to host timed out"; break;
-    case RunLoopSocketReadMaxedOutError: text = "Read operation reached set maximum length"; break;
-    case RunLoopSocketReadTimeoutError: text = "Read operation timed out"; break;
-    case RunLoopSocketWriteTimeoutError: text = "Write operation timed out"; break;
-    default: code = RunLoopSocketCFSocketError;
+    case RunLoopSocketCanceledError:
+      text = "Connection canceled";
+      break;
+    case RunLoopSocketConnectTimeoutError:
+      text = "Attempt to connect to host timed out";
+      break;
+    case RunLoopSocketReadMaxedOutError:
+      text = "Read operation reached set maximum length";
+      break;
+    case RunLoopSocketReadTimeoutError:
+      text = "Read operation timed out";
+      break;
+    case RunLoopSocketWriteTimeoutError:
+      text = "Write operation timed out";
+      break;
+    default:
+      code = RunLoopSocketCFSocketError;
   }
   return ns::Error::withDescription(RunLoopSocketErrorDomain, code, text);
 }
@@ -66,7 +77,8 @@ int familyOf(const ns::Data& address) {
 
 std::string pointerText(const void* p) {
   char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "0x%lx", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(p)));
+  std::snprintf(buffer, sizeof buffer, "0x%lx",
+                static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(p)));
   return buffer;
 }
 
@@ -145,7 +157,8 @@ class RunLoopSocket::Anchor : public ns::Object {
 
 RunLoopSocket::RunLoopSocket() : RunLoopSocket(nullptr, 0) {}
 
-RunLoopSocket::RunLoopSocket(ns::Ref<RunLoopSocketDelegate> delegate) : RunLoopSocket(std::move(delegate), 0) {}
+RunLoopSocket::RunLoopSocket(ns::Ref<RunLoopSocketDelegate> delegate)
+    : RunLoopSocket(std::move(delegate), 0) {}
 
 RunLoopSocket::RunLoopSocket(ns::Ref<RunLoopSocketDelegate> delegate, long userData)
     : anchor_(ns::make<Anchor>(this)),
@@ -167,11 +180,14 @@ bool RunLoopSocket::canSafelySetDelegate() const {
   return readQueue_.empty() && writeQueue_.empty() && !currentRead_ && !currentWrite_;
 }
 
-ns::Ref<cf::Socket> RunLoopSocket::getCFSocket() const { return socket4_ ? socket4_ : socket6_; }
+ns::Ref<cf::Socket> RunLoopSocket::getCFSocket() const {
+  return socket4_ ? socket4_ : socket6_;
+}
 
 void RunLoopSocket::checkForThreadSafety() const {
   if (runLoop_ && runLoop_ != ns::RunLoop::currentRunLoop())
-    ns::Exception::raise(RunLoopSocketException, "Attempting to access RunLoopSocket instance from incorrect thread.");
+    ns::Exception::raise(RunLoopSocketException,
+                         "Attempting to access RunLoopSocket instance from incorrect thread.");
 }
 
 void RunLoopSocket::checkThread() const {
@@ -212,10 +228,9 @@ std::string RunLoopSocket::description() const {
   if (auto read = std::dynamic_pointer_cast<RunLoopReadPacket>(currentRead_)) {
     int percent = 0;
     if (read->bytesDone > 0)
-      percent = read->readLength == 0
-                    ? 100
-                    : static_cast<int>(static_cast<float>(read->bytesDone) / static_cast<float>(read->readLength) *
-                                       100.0f);
+      percent = read->readLength == 0 ? 100
+                                      : static_cast<int>(static_cast<float>(read->bytesDone) /
+                                                         static_cast<float>(read->readLength) * 100.0f);
     s += "currently read " + std::to_string(read->buffer->length()) + " bytes (" + std::to_string(percent) +
          "% done), ";
   } else {
@@ -224,9 +239,10 @@ std::string RunLoopSocket::description() const {
   if (auto write = std::dynamic_pointer_cast<RunLoopWritePacket>(currentWrite_)) {
     int percent = 0;
     if (write->bytesDone > 0)
-      percent = static_cast<int>(static_cast<float>(write->bytesDone) / static_cast<float>(write->buffer.length()) *
-                                 100.0f);
-    s += "currently written " + std::to_string(write->buffer.length()) + " (" + std::to_string(percent) + "%), ";
+      percent = static_cast<int>(static_cast<float>(write->bytesDone) /
+                                 static_cast<float>(write->buffer.length()) * 100.0f);
+    s += "currently written " + std::to_string(write->buffer.length()) + " (" + std::to_string(percent) +
+         "%), ";
   } else {
     s += "no current write, ";
   }
@@ -262,7 +278,8 @@ void RunLoopSocket::runLoopAddTimer(const ns::Ref<ns::Timer>& timer, const std::
   for (auto& mode : modes) runLoop_->addTimer_forMode(timer, mode);
 }
 
-void RunLoopSocket::runLoopRemoveTimer(const ns::Ref<ns::Timer>& timer, const std::vector<std::string>& modes) {
+void RunLoopSocket::runLoopRemoveTimer(const ns::Ref<ns::Timer>& timer,
+                                       const std::vector<std::string>& modes) {
   if (!timer || !runLoop_) return;
   for (auto& mode : modes) runLoop_->removeTimer_forMode(timer, mode);
 }
@@ -298,9 +315,10 @@ void RunLoopSocket::queueDeferredCalls() {
 
 ns::Ref<ns::Timer> RunLoopSocket::makeTimer(double interval, void (RunLoopSocket::*method)()) {
   ns::Weak<RunLoopSocket> weak = weakSelf<RunLoopSocket>();
-  auto timer = ns::make<ns::Timer>(ns::Clock::now() + interval, 0, false, [weak, method](const ns::Ref<ns::Timer>&) {
-    if (auto self = weak.lock()) ((*self).*method)();
-  });
+  auto timer =
+      ns::make<ns::Timer>(ns::Clock::now() + interval, 0, false, [weak, method](const ns::Ref<ns::Timer>&) {
+        if (auto self = weak.lock()) ((*self).*method)();
+      });
   runLoopAddTimer(timer, runLoopModes_);
   return timer;
 }
@@ -341,7 +359,8 @@ bool RunLoopSocket::setRunLoopModes(const std::vector<std::string>& runLoopModes
   runLoopAddTimer(writeTimer_, runLoopModes_);
   if (source4_) runLoopAddSocket(socket4_, runLoopModes_);
   if (source6_) runLoopAddSocket(socket6_, runLoopModes_);
-  if (streams && !attachStreamsToRunLoop(runLoop_ ? runLoop_ : ns::RunLoop::currentRunLoop(), nullptr)) return false;
+  if (streams && !attachStreamsToRunLoop(runLoop_ ? runLoop_ : ns::RunLoop::currentRunLoop(), nullptr))
+    return false;
   queueDeferredCalls();
   return true;
 }
@@ -387,17 +406,25 @@ bool RunLoopSocket::removeRunLoopMode(const std::string& mode) {
 std::optional<ns::Error> RunLoopSocket::errorFromCFStreamError(cf::StreamError error) {
   if (error.domain == 0 && error.error == 0) return std::nullopt;
   switch (error.domain) {
-    case cf::StreamErrorDomainPOSIX: return ns::Error(ns::NSPOSIXErrorDomain, error.error);
-    case cf::StreamErrorDomainMacOSStatus: return ns::Error(ns::NSOSStatusErrorDomain, error.error);
-    case cf::StreamErrorDomainMach: return ns::Error(ns::NSMachErrorDomain, error.error);
+    case cf::StreamErrorDomainPOSIX:
+      return ns::Error(ns::NSPOSIXErrorDomain, error.error);
+    case cf::StreamErrorDomainMacOSStatus:
+      return ns::Error(ns::NSOSStatusErrorDomain, error.error);
+    case cf::StreamErrorDomainMach:
+      return ns::Error(ns::NSMachErrorDomain, error.error);
     case cf::StreamErrorDomainNetDB:
-      return ns::Error::withDescription("kCFStreamErrorDomainNetDB", error.error, ::gai_strerror(error.error));
-    case cf::StreamErrorDomainNetServices: return ns::Error("kCFStreamErrorDomainNetServices", error.error);
-    case cf::StreamErrorDomainSOCKS: return ns::Error("kCFStreamErrorDomainSOCKS", error.error);
+      return ns::Error::withDescription("kCFStreamErrorDomainNetDB", error.error,
+                                        ::gai_strerror(error.error));
+    case cf::StreamErrorDomainNetServices:
+      return ns::Error("kCFStreamErrorDomainNetServices", error.error);
+    case cf::StreamErrorDomainSOCKS:
+      return ns::Error("kCFStreamErrorDomainSOCKS", error.error);
     case cf::StreamErrorDomainSystemConfiguration:
       return ns::Error("kCFStreamErrorDomainSystemConfiguration", error.error);
-    case cf::StreamErrorDomainSSL: return ns::Error("kCFStreamErrorDomainSSL", error.error);
-    default: return ns::Error("CFStreamError (unlisted domain)", error.error);
+    case cf::StreamErrorDomainSSL:
+      return ns::Error("kCFStreamErrorDomainSSL", error.error);
+    default:
+      return ns::Error("CFStreamError (unlisted domain)", error.error);
   }
 }
 
@@ -421,14 +448,17 @@ void RunLoopSocket::raiseOnMisuse(bool accept) const {
                          accept ? "Attempting to accept without a delegate. Set a delegate first."
                                 : "Attempting to connect without a delegate. Set a delegate first.");
   if (!isDisconnected())
-    ns::Exception::raise(RunLoopSocketException,
-                         accept ? "Attempting to accept while connected or accepting connections. Disconnect first."
-                                : "Attempting to connect while connected or accepting connections. Disconnect first.");
+    ns::Exception::raise(
+        RunLoopSocketException,
+        accept ? "Attempting to accept while connected or accepting connections. Disconnect first."
+               : "Attempting to connect while connected or accepting connections. Disconnect first.");
 }
 
-RunLoopSocket::SocketRef RunLoopSocket::newAcceptSocketForAddress(const ns::Data& address, ns::Error* errPtr) {
+RunLoopSocket::SocketRef RunLoopSocket::newAcceptSocketForAddress(const ns::Data& address,
+                                                                  ns::Error* errPtr) {
   ns::Weak<ns::Object> info = anchor_;
-  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event, const ns::Ref<ns::Object>& info) {
+  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
+                    const ns::Ref<ns::Object>& info) {
     auto* anchor = static_cast<Anchor*>(info.get());
     if (!anchor) return;
     auto self = std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
@@ -438,7 +468,8 @@ RunLoopSocket::SocketRef RunLoopSocket::newAcceptSocketForAddress(const ns::Data
       ::close(event.nativeHandle);
     }
   };
-  auto sock = cf::Socket::createWithFamily(familyOf(address), SOCK_STREAM, 0, cf::Socket::AcceptCallBack, callout, info);
+  auto sock = cf::Socket::createWithFamily(familyOf(address), SOCK_STREAM, 0, cf::Socket::AcceptCallBack,
+                                           callout, info);
   if (!sock) ns::setError(errPtr, socketError(RunLoopSocketCFSocketError));
   return sock;
 }
@@ -459,8 +490,8 @@ bool RunLoopSocket::acceptOnPort_error(std::uint16_t port, ns::Error* errPtr) {
   return acceptOnInterface_port_error(std::nullopt, port, errPtr);
 }
 
-bool RunLoopSocket::acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port,
-                                                 ns::Error* errPtr) {
+bool RunLoopSocket::acceptOnInterface_port_error(const std::optional<std::string>& interface,
+                                                 std::uint16_t port, ns::Error* errPtr) {
   raiseOnMisuse(true);
   emptyQueues();
   ns::Data address4, address6;
@@ -485,8 +516,10 @@ bool RunLoopSocket::acceptOnInterface_port_error(const std::optional<std::string
       return false;
     }
     for (addrinfo* ai = res; ai; ai = ai->ai_next) {
-      if (ai->ai_family == AF_INET && address4.length() == 0) address4 = ns::Data(ai->ai_addr, ai->ai_addrlen);
-      if (ai->ai_family == AF_INET6 && address6.length() == 0) address6 = ns::Data(ai->ai_addr, ai->ai_addrlen);
+      if (ai->ai_family == AF_INET && address4.length() == 0)
+        address4 = ns::Data(ai->ai_addr, ai->ai_addrlen);
+      if (ai->ai_family == AF_INET6 && address6.length() == 0)
+        address6 = ns::Data(ai->ai_addr, ai->ai_addrlen);
     }
     if (res) ::freeaddrinfo(res);
     if (address4.length() == 0 && address6.length() == 0) return false;
@@ -546,7 +579,8 @@ bool RunLoopSocket::configureAndReturnError(ns::Error* errPtr) {
   return true;
 }
 
-bool RunLoopSocket::connectToHost_onPort_error(const std::string& hostname, std::uint16_t port, ns::Error* errPtr) {
+bool RunLoopSocket::connectToHost_onPort_error(const std::string& hostname, std::uint16_t port,
+                                               ns::Error* errPtr) {
   return connectToHost_onPort_withTimeout_error(hostname, port, -1, errPtr);
 }
 
@@ -570,13 +604,15 @@ bool RunLoopSocket::connectToAddress_error(const ns::Data& remoteAddr, ns::Error
   return connectToAddress_viaInterfaceAddress_withTimeout_error(remoteAddr, ns::Data(), -1, errPtr);
 }
 
-bool RunLoopSocket::connectToAddress_withTimeout_error(const ns::Data& remoteAddr, double timeout, ns::Error* errPtr) {
+bool RunLoopSocket::connectToAddress_withTimeout_error(const ns::Data& remoteAddr, double timeout,
+                                                       ns::Error* errPtr) {
   return connectToAddress_viaInterfaceAddress_withTimeout_error(remoteAddr, ns::Data(), timeout, errPtr);
 }
 
 bool RunLoopSocket::connectToAddress_viaInterfaceAddress_withTimeout_error(const ns::Data& remoteAddr,
                                                                            const ns::Data& interfaceAddr,
-                                                                           double timeout, ns::Error* errPtr) {
+                                                                           double timeout,
+                                                                           ns::Error* errPtr) {
   raiseOnMisuse(false);
   emptyQueues();
   ns::Error error;
@@ -600,17 +636,19 @@ bool RunLoopSocket::createSocketForAddress(const ns::Data& address, ns::Error* e
   int family = familyOf(address);
   if (family != AF_INET && family != AF_INET6) {
     ns::setError(errPtr, ns::Error::withDescription(RunLoopSocketErrorDomain, RunLoopSocketCFSocketError,
-                                                "Remote address is not IPv4 or IPv6"));
+                                                    "Remote address is not IPv4 or IPv6"));
     return false;
   }
   ns::Weak<ns::Object> info = anchor_;
-  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event, const ns::Ref<ns::Object>& info) {
+  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
+                    const ns::Ref<ns::Object>& info) {
     auto* anchor = static_cast<Anchor*>(info.get());
     if (!anchor) return;
     auto self = std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
     if (self) self->handleSocketEvent(s.get(), event.type, event.nativeHandle, event.errorNumber);
   };
-  auto sock = cf::Socket::createWithFamily(family, SOCK_STREAM, IPPROTO_TCP, cf::Socket::ConnectCallBack, callout, info);
+  auto sock = cf::Socket::createWithFamily(family, SOCK_STREAM, IPPROTO_TCP, cf::Socket::ConnectCallBack,
+                                           callout, info);
   if (!sock) {
     ns::setError(errPtr, socketError(RunLoopSocketCFSocketError));
     return false;
@@ -624,7 +662,7 @@ bool RunLoopSocket::bindSocketToAddress(const ns::Data& address, ns::Error* errP
   int family = familyOf(address);
   if (family != AF_INET && family != AF_INET6) {
     ns::setError(errPtr, ns::Error::withDescription(RunLoopSocketErrorDomain, RunLoopSocketCFSocketError,
-                                                "Interface address is not IPv4 or IPv6"));
+                                                    "Interface address is not IPv4 or IPv6"));
     return false;
   }
   auto sock = socket4_ ? socket4_ : socket6_;
@@ -661,8 +699,8 @@ bool RunLoopSocket::createStreamsFromNative(int fd, ns::Error* errPtr) {
   cf::createPairWithSocket(fd, &readStream_, &writeStream_);
   if (!readStream_ || !writeStream_) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't create streams from accepted socket: %@", static_cast<const void*>(this),
-            error.description());
+    ns::Log("RunLoopSocket %p couldn't create streams from accepted socket: %@",
+            static_cast<const void*>(this), error.description());
     ns::setError(errPtr, error);
     return false;
   }
@@ -679,31 +717,31 @@ bool RunLoopSocket::attachStreamsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop, 
     if (!anchor) return nullptr;
     return std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
   };
-  bool ok = readStream_->setClient(
-      cf::StreamEventOpenCompleted | cf::StreamEventHasBytesAvailable | cf::StreamEventErrorOccurred |
-          cf::StreamEventEndEncountered,
-      [owner](cf::ReadStream& stream, cf::StreamEventType type) {
-        auto self = owner();
-        if (self && self->readStream_.get() == &stream) self->handleReadStreamEvent(type);
-      });
+  bool ok = readStream_->setClient(cf::StreamEventOpenCompleted | cf::StreamEventHasBytesAvailable |
+                                       cf::StreamEventErrorOccurred | cf::StreamEventEndEncountered,
+                                   [owner](cf::ReadStream& stream, cf::StreamEventType type) {
+                                     auto self = owner();
+                                     if (self && self->readStream_.get() == &stream)
+                                       self->handleReadStreamEvent(type);
+                                   });
   if (!ok) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't attach read stream to run-loop,Error: %@", static_cast<const void*>(this),
-            error.description());
+    ns::Log("RunLoopSocket %p couldn't attach read stream to run-loop,Error: %@",
+            static_cast<const void*>(this), error.description());
     ns::setError(errPtr, error);
     return false;
   }
-  ok = writeStream_->setClient(
-      cf::StreamEventOpenCompleted | cf::StreamEventCanAcceptBytes | cf::StreamEventErrorOccurred |
-          cf::StreamEventEndEncountered,
-      [owner](cf::WriteStream& stream, cf::StreamEventType type) {
-        auto self = owner();
-        if (self && self->writeStream_.get() == &stream) self->handleWriteStreamEvent(type);
-      });
+  ok = writeStream_->setClient(cf::StreamEventOpenCompleted | cf::StreamEventCanAcceptBytes |
+                                   cf::StreamEventErrorOccurred | cf::StreamEventEndEncountered,
+                               [owner](cf::WriteStream& stream, cf::StreamEventType type) {
+                                 auto self = owner();
+                                 if (self && self->writeStream_.get() == &stream)
+                                   self->handleWriteStreamEvent(type);
+                               });
   if (!ok) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't attach write stream to run-loop,Error: %@", static_cast<const void*>(this),
-            error.description());
+    ns::Log("RunLoopSocket %p couldn't attach write stream to run-loop,Error: %@",
+            static_cast<const void*>(this), error.description());
     ns::setError(errPtr, error);
     return false;
   }
@@ -716,14 +754,16 @@ bool RunLoopSocket::attachStreamsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop, 
 
 bool RunLoopSocket::openStreamsAndReturnError(ns::Error* errPtr) {
   readStream_->open();
-  if (readStream_->streamStatus() == ns::StreamStatusError || readStream_->streamStatus() == ns::StreamStatusClosed) {
+  if (readStream_->streamStatus() == ns::StreamStatusError ||
+      readStream_->streamStatus() == ns::StreamStatusClosed) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
     ns::Log("RunLoopSocket %p couldn't open read stream,", static_cast<const void*>(this));
     ns::setError(errPtr, error);
     return false;
   }
   writeStream_->open();
-  if (writeStream_->streamStatus() == ns::StreamStatusError || writeStream_->streamStatus() == ns::StreamStatusClosed) {
+  if (writeStream_->streamStatus() == ns::StreamStatusError ||
+      writeStream_->streamStatus() == ns::StreamStatusClosed) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
     ns::Log("RunLoopSocket %p couldn't open write stream,", static_cast<const void*>(this));
     ns::setError(errPtr, error);
@@ -814,7 +854,8 @@ void RunLoopSocket::doAcceptFromSocket(cf::Socket* parent, int fd) {
   ns::Weak<RunLoopSocket> weakNew = newSocket;
   if (delegate_) delegate_->onSocket_didAcceptNewSocket(me, newSocket);
   newSocket->flags_ |= kDidStartConnect;
-  ns::Ref<ns::RunLoop> loop = delegate_ ? delegate_->onSocket_wantsRunLoopForNewSocket(me, newSocket) : nullptr;
+  ns::Ref<ns::RunLoop> loop =
+      delegate_ ? delegate_->onSocket_wantsRunLoopForNewSocket(me, newSocket) : nullptr;
   ns::Error error;
   if (!newSocket->attachStreamsToRunLoop(loop, &error) || !newSocket->configureAndReturnError(&error) ||
       !newSocket->openStreamsAndReturnError(&error)) {
@@ -856,8 +897,8 @@ void RunLoopSocket::doStreamOpen() {
   if (!(flags_ & kDidCompleteOpenForRead) || !(flags_ & kDidCompleteOpenForWrite)) return;
   ns::Error error;
   if (!setSocketFromStreamsAndReturnError(&error)) {
-    ns::Log("RunLoopSocket %p couldn't get socket from streams, %@. Disconnecting.", static_cast<const void*>(this),
-            error.description());
+    ns::Log("RunLoopSocket %p couldn't get socket from streams, %@. Disconnecting.",
+            static_cast<const void*>(this), error.description());
     closeWithError(error);
     return;
   }
@@ -921,7 +962,8 @@ void RunLoopSocket::handleWriteStreamEvent(cf::StreamEventType type) {
 // ---- endpoints ----
 
 bool RunLoopSocket::isDisconnected() const {
-  return nativeSocket4_ <= 0 && nativeSocket6_ <= 0 && !socket4_ && !socket6_ && !readStream_ && !writeStream_;
+  return nativeSocket4_ <= 0 && nativeSocket6_ <= 0 && !socket4_ && !socket6_ && !readStream_ &&
+         !writeStream_;
 }
 
 bool RunLoopSocket::isConnected() const {
@@ -981,14 +1023,19 @@ std::uint16_t RunLoopSocket::localPort() const {
   return a ? portOf(*a) : 0;
 }
 
-bool RunLoopSocket::isIPv4() const { return nativeSocket4_ > 0 || socket4_ != nullptr; }
-bool RunLoopSocket::isIPv6() const { return nativeSocket6_ > 0 || socket6_ != nullptr; }
+bool RunLoopSocket::isIPv4() const {
+  return nativeSocket4_ > 0 || socket4_ != nullptr;
+}
+bool RunLoopSocket::isIPv6() const {
+  return nativeSocket6_ > 0 || socket6_ != nullptr;
+}
 
 // ---- TLS ----
 
 void RunLoopSocket::startTLS(const ns::Value& tlsSettings) {
   checkThread();
-  auto packet = ns::make<RunLoopSpecialPacket>(tlsSettings.isDictionary() ? tlsSettings : ns::Value(ns::Dictionary()));
+  auto packet =
+      ns::make<RunLoopSpecialPacket>(tlsSettings.isDictionary() ? tlsSettings : ns::Value(ns::Dictionary()));
   readQueue_.push_back(packet);
   writeQueue_.push_back(packet);
   scheduleDequeueRead();
@@ -1087,7 +1134,8 @@ std::optional<ns::Data> RunLoopSocket::unreadData() {
   std::size_t held = partialReadBuffer_.length();
   while (readStream_->hasBytesAvailable()) {
     if (partialReadBuffer_.length() == held) partialReadBuffer_.increaseLengthBy(kUnreadChunk);
-    long n = readStream_->read_maxLength(partialReadBuffer_.mutableBytes() + held, partialReadBuffer_.length() - held);
+    long n = readStream_->read_maxLength(partialReadBuffer_.mutableBytes() + held,
+                                         partialReadBuffer_.length() - held);
     if (n <= 0) break;
     held += static_cast<std::size_t>(n);
   }
@@ -1095,7 +1143,9 @@ std::optional<ns::Data> RunLoopSocket::unreadData() {
   return partialReadBuffer_.copy();
 }
 
-void RunLoopSocket::close() { closeInternal(false); }
+void RunLoopSocket::close() {
+  closeInternal(false);
+}
 
 void RunLoopSocket::closeInternal(bool dying) {
   emptyQueues();
@@ -1144,10 +1194,18 @@ void RunLoopSocket::closeInternal(bool dying) {
 
 // ---- reading ----
 
-ns::Data RunLoopSocket::CRLFData() { return ns::Data("\r\n", 2); }
-ns::Data RunLoopSocket::CRData() { return ns::Data("\r", 1); }
-ns::Data RunLoopSocket::LFData() { return ns::Data("\n", 1); }
-ns::Data RunLoopSocket::ZeroData() { return ns::Data("\0", 1); }
+ns::Data RunLoopSocket::CRLFData() {
+  return ns::Data("\r\n", 2);
+}
+ns::Data RunLoopSocket::CRData() {
+  return ns::Data("\r", 1);
+}
+ns::Data RunLoopSocket::LFData() {
+  return ns::Data("\n", 1);
+}
+ns::Data RunLoopSocket::ZeroData() {
+  return ns::Data("\0", 1);
+}
 
 void RunLoopSocket::enqueueRead(ns::Ref<RunLoopReadPacket> packet) {
   checkThread();
@@ -1159,15 +1217,16 @@ void RunLoopSocket::readDataWithTimeout_tag(double timeout, long tag) {
   readDataWithTimeout_buffer_bufferOffset_maxLength_tag(timeout, nullptr, 0, 0, tag);
 }
 
-void RunLoopSocket::readDataWithTimeout_buffer_bufferOffset_tag(double timeout, ns::Ref<ns::MutableData> buffer,
+void RunLoopSocket::readDataWithTimeout_buffer_bufferOffset_tag(double timeout,
+                                                                ns::Ref<ns::MutableData> buffer,
                                                                 std::size_t offset, long tag) {
   readDataWithTimeout_buffer_bufferOffset_maxLength_tag(timeout, std::move(buffer), offset, 0, tag);
 }
 
 void RunLoopSocket::readDataWithTimeout_buffer_bufferOffset_maxLength_tag(double timeout,
                                                                           ns::Ref<ns::MutableData> buffer,
-                                                                          std::size_t offset, std::size_t length,
-                                                                          long tag) {
+                                                                          std::size_t offset,
+                                                                          std::size_t length, long tag) {
   if ((buffer && offset > buffer->length()) || (flags_ & kForbidReadsWrites)) return;
   enqueueRead(ns::make<RunLoopReadPacket>(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag));
 }
@@ -1190,7 +1249,8 @@ void RunLoopSocket::readDataToData_withTimeout_tag(const ns::Data& data, double 
 void RunLoopSocket::readDataToData_withTimeout_buffer_bufferOffset_tag(const ns::Data& data, double timeout,
                                                                        ns::Ref<ns::MutableData> buffer,
                                                                        std::size_t offset, long tag) {
-  readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, std::move(buffer), offset, 0, tag);
+  readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, std::move(buffer), offset, 0,
+                                                               tag);
 }
 
 void RunLoopSocket::readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout,
@@ -1198,11 +1258,9 @@ void RunLoopSocket::readDataToData_withTimeout_maxLength_tag(const ns::Data& dat
   readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, nullptr, 0, length, tag);
 }
 
-void RunLoopSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(const ns::Data& data,
-                                                                                 double timeout,
-                                                                                 ns::Ref<ns::MutableData> buffer,
-                                                                                 std::size_t offset,
-                                                                                 std::size_t length, long tag) {
+void RunLoopSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(
+    const ns::Data& data, double timeout, ns::Ref<ns::MutableData> buffer, std::size_t offset,
+    std::size_t length, long tag) {
   if (data.length() == 0 || (buffer && offset > buffer->length()) || (length > 0 && length < data.length()) ||
       (flags_ & kForbidReadsWrites))
     return;
@@ -1297,8 +1355,8 @@ void RunLoopSocket::doBytesAvailable() {
         done = overflow >= 0;
       } else if (!fromPreBuffer) {
         done = packet->bytesDone >= L &&
-               std::memcmp(packet->buffer->bytes() + packet->startOffset + packet->bytesDone - L, packet->term->bytes(),
-                           L) == 0;
+               std::memcmp(packet->buffer->bytes() + packet->startOffset + packet->bytesDone - L,
+                           packet->term->bytes(), L) == 0;
       }
       if (!done && packet->maxLength > 0 && packet->bytesDone >= packet->maxLength) maxedOut = true;
     } else if (packet->maxLength > 0 && packet->bytesDone >= packet->maxLength) {
@@ -1327,7 +1385,8 @@ void RunLoopSocket::completeCurrentRead() {
     packet->buffer->setLength(packet->bytesDone);
     result = packet->buffer->copy();
   } else {
-    std::uint64_t keepLength = std::max(packet->originalBufferLength, packet->startOffset + packet->bytesDone);
+    std::uint64_t keepLength =
+        std::max(packet->originalBufferLength, packet->startOffset + packet->bytesDone);
     if (packet->buffer->length() > keepLength) packet->buffer->setLength(keepLength);
     // A view of the caller's buffer, valid while the caller leaves it unchanged.
     ns::Ref<ns::MutableData> owner = packet->buffer;
@@ -1373,7 +1432,9 @@ float RunLoopSocket::progressOfReadReturningTag_bytesDone_total(long* tag, std::
   if (tag) *tag = packet->tag;
   if (done) *done = packet->bytesDone;
   if (total) *total = packet->readLength;
-  return packet->readLength > 0 ? static_cast<float>(packet->bytesDone) / static_cast<float>(packet->readLength) : 1.0f;
+  return packet->readLength > 0
+             ? static_cast<float>(packet->bytesDone) / static_cast<float>(packet->readLength)
+             : 1.0f;
 }
 
 // ---- writing ----

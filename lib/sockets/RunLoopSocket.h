@@ -119,16 +119,18 @@ class RunLoopSocket : public ns::Object {
   void readDataWithTimeout_buffer_bufferOffset_tag(double timeout, ns::Ref<ns::MutableData> buffer,
                                                    std::size_t offset, long tag);
   void readDataWithTimeout_buffer_bufferOffset_maxLength_tag(double timeout, ns::Ref<ns::MutableData> buffer,
-                                                             std::size_t offset, std::size_t length, long tag);
+                                                             std::size_t offset, std::size_t length,
+                                                             long tag);
   void readDataToLength_withTimeout_tag(std::size_t length, double timeout, long tag);
   void readDataToLength_withTimeout_buffer_bufferOffset_tag(std::size_t length, double timeout,
-                                                            ns::Ref<ns::MutableData> buffer, std::size_t offset,
-                                                            long tag);
+                                                            ns::Ref<ns::MutableData> buffer,
+                                                            std::size_t offset, long tag);
   void readDataToData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
   void readDataToData_withTimeout_buffer_bufferOffset_tag(const ns::Data& data, double timeout,
                                                           ns::Ref<ns::MutableData> buffer, std::size_t offset,
                                                           long tag);
-  void readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout, std::size_t length, long tag);
+  void readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout, std::size_t length,
+                                                long tag);
   void readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(const ns::Data& data, double timeout,
                                                                     ns::Ref<ns::MutableData> buffer,
                                                                     std::size_t offset, std::size_t length,
@@ -136,8 +138,10 @@ class RunLoopSocket : public ns::Object {
   // Writing: empty data and writes after a disconnectAfter... call are dropped.
   void writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
   // NaN with no current read (or write) or while TLS is starting.
-  float progressOfReadReturningTag_bytesDone_total(long* tag, std::uint64_t* done, std::uint64_t* total) const;
-  float progressOfWriteReturningTag_bytesDone_total(long* tag, std::uint64_t* done, std::uint64_t* total) const;
+  float progressOfReadReturningTag_bytesDone_total(long* tag, std::uint64_t* done,
+                                                   std::uint64_t* total) const;
+  float progressOfWriteReturningTag_bytesDone_total(long* tag, std::uint64_t* done,
+                                                    std::uint64_t* total) const;
 
   // TLS in place, after the requests queued before it (settings: the streams' SSL settings).
   void startTLS(const ns::Value& tlsSettings);

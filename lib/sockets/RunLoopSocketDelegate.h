@@ -31,19 +31,22 @@ class RunLoopSocketDelegate {
   virtual bool onSocketWillConnect(const ns::Ref<RunLoopSocket>& sock) { return true; }
   virtual void onSocket_didConnectToHost_port(const ns::Ref<RunLoopSocket>& sock, const std::string& host,
                                               std::uint16_t port) {}
-  virtual void onSocket_didReadData_withTag(const ns::Ref<RunLoopSocket>& sock, const ns::Data& data, long tag) {}
+  virtual void onSocket_didReadData_withTag(const ns::Ref<RunLoopSocket>& sock, const ns::Data& data,
+                                            long tag) {}
   virtual void onSocket_didReadPartialDataOfLength_tag(const ns::Ref<RunLoopSocket>& sock, std::size_t length,
                                                        long tag) {}
   // > 0 extends the read by that many seconds; anything else closes the socket.
-  virtual double onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>& sock, long tag,
-                                                                     double elapsed, std::size_t bytesDone) {
+  virtual double onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>& sock,
+                                                                     long tag, double elapsed,
+                                                                     std::size_t bytesDone) {
     return 0;
   }
   virtual void onSocket_didWriteDataWithTag(const ns::Ref<RunLoopSocket>& sock, long tag) {}
-  virtual void onSocket_didWritePartialDataOfLength_tag(const ns::Ref<RunLoopSocket>& sock, std::size_t length,
-                                                        long tag) {}
-  virtual double onSocket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>& sock, long tag,
-                                                                      double elapsed, std::size_t bytesDone) {
+  virtual void onSocket_didWritePartialDataOfLength_tag(const ns::Ref<RunLoopSocket>& sock,
+                                                        std::size_t length, long tag) {}
+  virtual double onSocket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>& sock,
+                                                                      long tag, double elapsed,
+                                                                      std::size_t bytesDone) {
     return 0;
   }
   virtual void onSocketDidSecure(const ns::Ref<RunLoopSocket>& sock) {}

@@ -40,7 +40,8 @@ class RunLoopReadPacket : public ns::Object {
 
 class RunLoopWritePacket : public ns::Object {
  public:
-  RunLoopWritePacket(ns::Data data, double timeout, long tag) : buffer(std::move(data)), tag(tag), timeout(timeout) {}
+  RunLoopWritePacket(ns::Data data, double timeout, long tag)
+      : buffer(std::move(data)), tag(tag), timeout(timeout) {}
   ns::Data buffer;
   std::uint64_t bytesDone = 0;
   long tag;

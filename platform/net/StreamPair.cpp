@@ -26,10 +26,14 @@ namespace {
 
 std::string domainName(long domain) {
   switch (domain) {
-    case StreamErrorDomainPOSIX: return "NSPOSIXErrorDomain";
-    case StreamErrorDomainNetDB: return "kCFStreamErrorDomainNetDB";
-    case StreamErrorDomainSSL: return "kCFStreamErrorDomainSSL";
-    default: return "CFStreamError";
+    case StreamErrorDomainPOSIX:
+      return "NSPOSIXErrorDomain";
+    case StreamErrorDomainNetDB:
+      return "kCFStreamErrorDomainNetDB";
+    case StreamErrorDomainSSL:
+      return "kCFStreamErrorDomainSSL";
+    default:
+      return "CFStreamError";
   }
 }
 
@@ -241,8 +245,8 @@ class StreamPairCore : public ns::Object {
     bool verify = true;
     const ns::Value& validates = settings[kCFStreamSSLValidatesCertificateChain];
     if (!validates.isNil() && !validates.boolValue()) verify = false;
-    for (const char* key : {kCFStreamSSLAllowsExpiredCertificates, kCFStreamSSLAllowsExpiredRoots,
-                            kCFStreamSSLAllowsAnyRoot})
+    for (const char* key :
+         {kCFStreamSSLAllowsExpiredCertificates, kCFStreamSSLAllowsExpiredRoots, kCFStreamSSLAllowsAnyRoot})
       if (settings[key].boolValue()) verify = false;
     if (!server) ctx->setEnableCertVerify(verify);
     const ns::Value& level = settings[kCFStreamSSLLevel];
@@ -250,9 +254,8 @@ class StreamPairCore : public ns::Object {
       if (level.string() == kCFStreamSocketSecurityLevelTLSv1) ctx->setProtocolVersionMin(sec::kTLSProtocol1);
     }
     ns::Weak<StreamPairCore> weak = weakSelf<StreamPairCore>();
-    ctx->setIOFuncs(
-        [this](void* data, std::size_t* length) { return transportRead(data, length); },
-        [this](const void* data, std::size_t* length) { return transportWrite(data, length); });
+    ctx->setIOFuncs([this](void* data, std::size_t* length) { return transportRead(data, length); },
+                    [this](const void* data, std::size_t* length) { return transportWrite(data, length); });
     ssl_ = ctx;
     sslSettings_ = settings;
     tls_ = kHandshaking;
@@ -394,7 +397,8 @@ class StreamPairCore : public ns::Object {
   OSStatus transportWrite(const void* data, std::size_t* length) {
     std::size_t want = *length, sent = 0;
     while (sent < want) {
-      ssize_t n = ::send(fd_, static_cast<const char*>(data) + sent, want - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
+      ssize_t n =
+          ::send(fd_, static_cast<const char*>(data) + sent, want - sent, MSG_DONTWAIT | MSG_NOSIGNAL);
       if (n > 0) {
         sent += static_cast<std::size_t>(n);
         continue;
@@ -545,7 +549,8 @@ class StreamPairCore : public ns::Object {
                         : ::getaddrinfo(host.c_str(), service.c_str(), &hints, &res);
       std::vector<ns::Data> addresses;
       for (addrinfo* ai = res; rc == 0 && ai; ai = ai->ai_next)
-        if (ai->ai_family == AF_INET || ai->ai_family == AF_INET6) addresses.emplace_back(ai->ai_addr, ai->ai_addrlen);
+        if (ai->ai_family == AF_INET || ai->ai_family == AF_INET6)
+          addresses.emplace_back(ai->ai_addr, ai->ai_addrlen);
       if (res) ::freeaddrinfo(res);
       loop->performInModes_block(modes, [weak, rc, addresses] {
         if (auto self = weak.lock()) self->resolved(rc, addresses);
@@ -800,7 +805,9 @@ long ReadStream::read_maxLength(std::uint8_t* buffer, std::size_t maxLength) {
   return n;
 }
 
-bool ReadStream::hasBytesAvailable() { return core_->hasBytesAvailable(); }
+bool ReadStream::hasBytesAvailable() {
+  return core_->hasBytesAvailable();
+}
 
 ns::StreamEvent ReadStream::readinessEvent() const {
   return core_->readReady() ? ns::StreamEventHasBytesAvailable : ns::StreamEventNone;
@@ -915,7 +922,9 @@ long WriteStream::write_maxLength(const std::uint8_t* buffer, std::size_t length
   return n;
 }
 
-bool WriteStream::canAcceptBytes() { return core_->canAcceptBytes(); }
+bool WriteStream::canAcceptBytes() {
+  return core_->canAcceptBytes();
+}
 
 ns::StreamEvent WriteStream::readinessEvent() const {
   return core_->writeReady() ? ns::StreamEventHasSpaceAvailable : ns::StreamEventNone;

@@ -75,15 +75,16 @@ inline constexpr char kCFStreamSSLLevel[] = "kCFStreamSSLLevel";
 inline constexpr char kCFStreamSocketSecurityLevelNone[] = "kCFStreamSocketSecurityLevelNone";
 inline constexpr char kCFStreamSocketSecurityLevelSSLv3[] = "kCFStreamSocketSecurityLevelSSLv3";
 inline constexpr char kCFStreamSocketSecurityLevelTLSv1[] = "kCFStreamSocketSecurityLevelTLSv1";
-inline constexpr char kCFStreamSocketSecurityLevelNegotiatedSSL[] = "kCFStreamSocketSecurityLevelNegotiatedSSL";
+inline constexpr char kCFStreamSocketSecurityLevelNegotiatedSSL[] =
+    "kCFStreamSocketSecurityLevelNegotiatedSSL";
 
 class StreamPairCore;
 class ReadStream;
 class WriteStream;
 
 // The host-name lookup a pair to a host uses (getaddrinfo's contract); null means getaddrinfo.
-using StreamResolver = std::function<int(const char* host, const char* service, const ::addrinfo* hints,
-                                         ::addrinfo** res)>;
+using StreamResolver =
+    std::function<int(const char* host, const char* service, const ::addrinfo* hints, ::addrinfo** res)>;
 
 // Both out-parameters are set. A pair to a host resolves on the default global queue when the
 // first stream opens, then connects without blocking to each result in turn.

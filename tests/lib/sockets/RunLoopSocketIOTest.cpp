@@ -199,7 +199,8 @@ TEST(RunLoopSocketTLSTest, StartTLSAfterTwoReadsThenEchoOverTheSecuredStreams) {
     for (auto& x : v) s += x + " ";
     return s;
   };
-  ASSERT_TRUE(echoed) << "server: " << join(c.serverDelegate->events) << "\nclient: " << join(c.clientDelegate->events)
+  ASSERT_TRUE(echoed) << "server: " << join(c.serverDelegate->events)
+                      << "\nclient: " << join(c.clientDelegate->events)
                       << (c.serverDelegate->lastError ? c.serverDelegate->lastError->description() : "")
                       << (c.clientDelegate->lastError ? c.clientDelegate->lastError->description() : "");
   EXPECT_EQ(c.serverDelegate->reads.size(), 3u);
@@ -218,7 +219,8 @@ TEST(RunLoopSocketTLSTest, GarbageInsteadOfAHandshakeDisconnectsWithAnSSLError) 
   ns::Dictionary settings;
   settings.set(cf::kCFStreamSSLIsServer, ns::Value(true));
   pltest::TestCertificateAuthority ca;
-  settings.set(cf::kCFStreamSSLCertificates, ns::Value(ns::Array{ns::Value(ca.issueIdentity({"localhost"}))}));
+  settings.set(cf::kCFStreamSSLCertificates,
+               ns::Value(ns::Array{ns::Value(ca.issueIdentity({"localhost"}))}));
   p.server->startTLS(ns::Value(settings));
   ASSERT_TRUE(p.raw.sendAll("GET / HTTP/1.1\r\nHost: x\r\n\r\n"));
   ASSERT_TRUE(pltest::pumpUntil([&] { return p.c.serverDelegate->disconnects == 1; }, kWait));

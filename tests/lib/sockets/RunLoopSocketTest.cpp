@@ -24,11 +24,13 @@ void runPasses(int n, const std::string& mode = ns::DefaultRunLoopMode) {
 TEST(RunLoopSocketObjectTest, FreshSocketDescriptionAndState) {
   auto sock = ns::make<RunLoopSocket>();
   char pointer[32];
-  std::snprintf(pointer, sizeof pointer, "0x%lx", static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(sock.get())));
-  EXPECT_EQ(sock->description(),
-            std::string("<RunLoopSocket ") + pointer +
-                " local nowhere remote nowhere has queued 0 reads 0 writes, no current read, no current write, "
-                "read stream 0x0 not open, write stream 0x0 not open, not connected>");
+  std::snprintf(pointer, sizeof pointer, "0x%lx",
+                static_cast<unsigned long>(reinterpret_cast<std::uintptr_t>(sock.get())));
+  EXPECT_EQ(
+      sock->description(),
+      std::string("<RunLoopSocket ") + pointer +
+          " local nowhere remote nowhere has queued 0 reads 0 writes, no current read, no current write, "
+          "read stream 0x0 not open, write stream 0x0 not open, not connected>");
   EXPECT_TRUE(sock->isDisconnected());
   EXPECT_FALSE(sock->isConnected());
   EXPECT_EQ(sock->runLoopModes(), std::vector<std::string>{ns::DefaultRunLoopMode});
@@ -76,7 +78,8 @@ TEST(RunLoopSocketObjectTest, MisuseRaises) {
     FAIL() << "no exception";
   } catch (const ns::Exception& e) {
     EXPECT_EQ(e.name(), "SocketException");
-    EXPECT_EQ(e.reason(), "Attempting to connect while connected or accepting connections. Disconnect first.");
+    EXPECT_EQ(e.reason(),
+              "Attempting to connect while connected or accepting connections. Disconnect first.");
   }
 }
 
@@ -112,7 +115,8 @@ TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
   auto delegate = ns::make<Recorder>();
   auto second = ns::make<RunLoopSocket>(delegate);
   ns::Error error;
-  EXPECT_FALSE(second->acceptOnInterface_port_error(std::string("127.0.0.1"), c.listener->localPort(), &error));
+  EXPECT_FALSE(
+      second->acceptOnInterface_port_error(std::string("127.0.0.1"), c.listener->localPort(), &error));
   EXPECT_EQ(error.domain(), RunLoopSocketErrorDomain);
   EXPECT_EQ(error.code(), RunLoopSocketCFSocketError);
   EXPECT_TRUE(second->isDisconnected());
@@ -163,7 +167,8 @@ TEST(RunLoopSocketConnectTest, ConnectToAddressAnswersForIPv4Only) {
   address.sin_port = htons(c.listener->localPort());
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ns::Error error;
-  ASSERT_TRUE(c.client->connectToAddress_error(ns::Data(&address, sizeof address), &error)) << error.description();
+  ASSERT_TRUE(c.client->connectToAddress_error(ns::Data(&address, sizeof address), &error))
+      << error.description();
   ASSERT_TRUE(pltest::pumpUntil([&] { return c.clientDelegate->count("didConnect") == 1; }, kWait));
   EXPECT_TRUE(c.client->isIPv4());
   EXPECT_FALSE(c.client->isIPv6());

@@ -59,14 +59,15 @@ struct Recorder : RunLoopSocketDelegate {
                                       std::uint16_t port) override {
     events.push_back("didConnect");
   }
-  void onSocket_didReadData_withTag(const ns::Ref<RunLoopSocket>& s, const ns::Data& data, long tag) override {
+  void onSocket_didReadData_withTag(const ns::Ref<RunLoopSocket>& s, const ns::Data& data,
+                                    long tag) override {
     events.push_back("read");
     reads.push_back(data.toString());
     readTags.push_back(tag);
     if (onRead) onRead(s, data, tag);
   }
-  double onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>&, long, double elapsed,
-                                                             std::size_t) override {
+  double onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<RunLoopSocket>&, long,
+                                                             double elapsed, std::size_t) override {
     readTimeoutElapsed.push_back(elapsed);
     if (readExtensionsLeft > 0) {
       --readExtensionsLeft;
@@ -114,15 +115,18 @@ struct Connection {
   }
   void listen() {
     ns::Error error;
-    ASSERT_TRUE(listener->acceptOnInterface_port_error(std::string("loopback"), 0, &error)) << error.description();
+    ASSERT_TRUE(listener->acceptOnInterface_port_error(std::string("loopback"), 0, &error))
+        << error.description();
   }
   void connect(double timeout = -1) {
     listen();
     ns::Error error;
-    ASSERT_TRUE(client->connectToHost_onPort_withTimeout_error("localhost", listener->localPort(), timeout, &error))
+    ASSERT_TRUE(
+        client->connectToHost_onPort_withTimeout_error("localhost", listener->localPort(), timeout, &error))
         << error.description();
     ASSERT_TRUE(pltest::pumpUntil(
-        [&] { return clientDelegate->count("didConnect") == 1 && serverDelegate->count("didConnect") == 1; }, kWait));
+        [&] { return clientDelegate->count("didConnect") == 1 && serverDelegate->count("didConnect") == 1; },
+        kWait));
   }
   ~Connection() {
     for (auto& s : serverDelegate->accepted) s->setDelegate(nullptr);

@@ -64,7 +64,8 @@ void runPasses(int n) {
 ns::Value serverSettings(const pltest::TestCertificateAuthority& ca) {
   ns::Dictionary d;
   d.set(cf::kCFStreamSSLIsServer, ns::Value(true));
-  d.set(cf::kCFStreamSSLCertificates, ns::Value(ns::Array{ns::Value(ca.issueIdentity({"localhost", "127.0.0.1"}))}));
+  d.set(cf::kCFStreamSSLCertificates,
+        ns::Value(ns::Array{ns::Value(ca.issueIdentity({"localhost", "127.0.0.1"}))}));
   return ns::Value(d);
 }
 
@@ -80,7 +81,9 @@ class StreamPairTest : public ::testing::Test {
   void TearDown() override {
     if (peer_ >= 0) ::close(peer_);
   }
-  void send(const std::string& bytes) { ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size()); }
+  void send(const std::string& bytes) {
+    ASSERT_EQ(::send(peer_, bytes.data(), bytes.size(), 0), (ssize_t)bytes.size());
+  }
   int peer_ = -1;
   int local_ = -1;
 };
@@ -159,8 +162,12 @@ TEST_F(StreamPairTest, TLSInPlaceIsQuietDuringTheHandshakeAndReadsNeverBlock) {
   EXPECT_FALSE(client.out->canAcceptBytes());
   EXPECT_FALSE(client.in->hasBytesAvailable());
 
-  ASSERT_TRUE(pltest::pumpUntil([&] { return client.writes(cf::StreamEventCanAcceptBytes) > clientBefore &&
-                                             server.writes(cf::StreamEventCanAcceptBytes) > serverBefore; }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        return client.writes(cf::StreamEventCanAcceptBytes) > clientBefore &&
+               server.writes(cf::StreamEventCanAcceptBytes) > serverBefore;
+      },
+      kWait));
   // The handshake ran without events: the one that came is the can-accept after it.
   EXPECT_EQ(client.writeEvents.size() + client.readEvents.size(), clientEventsBefore + 1);
   EXPECT_EQ(client.writes(cf::StreamEventCanAcceptBytes), clientBefore + 1);
@@ -168,8 +175,9 @@ TEST_F(StreamPairTest, TLSInPlaceIsQuietDuringTheHandshakeAndReadsNeverBlock) {
   EXPECT_EQ(client.reads(cf::StreamEventErrorOccurred) + server.reads(cf::StreamEventErrorOccurred), 0);
 
   const std::string message = "secret over TLS";
-  ASSERT_EQ(client.out->write_maxLength(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()),
-            (long)message.size());
+  ASSERT_EQ(
+      client.out->write_maxLength(reinterpret_cast<const std::uint8_t*>(message.data()), message.size()),
+      (long)message.size());
   ASSERT_TRUE(pltest::pumpUntil([&] { return server.reads(cf::StreamEventHasBytesAvailable) > 0; }, kWait));
   ASSERT_TRUE(server.in->hasBytesAvailable());
   std::uint8_t buffer[1024];
@@ -213,8 +221,9 @@ TEST(StreamPairToHostTest, ClosedPortIsAPOSIXRefusal) {
 
 TEST(StreamPairToHostTest, ResolverFailureIsANetDBError) {
   RecordedPair pair;
-  cf::createPairWithSocketToHost("no-such-host.invalid", 80, &pair.in, &pair.out,
-                                 [](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
+  cf::createPairWithSocketToHost(
+      "no-such-host.invalid", 80, &pair.in, &pair.out,
+      [](const char*, const char*, const addrinfo*, addrinfo**) { return EAI_NONAME; });
   pair.attach();
   pair.in->open();
   pair.out->open();
