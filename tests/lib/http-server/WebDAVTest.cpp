@@ -196,6 +196,14 @@ TEST_F(WebDAVTest, Uploads) {
   EXPECT_EQ(request("PUT", "/part.bin", {"Content-Range: bytes 0-4/10"}, "01234").status, 400);
   EXPECT_FALSE(fs::exists(root / "part.bin"));
   EXPECT_EQ(request("PUT", "/missing/dir/f.bin", {}, "x").status, 403);
+
+  // A large body that cannot be stored is answered 500, and nothing is written.
+  std::string tmp = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+  ::setenv("TMPDIR", (root / "no-such-folder").c_str(), 1);
+  auto failed = request("PUT", "/lost.bin", {}, big);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
+  EXPECT_EQ(failed.status, 500);
+  EXPECT_FALSE(fs::exists(root / "lost.bin"));
 }
 
 }  // namespace

@@ -55,14 +55,21 @@ void DAVConnection::prepareForBodyWithSize(std::uint64_t contentLength) {
     requestContentBody_ = ns::MutableData::dataWithCapacity(static_cast<std::size_t>(contentLength));
     return;
   }
-  std::string folder = std::filesystem::temp_directory_path().string();
-  if (folder.empty() || folder.back() != '/') folder += '/';
+  std::error_code ec;
+  std::string folder = std::filesystem::temp_directory_path(ec).string();
+  if (ec || folder.empty()) {
+    // No temporary folder: the body is read and dropped, and the request answered 500.
+    bodyWriteFailed_ = true;
+    return;
+  }
+  if (folder.back() != '/') folder += '/';
   requestBodyFile_ = folder + sec::UUID::newUUIDString();
   requestContentStream_ = ::open(requestBodyFile_->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (requestContentStream_ < 0) bodyWriteFailed_ = true;
 }
 
 void DAVConnection::processBodyData(const ns::Data& postDataChunk) {
+  if (bodyWriteFailed_) return;
   if (requestBodyFile_) {
     // Every byte, or the body counts as failed: a short write would store a truncated file.
     std::size_t done = 0;
