@@ -386,7 +386,6 @@ bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
 bool HTTPConnection::useDigestAccessAuthentication() { return true; }
 std::string HTTPConnection::realm() { return "Pelorin"; }
 std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) { return std::nullopt; }
-bool HTTPConnection::isAuthenticated() { return false; }
 ns::Ref<WebSocketHandle> HTTPConnection::webSocketForURI(const std::string&) { return nullptr; }
 void HTTPConnection::prepareForBodyWithSize(std::uint64_t) {}
 void HTTPConnection::processBodyData(const ns::Data&) {}
@@ -415,11 +414,12 @@ void HTTPConnection::addBasicAuthChallenge(const ns::Ref<HTTPMessage>& response)
 
 void HTTPConnection::handleAuthenticationFailed() {
   assertOnConnectionQueue();
-  // The digest challenge needs the nonce registry of the authentication module; until it is
-  // there every challenge is a Basic one.
   auto response = HTTPMessage::initResponseWithStatusCode_description_version(401, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
-  addBasicAuthChallenge(response);
+  if (useDigestAccessAuthentication())
+    addDigestAuthChallenge(response);
+  else
+    addBasicAuthChallenge(response);
   writeErrorResponse(response, HTTP_RESPONSE);
 }
 

@@ -92,8 +92,9 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual bool useDigestAccessAuthentication();
   virtual std::string realm();
   virtual std::optional<std::string> passwordForUser(const std::string& username);
-  // Whether the current request carries valid credentials. Authentication comes with its own
-  // module; until then no request is authenticated, so a protected path always gets 401.
+  // Whether the current request carries valid credentials for its path: Digest (qop "auth",
+  // nonces issued here, replay refused by nonce count) or Basic, as useDigestAccessAuthentication
+  // says.
   virtual bool isAuthenticated();
   virtual ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method, const std::string& path);
   virtual ns::Ref<WebSocketHandle> webSocketForURI(const std::string& path);
@@ -111,6 +112,14 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   virtual bool shouldDie();
   virtual void die();
   virtual void addBasicAuthChallenge(const ns::Ref<HTTPMessage>& response);
+  virtual void addDigestAuthChallenge(const ns::Ref<HTTPMessage>& response);
+
+  // Digest nonces, one registry for the process: a new nonce is known for NONCE_LIFETIME
+  // seconds; at most MAX_RECENT_NONCES are kept, the oldest dropped first.
+  static constexpr double NONCE_LIFETIME = 300;
+  static constexpr std::size_t MAX_RECENT_NONCES = 10000;
+  static std::string generateNonce();
+  static bool hasRecentNonce(const std::string& nonce);
 
   // Document root and query parameters.
   std::optional<std::string> filePathForURI(const std::string& path) {
