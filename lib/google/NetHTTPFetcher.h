@@ -69,9 +69,11 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   // fetcher:finishedWithData:error:
   using FinishedSelector = CallbackSelector<void(const FetcherRef&, const std::optional<ns::Data>&,
                                                  const std::optional<ns::Error>&)>;
-  using CompletionBlock = std::function<void(const std::optional<ns::Data>&, const std::optional<ns::Error>&)>;
+  using CompletionBlock =
+      std::function<void(const std::optional<ns::Data>&, const std::optional<ns::Error>&)>;
   // fetcher:didSendBytes:totalBytesSent:totalBytesExpectedToSend:
-  using SentDataSelector = CallbackSelector<void(const FetcherRef&, std::int64_t, std::int64_t, std::int64_t)>;
+  using SentDataSelector =
+      CallbackSelector<void(const FetcherRef&, std::int64_t, std::int64_t, std::int64_t)>;
   using SentDataBlock = std::function<void(std::int64_t, std::int64_t, std::int64_t)>;
   // fetcher:receivedData: (everything so far; nothing when the body goes into a file)
   using ReceivedDataSelector = CallbackSelector<void(const FetcherRef&, const std::optional<ns::Data>&)>;
@@ -90,25 +92,26 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   // Answer false only when the fetch cannot begin (the finished callbacks still come, later) or
   // when this fetcher is already fetching (then nothing changes and no callback comes for this
   // call); true when started, delayed by the service, or waiting for the authorizer.
-  bool beginFetchWithDelegate_didFinishSelector(const ns::Ref<ns::Object>& delegate, FinishedSelector selector);
-  bool beginFetchWithCompletionHandler(CompletionBlock handler);
+  virtual bool beginFetchWithDelegate_didFinishSelector(const ns::Ref<ns::Object>& delegate,
+                                                        FinishedSelector selector);
+  virtual bool beginFetchWithCompletionHandler(CompletionBlock handler);
   // The service starts a delayed fetcher through this.
   bool beginFetchMayDelay_mayAuthorize(bool mayDelay, bool mayAuthorize);
 
   // Stops and releases the callbacks.
-  void stopFetching();
-  bool isFetching();
+  virtual void stopFetching();
+  virtual bool isFetching();
   // The HTTP status of the last response, 0 when there is none or it is not an HTTP one.
-  long statusCode() const;
-  std::optional<ns::HTTPHeaderFields> responseHeaders() const;
+  virtual long statusCode() const;
+  virtual std::optional<ns::HTTPHeaderFields> responseHeaders() const;
   // Runs the current run loop (or sleeps, off the main thread with a delegate queue) until the
   // fetch has ended and its callbacks are gone, or `seconds` of real time pass.
   bool waitForCompletionWithTimeout(double seconds);
 
   static bool doesSupportSentDataCallback() { return true; }
   static ns::Ref<NetCookieStorage> staticCookieStorage();
-  using ConnectionFactory = std::function<ns::Ref<ns::URLConnection>(const ns::Ref<ns::URLRequest>&,
-                                                                     const ns::Ref<ns::URLConnectionDelegate>&)>;
+  using ConnectionFactory = std::function<ns::Ref<ns::URLConnection>(
+      const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::URLConnectionDelegate>&)>;
   // The connection maker (the platform URL connection unless replaced; null restores it).
   static void setConnectionClass(ConnectionFactory factory);
   static void setLoggingHooks(NetHTTPFetcherLoggingHooks hooks);
@@ -228,7 +231,8 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
       const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLRequest>& request,
       const ns::Ref<ns::URLResponse>& redirectResponse) override;
   void connection_willSendRequestForAuthenticationChallenge(
-      const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
+      const ns::Ref<ns::URLConnection>& connection,
+      const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
   void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                      const ns::Ref<ns::URLResponse>& response) override;
   void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override;
@@ -236,7 +240,8 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
       const ns::Ref<ns::URLConnection>& connection, long bytesWritten, long totalBytesWritten,
       long totalBytesExpectedToWrite) override;
   void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override;
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override;
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override;
 
   // The authorizer's answer.
   void authorizer_request_finishedWithError(const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer,
@@ -248,9 +253,20 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   virtual bool shouldReleaseCallbacksUponCompletion() const { return true; }
   bool shouldRetryNowForStatus_error(long status, std::optional<ns::Error> error);
   void stopFetchReleasingCallbacks(bool release);
+  // For a fetcher that runs its own callbacks around the inherited fetch (the uploader).
+  void releaseCallbacks();
+  bool isCurrentConnection(const ns::Ref<ns::URLConnection>& connection) const;
+  FinishedSelector finishedSelector() const;
+  void setFinishedSelector(FinishedSelector selector);
+  CompletionBlock completionBlock() const;
+  SentDataSelector sentDataSelector() const;
+  SentDataBlock sentDataBlock() const;
+  RetryBlock retryBlock() const;
+  void setDownloadedData(const std::optional<ns::Data>& data);
 
  private:
   FetcherRef self() { return std::static_pointer_cast<NetHTTPFetcher>(shared_from_this()); }
+  ns::Ref<ns::Object> takeCallbacks();
   void failToBeginFetchWithError(std::optional<ns::Error> error);
   void reportFailureToBegin(std::optional<ns::Error> error);
   void invokeFinishedCallbacks(const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);
