@@ -705,16 +705,7 @@ void NetHTTPFetcher::stopFetchReleasingCallbacks(bool release) {
     authorizer = authorizer_;
     request = request_;
     service = service_;
-    if (release) {
-      releasedDelegate = std::move(delegate_);
-      delegate_.reset();
-      delegateQueue_.reset();
-      completionBlock_ = nullptr;
-      receivedDataBlock_ = nullptr;
-      sentDataBlock_ = nullptr;
-      retryBlock_ = nullptr;
-      authorizer_.reset();
-    }
+    if (release) releasedDelegate = takeCallbacks();
     if (downloadFileHandle_ && temporaryDownloadPath_) {
       downloadFileHandle_->closeFile();
       downloadFileHandle_.reset();
@@ -726,6 +717,70 @@ void NetHTTPFetcher::stopFetchReleasingCallbacks(bool release) {
 }
 
 void NetHTTPFetcher::stopFetching() { stopFetchReleasingCallbacks(true); }
+
+ns::Ref<ns::Object> NetHTTPFetcher::takeCallbacks() {
+  std::lock_guard lock(mutex_);
+  ns::Ref<ns::Object> released = std::move(delegate_);
+  delegate_.reset();
+  delegateQueue_.reset();
+  completionBlock_ = nullptr;
+  receivedDataBlock_ = nullptr;
+  sentDataBlock_ = nullptr;
+  retryBlock_ = nullptr;
+  authorizer_.reset();
+  return released;
+}
+
+void NetHTTPFetcher::releaseCallbacks() {
+  // The delegate goes after the lock is let go: its destruction may call back.
+  ns::Ref<ns::Object> released = takeCallbacks();
+}
+
+bool NetHTTPFetcher::isCurrentConnection(const ns::Ref<ns::URLConnection>& connection) const {
+  std::lock_guard lock(mutex_);
+  return connection && connection == connection_;
+}
+
+NetHTTPFetcher::FinishedSelector NetHTTPFetcher::finishedSelector() const {
+  std::lock_guard lock(mutex_);
+  return finishedSel_;
+}
+
+void NetHTTPFetcher::setFinishedSelector(FinishedSelector selector) {
+  std::lock_guard lock(mutex_);
+  finishedSel_ = std::move(selector);
+}
+
+NetHTTPFetcher::CompletionBlock NetHTTPFetcher::completionBlock() const {
+  std::lock_guard lock(mutex_);
+  return completionBlock_;
+}
+
+NetHTTPFetcher::SentDataSelector NetHTTPFetcher::sentDataSelector() const {
+  std::lock_guard lock(mutex_);
+  return sentDataSel_;
+}
+
+NetHTTPFetcher::SentDataBlock NetHTTPFetcher::sentDataBlock() const {
+  std::lock_guard lock(mutex_);
+  return sentDataBlock_;
+}
+
+void NetHTTPFetcher::setDownloadedData(const std::optional<ns::Data>& data) {
+  std::lock_guard lock(mutex_);
+  if (data) {
+    downloadedData_ = ns::MutableData(*data);
+    downloadedLength_ = data->length();
+  } else {
+    downloadedData_.reset();
+    downloadedLength_ = 0;
+  }
+}
+
+NetHTTPFetcher::RetryBlock NetHTTPFetcher::retryBlock() const {
+  std::lock_guard lock(mutex_);
+  return retryBlock_;
+}
 
 bool NetHTTPFetcher::isFetching() {
   ns::Ref<NetFetcherAuthorizationProtocol> authorizer;

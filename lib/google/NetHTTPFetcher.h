@@ -90,17 +90,18 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   // Answer false only when the fetch cannot begin (the finished callbacks still come, later) or
   // when this fetcher is already fetching (then nothing changes and no callback comes for this
   // call); true when started, delayed by the service, or waiting for the authorizer.
-  bool beginFetchWithDelegate_didFinishSelector(const ns::Ref<ns::Object>& delegate, FinishedSelector selector);
-  bool beginFetchWithCompletionHandler(CompletionBlock handler);
+  virtual bool beginFetchWithDelegate_didFinishSelector(const ns::Ref<ns::Object>& delegate,
+                                                        FinishedSelector selector);
+  virtual bool beginFetchWithCompletionHandler(CompletionBlock handler);
   // The service starts a delayed fetcher through this.
   bool beginFetchMayDelay_mayAuthorize(bool mayDelay, bool mayAuthorize);
 
   // Stops and releases the callbacks.
-  void stopFetching();
-  bool isFetching();
+  virtual void stopFetching();
+  virtual bool isFetching();
   // The HTTP status of the last response, 0 when there is none or it is not an HTTP one.
-  long statusCode() const;
-  std::optional<ns::HTTPHeaderFields> responseHeaders() const;
+  virtual long statusCode() const;
+  virtual std::optional<ns::HTTPHeaderFields> responseHeaders() const;
   // Runs the current run loop (or sleeps, off the main thread with a delegate queue) until the
   // fetch has ended and its callbacks are gone, or `seconds` of real time pass.
   bool waitForCompletionWithTimeout(double seconds);
@@ -248,9 +249,20 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   virtual bool shouldReleaseCallbacksUponCompletion() const { return true; }
   bool shouldRetryNowForStatus_error(long status, std::optional<ns::Error> error);
   void stopFetchReleasingCallbacks(bool release);
+  // For a fetcher that runs its own callbacks around the inherited fetch (the uploader).
+  void releaseCallbacks();
+  bool isCurrentConnection(const ns::Ref<ns::URLConnection>& connection) const;
+  FinishedSelector finishedSelector() const;
+  void setFinishedSelector(FinishedSelector selector);
+  CompletionBlock completionBlock() const;
+  SentDataSelector sentDataSelector() const;
+  SentDataBlock sentDataBlock() const;
+  RetryBlock retryBlock() const;
+  void setDownloadedData(const std::optional<ns::Data>& data);
 
  private:
   FetcherRef self() { return std::static_pointer_cast<NetHTTPFetcher>(shared_from_this()); }
+  ns::Ref<ns::Object> takeCallbacks();
   void failToBeginFetchWithError(std::optional<ns::Error> error);
   void reportFailureToBegin(std::optional<ns::Error> error);
   void invokeFinishedCallbacks(const std::optional<ns::Data>& data, const std::optional<ns::Error>& error);

@@ -72,6 +72,123 @@ struct FakeDataAPI::State {
   std::vector<DataAPICall> calls;
   std::size_t posts = 0;
   std::size_t nextId = 1;
+  std::string scheme = "https";
+  std::map<std::string, Upload> uploadsByPath;
+  std::vector<std::string> uploadOrder;
+  std::map<std::string, std::string> uploadCalls;  // upload path -> its call as JSON text
+  std::size_t nextUpload = 1;
+  std::vector<UploadFault> uploadFaults;
+
+  bool takeFault(UploadFault fault) {
+    auto it = std::find(uploadFaults.begin(), uploadFaults.end(), fault);
+    if (it == uploadFaults.end()) return false;
+    uploadFaults.erase(it);
+    return true;
+  }
+
+  std::string openUpload(const std::string& method, const pltest::FakeRequest& request) {
+    std::string path = "/upload/session/" + std::to_string(nextUpload++);
+    Upload upload;
+    upload.location = path;
+    upload.method = method;
+    upload.contentType = request.header("X-Upload-Content-Type");
+    upload.contentLength = request.header("X-Upload-Content-Length");
+    uploadsByPath[path] = upload;
+    uploadOrder.push_back(path);
+    return path;
+  }
+
+  std::string absolute(const pltest::FakeRequest& request, const std::string& path) const {
+    return scheme + "://" + request.header("Host").value_or("127.0.0.1") + path;
+  }
+
+  pltest::FakeReply openResumable(const pltest::FakeRequest& request) {
+    if (takeFault(UploadFault::InitialError))
+      return pltest::FakeReply::text(400, json{{"error", rpcError(400, "scripted", "badRequest")}}.dump(),
+                                     "application/json; charset=UTF-8");
+    std::size_t post = posts++;
+    json call = json::object();
+    if (!request.body.empty()) {
+      call = json::parse(request.body, nullptr, false);
+      if (call.is_discarded() || !call.is_object())
+        return pltest::FakeReply::text(
+            400, json{{"error", rpcError(400, "Parse Error", "parseError")}}.dump(), "application/json");
+      record(call, request, post, false);
+    }
+    std::string path = openUpload(call.value("method", std::string()), request);
+    uploadCalls[path] = call.dump();  // answered once the last byte is held
+    return pltest::FakeReply::text(200, "").header("Location", absolute(request, path));
+  }
+
+  static pltest::FakeReply resumeIncomplete(const Upload& upload) {
+    auto reply = pltest::FakeReply::text(308, "");
+    if (!upload.received.empty())
+      reply.header("Range", "bytes=0-" + std::to_string(upload.received.size() - 1));
+    return reply;
+  }
+
+  pltest::FakeReply finalReply(const Upload& upload, const pltest::FakeRequest& request) {
+    json call = json::parse(uploadCalls[upload.location], nullptr, false);
+    if (call.is_discarded() || !call.is_object() || !call.contains("method"))
+      return pltest::FakeReply::text(
+          200, json{{"kind", "fake#upload"}, {"bytes", upload.received.size()}}.dump(), "application/json");
+    if (call["method"] == "youtube.thumbnails.set") {
+      std::string video =
+          call.contains("params") ? call["params"].value("videoId", std::string()) : std::string();
+      json result = {{"kind", "youtube#thumbnailSetResponse"},
+                     {"etag", "\"thumb\""},
+                     {"items", json::array({{{"default",
+                                              {{"url", "https://i.ytimg.com/vi/" + video + "/default.jpg"},
+                                               {"width", 120},
+                                               {"height", 90}}}}})}};
+      return pltest::FakeReply::text(200, element(call, {{"result", result}}).dump(),
+                                     "application/json; charset=UTF-8");
+    }
+    CallAnswer a = answer(call, request, false);
+    if (a.reply) return *a.reply;
+    return pltest::FakeReply::text(200, a.element->dump(), "application/json; charset=UTF-8");
+  }
+
+  pltest::FakeReply putChunk(const pltest::FakeRequest& request) {
+    std::lock_guard lock(mutex);
+    auto it = uploadsByPath.find(request.path);
+    if (it == uploadsByPath.end()) return pltest::FakeReply::text(404, "no such upload");
+    Upload& upload = it->second;
+    std::string range = request.header("Content-Range").value_or("");
+    unsigned long long first = 0, last = 0, total = 0;
+    char tail = 0;
+    if (std::sscanf(range.c_str(), "bytes */%llu%c", &total, &tail) == 1) {
+      // An empty upload is whole as soon as it is asked about.
+      if (total == 0 && upload.received.empty()) upload.complete = true;
+      if (upload.complete) return finalReply(upload, request);
+      return resumeIncomplete(upload);
+    }
+    if (std::sscanf(range.c_str(), "bytes %llu-%llu/%llu%c", &first, &last, &total, &tail) != 3 ||
+        last < first || last - first + 1 != request.body.size() || first > upload.received.size() ||
+        last >= total)
+      return pltest::FakeReply::text(400, "bad Content-Range: " + range);
+    if (takeFault(UploadFault::DropMidChunk)) {
+      upload.received = upload.received.substr(0, first) + request.body.substr(0, request.body.size() / 2);
+      return pltest::FakeReply::cutShort("{", 64);
+    }
+    if (takeFault(UploadFault::NoRange308)) {
+      upload.received.clear();
+      return pltest::FakeReply::text(308, "");
+    }
+    upload.received = upload.received.substr(0, first) + request.body;
+    if (takeFault(UploadFault::NewLocation)) {
+      Upload moved = upload;
+      moved.location = "/upload/session/" + std::to_string(nextUpload++);
+      uploadsByPath.erase(it);
+      uploadsByPath[moved.location] = moved;
+      uploadCalls[moved.location] = uploadCalls[request.path];
+      std::replace(uploadOrder.begin(), uploadOrder.end(), request.path, moved.location);
+      return resumeIncomplete(moved).header("Location", absolute(request, moved.location));
+    }
+    if (upload.received.size() < total) return resumeIncomplete(upload);
+    upload.complete = true;
+    return finalReply(upload, request);
+  }
 
   // The script for one call of the method, used up by one when it counts.
   Script takeScript(const std::string& method) {
@@ -268,6 +385,10 @@ struct FakeDataAPI::State {
 
   pltest::FakeReply handle(const pltest::FakeRequest& request) {
     std::lock_guard lock(mutex);
+    if (request.path == "/upload/rpc") {
+      auto type = request.params.find("uploadType");
+      if (type != request.params.end() && type->second == "resumable") return openResumable(request);
+    }
     std::size_t post = posts++;
     json body = json::parse(request.body, nullptr, false);
     if (body.is_discarded() || !(body.is_object() || body.is_array()))
@@ -302,6 +423,33 @@ FakeDataAPI::FakeDataAPI(Options options) : state_(std::make_shared<State>()) {
     if (!state) return pltest::FakeReply::text(503, "gone");
     return state->handle(request);
   });
+  state_->scheme = options.https ? "https" : "http";
+  server_->route("PUT", "/upload/session/[0-9]+", [weak](const pltest::FakeRequest& request) {
+    auto state = weak.lock();
+    if (!state) return pltest::FakeReply::text(503, "gone");
+    return state->putChunk(request);
+  });
+}
+
+void FakeDataAPI::scriptUploadFault(UploadFault fault) {
+  std::lock_guard lock(state_->mutex);
+  state_->uploadFaults.push_back(fault);
+}
+
+void FakeDataAPI::truncateUpload(const std::string& location, std::size_t length) {
+  std::lock_guard lock(state_->mutex);
+  auto it = state_->uploadsByPath.find(location);
+  if (it != state_->uploadsByPath.end() && it->second.received.size() > length)
+    it->second.received.resize(length);
+}
+
+std::vector<FakeDataAPI::Upload> FakeDataAPI::uploads() const {
+  std::lock_guard lock(state_->mutex);
+  std::vector<Upload> out;
+  for (const auto& path : state_->uploadOrder) {
+    out.push_back(state_->uploadsByPath.at(path));
+  }
+  return out;
 }
 
 FakeDataAPI::~FakeDataAPI() {

@@ -35,6 +35,16 @@
 //     "keyInvalid" (403 "dailyLimitExceededUnreg" when there is no key); calls without
 //     "Authorization: Bearer <token>" get 401 "authError". Pass a method to limit either to it.
 //   - Unknown methods get a JSON-RPC error 404 "notFound"; bodies that are not JSON get 400.
+//   - Resumable uploads: a POST to "/upload/rpc?uploadType=resumable..." (its JSON-RPC call, or
+//     an empty body for an upload without one) opens an upload and is answered 200 with no body
+//     and a "Location" of "/upload/session/<n>". PUTs there carry "Content-Range": "bytes a-b/L"
+//     stores the bytes from a (a must not lie past what is held), "bytes */L" asks; both are
+//     answered 308 with "Range: bytes=0-<last held>" (none while nothing is held) until all L
+//     bytes are held, then 200 with the call's JSON-RPC reply ("youtube.thumbnails.set" gets a
+//     "youtube#thumbnailSetResponse"; an upload without a call gets {"kind": "fake#upload"}).
+//     scriptUploadFault() makes the next data PUT (or, for InitialError, the next opening POST)
+//     fail: the connection dropped after half the chunk is held, a 308 without "Range" (all bytes
+//     forgotten), or a 308 moving the upload to a new "Location".
 #include <cstddef>
 #include <map>
 #include <memory>
@@ -91,6 +101,16 @@ class FakeDataAPI {
     std::string message = "scripted";
   };
 
+  enum class UploadFault { DropMidChunk, NoRange308, NewLocation, InitialError };
+  struct Upload {
+    std::string location;                      // path of the upload, "/upload/session/<n>"
+    std::string method;                        // of its call, "" for none
+    std::optional<std::string> contentType;    // "X-Upload-Content-Type"
+    std::optional<std::string> contentLength;  // "X-Upload-Content-Length"
+    std::string received;                      // the bytes held
+    bool complete = false;
+  };
+
   struct Options {
     bool https = true;
     // Names the certificate covers besides localhost and 127.0.0.1.
@@ -127,7 +147,12 @@ class FakeDataAPI {
   void requireAPIKey(const std::string& key, const std::string& method = "");
   void requireBearerToken(const std::string& token, const std::string& method = "");
 
+  void scriptUploadFault(UploadFault fault);
+  // Forgets the bytes held past `length` (a server that lost the end of a chunk).
+  void truncateUpload(const std::string& location, std::size_t length);
+
   // ---- what arrived ----
+  std::vector<Upload> uploads() const;
   std::vector<DataAPICall> calls() const;
   std::vector<DataAPICall> callsOf(const std::string& method) const;
   // POST requests at either path (a batch is one).
