@@ -192,7 +192,7 @@ void SplitView::resizeSubviewsWithOldSize(const Size& oldSize) {
 
 double SplitView::minPossiblePositionOfDividerAtIndex(long index) const {
   const auto s = sizes();
-  if (index < 0 || index + 1 >= static_cast<long>(s.size())) return 0;
+  if (index < 0 || index >= static_cast<long>(s.size()) - 1) return 0;
   double pos = 0;
   for (long i = 0; i < index; ++i) pos += s[i] + dividerThickness();
   return pos;
@@ -200,13 +200,13 @@ double SplitView::minPossiblePositionOfDividerAtIndex(long index) const {
 
 double SplitView::maxPossiblePositionOfDividerAtIndex(long index) const {
   const auto s = sizes();
-  if (index < 0 || index + 1 >= static_cast<long>(s.size())) return 0;
+  if (index < 0 || index >= static_cast<long>(s.size()) - 1) return 0;
   return minPossiblePositionOfDividerAtIndex(index) + s[index] + s[index + 1];
 }
 
 double SplitView::positionOfDividerAtIndex(long index) const {
   const auto s = sizes();
-  if (index < 0 || index + 1 >= static_cast<long>(s.size())) return 0;
+  if (index < 0 || index >= static_cast<long>(s.size()) - 1) return 0;
   return minPossiblePositionOfDividerAtIndex(index) + s[index];
 }
 
@@ -248,7 +248,7 @@ double SplitView::constrainedPosition(double position, long index) const {
 
 void SplitView::setPosition_ofDividerAtIndex(double position, long index) {
   const auto views = subviews();
-  if (std::isnan(position) || index < 0 || index + 1 >= static_cast<long>(views.size())) return;
+  if (std::isnan(position) || index < 0 || index >= static_cast<long>(views.size()) - 1) return;
   if (!(length(bounds()) > 0)) return;
   position = constrainedPosition(position, index);
   auto s = sizes();
