@@ -69,13 +69,72 @@ std::string ShownAlert::describe() const {
 ModalScript::ModalScript() {
   ak::Menu::setAnswerer([this](const ak::MenuPresentation& p) { return answer(p); });
   ak::Alert::setAnswerer([this](const ns::Ref<ak::Alert>& a) { return answerAlert(a); });
+  ak::SavePanel::setAnswerer(
+      [this](const ns::Ref<ak::SavePanel>& p, const std::string& refusal) { return answerPanel(p, refusal); });
 }
 
 ModalScript::~ModalScript() {
   ak::Menu::setAnswerer(nullptr);
   ak::Alert::setAnswerer(nullptr);
+  ak::SavePanel::setAnswerer(nullptr);
+  EXPECT_TRUE(panelAnswers_.empty()) << panelAnswers_.size() << " scripted panel answer(s) were never used";
   EXPECT_TRUE(answers_.empty()) << answers_.size() << " scripted menu answer(s) were never used";
   EXPECT_TRUE(alertAnswers_.empty()) << alertAnswers_.size() << " scripted alert answer(s) were never used";
+}
+
+std::string ShownPanel::describe() const {
+  std::string out = open ? "open panel" : "save panel";
+  if (!message.empty()) out += "\nmessage: " + message;
+  if (!nameFieldStringValue.empty()) out += "\nname: " + nameFieldStringValue;
+  out += "\nfolder: " + directory;
+  for (const auto& r : refusals) out += "\nrefused: " + r;
+  return out;
+}
+
+ModalScript& ModalScript::choosePaths(const std::vector<std::string>& paths) {
+  ak::PanelAnswer a;
+  a.ok = true;
+  a.paths = paths;
+  panelAnswers_.push_back(a);
+  return *this;
+}
+
+ModalScript& ModalScript::saveAs(const std::string& folder, const std::string& name, bool confirmReplace) {
+  ak::PanelAnswer a;
+  a.ok = true;
+  a.folder = folder;
+  a.name = name;
+  a.confirmReplace = confirmReplace;
+  panelAnswers_.push_back(a);
+  return *this;
+}
+
+ModalScript& ModalScript::cancelPanel() {
+  panelAnswers_.push_back(ak::PanelAnswer{});
+  return *this;
+}
+
+std::optional<ak::PanelAnswer> ModalScript::answerPanel(const ns::Ref<ak::SavePanel>& panel,
+                                                        const std::string& refusal) {
+  if (refusal.empty()) {
+    ShownPanel shown;
+    shown.open = panel->isOpenPanel();
+    shown.message = panel->message();
+    shown.nameFieldStringValue = panel->nameFieldStringValue();
+    if (auto dir = panel->directoryURL()) shown.directory = dir->path();
+    shown.allowedFileTypes = panel->allowedFileTypes();
+    shownPanels_.push_back(shown);
+  } else if (!shownPanels_.empty()) {
+    shownPanels_.back().refusals.push_back(refusal);
+  }
+  if (panelAnswers_.empty()) {
+    ADD_FAILURE() << "a file panel was shown with no scripted answer:\n"
+                  << (shownPanels_.empty() ? std::string() : shownPanels_.back().describe());
+    return std::nullopt;
+  }
+  auto a = std::move(panelAnswers_.front());
+  panelAnswers_.pop_front();
+  return a;
 }
 
 ModalScript& ModalScript::clickAlertButton(const std::string& title, std::function<void()> whileOpen) {

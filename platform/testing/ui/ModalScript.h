@@ -19,13 +19,19 @@
 // An alert is answered as a person would: a click on its button or a key, posted to its window
 // and run by its modal loop (for a sheet, by the test dispatching the queue). An alert shown
 // with no answer queued fails the test with what it showed and ends as aborted.
+//
+//   script.saveAs(folder, "bookmarks.json");  script.choosePaths({file});  script.cancelPanel();
+//
+// A panel that refuses an answer asks for the next one (recorded in `refusals`).
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Menu.h"
+#include "platform/appkit/SavePanel.h"
 #include "platform/core/Value.h"
 
 namespace pltest {
@@ -59,6 +65,16 @@ struct ShownAlert {
   std::string describe() const;
 };
 
+struct ShownPanel {
+  bool open = false;
+  std::string message;
+  std::string nameFieldStringValue;
+  std::string directory;  // the preset folder's path, "" without one
+  std::vector<std::string> allowedFileTypes;
+  std::vector<std::string> refusals;  // why answers were refused, in order
+  std::string describe() const;
+};
+
 class ModalScript {
  public:
   ModalScript();
@@ -83,6 +99,12 @@ class ModalScript {
   ModalScript& leaveAlertOpen(std::function<void()> whileOpen = {});
   const std::vector<ShownAlert>& shownAlerts() const { return shownAlerts_; }
 
+  // Queue the answer to the next open or save panel (or to a refused answer's retry).
+  ModalScript& choosePaths(const std::vector<std::string>& paths);
+  ModalScript& saveAs(const std::string& folder, const std::string& name, bool confirmReplace = true);
+  ModalScript& cancelPanel();
+  const std::vector<ShownPanel>& shownPanels() const { return shownPanels_; }
+
  private:
   struct Answer {
     enum class Kind { Title, Tag, Index, Dismiss } kind = Kind::Dismiss;
@@ -98,11 +120,14 @@ class ModalScript {
   };
   ns::Ref<ak::MenuItem> answer(const ak::MenuPresentation& presentation);
   bool answerAlert(const ns::Ref<ak::Alert>& alert);
+  std::optional<ak::PanelAnswer> answerPanel(const ns::Ref<ak::SavePanel>& panel, const std::string& refusal);
 
   std::deque<Answer> answers_;
   std::vector<ShownMenu> shown_;
   std::deque<AlertAnswer> alertAnswers_;
   std::vector<ShownAlert> shownAlerts_;
+  std::deque<ak::PanelAnswer> panelAnswers_;
+  std::vector<ShownPanel> shownPanels_;
 };
 
 }  // namespace pltest
