@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/ClassBuilder.h"
 
@@ -128,14 +130,35 @@ void SavePanel::beginSheetModalForWindow_completionHandler(const ns::Ref<Window>
   app->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(window(), parent, nullptr, ns::Sel(),
                                                                           nullptr);
   // The answer comes on a later pass of the loop, as a person's would: the caller returns first.
-  ns::RunLoop::currentRunLoop()->performInModes_block(
-      {ns::DefaultRunLoopMode, ns::ModalPanelRunLoopMode}, [keep, parent, handler = std::move(handler)] {
-        const long code = keep->answerNow();
-        if (parent->attachedSheet() == keep->window_) {
-          Application::sharedApplication()->endSheet_returnCode(keep->window_, code);
-        }
-        keep->window_->orderOut(nullptr);
-        if (handler) handler(code);
+  // A panel waiting behind another sheet is answered once it hangs.
+  auto answer = [keep, parent, handler = std::move(handler)] {
+    const long code = keep->answerNow();
+    if (parent->attachedSheet() == keep->window_) {
+      Application::sharedApplication()->endSheet_returnCode(keep->window_, code);
+    }
+    keep->window_->orderOut(nullptr);
+    if (handler) handler(code);
+  };
+  auto schedule = [answer] {
+    ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode, ns::ModalPanelRunLoopMode},
+                                                        answer);
+  };
+  if (parent->attachedSheet() == window_) {
+    schedule();
+    return;
+  }
+  auto center = ns::NotificationCenter::defaultCenter();
+  auto token = std::make_shared<ns::Ref<ns::Object>>();
+  ns::Weak<Window> weakParent = parent;
+  ns::Weak<Window> weakSheet = window_;
+  *token = center->addObserverForName_object_queue_usingBlock(
+      std::string(WindowWillBeginSheetNotification), parent, nullptr,
+      [weakParent, weakSheet, token, schedule](const auto&) {
+        auto p = weakParent.lock();
+        auto sheet = weakSheet.lock();
+        if (!p || !sheet || p->attachedSheet() != sheet) return;
+        ns::NotificationCenter::defaultCenter()->removeObserver(token->get());
+        schedule();
       });
 }
 

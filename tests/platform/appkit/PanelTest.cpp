@@ -50,6 +50,34 @@ TEST(SavePanels, ASheetAnsweredOKHandsTheURLInTheChosenFolder) {
   EXPECT_FALSE(script.shownPanels()[0].open);
 }
 
+TEST(SavePanels, ASheetWaitsBehindTheSheetAlreadyOnTheWindow) {
+  pltest::HeadlessApp app;
+  pltest::ModalScript script;
+  auto window = app.window(MakeRect(0, 0, 600, 400));
+  auto alert = ns::make<ak::Alert>();
+  alert->setMessageText("Export the bookmarks?");
+  std::vector<std::string> order;
+  script.leaveAlertOpen();
+  alert->beginSheetModalForWindow_completionHandler(window, [&](long) { order.push_back("alert"); });
+  auto panel = ns::make<ak::SavePanel>();
+  panel->setNameFieldStringValue("pelorin_bookmarks.json");
+  const fs::path folder = app.sandbox().home();
+  script.saveAs(folder.string(), "pelorin_bookmarks.json");
+  panel->beginSheetModalForWindow_completionHandler(window, [&](long code) {
+    order.push_back("panel " + std::to_string(code));
+  });
+  runPending();
+  EXPECT_TRUE(script.shownPanels().empty());
+  EXPECT_EQ(window->attachedSheet(), alert->window());
+  alert->window()->makeKeyWindow();
+  pltest::key(alert->window(), 36, "\r");
+  app.dispatchQueued();  // the alert ends, the panel hangs and is answered on the next pass
+  runPending();
+  EXPECT_EQ(order, (std::vector<std::string>{"alert", "panel 1"}));
+  EXPECT_EQ(script.shownPanels().size(), 1u);
+  EXPECT_EQ(window->attachedSheet(), nullptr);
+}
+
 TEST(SavePanels, RefuseNamesThatLeaveTheFolderAndAskToReplace) {
   pltest::HeadlessApp app;
   pltest::ModalScript script;
