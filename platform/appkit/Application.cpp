@@ -308,6 +308,7 @@ void Application::sendEvent(const ns::Ref<Event>& event) {
   if (!event) return;
   auto keep = self<Application>();
   currentEvent_ = event;
+  if (!Event::runLocalMonitors(event)) return;
   const EventType type = event->type();
   if (type == EventType::MouseMoved || type == EventType::LeftMouseDragged ||
       type == EventType::RightMouseDragged) {

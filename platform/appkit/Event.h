@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 // Events with the platform's numbers: types, masks, modifier flags, virtual key codes and the
 // function-key characters. Timestamps are seconds on ns::Clock.
 #include <cstdint>
@@ -94,6 +95,15 @@ std::string functionKeyString(char32_t key);
 
 class Event : public ns::Object {
  public:
+  // addLocalMonitorForEventsMatchingMask:handler: the handler sees each matching event the
+  // application is about to send and answers it to let it go on, or nil to swallow it. Answers
+  // the token for removeMonitor.
+  static ns::Ref<ns::Object> addLocalMonitorForEventsMatchingMask_handler(
+      EventMask mask, std::function<ns::Ref<Event>(const ns::Ref<Event>&)> handler);
+  static void removeMonitor(const ns::Ref<ns::Object>& monitor);
+  // Runs the monitors on an event; false when one swallowed it.
+  static bool runLocalMonitors(const ns::Ref<Event>& event);
+
   static ns::Ref<Event>
   mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
