@@ -23,6 +23,7 @@
 #include "platform/foundation/SearchPaths.h"
 #include "platform/foundation/Task.h"
 #include "platform/net/URL.h"
+#include "platform/runloop/Thread.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
 #include "platform/serialization/JSONSerialization.h"
@@ -50,6 +51,16 @@ class StreamCapture : public ns::Object {
   ns::MutableData data_;
 };
 
+// What the log keeps of one fetcher beside the fetcher itself.
+struct FetcherRecord {
+  ns::Weak<const ns::Object> owner;
+  ns::Ref<StreamCapture> capture;
+  std::optional<std::string> logRequestBody;
+  std::optional<std::string> logResponseBody;
+  bool shouldDefer = false;
+  bool hasLoggedError = false;
+};
+
 struct Settings {
   std::mutex mutex;
   std::atomic<bool> enabled{false};
@@ -60,7 +71,7 @@ struct Settings {
   std::optional<std::string> runFolder;
   long fetchNumber = 0;
   int hasXmllint = -1;
-  std::map<const NetHTTPFetcher*, ns::Ref<StreamCapture>> captures;
+  std::map<const NetHTTPFetcher*, FetcherRecord> records;
 };
 
 Settings& settings() {
@@ -204,10 +215,27 @@ std::optional<std::string> runFolder() {
   return folder;
 }
 
+// The record of a fetcher (made when asked), dropping records of fetchers that are gone so that
+// a new fetcher at a reused address never sees an old one's. Called under the settings lock.
+FetcherRecord* recordFor(const NetHTTPFetcher& fetcher, bool make) {
+  auto& records = settings().records;
+  for (auto it = records.begin(); it != records.end();)
+    it = it->second.owner.expired() ? records.erase(it) : std::next(it);
+  auto it = records.find(&fetcher);
+  if (it != records.end()) return &it->second;
+  if (!make) return nullptr;
+  FetcherRecord record;
+  record.owner = fetcher.weak_from_this();
+  return &records.emplace(&fetcher, std::move(record)).first->second;
+}
+
 void installHooks() {
   NetHTTPFetcher::setLoggingHooks({
       [](NetHTTPFetcher& fetcher, const std::optional<ns::Error>& error) {
-        if (settings().enabled.load(std::memory_order_relaxed)) NetHTTPFetcherLogging::logFetchWithError(fetcher, error);
+        if (!settings().enabled.load(std::memory_order_relaxed)) return;
+        // A deferred entry is written when deferring ends; an error entry is written at once.
+        if (!error && NetHTTPFetcherLogging::shouldDeferResponseBodyLogging(fetcher)) return;
+        NetHTTPFetcherLogging::logFetchWithError(fetcher, error);
       },
       [](NetHTTPFetcher& fetcher) {
         if (settings().enabled.load(std::memory_order_relaxed)) NetHTTPFetcherLogging::setupStreamLogging(fetcher);
@@ -385,9 +413,47 @@ std::string NetHTTPFetcherLogging::stringFromStreamData_contentType(const ns::Da
 
 std::optional<ns::Data> NetHTTPFetcherLogging::loggedStreamData(const NetHTTPFetcher& fetcher) {
   std::lock_guard lock(settings().mutex);
-  auto it = settings().captures.find(&fetcher);
-  if (it == settings().captures.end()) return std::nullopt;
-  return it->second->data();
+  auto* record = recordFor(fetcher, false);
+  if (!record || !record->capture) return std::nullopt;
+  return record->capture->data();
+}
+
+void NetHTTPFetcherLogging::setLogRequestBody(NetHTTPFetcher& fetcher, std::optional<std::string> text) {
+  std::lock_guard lock(settings().mutex);
+  recordFor(fetcher, true)->logRequestBody = std::move(text);
+}
+std::optional<std::string> NetHTTPFetcherLogging::logRequestBody(const NetHTTPFetcher& fetcher) {
+  std::lock_guard lock(settings().mutex);
+  auto* record = recordFor(fetcher, false);
+  return record ? record->logRequestBody : std::nullopt;
+}
+void NetHTTPFetcherLogging::setLogResponseBody(NetHTTPFetcher& fetcher, std::optional<std::string> text) {
+  std::lock_guard lock(settings().mutex);
+  recordFor(fetcher, true)->logResponseBody = std::move(text);
+}
+std::optional<std::string> NetHTTPFetcherLogging::logResponseBody(const NetHTTPFetcher& fetcher) {
+  std::lock_guard lock(settings().mutex);
+  auto* record = recordFor(fetcher, false);
+  return record ? record->logResponseBody : std::nullopt;
+}
+bool NetHTTPFetcherLogging::shouldDeferResponseBodyLogging(const NetHTTPFetcher& fetcher) {
+  std::lock_guard lock(settings().mutex);
+  auto* record = recordFor(fetcher, false);
+  return record && record->shouldDefer;
+}
+void NetHTTPFetcherLogging::setShouldDeferResponseBodyLogging(NetHTTPFetcher& fetcher, bool defer) {
+  bool writeNow;
+  {
+    std::lock_guard lock(settings().mutex);
+    auto* record = recordFor(fetcher, true);
+    writeNow = record->shouldDefer && !defer && !record->hasLoggedError;
+    record->shouldDefer = defer;
+  }
+  if (!writeNow) return;
+  auto strong = std::static_pointer_cast<NetHTTPFetcher>(fetcher.shared_from_this());
+  ns::Thread::performOnMainThread({strong, "logFetchWithError:", nullptr,
+                                   [strong] { logFetchWithError(*strong, std::nullopt); }},
+                                  false);
 }
 
 void NetHTTPFetcherLogging::setupStreamLogging(NetHTTPFetcher& fetcher) {
@@ -396,8 +462,9 @@ void NetHTTPFetcherLogging::setupStreamLogging(NetHTTPFetcher& fetcher) {
   auto capture = ns::make<StreamCapture>();
   {
     std::lock_guard lock(settings().mutex);
-    if (settings().captures.count(&fetcher)) return;
-    settings().captures[&fetcher] = capture;
+    auto* record = recordFor(fetcher, true);
+    if (record->capture) return;
+    record->capture = capture;
   }
   auto monitor = NetReadMonitorInputStream::inputStreamWithStream(stream);
   monitor->setReadDelegate(capture);
@@ -418,13 +485,16 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
   }
   long number;
   std::optional<ns::Data> streamData;
+  std::optional<std::string> requestBodyText, responseBodyText;
   {
     std::lock_guard lock(settings().mutex);
     number = ++settings().fetchNumber;
-    auto it = settings().captures.find(&fetcher);
-    if (it != settings().captures.end()) {
-      streamData = it->second->data();
-      settings().captures.erase(it);
+    if (auto* record = recordFor(fetcher, false)) {
+      if (record->capture) streamData = record->capture->data();
+      requestBodyText = record->logRequestBody;
+      responseBodyText = std::move(record->logResponseBody);
+      record->logResponseBody.reset();
+      if (error) record->hasLoggedError = true;
     }
   }
 
@@ -476,13 +546,16 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
   if (!requestBody) requestBody = streamData;
   std::size_t requestLength = requestBody ? requestBody->length() : 0;
   text += "Request body: (" + std::to_string(requestLength) + " bytes)\n";
-  if (requestLength > 0) text += stringFromStreamData_contentType(*requestBody, requestHeaders.get("Content-Type")) + "\n";
+  if (requestBodyText) text += *requestBodyText + "\n";
+  else if (requestLength > 0) text += stringFromStreamData_contentType(*requestBody, requestHeaders.get("Content-Type")) + "\n";
   if (response) {
     text += "Response: status " + std::to_string(status) + "\n";
     text += "Response headers:\n" + (http ? headersStringForDictionary(http->allHeaderFields()) : std::string());
     text += "Response body: (" + std::to_string(bodyLength) + " bytes)\n";
     if (bodyLength > 0) {
-      if (formattedBody) {
+      if (responseBodyText) {
+        text += *responseBodyText + "\n";
+      } else if (formattedBody) {
         text += *formattedBody + "\n";
       } else if (status < 400) {
         text += "<<" + std::to_string(bodyLength) + " bytes>>\n";

@@ -60,6 +60,15 @@ class NetHTTPFetcherLogging {
   static void logFetchWithError(NetHTTPFetcher& fetcher, const std::optional<ns::Error>& error);
   // Puts a read monitor over the fetcher's body stream that keeps a copy of what is sent.
   static void setupStreamLogging(NetHTTPFetcher& fetcher);
+  // Texts written in place of the real bodies; the response text is cleared once written.
+  static void setLogRequestBody(NetHTTPFetcher& fetcher, std::optional<std::string> text);
+  static std::optional<std::string> logRequestBody(const NetHTTPFetcher& fetcher);
+  static void setLogResponseBody(NetHTTPFetcher& fetcher, std::optional<std::string> text);
+  static std::optional<std::string> logResponseBody(const NetHTTPFetcher& fetcher);
+  // While on, a finished fetch writes no entry; turning it off (when no error was logged) writes
+  // the entry on the main thread without waiting, so a caller can first set the response text.
+  static void setShouldDeferResponseBodyLogging(NetHTTPFetcher& fetcher, bool defer);
+  static bool shouldDeferResponseBodyLogging(const NetHTTPFetcher& fetcher);
   // The copy of a streamed body taken so far, nullopt when none is being taken.
   static std::optional<ns::Data> loggedStreamData(const NetHTTPFetcher& fetcher);
 };

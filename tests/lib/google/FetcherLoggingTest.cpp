@@ -170,6 +170,29 @@ TEST_F(FetcherLogging, WithoutFileLoggingOnlyTheLogIsKept) {
   EXPECT_FALSE(fs::exists(runFolder()));
 }
 
+TEST_F(FetcherLogging, DeferredEntryIsWrittenWhenDeferringEndsWithTheGivenTexts) {
+  server_.canned("POST", "/a", FakeReply::text(200, "raw reply"));
+  NetHTTPFetcherLogging::setLoggingEnabled(true);
+  auto fetcher = fetch("/a", [](NetHTTPFetcher& f) {
+    f.setPostData(ns::Data(std::string("real request")));
+    NetHTTPFetcherLogging::setShouldDeferResponseBodyLogging(f, true);
+    NetHTTPFetcherLogging::setLogRequestBody(f, "<<request shown instead>>");
+  });
+  EXPECT_FALSE(fetcher->log()) << "no entry while deferred";
+  EXPECT_TRUE(filesNamed(logsFolder(), "fetch_").empty());
+
+  NetHTTPFetcherLogging::setLogResponseBody(*fetcher, "<<reply shown instead>>");
+  NetHTTPFetcherLogging::setShouldDeferResponseBodyLogging(*fetcher, false);
+  EXPECT_FALSE(fetcher->log()) << "written later on the main thread, not inside the call";
+  ASSERT_TRUE(pltest::pumpUntil([&] { return fetcher->log().has_value(); }));
+  std::string text = *fetcher->log();
+  EXPECT_NE(text.find("Request body: (12 bytes)\n<<request shown instead>>\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Response body: (9 bytes)\n<<reply shown instead>>\n"), std::string::npos) << text;
+  EXPECT_EQ(text.find("raw reply"), std::string::npos);
+  EXPECT_FALSE(NetHTTPFetcherLogging::logResponseBody(*fetcher)) << "cleared once written";
+  EXPECT_EQ(onlyTextLog(runFolder()), text);
+}
+
 struct BodyCase {
   std::string name;
   std::string body;
