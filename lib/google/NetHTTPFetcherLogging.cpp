@@ -524,8 +524,9 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
     else if (type == "image/jpeg") extension = "jpg", raw = true;
     else if (type == "image/gif") extension = "gif", raw = true;
     else if (type == "image/png") extension = "png", raw = true;
-    bool textual = !raw && (extension == "xml" || hasPrefix(type, "text/") || hasPrefix(type, "application/json"));
-    if (toFile && (raw || textual)) {
+    // Images go raw; anything else only as valid UTF-8 text, so binary bytes never land in a
+    // text file.
+    if (toFile && (raw || formattedBody)) {
       responseFileName = "fetch_" + std::to_string(number) + "_response" + (extension.empty() ? "" : "." + extension);
       std::string path = *folder + "/" + responseFileName;
       bool written = raw ? writeFile(path, body->view(), false)

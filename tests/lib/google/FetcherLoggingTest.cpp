@@ -128,6 +128,43 @@ TEST_F(FetcherLogging, AtomBodyIsSavedAsXmlReformattedByXmllint) {
   EXPECT_NE(html.find(fs::path(xml[0]).filename().string()), std::string::npos) << "the data line links the body";
 }
 
+struct ReplyFileCase {
+  std::string type;
+  std::string body;
+  std::string fileSuffix;  // empty: no body file
+  std::string contents;
+};
+
+TEST_F(FetcherLogging, ReplyBodiesGetFilesByType) {
+  std::string png("\x89PNG\r\n\x1a\n\x00\xff", 10);
+  std::vector<ReplyFileCase> cases = {
+      {"image/png", png, "_response.png", png},
+      {"image/jpeg", "\xff\xd8\xff", "_response.jpg", "\xff\xd8\xff"},
+      {"text/plain", "plain words", "_response", "plain words"},
+      {"application/json", R"({"access_token":"AT","n":1})", "_response", "{\n  \"access_token\" : \"_snip_\",\n  \"n\" : 1\n}"},
+      {"application/octet-stream", "\x01\xfe\xff", "", ""},
+  };
+  NetHTTPFetcherLogging::setLoggingEnabled(true);
+  for (std::size_t i = 0; i < cases.size(); ++i) {
+    const auto& c = cases[i];
+    std::string path = "/r" + std::to_string(i);
+    server_.canned("GET", path, FakeReply::text(200, c.body, c.type));
+    NetHTTPFetcherLogging::setLoggingDirectory(sandbox_.path("logs" + std::to_string(i)));
+    fetch(path);
+    std::vector<std::string> bodies;
+    for (const auto& f : filesNamed(sandbox_.path("logs" + std::to_string(i)), "fetch_"))
+      if (f.find("_response") != std::string::npos) bodies.push_back(f);
+    if (c.fileSuffix.empty()) {
+      EXPECT_TRUE(bodies.empty()) << c.type;
+      continue;
+    }
+    ASSERT_EQ(bodies.size(), 1u) << c.type;
+    EXPECT_TRUE(bodies[0].size() > c.fileSuffix.size() &&
+                bodies[0].substr(bodies[0].size() - c.fileSuffix.size()) == c.fileSuffix) << bodies[0];
+    EXPECT_EQ(fileContents(bodies[0]), c.contents) << c.type;
+  }
+}
+
 TEST_F(FetcherLogging, ASecondRunWithTheSameDateStampWritesIntoTheNextSuffix) {
   server_.canned("GET", "/a", FakeReply::text(200, "one"));
   NetHTTPFetcherLogging::setLoggingEnabled(true);
