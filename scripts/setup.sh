@@ -14,7 +14,7 @@ PACKAGES=(
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   libsystemd-dev dbus-daemon xdg-utils
-  ffmpeg curl
+  ffmpeg curl libxml2-utils
 )
 case "${1:-}" in
   --bench) PACKAGES+=(nginx-light wrk) ;;
