@@ -322,7 +322,8 @@ void TableView::retire(long row) {
 }
 
 void TableView::tile() {
-  if (tiling_ || !dlgView_) return;
+  // Off screen nothing is visible; a table not yet in a clip view would otherwise show every row.
+  if (tiling_ || !dlgView_ || !superview()) return;
   tiling_ = true;
   Rect visible = visibleRect();
   ns::Range wanted = rowsInRect(visible);
