@@ -208,11 +208,11 @@ TEST(TableViews, SelectionPostsOnRealChangesAndStylesTheCellViews) {
   auto cell = [&](long row) {
     return std::dynamic_pointer_cast<ak::TableCellView>(f.table->viewAtColumn_row_makeIfNecessary(0, row, false));
   };
-  EXPECT_EQ(cell(2)->backgroundStyle(), ak::BackgroundStyleDark);
+  EXPECT_EQ(cell(2)->backgroundStyle(), ak::BackgroundStyle::Dark);
   f.table->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(3), false);
   EXPECT_EQ(f.rows->selectionChanges, 2);
-  EXPECT_EQ(cell(2)->backgroundStyle(), ak::BackgroundStyleLight);
-  EXPECT_EQ(cell(3)->backgroundStyle(), ak::BackgroundStyleDark);
+  EXPECT_EQ(cell(2)->backgroundStyle(), ak::BackgroundStyle::Light);
+  EXPECT_EQ(cell(3)->backgroundStyle(), ak::BackgroundStyle::Dark);
 
   // Single selection keeps the last index; multiple keeps all; out-of-range indexes are dropped.
   auto many = ns::MutableIndexSet::indexSet();
