@@ -633,6 +633,14 @@ void TableView::changeSelection(ns::Ref<ns::MutableIndexSet> next) {
   postDelegateNotification(selectionDidChangeName());
 }
 
+void TableView::replaceSelectionQuietly(ns::Ref<ns::MutableIndexSet> next) {
+  if (!next) return;
+  selection_ = std::move(next);
+  refreshSelectionDisplay();
+}
+
+ns::Ref<Color> TableView::dropIndicatorColor() const { return selectionColor(); }
+
 void TableView::selectRowIndexes_byExtendingSelection(const ns::IndexSet& indexes, bool extend) {
   auto next = extend ? copyOf(*selection_) : ns::MutableIndexSet::indexSet();
   bool any = false;

@@ -292,6 +292,9 @@ class TableView : public View, public TextEditingClient {
   virtual bool handleClickInRow(long row, const Point& point) { return false; }
   virtual bool handleKey(const ns::Ref<Event>& event) { return false; }
   void changeSelection(ns::Ref<ns::MutableIndexSet> next);
+  // Renumbers the selection after rows moved, without telling anyone (the same rows stay selected).
+  void replaceSelectionQuietly(ns::Ref<ns::MutableIndexSet> next);
+  ns::Ref<Color> dropIndicatorColor() const;
   void postDelegateNotification(const std::string& name, ns::Dictionary info = {});
 
  private:
