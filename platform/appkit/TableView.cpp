@@ -940,6 +940,8 @@ void TableView::editColumn_row_withEvent_select(long column, long row, const ns:
   auto cell = preparedCellAtColumn_row(column, row);
   if (!cell) return;
   editingCell_ = cell;
+  // The column decides whether its cells are edited in place.
+  cell->setEditable(columns_[column]->isEditable());
   cell->setUpFieldEditorAttributes(editor.get());
   editor->setString(cell->stringValue());
   editor->resetEditingSession();
