@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/appkit/OutlineView.h"
+#include "platform/appkit/Pasteboard.h"
+#include "platform/net/URL.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -62,6 +64,17 @@ class Tree : public ns::Object {
   void note(const std::string& what, ns::Ref<ns::Notification> n) {
     auto item = n->userInfo().objectForKey("NSObject");
     log.push_back(what + " " + (item.isObject() ? item.objectAs<Node>()->name : std::string("?")));
+  }
+  unsigned long validateDrop(ns::Ref<ns::Object>, ns::Ref<ns::Object>, ns::Ref<ns::Object> item, long index) {
+    drops.push_back((item ? std::static_pointer_cast<Node>(item)->name : std::string("root")) + " " +
+                    std::to_string(index));
+    return ak::DragOperationCopy;
+  }
+  bool acceptDrop(ns::Ref<ns::Object>, ns::Ref<ns::Object> info, ns::Ref<ns::Object> item, long index) {
+    auto text = std::static_pointer_cast<ak::DraggingInfo>(info)->draggingPasteboard()->stringForType("public.url");
+    drops.push_back("accept " + text.value_or("nil") + " on " +
+                    (item ? std::static_pointer_cast<Node>(item)->name : std::string("root")) + " " + std::to_string(index));
+    return true;
   }
   void willExpand(ns::Ref<ns::Notification> n) { note("will", n); }
   void didExpand(ns::Ref<ns::Notification> n) { note("did", n); }
@@ -127,6 +140,8 @@ PL_CLASS_NAMED(outline_test::Tree, "OTTree", ns::Object) {
   cls.method<&Tree::shouldExpand>("outlineView:shouldExpandItem:");
   cls.method<&Tree::isGroup>("outlineView:isGroupItem:");
   cls.method<&Tree::height>("outlineView:heightOfRowByItem:");
+  cls.method<&Tree::validateDrop>("outlineView:validateDrop:proposedItem:proposedChildIndex:");
+  cls.method<&Tree::acceptDrop>("outlineView:acceptDrop:item:childIndex:");
   cls.method<&Tree::willExpand>("outlineViewItemWillExpand:");
   cls.method<&Tree::didExpand>("outlineViewItemDidExpand:");
   cls.method<&Tree::willCollapse>("outlineViewItemWillCollapse:");
@@ -307,4 +322,32 @@ TEST(OutlineViews, CellBasedDrawingOrderFramesAndEditing) {
   EXPECT_EQ(f.outline->lastMovement, ak::ReturnTextMovement);
   EXPECT_EQ(f.outline->editedRow(), -1);
   EXPECT_EQ(joined(f.tree->log), "set A1 Zed");
+}
+
+TEST(OutlineViews, DropsLandOnItemsOrBetweenChildren) {
+  struct Case {
+    double windowY;  // from the bottom of the 200-high window; rows are 17 high from the top
+    std::string validated, accepted;
+  } cases[] = {
+      {200 - 8, "A -1", "accept https://a.test/v on A -1"},      // the middle of group A
+      {200 - 18, "root 1", "accept https://a.test/v on root 1"},  // the top edge of group B
+      {200 - 60, "root 2", "accept https://a.test/v on root 2"},  // below every row
+  };
+  for (const auto& c : cases) {
+    OutlineFixture<> f;
+    f.outline->registerForDraggedTypes({"public.url"});
+    auto source = swatch(MakeRect(0, 0, 1, 1));
+    f.outline->addSubview(source);
+    auto pb = ak::Pasteboard::pasteboardWithName(ak::PasteboardNameDrag);
+    pb->clearContents();
+    pb->writeObjects({ns::Value(ns::URL::URLWithString("https://a.test/v"))});
+    pltest::postMouse(f.window, ak::EventType::LeftMouseDragged, {50, c.windowY});
+    pltest::postMouse(f.window, ak::EventType::LeftMouseUp, {50, c.windowY});
+    auto start = pltest::mouseEvent(f.window, ak::EventType::LeftMouseDragged, {50, 100});
+    auto op = ak::runDragSession(source, pb, ak::DragOperationCopy, start);
+    EXPECT_EQ(op, ak::DragOperationCopy);
+    ASSERT_EQ(f.tree->drops.size(), 4u) << c.validated;  // entered, updated twice, accepted
+    EXPECT_EQ(f.tree->drops[2], c.validated);
+    EXPECT_EQ(f.tree->drops[3], c.accepted);
+  }
 }
