@@ -95,4 +95,11 @@ bool scrollRectToVisible(View* view, const Rect& rect) {
   return before.x != after.x || before.y != after.y;
 }
 
+bool autoscroll(View* view, const ns::Ref<Event>& event) {
+  if (!view || !event) return false;
+  const Point p = view->convertPoint_fromView(event->locationInWindow(), nullptr);
+  if (!std::isfinite(p.x) || !std::isfinite(p.y)) return false;
+  return scrollRectToVisible(view, Rect{p, {1, 1}});
+}
+
 }  // namespace ak

@@ -52,5 +52,8 @@ ns::Ref<ScrollView> enclosingScrollView(const View* view);
 // Scrolls the enclosing clip views so that `rect` (in the view's bounds) is on show; answers
 // whether anything moved.
 bool scrollRectToVisible(View* view, const Rect& rect);
+// While the mouse is held outside the visible part of `view`, scrolls its enclosing clip view
+// towards the event's location; answers whether anything moved.
+bool autoscroll(View* view, const ns::Ref<Event>& event);
 
 }  // namespace ak

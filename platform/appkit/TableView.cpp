@@ -804,6 +804,8 @@ void TableView::mouseDown(const ns::Ref<Event>& event) {
       startDrag(next);
       return;
     }
+    // Held outside the visible rows, the table scrolls towards the mouse.
+    if (autoscroll(this, next)) tile();
   }
   if (deferred) applyProposed(deferred);
   if (row >= 0 && clickedColumn_ >= 0 && !viewBased_ && event->clickCount() == 2 && !doubleAction_ &&

@@ -334,3 +334,18 @@ TEST(TableViews, ADelegateReloadingInsideTheSelectionCallbackIsSafe) {
   pltest::renderWindow(f.window, "after-reentry");
   for (long r = 0; r < 10; ++r) EXPECT_NE(f.table->rowViewAtRow_makeIfNecessary(r, false), nullptr) << r;
 }
+
+TEST(TableViews, AMouseHeldBelowTheVisibleRowsScrollsTowardsIt) {
+  TableFixture f(100, 15);  // 1,700 high in a 400-point clip
+  auto clip = f.scroll->contentView();
+  // Down on row 1, dragged 20 points below the window's bottom edge, then 40, then up.
+  pltest::drag(f.window, {{50, 400 - 25}, {50, -20}, {50, -40}});
+  f.app.dispatchQueued();
+  // Each event brings its point (and the point's height) into view: 21 points for the first,
+  // then 41 more for a point 40 below the already moved edge.
+  EXPECT_EQ(clip->bounds().origin.y, 62);
+  EXPECT_NE(f.table->viewAtColumn_row_makeIfNecessary(0, 25, false), nullptr);
+  // Without a document to move, nothing scrolls.
+  auto lone = ak::make<ak::View>(MakeRect(0, 0, 10, 10));
+  EXPECT_FALSE(ak::autoscroll(lone.get(), pltest::mouseEvent(f.window, ak::EventType::LeftMouseDragged, {5, -50})));
+}
