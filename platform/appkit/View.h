@@ -27,6 +27,7 @@ class Layer;
 class Cursor;
 class BasicAnimation;
 class ViewAnimator;
+class DraggingInfo;
 
 enum AutoresizingMask : unsigned {
   ViewNotSizable = 0,
@@ -203,6 +204,19 @@ class View : public Responder {
   ns::Ref<ViewController> viewController() const { return viewController_.lock(); }
   void setViewController(const ns::Ref<ViewController>& controller) { viewController_ = controller; }
 
+  // ---- drag destination ----
+  // A view registered for pasteboard types receives drags carrying one of them.
+  void registerForDraggedTypes(const std::vector<std::string>& types) { draggedTypes_ = types; }
+  void unregisterDraggedTypes() { draggedTypes_.clear(); }
+  const std::vector<std::string>& registeredDraggedTypes() const { return draggedTypes_; }
+  // Answer the operation the drop would perform (None refuses it).
+  virtual unsigned long draggingEntered(const ns::Ref<DraggingInfo>& info) { return 0; }
+  virtual unsigned long draggingUpdated(const ns::Ref<DraggingInfo>& info) { return draggingEntered(info); }
+  virtual void draggingExited(const ns::Ref<DraggingInfo>& info) {}
+  virtual bool prepareForDragOperation(const ns::Ref<DraggingInfo>& info) { return true; }
+  virtual bool performDragOperation(const ns::Ref<DraggingInfo>& info) { return false; }
+  virtual void concludeDragOperation(const ns::Ref<DraggingInfo>& info) {}
+
   // The transform from this view's bounds coordinates to the window's base coordinates.
   struct Transform {
     double xx = 1, yy = 1, x0 = 0, y0 = 0;
@@ -254,6 +268,7 @@ class View : public Responder {
   ns::Ref<ns::Object> appearance_;
   std::map<std::string, ns::Ref<BasicAnimation>> animations_;
   std::recursive_mutex drawingLock_;
+  std::vector<std::string> draggedTypes_;
 };
 
 }  // namespace ak

@@ -1,0 +1,59 @@
+#pragma once
+// Scrolling: a clip view whose bounds origin is the scroll position over its document view, and
+// the scroll view around it (overlay scrollers, so the clip view fills it).
+#include "platform/appkit/View.h"
+
+namespace ak {
+
+class ClipView : public View {
+ public:
+  ns::Ref<View> documentView() const { return document_; }
+  void setDocumentView(const ns::Ref<View>& view);
+  // Follows the document, so the document's origin stays at the clip view's top or bottom.
+  bool isFlipped() const override { return document_ ? document_->isFlipped() : false; }
+  // Where a scroll to `proposed` may go: inside the document frame.
+  Point constrainScrollPoint(const Point& proposed) const;
+  void scrollToPoint(const Point& point) { setBoundsOrigin(constrainScrollPoint(point)); }
+  // The part of the document on show: the bounds within the document's frame.
+  Rect documentVisibleRect() const;
+  void setBoundsOrigin(const Point& origin) override;
+
+ private:
+  ns::Ref<View> document_;
+};
+
+class ScrollView : public View {
+ public:
+  void initWithFrame(const Rect& frame) override;
+  ns::Ref<ClipView> contentView() const { return clip_; }
+  ns::Ref<View> documentView() const { return clip_->documentView(); }
+  void setDocumentView(const ns::Ref<View>& view) { clip_->setDocumentView(view); }
+  Size contentSize() const { return clip_->frame().size; }
+  Rect documentVisibleRect() const { return clip_->documentVisibleRect(); }
+  bool hasVerticalScroller() const { return hasVertical_; }
+  void setHasVerticalScroller(bool has) { hasVertical_ = has; }
+  bool hasHorizontalScroller() const { return hasHorizontal_; }
+  void setHasHorizontalScroller(bool has) { hasHorizontal_ = has; }
+  // Points moved per line of a wheel without precise deltas.
+  double lineScroll() const { return lineScroll_; }
+  void setLineScroll(double points) { lineScroll_ = points; }
+  void scrollWheel(const ns::Ref<Event>& event) override;
+  void setFrameSize(const Size& size) override;
+
+ private:
+  ns::Ref<ClipView> clip_;
+  bool hasVertical_ = false, hasHorizontal_ = false;
+  double lineScroll_ = 10;
+};
+
+// The clip view that encloses `view`, or nullptr.
+ns::Ref<ClipView> enclosingClipView(const View* view);
+ns::Ref<ScrollView> enclosingScrollView(const View* view);
+// Scrolls the enclosing clip views so that `rect` (in the view's bounds) is on show; answers
+// whether anything moved.
+bool scrollRectToVisible(View* view, const Rect& rect);
+// While the mouse is held outside the visible part of `view`, scrolls its enclosing clip view
+// towards the event's location; answers whether anything moved.
+bool autoscroll(View* view, const ns::Ref<Event>& event);
+
+}  // namespace ak
