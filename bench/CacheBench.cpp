@@ -19,7 +19,8 @@ struct TempCache {
     char templ[] = "/tmp/pelorin-bench-XXXXXX";
     root = ::mkdtemp(templ);
     cache = GVCache::initWithCacheDirectory(root + "/GVCache");
-    for (int i = 0; i < keys; ++i) cache->setString_forKey_withTimeoutInterval("value", "key" + std::to_string(i), 600);
+    for (int i = 0; i < keys; ++i)
+      cache->setString_forKey_withTimeoutInterval("value", "key" + std::to_string(i), 600);
     cache->synchronize();
   }
   ~TempCache() {
@@ -40,7 +41,8 @@ void BM_CacheHasKeyWhileStoring(benchmark::State& state) {
   std::atomic<bool> stop{false};
   std::thread writer([&] {
     for (int i = 0; !stop.load(); ++i) {
-      temp.cache->setString_forKey_withTimeoutInterval(std::string(4096, 'w'), "busy" + std::to_string(i % 64), 600);
+      temp.cache->setString_forKey_withTimeoutInterval(std::string(4096, 'w'),
+                                                       "busy" + std::to_string(i % 64), 600);
     }
   });
   for (auto _ : state) benchmark::DoNotOptimize(temp.cache->hasCacheForKey("key7"));

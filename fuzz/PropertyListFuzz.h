@@ -14,7 +14,8 @@ inline void propertyListRoundTrip(const ns::Data& input) {
       input, ns::PropertyListMutableContainersAndLeaves, &format, &error);
   if (value.isNil()) return;
   for (auto out : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
-    auto written = PropertyListSerialization::dataWithPropertyList_format_options_error(value, out, 0, &error);
+    auto written =
+        PropertyListSerialization::dataWithPropertyList_format_options_error(value, out, 0, &error);
     if (!written) continue;  // a value one format cannot hold (a date or key the other allows)
     ns::Error again;
     if (PropertyListSerialization::propertyListWithData(*written, &again).isNil())

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fs::path folder = sandbox->temporaryFolder("cache");
   fs::remove_all(folder);
   fs::create_directories(folder);
-  std::ofstream(folder / GVCacheIndexFileName, std::ios::binary).write(reinterpret_cast<const char*>(data), size);
+  std::ofstream(folder / GVCacheIndexFileName, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), size);
 
   {
     auto cache = GVCache::initWithCacheDirectory(folder.string());
@@ -35,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   {
     auto cache = GVCache::initWithCacheDirectory(folder.string());
     auto kept = cache->dataForKey("probe");
-    if (!kept || kept->toString() != "kept") fuzz::fail("a value stored after opening is gone after the next start");
+    if (!kept || kept->toString() != "kept")
+      fuzz::fail("a value stored after opening is gone after the next start");
   }
   fs::remove_all(folder);
   return 0;

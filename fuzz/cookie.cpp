@@ -20,9 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   auto cookies = ns::HTTPCookie::cookiesWithSetCookieLines_forURL(lines, url);
   for (const auto& cookie : cookies) {
-    if (!cookie->matchesHost("www.example.test")) fuzz::fail("an accepted cookie is not for its host: " + cookie->description());
+    if (!cookie->matchesHost("www.example.test"))
+      fuzz::fail("an accepted cookie is not for its host: " + cookie->description());
     auto copy = ns::HTTPCookie::cookieWithProperties(cookie->properties());
-    if (!copy || !copy->isSameIdentity(*cookie)) fuzz::fail("a cookie's properties do not make it again: " + cookie->description());
+    if (!copy || !copy->isSameIdentity(*cookie))
+      fuzz::fail("a cookie's properties do not make it again: " + cookie->description());
   }
   (void)ns::HTTPCookie::requestHeaderFieldsWithCookies(cookies);
   ns::HTTPCookie::parseCookieDate(input);

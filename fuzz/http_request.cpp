@@ -34,9 +34,11 @@ class UploadConnection : public HTTPConnection {
     return method == "POST" || method == "PUT" || HTTPConnection::supportsMethod_atPath(method, path);
   }
   void processBodyData(const ns::Data& chunk) override { received_ += chunk.length(); }
-  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method, const std::string& path) override {
+  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method,
+                                                  const std::string& path) override {
     (void)parseGetParams();
-    if (method == "POST" || method == "PUT") return HTTPConnection::httpResponseForMethod_URI("GET", "/index.html");
+    if (method == "POST" || method == "PUT")
+      return HTTPConnection::httpResponseForMethod_URI("GET", "/index.html");
     return HTTPConnection::httpResponseForMethod_URI(method, path);
   }
 
@@ -98,12 +100,14 @@ void converse(std::uint16_t port, const std::uint8_t* data, std::size_t size) {
   sockaddr_in source{};
   source.sin_family = AF_INET;
   source.sin_addr.s_addr = htonl((127u << 24 | 1u << 16) + (nextSource++ % (1u << 20)));
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0) fuzz::fail(std::string("cannot bind the client: ") + std::strerror(errno));
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&source), sizeof source) != 0)
+    fuzz::fail(std::string("cannot bind the client: ") + std::strerror(errno));
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) fuzz::fail(std::string("cannot connect: ") + std::strerror(errno));
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+    fuzz::fail(std::string("cannot connect: ") + std::strerror(errno));
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
   std::size_t sent = 0;
   bool halfClosed = false;
@@ -122,8 +126,10 @@ void converse(std::uint16_t port, const std::uint8_t* data, std::size_t size) {
     }
     if (!halfClosed && (p.revents & POLLOUT)) {
       ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL);
-      if (n > 0) sent += static_cast<std::size_t>(n);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR) sent = size;  // the server closed early
+      if (n > 0)
+        sent += static_cast<std::size_t>(n);
+      else if (n < 0 && errno != EAGAIN && errno != EINTR)
+        sent = size;  // the server closed early
     }
   }
   ::close(fd);

@@ -13,7 +13,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     unsigned writing = ns::JSONWritingFragmentsAllowed | ns::JSONWritingSortedKeys;
     auto written = ns::JSONSerialization::dataWithJSONObject_options_error(value, writing, &error);
     if (!written) fuzz::fail("a parsed document cannot be written back: " + error.description());
-    ns::Value again = ns::JSONSerialization::JSONObjectWithData_options_error(*written, ns::JSONReadingAllowFragments, &error);
+    ns::Value again = ns::JSONSerialization::JSONObjectWithData_options_error(
+        *written, ns::JSONReadingAllowFragments, &error);
     if (again.isNil()) fuzz::fail("a written document does not parse: " + error.description());
   }
   return 0;

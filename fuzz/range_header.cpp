@@ -10,8 +10,8 @@
 #include "platform/dispatch/Queue.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static ns::Ref<HTTPConnection> connection =
-      ns::make<HTTPConnection>(nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
+  static ns::Ref<HTTPConnection> connection = ns::make<HTTPConnection>(
+      nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
   std::string input(fuzz::text(data, size));
   std::uint64_t length = 10000;
   std::string header = input;
@@ -33,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < ranges.size(); ++i) {
       const ByteRange& r = ranges[i];
       if (r.length == 0 || r.location >= length || r.length > length - r.location)
-        fuzz::fail("range " + ByteRangeDescription(r) + " is empty or outside a body of " + std::to_string(length));
+        fuzz::fail("range " + ByteRangeDescription(r) + " is empty or outside a body of " +
+                   std::to_string(length));
       if (i > 0 && ranges[i - 1].end() > r.location)
         fuzz::fail("ranges " + ByteRangeDescription(ranges[i - 1]) + " and " + ByteRangeDescription(r) +
                    " overlap or are out of order");

@@ -13,10 +13,9 @@ class CountingDelegate : public ns::XMLParserDelegate {
  public:
   explicit CountingDelegate(std::size_t bound) : bound_(bound) {}
 
-  void parser_didStartElement_namespaceURI_qualifiedName_attributes(ns::XMLParser&, const std::string& name,
-                                                                    const std::optional<std::string>&,
-                                                                    const std::optional<std::string>&,
-                                                                    const ns::XMLAttributes& attributes) override {
+  void parser_didStartElement_namespaceURI_qualifiedName_attributes(
+      ns::XMLParser&, const std::string& name, const std::optional<std::string>&,
+      const std::optional<std::string>&, const ns::XMLAttributes& attributes) override {
     count(name.size());
     for (const auto& [key, value] : attributes) count(key.size() + value.size());
   }

@@ -71,7 +71,8 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
   std::error_code ec;
   if (!std::filesystem::is_regular_file(olderPath, ec)) return;
   std::string temporary = livePath + ".seeding";
-  if (std::filesystem::copy_file(olderPath, temporary, std::filesystem::copy_options::overwrite_existing, ec)) {
+  if (std::filesystem::copy_file(olderPath, temporary, std::filesystem::copy_options::overwrite_existing,
+                                 ec)) {
     std::filesystem::rename(temporary, livePath, ec);
   }
   if (ec) std::filesystem::remove(temporary, ec);
@@ -128,7 +129,9 @@ ns::Ref<DBAccess> DBAccess::getInstance() {
   return instance;
 }
 
-void DBAccess::removeInstance() { removeInstanceForKey(threadKey(), true); }
+void DBAccess::removeInstance() {
+  removeInstanceForKey(threadKey(), true);
+}
 
 void DBAccess::resetForTesting() {
   std::map<std::string, ns::Ref<DBAccess>> instances;
@@ -176,8 +179,11 @@ void DBAccess::init_database() {
     write(db, "CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
   if (v < 4) write(db, "ALTER TABLE bookmark ADD comment STRING;");
   auto createGroupTables = [&db] {
-    write(db, "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name STRING);");
-    write(db, "CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
+    write(db,
+          "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name "
+          "STRING);");
+    write(db,
+          "CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
     write(db, "CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
   };
   if (v < 5) createGroupTables();
@@ -187,8 +193,9 @@ void DBAccess::init_database() {
   }
   if (v < 7)
     write(db,
-        "CREATE TABLE IF NOT EXISTS strcache  ( name STRING PRIMARY KEY, type STRING, strdata STRING, insertdate "
-        "INTEGER );");
+          "CREATE TABLE IF NOT EXISTS strcache  ( name STRING PRIMARY KEY, type STRING, strdata STRING, "
+          "insertdate "
+          "INTEGER );");
   if (v != kSchemaVersion) {
     write(db, "DELETE FROM schema;");
     write(db, "INSERT INTO schema (version) values (?);", kSchemaVersion);
@@ -237,14 +244,15 @@ void DBAccess::addBookmark_startPos_endPos_startEnd(const std::string& videoId, 
   // A video has at most one "s" and one "e" bookmark: the marker leaves the others first.
   if (!startEnd.empty())
     write(*_db, "UPDATE bookmark SET startend='' WHERE startend=? AND trackid=?;", startEnd, videoId);
-  write(*_db, "UPDATE bookmark SET startend=? WHERE trackid=? AND pos1=? AND pos2=?;", startEnd, videoId, pos1,
-                     pos2);
-  auto rs = _db->executeQuery("SELECT pos1 from bookmark where trackid=? AND pos1=? AND pos2=?;", videoId, pos1, pos2);
+  write(*_db, "UPDATE bookmark SET startend=? WHERE trackid=? AND pos1=? AND pos2=?;", startEnd, videoId,
+        pos1, pos2);
+  auto rs = _db->executeQuery("SELECT pos1 from bookmark where trackid=? AND pos1=? AND pos2=?;", videoId,
+                              pos1, pos2);
   bool exists = rs && rs->next();
   if (rs) rs->close();
   if (!exists)
     write(*_db, "INSERT INTO bookmark (trackid, pos1, pos2, startend) values (?,?,?,?);", videoId, pos1, pos2,
-                       startEnd);
+          startEnd);
   postNotification(kVideoInfoChangedNotification);
 }
 
@@ -256,14 +264,14 @@ void DBAccess::deleteBookmark_startPos_endPos(const std::string& videoId, float 
 void DBAccess::addBookmark_startPos_endPos_comment(const std::string& videoId, float pos1, float pos2,
                                                    const std::string& comment) {
   write(*_db, "UPDATE bookmark SET comment=? WHERE trackid=? AND pos1=? AND pos2=?;", comment, videoId, pos1,
-                     pos2);
+        pos2);
   postNotification(kVideoInfoChangedNotification);
 }
 
 std::vector<BookmarkRow> DBAccess::getBookmarks(const std::string& videoId) {
   std::vector<BookmarkRow> rows;
-  auto rs =
-      _db->executeQuery("SELECT pos1, pos2, startend, comment from bookmark where trackid=? order by pos1;", videoId);
+  auto rs = _db->executeQuery(
+      "SELECT pos1, pos2, startend, comment from bookmark where trackid=? order by pos1;", videoId);
   while (rs && rs->next()) {
     BookmarkRow row;
     row.pos1 = static_cast<float>(rs->doubleForColumnIndex(0));
@@ -288,7 +296,8 @@ int DBAccess::getBookmarkCount(const std::string& videoId) {
 // ---------------------------------------------------------------------------------------------
 // Downloaded paths
 
-void DBAccess::saveDownloadedVideoFilePath_forId(const std::optional<std::string>& path, const std::string& videoId) {
+void DBAccess::saveDownloadedVideoFilePath_forId(const std::optional<std::string>& path,
+                                                 const std::string& videoId) {
   write(*_db, "DELETE FROM downloadedpath where trackid=?;", videoId);
   if (path && !path->empty())
     write(*_db, "INSERT INTO downloadedpath (trackid, filepath) values (?,?);", videoId, *path);
@@ -357,7 +366,7 @@ void DBAccess::deletePlaylistGroup(const std::string& name) {
 
 void DBAccess::addPlaylistGroupEntry_groupId_notify(const std::string& playlistId, int groupId, bool notify) {
   write(*_db, "INSERT OR REPLACE INTO playlistgroupentry (playlistid, groupid) values (?, ?);", playlistId,
-                     groupId);
+        groupId);
   if (notify) postNotification(kPlaylistGroupChangedNotification);
 }
 
@@ -379,18 +388,21 @@ void DBAccess::deletePlaylistGroupEntry_notify(const std::string& playlistId, bo
 std::vector<PlaylistGroup> DBAccess::getPlaylistGroupArray() {
   std::vector<PlaylistGroup> groups;
   auto rs = _db->executeQuery("SELECT groupid, name FROM playlistgroup ORDER BY name;");
-  while (rs && rs->next()) groups.push_back({rs->intForColumnIndex(0), rs->stringForColumnIndex(1).value_or("")});
+  while (rs && rs->next())
+    groups.push_back({rs->intForColumnIndex(0), rs->stringForColumnIndex(1).value_or("")});
   return groups;
 }
 
-ns::Dictionary DBAccess::getPlaylistGroupMap() { return ns::Dictionary(); }
+ns::Dictionary DBAccess::getPlaylistGroupMap() {
+  return ns::Dictionary();
+}
 
 // ---------------------------------------------------------------------------------------------
 // Expand states
 
 void DBAccess::setMenuExpanded_expanded(const std::string& menuId, bool expanded) {
   write(*_db, "INSERT OR REPLACE INTO expandinfo (menuid, expanded) values (?, ?);", menuId,
-                     expanded ? "1" : "0");
+        expanded ? "1" : "0");
 }
 
 bool DBAccess::isMenuExpanded(const std::string& menuId) {
@@ -410,13 +422,14 @@ void DBAccess::saveString_withType_withData(const std::string& name, const std::
                                             const std::string& text) {
   std::string key = type + name;
   write(*_db,
-      "INSERT OR REPLACE INTO strcache (name,type,strdata,insertdate) values (?,?,?,strftime('%s','now'));", key, type,
-      text);
+        "INSERT OR REPLACE INTO strcache (name,type,strdata,insertdate) values (?,?,?,strftime('%s','now'));",
+        key, type, text);
 }
 
 std::optional<std::string> DBAccess::getString_withType(const std::string& name, const std::string& type) {
   std::string key = type + name;
-  auto rs = _db->executeQuery("SELECT strdata,strftime('%s','now')-insertdate FROM strcache WHERE name=?;", key);
+  auto rs =
+      _db->executeQuery("SELECT strdata,strftime('%s','now')-insertdate FROM strcache WHERE name=?;", key);
   if (rs && rs->next()) {
     auto text = rs->stringForColumnIndex(0);
     rs->close();

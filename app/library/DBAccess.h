@@ -96,7 +96,8 @@ class DBAccess : public ns::Object {
   bool isMenuExpanded(const std::string& menuId);
 
   // ---- string cache ----
-  void saveString_withType_withData(const std::string& name, const std::string& type, const std::string& text);
+  void saveString_withType_withData(const std::string& name, const std::string& type,
+                                    const std::string& text);
   // The stored text (nil when it is NULL), or "" when nothing is stored under type + name.
   std::optional<std::string> getString_withType(const std::string& name, const std::string& type);
 

@@ -28,7 +28,9 @@ namespace {
 
 // The count in `unit`s, in whole tenths, cut rather than rounded; without overflow for any
 // non-negative count.
-long long tenthsOf(long long bytes, long long unit) { return bytes / unit * 10 + bytes % unit * 10 / unit; }
+long long tenthsOf(long long bytes, long long unit) {
+  return bytes / unit * 10 + bytes % unit * 10 / unit;
+}
 
 std::string format(const char* pattern, double value, const char* suffix) {
   char buffer[64];
@@ -57,7 +59,8 @@ std::string timeStringFromSeconds(int seconds, bool negative) {
   if (value < 3660) {
     std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld", sign, value / 60, value % 60);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld:%02lld", sign, value / 3600, value / 60 % 60, value % 60);
+    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld:%02lld", sign, value / 3600, value / 60 % 60,
+                  value % 60);
   }
   return buffer;
 }
@@ -77,7 +80,8 @@ long secondsFromISODuration(const std::string& text) {
     std::size_t start = pos;
     long number = 0;
     while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
-      if (__builtin_mul_overflow(number, 10, &number) || __builtin_add_overflow(number, text[pos] - '0', &number))
+      if (__builtin_mul_overflow(number, 10, &number) ||
+          __builtin_add_overflow(number, text[pos] - '0', &number))
         return 0;
       ++pos;
     }
@@ -93,19 +97,27 @@ long secondsFromISODuration(const std::string& text) {
     char designator = text[pos++];
     long unit = 0;
     if (inTime) {
-      if (designator == 'H') unit = 3600;
-      else if (designator == 'M') unit = 60;
-      else if (designator == 'S') unit = 1;
-      else return 0;
+      if (designator == 'H')
+        unit = 3600;
+      else if (designator == 'M')
+        unit = 60;
+      else if (designator == 'S')
+        unit = 1;
+      else
+        return 0;
     } else {
-      if (designator == 'W') unit = 7 * 86400;
-      else if (designator == 'D') unit = 86400;
-      else if (designator != 'Y' && designator != 'M') return 0;  // years and months count nothing
+      if (designator == 'W')
+        unit = 7 * 86400;
+      else if (designator == 'D')
+        unit = 86400;
+      else if (designator != 'Y' && designator != 'M')
+        return 0;  // years and months count nothing
     }
     // Only seconds may carry a fraction, which is cut.
     if (fraction && unit != 1) return 0;
     long seconds = 0;
-    if (__builtin_mul_overflow(number, unit, &seconds) || __builtin_add_overflow(total, seconds, &total)) return 0;
+    if (__builtin_mul_overflow(number, unit, &seconds) || __builtin_add_overflow(total, seconds, &total))
+      return 0;
   }
   return total;
 }

@@ -25,7 +25,8 @@ std::string firstUserFolder(ns::SearchPathDirectory directory) {
 }
 
 bool isSafeFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string("/\0", 2)) == std::string::npos;
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string("/\0", 2)) == std::string::npos;
 }
 
 std::optional<std::string> fileIn(const std::string& folder, const std::string& name) {
@@ -50,11 +51,19 @@ std::string getCacheBasePath() {
   return firstUserFolder(ns::CachesDirectory) + "/" + identifier;
 }
 
-std::optional<std::string> getCacheBaseSubpath(const std::string& name) { return fileIn(getCacheBasePath(), name); }
+std::optional<std::string> getCacheBaseSubpath(const std::string& name) {
+  return fileIn(getCacheBasePath(), name);
+}
 
-std::string getCacheFolderPath() { return getCacheBasePath() + "/Cache"; }
-std::string getTempFolderPath() { return getCacheBasePath() + "/.tmp"; }
-std::string getInfoFolderPath() { return getCacheBasePath() + "/.info"; }
+std::string getCacheFolderPath() {
+  return getCacheBasePath() + "/Cache";
+}
+std::string getTempFolderPath() {
+  return getCacheBasePath() + "/.tmp";
+}
+std::string getInfoFolderPath() {
+  return getCacheBasePath() + "/.info";
+}
 
 std::optional<std::string> getCacheFolderFilePath(const std::string& fileName) {
   return fileIn(getCacheFolderPath(), fileName);

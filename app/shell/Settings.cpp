@@ -53,7 +53,9 @@ long defaultInt(std::string_view key) {
   return 0;
 }
 
-ns::Value storedValue(const std::string& key) { return ns::UserDefaults::standardUserDefaults()->objectForKey(key); }
+ns::Value storedValue(const std::string& key) {
+  return ns::UserDefaults::standardUserDefaults()->objectForKey(key);
+}
 
 void store(const std::string& key, ns::Value value) {
   auto defaults = ns::UserDefaults::standardUserDefaults();
@@ -80,7 +82,9 @@ std::string getStringSetting(const std::string& key) {
   return defaultString(key);
 }
 
-void setStringSetting(const std::string& key, const std::string& value) { store(key, ns::Value(value)); }
+void setStringSetting(const std::string& key, const std::string& value) {
+  store(key, ns::Value(value));
+}
 
 bool getBoolSetting(const std::string& key) {
   ns::Value value = storedValue(key);
@@ -91,7 +95,9 @@ bool getBoolSetting(const std::string& key) {
   return defaultBool(key);
 }
 
-void setBoolSetting(const std::string& key, bool value) { store(key, ns::Value(value ? "Y" : "N")); }
+void setBoolSetting(const std::string& key, bool value) {
+  store(key, ns::Value(value ? "Y" : "N"));
+}
 
 long getIntSetting(const std::string& key) {
   ns::Value value = storedValue(key);
@@ -99,14 +105,18 @@ long getIntSetting(const std::string& key) {
   return defaultInt(key);
 }
 
-void setIntSetting(const std::string& key, long value) { store(key, ns::Value(value)); }
+void setIntSetting(const std::string& key, long value) {
+  store(key, ns::Value(value));
+}
 
 std::string getSearchOrder() {
   std::string order = getStringSetting(kSearchOrderKey);
   return order.empty() ? "relevance" : order;
 }
 
-void setSearchOrder(const std::string& order) { setStringSetting(kSearchOrderKey, order); }
+void setSearchOrder(const std::string& order) {
+  setStringSetting(kSearchOrderKey, order);
+}
 
 std::string getPreferredVideoQuality() {
   std::string quality = getStringSetting(kPreferredVideoQualityKey);
@@ -122,7 +132,8 @@ std::optional<std::string> getChosenVideoQuality(const std::optional<std::string
   return it->second;
 }
 
-void setChosenVideoQuality(const std::optional<std::string>& videoId, const std::optional<std::string>& quality) {
+void setChosenVideoQuality(const std::optional<std::string>& videoId,
+                           const std::optional<std::string>& quality) {
   if (!videoId || !quality) return;
   auto& table = chosenQualities();
   std::lock_guard<std::mutex> lock(table.mutex);

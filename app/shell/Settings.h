@@ -57,4 +57,5 @@ std::string getPreferredVideoQuality();
 // none was. The table lives in memory only.
 std::optional<std::string> getChosenVideoQuality(const std::optional<std::string>& videoId);
 // Remembers the quality for the rest of the run; does nothing when either argument is nil.
-void setChosenVideoQuality(const std::optional<std::string>& videoId, const std::optional<std::string>& quality);
+void setChosenVideoQuality(const std::optional<std::string>& videoId,
+                           const std::optional<std::string>& quality);

@@ -16,15 +16,23 @@ SharedReference<T>& sharedReference() {
 
 }  // namespace
 
-ns::Ref<IMainWindowController> mainWindowController() { return sharedReference<IMainWindowController>().get(); }
+ns::Ref<IMainWindowController> mainWindowController() {
+  return sharedReference<IMainWindowController>().get();
+}
 void setMainWindowController(ns::Ref<IMainWindowController> controller) {
   sharedReference<IMainWindowController>().set(std::move(controller));
 }
 
-ns::Ref<IPlayerViewController> playerViewController() { return sharedReference<IPlayerViewController>().get(); }
+ns::Ref<IPlayerViewController> playerViewController() {
+  return sharedReference<IPlayerViewController>().get();
+}
 void setPlayerViewController(ns::Ref<IPlayerViewController> controller) {
   sharedReference<IPlayerViewController>().set(std::move(controller));
 }
 
-ns::Ref<IAppDelegate> appDelegate() { return sharedReference<IAppDelegate>().get(); }
-void setAppDelegate(ns::Ref<IAppDelegate> delegate) { sharedReference<IAppDelegate>().set(std::move(delegate)); }
+ns::Ref<IAppDelegate> appDelegate() {
+  return sharedReference<IAppDelegate>().get();
+}
+void setAppDelegate(ns::Ref<IAppDelegate> delegate) {
+  sharedReference<IAppDelegate>().set(std::move(delegate));
+}

@@ -7,8 +7,8 @@
 #include <pango/pangocairo.h>
 
 #include <chrono>
-#include <functional>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,7 +48,8 @@ ns::Data thumbnailJPEG() {
 }
 
 void report(const char* what, double ours, double reference) {
-  std::printf("%-44s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n", what, ours, reference, ours / reference);
+  std::printf("%-44s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n", what, ours, reference,
+              ours / reference);
 }
 
 }  // namespace
@@ -72,7 +73,8 @@ int main() {
       GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
       gdk_pixbuf_loader_write(loader, jpeg.bytes(), jpeg.length(), nullptr);
       gdk_pixbuf_loader_close(loader, nullptr);
-      GdkPixbuf* scaled = gdk_pixbuf_scale_simple(gdk_pixbuf_loader_get_pixbuf(loader), 110, 83, GDK_INTERP_BILINEAR);
+      GdkPixbuf* scaled =
+          gdk_pixbuf_scale_simple(gdk_pixbuf_loader_get_pixbuf(loader), 110, 83, GDK_INTERP_BILINEAR);
       g_object_unref(scaled);
       g_object_unref(loader);
     }
@@ -82,8 +84,8 @@ int main() {
   constexpr int kTitles = 10000;
   std::vector<std::string> titles;
   for (int i = 0; i < kTitles; ++i) {
-    titles.push_back("Episode " + std::to_string(i) + " – a video title of middling length, " + std::to_string(i * 37 % 1000) +
-                     " views");
+    titles.push_back("Episode " + std::to_string(i) + " – a video title of middling length, " +
+                     std::to_string(i * 37 % 1000) + " views");
   }
   ns::Dictionary attributes;
   attributes.set(ak::FontAttributeName, ak::Font::systemFontOfSize(12));

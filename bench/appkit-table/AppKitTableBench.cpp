@@ -4,12 +4,12 @@
 // Prints both times, the ratio (ours / reference) and how many cell views the table made.
 #include <pango/pangocairo.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <algorithm>
 #include <functional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
@@ -27,7 +27,9 @@ constexpr int kSteps = 1000;
 constexpr double kStep = 37;
 constexpr double kWidth = 300, kHeight = 400;
 
-double rowHeight(long row) { return 20 + double(row % 3) * 4; }  // 20, 24, 28
+double rowHeight(long row) {
+  return 20 + double(row % 3) * 4;
+}  // 20, 24, 28
 
 class BenchRows : public ns::Object {
  public:
@@ -123,7 +125,8 @@ int main() {
   cairo_surface_destroy(surface);
 
   std::printf("%-60s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n",
-              "100,000-row table: reload, first display, 1,000 scroll steps", ours, reference, ours / reference);
+              "100,000-row table: reload, first display, 1,000 scroll steps", ours, reference,
+              ours / reference);
   std::printf("cell views made: %ld\n", rows->made);
   return 0;
 }

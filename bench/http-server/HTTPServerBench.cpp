@@ -80,7 +80,8 @@ std::uint16_t freePort() {
 double cpuSeconds(pid_t pid) {
   double total = 0;
   std::error_code error;
-  for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
     std::ifstream in(task.path() / "schedstat");
     double nanoseconds = 0;
     if (in >> nanoseconds) total += nanoseconds / 1e9;
@@ -105,7 +106,8 @@ std::string run(const std::vector<std::string>& args) {
   std::string output;
   char buffer[4096];
   ssize_t n;
-  while (rc == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0) output.append(buffer, static_cast<std::size_t>(n));
+  while (rc == 0 && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
+    output.append(buffer, static_cast<std::size_t>(n));
   ::close(out[0]);
   if (rc == 0) ::waitpid(pid, nullptr, 0);
   return output;
@@ -155,8 +157,8 @@ Figures measure(std::uint16_t port, pid_t serverPid, int seconds) {
   std::string base = "http://127.0.0.1:" + std::to_string(port);
 
   double cpu = cpuSeconds(serverPid);
-  std::string output = run({"wrk", "-t1", "-c16", "-d" + std::to_string(seconds) + "s", "--latency",
-                            base + "/small.bin"});
+  std::string output =
+      run({"wrk", "-t1", "-c16", "-d" + std::to_string(seconds) + "s", "--latency", base + "/small.bin"});
   double smallCpu = cpuSeconds(serverPid) - cpu;
   f.smallRequestsPerSecond = wrkValue(output, "Requests/sec:");
   f.smallMedianSeconds = wrkValue(output, "50%");
@@ -216,7 +218,8 @@ Figures measure(std::uint16_t port, pid_t serverPid, int seconds) {
 pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
   std::filesystem::create_directories(work / "logs");
   std::ofstream conf(work / "nginx.conf");
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string() << ";\n"
+  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string()
+       << ";\n"
        << "error_log " << (work / "logs/error.log").string() << ";\n"
        << "events { worker_connections 256; }\n"
        << "http {\n  access_log off;\n  sendfile on;\n  keepalive_requests 1000000;\n"
@@ -230,8 +233,9 @@ pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path&
   std::string nginx = "/usr/sbin/nginx";
   std::string confPath = (work / "nginx.conf").string();
   std::string prefix = work.string() + "/";
-  char* argv[] = {nginx.data(), const_cast<char*>("-p"), prefix.data(), const_cast<char*>("-c"), confPath.data(),
-                  nullptr};
+  char* argv[] = {nginx.data(),    const_cast<char*>("-p"),
+                  prefix.data(),   const_cast<char*>("-c"),
+                  confPath.data(), nullptr};
   pid_t pid = -1;
   if (posix_spawn(&pid, nginx.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
   return pid;
@@ -323,9 +327,11 @@ int main(int argc, char** argv) {
     Figures ours = measure(ourPort, ourPid, seconds);
     Figures theirs = measure(nginxPort, nginxPid, seconds);
     std::printf("%-34s %12s %12s  %-10s %6s\n", "load", "Pelorin", "nginx", "unit", "ratio");
-    printRow("4 KB GETs, 16 connections", ours.smallRequestsPerSecond, theirs.smallRequestsPerSecond, "req/s", true);
+    printRow("4 KB GETs, 16 connections", ours.smallRequestsPerSecond, theirs.smallRequestsPerSecond, "req/s",
+             true);
     printRow("  median latency", ours.smallMedianSeconds * 1e3, theirs.smallMedianSeconds * 1e3, "ms", false);
-    printRow("  server CPU per request", ours.smallCpuPerRequest * 1e6, theirs.smallCpuPerRequest * 1e6, "us", false);
+    printRow("  server CPU per request", ours.smallCpuPerRequest * 1e6, theirs.smallCpuPerRequest * 1e6, "us",
+             false);
     printRow("200 random 1 MB ranges", ours.rangesMBps, theirs.rangesMBps, "MB/s", true);
     printRow("  server CPU per MB", ours.rangesCpuPerMB * 1e3, theirs.rangesCpuPerMB * 1e3, "ms", false);
     printRow("whole 100 MB file", ours.wholeMBps, theirs.wholeMBps, "MB/s", true);

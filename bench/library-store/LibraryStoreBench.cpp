@@ -1,13 +1,13 @@
 // The library store against the raw SQLite C API doing the same work on an identical file in one
 // run: 100,000 strings saved in the string cache in one transaction and 100,000 play positions
-// read by key, through the store's own methods, and a scan of every row read by column name against the same scan by column index. The two sides
-// take turns for several rounds; the best round of each counts, in processor time. A driver, not a test: run it by hand on a quiet machine
-// from a Release build.
+// read by key, through the store's own methods, and a scan of every row read by column name against the same
+// scan by column index. The two sides take turns for several rounds; the best round of each counts, in
+// processor time. A driver, not a test: run it by hand on a quiet machine from a Release build.
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <string>
 #include <utility>
@@ -50,7 +50,8 @@ double seconds(const std::function<void()>& work) {
 
 // Best round of each side, the rounds of the two sides taken in turn so that both meet the
 // same machine.
-std::pair<double, double> bestOfEach(const std::function<void()>& ours, const std::function<void()>& reference) {
+std::pair<double, double> bestOfEach(const std::function<void()>& ours,
+                                     const std::function<void()>& reference) {
   double best[2] = {1e9, 1e9};
   for (int round = 0; round < kRounds; ++round) {
     best[1] = std::min(best[1], seconds(reference));
@@ -144,7 +145,8 @@ class RawStore {
 };
 
 void report(const char* what, double store, double raw) {
-  std::printf("%-36s store %8.1f ms   raw C API %8.1f ms   ratio %.2f\n", what, store * 1e3, raw * 1e3, store / raw);
+  std::printf("%-36s store %8.1f ms   raw C API %8.1f ms   ratio %.2f\n", what, store * 1e3, raw * 1e3,
+              store / raw);
 }
 
 }  // namespace
@@ -194,38 +196,42 @@ int main(int argc, char** argv) {
 
   double storeSum = 0;
   double rawSum = 0;
-  if (runs("selects")) selects = bestOfEach(
-      [&] {
-        storeSum = 0;
-        for (const auto& id : ids) storeSum += access->getPlayPositionForId(id);
-      },
-      [&] { rawSum = raw.selectAll(ids); });
+  if (runs("selects"))
+    selects = bestOfEach(
+        [&] {
+          storeSum = 0;
+          for (const auto& id : ids) storeSum += access->getPlayPositionForId(id);
+        },
+        [&] { rawSum = raw.selectAll(ids); });
 
   double byIndexSum = 0;
   double byNameSum = 0;
   double rawScanSum = 0;
-  if (runs("scans")) byIndexScans = bestOfEach(
-      [&] {
-        byIndexSum = 0;
-        auto rs = db.executeQuery(kScan);
-        while (rs && rs->next()) byIndexSum += rs->doubleForColumnIndex(1);
-      },
-      [&] { rawScanSum = raw.scan(); });
-  if (runs("scans")) byNameScans = bestOfEach(
-      [&] {
-        byNameSum = 0;
-        auto rs = db.executeQuery(kScan);
-        while (rs && rs->next()) byNameSum += rs->doubleForColumn("pos");
-      },
-      [&] { rawScanSum = raw.scan(); });
+  if (runs("scans"))
+    byIndexScans = bestOfEach(
+        [&] {
+          byIndexSum = 0;
+          auto rs = db.executeQuery(kScan);
+          while (rs && rs->next()) byIndexSum += rs->doubleForColumnIndex(1);
+        },
+        [&] { rawScanSum = raw.scan(); });
+  if (runs("scans"))
+    byNameScans = bestOfEach(
+        [&] {
+          byNameSum = 0;
+          auto rs = db.executeQuery(kScan);
+          while (rs && rs->next()) byNameSum += rs->doubleForColumn("pos");
+        },
+        [&] { rawScanSum = raw.scan(); });
   auto [storeInsert, rawInsert] = inserts;
   auto [storeSelect, rawSelect] = selects;
   auto [byIndex, rawScan] = byIndexScans;
   double byName = byNameScans.first;
   rawScan = std::min(rawScan, byNameScans.second);
 
-  std::printf("library store against the raw SQLite C API (%d rows, best of %d rounds in CPU time, SQLite %s)\n", kRows, kRounds,
-              sqlite3_libversion());
+  std::printf(
+      "library store against the raw SQLite C API (%d rows, best of %d rounds in CPU time, SQLite %s)\n",
+      kRows, kRounds, sqlite3_libversion());
   report("string-cache saves, one transaction", storeInsert, rawInsert);
   report("play positions, one transaction", positions.first, positions.second);
   report("selects by key", storeSelect, rawSelect);
@@ -233,8 +239,8 @@ int main(int argc, char** argv) {
   report("scan, getter by column name", byName, rawScan);
   std::printf("%-36s by name / by index %.2f\n", "column-name lookup", byName / byIndex);
   if (storeSum != rawSum || byIndexSum != byNameSum || byIndexSum != rawScanSum) {
-    std::fprintf(stderr, "the two sides read different values: %f %f %f %f %f\n", storeSum, rawSum, byIndexSum,
-                 byNameSum, rawScanSum);
+    std::fprintf(stderr, "the two sides read different values: %f %f %f %f %f\n", storeSum, rawSum,
+                 byIndexSum, byNameSum, rawScanSum);
     return 1;
   }
   return 0;

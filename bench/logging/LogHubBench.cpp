@@ -33,8 +33,8 @@ double secondsSince(Clock::time_point start) {
 }
 
 void logOne(int thread, int i) {
-  LogHub::log_level_flag_context_file_function_line_tag_format(true, LogLevelAll, LogFlagInfo, 0, __FILE__,
-                                                               __func__, __LINE__, {}, "thread %d record %d", thread, i);
+  LogHub::log_level_flag_context_file_function_line_tag_format(
+      true, LogLevelAll, LogFlagInfo, 0, __FILE__, __func__, __LINE__, {}, "thread %d record %d", thread, i);
 }
 
 // Records per second through the hub from kThreads threads.
@@ -96,7 +96,8 @@ int main() {
 
   double withLogger = medianMicroseconds([](int i) { logOne(0, i); });
   LogHub::flushLog();
-  double fprintfCall = medianMicroseconds([devNull](int i) { std::fprintf(devNull, "thread %d record %d\n", 0, i); });
+  double fprintfCall =
+      medianMicroseconds([devNull](int i) { std::fprintf(devNull, "thread %d record %d\n", 0, i); });
   LogHub::removeLogger(logger);
   LogHub::flushLog();
   double withoutLogger = medianMicroseconds([](int i) { logOne(0, i); });
@@ -105,10 +106,12 @@ int main() {
   long expected = (4L * kThreads * kRecordsPerThread) + kTimedCalls;
   std::printf("logging hub against fprintf to /dev/null (%d threads x %d records, best of 3)\n", kThreads,
               kRecordsPerThread);
-  std::printf("throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n", hub,
-              reference, hub / reference);
-  std::printf("asynchronous call, median           with a logger %.2f us   with none %.2f us   fprintf %.2f us\n",
-              withLogger, withoutLogger, fprintfCall);
+  std::printf(
+      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n", hub,
+      reference, hub / reference);
+  std::printf(
+      "asynchronous call, median           with a logger %.2f us   with none %.2f us   fprintf %.2f us\n",
+      withLogger, withoutLogger, fprintfCall);
   std::printf("records delivered %ld of %ld\n", logger->received.load(), expected);
   std::fclose(devNull);
   return logger->received.load() == expected ? 0 : 1;

@@ -27,9 +27,10 @@ const char kMergedMapKey = 0;
 // Value classes that exist without a runtime class record.
 const std::set<std::string>& valueClassNames() {
   static const std::set<std::string> names = {
-      "NSObject", "NSString", "NSMutableString", "NSNumber", "NSValue", "NSData", "NSMutableData",
-      "NSDate", "NSArray", "NSMutableArray", "NSDictionary", "NSMutableDictionary", "NSSet",
-      "NSMutableSet", "NSNull", "NSError"};
+      "NSObject", "NSString",       "NSMutableString", "NSNumber",
+      "NSValue",  "NSData",         "NSMutableData",   "NSDate",
+      "NSArray",  "NSMutableArray", "NSDictionary",    "NSMutableDictionary",
+      "NSSet",    "NSMutableSet",   "NSNull",          "NSError"};
   return names;
 }
 
@@ -45,8 +46,8 @@ std::optional<std::string> expectedClass(const std::string& type) {
   if (type[0] == '{') return "NSValue";
   if (type[0] == '@') {
     if (type.size() < 3 || type[1] != '"') return std::nullopt;  // untyped object or block
-    std::string name = type.substr(2, type.find('"', 2) == std::string::npos ? std::string::npos
-                                                                                : type.find('"', 2) - 2);
+    std::string name =
+        type.substr(2, type.find('"', 2) == std::string::npos ? std::string::npos : type.find('"', 2) - 2);
     name = name.substr(0, name.find('<'));
     return !name.empty() && classExists(name) ? name : std::string("NSObject");
   }
@@ -82,11 +83,13 @@ bool valueIsKindOf(const ns::Value& value, const std::string& expected) {
 
 ns::Dictionary buildOwnMap(ns::Class cls) {
   if (classAnswers(cls, "codableKeys")) {
-    ns::Log("AutoArchiving Warning: codableKeys method is no longer supported. Use codableProperties instead.");
+    ns::Log(
+        "AutoArchiving Warning: codableKeys method is no longer supported. Use codableProperties instead.");
   }
   if (classAnswers(cls, "uncodableKeys")) {
-    ns::Log("AutoArchiving Warning: uncodableKeys method is no longer supported. Use ivars, or synthesize your "
-            "properties using non-KVC-compliant names to avoid coding them instead.");
+    ns::Log(
+        "AutoArchiving Warning: uncodableKeys method is no longer supported. Use ivars, or synthesize your "
+        "properties using non-KVC-compliant names to avoid coding them instead.");
   }
   std::set<std::string> excluded;
   if (classAnswers(cls, "uncodableProperties")) {
@@ -98,11 +101,13 @@ ns::Dictionary buildOwnMap(ns::Class cls) {
         list = ns::send<ns::Value>(ns::class_createInstance(cls), "uncodableProperties");
       }
     } catch (const ns::Exception& e) {
-      ns::Log("AutoArchiving: %@ could not answer uncodableProperties: %@", ns::NSStringFromClass(cls), e.reason());
+      ns::Log("AutoArchiving: %@ could not answer uncodableProperties: %@", ns::NSStringFromClass(cls),
+              e.reason());
     }
     for (const auto& name : list.array()) excluded.insert(name.stringValue());
-    ns::Log("AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or synthesize "
-            "your properties using non-KVC-compliant names to avoid coding them instead.");
+    ns::Log(
+        "AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or synthesize "
+        "your properties using non-KVC-compliant names to avoid coding them instead.");
   }
   ns::Dictionary map;
   for (ns::Property p : ns::class_copyPropertyList(cls)) {
@@ -185,7 +190,8 @@ ns::Dictionary AutoArchiving::allCodablePropertiesOfClass(ns::Class cls) {
 
 const ns::Object& AutoArchiving::object() const {
   auto* object = dynamic_cast<const ns::Object*>(this);
-  if (!object) ns::Exception::raise(ns::NSInternalInconsistencyException, "AutoArchiving needs an ns::Object");
+  if (!object)
+    ns::Exception::raise(ns::NSInternalInconsistencyException, "AutoArchiving needs an ns::Object");
   return *object;
 }
 
@@ -209,7 +215,9 @@ void AutoArchiving::encodeWithCoder(ns::Coder& coder) const {
   }
 }
 
-void AutoArchiving::initWithCoder(ns::Coder& coder) { setWithCoder(coder); }
+void AutoArchiving::initWithCoder(ns::Coder& coder) {
+  setWithCoder(coder);
+}
 
 void AutoArchiving::setWithCoder(ns::Coder& coder) {
   ns::Class cls = ns::object_getClass(&object());
@@ -222,8 +230,8 @@ void AutoArchiving::setWithCoder(ns::Coder& coder) {
     ns::Value value = coder.decodeObjectOfClass_forKey(expected.string(), name.string());
     if (value.isNil()) continue;
     if (check && !valueIsKindOf(value, expected.string())) {
-      ns::Exception::raise_format(AutoArchivingException, "Expected '%@' to be a %@, but was actually a %@", name,
-                                  expected, classNameOfValue(value));
+      ns::Exception::raise_format(AutoArchivingException, "Expected '%@' to be a %@, but was actually a %@",
+                                  name, expected, classNameOfValue(value));
     }
     ns::setValue_forKey(self, value, name.string());
   }
@@ -255,7 +263,8 @@ bool AutoArchiving::writeToFile_atomically(const std::string& path, bool atomica
   auto self = std::const_pointer_cast<ns::Object>(object().weak_from_this().lock());
   if (!self) return false;
   ns::Error error;
-  auto data = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(ns::Value(self), false, &error);
+  auto data = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(ns::Value(self),
+                                                                                        false, &error);
   if (!data) {
     ns::Log("AutoArchiving: could not archive %@: %@", self->className(), error);
     return false;

@@ -38,7 +38,9 @@ constexpr ns::TimeInterval kSaveDelay = 0.5;
 // Marks cacheInfoQueue with its cache's state (queue-specific data).
 constexpr char kIndexQueueKey = 0;
 
-std::string pathFor(const std::string& directory, const std::string& key) { return directory + "/" + key; }
+std::string pathFor(const std::string& directory, const std::string& key) {
+  return directory + "/" + key;
+}
 
 // An entry is alive while its "death" lies strictly after now; one without a readable "death"
 // is dead.
@@ -47,7 +49,9 @@ bool isAlive(const ns::Value& entry, ns::Date now) {
   return death.isDate() && death.date() > now;
 }
 
-bool fileExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool fileExists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
 
 void removeFile(const std::string& path) {
   // A missing file is no error; other failures leave the file as it was.
@@ -183,7 +187,8 @@ struct GVCache::State {
   }
 
   // Queues file work for a key behind the key's earlier work; other keys run in parallel.
-  static void enqueueDisk(const std::shared_ptr<State>& self, const std::string& key, std::function<void()> job) {
+  static void enqueueDisk(const std::shared_ptr<State>& self, const std::string& key,
+                          std::function<void()> job) {
     bool start;
     {
       std::lock_guard lock(self->diskLock);
@@ -207,7 +212,8 @@ struct GVCache::State {
     needsSave = false;
     ns::Error error;
     auto xml = ns::PropertyListSerialization::xmlData(ns::Value(cacheInfo), &error);
-    if (!xml || !ns::writeDataToFile(*xml, pathFor(directory, GVCacheIndexFileName), ns::DataWritingAtomic, &error)) {
+    if (!xml ||
+        !ns::writeDataToFile(*xml, pathFor(directory, GVCacheIndexFileName), ns::DataWritingAtomic, &error)) {
       ns::Log("GVCache: could not save the index in %@: %@", directory, error);
     }
   }
@@ -225,8 +231,8 @@ struct GVCache::State {
 
 bool GVCache::isValidKey(const std::string& key) {
   return !key.empty() && key.size() <= GVCacheMaxKeyLength && key != "." && key != ".." &&
-         key != GVCacheIndexFileName &&
-         key.find('/') == std::string::npos && key.find('\0') == std::string::npos;
+         key != GVCacheIndexFileName && key.find('/') == std::string::npos &&
+         key.find('\0') == std::string::npos;
 }
 
 namespace {
@@ -307,7 +313,9 @@ GVCache::GVCache(const std::string& directory) : directory_(directory), state_(s
   });
 }
 
-GVCache::~GVCache() { synchronize(); }
+GVCache::~GVCache() {
+  synchronize();
+}
 
 ns::Ref<GVCache> GVCache::initWithCacheDirectory(const std::string& directory) {
   return ns::make<GVCache>(directory);
@@ -444,7 +452,8 @@ void GVCache::setObject_forKey_withTimeoutInterval(const ns::Value& object, cons
                                                    ns::TimeInterval timeout) {
   if (refuse(key, "setObject")) return;
   ns::Error error;
-  auto data = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(object, false, &error);
+  auto data =
+      ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(object, false, &error);
   if (!data) {
     ns::Log("GVCache: the value for \"%@\" cannot be archived: %@", key, error);
     return;
@@ -545,4 +554,6 @@ void GVCache::setDefaultTimeoutInterval(ns::TimeInterval seconds) {
   state_->defaultTimeoutInterval.store(seconds);
 }
 
-ns::Dictionary GVCache::frozenCacheInfo() const { return *state_->currentSnapshot(); }
+ns::Dictionary GVCache::frozenCacheInfo() const {
+  return *state_->currentSnapshot();
+}

@@ -68,14 +68,16 @@ class GVCache : public ns::Object {
   ns::Value objectForKey(const std::string& key) const;
 
   // ---- writing (each returns at once; the file work is queued) ----
-  void setData_forKey_withTimeoutInterval(const ns::Data& data, const std::string& key, ns::TimeInterval timeout);
+  void setData_forKey_withTimeoutInterval(const ns::Data& data, const std::string& key,
+                                          ns::TimeInterval timeout);
   void setString_forKey_withTimeoutInterval(const std::string& text, const std::string& key,
                                             ns::TimeInterval timeout);
   // Stores the image's bitmap as PNG; an image without a bitmap is not stored.
   void setImage_forKey_withTimeoutInterval(const ns::Ref<ak::Image>& image, const std::string& key,
                                            ns::TimeInterval timeout);
   // Stores a binary property list; a value that is no property list is not stored.
-  void setPlist_forKey_withTimeoutInterval(const ns::Value& plist, const std::string& key, ns::TimeInterval timeout);
+  void setPlist_forKey_withTimeoutInterval(const ns::Value& plist, const std::string& key,
+                                           ns::TimeInterval timeout);
   // Stores a keyed archive of the object; an object that cannot be archived is not stored.
   void setObject_forKey_withTimeoutInterval(const ns::Value& object, const std::string& key,
                                             ns::TimeInterval timeout);

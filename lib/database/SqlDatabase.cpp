@@ -50,7 +50,8 @@ double SqlFormatArg::asDouble() const {
 
 std::optional<std::string> SqlFormatArg::asCString() const {
   if (auto p = std::get_if<const char*>(&v_)) return *p ? std::optional<std::string>(*p) : std::nullopt;
-  if (auto p = std::get_if<ns::Value>(&v_)) return p->isString() ? std::optional<std::string>(p->string()) : std::nullopt;
+  if (auto p = std::get_if<ns::Value>(&v_))
+    return p->isString() ? std::optional<std::string>(p->string()) : std::nullopt;
   return std::nullopt;
 }
 
@@ -75,13 +76,17 @@ SqlDatabase::SqlDatabase(std::optional<std::string> path) : _databasePath(std::m
   }
 }
 
-SqlDatabase::~SqlDatabase() { close(); }
+SqlDatabase::~SqlDatabase() {
+  close();
+}
 
 ns::Ref<SqlDatabase> SqlDatabase::databaseWithPath(std::optional<std::string> path) {
   return ns::make<SqlDatabase>(std::move(path));
 }
 
-std::string SqlDatabase::SqlDBUserVersion() { return "2.3"; }
+std::string SqlDatabase::SqlDBUserVersion() {
+  return "2.3";
+}
 
 uint32_t SqlDatabase::SqlDBVersion() {
   static const uint32_t version = [] {
@@ -95,9 +100,13 @@ uint32_t SqlDatabase::SqlDBVersion() {
   return version;
 }
 
-std::string SqlDatabase::sqliteLibVersion() { return sqlite3_libversion(); }
+std::string SqlDatabase::sqliteLibVersion() {
+  return sqlite3_libversion();
+}
 
-bool SqlDatabase::isSQLiteThreadSafe() { return sqlite3_threadsafe() != 0; }
+bool SqlDatabase::isSQLiteThreadSafe() {
+  return sqlite3_threadsafe() != 0;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Connection
@@ -107,7 +116,9 @@ const char* SqlDatabase::sqlitePath() const {
   return _databasePath->c_str();
 }
 
-bool SqlDatabase::open() { return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); }
+bool SqlDatabase::open() {
+  return openWithFlags(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
 
 bool SqlDatabase::openWithFlags(int flags) {
   if (_db) return true;
@@ -180,7 +191,9 @@ bool SqlDatabase::databaseExists() {
   return true;
 }
 
-void SqlDatabase::warnInUse() { sqldb::log("The SqlDatabase " + description() + " is currently in use."); }
+void SqlDatabase::warnInUse() {
+  sqldb::log("The SqlDatabase " + description() + " is currently in use.");
+}
 
 int SqlDatabase::busyHandler(void* context, int count) {
   auto* self = static_cast<SqlDatabase*>(context);
@@ -233,24 +246,38 @@ void SqlDatabase::setBusyRetryTimeout(int) {
   sqldb::log("SqlDB: setBusyRetryTimeout does nothing, please use setMaxBusyRetryTimeInterval:");
 }
 
-bool SqlDatabase::setKey(const std::string& key) { return setKeyWithData(ns::Data(key)); }
-bool SqlDatabase::setKeyWithData(const ns::Data&) { return false; }
-bool SqlDatabase::rekey(const std::string& key) { return rekeyWithData(ns::Data(key)); }
-bool SqlDatabase::rekeyWithData(const ns::Data&) { return false; }
+bool SqlDatabase::setKey(const std::string& key) {
+  return setKeyWithData(ns::Data(key));
+}
+bool SqlDatabase::setKeyWithData(const ns::Data&) {
+  return false;
+}
+bool SqlDatabase::rekey(const std::string& key) {
+  return rekeyWithData(ns::Data(key));
+}
+bool SqlDatabase::rekeyWithData(const ns::Data&) {
+  return false;
+}
 
 // ---------------------------------------------------------------------------------------------
 // Status
 
-std::string SqlDatabase::lastErrorMessage() { return sqlite3_errmsg(_db); }
+std::string SqlDatabase::lastErrorMessage() {
+  return sqlite3_errmsg(_db);
+}
 
-int SqlDatabase::lastErrorCode() { return sqlite3_errcode(_db); }
+int SqlDatabase::lastErrorCode() {
+  return sqlite3_errcode(_db);
+}
 
 bool SqlDatabase::hadError() {
   int code = lastErrorCode();
   return code > SQLITE_OK && code < SQLITE_ROW;
 }
 
-ns::Error SqlDatabase::lastError() { return errorWithMessage(lastErrorMessage()); }
+ns::Error SqlDatabase::lastError() {
+  return errorWithMessage(lastErrorMessage());
+}
 
 ns::Error SqlDatabase::errorWithMessage(const std::string& message) {
   return ns::Error::withDescription(SqlDatabaseErrorDomain, sqlite3_errcode(_db), message);
@@ -290,7 +317,8 @@ ns::Ref<SqlStatement> SqlDatabase::cachedStatementForQuery(const std::string& qu
   return nullptr;
 }
 
-void SqlDatabase::setCachedStatement_forQuery(const ns::Ref<SqlStatement>& statement, const std::string& query) {
+void SqlDatabase::setCachedStatement_forQuery(const ns::Ref<SqlStatement>& statement,
+                                              const std::string& query) {
   if (!statement) return;
   statement->setQuery(query);
   if (!_cachedStatements) _cachedStatements.emplace();
@@ -341,7 +369,9 @@ void SqlDatabase::closeOpenResultSets() {
   }
 }
 
-void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) { std::erase(_openResultSets, resultSet); }
+void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) {
+  std::erase(_openResultSets, resultSet);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Binding
@@ -526,7 +556,8 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
   if (idx != queryCount) {
     if (forUpdate) {
       std::string line = sqldb::cformat(
-          "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx, queryCount);
+          "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx,
+          queryCount);
       sqldb::log(line + sql + ") (executeUpdate)");
     } else {
       sqldb::log("Error: the bind count is not correct for the # of variables (executeQuery)");
@@ -554,7 +585,8 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
     const ns::Array* listArgs) {
   ns::Ref<SqlStatement> statement;
   sqlite3_stmt* pStmt = nullptr;
-  if (!prepareStatement(sql, false, nullptr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return nullptr;
+  if (!prepareStatement(sql, false, nullptr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt))
+    return nullptr;
 
   if (!statement) {
     statement = makeStatement(pStmt);
@@ -573,29 +605,35 @@ ns::Ref<SqlResultSet> SqlDatabase::executeQuery_withArgumentsInArray_orDictionar
 // Updates
 
 bool SqlDatabase::executeUpdate_withArgumentsInArray(const std::string& sql, const ns::Array& arguments) {
-  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, &arguments, nullptr, nullptr);
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, &arguments, nullptr,
+                                                                        nullptr);
 }
 
-bool SqlDatabase::executeUpdate_withParameterDictionary(const std::string& sql, const ns::Dictionary& arguments) {
-  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &arguments, nullptr);
+bool SqlDatabase::executeUpdate_withParameterDictionary(const std::string& sql,
+                                                        const ns::Dictionary& arguments) {
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &arguments,
+                                                                        nullptr);
 }
 
 bool SqlDatabase::executeUpdate_withVAList(const std::string& sql, const ns::Array& args) {
-  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, nullptr, &args);
+  return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, nullptr,
+                                                                        &args);
 }
 
 bool SqlDatabase::executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(
-    const std::string& sql, ns::Error* outErr, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
-    const ns::Array* listArgs) {
+    const std::string& sql, ns::Error* outErr, const ns::Array* arrayArgs,
+    const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs) {
   ns::Ref<SqlStatement> statement;
   sqlite3_stmt* pStmt = nullptr;
-  if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt)) return false;
+  if (!prepareStatement(sql, true, outErr, arrayArgs, dictionaryArgs, listArgs, statement, pStmt))
+    return false;
 
   double busySince = 0.0;
   const std::uint64_t handlerCalls = _busyHandlerCalls;
   int rc = sqlite3_step(pStmt);
   // Outside a transaction nothing was written yet, so a busy statement can simply run again.
-  while ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(_db) && shouldRetryBusy(rc, busySince, handlerCalls)) {
+  while ((rc & 0xff) == SQLITE_BUSY && sqlite3_get_autocommit(_db) &&
+         shouldRetryBusy(rc, busySince, handlerCalls)) {
     sqlite3_reset(pStmt);
     rc = sqlite3_step(pStmt);
   }
@@ -651,7 +689,8 @@ SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
   const char c = d.conversion;
   if (length.empty()) {
     switch (c) {
-      case '@': return [](const SqlFormatArg* a) { return a ? a->asObject() : ns::Value(); };
+      case '@':
+        return [](const SqlFormatArg* a) { return a ? a->asObject() : ns::Value(); };
       case 'c':
         return [](const SqlFormatArg* a) {
           return a ? ns::Value(std::string(1, static_cast<char>(a->asSigned()))) : ns::Value();
@@ -661,28 +700,40 @@ SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
           auto text = a ? a->asCString() : std::nullopt;
           return text ? ns::Value(*text) : ns::Value();
         };
-      case 'd': case 'D': case 'i':
-        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<int>(a->asSigned())) : ns::Value(); };
-      case 'u': case 'U':
+      case 'd':
+      case 'D':
+      case 'i':
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(static_cast<int>(a->asSigned())) : ns::Value();
+        };
+      case 'u':
+      case 'U':
         return [](const SqlFormatArg* a) {
           return a ? ns::Value(static_cast<unsigned int>(a->asUnsigned())) : ns::Value();
         };
-      case 'f': return [](const SqlFormatArg* a) { return a ? ns::Value(a->asDouble()) : ns::Value(); };
+      case 'f':
+        return [](const SqlFormatArg* a) { return a ? ns::Value(a->asDouble()) : ns::Value(); };
       case 'g':
-        return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<float>(a->asDouble())) : ns::Value(); };
-      default: return nullptr;
+        return [](const SqlFormatArg* a) {
+          return a ? ns::Value(static_cast<float>(a->asDouble())) : ns::Value();
+        };
+      default:
+        return nullptr;
     }
   }
   const bool signed64 = (length == "q" && c == 'i') || ((length == "l" || length == "ll") && c == 'd');
   const bool unsigned64 = (length == "q" || length == "l" || length == "ll") && c == 'u';
   if (signed64)
-    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<long long>(a->asSigned())) : ns::Value(); };
+    return [](const SqlFormatArg* a) {
+      return a ? ns::Value(static_cast<long long>(a->asSigned())) : ns::Value();
+    };
   if (unsigned64)
     return [](const SqlFormatArg* a) {
       return a ? ns::Value(static_cast<unsigned long long>(a->asUnsigned())) : ns::Value();
     };
   if (length == "h" && c == 'i')
-    return [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<short>(a->asSigned())) : ns::Value(); };
+    return
+        [](const SqlFormatArg* a) { return a ? ns::Value(static_cast<short>(a->asSigned())) : ns::Value(); };
   if (length == "h" && c == 'u')
     return [](const SqlFormatArg* a) {
       return a ? ns::Value(static_cast<unsigned short>(a->asUnsigned())) : ns::Value();
@@ -694,7 +745,8 @@ SqlConversion sqlConversionFor(const ns::detail::FormatDirective& d) {
 
 void SqlDatabase::extractSQL_argumentsList_intoString_arguments(const std::string& format,
                                                                 const std::vector<SqlFormatArg>& args,
-                                                                std::string& cleanedSQL, ns::Array& arguments) {
+                                                                std::string& cleanedSQL,
+                                                                ns::Array& arguments) {
   const std::string_view fmt = format;
   std::size_t nextArg = 0;
   std::size_t i = 0;

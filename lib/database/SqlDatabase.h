@@ -118,7 +118,8 @@ class SqlDatabase : public ns::Object {
     return executeQuery_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, &list);
   }
   ns::Ref<SqlResultSet> executeQuery_withArgumentsInArray(const std::string& sql, const ns::Array& arguments);
-  ns::Ref<SqlResultSet> executeQuery_withParameterDictionary(const std::string& sql, const ns::Dictionary& arguments);
+  ns::Ref<SqlResultSet> executeQuery_withParameterDictionary(const std::string& sql,
+                                                             const ns::Dictionary& arguments);
   ns::Ref<SqlResultSet> executeQuery_withVAList(const std::string& sql, const ns::Array& args);
   template <class... Args>
   ns::Ref<SqlResultSet> executeQueryWithFormat(const std::string& format, Args&&... args) {
@@ -130,16 +131,16 @@ class SqlDatabase : public ns::Object {
   }
   // Every query funnels here. `arrayArgs` come first, `listArgs` continue after them; with a
   // dictionary both are ignored.
-  ns::Ref<SqlResultSet> executeQuery_withArgumentsInArray_orDictionary_orVAList(const std::string& sql,
-                                                                                const ns::Array* arrayArgs,
-                                                                                const ns::Dictionary* dictionaryArgs,
-                                                                                const ns::Array* listArgs);
+  ns::Ref<SqlResultSet> executeQuery_withArgumentsInArray_orDictionary_orVAList(
+      const std::string& sql, const ns::Array* arrayArgs, const ns::Dictionary* dictionaryArgs,
+      const ns::Array* listArgs);
 
   // ---- updates ----
   template <class... Args>
   bool executeUpdate(const std::string& sql, Args&&... args) {
     ns::Array list{ns::Value(std::forward<Args>(args))...};
-    return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, nullptr, &list);
+    return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, nullptr, nullptr, nullptr,
+                                                                          &list);
   }
   bool executeUpdate_withArgumentsInArray(const std::string& sql, const ns::Array& arguments);
   bool executeUpdate_withParameterDictionary(const std::string& sql, const ns::Dictionary& arguments);
@@ -155,16 +156,18 @@ class SqlDatabase : public ns::Object {
   template <class... Args>
   bool executeUpdate_withErrorAndBindings(const std::string& sql, ns::Error* outErr, Args&&... args) {
     ns::Array list{ns::Value(std::forward<Args>(args))...};
-    return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, outErr, nullptr, nullptr, &list);
+    return executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(sql, outErr, nullptr, nullptr,
+                                                                          &list);
   }
   template <class... Args>
   bool update_withErrorAndBindings(const std::string& sql, ns::Error* outErr, Args&&... args) {
     return executeUpdate_withErrorAndBindings(sql, outErr, std::forward<Args>(args)...);
   }
-  bool executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(const std::string& sql, ns::Error* outErr,
-                                                                     const ns::Array* arrayArgs,
-                                                                     const ns::Dictionary* dictionaryArgs,
-                                                                     const ns::Array* listArgs);
+  bool executeUpdate_error_withArgumentsInArray_orDictionary_orVAList(const std::string& sql,
+                                                                      ns::Error* outErr,
+                                                                      const ns::Array* arrayArgs,
+                                                                      const ns::Dictionary* dictionaryArgs,
+                                                                      const ns::Array* listArgs);
 
   // Turns a printf-like format into SQL with "?" placeholders and the argument array.
   static void extractSQL_argumentsList_intoString_arguments(const std::string& format,
@@ -233,7 +236,8 @@ class SqlDatabase : public ns::Object {
   void runInTransaction(bool useDeferred, const std::function<void(bool* rollback)>& block);
   bool executeStatements(const std::string& sql);
   bool executeStatements_withResultBlock(const std::string& sql, const ResultBlock& block);
-  void makeFunctionNamed_maximumArguments_withBlock(const std::string& name, int count, SqlFunctionBlock block);
+  void makeFunctionNamed_maximumArguments_withBlock(const std::string& name, int count,
+                                                    SqlFunctionBlock block);
 
   // ---- additions: single values, schema questions, header values, validation ----
   template <class... Args>

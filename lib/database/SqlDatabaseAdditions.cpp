@@ -24,7 +24,8 @@ bool SqlDatabase::tableExists(const std::string& tableName) {
 ns::Ref<SqlResultSet> SqlDatabase::getSchema() {
   return executeQuery(
       "SELECT type, name, tbl_name, rootpage, sql FROM (SELECT * FROM sqlite_master UNION ALL SELECT * FROM "
-      "sqlite_temp_master) WHERE type != 'meta' AND name NOT LIKE 'sqlite_%' ORDER BY tbl_name, type DESC, name");
+      "sqlite_temp_master) WHERE type != 'meta' AND name NOT LIKE 'sqlite_%' ORDER BY tbl_name, type DESC, "
+      "name");
 }
 
 ns::Ref<SqlResultSet> SqlDatabase::getTableSchema(const std::string& tableName) {
@@ -68,7 +69,8 @@ void SqlDatabase::setApplicationID(uint32_t appID) {
 std::string SqlDatabase::applicationIDString() {
   uint32_t code = applicationID();
   std::string out;
-  for (int shift = 24; shift >= 0; shift -= 8) ns::str::appendUtf8(out, static_cast<char32_t>((code >> shift) & 0xFF));
+  for (int shift = 24; shift >= 0; shift -= 8)
+    ns::str::appendUtf8(out, static_cast<char32_t>((code >> shift) & 0xFF));
   return out;
 }
 
@@ -104,7 +106,8 @@ void SqlDatabase::setUserVersion(uint32_t version) {
 
 bool SqlDatabase::validateSQL_error(const std::string& sql, ns::Error* outErr) {
   if (!databaseExists()) {
-    ns::setError(outErr, ns::Error::withDescription(ns::NSCocoaErrorDomain, SQLITE_MISUSE, "database is not open"));
+    ns::setError(outErr,
+                 ns::Error::withDescription(ns::NSCocoaErrorDomain, SQLITE_MISUSE, "database is not open"));
     return false;
   }
   sqlite3_stmt* pStmt = nullptr;
@@ -112,7 +115,8 @@ bool SqlDatabase::validateSQL_error(const std::string& sql, ns::Error* outErr) {
   int rc = sqlite3_prepare_v2(_db, sql.data(), static_cast<int>(sql.size()), &pStmt, nullptr);
   if (rc != SQLITE_OK) {
     validationSucceeded = false;
-    ns::setError(outErr, ns::Error::withDescription(ns::NSCocoaErrorDomain, lastErrorCode(), lastErrorMessage()));
+    ns::setError(outErr,
+                 ns::Error::withDescription(ns::NSCocoaErrorDomain, lastErrorCode(), lastErrorMessage()));
   }
   sqlite3_finalize(pStmt);
   return validationSucceeded;

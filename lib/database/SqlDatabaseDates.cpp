@@ -11,7 +11,9 @@ ns::Ref<ns::DateFormatter> SqlDatabase::storeableDateFormat(const std::string& f
   return formatter;
 }
 
-void SqlDatabase::setDateFormat(ns::Ref<ns::DateFormatter> format) { _dateFormat = std::move(format); }
+void SqlDatabase::setDateFormat(ns::Ref<ns::DateFormatter> format) {
+  _dateFormat = std::move(format);
+}
 
 std::optional<ns::Date> SqlDatabase::dateFromString(const std::string& s) {
   if (!_dateFormat) return std::nullopt;

@@ -162,4 +162,6 @@ void SqlDatabasePool::releaseAllDatabases() {
   });
 }
 
-void SqlDatabasePool::executeLocked(const std::function<void()>& block) { dispatch::sync(_lockQueue, block); }
+void SqlDatabasePool::executeLocked(const std::function<void()>& block) {
+  dispatch::sync(_lockQueue, block);
+}

@@ -89,7 +89,9 @@ void SqlDatabaseQueue::inDatabase(const DatabaseBlock& block) {
     auto db = database();
     block(db);
     if (db && db->hasOpenResultSets())
-      sqldb::log("Warning: there is at least one open result set around after performing [SqlDatabaseQueue inDatabase:]");
+      sqldb::log(
+          "Warning: there is at least one open result set around after performing [SqlDatabaseQueue "
+          "inDatabase:]");
   });
 }
 

@@ -26,7 +26,8 @@ class SqlDatabaseQueue : public ns::Object {
   ~SqlDatabaseQueue() override;
 
   static ns::Ref<SqlDatabaseQueue> databaseQueueWithPath(std::optional<std::string> path);
-  static ns::Ref<SqlDatabaseQueue> databaseQueueWithPath_flags(std::optional<std::string> path, int openFlags);
+  static ns::Ref<SqlDatabaseQueue> databaseQueueWithPath_flags(std::optional<std::string> path,
+                                                               int openFlags);
   static ns::Ref<SqlDatabaseQueue> initWithPath(std::optional<std::string> path) {
     return databaseQueueWithPath(std::move(path));
   }

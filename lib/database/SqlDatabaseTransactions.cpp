@@ -10,7 +10,9 @@
 
 namespace {
 
-std::string escapeSavePointName(const std::string& name) { return ns::str::replaceOccurrences(name, "'", "''"); }
+std::string escapeSavePointName(const std::string& name) {
+  return ns::str::replaceOccurrences(name, "'", "''");
+}
 
 // Shared by every connection of the process.
 std::atomic<long> savePointCounter{0};
@@ -142,7 +144,9 @@ void SqlDatabase::runInTransaction(bool useDeferred, const std::function<void(bo
     commit();
 }
 
-bool SqlDatabase::executeStatements(const std::string& sql) { return executeStatementsImpl(sql, nullptr); }
+bool SqlDatabase::executeStatements(const std::string& sql) {
+  return executeStatementsImpl(sql, nullptr);
+}
 
 bool SqlDatabase::executeStatements_withResultBlock(const std::string& sql, const ResultBlock& block) {
   return executeStatementsImpl(sql, block ? &block : nullptr);
@@ -167,6 +171,6 @@ void SqlDatabase::makeFunctionNamed_maximumArguments_withBlock(const std::string
   // earlier one until the name is registered again.
   _openFunctions.push_back(std::make_unique<SqlFunctionBlock>(std::move(block)));
   if (!_db) return;
-  sqlite3_create_function(_db, name.c_str(), count, SQLITE_UTF8, _openFunctions.back().get(), &functionTrampoline,
-                          nullptr, nullptr);
+  sqlite3_create_function(_db, name.c_str(), count, SQLITE_UTF8, _openFunctions.back().get(),
+                          &functionTrampoline, nullptr, nullptr);
 }

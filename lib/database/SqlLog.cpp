@@ -8,7 +8,9 @@
 
 namespace sqldb {
 
-void log(const std::string& line) { ns::LogMessage(line); }
+void log(const std::string& line) {
+  ns::LogMessage(line);
+}
 
 std::string cformat(const char* format, ...) {
   va_list args;

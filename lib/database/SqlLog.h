@@ -7,7 +7,9 @@ namespace sqldb {
 
 void log(const std::string& line);
 // A connection's path as the log lines give it: "(null)" for an in-memory database.
-inline std::string describePath(const std::optional<std::string>& path) { return path ? *path : "(null)"; }
+inline std::string describePath(const std::optional<std::string>& path) {
+  return path ? *path : "(null)";
+}
 // printf-style formatting for the lines that carry codes and SQLite's messages.
 std::string cformat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 

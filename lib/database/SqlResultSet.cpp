@@ -13,10 +13,12 @@ SqlResultSet::SqlResultSet(ns::Ref<SqlStatement> statement, ns::Ref<SqlDatabase>
   if (_statement) _statement->setInUse(true);
 }
 
-SqlResultSet::~SqlResultSet() { close(); }
+SqlResultSet::~SqlResultSet() {
+  close();
+}
 
-ns::Ref<SqlResultSet> SqlResultSet::resultSetWithStatement_usingParentDatabase(ns::Ref<SqlStatement> statement,
-                                                                               ns::Ref<SqlDatabase> parentDB) {
+ns::Ref<SqlResultSet> SqlResultSet::resultSetWithStatement_usingParentDatabase(
+    ns::Ref<SqlStatement> statement, ns::Ref<SqlDatabase> parentDB) {
   return ns::make<SqlResultSet>(std::move(statement), std::move(parentDB));
 }
 
@@ -76,7 +78,9 @@ bool isAscii(std::string_view s) {
   return true;
 }
 
-char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char asciiLower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 // Plain ASCII, the usual case, is lowered here; anything else goes through the full case mapping.
 std::string lowercaseName(std::string_view name) {
@@ -147,7 +151,9 @@ int SqlResultSet::intForColumnIndex(int columnIdx) {
   return sqlite3_column_int(_statement->statement(), columnIdx);
 }
 
-long SqlResultSet::longForColumnIndex(int columnIdx) { return static_cast<long>(longLongIntForColumnIndex(columnIdx)); }
+long SqlResultSet::longForColumnIndex(int columnIdx) {
+  return static_cast<long>(longLongIntForColumnIndex(columnIdx));
+}
 
 long long SqlResultSet::longLongIntForColumnIndex(int columnIdx) {
   if (!_statement || columnIdx < 0 || columnIdx >= columnCount()) return 0;
@@ -158,7 +164,9 @@ unsigned long long SqlResultSet::unsignedLongLongIntForColumnIndex(int columnIdx
   return static_cast<unsigned long long>(longLongIntForColumnIndex(columnIdx));
 }
 
-bool SqlResultSet::boolForColumnIndex(int columnIdx) { return intForColumnIndex(columnIdx) != 0; }
+bool SqlResultSet::boolForColumnIndex(int columnIdx) {
+  return intForColumnIndex(columnIdx) != 0;
+}
 
 double SqlResultSet::doubleForColumnIndex(int columnIdx) {
   if (!_statement || columnIdx < 0 || columnIdx >= columnCount()) return 0.0;
@@ -204,7 +212,9 @@ std::optional<ns::Data> SqlResultSet::dataNoCopyForColumnIndex(int columnIdx) {
                   static_cast<std::size_t>(bytes));
 }
 
-bool SqlResultSet::columnIndexIsNull(int columnIdx) { return columnType(columnIdx) == SQLITE_NULL; }
+bool SqlResultSet::columnIndexIsNull(int columnIdx) {
+  return columnType(columnIdx) == SQLITE_NULL;
+}
 
 const char* SqlResultSet::UTF8StringForColumnIndex(int columnIdx) {
   if (columnType(columnIdx) == SQLITE_NULL) return nullptr;

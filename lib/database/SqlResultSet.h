@@ -42,9 +42,13 @@ class SqlResultSet : public ns::Object {
   int columnIndexForName(const std::string& columnName);
 
   int intForColumnIndex(int columnIdx);
-  int intForColumn(const std::string& columnName) { return intForColumnIndex(columnIndexForName(columnName)); }
+  int intForColumn(const std::string& columnName) {
+    return intForColumnIndex(columnIndexForName(columnName));
+  }
   long longForColumnIndex(int columnIdx);
-  long longForColumn(const std::string& columnName) { return longForColumnIndex(columnIndexForName(columnName)); }
+  long longForColumn(const std::string& columnName) {
+    return longForColumnIndex(columnIndexForName(columnName));
+  }
   long long longLongIntForColumnIndex(int columnIdx);
   long long longLongIntForColumn(const std::string& columnName) {
     return longLongIntForColumnIndex(columnIndexForName(columnName));
@@ -54,7 +58,9 @@ class SqlResultSet : public ns::Object {
     return unsignedLongLongIntForColumnIndex(columnIndexForName(columnName));
   }
   bool boolForColumnIndex(int columnIdx);
-  bool boolForColumn(const std::string& columnName) { return boolForColumnIndex(columnIndexForName(columnName)); }
+  bool boolForColumn(const std::string& columnName) {
+    return boolForColumnIndex(columnIndexForName(columnName));
+  }
   double doubleForColumnIndex(int columnIdx);
   double doubleForColumn(const std::string& columnName) {
     return doubleForColumnIndex(columnIndexForName(columnName));
@@ -78,7 +84,9 @@ class SqlResultSet : public ns::Object {
     return dataNoCopyForColumnIndex(columnIndexForName(columnName));
   }
   bool columnIndexIsNull(int columnIdx);
-  bool columnIsNull(const std::string& columnName) { return columnIndexIsNull(columnIndexForName(columnName)); }
+  bool columnIsNull(const std::string& columnName) {
+    return columnIndexIsNull(columnIndexForName(columnName));
+  }
   // SQLite's own text (valid until the cursor moves), or nullptr.
   const char* UTF8StringForColumnIndex(int columnIdx);
   const char* UTF8StringForColumnName(const std::string& columnName) {

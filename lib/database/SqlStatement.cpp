@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
-SqlStatement::~SqlStatement() { close(); }
+SqlStatement::~SqlStatement() {
+  close();
+}
 
 void SqlStatement::close() {
   if (_statement) {

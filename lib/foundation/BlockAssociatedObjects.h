@@ -8,7 +8,8 @@ struct ObjectBlockAssociatedObjects {
   // Strong, non-atomic.
   static void associateValue_withKey(const ns::Object* object, const ns::Value& value, const void* key);
   // Strong, atomic.
-  static void atomicallyAssociateValue_withKey(const ns::Object* object, const ns::Value& value, const void* key);
+  static void atomicallyAssociateValue_withKey(const ns::Object* object, const ns::Value& value,
+                                               const void* key);
   // A copy of the value, non-atomic.
   static void associateCopyOfValue_withKey(const ns::Object* object, const ns::Value& value, const void* key);
   // A copy of the value, atomic.

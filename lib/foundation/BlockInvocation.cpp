@@ -19,7 +19,7 @@ struct BlockInvocation::Interface {
   // Frame entry 0 points at the block's literal; entry i at argument i - 1's buffer.
   std::vector<void*> frame;
   std::vector<std::unique_ptr<long double[]>> buffers;  // 16-byte aligned, zero-filled
-  std::vector<std::size_t> sizes;                      // per frame entry
+  std::vector<std::size_t> sizes;                       // per frame entry
   void* literal = nullptr;
   std::unique_ptr<long double[]> returnValue;
 };
@@ -37,7 +37,9 @@ std::unique_ptr<long double[]> zeroed(std::size_t size) {
   return buffer;
 }
 
-bool isObject(const std::string& normalized) { return ns::runtime::isObjectType(normalized) && normalized != "#"; }
+bool isObject(const std::string& normalized) {
+  return ns::runtime::isObjectType(normalized) && normalized != "#";
+}
 
 }  // namespace
 
@@ -85,7 +87,8 @@ ns::Ref<BlockInvocation> BlockInvocation::initWithBlock_methodSignature(
     in.buffers[i] = zeroed(in.sizes[i]);
     in.frame[i] = in.buffers[i].get();
   }
-  if (ffi_prep_cif(&in.cif, FFI_DEFAULT_ABI, static_cast<unsigned>(n), returnType, in.argumentTypes.data()) != FFI_OK)
+  if (ffi_prep_cif(&in.cif, FFI_DEFAULT_ABI, static_cast<unsigned>(n), returnType, in.argumentTypes.data()) !=
+      FFI_OK)
     return nullptr;
   self->block_ = block;
   in.literal = block->literal();
@@ -105,14 +108,17 @@ const std::string& BlockInvocation::argumentType(long frameIndex) const {
 void BlockInvocation::getArgument_atIndex(void* buffer, long index) const {
   long frameIndex = index + 1;
   if (index < 0 || frameIndex >= static_cast<long>(interface_->frame.size()))
-    ns::Exception::raise_format(ns::NSInvalidArgumentException, "-[BlockInvocation getArgument:atIndex:]: index (%ld) out of bounds", index);
-  if (buffer) std::memcpy(buffer, interface_->frame[static_cast<std::size_t>(frameIndex)], argumentSize(frameIndex));
+    ns::Exception::raise_format(ns::NSInvalidArgumentException,
+                                "-[BlockInvocation getArgument:atIndex:]: index (%ld) out of bounds", index);
+  if (buffer)
+    std::memcpy(buffer, interface_->frame[static_cast<std::size_t>(frameIndex)], argumentSize(frameIndex));
 }
 
 void BlockInvocation::setArgument_atIndex(const void* buffer, long index) {
   long frameIndex = index + 1;
   if (index < 0 || frameIndex >= static_cast<long>(interface_->frame.size()))
-    ns::Exception::raise_format(ns::NSInvalidArgumentException, "-[BlockInvocation setArgument:atIndex:]: index (%ld) out of bounds", index);
+    ns::Exception::raise_format(ns::NSInvalidArgumentException,
+                                "-[BlockInvocation setArgument:atIndex:]: index (%ld) out of bounds", index);
   void* slot = interface_->frame[static_cast<std::size_t>(frameIndex)];
   std::size_t size = argumentSize(frameIndex);
   if (buffer) {
@@ -139,7 +145,8 @@ void BlockInvocation::setArgument_atIndex(const void* buffer, long index) {
 }
 
 void BlockInvocation::getReturnValue(void* buffer) const {
-  if (validReturn_ && buffer && returnLength_) std::memcpy(buffer, interface_->returnValue.get(), returnLength_);
+  if (validReturn_ && buffer && returnLength_)
+    std::memcpy(buffer, interface_->returnValue.get(), returnLength_);
 }
 
 void BlockInvocation::setReturnValue(const void* buffer) {
@@ -156,7 +163,8 @@ void BlockInvocation::setReturnValue(const void* buffer) {
     ns::Object* raw = nullptr;
     std::memcpy(&raw, buffer, sizeof raw);
     // The replaced object is released with the old reference.
-    if (!returnObject_ || returnObject_.get() != raw) returnObject_ = raw ? ns::detail::tryRetain(raw) : nullptr;
+    if (!returnObject_ || returnObject_.get() != raw)
+      returnObject_ = raw ? ns::detail::tryRetain(raw) : nullptr;
   }
   validReturn_ = true;
 }
@@ -189,9 +197,8 @@ void BlockInvocation::clearArguments() {
 
 void BlockInvocation::invoke() {
   auto& in = *interface_;
-  std::vector<long double> scratchStore((std::max(returnLength_, sizeof(ffi_arg)) + sizeof(long double) - 1) /
-                                            sizeof(long double) + 1,
-                                        0.0L);
+  std::vector<long double> scratchStore(
+      (std::max(returnLength_, sizeof(ffi_arg)) + sizeof(long double) - 1) / sizeof(long double) + 1, 0.0L);
   void* scratch = scratchStore.data();
   ffi_call(&in.cif, FFI_FN(block_->literal()->invoke), scratch, in.frame.data());
   const std::string& type = blockSignature_->returnInfo().normalized;
@@ -218,7 +225,8 @@ void BlockInvocation::invokeUsingInvocation(const ns::Ref<ns::Invocation>& invoc
       setArgument_atIndex(nullptr, i);
       continue;
     }
-    std::size_t size = std::max(argumentSize(i + 1), signature->argumentInfo(static_cast<std::size_t>(source)).size);
+    std::size_t size =
+        std::max(argumentSize(i + 1), signature->argumentInfo(static_cast<std::size_t>(source)).size);
     auto buffer = zeroed(size);
     invocation->getArgument(buffer.get(), source);
     setArgument_atIndex(buffer.get(), i);

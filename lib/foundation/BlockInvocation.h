@@ -16,8 +16,8 @@
 class BlockInvocation : public ns::Object {
  public:
   // Null for a block without a signature, and for one whose types libffi cannot pass.
-  static ns::Ref<BlockInvocation> initWithBlock_methodSignature(const ns::Ref<ns::Block>& block,
-                                                                const ns::Ref<ns::MethodSignature>& methodSignature);
+  static ns::Ref<BlockInvocation> initWithBlock_methodSignature(
+      const ns::Ref<ns::Block>& block, const ns::Ref<ns::MethodSignature>& methodSignature);
   BlockInvocation();
   ~BlockInvocation() override;
 

@@ -47,10 +47,13 @@ void ensureDestructionHook(const ns::Object* object) {
   if (ns::objc_getAssociatedObject(object, &kDestructionHookKey)) return;
   ns::objc_setAssociatedObject(object, &kDestructionHookKey, ns::make<ns::Object>(),
                                ns::OBJC_ASSOCIATION_RETAIN_NONATOMIC);
-  ns::objc_addDestructionCallback(object, [](ns::Object* dying) { ObjectBlockObservation::removeAllBlockObservers(dying); });
+  ns::objc_addDestructionCallback(
+      object, [](ns::Object* dying) { ObjectBlockObservation::removeAllBlockObservers(dying); });
 }
 
-std::string newIdentifier() { return ns::ProcessInfo::processInfo()->globallyUniqueString(); }
+std::string newIdentifier() {
+  return ns::ProcessInfo::processInfo()->globallyUniqueString();
+}
 
 }  // namespace
 
@@ -59,10 +62,9 @@ PL_CLASS_NAMED(BlockObserver, "BlockObserver", ns::Object) {
       "observeValueForKeyPath:ofObject:change:context:");
 }
 
-ns::Ref<BlockObserver> BlockObserver::initWithObservee_keyPaths_options_context_task(const ns::Object* observee,
-                                                                                     std::vector<std::string> keyPaths,
-                                                                                     unsigned long options,
-                                                                                     int context, Task task) {
+ns::Ref<BlockObserver> BlockObserver::initWithObservee_keyPaths_options_context_task(
+    const ns::Object* observee, std::vector<std::string> keyPaths, unsigned long options, int context,
+    Task task) {
   auto observer = ns::make<BlockObserver>();
   observer->observee_ = observee;
   observer->keyPaths_ = std::move(keyPaths);
@@ -123,10 +125,12 @@ void BlockObserver::stopObserving() {
     paths.swap(keyPaths_);
     observee_ = nullptr;
   }
-  for (const auto& path : paths) ns::removeObserver_forKeyPath_context(observee, this, path, &kObservationContext);
+  for (const auto& path : paths)
+    ns::removeObserver_forKeyPath_context(observee, this, path, &kObservationContext);
 }
 
-void BlockObserver::observeValueForKeyPath_ofObject_change_context(std::string keyPath, ns::Ref<ns::Object> object,
+void BlockObserver::observeValueForKeyPath_ofObject_change_context(std::string keyPath,
+                                                                   ns::Ref<ns::Object> object,
                                                                    ns::Dictionary change, void* context) {
   if (context != &kObservationContext) return;
   // Held for the delivery: a task may remove its own observer, and with it the last reference.
@@ -137,10 +141,18 @@ void BlockObserver::observeValueForKeyPath_ofObject_change_context(std::string k
   static const std::string noKeyPath;
   static const ns::Dictionary noChange;
   switch (context_) {
-    case 0: task(object, noKeyPath, noChange); break;
-    case 1: task(object, noKeyPath, change); break;
-    case 2: task(object, keyPath, noChange); break;
-    default: task(object, keyPath, change); break;
+    case 0:
+      task(object, noKeyPath, noChange);
+      break;
+    case 1:
+      task(object, noKeyPath, change);
+      break;
+    case 2:
+      task(object, keyPath, noChange);
+      break;
+    default:
+      task(object, keyPath, change);
+      break;
   }
 }
 
@@ -159,12 +171,14 @@ BlockObserver::Task BlockObserver::task() const {
   return task_;
 }
 
-std::string ObjectBlockObservation::addObserverForKeyPath_task(const ns::Object* object, const std::string& keyPath,
-                                                               ObjectTask task) {
+std::string ObjectBlockObservation::addObserverForKeyPath_task(const ns::Object* object,
+                                                               const std::string& keyPath, ObjectTask task) {
   std::string identifier = newIdentifier();
   blk_addObserverForKeyPaths_identifier_options_context_task(
       object, {keyPath}, identifier, 0, 0,
-      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string&, const ns::Dictionary&) { task(o); });
+      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string&, const ns::Dictionary&) {
+        task(o);
+      });
   return identifier;
 }
 
@@ -182,16 +196,16 @@ std::string ObjectBlockObservation::addObserverForKeyPaths_task(const ns::Object
 
 std::string ObjectBlockObservation::addObserverForKeyPath_options_task(const ns::Object* object,
                                                                        const std::string& keyPath,
-                                                                       unsigned long options, ChangeTask task) {
+                                                                       unsigned long options,
+                                                                       ChangeTask task) {
   std::string identifier = newIdentifier();
   addObserverForKeyPath_identifier_options_task(object, keyPath, identifier, options, std::move(task));
   return identifier;
 }
 
-std::string ObjectBlockObservation::addObserverForKeyPaths_options_task(const ns::Object* object,
-                                                                        const std::vector<std::string>& keyPaths,
-                                                                        unsigned long options,
-                                                                        KeyPathChangeTask task) {
+std::string ObjectBlockObservation::addObserverForKeyPaths_options_task(
+    const ns::Object* object, const std::vector<std::string>& keyPaths, unsigned long options,
+    KeyPathChangeTask task) {
   std::string identifier = newIdentifier();
   addObserverForKeyPaths_identifier_options_task(object, keyPaths, identifier, options, std::move(task));
   return identifier;
@@ -200,24 +214,21 @@ std::string ObjectBlockObservation::addObserverForKeyPaths_options_task(const ns
 void ObjectBlockObservation::addObserverForKeyPath_identifier_options_task(const ns::Object* object,
                                                                            const std::string& keyPath,
                                                                            const std::string& identifier,
-                                                                           unsigned long options, ChangeTask task) {
+                                                                           unsigned long options,
+                                                                           ChangeTask task) {
   blk_addObserverForKeyPaths_identifier_options_context_task(
       object, {keyPath}, identifier, options, options ? 1 : 0,
-      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string&, const ns::Dictionary& change) {
-        task(o, change);
-      });
+      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string&,
+                               const ns::Dictionary& change) { task(o, change); });
 }
 
-void ObjectBlockObservation::addObserverForKeyPaths_identifier_options_task(const ns::Object* object,
-                                                                            const std::vector<std::string>& keyPaths,
-                                                                            const std::string& identifier,
-                                                                            unsigned long options,
-                                                                            KeyPathChangeTask task) {
+void ObjectBlockObservation::addObserverForKeyPaths_identifier_options_task(
+    const ns::Object* object, const std::vector<std::string>& keyPaths, const std::string& identifier,
+    unsigned long options, KeyPathChangeTask task) {
   blk_addObserverForKeyPaths_identifier_options_context_task(
       object, keyPaths, identifier, options, options ? 3 : 2,
-      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string& path, const ns::Dictionary& change) {
-        task(o, path, change);
-      });
+      [task = std::move(task)](const ns::Ref<ns::Object>& o, const std::string& path,
+                               const ns::Dictionary& change) { task(o, path, change); });
 }
 
 void ObjectBlockObservation::blk_addObserverForKeyPaths_identifier_options_context_task(
@@ -225,8 +236,8 @@ void ObjectBlockObservation::blk_addObserverForKeyPaths_identifier_options_conte
     unsigned long options, int context, BlockObserver::Task task) {
   if (!object || keyPaths.empty() || !task) return;
   ensureDestructionHook(object);
-  auto observer =
-      BlockObserver::initWithObservee_keyPaths_options_context_task(object, keyPaths, options, context, std::move(task));
+  auto observer = BlockObserver::initWithObservee_keyPaths_options_context_task(object, keyPaths, options,
+                                                                                context, std::move(task));
   ns::Ref<BlockObserver> replaced;
   {
     ObjectLock lock(object);
@@ -243,7 +254,8 @@ void ObjectBlockObservation::blk_addObserverForKeyPaths_identifier_options_conte
   if (replaced) replaced->stopObserving();
 }
 
-void ObjectBlockObservation::removeObserverForKeyPath_identifier(const ns::Object* object, const std::string& keyPath,
+void ObjectBlockObservation::removeObserverForKeyPath_identifier(const ns::Object* object,
+                                                                 const std::string& keyPath,
                                                                  const std::string& identifier) {
   if (!object) return;
   ns::Ref<BlockObserver> observer;
@@ -265,7 +277,8 @@ void ObjectBlockObservation::removeObserverForKeyPath_identifier(const ns::Objec
   if (table->observers.empty()) setTable(object, nullptr);
 }
 
-void ObjectBlockObservation::removeObserversWithIdentifier(const ns::Object* object, const std::string& identifier) {
+void ObjectBlockObservation::removeObserversWithIdentifier(const ns::Object* object,
+                                                           const std::string& identifier) {
   if (!object) return;
   ns::Ref<BlockObserver> observer;
   {
@@ -294,7 +307,8 @@ void ObjectBlockObservation::removeAllBlockObservers(const ns::Object* object) {
   for (auto& [identifier, observer] : observers) observer->stopObserving();
 }
 
-std::map<std::string, ns::Ref<BlockObserver>> ObjectBlockObservation::blk_observerBlocks(const ns::Object* object) {
+std::map<std::string, ns::Ref<BlockObserver>> ObjectBlockObservation::blk_observerBlocks(
+    const ns::Object* object) {
   if (!object) return {};
   ObjectLock lock(object);
   auto table = tableOf(object);

@@ -18,10 +18,9 @@ class BlockObserver : public ns::Object {
                                   const ns::Dictionary& change)>;
 
   // Starts observing every key path at once.
-  static ns::Ref<BlockObserver> initWithObservee_keyPaths_options_context_task(const ns::Object* observee,
-                                                                               std::vector<std::string> keyPaths,
-                                                                               unsigned long options, int context,
-                                                                               Task task);
+  static ns::Ref<BlockObserver> initWithObservee_keyPaths_options_context_task(
+      const ns::Object* observee, std::vector<std::string> keyPaths, unsigned long options, int context,
+      Task task);
   ~BlockObserver() override;
 
   void startObservingWithOptions(unsigned long options);
@@ -52,27 +51,27 @@ struct ObjectBlockObservation {
       std::function<void(ns::Ref<ns::Object> object, std::string keyPath, ns::Dictionary change)>;
 
   // The forms without an identifier make one and answer it.
-  static std::string addObserverForKeyPath_task(const ns::Object* object, const std::string& keyPath, ObjectTask task);
-  static std::string addObserverForKeyPaths_task(const ns::Object* object, const std::vector<std::string>& keyPaths,
-                                                 KeyPathTask task);
+  static std::string addObserverForKeyPath_task(const ns::Object* object, const std::string& keyPath,
+                                                ObjectTask task);
+  static std::string addObserverForKeyPaths_task(const ns::Object* object,
+                                                 const std::vector<std::string>& keyPaths, KeyPathTask task);
   static std::string addObserverForKeyPath_options_task(const ns::Object* object, const std::string& keyPath,
                                                         unsigned long options, ChangeTask task);
   static std::string addObserverForKeyPaths_options_task(const ns::Object* object,
                                                          const std::vector<std::string>& keyPaths,
                                                          unsigned long options, KeyPathChangeTask task);
-  static void addObserverForKeyPath_identifier_options_task(const ns::Object* object, const std::string& keyPath,
-                                                            const std::string& identifier, unsigned long options,
-                                                            ChangeTask task);
+  static void addObserverForKeyPath_identifier_options_task(const ns::Object* object,
+                                                            const std::string& keyPath,
+                                                            const std::string& identifier,
+                                                            unsigned long options, ChangeTask task);
   static void addObserverForKeyPaths_identifier_options_task(const ns::Object* object,
                                                              const std::vector<std::string>& keyPaths,
-                                                             const std::string& identifier, unsigned long options,
-                                                             KeyPathChangeTask task);
+                                                             const std::string& identifier,
+                                                             unsigned long options, KeyPathChangeTask task);
   // Where the others end. A second registration under an identifier replaces and stops the first.
-  static void blk_addObserverForKeyPaths_identifier_options_context_task(const ns::Object* object,
-                                                                         const std::vector<std::string>& keyPaths,
-                                                                         const std::string& identifier,
-                                                                         unsigned long options, int context,
-                                                                         BlockObserver::Task task);
+  static void blk_addObserverForKeyPaths_identifier_options_context_task(
+      const ns::Object* object, const std::vector<std::string>& keyPaths, const std::string& identifier,
+      unsigned long options, int context, BlockObserver::Task task);
 
   static void removeObserverForKeyPath_identifier(const ns::Object* object, const std::string& keyPath,
                                                   const std::string& identifier);

@@ -35,7 +35,8 @@ PL_CLASS_NAMED(DynamicNSCacheDelegate, "DynamicNSCacheDelegate", DynamicDelegate
 extern "C" int pelorinFoundationCacheBlocks = 0;
 
 ns::Ref<ns::Block> CacheBlocks::willEvictBlock(const ns::Ref<ns::Cache>& cache) {
-  return std::dynamic_pointer_cast<ns::Block>(ns::send<ns::Ref<ns::Object>>(cache, ns::Sel("willEvictBlock")));
+  return std::dynamic_pointer_cast<ns::Block>(
+      ns::send<ns::Ref<ns::Object>>(cache, ns::Sel("willEvictBlock")));
 }
 
 void CacheBlocks::setWillEvictBlock(const ns::Ref<ns::Cache>& cache, WillEvictBlock block) {
@@ -44,7 +45,8 @@ void CacheBlocks::setWillEvictBlock(const ns::Ref<ns::Cache>& cache, WillEvictBl
   ns::send<void>(cache, ns::Sel("setWillEvictBlock:"), wrapped);
 }
 
-ns::Ref<ns::Object> CacheBlocks::objectForKey_withGetter(const ns::Ref<ns::Cache>& cache, const ns::Value& key,
+ns::Ref<ns::Object> CacheBlocks::objectForKey_withGetter(const ns::Ref<ns::Cache>& cache,
+                                                         const ns::Value& key,
                                                          const std::function<ns::Ref<ns::Object>()>& getter) {
   if (!cache) return nullptr;
   if (auto cached = cache->objectForKey(key)) return cached;

@@ -7,7 +7,9 @@
 
 namespace {
 
-ns::Value orNull(ns::Value v) { return v.isNil() ? ns::Value::null() : v; }
+ns::Value orNull(ns::Value v) {
+  return v.isNil() ? ns::Value::null() : v;
+}
 
 ValueTest negated(const ValueTest& test) {
   return [&test](const ns::Value& v) { return !test(v); };
@@ -66,15 +68,21 @@ bool correspond(const Sequence& items, const ns::Array& other, const ValuePairTe
 void ArrayBlocks::each(const ns::Array& array, const ValueAction& block) {
   for (const auto& v : array) block(v);
 }
-void ArrayBlocks::apply(const ns::Array& array, const ValueAction& block) { applyOver(array, block); }
-ns::Value ArrayBlocks::match(const ns::Array& array, const ValueTest& block) { return firstPassing(array, block); }
+void ArrayBlocks::apply(const ns::Array& array, const ValueAction& block) {
+  applyOver(array, block);
+}
+ns::Value ArrayBlocks::match(const ns::Array& array, const ValueTest& block) {
+  return firstPassing(array, block);
+}
 ns::Array ArrayBlocks::select(const ns::Array& array, const ValueTest& block) {
   ns::Array out;
   for (const auto& v : array)
     if (block(v)) out.push_back(v);
   return out;
 }
-ns::Array ArrayBlocks::reject(const ns::Array& array, const ValueTest& block) { return select(array, negated(block)); }
+ns::Array ArrayBlocks::reject(const ns::Array& array, const ValueTest& block) {
+  return select(array, negated(block));
+}
 ns::Array ArrayBlocks::map(const ns::Array& array, const ValueMapping& block) {
   ns::Array out;
   out.reserve(array.size());
@@ -84,10 +92,17 @@ ns::Array ArrayBlocks::map(const ns::Array& array, const ValueMapping& block) {
 ns::Value ArrayBlocks::reduce_withBlock(const ns::Array& array, ns::Value initial, const ValueFold& block) {
   return fold(array, std::move(initial), block);
 }
-bool ArrayBlocks::any(const ns::Array& array, const ValueTest& block) { return !match(array, block).isNil(); }
-bool ArrayBlocks::none(const ns::Array& array, const ValueTest& block) { return match(array, block).isNil(); }
-bool ArrayBlocks::all(const ns::Array& array, const ValueTest& block) { return allPass(array, block); }
-bool ArrayBlocks::corresponds_withBlock(const ns::Array& array, const ns::Array& other, const ValuePairTest& block) {
+bool ArrayBlocks::any(const ns::Array& array, const ValueTest& block) {
+  return !match(array, block).isNil();
+}
+bool ArrayBlocks::none(const ns::Array& array, const ValueTest& block) {
+  return match(array, block).isNil();
+}
+bool ArrayBlocks::all(const ns::Array& array, const ValueTest& block) {
+  return allPass(array, block);
+}
+bool ArrayBlocks::corresponds_withBlock(const ns::Array& array, const ns::Array& other,
+                                        const ValuePairTest& block) {
   return correspond(array, other, block);
 }
 
@@ -98,7 +113,9 @@ void MutableArrayBlocks::performSelect(ns::Array& array, const ValueTest& block)
     if (block(v)) kept.push_back(v);
   if (kept.size() != array.size()) array = std::move(kept);
 }
-void MutableArrayBlocks::performReject(ns::Array& array, const ValueTest& block) { performSelect(array, negated(block)); }
+void MutableArrayBlocks::performReject(ns::Array& array, const ValueTest& block) {
+  performSelect(array, negated(block));
+}
 void MutableArrayBlocks::performMap(ns::Array& array, const ValueMapping& block) {
   ns::Array copy = array;
   for (std::size_t i = 0; i < copy.size(); ++i) {
@@ -110,9 +127,15 @@ void MutableArrayBlocks::performMap(ns::Array& array, const ValueMapping& block)
 
 // Ordered sets.
 
-void OrderedSetBlocks::each(const ns::OrderedSet& set, const ValueAction& block) { ArrayBlocks::each(set.array(), block); }
-void OrderedSetBlocks::apply(const ns::OrderedSet& set, const ValueAction& block) { applyOver(set.array(), block); }
-ns::Value OrderedSetBlocks::match(const ns::OrderedSet& set, const ValueTest& block) { return firstPassing(set, block); }
+void OrderedSetBlocks::each(const ns::OrderedSet& set, const ValueAction& block) {
+  ArrayBlocks::each(set.array(), block);
+}
+void OrderedSetBlocks::apply(const ns::OrderedSet& set, const ValueAction& block) {
+  applyOver(set.array(), block);
+}
+ns::Value OrderedSetBlocks::match(const ns::OrderedSet& set, const ValueTest& block) {
+  return firstPassing(set, block);
+}
 ns::OrderedSet OrderedSetBlocks::select(const ns::OrderedSet& set, const ValueTest& block) {
   return ns::OrderedSet(ArrayBlocks::select(set.array(), block));
 }
@@ -124,12 +147,19 @@ ns::OrderedSet OrderedSetBlocks::map(const ns::OrderedSet& set, const ValueMappi
   for (const auto& v : set) out.addObject(orNull(block(v)));
   return out;
 }
-ns::Value OrderedSetBlocks::reduce_withBlock(const ns::OrderedSet& set, ns::Value initial, const ValueFold& block) {
+ns::Value OrderedSetBlocks::reduce_withBlock(const ns::OrderedSet& set, ns::Value initial,
+                                             const ValueFold& block) {
   return fold(set, std::move(initial), block);
 }
-bool OrderedSetBlocks::any(const ns::OrderedSet& set, const ValueTest& block) { return !match(set, block).isNil(); }
-bool OrderedSetBlocks::none(const ns::OrderedSet& set, const ValueTest& block) { return match(set, block).isNil(); }
-bool OrderedSetBlocks::all(const ns::OrderedSet& set, const ValueTest& block) { return allPass(set, block); }
+bool OrderedSetBlocks::any(const ns::OrderedSet& set, const ValueTest& block) {
+  return !match(set, block).isNil();
+}
+bool OrderedSetBlocks::none(const ns::OrderedSet& set, const ValueTest& block) {
+  return match(set, block).isNil();
+}
+bool OrderedSetBlocks::all(const ns::OrderedSet& set, const ValueTest& block) {
+  return allPass(set, block);
+}
 bool OrderedSetBlocks::corresponds_withBlock(const ns::OrderedSet& set, const ns::OrderedSet& other,
                                              const ValuePairTest& block) {
   return correspond(set, other.array(), block);
@@ -159,13 +189,21 @@ void MutableOrderedSetBlocks::performMap(ns::OrderedSet& set, const ValueMapping
 
 // Sets.
 
-void SetBlocks::each(const ns::Set& set, const ValueAction& block) { ArrayBlocks::each(set.allObjects(), block); }
-void SetBlocks::apply(const ns::Set& set, const ValueAction& block) { applyOver(set.allObjects(), block); }
-ns::Value SetBlocks::match(const ns::Set& set, const ValueTest& block) { return firstPassing(set, block); }
+void SetBlocks::each(const ns::Set& set, const ValueAction& block) {
+  ArrayBlocks::each(set.allObjects(), block);
+}
+void SetBlocks::apply(const ns::Set& set, const ValueAction& block) {
+  applyOver(set.allObjects(), block);
+}
+ns::Value SetBlocks::match(const ns::Set& set, const ValueTest& block) {
+  return firstPassing(set, block);
+}
 ns::Set SetBlocks::select(const ns::Set& set, const ValueTest& block) {
   return ns::Set(ArrayBlocks::select(set.allObjects(), block));
 }
-ns::Set SetBlocks::reject(const ns::Set& set, const ValueTest& block) { return select(set, negated(block)); }
+ns::Set SetBlocks::reject(const ns::Set& set, const ValueTest& block) {
+  return select(set, negated(block));
+}
 ns::Set SetBlocks::map(const ns::Set& set, const ValueMapping& block) {
   ns::Set out;
   for (const auto& v : set) out.add(orNull(block(v)));
@@ -174,13 +212,25 @@ ns::Set SetBlocks::map(const ns::Set& set, const ValueMapping& block) {
 ns::Value SetBlocks::reduce_withBlock(const ns::Set& set, ns::Value initial, const ValueFold& block) {
   return fold(set, std::move(initial), block);
 }
-bool SetBlocks::any(const ns::Set& set, const ValueTest& block) { return !match(set, block).isNil(); }
-bool SetBlocks::none(const ns::Set& set, const ValueTest& block) { return match(set, block).isNil(); }
-bool SetBlocks::all(const ns::Set& set, const ValueTest& block) { return allPass(set, block); }
+bool SetBlocks::any(const ns::Set& set, const ValueTest& block) {
+  return !match(set, block).isNil();
+}
+bool SetBlocks::none(const ns::Set& set, const ValueTest& block) {
+  return match(set, block).isNil();
+}
+bool SetBlocks::all(const ns::Set& set, const ValueTest& block) {
+  return allPass(set, block);
+}
 
-void MutableSetBlocks::performSelect(ns::Set& set, const ValueTest& block) { set = SetBlocks::select(set, block); }
-void MutableSetBlocks::performReject(ns::Set& set, const ValueTest& block) { set = SetBlocks::reject(set, block); }
-void MutableSetBlocks::performMap(ns::Set& set, const ValueMapping& block) { set = SetBlocks::map(set, block); }
+void MutableSetBlocks::performSelect(ns::Set& set, const ValueTest& block) {
+  set = SetBlocks::select(set, block);
+}
+void MutableSetBlocks::performReject(ns::Set& set, const ValueTest& block) {
+  set = SetBlocks::reject(set, block);
+}
+void MutableSetBlocks::performMap(ns::Set& set, const ValueMapping& block) {
+  set = SetBlocks::map(set, block);
+}
 
 // Dictionaries.
 
@@ -251,7 +301,8 @@ void IndexSetBlocks::each(const ns::IndexSet& set, const IndexAction& block) {
   set.enumerateIndexesUsingBlock([&](std::size_t i, bool*) { block(i); });
 }
 void IndexSetBlocks::apply(const ns::IndexSet& set, const IndexAction& block) {
-  set.enumerateIndexesWithOptions_usingBlock(ns::NSEnumerationConcurrent, [&](std::size_t i, bool*) { block(i); });
+  set.enumerateIndexesWithOptions_usingBlock(ns::NSEnumerationConcurrent,
+                                             [&](std::size_t i, bool*) { block(i); });
 }
 std::size_t IndexSetBlocks::match(const ns::IndexSet& set, const IndexTest& block) {
   return set.indexPassingTest([&](std::size_t i, bool*) { return block(i); });
@@ -274,8 +325,12 @@ ns::Array IndexSetBlocks::mapIndex(const ns::IndexSet& set, const IndexObjectMap
   each(set, [&](std::size_t i) { out.push_back(orNull(block(i))); });
   return out;
 }
-bool IndexSetBlocks::any(const ns::IndexSet& set, const IndexTest& block) { return match(set, block) != ns::NotFound; }
-bool IndexSetBlocks::none(const ns::IndexSet& set, const IndexTest& block) { return match(set, block) == ns::NotFound; }
+bool IndexSetBlocks::any(const ns::IndexSet& set, const IndexTest& block) {
+  return match(set, block) != ns::NotFound;
+}
+bool IndexSetBlocks::none(const ns::IndexSet& set, const IndexTest& block) {
+  return match(set, block) == ns::NotFound;
+}
 bool IndexSetBlocks::all(const ns::IndexSet& set, const IndexTest& block) {
   bool result = true;
   set.enumerateIndexesUsingBlock([&](std::size_t i, bool* stop) {

@@ -41,7 +41,8 @@ struct ArrayBlocks {
   static bool all(const ns::Array& array, const ValueTest& block);
   // Pairs the elements with `other`'s by index while the closure agrees; NO for an empty
   // receiver and for one longer than `other`.
-  static bool corresponds_withBlock(const ns::Array& array, const ns::Array& other, const ValuePairTest& block);
+  static bool corresponds_withBlock(const ns::Array& array, const ns::Array& other,
+                                    const ValuePairTest& block);
 };
 
 struct MutableArrayBlocks {
@@ -62,7 +63,8 @@ struct OrderedSetBlocks {
   static bool any(const ns::OrderedSet& set, const ValueTest& block);
   static bool none(const ns::OrderedSet& set, const ValueTest& block);
   static bool all(const ns::OrderedSet& set, const ValueTest& block);
-  static bool corresponds_withBlock(const ns::OrderedSet& set, const ns::OrderedSet& other, const ValuePairTest& block);
+  static bool corresponds_withBlock(const ns::OrderedSet& set, const ns::OrderedSet& other,
+                                    const ValuePairTest& block);
 };
 
 struct MutableOrderedSetBlocks {

@@ -66,7 +66,8 @@ char kDelegateNameMapKey;
 
 ns::Ref<DelegateNameMap> nameMapOf(ns::Class cls, bool create) {
   ns::objc_sync_enter(cls);
-  auto map = std::dynamic_pointer_cast<DelegateNameMap>(ns::objc_getAssociatedObject(cls, &kDelegateNameMapKey));
+  auto map =
+      std::dynamic_pointer_cast<DelegateNameMap>(ns::objc_getAssociatedObject(cls, &kDelegateNameMapKey));
   if (!map && create) {
     map = ns::make<DelegateNameMap>();
     ns::objc_setAssociatedObject(cls, &kDelegateNameMapKey, map, ns::OBJC_ASSOCIATION_RETAIN_NONATOMIC);
@@ -77,11 +78,13 @@ ns::Ref<DelegateNameMap> nameMapOf(ns::Class cls, bool create) {
 
 // Adds an accessor; when the class already has its own, the new one goes under the "dyn_" name
 // and the two are exchanged, so the "dyn_" name reaches the class's own accessor.
-void addOrExchange(ns::Class cls, ns::Sel sel, ns::Sel dynSel, const ns::Ref<ns::Block>& block, const char* types) {
+void addOrExchange(ns::Class cls, ns::Sel sel, ns::Sel dynSel, const ns::Ref<ns::Block>& block,
+                   const char* types) {
   ns::Imp imp = ns::imp_implementationWithBlock(block);
   if (ns::class_addMethod(cls, sel, imp, types)) return;
   ns::class_addMethod(cls, dynSel, imp, types);
-  ns::method_exchangeImplementations(ns::class_getInstanceMethod(cls, sel), ns::class_getInstanceMethod(cls, dynSel));
+  ns::method_exchangeImplementations(ns::class_getInstanceMethod(cls, sel),
+                                     ns::class_getInstanceMethod(cls, dynSel));
 }
 
 }  // namespace
@@ -115,7 +118,8 @@ void DynamicDelegate::implementMethod_withBlock(ns::Sel sel, const ns::Ref<ns::B
   ns::MethodDescription d = ns::protocol_getMethodDescription(protocol_, sel, true, instance);
   if (!d.name) d = ns::protocol_getMethodDescription(protocol_, sel, false, instance);
   if (!d.name) return;  // the protocol does not declare it
-  auto invocation = BlockInvocation::initWithBlock_methodSignature(block, ns::MethodSignature::signatureWithObjCTypes(d.types));
+  auto invocation = BlockInvocation::initWithBlock_methodSignature(
+      block, ns::MethodSignature::signatureWithObjCTypes(d.types));
   if (!invocation) return;
   std::lock_guard lock(mutex_);
   blockInvocations_[name] = invocation;
@@ -188,10 +192,12 @@ bool DynamicDelegate::respondsToSelector(ns::Sel sel) {
 ns::Ref<ns::MethodSignature> DynamicDelegate::methodSignatureForSelector(ns::Sel sel) {
   if (auto invocation = blockInvocationForSelector(sel)) return invocation->methodSignature();
   if (auto real = realDelegate()) {
-    if (auto signature = ns::send<ns::Ref<ns::MethodSignature>>(real, ns::Sel("methodSignatureForSelector:"), sel))
+    if (auto signature =
+            ns::send<ns::Ref<ns::MethodSignature>>(real, ns::Sel("methodSignatureForSelector:"), sel))
       return signature;
   }
-  if (auto own = signatureFromEntry(ns::runtime::lookUpEntry(ns::object_getClass(this), sel, false, true))) return own;
+  if (auto own = signatureFromEntry(ns::runtime::lookUpEntry(ns::object_getClass(this), sel, false, true)))
+    return own;
   return signatureFromEntry(ns::runtime::lookUpEntry(ns::NSClassFromString("NSObject"), sel, false, true));
 }
 
@@ -216,9 +222,10 @@ bool DynamicDelegate::conformsToProtocol(ns::Ref<ns::Protocol> protocol) {
 void DynamicDelegate::doesNotRecognizeSelector(ns::Sel sel) {
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<void*>(this));
-  ns::Exception::raise(ns::NSInvalidArgumentException, "-[" + ns::NSStringFromClass(ns::object_getClass(this)) + " " +
-                                                           ns::NSStringFromSelector(sel) +
-                                                           "]: unrecognized selector sent to instance " + address);
+  ns::Exception::raise(ns::NSInvalidArgumentException,
+                       "-[" + ns::NSStringFromClass(ns::object_getClass(this)) + " " +
+                           ns::NSStringFromSelector(sel) + "]: unrecognized selector sent to instance " +
+                           address);
 }
 
 std::string DynamicDelegate::description() const {
@@ -265,7 +272,9 @@ bool DynamicClassDelegate::isEqual(const ns::Object* other) const {
   return other == this || (proxiedClass_ && other == proxiedClass_);
 }
 
-std::size_t DynamicClassDelegate::hash() const { return proxiedClass_ ? proxiedClass_->hash() : 0; }
+std::size_t DynamicClassDelegate::hash() const {
+  return proxiedClass_ ? proxiedClass_->hash() : 0;
+}
 
 ns::Ref<DynamicDelegate> ObjectDynamicDelegate::dynamicDelegateForProtocol(const ns::Object* owner,
                                                                            ns::Protocol* protocol) {
@@ -286,17 +295,19 @@ ns::Ref<DynamicDelegate> ObjectDynamicDelegate::dynamicDelegateForProtocol(const
 
 ns::Ref<DynamicDelegate> ObjectDynamicDelegate::dynamicDelegate(const ns::Object* owner) {
   if (!owner) return nullptr;
-  return dynamicDelegateForProtocol(owner, ns::objc_getProtocol(ns::NSStringFromClass(ns::object_getClass(owner)) + "Delegate"));
+  return dynamicDelegateForProtocol(
+      owner, ns::objc_getProtocol(ns::NSStringFromClass(ns::object_getClass(owner)) + "Delegate"));
 }
 
 ns::Ref<DynamicDelegate> ObjectDynamicDelegate::dynamicDataSource(const ns::Object* owner) {
   if (!owner) return nullptr;
-  return dynamicDelegateForProtocol(owner,
-                                    ns::objc_getProtocol(ns::NSStringFromClass(ns::object_getClass(owner)) + "DataSource"));
+  return dynamicDelegateForProtocol(
+      owner, ns::objc_getProtocol(ns::NSStringFromClass(ns::object_getClass(owner)) + "DataSource"));
 }
 
 void ObjectBlockDelegate::registerDynamicDelegate(ns::Class cls) {
-  registerDynamicDelegateNamed_forProtocol(cls, "delegate", ns::objc_getProtocol(ns::NSStringFromClass(cls) + "Delegate"));
+  registerDynamicDelegateNamed_forProtocol(cls, "delegate",
+                                           ns::objc_getProtocol(ns::NSStringFromClass(cls) + "Delegate"));
 }
 
 void ObjectBlockDelegate::registerDynamicDataSource(ns::Class cls) {
@@ -305,11 +316,13 @@ void ObjectBlockDelegate::registerDynamicDataSource(ns::Class cls) {
 }
 
 void ObjectBlockDelegate::registerDynamicDelegateNamed(ns::Class cls, const std::string& name) {
-  registerDynamicDelegateNamed_forProtocol(cls, name, ns::objc_getProtocol(ns::NSStringFromClass(cls) + "Delegate"));
+  registerDynamicDelegateNamed_forProtocol(cls, name,
+                                           ns::objc_getProtocol(ns::NSStringFromClass(cls) + "Delegate"));
 }
 
 void ObjectBlockDelegate::registerDynamicDataSourceNamed(ns::Class cls, const std::string& name) {
-  registerDynamicDelegateNamed_forProtocol(cls, name, ns::objc_getProtocol(ns::NSStringFromClass(cls) + "DataSource"));
+  registerDynamicDelegateNamed_forProtocol(cls, name,
+                                           ns::objc_getProtocol(ns::NSStringFromClass(cls) + "DataSource"));
 }
 
 void ObjectBlockDelegate::registerDynamicDelegateNamed_forProtocol(ns::Class cls, const std::string& name,
@@ -339,11 +352,13 @@ void ObjectBlockDelegate::registerDynamicDelegateNamed_forProtocol(ns::Class cls
   addOrExchange(cls, accessors.setter, accessors.dynSetter, setter, "v@:@");
 }
 
-void ObjectBlockDelegate::linkDelegateMethods(ns::Class cls, const std::map<std::string, std::string>& methods) {
+void ObjectBlockDelegate::linkDelegateMethods(ns::Class cls,
+                                              const std::map<std::string, std::string>& methods) {
   linkProtocol_methods(cls, ns::objc_getProtocol(ns::NSStringFromClass(cls) + "Delegate"), methods);
 }
 
-void ObjectBlockDelegate::linkDataSourceMethods(ns::Class cls, const std::map<std::string, std::string>& methods) {
+void ObjectBlockDelegate::linkDataSourceMethods(ns::Class cls,
+                                                const std::map<std::string, std::string>& methods) {
   linkProtocol_methods(cls, ns::objc_getProtocol(ns::NSStringFromClass(cls) + "DataSource"), methods);
 }
 
@@ -366,13 +381,15 @@ void ObjectBlockDelegate::linkProtocol_methods(ns::Class cls, ns::Protocol* prot
 
   for (const auto& [property, selectorName] : methods) {
     Accessors accessors = accessorsOf(cls, property);
-    if (ns::class_respondsToSelector(cls, accessors.getter) || ns::class_respondsToSelector(cls, accessors.setter))
+    if (ns::class_respondsToSelector(cls, accessors.getter) ||
+        ns::class_respondsToSelector(cls, accessors.setter))
       continue;
     ns::Sel sel(selectorName);
-    auto getter = ns::block<ns::Ref<ns::Object>(ns::Ref<ns::Object>)>([protocol, sel](ns::Ref<ns::Object> owner) {
-      auto dynamic = ObjectDynamicDelegate::dynamicDelegateForProtocol(owner.get(), protocol);
-      return ns::Ref<ns::Object>(dynamic ? dynamic->blockImplementationForMethod(sel) : nullptr);
-    });
+    auto getter =
+        ns::block<ns::Ref<ns::Object>(ns::Ref<ns::Object>)>([protocol, sel](ns::Ref<ns::Object> owner) {
+          auto dynamic = ObjectDynamicDelegate::dynamicDelegateForProtocol(owner.get(), protocol);
+          return ns::Ref<ns::Object>(dynamic ? dynamic->blockImplementationForMethod(sel) : nullptr);
+        });
     auto setter = ns::block<void(ns::Ref<ns::Object>, ns::Ref<ns::Object>)>(
         [protocol, sel, delegateAccessors](ns::Ref<ns::Object> owner, ns::Ref<ns::Object> block) {
           auto dynamic = ObjectDynamicDelegate::dynamicDelegateForProtocol(owner.get(), protocol);

@@ -92,11 +92,13 @@ struct ObjectBlockDelegate {
   static void registerDynamicDataSource(ns::Class cls);
   static void registerDynamicDelegateNamed(ns::Class cls, const std::string& name);
   static void registerDynamicDataSourceNamed(ns::Class cls, const std::string& name);
-  static void registerDynamicDelegateNamed_forProtocol(ns::Class cls, const std::string& name, ns::Protocol* protocol);
+  static void registerDynamicDelegateNamed_forProtocol(ns::Class cls, const std::string& name,
+                                                       ns::Protocol* protocol);
   // Property name -> protocol selector name.
   static void linkDelegateMethods(ns::Class cls, const std::map<std::string, std::string>& methods);
   static void linkDataSourceMethods(ns::Class cls, const std::map<std::string, std::string>& methods);
-  static void linkProtocol_methods(ns::Class cls, ns::Protocol* protocol, const std::map<std::string, std::string>& methods);
+  static void linkProtocol_methods(ns::Class cls, ns::Protocol* protocol,
+                                   const std::map<std::string, std::string>& methods);
   // Protocol name -> delegate property name, for the classes that registered one.
   static std::map<std::string, std::string> blk_delegateNameMap(ns::Class cls);
 };

@@ -22,9 +22,8 @@ ObjectBlocks::BlockHandle deferred(std::function<void()> run, double delay) {
 
 }  // namespace
 
-ObjectBlocks::BlockHandle ObjectBlocks::performBlock_afterDelay(const ns::Ref<ns::Object>& object,
-                                                                std::function<void(ns::Ref<ns::Object>)> block,
-                                                                double delay) {
+ObjectBlocks::BlockHandle ObjectBlocks::performBlock_afterDelay(
+    const ns::Ref<ns::Object>& object, std::function<void(ns::Ref<ns::Object>)> block, double delay) {
   if (!block) return nullptr;
   return deferred([object, block = std::move(block)] { block(object); }, delay);
 }

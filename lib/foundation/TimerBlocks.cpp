@@ -8,7 +8,9 @@ namespace {
 // Stands for the class that receives the timers' action; it lives as long as the process.
 class TimerBlocksTarget : public ns::Object {
  public:
-  void executeBlockFromTimer(const ns::Ref<ns::Timer>& timer) { TimerBlocks::blk_executeBlockFromTimer(timer); }
+  void executeBlockFromTimer(const ns::Ref<ns::Timer>& timer) {
+    TimerBlocks::blk_executeBlockFromTimer(timer);
+  }
 };
 
 const ns::Ref<TimerBlocksTarget>& target() {
@@ -29,8 +31,8 @@ ns::Ref<ns::Timer> TimerBlocks::scheduledTimerWithTimeInterval_block_repeats(ns:
       interval, target(), &TimerBlocksTarget::executeBlockFromTimer, blockFor(std::move(block)), repeats);
 }
 
-ns::Ref<ns::Timer> TimerBlocks::timerWithTimeInterval_block_repeats(ns::TimeInterval interval, TimerBlock block,
-                                                                    bool repeats) {
+ns::Ref<ns::Timer> TimerBlocks::timerWithTimeInterval_block_repeats(ns::TimeInterval interval,
+                                                                    TimerBlock block, bool repeats) {
   return ns::Timer::timerWithTimeInterval_target_selector_userInfo_repeats(
       interval, target(), &TimerBlocksTarget::executeBlockFromTimer, blockFor(std::move(block)), repeats);
 }

@@ -12,8 +12,8 @@ struct TimerBlocks {
   using TimerBlock = std::function<void(ns::Ref<ns::Timer>)>;
 
   // Scheduled on the current thread's run loop in the default mode.
-  static ns::Ref<ns::Timer> scheduledTimerWithTimeInterval_block_repeats(ns::TimeInterval interval, TimerBlock block,
-                                                                         bool repeats);
+  static ns::Ref<ns::Timer> scheduledTimerWithTimeInterval_block_repeats(ns::TimeInterval interval,
+                                                                         TimerBlock block, bool repeats);
   // Not scheduled: the caller adds it to a run loop.
   static ns::Ref<ns::Timer> timerWithTimeInterval_block_repeats(ns::TimeInterval interval, TimerBlock block,
                                                                 bool repeats);

@@ -50,7 +50,8 @@ char kStateKey;
 
 ns::Ref<ConnectionState> stateOf(const ns::Ref<ns::URLConnection>& connection) {
   ns::objc_sync_enter(connection.get());
-  auto state = std::dynamic_pointer_cast<ConnectionState>(ns::objc_getAssociatedObject(connection.get(), &kStateKey));
+  auto state =
+      std::dynamic_pointer_cast<ConnectionState>(ns::objc_getAssociatedObject(connection.get(), &kStateKey));
   if (!state) {
     state = ns::make<ConnectionState>();
     ns::objc_setAssociatedObject(connection.get(), &kStateKey, state, ns::OBJC_ASSOCIATION_RETAIN_NONATOMIC);
@@ -59,7 +60,9 @@ ns::Ref<ConnectionState> stateOf(const ns::Ref<ns::URLConnection>& connection) {
   return state;
 }
 
-ns::Protocol* connectionProtocol() { return ns::objc_getProtocol("NSURLConnectionDelegate"); }
+ns::Protocol* connectionProtocol() {
+  return ns::objc_getProtocol("NSURLConnectionDelegate");
+}
 
 ns::Ref<DynamicDelegate> dynamicDelegateOf(const ns::Ref<ns::URLConnection>& connection) {
   return ObjectDynamicDelegate::dynamicDelegateForProtocol(connection.get(), connectionProtocol());
@@ -69,13 +72,15 @@ ns::Ref<DynamicDelegate> dynamicDelegateOf(const ns::Ref<ns::URLConnection>& con
 // delegate when it answers it, then the connection's closures run.
 class ConnectionBlocksDelegate : public DynamicDelegate {
  public:
-  void connection_didReceiveResponse(ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> response) {
+  void connection_didReceiveResponse(ns::Ref<ns::URLConnection> connection,
+                                     ns::Ref<ns::URLResponse> response) {
     passOn(kDidReceiveResponse, connection, response);
     auto state = stateOf(connection);
     state->responseLength = 0;
     if (state->body) state->body->setLength(0);
     state->response = response;
-    if (auto block = blockImplementationForMethod(kDidReceiveResponse)) block->call<void>(connection, response);
+    if (auto block = blockImplementationForMethod(kDidReceiveResponse))
+      block->call<void>(connection, response);
   }
 
   void connection_didReceiveData(ns::Ref<ns::URLConnection> connection, ns::Data data) {
@@ -86,15 +91,15 @@ class ConnectionBlocksDelegate : public DynamicDelegate {
     state->responseLength += data.length();
     auto download = handler<URLConnectionBlocks::ProgressBlock>(self<DynamicDelegate>(), kDownloadKey);
     if (download && state->response && state->response->expectedContentLength() > 0)
-      download(static_cast<double>(state->responseLength) / static_cast<double>(state->response->expectedContentLength()));
+      download(static_cast<double>(state->responseLength) /
+               static_cast<double>(state->response->expectedContentLength()));
     if (realTakesData) return;  // the real delegate keeps the body
     if (!state->body) state->body.emplace();
     state->body->appendData(data);
   }
 
-  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(ns::Ref<ns::URLConnection> connection,
-                                                                               long written, long total,
-                                                                               long expected) {
+  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(
+      ns::Ref<ns::URLConnection> connection, long written, long total, long expected) {
     passOn(kDidSendBodyData, connection, written, total, expected);
     auto upload = handler<URLConnectionBlocks::ProgressBlock>(self<DynamicDelegate>(), kUploadKey);
     // An unknown total (0 or less) gives no progress to report.
@@ -105,7 +110,8 @@ class ConnectionBlocksDelegate : public DynamicDelegate {
     passOn(kDidFinishLoading, connection);
     auto state = stateOf(connection);
     std::optional<ns::Data> body;
-    if (state->body && state->body->length() > 0) body = ns::Data(state->body->bytes(), state->body->length());
+    if (state->body && state->body->length() > 0)
+      body = ns::Data(state->body->bytes(), state->body->length());
     if (auto success = handler<URLConnectionBlocks::SuccessBlock>(self<DynamicDelegate>(), kSuccessKey))
       success(connection, state->response, body);
   }
@@ -151,8 +157,8 @@ class DynamicNSURLConnectionDelegate : public ConnectionBlocksDelegate {
     return ns::send<ns::BOOL>(real, kShouldUseCredentials, connection);
   }
 
-  void connection_willSendRequestForAuthenticationChallenge(ns::Ref<ns::URLConnection> connection,
-                                                            ns::Ref<ns::URLAuthenticationChallenge> challenge) {
+  void connection_willSendRequestForAuthenticationChallenge(
+      ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLAuthenticationChallenge> challenge) {
     auto real = realDelegate();
     if (real && ns::respondsToSelector(real, kWillSendChallenge)) {
       ns::send<void>(real, kWillSendChallenge, connection, challenge);
@@ -164,8 +170,8 @@ class DynamicNSURLConnectionDelegate : public ConnectionBlocksDelegate {
   }
 
   ns::Ref<ns::URLRequest> connection_willSendRequest_redirectResponse(ns::Ref<ns::URLConnection> connection,
-                                                                       ns::Ref<ns::URLRequest> request,
-                                                                       ns::Ref<ns::URLResponse> redirect) {
+                                                                      ns::Ref<ns::URLRequest> request,
+                                                                      ns::Ref<ns::URLResponse> redirect) {
     auto real = realDelegate();
     if (!real || !ns::respondsToSelector(real, kWillSendRequest)) return request;
     return ns::send<ns::Ref<ns::URLRequest>>(real, kWillSendRequest, connection, request, redirect);
@@ -200,12 +206,14 @@ void registerReceivingMethods(ns::runtime::ClassBuilder<C>& cls) {
       "connection:didSendBodyData:totalBytesWritten:totalBytesExpectedToWrite:");
   cls.template method<&C::connectionDidFinishLoading>("connectionDidFinishLoading:");
   cls.template method<&C::connection_didFailWithError>("connection:didFailWithError:");
-  cls.template method<&C::connection_didReceiveAuthenticationChallenge>("connection:didReceiveAuthenticationChallenge:");
+  cls.template method<&C::connection_didReceiveAuthenticationChallenge>(
+      "connection:didReceiveAuthenticationChallenge:");
   cls.template method<&C::connection_canAuthenticateAgainstProtectionSpace>(
       "connection:canAuthenticateAgainstProtectionSpace:");
 }
 
-ns::Ref<ns::URLConnection> makeConnection(const ns::Ref<ns::URLRequest>& request, URLConnectionBlocks::SuccessBlock success,
+ns::Ref<ns::URLConnection> makeConnection(const ns::Ref<ns::URLRequest>& request,
+                                          URLConnectionBlocks::SuccessBlock success,
                                           URLConnectionBlocks::FailureBlock failure, bool start) {
   auto connection = ns::URLConnection::initWithRequest_delegate_startImmediately(request, nullptr, false);
   if (!connection) return nullptr;
@@ -231,7 +239,8 @@ PL_CLASS_NAMED(ConnectionBlocksDelegate, "ConnectionBlocksDelegate", DynamicDele
 PL_CLASS_NAMED(DynamicNSURLConnectionDelegate, "DynamicNSURLConnectionDelegate", ConnectionBlocksDelegate) {
   registerReceivingMethods(cls);
   cls.method<&DynamicNSURLConnectionDelegate::conformsToDataProtocol>("conformsToProtocol:");
-  cls.method<&DynamicNSURLConnectionDelegate::connectionShouldUseCredentialStorage>("connectionShouldUseCredentialStorage:");
+  cls.method<&DynamicNSURLConnectionDelegate::connectionShouldUseCredentialStorage>(
+      "connectionShouldUseCredentialStorage:");
   cls.method<&DynamicNSURLConnectionDelegate::connection_willSendRequestForAuthenticationChallenge>(
       "connection:willSendRequestForAuthenticationChallenge:");
   cls.method<&DynamicNSURLConnectionDelegate::connection_willSendRequest_redirectResponse>(
@@ -247,7 +256,8 @@ PL_CLASS_NAMED(DynamicNSURLConnectionDelegate, "DynamicNSURLConnectionDelegate",
   });
 }
 
-PL_CLASS_NAMED(DynamicURLConnectionInformalDelegate, "DynamicURLConnectionInformalDelegate", ConnectionBlocksDelegate) {
+PL_CLASS_NAMED(DynamicURLConnectionInformalDelegate, "DynamicURLConnectionInformalDelegate",
+               ConnectionBlocksDelegate) {
   registerReceivingMethods(cls);
 }
 
@@ -255,7 +265,8 @@ PL_CLASS_NAMED(DynamicURLConnectionInformalDelegate, "DynamicURLConnectionInform
 // registrations above.
 extern "C" int pelorinFoundationURLConnectionBlocks = 0;
 
-ns::Ref<ns::URLConnection> URLConnectionBlocks::connectionWithRequest(const ns::Ref<ns::URLRequest>& request) {
+ns::Ref<ns::URLConnection> URLConnectionBlocks::connectionWithRequest(
+    const ns::Ref<ns::URLRequest>& request) {
   return initWithRequest(request);
 }
 
@@ -263,8 +274,8 @@ ns::Ref<ns::URLConnection> URLConnectionBlocks::initWithRequest(const ns::Ref<ns
   return initWithRequest_completionHandler(request, nullptr);
 }
 
-ns::Ref<ns::URLConnection> URLConnectionBlocks::initWithRequest_completionHandler(const ns::Ref<ns::URLRequest>& request,
-                                                                                  SuccessBlock success) {
+ns::Ref<ns::URLConnection> URLConnectionBlocks::initWithRequest_completionHandler(
+    const ns::Ref<ns::URLRequest>& request, SuccessBlock success) {
   return makeConnection(request, std::move(success), nullptr, false);
 }
 
@@ -273,7 +284,8 @@ ns::Ref<ns::URLConnection> URLConnectionBlocks::startConnectionWithRequest_succe
   return makeConnection(request, std::move(success), std::move(failure), true);
 }
 
-void URLConnectionBlocks::startWithCompletionBlock(const ns::Ref<ns::URLConnection>& connection, SuccessBlock success) {
+void URLConnectionBlocks::startWithCompletionBlock(const ns::Ref<ns::URLConnection>& connection,
+                                                   SuccessBlock success) {
   setSuccessBlock(connection, std::move(success));
   if (connection) connection->start();
 }
@@ -286,16 +298,19 @@ void URLConnectionBlocks::setUploadBlock(const ns::Ref<ns::URLConnection>& conne
   setHandler(connection, kUploadKey, std::move(block));
 }
 
-void URLConnectionBlocks::setDownloadBlock(const ns::Ref<ns::URLConnection>& connection, ProgressBlock block) {
+void URLConnectionBlocks::setDownloadBlock(const ns::Ref<ns::URLConnection>& connection,
+                                           ProgressBlock block) {
   setHandler(connection, kDownloadKey, std::move(block));
 }
 
-void URLConnectionBlocks::setResponseBlock(const ns::Ref<ns::URLConnection>& connection, ResponseBlock block) {
+void URLConnectionBlocks::setResponseBlock(const ns::Ref<ns::URLConnection>& connection,
+                                           ResponseBlock block) {
   ns::Ref<ns::Object> wrapped;
   if (block) {
     wrapped = ns::block<void(ns::Ref<ns::Object>, ns::Ref<ns::Object>)>(
         [block = std::move(block)](ns::Ref<ns::Object> c, ns::Ref<ns::Object> r) {
-          block(std::dynamic_pointer_cast<ns::URLConnection>(c), std::dynamic_pointer_cast<ns::URLResponse>(r));
+          block(std::dynamic_pointer_cast<ns::URLConnection>(c),
+                std::dynamic_pointer_cast<ns::URLResponse>(r));
         });
   }
   ns::send<void>(connection, ns::Sel("setResponseBlock:"), wrapped);
@@ -310,7 +325,8 @@ void URLConnectionBlocks::setFailureBlock(const ns::Ref<ns::URLConnection>& conn
           block(std::dynamic_pointer_cast<ns::URLConnection>(c), error ? error->error() : ns::Error());
         });
   }
-  if (auto dynamic = dynamicDelegateOf(connection)) dynamic->implementMethod_withBlock(kDidFailWithError, wrapped);
+  if (auto dynamic = dynamicDelegateOf(connection))
+    dynamic->implementMethod_withBlock(kDidFailWithError, wrapped);
 }
 
 bool URLConnectionBlocks::hasSuccessBlock(const ns::Ref<ns::URLConnection>& connection) {
@@ -329,6 +345,7 @@ ns::Ref<ns::Object> URLConnectionBlocks::delegate(const ns::Ref<ns::URLConnectio
   return ns::URLConnectionObjectDelegateOf(connection);
 }
 
-void URLConnectionBlocks::setDelegate(const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::Object>& delegate) {
+void URLConnectionBlocks::setDelegate(const ns::Ref<ns::URLConnection>& connection,
+                                      const ns::Ref<ns::Object>& delegate) {
   ns::URLConnectionSetObjectDelegate(connection, delegate);
 }

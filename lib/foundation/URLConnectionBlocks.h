@@ -14,10 +14,11 @@
 
 struct URLConnectionBlocks {
   // The body is absent when it was empty.
-  using SuccessBlock = std::function<void(ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> response,
-                                          std::optional<ns::Data> body)>;
+  using SuccessBlock = std::function<void(ns::Ref<ns::URLConnection> connection,
+                                          ns::Ref<ns::URLResponse> response, std::optional<ns::Data> body)>;
   using FailureBlock = std::function<void(ns::Ref<ns::URLConnection> connection, ns::Error error)>;
-  using ResponseBlock = std::function<void(ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> response)>;
+  using ResponseBlock =
+      std::function<void(ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> response)>;
   // Progress from 0 to 1.
   using ProgressBlock = std::function<void(double progress)>;
 

@@ -20,8 +20,10 @@ inline constexpr long kApiServiceErrorWaitTimedOut = -3001;
 
 // Posted with the ticket as object, on the thread that handles the reply: a non-empty successful
 // reply is about to be parsed, and (only after the first) its parsing has ended.
-inline constexpr char kApiServiceTicketParsingStartedNotification[] = "kApiServiceTicketParsingStartedNotification";
-inline constexpr char kApiServiceTicketParsingStoppedNotification[] = "kApiServiceTicketParsingStoppedNotification";
+inline constexpr char kApiServiceTicketParsingStartedNotification[] =
+    "kApiServiceTicketParsingStartedNotification";
+inline constexpr char kApiServiceTicketParsingStoppedNotification[] =
+    "kApiServiceTicketParsingStoppedNotification";
 
 // The client library's own bundle identifier: a service class in that bundle takes its
 // User-Agent base from the main bundle.

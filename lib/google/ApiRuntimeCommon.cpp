@@ -150,7 +150,8 @@ ns::Ref<ApiObject> childOver(const ns::Value& dictionary, ns::Class cls, const A
 // that class, but not an unrelated one: a resource id carries the kind of the video, channel or
 // playlist it names ("youtube#video"), and must still read as the resource id the property
 // declares rather than as an object whose fields it does not have.
-ns::Ref<ApiObject> declaredChildOver(const ns::Value& dictionary, ns::Class cls, const ApiSurrogates& surrogates) {
+ns::Ref<ApiObject> declaredChildOver(const ns::Value& dictionary, ns::Class cls,
+                                     const ApiSurrogates& surrogates) {
   ns::Ref<ApiObject> child = childOver(dictionary, cls, surrogates);
   if (!child || cls == ApiObject::classObject() || ns::class_isSubclassOfClass(child->runtimeClass(), cls)) {
     return child;

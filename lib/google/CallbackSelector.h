@@ -23,7 +23,8 @@ class CallbackSelector<R(Args...)> {
   using Function = std::function<R(ns::Object& target, Args...)>;
 
   CallbackSelector() = default;
-  CallbackSelector(std::string name, Function function) : name_(std::move(name)), function_(std::move(function)) {}
+  CallbackSelector(std::string name, Function function)
+      : name_(std::move(name)), function_(std::move(function)) {}
 
   // A member function of T. Sent to a target of another class, it raises as an unrecognised
   // selector does.
@@ -33,15 +34,17 @@ class CallbackSelector<R(Args...)> {
     return CallbackSelector(std::move(name), [method, copy](ns::Object& target, Args... args) -> R {
       auto* typed = dynamic_cast<T*>(&target);
       if (!typed)
-        throw ns::Exception("NSInvalidArgumentException",
-                            "-[" + target.className() + " " + copy + "]: unrecognized selector sent to instance");
+        throw ns::Exception("NSInvalidArgumentException", "-[" + target.className() + " " + copy +
+                                                              "]: unrecognized selector sent to instance");
       return (typed->*method)(std::forward<Args>(args)...);
     });
   }
 
   const std::string& name() const { return name_; }
   explicit operator bool() const { return static_cast<bool>(function_); }
-  R operator()(ns::Object& target, Args... args) const { return function_(target, std::forward<Args>(args)...); }
+  R operator()(ns::Object& target, Args... args) const {
+    return function_(target, std::forward<Args>(args)...);
+  }
 
  private:
   std::string name_;

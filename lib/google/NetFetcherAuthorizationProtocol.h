@@ -15,9 +15,9 @@ class NetHTTPFetcherService;
 class NetFetcherAuthorizationProtocol {
  public:
   // authorizer:request:finishedWithError:
-  using FinishedSelector = CallbackSelector<void(const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer,
-                                                 const ns::Ref<ns::URLRequest>& request,
-                                                 const std::optional<ns::Error>& error)>;
+  using FinishedSelector =
+      CallbackSelector<void(const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer,
+                            const ns::Ref<ns::URLRequest>& request, const std::optional<ns::Error>& error)>;
 
   virtual ~NetFetcherAuthorizationProtocol() = default;
 

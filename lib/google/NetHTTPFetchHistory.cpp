@@ -7,7 +7,8 @@ constexpr char kETagHeader[] = "Etag";
 
 }  // namespace
 
-NetHTTPFetchHistory::NetHTTPFetchHistory() : NetHTTPFetchHistory(NetURLCache::kDefaultMemoryCapacity, false) {}
+NetHTTPFetchHistory::NetHTTPFetchHistory()
+    : NetHTTPFetchHistory(NetURLCache::kDefaultMemoryCapacity, false) {}
 
 NetHTTPFetchHistory::NetHTTPFetchHistory(std::uint64_t memoryCapacity, bool shouldCacheETaggedData)
     : cache_(ns::make<NetURLCache>(memoryCapacity)),
@@ -47,7 +48,8 @@ void NetHTTPFetchHistory::updateFetchHistoryWithRequest_response_downloadedData(
     cache_->removeCachedResponseForRequest(request);
     return;
   }
-  auto entry = ns::make<NetCachedURLResponse>(response, shouldCacheETaggedData_ ? downloadedData : std::nullopt);
+  auto entry =
+      ns::make<NetCachedURLResponse>(response, shouldCacheETaggedData_ ? downloadedData : std::nullopt);
   cache_->storeCachedResponse_forRequest(entry, request);
 }
 
@@ -71,14 +73,18 @@ std::optional<std::string> NetHTTPFetchHistory::cachedETagForRequest(const ns::R
   return http ? http->valueForHTTPHeaderField(kETagHeader) : std::nullopt;
 }
 
-void NetHTTPFetchHistory::clearETaggedDataCache() { cache_->removeAllCachedResponses(); }
+void NetHTTPFetchHistory::clearETaggedDataCache() {
+  cache_->removeAllCachedResponses();
+}
 
 void NetHTTPFetchHistory::clearHistory() {
   clearETaggedDataCache();
   removeAllCookies();
 }
 
-void NetHTTPFetchHistory::removeAllCookies() { cookieStorage()->removeAllCookies(); }
+void NetHTTPFetchHistory::removeAllCookies() {
+  cookieStorage()->removeAllCookies();
+}
 
 bool NetHTTPFetchHistory::shouldRememberETags() const {
   std::lock_guard lock(mutex_);

@@ -20,9 +20,9 @@ class NetHTTPFetchHistoryProtocol {
   virtual bool shouldCacheETaggedData() const = 0;
   virtual std::optional<ns::Data> cachedDataForRequest(const ns::Ref<ns::URLRequest>& request) = 0;
   virtual ns::Ref<NetCookieStorage> cookieStorage() const = 0;
-  virtual void updateFetchHistoryWithRequest_response_downloadedData(const ns::Ref<ns::URLRequest>& request,
-                                                                     const ns::Ref<ns::URLResponse>& response,
-                                                                     const std::optional<ns::Data>& downloadedData) = 0;
+  virtual void updateFetchHistoryWithRequest_response_downloadedData(
+      const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::URLResponse>& response,
+      const std::optional<ns::Data>& downloadedData) = 0;
   virtual void removeCachedDataForRequest(const ns::Ref<ns::URLRequest>& request) = 0;
 };
 
@@ -40,9 +40,9 @@ class NetHTTPFetchHistory : public ns::Object, public NetHTTPFetchHistoryProtoco
   // "If-None-Match" gets the cached reply's ETag (and the entry is reserved), one with its own
   // drops the cached entry.
   void updateRequest_isHTTPGet(const ns::Ref<ns::URLRequest>& request, bool isHTTPGet) override;
-  void updateFetchHistoryWithRequest_response_downloadedData(const ns::Ref<ns::URLRequest>& request,
-                                                             const ns::Ref<ns::URLResponse>& response,
-                                                             const std::optional<ns::Data>& downloadedData) override;
+  void updateFetchHistoryWithRequest_response_downloadedData(
+      const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::URLResponse>& response,
+      const std::optional<ns::Data>& downloadedData) override;
   // The cached body for a 304, releasing the entry's reservation.
   std::optional<ns::Data> cachedDataForRequest(const ns::Ref<ns::URLRequest>& request) override;
   void removeCachedDataForRequest(const ns::Ref<ns::URLRequest>& request) override;

@@ -58,7 +58,9 @@ unsigned random32() {
   return static_cast<unsigned>(generator());
 }
 
-double randomMinRetryInterval() { return static_cast<double>(random32() & 0xffff) / 65535.0 + 1.0; }
+double randomMinRetryInterval() {
+  return static_cast<double>(random32() & 0xffff) / 65535.0 + 1.0;
+}
 
 int defaultPort(const std::string& scheme) {
   if (scheme == "https") return 443;
@@ -297,9 +299,9 @@ bool NetHTTPFetcher::beginFetchMayDelay_mayAuthorize(bool mayDelay, bool mayAuth
   return true;
 }
 
-void NetHTTPFetcher::authorizer_request_finishedWithError(const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer,
-                                                          const ns::Ref<ns::URLRequest>& request,
-                                                          const std::optional<ns::Error>& error) {
+void NetHTTPFetcher::authorizer_request_finishedWithError(
+    const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer, const ns::Ref<ns::URLRequest>& request,
+    const std::optional<ns::Error>& error) {
   {
     std::lock_guard lock(mutex_);
     // An answer for a request this fetcher no longer waits for (stopped, or begun anew).
@@ -329,7 +331,8 @@ void NetHTTPFetcher::failToBeginFetchWithError(std::optional<ns::Error> error) {
   // request keeps the fetcher until then, as a performed selector keeps its target.
   if (modes.empty()) modes = {ns::RunLoopCommonModes};
   ns::RunLoop::currentRunLoop()->perform(
-      {me, "failToBeginFetchWithError:", nullptr, [me, error] { me->reportFailureToBegin(error); }}, 0, modes);
+      {me, "failToBeginFetchWithError:", nullptr, [me, error] { me->reportFailureToBegin(error); }}, 0,
+      modes);
 }
 
 void NetHTTPFetcher::reportFailureToBegin(std::optional<ns::Error> error) {
@@ -410,7 +413,8 @@ ns::Ref<NetCookieStorageProtocol> NetHTTPFetcher::storageForMethod(long method) 
 }
 
 void NetHTTPFetcher::addCookiesToRequest(const ns::Ref<ns::URLRequest>& request) {
-  if (cookieStorageMethod_ != CookieStorageMethodStatic && cookieStorageMethod_ != CookieStorageMethodFetchHistory)
+  if (cookieStorageMethod_ != CookieStorageMethodStatic &&
+      cookieStorageMethod_ != CookieStorageMethodFetchHistory)
     return;
   if (!cookieStorage_ || !request || !request->URL()) return;
   auto cookies = cookieStorage_->cookiesForURL(request->URL());
@@ -426,7 +430,8 @@ void NetHTTPFetcher::addCookiesToRequest(const ns::Ref<ns::URLRequest>& request)
 }
 
 void NetHTTPFetcher::handleCookiesForResponse(const ns::Ref<ns::URLResponse>& response) {
-  if (cookieStorageMethod_ != CookieStorageMethodStatic && cookieStorageMethod_ != CookieStorageMethodFetchHistory)
+  if (cookieStorageMethod_ != CookieStorageMethodStatic &&
+      cookieStorageMethod_ != CookieStorageMethodFetchHistory)
     return;
   auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
   if (!http || !cookieStorage_) return;
@@ -455,7 +460,8 @@ ns::Ref<ns::URLRequest> NetHTTPFetcher::connection_willSendRequest_redirectRespo
 
   auto next = request_->copy();
   next->setURL(newURL);
-  for (const auto& [name, value] : proposed->allHTTPHeaderFields()) next->setValue_forHTTPHeaderField(value, name);
+  for (const auto& [name, value] : proposed->allHTTPHeaderFields())
+    next->setValue_forHTTPHeaderField(value, name);
   // The authorizer signed the request for its own origin only.
   if (!sameOrigin(*request_->URL(), *newURL)) {
     next->setValue_forHTTPHeaderField(std::nullopt, kAuthorizationHeader);
@@ -515,7 +521,8 @@ void NetHTTPFetcher::connection_didReceiveResponse(const ns::Ref<ns::URLConnecti
   handleCookiesForResponse(response);
 }
 
-void NetHTTPFetcher::connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) {
+void NetHTTPFetcher::connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
+                                               const ns::Data& data) {
   std::optional<ns::Error> writeError;
   {
     std::lock_guard lock(mutex_);
@@ -630,7 +637,8 @@ void NetHTTPFetcher::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>
   if (!logged) logNowWithError(error);
 }
 
-void NetHTTPFetcher::connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) {
+void NetHTTPFetcher::connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                                 const ns::Error& error) {
   {
     std::lock_guard lock(mutex_);
     if (!connection_ || connection != connection_ || isCancellingChallenge_ || hasConnectionEnded_) return;
@@ -716,7 +724,9 @@ void NetHTTPFetcher::stopFetchReleasingCallbacks(bool release) {
   if (service) service->fetcherDidStop(me);
 }
 
-void NetHTTPFetcher::stopFetching() { stopFetchReleasingCallbacks(true); }
+void NetHTTPFetcher::stopFetching() {
+  stopFetchReleasingCallbacks(true);
+}
 
 ns::Ref<ns::Object> NetHTTPFetcher::takeCallbacks() {
   std::lock_guard lock(mutex_);
@@ -916,8 +926,8 @@ void NetHTTPFetcher::beginRetryTimer() {
     double wait = std::max(0.0, std::min(nextRetryInterval(), maxRetryInterval_));
     lastRetryInterval_ = wait;
     // The timer keeps the fetcher until it fires or the fetch is stopped.
-    timer = ns::Timer::timerWithTimeInterval_repeats_block(wait, false,
-                                                           [me](const ns::Ref<ns::Timer>&) { me->retryTimerFired(); });
+    timer = ns::Timer::timerWithTimeInterval_repeats_block(
+        wait, false, [me](const ns::Ref<ns::Timer>&) { me->retryTimerFired(); });
     retryTimer_ = timer;
     auto loop = hasQueue ? ns::RunLoop::mainRunLoop() : ns::RunLoop::currentRunLoop();
     loop->addTimer_forMode(timer, ns::DefaultRunLoopMode);

@@ -69,9 +69,11 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
   // fetcher:finishedWithData:error:
   using FinishedSelector = CallbackSelector<void(const FetcherRef&, const std::optional<ns::Data>&,
                                                  const std::optional<ns::Error>&)>;
-  using CompletionBlock = std::function<void(const std::optional<ns::Data>&, const std::optional<ns::Error>&)>;
+  using CompletionBlock =
+      std::function<void(const std::optional<ns::Data>&, const std::optional<ns::Error>&)>;
   // fetcher:didSendBytes:totalBytesSent:totalBytesExpectedToSend:
-  using SentDataSelector = CallbackSelector<void(const FetcherRef&, std::int64_t, std::int64_t, std::int64_t)>;
+  using SentDataSelector =
+      CallbackSelector<void(const FetcherRef&, std::int64_t, std::int64_t, std::int64_t)>;
   using SentDataBlock = std::function<void(std::int64_t, std::int64_t, std::int64_t)>;
   // fetcher:receivedData: (everything so far; nothing when the body goes into a file)
   using ReceivedDataSelector = CallbackSelector<void(const FetcherRef&, const std::optional<ns::Data>&)>;
@@ -108,8 +110,8 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
 
   static bool doesSupportSentDataCallback() { return true; }
   static ns::Ref<NetCookieStorage> staticCookieStorage();
-  using ConnectionFactory = std::function<ns::Ref<ns::URLConnection>(const ns::Ref<ns::URLRequest>&,
-                                                                     const ns::Ref<ns::URLConnectionDelegate>&)>;
+  using ConnectionFactory = std::function<ns::Ref<ns::URLConnection>(
+      const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::URLConnectionDelegate>&)>;
   // The connection maker (the platform URL connection unless replaced; null restores it).
   static void setConnectionClass(ConnectionFactory factory);
   static void setLoggingHooks(NetHTTPFetcherLoggingHooks hooks);
@@ -229,7 +231,8 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
       const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLRequest>& request,
       const ns::Ref<ns::URLResponse>& redirectResponse) override;
   void connection_willSendRequestForAuthenticationChallenge(
-      const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
+      const ns::Ref<ns::URLConnection>& connection,
+      const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override;
   void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                      const ns::Ref<ns::URLResponse>& response) override;
   void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override;
@@ -237,7 +240,8 @@ class NetHTTPFetcher : public ns::Object, public ns::URLConnectionDelegate {
       const ns::Ref<ns::URLConnection>& connection, long bytesWritten, long totalBytesWritten,
       long totalBytesExpectedToWrite) override;
   void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override;
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override;
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override;
 
   // The authorizer's answer.
   void authorizer_request_finishedWithError(const ns::Ref<NetFetcherAuthorizationProtocol>& authorizer,

@@ -18,13 +18,15 @@ inline constexpr char kNetHTTPFetcherErrorChallengeKey[] = "challenge";
 
 inline constexpr char kNetHTTPFetcherStartedNotification[] = "kNetHTTPFetcherStartedNotification";
 inline constexpr char kNetHTTPFetcherStoppedNotification[] = "kNetHTTPFetcherStoppedNotification";
-inline constexpr char kNetHTTPFetcherRetryDelayStartedNotification[] = "kNetHTTPFetcherRetryDelayStartedNotification";
-inline constexpr char kNetHTTPFetcherRetryDelayStoppedNotification[] = "kNetHTTPFetcherRetryDelayStoppedNotification";
+inline constexpr char kNetHTTPFetcherRetryDelayStartedNotification[] =
+    "kNetHTTPFetcherRetryDelayStartedNotification";
+inline constexpr char kNetHTTPFetcherRetryDelayStoppedNotification[] =
+    "kNetHTTPFetcherRetryDelayStoppedNotification";
 
 // Where a fetcher keeps its cookies.
 enum NetCookieStorageMethod : long {
-  CookieStorageMethodStatic = 0,       // one store shared by every fetcher of the process
-  CookieStorageMethodFetchHistory = 1, // the fetch history's store: one per fetcher service
-  CookieStorageMethodSystem = 2,       // the URL loader's own shared store
-  CookieStorageMethodNone = 3,         // none sent, none kept
+  CookieStorageMethodStatic = 0,        // one store shared by every fetcher of the process
+  CookieStorageMethodFetchHistory = 1,  // the fetch history's store: one per fetcher service
+  CookieStorageMethodSystem = 2,        // the URL loader's own shared store
+  CookieStorageMethodNone = 3,          // none sent, none kept
 };

@@ -4,12 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -23,9 +23,9 @@
 #include "platform/foundation/SearchPaths.h"
 #include "platform/foundation/Task.h"
 #include "platform/net/URL.h"
-#include "platform/runloop/Thread.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
+#include "platform/runloop/Thread.h"
 #include "platform/serialization/JSONSerialization.h"
 #include "platform/text/DateFormatter.h"
 
@@ -37,7 +37,8 @@ constexpr char kXmllint[] = "/usr/bin/xmllint";
 // Appends every block the read monitor hands over to a copy of the streamed body.
 class StreamCapture : public ns::Object {
  public:
-  void inputStream_readIntoBuffer_length(NetReadMonitorInputStream&, const std::uint8_t* bytes, std::int64_t length) {
+  void inputStream_readIntoBuffer_length(NetReadMonitorInputStream&, const std::uint8_t* bytes,
+                                         std::int64_t length) {
     std::lock_guard lock(mutex_);
     if (bytes && length > 0) data_.appendBytes_length(bytes, static_cast<std::size_t>(length));
   }
@@ -101,20 +102,32 @@ bool isValidUTF8(std::string_view text) {
   return true;
 }
 
-bool hasPrefix(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+bool hasPrefix(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
 bool hasSuffix(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 std::string htmlEscaped(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -238,7 +251,8 @@ void installHooks() {
         NetHTTPFetcherLogging::logFetchWithError(fetcher, error);
       },
       [](NetHTTPFetcher& fetcher) {
-        if (settings().enabled.load(std::memory_order_relaxed)) NetHTTPFetcherLogging::setupStreamLogging(fetcher);
+        if (settings().enabled.load(std::memory_order_relaxed))
+          NetHTTPFetcherLogging::setupStreamLogging(fetcher);
       },
   });
 }
@@ -251,7 +265,9 @@ void NetHTTPFetcherLogging::setLoggingEnabled(bool enabled) {
   std::lock_guard lock(settings().mutex);
   settings().enabled = enabled;
 }
-bool NetHTTPFetcherLogging::isLoggingEnabled() { return settings().enabled.load(); }
+bool NetHTTPFetcherLogging::isLoggingEnabled() {
+  return settings().enabled.load();
+}
 
 void NetHTTPFetcherLogging::setLoggingToFileEnabled(bool enabled) {
   std::lock_guard lock(settings().mutex);
@@ -303,18 +319,20 @@ std::string NetHTTPFetcherLogging::loggingDateStamp() {
   std::lock_guard lock(settings().mutex);
   return settings().dateStamp ? *settings().dateStamp : launchDateStamp();
 }
-std::string NetHTTPFetcherLogging::processNameLogPrefix() { return loggingProcessName() + "_log_"; }
+std::string NetHTTPFetcherLogging::processNameLogPrefix() {
+  return loggingProcessName() + "_log_";
+}
 
 ns::Value NetHTTPFetcherLogging::JSONObjectWithData(const ns::Data& data) {
-  return ns::JSONSerialization::JSONObjectWithData_options_error(data, ns::JSONReadingMutableContainers, nullptr);
+  return ns::JSONSerialization::JSONObjectWithData_options_error(data, ns::JSONReadingMutableContainers,
+                                                                 nullptr);
 }
 std::optional<std::string> NetHTTPFetcherLogging::stringWithJSONObject(const ns::Value& object) {
   return ns::JSONSerialization::stringWithJSONObject(object, ns::JSONWritingPrettyPrinted);
 }
 
-std::string NetHTTPFetcherLogging::snipSubstringOfString_betweenStartString_endString(const std::string& text,
-                                                                                      const std::string& start,
-                                                                                      const std::string& end) {
+std::string NetHTTPFetcherLogging::snipSubstringOfString_betweenStartString_endString(
+    const std::string& text, const std::string& start, const std::string& end) {
   auto at = text.find(start);
   if (at == std::string::npos) return text;
   auto from = at + start.size();
@@ -348,7 +366,8 @@ bool NetHTTPFetcherLogging::makeDirectoryUpToPath(const std::string& path) {
   if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
   auto slash = path.find_last_of('/');
   if (slash != std::string::npos && slash > 0 && !makeDirectoryUpToPath(path.substr(0, slash))) return false;
-  return ::mkdir(path.c_str(), 0700) == 0 || (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+  return ::mkdir(path.c_str(), 0700) == 0 ||
+         (errno == EEXIST && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
 }
 
 bool NetHTTPFetcherLogging::removeItemAtPath(const std::string& path) {
@@ -372,7 +391,8 @@ std::optional<std::string> NetHTTPFetcherLogging::formattedStringFromData_conten
       text = stringWithJSONObject(snipJSONSecrets(object));
     }
   }
-  if (!text && data->length() >= 6 && hasPrefix(data->toString().substr(0, 5), "<?xml")) text = xmllintFormatted(*data);
+  if (!text && data->length() >= 6 && hasPrefix(data->toString().substr(0, 5), "<?xml"))
+    text = xmllintFormatted(*data);
   if (!text) text = data->toString();
   if (!isValidUTF8(*text)) return std::nullopt;
   return text;
@@ -380,7 +400,8 @@ std::optional<std::string> NetHTTPFetcherLogging::formattedStringFromData_conten
 
 std::string NetHTTPFetcherLogging::stringFromStreamData_contentType(const ns::Data& data,
                                                                     const std::optional<std::string>& type) {
-  if (auto formatted = formattedStringFromData_contentType_JSON(data, type)) return snipFormSecrets(*formatted);
+  if (auto formatted = formattedStringFromData_contentType_JSON(data, type))
+    return snipFormSecrets(*formatted);
   std::string raw = data.toString();
   std::string cleaned = raw;
   for (char& c : cleaned)
@@ -451,9 +472,8 @@ void NetHTTPFetcherLogging::setShouldDeferResponseBodyLogging(NetHTTPFetcher& fe
   }
   if (!writeNow) return;
   auto strong = std::static_pointer_cast<NetHTTPFetcher>(fetcher.shared_from_this());
-  ns::Thread::performOnMainThread({strong, "logFetchWithError:", nullptr,
-                                   [strong] { logFetchWithError(*strong, std::nullopt); }},
-                                  false);
+  ns::Thread::performOnMainThread(
+      {strong, "logFetchWithError:", nullptr, [strong] { logFetchWithError(*strong, std::nullopt); }}, false);
 }
 
 void NetHTTPFetcherLogging::setupStreamLogging(NetHTTPFetcher& fetcher) {
@@ -475,7 +495,8 @@ void NetHTTPFetcherLogging::setupStreamLogging(NetHTTPFetcher& fetcher) {
   fetcher.setPostStream(monitor);
 }
 
-void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std::optional<ns::Error>& error) {
+void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher,
+                                              const std::optional<ns::Error>& error) {
   if (!isLoggingEnabled()) return;
   bool toFile = isLoggingToFileEnabled();
   std::optional<std::string> folder;
@@ -520,14 +541,19 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
     std::string type = responseType.value_or("");
     std::string extension;
     bool raw = false;
-    if (type == "application/atom+xml" || hasSuffix(type, "/xml")) extension = "xml";
-    else if (type == "image/jpeg") extension = "jpg", raw = true;
-    else if (type == "image/gif") extension = "gif", raw = true;
-    else if (type == "image/png") extension = "png", raw = true;
+    if (type == "application/atom+xml" || hasSuffix(type, "/xml"))
+      extension = "xml";
+    else if (type == "image/jpeg")
+      extension = "jpg", raw = true;
+    else if (type == "image/gif")
+      extension = "gif", raw = true;
+    else if (type == "image/png")
+      extension = "png", raw = true;
     // Images go raw; anything else only as valid UTF-8 text, so binary bytes never land in a
     // text file.
     if (toFile && (raw || formattedBody)) {
-      responseFileName = "fetch_" + std::to_string(number) + "_response" + (extension.empty() ? "" : "." + extension);
+      responseFileName =
+          "fetch_" + std::to_string(number) + "_response" + (extension.empty() ? "" : "." + extension);
       std::string path = *folder + "/" + responseFileName;
       bool written = raw ? writeFile(path, body->view(), false)
                          : (formattedBody && writeFile(path, *formattedBody, false));
@@ -547,11 +573,14 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
   if (!requestBody) requestBody = streamData;
   std::size_t requestLength = requestBody ? requestBody->length() : 0;
   text += "Request body: (" + std::to_string(requestLength) + " bytes)\n";
-  if (requestBodyText) text += *requestBodyText + "\n";
-  else if (requestLength > 0) text += stringFromStreamData_contentType(*requestBody, requestHeaders.get("Content-Type")) + "\n";
+  if (requestBodyText)
+    text += *requestBodyText + "\n";
+  else if (requestLength > 0)
+    text += stringFromStreamData_contentType(*requestBody, requestHeaders.get("Content-Type")) + "\n";
   if (response) {
     text += "Response: status " + std::to_string(status) + "\n";
-    text += "Response headers:\n" + (http ? headersStringForDictionary(http->allHeaderFields()) : std::string());
+    text +=
+        "Response headers:\n" + (http ? headersStringForDictionary(http->allHeaderFields()) : std::string());
     text += "Response body: (" + std::to_string(bodyLength) + " bytes)\n";
     if (bodyLength > 0) {
       if (responseBodyText) {
@@ -563,8 +592,10 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
       } else if (auto temp = fetcher.temporaryDownloadPath()) {
         std::ifstream in(*temp, std::ios::binary);
         std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!contents.empty() && isValidUTF8(contents)) text += contents + "\n";
-        else text += "<<" + std::to_string(bodyLength) + " bytes to file>>\n";
+        if (!contents.empty() && isValidUTF8(contents))
+          text += contents + "\n";
+        else
+          text += "<<" + std::to_string(bodyLength) + " bytes to file>>\n";
       } else {
         text += "<<" + std::to_string(bodyLength) + " bytes>>\n";
       }
@@ -583,7 +614,8 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
     html += "<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\"><title>" +
             htmlEscaped(loggingProcessName()) + " HTTP fetch log " + htmlEscaped(loggingDateStamp()) +
             "</title>\n";
-  html += "<b>" + htmlEscaped(date) + " " + htmlEscaped(comment) + "</b> <a href=\"" + textName + "\">request/response log</a><br>\n";
+  html += "<b>" + htmlEscaped(date) + " " + htmlEscaped(comment) + "</b> <a href=\"" + textName +
+          "\">request/response log</a><br>\n";
   if (auto from = fetcher.redirectedFromURL())
     html += "<i>redirected from " + htmlEscaped(from->host().value_or("")) + "</i><br>\n";
   html += htmlEscaped(method) + " " + htmlEscaped(url) + "<br>\n";
@@ -617,14 +649,16 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher, const std
     if (http) {
       html += "response headers: " + std::to_string(http->allHeaderFields().size());
       if (http->allHeaderFields().contains("Set-Cookie")) html += " <i>sets cookies</i>";
-      if (status >= 300 && status < 400 && http->allHeaderFields().contains("Location")) html += " <i>redirects</i>";
+      if (status >= 300 && status < 400 && http->allHeaderFields().contains("Location"))
+        html += " <i>redirects</i>";
       html += "<br>\n";
     }
   }
   if (error) html += "error: " + htmlEscaped(error->description()) + "<br>\n";
   if (!responseFileName.empty()) {
     html += "data: <a href=\"" + responseFileName + "\">" + std::to_string(bodyLength) + " bytes</a>";
-    if (hasSuffix(responseFileName, ".jpg") || hasSuffix(responseFileName, ".gif") || hasSuffix(responseFileName, ".png"))
+    if (hasSuffix(responseFileName, ".jpg") || hasSuffix(responseFileName, ".gif") ||
+        hasSuffix(responseFileName, ".png"))
       html += " <img src=\"" + responseFileName + "\" height=\"64\">";
     html += "<br>\n";
   }

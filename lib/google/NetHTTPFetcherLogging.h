@@ -45,16 +45,17 @@ class NetHTTPFetcherLogging {
   // Makes each missing level at mode 0700.
   static bool makeDirectoryUpToPath(const std::string& path);
   static bool removeItemAtPath(const std::string& path);
-  static bool createSymbolicLinkAtPath_withDestinationPath(const std::string& path, const std::string& destination);
+  static bool createSymbolicLinkAtPath_withDestinationPath(const std::string& path,
+                                                           const std::string& destination);
 
   // Pretty JSON with token values cut, or xmllint-formatted XML, or the body itself; nullopt for
   // no data or a body that is not UTF-8.
-  static std::optional<std::string> formattedStringFromData_contentType_JSON(const std::optional<ns::Data>& data,
-                                                                             const std::optional<std::string>& type,
-                                                                             ns::Value* json = nullptr);
+  static std::optional<std::string> formattedStringFromData_contentType_JSON(
+      const std::optional<ns::Data>& data, const std::optional<std::string>& type, ns::Value* json = nullptr);
   // A request body as text: formatted, else bytes 0 and 128+ replaced by "_", multipart parts
   // shown by their headers and size when binary, and form secrets cut.
-  static std::string stringFromStreamData_contentType(const ns::Data& data, const std::optional<std::string>& type);
+  static std::string stringFromStreamData_contentType(const ns::Data& data,
+                                                      const std::optional<std::string>& type);
 
   // Writes the entry of a finished fetch (does nothing while logging is off).
   static void logFetchWithError(NetHTTPFetcher& fetcher, const std::optional<ns::Error>& error);

@@ -25,7 +25,8 @@ FETCHER_PROPERTY(ns::Ref<ns::InputStream>, postStream, setPostStream, postStream
 FETCHER_PROPERTY(ns::Ref<ns::URLResponse>, response, setResponse, response_)
 FETCHER_PROPERTY(std::optional<std::string>, downloadPath, setDownloadPath, downloadPath_)
 FETCHER_PROPERTY(ns::Ref<ns::FileHandle>, downloadFileHandle, setDownloadFileHandle, downloadFileHandle_)
-FETCHER_PROPERTY(std::vector<std::string>, allowedInsecureSchemes, setAllowedInsecureSchemes, allowedInsecureSchemes_)
+FETCHER_PROPERTY(std::vector<std::string>, allowedInsecureSchemes, setAllowedInsecureSchemes,
+                 allowedInsecureSchemes_)
 FETCHER_PROPERTY(bool, allowLocalhostRequest, setAllowLocalhostRequest, allowLocalhostRequest_)
 FETCHER_PROPERTY(ns::Ref<ns::URLCredential>, credential, setCredential, credential_)
 FETCHER_PROPERTY(ns::Ref<ns::URLCredential>, proxyCredential, setProxyCredential, proxyCredential_)

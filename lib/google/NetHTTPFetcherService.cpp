@@ -40,7 +40,8 @@ NetHTTPFetcherService::FetcherRef NetHTTPFetcherService::fetcherWithRequest_fetc
   return fetcher;
 }
 
-NetHTTPFetcherService::FetcherRef NetHTTPFetcherService::fetcherWithRequest(const ns::Ref<ns::URLRequest>& request) {
+NetHTTPFetcherService::FetcherRef NetHTTPFetcherService::fetcherWithRequest(
+    const ns::Ref<ns::URLRequest>& request) {
   return fetcherWithRequest_fetcherClass(request, nullptr);
 }
 
@@ -61,13 +62,16 @@ std::string NetHTTPFetcherService::hostForFetcher(const NetHTTPFetcher& fetcher)
   return host;
 }
 
-bool NetHTTPFetcherService::contains(const HostMap& map, const std::string& host, const NetHTTPFetcher* fetcher) {
+bool NetHTTPFetcherService::contains(const HostMap& map, const std::string& host,
+                                     const NetHTTPFetcher* fetcher) {
   auto it = map.find(host);
   if (it == map.end()) return false;
-  return std::any_of(it->second.begin(), it->second.end(), [&](const FetcherRef& f) { return f.get() == fetcher; });
+  return std::any_of(it->second.begin(), it->second.end(),
+                     [&](const FetcherRef& f) { return f.get() == fetcher; });
 }
 
-void NetHTTPFetcherService::removeFetcher(HostMap& map, const std::string& host, const NetHTTPFetcher* fetcher) {
+void NetHTTPFetcherService::removeFetcher(HostMap& map, const std::string& host,
+                                          const NetHTTPFetcher* fetcher) {
   auto it = map.find(host);
   if (it == map.end()) return;
   std::erase_if(it->second, [&](const FetcherRef& f) { return f.get() == fetcher; });
@@ -101,16 +105,16 @@ void NetHTTPFetcherService::fetcherDidStop(const FetcherRef& fetcher) {
     if (delayed == delayedHosts_.end() || delayed->second.empty()) break;
     auto& running = runningHosts_[*host];
     if (maxRunningFetchersPerHost_ > 0 && running.size() >= maxRunningFetchersPerHost_) break;
-    auto best = std::min_element(delayed->second.begin(), delayed->second.end(),
-                                 [](const FetcherRef& a, const FetcherRef& b) {
-                                   return a->servicePriority() < b->servicePriority();
-                                 });
+    auto best = std::min_element(
+        delayed->second.begin(), delayed->second.end(),
+        [](const FetcherRef& a, const FetcherRef& b) { return a->servicePriority() < b->servicePriority(); });
     FetcherRef next = *best;
     delayed->second.erase(best);
     running.push_back(next);
     startFetcher(next);
   }
-  for (auto* map : {&runningHosts_, &delayedHosts_}) std::erase_if(*map, [](const auto& entry) { return entry.second.empty(); });
+  for (auto* map : {&runningHosts_, &delayedHosts_})
+    std::erase_if(*map, [](const auto& entry) { return entry.second.empty(); });
   fetcher->setServiceHost(std::nullopt);
   fetcher->setThread(nullptr);
 }
@@ -126,9 +130,10 @@ void NetHTTPFetcherService::startFetcher(const FetcherRef& fetcher) {
     fetcher->beginFetchMayDelay_mayAuthorize(false, true);
     return;
   }
-  ns::Thread::performOnThread(
-      thread, {fetcher, "startFetcher:", nullptr, [fetcher] { fetcher->beginFetchMayDelay_mayAuthorize(false, true); }},
-      false);
+  ns::Thread::performOnThread(thread,
+                              {fetcher, "startFetcher:", nullptr,
+                               [fetcher] { fetcher->beginFetchMayDelay_mayAuthorize(false, true); }},
+                              false);
 }
 
 void NetHTTPFetcherService::stopFetcher(const FetcherRef& fetcher) {
@@ -137,8 +142,8 @@ void NetHTTPFetcherService::stopFetcher(const FetcherRef& fetcher) {
     fetcher->stopFetching();
     return;
   }
-  ns::Thread::performOnThread(thread, {fetcher, "stopFetcher:", nullptr, [fetcher] { fetcher->stopFetching(); }},
-                              false);
+  ns::Thread::performOnThread(
+      thread, {fetcher, "stopFetcher:", nullptr, [fetcher] { fetcher->stopFetching(); }}, false);
 }
 
 std::size_t NetHTTPFetcherService::numberOfRunningFetchers() const {
@@ -214,7 +219,8 @@ bool NetHTTPFetcherService::waitForCompletionOfAllFetchersWithTimeout(double sec
 
 SERVICE_PROPERTY(NetHTTPFetcherService::HostMap, runningHosts, setRunningHosts, runningHosts_)
 SERVICE_PROPERTY(NetHTTPFetcherService::HostMap, delayedHosts, setDelayedHosts, delayedHosts_)
-SERVICE_PROPERTY(std::uint64_t, maxRunningFetchersPerHost, setMaxRunningFetchersPerHost, maxRunningFetchersPerHost_)
+SERVICE_PROPERTY(std::uint64_t, maxRunningFetchersPerHost, setMaxRunningFetchersPerHost,
+                 maxRunningFetchersPerHost_)
 SERVICE_PROPERTY(ns::Ref<ns::OperationQueue>, delegateQueue, setDelegateQueue, delegateQueue_)
 SERVICE_PROPERTY(std::vector<std::string>, runLoopModes, setRunLoopModes, runLoopModes_)
 SERVICE_PROPERTY(std::optional<std::string>, userAgent, setUserAgent, userAgent_)
@@ -222,7 +228,8 @@ SERVICE_PROPERTY(double, timeout, setTimeout, timeout_)
 SERVICE_PROPERTY(ns::Ref<ns::URLCredential>, credential, setCredential, credential_)
 SERVICE_PROPERTY(ns::Ref<ns::URLCredential>, proxyCredential, setProxyCredential, proxyCredential_)
 SERVICE_PROPERTY(long, cookieStorageMethod, setCookieStorageMethod, cookieStorageMethod_)
-SERVICE_PROPERTY(std::vector<std::string>, allowedInsecureSchemes, setAllowedInsecureSchemes, allowedInsecureSchemes_)
+SERVICE_PROPERTY(std::vector<std::string>, allowedInsecureSchemes, setAllowedInsecureSchemes,
+                 allowedInsecureSchemes_)
 SERVICE_PROPERTY(bool, allowLocalhostRequest, setAllowLocalhostRequest, allowLocalhostRequest_)
 SERVICE_PROPERTY(bool, shouldFetchInBackground, setShouldFetchInBackground, shouldFetchInBackground_)
 

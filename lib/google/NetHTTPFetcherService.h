@@ -24,7 +24,8 @@ class NetHTTPFetcherService : public ns::Object, public NetHTTPFetcherServicePro
 
   // Settings are copied into the new fetcher; the service's User-Agent goes to a request that
   // has none, its time-out (when above 0) to every request.
-  FetcherRef fetcherWithRequest_fetcherClass(const ns::Ref<ns::URLRequest>& request, const FetcherMaker& maker);
+  FetcherRef fetcherWithRequest_fetcherClass(const ns::Ref<ns::URLRequest>& request,
+                                             const FetcherMaker& maker);
   FetcherRef fetcherWithRequest(const ns::Ref<ns::URLRequest>& request) override;
   FetcherRef fetcherWithURL(const ns::Ref<ns::URL>& url);
   FetcherRef fetcherWithURLString(const std::string& text);

@@ -20,7 +20,10 @@ std::size_t lengthOf(const NetCachedURLResponse& response) {
 }  // namespace
 
 NetCachedURLResponse::NetCachedURLResponse(ns::Ref<ns::URLResponse> response, std::optional<ns::Data> data)
-    : response_(std::move(response)), data_(std::move(data)), useDate_(ns::Date::now()), useSequence_(++useCounter) {}
+    : response_(std::move(response)),
+      data_(std::move(data)),
+      useDate_(ns::Date::now()),
+      useSequence_(++useCounter) {}
 
 ns::Date NetCachedURLResponse::useDate() const {
   std::lock_guard lock(mutex_);
@@ -66,8 +69,8 @@ std::string NetCachedURLResponse::description() const {
   auto reservation = reservationDate();
   std::string bytes = data_ ? std::to_string(data_->length()) : std::string("(null)");
   std::string reserved = reservation ? ns::format(" resDate:%@", *reservation) : std::string();
-  return ns::format("%@ %p: {bytes:%@ useDate:%@%@}", className(), static_cast<const void*>(this), bytes, useDate(),
-                    reserved);
+  return ns::format("%@ %p: {bytes:%@ useDate:%@%@}", className(), static_cast<const void*>(this), bytes,
+                    useDate(), reserved);
 }
 
 NetURLCache::NetURLCache(std::uint64_t memoryCapacity) : memoryCapacity_(memoryCapacity) {}
@@ -94,7 +97,8 @@ void NetURLCache::storeCachedResponse_forRequest(const ns::Ref<NetCachedURLRespo
 
 void NetURLCache::pruneLocked() {
   if (totalDataSize_ <= memoryCapacity_) return;
-  std::vector<std::pair<std::string, ns::Ref<NetCachedURLResponse>>> byAge(responses_.begin(), responses_.end());
+  std::vector<std::pair<std::string, ns::Ref<NetCachedURLResponse>>> byAge(responses_.begin(),
+                                                                           responses_.end());
   std::sort(byAge.begin(), byAge.end(), [](const auto& a, const auto& b) {
     return a.second->compareUseDate(*b.second) == ns::OrderedAscending;
   });

@@ -47,7 +47,9 @@ class NetURLCache : public ns::Object {
 
   NetURLCache() : NetURLCache(kDefaultMemoryCapacity) {}
   explicit NetURLCache(std::uint64_t memoryCapacity);
-  static ns::Ref<NetURLCache> initWithMemoryCapacity(std::uint64_t capacity) { return ns::make<NetURLCache>(capacity); }
+  static ns::Ref<NetURLCache> initWithMemoryCapacity(std::uint64_t capacity) {
+    return ns::make<NetURLCache>(capacity);
+  }
 
   // A body at least as long as the capacity is not stored (any older entry for the URL goes).
   void storeCachedResponse_forRequest(const ns::Ref<NetCachedURLResponse>& response,

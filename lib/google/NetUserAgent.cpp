@@ -52,7 +52,9 @@ std::string NetBundleUserAgentToken(const ns::Ref<ns::Bundle>& given) {
   auto found = tokens->find(key);
   if (found != tokens->end()) return found->second;
 
-  auto info = [&](const char* name) { return bundle ? bundle->objectForInfoDictionaryKey(name).stringValue() : std::string(); };
+  auto info = [&](const char* name) {
+    return bundle ? bundle->objectForInfoDictionaryKey(name).stringValue() : std::string();
+  };
   std::string identifier = info("NetUserAgentID");
   if (identifier.empty()) identifier = key;
   if (identifier.empty()) identifier = "proc_" + ns::ProcessInfo::processInfo()->processName();

@@ -36,9 +36,13 @@ void AbstractLogger::setLoggerQueue(ns::Ref<dispatch::Queue> queue) {
   if (queue_) dispatch::setSpecific(queue_, this, this);
 }
 
-std::optional<std::string> AbstractLogger::loggerName() { return className(); }
+std::optional<std::string> AbstractLogger::loggerName() {
+  return className();
+}
 
-bool AbstractLogger::isOnGlobalLoggingQueue() const { return LogHub::isOnLoggingQueue(); }
+bool AbstractLogger::isOnGlobalLoggingQueue() const {
+  return LogHub::isOnLoggingQueue();
+}
 
 bool AbstractLogger::isOnInternalLoggerQueue() const {
   return dispatch::getSpecific(this) == static_cast<const void*>(this);

@@ -24,7 +24,8 @@ DispatchQueueLogFormatter::DispatchQueueLogFormatter() {
 
 DispatchQueueLogFormatter::~DispatchQueueLogFormatter() = default;
 
-std::optional<std::string> DispatchQueueLogFormatter::replacementStringForQueueLabel(const std::string& label) {
+std::optional<std::string> DispatchQueueLogFormatter::replacementStringForQueueLabel(
+    const std::string& label) {
   std::lock_guard lock(lock_);
   auto it = replacements_.find(label);
   if (it == replacements_.end()) return std::nullopt;
@@ -32,7 +33,7 @@ std::optional<std::string> DispatchQueueLogFormatter::replacementStringForQueueL
 }
 
 void DispatchQueueLogFormatter::setReplacementString_forQueueLabel(std::optional<std::string> replacement,
-                                                                  const std::string& label) {
+                                                                   const std::string& label) {
   std::lock_guard lock(lock_);
   if (replacement) {
     replacements_[label] = std::move(*replacement);
@@ -95,7 +96,9 @@ LogText DispatchQueueLogFormatter::formatLogMessage(const ns::Ref<LogMessage>& l
   return std::make_shared<const std::string>(std::move(line));
 }
 
-void DispatchQueueLogFormatter::didAddToLogger(const ns::Ref<Logger>& logger) { atomicLoggerCount_.fetch_add(1); }
+void DispatchQueueLogFormatter::didAddToLogger(const ns::Ref<Logger>& logger) {
+  atomicLoggerCount_.fetch_add(1);
+}
 
 void DispatchQueueLogFormatter::willRemoveFromLogger(const ns::Ref<Logger>& logger) {
   atomicLoggerCount_.fetch_sub(1);

@@ -17,6 +17,11 @@ LogDateParts logDateParts(const ns::Date& date) {
   std::time_t t = static_cast<std::time_t>(whole);
   std::tm tm{};
   localtime_r(&t, &tm);
-  return {tm.tm_year + 1900L, tm.tm_mon + 1L, static_cast<long>(tm.tm_mday), static_cast<long>(tm.tm_hour),
-          static_cast<long>(tm.tm_min), static_cast<long>(tm.tm_sec), static_cast<int>(rest / 1000)};
+  return {tm.tm_year + 1900L,
+          tm.tm_mon + 1L,
+          static_cast<long>(tm.tm_mday),
+          static_cast<long>(tm.tm_hour),
+          static_cast<long>(tm.tm_min),
+          static_cast<long>(tm.tm_sec),
+          static_cast<int>(rest / 1000)};
 }

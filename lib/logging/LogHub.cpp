@@ -87,7 +87,9 @@ struct Hub {
   std::vector<Waiter*> batchWaiters;
 };
 
-void flushAtExit() { LogHub::applicationWillTerminate(); }
+void flushAtExit() {
+  LogHub::applicationWillTerminate();
+}
 
 Hub::Hub() {
   loggers.reserve(4);
@@ -110,10 +112,13 @@ void markLoggerQueue(const ns::Ref<dispatch::Queue>& queue, bool mark) {
   dispatch::setSpecific(queue, &loggerQueueKey, mark ? &loggerQueueKey : nullptr);
 }
 
-bool mayWaitForHub() { return !LogHub::isOnLoggingQueue() && !LogHub::isOnLoggerQueue(); }
+bool mayWaitForHub() {
+  return !LogHub::isOnLoggingQueue() && !LogHub::isOnLoggerQueue();
+}
 
 // The hub's own state belongs to the logging queue (debug builds check it).
-#define ASSERT_ON_LOGGING_QUEUE() assert(LogHub::isOnLoggingQueue() && "hub state touched off the logging queue")
+#define ASSERT_ON_LOGGING_QUEUE() \
+  assert(LogHub::isOnLoggingQueue() && "hub state touched off the logging queue")
 
 // --- on the logging queue --------------------------------------------------------------------
 
@@ -202,7 +207,8 @@ void lt_deliverBatch() {
       dispatch::sync(node->loggerQueue(), [node, &records] { deliverOnLoggerQueue(*node, records); });
   } else if (!receivers.empty()) {
     for (const LoggerNode* node : receivers)
-      dispatch::groupAsync(h.group, node->loggerQueue(), [node, &records] { deliverOnLoggerQueue(*node, records); });
+      dispatch::groupAsync(h.group, node->loggerQueue(),
+                           [node, &records] { deliverOnLoggerQueue(*node, records); });
     dispatch::groupWait(h.group, dispatch::TimeForever);
   }
 
@@ -244,7 +250,8 @@ void lt_drain() {
     // before going idle saves the callers from waking this queue again for it.
     for (int spin = 0; !newestFirst && turn > 0 && spin < kIdleSpins; ++spin) {
       cpuRelax();
-      if (h.inbox.load(std::memory_order_relaxed)) newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+      if (h.inbox.load(std::memory_order_relaxed))
+        newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
     }
     if (!newestFirst) {
       h.drainScheduled.store(false);
@@ -283,9 +290,11 @@ void post(Entry* entry) {
   Entry* newest = h.inbox.load(std::memory_order_relaxed);
   do {
     entry->next = newest;
-  } while (!h.inbox.compare_exchange_weak(newest, entry, std::memory_order_release, std::memory_order_relaxed));
+  } while (
+      !h.inbox.compare_exchange_weak(newest, entry, std::memory_order_release, std::memory_order_relaxed));
   // Only a post into an empty inbox may find the logging queue idle.
-  if (newest == nullptr && !h.drainScheduled.exchange(true)) dispatch::async(h.loggingQueue, [] { lt_drain(); });
+  if (newest == nullptr && !h.drainScheduled.exchange(true))
+    dispatch::async(h.loggingQueue, [] { lt_drain(); });
 }
 
 // The bound on records in flight: this is where a caller waits when 1000 are queued.
@@ -396,9 +405,9 @@ void LogHub::log_message_level_flag_context_file_function_line_tag(bool asynchro
                                                                    std::int32_t context, const char* file,
                                                                    const char* function, std::int32_t line,
                                                                    const ns::Value& tag) {
-  auto record = ns::make<LogMessage>(std::make_shared<const std::string>(std::move(message)), level, flag, context,
-                                     callSite(file ? file : "", function ? function : ""), line, tag, 0,
-                                     std::nullopt);
+  auto record =
+      ns::make<LogMessage>(std::make_shared<const std::string>(std::move(message)), level, flag, context,
+                           callSite(file ? file : "", function ? function : ""), line, tag, 0, std::nullopt);
   queueLogMessage_asynchronously(std::move(record), asynchronous);
 }
 
@@ -409,7 +418,8 @@ void LogHub::log_message(bool asynchronous, ns::Ref<LogMessage> logMessage) {
 
 void LogHub::queueLogMessage_asynchronously(ns::Ref<LogMessage> logMessage, bool asynchronous) {
   if (!logMessage) return;
-  assert((asynchronous || mayWaitForHub()) && "synchronous log call from the logging queue or a logger's queue");
+  assert((asynchronous || mayWaitForHub()) &&
+         "synchronous log call from the logging queue or a logger's queue");
   takeSlot();
   auto* entry = new Entry;
   entry->record = std::move(logMessage);
@@ -439,7 +449,9 @@ void LogHub::runBetweenRecords(std::function<void()> step, bool wait) {
   postStep(std::move(step), wait);
 }
 
-ns::Ref<dispatch::Queue> LogHub::loggingQueue() { return hub().loggingQueue; }
+ns::Ref<dispatch::Queue> LogHub::loggingQueue() {
+  return hub().loggingQueue;
+}
 
 unsigned LogHub::processorCount() {
   unsigned count = 1;
@@ -457,9 +469,13 @@ bool LogHub::isOnLoggingQueue() {
   return dispatch::getSpecific(&loggingQueueKey) == &loggingQueueKey;
 }
 
-bool LogHub::isOnLoggerQueue() { return dispatch::getSpecific(&loggerQueueKey) == &loggerQueueKey; }
+bool LogHub::isOnLoggerQueue() {
+  return dispatch::getSpecific(&loggerQueueKey) == &loggerQueueKey;
+}
 
-void LogHub::addLogger(ns::Ref<Logger> logger) { addLogger_withLevel(std::move(logger), LogLevelAll); }
+void LogHub::addLogger(ns::Ref<Logger> logger) {
+  addLogger_withLevel(std::move(logger), LogLevelAll);
+}
 
 void LogHub::addLogger_withLevel(ns::Ref<Logger> logger, std::uint64_t level) {
   if (!logger) return;

@@ -55,12 +55,14 @@ class LogHub {
   // Formats with ns::format's conversions ("%@" included) and queues the record. An absent format
   // logs nothing.
   template <class... Args>
-  static void log_level_flag_context_file_function_line_tag_format(
-      bool asynchronous, std::uint64_t level, std::uint64_t flag, std::int32_t context, const char* file,
-      const char* function, std::int32_t line, const ns::Value& tag, const char* format, const Args&... args) {
+  static void log_level_flag_context_file_function_line_tag_format(bool asynchronous, std::uint64_t level,
+                                                                   std::uint64_t flag, std::int32_t context,
+                                                                   const char* file, const char* function,
+                                                                   std::int32_t line, const ns::Value& tag,
+                                                                   const char* format, const Args&... args) {
     if (format == nullptr) return;
-    log_message_level_flag_context_file_function_line_tag(asynchronous, ns::format(format, args...), level, flag,
-                                                          context, file, function, line, tag);
+    log_message_level_flag_context_file_function_line_tag(asynchronous, ns::format(format, args...), level,
+                                                          flag, context, file, function, line, tag);
   }
 
   // The same with the arguments already captured (the twin of a va_list taking variant).
@@ -69,9 +71,9 @@ class LogHub {
       const char* function, std::int32_t line, const ns::Value& tag, const char* format,
       std::span<const ns::detail::FormatArg> args) {
     if (format == nullptr) return;
-    log_message_level_flag_context_file_function_line_tag(asynchronous,
-                                                          ns::detail::formatArgs(format, args.data(), args.size()),
-                                                          level, flag, context, file, function, line, tag);
+    log_message_level_flag_context_file_function_line_tag(
+        asynchronous, ns::detail::formatArgs(format, args.data(), args.size()), level, flag, context, file,
+        function, line, tag);
   }
 
   static void log_message_level_flag_context_file_function_line_tag(bool asynchronous, std::string message,
@@ -140,11 +142,11 @@ class LogHub {
 
 // Registers a class that publishes a level, at static initialisation. Use at namespace scope in
 // the class's own source file.
-#define LOG_HUB_REGISTER_CLASS(T)                                                                  \
-  static_assert(LogHubLevelClass<T>, #T " needs static logHubLevel() and setLogHubLevel()");         \
-  [[maybe_unused]] static const bool logHubRegistered_##T = LogHub::registerClass(                 \
-      LogHubClass{#T, [] { return static_cast<std::uint64_t>(T::logHubLevel()); },                  \
-                  [](std::uint64_t level) { T::setLogHubLevel(level); }})
+#define LOG_HUB_REGISTER_CLASS(T)                                                                        \
+  static_assert(LogHubLevelClass<T>, #T " needs static logHubLevel() and setLogHubLevel()");             \
+  [[maybe_unused]] static const bool logHubRegistered_##T =                                              \
+      LogHub::registerClass(LogHubClass{#T, [] { return static_cast<std::uint64_t>(T::logHubLevel()); }, \
+                                        [](std::uint64_t level) { T::setLogHubLevel(level); }})
 
 // The file's name without folder and extension: "/a/b/HTTPServer.src" gives "HTTPServer",
 // "/x/archive.tar.gz" "archive.tar", "/x/.profile" "", "/x.y/file" "file"; a null path nothing.

@@ -7,7 +7,9 @@
 
 namespace {
 
-std::shared_ptr<const std::string> share(std::string s) { return std::make_shared<const std::string>(std::move(s)); }
+std::shared_ptr<const std::string> share(std::string s) {
+  return std::make_shared<const std::string>(std::move(s));
+}
 
 }  // namespace
 
@@ -29,8 +31,8 @@ LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag,
                        std::string file, std::string function, std::int32_t line, ns::Value tag,
                        std::int64_t options, std::optional<ns::Date> timestamp)
     : LogMessage(std::move(message), level, flag, context,
-                 LogSource::sourceWithFile_function(std::move(file), std::move(function)), line, std::move(tag),
-                 options, timestamp) {}
+                 LogSource::sourceWithFile_function(std::move(file), std::move(function)), line,
+                 std::move(tag), options, timestamp) {}
 
 LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
                        LogSource source, std::int32_t line, ns::Value tag, std::int64_t options,
@@ -69,7 +71,9 @@ LogMessage::LogMessage(const LogMessage& original, LogText message)
       threadName_(original.threadName_),
       queueLabel_(original.queueLabel_) {}
 
-ns::Ref<LogMessage> LogMessage::copy() const { return ns::make<LogMessage>(*this, message_); }
+ns::Ref<LogMessage> LogMessage::copy() const {
+  return ns::make<LogMessage>(*this, message_);
+}
 
 ns::Ref<LogMessage> LogMessage::copyWithMessage(LogText message) const {
   return ns::make<LogMessage>(*this, std::move(message));

@@ -41,9 +41,9 @@ class LogMessage : public ns::Object {
              std::string file, std::string function, std::int32_t line, ns::Value tag = {},
              std::int64_t options = 0, std::optional<ns::Date> timestamp = std::nullopt);
   // The same fields with a shared text, so that a chain of formatters can hand text along.
-  LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
-             std::string file, std::string function, std::int32_t line, ns::Value tag = {},
-             std::int64_t options = 0, std::optional<ns::Date> timestamp = std::nullopt);
+  LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context, std::string file,
+             std::string function, std::int32_t line, ns::Value tag = {}, std::int64_t options = 0,
+             std::optional<ns::Date> timestamp = std::nullopt);
 
   const std::string& message() const { return *message_; }
   // The shared text object itself (see LogText).

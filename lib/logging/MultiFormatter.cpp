@@ -13,7 +13,8 @@ MultiFormatter::~MultiFormatter() = default;
 // last reference goes away still finds its list.
 void MultiFormatter::addFormatter(ns::Ref<LogFormatter> formatter) {
   auto self = ns::Object::self<MultiFormatter>();
-  dispatch::barrierAsync(queue_, [self, formatter = std::move(formatter)] { self->formatters_.push_back(formatter); });
+  dispatch::barrierAsync(
+      queue_, [self, formatter = std::move(formatter)] { self->formatters_.push_back(formatter); });
 }
 
 void MultiFormatter::removeFormatter(ns::Ref<LogFormatter> formatter) {
@@ -38,7 +39,9 @@ std::vector<ns::Ref<LogFormatter>> MultiFormatter::formatters() {
 
 bool MultiFormatter::isFormattingWithFormatter(const ns::Ref<LogFormatter>& formatter) {
   bool found = false;
-  dispatch::sync(queue_, [&] { found = std::find(formatters_.begin(), formatters_.end(), formatter) != formatters_.end(); });
+  dispatch::sync(queue_, [&] {
+    found = std::find(formatters_.begin(), formatters_.end(), formatter) != formatters_.end();
+  });
   return found;
 }
 

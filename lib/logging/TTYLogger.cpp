@@ -51,7 +51,8 @@ TTYLogger::TTYLogger(int fd, TTYTerminal terminal) : fd_(fd), terminal_(terminal
 }
 
 ns::Ref<TTYLogger> TTYLogger::sharedInstance() {
-  static const ns::NoDestructor<ns::Ref<TTYLogger>> instance(ns::make<TTYLogger>(STDERR_FILENO, sharedTerminal()));
+  static const ns::NoDestructor<ns::Ref<TTYLogger>> instance(
+      ns::make<TTYLogger>(STDERR_FILENO, sharedTerminal()));
   return *instance;
 }
 
@@ -117,7 +118,8 @@ void TTYLogger::loadDefaultColorProfiles() {
 }
 
 void TTYLogger::setForegroundColor_backgroundColor_forFlag(std::optional<TTYColor> foreground,
-                                                           std::optional<TTYColor> background, std::uint64_t mask) {
+                                                           std::optional<TTYColor> background,
+                                                           std::uint64_t mask) {
   setForegroundColor_backgroundColor_forFlag_context(foreground, background, mask, TTYLoggerEveryContext);
 }
 
@@ -130,8 +132,8 @@ void TTYLogger::setForegroundColor_backgroundColor_forFlag_context(std::optional
 void TTYLogger::setForegroundColor_backgroundColor_forTag(std::optional<TTYColor> foreground,
                                                           std::optional<TTYColor> background, ns::Value tag) {
   onLoggerQueue([this, foreground, background, tag = std::move(tag)] {
-    auto profile = TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(foreground, background,
-                                                                                             0, 0, terminal_);
+    auto profile = TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(
+        foreground, background, 0, 0, terminal_);
     if (!profile) return;
     for (auto& entry : colorProfilesDict_) {
       if (entry.first == tag) {
@@ -143,7 +145,9 @@ void TTYLogger::setForegroundColor_backgroundColor_forTag(std::optional<TTYColor
   });
 }
 
-void TTYLogger::clearColorsForFlag(std::uint64_t mask) { clearColorsForFlag_context(mask, 0); }
+void TTYLogger::clearColorsForFlag(std::uint64_t mask) {
+  clearColorsForFlag_context(mask, 0);
+}
 
 void TTYLogger::clearColorsForFlag_context(std::uint64_t mask, std::int32_t context) {
   onLoggerQueue([this, mask, context] {
@@ -218,9 +222,7 @@ void TTYLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   const std::string& reset = profile ? profile->resetCode() : *empty;
   bool endsWithNewline = !text->empty() && text->back() == '\n';
 
-  auto piece = [](const char* data, std::size_t length) {
-    return iovec{const_cast<char*>(data), length};
-  };
+  auto piece = [](const char* data, std::size_t length) { return iovec{const_cast<char*>(data), length}; };
   auto str = [&](const std::string& s) { return piece(s.data(), s.size()); };
   static const char newline = '\n';
 
@@ -232,8 +234,8 @@ void TTYLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   std::string threadID;
   if (!customFormatted) {
     LogDateParts p = logDateParts(logMessage->timestamp());
-    int stampLength = std::snprintf(stamp, sizeof stamp, "%04ld-%02ld-%02ld %02ld:%02ld:%02ld:%03d", p.year, p.month,
-                                    p.day, p.hour, p.minute, p.second, p.millisecond);
+    int stampLength = std::snprintf(stamp, sizeof stamp, "%04ld-%02ld-%02ld %02ld:%02ld:%02ld:%03d", p.year,
+                                    p.month, p.day, p.hour, p.minute, p.second, p.millisecond);
     if (stampLength < 0) stampLength = 0;
     iov[n++] = piece(stamp, std::min<std::size_t>(static_cast<std::size_t>(stampLength), 23));
     iov[n++] = piece(" ", 1);

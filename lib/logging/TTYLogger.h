@@ -39,8 +39,8 @@ class TTYLogger : public AbstractLogger {
                                                   std::optional<TTYColor> background, std::uint64_t mask);
   // Replaces the profile with the same mask and context, else appends one.
   void setForegroundColor_backgroundColor_forFlag_context(std::optional<TTYColor> foreground,
-                                                          std::optional<TTYColor> background, std::uint64_t mask,
-                                                          std::int32_t context);
+                                                          std::optional<TTYColor> background,
+                                                          std::uint64_t mask, std::int32_t context);
   void setForegroundColor_backgroundColor_forTag(std::optional<TTYColor> foreground,
                                                  std::optional<TTYColor> background, ns::Value tag);
   // Context 0, not every context.
@@ -68,8 +68,8 @@ class TTYLogger : public AbstractLogger {
   // Profile operations run at once on the logger's queue, else as a setting change.
   void onLoggerQueue(std::function<void()> operation);
   void lq_loadDefaultColorProfiles();
-  void lq_setProfile(std::optional<TTYColor> foreground, std::optional<TTYColor> background, std::uint64_t mask,
-                     std::int32_t context);
+  void lq_setProfile(std::optional<TTYColor> foreground, std::optional<TTYColor> background,
+                     std::uint64_t mask, std::int32_t context);
   const TTYLoggerColorProfile* profileFor(const LogMessage& logMessage) const;
 
   const int fd_;

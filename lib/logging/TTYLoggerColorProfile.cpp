@@ -42,9 +42,12 @@ std::uint8_t component255(double value) {
 
 const TTYColorTable* TTYTerminal::colorTable() const {
   switch (kind) {
-    case Kind::Ansi16: return &TTYColorTable::colors16();
-    case Kind::Ansi256: return &TTYColorTable::colors256();
-    default: return nullptr;
+    case Kind::Ansi16:
+      return &TTYColorTable::colors16();
+    case Kind::Ansi256:
+      return &TTYColorTable::colors256();
+    default:
+      return nullptr;
   }
 }
 
@@ -57,13 +60,15 @@ TTYTerminal TTYTerminal::fromValues(const std::optional<std::string>& consoleCol
   return {Kind::None};
 }
 
-TTYTerminal TTYTerminal::fromEnvironment() { return fromValues(environment("ConsoleColors"), environment("TERM")); }
+TTYTerminal TTYTerminal::fromEnvironment() {
+  return fromValues(environment("ConsoleColors"), environment("TERM"));
+}
 
 // --- TTYLoggerColorProfile ---------------------------------------------------------------------
 
 ns::Ref<TTYLoggerColorProfile> TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(
-    std::optional<TTYColor> foreground, std::optional<TTYColor> background, std::uint64_t mask, std::int32_t context,
-    const TTYTerminal& terminal) {
+    std::optional<TTYColor> foreground, std::optional<TTYColor> background, std::uint64_t mask,
+    std::int32_t context, const TTYTerminal& terminal) {
   auto p = ns::make<TTYLoggerColorProfile>();
   p->mask_ = mask;
   p->context_ = context;
@@ -87,8 +92,8 @@ ns::Ref<TTYLoggerColorProfile> TTYLoggerColorProfile::initWithForegroundColor_ba
       code = "\033[" + raw;
     } else if (terminal.isDevelopmentConsole()) {
       char buf[64];
-      std::snprintf(buf, sizeof buf, isForeground ? "%sfg%u,%u,%u;" : "%sbg%u,%u,%u;", "\033[", unsigned{rgb[0]},
-                    unsigned{rgb[1]}, unsigned{rgb[2]});
+      std::snprintf(buf, sizeof buf, isForeground ? "%sfg%u,%u,%u;" : "%sbg%u,%u,%u;", "\033[",
+                    unsigned{rgb[0]}, unsigned{rgb[1]}, unsigned{rgb[2]});
       code = buf;
     }
     return code.size() < kMaxCodeLength;
@@ -106,9 +111,11 @@ ns::Ref<TTYLoggerColorProfile> TTYLoggerColorProfile::initWithForegroundColor_ba
 
 std::string TTYLoggerColorProfile::description() const {
   char buf[256];
-  std::snprintf(buf, sizeof buf, "<TTYLoggerColorProfile: %p mask:%i ctxt:%i fg:%u,%u,%u bg:%u,%u,%u fgCode:%s bgCode:%s>",
-                static_cast<const void*>(this), static_cast<int>(mask_), context_, unsigned{fg_[0]}, unsigned{fg_[1]},
-                unsigned{fg_[2]}, unsigned{bg_[0]}, unsigned{bg_[1]}, unsigned{bg_[2]}, fgCodeRaw_.empty() ? "(null)" : fgCodeRaw_.c_str(),
+  std::snprintf(buf, sizeof buf,
+                "<TTYLoggerColorProfile: %p mask:%i ctxt:%i fg:%u,%u,%u bg:%u,%u,%u fgCode:%s bgCode:%s>",
+                static_cast<const void*>(this), static_cast<int>(mask_), context_, unsigned{fg_[0]},
+                unsigned{fg_[1]}, unsigned{fg_[2]}, unsigned{bg_[0]}, unsigned{bg_[1]}, unsigned{bg_[2]},
+                fgCodeRaw_.empty() ? "(null)" : fgCodeRaw_.c_str(),
                 bgCodeRaw_.empty() ? "(null)" : bgCodeRaw_.c_str());
   return buf;
 }

@@ -16,7 +16,8 @@ struct TTYTerminal {
   // The ANSI colour table in use; null without ANSI colours.
   const TTYColorTable* colorTable() const;
 
-  static TTYTerminal fromValues(const std::optional<std::string>& consoleColors, const std::optional<std::string>& term);
+  static TTYTerminal fromValues(const std::optional<std::string>& consoleColors,
+                                const std::optional<std::string>& term);
   // Reads "ConsoleColors" and "TERM".
   static TTYTerminal fromEnvironment();
 };

@@ -55,8 +55,9 @@ std::optional<ns::Error> HTTPRequestOperation::httpError() const {
   std::string description;
   if (!statusAcceptable(http)) {
     code = ns::URLErrorBadServerResponse;
-    description = ns::format("The server answered with status %ld (%@), which is not acceptable.",
-                             http->statusCode(), ns::HTTPURLResponse::localizedStringForStatusCode(http->statusCode()));
+    description =
+        ns::format("The server answered with status %ld (%@), which is not acceptable.", http->statusCode(),
+                   ns::HTTPURLResponse::localizedStringForStatusCode(http->statusCode()));
   } else if (!contentTypeAcceptable(plain)) {
     code = ns::URLErrorCannotDecodeContentData;
     description = ns::format("The server answered with content type \u201c%@\u201d, which is not acceptable.",

@@ -31,7 +31,8 @@ class HTTPRequestOperation : public URLConnectionOperation {
   using Success = std::function<void(const ns::Ref<HTTPRequestOperation>&, const std::optional<ns::Data>&)>;
   using Failure = std::function<void(const ns::Ref<HTTPRequestOperation>&, const ns::Error&)>;
 
-  explicit HTTPRequestOperation(ns::Ref<ns::URLRequest> request) : URLConnectionOperation(std::move(request)) {}
+  explicit HTTPRequestOperation(ns::Ref<ns::URLRequest> request)
+      : URLConnectionOperation(std::move(request)) {}
   static ns::Ref<HTTPRequestOperation> initWithRequest(const ns::Ref<ns::URLRequest>& request);
 
   // The HTTP response, or null before one arrived (or for a non-HTTP load).

@@ -4,7 +4,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/net/URLErrorCodes.h"
 
-ns::Ref<ImageRequestOperation> ImageRequestOperation::initWithRequest(const ns::Ref<ns::URLRequest>& request) {
+ns::Ref<ImageRequestOperation> ImageRequestOperation::initWithRequest(
+    const ns::Ref<ns::URLRequest>& request) {
   return ns::make<ImageRequestOperation>(request);
 }
 
@@ -15,8 +16,9 @@ ns::Ref<dispatch::Queue> ImageRequestOperation::imageProcessingQueue() {
 }
 
 std::optional<std::set<std::string>> ImageRequestOperation::acceptableContentTypes() const {
-  return std::set<std::string>{"image/tiff", "image/jpeg",   "image/gif",        "image/png",       "image/ico",
-                               "image/x-icon", "image/bmp", "image/x-bmp", "image/x-xbitmap", "image/x-win-bitmap"};
+  return std::set<std::string>{"image/tiff",      "image/jpeg",        "image/gif", "image/png",
+                               "image/ico",       "image/x-icon",      "image/bmp", "image/x-bmp",
+                               "image/x-xbitmap", "image/x-win-bitmap"};
 }
 
 ns::Ref<ak::Image> ImageRequestOperation::responseImage() const {
@@ -29,7 +31,8 @@ ns::Ref<ak::Image> ImageRequestOperation::responseImage() const {
     if (!image_ || !image_->hasBitmapRepresentation()) {
       image_ = nullptr;
       auto response = URLConnectionOperation::response();
-      ns::Error error = ns::makeURLError(ns::URLErrorCannotDecodeContentData, response ? response->URL() : nullptr);
+      ns::Error error =
+          ns::makeURLError(ns::URLErrorCannotDecodeContentData, response ? response->URL() : nullptr);
       ns::Dictionary info = error.userInfo();
       info.set(ns::NSLocalizedDescriptionKey, std::string("The reply could not be decoded as an image."));
       decodeError_ = ns::Error(error.domain(), error.code(), std::move(info));
@@ -45,7 +48,8 @@ std::optional<ns::Error> ImageRequestOperation::error() const {
   return decodeError_;
 }
 
-void ImageRequestOperation::setCompletionBlockWithSuccess_failure(ImageSuccess success, ImageFailure failure) {
+void ImageRequestOperation::setCompletionBlockWithSuccess_failure(ImageSuccess success,
+                                                                  ImageFailure failure) {
   auto self = this->self<ImageRequestOperation>();
   setCompletionBlock([self, success = std::move(success), failure = std::move(failure)] {
     dispatch::async(imageProcessingQueue(), [self, success, failure] {

@@ -19,7 +19,8 @@ class ImageRequestOperation : public HTTPRequestOperation {
   using ImageSuccess = std::function<void(const ns::Ref<ImageRequestOperation>&, const ns::Ref<ak::Image>&)>;
   using ImageFailure = std::function<void(const ns::Ref<ImageRequestOperation>&, const ns::Error&)>;
 
-  explicit ImageRequestOperation(ns::Ref<ns::URLRequest> request) : HTTPRequestOperation(std::move(request)) {}
+  explicit ImageRequestOperation(ns::Ref<ns::URLRequest> request)
+      : HTTPRequestOperation(std::move(request)) {}
   static ns::Ref<ImageRequestOperation> initWithRequest(const ns::Ref<ns::URLRequest>& request);
 
   // The serial queue on which every image operation decodes and decides.

@@ -10,10 +10,11 @@ ns::Ref<JSONRequestOperation> JSONRequestOperation::JSONRequestOperationWithRequ
         success(op->request(), op->response(), json);
       })
               : Success(),
-      failure ? HTTPRequestOperation::Failure([failure](const ns::Ref<HTTPRequestOperation>& op, const ns::Error& error) {
-        auto json = std::static_pointer_cast<JSONRequestOperation>(op)->responseJSON();
-        failure(op->request(), op->response(), error, json);
-      })
+      failure ? HTTPRequestOperation::Failure(
+                    [failure](const ns::Ref<HTTPRequestOperation>& op, const ns::Error& error) {
+                      auto json = std::static_pointer_cast<JSONRequestOperation>(op)->responseJSON();
+                      failure(op->request(), op->response(), error, json);
+                    })
               : HTTPRequestOperation::Failure());
   return operation;
 }

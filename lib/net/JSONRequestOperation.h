@@ -16,8 +16,9 @@
 
 class JSONRequestOperation : public HTTPRequestOperation {
  public:
-  using JSONSuccess = std::function<void(const ns::Ref<ns::URLRequest>& request,
-                                         const ns::Ref<ns::HTTPURLResponse>& response, const ns::Value& json)>;
+  using JSONSuccess =
+      std::function<void(const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::HTTPURLResponse>& response,
+                         const ns::Value& json)>;
   using JSONFailure =
       std::function<void(const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::HTTPURLResponse>& response,
                          const ns::Error& error, const ns::Value& json)>;

@@ -7,7 +7,9 @@
 
 Reachability::Reachability(ns::Ref<sc::NetworkReachability> target) : target_(std::move(target)) {}
 
-Reachability::~Reachability() { stopNotifier(); }
+Reachability::~Reachability() {
+  stopNotifier();
+}
 
 ns::Ref<Reachability> Reachability::reachabilityForInternetConnection() {
   // The zero address stands for the default route.
@@ -38,7 +40,8 @@ bool Reachability::startNotifier() {
   ns::Weak<Reachability> weak = weakSelf<Reachability>();
   target_->setCallback([weak](const ns::Ref<sc::NetworkReachability>&, sc::ReachabilityFlags) {
     if (auto self = weak.lock())
-      ns::NotificationCenter::defaultCenter()->postNotificationName_object(kReachabilityChangedNotification, self);
+      ns::NotificationCenter::defaultCenter()->postNotificationName_object(kReachabilityChangedNotification,
+                                                                           self);
   });
   return target_->setDispatchQueue(dispatch::mainQueue());
 }

@@ -67,20 +67,23 @@ class URLConnectionOperation::Forwarder : public ns::URLConnectionDelegate {
     return operation_->connection_willSendRequest_redirectResponse(connection, request, redirectResponse);
   }
   void connection_willSendRequestForAuthenticationChallenge(
-      const ns::Ref<ns::URLConnection>& connection, const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override {
+      const ns::Ref<ns::URLConnection>& connection,
+      const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override {
     if (current()) operation_->connection_willSendRequestForAuthenticationChallenge(connection, challenge);
   }
   void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                      const ns::Ref<ns::URLResponse>& response) override {
     if (current()) operation_->connection_didReceiveResponse(connection, response);
   }
-  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override {
+  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
+                                 const ns::Data& data) override {
     if (current()) operation_->connection_didReceiveData(connection, data);
   }
   void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override {
     if (current()) operation_->connectionDidFinishLoading(connection);
   }
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override {
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override {
     if (current()) operation_->connection_didFailWithError(connection, error);
   }
 
@@ -99,7 +102,8 @@ URLConnectionOperation::~URLConnectionOperation() {
   if (outputStream_) outputStream_->close();
 }
 
-ns::Ref<URLConnectionOperation> URLConnectionOperation::initWithRequest(const ns::Ref<ns::URLRequest>& request) {
+ns::Ref<URLConnectionOperation> URLConnectionOperation::initWithRequest(
+    const ns::Ref<ns::URLRequest>& request) {
   return ns::make<URLConnectionOperation>(request);
 }
 
@@ -246,7 +250,8 @@ void URLConnectionOperation::cancelConnection() {
   }
   connection->cancel();
   // Through the delegate method, so that subclasses see the end of the load.
-  connection_didFailWithError(connection, ns::makeURLError(ns::URLErrorCancelled, request ? request->URL() : nullptr));
+  connection_didFailWithError(connection,
+                              ns::makeURLError(ns::URLErrorCancelled, request ? request->URL() : nullptr));
 }
 
 void URLConnectionOperation::pause() {
@@ -286,7 +291,9 @@ void URLConnectionOperation::resume() {
   start();
 }
 
-void URLConnectionOperation::finish() { setState(State::Finished); }
+void URLConnectionOperation::finish() {
+  setState(State::Finished);
+}
 
 // ---- properties ----
 
@@ -394,7 +401,8 @@ void URLConnectionOperation::connection_didReceiveData(const ns::Ref<ns::URLConn
   }
   if (block) {
     long bytes = static_cast<long>(data.length());
-    dispatch::async(dispatch::mainQueue(), [block, bytes, total, expected] { block(bytes, total, expected); });
+    dispatch::async(dispatch::mainQueue(),
+                    [block, bytes, total, expected] { block(bytes, total, expected); });
   }
 }
 

@@ -30,7 +30,8 @@ class URLConnectionOperation : public ns::Operation, public ns::URLConnectionDel
  public:
   // (bytes in this chunk, bytes read since the current response began, that response's expected
   // length or -1 when unknown)
-  using ProgressBlock = std::function<void(long bytes, long long totalBytesRead, long long totalBytesExpected)>;
+  using ProgressBlock =
+      std::function<void(long bytes, long long totalBytesRead, long long totalBytesExpected)>;
 
   explicit URLConnectionOperation(ns::Ref<ns::URLRequest> request);
   ~URLConnectionOperation() override;
@@ -78,7 +79,8 @@ class URLConnectionOperation : public ns::Operation, public ns::URLConnectionDel
   // queues the byte count and the progress block on the main queue.
   void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override;
   void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override;
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection, const ns::Error& error) override;
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
+                                   const ns::Error& error) override;
 
   std::string className() const override { return "URLConnectionOperation"; }
 

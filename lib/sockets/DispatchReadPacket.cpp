@@ -62,7 +62,9 @@ bool DispatchReadPacket::ensureCapacityForAdditionalDataOfLength(std::size_t n) 
 
 namespace {
 // The part of maxLength still open; reads never go past it.
-std::size_t remainingTo(std::size_t limit, std::size_t done) { return limit > done ? limit - done : 0; }
+std::size_t remainingTo(std::size_t limit, std::size_t done) {
+  return limit > done ? limit - done : 0;
+}
 }  // namespace
 
 std::size_t DispatchReadPacket::optimalReadLengthWithDefault_shouldPreBuffer(std::size_t defaultValue,
@@ -116,7 +118,8 @@ std::size_t DispatchReadPacket::readLengthForTermWithPreBuffer_found(const Dispa
   std::size_t offset = 0;
   for (long long i = 0; i < steps; ++i) {
     if (k > 0) {
-      if (std::memcmp(packetBytes + b - k, termBytes, k) == 0 && std::memcmp(pre, termBytes + k, t - k) == 0) {
+      if (std::memcmp(packetBytes + b - k, termBytes, k) == 0 &&
+          std::memcmp(pre, termBytes + k, t - k) == 0) {
         if (foundPtr) *foundPtr = true;
         return t - k;
       }

@@ -32,12 +32,15 @@ class DispatchReadPacket : public ns::Object {
   // allocator cannot (the buffer is then unchanged).
   [[nodiscard]] bool ensureCapacityForAdditionalDataOfLength(std::size_t n);
 
-  std::size_t optimalReadLengthWithDefault_shouldPreBuffer(std::size_t defaultValue, bool* shouldPreBufferPtr) const;
+  std::size_t optimalReadLengthWithDefault_shouldPreBuffer(std::size_t defaultValue,
+                                                           bool* shouldPreBufferPtr) const;
   std::size_t readLengthForNonTermWithHint(std::size_t bytesAvailable) const;
-  std::size_t readLengthForTermWithHint_shouldPreBuffer(std::size_t bytesAvailable, bool* shouldPreBufferPtr) const;
+  std::size_t readLengthForTermWithHint_shouldPreBuffer(std::size_t bytesAvailable,
+                                                        bool* shouldPreBufferPtr) const;
   // How many bytes to move from the read-ahead buffer into this terminator read; sets *foundPtr
   // when they end with the terminator (callers start it at false).
-  std::size_t readLengthForTermWithPreBuffer_found(const DispatchSocketPreBuffer& preBuffer, bool* foundPtr) const;
+  std::size_t readLengthForTermWithPreBuffer_found(const DispatchSocketPreBuffer& preBuffer,
+                                                   bool* foundPtr) const;
   // After n bytes were read straight into the buffer: the count of surplus bytes after the
   // terminator (0 when it ends exactly at the last byte), or -1 when it is not there.
   ssize_t searchForTermAfterPreBuffering(ssize_t numBytes) const;

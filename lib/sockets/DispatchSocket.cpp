@@ -23,11 +23,12 @@ DispatchSocket::DispatchSocket() : DispatchSocket(ns::Weak<DispatchSocketDelegat
 DispatchSocket::DispatchSocket(ns::Ref<dispatch::Queue> socketQueue)
     : DispatchSocket(ns::Weak<DispatchSocketDelegate>(), nullptr, std::move(socketQueue)) {}
 
-DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue)
+DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate,
+                               ns::Ref<dispatch::Queue> delegateQueue)
     : DispatchSocket(std::move(delegate), std::move(delegateQueue), nullptr) {}
 
-DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue,
-                               ns::Ref<dispatch::Queue> socketQueue)
+DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate,
+                               ns::Ref<dispatch::Queue> delegateQueue, ns::Ref<dispatch::Queue> socketQueue)
     : delegate_(std::move(delegate)),
       delegateQueue_(std::move(delegateQueue)),
       sources_(std::make_unique<Sources>()),
@@ -36,7 +37,8 @@ DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Re
   if (socketQueue) {
     // All state is kept lock-free on this queue, which only a serial queue makes safe.
     if (!socketQueue->isSerial()) {
-      ns::Exception::raise(DispatchSocketException, "The given socketQueue parameter must not be a concurrent queue.");
+      ns::Exception::raise(DispatchSocketException,
+                           "The given socketQueue parameter must not be a concurrent queue.");
     }
     socketQueue_ = std::move(socketQueue);
   } else {
@@ -187,7 +189,8 @@ void DispatchSocket::getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* 
   });
 }
 
-void DispatchSocket::setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> delegate, bool synchronously) {
+void DispatchSocket::setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> delegate,
+                                               bool synchronously) {
   auto body = [this, delegate = std::move(delegate)] { delegate_ = delegate; };
   if (synchronously) {
     runSync(body);
@@ -196,7 +199,8 @@ void DispatchSocket::setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> 
   }
 }
 
-void DispatchSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously) {
+void DispatchSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue,
+                                                    bool synchronously) {
   auto body = [this, delegateQueue = std::move(delegateQueue)] { delegateQueue_ = delegateQueue; };
   if (synchronously) {
     runSync(body);
@@ -254,14 +258,30 @@ void DispatchSocket::setConfigBitClear(std::uint16_t bit, bool clear) {
   });
 }
 
-bool DispatchSocket::isIPv4Enabled() { return isConfigBitClear(configIPv4Disabled); }
-void DispatchSocket::setIPv4Enabled(bool flag) { setConfigBitClear(configIPv4Disabled, flag); }
-bool DispatchSocket::isIPv6Enabled() { return isConfigBitClear(configIPv6Disabled); }
-void DispatchSocket::setIPv6Enabled(bool flag) { setConfigBitClear(configIPv6Disabled, flag); }
-bool DispatchSocket::isIPv4PreferredOverIPv6() { return isConfigBitClear(configPreferIPv6); }
-void DispatchSocket::setIPv4PreferredOverIPv6(bool flag) { setConfigBitClear(configPreferIPv6, flag); }
-bool DispatchSocket::autoDisconnectOnClosedReadStream() { return isConfigBitClear(configAllowHalfDuplex); }
-void DispatchSocket::setAutoDisconnectOnClosedReadStream(bool flag) { setConfigBitClear(configAllowHalfDuplex, flag); }
+bool DispatchSocket::isIPv4Enabled() {
+  return isConfigBitClear(configIPv4Disabled);
+}
+void DispatchSocket::setIPv4Enabled(bool flag) {
+  setConfigBitClear(configIPv4Disabled, flag);
+}
+bool DispatchSocket::isIPv6Enabled() {
+  return isConfigBitClear(configIPv6Disabled);
+}
+void DispatchSocket::setIPv6Enabled(bool flag) {
+  setConfigBitClear(configIPv6Disabled, flag);
+}
+bool DispatchSocket::isIPv4PreferredOverIPv6() {
+  return isConfigBitClear(configPreferIPv6);
+}
+void DispatchSocket::setIPv4PreferredOverIPv6(bool flag) {
+  setConfigBitClear(configPreferIPv6, flag);
+}
+bool DispatchSocket::autoDisconnectOnClosedReadStream() {
+  return isConfigBitClear(configAllowHalfDuplex);
+}
+void DispatchSocket::setAutoDisconnectOnClosedReadStream(bool flag) {
+  setConfigBitClear(configAllowHalfDuplex, flag);
+}
 
 ns::Value DispatchSocket::userData() {
   return query([&] { return userData_; });
@@ -271,11 +291,11 @@ void DispatchSocket::setUserData(ns::Value userData) {
   runInlineOrAsync([this, userData = std::move(userData)] { userData_ = userData; });
 }
 
-
 // ---------------------------------------------------------------------------------------------
 // Time-outs
 
-ns::Ref<dispatch::Source> DispatchSocket::startTimeoutTimer(double timeout, void (DispatchSocket::*onTimeout)()) {
+ns::Ref<dispatch::Source> DispatchSocket::startTimeoutTimer(double timeout,
+                                                            void (DispatchSocket::*onTimeout)()) {
   if (!(timeout >= 0)) return nullptr;  // negative (or NaN): no time-out
   auto timer = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, socketQueue_);
   ns::Weak<DispatchSocket> weakSelf = self<DispatchSocket>();
@@ -286,7 +306,6 @@ ns::Ref<dispatch::Source> DispatchSocket::startTimeoutTimer(double timeout, void
   timer->resume();
   return timer;
 }
-
 
 // ---------------------------------------------------------------------------------------------
 // State queries
@@ -333,8 +352,12 @@ std::optional<ns::Data> DispatchSocket::addressOf(bool peer) {
   return result;
 }
 
-std::optional<ns::Data> DispatchSocket::connectedAddress() { return addressOf(true); }
-std::optional<ns::Data> DispatchSocket::localAddress() { return addressOf(false); }
+std::optional<ns::Data> DispatchSocket::connectedAddress() {
+  return addressOf(true);
+}
+std::optional<ns::Data> DispatchSocket::localAddress() {
+  return addressOf(false);
+}
 
 bool DispatchSocket::isIPv4() {
   return query([&] { return socket4FD_ != -1; });
@@ -384,16 +407,24 @@ std::uint16_t DispatchSocket::localPort6() {
 // ---------------------------------------------------------------------------------------------
 // Queue access
 
-void DispatchSocket::performBlock(const std::function<void()>& block) { runSync(block); }
+void DispatchSocket::performBlock(const std::function<void()>& block) {
+  runSync(block);
+}
 
 int DispatchSocket::socketFD() {
   if (!isOnSocketQueue()) return -1;
   return socket4FD_ != -1 ? socket4FD_ : socket6FD_;
 }
 
-int DispatchSocket::socket4FD() { return isOnSocketQueue() ? socket4FD_ : -1; }
-int DispatchSocket::socket6FD() { return isOnSocketQueue() ? socket6FD_ : -1; }
-ns::Ref<sec::SSLContext> DispatchSocket::sslContext() { return isOnSocketQueue() ? sslContext_ : nullptr; }
+int DispatchSocket::socket4FD() {
+  return isOnSocketQueue() ? socket4FD_ : -1;
+}
+int DispatchSocket::socket6FD() {
+  return isOnSocketQueue() ? socket6FD_ : -1;
+}
+ns::Ref<sec::SSLContext> DispatchSocket::sslContext() {
+  return isOnSocketQueue() ? sslContext_ : nullptr;
+}
 
 void DispatchSocket::markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketNewTargetQueue) {
   dispatch::setSpecific(socketNewTargetQueue, &IsOnSocketQueueOrTargetQueueKey_, this);

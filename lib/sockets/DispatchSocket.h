@@ -66,12 +66,14 @@ class DispatchSocket : public ns::Object {
   // Delegate and delegate queue.
   ns::Ref<DispatchSocketDelegate> delegate();
   ns::Ref<dispatch::Queue> delegateQueue();
-  void getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr, ns::Ref<dispatch::Queue>* delegateQueuePtr);
+  void getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr,
+                                 ns::Ref<dispatch::Queue>* delegateQueuePtr);
   void setDelegate(ns::Weak<DispatchSocketDelegate> delegate);
   void synchronouslySetDelegate(ns::Weak<DispatchSocketDelegate> delegate);
   void setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
   void synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
-  void setDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue);
+  void setDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
+                                 ns::Ref<dispatch::Queue> delegateQueue);
   void synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
                                               ns::Ref<dispatch::Queue> delegateQueue);
 
@@ -92,7 +94,8 @@ class DispatchSocket : public ns::Object {
   // Accepting. The interface is a name ("lo"), an address text ("127.0.0.1"), "localhost" or
   // "loopback", optionally followed by ":port"; none listens on every address.
   bool acceptOnPort_error(std::uint16_t port, ns::Error* errPtr);
-  bool acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port, ns::Error* errPtr);
+  bool acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port,
+                                    ns::Error* errPtr);
 
   // Connecting. The host is a name, an address text, "localhost" or "loopback"; an address is
   // a 16-byte sockaddr_in or a 28-byte sockaddr_in6. The interface (as for accepting, its port
@@ -121,21 +124,25 @@ class DispatchSocket : public ns::Object {
   void readDataWithTimeout_buffer_bufferOffset_tag(double timeout, ns::Ref<ns::MutableData> buffer,
                                                    std::size_t offset, long tag);
   void readDataWithTimeout_buffer_bufferOffset_maxLength_tag(double timeout, ns::Ref<ns::MutableData> buffer,
-                                                             std::size_t offset, std::size_t length, long tag);
+                                                             std::size_t offset, std::size_t length,
+                                                             long tag);
   void readDataToLength_withTimeout_tag(std::size_t length, double timeout, long tag);
   void readDataToLength_withTimeout_buffer_bufferOffset_tag(std::size_t length, double timeout,
-                                                            ns::Ref<ns::MutableData> buffer, std::size_t offset,
-                                                            long tag);
+                                                            ns::Ref<ns::MutableData> buffer,
+                                                            std::size_t offset, long tag);
   void readDataToData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
   void readDataToData_withTimeout_buffer_bufferOffset_tag(const ns::Data& data, double timeout,
                                                           ns::Ref<ns::MutableData> buffer, std::size_t offset,
                                                           long tag);
-  void readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout, std::size_t length, long tag);
+  void readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout, std::size_t length,
+                                                long tag);
   void readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(const ns::Data& data, double timeout,
                                                                     ns::Ref<ns::MutableData> buffer,
-                                                                    std::size_t offset, std::size_t length, long tag);
+                                                                    std::size_t offset, std::size_t length,
+                                                                    long tag);
   // NaN (and zeros) when no read is current.
-  float progressOfReadReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
+  float progressOfReadReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
+                                                   std::uint64_t* totalPtr);
 
   // Writing. The bytes are shared with the caller, not copied; empty data is dropped.
   void writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag);
@@ -143,9 +150,11 @@ class DispatchSocket : public ns::Object {
   // tag, in as few system calls as the stream takes (the file range with sendfile, never copied
   // into memory; read in first on a secured stream). The file must hold the whole range: a file
   // that ends early closes the socket with an error.
-  void writePieces_fileRange_withTimeout_tag(std::vector<ns::Data> pieces, std::optional<DispatchFileRange> fileRange,
-                                             double timeout, long tag);
-  float progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr, std::uint64_t* totalPtr);
+  void writePieces_fileRange_withTimeout_tag(std::vector<ns::Data> pieces,
+                                             std::optional<DispatchFileRange> fileRange, double timeout,
+                                             long tag);
+  float progressOfWriteReturningTag_bytesDone_total(long* tagPtr, std::uint64_t* donePtr,
+                                                    std::uint64_t* totalPtr);
 
   // Disconnecting. disconnect is synchronous; the others let queued reads and/or writes finish
   // first and drop any request made afterwards.
@@ -188,8 +197,8 @@ class DispatchSocket : public ns::Object {
 
   // Class utilities. Socket addresses are sockaddr_in (16 bytes) or sockaddr_in6 (28 bytes)
   // images, ports in network byte order inside them.
-  static std::optional<std::vector<ns::Data>> lookupHost_port_error(const std::string& host, std::uint16_t port,
-                                                                    ns::Error* errPtr);
+  static std::optional<std::vector<ns::Data>> lookupHost_port_error(const std::string& host,
+                                                                    std::uint16_t port, ns::Error* errPtr);
   static std::string hostFromSockaddr4(const sockaddr_in* pSockaddr4);
   static std::string hostFromSockaddr6(const sockaddr_in6* pSockaddr6);
   static std::uint16_t portFromSockaddr4(const sockaddr_in* pSockaddr4);
@@ -208,10 +217,9 @@ class DispatchSocket : public ns::Object {
   static ns::Error gaiError(int gaiCode);
   // The IPv4 and IPv6 socket addresses an interface description and port stand for (either
   // may be missing); shared by listening and connecting.
-  static void getInterfaceAddress4_address6_fromDescription_port(std::optional<ns::Data>* interfaceAddr4Ptr,
-                                                                 std::optional<ns::Data>* interfaceAddr6Ptr,
-                                                                 const std::optional<std::string>& interfaceDescription,
-                                                                 std::uint16_t port);
+  static void getInterfaceAddress4_address6_fromDescription_port(
+      std::optional<ns::Data>* interfaceAddr4Ptr, std::optional<ns::Data>* interfaceAddr6Ptr,
+      const std::optional<std::string>& interfaceDescription, std::uint16_t port);
 
   // Queue access.
   void performBlock(const std::function<void()>& block);
@@ -224,7 +232,8 @@ class DispatchSocket : public ns::Object {
   // Lets calls made on `socketQueuesPreConfiguredTargetQueue` (which the socket queue targets)
   // run inline instead of dispatching synchronously onto the socket queue, which would deadlock.
   void markSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreConfiguredTargetQueue);
-  void unmarkSocketQueueTargetQueue(const ns::Ref<dispatch::Queue>& socketQueuesPreviouslyConfiguredTargetQueue);
+  void unmarkSocketQueueTargetQueue(
+      const ns::Ref<dispatch::Queue>& socketQueuesPreviouslyConfiguredTargetQueue);
   static bool usingCFStreamForTLS() { return false; }
   static bool usingSecureTransportForTLS() { return true; }
 

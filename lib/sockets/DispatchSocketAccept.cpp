@@ -57,8 +57,8 @@ int DispatchSocket::createListeningSocket(int domain, const ns::Data& interfaceA
   return socketFD;
 }
 
-bool DispatchSocket::acceptOnInterface_port_error(const std::optional<std::string>& interface, std::uint16_t port,
-                                                  ns::Error* errPtr) {
+bool DispatchSocket::acceptOnInterface_port_error(const std::optional<std::string>& interface,
+                                                  std::uint16_t port, ns::Error* errPtr) {
   std::optional<ns::Error> error;
   bool result = false;
   std::optional<std::string> interfaceCopy = interface;
@@ -75,11 +75,13 @@ bool DispatchSocket::acceptOnInterface_port_error(const std::optional<std::strin
     bool isIPv4Disabled = (config_ & configIPv4Disabled) != 0;
     bool isIPv6Disabled = (config_ & configIPv6Disabled) != 0;
     if (isIPv4Disabled && isIPv6Disabled) {
-      error = badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
+      error =
+          badConfigError("Both IPv4 and IPv6 have been disabled. Must enable at least one protocol first.");
       return;
     }
     if (flags_ & flagStarted) {
-      error = badConfigError("Attempting to accept while connected or accepting connections. Disconnect first.");
+      error =
+          badConfigError("Attempting to accept while connected or accepting connections. Disconnect first.");
       return;
     }
     readQueue_.clear();
@@ -89,8 +91,8 @@ bool DispatchSocket::acceptOnInterface_port_error(const std::optional<std::strin
     std::optional<ns::Data> interface6;
     getInterfaceAddress4_address6_fromDescription_port(&interface4, &interface6, interfaceCopy, port);
     if (!interface4 && !interface6) {
-      error = badParamError(
-          "Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
+      error =
+          badParamError("Unknown interface. Specify valid interface by name (e.g. \"en1\") or IP address.");
       return;
     }
     if (isIPv4Disabled && !interface6) {
@@ -166,8 +168,8 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
   bool isIPv4 = parentSocketFD == socket4FD_;
   sockaddr_storage addr{};
   socklen_t addrLen = isIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-  int childSocketFD = ::accept4(parentSocketFD, reinterpret_cast<sockaddr*>(&addr), &addrLen,
-                                SOCK_NONBLOCK | SOCK_CLOEXEC);
+  int childSocketFD =
+      ::accept4(parentSocketFD, reinterpret_cast<sockaddr*>(&addr), &addrLen, SOCK_NONBLOCK | SOCK_CLOEXEC);
   if (childSocketFD == -1) return false;
   // Writes go out at once: a small write otherwise waits for the peer's delayed acknowledgement
   // of the one before it.
@@ -218,10 +220,10 @@ void DispatchSocket::adoptAcceptedDescriptor(int childSocketFD, bool isIPv4) {
 
 void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketFD) {
   assertOnSocketQueue();
-  auto readSource = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(socketFD), 0,
-                                           socketQueue_);
-  auto writeSource = dispatch::sourceCreate(dispatch::SourceType::Write, static_cast<std::uintptr_t>(socketFD), 0,
-                                            socketQueue_);
+  auto readSource = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(socketFD),
+                                           0, socketQueue_);
+  auto writeSource = dispatch::sourceCreate(dispatch::SourceType::Write,
+                                            static_cast<std::uintptr_t>(socketFD), 0, socketQueue_);
   ns::Weak<DispatchSocket> weakSelf = self<DispatchSocket>();
   ns::Weak<dispatch::Source> weakReadSource = readSource;
 

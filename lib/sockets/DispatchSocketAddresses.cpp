@@ -24,7 +24,9 @@ int familyOf(const ns::Data& address) {
   return storage.ss_family;
 }
 
-ns::Data dataOf(const void* sockaddrBytes, std::size_t length) { return ns::Data(sockaddrBytes, length); }
+ns::Data dataOf(const void* sockaddrBytes, std::size_t length) {
+  return ns::Data(sockaddrBytes, length);
+}
 
 // The peer's (or the local) address of a descriptor, as the family's socket address.
 template <class Sockaddr>
@@ -79,14 +81,16 @@ std::string DispatchSocket::hostFromSockaddr6(const sockaddr_in6* pSockaddr6) {
   return buffer;
 }
 
-std::uint16_t DispatchSocket::portFromSockaddr4(const sockaddr_in* pSockaddr4) { return ntohs(pSockaddr4->sin_port); }
+std::uint16_t DispatchSocket::portFromSockaddr4(const sockaddr_in* pSockaddr4) {
+  return ntohs(pSockaddr4->sin_port);
+}
 
 std::uint16_t DispatchSocket::portFromSockaddr6(const sockaddr_in6* pSockaddr6) {
   return ntohs(pSockaddr6->sin6_port);
 }
 
-bool DispatchSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr, int* familyPtr,
-                                                     const ns::Data& address) {
+bool DispatchSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr,
+                                                     int* familyPtr, const ns::Data& address) {
   if (address.length() < sizeof(sockaddr_in)) return false;
   int family = familyOf(address);
   if (family == AF_INET) {
@@ -108,7 +112,8 @@ bool DispatchSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::
   return false;
 }
 
-bool DispatchSocket::getHost_port_fromAddress(std::string* hostPtr, std::uint16_t* portPtr, const ns::Data& address) {
+bool DispatchSocket::getHost_port_fromAddress(std::string* hostPtr, std::uint16_t* portPtr,
+                                              const ns::Data& address) {
   return getHost_port_family_fromAddress(hostPtr, portPtr, nullptr, address);
 }
 
@@ -132,16 +137,25 @@ bool DispatchSocket::isIPv6Address(const ns::Data& address) {
   return address.length() >= sizeof(sockaddr_in) && familyOf(address) == AF_INET6;
 }
 
-ns::Data DispatchSocket::CRLFData() { return ns::Data("\r\n", 2); }
-ns::Data DispatchSocket::CRData() { return ns::Data("\r", 1); }
-ns::Data DispatchSocket::LFData() { return ns::Data("\n", 1); }
-ns::Data DispatchSocket::ZeroData() { return ns::Data("", 1); }
+ns::Data DispatchSocket::CRLFData() {
+  return ns::Data("\r\n", 2);
+}
+ns::Data DispatchSocket::CRData() {
+  return ns::Data("\r", 1);
+}
+ns::Data DispatchSocket::LFData() {
+  return ns::Data("\n", 1);
+}
+ns::Data DispatchSocket::ZeroData() {
+  return ns::Data("", 1);
+}
 
 ns::Error DispatchSocket::gaiError(int gaiCode) {
   return ns::Error::withDescription(kDispatchSocketNetDBErrorDomain, gaiCode, gai_strerror(gaiCode));
 }
 
-std::optional<std::vector<ns::Data>> DispatchSocket::lookupHost_port_error(const std::string& host, std::uint16_t port,
+std::optional<std::vector<ns::Data>> DispatchSocket::lookupHost_port_error(const std::string& host,
+                                                                           std::uint16_t port,
                                                                            ns::Error* errPtr) {
   std::vector<ns::Data> addresses;
   if (host == "localhost" || host == "loopback") {

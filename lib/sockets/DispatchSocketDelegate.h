@@ -31,17 +31,20 @@ class DispatchSocketDelegate {
     return nullptr;
   }
   // A listening socket accepted a connection; the delegate must keep newSocket or it closes.
-  virtual void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& newSocket) {}
+  virtual void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
+                                         const ns::Ref<DispatchSocket>& newSocket) {}
   virtual void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
                                             std::uint16_t port) {}
 
-  virtual void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {}
+  virtual void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
+                                          long tag) {}
   virtual void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
                                                      std::uint64_t partialLength, long tag) {}
   // The current read timed out after `elapsed` seconds in all: answer an extension in seconds,
   // or 0 (the default) to end the read and close the socket with a read time-out error.
-  virtual double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
-                                                                    double elapsed, std::uint64_t length) {
+  virtual double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
+                                                                   long tag, double elapsed,
+                                                                   std::uint64_t length) {
     return 0;
   }
 
@@ -49,8 +52,9 @@ class DispatchSocketDelegate {
   virtual void socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
                                                       std::uint64_t partialLength, long tag) {}
   // As for reads: 0 (the default) closes the socket with a write time-out error.
-  virtual double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
-                                                                     double elapsed, std::uint64_t length) {
+  virtual double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
+                                                                    long tag, double elapsed,
+                                                                    std::uint64_t length) {
     return 0;
   }
 
@@ -58,7 +62,8 @@ class DispatchSocketDelegate {
   virtual void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) {}
   // A started socket closed. `sock` is null when the socket closed because it was being
   // destroyed; `err` is empty when the owner asked for the close.
-  virtual void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock, const std::optional<ns::Error>& err) {}
+  virtual void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
+                                             const std::optional<ns::Error>& err) {}
   virtual void socketDidSecure(const ns::Ref<DispatchSocket>& sock) {}
   // Manual trust (client side): the server's certificate chain has arrived. Evaluate `trust` and
   // call `completionHandler` once with the verdict, from any thread, now or later; YES goes on

@@ -164,7 +164,8 @@ void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
     if (delegate) {
       // A dying socket is not handed out: the message must not keep it alive.
       ns::Ref<DispatchSocket> me = isDeallocating ? nullptr : self<DispatchSocket>();
-      dispatch::async(delegateQueue_, [delegate, me, error] { delegate->socketDidDisconnect_withError(me, error); });
+      dispatch::async(delegateQueue_,
+                      [delegate, me, error] { delegate->socketDidDisconnect_withError(me, error); });
     }
   }
 }

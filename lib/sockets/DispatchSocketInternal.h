@@ -47,7 +47,9 @@ inline constexpr std::size_t kPreBufferCapacity = 4096;
 inline constexpr std::size_t kSSLReadDefault = 32768;
 inline constexpr int kListenBacklog = 1024;
 
-inline bool wouldBlock(int err) { return err == EWOULDBLOCK || err == EAGAIN; }
+inline bool wouldBlock(int err) {
+  return err == EWOULDBLOCK || err == EAGAIN;
+}
 
 // Fills the progress out-parameters (zeros when no request is current) and answers the
 // fraction done: NaN without a request, 1 for a request of unknown total.
@@ -94,4 +96,3 @@ void DispatchSocket::askForTimeoutExtension(const ns::Ref<Packet>& packet, Timeo
     });
   });
 }
-

@@ -13,7 +13,9 @@ DispatchSocketPreBuffer::DispatchSocketPreBuffer(std::size_t capacity) {
   readPointer_ = writePointer_ = preBuffer_;
 }
 
-DispatchSocketPreBuffer::~DispatchSocketPreBuffer() { std::free(preBuffer_); }
+DispatchSocketPreBuffer::~DispatchSocketPreBuffer() {
+  std::free(preBuffer_);
+}
 
 bool DispatchSocketPreBuffer::ensureCapacityForWrite(std::size_t n) {
   std::size_t space = availableSpace();
@@ -57,4 +59,6 @@ void DispatchSocketPreBuffer::didWrite(std::size_t n) {
   writePointer_ += n;
 }
 
-void DispatchSocketPreBuffer::reset() { readPointer_ = writePointer_ = preBuffer_; }
+void DispatchSocketPreBuffer::reset() {
+  readPointer_ = writePointer_ = preBuffer_;
+}

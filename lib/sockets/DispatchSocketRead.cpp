@@ -30,21 +30,20 @@ void DispatchSocket::resumeReadSource() {
   }
 }
 
-
-
 void DispatchSocket::readDataWithTimeout_tag(double timeout, long tag) {
   readDataWithTimeout_buffer_bufferOffset_maxLength_tag(timeout, nullptr, 0, 0, tag);
 }
 
-void DispatchSocket::readDataWithTimeout_buffer_bufferOffset_tag(double timeout, ns::Ref<ns::MutableData> buffer,
+void DispatchSocket::readDataWithTimeout_buffer_bufferOffset_tag(double timeout,
+                                                                 ns::Ref<ns::MutableData> buffer,
                                                                  std::size_t offset, long tag) {
   readDataWithTimeout_buffer_bufferOffset_maxLength_tag(timeout, std::move(buffer), offset, 0, tag);
 }
 
 void DispatchSocket::readDataWithTimeout_buffer_bufferOffset_maxLength_tag(double timeout,
                                                                            ns::Ref<ns::MutableData> buffer,
-                                                                           std::size_t offset, std::size_t length,
-                                                                           long tag) {
+                                                                           std::size_t offset,
+                                                                           std::size_t length, long tag) {
   if (buffer && offset > buffer->length()) return;
   queueRead(ns::make<DispatchReadPacket>(std::move(buffer), offset, length, timeout, 0, std::nullopt, tag));
 }
@@ -68,7 +67,8 @@ void DispatchSocket::readDataToData_withTimeout_tag(const ns::Data& data, double
 void DispatchSocket::readDataToData_withTimeout_buffer_bufferOffset_tag(const ns::Data& data, double timeout,
                                                                         ns::Ref<ns::MutableData> buffer,
                                                                         std::size_t offset, long tag) {
-  readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, std::move(buffer), offset, 0, tag);
+  readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, std::move(buffer), offset, 0,
+                                                               tag);
 }
 
 void DispatchSocket::readDataToData_withTimeout_maxLength_tag(const ns::Data& data, double timeout,
@@ -76,11 +76,9 @@ void DispatchSocket::readDataToData_withTimeout_maxLength_tag(const ns::Data& da
   readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(data, timeout, nullptr, 0, length, tag);
 }
 
-void DispatchSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(const ns::Data& data,
-                                                                                  double timeout,
-                                                                                  ns::Ref<ns::MutableData> buffer,
-                                                                                  std::size_t offset,
-                                                                                  std::size_t length, long tag) {
+void DispatchSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag(
+    const ns::Data& data, double timeout, ns::Ref<ns::MutableData> buffer, std::size_t offset,
+    std::size_t length, long tag) {
   if (data.length() == 0) return;
   if (buffer && offset > buffer->length()) return;
   if (length > 0 && length < data.length()) return;
@@ -102,7 +100,8 @@ float DispatchSocket::progressOfReadReturningTag_bytesDone_total(long* tagPtr, s
   return query([&] {
     const DispatchReadPacket* packet = currentReadPacket();
     if (!packet) return reportProgress(false, 0, 0, 0, tagPtr, donePtr, totalPtr);
-    return reportProgress(true, packet->tag, packet->bytesDone, packet->readLength, tagPtr, donePtr, totalPtr);
+    return reportProgress(true, packet->tag, packet->bytesDone, packet->readLength, tagPtr, donePtr,
+                          totalPtr);
   });
 }
 
@@ -191,10 +190,12 @@ void DispatchSocket::doReadData() {
   // 2. Then from the descriptor.
   step.socketEOF = (flags_ & flagSocketHasReadEOF) != 0;
   step.waiting = !step.done && !step.error && !step.socketEOF && !hasBytesAvailable;
-  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable) readFromSocket(step, estimatedBytesAvailable);
+  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable)
+    readFromSocket(step, estimatedBytesAvailable);
 
   // A read of whatever is available is done once it got anything.
-  if (!step.done && !step.error && !packet->isFixedLength() && !packet->isTerminated() && step.bytesRead > 0) {
+  if (!step.done && !step.error && !packet->isFixedLength() && !packet->isTerminated() &&
+      step.bytesRead > 0) {
     step.done = true;
   }
 
@@ -235,7 +236,8 @@ void DispatchSocket::readFromPreBuffer(ReadStep& step) {
   if (packet.isFixedLength()) {
     step.done = packet.bytesDone == packet.readLength;
   } else if (packet.isTerminated()) {
-    if (!step.done && packet.maxLength > 0 && packet.bytesDone >= packet.maxLength) step.error = readMaxedOutError();
+    if (!step.done && packet.maxLength > 0 && packet.bytesDone >= packet.maxLength)
+      step.error = readMaxedOutError();
   } else {
     step.done = packet.maxLength > 0 && packet.bytesDone == packet.maxLength;
   }
@@ -370,7 +372,8 @@ void DispatchSocket::doReadEOF() {
     if (pfd.revents & POLLOUT) {
       shouldDisconnect = false;
       flags_ |= flagReadStreamClosed;
-      notifyDelegate([](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) { d.socketDidCloseReadStream(s); });
+      notifyDelegate(
+          [](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) { d.socketDidCloseReadStream(s); });
     } else {
       shouldDisconnect = true;
     }
@@ -412,12 +415,10 @@ void DispatchSocket::endCurrentRead() {
   currentRead_ = nullptr;
 }
 
-
 void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
   assertOnSocketQueue();
   sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
 }
-
 
 void DispatchSocket::doReadTimeout() {
   assertOnSocketQueue();
@@ -436,7 +437,8 @@ void DispatchSocket::doReadTimeoutWithExtension(double timeoutExtension, const D
   auto* current = currentReadPacket();
   if (timeoutExtension > 0) {
     current->timeout += timeoutExtension;
-    if (sources_->readTimer) sources_->readTimer->setTimer(dispatch::time(timeoutExtension), dispatch::TimeForever, 0);
+    if (sources_->readTimer)
+      sources_->readTimer->setTimer(dispatch::time(timeoutExtension), dispatch::TimeForever, 0);
     flags_ &= ~flagReadsPaused;
     doReadData();
   } else {

@@ -26,8 +26,6 @@ void DispatchSocket::resumeWriteSource() {
   }
 }
 
-
-
 void DispatchSocket::writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag) {
   if (data.length() == 0) return;
   auto packet = ns::make<DispatchWritePacket>(data, timeout, tag);
@@ -150,7 +148,9 @@ void DispatchSocket::doWriteData() {
 void DispatchSocket::completeCurrentWrite() {
   assertOnSocketQueue();
   long tag = currentWritePacket()->tag;
-  notifyDelegate([tag](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) { d.socket_didWriteDataWithTag(s, tag); });
+  notifyDelegate([tag](DispatchSocketDelegate& d, const ns::Ref<DispatchSocket>& s) {
+    d.socket_didWriteDataWithTag(s, tag);
+  });
   endCurrentWrite();
 }
 

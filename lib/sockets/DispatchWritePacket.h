@@ -12,7 +12,8 @@
 
 class DispatchWritePacket : public ns::Object {
  public:
-  DispatchWritePacket(ns::Data data, double timeout, long tag) : buffer(std::move(data)), tag(tag), timeout(timeout) {}
+  DispatchWritePacket(ns::Data data, double timeout, long tag)
+      : buffer(std::move(data)), tag(tag), timeout(timeout) {}
 
   bool isGathered() const { return !more.empty() || fileRange.has_value(); }
   // Every byte of the request: the pieces and the file range.

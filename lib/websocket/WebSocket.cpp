@@ -100,15 +100,16 @@ std::optional<std::string> WebSocket::secWebSocketKeyResponseHeaderValue() {
 }
 
 void WebSocket::sendResponseHeaders() {
-  auto response =
-      HTTPMessage::initResponseWithStatusCode_description_version(101, "Web Socket Protocol Handshake", HTTPVersion1_1);
+  auto response = HTTPMessage::initResponseWithStatusCode_description_version(
+      101, "Web Socket Protocol Handshake", HTTPVersion1_1);
   response->setHeaderField_value("Upgrade", "WebSocket");
   response->setHeaderField_value("Connection", "Upgrade");
   response->setHeaderField_value(isVersion76_ ? "Sec-WebSocket-Origin" : "WebSocket-Origin",
                                  originResponseHeaderValue());
   response->setHeaderField_value(isVersion76_ ? "Sec-WebSocket-Location" : "WebSocket-Location",
                                  locationResponseHeaderValue());
-  if (auto accept = secWebSocketKeyResponseHeaderValue()) response->setHeaderField_value("Sec-WebSocket-Accept", *accept);
+  if (auto accept = secWebSocketKeyResponseHeaderValue())
+    response->setHeaderField_value("Sec-WebSocket-Accept", *accept);
   dispatchSocket_->writeData_withTimeout_tag(response->messageData(), kNoTimeout, TAG_HTTP_RESPONSE_HEADERS);
 }
 
@@ -145,7 +146,12 @@ void WebSocket::sendResponseBody(const ns::Data& body) {
 bool WebSocket::isValidWebSocketFrame(std::uint8_t frame) {
   if (frame & 0x70) return false;
   switch (frame & 0x0F) {
-    case 0: case 1: case 2: case 8: case 9: case 10:
+    case 0:
+    case 1:
+    case 2:
+    case 8:
+    case 9:
+    case 10:
       return true;
     default:
       return false;
@@ -192,7 +198,8 @@ void WebSocket::sendMessage(const std::string& message) {
 // Events --------------------------------------------------------------------------------------
 
 void WebSocket::didOpen() {
-  dispatchSocket_->readDataToLength_withTimeout_tag(1, kNoTimeout, isRFC6455_ ? TAG_PAYLOAD_PREFIX : TAG_PREFIX);
+  dispatchSocket_->readDataToLength_withTimeout_tag(1, kNoTimeout,
+                                                    isRFC6455_ ? TAG_PAYLOAD_PREFIX : TAG_PREFIX);
   if (auto d = delegate_.lock()) d->webSocketDidOpen(self<WebSocket>());
 }
 
@@ -273,8 +280,8 @@ void WebSocket::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const
       }
       // One byte more than the limit, so that a message of exactly the limit still fits with
       // its terminator; anything longer ends the connection with a read error.
-      dispatchSocket_->readDataToData_withTimeout_maxLength_tag(term_, kNoTimeout, MAX_LEGACY_MESSAGE_LENGTH + 1,
-                                                                TAG_MSG_PLUS_SUFFIX);
+      dispatchSocket_->readDataToData_withTimeout_maxLength_tag(
+          term_, kNoTimeout, MAX_LEGACY_MESSAGE_LENGTH + 1, TAG_MSG_PLUS_SUFFIX);
       return;
     case TAG_PAYLOAD_PREFIX:
       if (data.length() < 1 || !isValidWebSocketFrame(data[0])) {
@@ -320,6 +327,7 @@ void WebSocket::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const
   }
 }
 
-void WebSocket::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>&) {
+void WebSocket::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&,
+                                              const std::optional<ns::Error>&) {
   didClose();
 }

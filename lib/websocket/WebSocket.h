@@ -19,7 +19,8 @@ class WebSocketDelegate {
   virtual ~WebSocketDelegate() = default;
   virtual void webSocketDidOpen(const ns::Ref<WebSocket>&) {}
   // `message` is nothing when the payload was not UTF-8.
-  virtual void webSocket_didReceiveMessage(const ns::Ref<WebSocket>&, const std::optional<std::string>& message) {}
+  virtual void webSocket_didReceiveMessage(const ns::Ref<WebSocket>&,
+                                           const std::optional<std::string>& message) {}
   virtual void webSocketDidClose(const ns::Ref<WebSocket>&) {}
 };
 
@@ -70,7 +71,8 @@ class WebSocket : public WebSocketHandle, public DispatchSocketDelegate {
   static bool isValidWebSocketFrame(std::uint8_t frame);
 
   // Socket delegate.
-  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
+  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
+                                  long tag) override;
   void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
                                      const std::optional<ns::Error>& err) override;
 

@@ -25,17 +25,25 @@ void AffineTransform::translateXBy_yBy(double dx, double dy) {
   m_ = multiply(AffineTransformStruct{1, 0, 0, 1, dx, dy}, m_);
 }
 
-void AffineTransform::scaleXBy_yBy(double sx, double sy) { m_ = multiply(AffineTransformStruct{sx, 0, 0, sy, 0, 0}, m_); }
+void AffineTransform::scaleXBy_yBy(double sx, double sy) {
+  m_ = multiply(AffineTransformStruct{sx, 0, 0, sy, 0, 0}, m_);
+}
 
-void AffineTransform::rotateByDegrees(double degrees) { rotateByRadians(degrees * std::numbers::pi / 180.0); }
+void AffineTransform::rotateByDegrees(double degrees) {
+  rotateByRadians(degrees * std::numbers::pi / 180.0);
+}
 
 void AffineTransform::rotateByRadians(double radians) {
   double c = std::cos(radians), s = std::sin(radians);
   m_ = multiply(AffineTransformStruct{c, s, -s, c, 0, 0}, m_);
 }
 
-void AffineTransform::appendTransform(const AffineTransform& other) { m_ = multiply(m_, other.m_); }
-void AffineTransform::prependTransform(const AffineTransform& other) { m_ = multiply(other.m_, m_); }
+void AffineTransform::appendTransform(const AffineTransform& other) {
+  m_ = multiply(m_, other.m_);
+}
+void AffineTransform::prependTransform(const AffineTransform& other) {
+  m_ = multiply(other.m_, m_);
+}
 
 bool AffineTransform::invert() {
   double det = m_.m11 * m_.m22 - m_.m12 * m_.m21;

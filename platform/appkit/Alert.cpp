@@ -98,7 +98,8 @@ void Alert::layout() {
     content.size = MakeSize(kWidth, height);
     window_->setFrame_display(window_->frameRectForContentRect(content), false);
   }
-  message_->setFrame(MakeRect(kMargin, height - kMargin - kMessageHeight, kWidth - 2 * kMargin, kMessageHeight));
+  message_->setFrame(
+      MakeRect(kMargin, height - kMargin - kMessageHeight, kWidth - 2 * kMargin, kMessageHeight));
   informative_->setFrame(MakeRect(kMargin, kMargin + kButtonHeight + 12, kWidth - 2 * kMargin, infoHeight));
   informative_->setHidden(infoHeight == 0);
   // The first button sits rightmost; the others follow leftwards.
@@ -176,21 +177,20 @@ void Alert::beginSheetModalForWindow_completionHandler(const ns::Ref<Window>& wi
       });
 }
 
-void Alert::beginSheetModalForWindow_modalDelegate_didEndSelector_contextInfo(const ns::Ref<Window>& window,
-                                                                             const ns::Ref<ns::Object>& delegate,
-                                                                             ns::Sel didEndSelector,
-                                                                             void* contextInfo) {
+void Alert::beginSheetModalForWindow_modalDelegate_didEndSelector_contextInfo(
+    const ns::Ref<Window>& window, const ns::Ref<ns::Object>& delegate, ns::Sel didEndSelector,
+    void* contextInfo) {
   const bool isClass = delegate && ns::object_isClass(delegate.get());
   ns::Ref<ns::Object> strong = isClass ? delegate : nullptr;
   ns::Weak<ns::Object> weak = delegate;
   ns::Weak<Alert> self = weakSelf<Alert>();
-  beginSheetModalForWindow_completionHandler(
-      window, [strong, weak, self, didEndSelector, contextInfo](long code) {
-        auto target = strong ? strong : weak.lock();
-        auto alert = self.lock();
-        if (!target || !didEndSelector || !alert) return;
-        ns::send(target, didEndSelector, alert, code, contextInfo);
-      });
+  beginSheetModalForWindow_completionHandler(window,
+                                             [strong, weak, self, didEndSelector, contextInfo](long code) {
+                                               auto target = strong ? strong : weak.lock();
+                                               auto alert = self.lock();
+                                               if (!target || !didEndSelector || !alert) return;
+                                               ns::send(target, didEndSelector, alert, code, contextInfo);
+                                             });
 }
 
 void Alert::finishSheet(long code) {

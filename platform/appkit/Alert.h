@@ -55,9 +55,9 @@ class Alert : public ns::Object {
   // The end selector is sent through ns::send with (alert, code as long, contextInfo); the
   // delegate may be a class object.
   void beginSheetModalForWindow_modalDelegate_didEndSelector_contextInfo(const ns::Ref<Window>& window,
-                                                                        const ns::Ref<ns::Object>& delegate,
-                                                                        ns::Sel didEndSelector,
-                                                                        void* contextInfo);
+                                                                         const ns::Ref<ns::Object>& delegate,
+                                                                         ns::Sel didEndSelector,
+                                                                         void* contextInfo);
 
   // The buttons' action: ends the modal loop or the sheet with the button's code.
   void buttonPressed(const ns::Ref<ns::Object>& sender);

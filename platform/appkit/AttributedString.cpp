@@ -34,11 +34,13 @@ AttributedString::AttributedString(std::string string, const ns::Dictionary& att
 void AttributedString::checkRange(ns::Range range) const {
   if (range.location > length_ || range.length > length_ - range.location) {
     ns::Exception::raise_format(ns::NSRangeException, "Range {%lu, %lu} out of bounds; string length %lu",
-                                (unsigned long)range.location, (unsigned long)range.length, (unsigned long)length_);
+                                (unsigned long)range.location, (unsigned long)range.length,
+                                (unsigned long)length_);
   }
 }
 
-ns::Dictionary AttributedString::attributesAtIndex_effectiveRange(std::size_t index, ns::Range* effectiveRange) const {
+ns::Dictionary AttributedString::attributesAtIndex_effectiveRange(std::size_t index,
+                                                                  ns::Range* effectiveRange) const {
   if (index >= length_) {
     ns::Exception::raise_format(ns::NSRangeException, "Index %lu out of bounds; string length %lu",
                                 (unsigned long)index, (unsigned long)length_);
@@ -63,7 +65,8 @@ ns::Value AttributedString::attribute_atIndex_effectiveRange(const std::string& 
     std::size_t start = 0, i = 0;
     while (start + runs_[i].length <= index) start += runs_[i++].length;
     std::size_t lo = start, hi = start + runs_[i].length;
-    for (std::size_t j = i; j-- > 0 && runs_[j].attributes.objectForKey(name) == value;) lo -= runs_[j].length;
+    for (std::size_t j = i; j-- > 0 && runs_[j].attributes.objectForKey(name) == value;)
+      lo -= runs_[j].length;
     for (std::size_t j = i + 1; j < runs_.size() && runs_[j].attributes.objectForKey(name) == value; ++j) {
       hi += runs_[j].length;
     }
@@ -94,7 +97,8 @@ ns::Ref<AttributedString> AttributedString::attributedSubstringFromRange(ns::Ran
 bool AttributedString::isEqualToAttributedString(const AttributedString& other) const {
   if (string_ != other.string_ || runs_.size() != other.runs_.size()) return false;
   for (std::size_t i = 0; i < runs_.size(); ++i) {
-    if (runs_[i].length != other.runs_[i].length || !(runs_[i].attributes == other.runs_[i].attributes)) return false;
+    if (runs_[i].length != other.runs_[i].length || !(runs_[i].attributes == other.runs_[i].attributes))
+      return false;
   }
   return true;
 }
@@ -144,7 +148,8 @@ void AttributedString::mergeRuns() {
 
 // ---- MutableAttributedString ----
 
-void MutableAttributedString::replaceCharactersInRange_withString(ns::Range range, const std::string& string) {
+void MutableAttributedString::replaceCharactersInRange_withString(ns::Range range,
+                                                                  const std::string& string) {
   checkRange(range);
   ns::Dictionary attributes;
   if (length_ > 0) {
@@ -157,7 +162,8 @@ void MutableAttributedString::replaceCharactersInRange_withString(ns::Range rang
 void MutableAttributedString::replaceCharactersInRange_withAttributedString(ns::Range range,
                                                                             const AttributedString& string) {
   checkRange(range);
-  const std::size_t b0 = ns::str::utf8Offset(string_, range.location), b1 = ns::str::utf8Offset(string_, range.max());
+  const std::size_t b0 = ns::str::utf8Offset(string_, range.location),
+                    b1 = ns::str::utf8Offset(string_, range.max());
   std::vector<Run> inserted = string.runs();
   std::string text = string_.substr(0, b0) + string.string() + string_.substr(b1);
   std::size_t i = splitAt(range.location), j = splitAt(range.max());
@@ -176,7 +182,8 @@ void MutableAttributedString::appendAttributedString(const AttributedString& str
   replaceCharactersInRange_withAttributedString(ns::MakeRange(length_, 0), string);
 }
 
-void MutableAttributedString::insertAttributedString_atIndex(const AttributedString& string, std::size_t index) {
+void MutableAttributedString::insertAttributedString_atIndex(const AttributedString& string,
+                                                             std::size_t index) {
   replaceCharactersInRange_withAttributedString(ns::MakeRange(index, 0), string);
 }
 

@@ -13,12 +13,13 @@
 namespace ak {
 
 // The attribute keys.
-inline constexpr char FontAttributeName[] = "NSFont";                      // ak::Font
-inline constexpr char ForegroundColorAttributeName[] = "NSColor";          // ak::Color
+inline constexpr char FontAttributeName[] = "NSFont";                        // ak::Font
+inline constexpr char ForegroundColorAttributeName[] = "NSColor";            // ak::Color
 inline constexpr char BackgroundColorAttributeName[] = "NSBackgroundColor";  // ak::Color
-inline constexpr char ShadowAttributeName[] = "NSShadow";                  // ak::Shadow
-inline constexpr char ParagraphStyleAttributeName[] = "NSParagraphStyle";  // ak::ParagraphStyle
-inline constexpr char UnderlineStyleAttributeName[] = "NSUnderline";       // number: 0 none, 1 single, 2 thick, 9 double
+inline constexpr char ShadowAttributeName[] = "NSShadow";                    // ak::Shadow
+inline constexpr char ParagraphStyleAttributeName[] = "NSParagraphStyle";    // ak::ParagraphStyle
+inline constexpr char UnderlineStyleAttributeName[] =
+    "NSUnderline";  // number: 0 none, 1 single, 2 thick, 9 double
 
 // Options of boundingRectWithSize_options and drawWithRect_options.
 enum StringDrawingOptions : unsigned {

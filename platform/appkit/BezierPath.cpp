@@ -14,12 +14,24 @@ constexpr double kPi = std::numbers::pi;
 // Control-point distance of a quarter circle of radius 1 drawn with one cubic.
 constexpr double kKappa = 0.5522847498307936;
 
-Point add(Point a, Point b) { return {a.x + b.x, a.y + b.y}; }
-Point sub(Point a, Point b) { return {a.x - b.x, a.y - b.y}; }
-Point mul(Point a, double k) { return {a.x * k, a.y * k}; }
-double dot(Point a, Point b) { return a.x * b.x + a.y * b.y; }
-double cross(Point a, Point b) { return a.x * b.y - a.y * b.x; }
-double len(Point a) { return std::hypot(a.x, a.y); }
+Point add(Point a, Point b) {
+  return {a.x + b.x, a.y + b.y};
+}
+Point sub(Point a, Point b) {
+  return {a.x - b.x, a.y - b.y};
+}
+Point mul(Point a, double k) {
+  return {a.x * k, a.y * k};
+}
+double dot(Point a, Point b) {
+  return a.x * b.x + a.y * b.y;
+}
+double cross(Point a, Point b) {
+  return a.x * b.y - a.y * b.x;
+}
+double len(Point a) {
+  return std::hypot(a.x, a.y);
+}
 
 // Extremes of one coordinate of a cubic on [0, 1].
 void cubicExtremes(double p0, double p1, double p2, double p3, double& lo, double& hi) {
@@ -60,17 +72,26 @@ void appendPath(cairo_t* cr, const BezierPath& path) {
   cairo_new_path(cr);
   for (const auto& e : path.elements()) {
     switch (e.type) {
-      case BezierPathElement::MoveTo: cairo_move_to(cr, e.points[0].x, e.points[0].y); break;
-      case BezierPathElement::LineTo: cairo_line_to(cr, e.points[0].x, e.points[0].y); break;
-      case BezierPathElement::CurveTo:
-        cairo_curve_to(cr, e.points[0].x, e.points[0].y, e.points[1].x, e.points[1].y, e.points[2].x, e.points[2].y);
+      case BezierPathElement::MoveTo:
+        cairo_move_to(cr, e.points[0].x, e.points[0].y);
         break;
-      case BezierPathElement::ClosePath: cairo_close_path(cr); break;
+      case BezierPathElement::LineTo:
+        cairo_line_to(cr, e.points[0].x, e.points[0].y);
+        break;
+      case BezierPathElement::CurveTo:
+        cairo_curve_to(cr, e.points[0].x, e.points[0].y, e.points[1].x, e.points[1].y, e.points[2].x,
+                       e.points[2].y);
+        break;
+      case BezierPathElement::ClosePath:
+        cairo_close_path(cr);
+        break;
     }
   }
 }
 
-ns::Ref<BezierPath> BezierPath::bezierPath() { return ns::make<BezierPath>(); }
+ns::Ref<BezierPath> BezierPath::bezierPath() {
+  return ns::make<BezierPath>();
+}
 
 ns::Ref<BezierPath> BezierPath::bezierPathWithRect(const Rect& rect) {
   auto path = bezierPath();
@@ -85,15 +106,21 @@ ns::Ref<BezierPath> BezierPath::bezierPathWithOvalInRect(const Rect& rect) {
 }
 
 ns::Ref<BezierPath> BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(const Rect& rect, double xRadius,
-                                                                         double yRadius) {
+                                                                          double yRadius) {
   auto path = bezierPath();
   path->appendBezierPathWithRoundedRect_xRadius_yRadius(rect, xRadius, yRadius);
   return path;
 }
 
-void BezierPath::fillRect(const Rect& rect) { bezierPathWithRect(rect)->fill(); }
-void BezierPath::strokeRect(const Rect& rect) { bezierPathWithRect(rect)->stroke(); }
-void BezierPath::clipRect(const Rect& rect) { RectClip(rect); }
+void BezierPath::fillRect(const Rect& rect) {
+  bezierPathWithRect(rect)->fill();
+}
+void BezierPath::strokeRect(const Rect& rect) {
+  bezierPathWithRect(rect)->stroke();
+}
+void BezierPath::clipRect(const Rect& rect) {
+  RectClip(rect);
+}
 
 void BezierPath::strokeLineFromPoint_toPoint(const Point& a, const Point& b) {
   BezierPath path;
@@ -116,20 +143,27 @@ void BezierPath::lineToPoint(const Point& p) {
   elements_.push_back({BezierPathElement::LineTo, {p}});
 }
 
-void BezierPath::curveToPoint_controlPoint1_controlPoint2(const Point& end, const Point& c1, const Point& c2) {
+void BezierPath::curveToPoint_controlPoint1_controlPoint2(const Point& end, const Point& c1,
+                                                          const Point& c2) {
   ensureStart();
   elements_.push_back({BezierPathElement::CurveTo, {c1, c2, end}});
 }
 
-void BezierPath::relativeMoveToPoint(const Point& p) { moveToPoint(add(currentPoint(), p)); }
-void BezierPath::relativeLineToPoint(const Point& p) { lineToPoint(add(currentPoint(), p)); }
+void BezierPath::relativeMoveToPoint(const Point& p) {
+  moveToPoint(add(currentPoint(), p));
+}
+void BezierPath::relativeLineToPoint(const Point& p) {
+  lineToPoint(add(currentPoint(), p));
+}
 
 void BezierPath::closePath() {
   if (elements_.empty() || elements_.back().type == BezierPathElement::ClosePath) return;
   elements_.push_back({BezierPathElement::ClosePath, {subpathStart_}});
 }
 
-void BezierPath::removeAllPoints() { elements_.clear(); }
+void BezierPath::removeAllPoints() {
+  elements_.clear();
+}
 
 void BezierPath::appendBezierPath(const BezierPath& other) {
   for (const auto& e : other.elements_) {
@@ -157,7 +191,8 @@ void BezierPath::appendBezierPathWithOvalInRect(const Rect& rect) {
   closePath();
 }
 
-void BezierPath::appendBezierPathWithRoundedRect_xRadius_yRadius(const Rect& rect, double xRadius, double yRadius) {
+void BezierPath::appendBezierPathWithRoundedRect_xRadius_yRadius(const Rect& rect, double xRadius,
+                                                                 double yRadius) {
   const double rx = std::clamp(std::isfinite(xRadius) ? xRadius : 0.0, 0.0, std::max(0.0, Width(rect) / 2));
   const double ry = std::clamp(std::isfinite(yRadius) ? yRadius : 0.0, 0.0, std::max(0.0, Height(rect) / 2));
   if (rx <= 0 || ry <= 0) return appendBezierPathWithRect(rect);
@@ -175,7 +210,8 @@ void BezierPath::appendBezierPathWithRoundedRect_xRadius_yRadius(const Rect& rec
   closePath();
 }
 
-void BezierPath::appendBezierPathWithArcFromPoint_toPoint_radius(const Point& p1, const Point& p2, double radius) {
+void BezierPath::appendBezierPathWithArcFromPoint_toPoint_radius(const Point& p1, const Point& p2,
+                                                                 double radius) {
   if (elements_.empty()) return moveToPoint(p1);
   const Point p0 = currentPoint();
   const Point v1 = sub(p0, p1), v2 = sub(p2, p1);
@@ -194,9 +230,12 @@ void BezierPath::appendBezierPathWithArcFromPoint_toPoint_radius(const Point& p1
   appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(center, radius, a1, a2, turn < 0);
 }
 
-void BezierPath::appendBezierPathWithArcWithCenter_radius_startAngle_endAngle(const Point& center, double radius,
-                                                                              double startAngle, double endAngle) {
-  appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(center, radius, startAngle, endAngle, false);
+void BezierPath::appendBezierPathWithArcWithCenter_radius_startAngle_endAngle(const Point& center,
+                                                                              double radius,
+                                                                              double startAngle,
+                                                                              double endAngle) {
+  appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(center, radius, startAngle, endAngle,
+                                                                         false);
 }
 
 void BezierPath::appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(
@@ -282,7 +321,8 @@ bool BezierPath::containsPoint(const Point& p) const {
   if (elements_.empty() || !IsSanePoint(p)) return false;
   cairo_t* cr = cairo_create(probeSurface());
   appendPath(cr, *this);
-  cairo_set_fill_rule(cr, winding_ == WindingRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+  cairo_set_fill_rule(cr,
+                      winding_ == WindingRule::EvenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
   bool inside = cairo_in_fill(cr, p.x, p.y);
   cairo_destroy(cr);
   return inside;
@@ -330,12 +370,14 @@ void BezierPath::fill() const {
   if (!sanePath(*this, n)) return;
   n.record(DrawingRecord::Kind::Fill, bounds());
   const double alpha = n.gs.alpha;
-  n.draw([&](cairo_t* c) {
-    appendPath(c, *this);
-    cairo_set_fill_rule(c, rule(*this));
-    cairo_set_source_rgba(c, n.gs.fill[0], n.gs.fill[1], n.gs.fill[2], n.gs.fill[3] * alpha);
-    cairo_fill(c);
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        appendPath(c, *this);
+        cairo_set_fill_rule(c, rule(*this));
+        cairo_set_source_rgba(c, n.gs.fill[0], n.gs.fill[1], n.gs.fill[2], n.gs.fill[3] * alpha);
+        cairo_fill(c);
+      },
+      n.gs.op, 1);
 }
 
 void BezierPath::stroke() const {
@@ -346,20 +388,22 @@ void BezierPath::stroke() const {
   if (!std::isfinite(lineWidth_) || lineWidth_ < 0 || lineWidth_ > 1e5) return void(n.refuse("a line width"));
   n.record(DrawingRecord::Kind::Stroke, bounds());
   const double alpha = n.gs.alpha;
-  n.draw([&](cairo_t* c) {
-    appendPath(c, *this);
-    // A width of 0 is the thinnest line the device can show.
-    cairo_set_line_width(c, lineWidth_ > 0 ? lineWidth_ : 1 / std::max(1.0, n.pixelsPerPoint));
-    cairo_set_line_cap(c, cap_ == LineCapStyle::Round    ? CAIRO_LINE_CAP_ROUND
-                          : cap_ == LineCapStyle::Square ? CAIRO_LINE_CAP_SQUARE
-                                                         : CAIRO_LINE_CAP_BUTT);
-    cairo_set_line_join(c, join_ == LineJoinStyle::Round   ? CAIRO_LINE_JOIN_ROUND
-                           : join_ == LineJoinStyle::Bevel ? CAIRO_LINE_JOIN_BEVEL
-                                                           : CAIRO_LINE_JOIN_MITER);
-    cairo_set_miter_limit(c, std::isfinite(miterLimit_) && miterLimit_ >= 1 ? miterLimit_ : 10);
-    cairo_set_source_rgba(c, n.gs.stroke[0], n.gs.stroke[1], n.gs.stroke[2], n.gs.stroke[3] * alpha);
-    cairo_stroke(c);
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        appendPath(c, *this);
+        // A width of 0 is the thinnest line the device can show.
+        cairo_set_line_width(c, lineWidth_ > 0 ? lineWidth_ : 1 / std::max(1.0, n.pixelsPerPoint));
+        cairo_set_line_cap(c, cap_ == LineCapStyle::Round    ? CAIRO_LINE_CAP_ROUND
+                              : cap_ == LineCapStyle::Square ? CAIRO_LINE_CAP_SQUARE
+                                                             : CAIRO_LINE_CAP_BUTT);
+        cairo_set_line_join(c, join_ == LineJoinStyle::Round   ? CAIRO_LINE_JOIN_ROUND
+                               : join_ == LineJoinStyle::Bevel ? CAIRO_LINE_JOIN_BEVEL
+                                                               : CAIRO_LINE_JOIN_MITER);
+        cairo_set_miter_limit(c, std::isfinite(miterLimit_) && miterLimit_ >= 1 ? miterLimit_ : 10);
+        cairo_set_source_rgba(c, n.gs.stroke[0], n.gs.stroke[1], n.gs.stroke[2], n.gs.stroke[3] * alpha);
+        cairo_stroke(c);
+      },
+      n.gs.op, 1);
 }
 
 void BezierPath::addClip() const {

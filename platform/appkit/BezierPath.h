@@ -47,9 +47,8 @@ class BezierPath : public ns::Object {
   // Angles in degrees; counterclockwise (in upwards-growing coordinates) unless `clockwise`.
   void appendBezierPathWithArcWithCenter_radius_startAngle_endAngle(const Point& center, double radius,
                                                                     double startAngle, double endAngle);
-  void appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(const Point& center, double radius,
-                                                                              double startAngle, double endAngle,
-                                                                              bool clockwise);
+  void appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise(
+      const Point& center, double radius, double startAngle, double endAngle, bool clockwise);
   void transformUsingAffineTransform(const AffineTransform& transform);
 
   double lineWidth() const { return lineWidth_; }

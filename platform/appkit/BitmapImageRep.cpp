@@ -11,13 +11,16 @@ namespace ak {
 
 namespace {
 
-bool acceptableSize(std::size_t w, std::size_t h) { return w <= kMaxImagePixels && (h == 0 || w <= kMaxImagePixels / h); }
+bool acceptableSize(std::size_t w, std::size_t h) {
+  return w <= kMaxImagePixels && (h == 0 || w <= kMaxImagePixels / h);
+}
 
 cairo_surface_t* newSurface(std::size_t w, std::size_t h, bool alpha) {
   if (!acceptableSize(w, h) || w > 32767 * 8 || h > 32767 * 8) {
     throw std::invalid_argument("ak::BitmapImageRep: the bitmap is too large");
   }
-  cairo_surface_t* s = cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, int(w), int(h));
+  cairo_surface_t* s =
+      cairo_image_surface_create(alpha ? CAIRO_FORMAT_ARGB32 : CAIRO_FORMAT_RGB24, int(w), int(h));
   if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
     cairo_surface_destroy(s);
     throw std::invalid_argument("ak::BitmapImageRep: no memory for the bitmap");
@@ -25,13 +28,16 @@ cairo_surface_t* newSurface(std::size_t w, std::size_t h, bool alpha) {
   return s;
 }
 
-inline std::uint8_t premultiply(std::uint8_t c, std::uint8_t a) { return std::uint8_t((c * a + 127) / 255); }
+inline std::uint8_t premultiply(std::uint8_t c, std::uint8_t a) {
+  return std::uint8_t((c * a + 127) / 255);
+}
 inline std::uint8_t unpremultiply(std::uint8_t c, std::uint8_t a) {
   return a == 0 ? 0 : std::uint8_t(std::min(255, (c * 255 + a / 2) / a));
 }
 
 // Copies straight RGBA (or RGB when `channels` is 3) rows into the surface.
-void fill(cairo_surface_t* s, const std::uint8_t* src, std::size_t srcStride, int channels, std::size_t w, std::size_t h) {
+void fill(cairo_surface_t* s, const std::uint8_t* src, std::size_t srcStride, int channels, std::size_t w,
+          std::size_t h) {
   cairo_surface_flush(s);
   std::uint8_t* data = cairo_image_surface_get_data(s);
   const int stride = cairo_image_surface_get_stride(s);
@@ -57,7 +63,8 @@ void fill(cairo_surface_t* s, const std::uint8_t* src, std::size_t srcStride, in
 ns::Ref<BitmapImageRep> fromPixbuf(GdkPixbuf* pixbuf) {
   const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
   const int channels = gdk_pixbuf_get_n_channels(pixbuf);
-  if (w <= 0 || h <= 0 || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || (channels != 3 && channels != 4)) return nullptr;
+  if (w <= 0 || h <= 0 || gdk_pixbuf_get_bits_per_sample(pixbuf) != 8 || (channels != 3 && channels != 4))
+    return nullptr;
   if (!acceptableSize(std::size_t(w), std::size_t(h))) return nullptr;
   const bool alpha = gdk_pixbuf_get_has_alpha(pixbuf);
   auto rep = ns::make<BitmapImageRep>(std::size_t(w), std::size_t(h), alpha);
@@ -110,13 +117,19 @@ bool jpegComplete(const std::uint8_t* p, std::size_t n) {
 }  // namespace
 
 BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh, bool hasAlpha)
-    : width_(pixelsWide), height_(pixelsHigh), alpha_(hasAlpha), size_{double(pixelsWide), double(pixelsHigh)} {
+    : width_(pixelsWide),
+      height_(pixelsHigh),
+      alpha_(hasAlpha),
+      size_{double(pixelsWide), double(pixelsHigh)} {
   surface_ = newSurface(width_, height_, alpha_);
 }
 
-BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh, const std::vector<std::uint8_t>& rgba,
-                               bool hasAlpha)
-    : width_(pixelsWide), height_(pixelsHigh), alpha_(hasAlpha), size_{double(pixelsWide), double(pixelsHigh)} {
+BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh,
+                               const std::vector<std::uint8_t>& rgba, bool hasAlpha)
+    : width_(pixelsWide),
+      height_(pixelsHigh),
+      alpha_(hasAlpha),
+      size_{double(pixelsWide), double(pixelsHigh)} {
   if (!acceptableSize(width_, height_) || rgba.size() != width_ * height_ * 4) {
     throw std::invalid_argument("ak::BitmapImageRep: the pixel buffer does not match the size");
   }
@@ -130,7 +143,9 @@ BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh, c
   }
 }
 
-BitmapImageRep::~BitmapImageRep() { cairo_surface_destroy(static_cast<cairo_surface_t*>(surface_)); }
+BitmapImageRep::~BitmapImageRep() {
+  cairo_surface_destroy(static_cast<cairo_surface_t*>(surface_));
+}
 
 ns::Ref<BitmapImageRep> BitmapImageRep::initWithGrayPixels(const std::uint8_t* bytes, std::size_t length,
                                                            std::size_t pixelsWide, std::size_t pixelsHigh,
@@ -188,8 +203,8 @@ RGBA BitmapImageRep::pixelAtX_y(std::size_t x, std::size_t y) const {
   const std::uint8_t* data = cairo_image_surface_get_data(s);
   std::uint32_t p = reinterpret_cast<const std::uint32_t*>(data + y * cairo_image_surface_get_stride(s))[x];
   std::uint8_t a = alpha_ ? std::uint8_t(p >> 24) : 255;
-  return {unpremultiply(std::uint8_t(p >> 16), a), unpremultiply(std::uint8_t(p >> 8), a), unpremultiply(std::uint8_t(p), a),
-          a};
+  return {unpremultiply(std::uint8_t(p >> 16), a), unpremultiply(std::uint8_t(p >> 8), a),
+          unpremultiply(std::uint8_t(p), a), a};
 }
 
 ns::Ref<Color> BitmapImageRep::colorAtX_y(long x, long y) const {
@@ -213,21 +228,31 @@ std::vector<std::uint8_t> BitmapImageRep::rgbaBytes() const {
 namespace {
 gboolean appendBytes(const gchar* buf, gsize count, GError**, gpointer data) {
   auto* out = static_cast<std::vector<std::uint8_t>*>(data);
-  out->insert(out->end(), reinterpret_cast<const std::uint8_t*>(buf), reinterpret_cast<const std::uint8_t*>(buf) + count);
+  out->insert(out->end(), reinterpret_cast<const std::uint8_t*>(buf),
+              reinterpret_cast<const std::uint8_t*>(buf) + count);
   return TRUE;
 }
 }  // namespace
 
-std::optional<ns::Data> BitmapImageRep::representationUsingType_properties(BitmapImageFileType type,
-                                                                           const ns::Dictionary& properties) const {
+std::optional<ns::Data> BitmapImageRep::representationUsingType_properties(
+    BitmapImageFileType type, const ns::Dictionary& properties) const {
   if (width_ == 0 || height_ == 0) return std::nullopt;
   const char* format = nullptr;
   switch (type) {
-    case BitmapImageFileType::PNG: format = "png"; break;
-    case BitmapImageFileType::JPEG: format = "jpeg"; break;
-    case BitmapImageFileType::BMP: format = "bmp"; break;
-    case BitmapImageFileType::TIFF: format = "tiff"; break;
-    case BitmapImageFileType::GIF: return std::nullopt;
+    case BitmapImageFileType::PNG:
+      format = "png";
+      break;
+    case BitmapImageFileType::JPEG:
+      format = "jpeg";
+      break;
+    case BitmapImageFileType::BMP:
+      format = "bmp";
+      break;
+    case BitmapImageFileType::TIFF:
+      format = "tiff";
+      break;
+    case BitmapImageFileType::GIF:
+      return std::nullopt;
   }
   // JPEG and BMP carry no alpha.
   const bool alpha = alpha_ && type != BitmapImageFileType::JPEG && type != BitmapImageFileType::BMP;
@@ -251,7 +276,8 @@ std::optional<ns::Data> BitmapImageRep::representationUsingType_properties(Bitma
                         ? properties.objectForKey(ImageCompressionFactor).doubleValue()
                         : 0.9;
     std::string quality = std::to_string(int(std::lround(std::clamp(factor, 0.0, 1.0) * 100)));
-    ok = gdk_pixbuf_save_to_callback(pixbuf, appendBytes, &out, format, &error, "quality", quality.c_str(), nullptr);
+    ok = gdk_pixbuf_save_to_callback(pixbuf, appendBytes, &out, format, &error, "quality", quality.c_str(),
+                                     nullptr);
   } else {
     ok = gdk_pixbuf_save_to_callback(pixbuf, appendBytes, &out, format, &error, nullptr);
   }
@@ -267,7 +293,8 @@ ns::Ref<BitmapImageRep> BitmapImageRep::copy() const {
   auto* from = static_cast<cairo_surface_t*>(surface_);
   auto* to = static_cast<cairo_surface_t*>(rep->surface_);
   const int stride = cairo_image_surface_get_stride(from);
-  std::memcpy(cairo_image_surface_get_data(to), cairo_image_surface_get_data(from), std::size_t(stride) * height_);
+  std::memcpy(cairo_image_surface_get_data(to), cairo_image_surface_get_data(from),
+              std::size_t(stride) * height_);
   cairo_surface_mark_dirty(to);
   return rep;
 }

@@ -12,8 +12,12 @@
 namespace ak {
 
 namespace {
-double clamp01(double v) { return std::isnan(v) ? 0.0 : std::clamp(v, 0.0, 1.0); }
-bool isWhite(Color::Space s) { return s == Color::Space::CalibratedWhite || s == Color::Space::DeviceWhite; }
+double clamp01(double v) {
+  return std::isnan(v) ? 0.0 : std::clamp(v, 0.0, 1.0);
+}
+bool isWhite(Color::Space s) {
+  return s == Color::Space::CalibratedWhite || s == Color::Space::DeviceWhite;
+}
 }  // namespace
 
 Color::Color(Space space, double r, double g, double b, double a)
@@ -45,11 +49,16 @@ ns::Ref<Color> Color::colorWithRed_green_blue_alpha(double r, double g, double b
 
 std::string Color::colorSpaceName() const {
   switch (space_) {
-    case Space::CalibratedWhite: return CalibratedWhiteColorSpace;
-    case Space::DeviceWhite: return DeviceWhiteColorSpace;
-    case Space::CalibratedRGB: return CalibratedRGBColorSpace;
-    case Space::DeviceRGB: return DeviceRGBColorSpace;
-    case Space::SRGB: return CustomColorSpace;
+    case Space::CalibratedWhite:
+      return CalibratedWhiteColorSpace;
+    case Space::DeviceWhite:
+      return DeviceWhiteColorSpace;
+    case Space::CalibratedRGB:
+      return CalibratedRGBColorSpace;
+    case Space::DeviceRGB:
+      return DeviceRGBColorSpace;
+    case Space::SRGB:
+      return CustomColorSpace;
   }
   return CustomColorSpace;
 }
@@ -66,12 +75,15 @@ void Color::getRed_green_blue_alpha(double* r, double* g, double* b, double* a) 
   if (a) *a = a_;
 }
 
-ns::Ref<Color> Color::colorWithAlphaComponent(double alpha) const { return ns::make<Color>(space_, r_, g_, b_, alpha); }
+ns::Ref<Color> Color::colorWithAlphaComponent(double alpha) const {
+  return ns::make<Color>(space_, r_, g_, b_, alpha);
+}
 
 ns::Ref<Color> Color::colorUsingColorSpaceName(const std::string& name) const {
   if (name == CalibratedWhiteColorSpace || name == DeviceWhiteColorSpace) {
     double w = whiteComponent();
-    return ns::make<Color>(name == DeviceWhiteColorSpace ? Space::DeviceWhite : Space::CalibratedWhite, w, w, w, a_);
+    return ns::make<Color>(name == DeviceWhiteColorSpace ? Space::DeviceWhite : Space::CalibratedWhite, w, w,
+                           w, a_);
   }
   if (name == CalibratedRGBColorSpace) return ns::make<Color>(Space::CalibratedRGB, r_, g_, b_, a_);
   if (name == DeviceRGBColorSpace) return ns::make<Color>(Space::DeviceRGB, r_, g_, b_, a_);
@@ -123,10 +135,10 @@ std::string Color::description() const {
 
 namespace colors {
 
-#define PL_COLOR(name, expr)                        \
-  const ns::Ref<Color>& name() {                    \
+#define PL_COLOR(name, expr)                               \
+  const ns::Ref<Color>& name() {                           \
     static const ns::NoDestructor<ns::Ref<Color>> c(expr); \
-    return *c;                                      \
+    return *c;                                             \
   }
 
 PL_COLOR(blackColor, Color::colorWithCalibratedWhite_alpha(0, 1))

@@ -18,7 +18,8 @@ long nextSequence() {
 }
 
 // The nearest view at `point` (or an ancestor of it) registered for one of `types`.
-ns::Ref<View> destinationAt(const ns::Ref<Window>& window, Point point, const std::vector<std::string>& types) {
+ns::Ref<View> destinationAt(const ns::Ref<Window>& window, Point point,
+                            const std::vector<std::string>& types) {
   auto frame = window->themeFrame();
   if (!frame) return nullptr;
   for (auto view = frame->hitTest(point); view; view = view->superview()) {
@@ -30,8 +31,8 @@ ns::Ref<View> destinationAt(const ns::Ref<Window>& window, Point point, const st
 
 }  // namespace
 
-unsigned long runDragSession(const ns::Ref<View>& source, const ns::Ref<Pasteboard>& pasteboard, unsigned long mask,
-                             const ns::Ref<Event>& startEvent) {
+unsigned long runDragSession(const ns::Ref<View>& source, const ns::Ref<Pasteboard>& pasteboard,
+                             unsigned long mask, const ns::Ref<Event>& startEvent) {
   auto window = source ? source->window() : nullptr;
   if (!window || !pasteboard) return DragOperationNone;
   auto app = Application::sharedApplication();
@@ -45,7 +46,8 @@ unsigned long runDragSession(const ns::Ref<View>& source, const ns::Ref<Pasteboa
     Point p = event->locationInWindow();
     info->setDraggingLocation(p);
     // Option asks for a copy: the source's other operations are withheld.
-    info->setSourceOperationMask((event->modifierFlags() & AlternateKeyMask) ? (mask & DragOperationCopy) : mask);
+    info->setSourceOperationMask((event->modifierFlags() & AlternateKeyMask) ? (mask & DragOperationCopy)
+                                                                             : mask);
     auto under = destinationAt(window, p, types);
     if (under != target) {
       if (target) target->draggingExited(info);

@@ -54,8 +54,8 @@ class DraggingInfo : public ns::Object {
 // Runs a drag from `source` (a view in a window) started by `mouseDown`, with what is already
 // on `pasteboard`; answers the operation the destination performed (None when dropped nowhere
 // or refused). `mask` is what the source allows; holding Option limits it to copying.
-unsigned long runDragSession(const ns::Ref<View>& source, const ns::Ref<Pasteboard>& pasteboard, unsigned long mask,
-                             const ns::Ref<Event>& mouseDown);
+unsigned long runDragSession(const ns::Ref<View>& source, const ns::Ref<Pasteboard>& pasteboard,
+                             unsigned long mask, const ns::Ref<Event>& mouseDown);
 
 // The distance a mouse-down must move before a drag begins.
 inline constexpr double DragThreshold = 3;

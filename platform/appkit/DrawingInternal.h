@@ -60,10 +60,10 @@ struct GraphicsContext::Native {
 
   struct BitmapDraw {
     const BitmapImageRep* rep = nullptr;
-    Size points;           // the image's size in points
+    Size points;  // the image's size in points
     bool imageFlipped = false;
     Rect destination;
-    Rect source;           // image points; the zero rect is the whole image
+    Rect source;  // image points; the zero rect is the whole image
     cairo_operator_t op = CAIRO_OPERATOR_OVER;
     double fraction = 1;
     // Which edge of the destination the image's top row goes to: decided by the caller from

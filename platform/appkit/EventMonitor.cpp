@@ -33,7 +33,8 @@ ns::Ref<ns::Object> Event::addLocalMonitorForEventsMatchingMask_handler(
 
 void Event::removeMonitor(const ns::Ref<ns::Object>& monitor) {
   auto& list = monitors();
-  list.erase(std::remove_if(list.begin(), list.end(), [&](const auto& m) { return m == monitor; }), list.end());
+  list.erase(std::remove_if(list.begin(), list.end(), [&](const auto& m) { return m == monitor; }),
+             list.end());
 }
 
 bool Event::runLocalMonitors(const ns::Ref<Event>& event) {

@@ -24,7 +24,9 @@ struct FaceInfo {
 
 std::string patternString(FcPattern* p, const char* key) {
   FcChar8* value = nullptr;
-  return FcPatternGetString(p, key, 0, &value) == FcResultMatch && value ? reinterpret_cast<const char*>(value) : "";
+  return FcPatternGetString(p, key, 0, &value) == FcResultMatch && value
+             ? reinterpret_cast<const char*>(value)
+             : "";
 }
 
 FaceInfo infoOf(FcPattern* p) {
@@ -39,13 +41,16 @@ FaceInfo infoOf(FcPattern* p) {
   info.weight = int(FcWeightToOpenTypeDouble(weight));
   int slant = FC_SLANT_ROMAN;
   FcPatternGetInteger(p, FC_SLANT, 0, &slant);
-  info.style = slant == FC_SLANT_ITALIC ? PANGO_STYLE_ITALIC : slant == FC_SLANT_OBLIQUE ? PANGO_STYLE_OBLIQUE : PANGO_STYLE_NORMAL;
+  info.style = slant == FC_SLANT_ITALIC    ? PANGO_STYLE_ITALIC
+               : slant == FC_SLANT_OBLIQUE ? PANGO_STYLE_OBLIQUE
+                                           : PANGO_STYLE_NORMAL;
   return info;
 }
 
 // Only installed faces: fontconfig's listing never substitutes, unlike its matching.
 std::optional<FaceInfo> findFace(const std::string& name) {
-  FcObjectSet* objects = FcObjectSetBuild(FC_FAMILY, FC_STYLE, FC_WEIGHT, FC_SLANT, FC_POSTSCRIPT_NAME, nullptr);
+  FcObjectSet* objects =
+      FcObjectSetBuild(FC_FAMILY, FC_STYLE, FC_WEIGHT, FC_SLANT, FC_POSTSCRIPT_NAME, nullptr);
   std::optional<FaceInfo> found;
   for (const char* key : {FC_POSTSCRIPT_NAME, FC_FULLNAME, FC_FAMILY}) {
     FcPattern* pattern = FcPatternCreate();
@@ -92,7 +97,8 @@ double usableSize(double size) {
   return std::min(size, 4096.0);
 }
 
-ns::Ref<Font> makeFont(const std::string& family, int weight, PangoStyle style, std::string name, double size) {
+ns::Ref<Font> makeFont(const std::string& family, int weight, PangoStyle style, std::string name,
+                       double size) {
   PangoFontDescription* desc = pango_font_description_new();
   pango_font_description_set_family(desc, family.c_str());
   pango_font_description_set_weight(desc, PangoWeight(weight));
@@ -105,7 +111,8 @@ ns::Ref<Font> systemFace(bool bold, double size) {
   size = usableSize(size);
   auto info = cachedFace(bold ? "DejaVuSans-Bold" : "DejaVuSans");
   std::string name = info ? info->postScriptName : (bold ? "DejaVuSans-Bold" : "DejaVuSans");
-  return makeFont(kSystemFontFamily, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL, PANGO_STYLE_NORMAL, name, size);
+  return makeFont(kSystemFontFamily, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL, PANGO_STYLE_NORMAL, name,
+                  size);
 }
 
 struct ThreadPango {
@@ -133,7 +140,9 @@ struct ThreadPango {
 
 // fontconfig loses a few bytes, once per process, while it parses its configuration; the leak
 // checker of sanitizer builds is told to expect them.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
 
 // The thread checker of sanitizer builds sees neither glib's futex-based locks nor the atomics
 // of the uninstrumented drawing libraries: pango matches fonts on a helper thread of its own,
@@ -167,21 +176,34 @@ ns::Ref<Font> Font::fontWithName_size(const std::string& name, double size) {
   if (name.empty() || std::isnan(size)) return nullptr;
   auto info = cachedFace(name);
   if (!info) return nullptr;
-  return makeFont(info->family, info->weight, info->style, info->postScriptName.empty() ? name : info->postScriptName,
-                  usableSize(size));
+  return makeFont(info->family, info->weight, info->style,
+                  info->postScriptName.empty() ? name : info->postScriptName, usableSize(size));
 }
 
-ns::Ref<Font> Font::systemFontOfSize(double size) { return systemFace(false, size); }
-ns::Ref<Font> Font::boldSystemFontOfSize(double size) { return systemFace(true, size); }
-ns::Ref<Font> Font::titleBarFontOfSize(double size) { return systemFace(false, size); }
-ns::Ref<Font> Font::labelFontOfSize(double size) { return systemFace(false, size); }
-ns::Ref<Font> Font::userFontOfSize(double size) { return systemFace(false, size); }
+ns::Ref<Font> Font::systemFontOfSize(double size) {
+  return systemFace(false, size);
+}
+ns::Ref<Font> Font::boldSystemFontOfSize(double size) {
+  return systemFace(true, size);
+}
+ns::Ref<Font> Font::titleBarFontOfSize(double size) {
+  return systemFace(false, size);
+}
+ns::Ref<Font> Font::labelFontOfSize(double size) {
+  return systemFace(false, size);
+}
+ns::Ref<Font> Font::userFontOfSize(double size) {
+  return systemFace(false, size);
+}
 
 double Font::systemFontSizeForControlSize(ControlSize size) {
   switch (size) {
-    case ControlSize::Regular: return 13;
-    case ControlSize::Small: return 11;
-    case ControlSize::Mini: return 9;
+    case ControlSize::Regular:
+      return 13;
+    case ControlSize::Small:
+      return 11;
+    case ControlSize::Mini:
+      return 9;
   }
   return 13;
 }
@@ -197,7 +219,9 @@ std::string Font::displayName() const {
   return name;
 }
 
-bool Font::isBold() const { return pango_font_description_get_weight(face_->desc) >= PANGO_WEIGHT_BOLD; }
+bool Font::isBold() const {
+  return pango_font_description_get_weight(face_->desc) >= PANGO_WEIGHT_BOLD;
+}
 
 double Font::ascender() const {
   PangoFontMetrics* metrics = pango_context_get_metrics(threadPangoContext(), face_->desc, nullptr);
@@ -215,10 +239,13 @@ double Font::descender() const {
 
 bool Font::isEqual(const ns::Object* other) const {
   auto* f = dynamic_cast<const Font*>(other);
-  return f && f->name_ == name_ && f->size_ == size_ && pango_font_description_equal(f->face_->desc, face_->desc);
+  return f && f->name_ == name_ && f->size_ == size_ &&
+         pango_font_description_equal(f->face_->desc, face_->desc);
 }
 
-std::size_t Font::hash() const { return std::hash<std::string>()(name_) ^ std::hash<double>()(size_); }
+std::size_t Font::hash() const {
+  return std::hash<std::string>()(name_) ^ std::hash<double>()(size_);
+}
 
 std::string Font::description() const {
   char buf[160];

@@ -9,13 +9,23 @@ namespace {
 // Coordinates beyond this are refused: cairo's fixed-point numbers overflow near 2^23.
 constexpr double kLargestCoordinate = 4.0e6;
 
-bool sane(double v) { return std::isfinite(v) && std::fabs(v) <= kLargestCoordinate; }
+bool sane(double v) {
+  return std::isfinite(v) && std::fabs(v) <= kLargestCoordinate;
+}
 }  // namespace
 
-bool IsEmptyRect(const Rect& r) { return !(r.size.width > 0) || !(r.size.height > 0); }
-bool EqualRects(const Rect& a, const Rect& b) { return a == b; }
-bool EqualPoints(const Point& a, const Point& b) { return a == b; }
-bool EqualSizes(const Size& a, const Size& b) { return a == b; }
+bool IsEmptyRect(const Rect& r) {
+  return !(r.size.width > 0) || !(r.size.height > 0);
+}
+bool EqualRects(const Rect& a, const Rect& b) {
+  return a == b;
+}
+bool EqualPoints(const Point& a, const Point& b) {
+  return a == b;
+}
+bool EqualSizes(const Size& a, const Size& b) {
+  return a == b;
+}
 
 Rect InsetRect(const Rect& r, double dx, double dy) {
   return MakeRect(r.origin.x + dx, r.origin.y + dy, r.size.width - 2 * dx, r.size.height - 2 * dy);
@@ -41,7 +51,9 @@ Rect UnionRect(const Rect& a, const Rect& b) {
   return MakeRect(x0, y0, x1 - x0, y1 - y0);
 }
 
-bool IntersectsRect(const Rect& a, const Rect& b) { return !IsEmptyRect(IntersectionRect(a, b)); }
+bool IntersectsRect(const Rect& a, const Rect& b) {
+  return !IsEmptyRect(IntersectionRect(a, b));
+}
 
 bool ContainsRect(const Rect& outer, const Rect& inner) {
   return !IsEmptyRect(inner) && MinX(inner) >= MinX(outer) && MaxX(inner) <= MaxX(outer) &&
@@ -72,12 +84,18 @@ void DivideRect(const Rect& r, Rect* slice, Rect* remainder, double amount, int 
     amount = std::clamp(amount, 0.0, r.size.width);
     s.size.width = amount;
     rest.size.width = r.size.width - amount;
-    if (edge == 0) rest.origin.x += amount; else s.origin.x = MaxX(r) - amount;
+    if (edge == 0)
+      rest.origin.x += amount;
+    else
+      s.origin.x = MaxX(r) - amount;
   } else {
     amount = std::clamp(amount, 0.0, r.size.height);
     s.size.height = amount;
     rest.size.height = r.size.height - amount;
-    if (edge == 1) rest.origin.y += amount; else s.origin.y = MaxY(r) - amount;
+    if (edge == 1)
+      rest.origin.y += amount;
+    else
+      s.origin.y = MaxY(r) - amount;
   }
   if (slice) *slice = s;
   if (remainder) *remainder = rest;
@@ -87,6 +105,8 @@ bool IsSaneRect(const Rect& r) {
   return sane(r.origin.x) && sane(r.origin.y) && sane(r.size.width) && sane(r.size.height);
 }
 
-bool IsSanePoint(const Point& p) { return sane(p.x) && sane(p.y); }
+bool IsSanePoint(const Point& p) {
+  return sane(p.x) && sane(p.y);
+}
 
 }  // namespace ak

@@ -28,18 +28,40 @@ inline constexpr Point ZeroPoint{};
 inline constexpr Size ZeroSize{};
 inline constexpr Rect ZeroRect{};
 
-constexpr Point MakePoint(double x, double y) { return {x, y}; }
-constexpr Size MakeSize(double w, double h) { return {w, h}; }
-constexpr Rect MakeRect(double x, double y, double w, double h) { return {{x, y}, {w, h}}; }
+constexpr Point MakePoint(double x, double y) {
+  return {x, y};
+}
+constexpr Size MakeSize(double w, double h) {
+  return {w, h};
+}
+constexpr Rect MakeRect(double x, double y, double w, double h) {
+  return {{x, y}, {w, h}};
+}
 
-constexpr double MinX(const Rect& r) { return r.origin.x; }
-constexpr double MinY(const Rect& r) { return r.origin.y; }
-constexpr double MaxX(const Rect& r) { return r.origin.x + r.size.width; }
-constexpr double MaxY(const Rect& r) { return r.origin.y + r.size.height; }
-constexpr double MidX(const Rect& r) { return r.origin.x + r.size.width / 2; }
-constexpr double MidY(const Rect& r) { return r.origin.y + r.size.height / 2; }
-constexpr double Width(const Rect& r) { return r.size.width; }
-constexpr double Height(const Rect& r) { return r.size.height; }
+constexpr double MinX(const Rect& r) {
+  return r.origin.x;
+}
+constexpr double MinY(const Rect& r) {
+  return r.origin.y;
+}
+constexpr double MaxX(const Rect& r) {
+  return r.origin.x + r.size.width;
+}
+constexpr double MaxY(const Rect& r) {
+  return r.origin.y + r.size.height;
+}
+constexpr double MidX(const Rect& r) {
+  return r.origin.x + r.size.width / 2;
+}
+constexpr double MidY(const Rect& r) {
+  return r.origin.y + r.size.height / 2;
+}
+constexpr double Width(const Rect& r) {
+  return r.size.width;
+}
+constexpr double Height(const Rect& r) {
+  return r.size.height;
+}
 
 bool IsEmptyRect(const Rect& r);
 bool EqualRects(const Rect& a, const Rect& b);

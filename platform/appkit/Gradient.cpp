@@ -8,7 +8,8 @@
 
 namespace ak {
 
-ns::Ref<Gradient> Gradient::initWithStartingColor_endingColor(const ns::Ref<Color>& start, const ns::Ref<Color>& end) {
+ns::Ref<Gradient> Gradient::initWithStartingColor_endingColor(const ns::Ref<Color>& start,
+                                                              const ns::Ref<Color>& end) {
   if (!start || !end) return nullptr;
   return initWithColors_atLocations({start, end}, {0.0, 1.0});
 }
@@ -46,12 +47,15 @@ void rampEnds(const Rect& rect, double angle, Point& start, Point& end) {
 
 void Gradient::drawInRect_angle(const Rect& rect, double angle) const {
   auto context = GraphicsContext::currentContext();
-  if (!context || !context->native().checkRect(rect, "a gradient") || IsEmptyRect(rect) || !std::isfinite(angle)) return;
+  if (!context || !context->native().checkRect(rect, "a gradient") || IsEmptyRect(rect) ||
+      !std::isfinite(angle))
+    return;
   Point start, end;
   rampEnds(rect, angle, start, end);
   context->saveGState();
   context->clipToRect(rect);
-  context->drawLinearGradient(*this, start, end, GradientDrawsBeforeStartLocation | GradientDrawsAfterEndLocation);
+  context->drawLinearGradient(*this, start, end,
+                              GradientDrawsBeforeStartLocation | GradientDrawsAfterEndLocation);
   context->restoreGState();
 }
 
@@ -62,12 +66,14 @@ void Gradient::drawInBezierPath_angle(const BezierPath& path, double angle) cons
   rampEnds(path.bounds(), angle, start, end);
   context->saveGState();
   path.addClip();
-  context->drawLinearGradient(*this, start, end, GradientDrawsBeforeStartLocation | GradientDrawsAfterEndLocation);
+  context->drawLinearGradient(*this, start, end,
+                              GradientDrawsBeforeStartLocation | GradientDrawsAfterEndLocation);
   context->restoreGState();
 }
 
 void Gradient::drawFromPoint_toPoint_options(const Point& start, const Point& end, unsigned options) const {
-  if (auto context = GraphicsContext::currentContext()) context->drawLinearGradient(*this, start, end, options);
+  if (auto context = GraphicsContext::currentContext())
+    context->drawLinearGradient(*this, start, end, options);
 }
 
 }  // namespace ak

@@ -32,7 +32,9 @@ ThreadContexts& threadContexts() {
   return contexts;
 }
 
-bool finite(double v) { return std::isfinite(v); }
+bool finite(double v) {
+  return std::isfinite(v);
+}
 
 AffineTransform fromCairo(const cairo_matrix_t& m) {
   return AffineTransform(AffineTransformStruct{m.xx, m.yx, m.xy, m.yy, m.x0, m.y0});
@@ -71,7 +73,8 @@ void boxBlur(std::vector<std::uint8_t>& plane, int width, int height, int radius
     }
     for (int x = 0; x < width; ++x) {
       int sum = 0;
-      for (int y = -radius; y <= radius; ++y) sum += (y >= 0 && y < height) ? plane[std::size_t(y) * width + x] : 0;
+      for (int y = -radius; y <= radius; ++y)
+        sum += (y >= 0 && y < height) ? plane[std::size_t(y) * width + x] : 0;
       for (int y = 0; y < height; ++y) {
         line[y] = std::uint8_t((sum + window / 2) / window);
         int out = y - radius, in = y + radius + 1;
@@ -87,20 +90,34 @@ void boxBlur(std::vector<std::uint8_t>& plane, int width, int height, int radius
 
 cairo_operator_t cairoOperator(CompositingOperation op) {
   switch (op) {
-    case CompositingOperation::Clear: return CAIRO_OPERATOR_CLEAR;
-    case CompositingOperation::Copy: return CAIRO_OPERATOR_SOURCE;
-    case CompositingOperation::SourceOver: return CAIRO_OPERATOR_OVER;
-    case CompositingOperation::SourceIn: return CAIRO_OPERATOR_IN;
-    case CompositingOperation::SourceOut: return CAIRO_OPERATOR_OUT;
-    case CompositingOperation::SourceAtop: return CAIRO_OPERATOR_ATOP;
-    case CompositingOperation::DestinationOver: return CAIRO_OPERATOR_DEST_OVER;
-    case CompositingOperation::DestinationIn: return CAIRO_OPERATOR_DEST_IN;
-    case CompositingOperation::DestinationOut: return CAIRO_OPERATOR_DEST_OUT;
-    case CompositingOperation::DestinationAtop: return CAIRO_OPERATOR_DEST_ATOP;
-    case CompositingOperation::XOR: return CAIRO_OPERATOR_XOR;
-    case CompositingOperation::PlusDarker: return CAIRO_OPERATOR_DARKEN;
-    case CompositingOperation::Highlight: return CAIRO_OPERATOR_OVER;
-    case CompositingOperation::PlusLighter: return CAIRO_OPERATOR_ADD;
+    case CompositingOperation::Clear:
+      return CAIRO_OPERATOR_CLEAR;
+    case CompositingOperation::Copy:
+      return CAIRO_OPERATOR_SOURCE;
+    case CompositingOperation::SourceOver:
+      return CAIRO_OPERATOR_OVER;
+    case CompositingOperation::SourceIn:
+      return CAIRO_OPERATOR_IN;
+    case CompositingOperation::SourceOut:
+      return CAIRO_OPERATOR_OUT;
+    case CompositingOperation::SourceAtop:
+      return CAIRO_OPERATOR_ATOP;
+    case CompositingOperation::DestinationOver:
+      return CAIRO_OPERATOR_DEST_OVER;
+    case CompositingOperation::DestinationIn:
+      return CAIRO_OPERATOR_DEST_IN;
+    case CompositingOperation::DestinationOut:
+      return CAIRO_OPERATOR_DEST_OUT;
+    case CompositingOperation::DestinationAtop:
+      return CAIRO_OPERATOR_DEST_ATOP;
+    case CompositingOperation::XOR:
+      return CAIRO_OPERATOR_XOR;
+    case CompositingOperation::PlusDarker:
+      return CAIRO_OPERATOR_DARKEN;
+    case CompositingOperation::Highlight:
+      return CAIRO_OPERATOR_OVER;
+    case CompositingOperation::PlusLighter:
+      return CAIRO_OPERATOR_ADD;
   }
   return CAIRO_OPERATOR_OVER;
 }
@@ -156,10 +173,14 @@ void GraphicsContext::Native::setSource(const double rgba[4], double extraAlpha)
 
 cairo_filter_t GraphicsContext::Native::filter() const {
   switch (gs.interpolation) {
-    case ImageInterpolation::None: return CAIRO_FILTER_NEAREST;
-    case ImageInterpolation::Low: return CAIRO_FILTER_BILINEAR;
-    case ImageInterpolation::High: return CAIRO_FILTER_BEST;
-    case ImageInterpolation::Default: break;
+    case ImageInterpolation::None:
+      return CAIRO_FILTER_NEAREST;
+    case ImageInterpolation::Low:
+      return CAIRO_FILTER_BILINEAR;
+    case ImageInterpolation::High:
+      return CAIRO_FILTER_BEST;
+    case ImageInterpolation::Default:
+      break;
   }
   return CAIRO_FILTER_GOOD;
 }
@@ -179,7 +200,8 @@ void GraphicsContext::Native::paintShadow(const Painter& painter) {
   const int width = cairo_image_surface_get_width(surface), height = cairo_image_surface_get_height(surface);
   const double dx = std::round(gs.shadowOffset.width * pixelsPerPoint);
   const double dy = std::round(-gs.shadowOffset.height * pixelsPerPoint);
-  if (!finite(dx) || !finite(dy) || std::fabs(dx) > 1e6 || std::fabs(dy) > 1e6) return void(refuse("a shadow"));
+  if (!finite(dx) || !finite(dy) || std::fabs(dx) > 1e6 || std::fabs(dy) > 1e6)
+    return void(refuse("a shadow"));
   // Only what the clip lets through can show: the scratch covers the clip's device bounds,
   // moved back by the offset, with room for the blur.
   double ux0, uy0, ux1, uy1;
@@ -207,15 +229,19 @@ void GraphicsContext::Native::paintShadow(const Painter& painter) {
   const int stride = cairo_image_surface_get_stride(scratch);
   std::uint8_t* data = cairo_image_surface_get_data(scratch);
   std::vector<std::uint8_t> plane(std::size_t(sw) * sh);
-  for (int y = 0; y < sh; ++y) std::copy(data + std::size_t(y) * stride, data + std::size_t(y) * stride + sw, &plane[std::size_t(y) * sw]);
+  for (int y = 0; y < sh; ++y)
+    std::copy(data + std::size_t(y) * stride, data + std::size_t(y) * stride + sw,
+              &plane[std::size_t(y) * sw]);
   boxBlur(plane, sw, sh, radius);
-  for (int y = 0; y < sh; ++y) std::copy(&plane[std::size_t(y) * sw], &plane[std::size_t(y) * sw] + sw, data + std::size_t(y) * stride);
+  for (int y = 0; y < sh; ++y)
+    std::copy(&plane[std::size_t(y) * sw], &plane[std::size_t(y) * sw] + sw, data + std::size_t(y) * stride);
   cairo_surface_mark_dirty(scratch);
 
   cairo_save(cr);
   cairo_identity_matrix(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  cairo_set_source_rgba(cr, gs.shadowColor[0], gs.shadowColor[1], gs.shadowColor[2], gs.shadowColor[3] * gs.alpha);
+  cairo_set_source_rgba(cr, gs.shadowColor[0], gs.shadowColor[1], gs.shadowColor[2],
+                        gs.shadowColor[3] * gs.alpha);
   cairo_mask_surface(cr, scratch, x0 + dx, y0 + dy);
   cairo_restore(cr);
   cairo_surface_destroy(scratch);
@@ -239,7 +265,8 @@ void GraphicsContext::Native::draw(const Painter& painter, cairo_operator_t op, 
 
 void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
   if (!d.rep || !checkRect(d.destination, "an image") || !checkRect(d.source, "an image")) return;
-  if (!(d.points.width > 0) || !(d.points.height > 0) || d.rep->pixelsWide() == 0 || d.rep->pixelsHigh() == 0) return;
+  if (!(d.points.width > 0) || !(d.points.height > 0) || d.rep->pixelsWide() == 0 || d.rep->pixelsHigh() == 0)
+    return;
   Rect whole = MakeRect(0, 0, d.points.width, d.points.height);
   const Rect asked = d.source == ZeroRect ? whole : d.source;
   const Rect from = IntersectionRect(asked, whole);
@@ -264,8 +291,8 @@ void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
   const int iy1 = std::min(int(d.rep->pixelsHigh()), int(std::ceil(py + ph)));
   if (ix1 <= ix0 || iy1 <= iy0) return;
   // A sub-surface padded at its edges: filtering never reaches pixels outside the source.
-  cairo_surface_t* sub = cairo_surface_create_for_rectangle(static_cast<cairo_surface_t*>(d.rep->nativeSurface()),
-                                                            ix0, iy0, ix1 - ix0, iy1 - iy0);
+  cairo_surface_t* sub = cairo_surface_create_for_rectangle(
+      static_cast<cairo_surface_t*>(d.rep->nativeSurface()), ix0, iy0, ix1 - ix0, iy1 - iy0);
   cairo_pattern_t* pattern = cairo_pattern_create_for_surface(sub);
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
   cairo_matrix_t m;
@@ -276,7 +303,8 @@ void GraphicsContext::Native::drawBitmap(const BitmapDraw& d) {
   cairo_get_matrix(cr, &ctm);
   const double deviceScale = std::sqrt(std::fabs(ctm.xx * ctm.yy - ctm.xy * ctm.yx));
   const bool shrinking = kx > deviceScale || ky > deviceScale;
-  cairo_pattern_set_filter(pattern, d.filter == CAIRO_FILTER_BEST && shrinking ? CAIRO_FILTER_GOOD : d.filter);
+  cairo_pattern_set_filter(pattern,
+                           d.filter == CAIRO_FILTER_BEST && shrinking ? CAIRO_FILTER_GOOD : d.filter);
   if (d.topAtMinY) {
     cairo_matrix_init(&m, kx, 0, 0, ky, (px - ix0) - MinX(r) * kx, (py - iy0) - MinY(r) * ky);
   } else {
@@ -308,17 +336,20 @@ GraphicsContext::GraphicsContext(std::unique_ptr<Native> native) : native_(std::
 
 GraphicsContext::~GraphicsContext() = default;
 
-ns::Ref<GraphicsContext> GraphicsContext::graphicsContextWithBitmapImageRep(const ns::Ref<BitmapImageRep>& rep) {
+ns::Ref<GraphicsContext> GraphicsContext::graphicsContextWithBitmapImageRep(
+    const ns::Ref<BitmapImageRep>& rep) {
   return graphicsContextWithBitmapImageRep_flipped(rep, false);
 }
 
-ns::Ref<GraphicsContext> GraphicsContext::graphicsContextWithBitmapImageRep_flipped(const ns::Ref<BitmapImageRep>& rep,
-                                                                                     bool flipped) {
+ns::Ref<GraphicsContext> GraphicsContext::graphicsContextWithBitmapImageRep_flipped(
+    const ns::Ref<BitmapImageRep>& rep, bool flipped) {
   if (!rep) return nullptr;
   return ns::make<GraphicsContext>(std::make_unique<Native>(rep, flipped));
 }
 
-ns::Ref<GraphicsContext> GraphicsContext::currentContext() { return threadContexts().current; }
+ns::Ref<GraphicsContext> GraphicsContext::currentContext() {
+  return threadContexts().current;
+}
 
 void GraphicsContext::setCurrentContext(const ns::Ref<GraphicsContext>& context) {
   threadContexts().current = context;
@@ -341,37 +372,53 @@ void GraphicsContext::restoreGraphicsState() {
   if (contexts.current) contexts.current->restoreGState();
 }
 
-std::size_t GraphicsContext::graphicsStateDepth() { return threadContexts().saved.size(); }
+std::size_t GraphicsContext::graphicsStateDepth() {
+  return threadContexts().saved.size();
+}
 
 void GraphicsContext::restoreGraphicsStateToDepth(std::size_t depth) {
   while (threadContexts().saved.size() > depth) restoreGraphicsState();
 }
 
-bool GraphicsContext::isFlipped() const { return native_->userFlipped(); }
-const ns::Ref<BitmapImageRep>& GraphicsContext::bitmapImageRep() const { return native_->rep; }
+bool GraphicsContext::isFlipped() const {
+  return native_->userFlipped();
+}
+const ns::Ref<BitmapImageRep>& GraphicsContext::bitmapImageRep() const {
+  return native_->rep;
+}
 
-CompositingOperation GraphicsContext::compositingOperation() const { return native_->gs.compositing; }
+CompositingOperation GraphicsContext::compositingOperation() const {
+  return native_->gs.compositing;
+}
 
 void GraphicsContext::setCompositingOperation(CompositingOperation op) {
   native_->gs.compositing = op;
   native_->gs.op = cairoOperator(op);
 }
 
-ImageInterpolation GraphicsContext::imageInterpolation() const { return native_->gs.interpolation; }
+ImageInterpolation GraphicsContext::imageInterpolation() const {
+  return native_->gs.interpolation;
+}
 void GraphicsContext::setImageInterpolation(ImageInterpolation interpolation) {
   native_->gs.interpolation = interpolation;
 }
 
-bool GraphicsContext::shouldAntialias() const { return native_->gs.antialias; }
+bool GraphicsContext::shouldAntialias() const {
+  return native_->gs.antialias;
+}
 
 void GraphicsContext::setShouldAntialias(bool antialias) {
   native_->gs.antialias = antialias;
   cairo_set_antialias(native_->cr, antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
 }
 
-void GraphicsContext::flushGraphics() { cairo_surface_flush(native_->surface); }
+void GraphicsContext::flushGraphics() {
+  cairo_surface_flush(native_->surface);
+}
 
-void* GraphicsContext::nativeHandle() const { return native_->cr; }
+void* GraphicsContext::nativeHandle() const {
+  return native_->cr;
+}
 
 void GraphicsContext::saveGState() {
   native_->saved.push_back(native_->gs);
@@ -393,7 +440,9 @@ void GraphicsContext::setAlpha(double alpha) {
   native_->gs.alpha = std::clamp(alpha, 0.0, 1.0);
 }
 
-double GraphicsContext::alpha() const { return native_->gs.alpha; }
+double GraphicsContext::alpha() const {
+  return native_->gs.alpha;
+}
 
 void GraphicsContext::setBlendMode(BlendMode mode) {
   native_->gs.compositing = CompositingOperation::SourceOver;
@@ -441,8 +490,12 @@ AffineTransform GraphicsContext::getCTM() const {
   return fromCairo(m);
 }
 
-void GraphicsContext::setFillColor(const Color& color) { colorComponents(color, native_->gs.fill); }
-void GraphicsContext::setStrokeColor(const Color& color) { colorComponents(color, native_->gs.stroke); }
+void GraphicsContext::setFillColor(const Color& color) {
+  colorComponents(color, native_->gs.fill);
+}
+void GraphicsContext::setStrokeColor(const Color& color) {
+  colorComponents(color, native_->gs.stroke);
+}
 
 void GraphicsContext::setShadow(const Shadow* shadow) {
   auto& gs = native_->gs;
@@ -458,7 +511,9 @@ void GraphicsContext::setLineWidth(double width) {
   native_->gs.lineWidth = width;
 }
 
-void GraphicsContext::beginPath() { cairo_new_path(native_->cr); }
+void GraphicsContext::beginPath() {
+  cairo_new_path(native_->cr);
+}
 
 void GraphicsContext::addPath(const BezierPath& path) {
   for (const auto& e : path.elements()) {
@@ -513,18 +568,24 @@ void fillCurrentPath(GraphicsContext::Native& n, cairo_fill_rule_t rule) {
   n.record(DrawingRecord::Kind::Fill, bounds);
   const double rgba[4] = {n.gs.fill[0], n.gs.fill[1], n.gs.fill[2], n.gs.fill[3]};
   const double alpha = n.gs.alpha;
-  n.draw([&](cairo_t* c) {
-    cairo_append_path(c, path);
-    cairo_set_fill_rule(c, rule);
-    cairo_set_source_rgba(c, rgba[0], rgba[1], rgba[2], rgba[3] * alpha);
-    cairo_fill(c);
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        cairo_append_path(c, path);
+        cairo_set_fill_rule(c, rule);
+        cairo_set_source_rgba(c, rgba[0], rgba[1], rgba[2], rgba[3] * alpha);
+        cairo_fill(c);
+      },
+      n.gs.op, 1);
   cairo_path_destroy(path);
 }
 }  // namespace
 
-void GraphicsContext::fillPath() { fillCurrentPath(*native_, CAIRO_FILL_RULE_WINDING); }
-void GraphicsContext::eoFillPath() { fillCurrentPath(*native_, CAIRO_FILL_RULE_EVEN_ODD); }
+void GraphicsContext::fillPath() {
+  fillCurrentPath(*native_, CAIRO_FILL_RULE_WINDING);
+}
+void GraphicsContext::eoFillPath() {
+  fillCurrentPath(*native_, CAIRO_FILL_RULE_EVEN_ODD);
+}
 
 void GraphicsContext::strokePath() {
   auto& n = *native_;
@@ -532,12 +593,14 @@ void GraphicsContext::strokePath() {
   n.record(DrawingRecord::Kind::Stroke, n.pathBounds());
   cairo_new_path(n.cr);
   const double width = n.gs.lineWidth;
-  n.draw([&](cairo_t* c) {
-    cairo_append_path(c, path);
-    cairo_set_line_width(c, width);
-    cairo_set_source_rgba(c, n.gs.stroke[0], n.gs.stroke[1], n.gs.stroke[2], n.gs.stroke[3] * n.gs.alpha);
-    cairo_stroke(c);
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        cairo_append_path(c, path);
+        cairo_set_line_width(c, width);
+        cairo_set_source_rgba(c, n.gs.stroke[0], n.gs.stroke[1], n.gs.stroke[2], n.gs.stroke[3] * n.gs.alpha);
+        cairo_stroke(c);
+      },
+      n.gs.op, 1);
   cairo_path_destroy(path);
 }
 
@@ -565,34 +628,38 @@ void GraphicsContext::drawLinearGradient(const Gradient& gradient, const Point& 
   const double dx = end.x - start.x, dy = end.y - start.y, length = std::hypot(dx, dy);
   cairo_pattern_t* pattern = cairo_pattern_create_linear(start.x, start.y, end.x, end.y);
   for (const auto& stop : gradient.stops()) {
-    cairo_pattern_add_color_stop_rgba(pattern, stop.location, stop.rgba[0], stop.rgba[1], stop.rgba[2], stop.rgba[3]);
+    cairo_pattern_add_color_stop_rgba(pattern, stop.location, stop.rgba[0], stop.rgba[1], stop.rgba[2],
+                                      stop.rgba[3]);
   }
-  const bool before = options & GradientDrawsBeforeStartLocation, after = options & GradientDrawsAfterEndLocation;
+  const bool before = options & GradientDrawsBeforeStartLocation,
+             after = options & GradientDrawsAfterEndLocation;
   cairo_pattern_set_extend(pattern, before || after ? CAIRO_EXTEND_PAD : CAIRO_EXTEND_NONE);
   double x0, y0, x1, y1;
   cairo_clip_extents(n.cr, &x0, &y0, &x1, &y1);
   n.record(DrawingRecord::Kind::Gradient, MakeRect(x0, y0, x1 - x0, y1 - y0));
-  n.draw([&](cairo_t* c) {
-    // With one extension only, the other side of the ramp stays unpainted: clip to a half-plane.
-    if ((before != after) && length > 0) {
-      const double ux = dx / length, uy = dy / length;
-      const Point at = before ? end : start;
-      const double dir = before ? -1 : 1;  // the side that is painted
-      const double nx = -uy * kFarAway, ny = ux * kFarAway;
-      cairo_move_to(c, at.x + nx, at.y + ny);
-      cairo_line_to(c, at.x - nx, at.y - ny);
-      cairo_line_to(c, at.x - nx + dir * ux * kFarAway, at.y - ny + dir * uy * kFarAway);
-      cairo_line_to(c, at.x + nx + dir * ux * kFarAway, at.y + ny + dir * uy * kFarAway);
-      cairo_close_path(c);
-      cairo_clip(c);
-    }
-    cairo_set_source(c, pattern);
-    if (n.gs.alpha < 1) {
-      cairo_paint_with_alpha(c, n.gs.alpha);
-    } else {
-      cairo_paint(c);
-    }
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        // With one extension only, the other side of the ramp stays unpainted: clip to a half-plane.
+        if ((before != after) && length > 0) {
+          const double ux = dx / length, uy = dy / length;
+          const Point at = before ? end : start;
+          const double dir = before ? -1 : 1;  // the side that is painted
+          const double nx = -uy * kFarAway, ny = ux * kFarAway;
+          cairo_move_to(c, at.x + nx, at.y + ny);
+          cairo_line_to(c, at.x - nx, at.y - ny);
+          cairo_line_to(c, at.x - nx + dir * ux * kFarAway, at.y - ny + dir * uy * kFarAway);
+          cairo_line_to(c, at.x + nx + dir * ux * kFarAway, at.y + ny + dir * uy * kFarAway);
+          cairo_close_path(c);
+          cairo_clip(c);
+        }
+        cairo_set_source(c, pattern);
+        if (n.gs.alpha < 1) {
+          cairo_paint_with_alpha(c, n.gs.alpha);
+        } else {
+          cairo_paint(c);
+        }
+      },
+      n.gs.op, 1);
   cairo_pattern_destroy(pattern);
 }
 
@@ -619,7 +686,8 @@ void GraphicsContext::drawTiledImage(const Rect& tile, const Image& image) {
   double x0, y0, x1, y1;
   cairo_clip_extents(n.cr, &x0, &y0, &x1, &y1);
   n.record(DrawingRecord::Kind::Image, MakeRect(x0, y0, x1 - x0, y1 - y0), image.name(), tile);
-  cairo_pattern_t* pattern = cairo_pattern_create_for_surface(static_cast<cairo_surface_t*>(rep->nativeSurface()));
+  cairo_pattern_t* pattern =
+      cairo_pattern_create_for_surface(static_cast<cairo_surface_t*>(rep->nativeSurface()));
   cairo_pattern_set_extend(pattern, CAIRO_EXTEND_REPEAT);
   cairo_pattern_set_filter(pattern, n.filter());
   const double kx = rep->pixelsWide() / Width(tile), ky = rep->pixelsHigh() / Height(tile);
@@ -627,10 +695,12 @@ void GraphicsContext::drawTiledImage(const Rect& tile, const Image& image) {
   // The image's top row at the tile's max y, as the graphics port draws images.
   cairo_matrix_init(&m, kx, 0, 0, -ky, -MinX(tile) * kx, MaxY(tile) * ky);
   cairo_pattern_set_matrix(pattern, &m);
-  n.draw([&](cairo_t* c) {
-    cairo_set_source(c, pattern);
-    cairo_paint_with_alpha(c, n.gs.alpha);
-  }, n.gs.op, 1);
+  n.draw(
+      [&](cairo_t* c) {
+        cairo_set_source(c, pattern);
+        cairo_paint_with_alpha(c, n.gs.alpha);
+      },
+      n.gs.op, 1);
   cairo_pattern_destroy(pattern);
 }
 
@@ -640,7 +710,9 @@ void GraphicsContext::setDrawingRecorder(std::function<void(const DrawingRecord&
 
 // ---- free functions ----
 
-void RectFill(const Rect& rect) { RectFillUsingOperation(rect, CompositingOperation::Copy); }
+void RectFill(const Rect& rect) {
+  RectFillUsingOperation(rect, CompositingOperation::Copy);
+}
 
 void RectFillUsingOperation(const Rect& rect, CompositingOperation op) {
   auto context = GraphicsContext::currentContext();
@@ -649,11 +721,13 @@ void RectFillUsingOperation(const Rect& rect, CompositingOperation op) {
   if (!n.checkRect(rect, "a rectangle fill") || IsEmptyRect(rect)) return;
   n.record(DrawingRecord::Kind::Fill, rect);
   const double alpha = n.gs.alpha;
-  n.draw([&](cairo_t* c) {
-    cairo_rectangle(c, MinX(rect), MinY(rect), Width(rect), Height(rect));
-    cairo_set_source_rgba(c, n.gs.fill[0], n.gs.fill[1], n.gs.fill[2], n.gs.fill[3] * alpha);
-    cairo_fill(c);
-  }, cairoOperator(op), 1);
+  n.draw(
+      [&](cairo_t* c) {
+        cairo_rectangle(c, MinX(rect), MinY(rect), Width(rect), Height(rect));
+        cairo_set_source_rgba(c, n.gs.fill[0], n.gs.fill[1], n.gs.fill[2], n.gs.fill[3] * alpha);
+        cairo_fill(c);
+      },
+      cairoOperator(op), 1);
 }
 
 void RectClip(const Rect& rect) {
@@ -667,12 +741,16 @@ void FrameRectWithWidth(const Rect& rect, double width) {
   const double w = std::min(width, Width(rect) / 2), h = std::min(width, Height(rect) / 2);
   // The four sides, inside the rectangle, as rectangle fills.
   RectFillUsingOperation(MakeRect(MinX(rect), MinY(rect), Width(rect), h), CompositingOperation::SourceOver);
-  RectFillUsingOperation(MakeRect(MinX(rect), MaxY(rect) - h, Width(rect), h), CompositingOperation::SourceOver);
-  RectFillUsingOperation(MakeRect(MinX(rect), MinY(rect) + h, w, Height(rect) - 2 * h), CompositingOperation::SourceOver);
+  RectFillUsingOperation(MakeRect(MinX(rect), MaxY(rect) - h, Width(rect), h),
+                         CompositingOperation::SourceOver);
+  RectFillUsingOperation(MakeRect(MinX(rect), MinY(rect) + h, w, Height(rect) - 2 * h),
+                         CompositingOperation::SourceOver);
   RectFillUsingOperation(MakeRect(MaxX(rect) - w, MinY(rect) + h, w, Height(rect) - 2 * h),
                          CompositingOperation::SourceOver);
 }
 
-void FrameRect(const Rect& rect) { FrameRectWithWidth(rect, 1); }
+void FrameRect(const Rect& rect) {
+  FrameRectWithWidth(rect, 1);
+}
 
 }  // namespace ak

@@ -44,8 +44,8 @@ class GraphicsContext : public ns::Object {
 
   // A context drawing into the bitmap; unflipped unless asked otherwise. nullptr for nil.
   static ns::Ref<GraphicsContext> graphicsContextWithBitmapImageRep(const ns::Ref<BitmapImageRep>& rep);
-  static ns::Ref<GraphicsContext> graphicsContextWithBitmapImageRep_flipped(const ns::Ref<BitmapImageRep>& rep,
-                                                                             bool flipped);
+  static ns::Ref<GraphicsContext> graphicsContextWithBitmapImageRep_flipped(
+      const ns::Ref<BitmapImageRep>& rep, bool flipped);
 
   // The calling thread's current context (nullptr when none).
   static ns::Ref<GraphicsContext> currentContext();

@@ -56,7 +56,8 @@ ns::Ref<Image> Image::imageNamed(const std::string& name) {
   if (!bundle) return nullptr;
   std::optional<std::string> path;
   const auto dot = name.rfind('.');
-  if (dot != std::string::npos && dot > 0) path = bundle->pathForResource_ofType(name.substr(0, dot), name.substr(dot + 1));
+  if (dot != std::string::npos && dot > 0)
+    path = bundle->pathForResource_ofType(name.substr(0, dot), name.substr(dot + 1));
   for (const char* ext : {"png", "tiff", "tif", "jpg", "jpeg", "gif", "bmp", "ico"}) {
     if (path) break;
     path = bundle->pathForResource_ofType(name, ext);
@@ -89,7 +90,9 @@ std::size_t Image::pixelsHigh() const {
   return rep ? rep->pixelsHigh() : 0;
 }
 
-bool Image::hasBitmapRepresentation() const { return pixelsWide() > 0 && pixelsHigh() > 0; }
+bool Image::hasBitmapRepresentation() const {
+  return pixelsWide() > 0 && pixelsHigh() > 0;
+}
 
 ns::Ref<BitmapImageRep> Image::bitmapImageRep() const {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -189,14 +192,14 @@ void Image::unlockFocus() {
   rep_ = std::move(focusRep_);
 }
 
-void Image::drawInRect_fromRect_operation_fraction(const Rect& rect, const Rect& from, CompositingOperation op,
-                                                   double fraction) const {
+void Image::drawInRect_fromRect_operation_fraction(const Rect& rect, const Rect& from,
+                                                   CompositingOperation op, double fraction) const {
   drawInRect_fromRect_operation_fraction_respectFlipped_hints(rect, from, op, fraction, false, nullptr);
 }
 
 void Image::drawInRect_fromRect_operation_fraction_respectFlipped_hints(const Rect& rect, const Rect& from,
-                                                                        CompositingOperation op, double fraction,
-                                                                        bool respectFlipped,
+                                                                        CompositingOperation op,
+                                                                        double fraction, bool respectFlipped,
                                                                         const ns::Dictionary* hints) const {
   auto context = GraphicsContext::currentContext();
   if (!context) return;
@@ -224,31 +227,39 @@ void Image::drawInRect_fromRect_operation_fraction_respectFlipped_hints(const Re
     const ns::Value& hint = hints->objectForKey(ImageHintInterpolation);
     if (hint.isNumber()) {
       switch (ImageInterpolation(hint.intValue())) {
-        case ImageInterpolation::None: d.filter = CAIRO_FILTER_NEAREST; break;
-        case ImageInterpolation::Low: d.filter = CAIRO_FILTER_BILINEAR; break;
-        case ImageInterpolation::High: d.filter = CAIRO_FILTER_BEST; break;
-        default: break;
+        case ImageInterpolation::None:
+          d.filter = CAIRO_FILTER_NEAREST;
+          break;
+        case ImageInterpolation::Low:
+          d.filter = CAIRO_FILTER_BILINEAR;
+          break;
+        case ImageInterpolation::High:
+          d.filter = CAIRO_FILTER_BEST;
+          break;
+        default:
+          break;
       }
     }
   }
   n.drawBitmap(d);
 }
 
-void Image::drawAtPoint_fromRect_operation_fraction(const Point& point, const Rect& from, CompositingOperation op,
-                                                    double fraction) const {
+void Image::drawAtPoint_fromRect_operation_fraction(const Point& point, const Rect& from,
+                                                    CompositingOperation op, double fraction) const {
   Size size = from == ZeroRect ? this->size() : from.size;
   drawInRect_fromRect_operation_fraction(Rect{point, size}, from, op, fraction);
 }
 
 void Image::drawInRect(const Rect& rect) const {
-  drawInRect_fromRect_operation_fraction_respectFlipped_hints(rect, ZeroRect, CompositingOperation::SourceOver, 1,
-                                                              true, nullptr);
+  drawInRect_fromRect_operation_fraction_respectFlipped_hints(
+      rect, ZeroRect, CompositingOperation::SourceOver, 1, true, nullptr);
 }
 
 std::string Image::description() const {
   Size s = size();
   char buf[96];
-  std::snprintf(buf, sizeof buf, "<NSImage %p Size={%g, %g}>", static_cast<const void*>(this), s.width, s.height);
+  std::snprintf(buf, sizeof buf, "<NSImage %p Size={%g, %g}>", static_cast<const void*>(this), s.width,
+                s.height);
   return buf;
 }
 

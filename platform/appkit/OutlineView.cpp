@@ -44,13 +44,15 @@ constexpr long kMaxChildren = 1L << 22;
 }  // namespace
 
 std::vector<std::string> OutlineView::dataSourceSelectors() const {
-  return {kChildren, kChild, kExpandable, kObjectValue, kSetObjectValue, kWriteItems, kValidateDrop, kAcceptDrop};
+  return {kChildren,       kChild,      kExpandable,   kObjectValue,
+          kSetObjectValue, kWriteItems, kValidateDrop, kAcceptDrop};
 }
 
 std::vector<std::string> OutlineView::delegateSelectors() const {
-  return {kViewFor,    kRowViewFor,      kHeightOf,   kDidRemove,          kWillDisplay, kShouldChange,
-          kShouldSelect, kProposed,      kShouldEdit, kIsGroup,            kShouldExpand, kShouldCollapse,
-          kSelectionDidChange, kWillExpand, kDidExpand, kWillCollapse, kDidCollapse};
+  return {kViewFor,      kRowViewFor,     kHeightOf,           kDidRemove,  kWillDisplay,
+          kShouldChange, kShouldSelect,   kProposed,           kShouldEdit, kIsGroup,
+          kShouldExpand, kShouldCollapse, kSelectionDidChange, kWillExpand, kDidExpand,
+          kWillCollapse, kDidCollapse};
 }
 
 std::vector<std::pair<std::string, std::string>> OutlineView::delegateNotifications() const {
@@ -86,7 +88,9 @@ bool OutlineView::wasExpanded(const Item& item) const {
   return item && std::find(expanded_.begin(), expanded_.end(), item) != expanded_.end();
 }
 
-bool OutlineView::isItemExpanded(const Item& item) const { return !item || wasExpanded(item); }
+bool OutlineView::isItemExpanded(const Item& item) const {
+  return !item || wasExpanded(item);
+}
 
 void OutlineView::addRows(const Item& parent, long level, std::vector<Item>& seenExpanded, int depth) {
   if (depth > kMaxDepth) return;
@@ -130,7 +134,8 @@ void OutlineView::expandOne(const Item& item, bool children) {
   if (item && !isExpandable(item)) return;
   if (item && !wasExpanded(item)) {
     auto d = delegate();
-    if (d && delegateAnswers(kShouldExpand) && !ns::send<bool>(d, ns::Sel(kShouldExpand), self<OutlineView>(), item))
+    if (d && delegateAnswers(kShouldExpand) &&
+        !ns::send<bool>(d, ns::Sel(kShouldExpand), self<OutlineView>(), item))
       return;
     ns::Dictionary info;
     info.set("NSObject", ns::Value(item));
@@ -194,7 +199,8 @@ void OutlineView::reloadItem_reloadChildren(const Item& item, bool reloadChildre
   }
   long row = rowForItem(item);
   if (row < 0) return;
-  reloadDataForRowIndexes_columnIndexes(*ns::IndexSet::indexSetWithIndex(std::size_t(row)), *ns::IndexSet::indexSet());
+  reloadDataForRowIndexes_columnIndexes(*ns::IndexSet::indexSetWithIndex(std::size_t(row)),
+                                        *ns::IndexSet::indexSet());
 }
 
 OutlineView::Item OutlineView::itemAtRow(long row) const {
@@ -248,7 +254,8 @@ Rect OutlineView::frameOfOutlineCellAtRow(long row) const {
   auto self = const_cast<OutlineView*>(this);
   if (!self->isExpandable(tree_[row].item)) return ZeroRect;
   Rect cell = TableView::frameOfCellAtColumn_row(index, row);
-  return {{cell.origin.x + indentation_ * double(tree_[row].level), cell.origin.y}, {indentation_, cell.size.height}};
+  return {{cell.origin.x + indentation_ * double(tree_[row].level), cell.origin.y},
+          {indentation_, cell.size.height}};
 }
 
 Rect OutlineView::frameOfCellAtColumn_row(long column, long row) const {
@@ -299,8 +306,9 @@ double OutlineView::askHeight(long row) {
 ns::Ref<View> OutlineView::askView(long column, long row) {
   auto d = delegate();
   if (!d || !delegateAnswers(kViewFor)) return nullptr;
-  return std::dynamic_pointer_cast<View>(ns::send<ns::Ref<ns::Object>>(
-      d, ns::Sel(kViewFor), self<OutlineView>(), ns::Ref<ns::Object>(tableColumns()[column]), itemAtRow(row)));
+  return std::dynamic_pointer_cast<View>(
+      ns::send<ns::Ref<ns::Object>>(d, ns::Sel(kViewFor), self<OutlineView>(),
+                                    ns::Ref<ns::Object>(tableColumns()[column]), itemAtRow(row)));
 }
 
 ns::Ref<TableRowView> OutlineView::askRowView(long row) {
@@ -339,7 +347,8 @@ void OutlineView::tellWillDisplayCell(const ns::Ref<Cell>& cell, long column, lo
 
 bool OutlineView::askSelectionShouldChange() {
   auto d = delegate();
-  return !d || !delegateAnswers(kShouldChange) || ns::send<bool>(d, ns::Sel(kShouldChange), self<OutlineView>());
+  return !d || !delegateAnswers(kShouldChange) ||
+         ns::send<bool>(d, ns::Sel(kShouldChange), self<OutlineView>());
 }
 
 bool OutlineView::askShouldSelectRow(long row) {
@@ -358,13 +367,14 @@ ns::Ref<ns::IndexSet> OutlineView::askProposedSelection(const ns::Ref<ns::IndexS
 bool OutlineView::askShouldEdit(long column, long row) {
   auto d = delegate();
   if (!d || !delegateAnswers(kShouldEdit)) return tableColumns()[column]->isEditable();
-  return ns::send<bool>(d, ns::Sel(kShouldEdit), self<OutlineView>(), ns::Ref<ns::Object>(tableColumns()[column]),
-                        itemAtRow(row));
+  return ns::send<bool>(d, ns::Sel(kShouldEdit), self<OutlineView>(),
+                        ns::Ref<ns::Object>(tableColumns()[column]), itemAtRow(row));
 }
 
 bool OutlineView::askIsGroupRow(long row) {
   auto d = delegate();
-  return d && delegateAnswers(kIsGroup) && ns::send<bool>(d, ns::Sel(kIsGroup), self<OutlineView>(), itemAtRow(row));
+  return d && delegateAnswers(kIsGroup) &&
+         ns::send<bool>(d, ns::Sel(kIsGroup), self<OutlineView>(), itemAtRow(row));
 }
 
 bool OutlineView::askWriteRows(const ns::IndexSet& rows, const ns::Ref<Pasteboard>& pasteboard) {
@@ -412,15 +422,15 @@ unsigned long OutlineView::askValidateDrop(const ns::Ref<DraggingInfo>& info) {
   }
   auto source = dataSource();
   if (!source || !dataSourceAnswers(kValidateDrop)) return DragOperationNone;
-  return ns::send<unsigned long>(source, ns::Sel(kValidateDrop), self<OutlineView>(), ns::Ref<ns::Object>(info),
-                                 dropItem_, dropChildIndex_);
+  return ns::send<unsigned long>(source, ns::Sel(kValidateDrop), self<OutlineView>(),
+                                 ns::Ref<ns::Object>(info), dropItem_, dropChildIndex_);
 }
 
 bool OutlineView::askAcceptDrop(const ns::Ref<DraggingInfo>& info) {
   auto source = dataSource();
   if (!source || !dataSourceAnswers(kAcceptDrop)) return false;
-  return ns::send<bool>(source, ns::Sel(kAcceptDrop), self<OutlineView>(), ns::Ref<ns::Object>(info), dropItem_,
-                        dropChildIndex_);
+  return ns::send<bool>(source, ns::Sel(kAcceptDrop), self<OutlineView>(), ns::Ref<ns::Object>(info),
+                        dropItem_, dropChildIndex_);
 }
 
 }  // namespace ak

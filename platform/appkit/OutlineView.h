@@ -8,7 +8,8 @@
 
 namespace ak {
 
-inline constexpr char OutlineViewSelectionDidChangeNotification[] = "NSOutlineViewSelectionDidChangeNotification";
+inline constexpr char OutlineViewSelectionDidChangeNotification[] =
+    "NSOutlineViewSelectionDidChangeNotification";
 inline constexpr char OutlineViewItemWillExpandNotification[] = "NSOutlineViewItemWillExpandNotification";
 inline constexpr char OutlineViewItemDidExpandNotification[] = "NSOutlineViewItemDidExpandNotification";
 inline constexpr char OutlineViewItemWillCollapseNotification[] = "NSOutlineViewItemWillCollapseNotification";

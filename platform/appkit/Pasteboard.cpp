@@ -110,7 +110,8 @@ ns::Value PasteboardItem::propertyListForType(const std::string& type) const {
   return e ? e->value : ns::Value();
 }
 
-std::optional<std::string> PasteboardItem::availableTypeFromArray(const std::vector<std::string>& types) const {
+std::optional<std::string> PasteboardItem::availableTypeFromArray(
+    const std::vector<std::string>& types) const {
   for (const auto& t : types)
     if (find(t)) return t;
   return std::nullopt;
@@ -118,7 +119,9 @@ std::optional<std::string> PasteboardItem::availableTypeFromArray(const std::vec
 
 // ---- Pasteboard ----
 
-ns::Ref<Pasteboard> Pasteboard::generalPasteboard() { return pasteboardWithName(PasteboardNameGeneral); }
+ns::Ref<Pasteboard> Pasteboard::generalPasteboard() {
+  return pasteboardWithName(PasteboardNameGeneral);
+}
 
 ns::Ref<Pasteboard> Pasteboard::pasteboardWithName(const std::string& name) {
   if (name.empty()) return pasteboardWithUniqueName();

@@ -7,9 +7,9 @@
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Screen.h"
 #include "platform/appkit/View.h"
 #include "platform/core/Log.h"
-#include "platform/appkit/Screen.h"
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
@@ -70,10 +70,14 @@ class PopoverFrameView : public View {
 
 RectEdge opposite(RectEdge e) {
   switch (e) {
-    case RectEdge::MinX: return RectEdge::MaxX;
-    case RectEdge::MaxX: return RectEdge::MinX;
-    case RectEdge::MinY: return RectEdge::MaxY;
-    case RectEdge::MaxY: return RectEdge::MinY;
+    case RectEdge::MinX:
+      return RectEdge::MaxX;
+    case RectEdge::MaxX:
+      return RectEdge::MinX;
+    case RectEdge::MinY:
+      return RectEdge::MaxY;
+    case RectEdge::MaxY:
+      return RectEdge::MinY;
   }
   return e;
 }
@@ -83,20 +87,28 @@ Rect placed(const Rect& anchor, const Size& content, RectEdge edge) {
   const double w = content.width + (horizontal ? kArrow : 0);
   const double h = content.height + (horizontal ? 0 : kArrow);
   switch (edge) {
-    case RectEdge::MaxX: return MakeRect(MaxX(anchor), MidY(anchor) - h / 2, w, h);
-    case RectEdge::MinX: return MakeRect(MinX(anchor) - w, MidY(anchor) - h / 2, w, h);
-    case RectEdge::MaxY: return MakeRect(MidX(anchor) - w / 2, MaxY(anchor), w, h);
-    case RectEdge::MinY: return MakeRect(MidX(anchor) - w / 2, MinY(anchor) - h, w, h);
+    case RectEdge::MaxX:
+      return MakeRect(MaxX(anchor), MidY(anchor) - h / 2, w, h);
+    case RectEdge::MinX:
+      return MakeRect(MinX(anchor) - w, MidY(anchor) - h / 2, w, h);
+    case RectEdge::MaxY:
+      return MakeRect(MidX(anchor) - w / 2, MaxY(anchor), w, h);
+    case RectEdge::MinY:
+      return MakeRect(MidX(anchor) - w / 2, MinY(anchor) - h, w, h);
   }
   return MakeRect(0, 0, w, h);
 }
 
 bool fits(const Rect& frame, const Rect& visible, RectEdge edge) {
   switch (edge) {
-    case RectEdge::MaxX: return MaxX(frame) <= MaxX(visible);
-    case RectEdge::MinX: return MinX(frame) >= MinX(visible);
-    case RectEdge::MaxY: return MaxY(frame) <= MaxY(visible);
-    case RectEdge::MinY: return MinY(frame) >= MinY(visible);
+    case RectEdge::MaxX:
+      return MaxX(frame) <= MaxX(visible);
+    case RectEdge::MinX:
+      return MinX(frame) >= MinX(visible);
+    case RectEdge::MaxY:
+      return MaxY(frame) <= MaxY(visible);
+    case RectEdge::MinY:
+      return MinY(frame) >= MinY(visible);
   }
   return true;
 }
@@ -127,7 +139,8 @@ void Popover::post(const char* name, const char* selector) {
   if (responds(d, sel)) ns::send(d, sel, note);
 }
 
-void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns::Ref<View>& view, RectEdge edge) {
+void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns::Ref<View>& view,
+                                                      RectEdge edge) {
   auto keep = self<Popover>();
   auto parent = view ? view->window() : nullptr;
   if (!parent) {
@@ -158,8 +171,8 @@ void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns
   body->edge = edge;
   auto content = contentViewController_->view();
   content->removeFromSuperview();
-  content->setFrame(MakeRect(edge == RectEdge::MaxX ? kArrow : 0, edge == RectEdge::MaxY ? kArrow : 0, size.width,
-                             size.height));
+  content->setFrame(MakeRect(edge == RectEdge::MaxX ? kArrow : 0, edge == RectEdge::MaxY ? kArrow : 0,
+                             size.width, size.height));
   body->addSubview(content);
   window_->setContentView(body);
 
@@ -175,12 +188,14 @@ void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns
   if (behavior_ != PopoverBehavior::ApplicationDefined) {
     ns::Weak<Popover> weak = keep;
     monitor_ = Event::addLocalMonitorForEventsMatchingMask_handler(
-        LeftMouseDownMask | EventMaskFromType(EventType::RightMouseDown), [weak](const ns::Ref<Event>& event) {
+        LeftMouseDownMask | EventMaskFromType(EventType::RightMouseDown),
+        [weak](const ns::Ref<Event>& event) {
           auto p = weak.lock();
           if (!p || !p->shown_ || p->closing_) return event;
           auto target = event->window();
           if (target == p->window_) return event;
-          if (p->behavior_ == PopoverBehavior::Semitransient && target && target == p->parent_.lock()) return event;
+          if (p->behavior_ == PopoverBehavior::Semitransient && target && target == p->parent_.lock())
+            return event;
           p->close();
           return event;
         });
@@ -198,7 +213,8 @@ void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns
     AnimationContext::runAnimationGroup_completionHandler(
         [&](AnimationContext&) { window_->animator()->setAlphaValue(1); },
         [weak] {
-          if (auto p = weak.lock(); p && p->shown_ && !p->closing_) p->post(PopoverDidShowNotification, "popoverDidShow:");
+          if (auto p = weak.lock(); p && p->shown_ && !p->closing_)
+            p->post(PopoverDidShowNotification, "popoverDidShow:");
         });
   } else {
     window_->setAlphaValue(1);

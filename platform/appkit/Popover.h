@@ -27,7 +27,9 @@ class Popover : public ns::Object {
   ~Popover() override;
 
   ns::Ref<ViewController> contentViewController() const { return contentViewController_; }
-  void setContentViewController(const ns::Ref<ViewController>& controller) { contentViewController_ = controller; }
+  void setContentViewController(const ns::Ref<ViewController>& controller) {
+    contentViewController_ = controller;
+  }
   // The content's size; zero takes the content view's frame size.
   Size contentSize() const;
   void setContentSize(const Size& size) { contentSize_ = size; }

@@ -59,12 +59,15 @@ std::string SavePanel::accept(const PanelAnswer& answer) {
   }
   std::error_code ec;
   const fs::path folder(answer.folder);
-  if (answer.folder.empty() || !fs::is_directory(folder, ec)) return "the folder \"" + answer.folder + "\" does not exist";
-  if (!allowedFileTypes_.empty() && !typeAllowed(allowedFileTypes_, name)) name += "." + allowedFileTypes_.front();
+  if (answer.folder.empty() || !fs::is_directory(folder, ec))
+    return "the folder \"" + answer.folder + "\" does not exist";
+  if (!allowedFileTypes_.empty() && !typeAllowed(allowedFileTypes_, name))
+    name += "." + allowedFileTypes_.front();
   const fs::path target = fs::canonical(folder, ec) / name;
   if (ec) return "the folder \"" + answer.folder + "\" cannot be read";
   if (fs::is_directory(target, ec)) return "\"" + name + "\" is a folder";
-  if (fs::exists(target, ec) && !answer.confirmReplace) return "\"" + name + "\" already exists and was not replaced";
+  if (fs::exists(target, ec) && !answer.confirmReplace)
+    return "\"" + name + "\" already exists and was not replaced";
   urls_ = {ns::URL::fileURLWithPath_isDirectory(target.string(), false)};
   return {};
 }
@@ -80,7 +83,8 @@ std::string OpenPanel::accept(const PanelAnswer& answer) {
     const bool directory = fs::is_directory(p, ec);
     if (directory && !canChooseDirectories_) return "\"" + path + "\" is a folder";
     if (!directory && !canChooseFiles_) return "\"" + path + "\" is a file";
-    if (!directory && !typeAllowed(allowedFileTypes(), p.filename().string())) return "\"" + path + "\" is of a type not allowed";
+    if (!directory && !typeAllowed(allowedFileTypes(), p.filename().string()))
+      return "\"" + path + "\" is of a type not allowed";
     chosen.push_back(ns::URL::fileURLWithPath_isDirectory(fs::canonical(p, ec).string(), directory));
   }
   urls_ = std::move(chosen);
@@ -127,8 +131,8 @@ void SavePanel::beginSheetModalForWindow_completionHandler(const ns::Ref<Window>
     return;
   }
   auto app = Application::sharedApplication();
-  app->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(window(), parent, nullptr, ns::Sel(),
-                                                                          nullptr);
+  app->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(window(), parent, nullptr,
+                                                                          ns::Sel(), nullptr);
   // The answer comes on a later pass of the loop, as a person's would: the caller returns first.
   // A panel waiting behind another sheet is answered once it hangs.
   auto answer = [keep, parent, handler = std::move(handler)] {

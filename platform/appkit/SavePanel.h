@@ -24,14 +24,15 @@ struct PanelAnswer {
   std::vector<std::string> paths;  // an open panel's choice
   std::string folder;              // a save panel's folder and name
   std::string name;
-  bool confirmReplace = false;     // the answer to "replace the existing file?"
+  bool confirmReplace = false;  // the answer to "replace the existing file?"
 };
 
 class SavePanel : public ns::Object {
  public:
   // Called when the panel shows, and again after each refusal with its reason (empty at
   // first). nullopt: no answer; the panel then cancels.
-  using Answerer = std::function<std::optional<PanelAnswer>(const ns::Ref<SavePanel>& panel, const std::string& refusal)>;
+  using Answerer =
+      std::function<std::optional<PanelAnswer>(const ns::Ref<SavePanel>& panel, const std::string& refusal)>;
   static void setAnswerer(Answerer answerer);
   static bool hasAnswerer();
 
@@ -55,7 +56,8 @@ class SavePanel : public ns::Object {
   // OK 1, Cancel 0.
   long runModal();
   // A nil window runs the panel application-modal and then calls the handler.
-  void beginSheetModalForWindow_completionHandler(const ns::Ref<Window>& window, std::function<void(long)> handler);
+  void beginSheetModalForWindow_completionHandler(const ns::Ref<Window>& window,
+                                                  std::function<void(long)> handler);
 
  protected:
   // Checks an answer; fills urls_ and answers "" when it is taken, else the reason.

@@ -19,6 +19,8 @@ bool Shadow::isEqual(const ns::Object* other) const {
   return s && s->offset_ == offset_ && s->blur_ == blur_ && s->color_->isEqual(color_.get());
 }
 
-std::size_t Shadow::hash() const { return color_->hash() ^ std::hash<double>()(offset_.height + 7 * blur_); }
+std::size_t Shadow::hash() const {
+  return color_->hash() ^ std::hash<double>()(offset_.height + 7 * blur_);
+}
 
 }  // namespace ak

@@ -134,8 +134,8 @@ void SplitView::postResize(bool will, long dividerIndex) {
   ns::Dictionary info;
   if (dividerIndex >= 0) info.set(ns::Value(std::string(SplitViewDividerIndexKey)), ns::Value(dividerIndex));
   ns::NotificationCenter::defaultCenter()->postNotificationName_object_userInfo(
-      will ? SplitViewWillResizeSubviewsNotification : SplitViewDidResizeSubviewsNotification, shared_from_this(),
-      std::move(info));
+      will ? SplitViewWillResizeSubviewsNotification : SplitViewDidResizeSubviewsNotification,
+      shared_from_this(), std::move(info));
 }
 
 void SplitView::adjustSubviews() {
@@ -221,7 +221,8 @@ double SplitView::delegateMinimum(long index) const {
   double min = minPossiblePositionOfDividerAtIndex(index);
   auto d = delegate();
   if (responds(d, kConstrainMin)) {
-    const double answer = ns::send<double>(d, kConstrainMin, std::const_pointer_cast<SplitView>(self<SplitView>()), min, index);
+    const double answer =
+        ns::send<double>(d, kConstrainMin, std::const_pointer_cast<SplitView>(self<SplitView>()), min, index);
     if (!std::isnan(answer)) min = std::max(min, answer);
   }
   return min;
@@ -268,7 +269,8 @@ bool SplitView::delegateCanCollapse(long subviewIndex) const {
   const auto views = subviews();
   if (subviewIndex < 0 || subviewIndex >= static_cast<long>(views.size()) || !responds(d, kCanCollapse))
     return false;
-  return ns::send<bool>(d, kCanCollapse, std::const_pointer_cast<SplitView>(self<SplitView>()), views[subviewIndex]);
+  return ns::send<bool>(d, kCanCollapse, std::const_pointer_cast<SplitView>(self<SplitView>()),
+                        views[subviewIndex]);
 }
 
 long SplitView::dividerAt(const Point& point) const {

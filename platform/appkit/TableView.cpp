@@ -50,7 +50,9 @@ ns::Ref<ns::MutableIndexSet> copyOf(const ns::IndexSet& set) {
   return out;
 }
 
-ns::Ref<Color> selectionColor() { return Color::colorWithDeviceRed_green_blue_alpha(0.22, 0.45, 0.85, 1); }
+ns::Ref<Color> selectionColor() {
+  return Color::colorWithDeviceRed_green_blue_alpha(0.22, 0.45, 0.85, 1);
+}
 }  // namespace
 
 // ---- TableColumn ----
@@ -179,16 +181,20 @@ std::vector<std::string> TableView::dataSourceSelectors() const {
 }
 
 std::vector<std::string> TableView::delegateSelectors() const {
-  return {kViewFor,      kRowViewFor,    kHeightOf,  kDidRemove,  kWillDisplay,       kShouldChange,
-          kShouldSelect, kProposed,      kShouldEdit, kIsGroup,   kSelectionDidChange};
+  return {kViewFor,      kRowViewFor, kHeightOf,   kDidRemove, kWillDisplay,       kShouldChange,
+          kShouldSelect, kProposed,   kShouldEdit, kIsGroup,   kSelectionDidChange};
 }
 
 std::vector<std::pair<std::string, std::string>> TableView::delegateNotifications() const {
   return {{TableViewSelectionDidChangeNotification, kSelectionDidChange}};
 }
 
-bool TableView::delegateAnswers(const char* selector) const { return dlgAnswers_.count(selector) > 0; }
-bool TableView::dataSourceAnswers(const char* selector) const { return dsAnswers_.count(selector) > 0; }
+bool TableView::delegateAnswers(const char* selector) const {
+  return dlgAnswers_.count(selector) > 0;
+}
+bool TableView::dataSourceAnswers(const char* selector) const {
+  return dsAnswers_.count(selector) > 0;
+}
 
 void TableView::setDataSource(const ns::Ref<ns::Object>& source) {
   dataSource_ = source;
@@ -284,7 +290,8 @@ ns::Value TableView::askObjectValue(long column, long row) {
 void TableView::tellSetObjectValue(const ns::Value& value, long column, long row) {
   auto source = dataSource();
   if (source && dataSourceAnswers(kSetObjectValue))
-    ns::send(source, ns::Sel(kSetObjectValue), self<TableView>(), value, ns::Ref<ns::Object>(columns_[column]), row);
+    ns::send(source, ns::Sel(kSetObjectValue), self<TableView>(), value,
+             ns::Ref<ns::Object>(columns_[column]), row);
 }
 
 void TableView::tellWillDisplayCell(const ns::Ref<Cell>& cell, long column, long row) {
@@ -296,25 +303,28 @@ void TableView::tellWillDisplayCell(const ns::Ref<Cell>& cell, long column, long
 
 bool TableView::askSelectionShouldChange() {
   auto d = delegate();
-  return !d || !delegateAnswers(kShouldChange) || ns::send<bool>(d, ns::Sel(kShouldChange), self<TableView>());
+  return !d || !delegateAnswers(kShouldChange) ||
+         ns::send<bool>(d, ns::Sel(kShouldChange), self<TableView>());
 }
 
 bool TableView::askShouldSelectRow(long row) {
   auto d = delegate();
-  return !d || !delegateAnswers(kShouldSelect) || ns::send<bool>(d, ns::Sel(kShouldSelect), self<TableView>(), row);
+  return !d || !delegateAnswers(kShouldSelect) ||
+         ns::send<bool>(d, ns::Sel(kShouldSelect), self<TableView>(), row);
 }
 
 ns::Ref<ns::IndexSet> TableView::askProposedSelection(const ns::Ref<ns::IndexSet>& proposed) {
   auto d = delegate();
   if (!d || !delegateAnswers(kProposed)) return proposed;
-  return std::dynamic_pointer_cast<ns::IndexSet>(ns::send<ns::Ref<ns::Object>>(
-      d, ns::Sel(kProposed), self<TableView>(), ns::Ref<ns::Object>(proposed)));
+  return std::dynamic_pointer_cast<ns::IndexSet>(
+      ns::send<ns::Ref<ns::Object>>(d, ns::Sel(kProposed), self<TableView>(), ns::Ref<ns::Object>(proposed)));
 }
 
 bool TableView::askShouldEdit(long column, long row) {
   auto d = delegate();
   if (!d || !delegateAnswers(kShouldEdit)) return columns_[column]->isEditable();
-  return ns::send<bool>(d, ns::Sel(kShouldEdit), self<TableView>(), ns::Ref<ns::Object>(columns_[column]), row);
+  return ns::send<bool>(d, ns::Sel(kShouldEdit), self<TableView>(), ns::Ref<ns::Object>(columns_[column]),
+                        row);
 }
 
 bool TableView::askIsGroupRow(long row) {
@@ -326,7 +336,8 @@ bool TableView::askWriteRows(const ns::IndexSet& rows, const ns::Ref<Pasteboard>
   auto source = dataSource();
   if (!source || !dataSourceAnswers(kWriteRows)) return false;
   return ns::send<bool>(source, ns::Sel(kWriteRows), self<TableView>(),
-                        ns::Ref<ns::Object>(ns::IndexSet::initWithIndexSet(rows)), ns::Ref<ns::Object>(pasteboard));
+                        ns::Ref<ns::Object>(ns::IndexSet::initWithIndexSet(rows)),
+                        ns::Ref<ns::Object>(pasteboard));
 }
 
 // ---- rows ----
@@ -377,7 +388,8 @@ ns::Range TableView::rowsInRect(const Rect& rect) const {
   Rect last = rectOfRow(rows_ - 1);
   double bottom = rect.origin.y + rect.size.height;
   if (rect.origin.y >= last.origin.y + last.size.height || bottom <= 0) return {0, 0};
-  long first = std::max(0L, rowAtY(rowTops_, rows_, rowHeight_ + spacing_.height, std::max(0.0, rect.origin.y)));
+  long first =
+      std::max(0L, rowAtY(rowTops_, rows_, rowHeight_ + spacing_.height, std::max(0.0, rect.origin.y)));
   long end = rowAtY(rowTops_, rows_, rowHeight_ + spacing_.height, bottom);
   if (end < 0) end = rows_ - 1;
   if (end > first && rectOfRow(end).origin.y >= bottom) --end;
@@ -424,8 +436,12 @@ void TableView::reloadData() {
   setNeedsDisplay(true);
 }
 
-void TableView::noteNumberOfRowsChanged() { reloadData(); }
-void TableView::noteHeightOfRowsWithIndexesChanged(const ns::IndexSet&) { reloadData(); }
+void TableView::noteNumberOfRowsChanged() {
+  reloadData();
+}
+void TableView::noteHeightOfRowsWithIndexesChanged(const ns::IndexSet&) {
+  reloadData();
+}
 
 void TableView::reloadDataForRowIndexes_columnIndexes(const ns::IndexSet& rows, const ns::IndexSet&) {
   if (tiling_) {
@@ -476,9 +492,12 @@ void TableView::moveRowAtIndex_toIndex(long from, long to) {
   for (const auto& r : selection_->ranges())
     for (std::size_t i = r.location; i < r.max(); ++i) {
       long row = long(i), moved = row;
-      if (row == from) moved = to;
-      else if (from < to && row > from && row <= to) moved = row - 1;
-      else if (to < from && row >= to && row < from) moved = row + 1;
+      if (row == from)
+        moved = to;
+      else if (from < to && row > from && row <= to)
+        moved = row - 1;
+      else if (to < from && row >= to && row < from)
+        moved = row + 1;
       next->addIndex(std::size_t(moved));
     }
   selection_ = next;
@@ -497,7 +516,8 @@ void TableView::registerViewFactory(const std::string& identifier, std::function
   factories_[identifier] = std::move(factory);
 }
 
-ns::Ref<View> TableView::makeViewWithIdentifier_owner(const std::string& identifier, const ns::Ref<ns::Object>&) {
+ns::Ref<View> TableView::makeViewWithIdentifier_owner(const std::string& identifier,
+                                                      const ns::Ref<ns::Object>&) {
   auto pooled = pool_.find(identifier);
   if (pooled != pool_.end() && !pooled->second.empty()) {
     auto view = pooled->second.back();
@@ -608,10 +628,11 @@ void TableView::viewDidMoveToSuperview() {
   clipToken_ = nullptr;
   if (auto clip = enclosingClipView(this)) {
     ns::Weak<TableView> weak = self<TableView>();
-    clipToken_ = center->addObserverForName_object_queue_usingBlock(
-        std::string(ViewBoundsDidChangeNotification), clip, nullptr, [weak](const ns::Ref<ns::Notification>&) {
-          if (auto table = weak.lock()) table->tile();
-        });
+    clipToken_ =
+        center->addObserverForName_object_queue_usingBlock(std::string(ViewBoundsDidChangeNotification), clip,
+                                                           nullptr, [weak](const ns::Ref<ns::Notification>&) {
+                                                             if (auto table = weak.lock()) table->tile();
+                                                           });
   }
   resizeToFit();
   tile();
@@ -640,7 +661,9 @@ void TableView::replaceSelectionQuietly(ns::Ref<ns::MutableIndexSet> next) {
   refreshSelectionDisplay();
 }
 
-ns::Ref<Color> TableView::dropIndicatorColor() const { return selectionColor(); }
+ns::Ref<Color> TableView::dropIndicatorColor() const {
+  return selectionColor();
+}
 
 void TableView::selectRowIndexes_byExtendingSelection(const ns::IndexSet& indexes, bool extend) {
   auto next = extend ? copyOf(*selection_) : ns::MutableIndexSet::indexSet();
@@ -662,9 +685,13 @@ long TableView::selectedRow() const {
   return selection_->count() ? long(selection_->lastIndex()) : -1;
 }
 
-ns::Ref<ns::IndexSet> TableView::selectedRowIndexes() const { return ns::IndexSet::initWithIndexSet(*selection_); }
+ns::Ref<ns::IndexSet> TableView::selectedRowIndexes() const {
+  return ns::IndexSet::initWithIndexSet(*selection_);
+}
 
-bool TableView::isRowSelected(long row) const { return row >= 0 && selection_->containsIndex(std::size_t(row)); }
+bool TableView::isRowSelected(long row) const {
+  return row >= 0 && selection_->containsIndex(std::size_t(row));
+}
 
 void TableView::deselectAll(const ns::Ref<ns::Object>&) {
   if (!allowsEmpty_) return;
@@ -754,7 +781,8 @@ ns::Ref<View> TableView::hitTest(const Point& point) {
 
 bool TableView::validateProposedFirstResponder_forEvent(const ns::Ref<Responder>& responder,
                                                         const ns::Ref<Event>&) {
-  for (auto view = std::dynamic_pointer_cast<View>(responder); view && view.get() != this; view = view->superview())
+  for (auto view = std::dynamic_pointer_cast<View>(responder); view && view.get() != this;
+       view = view->superview())
     if (std::dynamic_pointer_cast<Control>(view)) return true;
   return false;
 }
@@ -781,7 +809,8 @@ void TableView::mouseDown(const ns::Ref<Event>& event) {
   ns::Ref<ns::MutableIndexSet> deferred;
   const unsigned long flags = event->modifierFlags();
   if (row < 0) {
-    if (allowsEmpty_ && !(flags & (ShiftKeyMask | CommandKeyMask))) applyProposed(ns::MutableIndexSet::indexSet());
+    if (allowsEmpty_ && !(flags & (ShiftKeyMask | CommandKeyMask)))
+      applyProposed(ns::MutableIndexSet::indexSet());
   } else {
     auto proposed = proposeForClick(row, flags, &deferCollapse);
     if (deferCollapse) {
@@ -825,7 +854,9 @@ void TableView::rightMouseDown(const ns::Ref<Event>& event) {
   View::rightMouseDown(event);
 }
 
-ns::Ref<Menu> TableView::menuForEvent(const ns::Ref<Event>& event) { return View::menuForEvent(event); }
+ns::Ref<Menu> TableView::menuForEvent(const ns::Ref<Event>& event) {
+  return View::menuForEvent(event);
+}
 
 void TableView::keyDown(const ns::Ref<Event>& event) {
   if (handleKey(event)) return;
@@ -867,7 +898,8 @@ void TableView::drawRect(const Rect& dirtyRect) {
     highlightSelectionInClipRect(dirtyRect);
     drawGridInClipRect(dirtyRect);
     ns::Range rows = rowsInRect(dirtyRect);
-    for (std::size_t r = rows.location; r < rows.max() && long(r) < rows_; ++r) drawRow_clipRect(long(r), dirtyRect);
+    for (std::size_t r = rows.location; r < rows.max() && long(r) < rows_; ++r)
+      drawRow_clipRect(long(r), dirtyRect);
   }
   drawDropIndicator();
 }
@@ -881,7 +913,9 @@ void TableView::drawBackgroundInClipRect(const Rect& clipRect) {
   stripe->setFill();
   ns::Range rows = rowsInRect(clipRect);
   for (std::size_t r = rows.location; r < rows.max(); ++r)
-    if (r % 2 == 1) RectFillUsingOperation(IntersectionRect(rectOfRow(long(r)), clipRect), CompositingOperation::SourceOver);
+    if (r % 2 == 1)
+      RectFillUsingOperation(IntersectionRect(rectOfRow(long(r)), clipRect),
+                             CompositingOperation::SourceOver);
 }
 
 void TableView::highlightSelectionInClipRect(const Rect& clipRect) {
@@ -890,7 +924,8 @@ void TableView::highlightSelectionInClipRect(const Rect& clipRect) {
   ns::Range rows = rowsInRect(clipRect);
   for (std::size_t r = rows.location; r < rows.max(); ++r)
     if (selection_->containsIndex(r))
-      RectFillUsingOperation(IntersectionRect(rectOfRow(long(r)), clipRect), CompositingOperation::SourceOver);
+      RectFillUsingOperation(IntersectionRect(rectOfRow(long(r)), clipRect),
+                             CompositingOperation::SourceOver);
 }
 
 void TableView::drawGridInClipRect(const Rect& clipRect) {
@@ -899,18 +934,20 @@ void TableView::drawGridInClipRect(const Rect& clipRect) {
   if (gridStyle_ & 1) {  // vertical lines between columns
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       Rect col = rectOfColumn(long(c));
-      RectFillUsingOperation(IntersectionRect({{col.origin.x + col.size.width - 1, clipRect.origin.y},
-                                               {1, clipRect.size.height}}, clipRect),
-                             CompositingOperation::SourceOver);
+      RectFillUsingOperation(
+          IntersectionRect(
+              {{col.origin.x + col.size.width - 1, clipRect.origin.y}, {1, clipRect.size.height}}, clipRect),
+          CompositingOperation::SourceOver);
     }
   }
   if (gridStyle_ & 2) {  // horizontal lines under rows
     ns::Range rows = rowsInRect(clipRect);
     for (std::size_t r = rows.location; r < rows.max(); ++r) {
       Rect row = rectOfRow(long(r));
-      RectFillUsingOperation(IntersectionRect({{clipRect.origin.x, row.origin.y + row.size.height - 1},
-                                               {clipRect.size.width, 1}}, clipRect),
-                             CompositingOperation::SourceOver);
+      RectFillUsingOperation(
+          IntersectionRect(
+              {{clipRect.origin.x, row.origin.y + row.size.height - 1}, {clipRect.size.width, 1}}, clipRect),
+          CompositingOperation::SourceOver);
     }
   }
 }
@@ -958,14 +995,16 @@ void TableView::editColumn_row_withEvent_select(long column, long row, const ns:
   window->makeFirstResponder(editor);
 }
 
-bool TableView::textShouldBeginEditing(TextView&) { return editedRow_ >= 0; }
+bool TableView::textShouldBeginEditing(TextView&) {
+  return editedRow_ >= 0;
+}
 
 bool TableView::textDidEndEditingWithMovement(TextView& editor, long movement) {
   auto keep = self<TableView>();
   ns::Dictionary info;
   info.set(TextMovementKey, ns::Value(movement));
   auto note = ns::Notification::notificationWithName_object_userInfo("NSTextDidEndEditingNotification",
-                                                                      editor.self<TextView>(), info);
+                                                                     editor.self<TextView>(), info);
   textDidEndEditing(note);
   return true;
 }
@@ -1007,7 +1046,8 @@ void TableView::setDraggingSourceOperationMask_forLocal(unsigned long mask, bool
 
 void TableView::startDrag(const ns::Ref<Event>& event) {
   auto keep = self<TableView>();
-  auto rows = isRowSelected(clickedRow_) ? copyOf(*selection_) : ns::MutableIndexSet::indexSetWithIndex(std::size_t(clickedRow_));
+  auto rows = isRowSelected(clickedRow_) ? copyOf(*selection_)
+                                         : ns::MutableIndexSet::indexSetWithIndex(std::size_t(clickedRow_));
   auto pasteboard = Pasteboard::pasteboardWithName(PasteboardNameDrag);
   pasteboard->clearContents();
   if (!askWriteRows(*rows, pasteboard)) return;
@@ -1061,7 +1101,9 @@ unsigned long TableView::draggingEntered(const ns::Ref<DraggingInfo>& info) {
   return op;
 }
 
-unsigned long TableView::draggingUpdated(const ns::Ref<DraggingInfo>& info) { return draggingEntered(info); }
+unsigned long TableView::draggingUpdated(const ns::Ref<DraggingInfo>& info) {
+  return draggingEntered(info);
+}
 
 void TableView::draggingExited(const ns::Ref<DraggingInfo>&) {
   dropShown_ = false;
@@ -1084,9 +1126,11 @@ void TableView::drawDropIndicator() {
   if (!dropShown_ || dropRow_ < 0) return;
   selectionColor()->setFill();
   if (dropOperation_ == TableViewDropAbove) {
-    double y = dropRow_ < rows_ ? rectOfRow(dropRow_).origin.y
-                                : (rows_ ? rectOfRow(rows_ - 1).origin.y + rectOfRow(rows_ - 1).size.height : 0);
-    RectFillUsingOperation({{0, std::max(0.0, y - 1)}, {frame_.size.width, 2}}, CompositingOperation::SourceOver);
+    double y = dropRow_ < rows_
+                   ? rectOfRow(dropRow_).origin.y
+                   : (rows_ ? rectOfRow(rows_ - 1).origin.y + rectOfRow(rows_ - 1).size.height : 0);
+    RectFillUsingOperation({{0, std::max(0.0, y - 1)}, {frame_.size.width, 2}},
+                           CompositingOperation::SourceOver);
   } else {
     FrameRectWithWidth(rectOfRow(dropRow_), 2);
   }
@@ -1103,12 +1147,12 @@ using ns::Ref;
 using Id = Ref<ns::Object>;
 
 // The control text-editing methods a view's delegate may answer for the field editor.
-#define PL_CONTROL_TEXT_EDITING_METHODS(proto)                                        \
-  proto.optional<BOOL(Id, Id)>("control:textShouldBeginEditing:");                    \
-  proto.optional<BOOL(Id, Id)>("control:textShouldEndEditing:");                      \
-  proto.optional<BOOL(Id, Id, ns::Sel)>("control:textView:doCommandBySelector:");     \
-  proto.optional<void(Id)>("controlTextDidBeginEditing:");                            \
-  proto.optional<void(Id)>("controlTextDidChange:");                                  \
+#define PL_CONTROL_TEXT_EDITING_METHODS(proto)                                    \
+  proto.optional<BOOL(Id, Id)>("control:textShouldBeginEditing:");                \
+  proto.optional<BOOL(Id, Id)>("control:textShouldEndEditing:");                  \
+  proto.optional<BOOL(Id, Id, ns::Sel)>("control:textView:doCommandBySelector:"); \
+  proto.optional<void(Id)>("controlTextDidBeginEditing:");                        \
+  proto.optional<void(Id)>("controlTextDidChange:");                              \
   proto.optional<void(Id)>("controlTextDidEndEditing:")
 
 }  // namespace
@@ -1120,7 +1164,8 @@ PL_PROTOCOL(NSTableViewDataSource) {
   proto.optional<void(Id, Id, Id, long)>("tableView:setObjectValue:forTableColumn:row:");
   proto.optional<void(Id, Id)>("tableView:sortDescriptorsDidChange:");
   proto.optional<BOOL(Id, Id, Id)>("tableView:writeRowsWithIndexes:toPasteboard:");
-  proto.optional<unsigned long(Id, Id, long, unsigned long)>("tableView:validateDrop:proposedRow:proposedDropOperation:");
+  proto.optional<unsigned long(Id, Id, long, unsigned long)>(
+      "tableView:validateDrop:proposedRow:proposedDropOperation:");
   proto.optional<BOOL(Id, Id, long, unsigned long)>("tableView:acceptDrop:row:dropOperation:");
 }
 
@@ -1150,7 +1195,8 @@ PL_PROTOCOL(NSOutlineViewDataSource) {
   proto.optional<Id(Id, Id, Id)>("outlineView:objectValueForTableColumn:byItem:");
   proto.optional<void(Id, Id, Id, Id)>("outlineView:setObjectValue:forTableColumn:byItem:");
   proto.optional<BOOL(Id, Id, Id)>("outlineView:writeItems:toPasteboard:");
-  proto.optional<unsigned long(Id, Id, Id, long)>("outlineView:validateDrop:proposedItem:proposedChildIndex:");
+  proto.optional<unsigned long(Id, Id, Id, long)>(
+      "outlineView:validateDrop:proposedItem:proposedChildIndex:");
   proto.optional<BOOL(Id, Id, Id, long)>("outlineView:acceptDrop:item:childIndex:");
 }
 

@@ -234,7 +234,9 @@ class TableView : public View, public TextEditingClient {
 
   // ---- drag and drop ----
   void setDraggingSourceOperationMask_forLocal(unsigned long mask, bool local);
-  unsigned long draggingSourceOperationMaskForLocal(bool local) const { return local ? localMask_ : remoteMask_; }
+  unsigned long draggingSourceOperationMaskForLocal(bool local) const {
+    return local ? localMask_ : remoteMask_;
+  }
   // During validation: where and how the drop will land.
   void setDropRow_dropOperation(long row, unsigned long operation);
   long dropRow() const { return dropRow_; }

@@ -14,7 +14,9 @@ namespace ak {
 
 namespace {
 
-guint16 channel(double v) { return guint16(std::lround(std::clamp(v, 0.0, 1.0) * 65535)); }
+guint16 channel(double v) {
+  return guint16(std::lround(std::clamp(v, 0.0, 1.0) * 65535));
+}
 
 void insertAttribute(PangoAttrList* list, PangoAttribute* attribute, guint start, guint end) {
   attribute->start_index = start;
@@ -65,26 +67,30 @@ void build(const AttributedString& s, Layout& out) {
       insertAttribute(list, pango_attr_font_desc_new(font->face().desc), b0, b1);
     }
     if (auto color = a.objectForKey(ForegroundColorAttributeName).objectAs<Color>()) {
+      insertAttribute(
+          list,
+          pango_attr_foreground_new(channel(color->redComponent()), channel(color->greenComponent()),
+                                    channel(color->blueComponent())),
+          b0, b1);
       insertAttribute(list,
-                      pango_attr_foreground_new(channel(color->redComponent()), channel(color->greenComponent()),
-                                                channel(color->blueComponent())),
+                      pango_attr_foreground_alpha_new(std::max<guint16>(1, channel(color->alphaComponent()))),
                       b0, b1);
-      insertAttribute(list, pango_attr_foreground_alpha_new(std::max<guint16>(1, channel(color->alphaComponent()))), b0,
-                      b1);
     }
     if (auto color = a.objectForKey(BackgroundColorAttributeName).objectAs<Color>()) {
+      insertAttribute(
+          list,
+          pango_attr_background_new(channel(color->redComponent()), channel(color->greenComponent()),
+                                    channel(color->blueComponent())),
+          b0, b1);
       insertAttribute(list,
-                      pango_attr_background_new(channel(color->redComponent()), channel(color->greenComponent()),
-                                                channel(color->blueComponent())),
+                      pango_attr_background_alpha_new(std::max<guint16>(1, channel(color->alphaComponent()))),
                       b0, b1);
-      insertAttribute(list, pango_attr_background_alpha_new(std::max<guint16>(1, channel(color->alphaComponent()))), b0,
-                      b1);
     }
     const ns::Value& underline = a.objectForKey(UnderlineStyleAttributeName);
     if (underline.isNumber() && underline.intValue() != 0) {
       const int style = underline.intValue() & 0xff;
       insertAttribute(list,
-                      pango_attr_underline_new(style == 9 ? PANGO_UNDERLINE_DOUBLE
+                      pango_attr_underline_new(style == 9   ? PANGO_UNDERLINE_DOUBLE
                                                : style == 2 ? PANGO_UNDERLINE_SINGLE_LINE
                                                             : PANGO_UNDERLINE_SINGLE),
                       b0, b1);
@@ -96,15 +102,24 @@ void build(const AttributedString& s, Layout& out) {
   pango_attr_list_unref(list);
 
   if (!s.runs().empty()) {
-    out.style = s.runs().front().attributes.objectForKey(ParagraphStyleAttributeName).objectAs<ParagraphStyle>();
+    out.style =
+        s.runs().front().attributes.objectForKey(ParagraphStyleAttributeName).objectAs<ParagraphStyle>();
   }
   if (!out.style) out.style = ParagraphStyle::defaultParagraphStyle();
   switch (out.style->alignment()) {
-    case TextAlignment::Right: pango_layout_set_alignment(out.layout, PANGO_ALIGN_RIGHT); break;
-    case TextAlignment::Center: pango_layout_set_alignment(out.layout, PANGO_ALIGN_CENTER); break;
-    case TextAlignment::Justified: pango_layout_set_justify(out.layout, TRUE); break;
+    case TextAlignment::Right:
+      pango_layout_set_alignment(out.layout, PANGO_ALIGN_RIGHT);
+      break;
+    case TextAlignment::Center:
+      pango_layout_set_alignment(out.layout, PANGO_ALIGN_CENTER);
+      break;
+    case TextAlignment::Justified:
+      pango_layout_set_justify(out.layout, TRUE);
+      break;
     case TextAlignment::Left:
-    case TextAlignment::Natural: pango_layout_set_alignment(out.layout, PANGO_ALIGN_LEFT); break;
+    case TextAlignment::Natural:
+      pango_layout_set_alignment(out.layout, PANGO_ALIGN_LEFT);
+      break;
   }
 }
 
@@ -117,23 +132,25 @@ void fitToWidth(Layout& l, double width, double height, bool truncateLast) {
     case LineBreakMode::WordWrapping:
     case LineBreakMode::CharWrapping:
       pango_layout_set_width(l.layout, w);
-      pango_layout_set_wrap(l.layout, l.style->lineBreakMode() == LineBreakMode::CharWrapping ? PANGO_WRAP_CHAR
-                                                                                            : PANGO_WRAP_WORD_CHAR);
+      pango_layout_set_wrap(l.layout, l.style->lineBreakMode() == LineBreakMode::CharWrapping
+                                          ? PANGO_WRAP_CHAR
+                                          : PANGO_WRAP_WORD_CHAR);
       if (truncateLast && height > 0 && std::isfinite(height)) {
         pango_layout_set_height(l.layout, int(std::min(height, 1.0e6) * PANGO_SCALE));
         pango_layout_set_ellipsize(l.layout, PANGO_ELLIPSIZE_END);
       }
       break;
-    case LineBreakMode::Clipping: break;  // one line per paragraph, cut by the clip
+    case LineBreakMode::Clipping:
+      break;  // one line per paragraph, cut by the clip
     case LineBreakMode::TruncatingHead:
     case LineBreakMode::TruncatingTail:
     case LineBreakMode::TruncatingMiddle:
       pango_layout_set_width(l.layout, w);
       pango_layout_set_height(l.layout, -1);  // one line per paragraph
-      pango_layout_set_ellipsize(l.layout, l.style->lineBreakMode() == LineBreakMode::TruncatingHead ? PANGO_ELLIPSIZE_START
-                                           : l.style->lineBreakMode() == LineBreakMode::TruncatingMiddle
-                                               ? PANGO_ELLIPSIZE_MIDDLE
-                                               : PANGO_ELLIPSIZE_END);
+      pango_layout_set_ellipsize(
+          l.layout, l.style->lineBreakMode() == LineBreakMode::TruncatingHead     ? PANGO_ELLIPSIZE_START
+                    : l.style->lineBreakMode() == LineBreakMode::TruncatingMiddle ? PANGO_ELLIPSIZE_MIDDLE
+                                                                                  : PANGO_ELLIPSIZE_END);
       break;
   }
 }
@@ -146,8 +163,8 @@ void paint(const Layout& l, double x, double top, const Rect* clip, const std::s
   const Size size = l.size();
   if (!IsSanePoint({x, top}) || (clip && !n.checkRect(*clip, "text"))) return;
   const bool flipped = n.userFlipped();
-  n.record(DrawingRecord::Kind::Text, clip ? *clip : MakeRect(x, flipped ? top : top - size.height, size.width, size.height),
-           text);
+  n.record(DrawingRecord::Kind::Text,
+           clip ? *clip : MakeRect(x, flipped ? top : top - size.height, size.width, size.height), text);
   const GState saved = n.gs;
   if (l.shadow) {
     n.gs.hasShadow = true;
@@ -160,12 +177,14 @@ void paint(const Layout& l, double x, double top, const Rect* clip, const std::s
     cairo_rectangle(n.cr, MinX(*clip), MinY(*clip), Width(*clip), Height(*clip));
     cairo_clip(n.cr);
   }
-  n.draw([&](cairo_t* c) {
-    cairo_translate(c, x, top);
-    if (!flipped) cairo_scale(c, 1, -1);
-    cairo_move_to(c, 0, 0);
-    pango_cairo_show_layout(c, l.layout);
-  }, n.gs.op, n.gs.alpha);
+  n.draw(
+      [&](cairo_t* c) {
+        cairo_translate(c, x, top);
+        if (!flipped) cairo_scale(c, 1, -1);
+        cairo_move_to(c, 0, 0);
+        pango_cairo_show_layout(c, l.layout);
+      },
+      n.gs.op, n.gs.alpha);
   cairo_restore(n.cr);
   n.gs = saved;
 }

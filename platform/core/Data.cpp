@@ -20,8 +20,8 @@ std::string rangeReason(const char* what, std::size_t location, std::size_t leng
 
 Data::Data(const void* bytes, std::size_t length) {
   if (length == 0) return;
-  auto storage = std::make_shared<std::vector<std::uint8_t>>(static_cast<const std::uint8_t*>(bytes),
-                                                             static_cast<const std::uint8_t*>(bytes) + length);
+  auto storage = std::make_shared<std::vector<std::uint8_t>>(
+      static_cast<const std::uint8_t*>(bytes), static_cast<const std::uint8_t*>(bytes) + length);
   ptr_ = std::shared_ptr<const std::uint8_t>(storage, storage->data());
   length_ = length;
 }
@@ -41,7 +41,9 @@ Data::Data(std::shared_ptr<const void> owner, const std::uint8_t* bytes, std::si
   length_ = length;
 }
 
-const std::uint8_t* Data::bytes() const { return ptr_ ? ptr_.get() : kEmpty; }
+const std::uint8_t* Data::bytes() const {
+  return ptr_ ? ptr_.get() : kEmpty;
+}
 
 Data Data::subdata(std::size_t offset, std::size_t length) const {
   if (offset > length_ || length > length_ - offset)
@@ -54,7 +56,8 @@ Data Data::subdata(std::size_t offset, std::size_t length) const {
 }
 
 Data Data::subdataFromOffset(std::size_t offset) const {
-  if (offset > length_) Exception::raise(NSRangeException, rangeReason("subdataFromOffset", offset, 0, length_));
+  if (offset > length_)
+    Exception::raise(NSRangeException, rangeReason("subdataFromOffset", offset, 0, length_));
   return subdata(offset, length_ - offset);
 }
 
@@ -64,7 +67,9 @@ std::size_t Data::find(std::string_view needle, std::size_t from) const {
   return pos == std::string_view::npos ? NotFound : pos;
 }
 
-std::size_t Data::find(const Data& needle, std::size_t from) const { return find(needle.view(), from); }
+std::size_t Data::find(const Data& needle, std::size_t from) const {
+  return find(needle.view(), from);
+}
 
 Range Data::rangeOfData(const Data& needle) const {
   std::size_t pos = find(needle);
@@ -146,7 +151,8 @@ void MutableData::replaceBytesInRange_withBytes(Range range, const void* bytes) 
 
 void MutableData::resetBytesInRange(Range range) {
   if (range.location > bytes_.size())
-    Exception::raise(NSRangeException, rangeReason("resetBytesInRange", range.location, range.length, bytes_.size()));
+    Exception::raise(NSRangeException,
+                     rangeReason("resetBytesInRange", range.location, range.length, bytes_.size()));
   if (range.max() > bytes_.size()) bytes_.resize(range.max(), 0);
   std::fill_n(bytes_.begin() + static_cast<std::ptrdiff_t>(range.location), range.length, 0);
 }

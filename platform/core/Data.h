@@ -107,7 +107,9 @@ class MutableData {
   // Moves the bytes into a Data without copying and leaves this buffer empty.
   Data take();
 
-  std::string toString() const { return std::string(reinterpret_cast<const char*>(bytes_.data()), bytes_.size()); }
+  std::string toString() const {
+    return std::string(reinterpret_cast<const char*>(bytes_.data()), bytes_.size());
+  }
   friend bool operator==(const MutableData& a, const MutableData& b) { return a.bytes_ == b.bytes_; }
   std::string description() const { return copy().description(); }
 

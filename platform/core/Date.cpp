@@ -63,8 +63,8 @@ std::string Date::description() const {
   unsigned m, d;
   civilFromDays(days, y, m, d);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld +0000", y, m, d, rem / 3600, (rem / 60) % 60,
-                rem % 60);
+  std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u %02lld:%02lld:%02lld +0000", y, m, d, rem / 3600,
+                (rem / 60) % 60, rem % 60);
   return buf;
 }
 

@@ -32,7 +32,9 @@ class Date {
   constexpr TimeInterval timeIntervalSinceReferenceDate() const {
     return since1970_ - timeIntervalBetween1970AndReferenceDate;
   }
-  constexpr TimeInterval timeIntervalSinceDate(const Date& other) const { return since1970_ - other.since1970_; }
+  constexpr TimeInterval timeIntervalSinceDate(const Date& other) const {
+    return since1970_ - other.since1970_;
+  }
   TimeInterval timeIntervalSinceNow() const { return since1970_ - now().since1970_; }
   constexpr Date dateByAddingTimeInterval(TimeInterval seconds) const { return Date(since1970_ + seconds); }
 

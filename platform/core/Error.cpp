@@ -35,7 +35,9 @@ Error Error::posix(int errnoValue, std::optional<std::string> path) {
   return Error(NSPOSIXErrorDomain, errnoValue, std::move(info));
 }
 
-Error Error::fromErrno(std::optional<std::string> path) { return posix(errno, std::move(path)); }
+Error Error::fromErrno(std::optional<std::string> path) {
+  return posix(errno, std::move(path));
+}
 
 std::string Error::localizedDescription() const {
   if (auto d = stringFor(userInfo_, NSLocalizedDescriptionKey)) return *d;
@@ -53,7 +55,9 @@ std::optional<std::string> Error::localizedRecoverySuggestion() const {
   return stringFor(userInfo_, NSLocalizedRecoverySuggestionErrorKey);
 }
 
-std::optional<Error> Error::underlyingError() const { return fromValue(userInfo_.objectForKey(NSUnderlyingErrorKey)); }
+std::optional<Error> Error::underlyingError() const {
+  return fromValue(userInfo_.objectForKey(NSUnderlyingErrorKey));
+}
 
 Error Error::withUnderlyingError(const Error& underlying) const {
   Error copy = *this;
@@ -61,7 +65,9 @@ Error Error::withUnderlyingError(const Error& underlying) const {
   return copy;
 }
 
-Value Error::toValue() const { return Value(make<ErrorObject>(*this)); }
+Value Error::toValue() const {
+  return Value(make<ErrorObject>(*this));
+}
 
 std::optional<Error> Error::fromValue(const Value& value) {
   if (auto obj = value.objectAs<ErrorObject>()) return obj->error();
@@ -90,7 +96,9 @@ bool Error::isEqual(const Error& other) const {
   return code_ == other.code_ && domain_ == other.domain_ && userInfo_ == other.userInfo_;
 }
 
-std::string ErrorObject::description() const { return error_.description(); }
+std::string ErrorObject::description() const {
+  return error_.description();
+}
 
 bool ErrorObject::isEqual(const Object* other) const {
   auto o = dynamic_cast<const ErrorObject*>(other);

@@ -7,8 +7,12 @@ Exception::Exception(std::string name, std::string reason, Dictionary userInfo)
   what_ = name_ + ": " + reason_;
 }
 
-void Exception::raise(std::string name, std::string reason) { throw Exception(std::move(name), std::move(reason)); }
+void Exception::raise(std::string name, std::string reason) {
+  throw Exception(std::move(name), std::move(reason));
+}
 
-void Exception::raise() const { throw *this; }
+void Exception::raise() const {
+  throw *this;
+}
 
 }  // namespace ns

@@ -81,19 +81,33 @@ unsigned long long truncateUnsigned(unsigned long long v, std::string_view lengt
 
 // ---- FormatArg ----
 
-std::string FormatArg::describeValue(const void* p) { return static_cast<const Value*>(p)->description(); }
-std::string FormatArg::describeNumber(const void* p) { return static_cast<const Number*>(p)->description(); }
-std::string FormatArg::describeError(const void* p) { return static_cast<const Error*>(p)->description(); }
-std::string FormatArg::describeData(const void* p) { return static_cast<const Data*>(p)->description(); }
+std::string FormatArg::describeValue(const void* p) {
+  return static_cast<const Value*>(p)->description();
+}
+std::string FormatArg::describeNumber(const void* p) {
+  return static_cast<const Number*>(p)->description();
+}
+std::string FormatArg::describeError(const void* p) {
+  return static_cast<const Error*>(p)->description();
+}
+std::string FormatArg::describeData(const void* p) {
+  return static_cast<const Data*>(p)->description();
+}
 std::string FormatArg::describeMutableData(const void* p) {
   return static_cast<const MutableData*>(p)->description();
 }
-std::string FormatArg::describeDate(const void* p) { return static_cast<const Date*>(p)->description(); }
-std::string FormatArg::describeArray(const void* p) { return Value(*static_cast<const Array*>(p)).description(); }
+std::string FormatArg::describeDate(const void* p) {
+  return static_cast<const Date*>(p)->description();
+}
+std::string FormatArg::describeArray(const void* p) {
+  return Value(*static_cast<const Array*>(p)).description();
+}
 std::string FormatArg::describeDictionary(const void* p) {
   return Value(*static_cast<const Dictionary*>(p)).description();
 }
-std::string FormatArg::describeSet(const void* p) { return Value(*static_cast<const Set*>(p)).description(); }
+std::string FormatArg::describeSet(const void* p) {
+  return Value(*static_cast<const Set*>(p)).description();
+}
 
 std::optional<Number> FormatArg::heldNumber() const {
   if (type_ != Type::Numeric) return std::nullopt;
@@ -104,7 +118,8 @@ std::optional<Number> FormatArg::heldNumber() const {
 }
 
 bool FormatArg::isNumeric() const {
-  return type_ == Type::Signed || type_ == Type::Unsigned || type_ == Type::Double || heldNumber().has_value();
+  return type_ == Type::Signed || type_ == Type::Unsigned || type_ == Type::Double ||
+         heldNumber().has_value();
 }
 
 bool FormatArg::isFloating() const {
@@ -115,9 +130,12 @@ bool FormatArg::isFloating() const {
 
 long long FormatArg::asSigned() const {
   switch (type_) {
-    case Type::Signed: return i_;
-    case Type::Unsigned: return static_cast<long long>(u_);
-    case Type::Double: return saturatingFromDouble(d_);
+    case Type::Signed:
+      return i_;
+    case Type::Unsigned:
+      return static_cast<long long>(u_);
+    case Type::Double:
+      return saturatingFromDouble(d_);
     default:
       if (auto n = heldNumber()) return n->longLongValue();
       return 0;
@@ -126,9 +144,12 @@ long long FormatArg::asSigned() const {
 
 unsigned long long FormatArg::asUnsigned() const {
   switch (type_) {
-    case Type::Signed: return static_cast<unsigned long long>(i_);
-    case Type::Unsigned: return u_;
-    case Type::Double: return static_cast<unsigned long long>(saturatingFromDouble(d_));
+    case Type::Signed:
+      return static_cast<unsigned long long>(i_);
+    case Type::Unsigned:
+      return u_;
+    case Type::Double:
+      return static_cast<unsigned long long>(saturatingFromDouble(d_));
     default:
       if (auto n = heldNumber()) return n->unsignedLongLongValue();
       return 0;
@@ -137,9 +158,12 @@ unsigned long long FormatArg::asUnsigned() const {
 
 double FormatArg::asDouble() const {
   switch (type_) {
-    case Type::Signed: return static_cast<double>(i_);
-    case Type::Unsigned: return static_cast<double>(u_);
-    case Type::Double: return d_;
+    case Type::Signed:
+      return static_cast<double>(i_);
+    case Type::Unsigned:
+      return static_cast<double>(u_);
+    case Type::Double:
+      return d_;
     default:
       if (auto n = heldNumber()) return n->doubleValue();
       return 0.0;
@@ -150,8 +174,10 @@ const void* FormatArg::pointer() const {
   switch (type_) {
     case Type::CString:
     case Type::Pointer:
-    case Type::Object: return p_;
-    case Type::String: return sv_.data();
+    case Type::Object:
+      return p_;
+    case Type::String:
+      return sv_.data();
     case Type::Numeric:
     case Type::Described:
       if (describe_ == &describeValue) {
@@ -159,25 +185,33 @@ const void* FormatArg::pointer() const {
         if (v->isObject()) return v->object().get();
       }
       return p_;
-    default: return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(asUnsigned()));
+    default:
+      return reinterpret_cast<const void*>(static_cast<std::uintptr_t>(asUnsigned()));
   }
 }
 
 std::string FormatArg::text() const {
   switch (type_) {
-    case Type::Signed: return std::to_string(i_);
-    case Type::Unsigned: return std::to_string(u_);
-    case Type::Double: return Number(d_).description();
-    case Type::CString: return p_ ? static_cast<const char*>(p_) : "(null)";
-    case Type::String: return std::string(sv_);
+    case Type::Signed:
+      return std::to_string(i_);
+    case Type::Unsigned:
+      return std::to_string(u_);
+    case Type::Double:
+      return Number(d_).description();
+    case Type::CString:
+      return p_ ? static_cast<const char*>(p_) : "(null)";
+    case Type::String:
+      return std::string(sv_);
     case Type::Pointer: {
       char buf[32];
       std::snprintf(buf, sizeof buf, "%p", p_);
       return p_ ? buf : "0x0";
     }
-    case Type::Object: return p_ ? static_cast<const Object*>(p_)->description() : "(null)";
+    case Type::Object:
+      return p_ ? static_cast<const Object*>(p_)->description() : "(null)";
     case Type::Described:
-    case Type::Numeric: return describe_(p_);
+    case Type::Numeric:
+      return describe_(p_);
   }
   return std::string();
 }
@@ -223,13 +257,26 @@ bool parseFormatDirective(std::string_view fmt, std::size_t start, FormatDirecti
   }
   for (bool more = true; more && i < fmt.size();) {
     switch (fmt[i]) {
-      case '-': dir.minus = true, ++i; break;
-      case '+': dir.plus = true, ++i; break;
-      case ' ': dir.space = true, ++i; break;
-      case '#': dir.hash = true, ++i; break;
-      case '0': dir.zero = true, ++i; break;
-      case '\'': dir.quote = true, ++i; break;
-      default: more = false;
+      case '-':
+        dir.minus = true, ++i;
+        break;
+      case '+':
+        dir.plus = true, ++i;
+        break;
+      case ' ':
+        dir.space = true, ++i;
+        break;
+      case '#':
+        dir.hash = true, ++i;
+        break;
+      case '0':
+        dir.zero = true, ++i;
+        break;
+      case '\'':
+        dir.quote = true, ++i;
+        break;
+      default:
+        more = false;
     }
   }
   if (i < fmt.size() && fmt[i] == '*') {
@@ -344,7 +391,7 @@ void convertCharacter(const Directive& dir, const FormatArg* a, std::string& out
   if (a && a->isNumeric()) {
     unsigned long long v = a->asUnsigned();
     // %c is a byte, %C a UTF-16 unit, %lc a wide character (a code point here).
-    char32_t cp = dir.length == "l"          ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
+    char32_t cp = dir.length == "l"       ? static_cast<char32_t>(std::min<unsigned long long>(v, 0x10FFFF))
                   : dir.conversion == 'c' ? static_cast<unsigned char>(v)
                                           : static_cast<char16_t>(v);
     if (cp != 0) str::appendUtf8(ch, cp);
@@ -366,7 +413,8 @@ void convertText(const Directive& dir, const FormatArg* a, std::string& out) {
 void convertPointer(const Directive& dir, const FormatArg* a, std::string& out) {
   const void* p = a ? a->pointer() : nullptr;
   char buf[32];
-  std::snprintf(buf, sizeof buf, "0x%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
+  std::snprintf(buf, sizeof buf, "0x%llx",
+                static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(p)));
   out += pad(buf, dir);
 }
 
@@ -374,15 +422,32 @@ void convertPointer(const Directive& dir, const FormatArg* a, std::string& out) 
 void convertDirective(Directive dir, std::string_view written, ArgumentCursor& args, std::string& out) {
   resolveStars(dir, args);
   switch (dir.conversion) {
-    case 'd': case 'i': case 'D':
+    case 'd':
+    case 'i':
+    case 'D':
       return convertSigned(dir, args.take(dir.positional), out);
-    case 'u': case 'o': case 'x': case 'X': case 'U': case 'O':
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X':
+    case 'U':
+    case 'O':
       return convertUnsigned(dir, args.take(dir.positional), out);
-    case 'f': case 'F': case 'e': case 'E': case 'g': case 'G': case 'a': case 'A':
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A':
       return convertFloating(dir, args.take(dir.positional), out);
-    case 'c': case 'C':
+    case 'c':
+    case 'C':
       return convertCharacter(dir, args.take(dir.positional), out);
-    case 's': case 'S': case '@':
+    case 's':
+    case 'S':
+    case '@':
       return convertText(dir, args.take(dir.positional), out);
     case 'p':
       return convertPointer(dir, args.take(dir.positional), out);

@@ -24,7 +24,17 @@ namespace detail {
 
 class FormatArg {
  public:
-  enum class Type : std::uint8_t { Signed, Unsigned, Double, CString, String, Pointer, Object, Described, Numeric };
+  enum class Type : std::uint8_t {
+    Signed,
+    Unsigned,
+    Double,
+    CString,
+    String,
+    Pointer,
+    Object,
+    Described,
+    Numeric
+  };
 
   FormatArg(bool v) : type_(Type::Signed), i_(v) {}
   FormatArg(char v) : type_(Type::Signed), i_(v) {}
@@ -45,14 +55,18 @@ class FormatArg {
   FormatArg(const std::string& s) : type_(Type::String), sv_(s) {}
   FormatArg(std::string_view s) : type_(Type::String), sv_(s) {}
   FormatArg(const std::optional<std::string>& s)
-      : type_(s ? Type::String : Type::CString), p_(nullptr), sv_(s ? std::string_view(*s) : std::string_view()) {}
+      : type_(s ? Type::String : Type::CString),
+        p_(nullptr),
+        sv_(s ? std::string_view(*s) : std::string_view()) {}
   template <class T, std::enable_if_t<std::is_base_of_v<Object, T>, int> = 0>
   FormatArg(const Ref<T>& o) : type_(Type::Object), p_(static_cast<const Object*>(o.get())) {}
   template <class T, std::enable_if_t<std::is_base_of_v<Object, T>, int> = 0>
   FormatArg(const Weak<T>& o) = delete;  // lock it first
   template <class T, std::enable_if_t<std::is_base_of_v<Object, T>, int> = 0>
   FormatArg(T* o) : type_(Type::Object), p_(static_cast<const Object*>(o)) {}
-  template <class T, std::enable_if_t<!std::is_base_of_v<Object, T> && !std::is_same_v<std::remove_cv_t<T>, char>, int> = 0>
+  template <
+      class T,
+      std::enable_if_t<!std::is_base_of_v<Object, T> && !std::is_same_v<std::remove_cv_t<T>, char>, int> = 0>
   FormatArg(T* p) : type_(Type::Pointer), p_(p) {}
   template <class T, std::enable_if_t<std::is_base_of_v<Object, T>, int> = 0>
   FormatArg(const T& o) : type_(Type::Object), p_(static_cast<const Object*>(&o)) {}
@@ -107,7 +121,7 @@ std::string formatArgs(std::string_view fmt, const FormatArg* args, std::size_t 
 struct FormatDirective {
   std::size_t positional = 0;  // n of "%n$...", 1-based; 0 when absent
   bool minus = false, plus = false, space = false, hash = false, zero = false, quote = false;
-  int width = -1;               // -1 when absent
+  int width = -1;  // -1 when absent
   bool widthFromArgument = false;
   std::size_t widthArgument = 0;  // m of "*m$", 1-based; 0 for the next argument
   int precision = -1;             // -1 when absent

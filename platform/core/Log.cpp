@@ -41,8 +41,8 @@ std::string linePrefix() {
   localtime_r(&secs, &tm);
   char buf[96];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d pelorin[%d:%d] ", tm.tm_year + 1900,
-                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000),
-                static_cast<int>(getpid()), static_cast<int>(gettid()));
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec,
+                static_cast<int>(tv.tv_usec / 1000), static_cast<int>(getpid()), static_cast<int>(gettid()));
   return buf;
 }
 
@@ -95,8 +95,9 @@ LogSinkToken addLogSink(LogSink sink) {
 void removeLogSink(LogSinkToken token) {
   LogState& s = state();
   std::lock_guard<std::mutex> lock(s.mutex);
-  s.sinks.erase(std::remove_if(s.sinks.begin(), s.sinks.end(), [&](const SinkEntry& e) { return e.token == token; }),
-                s.sinks.end());
+  s.sinks.erase(
+      std::remove_if(s.sinks.begin(), s.sinks.end(), [&](const SinkEntry& e) { return e.token == token; }),
+      s.sinks.end());
 }
 
 struct LogCapture::Store {

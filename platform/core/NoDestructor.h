@@ -11,24 +11,24 @@ namespace ns {
 // cannot be used after its destruction.
 template <typename T>
 class NoDestructor {
-public:
-    template <typename... Args>
-    explicit NoDestructor(Args&&... args) {
-        new (storage_) T(std::forward<Args>(args)...);
-    }
-    NoDestructor(const NoDestructor&) = delete;
-    NoDestructor& operator=(const NoDestructor&) = delete;
-    ~NoDestructor() = default;  // deliberately leaves the held object alive
+ public:
+  template <typename... Args>
+  explicit NoDestructor(Args&&... args) {
+    new (storage_) T(std::forward<Args>(args)...);
+  }
+  NoDestructor(const NoDestructor&) = delete;
+  NoDestructor& operator=(const NoDestructor&) = delete;
+  ~NoDestructor() = default;  // deliberately leaves the held object alive
 
-    T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
-    const T& get() const { return *std::launder(reinterpret_cast<const T*>(storage_)); }
-    T& operator*() { return get(); }
-    const T& operator*() const { return get(); }
-    T* operator->() { return &get(); }
-    const T* operator->() const { return &get(); }
+  T& get() { return *std::launder(reinterpret_cast<T*>(storage_)); }
+  const T& get() const { return *std::launder(reinterpret_cast<const T*>(storage_)); }
+  T& operator*() { return get(); }
+  const T& operator*() const { return get(); }
+  T* operator->() { return &get(); }
+  const T* operator->() const { return &get(); }
 
-private:
-    alignas(T) unsigned char storage_[sizeof(T)];
+ private:
+  alignas(T) unsigned char storage_[sizeof(T)];
 };
 
 }  // namespace ns

@@ -45,16 +45,26 @@ ComparisonResult compareIntDouble(Int128 i, double d) {
 const char* Number::objCType() const {
   switch (kind_) {
     case Kind::Bool:
-    case Kind::Int8: return "c";
-    case Kind::Int16: return "s";
-    case Kind::Int32: return "i";
-    case Kind::Int64: return "q";
-    case Kind::UInt8: return "C";
-    case Kind::UInt16: return "S";
-    case Kind::UInt32: return "I";
-    case Kind::UInt64: return "Q";
-    case Kind::Float: return "f";
-    case Kind::Double: return "d";
+    case Kind::Int8:
+      return "c";
+    case Kind::Int16:
+      return "s";
+    case Kind::Int32:
+      return "i";
+    case Kind::Int64:
+      return "q";
+    case Kind::UInt8:
+      return "C";
+    case Kind::UInt16:
+      return "S";
+    case Kind::UInt32:
+      return "I";
+    case Kind::UInt64:
+      return "Q";
+    case Kind::Float:
+      return "f";
+    case Kind::Double:
+      return "d";
   }
   return "i";
 }
@@ -83,7 +93,9 @@ int Number::intValue() const {
   return static_cast<int>(longLongValue());
 }
 
-unsigned int Number::unsignedIntValue() const { return static_cast<unsigned int>(unsignedLongLongValue()); }
+unsigned int Number::unsignedIntValue() const {
+  return static_cast<unsigned int>(unsignedLongLongValue());
+}
 
 double Number::doubleValue() const {
   if (isFloatingPoint()) return d_;

@@ -11,7 +11,19 @@ namespace ns {
 
 class Number {
  public:
-  enum class Kind : std::uint8_t { Bool, Int8, Int16, Int32, Int64, UInt8, UInt16, UInt32, UInt64, Float, Double };
+  enum class Kind : std::uint8_t {
+    Bool,
+    Int8,
+    Int16,
+    Int32,
+    Int64,
+    UInt8,
+    UInt16,
+    UInt32,
+    UInt64,
+    Float,
+    Double
+  };
 
   constexpr Number() : kind_(Kind::Int32), i_(0) {}
   constexpr Number(bool v) : kind_(Kind::Bool), i_(v ? 1 : 0) {}

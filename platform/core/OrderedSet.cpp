@@ -14,7 +14,8 @@ OrderedSet::OrderedSet(const Array& items) {
 
 const Value& OrderedSet::objectAtIndex(std::size_t index) const {
   if (index >= items_.size())
-    Exception::raise_format(NSRangeException, "*** -[NSOrderedSet objectAtIndex:]: index %lu beyond bounds [0 .. %ld]",
+    Exception::raise_format(NSRangeException,
+                            "*** -[NSOrderedSet objectAtIndex:]: index %lu beyond bounds [0 .. %ld]",
                             static_cast<unsigned long>(index), static_cast<long>(items_.size()) - 1);
   return items_[index];
 }
@@ -41,7 +42,8 @@ void OrderedSet::removeObject(const Value& v) {
 void OrderedSet::removeObjectsAtIndexes(const std::vector<std::size_t>& indexes) {
   for (auto i : indexes)
     if (i >= items_.size())
-      Exception::raise_format(NSRangeException, "*** -[NSMutableOrderedSet removeObjectsAtIndexes:]: index %lu beyond bounds",
+      Exception::raise_format(NSRangeException,
+                              "*** -[NSMutableOrderedSet removeObjectsAtIndexes:]: index %lu beyond bounds",
                               static_cast<unsigned long>(i));
   std::vector<bool> doomed(items_.size(), false);
   for (auto i : indexes) doomed[i] = true;
@@ -53,14 +55,18 @@ void OrderedSet::removeObjectsAtIndexes(const std::vector<std::size_t>& indexes)
   rebuildIndex();
 }
 
-void OrderedSet::replaceObjectsAtIndexes_withObjects(const std::vector<std::size_t>& indexes, const Array& objects) {
+void OrderedSet::replaceObjectsAtIndexes_withObjects(const std::vector<std::size_t>& indexes,
+                                                     const Array& objects) {
   if (indexes.size() != objects.size())
     Exception::raise(NSInvalidArgumentException,
-                     "*** -[NSMutableOrderedSet replaceObjectsAtIndexes:withObjects:]: count of array does not match count of indexes");
+                     "*** -[NSMutableOrderedSet replaceObjectsAtIndexes:withObjects:]: count of array does "
+                     "not match count of indexes");
   for (auto i : indexes)
     if (i >= items_.size())
-      Exception::raise_format(NSRangeException, "*** -[NSMutableOrderedSet replaceObjectsAtIndexes:withObjects:]: index %lu beyond bounds",
-                              static_cast<unsigned long>(i));
+      Exception::raise_format(
+          NSRangeException,
+          "*** -[NSMutableOrderedSet replaceObjectsAtIndexes:withObjects:]: index %lu beyond bounds",
+          static_cast<unsigned long>(i));
   Array next = items_;
   for (std::size_t k = 0; k < indexes.size(); ++k) next[indexes[k]] = objects[k];
   items_.clear();

@@ -86,7 +86,9 @@ bool isAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+  return c >= '0' && c <= '9';
+}
 
 // Parses [ws][sign]digits with saturation to [lo, hi].
 long long parseSaturating(std::string_view s, long long lo, long long hi) {
@@ -184,7 +186,9 @@ std::size_t utf16Length(std::string_view s) {
   return n;
 }
 
-std::size_t length(std::string_view s) { return utf16Length(s); }
+std::size_t length(std::string_view s) {
+  return utf16Length(s);
+}
 
 char16_t characterAtIndex(std::string_view s, std::size_t index) {
   std::size_t u = 0;
@@ -252,11 +256,15 @@ Range rangeOfComposedCharacterSequenceAtIndex(std::string_view s, std::size_t in
 
 // ---- comparison ----
 
-ComparisonResult compare(std::string_view a, std::string_view b) { return compare(a, b, 0); }
+ComparisonResult compare(std::string_view a, std::string_view b) {
+  return compare(a, b, 0);
+}
 
 namespace {
 
-ComparisonResult sign(long v) { return v < 0 ? OrderedAscending : v > 0 ? OrderedDescending : OrderedSame; }
+ComparisonResult sign(long v) {
+  return v < 0 ? OrderedAscending : v > 0 ? OrderedDescending : OrderedSame;
+}
 
 ComparisonResult compareUnits(std::u16string_view a, std::u16string_view b, bool caseless) {
   if (caseless) {
@@ -270,7 +278,9 @@ ComparisonResult compareUnits(std::u16string_view a, std::u16string_view b, bool
   return sign(r);
 }
 
-bool isDigit16(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool isDigit16(char16_t c) {
+  return c >= u'0' && c <= u'9';
+}
 
 // Compares with digit runs taken as numbers; everything else by UTF-16 units (optionally
 // case-folded per segment).
@@ -327,11 +337,15 @@ ComparisonResult compare(std::string_view a, std::string_view b, unsigned option
 ComparisonResult caseInsensitiveCompare(std::string_view a, std::string_view b) {
   return compare(a, b, CaseInsensitiveSearch);
 }
-ComparisonResult numericCompare(std::string_view a, std::string_view b) { return compare(a, b, NumericSearch); }
+ComparisonResult numericCompare(std::string_view a, std::string_view b) {
+  return compare(a, b, NumericSearch);
+}
 ComparisonResult localizedStandardCompare(std::string_view a, std::string_view b) {
   return compare(a, b, CaseInsensitiveSearch | NumericSearch);
 }
-bool equalsIgnoringCase(std::string_view a, std::string_view b) { return caseInsensitiveCompare(a, b) == OrderedSame; }
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+  return caseInsensitiveCompare(a, b) == OrderedSame;
+}
 
 bool hasPrefix(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.compare(0, prefix.size(), prefix) == 0;
@@ -339,7 +353,9 @@ bool hasPrefix(std::string_view s, std::string_view prefix) {
 bool hasSuffix(std::string_view s, std::string_view suffix) {
   return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
-bool contains(std::string_view s, std::string_view needle) { return s.find(needle) != std::string_view::npos; }
+bool contains(std::string_view s, std::string_view needle) {
+  return s.find(needle) != std::string_view::npos;
+}
 bool containsIgnoringCase(std::string_view s, std::string_view needle) {
   return rangeOfString(s, needle, CaseInsensitiveSearch).found();
 }
@@ -409,11 +425,15 @@ std::string trimIf(std::string_view s, Pred pred) {
 }
 }  // namespace
 
-std::string trimWhitespace(std::string_view s) { return trimIf(s, isWhitespaceCp); }
+std::string trimWhitespace(std::string_view s) {
+  return trimIf(s, isWhitespaceCp);
+}
 std::string trimWhitespaceAndNewlines(std::string_view s) {
   return trimIf(s, [](char32_t c) { return isWhitespaceCp(c) || isNewlineCp(c); });
 }
-std::string stringByTrimmingWhitespaceAndNewlines(std::string_view s) { return trimWhitespaceAndNewlines(s); }
+std::string stringByTrimmingWhitespaceAndNewlines(std::string_view s) {
+  return trimWhitespaceAndNewlines(s);
+}
 
 std::vector<std::string> componentsSeparatedByString(std::string_view s, std::string_view separator) {
   std::vector<std::string> parts;
@@ -508,17 +528,33 @@ std::string mapCase(std::string_view s, CaseMap mode) {
 }
 }  // namespace
 
-std::string lowercase(std::string_view s) { return mapCase(s, CaseMap::Lower); }
-std::string uppercase(std::string_view s) { return mapCase(s, CaseMap::Upper); }
-std::string lowercaseString(std::string_view s) { return lowercase(s); }
-std::string uppercaseString(std::string_view s) { return uppercase(s); }
-std::string capitalizedString(std::string_view s) { return mapCase(s, CaseMap::Title); }
+std::string lowercase(std::string_view s) {
+  return mapCase(s, CaseMap::Lower);
+}
+std::string uppercase(std::string_view s) {
+  return mapCase(s, CaseMap::Upper);
+}
+std::string lowercaseString(std::string_view s) {
+  return lowercase(s);
+}
+std::string uppercaseString(std::string_view s) {
+  return uppercase(s);
+}
+std::string capitalizedString(std::string_view s) {
+  return mapCase(s, CaseMap::Title);
+}
 
 // ---- number parsing ----
 
-int intValue(std::string_view s) { return static_cast<int>(parseSaturating(s, INT_MIN, INT_MAX)); }
-long integerValue(std::string_view s) { return static_cast<long>(parseSaturating(s, LONG_MIN, LONG_MAX)); }
-long long longLongValue(std::string_view s) { return parseSaturating(s, LLONG_MIN, LLONG_MAX); }
+int intValue(std::string_view s) {
+  return static_cast<int>(parseSaturating(s, INT_MIN, INT_MAX));
+}
+long integerValue(std::string_view s) {
+  return static_cast<long>(parseSaturating(s, LONG_MIN, LONG_MAX));
+}
+long long longLongValue(std::string_view s) {
+  return parseSaturating(s, LLONG_MIN, LLONG_MAX);
+}
 
 double doubleValue(std::string_view s) {
   std::size_t i = skipSpace(s, 0);
@@ -551,7 +587,9 @@ double doubleValue(std::string_view s) {
     while (k < text.size() && text[k] == '0') ++k;
     while (k < text.size() && isDigit(text[k])) ++k, ++intDigits;
     auto epos = text.find_first_of("eE");
-    long exponent = epos == std::string_view::npos ? 0 : std::clamp(longLongValue(text.substr(epos + 1)), -100000LL, 100000LL);
+    long exponent = epos == std::string_view::npos
+                        ? 0
+                        : std::clamp(longLongValue(text.substr(epos + 1)), -100000LL, 100000LL);
     value = (static_cast<long>(intDigits) + exponent > 0) ? HUGE_VAL : 0.0;
   }
   return negative ? -value : value;

@@ -23,7 +23,9 @@ struct Range {
   friend constexpr bool operator==(const Range&, const Range&) = default;
 };
 
-inline constexpr Range MakeRange(std::size_t location, std::size_t length) { return Range{location, length}; }
+inline constexpr Range MakeRange(std::size_t location, std::size_t length) {
+  return Range{location, length};
+}
 
 enum ComparisonResult : int { OrderedAscending = -1, OrderedSame = 0, OrderedDescending = 1 };
 

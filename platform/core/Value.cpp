@@ -43,7 +43,9 @@ std::size_t mix(std::size_t seed, std::size_t v) {
   return seed ^ (v + 0x9E3779B97F4A7C15ull + (seed << 6) + (seed >> 2));
 }
 
-std::string indent(unsigned level) { return std::string(level * 4u, ' '); }
+std::string indent(unsigned level) {
+  return std::string(level * 4u, ' ');
+}
 
 // Inside containers a string is printed bare only when it is made of ASCII letters, digits and
 // underscores; anything else is quoted, with non-ASCII characters as \Uxxxx UTF-16 escapes.
@@ -61,15 +63,33 @@ std::string quoted(std::string_view s) {
   std::string out = "\"";
   for (char16_t u : str::toUtf16(s)) {
     switch (u) {
-      case u'"': out += "\\\""; break;
-      case u'\\': out += "\\\\"; break;
-      case u'\n': out += "\\n"; break;
-      case u'\r': out += "\\r"; break;
-      case u'\t': out += "\\t"; break;
-      case u'\a': out += "\\a"; break;
-      case u'\b': out += "\\b"; break;
-      case u'\f': out += "\\f"; break;
-      case u'\v': out += "\\v"; break;
+      case u'"':
+        out += "\\\"";
+        break;
+      case u'\\':
+        out += "\\\\";
+        break;
+      case u'\n':
+        out += "\\n";
+        break;
+      case u'\r':
+        out += "\\r";
+        break;
+      case u'\t':
+        out += "\\t";
+        break;
+      case u'\a':
+        out += "\\a";
+        break;
+      case u'\b':
+        out += "\\b";
+        break;
+      case u'\f':
+        out += "\\f";
+        break;
+      case u'\v':
+        out += "\\v";
+        break;
       default:
         if (u >= 0x20 && u < 0x7F) {
           out += static_cast<char>(u);
@@ -84,9 +104,13 @@ std::string quoted(std::string_view s) {
   return out;
 }
 
-std::string quoteIfNeeded(const std::string& s) { return needsQuotes(s) ? quoted(s) : s; }
+std::string quoteIfNeeded(const std::string& s) {
+  return needsQuotes(s) ? quoted(s) : s;
+}
 
-bool isContainer(const Value& v) { return v.isArray() || v.isDictionary() || v.isSet(); }
+bool isContainer(const Value& v) {
+  return v.isArray() || v.isDictionary() || v.isSet();
+}
 
 // How an element is printed inside a container at `level`.
 std::string elementText(const Value& v, unsigned level) {
@@ -115,20 +139,30 @@ Value::Value(ns::Set s) : v_(std::make_shared<const ns::Set>(std::move(s))) {}
 
 // ---- getters ----
 
-Number Value::number() const { return isNumber() ? std::get<Number>(v_) : Number(); }
+Number Value::number() const {
+  return isNumber() ? std::get<Number>(v_) : Number();
+}
 const std::string& Value::string() const {
   return isString() ? *std::get<std::shared_ptr<const std::string>>(v_) : emptyString();
 }
-const Data& Value::data() const { return isData() ? std::get<ns::Data>(v_) : emptyData(); }
-Date Value::date() const { return isDate() ? std::get<ns::Date>(v_) : ns::Date(); }
+const Data& Value::data() const {
+  return isData() ? std::get<ns::Data>(v_) : emptyData();
+}
+Date Value::date() const {
+  return isDate() ? std::get<ns::Date>(v_) : ns::Date();
+}
 const Array& Value::array() const {
   return isArray() ? *std::get<std::shared_ptr<const ns::Array>>(v_) : emptyArray();
 }
 const Dictionary& Value::dictionary() const {
   return isDictionary() ? *std::get<std::shared_ptr<const ns::Dictionary>>(v_) : emptyDictionary();
 }
-const Set& Value::set() const { return isSet() ? *std::get<std::shared_ptr<const ns::Set>>(v_) : emptySet(); }
-const Ref<Object>& Value::object() const { return isObject() ? std::get<Ref<ns::Object>>(v_) : nullObject(); }
+const Set& Value::set() const {
+  return isSet() ? *std::get<std::shared_ptr<const ns::Set>>(v_) : emptySet();
+}
+const Ref<Object>& Value::object() const {
+  return isObject() ? std::get<Ref<ns::Object>>(v_) : nullObject();
+}
 std::optional<std::string> Value::optionalString() const {
   if (!isString()) return std::nullopt;
   return string();
@@ -174,10 +208,14 @@ std::string Value::stringValue() const {
 
 std::size_t Value::count() const {
   switch (kind()) {
-    case Kind::Array: return array().size();
-    case Kind::Dictionary: return dictionary().count();
-    case Kind::Set: return set().count();
-    default: return 0;
+    case Kind::Array:
+      return array().size();
+    case Kind::Dictionary:
+      return dictionary().count();
+    case Kind::Set:
+      return set().count();
+    default:
+      return 0;
   }
 }
 
@@ -217,14 +255,22 @@ Set* Value::mutableSet() {
 
 std::string Value::description() const {
   switch (kind()) {
-    case Kind::Nil: return "(null)";
-    case Kind::Null: return "<null>";
-    case Kind::Number: return number().description();
-    case Kind::String: return string();
-    case Kind::Data: return data().description();
-    case Kind::Date: return date().description();
-    case Kind::Object: return object()->description();
-    default: return descriptionWithIndent(0);
+    case Kind::Nil:
+      return "(null)";
+    case Kind::Null:
+      return "<null>";
+    case Kind::Number:
+      return number().description();
+    case Kind::String:
+      return string();
+    case Kind::Data:
+      return data().description();
+    case Kind::Date:
+      return date().description();
+    case Kind::Object:
+      return object()->description();
+    default:
+      return descriptionWithIndent(0);
   }
 }
 
@@ -253,9 +299,10 @@ std::string Value::descriptionWithIndent(unsigned level) const {
         allStrings = allStrings && e.first.isString();
       }
       if (allStrings) {
-        std::stable_sort(entries.begin(), entries.end(), [](const Dictionary::Entry* a, const Dictionary::Entry* b) {
-          return str::compare(a->first.string(), b->first.string()) == OrderedAscending;
-        });
+        std::stable_sort(entries.begin(), entries.end(),
+                         [](const Dictionary::Entry* a, const Dictionary::Entry* b) {
+                           return str::compare(a->first.string(), b->first.string()) == OrderedAscending;
+                         });
       }
       std::string out = pad + "{\n";
       for (const auto* e : entries) {
@@ -264,7 +311,8 @@ std::string Value::descriptionWithIndent(unsigned level) const {
       out += pad + "}";
       return out;
     }
-    default: return description();
+    default:
+      return description();
   }
 }
 
@@ -274,22 +322,28 @@ bool Value::isEqual(const Value& other) const {
   if (kind() != other.kind()) return false;
   switch (kind()) {
     case Kind::Nil:
-    case Kind::Null: return true;
-    case Kind::Number: return number() == other.number();
+    case Kind::Null:
+      return true;
+    case Kind::Number:
+      return number() == other.number();
     case Kind::String: {
       const auto& a = std::get<std::shared_ptr<const std::string>>(v_);
       const auto& b = std::get<std::shared_ptr<const std::string>>(other.v_);
       return a == b || *a == *b;
     }
-    case Kind::Data: return data() == other.data();
-    case Kind::Date: return date() == other.date();
+    case Kind::Data:
+      return data() == other.data();
+    case Kind::Date:
+      return date() == other.date();
     case Kind::Array: {
       const auto& a = std::get<std::shared_ptr<const ns::Array>>(v_);
       const auto& b = std::get<std::shared_ptr<const ns::Array>>(other.v_);
       return a == b || *a == *b;
     }
-    case Kind::Dictionary: return dictionary() == other.dictionary();
-    case Kind::Set: return set() == other.set();
+    case Kind::Dictionary:
+      return dictionary() == other.dictionary();
+    case Kind::Set:
+      return set() == other.set();
     case Kind::Object: {
       const auto& a = object();
       const auto& b = other.object();
@@ -301,12 +355,18 @@ bool Value::isEqual(const Value& other) const {
 
 std::size_t Value::hash() const {
   switch (kind()) {
-    case Kind::Nil: return 0;
-    case Kind::Null: return 0x6e756c6cu;
-    case Kind::Number: return number().hash();
-    case Kind::String: return std::hash<std::string>()(string());
-    case Kind::Data: return data().hash();
-    case Kind::Date: return date().hash();
+    case Kind::Nil:
+      return 0;
+    case Kind::Null:
+      return 0x6e756c6cu;
+    case Kind::Number:
+      return number().hash();
+    case Kind::String:
+      return std::hash<std::string>()(string());
+    case Kind::Data:
+      return data().hash();
+    case Kind::Date:
+      return date().hash();
     case Kind::Array: {
       const Array& a = array();
       std::size_t h = mix(0xa77a, a.size());
@@ -314,9 +374,12 @@ std::size_t Value::hash() const {
       for (std::size_t i = 0; i < a.size() && i < 3; ++i) h = mix(h, a[i].hash());
       return h;
     }
-    case Kind::Dictionary: return dictionary().hash();
-    case Kind::Set: return set().hash();
-    case Kind::Object: return object()->hash();
+    case Kind::Dictionary:
+      return dictionary().hash();
+    case Kind::Set:
+      return set().hash();
+    case Kind::Object:
+      return object()->hash();
   }
   return 0;
 }
@@ -324,9 +387,12 @@ std::size_t Value::hash() const {
 ComparisonResult Value::compare(const Value& other) const {
   if (kind() != other.kind()) return kind() < other.kind() ? OrderedAscending : OrderedDescending;
   switch (kind()) {
-    case Kind::Number: return number().compare(other.number());
-    case Kind::String: return str::compare(string(), other.string());
-    case Kind::Date: return date().compare(other.date());
+    case Kind::Number:
+      return number().compare(other.number());
+    case Kind::String:
+      return str::compare(string(), other.string());
+    case Kind::Date:
+      return date().compare(other.date());
     case Kind::Data: {
       int r = data().view().compare(other.data().view());
       return r < 0 ? OrderedAscending : r > 0 ? OrderedDescending : OrderedSame;
@@ -423,7 +489,9 @@ bool operator==(const Dictionary& a, const Dictionary& b) {
   return true;
 }
 
-std::size_t Dictionary::hash() const { return mix(0xd1c7, entries_.size()); }
+std::size_t Dictionary::hash() const {
+  return mix(0xd1c7, entries_.size());
+}
 
 // ---- Set ----
 
@@ -463,6 +531,8 @@ bool operator==(const Set& a, const Set& b) {
   return std::all_of(a.begin(), a.end(), [&](const Value& v) { return b.contains(v); });
 }
 
-std::size_t Set::hash() const { return mix(0x5e7, items_.size()); }
+std::size_t Set::hash() const {
+  return mix(0x5e7, items_.size());
+}
 
 }  // namespace ns

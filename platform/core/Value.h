@@ -76,14 +76,16 @@ class Value {
   Value(ns::Date d) : v_(d) {}
   Value(ns::Array a);
   // A vector of anything a Value can be made from (not bytes: use Data for those).
-  template <class T, class = std::enable_if_t<!std::is_same_v<T, Value> && !std::is_same_v<T, std::uint8_t> &&
-                                              !std::is_same_v<T, char> && std::is_constructible_v<Value, const T&>>>
+  template <class T,
+            class = std::enable_if_t<!std::is_same_v<T, Value> && !std::is_same_v<T, std::uint8_t> &&
+                                     !std::is_same_v<T, char> && std::is_constructible_v<Value, const T&>>>
   Value(const std::vector<T>& items) : Value(ns::Array(items.begin(), items.end())) {}
   Value(ns::Dictionary d);
   Value(ns::Set s);
   // A null reference is nil.
   template <class T, class = std::enable_if_t<std::is_base_of_v<ns::Object, T>>>
-  Value(Ref<T> object) : v_(objectStorage(std::const_pointer_cast<std::remove_const_t<T>>(std::move(object)))) {}
+  Value(Ref<T> object)
+      : v_(objectStorage(std::const_pointer_cast<std::remove_const_t<T>>(std::move(object)))) {}
 
   static Value null() { return Value(Null{}); }
 
@@ -163,9 +165,10 @@ class Value {
   };
 
  private:
-  using Storage = std::variant<std::monostate, Null, Number, std::shared_ptr<const std::string>, ns::Data, ns::Date,
-                               std::shared_ptr<const ns::Array>, std::shared_ptr<const ns::Dictionary>,
-                               std::shared_ptr<const ns::Set>, Ref<ns::Object>>;
+  using Storage =
+      std::variant<std::monostate, Null, Number, std::shared_ptr<const std::string>, ns::Data, ns::Date,
+                   std::shared_ptr<const ns::Array>, std::shared_ptr<const ns::Dictionary>,
+                   std::shared_ptr<const ns::Set>, Ref<ns::Object>>;
   static Storage objectStorage(Ref<ns::Object> object);
   Storage v_;
 };

@@ -673,7 +673,8 @@ void queueOwnershipViolated(std::string_view owner, std::string_view expectedLab
 }
 
 void assertQueue(const ns::Ref<Queue>& queue) {
-  if (!isCurrentQueue(queue)) queueOwnershipViolated("a block", queue ? queue->label() : std::string("(none)"));
+  if (!isCurrentQueue(queue))
+    queueOwnershipViolated("a block", queue ? queue->label() : std::string("(none)"));
 }
 
 ns::Ref<Queue> currentQueue() {

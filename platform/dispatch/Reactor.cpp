@@ -74,7 +74,8 @@ struct Reactor::Impl : ns::Clock::Observer {
       double delay = timers.begin()->first.first - ns::Clock::now();
       if (delay < 1e-9) delay = 1e-9;
       timerSpec.it_value.tv_sec = static_cast<time_t>(delay);
-      timerSpec.it_value.tv_nsec = static_cast<long>((delay - static_cast<double>(timerSpec.it_value.tv_sec)) * 1e9);
+      timerSpec.it_value.tv_nsec =
+          static_cast<long>((delay - static_cast<double>(timerSpec.it_value.tv_sec)) * 1e9);
       if (timerSpec.it_value.tv_sec == 0 && timerSpec.it_value.tv_nsec == 0) timerSpec.it_value.tv_nsec = 1;
     }
     ::timerfd_settime(timerFd, 0, &timerSpec, nullptr);

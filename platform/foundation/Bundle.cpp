@@ -115,8 +115,8 @@ class StringsParser {
   }
 
   static bool isBare(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-           c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '$' || c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
   }
 
   std::optional<std::string> token() {
@@ -166,7 +166,8 @@ class StringsParser {
           char32_t code = 0;
           int digits = 0;
           while (digits < 4 && pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_]))) {
-            code = code * 16 + static_cast<char32_t>(std::strtol(std::string(1, s_[pos_]).c_str(), nullptr, 16));
+            code =
+                code * 16 + static_cast<char32_t>(std::strtol(std::string(1, s_[pos_]).c_str(), nullptr, 16));
             ++pos_;
             ++digits;
           }
@@ -206,7 +207,9 @@ Dictionary loadInfo(const std::string& folder, bool isMain) {
 
 }  // namespace
 
-std::optional<Dictionary> parseStringsTable(const std::string& text) { return StringsParser(text).parse(); }
+std::optional<Dictionary> parseStringsTable(const std::string& text) {
+  return StringsParser(text).parse();
+}
 
 Bundle::Bundle(std::string path) : path_(std::move(path)), info_(loadInfo(path_, false)) {}
 
@@ -242,7 +245,9 @@ std::optional<std::string> Bundle::executablePath() const {
   return path;
 }
 
-std::optional<std::string> Bundle::bundleIdentifier() const { return info_[kCFBundleIdentifierKey].optionalString(); }
+std::optional<std::string> Bundle::bundleIdentifier() const {
+  return info_[kCFBundleIdentifierKey].optionalString();
+}
 
 Value Bundle::objectForInfoDictionaryKey(const std::string& key) const {
   const Dictionary& localized = table("InfoPlist");
@@ -284,7 +289,8 @@ std::vector<std::string> Bundle::preferredLocalizations() const {
   return out;
 }
 
-std::optional<std::string> Bundle::pathForResource_ofType(const std::string& name, const std::string& ext) const {
+std::optional<std::string> Bundle::pathForResource_ofType(const std::string& name,
+                                                          const std::string& ext) const {
   return pathForResource_ofType_inDirectory(name, ext, "");
 }
 

@@ -43,7 +43,8 @@ class Bundle : public Object {
 
   // "name.ext" among the resources, in a localization folder or the given subfolder.
   std::optional<std::string> pathForResource_ofType(const std::string& name, const std::string& ext) const;
-  std::optional<std::string> pathForResource_ofType_inDirectory(const std::string& name, const std::string& ext,
+  std::optional<std::string> pathForResource_ofType_inDirectory(const std::string& name,
+                                                                const std::string& ext,
                                                                 const std::string& subfolder) const;
   std::vector<std::string> pathsForResourcesOfType_inDirectory(const std::string& ext,
                                                                const std::string& subfolder) const;

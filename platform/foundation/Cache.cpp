@@ -18,8 +18,12 @@ std::vector<Cache*>& liveCaches() {
   return *caches;
 }
 
-Ref<Object> delegateGetter(Cache* self, Sel) { return self->storedDelegate(); }
-void delegateSetter(Cache* self, Sel, Ref<Object> delegate) { self->setStoredDelegate(delegate); }
+Ref<Object> delegateGetter(Cache* self, Sel) {
+  return self->storedDelegate();
+}
+void delegateSetter(Cache* self, Sel, Ref<Object> delegate) {
+  self->setStoredDelegate(delegate);
+}
 
 }  // namespace
 
@@ -88,7 +92,9 @@ void Cache::removeObjectForKey(const Value& key) {
   tellDelegate(evicted);
 }
 
-void Cache::removeAllObjects() { evictAll(); }
+void Cache::removeAllObjects() {
+  evictAll();
+}
 
 void Cache::evictAll() {
   std::vector<Ref<Object>> evicted;
@@ -103,7 +109,8 @@ void Cache::evictAll() {
 }
 
 void Cache::trimLocked(std::vector<Ref<Object>>* evicted) {
-  while (!lru_.empty() && ((countLimit_ && lru_.size() > countLimit_) || (totalCostLimit_ && totalCost_ > totalCostLimit_))) {
+  while (!lru_.empty() &&
+         ((countLimit_ && lru_.size() > countLimit_) || (totalCostLimit_ && totalCost_ > totalCostLimit_))) {
     Entry& oldest = lru_.front();
     evicted->push_back(oldest.object);
     totalCost_ -= oldest.cost;
@@ -168,7 +175,9 @@ Ref<Object> Cache::delegate() {
   return send<Ref<Object>>(this, Sel("delegate"));
 }
 
-void Cache::setDelegate(const Ref<Object>& delegate) { send<void>(this, Sel("setDelegate:"), delegate); }
+void Cache::setDelegate(const Ref<Object>& delegate) {
+  send<void>(this, Sel("setDelegate:"), delegate);
+}
 
 Ref<Object> Cache::storedDelegate() const {
   std::lock_guard<std::mutex> lock(mutex_);

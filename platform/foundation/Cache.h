@@ -29,7 +29,9 @@ class Cache : public Object {
   std::string className() const override { return "NSCache"; }
 
   Ref<Object> objectForKey(const Value& key);
-  void setObject_forKey(const Ref<Object>& object, const Value& key) { setObject_forKey_cost(object, key, 0); }
+  void setObject_forKey(const Ref<Object>& object, const Value& key) {
+    setObject_forKey_cost(object, key, 0);
+  }
   void setObject_forKey_cost(const Ref<Object>& object, const Value& key, std::size_t cost);
   void removeObjectForKey(const Value& key);
   void removeAllObjects();

@@ -47,7 +47,9 @@ bool writeAllNoSignal(int fd, const std::uint8_t* bytes, std::size_t length, int
   return ok;
 }
 
-Error handleError(int err) { return Error::posix(err); }
+Error handleError(int err) {
+  return Error::posix(err);
+}
 
 }  // namespace
 
@@ -72,9 +74,15 @@ Ref<FileHandle> FileHandle::fileHandleForUpdatingAtPath(const std::string& path)
   return fd < 0 ? nullptr : make<FileHandle>(fd, true);
 }
 
-Ref<FileHandle> FileHandle::fileHandleWithStandardInput() { return make<FileHandle>(STDIN_FILENO, false); }
-Ref<FileHandle> FileHandle::fileHandleWithStandardOutput() { return make<FileHandle>(STDOUT_FILENO, false); }
-Ref<FileHandle> FileHandle::fileHandleWithStandardError() { return make<FileHandle>(STDERR_FILENO, false); }
+Ref<FileHandle> FileHandle::fileHandleWithStandardInput() {
+  return make<FileHandle>(STDIN_FILENO, false);
+}
+Ref<FileHandle> FileHandle::fileHandleWithStandardOutput() {
+  return make<FileHandle>(STDOUT_FILENO, false);
+}
+Ref<FileHandle> FileHandle::fileHandleWithStandardError() {
+  return make<FileHandle>(STDERR_FILENO, false);
+}
 
 Ref<FileHandle> FileHandle::fileHandleWithNullDevice() {
   int fd = ::open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -142,7 +150,9 @@ Data FileHandle::availableData() {
     if (n >= 0) return Data(buffer, static_cast<std::size_t>(n));
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) {
-      struct pollfd p {fd, POLLIN, 0};
+      struct pollfd p {
+        fd, POLLIN, 0
+      };
       ::poll(&p, 1, -1);
       continue;
     }
@@ -257,6 +267,8 @@ void FileHandle::synchronizeFile() {
   if (!synchronizeAndReturnError(&error)) raise("synchronizeFile", static_cast<int>(error.code()));
 }
 
-void FileHandle::closeFile() { closeAndReturnError(nullptr); }
+void FileHandle::closeFile() {
+  closeAndReturnError(nullptr);
+}
 
 }  // namespace ns

@@ -22,7 +22,8 @@ mode_t processUmask() {
     std::ifstream in("/proc/self/status");
     std::string line;
     while (std::getline(in, line)) {
-      if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
+      if (line.rfind("Umask:", 0) == 0)
+        return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8));
     }
     return static_cast<mode_t>(022);
   }();
@@ -184,8 +185,9 @@ bool writeDataToFile(const Data& data, const std::string& path, unsigned options
   };
   if (!writeAll(fd, data.bytes(), data.length())) return fail(errno);
   struct stat existing {};
-  mode_t mode = (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) ? (existing.st_mode & 07777)
-                                                                                      : (0666 & ~processUmask());
+  mode_t mode = (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+                    ? (existing.st_mode & 07777)
+                    : (0666 & ~processUmask());
   if (::fchmod(fd, mode) != 0) return fail(errno);
   if (::close(fd) != 0) {
     int err = errno;

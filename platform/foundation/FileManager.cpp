@@ -94,11 +94,15 @@ Dictionary attributesOf(const std::string& path, int* err) {
   }
   attrs.set(NSFileType, type);
   attrs.set(NSFileSize, static_cast<unsigned long long>(sx.stx_size));
-  struct timespec mtime {static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)};
+  struct timespec mtime {
+    static_cast<time_t>(sx.stx_mtime.tv_sec), static_cast<long>(sx.stx_mtime.tv_nsec)
+  };
   attrs.set(NSFileModificationDate, dateOf(mtime));
   // Not every file system records a birth time; the modification time stands in.
   if (sx.stx_mask & STATX_BTIME) {
-    struct timespec btime {static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)};
+    struct timespec btime {
+      static_cast<time_t>(sx.stx_btime.tv_sec), static_cast<long>(sx.stx_btime.tv_nsec)
+    };
     attrs.set(NSFileCreationDate, dateOf(btime));
   } else {
     attrs.set(NSFileCreationDate, dateOf(mtime));
@@ -110,10 +114,12 @@ Dictionary attributesOf(const std::string& path, int* err) {
   char buffer[4096];
   struct passwd pwd;
   struct passwd* pw = nullptr;
-  if (::getpwuid_r(sx.stx_uid, &pwd, buffer, sizeof buffer, &pw) == 0 && pw) attrs.set(NSFileOwnerAccountName, pw->pw_name);
+  if (::getpwuid_r(sx.stx_uid, &pwd, buffer, sizeof buffer, &pw) == 0 && pw)
+    attrs.set(NSFileOwnerAccountName, pw->pw_name);
   struct group grp;
   struct group* gr = nullptr;
-  if (::getgrgid_r(sx.stx_gid, &grp, buffer, sizeof buffer, &gr) == 0 && gr) attrs.set(NSFileGroupOwnerAccountName, gr->gr_name);
+  if (::getgrgid_r(sx.stx_gid, &grp, buffer, sizeof buffer, &gr) == 0 && gr)
+    attrs.set(NSFileGroupOwnerAccountName, gr->gr_name);
   attrs.set(NSFileSystemNumber, static_cast<unsigned long>(makedev(sx.stx_dev_major, sx.stx_dev_minor)));
   attrs.set(NSFileSystemFileNumber, static_cast<unsigned long long>(sx.stx_ino));
   return attrs;
@@ -228,7 +234,8 @@ bool copyTree(const std::string& source, const std::string& destination, bool li
       setError(error, fileError(errno, source, false));
       return false;
     }
-    if (::symlink(std::string(target.data(), static_cast<std::size_t>(n)).c_str(), destination.c_str()) != 0) {
+    if (::symlink(std::string(target.data(), static_cast<std::size_t>(n)).c_str(), destination.c_str()) !=
+        0) {
       setError(error, fileError(errno, destination, true));
       return false;
     }
@@ -247,7 +254,8 @@ bool copyTree(const std::string& source, const std::string& destination, bool li
 }
 
 bool sameContents(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
+  struct stat sa {
+  }, sb{};
   if (::lstat(a.c_str(), &sa) != 0 || ::lstat(b.c_str(), &sb) != 0) return false;
   if ((sa.st_mode & S_IFMT) != (sb.st_mode & S_IFMT)) return false;
   if (S_ISDIR(sa.st_mode)) {
@@ -298,7 +306,9 @@ std::optional<std::string> DirectoryEnumerator::nextObject() {
   return relative;
 }
 
-void DirectoryEnumerator::skipDescendants() { pendingFolder_.reset(); }
+void DirectoryEnumerator::skipDescendants() {
+  pendingFolder_.reset();
+}
 
 Dictionary DirectoryEnumerator::fileAttributes() const {
   if (last_.empty()) return {};
@@ -357,16 +367,15 @@ bool FileManager::isDeletableFileAtPath(const std::string& path) const {
   return true;
 }
 
-bool FileManager::createDirectoryAtPath_withIntermediateDirectories_attributes_error(const std::string& path,
-                                                                                   bool intermediates,
-                                                                                   const Dictionary& attributes,
-                                                                                   Error* error) {
+bool FileManager::createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+    const std::string& path, bool intermediates, const Dictionary& attributes, Error* error) {
   if (path.empty()) {
     setError(error, fileError(ENOENT, path, true));
     return false;
   }
   mode_t mode = 0777;
-  if (const Value* perms = attributes.find(NSFilePosixPermissions)) mode = static_cast<mode_t>(perms->integerValue() & 07777);
+  if (const Value* perms = attributes.find(NSFilePosixPermissions))
+    mode = static_cast<mode_t>(perms->integerValue() & 07777);
   if (!intermediates) {
     if (::mkdir(path.c_str(), mode) != 0) {
       setError(error, fileError(errno, path, true));
@@ -392,7 +401,8 @@ bool FileManager::createDirectoryAtPath_withIntermediateDirectories_attributes_e
   return true;
 }
 
-bool FileManager::createFileAtPath_contents_attributes(const std::string& path, const std::optional<Data>& contents,
+bool FileManager::createFileAtPath_contents_attributes(const std::string& path,
+                                                       const std::optional<Data>& contents,
                                                        const Dictionary& attributes) {
   if (!writeDataToFile(contents ? *contents : Data(), path, DataWritingAtomic, nullptr)) return false;
   if (const Value* perms = attributes.find(NSFilePosixPermissions))
@@ -400,7 +410,9 @@ bool FileManager::createFileAtPath_contents_attributes(const std::string& path, 
   return true;
 }
 
-std::optional<Data> FileManager::contentsAtPath(const std::string& path) const { return dataWithContentsOfFile(path); }
+std::optional<Data> FileManager::contentsAtPath(const std::string& path) const {
+  return dataWithContentsOfFile(path);
+}
 
 bool FileManager::contentsEqualAtPath_andPath(const std::string& a, const std::string& b) const {
   return sameContents(a, b);
@@ -433,7 +445,8 @@ bool FileManager::moveItemAtPath_toPath_error(const std::string& source, const s
     setError(error, fileError(ENOENT, destination, true));
     return false;
   }
-  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0)
+    return true;
   int err = errno;
   if (err == EINVAL || err == ENOSYS) {
     // A file system without no-replace renames.
@@ -497,7 +510,8 @@ bool FileManager::linkItemAtPath_toPath_error(const std::string& source, const s
 }
 
 bool FileManager::createSymbolicLinkAtPath_withDestinationPath_error(const std::string& path,
-                                                                    const std::string& destination, Error* error) {
+                                                                     const std::string& destination,
+                                                                     Error* error) {
   if (::symlink(destination.c_str(), path.c_str()) != 0) {
     setError(error, fileError(errno, path, true));
     return false;
@@ -505,7 +519,8 @@ bool FileManager::createSymbolicLinkAtPath_withDestinationPath_error(const std::
   return true;
 }
 
-std::optional<std::string> FileManager::destinationOfSymbolicLinkAtPath_error(const std::string& path, Error* error) {
+std::optional<std::string> FileManager::destinationOfSymbolicLinkAtPath_error(const std::string& path,
+                                                                              Error* error) {
   std::vector<char> buffer(4096);
   for (;;) {
     ssize_t n = ::readlink(path.c_str(), buffer.data(), buffer.size());
@@ -513,12 +528,14 @@ std::optional<std::string> FileManager::destinationOfSymbolicLinkAtPath_error(co
       setError(error, fileError(errno, path, false));
       return std::nullopt;
     }
-    if (static_cast<std::size_t>(n) < buffer.size()) return std::string(buffer.data(), static_cast<std::size_t>(n));
+    if (static_cast<std::size_t>(n) < buffer.size())
+      return std::string(buffer.data(), static_cast<std::size_t>(n));
     buffer.resize(buffer.size() * 2);
   }
 }
 
-std::optional<Dictionary> FileManager::attributesOfItemAtPath_error(const std::string& path, Error* error) const {
+std::optional<Dictionary> FileManager::attributesOfItemAtPath_error(const std::string& path,
+                                                                    Error* error) const {
   int err = 0;
   Dictionary attrs = attributesOf(path, &err);
   if (err) {
@@ -550,7 +567,7 @@ bool FileManager::setAttributes_ofItemAtPath_error(const Dictionary& attributes,
 }
 
 std::optional<Dictionary> FileManager::attributesOfFileSystemForPath_error(const std::string& path,
-                                                                          Error* error) const {
+                                                                           Error* error) const {
   struct statvfs vfs {};
   struct stat st {};
   if (::statvfs(path.c_str(), &vfs) != 0 || ::stat(path.c_str(), &st) != 0) {
@@ -567,7 +584,7 @@ std::optional<Dictionary> FileManager::attributesOfFileSystemForPath_error(const
 }
 
 std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath_error(const std::string& path,
-                                                                                    Error* error) const {
+                                                                                     Error* error) const {
   std::vector<std::string> names;
   if (!listFolder(path, &names)) {
     setError(error, fileError(errno, path, false));
@@ -577,7 +594,7 @@ std::optional<std::vector<std::string>> FileManager::contentsOfDirectoryAtPath_e
 }
 
 std::optional<std::vector<std::string>> FileManager::subpathsOfDirectoryAtPath_error(const std::string& path,
-                                                                                    Error* error) const {
+                                                                                     Error* error) const {
   std::vector<std::string> probe;
   if (!listFolder(path, &probe)) {
     setError(error, fileError(errno, path, false));
@@ -601,19 +618,23 @@ std::string FileManager::currentDirectoryPath() const {
   return ec ? std::string() : p.string();
 }
 
-bool FileManager::changeCurrentDirectoryPath(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+bool FileManager::changeCurrentDirectoryPath(const std::string& path) {
+  return ::chdir(path.c_str()) == 0;
+}
 
 std::optional<std::string> FileManager::pathForDirectory_inDomain_appropriateForPath_create_error(
-    SearchPathDirectory directory, SearchPathDomainMask domain, const std::optional<std::string>& appropriateFor,
-    bool create, Error* error) {
+    SearchPathDirectory directory, SearchPathDomainMask domain,
+    const std::optional<std::string>& appropriateFor, bool create, Error* error) {
   if (directory == ItemReplacementDirectory) {
     std::string base = TemporaryDirectory();
     base.pop_back();
     if (appropriateFor && !appropriateFor->empty()) {
       // The folder must share the target's file system, or the final rename would copy.
       std::string near = parentOf(*appropriateFor);
-      struct stat target {}, tmp {};
-      if (::stat(near.c_str(), &target) == 0 && (::stat(base.c_str(), &tmp) != 0 || tmp.st_dev != target.st_dev))
+      struct stat target {
+      }, tmp{};
+      if (::stat(near.c_str(), &target) == 0 &&
+          (::stat(base.c_str(), &tmp) != 0 || tmp.st_dev != target.st_dev))
         base = near;
     }
     std::string templ = base + "/.TemporaryItems-" + ProcessInfo::processInfo()->processName() + "-XXXXXX";
@@ -630,7 +651,8 @@ std::optional<std::string> FileManager::pathForDirectory_inDomain_appropriateFor
     setError(error, fileError(ENOENT, "", false));
     return std::nullopt;
   }
-  if (create && !createDirectoryAtPath_withIntermediateDirectories_attributes_error(paths[0], true, {}, error))
+  if (create &&
+      !createDirectoryAtPath_withIntermediateDirectories_attributes_error(paths[0], true, {}, error))
     return std::nullopt;
   return paths[0];
 }

@@ -85,9 +85,9 @@ class FileManager : public Object {
   bool isDeletableFileAtPath(const std::string& path) const;
 
   bool createDirectoryAtPath_withIntermediateDirectories_attributes_error(const std::string& path,
-                                                                        bool intermediates,
-                                                                        const Dictionary& attributes,
-                                                                        Error* error);
+                                                                          bool intermediates,
+                                                                          const Dictionary& attributes,
+                                                                          Error* error);
   // Writes `contents` (or an empty file) atomically; replaces an existing file.
   bool createFileAtPath_contents_attributes(const std::string& path, const std::optional<Data>& contents,
                                             const Dictionary& attributes = {});
@@ -101,7 +101,7 @@ class FileManager : public Object {
   // A hard link; a folder is recreated with its files hard-linked.
   bool linkItemAtPath_toPath_error(const std::string& source, const std::string& destination, Error* error);
   bool createSymbolicLinkAtPath_withDestinationPath_error(const std::string& path,
-                                                         const std::string& destination, Error* error);
+                                                          const std::string& destination, Error* error);
   std::optional<std::string> destinationOfSymbolicLinkAtPath_error(const std::string& path, Error* error);
 
   // Size, type, dates, permissions, owners and numbers of the item itself (a link is not
@@ -113,10 +113,10 @@ class FileManager : public Object {
 
   // Names in the folder (not "." or ".."), in name order.
   std::optional<std::vector<std::string>> contentsOfDirectoryAtPath_error(const std::string& path,
-                                                                         Error* error) const;
+                                                                          Error* error) const;
   // Every path below the folder, relative to it, in enumeration order.
   std::optional<std::vector<std::string>> subpathsOfDirectoryAtPath_error(const std::string& path,
-                                                                         Error* error) const;
+                                                                          Error* error) const;
   // nullptr when the path is no readable folder.
   Ref<DirectoryEnumerator> enumeratorAtPath(const std::string& path) const;
 
@@ -128,8 +128,8 @@ class FileManager : public Object {
   // ItemReplacementDirectory a new, unique folder for temporary items on the same file system
   // as `appropriateFor` (a path), so that a result can be renamed into place.
   std::optional<std::string> pathForDirectory_inDomain_appropriateForPath_create_error(
-      SearchPathDirectory directory, SearchPathDomainMask domain, const std::optional<std::string>& appropriateFor,
-      bool create, Error* error);
+      SearchPathDirectory directory, SearchPathDomainMask domain,
+      const std::optional<std::string>& appropriateFor, bool create, Error* error);
 };
 
 }  // namespace ns

@@ -18,8 +18,10 @@ namespace {
 // The largest index is NotFound - 1, so a range may reach up to NotFound.
 void checkRange(Range r, const char* method) {
   if (r.location >= NotFound || r.length > NotFound - r.location)
-    Exception::raise_format(NSRangeException, "*** -[NSIndexSet %s]: Range {%lu, %lu} exceeds maximum index value of NSNotFound - 1",
-                            method, static_cast<unsigned long>(r.location), static_cast<unsigned long>(r.length));
+    Exception::raise_format(
+        NSRangeException,
+        "*** -[NSIndexSet %s]: Range {%lu, %lu} exceeds maximum index value of NSNotFound - 1", method,
+        static_cast<unsigned long>(r.location), static_cast<unsigned long>(r.length));
 }
 
 // The part of `r` inside `window`; empty when they do not meet.
@@ -56,9 +58,13 @@ bool readVarint(const std::uint8_t*& p, const std::uint8_t* end, std::uint64_t& 
 
 }  // namespace
 
-Ref<IndexSet> IndexSet::indexSet() { return make<IndexSet>(); }
+Ref<IndexSet> IndexSet::indexSet() {
+  return make<IndexSet>();
+}
 
-Ref<IndexSet> IndexSet::indexSetWithIndex(std::size_t index) { return indexSetWithIndexesInRange({index, 1}); }
+Ref<IndexSet> IndexSet::indexSetWithIndex(std::size_t index) {
+  return indexSetWithIndexesInRange({index, 1});
+}
 
 Ref<IndexSet> IndexSet::indexSetWithIndexesInRange(Range range) {
   auto s = make<IndexSet>();
@@ -78,9 +84,13 @@ std::size_t IndexSet::count() const {
   return n;
 }
 
-std::size_t IndexSet::firstIndex() const { return ranges_.empty() ? NotFound : ranges_.front().location; }
+std::size_t IndexSet::firstIndex() const {
+  return ranges_.empty() ? NotFound : ranges_.front().location;
+}
 
-std::size_t IndexSet::lastIndex() const { return ranges_.empty() ? NotFound : ranges_.back().max() - 1; }
+std::size_t IndexSet::lastIndex() const {
+  return ranges_.empty() ? NotFound : ranges_.back().max() - 1;
+}
 
 std::size_t IndexSet::indexGreaterThanOrEqualToIndex(std::size_t index) const {
   // The first range that ends after `index`.
@@ -107,7 +117,9 @@ std::size_t IndexSet::indexLessThanIndex(std::size_t index) const {
   return index == 0 ? NotFound : indexLessThanOrEqualToIndex(index - 1);
 }
 
-bool IndexSet::containsIndex(std::size_t index) const { return indexGreaterThanOrEqualToIndex(index) == index; }
+bool IndexSet::containsIndex(std::size_t index) const {
+  return indexGreaterThanOrEqualToIndex(index) == index;
+}
 
 bool IndexSet::containsIndexesInRange(Range range) const {
   if (range.length == 0) return false;
@@ -122,7 +134,9 @@ bool IndexSet::containsIndexes(const IndexSet& other) const {
   return true;
 }
 
-bool IndexSet::intersectsIndexesInRange(Range range) const { return countOfIndexesInRange(range) > 0; }
+bool IndexSet::intersectsIndexesInRange(Range range) const {
+  return countOfIndexesInRange(range) > 0;
+}
 
 std::size_t IndexSet::countOfIndexesInRange(Range range) const {
   std::size_t n = 0;
@@ -130,7 +144,8 @@ std::size_t IndexSet::countOfIndexesInRange(Range range) const {
   return n;
 }
 
-std::size_t IndexSet::getIndexes_maxCount_inIndexRange(std::size_t* buffer, std::size_t maxCount, Range* range) const {
+std::size_t IndexSet::getIndexes_maxCount_inIndexRange(std::size_t* buffer, std::size_t maxCount,
+                                                       Range* range) const {
   Range window = range ? *range : Range{0, NotFound};
   std::size_t n = 0;
   std::size_t next = window.location;
@@ -158,7 +173,8 @@ void IndexSet::enumerateIndexesWithOptions_usingBlock(unsigned long options, con
   enumerateIndexesInRange_options_usingBlock({0, NotFound}, options, block);
 }
 
-void IndexSet::enumerateIndexesInRange_options_usingBlock(Range range, unsigned long options, const IndexBlock& block) const {
+void IndexSet::enumerateIndexesInRange_options_usingBlock(Range range, unsigned long options,
+                                                          const IndexBlock& block) const {
   if (options & NSEnumerationConcurrent) {
     std::vector<std::size_t> all;
     for (const auto& r : ranges_) {
@@ -198,7 +214,8 @@ void IndexSet::enumerateRangesWithOptions_usingBlock(unsigned long options, cons
   enumerateRangesInRange_options_usingBlock({0, NotFound}, options, block);
 }
 
-void IndexSet::enumerateRangesInRange_options_usingBlock(Range range, unsigned long options, const RangeBlock& block) const {
+void IndexSet::enumerateRangesInRange_options_usingBlock(Range range, unsigned long options,
+                                                         const RangeBlock& block) const {
   std::vector<Range> parts;
   for (const auto& r : ranges_) {
     Range part = clip(r, range);
@@ -217,16 +234,17 @@ std::size_t IndexSet::indexWithOptions_passingTest(unsigned long options, const 
   return indexInRange_options_passingTest({0, NotFound}, options, test);
 }
 
-std::size_t IndexSet::indexInRange_options_passingTest(Range range, unsigned long options, const IndexTest& test) const {
+std::size_t IndexSet::indexInRange_options_passingTest(Range range, unsigned long options,
+                                                       const IndexTest& test) const {
   // The first passing index in enumeration order; a concurrent search still answers the first.
   std::size_t found = NotFound;
-  enumerateIndexesInRange_options_usingBlock(range, options & ~static_cast<unsigned long>(NSEnumerationConcurrent),
-                                             [&](std::size_t i, bool* stop) {
-                                               if (test(i, stop)) {
-                                                 found = i;
-                                                 *stop = true;
-                                               }
-                                             });
+  enumerateIndexesInRange_options_usingBlock(
+      range, options & ~static_cast<unsigned long>(NSEnumerationConcurrent), [&](std::size_t i, bool* stop) {
+        if (test(i, stop)) {
+          found = i;
+          *stop = true;
+        }
+      });
   return found;
 }
 
@@ -238,7 +256,8 @@ Ref<IndexSet> IndexSet::indexesWithOptions_passingTest(unsigned long options, co
   return indexesInRange_options_passingTest({0, NotFound}, options, test);
 }
 
-Ref<IndexSet> IndexSet::indexesInRange_options_passingTest(Range range, unsigned long options, const IndexTest& test) const {
+Ref<IndexSet> IndexSet::indexesInRange_options_passingTest(Range range, unsigned long options,
+                                                           const IndexTest& test) const {
   auto result = make<IndexSet>();
   std::mutex m;
   enumerateIndexesInRange_options_usingBlock(range, options, [&](std::size_t i, bool* stop) {
@@ -250,7 +269,9 @@ Ref<IndexSet> IndexSet::indexesInRange_options_passingTest(Range range, unsigned
   return result;
 }
 
-Ref<IndexSet> IndexSet::copy() const { return initWithIndexSet(*this); }
+Ref<IndexSet> IndexSet::copy() const {
+  return initWithIndexSet(*this);
+}
 
 Ref<MutableIndexSet> IndexSet::mutableCopy() const {
   auto s = make<MutableIndexSet>();
@@ -275,7 +296,9 @@ bool IndexSet::isEqual(const Object* other) const {
   return o && isEqualToIndexSet(*o);
 }
 
-std::size_t IndexSet::hash() const { return count(); }
+std::size_t IndexSet::hash() const {
+  return count();
+}
 
 void IndexSet::encodeWithCoder(Coder& coder) const {
   coder.encodeInt64_forKey(static_cast<std::int64_t>(ranges_.size()), "NSRangeCount");
@@ -295,7 +318,8 @@ void IndexSet::encodeWithCoder(Coder& coder) const {
 void IndexSet::initWithCoder(Coder& coder) {
   ranges_.clear();
   auto damaged = [] {
-    Exception::raise(NSInvalidUnarchiveOperationException, "*** -[NSIndexSet initWithCoder:]: damaged index set data");
+    Exception::raise(NSInvalidUnarchiveOperationException,
+                     "*** -[NSIndexSet initWithCoder:]: damaged index set data");
   };
   auto add = [&](std::uint64_t location, std::uint64_t length) {
     if (location >= NotFound || length > NotFound - location) damaged();
@@ -353,9 +377,13 @@ void IndexSet::removeRange(Range range) {
   ranges_ = std::move(kept);
 }
 
-Ref<MutableIndexSet> MutableIndexSet::indexSet() { return make<MutableIndexSet>(); }
+Ref<MutableIndexSet> MutableIndexSet::indexSet() {
+  return make<MutableIndexSet>();
+}
 
-Ref<MutableIndexSet> MutableIndexSet::indexSetWithIndex(std::size_t index) { return indexSetWithIndexesInRange({index, 1}); }
+Ref<MutableIndexSet> MutableIndexSet::indexSetWithIndex(std::size_t index) {
+  return indexSetWithIndexesInRange({index, 1});
+}
 
 Ref<MutableIndexSet> MutableIndexSet::indexSetWithIndexesInRange(Range range) {
   auto s = make<MutableIndexSet>();

@@ -54,16 +54,20 @@ class IndexSet : public Object, public Coding {
 
   void enumerateIndexesUsingBlock(const IndexBlock& block) const;
   void enumerateIndexesWithOptions_usingBlock(unsigned long options, const IndexBlock& block) const;
-  void enumerateIndexesInRange_options_usingBlock(Range range, unsigned long options, const IndexBlock& block) const;
+  void enumerateIndexesInRange_options_usingBlock(Range range, unsigned long options,
+                                                  const IndexBlock& block) const;
   void enumerateRangesUsingBlock(const RangeBlock& block) const;
   void enumerateRangesWithOptions_usingBlock(unsigned long options, const RangeBlock& block) const;
-  void enumerateRangesInRange_options_usingBlock(Range range, unsigned long options, const RangeBlock& block) const;
+  void enumerateRangesInRange_options_usingBlock(Range range, unsigned long options,
+                                                 const RangeBlock& block) const;
   std::size_t indexPassingTest(const IndexTest& test) const;
   std::size_t indexWithOptions_passingTest(unsigned long options, const IndexTest& test) const;
-  std::size_t indexInRange_options_passingTest(Range range, unsigned long options, const IndexTest& test) const;
+  std::size_t indexInRange_options_passingTest(Range range, unsigned long options,
+                                               const IndexTest& test) const;
   Ref<IndexSet> indexesPassingTest(const IndexTest& test) const;
   Ref<IndexSet> indexesWithOptions_passingTest(unsigned long options, const IndexTest& test) const;
-  Ref<IndexSet> indexesInRange_options_passingTest(Range range, unsigned long options, const IndexTest& test) const;
+  Ref<IndexSet> indexesInRange_options_passingTest(Range range, unsigned long options,
+                                                   const IndexTest& test) const;
 
   Ref<IndexSet> copy() const;
   Ref<MutableIndexSet> mutableCopy() const;

@@ -13,7 +13,8 @@ class Notification : public Object {
   Notification(std::string name, Ref<Object> object = nullptr, Dictionary userInfo = {})
       : name_(std::move(name)), object_(std::move(object)), userInfo_(std::move(userInfo)) {}
 
-  static Ref<Notification> notificationWithName_object_userInfo(std::string name, Ref<Object> object = nullptr,
+  static Ref<Notification> notificationWithName_object_userInfo(std::string name,
+                                                                Ref<Object> object = nullptr,
                                                                 Dictionary userInfo = {}) {
     return make<Notification>(std::move(name), std::move(object), std::move(userInfo));
   }

@@ -66,9 +66,9 @@ void NotificationCenter::addEntry(void* observer, std::weak_ptr<void> weak, Thun
 }
 
 Ref<Object> NotificationCenter::addObserverForName_object_queue_usingBlock(std::optional<std::string> name,
-                                                                          const Ref<Object>& object,
-                                                                          const Ref<OperationQueue>& queue,
-                                                                          Block block) {
+                                                                           const Ref<Object>& object,
+                                                                           const Ref<OperationQueue>& queue,
+                                                                           Block block) {
   auto token = make<ObserverToken>();
   auto entry = std::make_shared<Entry>();
   entry->observer = token.get();
@@ -97,7 +97,8 @@ void NotificationCenter::removeObserver(const void* observer) {
   std::erase_if(entries_, [](const std::shared_ptr<Entry>& e) { return e->removed.load(); });
 }
 
-void NotificationCenter::removeObserver_name_object(const void* observer, const std::optional<std::string>& name,
+void NotificationCenter::removeObserver_name_object(const void* observer,
+                                                    const std::optional<std::string>& name,
                                                     const Object* object) {
   if (!observer) return;
   std::vector<std::shared_ptr<Entry>> dropped;
@@ -147,7 +148,8 @@ void NotificationCenter::postNotificationName_object(const std::string& name, co
   postNotification(make<Notification>(name, object));
 }
 
-void NotificationCenter::postNotificationName_object_userInfo(const std::string& name, const Ref<Object>& object,
+void NotificationCenter::postNotificationName_object_userInfo(const std::string& name,
+                                                              const Ref<Object>& object,
                                                               Dictionary userInfo) {
   postNotification(make<Notification>(name, object, std::move(userInfo)));
 }

@@ -35,20 +35,26 @@ class NotificationCenter : public Object {
   // nothing. A nullopt name matches every name; a null object matches every sender.
   template <class T>
   void addObserver_selector_name_object(T* observer, void (T::*selector)(const Ref<Notification>&),
-                                        std::optional<std::string> name, const Ref<Object>& object = nullptr) {
-    addEntry(observer, weakOf(observer),
-             [selector](void* target, const Ref<Notification>& note) { (static_cast<T*>(target)->*selector)(note); },
-             std::move(name), object.get());
+                                        std::optional<std::string> name,
+                                        const Ref<Object>& object = nullptr) {
+    addEntry(
+        observer, weakOf(observer),
+        [selector](void* target, const Ref<Notification>& note) {
+          (static_cast<T*>(target)->*selector)(note);
+        },
+        std::move(name), object.get());
   }
   template <class T>
   void addObserver_selector_name_object(T* observer, void (T::*selector)(), std::optional<std::string> name,
                                         const Ref<Object>& object = nullptr) {
-    addEntry(observer, weakOf(observer),
-             [selector](void* target, const Ref<Notification>&) { (static_cast<T*>(target)->*selector)(); },
-             std::move(name), object.get());
+    addEntry(
+        observer, weakOf(observer),
+        [selector](void* target, const Ref<Notification>&) { (static_cast<T*>(target)->*selector)(); },
+        std::move(name), object.get());
   }
   template <class T, class Method>
-  void addObserver_selector_name_object(const Ref<T>& observer, Method selector, std::optional<std::string> name,
+  void addObserver_selector_name_object(const Ref<T>& observer, Method selector,
+                                        std::optional<std::string> name,
                                         const Ref<Object>& object = nullptr) {
     addObserver_selector_name_object(observer.get(), selector, std::move(name), object);
   }
@@ -56,7 +62,8 @@ class NotificationCenter : public Object {
   // addObserverForName:object:queue:usingBlock:. The centre keeps the block until the returned
   // token is removed with removeObserver. With a queue the block runs as an operation of that
   // queue (at once when the poster already runs on it) and the post waits for it.
-  Ref<Object> addObserverForName_object_queue_usingBlock(std::optional<std::string> name, const Ref<Object>& object,
+  Ref<Object> addObserverForName_object_queue_usingBlock(std::optional<std::string> name,
+                                                         const Ref<Object>& object,
                                                          const Ref<OperationQueue>& queue, Block block);
 
   // Removes every registration of `observer` (an object or a token), or those matching a name

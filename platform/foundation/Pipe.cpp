@@ -13,7 +13,8 @@ namespace ns {
 Pipe::Pipe() {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0) {
-    Exception::raise(NSFileHandleOperationException, std::string("*** -[NSPipe init]: ") + std::strerror(errno));
+    Exception::raise(NSFileHandleOperationException,
+                     std::string("*** -[NSPipe init]: ") + std::strerror(errno));
   }
   reading_ = make<FileHandle>(fds[0], true);
   writing_ = make<FileHandle>(fds[1], true);

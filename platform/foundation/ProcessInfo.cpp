@@ -73,7 +73,9 @@ void ProcessInfo::setProcessName(std::string name) {
   processName_ = std::move(name);
 }
 
-int ProcessInfo::processIdentifier() const { return static_cast<int>(::getpid()); }
+int ProcessInfo::processIdentifier() const {
+  return static_cast<int>(::getpid());
+}
 
 std::vector<std::string> ProcessInfo::arguments() const {
   std::ifstream in("/proc/self/cmdline", std::ios::binary);
@@ -168,7 +170,9 @@ unsigned long ProcessInfo::activeProcessorCount() const {
 
 unsigned long long ProcessInfo::physicalMemory() const {
   long pages = ::sysconf(_SC_PHYS_PAGES), size = ::sysconf(_SC_PAGESIZE);
-  return pages > 0 && size > 0 ? static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(size) : 0;
+  return pages > 0 && size > 0
+             ? static_cast<unsigned long long>(pages) * static_cast<unsigned long long>(size)
+             : 0;
 }
 
 TimeInterval ProcessInfo::systemUptime() const {

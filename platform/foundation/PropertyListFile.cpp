@@ -5,7 +5,8 @@
 
 namespace ns {
 
-bool writePropertyListToFile_atomically(const Value& plist, const std::string& path, bool atomically, Error* error) {
+bool writePropertyListToFile_atomically(const Value& plist, const std::string& path, bool atomically,
+                                        Error* error) {
   auto data = PropertyListSerialization::xmlData(plist, error);
   if (!data) return false;
   return writeDataToFile(*data, path, atomically ? unsigned(DataWritingAtomic) : 0u, error);

@@ -39,8 +39,10 @@ std::string xdgUserDir(const char* key, const char* fallback) {
     auto start = line.find_first_not_of(" \t");
     if (start == std::string::npos || line.compare(start, prefix.size(), prefix) != 0) continue;
     std::string value = line.substr(start + prefix.size());
-    while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t')) value.pop_back();
-    if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+    while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t'))
+      value.pop_back();
+    if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
+      value = value.substr(1, value.size() - 2);
     std::string resolved;
     if (value.rfind("$HOME", 0) == 0) {
       std::string rest = value.substr(5);
@@ -128,7 +130,9 @@ std::string FullUserName() {
   return UserName();
 }
 
-std::string userConfigDirectory() { return xdgHome("XDG_CONFIG_HOME", ".config"); }
+std::string userConfigDirectory() {
+  return xdgHome("XDG_CONFIG_HOME", ".config");
+}
 
 std::string userDirectory(SearchPathDirectory directory) {
   switch (directory) {

@@ -35,8 +35,8 @@ enum SearchPathDomainMask : unsigned {
 
 // The folders of `directory` in the given domains, user domain first. With expandTilde false
 // a path inside the home folder starts with "~". Folders need not exist.
-std::vector<std::string> SearchPathForDirectoriesInDomains(SearchPathDirectory directory,
-                                                           unsigned domainMask, bool expandTilde);
+std::vector<std::string> SearchPathForDirectoriesInDomains(SearchPathDirectory directory, unsigned domainMask,
+                                                           bool expandTilde);
 
 // The one user-domain folder of `directory` (expanded), or "" when it has none.
 std::string userDirectory(SearchPathDirectory directory);

@@ -387,16 +387,24 @@ class FileOutputStream : public OutputStream {
 
 // ---- InputStream / OutputStream ----
 
-Ref<InputStream> InputStream::inputStreamWithData(const Data& data) { return make<DataInputStream>(data); }
+Ref<InputStream> InputStream::inputStreamWithData(const Data& data) {
+  return make<DataInputStream>(data);
+}
 
 Ref<InputStream> InputStream::inputStreamWithFileAtPath(const std::string& path) {
   return make<FileInputStream>(path);
 }
 
-long InputStream::read_maxLength(std::uint8_t*, std::size_t) { return -1; }
-bool InputStream::hasBytesAvailable() { return false; }
+long InputStream::read_maxLength(std::uint8_t*, std::size_t) {
+  return -1;
+}
+bool InputStream::hasBytesAvailable() {
+  return false;
+}
 
-Ref<OutputStream> OutputStream::outputStreamToMemory() { return make<MemoryOutputStream>(); }
+Ref<OutputStream> OutputStream::outputStreamToMemory() {
+  return make<MemoryOutputStream>();
+}
 
 Ref<OutputStream> OutputStream::outputStreamToBuffer_capacity(std::uint8_t* buffer, std::size_t capacity) {
   return make<BufferOutputStream>(buffer, capacity);
@@ -406,7 +414,11 @@ Ref<OutputStream> OutputStream::outputStreamToFileAtPath_append(const std::strin
   return make<FileOutputStream>(path, append);
 }
 
-long OutputStream::write_maxLength(const std::uint8_t*, std::size_t) { return -1; }
-bool OutputStream::hasSpaceAvailable() { return false; }
+long OutputStream::write_maxLength(const std::uint8_t*, std::size_t) {
+  return -1;
+}
+bool OutputStream::hasSpaceAvailable() {
+  return false;
+}
 
 }  // namespace ns

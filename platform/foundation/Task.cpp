@@ -21,15 +21,20 @@ namespace ns {
 namespace {
 
 // Straight system calls: the C library's declarations of these are not usable from C++ here.
-int openPidfd(pid_t pid) { return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)); }
-int signalPidfd(int pidfd, int sig) { return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0)); }
+int openPidfd(pid_t pid) {
+  return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+int signalPidfd(int pidfd, int sig) {
+  return static_cast<int>(::syscall(SYS_pidfd_send_signal, pidfd, sig, nullptr, 0));
+}
 
 int childEnd(const Task::Stream& stream, int which) {
   if (auto* pipe = std::get_if<Ref<Pipe>>(&stream); pipe && *pipe) {
     return which == 0 ? (*pipe)->fileHandleForReading()->fileDescriptor()
                       : (*pipe)->fileHandleForWriting()->fileDescriptor();
   }
-  if (auto* handle = std::get_if<Ref<FileHandle>>(&stream); handle && *handle) return (*handle)->fileDescriptor();
+  if (auto* handle = std::get_if<Ref<FileHandle>>(&stream); handle && *handle)
+    return (*handle)->fileDescriptor();
   return -1;
 }
 
@@ -46,7 +51,8 @@ Task::~Task() {
   if (pidfd_ >= 0) ::close(pidfd_);
 }
 
-Ref<Task> Task::launchedTaskWithLaunchPath_arguments(const std::string& path, const std::vector<std::string>& arguments) {
+Ref<Task> Task::launchedTaskWithLaunchPath_arguments(const std::string& path,
+                                                     const std::vector<std::string>& arguments) {
   auto task = make<Task>();
   task->setLaunchPath(path);
   task->setArguments(arguments);
@@ -57,7 +63,8 @@ Ref<Task> Task::launchedTaskWithLaunchPath_arguments(const std::string& path, co
 void Task::launch() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (launched_) Exception::raise(NSInvalidArgumentException, "*** -[NSConcreteTask launch]: task already launched");
+    if (launched_)
+      Exception::raise(NSInvalidArgumentException, "*** -[NSConcreteTask launch]: task already launched");
   }
   Error error(NSCocoaErrorDomain, 0);
   if (!launchAndReturnError(&error)) {
@@ -121,7 +128,9 @@ bool Task::launchAndReturnError(Error* error) {
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   if (rc != 0) {
-    setError(error, fileError(rc, rc == ENOENT && !currentDirectory_.empty() ? currentDirectory_ : launchPath_, false));
+    setError(
+        error,
+        fileError(rc, rc == ENOENT && !currentDirectory_.empty() ? currentDirectory_ : launchPath_, false));
     return false;
   }
   launched_ = true;
@@ -152,7 +161,9 @@ bool Task::reap(bool block) {
     pidfd = pidfd_;
   }
   if (block && pidfd >= 0) {
-    struct pollfd p {pidfd, POLLIN, 0};
+    struct pollfd p {
+      pidfd, POLLIN, 0
+    };
     while (::poll(&p, 1, -1) < 0 && errno == EINTR) {
     }
   }
@@ -204,8 +215,9 @@ void Task::waitUntilExit() {
 int Task::terminationStatus() {
   if (!reap(false)) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Exception::raise(NSInvalidArgumentException, launched_ ? "*** -[NSConcreteTask terminationStatus]: task still running"
-                                                           : "*** -[NSConcreteTask terminationStatus]: task not launched");
+    Exception::raise(NSInvalidArgumentException,
+                     launched_ ? "*** -[NSConcreteTask terminationStatus]: task still running"
+                               : "*** -[NSConcreteTask terminationStatus]: task not launched");
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return status_;
@@ -214,8 +226,9 @@ int Task::terminationStatus() {
 TaskTerminationReason Task::terminationReason() {
   if (!reap(false)) {
     std::lock_guard<std::mutex> lock(mutex_);
-    Exception::raise(NSInvalidArgumentException, launched_ ? "*** -[NSConcreteTask terminationReason]: task still running"
-                                                           : "*** -[NSConcreteTask terminationReason]: task not launched");
+    Exception::raise(NSInvalidArgumentException,
+                     launched_ ? "*** -[NSConcreteTask terminationReason]: task still running"
+                               : "*** -[NSConcreteTask terminationReason]: task not launched");
   }
   std::lock_guard<std::mutex> lock(mutex_);
   return reason_;
@@ -264,9 +277,17 @@ void Task::reportExit() {
   NotificationCenter::defaultCenter()->postNotificationName_object(NSTaskDidTerminateNotification, self);
 }
 
-void Task::terminate() { signal(SIGTERM); }
-void Task::interrupt() { signal(SIGINT); }
-bool Task::suspend() { return signal(SIGSTOP); }
-bool Task::resume() { return signal(SIGCONT); }
+void Task::terminate() {
+  signal(SIGTERM);
+}
+void Task::interrupt() {
+  signal(SIGINT);
+}
+bool Task::suspend() {
+  return signal(SIGSTOP);
+}
+bool Task::resume() {
+  return signal(SIGCONT);
+}
 
 }  // namespace ns

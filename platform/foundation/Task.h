@@ -35,7 +35,8 @@ class Task : public Object {
   ~Task() override;
 
   // Launches at once; raises like launch().
-  static Ref<Task> launchedTaskWithLaunchPath_arguments(const std::string& path, const std::vector<std::string>& arguments);
+  static Ref<Task> launchedTaskWithLaunchPath_arguments(const std::string& path,
+                                                        const std::vector<std::string>& arguments);
 
   const std::string& launchPath() const { return launchPath_; }
   void setLaunchPath(std::string path) { launchPath_ = std::move(path); }

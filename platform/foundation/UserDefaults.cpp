@@ -188,9 +188,10 @@ std::optional<Data> UserDefaults::dataForKey(const std::string& key) const {
 }
 
 void UserDefaults::setObject_forKey(const Value& value, const std::string& key) {
-  if (!value.isNil() && !PropertyListSerialization::propertyList_isValidForFormat(value, PropertyListXMLFormat_v1_0)) {
-    Exception::raise(NSInvalidArgumentException, "Attempt to insert non-property list object " + value.description() +
-                                                     " for key " + key);
+  if (!value.isNil() &&
+      !PropertyListSerialization::propertyList_isValidForFormat(value, PropertyListXMLFormat_v1_0)) {
+    Exception::raise(NSInvalidArgumentException,
+                     "Attempt to insert non-property list object " + value.description() + " for key " + key);
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -252,7 +253,9 @@ void UserDefaults::setPersistentDomain_forName(const Dictionary& domain, const s
   postChange();
 }
 
-void UserDefaults::removePersistentDomainForName(const std::string& name) { setPersistentDomain_forName({}, name); }
+void UserDefaults::removePersistentDomainForName(const std::string& name) {
+  setPersistentDomain_forName({}, name);
+}
 
 void UserDefaults::postChange() {
   auto self = std::static_pointer_cast<Object>(weak_from_this().lock());

@@ -82,7 +82,8 @@ Ref<HTTPCookie> parseSetCookie(std::string_view line, const URL& url, const Date
   std::optional<Date> maxAgeDate;
   while (semi != std::string_view::npos) {
     auto next = line.find(';', semi + 1);
-    std::string attr = trim(line.substr(semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1));
+    std::string attr = trim(
+        line.substr(semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1));
     semi = next;
     auto aeq = attr.find('=');
     std::string key = lower(trim(std::string_view(attr).substr(0, aeq)));
@@ -94,7 +95,8 @@ Ref<HTTPCookie> parseSetCookie(std::string_view line, const URL& url, const Date
       char* end = nullptr;
       long long seconds = std::strtoll(val.c_str(), &end, 10);
       if (*end) continue;
-      maxAgeDate = seconds <= 0 ? Date::distantPast() : now.dateByAddingTimeInterval(static_cast<double>(seconds));
+      maxAgeDate =
+          seconds <= 0 ? Date::distantPast() : now.dateByAddingTimeInterval(static_cast<double>(seconds));
     } else if (key == "domain") {
       std::string d = lower(val);
       while (!d.empty() && d.front() == '.') d.erase(0, 1);
@@ -172,16 +174,18 @@ Ref<HTTPCookie> HTTPCookie::cookieWithProperties(const Dictionary& properties) {
   if (properties[HTTPCookieDiscard].boolValue() || properties[HTTPCookieDiscard].stringValue() == "TRUE")
     f.expiresDate.reset();
   const Value& secure = properties[HTTPCookieSecure];
-  f.secure = secure.isString() ? (secure.string() == "TRUE" || secure.string() == "1" || lower(secure.string()) == "yes")
-                               : secure.boolValue();
-  f.httpOnly = properties[HTTPCookieHTTPOnly].boolValue() || properties[HTTPCookieHTTPOnly].stringValue() == "TRUE";
+  f.secure = secure.isString()
+                 ? (secure.string() == "TRUE" || secure.string() == "1" || lower(secure.string()) == "yes")
+                 : secure.boolValue();
+  f.httpOnly =
+      properties[HTTPCookieHTTPOnly].boolValue() || properties[HTTPCookieHTTPOnly].stringValue() == "TRUE";
   f.comment = properties[HTTPCookieComment].optionalString();
   f.version = static_cast<unsigned>(properties[HTTPCookieVersion].intValue());
   return make<HTTPCookie>(std::move(f));
 }
 
-std::vector<Ref<HTTPCookie>> HTTPCookie::cookiesWithSetCookieLines_forURL(const std::vector<std::string>& lines,
-                                                                          const Ref<URL>& url) {
+std::vector<Ref<HTTPCookie>> HTTPCookie::cookiesWithSetCookieLines_forURL(
+    const std::vector<std::string>& lines, const Ref<URL>& url) {
   std::vector<Ref<HTTPCookie>> out;
   if (!url) return out;
   Date now = Date::now();
@@ -193,8 +197,8 @@ std::vector<Ref<HTTPCookie>> HTTPCookie::cookiesWithSetCookieLines_forURL(const 
   return out;
 }
 
-std::vector<Ref<HTTPCookie>> HTTPCookie::cookiesWithResponseHeaderFields_forURL(const HTTPHeaderFields& headers,
-                                                                                const Ref<URL>& url) {
+std::vector<Ref<HTTPCookie>> HTTPCookie::cookiesWithResponseHeaderFields_forURL(
+    const HTTPHeaderFields& headers, const Ref<URL>& url) {
   std::vector<std::string> lines;
   for (const auto& [name, value] : headers)
     if (headerNameEquals(name, "Set-Cookie")) lines.push_back(value);
@@ -262,14 +266,16 @@ bool HTTPCookie::isEqual(const Object* other) const {
   return o && isSameIdentity(*o) && f_.value == o->f_.value;
 }
 
-std::size_t HTTPCookie::hash() const { return std::hash<std::string>()(f_.name + "\n" + lower(f_.domain) + "\n" + f_.path); }
+std::size_t HTTPCookie::hash() const {
+  return std::hash<std::string>()(f_.name + "\n" + lower(f_.domain) + "\n" + f_.path);
+}
 
 std::string HTTPCookie::description() const {
-  return format("<NSHTTPCookie version:%u name:\"%@\" value:\"%@\" expiresDate:%@ sessionOnly:%@ domain:\"%@\" "
-                "path:\"%@\" isSecure:%@>",
-                f_.version, f_.name, f_.value,
-                f_.expiresDate ? f_.expiresDate->description() : std::string("(null)"),
-                isSessionOnly() ? "TRUE" : "FALSE", f_.domain, f_.path, f_.secure ? "TRUE" : "FALSE");
+  return format(
+      "<NSHTTPCookie version:%u name:\"%@\" value:\"%@\" expiresDate:%@ sessionOnly:%@ domain:\"%@\" "
+      "path:\"%@\" isSecure:%@>",
+      f_.version, f_.name, f_.value, f_.expiresDate ? f_.expiresDate->description() : std::string("(null)"),
+      isSessionOnly() ? "TRUE" : "FALSE", f_.domain, f_.path, f_.secure ? "TRUE" : "FALSE");
 }
 
 // RFC 6265 section 5.1.1.

@@ -75,7 +75,9 @@ class HTTPCookie : public Object {
   Dictionary properties() const;
   const Fields& fields() const { return f_; }
 
-  bool isExpiredAt(const Date& now) const { return f_.expiresDate && f_.expiresDate->timeIntervalSince1970() <= now.timeIntervalSince1970(); }
+  bool isExpiredAt(const Date& now) const {
+    return f_.expiresDate && f_.expiresDate->timeIntervalSince1970() <= now.timeIntervalSince1970();
+  }
   // The host domain-matches this cookie's domain (exact for host-only cookies).
   bool matchesHost(std::string_view host) const;
   // RFC 6265 path-match of a request path.

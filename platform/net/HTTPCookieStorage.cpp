@@ -40,7 +40,8 @@ void HTTPCookieStorage::deleteCookie(const Ref<HTTPCookie>& cookie) {
 }
 
 void HTTPCookieStorage::setCookies_forURL_mainDocumentURL(const std::vector<Ref<HTTPCookie>>& cookies,
-                                                          const Ref<URL>& url, const Ref<URL>& mainDocumentURL) {
+                                                          const Ref<URL>& url,
+                                                          const Ref<URL>& mainDocumentURL) {
   HTTPCookieAcceptPolicy policy = cookieAcceptPolicy();
   if (policy == HTTPCookieAcceptPolicyNever) return;
   const Ref<URL>& main = mainDocumentURL ? mainDocumentURL : url;
@@ -74,7 +75,8 @@ std::vector<Ref<HTTPCookie>> HTTPCookieStorage::cookiesForURL(const Ref<URL>& ur
       if (e.cookie->isAllowedForURL(*url)) matching.push_back(e);
   }
   std::stable_sort(matching.begin(), matching.end(), [](const Entry& a, const Entry& b) {
-    if (a.cookie->path().size() != b.cookie->path().size()) return a.cookie->path().size() > b.cookie->path().size();
+    if (a.cookie->path().size() != b.cookie->path().size())
+      return a.cookie->path().size() > b.cookie->path().size();
     if (a.created.timeIntervalSince1970() != b.created.timeIntervalSince1970())
       return a.created.timeIntervalSince1970() < b.created.timeIntervalSince1970();
     return a.order < b.order;

@@ -51,13 +51,16 @@ bool parseAddress(const std::string& text, sockaddr_storage* out, socklen_t* len
 bool isLoopback(const sockaddr_storage& a) {
   if (a.ss_family == AF_INET)
     return (ntohl(reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr) >> 24) == 127;
-  if (a.ss_family == AF_INET6) return IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr);
+  if (a.ss_family == AF_INET6)
+    return IN6_IS_ADDR_LOOPBACK(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr);
   return false;
 }
 
 bool isUnspecified(const sockaddr_storage& a) {
-  if (a.ss_family == AF_INET) return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr == htonl(INADDR_ANY);
-  if (a.ss_family == AF_INET6) return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr);
+  if (a.ss_family == AF_INET)
+    return reinterpret_cast<const sockaddr_in&>(a).sin_addr.s_addr == htonl(INADDR_ANY);
+  if (a.ss_family == AF_INET6)
+    return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6&>(a).sin6_addr);
   return false;
 }
 
@@ -84,7 +87,8 @@ class SystemRouteStateSource : public RouteStateSource {
     if (netlink_ >= 0) {
       sockaddr_nl addr{};
       addr.nl_family = AF_NETLINK;
-      addr.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
+      addr.nl_groups =
+          RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR | RTMGRP_IPV4_ROUTE | RTMGRP_IPV6_ROUTE;
       if (::bind(netlink_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(netlink_);
         netlink_ = -1;
@@ -279,7 +283,8 @@ bool NetworkReachability::scheduleWithRunLoop(const ns::Ref<ns::RunLoop>& runLoo
   return true;
 }
 
-bool NetworkReachability::unscheduleFromRunLoop(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) {
+bool NetworkReachability::unscheduleFromRunLoop(const ns::Ref<ns::RunLoop>& runLoop,
+                                                const std::string& mode) {
   {
     std::lock_guard lock(mutex_);
     auto before = schedules_.size();

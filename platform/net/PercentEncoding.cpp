@@ -33,8 +33,12 @@ URLCharacterSet URLCharacterSet::unreservedCharacterSet() {
   return set.add(kUnreserved);
 }
 
-URLCharacterSet URLCharacterSet::URLUserAllowedCharacterSet() { return unreservedCharacterSet().add(kSubDelims); }
-URLCharacterSet URLCharacterSet::URLPasswordAllowedCharacterSet() { return unreservedCharacterSet().add(kSubDelims); }
+URLCharacterSet URLCharacterSet::URLUserAllowedCharacterSet() {
+  return unreservedCharacterSet().add(kSubDelims);
+}
+URLCharacterSet URLCharacterSet::URLPasswordAllowedCharacterSet() {
+  return unreservedCharacterSet().add(kSubDelims);
+}
 URLCharacterSet URLCharacterSet::URLHostAllowedCharacterSet() {
   return unreservedCharacterSet().add(kSubDelims).add(":[]");
 }
@@ -44,7 +48,9 @@ URLCharacterSet URLCharacterSet::URLPathAllowedCharacterSet() {
 URLCharacterSet URLCharacterSet::URLQueryAllowedCharacterSet() {
   return unreservedCharacterSet().add(kSubDelims).add(":@/?");
 }
-URLCharacterSet URLCharacterSet::URLFragmentAllowedCharacterSet() { return URLQueryAllowedCharacterSet(); }
+URLCharacterSet URLCharacterSet::URLFragmentAllowedCharacterSet() {
+  return URLQueryAllowedCharacterSet();
+}
 
 URLCharacterSet& URLCharacterSet::add(std::string_view characters) {
   for (unsigned char c : characters)
@@ -58,7 +64,8 @@ URLCharacterSet& URLCharacterSet::remove(std::string_view characters) {
   return *this;
 }
 
-std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view text, const URLCharacterSet& allowed) {
+std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view text,
+                                                               const URLCharacterSet& allowed) {
   std::string out;
   out.reserve(text.size());
   for (unsigned char c : text) {

@@ -30,7 +30,9 @@ class URLCharacterSet {
   URLCharacterSet& add(std::string_view characters);
   URLCharacterSet& remove(std::string_view characters);
   URLCharacterSet adding(std::string_view characters) const { return URLCharacterSet(*this).add(characters); }
-  URLCharacterSet removing(std::string_view characters) const { return URLCharacterSet(*this).remove(characters); }
+  URLCharacterSet removing(std::string_view characters) const {
+    return URLCharacterSet(*this).remove(characters);
+  }
   bool contains(unsigned char c) const { return c < 128 && bits_.test(c); }
 
  private:
@@ -38,7 +40,8 @@ class URLCharacterSet {
 };
 
 // Escapes every byte of the UTF-8 text that is not in `allowed` as "%XX" (upper-case hex).
-std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view text, const URLCharacterSet& allowed);
+std::string stringByAddingPercentEncodingWithAllowedCharacters(std::string_view text,
+                                                               const URLCharacterSet& allowed);
 
 // Decodes every "%XX"; nothing when an escape is malformed or the result is not valid UTF-8.
 std::optional<std::string> stringByRemovingPercentEncoding(std::string_view text);

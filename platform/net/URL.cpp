@@ -12,15 +12,27 @@ namespace ns {
 
 namespace {
 
-bool isSchemeChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.'; }
+bool isSchemeChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '-' || c == '.';
+}
 
-bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
+bool isHex(char c) {
+  return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Characters that never stand unescaped in URL text.
 bool isIllegal(unsigned char c) {
   if (c <= 0x20 || c >= 0x7f) return true;
   switch (c) {
-    case '"': case '<': case '>': case '\\': case '^': case '`': case '{': case '|': case '}':
+    case '"':
+    case '<':
+    case '>':
+    case '\\':
+    case '^':
+    case '`':
+    case '{':
+    case '|':
+    case '}':
       return true;
     default:
       return false;
@@ -266,7 +278,8 @@ Ref<URL> URL::fileURLWithPath_isDirectory(std::string_view path, bool isDirector
   p.scheme = "file";
   p.hasAuthority = true;
   p.host = "";
-  p.path = stringByAddingPercentEncodingWithAllowedCharacters(full, URLCharacterSet::URLPathAllowedCharacterSet());
+  p.path =
+      stringByAddingPercentEncodingWithAllowedCharacters(full, URLCharacterSet::URLPathAllowedCharacterSet());
   return makeAbsolute(std::move(p));
 }
 
@@ -346,12 +359,14 @@ std::string URL::pathExtension() const {
   return last.substr(dot + 1);
 }
 
-bool URL::isFileURL() const { return parts_.scheme && (*parts_.scheme == "file" || *parts_.scheme == "FILE"); }
+bool URL::isFileURL() const {
+  return parts_.scheme && (*parts_.scheme == "file" || *parts_.scheme == "FILE");
+}
 
 Ref<URL> URL::URLByAppendingPathComponent_isDirectory(std::string_view component, bool isDirectory) const {
   Parts p = parts_;
-  std::string escaped =
-      stringByAddingPercentEncodingWithAllowedCharacters(component, URLCharacterSet::URLPathAllowedCharacterSet());
+  std::string escaped = stringByAddingPercentEncodingWithAllowedCharacters(
+      component, URLCharacterSet::URLPathAllowedCharacterSet());
   if (p.path.empty() || p.path.back() != '/') p.path += '/';
   while (!escaped.empty() && escaped.front() == '/') escaped.erase(0, 1);
   p.path += escaped;
@@ -382,8 +397,8 @@ Ref<URL> URL::URLByAppendingPathExtension(std::string_view extension) const {
   Parts p = parts_;
   bool dir = hasDirectoryPath() && p.path.size() > 1;
   if (dir) p.path.pop_back();
-  p.path += "." + stringByAddingPercentEncodingWithAllowedCharacters(extension,
-                                                                   URLCharacterSet::URLPathAllowedCharacterSet());
+  p.path += "." + stringByAddingPercentEncodingWithAllowedCharacters(
+                      extension, URLCharacterSet::URLPathAllowedCharacterSet());
   if (dir) p.path += '/';
   return makeAbsolute(std::move(p));
 }
@@ -413,7 +428,9 @@ bool URL::isEqual(const Object* other) const {
   return base_->isEqual(o->base_.get());
 }
 
-std::size_t URL::hash() const { return std::hash<std::string>()(absolute_); }
+std::size_t URL::hash() const {
+  return std::hash<std::string>()(absolute_);
+}
 
 std::string URL::description() const {
   if (!base_) return relative_;

@@ -51,15 +51,21 @@ class URLProtectionSpace : public Object {
  public:
   URLProtectionSpace(std::string host, int port, std::string protocol, std::optional<std::string> realm,
                      std::string authenticationMethod, bool isProxy = false)
-      : host_(std::move(host)), port_(port), protocol_(std::move(protocol)), realm_(std::move(realm)),
-        method_(std::move(authenticationMethod)), isProxy_(isProxy) {}
+      : host_(std::move(host)),
+        port_(port),
+        protocol_(std::move(protocol)),
+        realm_(std::move(realm)),
+        method_(std::move(authenticationMethod)),
+        isProxy_(isProxy) {}
   const std::string& host() const { return host_; }
   int port() const { return port_; }
   const std::string& protocol() const { return protocol_; }
   const std::optional<std::string>& realm() const { return realm_; }
   const std::string& authenticationMethod() const { return method_; }
   bool isProxy() const { return isProxy_; }
-  bool receivesCredentialSecurely() const { return protocol_ == "https" || method_ == URLAuthenticationMethodHTTPDigest; }
+  bool receivesCredentialSecurely() const {
+    return protocol_ == "https" || method_ == URLAuthenticationMethodHTTPDigest;
+  }
   std::string className() const override { return "NSURLProtectionSpace"; }
 
  private:
@@ -78,19 +84,27 @@ class URLAuthenticationChallengeSender {
   virtual ~URLAuthenticationChallengeSender() = default;
   virtual void useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
                                                         const Ref<URLAuthenticationChallenge>& challenge) = 0;
-  virtual void continueWithoutCredentialForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) = 0;
+  virtual void continueWithoutCredentialForAuthenticationChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) = 0;
   virtual void cancelAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) = 0;
-  virtual void performDefaultHandlingForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) = 0;
-  virtual void rejectProtectionSpaceAndContinueWithChallenge(const Ref<URLAuthenticationChallenge>& challenge) = 0;
+  virtual void performDefaultHandlingForAuthenticationChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) = 0;
+  virtual void rejectProtectionSpaceAndContinueWithChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) = 0;
 };
 
 class URLAuthenticationChallenge : public Object {
  public:
   URLAuthenticationChallenge(Ref<URLProtectionSpace> space, Ref<URLCredential> proposedCredential,
                              long previousFailureCount, Ref<URLResponse> failureResponse,
-                             std::optional<Error> error, std::weak_ptr<URLAuthenticationChallengeSender> sender)
-      : space_(std::move(space)), proposed_(std::move(proposedCredential)), failures_(previousFailureCount),
-        failureResponse_(std::move(failureResponse)), error_(std::move(error)), sender_(std::move(sender)) {}
+                             std::optional<Error> error,
+                             std::weak_ptr<URLAuthenticationChallengeSender> sender)
+      : space_(std::move(space)),
+        proposed_(std::move(proposedCredential)),
+        failures_(previousFailureCount),
+        failureResponse_(std::move(failureResponse)),
+        error_(std::move(error)),
+        sender_(std::move(sender)) {}
 
   const Ref<URLProtectionSpace>& protectionSpace() const { return space_; }
   const Ref<URLCredential>& proposedCredential() const { return proposed_; }

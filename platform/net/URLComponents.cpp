@@ -38,7 +38,9 @@ std::optional<URLComponents> URLComponents::componentsWithURL_resolvingAgainstBa
   return componentsWithString(url->relativeString());
 }
 
-Ref<ns::URL> URLComponents::URL() const { return URLRelativeToURL(nullptr); }
+Ref<ns::URL> URLComponents::URL() const {
+  return URLRelativeToURL(nullptr);
+}
 
 Ref<ns::URL> URLComponents::URLRelativeToURL(const Ref<ns::URL>& base) const {
   auto text = string();
@@ -56,11 +58,15 @@ std::optional<std::string> URLComponents::string() const {
   return p.compose();
 }
 
-std::optional<std::string> URLComponents::user() const { return decoded(parts_.user); }
+std::optional<std::string> URLComponents::user() const {
+  return decoded(parts_.user);
+}
 void URLComponents::setUser(std::optional<std::string> user) {
   parts_.user = encoded(user, URLCharacterSet::URLUserAllowedCharacterSet());
 }
-std::optional<std::string> URLComponents::password() const { return decoded(parts_.password); }
+std::optional<std::string> URLComponents::password() const {
+  return decoded(parts_.password);
+}
 void URLComponents::setPassword(std::optional<std::string> password) {
   parts_.password = encoded(password, URLCharacterSet::URLPasswordAllowedCharacterSet());
 }
@@ -85,17 +91,24 @@ void URLComponents::setPort(std::optional<int> port) {
   parts_.port = port;
 }
 
-std::string URLComponents::path() const { return *decoded(parts_.path); }
+std::string URLComponents::path() const {
+  return *decoded(parts_.path);
+}
 void URLComponents::setPath(std::string_view path) {
-  parts_.path = stringByAddingPercentEncodingWithAllowedCharacters(path, URLCharacterSet::URLPathAllowedCharacterSet());
+  parts_.path =
+      stringByAddingPercentEncodingWithAllowedCharacters(path, URLCharacterSet::URLPathAllowedCharacterSet());
 }
 
-std::optional<std::string> URLComponents::query() const { return decoded(parts_.query); }
+std::optional<std::string> URLComponents::query() const {
+  return decoded(parts_.query);
+}
 void URLComponents::setQuery(std::optional<std::string> query) {
   parts_.query = encoded(query, URLCharacterSet::URLQueryAllowedCharacterSet());
 }
 
-std::optional<std::string> URLComponents::fragment() const { return decoded(parts_.fragment); }
+std::optional<std::string> URLComponents::fragment() const {
+  return decoded(parts_.fragment);
+}
 void URLComponents::setFragment(std::optional<std::string> fragment) {
   parts_.fragment = encoded(fragment, URLCharacterSet::URLFragmentAllowedCharacterSet());
 }

@@ -29,7 +29,8 @@ class URLComponents {
   URLComponents() = default;
   // Nothing for text that is not a well-formed URL.
   static std::optional<URLComponents> componentsWithString(std::string_view text);
-  static std::optional<URLComponents> componentsWithURL_resolvingAgainstBaseURL(const Ref<ns::URL>& url, bool resolve);
+  static std::optional<URLComponents> componentsWithURL_resolvingAgainstBaseURL(const Ref<ns::URL>& url,
+                                                                                bool resolve);
 
   // The URL of these parts; nullptr when they cannot form one (a path that does not start with
   // "/" after a host, or one that starts with "//" without a host).

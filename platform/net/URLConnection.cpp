@@ -23,9 +23,8 @@ URLConnection::URLConnection(Ref<URLRequest> request, Ref<URLConnectionDelegate>
 
 URLConnection::~URLConnection() = default;
 
-Ref<URLConnection> URLConnection::initWithRequest_delegate_startImmediately(const Ref<URLRequest>& request,
-                                                                           Ref<URLConnectionDelegate> delegate,
-                                                                           bool startImmediately) {
+Ref<URLConnection> URLConnection::initWithRequest_delegate_startImmediately(
+    const Ref<URLRequest>& request, Ref<URLConnectionDelegate> delegate, bool startImmediately) {
   if (!request || !request->URL()) return nullptr;
   if (!delegate) delegate = std::make_shared<URLConnectionDelegate>();
   auto connection = make<URLConnection>(request->copy(), std::move(delegate));
@@ -83,7 +82,8 @@ void URLConnection::start() {
     std::lock_guard lock(mutex_);
     if (started_ || cancelled_) return;
     started_ = true;
-    if (!executor_ && schedules_.empty()) schedules_.emplace_back(RunLoop::currentRunLoop(), DefaultRunLoopMode);
+    if (!executor_ && schedules_.empty())
+      schedules_.emplace_back(RunLoop::currentRunLoop(), DefaultRunLoopMode);
   }
   auto load = URLLoadingEngine::makeLoad(self<URLConnection>(), originalRequest_, false);
   {
@@ -154,7 +154,6 @@ void URLConnection::post(Event event, bool final) {
   for (const auto& [loop, modes] : loops) loop->performInModes_block(modes, drainer);
 }
 
-
 void URLConnection::drain() {
   Ref<URLConnection> keep = self<URLConnection>();
   std::unique_lock lock(mutex_);
@@ -179,29 +178,33 @@ std::shared_ptr<URLLoad> URLConnection::load() const {
   return load_;
 }
 
-void URLConnection::useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
-                                                             const Ref<URLAuthenticationChallenge>& challenge) {
+void URLConnection::useCredential_forAuthenticationChallenge(
+    const Ref<URLCredential>& credential, const Ref<URLAuthenticationChallenge>& challenge) {
   URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::UseCredential,
                                     credential);
 }
 
 void URLConnection::continueWithoutCredentialForAuthenticationChallenge(
     const Ref<URLAuthenticationChallenge>& challenge) {
-  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::ContinueWithout,
-                                    nullptr);
+  URLLoadingEngine::answerChallenge(load(), challenge.get(),
+                                    URLLoadingEngine::ChallengeAnswer::ContinueWithout, nullptr);
 }
 
 void URLConnection::cancelAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::Cancel, nullptr);
-}
-
-void URLConnection::performDefaultHandlingForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::DefaultHandling,
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::Cancel,
                                     nullptr);
 }
 
-void URLConnection::rejectProtectionSpaceAndContinueWithChallenge(const Ref<URLAuthenticationChallenge>& challenge) {
-  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::RejectSpace, nullptr);
+void URLConnection::performDefaultHandlingForAuthenticationChallenge(
+    const Ref<URLAuthenticationChallenge>& challenge) {
+  URLLoadingEngine::answerChallenge(load(), challenge.get(),
+                                    URLLoadingEngine::ChallengeAnswer::DefaultHandling, nullptr);
+}
+
+void URLConnection::rejectProtectionSpaceAndContinueWithChallenge(
+    const Ref<URLAuthenticationChallenge>& challenge) {
+  URLLoadingEngine::answerChallenge(load(), challenge.get(), URLLoadingEngine::ChallengeAnswer::RejectSpace,
+                                    nullptr);
 }
 
 namespace {
@@ -209,14 +212,19 @@ namespace {
 // Collects a whole load for the synchronous and completion-handler forms.
 class CollectingDelegate : public URLConnectionDelegate {
  public:
-  using Done = std::function<void(const Ref<URLResponse>&, const std::optional<Data>&, const std::optional<Error>&)>;
+  using Done =
+      std::function<void(const Ref<URLResponse>&, const std::optional<Data>&, const std::optional<Error>&)>;
   explicit CollectingDelegate(Done done) : done_(std::move(done)) {}
   void connection_didReceiveResponse(const Ref<URLConnection>&, const Ref<URLResponse>& response) override {
     response_ = response;
     body_ = MutableData();
   }
-  void connection_didReceiveData(const Ref<URLConnection>&, const Data& data) override { body_.appendData(data); }
-  void connectionDidFinishLoading(const Ref<URLConnection>&) override { done_(response_, body_.copy(), std::nullopt); }
+  void connection_didReceiveData(const Ref<URLConnection>&, const Data& data) override {
+    body_.appendData(data);
+  }
+  void connectionDidFinishLoading(const Ref<URLConnection>&) override {
+    done_(response_, body_.copy(), std::nullopt);
+  }
   void connection_didFailWithError(const Ref<URLConnection>&, const Error& error) override {
     done_(response_, std::nullopt, error);
   }
@@ -229,9 +237,8 @@ class CollectingDelegate : public URLConnectionDelegate {
 
 }  // namespace
 
-std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_error(const Ref<URLRequest>& request,
-                                                                                 Ref<URLResponse>* response,
-                                                                                 Error* error) {
+std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_error(
+    const Ref<URLRequest>& request, Ref<URLResponse>* response, Error* error) {
   if (!request || !request->URL()) {
     setError(error, makeURLError(URLErrorBadURL, request ? request->URL() : nullptr));
     return std::nullopt;
@@ -274,7 +281,8 @@ std::optional<Data> URLConnection::sendSynchronousRequest_returningResponse_erro
   return state->body;
 }
 
-void URLConnection::sendAsynchronousRequest_queue_completionHandler(const Ref<URLRequest>& request, Executor queue,
+void URLConnection::sendAsynchronousRequest_queue_completionHandler(const Ref<URLRequest>& request,
+                                                                    Executor queue,
                                                                     CompletionHandler handler) {
   auto delegate = std::make_shared<CollectingDelegate>(
       [handler](const Ref<URLResponse>& r, const std::optional<Data>& body, const std::optional<Error>& e) {

@@ -52,17 +52,18 @@ class URLConnectionDelegate {
   // Called before each request goes out: first with no redirect response, then for each
   // redirect with the proposed request. Answer the request to send (the proposed one, a changed
   // copy) or nullptr to stop: the redirect response then counts as the final response.
-  virtual Ref<URLRequest> connection_willSendRequest_redirectResponse(const Ref<URLConnection>& connection,
-                                                                      const Ref<URLRequest>& request,
-                                                                      const Ref<URLResponse>& redirectResponse) {
+  virtual Ref<URLRequest> connection_willSendRequest_redirectResponse(
+      const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+      const Ref<URLResponse>& redirectResponse) {
     return request;
   }
   // The default performs the default handling: a server whose certificate cannot be verified
   // fails the load (-1202); basic/digest credentials come from the URL's user and password, at
   // most once, else the 401 response is delivered.
-  virtual void connection_willSendRequestForAuthenticationChallenge(const Ref<URLConnection>& connection,
-                                                                    const Ref<URLAuthenticationChallenge>& challenge);
-  virtual void connection_didReceiveResponse(const Ref<URLConnection>& connection, const Ref<URLResponse>& response) {}
+  virtual void connection_willSendRequestForAuthenticationChallenge(
+      const Ref<URLConnection>& connection, const Ref<URLAuthenticationChallenge>& challenge);
+  virtual void connection_didReceiveResponse(const Ref<URLConnection>& connection,
+                                             const Ref<URLResponse>& response) {}
   virtual void connection_didReceiveData(const Ref<URLConnection>& connection, const Data& data) {}
   virtual void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(
       const Ref<URLConnection>& connection, long bytesWritten, long totalBytesWritten,
@@ -91,8 +92,8 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // Loads the request and blocks until it ends. Redirects are followed; challenges get the default
   // handling. Answers the body, or nothing with *error set.
   static std::optional<Data> sendSynchronousRequest_returningResponse_error(const Ref<URLRequest>& request,
-                                                                           Ref<URLResponse>* response,
-                                                                           Error* error);
+                                                                            Ref<URLResponse>* response,
+                                                                            Error* error);
   // Answers on the queue with the response, the body (nothing on failure) and the error.
   using CompletionHandler =
       std::function<void(const Ref<URLResponse>&, const std::optional<Data>&, const std::optional<Error>&)>;
@@ -125,10 +126,13 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // URLAuthenticationChallengeSender
   void useCredential_forAuthenticationChallenge(const Ref<URLCredential>& credential,
                                                 const Ref<URLAuthenticationChallenge>& challenge) override;
-  void continueWithoutCredentialForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) override;
+  void continueWithoutCredentialForAuthenticationChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) override;
   void cancelAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) override;
-  void performDefaultHandlingForAuthenticationChallenge(const Ref<URLAuthenticationChallenge>& challenge) override;
-  void rejectProtectionSpaceAndContinueWithChallenge(const Ref<URLAuthenticationChallenge>& challenge) override;
+  void performDefaultHandlingForAuthenticationChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) override;
+  void rejectProtectionSpaceAndContinueWithChallenge(
+      const Ref<URLAuthenticationChallenge>& challenge) override;
 
   std::string className() const override { return "NSURLConnection"; }
 

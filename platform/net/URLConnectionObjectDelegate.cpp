@@ -29,7 +29,7 @@ void delegateSetter(URLConnection* self, Sel, Ref<Object> delegate) {
 
 // The loading methods stand in the base protocol too, as the emulated system version still
 // declares them there, so closures bound through it can answer them.
-#define PL_URL_CONNECTION_LOADING_METHODS(proto)                                                      \
+#define PL_URL_CONNECTION_LOADING_METHODS(proto)                                                     \
   proto.optional<Ref<URLRequest>(Ref<URLConnection>, Ref<URLRequest>, Ref<URLResponse>)>(            \
       "connection:willSendRequest:redirectResponse:");                                               \
   proto.optional<void(Ref<URLConnection>, Ref<URLResponse>)>("connection:didReceiveResponse:");      \
@@ -47,7 +47,8 @@ PL_PROTOCOL(NSURLConnectionDelegate) {
   proto.optional<BOOL(Ref<URLConnection>)>("connectionShouldUseCredentialStorage:");
   proto.optional<void(Ref<URLConnection>, Ref<URLAuthenticationChallenge>)>(
       "connection:willSendRequestForAuthenticationChallenge:");
-  proto.optional<BOOL(Ref<URLConnection>, Ref<URLProtectionSpace>)>("connection:canAuthenticateAgainstProtectionSpace:");
+  proto.optional<BOOL(Ref<URLConnection>, Ref<URLProtectionSpace>)>(
+      "connection:canAuthenticateAgainstProtectionSpace:");
   proto.optional<void(Ref<URLConnection>, Ref<URLAuthenticationChallenge>)>(
       "connection:didReceiveAuthenticationChallenge:");
   PL_URL_CONNECTION_LOADING_METHODS(proto);
@@ -75,7 +76,8 @@ PL_CLASS_NAMED(URLConnection, "NSURLConnection", Object) {
 }
 
 Ref<URLRequest> URLConnectionObjectDelegate::connection_willSendRequest_redirectResponse(
-    const Ref<URLConnection>& connection, const Ref<URLRequest>& request, const Ref<URLResponse>& redirectResponse) {
+    const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+    const Ref<URLResponse>& redirectResponse) {
   if (!respondsToSelector(object_, kWillSendRequest)) return request;
   return send<Ref<URLRequest>>(object_, kWillSendRequest, connection, request, redirectResponse);
 }
@@ -93,24 +95,29 @@ void URLConnectionObjectDelegate::connection_willSendRequestForAuthenticationCha
 
 void URLConnectionObjectDelegate::connection_didReceiveResponse(const Ref<URLConnection>& connection,
                                                                 const Ref<URLResponse>& response) {
-  if (respondsToSelector(object_, kDidReceiveResponse)) send<void>(object_, kDidReceiveResponse, connection, response);
+  if (respondsToSelector(object_, kDidReceiveResponse))
+    send<void>(object_, kDidReceiveResponse, connection, response);
 }
 
-void URLConnectionObjectDelegate::connection_didReceiveData(const Ref<URLConnection>& connection, const Data& data) {
+void URLConnectionObjectDelegate::connection_didReceiveData(const Ref<URLConnection>& connection,
+                                                            const Data& data) {
   if (respondsToSelector(object_, kDidReceiveData)) send<void>(object_, kDidReceiveData, connection, data);
 }
 
 void URLConnectionObjectDelegate::connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(
-    const Ref<URLConnection>& connection, long bytesWritten, long totalBytesWritten, long totalBytesExpectedToWrite) {
+    const Ref<URLConnection>& connection, long bytesWritten, long totalBytesWritten,
+    long totalBytesExpectedToWrite) {
   if (respondsToSelector(object_, kDidSendBodyData))
-    send<void>(object_, kDidSendBodyData, connection, bytesWritten, totalBytesWritten, totalBytesExpectedToWrite);
+    send<void>(object_, kDidSendBodyData, connection, bytesWritten, totalBytesWritten,
+               totalBytesExpectedToWrite);
 }
 
 void URLConnectionObjectDelegate::connectionDidFinishLoading(const Ref<URLConnection>& connection) {
   if (respondsToSelector(object_, kDidFinishLoading)) send<void>(object_, kDidFinishLoading, connection);
 }
 
-void URLConnectionObjectDelegate::connection_didFailWithError(const Ref<URLConnection>& connection, const Error& error) {
+void URLConnectionObjectDelegate::connection_didFailWithError(const Ref<URLConnection>& connection,
+                                                              const Error& error) {
   if (respondsToSelector(object_, kDidFailWithError))
     send<void>(object_, kDidFailWithError, connection, make<ErrorObject>(error));
 }

@@ -16,16 +16,17 @@ class URLConnectionObjectDelegate : public URLConnectionDelegate {
   explicit URLConnectionObjectDelegate(Ref<Object> object) : object_(std::move(object)) {}
   const Ref<Object>& object() const { return object_; }
 
-  Ref<URLRequest> connection_willSendRequest_redirectResponse(const Ref<URLConnection>& connection,
-                                                              const Ref<URLRequest>& request,
-                                                              const Ref<URLResponse>& redirectResponse) override;
-  void connection_willSendRequestForAuthenticationChallenge(const Ref<URLConnection>& connection,
-                                                            const Ref<URLAuthenticationChallenge>& challenge) override;
-  void connection_didReceiveResponse(const Ref<URLConnection>& connection, const Ref<URLResponse>& response) override;
+  Ref<URLRequest> connection_willSendRequest_redirectResponse(
+      const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
+      const Ref<URLResponse>& redirectResponse) override;
+  void connection_willSendRequestForAuthenticationChallenge(
+      const Ref<URLConnection>& connection, const Ref<URLAuthenticationChallenge>& challenge) override;
+  void connection_didReceiveResponse(const Ref<URLConnection>& connection,
+                                     const Ref<URLResponse>& response) override;
   void connection_didReceiveData(const Ref<URLConnection>& connection, const Data& data) override;
-  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(const Ref<URLConnection>& connection,
-                                                                              long bytesWritten, long totalBytesWritten,
-                                                                              long totalBytesExpectedToWrite) override;
+  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(
+      const Ref<URLConnection>& connection, long bytesWritten, long totalBytesWritten,
+      long totalBytesExpectedToWrite) override;
   void connectionDidFinishLoading(const Ref<URLConnection>& connection) override;
   void connection_didFailWithError(const Ref<URLConnection>& connection, const Error& error) override;
 

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <sys/stat.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -11,7 +12,6 @@
 #include <mutex>
 #include <set>
 #include <sstream>
-#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -32,9 +32,13 @@ namespace {
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
 
-double clockNow() { return Clock::now(); }
+double clockNow() {
+  return Clock::now();
+}
 
-bool clockIsVirtual() { return Clock::isVirtual(); }
+bool clockIsVirtual() {
+  return Clock::isVirtual();
+}
 
 using httptext::lower;
 
@@ -51,12 +55,19 @@ bool sameOrigin(const URL& a, const URL& b) {
 }
 
 std::string mimeTypeForPath(const std::string& path) {
-  static const std::pair<const char*, const char*> kTypes[] = {
-      {"html", "text/html"},        {"htm", "text/html"},        {"txt", "text/plain"},
-      {"json", "application/json"}, {"xml", "application/xml"},  {"plist", "application/x-plist"},
-      {"png", "image/png"},         {"jpg", "image/jpeg"},       {"jpeg", "image/jpeg"},
-      {"gif", "image/gif"},         {"mp4", "video/mp4"},        {"css", "text/css"},
-      {"js", "application/javascript"}};
+  static const std::pair<const char*, const char*> kTypes[] = {{"html", "text/html"},
+                                                               {"htm", "text/html"},
+                                                               {"txt", "text/plain"},
+                                                               {"json", "application/json"},
+                                                               {"xml", "application/xml"},
+                                                               {"plist", "application/x-plist"},
+                                                               {"png", "image/png"},
+                                                               {"jpg", "image/jpeg"},
+                                                               {"jpeg", "image/jpeg"},
+                                                               {"gif", "image/gif"},
+                                                               {"mp4", "video/mp4"},
+                                                               {"css", "text/css"},
+                                                               {"js", "application/javascript"}};
   auto dot = path.rfind('.');
   if (dot != std::string::npos) {
     std::string ext = lower(path.substr(dot + 1));
@@ -309,11 +320,12 @@ void deliverResponse(URLLoad& load) {
   load.response = make<HTTPURLResponse>(url, load.status, load.httpVersion, load.headers);
   if (load.request->HTTPShouldHandleCookies() && !load.setCookieLines.empty()) {
     auto cookies = HTTPCookie::cookiesWithSetCookieLines_forURL(load.setCookieLines, url);
-    HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(cookies, url,
-                                                                                    load.request->mainDocumentURL());
+    HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(
+        cookies, url, load.request->mainDocumentURL());
   }
   long s = load.status;
-  bool redirect = (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) && load.headers.contains("Location");
+  bool redirect =
+      (s == 301 || s == 302 || s == 303 || s == 307 || s == 308) && load.headers.contains("Location");
   bool challenge = (s == 401 && load.headers.contains("WWW-Authenticate")) ||
                    (s == 407 && load.headers.contains("Proxy-Authenticate"));
   load.held = MutableData();
@@ -334,32 +346,56 @@ void deliverResponse(URLLoad& load) {
 Error errorForCurl(CURLcode code, long osErrno, const Ref<URL>& url) {
   long urlCode;
   switch (code) {
-    case CURLE_COULDNT_RESOLVE_HOST: urlCode = URLErrorCannotFindHost; break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+      urlCode = URLErrorCannotFindHost;
+      break;
     case CURLE_COULDNT_CONNECT:
       urlCode = (osErrno == ENETUNREACH || osErrno == EHOSTUNREACH) ? URLErrorNotConnectedToInternet
                                                                     : URLErrorCannotConnectToHost;
       break;
-    case CURLE_OPERATION_TIMEDOUT: urlCode = URLErrorTimedOut; break;
+    case CURLE_OPERATION_TIMEDOUT:
+      urlCode = URLErrorTimedOut;
+      break;
     case CURLE_PARTIAL_FILE:
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
     case CURLE_GOT_NOTHING:
     case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM: urlCode = URLErrorNetworkConnectionLost; break;
-    case CURLE_PEER_FAILED_VERIFICATION: urlCode = URLErrorServerCertificateUntrusted; break;
+    case CURLE_HTTP2_STREAM:
+      urlCode = URLErrorNetworkConnectionLost;
+      break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+      urlCode = URLErrorServerCertificateUntrusted;
+      break;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER: urlCode = URLErrorSecureConnectionFailed; break;
+    case CURLE_SSL_CIPHER:
+      urlCode = URLErrorSecureConnectionFailed;
+      break;
     // begin() hands curl only the schemes it supports, so this is curl refusing a reply that is
     // not HTTP at all (it would otherwise read it as HTTP/0.9).
-    case CURLE_UNSUPPORTED_PROTOCOL: urlCode = URLErrorBadServerResponse; break;
-    case CURLE_URL_MALFORMAT: urlCode = URLErrorBadURL; break;
-    case CURLE_BAD_CONTENT_ENCODING: urlCode = URLErrorCannotDecodeContentData; break;
-    case CURLE_WEIRD_SERVER_REPLY: urlCode = URLErrorBadServerResponse; break;
-    case CURLE_FILE_COULDNT_READ_FILE: urlCode = URLErrorFileDoesNotExist; break;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+      urlCode = URLErrorBadServerResponse;
+      break;
+    case CURLE_URL_MALFORMAT:
+      urlCode = URLErrorBadURL;
+      break;
+    case CURLE_BAD_CONTENT_ENCODING:
+      urlCode = URLErrorCannotDecodeContentData;
+      break;
+    case CURLE_WEIRD_SERVER_REPLY:
+      urlCode = URLErrorBadServerResponse;
+      break;
+    case CURLE_FILE_COULDNT_READ_FILE:
+      urlCode = URLErrorFileDoesNotExist;
+      break;
     case CURLE_READ_ERROR:
-    case CURLE_ABORTED_BY_CALLBACK: urlCode = URLErrorRequestBodyStreamExhausted; break;
-    default: urlCode = URLErrorUnknown; break;
+    case CURLE_ABORTED_BY_CALLBACK:
+      urlCode = URLErrorRequestBodyStreamExhausted;
+      break;
+    default:
+      urlCode = URLErrorUnknown;
+      break;
   }
   return makeURLError(urlCode, url);
 }
@@ -378,8 +414,8 @@ std::optional<std::string> trustBundle() {
   static Cache* cache = new Cache;
   struct stat st {};
   if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
-  std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) +
-                    ":" + std::to_string(st.st_size);
+  std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+                    std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_size);
   std::lock_guard lock(cache->mutex);
   if (key != cache->key) {
     std::ostringstream bundle;
@@ -420,7 +456,8 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   if (scheme == "file") {
     struct stat st {};
     if (::stat(url->path().c_str(), &st) != 0) {
-      end(load, makeURLError(errno == EACCES ? URLErrorNoPermissionsToReadFile : URLErrorFileDoesNotExist, url));
+      end(load,
+          makeURLError(errno == EACCES ? URLErrorNoPermissionsToReadFile : URLErrorFileDoesNotExist, url));
       return;
     }
     if (S_ISDIR(st.st_mode)) {
@@ -504,7 +541,8 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
       curl_easy_setopt(easy, CURLOPT_READFUNCTION, onReadBody);
       curl_easy_setopt(easy, CURLOPT_READDATA, load.get());
       curl_off_t length = -1;
-      if (auto cl = request->valueForHTTPHeaderField("Content-Length")) length = std::strtoll(cl->c_str(), nullptr, 10);
+      if (auto cl = request->valueForHTTPHeaderField("Content-Length"))
+        length = std::strtoll(cl->c_str(), nullptr, 10);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
     }
     if (method != "POST") curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
@@ -533,7 +571,8 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   // Connect-to map.
   int port = url->port().value_or(defaultPort(scheme));
   if (auto target = URLLoading::connectToFor(host, port)) {
-    std::string entry = host + ":" + std::to_string(port) + ":" + target->first + ":" + std::to_string(target->second);
+    std::string entry =
+        host + ":" + std::to_string(port) + ":" + target->first + ":" + std::to_string(target->second);
     load->connectTo = curl_slist_append(nullptr, entry.c_str());
     curl_easy_setopt(easy, CURLOPT_CONNECT_TO, load->connectTo);
   }
@@ -565,11 +604,12 @@ void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> erro
   load->ended = true;
   if (error) {
     Error e = *error;
-    load->post([e](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
-      d->connection_didFailWithError(c, e);
-    }, true);
+    load->post([e](const Ref<URLConnection>& c,
+                   const Ref<URLConnectionDelegate>& d) { d->connection_didFailWithError(c, e); },
+               true);
   } else {
-    load->post([](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); },
+    load->post([](const Ref<URLConnection>& c,
+                  const Ref<URLConnectionDelegate>& d) { d->connectionDidFinishLoading(c); },
                true);
   }
   load->connection = nullptr;
@@ -731,8 +771,8 @@ void askChallenge(const std::shared_ptr<URLLoad>& load, bool trust) {
                                    : URLAuthenticationMethodDefault;
     realm = realmOf(header);
   }
-  auto space = make<URLProtectionSpace>(url->host().value_or(""), url->port().value_or(defaultPort(scheme)), scheme,
-                                        realm, method, proxy);
+  auto space = make<URLProtectionSpace>(url->host().value_or(""), url->port().value_or(defaultPort(scheme)),
+                                        scheme, realm, method, proxy);
   Ref<URLCredential> proposed = trust ? nullptr : load->credential;
   if (!proposed && !trust && url->user() && url->password())
     proposed = URLCredential::credentialWithUser_password_persistence(*url->user(), *url->password(),
@@ -741,14 +781,15 @@ void askChallenge(const std::shared_ptr<URLLoad>& load, bool trust) {
   if (trust) error = makeURLError(URLErrorServerCertificateUntrusted, url);
   Ref<URLResponse> failure = trust ? nullptr : Ref<URLResponse>(load->response);
   std::weak_ptr<URLConnection> sender = load->connection;
-  auto challenge = make<URLAuthenticationChallenge>(space, proposed, load->authFailures, failure, error,
-                                                    std::weak_ptr<URLAuthenticationChallengeSender>(sender.lock()));
+  auto challenge =
+      make<URLAuthenticationChallenge>(space, proposed, load->authFailures, failure, error,
+                                       std::weak_ptr<URLAuthenticationChallengeSender>(sender.lock()));
   load->pendingChallenge = challenge.get();
   load->challengeRef = challenge;
   load->challengeIsTrust = trust;
   if (load->automatic) {
-    URLLoadingEngine::answerChallenge(load, challenge.get(), URLLoadingEngine::ChallengeAnswer::DefaultHandling,
-                                      nullptr);
+    URLLoadingEngine::answerChallenge(load, challenge.get(),
+                                      URLLoadingEngine::ChallengeAnswer::DefaultHandling, nullptr);
     return;
   }
   load->post([challenge](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
@@ -812,7 +853,9 @@ void Engine::run() {
       double now = clockNow();
       for (const auto& load : active_) {
         double timeout = load->request->timeoutInterval();
-        if (timeout > 0) waitMs = std::min(waitMs, std::max(0, static_cast<int>((load->lastActivity + timeout - now) * 1000) + 1));
+        if (timeout > 0)
+          waitMs = std::min(waitMs,
+                            std::max(0, static_cast<int>((load->lastActivity + timeout - now) * 1000) + 1));
       }
     }
     {

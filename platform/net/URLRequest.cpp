@@ -54,7 +54,9 @@ void URLRequest::setHTTPBodyStream(const Ref<InputStream>& stream) {
     StreamStatus status = stream->streamStatus();
     return status != StreamStatusError && status != StreamStatusClosed;
   };
-  body->read = [stream](std::uint8_t* buffer, std::size_t capacity) { return stream->read_maxLength(buffer, capacity); };
+  body->read = [stream](std::uint8_t* buffer, std::size_t capacity) {
+    return stream->read_maxLength(buffer, capacity);
+  };
   body->close = [stream] { stream->close(); };
   setHTTPBodyStream(body);
   inputStream_ = stream;

@@ -30,7 +30,8 @@ enum URLRequestCachePolicy : unsigned {
   URLRequestReloadIgnoringLocalAndRemoteCacheData = 4,
   URLRequestReloadRevalidatingCacheData = 5,
 };
-inline constexpr URLRequestCachePolicy URLRequestReloadIgnoringCacheData = URLRequestReloadIgnoringLocalCacheData;
+inline constexpr URLRequestCachePolicy URLRequestReloadIgnoringCacheData =
+    URLRequestReloadIgnoringLocalCacheData;
 
 // A request body read piece by piece while it is sent. `read` fills up to `capacity` bytes and
 // answers how many it wrote, 0 at the end, or -1 on a read error (which fails the load).
@@ -45,10 +46,12 @@ class URLRequest : public Object {
  public:
   static constexpr TimeInterval kDefaultTimeoutInterval = 60;
 
-  explicit URLRequest(Ref<ns::URL> url = nullptr, URLRequestCachePolicy cachePolicy = URLRequestUseProtocolCachePolicy,
+  explicit URLRequest(Ref<ns::URL> url = nullptr,
+                      URLRequestCachePolicy cachePolicy = URLRequestUseProtocolCachePolicy,
                       TimeInterval timeoutInterval = kDefaultTimeoutInterval);
   static Ref<URLRequest> requestWithURL(Ref<ns::URL> url) { return make<URLRequest>(std::move(url)); }
-  static Ref<URLRequest> requestWithURL_cachePolicy_timeoutInterval(Ref<ns::URL> url, URLRequestCachePolicy policy,
+  static Ref<URLRequest> requestWithURL_cachePolicy_timeoutInterval(Ref<ns::URL> url,
+                                                                    URLRequestCachePolicy policy,
                                                                     TimeInterval timeout) {
     return make<URLRequest>(std::move(url), policy, timeout);
   }
@@ -60,14 +63,20 @@ class URLRequest : public Object {
   void setURL(Ref<ns::URL> url) { url_ = std::move(url); }
   // "GET" unless set.
   const std::string& HTTPMethod() const { return method_; }
-  void setHTTPMethod(std::string method) { method_ = method.empty() ? std::string("GET") : std::move(method); }
+  void setHTTPMethod(std::string method) {
+    method_ = method.empty() ? std::string("GET") : std::move(method);
+  }
 
   const HTTPHeaderFields& allHTTPHeaderFields() const { return headers_; }
   void setAllHTTPHeaderFields(HTTPHeaderFields fields) { headers_ = std::move(fields); }
-  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const { return headers_.get(name); }
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const {
+    return headers_.get(name);
+  }
   // A null value removes the field.
   void setValue_forHTTPHeaderField(std::optional<std::string> value, std::string_view name);
-  void addValue_forHTTPHeaderField(std::string_view value, std::string_view name) { headers_.add(name, value); }
+  void addValue_forHTTPHeaderField(std::string_view value, std::string_view name) {
+    headers_.add(name, value);
+  }
 
   const std::optional<Data>& HTTPBody() const { return body_; }
   // Setting a body drops the body stream and the other way round.

@@ -4,8 +4,8 @@
 #include <charconv>
 
 #include "platform/core/Format.h"
-#include "platform/net/HTTPText.h"
 #include "platform/core/Str.h"
+#include "platform/net/HTTPText.h"
 
 namespace ns {
 
@@ -37,7 +37,8 @@ void parseContentType(std::string_view value, std::optional<std::string>* mimeTy
   if (charset) charset->reset();
   while (semi != std::string_view::npos) {
     std::size_t next = value.find(';', semi + 1);
-    std::string param = trim(value.substr(semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1));
+    std::string param = trim(
+        value.substr(semi + 1, next == std::string_view::npos ? std::string_view::npos : next - semi - 1));
     auto eq = param.find('=');
     if (eq != std::string::npos && lower(trim(param.substr(0, eq))) == "charset" && charset) {
       *charset = lower(unquote(trim(param.substr(eq + 1))));
@@ -46,9 +47,11 @@ void parseContentType(std::string_view value, std::optional<std::string>* mimeTy
   }
 }
 
-URLResponse::URLResponse(Ref<ns::URL> url, std::optional<std::string> mimeType, std::int64_t expectedContentLength,
-                         std::optional<std::string> textEncodingName)
-    : url_(std::move(url)), mimeType_(std::move(mimeType)), expectedContentLength_(expectedContentLength),
+URLResponse::URLResponse(Ref<ns::URL> url, std::optional<std::string> mimeType,
+                         std::int64_t expectedContentLength, std::optional<std::string> textEncodingName)
+    : url_(std::move(url)),
+      mimeType_(std::move(mimeType)),
+      expectedContentLength_(expectedContentLength),
       textEncodingName_(std::move(textEncodingName)) {}
 
 std::string URLResponse::suggestedFilename() const {
@@ -67,7 +70,9 @@ std::string URLResponse::description() const {
 HTTPURLResponse::HTTPURLResponse(Ref<ns::URL> url, long statusCode, std::string httpVersion,
                                  HTTPHeaderFields headerFields)
     : URLResponse(std::move(url), std::nullopt, URLResponseUnknownLength, std::nullopt),
-      statusCode_(statusCode), httpVersion_(std::move(httpVersion)), headers_(std::move(headerFields)) {
+      statusCode_(statusCode),
+      httpVersion_(std::move(httpVersion)),
+      headers_(std::move(headerFields)) {
   if (auto type = headers_.get("Content-Type")) parseContentType(*type, &mimeType_, &textEncodingName_);
   if (auto length = headers_.get("Content-Length")) {
     std::string text = trim(*length);
@@ -77,10 +82,8 @@ HTTPURLResponse::HTTPURLResponse(Ref<ns::URL> url, long statusCode, std::string 
   }
 }
 
-Ref<HTTPURLResponse> HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(Ref<ns::URL> url,
-                                                                                      long statusCode,
-                                                                                      std::string httpVersion,
-                                                                                      HTTPHeaderFields headerFields) {
+Ref<HTTPURLResponse> HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
+    Ref<ns::URL> url, long statusCode, std::string httpVersion, HTTPHeaderFields headerFields) {
   if (!url) return nullptr;
   return make<HTTPURLResponse>(std::move(url), statusCode, std::move(httpVersion), std::move(headerFields));
 }
@@ -91,7 +94,8 @@ std::string HTTPURLResponse::suggestedFilename() const {
     std::size_t pos = 0;
     while ((pos = d.find(';', pos)) != std::string_view::npos) {
       std::size_t next = d.find(';', pos + 1);
-      std::string param = trim(d.substr(pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1));
+      std::string param =
+          trim(d.substr(pos + 1, next == std::string_view::npos ? std::string_view::npos : next - pos - 1));
       auto eq = param.find('=');
       if (eq != std::string::npos && lower(trim(param.substr(0, eq))) == "filename") {
         if (auto name = safeFileName(unquote(trim(param.substr(eq + 1))))) return *name;
@@ -104,47 +108,88 @@ std::string HTTPURLResponse::suggestedFilename() const {
 
 std::string HTTPURLResponse::localizedStringForStatusCode(long code) {
   switch (code) {
-    case 100: return "continue";
-    case 101: return "switching protocols";
-    case 200: return "no error";
-    case 201: return "created";
-    case 202: return "accepted";
-    case 203: return "non-authoritative information";
-    case 204: return "no content";
-    case 205: return "reset content";
-    case 206: return "partial content";
-    case 300: return "multiple choices";
-    case 301: return "moved permanently";
-    case 302: return "found";
-    case 303: return "see other";
-    case 304: return "not modified";
-    case 305: return "needs proxy";
-    case 307: return "temporarily redirected";
-    case 400: return "bad request";
-    case 401: return "unauthorized";
-    case 402: return "payment required";
-    case 403: return "forbidden";
-    case 404: return "not found";
-    case 405: return "method not allowed";
-    case 406: return "unacceptable";
-    case 407: return "proxy authentication required";
-    case 408: return "request timed out";
-    case 409: return "conflict";
-    case 410: return "no longer exists";
-    case 411: return "length required";
-    case 412: return "precondition failed";
-    case 413: return "request too large";
-    case 414: return "requested URL too long";
-    case 415: return "unsupported media type";
-    case 416: return "requested range not satisfiable";
-    case 417: return "expectation failed";
-    case 500: return "internal server error";
-    case 501: return "unimplemented";
-    case 502: return "bad gateway";
-    case 503: return "service unavailable";
-    case 504: return "gateway timed out";
-    case 505: return "unsupported version";
-    default: break;
+    case 100:
+      return "continue";
+    case 101:
+      return "switching protocols";
+    case 200:
+      return "no error";
+    case 201:
+      return "created";
+    case 202:
+      return "accepted";
+    case 203:
+      return "non-authoritative information";
+    case 204:
+      return "no content";
+    case 205:
+      return "reset content";
+    case 206:
+      return "partial content";
+    case 300:
+      return "multiple choices";
+    case 301:
+      return "moved permanently";
+    case 302:
+      return "found";
+    case 303:
+      return "see other";
+    case 304:
+      return "not modified";
+    case 305:
+      return "needs proxy";
+    case 307:
+      return "temporarily redirected";
+    case 400:
+      return "bad request";
+    case 401:
+      return "unauthorized";
+    case 402:
+      return "payment required";
+    case 403:
+      return "forbidden";
+    case 404:
+      return "not found";
+    case 405:
+      return "method not allowed";
+    case 406:
+      return "unacceptable";
+    case 407:
+      return "proxy authentication required";
+    case 408:
+      return "request timed out";
+    case 409:
+      return "conflict";
+    case 410:
+      return "no longer exists";
+    case 411:
+      return "length required";
+    case 412:
+      return "precondition failed";
+    case 413:
+      return "request too large";
+    case 414:
+      return "requested URL too long";
+    case 415:
+      return "unsupported media type";
+    case 416:
+      return "requested range not satisfiable";
+    case 417:
+      return "expectation failed";
+    case 500:
+      return "internal server error";
+    case 501:
+      return "unimplemented";
+    case 502:
+      return "bad gateway";
+    case 503:
+      return "service unavailable";
+    case 504:
+      return "gateway timed out";
+    case 505:
+      return "unsupported version";
+    default:
+      break;
   }
   if (code >= 100 && code < 200) return "informational";
   if (code >= 200 && code < 300) return "success";

@@ -42,13 +42,16 @@ class HTTPURLResponse : public URLResponse {
  public:
   // MIME type, text encoding and expected length come from Content-Type and Content-Length.
   HTTPURLResponse(Ref<ns::URL> url, long statusCode, std::string httpVersion, HTTPHeaderFields headerFields);
-  static Ref<HTTPURLResponse> initWithURL_statusCode_HTTPVersion_headerFields(Ref<ns::URL> url, long statusCode,
+  static Ref<HTTPURLResponse> initWithURL_statusCode_HTTPVersion_headerFields(Ref<ns::URL> url,
+                                                                              long statusCode,
                                                                               std::string httpVersion,
                                                                               HTTPHeaderFields headerFields);
 
   long statusCode() const { return statusCode_; }
   const HTTPHeaderFields& allHeaderFields() const { return headers_; }
-  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const { return headers_.get(name); }
+  std::optional<std::string> valueForHTTPHeaderField(std::string_view name) const {
+    return headers_.get(name);
+  }
   // "HTTP/1.1"
   const std::string& HTTPVersion() const { return httpVersion_; }
   std::string suggestedFilename() const override;
@@ -75,7 +78,9 @@ class CachedURLResponse : public Object {
  public:
   CachedURLResponse(Ref<URLResponse> response, Data data, Dictionary userInfo = {},
                     URLCacheStoragePolicy storagePolicy = URLCacheStorageAllowed)
-      : response_(std::move(response)), data_(std::move(data)), userInfo_(std::move(userInfo)),
+      : response_(std::move(response)),
+        data_(std::move(data)),
+        userInfo_(std::move(userInfo)),
         storagePolicy_(storagePolicy) {}
   const Ref<URLResponse>& response() const { return response_; }
   const Data& data() const { return data_; }

@@ -139,7 +139,8 @@ struct RunLoop::Impl : Clock::Observer {
 
   // Timers and sources are kept once each, with the modes they are registered in.
   template <class Entry, class Item>
-  static void addInMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item, const std::string& mode) {
+  static void addInMode(std::vector<Entry>& entries, Item Entry::*field, const Item& item,
+                        const std::string& mode) {
     for (auto& e : entries) {
       if (e.*field == item) {
         addMode(e.modes, mode);
@@ -571,7 +572,8 @@ void RunLoop::performBlock(std::function<void()> block) {
 }
 
 std::size_t RunLoop::cancelPerformSelectorsWithTarget(const Object* target) {
-  return impl_->cancelPerforms([target](const PerformRequest& r) { return target && r.target.get() == target; });
+  return impl_->cancelPerforms(
+      [target](const PerformRequest& r) { return target && r.target.get() == target; });
 }
 
 std::size_t RunLoop::cancelPerformSelector_target_argument(const std::string& selector, const Object* target,

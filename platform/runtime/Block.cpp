@@ -52,9 +52,9 @@ Block* Block::fromLiteral(const BlockLiteral* literal) {
 void detail::invokeBlockSlow(const Block& block, Invocation& inv, std::size_t given) {
   std::size_t takes = block.methodSignature()->numberOfArguments() - 1;
   if (given != takes) {
-    runtime::raise("NSInvalidArgumentException",
-                   std::string("block of signature '") + block.signature() + "' called with " +
-                       std::to_string(given) + " arguments but takes " + std::to_string(takes));
+    runtime::raise("NSInvalidArgumentException", std::string("block of signature '") + block.signature() +
+                                                     "' called with " + std::to_string(given) +
+                                                     " arguments but takes " + std::to_string(takes));
   }
   Object* raw = const_cast<Block*>(&block);
   inv.setArgument(&raw, 0);
@@ -115,17 +115,17 @@ Imp imp_implementationWithBlock(const Ref<Block>& block) {
   if (!block) return {};
   auto sig = block->methodSignature();
   if (sig->numberOfArguments() < 2 || !runtime::isObjectType(sig->argumentInfo(1).normalized)) {
-    runtime::raise("NSInvalidArgumentException",
-                   std::string("imp_implementationWithBlock: the block '") + block->signature() +
-                       "' does not take the receiver as its first argument");
+    runtime::raise("NSInvalidArgumentException", std::string("imp_implementationWithBlock: the block '") +
+                                                     block->signature() +
+                                                     "' does not take the receiver as its first argument");
   }
   auto bi = std::make_unique<BlockImp>();
   bi->block = block;
   bi->blockCif = static_cast<ffi_cif*>(sig->callInterface());
   if (!bi->blockCif) {
-    runtime::raise("NSInvalidArgumentException",
-                   std::string("imp_implementationWithBlock: unsupported block signature '") +
-                       block->signature() + "'");
+    runtime::raise(
+        "NSInvalidArgumentException",
+        std::string("imp_implementationWithBlock: unsupported block signature '") + block->signature() + "'");
   }
   // The method's encoding: the block's result, the receiver, the selector, then the arguments.
   std::string normalized = sig->returnInfo().normalized + "@:";

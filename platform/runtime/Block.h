@@ -99,7 +99,7 @@ namespace detail {
 // Calls the block through an invocation holding its arguments; raises when the caller gave
 // `givenArguments` arguments and the block takes another number.
 void invokeBlockSlow(const Block& block, Invocation& inv, std::size_t givenArguments);
-}
+}  // namespace detail
 
 template <class Signature>
 class TypedBlock;

@@ -56,30 +56,36 @@ Ref<Object> retain(Object* object) {
 }
 
 void raiseWrongClass(const char* expected, Object* actual) {
-  runtime::raise("NSInvalidArgumentException",
-                 "expected an object of C++ type " + std::string(expected) + " but got " +
-                     (actual ? actual->className() : std::string("nil")));
+  runtime::raise("NSInvalidArgumentException", "expected an object of C++ type " + std::string(expected) +
+                                                   " but got " +
+                                                   (actual ? actual->className() : std::string("nil")));
 }
 
 void raiseWrongReceiver(Object* self, const char* expected) {
-  runtime::raise("NSInvalidArgumentException",
-                 "the receiver " + (self ? self->className() : std::string("nil")) +
-                     " is not of C++ type " + expected);
+  runtime::raise(
+      "NSInvalidArgumentException",
+      "the receiver " + (self ? self->className() : std::string("nil")) + " is not of C++ type " + expected);
 }
 
 }  // namespace detail
 
 namespace {
 
-bool isClassSide(Object* self) { return object_isClass(self); }
+bool isClassSide(Object* self) {
+  return object_isClass(self);
+}
 
-Class classOf(Object* self) { return object_getClass(self); }
+Class classOf(Object* self) {
+  return object_getClass(self);
+}
 
 BOOL respondsToSelectorImpl(Object* self, Sel, Sel sel) {
   return runtime::lookUpEntry(classOf(self), sel, isClassSide(self), true) ? YES : NO;
 }
 
-Ref<Object> forwardingTargetImpl(Object*, Sel, Sel) { return nullptr; }
+Ref<Object> forwardingTargetImpl(Object*, Sel, Sel) {
+  return nullptr;
+}
 
 Ref<MethodSignature> methodSignatureImpl(Object* self, Sel, Sel sel) {
   auto entry = runtime::lookUpEntry(classOf(self), sel, isClassSide(self), true);
@@ -89,25 +95,37 @@ Ref<MethodSignature> methodSignatureImpl(Object* self, Sel, Sel sel) {
 void doesNotRecognizeImpl(Object* self, Sel, Sel sel) {
   char address[32];
   std::snprintf(address, sizeof address, "%p", static_cast<void*>(self));
-  runtime::raise("NSInvalidArgumentException",
-                 detail::methodText(self, sel) + ": unrecognized selector sent to " +
-                     (isClassSide(self) ? "class " : "instance ") + address);
+  runtime::raise("NSInvalidArgumentException", detail::methodText(self, sel) +
+                                                   ": unrecognized selector sent to " +
+                                                   (isClassSide(self) ? "class " : "instance ") + address);
 }
 
 void forwardInvocationImpl(Object* self, Sel, Ref<Invocation> invocation) {
   send<void>(self, "doesNotRecognizeSelector:", invocation ? invocation->selector() : Sel());
 }
 
-Class classImpl(Object* self, Sel) { return classOf(self); }
-Class superclassImpl(Object* self, Sel) { return class_getSuperclass(classOf(self)); }
-Ref<Object> selfImpl(Object* self, Sel) { return detail::tryRetain(self); }
-BOOL isProxyNo(Object*, Sel) { return NO; }
-BOOL isProxyYes(Object*, Sel) { return YES; }
+Class classImpl(Object* self, Sel) {
+  return classOf(self);
+}
+Class superclassImpl(Object* self, Sel) {
+  return class_getSuperclass(classOf(self));
+}
+Ref<Object> selfImpl(Object* self, Sel) {
+  return detail::tryRetain(self);
+}
+BOOL isProxyNo(Object*, Sel) {
+  return NO;
+}
+BOOL isProxyYes(Object*, Sel) {
+  return YES;
+}
 
 BOOL isKindOfClassImpl(Object* self, Sel, Class cls) {
   return class_isSubclassOfClass(classOf(self), cls) ? YES : NO;
 }
-BOOL isMemberOfClassImpl(Object* self, Sel, Class cls) { return classOf(self) == cls ? YES : NO; }
+BOOL isMemberOfClassImpl(Object* self, Sel, Class cls) {
+  return classOf(self) == cls ? YES : NO;
+}
 
 BOOL conformsToProtocolImpl(Object* self, Sel, Ref<Protocol> p) {
   for (Class c = classOf(self); c; c = c->superclass()) {
@@ -116,10 +134,16 @@ BOOL conformsToProtocolImpl(Object* self, Sel, Ref<Protocol> p) {
   return NO;
 }
 
-BOOL isEqualImpl(Object* self, Sel, Ref<Object> other) { return self->isEqual(other.get()) ? YES : NO; }
-unsigned long hashImpl(Object* self, Sel) { return self->hash(); }
+BOOL isEqualImpl(Object* self, Sel, Ref<Object> other) {
+  return self->isEqual(other.get()) ? YES : NO;
+}
+unsigned long hashImpl(Object* self, Sel) {
+  return self->hash();
+}
 
-std::string descriptionImpl(Object* self, Sel) { return self->description(); }
+std::string descriptionImpl(Object* self, Sel) {
+  return self->description();
+}
 
 // performSelector: and its forms: any method whose arguments are objects; an object result is
 // answered, any other result is dropped.
@@ -139,19 +163,28 @@ Ref<Object> performWith(Object* self, Sel sel, const std::vector<Ref<Object>>& a
   detail::dispatchInvocation(*inv, detail::retain(self));
   return runtime::isObjectType(sig->returnInfo().normalized) ? inv->returnValue<Ref<Object>>() : nullptr;
 }
-Ref<Object> perform0(Object* self, Sel, Sel sel) { return performWith(self, sel, {}); }
-Ref<Object> perform1(Object* self, Sel, Sel sel, Ref<Object> a) { return performWith(self, sel, {a}); }
+Ref<Object> perform0(Object* self, Sel, Sel sel) {
+  return performWith(self, sel, {});
+}
+Ref<Object> perform1(Object* self, Sel, Sel sel, Ref<Object> a) {
+  return performWith(self, sel, {a});
+}
 Ref<Object> perform2(Object* self, Sel, Sel sel, Ref<Object> a, Ref<Object> b) {
   return performWith(self, sel, {a, b});
 }
 
-BOOL resolveNo(Class, Sel, Sel) { return NO; }
-BOOL instancesRespondImpl(Class self, Sel, Sel sel) { return class_respondsToSelector(self, sel) ? YES : NO; }
-Ref<Object> newImpl(Class self, Sel) { return class_createInstance(self); }
+BOOL resolveNo(Class, Sel, Sel) {
+  return NO;
+}
+BOOL instancesRespondImpl(Class self, Sel, Sel sel) {
+  return class_respondsToSelector(self, sel) ? YES : NO;
+}
+Ref<Object> newImpl(Class self, Sel) {
+  return class_createInstance(self);
+}
 
 Ref<MethodSignature> proxySignatureImpl(Object* self, Sel, Sel) {
-  runtime::raise("NSInvalidArgumentException",
-                 "-[NSProxy methodSignatureForSelector:] called!");
+  runtime::raise("NSInvalidArgumentException", "-[NSProxy methodSignatureForSelector:] called!");
 }
 void proxyForwardImpl(Object*, Sel, Ref<Invocation>) {
   runtime::raise("NSInvalidArgumentException", "-[NSProxy forwardInvocation:] called!");

@@ -111,13 +111,21 @@ class ProtocolBuilder {
   }
   // Methods described by a C++ signature: required<void(Ref<Object>, long)>("a:b:").
   template <class Sig>
-  ProtocolBuilder& required(Sel sel) { return describe<Sig>(sel, true, true); }
+  ProtocolBuilder& required(Sel sel) {
+    return describe<Sig>(sel, true, true);
+  }
   template <class Sig>
-  ProtocolBuilder& optional(Sel sel) { return describe<Sig>(sel, false, true); }
+  ProtocolBuilder& optional(Sel sel) {
+    return describe<Sig>(sel, false, true);
+  }
   template <class Sig>
-  ProtocolBuilder& requiredClassMethod(Sel sel) { return describe<Sig>(sel, true, false); }
+  ProtocolBuilder& requiredClassMethod(Sel sel) {
+    return describe<Sig>(sel, true, false);
+  }
   template <class Sig>
-  ProtocolBuilder& optionalClassMethod(Sel sel) { return describe<Sig>(sel, false, false); }
+  ProtocolBuilder& optionalClassMethod(Sel sel) {
+    return describe<Sig>(sel, false, false);
+  }
   // A method described by its encoding.
   ProtocolBuilder& method(Sel sel, std::string types, bool isRequired, bool isInstance) {
     p_->addMethodDescription(sel, std::move(types), isRequired, isInstance);
@@ -176,17 +184,19 @@ inline bool declareProtocol(const char* name, void (*body)(ProtocolBuilder&)) {
 
 // Registers C++ class `Cpp` (derived from `Super`) under the runtime name `Name`; the braces
 // that follow are the body, with `cls` the builder. Use void as `Super` for a root class.
-#define PL_CLASS_NAMED(Cpp, Name, Super)                                                      \
-  static void PL_RUNTIME_CAT(plRegisterClass_, __LINE__)(::ns::runtime::ClassBuilder<Cpp>&);  \
-  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plClassRegistered_, __LINE__) =           \
+#define PL_CLASS_NAMED(Cpp, Name, Super)                                                          \
+  static void PL_RUNTIME_CAT(plRegisterClass_, __LINE__)(::ns::runtime::ClassBuilder<Cpp>&);      \
+  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plClassRegistered_, __LINE__) =               \
       ::ns::runtime::declareClass<Cpp, Super>(Name, &PL_RUNTIME_CAT(plRegisterClass_, __LINE__)); \
-  static void PL_RUNTIME_CAT(plRegisterClass_, __LINE__)([[maybe_unused]] ::ns::runtime::ClassBuilder<Cpp>& cls)
+  static void PL_RUNTIME_CAT(plRegisterClass_,                                                    \
+                             __LINE__)([[maybe_unused]] ::ns::runtime::ClassBuilder<Cpp> & cls)
 
 #define PL_CLASS(Cpp, Super) PL_CLASS_NAMED(Cpp, #Cpp, Super)
 
 // Registers a protocol; the braces that follow are the body, with `proto` the builder.
-#define PL_PROTOCOL(Name)                                                                   \
+#define PL_PROTOCOL(Name)                                                                     \
   static void PL_RUNTIME_CAT(plRegisterProtocol_, __LINE__)(::ns::runtime::ProtocolBuilder&); \
   [[maybe_unused]] static const bool PL_RUNTIME_CAT(plProtocolRegistered_, __LINE__) =        \
       ::ns::runtime::declareProtocol(#Name, &PL_RUNTIME_CAT(plRegisterProtocol_, __LINE__));  \
-  static void PL_RUNTIME_CAT(plRegisterProtocol_, __LINE__)([[maybe_unused]] ::ns::runtime::ProtocolBuilder& proto)
+  static void PL_RUNTIME_CAT(plRegisterProtocol_,                                             \
+                             __LINE__)([[maybe_unused]] ::ns::runtime::ProtocolBuilder & proto)

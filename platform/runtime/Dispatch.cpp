@@ -96,8 +96,7 @@ PreparedSend prepareSend(const Object* self, Sel sel, std::size_t argc) {
     }
     unrecognized(receiver, sel);
   }
-  runtime::raise("NSInvalidArgumentException",
-                 methodText(self, sel) + ": forwarding does not end");
+  runtime::raise("NSInvalidArgumentException", methodText(self, sel) + ": forwarding does not end");
 }
 
 void completeSend(PreparedSend& p) {
@@ -131,8 +130,7 @@ void dispatchInvocation(Invocation& inv, const Ref<Object>& receiver) {
     }
     unrecognized(current.get(), sel);
   }
-  runtime::raise("NSInvalidArgumentException",
-                 methodText(receiver.get(), sel) + ": forwarding does not end");
+  runtime::raise("NSInvalidArgumentException", methodText(receiver.get(), sel) + ": forwarding does not end");
 }
 
 }  // namespace ns::detail

@@ -12,11 +12,13 @@ constexpr int kMaxDepth = 64;  // hostile encodings must not exhaust the stack
 constexpr std::size_t kMaxSize = std::size_t(1) << 40;
 
 bool isQualifier(char c) {
-  return c == 'r' || c == 'n' || c == 'N' || c == 'o' || c == 'O' || c == 'R' || c == 'V' ||
-         c == 'A' || c == '!';
+  return c == 'r' || c == 'n' || c == 'N' || c == 'o' || c == 'O' || c == 'R' || c == 'V' || c == 'A' ||
+         c == '!';
 }
 
-std::size_t roundUp(std::size_t v, std::size_t a) { return a == 0 ? v : (v + a - 1) / a * a; }
+std::size_t roundUp(std::size_t v, std::size_t a) {
+  return a == 0 ? v : (v + a - 1) / a * a;
+}
 
 struct Parser {
   std::string_view s;
@@ -52,14 +54,52 @@ struct Parser {
     if (c == '\0') return false;
     ++pos;
     switch (c) {
-      case 'c': case 'C': case 'B': size = align = 1; norm += c; return true;
-      case 's': case 'S': size = align = 2; norm += c; return true;
-      case 'i': case 'I': case 'l': case 'L': case 'f': size = align = 4; norm += c; return true;
-      case 'q': case 'Q': case 'd': size = align = 8; norm += c; return true;
-      case 'D': size = align = 16; norm += c; return true;
-      case 'v': size = 0; align = 1; norm += c; return true;
-      case '?': size = 0; align = 1; norm += c; return true;
-      case '*': case ':': case '#': case '%': size = align = 8; norm += c; return true;
+      case 'c':
+      case 'C':
+      case 'B':
+        size = align = 1;
+        norm += c;
+        return true;
+      case 's':
+      case 'S':
+        size = align = 2;
+        norm += c;
+        return true;
+      case 'i':
+      case 'I':
+      case 'l':
+      case 'L':
+      case 'f':
+        size = align = 4;
+        norm += c;
+        return true;
+      case 'q':
+      case 'Q':
+      case 'd':
+        size = align = 8;
+        norm += c;
+        return true;
+      case 'D':
+        size = align = 16;
+        norm += c;
+        return true;
+      case 'v':
+        size = 0;
+        align = 1;
+        norm += c;
+        return true;
+      case '?':
+        size = 0;
+        align = 1;
+        norm += c;
+        return true;
+      case '*':
+      case ':':
+      case '#':
+      case '%':
+        size = align = 8;
+        norm += c;
+        return true;
       case '@':
         size = align = 8;
         if (peek() == '?') {
@@ -229,13 +269,17 @@ std::string_view stripQualifiers(std::string_view type) {
   return type;
 }
 
-bool isObjectType(std::string_view n) { return n == "@" || n == "@?" || n == "#"; }
+bool isObjectType(std::string_view n) {
+  return n == "@" || n == "@?" || n == "#";
+}
 
 bool isArithmeticType(std::string_view n) {
   return n.size() == 1 && std::strchr("cCBsSiIlLqQfdD", n[0]) != nullptr;
 }
 
-bool isFloatingType(std::string_view n) { return n == "f" || n == "d" || n == "D"; }
+bool isFloatingType(std::string_view n) {
+  return n == "f" || n == "d" || n == "D";
+}
 
 TypeMatch matchTypes(std::string_view from, std::string_view to) {
   if (from == to) return TypeMatch::same;
@@ -258,8 +302,7 @@ const char* NSGetSizeAndAlignment(const char* typePtr, std::size_t* sizep, std::
   std::size_t used = runtime::parseType(typePtr, t);
   if (used == 0) {
     runtime::raise("NSInvalidArgumentException",
-                   std::string("NSGetSizeAndAlignment: unsupported type encoding '") + typePtr +
-                       "'");
+                   std::string("NSGetSizeAndAlignment: unsupported type encoding '") + typePtr + "'");
   }
   if (sizep) *sizep = t.size;
   if (alignp) *alignp = t.alignment;

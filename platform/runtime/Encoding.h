@@ -20,7 +20,7 @@ struct EncodedType {
   std::string normalized;  // comparison form: no qualifiers, class names, field names or offsets
   std::size_t size = 0;
   std::size_t alignment = 1;
-  int offset = 0;          // the frame offset written after the type, 0 when absent
+  int offset = 0;  // the frame offset written after the type, 0 when absent
 };
 
 // Parses the first type of `text` into `out`. Answers how many characters it used (offset

@@ -9,10 +9,14 @@ namespace ns::runtime {
 namespace {
 ffi_type* integerOfAlignment(std::size_t align) {
   switch (align) {
-    case 1: return &ffi_type_uint8;
-    case 2: return &ffi_type_uint16;
-    case 4: return &ffi_type_uint32;
-    default: return &ffi_type_uint64;
+    case 1:
+      return &ffi_type_uint8;
+    case 2:
+      return &ffi_type_uint16;
+    case 4:
+      return &ffi_type_uint32;
+    default:
+      return &ffi_type_uint64;
   }
 }
 }  // namespace
@@ -56,19 +60,40 @@ void FfiTypeBuilder::appendFields(std::string_view n, std::vector<ffi_type*>& ou
 ffi_type* FfiTypeBuilder::typeFor(std::string_view n, bool asArgument) {
   if (n.empty()) return nullptr;
   switch (n[0]) {
-    case 'v': return asArgument ? nullptr : &ffi_type_void;
-    case 'c': return &ffi_type_sint8;
-    case 'C': case 'B': return &ffi_type_uint8;
-    case 's': return &ffi_type_sint16;
-    case 'S': return &ffi_type_uint16;
-    case 'i': case 'l': return &ffi_type_sint32;
-    case 'I': case 'L': return &ffi_type_uint32;
-    case 'q': return &ffi_type_sint64;
-    case 'Q': return &ffi_type_uint64;
-    case 'f': return &ffi_type_float;
-    case 'd': return &ffi_type_double;
-    case 'D': return &ffi_type_longdouble;
-    case '@': case '#': case ':': case '*': case '^': case '%': return &ffi_type_pointer;
+    case 'v':
+      return asArgument ? nullptr : &ffi_type_void;
+    case 'c':
+      return &ffi_type_sint8;
+    case 'C':
+    case 'B':
+      return &ffi_type_uint8;
+    case 's':
+      return &ffi_type_sint16;
+    case 'S':
+      return &ffi_type_uint16;
+    case 'i':
+    case 'l':
+      return &ffi_type_sint32;
+    case 'I':
+    case 'L':
+      return &ffi_type_uint32;
+    case 'q':
+      return &ffi_type_sint64;
+    case 'Q':
+      return &ffi_type_uint64;
+    case 'f':
+      return &ffi_type_float;
+    case 'd':
+      return &ffi_type_double;
+    case 'D':
+      return &ffi_type_longdouble;
+    case '@':
+    case '#':
+    case ':':
+    case '*':
+    case '^':
+    case '%':
+      return &ffi_type_pointer;
     case '[':
       if (asArgument) return &ffi_type_pointer;  // C arrays are passed as pointers
       [[fallthrough]];

@@ -46,22 +46,89 @@ struct RawNumber {
 
 RawNumber readNumber(const void* p, char code) {
   RawNumber n;
-  auto sgn = [&](std::int64_t v) { n.kind = RawNumber::signedInt; n.i = v; };
-  auto uns = [&](std::uint64_t v) { n.kind = RawNumber::unsignedInt; n.u = v; };
-  auto flt = [&](long double v) { n.kind = RawNumber::floating; n.f = v; };
+  auto sgn = [&](std::int64_t v) {
+    n.kind = RawNumber::signedInt;
+    n.i = v;
+  };
+  auto uns = [&](std::uint64_t v) {
+    n.kind = RawNumber::unsignedInt;
+    n.u = v;
+  };
+  auto flt = [&](long double v) {
+    n.kind = RawNumber::floating;
+    n.f = v;
+  };
   switch (code) {
-    case 'c': { std::int8_t v; std::memcpy(&v, p, 1); sgn(v); break; }
-    case 'C': { std::uint8_t v; std::memcpy(&v, p, 1); uns(v); break; }
-    case 'B': { unsigned char v; std::memcpy(&v, p, 1); uns(v != 0); break; }
-    case 's': { std::int16_t v; std::memcpy(&v, p, 2); sgn(v); break; }
-    case 'S': { std::uint16_t v; std::memcpy(&v, p, 2); uns(v); break; }
-    case 'i': case 'l': { std::int32_t v; std::memcpy(&v, p, 4); sgn(v); break; }
-    case 'I': case 'L': { std::uint32_t v; std::memcpy(&v, p, 4); uns(v); break; }
-    case 'q': { std::int64_t v; std::memcpy(&v, p, 8); sgn(v); break; }
-    case 'Q': { std::uint64_t v; std::memcpy(&v, p, 8); uns(v); break; }
-    case 'f': { float v; std::memcpy(&v, p, 4); flt(v); break; }
-    case 'd': { double v; std::memcpy(&v, p, 8); flt(v); break; }
-    default: break;
+    case 'c': {
+      std::int8_t v;
+      std::memcpy(&v, p, 1);
+      sgn(v);
+      break;
+    }
+    case 'C': {
+      std::uint8_t v;
+      std::memcpy(&v, p, 1);
+      uns(v);
+      break;
+    }
+    case 'B': {
+      unsigned char v;
+      std::memcpy(&v, p, 1);
+      uns(v != 0);
+      break;
+    }
+    case 's': {
+      std::int16_t v;
+      std::memcpy(&v, p, 2);
+      sgn(v);
+      break;
+    }
+    case 'S': {
+      std::uint16_t v;
+      std::memcpy(&v, p, 2);
+      uns(v);
+      break;
+    }
+    case 'i':
+    case 'l': {
+      std::int32_t v;
+      std::memcpy(&v, p, 4);
+      sgn(v);
+      break;
+    }
+    case 'I':
+    case 'L': {
+      std::uint32_t v;
+      std::memcpy(&v, p, 4);
+      uns(v);
+      break;
+    }
+    case 'q': {
+      std::int64_t v;
+      std::memcpy(&v, p, 8);
+      sgn(v);
+      break;
+    }
+    case 'Q': {
+      std::uint64_t v;
+      std::memcpy(&v, p, 8);
+      uns(v);
+      break;
+    }
+    case 'f': {
+      float v;
+      std::memcpy(&v, p, 4);
+      flt(v);
+      break;
+    }
+    case 'd': {
+      double v;
+      std::memcpy(&v, p, 8);
+      flt(v);
+      break;
+    }
+    default:
+      break;
   }
   return n;
 }
@@ -69,39 +136,67 @@ RawNumber readNumber(const void* p, char code) {
 template <class T>
 T numberAs(const RawNumber& n) {
   switch (n.kind) {
-    case RawNumber::signedInt: return static_cast<T>(n.i);
-    case RawNumber::unsignedInt: return static_cast<T>(n.u);
-    default: return static_cast<T>(n.f);
+    case RawNumber::signedInt:
+      return static_cast<T>(n.i);
+    case RawNumber::unsignedInt:
+      return static_cast<T>(n.u);
+    default:
+      return static_cast<T>(n.f);
   }
 }
 
 void writeNumber(void* p, char code, const RawNumber& n) {
   auto put = [p](auto v) { std::memcpy(p, &v, sizeof v); };
   switch (code) {
-    case 'c': put(numberAs<std::int8_t>(n)); break;
-    case 'C': put(numberAs<std::uint8_t>(n)); break;
+    case 'c':
+      put(numberAs<std::int8_t>(n));
+      break;
+    case 'C':
+      put(numberAs<std::uint8_t>(n));
+      break;
     case 'B': {
-      bool nonZero = n.kind == RawNumber::signedInt ? n.i != 0
-                     : n.kind == RawNumber::unsignedInt ? n.u != 0 : n.f != 0;
+      bool nonZero = n.kind == RawNumber::signedInt     ? n.i != 0
+                     : n.kind == RawNumber::unsignedInt ? n.u != 0
+                                                        : n.f != 0;
       put(static_cast<unsigned char>(nonZero ? 1 : 0));
       break;
     }
-    case 's': put(numberAs<std::int16_t>(n)); break;
-    case 'S': put(numberAs<std::uint16_t>(n)); break;
-    case 'i': case 'l': put(numberAs<std::int32_t>(n)); break;
-    case 'I': case 'L': put(numberAs<std::uint32_t>(n)); break;
-    case 'q': put(numberAs<std::int64_t>(n)); break;
-    case 'Q': put(numberAs<std::uint64_t>(n)); break;
-    case 'f': put(numberAs<float>(n)); break;
-    case 'd': put(numberAs<double>(n)); break;
-    default: break;
+    case 's':
+      put(numberAs<std::int16_t>(n));
+      break;
+    case 'S':
+      put(numberAs<std::uint16_t>(n));
+      break;
+    case 'i':
+    case 'l':
+      put(numberAs<std::int32_t>(n));
+      break;
+    case 'I':
+    case 'L':
+      put(numberAs<std::uint32_t>(n));
+      break;
+    case 'q':
+      put(numberAs<std::int64_t>(n));
+      break;
+    case 'Q':
+      put(numberAs<std::uint64_t>(n));
+      break;
+    case 'f':
+      put(numberAs<float>(n));
+      break;
+    case 'd':
+      put(numberAs<double>(n));
+      break;
+    default:
+      break;
   }
 }
 
 std::unique_ptr<Invocation::Slot> makeSlot(const runtime::EncodedType& type) {
   if (type.size > runtime::kMaxByValueSize) {
-    runtime::raise("NSInvalidArgumentException", "+[NSInvocation invocationWithMethodSignature:]: a value of type '" +
-                                                     type.text + "' is too large to pass by value");
+    runtime::raise("NSInvalidArgumentException",
+                   "+[NSInvocation invocationWithMethodSignature:]: a value of type '" + type.text +
+                       "' is too large to pass by value");
   }
   auto s = std::make_unique<Invocation::Slot>();
   s->type = &type;
@@ -144,9 +239,9 @@ Invocation::Slot& Invocation::slot(long index, const char* operation) {
 const Invocation::Slot& Invocation::slot(long index, const char* operation) const {
   long last = static_cast<long>(signature_->numberOfArguments()) - 1;
   if (index < -1 || index > last) {
-    runtime::raise("NSInvalidArgumentException", std::string("-[NSInvocation ") + operation +
-                                                     "]: index (" + std::to_string(index) +
-                                                     ") out of bounds [-1, " + std::to_string(last) + "]");
+    runtime::raise("NSInvalidArgumentException", std::string("-[NSInvocation ") + operation + "]: index (" +
+                                                     std::to_string(index) + ") out of bounds [-1, " +
+                                                     std::to_string(last) + "]");
   }
   return *slots_[static_cast<std::size_t>(index + 1)];
 }
@@ -161,7 +256,9 @@ Ref<Object> Invocation::target() const {
   return detail::tryRetain(raw);
 }
 
-void Invocation::setTarget(const Ref<Object>& target) { setArgumentValue<Ref<Object>>(0, target); }
+void Invocation::setTarget(const Ref<Object>& target) {
+  setArgumentValue<Ref<Object>>(0, target);
+}
 
 Sel Invocation::selector() const {
   if (signature_->numberOfArguments() < 2 || slots_[2]->type->normalized != ":") return Sel();
@@ -216,8 +313,12 @@ void Invocation::setArgument(const void* buffer, long index) {
   keepObject(index);
 }
 
-void Invocation::getReturnValue(void* buffer) const { getArgument(buffer, -1); }
-void Invocation::setReturnValue(const void* buffer) { setArgument(buffer, -1); }
+void Invocation::getReturnValue(void* buffer) const {
+  getArgument(buffer, -1);
+}
+void Invocation::setReturnValue(const void* buffer) {
+  setArgument(buffer, -1);
+}
 
 void Invocation::retainArguments() {
   if (retained_) return;
@@ -231,9 +332,9 @@ void Invocation::checkArgumentType(long index, const std::string& normalized, bo
                         : runtime::matchTypes(s.type->normalized, normalized);
   if (match == runtime::TypeMatch::mismatch) {
     std::string what = index < 0 ? "the return value" : "argument " + std::to_string(index);
-    runtime::raise("NSInvalidArgumentException",
-                   "-[NSInvocation " + selector().name() + "]: " + what + " has type '" +
-                       s.type->normalized + "', not '" + normalized + "'");
+    runtime::raise("NSInvalidArgumentException", "-[NSInvocation " + selector().name() + "]: " + what +
+                                                     " has type '" + s.type->normalized + "', not '" +
+                                                     normalized + "'");
   }
 }
 
@@ -274,9 +375,8 @@ void Invocation::getArgumentTyped(long index, void* canon, const std::string& no
 void Invocation::callThroughFfi(void (*fn)(), const Ref<MethodSignature>& signature) {
   auto* cif = static_cast<ffi_cif*>(signature->callInterface());
   if (!cif || !fn) {
-    runtime::raise("NSInvalidArgumentException",
-                   "-[NSInvocation invoke]: cannot call a method of type '" +
-                       signature->typeEncoding() + "'");
+    runtime::raise("NSInvalidArgumentException", "-[NSInvocation invoke]: cannot call a method of type '" +
+                                                     signature->typeEncoding() + "'");
   }
   std::vector<void*> values(signature->numberOfArguments());
   for (std::size_t i = 0; i < values.size(); ++i) values[i] = slots_[i + 1]->data();
@@ -317,9 +417,9 @@ void Invocation::callThroughFfi(void (*fn)(), const Ref<MethodSignature>& signat
 void Invocation::invokeImplementation(const Imp& imp, const std::string& types) {
   std::string callee = imp.types ? *imp.types : runtime::normalizeEncoding(types);
   if (!sameLayout(signature_->normalized(), callee)) {
-    runtime::raise("NSInvalidArgumentException",
-                   receiverText(target(), selector()) + ": the method takes '" + callee +
-                       "' but was called as '" + signature_->normalized() + "'");
+    runtime::raise("NSInvalidArgumentException", receiverText(target(), selector()) + ": the method takes '" +
+                                                     callee + "' but was called as '" +
+                                                     signature_->normalized() + "'");
   }
   callThroughFfi(imp.fn, signature_);
 }

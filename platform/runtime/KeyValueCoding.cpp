@@ -47,24 +47,40 @@ bool findAccessor(const Object* self, Sel sel, std::size_t arguments, runtime::M
 Value boxedResult(const Invocation& inv) {
   const std::string& t = inv.methodSignature()->returnInfo().normalized;
   switch (t[0]) {
-    case '@': return runtime::unboxValue(inv.returnValue<Ref<Object>>().get());
-    case '#': return Value(std::static_pointer_cast<Object>(detail::tryRetain(inv.returnValue<Class>())));
-    case 'c': return Value(inv.returnValue<signed char>());
-    case 'C': return Value(inv.returnValue<unsigned char>());
-    case 'B': return Value(inv.returnValue<bool>());
-    case 's': return Value(inv.returnValue<short>());
-    case 'S': return Value(inv.returnValue<unsigned short>());
-    case 'i': case 'l': return Value(inv.returnValue<int>());
-    case 'I': case 'L': return Value(inv.returnValue<unsigned>());
-    case 'q': return Value(inv.returnValue<long long>());
-    case 'Q': return Value(inv.returnValue<unsigned long long>());
-    case 'f': return Value(inv.returnValue<float>());
-    case 'd': return Value(inv.returnValue<double>());
+    case '@':
+      return runtime::unboxValue(inv.returnValue<Ref<Object>>().get());
+    case '#':
+      return Value(std::static_pointer_cast<Object>(detail::tryRetain(inv.returnValue<Class>())));
+    case 'c':
+      return Value(inv.returnValue<signed char>());
+    case 'C':
+      return Value(inv.returnValue<unsigned char>());
+    case 'B':
+      return Value(inv.returnValue<bool>());
+    case 's':
+      return Value(inv.returnValue<short>());
+    case 'S':
+      return Value(inv.returnValue<unsigned short>());
+    case 'i':
+    case 'l':
+      return Value(inv.returnValue<int>());
+    case 'I':
+    case 'L':
+      return Value(inv.returnValue<unsigned>());
+    case 'q':
+      return Value(inv.returnValue<long long>());
+    case 'Q':
+      return Value(inv.returnValue<unsigned long long>());
+    case 'f':
+      return Value(inv.returnValue<float>());
+    case 'd':
+      return Value(inv.returnValue<double>());
     case '*': {
       const char* s = inv.returnValue<const char*>();
       return s ? Value(s) : Value();
     }
-    default: return Value();  // structures and other types have no value form here
+    default:
+      return Value();  // structures and other types have no value form here
   }
 }
 
@@ -83,8 +99,19 @@ bool storeArgument(Invocation& inv, const Value& value) {
     case '@':
       inv.setArgumentValue<Value>(2, value);
       return true;
-    case 'c': case 'C': case 'B': case 's': case 'S': case 'i': case 'I': case 'l': case 'L':
-    case 'q': case 'Q': case 'f': case 'd':
+    case 'c':
+    case 'C':
+    case 'B':
+    case 's':
+    case 'S':
+    case 'i':
+    case 'I':
+    case 'l':
+    case 'L':
+    case 'q':
+    case 'Q':
+    case 'f':
+    case 'd':
       if (value.isNilOrNull()) return false;
       if (t[0] == 'B') {
         inv.setArgumentValue<bool>(2, value.boolValue());
@@ -98,8 +125,9 @@ bool storeArgument(Invocation& inv, const Value& value) {
       return true;
     default:
       runtime::raise(NSInvalidArgumentException,
-                     "-[" + NSStringFromClass(object_getClass(inv.target().get())) + " " + inv.selector().name() +
-                         "]: key-value coding cannot set a value of type '" + t + "'");
+                     "-[" + NSStringFromClass(object_getClass(inv.target().get())) + " " +
+                         inv.selector().name() + "]: key-value coding cannot set a value of type '" + t +
+                         "'");
   }
 }
 
@@ -143,23 +171,27 @@ void setValueForKeyImpl(Object* self, Sel, Value value, std::string key) {
 
 Value valueForUndefinedKeyImpl(Object* self, Sel, std::string key) {
   runtime::raise(NSUnknownKeyException, "[" + objectText(self) +
-                                             " valueForUndefinedKey:]: this class is not key value "
-                                             "coding-compliant for the key " + key + ".");
+                                            " valueForUndefinedKey:]: this class is not key value "
+                                            "coding-compliant for the key " +
+                                            key + ".");
 }
 
 void setValueForUndefinedKeyImpl(Object* self, Sel, Value, std::string key) {
   runtime::raise(NSUnknownKeyException, "[" + objectText(self) +
-                                             " setValue:forUndefinedKey:]: this class is not key value "
-                                             "coding-compliant for the key " + key + ".");
+                                            " setValue:forUndefinedKey:]: this class is not key value "
+                                            "coding-compliant for the key " +
+                                            key + ".");
 }
 
 void setNilValueForKeyImpl(Object* self, Sel, std::string key) {
-  runtime::raise(NSInvalidArgumentException, "[" + objectText(self) +
-                                                  " setNilValueForKey]: could not set nil as the value for the key " +
-                                                  key + ".");
+  runtime::raise(NSInvalidArgumentException,
+                 "[" + objectText(self) + " setNilValueForKey]: could not set nil as the value for the key " +
+                     key + ".");
 }
 
-BOOL automaticallyNotifiesImpl(Class, Sel, std::string) { return YES; }
+BOOL automaticallyNotifiesImpl(Class, Sel, std::string) {
+  return YES;
+}
 
 }  // namespace
 
@@ -213,9 +245,9 @@ void setValue_forKeyPath(Object* object, const Value& value, std::string_view ke
   Value owner = valueForKeyPath(object, keyPath.substr(0, dot));
   if (owner.isNil()) return;  // as messaging nil
   if (!owner.isObject()) {
-    runtime::raise(NSInvalidArgumentException,
-                   "setValue:forKeyPath: the value at '" + std::string(keyPath.substr(0, dot)) +
-                       "' is not an object that can be changed");
+    runtime::raise(NSInvalidArgumentException, "setValue:forKeyPath: the value at '" +
+                                                   std::string(keyPath.substr(0, dot)) +
+                                                   "' is not an object that can be changed");
   }
   setValue_forKey(owner.object().get(), value, keyPath.substr(dot + 1));
 }

@@ -17,14 +17,18 @@ namespace ns {
 inline constexpr char NSUnknownKeyException[] = "NSUnknownKeyException";
 
 Value valueForKey(const Object* object, std::string_view key);
-inline Value valueForKey(const Ref<Object>& o, std::string_view key) { return valueForKey(o.get(), key); }
+inline Value valueForKey(const Ref<Object>& o, std::string_view key) {
+  return valueForKey(o.get(), key);
+}
 void setValue_forKey(Object* object, const Value& value, std::string_view key);
 inline void setValue_forKey(const Ref<Object>& o, const Value& value, std::string_view key) {
   setValue_forKey(o.get(), value, key);
 }
 // "a.b.c": each step reads through valueForKey (or a dictionary's entry).
 Value valueForKeyPath(const Object* object, std::string_view keyPath);
-inline Value valueForKeyPath(const Ref<Object>& o, std::string_view keyPath) { return valueForKeyPath(o.get(), keyPath); }
+inline Value valueForKeyPath(const Ref<Object>& o, std::string_view keyPath) {
+  return valueForKeyPath(o.get(), keyPath);
+}
 void setValue_forKeyPath(Object* object, const Value& value, std::string_view keyPath);
 inline void setValue_forKeyPath(const Ref<Object>& o, const Value& value, std::string_view keyPath) {
   setValue_forKeyPath(o.get(), value, keyPath);

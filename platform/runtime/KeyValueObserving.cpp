@@ -61,35 +61,43 @@ void removeObservance(const Object* observed, const Object* observer, std::strin
     std::lock_guard guard(state->lock);
     auto& list = state->observances;
     for (auto it = list.rbegin(); it != list.rend(); ++it) {
-      if (it->observerAddress == observer && it->keyPath == keyPath && (!matchContext || it->context == context)) {
+      if (it->observerAddress == observer && it->keyPath == keyPath &&
+          (!matchContext || it->context == context)) {
         list.erase(std::next(it).base());
         return;
       }
     }
   }
-  runtime::raise(NSRangeException, "Cannot remove an observer " + objectText(observer) + " for the key path \"" +
-                                        std::string(keyPath) + "\" from " + objectText(observed) +
-                                        " because it is not registered as an observer.");
+  runtime::raise(NSRangeException, "Cannot remove an observer " + objectText(observer) +
+                                       " for the key path \"" + std::string(keyPath) + "\" from " +
+                                       objectText(observed) +
+                                       " because it is not registered as an observer.");
 }
 
-void observeImpl(Object* self, Sel, std::string keyPath, Ref<Object> object, Dictionary change, void* context) {
+void observeImpl(Object* self, Sel, std::string keyPath, Ref<Object> object, Dictionary change,
+                 void* context) {
   char ctx[32];
   std::snprintf(ctx, sizeof ctx, "%p", context);
   runtime::raise(NSInternalInconsistencyException,
-                 objectText(self) + ": An -observeValueForKeyPath:ofObject:change:context: message was "
-                                    "received but not handled.\nKey path: " + keyPath +
+                 objectText(self) +
+                     ": An -observeValueForKeyPath:ofObject:change:context: message was "
+                     "received but not handled.\nKey path: " +
+                     keyPath +
                      "\nObserved object: " + (object ? object->description() : std::string("(null)")) +
                      "\nChange: " + Value(change).description() + "\nContext: " + ctx);
 }
 
-void willChangeImpl(Object* self, Sel, std::string key) { willChangeValueForKey(self, key); }
-void didChangeImpl(Object* self, Sel, std::string key) { didChangeValueForKey(self, key); }
+void willChangeImpl(Object* self, Sel, std::string key) {
+  willChangeValueForKey(self, key);
+}
+void didChangeImpl(Object* self, Sel, std::string key) {
+  didChangeValueForKey(self, key);
+}
 
 }  // namespace
 
 void addObserver_forKeyPath_options_context(const Object* observed, const Ref<Object>& observer,
-                                            std::string_view keyPath, unsigned long options,
-                                            void* context) {
+                                            std::string_view keyPath, unsigned long options, void* context) {
   if (!observed || !observer || keyPath.empty()) return;
   Observance o;
   o.id = nextObservanceId.fetch_add(1);
@@ -106,7 +114,8 @@ void addObserver_forKeyPath_options_context(const Object* observed, const Ref<Ob
   if (options & NSKeyValueObservingOptionInitial) {
     Dictionary change;
     change.set(Value(NSKeyValueChangeKindKey), Value(static_cast<unsigned long>(NSKeyValueChangeSetting)));
-    if (options & NSKeyValueObservingOptionNew) change.set(Value(NSKeyValueChangeNewKey), currentValue(observed, o.keyPath));
+    if (options & NSKeyValueObservingOptionNew)
+      change.set(Value(NSKeyValueChangeNewKey), currentValue(observed, o.keyPath));
     deliver(o, observed, change);
   }
 }
@@ -170,7 +179,8 @@ void didChangeValueForKey(const Object* object, std::string_view key) {
     if (!stillRegistered(state, o.id)) continue;
     Dictionary change;
     change.set(Value(NSKeyValueChangeKindKey), Value(static_cast<unsigned long>(NSKeyValueChangeSetting)));
-    if (o.options & NSKeyValueObservingOptionNew) change.set(Value(NSKeyValueChangeNewKey), currentValue(object, o.keyPath));
+    if (o.options & NSKeyValueObservingOptionNew)
+      change.set(Value(NSKeyValueChangeNewKey), currentValue(object, o.keyPath));
     if (o.options & NSKeyValueObservingOptionOld) change.set(Value(NSKeyValueChangeOldKey), old);
     deliver(o, object, change);
   }

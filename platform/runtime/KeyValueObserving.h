@@ -36,8 +36,7 @@ inline constexpr char NSKeyValueChangeIndexesKey[] = "indexes";
 inline constexpr char NSKeyValueChangeNotificationIsPriorKey[] = "notificationIsPrior";
 
 void addObserver_forKeyPath_options_context(const Object* observed, const Ref<Object>& observer,
-                                            std::string_view keyPath, unsigned long options,
-                                            void* context);
+                                            std::string_view keyPath, unsigned long options, void* context);
 // Remove the most recent matching registration; none raises NSRangeException.
 void removeObserver_forKeyPath(const Object* observed, const Object* observer, std::string_view keyPath);
 void removeObserver_forKeyPath_context(const Object* observed, const Object* observer,

@@ -28,8 +28,7 @@ Ref<MethodSignature> MethodSignature::signatureWithObjCTypes(std::string_view ty
   std::vector<runtime::EncodedType> parsed;
   if (!runtime::parseSignature(types, parsed)) {
     runtime::raise("NSInvalidArgumentException",
-                   "+[NSMethodSignature signatureWithObjCTypes:]: unsupported type encoding '" +
-                       key + "'");
+                   "+[NSMethodSignature signatureWithObjCTypes:]: unsupported type encoding '" + key + "'");
   }
   auto sig = make<MethodSignature>(std::move(parsed), key);
   std::unique_lock write(*lock);
@@ -48,7 +47,8 @@ const char* MethodSignature::getArgumentTypeAtIndex(std::size_t index) const {
   if (index >= numberOfArguments()) {
     runtime::raise("NSInvalidArgumentException",
                    "-[NSMethodSignature getArgumentTypeAtIndex:]: index (" + std::to_string(index) +
-                       ") out of bounds [0, " + std::to_string(static_cast<long>(numberOfArguments()) - 1) + "]");
+                       ") out of bounds [0, " + std::to_string(static_cast<long>(numberOfArguments()) - 1) +
+                       "]");
   }
   return types_[index + 1].text.c_str();
 }

@@ -4,6 +4,8 @@
 
 namespace ns::runtime {
 
-void raise(const std::string& name, const std::string& reason) { Exception::raise(name, reason); }
+void raise(const std::string& name, const std::string& reason) {
+  Exception::raise(name, reason);
+}
 
 }  // namespace ns::runtime

@@ -88,7 +88,8 @@ bool addMethodTo(Class cls, Sel sel, Imp imp, std::string_view types, bool class
   return true;
 }
 
-void commitClass(runtime::ClassRegistration& registration, std::vector<std::pair<Class, runtime::ClassRegistration*>>& made) {
+void commitClass(runtime::ClassRegistration& registration,
+                 std::vector<std::pair<Class, runtime::ClassRegistration*>>& made) {
   auto& r = registry();
   if (r.byName.count(registration.name)) {
     std::fprintf(stderr, "runtime: class %s registered twice; the first registration stays\n",
@@ -191,7 +192,9 @@ std::optional<std::string> PropertyRecord::attribute(std::string_view key) const
   return std::nullopt;
 }
 
-std::string Protocol::description() const { return "<Protocol: " + name_ + ">"; }
+std::string Protocol::description() const {
+  return "<Protocol: " + name_ + ">";
+}
 
 void Protocol::addMethodDescription(Sel sel, std::string types, bool isRequired, bool isInstance) {
   auto& list = methods_[(isRequired ? 2 : 0) + (isInstance ? 1 : 0)];
@@ -216,10 +219,18 @@ Class NSClassFromString(std::string_view name) {
   return it == r.byName.end() ? nullptr : it->second;
 }
 
-Class objc_getClass(std::string_view name) { return NSClassFromString(name); }
-std::string NSStringFromClass(Class cls) { return cls ? cls->name() : std::string(); }
-const char* class_getName(Class cls) { return cls ? cls->name().c_str() : "nil"; }
-Class class_getSuperclass(Class cls) { return cls ? cls->superclass() : nullptr; }
+Class objc_getClass(std::string_view name) {
+  return NSClassFromString(name);
+}
+std::string NSStringFromClass(Class cls) {
+  return cls ? cls->name() : std::string();
+}
+const char* class_getName(Class cls) {
+  return cls ? cls->name().c_str() : "nil";
+}
+Class class_getSuperclass(Class cls) {
+  return cls ? cls->superclass() : nullptr;
+}
 
 bool object_isClass(const Object* object) {
   return object && typeid(*object) == typeid(ClassRecord);
@@ -243,7 +254,8 @@ Class object_getClass(const Object* object) {
   ClassRecord* best = nullptr;
   for (auto& c : r.classes) {
     auto& rec = RuntimeAccess::cls(c.get());
-    if (rec.isInstance_ && rec.isInstance_(object) && (!best || rec.depth_ > RuntimeAccess::cls(best).depth_)) {
+    if (rec.isInstance_ && rec.isInstance_(object) &&
+        (!best || rec.depth_ > RuntimeAccess::cls(best).depth_)) {
       best = c.get();
     }
   }
@@ -378,8 +390,12 @@ Imp method_getImplementation(Method m) {
   return RuntimeAccess::imp(m);
 }
 
-const char* method_getTypeEncoding(Method m) { return m ? m->types().c_str() : nullptr; }
-Sel method_getName(Method m) { return m ? m->name() : Sel(); }
+const char* method_getTypeEncoding(Method m) {
+  return m ? m->types().c_str() : nullptr;
+}
+Sel method_getName(Method m) {
+  return m ? m->name() : Sel();
+}
 
 bool class_respondsToSelector(Class cls, Sel sel) {
   if (!cls || !sel) return false;
@@ -414,8 +430,12 @@ std::vector<Property> class_copyPropertyList(Class cls) {
   return out;
 }
 
-const char* property_getName(Property p) { return p ? p->name().c_str() : nullptr; }
-const char* property_getAttributes(Property p) { return p ? p->attributes().c_str() : nullptr; }
+const char* property_getName(Property p) {
+  return p ? p->name().c_str() : nullptr;
+}
+const char* property_getAttributes(Property p) {
+  return p ? p->attributes().c_str() : nullptr;
+}
 
 std::optional<std::string> property_copyAttributeValue(Property p, std::string_view attribute) {
   return p ? p->attribute(attribute) : std::nullopt;
@@ -449,7 +469,9 @@ Protocol* objc_registerProtocol(std::string_view name) {
   return slot.get();
 }
 
-const char* protocol_getName(const Protocol* p) { return p ? p->name().c_str() : nullptr; }
+const char* protocol_getName(const Protocol* p) {
+  return p ? p->name().c_str() : nullptr;
+}
 
 bool protocol_isEqual(const Protocol* a, const Protocol* b) {
   return a == b || (a && b && a->name() == b->name());
@@ -535,7 +557,9 @@ bool respondsToSelector(const Object* object, Sel sel) {
   return send<bool>(object, responds, sel);
 }
 
-bool instancesRespondToSelector(Class cls, Sel sel) { return class_respondsToSelector(cls, sel); }
+bool instancesRespondToSelector(Class cls, Sel sel) {
+  return class_respondsToSelector(cls, sel);
+}
 
 bool isKindOfClass(const Object* object, Class cls) {
   return object && class_isSubclassOfClass(object_getClass(object), cls);

@@ -129,7 +129,9 @@ Class class_getSuperclass(Class cls);
 // The class of an object: the record of its dynamic C++ type, or of the nearest registered base.
 // For a class object, the class itself.
 Class object_getClass(const Object* object);
-inline Class object_getClass(const Ref<Object>& object) { return object_getClass(object.get()); }
+inline Class object_getClass(const Ref<Object>& object) {
+  return object_getClass(object.get());
+}
 bool object_isClass(const Object* object);
 // A new instance made by the class's factory; raises when the class cannot make one.
 Ref<Object> class_createInstance(Class cls);
@@ -171,8 +173,7 @@ bool protocol_isEqual(const Protocol* a, const Protocol* b);
 MethodDescription protocol_getMethodDescription(const Protocol* p, Sel sel, bool isRequired,
                                                 bool isInstanceMethod);
 // The protocol's own methods of one kind, in declaration order.
-std::vector<MethodDescription> protocol_copyMethodDescriptionList(const Protocol* p,
-                                                                  bool isRequired,
+std::vector<MethodDescription> protocol_copyMethodDescriptionList(const Protocol* p, bool isRequired,
                                                                   bool isInstanceMethod);
 std::vector<Protocol*> protocol_copyProtocolList(const Protocol* p);
 bool protocol_conformsToProtocol(const Protocol* p, const Protocol* other);
@@ -183,14 +184,22 @@ std::vector<Protocol*> class_copyProtocolList(Class cls);
 
 // The NSObject conveniences every object answers through the runtime.
 bool respondsToSelector(const Object* object, Sel sel);
-inline bool respondsToSelector(const Ref<Object>& o, Sel sel) { return respondsToSelector(o.get(), sel); }
+inline bool respondsToSelector(const Ref<Object>& o, Sel sel) {
+  return respondsToSelector(o.get(), sel);
+}
 bool instancesRespondToSelector(Class cls, Sel sel);
 bool isKindOfClass(const Object* object, Class cls);
-inline bool isKindOfClass(const Ref<Object>& o, Class cls) { return isKindOfClass(o.get(), cls); }
+inline bool isKindOfClass(const Ref<Object>& o, Class cls) {
+  return isKindOfClass(o.get(), cls);
+}
 bool isMemberOfClass(const Object* object, Class cls);
-inline bool isMemberOfClass(const Ref<Object>& o, Class cls) { return isMemberOfClass(o.get(), cls); }
+inline bool isMemberOfClass(const Ref<Object>& o, Class cls) {
+  return isMemberOfClass(o.get(), cls);
+}
 bool conformsToProtocol(const Object* object, const Protocol* p);
-inline bool conformsToProtocol(const Ref<Object>& o, const Protocol* p) { return conformsToProtocol(o.get(), p); }
+inline bool conformsToProtocol(const Ref<Object>& o, const Protocol* p) {
+  return conformsToProtocol(o.get(), p);
+}
 
 namespace runtime {
 

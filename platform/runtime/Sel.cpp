@@ -53,9 +53,17 @@ std::size_t Sel::argumentCount() const {
   return static_cast<std::size_t>(std::count(n.begin(), n.end(), ':'));
 }
 
-Sel sel_registerName(std::string_view name) { return Sel(name); }
-const char* sel_getName(Sel sel) { return sel.c_str(); }
-Sel NSSelectorFromString(std::string_view name) { return Sel(name); }
-std::string NSStringFromSelector(Sel sel) { return sel.name(); }
+Sel sel_registerName(std::string_view name) {
+  return Sel(name);
+}
+const char* sel_getName(Sel sel) {
+  return sel.c_str();
+}
+Sel NSSelectorFromString(std::string_view name) {
+  return Sel(name);
+}
+std::string NSStringFromSelector(Sel sel) {
+  return sel.name();
+}
 
 }  // namespace ns

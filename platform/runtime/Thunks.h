@@ -120,24 +120,52 @@ Imp staticImp(R (*)(A...)) {
 }
 
 template <class C, class R, class... A>
-std::string memberTypes(R (C::*)(A...)) { return methodEncoding<R, A...>(); }
+std::string memberTypes(R (C::*)(A...)) {
+  return methodEncoding<R, A...>();
+}
 template <class C, class R, class... A>
-std::string memberTypes(R (C::*)(A...) const) { return methodEncoding<R, A...>(); }
+std::string memberTypes(R (C::*)(A...) const) {
+  return methodEncoding<R, A...>();
+}
 template <class C, class R, class... A>
-std::string memberTypes(R (C::*)(A...) noexcept) { return methodEncoding<R, A...>(); }
+std::string memberTypes(R (C::*)(A...) noexcept) {
+  return methodEncoding<R, A...>();
+}
 template <class C, class R, class... A>
-std::string memberTypes(R (C::*)(A...) const noexcept) { return methodEncoding<R, A...>(); }
+std::string memberTypes(R (C::*)(A...) const noexcept) {
+  return methodEncoding<R, A...>();
+}
 template <class S, class R, class... A>
-std::string selfTypes(R (*)(S, Sel, A...)) { return methodEncoding<R, A...>(); }
+std::string selfTypes(R (*)(S, Sel, A...)) {
+  return methodEncoding<R, A...>();
+}
 template <class R, class... A>
-std::string staticTypes(R (*)(A...)) { return methodEncoding<R, A...>(); }
+std::string staticTypes(R (*)(A...)) {
+  return methodEncoding<R, A...>();
+}
 
-template <class T> struct ResultOf;
-template <class C, class R, class... A> struct ResultOf<R (C::*)(A...)> { using type = R; };
-template <class C, class R, class... A> struct ResultOf<R (C::*)(A...) const> { using type = R; };
-template <class C, class R, class... A> struct ResultOf<R (C::*)(A...) noexcept> { using type = R; };
-template <class C, class R, class... A> struct ResultOf<R (C::*)(A...) const noexcept> { using type = R; };
-template <class R, class... A> struct ResultOf<R (*)(A...)> { using type = R; };
+template <class T>
+struct ResultOf;
+template <class C, class R, class... A>
+struct ResultOf<R (C::*)(A...)> {
+  using type = R;
+};
+template <class C, class R, class... A>
+struct ResultOf<R (C::*)(A...) const> {
+  using type = R;
+};
+template <class C, class R, class... A>
+struct ResultOf<R (C::*)(A...) noexcept> {
+  using type = R;
+};
+template <class C, class R, class... A>
+struct ResultOf<R (C::*)(A...) const noexcept> {
+  using type = R;
+};
+template <class R, class... A>
+struct ResultOf<R (*)(A...)> {
+  using type = R;
+};
 
 }  // namespace runtime
 

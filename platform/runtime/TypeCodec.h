@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <type_traits>
-#include <optional>
 #include <typeinfo>
 
 #include "platform/core/Object.h"
@@ -32,7 +32,9 @@ inline constexpr BOOL NO = 0;
 namespace detail {
 // The per-thread slot that keeps a returned object alive between callee and caller.
 Ref<Object>& returnSlot();
-inline Ref<Object> takeReturnSlot() { return std::move(returnSlot()); }
+inline Ref<Object> takeReturnSlot() {
+  return std::move(returnSlot());
+}
 // Exceptions never unwind through foreign call frames: implementations catch and park them here
 // and every runtime call site rethrows once the call has returned.
 void storePendingException(std::exception_ptr e);
@@ -60,20 +62,34 @@ struct ScalarCodec {
   static T out(Canon v) { return v; }
 };
 
-template <> struct TypeCodec<bool> : ScalarCodec<'B', bool> {};
-template <> struct TypeCodec<char> : ScalarCodec<'c', char> {};
-template <> struct TypeCodec<signed char> : ScalarCodec<'c', signed char> {};
-template <> struct TypeCodec<unsigned char> : ScalarCodec<'C', unsigned char> {};
-template <> struct TypeCodec<short> : ScalarCodec<'s', short> {};
-template <> struct TypeCodec<unsigned short> : ScalarCodec<'S', unsigned short> {};
-template <> struct TypeCodec<int> : ScalarCodec<'i', int> {};
-template <> struct TypeCodec<unsigned> : ScalarCodec<'I', unsigned> {};
-template <> struct TypeCodec<long> : ScalarCodec<'q', long> {};
-template <> struct TypeCodec<unsigned long> : ScalarCodec<'Q', unsigned long> {};
-template <> struct TypeCodec<long long> : ScalarCodec<'q', long long> {};
-template <> struct TypeCodec<unsigned long long> : ScalarCodec<'Q', unsigned long long> {};
-template <> struct TypeCodec<float> : ScalarCodec<'f', float> {};
-template <> struct TypeCodec<double> : ScalarCodec<'d', double> {};
+template <>
+struct TypeCodec<bool> : ScalarCodec<'B', bool> {};
+template <>
+struct TypeCodec<char> : ScalarCodec<'c', char> {};
+template <>
+struct TypeCodec<signed char> : ScalarCodec<'c', signed char> {};
+template <>
+struct TypeCodec<unsigned char> : ScalarCodec<'C', unsigned char> {};
+template <>
+struct TypeCodec<short> : ScalarCodec<'s', short> {};
+template <>
+struct TypeCodec<unsigned short> : ScalarCodec<'S', unsigned short> {};
+template <>
+struct TypeCodec<int> : ScalarCodec<'i', int> {};
+template <>
+struct TypeCodec<unsigned> : ScalarCodec<'I', unsigned> {};
+template <>
+struct TypeCodec<long> : ScalarCodec<'q', long> {};
+template <>
+struct TypeCodec<unsigned long> : ScalarCodec<'Q', unsigned long> {};
+template <>
+struct TypeCodec<long long> : ScalarCodec<'q', long long> {};
+template <>
+struct TypeCodec<unsigned long long> : ScalarCodec<'Q', unsigned long long> {};
+template <>
+struct TypeCodec<float> : ScalarCodec<'f', float> {};
+template <>
+struct TypeCodec<double> : ScalarCodec<'d', double> {};
 
 template <class E>
 struct TypeCodec<E, std::enable_if_t<std::is_enum_v<E>>> {
@@ -194,9 +210,7 @@ struct TypeCodec<T*, std::enable_if_t<std::is_base_of_v<Object, T>>> {
   static std::string encoding(bool withClassName = false) {
     return objectEncoding<std::remove_cv_t<T>>(withClassName);
   }
-  static Canon in(T* v, Ref<Object>&) {
-    return const_cast<Object*>(static_cast<const Object*>(v));
-  }
+  static Canon in(T* v, Ref<Object>&) { return const_cast<Object*>(static_cast<const Object*>(v)); }
   static T* out(Canon v) {
     if (!v) return nullptr;
     auto* typed = dynamic_cast<T*>(v);
@@ -279,7 +293,6 @@ std::decay_t<T> resultFromCanon(Canon<T> value) {
 }  // namespace runtime
 }  // namespace ns
 
-
 #include "platform/runtime/ValueBox.h"
 
 namespace ns::runtime {
@@ -350,12 +363,12 @@ struct TypeCodec<Date> : BoxedCodec<Date, kNSDate> {
 
 // Declares the encoding of a plain structure so that it can be passed by value:
 // PL_STRUCT_ENCODING(CGRect, "{CGRect={CGPoint=dd}{CGSize=dd}}")
-#define PL_STRUCT_ENCODING(Type, Text)                                                  \
-  template <>                                                                           \
-  struct ns::runtime::TypeCodec<Type> {                                                 \
+#define PL_STRUCT_ENCODING(Type, Text)                                                   \
+  template <>                                                                            \
+  struct ns::runtime::TypeCodec<Type> {                                                  \
     static_assert(std::is_trivially_copyable_v<Type>, "structures are passed by bytes"); \
-    using Canon = Type;                                                                 \
-    static std::string encoding(bool = false) { return Text; }                          \
-    static Canon in(const Type& v, ns::Ref<ns::Object>&) { return v; }                  \
-    static Type out(Canon v) { return v; }                                              \
+    using Canon = Type;                                                                  \
+    static std::string encoding(bool = false) { return Text; }                           \
+    static Canon in(const Type& v, ns::Ref<ns::Object>&) { return v; }                   \
+    static Type out(Canon v) { return v; }                                               \
   }

@@ -6,15 +6,24 @@ namespace ns::runtime {
 
 std::string ValueBox::className() const {
   switch (value_.kind()) {
-    case Value::Kind::Null: return "NSNull";
-    case Value::Kind::Number: return "NSNumber";
-    case Value::Kind::String: return "NSString";
-    case Value::Kind::Data: return "NSData";
-    case Value::Kind::Date: return "NSDate";
-    case Value::Kind::Array: return "NSArray";
-    case Value::Kind::Dictionary: return "NSDictionary";
-    case Value::Kind::Set: return "NSSet";
-    default: return "NSObject";
+    case Value::Kind::Null:
+      return "NSNull";
+    case Value::Kind::Number:
+      return "NSNumber";
+    case Value::Kind::String:
+      return "NSString";
+    case Value::Kind::Data:
+      return "NSData";
+    case Value::Kind::Date:
+      return "NSDate";
+    case Value::Kind::Array:
+      return "NSArray";
+    case Value::Kind::Dictionary:
+      return "NSDictionary";
+    case Value::Kind::Set:
+      return "NSSet";
+    default:
+      return "NSObject";
   }
 }
 

@@ -135,11 +135,14 @@ std::string Certificate::subjectSummary() const {
   return cn.empty() ? nameLine(X509_get_subject_name(impl_->x509.get())) : cn;
 }
 
-std::string Certificate::issuerSummary() const { return nameLine(X509_get_issuer_name(impl_->x509.get())); }
+std::string Certificate::issuerSummary() const {
+  return nameLine(X509_get_issuer_name(impl_->x509.get()));
+}
 
 std::vector<std::string> Certificate::subjectAlternativeNames() const {
   std::vector<std::string> out;
-  auto* names = static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(impl_->x509.get(), NID_subject_alt_name, nullptr, nullptr));
+  auto* names = static_cast<GENERAL_NAMES*>(
+      X509_get_ext_d2i(impl_->x509.get(), NID_subject_alt_name, nullptr, nullptr));
   if (!names) return out;
   for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
     const GENERAL_NAME* n = sk_GENERAL_NAME_value(names, i);
@@ -157,25 +160,33 @@ std::vector<std::string> Certificate::subjectAlternativeNames() const {
   return out;
 }
 
-double Certificate::notValidBefore() const { return asn1Seconds(X509_get0_notBefore(impl_->x509.get())); }
-double Certificate::notValidAfter() const { return asn1Seconds(X509_get0_notAfter(impl_->x509.get())); }
+double Certificate::notValidBefore() const {
+  return asn1Seconds(X509_get0_notBefore(impl_->x509.get()));
+}
+double Certificate::notValidAfter() const {
+  return asn1Seconds(X509_get0_notAfter(impl_->x509.get()));
+}
 
 bool Certificate::isEqual(const ns::Object* other) const {
   auto* cert = dynamic_cast<const Certificate*>(other);
   return cert && X509_cmp(impl_->x509.get(), cert->impl_->x509.get()) == 0;
 }
 
-std::size_t Certificate::hash() const { return data().hash(); }
+std::size_t Certificate::hash() const {
+  return data().hash();
+}
 
-std::string Certificate::description() const { return "<cert(" + subjectSummary() + ")>"; }
+std::string Certificate::description() const {
+  return "<cert(" + subjectSummary() + ")>";
+}
 
 Identity::Identity(ns::Ref<Certificate> certificate, std::vector<ns::Ref<Certificate>> chain,
                    std::unique_ptr<Impl> key)
     : certificate_(std::move(certificate)), chain_(std::move(chain)), impl_(std::move(key)) {}
 Identity::~Identity() = default;
 
-ns::Ref<Identity> Identity::createWithPEM(std::string_view certificateChainPEM, std::string_view privateKeyPEM,
-                                          ns::Error* error) {
+ns::Ref<Identity> Identity::createWithPEM(std::string_view certificateChainPEM,
+                                          std::string_view privateKeyPEM, ns::Error* error) {
   auto fail = [&](OSStatus code, std::string reason) -> ns::Ref<Identity> {
     ns::setError(error, ns::Error::withDescription(ns::NSOSStatusErrorDomain, code, std::move(reason)));
     ERR_clear_error();

@@ -64,7 +64,8 @@ class Identity : public ns::Object {
   std::string privateKeyPEM() const;
 
   struct Impl;
-  Identity(ns::Ref<Certificate> certificate, std::vector<ns::Ref<Certificate>> chain, std::unique_ptr<Impl> key);
+  Identity(ns::Ref<Certificate> certificate, std::vector<ns::Ref<Certificate>> chain,
+           std::unique_ptr<Impl> key);
   Impl& impl() const { return *impl_; }
 
  private:

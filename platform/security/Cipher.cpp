@@ -12,10 +12,14 @@ namespace {
 
 const EVP_CIPHER* aesCipher(std::size_t keyLength, bool ecb) {
   switch (keyLength) {
-    case kCCKeySizeAES128: return ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc();
-    case kCCKeySizeAES192: return ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc();
-    case kCCKeySizeAES256: return ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc();
-    default: return nullptr;
+    case kCCKeySizeAES128:
+      return ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc();
+    case kCCKeySizeAES192:
+      return ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc();
+    case kCCKeySizeAES256:
+      return ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc();
+    default:
+      return nullptr;
   }
 }
 
@@ -35,9 +39,8 @@ struct WipedBuffer {
 }  // namespace
 
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
-                        std::size_t keyLength, const void* iv, const void* dataIn,
-                        std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,
-                        std::size_t* dataOutMoved) {
+                        std::size_t keyLength, const void* iv, const void* dataIn, std::size_t dataInLength,
+                        void* dataOut, std::size_t dataOutAvailable, std::size_t* dataOutMoved) {
   if (dataOutMoved) *dataOutMoved = 0;
   if (op != kCCEncrypt && op != kCCDecrypt) return kCCParamError;
   if (alg != kCCAlgorithmAES) return kCCUnimplemented;
@@ -91,9 +94,9 @@ CCCryptorStatus crypt(CCOperation op, CCOptions options, std::string_view key, s
   if (!iv.empty() && iv.size() != kCCBlockSizeAES128) return kCCParamError;
   std::string buffer(input.size() + kCCBlockSizeAES128, '\0');
   std::size_t moved = 0;
-  CCCryptorStatus status = CCCrypt(op, kCCAlgorithmAES, options, key.data(), key.size(),
-                                   iv.empty() ? nullptr : iv.data(), input.data(), input.size(),
-                                   buffer.data(), buffer.size(), &moved);
+  CCCryptorStatus status =
+      CCCrypt(op, kCCAlgorithmAES, options, key.data(), key.size(), iv.empty() ? nullptr : iv.data(),
+              input.data(), input.size(), buffer.data(), buffer.size(), &moved);
   if (status == kCCSuccess && out) {
     buffer.resize(moved);
     *out = std::move(buffer);

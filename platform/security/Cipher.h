@@ -45,9 +45,8 @@ inline constexpr std::size_t kCCBlockSizeAES128 = 16;
 // size needed) and kCCDecodeError for bad padding. dataOut is written only on success.
 // dataIn and dataOut may be the same buffer.
 CCCryptorStatus CCCrypt(CCOperation op, CCAlgorithm alg, CCOptions options, const void* key,
-                        std::size_t keyLength, const void* iv, const void* dataIn,
-                        std::size_t dataInLength, void* dataOut, std::size_t dataOutAvailable,
-                        std::size_t* dataOutMoved);
+                        std::size_t keyLength, const void* iv, const void* dataIn, std::size_t dataInLength,
+                        void* dataOut, std::size_t dataOutAvailable, std::size_t* dataOutMoved);
 
 // Byte-string form: the result in *out on success.
 CCCryptorStatus crypt(CCOperation op, CCOptions options, std::string_view key, std::string_view iv,

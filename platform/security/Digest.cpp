@@ -13,9 +13,12 @@ namespace {
 
 const EVP_MD* evpFor(DigestAlgorithm algorithm) {
   switch (algorithm) {
-    case DigestAlgorithm::MD5: return EVP_md5();
-    case DigestAlgorithm::SHA1: return EVP_sha1();
-    case DigestAlgorithm::SHA256: return EVP_sha256();
+    case DigestAlgorithm::MD5:
+      return EVP_md5();
+    case DigestAlgorithm::SHA1:
+      return EVP_sha1();
+    case DigestAlgorithm::SHA256:
+      return EVP_sha256();
   }
   return EVP_sha256();
 }
@@ -30,9 +33,12 @@ void oneShot(DigestAlgorithm algorithm, const void* data, std::size_t length, un
 
 std::size_t digestLength(DigestAlgorithm algorithm) {
   switch (algorithm) {
-    case DigestAlgorithm::MD5: return CC_MD5_DIGEST_LENGTH;
-    case DigestAlgorithm::SHA1: return CC_SHA1_DIGEST_LENGTH;
-    case DigestAlgorithm::SHA256: return CC_SHA256_DIGEST_LENGTH;
+    case DigestAlgorithm::MD5:
+      return CC_MD5_DIGEST_LENGTH;
+    case DigestAlgorithm::SHA1:
+      return CC_SHA1_DIGEST_LENGTH;
+    case DigestAlgorithm::SHA256:
+      return CC_SHA256_DIGEST_LENGTH;
   }
   return 0;
 }
@@ -99,11 +105,12 @@ struct Digest::Impl {
 Digest::Digest(DigestAlgorithm algorithm) : impl_(std::make_unique<Impl>()) {
   impl_->algorithm = algorithm;
   impl_->ctx = EVP_MD_CTX_new();
-  if (!impl_->ctx || EVP_DigestInit_ex(impl_->ctx, evpFor(algorithm), nullptr) != 1)
-    throw std::bad_alloc();
+  if (!impl_->ctx || EVP_DigestInit_ex(impl_->ctx, evpFor(algorithm), nullptr) != 1) throw std::bad_alloc();
 }
 
-Digest::~Digest() { EVP_MD_CTX_free(impl_->ctx); }
+Digest::~Digest() {
+  EVP_MD_CTX_free(impl_->ctx);
+}
 
 void Digest::update(const void* bytes, std::size_t length) {
   if (bytes && length) EVP_DigestUpdate(impl_->ctx, bytes, length);

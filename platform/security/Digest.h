@@ -39,19 +39,37 @@ std::string digest(DigestAlgorithm algorithm, std::string_view bytes);
 std::string digestHex(DigestAlgorithm algorithm, std::string_view bytes);
 std::string hmac(DigestAlgorithm algorithm, std::string_view key, std::string_view bytes);
 
-inline std::string md5(std::string_view bytes) { return digest(DigestAlgorithm::MD5, bytes); }
-inline std::string sha1(std::string_view bytes) { return digest(DigestAlgorithm::SHA1, bytes); }
-inline std::string sha256(std::string_view bytes) { return digest(DigestAlgorithm::SHA256, bytes); }
-inline std::string md5Hex(std::string_view bytes) { return digestHex(DigestAlgorithm::MD5, bytes); }
-inline std::string sha1Hex(std::string_view bytes) { return digestHex(DigestAlgorithm::SHA1, bytes); }
-inline std::string sha256Hex(std::string_view bytes) { return digestHex(DigestAlgorithm::SHA256, bytes); }
+inline std::string md5(std::string_view bytes) {
+  return digest(DigestAlgorithm::MD5, bytes);
+}
+inline std::string sha1(std::string_view bytes) {
+  return digest(DigestAlgorithm::SHA1, bytes);
+}
+inline std::string sha256(std::string_view bytes) {
+  return digest(DigestAlgorithm::SHA256, bytes);
+}
+inline std::string md5Hex(std::string_view bytes) {
+  return digestHex(DigestAlgorithm::MD5, bytes);
+}
+inline std::string sha1Hex(std::string_view bytes) {
+  return digestHex(DigestAlgorithm::SHA1, bytes);
+}
+inline std::string sha256Hex(std::string_view bytes) {
+  return digestHex(DigestAlgorithm::SHA256, bytes);
+}
 
 // The same over Data, answering Data.
 ns::Data digest(DigestAlgorithm algorithm, const ns::Data& bytes);
 ns::Data hmac(DigestAlgorithm algorithm, const ns::Data& key, const ns::Data& bytes);
-inline ns::Data md5(const ns::Data& bytes) { return digest(DigestAlgorithm::MD5, bytes); }
-inline ns::Data sha1(const ns::Data& bytes) { return digest(DigestAlgorithm::SHA1, bytes); }
-inline ns::Data sha256(const ns::Data& bytes) { return digest(DigestAlgorithm::SHA256, bytes); }
+inline ns::Data md5(const ns::Data& bytes) {
+  return digest(DigestAlgorithm::MD5, bytes);
+}
+inline ns::Data sha1(const ns::Data& bytes) {
+  return digest(DigestAlgorithm::SHA1, bytes);
+}
+inline ns::Data sha256(const ns::Data& bytes) {
+  return digest(DigestAlgorithm::SHA256, bytes);
+}
 
 // Incremental digest for data that arrives in pieces (files, streams).
 class Digest {

@@ -88,7 +88,8 @@ OSStatus load(const std::filesystem::path& file, std::vector<Item>* items) {
     std::istringstream fields(line);
     std::string s, a, p, extra;
     if (!(fields >> s >> a >> p) || (fields >> extra)) return errSecDecode;
-    auto service = hexDecode(s), account = hexDecode(a == "-" ? "" : a), password = hexDecode(p == "-" ? "" : p);
+    auto service = hexDecode(s), account = hexDecode(a == "-" ? "" : a),
+         password = hexDecode(p == "-" ? "" : p);
     if (!service || !account || !password) return errSecDecode;
     items->push_back({std::move(*service), std::move(*account), std::move(*password)});
   }
@@ -132,7 +133,8 @@ OSStatus save(const std::filesystem::path& file, const std::vector<Item>& items)
   return errSecSuccess;
 }
 
-std::vector<Item>::iterator findItem(std::vector<Item>& items, std::string_view service, std::string_view account) {
+std::vector<Item>::iterator findItem(std::vector<Item>& items, std::string_view service,
+                                     std::string_view account) {
   for (auto it = items.begin(); it != items.end(); ++it)
     if (it->service == service && it->account == account) return it;
   return items.end();
@@ -160,7 +162,9 @@ void Keychain::setDefaultPath(std::optional<std::filesystem::path> file) {
   pathOverride() = std::move(file);
 }
 
-Keychain Keychain::defaultKeychain() { return Keychain(defaultPath()); }
+Keychain Keychain::defaultKeychain() {
+  return Keychain(defaultPath());
+}
 
 OSStatus Keychain::addGenericPassword(std::string_view service, std::string_view account,
                                       std::string_view password) const {
@@ -231,7 +235,8 @@ OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_vi
   return Keychain::defaultKeychain().findGenericPassword(service, account, password);
 }
 
-OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account, ns::Data* password) {
+OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account,
+                                        ns::Data* password) {
   return Keychain::defaultKeychain().findGenericPassword(service, account, password);
 }
 

@@ -30,9 +30,11 @@ class Keychain {
   const std::filesystem::path& path() const { return file_; }
 
   // errSecSuccess, errSecDuplicateItem when the pair exists, errSecParam for an empty service.
-  OSStatus addGenericPassword(std::string_view service, std::string_view account, std::string_view password) const;
+  OSStatus addGenericPassword(std::string_view service, std::string_view account,
+                              std::string_view password) const;
   // errSecSuccess with the secret in *password (when given), or errSecItemNotFound.
-  OSStatus findGenericPassword(std::string_view service, std::string_view account, std::string* password) const;
+  OSStatus findGenericPassword(std::string_view service, std::string_view account,
+                               std::string* password) const;
   OSStatus findGenericPassword(std::string_view service, std::string_view account, ns::Data* password) const;
   // Replaces the secret of an existing item; errSecItemNotFound when there is none.
   OSStatus updateGenericPassword(std::string_view service, std::string_view account,
@@ -48,7 +50,8 @@ OSStatus SecKeychainAddGenericPassword(std::string_view service, std::string_vie
                                        std::string_view password);
 OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account,
                                         std::string* password);
-OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account, ns::Data* password);
+OSStatus SecKeychainFindGenericPassword(std::string_view service, std::string_view account,
+                                        ns::Data* password);
 // Finds the item and deletes it (the two steps of finding an item reference and deleting it).
 OSStatus SecKeychainDeleteGenericPassword(std::string_view service, std::string_view account);
 

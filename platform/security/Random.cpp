@@ -33,6 +33,8 @@ std::string randomBytes(std::size_t count) {
   return out;
 }
 
-ns::Data randomData(std::size_t count) { return ns::Data(randomBytes(count)); }
+ns::Data randomData(std::size_t count) {
+  return ns::Data(randomBytes(count));
+}
 
 }  // namespace sec

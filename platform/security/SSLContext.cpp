@@ -47,23 +47,35 @@ const std::array<unsigned char, 80>& ticketKeys() {
 
 int toOpenSSLVersion(SSLProtocol p) {
   switch (p) {
-    case kSSLProtocol3: return SSL3_VERSION;
-    case kTLSProtocol1: return TLS1_VERSION;
-    case kTLSProtocol11: return TLS1_1_VERSION;
-    case kTLSProtocol12: return TLS1_2_VERSION;
-    case kTLSProtocol13: return TLS1_3_VERSION;
-    default: return -1;
+    case kSSLProtocol3:
+      return SSL3_VERSION;
+    case kTLSProtocol1:
+      return TLS1_VERSION;
+    case kTLSProtocol11:
+      return TLS1_1_VERSION;
+    case kTLSProtocol12:
+      return TLS1_2_VERSION;
+    case kTLSProtocol13:
+      return TLS1_3_VERSION;
+    default:
+      return -1;
   }
 }
 
 SSLProtocol fromOpenSSLVersion(int v) {
   switch (v) {
-    case SSL3_VERSION: return kSSLProtocol3;
-    case TLS1_VERSION: return kTLSProtocol1;
-    case TLS1_1_VERSION: return kTLSProtocol11;
-    case TLS1_2_VERSION: return kTLSProtocol12;
-    case TLS1_3_VERSION: return kTLSProtocol13;
-    default: return kSSLProtocolUnknown;
+    case SSL3_VERSION:
+      return kSSLProtocol3;
+    case TLS1_VERSION:
+      return kTLSProtocol1;
+    case TLS1_1_VERSION:
+      return kTLSProtocol11;
+    case TLS1_2_VERSION:
+      return kTLSProtocol12;
+    case TLS1_3_VERSION:
+      return kTLSProtocol13;
+    default:
+      return kSSLProtocolUnknown;
   }
 }
 
@@ -75,38 +87,61 @@ bool isIPAddress(const std::string& host) {
 OSStatus statusForVerifyError(long error) {
   switch (error) {
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH: return errSSLHostNameMismatch;
-    case X509_V_ERR_CERT_HAS_EXPIRED: return errSSLCertExpired;
-    case X509_V_ERR_CERT_NOT_YET_VALID: return errSSLCertNotYetValid;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH:
+      return errSSLHostNameMismatch;
+    case X509_V_ERR_CERT_HAS_EXPIRED:
+      return errSSLCertExpired;
+    case X509_V_ERR_CERT_NOT_YET_VALID:
+      return errSSLCertNotYetValid;
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT: return errSSLUnknownRootCert;
-    default: return errSSLXCertChainInvalid;
+    case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
+      return errSSLUnknownRootCert;
+    default:
+      return errSSLXCertChainInvalid;
   }
 }
 
 // A fatal alert the peer sent us.
 OSStatus statusForAlert(int alert) {
   switch (alert) {
-    case SSL_AD_UNEXPECTED_MESSAGE: return errSSLPeerUnexpectedMsg;
-    case SSL_AD_BAD_RECORD_MAC: return errSSLPeerBadRecordMac;
-    case SSL_AD_HANDSHAKE_FAILURE: return errSSLPeerHandshakeFail;
-    case SSL_AD_BAD_CERTIFICATE: return errSSLPeerBadCert;
-    case SSL_AD_UNSUPPORTED_CERTIFICATE: return errSSLPeerUnsupportedCert;
-    case SSL_AD_CERTIFICATE_REVOKED: return errSSLPeerCertRevoked;
-    case SSL_AD_CERTIFICATE_EXPIRED: return errSSLPeerCertExpired;
-    case SSL_AD_CERTIFICATE_UNKNOWN: return errSSLPeerCertUnknown;
-    case SSL_AD_ILLEGAL_PARAMETER: return errSSLIllegalParam;
-    case SSL_AD_UNKNOWN_CA: return errSSLPeerUnknownCA;
-    case SSL_AD_ACCESS_DENIED: return errSSLPeerAccessDenied;
-    case SSL_AD_DECODE_ERROR: return errSSLPeerDecodeError;
-    case SSL_AD_DECRYPT_ERROR: return errSSLPeerDecryptError;
-    case SSL_AD_PROTOCOL_VERSION: return errSSLPeerProtocolVersion;
-    case SSL_AD_INSUFFICIENT_SECURITY: return errSSLPeerInsufficientSecurity;
-    case SSL_AD_INTERNAL_ERROR: return errSSLPeerInternalError;
-    case SSL_AD_CERTIFICATE_REQUIRED: return errSSLPeerBadCert;
-    default: return errSSLFatalAlert;
+    case SSL_AD_UNEXPECTED_MESSAGE:
+      return errSSLPeerUnexpectedMsg;
+    case SSL_AD_BAD_RECORD_MAC:
+      return errSSLPeerBadRecordMac;
+    case SSL_AD_HANDSHAKE_FAILURE:
+      return errSSLPeerHandshakeFail;
+    case SSL_AD_BAD_CERTIFICATE:
+      return errSSLPeerBadCert;
+    case SSL_AD_UNSUPPORTED_CERTIFICATE:
+      return errSSLPeerUnsupportedCert;
+    case SSL_AD_CERTIFICATE_REVOKED:
+      return errSSLPeerCertRevoked;
+    case SSL_AD_CERTIFICATE_EXPIRED:
+      return errSSLPeerCertExpired;
+    case SSL_AD_CERTIFICATE_UNKNOWN:
+      return errSSLPeerCertUnknown;
+    case SSL_AD_ILLEGAL_PARAMETER:
+      return errSSLIllegalParam;
+    case SSL_AD_UNKNOWN_CA:
+      return errSSLPeerUnknownCA;
+    case SSL_AD_ACCESS_DENIED:
+      return errSSLPeerAccessDenied;
+    case SSL_AD_DECODE_ERROR:
+      return errSSLPeerDecodeError;
+    case SSL_AD_DECRYPT_ERROR:
+      return errSSLPeerDecryptError;
+    case SSL_AD_PROTOCOL_VERSION:
+      return errSSLPeerProtocolVersion;
+    case SSL_AD_INSUFFICIENT_SECURITY:
+      return errSSLPeerInsufficientSecurity;
+    case SSL_AD_INTERNAL_ERROR:
+      return errSSLPeerInternalError;
+    case SSL_AD_CERTIFICATE_REQUIRED:
+      return errSSLPeerBadCert;
+    default:
+      return errSSLFatalAlert;
   }
 }
 
@@ -115,8 +150,8 @@ OSStatus statusForAlert(int alert) {
 struct SSLContext::Impl {
   SSL_CTX* ctx = nullptr;
   SSL* ssl = nullptr;
-  BIO* in = nullptr;   // transport -> TLS
-  BIO* out = nullptr;  // TLS -> transport
+  BIO* in = nullptr;    // transport -> TLS
+  BIO* out = nullptr;   // TLS -> transport
   std::string pending;  // encrypted bytes taken from `out` that the transport has not accepted
   std::size_t pendingOffset = 0;
   std::vector<unsigned char> readBuffer = std::vector<unsigned char>(kReadChunk);
@@ -126,7 +161,9 @@ struct SSLContext::Impl {
     if (ctx) SSL_CTX_free(ctx);
   }
 
-  static SSLContext* owner(SSL* ssl) { return static_cast<SSLContext*>(SSL_get_ex_data(ssl, contextIndex())); }
+  static SSLContext* owner(SSL* ssl) {
+    return static_cast<SSLContext*>(SSL_get_ex_data(ssl, contextIndex()));
+  }
 
   static std::vector<ns::Ref<Certificate>> chainOf(X509_STORE_CTX* store) {
     std::vector<ns::Ref<Certificate>> chain;
@@ -192,7 +229,8 @@ ns::Ref<SSLContext> SSLContext::create(SSLProtocolSide side, SSLConnectionType t
   } else {
     static const unsigned char sessionContext[] = "Pelorin";
     SSL_CTX_set_session_id_context(impl.ctx, sessionContext, sizeof sessionContext - 1);
-    SSL_CTX_set_tlsext_ticket_keys(impl.ctx, const_cast<unsigned char*>(ticketKeys().data()), ticketKeys().size());
+    SSL_CTX_set_tlsext_ticket_keys(impl.ctx, const_cast<unsigned char*>(ticketKeys().data()),
+                                   ticketKeys().size());
   }
   // Writes may be retried with other buffers: bytes already taken are never given twice.
   SSL_CTX_set_mode(impl.ctx, SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER | SSL_MODE_ENABLE_PARTIAL_WRITE);
@@ -209,8 +247,10 @@ ns::Ref<SSLContext> SSLContext::create(SSLProtocolSide side, SSLConnectionType t
   SSL_set_bio(impl.ssl, impl.in, impl.out);
   SSL_set_ex_data(impl.ssl, contextIndex(), context.get());
   SSL_set_verify(impl.ssl, side == kSSLClientSide ? SSL_VERIFY_PEER : SSL_VERIFY_NONE, nullptr);
-  if (side == kSSLClientSide) SSL_set_connect_state(impl.ssl);
-  else SSL_set_accept_state(impl.ssl);
+  if (side == kSSLClientSide)
+    SSL_set_connect_state(impl.ssl);
+  else
+    SSL_set_accept_state(impl.ssl);
   return context;
 }
 
@@ -241,8 +281,10 @@ OSStatus SSLContext::setIOFuncs(std::function<OSStatus(void*, std::size_t*)> rea
 OSStatus SSLContext::setPeerDomainName(const std::string& name) {
   if (prepared_) return errSSLBadConfiguration;
   if (name.find('\0') != std::string::npos) return paramErr;
-  if (name.empty()) peerName_.reset();
-  else peerName_ = name;
+  if (name.empty())
+    peerName_.reset();
+  else
+    peerName_ = name;
   return noErr;
 }
 
@@ -263,8 +305,10 @@ OSStatus SSLContext::setCertificate(ns::Ref<Identity> identity, std::vector<ns::
 
 OSStatus SSLContext::setPeerID(const std::string& peerID) {
   if (prepared_) return errSSLBadConfiguration;
-  if (peerID.empty()) peerID_.reset();
-  else peerID_ = peerID;
+  if (peerID.empty())
+    peerID_.reset();
+  else
+    peerID_ = peerID;
   return noErr;
 }
 
@@ -286,14 +330,16 @@ OSStatus SSLContext::setProtocolVersionMax(SSLProtocol version) {
 
 OSStatus SSLContext::getProtocolVersionMin(SSLProtocol* version) const {
   if (!version) return paramErr;
-  *version = minVersion_ != kSSLProtocolUnknown ? minVersion_ : fromOpenSSLVersion(SSL_get_min_proto_version(impl_->ssl));
+  *version = minVersion_ != kSSLProtocolUnknown ? minVersion_
+                                                : fromOpenSSLVersion(SSL_get_min_proto_version(impl_->ssl));
   if (*version == kSSLProtocolUnknown) *version = kTLSProtocol1;
   return noErr;
 }
 
 OSStatus SSLContext::getProtocolVersionMax(SSLProtocol* version) const {
   if (!version) return paramErr;
-  *version = maxVersion_ != kSSLProtocolUnknown ? maxVersion_ : fromOpenSSLVersion(SSL_get_max_proto_version(impl_->ssl));
+  *version = maxVersion_ != kSSLProtocolUnknown ? maxVersion_
+                                                : fromOpenSSLVersion(SSL_get_max_proto_version(impl_->ssl));
   if (*version == kSSLProtocolUnknown) *version = kTLSProtocol13;
   return noErr;
 }
@@ -324,7 +370,8 @@ OSStatus SSLContext::setEnabledCiphers(const std::vector<SSLCipherSuite>& cipher
   if (prepared_) return errSSLBadConfiguration;
   std::string tls12, tls13;
   for (SSLCipherSuite suite : ciphers) {
-    const unsigned char bytes[2] = {static_cast<unsigned char>(suite >> 8), static_cast<unsigned char>(suite & 0xFF)};
+    const unsigned char bytes[2] = {static_cast<unsigned char>(suite >> 8),
+                                    static_cast<unsigned char>(suite & 0xFF)};
     const SSL_CIPHER* cipher = SSL_CIPHER_find(impl_->ssl, bytes);
     if (!cipher) continue;
     std::string& list = (suite >> 8) == 0x13 ? tls13 : tls12;
@@ -341,8 +388,10 @@ OSStatus SSLContext::setEnabledCiphers(const std::vector<SSLCipherSuite>& cipher
     return errSSLBadCipherSuite;
   }
   // Only TLS 1.3 suites: no TLS 1.2 suite may be chosen either.
-  if (tls12.empty() && SSL_set_min_proto_version(impl_->ssl, TLS1_3_VERSION) != 1) return errSSLBadCipherSuite;
-  if (tls13.empty() && SSL_set_max_proto_version(impl_->ssl, TLS1_2_VERSION) != 1) return errSSLBadCipherSuite;
+  if (tls12.empty() && SSL_set_min_proto_version(impl_->ssl, TLS1_3_VERSION) != 1)
+    return errSSLBadCipherSuite;
+  if (tls13.empty() && SSL_set_max_proto_version(impl_->ssl, TLS1_2_VERSION) != 1)
+    return errSSLBadCipherSuite;
   return noErr;
 }
 
@@ -396,8 +445,10 @@ OSStatus SSLContext::prepare() {
     if (peerName_) {
       if (certVerify_) {
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-        if (isIPAddress(*peerName_)) X509_VERIFY_PARAM_set1_ip_asc(param, peerName_->c_str());
-        else X509_VERIFY_PARAM_set1_host(param, peerName_->c_str(), peerName_->size());
+        if (isIPAddress(*peerName_))
+          X509_VERIFY_PARAM_set1_ip_asc(param, peerName_->c_str());
+        else
+          X509_VERIFY_PARAM_set1_host(param, peerName_->c_str(), peerName_->size());
       }
       if (!isIPAddress(*peerName_)) SSL_set_tlsext_host_name(ssl, peerName_->c_str());
     }
@@ -430,7 +481,9 @@ OSStatus SSLContext::pumpOut() {
     }
     std::size_t length = impl.pending.size() - impl.pendingOffset;
     const char* data = impl.pending.data() + impl.pendingOffset;
-    OSStatus status = writeFn_ ? writeFn_(connection_, data, &length) : write_ ? write_(data, &length) : paramErr;
+    OSStatus status = writeFn_ ? writeFn_(connection_, data, &length)
+                      : write_ ? write_(data, &length)
+                               : paramErr;
     if (length > impl.pending.size() - impl.pendingOffset) length = impl.pending.size() - impl.pendingOffset;
     impl.pendingOffset += length;
     if (status == errSSLWouldBlock) {
@@ -487,7 +540,8 @@ OSStatus SSLContext::failure(int sslResult) {
     status = errSSLNegotiation;
   } else if (reason == SSL_R_PEER_DID_NOT_RETURN_A_CERTIFICATE) {
     status = errSSLXCertChainInvalid;
-  } else if (error == SSL_ERROR_SYSCALL || (error == SSL_ERROR_SSL && reason == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
+  } else if (error == SSL_ERROR_SYSCALL ||
+             (error == SSL_ERROR_SSL && reason == SSL_R_UNEXPECTED_EOF_WHILE_READING)) {
     status = errSSLClosedAbort;
   }
   ERR_clear_error();
@@ -580,8 +634,10 @@ OSStatus SSLContext::read(void* data, std::size_t length, std::size_t* processed
     if (error == SSL_ERROR_WANT_WRITE) continue;
     if (got > 0) {
       // Report the failure on the next call; the bytes before it are delivered now.
-      if (error == SSL_ERROR_ZERO_RETURN) peerClosed_ = true;
-      else ERR_clear_error();
+      if (error == SSL_ERROR_ZERO_RETURN)
+        peerClosed_ = true;
+      else
+        ERR_clear_error();
       break;
     }
     return failure(r);
@@ -686,6 +742,8 @@ OSStatus SSLContext::copyPeerTrust(ns::Ref<Trust>* trust) const {
   return noErr;
 }
 
-bool SSLContext::sessionWasResumed() const { return SSL_session_reused(impl_->ssl) == 1; }
+bool SSLContext::sessionWasResumed() const {
+  return SSL_session_reused(impl_->ssl) == 1;
+}
 
 }  // namespace sec

@@ -166,10 +166,10 @@ class SSLContext : public ns::Object {
   SSLProtocol maxVersion_ = kSSLProtocolUnknown;
   SSLSessionState state_ = kSSLIdle;
   bool prepared_ = false;
-  bool authBroken_ = false;    // the handshake stopped for the caller's trust decision
-  bool authResumed_ = false;   // and the caller asked to go on
+  bool authBroken_ = false;   // the handshake stopped for the caller's trust decision
+  bool authResumed_ = false;  // and the caller asked to go on
   bool peerClosed_ = false;
-  OSStatus readEnd_ = noErr;   // the transport's last failure, reported once its bytes are used
+  OSStatus readEnd_ = noErr;  // the transport's last failure, reported once its bytes are used
   std::vector<ns::Ref<Certificate>> peerChain_;
 };
 

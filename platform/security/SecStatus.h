@@ -10,13 +10,13 @@ using OSStatus = std::int32_t;
 
 inline constexpr OSStatus noErr = 0;
 inline constexpr OSStatus errSecSuccess = 0;
-inline constexpr OSStatus errSecParam = -50;           // also paramErr
+inline constexpr OSStatus errSecParam = -50;  // also paramErr
 inline constexpr OSStatus paramErr = -50;
 inline constexpr OSStatus errSecIO = -36;
 inline constexpr OSStatus errSecAllocate = -108;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
-inline constexpr OSStatus errSecDecode = -26275;       // the store's file cannot be read back
+inline constexpr OSStatus errSecDecode = -26275;  // the store's file cannot be read back
 inline constexpr OSStatus errSecNotTrusted = -67843;
 
 // TLS (the "kCFStreamErrorDomainSSL" error domain).

@@ -202,8 +202,9 @@ bool Trust::evaluateWithError(ns::Error* error) const {
   bool trusted = v.result == kSecTrustResultUnspecified || v.result == kSecTrustResultProceed;
   if (!trusted && error) {
     std::string subject = chain_.front()->subjectSummary();
-    *error = ns::Error::withDescription(ns::NSOSStatusErrorDomain, errSecNotTrusted,
-                                        "\u201c" + subject + "\u201d certificate is not trusted: " + v.reason);
+    *error =
+        ns::Error::withDescription(ns::NSOSStatusErrorDomain, errSecNotTrusted,
+                                   "\u201c" + subject + "\u201d certificate is not trusted: " + v.reason);
   }
   return trusted;
 }

@@ -4,7 +4,9 @@
 
 namespace sec {
 
-UUID::UUID() { uuid_generate_random(bytes_.data()); }
+UUID::UUID() {
+  uuid_generate_random(bytes_.data());
+}
 
 std::optional<UUID> UUID::fromString(std::string_view text) {
   if (text.size() != 36) return std::nullopt;
@@ -16,7 +18,9 @@ std::optional<UUID> UUID::fromString(std::string_view text) {
   return UUID(bytes);
 }
 
-std::string UUID::newUUIDString() { return UUID().UUIDString(); }
+std::string UUID::newUUIDString() {
+  return UUID().UUIDString();
+}
 
 std::string UUID::UUIDString() const {
   char buffer[37];

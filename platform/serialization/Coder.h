@@ -58,13 +58,16 @@ class Coder : public Object {
   // The object under the key. A secure decoder raises NSInvalidUnarchiveOperationException,
   // naming the key and the classes, unless its class (or a superclass) is one of those named.
   virtual Value decodeObjectOfClass_forKey(const std::string& className, const std::string& key) = 0;
-  virtual Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames, const std::string& key) = 0;
+  virtual Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames,
+                                             const std::string& key) = 0;
   // Absent keys decode as NO, 0 and empty; a value of another type raises
   // NSInvalidUnarchiveOperationException naming the key.
   virtual bool decodeBoolForKey(const std::string& key) = 0;
   virtual std::int64_t decodeInt64ForKey(const std::string& key) = 0;
   int decodeIntForKey(const std::string& key) { return static_cast<int>(decodeInt64ForKey(key)); }
-  std::int32_t decodeInt32ForKey(const std::string& key) { return static_cast<std::int32_t>(decodeInt64ForKey(key)); }
+  std::int32_t decodeInt32ForKey(const std::string& key) {
+    return static_cast<std::int32_t>(decodeInt64ForKey(key));
+  }
   long decodeIntegerForKey(const std::string& key) { return static_cast<long>(decodeInt64ForKey(key)); }
   virtual float decodeFloatForKey(const std::string& key) = 0;
   virtual double decodeDoubleForKey(const std::string& key) = 0;

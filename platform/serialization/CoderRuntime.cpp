@@ -15,24 +15,54 @@ void setDefaultCodingResolver(CodingRegistry::Resolver r);  // CodingRegistry.cp
 
 namespace {
 
-void encodeObject(Coder* self, Sel, Value value, std::string key) { self->encodeObject_forKey(value, key); }
-void encodeBool(Coder* self, Sel, BOOL value, std::string key) { self->encodeBool_forKey(value != NO, key); }
-void encodeInt64(Coder* self, Sel, long long value, std::string key) { self->encodeInt64_forKey(value, key); }
-void encodeInteger(Coder* self, Sel, long value, std::string key) { self->encodeInt64_forKey(value, key); }
-void encodeDouble(Coder* self, Sel, double value, std::string key) { self->encodeDouble_forKey(value, key); }
-void encodeFloat(Coder* self, Sel, float value, std::string key) { self->encodeFloat_forKey(value, key); }
-Value decodeObject(Coder* self, Sel, std::string key) { return self->decodeObjectForKey(key); }
+void encodeObject(Coder* self, Sel, Value value, std::string key) {
+  self->encodeObject_forKey(value, key);
+}
+void encodeBool(Coder* self, Sel, BOOL value, std::string key) {
+  self->encodeBool_forKey(value != NO, key);
+}
+void encodeInt64(Coder* self, Sel, long long value, std::string key) {
+  self->encodeInt64_forKey(value, key);
+}
+void encodeInteger(Coder* self, Sel, long value, std::string key) {
+  self->encodeInt64_forKey(value, key);
+}
+void encodeDouble(Coder* self, Sel, double value, std::string key) {
+  self->encodeDouble_forKey(value, key);
+}
+void encodeFloat(Coder* self, Sel, float value, std::string key) {
+  self->encodeFloat_forKey(value, key);
+}
+Value decodeObject(Coder* self, Sel, std::string key) {
+  return self->decodeObjectForKey(key);
+}
 Value decodeObjectOfClass(Coder* self, Sel, Class cls, std::string key) {
   return self->decodeObjectOfClass_forKey(cls ? cls->name() : std::string("NSObject"), key);
 }
-BOOL decodeBool(Coder* self, Sel, std::string key) { return self->decodeBoolForKey(key) ? YES : NO; }
-long long decodeInt64(Coder* self, Sel, std::string key) { return self->decodeInt64ForKey(key); }
-long decodeInteger(Coder* self, Sel, std::string key) { return static_cast<long>(self->decodeInt64ForKey(key)); }
-double decodeDouble(Coder* self, Sel, std::string key) { return self->decodeDoubleForKey(key); }
-float decodeFloat(Coder* self, Sel, std::string key) { return self->decodeFloatForKey(key); }
-BOOL containsValue(Coder* self, Sel, std::string key) { return self->containsValueForKey(key) ? YES : NO; }
-BOOL requiresSecure(Coder* self, Sel) { return self->requiresSecureCoding() ? YES : NO; }
-BOOL allowsKeyed(Coder*, Sel) { return YES; }
+BOOL decodeBool(Coder* self, Sel, std::string key) {
+  return self->decodeBoolForKey(key) ? YES : NO;
+}
+long long decodeInt64(Coder* self, Sel, std::string key) {
+  return self->decodeInt64ForKey(key);
+}
+long decodeInteger(Coder* self, Sel, std::string key) {
+  return static_cast<long>(self->decodeInt64ForKey(key));
+}
+double decodeDouble(Coder* self, Sel, std::string key) {
+  return self->decodeDoubleForKey(key);
+}
+float decodeFloat(Coder* self, Sel, std::string key) {
+  return self->decodeFloatForKey(key);
+}
+BOOL containsValue(Coder* self, Sel, std::string key) {
+  return self->containsValueForKey(key) ? YES : NO;
+}
+BOOL requiresSecure(Coder* self, Sel) {
+  return self->requiresSecureCoding() ? YES : NO;
+}
+BOOL allowsKeyed(Coder*, Sel) {
+  return YES;
+}
 
 // Classes the runtime knows are made through it when nothing registered them for archiving.
 std::optional<CodingClass> fromRuntime(const std::string& name) {

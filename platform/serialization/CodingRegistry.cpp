@@ -33,23 +33,24 @@ CodingRegistry::Resolver& defaultResolver() {
 }
 
 const std::map<std::string, std::vector<std::string>>& builtinChains() {
-  static const NoDestructor<std::map<std::string, std::vector<std::string>>> chains(std::map<std::string, std::vector<std::string>>{
-      {"NSObject", {"NSObject"}},
-      {"NSString", {"NSString", "NSObject"}},
-      {"NSMutableString", {"NSMutableString", "NSString", "NSObject"}},
-      {"NSNumber", {"NSNumber", "NSValue", "NSObject"}},
-      {"NSData", {"NSData", "NSObject"}},
-      {"NSMutableData", {"NSMutableData", "NSData", "NSObject"}},
-      {"NSDate", {"NSDate", "NSObject"}},
-      {"NSArray", {"NSArray", "NSObject"}},
-      {"NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"}},
-      {"NSDictionary", {"NSDictionary", "NSObject"}},
-      {"NSMutableDictionary", {"NSMutableDictionary", "NSDictionary", "NSObject"}},
-      {"NSSet", {"NSSet", "NSObject"}},
-      {"NSMutableSet", {"NSMutableSet", "NSSet", "NSObject"}},
-      {"NSNull", {"NSNull", "NSObject"}},
-      {"NSError", {"NSError", "NSObject"}},
-  });
+  static const NoDestructor<std::map<std::string, std::vector<std::string>>> chains(
+      std::map<std::string, std::vector<std::string>>{
+          {"NSObject", {"NSObject"}},
+          {"NSString", {"NSString", "NSObject"}},
+          {"NSMutableString", {"NSMutableString", "NSString", "NSObject"}},
+          {"NSNumber", {"NSNumber", "NSValue", "NSObject"}},
+          {"NSData", {"NSData", "NSObject"}},
+          {"NSMutableData", {"NSMutableData", "NSData", "NSObject"}},
+          {"NSDate", {"NSDate", "NSObject"}},
+          {"NSArray", {"NSArray", "NSObject"}},
+          {"NSMutableArray", {"NSMutableArray", "NSArray", "NSObject"}},
+          {"NSDictionary", {"NSDictionary", "NSObject"}},
+          {"NSMutableDictionary", {"NSMutableDictionary", "NSDictionary", "NSObject"}},
+          {"NSSet", {"NSSet", "NSObject"}},
+          {"NSMutableSet", {"NSMutableSet", "NSSet", "NSObject"}},
+          {"NSNull", {"NSNull", "NSObject"}},
+          {"NSError", {"NSError", "NSObject"}},
+      });
   return *chains;
 }
 

@@ -18,7 +18,7 @@ namespace ns {
 struct CodingClass {
   std::string name;
   std::string superclassName = "NSObject";  // empty for a root class
-  std::function<Ref<Object>()> make;         // an empty instance, filled by initWithCoder
+  std::function<Ref<Object>()> make;        // an empty instance, filled by initWithCoder
   bool supportsSecureCoding = true;
 };
 
@@ -42,8 +42,9 @@ void registerCodingClass(const std::string& name, const std::string& superclassN
                          bool supportsSecureCoding = true) {
   static_assert(std::is_base_of_v<Object, T> && std::is_base_of_v<Coding, T>,
                 "a coded class is an ns::Object that adopts ns::Coding");
-  CodingRegistry::registerClass(
-      CodingClass{name, superclassName, [] { return std::static_pointer_cast<Object>(make<T>()); }, supportsSecureCoding});
+  CodingRegistry::registerClass(CodingClass{name, superclassName,
+                                            [] { return std::static_pointer_cast<Object>(make<T>()); },
+                                            supportsSecureCoding});
 }
 
 }  // namespace ns

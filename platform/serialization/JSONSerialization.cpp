@@ -33,8 +33,8 @@ Error writeError(const std::string& why) {
 class ValueBuilder : public nlohmann::json::json_sax_t {
  public:
   Value root;
-  std::string failure;             // our own reason to stop (depth, non-finite number)
-  std::string syntaxError;         // the parser's complaint
+  std::string failure;      // our own reason to stop (depth, non-finite number)
+  std::string syntaxError;  // the parser's complaint
   std::optional<std::size_t> position;
 
   bool null() override { return add(Value::null()); }
@@ -157,7 +157,8 @@ class Writer {
 
   bool write(const Value& v, std::size_t depth) {
     // As the reader counts: at most kMaxDepth arrays and dictionaries inside one another.
-    if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
+    if ((v.isArray() || v.isDictionary()) && depth >= kMaxDepth)
+      return fail("Too many nested arrays or dictionaries.");
     switch (v.kind()) {
       case Value::Kind::Null:
         out += "null";
@@ -328,20 +329,23 @@ Value JSONSerialization::JSONObjectWithData_options_error(const Data& data, unsi
       setError(error, readError(builder.failure));
     } else {
       std::string message = builder.syntaxError.empty() ? "The JSON text is not valid." : builder.syntaxError;
-      if (builder.position) message = "Invalid JSON around character " + std::to_string(*builder.position) + ": " + message;
+      if (builder.position)
+        message = "Invalid JSON around character " + std::to_string(*builder.position) + ": " + message;
       setError(error, readError(message, builder.position));
     }
     return Value();
   }
   if (!(options & JSONReadingFragmentsAllowed) && !builder.root.isArray() && !builder.root.isDictionary()) {
-    setError(error, readError("JSON text did not start with array or object and option to allow fragments not set.", 0));
+    setError(
+        error,
+        readError("JSON text did not start with array or object and option to allow fragments not set.", 0));
     return Value();
   }
   return std::move(builder.root);
 }
 
 std::optional<Data> JSONSerialization::dataWithJSONObject_options_error(const Value& value, unsigned options,
-                                                                       Error* error) {
+                                                                        Error* error) {
   auto text = stringWithJSONObject(value, options, error);
   if (!text) return std::nullopt;
   return Data(*text);

@@ -46,7 +46,7 @@ class JSONSerialization {
 
   // nullopt with an NSPropertyListWriteInvalidError (3852) for a value that JSON cannot hold.
   static std::optional<Data> dataWithJSONObject_options_error(const Value& value, unsigned options,
-                                                             Error* error);
+                                                              Error* error);
   static std::optional<std::string> stringWithJSONObject(const Value& value, unsigned options = 0,
                                                          Error* error = nullptr);
 };

@@ -3,18 +3,22 @@
 #include <unordered_map>
 
 #include "platform/core/Exception.h"
-#include "platform/serialization/CodingRegistry.h"
-#include "platform/serialization/PropertyListUID.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/Send.h"
+#include "platform/serialization/CodingRegistry.h"
+#include "platform/serialization/PropertyListUID.h"
 
 namespace ns {
 namespace {
 
 // Keys of the archive's own structure begin with "$"; callers' keys that do are escaped.
-std::string escapeKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }
+std::string escapeKey(const std::string& key) {
+  return !key.empty() && key[0] == '$' ? "$" + key : key;
+}
 
-Value uid(std::uint64_t n) { return PropertyListUID::uid(n); }
+Value uid(std::uint64_t n) {
+  return PropertyListUID::uid(n);
+}
 
 // The class name an object is archived under: its own choice, its runtime class, or its C++ name.
 std::string archiveClassName(const Object& object, const Coding* coding) {
@@ -63,7 +67,8 @@ struct KeyedArchiver::Impl {
   std::uint64_t encode(const Value& v) {
     if (++depth > kKeyedArchiveMaxNesting) {
       --depth;
-      Exception::raise(NSInvalidArchiveOperationException, "*** the object graph is nested too deeply to archive");
+      Exception::raise(NSInvalidArchiveOperationException,
+                       "*** the object graph is nested too deeply to archive");
     }
     std::uint64_t n = encodeValue(v);
     --depth;
@@ -144,7 +149,8 @@ struct KeyedArchiver::Impl {
       Dictionary d;
       d.set("NSDomain", uid(encode(Value(error->error().domain()))));
       d.set("NSCode", error->error().code());
-      if (!error->error().userInfo().empty()) d.set("NSUserInfo", uid(encode(Value(error->error().userInfo()))));
+      if (!error->error().userInfo().empty())
+        d.set("NSUserInfo", uid(encode(Value(error->error().userInfo()))));
       d.set("$class", uid(classUid("NSError")));
       objects[n] = Value(std::move(d));
       return n;
@@ -152,8 +158,9 @@ struct KeyedArchiver::Impl {
     auto* coding = dynamic_cast<const Coding*>(object.get());
     static const Sel encodeSel("encodeWithCoder:");
     if (!coding && !respondsToSelector(object.get(), encodeSel)) {
-      Exception::raise(NSInvalidArgumentException,
-                       "-[" + object->className() + " encodeWithCoder:]: unrecognized selector sent to instance");
+      Exception::raise(
+          NSInvalidArgumentException,
+          "-[" + object->className() + " encodeWithCoder:]: unrecognized selector sent to instance");
     }
     std::string name = archiveClassName(*object, coding);
     if (secure) {
@@ -189,11 +196,13 @@ struct KeyedArchiver::Impl {
   KeyedArchiver* owner = nullptr;
 
   void checkOpen() const {
-    if (finished) Exception::raise(NSInvalidArgumentException, "*** -[NSKeyedArchiver encode...]: archiver has finished");
+    if (finished)
+      Exception::raise(NSInvalidArgumentException, "*** -[NSKeyedArchiver encode...]: archiver has finished");
   }
 };
 
-KeyedArchiver::KeyedArchiver(bool requiresSecureCoding) : impl_(std::make_unique<Impl>()), secure_(requiresSecureCoding) {
+KeyedArchiver::KeyedArchiver(bool requiresSecureCoding)
+    : impl_(std::make_unique<Impl>()), secure_(requiresSecureCoding) {
   impl_->secure = requiresSecureCoding;
   impl_->owner = this;
   impl_->contexts.push_back(&impl_->top);
@@ -201,9 +210,8 @@ KeyedArchiver::KeyedArchiver(bool requiresSecureCoding) : impl_(std::make_unique
 
 KeyedArchiver::~KeyedArchiver() = default;
 
-std::optional<Data> KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(const Value& root,
-                                                                                         bool requiresSecureCoding,
-                                                                                         Error* error) {
+std::optional<Data> KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(
+    const Value& root, bool requiresSecureCoding, Error* error) {
   try {
     auto archiver = make<KeyedArchiver>(requiresSecureCoding);
     archiver->encodeObject_forKey(root, NSKeyedArchiveRootObjectKey);
@@ -222,7 +230,9 @@ Data KeyedArchiver::archivedDataWithRootObject(const Value& root) {
   return archiver->encodedData();
 }
 
-void KeyedArchiver::finishEncoding() { impl_->finished = true; }
+void KeyedArchiver::finishEncoding() {
+  impl_->finished = true;
+}
 
 Data KeyedArchiver::encodedData() {
   impl_->finished = true;
@@ -232,12 +242,13 @@ Data KeyedArchiver::encodedData() {
   archive.set("$top", impl_->top);
   archive.set("$objects", impl_->objects);
   Error error(NSCocoaErrorDomain, 0);
-  auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(std::move(archive)), format_, 0,
-                                                                                  &error);
+  auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(std::move(archive)),
+                                                                                   format_, 0, &error);
   if (!data) {
     // A value inside the graph that no property list can hold (a date beyond 2069, say).
-    Exception::raise(NSInvalidArchiveOperationException,
-                     "*** the archive cannot be written: " + error.userInfo()["NSDebugDescription"].stringValue());
+    Exception::raise(
+        NSInvalidArchiveOperationException,
+        "*** the archive cannot be written: " + error.userInfo()["NSDebugDescription"].stringValue());
   }
   return *data;
 }
@@ -275,23 +286,37 @@ void KeyedArchiver::encodeBytes_length_forKey(const void* bytes, std::size_t len
 
 namespace {
 [[noreturn]] void notADecoder(const char* method) {
-  Exception::raise(NSInvalidArgumentException, std::string("*** -[NSKeyedArchiver ") + method +
-                                                   "]: an archiver cannot decode");
+  Exception::raise(NSInvalidArgumentException,
+                   std::string("*** -[NSKeyedArchiver ") + method + "]: an archiver cannot decode");
 }
 }  // namespace
 
-bool KeyedArchiver::containsValueForKey(const std::string&) const { notADecoder("containsValueForKey:"); }
-Value KeyedArchiver::decodeObjectForKey(const std::string&) { notADecoder("decodeObjectForKey:"); }
+bool KeyedArchiver::containsValueForKey(const std::string&) const {
+  notADecoder("containsValueForKey:");
+}
+Value KeyedArchiver::decodeObjectForKey(const std::string&) {
+  notADecoder("decodeObjectForKey:");
+}
 Value KeyedArchiver::decodeObjectOfClass_forKey(const std::string&, const std::string&) {
   notADecoder("decodeObjectOfClass:forKey:");
 }
 Value KeyedArchiver::decodeObjectOfClasses_forKey(const std::vector<std::string>&, const std::string&) {
   notADecoder("decodeObjectOfClasses:forKey:");
 }
-bool KeyedArchiver::decodeBoolForKey(const std::string&) { notADecoder("decodeBoolForKey:"); }
-std::int64_t KeyedArchiver::decodeInt64ForKey(const std::string&) { notADecoder("decodeInt64ForKey:"); }
-float KeyedArchiver::decodeFloatForKey(const std::string&) { notADecoder("decodeFloatForKey:"); }
-double KeyedArchiver::decodeDoubleForKey(const std::string&) { notADecoder("decodeDoubleForKey:"); }
-Data KeyedArchiver::decodeBytesForKey(const std::string&) { notADecoder("decodeBytesForKey:"); }
+bool KeyedArchiver::decodeBoolForKey(const std::string&) {
+  notADecoder("decodeBoolForKey:");
+}
+std::int64_t KeyedArchiver::decodeInt64ForKey(const std::string&) {
+  notADecoder("decodeInt64ForKey:");
+}
+float KeyedArchiver::decodeFloatForKey(const std::string&) {
+  notADecoder("decodeFloatForKey:");
+}
+double KeyedArchiver::decodeDoubleForKey(const std::string&) {
+  notADecoder("decodeDoubleForKey:");
+}
+Data KeyedArchiver::decodeBytesForKey(const std::string&) {
+  notADecoder("decodeBytesForKey:");
+}
 
 }  // namespace ns

@@ -41,8 +41,8 @@ class KeyedArchiver : public Coder {
 
   // nullopt with an NSCoderInvalidValueError (4866) for an object that cannot be archived.
   static std::optional<Data> archivedDataWithRootObject_requiringSecureCoding_error(const Value& root,
-                                                                                   bool requiresSecureCoding,
-                                                                                   Error* error);
+                                                                                    bool requiresSecureCoding,
+                                                                                    Error* error);
   // Without secure coding; raises NSInvalidArgumentException for an object that is not Coding.
   static Data archivedDataWithRootObject(const Value& root);
 
@@ -63,7 +63,8 @@ class KeyedArchiver : public Coder {
   bool containsValueForKey(const std::string& key) const override;
   Value decodeObjectForKey(const std::string& key) override;
   Value decodeObjectOfClass_forKey(const std::string& className, const std::string& key) override;
-  Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames, const std::string& key) override;
+  Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames,
+                                     const std::string& key) override;
   bool decodeBoolForKey(const std::string& key) override;
   std::int64_t decodeInt64ForKey(const std::string& key) override;
   float decodeFloatForKey(const std::string& key) override;

@@ -5,12 +5,12 @@
 #include <unordered_set>
 
 #include "platform/core/Exception.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/runtime/Send.h"
 #include "platform/serialization/CodingRegistry.h"
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
-#include "platform/runtime/Runtime.h"
-#include "platform/runtime/Send.h"
 
 namespace ns {
 namespace {
@@ -18,17 +18,22 @@ namespace {
 // Damage to the archive itself, as opposed to a class disagreeing with what it finds.
 class ArchiveDamage : public Exception {
  public:
-  explicit ArchiveDamage(const std::string& reason) : Exception(NSInvalidUnarchiveOperationException, reason) {}
+  explicit ArchiveDamage(const std::string& reason)
+      : Exception(NSInvalidUnarchiveOperationException, reason) {}
 };
 
-[[noreturn]] void damaged(const std::string& reason) { throw ArchiveDamage(reason); }
+[[noreturn]] void damaged(const std::string& reason) {
+  throw ArchiveDamage(reason);
+}
 
 [[noreturn]] void mismatch(const std::string& method, const std::string& key, const std::string& what) {
   Exception::raise(NSInvalidUnarchiveOperationException,
                    "*** -[NSKeyedUnarchiver " + method + "]: value for key (" + key + ") is not " + what);
 }
 
-std::string escapeKey(const std::string& key) { return !key.empty() && key[0] == '$' ? "$" + key : key; }
+std::string escapeKey(const std::string& key) {
+  return !key.empty() && key[0] == '$' ? "$" + key : key;
+}
 
 std::string describe(const std::vector<std::string>& names) {
   std::string text = "{(";
@@ -77,7 +82,8 @@ struct KeyedUnarchiver::Impl {
         return "NSData";
       case Value::Kind::Dictionary: {
         auto* classUid = PropertyListUID::from(raw["$class"]);
-        if (!classUid || classUid->value() >= objects.size()) damaged("an object's $class is missing or out of range");
+        if (!classUid || classUid->value() >= objects.size())
+          damaged("an object's $class is missing or out of range");
         const Value& entry = objects[classUid->value()];
         if (!entry["$classname"].isString()) damaged("a class entry has no $classname");
         if (archiveChain && entry["$classes"].isArray()) {
@@ -96,8 +102,9 @@ struct KeyedUnarchiver::Impl {
                     const std::string& key) {
     if (!owner->requiresSecureCoding()) return;
     if (allowed.empty()) {
-      Exception::raise(NSInvalidUnarchiveOperationException,
-                       "value for key '" + key + "' was decoded without a list of allowed classes by a secure coder");
+      Exception::raise(
+          NSInvalidUnarchiveOperationException,
+          "value for key '" + key + "' was decoded without a list of allowed classes by a secure coder");
     }
     const auto& permitted = allowed.back();
     std::vector<std::string> chain = CodingRegistry::hierarchy(className);
@@ -106,9 +113,9 @@ struct KeyedUnarchiver::Impl {
     for (const auto& c : chain) {
       if (std::find(permitted.begin(), permitted.end(), c) != permitted.end()) return;
     }
-    Exception::raise(NSInvalidUnarchiveOperationException, "value for key '" + key + "' was of unexpected class '" +
-                                                               className + "'. Allowed classes are '" +
-                                                               describe(permitted) + "'.");
+    Exception::raise(NSInvalidUnarchiveOperationException,
+                     "value for key '" + key + "' was of unexpected class '" + className +
+                         "'. Allowed classes are '" + describe(permitted) + "'.");
   }
 
   Value decodeReference(const Value& ref, const std::string& key) {
@@ -120,7 +127,8 @@ struct KeyedUnarchiver::Impl {
   Value decodeUid(std::uint64_t n, const std::string& key) {
     lastNodes = 1;
     if (n == 0) return Value();
-    if (n >= objects.size()) damaged("object reference " + std::to_string(n) + " for key (" + key + ") is out of range");
+    if (n >= objects.size())
+      damaged("object reference " + std::to_string(n) + " for key (" + key + ") is out of range");
     auto cached = decoded.find(n);
     if (cached != decoded.end()) {
       checkAllowed(cached->second.className, {}, key);
@@ -153,7 +161,8 @@ struct KeyedUnarchiver::Impl {
   }
 
   // Adds the counts of the values referred to to `nodes`.
-  std::vector<Value> references(const Value& raw, const char* field, const std::string& key, std::uint64_t* nodes) {
+  std::vector<Value> references(const Value& raw, const char* field, const std::string& key,
+                                std::uint64_t* nodes) {
     const Value& list = raw[field];
     if (list.isNil()) return {};
     if (!list.isArray()) damaged(std::string(field) + " of key (" + key + ") is not an array");
@@ -188,7 +197,8 @@ struct KeyedUnarchiver::Impl {
     if (className == "NSDictionary" || className == "NSMutableDictionary") {
       std::vector<Value> keys = references(raw, "NS.keys", key, nodes);
       std::vector<Value> values = references(raw, "NS.objects", key, nodes);
-      if (keys.size() != values.size()) damaged("a dictionary of key (" + key + ") has unequal keys and values");
+      if (keys.size() != values.size())
+        damaged("a dictionary of key (" + key + ") has unequal keys and values");
       Dictionary d;
       for (std::size_t i = 0; i < keys.size(); ++i) {
         if (keys[i].isNil() || values[i].isNil()) damaged("a dictionary of key (" + key + ") holds nil");
@@ -216,27 +226,31 @@ struct KeyedUnarchiver::Impl {
       Value domain = raw["NSDomain"].isString() ? raw["NSDomain"] : decodeReference(raw["NSDomain"], key);
       Value info = raw["NSUserInfo"].isNil() ? Value() : decodeReference(raw["NSUserInfo"], key);
       if (!domain.isString()) damaged("an error of key (" + key + ") has no domain");
-      Error e(domain.string(), raw["NSCode"].integerValue(), info.isDictionary() ? info.dictionary() : Dictionary());
+      Error e(domain.string(), raw["NSCode"].integerValue(),
+              info.isDictionary() ? info.dictionary() : Dictionary());
       return Value(make<ErrorObject>(std::move(e)));
     }
     return decodeObject(n, raw, className, key);
   }
 
-  Value decodeObject(std::uint64_t n, const Value& raw, const std::string& className, const std::string& key) {
+  Value decodeObject(std::uint64_t n, const Value& raw, const std::string& className,
+                     const std::string& key) {
     auto info = CodingRegistry::find(className);
     if (!info || !info->make) {
       damaged("cannot decode object of class (" + className + ") for key (" + key +
               "); the class may be defined in source code or a library that is not linked");
     }
     if (owner->requiresSecureCoding() && !info->supportsSecureCoding) {
-      Exception::raise(NSInvalidUnarchiveOperationException, "The data couldn’t be read because class '" + className +
-                                                                 "' does not adopt NSSecureCoding.");
+      Exception::raise(
+          NSInvalidUnarchiveOperationException,
+          "The data couldn’t be read because class '" + className + "' does not adopt NSSecureCoding.");
     }
     Ref<Object> object = info->make();
     if (!object) damaged("class (" + className + ") cannot be made");
     auto* coding = dynamic_cast<Coding*>(object.get());
     static const Sel initSel("initWithCoder:");
-    if (!coding && !respondsToSelector(object.get(), initSel)) damaged("class (" + className + ") cannot be decoded");
+    if (!coding && !respondsToSelector(object.get(), initSel))
+      damaged("class (" + className + ") cannot be decoded");
     // Known before its keys are read, so that references back to it (a cycle) find it.
     decoded[n] = {Value(object), className};
     inProgress.erase(n);
@@ -250,8 +264,8 @@ struct KeyedUnarchiver::Impl {
       coding->initWithCoder(*owner);
     } else {
       // The runtime form may answer another object, as an initialiser can.
-      Ref<Object> result =
-          send<Ref<Object>>(object.get(), initSel, std::static_pointer_cast<Object>(owner->shared_from_this()));
+      Ref<Object> result = send<Ref<Object>>(object.get(), initSel,
+                                             std::static_pointer_cast<Object>(owner->shared_from_this()));
       if (result && result != object) {
         object = result;
         decoded[n] = {Value(object), className};
@@ -261,7 +275,9 @@ struct KeyedUnarchiver::Impl {
   }
 };
 
-KeyedUnarchiver::KeyedUnarchiver() : impl_(std::make_unique<Impl>()) { impl_->owner = this; }
+KeyedUnarchiver::KeyedUnarchiver() : impl_(std::make_unique<Impl>()) {
+  impl_->owner = this;
+}
 
 KeyedUnarchiver::~KeyedUnarchiver() = default;
 
@@ -333,7 +349,9 @@ Value KeyedUnarchiver::unarchiveObjectWithData(const Data& data) {
   }
 }
 
-bool KeyedUnarchiver::containsValueForKey(const std::string& key) const { return impl_->raw(key) != nullptr; }
+bool KeyedUnarchiver::containsValueForKey(const std::string& key) const {
+  return impl_->raw(key) != nullptr;
+}
 
 Value KeyedUnarchiver::decodeObjectForKey(const std::string& key) {
   const Value* raw = impl_->raw(key);
@@ -399,16 +417,26 @@ Data KeyedUnarchiver::decodeBytesForKey(const std::string& key) {
 
 namespace {
 [[noreturn]] void notAnEncoder(const char* method) {
-  Exception::raise(NSInvalidArgumentException, std::string("*** -[NSKeyedUnarchiver ") + method +
-                                                   "]: an unarchiver cannot encode");
+  Exception::raise(NSInvalidArgumentException,
+                   std::string("*** -[NSKeyedUnarchiver ") + method + "]: an unarchiver cannot encode");
 }
 }  // namespace
 
-void KeyedUnarchiver::encodeObject_forKey(const Value&, const std::string&) { notAnEncoder("encodeObject:forKey:"); }
-void KeyedUnarchiver::encodeBool_forKey(bool, const std::string&) { notAnEncoder("encodeBool:forKey:"); }
-void KeyedUnarchiver::encodeInt64_forKey(std::int64_t, const std::string&) { notAnEncoder("encodeInt64:forKey:"); }
-void KeyedUnarchiver::encodeFloat_forKey(float, const std::string&) { notAnEncoder("encodeFloat:forKey:"); }
-void KeyedUnarchiver::encodeDouble_forKey(double, const std::string&) { notAnEncoder("encodeDouble:forKey:"); }
+void KeyedUnarchiver::encodeObject_forKey(const Value&, const std::string&) {
+  notAnEncoder("encodeObject:forKey:");
+}
+void KeyedUnarchiver::encodeBool_forKey(bool, const std::string&) {
+  notAnEncoder("encodeBool:forKey:");
+}
+void KeyedUnarchiver::encodeInt64_forKey(std::int64_t, const std::string&) {
+  notAnEncoder("encodeInt64:forKey:");
+}
+void KeyedUnarchiver::encodeFloat_forKey(float, const std::string&) {
+  notAnEncoder("encodeFloat:forKey:");
+}
+void KeyedUnarchiver::encodeDouble_forKey(double, const std::string&) {
+  notAnEncoder("encodeDouble:forKey:");
+}
 void KeyedUnarchiver::encodeBytes_length_forKey(const void*, std::size_t, const std::string&) {
   notAnEncoder("encodeBytes:length:forKey:");
 }

@@ -37,9 +37,10 @@ class KeyedUnarchiver : public Coder {
 
   // Secure decoding of the root object with the allowed classes; nil with an error (4864) for
   // damage or a refused class.
-  static Value unarchivedObjectOfClass_fromData_error(const std::string& className, const Data& data, Error* error);
-  static Value unarchivedObjectOfClasses_fromData_error(const std::vector<std::string>& classNames, const Data& data,
-                                                        Error* error);
+  static Value unarchivedObjectOfClass_fromData_error(const std::string& className, const Data& data,
+                                                      Error* error);
+  static Value unarchivedObjectOfClasses_fromData_error(const std::vector<std::string>& classNames,
+                                                        const Data& data, Error* error);
   // Without class checks.
   static Value unarchiveTopLevelObjectWithData_error(const Data& data, Error* error);
   static Value unarchiveObjectWithData(const Data& data);
@@ -58,7 +59,8 @@ class KeyedUnarchiver : public Coder {
   bool containsValueForKey(const std::string& key) const override;
   Value decodeObjectForKey(const std::string& key) override;
   Value decodeObjectOfClass_forKey(const std::string& className, const std::string& key) override;
-  Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames, const std::string& key) override;
+  Value decodeObjectOfClasses_forKey(const std::vector<std::string>& classNames,
+                                     const std::string& key) override;
   bool decodeBoolForKey(const std::string& key) override;
   std::int64_t decodeInt64ForKey(const std::string& key) override;
   float decodeFloatForKey(const std::string& key) override;

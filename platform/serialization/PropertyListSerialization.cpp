@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
-#include <ctime>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <string>
@@ -50,7 +50,8 @@ const char* formatName(PropertyListFormat format) {
 
 Error writeError(PropertyListFormat format, const std::string& why) {
   Dictionary info;
-  std::string text = std::string("Property list invalid for format: ") + formatName(format) + " (" + why + ")";
+  std::string text =
+      std::string("Property list invalid for format: ") + formatName(format) + " (" + why + ")";
   info.set(NSDebugDescriptionErrorKey, text);
   info.set(NSLocalizedDescriptionKey, "The data couldn’t be written because it isn’t in the correct format.");
   return Error(NSCocoaErrorDomain, NSPropertyListWriteInvalidError, std::move(info));
@@ -129,8 +130,9 @@ plist_t newFarDate(const Date& date) {
   struct tm parts {};
   if (!gmtime_r(&seconds, &parts)) return nullptr;
   char text[96];
-  std::snprintf(text, sizeof text, "<plist version=\"1.0\"><date>%04d-%02d-%02dT%02d:%02d:%02dZ</date></plist>",
-                parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
+  std::snprintf(
+      text, sizeof text, "<plist version=\"1.0\"><date>%04d-%02d-%02dT%02d:%02d:%02dZ</date></plist>",
+      parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
   plist_t node = nullptr;
   plist_from_xml(text, static_cast<std::uint32_t>(std::strlen(text)), &node);
   return node;
@@ -180,7 +182,8 @@ plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::s
         *why = "dates must be finite";
         return nullptr;
       }
-      if (whole < std::numeric_limits<std::int32_t>::min() + 1.0 || whole > std::numeric_limits<std::int32_t>::max() - 1.0) {
+      if (whole < std::numeric_limits<std::int32_t>::min() + 1.0 ||
+          whole > std::numeric_limits<std::int32_t>::max() - 1.0) {
         // Beyond the 32-bit seconds of the 2.2 interface (before 1933 or after 2069): its XML
         // reader keeps such dates whole, to the second.
         plist_t far = newFarDate(value.date());
@@ -241,7 +244,8 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
     case PLIST_UINT: {
       std::uint64_t u = 0;
       plist_get_uint_val(node, &u);
-      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) && integerNodeIsUnsigned(node))
+      if (u > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) &&
+          integerNodeIsUnsigned(node))
         return Value(static_cast<unsigned long long>(u));
       return Value(static_cast<long long>(u));
     }
@@ -350,13 +354,16 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
 // The XML reader saturates integers it cannot hold; such text is refused here instead of read
 // as a different number.
 bool xmlIntegersFit(std::string_view text) {
-  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos; pos = text.find("<integer>", pos + 1)) {
+  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos;
+       pos = text.find("<integer>", pos + 1)) {
     std::size_t start = pos + 9;
     std::size_t end = text.find("</integer>", start);
     if (end == std::string_view::npos) return true;  // malformed; the reader says so
     std::string_view digits = text.substr(start, end - start);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front()))) digits.remove_prefix(1);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back()))) digits.remove_suffix(1);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front())))
+      digits.remove_prefix(1);
+    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back())))
+      digits.remove_suffix(1);
     bool negative = !digits.empty() && digits[0] == '-';
     if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
     while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
@@ -646,7 +653,7 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
   PlistPtr root(raw);
   if (!root) {
     setError(error, readError(found == PropertyListXMLFormat_v1_0 ? "the XML property list is malformed"
-                                                                    : "the binary property list is malformed"));
+                                                                  : "the binary property list is malformed"));
     return Value();
   }
   std::string why;

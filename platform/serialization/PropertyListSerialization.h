@@ -30,8 +30,8 @@ class PropertyListSerialization {
  public:
   // nullopt with an NSPropertyListWriteInvalidError for a value that the format cannot hold.
   static std::optional<Data> dataWithPropertyList_format_options_error(const Value& plist,
-                                                                      PropertyListFormat format,
-                                                                      unsigned options, Error* error);
+                                                                       PropertyListFormat format,
+                                                                       unsigned options, Error* error);
   // Nil with an NSPropertyListReadCorruptError for data that is no property list (or an
   // old-style text one, which is not read here). `format`, when given, receives the form read.
   static Value propertyListWithData_options_format_error(const Data& data, unsigned options,

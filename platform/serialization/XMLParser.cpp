@@ -46,8 +46,9 @@ struct XMLParser::State {
   void fail(long code, std::string message, long line, long column) {
     if (error) return;
     Dictionary info;
-    info.set(NSLocalizedDescriptionKey, "The operation couldn’t be completed. (NSXMLParserErrorDomain error " +
-                                            std::to_string(code) + ".)");
+    info.set(
+        NSLocalizedDescriptionKey,
+        "The operation couldn’t be completed. (NSXMLParserErrorDomain error " + std::to_string(code) + ".)");
     info.set("NSXMLParserErrorMessage", message);
     info.set("NSXMLParserErrorLineNumber", line);
     info.set("NSXMLParserErrorColumn", column);
@@ -57,7 +58,8 @@ struct XMLParser::State {
     if (ctxt) xmlStopParser(ctxt);
   }
   void failHere(long code, std::string message) {
-    fail(code, std::move(message), ctxt ? xmlSAX2GetLineNumber(ctxt) : 0, ctxt ? xmlSAX2GetColumnNumber(ctxt) : 0);
+    fail(code, std::move(message), ctxt ? xmlSAX2GetLineNumber(ctxt) : 0,
+         ctxt ? xmlSAX2GetColumnNumber(ctxt) : 0);
   }
 };
 
@@ -70,8 +72,12 @@ State* stateOf(void* ctx) {
   return static_cast<State*>(ctxt->_private);
 }
 
-std::string text(const xmlChar* s) { return s ? reinterpret_cast<const char*>(s) : ""; }
-std::string text(const xmlChar* s, int len) { return std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(len)); }
+std::string text(const xmlChar* s) {
+  return s ? reinterpret_cast<const char*>(s) : "";
+}
+std::string text(const xmlChar* s, int len) {
+  return std::string(reinterpret_cast<const char*>(s), static_cast<std::size_t>(len));
+}
 
 std::string qualified(const xmlChar* prefix, const xmlChar* local) {
   return prefix ? text(prefix) + ":" + text(local) : text(local);
@@ -88,8 +94,9 @@ void onEndDocument(void* ctx) {
   s->flushText();
 }
 
-void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri, int nbNamespaces,
-                    const xmlChar** namespaces, int nbAttributes, int /*nbDefaulted*/, const xmlChar** attributes) {
+void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, const xmlChar* uri,
+                    int nbNamespaces, const xmlChar** namespaces, int nbAttributes, int /*nbDefaulted*/,
+                    const xmlChar** attributes) {
   State* s = stateOf(ctx);
   s->flushText();
   if (s->stopped()) return;
@@ -127,11 +134,11 @@ void onStartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, 
   if (!s->delegate) return;
   if (p.shouldProcessNamespaces()) {
     std::optional<std::string> nsUri = uri ? std::optional<std::string>(text(uri)) : std::nullopt;
-    s->delegate->parser_didStartElement_namespaceURI_qualifiedName_attributes(p, text(localname), nsUri,
-                                                                             qualified(prefix, localname), attrs);
+    s->delegate->parser_didStartElement_namespaceURI_qualifiedName_attributes(
+        p, text(localname), nsUri, qualified(prefix, localname), attrs);
   } else {
-    s->delegate->parser_didStartElement_namespaceURI_qualifiedName_attributes(p, qualified(prefix, localname),
-                                                                             std::nullopt, std::nullopt, attrs);
+    s->delegate->parser_didStartElement_namespaceURI_qualifiedName_attributes(
+        p, qualified(prefix, localname), std::nullopt, std::nullopt, attrs);
   }
 }
 
@@ -148,14 +155,15 @@ void onEndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix, co
   if (!s->delegate) return;
   if (p.shouldProcessNamespaces()) {
     std::optional<std::string> nsUri = uri ? std::optional<std::string>(text(uri)) : std::nullopt;
-    s->delegate->parser_didEndElement_namespaceURI_qualifiedName(p, text(localname), nsUri, qualified(prefix, localname));
+    s->delegate->parser_didEndElement_namespaceURI_qualifiedName(p, text(localname), nsUri,
+                                                                 qualified(prefix, localname));
     for (const auto& pre : prefixes) {
       if (s->stopped()) return;
       s->delegate->parser_didEndMappingPrefix(p, pre);
     }
   } else {
-    s->delegate->parser_didEndElement_namespaceURI_qualifiedName(p, qualified(prefix, localname), std::nullopt,
-                                                                std::nullopt);
+    s->delegate->parser_didEndElement_namespaceURI_qualifiedName(p, qualified(prefix, localname),
+                                                                 std::nullopt, std::nullopt);
   }
 }
 
@@ -164,7 +172,8 @@ void onCharacters(void* ctx, const xmlChar* ch, int len) {
   if (s->stopped()) return;
   s->textDelivered += static_cast<std::size_t>(len);
   if (s->textDelivered > s->textAllowance) {
-    s->failHere(NSXMLParserEntityRefLoopError, "entity references expand to far more text than the document holds");
+    s->failHere(NSXMLParserEntityRefLoopError,
+                "entity references expand to far more text than the document holds");
     return;
   }
   s->pendingText.append(reinterpret_cast<const char*>(ch), static_cast<std::size_t>(len));
@@ -173,7 +182,8 @@ void onCharacters(void* ctx, const xmlChar* ch, int len) {
 void onCDATA(void* ctx, const xmlChar* value, int len) {
   State* s = stateOf(ctx);
   s->flushText();
-  if (s->delegate && !s->stopped()) s->delegate->parser_foundCDATA(*s->parser, Data(value, static_cast<std::size_t>(len)));
+  if (s->delegate && !s->stopped())
+    s->delegate->parser_foundCDATA(*s->parser, Data(value, static_cast<std::size_t>(len)));
 }
 
 void onComment(void* ctx, const xmlChar* value) {
@@ -197,7 +207,8 @@ void onEntityDecl(void* ctx, const xmlChar* name, int type, const xmlChar* publi
                   xmlChar* content) {
   State* s = stateOf(ctx);
   if (type != XML_INTERNAL_GENERAL_ENTITY) {
-    s->failHere(NSXMLParserEntityIsExternalError, "entity '" + text(name) + "' is external or a parameter entity");
+    s->failHere(NSXMLParserEntityIsExternalError,
+                "entity '" + text(name) + "' is external or a parameter entity");
     return;
   }
   std::string body = text(content);
@@ -314,8 +325,8 @@ bool XMLParser::parse() {
   if (!state.stopped()) xmlParseChunk(ctxt, nullptr, 0, 1);
   if (!state.stopped() && !ctxt->wellFormed) {
     const xmlError* err = xmlCtxtGetLastError(ctxt);
-    state.fail(err && err->code ? long(err->code) : long(NSXMLParserInternalError), err && err->message ? err->message : "",
-               err ? err->line : 0, err ? err->int2 : 0);
+    state.fail(err && err->code ? long(err->code) : long(NSXMLParserInternalError),
+               err && err->message ? err->message : "", err ? err->line : 0, err ? err->int2 : 0);
   }
   if (!state.error) {
     line_ = xmlSAX2GetLineNumber(ctxt);
@@ -331,7 +342,8 @@ bool XMLParser::parse() {
   bool ok = false;
   if (state.aborted) {
     Dictionary info;
-    info.set(NSLocalizedDescriptionKey, "The operation couldn’t be completed. (NSXMLParserErrorDomain error 512.)");
+    info.set(NSLocalizedDescriptionKey,
+             "The operation couldn’t be completed. (NSXMLParserErrorDomain error 512.)");
     error_ = Error(NSXMLParserErrorDomain, NSXMLParserDelegateAbortedParseError, std::move(info));
   } else if (state.error) {
     error_ = state.error;

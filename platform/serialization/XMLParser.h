@@ -69,9 +69,9 @@ class XMLParserDelegate {
   virtual void parser_didStartElement_namespaceURI_qualifiedName_attributes(
       XMLParser& parser, const std::string& elementName, const std::optional<std::string>& namespaceURI,
       const std::optional<std::string>& qualifiedName, const XMLAttributes& attributes) {}
-  virtual void parser_didEndElement_namespaceURI_qualifiedName(XMLParser& parser, const std::string& elementName,
-                                                              const std::optional<std::string>& namespaceURI,
-                                                              const std::optional<std::string>& qualifiedName) {}
+  virtual void parser_didEndElement_namespaceURI_qualifiedName(
+      XMLParser& parser, const std::string& elementName, const std::optional<std::string>& namespaceURI,
+      const std::optional<std::string>& qualifiedName) {}
   virtual void parser_didStartMappingPrefix_toURI(XMLParser& parser, const std::string& prefix,
                                                   const std::string& namespaceURI) {}
   virtual void parser_didEndMappingPrefix(XMLParser& parser, const std::string& prefix) {}

@@ -13,7 +13,8 @@ namespace sys {
 namespace {
 
 ns::Ref<dispatch::Queue> revealQueue() {
-  static ns::NoDestructor<ns::Ref<dispatch::Queue>> queue(dispatch::queueCreate("com.ordel42.zeravozezi.fileviewer"));
+  static ns::NoDestructor<ns::Ref<dispatch::Queue>> queue(
+      dispatch::queueCreate("com.ordel42.zeravozezi.fileviewer"));
   return *queue;
 }
 

@@ -34,7 +34,8 @@ struct Outcome {
 
 }  // namespace
 
-std::optional<std::string> resolveExecutable(const std::string& command, const std::optional<std::string>& searchPath) {
+std::optional<std::string> resolveExecutable(const std::string& command,
+                                             const std::optional<std::string>& searchPath) {
   if (command.empty()) return std::nullopt;
   if (command.find('/') != std::string::npos) {
     if (isExecutableFile(command)) return command;
@@ -76,8 +77,8 @@ std::map<std::string, std::string> environmentSnapshot() {
   return result;
 }
 
-bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error,
-               std::optional<std::map<std::string, std::string>> environment) {
+bool runOpener(const std::string& program, const std::string& argument, double failureWindow,
+               ns::Error* error, std::optional<std::map<std::string, std::string>> environment) {
   auto outcome = std::make_shared<Outcome>();
   auto task = ns::make<ns::Task>();
   task->setEnvironment(std::move(environment));

@@ -15,7 +15,8 @@ inline constexpr long kOpenerFailedError = -10810;    // the program failed
 
 // The executable that `command` names: a text with "/" is used as given, a plain name is looked
 // up in the folders of `searchPath` (PATH's form); nothing when no executable file is found.
-std::optional<std::string> resolveExecutable(const std::string& command, const std::optional<std::string>& searchPath);
+std::optional<std::string> resolveExecutable(const std::string& command,
+                                             const std::optional<std::string>& searchPath);
 
 // The opener to use now: the settings' command looked up on this process's PATH.
 std::optional<std::string> resolveOpener();
@@ -25,7 +26,8 @@ std::optional<std::string> resolveOpener();
 // started); false with an error (NSOSStatusErrorDomain) when it could not start or failed.
 // The child is collected when it ends, whenever that is. It gets `environment` when given, else
 // this process's environment.
-bool runOpener(const std::string& program, const std::string& argument, double failureWindow, ns::Error* error,
+bool runOpener(const std::string& program, const std::string& argument, double failureWindow,
+               ns::Error* error,
                std::optional<std::map<std::string, std::string>> environment = std::nullopt);
 
 // This process's environment now, for a child started later on another thread (which then

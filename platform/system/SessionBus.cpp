@@ -40,7 +40,8 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
   if (sd_bus_message_is_method_error(reply, nullptr)) {
     const sd_bus_error* e = sd_bus_message_get_error(reply);
     int code = sd_bus_error_get_errno(e);
-    std::string text = std::string(e && e->name ? e->name : "error") + (e && e->message ? std::string(": ") + e->message : "");
+    std::string text = std::string(e && e->name ? e->name : "error") +
+                       (e && e->message ? std::string(": ") + e->message : "");
     state->error = ns::Error::withDescription(ns::NSPOSIXErrorDomain, code > 0 ? code : EIO, text);
     return 0;
   }
@@ -51,7 +52,8 @@ int onReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
 }  // namespace
 
 std::optional<std::string> sessionBusAddress() {
-  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address) return std::string(address);
+  if (const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS"); address && *address)
+    return std::string(address);
   if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime) {
     std::string socket = std::string(runtime) + "/bus";
     if (::access(socket.c_str(), F_OK) == 0) return "unix:path=" + socket;
@@ -61,7 +63,8 @@ std::optional<std::string> sessionBusAddress() {
 
 bool showItemsInFileManager(const std::string& address, const std::vector<std::string>& uris, double timeout,
                             ns::Error* error) {
-  const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(timeout));
   auto fail = [&](int errnoValue, const std::string& what) {
     ns::setError(error, busError(errnoValue, what));
     return false;

@@ -16,11 +16,16 @@ const ns::Sel kDidFail("sharingService:didFailToShareItems:error:");
 
 constexpr long kFeatureUnsupportedError = 3328;  // NSFeatureUnsupportedError
 
-ns::Ref<ns::Object> delegateGetter(SharingService* self, ns::Sel) { return self->delegate(); }
-void delegateSetter(SharingService* self, ns::Sel, ns::Ref<ns::Object> delegate) { self->setDelegate(delegate); }
+ns::Ref<ns::Object> delegateGetter(SharingService* self, ns::Sel) {
+  return self->delegate();
+}
+void delegateSetter(SharingService* self, ns::Sel, ns::Ref<ns::Object> delegate) {
+  self->setDelegate(delegate);
+}
 
 std::string escaped(const std::string& value) {
-  return ns::stringByAddingPercentEncodingWithAllowedCharacters(value, ns::URLCharacterSet::unreservedCharacterSet());
+  return ns::stringByAddingPercentEncodingWithAllowedCharacters(
+      value, ns::URLCharacterSet::unreservedCharacterSet());
 }
 
 std::string withoutTrailingSlash(std::string text) {

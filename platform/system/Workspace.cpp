@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/core/NoDestructor.h"
 #include <cctype>
+#include "platform/core/NoDestructor.h"
 #include "platform/system/FileViewer.h"
 #include "platform/system/Opener.h"
 #include "platform/system/SystemServiceSettings.h"
@@ -82,7 +82,8 @@ void Workspace::activateFileViewerSelectingURLs(const std::vector<ns::Ref<ns::UR
   if (!paths.empty()) reveal(paths);
 }
 
-bool Workspace::selectFile_inFileViewerRootedAtPath(const std::string& fullPath, const std::string& rootFullPath) {
+bool Workspace::selectFile_inFileViewerRootedAtPath(const std::string& fullPath,
+                                                    const std::string& rootFullPath) {
   if (fullPath.empty()) {
     std::error_code ec;
     if (rootFullPath.empty() || !fs::is_directory(rootFullPath, ec)) return false;

@@ -15,7 +15,8 @@ namespace pltest {
 
 class FakeRouteState : public sc::RouteStateSource {
  public:
-  explicit FakeRouteState(sc::ReachabilityFlags flags = sc::kSCNetworkReachabilityFlagsReachable) : flags_(flags) {}
+  explicit FakeRouteState(sc::ReachabilityFlags flags = sc::kSCNetworkReachabilityFlagsReachable)
+      : flags_(flags) {}
 
   void setFlags(sc::ReachabilityFlags flags);
   void setFlagsForTarget(const std::string& hostOrAddress, sc::ReachabilityFlags flags);

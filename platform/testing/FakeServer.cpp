@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cctype>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -138,7 +138,8 @@ struct FakeServer::Impl {
     {
       std::lock_guard lock(mutex);
       for (auto it = routes.rbegin(); it != routes.rend(); ++it) {
-        if (it->method != "*" && it->method != req.method && !(req.method == "HEAD" && it->method == "GET")) continue;
+        if (it->method != "*" && it->method != req.method && !(req.method == "HEAD" && it->method == "GET"))
+          continue;
         std::smatch m;
         if (std::regex_match(req.path, m, it->pattern)) {
           for (std::size_t i = 1; i < m.size(); ++i) fr.matches.push_back(m[i].str());
@@ -160,7 +161,8 @@ struct FakeServer::Impl {
         auto range = fr.header("Range");
         long long first = -1, last = -1;
         long long size = static_cast<long long>(reply.body.size());
-        if (range && reply.honourRanges && reply.status == 200 && std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
+        if (range && reply.honourRanges && reply.status == 200 &&
+            std::sscanf(range->c_str(), "bytes=%lld-%lld", &first, &last) >= 1 &&
             range->find(',') == std::string::npos) {
           if (last < 0 || last >= size) last = size - 1;
           if (first >= size || first > last) {
@@ -169,11 +171,13 @@ struct FakeServer::Impl {
             break;
           }
           res.status = 206;
-          res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
-                                              std::to_string(size));
-          reply.body = reply.body.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
+          res.set_header("Content-Range", "bytes " + std::to_string(first) + "-" + std::to_string(last) +
+                                              "/" + std::to_string(size));
+          reply.body =
+              reply.body.substr(static_cast<std::size_t>(first), static_cast<std::size_t>(last - first + 1));
         }
-        if (!reply.body.empty() || reply.status != 204) res.set_content(reply.body, reply.contentType.c_str());
+        if (!reply.body.empty() || reply.status != 204)
+          res.set_content(reply.body, reply.contentType.c_str());
         break;
       }
       case FakeReply::Mode::Chunked:
@@ -181,27 +185,30 @@ struct FakeServer::Impl {
         auto parts = std::make_shared<std::vector<std::string>>(reply.parts);
         auto pause = reply.pause;
         auto index = std::make_shared<std::size_t>(0);
-        res.set_chunked_content_provider(reply.contentType, [this, parts, pause, index](size_t, httplib::DataSink& sink) {
-          if (*index > 0 && pause.count() > 0 && waitInterrupted(pause)) return false;
-          if (*index >= parts->size()) {
-            sink.done();
-            return true;
-          }
-          const std::string& part = (*parts)[(*index)++];
-          return sink.write(part.data(), part.size());
-        });
+        res.set_chunked_content_provider(reply.contentType,
+                                         [this, parts, pause, index](size_t, httplib::DataSink& sink) {
+                                           if (*index > 0 && pause.count() > 0 && waitInterrupted(pause))
+                                             return false;
+                                           if (*index >= parts->size()) {
+                                             sink.done();
+                                             return true;
+                                           }
+                                           const std::string& part = (*parts)[(*index)++];
+                                           return sink.write(part.data(), part.size());
+                                         });
         break;
       }
       case FakeReply::Mode::Trickle: {
         auto body = std::make_shared<std::string>(std::move(reply.body));
         std::size_t partSize = reply.partSize;
         auto pause = reply.pause;
-        res.set_content_provider(body->size(), reply.contentType,
-                                 [this, body, partSize, pause](size_t offset, size_t, httplib::DataSink& sink) {
-                                   if (offset > 0 && pause.count() > 0 && waitInterrupted(pause)) return false;
-                                   std::size_t n = std::min(partSize, body->size() - offset);
-                                   return sink.write(body->data() + offset, n);
-                                 });
+        res.set_content_provider(
+            body->size(), reply.contentType,
+            [this, body, partSize, pause](size_t offset, size_t, httplib::DataSink& sink) {
+              if (offset > 0 && pause.count() > 0 && waitInterrupted(pause)) return false;
+              std::size_t n = std::min(partSize, body->size() - offset);
+              return sink.write(body->data() + offset, n);
+            });
         break;
       }
       case FakeReply::Mode::Stall:
@@ -210,7 +217,8 @@ struct FakeServer::Impl {
         bool stall = reply.mode == FakeReply::Mode::Stall;
         res.set_content_provider(reply.body.size(), reply.contentType,
                                  [this, first, stall](size_t offset, size_t, httplib::DataSink& sink) {
-                                   if (offset == 0 && !first->empty()) return sink.write(first->data(), first->size());
+                                   if (offset == 0 && !first->empty())
+                                     return sink.write(first->data(), first->size());
                                    if (stall) waitInterrupted(std::chrono::milliseconds(-1));
                                    return false;  // closes the connection short of the declared length
                                  });
@@ -280,7 +288,9 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
     }
     return httplib::Server::HandlerResponse::Unhandled;
   });
-  auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) { impl->handle(req, res); };
+  auto handler = [impl = impl_.get()](const httplib::Request& req, httplib::Response& res) {
+    impl->handle(req, res);
+  };
   server.Get(".*", handler);
   server.Post(".*", handler);
   server.Put(".*", handler);
@@ -320,20 +330,30 @@ void FakeServer::stop() {
   }
 }
 
-int FakeServer::port() const { return impl_->port; }
-bool FakeServer::isHTTPS() const { return impl_->options.https; }
+int FakeServer::port() const {
+  return impl_->port;
+}
+bool FakeServer::isHTTPS() const {
+  return impl_->options.https;
+}
 std::string FakeServer::baseURL() const {
   return std::string(isHTTPS() ? "https" : "http") + "://127.0.0.1:" + std::to_string(impl_->port);
 }
 
-std::string FakeServer::caCertificatePEM() const { return impl_->ca ? impl_->ca->certificatePEM() : std::string(); }
-std::string FakeServer::caCertificateFile() const { return impl_->caFile; }
+std::string FakeServer::caCertificatePEM() const {
+  return impl_->ca ? impl_->ca->certificatePEM() : std::string();
+}
+std::string FakeServer::caCertificateFile() const {
+  return impl_->caFile;
+}
 
 void FakeServer::trustInURLLoading() const {
   if (!impl_->caFile.empty()) ns::URLLoading::setExtraCertificateAuthorityFile(impl_->caFile);
 }
 
-void FakeServer::untrustInURLLoading() { ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt); }
+void FakeServer::untrustInURLLoading() {
+  ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt);
+}
 
 void FakeServer::serveAs(const std::string& host, int port) {
   if (port == 0) port = isHTTPS() ? 443 : 80;

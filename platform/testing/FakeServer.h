@@ -31,8 +31,8 @@ namespace pltest {
 
 struct FakeRequest {
   std::string method;
-  std::string path;    // decoded, without the query
-  std::string target;  // as sent: path and query
+  std::string path;                           // decoded, without the query
+  std::string target;                         // as sent: path and query
   std::map<std::string, std::string> params;  // decoded query (and form body) parameters
   ns::HTTPHeaderFields headers;
   std::string body;
@@ -59,7 +59,9 @@ struct FakeReply {
   std::size_t partSize = 0;
 
   static FakeReply text(int status, std::string body, std::string contentType = "text/plain");
-  static FakeReply json(int status, std::string body) { return text(status, std::move(body), "application/json"); }
+  static FakeReply json(int status, std::string body) {
+    return text(status, std::move(body), "application/json");
+  }
   static FakeReply redirect(int status, std::string location);
   static FakeReply chunked(std::vector<std::string> parts, std::string contentType = "text/plain");
   static FakeReply slow(std::vector<std::string> parts, std::chrono::milliseconds pause);

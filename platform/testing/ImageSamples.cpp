@@ -37,13 +37,13 @@ ns::Data jpegOf(int width, int height, std::uint8_t gray) {
 
 // The LZW data restarts with a clear code before each pixel so that every code is three bits wide.
 ns::Data gifOf() {
-  static const std::uint8_t bytes[] = {
-      'G', 'I', 'F', '8', '9', 'a', 3, 0, 1, 0, 0x91, 0, 0,                  // screen, 4-colour table
-      0xff, 0, 0, 0, 0, 0, 0, 0, 0xff, 0, 0, 0,                              // colours
-      0x21, 0xf9, 4, 1, 0, 0, 1, 0,                                          // transparent index 1
-      0x2c, 0, 0, 0, 0, 3, 0, 1, 0, 0,                                       // image 3x1 at 0,0
-      2, 3, 0x04, 0x43, 0x15, 0,                                             // LZW: 4 0 4 1 4 2 5
-      0x3b};
+  static const std::uint8_t bytes[] = {'G',  'I',  'F',  '8',  '9',  'a', 3, 0, 1,    0, 0x91, 0,
+                                       0,  // screen, 4-colour table
+                                       0xff, 0,    0,    0,    0,    0,   0, 0, 0xff, 0, 0,    0,  // colours
+                                       0x21, 0xf9, 4,    1,    0,    0,   1, 0,  // transparent index 1
+                                       0x2c, 0,    0,    0,    0,    3,   0, 1, 0,    0,  // image 3x1 at 0,0
+                                       2,    3,    0x04, 0x43, 0x15, 0,  // LZW: 4 0 4 1 4 2 5
+                                       0x3b};
   return ns::Data(bytes, sizeof bytes);
 }
 

@@ -50,7 +50,8 @@ bool RawClient::connectTo(std::uint16_t port, bool ipv6, int receiveBufferSize) 
   ended_ = false;
   fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
-  if (receiveBufferSize > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
+  if (receiveBufferSize > 0)
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
   if (ipv6) {
     sockaddr_in6 addr{};
     addr.sin6_family = AF_INET6;
@@ -91,9 +92,13 @@ bool RawClient::sendStream(std::size_t total, std::size_t pieceSize) {
   return true;
 }
 
-void RawClient::shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
+void RawClient::shutdownWrite() {
+  ::shutdown(fd_, SHUT_WR);
+}
 
-void RawClient::shutdownBoth() { ::shutdown(fd_, SHUT_RDWR); }
+void RawClient::shutdownBoth() {
+  ::shutdown(fd_, SHUT_RDWR);
+}
 
 RawClient::Got RawClient::readSome(double seconds) {
   if (ended_) return Got::End;

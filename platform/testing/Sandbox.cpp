@@ -12,11 +12,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kVariables[] = {"HOME",           "XDG_DATA_HOME",  "XDG_CACHE_HOME", "XDG_CONFIG_HOME",
-                                  "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR",
-                                  "DBUS_SESSION_BUS_ADDRESS"};
+const char* const kVariables[] = {
+    "HOME",           "XDG_DATA_HOME",   "XDG_CACHE_HOME", "XDG_CONFIG_HOME",
+    "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR",         "DBUS_SESSION_BUS_ADDRESS"};
 
-void resetDefaults() { ns::UserDefaults::resetStandardUserDefaults(); }
+void resetDefaults() {
+  ns::UserDefaults::resetStandardUserDefaults();
+}
 
 fs::path makeUniqueFolder(const fs::path& parent, const std::string& prefix) {
   std::string pattern = (parent / (prefix + "-XXXXXX")).string();

@@ -1,8 +1,8 @@
 #pragma once
 // A home-folder sandbox: while it exists, HOME, TMPDIR and the XDG folders (data, cache, config,
 // state, runtime) point into a fresh temporary folder, so application support files, caches,
-// temporary files and user defaults start empty, and no session bus is named; the standard user defaults are reset on entry
-// and exit. The folder is removed and the environment (including what set() changed) restored
+// temporary files and user defaults start empty, and no session bus is named; the standard user defaults are
+// reset on entry and exit. The folder is removed and the environment (including what set() changed) restored
 // when it goes. Not for use by two threads at once (it changes the process environment).
 //
 //   pltest::Sandbox sandbox;

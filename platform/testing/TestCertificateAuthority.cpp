@@ -56,10 +56,10 @@ X509Ptr makeCertificate(const std::string& commonName, EVP_PKEY* key, X509* issu
   X509_gmtime_adj(X509_getm_notBefore(cert.get()), validFrom);
   X509_gmtime_adj(X509_getm_notAfter(cert.get()), validFrom + validFor);
   X509_NAME* name = X509_get_subject_name(cert.get());
-  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Pelorin Tests"), -1,
-                             -1, 0);
-  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(commonName.c_str()),
-                             -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>("Pelorin Tests"), -1, -1, 0);
+  X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1, 0);
   X509_set_issuer_name(cert.get(), issuer ? X509_get_subject_name(issuer) : name);
   X509_set_pubkey(cert.get(), key);
   X509* issuerCert = issuer ? issuer : cert.get();
@@ -105,11 +105,12 @@ TestCertificateAuthority::TestCertificateAuthority(std::string commonName, KeyTy
 ns::Ref<Identity> TestCertificateAuthority::issueIdentityWithOptions(const LeafOptions& options) const {
   PKeyPtr key = newKey(options.keyType);
   std::string cn = options.commonName;
-  if (cn.empty()) cn = options.subjectAltNames.empty() ? "Pelorin Test Leaf" : options.subjectAltNames.front();
-  X509Ptr cert = makeCertificate(cn, key.get(), identity_->certificate()->impl().x509.get(),
-                                 identity_->impl().key.get(), false, options.subjectAltNames,
-                                 options.validFromSeconds, options.validForSeconds, options.serverAuth,
-                                 options.clientAuth);
+  if (cn.empty())
+    cn = options.subjectAltNames.empty() ? "Pelorin Test Leaf" : options.subjectAltNames.front();
+  X509Ptr cert =
+      makeCertificate(cn, key.get(), identity_->certificate()->impl().x509.get(), identity_->impl().key.get(),
+                      false, options.subjectAltNames, options.validFromSeconds, options.validForSeconds,
+                      options.serverAuth, options.clientAuth);
   return identityFrom(std::move(cert), std::move(key), {identity_->certificate()});
 }
 
@@ -123,8 +124,8 @@ ns::Ref<Identity> TestCertificateAuthority::selfSignedIdentity(std::vector<std::
                                                                KeyType keyType) {
   PKeyPtr key = newKey(keyType);
   std::string cn = subjectAltNames.empty() ? "Pelorin Self-Signed" : subjectAltNames.front();
-  X509Ptr cert = makeCertificate(cn, key.get(), nullptr, nullptr, false, subjectAltNames, -3600, 24L * 3600,
-                                 true, true);
+  X509Ptr cert =
+      makeCertificate(cn, key.get(), nullptr, nullptr, false, subjectAltNames, -3600, 24L * 3600, true, true);
   return identityFrom(std::move(cert), std::move(key), {});
 }
 

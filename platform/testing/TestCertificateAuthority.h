@@ -36,7 +36,8 @@ class TestCertificateAuthority {
     bool clientAuth = true;
   };
 
-  explicit TestCertificateAuthority(std::string commonName = "Pelorin Test CA", KeyType keyType = KeyType::EC);
+  explicit TestCertificateAuthority(std::string commonName = "Pelorin Test CA",
+                                    KeyType keyType = KeyType::EC);
 
   ns::Ref<sec::Certificate> certificate() const { return identity_->certificate(); }
   std::string certificatePEM() const { return identity_->certificate()->PEM(); }
@@ -49,7 +50,7 @@ class TestCertificateAuthority {
 
   // A certificate and key signed by nobody but itself, for negative tests.
   static ns::Ref<sec::Identity> selfSignedIdentity(std::vector<std::string> subjectAltNames,
-                                              KeyType keyType = KeyType::EC);
+                                                   KeyType keyType = KeyType::EC);
 
   // DER-encoded PKCS#3 parameters of the RFC 7919 group ffdhe2048, for servers offering the
   // finite-field DHE suites.

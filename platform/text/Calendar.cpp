@@ -15,7 +15,8 @@ DateComponents Calendar::components(std::uint32_t units, const Date& date) const
   DateComponents c;
   auto cal = gregorian(timeZone_, locale_);
   if (!cal || !std::isfinite(secondsSince1970)) return c;
-  cal->setFirstDayOfWeek(static_cast<UCalendarDaysOfWeek>(firstWeekday_ >= 1 && firstWeekday_ <= 7 ? firstWeekday_ : 1));
+  cal->setFirstDayOfWeek(
+      static_cast<UCalendarDaysOfWeek>(firstWeekday_ >= 1 && firstWeekday_ <= 7 ? firstWeekday_ : 1));
   UErrorCode status = U_ZERO_ERROR;
   cal->setTime(toUDate(secondsSince1970), status);
   if (U_FAILURE(status)) return c;

@@ -57,11 +57,16 @@ namespace {
 
 icu::DateFormat::EStyle icuStyle(DateFormatter::Style style) {
   switch (style) {
-    case DateFormatter::ShortStyle: return icu::DateFormat::kShort;
-    case DateFormatter::MediumStyle: return icu::DateFormat::kMedium;
-    case DateFormatter::LongStyle: return icu::DateFormat::kLong;
-    case DateFormatter::FullStyle: return icu::DateFormat::kFull;
-    default: return icu::DateFormat::kNone;
+    case DateFormatter::ShortStyle:
+      return icu::DateFormat::kShort;
+    case DateFormatter::MediumStyle:
+      return icu::DateFormat::kMedium;
+    case DateFormatter::LongStyle:
+      return icu::DateFormat::kLong;
+    case DateFormatter::FullStyle:
+      return icu::DateFormat::kFull;
+    default:
+      return icu::DateFormat::kNone;
   }
 }
 

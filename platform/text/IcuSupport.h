@@ -36,7 +36,11 @@ std::unique_ptr<icu::TimeZone> toIcu(const TimeZone& zone);
 // A Gregorian calendar in the given zone and locale.
 std::unique_ptr<icu::Calendar> gregorian(const TimeZone& zone, const Locale& locale);
 
-inline UDate toUDate(double secondsSince1970) { return secondsSince1970 * 1000.0; }
-inline double fromUDate(UDate date) { return date / 1000.0; }
+inline UDate toUDate(double secondsSince1970) {
+  return secondsSince1970 * 1000.0;
+}
+inline double fromUDate(UDate date) {
+  return date / 1000.0;
+}
 
 }  // namespace ns::icu_support

@@ -45,7 +45,11 @@ void Locale::setCurrentLocale(std::optional<Locale> locale) {
   currentOverride() = std::move(locale);
 }
 
-std::string Locale::languageCode() const { return icu_support::toIcu(*this).getLanguage(); }
-std::string Locale::countryCode() const { return icu_support::toIcu(*this).getCountry(); }
+std::string Locale::languageCode() const {
+  return icu_support::toIcu(*this).getLanguage();
+}
+std::string Locale::countryCode() const {
+  return icu_support::toIcu(*this).getCountry();
+}
 
 }  // namespace ns

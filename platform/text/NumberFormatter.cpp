@@ -29,7 +29,9 @@ void NumberFormatter::setLocale(Locale locale) {
   locale_ = std::move(locale);
   invalidate();
 }
-bool NumberFormatter::usesGroupingSeparator() const { return grouping_.value_or(style_ != NoStyle); }
+bool NumberFormatter::usesGroupingSeparator() const {
+  return grouping_.value_or(style_ != NoStyle);
+}
 void NumberFormatter::setUsesGroupingSeparator(bool uses) {
   grouping_ = uses;
   invalidate();
@@ -51,9 +53,15 @@ NumberFormatter::Cache& NumberFormatter::cache() const {
   icu::Locale locale = toIcu(locale_);
   std::unique_ptr<icu::NumberFormat> f;
   switch (style_) {
-    case CurrencyStyle: f.reset(icu::NumberFormat::createCurrencyInstance(locale, status)); break;
-    case PercentStyle: f.reset(icu::NumberFormat::createPercentInstance(locale, status)); break;
-    default: f.reset(icu::NumberFormat::createInstance(locale, status)); break;
+    case CurrencyStyle:
+      f.reset(icu::NumberFormat::createCurrencyInstance(locale, status));
+      break;
+    case PercentStyle:
+      f.reset(icu::NumberFormat::createPercentInstance(locale, status));
+      break;
+    default:
+      f.reset(icu::NumberFormat::createInstance(locale, status));
+      break;
   }
   if (U_FAILURE(status) || !f) return *cache_;
   if (style_ == NoStyle) {

@@ -18,8 +18,8 @@ struct RegularExpression::Impl {
 RegularExpression::~RegularExpression() = default;
 
 Ref<RegularExpression> RegularExpression::regularExpressionWithPattern_options_error(std::string_view pattern,
-                                                                                   std::uint32_t options,
-                                                                                   Error* error) {
+                                                                                     std::uint32_t options,
+                                                                                     Error* error) {
   uint32_t flags = 0;
   if (options & CaseInsensitive) flags |= UREGEX_CASE_INSENSITIVE;
   if (options & AllowCommentsAndWhitespace) flags |= UREGEX_COMMENTS;
@@ -34,7 +34,8 @@ Ref<RegularExpression> RegularExpression::regularExpressionWithPattern_options_e
       icu::RegexPattern::compile(toUnicode(pattern), flags, parseError, status));
   if (U_FAILURE(status) || !compiled) {
     Dictionary info;
-    info.set(NSLocalizedDescriptionKey, Value("The value \u201c" + std::string(pattern) + "\u201d is invalid."));
+    info.set(NSLocalizedDescriptionKey,
+             Value("The value \u201c" + std::string(pattern) + "\u201d is invalid."));
     info.set("NSInvalidValue", Value(std::string(pattern)));
     info.set(NSLocalizedFailureReasonErrorKey,
              Value(std::string(u_errorName(status)) + " at offset " + std::to_string(parseError.offset)));
@@ -87,8 +88,10 @@ void enumerate(const icu::RegexPattern& pattern, const icu::UnicodeString& text,
     for (int32_t g = 0; g <= groups; ++g) {
       int64_t s = matcher->start64(g, status);
       int64_t e = matcher->end64(g, status);
-      if (s < 0) result.ranges.push_back({NotFound, 0});
-      else result.ranges.push_back({static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)});
+      if (s < 0)
+        result.ranges.push_back({NotFound, 0});
+      else
+        result.ranges.push_back({static_cast<std::size_t>(s), static_cast<std::size_t>(e - s)});
     }
     expectedStart = matcher->end64(status);
     if (!fn(result)) break;
@@ -119,7 +122,8 @@ std::optional<TextCheckingResult> RegularExpression::firstMatchInString_options_
   return out;
 }
 
-std::size_t RegularExpression::numberOfMatchesInString_options_range(std::string_view text, std::uint32_t options,
+std::size_t RegularExpression::numberOfMatchesInString_options_range(std::string_view text,
+                                                                     std::uint32_t options,
                                                                      Range range) const {
   std::size_t count = 0;
   enumerate(*impl_->pattern, toUnicode(text), options, range, [&](const TextCheckingResult&) {
@@ -129,9 +133,8 @@ std::size_t RegularExpression::numberOfMatchesInString_options_range(std::string
   return count;
 }
 
-Range RegularExpression::rangeOfFirstMatchInString_options_range(std::string_view text,
-                                                                                    std::uint32_t options,
-                                                                                    Range range) const {
+Range RegularExpression::rangeOfFirstMatchInString_options_range(std::string_view text, std::uint32_t options,
+                                                                 Range range) const {
   auto first = firstMatchInString_options_range(text, options, range);
   return first ? first->range() : Range{NotFound, 0};
 }
@@ -189,7 +192,9 @@ namespace {
 // The whole text in the units the matcher counts: malformed UTF-8 (a character cut at the end of
 // a read) becomes one replacement character per broken sequence there, which the core string
 // helpers count byte by byte.
-Range wholeText(std::string_view text) { return {0, static_cast<std::size_t>(toUnicode(text).length())}; }
+Range wholeText(std::string_view text) {
+  return {0, static_cast<std::size_t>(toUnicode(text).length())};
+}
 }  // namespace
 
 std::vector<TextCheckingResult> RegularExpression::matchesInString(std::string_view text) const {
@@ -201,18 +206,17 @@ std::optional<TextCheckingResult> RegularExpression::firstMatchInString(std::str
 }
 
 std::string RegularExpression::stringByReplacingMatchesInString_withTemplate(std::string_view text,
-                                                                            std::string_view templ) const {
+                                                                             std::string_view templ) const {
   return stringByReplacingMatchesInString_options_range_withTemplate(text, 0, wholeText(text), templ);
 }
 
 std::string RegularExpression::replacementStringForResult_inString_template(const TextCheckingResult& result,
-                                                                           std::string_view text,
-                                                                           std::string_view templ) const {
+                                                                            std::string_view text,
+                                                                            std::string_view templ) const {
   icu::UnicodeString source = toUnicode(text);
   for (const auto& r : result.ranges) {
-    if (r.location != NotFound &&
-        (r.location > static_cast<std::size_t>(source.length()) ||
-         r.length > static_cast<std::size_t>(source.length()) - r.location))
+    if (r.location != NotFound && (r.location > static_cast<std::size_t>(source.length()) ||
+                                   r.length > static_cast<std::size_t>(source.length()) - r.location))
       return std::string();
   }
   return toUtf8(expand(source, result, toUnicode(templ)));

@@ -23,7 +23,9 @@ struct TextCheckingResult {
   std::vector<Range> ranges;
 
   Range range() const { return ranges.empty() ? Range{NotFound, 0} : ranges[0]; }
-  Range rangeAtIndex(std::size_t index) const { return index < ranges.size() ? ranges[index] : Range{NotFound, 0}; }
+  Range rangeAtIndex(std::size_t index) const {
+    return index < ranges.size() ? ranges[index] : Range{NotFound, 0};
+  }
   std::size_t numberOfRanges() const { return ranges.size(); }
 };
 
@@ -46,7 +48,8 @@ class RegularExpression : public Object {
   // nullptr for an invalid pattern, with *error (when given) in NSCocoaErrorDomain, code 2048,
   // the pattern under "NSInvalidValue".
   static Ref<RegularExpression> regularExpressionWithPattern_options_error(std::string_view pattern,
-                                                                          std::uint32_t options, Error* error);
+                                                                           std::uint32_t options,
+                                                                           Error* error);
   ~RegularExpression() override;
 
   const std::string& pattern() const { return pattern_; }
@@ -58,10 +61,12 @@ class RegularExpression : public Object {
   std::vector<TextCheckingResult> matchesInString_options_range(std::string_view text, std::uint32_t options,
                                                                 Range range) const;
   std::optional<TextCheckingResult> firstMatchInString_options_range(std::string_view text,
-                                                                     std::uint32_t options, Range range) const;
+                                                                     std::uint32_t options,
+                                                                     Range range) const;
   std::size_t numberOfMatchesInString_options_range(std::string_view text, std::uint32_t options,
                                                     Range range) const;
-  Range rangeOfFirstMatchInString_options_range(std::string_view text, std::uint32_t options, Range range) const;
+  Range rangeOfFirstMatchInString_options_range(std::string_view text, std::uint32_t options,
+                                                Range range) const;
   // Each match inside range replaced by the template: "$n" is capture group n (as many digits
   // as name an existing group), "\" takes the next character literally.
   std::string stringByReplacingMatchesInString_options_range_withTemplate(std::string_view text,
@@ -70,10 +75,12 @@ class RegularExpression : public Object {
 
   std::vector<TextCheckingResult> matchesInString(std::string_view text) const;
   std::optional<TextCheckingResult> firstMatchInString(std::string_view text) const;
-  std::string stringByReplacingMatchesInString_withTemplate(std::string_view text, std::string_view templ) const;
+  std::string stringByReplacingMatchesInString_withTemplate(std::string_view text,
+                                                            std::string_view templ) const;
 
   // The template expanded for one match of text.
-  std::string replacementStringForResult_inString_template(const TextCheckingResult& result, std::string_view text,
+  std::string replacementStringForResult_inString_template(const TextCheckingResult& result,
+                                                           std::string_view text,
                                                            std::string_view templ) const;
 
   static std::string escapedPatternForString(std::string_view text);

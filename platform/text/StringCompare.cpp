@@ -15,7 +15,9 @@ using namespace icu_support;
 
 namespace {
 
-ComparisonResult fromInt(int v) { return v < 0 ? OrderedAscending : v > 0 ? OrderedDescending : OrderedSame; }
+ComparisonResult fromInt(int v) {
+  return v < 0 ? OrderedAscending : v > 0 ? OrderedDescending : OrderedSame;
+}
 
 enum class Kind { Plain, CaseInsensitive, Numeric };
 
@@ -46,7 +48,8 @@ ComparisonResult collate(std::string_view a, std::string_view b, const Locale& l
 
 }  // namespace
 
-ComparisonResult localizedCompare(std::string_view a, std::string_view b, const std::optional<Locale>& locale) {
+ComparisonResult localizedCompare(std::string_view a, std::string_view b,
+                                  const std::optional<Locale>& locale) {
   return collate(a, b, locale.value_or(Locale::currentLocale()), Kind::Plain);
 }
 
@@ -55,7 +58,8 @@ ComparisonResult localizedCaseInsensitiveCompare(std::string_view a, std::string
   return collate(a, b, locale.value_or(Locale::currentLocale()), Kind::CaseInsensitive);
 }
 
-ComparisonResult localizedStandardCompareInLocale(std::string_view a, std::string_view b, const Locale& locale) {
+ComparisonResult localizedStandardCompareInLocale(std::string_view a, std::string_view b,
+                                                  const Locale& locale) {
   return collate(a, b, locale, Kind::Numeric);
 }
 

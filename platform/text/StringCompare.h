@@ -17,7 +17,8 @@ ComparisonResult localizedCompare(std::string_view a, std::string_view b,
 ComparisonResult localizedCaseInsensitiveCompare(std::string_view a, std::string_view b,
                                                  const std::optional<Locale>& locale = std::nullopt);
 // Case-insensitive with numeric runs by value, in a given locale's collation.
-ComparisonResult localizedStandardCompareInLocale(std::string_view a, std::string_view b, const Locale& locale);
+ComparisonResult localizedStandardCompareInLocale(std::string_view a, std::string_view b,
+                                                  const Locale& locale);
 
 // "tr" maps i to İ and I to ı; other locales as the root does.
 std::string lowercaseStringWithLocale(std::string_view text, const std::optional<Locale>& locale);

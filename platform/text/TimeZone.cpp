@@ -77,12 +77,20 @@ std::optional<TimeZone> TimeZone::timeZoneForSecondsFromGMT(long seconds) {
 }
 
 std::optional<TimeZone> TimeZone::timeZoneWithAbbreviation(const std::string& abbreviation) {
-  static const std::map<std::string, std::string> known = {
-      {"GMT", "GMT"},         {"UTC", "UTC"},           {"BST", "Europe/London"},
-      {"CET", "Europe/Paris"}, {"CEST", "Europe/Paris"}, {"EST", "America/New_York"},
-      {"EDT", "America/New_York"}, {"CST", "America/Chicago"}, {"CDT", "America/Chicago"},
-      {"MST", "America/Denver"},   {"MDT", "America/Denver"},  {"PST", "America/Los_Angeles"},
-      {"PDT", "America/Los_Angeles"}, {"JST", "Asia/Tokyo"}};
+  static const std::map<std::string, std::string> known = {{"GMT", "GMT"},
+                                                           {"UTC", "UTC"},
+                                                           {"BST", "Europe/London"},
+                                                           {"CET", "Europe/Paris"},
+                                                           {"CEST", "Europe/Paris"},
+                                                           {"EST", "America/New_York"},
+                                                           {"EDT", "America/New_York"},
+                                                           {"CST", "America/Chicago"},
+                                                           {"CDT", "America/Chicago"},
+                                                           {"MST", "America/Denver"},
+                                                           {"MDT", "America/Denver"},
+                                                           {"PST", "America/Los_Angeles"},
+                                                           {"PDT", "America/Los_Angeles"},
+                                                           {"JST", "Asia/Tokyo"}};
   auto it = known.find(abbreviation);
   if (it == known.end()) return std::nullopt;
   return timeZoneWithName(it->second);
@@ -123,7 +131,9 @@ long TimeZone::secondsFromGMTForDate(const Date& date) const {
   return (raw + dst) / 1000;
 }
 
-long TimeZone::secondsFromGMT() const { return secondsFromGMTForDate(Date::now()); }
+long TimeZone::secondsFromGMT() const {
+  return secondsFromGMTForDate(Date::now());
+}
 
 bool TimeZone::isDaylightSavingTimeForDate(const Date& date) const {
   const double secondsSince1970 = date.timeIntervalSince1970();

@@ -14,8 +14,12 @@ bool FakeAppDelegate::shortSeekEnabled() const {
   return shortSeek_;
 }
 
-void FakeAppDelegate::onExportBookmarks(const ns::Ref<ns::Object>&) { record("onExportBookmarks"); }
-void FakeAppDelegate::onImportBookmarks(const ns::Ref<ns::Object>&) { record("onImportBookmarks"); }
+void FakeAppDelegate::onExportBookmarks(const ns::Ref<ns::Object>&) {
+  record("onExportBookmarks");
+}
+void FakeAppDelegate::onImportBookmarks(const ns::Ref<ns::Object>&) {
+  record("onImportBookmarks");
+}
 
 void FakeAppDelegate::enableShortSeek(bool enable) {
   {

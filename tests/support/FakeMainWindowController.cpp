@@ -3,7 +3,9 @@
 namespace testsupport {
 
 namespace {
-const char* yesNo(bool flag) { return flag ? "YES" : "NO"; }
+const char* yesNo(bool flag) {
+  return flag ? "YES" : "NO";
+}
 }  // namespace
 
 void FakeMainWindowController::setAnswers(Answers answers) {
@@ -42,12 +44,24 @@ void FakeMainWindowController::setVideoInPlaylistCache(ns::Ref<VideoInPlaylistCa
   record("setVideoInPlaylistCache");
 }
 
-ns::Ref<CacheServer> FakeMainWindowController::cacheServer() { return answers().cacheServer; }
-ns::Ref<LeftViewController> FakeMainWindowController::leftViewController() { return answers().leftViewController; }
-ns::Ref<ApiServiceYouTube> FakeMainWindowController::youTubeService() { return answers().youTubeService; }
-ns::Ref<ak::Window> FakeMainWindowController::window() { return answers().window; }
-ns::Ref<ak::Button> FakeMainWindowController::userBtn() { return answers().userBtn; }
-ns::Ref<ak::View> FakeMainWindowController::bottomView() { return answers().bottomView; }
+ns::Ref<CacheServer> FakeMainWindowController::cacheServer() {
+  return answers().cacheServer;
+}
+ns::Ref<LeftViewController> FakeMainWindowController::leftViewController() {
+  return answers().leftViewController;
+}
+ns::Ref<ApiServiceYouTube> FakeMainWindowController::youTubeService() {
+  return answers().youTubeService;
+}
+ns::Ref<ak::Window> FakeMainWindowController::window() {
+  return answers().window;
+}
+ns::Ref<ak::Button> FakeMainWindowController::userBtn() {
+  return answers().userBtn;
+}
+ns::Ref<ak::View> FakeMainWindowController::bottomView() {
+  return answers().bottomView;
+}
 
 bool FakeMainWindowController::showingAlert() {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -62,22 +76,48 @@ void FakeMainWindowController::setShowingAlert(bool showing) {
   record(std::string("setShowingAlert(") + yesNo(showing) + ")");
 }
 
-ns::Ref<ak::Window> FakeMainWindowController::getCurrentWindow() { return answers().currentWindow; }
-bool FakeMainWindowController::isFullScreen() { return answers().fullScreen; }
-bool FakeMainWindowController::currentFullScreenLion() { return answers().fullScreenLion; }
-ns::Ref<ak::Window> FakeMainWindowController::fullScreenWindow() { return answers().fullScreenWindow; }
-bool FakeMainWindowController::isSignedIn() { return answers().signedIn; }
-int FakeMainWindowController::repeatType() { return answers().repeatType; }
-int FakeMainWindowController::shuffleMode() { return answers().shuffleMode; }
-bool FakeMainWindowController::treeViewHasFocus() { return answers().treeViewHasFocus; }
+ns::Ref<ak::Window> FakeMainWindowController::getCurrentWindow() {
+  return answers().currentWindow;
+}
+bool FakeMainWindowController::isFullScreen() {
+  return answers().fullScreen;
+}
+bool FakeMainWindowController::currentFullScreenLion() {
+  return answers().fullScreenLion;
+}
+ns::Ref<ak::Window> FakeMainWindowController::fullScreenWindow() {
+  return answers().fullScreenWindow;
+}
+bool FakeMainWindowController::isSignedIn() {
+  return answers().signedIn;
+}
+int FakeMainWindowController::repeatType() {
+  return answers().repeatType;
+}
+int FakeMainWindowController::shuffleMode() {
+  return answers().shuffleMode;
+}
+bool FakeMainWindowController::treeViewHasFocus() {
+  return answers().treeViewHasFocus;
+}
 
 void FakeMainWindowController::showLeftView(bool animated) {
   record(std::string("showLeftView(") + yesNo(animated) + ")");
 }
-void FakeMainWindowController::signInClicked(const ns::Ref<ns::Object>&) { record("signInClicked"); }
-void FakeMainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>&) { record("onShowRenameVideo"); }
-void FakeMainWindowController::checkMouseDownEvent(const ns::Ref<ak::Event>&) { record("checkMouseDownEvent"); }
-void FakeMainWindowController::onExportBookmarks() { record("onExportBookmarks"); }
-void FakeMainWindowController::onImportBookmarks() { record("onImportBookmarks"); }
+void FakeMainWindowController::signInClicked(const ns::Ref<ns::Object>&) {
+  record("signInClicked");
+}
+void FakeMainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>&) {
+  record("onShowRenameVideo");
+}
+void FakeMainWindowController::checkMouseDownEvent(const ns::Ref<ak::Event>&) {
+  record("checkMouseDownEvent");
+}
+void FakeMainWindowController::onExportBookmarks() {
+  record("onExportBookmarks");
+}
+void FakeMainWindowController::onImportBookmarks() {
+  record("onImportBookmarks");
+}
 
 }  // namespace testsupport

@@ -38,12 +38,18 @@ void FakePlayerViewController::playVideo(const ns::Ref<SearchEntry>& row) {
   record("playVideo");
 }
 
-void FakePlayerViewController::play() { record("play"); }
-void FakePlayerViewController::stopVideo() { record("stopVideo"); }
+void FakePlayerViewController::play() {
+  record("play");
+}
+void FakePlayerViewController::stopVideo() {
+  record("stopVideo");
+}
 void FakePlayerViewController::updateVideoUrlIfNeeded(const std::string& videoId) {
   record("updateVideoUrlIfNeeded(" + videoId + ")");
 }
-void FakePlayerViewController::showOSD(const std::string& message) { record("showOSD(" + message + ")"); }
+void FakePlayerViewController::showOSD(const std::string& message) {
+  record("showOSD(" + message + ")");
+}
 
 bool FakePlayerViewController::bookmarksVisible() {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -13,7 +13,9 @@ struct ByteRange {
   friend bool operator==(const ByteRange&, const ByteRange&) = default;
 };
 
-inline ByteRange ByteRangeMake(std::uint64_t location, std::uint64_t length) { return ByteRange{location, length}; }
+inline ByteRange ByteRangeMake(std::uint64_t location, std::uint64_t length) {
+  return ByteRange{location, length};
+}
 
 // The smallest range covering both (a gap between disjoint ranges is included).
 ByteRange ByteRangeUnion(ByteRange a, ByteRange b);
@@ -26,4 +28,6 @@ ByteRange ByteRangeParse(std::string_view text);
 // -1, 0 or 1: by location, then by length.
 int ByteRangeOrder(const ByteRange* a, const ByteRange* b);
 // The same order on values, as range lists are sorted.
-inline int byteRangeCompare(const ByteRange& a, const ByteRange& b) { return ByteRangeOrder(&a, &b); }
+inline int byteRangeCompare(const ByteRange& a, const ByteRange& b) {
+  return ByteRangeOrder(&a, &b);
+}

@@ -18,9 +18,13 @@ int decodeChar(std::uint8_t c) {
 }
 }  // namespace
 
-ns::Data DataDigests::md5Digest(const ns::Data& data) { return ns::Data(sec::md5(data.view())); }
+ns::Data DataDigests::md5Digest(const ns::Data& data) {
+  return ns::Data(sec::md5(data.view()));
+}
 
-ns::Data DataDigests::sha1Digest(const ns::Data& data) { return ns::Data(sec::sha1(data.view())); }
+ns::Data DataDigests::sha1Digest(const ns::Data& data) {
+  return ns::Data(sec::sha1(data.view()));
+}
 
 std::string DataDigests::hexStringValue(const ns::Data& data) {
   static constexpr char kDigits[] = "0123456789abcdef";

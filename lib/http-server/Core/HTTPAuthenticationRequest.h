@@ -30,8 +30,8 @@ class HTTPAuthenticationRequest : public ns::Object {
                                                                                    const std::string& header);
   // name=value: the text up to the next ","; at the end of the header a value followed by a
   // space is refused.
-  static std::optional<std::string> nonquotedSubHeaderFieldValue_fromHeaderFieldValue(const std::string& param,
-                                                                                      const std::string& header);
+  static std::optional<std::string> nonquotedSubHeaderFieldValue_fromHeaderFieldValue(
+      const std::string& param, const std::string& header);
 
  private:
   bool isBasic_ = false;

@@ -9,8 +9,8 @@
 #include "lib/http-server/Core/WebSocketHandle.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/net/HTTPHeaderFields.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/net/HTTPHeaderFields.h"
 
 namespace {
 
@@ -87,14 +87,16 @@ HTTPConnection::HTTPConnection(ns::Ref<DispatchSocket> socket, ns::Ref<HTTPConfi
 }
 
 void HTTPConnection::assertOnConnectionQueue() const {
-  DISPATCH_DEBUG_ASSERT_OWNER(dispatch::isCurrentQueue(connectionQueue_), "HTTPConnection", connectionQueue_->label());
+  DISPATCH_DEBUG_ASSERT_OWNER(dispatch::isCurrentQueue(connectionQueue_), "HTTPConnection",
+                              connectionQueue_->label());
 }
 
 void HTTPConnection::takeOverSocket() {
   // Queued, not waited for: the socket may work on the connection queue itself, which may be busy
   // (and the server's queue, which accepts, must never wait for it). Everything the connection
   // later asks of the socket is queued behind this.
-  if (dispatchSocket_) dispatchSocket_->setDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
+  if (dispatchSocket_)
+    dispatchSocket_->setDelegate_delegateQueue(weakSelf<HTTPConnection>(), connectionQueue_);
 }
 
 HTTPConnection::~HTTPConnection() {
@@ -143,7 +145,8 @@ void HTTPConnection::startReadingRequest() {
 void HTTPConnection::readLine(long tag, double timeout, std::size_t maxLength) {
   assertOnConnectionQueue();
   if (dispatchSocket_)
-    dispatchSocket_->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), timeout, maxLength, tag);
+    dispatchSocket_->readDataToData_withTimeout_maxLength_tag(DispatchSocket::CRLFData(), timeout, maxLength,
+                                                              tag);
 }
 
 void HTTPConnection::queueRead(long tag, std::uint64_t length) {
@@ -157,7 +160,8 @@ std::optional<std::string> HTTPConnection::requestURI() const {
   return request_->url()->relativeString();
 }
 
-void HTTPConnection::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>&) {
+void HTTPConnection::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&,
+                                                   const std::optional<ns::Error>&) {
   assertOnConnectionQueue();
   dispatchSocket_ = nullptr;
   die();
@@ -174,7 +178,8 @@ void HTTPConnection::die() {
 
 // Reading ------------------------------------------------------------------------------------
 
-void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const ns::Data& data, long tag) {
+void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const ns::Data& data,
+                                                long tag) {
   assertOnConnectionQueue();
   switch (tag) {
     case HTTP_REQUEST_HEADER:
@@ -184,7 +189,8 @@ void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, 
       requestContentLengthReceived_ += data.length();
       processBodyData(data);
       if (requestContentLengthReceived_ < requestContentLength_) {
-        queueRead(HTTP_REQUEST_BODY, std::min(requestContentLength_ - requestContentLengthReceived_, POST_CHUNKSIZE));
+        queueRead(HTTP_REQUEST_BODY,
+                  std::min(requestContentLength_ - requestContentLengthReceived_, POST_CHUNKSIZE));
       } else {
         finishBody();
         replyToHTTPRequest();
@@ -199,15 +205,16 @@ void HTTPConnection::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, 
       requestChunkSizeReceived_ += data.length();
       processBodyData(data);
       if (requestChunkSizeReceived_ < requestChunkSize_)
-        queueRead(HTTP_REQUEST_CHUNK_DATA, std::min(requestChunkSize_ - requestChunkSizeReceived_, POST_CHUNKSIZE));
+        queueRead(HTTP_REQUEST_CHUNK_DATA,
+                  std::min(requestChunkSize_ - requestChunkSizeReceived_, POST_CHUNKSIZE));
       else
         queueRead(HTTP_REQUEST_CHUNK_TRAILER, 2);
       break;
     }
     case HTTP_REQUEST_CHUNK_TRAILER:
       if (data.view() != "\r\n") {
-        HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Method expects chunk trailer, but is missing", kLogName,
-                      this);
+        HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Method expects chunk trailer, but is missing",
+                      kLogName, this);
         handleInvalidRequest(data);
         return;
       }
@@ -258,7 +265,8 @@ void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
       requestContentLength_ = CHUNKED_BODY;
     } else if (!contentLength) {
       HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
-                    "%@[%p]: Method expects request body, but had no specified Content-Length", kLogName, this);
+                    "%@[%p]: Method expects request body, but had no specified Content-Length", kLogName,
+                    this);
       handleInvalidRequest(ns::Data());
       return;
     } else if (!parseContentLength(*contentLength, &requestContentLength_)) {
@@ -278,7 +286,8 @@ void HTTPConnection::onRequestHeaderLine(const ns::Data& data) {
       }
       if (length > 0) {
         HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION,
-                      "%@[%p]: Method not expecting request body had non-zero Content-Length", kLogName, this);
+                      "%@[%p]: Method not expecting request body had non-zero Content-Length", kLogName,
+                      this);
         handleInvalidRequest(ns::Data());
         return;
       }
@@ -380,13 +389,27 @@ bool HTTPConnection::expectsRequestBodyFromMethod_atPath(const std::string& meth
   return method == "POST" || method == "PUT";
 }
 
-bool HTTPConnection::isSecureServer() { return false; }
-ns::Array HTTPConnection::sslIdentityAndCertificates() { return {}; }
-bool HTTPConnection::isPasswordProtected(const std::string&) { return false; }
-bool HTTPConnection::useDigestAccessAuthentication() { return true; }
-std::string HTTPConnection::realm() { return "Pelorin"; }
-std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) { return std::nullopt; }
-ns::Ref<WebSocketHandle> HTTPConnection::webSocketForURI(const std::string&) { return nullptr; }
+bool HTTPConnection::isSecureServer() {
+  return false;
+}
+ns::Array HTTPConnection::sslIdentityAndCertificates() {
+  return {};
+}
+bool HTTPConnection::isPasswordProtected(const std::string&) {
+  return false;
+}
+bool HTTPConnection::useDigestAccessAuthentication() {
+  return true;
+}
+std::string HTTPConnection::realm() {
+  return "Pelorin";
+}
+std::optional<std::string> HTTPConnection::passwordForUser(const std::string&) {
+  return std::nullopt;
+}
+ns::Ref<WebSocketHandle> HTTPConnection::webSocketForURI(const std::string&) {
+  return nullptr;
+}
 void HTTPConnection::prepareForBodyWithSize(std::uint64_t) {}
 void HTTPConnection::processBodyData(const ns::Data&) {}
 void HTTPConnection::finishBody() {}
@@ -403,7 +426,8 @@ void HTTPConnection::handleVersionNotSupported(const std::string& version) {
   assertOnConnectionQueue();
   HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 505 - Version Not Supported: %@ (%@)", version,
                 requestURI().value_or(""));
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(505, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(505, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   writeErrorResponse(response, HTTP_RESPONSE);
 }
@@ -414,7 +438,8 @@ void HTTPConnection::addBasicAuthChallenge(const ns::Ref<HTTPMessage>& response)
 
 void HTTPConnection::handleAuthenticationFailed() {
   assertOnConnectionQueue();
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(401, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(401, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   if (useDigestAccessAuthentication())
     addDigestAuthChallenge(response);
@@ -425,8 +450,10 @@ void HTTPConnection::handleAuthenticationFailed() {
 
 void HTTPConnection::handleInvalidRequest(const ns::Data&) {
   assertOnConnectionQueue();
-  HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 400 - Bad Request (%@)", requestURI().value_or(""));
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(400, std::nullopt, HTTPVersion1_1);
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 400 - Bad Request (%@)",
+                requestURI().value_or(""));
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(400, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   response->setHeaderField_value("Connection", "close");
   writeErrorResponse(response, HTTP_FINAL_RESPONSE);
@@ -436,7 +463,8 @@ void HTTPConnection::handleUnknownMethod(const std::string& method) {
   assertOnConnectionQueue();
   HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "HTTP Server: Error 405 - Method Not Allowed: %@ (%@)", method,
                 requestURI().value_or(""));
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(405, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(405, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   response->setHeaderField_value("Connection", "close");
   writeErrorResponse(response, HTTP_FINAL_RESPONSE);
@@ -444,7 +472,8 @@ void HTTPConnection::handleUnknownMethod(const std::string& method) {
 
 void HTTPConnection::handleResourceNotFound() {
   assertOnConnectionQueue();
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   writeErrorResponse(response, HTTP_RESPONSE);
 }

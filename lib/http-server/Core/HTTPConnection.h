@@ -125,7 +125,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   std::optional<std::string> filePathForURI(const std::string& path) {
     return filePathForURI_allowDirectory(path, false);
   }
-  virtual std::optional<std::string> filePathForURI_allowDirectory(const std::string& path, bool allowDirectory);
+  virtual std::optional<std::string> filePathForURI_allowDirectory(const std::string& path,
+                                                                   bool allowDirectory);
   virtual std::vector<std::string> directoryIndexFileNames();
   std::optional<ns::Dictionary> parseGetParams() const;
   static ns::Dictionary parseParams(const std::string& query);
@@ -146,7 +147,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   std::uint64_t writeQueueSize() const;
 
   // Socket delegate.
-  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
+  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
+                                  long tag) override;
   void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override;
   void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
                                      const std::optional<ns::Error>& err) override;

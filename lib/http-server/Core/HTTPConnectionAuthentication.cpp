@@ -83,7 +83,8 @@ bool HTTPConnection::hasRecentNonce(const std::string& nonce) {
 
 void HTTPConnection::addDigestAuthChallenge(const ns::Ref<HTTPMessage>& response) {
   response->setHeaderField_value(
-      "WWW-Authenticate", ns::format("Digest realm=\"%@\", qop=\"auth\", nonce=\"%@\"", realm(), generateNonce()));
+      "WWW-Authenticate",
+      ns::format("Digest realm=\"%@\", qop=\"auth\", nonce=\"%@\"", realm(), generateNonce()));
 }
 
 bool HTTPConnection::isAuthenticated() {
@@ -120,7 +121,7 @@ bool HTTPConnection::isAuthenticated() {
 
   std::string ha1 = md5Hex(*auth.username() + ":" + *auth.realm() + ":" + *password);
   std::string ha2 = md5Hex(request_->method().value_or("") + ":" + *auth.uri());
-  std::string expected =
-      md5Hex(ha1 + ":" + *auth.nonce() + ":" + *auth.nc() + ":" + *auth.cnonce() + ":" + *auth.qop() + ":" + ha2);
+  std::string expected = md5Hex(ha1 + ":" + *auth.nonce() + ":" + *auth.nc() + ":" + *auth.cnonce() + ":" +
+                                *auth.qop() + ":" + ha2);
   return expected == *auth.response();
 }

@@ -27,7 +27,9 @@ bool existsAsFile(const std::string& path) {
 
 }  // namespace
 
-std::vector<std::string> HTTPConnection::directoryIndexFileNames() { return {"index.html", "index.htm"}; }
+std::vector<std::string> HTTPConnection::directoryIndexFileNames() {
+  return {"index.html", "index.htm"};
+}
 
 std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const std::string& path,
                                                                          bool allowDirectory) {
@@ -58,7 +60,8 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
   // starts with the root's out too. Symbolic links inside the root are followed wherever they
   // point: whoever places a link in the served folder chooses to serve its target.
   if (fullPath.compare(0, prefix.size(), prefix) != 0) {
-    HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Request for file outside document root", kLogName, this);
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Request for file outside document root", kLogName,
+                  this);
     return std::nullopt;
   }
   if (allowDirectory) return fullPath;

@@ -5,10 +5,10 @@
 #include <mutex>
 
 #include "lib/http-server/Core/HTTPConnection.h"
-#include "platform/core/NoDestructor.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/NumberParsing.h"
 #include "lib/sockets/DispatchSocket.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/net/HTTPHeaderFields.h"
 #include "platform/security/UUID.h"
@@ -25,8 +25,8 @@ std::string_view trimmed(std::string_view s) {
 }
 
 std::string contentRange(const ByteRange& range, std::uint64_t contentLength) {
-  return "bytes " + std::to_string(range.location) + "-" + std::to_string(range.location + range.length - 1) + "/" +
-         std::to_string(contentLength);
+  return "bytes " + std::to_string(range.location) + "-" + std::to_string(range.location + range.length - 1) +
+         "/" + std::to_string(contentLength);
 }
 
 }  // namespace
@@ -34,7 +34,7 @@ std::string contentRange(const ByteRange& range, std::uint64_t contentLength) {
 // Ranges -------------------------------------------------------------------------------------
 
 bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rangeHeader,
-                                                          std::uint64_t contentLength) {
+                                                         std::uint64_t contentLength) {
   assertOnConnectionQueue();
   ranges_.clear();
   rangeIndex_ = 0;
@@ -54,7 +54,8 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   std::size_t pos = 0;
   while (true) {
     std::size_t comma = set.find(',', pos);
-    std::string element(set.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
+    std::string element(
+        set.substr(pos, comma == std::string_view::npos ? std::string_view::npos : comma - pos));
     std::size_t dash = element.find('-');
     if (dash == std::string::npos) {
       std::uint64_t n = 0;
@@ -83,9 +84,8 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
   // header is refused and the full body sent instead.
   for (const auto& r : found)
     if (r.length == 0) return false;
-  std::sort(found.begin(), found.end(), [](const ByteRange& x, const ByteRange& y) {
-    return byteRangeCompare(x, y) < 0;
-  });
+  std::sort(found.begin(), found.end(),
+            [](const ByteRange& x, const ByteRange& y) { return byteRangeCompare(x, y) < 0; });
   // Sorted by start, two ranges overlap exactly when one starts before the end of an earlier one.
   for (std::size_t i = 1; i < found.size(); ++i)
     if (found[i].location < found[i - 1].end()) return false;
@@ -95,7 +95,8 @@ bool HTTPConnection::parseRangeRequest_withContentLength(const std::string& rang
 
 ns::Ref<HTTPMessage> HTTPConnection::newUniRangeResponse(std::uint64_t contentLength) {
   assertOnConnectionQueue();
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
   const ByteRange& range = ranges_.front();
   response->setHeaderField_value("Content-Length", std::to_string(range.length));
   response->setHeaderField_value("Content-Range", contentRange(range, contentLength));
@@ -104,13 +105,14 @@ ns::Ref<HTTPMessage> HTTPConnection::newUniRangeResponse(std::uint64_t contentLe
 
 ns::Ref<HTTPMessage> HTTPConnection::newMultiRangeResponse(std::uint64_t contentLength) {
   assertOnConnectionQueue();
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(206, std::nullopt, HTTPVersion1_1);
   ranges_boundry_ = sec::UUID::newUUIDString();
   ranges_headers_.clear();
   std::uint64_t actualContentLength = 0;
   for (const auto& range : ranges_) {
-    std::string header = "\r\n--" + ranges_boundry_ + "\r\n" + "Content-Range: " + contentRange(range, contentLength) +
-                         "\r\n\r\n";
+    std::string header = "\r\n--" + ranges_boundry_ + "\r\n" +
+                         "Content-Range: " + contentRange(range, contentLength) + "\r\n\r\n";
     actualContentLength += header.size() + range.length;
     ranges_headers_.emplace_back(header);
   }
@@ -153,7 +155,9 @@ ns::Data HTTPConnection::chunkedTransferSizeLineForLength(std::uint64_t length) 
   return ns::Data(line, static_cast<std::size_t>(n));
 }
 
-ns::Data HTTPConnection::chunkedTransferFooter() { return ns::Data("\r\n0\r\n\r\n"); }
+ns::Data HTTPConnection::chunkedTransferFooter() {
+  return ns::Data("\r\n0\r\n\r\n");
+}
 
 std::uint64_t HTTPConnection::writeQueueSize() const {
   assertOnConnectionQueue();
@@ -167,7 +171,8 @@ ns::Data HTTPConnection::preprocessResponse(const ns::Ref<HTTPMessage>& response
   response->setHeaderField_value("Date", dateAsString(ns::Date::now()));
   response->setHeaderField_value("Accept-Ranges", "bytes");
   if (httpResponse_)
-    for (const auto& [name, value] : httpResponse_->httpHeaders()) response->setHeaderField_value(name, value);
+    for (const auto& [name, value] : httpResponse_->httpHeaders())
+      response->setHeaderField_value(name, value);
   return response->messageData();
 }
 
@@ -193,7 +198,8 @@ void HTTPConnection::sendPiece(std::vector<ns::Data> prefix, BodyPiece piece, do
     return;
   }
   if (piece.data) prefix.push_back(std::move(*piece.data));
-  dispatchSocket_->writePieces_fileRange_withTimeout_tag(std::move(prefix), std::move(piece.file), timeout, tag);
+  dispatchSocket_->writePieces_fileRange_withTimeout_tag(std::move(prefix), std::move(piece.file), timeout,
+                                                         tag);
 }
 
 void HTTPConnection::writeBody(BodyPiece piece, long tag, std::vector<ns::Data> prefix) {
@@ -239,8 +245,8 @@ void HTTPConnection::writeStandardPiece(BodyPiece piece, std::vector<ns::Data> p
     const ns::Data& data = *piece.data;
     responseDataSizes_.push_back(data.length());
     if (!dispatchSocket_) return;
-    dispatchSocket_->writeData_withTimeout_tag(chunkedTransferSizeLineForLength(data.length()), TIMEOUT_WRITE_HEAD,
-                                               HTTP_CHUNKED_RESPONSE_HEADER);
+    dispatchSocket_->writeData_withTimeout_tag(chunkedTransferSizeLineForLength(data.length()),
+                                               TIMEOUT_WRITE_HEAD, HTTP_CHUNKED_RESPONSE_HEADER);
     dispatchSocket_->writeData_withTimeout_tag(data, TIMEOUT_NONE, HTTP_CHUNKED_RESPONSE_BODY);
     if (httpResponse_->isDone()) {
       writeFinal(chunkedTransferFooter(), TIMEOUT_WRITE_HEAD, HTTP_RESPONSE, false);
@@ -263,15 +269,17 @@ void HTTPConnection::sendResponseHeadersAndBody() {
   std::uint64_t contentLength = isChunked ? 0 : httpResponse_->contentLength();
 
   auto rangeHeader = request_->headerField("Range");
-  bool isRangeRequest = !isChunked && rangeHeader && parseRangeRequest_withContentLength(*rangeHeader, contentLength);
+  bool isRangeRequest =
+      !isChunked && rangeHeader && parseRangeRequest_withContentLength(*rangeHeader, contentLength);
   if (!isRangeRequest) ranges_.clear();
 
   ns::Ref<HTTPMessage> response;
   if (isRangeRequest) {
-    response = ranges_.size() == 1 ? newUniRangeResponse(contentLength) : newMultiRangeResponse(contentLength);
+    response =
+        ranges_.size() == 1 ? newUniRangeResponse(contentLength) : newMultiRangeResponse(contentLength);
   } else {
-    response = HTTPMessage::initResponseWithStatusCode_description_version(httpResponse_->status(), std::nullopt,
-                                                                          HTTPVersion1_1);
+    response = HTTPMessage::initResponseWithStatusCode_description_version(httpResponse_->status(),
+                                                                           std::nullopt, HTTPVersion1_1);
     if (isChunked)
       response->setHeaderField_value("Transfer-Encoding", "chunked");
     else

@@ -22,7 +22,8 @@ class HTTPMessage : public ns::Object {
 
   static ns::Ref<HTTPMessage> initEmptyRequest();
   // Nothing for an empty method or a null URL.
-  static ns::Ref<HTTPMessage> initRequestWithMethod_URL_version(std::string_view method, const ns::Ref<ns::URL>& url,
+  static ns::Ref<HTTPMessage> initRequestWithMethod_URL_version(std::string_view method,
+                                                                const ns::Ref<ns::URL>& url,
                                                                 std::string_view version);
   // A null description takes the standard reason phrase of the code.
   static ns::Ref<HTTPMessage> initResponseWithStatusCode_description_version(
@@ -39,7 +40,9 @@ class HTTPMessage : public ns::Object {
 
   const ns::HTTPHeaderFields& allHeaderFields() const { return message_->allHeaderFields(); }
   // Names match ignoring case.
-  std::optional<std::string> headerField(std::string_view name) const { return message_->headerFieldValue(name); }
+  std::optional<std::string> headerField(std::string_view name) const {
+    return message_->headerFieldValue(name);
+  }
   void setHeaderField_value(std::string_view name, const std::string& value) {
     message_->setHeaderFieldValue(name, value);
   }

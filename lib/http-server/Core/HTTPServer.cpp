@@ -36,7 +36,9 @@ HTTPServer::~HTTPServer() {
   dispatchSocket_->setDelegate_delegateQueue({}, nullptr);
 }
 
-bool HTTPServer::isOnServerQueue() const { return dispatch::getSpecific(&serverQueue_) == this; }
+bool HTTPServer::isOnServerQueue() const {
+  return dispatch::getSpecific(&serverQueue_) == this;
+}
 
 void HTTPServer::assertOnServerQueue() const {
   DISPATCH_DEBUG_ASSERT_OWNER(isOnServerQueue(), "HTTPServer", serverQueue_->label());
@@ -122,7 +124,9 @@ void HTTPServer::setName(std::string value) {
   runAsync([this, value = std::move(value)] { name_ = value; });
 }
 
-std::optional<std::string> HTTPServer::publishedName() { return std::nullopt; }
+std::optional<std::string> HTTPServer::publishedName() {
+  return std::nullopt;
+}
 
 std::optional<std::string> HTTPServer::type() {
   std::optional<std::string> result;
@@ -239,17 +243,19 @@ void HTTPServer::addWebSocket(const ns::Ref<WebSocketHandle>& ws) {
 
 ns::Ref<HTTPConfig> HTTPServer::config() {
   assertOnServerQueue();
-  return HTTPConfig::initWithServer_documentRoot_queue(weakSelf<HTTPServer>(), documentRoot_, connectionQueue_);
+  return HTTPConfig::initWithServer_documentRoot_queue(weakSelf<HTTPServer>(), documentRoot_,
+                                                       connectionQueue_);
 }
 
 // Callbacks ----------------------------------------------------------------------------------
 
-ns::Ref<dispatch::Queue> HTTPServer::newSocketQueueForConnectionFromAddress_onSocket(const ns::Data&,
-                                                                                    const ns::Ref<DispatchSocket>&) {
+ns::Ref<dispatch::Queue> HTTPServer::newSocketQueueForConnectionFromAddress_onSocket(
+    const ns::Data&, const ns::Ref<DispatchSocket>&) {
   return connectionQueue_;
 }
 
-void HTTPServer::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& newSocket) {
+void HTTPServer::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&,
+                                           const ns::Ref<DispatchSocket>& newSocket) {
   assertOnServerQueue();
   auto connection = connectionClass_(newSocket, config());
   if (!connection) {
@@ -295,8 +301,8 @@ void HTTPServer::publishBonjour() {
   // There is no DNS-SD service on this platform: a requested publication reports that it did
   // not publish. The application never sets a type, so it never asks.
   if (!type_) return;
-  HTTP_LOG_WARN(HTTP_LOG_LEVEL_SERVER, "Failed to Publish Service: domain(%@) type(%@) name(%@) - %@", domain_,
-                *type_, name_, "{NSNetServicesErrorCode = -72004}");
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_SERVER, "Failed to Publish Service: domain(%@) type(%@) name(%@) - %@",
+                domain_, *type_, name_, "{NSNetServicesErrorCode = -72004}");
 }
 
 void HTTPServer::unpublishBonjour() {}

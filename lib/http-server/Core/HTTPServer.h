@@ -82,9 +82,10 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
   void webSocketDidDie(const ns::Ref<ns::Notification>& notification);
   // Accepted sockets do their work on the connection queue, which their connections run on
   // anyway: a request then costs no hand-over between threads.
-  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data& address,
-                                                                          const ns::Ref<DispatchSocket>& sock) override;
-  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& newSocket) override;
+  ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+      const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
+                                 const ns::Ref<DispatchSocket>& newSocket) override;
 
   void republishBonjour();
 
@@ -131,6 +132,7 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
 template <class T>
 void HTTPServer::setConnectionClass() {
   setConnectionClass([](const ns::Ref<DispatchSocket>& socket, const ns::Ref<HTTPConfig>& config) {
-    return std::static_pointer_cast<HTTPConnection>(HTTPConnection::initWithDispatchSocket_configuration<T>(socket, config));
+    return std::static_pointer_cast<HTTPConnection>(
+        HTTPConnection::initWithDispatchSocket_configuration<T>(socket, config));
   });
 }

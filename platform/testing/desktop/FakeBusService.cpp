@@ -32,7 +32,9 @@ struct FakeBusService::State {
 
 namespace {
 
-bool isBasic(char type) { return std::string_view("sogybnqiuxtd").find(type) != std::string_view::npos; }
+bool isBasic(char type) {
+  return std::string_view("sogybnqiuxtd").find(type) != std::string_view::npos;
+}
 
 // Reads one basic value of the given type.
 bool readBasic(sd_bus_message* m, char type, ns::Value& out) {
@@ -67,9 +69,11 @@ bool readBasic(sd_bus_message* m, char type, ns::Value& out) {
     default: {  // y n q i u fit in 32 bits
       std::uint32_t v = 0;
       if (sd_bus_message_read_basic(m, type, &v) <= 0) return false;
-      out = ns::Value(static_cast<long long>(type == 'y' ? (v & 0xff) : type == 'n' ? static_cast<std::int16_t>(v)
-                                                        : type == 'q' ? (v & 0xffff) : type == 'i' ? static_cast<std::int32_t>(v)
-                                                                                                  : v));
+      out = ns::Value(static_cast<long long>(type == 'y'   ? (v & 0xff)
+                                             : type == 'n' ? static_cast<std::int16_t>(v)
+                                             : type == 'q' ? (v & 0xffff)
+                                             : type == 'i' ? static_cast<std::int32_t>(v)
+                                                           : v));
       return true;
     }
   }
@@ -164,10 +168,13 @@ FakeBusService::~FakeBusService() {
 }
 
 std::unique_ptr<FakeBusService> FakeBusService::fileManager(const std::string& busAddress) {
-  return std::make_unique<FakeBusService>(busAddress, "org.freedesktop.FileManager1", "/org/freedesktop/FileManager1");
+  return std::make_unique<FakeBusService>(busAddress, "org.freedesktop.FileManager1",
+                                          "/org/freedesktop/FileManager1");
 }
 
-void FakeBusService::setAnswering(bool answering) { state_->answering = answering; }
+void FakeBusService::setAnswering(bool answering) {
+  state_->answering = answering;
+}
 
 std::vector<BusCall> FakeBusService::calls() const {
   std::lock_guard<std::mutex> lock(state_->mutex);

@@ -36,7 +36,9 @@ PrivateSessionBus::PrivateSessionBus(Sandbox& sandbox) {
            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
            "<busconfig>\n"
            "  <type>session</type>\n"
-           "  <listen>unix:dir=" << folder.string() << "</listen>\n"
+           "  <listen>unix:dir="
+        << folder.string()
+        << "</listen>\n"
            "  <auth>EXTERNAL</auth>\n"
            "  <policy context=\"default\">\n"
            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"

@@ -35,7 +35,9 @@ RecordingOpener::RecordingOpener(Sandbox& sandbox, Options options) {
   }
 }
 
-void RecordingOpener::setExitStatus(int status) { writeScript(status); }
+void RecordingOpener::setExitStatus(int status) {
+  writeScript(status);
+}
 
 void RecordingOpener::writeScript(int exitStatus) {
   // Each argument is written in hex on a line of its own; the record appears whole, by rename,
@@ -44,7 +46,8 @@ void RecordingOpener::writeScript(int exitStatus) {
   text << "#!/bin/sh\n"
        << "records='" << records_.string() << "'\n"
        << "tmp=$(mktemp \"$records/.run.XXXXXX\") || exit 90\n"
-       << "for a in \"$@\"; do printf '%s' \"$a\" | od -An -v -tx1 | tr -d ' \\n' >> \"$tmp\"; echo >> \"$tmp\"; "
+       << "for a in \"$@\"; do printf '%s' \"$a\" | od -An -v -tx1 | tr -d ' \\n' >> \"$tmp\"; echo >> "
+          "\"$tmp\"; "
           "done\n"
        << "mv \"$tmp\" \"$records/run.$(date +%s%N).$$\"\n"
        << "exit " << exitStatus << "\n";

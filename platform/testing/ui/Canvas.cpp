@@ -14,11 +14,13 @@ Canvas::Canvas(std::size_t width, std::size_t height, bool flipped)
   ak::GraphicsContext::setCurrentContext(context_);
 }
 
-Canvas::~Canvas() { ak::GraphicsContext::setCurrentContext(previous_); }
+Canvas::~Canvas() {
+  ak::GraphicsContext::setCurrentContext(previous_);
+}
 
 void Canvas::clear(ak::RGBA color) {
   ns::Ref<ak::Color> c = ak::Color::colorWithDeviceRed_green_blue_alpha(color.r / 255.0, color.g / 255.0,
-                                                                         color.b / 255.0, color.a / 255.0);
+                                                                        color.b / 255.0, color.a / 255.0);
   context_->saveGState();
   context_->setCTM(ak::AffineTransform());
   c->setFill();
@@ -34,8 +36,9 @@ std::string snapshotFolder() {
   if (!build || !*build) build = PELORIN_BUILD_DIR;
 #endif
   std::error_code ignored;
-  std::filesystem::path base = build && *build ? std::filesystem::path(build)
-                                               : std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
+  std::filesystem::path base = build && *build
+                                   ? std::filesystem::path(build)
+                                   : std::filesystem::read_symlink("/proc/self/exe", ignored).parent_path();
   if (base.empty()) base = std::filesystem::current_path(ignored);
   std::filesystem::path folder = base / "ui-snapshots";
   std::filesystem::create_directories(folder, ignored);
@@ -70,11 +73,12 @@ testing::AssertionResult pixelNear(const ns::Ref<ak::BitmapImageRep>& rep, std::
   }
   ak::RGBA got = rep->pixelAtX_y(x, y);
   auto near = [&](int a, int b) { return std::abs(a - b) <= tolerance; };
-  if (near(got.r, expected.r) && near(got.g, expected.g) && near(got.b, expected.b) && near(got.a, expected.a)) {
+  if (near(got.r, expected.r) && near(got.g, expected.g) && near(got.b, expected.b) &&
+      near(got.a, expected.a)) {
     return testing::AssertionSuccess();
   }
-  return testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << describe(got) << ", expected "
-                                     << describe(expected) << " +-" << tolerance;
+  return testing::AssertionFailure() << "pixel (" << x << ", " << y << ") is " << describe(got)
+                                     << ", expected " << describe(expected) << " +-" << tolerance;
 }
 
 }  // namespace pltest

@@ -6,7 +6,9 @@ DrawingLog::DrawingLog(const ns::Ref<ak::GraphicsContext>& context) : context_(c
   context_->setDrawingRecorder([this](const ak::DrawingRecord& record) { records_.push_back(record); });
 }
 
-DrawingLog::~DrawingLog() { context_->setDrawingRecorder(nullptr); }
+DrawingLog::~DrawingLog() {
+  context_->setDrawingRecorder(nullptr);
+}
 
 std::vector<ak::DrawingRecord> DrawingLog::recordsOfKind(ak::DrawingRecord::Kind kind) const {
   std::vector<ak::DrawingRecord> out;

@@ -69,8 +69,9 @@ std::string ShownAlert::describe() const {
 ModalScript::ModalScript() {
   ak::Menu::setAnswerer([this](const ak::MenuPresentation& p) { return answer(p); });
   ak::Alert::setAnswerer([this](const ns::Ref<ak::Alert>& a) { return answerAlert(a); });
-  ak::SavePanel::setAnswerer(
-      [this](const ns::Ref<ak::SavePanel>& p, const std::string& refusal) { return answerPanel(p, refusal); });
+  ak::SavePanel::setAnswerer([this](const ns::Ref<ak::SavePanel>& p, const std::string& refusal) {
+    return answerPanel(p, refusal);
+  });
 }
 
 ModalScript::~ModalScript() {

@@ -18,7 +18,8 @@ std::set<std::string> tablesOf(const std::string& path) {
   auto db = SqlDatabase::databaseWithPath(path);
   EXPECT_TRUE(db->open());
   std::set<std::string> tables;
-  auto rs = db->executeQuery("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'");
+  auto rs =
+      db->executeQuery("SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite_%'");
   while (rs && rs->next()) tables.insert(*rs->stringForColumnIndex(0));
   return tables;
 }
@@ -39,9 +40,9 @@ int countLines(const ns::LogCapture& log, const std::string& text) {
   return n;
 }
 
-const std::set<std::string> kAllTables = {"schema",        "playposition",       "bookmark",   "playedstate",
-                                          "downloadedpath", "playlistgroup",      "playlistgroupentry",
-                                          "expandinfo",     "videoresolution",    "strcache"};
+const std::set<std::string> kAllTables = {
+    "schema",        "playposition",       "bookmark",   "playedstate",     "downloadedpath",
+    "playlistgroup", "playlistgroupentry", "expandinfo", "videoresolution", "strcache"};
 
 // A library as version 3 of the application left it.
 void writeVersion3Library(const std::string& path) {
@@ -175,7 +176,8 @@ TEST(DBAccessSchemaTest, EightThreadsWritingAtOnceKeepEveryWrite) {
       ready++;
       while (ready.load() < kThreads) std::this_thread::yield();
       for (int k = 0; k < kWrites; ++k)
-        access->savePlayPosition_forId(static_cast<float>(k + 1), std::to_string(i) + "v" + std::to_string(k));
+        access->savePlayPosition_forId(static_cast<float>(k + 1),
+                                       std::to_string(i) + "v" + std::to_string(k));
     });
   }
   for (auto& t : threads) t.join();

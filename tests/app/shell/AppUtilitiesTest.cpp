@@ -23,12 +23,12 @@ TEST(AppUtilitiesTest, PostNotificationRunsEveryObserverBeforeItReturns) {
   int calls = 0;
   bool hadObject = true;
   std::thread::id thread;
-  auto token = center->addObserverForName_object_queue_usingBlock(
-      "shellTestNote", nullptr, nullptr, [&](const ns::Ref<ns::Notification>& note) {
-        calls++;
-        hadObject = note->object() != nullptr;
-        thread = std::this_thread::get_id();
-      });
+  auto token = center->addObserverForName_object_queue_usingBlock("shellTestNote", nullptr, nullptr,
+                                                                  [&](const ns::Ref<ns::Notification>& note) {
+                                                                    calls++;
+                                                                    hadObject = note->object() != nullptr;
+                                                                    thread = std::this_thread::get_id();
+                                                                  });
   std::thread poster([] { postNotification("shellTestNote"); });
   poster.join();
   EXPECT_EQ(calls, 1);
@@ -42,7 +42,9 @@ TEST(AppUtilitiesTest, PostNotificationRunsEveryObserverBeforeItReturns) {
 struct Watcher : ns::Object {
   int withNote = 0;
   int bare = 0;
-  void noteArrived(const ns::Ref<ns::Notification>& note) { withNote += note->name() == "shellWatchA" ? 1 : 100; }
+  void noteArrived(const ns::Ref<ns::Notification>& note) {
+    withNote += note->name() == "shellWatchA" ? 1 : 100;
+  }
   void arrived() { bare++; }
 };
 
@@ -144,7 +146,7 @@ TEST(AppUtilitiesTest, IsoDurationsCountWeeksDaysHoursMinutesAndSeconds) {
            {"PT45S", 45},
            {"PT1M30.75S", 90},
            {"P0D", 0},
-           {"P1M", 0},          // a month has no fixed length
+           {"P1M", 0},  // a month has no fixed length
            {"P1Y2M3DT4S", 259204},
            {"x", 0},
            {"", 0},
@@ -153,8 +155,8 @@ TEST(AppUtilitiesTest, IsoDurationsCountWeeksDaysHoursMinutesAndSeconds) {
            {"1H", 0},
            {"PT1H2", 0},
            {"PT1X", 0},
-           {"P1H", 0},          // hours belong after T
-           {"PT1D", 0},         // days belong before it
+           {"P1H", 0},   // hours belong after T
+           {"PT1D", 0},  // days belong before it
            {"PTT1H", 0},
            {"PT1.5H", 0},
            {"PT-1S", 0},
@@ -190,8 +192,9 @@ TEST(AppUtilitiesTest, VersionsComeFromTheBundleAndTheEmulatedSystem) {
   EXPECT_EQ(getAppShortVersion(), "0.1.0");
 
   auto bare = sandbox.temporaryFolder("bare.app");
-  ASSERT_TRUE(ns::writePropertyListToFile_atomically(ns::Dictionary{{"CFBundleIdentifier", "com.ordel42.zeravozezi"}},
-                                                     (bare / "Info.plist").string(), true));
+  ASSERT_TRUE(
+      ns::writePropertyListToFile_atomically(ns::Dictionary{{"CFBundleIdentifier", "com.ordel42.zeravozezi"}},
+                                             (bare / "Info.plist").string(), true));
   ns::Bundle::setMainBundlePathForTesting(bare.string());
   EXPECT_EQ(getAppShortVersion(), std::nullopt);
   ns::Bundle::setMainBundlePathForTesting(std::nullopt);

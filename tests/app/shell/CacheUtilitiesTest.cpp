@@ -33,7 +33,8 @@ TEST_F(CacheUtilitiesTest, FoldersFollowTheUsersDataAndCacheFoldersAndAreNotCrea
   EXPECT_EQ(getCachedVideoPath("abc"), base() + "/Cache/abc.mp4");
   EXPECT_EQ(getCachedVideoPath("dQw4w9WgXcQ"), base() + "/Cache/dQw4w9WgXcQ.mp4");
   EXPECT_EQ(getCachedVideoPath("a-B_9"), base() + "/Cache/a-B_9.mp4");
-  EXPECT_EQ(getAppSupportFilePath("pelorin_web.db"), (sandbox.dataHome() / "Pelorin" / "pelorin_web.db").string());
+  EXPECT_EQ(getAppSupportFilePath("pelorin_web.db"),
+            (sandbox.dataHome() / "Pelorin" / "pelorin_web.db").string());
 
   // Each call reads the environment anew.
   sandbox.set("XDG_CACHE_HOME", sandbox.path("elsewhere"));
@@ -46,11 +47,12 @@ TEST_F(CacheUtilitiesTest, FoldersFollowTheUsersDataAndCacheFoldersAndAreNotCrea
 
 TEST_F(CacheUtilitiesTest, IdsAndNamesThatCouldLeaveTheirFolderGiveNoPath) {
   const std::string nul("a\0b", 3);
-  for (const std::string& id : std::vector<std::string>{"../x", "a/b", "", "..", ".", "a.b", "a b", "a\\b", "~x",
-                                                         "%2e%2e", "é", nul}) {
+  for (const std::string& id : std::vector<std::string>{"../x", "a/b", "", "..", ".", "a.b", "a b", "a\\b",
+                                                        "~x", "%2e%2e", "é", nul}) {
     EXPECT_EQ(getCachedVideoPath(id), std::nullopt) << id;
   }
-  for (const std::string& name : std::vector<std::string>{"", ".", "..", "../x", "a/b", "/etc/passwd", "x/", nul}) {
+  for (const std::string& name :
+       std::vector<std::string>{"", ".", "..", "../x", "a/b", "/etc/passwd", "x/", nul}) {
     EXPECT_EQ(getCacheBaseSubpath(name), std::nullopt) << name;
     EXPECT_EQ(getCacheFolderFilePath(name), std::nullopt) << name;
     EXPECT_EQ(getTempFolderFilePath(name), std::nullopt) << name;
@@ -64,8 +66,10 @@ TEST_F(CacheUtilitiesTest, IdsAndNamesThatCouldLeaveTheirFolderGiveNoPath) {
 TEST_F(CacheUtilitiesTest, RemovingACacheStateRunsTheInstalledWorkThenPosts) {
   std::vector<std::string> events;
   auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-      "videoInfoChanged", nullptr, nullptr, [&](const ns::Ref<ns::Notification>&) { events.push_back("posted"); });
-  auto previous = setVideoCacheStateRemover([&](const std::string& id) { events.push_back("removed " + id); });
+      "videoInfoChanged", nullptr, nullptr,
+      [&](const ns::Ref<ns::Notification>&) { events.push_back("posted"); });
+  auto previous =
+      setVideoCacheStateRemover([&](const std::string& id) { events.push_back("removed " + id); });
   removeVideoCacheState("abc");
   EXPECT_EQ(events, (std::vector<std::string>{"removed abc", "posted"}));
 

@@ -17,13 +17,16 @@
 
 namespace {
 
-ns::Ref<ns::UserDefaults> defaults() { return ns::UserDefaults::standardUserDefaults(); }
+ns::Ref<ns::UserDefaults> defaults() {
+  return ns::UserDefaults::standardUserDefaults();
+}
 
 class SettingsTest : public ::testing::Test {
  protected:
   // What the defaults file itself holds under `key`.
   ns::Value storedInFile(const std::string& key) const {
-    return ns::dictionaryWithContentsOfFile((sandbox.configHome() / "com.ordel42.zeravozezi.plist").string())[key];
+    return ns::dictionaryWithContentsOfFile(
+        (sandbox.configHome() / "com.ordel42.zeravozezi.plist").string())[key];
   }
   pltest::Sandbox sandbox;
 };
@@ -185,7 +188,8 @@ TEST(ChosenQualityTest, QualitiesSetFromManyThreadsAreEachReadBack) {
   }
   for (auto& thread : threads) thread.join();
   for (int t = 0; t < 8; ++t) {
-    for (int i = 0; i < 200; ++i) EXPECT_EQ(getChosenVideoQuality(idFor(t, i)), qualities[(t + i) % 4]) << idFor(t, i);
+    for (int i = 0; i < 200; ++i)
+      EXPECT_EQ(getChosenVideoQuality(idFor(t, i)), qualities[(t + i) % 4]) << idFor(t, i);
   }
 
   // Nil arguments change nothing; a later choice replaces an earlier one.

@@ -75,8 +75,8 @@ TEST(SharedControllersTest, DoublesAnswerWhatIsSetAndRecordTheirCalls) {
   shell->showLeftView(true);
   shell->signInClicked(nullptr);
   shell->onExportBookmarks();
-  EXPECT_EQ(window->calls(), (std::vector<std::string>{"setShowingAlert(YES)", "showLeftView(YES)", "signInClicked",
-                                                       "onExportBookmarks"}));
+  EXPECT_EQ(window->calls(), (std::vector<std::string>{"setShowingAlert(YES)", "showLeftView(YES)",
+                                                       "signInClicked", "onExportBookmarks"}));
 
   auto player = ns::make<FakePlayerViewController>();
   testsupport::ScopedPlayerViewController installedPlayer(player);

@@ -52,7 +52,8 @@ TEST(AutoArchiving, TypedPropertiesAreCodedUntypedOnesAreNot) {
             (std::vector<std::string>{"subtitle:NSString", "finished:NSNumber"}));
   auto sub = ns::make<ArchSubItem>();
   EXPECT_EQ(namesOf(sub->codableProperties()),
-            (std::vector<std::string>{"subtitle:NSString", "finished:NSNumber", "count:NSNumber", "title:NSString"}));
+            (std::vector<std::string>{"subtitle:NSString", "finished:NSNumber", "count:NSNumber",
+                                      "title:NSString"}));
 
   // Dynamic properties unless read-only; structures as boxed values; classes by name, cut at the
   // protocol list, NSObject when unknown; blocks, C strings and selectors never.
@@ -65,8 +66,9 @@ TEST(AutoArchiving, TheOldExclusionListStillExcludesAndIsLogged) {
   ns::LogCapture log(true);
   EXPECT_EQ(namesOf(AutoArchiving::codablePropertiesOfClass(ns::NSClassFromString("ArchLegacy"))),
             (std::vector<std::string>{"kept:NSString"}));
-  EXPECT_TRUE(log.contains("AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or "
-                           "synthesize your properties using non-KVC-compliant names to avoid coding them instead."));
+  EXPECT_TRUE(
+      log.contains("AutoArchiving Warning: uncodableProperties method is no longer supported. Use ivars, or "
+                   "synthesize your properties using non-KVC-compliant names to avoid coding them instead."));
   // The map is built once per class: asking again logs nothing more.
   log.clear();
   AutoArchiving::codablePropertiesOfClass(ns::NSClassFromString("ArchLegacy"));
@@ -104,7 +106,8 @@ TEST(AutoArchiving, ObjectsRoundTripThroughTheKeyedArchiver) {
 
   // The secure archiver accepts these classes too.
   ns::Error error;
-  auto secure = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(ns::Value(item), true, &error);
+  auto secure = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(ns::Value(item),
+                                                                                          true, &error);
   ASSERT_TRUE(secure) << error.description();
   auto checked = ns::KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("ArchItem", *secure, &error);
   EXPECT_TRUE(checked.objectAs<ArchSubItem>()) << error.description();

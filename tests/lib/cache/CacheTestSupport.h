@@ -23,7 +23,9 @@ inline void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-inline bool exists(const std::string& path) { return std::filesystem::exists(path); }
+inline bool exists(const std::string& path) {
+  return std::filesystem::exists(path);
+}
 
 // Every path below `root`, relative, sorted.
 inline std::vector<std::string> tree(const std::string& root) {

@@ -94,9 +94,10 @@ TEST_F(GVCacheTest, OpeningDeletesDeadEntriesAndKeepsLiveOnes) {
   writeFile(file("dead"), "old bytes");
   writeFile(file("live"), "fresh bytes");
   writeFile(sandbox.path("caches/victim"), "must survive");
-  writeFile(index, indexXML(entryXML("dead", now - 61, now - 1) + entryXML("live", now - 1, now + 60) +
-                            entryXML("../victim", now - 61, now - 1) +
-                            "<key>nodeath</key><dict><key>created</key><date>" + isoDate(now) + "</date></dict>"));
+  writeFile(index,
+            indexXML(entryXML("dead", now - 61, now - 1) + entryXML("live", now - 1, now + 60) +
+                     entryXML("../victim", now - 61, now - 1) +
+                     "<key>nodeath</key><dict><key>created</key><date>" + isoDate(now) + "</date></dict>"));
   writeFile(file("nodeath"), "x");
 
   auto cache = GVCache::initWithCacheDirectory(dir);
@@ -374,8 +375,9 @@ TEST_F(GVCacheTest, TheLongestAcceptedKeyWorks) {
 
 // Values of every kind survive a restart: a new instance on the same folder reads them back.
 TEST_F(GVCacheTest, ValuesSurviveARestart) {
-  auto image = ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 200,  //
-                                                                    0, 0, 255, 100, 10, 20, 30, 0});
+  auto image = ns::make<ak::Image>(2, 2,
+                                   std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 200,  //
+                                                             0, 0, 255, 100, 10, 20, 30, 0});
   ns::Value plist = ns::Dictionary{{"title", "Favourites"}, {"ids", ns::Array{"a", "b"}}, {"count", 2}};
   auto row = ns::make<cachetest::ArchItem>();
   row->setTitle("A row");

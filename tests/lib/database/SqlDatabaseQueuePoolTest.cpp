@@ -20,7 +20,8 @@ TEST(SqlDatabaseQueueTest, WorkFromManyThreadsRunsOneAtATime) {
   ASSERT_TRUE(queue);
   queue->inDatabase([](const ns::Ref<SqlDatabase>& db) {
     ASSERT_TRUE(db);
-    db->executeStatements("PRAGMA synchronous=OFF; CREATE TABLE counter (n INTEGER); INSERT INTO counter VALUES (0);");
+    db->executeStatements(
+        "PRAGMA synchronous=OFF; CREATE TABLE counter (n INTEGER); INSERT INTO counter VALUES (0);");
   });
 
   constexpr int kThreads = 4;
@@ -40,7 +41,8 @@ TEST(SqlDatabaseQueueTest, WorkFromManyThreadsRunsOneAtATime) {
   for (auto& t : threads) t.join();
 
   int total = 0;
-  queue->inDatabase([&](const ns::Ref<SqlDatabase>& db) { total = db->intForQuery("SELECT n FROM counter"); });
+  queue->inDatabase(
+      [&](const ns::Ref<SqlDatabase>& db) { total = db->intForQuery("SELECT n FROM counter"); });
   EXPECT_EQ(total, kThreads * kIncrements);
 }
 
@@ -78,8 +80,9 @@ TEST(SqlDatabaseQueueTest, TransactionsSavepointsAndReopeningAfterClose) {
   ns::LogCapture log(true);
   ns::Ref<SqlResultSet> leftOpen;
   queue->inDatabase([&](const ns::Ref<SqlDatabase>& db) { leftOpen = db->executeQuery("SELECT x FROM t"); });
-  EXPECT_TRUE(log.contains(
-      "Warning: there is at least one open result set around after performing [SqlDatabaseQueue inDatabase:]"));
+  EXPECT_TRUE(
+      log.contains("Warning: there is at least one open result set around after performing [SqlDatabaseQueue "
+                   "inDatabase:]"));
   leftOpen = nullptr;
 
   // After close the next piece of work opens a new connection.
@@ -150,19 +153,25 @@ TEST_F(SqlDatabaseQueueDeathTest, ReentrantCallsStopWithAMessageInsteadOfDeadloc
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   auto queue = SqlDatabaseQueue::databaseQueueWithPath(std::nullopt);
   ASSERT_TRUE(queue);
-  const char* message = "inDatabase: was called reentrantly on the same queue, which would lead to a deadlock";
-  EXPECT_DEATH(queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inDatabase([](auto&) {}); }), message);
-  EXPECT_DEATH(queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inTransaction([](auto&, bool*) {}); }),
+  const char* message =
+      "inDatabase: was called reentrantly on the same queue, which would lead to a deadlock";
+  EXPECT_DEATH(queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inDatabase([](auto&) {}); }),
                message);
-  EXPECT_DEATH(queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inSavePoint([](auto&, bool*) {}); }),
-               message);
+  EXPECT_DEATH(
+      queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inTransaction([](auto&, bool*) {}); }),
+      message);
+  EXPECT_DEATH(
+      queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->inSavePoint([](auto&, bool*) {}); }),
+      message);
   EXPECT_DEATH(queue->inDatabase([&](const ns::Ref<SqlDatabase>&) { queue->close(); }), message);
 }
 
 struct RefusingDelegate : SqlDatabasePoolDelegate {
   bool refuse = false;
   int added = 0;
-  bool databasePool_shouldAddDatabaseToPool(SqlDatabasePool*, const ns::Ref<SqlDatabase>&) override { return !refuse; }
+  bool databasePool_shouldAddDatabaseToPool(SqlDatabasePool*, const ns::Ref<SqlDatabase>&) override {
+    return !refuse;
+  }
   void databasePool_didAddDatabase(SqlDatabasePool*, const ns::Ref<SqlDatabase>&) override { added++; }
 };
 
@@ -197,14 +206,14 @@ TEST(SqlDatabasePoolTest, ConnectionsAreHandedOutAndTakenBack) {
   }
 
   pool->inDatabase([](const ns::Ref<SqlDatabase>& db) { db->executeUpdate("CREATE TABLE t (x)"); });
-  pool->inTransaction([](const ns::Ref<SqlDatabase>& db, bool*) { db->executeUpdate("INSERT INTO t VALUES (1)"); });
+  pool->inTransaction(
+      [](const ns::Ref<SqlDatabase>& db, bool*) { db->executeUpdate("INSERT INTO t VALUES (1)"); });
   pool->inDeferredTransaction([](const ns::Ref<SqlDatabase>& db, bool* rollback) {
     db->executeUpdate("INSERT INTO t VALUES (2)");
     *rollback = true;
   });
-  EXPECT_FALSE(pool->inSavePoint([](const ns::Ref<SqlDatabase>& db, bool*) {
-    db->executeUpdate("INSERT INTO t VALUES (3)");
-  }));
+  EXPECT_FALSE(pool->inSavePoint(
+      [](const ns::Ref<SqlDatabase>& db, bool*) { db->executeUpdate("INSERT INTO t VALUES (3)"); }));
   int rows = 0;
   pool->inDatabase([&](const ns::Ref<SqlDatabase>& db) { rows = db->intForQuery("SELECT count(*) FROM t"); });
   EXPECT_EQ(rows, 2);

@@ -11,8 +11,8 @@
 
 #include "lib/database/SqlResultSet.h"
 #include "platform/core/Log.h"
-#include "platform/text/DateFormatter.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/text/DateFormatter.h"
 
 namespace {
 
@@ -157,7 +157,8 @@ TEST(SqlDatabaseBindTest, ADateFormatterStoresAndReadsDatesAsText) {
   ASSERT_TRUE(db->executeUpdate("CREATE TABLE t (x)"));
   db->setDateFormat(SqlDatabase::storeableDateFormat("yyyy-MM-dd HH:mm:ss"));
   ASSERT_TRUE(db->hasDateFormatter());
-  ASSERT_TRUE(db->executeUpdate("INSERT INTO t (x) VALUES (?)", ns::Date::dateWithTimeIntervalSince1970(1000)));
+  ASSERT_TRUE(
+      db->executeUpdate("INSERT INTO t (x) VALUES (?)", ns::Date::dateWithTimeIntervalSince1970(1000)));
   auto v = readBack(db);
   EXPECT_EQ(v.type, "text");
   EXPECT_EQ(v.value.string(), "1970-01-01 00:16:40");
@@ -182,7 +183,8 @@ TEST(SqlDatabaseBindTest, ArraysListsAndDictionariesFillTheParameters) {
   // Array elements first, the list continues after them.
   ns::Array head{ns::Value(1)};
   ns::Array tail{ns::Value(2), ns::Value(3), ns::Value(99)};
-  auto rs = db->executeQuery_withArgumentsInArray_orDictionary_orVAList("SELECT ?, ?, ?", &head, nullptr, &tail);
+  auto rs =
+      db->executeQuery_withArgumentsInArray_orDictionary_orVAList("SELECT ?, ?, ?", &head, nullptr, &tail);
   ASSERT_TRUE(rs && rs->next());
   EXPECT_EQ(rs->intForColumnIndex(0), 1);
   EXPECT_EQ(rs->intForColumnIndex(1), 2);
@@ -196,7 +198,8 @@ TEST(SqlDatabaseBindTest, ArraysListsAndDictionariesFillTheParameters) {
   // More: the extra ones are never read.
   EXPECT_EQ(db->intForQuery("SELECT ?", 5, 6, 7), 5);
 
-  ns::Dictionary named{{ns::Value("a"), ns::Value(10)}, {ns::Value("b"), ns::Value("x")}, {ns::Value("c"), ns::Value::null()}};
+  ns::Dictionary named{
+      {ns::Value("a"), ns::Value(10)}, {ns::Value("b"), ns::Value("x")}, {ns::Value("c"), ns::Value::null()}};
   EXPECT_TRUE(db->executeUpdate_withParameterDictionary("INSERT INTO t VALUES (:a, :b, :c)", named));
   EXPECT_EQ(db->intForQuery("SELECT count(*) FROM t WHERE a = 10 AND b = 'x' AND c IS NULL"), 1);
 
@@ -206,9 +209,10 @@ TEST(SqlDatabaseBindTest, ArraysListsAndDictionariesFillTheParameters) {
   EXPECT_TRUE(log.contains("Could not find index for zz"));
   ns::Dictionary missing{{ns::Value("zz"), ns::Value(0)}};
   EXPECT_FALSE(db->executeUpdate_withParameterDictionary("INSERT INTO t (a) VALUES (:a)", missing));
-  EXPECT_TRUE(log.contains(
-      "Error: the bind count (0) is not correct for the # of variables in the query (1) (INSERT INTO t (a) VALUES "
-      "(:a)) (executeUpdate)"));
+  EXPECT_TRUE(
+      log.contains("Error: the bind count (0) is not correct for the # of variables in the query (1) (INSERT "
+                   "INTO t (a) VALUES "
+                   "(:a)) (executeUpdate)"));
 }
 
 TEST(SqlDatabaseBindTest, FormatsBecomePlaceholdersAndArguments) {
@@ -216,7 +220,8 @@ TEST(SqlDatabaseBindTest, FormatsBecomePlaceholdersAndArguments) {
   ns::Array args;
   SqlDatabase::extractSQL_argumentsList_intoString_arguments(
       "INSERT INTO t VALUES (%@, %d, %s, %lld, %llu, %hi, %f, %g, %c, %@)",
-      {SqlFormatArg(ns::Value("x")), 42, "text", -5000000000LL, 18446744073709551615ULL, 7, 2.5, 0.25, 'z', nullptr},
+      {SqlFormatArg(ns::Value("x")), 42, "text", -5000000000LL, 18446744073709551615ULL, 7, 2.5, 0.25, 'z',
+       nullptr},
       sql, args);
   EXPECT_EQ(sql, "INSERT INTO t VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, NULL)");
   ASSERT_EQ(args.size(), 9u);
@@ -253,11 +258,11 @@ TEST(SqlDatabaseBindTest, OnlyPlainDirectivesOfTheTableTakeArguments) {
     const char* sql;
     std::size_t arguments;
   } cases[] = {
-      {"%%%d", "%%?", 1},         {"%%%%", "%%%", 0},      {"x%", "x", 0},         {"%ll", "l", 0},
-      {"%ll%d", "l?", 1},         {"%q%u", "q?", 1},       {"%qi%qu", "??", 2},    {"%lu %ld", "? ?", 2},
-      {"%hu%hh", "?hh", 1},       {"%5d", "5d", 0},        {"%-d", "-d", 0},       {"%1$d", "1$d", 0},
-      {"%.2f", ".2f", 0},         {"%*d", "*d", 0},        {"%Ld", "Ld", 0},       {"%lld%llu", "??", 2},
-      {"%x%D%U%i", "x???", 3},    {"%lx", "lx", 0},        {"100%", "100", 0},     {"%@%@%@%@", "???NULL", 3},
+      {"%%%d", "%%?", 1},      {"%%%%", "%%%", 0}, {"x%", "x", 0},      {"%ll", "l", 0},
+      {"%ll%d", "l?", 1},      {"%q%u", "q?", 1},  {"%qi%qu", "??", 2}, {"%lu %ld", "? ?", 2},
+      {"%hu%hh", "?hh", 1},    {"%5d", "5d", 0},   {"%-d", "-d", 0},    {"%1$d", "1$d", 0},
+      {"%.2f", ".2f", 0},      {"%*d", "*d", 0},   {"%Ld", "Ld", 0},    {"%lld%llu", "??", 2},
+      {"%x%D%U%i", "x???", 3}, {"%lx", "lx", 0},   {"100%", "100", 0},  {"%@%@%@%@", "???NULL", 3},
   };
   for (const auto& c : cases) {
     std::string sql;
@@ -415,10 +420,11 @@ TEST(SqlDatabaseUpdateTest, AStatementStartedWhileAnotherRunsIsRefused) {
   auto db = openDatabase(std::nullopt);
   ASSERT_TRUE(db->executeUpdate("CREATE TABLE t (x)"));
   bool nestedResult = true;
-  db->makeFunctionNamed_maximumArguments_withBlock("nested", 0, [&](sqlite3_context* ctx, int, sqlite3_value**) {
-    nestedResult = db->executeUpdate("INSERT INTO t VALUES (99)");
-    sqlite3_result_int(ctx, 1);
-  });
+  db->makeFunctionNamed_maximumArguments_withBlock(
+      "nested", 0, [&](sqlite3_context* ctx, int, sqlite3_value**) {
+        nestedResult = db->executeUpdate("INSERT INTO t VALUES (99)");
+        sqlite3_result_int(ctx, 1);
+      });
   ns::LogCapture log(true);
   EXPECT_TRUE(db->executeUpdate("INSERT INTO t VALUES (nested())"));
   EXPECT_FALSE(nestedResult);

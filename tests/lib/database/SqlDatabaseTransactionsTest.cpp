@@ -37,7 +37,8 @@ TEST_F(SqlDatabaseTransactionsTest, CommitKeepsAndRollbackDiscards) {
   // A commit without a transaction fails, logs the step error and changes nothing.
   ns::LogCapture log(true);
   EXPECT_FALSE(db->commit());
-  EXPECT_TRUE(log.contains("Error calling sqlite3_step (1: cannot commit - no transaction is active) SQLITE_ERROR"));
+  EXPECT_TRUE(
+      log.contains("Error calling sqlite3_step (1: cannot commit - no transaction is active) SQLITE_ERROR"));
   EXPECT_FALSE(db->inTransaction());
 }
 
@@ -118,18 +119,18 @@ TEST_F(SqlDatabaseTransactionsTest, BatchesRunEveryStatementUntilTheCallbackStop
 }
 
 TEST_F(SqlDatabaseTransactionsTest, RegisteredFunctionsAnswerInQueries) {
-  db->makeFunctionNamed_maximumArguments_withBlock("twice", 1, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
-    ASSERT_EQ(argc, 1);
-    sqlite3_result_int64(ctx, 2 * sqlite3_value_int64(argv[0]));
-  });
+  db->makeFunctionNamed_maximumArguments_withBlock(
+      "twice", 1, [](sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+        ASSERT_EQ(argc, 1);
+        sqlite3_result_int64(ctx, 2 * sqlite3_value_int64(argv[0]));
+      });
   ASSERT_TRUE(db->executeUpdate("INSERT INTO t VALUES (21)"));
   EXPECT_EQ(db->intForQuery("SELECT twice(x) FROM t"), 42);
   EXPECT_EQ(db->intForQuery("SELECT twice(?)", 5), 10);
 
   // Registering the name again replaces the function.
-  db->makeFunctionNamed_maximumArguments_withBlock("twice", 1, [](sqlite3_context* ctx, int, sqlite3_value**) {
-    sqlite3_result_int(ctx, -1);
-  });
+  db->makeFunctionNamed_maximumArguments_withBlock(
+      "twice", 1, [](sqlite3_context* ctx, int, sqlite3_value**) { sqlite3_result_int(ctx, -1); });
   EXPECT_EQ(db->intForQuery("SELECT twice(x) FROM t"), -1);
 }
 

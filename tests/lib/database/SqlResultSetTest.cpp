@@ -39,8 +39,8 @@ class SqlResultSetTest : public ::testing::Test {
     ASSERT_TRUE(db->open());
     ASSERT_TRUE(db->executeUpdate("CREATE TABLE t (id INTEGER, Name TEXT, score REAL, raw BLOB)"));
     ASSERT_TRUE(db->executeUpdate("INSERT INTO t VALUES (?, ?, ?, ?)", 1, "one", 1.25, ns::Data("xy")));
-    ASSERT_TRUE(db->executeUpdate("INSERT INTO t VALUES (?, ?, ?, ?)", 2, ns::Value::null(), ns::Value::null(),
-                                  ns::Data()));
+    ASSERT_TRUE(db->executeUpdate("INSERT INTO t VALUES (?, ?, ?, ?)", 2, ns::Value::null(),
+                                  ns::Value::null(), ns::Data()));
   }
   ns::Ref<SqlDatabase> db;
 };
@@ -118,15 +118,16 @@ TEST_F(SqlResultSetTest, AnUnknownColumnNameWarnsAndReadsAsNothing) {
 }
 
 TEST_F(SqlResultSetTest, ColumnNamesMatchRegardlessOfCaseAlsoBeyondAscii) {
-  auto rs = db->executeQuery("SELECT id AS \"Ünïcode\", Name, 7 AS \"x_Y1\", 8 AS \"\u212A\" FROM t WHERE id = 1");
+  auto rs =
+      db->executeQuery("SELECT id AS \"Ünïcode\", Name, 7 AS \"x_Y1\", 8 AS \"\u212A\" FROM t WHERE id = 1");
   ASSERT_TRUE(rs && rs->next());
   struct Case {
     const char* name;
     int index;
   } cases[] = {
-      {"ünïcode", 0}, {"ÜNÏCODE", 0}, {"Ünïcode", 0}, {"name", 1}, {"NAME", 1}, {"nAmE", 1},
-      {"x_y1", 2},    {"X_Y1", 2},    {"k", 3},       {"K", 3},    {"nam", -1}, {"names", -1},
-      {"", -1},       {"unicode", -1},
+      {"ünïcode", 0}, {"ÜNÏCODE", 0}, {"Ünïcode", 0}, {"name", 1},     {"NAME", 1},
+      {"nAmE", 1},    {"x_y1", 2},    {"X_Y1", 2},    {"k", 3},        {"K", 3},
+      {"nam", -1},    {"names", -1},  {"", -1},       {"unicode", -1},
   };
   for (const auto& c : cases) EXPECT_EQ(rs->columnIndexForName(c.name), c.index) << c.name;
   EXPECT_EQ(rs->intForColumn("ÜNÏCODE"), 1);
@@ -172,9 +173,8 @@ TEST_F(SqlResultSetTest, KvcMagicSetsPropertiesNamedLikeTheColumns) {
 }
 
 TEST_F(SqlResultSetTest, AStepErrorEndsTheCursorWithALogLine) {
-  db->makeFunctionNamed_maximumArguments_withBlock("boom", 1, [](sqlite3_context* ctx, int, sqlite3_value**) {
-    throw std::runtime_error("boom failed");
-  });
+  db->makeFunctionNamed_maximumArguments_withBlock(
+      "boom", 1, [](sqlite3_context* ctx, int, sqlite3_value**) { throw std::runtime_error("boom failed"); });
   auto rs = db->executeQuery("SELECT boom(id) FROM t");
   ASSERT_TRUE(rs);
   ns::LogCapture log(true);

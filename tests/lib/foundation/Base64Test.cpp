@@ -77,7 +77,8 @@ TEST(Base64Test, EncodingPadsAndBreaksLinesEvery64Characters) {
   EXPECT_EQ(t96.find('\r', 66), std::string::npos);
   EXPECT_EQ(encode(b96, false).find('\r'), std::string::npos);
   EXPECT_EQ(DataBase64::base64EncodedString(ns::Data(b49)), t49);
-  EXPECT_EQ(DataBase64::base64EncodedStringWithSeparateLines(ns::Data(b49), false).find('\r'), std::string::npos);
+  EXPECT_EQ(DataBase64::base64EncodedStringWithSeparateLines(ns::Data(b49), false).find('\r'),
+            std::string::npos);
 }
 
 TEST(Base64Test, RandomBuffersRoundTripWithAndWithoutLineBreaks) {

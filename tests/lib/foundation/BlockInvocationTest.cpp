@@ -35,7 +35,9 @@ using bi_test::Foo;
 using bi_test::Point;
 using bi_test::Rect;
 
-ns::Ref<ns::MethodSignature> signature(const char* types) { return ns::MethodSignature::signatureWithObjCTypes(types); }
+ns::Ref<ns::MethodSignature> signature(const char* types) {
+  return ns::MethodSignature::signatureWithObjCTypes(types);
+}
 
 TEST(BlockInvocationTest, StructuresGoInAndComeBackThroughAMethodsInvocation) {
   auto block = ns::block<Rect(Point)>([](Point p) { return Rect{{p.x, p.y}, {p.x * 2, p.y * 3}}; });
@@ -56,9 +58,10 @@ TEST(BlockInvocationTest, StructuresGoInAndComeBackThroughAMethodsInvocation) {
   EXPECT_EQ(r.size.height, 6.0);
 
   auto echo = BlockInvocation::initWithBlock_methodSignature(ns::block<Foo(Foo)>([](Foo f) {
-    f.d *= 2;
-    return f;
-  }), nullptr);
+                                                               f.d *= 2;
+                                                               return f;
+                                                             }),
+                                                             nullptr);
   ASSERT_NE(echo, nullptr);
   Foo in{7, {'a', 'b', 'c'}, 1.25};
   echo->setArgument_atIndex(&in, 0);
@@ -72,9 +75,12 @@ TEST(BlockInvocationTest, StructuresGoInAndComeBackThroughAMethodsInvocation) {
 
 TEST(BlockInvocationTest, NarrowIntegralResultsComeBackWhole) {
   // libffi widens these to a machine word; the invocation must not overflow its buffer.
-  auto yes = BlockInvocation::initWithBlock_methodSignature(ns::block<ns::BOOL()>([] { return ns::YES; }), nullptr);
-  auto letter = BlockInvocation::initWithBlock_methodSignature(ns::block<char()>([] { return 'z'; }), nullptr);
-  auto small = BlockInvocation::initWithBlock_methodSignature(ns::block<short()>([] { return short(-1234); }), nullptr);
+  auto yes =
+      BlockInvocation::initWithBlock_methodSignature(ns::block<ns::BOOL()>([] { return ns::YES; }), nullptr);
+  auto letter =
+      BlockInvocation::initWithBlock_methodSignature(ns::block<char()>([] { return 'z'; }), nullptr);
+  auto small = BlockInvocation::initWithBlock_methodSignature(ns::block<short()>([] { return short(-1234); }),
+                                                              nullptr);
   ASSERT_TRUE(yes && letter && small);
   yes->invoke();
   letter->invoke();
@@ -92,7 +98,8 @@ TEST(BlockInvocationTest, NarrowIntegralResultsComeBackWhole) {
 
 TEST(BlockInvocationTest, ArgumentsFollowTheBlocksOwnDeclaration) {
   std::string seen;
-  auto block = ns::block<void(const char*, long)>([&](const char* text, long n) { seen = std::string(text) + std::to_string(n); });
+  auto block = ns::block<void(const char*, long)>(
+      [&](const char* text, long n) { seen = std::string(text) + std::to_string(n); });
   auto bi = BlockInvocation::initWithBlock_methodSignature(block, nullptr);
   ASSERT_NE(bi, nullptr);
   EXPECT_EQ(bi->returnLength(), 0u);
@@ -171,7 +178,8 @@ TEST(BlockInvocationTest, ObjectResultsAreHeldAndExceptionsReachTheCaller) {
   EXPECT_TRUE(watch.expired());
 
   auto throwing = BlockInvocation::initWithBlock_methodSignature(
-      ns::block<void()>([] { ns::Exception::raise(ns::NSInvalidArgumentException, "from the block"); }), nullptr);
+      ns::block<void()>([] { ns::Exception::raise(ns::NSInvalidArgumentException, "from the block"); }),
+      nullptr);
   EXPECT_THROW(throwing->invoke(), ns::Exception);
 }
 

@@ -13,8 +13,12 @@ namespace {
 
 using ns::Value;
 
-Value V(long n) { return Value(n); }
-long N(const Value& v) { return v.integerValue(); }
+Value V(long n) {
+  return Value(n);
+}
+long N(const Value& v) {
+  return v.integerValue();
+}
 
 TEST(CollectionBlocksTest, MatchStopsAtTheFirstPassAndEmptyCollectionsAnswerAsDocumented) {
   ns::Array a{V(1), V(2), V(3), V(4)};
@@ -54,7 +58,9 @@ TEST(CollectionBlocksTest, MappingKeepsOneEntryPerElementAndFilteringKeepsOrder)
   EXPECT_EQ(ArrayBlocks::select(a, [](const Value& v) { return N(v) != 2; }), (ns::Array{V(1), V(3)}));
   EXPECT_EQ(ArrayBlocks::reject(a, [](const Value& v) { return N(v) != 2; }), (ns::Array{V(2)}));
   EXPECT_TRUE(ArrayBlocks::select(a, [](const Value&) { return false; }).empty());
-  EXPECT_EQ(N(ArrayBlocks::reduce_withBlock(a, V(100), [](const Value& s, const Value& v) { return V(N(s) + N(v)); })), 106);
+  EXPECT_EQ(N(ArrayBlocks::reduce_withBlock(a, V(100),
+                                            [](const Value& s, const Value& v) { return V(N(s) + N(v)); })),
+            106);
   EXPECT_EQ(N(ArrayBlocks::reduce_withBlock({}, V(7), [](const Value& s, const Value&) { return s; })), 7);
 
   ns::Array m = a;
@@ -83,7 +89,8 @@ TEST(CollectionBlocksTest, MappingKeepsOneEntryPerElementAndFilteringKeepsOrder)
 
   ns::Dictionary d{{Value("a"), V(1)}, {Value("b"), V(2)}};
   EXPECT_EQ(N(DictionaryBlocks::match(d, [](const Value& k, const Value&) { return k == Value("b"); })), 2);
-  ns::Dictionary dm = DictionaryBlocks::map(d, [](const Value& k, const Value& v) { return k == Value("a") ? Value() : v; });
+  ns::Dictionary dm =
+      DictionaryBlocks::map(d, [](const Value& k, const Value& v) { return k == Value("a") ? Value() : v; });
   EXPECT_TRUE(dm[Value("a")].isNull());
   EXPECT_EQ(DictionaryBlocks::select(d, [](const Value&, const Value& v) { return N(v) == 1; }).count(), 1u);
   MutableDictionaryBlocks::performReject(d, [](const Value&, const Value& v) { return N(v) == 1; });
@@ -101,7 +108,8 @@ TEST(CollectionBlocksTest, IndexSetOperationsAnswerNilWhereArraysAnswerEmpty) {
   EXPECT_EQ(IndexSetBlocks::select(*set, [](std::size_t i) { return i == 2; })->firstIndex(), 2u);
   EXPECT_EQ(IndexSetBlocks::match(*set, [](std::size_t i) { return i > 5; }), ns::NotFound);
   EXPECT_TRUE(IndexSetBlocks::none(*set, [](std::size_t i) { return i > 5; }));
-  ns::Array objects = IndexSetBlocks::mapIndex(*set, [](std::size_t i) { return i == 1 ? Value() : V(long(i)); });
+  ns::Array objects =
+      IndexSetBlocks::mapIndex(*set, [](std::size_t i) { return i == 1 ? Value() : V(long(i)); });
   ASSERT_EQ(objects.size(), 2u);
   EXPECT_TRUE(objects[0].isNull());
   EXPECT_EQ(IndexSetBlocks::map(*set, [](std::size_t i) { return i + 10; })->count(), 2u);
@@ -126,7 +134,8 @@ TEST(CollectionBlocksTest, ApplyRunsEveryElementOnceOnSeveralThreads) {
     if (threads.size() > 1) secondThreadCame.notify_all();
     // The first element waits for another thread to take some: a loaded machine may otherwise
     // let one thread run them all before another starts.
-    if (N(v) == 0) secondThreadCame.wait_for(lock, std::chrono::seconds(20), [&] { return threads.size() > 1; });
+    if (N(v) == 0)
+      secondThreadCame.wait_for(lock, std::chrono::seconds(20), [&] { return threads.size() > 1; });
   });
   for (auto& r : runs) ASSERT_EQ(r.load(), 1);
   EXPECT_GE(threads.size(), 2u);

@@ -58,7 +58,8 @@ TEST(CacheBlocksTest, TheRealDelegateStaysAndIsToldBeforeTheBlock) {
   // Registering again changes nothing: the accessors were exchanged once.
   ObjectBlockDelegate::registerDynamicDelegate(ns::NSClassFromString("NSCache"));
   EXPECT_EQ(cache->delegate(), recorder);
-  EXPECT_EQ(ObjectBlockDelegate::blk_delegateNameMap(ns::NSClassFromString("NSCache"))["NSCacheDelegate"], "delegate");
+  EXPECT_EQ(ObjectBlockDelegate::blk_delegateNameMap(ns::NSClassFromString("NSCache"))["NSCacheDelegate"],
+            "delegate");
 
   // Its own dynamic delegate as the delegate leaves the real delegate nil.
   cache->setDelegate(dynamic);
@@ -70,14 +71,18 @@ TEST(CacheBlocksTest, AGetterFillsAMissingEntryAndANilAnswerStoresNothing) {
   auto cache = ns::make<ns::Cache>();
   int calls = 0;
   auto made = ns::make<ns::Object>();
-  EXPECT_EQ(CacheBlocks::objectForKey_withGetter(cache, ns::Value("k"), [&] {
-              ++calls;
-              return made;
-            }), made);
-  EXPECT_EQ(CacheBlocks::objectForKey_withGetter(cache, ns::Value("k"), [&] {
-              ++calls;
-              return nullptr;
-            }), made);
+  EXPECT_EQ(CacheBlocks::objectForKey_withGetter(cache, ns::Value("k"),
+                                                 [&] {
+                                                   ++calls;
+                                                   return made;
+                                                 }),
+            made);
+  EXPECT_EQ(CacheBlocks::objectForKey_withGetter(cache, ns::Value("k"),
+                                                 [&] {
+                                                   ++calls;
+                                                   return nullptr;
+                                                 }),
+            made);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(CacheBlocks::objectForKey_withGetter(cache, ns::Value("n"), [] { return nullptr; }), nullptr);
   EXPECT_EQ(cache->objectForKey(ns::Value("n")), nullptr);
@@ -98,8 +103,9 @@ TEST(DynamicDelegateTest, OnlyDeclaredMethodsBindAndUnansweredMessagesAreDropped
   EXPECT_FALSE(ns::respondsToSelector(dynamic, ns::Sel("notInTheProtocol:")));
   EXPECT_EQ(dynamic->blockImplementationForMethod(ns::Sel("notInTheProtocol:")), nullptr);
 
-  dynamic->implementMethod_withBlock(ns::Sel("thing:doubled:"),
-                                     ns::block<long(ns::Ref<ns::Object>, long)>([](ns::Ref<ns::Object>, long n) { return n * 2; }));
+  dynamic->implementMethod_withBlock(
+      ns::Sel("thing:doubled:"),
+      ns::block<long(ns::Ref<ns::Object>, long)>([](ns::Ref<ns::Object>, long n) { return n * 2; }));
   EXPECT_TRUE(ns::respondsToSelector(dynamic, ns::Sel("thing:doubled:")));
   EXPECT_EQ(ns::send<long>(dynamic, ns::Sel("thing:doubled:"), owner, 21L), 42);
 
@@ -114,7 +120,9 @@ TEST(DynamicDelegateTest, OnlyDeclaredMethodsBindAndUnansweredMessagesAreDropped
     FAIL() << "doesNotRecognizeSelector: must raise";
   } catch (const ns::Exception& e) {
     EXPECT_EQ(e.name(), ns::NSInvalidArgumentException);
-    EXPECT_EQ(e.reason().rfind("-[DynamicDelegate thingDidChange:]: unrecognized selector sent to instance 0x", 0), 0u)
+    EXPECT_EQ(
+        e.reason().rfind("-[DynamicDelegate thingDidChange:]: unrecognized selector sent to instance 0x", 0),
+        0u)
         << e.reason();
   }
   EXPECT_NE(dynamic->description().find("protocol = DDTestDelegate"), std::string::npos);
@@ -122,7 +130,8 @@ TEST(DynamicDelegateTest, OnlyDeclaredMethodsBindAndUnansweredMessagesAreDropped
 
 TEST(DynamicDelegateTest, TheRealDelegateAnswersWhatNoBlockDoes) {
   auto owner = ns::make<ns::Object>();
-  auto dynamic = ObjectDynamicDelegate::dynamicDelegateForProtocol(owner.get(), ns::objc_getProtocol("NSCacheDelegate"));
+  auto dynamic =
+      ObjectDynamicDelegate::dynamicDelegateForProtocol(owner.get(), ns::objc_getProtocol("NSCacheDelegate"));
   std::vector<std::string> events;
   auto recorder = ns::make<Recorder>();
   recorder->events = &events;

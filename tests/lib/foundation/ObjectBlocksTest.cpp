@@ -54,17 +54,22 @@ TEST(BlockObservationTest, EachFormReceivesWhatItsContextNames) {
   auto video = ns::make<Video>();
   std::vector<ns::Object*> plain;
   std::vector<Delivery> withChange, withPath, withBoth;
-  ObjectBlockObservation::addObserverForKeyPath_task(video.get(), "title",
-                                                     [&](ns::Ref<ns::Object> o) { plain.push_back(o.get()); });
+  ObjectBlockObservation::addObserverForKeyPath_task(
+      video.get(), "title", [&](ns::Ref<ns::Object> o) { plain.push_back(o.get()); });
   ObjectBlockObservation::addObserverForKeyPath_options_task(
       video.get(), "title", ns::NSKeyValueObservingOptionNew,
-      [&](ns::Ref<ns::Object> o, ns::Dictionary change) { withChange.push_back({o.get(), "", change}); });
-  ObjectBlockObservation::addObserverForKeyPaths_task(
-      video.get(), {"title", "count"},
-      [&](ns::Ref<ns::Object> o, std::string path) { withPath.push_back({o.get(), path, {}}); });
+      [&](ns::Ref<ns::Object> o, ns::Dictionary change) {
+        withChange.push_back({o.get(), "", change});
+      });
+  ObjectBlockObservation::addObserverForKeyPaths_task(video.get(), {"title", "count"},
+                                                      [&](ns::Ref<ns::Object> o, std::string path) {
+                                                        withPath.push_back({o.get(), path, {}});
+                                                      });
   ObjectBlockObservation::addObserverForKeyPaths_options_task(
       video.get(), {"count"}, ns::NSKeyValueObservingOptionNew | ns::NSKeyValueObservingOptionOld,
-      [&](ns::Ref<ns::Object> o, std::string path, ns::Dictionary change) { withBoth.push_back({o.get(), path, change}); });
+      [&](ns::Ref<ns::Object> o, std::string path, ns::Dictionary change) {
+        withBoth.push_back({o.get(), path, change});
+      });
   EXPECT_EQ(ObjectBlockObservation::blk_observerBlocks(video.get()).size(), 4u);
 
   ns::setValue_forKey(video, Value("Hello"), "title");
@@ -87,7 +92,8 @@ TEST(BlockObservationTest, RemovingLastKeyPathsAndIdentifiersEmptiesTheTable) {
   auto video = ns::make<Video>();
   int calls = 0;
   ObjectBlockObservation::addObserverForKeyPaths_identifier_options_task(
-      video.get(), {"title", "count"}, "both", 0, [&](ns::Ref<ns::Object>, std::string, ns::Dictionary) { ++calls; });
+      video.get(), {"title", "count"}, "both", 0,
+      [&](ns::Ref<ns::Object>, std::string, ns::Dictionary) { ++calls; });
   ObjectBlockObservation::addObserverForKeyPath_identifier_options_task(
       video.get(), "title", "one", 0, [&](ns::Ref<ns::Object>, ns::Dictionary) { ++calls; });
 
@@ -128,8 +134,9 @@ TEST(BlockObservationTest, ATaskRemovingItsOwnObserverDuringDeliveryRunsClean) {
   int calls = 0;
   std::string id;
   id = ObjectBlockObservation::addObserverForKeyPath_task(video.get(), "title", [&](ns::Ref<ns::Object> o) {
-    ObjectBlockObservation::removeObserversWithIdentifier(o.get(), id);  // drops the observer's last reference
-    ++calls;                                                             // ...while this task still runs
+    ObjectBlockObservation::removeObserversWithIdentifier(o.get(),
+                                                          id);  // drops the observer's last reference
+    ++calls;                                                    // ...while this task still runs
   });
   ns::setValue_forKey(video, Value("a"), "title");
   ns::setValue_forKey(video, Value("b"), "title");
@@ -158,9 +165,11 @@ TEST(BlockAssociatedObjectsTest, PoliciesDecideWhatTheAssociationKeeps) {
   value->setTitle("original");
   ns::Weak<Video> watch = value;
 
-  ObjectBlockAssociatedObjects::associateValue_withKey(owner.get(), Value(ns::Ref<ns::Object>(value)), &strongKey);
+  ObjectBlockAssociatedObjects::associateValue_withKey(owner.get(), Value(ns::Ref<ns::Object>(value)),
+                                                       &strongKey);
   ObjectBlockAssociatedObjects::weaklyAssociateValue_withKey(owner.get(), value, &weakKey);
-  ObjectBlockAssociatedObjects::associateCopyOfValue_withKey(owner.get(), Value(ns::Ref<ns::Object>(value)), &copyKey);
+  ObjectBlockAssociatedObjects::associateCopyOfValue_withKey(owner.get(), Value(ns::Ref<ns::Object>(value)),
+                                                             &copyKey);
   ObjectBlockAssociatedObjects::atomicallyAssociateValue_withKey(owner.get(), Value("text"), &atomicKey);
 
   auto copied = ObjectBlockAssociatedObjects::associatedValueForKey(owner.get(), &copyKey).objectAs<Video>();
@@ -171,7 +180,8 @@ TEST(BlockAssociatedObjectsTest, PoliciesDecideWhatTheAssociationKeeps) {
 
   value.reset();
   EXPECT_FALSE(watch.expired());  // the strong association keeps it
-  EXPECT_EQ(ObjectBlockAssociatedObjects::associatedValueForKey(owner.get(), &weakKey).objectAs<Video>(), watch.lock());
+  EXPECT_EQ(ObjectBlockAssociatedObjects::associatedValueForKey(owner.get(), &weakKey).objectAs<Video>(),
+            watch.lock());
   ObjectBlockAssociatedObjects::associateValue_withKey(owner.get(), Value(), &strongKey);
   EXPECT_TRUE(watch.expired());
   EXPECT_TRUE(ObjectBlockAssociatedObjects::associatedValueForKey(owner.get(), &weakKey).isNil());
@@ -187,7 +197,8 @@ TEST(ObjectBlocksTest, DeferredBlocksRunOnTheMainQueueLaterUnlessCancelled) {
   auto receiver = ns::make<ns::Object>();
   ObjectBlocks::performBlock_afterDelay([&] { ranNow = true; }, 0);
   auto cancelled = ObjectBlocks::performBlock_afterDelay([&] { cancelledRan = true; }, 1.0);
-  ObjectBlocks::performBlock_afterDelay(receiver, [&](ns::Ref<ns::Object> o) { received = o; }, 2.0);
+  ObjectBlocks::performBlock_afterDelay(
+      receiver, [&](ns::Ref<ns::Object> o) { received = o; }, 2.0);
   EXPECT_FALSE(ranNow);  // not at once, even with no delay
   ASSERT_TRUE(pltest::pumpUntil([&] { return ranNow; }));
   ObjectBlocks::cancelBlock(cancelled);
@@ -200,16 +211,17 @@ TEST(ObjectBlocksTest, DeferredBlocksRunOnTheMainQueueLaterUnlessCancelled) {
 
 TEST(InvocationBlocksTest, TheGrabberRecordsTheMessageInsteadOfPerformingIt) {
   auto video = ns::make<Video>();
-  auto invocation = InvocationBlocks::invocationWithTarget_block(video, [](ns::Ref<BlockInvocationGrabber> g) {
-    ns::send<void>(g, ns::Sel("setTitle:"), std::string("x"));
-  });
+  auto invocation = InvocationBlocks::invocationWithTarget_block(
+      video,
+      [](ns::Ref<BlockInvocationGrabber> g) { ns::send<void>(g, ns::Sel("setTitle:"), std::string("x")); });
   ASSERT_NE(invocation, nullptr);
   EXPECT_EQ(video->title(), "");
   EXPECT_EQ(invocation->target(), video);
   EXPECT_EQ(invocation->selector(), ns::Sel("setTitle:"));
   invocation->invoke();
   EXPECT_EQ(video->title(), "x");
-  EXPECT_EQ(InvocationBlocks::invocationWithTarget_block(video, [](ns::Ref<BlockInvocationGrabber>) {}), nullptr);
+  EXPECT_EQ(InvocationBlocks::invocationWithTarget_block(video, [](ns::Ref<BlockInvocationGrabber>) {}),
+            nullptr);
 }
 
 }  // namespace

@@ -52,7 +52,8 @@ TEST_F(TimerBlocksTest, ATimerWithoutABlockFiresWithoutEffectAndAnUnscheduledOne
   TimerBlocks::blk_executeBlockFromTimer(nullptr);
 
   int ran = 0;
-  auto unscheduled = TimerBlocks::timerWithTimeInterval_block_repeats(1.0, [&](ns::Ref<ns::Timer>) { ++ran; }, false);
+  auto unscheduled = TimerBlocks::timerWithTimeInterval_block_repeats(
+      1.0, [&](ns::Ref<ns::Timer>) { ++ran; }, false);
   clock.advance(5);
   EXPECT_EQ(ran, 0);
   ns::RunLoop::currentRunLoop()->addTimer_forMode(unscheduled, ns::DefaultRunLoopMode);

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include <sys/socket.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include "lib/foundation/URLConnectionBlocks.h"
@@ -52,7 +52,8 @@ class URLConnectionBlocksTest : public testing::Test {
   ns::Ref<ns::URLConnection> start(const ns::Ref<ns::URLRequest>& req, Outcome& outcome) {
     return URLConnectionBlocks::startConnectionWithRequest_successHandler_failureHandler(
         req,
-        [&outcome](ns::Ref<ns::URLConnection>, ns::Ref<ns::URLResponse> response, std::optional<ns::Data> body) {
+        [&outcome](ns::Ref<ns::URLConnection>, ns::Ref<ns::URLResponse> response,
+                   std::optional<ns::Data> body) {
           ++outcome.successes;
           outcome.response = response;
           outcome.body = body;
@@ -80,7 +81,8 @@ TEST_F(URLConnectionBlocksTest, SuccessGetsTheWholeBodyOrNilAndFailureComesOnce)
   ASSERT_TRUE(pltest::pumpUntil([&] { return moved.done(); }));
   ASSERT_EQ(moved.successes, 1);
   ASSERT_TRUE(moved.body.has_value());
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(moved.body->bytes()), moved.body->length()), "second body");
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(moved.body->bytes()), moved.body->length()),
+            "second body");
   EXPECT_NE(moved.response->URL()->absoluteString().find("/final"), std::string::npos);
 
   // A port nobody listens on: failure, once.
@@ -93,7 +95,8 @@ TEST_F(URLConnectionBlocksTest, SuccessGetsTheWholeBodyOrNilAndFailureComesOnce)
   ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
   ::close(s);
   Outcome refused;
-  auto c3 = start(ns::URLRequest::requestWithURL(ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/")),
+  auto c3 = start(ns::URLRequest::requestWithURL(
+                      ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/")),
                   refused);
   ASSERT_TRUE(pltest::pumpUntil([&] { return refused.done(); }));
   pltest::pumpUntil([] { return false; }, 0.1);
@@ -174,10 +177,11 @@ TEST_F(URLConnectionBlocksTest, TheResponseBlockAndTheDelegateAccessorsGoThrough
   server.canned("GET", "/a", pltest::FakeReply::text(200, "a"));
   auto c = URLConnectionBlocks::initWithRequest(request("/a"));
   ns::Ref<ns::URLResponse> seen;
-  URLConnectionBlocks::setResponseBlock(c, [&](ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> r) {
-    EXPECT_EQ(connection, c);
-    seen = r;
-  });
+  URLConnectionBlocks::setResponseBlock(
+      c, [&](ns::Ref<ns::URLConnection> connection, ns::Ref<ns::URLResponse> r) {
+        EXPECT_EQ(connection, c);
+        seen = r;
+      });
   EXPECT_NE(ns::send<ns::Ref<ns::Object>>(c, ns::Sel("responseBlock")), nullptr);
   auto dynamic = ns::send<ns::Ref<ns::Object>>(c, ns::Sel("dyn_delegate"));
   ASSERT_NE(dynamic, nullptr);

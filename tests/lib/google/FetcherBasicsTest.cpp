@@ -57,10 +57,19 @@ TEST_F(FetcherBasics, UnencryptedFetchesAreRefusedUnlessAllowed) {
   plain.canned("GET", "/", FakeReply::text(200, "plain"));
   std::string base = plain.baseURL();
   std::vector<RefusalCase> cases = {
-      {"other host", "http://www.example.invalid/a", false, {}, false,
+      {"other host",
+       "http://www.example.invalid/a",
+       false,
+       {},
+       false,
        "Fetch disallowed for http://www.example.invalid/a"},
       {"localhost ip", base + "/", false, {}, false, "Localhost fetch disallowed for " + base + "/"},
-      {"localhost ip, schemes do not help", base + "/", false, {"http"}, false, "Localhost fetch disallowed for"},
+      {"localhost ip, schemes do not help",
+       base + "/",
+       false,
+       {"http"},
+       false,
+       "Localhost fetch disallowed for"},
       {"localhost allowed", base + "/", true, {}, true, ""},
   };
   for (const auto& c : cases) {
@@ -91,7 +100,8 @@ TEST_F(FetcherBasics, UnencryptedFetchesAreRefusedUnlessAllowed) {
 }
 
 TEST_F(FetcherBasics, ABodyTurnsAGetIntoAPost) {
-  server_.route("*", "/echo", [](const pltest::FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
+  server_.route("*", "/echo",
+                [](const pltest::FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
   auto fetcher = fetcherFor("/echo");
   fetcher->setPostData(ns::Data("q=1"));
   std::int64_t sent = 0, expected = 0;
@@ -207,7 +217,8 @@ TEST_F(FetcherBasics, BadRepliesEndInAnErrorOrAreIgnored) {
   std::vector<BadReplyCase> cases = {
       {"malformed location", FakeReply::redirect(302, "http://[::1"), false},
       {"location without host", FakeReply::redirect(302, "https://"), false},
-      {"malformed set-cookie", FakeReply::text(200, "ok").header("Set-Cookie", ";;=;; Domain=..; Expires=never"), true},
+      {"malformed set-cookie",
+       FakeReply::text(200, "ok").header("Set-Cookie", ";;=;; Domain=..; Expires=never"), true},
       {"body cut short", FakeReply::cutShort("abc", 100), false},
   };
   for (const auto& c : cases) {
@@ -268,7 +279,8 @@ TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
   for (std::string reply : {"HTTP/1.1 two hundred OK\r\n\r\nbody", "garbage\r\n\r\n"}) {
     SCOPED_TRACE(reply);
     RawPeer peer(reply);
-    auto fetcher = NetHTTPFetcher::fetcherWithURLString("http://127.0.0.1:" + std::to_string(peer.port()) + "/");
+    auto fetcher =
+        NetHTTPFetcher::fetcherWithURLString("http://127.0.0.1:" + std::to_string(peer.port()) + "/");
     fetcher->setAllowLocalhostRequest(true);
     Outcome outcome;
     ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));

@@ -33,7 +33,8 @@ class FetcherLogging : public FetcherTest {
   }
 
   // Runs one fetch to its end and answers the fetcher.
-  ns::Ref<NetHTTPFetcher> fetch(const std::string& path, const std::function<void(NetHTTPFetcher&)>& prepare = {}) {
+  ns::Ref<NetHTTPFetcher> fetch(const std::string& path,
+                                const std::function<void(NetHTTPFetcher&)>& prepare = {}) {
     auto fetcher = fetcherFor(path);
     if (prepare) prepare(*fetcher);
     Outcome outcome;
@@ -71,8 +72,9 @@ TEST_F(FetcherLogging, OnWritesTextHtmlAndNewestLinkWithTokensAndAuthorizationCu
     f.mutableRequest()->setValue_forHTTPHeaderField("Bearer x", "Authorization");
     f.mutableRequest()->setValue_forHTTPHeaderField("application/x-www-form-urlencoded", "Content-Type");
     f.setComment("token request");
-    f.setPostData(ns::Data(std::string("grant_type=authorization_code&code=4/SECRETCODE&client_id=app"
-                                       "&client_secret=SHH&redirect_uri=x")));
+    f.setPostData(
+        ns::Data(std::string("grant_type=authorization_code&code=4/SECRETCODE&client_id=app"
+                             "&client_secret=SHH&redirect_uri=x")));
   });
 
   ASSERT_TRUE(fs::is_directory(runFolder()));
@@ -84,15 +86,18 @@ TEST_F(FetcherLogging, OnWritesTextHtmlAndNewestLinkWithTokensAndAuthorizationCu
   EXPECT_EQ(*fetcher->log(), text);
   for (const char* secret : {"AT-1", "RT-2", "ID-3", "SECRETCODE", "SHH", "Bearer x"})
     EXPECT_EQ(text.find(secret), std::string::npos) << secret << " in\n" << text;
-  for (const char* kept : {"token request", "Request: POST ", "/token", "Authorization: Bearer _snip_",
-                           "client_id=app&client_secret=_snip_&redirect_uri=x", "code=_snip_&",
-                           "Response: status 200", "\"access_token\" : \"_snip_\"", "\"expires_in\" : 3600",
-                           "Response body: (", "-----------------------------------------------------------\n"})
+  for (const char* kept :
+       {"token request", "Request: POST ", "/token", "Authorization: Bearer _snip_",
+        "client_id=app&client_secret=_snip_&redirect_uri=x", "code=_snip_&", "Response: status 200",
+        "\"access_token\" : \"_snip_\"", "\"expires_in\" : 3600", "Response body: (",
+        "-----------------------------------------------------------\n"})
     EXPECT_NE(text.find(kept), std::string::npos) << kept << " not in\n" << text;
 
   std::string html = fileContents(runFolder() / NetHTTPFetcherLogging::htmlFileName());
   EXPECT_EQ(html.rfind("<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\">"
-                       "<title>Pelorin_Test HTTP fetch log 12-07_04-10-00AM</title>", 0), 0u);
+                       "<title>Pelorin_Test HTTP fetch log 12-07_04-10-00AM</title>",
+                       0),
+            0u);
   EXPECT_NE(html.find("authorized"), std::string::npos);
   EXPECT_NE(html.find("<br><hr><p>"), std::string::npos);
   EXPECT_NE(html.find("token request"), std::string::npos);
@@ -125,7 +130,8 @@ TEST_F(FetcherLogging, AtomBodyIsSavedAsXmlReformattedByXmllint) {
   EXPECT_NE(saved.find("<feed>\n  <entry>\n    <id>1</id>\n  </entry>\n</feed>"), std::string::npos) << saved;
   EXPECT_NE(fetcher->log()->find("  <entry>\n"), std::string::npos);
   std::string html = fileContents(runFolder() / NetHTTPFetcherLogging::htmlFileName());
-  EXPECT_NE(html.find(fs::path(xml[0]).filename().string()), std::string::npos) << "the data line links the body";
+  EXPECT_NE(html.find(fs::path(xml[0]).filename().string()), std::string::npos)
+      << "the data line links the body";
 }
 
 struct ReplyFileCase {
@@ -141,7 +147,8 @@ TEST_F(FetcherLogging, ReplyBodiesGetFilesByType) {
       {"image/png", png, "_response.png", png},
       {"image/jpeg", "\xff\xd8\xff", "_response.jpg", "\xff\xd8\xff"},
       {"text/plain", "plain words", "_response", "plain words"},
-      {"application/json", R"({"access_token":"AT","n":1})", "_response", "{\n  \"access_token\" : \"_snip_\",\n  \"n\" : 1\n}"},
+      {"application/json", R"({"access_token":"AT","n":1})", "_response",
+       "{\n  \"access_token\" : \"_snip_\",\n  \"n\" : 1\n}"},
       {"application/octet-stream", "\x01\xfe\xff", "", ""},
   };
   NetHTTPFetcherLogging::setLoggingEnabled(true);
@@ -160,7 +167,8 @@ TEST_F(FetcherLogging, ReplyBodiesGetFilesByType) {
     }
     ASSERT_EQ(bodies.size(), 1u) << c.type;
     EXPECT_TRUE(bodies[0].size() > c.fileSuffix.size() &&
-                bodies[0].substr(bodies[0].size() - c.fileSuffix.size()) == c.fileSuffix) << bodies[0];
+                bodies[0].substr(bodies[0].size() - c.fileSuffix.size()) == c.fileSuffix)
+        << bodies[0];
     EXPECT_EQ(fileContents(bodies[0]), c.contents) << c.type;
   }
 }
@@ -246,14 +254,20 @@ TEST(FetcherLoggingText, RequestBodiesAreShownWithSecretsCutAndBinaryReplaced) {
       {"jwt assertion", "grant_type=jwt&assertion=eyJ.x.y", std::nullopt, "grant_type=jwt&assertion=_snip_"},
       {"API key of a JSON-RPC body", R"([{"method":"m","key":"AIzaK","id":"1"}])", "application/json",
        "[\n  {\n    \"method\" : \"m\",\n    \"key\" : \"_snip_\",\n    \"id\" : \"1\"\n  }\n]"},
-      {"not UTF-8", std::string("ab\xff\x00" "c", 5), std::nullopt, "ab__c"},
+      {"not UTF-8",
+       std::string("ab\xff\x00"
+                   "c",
+                   5),
+       std::nullopt, "ab__c"},
       {"multipart with a binary part",
-       std::string("--B\r\nContent-Type: text/plain\r\n\r\nhi\r\n--B\r\nContent-Type: image/png\r\n\r\n\x89PNG\xff\r\n--B--"),
+       std::string("--B\r\nContent-Type: text/plain\r\n\r\nhi\r\n--B\r\nContent-Type: "
+                   "image/png\r\n\r\n\x89PNG\xff\r\n--B--"),
        std::nullopt,
        "--B\r\nContent-Type: text/plain\r\n\r\nhi\r\n--B\r\nContent-Type: image/png\r\r<<7 bytes>>\r--B--"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(NetHTTPFetcherLogging::stringFromStreamData_contentType(ns::Data(c.body), c.type), c.shown) << c.name;
+    EXPECT_EQ(NetHTTPFetcherLogging::stringFromStreamData_contentType(ns::Data(c.body), c.type), c.shown)
+        << c.name;
 }
 
 TEST(FetcherLoggingText, SnippingAndHeaders) {
@@ -263,12 +277,12 @@ TEST(FetcherLoggingText, SnippingAndHeaders) {
   for (const auto& c : std::vector<SnipCase>{{"a=1&b=2&c=3", "b=", "&", "a=1&b=_snip_&c=3"},
                                              {"a=1&b=2", "b=", "&", "a=1&b=_snip_"},
                                              {"a=1", "z=", "&", "a=1"}})
-    EXPECT_EQ(NetHTTPFetcherLogging::snipSubstringOfString_betweenStartString_endString(c.text, c.start, c.end),
-              c.result);
+    EXPECT_EQ(
+        NetHTTPFetcherLogging::snipSubstringOfString_betweenStartString_endString(c.text, c.start, c.end),
+        c.result);
 
-  ns::HTTPHeaderFields headers{{"Accept", "*/*"},
-                               {"Authorization", "Bearer ya29.token"},
-                               {"X-Other", "Bearer visible"}};
+  ns::HTTPHeaderFields headers{
+      {"Accept", "*/*"}, {"Authorization", "Bearer ya29.token"}, {"X-Other", "Bearer visible"}};
   EXPECT_EQ(NetHTTPFetcherLogging::headersStringForDictionary(headers),
             "  Accept: */*\n  Authorization: Bearer _snip_\n  X-Other: Bearer visible\n");
   for (const auto& [value, shown] : std::vector<std::pair<std::string, std::string>>{
@@ -276,11 +290,12 @@ TEST(FetcherLoggingText, SnippingAndHeaders) {
            {"GoogleLogin auth=abc", "GoogleLogin auth=_snip_"},
            {"OAuth oauth_token=\"abc\", oauth_version=\"1.0\"", "OAuth _snip_"}}) {
     ns::HTTPHeaderFields one{{"Authorization", value}};
-    EXPECT_EQ(NetHTTPFetcherLogging::headersStringForDictionary(one), "  Authorization: " + shown + "\n") << value;
+    EXPECT_EQ(NetHTTPFetcherLogging::headersStringForDictionary(one), "  Authorization: " + shown + "\n")
+        << value;
   }
   EXPECT_FALSE(NetHTTPFetcherLogging::formattedStringFromData_contentType_JSON(std::nullopt, std::nullopt));
-  EXPECT_FALSE(NetHTTPFetcherLogging::formattedStringFromData_contentType_JSON(ns::Data(std::string("\xff\xfe")),
-                                                                               std::nullopt));
+  EXPECT_FALSE(NetHTTPFetcherLogging::formattedStringFromData_contentType_JSON(
+      ns::Data(std::string("\xff\xfe")), std::nullopt));
 }
 
 }  // namespace

@@ -9,8 +9,9 @@ using pltest::FakeReply;
 
 namespace {
 
-std::optional<std::string> fetchAndTakeHeader(pltest::FakeServer& server, const ns::Ref<NetHTTPFetcher>& fetcher,
-                                              const std::string& path, const std::string& header) {
+std::optional<std::string> fetchAndTakeHeader(pltest::FakeServer& server,
+                                              const ns::Ref<NetHTTPFetcher>& fetcher, const std::string& path,
+                                              const std::string& header) {
   Outcome outcome;
   server.clearRequests();
   EXPECT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
@@ -57,8 +58,8 @@ TEST_F(FetcherRedirect, AuthorizationStaysWithItsOrigin) {
   std::vector<RedirectCase> cases = {
       {"same host", "https://api.example.test/same", "https://api.example.test/landing", true},
       {"other host", "https://api.example.test/away", "https://other.example.test/landing", false},
-      {"other port", "https://api.example.test/port", "https://api.example.test:" + std::to_string(server_.port()) +
-                                                           "/landing", false},
+      {"other port", "https://api.example.test/port",
+       "https://api.example.test:" + std::to_string(server_.port()) + "/landing", false},
   };
   server_.route("GET", "/landing", [](const pltest::FakeRequest& r) {
     return FakeReply::text(200, r.header("Authorization").value_or("none"));
@@ -84,9 +85,11 @@ class FetcherCookies : public FetcherTest {
     server_.serveAs("example.test");
     server_.canned("GET", "/a", FakeReply::text(200, "set").header("Set-Cookie", "s=1; Path=/"));
     server_.canned("GET", "/b", FakeReply::text(200, "b"));
-    server_.canned("GET", "/domain", FakeReply::text(200, "set").header("Set-Cookie", "d=1; Domain=ample.test; Path=/"));
+    server_.canned("GET", "/domain",
+                   FakeReply::text(200, "set").header("Set-Cookie", "d=1; Domain=ample.test; Path=/"));
     server_.canned("GET", "/expire",
-                   FakeReply::text(200, "gone").header("Set-Cookie", "s=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT"));
+                   FakeReply::text(200, "gone")
+                       .header("Set-Cookie", "s=; Path=/; Expires=Thu, 01 Jan 1970 00:00:00 GMT"));
   }
 };
 
@@ -97,7 +100,8 @@ TEST_F(FetcherCookies, FetchHistoryCookiesStayWithTheirService) {
   fetchAndTakeHeader(server_, service->fetcherWithURLString(url("/a")), "/a", "Cookie");
 
   EXPECT_EQ(fetchAndTakeHeader(server_, service->fetcherWithURLString(url("/b")), "/b", "Cookie"), "s=1");
-  EXPECT_EQ(fetchAndTakeHeader(server_, otherService->fetcherWithURLString(url("/b")), "/b", "Cookie"), std::nullopt);
+  EXPECT_EQ(fetchAndTakeHeader(server_, otherService->fetcherWithURLString(url("/b")), "/b", "Cookie"),
+            std::nullopt);
 
   auto none = service->fetcherWithURLString(url("/a"));
   none->setCookieStorageMethod(CookieStorageMethodNone);
@@ -108,16 +112,21 @@ TEST_F(FetcherCookies, FetchHistoryCookiesStayWithTheirService) {
 
   // A server's expired cookie deletes the stored one.
   fetchAndTakeHeader(server_, service->fetcherWithURLString(url("/expire")), "/expire", "Cookie");
-  EXPECT_EQ(fetchAndTakeHeader(server_, service->fetcherWithURLString(url("/b")), "/b", "Cookie"), std::nullopt);
+  EXPECT_EQ(fetchAndTakeHeader(server_, service->fetcherWithURLString(url("/b")), "/b", "Cookie"),
+            std::nullopt);
   EXPECT_TRUE(service->fetchHistory()->cookieStorage()->cookies().empty());
 }
 
 TEST_F(FetcherCookies, ADomainCookieDoesNotReachAHostThatMerelyEndsWithIt) {
   auto service = ns::make<NetHTTPFetcherService>();
-  fetchAndTakeHeader(server_, service->fetcherWithURLString("https://ample.test/domain"), "/domain", "Cookie");
-  EXPECT_EQ(fetchAndTakeHeader(server_, service->fetcherWithURLString("https://example.test/b"), "/b", "Cookie"),
-            std::nullopt);
-  EXPECT_EQ(fetchAndTakeHeader(server_, service->fetcherWithURLString("https://ample.test/b"), "/b", "Cookie"), "d=1");
+  fetchAndTakeHeader(server_, service->fetcherWithURLString("https://ample.test/domain"), "/domain",
+                     "Cookie");
+  EXPECT_EQ(
+      fetchAndTakeHeader(server_, service->fetcherWithURLString("https://example.test/b"), "/b", "Cookie"),
+      std::nullopt);
+  EXPECT_EQ(
+      fetchAndTakeHeader(server_, service->fetcherWithURLString("https://ample.test/b"), "/b", "Cookie"),
+      "d=1");
 }
 
 TEST_F(FetcherCookies, SystemMethodLeavesCookiesToTheURLLoader) {
@@ -165,7 +174,8 @@ TEST(NetCookieStorageMatching, DomainPathAndSecureRules) {
   };
   for (const auto& c : cases) {
     std::vector<std::string> names;
-    for (const auto& found : store->cookiesForURL(ns::URL::URLWithString(c.url))) names.push_back(found->name());
+    for (const auto& found : store->cookiesForURL(ns::URL::URLWithString(c.url)))
+      names.push_back(found->name());
     EXPECT_EQ(names, c.names) << c.url;
   }
 }

@@ -29,7 +29,8 @@ class FetcherRetry : public FetcherTest {
     drainRunLoop();
     EXPECT_EQ(notes.retryStopped(), fired) << "fired before " << wait << " s";
     clock_.advance(0.02);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return notes.retryStopped() == fired + 1; })) << "no retry at " << wait;
+    ASSERT_TRUE(pltest::pumpUntil([&] { return notes.retryStopped() == fired + 1; }))
+        << "no retry at " << wait;
   }
 
   pltest::VirtualClock clock_;
@@ -104,7 +105,8 @@ TEST_F(FetcherRetry, BackOffDoublesUntilTheCeilingForTheMethod) {
     scriptStatuses(server_, path, {503});
     auto fetcher = fetcherFor(path);
     fetcher->mutableRequest()->setHTTPMethod(c.method);
-    if (c.methodOverride) fetcher->mutableRequest()->setValue_forHTTPHeaderField(*c.methodOverride, "X-HTTP-Method-Override");
+    if (c.methodOverride)
+      fetcher->mutableRequest()->setValue_forHTTPHeaderField(*c.methodOverride, "X-HTTP-Method-Override");
     if (c.withBody) fetcher->setPostData(ns::Data("x=1"));
     fetcher->setRetryEnabled(true);
     fetcher->setMinRetryInterval(1.5);
@@ -113,8 +115,10 @@ TEST_F(FetcherRetry, BackOffDoublesUntilTheCeilingForTheMethod) {
     ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
     for (double wait : c.waits) {
       int started = notes.retryStarted();
-      ASSERT_TRUE(pltest::pumpUntil([&] { return notes.retryStarted() == started + 1 || outcome.finished > 0; }));
-      ASSERT_EQ(outcome.finished, 0) << "gave up before the wait of " << wait << ": " << (outcome.error ? outcome.error->description() : "");
+      ASSERT_TRUE(
+          pltest::pumpUntil([&] { return notes.retryStarted() == started + 1 || outcome.finished > 0; }));
+      ASSERT_EQ(outcome.finished, 0) << "gave up before the wait of " << wait << ": "
+                                     << (outcome.error ? outcome.error->description() : "");
       EXPECT_EQ(fetcher->maxRetryInterval(), c.ceiling);
       expectWait(notes, wait);
     }

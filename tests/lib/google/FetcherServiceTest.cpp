@@ -33,7 +33,8 @@ class FetcherService : public FetcherTest {
     return fetcher;
   }
   bool serverSaw(std::size_t count) {
-    return pltest::pumpUntil([&] { return server_.requestCount() >= count; }) && server_.requestCount() == count;
+    return pltest::pumpUntil([&] { return server_.requestCount() >= count; }) &&
+           server_.requestCount() == count;
   }
 
   ns::Ref<NetHTTPFetcherService> service_ = ns::make<NetHTTPFetcherService>();
@@ -211,7 +212,8 @@ TEST(FetcherServiceSettings, NewFetchersTakeTheServiceSettings) {
 
   auto own = ns::URLRequest::requestWithURL(ns::URL::URLWithString("https://www.example.test/"));
   own->setValue_forHTTPHeaderField("Mine/2", "User-Agent");
-  EXPECT_EQ(service->fetcherWithRequest(own)->mutableRequest()->valueForHTTPHeaderField("User-Agent"), "Mine/2");
+  EXPECT_EQ(service->fetcherWithRequest(own)->mutableRequest()->valueForHTTPHeaderField("User-Agent"),
+            "Mine/2");
 
   // A new authorizer detaches the old one.
   auto next = ns::make<LinkedAuthorizer>();

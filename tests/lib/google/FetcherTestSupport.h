@@ -71,9 +71,9 @@ class RecordingDelegate : public ns::Object {
 class NotificationCounter {
  public:
   explicit NotificationCounter(const ns::Ref<ns::Object>& object = nullptr) {
-    for (const char* name : {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
-                              kNetHTTPFetcherRetryDelayStartedNotification,
-                              kNetHTTPFetcherRetryDelayStoppedNotification}) {
+    for (const char* name :
+         {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
+          kNetHTTPFetcherRetryDelayStartedNotification, kNetHTTPFetcherRetryDelayStoppedNotification}) {
       std::string key = name;
       tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
           key, object, nullptr, [this, key](const ns::Ref<ns::Notification>&) {

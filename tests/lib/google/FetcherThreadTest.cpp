@@ -38,10 +38,11 @@ TEST_F(FetcherThreads, ADelegateQueueReceivesTheCallbacks) {
   std::atomic<bool> onQueue{false};
   auto record = outcome.block();
   std::thread worker([&] {
-    fetcher->beginFetchWithCompletionHandler([&](const std::optional<ns::Data>& d, const std::optional<ns::Error>& e) {
-      onQueue = ns::OperationQueue::currentQueue() == queue;
-      record(d, e);
-    });
+    fetcher->beginFetchWithCompletionHandler(
+        [&](const std::optional<ns::Data>& d, const std::optional<ns::Error>& e) {
+          onQueue = ns::OperationQueue::currentQueue() == queue;
+          record(d, e);
+        });
   });
   worker.join();
   ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
@@ -85,10 +86,8 @@ TEST_F(FetcherThreads, AStalledReplyTimesOutOnTheVirtualClock) {
 TEST(FetcherUserAgent, CleanTokens) {
   pltest::Sandbox sandbox;
   std::vector<std::pair<std::string, std::string>> cases = {
-      {"Pelorin Video", "Pelorin_Video"},
-      {"a,b", "a_b"},
-      {"x(y)<z>@;:\\\"/[]?={}w", "xyzw"},
-      {"tab\there\nnow", "tabherenow"},
+      {"Pelorin Video", "Pelorin_Video"}, {"a,b", "a_b"},
+      {"x(y)<z>@;:\\\"/[]?={}w", "xyzw"}, {"tab\there\nnow", "tabherenow"},
       {"plain-1.2", "plain-1.2"},
   };
   for (const auto& [in, out] : cases) EXPECT_EQ(NetCleanUserAgentToken(in), out) << in;

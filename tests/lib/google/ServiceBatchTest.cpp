@@ -181,7 +181,8 @@ TEST_F(ServiceBatch, PagedMembersAreJoined) {
   service_->setShouldFetchNextPages(true);
   std::vector<std::string> comments;
   auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-      std::string(kNetHTTPFetcherStoppedNotification), nullptr, nullptr, [&](const ns::Ref<ns::Notification>& note) {
+      std::string(kNetHTTPFetcherStoppedNotification), nullptr, nullptr,
+      [&](const ns::Ref<ns::Notification>& note) {
         if (auto fetcher = std::dynamic_pointer_cast<NetHTTPFetcher>(note->object()))
           comments.push_back(fetcher->comment().value_or(""));
       });

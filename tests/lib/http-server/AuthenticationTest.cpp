@@ -34,7 +34,8 @@ std::string md5Hex(const std::string& text) {
 
 std::string nonceOf(const WireResponse& response) {
   auto challenge = response.header("WWW-Authenticate").value_or("");
-  return HTTPAuthenticationRequest::quotedSubHeaderFieldValue_fromHeaderFieldValue("nonce", challenge).value_or("");
+  return HTTPAuthenticationRequest::quotedSubHeaderFieldValue_fromHeaderFieldValue("nonce", challenge)
+      .value_or("");
 }
 
 // An Authorization header for GET of `digestURI` with the given nonce and count.
@@ -43,11 +44,13 @@ std::string digestHeader(const std::string& nonce, const std::string& nc, const 
   std::string ha1 = md5Hex("u:test realm:" + password);
   std::string ha2 = md5Hex("GET:" + digestURI);
   std::string response = md5Hex(ha1 + ":" + nonce + ":" + nc + ":abcdef:auth:" + ha2);
-  return "Authorization: Digest username=\"u\", realm=\"test realm\", nonce=\"" + nonce + "\", uri=\"" + digestURI +
-         "\", qop=auth, nc=" + nc + ", cnonce=\"abcdef\", response=\"" + response + "\"\r\n";
+  return "Authorization: Digest username=\"u\", realm=\"test realm\", nonce=\"" + nonce + "\", uri=\"" +
+         digestURI + "\", qop=auth, nc=" + nc + ", cnonce=\"abcdef\", response=\"" + response + "\"\r\n";
 }
 
-size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+size_t discard(char*, size_t size, size_t count, void*) {
+  return size * count;
+}
 
 class AuthenticationTest : public ServerFixture {
  protected:
@@ -107,9 +110,9 @@ TEST_F(AuthenticationTest, DigestReplayUriAndIncompleteHeaders) {
       {first, 200},
       {first, 401},  // replayed count
       {digestHeader(nonce, "00000002", "/secret"), 200},
-      {digestHeader(nonce, "00000003", "/secret", "p"), 401},       // wrong password
-      {digestHeader(nonce, "00000004", "/secret?x=1"), 401},        // made for another uri
-      {digestHeader("F00D", "00000005", "/secret"), 401},           // never issued
+      {digestHeader(nonce, "00000003", "/secret", "p"), 401},  // wrong password
+      {digestHeader(nonce, "00000004", "/secret?x=1"), 401},   // made for another uri
+      {digestHeader("F00D", "00000005", "/secret"), 401},      // never issued
       {"Authorization: Digest username=\"u\", realm=\"test realm\", nonce=\"" + nonce +
            "\", uri=\"/secret\", response=\"" + md5Hex("x") + "\"\r\n",
        401},  // no nc, cnonce, qop
@@ -185,7 +188,8 @@ TEST(AuthenticationRequestTest, SubFieldRules) {
       {"realm", "Digest username=\"u\"", std::nullopt, std::nullopt},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(HTTPAuthenticationRequest::quotedSubHeaderFieldValue_fromHeaderFieldValue(c.param, c.header), c.quoted)
+    EXPECT_EQ(HTTPAuthenticationRequest::quotedSubHeaderFieldValue_fromHeaderFieldValue(c.param, c.header),
+              c.quoted)
         << c.header;
     EXPECT_EQ(HTTPAuthenticationRequest::nonquotedSubHeaderFieldValue_fromHeaderFieldValue(c.param, c.header),
               c.unquoted)

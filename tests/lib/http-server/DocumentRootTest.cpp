@@ -71,8 +71,8 @@ TEST_F(DocumentRootTest, MissingRootAndFileSystemRoot) {
   EXPECT_FALSE(connection->filePathForURI("/"));
   // An empty root is no root, not the whole file system.
   for (const auto& config : {HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), ""),
-                             HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), "",
-                                                                           dispatch::queueCreate("HTTPConnection"))}) {
+                             HTTPConfig::initWithServer_documentRoot_queue(
+                                 ns::Weak<HTTPServer>(), "", dispatch::queueCreate("HTTPConnection"))}) {
     auto empty = ns::make<HTTPConnection>(nullptr, config);
     EXPECT_FALSE(empty->filePathForURI("/etc/passwd"));
     EXPECT_FALSE(empty->filePathForURI_allowDirectory("/", true));

@@ -112,10 +112,10 @@ TEST_F(FileResponseTest, FileRangesOnlyForBytesTheFileHolds) {
     std::uint64_t rangeLength;
   };
   for (const Case& c : std::initializer_list<Case>{{"shrunk", 3 * small, 100, false, 0},
-                                                     {"grown", 2 * small, 3 * small, true, 2 * small},
-                                                     {"same", 3 * small, 3 * small, true, 3 * small},
-                                                     {"small", 1000, 1000, false, 0},
-                                                     {"empty", 0, 0, false, 0}}) {
+                                                   {"grown", 2 * small, 3 * small, true, 2 * small},
+                                                   {"same", 3 * small, 3 * small, true, 3 * small},
+                                                   {"small", 1000, 1000, false, 0},
+                                                   {"empty", 0, 0, false, 0}}) {
     std::string path = file(std::string(c.name) + ".bin", c.createdSize);
     auto r = HTTPFileResponse::initWithFilePath_forConnection(path, connection);
     ASSERT_TRUE(r) << c.name;

@@ -24,7 +24,9 @@ class Recorder : public MultipartFormDataParserDelegate {
   void processContent_WithHeader(const ns::Data& data, const ns::Ref<MultipartMessageHeader>&) override {
     add("content", data.toString());
   }
-  void processEndOfPartWithHeader(const ns::Ref<MultipartMessageHeader>&) override { events.push_back("end"); }
+  void processEndOfPartWithHeader(const ns::Ref<MultipartMessageHeader>&) override {
+    events.push_back("end");
+  }
   void processEpilogueData(const ns::Data& data) override { add("epilogue", data.toString()); }
   std::vector<std::string> events;
 
@@ -38,7 +40,8 @@ class Recorder : public MultipartFormDataParserDelegate {
 };
 
 // Feeds `body` cut at `cuts` and answers the callbacks.
-std::vector<std::string> parse(const std::string& body, const std::vector<std::size_t>& cuts, bool* ok = nullptr) {
+std::vector<std::string> parse(const std::string& body, const std::vector<std::size_t>& cuts,
+                               bool* ok = nullptr) {
   auto recorder = std::make_shared<Recorder>();
   auto parser = MultipartFormDataParser::initWithBoundary_formEncoding("XyZ", FormEncoding::UTF8);
   parser->setDelegate(recorder);
@@ -82,12 +85,15 @@ TEST(MultipartParserTest, WholeBodyCallbacks) {
 TEST(MultipartParserTest, EverySplitGivesTheSameCallbacks) {
   std::string body = twoPartBody(patternBytes(3 * 1024));
   auto whole = parse(body, {});
-  for (std::size_t cut = 0; cut <= body.size(); ++cut) ASSERT_TRUE(parse(body, {cut}) == whole) << "cut at " << cut;
+  for (std::size_t cut = 0; cut <= body.size(); ++cut)
+    ASSERT_TRUE(parse(body, {cut}) == whole) << "cut at " << cut;
 
-  std::string shortBody = "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n12\r\n--XyZ\r\n\r\n\r\n\r\n--XyZ--\r\nE";
+  std::string shortBody =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n12\r\n--XyZ\r\n\r\n\r\n\r\n--XyZ--\r\nE";
   auto shortWhole = parse(shortBody, {});
-  ASSERT_EQ(shortWhole, (std::vector<std::string>{"start Content-Disposition=form-data;name=a|", "content 12", "end",
-                                                  "start Content-Type=text/plain|", "content ", "end", "epilogue E"}));
+  ASSERT_EQ(shortWhole,
+            (std::vector<std::string>{"start Content-Disposition=form-data;name=a|", "content 12", "end",
+                                      "start Content-Type=text/plain|", "content ", "end", "epilogue E"}));
   for (std::size_t a = 0; a <= shortBody.size(); ++a)
     for (std::size_t b = a; b <= shortBody.size(); ++b)
       ASSERT_EQ(parse(shortBody, {a, b}), shortWhole) << "cuts at " << a << ", " << b;
@@ -139,16 +145,19 @@ TEST(MultipartHeaderTest, QuotedPrintable) {
   struct Case {
     std::string in, out;
   } cases[] = {
-      {"a=3Db", "a=b"}, {"soft=\r\nbreak", "softbreak"}, {"x=\rY", "xY"}, {"end=", "end="},
-      {"end=4", "end=4"}, {"=zz", std::string(1, '\0')}, {"plain", "plain"},
+      {"a=3Db", "a=b"},   {"soft=\r\nbreak", "softbreak"}, {"x=\rY", "xY"},    {"end=", "end="},
+      {"end=4", "end=4"}, {"=zz", std::string(1, '\0')},   {"plain", "plain"},
   };
   for (const auto& c : cases)
-    EXPECT_EQ(MultipartFormDataParser::decodedDataFromQuotedPrintableData(ns::Data(c.in)).toString(), c.out) << c.in;
+    EXPECT_EQ(MultipartFormDataParser::decodedDataFromQuotedPrintableData(ns::Data(c.in)).toString(), c.out)
+        << c.in;
   EXPECT_EQ(MultipartFormDataParser::numberOfBytesToLeavePendingWithData_length_encoding(
                 ns::Data(std::string("ab=4")), 4, MultipartContentTransferEncodingQuotedPrintable),
             2);
-  EXPECT_EQ(MultipartFormDataParser::offsetTillNewlineSinceOffset_inData(0, ns::Data(std::string("ab\r\ncd"))), 4);
-  EXPECT_EQ(MultipartFormDataParser::offsetTillNewlineSinceOffset_inData(5, ns::Data(std::string("ab\r\ncd"))), -1);
+  EXPECT_EQ(
+      MultipartFormDataParser::offsetTillNewlineSinceOffset_inData(0, ns::Data(std::string("ab\r\ncd"))), 4);
+  EXPECT_EQ(
+      MultipartFormDataParser::offsetTillNewlineSinceOffset_inData(5, ns::Data(std::string("ab\r\ncd"))), -1);
 }
 
 }  // namespace

@@ -12,8 +12,8 @@ TEST(HTTPQueueCheckDeathTest, ConnectionAndServerStateIsTouchedOnlyOnTheirQueues
   GTEST_SKIP() << "the checks exist in Debug builds only";
 #endif
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto connection =
-      ns::make<HTTPConnection>(nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
+  auto connection = ns::make<HTTPConnection>(
+      nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
   dispatch::sync(connection->connectionQueue(), [&] {
     EXPECT_TRUE(connection->parseRangeRequest_withContentLength("bytes=0-1", 10));
     EXPECT_EQ(connection->writeQueueSize(), 0u);

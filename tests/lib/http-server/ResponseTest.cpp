@@ -107,7 +107,8 @@ class ResponseTest : public ServerFixture {
 
 TEST_F(ResponseTest, EmptyDataFirstThenAvailableFromAnotherThread) {
   ns::Ref<DelayedResponse> delayed;
-  hooks->route = [&](TestConnection& connection, const std::string&, const std::string& path) -> ns::Ref<HTTPResponse> {
+  hooks->route = [&](TestConnection& connection, const std::string&,
+                     const std::string& path) -> ns::Ref<HTTPResponse> {
     if (path != "/delayed") return nullptr;
     delayed = ns::make<DelayedResponse>("the body that was late", connection.weakSelf<HTTPConnection>());
     return delayed;
@@ -161,7 +162,8 @@ TEST_F(ResponseTest, SlowReaderNeverHasMoreThanTheBoundQueued) {
   const std::string big = patternBytes(5 * 1024 * 1024);
   // Made before the request so that the test thread can wait on it.
   auto response = ns::make<BoundCheckingResponse>(big, ns::Weak<HTTPConnection>());
-  hooks->route = [&](TestConnection& connection, const std::string&, const std::string&) -> ns::Ref<HTTPResponse> {
+  hooks->route = [&](TestConnection& connection, const std::string&,
+                     const std::string&) -> ns::Ref<HTTPResponse> {
     response->connection = connection.weakSelf<HTTPConnection>();
     return response;
   };
@@ -199,7 +201,8 @@ TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {
   connection->responseDidAbort(first);
   EXPECT_TRUE(logger->waitForLine([](const std::string& line) {
     return line.rfind("HTTPConnection[0x", 0) == 0 &&
-           line.find("]: responseHasAvailableData: - Sender is not current httpResponse") != std::string::npos;
+           line.find("]: responseHasAvailableData: - Sender is not current httpResponse") !=
+               std::string::npos;
   }));
   EXPECT_TRUE(logger->waitForLine([](const std::string& line) {
     return line.find("]: responseDidAbort: - Sender is not current httpResponse") != std::string::npos;
@@ -214,7 +217,8 @@ TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {
 TEST_F(ResponseTest, AsynchronousFileResponseServesWholeAndRanges) {
   const std::string content = patternBytes(3 * 1024 * 1024 + 17);
   std::string path = file("movie.bin", content);
-  hooks->route = [&](TestConnection& connection, const std::string&, const std::string&) -> ns::Ref<HTTPResponse> {
+  hooks->route = [&](TestConnection& connection, const std::string&,
+                     const std::string&) -> ns::Ref<HTTPResponse> {
     return HTTPAsyncFileResponse::initWithFilePath_forConnection(path, connection.self<HTTPConnection>());
   };
   RawClient& client = connect();
@@ -234,7 +238,8 @@ TEST_F(ResponseTest, AsynchronousFileResponseServesWholeAndRanges) {
 
 TEST_F(ResponseTest, ResponseAbortClosesAfterWhatIsQueued) {
   std::string path = file("short.bin", patternBytes(100000));
-  hooks->route = [&](TestConnection& connection, const std::string&, const std::string&) -> ns::Ref<HTTPResponse> {
+  hooks->route = [&](TestConnection& connection, const std::string&,
+                     const std::string&) -> ns::Ref<HTTPResponse> {
     auto response = HTTPFileResponse::initWithFilePath_forConnection(path, connection.self<HTTPConnection>());
     // The file shrinks after its length was taken: the response reaches the end early.
     std::filesystem::resize_file(path, 40000);
@@ -251,7 +256,8 @@ TEST_F(ResponseTest, ResponseAbortClosesAfterWhatIsQueued) {
 
 TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
   hooks->supportsPost = true;
-  hooks->route = [](TestConnection& connection, const std::string& method, const std::string&) -> ns::Ref<HTTPResponse> {
+  hooks->route = [](TestConnection& connection, const std::string& method,
+                    const std::string&) -> ns::Ref<HTTPResponse> {
     if (method != "POST") return nullptr;
     return ns::make<StringResponse>(std::to_string(connection.body.size()) + ":" + connection.body);
   };
@@ -277,10 +283,11 @@ TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->body, "0:");
   }
-  for (const char* bad : {"zz\r\n", "-1a\r\n", "+5\r\nabcde\r\n0\r\n\r\n", "3\r\nabcXY0\r\n\r\n",
-                          "ffffffffffffffffff\r\n"}) {
+  for (const char* bad :
+       {"zz\r\n", "-1a\r\n", "+5\r\nabcde\r\n0\r\n\r\n", "3\r\nabcXY0\r\n\r\n", "ffffffffffffffffff\r\n"}) {
     RawClient& client = connect();
-    auto r = exchange(client, std::string("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") + bad, false);
+    auto r = exchange(client, std::string("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") + bad,
+                      false);
     ASSERT_TRUE(r) << bad;
     EXPECT_EQ(r->status, 400) << bad;
     EXPECT_TRUE(client.seesEndOfStream()) << bad;

@@ -49,7 +49,8 @@ class ServerFixture : public ::testing::Test {
     return *clients_.back();
   }
   // Sends `request` and reads the response (its body unless `withBody` is false).
-  static std::optional<WireResponse> exchange(RawClient& client, const std::string& request, bool withBody = true) {
+  static std::optional<WireResponse> exchange(RawClient& client, const std::string& request,
+                                              bool withBody = true) {
     EXPECT_TRUE(client.sendAll(request)) << request;
     return client.readResponse(withBody);
   }

@@ -53,9 +53,10 @@ TEST_F(ServerTest, RangesHeadAndMultipartOnOneSocket) {
   ASSERT_EQ(type.compare(0, prefix.size(), prefix), 0) << type;
   std::string boundary = type.substr(prefix.size());
   EXPECT_EQ(boundary.size(), 36u);
-  std::string expected = "\r\n--" + boundary + "\r\nContent-Range: bytes 0-9/1234\r\n\r\n" + body.substr(0, 10) +
-                         "\r\n--" + boundary + "\r\nContent-Range: bytes 20-29/1234\r\n\r\n" + body.substr(20, 10) +
-                         "\r\n--" + boundary + "--\r\n";
+  std::string expected = "\r\n--" + boundary + "\r\nContent-Range: bytes 0-9/1234\r\n\r\n" +
+                         body.substr(0, 10) + "\r\n--" + boundary +
+                         "\r\nContent-Range: bytes 20-29/1234\r\n\r\n" + body.substr(20, 10) + "\r\n--" +
+                         boundary + "--\r\n";
   EXPECT_EQ(r->body, expected);  // readResponse took exactly Content-Length bytes
 
   // Refused ranges (past the end, an empty suffix) send the full body at once.
@@ -76,7 +77,8 @@ TEST_F(ServerTest, RangesHeadAndMultipartOnOneSocket) {
 TEST_F(ServerTest, RequestWithVeryManyRangesGetsTheWholeBodyAndOthersAreServed) {
   // 617 one-byte ranges: far more than the server takes in one header.
   std::string ranges = "bytes=0-0";
-  for (std::size_t at = 2; at < body.size(); at += 2) ranges += "," + std::to_string(at) + "-" + std::to_string(at);
+  for (std::size_t at = 2; at < body.size(); at += 2)
+    ranges += "," + std::to_string(at) + "-" + std::to_string(at);
   RawClient& client = connect();
   RawClient& other = connect();
   auto r = exchange(client, GET("/file.bin", "Range: " + ranges + "\r\n"));
@@ -96,7 +98,8 @@ TEST_F(ServerTest, DocumentRootMappingOverTheWire) {
   ASSERT_TRUE(r);
   EXPECT_EQ(r->status, 200);
   EXPECT_EQ(r->body, "<h1>home</h1>");
-  for (const char* target : {"/../x", "/%2e%2e/x", "/%2E%2E/%2e%2e/etc/passwd", "/missing", "/file.bin%00.txt"}) {
+  for (const char* target :
+       {"/../x", "/%2e%2e/x", "/%2E%2E/%2e%2e/etc/passwd", "/missing", "/file.bin%00.txt"}) {
     r = exchange(client, GET(target, "Host: x\r\n"));
     ASSERT_TRUE(r) << target;
     EXPECT_EQ(r->status, 404) << target;
@@ -113,19 +116,19 @@ TEST_F(ServerTest, RequestChecksAnswerOrClose) {
     const char* request;
     int status;
   };
-  for (const Case& c : {Case{"DELETE /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 405},
-                        Case{"POST /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 400},
-                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 5\r\n\r\n", 400},
-                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: five\r\n\r\n", 400},
-                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
-                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: +3\r\n\r\nabc", 400},
-                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 1\r\n\r\n", 400},
-                        // Two lengths in one field, and a number with more after it.
-                        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0, 5\r\n\r\n", 400},
-                        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: 3x\r\n\r\nabc", 400},
-                        Case{"GET /file.bin HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", 400},
-                        Case{"GET /file.bin HTTP/1.1\r\nno colon\r\n\r\n", 400},
-                        Case{"BROKEN\r\n\r\n", 400}}) {
+  for (const Case& c :
+       {Case{"DELETE /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 405},
+        Case{"POST /file.bin HTTP/1.1\r\nHost: x\r\n\r\n", 400},
+        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 5\r\n\r\n", 400},
+        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: five\r\n\r\n", 400},
+        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: -1\r\n\r\n", 400},
+        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: +3\r\n\r\nabc", 400},
+        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0\r\nContent-Length: 1\r\n\r\n", 400},
+        // Two lengths in one field, and a number with more after it.
+        Case{"GET /file.bin HTTP/1.1\r\nContent-Length: 0, 5\r\n\r\n", 400},
+        Case{"POST /file.bin HTTP/1.1\r\nContent-Length: 3x\r\n\r\nabc", 400},
+        Case{"GET /file.bin HTTP/1.1\r\nX-A: 1\r\n folded\r\n\r\n", 400},
+        Case{"GET /file.bin HTTP/1.1\r\nno colon\r\n\r\n", 400}, Case{"BROKEN\r\n\r\n", 400}}) {
     RawClient& client = connect();
     auto r = exchange(client, c.request, false);
     ASSERT_TRUE(r) << c.request;

@@ -17,11 +17,14 @@ void RecordingLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
 
 bool RecordingLogger::waitForLine(const std::function<bool(const std::string&)>& pred, double seconds) {
   std::unique_lock lock(mutex_);
-  return waitFor(changed_, lock, [&] {
-    for (const auto& line : lines_)
-      if (pred(line)) return true;
-    return false;
-  }, seconds);
+  return waitFor(
+      changed_, lock,
+      [&] {
+        for (const auto& line : lines_)
+          if (pred(line)) return true;
+        return false;
+      },
+      seconds);
 }
 
 std::vector<std::string> RecordingLogger::lines() {
@@ -39,11 +42,14 @@ DeathCounter::DeathCounter() {
       });
 }
 
-DeathCounter::~DeathCounter() { ns::NotificationCenter::defaultCenter()->removeObserver(token_.get()); }
+DeathCounter::~DeathCounter() {
+  ns::NotificationCenter::defaultCenter()->removeObserver(token_.get());
+}
 
 bool DeathCounter::waitForCount(std::size_t count, double seconds) {
   std::unique_lock lock(state_->mutex);
-  return waitFor(state_->changed, lock, [&] { return state_->count >= count; }, seconds);
+  return waitFor(
+      state_->changed, lock, [&] { return state_->count >= count; }, seconds);
 }
 
 std::size_t DeathCounter::count() {

@@ -11,7 +11,8 @@ ns::Ref<TestConnection> TestHooks::lastConnection() {
 }
 
 void TestHooks::install(const ns::Ref<HTTPServer>& server, const std::shared_ptr<TestHooks>& hooks) {
-  server->setConnectionClass([hooks](const ns::Ref<DispatchSocket>& socket, const ns::Ref<HTTPConfig>& config) {
+  server->setConnectionClass([hooks](const ns::Ref<DispatchSocket>& socket,
+                                     const ns::Ref<HTTPConfig>& config) {
     auto connection = HTTPConnection::initWithDispatchSocket_configuration<TestConnection>(socket, config);
     connection->hooks = hooks;
     std::lock_guard lock(hooks->mutex);
@@ -31,7 +32,8 @@ void TestConnection::processBodyData(const ns::Data& data) {
   hooks->bodyPieces.push_back(data.toString());
 }
 
-ns::Ref<HTTPResponse> TestConnection::httpResponseForMethod_URI(const std::string& method, const std::string& path) {
+ns::Ref<HTTPResponse> TestConnection::httpResponseForMethod_URI(const std::string& method,
+                                                                const std::string& path) {
   if (hooks->route)
     if (auto response = hooks->route(*this, method, path)) return response;
   return HTTPConnection::httpResponseForMethod_URI(method, path);
@@ -45,8 +47,9 @@ std::optional<ns::Data> StringResponse::readDataOfLength(std::uint64_t length) {
 }
 
 ObservingConnection::ObservingConnection()
-    : HTTPConnection(nullptr, HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), std::nullopt,
-                                                                          dispatch::queueCreate("HTTPConnection"))) {}
+    : HTTPConnection(
+          nullptr, HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), std::nullopt,
+                                                                 dispatch::queueCreate("HTTPConnection"))) {}
 
 void ObservingConnection::responseHasAvailableData(const ns::Ref<HTTPResponse>&) {
   std::lock_guard lock(mutex_);

@@ -16,7 +16,8 @@ class TestConnection;
 
 // What every connection of a test server shares with the test.
 struct TestHooks {
-  std::function<ns::Ref<HTTPResponse>(TestConnection&, const std::string& method, const std::string& path)> route;
+  std::function<ns::Ref<HTTPResponse>(TestConnection&, const std::string& method, const std::string& path)>
+      route;
   bool supportsPost = false;
   std::mutex mutex;
   std::vector<ns::Weak<TestConnection>> connections;
@@ -37,13 +38,15 @@ class TestConnection : public HTTPConnection {
   bool supportsMethod_atPath(const std::string& method, const std::string& path) override;
   void prepareForBodyWithSize(std::uint64_t) override { body.clear(); }
   void processBodyData(const ns::Data& data) override;
-  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method, const std::string& path) override;
+  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method,
+                                                  const std::string& path) override;
 };
 
 // A body held in memory, handed out in pieces of at most `piece` bytes.
 class StringResponse : public HTTPResponse {
  public:
-  explicit StringResponse(std::string body, std::size_t piece = SIZE_MAX) : body_(std::move(body)), piece_(piece) {}
+  explicit StringResponse(std::string body, std::size_t piece = SIZE_MAX)
+      : body_(std::move(body)), piece_(piece) {}
   std::uint64_t contentLength() override { return body_.size(); }
   std::uint64_t offset() override { return offset_; }
   void setOffset(std::uint64_t offset) override { offset_ = offset; }

@@ -30,8 +30,8 @@ TEST(ByteRangeTest, UnionIntersectionOrderDescriptionAndParse) {
 // The Range header against a body of 10000 bytes.
 class RangeHeaderTest : public ::testing::Test {
  protected:
-  ns::Ref<HTTPConnection> connection =
-      ns::make<HTTPConnection>(nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
+  ns::Ref<HTTPConnection> connection = ns::make<HTTPConnection>(
+      nullptr, HTTPConfig::initWithServer_documentRoot(ns::Weak<HTTPServer>(), std::nullopt));
   // Parses on the connection queue, which owns the connection's ranges.
   std::optional<std::vector<ByteRange>> parse(const std::string& header, std::uint64_t length = 10000) {
     std::optional<std::vector<ByteRange>> result;
@@ -59,8 +59,8 @@ TEST_F(RangeHeaderTest, AcceptedForms) {
 }
 
 TEST_F(RangeHeaderTest, RejectedForms) {
-  for (const char* header : {"bytes=500-700,601-999", "bytes=9500-10000", "bytes=-10001", "items=0-9", "bytes 0-9",
-                             "bytes=", "bytes=abc", "bytes=10000", "bytes=20-10", "bytes=0-9,x"})
+  for (const char* header : {"bytes=500-700,601-999", "bytes=9500-10000", "bytes=-10001", "items=0-9",
+                             "bytes 0-9", "bytes=", "bytes=abc", "bytes=10000", "bytes=20-10", "bytes=0-9,x"})
     EXPECT_FALSE(parse(header)) << header;
 }
 
@@ -76,7 +76,8 @@ TEST_F(RangeHeaderTest, EmptySuffixRangeIsRefusedSoNothingWaitsForBytesThatNever
 // "bytes=0-0,2-2,4-4,..." naming `count` one-byte ranges that neither overlap nor touch.
 std::string manyRanges(std::size_t count) {
   std::string header = "bytes=";
-  for (std::size_t i = 0; i < count; ++i) header += (i ? "," : "") + std::to_string(2 * i) + "-" + std::to_string(2 * i);
+  for (std::size_t i = 0; i < count; ++i)
+    header += (i ? "," : "") + std::to_string(2 * i) + "-" + std::to_string(2 * i);
   return header;
 }
 
@@ -135,7 +136,8 @@ TEST(NumberParsingTest, DecimalTables) {
 TEST(DataDigestsTest, HexDigestsAndBase64) {
   const std::uint8_t bytes[] = {0x00, 0xab, 0xff};
   EXPECT_EQ(DataDigests::hexStringValue(ns::Data(bytes, 3)), "00abff");
-  EXPECT_EQ(DataDigests::hexStringValue(DataDigests::md5Digest(ns::Data())), "d41d8cd98f00b204e9800998ecf8427e");
+  EXPECT_EQ(DataDigests::hexStringValue(DataDigests::md5Digest(ns::Data())),
+            "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(DataDigests::hexStringValue(DataDigests::sha1Digest(ns::Data("abc"))),
             "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(DataDigests::base64Encoded(ns::Data("abc")), "YWJj");
@@ -154,7 +156,8 @@ TEST(DataDigestsTest, HexDigestsAndBase64) {
 TEST(HTTPConfigTest, DocumentRootStandardisation) {
   auto queue = dispatch::queueCreate("test");
   auto root = [&](const std::optional<std::string>& given) {
-    return HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), given, queue)->documentRoot();
+    return HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), given, queue)
+        ->documentRoot();
   };
   EXPECT_EQ(root("/srv/www/./media/"), "/srv/www/media");
   EXPECT_EQ(root("/srv//www/../cache"), "/srv/cache");
@@ -181,7 +184,8 @@ TEST(HTTPMessageTest, ParsesRequestsAndSerialisesResponses) {
   EXPECT_EQ(request->url()->relativeString(), "/a%20b?x=1");
   EXPECT_EQ(request->headerField("range"), "bytes=0-1");
 
-  auto response = HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
+  auto response =
+      HTTPMessage::initResponseWithStatusCode_description_version(404, std::nullopt, HTTPVersion1_1);
   response->setHeaderField_value("Content-Length", "0");
   EXPECT_EQ(response->messageData().toString(), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n");
 }
@@ -191,9 +195,9 @@ TEST(HTTPMessageTest, RefusesWhatCouldBeReadTwoWays) {
     auto request = HTTPMessage::initEmptyRequest();
     return !request->appendData(ns::Data(head));
   };
-  EXPECT_TRUE(refuses("GET /x\r\n"));                                   // no version
-  EXPECT_TRUE(refuses("GET /x HTTP/1.1\r\nNoColonHere\r\n"));          // field without colon
-  EXPECT_TRUE(refuses("GET /x HTTP/1.1\r\nA: b\r\n  folded\r\n"));    // folded line
+  EXPECT_TRUE(refuses("GET /x\r\n"));                               // no version
+  EXPECT_TRUE(refuses("GET /x HTTP/1.1\r\nNoColonHere\r\n"));       // field without colon
+  EXPECT_TRUE(refuses("GET /x HTTP/1.1\r\nA: b\r\n  folded\r\n"));  // folded line
   EXPECT_TRUE(refuses("POST /x HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 7\r\n"));
   EXPECT_FALSE(refuses("POST /x HTTP/1.1\r\nContent-Length: 5\r\nContent-Length: 5\r\n\r\n"));
   // Once refused, the message stays refused.

@@ -120,11 +120,20 @@ TEST_F(WebDAVTest, CollectionsCopyMoveAndTheRoot) {
       {"MKCOL", "/made", {}, 200},
       {"MKCOL", "/made", {}, 405},
       {"COPY", "/dir/f.txt", {"Destination: http://" + host() + "/made/g.txt"}, 404},  // no Depth
-      {"COPY", "/dir/f.txt", {"Depth: infinity", "Destination: http://" + host() + "/../../escaped.txt"}, 404},
-      {"COPY", "/dir/f.txt", {"Depth: infinity", "Destination: http://" + host() + "/made/%2e%2e/%2e%2e/x.txt"}, 404},
+      {"COPY",
+       "/dir/f.txt",
+       {"Depth: infinity", "Destination: http://" + host() + "/../../escaped.txt"},
+       404},
+      {"COPY",
+       "/dir/f.txt",
+       {"Depth: infinity", "Destination: http://" + host() + "/made/%2e%2e/%2e%2e/x.txt"},
+       404},
       {"COPY", "/dir/f.txt", {"Depth: infinity", "Destination: http://" + host() + "/nowhere/g.txt"}, 409},
       {"COPY", "/dir/f.txt", {"Depth: infinity", "Destination: http://" + host() + "/made/g.txt"}, 201},
-      {"COPY", "/dir/f.txt", {"Depth: infinity", "Overwrite: F", "Destination: http://" + host() + "/made/g.txt"}, 412},
+      {"COPY",
+       "/dir/f.txt",
+       {"Depth: infinity", "Overwrite: F", "Destination: http://" + host() + "/made/g.txt"},
+       412},
       {"MOVE", "/made/g.txt", {"Destination: http://" + host() + "/made/h.txt"}, 201},
       {"COPY", "/dir/f.txt", {"Depth: infinity", "Destination: http://" + host() + "/made/h.txt"}, 204},
       {"UNLOCK", "/dir/f.txt", {}, 400},
@@ -132,7 +141,8 @@ TEST_F(WebDAVTest, CollectionsCopyMoveAndTheRoot) {
       {"DELETE", "/", {}, 403},
       {"DELETE", "/nothing", {}, 404},
   };
-  for (const auto& c : cases) EXPECT_EQ(request(c.method, c.path, c.headers).status, c.status) << c.method << " " << c.path;
+  for (const auto& c : cases)
+    EXPECT_EQ(request(c.method, c.path, c.headers).status, c.status) << c.method << " " << c.path;
   EXPECT_TRUE(fs::is_directory(root));
   EXPECT_TRUE(fs::exists(root / "dir/f.txt"));
   EXPECT_TRUE(fs::exists(root / "made/h.txt"));
@@ -147,7 +157,8 @@ TEST_F(WebDAVTest, CollectionsCopyMoveAndTheRoot) {
 TEST_F(WebDAVTest, LockAndOptions) {
   std::string lock =
       "<?xml version=\"1.0\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope>"
-      "<D:locktype><D:write/></D:locktype><D:owner><D:href>me &amp; &lt;you&gt;</D:href></D:owner></D:lockinfo>";
+      "<D:locktype><D:write/></D:locktype><D:owner><D:href>me &amp; "
+      "&lt;you&gt;</D:href></D:owner></D:lockinfo>";
   auto r = request("LOCK", "/new.txt", {"Depth: 0", "Timeout: Second-<60>", "Content-Type: text/xml"}, lock);
   ASSERT_EQ(r.status, 200) << r.body;
   EXPECT_TRUE(fs::exists(root / "new.txt"));
@@ -155,7 +166,8 @@ TEST_F(WebDAVTest, LockAndOptions) {
   EXPECT_NE(r.body.find("<D:locktoken><D:href>urn:uuid:"), std::string::npos);
   EXPECT_NE(r.body.find("me &amp; &lt;you&gt;"), std::string::npos);
   EXPECT_NE(r.body.find("Second-&lt;60&gt;"), std::string::npos);
-  xmlDocPtr doc = xmlReadMemory(r.body.data(), static_cast<int>(r.body.size()), nullptr, nullptr, XML_PARSE_NONET);
+  xmlDocPtr doc =
+      xmlReadMemory(r.body.data(), static_cast<int>(r.body.size()), nullptr, nullptr, XML_PARSE_NONET);
   EXPECT_NE(doc, nullptr);  // well-formed despite the owner text
   xmlFreeDoc(doc);
 

@@ -33,7 +33,9 @@ class JournalFormatter : public LogFormatter {
 struct Journal {
   std::shared_ptr<logtest::Monitor> monitor = std::make_shared<logtest::Monitor>();
   std::shared_ptr<std::vector<std::string>> entries = std::make_shared<std::vector<std::string>>();
-  ns::Ref<JournalFormatter> make(const char* name) { return ns::make<JournalFormatter>(name, monitor, entries); }
+  ns::Ref<JournalFormatter> make(const char* name) {
+    return ns::make<JournalFormatter>(name, monitor, entries);
+  }
   std::vector<std::string> read() {
     return monitor->with([&] { return *entries; });
   }

@@ -11,7 +11,8 @@
 
 namespace {
 
-const ns::Date kMay1 = ns::Date::dateWithTimeIntervalSince1970(1398951907.123);  // 2014-05-01 13:45:07.123 UTC
+const ns::Date kMay1 =
+    ns::Date::dateWithTimeIntervalSince1970(1398951907.123);  // 2014-05-01 13:45:07.123 UTC
 
 ns::Ref<LogMessage> record(const std::string& text, std::int32_t context = 80,
                            std::optional<ns::Date> when = std::nullopt) {
@@ -30,9 +31,11 @@ TEST(DispatchQueueLogFormatterTest, DateFollowsTheLocalTimeZone) {
   logtest::ScopedTimeZone zone("Asia/Kolkata");  // UTC+05:30, no daylight saving
   DispatchQueueLogFormatter formatter;
   EXPECT_EQ(formatter.stringFromDate(kMay1), "2014-05-01 19:15:07:123");
-  EXPECT_EQ(formatter.stringFromDate(ns::Date::dateWithTimeIntervalSince1970(0.999)), "1970-01-01 05:30:00:999");
+  EXPECT_EQ(formatter.stringFromDate(ns::Date::dateWithTimeIntervalSince1970(0.999)),
+            "1970-01-01 05:30:00:999");
   // Before 1970 the milliseconds still count forward within their second.
-  EXPECT_EQ(formatter.stringFromDate(ns::Date::dateWithTimeIntervalSince1970(-0.25)), "1970-01-01 05:29:59:750");
+  EXPECT_EQ(formatter.stringFromDate(ns::Date::dateWithTimeIntervalSince1970(-0.25)),
+            "1970-01-01 05:29:59:750");
 }
 
 TEST(DispatchQueueLogFormatterTest, LabelsOfQueuesThreadsAndGlobalQueues) {
@@ -50,7 +53,8 @@ TEST(DispatchQueueLogFormatterTest, LabelsOfQueuesThreadsAndGlobalQueues) {
   EXPECT_EQ(formatter.queueThreadLabelForLogMessage(onQueue), "com.example.worker");
   // A global queue says nothing about the caller: the thread's name, or its number.
   const auto& name = onGlobal->threadName();
-  EXPECT_EQ(formatter.queueThreadLabelForLogMessage(onGlobal), name && !name->empty() ? *name : onGlobal->threadID());
+  EXPECT_EQ(formatter.queueThreadLabelForLogMessage(onGlobal),
+            name && !name->empty() ? *name : onGlobal->threadID());
 
   // Replacements apply to labels; removing one (also the built-in main) restores the label.
   formatter.setReplacementString_forQueueLabel("worker", "com.example.worker");
@@ -90,7 +94,7 @@ TEST(ContextFilters, EmptySetsAndListedContexts) {
   ContextBlacklistFilterLogFormatter black;
   auto r80 = record("eighty", 80);
   auto rNeg = record("negative", -1);
-  EXPECT_EQ(white.formatLogMessage(r80), nullptr);  // empty whitelist: nothing passes
+  EXPECT_EQ(white.formatLogMessage(r80), nullptr);             // empty whitelist: nothing passes
   EXPECT_EQ(black.formatLogMessage(r80), r80->messageText());  // empty blacklist: all pass, unchanged
 
   white.addToWhitelist(80);
@@ -126,7 +130,8 @@ TEST(MultiFormatterTest, ChainsFormattersAndStopsAtTheFirstWithoutText) {
   logtest::ScopedTimeZone utc("UTC");
   auto multi = ns::make<MultiFormatter>();
   auto original = record("hello", 80, kMay1);
-  EXPECT_EQ(multi->formatLogMessage(original), original->messageText());  // empty chain: the record's own text
+  EXPECT_EQ(multi->formatLogMessage(original),
+            original->messageText());  // empty chain: the record's own text
 
   auto black = ns::make<ContextBlacklistFilterLogFormatter>();
   black->addToBlacklist(5);

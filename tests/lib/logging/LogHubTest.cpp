@@ -134,8 +134,8 @@ TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
         for (int i = 0; i < kRecords; ++i) {
           // Every tenth call waits for its delivery, in among the others.
           LogHub::log_level_flag_context_file_function_line_tag_format(
-              i % 10 != 0, 1, i % 2 == 0 ? LogFlagWarning : LogFlagInfo, t, __FILE__, __func__, __LINE__, {}, "%d",
-              i);
+              i % 10 != 0, 1, i % 2 == 0 ? LogFlagWarning : LogFlagInfo, t, __FILE__, __func__, __LINE__, {},
+              "%d", i);
         }
       });
     }
@@ -298,9 +298,9 @@ TEST(LogHubRecord, CarriesTheCallersPositionAndIdentity) {
   auto logger = ns::make<RecordingLogger>();
   LogHub::addLogger(logger);
   ns::Value tag("tag");
-  LogHub::log_level_flag_context_file_function_line_tag_format(false, 7, LogFlagWarning, -1,
-                                                               "/a/b/YoutubeResponse.src", "-[YoutubeResponse open]",
-                                                               -5, tag, "%d items", 3);
+  LogHub::log_level_flag_context_file_function_line_tag_format(
+      false, 7, LogFlagWarning, -1, "/a/b/YoutubeResponse.src", "-[YoutubeResponse open]", -5, tag,
+      "%d items", 3);
   ASSERT_EQ(logger->records().size(), 1u);
   auto r = logger->records()[0];
   EXPECT_EQ(r->message(), "3 items");
@@ -321,15 +321,15 @@ TEST(LogHubRecord, FormatsWithArgumentsAndAnAbsentFormatLogsNothing) {
   HubCleanup cleanup;
   auto logger = ns::make<RecordingLogger>();
   LogHub::addLogger(logger);
-  LogHub::log_level_flag_context_file_function_line_tag_format(false, 1, 1, 80, __FILE__, __func__, __LINE__, {},
-                                                               nullptr);
+  LogHub::log_level_flag_context_file_function_line_tag_format(false, 1, 1, 80, __FILE__, __func__, __LINE__,
+                                                               {}, nullptr);
   logFlag(false, LogFlagError, "after");
   std::string name = "HTTPServer";
   const ns::detail::FormatArg args[] = {ns::detail::FormatArg(name), ns::detail::FormatArg(5)};
-  LogHub::log_level_flag_context_file_function_line_tag_format_args(false, 7, 4, 80, __FILE__, __func__, __LINE__,
-                                                                    {}, "%@: %d", args);
-  LogHub::log_level_flag_context_file_function_line_tag_format_args(false, 7, 4, 80, __FILE__, __func__, __LINE__,
-                                                                    {}, nullptr, args);
+  LogHub::log_level_flag_context_file_function_line_tag_format_args(false, 7, 4, 80, __FILE__, __func__,
+                                                                    __LINE__, {}, "%@: %d", args);
+  LogHub::log_level_flag_context_file_function_line_tag_format_args(false, 7, 4, 80, __FILE__, __func__,
+                                                                    __LINE__, {}, nullptr, args);
   EXPECT_EQ(logger->messages(), (std::vector<std::string>{"after", "HTTPServer: 5"}));
 }
 

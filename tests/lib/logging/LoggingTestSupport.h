@@ -137,7 +137,9 @@ class RecordingLogger : public AbstractLogger {
 
 // Registration is asynchronous; allLoggers() passes the logging queue, so once it answers every
 // registration queued before it has happened.
-inline void settleRegistrations() { (void)LogHub::allLoggers(); }
+inline void settleRegistrations() {
+  (void)LogHub::allLoggers();
+}
 
 // Removes every logger when a test ends, so no logger outlives its test.
 struct HubCleanup {

@@ -57,7 +57,9 @@ class PipeConsole {
   int write_ = -1;
 };
 
-TTYTerminal ansi256() { return TTYTerminal::fromValues(std::nullopt, "xterm-256color"); }
+TTYTerminal ansi256() {
+  return TTYTerminal::fromValues(std::nullopt, "xterm-256color");
+}
 
 bool wrappedIn(const std::string& line, const std::string& prefix, const std::string& suffix) {
   return line.size() >= prefix.size() + suffix.size() && line.compare(0, prefix.size(), prefix) == 0 &&
@@ -90,7 +92,9 @@ TEST(TTYColorTableTest, NearestColours) {
 
   // The default error and warning colours.
   auto idx16 = [&](int r, int g, int b) { return t16.codeIndexForColor(r / 255.0, g / 255.0, b / 255.0); };
-  auto idx256 = [&](int r, int g, int b) { return t256.codeIndexForColor(r / 255.0, g / 255.0, b / 255.0) + 16; };
+  auto idx256 = [&](int r, int g, int b) {
+    return t256.codeIndexForColor(r / 255.0, g / 255.0, b / 255.0) + 16;
+  };
   EXPECT_EQ(idx16(214, 57, 30), 1u);
   EXPECT_EQ(t16.foregroundCodes[1], "31m");
   EXPECT_EQ(idx16(204, 121, 32), 3u);
@@ -100,10 +104,10 @@ TEST(TTYColorTableTest, NearestColours) {
   // Fixed points of the palette.
   struct Fixed {
     int palette, r, g, b;
-  } fixed[] = {{16, 47, 49, 49},     {17, 60, 42, 144},    {21, 88, 51, 255},    {46, 27, 254, 30},
-               {51, 42, 253, 252},   {124, 214, 57, 30},   {130, 204, 121, 32},  {160, 247, 56, 30},
-               {196, 255, 61, 30},   {201, 255, 59, 255},  {226, 251, 252, 15},  {231, 254, 255, 255},
-               {232, 52, 53, 53},    {244, 151, 152, 153}, {255, 240, 242, 242}};
+  } fixed[] = {{16, 47, 49, 49},   {17, 60, 42, 144},    {21, 88, 51, 255},   {46, 27, 254, 30},
+               {51, 42, 253, 252}, {124, 214, 57, 30},   {130, 204, 121, 32}, {160, 247, 56, 30},
+               {196, 255, 61, 30}, {201, 255, 59, 255},  {226, 251, 252, 15}, {231, 254, 255, 255},
+               {232, 52, 53, 53},  {244, 151, 152, 153}, {255, 240, 242, 242}};
   for (const auto& f : fixed) {
     const auto& c = t256.colors[static_cast<std::size_t>(f.palette - 16)];
     EXPECT_EQ((std::array<int, 3>{c[0], c[1], c[2]}), (std::array<int, 3>{f.r, f.g, f.b})) << f.palette;
@@ -123,13 +127,15 @@ TEST(TTYLoggerColorProfileTest, EscapeCodesForEachTerminal) {
   EXPECT_EQ(p16->fg_r(), 255);
 
   auto dev = TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(
-      TTYColor::colorWithBytes(214, 57, 30), std::nullopt, 1, TTYLoggerEveryContext, TTYTerminal::fromValues("YES", {}));
+      TTYColor::colorWithBytes(214, 57, 30), std::nullopt, 1, TTYLoggerEveryContext,
+      TTYTerminal::fromValues("YES", {}));
   ASSERT_TRUE(dev);
   EXPECT_EQ(dev->fgCode(), ESC + "fg214,57,30;");  // whole numbers survive the trip through 0-1
   EXPECT_EQ(dev->bgCode(), "");
   EXPECT_EQ(dev->resetCode(), ESC + ";");
 
-  auto plain = TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(red, red, 1, 0, TTYTerminal{});
+  auto plain = TTYLoggerColorProfile::initWithForegroundColor_backgroundColor_flag_context(red, red, 1, 0,
+                                                                                           TTYTerminal{});
   ASSERT_TRUE(plain);
   EXPECT_EQ(plain->fgCode() + plain->bgCode() + plain->resetCode(), "");
   EXPECT_NE(plain->description().find("mask:1 ctxt:0 fg:255,0,0 bg:255,0,0"), std::string::npos);
@@ -164,8 +170,8 @@ TEST(TTYLoggerOutput, LineHasTimeProcessAndThreadAndOneNewline) {
   auto r = ns::make<LogMessage>("Started.", 1, 1, 0, "", "", 0, ns::Value(), 0,
                                 ns::Date::dateWithTimeIntervalSince1970(1398951907.123));
   LogHub::log_message(false, r);
-  std::string expected = "2014-05-01 13:45:07:123 " + console.logger->appName() + "[" + std::to_string(::getpid()) +
-                         ":" + r->threadID() + "] Started.\n";
+  std::string expected = "2014-05-01 13:45:07:123 " + console.logger->appName() + "[" +
+                         std::to_string(::getpid()) + ":" + r->threadID() + "] Started.\n";
   EXPECT_EQ(console.take(), expected);
 
   console.log(LogFlagInfo, 0, "ends with newline\n");
@@ -177,11 +183,13 @@ TEST(TTYLoggerOutput, ContextProfileBeatsEveryContextProfileInEitherOrder) {
   HubCleanup cleanup;
   for (bool contextFirst : {false, true}) {
     PipeConsole console(ansi256());
-    auto red = TTYColor::colorWithRed_green_blue(1, 0, 0);               // palette 160
-    auto green = TTYColor::colorWithBytes(27, 254, 30);                   // palette 46
-    if (contextFirst) console.logger->setForegroundColor_backgroundColor_forFlag_context(green, std::nullopt, 1, 80);
+    auto red = TTYColor::colorWithRed_green_blue(1, 0, 0);  // palette 160
+    auto green = TTYColor::colorWithBytes(27, 254, 30);     // palette 46
+    if (contextFirst)
+      console.logger->setForegroundColor_backgroundColor_forFlag_context(green, std::nullopt, 1, 80);
     console.logger->setForegroundColor_backgroundColor_forFlag(red, std::nullopt, 1);
-    if (!contextFirst) console.logger->setForegroundColor_backgroundColor_forFlag_context(green, std::nullopt, 1, 80);
+    if (!contextFirst)
+      console.logger->setForegroundColor_backgroundColor_forFlag_context(green, std::nullopt, 1, 80);
     console.logger->setColorsEnabled(true);
 
     console.log(LogFlagError, 80, "ctx80");
@@ -197,7 +205,8 @@ TEST(TTYLoggerOutput, ContextProfileBeatsEveryContextProfileInEitherOrder) {
 TEST(TTYLoggerOutput, ClearingByFlagUsesContextZeroUnlessTold) {
   HubCleanup cleanup;
   PipeConsole console(ansi256());
-  console.logger->setForegroundColor_backgroundColor_forFlag(TTYColor::colorWithRed_green_blue(1, 0, 0), std::nullopt, 1);
+  console.logger->setForegroundColor_backgroundColor_forFlag(TTYColor::colorWithRed_green_blue(1, 0, 0),
+                                                             std::nullopt, 1);
   console.logger->setColorsEnabled(true);
   console.logger->clearColorsForFlag(1);  // context 0: the every-context profile stays
   console.log(LogFlagError, 3, "still red");
@@ -210,8 +219,8 @@ TEST(TTYLoggerOutput, ClearingByFlagUsesContextZeroUnlessTold) {
 TEST(TTYLoggerOutput, TagProfileWinsAndAppliesWithoutFlagProfiles) {
   HubCleanup cleanup;
   PipeConsole console(TTYTerminal::fromValues(std::nullopt, "xterm-color"));
-  console.logger->setForegroundColor_backgroundColor_forTag(TTYColor::colorWithBytes(73, 46, 225),
-                                                             TTYColor::colorWithBytes(203, 204, 205), ns::Value("net"));
+  console.logger->setForegroundColor_backgroundColor_forTag(
+      TTYColor::colorWithBytes(73, 46, 225), TTYColor::colorWithBytes(203, 204, 205), ns::Value("net"));
   console.logger->setColorsEnabled(true);  // loads the defaults: no flag profile existed
   console.log(LogFlagError, 0, "tagged", ns::Value("net"));
   EXPECT_TRUE(wrappedIn(console.take(), ESC + "34m" + ESC + "47m", "tagged\n" + ESC + "0m"));
@@ -282,8 +291,8 @@ TEST(TTYLoggerSharedDeathTest, TheSharedLoggerColoursStandardErrorAsTheEnvironme
         ::setenv("TERM", "xterm", 1);  // too late: decided already
         shared->setColorsEnabled(true);
         LogHub::addLogger(shared);
-        LogHub::log_level_flag_context_file_function_line_tag_format(false, 3, LogFlagError, 80, __FILE__, __func__,
-                                                                     __LINE__, {}, "%s", "shared red");
+        LogHub::log_level_flag_context_file_function_line_tag_format(
+            false, 3, LogFlagError, 80, __FILE__, __func__, __LINE__, {}, "%s", "shared red");
         std::exit(0);
       },
       testing::ExitedWithCode(0), "\x1b\\[38;5;124m[^\n]*shared red");

@@ -29,7 +29,8 @@ Outcome run(FakeServer& server, const std::string& path, bool withFailureBlock =
   Outcome out;
   auto op = JSONRequestOperation::JSONRequestOperationWithRequest_success_failure(
       nettest::requestFor(server.URLForPath(path)),
-      [&](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>& response, const ns::Value& json) {
+      [&](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>& response,
+          const ns::Value& json) {
         ++out.successes;
         out.onMainThread = out.onMainThread && ns::Thread::isMainThread();
         out.json = json;
@@ -104,7 +105,8 @@ TEST(JSONRequestOperation, BadRepliesEndInFailureWithAnError) {
       EXPECT_NE(out.error->domain(), ns::NSURLErrorDomain) << "a parse error, not a transfer error";
     }
     if (c.status) {
-      EXPECT_EQ(out.error->userInfo().objectForKey(kHTTPRequestOperationStatusCodeKey).integerValue(), *c.status);
+      EXPECT_EQ(out.error->userInfo().objectForKey(kHTTPRequestOperationStatusCodeKey).integerValue(),
+                *c.status);
       auto response = out.error->userInfo().objectForKey(kHTTPRequestOperationResponseKey);
       EXPECT_TRUE(response.isObject());
       ASSERT_TRUE(out.response);

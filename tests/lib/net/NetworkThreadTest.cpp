@@ -25,7 +25,8 @@ class ThreadNotingOperation : public HTTPRequestOperation {
     HTTPRequestOperation::connection_didReceiveResponse(connection, response);
     note();
   }
-  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection, const ns::Data& data) override {
+  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
+                                 const ns::Data& data) override {
     HTTPRequestOperation::connection_didReceiveData(connection, data);
     note();
   }

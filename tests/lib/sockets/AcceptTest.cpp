@@ -123,7 +123,8 @@ TEST(DispatchSocketAccept, ConfigurationErrorsComeBackSynchronously) {
   bare->setIPv4Enabled(false);
   bare->setIPv6Enabled(true);
   EXPECT_FALSE(bare->acceptOnInterface_port_error("127.0.0.1", 0, &error));
-  EXPECT_EQ(error.localizedDescription(), "IPv4 has been disabled and specified interface doesn't support IPv6.");
+  EXPECT_EQ(error.localizedDescription(),
+            "IPv4 has been disabled and specified interface doesn't support IPv6.");
   EXPECT_FALSE(bare->acceptOnInterface_port_error("127.0.0.1", 0, nullptr)) << "a null error pointer is fine";
 
   bare->setIPv4Enabled(true);
@@ -233,8 +234,8 @@ TEST(DispatchSocketAccept, ChildCanRunOnAQueueTheDelegateChooses) {
     using RecordingDelegate::RecordingDelegate;
     ns::Ref<dispatch::Queue> chosen = makeQueue("chosen.socket.queue");
     std::atomic<int> asked{0};
-    ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(const ns::Data& address,
-                                                                            const ns::Ref<DispatchSocket>&) override {
+    ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
+        const ns::Data& address, const ns::Ref<DispatchSocket>&) override {
       EXPECT_TRUE(DispatchSocket::isIPv4Address(address));
       ++asked;
       return chosen;

@@ -19,7 +19,8 @@ class StreamSink : public DispatchSocketDelegate {
   static constexpr std::size_t kPiece = 128 * 1024;
   explicit StreamSink(ns::Ref<dispatch::Queue> queue) : queue(std::move(queue)) {}
 
-  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) override {
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&,
+                                 const ns::Ref<DispatchSocket>& child) override {
     std::lock_guard lock(mutex);
     this->child = child;
     child->readDataToLength_withTimeout_tag(kPiece, -1, 0);
@@ -28,7 +29,8 @@ class StreamSink : public DispatchSocketDelegate {
     received += data.length();
     sock->readDataToLength_withTimeout_tag(kPiece, -1, 0);
   }
-  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&, const std::optional<ns::Error>& err) override {
+  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&,
+                                     const std::optional<ns::Error>& err) override {
     std::lock_guard lock(mutex);
     if (!disconnected) receivedAtDisconnect = received.load();
     disconnected = true;
@@ -54,7 +56,8 @@ TEST(LongStreamTest, HundredsOfMegabytesArriveWithoutAFalseEnd) {
     auto sink = std::make_shared<StreamSink>(makeQueue("test.sink"));
     auto listener = ns::make<DispatchSocket>(sink, sink->queue);
     ns::Error error("", 0);
-    ASSERT_TRUE(listener->acceptOnInterface_port_error("127.0.0.1", 0, &error)) << error.localizedDescription();
+    ASSERT_TRUE(listener->acceptOnInterface_port_error("127.0.0.1", 0, &error))
+        << error.localizedDescription();
     RawClient client;
     ASSERT_TRUE(client.connectTo(listener->localPort()));
     std::thread writer([&] {

@@ -23,7 +23,8 @@ std::string readable(const DispatchSocketPreBuffer& pre) {
 }
 
 // A terminator read that already holds `held` bytes in its own buffer.
-ns::Ref<DispatchReadPacket> termPacket(const std::string& term, const std::string& held, std::size_t maxLength) {
+ns::Ref<DispatchReadPacket> termPacket(const std::string& term, const std::string& held,
+                                       std::size_t maxLength) {
   auto packet = ns::make<DispatchReadPacket>(nullptr, 0, maxLength, -1, 0, ns::Data(term), 1);
   EXPECT_TRUE(packet->ensureCapacityForAdditionalDataOfLength(held.size()));
   if (!held.empty()) std::memcpy(packet->writePosition(), held.data(), held.size());
@@ -96,7 +97,9 @@ struct TermCase {
   bool found;
 };
 
-void PrintTo(const TermCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const TermCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ReadLengthForTermWithPreBuffer : public testing::TestWithParam<TermCase> {};
 
@@ -112,19 +115,20 @@ TEST_P(ReadLengthForTermWithPreBuffer, MovesUpToAndIncludingTheTerminator) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadLengthForTermWithPreBuffer,
-    testing::Values(
-        TermCase{"terminatorInsideReadAhead", "\r\n", "", "GET / HTTP/1.1\r\nHost: h\r\n", 0, 16, true},
-        TermCase{"crHeldLfAhead", "\r\n", "abc\r", "\nrest", 0, 1, true},
-        TermCase{"straddlesThreeOfFour", "\r\n\r\n", "xx\r\n\r", "\nyy", 0, 1, true},
-        TermCase{"straddlesOneOfFour", "\r\n\r\n", "xx\r", "\n\r\nyy", 0, 3, true},
-        TermCase{"heldBytesAloneDoNotMatchAgain", "ab", "xa", "c", 0, 1, false},
-        TermCase{"absentNoMaximum", "\r\n", "", std::string(100, 'a'), 0, 100, false},
-        TermCase{"absentMaximumLeavesForty", "\r\n", std::string(60, 'a'), std::string(100, 'a'), 100, 40, false},
-        TermCase{"maximumHidesLaterTerminator", "\r\n", "", "abcdef\r\n", 4, 4, false},
-        TermCase{"terminatorEndsExactlyAtMaximum", "\r\n", "", "ab\r\nzz", 4, 4, true},
-        TermCase{"shorterThanTerminatorTakesAll", "\r\n\r\n", "a", "\r", 0, 1, false},
-        TermCase{"firstOfSeveral", "\n", "", "a\nb\nc\n", 0, 2, true},
-        TermCase{"maximumAlreadyReached", "\r\n", "abcd", "\r\n", 4, 0, false}),
+    testing::Values(TermCase{"terminatorInsideReadAhead", "\r\n", "", "GET / HTTP/1.1\r\nHost: h\r\n", 0, 16,
+                             true},
+                    TermCase{"crHeldLfAhead", "\r\n", "abc\r", "\nrest", 0, 1, true},
+                    TermCase{"straddlesThreeOfFour", "\r\n\r\n", "xx\r\n\r", "\nyy", 0, 1, true},
+                    TermCase{"straddlesOneOfFour", "\r\n\r\n", "xx\r", "\n\r\nyy", 0, 3, true},
+                    TermCase{"heldBytesAloneDoNotMatchAgain", "ab", "xa", "c", 0, 1, false},
+                    TermCase{"absentNoMaximum", "\r\n", "", std::string(100, 'a'), 0, 100, false},
+                    TermCase{"absentMaximumLeavesForty", "\r\n", std::string(60, 'a'), std::string(100, 'a'),
+                             100, 40, false},
+                    TermCase{"maximumHidesLaterTerminator", "\r\n", "", "abcdef\r\n", 4, 4, false},
+                    TermCase{"terminatorEndsExactlyAtMaximum", "\r\n", "", "ab\r\nzz", 4, 4, true},
+                    TermCase{"shorterThanTerminatorTakesAll", "\r\n\r\n", "a", "\r", 0, 1, false},
+                    TermCase{"firstOfSeveral", "\n", "", "a\nb\nc\n", 0, 2, true},
+                    TermCase{"maximumAlreadyReached", "\r\n", "abcd", "\r\n", 4, 0, false}),
     [](const testing::TestParamInfo<TermCase>& info) { return std::string(info.param.name); });
 
 TEST(DispatchReadPacket, SearchAfterReadingStraightIntoThePacket) {
@@ -132,11 +136,11 @@ TEST(DispatchReadPacket, SearchAfterReadingStraightIntoThePacket) {
     std::string held, fresh, term;
     ssize_t expected;
   } cases[] = {
-      {"", "line\r\n", "\r\n", 0},                  // ends exactly at the last byte
-      {"", "line\r\nnext", "\r\n", 4},              // four surplus bytes
-      {"line\r", "\nnext", "\r\n", 4},              // straddles the earlier bytes
-      {"li", "ne", "\r\n", -1},                      // not there
-      {"a\r\nb", "cd", "\r\n", -1},                  // earlier bytes are not searched again
+      {"", "line\r\n", "\r\n", 0},      // ends exactly at the last byte
+      {"", "line\r\nnext", "\r\n", 4},  // four surplus bytes
+      {"line\r", "\nnext", "\r\n", 4},  // straddles the earlier bytes
+      {"li", "ne", "\r\n", -1},         // not there
+      {"a\r\nb", "cd", "\r\n", -1},     // earlier bytes are not searched again
       {"ab\r\n\r", "\n", "\r\n\r\n", 0},
   };
   for (const auto& c : cases) {

@@ -53,7 +53,8 @@ TEST(DispatchSocketRead, LineReadsQueuedFromAcceptCompleteInOrderThenFixedLength
   ASSERT_TRUE(c.client.sendAll("hello"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 4));
   using R = std::vector<std::pair<long, std::string>>;
-  EXPECT_EQ(reads(*c.delegate), (R{{1, "GET /a HTTP/1.1\r\n"}, {2, "Host: h\r\n"}, {3, "\r\n"}, {4, "hello"}}));
+  EXPECT_EQ(reads(*c.delegate),
+            (R{{1, "GET /a HTTP/1.1\r\n"}, {2, "Host: h\r\n"}, {3, "\r\n"}, {4, "hello"}}));
   for (auto& e : c.delegate->events()) EXPECT_TRUE(e.onDelegateQueue);
   EXPECT_EQ(c.delegate->count(Event::ReadPartial), 0u);
   EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
@@ -68,8 +69,9 @@ TEST(DispatchSocketRead, TwoRequestsInOneSegmentAreServedFromTheReadAheadBuffer)
   c.child->readDataWithTimeout_tag(30, 5);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 5));
   using R = std::vector<std::pair<long, std::string>>;
-  EXPECT_EQ(reads(*c.delegate),
-            (R{{1, "GET /1 HTTP/1.1\r\n"}, {2, "\r\n"}, {3, "GET /2 HTTP/1.1\r\n"}, {4, "\r\n"}, {5, "tail"}}));
+  EXPECT_EQ(
+      reads(*c.delegate),
+      (R{{1, "GET /1 HTTP/1.1\r\n"}, {2, "\r\n"}, {3, "GET /2 HTTP/1.1\r\n"}, {4, "\r\n"}, {5, "tail"}}));
 }
 
 TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
@@ -93,9 +95,8 @@ TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
 
 TEST(DispatchSocketRead, FixedLengthReadReportsPartialThenWhole) {
   Connected c;
-  connect(c, "read.partial", [](const ns::Ref<DispatchSocket>& child) {
-    child->readDataToLength_withTimeout_tag(10, -1, 7);
-  });
+  connect(c, "read.partial",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataToLength_withTimeout_tag(10, -1, 7); });
   ASSERT_TRUE(c.client.sendAll("0123"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadPartial, 1));
   long tag = 0;
@@ -199,8 +200,8 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   ASSERT_EQ(tag, 9);
   virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
-  c.delegate->drain();                  // the answer is on its way to the socket queue
-  c.child->performBlock([] {});         // and has re-armed the timer
+  c.delegate->drain();           // the answer is on its way to the socket queue
+  c.child->performBlock([] {});  // and has re-armed the timer
   EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
   virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
@@ -233,9 +234,8 @@ TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
 
 TEST(DispatchSocketRead, PeerCloseDuringALineReadGivesCode7) {
   Connected c;
-  connect(c, "read.eof", [](const ns::Ref<DispatchSocket>& child) {
-    child->readDataToData_withTimeout_tag(kCRLF, -1, 1);
-  });
+  connect(c, "read.eof",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataToData_withTimeout_tag(kCRLF, -1, 1); });
   ASSERT_TRUE(c.client.sendAll("partial line"));
   c.client.shutdownWrite();
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));

@@ -77,9 +77,8 @@ void RecordingDelegate::socket_didReadPartialDataOfLength_tag(const ns::Ref<Disp
   record(std::move(event));
 }
 
-double RecordingDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
-                                                                             long tag, double elapsed,
-                                                                             std::uint64_t length) {
+double RecordingDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone(
+    const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
   double answer = 0;
   {
     std::lock_guard lock(mutex_);
@@ -100,9 +99,8 @@ void RecordingDelegate::socket_didWritePartialDataOfLength_tag(const ns::Ref<Dis
   record(Event(Event::WritePartial, sock.get(), "", tag, length));
 }
 
-double RecordingDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock,
-                                                                              long tag, double elapsed,
-                                                                              std::uint64_t length) {
+double RecordingDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(
+    const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
   double answer = 0;
   {
     std::lock_guard lock(mutex_);
@@ -124,7 +122,8 @@ void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSock
   record(std::move(event));
 }
 
-bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds) {
+bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& pred,
+                                  double seconds) {
   std::unique_lock lock(mutex_);
   return changed_.wait_until(lock, deadlineAfter(seconds), [&] { return pred(events_); });
 }
@@ -152,7 +151,9 @@ std::vector<Event> RecordingDelegate::eventsOf(Event::Kind kind) {
   return result;
 }
 
-std::size_t RecordingDelegate::count(Event::Kind kind) { return eventsOf(kind).size(); }
+std::size_t RecordingDelegate::count(Event::Kind kind) {
+  return eventsOf(kind).size();
+}
 
 std::vector<ns::Ref<DispatchSocket>> RecordingDelegate::children() {
   std::lock_guard lock(mutex_);
@@ -173,9 +174,13 @@ void RecordingDelegate::releaseChildren() {
   }
 }
 
-void RecordingDelegate::drain() { dispatch::sync(queue_, [] {}); }
+void RecordingDelegate::drain() {
+  dispatch::sync(queue_, [] {});
+}
 
-ns::Ref<dispatch::Queue> makeQueue(const char* label) { return dispatch::queueCreate(label); }
+ns::Ref<dispatch::Queue> makeQueue(const char* label) {
+  return dispatch::queueCreate(label);
+}
 
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate) {
   auto listener = ns::make<DispatchSocket>(delegate, delegate->queue());

@@ -78,19 +78,22 @@ class RecordingDelegate : public DispatchSocketDelegate {
   bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
                                                 const ns::Ref<sec::Trust>& trust,
                                                 std::function<void(bool)> completionHandler) override;
-  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock, const ns::Ref<DispatchSocket>& child) override;
-  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) override;
+  void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
+                                 const ns::Ref<DispatchSocket>& child) override;
+  void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
+                                  long tag) override;
   void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
                                              long tag) override;
-  double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag, double elapsed,
-                                                           std::uint64_t length) override;
+  double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
+                                                           double elapsed, std::uint64_t length) override;
   void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override;
   void socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
                                               long tag) override;
   double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
                                                             double elapsed, std::uint64_t length) override;
   void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override;
-  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock, const std::optional<ns::Error>& err) override;
+  void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
+                                     const std::optional<ns::Error>& err) override;
 
   // Waits (with a generous time-out) until `pred` holds over the events so far.
   bool waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds = kWaitSeconds);

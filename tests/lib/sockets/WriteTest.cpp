@@ -268,9 +268,12 @@ TEST(DispatchSocketWrite, GatheredPiecesAndFileRangesArriveInOrderToASlowReader)
   const std::vector<Case> cases = {
       {"pieces", {ns::Data("head-"), ns::Data("er\r\n"), ns::Data("body")}, std::nullopt, "head-er\r\nbody"},
       {"range", {}, DispatchFileRange{file, 1000, 2000000}, content.substr(1000, 2000000)},
-      {"both", {ns::Data("HEADER\r\n\r\n"), ns::Data()}, DispatchFileRange{file, 5, 1500000},
+      {"both",
+       {ns::Data("HEADER\r\n\r\n"), ns::Data()},
+       DispatchFileRange{file, 5, 1500000},
        "HEADER\r\n\r\n" + content.substr(5, 1500000)},
-      {"beyond the vector", manyPieces, DispatchFileRange{file, 0, 70000}, manyText + content.substr(0, 70000)},
+      {"beyond the vector", manyPieces, DispatchFileRange{file, 0, 70000},
+       manyText + content.substr(0, 70000)},
   };
   for (const auto& c : cases) {
     Pair p;

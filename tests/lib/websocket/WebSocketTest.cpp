@@ -27,7 +27,8 @@ class Recorder : public WebSocketDelegate {
     ++opens;
     changed.notify_all();
   }
-  void webSocket_didReceiveMessage(const ns::Ref<WebSocket>&, const std::optional<std::string>& message) override {
+  void webSocket_didReceiveMessage(const ns::Ref<WebSocket>&,
+                                   const std::optional<std::string>& message) override {
     std::lock_guard lock(mutex);
     messages.push_back(message.value_or("<not text>"));
     changed.notify_all();
@@ -80,9 +81,8 @@ class WebSocketTest : public ::testing::Test {
     ns::Error error;
     ASSERT_TRUE(server->start(&error)) << error.description();
     observer = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-        WebSocketDidDieNotification, nullptr, nullptr, [deaths = deaths](const ns::Ref<ns::Notification>&) {
-          deaths->fetch_add(1);
-        });
+        WebSocketDidDieNotification, nullptr, nullptr,
+        [deaths = deaths](const ns::Ref<ns::Notification>&) { deaths->fetch_add(1); });
   }
   void TearDown() override {
     ns::NotificationCenter::defaultCenter()->removeObserver(observer.get());
@@ -94,8 +94,10 @@ class WebSocketTest : public ::testing::Test {
   std::optional<pltest::WireResponse> upgrade(pltest::RawClient& client, const std::string& headers,
                                               const std::string& body = "") {
     EXPECT_TRUE(client.connectTo(server->listeningPort()));
-    EXPECT_TRUE(client.sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
-                               "Connection: keep-alive, Upgrade\r\n" + headers + "\r\n"));
+    EXPECT_TRUE(
+        client.sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                       "Connection: keep-alive, Upgrade\r\n" +
+                       headers + "\r\n"));
     // A version-76 handshake body goes separately, after the header block.
     if (!body.empty()) EXPECT_TRUE(client.sendAll(body));
     return client.readResponse(false);
@@ -107,7 +109,9 @@ class WebSocketTest : public ::testing::Test {
     ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->opens == 1; }));
   }
   // Waits until the WebSocket's queue has run what is queued on it now.
-  void flush(const ns::Ref<WebSocket>& ws) { dispatch::sync(ws->websocketQueue(), [] {}); }
+  void flush(const ns::Ref<WebSocket>& ws) {
+    dispatch::sync(ws->websocketQueue(), [] {});
+  }
 
   pltest::Sandbox sandbox;
   ns::Ref<HTTPServer> server;
@@ -135,7 +139,8 @@ TEST_F(WebSocketTest, RFC6455HandshakeAndMessages) {
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x7E, 0x01, 0x00}) + std::string(256, 'x')));
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x02, 0xff, 0xfe})));
   ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->messages.size() == 6; }));
-  EXPECT_EQ(gRecorder->messages, (std::vector<std::string>{"Hello", "Hello", "", "", std::string(256, 'x'), "<not text>"}));
+  EXPECT_EQ(gRecorder->messages,
+            (std::vector<std::string>{"Hello", "Hello", "", "", std::string(256, 'x'), "<not text>"}));
   EXPECT_EQ(server->numberOfWebSocketConnections(), 1u);
 }
 
@@ -165,11 +170,11 @@ TEST_F(WebSocketTest, NonTextFramesCloseOnceAndLeaveTheServer) {
   struct Case {
     std::string frame;
   } cases[] = {
-      {bytes({0x89, 0x80, 9, 9, 9, 9})},        // ping, masked, empty
-      {bytes({0x89, 0x02, 'h', 'i'})},          // ping with payload
-      {bytes({0x82, 0x01, 'b'})},               // binary
-      {bytes({0xC1, 0x00})},                    // a reserved bit
-      {bytes({0x83, 0x00})},                    // an unknown opcode
+      {bytes({0x89, 0x80, 9, 9, 9, 9})},              // ping, masked, empty
+      {bytes({0x89, 0x02, 'h', 'i'})},                // ping with payload
+      {bytes({0x82, 0x01, 'b'})},                     // binary
+      {bytes({0xC1, 0x00})},                          // a reserved bit
+      {bytes({0x83, 0x00})},                          // an unknown opcode
       {bytes({0x81, 0x7F, 0, 0, 0, 0, 0, 0, 0, 1})},  // a 64-bit length
   };
   int expectedDeaths = 0;

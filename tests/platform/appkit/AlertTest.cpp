@@ -124,10 +124,10 @@ TEST(Alerts, ModalLoopRunsModalTimersOnlyAndDropsOtherWindowsClicks) {
   loop->addTimer_forMode(
       ns::Timer::initWithFireDate_interval_repeats_block(now, 0, false, [&](const auto&) { ++defaultFired; }),
       ns::DefaultRunLoopMode);
-  loop->addTimer_forMode(ns::Timer::initWithFireDate_interval_repeats_block(
-                             now, 0, false,
-                             [&](const auto&) { ak::Application::sharedApplication()->stopModalWithCode(5); }),
-                         ns::ModalPanelRunLoopMode);
+  loop->addTimer_forMode(
+      ns::Timer::initWithFireDate_interval_repeats_block(
+          now, 0, false, [&](const auto&) { ak::Application::sharedApplication()->stopModalWithCode(5); }),
+      ns::ModalPanelRunLoopMode);
   script.leaveAlertOpen();
   auto alert = deleteAlert();
   EXPECT_EQ(alert->runModal(), 5);
@@ -213,7 +213,8 @@ TEST(AlertSheets, EndThroughTheModalDelegateAndBlockOnlyTheirParent) {
   ASSERT_TRUE(cls);
   script.clickAlertButton("Keep").clickAlertButton("OK");
   first->beginSheetModalForWindow_modalDelegate_didEndSelector_contextInfo(
-      parent, std::static_pointer_cast<ns::Object>(cls->shared_from_this()), ns::Sel("alertDidEnd:returnCode:contextInfo:"), context);
+      parent, std::static_pointer_cast<ns::Object>(cls->shared_from_this()),
+      ns::Sel("alertDidEnd:returnCode:contextInfo:"), context);
   std::vector<long> codes;
   second->beginSheetModalForWindow_completionHandler(parent, [&](long code) { codes.push_back(code); });
   EXPECT_EQ(script.shownAlerts().size(), 2u);  // the second has not shown yet

@@ -47,7 +47,8 @@ TEST_F(Drawing, RectFillLandsOnTheRowsTheFlipSays) {
     ak::colors::blackColor()->set();
     ak::RectFill(MakeRect(10, 10, 50, 20));
     canvas.save(c.flipped ? "flipped" : "unflipped");
-    for (std::size_t x : {10u, 35u, 59u}) EXPECT_EQ(paintedRows(canvas, x), std::make_pair(c.first, c.last)) << x;
+    for (std::size_t x : {10u, 35u, 59u})
+      EXPECT_EQ(paintedRows(canvas, x), std::make_pair(c.first, c.last)) << x;
     EXPECT_EQ(canvas.at(9, std::size_t(c.first)), kClear);
     EXPECT_EQ(canvas.at(60, std::size_t(c.first)), kClear);
     EXPECT_TRUE(pixelNear(canvas.rep(), 30, std::size_t(c.first), kBlack, 0));
@@ -126,8 +127,8 @@ TEST_F(Drawing, CompositingOperationsAndBlendModes) {
 TEST_F(Drawing, LinearGradientsAndAlpha) {
   // The title bar's default ramp: white 0.66 at the bottom edge to 0.9 at the top.
   Canvas canvas(10, 100);
-  auto gradient = ak::Gradient::initWithStartingColor_endingColor(ak::Color::colorWithDeviceWhite_alpha(0.66, 1),
-                                                                  ak::Color::colorWithDeviceWhite_alpha(0.9, 1));
+  auto gradient = ak::Gradient::initWithStartingColor_endingColor(
+      ak::Color::colorWithDeviceWhite_alpha(0.66, 1), ak::Color::colorWithDeviceWhite_alpha(0.9, 1));
   ASSERT_TRUE(gradient);
   canvas.context()->drawLinearGradient(*gradient, {5, 0}, {5, 100}, 0);
   canvas.save("title-ramp");
@@ -245,11 +246,13 @@ TEST_F(Drawing, BadNumbersAreSkippedAndLoggedOnce) {
   path->moveToPoint({0, 0});
   path->lineToPoint({nan, 10});
   path->stroke();
-  solidImage(2, 2, kRed)->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, nan, 4), ak::ZeroRect,
-                                                                        ak::CompositingOperation::SourceOver, 1);
+  solidImage(2, 2, kRed)
+      ->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, nan, 4), ak::ZeroRect,
+                                               ak::CompositingOperation::SourceOver, 1);
   // Zero-size sources and images draw nothing.
-  solidImage(2, 2, kRed)->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 20, 20), MakeRect(0, 0, 0, 2),
-                                                                        ak::CompositingOperation::SourceOver, 1);
+  solidImage(2, 2, kRed)
+      ->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 20, 20), MakeRect(0, 0, 0, 2),
+                                               ak::CompositingOperation::SourceOver, 1);
   ns::make<ak::Image>(0, 0, std::vector<std::uint8_t>{})
       ->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 20, 20), ak::ZeroRect,
                                                ak::CompositingOperation::SourceOver, 1);
@@ -294,7 +297,7 @@ TEST_F(Drawing, PathsStrokesArcsAndFrames) {
   for (const auto& a : arcs) {
     ak::BezierPath arc;
     arc.appendBezierPathWithArcWithCenter_radius_startAngle_endAngle_clockwise({50, 50}, 10, a.start, a.end,
-                                                                                a.clockwise);
+                                                                               a.clockwise);
     EXPECT_NEAR(arc.currentPoint().x, a.last.x, 1e-9);
     EXPECT_NEAR(arc.currentPoint().y, a.last.y, 1e-9);
     // A clockwise arc from 0 to 90 goes the long way round: three quarters, through 270.

@@ -86,9 +86,11 @@ TEST(Geometry, ColoursKeepTheirSpaceAndRenderAsSRGBNumbers) {
     const char* space;
     double r, g, b, a;
   } cases[] = {
-      {ak::Color::colorWithCalibratedWhite_alpha(0.25, 0.5), ak::CalibratedWhiteColorSpace, 0.25, 0.25, 0.25, 0.5},
+      {ak::Color::colorWithCalibratedWhite_alpha(0.25, 0.5), ak::CalibratedWhiteColorSpace, 0.25, 0.25, 0.25,
+       0.5},
       {ak::Color::colorWithDeviceWhite_alpha(2, -1), ak::DeviceWhiteColorSpace, 1, 1, 1, 0},
-      {ak::Color::colorWithDeviceRed_green_blue_alpha(0.1, 0.2, 0.3, 1), ak::DeviceRGBColorSpace, 0.1, 0.2, 0.3, 1},
+      {ak::Color::colorWithDeviceRed_green_blue_alpha(0.1, 0.2, 0.3, 1), ak::DeviceRGBColorSpace, 0.1, 0.2,
+       0.3, 1},
       {ak::Color::colorWithSRGBRed_green_blue_alpha(std::nan(""), 1, 0, 1), ak::CustomColorSpace, 0, 1, 0, 1},
   };
   for (const auto& c : cases) {
@@ -108,7 +110,8 @@ TEST(Geometry, ColoursKeepTheirSpaceAndRenderAsSRGBNumbers) {
   ASSERT_TRUE(rgb);
   EXPECT_DOUBLE_EQ(rgb->greenComponent(), 0.5);
   EXPECT_FALSE(white->colorUsingColorSpaceName("NSPatternColorSpace"));
-  EXPECT_NEAR(ak::colors::redColor()->colorUsingColorSpaceName(ak::DeviceWhiteColorSpace)->whiteComponent(), 0.299, 1e-9);
+  EXPECT_NEAR(ak::colors::redColor()->colorUsingColorSpaceName(ak::DeviceWhiteColorSpace)->whiteComponent(),
+              0.299, 1e-9);
   EXPECT_EQ(ak::colors::clearColor()->alphaComponent(), 0);
   EXPECT_EQ(ak::colors::blackColor(), ak::colors::blackColor()) << "one shared constant";
 }

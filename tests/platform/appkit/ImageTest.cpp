@@ -35,8 +35,9 @@ namespace {
 
 ns::Ref<ak::Image> checkerboard() {
   // Red, green / blue, half-transparent white: every channel differs between the pixels.
-  return ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 255,  //
-                                                              0, 0, 255, 255, 255, 255, 255, 128});
+  return ns::make<ak::Image>(2, 2,
+                             std::vector<std::uint8_t>{255, 0, 0, 255, 0, 255, 0, 255,  //
+                                                       0, 0, 255, 255, 255, 255, 255, 128});
 }
 
 // A picture whose pixels tell where they are: red rises to the right, green downwards; the
@@ -69,7 +70,8 @@ ns::Data encode(GdkPixbuf* pixbuf, const char* type, const char* key = nullptr, 
   return data;
 }
 
-ns::Data picture(int w, int h, bool alpha, const char* type, const char* key = nullptr, const char* value = nullptr) {
+ns::Data picture(int w, int h, bool alpha, const char* type, const char* key = nullptr,
+                 const char* value = nullptr) {
   GdkPixbuf* pixbuf = testPicture(w, h, alpha);
   ns::Data data = encode(pixbuf, type, key, value);
   g_object_unref(pixbuf);
@@ -88,7 +90,8 @@ ns::Data combinedIcon(const std::vector<ns::Data>& icons) {
     std::memcpy(&offset, b + 6 + 12, 4);
     std::uint32_t newOffset = std::uint32_t(dataStart + bodies.size());
     out.insert(out.end(), b + 6, b + 6 + 12);
-    out.insert(out.end(), reinterpret_cast<std::uint8_t*>(&newOffset), reinterpret_cast<std::uint8_t*>(&newOffset) + 4);
+    out.insert(out.end(), reinterpret_cast<std::uint8_t*>(&newOffset),
+               reinterpret_cast<std::uint8_t*>(&newOffset) + 4);
     bodies.insert(bodies.end(), b + offset, b + offset + length);
   }
   out.insert(out.end(), bodies.begin(), bodies.end());
@@ -99,24 +102,25 @@ ns::Data combinedIcon(const std::vector<ns::Data>& icons) {
 // extension), blue; the second all blue. The LZW data restarts with a clear code before each
 // pixel so that every code is three bits wide.
 ns::Data twoFrameGif() {
-  static const std::uint8_t bytes[] = {
-      'G', 'I', 'F', '8', '9', 'a', 3, 0, 1, 0, 0x91, 0, 0,  // screen, 4-colour table
-      0xff, 0, 0, 0, 0, 0, 0, 0, 0xff, 0, 0, 0,              // colours
-      0x21, 0xf9, 4, 1, 10, 0, 1, 0,                         // transparent index 1, 0.1 s
-      0x2c, 0, 0, 0, 0, 3, 0, 1, 0, 0,                       // image 3x1 at 0,0
-      2, 3, 0x04, 0x43, 0x15, 0,                             // LZW: 4 0 4 1 4 2 5
-      0x21, 0xf9, 4, 0, 10, 0, 0, 0,                         // second frame
-      0x2c, 0, 0, 0, 0, 3, 0, 1, 0, 0,                       //
-      2, 3, 0x14, 0x45, 0x15, 0,                             // LZW: 4 2 4 2 4 2 5
-      0x3b};
+  static const std::uint8_t bytes[] = {'G',  'I',  'F',  '8',  '9',  'a', 3, 0, 1,    0, 0x91, 0,
+                                       0,  // screen, 4-colour table
+                                       0xff, 0,    0,    0,    0,    0,   0, 0, 0xff, 0, 0,    0,  // colours
+                                       0x21, 0xf9, 4,    1,    10,   0,   1, 0,  // transparent index 1, 0.1 s
+                                       0x2c, 0,    0,    0,    0,    3,   0, 1, 0,    0,  // image 3x1 at 0,0
+                                       2,    3,    0x04, 0x43, 0x15, 0,          // LZW: 4 0 4 1 4 2 5
+                                       0x21, 0xf9, 4,    0,    10,   0,   0, 0,  // second frame
+                                       0x2c, 0,    0,    0,    0,    3,   0, 1, 0,    0,  //
+                                       2,    3,    0x14, 0x45, 0x15, 0,  // LZW: 4 2 4 2 4 2 5
+                                       0x3b};
   return ns::Data(bytes, sizeof bytes);
 }
 
 ns::Data pngClaiming(std::uint32_t w, std::uint32_t h) {
   auto png = *checkerboard()->PNGRepresentation();
   std::vector<std::uint8_t> bytes(png.bytes(), png.bytes() + png.length());
-  const std::uint8_t size[8] = {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8), std::uint8_t(w),
-                                std::uint8_t(h >> 24), std::uint8_t(h >> 16), std::uint8_t(h >> 8), std::uint8_t(h)};
+  const std::uint8_t size[8] = {std::uint8_t(w >> 24), std::uint8_t(w >> 16), std::uint8_t(w >> 8),
+                                std::uint8_t(w),       std::uint8_t(h >> 24), std::uint8_t(h >> 16),
+                                std::uint8_t(h >> 8),  std::uint8_t(h)};
   std::memcpy(&bytes[16], size, 8);
   std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, &bytes[12], 17));
   const std::uint8_t crcBytes[4] = {std::uint8_t(crc >> 24), std::uint8_t(crc >> 16), std::uint8_t(crc >> 8),
@@ -162,9 +166,11 @@ TEST_F(Images, EveryFormatDecodesToItsSizeAndPixels) {
     const char* type;
     bool alpha;
     int tolerance;  // JPEG is lossy
-  } cases[] = {{"png", true, 0}, {"jpeg", false, 12}, {"bmp", false, 0}, {"tiff", false, 0}, {"ico", true, 0}};
+  } cases[] = {
+      {"png", true, 0}, {"jpeg", false, 12}, {"bmp", false, 0}, {"tiff", false, 0}, {"ico", true, 0}};
   for (const auto& c : cases) {
-    const int w = c.alpha && std::strcmp(c.type, "ico") == 0 ? 16 : 37, h = std::strcmp(c.type, "ico") == 0 ? 16 : 21;
+    const int w = c.alpha && std::strcmp(c.type, "ico") == 0 ? 16 : 37,
+              h = std::strcmp(c.type, "ico") == 0 ? 16 : 21;
     ns::Data data = std::strcmp(c.type, "jpeg") == 0 ? picture(w, h, false, c.type, "quality", "100")
                                                      : picture(w, h, c.alpha, c.type);
     auto image = ak::Image::initWithData(data);
@@ -190,8 +196,8 @@ TEST_F(Images, EveryFormatDecodesToItsSizeAndPixels) {
   EXPECT_EQ(gif->colorAtX_y(2, 0), (ak::RGBA{0, 0, 255, 255}));
 
   // ICO: the largest of the pictures in the file.
-  auto icon = ak::Image::initWithData(combinedIcon({picture(16, 16, true, "ico"), picture(48, 48, true, "ico"),
-                                                    picture(32, 32, true, "ico")}));
+  auto icon = ak::Image::initWithData(combinedIcon(
+      {picture(16, 16, true, "ico"), picture(48, 48, true, "ico"), picture(32, 32, true, "ico")}));
   ASSERT_TRUE(icon);
   EXPECT_EQ(icon->pixelsWide(), 48u);
 
@@ -252,8 +258,8 @@ TEST_F(Images, FractionsAndCopyOnWhite) {
   for (const auto& c : cases) {
     Canvas canvas(10, 10);
     canvas.clear(kWhite);
-    solidImage(4, 4, c.source)->drawInRect_fromRect_operation_fraction(MakeRect(2, 2, 6, 6), ak::ZeroRect, c.op,
-                                                                       c.fraction);
+    solidImage(4, 4, c.source)
+        ->drawInRect_fromRect_operation_fraction(MakeRect(2, 2, 6, 6), ak::ZeroRect, c.op, c.fraction);
     EXPECT_TRUE(pixelNear(canvas.rep(), 5, 5, c.expected, 2)) << int(c.op) << " " << c.fraction;
     EXPECT_EQ(canvas.at(1, 1), kWhite) << "outside the destination";
   }
@@ -293,8 +299,8 @@ TEST_F(Images, SourceRectanglesSampleOnlyTheirPixels) {
     Canvas canvas(80, 40, b.flipped);
     auto red = solidImage(4, 4, kRed);
     red->setFlipped(b.flipped);
-    red->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 80, 40), b.from, ak::CompositingOperation::SourceOver,
-                                                1);
+    red->drawInRect_fromRect_operation_fraction(MakeRect(0, 0, 80, 40), b.from,
+                                                ak::CompositingOperation::SourceOver, 1);
     for (std::size_t y = 0; y < 40; y += 3) {
       for (std::size_t x = 0; x < 80; x += 3) {
         const bool inside = ak::PointInRect({x + 0.5, y + 0.5}, b.painted);
@@ -329,8 +335,8 @@ TEST_F(Images, FlippedImagesAndContexts) {
     bool imageFlipped, contextFlipped, respectFlipped;
     ak::RGBA top;  // device row 0
   } cases[] = {
-      {false, false, false, kRed}, {true, true, false, kRed},  {false, true, false, blue},
-      {true, false, false, blue},  {false, true, true, kRed},  {true, false, true, kRed},
+      {false, false, false, kRed}, {true, true, false, kRed}, {false, true, false, blue},
+      {true, false, false, blue},  {false, true, true, kRed}, {true, false, true, kRed},
   };
   for (const auto& c : cases) {
     Canvas canvas(4, 8, c.contextFlipped);
@@ -433,7 +439,8 @@ TEST_F(Images, NamedImagesComeFromTheResourceFolderOnly) {
   fs::create_directories(sandbox_.root() / "secret");
   auto writePNG = [](const fs::path& path, ak::RGBA color) {
     auto png = *solidImage(3, 3, color)->PNGRepresentation();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(png.bytes()), std::streamsize(png.length()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(png.bytes()), std::streamsize(png.length()));
   };
   writePNG(bundle / "red_dot.png", kRed);
   writePNG(sandbox_.root() / "secret" / "outside.png", kBlack);
@@ -445,7 +452,8 @@ TEST_F(Images, NamedImagesComeFromTheResourceFolderOnly) {
   EXPECT_EQ(dot->colorAtX_y(1, 1), kRed);
   EXPECT_EQ(ak::Image::imageNamed("red_dot"), dot) << "made once, then shared";
   EXPECT_TRUE(ak::Image::imageNamed("red_dot.png"));
-  for (const char* name : {"../secret/outside", "../secret/outside.png", "/etc/passwd", "..", "", "missing"}) {
+  for (const char* name :
+       {"../secret/outside", "../secret/outside.png", "/etc/passwd", "..", "", "missing"}) {
     EXPECT_FALSE(ak::Image::imageNamed(name)) << name;
   }
   ns::Bundle::setMainBundlePathForTesting(std::nullopt);

@@ -2,10 +2,10 @@
 
 #include "platform/appkit/OutlineView.h"
 #include "platform/appkit/Pasteboard.h"
-#include "platform/net/URL.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/net/URL.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
 #include "tests/platform/appkit/AppKitTestSupport.h"
@@ -35,7 +35,8 @@ class Tree : public ns::Object {
     groups.clear();
     for (const char* g : {"A", "B"}) {
       auto group = std::make_shared<Node>(g + tag);
-      for (int i = 1; i <= 3; ++i) group->children.push_back(std::make_shared<Node>(group->name + std::to_string(i)));
+      for (int i = 1; i <= 3; ++i)
+        group->children.push_back(std::make_shared<Node>(group->name + std::to_string(i)));
       groups.push_back(group);
     }
   }
@@ -43,7 +44,9 @@ class Tree : public ns::Object {
     return item ? std::static_pointer_cast<Node>(item)->children : groups;
   }
   long count(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) { return long(kids(item).size()); }
-  ns::Ref<ns::Object> child(ns::Ref<ns::Object>, long index, ns::Ref<ns::Object> item) { return kids(item).at(index); }
+  ns::Ref<ns::Object> child(ns::Ref<ns::Object>, long index, ns::Ref<ns::Object> item) {
+    return kids(item).at(index);
+  }
   bool expandable(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
     return !std::static_pointer_cast<Node>(item)->children.empty();
   }
@@ -71,9 +74,11 @@ class Tree : public ns::Object {
     return ak::DragOperationCopy;
   }
   bool acceptDrop(ns::Ref<ns::Object>, ns::Ref<ns::Object> info, ns::Ref<ns::Object> item, long index) {
-    auto text = std::static_pointer_cast<ak::DraggingInfo>(info)->draggingPasteboard()->stringForType("public.url");
+    auto text =
+        std::static_pointer_cast<ak::DraggingInfo>(info)->draggingPasteboard()->stringForType("public.url");
     drops.push_back("accept " + text.value_or("nil") + " on " +
-                    (item ? std::static_pointer_cast<Node>(item)->name : std::string("root")) + " " + std::to_string(index));
+                    (item ? std::static_pointer_cast<Node>(item)->name : std::string("root")) + " " +
+                    std::to_string(index));
     return true;
   }
   void willExpand(ns::Ref<ns::Notification> n) { note("will", n); }
@@ -276,12 +281,16 @@ TEST(OutlineViews, ADelegateBehindAProxyIsAskedWhatItClaimsAtSetDelegate) {
   // The protocol description gives the method's encoding.
   auto protocol = ns::objc_getProtocol("NSOutlineViewDelegate");
   ASSERT_NE(protocol, nullptr);
-  auto method = ns::protocol_getMethodDescription(protocol, ns::Sel("outlineView:heightOfRowByItem:"), false, true);
+  auto method =
+      ns::protocol_getMethodDescription(protocol, ns::Sel("outlineView:heightOfRowByItem:"), false, true);
   ASSERT_TRUE(method.name);
   EXPECT_EQ(method.types.substr(0, 1), "d");
   EXPECT_NE(method.types.find("@"), std::string::npos);
-  EXPECT_FALSE(ns::protocol_getMethodDescription(protocol, ns::Sel("outlineView:heightOfRowByItem:"), true, true).name);
-  EXPECT_TRUE(ns::protocol_getMethodDescription(protocol, ns::Sel("controlTextDidEndEditing:"), false, true).name);
+  EXPECT_FALSE(
+      ns::protocol_getMethodDescription(protocol, ns::Sel("outlineView:heightOfRowByItem:"), true, true)
+          .name);
+  EXPECT_TRUE(
+      ns::protocol_getMethodDescription(protocol, ns::Sel("controlTextDidEndEditing:"), false, true).name);
   for (const char* name : {"NSTableViewDataSource", "NSTableViewDelegate", "NSOutlineViewDataSource"})
     EXPECT_NE(ns::objc_getProtocol(name), nullptr) << name;
 }
@@ -302,7 +311,8 @@ TEST(OutlineViews, CellBasedDrawingOrderFramesAndEditing) {
   OutlineFixture<outline_test::DrawingOutline> f;
   f.outline->expandItem(f.tree->groups[0]);
   pltest::renderWindow(f.window, "plain");
-  std::vector<std::string> expected = {"background", "highlight", "row 0", "row 1", "row 2", "row 3", "row 4"};
+  std::vector<std::string> expected = {"background", "highlight", "row 0", "row 1",
+                                       "row 2",      "row 3",     "row 4"};
   EXPECT_EQ(f.outline->steps, expected);
   // Row 1 (A1) is at y 17-34 from the top: window rows 166-183.
   int before = leftmostInk(f.window, 166, 183);
@@ -329,7 +339,7 @@ TEST(OutlineViews, DropsLandOnItemsOrBetweenChildren) {
     double windowY;  // from the bottom of the 200-high window; rows are 17 high from the top
     std::string validated, accepted;
   } cases[] = {
-      {200 - 8, "A -1", "accept https://a.test/v on A -1"},      // the middle of group A
+      {200 - 8, "A -1", "accept https://a.test/v on A -1"},       // the middle of group A
       {200 - 18, "root 1", "accept https://a.test/v on root 1"},  // the top edge of group B
       {200 - 60, "root 2", "accept https://a.test/v on root 2"},  // below every row
   };

@@ -63,9 +63,8 @@ TEST(SavePanels, ASheetWaitsBehindTheSheetAlreadyOnTheWindow) {
   panel->setNameFieldStringValue("pelorin_bookmarks.json");
   const fs::path folder = app.sandbox().home();
   script.saveAs(folder.string(), "pelorin_bookmarks.json");
-  panel->beginSheetModalForWindow_completionHandler(window, [&](long code) {
-    order.push_back("panel " + std::to_string(code));
-  });
+  panel->beginSheetModalForWindow_completionHandler(
+      window, [&](long code) { order.push_back("panel " + std::to_string(code)); });
   runPending();
   EXPECT_TRUE(script.shownPanels().empty());
   EXPECT_EQ(window->attachedSheet(), alert->window());

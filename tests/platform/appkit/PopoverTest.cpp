@@ -152,10 +152,18 @@ TEST(Popovers, FlipToTheOtherSideWhenTheScreenHasNoRoom) {
     const ak::Rect f = s.popover->window()->frame();
     const ak::Rect anchor = s.buttonOnScreen();
     switch (c.expected) {
-      case ak::RectEdge::MaxX: EXPECT_EQ(f.origin.x, ak::MaxX(anchor)); break;
-      case ak::RectEdge::MinX: EXPECT_EQ(ak::MaxX(f), ak::MinX(anchor)); break;
-      case ak::RectEdge::MaxY: EXPECT_EQ(f.origin.y, ak::MaxY(anchor)); break;
-      case ak::RectEdge::MinY: EXPECT_EQ(ak::MaxY(f), ak::MinY(anchor)); break;
+      case ak::RectEdge::MaxX:
+        EXPECT_EQ(f.origin.x, ak::MaxX(anchor));
+        break;
+      case ak::RectEdge::MinX:
+        EXPECT_EQ(ak::MaxX(f), ak::MinX(anchor));
+        break;
+      case ak::RectEdge::MaxY:
+        EXPECT_EQ(f.origin.y, ak::MaxY(anchor));
+        break;
+      case ak::RectEdge::MinY:
+        EXPECT_EQ(ak::MaxY(f), ak::MinY(anchor));
+        break;
     }
     s.popover->close();
   }

@@ -88,7 +88,8 @@ using namespace split_test;
 PL_CLASS_NAMED(split_test::LimitingDelegate, "RTSplitLimitingDelegate", ns::Object) {
   cls.method<&LimitingDelegate::constrainMin>("splitView:constrainMinCoordinate:ofSubviewAt:");
   cls.method<&LimitingDelegate::canCollapse>("splitView:canCollapseSubview:");
-  cls.method<&LimitingDelegate::shouldCollapse>("splitView:shouldCollapseSubview:forDoubleClickOnDividerAtIndex:");
+  cls.method<&LimitingDelegate::shouldCollapse>(
+      "splitView:shouldCollapseSubview:forDoubleClickOnDividerAtIndex:");
   cls.method<&LimitingDelegate::didResize>("splitViewDidResizeSubviews:");
 }
 PL_CLASS_NAMED(split_test::ResizingDelegate, "RTSplitResizingDelegate", ns::Object) {

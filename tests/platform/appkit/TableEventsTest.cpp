@@ -44,16 +44,24 @@ class DragRows : public ns::Object {
     auto i = std::static_pointer_cast<ak::DraggingInfo>(info);
     validations.push_back(std::to_string(row) + " " + std::to_string(op) + " " +
                           std::to_string(i->draggingSourceOperationMask()));
-    return i->draggingSourceOperationMask() & ak::DragOperationMove ? ak::DragOperationMove : ak::DragOperationCopy;
+    return i->draggingSourceOperationMask() & ak::DragOperationMove ? ak::DragOperationMove
+                                                                    : ak::DragOperationCopy;
   }
   bool acceptDrop(ns::Ref<ns::Object>, ns::Ref<ns::Object> info, long row, unsigned long op) {
-    auto data = std::static_pointer_cast<ak::DraggingInfo>(info)->draggingPasteboard()->dataForType(kRowsType);
-    accepted.push_back(std::string(data ? std::string(reinterpret_cast<const char*>(data->bytes()), data->length()) : "nil") +
-                       " at " + std::to_string(row) + " " + std::to_string(op));
+    auto data =
+        std::static_pointer_cast<ak::DraggingInfo>(info)->draggingPasteboard()->dataForType(kRowsType);
+    accepted.push_back(
+        std::string(data ? std::string(reinterpret_cast<const char*>(data->bytes()), data->length())
+                         : "nil") +
+        " at " + std::to_string(row) + " " + std::to_string(op));
     return true;
   }
-  void open(ns::Ref<ns::Object> sender) { actionRows.push_back(std::static_pointer_cast<ak::TableView>(sender)->clickedRow()); }
-  void play(ns::Ref<ns::Object> sender) { doubleRows.push_back(std::static_pointer_cast<ak::TableView>(sender)->clickedRow()); }
+  void open(ns::Ref<ns::Object> sender) {
+    actionRows.push_back(std::static_pointer_cast<ak::TableView>(sender)->clickedRow());
+  }
+  void play(ns::Ref<ns::Object> sender) {
+    doubleRows.push_back(std::static_pointer_cast<ak::TableView>(sender)->clickedRow());
+  }
 };
 
 // A table that records its context-menu questions and keeps right clicks for itself.
@@ -198,7 +206,8 @@ TEST(TableEvents, ControlsInRowsGetTheirClicksUnlessTheTableKeepsThem) {
     return ns::Ref<ak::View>(ak::make<table_events_test::RecordingButton>(MakeRect(0, 0, 10, 10)));
   };
   t.left->reloadData();
-  ASSERT_NE(std::dynamic_pointer_cast<ak::Button>(t.left->viewAtColumn_row_makeIfNecessary(0, 1, false)), nullptr);
+  ASSERT_NE(std::dynamic_pointer_cast<ak::Button>(t.left->viewAtColumn_row_makeIfNecessary(0, 1, false)),
+            nullptr);
   pltest::click(t.window, t.at(0, 1));
   pltest::rightClick(t.window, t.at(0, 1));
   t.app.dispatchQueued();
@@ -287,7 +296,8 @@ TEST(Pasteboards, TypesItemsAndChangeCounts) {
   pb->setData_forType(ns::Data(std::string("\xff\xfe", 2)), "com.example.bytes");
   EXPECT_EQ(pb->stringForType("com.example.bytes"), std::nullopt);
   EXPECT_EQ(pb->dataForType("com.example.bytes")->length(), 2u);
-  EXPECT_TRUE(pb->setPropertyList_forType(ns::Value(ns::Array{ns::Value(1), ns::Value("a")}), "com.example.plist"));
+  EXPECT_TRUE(
+      pb->setPropertyList_forType(ns::Value(ns::Array{ns::Value(1), ns::Value("a")}), "com.example.plist"));
   EXPECT_TRUE(pb->propertyListForType("com.example.plist").isArray());
   EXPECT_EQ(pb->dataForType("com.example.plist"), std::nullopt);
 
@@ -299,8 +309,10 @@ TEST(Pasteboards, TypesItemsAndChangeCounts) {
     ns::Value object;
     std::vector<std::string> types;
   } cases[] = {
-      {ns::Value(ns::URL::URLWithString("https://www.example.test/watch?v=abc")), {"public.url", "public.utf8-plain-text"}},
-      {ns::Value(ns::URL::fileURLWithPath_isDirectory("/tmp/a b.mp4", false)), {"public.file-url", "public.utf8-plain-text"}},
+      {ns::Value(ns::URL::URLWithString("https://www.example.test/watch?v=abc")),
+       {"public.url", "public.utf8-plain-text"}},
+      {ns::Value(ns::URL::fileURLWithPath_isDirectory("/tmp/a b.mp4", false)),
+       {"public.file-url", "public.utf8-plain-text"}},
       {ns::Value("plain words"), {"public.utf8-plain-text"}},
   };
   for (const auto& c : cases) {
@@ -318,5 +330,6 @@ TEST(Pasteboards, TypesItemsAndChangeCounts) {
   long before = long(pb->pasteboardItems().size());
   EXPECT_FALSE(pb->writeObjects({ns::Value("z"), ns::Value(42)}));
   EXPECT_EQ(long(pb->pasteboardItems().size()), before);
-  EXPECT_EQ(ak::Pasteboard::generalPasteboard(), ak::Pasteboard::pasteboardWithName(ak::PasteboardNameGeneral));
+  EXPECT_EQ(ak::Pasteboard::generalPasteboard(),
+            ak::Pasteboard::pasteboardWithName(ak::PasteboardNameGeneral));
 }

@@ -22,7 +22,7 @@ namespace table_test {
 class Rows : public ns::Object {
  public:
   long count = 0;
-  double height = 81;  // 83 with the default row spacing
+  double height = 81;               // 83 with the default row spacing
   std::vector<long> asked;          // rows whose views were asked for
   std::vector<long> removed;        // rows whose row views went away
   std::set<ak::View*> made;         // every cell view ever handed out
@@ -156,7 +156,8 @@ TEST(TableViews, OnlyVisibleRowsGetViewsAndScrolledOutViewsAreReused) {
   for (long r = 100; r <= 104; ++r) laterViews.insert(f.rows->given[r]);
   EXPECT_EQ(laterViews, firstViews);
   EXPECT_EQ(f.cellsBuilt, 5);
-  for (long r = 100; r <= 104; ++r) EXPECT_EQ(f.table->viewAtColumn_row_makeIfNecessary(0, r, false).get(), f.rows->given[r]);
+  for (long r = 100; r <= 104; ++r)
+    EXPECT_EQ(f.table->viewAtColumn_row_makeIfNecessary(0, r, false).get(), f.rows->given[r]);
   EXPECT_EQ(f.table->viewAtColumn_row_makeIfNecessary(0, 0, false), nullptr);
   EXPECT_EQ(f.table->rowViewAtRow_makeIfNecessary(0, false), nullptr);
   EXPECT_NE(f.table->rowViewAtRow_makeIfNecessary(102, false), nullptr);
@@ -206,7 +207,8 @@ TEST(TableViews, SelectionPostsOnRealChangesAndStylesTheCellViews) {
   EXPECT_EQ(f.rows->selectionChanges, 1);
   EXPECT_EQ(f.table->selectedRow(), 2);
   auto cell = [&](long row) {
-    return std::dynamic_pointer_cast<ak::TableCellView>(f.table->viewAtColumn_row_makeIfNecessary(0, row, false));
+    return std::dynamic_pointer_cast<ak::TableCellView>(
+        f.table->viewAtColumn_row_makeIfNecessary(0, row, false));
   };
   EXPECT_EQ(cell(2)->backgroundStyle(), ak::BackgroundStyle::Dark);
   f.table->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(3), false);
@@ -259,7 +261,8 @@ TEST(TableViews, SelectionIsDrawnOnlyForSelectedRowsAndNeverWithStyleNone) {
     f.rows->drawLog = &drawn;
     f.table->setSelectionHighlightStyle(c.style);
     f.table->reloadData();
-    ASSERT_NE(std::dynamic_pointer_cast<table_test::SelectionRowView>(f.table->rowViewAtRow_makeIfNecessary(2, false)),
+    ASSERT_NE(std::dynamic_pointer_cast<table_test::SelectionRowView>(
+                  f.table->rowViewAtRow_makeIfNecessary(2, false)),
               nullptr);
     f.table->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(2), false);
     drawn.clear();
@@ -283,11 +286,8 @@ TEST(TableViews, BadCountsHeightsAndNilViewsAreSurvived) {
     long expectRows;
     double expectRowHeight;
   } cases[] = {
-      {-5, 20, 0, 0},
-      {std::numeric_limits<long>::max(), 20, 1L << 22, 22},
-      {10, std::nan(""), 10, 19},
-      {10, -40, 10, 19},
-      {10, std::numeric_limits<double>::infinity(), 10, 19},
+      {-5, 20, 0, 0},    {std::numeric_limits<long>::max(), 20, 1L << 22, 22},  {10, std::nan(""), 10, 19},
+      {10, -40, 10, 19}, {10, std::numeric_limits<double>::infinity(), 10, 19},
   };
   for (const auto& c : cases) {
     TableFixture f(c.count, c.height);
@@ -347,5 +347,6 @@ TEST(TableViews, AMouseHeldBelowTheVisibleRowsScrollsTowardsIt) {
   EXPECT_NE(f.table->viewAtColumn_row_makeIfNecessary(0, 25, false), nullptr);
   // Without a document to move, nothing scrolls.
   auto lone = ak::make<ak::View>(MakeRect(0, 0, 10, 10));
-  EXPECT_FALSE(ak::autoscroll(lone.get(), pltest::mouseEvent(f.window, ak::EventType::LeftMouseDragged, {5, -50})));
+  EXPECT_FALSE(
+      ak::autoscroll(lone.get(), pltest::mouseEvent(f.window, ak::EventType::LeftMouseDragged, {5, -50})));
 }

@@ -87,7 +87,8 @@ TEST_F(Text, FontsAreInstalledFacesOrNothing) {
   EXPECT_EQ(ak::Font::systemFontSizeForControlSize(ak::ControlSize::Regular), 13);
   EXPECT_EQ(ak::Font::systemFontSizeForControlSize(ak::ControlSize::Small), 11);
   EXPECT_EQ(ak::Font::systemFontSizeForControlSize(ak::ControlSize::Mini), 9);
-  for (auto font : {ak::Font::systemFontOfSize(13), ak::Font::titleBarFontOfSize(13), ak::Font::labelFontOfSize(13)}) {
+  for (auto font :
+       {ak::Font::systemFontOfSize(13), ak::Font::titleBarFontOfSize(13), ak::Font::labelFontOfSize(13)}) {
     EXPECT_EQ(font->familyName(), "DejaVu Sans");
     EXPECT_FALSE(font->isBold());
   }
@@ -146,18 +147,30 @@ TEST_F(Text, AttributesOverUTF16Ranges) {
     std::string text;
     std::vector<std::size_t> runs;  // run lengths
   } edits[] = {
-      {"set", [](auto& m) { m.setAttributes_range(attributes(ak::Font::systemFontOfSize(9)), ns::MakeRange(0, 2)); },
-       "abcdef", {2, 4}},
-      {"remove", [](auto& m) { m.removeAttribute_range(ak::ForegroundColorAttributeName, ns::MakeRange(2, 2)); },
-       "abcdef", {2, 2, 2}},
-      {"replace inherits", [](auto& m) { m.replaceCharactersInRange_withString(ns::MakeRange(0, 1), "XYZ"); },
-       "XYZbcdef", {8}},
+      {"set",
+       [](auto& m) { m.setAttributes_range(attributes(ak::Font::systemFontOfSize(9)), ns::MakeRange(0, 2)); },
+       "abcdef",
+       {2, 4}},
+      {"remove",
+       [](auto& m) { m.removeAttribute_range(ak::ForegroundColorAttributeName, ns::MakeRange(2, 2)); },
+       "abcdef",
+       {2, 2, 2}},
+      {"replace inherits",
+       [](auto& m) { m.replaceCharactersInRange_withString(ns::MakeRange(0, 1), "XYZ"); },
+       "XYZbcdef",
+       {8}},
       {"delete", [](auto& m) { m.deleteCharactersInRange(ns::MakeRange(1, 5)); }, "a", {1}},
-      {"append plain", [](auto& m) { m.appendAttributedString(ak::AttributedString("gh")); }, "abcdefgh", {6, 2}},
-      {"add and merge back", [](auto& m) {
+      {"append plain",
+       [](auto& m) { m.appendAttributedString(ak::AttributedString("gh")); },
+       "abcdefgh",
+       {6, 2}},
+      {"add and merge back",
+       [](auto& m) {
          m.addAttribute_value_range(ak::UnderlineStyleAttributeName, 1, ns::MakeRange(1, 1));
          m.removeAttribute_range(ak::UnderlineStyleAttributeName, ns::MakeRange(0, 6));
-       }, "abcdef", {6}},
+       },
+       "abcdef",
+       {6}},
   };
   for (const auto& e : edits) {
     ak::MutableAttributedString m("abcdef", attributes(ak::Font::systemFontOfSize(11)));
@@ -170,9 +183,10 @@ TEST_F(Text, AttributesOverUTF16Ranges) {
 
   // Paragraph styles spread over their paragraphs; bad ranges raise.
   ak::MutableAttributedString paragraphs("ab\ncd");
-  paragraphs.addAttribute_value_range(ak::ParagraphStyleAttributeName,
-                                      ns::make<ak::ParagraphStyle>(ak::TextAlignment::Center, ak::LineBreakMode::Clipping),
-                                      ns::MakeRange(0, 1));
+  paragraphs.addAttribute_value_range(
+      ak::ParagraphStyleAttributeName,
+      ns::make<ak::ParagraphStyle>(ak::TextAlignment::Center, ak::LineBreakMode::Clipping),
+      ns::MakeRange(0, 1));
   paragraphs.fixAttributesInRange(ns::MakeRange(0, 5));
   EXPECT_TRUE(paragraphs.attribute_atIndex_effectiveRange(ak::ParagraphStyleAttributeName, 1, &effective));
   EXPECT_EQ(effective, ns::MakeRange(0, 3));
@@ -214,7 +228,8 @@ TEST_F(Text, ShadowsLightenTheRowBelowTheGlyphs) {
     auto draw = [&](bool withShadow) {
       auto canvas = std::make_unique<Canvas>(120, 40, flipped);
       canvas->clear(grey);
-      ns::Dictionary a = attributes(ak::Font::titleBarFontOfSize(20), ak::Color::colorWithDeviceWhite_alpha(0.2, 1));
+      ns::Dictionary a =
+          attributes(ak::Font::titleBarFontOfSize(20), ak::Color::colorWithDeviceWhite_alpha(0.2, 1));
       if (withShadow) {
         auto shadow = ns::make<ak::Shadow>();
         shadow->setShadowOffset({0, -1});
@@ -243,7 +258,8 @@ TEST_F(Text, LongTitlesTruncateInsideTheirRectangle) {
   const std::string title(300, 'H');
   auto draw = [&](ak::LineBreakMode mode) {
     auto canvas = std::make_unique<Canvas>(200, 20, true);
-    ak::AttributedString text(title, withStyle(attributes(ak::Font::systemFontOfSize(13)), ak::TextAlignment::Left, mode));
+    ak::AttributedString text(
+        title, withStyle(attributes(ak::Font::systemFontOfSize(13)), ak::TextAlignment::Left, mode));
     text.drawInRect(MakeRect(0, 0, 100, 20));
     return canvas;
   };
@@ -278,8 +294,8 @@ TEST_F(Text, LongTitlesTruncateInsideTheirRectangle) {
 
   // A megabyte title measures and draws, cut, without stalling.
   std::string huge(1 << 20, 'W');
-  ak::AttributedString big(huge, withStyle(attributes(ak::Font::systemFontOfSize(12)), ak::TextAlignment::Left,
-                                           ak::LineBreakMode::TruncatingTail));
+  ak::AttributedString big(huge, withStyle(attributes(ak::Font::systemFontOfSize(12)),
+                                           ak::TextAlignment::Left, ak::LineBreakMode::TruncatingTail));
   EXPECT_EQ(big.length(), std::size_t(1) << 20);
   EXPECT_LT(big.size().width, 12.0 * ak::kLongestLaidOutText);
   Canvas canvas(120, 20, true);
@@ -289,7 +305,15 @@ TEST_F(Text, LongTitlesTruncateInsideTheirRectangle) {
 
 TEST_F(Text, InvalidUTF8DrawsReplacementGlyphs) {
   auto a = attributes(ak::Font::systemFontOfSize(14));
-  ak::AttributedString bad("a\xff\xfe" "b", a), replaced("a\xEF\xBF\xBD\xEF\xBF\xBD" "b", a), plain("ab", a);
+  ak::AttributedString bad(
+      "a\xff\xfe"
+      "b",
+      a),
+      replaced(
+          "a\xEF\xBF\xBD\xEF\xBF\xBD"
+          "b",
+          a),
+      plain("ab", a);
   EXPECT_EQ(bad.string(), replaced.string());
   EXPECT_EQ(bad.length(), 4u);
   auto png = render(bad, 80, 20, true);
@@ -302,8 +326,10 @@ TEST_F(Text, InvalidUTF8DrawsReplacementGlyphs) {
 }
 
 TEST_F(Text, ThreadsDrawTheSameTextAlike) {
-  ak::MutableAttributedString text("Pelorin – 1,234,567 views", attributes(ak::Font::boldSystemFontOfSize(13)));
-  text.addAttribute_value_range(ak::ForegroundColorAttributeName, ak::colors::blueColor(), ns::MakeRange(0, 7));
+  ak::MutableAttributedString text("Pelorin – 1,234,567 views",
+                                   attributes(ak::Font::boldSystemFontOfSize(13)));
+  text.addAttribute_value_range(ak::ForegroundColorAttributeName, ak::colors::blueColor(),
+                                ns::MakeRange(0, 7));
   auto shadow = ns::make<ak::Shadow>();
   shadow->setShadowOffset({1, -1});
   shadow->setShadowBlurRadius(2);

@@ -6,7 +6,9 @@
 
 namespace {
 
-double fixedClock() { return 1000.5; }
+double fixedClock() {
+  return 1000.5;
+}
 
 TEST(DateTest, ReferenceDateAndDistantDates) {
   auto ref = ns::Date::dateWithTimeIntervalSinceReferenceDate(0);
@@ -35,7 +37,8 @@ TEST(DateTest, WallClockSourceIsReplaceable) {
 
 TEST(ErrorTest, DefaultDescriptionNamesDomainAndCode) {
   ns::Error e("com.example.Test", 42);
-  EXPECT_EQ(e.localizedDescription(), "The operation couldn\u2019t be completed. (com.example.Test error 42.)");
+  EXPECT_EQ(e.localizedDescription(),
+            "The operation couldn\u2019t be completed. (com.example.Test error 42.)");
   EXPECT_EQ(e.localizedFailureReason(), std::nullopt);
   EXPECT_EQ(e.localizedRecoverySuggestion(), std::nullopt);
   EXPECT_EQ(e.description(), "Error Domain=com.example.Test Code=42 \"(null)\"");

@@ -18,7 +18,8 @@ TEST(DescriptionTest, Scalars) {
   EXPECT_EQ(Value(-7).description(), "-7");
   EXPECT_EQ(Value(2.5).description(), "2.5");
   EXPECT_EQ(Value(ns::Data("\xde\xad\xbe\xef\x01", 5)).description(), "<deadbeef 01>");
-  EXPECT_EQ(Value(ns::Date::dateWithTimeIntervalSince1970(1700000000.9)).description(), "2023-11-14 22:13:20 +0000");
+  EXPECT_EQ(Value(ns::Date::dateWithTimeIntervalSince1970(1700000000.9)).description(),
+            "2023-11-14 22:13:20 +0000");
 }
 
 TEST(DescriptionTest, ArrayOfStringNumberAndNull) {
@@ -46,7 +47,8 @@ TEST(DescriptionTest, StringsAreQuotedInsideContainersOnlyWhenNeeded) {
 }
 
 TEST(DescriptionTest, NumbersDatesAndDataInsideContainers) {
-  Value v(Array{2.5, -1, 0, true, ns::Data("\x00\xff", 2), ns::Date::dateWithTimeIntervalSinceReferenceDate(0)});
+  Value v(
+      Array{2.5, -1, 0, true, ns::Data("\x00\xff", 2), ns::Date::dateWithTimeIntervalSinceReferenceDate(0)});
   EXPECT_EQ(v.description(),
             "(\n"
             "    \"2.5\",\n"

@@ -47,9 +47,9 @@ TEST(FormatTest, StringsCharsAndObjects) {
   EXPECT_EQ(format("%s|%@|%s", "a", s, std::string_view("v")), "a|héllo|v");
   EXPECT_EQ(format("[%6@][%-6s]", "ab", "cd"), "[    ab][cd    ]");
   EXPECT_EQ(format("[%3@]", "é😀"), "[é😀]");  // three UTF-16 units already
-  EXPECT_EQ(format("%.2@", "é😀x"), "é");       // precision never splits a surrogate pair
+  EXPECT_EQ(format("%.2@", "é😀x"), "é");     // precision never splits a surrogate pair
   EXPECT_EQ(format("%.2s", "éa"), "é");
-  EXPECT_EQ(format("%.1s", "éa"), "");          // nor a UTF-8 sequence
+  EXPECT_EQ(format("%.1s", "éa"), "");  // nor a UTF-8 sequence
   EXPECT_EQ(format("%c%c%C", 'o', 107, 0x263A), "ok\u263A");
   EXPECT_EQ(format("%lc", 0x1F600), "\U0001F600");
   EXPECT_EQ(format("%@ %@", ns::make<Thing>(), ns::Ref<Thing>()), "<Thing> (null)");

@@ -16,8 +16,8 @@ TEST(LogTest, LineFormatAndCapture) {
   EXPECT_EQ(lines[0].message, "Loaded 3 videos from cache");
   // "YYYY-MM-DD HH:MM:SS.mmm pelorin[pid:tid] message"
   int y, mo, d, h, mi, sec, ms, pid, tid, used = 0;
-  ASSERT_EQ(std::sscanf(lines[0].text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d pelorin[%d:%d] %n", &y, &mo, &d, &h, &mi,
-                        &sec, &ms, &pid, &tid, &used),
+  ASSERT_EQ(std::sscanf(lines[0].text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d.%3d pelorin[%d:%d] %n", &y, &mo, &d,
+                        &h, &mi, &sec, &ms, &pid, &tid, &used),
             9)
       << lines[0].text;
   EXPECT_EQ(lines[0].text.substr(0, 24).size(), 24u);
@@ -51,7 +51,8 @@ TEST(LogTest, ConcurrentLinesAllArriveWhole) {
   ASSERT_EQ(messages.size(), 200u);
   for (int t = 0; t < 4; ++t)
     for (int i = 0; i < 50; ++i)
-      EXPECT_NE(std::find(messages.begin(), messages.end(), ns::format("thread %d line %d", t, i)), messages.end());
+      EXPECT_NE(std::find(messages.begin(), messages.end(), ns::format("thread %d line %d", t, i)),
+                messages.end());
 }
 
 TEST(LogTest, SinkMayLogAndIsRemovable) {

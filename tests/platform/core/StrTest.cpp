@@ -28,11 +28,11 @@ TEST(StrTest, SubstringsNeverSplitSurrogatePairs) {
   const std::string s = "a😀b";  // units: a, high, low, b
   EXPECT_EQ(str::substring(s, 0, 1), "a");
   EXPECT_EQ(str::substring(s, 1, 2), "😀");
-  EXPECT_EQ(str::substring(s, 0, 2), "a");     // would end inside the pair
-  EXPECT_EQ(str::substring(s, 2, 2), "😀b");   // would start inside the pair
+  EXPECT_EQ(str::substring(s, 0, 2), "a");   // would end inside the pair
+  EXPECT_EQ(str::substring(s, 2, 2), "😀b");  // would start inside the pair
   EXPECT_EQ(str::substring(s, 3, 1), "b");
   EXPECT_EQ(str::substring(s, 2, 0), "");
-  EXPECT_EQ(str::substring(s, 10, 5), "");     // out of range is clamped
+  EXPECT_EQ(str::substring(s, 10, 5), "");  // out of range is clamped
   EXPECT_EQ(str::substring(s, 1, ns::NotFound), "😀b");
   for (std::size_t i = 0; i <= 5; ++i) {
     std::string head = str::substringToIndex(s, i), tail = str::substringFromIndex(s, i);
@@ -52,9 +52,11 @@ TEST(StrTest, Utf8Utf16RoundTripAndRepair) {
   EXPECT_FALSE(str::isValidUtf8("\xc0\xaf"));      // overlong
   EXPECT_FALSE(str::isValidUtf8("\xed\xa0\x80"));  // encoded surrogate
   EXPECT_TRUE(str::isValidUtf8("\xef\xbf\xbd"));   // a real U+FFFD
-  EXPECT_EQ(str::toUtf16("a\xff" "b"), u"a\uFFFDb");
+  EXPECT_EQ(str::toUtf16("a\xff"
+                         "b"),
+            u"a\uFFFDb");
   EXPECT_EQ(str::toUtf16("\xe4\xb8"), u"\uFFFD\uFFFD");
-  EXPECT_EQ(str::toUtf8(u"\xD800x"), "\uFFFDx");  // lone surrogate
+  EXPECT_EQ(str::toUtf8(u"\xD800x"), "\uFFFDx");    // lone surrogate
   EXPECT_EQ(str::utf16Length("\xf0\x9f\x98"), 3u);  // three stray bytes, three replacements
 }
 
@@ -75,7 +77,8 @@ TEST(StrTest, Comparison) {
   EXPECT_EQ(str::numericCompare("v1.10", "v1.9"), ns::OrderedDescending);
   EXPECT_EQ(str::numericCompare("007", "7"), ns::OrderedSame);
   EXPECT_EQ(str::numericCompare("a", "a1"), ns::OrderedAscending);
-  EXPECT_EQ(str::numericCompare("x99999999999999999999999", "x100000000000000000000000"), ns::OrderedAscending);
+  EXPECT_EQ(str::numericCompare("x99999999999999999999999", "x100000000000000000000000"),
+            ns::OrderedAscending);
   EXPECT_EQ(str::localizedStandardCompare("Track 2", "track 10"), ns::OrderedAscending);
 }
 

@@ -189,7 +189,7 @@ TEST(DictionaryTest, KeepsInsertionOrderAcrossReplaceAndRemove) {
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "m", "b"}));
   EXPECT_EQ(d["a"].intValue(), 20);
   EXPECT_EQ(d["m"].intValue(), 3);  // the index survives the removal before it
-  d.set("m", Value());               // nil removes
+  d.set("m", Value());              // nil removes
   EXPECT_FALSE(d.contains("m"));
   EXPECT_EQ(d.count(), 2u);
 }
@@ -247,8 +247,10 @@ TEST(ValueTest, HashAgreesWithEquality) {
 
 TEST(ValueTest, CompareOrdersForSorting) {
   Array items{"b", 10, "a", 2.5, ns::Date::dateWithTimeIntervalSince1970(5), Value::null()};
-  std::sort(items.begin(), items.end(), [](const Value& x, const Value& y) { return x.compare(y) == ns::OrderedAscending; });
-  EXPECT_EQ(Value(items), Value(Array{Value::null(), 2.5, 10, "a", "b", ns::Date::dateWithTimeIntervalSince1970(5)}));
+  std::sort(items.begin(), items.end(),
+            [](const Value& x, const Value& y) { return x.compare(y) == ns::OrderedAscending; });
+  EXPECT_EQ(Value(items),
+            Value(Array{Value::null(), 2.5, 10, "a", "b", ns::Date::dateWithTimeIntervalSince1970(5)}));
 }
 
 TEST(ValueTest, CopiesShareAndMutationCopiesOnWrite) {

@@ -20,7 +20,9 @@ TEST(QueueOwnershipTest, CurrentQueueCoversTargetsSynchronousCallsAndTheMainThre
     bool onOther;
   };
   std::vector<Case> seen;
-  auto look = [&](const char* where) { seen.push_back({where, isCurrentQueue(owner), isCurrentQueue(other)}); };
+  auto look = [&](const char* where) {
+    seen.push_back({where, isCurrentQueue(owner), isCurrentQueue(other)});
+  };
   look("test thread, outside any queue");
   sync(owner, [&] { look("on the queue"); });
   sync(child, [&] { look("on a queue targeting it"); });
@@ -48,7 +50,8 @@ TEST(QueueOwnershipDeathTest, AssertQueueAbortsOffTheQueueNamingIt) {
   EXPECT_DEATH(assertQueue(owner), "used off its queue \"test.owned-state\"");
 #ifndef NDEBUG
   EXPECT_DEATH(DISPATCH_DEBUG_ASSERT_QUEUE(owner), "test.owned-state");
-  EXPECT_DEATH(DISPATCH_DEBUG_ASSERT_OWNER(false, "Widget", "widget.queue"), "Widget used off its queue \"widget.queue\"");
+  EXPECT_DEATH(DISPATCH_DEBUG_ASSERT_OWNER(false, "Widget", "widget.queue"),
+               "Widget used off its queue \"widget.queue\"");
 #endif
 }
 

@@ -61,8 +61,8 @@ void sendStream(int fd, std::size_t total) {
 
 struct StreamResult {
   std::size_t received = 0;
-  int ends = 0;            // deliveries that reported 0
-  std::size_t endAt = 0;   // bytes received when the first 0 came
+  int ends = 0;           // deliveries that reported 0
+  std::size_t endAt = 0;  // bytes received when the first 0 came
 };
 
 // Streams `total` bytes through a read source. Like a socket that also reads when a new read
@@ -80,7 +80,8 @@ StreamResult streamThroughReadSource(std::size_t total) {
   auto drain = [&] {
     std::lock_guard lock(mutex);
     ssize_t n;
-    while ((n = ::read(pair.reader, buffer.data(), buffer.size())) > 0) result.received += static_cast<std::size_t>(n);
+    while ((n = ::read(pair.reader, buffer.data(), buffer.size())) > 0)
+      result.received += static_cast<std::size_t>(n);
   };
   source->setEventHandler([&, raw = source.get()] {
     unsigned long available = raw->data();
@@ -132,8 +133,9 @@ TEST(ReadSourceStreamTest, DatagramSocketReportsSizesAndZeroForAnEmptyDatagram) 
   ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(::getsockname(rx, reinterpret_cast<sockaddr*>(&addr), &len), 0);
   for (const std::string& datagram : {std::string("abc"), std::string(), std::string("hello")})
-    ASSERT_EQ(::sendto(tx, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr),
-              static_cast<ssize_t>(datagram.size()));
+    ASSERT_EQ(
+        ::sendto(tx, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr),
+        static_cast<ssize_t>(datagram.size()));
 
   auto queue = queueCreate("test.datagram");
   std::mutex mutex;

@@ -26,15 +26,21 @@ void watcherWillEvict(Watcher* self, ns::Sel, ns::Ref<ns::Object> cache, ns::Ref
   self->evicted.push_back(std::dynamic_pointer_cast<Item>(object)->n);
 }
 
-ns::Ref<ns::Object> replacedGetter(ns::Cache* self, ns::Sel) { return nullptr; }
+ns::Ref<ns::Object> replacedGetter(ns::Cache* self, ns::Sel) {
+  return nullptr;
+}
 
 }  // namespace
 
-PL_CLASS(Watcher, ns::Object) { cls.method<&watcherWillEvict>("cache:willEvictObject:"); }
+PL_CLASS(Watcher, ns::Object) {
+  cls.method<&watcherWillEvict>("cache:willEvictObject:");
+}
 
 namespace {
 
-ns::Ref<Item> item(int n) { return ns::make<Item>(n); }
+ns::Ref<Item> item(int n) {
+  return ns::make<Item>(n);
+}
 
 TEST(CacheTest, CountAndCostLimitsEvictTheLeastRecentlyUsed) {
   auto cache = ns::make<ns::Cache>();

@@ -15,7 +15,9 @@ namespace {
 using pltest::Sandbox;
 namespace fs = std::filesystem;
 
-ns::Ref<ns::FileManager> fm() { return ns::FileManager::defaultManager(); }
+ns::Ref<ns::FileManager> fm() {
+  return ns::FileManager::defaultManager();
+}
 
 void expectPosixUnder(const ns::Error& error, int posix) {
   auto under = error.underlyingError();
@@ -40,11 +42,13 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   EXPECT_EQ(*names, (std::vector<std::string>{"file.bin", "home"}));
 
   ns::Error error(ns::NSCocoaErrorDomain, 0);
-  EXPECT_FALSE(ns::writeDataToFile(ns::Data("x"), path, ns::DataWritingAtomic | ns::DataWritingWithoutOverwriting, &error));
+  EXPECT_FALSE(ns::writeDataToFile(ns::Data("x"), path,
+                                   ns::DataWritingAtomic | ns::DataWritingWithoutOverwriting, &error));
   EXPECT_EQ(error.code(), ns::NSFileWriteFileExistsError);
   EXPECT_EQ(ns::dataWithContentsOfFile(path)->toString(), "second, longer");
 
-  EXPECT_FALSE(ns::writeDataToFile(ns::Data("x"), box.path("missing/folder/file"), ns::DataWritingAtomic, &error));
+  EXPECT_FALSE(
+      ns::writeDataToFile(ns::Data("x"), box.path("missing/folder/file"), ns::DataWritingAtomic, &error));
   EXPECT_EQ(error.code(), ns::NSFileNoSuchFileError);
   EXPECT_EQ(error.userInfo()[ns::NSFilePathErrorKey].string(), box.path("missing/folder/file"));
 
@@ -82,16 +86,21 @@ TEST(FileManagerTest, FoldersExistenceAndRemoval) {
   Sandbox box;
   std::string deep = box.path("a/b/c");
   ns::Error error(ns::NSCocoaErrorDomain, 0);
-  EXPECT_FALSE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, false, {}, &error));
+  EXPECT_FALSE(
+      fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, false, {}, &error));
   EXPECT_EQ(error.code(), ns::NSFileNoSuchFileError);
-  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, true, {}, &error));
+  ASSERT_TRUE(
+      fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, true, {}, &error));
   // Creating an existing folder with intermediates is no error; without, it is.
-  EXPECT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, true, {}, nullptr));
-  EXPECT_FALSE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, false, {}, &error));
+  EXPECT_TRUE(
+      fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, true, {}, nullptr));
+  EXPECT_FALSE(
+      fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(deep, false, {}, &error));
   EXPECT_EQ(error.code(), ns::NSFileWriteFileExistsError);
 
   ASSERT_TRUE(ns::writeStringToFile("x", box.path("a/file"), false));
-  EXPECT_FALSE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(box.path("a/file/sub"), true, {}, &error));
+  EXPECT_FALSE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+      box.path("a/file/sub"), true, {}, &error));
 
   bool isDir = false;
   EXPECT_TRUE(fm()->fileExistsAtPath_isDirectory(deep, &isDir));
@@ -101,13 +110,15 @@ TEST(FileManagerTest, FoldersExistenceAndRemoval) {
   EXPECT_FALSE(fm()->fileExistsAtPath(""));
 
   // A dangling link does not exist, yet it can be removed.
-  ASSERT_TRUE(fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("dangling"), box.path("nowhere"), &error));
+  ASSERT_TRUE(fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("dangling"),
+                                                                       box.path("nowhere"), &error));
   EXPECT_FALSE(fm()->fileExistsAtPath(box.path("dangling")));
   EXPECT_EQ(fm()->destinationOfSymbolicLinkAtPath_error(box.path("dangling"), nullptr), box.path("nowhere"));
   EXPECT_TRUE(fm()->removeItemAtPath_error(box.path("dangling"), &error));
 
   // Removing a link to a folder removes the link only.
-  ASSERT_TRUE(fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("link"), box.path("a"), &error));
+  ASSERT_TRUE(
+      fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("link"), box.path("a"), &error));
   EXPECT_TRUE(fm()->removeItemAtPath_error(box.path("link"), &error));
   EXPECT_TRUE(fm()->fileExistsAtPath(deep));
 
@@ -124,7 +135,8 @@ TEST(FileManagerTest, DeletabilityAndPermissionErrors) {
   if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the super-user";
   Sandbox box;
   std::string locked = box.path("locked");
-  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(locked, true, {}, nullptr));
+  ASSERT_TRUE(
+      fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(locked, true, {}, nullptr));
   ASSERT_TRUE(ns::writeStringToFile("x", locked + "/file", false));
   ::chmod(locked.c_str(), 0555);
   EXPECT_FALSE(fm()->isDeletableFileAtPath(locked + "/file"));
@@ -139,13 +151,16 @@ TEST(FileManagerTest, DeletabilityAndPermissionErrors) {
 TEST(FileManagerTest, MovesCopiesAndLinksRefuseAnExistingDestination) {
   Sandbox box;
   ns::Error error(ns::NSCocoaErrorDomain, 0);
-  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(box.path("tree/sub"), true, {}, nullptr));
+  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(box.path("tree/sub"),
+                                                                                       true, {}, nullptr));
   ASSERT_TRUE(ns::writeStringToFile("one", box.path("tree/one.txt"), false));
   ASSERT_TRUE(ns::writeStringToFile("two", box.path("tree/sub/two.txt"), false));
   ::chmod(box.path("tree/one.txt").c_str(), 0600);
-  ASSERT_TRUE(fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("tree/ln"), "one.txt", nullptr));
+  ASSERT_TRUE(
+      fm()->createSymbolicLinkAtPath_withDestinationPath_error(box.path("tree/ln"), "one.txt", nullptr));
 
-  ASSERT_TRUE(fm()->copyItemAtPath_toPath_error(box.path("tree"), box.path("copy"), &error)) << error.description();
+  ASSERT_TRUE(fm()->copyItemAtPath_toPath_error(box.path("tree"), box.path("copy"), &error))
+      << error.description();
   EXPECT_TRUE(fm()->contentsEqualAtPath_andPath(box.path("tree"), box.path("copy")));
   EXPECT_EQ(fm()->destinationOfSymbolicLinkAtPath_error(box.path("copy/ln"), nullptr), "one.txt");
   auto attrs = fm()->attributesOfItemAtPath_error(box.path("copy/one.txt"), nullptr);
@@ -175,19 +190,23 @@ TEST(FileManagerTest, MovesCopiesAndLinksRefuseAnExistingDestination) {
 
 TEST(FileManagerTest, MoveFromAnotherFileSystemCopiesThenRemoves) {
   Sandbox box;
-  struct stat shm {}, sandbox {};
-  if (::stat("/dev/shm", &shm) != 0 || ::stat(box.root().c_str(), &sandbox) != 0 || shm.st_dev == sandbox.st_dev)
+  struct stat shm {
+  }, sandbox{};
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(box.root().c_str(), &sandbox) != 0 ||
+      shm.st_dev == sandbox.st_dev)
     GTEST_SKIP() << "no second file system (tmpfs /dev/shm) beside the sandbox";
   pltest::TemporaryFolder elsewhere("/dev/shm");
   std::string source = (elsewhere.path() / "source").string();
   ASSERT_TRUE(fs::create_directory(source));
   ASSERT_TRUE(ns::writeStringToFile(std::string(300000, 'v'), source + "/video.mp4", false));
-  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(source + "/info", true, {}, nullptr));
+  ASSERT_TRUE(fm()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(source + "/info", true,
+                                                                                       {}, nullptr));
   ASSERT_TRUE(ns::writeStringToFile("plist", source + "/info/a.info", false));
   ns::Error error(ns::NSCocoaErrorDomain, 0);
 
   // A single file, then a whole folder.
-  ASSERT_TRUE(fm()->moveItemAtPath_toPath_error(source + "/video.mp4", box.path("video.mp4"), &error)) << error.description();
+  ASSERT_TRUE(fm()->moveItemAtPath_toPath_error(source + "/video.mp4", box.path("video.mp4"), &error))
+      << error.description();
   EXPECT_EQ(ns::dataWithContentsOfFile(box.path("video.mp4"))->length(), 300000u);
   EXPECT_FALSE(fm()->fileExistsAtPath(source + "/video.mp4"));
   ASSERT_TRUE(fm()->moveItemAtPath_toPath_error(source, box.path("moved"), &error)) << error.description();
@@ -203,7 +222,8 @@ TEST(FileManagerTest, AttributesListingsAndEnumeration) {
   ASSERT_TRUE(ns::writeStringToFile("", root + "/b/g", false));
   ASSERT_TRUE(ns::writeStringToFile("", root + "/z", false));
 
-  EXPECT_EQ(*fm()->contentsOfDirectoryAtPath_error(root, nullptr), (std::vector<std::string>{"a", "b", "c", "z"}));
+  EXPECT_EQ(*fm()->contentsOfDirectoryAtPath_error(root, nullptr),
+            (std::vector<std::string>{"a", "b", "c", "z"}));
   EXPECT_EQ(*fm()->subpathsOfDirectoryAtPath_error(root, nullptr),
             (std::vector<std::string>{"a", "a/deep", "a/deep/f.txt", "b", "b/g", "c", "z"}));
   ns::Error error(ns::NSCocoaErrorDomain, 0);
@@ -252,7 +272,8 @@ TEST(FileManagerTest, ItemReplacementFolderSharesTheTargetsFileSystem) {
   auto folder = fm()->pathForDirectory_inDomain_appropriateForPath_create_error(
       ns::ItemReplacementDirectory, ns::UserDomainMask, box.path("target.bin"), true, &error);
   ASSERT_TRUE(folder);
-  struct stat a {}, b {};
+  struct stat a {
+  }, b{};
   ASSERT_EQ(::stat(folder->c_str(), &a), 0);
   ASSERT_EQ(::stat(box.root().c_str(), &b), 0);
   EXPECT_EQ(a.st_dev, b.st_dev);
@@ -260,8 +281,8 @@ TEST(FileManagerTest, ItemReplacementFolderSharesTheTargetsFileSystem) {
       ns::ItemReplacementDirectory, ns::UserDomainMask, box.path("target.bin"), true, &error);
   EXPECT_NE(*folder, *other);
 
-  auto caches = fm()->pathForDirectory_inDomain_appropriateForPath_create_error(ns::CachesDirectory, ns::UserDomainMask,
-                                                                               std::nullopt, true, &error);
+  auto caches = fm()->pathForDirectory_inDomain_appropriateForPath_create_error(
+      ns::CachesDirectory, ns::UserDomainMask, std::nullopt, true, &error);
   ASSERT_TRUE(caches);
   EXPECT_EQ(*caches, box.home().string() + "/.cache");
   EXPECT_TRUE(fm()->fileExistsAtPath(*caches));

@@ -66,12 +66,15 @@ TEST(BundleTest, ReadsInfoPlistAndLocalizedStringsFromItsFolder) {
   std::filesystem::create_directories(folder + "/en.lproj");
   std::filesystem::create_directories(folder + "/de.lproj");
   ASSERT_TRUE(ns::writeStringToFile(
-      "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>org.example.app</string>"
-      "<key>CFBundleDevelopmentRegion</key><string>en</string><key>Count</key><integer>-3</integer></dict></plist>",
+      "<?xml version=\"1.0\"?><plist "
+      "version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>org.example.app</string>"
+      "<key>CFBundleDevelopmentRegion</key><string>en</string><key>Count</key><integer>-3</integer></dict></"
+      "plist>",
       folder + "/Info.plist", true));
   ASSERT_TRUE(ns::writeStringToFile("/* greeting */\n\"hello\" = \"Hello\";\n\"bye\" = \"Bye\\n\";\nbare;\n",
                                     folder + "/en.lproj/Localizable.strings", true));
-  ASSERT_TRUE(ns::writeStringToFile("\"hello\" = \"Hallo \\U00e4\";\n", folder + "/de.lproj/Localizable.strings", true));
+  ASSERT_TRUE(ns::writeStringToFile("\"hello\" = \"Hallo \\U00e4\";\n",
+                                    folder + "/de.lproj/Localizable.strings", true));
   ASSERT_TRUE(ns::writeStringToFile("x", folder + "/en.lproj/icon.png", true));
   ASSERT_TRUE(ns::writeStringToFile("y", folder + "/other.png", true));
 

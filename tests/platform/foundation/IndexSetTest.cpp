@@ -35,8 +35,8 @@ TEST(IndexSetTest, QueriesFollowTheSortedRanges) {
   struct {
     std::size_t index, greater, less, greaterOrEqual, lessOrEqual;
   } cases[] = {
-      {0, 1, NotFound, 1, NotFound}, {1, 5, NotFound, 1, 1}, {3, 5, 1, 5, 1},
-      {5, 6, 1, 5, 5},               {9, NotFound, 8, 9, 9}, {20, NotFound, 9, NotFound, 9},
+      {0, 1, NotFound, 1, NotFound}, {1, 5, NotFound, 1, 1},         {3, 5, 1, 5, 1}, {5, 6, 1, 5, 5},
+      {9, NotFound, 8, 9, 9},        {20, NotFound, 9, NotFound, 9},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(s->indexGreaterThanIndex(c.index), c.greater) << c.index;
@@ -70,9 +70,12 @@ TEST(IndexSetTest, EnumeratesBothWaysAndEditsMergeAndSplitRanges) {
   });
   EXPECT_EQ(stopped, (std::vector<std::size_t>{1, 5}));
   std::vector<ns::Range> ranges;
-  s->enumerateRangesWithOptions_usingBlock(ns::NSEnumerationReverse, [&](ns::Range r, bool*) { ranges.push_back(r); });
+  s->enumerateRangesWithOptions_usingBlock(ns::NSEnumerationReverse,
+                                           [&](ns::Range r, bool*) { ranges.push_back(r); });
   EXPECT_EQ(ranges, (std::vector<ns::Range>{{5, 5}, {1, 1}}));
-  EXPECT_EQ(s->indexWithOptions_passingTest(ns::NSEnumerationReverse, [](std::size_t i, bool*) { return i < 7; }), 6u);
+  EXPECT_EQ(
+      s->indexWithOptions_passingTest(ns::NSEnumerationReverse, [](std::size_t i, bool*) { return i < 7; }),
+      6u);
   EXPECT_EQ(s->indexesPassingTest([](std::size_t i, bool*) { return i % 2; })->count(), 4u);
 
   s->shiftIndexesStartingAtIndex_by(5, 2);
@@ -103,8 +106,10 @@ TEST(IndexSetTest, SurvivesTheKeyedArchiverEqualToItself) {
     EXPECT_TRUE(decoded->isEqual(s.get()));
   }
   // A payload mixing an index set and other values, as drag payloads do.
-  ns::Array payload{ns::Value(ns::Ref<ns::Object>(IndexSet::indexSetWithIndexesInRange({2, 3}))), ns::Value("row")};
-  ns::Value back = ns::KeyedUnarchiver::unarchiveObjectWithData(ns::KeyedArchiver::archivedDataWithRootObject(ns::Value(payload)));
+  ns::Array payload{ns::Value(ns::Ref<ns::Object>(IndexSet::indexSetWithIndexesInRange({2, 3}))),
+                    ns::Value("row")};
+  ns::Value back = ns::KeyedUnarchiver::unarchiveObjectWithData(
+      ns::KeyedArchiver::archivedDataWithRootObject(ns::Value(payload)));
   ASSERT_TRUE(back.isArray());
   EXPECT_EQ(back.array()[0].objectAs<IndexSet>()->count(), 3u);
   EXPECT_EQ(back.array()[0].objectAs<IndexSet>()->className(), "NSIndexSet");

@@ -51,8 +51,9 @@ TEST(NotificationCenterTest, DeliversByNameAndSenderInRegistrationOrder) {
   center->postNotificationName_object("videoInfoChanged");
   center->postNotificationName_object("videoInfoChanged", sender);
   center->postNotificationName_object("cacheDeleted", sender);
-  EXPECT_EQ(log, (std::vector<std::string>{"any:videoInfoChanged", "named:videoInfoChanged", "any:videoInfoChanged",
-                                           "named:videoInfoChanged", "sender:plain", "any:cacheDeleted"}));
+  EXPECT_EQ(
+      log, (std::vector<std::string>{"any:videoInfoChanged", "named:videoInfoChanged", "any:videoInfoChanged",
+                                     "named:videoInfoChanged", "sender:plain", "any:cacheDeleted"}));
 
   // Removing by name spares registrations made for every name; removing the observer drops all.
   log.clear();
@@ -89,7 +90,8 @@ TEST(NotificationCenterTest, AnObserverRemovedDuringAPostIsNotCalled) {
   auto second = recorder(&log, "second");
   auto third = recorder(&log, "third");
   first->onNote = [&] { center->removeObserver(second.get()); };
-  for (auto& r : {first, second, third}) center->addObserver_selector_name_object(r, &Recorder::received, "n");
+  for (auto& r : {first, second, third})
+    center->addObserver_selector_name_object(r, &Recorder::received, "n");
   center->postNotificationName_object("n");
   EXPECT_EQ(log, (std::vector<std::string>{"first:n", "third:n"}));
 }
@@ -176,10 +178,11 @@ TEST(NotificationCenterTest, BlocksGivenAQueueRunThereWhileThePosterWaits) {
   auto queue = ns::make<ns::OperationQueue>();
   std::atomic<bool> ran{false};
   std::thread::id ranOn;
-  auto token = center->addObserverForName_object_queue_usingBlock("n", nullptr, queue, [&](const Ref<ns::Notification>&) {
-    ranOn = std::this_thread::get_id();
-    ran = true;
-  });
+  auto token = center->addObserverForName_object_queue_usingBlock("n", nullptr, queue,
+                                                                  [&](const Ref<ns::Notification>&) {
+                                                                    ranOn = std::this_thread::get_id();
+                                                                    ran = true;
+                                                                  });
   bool ranBeforeReturn = false;
   std::thread::id poster;
   std::thread t([&] {

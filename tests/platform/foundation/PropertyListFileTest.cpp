@@ -23,12 +23,14 @@ TEST(PropertyListFileTest, DictionariesAndArraysRoundTripThroughXmlFiles) {
   EXPECT_EQ(back, ns::Value(info));
   EXPECT_TRUE(ns::arrayWithContentsOfFile(box.path("abc.info")).isNil()) << "a dictionary is no array";
 
-  ASSERT_TRUE(ns::writePropertyListToFile_atomically(ns::Array{ns::Value("a"), ns::Value(-1)}, box.path("list"), false));
+  ASSERT_TRUE(ns::writePropertyListToFile_atomically(ns::Array{ns::Value("a"), ns::Value(-1)},
+                                                     box.path("list"), false));
   EXPECT_EQ(ns::arrayWithContentsOfFile(box.path("list"))[1].integerValue(), -1);
   EXPECT_TRUE(ns::dictionaryWithContentsOfFile(box.path("list")).isNil());
 
   // Binary files read as well.
-  ASSERT_TRUE(ns::writeDataToFile(*ns::PropertyListSerialization::binaryData(ns::Value(info)), box.path("bin"), 0));
+  ASSERT_TRUE(
+      ns::writeDataToFile(*ns::PropertyListSerialization::binaryData(ns::Value(info)), box.path("bin"), 0));
   EXPECT_EQ(ns::dictionaryWithContentsOfFile(box.path("bin")), ns::Value(info));
 
   ns::Error error(ns::NSCocoaErrorDomain, 0);

@@ -81,7 +81,8 @@ TEST(UserDefaultsTest, RegisteredDefaultsAndDomains) {
   EXPECT_EQ(d->integerForKey("cachePolicy"), 2);
 
   // Registered values are never written to the store.
-  auto stored = ns::PropertyListSerialization::propertyListWithData(*ns::dataWithContentsOfFile(storePath(box)));
+  auto stored =
+      ns::PropertyListSerialization::propertyListWithData(*ns::dataWithContentsOfFile(storePath(box)));
   EXPECT_FALSE(stored.dictionary().contains("feedRegion"));
 
   EXPECT_TRUE(d->persistentDomainForName(ns::NSGlobalDomain).isDictionary());
@@ -165,7 +166,8 @@ TEST(UserDefaultsTest, TestHookAndSuites) {
   auto d = ns::UserDefaults::standardUserDefaults();
   EXPECT_EQ(d->storePath(), box.path("prefs/com.ordel42.zeravozezi.plist"));
   d->setBool_forKey(true, "hooked");
-  EXPECT_TRUE(ns::FileManager::defaultManager()->fileExistsAtPath(box.path("prefs/com.ordel42.zeravozezi.plist")));
+  EXPECT_TRUE(
+      ns::FileManager::defaultManager()->fileExistsAtPath(box.path("prefs/com.ordel42.zeravozezi.plist")));
   ns::UserDefaults::setStandardDefaultsFolderForTesting(std::nullopt);
   EXPECT_EQ(ns::UserDefaults::standardUserDefaults()->storePath(), storePath(box));
 

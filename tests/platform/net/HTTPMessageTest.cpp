@@ -26,10 +26,11 @@ TEST(HTTPMessage, RequestInThreeAppendsIsCompleteOnlyAfterTheBlankLine) {
 }
 
 TEST(HTTPMessage, RefusesMalformedStartAndFieldLines) {
-  for (const char* bad : {"GET\r\n\r\n", "GET /x\r\n\r\n", "GET  /x HTTP/1.1\r\n\r\n", "GET /x HTTP/1.1 extra\r\n\r\n",
-                          "GET /x HTTX/1.1\r\n\r\n", "G(T /x HTTP/1.1\r\n\r\n", "GET /a b HTTP/1.1\r\n\r\n",
-                          "GET /x HTTP/1.1\r\nNoColonHere\r\n\r\n", "GET /x HTTP/1.1\r\nBad Name: v\r\n\r\n",
-                          "GET /x HTTP/1.1\r\n folded-first\r\n\r\n"}) {
+  for (const char* bad :
+       {"GET\r\n\r\n", "GET /x\r\n\r\n", "GET  /x HTTP/1.1\r\n\r\n", "GET /x HTTP/1.1 extra\r\n\r\n",
+        "GET /x HTTX/1.1\r\n\r\n", "G(T /x HTTP/1.1\r\n\r\n", "GET /a b HTTP/1.1\r\n\r\n",
+        "GET /x HTTP/1.1\r\nNoColonHere\r\n\r\n", "GET /x HTTP/1.1\r\nBad Name: v\r\n\r\n",
+        "GET /x HTTP/1.1\r\n folded-first\r\n\r\n"}) {
     auto m = HTTPMessage::createEmpty(true);
     EXPECT_FALSE(m->appendBytes(std::string_view(bad))) << bad;
     EXPECT_FALSE(m->isHeaderComplete()) << bad;
@@ -55,11 +56,13 @@ TEST(HTTPMessage, ResponsesSerialiseWithStandardPhrases) {
   r->setHeaderFieldValue("x-gone", std::nullopt);
   r->setBody(ns::Data("abc"));
   EXPECT_EQ(r->serializedMessage().toString(), "HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nabc");
-  EXPECT_EQ(HTTPMessage::createResponse(206, std::nullopt)->responseStatusLine(), "HTTP/1.1 206 Partial Content");
+  EXPECT_EQ(HTTPMessage::createResponse(206, std::nullopt)->responseStatusLine(),
+            "HTTP/1.1 206 Partial Content");
   EXPECT_EQ(HTTPMessage::createResponse(299, "Odd")->responseStatusLine(), "HTTP/1.1 299 Odd");
 
   auto parsed = HTTPMessage::createEmpty(false);
-  EXPECT_TRUE(parsed->appendBytes(std::string_view("HTTP/1.0 301 Moved Permanently\r\nLocation: /b\r\n\r\n")));
+  EXPECT_TRUE(
+      parsed->appendBytes(std::string_view("HTTP/1.0 301 Moved Permanently\r\nLocation: /b\r\n\r\n")));
   EXPECT_EQ(parsed->responseStatusCode(), 301);
   EXPECT_EQ(parsed->headerFieldValue("location"), "/b");
   EXPECT_FALSE(HTTPMessage::createEmpty(false)->appendBytes(std::string_view("HTTP/1.1 2000 OK\r\n")));

@@ -49,8 +49,9 @@ TEST(NetworkReachability, InjectedRouteStatePostsEachChangeOnTheRunLoop) {
   EXPECT_TRUE(reports->flags.empty()) << "reports come on the run loop, not inside the change";
   ASSERT_TRUE(pltest::pumpUntil([&] { return reports->flags.size() == 2; }));
   drainDefaultMode();
-  EXPECT_EQ(reports->flags, (std::vector<ReachabilityFlags>{
-                                0, kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsTransientConnection}));
+  EXPECT_EQ(reports->flags,
+            (std::vector<ReachabilityFlags>{
+                0, kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsTransientConnection}));
   for (auto id : reports->threads) EXPECT_EQ(id, std::this_thread::get_id());
 
   // Another target's change is not this target's.

@@ -26,30 +26,36 @@ namespace {
 // Each use in a loop of its own thread, so that every object is in use while the exit runs.
 const std::vector<std::function<std::size_t()>>& uses() {
   // Never destroyed, as the threads call them until the process is gone.
-  static const ns::NoDestructor<std::vector<std::function<std::size_t()>>> all(std::vector<std::function<std::size_t()>>{
-      [] { return static_cast<std::size_t>(ns::UserDefaults::standardUserDefaults()->integerForKey("ExitProbe")); },
-      [] { return ns::Bundle::mainBundle()->bundleIdentifier().value_or("").size(); },
-      [] {
-        auto reachability = sc::NetworkReachability::createWithName("exit.example.test");
-        sc::ReachabilityFlags flags{};
-        return static_cast<std::size_t>(reachability && reachability->getFlags(&flags));
-      },
-      [] {
-        std::string modes = ns::DefaultRunLoopMode + ns::RunLoopCommonModes + ns::EventTrackingRunLoopMode +
-                            ns::ModalPanelRunLoopMode;
-        return modes.size();
-      },
-      [] {
-        ns::RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::dateWithTimeIntervalSinceNow(0));
-        return std::size_t{1};
-      },
-      [] {
-        ns::Error error;
-        ns::URLConnection::sendSynchronousRequest_returningResponse_error(
-            ns::URLRequest::requestWithURL(ns::URL::URLWithString("http://127.0.0.1:1/")), nullptr, &error);
-        return static_cast<std::size_t>(error.code() != 0);
-      },
-  });
+  static const ns::NoDestructor<std::vector<std::function<std::size_t()>>> all(
+      std::vector<std::function<std::size_t()>>{
+          [] {
+            return static_cast<std::size_t>(
+                ns::UserDefaults::standardUserDefaults()->integerForKey("ExitProbe"));
+          },
+          [] { return ns::Bundle::mainBundle()->bundleIdentifier().value_or("").size(); },
+          [] {
+            auto reachability = sc::NetworkReachability::createWithName("exit.example.test");
+            sc::ReachabilityFlags flags{};
+            return static_cast<std::size_t>(reachability && reachability->getFlags(&flags));
+          },
+          [] {
+            std::string modes = ns::DefaultRunLoopMode + ns::RunLoopCommonModes +
+                                ns::EventTrackingRunLoopMode + ns::ModalPanelRunLoopMode;
+            return modes.size();
+          },
+          [] {
+            ns::RunLoop::currentRunLoop()->runMode_beforeDate(ns::DefaultRunLoopMode,
+                                                              ns::Date::dateWithTimeIntervalSinceNow(0));
+            return std::size_t{1};
+          },
+          [] {
+            ns::Error error;
+            ns::URLConnection::sendSynchronousRequest_returningResponse_error(
+                ns::URLRequest::requestWithURL(ns::URL::URLWithString("http://127.0.0.1:1/")), nullptr,
+                &error);
+            return static_cast<std::size_t>(error.code() != 0);
+          },
+      });
   return *all;
 }
 

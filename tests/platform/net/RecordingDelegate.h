@@ -13,8 +13,10 @@
 
 class RecordingDelegate : public ns::URLConnectionDelegate {
  public:
-  std::function<ns::Ref<ns::URLRequest>(const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::URLResponse>&)> onRedirect;
-  std::function<void(const ns::Ref<ns::URLConnection>&, const ns::Ref<ns::URLAuthenticationChallenge>&)> onChallenge;
+  std::function<ns::Ref<ns::URLRequest>(const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::URLResponse>&)>
+      onRedirect;
+  std::function<void(const ns::Ref<ns::URLConnection>&, const ns::Ref<ns::URLAuthenticationChallenge>&)>
+      onChallenge;
   std::function<void(const ns::Data&)> onData;
 
   ns::Ref<ns::URLResponse> response;
@@ -44,9 +46,9 @@ class RecordingDelegate : public ns::URLConnectionDelegate {
     return true;
   }
 
-  ns::Ref<ns::URLRequest> connection_willSendRequest_redirectResponse(const ns::Ref<ns::URLConnection>&,
-                                                                      const ns::Ref<ns::URLRequest>& request,
-                                                                      const ns::Ref<ns::URLResponse>& redirect) override {
+  ns::Ref<ns::URLRequest> connection_willSendRequest_redirectResponse(
+      const ns::Ref<ns::URLConnection>&, const ns::Ref<ns::URLRequest>& request,
+      const ns::Ref<ns::URLResponse>& redirect) override {
     record(redirect ? "redirect" : "request");
     if (redirect) {
       redirectRequests.push_back(request);
@@ -55,7 +57,8 @@ class RecordingDelegate : public ns::URLConnectionDelegate {
     return onRedirect ? onRedirect(request, redirect) : request;
   }
   void connection_willSendRequestForAuthenticationChallenge(
-      const ns::Ref<ns::URLConnection>& c, const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override {
+      const ns::Ref<ns::URLConnection>& c,
+      const ns::Ref<ns::URLAuthenticationChallenge>& challenge) override {
     record("challenge");
     challenges.push_back(challenge);
     if (onChallenge)
@@ -63,7 +66,8 @@ class RecordingDelegate : public ns::URLConnectionDelegate {
     else
       URLConnectionDelegate::connection_willSendRequestForAuthenticationChallenge(c, challenge);
   }
-  void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>&, const ns::Ref<ns::URLResponse>& r) override {
+  void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>&,
+                                     const ns::Ref<ns::URLResponse>& r) override {
     record("response");
     response = r;
     body.clear();
@@ -73,9 +77,8 @@ class RecordingDelegate : public ns::URLConnectionDelegate {
     body += data.toString();
     if (onData) onData(data);
   }
-  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(const ns::Ref<ns::URLConnection>&,
-                                                                              long written, long total,
-                                                                              long expected) override {
+  void connection_didSendBodyData_totalBytesWritten_totalBytesExpectedToWrite(
+      const ns::Ref<ns::URLConnection>&, long written, long total, long expected) override {
     record("sent");
     lastSent = {written, total, expected};
   }

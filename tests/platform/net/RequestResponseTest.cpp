@@ -37,8 +37,7 @@ TEST(URLRequest, DefaultsHeadersAndCopies) {
 TEST(HTTPURLResponse, ReadsTypeEncodingLengthAndFileName) {
   auto url = URL::URLWithString("https://h/dir/video.mp4?x=1");
   auto r = HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
-      url, 200, "HTTP/1.1",
-      {{"Content-Type", "Text/HTML; Charset=\"UTF-8\""}, {"content-length", " 1234 "}});
+      url, 200, "HTTP/1.1", {{"Content-Type", "Text/HTML; Charset=\"UTF-8\""}, {"content-length", " 1234 "}});
   EXPECT_EQ(r->MIMEType(), "text/html");
   EXPECT_EQ(r->textEncodingName(), "utf-8");
   EXPECT_EQ(r->expectedContentLength(), 1234);
@@ -50,7 +49,8 @@ TEST(HTTPURLResponse, ReadsTypeEncodingLengthAndFileName) {
   EXPECT_FALSE(unknown->MIMEType());
 
   auto disposition = make<HTTPURLResponse>(
-      url, 200, "HTTP/1.1", HTTPHeaderFields{{"Content-Disposition", "attachment; filename=\"../../etc/passwd\""}});
+      url, 200, "HTTP/1.1",
+      HTTPHeaderFields{{"Content-Disposition", "attachment; filename=\"../../etc/passwd\""}});
   EXPECT_EQ(disposition->suggestedFilename(), "passwd") << "a hostile name never names a folder";
   auto root = make<HTTPURLResponse>(URL::URLWithString("https://h/"), 200, "HTTP/1.1", HTTPHeaderFields{});
   EXPECT_EQ(root->suggestedFilename(), "Unknown");

@@ -18,7 +18,9 @@ using pltest::FakeServer;
 
 namespace {
 
-Ref<URLRequest> requestFor(const std::string& url) { return URLRequest::requestWithURL(URL::URLWithString(url)); }
+Ref<URLRequest> requestFor(const std::string& url) {
+  return URLRequest::requestWithURL(URL::URLWithString(url));
+}
 
 // Runs the default mode until a block queued now has run: whatever was queued before it in that
 // mode has run too.
@@ -34,8 +36,8 @@ TEST(URLConnectionRunLoop, DeliversInOrderOnTheScheduledLoopAndModeOnly) {
   FakeServer server;
   server.canned("GET", "/feed", FakeReply::chunked({"a", "b", "c"}));
   auto delegate = std::make_shared<RecordingDelegate>();
-  auto connection = URLConnection::initWithRequest_delegate_startImmediately(requestFor(server.URLForPath("/feed")),
-                                                                            delegate, false);
+  auto connection = URLConnection::initWithRequest_delegate_startImmediately(
+      requestFor(server.URLForPath("/feed")), delegate, false);
   const std::string custom = "PelorinTestMode";
   connection->scheduleInRunLoop_forMode(RunLoop::currentRunLoop(), custom);
   connection->start();
@@ -59,7 +61,8 @@ TEST(URLConnectionRunLoop, StartedConnectionUsesTheCurrentLoopsDefaultMode) {
   FakeServer server;
   server.canned("GET", "/x", FakeReply::text(200, "x"));
   auto delegate = std::make_shared<RecordingDelegate>();
-  auto connection = URLConnection::connectionWithRequest_delegate(requestFor(server.URLForPath("/x")), delegate);
+  auto connection =
+      URLConnection::connectionWithRequest_delegate(requestFor(server.URLForPath("/x")), delegate);
   ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->ended(); }));
   EXPECT_EQ(delegate->body, "x");
 }
@@ -90,8 +93,8 @@ TEST(URLConnectionRunLoop, DelegateQueueOnADispatchQueue) {
   FakeServer server;
   server.canned("GET", "/q", FakeReply::text(200, "queued"));
   auto delegate = std::make_shared<RecordingDelegate>();
-  auto connection = URLConnection::initWithRequest_delegate_startImmediately(requestFor(server.URLForPath("/q")),
-                                                                            delegate, false);
+  auto connection = URLConnection::initWithRequest_delegate_startImmediately(
+      requestFor(server.URLForPath("/q")), delegate, false);
   auto queue = dispatch::queueCreate("com.ordel42.zeravozezi.test.net");
   std::atomic<bool> onQueue{true};
   delegate->onData = [&](const Data&) {
@@ -106,7 +109,8 @@ TEST(URLConnectionRunLoop, DelegateQueueOnADispatchQueue) {
 
 TEST(URLConnectionRunLoop, OperationQueueDelegateAndInputStreamBodies) {
   FakeServer server;
-  server.route("POST", "/up", [](const pltest::FakeRequest& r) { return FakeReply::text(200, "got " + r.body); });
+  server.route("POST", "/up",
+               [](const pltest::FakeRequest& r) { return FakeReply::text(200, "got " + r.body); });
   server.route("POST", "/moved", [](const pltest::FakeRequest&) { return FakeReply::redirect(307, "/up"); });
   auto queue = make<OperationQueue>();
 

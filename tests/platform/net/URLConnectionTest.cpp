@@ -28,7 +28,9 @@ using pltest::FakeServer;
 
 namespace {
 
-Ref<URLRequest> requestFor(const std::string& url) { return URLRequest::requestWithURL(URL::URLWithString(url)); }
+Ref<URLRequest> requestFor(const std::string& url) {
+  return URLRequest::requestWithURL(URL::URLWithString(url));
+}
 
 struct Load {
   pltest::ManualQueue queue;
@@ -40,7 +42,9 @@ struct Load {
     connection->setDelegateQueue(queue.executor());
     if (start) connection->start();
   }
-  bool finish() { return queue.runUntil([&] { return delegate->ended(); }); }
+  bool finish() {
+    return queue.runUntil([&] { return delegate->ended(); });
+  }
 };
 
 std::string gzip(const std::string& text) {
@@ -132,7 +136,8 @@ TEST_F(URLConnectionTest, ReportsUnknownHostRefusedPortAndLostConnection) {
   ASSERT_TRUE(unknown.delegate->error);
   EXPECT_EQ(unknown.delegate->error->domain(), NSURLErrorDomain);
   EXPECT_EQ(unknown.delegate->error->code(), -1003);
-  EXPECT_EQ(unknown.delegate->error->localizedDescription(), "A server with the specified hostname could not be found.");
+  EXPECT_EQ(unknown.delegate->error->localizedDescription(),
+            "A server with the specified hostname could not be found.");
   EXPECT_EQ(unknown.delegate->error->userInfo()[NSURLErrorFailingURLStringErrorKey].string(),
             "http://no-such-host.invalid/x");
   EXPECT_EQ(unknown.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
@@ -157,9 +162,12 @@ TEST_F(URLConnectionTest, RedirectsReachWillSendRequestAndCanBeRefused) {
   server.canned("GET", "/new", FakeReply::text(200, "landed"));
   Load followed(requestFor(server.URLForPath("/old")));
   ASSERT_TRUE(followed.finish());
-  EXPECT_EQ(followed.delegate->kinds(), (std::vector<std::string>{"request", "redirect", "response", "data", "finish"}));
+  EXPECT_EQ(followed.delegate->kinds(),
+            (std::vector<std::string>{"request", "redirect", "response", "data", "finish"}));
   EXPECT_EQ(followed.delegate->redirectRequests.at(0)->URL()->absoluteString(), server.URLForPath("/new"));
-  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(followed.delegate->redirectResponses.at(0))->statusCode(), 302);
+  EXPECT_EQ(
+      std::dynamic_pointer_cast<HTTPURLResponse>(followed.delegate->redirectResponses.at(0))->statusCode(),
+      302);
   EXPECT_EQ(followed.delegate->body, "landed");
   EXPECT_EQ(followed.connection->currentRequest()->URL()->path(), "/new");
 
@@ -169,7 +177,8 @@ TEST_F(URLConnectionTest, RedirectsReachWillSendRequestAndCanBeRefused) {
     return response ? Ref<URLRequest>() : proposed;
   };
   ASSERT_TRUE(refused.finish());
-  EXPECT_EQ(refused.delegate->kinds(), (std::vector<std::string>{"request", "redirect", "response", "finish"}));
+  EXPECT_EQ(refused.delegate->kinds(),
+            (std::vector<std::string>{"request", "redirect", "response", "finish"}));
   auto final = std::dynamic_pointer_cast<HTTPURLResponse>(refused.delegate->response);
   EXPECT_EQ(final->statusCode(), 302) << "a refused redirect's response is the final one";
   EXPECT_EQ(final->valueForHTTPHeaderField("x-hop"), "1");
@@ -241,7 +250,8 @@ TEST_F(URLConnectionTest, HTTPSNeedsTheTestAuthority) {
   EXPECT_EQ(again.delegate->error->code(), -1202);
 
   Load accepting(requestFor(secure.URLForPath("/secret")));
-  accepting.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+  accepting.delegate->onChallenge = [](const Ref<URLConnection>& c,
+                                       const Ref<URLAuthenticationChallenge>& ch) {
     c->useCredential_forAuthenticationChallenge(URLCredential::credentialForTrust(), ch);
   };
   ASSERT_TRUE(accepting.finish());
@@ -251,7 +261,8 @@ TEST_F(URLConnectionTest, HTTPSNeedsTheTestAuthority) {
 TEST_F(URLConnectionTest, ConnectToMapReachesFakeUnderARealLookingName) {
   FakeServer accounts({.https = true, .hostNames = {"accounts.example.test"}});
   accounts.route("POST", "/o/oauth2/token", [](const FakeRequest& r) {
-    return FakeReply::json(200, "{\"host\":\"" + r.header("Host").value_or("") + "\",\"body\":\"" + r.body + "\"}");
+    return FakeReply::json(
+        200, "{\"host\":\"" + r.header("Host").value_or("") + "\",\"body\":\"" + r.body + "\"}");
   });
   accounts.trustInURLLoading();
   URLLoading::setConnectTo("accounts.example.test", 443, "127.0.0.1", accounts.port());
@@ -277,7 +288,8 @@ TEST_F(URLConnectionTest, CookiesGoBackToTheirHostAndAllowedSubdomainsOnly) {
     r.headers.add("Set-Cookie", "hostonly=h1; Path=/");
     return r;
   });
-  server.route("GET", "/echo", [](const FakeRequest& r) { return FakeReply::text(200, r.header("Cookie").value_or("-")); });
+  server.route("GET", "/echo",
+               [](const FakeRequest& r) { return FakeReply::text(200, r.header("Cookie").value_or("-")); });
 
   auto fetch = [](const std::string& url, bool handleCookies = true) {
     auto request = requestFor(url);
@@ -288,7 +300,8 @@ TEST_F(URLConnectionTest, CookiesGoBackToTheirHostAndAllowedSubdomainsOnly) {
   };
   fetch("http://www.example.test/login");
   EXPECT_EQ(fetch("http://www.example.test/echo"), "session=s1; hostonly=h1");
-  EXPECT_EQ(fetch("http://api.example.test/echo"), "session=s1") << "the Domain attribute allows the subdomain";
+  EXPECT_EQ(fetch("http://api.example.test/echo"), "session=s1")
+      << "the Domain attribute allows the subdomain";
   EXPECT_EQ(fetch("http://www.other.test/echo"), "-") << "never to another host";
   EXPECT_EQ(fetch("http://www.example.test/echo", false), "-") << "not when the request handles no cookies";
 }
@@ -301,20 +314,23 @@ TEST_F(URLConnectionTest, BasicCredentialsThroughTheChallenge) {
   Load good(requestFor(server.URLForPath("/private")));
   good.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
     c->useCredential_forAuthenticationChallenge(
-        URLCredential::credentialWithUser_password_persistence("user", "pw", URLCredentialPersistenceNone), ch);
+        URLCredential::credentialWithUser_password_persistence("user", "pw", URLCredentialPersistenceNone),
+        ch);
   };
   ASSERT_TRUE(good.finish());
   EXPECT_EQ(good.delegate->body, "welcome");
   ASSERT_EQ(good.delegate->challenges.size(), 1u);
   EXPECT_EQ(good.delegate->challenges[0]->protectionSpace()->realm(), "Pelorin");
-  EXPECT_EQ(good.delegate->challenges[0]->protectionSpace()->authenticationMethod(), URLAuthenticationMethodHTTPBasic);
+  EXPECT_EQ(good.delegate->challenges[0]->protectionSpace()->authenticationMethod(),
+            URLAuthenticationMethodHTTPBasic);
   EXPECT_EQ(good.delegate->challenges[0]->previousFailureCount(), 0);
 
   Load bad(requestFor(server.URLForPath("/private")));
   bad.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
     if (ch->previousFailureCount() == 0)
-      c->useCredential_forAuthenticationChallenge(
-          URLCredential::credentialWithUser_password_persistence("user", "wrong", URLCredentialPersistenceNone), ch);
+      c->useCredential_forAuthenticationChallenge(URLCredential::credentialWithUser_password_persistence(
+                                                      "user", "wrong", URLCredentialPersistenceNone),
+                                                  ch);
     else
       c->continueWithoutCredentialForAuthenticationChallenge(ch);
   };
@@ -325,7 +341,8 @@ TEST_F(URLConnectionTest, BasicCredentialsThroughTheChallenge) {
   EXPECT_EQ(bad.delegate->body, "who are you") << "continuing without credentials delivers the 401";
 
   Load cancelled(requestFor(server.URLForPath("/private")));
-  cancelled.delegate->onChallenge = [](const Ref<URLConnection>& c, const Ref<URLAuthenticationChallenge>& ch) {
+  cancelled.delegate->onChallenge = [](const Ref<URLConnection>& c,
+                                       const Ref<URLAuthenticationChallenge>& ch) {
     c->cancelAuthenticationChallenge(ch);
   };
   ASSERT_TRUE(cancelled.finish());
@@ -357,7 +374,8 @@ TEST_F(URLConnectionTest, DecodesGzipAndHonoursRanges) {
 }
 
 TEST_F(URLConnectionTest, UploadsBodiesAndStreams) {
-  server.route("*", "/upload", [](const FakeRequest& r) { return FakeReply::text(201, r.method + ":" + r.body); });
+  server.route("*", "/upload",
+               [](const FakeRequest& r) { return FakeReply::text(201, r.method + ":" + r.body); });
   auto put = requestFor(server.URLForPath("/upload"));
   put->setHTTPMethod("PUT");
   put->setHTTPBody(Data(std::string(70000, 'u')));
@@ -423,8 +441,8 @@ TEST_F(URLConnectionTest, SynchronousAndCompletionHandlerForms) {
   server.canned("GET", "/b", FakeReply::text(200, "bee"));
   Ref<URLResponse> response;
   Error error;
-  auto body = URLConnection::sendSynchronousRequest_returningResponse_error(requestFor(server.URLForPath("/a")),
-                                                                            &response, &error);
+  auto body = URLConnection::sendSynchronousRequest_returningResponse_error(
+      requestFor(server.URLForPath("/a")), &response, &error);
   ASSERT_TRUE(body);
   EXPECT_EQ(body->toString(), "bee");
   EXPECT_EQ(response->URL()->path(), "/b");
@@ -454,7 +472,8 @@ TEST_F(URLConnectionTest, SynchronousAndCompletionHandlerForms) {
 TEST_F(URLConnectionTest, RedirectMethodsLoopsAndUnansweredChallenges) {
   server.route("*", "/form", [](const FakeRequest&) { return FakeReply::redirect(303, "/result"); });
   server.route("*", "/keep", [](const FakeRequest&) { return FakeReply::redirect(307, "/result"); });
-  server.route("*", "/result", [](const FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
+  server.route("*", "/result",
+               [](const FakeRequest& r) { return FakeReply::text(200, r.method + ":" + r.body); });
   server.route("GET", "/loop", [](const FakeRequest&) { return FakeReply::redirect(302, "/loop"); });
   server.route("GET", "/locked", [](const FakeRequest&) {
     return FakeReply::text(401, "locked").header("WWW-Authenticate", "Digest realm=\"r\", nonce=\"n\"");
@@ -516,7 +535,8 @@ TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {
   EXPECT_EQ(toFile.delegate->body, "");
 
   server.route("GET", "/echo", [](const FakeRequest& r) {
-    return FakeReply::text(200, r.header("X-Injected").value_or("-") + "|" + r.header("X-Fine").value_or("-"));
+    return FakeReply::text(200,
+                           r.header("X-Injected").value_or("-") + "|" + r.header("X-Fine").value_or("-"));
   });
   auto request = requestFor(server.URLForPath("/echo"));
   request->setValue_forHTTPHeaderField("a\r\nX-Injected: yes", "X-Smuggle");

@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/testing/ChildTest.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
-
+#include "platform/testing/ChildTest.h"
 
 namespace {
 
@@ -18,8 +17,8 @@ using namespace ns;
 
 long syncLoadCode(const std::string& url) {
   Error error;
-  URLConnection::sendSynchronousRequest_returningResponse_error(URLRequest::requestWithURL(URL::URLWithString(url)),
-                                                                nullptr, &error);
+  URLConnection::sendSynchronousRequest_returningResponse_error(
+      URLRequest::requestWithURL(URL::URLWithString(url)), nullptr, &error);
   return error.code();
 }
 

@@ -40,10 +40,11 @@ TEST(URL, ParsesEveryPart) {
 }
 
 TEST(URL, RefusesMalformedText) {
-  for (const char* bad : {"", "http://exa mple.test/", "http://example.test/%zz", "http://example.test/%4",
-                          "http://example.test:99999/", "http://example.test:12a/", "http://[::1/",
-                          "http://example.test/a[b]", "http://example.test/\xc3\xa9", "http://a/#x#y",
-                          "http://a/<script>", "http://a/\"q\"", "http://a:b:", "st://.s:t:", "http://a:b:80/"}) {
+  for (const char* bad :
+       {"", "http://exa mple.test/", "http://example.test/%zz", "http://example.test/%4",
+        "http://example.test:99999/", "http://example.test:12a/", "http://[::1/", "http://example.test/a[b]",
+        "http://example.test/\xc3\xa9", "http://a/#x#y", "http://a/<script>", "http://a/\"q\"",
+        "http://a:b:", "st://.s:t:", "http://a:b:80/"}) {
     EXPECT_FALSE(URL::URLWithString(bad)) << bad;
   }
 }
@@ -54,14 +55,18 @@ TEST(URL, ResolvesRelativeReferencesAsRfc3986) {
     const char* ref;
     const char* expected;
   } cases[] = {
-      {"g", "http://a/b/c/g"},          {"./g", "http://a/b/c/g"},       {"g/", "http://a/b/c/g/"},
-      {"/g", "http://a/g"},             {"//g", "http://g"},             {"?y", "http://a/b/c/d;p?y"},
-      {"g?y", "http://a/b/c/g?y"},      {"#s", "http://a/b/c/d;p?q#s"},  {"g#s", "http://a/b/c/g#s"},
-      {";x", "http://a/b/c/;x"},        {"", "http://a/b/c/d;p?q"},      {".", "http://a/b/c/"},
-      {"..", "http://a/b/"},            {"../g", "http://a/b/g"},        {"../..", "http://a/"},
-      {"../../g", "http://a/g"},        {"../../../g", "http://a/g"},    {"/./g", "http://a/g"},
-      {"/../g", "http://a/g"},          {"g.", "http://a/b/c/g."},       {"./../g", "http://a/b/g"},
-      {"g/./h", "http://a/b/c/g/h"},    {"g/../h", "http://a/b/c/h"},    {"https://other/x", "https://other/x"},
+      {"g", "http://a/b/c/g"},      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},    {"/g", "http://a/g"},
+      {"//g", "http://g"},          {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},  {"#s", "http://a/b/c/d;p?q#s"},
+      {"g#s", "http://a/b/c/g#s"},  {";x", "http://a/b/c/;x"},
+      {"", "http://a/b/c/d;p?q"},   {".", "http://a/b/c/"},
+      {"..", "http://a/b/"},        {"../g", "http://a/b/g"},
+      {"../..", "http://a/"},       {"../../g", "http://a/g"},
+      {"../../../g", "http://a/g"}, {"/./g", "http://a/g"},
+      {"/../g", "http://a/g"},      {"g.", "http://a/b/c/g."},
+      {"./../g", "http://a/b/g"},   {"g/./h", "http://a/b/c/g/h"},
+      {"g/../h", "http://a/b/c/h"}, {"https://other/x", "https://other/x"},
   };
   for (const auto& c : cases) {
     auto url = URL::URLWithString_relativeToURL(c.ref, base);
@@ -113,7 +118,8 @@ TEST(URL, FileURLsAndPathOperations) {
 
   auto web = URL::URLWithString("https://h/a/b?x=1");
   EXPECT_EQ(web->URLByAppendingPathComponent("c d/e")->absoluteString(), "https://h/a/b/c%20d/e?x=1");
-  EXPECT_EQ(URL::URLWithString("https://h")->URLByAppendingPathComponent("v")->absoluteString(), "https://h/v");
+  EXPECT_EQ(URL::URLWithString("https://h")->URLByAppendingPathComponent("v")->absoluteString(),
+            "https://h/v");
   EXPECT_EQ(URL::URLWithString("http://h/a/./b/../c/")->standardizedURL()->absoluteString(), "http://h/a/c/");
 }
 
@@ -130,12 +136,14 @@ TEST(URL, EqualityFollowsTextAndBase) {
 TEST(PercentEncoding, CharacterSetsAndLegacyEscaping) {
   using namespace ns;
   std::string text = "a b&c=d/e?f#g+h\xc3\xa9%";
-  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters(text, URLCharacterSet::URLQueryAllowedCharacterSet()),
+  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters(
+                text, URLCharacterSet::URLQueryAllowedCharacterSet()),
             "a%20b&c=d/e?f%23g+h%C3%A9%25");
   EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters(
                 text, URLCharacterSet::URLQueryAllowedCharacterSet().removing("&=+/?")),
             "a%20b%26c%3Dd%2Fe%3Ff%23g%2Bh%C3%A9%25");
-  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters("a/b;c", URLCharacterSet::URLPathAllowedCharacterSet()),
+  EXPECT_EQ(stringByAddingPercentEncodingWithAllowedCharacters("a/b;c",
+                                                               URLCharacterSet::URLPathAllowedCharacterSet()),
             "a/b%3Bc");
   EXPECT_EQ(stringByAddingPercentEscapesUsingEncoding(text), "a%20b&c=d/e?f#g+h%C3%A9%25");
   EXPECT_EQ(stringByAddingPercentEscapesUsingEncoding("a<b>\"{|}", "", ""), "a%3Cb%3E%22%7B%7C%7D");

@@ -15,7 +15,8 @@ TEST(RunLoopThreadCheckDeathTest, RunningAnotherThreadsLoopStopsAtOnce) {
   ASSERT_TRUE(workerLoop);
 #ifndef NDEBUG
   const auto limit = ns::Date::dateWithTimeIntervalSinceNow(0.01);
-  EXPECT_DEATH(workerLoop->runMode_beforeDate(ns::DefaultRunLoopMode, limit), "RunLoop: runMode_beforeDate called on thread");
+  EXPECT_DEATH(workerLoop->runMode_beforeDate(ns::DefaultRunLoopMode, limit),
+               "RunLoop: runMode_beforeDate called on thread");
   EXPECT_DEATH(workerLoop->runUntil([] { return false; }, 0.01), "RunLoop: runUntil called on thread");
   EXPECT_DEATH(workerLoop->runUntilDate(limit), "RunLoop: runUntilDate called on thread");
 #else

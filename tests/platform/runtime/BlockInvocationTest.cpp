@@ -114,7 +114,8 @@ TEST(Invocations, ArgumentIndexesOutOfRangeRaise) {
       FAIL() << "no exception for index " << bad;
     } catch (const ns::Exception& e) {
       EXPECT_EQ(e.name(), "NSInvalidArgumentException");
-      EXPECT_EQ(e.reason(), "-[NSInvocation setArgument:atIndex:]: index (" + std::to_string(bad) + ") out of bounds [-1, 3]");
+      EXPECT_EQ(e.reason(), "-[NSInvocation setArgument:atIndex:]: index (" + std::to_string(bad) +
+                                ") out of bounds [-1, 3]");
     }
     EXPECT_THROW(add->getArgument(&value, bad), ns::Exception);
   }
@@ -149,8 +150,9 @@ TEST(Invocations, RetainedArgumentsKeepObjectsAndCopyStrings) {
 
 TEST(Blocks, ReportTheirSignatureAndRunThroughInvocations) {
   std::vector<Ref<ns::Object>> got;
-  auto b = ns::block<void(Ref<ns::Object>, Ref<ns::Object>)>(
-      [&](Ref<ns::Object> a, Ref<ns::Object> c) { got = {a, c}; });
+  auto b = ns::block<void(Ref<ns::Object>, Ref<ns::Object>)>([&](Ref<ns::Object> a, Ref<ns::Object> c) {
+    got = {a, c};
+  });
   EXPECT_STREQ(b->signature(), "v24@?0@8@16");
   // The signature is read from the descriptor, after the copy and dispose helpers.
   const ns::BlockLiteral* lit = b->literal();
@@ -174,8 +176,8 @@ TEST(Blocks, ReportTheirSignatureAndRunThroughInvocations) {
       [](Ref<Video> v, long n, std::string s) { return n + double(s.size()) + (v ? 0.5 : 0); });
   EXPECT_STREQ(typed->signature(), "d32@?0@\"RTVideo\"8q16@\"NSString\"24");
   EXPECT_EQ(typed->call<double>(y, 2L, std::string("abc")), 5.5);
-  EXPECT_EQ(typed->call<double>(Ref<Video>(), 2, std::string("abc")), 5.0);  // converted: int to long
-  EXPECT_THROW(typed->call<double>(y, 2L), ns::Exception);                  // too few arguments
+  EXPECT_EQ(typed->call<double>(Ref<Video>(), 2, std::string("abc")), 5.0);   // converted: int to long
+  EXPECT_THROW(typed->call<double>(y, 2L), ns::Exception);                    // too few arguments
   EXPECT_THROW(typed->call<double>(y, std::string("x"), 2L), ns::Exception);  // wrong types
 
   auto typedInv = ns::Invocation::invocationWithMethodSignature(typed->methodSignature());
@@ -215,7 +217,8 @@ TEST(Blocks, ExceptionsCrossBackOverForeignFrames) {
   inv->setArgumentValue(1, -5L);
   EXPECT_THROW(inv->invokeWithTarget(thrower), ns::Exception);
   auto method = ns::block<void(Ref<ns::Object>)>([](Ref<ns::Object>) { throw std::logic_error("inside"); });
-  ASSERT_TRUE(ns::class_addMethod(ns::NSClassFromString("RTVideo"), "explode", ns::imp_implementationWithBlock(method), "v@:"));
+  ASSERT_TRUE(ns::class_addMethod(ns::NSClassFromString("RTVideo"), "explode",
+                                  ns::imp_implementationWithBlock(method), "v@:"));
   EXPECT_THROW(ns::send(ns::make<Video>(), "explode"), std::logic_error);
   EXPECT_EQ(thrower->call<long>(4L), 4);  // nothing is left pending
 }
@@ -242,12 +245,13 @@ TEST(AssociatedObjects, FollowTheirPolicies) {
     ns::objc_setAssociatedObject(owner.get(), &copyKey, Value("text"), ns::OBJC_ASSOCIATION_COPY);
     EXPECT_EQ(ns::objc_getAssociatedValue(owner.get(), &copyKey).string(), "text");
     // An object that cannot copy itself refuses the copy policy.
-    EXPECT_THROW(ns::objc_setAssociatedObject(owner.get(), &copyKey, ns::make<Counter>(), ns::OBJC_ASSOCIATION_COPY),
-                 ns::Exception);
+    EXPECT_THROW(
+        ns::objc_setAssociatedObject(owner.get(), &copyKey, ns::make<Counter>(), ns::OBJC_ASSOCIATION_COPY),
+        ns::Exception);
     EXPECT_EQ(ns::objc_getAssociatedValue(owner.get(), &copyKey).string(), "text");
   }
   EXPECT_TRUE(ownerWeak.expired());
-  EXPECT_TRUE(kept.expired());  // released with its owner
+  EXPECT_TRUE(kept.expired());        // released with its owner
   EXPECT_EQ(unowned.use_count(), 1);  // an assign association never owned it
 
   // A weak association reads as null once its value died; null removes; remove-all clears.

@@ -2,8 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <thread>
 #include <cstring>
+#include <thread>
 
 #include "platform/core/Exception.h"
 #include "platform/runtime/Block.h"
@@ -56,8 +56,8 @@ TEST(ClassRecords, RegistryNamesSuperclassesAndKinds) {
 
 TEST(RespondsToSelector, AnswersFromTablesInheritanceAdditionsAndResolution) {
   auto sub = ns::make<SubCounter>();
-  EXPECT_TRUE(ns::respondsToSelector(sub, "doubled"));            // registered
-  EXPECT_TRUE(ns::respondsToSelector(sub, "increment"));          // inherited
+  EXPECT_TRUE(ns::respondsToSelector(sub, "doubled"));              // registered
+  EXPECT_TRUE(ns::respondsToSelector(sub, "increment"));            // inherited
   EXPECT_TRUE(ns::respondsToSelector(sub, "respondsToSelector:"));  // from NSObject
   EXPECT_FALSE(ns::respondsToSelector(sub, "fly"));
   EXPECT_FALSE(ns::respondsToSelector(ns::make<Counter>(), "doubled"));
@@ -78,7 +78,8 @@ TEST(RespondsToSelector, AnswersFromTablesInheritanceAdditionsAndResolution) {
   EXPECT_EQ(Counter::resolveCalls, calls);
   EXPECT_TRUE(ns::instancesRespondToSelector(counter, "dynamicAnswer"));
   EXPECT_FALSE(ns::instancesRespondToSelector(counter, "neverResolved"));
-  EXPECT_TRUE(ns::send<ns::BOOL>(static_cast<ns::Object*>(counter), "instancesRespondToSelector:", Sel("increment")));
+  EXPECT_TRUE(
+      ns::send<ns::BOOL>(static_cast<ns::Object*>(counter), "instancesRespondToSelector:", Sel("increment")));
 }
 
 TEST(Send, CallsWithTypesCheckedAgainstTheEncoding) {
@@ -110,8 +111,8 @@ TEST(Send, CallsWithTypesCheckedAgainstTheEncoding) {
   EXPECT_EQ(ns::send<Ref<ns::Object>>(Ref<Counter>(), "me"), nullptr);
   // An exception thrown by a method reaches the sender, on both call paths.
   EXPECT_EQ(raisedReason([&] { ns::send(c, "fail"); }), "failed inside a method");
-  auto inv = ns::Invocation::invocationWithMethodSignature(
-      ns::MethodSignature::signatureWithObjCTypes("v16@0:8"));
+  auto inv =
+      ns::Invocation::invocationWithMethodSignature(ns::MethodSignature::signatureWithObjCTypes("v16@0:8"));
   inv->setSelector("fail");
   EXPECT_EQ(raisedReason([&] { inv->invokeWithTarget(c); }), "failed inside a method");
   EXPECT_EQ(ns::send<long>(c, "count"), 6);  // the runtime is usable after the failure
@@ -142,7 +143,9 @@ TEST(Forwarding, ForwardingTargetReachesTheTarget) {
   EXPECT_EQ(target->count(), 3);
   // Without a target the proxy falls to NSProxy, which refuses.
   proxy->target = nullptr;
-  EXPECT_NE(raisedReason([&] { ns::send(proxy, "increment"); }).find("-[NSProxy methodSignatureForSelector:] called!"),
+  EXPECT_NE(raisedReason([&] {
+              ns::send(proxy, "increment");
+            }).find("-[NSProxy methodSignatureForSelector:] called!"),
             std::string::npos);
 }
 
@@ -163,7 +166,8 @@ TEST(Forwarding, RecordedInvocationsReplayOnAnotherObject) {
 
   // An unknown selector still raises the platform's text, from the proxy.
   std::string reason = raisedReason([&] { ns::send(recorder, "fly"); });
-  EXPECT_NE(reason.find("-[RTRecordingProxy fly]: unrecognized selector sent to instance 0x"), std::string::npos)
+  EXPECT_NE(reason.find("-[RTRecordingProxy fly]: unrecognized selector sent to instance 0x"),
+            std::string::npos)
       << reason;
 }
 
@@ -196,8 +200,9 @@ TEST(MethodTables, ExchangeAndReplaceChangeWhatSendsReach) {
   ns::method_setImplementation(ns::class_getInstanceMethod(sub, "doubled"), old);
   EXPECT_EQ(ns::send<long>(c, "doubled"), 10);
   // A subclass adding a method its superclass has overrides it for the subclass only.
-  EXPECT_TRUE(ns::class_addMethod(sub, "half", ns::imp_implementationWithBlock(
-                                                   ns::block<double(Ref<ns::Object>)>([](Ref<ns::Object>) { return -1.0; })),
+  EXPECT_TRUE(ns::class_addMethod(sub, "half",
+                                  ns::imp_implementationWithBlock(ns::block<double(Ref<ns::Object>)>(
+                                      [](Ref<ns::Object>) { return -1.0; })),
                                   "d@:"));
   EXPECT_EQ(ns::send<double>(c, "half"), -1.0);
   EXPECT_EQ(ns::send<double>(ns::make<Counter>(), "half"), 0.0);
@@ -206,8 +211,10 @@ TEST(MethodTables, ExchangeAndReplaceChangeWhatSendsReach) {
 TEST(Blocks, ImplementationsFromBlocksWithObjectEncodings) {
   ns::Class counter = cls("RTCounter");
   std::vector<Ref<ns::Object>> seen;
-  auto setter = ns::block<void(Ref<ns::Object>, Ref<ns::Object>)>(
-      [&](Ref<ns::Object> self, Ref<ns::Object> value) { seen = {self, value}; });
+  auto setter =
+      ns::block<void(Ref<ns::Object>, Ref<ns::Object>)>([&](Ref<ns::Object> self, Ref<ns::Object> value) {
+        seen = {self, value};
+      });
   auto getter = ns::block<Ref<ns::Object>(Ref<ns::Object>)>([](Ref<ns::Object> self) { return self; });
   ASSERT_TRUE(ns::class_addMethod(counter, "setThing:", ns::imp_implementationWithBlock(setter), "v@:@"));
   ASSERT_TRUE(ns::class_addMethod(counter, "thing", ns::imp_implementationWithBlock(getter), "@@:"));
@@ -286,13 +293,15 @@ TEST(ClassMessages, ClassesAnswerClassMethodsAndRootInstanceMethods) {
   EXPECT_TRUE(ns::respondsToSelector(counterClass, "new"));
   EXPECT_FALSE(ns::respondsToSelector(counterClass, "increment"));  // an instance method
   EXPECT_EQ(ns::class_getClassMethod(ns::NSClassFromString("RTCounter"), "increment"), nullptr);
-  EXPECT_NE(ns::class_getClassMethod(ns::NSClassFromString("RTSubCounter"), "resolveInstanceMethod:"), nullptr);
+  EXPECT_NE(ns::class_getClassMethod(ns::NSClassFromString("RTSubCounter"), "resolveInstanceMethod:"),
+            nullptr);
   EXPECT_EQ(ns::send<ns::Class>(made, "class"), ns::NSClassFromString("RTCounter"));
 }
 
 TEST(MethodEncodings, FollowTheCompilersFrameLayout) {
   EXPECT_EQ((ns::runtime::methodEncoding<void, signed char, double>()), "v28@0:8c16d20");
-  EXPECT_EQ((ns::runtime::methodEncoding<CGRect, CGPoint>()), "{CGRect={CGPoint=dd}{CGSize=dd}}32@0:8{CGPoint=dd}16");
+  EXPECT_EQ((ns::runtime::methodEncoding<CGRect, CGPoint>()),
+            "{CGRect={CGPoint=dd}{CGSize=dd}}32@0:8{CGPoint=dd}16");
   EXPECT_EQ((ns::runtime::methodEncoding<Ref<ns::Object>, Sel, ns::Class, const char*, bool>()),
             "@44@0:8:16#24*32B40");
   EXPECT_EQ((ns::runtime::blockEncoding<void>()), "v8@?0");

@@ -14,11 +14,29 @@ TEST(TypeEncoding, SizesAndAlignmentsFollowTheCLayout) {
     const char* type;
     std::size_t size, align;
   } cases[] = {
-      {"c", 1, 1}, {"B", 1, 1}, {"s", 2, 2}, {"i", 4, 4}, {"q", 8, 8}, {"f", 4, 4}, {"d", 8, 8},
-      {"@", 8, 8}, {"@\"NSString\"", 8, 8}, {"@?", 8, 8}, {"#", 8, 8}, {":", 8, 8}, {"*", 8, 8},
-      {"^{Opaque}", 8, 8}, {"[4i]", 16, 4}, {"{CGRect={CGPoint=dd}{CGSize=dd}}", 32, 8},
-      {"{Mixed=cid}", 16, 8}, {"(Either=cd)", 8, 8}, {"{Bits=b3b5c}", 2, 1}, {"{_NSRange=QQ}", 16, 8},
-      {"{Named=\"x\"i\"y\"c}", 8, 4}, {"r^v", 8, 8}, {"{Empty}", 0, 1},
+      {"c", 1, 1},
+      {"B", 1, 1},
+      {"s", 2, 2},
+      {"i", 4, 4},
+      {"q", 8, 8},
+      {"f", 4, 4},
+      {"d", 8, 8},
+      {"@", 8, 8},
+      {"@\"NSString\"", 8, 8},
+      {"@?", 8, 8},
+      {"#", 8, 8},
+      {":", 8, 8},
+      {"*", 8, 8},
+      {"^{Opaque}", 8, 8},
+      {"[4i]", 16, 4},
+      {"{CGRect={CGPoint=dd}{CGSize=dd}}", 32, 8},
+      {"{Mixed=cid}", 16, 8},
+      {"(Either=cd)", 8, 8},
+      {"{Bits=b3b5c}", 2, 1},
+      {"{_NSRange=QQ}", 16, 8},
+      {"{Named=\"x\"i\"y\"c}", 8, 4},
+      {"r^v", 8, 8},
+      {"{Empty}", 0, 1},
   };
   for (const auto& c : cases) {
     std::size_t size = 99, align = 99;
@@ -39,8 +57,8 @@ TEST(TypeEncoding, NormalizingDropsQualifiersOffsetsAndNames) {
 }
 
 TEST(TypeEncoding, MalformedEncodingsAreRejectedWithoutCrashing) {
-  for (const char* bad : {"{Unclosed=ii", "[12", "[x]", "(U=i", "^", "@\"Unterminated", "Z", "", "b",
-                          "{A={B={C={D="}) {
+  for (const char* bad :
+       {"{Unclosed=ii", "[12", "[x]", "(U=i", "^", "@\"Unterminated", "Z", "", "b", "{A={B={C={D="}) {
     EXPECT_EQ(normalizeEncoding(bad), "") << bad;
     EXPECT_ANY_THROW(ns::MethodSignature::signatureWithObjCTypes(bad)) << bad;
   }
@@ -82,8 +100,9 @@ TEST(MethodSignatureTest, CallsOnlyWhatLibffiLaysOutAsTheEncodingDoes) {
   ns::NSGetSizeAndAlignment("{Huge=[1099511627775c]}", &size, nullptr);
   EXPECT_EQ(size, 1099511627775u);
   EXPECT_FALSE(callable(huge));
-  EXPECT_THROW(ns::Invocation::invocationWithMethodSignature(ns::MethodSignature::signatureWithObjCTypes(huge)),
-               ns::Exception);
+  EXPECT_THROW(
+      ns::Invocation::invocationWithMethodSignature(ns::MethodSignature::signatureWithObjCTypes(huge)),
+      ns::Exception);
 }
 
 }  // namespace

@@ -113,13 +113,19 @@ TEST(KeyValueCoding, UnknownKeysAndNilScalarsRaiseThePlatformTexts) {
   std::string where = "<RTVideo " + address(v.get()) + ">";
   auto get = raised([&] { ns::valueForKey(v, "missing"); });
   EXPECT_EQ(get.name(), "NSUnknownKeyException");
-  EXPECT_EQ(get.reason(), "[" + where + " valueForUndefinedKey:]: this class is not key value coding-compliant for the key missing.");
+  EXPECT_EQ(get.reason(),
+            "[" + where +
+                " valueForUndefinedKey:]: this class is not key value coding-compliant for the key missing.");
   auto set = raised([&] { ns::setValue_forKey(v, Value(1), "rating"); });
   EXPECT_EQ(set.name(), "NSUnknownKeyException");
-  EXPECT_EQ(set.reason(), "[" + where + " setValue:forUndefinedKey:]: this class is not key value coding-compliant for the key rating.");
+  EXPECT_EQ(
+      set.reason(),
+      "[" + where +
+          " setValue:forUndefinedKey:]: this class is not key value coding-compliant for the key rating.");
   auto nil = raised([&] { ns::setValue_forKey(v, Value(), "count"); });
   EXPECT_EQ(nil.name(), "NSInvalidArgumentException");
-  EXPECT_EQ(nil.reason(), "[" + where + " setNilValueForKey]: could not set nil as the value for the key count.");
+  EXPECT_EQ(nil.reason(),
+            "[" + where + " setNilValueForKey]: could not set nil as the value for the key count.");
   // A value of the wrong class for an object property is refused, not stored.
   EXPECT_ANY_THROW(ns::setValue_forKey(v, Value(ns::make<Video>()), "delegate"));
   EXPECT_EQ(v->delegate(), nullptr);
@@ -130,9 +136,11 @@ TEST(KeyValueObserving, ObserversGetOldNewAndPriorNotifications) {
   auto observer = ns::make<Observer>();
   int context = 0;
   v->setTitle("Before");
-  ns::addObserver_forKeyPath_options_context(
-      v.get(), observer, "title",
-      ns::NSKeyValueObservingOptionNew | ns::NSKeyValueObservingOptionOld | ns::NSKeyValueObservingOptionPrior, &context);
+  ns::addObserver_forKeyPath_options_context(v.get(), observer, "title",
+                                             ns::NSKeyValueObservingOptionNew |
+                                                 ns::NSKeyValueObservingOptionOld |
+                                                 ns::NSKeyValueObservingOptionPrior,
+                                             &context);
   ns::setValue_forKey(v, Value("After"), "title");
   ASSERT_EQ(observer->seen.size(), 2u);
   const auto& prior = observer->seen[0];
@@ -150,9 +158,9 @@ TEST(KeyValueObserving, ObserversGetOldNewAndPriorNotifications) {
 
   // A class that announces its own changes (and opts out of automatic ones) notifies once.
   observer->seen.clear();
-  ns::addObserver_forKeyPath_options_context(v.get(), observer, "count",
-                                             ns::NSKeyValueObservingOptionNew | ns::NSKeyValueObservingOptionInitial,
-                                             nullptr);
+  ns::addObserver_forKeyPath_options_context(
+      v.get(), observer, "count", ns::NSKeyValueObservingOptionNew | ns::NSKeyValueObservingOptionInitial,
+      nullptr);
   ASSERT_EQ(observer->seen.size(), 1u);  // the initial notification
   EXPECT_EQ(observer->seen[0].change[Value("new")].intValue(), 0);
   v->setCount(5);
@@ -164,7 +172,8 @@ TEST(KeyValueObserving, ObserversGetOldNewAndPriorNotifications) {
 
   // Key paths through another object are told when their first key changes.
   auto pathObserver = ns::make<Observer>();
-  ns::addObserver_forKeyPath_options_context(v.get(), pathObserver, "related.title", ns::NSKeyValueObservingOptionNew, nullptr);
+  ns::addObserver_forKeyPath_options_context(v.get(), pathObserver, "related.title",
+                                             ns::NSKeyValueObservingOptionNew, nullptr);
   auto other = ns::make<Video>();
   other->setTitle("Linked");
   ns::setValue_forKey(v, Value(other), "related");
@@ -183,7 +192,9 @@ TEST(KeyValueObserving, ObserversGetOldNewAndPriorNotifications) {
   EXPECT_EQ(e.reason(), "Cannot remove an observer <RTObserver " + address(observer.get()) +
                             "> for the key path \"title\" from <RTVideo " + address(v.get()) +
                             "> because it is not registered as an observer.");
-  EXPECT_EQ(raised([&] { ns::removeObserver_forKeyPath_context(v.get(), pathObserver.get(), "related.title", &context); }).name(),
+  EXPECT_EQ(raised([&] {
+              ns::removeObserver_forKeyPath_context(v.get(), pathObserver.get(), "related.title", &context);
+            }).name(),
             "NSRangeException");
 
   // Observers are weak: one that died is skipped.
@@ -197,7 +208,8 @@ TEST(KeyValueObserving, AnObjectWithoutAHandlerRaisesWhenNotified) {
   ns::addObserver_forKeyPath_options_context(v.get(), plain, "title", 0, nullptr);
   auto e = raised([&] { ns::setValue_forKey(v, Value("x"), "title"); });
   EXPECT_EQ(e.name(), "NSInternalInconsistencyException");
-  EXPECT_NE(e.reason().find("An -observeValueForKeyPath:ofObject:change:context: message was received but not handled."),
+  EXPECT_NE(e.reason().find(
+                "An -observeValueForKeyPath:ofObject:change:context: message was received but not handled."),
             std::string::npos);
 }
 

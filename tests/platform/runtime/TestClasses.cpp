@@ -4,7 +4,6 @@
 #include "platform/runtime/KeyValueObserving.h"
 #include "platform/runtime/TypeCodec.h"
 
-
 namespace rt_test {
 
 int Counter::resolveCalls = 0;
@@ -20,7 +19,9 @@ void Video::setCount(int count) {
 }
 
 namespace {
-long dynamicAnswer(Counter* self, ns::Sel) { return 42 + self->count(); }
+long dynamicAnswer(Counter* self, ns::Sel) {
+  return 42 + self->count();
+}
 }  // namespace
 
 ns::BOOL Counter::resolveInstanceMethod(ns::Sel sel) {

@@ -41,9 +41,7 @@ class Counter : public ns::Object {
   char initial() const { return 'K'; }
   double half() const { return count_ / 2.0; }
   CGRect frame() const { return {{1.5, 2.5}, {double(count_), 4.0}}; }
-  CGRect offsetFrame_by(CGRect r, CGPoint p) const {
-    return {{r.origin.x + p.x, r.origin.y + p.y}, r.size};
-  }
+  CGRect offsetFrame_by(CGRect r, CGPoint p) const { return {{r.origin.x + p.x, r.origin.y + p.y}, r.size}; }
   ns::Ref<ns::Object> me() { return shared_from_this(); }
   std::string label() const { return "counter"; }
   void fail() { throw std::runtime_error("failed inside a method"); }
@@ -100,7 +98,9 @@ class Video : public ns::Object {
   void setRelated(ns::Ref<Video> related) { related_ = std::move(related); }
   std::optional<std::string> subtitle() const { return subtitle_; }
   void setSubtitle(std::optional<std::string> s) { subtitle_ = std::move(s); }
-  static ns::BOOL automaticallyNotifiesObserversForKey(std::string key) { return key == "count" ? ns::NO : ns::YES; }
+  static ns::BOOL automaticallyNotifiesObserversForKey(std::string key) {
+    return key == "count" ? ns::NO : ns::YES;
+  }
 
  private:
   std::string title_;

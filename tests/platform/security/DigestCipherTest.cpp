@@ -13,8 +13,12 @@ namespace {
 
 using namespace sec;
 
-std::string unhex(std::string_view text) { return hexDecode(text).value(); }
-std::string unhexForData(std::string_view text) { return unhex(text); }
+std::string unhex(std::string_view text) {
+  return hexDecode(text).value();
+}
+std::string unhexForData(std::string_view text) {
+  return unhex(text);
+}
 
 TEST(DigestTest, PublishedVectors) {
   EXPECT_EQ(md5Hex(""), "d41d8cd98f00b204e9800998ecf8427e");
@@ -50,10 +54,12 @@ TEST(DigestTest, DataFormsMatchTheByteStringForms) {
   EXPECT_EQ(randomData(33).length(), 33u);
   ns::Data out, back;
   ns::Data key(std::string(32, 'k'));
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(), ns::Data("{\"a\":\"b\"}"), &out),
+  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(),
+                  ns::Data("{\"a\":\"b\"}"), &out),
             kCCSuccess);
   EXPECT_EQ(out.length(), 16u);
-  ASSERT_EQ(crypt(kCCDecrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(), out, &back), kCCSuccess);
+  ASSERT_EQ(crypt(kCCDecrypt, kCCOptionPKCS7Padding | kCCOptionECBMode, key, ns::Data(), out, &back),
+            kCCSuccess);
   EXPECT_EQ(back.toString(), "{\"a\":\"b\"}");
 }
 
@@ -100,8 +106,8 @@ const std::string kBlock2 = "ae2d8a571e03ac9c9eb76fac45af8e51";
 
 TEST(CipherTest, Aes256EcbVectorWithPadding) {
   std::string out;
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionECBMode | kCCOptionPKCS7Padding, unhex(kAes256Key), "",
-                  unhex(kBlock1), &out),
+  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionECBMode | kCCOptionPKCS7Padding, unhex(kAes256Key), "", unhex(kBlock1),
+                  &out),
             kCCSuccess);
   // The vector's block, then a whole block of padding.
   EXPECT_EQ(hexEncode(out), "f3eed1bdb5d2a03c064b5a7e3db181f84c45dfb3b3b484ec35b0512dc8c1c4d6");
@@ -134,8 +140,8 @@ TEST(CipherTest, StatusCodesForBadInput) {
   unsigned char out[64];
   std::size_t moved = 99;
   // Key lengths other than 16, 24 and 32 bytes.
-  EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmAES, kCCOptionPKCS7Padding, key.data(), 15, nullptr, "abc", 3, out,
-                    sizeof out, &moved),
+  EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmAES, kCCOptionPKCS7Padding, key.data(), 15, nullptr, "abc", 3,
+                    out, sizeof out, &moved),
             kCCParamError);
   EXPECT_EQ(moved, 0u);
   EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmAES, kCCOptionPKCS7Padding, nullptr, 16, nullptr, "abc", 3, out,
@@ -143,26 +149,28 @@ TEST(CipherTest, StatusCodesForBadInput) {
             kCCParamError);
   EXPECT_EQ(CCCrypt(7, kCCAlgorithmAES, 0, key.data(), 16, nullptr, "abc", 3, out, sizeof out, &moved),
             kCCParamError);
-  EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmDES, 0, key.data(), 8, nullptr, "abc", 3, out, sizeof out, &moved),
-            kCCUnimplemented);
+  EXPECT_EQ(
+      CCCrypt(kCCEncrypt, kCCAlgorithmDES, 0, key.data(), 8, nullptr, "abc", 3, out, sizeof out, &moved),
+      kCCUnimplemented);
   // Too small an output buffer reports the size needed.
   EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmAES, kCCOptionPKCS7Padding, key.data(), 16, nullptr, "abc", 3,
                     out, 15, &moved),
             kCCBufferTooSmall);
   EXPECT_EQ(moved, 16u);
   // Without padding the input must be whole blocks.
-  EXPECT_EQ(CCCrypt(kCCEncrypt, kCCAlgorithmAES, 0, key.data(), 16, nullptr, "abc", 3, out, sizeof out, &moved),
-            kCCAlignmentError);
+  EXPECT_EQ(
+      CCCrypt(kCCEncrypt, kCCAlgorithmAES, 0, key.data(), 16, nullptr, "abc", 3, out, sizeof out, &moved),
+      kCCAlignmentError);
 
   // Corrupt padding: a block whose last plain byte is 0 is not PKCS#7; the output stays untouched.
   std::string zeros(16, '\0'), enciphered;
   ASSERT_EQ(crypt(kCCEncrypt, kCCOptionECBMode, key, "", zeros, &enciphered), kCCSuccess);
   std::string sentinel(32, 'S'), deciphered = sentinel;
   std::size_t movedBytes = 7;
-  EXPECT_EQ(CCCrypt(kCCDecrypt, kCCAlgorithmAES, kCCOptionECBMode | kCCOptionPKCS7Padding, key.data(), 16,
-                    nullptr, enciphered.data(), enciphered.size(), deciphered.data(), deciphered.size(),
-                    &movedBytes),
-            kCCDecodeError);
+  EXPECT_EQ(
+      CCCrypt(kCCDecrypt, kCCAlgorithmAES, kCCOptionECBMode | kCCOptionPKCS7Padding, key.data(), 16, nullptr,
+              enciphered.data(), enciphered.size(), deciphered.data(), deciphered.size(), &movedBytes),
+      kCCDecodeError);
   EXPECT_EQ(deciphered, sentinel);
   EXPECT_EQ(movedBytes, 0u);
   // A truncated ciphertext is not whole blocks.

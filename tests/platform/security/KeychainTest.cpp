@@ -103,8 +103,10 @@ TEST_F(KeychainTest, DefaultStoreIsInTheApplicationDataFolder) {
   EXPECT_EQ(Keychain::defaultPath(), dir_ / "Pelorin" / "keychain");
   Keychain::setDefaultPath(dir_ / "elsewhere");
   EXPECT_EQ(Keychain::defaultKeychain().path(), dir_ / "elsewhere");
-  if (old) ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  else ::unsetenv("XDG_DATA_HOME");
+  if (old)
+    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(KeychainTest, CorruptStoreIsReportedAndNeverOverwritten) {
@@ -134,13 +136,16 @@ TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < 10; ++i)
-        EXPECT_EQ(kc.addGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), "p"), errSecSuccess);
+        EXPECT_EQ(kc.addGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), "p"),
+                  errSecSuccess);
     });
   }
   for (auto& th : threads) th.join();
   for (int t = 0; t < 4; ++t)
     for (int i = 0; i < 10; ++i)
-      EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i), static_cast<ns::Data*>(nullptr)), errSecSuccess);
+      EXPECT_EQ(kc.findGenericPassword("svc", std::to_string(t) + "/" + std::to_string(i),
+                                       static_cast<ns::Data*>(nullptr)),
+                errSecSuccess);
 }
 
 }  // namespace

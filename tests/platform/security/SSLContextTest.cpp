@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/security/Random.h"
-#include "platform/testing/TestCertificateAuthority.h"
 #include "platform/security/Trust.h"
+#include "platform/testing/TestCertificateAuthority.h"
 #include "tests/platform/security/TlsPipe.h"
 
 namespace {

@@ -21,7 +21,8 @@ std::string write(const Value& v, unsigned options = 0) {
 }
 
 TEST(JSONSerializationTest, NumbersKeepTheirKindsThroughARoundTrip) {
-  Value v = parse("[9223372036854775807, 18446744073709551615, -9223372036854775808, -0.5, true, false, 0, 1e2, null]");
+  Value v = parse(
+      "[9223372036854775807, 18446744073709551615, -9223372036854775808, -0.5, true, false, 0, 1e2, null]");
   ASSERT_TRUE(v.isArray());
   ASSERT_EQ(v.count(), 9u);
   EXPECT_EQ(v[0].number().kind(), ns::Number::Kind::Int64);
@@ -38,7 +39,8 @@ TEST(JSONSerializationTest, NumbersKeepTheirKindsThroughARoundTrip) {
   EXPECT_TRUE(v[8].isNull());
 
   std::string text = write(v);
-  EXPECT_EQ(text, "[9223372036854775807,18446744073709551615,-9223372036854775808,-0.5,true,false,0,100,null]");
+  EXPECT_EQ(text,
+            "[9223372036854775807,18446744073709551615,-9223372036854775808,-0.5,true,false,0,100,null]");
   Value back = parse(text);
   for (std::size_t i = 0; i < v.count(); ++i) {
     EXPECT_EQ(back[i].kind(), v[i].kind()) << i;
@@ -103,15 +105,15 @@ TEST(JSONSerializationTest, RefusesWhatJsonCannotHold) {
 TEST(JSONSerializationTest, MalformedTextGivesErrorsWithPositions) {
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   const char* cases[] = {
-      "",                          // empty
-      "{\"a\":1",                  // truncated
-      "[1,2,]",                    // trailing comma
-      "[\"\xff\xfe\"]",            // invalid UTF-8 in a string
-      "[\"\xc3\"]",                // truncated UTF-8 sequence
-      "[1] [2]",                   // garbage after the value
-      "[1e400]",                   // not representable
-      "{'a':1}",                   // single quotes
-      "[\"\\ud800\"]",             // lone surrogate escape
+      "",                // empty
+      "{\"a\":1",        // truncated
+      "[1,2,]",          // trailing comma
+      "[\"\xff\xfe\"]",  // invalid UTF-8 in a string
+      "[\"\xc3\"]",      // truncated UTF-8 sequence
+      "[1] [2]",         // garbage after the value
+      "[1e400]",         // not representable
+      "{'a':1}",         // single quotes
+      "[\"\\ud800\"]",   // lone surrogate escape
   };
   for (const char* text : cases) {
     error = ns::Error(ns::NSCocoaErrorDomain, 0);

@@ -185,8 +185,8 @@ TEST_F(KeyedArchiveTest, ReadsArchivesOfMutableContainersWrittenElsewhere) {
 
   std::string fixed = xml;
   fixed.replace(fixed.find("<integer>0</integer></array>"), 20, "");
-  Value v = KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error(
-      {"NSDictionary", "NSArray", "NSString"}, ns::Data(fixed), &error);
+  Value v = KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"NSDictionary", "NSArray", "NSString"},
+                                                                      ns::Data(fixed), &error);
   ASSERT_TRUE(v.isDictionary()) << error.description();
   EXPECT_EQ(v["items"][0].string(), "mutable");
 }
@@ -197,16 +197,22 @@ TEST_F(KeyedArchiveTest, SecureDecodingAcceptsOnlyAllowedClasses) {
   // Node alone is not enough: its name is a string and its children an array.
   EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("Node", data, &error).isNil());
   EXPECT_EQ(error.code(), ns::NSCoderReadCorruptError);
-  EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("unexpected class 'NSString'"), std::string::npos);
+  EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("unexpected class 'NSString'"),
+            std::string::npos);
 
-  Value ok = KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"Node", "NSString", "NSArray"}, data, &error);
+  Value ok = KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"Node", "NSString", "NSArray"}, data,
+                                                                       &error);
   ASSERT_TRUE(ok.objectAs<Node>());
 
   // A class that is not on the list is refused, naming the key.
   ns::Data strings = KeyedArchiver::archivedDataWithRootObject(Value(ns::Array{Value("a")}));
-  EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("NSDictionary", strings, &error).isNil());
+  EXPECT_TRUE(
+      KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("NSDictionary", strings, &error).isNil());
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("'root'"), std::string::npos);
-  EXPECT_EQ(KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"NSArray", "NSString"}, strings, &error).count(), 1u);
+  EXPECT_EQ(
+      KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"NSArray", "NSString"}, strings, &error)
+          .count(),
+      1u);
   // Allowing NSObject allows every class.
   EXPECT_FALSE(KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("NSObject", strings, &error).isNil());
 
@@ -214,7 +220,8 @@ TEST_F(KeyedArchiveTest, SecureDecodingAcceptsOnlyAllowedClasses) {
   ns::Data unsafe = KeyedArchiver::archivedDataWithRootObject(Value(ns::make<Unsafe>()));
   EXPECT_TRUE(KeyedUnarchiver::unarchivedObjectOfClass_fromData_error("Unsafe", unsafe, &error).isNil());
   EXPECT_TRUE(KeyedUnarchiver::unarchiveObjectWithData(unsafe).objectAs<Unsafe>());
-  EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(Value(ns::make<Unsafe>()), true, &error));
+  EXPECT_FALSE(KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(
+      Value(ns::make<Unsafe>()), true, &error));
   EXPECT_EQ(error.code(), ns::NSCoderInvalidValueError);
   EXPECT_THROW(KeyedArchiver::archivedDataWithRootObject(Value(ns::make<NotCoding>())), ns::Exception);
 }
@@ -241,12 +248,14 @@ TEST_F(KeyedArchiveTest, WhatTheArchiverWritesTheUnarchiverCanRead) {
   };
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   // Deep, but within what the unarchiver follows: it comes back.
-  auto fits = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(400), false, &error);
+  auto fits =
+      KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(400), false, &error);
   ASSERT_TRUE(fits);
   Value back = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*fits, &error);
   EXPECT_EQ(back, nested(400));
   // Deeper than the unarchiver follows: refused when written, not discovered when read.
-  auto tooDeep = KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(600), false, &error);
+  auto tooDeep =
+      KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(nested(600), false, &error);
   EXPECT_FALSE(tooDeep);
   EXPECT_EQ(error.code(), ns::NSCoderInvalidValueError);
 }
@@ -258,7 +267,8 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
     auto data = ns::PropertyListSerialization::binaryData(archive);
     error = ns::Error(ns::NSCocoaErrorDomain, 0);
     bool nil = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*data, &error).isNil();
-    return nil && error.code() == ns::NSCoderReadCorruptError && KeyedUnarchiver::unarchiveObjectWithData(*data).isNil();
+    return nil && error.code() == ns::NSCoderReadCorruptError &&
+           KeyedUnarchiver::unarchiveObjectWithData(*data).isNil();
   };
   auto archive = [](ns::Array objects, Value version = Value(100000)) {
     ns::Dictionary d;
@@ -271,22 +281,25 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
   Value arrayClass(ns::Dictionary{{Value("$classname"), Value("NSArray")}});
   auto ref = [](int n) { return ns::PropertyListUID::uid(n); };
 
-  EXPECT_TRUE(damaged(archive({Value("$null"), Value("ok")}, Value(7))));                         // version
-  EXPECT_TRUE(damaged(archive({Value("$null")})));                                                 // root out of range
-  EXPECT_TRUE(damaged(archive({Value("$null"), Value(ns::Dictionary{{Value("$class"), ref(9)}})})));  // class out of range
-  EXPECT_TRUE(damaged(archive({Value("$null"),                                                     // array holds itself
-                               Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.objects"), ns::Array{ref(1)}}}),
-                               arrayClass})));
-  EXPECT_TRUE(damaged(archive({Value("$null"),                                                     // unknown class
+  EXPECT_TRUE(damaged(archive({Value("$null"), Value("ok")}, Value(7))));  // version
+  EXPECT_TRUE(damaged(archive({Value("$null")})));                         // root out of range
+  EXPECT_TRUE(damaged(
+      archive({Value("$null"), Value(ns::Dictionary{{Value("$class"), ref(9)}})})));  // class out of range
+  EXPECT_TRUE(damaged(
+      archive({Value("$null"),  // array holds itself
+               Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.objects"), ns::Array{ref(1)}}}),
+               arrayClass})));
+  EXPECT_TRUE(damaged(archive({Value("$null"),  // unknown class
                                Value(ns::Dictionary{{Value("$class"), ref(2)}}),
                                Value(ns::Dictionary{{Value("$classname"), Value("NoSuchClass")}})})));
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("NoSuchClass"), std::string::npos);
   // Sixty arrays that each hold the next one twice, inside a set: small as an archive, 2^60
   // elements for whoever walks the value (the set hashes it).
   {
-    ns::Array objects{Value("$null"),
-                      Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.objects"), ns::Array{ref(4)}}}),
-                      Value(ns::Dictionary{{Value("$classname"), Value("NSSet")}}), arrayClass};
+    ns::Array objects{
+        Value("$null"),
+        Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.objects"), ns::Array{ref(4)}}}),
+        Value(ns::Dictionary{{Value("$classname"), Value("NSSet")}}), arrayClass};
     for (int i = 0; i < 60; ++i) {
       ns::Array refs = i + 1 < 60 ? ns::Array{ref(5 + i), ref(5 + i)} : ns::Array{};
       objects.push_back(Value(ns::Dictionary{{Value("$class"), ref(3)}, {Value("NS.objects"), refs}}));
@@ -295,7 +308,8 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
     // The same shape a dozen levels deep is ordinary sharing and decodes.
     objects.resize(4 + 12);
     objects.back() = Value(ns::Dictionary{{Value("$class"), ref(3)}, {Value("NS.objects"), ns::Array{}}});
-    Value set = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*ns::PropertyListSerialization::binaryData(archive(objects)), &error);
+    Value set = KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(
+        *ns::PropertyListSerialization::binaryData(archive(objects)), &error);
     ASSERT_TRUE(set.isSet());
     EXPECT_EQ(set.count(), 1u);
   }
@@ -303,7 +317,8 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
   EXPECT_FALSE(KeyedUnarchiver::initForReadingFromData_error(ns::Data("bplist00"), &error));
 
   // Every truncation and many single-byte changes of a real archive: errors or values, never a crash.
-  for (std::size_t n = 0; n < good.length(); n += 2) KeyedUnarchiver::unarchiveObjectWithData(good.subdata(0, n));
+  for (std::size_t n = 0; n < good.length(); n += 2)
+    KeyedUnarchiver::unarchiveObjectWithData(good.subdata(0, n));
   std::string bytes = good.toString();
   for (std::size_t i = 8; i < bytes.size(); ++i) {
     std::string copy = bytes;

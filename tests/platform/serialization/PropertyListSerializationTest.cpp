@@ -55,8 +55,8 @@ void expectSample(const Value& v) {
 }
 
 void writeFile(const std::string& path, const ns::Data& data) {
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data.bytes()),
-                                              static_cast<std::streamsize>(data.length()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.bytes()), static_cast<std::streamsize>(data.length()));
 }
 
 ns::Data readFile(const std::string& path) {
@@ -80,10 +80,12 @@ int run(std::vector<std::string> args) {
 TEST(PropertyListSerializationTest, BothFormsRoundTripSignsWidthsDatesAndData) {
   for (auto format : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
     ns::Error error(ns::NSCocoaErrorDomain, 0);
-    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(sample(), format, 0, &error);
+    auto data =
+        PropertyListSerialization::dataWithPropertyList_format_options_error(sample(), format, 0, &error);
     ASSERT_TRUE(data) << error.description();
     ns::PropertyListFormat found{};
-    Value back = PropertyListSerialization::propertyListWithData_options_format_error(*data, 0, &found, &error);
+    Value back =
+        PropertyListSerialization::propertyListWithData_options_format_error(*data, 0, &found, &error);
     EXPECT_EQ(found, format);
     expectSample(back);
   }
@@ -96,7 +98,8 @@ TEST(PropertyListSerializationTest, BothFormsRoundTripSignsWidthsDatesAndData) {
 
 TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
   ns::Array items{Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(-99.25)),
-                  Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(123456.5)), ns::PropertyListUID::uid(7),
+                  Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(123456.5)),
+                  ns::PropertyListUID::uid(7),
                   Value(ns::Date::dateWithTimeIntervalSinceReferenceDate(-0.25))};
   auto data = PropertyListSerialization::binaryData(Value(items));
   ASSERT_TRUE(data);
@@ -111,15 +114,18 @@ TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
 }
 
 TEST(PropertyListSerializationTest, DatesFarFromTheReferenceDateSurviveBothForms) {
-  ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()), Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
+  ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()),
+                  Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
                   Value(ns::Date::dateWithTimeIntervalSince1970(4102444800.0))};  // 1906, 2100
   for (auto format : {ns::PropertyListXMLFormat_v1_0, ns::PropertyListBinaryFormat_v1_0}) {
-    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(dates), format, 0, nullptr);
+    auto data = PropertyListSerialization::dataWithPropertyList_format_options_error(Value(dates), format, 0,
+                                                                                     nullptr);
     ASSERT_TRUE(data);
     Value back = PropertyListSerialization::propertyListWithData(*data);
     ASSERT_EQ(back.count(), dates.size());
     for (std::size_t i = 0; i < dates.size(); ++i) {
-      EXPECT_DOUBLE_EQ(back[i].date().timeIntervalSince1970(), dates[i].date().timeIntervalSince1970()) << format << " " << i;
+      EXPECT_DOUBLE_EQ(back[i].date().timeIntervalSince1970(), dates[i].date().timeIntervalSince1970())
+          << format << " " << i;
     }
   }
 }
@@ -140,8 +146,10 @@ TEST(PropertyListSerializationTest, ValuesAPropertyListCannotHoldAreRefused) {
   EXPECT_TRUE(refused(Value(ns::Date::dateWithTimeIntervalSince1970(1e15))));
   EXPECT_TRUE(refused(Value(ns::make<ns::Object>())));
   EXPECT_NE(error.userInfo()[ns::NSDebugDescriptionErrorKey].string().find("Object"), std::string::npos);
-  EXPECT_FALSE(PropertyListSerialization::propertyList_isValidForFormat(Value::null(), ns::PropertyListXMLFormat_v1_0));
-  EXPECT_TRUE(PropertyListSerialization::propertyList_isValidForFormat(sample(), ns::PropertyListXMLFormat_v1_0));
+  EXPECT_FALSE(PropertyListSerialization::propertyList_isValidForFormat(Value::null(),
+                                                                        ns::PropertyListXMLFormat_v1_0));
+  EXPECT_TRUE(
+      PropertyListSerialization::propertyList_isValidForFormat(sample(), ns::PropertyListXMLFormat_v1_0));
 }
 
 TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
@@ -161,12 +169,15 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   // Integers beyond 64 bits are refused rather than read as another number.
   EXPECT_TRUE(corrupt(ns::Data("<plist><integer>18446744073709551616</integer></plist>")));
   EXPECT_TRUE(corrupt(ns::Data("<plist><integer>-9223372036854775809</integer></plist>")));
-  EXPECT_EQ(PropertyListSerialization::propertyListWithData(ns::Data("<plist><integer>18446744073709551615</integer></plist>"))
+  EXPECT_EQ(PropertyListSerialization::propertyListWithData(
+                ns::Data("<plist><integer>18446744073709551615</integer></plist>"))
                 .unsignedLongLongValue(),
             18446744073709551615ull);
   // Every truncation of both forms is rejected or read; none may crash.
-  for (std::size_t n = 0; n < binary.length(); n += 3) PropertyListSerialization::propertyListWithData(binary.subdata(0, n));
-  for (std::size_t n = 0; n < xml.length(); n += 7) PropertyListSerialization::propertyListWithData(xml.subdata(0, n));
+  for (std::size_t n = 0; n < binary.length(); n += 3)
+    PropertyListSerialization::propertyListWithData(binary.subdata(0, n));
+  for (std::size_t n = 0; n < xml.length(); n += 7)
+    PropertyListSerialization::propertyListWithData(xml.subdata(0, n));
   EXPECT_TRUE(corrupt(binary.subdata(0, binary.length() - 10)));
   // Damaged offsets in the binary form.
   std::string damaged = binary.toString();
@@ -181,8 +192,9 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
           std::string(7, '\0') + "\x0A";
   EXPECT_TRUE(corrupt(ns::Data(loop)));
   // An external entity is never read.
-  EXPECT_TRUE(corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-                               "<plist><string>&x;</string></plist>")));
+  EXPECT_TRUE(
+      corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
+                       "<plist><string>&x;</string></plist>")));
 }
 
 // A binary property list of objects given in their encoded form, with one-byte references and

@@ -24,17 +24,20 @@ void bookmarkEncode(Bookmark* self, ns::Sel, ns::Ref<ns::Object> coder) {
 
 ns::Ref<ns::Object> bookmarkInit(Bookmark* self, ns::Sel, ns::Ref<ns::Object> coder) {
   // As a generic decoder would: with the class when the coder offers secure decoding.
-  ns::Value title = ns::respondsToSelector(coder, "decodeObjectOfClass:forKey:")
-                        ? ns::send<ns::Value>(coder, "decodeObjectOfClass:forKey:", ns::NSClassFromString("NSObject"),
-                                              std::string("title"))
-                        : ns::send<ns::Value>(coder, "decodeObjectForKey:", std::string("title"));
+  ns::Value title =
+      ns::respondsToSelector(coder, "decodeObjectOfClass:forKey:")
+          ? ns::send<ns::Value>(coder, "decodeObjectOfClass:forKey:", ns::NSClassFromString("NSObject"),
+                                std::string("title"))
+          : ns::send<ns::Value>(coder, "decodeObjectForKey:", std::string("title"));
   self->title = title.string();
   self->position = ns::send<double>(coder, "decodeDoubleForKey:", std::string("position"));
   self->next = ns::send<ns::Value>(coder, "decodeObjectForKey:", std::string("next")).objectAs<Bookmark>();
   return self->self<ns::Object>();
 }
 
-ns::BOOL bookmarkSecure(ns::Class, ns::Sel) { return ns::YES; }
+ns::BOOL bookmarkSecure(ns::Class, ns::Sel) {
+  return ns::YES;
+}
 
 }  // namespace
 
@@ -55,7 +58,8 @@ TEST(RuntimeCodingTest, RuntimeClassesArchiveThroughTheirMethods) {
   ns::Data data = ns::KeyedArchiver::archivedDataWithRootObject(ns::Value(first));
 
   ns::Error error(ns::NSCocoaErrorDomain, 0);
-  ns::Value back = ns::KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"Bookmark", "NSString"}, data, &error);
+  ns::Value back =
+      ns::KeyedUnarchiver::unarchivedObjectOfClasses_fromData_error({"Bookmark", "NSString"}, data, &error);
   auto decoded = back.objectAs<Bookmark>();
   ASSERT_TRUE(decoded) << error.description();
   EXPECT_EQ(decoded->title, "intro");

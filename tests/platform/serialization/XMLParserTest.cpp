@@ -31,16 +31,21 @@ struct Recorder : ns::Object, ns::XMLParserDelegate {
     if (name == abortAt) p.abortParsing();
   }
   void parser_didEndElement_namespaceURI_qualifiedName(XMLParser&, const std::string& name,
-                                                      const std::optional<std::string>&,
-                                                      const std::optional<std::string>&) override {
+                                                       const std::optional<std::string>&,
+                                                       const std::optional<std::string>&) override {
     events.push_back("</" + name + ">");
   }
-  void parser_didStartMappingPrefix_toURI(XMLParser&, const std::string& prefix, const std::string& uri) override {
+  void parser_didStartMappingPrefix_toURI(XMLParser&, const std::string& prefix,
+                                          const std::string& uri) override {
     events.push_back("map " + prefix + "=" + uri);
   }
-  void parser_didEndMappingPrefix(XMLParser&, const std::string& prefix) override { events.push_back("unmap " + prefix); }
+  void parser_didEndMappingPrefix(XMLParser&, const std::string& prefix) override {
+    events.push_back("unmap " + prefix);
+  }
   void parser_foundCharacters(XMLParser&, const std::string& s) override { events.push_back("text:" + s); }
-  void parser_foundCDATA(XMLParser&, const ns::Data& d) override { events.push_back("cdata:" + d.toString()); }
+  void parser_foundCDATA(XMLParser&, const ns::Data& d) override {
+    events.push_back("cdata:" + d.toString());
+  }
   void parser_foundComment(XMLParser&, const std::string& s) override { events.push_back("comment:" + s); }
   void parser_foundProcessingInstructionWithTarget_data(XMLParser&, const std::string& target,
                                                         const std::optional<std::string>& data) override {
@@ -49,8 +54,8 @@ struct Recorder : ns::Object, ns::XMLParserDelegate {
   void parser_parseErrorOccurred(XMLParser&, const ns::Error& e) override { error = e; }
 };
 
-std::pair<bool, ns::Ref<Recorder>> parse(const std::string& xml, bool namespaces = false, bool prefixes = false,
-                                         ns::Ref<XMLParser>* out = nullptr) {
+std::pair<bool, ns::Ref<Recorder>> parse(const std::string& xml, bool namespaces = false,
+                                         bool prefixes = false, ns::Ref<XMLParser>* out = nullptr) {
   auto parser = XMLParser::initWithData(ns::Data(xml));
   auto rec = ns::make<Recorder>();
   parser->setDelegate(rec);
@@ -69,9 +74,9 @@ TEST(XMLParserTest, ReportsElementsAttributesAndTextInOrder) {
       "<feed a=\"1\" b='two &amp; more'><!-- c --><entry>Fish &amp; chips &#233;<![CDATA[<raw>]]>tail</entry>"
       "<?app do?><empty/></feed>");
   ASSERT_TRUE(ok) << (rec->error ? rec->error->description() : "");
-  EXPECT_EQ(rec->events, (Events{"start", "<feed a=1 b=two & more>", "comment: c ", "<entry>", "text:Fish & chips é",
-                                 "cdata:<raw>", "text:tail", "</entry>", "pi:app do", "<empty>", "</empty>",
-                                 "</feed>", "end"}));
+  EXPECT_EQ(rec->events, (Events{"start", "<feed a=1 b=two & more>", "comment: c ", "<entry>",
+                                 "text:Fish & chips é", "cdata:<raw>", "text:tail", "</entry>", "pi:app do",
+                                 "<empty>", "</empty>", "</feed>", "end"}));
 }
 
 TEST(XMLParserTest, DeclaredEncodingsArriveAsUtf8) {
@@ -138,7 +143,8 @@ TEST(XMLParserTest, ExternalEntitiesAreRefusedAndNoFileIsRead) {
   std::vector<std::string> attacks = {
       "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"file://" + secretPath + "\">]><r>&x;</r>",
       "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"" + secretPath + "\">]><r a=\"&x;\">&x;</r>",
-      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY % p SYSTEM \"file://" + folder + "/evil.dtd\"> %p;]><r>&stolen;</r>",
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY % p SYSTEM \"file://" + folder +
+          "/evil.dtd\"> %p;]><r>&stolen;</r>",
       "<?xml version=\"1.0\"?><!DOCTYPE r SYSTEM \"file://" + folder + "/evil.dtd\"><r>&stolen;</r>",
       "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY x SYSTEM \"http://127.0.0.1:1/x\">]><r>&x;</r>",
   };
@@ -156,7 +162,8 @@ TEST(XMLParserTest, RecursiveEntitiesAreRefusedAndSimpleOnesExpanded) {
   EXPECT_FALSE(laughs.first);
   EXPECT_EQ(laughs.second->error->code(), ns::NSXMLParserEntityRefLoopError);
 
-  auto simple = parse("<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY me \"Pelorin &#233; co\">]><r t=\"&me;\">&me;!</r>");
+  auto simple = parse(
+      "<?xml version=\"1.0\"?><!DOCTYPE r [<!ENTITY me \"Pelorin &#233; co\">]><r t=\"&me;\">&me;!</r>");
   ASSERT_TRUE(simple.first) << simple.second->error->description();
   EXPECT_EQ(simple.second->events[1], "<r t=Pelorin é co>");
   EXPECT_EQ(simple.second->events[2], "text:Pelorin é co!");
@@ -208,7 +215,8 @@ TEST(XMLParserTest, TheDelegateCanAbortAndIsHeldWeakly) {
 
 TEST(XMLParserTest, LargeDocumentsArriveInPieces) {
   std::string xml = "<list>";
-  for (int i = 0; i < 20000; ++i) xml += "<item n=\"" + std::to_string(i) + "\">value " + std::to_string(i) + "</item>";
+  for (int i = 0; i < 20000; ++i)
+    xml += "<item n=\"" + std::to_string(i) + "\">value " + std::to_string(i) + "</item>";
   xml += "</list>";
   auto [ok, rec] = parse(xml);
   ASSERT_TRUE(ok);

@@ -63,7 +63,8 @@ TEST_F(FileViewer, SeveralFilesGoInOneCallAndOtherURLsAreLeftOut) {
       {ns::URL::fileURLWithPath(one), ns::URL::URLWithString("https://example.test/x"), nullptr,
        ns::URL::fileURLWithPath(two)});
   ASSERT_TRUE(pltest::pumpUntil([&] { return fileManager->callCount() == 1; }, 30));
-  EXPECT_EQ(fileManager->calls()[0].arguments[0], ns::Value(ns::Array{ns::Value(fileURI(one)), ns::Value(fileURI(two))}));
+  EXPECT_EQ(fileManager->calls()[0].arguments[0],
+            ns::Value(ns::Array{ns::Value(fileURI(one)), ns::Value(fileURI(two))}));
 
   // Without the file manager, the opener gets each folder once.
   fileManager.reset();
@@ -114,8 +115,10 @@ TEST_F(FileViewer, OutcomeByWhatTheBusOffers) {
       fileManager = pltest::FakeBusService::fileManager(bus_.address());
       fileManager->setAnswering(c.answering);
     }
-    sandbox_.set("DBUS_SESSION_BUS_ADDRESS", c.busAddress ? std::optional<std::string>(bus_.address()) : std::nullopt);
-    sys::setOpenerCommand(c.opener ? std::optional<std::string>() : std::optional<std::string>("/nonexistent/opener"));
+    sandbox_.set("DBUS_SESSION_BUS_ADDRESS",
+                 c.busAddress ? std::optional<std::string>(bus_.address()) : std::nullopt);
+    sys::setOpenerCommand(c.opener ? std::optional<std::string>()
+                                   : std::optional<std::string>("/nonexistent/opener"));
     ns::LogCapture log(true);
     EXPECT_EQ(reveal(video), c.outcome);
     if (fileManager) {

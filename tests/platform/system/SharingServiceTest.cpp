@@ -26,7 +26,8 @@ class ShareRecorder : public ns::Object {
     heard.push_back({"shared", service, items, std::nullopt, isMain()});
   }
   void didFail(ns::Ref<ak::SharingService> service, ns::Array items, ns::Ref<ns::ErrorObject> error) {
-    heard.push_back({"failed", service, items, error ? std::optional<ns::Error>(error->error()) : std::nullopt, isMain()});
+    heard.push_back({"failed", service, items,
+                     error ? std::optional<ns::Error>(error->error()) : std::nullopt, isMain()});
   }
 
  private:
@@ -60,7 +61,8 @@ std::vector<std::pair<std::string, std::string>> decodedQuery(const std::string&
     if (end == std::string::npos) end = query.size();
     std::string pair = query.substr(start, end - start);
     auto eq = pair.find('=');
-    pairs.emplace_back(pair.substr(0, eq), ns::stringByRemovingPercentEncoding(pair.substr(eq + 1)).value_or("<bad>"));
+    pairs.emplace_back(pair.substr(0, eq),
+                       ns::stringByRemovingPercentEncoding(pair.substr(eq + 1)).value_or("<bad>"));
     start = end + 1;
   }
   return pairs;
@@ -69,7 +71,9 @@ std::vector<std::pair<std::string, std::string>> decodedQuery(const std::string&
 class Sharing : public SystemServicesTest {
  protected:
   const std::string link_ = "http://short.example.test/abc_DEF-1";
-  ns::Array items(const std::string& text) { return {ns::Value(ns::URL::URLWithString(link_)), ns::Value(text)}; }
+  ns::Array items(const std::string& text) {
+    return {ns::Value(ns::URL::URLWithString(link_)), ns::Value(text)};
+  }
 };
 
 TEST_F(Sharing, TheSharePageCarriesTheTextAndLinkThatDecodeBackExactly) {
@@ -82,9 +86,13 @@ TEST_F(Sharing, TheSharePageCarriesTheTextAndLinkThatDecodeBackExactly) {
   };
   const std::string escapedText = "%23NowPlaying%20A%26B%20using%20Pelorin%28x%29";
   const Case cases[] = {
-      {ak::SharingServiceNamePostOnTwitter, "https://twitter.com/intent/tweet", {{"text", text}, {"url", link_}},
+      {ak::SharingServiceNamePostOnTwitter,
+       "https://twitter.com/intent/tweet",
+       {{"text", text}, {"url", link_}},
        "text=" + escapedText + "&url=http%3A%2F%2Fshort.example.test%2Fabc_DEF-1"},
-      {ak::SharingServiceNamePostOnFacebook, "https://www.facebook.com/sharer/sharer.php", {{"u", link_}, {"t", text}},
+      {ak::SharingServiceNamePostOnFacebook,
+       "https://www.facebook.com/sharer/sharer.php",
+       {{"u", link_}, {"t", text}},
        "u=http%3A%2F%2Fshort.example.test%2Fabc_DEF-1&t=" + escapedText},
   };
   std::size_t runs = 0;
@@ -117,7 +125,9 @@ TEST_F(Sharing, TheSharePageCarriesTheTextAndLinkThatDecodeBackExactly) {
 TEST_F(Sharing, EscapingKeepsOnlyUnreservedCharactersAndRoundTripsAnyText) {
   auto service = ak::SharingService::sharingServiceNamed(ak::SharingServiceNamePostOnTwitter);
   const std::string texts[] = {
-      "plain", "a b+c=d&e#f?g/h", "100% ünïcødé ★ 日本", "-._~ stay", "quote\"'<>[]{}|\\^`", "line\nbreak\ttab", "",
+      "plain",     "a b+c=d&e#f?g/h",     "100% ünïcødé ★ 日本",
+      "-._~ stay", "quote\"'<>[]{}|\\^`", "line\nbreak\ttab",
+      "",
   };
   for (const auto& text : texts) {
     SCOPED_TRACE(text);
@@ -125,10 +135,12 @@ TEST_F(Sharing, EscapingKeepsOnlyUnreservedCharactersAndRoundTripsAnyText) {
     ASSERT_TRUE(page);
     auto query = page->query().value_or("");
     for (char ch : query.substr(query.find('=') + 1)) {
-      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(ch)) || std::string("-._~%").find(ch) != std::string::npos)
+      EXPECT_TRUE(std::isalnum(static_cast<unsigned char>(ch)) ||
+                  std::string("-._~%").find(ch) != std::string::npos)
           << "unescaped " << ch;
     }
-    EXPECT_EQ(decodedQuery(page->absoluteString()), (std::vector<std::pair<std::string, std::string>>{{"text", text}}));
+    EXPECT_EQ(decodedQuery(page->absoluteString()),
+              (std::vector<std::pair<std::string, std::string>>{{"text", text}}));
   }
   EXPECT_EQ(service->sharePageURLForItems({ns::Value("-._~")})->absoluteString(),
             "https://twitter.com/intent/tweet?text=-._~");
@@ -164,8 +176,8 @@ TEST_F(Sharing, WhatCanBePerformedAndWhatFailsWithoutRunningAnything) {
       {"no share page", [] { sys::setSharePageHost(ak::SharingServiceNamePostOnTwitter, ""); }, good, false},
       {"no opener", [] { sys::setOpenerCommand("/nonexistent/opener"); }, good, false},
       {"neither text nor link", [] {}, {ns::Value(42), ns::Value::null()}, true},
-      {"a share host that is no web page", [] { sys::setSharePageHost(ak::SharingServiceNamePostOnTwitter, "javascript:x"); },
-       good, true},
+      {"a share host that is no web page",
+       [] { sys::setSharePageHost(ak::SharingServiceNamePostOnTwitter, "javascript:x"); }, good, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

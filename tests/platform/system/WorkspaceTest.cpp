@@ -178,13 +178,13 @@ TEST(OpenerLookup, NamesAreFoundOnThePathAndPathsAreUsedAsGiven) {
   const Case cases[] = {
       {"opener", path, first},
       {"opener", root + "/b:" + root + "/a", second},
-      {"plain", path, plainLater},                       // the one that is not executable is passed over
-      {"folder-opener", root + "/e", std::nullopt},      // a folder is no program
+      {"plain", path, plainLater},                   // the one that is not executable is passed over
+      {"folder-opener", root + "/e", std::nullopt},  // a folder is no program
       {"opener", std::string("::relative:") + root + "/b", second},  // relative entries are skipped
       {"opener", std::string(""), std::nullopt},
       {"opener", std::nullopt, std::nullopt},
       {"missing", path, std::nullopt},
-      {second, std::nullopt, second},                    // a path is used as given
+      {second, std::nullopt, second},  // a path is used as given
       {root + "/c/plain", path, std::nullopt},
       {"", path, std::nullopt},
   };

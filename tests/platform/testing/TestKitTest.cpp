@@ -71,7 +71,8 @@ TEST(Sandbox, PointsHomeAndXdgFoldersIntoAFolderRemovedAfterwards) {
       EXPECT_NE(inner.root(), root);
       EXPECT_EQ(std::string(std::getenv("HOME")), inner.home().string());
     }
-    EXPECT_EQ(std::string(std::getenv("HOME")), sandbox.home().string()) << "nested sandboxes restore in turn";
+    EXPECT_EQ(std::string(std::getenv("HOME")), sandbox.home().string())
+        << "nested sandboxes restore in turn";
   }
   EXPECT_FALSE(fs::exists(root)) << "everything is removed";
   EXPECT_EQ(std::string(std::getenv("HOME") ? std::getenv("HOME") : ""), savedHome);
@@ -140,7 +141,8 @@ TEST(FakeServer, RoutesCaptureAndCannedReplies) {
   EXPECT_EQ(item.body, "{\"id\":12,\"q\":\"a b\"}");
   EXPECT_EQ(item.headers.get("Content-Type"), "application/json");
   EXPECT_EQ(fetch(server.URLForPath("/items/7")).status, 410) << "the newest route wins";
-  auto made = fetch(server.URLForPath("/form.php"), "POST", "a=1", {{"Content-Type", "application/x-www-form-urlencoded"}});
+  auto made = fetch(server.URLForPath("/form.php"), "POST", "a=1",
+                    {{"Content-Type", "application/x-www-form-urlencoded"}});
   EXPECT_EQ(made.status, 201);
   EXPECT_EQ(made.headers.get("x-made"), "yes");
   EXPECT_EQ(fetch(server.URLForPath("/form.php")).status, 404) << "the method matters";

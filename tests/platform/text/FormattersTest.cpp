@@ -50,23 +50,30 @@ TEST_F(FormattersTest, Rfc1123RoundTripWithEnglishNamesWhateverTheCurrentLocale)
   f->setLocale(Locale("en_US"));
   f->setTimeZone(*TimeZone::timeZoneWithName("GMT"));
   f->setDateFormat("EEE, dd MMM yyyy HH:mm:ss 'GMT'");
-  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "Sat, 05 Dec 2026 16:52:50 GMT");
-  EXPECT_EQ(f->dateFromString("Sat, 05 Dec 2026 16:52:50 GMT"), Date::dateWithTimeIntervalSince1970(1796489570.0));
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)),
+            "Sat, 05 Dec 2026 16:52:50 GMT");
+  EXPECT_EQ(f->dateFromString("Sat, 05 Dec 2026 16:52:50 GMT"),
+            Date::dateWithTimeIntervalSince1970(1796489570.0));
   f->setDateFormat("EEE', 'd' 'MMM' 'yyyy' 'HH:mm:ss' GMT'");
-  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "Sat, 5 Dec 2026 16:52:50 GMT");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)),
+            "Sat, 5 Dec 2026 16:52:50 GMT");
   // A new formatter follows the current locale.
   auto french = make<DateFormatter>();
   french->setTimeZone(TimeZone::GMT());
   french->setDateFormat("MMMM");
-  EXPECT_EQ(french->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)), "d\xC3\xA9" "cembre");
+  EXPECT_EQ(french->stringFromDate(Date::dateWithTimeIntervalSince1970(1796489570)),
+            "d\xC3\xA9"
+            "cembre");
 }
 
 TEST_F(FormattersTest, LocalAndFixedZonesAndMilliseconds) {
   auto f = make<DateFormatter>();  // default zone: Europe/Paris, summer time in May
   f->setDateFormat("yyyy-MM-dd HH:mm:ss:SSS");
-  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)), "2014-05-01 15:45:07:123");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)),
+            "2014-05-01 15:45:07:123");
   f->setTimeZone(*TimeZone::timeZoneForSecondsFromGMT(-5 * 3600 - 1800));
-  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)), "2014-05-01 08:15:07:123");
+  EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907.123)),
+            "2014-05-01 08:15:07:123");
   f->setDateFormat("yyyy'-'MM'-'dd' 'HH'-'mm'");
   f->setTimeZone(TimeZone::GMT());
   EXPECT_EQ(f->stringFromDate(Date::dateWithTimeIntervalSince1970(1398951907)), "2014-05-01 13-45");
@@ -93,15 +100,18 @@ TEST_F(FormattersTest, TimeZones) {
   EXPECT_FALSE(TimeZone::timeZoneWithName("Not/AZone"));
   EXPECT_FALSE(TimeZone::timeZoneWithName(""));
   auto paris = *TimeZone::timeZoneWithName("Europe/Paris");
-  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1398951907)), 7200);   // May: summer time
-  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1796489570)), 3600);   // December
+  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1398951907)),
+            7200);  // May: summer time
+  EXPECT_EQ(paris.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(1796489570)), 3600);  // December
   EXPECT_TRUE(paris.isDaylightSavingTimeForDate(Date::dateWithTimeIntervalSince1970(1398951907)));
   EXPECT_EQ(TimeZone::localTimeZone(), paris);
   auto fixed = *TimeZone::timeZoneForSecondsFromGMT(3600 + 1800);
   EXPECT_EQ(fixed.name(), "GMT+0130");
   EXPECT_EQ(fixed.secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)), 5400);
   EXPECT_FALSE(TimeZone::timeZoneForSecondsFromGMT(20 * 3600));
-  EXPECT_EQ(TimeZone::timeZoneWithName("Universal")->secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)), 0);
+  EXPECT_EQ(
+      TimeZone::timeZoneWithName("Universal")->secondsFromGMTForDate(Date::dateWithTimeIntervalSince1970(0)),
+      0);
   EXPECT_EQ(TimeZone::timeZoneWithAbbreviation("PST")->name(), "America/Los_Angeles");
   EXPECT_FALSE(TimeZone::timeZoneWithAbbreviation("XYZ"));
   std::unordered_map<TimeZone, int> byZone{{paris, 1}, {fixed, 2}};
@@ -112,7 +122,8 @@ TEST_F(FormattersTest, CalendarComponentsBothWays) {
   Calendar cal;
   cal.setTimeZone(TimeZone::GMT());
   auto c = cal.components(CalendarUnitYear | CalendarUnitMonth | CalendarUnitDay | CalendarUnitHour |
-                              CalendarUnitMinute | CalendarUnitSecond | CalendarUnitWeekday | CalendarUnitNanosecond,
+                              CalendarUnitMinute | CalendarUnitSecond | CalendarUnitWeekday |
+                              CalendarUnitNanosecond,
                           Date::dateWithTimeIntervalSince1970(1398951907.5));
   EXPECT_EQ(c.year, 2014);
   EXPECT_EQ(c.month, 5);
@@ -131,7 +142,8 @@ TEST_F(FormattersTest, CalendarComponentsBothWays) {
   day.month = 5;
   day.day = 1;
   day.timeZone = TimeZone::timeZoneWithName("Europe/Paris");
-  EXPECT_EQ(cal.dateFromComponents(day), Date::dateWithTimeIntervalSince1970(1398895200.0));  // 2014-04-30 22:00 GMT
+  EXPECT_EQ(cal.dateFromComponents(day),
+            Date::dateWithTimeIntervalSince1970(1398895200.0));  // 2014-04-30 22:00 GMT
   // Out-of-range fields roll over rather than fail.
   day.month = 13;
   day.timeZone.reset();
@@ -164,7 +176,10 @@ TEST_F(FormattersTest, DecimalNumbersFollowTheLocale) {
 
 TEST_F(FormattersTest, ComparisonAndCaseMapping) {
   EXPECT_EQ(str::localizedCaseInsensitiveCompare("apple", "Banana"), OrderedAscending);
-  EXPECT_EQ(str::localizedCaseInsensitiveCompare("\xC3\xA9" "clair", "Eclair"), OrderedDescending);  // accent counts
+  EXPECT_EQ(str::localizedCaseInsensitiveCompare("\xC3\xA9"
+                                                 "clair",
+                                                 "Eclair"),
+            OrderedDescending);  // accent counts
   EXPECT_EQ(str::localizedCaseInsensitiveCompare("Zebra", "zebra"), OrderedSame);
   EXPECT_EQ(str::localizedCompare("a", "B"), OrderedAscending);  // not code-unit order
   EXPECT_EQ(str::localizedStandardCompareInLocale("file2", "File10", Locale("en_US")), OrderedAscending);
@@ -175,7 +190,10 @@ TEST_F(FormattersTest, ComparisonAndCaseMapping) {
   EXPECT_EQ(str::uppercaseStringWithLocale("i", Locale("tr_TR")), "\xC4\xB0");
   EXPECT_EQ(str::uppercaseStringWithLocale("i", std::nullopt), "I");  // current locale: en_US
   EXPECT_EQ(str::lowercaseStringWithLocale("I", Locale("tr_TR")), "\xC4\xB1");
-  EXPECT_EQ(str::uppercaseStringWithLocale("stra\xC3\x9F" "e", Locale("de_DE")), "STRASSE");
+  EXPECT_EQ(str::uppercaseStringWithLocale("stra\xC3\x9F"
+                                           "e",
+                                           Locale("de_DE")),
+            "STRASSE");
   EXPECT_EQ(str::capitalizedStringWithLocale("hello wORLD", std::nullopt), "Hello World");
 }
 

@@ -7,10 +7,10 @@
 
 namespace {
 
+using ns::NotFound;
+using ns::Range;
 using ns::RegularExpression;
 using ns::TextCheckingResult;
-using ns::Range;
-using ns::NotFound;
 
 ns::Ref<RegularExpression> regex(std::string_view pattern, std::uint32_t options = 0) {
   ns::Error e("", 0);
@@ -24,7 +24,9 @@ ns::Ref<RegularExpression> regex(std::string_view pattern, std::uint32_t options
 namespace {
 
 TEST(RegularExpressionTest, RangesCountUtf16UnitsAndTemplatesUseGroups) {
-  const std::string text = "\xC3\xA9\xF0\x9F\x98\x80" "abc";  // "é😀abc": é is one unit, 😀 two
+  const std::string text =
+      "\xC3\xA9\xF0\x9F\x98\x80"
+      "abc";  // "é😀abc": é is one unit, 😀 two
   auto r = RegularExpression::regularExpressionWithPattern_options_error("(a)(x)?(b)c", 0, nullptr);
   ASSERT_TRUE(r);
   EXPECT_EQ(r->numberOfCaptureGroups(), 3u);
@@ -69,14 +71,17 @@ TEST(RegularExpressionTest, AllMatchesOptionsAndRanges) {
 
   // Anchored: only a match at the start of the range counts.
   auto digits = regex("\\d+");
-  EXPECT_EQ(digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {0, 4}).location,
-            NotFound);
-  EXPECT_EQ(digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {2, 2}),
-            (Range{2, 2}));
+  EXPECT_EQ(
+      digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {0, 4})
+          .location,
+      NotFound);
+  EXPECT_EQ(
+      digits->rangeOfFirstMatchInString_options_range("ab12", RegularExpression::MatchingAnchored, {2, 2}),
+      (Range{2, 2}));
   // By default ^ matches at the start of the range.
   EXPECT_EQ(regex("^b")->numberOfMatchesInString_options_range("ab", 0, {1, 1}), 1u);
-  EXPECT_EQ(regex("^b")->numberOfMatchesInString_options_range("ab", RegularExpression::MatchingWithoutAnchoringBounds,
-                                                              {1, 1}),
+  EXPECT_EQ(regex("^b")->numberOfMatchesInString_options_range(
+                "ab", RegularExpression::MatchingWithoutAnchoringBounds, {1, 1}),
             0u);
 
   // Empty matches advance instead of looping forever.

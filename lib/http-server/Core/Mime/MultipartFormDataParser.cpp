@@ -52,7 +52,8 @@ long MultipartFormDataParser::findContentEnd_fromOffset(const ns::Data& data, lo
   return find(data, offset, boundaryData_.bytes(), boundaryData_.length());
 }
 
-long MultipartFormDataParser::numberOfBytesToLeavePendingWithData_length_encoding(const ns::Data& data, long length,
+long MultipartFormDataParser::numberOfBytesToLeavePendingWithData_length_encoding(const ns::Data& data,
+                                                                                  long length,
                                                                                   std::int32_t encoding) {
   if (encoding != MultipartContentTransferEncodingQuotedPrintable) return 0;
   if (length < 3) return length;
@@ -64,7 +65,8 @@ long MultipartFormDataParser::numberOfBytesToLeavePendingWithData_length_encodin
 
 ns::Data MultipartFormDataParser::decodedDataFromData_encoding(const ns::Data& data, std::int32_t encoding) {
   if (encoding == MultipartContentTransferEncodingBase64) return DataDigests::base64Decoded(data);
-  if (encoding == MultipartContentTransferEncodingQuotedPrintable) return decodedDataFromQuotedPrintableData(data);
+  if (encoding == MultipartContentTransferEncodingQuotedPrintable)
+    return decodedDataFromQuotedPrintableData(data);
   return data;
 }
 
@@ -127,7 +129,9 @@ bool MultipartFormDataParser::appendData(const ns::Data& data) {
   const long B = static_cast<long>(boundaryData_.length());
   const long length = static_cast<long>(W.length());
   auto keepFrom = [&](long o) {
-    if (o < length) pendingData_ = ns::MutableData(W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(length - o)));
+    if (o < length)
+      pendingData_ =
+          ns::MutableData(W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(length - o)));
   };
   long o = 0;
 
@@ -182,7 +186,8 @@ bool MultipartFormDataParser::appendData(const ns::Data& data) {
     auto delegate = lockedDelegate();
     if (reachedEpilogue_) {
       if (delegate && o <= length)
-        delegate->processEpilogueData(W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(length - o)));
+        delegate->processEpilogueData(
+            W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(length - o)));
       return true;
     }
     if (!currentHeader_) {
@@ -195,7 +200,8 @@ bool MultipartFormDataParser::appendData(const ns::Data& data) {
           W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(headerEnd + 2 - o)), formEncoding_);
       if (!currentHeader_) {
         HTTP_LOG_ERROR(kLogLevel,
-                       "MultipartFormDataParser: MultipartFormDataParser: wrong input format, coulnd't get a valid header");
+                       "MultipartFormDataParser: MultipartFormDataParser: wrong input format, coulnd't get a "
+                       "valid header");
         return false;
       }
       if (delegate) delegate->processStartOfPartWithHeader(currentHeader_);
@@ -204,9 +210,9 @@ bool MultipartFormDataParser::appendData(const ns::Data& data) {
     long contentEnd = findContentEnd_fromOffset(W, o);
     if (contentEnd < 0) {
       long n = length - o - B;
-      if (n <= 0 ||
-          n <= numberOfBytesToLeavePendingWithData_length_encoding(
-                   W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(n)), n, currentEncoding_)) {
+      if (n <= 0 || n <= numberOfBytesToLeavePendingWithData_length_encoding(
+                             W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(n)), n,
+                             currentEncoding_)) {
         keepFrom(o);
         return true;
       }

@@ -22,15 +22,17 @@ class MultipartFormDataParser : public ns::Object {
  public:
   MultipartFormDataParser(const std::string& boundary, FormEncoding formEncoding);
   // Nothing without a boundary.
-  static ns::Ref<MultipartFormDataParser> initWithBoundary_formEncoding(const std::optional<std::string>& boundary,
-                                                                        FormEncoding formEncoding);
+  static ns::Ref<MultipartFormDataParser> initWithBoundary_formEncoding(
+      const std::optional<std::string>& boundary, FormEncoding formEncoding);
 
   std::string className() const override { return "MultipartFormDataParser"; }
   // False when a part header cannot be read.
   bool appendData(const ns::Data& data);
 
   std::weak_ptr<MultipartFormDataParserDelegate> delegate() const { return delegate_; }
-  void setDelegate(std::weak_ptr<MultipartFormDataParserDelegate> delegate) { delegate_ = std::move(delegate); }
+  void setDelegate(std::weak_ptr<MultipartFormDataParserDelegate> delegate) {
+    delegate_ = std::move(delegate);
+  }
   FormEncoding formEncoding() const { return formEncoding_; }
   void setFormEncoding(FormEncoding encoding) { formEncoding_ = encoding; }
 

@@ -45,10 +45,13 @@ long indexOfByte(const std::uint8_t* bytes, std::size_t length, std::uint8_t byt
   return at ? static_cast<const std::uint8_t*>(at) - bytes : -1;
 }
 
-bool isHeaderSpace(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool isHeaderSpace(std::uint8_t c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 // A parameter value: a quoted one loses its quotes, then backslashes escape the next character.
-std::optional<std::string> extractParamValue(const std::uint8_t* bytes, std::size_t length, FormEncoding encoding) {
+std::optional<std::string> extractParamValue(const std::uint8_t* bytes, std::size_t length,
+                                             FormEncoding encoding) {
   if (length == 0) return std::nullopt;
   if (bytes[0] == '"') {
     // A lone quote leaves nothing between the quotes.
@@ -70,7 +73,8 @@ std::optional<std::string> extractParamValue(const std::uint8_t* bytes, std::siz
 
 }  // namespace
 
-std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t length, FormEncoding encoding) {
+std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t length,
+                                          FormEncoding encoding) {
   switch (encoding) {
     case FormEncoding::UTF8:
       if (!isValidUTF8(bytes, length)) return std::nullopt;
@@ -95,8 +99,8 @@ std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t
   return std::nullopt;
 }
 
-ns::Ref<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData_contentEncoding(const ns::Data& data,
-                                                                                               FormEncoding encoding) {
+ns::Ref<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData_contentEncoding(
+    const ns::Data& data, FormEncoding encoding) {
   const std::uint8_t* bytes = data.bytes();
   const std::size_t n = data.length();
   long colon = indexOfByte(bytes, n, ':');
@@ -121,9 +125,10 @@ ns::Ref<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData_c
   auto field = ns::make<MultipartMessageHeaderField>(*name, *value);
   if (semicolon >= 0) {
     std::size_t paramStart = std::min(valueLength, static_cast<std::size_t>(semicolon) + 2);
-    if (!field->parseHeaderValueBytes_length_encoding(valueBytes + paramStart,
-                                                      static_cast<std::int64_t>(valueLength - paramStart), encoding)) {
-      HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Bad params for header with name '%@' and value '%@'", *name,
+    if (!field->parseHeaderValueBytes_length_encoding(
+            valueBytes + paramStart, static_cast<std::int64_t>(valueLength - paramStart), encoding)) {
+      HTTP_LOG_ERROR(kLogLevel,
+                     "MultipartFormDataParser: Bad params for header with name '%@' and value '%@'", *name,
                      *value);
       HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Params str: %@",
                      lossyASCII(valueBytes + paramStart, valueLength - paramStart));
@@ -133,7 +138,8 @@ ns::Ref<MultipartMessageHeaderField> MultipartMessageHeaderField::initWithData_c
   return field;
 }
 
-bool MultipartMessageHeaderField::parseHeaderValueBytes_length_encoding(const std::uint8_t* bytes, std::int64_t length,
+bool MultipartMessageHeaderField::parseHeaderValueBytes_length_encoding(const std::uint8_t* bytes,
+                                                                        std::int64_t length,
                                                                         FormEncoding encoding) {
   if (length < 1) return true;
   const std::size_t n = static_cast<std::size_t>(length);
@@ -146,10 +152,12 @@ bool MultipartMessageHeaderField::parseHeaderValueBytes_length_encoding(const st
     if (value) {
       params_[*key] = *value;
     } else if (atEnd) {
-      HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: Failed to exctract paramValue for key %@ in header %@", *key,
+      HTTP_LOG_ERROR(kLogLevel,
+                     "MultipartFormDataParser: Failed to exctract paramValue for key %@ in header %@", *key,
                      name_);
     } else {
-      HTTP_LOG_WARN(kLogLevel, "MultipartFormDataParser: Failed to exctract paramValue for key %@ in header %@", *key,
+      HTTP_LOG_WARN(kLogLevel,
+                    "MultipartFormDataParser: Failed to exctract paramValue for key %@ in header %@", *key,
                     name_);
     }
   };
@@ -198,7 +206,8 @@ MultipartMessageHeader::MultipartMessageHeader(const ns::Data& data, FormEncodin
       if (auto field = MultipartMessageHeaderField::initWithData_contentEncoding(line, formEncoding))
         fields_[field->name()] = field;
       else
-        HTTP_LOG_WARN(kLogLevel, "MultipartFormDataParser: Failed to parse MIME header field. Input ASCII string:%@",
+        HTTP_LOG_WARN(kLogLevel,
+                      "MultipartFormDataParser: Failed to parse MIME header field. Input ASCII string:%@",
                       lossyASCII(line.bytes(), line.length()));
       i += 2;
       start = i;
@@ -206,7 +215,8 @@ MultipartMessageHeader::MultipartMessageHeader(const ns::Data& data, FormEncodin
     }
     ++i;
   }
-  if (fields_.empty()) fields_["Content-Type"] = ns::make<MultipartMessageHeaderField>("Content-Type", "text/plain");
+  if (fields_.empty())
+    fields_["Content-Type"] = ns::make<MultipartMessageHeaderField>("Content-Type", "text/plain");
 }
 
 std::string MultipartMessageHeader::description() const {

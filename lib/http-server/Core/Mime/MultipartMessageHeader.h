@@ -20,13 +20,16 @@ enum : std::int32_t {
 };
 
 // `bytes` as UTF-8 text, or nothing when they are not valid in `encoding`.
-std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t length, FormEncoding encoding);
+std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t length,
+                                          FormEncoding encoding);
 
 class MultipartMessageHeaderField : public ns::Object {
  public:
-  MultipartMessageHeaderField(std::string name, std::string value) : name_(std::move(name)), value_(std::move(value)) {}
+  MultipartMessageHeaderField(std::string name, std::string value)
+      : name_(std::move(name)), value_(std::move(value)) {}
   // One field line without its CR LF; nothing when the line is malformed.
-  static ns::Ref<MultipartMessageHeaderField> initWithData_contentEncoding(const ns::Data& data, FormEncoding encoding);
+  static ns::Ref<MultipartMessageHeaderField> initWithData_contentEncoding(const ns::Data& data,
+                                                                           FormEncoding encoding);
 
   std::string className() const override { return "MultipartMessageHeaderField"; }
   const std::string& name() const { return name_; }
@@ -35,7 +38,8 @@ class MultipartMessageHeaderField : public ns::Object {
   std::string description() const override;
 
   // Fills params from the text after the value's ";"; false when it cannot be read.
-  bool parseHeaderValueBytes_length_encoding(const std::uint8_t* bytes, std::int64_t length, FormEncoding encoding);
+  bool parseHeaderValueBytes_length_encoding(const std::uint8_t* bytes, std::int64_t length,
+                                             FormEncoding encoding);
 
  private:
   std::string name_;
@@ -48,7 +52,8 @@ class MultipartMessageHeader : public ns::Object {
   // The header lines, the last one with its CR LF. Never fails: a header without a readable
   // field holds only "Content-Type" with the value "text/plain".
   MultipartMessageHeader(const ns::Data& data, FormEncoding formEncoding);
-  static ns::Ref<MultipartMessageHeader> initWithData_formEncoding(const ns::Data& data, FormEncoding encoding) {
+  static ns::Ref<MultipartMessageHeader> initWithData_formEncoding(const ns::Data& data,
+                                                                   FormEncoding encoding) {
     return ns::make<MultipartMessageHeader>(data, encoding);
   }
 

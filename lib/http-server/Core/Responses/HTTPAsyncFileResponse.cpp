@@ -34,8 +34,8 @@ ns::Ref<HTTPAsyncFileResponse> HTTPAsyncFileResponse::initWithFilePath_forConnec
   }
   struct stat st {};
   if (::stat(filePath.c_str(), &st) != 0) {
-    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@", kLogName,
-                  filePath);
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@",
+                  kLogName, filePath);
     return nullptr;
   }
   return ns::make<HTTPAsyncFileResponse>(filePath, connection, static_cast<std::uint64_t>(st.st_size));
@@ -61,7 +61,8 @@ bool HTTPAsyncFileResponse::openFileAndSetupReadSource() {
   fileFD_ = fd;
   readQueue_ = dispatch::queueCreate("HTTPAsyncFileResponse");
   dispatch::setSpecific(readQueue_, &readQueue_, this);
-  readSource_ = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd), 0, readQueue_);
+  readSource_ =
+      dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd), 0, readQueue_);
   ns::Weak<HTTPAsyncFileResponse> weak = weakSelf<HTTPAsyncFileResponse>();
   readSource_->setEventHandler([weak] {
     if (auto me = weak.lock()) me->readSourceFired();
@@ -129,8 +130,8 @@ void HTTPAsyncFileResponse::setOffset(std::uint64_t offset) {
     readOffset_ = offset;
   });
   if (::lseek(fileFD_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this, errno,
-                   filePath_);
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this,
+                   errno, filePath_);
     abort();
   }
 }
@@ -158,7 +159,8 @@ void HTTPAsyncFileResponse::readSourceFired() {
   std::uint64_t wanted;
   {
     std::lock_guard lock(mutex_);
-    std::uint64_t requestLeft = readRequestLength_ > readBufferOffset_ ? readRequestLength_ - readBufferOffset_ : 0;
+    std::uint64_t requestLeft =
+        readRequestLength_ > readBufferOffset_ ? readRequestLength_ - readBufferOffset_ : 0;
     std::uint64_t fileLeft = fileLength_ > readOffset_ ? fileLength_ - readOffset_ : 0;
     wanted = std::min(requestLeft, fileLeft);
   }

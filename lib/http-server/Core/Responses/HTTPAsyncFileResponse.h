@@ -24,8 +24,8 @@ class HTTPAsyncFileResponse : public HTTPResponse {
   ~HTTPAsyncFileResponse() override;
 
   // Nothing when the file's attributes cannot be read.
-  static ns::Ref<HTTPAsyncFileResponse> initWithFilePath_forConnection(const std::string& filePath,
-                                                                       const ns::Ref<HTTPConnection>& connection);
+  static ns::Ref<HTTPAsyncFileResponse> initWithFilePath_forConnection(
+      const std::string& filePath, const ns::Ref<HTTPConnection>& connection);
 
   std::string className() const override { return "HTTPAsyncFileResponse"; }
 

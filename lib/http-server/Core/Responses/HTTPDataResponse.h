@@ -5,7 +5,9 @@
 class HTTPDataResponse : public HTTPResponse {
  public:
   explicit HTTPDataResponse(ns::Data data) : data_(std::move(data)) {}
-  static ns::Ref<HTTPDataResponse> initWithData(const ns::Data& data) { return ns::make<HTTPDataResponse>(data); }
+  static ns::Ref<HTTPDataResponse> initWithData(const ns::Data& data) {
+    return ns::make<HTTPDataResponse>(data);
+  }
 
   std::string className() const override { return "HTTPDataResponse"; }
   std::uint64_t contentLength() override { return data_.length(); }

@@ -49,7 +49,8 @@ HTTPDynamicFileResponse::HTTPDynamicFileResponse(std::string filePath, ns::Weak<
       separator_(separator),
       replacementDict_(std::move(replacements)) {}
 
-ns::Ref<HTTPDynamicFileResponse> HTTPDynamicFileResponse::initWithFilePath_forConnection_separator_replacementDictionary(
+ns::Ref<HTTPDynamicFileResponse>
+HTTPDynamicFileResponse::initWithFilePath_forConnection_separator_replacementDictionary(
     const std::string& filePath, const ns::Ref<HTTPConnection>& connection, const std::string& separator,
     const ns::Dictionary& replacements) {
   if (filePath.empty() || separator.empty()) {
@@ -58,12 +59,12 @@ ns::Ref<HTTPDynamicFileResponse> HTTPDynamicFileResponse::initWithFilePath_forCo
   }
   struct stat st {};
   if (::stat(filePath.c_str(), &st) != 0) {
-    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@", kLogName,
-                  filePath);
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@",
+                  kLogName, filePath);
     return nullptr;
   }
-  return ns::make<HTTPDynamicFileResponse>(filePath, connection, static_cast<std::uint64_t>(st.st_size), separator,
-                                           replacements);
+  return ns::make<HTTPDynamicFileResponse>(filePath, connection, static_cast<std::uint64_t>(st.st_size),
+                                           separator, replacements);
 }
 
 bool HTTPDynamicFileResponse::isDone() {
@@ -109,7 +110,8 @@ void HTTPDynamicFileResponse::processReadBuffer() {
         std::size_t R = replacement.size();
         if (R > spanLength) {
           std::size_t growth = R - spanLength;
-          if (growth > readBuffer_.size() - L) readBuffer_.resize(readBuffer_.size() + std::max(growth, kMinimumGrowth));
+          if (growth > readBuffer_.size() - L)
+            readBuffer_.resize(readBuffer_.size() + std::max(growth, kMinimumGrowth));
         }
         if (R != spanLength)
           std::memmove(readBuffer_.data() + openAt + R, readBuffer_.data() + openAt + spanLength,

@@ -23,8 +23,8 @@ HTTPFileResponse::HTTPFileResponse(std::string filePath, ns::Weak<HTTPConnection
 
 HTTPFileResponse::~HTTPFileResponse() = default;
 
-ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(const std::string& filePath,
-                                                                           const ns::Ref<HTTPConnection>& connection) {
+ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(
+    const std::string& filePath, const ns::Ref<HTTPConnection>& connection) {
   if (filePath.empty()) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Nil filePath", kLogName);
     return nullptr;
@@ -36,8 +36,8 @@ ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(const
   }
   struct stat st {};
   if (::stat(resolved.c_str(), &st) != 0) {
-    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@", kLogName,
-                  resolved);
+    HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@",
+                  kLogName, resolved);
     return nullptr;
   }
   return ns::make<HTTPFileResponse>(resolved, connection, static_cast<std::uint64_t>(st.st_size));
@@ -51,7 +51,8 @@ void HTTPFileResponse::abort() {
 bool HTTPFileResponse::openFile() {
   fileFD_ = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fileFD_ < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to open file. filePath: %@", kLogName, this, filePath_);
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to open file. filePath: %@", kLogName, this,
+                   filePath_);
     abort();
     return false;
   }
@@ -69,8 +70,8 @@ void HTTPFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
   fileOffset_ = offset;
   if (::lseek(fileFD_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this, errno,
-                   filePath_);
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this,
+                   errno, filePath_);
     abort();
   }
 }

@@ -35,10 +35,13 @@ class StatusResponse : public HTTPResponse {
 
 }  // namespace
 
-DAVConnection::~DAVConnection() { dropBody(); }
+DAVConnection::~DAVConnection() {
+  dropBody();
+}
 
 bool DAVConnection::supportsMethod_atPath(const std::string& method, const std::string&) {
-  for (const char* m : {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "PROPFIND", "MKCOL", "MOVE", "COPY", "LOCK", "UNLOCK"})
+  for (const char* m :
+       {"GET", "HEAD", "PUT", "DELETE", "OPTIONS", "PROPFIND", "MKCOL", "MOVE", "COPY", "LOCK", "UNLOCK"})
     if (method == m) return true;
   return false;
 }
@@ -88,7 +91,9 @@ void DAVConnection::processBodyData(const ns::Data& postDataChunk) {
   }
 }
 
-void DAVConnection::finishBody() { closeBodyFile(); }
+void DAVConnection::finishBody() {
+  closeBodyFile();
+}
 
 void DAVConnection::closeBodyFile() {
   if (requestContentStream_ >= 0) {
@@ -111,7 +116,8 @@ void DAVConnection::finishResponse() {
   HTTPConnection::finishResponse();
 }
 
-ns::Ref<HTTPResponse> DAVConnection::httpResponseForMethod_URI(const std::string& method, const std::string& path) {
+ns::Ref<HTTPResponse> DAVConnection::httpResponseForMethod_URI(const std::string& method,
+                                                               const std::string& path) {
   auto self = this->self<HTTPConnection>();
   if (method == "HEAD" || method == "GET") {
     auto filePath = filePathForURI_allowDirectory(path, false);
@@ -143,12 +149,13 @@ ns::Ref<HTTPResponse> DAVConnection::httpResponseForMethod_URI(const std::string
     if (!filePath) return nullptr;
     return ns::make<DELETEResponse>(*filePath, config()->documentRoot());
   }
-  if (method == "OPTIONS" || method == "PROPFIND" || method == "MKCOL" || method == "MOVE" || method == "COPY" ||
-      method == "LOCK" || method == "UNLOCK") {
+  if (method == "OPTIONS" || method == "PROPFIND" || method == "MKCOL" || method == "MOVE" ||
+      method == "COPY" || method == "LOCK" || method == "UNLOCK") {
     auto filePath = filePathForURI_allowDirectory(path, true);
     if (!filePath) return nullptr;
     std::string rootPath = config()->documentRoot().value_or("");
-    std::string resourcePath = filePath->size() > rootPath.size() ? filePath->substr(rootPath.size() + 1) : "";
+    std::string resourcePath =
+        filePath->size() > rootPath.size() ? filePath->substr(rootPath.size() + 1) : "";
     std::optional<ns::Data> body;
     if (bodyWriteFailed_) return ns::make<StatusResponse>(500);
     if (requestBodyFile_) {
@@ -171,8 +178,8 @@ ns::Ref<HTTPResponse> DAVConnection::httpResponseForMethod_URI(const std::string
     } else if (requestContentBody_) {
       body = ns::Data(requestContentBody_->bytes(), requestContentBody_->length());
     }
-    return DAVResponse::initWithMethod_headers_bodyData_resourcePath_rootPath(method, headers, body, resourcePath,
-                                                                              rootPath);
+    return DAVResponse::initWithMethod_headers_bodyData_resourcePath_rootPath(method, headers, body,
+                                                                              resourcePath, rootPath);
   }
   return nullptr;
 }

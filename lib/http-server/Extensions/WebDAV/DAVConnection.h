@@ -21,7 +21,8 @@ class DAVConnection : public HTTPConnection {
   void prepareForBodyWithSize(std::uint64_t contentLength) override;
   void processBodyData(const ns::Data& postDataChunk) override;
   void finishBody() override;
-  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method, const std::string& path) override;
+  ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method,
+                                                  const std::string& path) override;
   void finishResponse() override;
 
  private:

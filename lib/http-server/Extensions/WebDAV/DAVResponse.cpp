@@ -29,7 +29,13 @@ constexpr int kXMLOptions = XML_PARSE_RECOVER | XML_PARSE_NOERROR | XML_PARSE_NO
 constexpr char kXMLHead[] = "<?xml version=\"1.0\" encoding=\"utf-8\" ?>";
 constexpr char kXMLContentType[] = "application/xml; charset=\"utf-8\"";
 
-enum : unsigned { kResourceType = 1, kCreationDate = 2, kLastModified = 4, kContentLength = 8, kAllProperties = 15 };
+enum : unsigned {
+  kResourceType = 1,
+  kCreationDate = 2,
+  kLastModified = 4,
+  kContentLength = 8,
+  kAllProperties = 15
+};
 
 // The joined path, standardised, when it lies under the root; nothing otherwise.
 std::optional<std::string> underRoot(const std::string& rootPath, const std::string& relative) {
@@ -45,12 +51,23 @@ std::string xmlEscaped(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -60,8 +77,8 @@ struct XMLDoc {
   xmlDocPtr doc = nullptr;
   explicit XMLDoc(const ns::Data& body) {
     if (body.length() > 0 && body.length() < INT32_MAX)
-      doc = xmlReadMemory(reinterpret_cast<const char*>(body.bytes()), static_cast<int>(body.length()), nullptr,
-                          nullptr, kXMLOptions);
+      doc = xmlReadMemory(reinterpret_cast<const char*>(body.bytes()), static_cast<int>(body.length()),
+                          nullptr, nullptr, kXMLOptions);
   }
   ~XMLDoc() {
     if (doc) xmlFreeDoc(doc);
@@ -75,7 +92,9 @@ xmlNodePtr findElement(xmlNodePtr node, const char* name) {
   return nullptr;
 }
 
-xmlNodePtr childElement(xmlNodePtr parent, const char* name) { return parent ? findElement(parent->children, name) : nullptr; }
+xmlNodePtr childElement(xmlNodePtr parent, const char* name) {
+  return parent ? findElement(parent->children, name) : nullptr;
+}
 
 std::string formatDate(double since1970, const char* format) {
   auto formatter = ns::make<ns::DateFormatter>();
@@ -100,7 +119,8 @@ void appendResponseElement(std::string& xml, const std::string& itemPath, const 
            "</D:creationdate>";
   if ((properties & kLastModified) && (sx.stx_mask & STATX_MTIME))
     xml += "<D:getlastmodified>" +
-           formatDate(sx.stx_mtime.tv_sec + sx.stx_mtime.tv_nsec / 1e9, "EEE', 'd' 'MMM' 'yyyy' 'HH:mm:ss' GMT'") +
+           formatDate(sx.stx_mtime.tv_sec + sx.stx_mtime.tv_nsec / 1e9,
+                      "EEE', 'd' 'MMM' 'yyyy' 'HH:mm:ss' GMT'") +
            "</D:getlastmodified>";
   if ((properties & kContentLength) && !isDirectory && (sx.stx_mask & STATX_SIZE))
     xml += "<D:getcontentlength>" + std::to_string(sx.stx_size) + "</D:getcontentlength>";
@@ -184,11 +204,16 @@ bool DAVResponse::propfind(const ns::HTTPHeaderFields& headers, const std::optio
       for (xmlNodePtr node = prop->children; node; node = node->next) {
         if (node->type != XML_ELEMENT_NODE) continue;
         std::string name = reinterpret_cast<const char*>(node->name);
-        if (name == "resourcetype") properties |= kResourceType;
-        else if (name == "creationdate") properties |= kCreationDate;
-        else if (name == "getlastmodified") properties |= kLastModified;
-        else if (name == "getcontentlength") properties |= kContentLength;
-        else HTTP_LOG_WARN(kLogLevel, "Unknown DAV property requested \"%@\"", name);
+        if (name == "resourcetype")
+          properties |= kResourceType;
+        else if (name == "creationdate")
+          properties |= kCreationDate;
+        else if (name == "getlastmodified")
+          properties |= kLastModified;
+        else if (name == "getcontentlength")
+          properties |= kContentLength;
+        else
+          HTTP_LOG_WARN(kLogLevel, "Unknown DAV property requested \"%@\"", name);
       }
     }
   }

@@ -29,8 +29,8 @@ class DAVResponse : public HTTPResponse {
                 std::string resourcePath, const std::string& fullPath);
   bool copyOrMove(bool isMove, const ns::HTTPHeaderFields& headers, const std::string& rootPath,
                   const std::string& fullPath);
-  bool lock(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body, const std::string& resourcePath,
-            const std::string& fullPath);
+  bool lock(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
+            const std::string& resourcePath, const std::string& fullPath);
 
   std::uint64_t offset_ = 0;
   ns::HTTPHeaderFields headers_;

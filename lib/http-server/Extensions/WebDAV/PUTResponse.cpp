@@ -81,7 +81,8 @@ void PUTResponse::finish(const std::string& path, bool ok) {
   }
 }
 
-PUTResponse::PUTResponse(const std::string& path, const ns::HTTPHeaderFields& headers, const ns::Data& bodyData) {
+PUTResponse::PUTResponse(const std::string& path, const ns::HTTPHeaderFields& headers,
+                         const ns::Data& bodyData) {
   if (!check(path, headers)) return;
   std::string temp = writeSibling(path, bodyData.bytes(), bodyData.length());
   bool ok = !temp.empty() && ::rename(temp.c_str(), path.c_str()) == 0;
@@ -89,7 +90,8 @@ PUTResponse::PUTResponse(const std::string& path, const ns::HTTPHeaderFields& he
   finish(path, ok);
 }
 
-PUTResponse::PUTResponse(const std::string& path, const ns::HTTPHeaderFields& headers, const std::string& bodyFile) {
+PUTResponse::PUTResponse(const std::string& path, const ns::HTTPHeaderFields& headers,
+                         const std::string& bodyFile) {
   if (!check(path, headers)) return;
   bool ok = ::rename(bodyFile.c_str(), path.c_str()) == 0;
   if (ok) {

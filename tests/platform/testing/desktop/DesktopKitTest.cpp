@@ -25,7 +25,8 @@ int run(const std::string& program, const std::vector<std::string>& arguments) {
 TEST(RecordingOpenerKit, RecordsEveryRunsArgumentsExactlyAndExitsAsTold) {
   pltest::Sandbox sandbox;
   pltest::RecordingOpener opener(sandbox);
-  EXPECT_EQ(std::string(std::getenv("PATH")).rfind(opener.path().substr(0, opener.path().rfind('/')) + ":", 0), 0u);
+  EXPECT_EQ(
+      std::string(std::getenv("PATH")).rfind(opener.path().substr(0, opener.path().rfind('/')) + ":", 0), 0u);
   const std::vector<std::vector<std::string>> runs = {
       {"https://example.test/watch?v=x#t=75"},
       {},
@@ -71,11 +72,13 @@ TEST(PrivateSessionBusKit, EachBusIsItsOwnAndEndsWithItsObject) {
     // A service on the second bus is not seen on the first.
     ns::Error error;
     EXPECT_FALSE(sys::showItemsInFileManager(second.address(), {"file:///a"}, 5, &error));
-    EXPECT_NE(error.localizedDescription().find("ServiceUnknown"), std::string::npos) << error.localizedDescription();
+    EXPECT_NE(error.localizedDescription().find("ServiceUnknown"), std::string::npos)
+        << error.localizedDescription();
     EXPECT_TRUE(sys::showItemsInFileManager(address, {"file:///a", "file:///b%20c"}, 5, &error));
     ASSERT_EQ(fileManager->callCount(), 1u);
-    EXPECT_EQ(fileManager->calls()[0].arguments,
-              (ns::Array{ns::Value(ns::Array{ns::Value("file:///a"), ns::Value("file:///b%20c")}), ns::Value("")}));
+    EXPECT_EQ(
+        fileManager->calls()[0].arguments,
+        (ns::Array{ns::Value(ns::Array{ns::Value("file:///a"), ns::Value("file:///b%20c")}), ns::Value("")}));
   }
   ns::Error error;
   EXPECT_FALSE(sys::showItemsInFileManager(address, {"file:///a"}, 5, &error));
