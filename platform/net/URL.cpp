@@ -163,6 +163,9 @@ std::string URL::Parts::compose() const {
     }
     if (host) out += *host;
     if (port) out += ":" + std::to_string(*port);
+  } else if (path.size() > 1 && path[0] == '/' && path[1] == '/') {
+    // Without an authority a path beginning "//" would read back as one: "/." keeps it a path.
+    out += "/.";
   }
   out += path;
   if (query) out += "?" + *query;

@@ -39,6 +39,19 @@ TEST(URL, ParsesEveryPart) {
   EXPECT_FALSE(bare->query());
 }
 
+TEST(URL, ComposedTextReadsBackAsTheSameKindOfURL) {
+  // Dot segments can leave a path beginning "//" in a URL without an authority.
+  auto base = URL::URLWithString("https://www.example.test/a/b");
+  auto url = URL::URLWithString_relativeToURL("ps:..//.//ys:../../ps:../fttli/y?ee:", base);
+  ASSERT_TRUE(url);
+  for (const auto& made : {url->standardizedURL(), url->absoluteURL()}) {
+    ASSERT_TRUE(made);
+    auto again = URL::URLWithString(made->absoluteString());
+    ASSERT_TRUE(again) << made->absoluteString();
+    EXPECT_FALSE(again->host()) << made->absoluteString();
+  }
+}
+
 TEST(URL, RefusesMalformedText) {
   for (const char* bad :
        {"", "http://exa mple.test/", "http://example.test/%zz", "http://example.test/%4",
