@@ -235,45 +235,7 @@ class Writer {
   // As the platform serialiser writes strings, "/" escaped included.
   bool writeString(const std::string& s) {
     if (!ns::str::isValidUtf8(s)) return fail("Invalid string (not UTF-8) in JSON write");
-    out += '"';
-    for (unsigned char c : s) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '/':
-          out += "\\/";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          if (c < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-    }
-    out += '"';
+    ns::detail::appendJSONStringLiteral(out, s, true);
     return true;
   }
 };

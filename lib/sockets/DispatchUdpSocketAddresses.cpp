@@ -11,20 +11,13 @@
 
 #include <cstring>
 
+#include "lib/sockets/DispatchSocket.h"
 #include "lib/sockets/DispatchUdpSocketInternal.h"
 #include "lib/sockets/SocketResolver.h"
 
 using namespace udp_socket_internal;
 
 namespace {
-
-// The family field of a socket address image; AF_UNSPEC when the data is too short to hold one.
-int familyField(const ns::Data& address) {
-  if (address.length() < sizeof(sa_family_t)) return AF_UNSPEC;
-  sa_family_t family;
-  std::memcpy(&family, address.bytes() + offsetof(sockaddr, sa_family), sizeof family);
-  return family;
-}
 
 template <class Sockaddr>
 Sockaddr copyOf(const ns::Data& address) {
@@ -84,43 +77,26 @@ int lookUp(const std::string& host, std::uint16_t port, std::vector<ns::Data>* a
 // ---------------------------------------------------------------------------------------------
 // Address utilities
 
+// The same conversions as the TCP socket's; only a failure clears what the caller passed.
 std::string DispatchUdpSocket::hostFromSockaddr4(const sockaddr_in* pSockaddr4) {
-  char buffer[INET_ADDRSTRLEN];
-  if (!inet_ntop(AF_INET, &pSockaddr4->sin_addr, buffer, sizeof buffer)) return "";
-  return buffer;
+  return DispatchSocket::hostFromSockaddr4(pSockaddr4);
 }
 
 std::string DispatchUdpSocket::hostFromSockaddr6(const sockaddr_in6* pSockaddr6) {
-  char buffer[INET6_ADDRSTRLEN];
-  if (!inet_ntop(AF_INET6, &pSockaddr6->sin6_addr, buffer, sizeof buffer)) return "";
-  return buffer;
+  return DispatchSocket::hostFromSockaddr6(pSockaddr6);
 }
 
 std::uint16_t DispatchUdpSocket::portFromSockaddr4(const sockaddr_in* pSockaddr4) {
-  return ntohs(pSockaddr4->sin_port);
+  return DispatchSocket::portFromSockaddr4(pSockaddr4);
 }
 
 std::uint16_t DispatchUdpSocket::portFromSockaddr6(const sockaddr_in6* pSockaddr6) {
-  return ntohs(pSockaddr6->sin6_port);
+  return DispatchSocket::portFromSockaddr6(pSockaddr6);
 }
 
 bool DispatchUdpSocket::getHost_port_family_fromAddress(std::string* hostPtr, std::uint16_t* portPtr,
                                                         int* afPtr, const ns::Data& address) {
-  int family = familyField(address);
-  if (family == AF_INET && address.length() >= sizeof(sockaddr_in)) {
-    auto sockaddr4 = copyOf<sockaddr_in>(address);
-    if (hostPtr) *hostPtr = hostFromSockaddr4(&sockaddr4);
-    if (portPtr) *portPtr = portFromSockaddr4(&sockaddr4);
-    if (afPtr) *afPtr = AF_INET;
-    return true;
-  }
-  if (family == AF_INET6 && address.length() >= sizeof(sockaddr_in6)) {
-    auto sockaddr6 = copyOf<sockaddr_in6>(address);
-    if (hostPtr) *hostPtr = hostFromSockaddr6(&sockaddr6);
-    if (portPtr) *portPtr = portFromSockaddr6(&sockaddr6);
-    if (afPtr) *afPtr = AF_INET6;
-    return true;
-  }
+  if (DispatchSocket::getHost_port_family_fromAddress(hostPtr, portPtr, afPtr, address)) return true;
   if (hostPtr) hostPtr->clear();
   if (portPtr) *portPtr = 0;
   if (afPtr) *afPtr = AF_UNSPEC;

@@ -254,45 +254,7 @@ class Writer {
   }
   bool writeString(const std::string& s) {
     if (!str::isValidUtf8(s)) return fail("Invalid string (not UTF-8) in JSON write");
-    out += '"';
-    for (unsigned char c : s) {
-      switch (c) {
-        case '"':
-          out += "\\\"";
-          break;
-        case '\\':
-          out += "\\\\";
-          break;
-        case '/':
-          out += (options_ & JSONWritingWithoutEscapingSlashes) ? "/" : "\\/";
-          break;
-        case '\b':
-          out += "\\b";
-          break;
-        case '\f':
-          out += "\\f";
-          break;
-        case '\n':
-          out += "\\n";
-          break;
-        case '\r':
-          out += "\\r";
-          break;
-        case '\t':
-          out += "\\t";
-          break;
-        default:
-          if (c < 0x20) {
-            static const char hex[] = "0123456789abcdef";
-            out += "\\u00";
-            out += hex[c >> 4];
-            out += hex[c & 15];
-          } else {
-            out += static_cast<char>(c);
-          }
-      }
-    }
-    out += '"';
+    ns::detail::appendJSONStringLiteral(out, s, !(options_ & JSONWritingWithoutEscapingSlashes));
     return true;
   }
 };
@@ -364,5 +326,51 @@ std::optional<std::string> JSONSerialization::stringWithJSONObject(const Value& 
   }
   return std::move(writer.out);
 }
+
+namespace detail {
+
+void appendJSONStringLiteral(std::string& out, std::string_view utf8, bool escapeSlashes) {
+  out += '"';
+  for (unsigned char c : utf8) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '/':
+        out += escapeSlashes ? "\\/" : "/";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          static const char hex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += hex[c >> 4];
+          out += hex[c & 15];
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  out += '"';
+}
+
+}  // namespace detail
 
 }  // namespace ns

@@ -6,6 +6,7 @@
 // "NSJSONSerializationErrorIndex".
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform/core/Data.h"
 #include "platform/core/Error.h"
@@ -50,5 +51,11 @@ class JSONSerialization {
   static std::optional<std::string> stringWithJSONObject(const Value& value, unsigned options = 0,
                                                          Error* error = nullptr);
 };
+
+namespace detail {
+// Appends `utf8` (already checked to be UTF-8) as a JSON string literal, quotes included, escaped
+// as the serialiser writes strings; "/" is escaped unless told not to.
+void appendJSONStringLiteral(std::string& out, std::string_view utf8, bool escapeSlashes = true);
+}  // namespace detail
 
 }  // namespace ns
