@@ -118,9 +118,12 @@ namespace {
 std::atomic<bool> gReleased{false};
 
 void holdInitialisation() {
-  // Time runs out for the set-up while this part of it is still busy.
-  ns::Clock::advance(6);
-  while (!gReleased.load()) ::sched_yield();
+  // Time runs out for the set-up while this part of it is still busy. The clock keeps moving until
+  // the program goes on: the waiter may take its deadline only after a single step was made.
+  while (!gReleased.load()) {
+    ns::Clock::advance(1);
+    ::sched_yield();
+  }
 }
 
 void initialise(const std::string& mode) {
