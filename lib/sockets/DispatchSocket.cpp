@@ -29,8 +29,7 @@ DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate,
 
 DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate,
                                ns::Ref<dispatch::Queue> delegateQueue, ns::Ref<dispatch::Queue> socketQueue)
-    : delegate_(std::move(delegate)),
-      delegateQueue_(std::move(delegateQueue)),
+    : SocketDelegateAccess(std::move(delegate), std::move(delegateQueue)),
       sources_(std::make_unique<Sources>()),
       preBuffer_(std::make_unique<DispatchSocketPreBuffer>(kPreBufferCapacity)),
       IsOnSocketQueueOrTargetQueueKey_(&IsOnSocketQueueOrTargetQueueKey_) {
@@ -171,78 +170,7 @@ ns::Error DispatchSocket::sslError(int ssl_error) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Delegate and configuration
-
-ns::Ref<DispatchSocketDelegate> DispatchSocket::delegate() {
-  return query([&] { return delegate_.lock(); });
-}
-
-ns::Ref<dispatch::Queue> DispatchSocket::delegateQueue() {
-  return query([&] { return delegateQueue_; });
-}
-
-void DispatchSocket::getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr,
-                                               ns::Ref<dispatch::Queue>* delegateQueuePtr) {
-  runSync([&] {
-    if (delegatePtr) *delegatePtr = delegate_.lock();
-    if (delegateQueuePtr) *delegateQueuePtr = delegateQueue_;
-  });
-}
-
-void DispatchSocket::setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> delegate,
-                                               bool synchronously) {
-  auto body = [this, delegate = std::move(delegate)] { delegate_ = delegate; };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue,
-                                                    bool synchronously) {
-  auto body = [this, delegateQueue = std::move(delegateQueue)] { delegateQueue_ = delegateQueue; };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchSocket::setDelegate_delegateQueue_synchronously(ns::Weak<DispatchSocketDelegate> delegate,
-                                                             ns::Ref<dispatch::Queue> delegateQueue,
-                                                             bool synchronously) {
-  auto body = [this, delegate = std::move(delegate), delegateQueue = std::move(delegateQueue)] {
-    delegate_ = delegate;
-    delegateQueue_ = delegateQueue;
-  };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchSocket::setDelegate(ns::Weak<DispatchSocketDelegate> delegate) {
-  setDelegate_synchronously(std::move(delegate), false);
-}
-void DispatchSocket::synchronouslySetDelegate(ns::Weak<DispatchSocketDelegate> delegate) {
-  setDelegate_synchronously(std::move(delegate), true);
-}
-void DispatchSocket::setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegateQueue_synchronously(std::move(delegateQueue), false);
-}
-void DispatchSocket::synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegateQueue_synchronously(std::move(delegateQueue), true);
-}
-void DispatchSocket::setDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
-                                               ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegate_delegateQueue_synchronously(std::move(delegate), std::move(delegateQueue), false);
-}
-void DispatchSocket::synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
-                                                            ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegate_delegateQueue_synchronously(std::move(delegate), std::move(delegateQueue), true);
-}
+// Configuration
 
 bool DispatchSocket::isConfigBitClear(std::uint16_t bit) {
   return query([&] { return (config_ & bit) == 0; });

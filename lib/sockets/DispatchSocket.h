@@ -35,6 +35,7 @@
 #include "lib/sockets/DispatchFileRange.h"
 #include "lib/sockets/DispatchSocketConstants.h"
 #include "lib/sockets/DispatchSocketDelegate.h"
+#include "lib/sockets/SocketDelegateAccess.h"
 #include "platform/core/Data.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
@@ -52,7 +53,8 @@ namespace sec {
 class SSLContext;
 }  // namespace sec
 
-class DispatchSocket : public ns::Object {
+class DispatchSocket : public ns::Object,
+                       public SocketDelegateAccess<DispatchSocket, DispatchSocketDelegate> {
  public:
   // Creation. Without a socket queue the socket makes a serial one labelled "DispatchSocket";
   // a given socket queue must be serial (a concurrent one raises SocketException).
@@ -62,20 +64,6 @@ class DispatchSocket : public ns::Object {
   DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue,
                  ns::Ref<dispatch::Queue> socketQueue);
   ~DispatchSocket() override;
-
-  // Delegate and delegate queue.
-  ns::Ref<DispatchSocketDelegate> delegate();
-  ns::Ref<dispatch::Queue> delegateQueue();
-  void getDelegate_delegateQueue(ns::Ref<DispatchSocketDelegate>* delegatePtr,
-                                 ns::Ref<dispatch::Queue>* delegateQueuePtr);
-  void setDelegate(ns::Weak<DispatchSocketDelegate> delegate);
-  void synchronouslySetDelegate(ns::Weak<DispatchSocketDelegate> delegate);
-  void setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
-  void synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
-  void setDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
-                                 ns::Ref<dispatch::Queue> delegateQueue);
-  void synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchSocketDelegate> delegate,
-                                              ns::Ref<dispatch::Queue> delegateQueue);
 
   // Configuration (read when listening or connecting starts).
   bool isIPv4Enabled();
@@ -238,6 +226,7 @@ class DispatchSocket : public ns::Object {
   static bool usingSecureTransportForTLS() { return true; }
 
  private:
+  friend class SocketDelegateAccess<DispatchSocket, DispatchSocketDelegate>;
   struct Sources;
 
   bool isOnSocketQueue() const;
@@ -259,11 +248,6 @@ class DispatchSocket : public ns::Object {
   void setConfigBitClear(std::uint16_t bit, bool clear);
   DispatchReadPacket* currentReadPacket() const;
   DispatchWritePacket* currentWritePacket() const;
-
-  void setDelegate_synchronously(ns::Weak<DispatchSocketDelegate> delegate, bool synchronously);
-  void setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
-  void setDelegate_delegateQueue_synchronously(ns::Weak<DispatchSocketDelegate> delegate,
-                                               ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
 
   // Errors (built on the socket queue).
   static ns::Error badConfigError(const std::string& msg);
@@ -381,8 +365,6 @@ class DispatchSocket : public ns::Object {
   // queue, so there are no locks.
   std::uint32_t flags_ = 0;
   std::uint16_t config_ = 0;
-  ns::Weak<DispatchSocketDelegate> delegate_;
-  ns::Ref<dispatch::Queue> delegateQueue_;
   int socket4FD_ = -1;
   int socket6FD_ = -1;
   int stateIndex_ = 0;

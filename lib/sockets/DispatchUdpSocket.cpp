@@ -28,8 +28,7 @@ DispatchUdpSocket::DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegat
 DispatchUdpSocket::DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegate,
                                      ns::Ref<dispatch::Queue> delegateQueue,
                                      ns::Ref<dispatch::Queue> socketQueue)
-    : delegate_(std::move(delegate)),
-      delegateQueue_(std::move(delegateQueue)),
+    : SocketDelegateAccess(std::move(delegate), std::move(delegateQueue)),
       sources_(std::make_unique<Sources>()),
       IsOnSocketQueueOrTargetQueueKey_(&IsOnSocketQueueOrTargetQueueKey_) {
   if (socketQueue) {
@@ -168,78 +167,7 @@ bool DispatchUdpSocket::preOp(ns::Error* errPtr) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Delegate and configuration
-
-ns::Ref<DispatchUdpSocketDelegate> DispatchUdpSocket::delegate() {
-  return query([&] { return delegate_.lock(); });
-}
-
-ns::Ref<dispatch::Queue> DispatchUdpSocket::delegateQueue() {
-  return query([&] { return delegateQueue_; });
-}
-
-void DispatchUdpSocket::getDelegate_delegateQueue(ns::Ref<DispatchUdpSocketDelegate>* delegatePtr,
-                                                  ns::Ref<dispatch::Queue>* delegateQueuePtr) {
-  runSync([&] {
-    if (delegatePtr) *delegatePtr = delegate_.lock();
-    if (delegateQueuePtr) *delegateQueuePtr = delegateQueue_;
-  });
-}
-
-void DispatchUdpSocket::setDelegate_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                                  bool synchronously) {
-  auto body = [this, delegate = std::move(delegate)] { delegate_ = delegate; };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchUdpSocket::setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue,
-                                                       bool synchronously) {
-  auto body = [this, delegateQueue = std::move(delegateQueue)] { delegateQueue_ = delegateQueue; };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchUdpSocket::setDelegate_delegateQueue_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                                                ns::Ref<dispatch::Queue> delegateQueue,
-                                                                bool synchronously) {
-  auto body = [this, delegate = std::move(delegate), delegateQueue = std::move(delegateQueue)] {
-    delegate_ = delegate;
-    delegateQueue_ = delegateQueue;
-  };
-  if (synchronously) {
-    runSync(body);
-  } else {
-    runInlineOrAsync(body);
-  }
-}
-
-void DispatchUdpSocket::setDelegate(ns::Weak<DispatchUdpSocketDelegate> delegate) {
-  setDelegate_synchronously(std::move(delegate), false);
-}
-void DispatchUdpSocket::synchronouslySetDelegate(ns::Weak<DispatchUdpSocketDelegate> delegate) {
-  setDelegate_synchronously(std::move(delegate), true);
-}
-void DispatchUdpSocket::setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegateQueue_synchronously(std::move(delegateQueue), false);
-}
-void DispatchUdpSocket::synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegateQueue_synchronously(std::move(delegateQueue), true);
-}
-void DispatchUdpSocket::setDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                                  ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegate_delegateQueue_synchronously(std::move(delegate), std::move(delegateQueue), false);
-}
-void DispatchUdpSocket::synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                                               ns::Ref<dispatch::Queue> delegateQueue) {
-  setDelegate_delegateQueue_synchronously(std::move(delegate), std::move(delegateQueue), true);
-}
+// Configuration
 
 void DispatchUdpSocket::setConfigBits(std::uint16_t set, std::uint16_t clear) {
   runInlineOrAsync([this, set, clear] { config_ = static_cast<std::uint16_t>((config_ & ~clear) | set); });

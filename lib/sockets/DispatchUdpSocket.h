@@ -33,6 +33,7 @@
 
 #include "lib/sockets/DispatchUdpSocketConstants.h"
 #include "lib/sockets/DispatchUdpSocketDelegate.h"
+#include "lib/sockets/SocketDelegateAccess.h"
 #include "platform/core/Data.h"
 #include "platform/core/Error.h"
 #include "platform/core/Object.h"
@@ -48,7 +49,8 @@ class Notification;
 class DispatchUdpSendPacket;
 class DispatchUdpSpecialPacket;
 
-class DispatchUdpSocket : public ns::Object {
+class DispatchUdpSocket : public ns::Object,
+                          public SocketDelegateAccess<DispatchUdpSocket, DispatchUdpSocketDelegate> {
  public:
   // Answers YES to send the datagram (data, destination address, tag).
   using SendFilterBlock = std::function<bool(const ns::Data& data, const ns::Data& address, long tag)>;
@@ -66,20 +68,6 @@ class DispatchUdpSocket : public ns::Object {
   DispatchUdpSocket(ns::Weak<DispatchUdpSocketDelegate> delegate, ns::Ref<dispatch::Queue> delegateQueue,
                     ns::Ref<dispatch::Queue> socketQueue);
   ~DispatchUdpSocket() override;
-
-  // Delegate and delegate queue.
-  ns::Ref<DispatchUdpSocketDelegate> delegate();
-  void setDelegate(ns::Weak<DispatchUdpSocketDelegate> delegate);
-  void synchronouslySetDelegate(ns::Weak<DispatchUdpSocketDelegate> delegate);
-  ns::Ref<dispatch::Queue> delegateQueue();
-  void setDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
-  void synchronouslySetDelegateQueue(ns::Ref<dispatch::Queue> delegateQueue);
-  void getDelegate_delegateQueue(ns::Ref<DispatchUdpSocketDelegate>* delegatePtr,
-                                 ns::Ref<dispatch::Queue>* delegateQueuePtr);
-  void setDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                 ns::Ref<dispatch::Queue> delegateQueue);
-  void synchronouslySetDelegate_delegateQueue(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                              ns::Ref<dispatch::Queue> delegateQueue);
 
   // Configuration: read when sockets are created, at bind and connect, and when an address is
   // chosen from a lookup; later changes leave open sockets alone.
@@ -211,6 +199,7 @@ class DispatchUdpSocket : public ns::Object {
   static unsigned indexOfInterfaceAddr6(const ns::Data& interfaceAddr6);
 
  private:
+  friend class SocketDelegateAccess<DispatchUdpSocket, DispatchUdpSocketDelegate>;
   struct Sources;
   using Completion = std::function<void(std::vector<ns::Data> addresses, std::optional<ns::Error> error)>;
 
@@ -229,10 +218,6 @@ class DispatchUdpSocket : public ns::Object {
   void setConfigBits(std::uint16_t set, std::uint16_t clear);
   bool hasConfigBits(std::uint16_t bits, bool all);
 
-  void setDelegate_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate, bool synchronously);
-  void setDelegateQueue_synchronously(ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
-  void setDelegate_delegateQueue_synchronously(ns::Weak<DispatchUdpSocketDelegate> delegate,
-                                               ns::Ref<dispatch::Queue> delegateQueue, bool synchronously);
   void notifyDelegate(
       std::function<void(DispatchUdpSocketDelegate&, const ns::Ref<DispatchUdpSocket>&)> message);
   void notifyDidNotSend(long tag, const ns::Error& error);
@@ -312,8 +297,6 @@ class DispatchUdpSocket : public ns::Object {
                                                           ns::Error* errPtr);
 
   // Fields: everything below is touched only on the socket queue, so there are no locks.
-  ns::Weak<DispatchUdpSocketDelegate> delegate_;
-  ns::Ref<dispatch::Queue> delegateQueue_;
   ReceiveFilterBlock receiveFilterBlock_;
   ns::Ref<dispatch::Queue> receiveFilterQueue_;
   bool receiveFilterAsync_ = false;
