@@ -6,6 +6,7 @@
 #include "lib/http-server/Core/HTTPServerNotifications.h"
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/core/Format.h"
+#include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 
@@ -219,26 +220,12 @@ void WebSocket::didClose() {
 // Receiving -----------------------------------------------------------------------------------
 
 namespace {
+// Text frames must be valid UTF-8: overlong forms, surrogates and code points beyond U+10FFFF
+// fail the connection like any other invalid sequence.
 std::optional<std::string> utf8Text(const std::uint8_t* bytes, std::size_t length) {
-  for (std::size_t i = 0; i < length;) {
-    std::uint8_t c = bytes[i];
-    std::size_t extra;
-    if (c < 0x80)
-      extra = 0;
-    else if ((c & 0xE0) == 0xC0 && c >= 0xC2)
-      extra = 1;
-    else if ((c & 0xF0) == 0xE0)
-      extra = 2;
-    else if ((c & 0xF8) == 0xF0 && c <= 0xF4)
-      extra = 3;
-    else
-      return std::nullopt;
-    if (i + extra >= length) return std::nullopt;
-    for (std::size_t k = 1; k <= extra; ++k)
-      if ((bytes[i + k] & 0xC0) != 0x80) return std::nullopt;
-    i += extra + 1;
-  }
-  return std::string(reinterpret_cast<const char*>(bytes), length);
+  std::string text(reinterpret_cast<const char*>(bytes), length);
+  if (!ns::str::isValidUtf8(text)) return std::nullopt;
+  return text;
 }
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "lib/http-server/Core/NumberParsing.h"
 #include "lib/http-server/Core/WebSocketHandle.h"
 #include "lib/sockets/DispatchSocket.h"
+#include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/HTTPHeaderFields.h"
@@ -30,34 +31,10 @@ bool parseContentLength(const std::string& value, std::uint64_t* out) {
   return NumberParsing::parseString_intoUInt64(value.substr(i, end - i), out);
 }
 
-bool isValidUTF8(const ns::Data& data) {
-  const std::uint8_t* p = data.bytes();
-  std::size_t n = data.length();
-  for (std::size_t i = 0; i < n;) {
-    std::uint8_t c = p[i];
-    std::size_t extra;
-    if (c < 0x80)
-      extra = 0;
-    else if ((c & 0xe0) == 0xc0)
-      extra = 1;
-    else if ((c & 0xf0) == 0xe0)
-      extra = 2;
-    else if ((c & 0xf8) == 0xf0)
-      extra = 3;
-    else
-      return false;
-    if (i + extra >= n && extra > 0) return false;
-    for (std::size_t k = 1; k <= extra; ++k)
-      if ((p[i + k] & 0xc0) != 0x80) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
 // A chunk-size line: hexadecimal digits after optional white space and "0x"; extensions after
 // the digits are ignored. A sign is refused, as is a value beyond 64 bits.
 bool parseChunkSize(const ns::Data& line, std::uint64_t* out) {
-  if (!isValidUTF8(line)) return false;
+  if (!ns::str::isValidUtf8(line.view())) return false;
   std::string_view s = line.view();
   std::size_t i = 0;
   while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;

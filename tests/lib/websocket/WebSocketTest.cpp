@@ -137,10 +137,16 @@ TEST_F(WebSocketTest, RFC6455HandshakeAndMessages) {
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x80, 1, 2, 3, 4})));
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x00})));
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x7E, 0x01, 0x00}) + std::string(256, 'x')));
+  // Not UTF-8: stray bytes, a surrogate, an overlong form and a code point beyond U+10FFFF.
   ASSERT_TRUE(client.sendAll(bytes({0x81, 0x02, 0xff, 0xfe})));
-  ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->messages.size() == 6; }));
+  ASSERT_TRUE(client.sendAll(bytes({0x81, 0x03, 0xED, 0xA0, 0x80})));
+  ASSERT_TRUE(client.sendAll(bytes({0x81, 0x03, 0xE0, 0x80, 0xAF})));
+  ASSERT_TRUE(client.sendAll(bytes({0x81, 0x04, 0xF4, 0x90, 0x80, 0x80})));
+  ASSERT_TRUE(client.sendAll(bytes({0x81, 0x04, 0xF0, 0x9F, 0x98, 0x80})));
+  ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->messages.size() == 10; }));
   EXPECT_EQ(gRecorder->messages,
-            (std::vector<std::string>{"Hello", "Hello", "", "", std::string(256, 'x'), "<not text>"}));
+            (std::vector<std::string>{"Hello", "Hello", "", "", std::string(256, 'x'), "<not text>",
+                                      "<not text>", "<not text>", "<not text>", "\xF0\x9F\x98\x80"}));
   EXPECT_EQ(server->numberOfWebSocketConnections(), 1u);
 }
 

@@ -3,32 +3,11 @@
 #include <cstring>
 
 #include "lib/http-server/Core/HTTPLogging.h"
+#include "platform/core/Str.h"
 
 namespace {
 
 constexpr std::uint64_t kLogLevel = HTTP_LOG_LEVEL_RESPONSE;
-
-bool isValidUTF8(const std::uint8_t* p, std::size_t n) {
-  for (std::size_t i = 0; i < n;) {
-    std::uint8_t c = p[i];
-    std::size_t extra;
-    if (c < 0x80)
-      extra = 0;
-    else if ((c & 0xE0) == 0xC0 && c >= 0xC2)
-      extra = 1;
-    else if ((c & 0xF0) == 0xE0)
-      extra = 2;
-    else if ((c & 0xF8) == 0xF0 && c <= 0xF4)
-      extra = 3;
-    else
-      return false;
-    if (i + extra >= n) return false;
-    for (std::size_t k = 1; k <= extra; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    i += extra + 1;
-  }
-  return true;
-}
 
 std::optional<std::string> asASCII(const std::uint8_t* bytes, std::size_t length) {
   return decodeFormText(bytes, length, FormEncoding::ASCII);
@@ -77,7 +56,7 @@ std::optional<std::string> decodeFormText(const std::uint8_t* bytes, std::size_t
                                           FormEncoding encoding) {
   switch (encoding) {
     case FormEncoding::UTF8:
-      if (!isValidUTF8(bytes, length)) return std::nullopt;
+      if (!ns::str::isValidUtf8({reinterpret_cast<const char*>(bytes), length})) return std::nullopt;
       return std::string(reinterpret_cast<const char*>(bytes), length);
     case FormEncoding::ASCII:
       for (std::size_t i = 0; i < length; ++i)

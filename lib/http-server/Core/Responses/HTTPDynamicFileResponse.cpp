@@ -7,33 +7,12 @@
 
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPLogging.h"
+#include "platform/core/Str.h"
 
 namespace {
 
 constexpr char kLogName[] = "HTTPDynamicFileResponse";
 constexpr std::size_t kMinimumGrowth = 256;
-
-bool isValidUTF8(const std::uint8_t* p, std::size_t n) {
-  for (std::size_t i = 0; i < n;) {
-    std::uint8_t c = p[i];
-    std::size_t extra;
-    if (c < 0x80)
-      extra = 0;
-    else if ((c & 0xE0) == 0xC0 && c >= 0xC2)
-      extra = 1;
-    else if ((c & 0xF0) == 0xE0)
-      extra = 2;
-    else if ((c & 0xF8) == 0xF0 && c <= 0xF4)
-      extra = 3;
-    else
-      return false;
-    if (i + extra >= n) return false;
-    for (std::size_t k = 1; k <= extra; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    i += extra + 1;
-  }
-  return true;
-}
 
 std::string replacementText(const ns::Value& value) {
   if (value.isString() || value.isNumber()) return value.stringValue();
@@ -98,7 +77,8 @@ void HTTPDynamicFileResponse::processReadBuffer() {
         std::size_t keyStart = openAt + S;
         std::size_t spanLength = i - openAt + S;
         const ns::Value* value = nullptr;
-        if (isValidUTF8(readBuffer_.data() + keyStart, i - keyStart)) {
+        if (ns::str::isValidUtf8(
+                {reinterpret_cast<const char*>(readBuffer_.data() + keyStart), i - keyStart})) {
           std::string key(reinterpret_cast<const char*>(readBuffer_.data() + keyStart), i - keyStart);
           value = replacementDict_.find(ns::Value(key));
         }
