@@ -12,6 +12,11 @@ const ns::Sel kWillPositionSheet("window:willPositionSheet:usingRect:");
 
 }  // namespace
 
+// Out of line, so that the class (and its runtime registration) is linked wherever it is made.
+std::string TitlebarWindowDelegateProxy::className() const {
+  return "TitlebarWindowDelegateProxy";
+}
+
 bool TitlebarWindowDelegateProxy::respondsToSelector(ns::Sel sel) {
   if (sel == kWillPositionSheet) return true;
   auto secondary = secondaryDelegate();

@@ -28,7 +28,7 @@ class TitlebarWindowDelegateProxy : public ns::Proxy {
   ak::Rect window_willPositionSheet_usingRect(ns::Ref<ak::Window> window, ns::Ref<ak::Window> sheet,
                                               ak::Rect rect);
 
-  std::string className() const override { return "TitlebarWindowDelegateProxy"; }
+  std::string className() const override;
 
  private:
   ns::Weak<ns::Object> secondaryDelegate_;
