@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "platform/appkit/Make.h"
+#include "platform/testing/ui/Canvas.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "ui/ConstrainedSplitView.h"
 
@@ -174,6 +175,7 @@ TEST(ConstrainedSplitView, RefusesIndexesThatNameNoDivider) {
   EXPECT_FALSE(
       split->setPositions_ofDividersAtIndexes_animated_completitionBlock({100}, {0, 1}, false, count));
   EXPECT_FALSE(split->setPosition_ofDividerAtIndex_animated_completitionBlock(100, 3, false, count));
+  EXPECT_FALSE(split->setPositions_ofDividersAtIndexes_animated_completitionBlock({NAN}, {0}, false, count));
   EXPECT_FALSE(split->setSize_ofSubviewAtIndex_animated_completition(NAN, 0, false, count));
   EXPECT_FALSE(split->setSize_ofSubviewAtIndex_animated_completition(300, 0, false, count)) << "no change";
   EXPECT_EQ(widths(split), "300 | 299 | 299");
@@ -242,4 +244,34 @@ TEST(ConstrainedSplitView, DraggingADividerToTheEdgeReportsTheMoveAndTheCollapse
   EXPECT_EQ(split->splitView_constrainMaxCoordinate_ofSubviewAt(split, 1000, 0), 400 + 599 - 300);
   EXPECT_EQ(split->constraintForSubview(ak::make<ak::View>(MakeRect(0, 0, 1, 1))), nullptr);
   EXPECT_EQ(split->constraintForSubview(split->subviews()[1])->minSize(), 300);
+}
+
+TEST(ConstrainedSplitView, DrawsItsDividerAlongTheChosenEdge) {
+  pltest::HeadlessApp app;
+  auto split = splitOf({100, 99});
+  split->setDividerThickness(9);
+  split->setDividerColor(ak::Color::colorWithDeviceRed_green_blue_alpha(0, 0, 1, 1));
+  const ak::RGBA blue{0, 0, 255, 255};
+  struct Case {
+    bool draw;
+    ak::SplitViewDividerStyle style;
+    std::uint64_t edge;
+    const char* painted;  // columns 4..14 of a divider at 5..13
+  } cases[] = {
+      {false, ak::SplitViewDividerStyle::Thick, 0, ".#########."},
+      {true, ak::SplitViewDividerStyle::Thick, 0, ".#........."},
+      {true, ak::SplitViewDividerStyle::Thick, 2, ".........#."},
+      {true, ak::SplitViewDividerStyle::Thick, 4, ".#########."},
+      {true, ak::SplitViewDividerStyle::Thin, 0, ".#########."},
+  };
+  for (const auto& c : cases) {
+    split->setShouldDrawDivider(c.draw);
+    split->setDividerStyle(c.style);
+    split->setDividerRectEdge(c.edge);
+    pltest::Canvas canvas(20, 10);
+    split->drawDividerInRect(MakeRect(5, 0, 9, 10));
+    std::string painted;
+    for (std::size_t x = 4; x <= 14; ++x) painted += canvas.at(x, 5) == blue ? '#' : '.';
+    EXPECT_EQ(painted, c.painted) << c.draw << " " << int(c.style) << " " << c.edge;
+  }
 }
