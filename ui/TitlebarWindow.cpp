@@ -284,6 +284,9 @@ void TitlebarWindow::setStyleMask(unsigned long styleMask) {
   preventWindowFrameChange_ = true;
   ak::Window::setStyleMask(styleMask);
   preventWindowFrameChange_ = false;
+  // The platform re-tiles its frame view on a style change (the content view back under the
+  // standard bar, the standard buttons back in place); the custom bar's layout goes on top.
+  if (titleBarContainer_) _layoutTrafficLightsAndContent();
 }
 
 void TitlebarWindow::setFrame_display(const ak::Rect& frame, bool display) {

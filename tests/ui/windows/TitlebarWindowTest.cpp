@@ -66,6 +66,10 @@ TEST(TitlebarWindow, MeasuresThePlatformBarAndLaysOutBarButtonsAndContent) {
     EXPECT_EQ(f.origin.x, x);
     EXPECT_EQ(ak::MaxY(f), 322 - 3) << "3 points under the bar's top";
   }
+  // A style change keeps the custom layout.
+  w->setStyleMask(w->styleMask() | ak::ResizableWindowMask);
+  EXPECT_EQ(w->contentView()->frame(), MakeRect(0, 0, 400, 267));
+  EXPECT_EQ(ak::MaxY(w->standardWindowButton(ak::WindowButton::CloseButton)->frame()), 322 - 3);
   // The same height again changes nothing, not even the cached one.
   w->setTitleBarHeight(55);
   EXPECT_EQ(w->cachedTitleBarHeight(), 55);
