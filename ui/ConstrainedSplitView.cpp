@@ -227,10 +227,10 @@ void ConstrainedSplitView::getNewSubviewsRects_withIndexes_andPositions(
 bool ConstrainedSplitView::setPosition_ofDividerAtIndex_animated_completitionBlock(
     double position, long index, bool animated, CompletionBlock completion) {
   if (index >= static_cast<long>(subviews().size())) return false;
-  // setPositions refuses the indexes that name no divider and NaN positions.
-  setPositions_ofDividersAtIndexes_animated_completitionBlock({position}, {index}, animated,
-                                                              std::move(completion));
-  return true;
+  // setPositions also refuses the indexes that name no divider (negative, or the last subview's)
+  // and NaN positions.
+  return setPositions_ofDividersAtIndexes_animated_completitionBlock({position}, {index}, animated,
+                                                                     std::move(completion));
 }
 
 bool ConstrainedSplitView::setPositions_ofDividersAtIndexes_animated_completitionBlock(

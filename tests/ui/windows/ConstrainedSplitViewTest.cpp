@@ -174,7 +174,9 @@ TEST(ConstrainedSplitView, RefusesIndexesThatNameNoDivider) {
       split->setPositions_ofDividersAtIndexes_animated_completitionBlock({100, 200}, {0, -4}, false, count));
   EXPECT_FALSE(
       split->setPositions_ofDividersAtIndexes_animated_completitionBlock({100}, {0, 1}, false, count));
-  EXPECT_FALSE(split->setPosition_ofDividerAtIndex_animated_completitionBlock(100, 3, false, count));
+  for (long bad : {-1L, 2L, 3L})
+    EXPECT_FALSE(split->setPosition_ofDividerAtIndex_animated_completitionBlock(100, bad, false, count))
+        << bad;
   EXPECT_FALSE(split->setPositions_ofDividersAtIndexes_animated_completitionBlock({NAN}, {0}, false, count));
   EXPECT_FALSE(split->setSize_ofSubviewAtIndex_animated_completition(NAN, 0, false, count));
   EXPECT_FALSE(split->setSize_ofSubviewAtIndex_animated_completition(300, 0, false, count)) << "no change";
