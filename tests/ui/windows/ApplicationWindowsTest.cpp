@@ -146,6 +146,12 @@ TEST(MySplitView, DragsTheWindowAwayFromTheDividerAndTheDividerNearIt) {
   pltest::drag(w, {{100, 150}, {110, 145}});
   app.dispatchQueued();
   EXPECT_EQ(w->frame().origin, moved);
+  EXPECT_EQ(split->subviews()[0]->frame().size.width, 249);
+  pltest::drag(w, {{250, 150}, {270, 150}});
+  app.dispatchQueued();
+  EXPECT_EQ(split->subviews()[0]->frame().size.width, 269);
+  EXPECT_EQ(w->frame().origin, moved);
+  split->setPosition_ofDividerAtIndex(249, 0);
 
   // A collapsed first pane puts the hit rectangle at 0.
   EXPECT_EQ(split->dividerHitRect(), MakeRect(249 - 2, 0, 5, 300));
