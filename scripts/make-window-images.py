@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""Draws the window images in resources/: the title-bar and mini-player tiles and the dot
+buttons of the main window (plain, roll-over and the grey one of inactive windows).
+Run from the repository root; the PNGs are committed, so the build never runs this."""
+import math
+import struct
+import zlib
+
+
+def write_png(path, width, height, pixel):
+    rows = bytearray()
+    for y in range(height):
+        rows.append(0)
+        for x in range(width):
+            rows.extend(bytes(pixel(x, y)))
+
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack(">I", len(data)) + body + struct.pack(">I", zlib.crc32(body) & 0xFFFFFFFF)
+
+    header = struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(rows), 9)) +
+                chunk(b"IEND", b""))
+
+
+def vertical_tile(path, width, height, top, bottom, line):
+    def pixel(x, y):
+        if y == height - 1:
+            return line + (255,)
+        t = y / max(1, height - 2)
+        return tuple(round(a + (b - a) * t) for a, b in zip(top, bottom)) + (255,)
+
+    write_png(path, width, height, pixel)
+
+
+def dot(path, fill, rim, glyph=None):
+    size, radius = 12, 5.5
+
+    def pixel(x, y):
+        d = math.hypot(x + 0.5 - 6, y + 0.5 - 6)
+        coverage = max(0.0, min(1.0, radius - d + 0.5))
+        if coverage == 0:
+            return (0, 0, 0, 0)
+        colour = rim if d > radius - 1 else fill
+        if glyph and glyph(x, y):
+            colour = tuple(c // 3 for c in fill)
+        return colour + (round(255 * coverage),)
+
+    write_png(path, size, size, pixel)
+
+
+cross = lambda x, y: 3 <= x <= 8 and (x == y or x == 11 - y)
+minus = lambda x, y: 3 <= x <= 8 and y in (5, 6)
+plus = lambda x, y: (3 <= x <= 8 and y in (5, 6)) or (3 <= y <= 8 and x in (5, 6))
+
+vertical_tile("resources/top_bar.png", 8, 55, (58, 58, 62), (32, 32, 35), (12, 12, 12))
+vertical_tile("resources/miniplayer_body.png", 8, 80, (46, 46, 50), (20, 20, 22), (8, 8, 8))
+for name, fill, rim, glyph in [("red", (236, 95, 87), (208, 70, 62), cross),
+                               ("yellow", (245, 190, 52), (214, 160, 36), minus),
+                               ("green", (98, 198, 72), (72, 166, 52), plus)]:
+    dot(f"resources/{name}_dot.png", fill, rim)
+    dot(f"resources/{name}_dot_over.png", fill, rim, glyph)
+dot("resources/black_dot.png", (92, 92, 96), (70, 70, 74))

@@ -1,0 +1,9 @@
+#pragma once
+// The notifications the custom controls and windows post.
+
+// The mouse moved over the full-screen window / rested there for a while.
+inline constexpr char kFullScreenMouseMovedNotification[] = "fullScreenMouseMoved";
+inline constexpr char kFullScreenMouseIdleNotification[] = "fullScreenMouseIdle";
+// A window-button group's roll-over state changed (object: the group).
+inline constexpr char WindowButtonGroupDidUpdateRolloverStateNotification[] =
+    "WindowButtonGroupDidUpdateRolloverStateNotification";
