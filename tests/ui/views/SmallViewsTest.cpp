@@ -202,6 +202,13 @@ TEST(ButtonCell, AClickTellsTheDelegateItsIndex) {
   none->setTitleText("Favorites");
   EXPECT_EQ(none->idx(), -1);
   EXPECT_EQ(row->btn()->frame(), row->bounds());
+  // The design's face is not installed: the title falls back to the system font at 13.
+  auto font = row->btn()
+                  ->attributedTitle()
+                  ->fontAttributesInRange(ns::Range{0, 1})
+                  .objectForKey(ak::FontAttributeName);
+  ASSERT_TRUE(font.objectAs<ak::Font>());
+  EXPECT_TRUE(font.objectAs<ak::Font>()->isEqual(ak::Font::systemFontOfSize(13).get()));
 
   pltest::LogCapture log(true);
   pltest::click(window, {50, 45});

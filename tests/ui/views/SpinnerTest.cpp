@@ -218,3 +218,20 @@ TEST(SpinningProgressIndicator, ThreadedAnimationStepsOnItsThreadAndEndsWithIt) 
   EXPECT_TRUE(s.animationTimer());
   EXPECT_TRUE(s.isAnimating());
 }
+
+TEST(SpinningProgressIndicator, NoAnimationThreadOutlivesTheView) {
+  SpinnerFixture f(/*virtualClock=*/false);
+  auto window = f.fixture.app.window(MakeRect(200, 0, 100, 100), ak::BorderlessWindowMask);
+  auto spinner = ak::make<SpinningProgressIndicator>(MakeRect(30, 30, 40, 40));
+  window->contentView()->addSubview(spinner);
+  spinner->startAnimation(nullptr);
+  auto thread = spinner->animationThread();
+  ASSERT_TRUE(thread);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return spinner->position() != 1; }));
+  ns::Weak<SpinningProgressIndicator> weak = spinner;
+  spinner.reset();
+  window->close();
+  window.reset();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return weak.expired(); }));
+  EXPECT_TRUE(thread->waitUntilFinished(0.1));
+}
