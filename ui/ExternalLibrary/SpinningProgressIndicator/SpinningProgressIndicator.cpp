@@ -208,7 +208,7 @@ void SpinningProgressIndicator::startAnimator() {
                  if (self && self->threadGeneration_ == generation && self->animationThread_)
                    self->actuallyStopAnimation();
                }},
-              false);
+              false, {ns::RunLoopCommonModes});
           return;
         }
         if (control->sleep(pause)) return;
