@@ -37,6 +37,23 @@ class CountingProgressCell : public ProgressSliderCell {
   }
 };
 
+// A volume cell that draws itself while the mouse drags its knob, recording the knob images.
+class TrackingVolumeCell : public VolumeSliderCell {
+ public:
+  std::vector<std::string> knobs;
+  bool continueTracking_at_inView(const ak::Point& last, const ak::Point& current,
+                                  const ns::Ref<ak::View>& view) override {
+    const bool goOn = VolumeSliderCell::continueTracking_at_inView(last, current, view);
+    pltest::Canvas canvas(100, 20, true);
+    pltest::DrawingLog log(canvas.context());
+    drawWithFrame_inView(view->bounds(), view);
+    for (const auto& r : log.records())
+      if (r.kind == ak::DrawingRecord::Kind::Image && r.name.starts_with("volume_handle"))
+        knobs.push_back(r.name);
+    return goOn;
+  }
+};
+
 template <class Cell>
 ns::Ref<Cell> fromInterfaceFile() {
   ak::NibCoder coder;
@@ -208,6 +225,19 @@ TEST(SliderCells, AnOlderSystemMovesTheTracksByTheirOldOffsets) {
     EXPECT_EQ(named(log.records(), "volume_bar")[0].destination.origin.y, volumeBar.origin.y + 6);
     EXPECT_EQ(named(log.records(), "volume_handle")[0].destination.origin.y, 1);
   }
+}
+
+TEST(SliderCells, ThePressedKnobShowsWhileTheMouseIsDown) {
+  SliderFixture<cells_test::TrackingVolumeCell> f(100);
+  f.slider->setDoubleValue(0.5);
+  pltest::drag(f.window, {{50, 20}, {60, 20}, {70, 20}});
+  f.fixture.app.dispatchQueued();
+  EXPECT_GT(f.slider->doubleValue(), 0.5);
+  ASSERT_FALSE(f.cell->knobs.empty());
+  for (const auto& knob : f.cell->knobs) EXPECT_EQ(knob, "volume_handle_pressed");
+  auto records = f.draw(f.slider->doubleValue());
+  EXPECT_EQ(named(records, "volume_handle").size(), 1u);
+  EXPECT_TRUE(named(records, "volume_handle_pressed").empty());
 }
 
 TEST(CustomSlider, AnyChangeRepaintsTheWholeControl) {
