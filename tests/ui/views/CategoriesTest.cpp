@@ -99,6 +99,18 @@ TEST(AlertBlocks, EachButtonEndsTheSheetWithItsClosure) {
   }
 }
 
+TEST(AlertBlocks, WithoutAWindowTheAlertRunsApplicationModal) {
+  AppWithResources fixture;
+  pltest::ModalScript script;
+  Outcome outcome;
+  script.clickAlertButton("Move to Cache");
+  categories_test::showAlert(nullptr, "Cancel", {"Delete File", "Move to Cache"}, outcome.dismiss("modal"),
+                             outcome.cancel("modal"));
+  EXPECT_EQ(outcome.log, std::vector<std::string>{"modal dismiss 1"});
+  ASSERT_EQ(script.shownAlerts().size(), 1u);
+  EXPECT_FALSE(script.shownAlerts()[0].sheet);
+}
+
 TEST(AlertBlocks, ANilClosureRunsNothing) {
   AppWithResources fixture;
   pltest::ModalScript script;
