@@ -49,7 +49,8 @@ class Rows : public ns::Object {
 };
 
 struct RecordingDelegate : ButtonCellDelegate {
-  std::vector<std::int64_t> clicked;
+  explicit RecordingDelegate(std::vector<std::int64_t>& clicked) : clicked(clicked) {}
+  std::vector<std::int64_t>& clicked;
   void buttonCellClicked(std::int64_t idx) override { clicked.push_back(idx); }
 };
 
@@ -194,7 +195,8 @@ TEST(ButtonCell, AClickTellsTheDelegateItsIndex) {
   auto none = ak::make<ButtonCell>(MakeRect(0, 0, 200, 30));
   window->contentView()->addSubview(row);
   window->contentView()->addSubview(none);
-  auto delegate = std::make_shared<smallviews_test::RecordingDelegate>();
+  std::vector<std::int64_t> clicked;
+  auto delegate = std::make_shared<smallviews_test::RecordingDelegate>(clicked);
   row->setButtonCellDelegate(delegate);
   none->setButtonCellDelegate(delegate);
   row->setTitleText("Watch Later");
@@ -214,15 +216,17 @@ TEST(ButtonCell, AClickTellsTheDelegateItsIndex) {
   pltest::click(window, {50, 45});
   pltest::click(window, {50, 15});
   fixture.app.dispatchQueued();
-  EXPECT_EQ(delegate->clicked, std::vector<std::int64_t>{4});
+  EXPECT_EQ(clicked, std::vector<std::int64_t>{4});
   EXPECT_TRUE(log.contains("onClick:Watch Later"));
   EXPECT_TRUE(log.contains("onClick:Favorites"));
   EXPECT_FALSE(row->selected());  // a click does not select
 
   // A delegate that went away is not called.
   delegate.reset();
+  EXPECT_EQ(row->buttonCellDelegate(), nullptr);
   pltest::click(window, {50, 45});
   fixture.app.dispatchQueued();
+  EXPECT_EQ(clicked, std::vector<std::int64_t>{4});
 }
 
 TEST(ButtonCell, SelectedRowsShowAWhiteTitleOverTheSelectedBackground) {
