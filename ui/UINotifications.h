@@ -7,3 +7,5 @@ inline constexpr char kFullScreenMouseIdleNotification[] = "fullScreenMouseIdle"
 // A window-button group's roll-over state changed (object: the group).
 inline constexpr char WindowButtonGroupDidUpdateRolloverStateNotification[] =
     "WindowButtonGroupDidUpdateRolloverStateNotification";
+// A search field became first responder (no object, on the posting thread).
+inline constexpr char kSearchFieldActivatedNotification[] = "sesarchFieldActivated";
