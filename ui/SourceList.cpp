@@ -17,20 +17,20 @@ namespace {
 
 using Id = ns::Ref<ns::Object>;
 
-constexpr char kNumberOfChildren[] = "sourceList:numberOfChildrenOfItem:";
-constexpr char kChild[] = "sourceList:child:ofItem:";
-constexpr char kItemHasBadge[] = "sourceList:itemHasBadge:";
-constexpr char kBadgeValue[] = "sourceList:badgeValueForItem:";
-constexpr char kBadgeTextColor[] = "sourceList:badgeTextColorForItem:";
-constexpr char kBadgeBackgroundColor[] = "sourceList:badgeBackgroundColorForItem:";
-constexpr char kItemHasIcon[] = "sourceList:itemHasIcon:";
-constexpr char kIconForItem[] = "sourceList:iconForItem:";
-constexpr char kAlwaysExpanded[] = "sourceList:isGroupAlwaysExpanded:";
-constexpr char kMenuForEvent[] = "sourceList:menuForEvent:item:";
-constexpr char kViewForItem[] = "sourceList:viewForItem:";
-constexpr char kShouldSelect[] = "sourceList:shouldSelectItem:";
-constexpr char kShouldEdit[] = "sourceList:shouldEditItem:";
-constexpr char kShouldCollapse[] = "sourceList:shouldCollapseItem:";
+const ns::Sel kNumberOfChildren("sourceList:numberOfChildrenOfItem:");
+const ns::Sel kChild("sourceList:child:ofItem:");
+const ns::Sel kItemHasBadge("sourceList:itemHasBadge:");
+const ns::Sel kBadgeValue("sourceList:badgeValueForItem:");
+const ns::Sel kBadgeTextColor("sourceList:badgeTextColorForItem:");
+const ns::Sel kBadgeBackgroundColor("sourceList:badgeBackgroundColorForItem:");
+const ns::Sel kItemHasIcon("sourceList:itemHasIcon:");
+const ns::Sel kIconForItem("sourceList:iconForItem:");
+const ns::Sel kAlwaysExpanded("sourceList:isGroupAlwaysExpanded:");
+const ns::Sel kMenuForEvent("sourceList:menuForEvent:item:");
+const ns::Sel kViewForItem("sourceList:viewForItem:");
+const ns::Sel kShouldSelect("sourceList:shouldSelectItem:");
+const ns::Sel kShouldEdit("sourceList:shouldEditItem:");
+const ns::Sel kShouldCollapse("sourceList:shouldCollapseItem:");
 
 constexpr char32_t kDeleteCharacter = 0x7F;
 constexpr char32_t kBackspaceCharacter = 0x08;
@@ -100,8 +100,8 @@ void SourceList::setFloatsGroupRows(bool) {
   ak::OutlineView::setFloatsGroupRows(false);
 }
 
-bool SourceList::answers(const char* selector) const {
-  return proxy_ && ns::respondsToSelector(proxy_, ns::Sel(selector));
+bool SourceList::answers(ns::Sel selector) const {
+  return proxy_ && ns::respondsToSelector(proxy_, selector);
 }
 
 bool SourceList::isViewBasedSourceList() const {

@@ -73,7 +73,7 @@ class SourceList : public ak::OutlineView {
 
  private:
   // Whether the application's delegate or data source answers `selector`, asked of the proxy.
-  bool answers(const char* selector) const;
+  bool answers(ns::Sel selector) const;
   ns::Ref<SourceList> me() const { return const_cast<SourceList*>(this)->self<SourceList>(); }
 
   ak::Size iconSize_{16.0, 16.0};

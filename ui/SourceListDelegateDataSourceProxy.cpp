@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 #include "platform/core/Log.h"
@@ -23,13 +25,17 @@ constexpr char kDelegateProtocol[] = "NSOutlineViewDelegate";
 constexpr char kDataSourceProtocol[] = "NSOutlineViewDataSource";
 
 // Built once, in the class's initialize hook, and kept for the process.
+// Keyed by selector (interned, so hashing is by address) rather than by name: every outline
+// call looks here.
 struct Tables {
-  std::set<std::string> delegateNames;
-  std::set<std::string> dataSourceNames;
-  std::set<std::string> delegatePassThrough;  // fastPathForwardingDelegateMethods
-  std::set<std::string> dataSourcePassThrough;
-  std::set<std::string> requiredDataSourceNames;
-  std::map<std::string, Entry> forwardingMap;  // methodForwardingMap
+  std::unordered_set<ns::Sel> delegateNames;
+  std::unordered_set<ns::Sel> dataSourceNames;
+  std::unordered_set<ns::Sel> delegatePassThrough;  // fastPathForwardingDelegateMethods
+  std::unordered_set<ns::Sel> dataSourcePassThrough;
+  std::unordered_set<ns::Sel> requiredDataSourceNames;
+  std::unordered_map<ns::Sel, Entry> forwardingMap;  // methodForwardingMap
+  // The signature of every protocol name, as the protocol describes it.
+  std::unordered_map<ns::Sel, ns::Ref<ns::MethodSignature>> signatures;
 };
 
 Tables& tables() {
@@ -86,13 +92,24 @@ void addCustomMethodNameMappings() {
   const std::vector<long> indexes[] = {{0, 2},          {0, 1, 3}, {0, 2}, {0, 1, 3}, {0, 2},
                                        {0, 1, 2, 4, 5}, {0, 2},    {0, 2}, {0, 1, 3}, {0, 2}};
   for (std::size_t i = 0; i < std::size(renames); ++i)
-    tables().forwardingMap[renames[i].first] = {renames[i].second, indexes[i]};
+    tables().forwardingMap[ns::Sel(renames[i].first)] = {renames[i].second, indexes[i]};
 }
 
 void addEntriesToMethodForwardingMap(const std::map<std::string, Entry>& entries) {
   auto& map = tables().forwardingMap;
   for (const auto& [name, entry] : entries)
-    if (!blacklist().count(name) && !map.count(name)) map.emplace(name, entry);
+    if (!blacklist().count(name) && !map.count(ns::Sel(name))) map.emplace(ns::Sel(name), entry);
+}
+
+// The first description with a name and types, looked up as optional class, optional instance,
+// required class, then required instance method.
+ns::Ref<ns::MethodSignature> describedSignature(const ns::Protocol* protocol, ns::Sel sel) {
+  for (auto [required, instance] : {std::pair{false, false}, {false, true}, {true, false}, {true, true}}) {
+    auto description = ns::protocol_getMethodDescription(protocol, sel, required, instance);
+    if (description.name && !description.types.empty())
+      return ns::MethodSignature::signatureWithObjCTypes(description.types);
+  }
+  return nullptr;
 }
 
 void buildTables() {
@@ -110,6 +127,11 @@ void buildTables() {
   t.requiredDataSourceNames = {
       "outlineView:numberOfChildrenOfItem:", "outlineView:child:ofItem:", "outlineView:isItemExpandable:",
       "outlineView:objectValueForTableColumn:byItem:"};
+  // Delegate names first: a name in both protocols takes the delegate's description.
+  for (const auto& sel : t.dataSourceNames)
+    if (auto signature = describedSignature(dataSourceProtocol, sel)) t.signatures[sel] = signature;
+  for (const auto& sel : t.delegateNames)
+    if (auto signature = describedSignature(delegateProtocol, sel)) t.signatures[sel] = signature;
   addCustomMethodNameMappings();
   addEntriesToMethodForwardingMap(Proxy::methodNameMappingsForProtocol(delegateProtocol));
   addEntriesToMethodForwardingMap(Proxy::methodNameMappingsForProtocol(dataSourceProtocol));
@@ -220,13 +242,13 @@ void SourceListDelegateDataSourceProxy::
     addCustomMethodNameMappingFromSelector_toSelector_forwardedArgumentIndexes(
         ns::Sel from, ns::Sel to, std::optional<std::vector<long>> forwardedArgumentIndexes) {
   ensureTables();
-  tables().forwardingMap[from.name()] = {to.name(), std::move(forwardedArgumentIndexes)};
+  tables().forwardingMap[from] = {to.name(), std::move(forwardedArgumentIndexes)};
 }
 
 std::optional<Proxy::ForwardingEntry> SourceListDelegateDataSourceProxy::forwardingInformationForSelector(
     ns::Sel sel) {
   ensureTables();
-  auto found = tables().forwardingMap.find(sel.name());
+  auto found = tables().forwardingMap.find(sel);
   if (found == tables().forwardingMap.end()) return std::nullopt;
   return found->second;
 }
@@ -235,22 +257,20 @@ std::optional<Proxy::ForwardingEntry> SourceListDelegateDataSourceProxy::forward
 
 ns::Ref<ns::Object> SourceListDelegateDataSourceProxy::forwardingObjectForSelector(ns::Sel sel) const {
   ensureTables();
-  const std::string name = sel.name();
-  if (tables().dataSourceNames.count(name)) return dataSource();
-  if (tables().delegateNames.count(name)) return delegate();
+  if (tables().dataSourceNames.count(sel)) return dataSource();
+  if (tables().delegateNames.count(sel)) return delegate();
   return nullptr;
 }
 
 bool SourceListDelegateDataSourceProxy::getForwardingObject_andForwardingSelector_forSelector(
     ns::Ref<ns::Object>* object, ns::Sel* selector, ns::Sel sel) const {
   ensureTables();
-  const std::string name = sel.name();
-  auto entry = tables().forwardingMap.find(name);
+  auto entry = tables().forwardingMap.find(sel);
   if (entry == tables().forwardingMap.end()) return false;
   ns::Ref<ns::Object> target;
-  if (tables().delegateNames.count(name)) {
+  if (tables().delegateNames.count(sel)) {
     target = delegate();
-  } else if (tables().dataSourceNames.count(name)) {
+  } else if (tables().dataSourceNames.count(sel)) {
     target = dataSource();
   } else {
     return false;
@@ -264,58 +284,46 @@ bool SourceListDelegateDataSourceProxy::getForwardingObject_andForwardingSelecto
 ns::BOOL SourceListDelegateDataSourceProxy::respondsToSelector(ns::Sel sel) {
   ensureTables();
   const auto& t = tables();
-  const std::string name = sel.name();
-  const bool protocolName = t.delegateNames.count(name) || t.dataSourceNames.count(name);
+  const bool protocolName = t.delegateNames.count(sel) || t.dataSourceNames.count(sel);
   if (protocolName) {
     if (auto list = sourceList(); list && ns::respondsToSelector(list, sel)) return ns::YES;
   }
-  if (t.requiredDataSourceNames.count(name)) return ns::YES;
-  if (t.delegatePassThrough.count(name)) return ns::respondsToSelector(delegate(), sel) ? ns::YES : ns::NO;
-  if (t.dataSourcePassThrough.count(name))
-    return ns::respondsToSelector(dataSource(), sel) ? ns::YES : ns::NO;
+  if (t.requiredDataSourceNames.count(sel)) return ns::YES;
+  if (t.delegatePassThrough.count(sel)) return ns::respondsToSelector(delegate(), sel) ? ns::YES : ns::NO;
+  if (t.dataSourcePassThrough.count(sel)) return ns::respondsToSelector(dataSource(), sel) ? ns::YES : ns::NO;
   auto target = forwardingObjectForSelector(sel);
-  auto entry = t.forwardingMap.find(name);
+  auto entry = t.forwardingMap.find(sel);
   if (!target || entry == t.forwardingMap.end()) return ns::NO;
   return ns::respondsToSelector(target, ns::Sel(entry->second.methodName)) ? ns::YES : ns::NO;
 }
 
 ns::Ref<ns::Object> SourceListDelegateDataSourceProxy::forwardingTargetForSelector(ns::Sel sel) {
   ensureTables();
-  const std::string name = sel.name();
-  if (tables().delegatePassThrough.count(name)) return delegate();
-  if (tables().dataSourcePassThrough.count(name)) return dataSource();
+  if (tables().delegatePassThrough.count(sel)) return delegate();
+  if (tables().dataSourcePassThrough.count(sel)) return dataSource();
   return nullptr;
 }
 
 ns::Ref<ns::MethodSignature> SourceListDelegateDataSourceProxy::methodSignatureForSelector(ns::Sel sel) {
   ensureTables();
-  const std::string name = sel.name();
-  const char* protocolName = tables().delegateNames.count(name)     ? kDelegateProtocol
-                             : tables().dataSourceNames.count(name) ? kDataSourceProtocol
-                                                                    : nullptr;
-  if (!protocolName) return nullptr;
-  const ns::Protocol* protocol = ns::objc_getProtocol(protocolName);
-  for (auto [required, instance] : {std::pair{false, false}, {false, true}, {true, false}, {true, true}}) {
-    auto description = ns::protocol_getMethodDescription(protocol, sel, required, instance);
-    if (description.name && !description.types.empty())
-      return ns::MethodSignature::signatureWithObjCTypes(description.types);
-  }
-  return nullptr;
+  auto found = tables().signatures.find(sel);
+  return found == tables().signatures.end() ? nullptr : found->second;
 }
 
 void SourceListDelegateDataSourceProxy::forwardInvocation(ns::Ref<ns::Invocation> invocation) {
   if (!invocation) return;
   ensureTables();
+  static const ns::Sel signatureSelector("methodSignatureForSelector:");
   const ns::Sel sel = invocation->selector();
-  const std::string name = sel.name();
 
-  // The outline-view methods the list answers itself.
-  if (auto list = sourceList(); list && ns::respondsToSelector(list, sel)) {
+  // The outline-view methods the list answers itself (registered in its method table).
+  if (auto list = sourceList();
+      list && ns::runtime::lookUpEntry(ns::object_getClass(list), sel, false, false)) {
     invocation->invokeWithTarget(list);
     return;
   }
 
-  auto entry = tables().forwardingMap.find(name);
+  auto entry = tables().forwardingMap.find(sel);
   if (entry == tables().forwardingMap.end()) {
     ns::send(self<ns::Object>(), ns::Sel("doesNotRecognizeSelector:"), sel);
     return;
@@ -327,11 +335,11 @@ void SourceListDelegateDataSourceProxy::forwardInvocation(ns::Ref<ns::Invocation
 
   const ns::Sel renamed(entry->second.methodName);
   invocation->setSelector(renamed);
-  if (tables().requiredDataSourceNames.count(name) && !ns::respondsToSelector(dataSource(), renamed)) return;
-
-  auto signature =
-      ns::send<ns::Ref<ns::MethodSignature>>(target, ns::Sel("methodSignatureForSelector:"), renamed);
+  auto signature = ns::send<ns::Ref<ns::MethodSignature>>(target, signatureSelector, renamed);
   if (!signature) {
+    // A required data-source method the data source lacks: not invoked, the outline gets a zero
+    // or nil result.
+    if (tables().requiredDataSourceNames.count(sel)) return;
     // Lets the target raise its unrecognised-selector error.
     invocation->invokeWithTarget(target);
     return;
