@@ -129,6 +129,18 @@ TEST(SourceListProxy, ForwardsRenamedMessagesWithTheNamedArguments) {
                Id(cell), &rect, Id(column), Id(item), ak::Point{5, 6});
   EXPECT_EQ(groups->toolTipArguments, (std::vector<std::string>{"SourceList", "cell", "33", "a1", "5,6"}));
 
+  ns::Ref<ns::Object> target;
+  ns::Sel renamed;
+  EXPECT_TRUE(proxy->getForwardingObject_andForwardingSelector_forSelector(
+      &target, &renamed, ns::Sel("outlineView:heightOfRowByItem:")));
+  EXPECT_EQ(target, groups);
+  EXPECT_EQ(renamed, ns::Sel("sourceList:heightOfRowByItem:"));
+  EXPECT_FALSE(proxy->getForwardingObject_andForwardingSelector_forSelector(
+      &target, &renamed, ns::Sel("outlineView:isGroupItem:")));
+  for (const char* name :
+       {"NSOutlineViewDelegate", "NSOutlineViewDataSource", "SourceListDelegate", "SourceListDataSource"})
+    EXPECT_TRUE(ns::conformsToProtocol(proxy, ns::objc_getProtocol(name))) << name;
+
   // Only claimed messages are routed; anything else is the runtime's unrecognised selector.
   try {
     ns::send(proxy, ns::Sel("outlineView:noSuchThing:"), f.list);
@@ -348,6 +360,11 @@ TEST(SourceListGroups, AlwaysExpandedGroupHasNoTriangleAndStaysOpen) {
   pltest::click(f.window, f.rowPoint(0, 4));
   f.app.dispatchQueued();
   EXPECT_TRUE(f.list->isItemExpanded(g1));
+
+  // The outline's expansion notices reach the delegate under the list's names, item included.
+  EXPECT_EQ(groups->expanded, std::vector<std::string>{"list G1"});
+  f.list->expandItem(g2);
+  EXPECT_EQ(groups->expanded, (std::vector<std::string>{"list G1", "list G2"}));
 
   f.list->setFloatsGroupRows(true);
   EXPECT_FALSE(f.list->floatsGroupRows());

@@ -74,6 +74,11 @@ bool GroupDelegate::alwaysExpanded(Id, Id item) {
   return nameOf(item) == "G1";
 }
 
+void GroupDelegate::didExpand(ns::Ref<ns::Notification> note) {
+  expanded.push_back(std::string(std::dynamic_pointer_cast<SourceList>(note->object()) ? "list " : "other ") +
+                     nameOf(note->userInfo().objectForKey("NSObject").object()));
+}
+
 Id GroupDelegate::menuFor(Id, Id, Id item) {
   menuItems.push_back(item);
   auto menu = ak::Menu::initWithTitle("Row");
@@ -184,6 +189,7 @@ PL_CLASS_NAMED(sltest::GroupDelegate, "SLGroupDelegate", sltest::PlainDelegate) 
   cls.method<&GroupDelegate::alwaysExpanded>("sourceList:isGroupAlwaysExpanded:");
   cls.method<&GroupDelegate::menuFor>("sourceList:menuForEvent:item:");
   cls.method<&GroupDelegate::toolTip>("sourceList:toolTipForCell:rect:item:mouseLocation:");
+  cls.method<&GroupDelegate::didExpand>("sourceListItemDidExpand:");
 }
 
 PL_CLASS_NAMED(sltest::ViewDelegate, "SLViewDelegate", sltest::PlainDelegate) {

@@ -90,6 +90,8 @@ class GroupDelegate : public PlainDelegate {
  public:
   std::vector<Id> menuItems;
   std::vector<std::string> toolTipArguments;
+  std::vector<std::string> expanded;  // "object-is-list item" per notice
+  void didExpand(ns::Ref<ns::Notification> note);
   bool alwaysExpanded(Id list, Id item);
   Id menuFor(Id list, Id event, Id item);
   Id toolTip(Id list, Id cell, ak::Rect* rect, Id item, ak::Point mouse);
