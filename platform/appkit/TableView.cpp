@@ -1198,6 +1198,14 @@ PL_PROTOCOL(NSOutlineViewDataSource) {
   proto.optional<unsigned long(Id, Id, Id, long)>(
       "outlineView:validateDrop:proposedItem:proposedChildIndex:");
   proto.optional<BOOL(Id, Id, Id, long)>("outlineView:acceptDrop:item:childIndex:");
+  proto.optional<Id(Id, Id)>("outlineView:itemForPersistentObject:");
+  proto.optional<Id(Id, Id)>("outlineView:persistentObjectForItem:");
+  proto.optional<Id(Id, Id, Id)>("outlineView:namesOfPromisedFilesDroppedAtDestination:forDraggedItems:");
+  proto.optional<Id(Id, Id)>("outlineView:pasteboardWriterForItem:");
+  proto.optional<void(Id, Id, ak::Point, Id)>("outlineView:draggingSession:willBeginAtPoint:forItems:");
+  proto.optional<void(Id, Id, ak::Point, unsigned long)>(
+      "outlineView:draggingSession:endedAtPoint:operation:");
+  proto.optional<void(Id, Id)>("outlineView:updateDraggingItemsForDrag:");
 }
 
 PL_PROTOCOL(NSOutlineViewDelegate) {
@@ -1222,5 +1230,13 @@ PL_PROTOCOL(NSOutlineViewDelegate) {
   proto.optional<void(Id)>("outlineViewItemDidExpand:");
   proto.optional<void(Id)>("outlineViewItemWillCollapse:");
   proto.optional<void(Id)>("outlineViewItemDidCollapse:");
+  proto.optional<Id(Id, Id, ak::Rect*, Id, Id, ak::Point)>(
+      "outlineView:toolTipForCell:rect:tableColumn:item:mouseLocation:");
+  proto.optional<Id(Id, Id, Id)>("outlineView:typeSelectStringForTableColumn:item:");
+  proto.optional<Id(Id, Id, Id, Id)>("outlineView:nextTypeSelectMatchFromItem:toItem:forString:");
+  proto.optional<BOOL(Id, Id, Id)>("outlineView:shouldTypeSelectForEvent:withCurrentSearchString:");
+  proto.optional<BOOL(Id, Id, Id)>("outlineView:shouldShowCellExpansionForTableColumn:item:");
+  proto.optional<BOOL(Id, Id, Id, Id)>("outlineView:shouldTrackCell:forTableColumn:item:");
+  proto.optional<Id(Id, Id, Id)>("outlineView:dataCellForTableColumn:item:");
   PL_CONTROL_TEXT_EDITING_METHODS(proto);
 }
