@@ -221,6 +221,32 @@ TEST_F(RemoteImageView, KeysAndACompletionForAURLTheViewNoLongerHolds) {
   EXPECT_EQ(handed->size(), ak::MakeSize(40, 30));
 }
 
+TEST_F(RemoteImageView, AReusedViewNeverShowsTheThumbnailItWasGivenBefore) {
+  // The first reply stalls after its first bytes; the cell is reused for another entry meanwhile.
+  const std::string png = pngOf(gradient(160, 80));
+  server_.canned("GET", "/thumbs/slow.png",
+                 pltest::FakeReply::stalled(png.substr(0, 16), static_cast<long long>(png.size()))
+                     .header("Content-Type", "image/png"));
+  auto view = thumbnail();
+  view->setImageWithURL_placeholderImage(url("/thumbs/slow.png"), placeholder_);
+  auto first = view->net_imageRequestOperation();
+  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(server_.waitForRequests(1));
+  view->setImageWithURL_placeholderImage(url("/thumbs/b.png"), placeholder_);
+  EXPECT_TRUE(first->isCancelled());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return view->image() != placeholder_; }));
+  EXPECT_EQ(view->image()->size(), ak::MakeSize(40, 30));
+
+  server_.release();
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return FakeImageView::net_sharedImageRequestOperationQueue()->operationCount() == 0; }));
+  // A cancelled operation calls neither completion, so nothing more reaches the main thread.
+  EXPECT_EQ(view->image()->size(), ak::MakeSize(40, 30));
+  EXPECT_EQ(view->net_imageRequestOperation(), nullptr);
+  cache_->synchronize();
+  EXPECT_FALSE(cache_->hasCacheForKey(key("/thumbs/slow.png")));
+}
+
 TEST_F(RemoteImageView, FailuresAndOtherSchemesKeepThePlaceholderAndStoreNothing) {
   auto view = thumbnail();
   view->setImageWithURL_placeholderImage(url("/thumbs/missing.png"), placeholder_);
