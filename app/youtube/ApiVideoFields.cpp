@@ -73,7 +73,8 @@ float ratingForLikes_dislikes(std::int64_t likes, std::int64_t dislikes) {
   if (likes < 0) likes = 0;
   if (dislikes < 0) dislikes = 0;
   // Both at most the largest signed value: their sum fits the unsigned range.
-  unsigned long long votes = static_cast<unsigned long long>(likes) + static_cast<unsigned long long>(dislikes);
+  unsigned long long votes =
+      static_cast<unsigned long long>(likes) + static_cast<unsigned long long>(dislikes);
   if (votes == 0) return 0.0f;
   return static_cast<float>(static_cast<double>(likes) * 5.0 / static_cast<double>(votes));
 }
@@ -89,7 +90,8 @@ std::optional<VideoDetailRecord> videoDetailRecordForApiVideo(const ns::Ref<ApiY
   if (auto details = video->contentDetails()) record.duration = details->duration().value_or("");
   if (auto statistics = video->statistics()) {
     record.viewCount = apiCount(statistics->viewCount());
-    record.rating = ratingForLikes_dislikes(apiCount(statistics->likeCount()), apiCount(statistics->dislikeCount()));
+    record.rating =
+        ratingForLikes_dislikes(apiCount(statistics->likeCount()), apiCount(statistics->dislikeCount()));
   }
   return record;
 }

@@ -19,7 +19,8 @@
 
 PL_CLASS(SearchAutoComplete, ns::Object) {
   cls.method<&SearchAutoComplete::numberOfRowsInTableView>("numberOfRowsInTableView:");
-  cls.method<&SearchAutoComplete::tableView_objectValueForTableColumn_row>("tableView:objectValueForTableColumn:row:");
+  cls.method<&SearchAutoComplete::tableView_objectValueForTableColumn_row>(
+      "tableView:objectValueForTableColumn:row:");
   cls.method<&SearchAutoComplete::tableView_willDisplayCell_forTableColumn_row>(
       "tableView:willDisplayCell:forTableColumn:row:");
   cls.method<&SearchAutoComplete::suggestionClicked>("suggestionClicked:");
@@ -97,9 +98,10 @@ void SearchAutoComplete::setQuery(const std::string& query) {
   if (timer_) timer_->invalidate();
   std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
   timer_ = ns::Timer::scheduledTimerWithTimeInterval_repeats_block(kSuggestDelay, false,
-                                                                    [weak](const ns::Ref<ns::Timer>&) {
-                                                                      if (auto self = weak.lock()) self->timerFired();
-                                                                    });
+                                                                   [weak](const ns::Ref<ns::Timer>&) {
+                                                                     if (auto self = weak.lock())
+                                                                       self->timerFired();
+                                                                   });
 }
 
 void SearchAutoComplete::setEnabled(bool enabled) {
@@ -143,7 +145,8 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
   std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
   request_ = JSONRequestOperation::JSONRequestOperationWithRequest_success_failure(
       request,
-      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&, const ns::Value& json) {
+      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
+                         const ns::Value& json) {
         auto self = weak.lock();
         if (!self) return;
         auto suggestions = suggestionsFromJSON(json);
@@ -153,8 +156,8 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
         }
         self->takeReply(generation, *suggestions);
       },
-      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&, const ns::Error& error,
-                         const ns::Value&) {
+      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
+                         const ns::Error& error, const ns::Value&) {
         auto self = weak.lock();
         if (!self || generation != self->generation_) return;
         // The suggestions on show belong to an older text: none is better than those.

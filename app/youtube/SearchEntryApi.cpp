@@ -67,7 +67,8 @@ void callOnMainQueue(std::function<void(const ns::Ref<SearchEntry>&)> block, ns:
 
 }  // namespace
 
-ns::Ref<SearchEntry> SearchEntry::initWithApiSearchPlaylistResult(const ns::Ref<ApiYouTubeSearchResult>& result) {
+ns::Ref<SearchEntry> SearchEntry::initWithApiSearchPlaylistResult(
+    const ns::Ref<ApiYouTubeSearchResult>& result) {
   auto playlistId = searchResultId(result, &ApiYouTubeResourceId::playlistId);
   if (!playlistId) return nullptr;
   auto snippet = result->snippet();
@@ -78,7 +79,8 @@ ns::Ref<SearchEntry> SearchEntry::initWithApiSearchPlaylistResult(const ns::Ref<
   return row;
 }
 
-ns::Ref<SearchEntry> SearchEntry::initWithApiSearchChannelResult(const ns::Ref<ApiYouTubeSearchResult>& result) {
+ns::Ref<SearchEntry> SearchEntry::initWithApiSearchChannelResult(
+    const ns::Ref<ApiYouTubeSearchResult>& result) {
   auto channelId = searchResultId(result, &ApiYouTubeResourceId::channelId);
   if (!channelId) return nullptr;
   auto row = rowWithSnippet(result->snippet());
@@ -142,9 +144,8 @@ void SearchEntry::getFromNetwork(std::function<void(const ns::Ref<SearchEntry>&)
   auto self = this->self<SearchEntry>();
   // The service calls back on the thread that started the call: rows are the main thread's.
   if (!ns::Thread::isMainThread()) {
-    dispatch::async(dispatch::mainQueue(), [self, block = std::move(block)]() mutable {
-      self->getFromNetwork(std::move(block));
-    });
+    dispatch::async(dispatch::mainQueue(),
+                    [self, block = std::move(block)]() mutable { self->getFromNetwork(std::move(block)); });
     return;
   }
   auto controller = mainWindowController();

@@ -12,9 +12,10 @@ std::string suggestServiceURL() {
 std::string suggestRequestURL(const std::string& text) {
   std::string url = suggestServiceURL();
   // Anything that is not unreserved is escaped, so "&", "=", "+" and "#" stay in the value.
-  std::string value =
-      ns::stringByAddingPercentEncodingWithAllowedCharacters(text, ns::URLCharacterSet::unreservedCharacterSet());
-  char separator = url.find('?') == std::string::npos ? '?' : (url.back() == '?' || url.back() == '&' ? 0 : '&');
+  std::string value = ns::stringByAddingPercentEncodingWithAllowedCharacters(
+      text, ns::URLCharacterSet::unreservedCharacterSet());
+  char separator =
+      url.find('?') == std::string::npos ? '?' : (url.back() == '?' || url.back() == '&' ? 0 : '&');
   if (separator) url += separator;
   return url + "q=" + value;
 }

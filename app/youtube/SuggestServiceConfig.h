@@ -5,7 +5,8 @@
 #include <string>
 
 inline constexpr char kSuggestServiceURLEnvironmentKey[] = "PELORIN_SUGGEST_URL";
-inline constexpr char kBuiltInSuggestServiceURL[] = "https://suggestqueries.google.com/complete/search?client=firefox&ds=yt";
+inline constexpr char kBuiltInSuggestServiceURL[] =
+    "https://suggestqueries.google.com/complete/search?client=firefox&ds=yt";
 
 // Seconds of quiet typing before the service is asked, on ns::Clock.
 inline constexpr double kSuggestDelay = 0.3;
