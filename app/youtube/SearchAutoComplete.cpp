@@ -148,7 +148,7 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
       [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
                          const ns::Value& json) {
         auto self = weak.lock();
-        if (!self) return;
+        if (!self || generation != self->generation_) return;
         auto suggestions = suggestionsFromJSON(json);
         if (!suggestions) {
           ns::Log("SearchAutoComplete: the suggestion reply is not a list of texts");
