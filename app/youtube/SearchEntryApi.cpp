@@ -1,8 +1,7 @@
 // The row model's side of the Data API: rows made from reply objects, and rows known by id alone
 // completed from videos.list.
-#include <algorithm>
-#include <limits>
 #include <memory>
+#include <utility>
 
 #include "app/shell/IMainWindowController.h"
 #include "app/youtube/ApiVideoFields.h"
