@@ -51,7 +51,8 @@ class SearchAutoComplete : public ns::Object {
   // Restarts the 0.3 s wait for the text.
   void setQuery(const std::string& query);
   const std::string& query() const { return query_; }
-  // NO cancels the waiting and the request still out and keeps any reply from being delivered.
+  // false cancels the waiting and the request still out, so that no reply is delivered; true
+  // (the state of a new object) lets the next text be asked for.
   void setEnabled(bool enabled);
   bool enabled() const { return enabled_; }
 
