@@ -4,6 +4,7 @@
 // row (the same archive the account cache and the drag pasteboards hold): every property under
 // its own name. Rows are main-thread objects; only the file work may run elsewhere.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,10 @@
 #include "platform/core/Object.h"
 
 struct VideoDetailRecord;
+class ApiYouTubeActivity;
+class ApiYouTubePlaylistItem;
+class ApiYouTubeSearchResult;
+class ApiYouTubeVideo;
 
 class SearchEntry : public ns::Object, public AutoArchiving {
  public:
@@ -21,6 +26,35 @@ class SearchEntry : public ns::Object, public AutoArchiving {
   // The row stored for the video, nil when its file is missing, damaged, of another class, or
   // the id could not name a file.
   static ns::Ref<SearchEntry> initWithCache(const std::string& videoId);
+  // ---- rows from Data API replies ----
+  // Each takes the snippet's title, description, publish day ("yyyy-MM-dd") and thumbnails
+  // ("medium" else "default"; the large one "high", else "standard" or "maxres"), and answers nil
+  // when the object lacks what its kind of row needs, so that a list skips the item.
+  // A playlist search result: `isPlaylist`, `playlistid`, `channelid`; nil without a playlist id.
+  static ns::Ref<SearchEntry> initWithApiSearchPlaylistResult(const ns::Ref<ApiYouTubeSearchResult>& result);
+  // A channel search result: `isChannel`, `channelid`; nil without a channel id.
+  static ns::Ref<SearchEntry> initWithApiSearchChannelResult(const ns::Ref<ApiYouTubeSearchResult>& result);
+  // A video search result: `videoid`, `author` (the channel's title), `videoChannelId`; nil
+  // without a video id.
+  static ns::Ref<SearchEntry> initWithApiSearchResult(const ns::Ref<ApiYouTubeSearchResult>& result);
+  // A video resource: the channel, duration, view count and rating besides the snippet;
+  // `videoid` stays nil (the list that asked by id knows it).
+  static ns::Ref<SearchEntry> initWithApiVideo(const ns::Ref<ApiYouTubeVideo>& video);
+  // An upload activity: `videoid` is the uploaded video, the activity's channel its author; nil
+  // for any activity without an upload video id.
+  static ns::Ref<SearchEntry> initWithApiActivity(const ns::Ref<ApiYouTubeActivity>& activity);
+  // A playlist item: `videoid` from its resource, `playlistItemId`, `playlistid`; `author`
+  // stays empty (the snippet names the playlist's owner, not the uploader); nil without a
+  // video id.
+  static ns::Ref<SearchEntry> initWithApi(const ns::Ref<ApiYouTubePlaylistItem>& item);
+
+  // Completes a row known by its video id from videos.list (snippet, content details,
+  // statistics) on the main window controller's Data API service: title, description, day,
+  // thumbnails, author, channel, duration, view count and rating; stores the video's detail
+  // record and its channel's title. The block runs once on the main thread, when the call ends
+  // successfully or not, also when there is no service or no id (the row then stays as it was).
+  void getFromNetwork(std::function<void(const ns::Ref<SearchEntry>&)> block);
+
   // Writes the row's file atomically into the ".info" folder (made when missing). Answers NO,
   // writing nothing, for a row without a usable video id.
   bool saveToCache() const;
@@ -91,6 +125,9 @@ class SearchEntry : public ns::Object, public AutoArchiving {
   std::string description() const override;
 
  private:
+  // Takes the fields of the video's reply and stores its detail record and channel title.
+  void takeApiVideo(const ns::Ref<ApiYouTubeVideo>& video, const std::string& videoId);
+
   std::optional<std::string> videoid_;
   std::string title_;
   std::string author_;

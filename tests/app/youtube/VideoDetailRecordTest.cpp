@@ -8,26 +8,16 @@
 
 #include "app/youtube/SearchEntry.h"
 #include "lib/cache/GVCache.h"
-#include "platform/testing/Sandbox.h"
+#include "tests/app/youtube/SharedCacheSandbox.h"
 
 namespace {
 
-// The shared cache is made once per process, in the home of its first user: the whole suite
-// shares one sandbox.
+// The shared cache lives in the program's shared sandbox.
 class VideoDetailRecordTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { sandbox_ = new pltest::Sandbox(); }
-  static void TearDownTestSuite() {
-    getSharedGVCache()->synchronize();
-    delete sandbox_;
-    sandbox_ = nullptr;
-  }
+  static void SetUpTestSuite() { sharedCacheSandbox(); }
   static void settle() { getSharedGVCache()->synchronize(); }
-
-  static pltest::Sandbox* sandbox_;
 };
-
-pltest::Sandbox* VideoDetailRecordTest::sandbox_ = nullptr;
 
 TEST_F(VideoDetailRecordTest, AStoredRecordAppliedToARowSaturatesTheViewCount) {
   VideoDetailRecord record{"UCx", "PT1M5S", "2015-03-04", "", 3000000000LL, 3.75};

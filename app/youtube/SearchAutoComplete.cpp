@@ -1,0 +1,229 @@
+#include "app/youtube/SearchAutoComplete.h"
+
+#include <cassert>
+#include <mutex>
+
+#include "app/youtube/SuggestServiceConfig.h"
+#include "lib/net/JSONRequestOperation.h"
+#include "platform/appkit/Colors.h"
+#include "platform/appkit/TableView.h"
+#include "platform/appkit/TextField.h"
+#include "platform/core/Log.h"
+#include "platform/foundation/Stream.h"
+#include "platform/net/URL.h"
+#include "platform/net/URLErrorCodes.h"
+#include "platform/net/URLRequest.h"
+#include "platform/runloop/Thread.h"
+#include "platform/runloop/Timer.h"
+#include "platform/runtime/ClassBuilder.h"
+
+PL_CLASS(SearchAutoComplete, ns::Object) {
+  cls.method<&SearchAutoComplete::numberOfRowsInTableView>("numberOfRowsInTableView:");
+  cls.method<&SearchAutoComplete::tableView_objectValueForTableColumn_row>(
+      "tableView:objectValueForTableColumn:row:");
+  cls.method<&SearchAutoComplete::tableView_willDisplayCell_forTableColumn_row>(
+      "tableView:willDisplayCell:forTableColumn:row:");
+  cls.method<&SearchAutoComplete::suggestionClicked>("suggestionClicked:");
+}
+
+namespace {
+
+// Keeps the body in memory up to a cap; a longer body fails the write, which ends the transfer
+// there instead of holding (and parsing) whatever a broken service sends.
+class CappedMemoryOutputStream : public ns::OutputStream {
+ public:
+  explicit CappedMemoryOutputStream(std::size_t cap) : cap_(cap) {}
+
+  long write_maxLength(const std::uint8_t* buffer, std::size_t length) override {
+    if (streamStatus() != ns::StreamStatusOpen) return -1;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (bytes_.length() + length > cap_) {
+        tooLong_ = true;
+      } else {
+        bytes_.appendBytes_length(buffer, length);
+      }
+    }
+    if (tooLong_) {
+      failWith(ns::Error::withDescription(ns::NSURLErrorDomain, ns::URLErrorDataLengthExceedsMaximum,
+                                          "The suggestion reply is too long"));
+      return -1;
+    }
+    didTransfer();
+    return static_cast<long>(length);
+  }
+  bool hasSpaceAvailable() override { return streamStatus() == ns::StreamStatusOpen; }
+  ns::Value propertyForKey(const std::string& key) override {
+    if (key == ns::NSStreamDataWrittenToMemoryStreamKey) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      return ns::Value(bytes_.copy());
+    }
+    return ns::OutputStream::propertyForKey(key);
+  }
+
+ protected:
+  ns::StreamEvent readinessEvent() const override { return ns::StreamEventHasSpaceAvailable; }
+
+ private:
+  const std::size_t cap_;
+  ns::MutableData bytes_;
+  bool tooLong_ = false;
+};
+
+void assertMainThread() {
+  assert(ns::Thread::isMainThread() && "SearchAutoComplete is used on the main thread only");
+}
+
+}  // namespace
+
+SearchAutoComplete::~SearchAutoComplete() {
+  if (timer_) timer_->invalidate();
+  if (request_) request_->cancel();
+}
+
+void SearchAutoComplete::setTableView(const ns::Ref<ak::TableView>& tableView) {
+  assertMainThread();
+  tableView_ = tableView;
+  if (!tableView) return;
+  auto self = this->self<SearchAutoComplete>();
+  tableView->setDataSource(self);
+  tableView->setDelegate(self);
+  tableView->setTarget(self);
+  tableView->setAction(ns::Sel("suggestionClicked:"));
+}
+
+void SearchAutoComplete::setQuery(const std::string& query) {
+  assertMainThread();
+  query_ = query;
+  if (timer_) timer_->invalidate();
+  std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
+  timer_ = ns::Timer::scheduledTimerWithTimeInterval_repeats_block(kSuggestDelay, false,
+                                                                   [weak](const ns::Ref<ns::Timer>&) {
+                                                                     if (auto self = weak.lock())
+                                                                       self->timerFired();
+                                                                   });
+}
+
+void SearchAutoComplete::setEnabled(bool enabled) {
+  assertMainThread();
+  enabled_ = enabled;
+  if (enabled) return;
+  if (timer_) timer_->invalidate();
+  timer_ = nullptr;
+  cancelRequest();
+}
+
+void SearchAutoComplete::setSelectedRow(long row) {
+  assertMainThread();
+  selectedRow_ = row;
+  if (auto table = tableView_.lock()) table->setNeedsDisplay(true);
+}
+
+void SearchAutoComplete::timerFired() {
+  timer_ = nullptr;
+  if (!enabled_) return;
+  sendRequest(query_);
+}
+
+void SearchAutoComplete::cancelRequest() {
+  ++generation_;
+  if (request_) request_->cancel();
+  request_ = nullptr;
+}
+
+void SearchAutoComplete::sendRequest(const std::string& text) {
+  // The reply of an older text must not replace the suggestions of this one.
+  cancelRequest();
+  auto url = ns::URL::URLWithString(suggestRequestURL(text));
+  if (!url) {
+    ns::Log("SearchAutoComplete: no valid suggestion URL for %@", text);
+    return;
+  }
+  auto request = ns::URLRequest::requestWithURL_cachePolicy_timeoutInterval(
+      url, ns::URLRequestReloadIgnoringLocalCacheData, kSuggestRequestTimeout);
+  const std::uint64_t generation = generation_;
+  std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
+  request_ = JSONRequestOperation::JSONRequestOperationWithRequest_success_failure(
+      request,
+      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
+                         const ns::Value& json) {
+        auto self = weak.lock();
+        if (!self || generation != self->generation_) return;
+        auto suggestions = suggestionsFromJSON(json);
+        if (!suggestions) {
+          ns::Log("SearchAutoComplete: the suggestion reply is not a list of texts");
+          suggestions.emplace();  // as a failed request: no suggestions
+        }
+        self->takeReply(generation, *suggestions);
+      },
+      [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
+                         const ns::Error& error, const ns::Value&) {
+        auto self = weak.lock();
+        if (!self || generation != self->generation_) return;
+        // The suggestions on show belong to an older text: none is better than those.
+        ns::Log("SearchAutoComplete: suggestions failed: %@", error.localizedDescription());
+        self->takeReply(generation, {});
+      });
+  request_->setOutputStream(ns::make<CappedMemoryOutputStream>(kSuggestMaxReplyBytes));
+  request_->start();
+}
+
+void SearchAutoComplete::takeReply(std::uint64_t generation, const std::vector<std::string>& suggestions) {
+  assertMainThread();
+  if (generation != generation_) return;
+  request_ = nullptr;
+  if (!enabled_) return;
+  suggestArray_ = suggestions;
+  // A highlighted index into the old list means nothing in the new one.
+  selectedRow_ = -1;
+  if (auto table = tableView_.lock()) table->reloadData();
+  if (auto delegate = delegate_.lock()) delegate->autoCompleteAvailable();
+}
+
+std::optional<std::vector<std::string>> SearchAutoComplete::suggestionsFromJSON(const ns::Value& json) {
+  if (!json.isArray() || json.count() < 2) return std::nullopt;
+  const ns::Array& reply = json.array();
+  if (!reply[0].isString() || !reply[1].isArray()) return std::nullopt;
+  std::vector<std::string> texts;
+  for (const ns::Value& entry : reply[1].array())
+    if (entry.isString()) texts.push_back(entry.string());
+  return texts;
+}
+
+// ---- the table ----
+
+long SearchAutoComplete::numberOfRowsInTableView(const ns::Ref<ns::Object>&) {
+  return static_cast<long>(suggestArray_.size());
+}
+
+ns::Value SearchAutoComplete::tableView_objectValueForTableColumn_row(const ns::Ref<ns::Object>&,
+                                                                      const ns::Ref<ns::Object>&, long row) {
+  if (row < 0 || row >= static_cast<long>(suggestArray_.size())) return {};
+  return ns::Value(suggestArray_[static_cast<std::size_t>(row)]);
+}
+
+void SearchAutoComplete::tableView_willDisplayCell_forTableColumn_row(const ns::Ref<ns::Object>&,
+                                                                      const ns::Ref<ns::Object>& cell,
+                                                                      const ns::Ref<ns::Object>&, long row) {
+  auto textCell = std::dynamic_pointer_cast<ak::TextFieldCell>(cell);
+  if (!textCell) return;
+  // The column's one cell draws every row: set or clear the highlight each time.
+  const bool highlighted = row == selectedRow_;
+  textCell->setDrawsBackground(highlighted);
+  if (highlighted) {
+    textCell->setBackgroundColor(ak::colors::alternateSelectedControlColor());
+    textCell->setHighlighted(true);
+    textCell->setBackgroundStyle(ak::BackgroundStyle::Dark);
+  }
+}
+
+void SearchAutoComplete::suggestionClicked(const ns::Ref<ns::Object>& sender) {
+  auto table = std::dynamic_pointer_cast<ak::TableView>(sender);
+  if (!table) table = tableView_.lock();
+  if (!table) return;
+  long row = table->clickedRow();
+  if (row < 0 || row >= static_cast<long>(suggestArray_.size())) return;
+  setSelectedRow(row);
+  std::string text = suggestArray_[static_cast<std::size_t>(row)];
+  if (auto delegate = delegate_.lock()) delegate->runSearchWithQuery(text);
+}
