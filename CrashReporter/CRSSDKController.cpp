@@ -339,7 +339,12 @@ void CRSSDKController::startReportCollection() {
 void CRSSDKController::startReportingAfterDelay(double delay) {
   CRSDebugLog("[CrashReporter] Starting report processing in %.01f second(s)...", delay);
   auto self = this->self();
-  dispatch::after(std::trunc(delay), queue_, [self] { self->processExistingRecords(false); });
+  double seconds = std::trunc(delay);
+  if (seconds <= 0) {
+    dispatch::async(queue_, [self] { self->processExistingRecords(false); });
+  } else {
+    dispatch::after(seconds, queue_, [self] { self->processExistingRecords(false); });
+  }
 }
 
 void CRSSDKController::processExistingRecords(bool skipPrompt) {
@@ -373,6 +378,11 @@ void CRSSDKController::processExistingRecords(bool skipPrompt) {
           preparedDirectory(), [&](const std::string&, const std::string&) { anyPrepared = true; }) ||
       !anyPrepared) {
     CRSDebugLog("[CrashReporter] No prepared files found, submission process complete");
+    // Reports already cleared for sending (an earlier run, or a pass after a failed upload) go on.
+    bool anySendable = false;
+    enumerateFilesInDirectory_usingBlock(sendableDirectory(),
+                                         [&](const std::string&, const std::string&) { anySendable = true; });
+    if (anySendable) submitFiles();
     return;
   }
   auto current = settings();
