@@ -66,7 +66,7 @@ TEST_F(BetaTest, AnAnswerSuspendsChecksAndAnAnswerWithoutURLKeepsTheUpdate) {
   service_.setBetaReply(testsupport::FakeCrashService::plistReply(
       ns::Dictionary{{"url", "https://example.com/build/8"}, {"version_string", "8"}}));
   controller_->checkForUpdate();
-  ASSERT_TRUE(waitFor([&] { return controller_->checksSuspended(); }));
+  ASSERT_TRUE(waitFor([&] { return controller_->checksSuspended() && controller_->update(); }));
   auto update = controller_->update();
   ASSERT_NE(update, nullptr);
   EXPECT_EQ(update->url()->absoluteString(), "https://example.com/build/8");
