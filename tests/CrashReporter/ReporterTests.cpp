@@ -118,6 +118,13 @@ TEST_F(Reporter, ACrashIsReportedByTheNextRun) {
   EXPECT_FALSE(fs::exists(crashFolder() / "crash_marker"));
 }
 
+TEST_F(Reporter, ANilUserNameIsStoredAsNull) {
+  auto run = crstest::runCrashProgram("crash", bundle(), {"CRS_TEST_NIL_NAME=1"});
+  ASSERT_TRUE(WIFSIGNALED(run.status) && WTERMSIG(run.status) == SIGSEGV) << run.stderrText;
+  auto lines = recordLines();
+  EXPECT_EQ(lineValue(lines, "user")["name"].stringValue(), "(null)");
+}
+
 TEST_F(Reporter, SubmissionSwitchedOffInstallsCaptureAndSendsNothing) {
   auto run = crstest::runCrashProgram("run", bundle(), {"CrashSubmission=0", "CRS_TEST_RUN_SECONDS=3"});
   ASSERT_TRUE(exitedCleanly(run)) << run.stderrText;

@@ -317,7 +317,7 @@ int runReporter(const std::string& mode) {
   say("crash_dir", reporter->controller() ? reporter->controller()->crashFileDirectory() : "");
 
   if (mode == "crash") {
-    CrashReporter::setUserName(ns::Value("alice"));
+    CrashReporter::setUserName(::getenv("CRS_TEST_NIL_NAME") ? ns::Value() : ns::Value("alice"));
     CrashReporter::setUserIdentifier(ns::Value());
     CrashReporter::setObjectValue_forKey(ns::Value("v w"), "k");
     CrashReporter::setFloatValue_forKey(1.5f, "f");
