@@ -174,6 +174,11 @@ void CrashReporter::setSDKKitVersions(std::map<std::string, std::string> version
   SDKKitVersions_ = std::move(versions);
 }
 
+std::string CrashReporter::sessionIdentifier() const {
+  std::lock_guard lock(mutex_);
+  return sessionIdentifier_;
+}
+
 std::string CrashReporter::crashMarkerFilePath() const {
   return controller_ ? controller_->crashMarkerFilePath() : std::string();
 }
@@ -231,6 +236,10 @@ void CrashReporter::startUp(const std::string& key, double delay, const CRSBuild
 
   auto session = CRSUUID::generateWithSegmentData(ns::Data(digest));
   std::string sessionIdentifier = session ? session->stringValue() : CRSGenerateUUIDString();
+  {
+    std::lock_guard lock(mutex_);
+    sessionIdentifier_ = sessionIdentifier;
+  }
 
   if (environmentIsZero("CrashReporting")) {
     ns::Log("[CrashReporter] '%@' set - reporting disabled", std::string("CrashReporting"));

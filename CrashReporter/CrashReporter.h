@@ -106,6 +106,8 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
   const ns::Ref<CRSBetaClient>& betaClient() const { return betaClient_; }
   const ns::Ref<CRSBetaController>& betaController() const { return betaController_; }
   const ns::Ref<CRSAnalyticsController>& analyticsController() const { return analyticsController_; }
+  // This run's session identifier ("" before start-up made one).
+  std::string sessionIdentifier() const;
   bool lastSessionWasCrash() const { return lastSessionWasCrash_.load(); }
   bool isSettingsLoaded() const { return isSettingsLoaded_.load(); }
   std::uint64_t attributesCount() const { return attributesCount_.load(); }
@@ -148,6 +150,7 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
   mutable std::mutex mutex_;  // guards the strings and dictionaries below
   std::weak_ptr<CrashReporterDelegate> delegate_;
   std::string apiKey_;
+  std::string sessionIdentifier_;
   ns::Dictionary kitInfo_;
   std::map<std::string, std::string> SDKKitVersions_;
   ns::Ref<dispatch::Queue> queue_;

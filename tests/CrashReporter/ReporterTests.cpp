@@ -180,6 +180,29 @@ TEST(ReporterStart, AnEmptyKeyRaises) {
   EXPECT_EQ(CrashReporter::sharedInstance()->machExceptionMask(), 0u);
 }
 
+class SignalDelegate : public CrashReporterDelegate {
+ public:
+  std::vector<int> asked;
+  std::optional<bool> crashreporter_ensureDeliveryOfUnixSignal(CrashReporter&, int signal) override {
+    asked.push_back(signal);
+    return signal == SIGSEGV || signal == SIGABRT || signal == SIGILL;
+  }
+};
+
+TEST(ReporterStart, TheExceptionMaskComesFromTheSignalsTheDelegateKeeps) {
+  auto reporter = CrashReporter::sharedInstance();
+  EXPECT_EQ(reporter->machExceptionMask(), 0u);  // no delegate
+  auto plain = std::make_shared<CrashReporterDelegate>();
+  reporter->setDelegate(plain);
+  EXPECT_EQ(reporter->machExceptionMask(), 0u);  // the method is not implemented
+  auto keeping = std::make_shared<SignalDelegate>();
+  reporter->setDelegate(keeping);
+  EXPECT_EQ(reporter->machExceptionMask(), 0x2u | 0x400u | 0x4u);
+  EXPECT_EQ(keeping->asked, (std::vector<int>{SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP}));
+  keeping.reset();
+  EXPECT_EQ(reporter->delegate(), nullptr);  // held weakly
+}
+
 TEST(ReporterStart, SessionIdentifiersOfOneMillisecondDifferInTheirSequence) {
   pltest::VirtualClock clock;
   ns::Data segment(std::string("a9993e364706816aba3e"));
