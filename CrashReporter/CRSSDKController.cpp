@@ -275,24 +275,35 @@ void CRSSDKController::loadSettings(std::function<void()> completion) {
                 CRSDebugLog("[CrashReporter] Could not cache settings to disk");
                 return;
               }
-              self->setSettings(CRSSettings::initWithCachePath(path));
+              auto loaded = CRSSettings::initWithCachePath(path);
+              if (!loaded) {
+                // An answer of another settings version: the settings in use stay, and the load
+                // is tried again like a failed one.
+                self->scheduleSettingsRetry(completion);
+                return;
+              }
+              self->setSettings(loaded);
               CRSDebugLog("[CrashReporter] Settings loaded");
               if (completion) completion();
             });
             return;
           }
-          CRSDebugLog("[CrashReporter] Failed to load settings");
-          CRSDebugLog("[CrashReporter] Settings load scheduled (%lld)",
-                      static_cast<long long>(kSettingsRetrySeconds));
           self->assertOffQueue();
-          dispatch::sync(self->queue_, [&] {
-            self->retrying_ = true;
-            dispatch::after(kSettingsRetrySeconds, self->queue_, [self, completion] {
-              self->retrying_ = false;
-              self->loadSettings(completion);
-            });
-          });
+          dispatch::sync(self->queue_, [&] { self->scheduleSettingsRetry(completion); });
         });
+  });
+}
+
+void CRSSDKController::scheduleSettingsRetry(const std::function<void()>& completion) {
+  DISPATCH_DEBUG_ASSERT_QUEUE(queue_);
+  CRSDebugLog("[CrashReporter] Failed to load settings");
+  CRSDebugLog("[CrashReporter] Settings load scheduled (%lld)",
+              static_cast<long long>(kSettingsRetrySeconds));
+  retrying_ = true;
+  auto self = this->self();
+  dispatch::after(kSettingsRetrySeconds, queue_, [self, completion] {
+    self->retrying_ = false;
+    self->loadSettings(completion);
   });
 }
 

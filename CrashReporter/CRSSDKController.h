@@ -107,6 +107,7 @@ class CRSSDKController : public ns::Object {
   ns::Ref<CRSSDKController> self() { return std::static_pointer_cast<CRSSDKController>(shared_from_this()); }
   void setSettings(ns::Ref<CRSSettings> settings);
   void scheduleSubmissionRetry();
+  void scheduleSettingsRetry(const std::function<void()>& completion);
   // The clients call back on a global queue; a completion on this queue would deadlock below.
   void assertOffQueue() const;
   void moveToInvalidAndContinue(const std::string& path);

@@ -152,6 +152,39 @@ TEST_F(ControllerTest, AFailedSettingsLoadIsRetriedAfterTenMinutes) {
   EXPECT_FALSE(run_->controller->isRetrying());
 }
 
+TEST_F(ControllerTest, SettingsOfTheWrongShapeAreRetriedAndChangeNothing) {
+  cacheSettings(settingsWith("settings", {{"cache_duration", 1}}), *run_);
+  clock_.advance(2);  // the cache is outdated: a load starts
+  struct Case {
+    const char* name;
+    pltest::FakeReply reply;
+  } cases[] = {
+      {"an array", testsupport::FakeCrashService::plistReply(ns::Array{1, 2})},
+      {"another version", testsupport::FakeCrashService::plistReply(ns::Dictionary{{"settings_version", 3}})},
+      {"not a property list", pltest::FakeReply::text(200, "<html>", "text/html")},
+  };
+  run_->controller->beginStartupFlowAfterDelay(0);
+  ASSERT_TRUE(waitFor([&] { return run_->delegate->loadedSettings.load() == 2; }));
+  for (auto& c : cases) {
+    service_.setSettingsReply(c.reply);
+    std::size_t loads = count(Kind::Settings);
+    run_->controller->loadSettings(nullptr);
+    ASSERT_TRUE(waitFor([&] { return run_->controller->isRetrying(); })) << c.name;
+    EXPECT_EQ(count(Kind::Settings), loads + 1) << c.name;
+    ASSERT_NE(run_->controller->settings(), nullptr) << c.name;
+    clock_.advance(600);
+    ASSERT_TRUE(waitFor([&] { return count(Kind::Settings) == loads + 2 && run_->controller->isRetrying(); }))
+        << c.name;
+    // Back to a good answer so that the next case starts from a settled controller.
+    service_.setSettingsReply(testsupport::FakeCrashService::plistReply(service_.settingsFixture()));
+    clock_.advance(600);
+    ASSERT_TRUE(waitFor([&] {
+      return count(Kind::Settings) == loads + 3 && !run_->controller->isRetrying();
+    })) << c.name;
+  }
+  EXPECT_EQ(run_->controller->settings()->reportsURL()->absoluteString(), service_.reportsURL());
+}
+
 TEST_F(ControllerTest, AnOversizedRecordGoesOutAsItsSizeMarker) {
   cacheSettings(service_.settingsFixture(), *run_);
   std::ofstream(run_->folder() / "big.crsrecord", std::ios::binary) << std::string(2000000, 'x');
