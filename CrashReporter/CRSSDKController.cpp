@@ -123,7 +123,10 @@ bool CRSSDKController::createDirectoryAtPath(const std::string& path) {
     if (at == at.parent_path()) break;
   }
   for (const auto& at : made) {
-    if (::mkdir(at.c_str(), 0755) != 0 && errno != EEXIST) {
+    // The mode is set explicitly: the process's umask does not narrow it.
+    if (::mkdir(at.c_str(), 0755) == 0) {
+      ::chmod(at.c_str(), 0755);
+    } else if (errno != EEXIST) {
       CRSDebugLog("[CrashReporter] Unable to create directory %@", std::string(std::strerror(errno)));
       return false;
     }

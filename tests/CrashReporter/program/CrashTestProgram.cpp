@@ -331,7 +331,7 @@ int runReporter(const std::string& mode) {
     return 1;
   }
   // The reporter's queues take their deadlines whenever they get to it: the clock keeps moving in
-  // small steps until the work is done.
+  // small steps until the work is done, slowly enough that requests in flight do not time out.
   const char* limitText = ::getenv("CRS_TEST_RUN_SECONDS");
   double limit = limitText ? std::atof(limitText) : 60;
   double start = ns::Clock::now();
@@ -339,7 +339,7 @@ int runReporter(const std::string& mode) {
   while (ns::Clock::now() - start < limit) {
     mainLoop->runUntil([] { return false; }, 0.01);
     if (!limitText && ns::Clock::now() - start > 1.5 && reporterSettled(reporter)) break;
-    ns::Clock::advance(0.05);
+    ns::Clock::advance(0.02);
   }
   // Delegate calls still queued for the main thread.
   mainLoop->runUntil([] { return false; }, 0.05);
