@@ -2,6 +2,7 @@
 // settings flow, onboarding, processing of real crash records, submission with its retries, and
 // the permission prompt answered by the scripted answerer.
 #include <algorithm>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -185,18 +186,27 @@ TEST_F(ControllerTest, SettingsOfTheWrongShapeAreRetriedAndChangeNothing) {
   EXPECT_EQ(run_->controller->settings()->reportsURL()->absoluteString(), service_.reportsURL());
 }
 
-TEST_F(ControllerTest, AnOversizedRecordGoesOutAsItsSizeMarker) {
+TEST_F(ControllerTest, BadRecordsGoOutAsInvalidRecords) {
   cacheSettings(service_.settingsFixture(), *run_);
   std::ofstream(run_->folder() / "big.crsrecord", std::ios::binary) << std::string(2000000, 'x');
   std::ofstream(run_->folder() / "big.crslog", std::ios::binary) << "log";
+  std::ofstream(run_->folder() / "empty.crsrecord", std::ios::binary);
+  std::ofstream(run_->folder() / "damaged.crsrecord", std::ios::binary)
+      << "{\"identity\":{\"generator\":\n\x01\xff";
   run_->controller->beginStartupFlowAfterDelay(0);
   ASSERT_TRUE(
-      waitFor([&] { return count(Kind::Report) == 2 && crstest::entries(run_->folder("invalid")).empty(); }));
+      waitFor([&] { return count(Kind::Report) == 4 && crstest::entries(run_->folder("invalid")).empty(); }));
+  std::map<std::string, std::string> sent;
   for (const auto& upload : crstest::requestsOf(service_, Kind::Report)) {
     EXPECT_TRUE(crstest::isInvalidUpload(upload));
-    if (crstest::uploadedFileName(upload) == "big.crsrecord")
-      EXPECT_EQ(upload.part("report[file]")->body, "Original file size: 2000000\n");
+    sent[crstest::uploadedFileName(upload)] = upload.part("report[file]")->body;
   }
+  EXPECT_EQ(sent["big.crsrecord"], "Original file size: 2000000\n");
+  EXPECT_EQ(sent["big.crslog"], "log");
+  EXPECT_EQ(sent["empty.crsrecord"], "");
+  EXPECT_EQ(sent.count("damaged.crsrecord"), 1u);
+  for (const char* folder : {"processing", "prepared", "sendable"})
+    EXPECT_TRUE(crstest::entries(run_->folder(folder)).empty()) << folder;
 }
 
 TEST_F(ControllerTest, ARejectedReportIsSentAgainAsAnInvalidRecord) {
