@@ -23,6 +23,10 @@ namespace {
 namespace fs = std::filesystem;
 using crstest::Kind;
 
+// Tests of records from real crashes; ThreadSanitizer keeps the crash signals.
+#define SKIP_WITHOUT_CRASHES() \
+  if (!crstest::crashTestsSupported()) GTEST_SKIP() << "crash tests are skipped under ThreadSanitizer"
+
 class ControllerDelegate : public CRSSDKControllerDelegate {
  public:
   std::atomic<int> loadedSettings{0};
@@ -55,7 +59,6 @@ struct ReporterRun {
 class ControllerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!crstest::crashTestsSupported()) GTEST_SKIP() << "crash tests are skipped under ThreadSanitizer";
     if (!usesApplication()) sandbox_ = std::make_unique<pltest::Sandbox>();
     sandbox().set("CrashReporterAPIEndpoint", service_.baseURL());
     run_ = std::make_unique<ReporterRun>(service_.baseURL());
@@ -102,6 +105,7 @@ class ControllerTest : public ::testing::Test {
 };
 
 TEST_F(ControllerTest, ANewApplicationIsConfiguredAndNothingIsSentInThatRun) {
+  SKIP_WITHOUT_CRASHES();
   placeRecord("r1", *run_);
   service_.setSettingsReply(
       testsupport::FakeCrashService::plistReply(settingsWith("app", {{"status", "new"}})));
@@ -116,6 +120,7 @@ TEST_F(ControllerTest, ANewApplicationIsConfiguredAndNothingIsSentInThatRun) {
 }
 
 TEST_F(ControllerTest, FreshCachedSettingsSkipTheRequestAndProcessingStartsAfterTheDelay) {
+  SKIP_WITHOUT_CRASHES();
   cacheSettings(service_.settingsFixture(), *run_);
   placeRecord("r1", *run_);
   std::ofstream(run_->folder() / "session.crslog") << "this run's log";
@@ -210,6 +215,7 @@ TEST_F(ControllerTest, BadRecordsGoOutAsInvalidRecords) {
 }
 
 TEST_F(ControllerTest, ARejectedReportIsSentAgainAsAnInvalidRecord) {
+  SKIP_WITHOUT_CRASHES();
   cacheSettings(service_.settingsFixture(), *run_);
   placeRecord("r1", *run_);
   service_.setReportReply(pltest::FakeReply::text(404, "no"));
@@ -227,6 +233,7 @@ TEST_F(ControllerTest, ARejectedReportIsSentAgainAsAnInvalidRecord) {
 }
 
 TEST_F(ControllerTest, TransportFailuresBackOffAndReloadTheSettings) {
+  SKIP_WITHOUT_CRASHES();
   CRSSetDebugModeEnabled(true);  // the retry messages show the intervals
   pltest::LogCapture log(true);
   cacheSettings(service_.settingsFixture(), *run_);
@@ -322,6 +329,7 @@ class PromptTest : public ControllerTest {
 };
 
 TEST_F(PromptTest, DontSendDeletesTheReports) {
+  SKIP_WITHOUT_CRASHES();
   cacheSettings(promptSettings(false), *run_);
   placeRecord("r1", *run_);
   script_.clickAlertButton("Don't Send");
@@ -341,6 +349,7 @@ TEST_F(PromptTest, DontSendDeletesTheReports) {
 }
 
 TEST_F(PromptTest, AlwaysSendIsRememberedForTheNextRun) {
+  SKIP_WITHOUT_CRASHES();
   cacheSettings(promptSettings(true), *run_);
   placeRecord("r1", *run_);
   script_.clickAlertButton("Always Send");
