@@ -3,6 +3,11 @@
 // to standard output as "key=value" lines before the crash.
 //
 //   crash_test_program <mode> <folder>
+//
+// The modes "crash" and "run" start the whole reporter as the application does, with the folder
+// as the main bundle (its Info.plist), on the virtual clock: "crash" sets user data and dies by
+// SIGSEGV; "run" runs the main run loop until the reporter's work is done (or CRS_TEST_RUN_SECONDS
+// virtual seconds passed) and prints the delegate calls it receives.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -22,10 +27,14 @@
 #include "CrashReporter/CRSCrashFile.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "CrashReporter/CRSUserLogging.h"
+#include "CrashReporter/CrashReporter.h"
 #include "platform/core/Exception.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Semaphore.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/net/URL.h"
 #include "platform/runloop/Clock.h"
+#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 
 namespace {
@@ -245,6 +254,101 @@ int run(const std::string& mode) {
 
 }  // namespace
 
+namespace {
+
+constexpr char kReporterKey[] = "0123456789abcdef0123456789abcdef01234567";
+
+class PrintingDelegate : public CrashReporterDelegate {
+ public:
+  void crashreporterDidDetectCrashDuringPreviousExecution(const ns::Ref<CrashReporter>&) override {
+    say("crashreporterDidDetectCrashDuringPreviousExecution", "1");
+  }
+  void crashreporter_didDetectCrashDuringPreviousExecution(
+      const ns::Ref<CrashReporter>&, const std::shared_ptr<const CRSCrashFile>& file) override {
+    say("crashreporter:didDetectCrashDuringPreviousExecution:", file->identifier());
+  }
+};
+
+bool folderEmpty(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return true;
+  bool empty = true;
+  while (dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] != '.') empty = false;
+  }
+  ::closedir(dir);
+  return empty;
+}
+
+bool anyRecord(const std::string& path) {
+  DIR* dir = ::opendir(path.c_str());
+  if (!dir) return false;
+  bool found = false;
+  while (dirent* entry = ::readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name.size() > 10 && name.rfind(".crsrecord") == name.size() - 10) found = true;
+  }
+  ::closedir(dir);
+  return found;
+}
+
+// Done once the settings arrived and every record went through processing and submission.
+bool reporterSettled(const ns::Ref<CrashReporter>& reporter) {
+  auto controller = reporter->controller();
+  if (!controller || !reporter->isSettingsLoaded()) return false;
+  for (const auto& folder : {controller->processingDirectory(), controller->preparedDirectory(),
+                             controller->sendableDirectory(), controller->invalidDirectory()}) {
+    if (!folderEmpty(folder)) return false;
+  }
+  return !anyRecord(controller->crashFileDirectory());
+}
+
+int runReporter(const std::string& mode) {
+  ns::Bundle::setMainBundlePathForTesting(gFolder);
+  ns::Clock::installVirtual();
+  if (::getenv("CRS_TEST_DEBUG")) CrashReporter::setDebugMode(true);
+  auto delegate = std::make_shared<PrintingDelegate>();
+  auto reporter = CrashReporter::startWithAPIKey_delegate(kReporterKey, delegate);
+  if (::getenv("CRS_TEST_START_TWICE")) CrashReporter::startWithAPIKey(kReporterKey);
+  struct sigaction action {};
+  ::sigaction(SIGSEGV, nullptr, &action);
+  bool defaultAction = !(action.sa_flags & SA_SIGINFO) && action.sa_handler == SIG_DFL;
+  say("segv_action", defaultAction ? "default" : "handler");
+  say("crash_dir", reporter->controller() ? reporter->controller()->crashFileDirectory() : "");
+
+  if (mode == "crash") {
+    CrashReporter::setUserName(::getenv("CRS_TEST_NIL_NAME") ? ns::Value() : ns::Value("alice"));
+    CrashReporter::setUserIdentifier(ns::Value());
+    CrashReporter::setObjectValue_forKey(ns::Value("v w"), "k");
+    CrashReporter::setFloatValue_forKey(1.5f, "f");
+    CrashReporter::setBoolValue_forKey(true, "yes");
+    CrashReporter::setBoolValue_forKey(false, "no");
+    CrashReporter::setIntValue_forKey(-7, "i");
+    CrashReporter::setObjectValue_forKey(ns::Value(ns::URL::URLWithString("http://example.com/a?b=c%20d")),
+                                         "u");
+    CRSSessionLog("run one wrote this");
+    crs_null_write();
+    return 1;
+  }
+  // The reporter's queues take their deadlines whenever they get to it: the clock keeps moving in
+  // small steps until the work is done, slowly enough that requests in flight do not time out.
+  const char* limitText = ::getenv("CRS_TEST_RUN_SECONDS");
+  double limit = limitText ? std::atof(limitText) : 60;
+  double start = ns::Clock::now();
+  auto mainLoop = ns::RunLoop::mainRunLoop();
+  while (ns::Clock::now() - start < limit) {
+    mainLoop->runUntil([] { return false; }, 0.01);
+    if (!limitText && ns::Clock::now() - start > 1.5 && reporterSettled(reporter)) break;
+    ns::Clock::advance(0.02);
+  }
+  // Delegate calls still queued for the main thread.
+  mainLoop->runUntil([] { return false; }, 0.05);
+  say("settled", reporterSettled(reporter) ? "yes" : "no");
+  return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   if (argc < 3) {
     std::fprintf(stderr, "usage: crash_test_program <mode> <folder>\n");
@@ -254,6 +358,7 @@ int main(int argc, char** argv) {
   ::setrlimit(RLIMIT_CORE, &noCore);
   std::string mode = argv[1];
   gFolder = argv[2];
+  if (mode == "crash" || mode == "run") return runReporter(mode);
   if (mode == "previous-handler") ::signal(SIGSEGV, crs_previous_handler);
   initialise(mode);
   return run(mode);
