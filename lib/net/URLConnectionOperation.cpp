@@ -11,6 +11,9 @@
 
 namespace {
 
+// How much of a refused reply's body is kept for its error.
+constexpr std::size_t kRefusedBodyLimit = 64 * 1024;
+
 ns::Ref<ns::Thread>& networkThreadHolder() {
   static ns::NoDestructor<ns::Ref<ns::Thread>> holder;
   return *holder;
@@ -363,6 +366,7 @@ void URLConnectionOperation::connection_didReceiveResponse(const ns::Ref<ns::URL
   } else {
     refusedBody_ = ns::OutputStream::outputStreamToMemory();
     refusedBody_->open();
+    refusedBodyLength_ = 0;
   }
 }
 
@@ -370,12 +374,20 @@ void URLConnectionOperation::connection_didReceiveData(const ns::Ref<ns::URLConn
                                                        const ns::Data& data) {
   ns::Ref<ns::OutputStream> target;
   bool toOutputStream;
+  ns::Data piece = data;
   {
     std::lock_guard guard(lock_);
     toOutputStream = writesToOutputStream_;
     target = toOutputStream ? outputStream_ : refusedBody_;
+    if (!toOutputStream) {
+      // A refused body only illustrates the error: the start of it is kept, never a whole
+      // download a server sent with the wrong status.
+      std::size_t room = kRefusedBodyLimit - std::min(refusedBodyLength_, kRefusedBodyLimit);
+      if (piece.length() > room) piece = piece.subdata(0, room);
+      refusedBodyLength_ += piece.length();
+    }
   }
-  if (!target || !writeAll(target, data)) {
+  if (!target || (piece.length() > 0 && !writeAll(target, piece))) {
     std::optional<ns::Error> streamError = target ? target->streamError() : std::nullopt;
     ns::Error error = streamError ? *streamError : ns::Error::posix(EBADF);
     {

@@ -119,6 +119,8 @@ class URLConnectionOperation : public ns::Operation, public ns::URLConnectionDel
   ns::Ref<ns::OutputStream> outputStream_;
   // Where the current response's body goes: the output stream, or memory for a refused response.
   ns::Ref<ns::OutputStream> refusedBody_;
+  // Bytes of the refused body kept so far; the rest of a large error page is dropped.
+  std::size_t refusedBodyLength_ = 0;
   bool writesToOutputStream_ = true;
   // The output stream is the operation's own memory stream (not the caller's).
   bool ownsOutputStream_ = true;

@@ -152,15 +152,20 @@ TEST(HTTPRequestOperation, UnacceptableStatusLeavesTheCallersFileAlone) {
   server.canned("GET", "/done", FakeReply::text(416, "range not satisfiable"));
   server.canned("GET", "/denied", FakeReply::text(403, "<html>forbidden</html>", "text/html"));
   server.canned("GET", "/fresh", FakeReply::text(200, "fresh body", "video/mp4"));
+  // A whole video sent with an error status: only the start of it is kept for the error.
+  const std::string huge = nettest::patterned(3 * 1024 * 1024);
+  server.canned("GET", "/huge", FakeReply::text(403, huge, "video/mp4"));
   const std::string before = nettest::patterned(1000);
   struct Case {
     const char* path;
     bool success;
     std::optional<std::string> fileAfter;  // nothing: not checked
+    std::string errorBody;
   } cases[] = {
-      {"/done", true, std::nullopt},
-      {"/denied", false, before},
-      {"/fresh", true, std::string("fresh body")},
+      {"/done", true, std::nullopt, ""},
+      {"/denied", false, before, "<html>forbidden</html>"},
+      {"/fresh", true, std::string("fresh body"), ""},
+      {"/huge", false, before, huge.substr(0, 64 * 1024)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
@@ -180,8 +185,9 @@ TEST(HTTPRequestOperation, UnacceptableStatusLeavesTheCallersFileAlone) {
       EXPECT_EQ(calls.error->code(), ns::URLErrorBadServerResponse);
       EXPECT_EQ(calls.error->userInfo().objectForKey(kHTTPRequestOperationStatusCodeKey).integerValue(), 403);
       // The error page is kept for the error, in memory.
-      EXPECT_EQ(calls.error->userInfo().objectForKey(kHTTPRequestOperationResponseBodyKey).data().toString(),
-                "<html>forbidden</html>");
+      EXPECT_TRUE(
+          calls.error->userInfo().objectForKey(kHTTPRequestOperationResponseBodyKey).data().toString() ==
+          c.errorBody);
     }
     if (c.fileAfter) EXPECT_TRUE(nettest::fileContents(path) == *c.fileAfter);
   }
