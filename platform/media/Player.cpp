@@ -144,6 +144,8 @@ void Player::setRate(float rate) {
   assertMainThread();
   // Only normal speed is offered: any rate other than 0 plays.
   float normalized = rate == 0 || std::isnan(rate) ? 0.0f : 1.0f;
+  // A failed item cannot play; the rate stays 0 so that nobody waits for it to move.
+  if (normalized != 0 && item_ && item_->status() == PlayerItemStatusFailed) return;
   changeRate(normalized);
   if (engine_) engine_->setPaused(normalized == 0);
 }

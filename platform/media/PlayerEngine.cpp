@@ -520,7 +520,8 @@ void PlayerEngine::evaluate() {
 void PlayerEngine::updateBuffer() {
   if (!item) return;
   bool complete = localFile || cacheEof;
-  bool empty = pausedForCache || (underrun && !complete);
+  // mpv pauses for the cache exactly when what is buffered has been played.
+  bool empty = pausedForCache;
   bool likely = !pausedForCache && (complete || cacheAhead >= kLikelyAhead || !underrun);
   item->changeBuffer(likely, empty, complete);
 }

@@ -44,8 +44,9 @@ void PlayerLayerView::drawRect(const ak::Rect&) {
         cairo_image_surface_create_for_data(const_cast<unsigned char*>(frame->pixels.data()),
                                             CAIRO_FORMAT_RGB24, frame->width, frame->height, frame->stride);
     if (cairo_surface_status(picture) == CAIRO_STATUS_SUCCESS) {
-      const auto& m = owner->affineTransform().transformStruct();
-      if (!owner->affineTransform().isIdentity() && owner->affineTransform().isFinite()) {
+      ak::AffineTransform transform = owner->affineTransform();
+      ak::AffineTransformStruct m = transform.transformStruct();
+      if (!transform.isIdentity() && transform.isFinite()) {
         double cx = b.origin.x + b.size.width / 2, cy = b.origin.y + b.size.height / 2;
         cairo_matrix_t t;
         cairo_matrix_init(&t, m.m11, m.m12, m.m21, m.m22, m.tX, m.tY);
