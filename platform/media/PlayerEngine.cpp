@@ -41,7 +41,7 @@ constexpr int kMaxPictureSide = 8192;
 // Demuxers and protocols a stream may reach: media containers only, no playlists, no
 // concatenation, no devices.
 const char* const kProtocols = "http,https,tcp,tls,crypto,file";
-const char* const kFormats = "mov,matroska,flv,mpegts,mp3,aac,ogg,wav,hls";
+const char* const kFormats = "mov,matroska,flv,mpegts,mp3,aac,ogg,wav";
 
 const mpv_node* mapValue(const mpv_node& map, const char* key) {
   if (map.format != MPV_FORMAT_NODE_MAP) return nullptr;

@@ -1,6 +1,7 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/core/Exception.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/KeyValueObserving.h"
 #include "tests/platform/media/MediaTestSupport.h"
@@ -132,6 +133,42 @@ TEST_F(PlayerTest, PeriodicObserverFollowsPlayback) {
   player->seekToTime_completionHandler(cm::TimeMakeWithSeconds(0.5, 600), [&](bool f) { done = f; });
   ASSERT_TRUE(pltest::pumpUntil([&] { return done.has_value(); }, kWait));
   EXPECT_EQ(times.size(), seen);
+}
+
+// Reloading a video at the same position: a seek made before the item is ready waits for it;
+// replacing the item finishes a pending seek with NO.
+TEST_F(PlayerTest, SeeksBeforeReadyAndAcrossReplacement) {
+  auto path = clip(2);
+  auto first = av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string()));
+  auto player = av::Player::initWithPlayerItem(first);
+  auto changes = pltest::KeyValueRecorder::observe(player.get(), {"currentItem"});
+  std::optional<bool> early;
+  player->seekToTime_toleranceBefore_toleranceAfter_completionHandler(
+      cm::TimeMakeWithSeconds(1.2, 600), cm::kTimeZero, cm::kTimeZero, [&](bool done) { early = done; });
+  EXPECT_FALSE(early.has_value());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return early.has_value(); }, kWait));
+  EXPECT_TRUE(*early);
+  EXPECT_EQ(first->status(), av::PlayerItemStatusReadyToPlay);
+  EXPECT_NEAR(seconds(player->currentTime()), 1.2, 0.1);
+
+  std::optional<bool> dropped;
+  player->seekToTime_completionHandler(cm::TimeMakeWithSeconds(0.5, 600), [&](bool done) { dropped = done; });
+  auto second = av::PlayerItem::initWithURL(served(path));
+  player->replaceCurrentItemWithPlayerItem(second);
+  ASSERT_TRUE(dropped.has_value());
+  EXPECT_FALSE(*dropped);
+  EXPECT_EQ(player->currentItem(), second);
+  EXPECT_EQ(changes->count("currentItem"), 1u);
+  ASSERT_TRUE(waitReady(second));
+  EXPECT_TRUE(cm::TimeCompare(first->currentTime(), cm::kTimeZero) == 0);  // no longer played
+
+  // An item belongs to one player at a time.
+  auto other = ns::make<av::Player>();
+  EXPECT_THROW(other->replaceCurrentItemWithPlayerItem(second), ns::Exception);
+  player->replaceCurrentItemWithPlayerItem(nullptr);
+  EXPECT_EQ(player->currentItem(), nullptr);
+  other->replaceCurrentItemWithPlayerItem(second);
+  EXPECT_EQ(other->currentItem(), second);
 }
 
 }  // namespace
