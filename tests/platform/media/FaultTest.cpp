@@ -1,5 +1,7 @@
 #include <fstream>
 
+#include "platform/dispatch/Queue.h"
+
 #include "platform/net/URLErrorCodes.h"
 #include "tests/platform/media/MediaTestSupport.h"
 
@@ -134,6 +136,33 @@ TEST_F(PlayerTest, StalledStreamEmptiesTheBufferUntilReleased) {
   EXPECT_GE(buffer->count("playbackBufferEmpty"), 2u);
   EXPECT_TRUE(buffer->allOnMainThread());
   EXPECT_EQ(notes.count(av::AVPlayerItemDidPlayToEndTimeNotification), 0u);
+}
+
+// A player let go while its stream is stalled does not wait for the stream.
+TEST_F(PlayerTest, PlayerLetGoWhileStalled) {
+  auto whole = clip(6);
+  std::string bytes = pltest::readMedia(whole);
+  server.canned(
+      "GET", "/stall.mp4",
+      pltest::FakeReply::stalled(bytes.substr(0, bytes.size() / 5), static_cast<long long>(bytes.size()))
+          .header("Content-Type", "video/mp4"));
+  auto item = av::PlayerItem::initWithURL(ns::URL::URLWithString(server.URLForPath("/stall.mp4")));
+  ItemNotes notes(item);
+  auto player = av::Player::initWithPlayerItem(item);
+  ASSERT_TRUE(waitReady(item));
+  player->play();
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return notes.count(av::AVPlayerItemPlaybackStalledNotification) > 0; }, kWait));
+  player.reset();
+  // Nothing arrives for the item after its player went.
+  std::size_t posted = notes.names.size();
+  server.release();
+  // Whatever mpv announced before it went has been queued ahead of this.
+  bool drained = false;
+  dispatch::async(dispatch::mainQueue(), [&] { drained = true; });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return drained; }, kWait));
+  EXPECT_EQ(notes.names.size(), posted);
+  EXPECT_EQ(item->status(), av::PlayerItemStatusReadyToPlay);
 }
 
 }  // namespace
