@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -135,10 +136,19 @@ TEST_F(PlayerTest, PeriodicObserverFollowsPlayback) {
         times.push_back(cm::TimeGetSeconds(t));
         offMain = offMain || !ns::Thread::isMainThread();
       });
+  // An observer on a queue of its own is called there.
+  auto queue = dispatch::queueCreate("media-test.observer");
+  std::atomic<int> onQueue{0}, offQueue{0};
+  auto queued = player->addPeriodicTimeObserverForInterval_queue_usingBlock(
+      cm::TimeMakeWithSeconds(0.25, 600), queue,
+      [&](cm::Time) { (dispatch::isCurrentQueue(queue) ? onQueue : offQueue)++; });
   ASSERT_TRUE(waitReady(item));
   player->play();
-  ASSERT_TRUE(pltest::pumpUntil([&] { return times.size() >= 3; }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return times.size() >= 3 && onQueue >= 1; }, kWait));
   EXPECT_FALSE(offMain);
+  EXPECT_EQ(offQueue, 0);
+  player->removeTimeObserver(queued);
+  dispatch::sync(queue, [] {});
   for (std::size_t i = 1; i < times.size(); ++i) EXPECT_GE(times[i], times[i - 1]);
   player->removeTimeObserver(token);
   std::size_t seen = times.size();
