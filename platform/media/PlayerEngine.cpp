@@ -230,7 +230,9 @@ void PlayerEngine::load(const ns::Ref<PlayerItem>& newItem) {
   } else if (scheme == "file") {
     std::error_code ec;
     std::string path = url->path();
-    if (path.empty() || path[0] != '/' || !std::filesystem::is_regular_file(path, ec)) {
+    std::string host = url->host().value_or("");
+    bool local = host.empty() || host == "localhost";
+    if (!local || path.empty() || path[0] != '/' || !std::filesystem::is_regular_file(path, ec)) {
       failItem(ns::makeURLError(ns::URLErrorFileDoesNotExist, url), false);
       return;
     }

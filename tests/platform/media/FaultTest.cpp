@@ -31,6 +31,7 @@ TEST_F(PlayerTest, ItemsThatCannotLoadFail) {
       {"ftp", "ftp://127.0.0.1/clip.mp4"},
       {"missing file", ns::URL::fileURLWithPath(sandbox.path("nothing.mp4"))->absoluteString()},
       {"folder", ns::URL::fileURLWithPath(sandbox.root().string())->absoluteString()},
+      {"file on another host", "file://elsewhere" + whole.string()},
       {"file cut inside its header",
        ns::URL::fileURLWithPath(truncatedCopy(sandbox, whole, 0.01, "header.mp4").string())
            ->absoluteString()},
