@@ -3,6 +3,7 @@
 #include <mpv/client.h>
 #include <mpv/render.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -233,22 +234,31 @@ void PlayerEngine::load(const ns::Ref<PlayerItem>& newItem) {
     std::string host = url->host().value_or("");
     bool local = host.empty() || host == "localhost";
     if (!local || path.empty() || path[0] != '/' || !std::filesystem::is_regular_file(path, ec)) {
-      failItem(ns::makeURLError(ns::URLErrorFileDoesNotExist, url), false);
+      refuse(ns::makeURLError(ns::URLErrorFileDoesNotExist, url));
       return;
     }
     target = path;
     localFile = true;
   } else {
-    failItem(ns::makeURLError(ns::URLErrorUnsupportedURL, url), false);
+    refuse(ns::makeURLError(ns::URLErrorUnsupportedURL, url));
     return;
   }
   // The URL travels as one element of a command, never inside a command string.
   const char* command[] = {"loadfile", target.c_str(), "replace", nullptr};
   if (mpv_command(mpv, command) < 0) {
-    failItem(mediaError(AVErrorUnknown, "The media could not be opened.", url), false);
+    refuse(mediaError(AVErrorUnknown, "The media could not be opened.", url));
     return;
   }
   ++loadsIssued;
+}
+
+void PlayerEngine::refuse(const ns::Error& error) {
+  // Whatever played before stops: the refused item is the current one now.
+  if (mpv) {
+    const char* command[] = {"stop", nullptr};
+    mpv_command(mpv, command);
+  }
+  failItem(error, false);
 }
 
 void PlayerEngine::unload() {
@@ -289,8 +299,15 @@ void PlayerEngine::seek(double seconds, bool exact, Player::SeekHandler handler)
     deferredSeek = {seconds, exact};
     return;
   }
-  std::string target = std::to_string(seconds);
-  const char* command[] = {"seek", target.c_str(), exact ? "absolute+exact" : "absolute+keyframes", nullptr};
+  issueSeek(seconds, exact);
+}
+
+void PlayerEngine::issueSeek(double seconds, bool exact) {
+  // Written without the locale: a decimal comma would not parse.
+  char text[64];
+  auto end = std::to_chars(text, text + sizeof text - 1, seconds, std::chars_format::fixed, 6).ptr;
+  *end = '\0';
+  const char* command[] = {"seek", text, exact ? "absolute+exact" : "absolute+keyframes", nullptr};
   if (mpv_command_async(mpv, kSeekReplyBase + seeks.back().id, command) < 0)
     finishSeek(seeks.back().id, false);
 }
@@ -368,11 +385,7 @@ void PlayerEngine::handle(const mpv_event& event) {
       if (deferredSeek && mpv && !seeks.empty()) {
         auto [target, exact] = *deferredSeek;
         deferredSeek.reset();
-        std::string text = std::to_string(target);
-        const char* command[] = {"seek", text.c_str(), exact ? "absolute+exact" : "absolute+keyframes",
-                                 nullptr};
-        if (mpv_command_async(mpv, kSeekReplyBase + seeks.back().id, command) < 0)
-          finishSeek(seeks.back().id, false);
+        issueSeek(target, exact);
       }
       break;
     }

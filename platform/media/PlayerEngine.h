@@ -42,6 +42,10 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   void setPaused(bool paused);
   void setVolume(double volume, bool muted);
   void seek(double seconds, bool exact, Player::SeekHandler handler);
+  // Sends the newest pending seek to mpv.
+  void issueSeek(double seconds, bool exact);
+  // Fails the item being loaded at once.
+  void refuse(const ns::Error& error);
   // Ends every pending seek with NO.
   void cancelSeeks();
   double position() const;
