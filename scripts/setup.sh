@@ -14,10 +14,10 @@ PACKAGES=(
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   libsystemd-dev dbus-daemon xdg-utils
-  ffmpeg curl libxml2-utils
+  ffmpeg libmpv-dev curl libxml2-utils
 )
 case "${1:-}" in
-  --bench) PACKAGES+=(nginx-light wrk) ;;
+  --bench) PACKAGES+=(nginx-light wrk mpv) ;;
   --fuzz) PACKAGES+=(clang-14 libclang-rt-14-dev) ;;  # the clang build and libFuzzer of scripts/fuzz.sh
 esac
 

@@ -1,0 +1,101 @@
+#pragma once
+// The mpv instance behind one player (internal to the media layer; no mpv header here). Events
+// and new pictures are announced by mpv on its own threads; the engine hops to the main queue
+// through a weak reference, so that nothing reaches a player that is gone.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/media/Player.h"
+
+struct mpv_handle;
+struct mpv_render_context;
+struct mpv_event;
+
+namespace av {
+
+struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
+  // What mpv's threads may touch: a weak way back and flags that coalesce wake-ups.
+  struct Wake {
+    std::weak_ptr<PlayerEngine> engine;
+    std::atomic<bool> eventsQueued{false};
+    std::atomic<bool> frameQueued{false};
+  };
+  struct Seek {
+    std::uint64_t id = 0;
+    double target = 0;
+    Player::SeekHandler handler;
+    bool acknowledged = false;
+  };
+
+  explicit PlayerEngine(Player* owner) : owner(owner) {}
+  ~PlayerEngine();
+
+  // Makes the mpv instance; false (with the reason) when it cannot.
+  bool start(std::string* reason);
+  void shutdown();
+  void load(const ns::Ref<PlayerItem>& item);
+  void unload();
+  void setPaused(bool paused);
+  void setVolume(double volume, bool muted);
+  void seek(double seconds, bool exact, Player::SeekHandler handler);
+  // Sends the newest pending seek to mpv.
+  void issueSeek(double seconds, bool exact);
+  // Fails the item being loaded at once.
+  void refuse(const ns::Error& error);
+  // Ends every pending seek with NO.
+  void cancelSeeks();
+  double position() const;
+
+  // On the main queue.
+  void drain();
+  void renderFrame();
+  void handle(const mpv_event& event);
+  void evaluate();
+  void updateBuffer();
+  void finishSeek(std::uint64_t id, bool finished);
+  void failItem(const ns::Error& error, bool postNotification);
+  void fireTimeObservers(bool jumped);
+  static void wakeup(void* context);
+  static void renderUpdate(void* context);
+
+  Player* owner;
+  mpv_handle* mpv = nullptr;
+  mpv_render_context* render = nullptr;
+  std::unique_ptr<Wake> wake;
+  VideoFrame frame;
+  std::vector<ns::Weak<PlayerLayer>> layers;
+
+  // The item loaded now and what mpv told of it.
+  ns::Ref<PlayerItem> item;
+  std::uint64_t loadsIssued = 0;
+  std::uint64_t startsSeen = 0;
+  std::optional<std::int64_t> currentEntry;
+  std::optional<std::int64_t> lastStartedEntry;
+  bool fileLoaded = false;
+  bool localFile = false;
+  double timePos = 0;
+  double duration = -1;
+  bool pausedForCache = false;
+  bool eofReached = false;
+  bool cacheEof = false;
+  bool underrun = false;
+  double cacheAhead = 0;
+  std::vector<cm::TimeRange> cachedRanges;
+  bool endHandled = false;
+  int videoWidth = 0;
+  int videoHeight = 0;
+
+  std::vector<Seek> seeks;
+  std::uint64_t nextSeekId = 1;
+  std::optional<std::pair<double, bool>> deferredSeek;  // target, exact: issued once loaded
+
+  struct TimeObserver;
+  std::vector<ns::Ref<ns::Object>> timeObservers;
+  double lastObservedTime = -1;
+};
+
+}  // namespace av

@@ -1,0 +1,39 @@
+#pragma once
+// Test media made with the ffmpeg tool: H.264 video (320x240 at 25 fps) and AAC audio in MP4,
+// with the moov box first so that a file that is still growing can play. Each clip is made once
+// per build folder (in <build>/test-media, shared by the test processes of a run) and reused.
+//
+//   auto path = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
+//   server.route("GET", "/clip.mp4", pltest::mediaRoute(path));
+#include <filesystem>
+#include <string>
+
+#include "platform/testing/FakeServer.h"
+
+namespace pltest {
+
+enum class MediaPattern {
+  Solid,               // `colour` throughout
+  TestPattern,         // ffmpeg's moving test pattern
+  RedThenTestPattern,  // one second of solid red, then the test pattern
+  LeftRight,           // `colour` on the left half, `otherColour` on the right
+};
+
+struct MediaSpec {
+  double seconds = 2;
+  MediaPattern pattern = MediaPattern::TestPattern;
+  std::string colour = "red";        // an ffmpeg colour name
+  std::string otherColour = "blue";  // LeftRight only
+  int width = 320;
+  int height = 240;
+};
+
+// The clip's path; made on first use. An empty path (with the reason on stderr) when ffmpeg is
+// missing or fails.
+std::filesystem::path testMedia(const MediaSpec& spec);
+// The file's bytes.
+std::string readMedia(const std::filesystem::path& path);
+// A route handler serving the file as "video/mp4", with byte ranges.
+FakeHandler mediaRoute(const std::filesystem::path& path);
+
+}  // namespace pltest

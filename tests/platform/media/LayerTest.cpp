@@ -1,0 +1,159 @@
+#include <dirent.h>
+
+#include <cstdlib>
+
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
+#include "platform/media/PlayerLayer.h"
+#include "platform/runtime/KeyValueObserving.h"
+#include "platform/testing/ui/Canvas.h"
+#include "platform/testing/ui/HeadlessApp.h"
+#include "tests/platform/media/MediaTestSupport.h"
+
+namespace media_test {
+namespace {
+
+class PlayerLayerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { av::Player::setDefaultAudioOutput("null"); }
+
+  // A window whose content is one view of the given size with a layer on a loaded player.
+  void show(double width, double height, const std::filesystem::path& path) {
+    window = app.window(ak::MakeRect(0, 0, width, height));
+    host = window->contentView();
+    player = av::Player::initWithURL(ns::URL::fileURLWithPath(path.string()));
+    layer = av::PlayerLayer::playerLayerWithPlayer(player);
+    layer->addToView(host);
+  }
+  bool waitForPicture() {
+    return pltest::pumpUntil([&] { return layer->isReadyForDisplay(); }, kWait);
+  }
+  // Within `tolerance` per channel; the message names the colour found.
+  static testing::AssertionResult near(ak::RGBA actual, ak::RGBA expected, int tolerance) {
+    if (std::abs(actual.r - expected.r) <= tolerance && std::abs(actual.g - expected.g) <= tolerance &&
+        std::abs(actual.b - expected.b) <= tolerance)
+      return testing::AssertionSuccess();
+    return testing::AssertionFailure()
+           << "found " << pltest::describe(actual) << ", expected " << pltest::describe(expected);
+  }
+  ak::RGBA pixel(double x, double y) {
+    window->display();
+    return pltest::windowPixel(window, x, y);
+  }
+
+  pltest::HeadlessApp app{false};
+  ns::Ref<ak::Window> window;
+  ns::Ref<ak::View> host;
+  ns::Ref<av::Player> player;
+  ns::Ref<av::PlayerLayer> layer;
+};
+
+const ak::RGBA kRed{255, 0, 0, 255};
+const ak::RGBA kBlue{0, 0, 255, 255};
+const ak::RGBA kBlack{0, 0, 0, 255};
+
+TEST_F(PlayerLayerTest, DrawsTheFirstSecondRedInTheCentre) {
+  auto path = pltest::testMedia({.seconds = 2, .pattern = pltest::MediaPattern::RedThenTestPattern});
+  ASSERT_FALSE(path.empty());
+  show(320, 240, path);
+  auto ready = pltest::KeyValueRecorder::observe(layer.get(), {"readyForDisplay"});
+  EXPECT_FALSE(layer->isReadyForDisplay());
+  ASSERT_TRUE(waitForPicture());
+  EXPECT_EQ(ready->count("readyForDisplay"), 1u);
+  EXPECT_TRUE(ready->allOnMainThread());
+  EXPECT_LT(cm::TimeGetSeconds(player->currentTime()), 1.0);
+  EXPECT_TRUE(near(pixel(160, 120), kRed, 20));
+  EXPECT_TRUE(near(pixel(20, 20), kRed, 20));
+  ak::Rect r = layer->videoRect();
+  EXPECT_EQ(r.size.width, 320);
+  EXPECT_EQ(r.size.height, 240);
+  pltest::renderWindow(window, "red");
+}
+
+TEST_F(PlayerLayerTest, GravityPlacesThePicture) {
+  auto path = pltest::testMedia({.seconds = 1, .pattern = pltest::MediaPattern::LeftRight});
+  ASSERT_FALSE(path.empty());
+  show(640, 240, path);
+  ASSERT_TRUE(waitForPicture());
+
+  // Aspect: the 4:3 picture is centred with black bars left and right; red left, blue right.
+  ak::Rect r = layer->videoRect();
+  EXPECT_DOUBLE_EQ(r.origin.x, 160);
+  EXPECT_DOUBLE_EQ(r.size.width, 320);
+  EXPECT_TRUE(near(pixel(40, 120), kBlack, 4));
+  EXPECT_TRUE(near(pixel(600, 120), kBlack, 4));
+  EXPECT_TRUE(near(pixel(240, 120), kRed, 20));
+  EXPECT_TRUE(near(pixel(400, 120), kBlue, 20));
+  pltest::renderWindow(window, "aspect");
+
+  // Resize: the picture is stretched over the whole view.
+  layer->setVideoGravity(av::AVLayerVideoGravityResize);
+  EXPECT_TRUE(near(pixel(40, 120), kRed, 20));
+  EXPECT_TRUE(near(pixel(600, 120), kBlue, 20));
+
+  // Fill: the picture covers the view and its top and bottom are cut.
+  layer->setVideoGravity(av::AVLayerVideoGravityResizeAspectFill);
+  r = layer->videoRect();
+  EXPECT_DOUBLE_EQ(r.size.width, 640);
+  EXPECT_DOUBLE_EQ(r.size.height, 480);
+  EXPECT_DOUBLE_EQ(r.origin.y, -120);
+  EXPECT_TRUE(near(pixel(40, 120), kRed, 20));
+
+  // A transform turns the picture: mirrored, red is on the right.
+  layer->setVideoGravity(av::AVLayerVideoGravityResize);
+  ak::AffineTransform mirror;
+  mirror.scaleXBy_yBy(-1, 1);
+  layer->setAffineTransform(mirror);
+  EXPECT_TRUE(near(pixel(600, 120), kRed, 20));
+  EXPECT_TRUE(near(pixel(40, 120), kBlue, 20));
+
+  // The layer follows its view's size.
+  window->setContentSize(ak::MakeSize(320, 240));
+  EXPECT_DOUBLE_EQ(layer->bounds().size.width, 320);
+}
+
+std::size_t threadCount() {
+  std::size_t n = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(dir)) n += e->d_name[0] != '.';
+    closedir(dir);
+  }
+  return n;
+}
+
+// Players made, played and let go one after another leave no thread behind; one goes while its
+// seek is still pending.
+TEST_F(PlayerLayerTest, PlayersComeAndGoCleanly) {
+  auto path = pltest::testMedia({.seconds = 2, .pattern = pltest::MediaPattern::TestPattern});
+  ASSERT_FALSE(path.empty());
+  window = app.window(ak::MakeRect(0, 0, 160, 120));
+  auto run = [&](int i, std::size_t* baseline) {
+    auto item = av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string()));
+    auto p = av::Player::initWithPlayerItem(item);
+    auto l = av::PlayerLayer::playerLayerWithPlayer(p);
+    l->addToView(window->contentView());
+    ASSERT_TRUE(pltest::pumpUntil([&] { return item->status() != av::PlayerItemStatusUnknown; }, kWait));
+    ASSERT_EQ(item->status(), av::PlayerItemStatusReadyToPlay);
+    p->play();
+    ASSERT_TRUE(pltest::pumpUntil([&] { return cm::TimeGetSeconds(p->currentTime()) > 0.05; }, kWait));
+    bool handlerRan = false;
+    if (i == 7) {
+      p->seekToTime_toleranceBefore_toleranceAfter_completionHandler(
+          cm::TimeMakeWithSeconds(1.5, 600), cm::kTimeZero, cm::kTimeZero, [&](bool) { handlerRan = true; });
+    }
+    l->removeFromSuperlayer();
+    l.reset();
+    p.reset();  // the player goes with its mpv instance
+    if (baseline && !*baseline) *baseline = threadCount();
+    EXPECT_FALSE(handlerRan);
+  };
+  std::size_t baseline = 0;
+  run(0, &baseline);
+  for (int i = 1; i < 20; ++i) run(i, nullptr);
+  // Events and pictures announced by players that are gone find nothing to call.
+  EXPECT_TRUE(pltest::pumpUntil([&] { return threadCount() <= baseline; }, kWait))
+      << threadCount() << " threads, " << baseline << " after the first player";
+}
+
+}  // namespace
+}  // namespace media_test
