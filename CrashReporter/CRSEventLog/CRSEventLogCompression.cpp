@@ -41,12 +41,12 @@ ns::Error streamError(int code, const std::string& path) {
 
 bool CRSEventLogCompressFileAtPath_toPath_error(const std::string& source, const std::string& target,
                                                 ns::Error* error) {
-  int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (in < 0) {
     ns::setError(error, ns::Error::fromErrno(source));
     return false;
   }
-  int out = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int out = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (out < 0) {
     ns::setError(error, ns::Error::fromErrno(target));
     ::close(in);

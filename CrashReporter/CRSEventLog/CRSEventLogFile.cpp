@@ -21,13 +21,15 @@ CRSEventLogFile::~CRSEventLogFile() {
 
 bool CRSEventLogFile::setUp() {
   std::error_code code;
-  if (fs::symlink_status(url_, code).type() == fs::file_type::directory) {
+  auto type = fs::symlink_status(url_, code).type();
+  // A folder or a link in the way is removed: records are never written through a link.
+  if (type == fs::file_type::directory || type == fs::file_type::symlink) {
     ns::Error error;
     if (!ns::FileManager::defaultManager()->removeItemAtPath_error(url_, &error))
       CRSDebugLog("[CrashReporter] CRSEventLogFile: Unable to delete blocking directory %@ [error: %@]", url_,
                   error);
   }
-  int created = ::open(url_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  int created = ::open(url_.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (created >= 0) ::close(created);
   struct stat st {};
   if (::stat(url_.c_str(), &st) != 0) {
@@ -62,7 +64,7 @@ ns::Ref<CRSEventLogEventFile> CRSEventLogEventFile::initWithURL(const std::strin
 
 bool CRSEventLogFile::openFileHandleForWriting(ns::Error* error) {
   assert(fd_ < 0 && "the file is already open");
-  fd_ = ::open(url_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  fd_ = ::open(url_.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ < 0) {
     ns::setError(error, ns::Error::fromErrno(url_));
     return false;
@@ -72,7 +74,7 @@ bool CRSEventLogFile::openFileHandleForWriting(ns::Error* error) {
 
 bool CRSEventLogFile::openFileHandleForReading(ns::Error* error) {
   assert(fd_ < 0 && "the file is already open");
-  fd_ = ::open(url_.c_str(), O_RDONLY | O_CLOEXEC);
+  fd_ = ::open(url_.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (fd_ < 0) {
     ns::setError(error, ns::Error::fromErrno(url_));
     return false;

@@ -24,6 +24,15 @@ std::string join(const std::string& folder, const std::string& name) {
   return (fs::path(folder) / name).string();
 }
 
+// A plain file named like a log. Links are not log files: packaging and upload would read what
+// they point to, wherever that is.
+bool isLogFileURL(const std::string& url) {
+  std::error_code code;
+  if (fs::symlink_status(url, code).type() != fs::file_type::regular) return false;
+  return CRSEventLogSessionRepository::itemURL_hasPathExtensionMatching(url, "log") ||
+         CRSEventLogSessionRepository::itemURL_hasPathExtensionMatching(url, "zip");
+}
+
 bool itemExists(const std::string& path) {
   std::error_code code;
   return fs::symlink_status(path, code).type() != fs::file_type::not_found && !code;
@@ -262,8 +271,7 @@ CRSEventLogSessionRepository::logFileURLsForSessionFragmentDirectory_error(const
   if (!contents) return std::nullopt;
   std::vector<std::string> out;
   for (const auto& url : *contents) {
-    if (itemURL_hasPathExtensionMatching(url, "log") || itemURL_hasPathExtensionMatching(url, "zip"))
-      out.push_back(url);
+    if (isLogFileURL(url)) out.push_back(url);
   }
   return out;
 }
@@ -376,9 +384,7 @@ bool CRSEventLogSessionRepository::cleanUpDirectoryURL_shouldDelete_error_withCl
 
 bool CRSEventLogSessionRepository::cleanUpLogFileURL_shouldDelete_error(const std::string& url,
                                                                         bool* shouldDelete, ns::Error*) {
-  bool logFile = !isDirectoryURL(url) && (itemURL_hasPathExtensionMatching(url, "log") ||
-                                          itemURL_hasPathExtensionMatching(url, "zip"));
-  *shouldDelete = !logFile;
+  *shouldDelete = !isLogFileURL(url);
   return true;
 }
 

@@ -107,6 +107,7 @@ TEST_F(RepositoryFixture, CleanUpKeepsLogFilesAndTheOpenFragmentAndNothingElse) 
   fs::path outside = sandbox.temporaryFolder("outside");
   writeFile(outside / "keep.txt", "outside");
   fs::create_directory_symlink(outside, v1 / "ACTIVE/1_S/8_LINK");
+  fs::create_symlink(outside / "keep.txt", v1 / "ACTIVE/1_S/2_F/1.log");
 
   ns::Error error;
   ASSERT_TRUE(repository->cleanUpEventLogRepositoryIgnorningSessionFragmentDirectoryURL_error(
@@ -157,6 +158,7 @@ TEST_F(RepositoryFixture, ListingsSkipHiddenEntriesAndKeepStateOrder) {
   writeFile(root / "v1/ACTIVE/1_S/3_F/.hidden.log", "h");
   writeFile(root / "v1/ACTIVE/1_S/3_F/other.txt", "o");
   writeFile(root / "v1/ACTIVE/1_S/not-a-folder", "n");
+  fs::create_symlink(root / "v1/ACTIVE/1_S/3_F/1.log", root / "v1/ACTIVE/1_S/3_F/2.log");
   ns::Error error;
   auto files = repository->logFileURLsForAllStates(&error);
   ASSERT_TRUE(files) << error.description();
@@ -240,6 +242,15 @@ TEST(EventLogFiles, SizesFollowTheAppends) {
   EXPECT_EQ(existing->fileSize(), 0u);
   EXPECT_EQ(fs::file_size(folder / "old.log"), 0u);
 
+  // A link where the log belongs is replaced; what it pointed to is left alone.
+  writeFile(folder / "target.txt", "elsewhere");
+  fs::create_symlink(folder / "target.txt", folder / "1.log");
+  auto linked = CRSEventLogEventFile::initWithURL((folder / "1.log").string());
+  ASSERT_TRUE(linked);
+  ASSERT_TRUE(linked->appendEvent_error(event, &error));
+  EXPECT_FALSE(fs::is_symlink(folder / "1.log"));
+  EXPECT_EQ(crstest::readFile(folder / "target.txt"), "elsewhere");
+
   EXPECT_EQ(CRSEventLogFile::initWithURL((folder / "missing/0.log").string()), nullptr);
 }
 
@@ -275,6 +286,9 @@ TEST(EventLogCompression, PackedFilesUnpackToTheirBytes) {
   ns::Error error;
   EXPECT_FALSE(CRSEventLogCompressFileAtPath_toPath_error((folder / "none.log").string(),
                                                           (folder / "none.log.zip").string(), &error));
+  fs::create_symlink(folder / "text.log", folder / "link.log");
+  EXPECT_FALSE(CRSEventLogCompressFileAtPath_toPath_error((folder / "link.log").string(),
+                                                          (folder / "link.log.zip").string(), &error));
   fs::create_directories(folder / "dir.log");
   EXPECT_FALSE(CRSEventLogCompressFileAtPath_toPath_error((folder / "dir.log").string(),
                                                           (folder / "dir.log.zip").string(), &error));
