@@ -57,10 +57,11 @@ struct ControllerChild {
 
   // Settings with analytics on or off, an analytics URL and a pending-file limit when given.
   ns::Ref<CRSSettings> settings(bool collect, std::optional<std::string> url,
-                                std::optional<int> maxPending = std::nullopt) {
+                                std::optional<int> maxPending = std::nullopt, int maxBytes = 0) {
     ns::Dictionary analytics{{"flush_interval_secs", 600}};
     if (url) analytics.set("url", *url);
     if (maxPending) analytics.set("max_pending_send_file_count", *maxPending);
+    if (maxBytes) analytics.set("max_byte_size_per_file", maxBytes);
     ns::Dictionary dictionary{{"settings_version", 2},
                               {"features", ns::Dictionary{{"collect_analytics", collect}}},
                               {"analytics", analytics}};
@@ -289,6 +290,29 @@ TEST(AnalyticsChild, DISABLED_WithoutAnAnalyticsURLFragmentsAccumulate) {
   EXPECT_TRUE(crstest::requestsOf(f.service, Kind::Analytics).empty());
 }
 
+TEST(AnalyticsChild, DISABLED_AFileOverTheSizeLimitStartsMaintenance) {
+  ControllerChild f;
+  f.make();
+  f.controller->logAppLaunched();
+  f.settle();
+  fs::path first = f.openFragment();
+  int limit = static_cast<int>(fs::file_size(first / "1.log")) + 100;
+  f.controller->setSettings(f.settings(true, std::nullopt, std::nullopt, limit));
+  f.controller->logEvent(CRSEventLogEvent::initWithPriority_timestamp_key_payload(
+      1, 8, "small", ns::Data(std::string(50, 's'))));
+  f.settle();
+  EXPECT_EQ(f.openFragment(), first);  // still under the limit
+  f.controller->logEvent(
+      CRSEventLogEvent::initWithPriority_timestamp_key_payload(1, 9, "big", ns::Data(std::string(500, 'b'))));
+  f.settle();
+  EXPECT_NE(f.openFragment(), first);
+  auto packaged = findNamed(f.root / "v1/PACKAGED", "1.log.zip");
+  ASSERT_EQ(packaged.size(), 1u);
+  auto records = parseLog(crstest::gunzip(readFile(packaged[0])).value_or(""));
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[3].key, "big");
+}
+
 TEST(AnalyticsChild, DISABLED_AnUnreadableLogDoesNotHoldUpTheNextFragment) {
   ControllerChild f;
   f.make();
@@ -328,6 +352,64 @@ TEST(AnalyticsChild, DISABLED_PruningRemovesTheLeastImportantOldestFiles) {
   EXPECT_FALSE(f.run([&](auto done) { f.controller->pruneSessionFragmentLogFiles(done); }));
   EXPECT_EQ(findNamed(v1, "2.log.zip").size(), 2u);
   EXPECT_TRUE(fs::exists(files[0]));
+
+  // Files of unknown priority count but are never removed: when only they are left over the
+  // limit, pruning gives up.
+  writeFile(v1 / "ACTIVE/1_S/10_F/notes.log", "x");
+  writeFile(v1 / "ACTIVE/1_S/10_F/9.log", "x");
+  f.controller->setSettings(f.settings(true, std::nullopt, 1));
+  f.settle();
+  expectCode(f.run([&](auto done) { f.controller->pruneSessionFragmentLogFiles(done); }),
+             CRSAnalyticsControllerErrorDomain, -3);
+  EXPECT_TRUE(findNamed(v1, "2.log.zip").empty());
+  EXPECT_TRUE(findNamed(v1, "1.log.zip").empty());
+  EXPECT_FALSE(fs::exists(files[0]));
+  EXPECT_TRUE(fs::exists(v1 / "ACTIVE/1_S/10_F/notes.log"));
+  EXPECT_TRUE(fs::exists(v1 / "ACTIVE/1_S/10_F/9.log"));
+}
+
+// ---- the upload request ----
+
+TEST(AnalyticsUpload, AnswersAndRefusals) {
+  pltest::Sandbox sandbox;
+  testsupport::FakeCrashService service{crstest::kAPIKey, crstest::kBundleId};
+  auto delegate = std::make_shared<crstest::ClientDelegateDouble>();
+  auto client = CRSSettingsClient::initWithURL(ns::URL::URLWithString(service.baseURL()));
+  client->setDelegate(delegate);
+  fs::path folder = sandbox.temporaryFolder("upload");
+  writeFile(folder / "0.log.zip", "zero");
+  writeFile(folder / "2.log.zip", "two");
+  auto submit = [&](std::vector<std::string> paths, ns::Ref<ns::URL> url) {
+    crstest::Completion<Result> completion;
+    client->submitEventLogFilesAtPaths_toURL_completion(paths, url, completion.handler());
+    EXPECT_TRUE(completion.wait());
+    EXPECT_EQ(completion.calls(), 1);
+    EXPECT_TRUE(dispatch::isGlobalQueueLabel(completion.label())) << completion.label();
+    return std::get<0>(completion.result());
+  };
+  auto url = ns::URL::URLWithString(service.analyticsURL());
+  std::vector<std::string> both = {(folder / "0.log.zip").string(), (folder / "2.log.zip").string()};
+
+  EXPECT_FALSE(submit(both, url));
+  auto seen = crstest::requestsOf(service, Kind::Analytics);
+  ASSERT_EQ(seen.size(), 1u);
+  ASSERT_EQ(seen[0].parts.size(), 2u);
+  EXPECT_EQ(seen[0].part("2.log.zip")->body, "two");
+  EXPECT_EQ(seen[0].part("0.log.zip")->fileName, "0.log.zip");
+
+  struct {
+    int status;
+    long code;
+  } answers[] = {{413, -5}, {400, -5}, {500, -6}};
+  for (const auto& a : answers) {
+    service.setAnalyticsReply(pltest::FakeReply::text(a.status, ""));
+    expectCode(submit(both, url), CRSClientErrorDomain, a.code);
+  }
+  std::size_t sent = service.requests().size();
+  EXPECT_FALSE(submit({}, url));
+  expectCode(submit(both, nullptr), CRSClientErrorDomain, -3);
+  expectCode(submit({(folder / "missing.log.zip").string()}, url), CRSClientErrorDomain, -4);
+  EXPECT_EQ(service.requests().size(), sent);
 }
 
 // ---- parents ----
@@ -349,6 +431,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, Analytics,
                                            Scenario{"AMaintenanceCycleAgainstTheService"},
                                            Scenario{"ASecondCycleWhileUploadsRunStillFinishes"},
                                            Scenario{"WithoutAnAnalyticsURLFragmentsAccumulate"},
+                                           Scenario{"AFileOverTheSizeLimitStartsMaintenance"},
                                            Scenario{"AnUnreadableLogDoesNotHoldUpTheNextFragment"},
                                            Scenario{"PruningRemovesTheLeastImportantOldestFiles"}),
                          [](const auto& info) { return std::string(info.param.name); });
