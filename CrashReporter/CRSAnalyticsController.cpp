@@ -352,7 +352,8 @@ void CRSAnalyticsController::setSettings(const ns::Ref<CRSSettings>& settings) {
   dispatch::async(maintenanceQueue_, [weak, settings] {
     auto self = weak.lock();
     if (!self) return;
-    self->haveSettings_ = settings != nullptr;
+    // The logging queues read the mirror while it changes: the switch is set before the mark
+    // that settings are present, so that no event sees settings without it.
     self->settingsShouldCollectAnalytics_ = settings && settings->shouldCollectAnalytics();
     {
       std::lock_guard lock(self->mutex_);
@@ -362,6 +363,7 @@ void CRSAnalyticsController::setSettings(const ns::Ref<CRSSettings>& settings) {
     self->settingsMaxByteSizePerFile_ = settings ? settings->maxByteSizePerFile() : 0;
     self->settingsFlushIntervalSecs_ = settings ? settings->flushIntervalSecs() : 0;
     self->settingsMaxPendingSendFileCount_ = settings ? settings->maxPendingSendFileCount() : 0;
+    self->haveSettings_ = settings != nullptr;
     self->scheduleSessionMaintenance();
     self->handleDisabledFeatureSwitch();
     if (self->settingsShouldCollectAnalytics_ && !self->loggedAnalyticsEnabled_) {
