@@ -273,6 +273,9 @@ void CRSAnalyticsController::logEvent(const ns::Ref<CRSEventLogEvent>& event) {
         self->maintainSessionFragmentsIgnoringError();
       } else {
         self->performSessionMaintenanceAfterSettingsArrive_ = true;
+        // Settings that arrived meanwhile may have looked for the mark before it was set.
+        if (self->haveSettings_ && self->performSessionMaintenanceAfterSettingsArrive_.exchange(false))
+          self->maintainSessionFragmentsIgnoringError();
       }
     }
   });
