@@ -18,3 +18,11 @@ inline constexpr char CRSHeaderIdentification[] = "X-CRASHREPORTER-D";
 inline constexpr char CRSHeaderEvents[] = "X-CRASHREPORTER-E";
 inline constexpr char CRSHeaderDeviceState[] = "X-CRASHREPORTER-DEVICE-STATE";
 inline constexpr char CRSHeaderInvalidSession[] = "X-CRASHREPORTER-INVALID-SESSION";
+
+// Session analytics.
+inline constexpr char CRSAnalyticsControllerErrorDomain[] = "CRSAnalyticsControllerErrorDomain";
+inline constexpr char CRSAnalyticsEventMIMEType[] = "application/vnd.crashreporter.ios.events";
+inline constexpr char CRSLastSessionIdentifierKey[] = "com.crashreporter.insights.lastsessionidentifier";
+inline constexpr char CRSLastSessionTimestampKey[] = "com.crashreporter.insights.lastsessiontimestamp";
+inline constexpr char CRSLastSessionMetadataKey[] = "com.crashreporter.insights.lastsessionmetadata";
+inline constexpr char CRSLastMaintenanceDateKey[] = "com.crashreporter.insights.lastmaintenancedate";

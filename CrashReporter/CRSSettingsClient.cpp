@@ -181,3 +181,41 @@ void CRSSettingsClient::submitCRSFileAtPath_toURL_asInvalid_completion(const std
         completion(std::nullopt);
       });
 }
+
+void CRSSettingsClient::submitEventLogFilesAtPaths_toURL_completion(const std::vector<std::string>& paths,
+                                                                    ns::Ref<ns::URL> url,
+                                                                    Completion completion) {
+  auto finish = [completion](std::optional<ns::Error> error) {
+    onGlobalQueue([completion, error] {
+      if (completion) completion(error);
+    });
+  };
+  if (!url) {
+    CRSDebugLog("[CrashReporter] [Client] submision URL invalid");
+    return finish(ns::Error(CRSClientErrorDomain, -3));
+  }
+  if (paths.empty()) return finish(std::nullopt);
+  auto request = CRSWebRequest::requestWithMethod_path("POST", "");
+  request->setURL(std::move(url));
+  request->addValue_forHTTPHeaderField(APIKey(), CRSHeaderAPIKey);
+  for (const auto& path : paths) {
+    auto data = ns::dataWithContentsOfFile(path);
+    if (!data) {
+      CRSDebugLog("[CrashReporter] [Client] Could not read data from %@", path);
+      return finish(ns::Error(CRSClientErrorDomain, -4));
+    }
+    std::string name = std::filesystem::path(path).filename().string();
+    request->addData_MIMEType_fileName_forFormField(*data, std::string(CRSAnalyticsEventMIMEType), name,
+                                                    name);
+  }
+  webClient()->startRequest_completion(request, [completion](const ns::Ref<CRSWebResponse>& response) {
+    CRSDebugLog("[CrashReporter] Analytics response: {status: %ld, error: %@}",
+                static_cast<long>(response->statusCode()), errorText(response->error()));
+    if (!completion) return;
+    if (response->error()) return completion(response->error());
+    std::uint64_t status = response->statusCode();
+    if (status >= 400 && status <= 499) return completion(ns::Error(CRSClientErrorDomain, -5));
+    if (!response->wasSuccessful()) return completion(ns::Error(CRSClientErrorDomain, -6));
+    completion(std::nullopt);
+  });
+}

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CrashReporter/CRSClientBase.h"
 #include "CrashReporter/CRSIcon.h"
@@ -59,6 +60,9 @@ class CRSSettingsClient : public CRSClientBase {
   }
   void submitCRSFileAtPath_toURL_asInvalid_completion(const std::string& path, ns::Ref<ns::URL> url,
                                                       bool asInvalid, Completion completion);
+  // One multipart part per file, named by the file; nothing is sent for an empty list.
+  void submitEventLogFilesAtPaths_toURL_completion(const std::vector<std::string>& paths,
+                                                   ns::Ref<ns::URL> url, Completion completion);
 
   std::string className() const override { return "CRSSettingsClient"; }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "CrashReporter/CRSAnalyticsController.h"
 #include "CrashReporter/CRSApplicationInfo.h"
 #include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSCrashFile.h"
@@ -261,7 +262,16 @@ void CrashReporter::startUp(const std::string& key, double delay, const CRSBuild
     betaController_ = ns::make<CRSBetaController>();
     betaController_->setBetaClient(betaClient_);
   }
-  // Session analytics would start here once the reporter has them.
+  if (CRSAnalyticsController::supported()) {
+    analyticsController_ = CRSAnalyticsController::
+        initWithSettingsClient_sessionIdentifier_analyticsRootDirectoryWithURL_identifierGenerator_timestampGenerator(
+            settingsClient_, sessionIdentifier, controller_->analyticsDirectory(),
+            ns::make<CRSAnalyticsIdentifierGenerator>(), ns::make<CRSAnalyticsTimestampGenerator>());
+    if (analyticsController_) {
+      analyticsController_->logAppInstalled();
+      analyticsController_->logAppLaunched();
+    }
+  }
 
   checkForCrashMarker();
 
@@ -348,7 +358,7 @@ void CrashReporter::controllerDidLoadSettings(const ns::Ref<CRSSettings>& settin
   attributesCount_ = settings->maxCustomKeyValuePairs();
   isSettingsLoaded_ = true;
   CRSUserLoggingApplySettings(settings->maxCustomKeyValuePairs(), settings->logBufferSize());
-  // Session analytics would take the settings here.
+  if (analyticsController_) analyticsController_->setSettings(settings);
   if (CRSBetaEnabled() && betaController_ && !betaController_->settings()) {
     betaController_->setSettings(settings);
     betaController_->checkForUpdate();
@@ -364,7 +374,11 @@ void CrashReporter::controller_willProcessFile(const ns::Ref<CRSSDKController>&,
     file.symbolicateWithUUIDMap(images);
   });
   if (!lastSessionWasCrash_) return;
-  // Session analytics would log the previous session's crash date here.
+  if (analyticsController_) {
+    std::optional<ns::Date> crashed;
+    if (auto seconds = file.crashedOnDate()) crashed = ns::Date::dateWithTimeIntervalSince1970(*seconds);
+    analyticsController_->logPreviousSessionCrashedOnDate(crashed);
+  }
   auto copy = std::make_shared<const CRSCrashFile>(file);
   auto self = this->self();
   dispatch::async(dispatch::mainQueue(), [self, copy] {

@@ -25,7 +25,7 @@
 
 class CrashReporter;
 class CRSCrashFile;
-// Session analytics join the reporter through this type; start-up does not make one yet.
+// Session analytics (CrashReporter/CRSAnalyticsController.h).
 class CRSAnalyticsController;
 
 inline constexpr char CrashReporterVersion[] = "2.2.5";

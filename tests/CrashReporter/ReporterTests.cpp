@@ -14,6 +14,7 @@
 #include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "tests/CrashReporter/AnalyticsFixtures.h"
 #include "tests/CrashReporter/ClientDoubles.h"
 #include "tests/CrashReporter/ReporterFixtures.h"
 
@@ -116,6 +117,43 @@ TEST_F(Reporter, ACrashIsReportedByTheNextRun) {
     EXPECT_TRUE(crstest::entries(crashFolder() / folder).empty()) << folder;
   EXPECT_TRUE(crstest::entriesWithExtension(crashFolder(), ".crsrecord").empty());
   EXPECT_FALSE(fs::exists(crashFolder() / "crash_marker"));
+
+  // The crash went into a fragment of the crashed run's session, beside that run's install event.
+  fs::path active = crashFolder() / "analytics/v1/ACTIVE";
+  std::vector<fs::path> crashLogs;
+  for (const auto& log : crstest::findNamed(active, "1.log")) {
+    auto records = crstest::parseLog(crstest::readFile(log));
+    if (records.size() == 2 && records[1].key == "app_crashed") {
+      crashLogs.push_back(log);
+      EXPECT_EQ(records[0].key, "metadata");
+      EXPECT_EQ(records[1].timestamp.substr(records[1].timestamp.size() - 3), "000");
+    }
+  }
+  ASSERT_EQ(crashLogs.size(), 1u);
+  bool installedBeside = false;
+  for (const auto& log : crstest::findNamed(crashLogs[0].parent_path().parent_path(), "0.log")) {
+    for (const auto& record : crstest::parseLog(crstest::readFile(log)))
+      installedBeside = installedBeside || record.key == "app_installed";
+  }
+  EXPECT_TRUE(installedBeside);
+}
+
+TEST_F(Reporter, ARunSendsItsInstallAndLaunchEvents) {
+  auto run = crstest::runCrashProgram("run", bundle(), {"CRS_TEST_AWAIT_ANALYTICS=1"});
+  ASSERT_TRUE(exitedCleanly(run)) << run.stderrText;
+  EXPECT_EQ(run.facts["settled"], "yes") << run.stderrText;
+  std::vector<std::string> keys;
+  for (const auto& upload : crstest::requestsOf(service_, Kind::Analytics)) {
+    EXPECT_EQ(upload.raw.path, "/spi/v1/platforms/mac/apps/com.ordel42.zeravozezi/analytics");
+    for (const auto& part : upload.parts) {
+      auto bytes = crstest::gunzip(part.body);
+      ASSERT_TRUE(bytes) << part.name;
+      for (const auto& record : crstest::parseLog(*bytes)) keys.push_back(record.key);
+    }
+  }
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "app_installed"), 1);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "app_launched"), 1);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), "metadata"), 2);
 }
 
 TEST_F(Reporter, ANilUserNameIsStoredAsNull) {

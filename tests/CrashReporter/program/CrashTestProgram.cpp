@@ -7,7 +7,8 @@
 // The modes "crash" and "run" start the whole reporter as the application does, with the folder
 // as the main bundle (its Info.plist), on the virtual clock: "crash" sets user data and dies by
 // SIGSEGV; "run" runs the main run loop until the reporter's work is done (or CRS_TEST_RUN_SECONDS
-// virtual seconds passed) and prints the delegate calls it receives.
+// virtual seconds passed) and prints the delegate calls it receives; with CRS_TEST_AWAIT_ANALYTICS
+// it also waits until the logged analytics were sent.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -21,8 +22,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
+#include "CrashReporter/CRSAnalyticsController.h"
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSCrashFile.h"
 #include "CrashReporter/CRSSystemInfo.h"
@@ -303,6 +306,21 @@ bool reporterSettled(const ns::Ref<CrashReporter>& reporter) {
   return !anyRecord(controller->crashFileDirectory());
 }
 
+// With CRS_TEST_AWAIT_ANALYTICS set: done once a maintenance cycle sent what was logged, so that
+// nothing is packaged and no log file is left in ACTIVE.
+bool analyticsSent(const ns::Ref<CrashReporter>& reporter) {
+  if (!::getenv("CRS_TEST_AWAIT_ANALYTICS")) return true;
+  if (!reporter->controller()) return false;
+  std::filesystem::path states = reporter->controller()->analyticsDirectory() + "/v1";
+  std::error_code error;
+  if (std::filesystem::exists(states / "PACKAGED", error)) return false;
+  for (std::filesystem::recursive_directory_iterator it(states / "ACTIVE", error), end; !error && it != end;
+       it.increment(error)) {
+    if (it->is_regular_file()) return false;
+  }
+  return !error;
+}
+
 int runReporter(const std::string& mode) {
   ns::Bundle::setMainBundlePathForTesting(gFolder);
   ns::Clock::installVirtual();
@@ -338,8 +356,15 @@ int runReporter(const std::string& mode) {
   auto mainLoop = ns::RunLoop::mainRunLoop();
   while (ns::Clock::now() - start < limit) {
     mainLoop->runUntil([] { return false; }, 0.01);
-    if (!limitText && ns::Clock::now() - start > 1.5 && reporterSettled(reporter)) break;
+    if (!limitText && ns::Clock::now() - start > 1.5 && reporterSettled(reporter) && analyticsSent(reporter))
+      break;
     ns::Clock::advance(0.02);
+  }
+  // Analytics work still queued, such as the previous run's crash.
+  if (auto analytics = reporter->analyticsController()) {
+    auto flushed = std::make_shared<std::atomic<bool>>(false);
+    dispatch::async(analytics->sessionMaintenanceQueue(), [flushed] { *flushed = true; });
+    mainLoop->runUntil([flushed] { return flushed->load(); }, 30);
   }
   // Delegate calls still queued for the main thread.
   mainLoop->runUntil([] { return false; }, 0.05);
