@@ -29,6 +29,8 @@ class YoutubeResponseTest : public ::testing::Test {
  protected:
   void SetUp() override {
     setStringSetting(kPreferredVideoQualityKey, "360");
+    // The caching step would take the stalled downloads here for stalls of its own.
+    setIntSetting(kCachePolicyKey, 0);
     server->start();
   }
   // The resolver offers itag 18 of the video at the origin's "/<id>/18"; `hold` keeps the
