@@ -201,7 +201,8 @@ std::optional<ns::Data> YoutubeResponse::readDataOfLength(std::uint64_t length) 
       }
     }
   }
-  std::vector<std::uint8_t> buffer(count);
+  if (buffer_.size() < count) buffer_.resize(count);
+  std::vector<std::uint8_t>& buffer = buffer_;
   std::uint64_t got = 0;
   while (got < count) {
     ssize_t n = ::pread(fileFD_, buffer.data() + got, count - got, static_cast<off_t>(fileOffset_ + got));

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "lib/http-server/Core/HTTPResponse.h"
 
@@ -71,6 +72,8 @@ class YoutubeResponse : public HTTPResponse {
   std::string videoid_;
   std::string filePath_;
   ns::Ref<YoutubeDownloader> downloader_;
+  // Reused by every read.
+  std::vector<std::uint8_t> buffer_;
 };
 
 // Marks the file as read now (its access time), which is what cache trimming ages files by:
