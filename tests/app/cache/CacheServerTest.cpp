@@ -3,7 +3,9 @@
 // it has nothing for. libcurl and raw socket clients.
 #include "app/cache/CacheServer.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/cache/HTTPStringResponse.h"
 #include "app/cache/MyHTTPConnection.h"
@@ -110,6 +112,28 @@ TEST_F(CacheServerTest, AFinishedFileIsServedWholeAndByRangesAtOnce) {
   EXPECT_TRUE(head.body.empty());
   // A finished file never waits.
   EXPECT_FALSE(log.contains("waiting for"));
+}
+
+TEST_F(CacheServerTest, ServingAFileMarksItRead) {
+  writeFile(home.cache("abc.mp4"), "cached");
+  writeFile(home.cache("def.mp4"), "cached");
+  auto server = startServer();
+  const std::pair<std::string, std::string> cases[] = {
+      {"abc.mp4", server->urlStringForVideoId("abc")},
+      {"def.mp4", url(server, "/def.mp4")},
+  };
+  for (const auto& [name, address] : cases) {
+    SCOPED_TRACE(address);
+    std::string path = home.cache(name);
+    struct timespec old[2] = {{1000000, 0}, {1000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), old, 0), 0);
+    EXPECT_EQ(mediatest::curlGet(address).status, 200);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_GT(st.st_atim.tv_sec, 1000000 + 3600);
+    // Reading is no writing.
+    EXPECT_EQ(st.st_mtim.tv_sec, 1000000);
+  }
 }
 
 TEST_F(CacheServerTest, PathsItHasNothingForGet404AndTheConnectionServesOn) {
