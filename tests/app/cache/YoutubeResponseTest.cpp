@@ -199,7 +199,7 @@ TEST_F(YoutubeResponseTest, AVideoWithoutADownloaderHoldsTheServerUntilARestart)
   writeFile(home.cache("done.mp4"), "finished");
   pltest::LogCapture log;
   auto pending =
-      std::async(std::launch::async, [&] { return curlGet(server->urlStringForVideoId("ghost")); });
+      std::async(std::launch::async, [url = server->urlStringForVideoId("ghost")] { return curlGet(url); });
   ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for downloader"); }, 30));
   // The restart makes the response give up (with no bytes) and closes its connection.
   server->restart();
@@ -216,7 +216,7 @@ TEST_F(YoutubeResponseTest, ADownloadThatEndsWhileTheResponseIsMadeIsServedAsThe
   auto downloader = download("joined");
   pltest::LogCapture log;
   auto pending =
-      std::async(std::launch::async, [&] { return curlGet(server->urlStringForVideoId("joined")); });
+      std::async(std::launch::async, [url = server->urlStringForVideoId("joined")] { return curlGet(url); });
   ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for fileAttributes"); }, 30));
   // The finished file (a joined pair, say) is not as long as any stream the downloader knew.
   const std::string joined = mediaBody(7000, 3);
