@@ -144,6 +144,16 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
        [](auto&, auto&, YoutubeDownloader& d) { d.markAsError(); },
        {"3 ### ABORT ###"},
        false},
+      // Two steps without progress: the stall handler marks the download stalled and restarts
+      // the server, whichever the response sees first.
+      {"stall",
+       std::nullopt,
+       [](auto&, auto&, YoutubeDownloader& d) {
+         d.checkIfStalled();
+         d.checkIfStalled();
+       },
+       {"### ABORT ###"},
+       true},
   };
   writeFile(home.cache("done.mp4"), "finished");
   int n = 0;
