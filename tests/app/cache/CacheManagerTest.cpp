@@ -7,6 +7,7 @@
 #include "app/cache/CacheServer.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/shell/Settings.h"
+#include "app/youtube/YoutubeSupport.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/support/FakePlayerViewController.h"
@@ -292,6 +293,34 @@ TEST_F(CacheManagerTest, TheTimersRunTheStepTheRefreshAndTheTrimming) {
   EXPECT_FALSE(log.contains("### removeOldCache"));
   clock.advance(100);
   EXPECT_TRUE(log.contains("### removeOldCache"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(CacheManagerTest, ADownloadStoppedWhileItsStreamsAreResolvedStaysStopped) {
+  testsupport::FakeStreamResolver::Entry entry;
+  entry.urlMap[18] = origin.URLForPath("/held/18");
+  entry.hold = true;
+  resolver->setEntry("held", entry);
+  origin.canned("GET", "/held/18", pltest::FakeReply::stalled("head", 100000));
+  auto downloader = YoutubeDownloader::initWithId("held");
+  ASSERT_TRUE(downloader->startDownload());
+  EXPECT_TRUE(downloader->isDownloading());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return resolver->heldCount() == 1; }));
+  downloader->stopDownload();
+  EXPECT_EQ(resolver->release(), 1u);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !downloader->youtubeSupport()->urlMap().empty(); }));
+  EXPECT_FALSE(downloader->isDownloading());
+  EXPECT_FALSE(downloader->downloadRequest());
+  // Started again, it resolves afresh and runs.
+  entry.hold = false;
+  resolver->setEntry("held", entry);
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadRequest() != nullptr; }));
+  EXPECT_TRUE(downloader->isDownloading());
+  EXPECT_TRUE(origin.waitForRequests(1));
 }
 
 }  // namespace
