@@ -2,6 +2,7 @@
 #include "app/cache/CacheServer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 
 #include "app/cache/CacheNotifications.h"
@@ -75,21 +76,38 @@ std::optional<std::string> currentPlaylistNextVideoId() {
   return provider ? provider() : std::nullopt;
 }
 
-// The timers and hooks capture this object: the destructor, which runs on the main thread as
-// they do, takes them back before it goes.
-CacheServer::CacheServer(int firstPort) : serverPort_(firstPort) {
-  previousHooks_ = setCacheManagerHooks(CacheManagerHooks{
-      [this](const std::string& videoId) { removeManualDownloadVideoId(videoId); }, [this] { restart(); }});
+namespace {
+// The manager whose hooks the download engine calls now.
+std::atomic<CacheServer*> installedManager{nullptr};
+}  // namespace
+
+// The timers capture this object: the destructor, which runs on the main thread as they fire,
+// takes them back before it goes. The hooks hold it weakly, as whatever replaces them may keep
+// them for later.
+CacheServer::CacheServer(int firstPort)
+    : serverPort_(firstPort), alive_(std::make_shared<CacheServer*>(this)) {
+  std::weak_ptr<CacheServer*> weak = alive_;
+  previousHooks_ = setCacheManagerHooks(CacheManagerHooks{[weak](const std::string& videoId) {
+                                                            if (auto self = weak.lock())
+                                                              (*self)->removeManualDownloadVideoId(videoId);
+                                                          },
+                                                          [weak] {
+                                                            if (auto self = weak.lock()) (*self)->restart();
+                                                          }});
+  installedManager = this;
   startDownloadTimer();
   startRefreshTimer();
   startFlushTimer();
 }
 
 CacheServer::~CacheServer() {
+  alive_.reset();
   invalidate(downloadTimer_);
   invalidate(refreshTimer_);
   invalidate(flushCacheTimer_);
-  setCacheManagerHooks(previousHooks_);
+  // A manager made after this one keeps its own hooks.
+  CacheServer* self = this;
+  if (installedManager.compare_exchange_strong(self, nullptr)) setCacheManagerHooks(previousHooks_);
   if (httpServer_) httpServer_->stop();
 }
 

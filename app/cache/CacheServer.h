@@ -10,6 +10,7 @@
 // the download engine's cache manager (CacheState.h).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -136,4 +137,6 @@ class CacheServer : public ns::Object {
   std::vector<std::string> manualCacheStartedQueue_;
   // The engine's hooks this manager replaced; put back when it goes.
   CacheManagerHooks previousHooks_;
+  // Points at this manager while it lives; its hooks hold it weakly.
+  std::shared_ptr<CacheServer*> alive_;
 };

@@ -324,3 +324,21 @@ TEST_F(CacheManagerTest, ADownloadStoppedWhileItsStreamsAreResolvedStaysStopped)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CacheManagerTest, AManagerThatGoesLeavesTheHooksOfANewerOneInPlace) {
+  auto newer = ns::make<CacheServer>(0);
+  manager->setManualCacheQueue({"q", "r"});
+  newer->setManualCacheQueue({"q", "r"});
+  manager = nullptr;
+  setVideoCacheState("q", true);
+  EXPECT_EQ(newer->manualCacheQueue(), Ids{"r"});
+  // Once the newer one goes too, the hooks it put back belong to a manager that is gone: they
+  // do nothing.
+  newer = nullptr;
+  setVideoCacheState("r", true);
+  EXPECT_TRUE(isVideoCached("r"));
+}
+
+}  // namespace
