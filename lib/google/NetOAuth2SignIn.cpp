@@ -281,7 +281,7 @@ void NetOAuth2SignIn::auth_finishedWithFetcher_error(const ns::Ref<NetOAuth2Auth
 void NetOAuth2SignIn::fetchGoogleUserInfo() {
   auto keep = self();
   if (!shouldFetchGoogleUserProfile_) {
-    const ns::Value& idToken = auth_->parameters().objectForKey(ns::Value("id_token"));
+    const ns::Value idToken = auth_->parameters().objectForKey(ns::Value("id_token"));
     if (idToken.isString()) {
       // The token came straight from the token endpoint over TLS, so its claims are read
       // without checking its signature.
