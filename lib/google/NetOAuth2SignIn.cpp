@@ -210,6 +210,8 @@ bool NetOAuth2SignIn::loadFailedWithError(const ns::Error& error) {
 
 void NetOAuth2SignIn::windowWasClosed() {
   stopReachabilityCheck();
+  // Once the code (or an error) was taken, the flow ends through its fetches, not the window.
+  if (hasHandledCallback_) return;
   hasHandledCallback_ = true;
   invokeFinalCallbackWithError(ns::Error(NetOAuth2ErrorDomain, kNetOAuth2ErrorWindowClosed));
 }
