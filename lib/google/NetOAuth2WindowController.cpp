@@ -37,7 +37,8 @@ constexpr char kClockPage[] =
 // The window the sheet shows, built in code as its nib would be.
 void buildSignInWindow(ak::NibLoader& nib) {
   auto owner = nib.owner<NetOAuth2WindowController>();
-  auto window = nib.object(ak::make<ak::Window>(ak::MakeRect(0, 0, 640, 560), ak::TitledWindowMask));
+  auto window = nib.object(
+      ak::make<ak::Window>(ak::MakeRect(0, 0, 640, 560), ak::TitledWindowMask | ak::ClosableWindowMask));
   auto content = ak::make<ak::View>(ak::MakeRect(0, 0, 640, 560));
   auto webView = nib.object(ak::make<wk::WebView>(ak::MakeRect(0, 40, 640, 520)));
   auto checkbox = nib.object(ak::make<ak::Button>(ak::MakeRect(12, 10, 300, 20)));

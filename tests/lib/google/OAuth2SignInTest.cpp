@@ -85,6 +85,8 @@ TEST_F(OAuth2SignInTest, ASuccessTitleExchangesTheCodeAndFetchesTheUserInfo) {
   auto signIn = start(auth);
   EXPECT_FALSE(signIn->titleChanged("Sign in - Example Accounts?"));  // no key in the last word
   EXPECT_FALSE(signIn->titleChanged("NoBlankcode=4/abc"));
+  EXPECT_FALSE(signIn->titleChanged("Success code"));  // no "=": an empty code
+  EXPECT_FALSE(signIn->titleChanged("Success code=&error="));
   EXPECT_TRUE(signIn->titleChanged("Success code=4/abc"));
   ASSERT_EQ(delegate_->shown.size(), 2u);
   EXPECT_FALSE(delegate_->shown[1]);  // told to close the window

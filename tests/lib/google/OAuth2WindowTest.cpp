@@ -203,6 +203,26 @@ TEST_F(OAuth2WindowTest, ClosingAfterTheCodeReportsNothing) {
   EXPECT_TRUE(!endError_ || endError_->code() != -1000);
 }
 
+TEST_F(OAuth2WindowTest, AFreeWindowClosedByThePersonReportsMinus1000) {
+  controller_ =
+      NetOAuth2WindowController::controllerWithScope_clientID_clientSecret_keychainItemName_resourceBundle(
+          YouTubeAuthScope(), oauth_.options().clientID, oauth_.options().clientSecret, kItem, nullptr);
+  controller_->setNetworkLossTimeoutInterval(0);
+  controller_->signInSheetModalForWindow_completionHandler(
+      nullptr, [this](const ns::Ref<NetOAuth2Authentication>&, const std::optional<ns::Error>& error) {
+        ++ends_;
+        endError_ = error;
+      });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return title() == kSignInTitle; }, kWait));
+  EXPECT_TRUE(controller_->window()->isVisible());
+  EXPECT_FALSE(parent_->attachedSheet());
+  controller_->window()->performClose(nullptr);
+  ASSERT_TRUE(waitForEnd());
+  ASSERT_TRUE(endError_);
+  EXPECT_EQ(endError_->code(), -1000);
+  EXPECT_FALSE(controller_->isWindowShown());
+}
+
 TEST_F(OAuth2WindowTest, ADenialEndsWithTheProvidersError) {
   startSheet();
   answer("deny");
