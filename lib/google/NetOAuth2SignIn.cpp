@@ -7,6 +7,7 @@
 #include "lib/google/NetHTTPFetcherService.h"
 #include "lib/google/NetOAuth2Endpoints.h"
 #include "platform/core/Str.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/NetworkReachability.h"
 #include "platform/runloop/RunLoop.h"
@@ -45,6 +46,13 @@ ns::Ref<ns::URL> failingURLOf(const ns::Error& error) {
 bool sameHostAndPath(const ns::URL& a, const ns::URL& b) {
   return ns::str::lowercase(a.host().value_or("")) == ns::str::lowercase(b.host().value_or("")) &&
          a.path() == b.path();
+}
+
+// The flow lives on the main thread, with the web view that reports to it.
+void assertMainThread() {
+#ifndef NDEBUG
+  dispatch::assertQueue(dispatch::mainQueue());
+#endif
 }
 
 }  // namespace
@@ -107,6 +115,7 @@ NetOAuth2SignIn::initWithAuthentication_authorizationURL_delegate_webRequestSele
 // Starting
 
 bool NetOAuth2SignIn::startSigningIn() {
+  assertMainThread();
   addScopeForGoogleUserInfo();
   startWebRequest();
   return true;
@@ -157,6 +166,7 @@ ns::Ref<ns::URLRequest> NetOAuth2SignIn::mutableURLRequestWithURL_paramString(
 // Page events
 
 bool NetOAuth2SignIn::requestRedirectedToRequest(const ns::Ref<ns::URLRequest>& request) {
+  assertMainThread();
   auto redirectURIText = auth_ ? auth_->redirectURI() : std::nullopt;
   if (!redirectURIText || *redirectURIText == nativeClientRedirectURI()) return false;
   auto redirectURL = ns::URL::URLWithString(*redirectURIText);
@@ -175,6 +185,7 @@ bool NetOAuth2SignIn::requestRedirectedToRequest(const ns::Ref<ns::URLRequest>& 
 }
 
 bool NetOAuth2SignIn::titleChanged(const std::string& title) {
+  assertMainThread();
   auto blank = title.rfind(' ');
   if (blank == std::string::npos) return false;
   auto pairs = NetOAuth2Authentication::dictionaryWithResponseString(title.substr(blank + 1));
@@ -200,6 +211,7 @@ void NetOAuth2SignIn::takeResultFrom(const ns::Dictionary& pairs) {
 }
 
 bool NetOAuth2SignIn::loadFailedWithError(const ns::Error& error) {
+  assertMainThread();
   auto failing = failingURLOf(error);
   if (!failing || !authorizationURL_ || !sameHostAndPath(*failing, *authorizationURL_)) return false;
   hasHandledCallback_ = true;
@@ -209,6 +221,7 @@ bool NetOAuth2SignIn::loadFailedWithError(const ns::Error& error) {
 }
 
 void NetOAuth2SignIn::windowWasClosed() {
+  assertMainThread();
   stopReachabilityCheck();
   // Once the code (or an error) was taken, the flow ends through its fetches, not the window.
   if (hasHandledCallback_) return;
@@ -217,6 +230,7 @@ void NetOAuth2SignIn::windowWasClosed() {
 }
 
 void NetOAuth2SignIn::cancelSigningIn() {
+  assertMainThread();
   auto keep = self();
   if (auto fetcher = std::move(pendingFetcher_)) fetcher->stopFetching();
   pendingFetcher_.reset();

@@ -10,6 +10,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/core/Str.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/UserDefaults.h"
@@ -73,6 +74,12 @@ void registerNibOnce() {
     if (!ak::Nib::hasBuilder(NetOAuth2WindowController::authNibName()))
       ak::Nib::registerBuilder(NetOAuth2WindowController::authNibName(), buildSignInWindow);
   });
+}
+
+void assertMainThread() {
+#ifndef NDEBUG
+  dispatch::assertQueue(dispatch::mainQueue());
+#endif
 }
 
 }  // namespace
@@ -179,6 +186,7 @@ void NetOAuth2WindowController::signInSheetModalForWindow_delegate_finishedSelec
 }
 
 void NetOAuth2WindowController::signInCommonForWindow(const ns::Ref<ak::Window>& parent) {
+  assertMainThread();
   sheetModalForWindow_ = parent;
   hasDoneFinalRedirect_ = false;
   hasCalledFinished_ = false;
@@ -257,6 +265,7 @@ void NetOAuth2WindowController::sheetDidEnd_returnCode_contextInfo(ns::Ref<ak::W
 }
 
 void NetOAuth2WindowController::closeWindow(ns::Ref<ns::Object>) {
+  assertMainThread();
   auto keep = self();
   destroyWindow();
   handlePrematureWindowClose();
@@ -282,6 +291,7 @@ void NetOAuth2WindowController::handlePrematureWindowClose() {
 }
 
 void NetOAuth2WindowController::cancelSigningIn() {
+  assertMainThread();
   auto keep = self();
   hasCalledFinished_ = true;
   delegate_.reset();
