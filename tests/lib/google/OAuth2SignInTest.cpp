@@ -184,6 +184,25 @@ TEST_F(OAuth2SignInTest, ATitleTakesOnlyTheCodeAndTheError) {
   EXPECT_EQ(auth->refreshToken(), oauth_.issuedRefreshTokens().at(0));
 }
 
+TEST_F(OAuth2SignInTest, ARedirectToTheRedirectURITakesOnlyItsCode) {
+  oauth_.issueCode("r1");
+  auto auth = makeAuth();
+  auth->setRedirectURI("https://app.example.test/done");
+  auto signIn = start(auth);
+  auto elsewhere = requestFor("https://app.example.test/other?code=x");
+  EXPECT_FALSE(signIn->requestRedirectedToRequest(elsewhere));
+  auto done = requestFor("https://app.example.test/done?refresh_token=evil&code=r1");
+  EXPECT_TRUE(signIn->requestRedirectedToRequest(done));
+  EXPECT_FALSE(auth->refreshToken());
+  EXPECT_EQ(auth->code(), "r1");
+  ASSERT_TRUE(waitForEnd());  // the fake provider only knows the out-of-band redirect URI
+  EXPECT_TRUE(delegate_->finishedError);
+  // The out-of-band redirect URI leaves redirects to the title watch.
+  auto oob = makeAuth();
+  delegate_ = ns::make<FlowDelegate>();
+  EXPECT_FALSE(start(oob)->requestRedirectedToRequest(done));
+}
+
 TEST_F(OAuth2SignInTest, AnAuthorizationHostOutsideTheProviderFetchesNoUserInfo) {
   oauth_.issueCode("4/abc");
   auto auth = makeAuth("s1");
