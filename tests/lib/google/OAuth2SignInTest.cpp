@@ -308,6 +308,25 @@ TEST_F(OAuth2SignInTest, TheNetworkWatchAnnouncesALossOnceAndTheRecoveryOnce) {
   sc::NetworkReachability::setDefaultRouteStateSource(nullptr);
 }
 
+TEST_F(OAuth2SignInTest, RevokingPostsTheRefreshTokenAndResetsTheAuthorizer) {
+  auto auth = signedInAuth("1/to revoke");
+  auth->setUserID("42");
+  NetOAuth2SignIn::revokeTokenForGoogleAuthentication(auth);
+  EXPECT_FALSE(auth->refreshToken());
+  EXPECT_EQ(auth->userID(), "42");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return oauth_.revokedTokens().size() == 1; }, kWait));
+  EXPECT_EQ(oauth_.revokedTokens()[0], "1/to revoke");
+  auto posts = oauth_.requestsTo("/o/oauth2/revoke");
+  ASSERT_EQ(posts.size(), 1u);
+  EXPECT_EQ(posts[0].body, "token=1%2Fto%20revoke");
+  EXPECT_FALSE(posts[0].header("Authorization"));
+
+  // Nothing to revoke: nothing is sent.
+  NetOAuth2SignIn::revokeTokenForGoogleAuthentication(makeAuth());
+  pltest::pumpUntil([] { return false; }, 0.1);
+  EXPECT_EQ(oauth_.requestsTo("/o/oauth2/revoke").size(), 1u);
+}
+
 TEST(OAuth2SignInHelpers, WebSafeBase64AndQueryBuilding) {
   EXPECT_EQ(NetOAuth2SignIn::decodeWebSafeBase64("eyJhIjoxfQ")->toString(), "{\"a\":1}");
   EXPECT_EQ(NetOAuth2SignIn::decodeWebSafeBase64("eyJhIjoxfQ==")->toString(), "{\"a\":1}");
