@@ -25,10 +25,6 @@ using pltest::FakeServer;
 
 namespace {
 
-Ref<URLRequest> requestFor(const std::string& url) {
-  return URLRequest::requestWithURL(URL::URLWithString(url));
-}
-
 struct Load {
   pltest::ManualQueue queue;
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
