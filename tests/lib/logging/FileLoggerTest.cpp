@@ -62,10 +62,7 @@ ns::Ref<LogFormatter> ownText() {
   return ns::make<ScriptedFormatter>([](const ns::Ref<LogMessage>& m) { return m->messageText(); });
 }
 
-void logNow(const std::string& text) {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 1, LogFlagError, 0, __FILE__,
-                                                                __func__, __LINE__, {});
-}
+using logtest::logNow;
 
 // Waits until every logger was removed and has rolled its file.
 void removeLoggersAndWait(const std::vector<ns::Ref<FileLogger>>& loggers) {

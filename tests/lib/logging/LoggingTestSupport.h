@@ -107,6 +107,12 @@ class RecordingLogger : public AbstractLogger {
   bool gated_ = false;
 };
 
+// Logs `text` synchronously: every logger has it when this returns.
+inline void logNow(const std::string& text, std::uint64_t flag = LogFlagError, std::uint64_t level = 1) {
+  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, level, flag, 0, __FILE__,
+                                                                __func__, __LINE__, {});
+}
+
 // Registration is asynchronous; allLoggers() passes the logging queue, so once it answers every
 // registration queued before it has happened.
 inline void settleRegistrations() {
