@@ -21,6 +21,14 @@ inline bool pumpUntil(const std::function<bool()>& predicate, double timeoutSeco
   return ns::RunLoop::currentRunLoop()->runUntil(predicate, timeoutSeconds, mode);
 }
 
+// Runs the current thread's run loop in `mode` until a block queued there now has run, so that
+// whatever was queued in that mode before it has run too; answers whether it ran in time.
+inline bool drainMode(const std::string& mode = ns::DefaultRunLoopMode, double timeoutSeconds = 10) {
+  bool ran = false;
+  ns::RunLoop::currentRunLoop()->performInModes_block({mode}, [&] { ran = true; });
+  return pumpUntil([&] { return ran; }, timeoutSeconds, mode);
+}
+
 // Installs the virtual clock for its lifetime.
 class VirtualClock {
  public:

@@ -317,7 +317,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
   }
   writeFile(sandbox.path("caches/source"), "copied bytes");
   std::string indexBefore = readFile(index);
-  auto before = cachetest::tree(sandbox.root().string());
+  auto before = pltest::folderTree(sandbox.root().string());
   auto image = ns::make<ak::Image>(1, 1, std::vector<std::uint8_t>{1, 2, 3, 4});
 
   ns::LogCapture log(true);
@@ -336,7 +336,7 @@ TEST_F(GVCacheTest, KeysThatAreNoFileNamesAreRefused) {
     EXPECT_FALSE(cache->hasCacheForKey(key));
   }
   cache->synchronize();
-  EXPECT_EQ(cachetest::tree(sandbox.root().string()), before);
+  EXPECT_EQ(pltest::folderTree(sandbox.root().string()), before);
   EXPECT_EQ(readFile(index), indexBefore);
   EXPECT_EQ(cache->frozenCacheInfo().count(), 1u);
   EXPECT_EQ(cache->stringForKey("good"), "kept");
@@ -429,7 +429,7 @@ TEST_F(GVCacheTest, CopyingAFileReplacesTheValue) {
   cache->synchronize();
   EXPECT_FALSE(cache->hasCacheForKey("absent"));
   // No side files are left behind.
-  for (auto& name : cachetest::tree(dir)) EXPECT_EQ(name.find(".copy-"), std::string::npos) << name;
+  for (auto& name : pltest::folderTree(dir)) EXPECT_EQ(name.find(".copy-"), std::string::npos) << name;
 }
 
 TEST_F(GVCacheTest, ClearingDeletesIndexedFilesOnly) {

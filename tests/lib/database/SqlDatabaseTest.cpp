@@ -103,43 +103,29 @@ TEST(SqlDatabaseBindTest, EveryKindOfValueIsStoredAsDocumented) {
     return readBack(db);
   };
 
-  auto null = store(ns::Value::null());
-  EXPECT_EQ(null.type, "null");
-  EXPECT_TRUE(null.value.isNull());
-
-  auto nil = store(ns::Value());
-  EXPECT_EQ(nil.type, "null");
-
-  auto emptyData = store(ns::Data());
-  EXPECT_EQ(emptyData.type, "blob");
+  // The value read back, as SQLite's typeof() and the value's description.
+  struct Case {
+    ns::Value value;
+    const char* type;
+    ns::Value readBack;
+  } cases[] = {
+      {ns::Value::null(), "null", ns::Value::null()},
+      {ns::Value(), "null", ns::Value::null()},
+      {true, "integer", 1LL},
+      {std::numeric_limits<uint32_t>::max(), "integer", 4294967295LL},
+      {std::numeric_limits<uint64_t>::max(), "integer", -1LL},
+      {static_cast<long long>(-9000000000LL), "integer", -9000000000LL},
+      {1.5f, "real", 1.5},
+      {ns::Date::dateWithTimeIntervalSince1970(1000), "real", 1000.0},
+      {ns::Data(std::string("a\0b", 3)), "blob", ns::Data(std::string("a\0b", 3))},
+  };
+  for (const auto& c : cases) {
+    auto stored = store(c.value);
+    EXPECT_EQ(stored.type, c.type) << c.value.description();
+    EXPECT_EQ(stored.value.description(), c.readBack.description()) << c.value.description();
+  }
+  EXPECT_EQ(store(ns::Data()).type, "blob");
   EXPECT_EQ(db->intForQuery("SELECT length(x) FROM t"), 0);
-
-  auto yes = store(true);
-  EXPECT_EQ(yes.type, "integer");
-  EXPECT_EQ(yes.value.longLongValue(), 1);
-
-  auto u32 = store(std::numeric_limits<uint32_t>::max());
-  EXPECT_EQ(u32.type, "integer");
-  EXPECT_EQ(u32.value.longLongValue(), 4294967295LL);
-
-  auto u64 = store(std::numeric_limits<uint64_t>::max());
-  EXPECT_EQ(u64.type, "integer");
-  EXPECT_EQ(u64.value.longLongValue(), -1);
-
-  auto i64 = store(static_cast<long long>(-9000000000LL));
-  EXPECT_EQ(i64.value.longLongValue(), -9000000000LL);
-
-  auto f = store(1.5f);
-  EXPECT_EQ(f.type, "real");
-  EXPECT_EQ(f.value.doubleValue(), 1.5);
-
-  auto date = store(ns::Date::dateWithTimeIntervalSince1970(1000));
-  EXPECT_EQ(date.type, "real");
-  EXPECT_EQ(date.value.doubleValue(), 1000.0);
-
-  auto bytes = store(ns::Data(std::string("a\0b", 3)));
-  EXPECT_EQ(bytes.type, "blob");
-  EXPECT_EQ(bytes.value.data().length(), 3u);
 
   // Text keeps its full length, also past an embedded NUL.
   auto text = store(std::string("ab\0cd", 5));

@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <set>
 #include <thread>
 
 #include "lib/foundation/CollectionBlocks.h"
+#include "platform/testing/Monitor.h"
 
 namespace {
 
@@ -124,18 +122,14 @@ TEST(CollectionBlocksTest, ApplyRunsEveryElementOnceOnSeveralThreads) {
   ns::Array a;
   for (long i = 0; i < 10000; ++i) a.push_back(V(i));
   std::vector<std::atomic<int>> runs(a.size());
-  std::mutex m;
-  std::condition_variable secondThreadCame;
+  pltest::Monitor monitor;
   std::set<std::thread::id> threads;
   ArrayBlocks::apply(a, [&](const Value& v) {
     runs[static_cast<std::size_t>(N(v))]++;
-    std::unique_lock lock(m);
-    threads.insert(std::this_thread::get_id());
-    if (threads.size() > 1) secondThreadCame.notify_all();
+    monitor.change([&] { threads.insert(std::this_thread::get_id()); });
     // The first element waits for another thread to take some: a loaded machine may otherwise
     // let one thread run them all before another starts.
-    if (N(v) == 0)
-      secondThreadCame.wait_for(lock, std::chrono::seconds(20), [&] { return threads.size() > 1; });
+    if (N(v) == 0) monitor.waitFor([&] { return threads.size() > 1; });
   });
   for (auto& r : runs) ASSERT_EQ(r.load(), 1);
   EXPECT_GE(threads.size(), 2u);

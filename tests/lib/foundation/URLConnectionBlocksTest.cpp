@@ -2,10 +2,6 @@
 
 #include <cstring>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include "lib/foundation/URLConnectionBlocks.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
@@ -14,6 +10,7 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 
 namespace uc_test {
 
@@ -86,18 +83,9 @@ TEST_F(URLConnectionBlocksTest, SuccessGetsTheWholeBodyOrNilAndFailureComesOnce)
   EXPECT_NE(moved.response->URL()->absoluteString().find("/final"), std::string::npos);
 
   // A port nobody listens on: failure, once.
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof a;
-  ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-  ::close(s);
+  pltest::RefusingLoopbackPort port;
   Outcome refused;
-  auto c3 = start(ns::URLRequest::requestWithURL(
-                      ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/")),
-                  refused);
+  auto c3 = start(ns::URLRequest::requestWithURL(ns::URL::URLWithString(port.url())), refused);
   ASSERT_TRUE(pltest::pumpUntil([&] { return refused.done(); }));
   pltest::pumpUntil([] { return false; }, 0.1);
   EXPECT_EQ(refused.failures, 1);

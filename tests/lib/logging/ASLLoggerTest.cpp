@@ -17,11 +17,6 @@ namespace {
 
 using logtest::RecordingLogger;
 
-void logNow(std::uint64_t flag, const std::string& text) {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 31, flag, 0, __FILE__, __func__,
-                                                                __LINE__, {});
-}
-
 // What the recording logger received from the capture: (text, flag) in order.
 std::vector<std::pair<std::string, std::uint64_t>> captured(RecordingLogger& logger) {
   std::vector<std::pair<std::string, std::uint64_t>> out;
@@ -90,9 +85,9 @@ TEST(ASLLoggerLevels, FlagsAreSentAtTheirSystemLogLevels) {
 
   // Round trip through the local back end: level 5 reads back as debug, 3 as warning.
   Capturing c(ASLLogCapture::Backend::Local);
-  logNow(LogFlagDebug, "eight");
-  logNow(LogFlagVerbose, "sixteen");
-  logNow(LogFlagWarning, "two");
+  logtest::logNow("eight", LogFlagDebug, 31);
+  logtest::logNow("sixteen", LogFlagVerbose, 31);
+  logtest::logNow("two", LogFlagWarning, 31);
   c.settle("end");
   using P = std::pair<std::string, std::uint64_t>;
   EXPECT_EQ(captured(*c.recorder), (std::vector<P>{{"eight", LogFlagDebug},

@@ -54,11 +54,6 @@ class RecordingDatabaseLogger : public AbstractDatabaseLogger {
   Counts counts_;
 };
 
-void logNow() {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, "r", 1, LogFlagError, 0, __FILE__,
-                                                                __func__, __LINE__, {});
-}
-
 struct Installed {
   HubCleanup cleanup;
   ns::Ref<RecordingDatabaseLogger> logger = ns::make<RecordingDatabaseLogger>();
@@ -71,18 +66,18 @@ struct Installed {
 TEST(DatabaseLoggerSaving, TheFiveHundredthRecordSavesAtOnce) {
   Installed db;
   EXPECT_EQ(db.logger->saveThreshold(), 500u);
-  for (int i = 0; i < 499; ++i) logNow();
+  for (int i = 0; i < 499; ++i) logtest::logNow("r");
   EXPECT_EQ(db.logger->counts().saves, 0);
-  logNow();  // delivered synchronously: the save is done when the call returns
+  logtest::logNow("r");  // delivered synchronously: the save is done when the call returns
   EXPECT_EQ(db.logger->counts(), (RecordingDatabaseLogger::Counts{500, 1, 0, 0}));
 
   // A threshold lowered to the pending count saves at once; 0 never saves by count.
-  for (int i = 0; i < 3; ++i) logNow();
+  for (int i = 0; i < 3; ++i) logtest::logNow("r");
   db.logger->setSaveThreshold(3);
   EXPECT_EQ(db.logger->saveThreshold(), 3u);
   EXPECT_EQ(db.logger->counts().saves, 2);
   db.logger->setSaveThreshold(0);
-  for (int i = 0; i < 5; ++i) logNow();
+  for (int i = 0; i < 5; ++i) logtest::logNow("r");
   EXPECT_EQ(db.logger->settled().saves, 2);
 }
 
@@ -91,8 +86,8 @@ TEST(DatabaseLoggerSaving, ASaveFollowsTheFirstUnsavedRecordAfterTheSaveInterval
   Installed db;
   db.logger->setSaveInterval(0.2);
   EXPECT_EQ(db.logger->saveInterval(), 0.2);
-  logNow();
-  logNow();
+  logtest::logNow("r");
+  logtest::logNow("r");
   clock.advance(0.1);
   EXPECT_EQ(db.logger->settled().saves, 0);
   clock.advance(0.15);
@@ -100,7 +95,7 @@ TEST(DatabaseLoggerSaving, ASaveFollowsTheFirstUnsavedRecordAfterTheSaveInterval
   // Saved: the timer waits for the next first record.
   clock.advance(1);
   EXPECT_EQ(db.logger->settled().saves, 1);
-  logNow();
+  logtest::logNow("r");
   clock.advance(0.25);
   ASSERT_TRUE(db.logger->waitFor([](const auto& c) { return c.saves == 2; }));
   EXPECT_EQ(db.logger->settled().logged, 3);
@@ -110,13 +105,13 @@ TEST(DatabaseLoggerSaving, RefusedRecordsAndEmptyFlushesCallNoHook) {
   pltest::VirtualClock clock;
   Installed db;
   db.logger->accept = false;
-  for (int i = 0; i < 600; ++i) logNow();
+  for (int i = 0; i < 600; ++i) logtest::logNow("r");
   LogHub::flushLog();
   clock.advance(120);  // past the default save interval: no timer was started
   EXPECT_EQ(db.logger->settled(), (RecordingDatabaseLogger::Counts{}));
 
   db.logger->accept = true;
-  logNow();
+  logtest::logNow("r");
   db.logger->setDeleteOnEverySave(true);
   EXPECT_TRUE(db.logger->deleteOnEverySave());
   LogHub::flushLog();
@@ -152,10 +147,10 @@ TEST(DatabaseLoggerDeleting, LoweringMaxAgeDeletesAtOnceAndZeroStopsDeletion) {
 TEST(DatabaseLoggerDeleting, RemovalSavesWhatIsPendingAndStopsTheTimers) {
   pltest::VirtualClock clock;
   Installed db;
-  logNow();
+  logtest::logNow("r");
   db.logger->savePendingLogEntries();
   EXPECT_EQ(db.logger->settled().saves, 1);
-  logNow();
+  logtest::logNow("r");
   LogHub::removeLogger(db.logger);
   logtest::settleRegistrations();
   EXPECT_EQ(db.logger->settled().saves, 2);

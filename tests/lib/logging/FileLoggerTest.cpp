@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
 #include "lib/logging/LogFileFormatterDefault.h"
 #include "lib/logging/LogFileManagerDefault.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/logging/LoggingTestSupport.h"
@@ -19,6 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using pltest::readFile;
 
 // The standard manager, telling the test of every rolled file.
 class WatchingManager : public LogFileManagerDefault {
@@ -61,24 +62,20 @@ ns::Ref<LogFormatter> ownText() {
   return ns::make<ScriptedFormatter>([](const ns::Ref<LogMessage>& m) { return m->messageText(); });
 }
 
-void logNow(const std::string& text) {
-  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, 1, LogFlagError, 0, __FILE__,
-                                                                __func__, __LINE__, {});
-}
+using logtest::logNow;
 
-std::string contents(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Waits, when it goes, until every logger was removed and has rolled its file.
+// Waits until every logger was removed and has rolled its file.
 void removeLoggersAndWait(const std::vector<ns::Ref<FileLogger>>& loggers) {
   LogHub::removeAllLoggers();
   logtest::settleRegistrations();
   for (const auto& logger : loggers) dispatch::sync(logger->loggerQueue(), [] {});
 }
+
+// Removes the loggers and waits for them when it goes.
+struct RemovedAtEnd {
+  std::vector<ns::Ref<FileLogger>> loggers;
+  ~RemovedAtEnd() { removeLoggersAndWait(loggers); }
+};
 
 struct LoggerInFolder {
   pltest::Sandbox sandbox;
@@ -105,12 +102,12 @@ TEST(FileLoggerRolling, ARecordThatFillsTheFileExactlyRollsItAndTheNextOpensANew
   EXPECT_EQ(s.manager->rolls(), 0u);
   logNow("");  // the tenth byte
   EXPECT_EQ(s.manager->rolls(), 1u);
-  EXPECT_EQ(contents(first), "12345678\n\n");
+  EXPECT_EQ(readFile(first), "12345678\n\n");
   EXPECT_TRUE(LogFileInfo::logFileWithPath(first)->isArchived());
   logNow("next");
   ASSERT_EQ(s.files().size(), 2u);
   EXPECT_EQ(s.files()[1], first);
-  EXPECT_EQ(contents(s.files()[0]), "next\n");
+  EXPECT_EQ(readFile(s.files()[0]), "next\n");
   EXPECT_FALSE(LogFileInfo::logFileWithPath(s.files()[0])->isArchived());
 
   // A limit below the current size rolls at once.
@@ -142,9 +139,9 @@ TEST(FileLoggerRolling, DeletingOrRenamingTheOpenFileRollsItThroughTheFileWatch)
     logNow("two");
     // A new file (it may take the name that was freed).
     ASSERT_EQ(s.files().size(), 1u);
-    EXPECT_EQ(contents(s.files()[0]), "two\n");
+    EXPECT_EQ(readFile(s.files()[0]), "two\n");
     if (std::string(row.name) == "rename") {
-      EXPECT_EQ(contents(s.sandbox.path("moved.txt")), "one\n");
+      EXPECT_EQ(readFile(s.sandbox.path("moved.txt")), "one\n");
     }
   }
 }
@@ -166,8 +163,8 @@ TEST(FileLoggerRolling, ARecordAfterTheRollingFrequencyGoesToANewFile) {
   auto files = s.files();
   ASSERT_EQ(files.size(), 2u);
   EXPECT_EQ(files[1], first);
-  EXPECT_EQ(contents(first), "one\nhalf\n");
-  EXPECT_EQ(contents(files[0]), "two\n");
+  EXPECT_EQ(readFile(first), "one\nhalf\n");
+  EXPECT_EQ(readFile(files[0]), "two\n");
 }
 
 TEST(FileLoggerOutput, TheDefaultLineIsTheLocalTimeTwoSpacesAndTheMessage) {
@@ -177,7 +174,7 @@ TEST(FileLoggerOutput, TheDefaultLineIsTheLocalTimeTwoSpacesAndTheMessage) {
                                      ns::Date::dateWithTimeIntervalSince1970(1398951907.1234));
   LogHub::log_message(false, record);
   ASSERT_EQ(s.files().size(), 1u);
-  EXPECT_EQ(contents(s.files()[0]), "2014/05/01 13:45:07:123  m\n");
+  EXPECT_EQ(readFile(s.files()[0]), "2014/05/01 13:45:07:123  m\n");
 }
 
 TEST(FileLoggerOutput, LineFeedsFollowTheFormatterAndTheSetting) {
@@ -214,7 +211,7 @@ TEST(FileLoggerOutput, LineFeedsFollowTheFormatterAndTheSetting) {
       continue;
     }
     ASSERT_EQ(s.files().size(), 1u);
-    EXPECT_EQ(contents(s.files()[0]), row.written);
+    EXPECT_EQ(readFile(s.files()[0]), row.written);
   }
 }
 
@@ -224,24 +221,21 @@ TEST(FileLoggerOutput, ReusesTheNewestFileUnlessToldNotTo) {
   LogHub::addLogger(s.logger);
   logNow("appended");
   EXPECT_EQ(s.files(), std::vector<std::string>{existing});
-  EXPECT_EQ(contents(existing), "appended\n");
+  EXPECT_EQ(readFile(existing), "appended\n");
   LogHub::removeLogger(s.logger);
   ASSERT_TRUE(s.manager->waitForRolls(1));  // removal rolls and archives
 
   auto fresh = *s.manager->createNewLogFile();
   auto other = ns::make<FileLogger>(s.manager);
-  struct Cleanup {
-    std::vector<ns::Ref<FileLogger>> loggers;
-    ~Cleanup() { removeLoggersAndWait(loggers); }
-  } cleanup{{other}};
+  RemovedAtEnd cleanup{{other}};
   other->setLogFormatter(ownText());
   other->setDoNotReuseLogFiles(true);
   LogHub::addLogger(other);
   logNow("new");
   auto files = s.files();
   ASSERT_EQ(files.size(), 3u);
-  EXPECT_EQ(contents(files[0]), "new\n");
-  EXPECT_EQ(contents(fresh), "");
+  EXPECT_EQ(readFile(files[0]), "new\n");
+  EXPECT_EQ(readFile(fresh), "");
   EXPECT_FALSE(LogFileInfo::logFileWithPath(fresh)->isArchived());
 
   // A newest file that is too large is archived and not reused.
@@ -257,7 +251,7 @@ TEST(FileLoggerOutput, ReusesTheNewestFileUnlessToldNotTo) {
   logNow("third");
   EXPECT_EQ(s.manager->archived(), std::vector<std::string>{big});
   EXPECT_TRUE(LogFileInfo::logFileWithPath(big)->isArchived());
-  EXPECT_EQ(contents(s.files()[0]), "third\n");
+  EXPECT_EQ(readFile(s.files()[0]), "third\n");
 }
 
 // Hands the logger a device that is always full.
@@ -272,10 +266,7 @@ TEST(FileLoggerOutput, FailedWritesAreCountedAndTheFirstTenLogged) {
   pltest::Sandbox sandbox;
   ns::LogCapture log(true);
   auto logger = ns::make<FileLogger>(ns::make<FullDiskManager>(sandbox.path("logs")));
-  struct Cleanup {
-    ns::Ref<FileLogger> logger;
-    ~Cleanup() { removeLoggersAndWait({logger}); }
-  } cleanup{logger};
+  RemovedAtEnd cleanup{{logger}};
   LogHub::addLogger(logger);
   const long before = FileLogger::failedWriteCount();
   for (int i = 0; i < 12; ++i) logNow("lost");
@@ -299,10 +290,7 @@ TEST(FileLoggerOutput, AFolderThatCannotBeMadeLosesRecordsWithoutAFloodOfReports
   ns::LogCapture log(true);
   auto manager = ns::make<WatchingManager>(sandbox.path("blocker/logs"));
   auto logger = ns::make<FileLogger>(manager);
-  struct Cleanup {
-    ns::Ref<FileLogger> logger;
-    ~Cleanup() { removeLoggersAndWait({logger}); }
-  } cleanup{logger};
+  RemovedAtEnd cleanup{{logger}};
   LogHub::addLogger(logger);
   const long before = FileLogger::failedWriteCount();
   for (int i = 0; i < 5; ++i) logNow("lost");
@@ -311,7 +299,7 @@ TEST(FileLoggerOutput, AFolderThatCannotBeMadeLosesRecordsWithoutAFloodOfReports
   for (const auto& m : log.messages())
     if (m.rfind("FileLogManagerDefault: Error creating logsDirectory: ", 0) == 0) ++folderReports;
   EXPECT_EQ(folderReports, 1);
-  EXPECT_EQ(contents(sandbox.path("blocker")), "a file where the folder's parent should be");
+  EXPECT_EQ(readFile(sandbox.path("blocker")), "a file where the folder's parent should be");
 }
 
 TEST(FileLoggerOutput, RollingOnRequestRunsTheBlockOnTheMainQueue) {

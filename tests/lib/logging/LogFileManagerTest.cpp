@@ -14,6 +14,7 @@
 
 #include "platform/core/Log.h"
 #include "platform/testing/ChildTest.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/logging/LoggingTestSupport.h"
 
@@ -34,10 +35,6 @@ class NamedManager : public LogFileManagerDefault {
   std::string name_;
 };
 
-void touch(const std::string& path) {
-  std::ofstream(path) << "";
-}
-
 void sizeFile(const std::string& path, std::uint64_t size) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
   ASSERT_GE(fd, 0);
@@ -45,9 +42,7 @@ void sizeFile(const std::string& path, std::uint64_t size) {
   ::close(fd);
 }
 
-bool exists(const std::string& path) {
-  return ::access(path.c_str(), F_OK) == 0;
-}
+using fs::exists;
 
 TEST(LogFileManagerNaming, RecognisesItsOwnFilesOnlyWithTheApplicationNameFollowedByASpace) {
   pltest::Sandbox sandbox;
@@ -128,7 +123,7 @@ TEST(LogFileManagerPruning, ASixthFileDeletesTheOldestAndForeignFilesAreNeverTou
   // Other programs' files in the shared folder, one of them named like an older log file.
   const std::vector<std::string> foreign = {sandbox.path("logs/Pelorin 2000-01-01 00-00.log"),
                                             sandbox.path("logs/notes.txt")};
-  for (const auto& path : foreign) touch(path);
+  for (const auto& path : foreign) pltest::writeFile(path, "");
   ASSERT_EQ(::mkdir(sandbox.path("logs/Pel 1999-01-01 00-00.log").c_str(), 0755), 0);  // a folder
 
   auto paths = makeFiles(*manager, 5);

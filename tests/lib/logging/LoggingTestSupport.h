@@ -4,57 +4,29 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "lib/logging/AbstractLogger.h"
 #include "lib/logging/LogHub.h"
+#include "platform/testing/Monitor.h"
 
 namespace logtest {
 
 // Generous: a condition that holds at all holds long before this.
-inline constexpr std::chrono::seconds kTimeout{20};
+inline constexpr auto kTimeout = pltest::kMonitorWait;
+using Monitor = pltest::Monitor;
 
 inline std::string currentThreadIDHex() {
   char buf[24];
   std::snprintf(buf, sizeof buf, "%lx", static_cast<unsigned long>(::syscall(SYS_gettid)));
   return buf;
 }
-
-// A mutex-guarded state with a condition variable for waiting on it across threads.
-class Monitor {
- public:
-  template <class F>
-  auto with(F&& f) {
-    std::lock_guard lock(mutex_);
-    return f();
-  }
-  // Notifies under the lock, so that a waiter that sees the change and destroys the monitor
-  // cannot do so while the notification is still under way.
-  template <class F>
-  void change(F&& f) {
-    std::lock_guard lock(mutex_);
-    f();
-    cv_.notify_all();
-  }
-  // Waits until pred() holds (checked under the lock); false when the time-out passed first.
-  template <class P>
-  bool waitFor(P&& pred, std::chrono::milliseconds timeout = kTimeout) {
-    std::unique_lock lock(mutex_);
-    return cv_.wait_for(lock, timeout, std::forward<P>(pred));
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable cv_;
-};
 
 // Records what it receives; its flush can be counted. An optional gate holds logMessage() until
 // opened.
@@ -134,6 +106,12 @@ class RecordingLogger : public AbstractLogger {
   int entered_ = 0;
   bool gated_ = false;
 };
+
+// Logs `text` synchronously: every logger has it when this returns.
+inline void logNow(const std::string& text, std::uint64_t flag = LogFlagError, std::uint64_t level = 1) {
+  LogHub::log_message_level_flag_context_file_function_line_tag(false, text, level, flag, 0, __FILE__,
+                                                                __func__, __LINE__, {});
+}
 
 // Registration is asynchronous; allLoggers() passes the logging queue, so once it answers every
 // registration queued before it has happened.

@@ -131,7 +131,7 @@ TEST(HTTPRequestOperation, PausedTransferWritesNothingMoreAndResumesByteForByte)
   EXPECT_EQ(calls.successes, 1);
   EXPECT_EQ(calls.failures, 0);
   EXPECT_FALSE(calls.data) << "the body went to the file";
-  EXPECT_TRUE(nettest::fileContents(path) == resource) << "the resumed file differs from the resource";
+  EXPECT_TRUE(nettest::readFile(path) == resource) << "the resumed file differs from the resource";
 
   auto requests = server.requests();
   ASSERT_EQ(requests.size(), 2u);
@@ -189,7 +189,7 @@ TEST(HTTPRequestOperation, UnacceptableStatusLeavesTheCallersFileAlone) {
           calls.error->userInfo().objectForKey(kHTTPRequestOperationResponseBodyKey).data().toString() ==
           c.errorBody);
     }
-    if (c.fileAfter) EXPECT_TRUE(nettest::fileContents(path) == *c.fileAfter);
+    if (c.fileAfter) EXPECT_TRUE(nettest::readFile(path) == *c.fileAfter);
   }
 }
 

@@ -3,13 +3,11 @@
 // main queue and the network thread catch up without sleeping.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "lib/net/URLConnectionOperation.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Pump.h"
 
 namespace nettest {
@@ -39,14 +37,8 @@ bool pumpUntilSettled(const ns::Ref<Op>& op, double timeoutSeconds = 20) {
   return pltest::pumpUntil([&] { return op->isFinished() && op.use_count() == 1; }, timeoutSeconds);
 }
 
-inline std::string fileContents(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using pltest::readFile;
+using pltest::writeFile;
 
 // Bytes that differ from position to position, so that a duplicated or skipped run shows.
 inline std::string patterned(std::size_t size) {

@@ -1,15 +1,13 @@
 // WebSockets behind the embedded server on 127.0.0.1, driven by raw sockets that write frames.
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
-
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "lib/http-server/Core/HTTPServerNotifications.h"
 #include "lib/websocket/WebSocket.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/Sandbox.h"
@@ -22,29 +20,20 @@ constexpr double kWait = 20;
 class Recorder : public WebSocketDelegate {
  public:
   void webSocketDidOpen(const ns::Ref<WebSocket>& ws) override {
-    std::lock_guard lock(mutex);
-    last = ws;
-    ++opens;
-    changed.notify_all();
+    monitor.change([&] { last = ws, ++opens; });
   }
   void webSocket_didReceiveMessage(const ns::Ref<WebSocket>&,
                                    const std::optional<std::string>& message) override {
-    std::lock_guard lock(mutex);
-    messages.push_back(message.value_or("<not text>"));
-    changed.notify_all();
+    monitor.change([&] { messages.push_back(message.value_or("<not text>")); });
   }
   void webSocketDidClose(const ns::Ref<WebSocket>&) override {
-    std::lock_guard lock(mutex);
-    ++closes;
-    changed.notify_all();
+    monitor.change([&] { ++closes; });
   }
   template <class Pred>
   bool waitFor(Pred pred) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, std::chrono::duration<double>(kWait), pred);
+    return monitor.waitFor(pred);
   }
-  std::mutex mutex;
-  std::condition_variable changed;
+  pltest::Monitor monitor;
   ns::Ref<WebSocket> last;
   int opens = 0;
   int closes = 0;
@@ -199,9 +188,10 @@ TEST_F(WebSocketTest, NonTextFramesCloseOnceAndLeaveTheServer) {
     flush(ws);
     flush(ws);
     EXPECT_EQ(deaths->load(), expectedDeaths);
-    std::lock_guard lock(gRecorder->mutex);
-    EXPECT_EQ(gRecorder->closes, 1);
-    EXPECT_TRUE(gRecorder->messages.empty());
+    gRecorder->monitor.with([&] {
+      EXPECT_EQ(gRecorder->closes, 1);
+      EXPECT_TRUE(gRecorder->messages.empty());
+    });
     gRecorder->last = nullptr;
   }
 }

@@ -111,9 +111,7 @@ TEST(Alerts, ModalLoopRunsModalTimersOnlyAndDropsOtherWindowsClicks) {
   pltest::ModalScript script;
   std::vector<std::string> log;
   auto main = app.window(MakeRect(0, 0, 300, 200));
-  auto behind = swatch(MakeRect(0, 0, 300, 200));
-  behind->log = &log;
-  main->contentView()->addSubview(behind);
+  auto behind = loggingSwatch(main, MakeRect(0, 0, 300, 200), log);
 
   int commonFired = 0, defaultFired = 0;
   auto loop = ns::RunLoop::currentRunLoop();
@@ -158,14 +156,8 @@ TEST(AlertSheets, EndThroughTheModalDelegateAndBlockOnlyTheirParent) {
   std::vector<std::string> log;
   auto parent = app.window(MakeRect(0, 0, 500, 300));
   auto other = app.window(MakeRect(600, 0, 300, 200));
-  auto parentView = swatch(MakeRect(0, 0, 500, 60));
-  parentView->log = &log;
-  parentView->name = "parent";
-  parent->contentView()->addSubview(parentView);
-  auto otherView = swatch(MakeRect(0, 0, 300, 200));
-  otherView->log = &log;
-  otherView->name = "other";
-  other->contentView()->addSubview(otherView);
+  auto parentView = loggingSwatch(parent, MakeRect(0, 0, 500, 60), log, "parent");
+  auto otherView = loggingSwatch(other, MakeRect(0, 0, 300, 200), log, "other");
   int didEndSheet = 0;
   auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
       std::string(ak::WindowDidEndSheetNotification), parent, nullptr, [&](const auto&) { ++didEndSheet; });

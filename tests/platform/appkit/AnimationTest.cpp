@@ -134,8 +134,7 @@ class Pointer : public ak::View {
 TEST(Animations, ALayerRotatingForeverRendersTurnedByItsCurrentAngle) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 200, 200), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 200, 200), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   auto pointer = ak::make<Pointer>(MakeRect(50, 50, 100, 100));
   content->addSubview(pointer);
   pointer->setWantsLayer(true);
@@ -166,8 +165,7 @@ TEST(Animations, ALayerRotatingForeverRendersTurnedByItsCurrentAngle) {
 TEST(Animations, LayerOpacityAndBackgroundComposite) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 100, 100), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 100, 100), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   auto box = ak::make<ak::View>(MakeRect(10, 10, 50, 50));
   content->addSubview(box);
   box->setWantsLayer(true);
@@ -190,8 +188,7 @@ TEST(Animations, LayerOpacityAndBackgroundComposite) {
 TEST(Animations, ALayersShadowFallsByItsOffsetAndCornersAreRounded) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 100, 100), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 100, 100), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   auto box = ak::make<ak::View>(MakeRect(10, 20, 50, 50));
   content->addSubview(box);
   box->setWantsLayer(true);

@@ -52,6 +52,24 @@ inline ns::Ref<SwatchView> swatch(ak::Rect frame, ak::RGBA color = {255, 0, 0, 2
   return v;
 }
 
+// A swatch on `window`'s content view that logs its mouse events into `log`.
+inline ns::Ref<SwatchView> loggingSwatch(const ns::Ref<ak::Window>& window, ak::Rect frame,
+                                         std::vector<std::string>& log, std::string name = "swatch") {
+  auto v = swatch(frame);
+  v->log = &log;
+  v->name = std::move(name);
+  window->contentView()->addSubview(v);
+  return v;
+}
+
+// Makes a white swatch the content of a borderless `window`, filling it.
+inline ns::Ref<SwatchView> whiteContent(const ns::Ref<ak::Window>& window) {
+  auto content = swatch(ak::MakeRect(0, 0, window->frame().size.width, window->frame().size.height),
+                        {255, 255, 255, 255});
+  window->setContentView(content);
+  return content;
+}
+
 inline std::string joined(const std::vector<std::string>& items) {
   std::string out;
   for (const auto& s : items) out += (out.empty() ? "" : ", ") + s;

@@ -253,9 +253,7 @@ TEST(Sliders, ValuesStayInsideTheRange) {
   auto window = app.window(MakeRect(0, 0, 200, 100));
   window->contentView()->addSubview(slider);
   slider->setContinuous(false);
-  auto recorder = ns::make<ActionRecorder>();
-  slider->setTarget(recorder);
-  slider->setAction("fired:");
+  auto recorder = recordActions(slider);
   pltest::drag(window, {{10, 10}, {40, 10}, {80, 10}});
   app.dispatchQueued();
   EXPECT_EQ(recorder->senders.size(), 1u);
@@ -288,9 +286,7 @@ TEST(Buttons, MomentaryChangeShowsItsAlternateImageWhilePressedAndActsOnlyOnMous
   button->setImage(solidImage(20, 20, {255, 0, 0, 255}));
   button->setAlternateImage(solidImage(20, 20, {0, 0, 255, 255}));
   window->contentView()->addSubview(button);
-  auto recorder = ns::make<ActionRecorder>();
-  button->setTarget(recorder);
-  button->setAction("fired:");
+  auto recorder = recordActions(button);
   pltest::renderWindow(window, "up");
   EXPECT_EQ(pltest::windowPixel(window, 30, 30), (ak::RGBA{255, 0, 0, 255}));
 
@@ -346,9 +342,7 @@ TEST(Buttons, OnOffTypesToggleAndKeyEquivalentsClick) {
     button->removeFromSuperview();
   }
   auto button = ak::make<ak::Button>(MakeRect(0, 0, 80, 30));
-  auto recorder = ns::make<ActionRecorder>();
-  button->setTarget(recorder);
-  button->setAction("fired:");
+  auto recorder = recordActions(button);
   button->setKeyEquivalent("\r");
   window->contentView()->addSubview(button);
   pltest::key(window, ak::kVK_Return, "\r");
@@ -382,9 +376,7 @@ TEST(PopUps, PerformClickWithFrameSelectsTheAnsweredItemAndSendsTheAction) {
   auto popUp = ak::make<ak::PopUpButton>(MakeRect(10, 10, 160, 26));
   popUp->addItemsWithTitles({"relevance", "date", "view count", "rating"});
   window->contentView()->addSubview(popUp);
-  auto recorder = ns::make<ActionRecorder>();
-  popUp->setTarget(recorder);
-  popUp->setAction("fired:");
+  auto recorder = recordActions(popUp);
   EXPECT_EQ(popUp->indexOfSelectedItem(), 0);
   {
     pltest::ModalScript script;

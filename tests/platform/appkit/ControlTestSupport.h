@@ -12,6 +12,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/core/Object.h"
 #include "platform/testing/ui/HeadlessApp.h"
+#include "tests/platform/appkit/DrawingTestSupport.h"
 
 namespace control_test {
 
@@ -32,12 +33,16 @@ class ActionRecorder : public ns::Object {
   }
 };
 
-inline ns::Ref<ak::Image> solidImage(int w, int h, ak::RGBA c) {
-  std::vector<std::uint8_t> px;
-  px.reserve(std::size_t(w * h * 4));
-  for (int i = 0; i < w * h; ++i) px.insert(px.end(), {c.r, c.g, c.b, c.a});
-  return ns::make<ak::Image>(std::size_t(w), std::size_t(h), std::move(px));
+// A recorder made the target of `control`'s "fired:" action.
+template <class Control>
+ns::Ref<ActionRecorder> recordActions(const ns::Ref<Control>& control) {
+  auto recorder = ns::make<ActionRecorder>();
+  control->setTarget(recorder);
+  control->setAction("fired:");
+  return recorder;
 }
+
+using appkit_test::solidImage;
 
 // The darkest grey level of the pixels in a rectangle of base coordinates.
 inline int darkest(const ns::Ref<ak::Window>& window, const ak::Rect& r) {

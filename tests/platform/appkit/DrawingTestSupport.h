@@ -9,6 +9,7 @@
 #include "platform/appkit/Image.h"
 #include "platform/testing/Sandbox.h"
 #include "platform/testing/ui/Canvas.h"
+#include "tests/platform/appkit/AppKitTestSupport.h"
 
 namespace appkit_test {
 
@@ -27,9 +28,7 @@ inline ns::Ref<ak::Color> rgb(double r, double g, double b, double a = 1) {
   return ak::Color::colorWithDeviceRed_green_blue_alpha(r, g, b, a);
 }
 
-inline constexpr ak::RGBA kWhite{255, 255, 255, 255};
 inline constexpr ak::RGBA kBlack{0, 0, 0, 255};
-inline constexpr ak::RGBA kRed{255, 0, 0, 255};
 inline constexpr ak::RGBA kClear{0, 0, 0, 0};
 
 }  // namespace appkit_test

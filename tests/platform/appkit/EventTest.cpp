@@ -46,9 +46,7 @@ TEST(TrackingAreas, OptionsDecideWhatTheOwnerHears) {
     std::vector<std::string> log;
     auto window = app.window(MakeRect(100, 100, 300, 200), ak::BorderlessWindowMask);
     // The owner takes the clicks; the area lies on a smaller view inside it.
-    auto owner = swatch(MakeRect(0, 0, 300, 200));
-    owner->log = &log;
-    window->contentView()->addSubview(owner);
+    auto owner = loggingSwatch(window, MakeRect(0, 0, 300, 200), log);
     auto small = ak::make<ak::View>(MakeRect(100, 50, 100, 100));
     owner->addSubview(small);
     small->addTrackingArea(ak::TrackingArea::initWithRect_options_owner_userInfo(
@@ -180,9 +178,7 @@ TEST(EventTracking, AViewRemovedOrAWindowClosedDuringItsOwnLoopIsNotUsedAfterwar
   // A window closed while its events are queued: they are dropped.
   std::vector<std::string> log;
   auto other = app.window(MakeRect(0, 0, 100, 100), ak::BorderlessWindowMask);
-  auto target = swatch(MakeRect(0, 0, 100, 100));
-  target->log = &log;
-  other->contentView()->addSubview(target);
+  auto target = loggingSwatch(other, MakeRect(0, 0, 100, 100), log);
   pltest::click(other, {5, 5});
   other->close();
   app.dispatchQueued();

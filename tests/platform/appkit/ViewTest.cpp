@@ -125,8 +125,7 @@ TEST(Views, ADrawRectThatLeavesStatesSavedDoesNotClipItsSiblings) {
   pltest::HeadlessApp app;
   pltest::LogCapture capture(true);
   auto window = app.window(MakeRect(0, 0, 100, 100), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 100, 100), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   content->addSubview(ak::make<LeakyView>(MakeRect(0, 0, 50, 50)));
   auto sibling = swatch(MakeRect(60, 60, 20, 20), kBlue);
   content->addSubview(sibling);
@@ -144,8 +143,7 @@ TEST(Views, ADrawRectThatLeavesStatesSavedDoesNotClipItsSiblings) {
 TEST(Views, DisplayRedrawsOnlyWhatWasMarkedAndHonoursAlpha) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 200, 100), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 200, 100), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   auto left = swatch(MakeRect(10, 10, 30, 30), kRed);
   auto right = swatch(MakeRect(150, 10, 30, 30), kBlue);
   content->addSubview(left);
@@ -245,8 +243,7 @@ TEST(Views, MoveLiveResizeAndTrackingHooksComeInOrder) {
 TEST(Views, ADrawingThreadMayDisplayAViewWhileTheMainThreadDraws) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 200, 100), ak::BorderlessWindowMask);
-  auto content = swatch(MakeRect(0, 0, 200, 100), kWhite);
-  window->setContentView(content);
+  auto content = whiteContent(window);
   auto spinner = swatch(MakeRect(10, 10, 30, 30), kBlue);
   auto other = swatch(MakeRect(100, 10, 30, 30), kRed);
   content->addSubview(spinner);

@@ -195,9 +195,7 @@ TEST(Sheets, AClassMayBeTheModalDelegateAndTheParentTakesNoClicksMeanwhile) {
   gLog.clear();
   std::vector<std::string> log;
   auto window = app.window(MakeRect(100, 100, 400, 300));
-  auto target = swatch(MakeRect(0, 0, 400, 300));
-  target->log = &log;
-  window->contentView()->addSubview(target);
+  auto target = loggingSwatch(window, MakeRect(0, 0, 400, 300), log);
   auto sheet = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
   ns::Class cls = ns::NSClassFromString("RTSheetClassDelegate");
   ASSERT_TRUE(cls);
@@ -274,9 +272,7 @@ TEST(ModalLoops, RunOnlyTheModalWindowsEventsUntilStopped) {
   pltest::HeadlessApp app;
   std::vector<std::string> log;
   auto main = app.window(MakeRect(0, 0, 300, 200));
-  auto behind = swatch(MakeRect(0, 0, 300, 200));
-  behind->log = &log;
-  main->contentView()->addSubview(behind);
+  auto behind = loggingSwatch(main, MakeRect(0, 0, 300, 200), log);
   auto panel = ak::make<ak::Window>(MakeRect(400, 0, 100, 100), ak::TitledWindowMask);
 
   // Timers already due: only the common-mode one may fire inside the modal loop.

@@ -22,82 +22,38 @@ TEST(DescriptionTest, Scalars) {
             "2023-11-14 22:13:20 +0000");
 }
 
-TEST(DescriptionTest, ArrayOfStringNumberAndNull) {
-  Value v(Array{"a", 1, Value::null()});
-  EXPECT_EQ(v.description(), "(\n    a,\n    1,\n    \"<null>\"\n)");
-}
-
-TEST(DescriptionTest, StringsAreQuotedInsideContainersOnlyWhenNeeded) {
-  Value v(Array{"word", "two words", "", "snake_case1", "1.0", "a-b", "q\"uote", "back\\slash", "line\nbreak",
-                "caf\u00e9", "\U0001F600"});
-  EXPECT_EQ(v.description(),
-            "(\n"
-            "    word,\n"
-            "    \"two words\",\n"
-            "    \"\",\n"
-            "    snake_case1,\n"
-            "    \"1.0\",\n"
-            "    \"a-b\",\n"
-            "    \"q\\\"uote\",\n"
-            "    \"back\\\\slash\",\n"
-            "    \"line\\nbreak\",\n"
-            "    \"caf\\U00e9\",\n"
-            "    \"\\Ud83d\\Ude00\"\n"
-            ")");
-}
-
-TEST(DescriptionTest, NumbersDatesAndDataInsideContainers) {
-  Value v(
-      Array{2.5, -1, 0, true, ns::Data("\x00\xff", 2), ns::Date::dateWithTimeIntervalSinceReferenceDate(0)});
-  EXPECT_EQ(v.description(),
-            "(\n"
-            "    \"2.5\",\n"
-            "    \"-1\",\n"
-            "    0,\n"
-            "    1,\n"
-            "    \"<00ff>\",\n"
-            "    \"2001-01-01 00:00:00 +0000\"\n"
-            ")");
-}
-
-TEST(DescriptionTest, DictionarySortsStringKeys) {
-  Value v(Dictionary{{"zeta", 1}, {"alpha", "x y"}, {"Beta", Value::null()}});
-  EXPECT_EQ(v.description(),
-            "{\n"
-            "    Beta = \"<null>\";\n"
-            "    alpha = \"x y\";\n"
-            "    zeta = 1;\n"
-            "}");
-}
-
-TEST(DescriptionTest, DictionaryWithOtherKeysKeepsInsertionOrder) {
-  Value v(Dictionary{{3, "c"}, {"b", 2}, {1, "a"}});
-  EXPECT_EQ(v.description(), "{\n    3 = c;\n    b = 2;\n    1 = a;\n}");
-}
-
-TEST(DescriptionTest, NestedContainersIndentAsThePlatform) {
-  Value v(Dictionary{{"list", Array{1, Array{2, 3}}}, {"map", Dictionary{{"k", "v"}}}});
-  EXPECT_EQ(v.description(),
-            "{\n"
-            "    list =     (\n"
-            "        1,\n"
-            "                (\n"
-            "            2,\n"
-            "            3\n"
-            "        )\n"
-            "    );\n"
-            "    map =     {\n"
-            "        k = v;\n"
-            "    };\n"
-            "}");
-}
-
-TEST(DescriptionTest, EmptyContainersAndSets) {
-  EXPECT_EQ(Value(Array{}).description(), "(\n)");
-  EXPECT_EQ(Value(Dictionary{}).description(), "{\n}");
-  EXPECT_EQ(Value(ns::Set{}).description(), "{(\n)}");
-  EXPECT_EQ(Value(ns::Set{"a", 2}).description(), "{(\n    a,\n    2\n)}");
-  EXPECT_EQ(Value(Array{Array{}}).description(), "(\n        (\n    )\n)");
+TEST(DescriptionTest, ContainersPrintAsThePlatform) {
+  struct Case {
+    const char* what;
+    Value value;
+    const char* printed;
+  } cases[] = {
+      {"array of string, number and null", Array{"a", 1, Value::null()},
+       "(\n    a,\n    1,\n    \"<null>\"\n)"},
+      {"strings quoted only when needed",
+       Array{"word", "two words", "", "snake_case1", "1.0", "a-b", "q\"uote", "back\\slash", "line\nbreak",
+             "caf\u00e9", "\U0001F600"},
+       "(\n    word,\n    \"two words\",\n    \"\",\n    snake_case1,\n    \"1.0\",\n    \"a-b\",\n"
+       "    \"q\\\"uote\",\n    \"back\\\\slash\",\n    \"line\\nbreak\",\n    \"caf\\U00e9\",\n"
+       "    \"\\Ud83d\\Ude00\"\n)"},
+      {"numbers, dates and data",
+       Array{2.5, -1, 0, true, ns::Data("\x00\xff", 2), ns::Date::dateWithTimeIntervalSinceReferenceDate(0)},
+       "(\n    \"2.5\",\n    \"-1\",\n    0,\n    1,\n    \"<00ff>\",\n    \"2001-01-01 00:00:00 +0000\"\n)"},
+      {"string keys sorted", Dictionary{{"zeta", 1}, {"alpha", "x y"}, {"Beta", Value::null()}},
+       "{\n    Beta = \"<null>\";\n    alpha = \"x y\";\n    zeta = 1;\n}"},
+      {"other keys in insertion order", Dictionary{{3, "c"}, {"b", 2}, {1, "a"}},
+       "{\n    3 = c;\n    b = 2;\n    1 = a;\n}"},
+      {"nested containers indented",
+       Dictionary{{"list", Array{1, Array{2, 3}}}, {"map", Dictionary{{"k", "v"}}}},
+       "{\n    list =     (\n        1,\n                (\n            2,\n            3\n"
+       "        )\n    );\n    map =     {\n        k = v;\n    };\n}"},
+      {"empty array", Array{}, "(\n)"},
+      {"empty dictionary", Dictionary{}, "{\n}"},
+      {"empty set", ns::Set{}, "{(\n)}"},
+      {"set", ns::Set{"a", 2}, "{(\n    a,\n    2\n)}"},
+      {"array of an empty array", Array{Array{}}, "(\n        (\n    )\n)"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.value.description(), c.printed) << c.what;
 }
 
 struct Widget : ns::Object {};

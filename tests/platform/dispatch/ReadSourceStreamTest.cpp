@@ -1,5 +1,5 @@
 // What a read source reports while a peer keeps sending: the byte count, and 0 only at the real
-// end of a stream (an empty datagram still counts 0).
+// end of a stream.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,6 +14,7 @@
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/TcpPair.h"
 
 namespace {
 
@@ -26,19 +27,8 @@ struct LoopbackPair {
   int reader = -1;
   int writer = -1;
   LoopbackPair() {
-    int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    EXPECT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    EXPECT_EQ(::listen(listener, 1), 0);
-    EXPECT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-    writer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    EXPECT_EQ(::connect(writer, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    reader = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    EXPECT_GE(reader, 0);
-    ::close(listener);
+    EXPECT_TRUE(pltest::connectedTcpPair(&writer, &reader));
+    ::fcntl(reader, F_SETFL, O_NONBLOCK);
   }
   ~LoopbackPair() {
     if (reader >= 0) ::close(reader);
@@ -119,44 +109,6 @@ TEST(ReadSourceStreamTest, LongLoopbackStreamsReachTheirEndWithoutAFalseOne) {
     EXPECT_EQ(r.endAt, kRound) << "round " << round << ": the end was reported before the last byte";
     EXPECT_EQ(r.received, kRound) << "round " << round;
   }
-}
-
-TEST(ReadSourceStreamTest, DatagramSocketReportsSizesAndZeroForAnEmptyDatagram) {
-  int rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  int tx = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  ASSERT_GE(rx, 0);
-  ASSERT_GE(tx, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t len = sizeof addr;
-  ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  ASSERT_EQ(::getsockname(rx, reinterpret_cast<sockaddr*>(&addr), &len), 0);
-  for (const std::string& datagram : {std::string("abc"), std::string(), std::string("hello")})
-    ASSERT_EQ(
-        ::sendto(tx, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&addr), sizeof addr),
-        static_cast<ssize_t>(datagram.size()));
-
-  auto queue = queueCreate("test.datagram");
-  std::mutex mutex;
-  std::vector<unsigned long> seen;
-  auto source = sourceCreate(SourceType::Read, static_cast<std::uintptr_t>(rx), 0, queue);
-  source->setEventHandler([&, raw = source.get()] {
-    std::lock_guard lock(mutex);
-    seen.push_back(raw->data());
-    char buf[64];
-    ::recv(rx, buf, sizeof buf, 0);  // one datagram per delivery, the empty one included
-    if (seen.size() == 3) raw->cancel();
-  });
-  source->resume();
-  ASSERT_TRUE(pltest::pumpUntil([&] { return source->isCancelled(); }, 20));
-  sync(queue, [] {});
-  {
-    std::lock_guard lock(mutex);
-    EXPECT_EQ(seen, (std::vector<unsigned long>{3, 0, 5}));
-  }
-  ::close(rx);
-  ::close(tx);
 }
 
 }  // namespace

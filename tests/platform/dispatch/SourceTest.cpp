@@ -13,6 +13,7 @@
 #include "platform/testing/Pipe.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 
 namespace {
 
@@ -182,14 +183,11 @@ TEST(SourceTest, ReadAndWriteSourcesOnOneDescriptorCoexist) {
 
 TEST(SourceTest, ReadDataReportsDatagramSizesAndPendingConnections) {
   // UDP: the next datagram's size, 0 for an empty one.
-  int rx = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK, 0);
+  sockaddr_in addr;
+  int rx = pltest::boundLoopbackUdpSocket(&addr, true);
   int tx = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(rx, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_GE(rx, 0);
   socklen_t len = sizeof addr;
-  ASSERT_EQ(::getsockname(rx, reinterpret_cast<sockaddr*>(&addr), &len), 0);
   auto q = queueCreate("test.udp");
   std::mutex m;
   std::vector<unsigned long> sizes;

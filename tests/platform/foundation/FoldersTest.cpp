@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 #include "platform/foundation/Bundle.h"
@@ -10,6 +9,7 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/foundation/SearchPaths.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Sandbox.h"
 
 namespace {
@@ -44,10 +44,9 @@ TEST(SearchPathsTest, UserFoldersFollowTheXdgVariables) {
 
 TEST(SearchPathsTest, MoviesComeFromUserDirsAndTildeIsKeptWhenAsked) {
   Sandbox box;
-  std::filesystem::create_directories(box.home().string() + "/.config");
-  std::ofstream(box.home().string() + "/.config/user-dirs.dirs")
-      << "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
-         "XDG_VIDEOS_DIR=\"$HOME/Filme\"\nXDG_MUSIC_DIR=\"/srv/music\"\n";
+  pltest::writeFile(box.home() / ".config/user-dirs.dirs",
+                    "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n"
+                    "XDG_VIDEOS_DIR=\"$HOME/Filme\"\nXDG_MUSIC_DIR=\"/srv/music\"\n");
   EXPECT_EQ(first(ns::MoviesDirectory), box.home().string() + "/Filme");
   EXPECT_EQ(first(ns::MoviesDirectory, false), "~/Filme");
   EXPECT_EQ(first(ns::MusicDirectory, false), "/srv/music");

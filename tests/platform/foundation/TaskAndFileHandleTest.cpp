@@ -2,15 +2,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <condition_variable>
-#include <mutex>
-
 #include "platform/core/Exception.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/Sandbox.h"
 
 namespace {
@@ -176,29 +174,18 @@ TEST(FileHandleTest, AvailableDataOnAPipeReturnsWhatIsThere) {
 namespace {
 
 TEST(TaskTest, TheTerminationHandlerRunsOnceOnABackgroundQueue) {
-  std::mutex m;
-  std::condition_variable cv;
+  pltest::Monitor monitor;
   int calls = 0;
   int status = -1;
   bool notified = false;
   auto task = shell("exit 7");
   auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-      ns::NSTaskDidTerminateNotification, task, nullptr, [&](const ns::Ref<ns::Notification>&) {
-        std::lock_guard<std::mutex> lock(m);
-        notified = true;
-        cv.notify_all();
-      });
-  task->setTerminationHandler([&](const ns::Ref<ns::Task>& t) {
-    std::lock_guard<std::mutex> lock(m);
-    ++calls;
-    status = t->terminationStatus();
-    cv.notify_all();
-  });
+      ns::NSTaskDidTerminateNotification, task, nullptr,
+      [&](const ns::Ref<ns::Notification>&) { monitor.change([&] { notified = true; }); });
+  task->setTerminationHandler(
+      [&](const ns::Ref<ns::Task>& t) { monitor.change([&] { ++calls, status = t->terminationStatus(); }); });
   task->launch();
-  {
-    std::unique_lock<std::mutex> lock(m);
-    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(30), [&] { return calls == 1 && notified; }));
-  }
+  ASSERT_TRUE(monitor.waitFor([&] { return calls == 1 && notified; }, std::chrono::seconds(30)));
   EXPECT_EQ(status, 7);
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
   task->waitUntilExit();

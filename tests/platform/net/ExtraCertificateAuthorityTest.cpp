@@ -5,33 +5,21 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "platform/net/URLConnection.h"
 #include "platform/security/Trust.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Sandbox.h"
-
-namespace {
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-}  // namespace
 
 TEST(ExtraCertificateAuthorityChild, DISABLED_TrustedByLoadingAndByTrust) {
   const char* file = std::getenv("PELORIN_EXTRA_CA_FILE");
   const char* url = std::getenv("PELORIN_TEST_TRUSTED_URL");
   ASSERT_TRUE(file && url);
 
-  auto ca = sec::Certificate::certificatesWithPEM(readFile(file));
+  auto ca = sec::Certificate::certificatesWithPEM(pltest::readFile(file));
   ASSERT_EQ(ca.size(), 1u);
   sec::Trust trust({ca[0]}, std::nullopt);
   sec::SecTrustResultType result = sec::kSecTrustResultInvalid;

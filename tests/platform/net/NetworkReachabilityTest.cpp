@@ -16,12 +16,6 @@ struct Reports {
   std::vector<std::thread::id> threads;
 };
 
-void drainDefaultMode() {
-  bool ran = false;
-  ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
-}
-
 }  // namespace
 
 TEST(NetworkReachability, InjectedRouteStatePostsEachChangeOnTheRunLoop) {
@@ -48,7 +42,7 @@ TEST(NetworkReachability, InjectedRouteStatePostsEachChangeOnTheRunLoop) {
   routes->setFlags(kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsTransientConnection);
   EXPECT_TRUE(reports->flags.empty()) << "reports come on the run loop, not inside the change";
   ASSERT_TRUE(pltest::pumpUntil([&] { return reports->flags.size() == 2; }));
-  drainDefaultMode();
+  ASSERT_TRUE(pltest::drainMode());
   EXPECT_EQ(reports->flags,
             (std::vector<ReachabilityFlags>{
                 0, kSCNetworkReachabilityFlagsReachable | kSCNetworkReachabilityFlagsTransientConnection}));
@@ -56,13 +50,13 @@ TEST(NetworkReachability, InjectedRouteStatePostsEachChangeOnTheRunLoop) {
 
   // Another target's change is not this target's.
   routes->setFlagsForTarget("other.example.test", 0);
-  drainDefaultMode();
+  ASSERT_TRUE(pltest::drainMode());
   EXPECT_EQ(reports->flags.size(), 2u);
 
   ASSERT_TRUE(target->unscheduleFromRunLoop(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode));
   EXPECT_EQ(routes->handlerCount(), 0u);
   routes->setFlags(0);
-  drainDefaultMode();
+  ASSERT_TRUE(pltest::drainMode());
   EXPECT_EQ(reports->flags.size(), 2u) << "unscheduled: no more reports";
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// A URL connection delegate that records every callback (kind, thread) and lets a test answer
-// redirects and challenges.
+// A GET request for a URL, and a URL connection delegate that records every callback (kind,
+// thread) and lets a test answer redirects and challenges.
 #include <array>
 #include <functional>
 #include <mutex>
@@ -10,6 +10,10 @@
 #include <vector>
 
 #include "platform/net/URLConnection.h"
+
+inline ns::Ref<ns::URLRequest> requestFor(const std::string& url) {
+  return ns::URLRequest::requestWithURL(ns::URL::URLWithString(url));
+}
 
 class RecordingDelegate : public ns::URLConnectionDelegate {
  public:

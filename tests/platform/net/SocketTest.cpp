@@ -12,16 +12,14 @@
 #include <vector>
 
 #include "platform/testing/Pump.h"
+#include "platform/testing/TcpPair.h"
 
 namespace {
 
 constexpr double kWait = 20;
 
 ns::Data loopback4(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in a = pltest::loopbackAddress(port);
   return ns::Data(&a, sizeof a);
 }
 

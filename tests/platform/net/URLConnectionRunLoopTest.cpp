@@ -16,22 +16,6 @@ using namespace ns;
 using pltest::FakeReply;
 using pltest::FakeServer;
 
-namespace {
-
-Ref<URLRequest> requestFor(const std::string& url) {
-  return URLRequest::requestWithURL(URL::URLWithString(url));
-}
-
-// Runs the default mode until a block queued now has run: whatever was queued before it in that
-// mode has run too.
-void drainDefaultMode() {
-  bool ran = false;
-  RunLoop::currentRunLoop()->performInModes_block({DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
-}
-
-}  // namespace
-
 TEST(URLConnectionRunLoop, DeliversInOrderOnTheScheduledLoopAndModeOnly) {
   FakeServer server;
   server.canned("GET", "/feed", FakeReply::chunked({"a", "b", "c"}));
@@ -43,7 +27,7 @@ TEST(URLConnectionRunLoop, DeliversInOrderOnTheScheduledLoopAndModeOnly) {
   connection->start();
 
   // Pumping another mode delivers nothing, not even the first callback.
-  drainDefaultMode();
+  ASSERT_TRUE(pltest::drainMode());
   EXPECT_TRUE(delegate->kinds().empty());
   EXPECT_EQ(server.requestCount(), 0u);
 
@@ -79,7 +63,7 @@ TEST(URLConnectionRunLoop, AStalledServerTimesOutOnTheVirtualClock) {
   // advance() returns once the engine has looked at its time-outs, so a failure would be queued
   // before the marker block.
   clock.advance(29);
-  drainDefaultMode();
+  ASSERT_TRUE(pltest::drainMode());
   EXPECT_FALSE(delegate->ended()) << "not yet: 29 of 30 idle seconds";
   clock.advance(2);
   ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->ended(); }));

@@ -1,10 +1,6 @@
 // URL connections against the loopback fake server. Callbacks are delivered on a test-drained
 // queue (see URLConnectionRunLoopTest.cpp for delivery on a scheduled run loop).
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -19,6 +15,7 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/ManualQueue.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "tests/platform/net/RecordingDelegate.h"
 
 using namespace ns;
@@ -27,10 +24,6 @@ using pltest::FakeRequest;
 using pltest::FakeServer;
 
 namespace {
-
-Ref<URLRequest> requestFor(const std::string& url) {
-  return URLRequest::requestWithURL(URL::URLWithString(url));
-}
 
 struct Load {
   pltest::ManualQueue queue;
@@ -60,22 +53,6 @@ std::string gzip(const std::string& text) {
   deflateEnd(&z);
   return out;
 }
-
-// A port on 127.0.0.1 that refuses connections while this object lives (bound, not listening).
-struct RefusingPort {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
-  RefusingPort() {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-  }
-  ~RefusingPort() { ::close(fd); }
-};
 
 class URLConnectionTest : public ::testing::Test {
  protected:
@@ -142,8 +119,8 @@ TEST_F(URLConnectionTest, ReportsUnknownHostRefusedPortAndLostConnection) {
             "http://no-such-host.invalid/x");
   EXPECT_EQ(unknown.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
 
-  RefusingPort refusing;
-  Load refused(requestFor("http://127.0.0.1:" + std::to_string(refusing.port) + "/"));
+  pltest::RefusingLoopbackPort refusing;
+  Load refused(requestFor(refusing.url()));
   ASSERT_TRUE(refused.finish());
   ASSERT_TRUE(refused.delegate->error);
   EXPECT_EQ(refused.delegate->error->code(), -1004);
@@ -447,9 +424,9 @@ TEST_F(URLConnectionTest, SynchronousAndCompletionHandlerForms) {
   EXPECT_EQ(body->toString(), "bee");
   EXPECT_EQ(response->URL()->path(), "/b");
 
-  RefusingPort refusing;
-  body = URLConnection::sendSynchronousRequest_returningResponse_error(
-      requestFor("http://127.0.0.1:" + std::to_string(refusing.port) + "/"), &response, &error);
+  pltest::RefusingLoopbackPort refusing;
+  body = URLConnection::sendSynchronousRequest_returningResponse_error(requestFor(refusing.url()), &response,
+                                                                       &error);
   EXPECT_FALSE(body);
   EXPECT_EQ(error.code(), -1004);
 
@@ -547,50 +524,9 @@ TEST_F(URLConnectionTest, HostileRedirectsAndHeaderFieldsAreRefused) {
   EXPECT_FALSE(server.requests().back().header("X-Smuggle"));
 }
 
-namespace {
-
-// One connection on 127.0.0.1 answered with fixed bytes (not always HTTP), then closed.
-struct RawReplyServer {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  int port = 0;
-  std::thread thread;
-  explicit RawReplyServer(std::string reply) {
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd, 1);
-    socklen_t len = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    thread = std::thread([this, reply] {
-      int c = ::accept(fd, nullptr, nullptr);
-      if (c < 0) return;
-      // Read the whole request first: closing with unread bytes would reset the connection.
-      std::string request;
-      char buffer[4096];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        long got = ::recv(c, buffer, sizeof buffer, 0);
-        if (got <= 0) break;
-        request.append(buffer, static_cast<std::size_t>(got));
-      }
-      (void)::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-      ::shutdown(c, SHUT_RDWR);
-      ::close(c);
-    });
-  }
-  ~RawReplyServer() {
-    ::shutdown(fd, SHUT_RDWR);
-    thread.join();
-    ::close(fd);
-  }
-};
-
-}  // namespace
-
 TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
-  RawReplyServer other("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n");
-  Load load(requestFor("http://127.0.0.1:" + std::to_string(other.port) + "/"));
+  pltest::OneReplyServer other("SSH-2.0-OpenSSH_9.2\r\nProtocol mismatch.\r\n");
+  Load load(requestFor(other.url()));
   ASSERT_TRUE(load.finish());
   ASSERT_TRUE(load.delegate->error);
   EXPECT_EQ(load.delegate->error->code(), -1011) << "the URL was fine; the server's answer was not";
@@ -619,8 +555,9 @@ TEST_F(URLConnectionTest, AHeldBackBodyTooLargeToKeepIsNeverDeliveredWithAHole) 
 }
 
 TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
-  RawReplyServer blanks("HTTP/1.1 200 OK\r\nX-Folded: one\r\n \t \r\n two\r\nContent-Length: 2\r\n\r\nok");
-  Load load(requestFor("http://127.0.0.1:" + std::to_string(blanks.port) + "/"));
+  pltest::OneReplyServer blanks(
+      "HTTP/1.1 200 OK\r\nX-Folded: one\r\n \t \r\n two\r\nContent-Length: 2\r\n\r\nok");
+  Load load(requestFor(blanks.url()));
   ASSERT_TRUE(load.finish());
   EXPECT_FALSE(load.delegate->error);
   EXPECT_EQ(load.delegate->body, "ok");

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/core/Exception.h"
+#include "platform/dispatch/Synchronized.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/runtime/Block.h"
 #include "platform/runtime/Send.h"
@@ -305,11 +306,25 @@ TEST(ObjectLocks, AreRecursiveAndOwnedByTheirThread) {
   EXPECT_EQ(ns::objc_sync_exit(object.get()), ns::OBJC_SYNC_SUCCESS);
   EXPECT_EQ(ns::objc_sync_exit(object.get()), ns::OBJC_SYNC_NOT_OWNING_THREAD_ERROR);
 
-  // Two threads counting under the object's lock lose no increment.
+  // Both scoped locks in one program: each must run its own destructor. When they shared a name,
+  // the object lock's destructor was the address lock's, which freed a record it never had.
+  int plain = 0;
+  for (int round = 0; round < 3; ++round) {
+    ns::ObjcSyncGuard objectLock(object.get());
+    ns::Synchronized addressLock(&plain);
+    ns::Synchronized sameAddressAgain(object.get());  // the address table is a separate lock
+    std::thread([&] { fromOtherThread = ns::objc_sync_exit(object.get()); }).join();
+    EXPECT_EQ(fromOtherThread, ns::OBJC_SYNC_NOT_OWNING_THREAD_ERROR);
+  }
+  // Every guard released what it took: the object lock is no longer held by this thread.
+  EXPECT_EQ(ns::objc_sync_exit(object.get()), ns::OBJC_SYNC_NOT_OWNING_THREAD_ERROR);
+
+  // Two threads counting under the object's lock (and an address lock) lose no increment.
   long total = 0;
   auto work = [&] {
     for (int i = 0; i < 2000; ++i) {
       ns::ObjcSyncGuard lock(object.get());
+      ns::Synchronized addressLock(&plain);
       ++total;
     }
   };

@@ -104,35 +104,30 @@ const std::string kIv = "000102030405060708090a0b0c0d0e0f";
 const std::string kBlock1 = "6bc1bee22e409f96e93d7e117393172a";
 const std::string kBlock2 = "ae2d8a571e03ac9c9eb76fac45af8e51";
 
-TEST(CipherTest, Aes256EcbVectorWithPadding) {
-  std::string out;
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionECBMode | kCCOptionPKCS7Padding, unhex(kAes256Key), "", unhex(kBlock1),
-                  &out),
-            kCCSuccess);
-  // The vector's block, then a whole block of padding.
-  EXPECT_EQ(hexEncode(out), "f3eed1bdb5d2a03c064b5a7e3db181f84c45dfb3b3b484ec35b0512dc8c1c4d6");
-  std::string back;
-  ASSERT_EQ(crypt(kCCDecrypt, kCCOptionECBMode | kCCOptionPKCS7Padding, unhex(kAes256Key), "", out, &back),
-            kCCSuccess);
-  EXPECT_EQ(hexEncode(back), kBlock1);
-  // Without padding the output is the bare vector.
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionECBMode, unhex(kAes256Key), "", unhex(kBlock1), &out), kCCSuccess);
-  EXPECT_EQ(hexEncode(out), "f3eed1bdb5d2a03c064b5a7e3db181f8");
-}
-
-TEST(CipherTest, Aes128CbcVectorsWithPadding) {
-  std::string out;
-  ASSERT_EQ(crypt(kCCEncrypt, 0, unhex(kAes128Key), unhex(kIv), unhex(kBlock1 + kBlock2), &out), kCCSuccess);
-  EXPECT_EQ(hexEncode(out), "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2");
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionPKCS7Padding, unhex(kAes128Key), unhex(kIv), unhex(kBlock1), &out),
-            kCCSuccess);
-  EXPECT_EQ(hexEncode(out), "7649abac8119b246cee98e9b12e9197d8964e0b149c10b7b682e6e39aaeb731c");
-  ASSERT_EQ(crypt(kCCEncrypt, kCCOptionPKCS7Padding, unhex(kAes128Key), unhex(kIv), "Pelorin", &out),
-            kCCSuccess);
-  EXPECT_EQ(hexEncode(out), "fafb8b78b6fdb6f95a8bef29be059db3");
-  std::string back;
-  ASSERT_EQ(crypt(kCCDecrypt, kCCOptionPKCS7Padding, unhex(kAes128Key), unhex(kIv), out, &back), kCCSuccess);
-  EXPECT_EQ(back, "Pelorin");
+TEST(CipherTest, AesVectorsInEcbAndCbcWithAndWithoutPadding) {
+  struct Case {
+    CCOptions options;
+    const std::string& key;
+    std::string iv, plain, cipher;
+  } cases[] = {
+      // The vector's block, then a whole block of padding; without padding the bare vector.
+      {kCCOptionECBMode | kCCOptionPKCS7Padding, kAes256Key, "", unhex(kBlock1),
+       "f3eed1bdb5d2a03c064b5a7e3db181f84c45dfb3b3b484ec35b0512dc8c1c4d6"},
+      {kCCOptionECBMode, kAes256Key, "", unhex(kBlock1), "f3eed1bdb5d2a03c064b5a7e3db181f8"},
+      {0, kAes128Key, unhex(kIv), unhex(kBlock1 + kBlock2),
+       "7649abac8119b246cee98e9b12e9197d5086cb9b507219ee95db113a917678b2"},
+      {kCCOptionPKCS7Padding, kAes128Key, unhex(kIv), unhex(kBlock1),
+       "7649abac8119b246cee98e9b12e9197d8964e0b149c10b7b682e6e39aaeb731c"},
+      {kCCOptionPKCS7Padding, kAes128Key, unhex(kIv), "Pelorin", "fafb8b78b6fdb6f95a8bef29be059db3"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.cipher);
+    std::string out, back;
+    ASSERT_EQ(crypt(kCCEncrypt, c.options, unhex(c.key), c.iv, c.plain, &out), kCCSuccess);
+    EXPECT_EQ(hexEncode(out), c.cipher);
+    ASSERT_EQ(crypt(kCCDecrypt, c.options, unhex(c.key), c.iv, out, &back), kCCSuccess);
+    EXPECT_EQ(back, c.plain);
+  }
 }
 
 TEST(CipherTest, StatusCodesForBadInput) {

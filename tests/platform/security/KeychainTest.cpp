@@ -7,10 +7,10 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
+#include "platform/testing/Files.h"
 #include "platform/testing/Sandbox.h"
 
 namespace {
@@ -69,12 +69,7 @@ TEST_F(KeychainTest, RoundTripsItemsWithPlatformStatuses) {
   EXPECT_EQ(kc.findGenericPassword("", "OAuth", &secret), errSecParam);
   EXPECT_EQ(mode(file_), 0600u);
   // No temporary files are left beside the store.
-  int files = 0;
-  for (const auto& entry : fs::directory_iterator(file_.parent_path())) {
-    (void)entry;
-    ++files;
-  }
-  EXPECT_EQ(files, 2);  // the store and its lock file
+  EXPECT_EQ(pltest::folderTree(file_.parent_path()).size(), 2u);  // the store and its lock file
 }
 
 TEST_F(KeychainTest, SurvivesARestartOfTheProcess) {
@@ -97,36 +92,24 @@ TEST_F(KeychainTest, SurvivesARestartOfTheProcess) {
 }
 
 TEST_F(KeychainTest, DefaultStoreIsInTheApplicationDataFolder) {
-  const char* old = std::getenv("XDG_DATA_HOME");
-  std::string saved = old ? old : "";
-  ::setenv("XDG_DATA_HOME", dir_.c_str(), 1);
+  sandbox_.set("XDG_DATA_HOME", dir_.string());
   EXPECT_EQ(Keychain::defaultPath(), dir_ / "Pelorin" / "keychain");
   Keychain::setDefaultPath(dir_ / "elsewhere");
   EXPECT_EQ(Keychain::defaultKeychain().path(), dir_ / "elsewhere");
-  if (old)
-    ::setenv("XDG_DATA_HOME", saved.c_str(), 1);
-  else
-    ::unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(KeychainTest, CorruptStoreIsReportedAndNeverOverwritten) {
-  fs::create_directories(file_.parent_path());
-  {
-    std::ofstream out(file_);
-    out << "PelorinKeychain 1\nzz-not-hex 00 00\n";
-  }
+  pltest::writeFile(file_, "PelorinKeychain 1\nzz-not-hex 00 00\n");
   ::chmod(file_.c_str(), 0644);
   Keychain kc(file_);
   std::string secret;
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
   EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "x"), errSecDecode);
   EXPECT_EQ(kc.deleteGenericPassword("Pelorin", "OAuth"), errSecDecode);
-  std::ifstream in(file_);
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(content, "PelorinKeychain 1\nzz-not-hex 00 00\n");
+  EXPECT_EQ(pltest::readFile(file_), "PelorinKeychain 1\nzz-not-hex 00 00\n");
   EXPECT_EQ(mode(file_), 0600u);  // tightened on first read
 
-  std::ofstream(file_) << "something else entirely\n";
+  pltest::writeFile(file_, "something else entirely\n");
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
 }
 

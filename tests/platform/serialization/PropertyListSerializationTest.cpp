@@ -4,14 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Sandbox.h"
 
 extern char** environ;
@@ -55,15 +54,11 @@ void expectSample(const Value& v) {
 }
 
 void writeFile(const std::string& path, const ns::Data& data) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data.bytes()), static_cast<std::streamsize>(data.length()));
+  pltest::writeFile(path, data.toString());
 }
 
 ns::Data readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ns::Data(ss.str());
+  return ns::Data(pltest::readFile(path));
 }
 
 int run(std::vector<std::string> args) {

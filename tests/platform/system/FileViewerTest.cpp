@@ -153,7 +153,7 @@ TEST(SessionBusAddress, FromTheEnvironmentOrTheRuntimeFolder) {
   pltest::Sandbox sandbox;
   EXPECT_EQ(sys::sessionBusAddress(), std::nullopt);
   std::string socket = (sandbox.home() / ".runtime/bus").string();
-  std::ofstream(socket) << "";
+  pltest::writeFile(socket, "");
   EXPECT_EQ(sys::sessionBusAddress(), "unix:path=" + socket);
   sandbox.set("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent/bus");
   EXPECT_EQ(sys::sessionBusAddress(), "unix:path=/nonexistent/bus");

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "platform/system/SystemServiceSettings.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "platform/testing/desktop/RecordingOpener.h"
@@ -23,8 +23,7 @@ class SystemServicesTest : public ::testing::Test {
   // A file with some bytes, its folders made.
   std::string makeFile(const std::string& relative) {
     auto path = sandbox_.root() / relative;
-    std::filesystem::create_directories(path.parent_path());
-    std::ofstream(path) << "data";
+    pltest::writeFile(path, "data");
     return path.string();
   }
   // Waits until the opener has finished `count` runs and answers them.

@@ -2,11 +2,11 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "platform/foundation/FileHandle.h"
 #include "platform/system/Opener.h"
 #include "platform/system/Workspace.h"
+#include "platform/testing/Files.h"
 #include "tests/platform/system/SystemTestSupport.h"
 
 namespace {
@@ -135,19 +135,14 @@ TEST_F(WorkspaceOpenURL, AnOpenerStillRunningAfterTheFailureWindowHasStarted) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   std::string script = sandbox_.path("waiting-opener");
   std::string seen = sandbox_.path("seen");
-  {
-    std::ofstream out(script);
-    out << "#!/bin/sh\nprintf '%s' \"$1\" > '" << seen << ".part'\nmv '" << seen << ".part' '" << seen
-        << "'\ncat '" << fifo << "' > /dev/null\nexit 3\n";
-  }
+  pltest::writeFile(script, "#!/bin/sh\nprintf '%s' \"$1\" > '" + seen + ".part'\nmv '" + seen + ".part' '" +
+                                seen + "'\ncat '" + fifo + "' > /dev/null\nexit 3\n");
   fs::permissions(script, fs::perms::owner_all);
   sys::setOpenerCommand(script);
   sys::setOpenerFailureWindow(0);
   EXPECT_TRUE(open("https://example.test/long"));
   ASSERT_TRUE(pltest::pumpUntil([&] { return fs::exists(seen); }, 30));
-  std::ifstream in(seen);
-  std::string argument((std::istreambuf_iterator<char>(in)), {});
-  EXPECT_EQ(argument, "https://example.test/long");
+  EXPECT_EQ(pltest::readFile(seen), "https://example.test/long");
   // Opening the FIFO for writing waits for the opener's reader; closing it lets the opener end.
   auto release = ns::FileHandle::fileHandleForWritingAtPath(fifo);
   ASSERT_TRUE(release);
@@ -158,8 +153,7 @@ TEST(OpenerLookup, NamesAreFoundOnThePathAndPathsAreUsedAsGiven) {
   pltest::Sandbox sandbox;
   auto makeProgram = [&](const std::string& relative, bool executable) {
     auto path = sandbox.root() / relative;
-    fs::create_directories(path.parent_path());
-    std::ofstream(path) << "#!/bin/sh\n";
+    pltest::writeFile(path, "#!/bin/sh\n");
     fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
     return path.string();
   };

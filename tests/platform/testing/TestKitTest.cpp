@@ -10,9 +10,14 @@
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/ManualQueue.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/Pipe.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 
 namespace fs = std::filesystem;
 using pltest::FakeReply;
@@ -226,4 +231,56 @@ TEST(ManualQueue, RunsBlocksOnlyWhenDrainedInOrder) {
   EXPECT_EQ(queue.runPending(), 1u);
   EXPECT_EQ(ran, (std::vector<int>{0, 1, 2}));
   EXPECT_FALSE(queue.runUntil([] { return false; }, std::chrono::milliseconds(1)));
+}
+
+TEST(Files, WriteMakesTheFoldersReadAnswersTheBytesAndTheTreeIsSorted) {
+  pltest::Sandbox sandbox;
+  const fs::path root = sandbox.temporaryFolder("files");
+  ASSERT_TRUE(pltest::writeFile(root / "b/deep/x.bin", std::string("a\0b", 3)));
+  ASSERT_TRUE(pltest::writeFile(root / "a.txt", "first"));
+  ASSERT_TRUE(pltest::writeFile(root / "a.txt", "new"));  // replaced, not appended
+  EXPECT_EQ(pltest::readFile(root / "b/deep/x.bin"), std::string("a\0b", 3));
+  EXPECT_EQ(pltest::readFile(root / "a.txt"), "new");
+  EXPECT_EQ(pltest::readFile(root / "missing"), "");
+  EXPECT_EQ(pltest::folderTree(root), (std::vector<std::string>{"a.txt", "b", "b/deep", "b/deep/x.bin"}));
+}
+
+TEST(Loopback, ARefusingPortRefusesAndAOneReplyServerAnswersOnce) {
+  pltest::RefusingLoopbackPort refusing;
+  ASSERT_NE(refusing.port(), 0);
+  EXPECT_EQ(refusing.url(), "http://127.0.0.1:" + std::to_string(refusing.port()) + "/");
+  EXPECT_FALSE(pltest::RawClient().connectTo(refusing.port()));
+
+  pltest::OneReplyServer server("not http\r\n");
+  pltest::RawClient client;
+  ASSERT_TRUE(client.connectTo(server.port()));
+  ASSERT_TRUE(client.sendAll("GET / HTTP/1.1\r\n\r\n"));
+  EXPECT_EQ(client.readToEnd(), "not http\r\n");
+
+  sockaddr_in address;
+  int udp = pltest::boundLoopbackUdpSocket(&address, true);
+  ASSERT_GE(udp, 0);
+  EXPECT_NE(address.sin_port, 0);
+  char byte;
+  EXPECT_EQ(::recv(udp, &byte, 1, 0), -1) << "non-blocking: nothing to read yet";
+  ::close(udp);
+}
+
+TEST(Waiting, AMonitorSeesChangesFromAnotherThreadAndDrainModeRunsOnlyItsMode) {
+  pltest::Monitor monitor;
+  int value = 0;
+  std::thread worker([&] { monitor.change([&] { value = 2; }); });
+  EXPECT_TRUE(monitor.waitFor([&] { return value == 2; }));
+  worker.join();
+  EXPECT_FALSE(monitor.waitFor([&] { return value == 3; }, std::chrono::milliseconds(1)));
+  EXPECT_EQ(monitor.with([&] { return value; }), 2);
+
+  std::vector<std::string> ran;
+  auto loop = ns::RunLoop::currentRunLoop();
+  loop->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran.push_back("default"); });
+  loop->performInModes_block({"other"}, [&] { ran.push_back("other"); });
+  EXPECT_TRUE(pltest::drainMode());
+  EXPECT_EQ(ran, std::vector<std::string>{"default"});
+  EXPECT_TRUE(pltest::drainMode("other"));
+  EXPECT_EQ(ran, (std::vector<std::string>{"default", "other"}));
 }
