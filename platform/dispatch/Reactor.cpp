@@ -29,9 +29,12 @@ struct Reactor::Impl : ns::Clock::Observer {
   std::map<std::pair<Time, std::uint64_t>, std::function<void()>> timers;
   std::unordered_map<std::uint64_t, Time> timerDeadlines;
   std::uint64_t nextId = 1;
+  // Descriptors are registered one-shot: the kernel disables a registration when it reports
+  // it, so a report costs no call to take the interest back, and re-arming is one change.
   struct FdEntry {
     std::vector<ns::Ref<Source>> watchers;
-    std::uint32_t registered = 0;
+    std::uint32_t registered = 0;  // the interest the kernel reports now (0: none)
+    bool added = false;            // in the epoll set, perhaps disabled by a report
     bool pollable = true;
   };
   std::unordered_map<int, FdEntry> fds;
@@ -87,11 +90,14 @@ struct Reactor::Impl : ns::Clock::Observer {
       if (s->armedInReactor) mask |= s->type() == SourceType::Write ? EPOLLOUT : EPOLLIN;
     if (mask == e.registered || !e.pollable) return;
     epoll_event ev{};
-    ev.events = mask;
+    ev.events = mask | EPOLLONESHOT;
     ev.data.fd = fd;
     if (mask == 0) {
+      // Taken back before it fired: removed, since the kernel reports hang-ups and errors even
+      // to a registration that asks for nothing.
       ::epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
-    } else if (e.registered == 0) {
+      e.added = false;
+    } else if (!e.added) {
       if (::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
         if (errno == EEXIST) {
           ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
@@ -102,6 +108,7 @@ struct Reactor::Impl : ns::Clock::Observer {
           return;  // not a descriptor we can watch (closed, invalid): it never fires
         }
       }
+      e.added = true;
     } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
       // The descriptor was closed and reopened under us: register it afresh.
       ::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
@@ -141,6 +148,8 @@ struct Reactor::Impl : ns::Clock::Observer {
           }
           auto it = fds.find(fd);
           if (it == fds.end()) continue;
+          // The report disabled the registration; what is still armed is registered again.
+          it->second.registered = 0;
           bool readable = got & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP);
           bool writable = got & (EPOLLOUT | EPOLLHUP | EPOLLERR);
           for (auto& s : it->second.watchers) {
