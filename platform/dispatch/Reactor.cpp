@@ -71,9 +71,14 @@ struct Reactor::Impl : ns::Clock::Observer {
     for (auto& f : due) f();
   }
 
+  // The real-clock deadline the timerfd is set for (TimeForever: not set). Guarded by m.
+  Time armedDeadline = TimeForever;
+
   void armTimerLocked() {
     itimerspec timerSpec{};
+    armedDeadline = TimeForever;
     if (!ns::Clock::isVirtual() && !timers.empty()) {
+      armedDeadline = timers.begin()->first.first;
       double delay = timers.begin()->first.first - ns::Clock::now();
       if (delay < 1e-9) delay = 1e-9;
       timerSpec.it_value.tv_sec = static_cast<time_t>(delay);
@@ -209,10 +214,13 @@ std::uint64_t Reactor::schedule(Time deadline, std::function<void()> fire) {
   bool earliest = impl_->timers.empty() || deadline < impl_->timers.begin()->first.first;
   impl_->timers.emplace(std::make_pair(deadline, id), std::move(fire));
   impl_->timerDeadlines[id] = deadline;
-  if (deadline <= ns::Clock::now())
+  if (deadline <= ns::Clock::now()) {
     impl_->wake();  // already due: the reactor thread delivers it, on either clock
-  else if (earliest)
+  } else if (earliest && (ns::Clock::isVirtual() || deadline < impl_->armedDeadline)) {
+    // A timerfd already set for this deadline or an earlier one (perhaps a cancelled timer's)
+    // wakes the reactor in time, which then sets it for the earliest timer left.
     impl_->armTimerLocked();
+  }
   return id;
 }
 

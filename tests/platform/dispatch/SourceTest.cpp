@@ -383,4 +383,33 @@ TEST(SourceTest, TimerSourceOnTheRealClockFires) {
   EXPECT_EQ(fired.load(), after);
 }
 
+// Real-clock timers fire in time whatever the reactor's timer was last set for: a far one still
+// waiting, a nearer one cancelled, or one that has just fired.
+TEST(SourceTest, RealClockTimersFireWhateverWasScheduledBefore) {
+  auto q = queueCreate("test.realtimers");
+  auto makeTimer = [&](double seconds, std::atomic<int>& fired) {
+    auto timer = sourceCreate(SourceType::Timer, 0, 0, q);
+    timer->setEventHandler([&fired] { ++fired; });
+    timer->setTimer(time(seconds), TimeForever);
+    timer->resume();
+    return timer;
+  };
+  std::atomic<int> farFired{0}, nearFired{0}, cancelledFired{0}, laterFired{0}, nextFired{0};
+  auto far = makeTimer(600, farFired);
+  auto nearTimer = makeTimer(0.01, nearFired);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return nearFired.load() == 1; }));
+
+  auto cancelled = makeTimer(0.02, cancelledFired);
+  auto later = makeTimer(0.04, laterFired);
+  cancelled->cancel();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return laterFired.load() == 1; }));
+
+  auto next = makeTimer(0.001, nextFired);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return nextFired.load() == 1; }));
+  EXPECT_EQ(farFired.load(), 0);
+  EXPECT_EQ(cancelledFired.load(), 0);
+  for (auto& timer : {far, nearTimer, later, next}) timer->cancel();
+  sync(q, [] {});
+}
+
 }  // namespace
