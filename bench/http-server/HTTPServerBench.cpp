@@ -194,7 +194,10 @@ Figures measureSmall(std::uint16_t port, pid_t serverPid, int seconds) {
       run({"wrk", "-t1", "-c16", "-d" + std::to_string(seconds) + "s", "--latency", base + "/small.bin"});
   double smallCpu = cpuSeconds(serverPid) - cpu;
   f.smallRequestsPerSecond = wrkValue(output, "Requests/sec:");
-  f.smallMedianSeconds = wrkValue(output, "50%");
+  // The median from the latency distribution (a deviation column above it may also read "..50%").
+  auto distribution = output.find("Latency Distribution");
+  f.smallMedianSeconds =
+      distribution == std::string::npos ? -1 : wrkValue(output.substr(distribution), "50%");
   double requests = 0;
   {
     auto at = output.find(" requests in ");
