@@ -241,6 +241,9 @@ void AccountCache::savePlaylistCache_type_withId(const ns::Array& rows, const st
                                               kContentsLifetime);
   cache->setString_forKey_withTimeoutInterval("1", cacheKey("f_" + type + "_" + identifier),
                                               kFreshFlagLifetime);
+  // The disk cache writes its files later; the next read of these rows (the next add to the
+  // same list, say) must find them.
+  cache->synchronize();
 }
 
 ns::Array AccountCache::removeDuplicatesFromPlaylist(const ns::Array& rows) {
@@ -305,8 +308,10 @@ void AccountCache::deleteVideoWithPlaylistItemId_fromPlaylist(const std::string&
   if (kept.empty()) {
     // The list is empty now: storing that (instead of keeping the last row) makes the list read
     // as having no stored rows.
-    diskCache()->setObject_forKey_withTimeoutInterval(
-        ns::Value(ns::Array()), contentsKey("playlists", playlistId), kContentsLifetime);
+    auto cache = diskCache();
+    cache->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array()), contentsKey("playlists", playlistId),
+                                                kContentsLifetime);
+    cache->synchronize();
   } else {
     savePlaylistCache_type_withId(kept, "playlists", playlistId);
   }
