@@ -1,9 +1,9 @@
 #include "tests/support/FakeDataAPI.h"
 
 #include <algorithm>
-#include <set>
 #include <atomic>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "platform/serialization/JSONSerialization.h"
