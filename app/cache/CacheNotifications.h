@@ -7,3 +7,6 @@ inline constexpr char kVideoInfoChangedNotification[] = "videoInfoChanged";
 inline constexpr char k1080pStatusChangedNotification[] = "1080pStatusChanged";
 // An audio transfer started (observed by nothing in the application).
 inline constexpr char kLeftMenuNeedRefreshNotification[] = "leftMenuNeedRefresh";
+// A trimming pass of the cache ended (after its deletions): the settings window refreshes its
+// cache sizes.
+inline constexpr char kCacheDeletedNotification[] = "cacheDeleted";

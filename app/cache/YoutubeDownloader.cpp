@@ -250,8 +250,14 @@ void YoutubeDownloader::getDownloadURL() {
   audiourl_.reset();
   youtubeSupport_ = YoutubeSupport::initWithYoutubeId(videoid_);
   ns::Weak<YoutubeDownloader> weak = this->self<YoutubeDownloader>();
-  youtubeSupport_->runRequest([weak] {
-    if (auto self = weak.lock()) self->urlFetched(self->youtubeSupport_);
+  // Only the latest resolution starts the transfer, and none after a stop: a download stopped
+  // while its streams were being resolved stays stopped.
+  std::uint64_t resolution = ++resolutionCount_;
+  auto record = youtubeSupport_;
+  record->runRequest([weak, resolution, record] {
+    auto self = weak.lock();
+    if (!self || self->resolutionCount_ != resolution) return;
+    self->urlFetched(record);
   });
   isDownloading_ = true;
   if (isDashStream_) isAudioDownloading_ = true;
@@ -528,6 +534,7 @@ void YoutubeDownloader::dropOperation(ns::Ref<PelCacheOperation>& operation) {
 
 void YoutubeDownloader::stopDownload() {
   assertMainThread();
+  ++resolutionCount_;
   isDownloading_ = false;
   isAudioDownloading_ = false;
   dropOperation(downloadRequest_);

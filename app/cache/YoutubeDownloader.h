@@ -136,6 +136,9 @@ class YoutubeDownloader : public ns::Object {
   int errorCount_ = 0;
   std::atomic<std::int64_t> validAfter_{0};
   std::int64_t stallCount_ = 0;
+  // Counts stream resolutions begun and stops, so that a resolution knows whether it is still
+  // wanted when it ends.
+  std::uint64_t resolutionCount_ = 0;
   std::atomic<bool> isError_{false};
   std::atomic<bool> isStalled_{false};
   std::atomic<bool> isDownloading_{false};

@@ -1,0 +1,139 @@
+// Cache trimming: the scan runs on a background queue; every deletion and the notifications
+// run on the main queue, in the order queued.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "app/cache/CacheNotifications.h"
+#include "app/cache/CacheServer.h"
+#include "app/cache/CacheState.h"
+#include "app/shell/AppUtilities.h"
+#include "app/shell/CacheUtilities.h"
+#include "app/shell/Settings.h"
+#include "platform/core/Date.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/runloop/Clock.h"
+#include "platform/runloop/Thread.h"
+
+namespace {
+
+// Partial downloads nobody read or wrote for this long are dropped.
+constexpr double kPartialMaxAgeSeconds = 3600;
+constexpr char kAudioSuffix[] = "_Audio";
+
+struct Entry {
+  std::string name;
+  struct stat st {};
+};
+
+double seconds(const struct timespec& time) {
+  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+}
+
+bool endsWith(const std::string& text, const std::string& suffix) {
+  return text.size() >= suffix.size() &&
+         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// The entries of a folder whose attributes could be read (links are not followed).
+std::vector<Entry> listFolder(const std::string& folder) {
+  std::vector<Entry> entries;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return entries;
+  while (dirent* item = ::readdir(dir)) {
+    std::string name = item->d_name;
+    if (name == "." || name == "..") continue;
+    Entry entry{name};
+    if (::lstat((folder + "/" + name).c_str(), &entry.st) == 0) entries.push_back(std::move(entry));
+  }
+  ::closedir(dir);
+  return entries;
+}
+
+// Whether a partial's download is moving: the video's own, or the one whose audio track it is.
+bool isPartialTransferring(const std::string& videoId) {
+  if (isVideoDownloading(videoId)) return true;
+  std::string suffix = kAudioSuffix;
+  return endsWith(videoId, suffix) && isVideoDownloading(videoId.substr(0, videoId.size() - suffix.size()));
+}
+
+}  // namespace
+
+void CacheServer::removeOldCache() {
+  assert(ns::Thread::isMainThread());
+  ns::Log("### removeOldCache");
+  long size = getIntSetting(kCacheSizeKey);
+  if (size == -1) {
+    ns::Log("unlimited cache size");
+    return;
+  }
+  const std::int64_t limit = static_cast<std::int64_t>(size) * (std::int64_t{1} << 30);
+  ns::Weak<CacheServer> weak = weakSelf<CacheServer>();
+  // Each pass counts in its own totals, so that two passes at once (timer and settings button)
+  // do not add to each other's; the manager takes them when the pass ends.
+  dispatch::async(dispatch::globalQueue(dispatch::Priority::Background), [weak, limit] {
+    std::int64_t cachedBytes = 0, downloadingBytes = 0;
+    std::int32_t cachedCount = 0, downloadingCount = 0;
+    struct Candidate {
+      double accessed;
+      std::string name;
+      std::int64_t size;
+    };
+    std::vector<Candidate> candidates;
+    auto main = dispatch::mainQueue();
+
+    for (const auto& entry : listFolder(getCacheFolderPath())) {
+      if (!S_ISREG(entry.st.st_mode) || !endsWith(entry.name, ".mp4")) continue;
+      cachedBytes += entry.st.st_size;
+      ++cachedCount;
+      candidates.push_back(
+          {seconds(entry.st.st_atim), entry.name, static_cast<std::int64_t>(entry.st.st_size)});
+    }
+
+    const double now = ns::Clock::wallNow();
+    for (const auto& entry : listFolder(getTempFolderPath())) {
+      // Downloads write without touching the access time: a partial is as young as its last
+      // read or write.
+      double touched = std::max(seconds(entry.st.st_atim), seconds(entry.st.st_mtim));
+      if (now - touched > kPartialMaxAgeSeconds) {
+        // A name shorter than ".mp4" is none of the cache's files.
+        if (entry.name.size() <= 4) continue;
+        std::string videoId = entry.name.substr(0, entry.name.size() - 4);
+        dispatch::async(main, [videoId] {
+          if (!isPartialTransferring(videoId)) stopAndDeleteDownload(videoId);
+        });
+      } else if (S_ISREG(entry.st.st_mode) && endsWith(entry.name, ".mp4")) {
+        downloadingBytes += entry.st.st_size;
+        ++downloadingCount;
+      }
+    }
+
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const Candidate& a, const Candidate& b) { return a.accessed < b.accessed; });
+    for (auto it = candidates.begin(); cachedBytes > limit && it != candidates.end(); ++it) {
+      ns::Log("Delete cached %@ %@", ns::Date::dateWithTimeIntervalSince1970(it->accessed), it->name);
+      std::string videoId = it->name.substr(0, it->name.size() - 4);
+      dispatch::async(main, [videoId] { deleteCachedVideo(videoId); });
+      cachedBytes -= it->size;
+      --cachedCount;
+      ns::Log("cachedBytes = %@ (%d)", formatByteSize(cachedBytes), cachedCount);
+    }
+
+    dispatch::async(main, [weak, cachedBytes, cachedCount, downloadingBytes, downloadingCount] {
+      if (auto self = weak.lock()) {
+        self->cachedBytes_ = cachedBytes;
+        self->cachedCount_ = cachedCount;
+        self->downloadingBytes_ = downloadingBytes;
+        self->downloadingCount_ = downloadingCount;
+      }
+      postNotification(kVideoInfoChangedNotification);
+      postNotification(kCacheDeletedNotification);
+    });
+  });
+}

@@ -1,0 +1,43 @@
+#include "lib/google/NetOAuth2Endpoints.h"
+
+#include <mutex>
+
+#include "lib/google/GoogleAPIConfig.h"
+#include "platform/core/NoDestructor.h"
+
+namespace {
+
+constexpr char kAccountsURL[] = "https://accounts.google.com";
+constexpr char kProviderDomain[] = "google.com";
+
+struct Slot {
+  std::mutex lock;
+  std::optional<NetOAuth2Endpoints> endpoints;
+};
+
+Slot& slot() {
+  static ns::NoDestructor<Slot> instance;
+  return *instance;
+}
+
+}  // namespace
+
+NetOAuth2Endpoints NetOAuth2DefaultEndpoints() {
+  std::string api = googleAPIBaseURL();
+  return {std::string(kAccountsURL) + "/o/oauth2/auth",
+          std::string(kAccountsURL) + "/o/oauth2/token",
+          std::string(kAccountsURL) + "/o/oauth2/revoke",
+          api + "/oauth2/v3/userinfo",
+          api,
+          kProviderDomain};
+}
+
+NetOAuth2Endpoints NetOAuth2CurrentEndpoints() {
+  std::lock_guard guard(slot().lock);
+  return slot().endpoints ? *slot().endpoints : NetOAuth2DefaultEndpoints();
+}
+
+void NetOAuth2SetEndpoints(std::optional<NetOAuth2Endpoints> endpoints) {
+  std::lock_guard guard(slot().lock);
+  slot().endpoints = std::move(endpoints);
+}

@@ -1,0 +1,194 @@
+// Cache trimming over sparse files with set access and modification times: the least recently
+// read finished files go first until the cache fits its limit, old partial downloads go unless
+// they are transferring, and the notifications come after every deletion of the pass.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "app/cache/CacheNotifications.h"
+#include "app/cache/CacheServer.h"
+#include "app/cache/YoutubeDownloader.h"
+#include "app/shell/Settings.h"
+#include "platform/runloop/Clock.h"
+#include "platform/testing/Pump.h"
+#include "tests/app/cache/CacheTestKit.h"
+#include "tests/support/FakeStreamResolver.h"
+
+namespace {
+
+using cachetest::exists;
+constexpr std::int64_t kMiB = 1024 * 1024;
+
+struct timespec at(double secondsAgo) {
+  double when = ns::Clock::wallNow() - secondsAgo;
+  struct timespec time {};
+  time.tv_sec = static_cast<time_t>(std::floor(when));
+  return time;
+}
+
+// A sparse file of `size` bytes last read `readAgo` and last written `writtenAgo` seconds ago.
+void makeFile(const std::string& path, std::int64_t size, double readAgo, double writtenAgo = 7200) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::ftruncate(fd, size), 0);
+  ::close(fd);
+  struct timespec times[2] = {at(readAgo), at(writtenAgo)};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+class CacheTrimmingTest : public ::testing::Test {
+ protected:
+  CacheTrimmingTest() {
+    token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+        std::nullopt, nullptr, nullptr, [this](const ns::Ref<ns::Notification>& note) {
+          if (note->name() == kVideoInfoChangedNotification || note->name() == kCacheDeletedNotification)
+            posted.push_back(note->name());
+          if (note->name() == kCacheDeletedNotification) ++passes;
+        });
+  }
+  ~CacheTrimmingTest() override { ns::NotificationCenter::defaultCenter()->removeObserver(token.get()); }
+
+  // Runs one pass and waits for its end.
+  void trim() {
+    int before = passes;
+    manager->removeOldCache();
+    ASSERT_TRUE(pltest::pumpUntil([&] { return passes > before; }, 30));
+  }
+  std::vector<std::string> present(const std::vector<std::string>& names) {
+    std::vector<std::string> found;
+    for (const auto& name : names)
+      if (exists(home.cache(name))) found.push_back(name);
+    return found;
+  }
+
+  cachetest::CacheSandbox home;
+  ns::Ref<ns::Object> token;
+  std::vector<std::string> posted;
+  int passes = 0;
+  ns::Ref<CacheServer> manager = ns::make<CacheServer>(0);
+};
+
+TEST_F(CacheTrimmingTest, TheLeastRecentlyReadFilesGoUntilTheCacheFits) {
+  struct Case {
+    long limitGiB;
+    bool withRecent300;
+    std::vector<std::string> kept;
+    std::int64_t keptBytes;
+  };
+  const Case cases[] = {
+      {1, false, {"b.mp4", "c.mp4"}, 900 * kMiB},
+      {1, true, {"c.mp4", "d.mp4"}, 700 * kMiB},
+      {0, true, {}, 0},
+      {2, true, {"a.mp4", "b.mp4", "c.mp4", "d.mp4"}, 1800 * kMiB},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("limit " + std::to_string(c.limitGiB) + (c.withRecent300 ? " with d" : ""));
+    // Read in the order a, b, c (a longest ago), d last of all.
+    makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
+    makeFile(home.cache("b.mp4"), 500 * kMiB, 2000);
+    makeFile(home.cache("c.mp4"), 400 * kMiB, 1000);
+    if (c.withRecent300) makeFile(home.cache("d.mp4"), 300 * kMiB, 10);
+    cachetest::writeFile(home.cache("a.info"), "info");
+    // Not a video: neither counted nor deleted.
+    makeFile(home.cache("big.txt"), 4096 * kMiB, 9000);
+    setIntSetting(kCacheSizeKey, c.limitGiB);
+    posted.clear();
+    pltest::LogCapture log;
+    trim();
+    EXPECT_EQ(present({"a.mp4", "b.mp4", "c.mp4", "d.mp4"}), c.kept);
+    EXPECT_TRUE(exists(home.cache("big.txt")));
+    EXPECT_EQ(exists(home.cache("a.info")), !c.kept.empty() && c.kept.front() == "a.mp4");
+    EXPECT_EQ(manager->cachedBytes(), c.keptBytes);
+    EXPECT_EQ(manager->cachedCount(), static_cast<std::int32_t>(c.kept.size()));
+    std::size_t deletions = (c.withRecent300 ? 4 : 3) - c.kept.size();
+    EXPECT_EQ(posted.size(), deletions + 2);
+    ASSERT_GE(posted.size(), 2u);
+    EXPECT_EQ(posted[posted.size() - 2], kVideoInfoChangedNotification);
+    EXPECT_EQ(posted.back(), kCacheDeletedNotification);
+    if (c.limitGiB == 1 && !c.withRecent300) {
+      EXPECT_TRUE(log.contains(" a.mp4"));
+      EXPECT_TRUE(log.contains("cachedBytes = 900.0 MB (2)"));
+    }
+    for (const char* name : {"a.mp4", "b.mp4", "c.mp4", "d.mp4", "big.txt", "a.info"})
+      std::filesystem::remove(home.cache(name));
+  }
+}
+
+TEST_F(CacheTrimmingTest, NoLimitTrimsNothingAndPostsNothing) {
+  makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
+  makeFile(home.temp("old.mp4"), 10, 7200);
+  setIntSetting(kCacheSizeKey, -1);
+  pltest::LogCapture log;
+  manager->removeOldCache();
+  EXPECT_TRUE(log.contains("unlimited cache size"));
+  // Another pass queued behind it still finds both files.
+  setIntSetting(kCacheSizeKey, 100);
+  trim();
+  EXPECT_EQ(passes, 1);
+  EXPECT_TRUE(exists(home.cache("a.mp4")));
+}
+
+TEST_F(CacheTrimmingTest, OldPartialsGoUnlessTheirDownloadMoves) {
+  pltest::FakeServer origin;
+  auto resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installed(resolver);
+  for (const char* id : {"busy", "aud"}) {
+    testsupport::FakeStreamResolver::Entry entry;
+    entry.urlMap[18] = origin.URLForPath(std::string("/") + id);
+    resolver->setEntry(id, entry);
+    origin.canned("GET", std::string("/") + id, pltest::FakeReply::stalled("head", 100000));
+  }
+  auto busy = YoutubeDownloader::initWithId("busy");
+  busy->startDownload();
+  auto aud = YoutubeDownloader::initWithId("aud");
+  aud->startDownload();
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return busy->downloadedBytes() > 0 && aud->downloadedBytes() > 0; }, 30));
+
+  makeFile(home.temp("busy.mp4"), 100, 7200);
+  makeFile(home.temp("aud_Audio.mp4"), 100, 7200);
+  makeFile(home.temp("old.mp4"), 100, 7200);
+  cachetest::writeFile(home.temp("old.info"), "info");
+  makeFile(home.temp("old.info"), 10, 0, 0);
+  makeFile(home.temp("read.mp4"), 100, 60);
+  makeFile(home.temp("written.mp4"), 100, 7200, 60);
+  setIntSetting(kCacheSizeKey, 10);
+  trim();
+  EXPECT_TRUE(exists(home.temp("busy.mp4")));
+  EXPECT_TRUE(exists(home.temp("aud_Audio.mp4")));
+  EXPECT_FALSE(exists(home.temp("old.mp4")));
+  // The partial's info file goes with its video.
+  EXPECT_FALSE(exists(home.temp("old.info")));
+  EXPECT_TRUE(exists(home.temp("read.mp4")));
+  EXPECT_TRUE(exists(home.temp("written.mp4")));
+  // read.mp4, written.mp4 and the real partial of "aud" (its first bytes, "head").
+  EXPECT_EQ(manager->downloadingCount(), 3);
+  EXPECT_EQ(manager->downloadingBytes(), 204);
+  EXPECT_TRUE(busy->isDownloading());
+
+  // Once the download stopped, its old partial goes too.
+  busy->stopDownload();
+  makeFile(home.temp("busy.mp4"), 100, 7200);
+  trim();
+  EXPECT_FALSE(exists(home.temp("busy.mp4")));
+  EXPECT_FALSE(getDownloaderForVideoId("busy"));
+}
+
+TEST_F(CacheTrimmingTest, TwoPassesAtOnceEachCountTheirOwn) {
+  makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
+  makeFile(home.cache("b.mp4"), 500 * kMiB, 2000);
+  setIntSetting(kCacheSizeKey, 1);
+  manager->removeOldCache();
+  manager->removeOldCache();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return passes == 2; }, 30));
+  EXPECT_FALSE(exists(home.cache("a.mp4")));
+  EXPECT_TRUE(exists(home.cache("b.mp4")));
+  EXPECT_EQ(manager->cachedBytes(), 500 * kMiB);
+  EXPECT_EQ(manager->cachedCount(), 1);
+}
+
+}  // namespace

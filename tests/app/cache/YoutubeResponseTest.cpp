@@ -1,0 +1,243 @@
+// The growing-file response through the real server: real downloaders fed by a loopback origin
+// that trickles or stalls, libcurl, raw socket clients and ffprobe reading a video while it
+// downloads, and every way a waiting client is let go.
+#include "app/cache/YoutubeResponse.h"
+
+#include <gtest/gtest.h>
+
+#include "app/cache/CacheServer.h"
+#include "app/cache/YoutubeDownloader.h"
+#include "app/shell/Settings.h"
+#include "platform/testing/RawClient.h"
+#include "tests/app/cache/CacheTestKit.h"
+#include "tests/app/cache/MediaServerKit.h"
+#include "tests/support/FakePlayerViewController.h"
+#include "tests/support/FakeStreamResolver.h"
+#include "tests/support/ScopedController.h"
+
+namespace {
+
+using cachetest::mediaBody;
+using cachetest::writeFile;
+using mediatest::curlGet;
+using mediatest::whilePumping;
+
+constexpr std::size_t kMiB = 1024 * 1024;
+constexpr std::size_t kPiece = 512 * 1024;
+
+class YoutubeResponseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setStringSetting(kPreferredVideoQualityKey, "360");
+    // The caching step would take the stalled downloads here for stalls of its own.
+    setIntSetting(kCachePolicyKey, 0);
+    server->start();
+  }
+  // The resolver offers itag 18 of the video at the origin's "/<id>/18"; `hold` keeps the
+  // answer back.
+  void offer(const std::string& videoId, bool hold = false) {
+    testsupport::FakeStreamResolver::Entry entry;
+    entry.urlMap[18] = origin.URLForPath("/" + videoId + "/18");
+    entry.hold = hold;
+    resolver->setEntry(videoId, entry);
+  }
+  // Starts the video's download with the player showing it.
+  ns::Ref<YoutubeDownloader> download(const std::string& videoId) {
+    player->setVideoId(videoId);
+    auto downloader = YoutubeDownloader::initWithId(videoId);
+    EXPECT_TRUE(downloader->startDownload());
+    return downloader;
+  }
+
+  cachetest::CacheSandbox home;
+  pltest::FakeServer origin;
+  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installedResolver{resolver};
+  ns::Ref<testsupport::FakePlayerViewController> player = ns::make<testsupport::FakePlayerViewController>();
+  testsupport::ScopedPlayerViewController installedPlayer{player};
+  ns::Ref<CacheServer> server = ns::make<CacheServer>(0);
+};
+
+TEST_F(YoutubeResponseTest, AWholeGetStartsBeforeTheDownloadEndsAndMatchesTheResource) {
+  const std::string resource = mediaBody(2 * kMiB);
+  // About 256 KiB/s.
+  origin.canned("GET", "/grow/18",
+                pltest::FakeReply::trickle(resource, 32 * 1024, std::chrono::milliseconds(125)));
+  offer("grow");
+  auto downloader = download("grow");
+  std::atomic<bool> completeAtFirstBytes{true};
+  std::atomic<std::int64_t> bytesAtFirstBytes{0};
+  auto reply = whilePumping([&] {
+    return curlGet(server->urlStringForVideoId("grow"), std::nullopt, [&] {
+      completeAtFirstBytes = downloader->isComplete();
+      bytesAtFirstBytes = downloader->downloadedBytes();
+    });
+  });
+  EXPECT_TRUE(reply.ok) << reply.error;
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.header("content-length"), "2097152");
+  EXPECT_FALSE(completeAtFirstBytes);
+  EXPECT_LT(bytesAtFirstBytes, static_cast<std::int64_t>(resource.size()));
+  EXPECT_TRUE(reply.body == resource);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
+}
+
+TEST_F(YoutubeResponseTest, ARangeBeyondTheDownloadedBytesWaitsForThem) {
+  const std::string resource = mediaBody(2 * kMiB, 7);
+  origin.canned("GET", "/tail/18",
+                pltest::FakeReply::trickle(resource, 32 * 1024, std::chrono::milliseconds(125)));
+  offer("tail");
+  auto downloader = download("tail");
+  std::atomic<std::int64_t> bytesAtFirstBytes{0};
+  auto reply = whilePumping([&] {
+    return curlGet(server->urlStringForVideoId("tail"), std::string("bytes=2096152-"),
+                   [&] { bytesAtFirstBytes = downloader->downloadedBytes(); });
+  });
+  EXPECT_TRUE(reply.ok) << reply.error;
+  EXPECT_EQ(reply.status, 206);
+  EXPECT_EQ(reply.header("content-range"), "bytes 2096152-2097151/2097152");
+  EXPECT_TRUE(reply.body == resource.substr(2096152));
+  // The bytes went out once they were appended.
+  EXPECT_EQ(bytesAtFirstBytes, static_cast<std::int64_t>(resource.size()));
+}
+
+TEST_F(YoutubeResponseTest, FfprobeReadsARealVideoWhileItGrows) {
+  std::string video = mediatest::makeSmallMp4(home.sandbox().temporaryFolder("media").string());
+  ASSERT_GT(video.size(), 10000u);
+  origin.canned("GET", "/probe/18", pltest::FakeReply::trickle(video, 4096, std::chrono::milliseconds(100)));
+  offer("probe");
+  auto downloader = download("probe");
+  EXPECT_FALSE(downloader->isComplete());
+  std::string streams =
+      whilePumping([&] { return mediatest::ffprobeStreams(server->urlStringForVideoId("probe")); });
+  EXPECT_NE(streams.find("codec_type=video"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("width=160"), std::string::npos) << streams;
+  EXPECT_NE(streams.find("height=120"), std::string::npos) << streams;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
+  EXPECT_EQ(cachetest::readFile(home.cache("probe.mp4")), video);
+}
+
+struct Release {
+  const char* name;
+  std::optional<std::string> range;
+  // What lets the waiting client go, on the main thread.
+  std::function<void(CacheServer&, testsupport::FakePlayerViewController&, YoutubeDownloader&)> action;
+  std::vector<std::string> lines;
+  bool closes;
+};
+
+TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAFailedDownload) {
+  const Release releases[] = {
+      {"restart", std::nullopt, [](CacheServer& s, auto&, auto&) { s.restart(); }, {"2 ### ABORT ###"}, true},
+      {"player switch",
+       std::nullopt,
+       [](auto&, auto& p, auto&) { p.setVideoId(std::string("other")); },
+       {"1 ### ABORT ###"},
+       false},
+      {"player switch during a seek",
+       std::string("bytes=1500000-"),
+       [](auto&, auto& p, auto&) { p.setVideoId(std::string("other")); },
+       {"0 ### ABORT ###", "1 ### ABORT ###"},
+       false},
+      {"download error",
+       std::nullopt,
+       [](auto&, auto&, YoutubeDownloader& d) { d.markAsError(); },
+       {"3 ### ABORT ###"},
+       false},
+      // Two steps without progress: the stall handler marks the download stalled and restarts
+      // the server, whichever the response sees first.
+      {"stall",
+       std::nullopt,
+       [](auto&, auto&, YoutubeDownloader& d) {
+         d.checkIfStalled();
+         d.checkIfStalled();
+       },
+       {"### ABORT ###"},
+       true},
+  };
+  writeFile(home.cache("done.mp4"), "finished");
+  int n = 0;
+  for (const auto& release : releases) {
+    SCOPED_TRACE(release.name);
+    std::string videoId = "wait" + std::to_string(n++);
+    const std::string resource = mediaBody(2 * kMiB, n);
+    origin.canned("GET", "/" + videoId + "/18",
+                  pltest::FakeReply::stalled(resource.substr(0, 600 * 1024), 2 * kMiB));
+    offer(videoId);
+    auto downloader = download(videoId);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30));
+    const int port = server->serverPort();
+
+    pltest::LogCapture log;
+    pltest::RawClient client;
+    ASSERT_TRUE(client.connectTo(static_cast<std::uint16_t>(port)));
+    std::string request =
+        "GET /youtube/" + videoId + "/18/" + videoId + ".mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (release.range) request += "Range: " + *release.range + "\r\n";
+    ASSERT_TRUE(client.sendAll(request + "\r\n"));
+    if (!release.range) {
+      // The first piece is there: the next read waits for bytes that do not come.
+      bool first = whilePumping([&] {
+        auto head = client.readUntil("\r\n\r\n");
+        return head && head->find("Content-Length: 2097152") != std::string::npos &&
+               client.readExactly(kPiece) == resource.substr(0, kPiece);
+      });
+      ASSERT_TRUE(first);
+    } else {
+      ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for fileAttributes"); }, 30));
+    }
+    release.action(*server, *player, *downloader);
+    for (const auto& line : release.lines)
+      EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(line); }, 30)) << line;
+    if (release.closes) EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
+
+    // The server answers again, on the same port.
+    EXPECT_EQ(server->serverPort(), port);
+    auto reply =
+        whilePumping([&] { return curlGet("http://127.0.0.1:" + std::to_string(port) + "/done.mp4"); });
+    EXPECT_EQ(reply.body, "finished");
+    if (!release.closes) {
+      // The restart closes what waits.
+      server->restart();
+      EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
+    }
+    stopAllDownloads();
+  }
+}
+
+TEST_F(YoutubeResponseTest, AVideoWithoutADownloaderHoldsTheServerUntilARestart) {
+  writeFile(home.cache("done.mp4"), "finished");
+  pltest::LogCapture log;
+  auto pending =
+      std::async(std::launch::async, [url = server->urlStringForVideoId("ghost")] { return curlGet(url); });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for downloader"); }, 30));
+  // The restart makes the response give up (with no bytes) and closes its connection.
+  server->restart();
+  auto reply = pending.get();
+  EXPECT_TRUE(reply.body.empty());
+  EXPECT_NE(reply.status, 206);
+  auto next = curlGet("http://127.0.0.1:" + std::to_string(server->serverPort()) + "/done.mp4");
+  EXPECT_EQ(next.body, "finished");
+}
+
+TEST_F(YoutubeResponseTest, ADownloadThatEndsWhileTheResponseIsMadeIsServedAsTheFinishedFile) {
+  // The stream is never resolved: the downloader runs, but no partial file appears.
+  offer("joined", true);
+  auto downloader = download("joined");
+  pltest::LogCapture log;
+  auto pending =
+      std::async(std::launch::async, [url = server->urlStringForVideoId("joined")] { return curlGet(url); });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for fileAttributes"); }, 30));
+  // The finished file (a joined pair, say) is not as long as any stream the downloader knew.
+  const std::string joined = mediaBody(7000, 3);
+  writeFile(home.cache("joined.mp4"), joined);
+  downloader->setComplete();
+  auto reply = whilePumping([&] { return pending.get(); });
+  EXPECT_TRUE(log.contains("download Complete!"));
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.header("content-length"), "7000");
+  EXPECT_TRUE(reply.body == joined);
+  resolver->release();
+}
+
+}  // namespace

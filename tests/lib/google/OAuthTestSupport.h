@@ -1,0 +1,87 @@
+#pragma once
+// Helpers of the sign-in tests: the fake identity provider under its provider-looking names, the
+// endpoints aimed at it, and a record of notifications.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "lib/google/NetOAuth2Authentication.h"
+#include "lib/google/NetOAuth2Endpoints.h"
+#include "lib/google/NetOAuth2SignIn.h"
+#include "platform/foundation/Notification.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/Sandbox.h"
+#include "tests/support/FakeOAuthServer.h"
+
+namespace oauthtest {
+
+constexpr double kWait = 30;
+
+// Records the notifications of the given names (main thread), with their user info.
+class Notes {
+ public:
+  explicit Notes(std::vector<std::string> names) {
+    for (const auto& name : names)
+      tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+          name, nullptr, nullptr, [this, name](const ns::Ref<ns::Notification>& note) {
+            entries.push_back({name, note->userInfo()});
+          }));
+  }
+  ~Notes() {
+    for (const auto& token : tokens_) ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+  }
+  std::size_t count(const std::string& name) const {
+    std::size_t n = 0;
+    for (const auto& e : entries) n += e.name == name;
+    return n;
+  }
+  struct Entry {
+    std::string name;
+    ns::Dictionary userInfo;
+  };
+  std::vector<Entry> entries;
+
+ private:
+  std::vector<ns::Ref<ns::Object>> tokens_;
+};
+
+// A sandbox and the fake provider answering for its hosts, with the sign-in endpoints aimed at it.
+class OAuthTest : public testing::Test {
+ protected:
+  OAuthTest() {
+    oauth_.serveAsProviderHosts();
+    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth_.authorizationURL(), oauth_.tokenURL(),
+                                             oauth_.revocationURL(), oauth_.userInfoURL(), oauth_.apiURL(""),
+                                             "example.test"});
+  }
+  ~OAuthTest() override { NetOAuth2SetEndpoints(std::nullopt); }
+
+  ns::Ref<NetOAuth2Authentication> makeAuth(const std::optional<std::string>& scope = "s1") const {
+    return NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
+        scope, oauth_.options().clientID, oauth_.options().clientSecret);
+  }
+  // An authorizer holding a refresh token the provider knows.
+  ns::Ref<NetOAuth2Authentication> signedInAuth(const std::string& refreshToken = "1/known") {
+    oauth_.addRefreshToken(refreshToken);
+    auto auth = makeAuth();
+    auth->setRefreshToken(refreshToken);
+    return auth;
+  }
+  static ns::Ref<ns::URLRequest> requestFor(const std::string& url) {
+    return ns::URLRequest::requestWithURL(ns::URL::URLWithString(url));
+  }
+  // The decoded form fields of a recorded request.
+  static std::string field(const pltest::FakeRequest& r, const std::string& name) {
+    auto it = r.params.find(name);
+    return it == r.params.end() ? std::string("<absent>") : it->second;
+  }
+
+  pltest::Sandbox sandbox_;
+  testsupport::FakeOAuthServer oauth_;
+};
+
+}  // namespace oauthtest
