@@ -82,6 +82,9 @@ int BookmarkCommands::importBookmarksFromFile(const std::string& path, const ns:
       continue;
     }
     access->addBookmark_startPos_endPos_startEnd(videoId.string(), *pos1, *pos2, startEnd.value_or(""));
+    // The export writes "" for no comment: it reads back as none, so that importing an export into
+    // its own library changes no row.
+    if (comment && comment->empty()) comment.reset();
     access->addBookmark_startPos_endPos_comment(videoId.string(), *pos1, *pos2, comment);
     ++count;
   }

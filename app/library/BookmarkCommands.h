@@ -39,7 +39,8 @@ class BookmarkCommands : public ns::Object {
   // Imports the file's bookmarks into the library and answers how many were taken. A file that
   // cannot be read or parsed, or has no "bookmarks" array, takes none. Elements that are not
   // objects, lack a video id, or hold fields of other types than the document's (a position may
-  // also be a text holding a number, or missing or null for 0) are left out and logged.
+  // also be a text holding a number, or missing or null for 0) are left out and logged. A missing,
+  // null or empty comment stores none.
   static int importBookmarksFromFile(const std::string& path, const ns::Ref<DBAccess>& access);
   // "%d bookmarks imported :)" for a count above 0, else "bookmarks not found!".
   static std::string importMessage(int count);
