@@ -172,7 +172,10 @@ void AccountSession::loadProfilePhoto(const std::string& url, const std::string&
       if (!controller) return;
       // A photo that lands after a sign-out or a switch of account belongs to nobody shown.
       auto cache = controller->accountCache();
-      if (!cache || cache->email() != email) return;
+      if (!cache || cache->email() != email) {
+        ns::Log("AccountSession: the profile photo of %@ came after the account changed", email);
+        return;
+      }
       auto button = controller->userBtn();
       if (!button) return;
       auto rounded = ImageRoundedCorner::roundCorners(image);

@@ -3,6 +3,8 @@
 // fake profile-photo host, all on 127.0.0.1.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "app/library/AccountSession.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/VideoInPlaylistCache.h"
@@ -43,7 +45,8 @@ class AccountSessionTest : public librarytest::AccountTest {
                                              "example.test"});
     api.serveAsAPIHost();
     photos.serveAs(kProfilePhotoHost);
-    photos.route("GET", "/s2/u/0/photos/profile/.*", [](const pltest::FakeRequest&) {
+    photos.route("GET", "/s2/u/0/photos/profile/.*", [this](const pltest::FakeRequest&) {
+      if (holdPhoto.valid()) holdPhoto.wait();
       return pltest::FakeReply::text(200, pltest::jpegOf(40, 30, 200).toString(), "image/jpeg");
     });
     oauth.serveAsProviderHosts({&api.server(), &photos});
@@ -82,6 +85,8 @@ class AccountSessionTest : public librarytest::AccountTest {
                : std::string();
   }
 
+  // While set, the photo host answers only once it is set.
+  std::shared_future<void> holdPhoto;
   pltest::HeadlessApp app{false};
   testsupport::FakeDataAPI api;
   testsupport::FakeOAuthServer oauth;
@@ -146,6 +151,21 @@ TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButton
   EXPECT_FALSE(controller->accountCache());
   EXPECT_FALSE(button->image());
   EXPECT_EQ(login.count(), 2);
+}
+
+TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
+  keepSignIn("a@x");
+  std::promise<void> letGo;
+  holdPhoto = letGo.get_future().share();
+  pltest::LogCapture log(true);
+  session->initYoutube();
+  ASSERT_TRUE(photos.waitForRequests(1));
+  session->signInClicked(nullptr);
+  letGo.set_value();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("came after the account changed"); }, kWait));
+  drainMainQueue();
+  EXPECT_FALSE(button->image());
+  EXPECT_EQ(button->title(), "not logged in \u25BE ");
 }
 
 TEST_F(AccountSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
