@@ -205,6 +205,20 @@ TEST_F(AccountNetworkTest, EditsReachTheServiceAndTheStoredLists) {
   EXPECT_EQ(list->title(), "New");
   EXPECT_EQ(browsing->navigationTitle(), "New");
 
+  // A channels reply without items leaves the special playlists unknown.
+  EXPECT_FALSE(cache->linksLoaded());
+  for (const auto& call : api.callsOf("youtube.playlists.list"))
+    EXPECT_TRUE(call.params["id"].isNil()) << call.callJSON;
+
+  // Renaming a video asks for it first, then sends it back with the new title.
+  api.seed("videos", {R"({"kind": "youtube#video", "id": "vidR", "snippet": {"title": "Before"}})"});
+  cache->renameVideo_toTitle("vidR", "After");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("## error:"); }, 30));
+  auto updates = api.callsOf("youtube.videos.update");
+  ASSERT_EQ(updates.size(), 1u);
+  EXPECT_EQ(updates[0].params["resource"]["snippet"]["title"], ns::Value("After"));
+  EXPECT_EQ(api.callsOf("youtube.videos.list").at(0).params["id"], ns::Value("vidR"));
+
   cache->deletePlaylist("PLone");
   ASSERT_TRUE(pltest::pumpUntil([&] { return playlists.count() == 4; }, 30));
   EXPECT_TRUE(cache->playlistsArray().empty());
