@@ -199,6 +199,10 @@ class Window : public Responder {
   // ---- full screen ----
   virtual void toggleFullScreen(const ns::Ref<ns::Object>& sender);
   bool isInFullScreen() const { return (styleMask_ & FullScreenWindowMask) != 0; }
+  // The presenter: the system confirmed (or gave up waiting for) the change toggleFullScreen
+  // asked for; posts the did notification, and on leaving restores the frame.
+  void finishFullScreenTransition();
+  bool isFullScreenTransitionPending() const { return fullScreenPending_; }
 
   // ---- children, sheets and parents ----
   void addChildWindow_ordered(const ns::Ref<Window>& child, WindowOrderingMode place);
@@ -283,6 +287,7 @@ class Window : public Responder {
   bool inLiveResize_ = false;
   bool trackingAreasDirty_ = true;
   bool releasedWhenClosed_ = true;
+  bool fullScreenPending_ = false;
   double alpha_ = 1;
   ns::Ref<Color> backgroundColor_;
   Rect dirty_;

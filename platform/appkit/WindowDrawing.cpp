@@ -13,6 +13,7 @@
 #include "platform/appkit/Shadow.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/appkit/Presenter.h"
 
 namespace ak {
 
@@ -114,6 +115,7 @@ void Window::drawDirty() {
   ctx.restoreGState();
   ctx.flushGraphics();
   GraphicsContext::setCurrentContext(previous);
+  if (auto presenter = activePresenter()) presenter->windowDrew(*this, dirty);
 }
 
 void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent,

@@ -1,0 +1,963 @@
+#include "platform/appkit/gtk/Presenter.h"
+
+#include <gdk/gdkkeysyms.h>
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "platform/appkit/Application.h"
+#include "platform/appkit/BitmapImageRep.h"
+#include "platform/appkit/Cursor.h"
+#include "platform/appkit/Event.h"
+#include "platform/appkit/Presenter.h"
+#include "platform/appkit/Screen.h"
+#include "platform/appkit/TextView.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
+#include "platform/appkit/gtk/GtkInternal.h"
+#include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/runloop/Clock.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Thread.h"
+
+namespace ak::gtk {
+
+namespace {
+
+// ---- one loop: GLib's default main context inside the main run loop's waits ----
+
+class MainContextParticipant : public ns::PollParticipant {
+ public:
+  MainContextParticipant() : context_(g_main_context_default()) {
+    // The main thread owns the context for good; nobody else iterates it.
+    g_main_context_acquire(context_);
+  }
+
+  double prepare(std::vector<ns::PollDescriptor>& fds) override {
+    Frame frame;
+    const bool ready = g_main_context_prepare(context_, &frame.priority);
+    gint timeoutMs = -1;
+    frame.fds.resize(8);
+    for (;;) {
+      const gint n = g_main_context_query(context_, frame.priority, &timeoutMs, frame.fds.data(),
+                                          static_cast<gint>(frame.fds.size()));
+      if (n <= static_cast<gint>(frame.fds.size())) {
+        frame.fds.resize(static_cast<std::size_t>(n));
+        break;
+      }
+      frame.fds.resize(static_cast<std::size_t>(n));
+    }
+    fds.clear();
+    for (const auto& f : frame.fds) fds.push_back({f.fd, static_cast<short>(f.events), 0});
+    frames_.push_back(std::move(frame));
+    if (ready) return 0;
+    return timeoutMs < 0 ? INFINITY : timeoutMs / 1000.0;
+  }
+
+  bool dispatch(std::vector<ns::PollDescriptor>& fds) override {
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    for (std::size_t i = 0; i < frame.fds.size() && i < fds.size(); ++i)
+      frame.fds[i].revents = static_cast<gushort>(fds[i].revents);
+    const bool some =
+        g_main_context_check(context_, frame.priority, frame.fds.data(), static_cast<gint>(frame.fds.size()));
+    if (some) g_main_context_dispatch(context_);
+    return some;
+  }
+
+ private:
+  // Prepare and dispatch pair up; a nested loop (a tracking loop run from a handler) pushes its own.
+  struct Frame {
+    gint priority = 0;
+    std::vector<GPollFD> fds;
+  };
+  GMainContext* context_;
+  std::vector<Frame> frames_;
+};
+
+bool gStarted = false;
+
+// ---- coordinates ----
+
+double screenHeight() {
+  return Screen::mainScreen()->frame().size.height;
+}
+
+// ---- input ----
+
+unsigned long modifierFlags(guint state) {
+  unsigned long flags = 0;
+  if (state & GDK_SHIFT_MASK) flags |= ShiftKeyMask;
+  // Ctrl-key equivalents are what users here expect of Command.
+  if (state & GDK_CONTROL_MASK) flags |= CommandKeyMask;
+  if (state & GDK_MOD1_MASK) flags |= AlternateKeyMask;
+  if (state & (GDK_SUPER_MASK | GDK_MOD4_MASK)) flags |= ControlKeyMask;
+  if (state & GDK_LOCK_MASK) flags |= AlphaShiftKeyMask;
+  return flags;
+}
+
+struct KeyInfo {
+  unsigned short code;
+  char32_t character;  // 0: the key's own Unicode character
+};
+
+KeyInfo keyInfo(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_Return:
+    case GDK_KEY_KP_Enter:
+      return {kVK_Return, U'\r'};
+    case GDK_KEY_Tab:
+    case GDK_KEY_ISO_Left_Tab:
+      return {kVK_Tab, U'\t'};
+    case GDK_KEY_Escape:
+      return {kVK_Escape, 0x1b};
+    case GDK_KEY_BackSpace:
+      return {kVK_Delete, 0x7f};
+    case GDK_KEY_Delete:
+    case GDK_KEY_KP_Delete:
+      return {kVK_ForwardDelete, DeleteFunctionKey};
+    case GDK_KEY_Left:
+      return {kVK_LeftArrow, LeftArrowFunctionKey};
+    case GDK_KEY_Right:
+      return {kVK_RightArrow, RightArrowFunctionKey};
+    case GDK_KEY_Up:
+      return {kVK_UpArrow, UpArrowFunctionKey};
+    case GDK_KEY_Down:
+      return {kVK_DownArrow, DownArrowFunctionKey};
+    case GDK_KEY_Home:
+      return {115, HomeFunctionKey};
+    case GDK_KEY_End:
+      return {119, EndFunctionKey};
+    case GDK_KEY_Page_Up:
+      return {116, PageUpFunctionKey};
+    case GDK_KEY_Page_Down:
+      return {121, PageDownFunctionKey};
+    case GDK_KEY_space:
+      return {kVK_Space, U' '};
+    default:
+      break;
+  }
+  if (keyval >= GDK_KEY_F1 && keyval <= GDK_KEY_F12) {
+    static const unsigned short codes[] = {122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111};
+    return {codes[keyval - GDK_KEY_F1], F1FunctionKey + (keyval - GDK_KEY_F1)};
+  }
+  // The positions of the letter, digit and punctuation keys, by their unshifted symbol.
+  static const char kLayout[] = "asdfhgzxcv\0bqweryt123465=97-80]ou[ip\0lj'k;\\,/nm.";
+  const guint lower = gdk_keyval_to_lower(keyval);
+  if (lower < 0x80 && lower > 0x20) {
+    for (unsigned short i = 0; i < sizeof kLayout - 1; ++i)
+      if (kLayout[i] == static_cast<char>(lower)) return {i, 0};
+    if (lower == '`') return {50, 0};
+  }
+  return {0xffff, 0};
+}
+
+std::optional<long> mediaKeyCode(guint keyval) {
+  switch (keyval) {
+    case GDK_KEY_AudioPlay:
+    case GDK_KEY_AudioPause:
+      return kMediaKeyPlay;
+    case GDK_KEY_AudioNext:
+      return kMediaKeyNext;
+    case GDK_KEY_AudioPrev:
+      return kMediaKeyPrevious;
+    case GDK_KEY_AudioForward:
+      return kMediaKeyFast;
+    case GDK_KEY_AudioRewind:
+      return kMediaKeyRewind;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::string utf8(char32_t c) {
+  gchar buffer[8];
+  const gint n = g_unichar_to_utf8(static_cast<gunichar>(c), buffer);
+  return std::string(buffer, static_cast<std::size_t>(n));
+}
+
+// Text typed or composed goes through these application-defined events so that it keeps its
+// place among the queued key events.
+constexpr short kTextInputSubtype = 0x5047;
+enum TextAction : long { InsertText = 1, SetMarkedText = 2 };
+
+// ---- the presenter ----
+
+class GtkPresenter;
+GtkPresenter* gPresenter = nullptr;
+
+struct Native {
+  ns::Weak<Window> window;
+  long number = 0;
+  GtkWidget* toplevel = nullptr;
+  GtkWidget* area = nullptr;
+  GtkIMContext* im = nullptr;
+  Rect shown;  // the frame last asked of or reported by the system
+  bool reporting = false;
+  // Click counting.
+  guint lastButton = 0;
+  guint32 lastPressTime = 0;
+  double lastX = -1e9, lastY = -1e9;
+  long clickCount = 0;
+  guint buttonsDown = 0;
+  // The key press the input method is filtering, for the key events its commit becomes.
+  const GdkEventKey* filtering = nullptr;
+  bool committedDuringFilter = false;
+  std::set<guint> heldMediaKeys;
+  std::set<guint> heldKeys;
+  guint fullScreenTimeout = 0;
+};
+
+class GtkPresenter : public Presenter {
+ public:
+  GtkPresenter() {
+    monitor_ = Event::addLocalMonitorForEventsMatchingMask_handler(
+        EventMaskFromType(EventType::ApplicationDefined), [this](const ns::Ref<Event>& e) -> ns::Ref<Event> {
+          if (e->subtype() != kTextInputSubtype) return e;
+          applyTextAction(e);
+          return nullptr;
+        });
+    Cursor::setObserver([this] { cursorChanged(); });
+    screensChanged();
+    if (auto* screen = gdk_screen_get_default()) {
+      g_signal_connect(
+          screen, "monitors-changed",
+          G_CALLBACK(+[](GdkScreen*, gpointer p) { static_cast<GtkPresenter*>(p)->screensChanged(); }), this);
+    }
+  }
+
+  ~GtkPresenter() override {
+    Cursor::setObserver(nullptr);
+    Event::removeMonitor(monitor_);
+    while (!natives_.empty()) destroy(natives_.begin()->first);
+  }
+
+  // ---- window hooks ----
+
+  void windowOrderedIn(const ns::Ref<Window>& window) override {
+    Native& n = ensure(window);
+    applyProperties(*window, n);
+    moveTo(n, window->frame());
+    gtk_widget_show_all(n.toplevel);
+    if (window->isMiniaturized()) gtk_window_iconify(GTK_WINDOW(n.toplevel));
+    gtk_window_present(GTK_WINDOW(n.toplevel));
+    cursorChanged();
+  }
+
+  void windowOrderedOut(Window& window) override {
+    if (auto* n = find(&window)) gtk_widget_hide(n->toplevel);
+  }
+
+  void windowClosed(Window& window) override { destroy(&window); }
+
+  void windowFrameChanged(Window& window) override {
+    auto* n = find(&window);
+    if (!n || n->reporting) return;
+    moveTo(*n, window.frame());
+  }
+
+  void windowDrew(Window& window, const Rect& dirty) override {
+    if (!ns::Thread::isMainThread()) {
+      // A drawing thread: the widget is told on the main thread.
+      ns::Weak<Window> weak = window.self<Window>();
+      ns::RunLoop::mainRunLoop()->performBlock([this, weak, dirty] {
+        if (auto w = weak.lock()) windowDrew(*w, dirty);
+      });
+      return;
+    }
+    auto* n = find(&window);
+    if (!n) return;
+    const double h = window.frame().size.height;
+    const int x = static_cast<int>(std::floor(dirty.origin.x));
+    const int y = static_cast<int>(std::floor(h - MaxY(dirty)));
+    const int right = static_cast<int>(std::ceil(MaxX(dirty)));
+    const int bottom = static_cast<int>(std::ceil(h - dirty.origin.y));
+    gtk_widget_queue_draw_area(n->area, x, y, right - x, bottom - y);
+  }
+
+  void windowPropertiesChanged(Window& window) override {
+    if (auto* n = find(&window)) applyProperties(window, *n);
+  }
+
+  void windowMiniaturized(Window& window, bool miniaturized) override {
+    auto* n = find(&window);
+    if (!n) return;
+    if (miniaturized) {
+      gtk_window_iconify(GTK_WINDOW(n->toplevel));
+    } else {
+      gtk_window_deiconify(GTK_WINDOW(n->toplevel));
+    }
+  }
+
+  bool zoomWindow(Window& window) override {
+    auto* n = find(&window);
+    if (!n) return false;
+    if (gtk_window_is_maximized(GTK_WINDOW(n->toplevel))) {
+      gtk_window_unmaximize(GTK_WINDOW(n->toplevel));
+    } else {
+      gtk_window_maximize(GTK_WINDOW(n->toplevel));
+    }
+    return true;
+  }
+
+  bool setWindowFullScreen(Window& window, bool fullScreen) override {
+    auto* n = find(&window);
+    if (!n) return false;
+    if (fullScreen) {
+      gtk_window_fullscreen(GTK_WINDOW(n->toplevel));
+    } else {
+      gtk_window_unfullscreen(GTK_WINDOW(n->toplevel));
+    }
+    // Without an answer from the system the transition still ends.
+    if (n->fullScreenTimeout) g_source_remove(n->fullScreenTimeout);
+    auto* weak = new ns::Weak<Window>(window.self<Window>());
+    n->fullScreenTimeout = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, 2000,
+        +[](gpointer p) -> gboolean {
+          auto w = static_cast<ns::Weak<Window>*>(p)->lock();
+          if (w && gPresenter) {
+            if (auto* native = gPresenter->find(w.get())) native->fullScreenTimeout = 0;
+            w->finishFullScreenTransition();
+          }
+          return G_SOURCE_REMOVE;
+        },
+        weak, +[](gpointer p) { delete static_cast<ns::Weak<Window>*>(p); });
+    return true;
+  }
+
+  // ---- lookup ----
+
+  Native* find(const Window* window) {
+    auto it = natives_.find(window);
+    return it == natives_.end() ? nullptr : it->second.get();
+  }
+
+  void* toplevelOf(const Window& window) {
+    auto* n = find(&window);
+    return n ? n->toplevel : nullptr;
+  }
+
+  // ---- screens and cursors ----
+
+  void screensChanged() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return;
+    const int count = gdk_display_get_n_monitors(display);
+    std::vector<Rect> frames;
+    double height = 0;
+    for (int i = 0; i < count; ++i) {
+      GdkRectangle g;
+      gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &g);
+      height = std::max(height, double(g.y + g.height));
+    }
+    GdkMonitor* primary = gdk_display_get_primary_monitor(display);
+    if (!primary && count > 0) primary = gdk_display_get_monitor(display, 0);
+    for (int i = -1; i < count; ++i) {
+      GdkMonitor* m = i < 0 ? primary : gdk_display_get_monitor(display, i);
+      if (!m || (i >= 0 && m == primary)) continue;
+      GdkRectangle g;
+      gdk_monitor_get_geometry(m, &g);
+      // The bottom-left origin of the main screen's coordinates.
+      frames.push_back(MakeRect(g.x, height - g.y - g.height, g.width, g.height));
+    }
+    Screen::setScreenFrames(frames);
+    screenHeight_ = height;
+  }
+
+  void cursorChanged() {
+    GdkDisplay* display = gdk_display_get_default();
+    if (!display) return;
+    const auto cursor = Cursor::currentCursor();
+    const std::string& name = cursor->name();
+    const char* css = "default";
+    if (!Cursor::isVisible()) {
+      css = "none";
+    } else if (name == "IBeam") {
+      css = "text";
+    } else if (name == "pointingHand") {
+      css = "pointer";
+    } else if (name == "openHand") {
+      css = "grab";
+    } else if (name == "closedHand") {
+      css = "grabbing";
+    } else if (name == "crosshair") {
+      css = "crosshair";
+    } else if (name == "resizeLeftRight") {
+      css = "col-resize";
+    } else if (name == "resizeUpDown") {
+      css = "row-resize";
+    } else if (name == "operationNotAllowed") {
+      css = "not-allowed";
+    }
+    GdkCursor* native = std::string(css) == "none" ? gdk_cursor_new_for_display(display, GDK_BLANK_CURSOR)
+                                                   : gdk_cursor_new_from_name(display, css);
+    if (!native) native = gdk_cursor_new_from_name(display, "default");
+    for (auto& [window, n] : natives_) {
+      if (auto* gdkWindow = gtk_widget_get_window(n->area)) gdk_window_set_cursor(gdkWindow, native);
+    }
+    if (native) g_object_unref(native);
+  }
+
+  double height() const { return screenHeight_ > 0 ? screenHeight_ : screenHeight(); }
+
+ private:
+  Native& ensure(const ns::Ref<Window>& window) {
+    if (auto* n = find(window.get())) return *n;
+    auto owned = std::make_unique<Native>();
+    Native& n = *owned;
+    n.window = window;
+    n.number = window->windowNumber();
+    n.toplevel = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    // Pelorin draws its own title bars.
+    gtk_window_set_decorated(GTK_WINDOW(n.toplevel), FALSE);
+    gtk_window_set_title(GTK_WINDOW(n.toplevel), window->title().c_str());
+    n.area = gtk_drawing_area_new();
+    gtk_widget_set_can_focus(n.area, TRUE);
+    gtk_widget_add_events(n.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
+                                      GDK_SMOOTH_SCROLL_MASK | GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
+                                      GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK);
+    gtk_container_add(GTK_CONTAINER(n.toplevel), n.area);
+    n.im = gtk_im_multicontext_new();
+    gtk_im_context_set_use_preedit(n.im, TRUE);
+    gtk_im_context_set_client_window(n.im, nullptr);
+
+    g_signal_connect(n.area, "draw", G_CALLBACK(onDraw), &n);
+    g_signal_connect(n.area, "button-press-event", G_CALLBACK(onButton), &n);
+    g_signal_connect(n.area, "button-release-event", G_CALLBACK(onButton), &n);
+    g_signal_connect(n.area, "motion-notify-event", G_CALLBACK(onMotion), &n);
+    g_signal_connect(n.area, "scroll-event", G_CALLBACK(onScroll), &n);
+    g_signal_connect(n.area, "leave-notify-event", G_CALLBACK(onCrossing), &n);
+    g_signal_connect(n.area, "enter-notify-event", G_CALLBACK(onCrossing), &n);
+    g_signal_connect(n.toplevel, "key-press-event", G_CALLBACK(onKey), &n);
+    g_signal_connect(n.toplevel, "key-release-event", G_CALLBACK(onKey), &n);
+    g_signal_connect(n.toplevel, "configure-event", G_CALLBACK(onConfigure), &n);
+    g_signal_connect(n.toplevel, "focus-in-event", G_CALLBACK(onFocus), &n);
+    g_signal_connect(n.toplevel, "focus-out-event", G_CALLBACK(onFocus), &n);
+    g_signal_connect(n.toplevel, "window-state-event", G_CALLBACK(onWindowState), &n);
+    g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
+    g_signal_connect(n.toplevel, "realize", G_CALLBACK(onRealize), &n);
+    g_signal_connect(n.im, "commit", G_CALLBACK(onCommit), &n);
+    g_signal_connect(n.im, "preedit-changed", G_CALLBACK(onPreedit), &n);
+    g_signal_connect(n.im, "preedit-end", G_CALLBACK(onPreedit), &n);
+    natives_[window.get()] = std::move(owned);
+    return n;
+  }
+
+  void destroy(const Window* window) {
+    auto it = natives_.find(window);
+    if (it == natives_.end()) return;
+    auto owned = std::move(it->second);
+    natives_.erase(it);
+    if (owned->fullScreenTimeout) g_source_remove(owned->fullScreenTimeout);
+    g_signal_handlers_disconnect_by_data(owned->im, owned.get());
+    gtk_im_context_set_client_window(owned->im, nullptr);
+    g_object_unref(owned->im);
+    g_signal_handlers_disconnect_by_data(owned->toplevel, owned.get());
+    g_signal_handlers_disconnect_by_data(owned->area, owned.get());
+    gtk_widget_destroy(owned->toplevel);
+  }
+
+  void applyProperties(Window& window, Native& n) {
+    auto* w = GTK_WINDOW(n.toplevel);
+    gtk_window_set_title(w, window.title().c_str());
+    const long level = window.level();
+    gtk_window_set_keep_above(w, level > NormalWindowLevel);
+    GdkWindowTypeHint hint = GDK_WINDOW_TYPE_HINT_NORMAL;
+    if (level >= PopUpMenuWindowLevel) {
+      hint = GDK_WINDOW_TYPE_HINT_POPUP_MENU;
+    } else if (!(window.styleMask() & TitledWindowMask)) {
+      hint = GDK_WINDOW_TYPE_HINT_UTILITY;
+    }
+    if (!gtk_widget_get_realized(n.toplevel)) gtk_window_set_type_hint(w, hint);
+    auto parent = window.sheetParent() ? window.sheetParent() : window.parentWindow();
+    if (auto* p = parent ? find(parent.get()) : nullptr)
+      gtk_window_set_transient_for(w, GTK_WINDOW(p->toplevel));
+    gtk_widget_set_opacity(n.toplevel, window.alphaValue());
+    if (!window.isOpaque()) {
+      if (GdkVisual* rgba = gdk_screen_get_rgba_visual(gtk_widget_get_screen(n.toplevel)))
+        if (!gtk_widget_get_realized(n.toplevel)) gtk_widget_set_visual(n.toplevel, rgba);
+      gtk_widget_set_app_paintable(n.toplevel, TRUE);
+    }
+  }
+
+  void moveTo(Native& n, const Rect& frame) {
+    n.shown = frame;
+    const int w = std::max(1, static_cast<int>(std::lround(frame.size.width)));
+    const int h = std::max(1, static_cast<int>(std::lround(frame.size.height)));
+    const int x = static_cast<int>(std::lround(frame.origin.x));
+    const int y = static_cast<int>(std::lround(height() - MaxY(frame)));
+    gtk_widget_set_size_request(n.area, w, h);
+    gtk_window_resize(GTK_WINDOW(n.toplevel), w, h);
+    gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
+  }
+
+  static ns::Ref<Window> windowOf(Native* n) { return n->window.lock(); }
+
+  // Base coordinates (from the bottom left, points) of a point in the area.
+  static Point base(Native* n, double x, double y) {
+    auto w = windowOf(n);
+    return MakePoint(x, (w ? w->frame().size.height : 0) - y);
+  }
+
+  static double timestamp() { return ns::Clock::now(); }
+
+  static void post(const ns::Ref<Event>& e) { Application::sharedApplication()->postEvent_atStart(e, false); }
+
+  // ---- GTK handlers ----
+
+  static void onRealize(GtkWidget*, Native* n) {
+    if (gPresenter) gPresenter->cursorChanged();
+    if (auto* gdkWindow = gtk_widget_get_window(n->area)) gtk_im_context_set_client_window(n->im, gdkWindow);
+  }
+
+  static gboolean onDraw(GtkWidget*, cairo_t* cr, Native* n) {
+    auto w = windowOf(n);
+    if (!w) return TRUE;
+    auto backing = w->backingStore();
+    if (!backing) return TRUE;
+    auto* surface = static_cast<cairo_surface_t*>(backing->nativeSurface());
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    const double scale = std::max(1.0, double(backing->pixelsWide()) / std::max(1.0, w->frame().size.width));
+    cairo_scale(cr, 1 / scale, 1 / scale);
+    cairo_set_source_surface(cr, surface, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    return TRUE;
+  }
+
+  static gboolean onButton(GtkWidget*, GdkEventButton* e, Native* n) {
+    // The platform counts clicks itself; GDK's synthesised double-press events are left out.
+    if (e->type == GDK_2BUTTON_PRESS || e->type == GDK_3BUTTON_PRESS) return TRUE;
+    auto w = windowOf(n);
+    if (!w) return TRUE;
+    const bool down = e->type == GDK_BUTTON_PRESS;
+    if (down) {
+      gint interval = 400, distance = 5;
+      g_object_get(gtk_settings_get_default(), "gtk-double-click-time", &interval,
+                   "gtk-double-click-distance", &distance, nullptr);
+      const bool same = e->button == n->lastButton && e->time - n->lastPressTime <= guint32(interval) &&
+                        std::abs(e->x - n->lastX) <= distance && std::abs(e->y - n->lastY) <= distance;
+      n->clickCount = same ? n->clickCount + 1 : 1;
+      n->lastButton = e->button;
+      n->lastPressTime = e->time;
+      n->lastX = e->x;
+      n->lastY = e->y;
+      n->buttonsDown |= 1u << e->button;
+      gtk_widget_grab_focus(n->area);
+    } else {
+      n->buttonsDown &= ~(1u << e->button);
+    }
+    EventType type;
+    switch (e->button) {
+      case 1:
+        type = down ? EventType::LeftMouseDown : EventType::LeftMouseUp;
+        break;
+      case 3:
+        type = down ? EventType::RightMouseDown : EventType::RightMouseUp;
+        break;
+      default:
+        type = down ? EventType::OtherMouseDown : EventType::OtherMouseUp;
+        break;
+    }
+    post(
+        Event::
+            mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+                type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0,
+                n->clickCount, down ? 1.0f : 0.0f));
+    return TRUE;
+  }
+
+  static gboolean onMotion(GtkWidget*, GdkEventMotion* e, Native* n) {
+    EventType type = EventType::MouseMoved;
+    if (e->state & GDK_BUTTON1_MASK) {
+      type = EventType::LeftMouseDragged;
+    } else if (e->state & GDK_BUTTON3_MASK) {
+      type = EventType::RightMouseDragged;
+    } else if (e->state & (GDK_BUTTON2_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK)) {
+      type = EventType::OtherMouseDragged;
+    }
+    post(
+        Event::
+            mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+                type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0, 0,
+                type == EventType::MouseMoved ? 0.0f : 1.0f));
+    return TRUE;
+  }
+
+  static gboolean onCrossing(GtkWidget*, GdkEventCrossing* e, Native* n) {
+    // Tracking areas follow the pointer's movements; leaving is one more movement, outside.
+    if (e->mode != GDK_CROSSING_NORMAL || n->buttonsDown) return TRUE;
+    post(
+        Event::
+            mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+                EventType::MouseMoved, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number,
+                nullptr, 0, 0, 0));
+    return TRUE;
+  }
+
+  static gboolean onScroll(GtkWidget*, GdkEventScroll* e, Native* n) {
+    constexpr double kLine = 10;  // points per wheel step
+    double dx = 0, dy = 0;
+    switch (e->direction) {
+      case GDK_SCROLL_SMOOTH:
+        dx = e->delta_x;
+        dy = e->delta_y;
+        break;
+      case GDK_SCROLL_UP:
+        dy = -1;
+        break;
+      case GDK_SCROLL_DOWN:
+        dy = 1;
+        break;
+      case GDK_SCROLL_LEFT:
+        dx = -1;
+        break;
+      case GDK_SCROLL_RIGHT:
+        dx = 1;
+        break;
+    }
+    // A positive delta moves the content down, towards its top.
+    post(Event::scrollWheelEvent(base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number,
+                                 -dx * kLine, -dy * kLine));
+    return TRUE;
+  }
+
+  static ns::Ref<Event> keyEvent(Native* n, const GdkEventKey* e, EventType type,
+                                 const std::string& characters, bool repeat) {
+    const KeyInfo info = keyInfo(e->keyval);
+    std::string ignoring = characters;
+    if (info.character == 0) {
+      const gunichar plain = gdk_keyval_to_unicode(gdk_keyval_to_lower(e->keyval));
+      if (plain) ignoring = utf8(plain);
+    }
+    return Event::
+        keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
+            type, {}, modifierFlags(e->state), timestamp(), n->number, nullptr, characters, ignoring, repeat,
+            info.code);
+  }
+
+  static std::string keyCharacters(const GdkEventKey* e) {
+    const KeyInfo info = keyInfo(e->keyval);
+    if (info.character) return utf8(info.character);
+    const gunichar c = gdk_keyval_to_unicode(e->keyval);
+    if (!c) return {};
+    // Control turns letters into their control characters as the platform's Control would;
+    // here Control is Command, so the characters stay the letters.
+    return utf8(c);
+  }
+
+  static gboolean onKey(GtkWidget*, GdkEventKey* e, Native* n) {
+    const bool press = e->type == GDK_KEY_PRESS;
+    if (auto media = mediaKeyCode(e->keyval)) {
+      // A held media key gives one down and one up.
+      if (press && !n->heldMediaKeys.insert(e->keyval).second) return TRUE;
+      if (!press && !n->heldMediaKeys.erase(e->keyval)) return TRUE;
+      const long state = press ? kMediaKeyDown : kMediaKeyUp;
+      post(
+          Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+              EventType::SystemDefined, {}, modifierFlags(e->state), timestamp(), n->number, nullptr,
+              kMediaKeySubtype, (*media << 16) | (state << 8), -1));
+      return TRUE;
+    }
+    // F10 and the menu key belong to the menu bar; modifier keys alone give nothing here.
+    if (e->is_modifier) return TRUE;
+    const bool repeat = press && !n->heldKeys.insert(e->hardware_keycode).second;
+    if (!press) n->heldKeys.erase(e->hardware_keycode);
+    n->filtering = e;
+    n->committedDuringFilter = false;
+    const bool consumed = gtk_im_context_filter_keypress(n->im, e);
+    n->filtering = nullptr;
+    if (consumed) return TRUE;
+    if (!press) {
+      post(keyEvent(n, e, EventType::KeyUp, keyCharacters(e), false));
+      return TRUE;
+    }
+    post(keyEvent(n, e, EventType::KeyDown, keyCharacters(e), repeat));
+    return TRUE;
+  }
+
+  static void onCommit(GtkIMContext*, const gchar* text, Native* n) {
+    std::string committed = sanitize(text ? text : "");
+    if (committed.empty()) return;
+    if (n->filtering && n->filtering->type == GDK_KEY_PRESS && !n->committedDuringFilter) {
+      // The key typed this text: it reaches the first responder as a key down, keyDown turns
+      // it into text, and key equivalents of plain keys keep working.
+      n->committedDuringFilter = true;
+      post(keyEvent(n, n->filtering, EventType::KeyDown, committed, false));
+      return;
+    }
+    postText(n, InsertText, committed, 0);
+  }
+
+  static void onPreedit(GtkIMContext* im, Native* n) {
+    gchar* text = nullptr;
+    gint cursor = 0;
+    gtk_im_context_get_preedit_string(im, &text, nullptr, &cursor);
+    std::string preedit = sanitize(text ? text : "");
+    g_free(text);
+    postText(n, SetMarkedText, preedit, cursor);
+  }
+
+  static void postText(Native* n, TextAction action, const std::string& text, long cursor) {
+    if (!gPresenter) return;
+    const long id = ++gPresenter->nextText_;
+    gPresenter->texts_[id] = {n->number, action, text, cursor};
+    post(Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+        EventType::ApplicationDefined, {}, 0, timestamp(), n->number, nullptr, kTextInputSubtype, id, 0));
+  }
+
+  void applyTextAction(const ns::Ref<Event>& e) {
+    auto it = texts_.find(e->data1());
+    if (it == texts_.end()) return;
+    PendingText pending = std::move(it->second);
+    texts_.erase(it);
+    auto app = Application::sharedApplication();
+    auto window = app->keyWindow();
+    if (!window) window = app->windowWithWindowNumber(pending.window);
+    if (!window) return;
+    auto responder = window->firstResponder();
+    if (!responder) return;
+    auto text = std::dynamic_pointer_cast<TextView>(responder);
+    if (pending.action == InsertText) {
+      responder->insertText(pending.text);
+      return;
+    }
+    if (!text) return;
+    // Preedit is marked text; the characters before the cursor are counted in UTF-16 units.
+    glong units = 0;
+    if (gunichar2* u16 = g_utf8_to_utf16(pending.text.c_str(), -1, nullptr, &units, nullptr)) g_free(u16);
+    glong cursorUnits = 0;
+    {
+      gchar* prefix = g_utf8_substring(pending.text.c_str(), 0, pending.cursor);
+      if (gunichar2* u16 = g_utf8_to_utf16(prefix, -1, nullptr, &cursorUnits, nullptr)) g_free(u16);
+      g_free(prefix);
+    }
+    if (pending.text.empty()) {
+      if (text->hasMarkedText()) text->unmarkText();
+    } else {
+      text->setMarkedText_selectedRange_replacementRange(
+          pending.text, {static_cast<std::size_t>(cursorUnits), 0}, {ns::NotFound, 0});
+    }
+    placeCandidateWindow(*window, *text);
+  }
+
+  void placeCandidateWindow(Window& window, TextView& text) {
+    auto* n = find(&window);
+    if (!n) return;
+    const Rect r = text.firstRectForCharacterRange(text.selectedRange());
+    // Screen rectangle to the area's coordinates (from the top left).
+    const Rect base = window.convertRectFromScreen(r);
+    GdkRectangle area{
+        static_cast<int>(base.origin.x), static_cast<int>(window.frame().size.height - MaxY(base)),
+        std::max(1, static_cast<int>(base.size.width)), std::max(1, static_cast<int>(base.size.height))};
+    gtk_im_context_set_cursor_location(n->im, &area);
+  }
+
+  static gboolean onConfigure(GtkWidget*, GdkEventConfigure* e, Native* n) {
+    auto w = windowOf(n);
+    if (!w || !gPresenter) return FALSE;
+    const Rect reported = MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, e->height);
+    // An echo of the frame we asked for, or of one already reported, changes nothing.
+    if (reported == n->shown) return FALSE;
+    n->shown = reported;
+    n->reporting = true;
+    w->setFrame_display(reported, true);
+    n->reporting = false;
+    return FALSE;
+  }
+
+  static gboolean onFocus(GtkWidget*, GdkEventFocus* e, Native* n) {
+    auto w = windowOf(n);
+    if (!w) return FALSE;
+    auto app = Application::sharedApplication();
+    if (e->in) {
+      gtk_im_context_focus_in(n->im);
+      app->activateIgnoringOtherApps(true);
+      w->makeKeyWindow();
+      w->makeMainWindow();
+    } else {
+      gtk_im_context_focus_out(n->im);
+      n->heldMediaKeys.clear();
+      n->heldKeys.clear();
+      // The application resigns once none of its windows has the focus; another of ours may
+      // take it in the same moment, so look once the focus has settled.
+      g_idle_add(
+          +[](gpointer) -> gboolean {
+            if (!gPresenter) return G_SOURCE_REMOVE;
+            for (auto& [window, native] : gPresenter->natives_)
+              if (gtk_window_has_toplevel_focus(GTK_WINDOW(native->toplevel))) return G_SOURCE_REMOVE;
+            Application::sharedApplication()->deactivate();
+            return G_SOURCE_REMOVE;
+          },
+          nullptr);
+    }
+    return FALSE;
+  }
+
+  static gboolean onWindowState(GtkWidget*, GdkEventWindowState* e, Native* n) {
+    auto w = windowOf(n);
+    if (!w) return FALSE;
+    if (e->changed_mask & GDK_WINDOW_STATE_ICONIFIED) {
+      const bool iconified = e->new_window_state & GDK_WINDOW_STATE_ICONIFIED;
+      if (iconified && !w->isMiniaturized()) w->miniaturize(nullptr);
+      if (!iconified && w->isMiniaturized()) w->deminiaturize(nullptr);
+    }
+    if ((e->changed_mask & GDK_WINDOW_STATE_FULLSCREEN) && w->isFullScreenTransitionPending()) {
+      const bool full = e->new_window_state & GDK_WINDOW_STATE_FULLSCREEN;
+      if (full == w->isInFullScreen()) {
+        if (n->fullScreenTimeout) g_source_remove(n->fullScreenTimeout);
+        n->fullScreenTimeout = 0;
+        w->finishFullScreenTransition();
+      }
+    }
+    return FALSE;
+  }
+
+  static gboolean onDelete(GtkWidget*, GdkEvent*, Native* n) {
+    if (auto w = windowOf(n)) w->performClose(nullptr);
+    return TRUE;  // the ak window decides; closing it destroys the GTK one
+  }
+
+  struct PendingText {
+    long window = 0;
+    TextAction action = InsertText;
+    std::string text;
+    long cursor = 0;
+  };
+
+  std::map<const Window*, std::unique_ptr<Native>> natives_;
+  std::map<long, PendingText> texts_;
+  long nextText_ = 0;
+  ns::Ref<ns::Object> monitor_;
+  double screenHeight_ = 0;
+};
+
+}  // namespace
+
+std::string sanitize(std::string_view text) {
+  constexpr std::size_t kMax = 1 << 20;
+  std::string_view capped = text.substr(0, std::min(text.size(), kMax));
+  gchar* valid = g_utf8_make_valid(capped.data(), static_cast<gssize>(capped.size()));
+  std::string out(valid);
+  g_free(valid);
+  // Cutting at the cap may have split the last character; what was made valid stays whole.
+  return out;
+}
+
+void attachMainContext() {
+  auto loop = ns::RunLoop::mainRunLoop();
+  if (!std::dynamic_pointer_cast<MainContextParticipant>(loop->pollParticipant()))
+    loop->setPollParticipant(std::make_shared<MainContextParticipant>());
+}
+
+std::optional<std::string> startPresenter(int argc, const char** argv) {
+  if (gStarted) return std::nullopt;
+  // The windows place themselves, which only X11 honours.
+  gdk_set_allowed_backends("x11,wayland");
+  int gtkArgc = 0;
+  char** gtkArgv = nullptr;
+  (void)argc;
+  (void)argv;
+  if (!gtk_init_check(&gtkArgc, &gtkArgv)) {
+    const char* display = std::getenv("DISPLAY");
+    if (display && *display) return std::string("cannot open display ") + display;
+    return std::string("cannot open the display");
+  }
+  gStarted = true;
+  attachMainContext();
+  auto presenter = std::make_shared<GtkPresenter>();
+  gPresenter = presenter.get();
+  setActivePresenter(presenter);
+  return std::nullopt;
+}
+
+void installPresenter() {
+  registerPresenterStarter([](int argc, const char** argv) { return ak::gtk::startPresenter(argc, argv); });
+}
+
+void* nativeWindow(const Window& window) {
+  return gPresenter ? gPresenter->toplevelOf(window) : nullptr;
+}
+
+void* nativeGdkWindow(const Window& window) {
+  auto* toplevel = static_cast<GtkWidget*>(nativeWindow(window));
+  return toplevel ? gtk_widget_get_window(toplevel) : nullptr;
+}
+
+namespace {
+
+// A widget in a GtkOverlay over the drawing area, following its view.
+class OverlayChild : public NativeChild {
+ public:
+  OverlayChild(const ns::Ref<View>& view, GtkWidget* widget) : view_(view), widget_(widget) {
+    g_object_ref_sink(widget_);
+    update();
+  }
+  ~OverlayChild() override {
+    if (GtkWidget* parent = gtk_widget_get_parent(widget_))
+      gtk_container_remove(GTK_CONTAINER(parent), widget_);
+    g_object_unref(widget_);
+  }
+
+  void update() override {
+    auto view = view_.lock();
+    auto window = view ? view->window() : nullptr;
+    auto* toplevel = window ? static_cast<GtkWidget*>(nativeWindow(*window)) : nullptr;
+    if (!toplevel) {
+      gtk_widget_hide(widget_);
+      return;
+    }
+    GtkWidget* fixed = fixedFor(toplevel);
+    if (gtk_widget_get_parent(widget_) != fixed) {
+      if (GtkWidget* old = gtk_widget_get_parent(widget_)) gtk_container_remove(GTK_CONTAINER(old), widget_);
+      gtk_fixed_put(GTK_FIXED(fixed), widget_, 0, 0);
+    }
+    const Rect r = view->convertRect_toView(view->bounds(), nullptr);
+    const double h = window->frame().size.height;
+    gtk_fixed_move(GTK_FIXED(fixed), widget_, static_cast<int>(r.origin.x), static_cast<int>(h - MaxY(r)));
+    gtk_widget_set_size_request(widget_, static_cast<int>(r.size.width), static_cast<int>(r.size.height));
+    if (view->isHiddenOrHasHiddenAncestor()) {
+      gtk_widget_hide(widget_);
+    } else {
+      gtk_widget_show_all(widget_);
+    }
+  }
+
+ private:
+  // The toplevel's child becomes an overlay holding the drawing area and a fixed layer on top.
+  static GtkWidget* fixedFor(GtkWidget* toplevel) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(toplevel));
+    if (GTK_IS_OVERLAY(child)) return GTK_WIDGET(g_object_get_data(G_OBJECT(child), "pelorin-fixed"));
+    g_object_ref(child);
+    gtk_container_remove(GTK_CONTAINER(toplevel), child);
+    GtkWidget* overlay = gtk_overlay_new();
+    gtk_container_add(GTK_CONTAINER(overlay), child);
+    g_object_unref(child);
+    GtkWidget* fixed = gtk_fixed_new();
+    gtk_overlay_add_overlay(GTK_OVERLAY(overlay), fixed);
+    // Events outside the children fall through to the drawing area.
+    gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), fixed, TRUE);
+    g_object_set_data(G_OBJECT(overlay), "pelorin-fixed", fixed);
+    gtk_container_add(GTK_CONTAINER(toplevel), overlay);
+    gtk_widget_show_all(overlay);
+    return fixed;
+  }
+
+  ns::Weak<View> view_;
+  GtkWidget* widget_;
+};
+
+}  // namespace
+
+std::shared_ptr<NativeChild> attachNativeChild(const ns::Ref<View>& view, void* widget) {
+  if (!gPresenter || !view || !widget) return nullptr;
+  return std::make_shared<OverlayChild>(view, static_cast<GtkWidget*>(widget));
+}
+
+}  // namespace ak::gtk
