@@ -665,8 +665,39 @@ class GtkPresenter : public Presenter {
               kMediaKeySubtype, (*media << 16) | (state << 8), -1));
       return TRUE;
     }
-    // F10 and the menu key belong to the menu bar; modifier keys alone give nothing here.
-    if (e->is_modifier) return TRUE;
+    if (e->is_modifier) {
+      // The input method follows modifiers too (its Unicode entry ends on their release).
+      gtk_im_context_filter_keypress(n->im, e);
+      unsigned long flags = modifierFlags(e->state);
+      unsigned long bit = 0;
+      switch (e->keyval) {
+        case GDK_KEY_Shift_L:
+        case GDK_KEY_Shift_R:
+          bit = ShiftKeyMask;
+          break;
+        case GDK_KEY_Control_L:
+        case GDK_KEY_Control_R:
+          bit = CommandKeyMask;
+          break;
+        case GDK_KEY_Alt_L:
+        case GDK_KEY_Alt_R:
+          bit = AlternateKeyMask;
+          break;
+        case GDK_KEY_Super_L:
+        case GDK_KEY_Super_R:
+          bit = ControlKeyMask;
+          break;
+        default:
+          break;
+      }
+      // GDK's state is the one before this key.
+      flags = press ? flags | bit : flags & ~bit;
+      post(
+          Event::
+              keyEventWithType_location_modifierFlags_timestamp_windowNumber_context_characters_charactersIgnoringModifiers_isARepeat_keyCode(
+                  EventType::FlagsChanged, {}, flags, timestamp(), n->number, nullptr, {}, {}, false, 0));
+      return TRUE;
+    }
     const bool repeat = press && !n->heldKeys.insert(e->hardware_keycode).second;
     if (!press) n->heldKeys.erase(e->hardware_keycode);
     n->filtering = e;
@@ -738,12 +769,10 @@ class GtkPresenter : public Presenter {
       if (gunichar2* u16 = g_utf8_to_utf16(prefix, -1, nullptr, &cursorUnits, nullptr)) g_free(u16);
       g_free(prefix);
     }
-    if (pending.text.empty()) {
-      if (text->hasMarkedText()) text->unmarkText();
-    } else {
-      text->setMarkedText_selectedRange_replacementRange(
-          pending.text, {static_cast<std::size_t>(cursorUnits), 0}, {ns::NotFound, 0});
-    }
+    // An empty preedit takes the marked text away; the commit that may follow inserts the result.
+    if (pending.text.empty() && !text->hasMarkedText()) return;
+    text->setMarkedText_selectedRange_replacementRange(
+        pending.text, {static_cast<std::size_t>(cursorUnits), 0}, {ns::NotFound, 0});
     placeCandidateWindow(*window, *text);
   }
 
