@@ -3,6 +3,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -13,6 +14,7 @@
 #include "platform/appkit/BitmapImageRep.h"
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Presenter.h"
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/TextView.h"
@@ -224,6 +226,13 @@ class GtkPresenter : public Presenter {
         });
     Cursor::setObserver([this] { cursorChanged(); });
     screensChanged();
+    clipboard_ = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    g_signal_connect(clipboard_, "owner-change", G_CALLBACK(onOwnerChange), this);
+    // Claimed at once, so another program asking right after the copy finds it; the data
+    // itself is read when asked for.
+    Pasteboard::setChangeObserver([this](Pasteboard& board) {
+      if (!mirroring_ && board.name() == PasteboardNameGeneral) claimClipboard(board);
+    });
     if (auto* screen = gdk_screen_get_default()) {
       g_signal_connect(
           screen, "monitors-changed",
@@ -232,6 +241,9 @@ class GtkPresenter : public Presenter {
   }
 
   ~GtkPresenter() override {
+    Pasteboard::setChangeObserver(nullptr);
+    g_signal_handlers_disconnect_by_data(clipboard_, this);
+    if (claimed_) gtk_clipboard_clear(clipboard_);
     Cursor::setObserver(nullptr);
     Event::removeMonitor(monitor_);
     while (!natives_.empty()) destroy(natives_.begin()->first);
@@ -404,6 +416,64 @@ class GtkPresenter : public Presenter {
   }
 
   double height() const { return screenHeight_ > 0 ? screenHeight_ : screenHeight(); }
+
+  // ---- the clipboard ----
+
+  // Offers the general pasteboard's text and URLs on CLIPBOARD; the data is read when asked.
+  void claimClipboard(Pasteboard& board) {
+    const auto types = board.types();
+    auto has = [&](const char* type) { return std::find(types.begin(), types.end(), type) != types.end(); };
+    const bool uri = has(PasteboardTypeURL) || has(PasteboardTypeFileURL);
+    if (!uri && !has(PasteboardTypeString)) return;
+    std::vector<GtkTargetEntry> targets = {{const_cast<gchar*>("UTF8_STRING"), 0, 0},
+                                           {const_cast<gchar*>("text/plain;charset=utf-8"), 0, 0}};
+    if (uri) targets.push_back({const_cast<gchar*>("text/uri-list"), 0, 1});
+    gtk_clipboard_set_with_data(
+        clipboard_, targets.data(), static_cast<guint>(targets.size()),
+        +[](GtkClipboard*, GtkSelectionData* data, guint info, gpointer) {
+          auto board = Pasteboard::generalPasteboard();
+          auto url = board->stringForType(PasteboardTypeURL);
+          if (!url) url = board->stringForType(PasteboardTypeFileURL);
+          std::string out;
+          if (info == 1) {
+            if (url) out = *url + "\r\n";
+          } else if (auto s = board->stringForType(PasteboardTypeString)) {
+            out = *s;
+          } else if (url) {
+            out = *url;
+          }
+          gtk_selection_data_set(data, gtk_selection_data_get_target(data), 8,
+                                 reinterpret_cast<const guchar*>(out.data()), static_cast<gint>(out.size()));
+        },
+        +[](GtkClipboard*, gpointer) {
+          if (gPresenter) gPresenter->claimed_ = false;
+        },
+        this);
+    claimed_ = true;
+  }
+
+  // Another program took the clipboard: its text is fetched without waiting and mirrored on the
+  // general pasteboard, where paste finds it.
+  static void onOwnerChange(GtkClipboard* clipboard, GdkEvent*, GtkPresenter* self) {
+    if (self->claimed_) return;
+    // The raw bytes, so that text that is not valid UTF-8 is repaired rather than dropped.
+    gtk_clipboard_request_contents(
+        clipboard, gdk_atom_intern_static_string("UTF8_STRING"),
+        +[](GtkClipboard*, GtkSelectionData* data, gpointer) {
+          if (!gPresenter || gPresenter->claimed_ || !data) return;
+          const gint length = gtk_selection_data_get_length(data);
+          const guchar* bytes = gtk_selection_data_get_data(data);
+          if (length < 0 || !bytes) return;
+          const std::string clean = sanitize(
+              std::string_view(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)));
+          auto board = Pasteboard::generalPasteboard();
+          gPresenter->mirroring_ = true;
+          board->clearContents();
+          board->setString_forType(clean, PasteboardTypeString);
+          gPresenter->mirroring_ = false;
+        },
+        nullptr);
+  }
 
  private:
   Native& ensure(const ns::Ref<Window>& window) {
@@ -865,17 +935,23 @@ class GtkPresenter : public Presenter {
   long nextText_ = 0;
   ns::Ref<ns::Object> monitor_;
   double screenHeight_ = 0;
+  GtkClipboard* clipboard_ = nullptr;
+  bool claimed_ = false;
+  bool mirroring_ = false;
 };
 
 }  // namespace
 
 std::string sanitize(std::string_view text) {
   constexpr std::size_t kMax = 1 << 20;
-  std::string_view capped = text.substr(0, std::min(text.size(), kMax));
+  std::size_t end = std::min(text.size(), kMax);
+  // A cut inside a character moves back to its start.
+  if (end < text.size())
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  std::string_view capped = text.substr(0, end);
   gchar* valid = g_utf8_make_valid(capped.data(), static_cast<gssize>(capped.size()));
   std::string out(valid);
   g_free(valid);
-  // Cutting at the cap may have split the last character; what was made valid stays whole.
   return out;
 }
 
