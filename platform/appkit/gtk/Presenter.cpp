@@ -13,6 +13,7 @@
 #include "platform/appkit/Application.h"
 #include "platform/appkit/BitmapImageRep.h"
 #include "platform/appkit/Cursor.h"
+#include "platform/appkit/Dragging.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Presenter.h"
@@ -213,6 +214,11 @@ struct Native {
   std::set<guint> heldMediaKeys;
   std::set<guint> heldKeys;
   guint fullScreenTimeout = 0;
+  // A drag from another program over the window.
+  GdkDragContext* dropContext = nullptr;
+  bool dropPending = false;
+  bool dropLeaving = false;
+  int dropX = 0, dropY = 0;
 };
 
 class GtkPresenter : public Presenter {
@@ -511,6 +517,16 @@ class GtkPresenter : public Presenter {
     g_signal_connect(n.toplevel, "window-state-event", G_CALLBACK(onWindowState), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
     g_signal_connect(n.toplevel, "realize", G_CALLBACK(onRealize), &n);
+    static const GtkTargetEntry dropTargets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0},
+                                                 {const_cast<gchar*>("text/x-moz-url"), 0, 0},
+                                                 {const_cast<gchar*>("text/plain;charset=utf-8"), 0, 0},
+                                                 {const_cast<gchar*>("text/plain"), 0, 0}};
+    gtk_drag_dest_set(n.area, GtkDestDefaults(0), dropTargets, G_N_ELEMENTS(dropTargets),
+                      GdkDragAction(GDK_ACTION_COPY | GDK_ACTION_MOVE | GDK_ACTION_LINK));
+    g_signal_connect(n.area, "drag-motion", G_CALLBACK(onDragMotion), &n);
+    g_signal_connect(n.area, "drag-leave", G_CALLBACK(onDragLeave), &n);
+    g_signal_connect(n.area, "drag-drop", G_CALLBACK(onDragDrop), &n);
+    g_signal_connect(n.area, "drag-data-received", G_CALLBACK(onDragData), &n);
     g_signal_connect(n.im, "commit", G_CALLBACK(onCommit), &n);
     g_signal_connect(n.im, "preedit-changed", G_CALLBACK(onPreedit), &n);
     g_signal_connect(n.im, "preedit-end", G_CALLBACK(onPreedit), &n);
@@ -856,6 +872,110 @@ class GtkPresenter : public Presenter {
         static_cast<int>(base.origin.x), static_cast<int>(window.frame().size.height - MaxY(base)),
         std::max(1, static_cast<int>(base.size.width)), std::max(1, static_cast<int>(base.size.height))};
     gtk_im_context_set_cursor_location(n->im, &area);
+  }
+
+  // ---- drops from other programs ----
+
+  static unsigned long operationMask(GdkDragContext* context) {
+    const GdkDragAction actions = gdk_drag_context_get_actions(context);
+    unsigned long mask = 0;
+    if (actions & GDK_ACTION_COPY) mask |= DragOperationCopy;
+    if (actions & GDK_ACTION_MOVE) mask |= DragOperationMove;
+    if (actions & GDK_ACTION_LINK) mask |= DragOperationLink;
+    return mask;
+  }
+
+  static GdkDragAction action(unsigned long operation) {
+    if (operation & DragOperationCopy) return GDK_ACTION_COPY;
+    if (operation & DragOperationMove) return GDK_ACTION_MOVE;
+    if (operation & DragOperationLink) return GDK_ACTION_LINK;
+    return GdkDragAction(0);
+  }
+
+  static gboolean onDragMotion(GtkWidget* area, GdkDragContext* context, gint x, gint y, guint time,
+                               Native* n) {
+    auto w = windowOf(n);
+    if (!w) return FALSE;
+    n->dropLeaving = false;
+    if (n->dropContext == context && hasDropData()) {
+      gdk_drag_status(context, action(dropMotion(w, base(n, x, y), operationMask(context))), time);
+      return TRUE;
+    }
+    if (n->dropContext != context) {
+      GdkAtom target = gtk_drag_dest_find_target(area, context, nullptr);
+      if (target == GDK_NONE) return FALSE;
+      n->dropContext = context;
+      n->dropPending = false;
+      gtk_drag_get_data(area, context, target, time);
+    }
+    n->dropX = x;
+    n->dropY = y;
+    gdk_drag_status(context, GdkDragAction(0), time);
+    return TRUE;
+  }
+
+  static void onDragLeave(GtkWidget*, GdkDragContext*, guint, Native* n) {
+    // GTK says leave before drop as well: the session ends only when no drop follows.
+    n->dropLeaving = true;
+    g_idle_add(
+        +[](gpointer p) -> gboolean {
+          auto* number = static_cast<long*>(p);
+          if (gPresenter)
+            for (auto& [window, native] : gPresenter->natives_)
+              if (native->number == *number && native->dropLeaving) {
+                native->dropLeaving = false;
+                native->dropContext = nullptr;
+                dropLeft();
+              }
+          delete number;
+          return G_SOURCE_REMOVE;
+        },
+        new long(n->number));
+  }
+
+  static gboolean onDragDrop(GtkWidget* area, GdkDragContext* context, gint x, gint y, guint time,
+                             Native* n) {
+    auto w = windowOf(n);
+    n->dropLeaving = false;
+    if (!w) return FALSE;
+    if (n->dropContext == context && hasDropData()) {
+      const unsigned long done = dropNow(w, base(n, x, y), operationMask(context));
+      n->dropContext = nullptr;
+      gtk_drag_finish(context, done != DragOperationNone, FALSE, time);
+      return TRUE;
+    }
+    GdkAtom target = gtk_drag_dest_find_target(area, context, nullptr);
+    if (target == GDK_NONE) return FALSE;
+    n->dropContext = context;
+    n->dropPending = true;
+    n->dropX = x;
+    n->dropY = y;
+    gtk_drag_get_data(area, context, target, time);
+    return TRUE;
+  }
+
+  static void onDragData(GtkWidget*, GdkDragContext* context, gint x, gint y, GtkSelectionData* data, guint,
+                         guint time, Native* n) {
+    auto w = windowOf(n);
+    if (!w || context != n->dropContext) return;
+    const gint length = gtk_selection_data_get_length(data);
+    const guchar* bytes = gtk_selection_data_get_data(data);
+    gchar* name = gdk_atom_name(gtk_selection_data_get_target(data));
+    const std::string target = name ? name : "";
+    g_free(name);
+    const std::string_view view = length > 0 && bytes ? std::string_view(reinterpret_cast<const char*>(bytes),
+                                                                         static_cast<std::size_t>(length))
+                                                      : std::string_view();
+    const Point at = base(n, n->dropPending ? n->dropX : x, n->dropPending ? n->dropY : y);
+    const unsigned long operation =
+        receiveDropData(w, at, target, view, operationMask(context), n->dropPending);
+    if (n->dropPending) {
+      n->dropPending = false;
+      n->dropContext = nullptr;
+      gtk_drag_finish(context, operation != DragOperationNone, FALSE, time);
+    } else {
+      gdk_drag_status(context, action(operation), time);
+    }
   }
 
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* e, Native* n) {
