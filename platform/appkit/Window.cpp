@@ -340,6 +340,18 @@ void Window::setCollectionBehavior(unsigned long behavior) {
   relayoutThemeFrame();
 }
 
+void Window::setBackingScaleFactorInternal(double scale) {
+  if (!std::isfinite(scale) || scale < 1 || scale > 8 || scale == backingScale_) return;
+  auto keep = self<Window>();
+  {
+    std::lock_guard lock(drawMutex_);
+    backingScale_ = scale;
+  }
+  invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
+  postNotification(WindowDidChangeBackingPropertiesNotification);
+  if (visible_) displayIfNeeded();
+}
+
 void Window::setAlphaValue(double alpha) {
   if (!std::isfinite(alpha)) return;
   alpha_ = std::clamp(alpha, 0.0, 1.0);

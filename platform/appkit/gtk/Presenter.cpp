@@ -10,6 +10,7 @@
 #include <set>
 #include <vector>
 
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/BitmapImageRep.h"
 #include "platform/appkit/Cursor.h"
@@ -24,9 +25,15 @@
 #include "platform/appkit/gtk/GtkInternal.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
+
+// Last: Xlib's macros (Above, Below...) would clash with names in the headers above.
+#ifdef GDK_WINDOWING_X11
+#include <gdk/gdkx.h>
+#endif
 
 namespace ak::gtk {
 
@@ -326,6 +333,12 @@ class GtkPresenter : public Presenter {
   bool setWindowFullScreen(Window& window, bool fullScreen) override {
     auto* n = find(&window);
     if (!n) return false;
+    // Without a window manager that knows full screen, the window simply takes the screen's
+    // frame (and gives it back) as it does headless.
+    GdkScreen* screen = gtk_widget_get_screen(n->toplevel);
+    if (GDK_IS_X11_SCREEN(screen) && !gdk_x11_screen_supports_net_wm_hint(
+                                         screen, gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN")))
+      return false;
     if (fullScreen) {
       gtk_window_fullscreen(GTK_WINDOW(n->toplevel));
     } else {
@@ -383,8 +396,12 @@ class GtkPresenter : public Presenter {
       // The bottom-left origin of the main screen's coordinates.
       frames.push_back(MakeRect(g.x, height - g.y - g.height, g.width, g.height));
     }
+    const bool changed = !Screen::screens().empty() && screenHeight_ > 0;
     Screen::setScreenFrames(frames);
     screenHeight_ = height;
+    if (changed)
+      ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+          ApplicationDidChangeScreenParametersNotification, Application::sharedApplication());
   }
 
   void cursorChanged() {
@@ -516,7 +533,8 @@ class GtkPresenter : public Presenter {
     g_signal_connect(n.toplevel, "focus-out-event", G_CALLBACK(onFocus), &n);
     g_signal_connect(n.toplevel, "window-state-event", G_CALLBACK(onWindowState), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
-    g_signal_connect(n.toplevel, "realize", G_CALLBACK(onRealize), &n);
+    g_signal_connect(n.area, "realize", G_CALLBACK(onRealize), &n);
+    g_signal_connect(n.toplevel, "notify::scale-factor", G_CALLBACK(onScale), &n);
     static const GtkTargetEntry dropTargets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0},
                                                  {const_cast<gchar*>("text/x-moz-url"), 0, 0},
                                                  {const_cast<gchar*>("text/plain;charset=utf-8"), 0, 0},
@@ -596,7 +614,12 @@ class GtkPresenter : public Presenter {
 
   // ---- GTK handlers ----
 
-  static void onRealize(GtkWidget*, Native* n) {
+  static void onScale(GtkWidget* toplevel, GParamSpec*, Native* n) {
+    if (auto w = windowOf(n)) w->setBackingScaleFactorInternal(gtk_widget_get_scale_factor(toplevel));
+  }
+
+  static void onRealize(GtkWidget* area, Native* n) {
+    onScale(area, nullptr, n);
     if (gPresenter) gPresenter->cursorChanged();
     if (auto* gdkWindow = gtk_widget_get_window(n->area)) gtk_im_context_set_client_window(n->im, gdkWindow);
   }
@@ -612,6 +635,8 @@ class GtkPresenter : public Presenter {
     const double scale = std::max(1.0, double(backing->pixelsWide()) / std::max(1.0, w->frame().size.width));
     cairo_scale(cr, 1 / scale, 1 / scale);
     cairo_set_source_surface(cr, surface, 0, 0);
+    // The backing store's pixels are the device's: none is blended with its neighbour.
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
     return TRUE;

@@ -76,8 +76,9 @@ std::vector<Pixel> screenPixels(int x, int y, int width, int height) {
   if (!shot) return out;
   const int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
   const guchar* data = gdk_pixbuf_read_pixels(shot);
-  for (int row = 0; row < height; ++row)
-    for (int col = 0; col < width; ++col) {
+  const int rows = gdk_pixbuf_get_height(shot), cols = gdk_pixbuf_get_width(shot);
+  for (int row = 0; row < rows; ++row)
+    for (int col = 0; col < cols; ++col) {
       const guchar* p = data + row * stride + col * channels;
       out.push_back({p[0], p[1], p[2]});
     }

@@ -32,9 +32,10 @@ struct Pixel {
   std::uint8_t r = 0, g = 0, b = 0;
   bool operator==(const Pixel&) const = default;
 };
-// The pixel of the root window at (x, y).
+// The pixel of the root window at (x, y) (the first device pixel there).
 Pixel screenPixel(int x, int y);
-// Pixels of the root window's rectangle, row by row.
+// Pixels of the root window's rectangle (in GDK's units, which GDK_SCALE multiplies), row by
+// row, one per device pixel.
 std::vector<Pixel> screenPixels(int x, int y, int width, int height);
 
 namespace xtest {
