@@ -3,6 +3,8 @@
 # number is spread so that parallel test processes seldom race for the same one.
 export NO_AT_BRIDGE=1
 export GTK_IM_MODULE=gtk-im-context-simple
+# No session bus on the test display: settings stay in memory.
+export GSETTINGS_BACKEND=memory
 unset WAYLAND_DISPLAY
 # Full stacks, so that the suppressions can name the toolkit's own leaks.
 export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
