@@ -648,6 +648,14 @@ class GtkPresenter : public Presenter {
     auto w = windowOf(n);
     if (!w) return TRUE;
     const bool down = e->type == GDK_BUTTON_PRESS;
+    if (down && e->button == 1) {
+      // A press on the edge of a resizable window starts the system's resize.
+      if (auto edge = resizeEdge(*w, e->x, e->y)) {
+        gtk_window_begin_resize_drag(GTK_WINDOW(n->toplevel), *edge, static_cast<gint>(e->button),
+                                     static_cast<gint>(e->x_root), static_cast<gint>(e->y_root), e->time);
+        return TRUE;
+      }
+    }
     if (down) {
       gint interval = 400, distance = 5;
       g_object_get(gtk_settings_get_default(), "gtk-double-click-time", &interval,
@@ -682,6 +690,22 @@ class GtkPresenter : public Presenter {
                 type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0,
                 n->clickCount, down ? 1.0f : 0.0f));
     return TRUE;
+  }
+
+  static std::optional<GdkWindowEdge> resizeEdge(const Window& w, double x, double y) {
+    constexpr double kBand = 4;
+    if (!(w.styleMask() & ResizableWindowMask) || w.isInFullScreen()) return std::nullopt;
+    const double width = w.frame().size.width, height = w.frame().size.height;
+    const bool left = x < kBand, right = x >= width - kBand, top = y < kBand, bottom = y >= height - kBand;
+    if (top && left) return GDK_WINDOW_EDGE_NORTH_WEST;
+    if (top && right) return GDK_WINDOW_EDGE_NORTH_EAST;
+    if (bottom && left) return GDK_WINDOW_EDGE_SOUTH_WEST;
+    if (bottom && right) return GDK_WINDOW_EDGE_SOUTH_EAST;
+    if (left) return GDK_WINDOW_EDGE_WEST;
+    if (right) return GDK_WINDOW_EDGE_EAST;
+    if (top) return GDK_WINDOW_EDGE_NORTH;
+    if (bottom) return GDK_WINDOW_EDGE_SOUTH;
+    return std::nullopt;
   }
 
   static gboolean onMotion(GtkWidget*, GdkEventMotion* e, Native* n) {

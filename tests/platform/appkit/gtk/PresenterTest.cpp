@@ -179,3 +179,29 @@ TEST(GtkPresenterTest, GLibAndTheRunLoopShareOneLoopAndKeepTheirModes) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GtkPresenterTest, ADragOnTheRightEdgeResizesTheWindowAndTheFrameFollows) {
+  OnScreenApp app;
+  auto window = app.window(ak::MakeRect(100, 200, 400, 300));
+  ASSERT_TRUE(app.waitUntilShown(window));
+  const ak::Rect before = window->frame();
+  // The right edge is at X11 x = 499; the frame's top at y = 378.
+  xtest::moveTo(498, 550);
+  xtest::button(1, true);
+  for (int x = 510; x <= 560; x += 10) xtest::moveTo(x, 550);
+  xtest::button(1, false);
+  ASSERT_TRUE(app.settle([&] { return window->frame().size.width > before.size.width + 40; }))
+      << window->frame().size.width;
+  // Only the width changed, and what the window shows followed.
+  EXPECT_EQ(window->frame().origin.x, before.origin.x);
+  EXPECT_EQ(window->frame().size.height, before.size.height);
+  EXPECT_EQ(ak::MaxY(window->frame()), ak::MaxY(before));
+  EXPECT_TRUE(app.settle([&] {
+    auto backing = window->backingStore();
+    return backing && backing->pixelsWide() == static_cast<std::size_t>(window->frame().size.width);
+  }));
+}
+
+}  // namespace
