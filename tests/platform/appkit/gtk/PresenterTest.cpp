@@ -205,3 +205,21 @@ TEST(GtkPresenterTest, ADragOnTheRightEdgeResizesTheWindowAndTheFrameFollows) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(GtkPresenterTest, EventsForAWindowClosedMeanwhileAreDropped) {
+  OnScreenApp app;
+  Scene scene(app);
+  ASSERT_TRUE(app.waitUntilShown(scene.window));
+  xtest::click(150, 650);
+  // The system's events are queued, not yet sent, when the window closes.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return app.app()->queuedEventCount() >= 2; }, 30));
+  scene.window->close();
+  app.dispatchQueued();
+  EXPECT_TRUE(scene.red->downs.empty());
+  EXPECT_EQ(app.app()->queuedEventCount(), 0u);
+  EXPECT_EQ(ak::gtk::nativeWindow(*scene.window), nullptr);
+}
+
+}  // namespace
