@@ -1,13 +1,18 @@
-// Process entry. For now Pelorin reports its name and version from the bundle's Info.plist,
-// which the build installs beside the executable.
+// Process entry: checks the bundle's Info.plist (which the build installs beside the executable),
+// then runs the application, on screen through the GTK presenter when a display is there and
+// headless otherwise (or with --headless).
 #include <cstdio>
 
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeStreamResolver.h"
+#include "platform/appkit/Application.h"
+#include "platform/appkit/gtk/Presenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/Runtime.h"
 
 int main(int argc, char** argv) {
+  // The presenter is installed before anything of the application runs.
+  ak::gtk::installPresenter();
   ns::runtime::start();
   // Video records resolve their streams through the video service.
   StreamResolver::setSharedResolver(ns::make<YoutubeStreamResolver>());
@@ -18,6 +23,5 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pelorin: the Info.plist beside the executable is missing or incomplete\n");
     return 1;
   }
-  std::printf("%s %s\n", name.string().c_str(), version.string().c_str());
-  return 0;
+  return ak::ApplicationMain(argc, const_cast<const char**>(argv));
 }

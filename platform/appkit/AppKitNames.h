@@ -25,6 +25,10 @@ inline constexpr char WindowWillEnterFullScreenNotification[] = "NSWindowWillEnt
 inline constexpr char WindowDidEnterFullScreenNotification[] = "NSWindowDidEnterFullScreenNotification";
 inline constexpr char WindowWillExitFullScreenNotification[] = "NSWindowWillExitFullScreenNotification";
 inline constexpr char WindowDidExitFullScreenNotification[] = "NSWindowDidExitFullScreenNotification";
+inline constexpr char WindowDidChangeBackingPropertiesNotification[] =
+    "NSWindowDidChangeBackingPropertiesNotification";
+inline constexpr char ApplicationDidChangeScreenParametersNotification[] =
+    "NSApplicationDidChangeScreenParametersNotification";
 inline constexpr char WindowDidMiniaturizeNotification[] = "NSWindowDidMiniaturizeNotification";
 inline constexpr char WindowDidDeminiaturizeNotification[] = "NSWindowDidDeminiaturizeNotification";
 

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <cstdio>
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Nib.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/appkit/WindowController.h"
@@ -273,8 +275,9 @@ ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(Event
     if (ran) continue;
     // Nothing ran and nothing is queued. Headless nobody else will post: a wait without a real
     // limit (or on the virtual clock, which only a test moves) answers nil.
+    // On screen the system posts; the short waits also notice events posted by other threads.
     const bool distant = limit - ns::Clock::now() > 1e8;
-    if (distant || ns::Clock::isVirtual()) return nullptr;
+    if (!activePresenter() && (distant || ns::Clock::isVirtual())) return nullptr;
     loop->runMode_beforeDate(mode, ns::Clock::dateForTime(std::min(limit, ns::Clock::now() + 0.05)));
   }
 }
@@ -577,8 +580,14 @@ void Application::endSheet_returnCode(const ns::Ref<Window>& sheet, long returnC
 
 // ---- entry and version ----
 
-int ApplicationMain(int, const char**) {
+int ApplicationMain(int argc, const char** argv) {
   ns::runtime::start();
+  if (auto error = startPresenter(argc, argv)) {
+    std::string name = argc > 0 && argv[0] ? argv[0] : "pelorin";
+    if (auto slash = name.rfind('/'); slash != std::string::npos) name = name.substr(slash + 1);
+    std::fprintf(stderr, "%s: %s\n", name.c_str(), error->c_str());
+    return 1;
+  }
   auto bundle = ns::Bundle::mainBundle();
   std::string principal = "NSApplication";
   if (auto v = bundle->objectForInfoDictionaryKey("NSPrincipalClass"); v.isString())

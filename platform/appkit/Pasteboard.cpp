@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 #include "platform/net/URL.h"
 
@@ -141,11 +142,24 @@ ns::Ref<Pasteboard> Pasteboard::pasteboardWithUniqueName() {
   return board;
 }
 
+namespace {
+std::function<void(Pasteboard&)>& changeObserver() {
+  static ns::NoDestructor<std::function<void(Pasteboard&)>> observer;
+  return *observer;
+}
+}  // namespace
+
+void Pasteboard::setChangeObserver(std::function<void(Pasteboard&)> observer) {
+  changeObserver() = std::move(observer);
+}
+
 long Pasteboard::clearContents() {
   items_.clear();
   declared_.clear();
   owner_ = nullptr;
-  return ++changeCount_;
+  ++changeCount_;
+  if (auto& observer = changeObserver()) observer(*this);
+  return changeCount_;
 }
 
 long Pasteboard::declareTypes_owner(const std::vector<std::string>& types, const ns::Ref<ns::Object>& owner) {
@@ -160,6 +174,7 @@ long Pasteboard::addTypes_owner(const std::vector<std::string>& types, const ns:
       declared_.push_back(key);
   }
   if (owner) owner_ = owner;
+  if (auto& observer = changeObserver()) observer(*this);
   return changeCount_;
 }
 

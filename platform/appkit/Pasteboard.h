@@ -3,6 +3,7 @@
 // holding data, a string or a property list per type. The change count grows with every new
 // owner or cleared contents. The on-screen presenter bridges the general and drag boards to
 // the desktop's clipboard and drag and drop.
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,6 +80,10 @@ class Pasteboard : public ns::Object {
   bool writeObjects(const std::vector<ns::Value>& objects);
   bool writeItems(const std::vector<ns::Ref<PasteboardItem>>& items);
   const std::vector<ns::Ref<PasteboardItem>>& pasteboardItems() const { return items_; }
+
+  // Told after each change of any board's contents (the presenter mirrors the general board
+  // on the desktop's clipboard). Main thread.
+  static void setChangeObserver(std::function<void(Pasteboard&)> observer);
 
  private:
   PasteboardItem& firstItem();

@@ -6,6 +6,7 @@
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Font.h"
 #include "platform/appkit/GraphicsContext.h"
+#include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Str.h"
 #include "platform/runtime/ClassBuilder.h"
@@ -251,6 +252,13 @@ void TextView::deleteForward(const ns::Ref<ns::Object>&) {
   changed();
 }
 
+void TextView::paste(const ns::Ref<ns::Object>&) {
+  auto board = Pasteboard::generalPasteboard();
+  auto text = board->stringForType(PasteboardTypeString);
+  if (!text) text = board->stringForType(PasteboardTypeURL);
+  if (text && !text->empty()) insertText(*text);
+}
+
 void TextView::selectAll(const ns::Ref<ns::Object>&) {
   setSelectedRange({0, length()});
 }
@@ -334,6 +342,7 @@ PL_CLASS_NAMED(ak::TextView, "NSTextView", ak::View) {
   cls.method<&ak::TextView::deleteBackward>("deleteBackward:");
   cls.method<&ak::TextView::deleteForward>("deleteForward:");
   cls.method<&ak::TextView::selectAll>("selectAll:");
+  cls.method<&ak::TextView::paste>("paste:");
   cls.method<&ak::TextView::insertNewline>("insertNewline:");
   cls.method<&ak::TextView::insertTab>("insertTab:");
   cls.method<&ak::TextView::insertBacktab>("insertBacktab:");

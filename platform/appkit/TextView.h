@@ -105,6 +105,8 @@ class TextView : public View {
   void deleteBackward(const ns::Ref<ns::Object>& sender);
   void deleteForward(const ns::Ref<ns::Object>& sender);
   void selectAll(const ns::Ref<ns::Object>& sender);
+  // Inserts the general pasteboard's text (or URL).
+  void paste(const ns::Ref<ns::Object>& sender);
   void insertNewline(const ns::Ref<ns::Object>& sender);
   void insertTab(const ns::Ref<ns::Object>& sender);
   void insertBacktab(const ns::Ref<ns::Object>& sender);

@@ -16,6 +16,7 @@
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
@@ -281,6 +282,7 @@ void Window::setFrameInternal(const Rect& frame, bool display, bool) {
   }
   if (dx != 0 || dy != 0) postNotification(WindowDidMoveNotification);
   if (!(f.size == old.size)) postNotification(WindowDidResizeNotification);
+  if (auto presenter = activePresenter(); presenter && visible_) presenter->windowFrameChanged(*this);
   if (display && visible_) displayIfNeeded();
 }
 
@@ -338,9 +340,22 @@ void Window::setCollectionBehavior(unsigned long behavior) {
   relayoutThemeFrame();
 }
 
+void Window::setBackingScaleFactorInternal(double scale) {
+  if (!std::isfinite(scale) || scale < 1 || scale > 8 || scale == backingScale_) return;
+  auto keep = self<Window>();
+  {
+    std::lock_guard lock(drawMutex_);
+    backingScale_ = scale;
+  }
+  invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
+  postNotification(WindowDidChangeBackingPropertiesNotification);
+  if (visible_) displayIfNeeded();
+}
+
 void Window::setAlphaValue(double alpha) {
   if (!std::isfinite(alpha)) return;
   alpha_ = std::clamp(alpha, 0.0, 1.0);
+  if (auto presenter = activePresenter()) presenter->windowPropertiesChanged(*this);
 }
 
 void Window::setBackgroundColor(const ns::Ref<Color>& color) {
@@ -403,6 +418,7 @@ void Window::relayoutThemeFrame() {
 
 void Window::setTitle(const std::string& title) {
   title_ = title;
+  if (auto presenter = activePresenter()) presenter->windowPropertiesChanged(*this);
   invalidateRect(MakeRect(0, frame_.size.height - metrics::kTitleBarHeight, frame_.size.width,
                           metrics::kTitleBarHeight));
 }
@@ -473,9 +489,10 @@ void Window::orderIn() {
   closed_ = false;
   visible_ = true;
   Application::sharedApplication()->windowOrderedIn(self<Window>());
+  invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
+  if (auto presenter = activePresenter()) presenter->windowOrderedIn(self<Window>());
   for (const auto& child : childWindows()) child->orderFront(nullptr);
   if (themeFrame_) themeFrame_->markTrackingAreasNeedUpdate();
-  invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
 }
 
 void Window::makeKeyAndOrderFront(const ns::Ref<ns::Object>&) {
@@ -495,6 +512,7 @@ void Window::orderOut(const ns::Ref<ns::Object>&) {
   visible_ = false;
   for (const auto& child : childWindows()) child->orderOut(nullptr);
   Application::sharedApplication()->windowOrderedOut(this);
+  if (auto presenter = activePresenter()) presenter->windowOrderedOut(*this);
 }
 
 void Window::close() {
@@ -507,6 +525,7 @@ void Window::close() {
   closed_ = true;
   mouseDownView_ = nullptr;
   rightMouseDownView_ = nullptr;
+  if (auto presenter = activePresenter()) presenter->windowClosed(*this);
   Application::sharedApplication()->windowClosed(this);
 }
 
@@ -525,16 +544,19 @@ void Window::performClose(const ns::Ref<ns::Object>& sender) {
 void Window::miniaturize(const ns::Ref<ns::Object>&) {
   if (miniaturized_) return;
   miniaturized_ = true;
+  if (auto presenter = activePresenter()) presenter->windowMiniaturized(*this, true);
   postNotification(WindowDidMiniaturizeNotification);
 }
 
 void Window::deminiaturize(const ns::Ref<ns::Object>&) {
   if (!miniaturized_) return;
   miniaturized_ = false;
+  if (auto presenter = activePresenter()) presenter->windowMiniaturized(*this, false);
   postNotification(WindowDidDeminiaturizeNotification);
 }
 
 void Window::zoom(const ns::Ref<ns::Object>&) {
+  if (auto presenter = activePresenter(); presenter && visible_ && presenter->zoomWindow(*this)) return;
   setFrame_display(screen()->visibleFrame(), true);
 }
 
@@ -852,6 +874,25 @@ void Window::updateCursor(const Point& location) {
 
 void Window::toggleFullScreen(const ns::Ref<ns::Object>&) {
   auto keep = self<Window>();
+  if (fullScreenPending_) return;
+  if (auto presenter = activePresenter(); presenter && visible_) {
+    // On screen the system sets the frame; the did notification waits for its answer.
+    const bool entering = !isInFullScreen();
+    postNotification(entering ? WindowWillEnterFullScreenNotification : WindowWillExitFullScreenNotification);
+    if (entering) {
+      frameBeforeFullScreen_ = frame_;
+      styleBeforeFullScreen_ = styleMask_;
+      setStyleMask(styleMask_ | FullScreenWindowMask);
+    } else {
+      setStyleMask(styleBeforeFullScreen_ & ~static_cast<unsigned long>(FullScreenWindowMask));
+    }
+    fullScreenPending_ = true;
+    if (presenter->setWindowFullScreen(*this, entering)) return;
+    fullScreenPending_ = false;
+    setFrame_display(entering ? screen()->frame() : frameBeforeFullScreen_, true);
+    postNotification(entering ? WindowDidEnterFullScreenNotification : WindowDidExitFullScreenNotification);
+    return;
+  }
   if (!isInFullScreen()) {
     postNotification(WindowWillEnterFullScreenNotification);
     frameBeforeFullScreen_ = frame_;
@@ -862,6 +903,18 @@ void Window::toggleFullScreen(const ns::Ref<ns::Object>&) {
   } else {
     postNotification(WindowWillExitFullScreenNotification);
     setStyleMask(styleBeforeFullScreen_ & ~static_cast<unsigned long>(FullScreenWindowMask));
+    setFrame_display(frameBeforeFullScreen_, true);
+    postNotification(WindowDidExitFullScreenNotification);
+  }
+}
+
+void Window::finishFullScreenTransition() {
+  if (!fullScreenPending_) return;
+  auto keep = self<Window>();
+  fullScreenPending_ = false;
+  if (isInFullScreen()) {
+    postNotification(WindowDidEnterFullScreenNotification);
+  } else {
     setFrame_display(frameBeforeFullScreen_, true);
     postNotification(WindowDidExitFullScreenNotification);
   }

@@ -100,7 +100,11 @@ class Window : public Responder {
   // Where the mouse was at the last mouse event this window saw (base coordinates).
   Point mouseLocationOutsideOfEventStream() const { return mouseLocation_; }
   ns::Ref<Screen> screen() const;
-  double backingScaleFactor() const { return 1.0; }
+  // Device pixels per point of the backing store (the display's scale on screen, 1 headless).
+  double backingScaleFactor() const { return backingScale_; }
+  // The presenter: the window now shows at `scale`; the backing store follows, with the
+  // did-change-backing-properties notification.
+  void setBackingScaleFactorInternal(double scale);
   Size minSize() const { return minSize_; }
   void setMinSize(const Size& size) { minSize_ = size; }
 
@@ -199,6 +203,10 @@ class Window : public Responder {
   // ---- full screen ----
   virtual void toggleFullScreen(const ns::Ref<ns::Object>& sender);
   bool isInFullScreen() const { return (styleMask_ & FullScreenWindowMask) != 0; }
+  // The presenter: the system confirmed (or gave up waiting for) the change toggleFullScreen
+  // asked for; posts the did notification, and on leaving restores the frame.
+  void finishFullScreenTransition();
+  bool isFullScreenTransitionPending() const { return fullScreenPending_; }
 
   // ---- children, sheets and parents ----
   void addChildWindow_ordered(const ns::Ref<Window>& child, WindowOrderingMode place);
@@ -283,7 +291,9 @@ class Window : public Responder {
   bool inLiveResize_ = false;
   bool trackingAreasDirty_ = true;
   bool releasedWhenClosed_ = true;
+  bool fullScreenPending_ = false;
   double alpha_ = 1;
+  double backingScale_ = 1;
   ns::Ref<Color> backgroundColor_;
   Rect dirty_;
   bool cursorRectsValid_ = false;

@@ -10,6 +10,7 @@
 #include "platform/appkit/Color.h"
 #include "platform/appkit/DrawingInternal.h"
 #include "platform/appkit/Layer.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/Shadow.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
@@ -64,10 +65,13 @@ void Window::setViewsNeedDisplay(bool needs) {
 }
 
 void Window::ensureBacking() {
-  const auto w = std::size_t(std::max(1.0, std::ceil(frame_.size.width)));
-  const auto h = std::size_t(std::max(1.0, std::ceil(frame_.size.height)));
+  const auto w = std::size_t(std::max(1.0, std::ceil(frame_.size.width * backingScale_)));
+  const auto h = std::size_t(std::max(1.0, std::ceil(frame_.size.height * backingScale_)));
   if (backing_ && backing_->pixelsWide() == w && backing_->pixelsHigh() == h) return;
   backing_ = ns::make<BitmapImageRep>(w, h, true);
+  // Its size in points is the window's: drawing in points lands on scaled pixels.
+  backing_->setSize(
+      MakeSize(std::max(1.0, std::ceil(frame_.size.width)), std::max(1.0, std::ceil(frame_.size.height))));
   context_ = GraphicsContext::graphicsContextWithBitmapImageRep(backing_);
   dirty_ = MakeRect(0, 0, frame_.size.width, frame_.size.height);
 }
@@ -114,6 +118,7 @@ void Window::drawDirty() {
   ctx.restoreGState();
   ctx.flushGraphics();
   GraphicsContext::setCurrentContext(previous);
+  if (auto presenter = activePresenter()) presenter->windowDrew(*this, dirty);
 }
 
 void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent,

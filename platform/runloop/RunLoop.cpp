@@ -96,6 +96,7 @@ struct RunLoop::Impl : Clock::Observer {
   DescriptorId nextFdId = 1;
   std::vector<std::string> modeStack;
   std::atomic<bool> stopped{false};
+  std::shared_ptr<PollParticipant> participant;
 
   void clockAdvanced(TimeInterval) override { wake(); }
 
@@ -257,6 +258,7 @@ struct RunLoop::Impl : Clock::Observer {
 
   bool hasInputs(const std::string& mode) {
     std::lock_guard lock(m);
+    if (participant) return true;
     pruneTimersLocked();
     for (auto& e : timers)
       if (matches(e.modes, mode)) return true;
@@ -275,13 +277,22 @@ struct RunLoop::Impl : Clock::Observer {
     std::vector<pollfd> pfds;
     std::vector<DescriptorId> ids;
     pfds.push_back({wakeFd, POLLIN, 0});
+    std::shared_ptr<PollParticipant> guest;
     {
       std::lock_guard lock(m);
+      guest = participant;
       for (auto& e : fds) {
         if (!matches(e.modes, mode) || e.events == 0) continue;
         pfds.push_back({e.fd, e.events, 0});
         ids.push_back(e.id);
       }
+    }
+    // The participant's descriptors follow the loop's own; its wait limit shortens ours.
+    std::vector<PollDescriptor> guestFds;
+    const std::size_t guestStart = pfds.size();
+    if (guest) {
+      timeoutSeconds = std::min(timeoutSeconds, guest->prepare(guestFds));
+      for (auto& d : guestFds) pfds.push_back({d.fd, d.events, 0});
     }
     timespec ts{};
     timespec* tsp = nullptr;
@@ -292,10 +303,15 @@ struct RunLoop::Impl : Clock::Observer {
       tsp = &ts;
     }
     int n = ::ppoll(pfds.data(), pfds.size(), tsp, nullptr);
-    if (n <= 0) return false;
-    if (pfds[0].revents) drainWake();
     bool handled = false;
-    for (std::size_t i = 1; i < pfds.size(); ++i) {
+    if (guest) {
+      for (std::size_t i = 0; i < guestFds.size(); ++i)
+        guestFds[i].revents = n > 0 ? pfds[guestStart + i].revents : 0;
+      handled = guest->dispatch(guestFds);
+    }
+    if (n <= 0) return handled;
+    if (pfds[0].revents) drainWake();
+    for (std::size_t i = 1; i < guestStart; ++i) {
       if (!pfds[i].revents) continue;
       std::shared_ptr<DescriptorCallback> cb;
       {
@@ -521,6 +537,21 @@ void RunLoop::removeDescriptor(DescriptorId id) {
       }
   }
   impl_->wake();
+}
+
+void RunLoop::setPollParticipant(std::shared_ptr<PollParticipant> participant) {
+  std::shared_ptr<PollParticipant> old;
+  {
+    std::lock_guard lock(impl_->m);
+    old = std::move(impl_->participant);
+    impl_->participant = std::move(participant);
+  }
+  impl_->wake();
+}
+
+std::shared_ptr<PollParticipant> RunLoop::pollParticipant() const {
+  std::lock_guard lock(impl_->m);
+  return impl_->participant;
 }
 
 void RunLoop::perform(PerformRequest request, TimeInterval delay, const std::vector<std::string>& modes,

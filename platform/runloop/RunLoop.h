@@ -23,6 +23,26 @@ namespace ns {
 class Timer;
 class RunLoopSource;
 
+// One descriptor of a poll participant's wait (the layout of struct pollfd).
+struct PollDescriptor {
+  int fd;
+  short events;
+  short revents;
+};
+
+// Another event loop that shares the main run loop's wait, e.g. a toolkit's main context. Each
+// wait of the loop, in every mode, asks `prepare` for the descriptors to watch and the longest
+// wait it allows, polls them together with the loop's own, then hands them to `dispatch` with
+// their ready bits. Every prepare is followed by exactly one dispatch.
+class PollParticipant {
+ public:
+  virtual ~PollParticipant() = default;
+  // Replaces `descriptors`; answers the longest wait in seconds (0: ready now, infinity: none).
+  virtual double prepare(std::vector<PollDescriptor>& descriptors) = 0;
+  // Answers whether it handled anything.
+  virtual bool dispatch(std::vector<PollDescriptor>& descriptors) = 0;
+};
+
 extern const std::string& DefaultRunLoopMode;
 extern const std::string& EventTrackingRunLoopMode;
 extern const std::string& ModalPanelRunLoopMode;
@@ -68,6 +88,11 @@ class RunLoop : public Object {
   // Removes the source from every mode; its callback never runs afterwards (also safe to call
   // from inside the callback).
   void removeDescriptor(DescriptorId id);
+
+  // The one poll participant (nullptr removes it). It joins the waits of every mode and counts
+  // as an input, so a pass with nothing else registered still waits for it.
+  void setPollParticipant(std::shared_ptr<PollParticipant> participant);
+  std::shared_ptr<PollParticipant> pollParticipant() const;
 
   // Perform requests run on a later pass, never inside the call that queued them. Thread-safe:
   // any thread may queue onto any run loop.

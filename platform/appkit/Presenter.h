@@ -1,0 +1,53 @@
+#pragma once
+// What shows the windows on a real display. Headless there is none and windows live only in
+// their backing stores; an on-screen presenter (installed before ApplicationMain runs) follows
+// each window through these hooks and feeds the system's events back as ak::Events.
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "platform/appkit/Geometry.h"
+#include "platform/core/Object.h"
+
+namespace ak {
+
+class Window;
+
+class Presenter {
+ public:
+  virtual ~Presenter() = default;
+  virtual void windowOrderedIn(const ns::Ref<Window>& window) {}
+  virtual void windowOrderedOut(Window& window) {}
+  virtual void windowClosed(Window& window) {}
+  // The frame changed (not by the presenter itself reporting what the system set).
+  virtual void windowFrameChanged(Window& window) {}
+  // A display pass drew `dirty` (base coordinates) into the backing store; possibly on a
+  // drawing thread.
+  virtual void windowDrew(Window& window, const Rect& dirty) {}
+  // Title, level, alpha, shadow or opacity changed.
+  virtual void windowPropertiesChanged(Window& window) {}
+  virtual void windowMiniaturized(Window& window, bool miniaturized) {}
+  // Answers true when the system zooms the window (it reports the frame it gives).
+  virtual bool zoomWindow(Window& window) { return false; }
+  // Answers true when the system takes the window in or out of full screen; it calls
+  // Window::finishFullScreenTransition once the change is confirmed.
+  virtual bool setWindowFullScreen(Window& window, bool fullScreen) { return false; }
+};
+
+// The active presenter, nullptr headless.
+Presenter* activePresenter();
+void setActivePresenter(std::shared_ptr<Presenter> presenter);
+
+// The presenter registry ApplicationMain asks. The starter opens the display and makes its
+// presenter active; it answers an error line when the display cannot be opened.
+using PresenterStarter = std::function<std::optional<std::string>(int argc, const char** argv)>;
+void registerPresenterStarter(PresenterStarter starter);
+// Whether a run with these arguments and this environment wants a display: not with
+// "--headless", nor when neither DISPLAY nor WAYLAND_DISPLAY is set.
+bool wantsDisplay(int argc, const char** argv);
+// Starts the registered presenter when a display is wanted; answers the error line of a
+// display that could not be opened.
+std::optional<std::string> startPresenter(int argc, const char** argv);
+
+}  // namespace ak

@@ -1,0 +1,13 @@
+#!/bin/sh
+# Runs one test process on its own virtual display (1440x900x24, black root). The first display
+# number is spread so that parallel test processes seldom race for the same one.
+export NO_AT_BRIDGE=1
+export GTK_IM_MODULE=gtk-im-context-simple
+# No session bus on the test display: settings stay in memory.
+export GSETTINGS_BACKEND=memory
+unset WAYLAND_DISPLAY
+# Full stacks, so that the suppressions can name the toolkit's own leaks.
+export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
+export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp"
+n=$(( ($$ % 400) + 100 ))
+exec xvfb-run -a -n "$n" -s "-screen 0 1440x900x24 -br -nolisten tcp" "$@"
