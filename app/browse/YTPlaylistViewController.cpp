@@ -318,12 +318,16 @@ void YTPlaylistViewController::tableViewSelectionDidChange(const ns::Ref<ns::Obj
   } else if (requestType_ == "search_channel") {
     ns::Log("channel select idx = %ld", row);
     ns::Log("e = %@", entry->description());
-    const std::string& channel = entry->videoChannelId();
+    // Rows made from channel search results carry the channel in `channelid` and its title
+    // as the row's title.
+    const std::string& channel =
+        entry->videoChannelId().empty() ? entry->channelid() : entry->videoChannelId();
+    const std::string& title = entry->author().empty() ? entry->title() : entry->author();
     // A channel id too short to hold the two-letter prefix names no uploads list.
     if (channel.size() >= 2) {
       std::string uploads = "UU" + channel.substr(2);
       ns::Log("videoChannelId = %@", uploads);
-      pushOnLeftPane(getPlaylistViewController(entry->author(), "subscriptions", uploads));
+      pushOnLeftPane(getPlaylistViewController(title, "subscriptions", uploads));
     }
     table->deselectAll(nullptr);
   }
