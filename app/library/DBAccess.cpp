@@ -262,7 +262,7 @@ void DBAccess::deleteBookmark_startPos_endPos(const std::string& videoId, float 
 }
 
 void DBAccess::addBookmark_startPos_endPos_comment(const std::string& videoId, float pos1, float pos2,
-                                                   const std::string& comment) {
+                                                   const std::optional<std::string>& comment) {
   write(*_db, "UPDATE bookmark SET comment=? WHERE trackid=? AND pos1=? AND pos2=?;", comment, videoId, pos1,
         pos2);
   postNotification(kVideoInfoChangedNotification);

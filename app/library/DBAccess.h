@@ -69,10 +69,14 @@ class DBAccess : public ns::Object {
   void addBookmark_startPos_endPos_startEnd(const std::string& videoId, float pos1, float pos2,
                                             const std::string& startEnd);
   void deleteBookmark_startPos_endPos(const std::string& videoId, float pos1, float pos2);
+  // A nil comment stores NULL (no comment).
   void addBookmark_startPos_endPos_comment(const std::string& videoId, float pos1, float pos2,
-                                           const std::string& comment);
+                                           const std::optional<std::string>& comment);
   std::vector<BookmarkRow> getBookmarks(const std::string& videoId);
   int getBookmarkCount(const std::string& videoId);
+  // Every bookmark of the library as the bookmarks document (BookmarkCommands.h), ordered by
+  // video id and then by pos1.
+  std::string getAllBookmarksAsJson();
 
   // ---- downloaded paths ----
   void saveDownloadedVideoFilePath_forId(const std::optional<std::string>& path, const std::string& videoId);

@@ -3,8 +3,13 @@
 // ranges of a 100 MB file on one connection and the whole file (libcurl: MB/s), with each
 // server's CPU seconds for each load read from /proc. Both serve the same folder on 127.0.0.1;
 // nginx runs as one process (one worker) with sendfile on. The embedded server runs in a child
-// process of this driver so that its CPU time is its own. A driver, not a test: run it by hand
-// on a quiet machine, with nginx and wrk installed (Debian packages nginx-light and wrk).
+// process of this driver so that its CPU time is its own. The ranges and whole files run in
+// rounds that alternate between the two servers, so that a change in the machine's load falls on
+// both; each round's ratio is kept and their spread printed. Over loopback the kernel charges the
+// receiving side's TCP work to whichever side happens to run it, so the client's CPU (this
+// driver's thread running libcurl) is printed too: the sum is the work one megabyte costs.
+// A driver, not a test: run it by hand on a quiet machine, with nginx and wrk installed (Debian
+// packages nginx-light and wrk).
 //
 //   build/release/bench/http_server_bench [seconds per wrk run, default 5]
 #include <curl/curl.h>
@@ -12,10 +17,12 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +46,7 @@ constexpr std::size_t kFileSize = 100 * 1000 * 1000;
 constexpr std::size_t kRangeSize = 1000 * 1000;
 constexpr int kRangeRequests = 200;
 constexpr int kWholeFileRuns = 5;
+constexpr int kRounds = 5;
 
 // The child's side: serve `root` until stdin closes, after printing the port.
 int serve(const std::string& root) {
@@ -89,6 +97,14 @@ double cpuSeconds(pid_t pid) {
   return total;
 }
 
+// CPU seconds of the calling thread so far: the client's side of the libcurl loads.
+double threadCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_THREAD, &usage);
+  auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
 std::string run(const std::vector<std::string>& args) {
   int out[2];
   if (::pipe2(out, O_CLOEXEC) != 0) return {};
@@ -130,15 +146,33 @@ double wrkValue(const std::string& output, const std::string& label) {
   return value;
 }
 
+// Bytes, time and CPU of a transfer load, added up over rounds.
+struct Transfer {
+  double megabytes = 0;
+  double seconds = 0;
+  double serverCpu = 0;
+  double clientCpu = 0;
+  bool ok = true;
+
+  double rate() const { return seconds > 0 ? megabytes / seconds : 0; }
+  double serverCpuPerMB() const { return megabytes > 0 ? serverCpu / megabytes : 0; }
+  double totalCpuPerMB() const { return megabytes > 0 ? (serverCpu + clientCpu) / megabytes : 0; }
+  void add(const Transfer& t) {
+    megabytes += t.megabytes;
+    seconds += t.seconds;
+    serverCpu += t.serverCpu;
+    clientCpu += t.clientCpu;
+    ok = ok && t.ok;
+  }
+};
+
 struct Figures {
   double smallRequestsPerSecond = 0;
   double smallMedianSeconds = 0;
   double smallCpuPerRequest = 0;
   long smallErrors = 0;
-  double rangesMBps = 0;
-  double rangesCpuPerMB = 0;
-  double wholeMBps = 0;
-  double wholeCpuPerMB = 0;
+  Transfer ranges;
+  Transfer whole;
   bool ok = false;
 };
 
@@ -147,22 +181,24 @@ size_t countBytes(char*, size_t size, size_t count, void* total) {
   return size * count;
 }
 
-bool fetch(CURL* curl, const std::string& range, std::size_t* total) {
+bool fetch(CURL* curl, const std::string& range) {
   curl_easy_setopt(curl, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());
   return curl_easy_perform(curl) == CURLE_OK;
 }
 
-Figures measure(std::uint16_t port, pid_t serverPid, int seconds) {
+Figures measureSmall(std::uint16_t port, pid_t serverPid, int seconds) {
   Figures f;
   std::string base = "http://127.0.0.1:" + std::to_string(port);
-
   double cpu = cpuSeconds(serverPid);
   std::string output =
       run({"wrk", "-t1", "-c16", "-d" + std::to_string(seconds) + "s", "--latency", base + "/small.bin"});
   double smallCpu = cpuSeconds(serverPid) - cpu;
   f.smallRequestsPerSecond = wrkValue(output, "Requests/sec:");
-  f.smallMedianSeconds = wrkValue(output, "50%");
-  double requests = wrkValue(output, "Latency Distribution") < 0 ? 0 : 0;
+  // The median from the latency distribution (a deviation column above it may also read "..50%").
+  auto distribution = output.find("Latency Distribution");
+  f.smallMedianSeconds =
+      distribution == std::string::npos ? -1 : wrkValue(output.substr(distribution), "50%");
+  double requests = 0;
   {
     auto at = output.find(" requests in ");
     if (at != std::string::npos) {
@@ -173,45 +209,69 @@ Figures measure(std::uint16_t port, pid_t serverPid, int seconds) {
   f.smallCpuPerRequest = requests > 0 ? smallCpu / requests : 0;
   double non2xx = wrkValue(output, "Non-2xx or 3xx responses:");
   f.smallErrors = non2xx > 0 ? static_cast<long>(non2xx) : 0;
-  if (f.smallRequestsPerSecond <= 0) {
-    std::fprintf(stderr, "wrk gave no figures:\n%s\n", output.c_str());
-    return f;
-  }
-
-  CURL* curl = curl_easy_init();
-  std::string url = base + "/big.bin";
-  std::size_t total = 0;
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, countBytes);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &total);
-  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-
-  std::mt19937_64 random(42);
-  std::uniform_int_distribution<std::size_t> offsets(0, kFileSize - kRangeSize);
-  cpu = cpuSeconds(serverPid);
-  auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kRangeRequests; ++i) {
-    std::size_t from = offsets(random);
-    if (!fetch(curl, std::to_string(from) + "-" + std::to_string(from + kRangeSize - 1), &total)) break;
-  }
-  double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  double megabytes = static_cast<double>(total) / 1e6;
-  f.rangesMBps = megabytes / elapsed;
-  f.rangesCpuPerMB = (cpuSeconds(serverPid) - cpu) / megabytes;
-  bool rangesOk = total == kRangeSize * kRangeRequests;
-
-  total = 0;
-  cpu = cpuSeconds(serverPid);
-  start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kWholeFileRuns; ++i)
-    if (!fetch(curl, "", &total)) break;
-  elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  megabytes = static_cast<double>(total) / 1e6;
-  f.wholeMBps = megabytes / elapsed;
-  f.wholeCpuPerMB = (cpuSeconds(serverPid) - cpu) / megabytes;
-  curl_easy_cleanup(curl);
-  f.ok = rangesOk && total == kFileSize * kWholeFileRuns && f.smallErrors == 0;
+  if (f.smallRequestsPerSecond <= 0) std::fprintf(stderr, "wrk gave no figures:\n%s\n", output.c_str());
+  f.ok = f.smallRequestsPerSecond > 0 && f.smallErrors == 0;
   return f;
+}
+
+// One client connection to a server, kept alive across the rounds.
+class Client {
+ public:
+  Client(std::uint16_t port, pid_t serverPid) : serverPid_(serverPid), curl_(curl_easy_init()) {
+    url_ = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
+    curl_easy_setopt(curl_, CURLOPT_URL, url_.c_str());
+    curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, countBytes);
+    curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &total_);
+    curl_easy_setopt(curl_, CURLOPT_NOPROXY, "*");
+  }
+  ~Client() { curl_easy_cleanup(curl_); }
+  Client(const Client&) = delete;
+  Client& operator=(const Client&) = delete;
+
+  // `count` random 1 MB ranges (the same offsets for both servers, from the same seed).
+  Transfer ranges(std::mt19937_64& random, int count) {
+    std::uniform_int_distribution<std::size_t> offsets(0, kFileSize - kRangeSize);
+    return timed(static_cast<std::size_t>(count) * kRangeSize, [&] {
+      for (int i = 0; i < count; ++i) {
+        std::size_t from = offsets(random);
+        if (!fetch(curl_, std::to_string(from) + "-" + std::to_string(from + kRangeSize - 1))) return;
+      }
+    });
+  }
+  Transfer wholeFile() {
+    return timed(kFileSize, [&] { fetch(curl_, ""); });
+  }
+
+ private:
+  template <class Body>
+  Transfer timed(std::size_t expected, Body body) {
+    total_ = 0;
+    double serverCpu = cpuSeconds(serverPid_);
+    double clientCpu = threadCpuSeconds();
+    auto start = std::chrono::steady_clock::now();
+    body();
+    Transfer t;
+    t.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    t.clientCpu = threadCpuSeconds() - clientCpu;
+    t.serverCpu = cpuSeconds(serverPid_) - serverCpu;
+    t.megabytes = static_cast<double>(total_) / 1e6;
+    t.ok = total_ == expected;
+    return t;
+  }
+
+  pid_t serverPid_;
+  CURL* curl_;
+  std::string url_;
+  std::size_t total_ = 0;
+};
+
+// The ratio of each round (ours / theirs for rates, theirs / ours for CPU), as "min-max".
+std::string spread(const std::vector<double>& ratios) {
+  if (ratios.empty()) return "";
+  auto [lo, hi] = std::minmax_element(ratios.begin(), ratios.end());
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f-%.2f", *lo, *hi);
+  return text;
 }
 
 // Starts nginx as one process on `port` over `root`; answers its process id, or -1.
@@ -289,9 +349,10 @@ bool waitUntilServing(std::uint16_t port) {
   return ok;
 }
 
-void printRow(const char* load, double ours, double theirs, const char* unit, bool higherIsBetter) {
+void printRow(const char* load, double ours, double theirs, const char* unit, bool higherIsBetter,
+              const std::string& rounds = "") {
   double ratio = higherIsBetter ? ours / theirs : theirs / ours;
-  std::printf("%-34s %12.3f %12.3f  %-10s %6.2f\n", load, ours, theirs, unit, ratio);
+  std::printf("%-34s %12.3f %12.3f  %-10s %6.2f  %s\n", load, ours, theirs, unit, ratio, rounds.c_str());
 }
 
 }  // namespace
@@ -324,19 +385,54 @@ int main(int argc, char** argv) {
   pid_t nginxPid = startNginx(work, root, nginxPort);
   int status = 1;
   if (ourPid > 0 && nginxPid > 0 && waitUntilServing(ourPort) && waitUntilServing(nginxPort)) {
-    Figures ours = measure(ourPort, ourPid, seconds);
-    Figures theirs = measure(nginxPort, nginxPid, seconds);
-    std::printf("%-34s %12s %12s  %-10s %6s\n", "load", "Pelorin", "nginx", "unit", "ratio");
+    Figures ours = measureSmall(ourPort, ourPid, seconds);
+    Figures theirs = measureSmall(nginxPort, nginxPid, seconds);
+    std::vector<double> rangeRates, rangeCpu, wholeRates, wholeCpu, wholeTotalCpu;
+    {
+      Client ourClient(ourPort, ourPid);
+      Client theirClient(nginxPort, nginxPid);
+      for (int round = 0; round < kRounds; ++round) {
+        std::mt19937_64 ourRandom(42 + round), theirRandom(42 + round);
+        Transfer a = ourClient.ranges(ourRandom, kRangeRequests / kRounds);
+        Transfer b = theirClient.ranges(theirRandom, kRangeRequests / kRounds);
+        ours.ranges.add(a);
+        theirs.ranges.add(b);
+        rangeRates.push_back(a.rate() / b.rate());
+        rangeCpu.push_back(b.serverCpuPerMB() / a.serverCpuPerMB());
+        for (int run = 0; run < kWholeFileRuns / kRounds; ++run) {
+          a = ourClient.wholeFile();
+          b = theirClient.wholeFile();
+          ours.whole.add(a);
+          theirs.whole.add(b);
+          wholeRates.push_back(a.rate() / b.rate());
+          wholeCpu.push_back(b.serverCpuPerMB() / a.serverCpuPerMB());
+          wholeTotalCpu.push_back(b.totalCpuPerMB() / a.totalCpuPerMB());
+        }
+      }
+    }
+    ours.ok = ours.ok && ours.ranges.ok && ours.whole.ok;
+    theirs.ok = theirs.ok && theirs.ranges.ok && theirs.whole.ok;
+    std::printf("%-34s %12s %12s  %-10s %6s  %s\n", "load", "Pelorin", "nginx", "unit", "ratio", "rounds");
     printRow("4 KB GETs, 16 connections", ours.smallRequestsPerSecond, theirs.smallRequestsPerSecond, "req/s",
              true);
     printRow("  median latency", ours.smallMedianSeconds * 1e3, theirs.smallMedianSeconds * 1e3, "ms", false);
     printRow("  server CPU per request", ours.smallCpuPerRequest * 1e6, theirs.smallCpuPerRequest * 1e6, "us",
              false);
-    printRow("200 random 1 MB ranges", ours.rangesMBps, theirs.rangesMBps, "MB/s", true);
-    printRow("  server CPU per MB", ours.rangesCpuPerMB * 1e3, theirs.rangesCpuPerMB * 1e3, "ms", false);
-    printRow("whole 100 MB file", ours.wholeMBps, theirs.wholeMBps, "MB/s", true);
-    printRow("  server CPU per MB", ours.wholeCpuPerMB * 1e3, theirs.wholeCpuPerMB * 1e3, "ms", false);
-    std::printf("(ratio: Pelorin / nginx for rates, nginx / Pelorin for times; above 1 is Pelorin ahead)\n");
+    printRow("200 random 1 MB ranges", ours.ranges.rate(), theirs.ranges.rate(), "MB/s", true,
+             spread(rangeRates));
+    printRow("  server CPU per MB", ours.ranges.serverCpuPerMB() * 1e3, theirs.ranges.serverCpuPerMB() * 1e3,
+             "ms", false, spread(rangeCpu));
+    printRow("  server + client CPU per MB", ours.ranges.totalCpuPerMB() * 1e3,
+             theirs.ranges.totalCpuPerMB() * 1e3, "ms", false);
+    printRow("whole 100 MB file", ours.whole.rate(), theirs.whole.rate(), "MB/s", true, spread(wholeRates));
+    printRow("  server CPU per MB", ours.whole.serverCpuPerMB() * 1e3, theirs.whole.serverCpuPerMB() * 1e3,
+             "ms", false, spread(wholeCpu));
+    printRow("  server + client CPU per MB", ours.whole.totalCpuPerMB() * 1e3,
+             theirs.whole.totalCpuPerMB() * 1e3, "ms", false, spread(wholeTotalCpu));
+    std::printf(
+        "(ratio: Pelorin / nginx for rates, nginx / Pelorin for times; above 1 is Pelorin ahead;\n"
+        " rounds: the spread of the ratio over %d rounds that alternate between the servers)\n",
+        kRounds);
     if (!ours.ok) std::printf("Pelorin: some requests FAILED\n");
     if (!theirs.ok) std::printf("nginx: some requests FAILED\n");
     status = ours.ok && theirs.ok ? 0 : 1;

@@ -9,7 +9,9 @@
 //   build/release/bench/dispatch_socket_bench [megabytes, default 1024] [only the load whose name starts so]
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -31,6 +33,26 @@ constexpr std::size_t kPiece = 256 * 1024;
 std::size_t gTotal = std::size_t{1024} * 1024 * 1024;
 
 enum class Load { Receive, Send, Echo };
+
+// What one run measured: its wall-clock seconds, and the CPU seconds of the side under test (the
+// whole process less the far end's threads), which a loaded machine disturbs far less.
+struct Result {
+  double seconds = 0;
+  double cpu = 0;
+};
+
+double processCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
+}
+
+double threadCpuSeconds() {
+  timespec t{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
 
 int connectTo(std::uint16_t port) {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -65,20 +87,26 @@ std::size_t receiveAll(int fd, std::size_t total) {
   return got;
 }
 
-// The far end of one load, run against a connected descriptor; answers the bytes it received.
-std::size_t farEnd(int fd, Load load) {
-  std::size_t got = 0;
+// The far end of one load, run against a connected descriptor; answers the CPU seconds its
+// threads used.
+double farEnd(int fd, Load load) {
+  double cpu = 0;
   if (load == Load::Receive) {
     sendAll(fd, gTotal);
   } else if (load == Load::Send) {
-    got = receiveAll(fd, gTotal);
+    receiveAll(fd, gTotal);
   } else {
-    std::thread reader([&] { got = receiveAll(fd, gTotal); });
+    double readerCpu = 0;
+    std::thread reader([&] {
+      receiveAll(fd, gTotal);
+      readerCpu = threadCpuSeconds();
+    });
     sendAll(fd, gTotal);
     reader.join();
+    cpu = readerCpu;
   }
   ::shutdown(fd, SHUT_RDWR);
-  return got;
+  return cpu + threadCpuSeconds();
 }
 
 // The socket under test, as the accepted end.
@@ -159,7 +187,7 @@ class Side : public DispatchSocketDelegate, public std::enable_shared_from_this<
   bool finished_ = false;
 };
 
-double runDispatch(Load load, int readsQueued, bool sharedQueue) {
+Result runDispatch(Load load, int readsQueued, bool sharedQueue) {
   auto queue = dispatch::queueCreate("bench.delegate");
   auto side = std::make_shared<Side>(load, readsQueued, sharedQueue ? queue : nullptr);
   auto listener = ns::make<DispatchSocket>(side, queue);
@@ -169,18 +197,22 @@ double runDispatch(Load load, int readsQueued, bool sharedQueue) {
     std::exit(1);
   }
   int fd = connectTo(listener->localPort());
+  double farCpu = 0;
+  double cpu = processCpuSeconds();
   auto start = std::chrono::steady_clock::now();
-  std::thread far([&] { farEnd(fd, load); });
+  std::thread far([&] { farCpu = farEnd(fd, load); });
   far.join();
   side->wait();
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Result result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.cpu = processCpuSeconds() - cpu - farCpu;
   ::close(fd);
   dispatch::sync(queue, [&] { side->release(); });
   listener->disconnect();
-  return seconds;
+  return result;
 }
 
-double runPosix(Load load) {
+Result runPosix(Load load) {
   int listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
@@ -191,8 +223,10 @@ double runPosix(Load load) {
   ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&addr), &length);
   int fd = connectTo(ntohs(addr.sin_port));
   int child = ::accept(listenFd, nullptr, nullptr);
+  double farCpu = 0;
+  double cpu = processCpuSeconds();
   auto start = std::chrono::steady_clock::now();
-  std::thread far([&] { farEnd(fd, load); });
+  std::thread far([&] { farCpu = farEnd(fd, load); });
   if (load == Load::Receive) {
     receiveAll(child, gTotal);
   } else if (load == Load::Send) {
@@ -211,11 +245,13 @@ double runPosix(Load load) {
     }
   }
   far.join();
-  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Result result;
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.cpu = processCpuSeconds() - cpu - farCpu;
   ::close(child);
   ::close(fd);
   ::close(listenFd);
-  return seconds;
+  return result;
 }
 
 }  // namespace
@@ -233,17 +269,22 @@ int main(int argc, char** argv) {
                       {"echo, one read queued", Load::Echo, 1},
                       {"echo, eight reads queued", Load::Echo, 8}};
   double mb = static_cast<double>(gTotal) / 1e6;
-  std::printf("%-26s %10s %10s %10s %8s %8s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX", "ratio",
-              "shared");
+  std::printf("%-26s %10s %10s %10s %8s %8s   %s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX", "ratio",
+              "shared", "CPU ms per GB: dispatch, shared q., POSIX");
   std::string only = argc > 2 ? argv[2] : "";
   for (const Row& row : rows) {
     if (std::string(row.name).rfind(only, 0) != 0) continue;
-    double own = runDispatch(row.load, row.reads, false);
-    double shared = runDispatch(row.load, row.reads, true);
-    double theirs = runPosix(row.load);
-    std::printf("%-26s %10.1f %10.1f %10.1f %8.2f %8.2f\n", row.name, mb / own, mb / shared, mb / theirs,
-                theirs / own, theirs / shared);
+    Result own = runDispatch(row.load, row.reads, false);
+    Result shared = runDispatch(row.load, row.reads, true);
+    Result theirs = runPosix(row.load);
+    double gb = mb / 1e3;
+    std::printf("%-26s %10.1f %10.1f %10.1f %8.2f %8.2f   %6.0f %6.0f %6.0f\n", row.name, mb / own.seconds,
+                mb / shared.seconds, mb / theirs.seconds, theirs.seconds / own.seconds,
+                theirs.seconds / shared.seconds, own.cpu * 1e3 / gb, shared.cpu * 1e3 / gb,
+                theirs.cpu * 1e3 / gb);
   }
-  std::printf("(ratio: dispatch socket / blocking POSIX socket; 'shared': on its delegate's queue)\n");
+  std::printf(
+      "(ratio: dispatch socket / blocking POSIX socket; 'shared': on its delegate's queue;\n"
+      " CPU: the side under test's own, the far end's threads left out)\n");
   return 0;
 }

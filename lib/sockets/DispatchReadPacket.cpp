@@ -150,7 +150,36 @@ ssize_t DispatchReadPacket::searchForTermAfterPreBuffering(ssize_t numBytes) con
   return -1;
 }
 
+std::uint8_t* DispatchReadPacket::directStorageOfLength(std::size_t n) {
+  try {
+    directStorage_ = std::make_shared_for_overwrite<std::uint8_t[]>(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  directLength_ = n;
+  return directStorage_.get();
+}
+
+void DispatchReadPacket::didReadDirectly(std::size_t n) {
+  // A read that came up far short of the storage keeps a copy of its size instead of holding
+  // on to the rest.
+  if (n < directLength_ / 2) {
+    directResult_ = ns::Data(directStorage_.get(), n);
+  } else {
+    directResult_ =
+        ns::Data(std::shared_ptr<const void>(directStorage_, directStorage_.get()), directStorage_.get(), n);
+  }
+  directStorage_.reset();
+  directLength_ = 0;
+  bytesDone += n;
+}
+
 ns::Data DispatchReadPacket::takeResult() {
+  if (directResult_) {
+    ns::Data result = std::move(*directResult_);
+    directResult_.reset();
+    return result;
+  }
   if (bufferOwner) {
     buffer->setLength(bytesDone);
     return buffer->take();

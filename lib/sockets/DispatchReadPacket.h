@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include "platform/core/Data.h"
@@ -48,6 +49,14 @@ class DispatchReadPacket : public ns::Object {
   // The completed read's bytes; trims the buffer back as the read ends.
   ns::Data takeResult();
 
+  // A read of whatever is available into a buffer of the packet's own, done in one step: the
+  // bytes can go into fresh storage that is handed on as it is, with no zero-filling first.
+  bool canReadDirectly() const { return bufferOwner && bytesDone == 0 && readLength == 0 && !term; }
+  // Storage for up to n bytes, not filled; nothing when the allocator cannot.
+  [[nodiscard]] std::uint8_t* directStorageOfLength(std::size_t n);
+  // After n bytes were read into the direct storage: they are the read's result.
+  void didReadDirectly(std::size_t n);
+
   ns::Ref<ns::MutableData> buffer;
   std::size_t startOffset = 0;
   std::size_t bytesDone = 0;
@@ -58,4 +67,9 @@ class DispatchReadPacket : public ns::Object {
   bool bufferOwner = false;
   std::size_t originalBufferLength = 0;
   long tag = 0;
+
+ private:
+  std::shared_ptr<std::uint8_t[]> directStorage_;
+  std::size_t directLength_ = 0;
+  std::optional<ns::Data> directResult_;
 };

@@ -261,10 +261,14 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
     return;
   }
   std::uint8_t* target = nullptr;
-  if (readIntoPreBuffer ? preBuffer_->ensureCapacityForWrite(bytesToRead)
-                        : packet.ensureCapacityForAdditionalDataOfLength(bytesToRead)) {
+  const bool direct = !secure && !readIntoPreBuffer && packet.canReadDirectly();
+  if (direct) {
+    target = packet.directStorageOfLength(bytesToRead);
+  } else if (readIntoPreBuffer ? preBuffer_->ensureCapacityForWrite(bytesToRead)
+                               : packet.ensureCapacityForAdditionalDataOfLength(bytesToRead)) {
     target = readIntoPreBuffer ? preBuffer_->writeBuffer() : packet.writePosition();
-  } else {
+  }
+  if (!target) {
     step.error = otherError("Memory allocation failed");
     return;
   }
@@ -343,7 +347,11 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
     preBuffer_->didWrite(bytesRead);
     if (moveFromPreBuffer(step, bytesRead)) step.done = true;
   } else {
-    packet.bytesDone += bytesRead;
+    if (direct) {
+      packet.didReadDirectly(bytesRead);
+    } else {
+      packet.bytesDone += bytesRead;
+    }
     step.bytesRead += bytesRead;
     step.done = true;
   }

@@ -29,9 +29,12 @@ struct Reactor::Impl : ns::Clock::Observer {
   std::map<std::pair<Time, std::uint64_t>, std::function<void()>> timers;
   std::unordered_map<std::uint64_t, Time> timerDeadlines;
   std::uint64_t nextId = 1;
+  // Descriptors are registered one-shot: the kernel disables a registration when it reports
+  // it, so a report costs no call to take the interest back, and re-arming is one change.
   struct FdEntry {
     std::vector<ns::Ref<Source>> watchers;
-    std::uint32_t registered = 0;
+    std::uint32_t registered = 0;  // the interest the kernel reports now (0: none)
+    bool added = false;            // in the epoll set, perhaps disabled by a report
     bool pollable = true;
   };
   std::unordered_map<int, FdEntry> fds;
@@ -68,9 +71,14 @@ struct Reactor::Impl : ns::Clock::Observer {
     for (auto& f : due) f();
   }
 
+  // The real-clock deadline the timerfd is set for (TimeForever: not set). Guarded by m.
+  Time armedDeadline = TimeForever;
+
   void armTimerLocked() {
     itimerspec timerSpec{};
+    armedDeadline = TimeForever;
     if (!ns::Clock::isVirtual() && !timers.empty()) {
+      armedDeadline = timers.begin()->first.first;
       double delay = timers.begin()->first.first - ns::Clock::now();
       if (delay < 1e-9) delay = 1e-9;
       timerSpec.it_value.tv_sec = static_cast<time_t>(delay);
@@ -87,11 +95,14 @@ struct Reactor::Impl : ns::Clock::Observer {
       if (s->armedInReactor) mask |= s->type() == SourceType::Write ? EPOLLOUT : EPOLLIN;
     if (mask == e.registered || !e.pollable) return;
     epoll_event ev{};
-    ev.events = mask;
+    ev.events = mask | EPOLLONESHOT;
     ev.data.fd = fd;
     if (mask == 0) {
+      // Taken back before it fired: removed, since the kernel reports hang-ups and errors even
+      // to a registration that asks for nothing.
       ::epoll_ctl(epfd, EPOLL_CTL_DEL, fd, nullptr);
-    } else if (e.registered == 0) {
+      e.added = false;
+    } else if (!e.added) {
       if (::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev) != 0) {
         if (errno == EEXIST) {
           ::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev);
@@ -102,6 +113,7 @@ struct Reactor::Impl : ns::Clock::Observer {
           return;  // not a descriptor we can watch (closed, invalid): it never fires
         }
       }
+      e.added = true;
     } else if (::epoll_ctl(epfd, EPOLL_CTL_MOD, fd, &ev) != 0 && errno == ENOENT) {
       // The descriptor was closed and reopened under us: register it afresh.
       ::epoll_ctl(epfd, EPOLL_CTL_ADD, fd, &ev);
@@ -141,6 +153,8 @@ struct Reactor::Impl : ns::Clock::Observer {
           }
           auto it = fds.find(fd);
           if (it == fds.end()) continue;
+          // The report disabled the registration; what is still armed is registered again.
+          it->second.registered = 0;
           bool readable = got & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP);
           bool writable = got & (EPOLLOUT | EPOLLHUP | EPOLLERR);
           for (auto& s : it->second.watchers) {
@@ -200,10 +214,13 @@ std::uint64_t Reactor::schedule(Time deadline, std::function<void()> fire) {
   bool earliest = impl_->timers.empty() || deadline < impl_->timers.begin()->first.first;
   impl_->timers.emplace(std::make_pair(deadline, id), std::move(fire));
   impl_->timerDeadlines[id] = deadline;
-  if (deadline <= ns::Clock::now())
+  if (deadline <= ns::Clock::now()) {
     impl_->wake();  // already due: the reactor thread delivers it, on either clock
-  else if (earliest)
+  } else if (earliest && (ns::Clock::isVirtual() || deadline < impl_->armedDeadline)) {
+    // A timerfd already set for this deadline or an earlier one (perhaps a cancelled timer's)
+    // wakes the reactor in time, which then sets it for the earliest timer left.
     impl_->armTimerLocked();
+  }
   return id;
 }
 

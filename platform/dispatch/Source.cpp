@@ -51,11 +51,14 @@ unsigned long bytesWaiting(int fd) {
 
 // Bytes readable at delivery; nothing when readiness went away before the handler's turn.
 //
-// Readiness is taken first and the count after it: bytes that arrive in between only raise the
-// count. Counting first would report 0, the end of the stream, for a stream whose next bytes
-// arrived between the count and the readiness check, and readers close a healthy connection on
-// that 0.
+// A count above 0 is taken at once. Otherwise readiness is taken first and the count after it:
+// bytes that arrive in between only raise the count. Counting first would report 0, the end of
+// the stream, for a stream whose next bytes arrived between the count and the readiness check,
+// and readers close a healthy connection on that 0.
 std::optional<unsigned long> readData(int fd) {
+  // The common case first, in one call: bytes waiting are readiness enough. A listening socket
+  // refuses the count, and a count of 0 needs the careful path below.
+  if (unsigned long n = bytesWaiting(fd)) return n;
   if (isListening(fd)) {
     // Linux reports a listening TCP socket's accept-queue length in tcpi_unacked.
     tcp_info info{};
@@ -148,6 +151,9 @@ bool Source::isCancelled() const {
 }
 
 unsigned long Source::data() const {
+  // A write source's estimate costs two system calls: made only for a handler that asks.
+  if (type_ == SourceType::Write && writeDataWanted_.exchange(false, std::memory_order_acq_rel))
+    data_.store(writeData(static_cast<int>(handle_)), std::memory_order_release);
   return data_.load(std::memory_order_acquire);
 }
 
@@ -306,7 +312,7 @@ void Source::invoke() {
     deliver = flags != 0;
     data_.store(flags);
   } else {
-    data_.store(writeData(static_cast<int>(handle_)));
+    writeDataWanted_.store(true, std::memory_order_release);
   }
   if (deliver && handler && *handler) (*handler)();
   handler.reset();

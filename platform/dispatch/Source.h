@@ -91,7 +91,9 @@ class Source : public ns::Object {
   bool running_ = false;
   bool pendingEvent_ = false;
   std::atomic<bool> cancelledFlag_{false};
-  std::atomic<unsigned long> data_{0};
+  mutable std::atomic<unsigned long> data_{0};
+  // A write source's estimate is made when data() is first asked for after a delivery.
+  mutable std::atomic<bool> writeDataWanted_{false};
   // Timer state.
   std::uint64_t timerGeneration_ = 0;
   std::uint64_t timerId_ = 0;

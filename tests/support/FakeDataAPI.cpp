@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 
 #include "platform/serialization/JSONSerialization.h"
@@ -78,6 +79,7 @@ struct FakeDataAPI::State {
   std::map<std::string, std::string> uploadCalls;  // upload path -> its call as JSON text
   std::size_t nextUpload = 1;
   std::vector<UploadFault> uploadFaults;
+  std::map<std::string, std::set<std::string>> notMine;  // resource -> ids a "mine" list leaves out
 
   bool takeFault(UploadFault fault) {
     auto it = std::find(uploadFaults.begin(), uploadFaults.end(), fault);
@@ -237,8 +239,11 @@ struct FakeDataAPI::State {
                                          ? splitComma(params["id"].get<std::string>())
                                          : std::vector<std::string>();
       std::string playlistId = params.value("playlistId", std::string());
+      bool mine = params.contains("mine") && params["mine"].is_boolean() && params["mine"].get<bool>();
+      const auto& others = notMine[resource];
       for (const auto& item : items) {
         if (!ids.empty() && std::find(ids.begin(), ids.end(), idOf(item)) == ids.end()) continue;
+        if (mine && others.count(idOf(item))) continue;
         if (!playlistId.empty() &&
             item.value("/snippet/playlistId"_json_pointer, std::string()) != playlistId)
           continue;
@@ -464,6 +469,11 @@ void FakeDataAPI::serveAsAPIHost(const std::string& host) {
     server_->trustInURLLoading();
     trusted_ = true;
   }
+}
+
+void FakeDataAPI::excludeFromMine(const std::string& resource, const std::vector<std::string>& ids) {
+  std::lock_guard lock(state_->mutex);
+  state_->notMine[resource].insert(ids.begin(), ids.end());
 }
 
 void FakeDataAPI::seed(const std::string& resource, const std::vector<std::string>& itemsJSON) {

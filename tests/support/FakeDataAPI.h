@@ -136,6 +136,9 @@ class FakeDataAPI {
   // `count` copies of the resource's first item (which must exist) with ids prefix + "0001"...
   void seedGenerated(const std::string& resource, std::size_t count, const std::string& idPrefix = "GEN");
   std::size_t itemCount(const std::string& resource) const;
+  // Items another account owns: lists asked with "mine": true leave them out (lists by id still
+  // find them).
+  void excludeFromMine(const std::string& resource, const std::vector<std::string>& ids);
   std::vector<std::string> itemIds(const std::string& resource) const;
   // The stored item as JSON text.
   std::optional<std::string> item(const std::string& resource, const std::string& id) const;

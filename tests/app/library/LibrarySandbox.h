@@ -2,6 +2,7 @@
 // The shared home-folder sandbox, with the application's "Pelorin" folder in Application Support
 // (unless asked not to) and a fresh library store before and after.
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "app/library/DBAccess.h"
@@ -25,6 +26,8 @@ class LibrarySandbox {
   std::string livePath() const { return (appFolder() / "pelorin_web.db").string(); }
   std::filesystem::path cacheBaseFolder() const { return cacheFolder() / "com.ordel42.zeravozezi"; }
   std::string olderPath() const { return (cacheBaseFolder() / "pelorin.db").string(); }
+  // Sets (or unsets) an environment variable until the sandbox goes.
+  void set(const std::string& name, const std::optional<std::string>& value) { sandbox_.set(name, value); }
 
  private:
   std::filesystem::path dataFolder() const { return sandbox_.path("home/.local/share"); }

@@ -221,4 +221,33 @@ TEST(DispatchReadPacket, OwnBufferIsTrimmedToTheBytesRead) {
   EXPECT_LE(huge.buffer->length(), 1u << 20);
 }
 
+// A read of whatever is available goes straight into storage that becomes its result; every
+// other kind of read fills its buffer as before.
+TEST(DispatchReadPacket, ReadOfWhateverIsAvailableHandsOnItsOwnStorage) {
+  struct Case {
+    const char* name;
+    std::size_t storage;
+    std::string bytes;
+  };
+  const Case cases[] = {{"filled", 8, "abcdefgh"}, {"mostly filled", 8, "abcde"}, {"far short", 64, "xyz"}};
+  for (const Case& c : cases) {
+    DispatchReadPacket packet(nullptr, 0, 0, -1, 0, std::nullopt, 1);
+    ASSERT_TRUE(packet.canReadDirectly()) << c.name;
+    std::uint8_t* target = packet.directStorageOfLength(c.storage);
+    ASSERT_NE(target, nullptr);
+    std::memcpy(target, c.bytes.data(), c.bytes.size());
+    packet.didReadDirectly(c.bytes.size());
+    EXPECT_EQ(packet.bytesDone, c.bytes.size()) << c.name;
+    EXPECT_EQ(packet.takeResult().toString(), c.bytes) << c.name;
+  }
+
+  auto caller = ns::make<ns::MutableData>();
+  EXPECT_FALSE(DispatchReadPacket(caller, 0, 0, -1, 0, std::nullopt, 1).canReadDirectly());
+  EXPECT_FALSE(DispatchReadPacket(nullptr, 0, 0, -1, 4, std::nullopt, 1).canReadDirectly());
+  EXPECT_FALSE(DispatchReadPacket(nullptr, 0, 0, -1, 0, ns::Data("\n"), 1).canReadDirectly());
+  DispatchReadPacket started(nullptr, 0, 0, -1, 0, std::nullopt, 1);
+  started.bytesDone = 1;
+  EXPECT_FALSE(started.canReadDirectly());
+}
+
 }  // namespace

@@ -74,6 +74,44 @@ TEST(DispatchSocketRead, TwoRequestsInOneSegmentAreServedFromTheReadAheadBuffer)
       (R{{1, "GET /1 HTTP/1.1\r\n"}, {2, "\r\n"}, {3, "GET /2 HTTP/1.1\r\n"}, {4, "\r\n"}, {5, "tail"}}));
 }
 
+// Reads of whatever is available, plain and bounded, one queued after another from the delegate:
+// a long stream arrives whole and in order, and no bounded read goes past its bound.
+TEST(DispatchSocketRead, ReadsOfWhateverIsAvailableCarryALongStreamWhole) {
+  constexpr std::size_t kTotal = 2 << 20;
+  constexpr std::size_t kBound = 1000;
+  Connected c;
+  connect(c, "read.available",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
+  auto received = std::make_shared<std::size_t>(0);
+  c.delegate->onRead = [received](const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {
+    *received += data.length();
+    if (*received >= kTotal) return;
+    if (tag % 2 == 0) {
+      sock->readDataWithTimeout_buffer_bufferOffset_maxLength_tag(-1, nullptr, 0, kBound, tag + 1);
+    } else {
+      sock->readDataWithTimeout_tag(-1, tag + 1);
+    }
+  };
+  std::string stream(kTotal, '\0');
+  for (std::size_t i = 0; i < kTotal; ++i) stream[i] = static_cast<char>(i * 31 + 7);
+  ASSERT_TRUE(c.client.sendAll(stream));
+  ASSERT_TRUE(c.delegate->waitUntil([&](const std::vector<Event>& events) {
+    std::size_t total = 0;
+    for (const auto& e : events)
+      if (e.kind == Event::Read) total += e.data.size();
+    return total >= kTotal;
+  }));
+  std::string joined;
+  for (const auto& [tag, data] : reads(*c.delegate)) {
+    if (tag % 2 == 1) {
+      EXPECT_LE(data.size(), kBound) << "read " << tag;
+    }
+    joined += data;
+  }
+  EXPECT_TRUE(joined == stream) << "the stream arrived changed";
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
 TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
   Connected c;
   connect(c, "read.maxed", [](const ns::Ref<DispatchSocket>& child) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/testing/Pipe.h"
@@ -181,6 +182,69 @@ TEST(SourceTest, ReadAndWriteSourcesOnOneDescriptorCoexist) {
   ::close(fds[1]);
 }
 
+// A report for one direction of a descriptor must not leave it unwatched: the read source keeps
+// reporting and the write source, waiting for room all along, is told when it comes.
+TEST(SourceTest, AReportForOneDirectionLeavesTheOtherWatched) {
+  int fds[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, fds), 0);
+  std::vector<char> block(65536, 'x');
+  while (::write(fds[0], block.data(), block.size()) > 0) {
+  }
+  auto q = queueCreate("test.directions");
+  std::atomic<int> writable{0};
+  std::atomic<int> reads{0};
+  auto w = sourceCreate(SourceType::Write, fds[0], 0, q);
+  auto r = sourceCreate(SourceType::Read, fds[0], 0, q);
+  w->setEventHandler([&, raw = w.get()] {
+    ++writable;
+    raw->suspend();
+  });
+  r->setEventHandler([&] {
+    char buf[16];
+    while (::read(fds[0], buf, sizeof buf) > 0) {
+    }
+    ++reads;
+  });
+  w->resume();  // full: waits for room
+  r->resume();
+  ASSERT_EQ(::write(fds[1], "ping", 4), 4);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return reads.load() == 1; }));
+  ASSERT_EQ(::write(fds[1], "pong", 4), 4);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return reads.load() == 2; }));
+  EXPECT_EQ(writable.load(), 0);
+  while (::read(fds[1], block.data(), block.size()) > 0) {
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return writable.load() == 1; }));
+  w->resume();
+  w->cancel();
+  r->cancel();
+  sync(q, [] {});
+  ::close(fds[0]);
+  ::close(fds[1]);
+}
+
+// A source made for a descriptor that an earlier, cancelled source watched (and saw ready) is
+// watched afresh.
+TEST(SourceTest, ANewSourceOnADescriptorAnEarlierSourceWatchedFires) {
+  pltest::Pipe p;
+  auto q = queueCreate("test.again");
+  for (int round = 0; round < 3; ++round) {
+    std::atomic<int> fired{0};
+    auto src = sourceCreate(SourceType::Read, p.r, 0, q);
+    src->setEventHandler([&] {
+      char c;
+      while (::read(p.r, &c, 1) > 0) {
+      }
+      ++fired;
+    });
+    src->resume();
+    ASSERT_EQ(::write(p.w, "x", 1), 1);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return fired.load() == 1; })) << "round " << round;
+    src->cancel();
+    sync(q, [] {});
+  }
+}
+
 TEST(SourceTest, ReadDataReportsDatagramSizesAndPendingConnections) {
   // UDP: the next datagram's size, 0 for an empty one.
   sockaddr_in addr;
@@ -315,6 +379,35 @@ TEST(SourceTest, TimerSourceOnTheRealClockFires) {
   int after = fired.load();
   sync(q, [] {});
   EXPECT_EQ(fired.load(), after);
+}
+
+// Real-clock timers fire in time whatever the reactor's timer was last set for: a far one still
+// waiting, a nearer one cancelled, or one that has just fired.
+TEST(SourceTest, RealClockTimersFireWhateverWasScheduledBefore) {
+  auto q = queueCreate("test.realtimers");
+  auto makeTimer = [&](double seconds, std::atomic<int>& fired) {
+    auto timer = sourceCreate(SourceType::Timer, 0, 0, q);
+    timer->setEventHandler([&fired] { ++fired; });
+    timer->setTimer(time(seconds), TimeForever);
+    timer->resume();
+    return timer;
+  };
+  std::atomic<int> farFired{0}, nearFired{0}, cancelledFired{0}, laterFired{0}, nextFired{0};
+  auto far = makeTimer(600, farFired);
+  auto nearTimer = makeTimer(0.01, nearFired);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return nearFired.load() == 1; }));
+
+  auto cancelled = makeTimer(0.02, cancelledFired);
+  auto later = makeTimer(0.04, laterFired);
+  cancelled->cancel();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return laterFired.load() == 1; }));
+
+  auto next = makeTimer(0.001, nextFired);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return nextFired.load() == 1; }));
+  EXPECT_EQ(farFired.load(), 0);
+  EXPECT_EQ(cancelledFired.load(), 0);
+  for (auto& timer : {far, nearTimer, later, next}) timer->cancel();
+  sync(q, [] {});
 }
 
 }  // namespace

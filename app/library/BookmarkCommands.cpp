@@ -1,0 +1,137 @@
+#include "app/library/BookmarkCommands.h"
+
+#include <cmath>
+
+#include "app/library/DBAccess.h"
+#include "app/shell/IMainWindowController.h"
+#include "platform/appkit/SavePanel.h"
+#include "platform/appkit/Window.h"
+#include "platform/core/Log.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/runtime/Runtime.h"
+#include "platform/serialization/JSONSerialization.h"
+#include "ui/AlertBlocks.h"
+
+namespace {
+
+// A position: a number, a text holding one, or missing/null for 0; nothing for anything else.
+std::optional<float> positionOf(const ns::Value& value) {
+  double seconds = 0;
+  if (value.isNilOrNull()) {
+    seconds = 0;
+  } else if (value.isNumber()) {
+    seconds = value.doubleValue();
+  } else if (value.isString()) {
+    const std::string& text = value.string();
+    char* end = nullptr;
+    seconds = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) return std::nullopt;
+  } else {
+    return std::nullopt;
+  }
+  float narrowed = static_cast<float>(seconds);
+  if (!std::isfinite(narrowed)) return std::nullopt;
+  return narrowed;
+}
+
+// A text field: the text, or nil when missing or null; `valid` false for another type.
+std::optional<std::string> textOf(const ns::Value& value, bool* valid) {
+  if (value.isNilOrNull()) return std::nullopt;
+  if (!value.isString()) {
+    *valid = false;
+    return std::nullopt;
+  }
+  return value.string();
+}
+
+}  // namespace
+
+std::string BookmarkCommands::importMessage(int count) {
+  if (count > 0) return std::to_string(count) + " bookmarks imported :)";
+  return "bookmarks not found!";
+}
+
+int BookmarkCommands::importBookmarksFromFile(const std::string& path, const ns::Ref<DBAccess>& access) {
+  ns::Error error;
+  auto data = ns::dataWithContentsOfFile(path, &error);
+  if (!data) {
+    ns::Log("BookmarkCommands: %@ cannot be read: %@", path, error);
+    return 0;
+  }
+  ns::Value document = ns::JSONSerialization::JSONObjectWithData_options_error(*data, 0, &error);
+  const ns::Value& bookmarks = document.isDictionary() ? document["bookmarks"] : ns::Value();
+  if (!bookmarks.isArray()) {
+    ns::Log("BookmarkCommands: %@ holds no bookmarks", path);
+    return 0;
+  }
+  int count = 0;
+  for (const ns::Value& element : bookmarks.array()) {
+    if (!element.isDictionary()) {
+      ns::Log("BookmarkCommands: an element that is no object is left out");
+      continue;
+    }
+    const ns::Value& videoId = element["videoid"];
+    auto pos1 = positionOf(element["pos1"]);
+    auto pos2 = positionOf(element["pos2"]);
+    bool valid = true;
+    auto startEnd = textOf(element["startend"], &valid);
+    auto comment = textOf(element["comment"], &valid);
+    if (startEnd && *startEnd != "s" && *startEnd != "e" && !startEnd->empty()) valid = false;
+    if (!videoId.isString() || videoId.string().empty() || !pos1 || !pos2 || !valid) {
+      ns::Log("BookmarkCommands: a bookmark with missing or mistyped fields is left out: %@", element);
+      continue;
+    }
+    access->addBookmark_startPos_endPos_startEnd(videoId.string(), *pos1, *pos2, startEnd.value_or(""));
+    // The export writes "" for no comment: it reads back as none, so that importing an export into
+    // its own library changes no row.
+    if (comment && comment->empty()) comment.reset();
+    access->addBookmark_startPos_endPos_comment(videoId.string(), *pos1, *pos2, comment);
+    ++count;
+  }
+  return count;
+}
+
+void BookmarkCommands::onExportBookmarks() {
+  auto controller = controller_.lock();
+  if (!controller) return;
+  std::string text = DBAccess::getInstance()->getAllBookmarksAsJson();
+  auto panel = ns::make<ak::SavePanel>();
+  panel->setNameFieldStringValue(kBookmarksFileName);
+  panel->beginSheetModalForWindow_completionHandler(controller->window(), [panel, text](long result) {
+    if (result != 1 || !panel->URL()) return;
+    ns::writeStringToFile(text, panel->URL()->path(), true);
+  });
+}
+
+void BookmarkCommands::onImportBookmarks() {
+  auto controller = controller_.lock();
+  if (!controller) return;
+  auto access = DBAccess::getInstance();
+  auto panel = ns::make<ak::OpenPanel>();
+  panel->setCanChooseFiles(true);
+  panel->setCanChooseDirectories(false);
+  panel->setAllowsMultipleSelection(false);
+  panel->setCanCreateDirectories(false);
+  ns::Weak<IMainWindowController> weakController = controller_;
+  panel->beginSheetModalForWindow_completionHandler(controller->window(), [panel, access,
+                                                                           weakController](long result) {
+    if (result != 1 || panel->URLs().empty()) return;
+    int count = importBookmarksFromFile(panel->URLs().front()->path(), access);
+    auto controller = weakController.lock();
+    if (!controller) return;
+    AlertBlocks::
+        showSheetModalForWindow_message_informativeText_alertStyle_cancelButtonTitle_otherButtonTitles_onDismiss_onCancel(
+            controller->getCurrentWindow(), importMessage(count), "",
+            static_cast<unsigned long>(ak::AlertStyle::Informational), std::string("Ok"), {}, nullptr, [] {});
+  });
+}
+
+bool BookmarkCommands::treeViewHasFocus() {
+  auto controller = controller_.lock();
+  if (!controller) return false;
+  bool ownFullScreen = controller->isFullScreen() && !controller->currentFullScreenLion();
+  auto window = ownFullScreen ? controller->fullScreenWindow() : controller->window();
+  auto responder = window ? window->firstResponder() : nullptr;
+  if (!responder) return false;
+  return ns::NSStringFromClass(ns::object_getClass(responder.get())) == "MyOutlineView";
+}

@@ -1,0 +1,82 @@
+// The bookmarks document of the library store.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "app/library/DBAccess.h"
+#include "app/shell/AppUtilities.h"
+#include "lib/database/SqlDatabase.h"
+
+namespace {
+
+// A JSON string literal: quote, backslash and control characters escaped.
+std::string jsonString(const std::string& text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      default:
+        if (c < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", c);
+          out += escape;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+// The shortest text that reads back as the same float, so that importing an export finds the
+// very bookmarks it came from; 0 for a value JSON cannot hold.
+std::string jsonNumber(float value) {
+  if (!std::isfinite(value)) return "0";
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return std::string(buffer, result.ptr);
+}
+
+}  // namespace
+
+std::string DBAccess::getAllBookmarksAsJson() {
+  std::string text = "{ \"client\" : \"Pelorin for Mac\", \n";
+  text += " \"version\" : " + jsonString(getAppShortVersion().value_or("")) + ", \n";
+  text += " \"bookmarks\" : [\n";
+  auto rs = _db->executeQuery(
+      "SELECT trackid, pos1, pos2, startend, comment from bookmark order by trackid, pos1;");
+  bool first = true;
+  while (rs && rs->next()) {
+    if (!first) text += ",\n";
+    first = false;
+    float pos1 = static_cast<float>(rs->doubleForColumnIndex(1));
+    float pos2 = static_cast<float>(rs->doubleForColumnIndex(2));
+    text += "  {\"videoid\":" + jsonString(rs->stringForColumnIndex(0).value_or("")) +
+            ", \"pos1\":" + jsonNumber(pos1) + ", \"pos2\":" + jsonNumber(pos2) +
+            ", \"startend\":" + jsonString(rs->stringForColumnIndex(3).value_or("")) +
+            ", \"comment\":" + jsonString(rs->stringForColumnIndex(4).value_or("")) + "}";
+  }
+  if (!first) text += "\n";
+  text += "] }";
+  return text;
+}

@@ -1,0 +1,205 @@
+// The sign-in glue on a headless main window, with the real sign-in sheet against the fake
+// identity provider, the keychain's file store, the fake Data API, the fake maker service and a
+// fake profile-photo host, all on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "app/library/AccountSession.h"
+#include "app/library/LibraryNotifications.h"
+#include "app/library/VideoInPlaylistCache.h"
+#include "app/shell/Settings.h"
+#include "app/shell/ShellNotifications.h"
+#include "app/youtube/YoutubeKeys.h"
+#include "lib/google/ApiServiceYouTube.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Endpoints.h"
+#include "lib/google/NetOAuth2SignIn.h"
+#include "lib/google/NetOAuth2WindowController.h"
+#include "lib/google/YouTubeAuthScopes.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/Image.h"
+#include "platform/appkit/Make.h"
+#include "platform/security/Keychain.h"
+#include "platform/testing/ImageSamples.h"
+#include "platform/testing/ui/HeadlessApp.h"
+#include "platform/web/WebView.h"
+#include "tests/app/library/AccountTestSupport.h"
+#include "tests/app/library/NotificationCounter.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeOAuthServer.h"
+#include "tests/support/FakePlayerViewController.h"
+
+namespace {
+
+constexpr double kWait = 60;
+
+class AccountSessionTest : public librarytest::AccountTest {
+ protected:
+  AccountSessionTest() {
+    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
+    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
+    sandbox.set(kGoogleAPIURLEnvironmentKey, std::nullopt);
+    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
+                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
+                                             "example.test"});
+    api.serveAsAPIHost();
+    photos.serveAs(kProfilePhotoHost);
+    photos.route("GET", "/s2/u/0/photos/profile/.*", [this](const pltest::FakeRequest&) {
+      if (holdPhoto.valid()) holdPhoto.wait();
+      return pltest::FakeReply::text(200, pltest::jpegOf(40, 30, 200).toString(), "image/jpeg");
+    });
+    oauth.serveAsProviderHosts({&api.server(), &photos});
+    testsupport::FakeMainWindowController::Answers answers;
+    answers.youTubeService = AccountSession::youTubeService();
+    answers.window = window;
+    answers.currentWindow = window;
+    answers.userBtn = button;
+    controller->setAnswers(answers);
+  }
+  ~AccountSessionTest() override {
+    if (auto sheet = session->signInController()) sheet->cancelSigningIn();
+    AccountSession::youTubeService()->setAuthorizer(nullptr);
+    NetOAuth2SetEndpoints(std::nullopt);
+    api.release();
+  }
+
+  // A sign-in kept in the keychain, as the sheet keeps it.
+  void keepSignIn(const std::string& email) {
+    oauth.addRefreshToken("1/kept");
+    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
+        YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
+    auth->setRefreshToken("1/kept");
+    auth->setUserEmail(email);
+    auth->setUserID("77");
+    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+  }
+  static bool keychainHoldsSignIn() {
+    return sec::Keychain::defaultKeychain().findGenericPassword(
+               kKeychainItemName, "OAuth", static_cast<std::string*>(nullptr)) == sec::errSecSuccess;
+  }
+  std::string pageTitle() {
+    auto sheet = session->signInController();
+    return sheet && sheet->webView()
+               ? sheet->webView()->stringByEvaluatingJavaScriptFromString("document.title")
+               : std::string();
+  }
+
+  // While set, the photo host answers only once it is set.
+  std::shared_future<void> holdPhoto;
+  pltest::HeadlessApp app{false};
+  testsupport::FakeDataAPI api;
+  testsupport::FakeOAuthServer oauth;
+  pltest::FakeServer photos{{.https = true, .hostNames = {"localhost", "127.0.0.1", kProfilePhotoHost}}};
+  ns::Ref<ak::Window> window = app.window(ak::MakeRect(100, 100, 800, 600));
+  ns::Ref<ak::Button> button = ak::make<ak::Button>(ak::MakeRect(0, 0, 200, 22));
+  ns::Ref<testsupport::FakePlayerViewController> player = ns::make<testsupport::FakePlayerViewController>();
+  testsupport::ScopedPlayerViewController installedPlayer{player};
+  ns::Ref<AccountSession> session = ns::make<AccountSession>(controller);
+};
+
+TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonSignsOut) {
+  keepSignIn("a@x");
+  // What was playing when this account was last used.
+  auto previous = bareCache("a@x");
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(
+      ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
+      600);
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"vidPlay", "Song", "Band"}),
+                                                              previous->cacheKey("nowPlaying"), 600);
+  previous->diskCache()->synchronize();
+  auto stored = row("vidPlay", std::nullopt, "Song");
+  ASSERT_TRUE(stored->saveToCache());
+  NotificationCounter login(kLoginStateChangedNotification);
+  NotificationCounter changed(kCurrentPlaylistChangedNotification);
+
+  session->initYoutube();
+  EXPECT_TRUE(session->isSignedIn());
+  EXPECT_EQ(button->title(), "a@x \u25BE ");
+  EXPECT_EQ(login.count(), 1);
+  ASSERT_TRUE(controller->accountCache());
+  EXPECT_EQ(controller->accountCache()->email(), "a@x");
+  EXPECT_EQ(controller->accountCache()->profileImageUrl(),
+            "https://profiles.google.com/s2/u/0/photos/profile/77");
+  EXPECT_TRUE(controller->videoInPlaylistCache());
+  EXPECT_EQ(browsing->menu()->calls(), std::vector<std::string>{"refresh"});
+
+  ASSERT_TRUE(pltest::pumpUntil([&] { return button->image() && player->lastRow(); }, kWait));
+  EXPECT_EQ(button->image()->size().width, 40);
+  EXPECT_EQ(button->alternateImage(), button->image());
+  EXPECT_EQ(player->lastRow()->videoid(), "vidPlay");
+  EXPECT_EQ(player->calls(), std::vector<std::string>{"loadVideo"});
+  auto list = browsing->controllerFor("playlists", "PLroad");
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->title(), "Road trip");
+  EXPECT_EQ(list->playIndex(), 3);
+  EXPECT_EQ(browsing->currentPlaylist(), list);
+  EXPECT_EQ(browsing->calls(),
+            (std::vector<std::string>{"push(PLroad,animated)", "setCurrentPlaylist(PLroad)"}));
+  EXPECT_EQ(changed.count(), 1);
+
+  // A second update with the same e-mail keeps the cache and asks for the own channels again.
+  auto cache = controller->accountCache();
+  session->updateUI();
+  EXPECT_EQ(controller->accountCache(), cache);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return api.callsOf("youtube.channels.list").size() >= 3; }, kWait));
+
+  session->signInClicked(nullptr);
+  EXPECT_FALSE(session->isSignedIn());
+  EXPECT_FALSE(keychainHoldsSignIn());
+  EXPECT_EQ(button->title(), "not logged in \u25BE ");
+  EXPECT_FALSE(controller->accountCache());
+  EXPECT_FALSE(button->image());
+  EXPECT_EQ(login.count(), 2);
+}
+
+TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
+  keepSignIn("a@x");
+  std::promise<void> letGo;
+  holdPhoto = letGo.get_future().share();
+  pltest::LogCapture log(true);
+  session->initYoutube();
+  ASSERT_TRUE(photos.waitForRequests(1));
+  session->signInClicked(nullptr);
+  letGo.set_value();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("came after the account changed"); }, kWait));
+  drainMainQueue();
+  EXPECT_FALSE(button->image());
+  EXPECT_EQ(button->title(), "not logged in \u25BE ");
+}
+
+TEST_F(AccountSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
+  session->initYoutube();
+  EXPECT_FALSE(session->isSignedIn());
+  EXPECT_EQ(button->title(), "not logged in \u25BE ");
+  NotificationCounter login(kLoginStateChangedNotification);
+  int handled = 0;
+  session->runSigninThenHandler([&] { ++handled; });
+  EXPECT_TRUE(controller->showingAlert());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+      << pageTitle();
+  session->signInController()->webCloseButton()->performClick(nullptr);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kWait));
+  EXPECT_EQ(handled, 0);
+  EXPECT_FALSE(controller->showingAlert());
+  EXPECT_FALSE(session->isSignedIn());
+  EXPECT_EQ(login.count(), 0);
+  EXPECT_EQ(button->title(), "not logged in \u25BE ");
+  EXPECT_FALSE(controller->accountCache());
+}
+
+TEST_F(AccountSessionTest, SigningInThroughTheSheetMakesTheAccountsCache) {
+  session->initYoutube();
+  NotificationCounter login(kLoginStateChangedNotification);
+  session->signInClicked(nullptr);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+      << pageTitle();
+  ASSERT_TRUE(session->signInController()->webView()->submitForm("consent", {{"decision", "allow"}}));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->accountCache() != nullptr; }, kWait));
+  EXPECT_EQ(login.count(), 1);
+  EXPECT_EQ(controller->accountCache()->email(), oauth.options().email);
+  EXPECT_EQ(button->title(), oauth.options().email + " \u25BE ");
+  EXPECT_TRUE(keychainHoldsSignIn());
+}
+
+}  // namespace
