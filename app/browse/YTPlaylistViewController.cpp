@@ -4,11 +4,11 @@
 #include <map>
 #include <random>
 
-#include "app/browse/AccountCalls.h"
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/TableViewWithContextMenu.h"
+#include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
@@ -84,6 +84,20 @@ ns::Ref<YTPlaylistViewController> makeController(const std::string& title) {
 
 bool hasPrefix(const std::string& text, const std::string& prefix) {
   return text.rfind(prefix, 0) == 0;
+}
+
+ns::Ref<AccountCache> accountCache() {
+  auto main = mainWindowController();
+  return main ? main->accountCache() : nullptr;
+}
+
+// Whether the signed-in account's subscriptions hold the channel's uploads-list id.
+bool isSubscribed(const std::string& uploadsId) {
+  auto cache = accountCache();
+  if (!cache) return false;
+  for (const ns::Value& entry : cache->subscriptionsArray())
+    if (entry.isArray() && entry.count() > 0 && entry[0] == ns::Value(uploadsId)) return true;
+  return false;
 }
 
 }  // namespace
@@ -260,6 +274,12 @@ void YTPlaylistViewController::onVideoInfoChanged() {
   refreshTableView();
 }
 
+void YTPlaylistViewController::videoRenamed_Title(const std::string& videoId, const std::string& title) {
+  for (const auto& row : cellArray_)
+    if (row->videoid() == videoId) row->setTitle(title);
+  refreshTableView();
+}
+
 void YTPlaylistViewController::refreshTableView() {
   auto table = tableView();
   if (!table) return;
@@ -407,8 +427,7 @@ void YTPlaylistViewController::setIsVideoResult(bool value) {
 
 void YTPlaylistViewController::prepareSubscribeBtn() {
   if (!subscribeBtn_) return;
-  const auto& isSubscribed = accountCalls().isSubscribed;
-  if (isSubscribed && isSubscribed(requestId_)) {
+  if (isSubscribed(requestId_)) {
     subscribeBtn_->setTitle("Unsubscribe");
     subscribeBtn_->setTag(0);
   } else {
@@ -421,12 +440,12 @@ void YTPlaylistViewController::onSubscribeBtn(const ns::Ref<ns::Object>& sender)
   auto button = std::dynamic_pointer_cast<ak::Button>(sender);
   if (!button) button = subscribeBtn_;
   if (!button) return;
-  const auto& calls = accountCalls();
-  if (button->tag() != 0) {
-    if (calls.subscribe) calls.subscribe(requestId_);
-  } else if (calls.unsubscribe) {
-    calls.unsubscribe(requestId_);
-  }
+  auto cache = accountCache();
+  if (!cache) return;
+  if (button->tag() != 0)
+    cache->subscribe(requestId_);
+  else
+    cache->unsubscribe(requestId_);
 }
 
 std::string YTPlaylistViewController::getDictionaryKey() const {
@@ -443,9 +462,10 @@ void YTPlaylistViewController::playAtIndex(long row) {
   auto entry = cellArray_[static_cast<std::size_t>(row)];
   if (auto player = playerViewController()) player->playVideo(entry);
   setCurrentPlaylistController(self<YTPlaylistViewController>());
-  const auto& calls = accountCalls();
-  if (calls.saveCurrentPlaylist) calls.saveCurrentPlaylist();
-  if (calls.savePlaying) calls.savePlaying(entry);
+  if (auto cache = accountCache()) {
+    cache->saveCurrentPlaylist();
+    cache->savePlaying(entry);
+  }
   postNotification(kCurrentPlaylistChangedNotification);
   refreshTableView();
 }

@@ -16,6 +16,7 @@
 
 #include "app/browse/PelViewController.h"
 #include "app/browse/PlaylistProtocol.h"
+#include "app/library/BrowsingInterface.h"
 
 class SearchEntry;
 class MyNSView;
@@ -29,13 +30,19 @@ class ScrollView;
 inline constexpr double kVideoRowHeight = 83.0;
 inline constexpr double kPlaylistRowHeight = 120.0;
 
-class YTPlaylistViewController : public PelViewController, public PlaylistProtocol {
+class YTPlaylistViewController : public PelViewController,
+                                 public PlaylistProtocol,
+                                 public IPlaylistViewController {
  public:
   ~YTPlaylistViewController() override;
 
   void viewWillAppear(bool animated) override;
   void viewWillDisappear(bool animated) override;
   void onVideoInfoChanged();
+  // Gives every row of the video the new title and redraws the table.
+  void videoRenamed_Title(const std::string& videoId, const std::string& title) override;
+  std::string title() override { return ak::ViewController::title(); }
+  void setTitle(const std::string& title) override { ak::ViewController::setTitle(title); }
   // Reloads the table and selects the same rows again.
   void refreshTableView();
   void _setBottomView(const ns::Ref<MyNSView>& view);
@@ -94,13 +101,13 @@ class YTPlaylistViewController : public PelViewController, public PlaylistProtoc
   void setIsFetching(bool value) { isFetching_ = value; }
   bool playAfterLoad() const { return playAfterLoad_; }
   void setPlayAfterLoad(bool value) { playAfterLoad_ = value; }
-  long playIndex() const { return playIndex_; }
-  void setPlayIndex(long index) { playIndex_ = index; }
+  long playIndex() override { return playIndex_; }
+  void setPlayIndex(long index) override { playIndex_ = index; }
   std::vector<ns::Ref<SearchEntry>>& cellArray() { return cellArray_; }
   void setCellArray(std::vector<ns::Ref<SearchEntry>> rows) { cellArray_ = std::move(rows); }
-  const std::string& requestType() const { return requestType_; }
+  std::string requestType() override { return requestType_; }
   void setRequestType(const std::string& type) { requestType_ = type; }
-  const std::string& requestId() const { return requestId_; }
+  std::string requestId() override { return requestId_; }
   void setRequestId(const std::string& identifier) { requestId_ = identifier; }
   const std::optional<std::string>& myPlaylistName() const { return myPlaylistName_; }
   void setMyPlaylistName(std::optional<std::string> name) { myPlaylistName_ = std::move(name); }

@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "app/browse/AccountCalls.h"
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/YTPlaylistViewController.h"
+#include "app/library/AccountCache.h"
 #include "app/youtube/SearchEntry.h"
+#include "lib/cache/GVCache.h"
 #include "lib/google/ApiJSONParser.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/foundation/Bundle.h"
@@ -29,11 +30,17 @@ struct BrowseFixture {
     ns::Bundle::setMainBundlePathForTesting(std::string(PELORIN_SOURCE_DIR) + "/resources");
     resetPlaylistRegistryForTesting();
     installBrowseHooks();
+    diskCache =
+        GVCache::initWithCacheDirectory((app.sandbox().root() / "home/.cache/browse-test/GVCache").string());
+    AccountCache::setDiskCache(diskCache);
+    account->setEmail("a@example.com");
+    main->setAccountCache(account);
   }
   ~BrowseFixture() {
     resetPlaylistRegistryForTesting();
     setShuffleRandomSource(nullptr);
-    setAccountCalls({});
+    diskCache->synchronize();
+    AccountCache::setDiskCache(nullptr);
     ns::Bundle::setMainBundlePathForTesting(std::nullopt);
   }
   void setAnswers(const std::function<void(testsupport::FakeMainWindowController::Answers&)>& change) {
@@ -44,6 +51,9 @@ struct BrowseFixture {
 
   pltest::HeadlessApp app;
   ns::Ref<testsupport::FakeMainWindowController> main = ns::make<testsupport::FakeMainWindowController>();
+  ns::Ref<GVCache> diskCache;
+  // Signed in, with nothing loaded: the lists are what a test puts there.
+  ns::Ref<AccountCache> account = ns::make<AccountCache>();
   ns::Ref<testsupport::FakePlayerViewController> player = ns::make<testsupport::FakePlayerViewController>();
   testsupport::ScopedMainWindowController installedMain{main};
   testsupport::ScopedPlayerViewController installedPlayer{player};

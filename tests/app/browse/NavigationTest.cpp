@@ -113,6 +113,7 @@ TEST(Navigation, TheMenuPageHasNoRowsAfterASignInChange) {
   NavigationFixture f;
   f.menu->setCellArray({{"Sign in", "login"}});
   EXPECT_EQ(f.menu->numberOfRowsInTableView(nullptr), 1);
+  f.main->clearCalls();
   f.menu->buttonCellClicked(0);
   EXPECT_EQ(f.menu->selectedRow(), 0);
   EXPECT_EQ(f.main->calls(), std::vector<std::string>{"signInClicked"});

@@ -17,12 +17,12 @@ struct QueueFixture : BrowseFixture {
   QueueFixture() {
     list = getPlaylistViewController("cats", "search_relevance", "cats");
     list->view();
-    AccountCalls calls;
-    calls.saveCurrentPlaylist = [this] { saved.push_back(currentPlaylistController()->getDictionaryKey()); };
-    calls.savePlaying = [this](const ns::Ref<SearchEntry>& row) {
-      playing.push_back(row->videoid().value_or(""));
-    };
-    setAccountCalls(calls);
+  }
+  // What the account cache stored of the current playlist and the playing row.
+  ns::Value saved() const { return account->getCurrentPlaylistInfoArray(); }
+  std::string playing() const {
+    ns::Value info = account->getPlayingInfoArray();
+    return info.isArray() ? info[0].string() : "";
   }
   std::string played() const {
     auto row = player->lastRow();
@@ -34,7 +34,6 @@ struct QueueFixture : BrowseFixture {
     return n;
   }
   ns::Ref<YTPlaylistViewController> list;
-  std::vector<std::string> saved, playing;
 };
 
 TEST(PlayQueue, PlaysInRowOrderAndStopsAtTheEndOnlyWhenNobodyAsked) {
@@ -48,8 +47,8 @@ TEST(PlayQueue, PlaysInRowOrderAndStopsAtTheEndOnlyWhenNobodyAsked) {
   EXPECT_EQ(f.played(), *rows[11]->videoid());
   EXPECT_TRUE(f.list->isCurrentPlaylist());
   EXPECT_EQ(currentPlaylistController(), f.list);
-  EXPECT_EQ(f.saved, std::vector<std::string>{"search_relevance_cats"});
-  EXPECT_EQ(f.playing, std::vector<std::string>{*rows[11]->videoid()});
+  EXPECT_EQ(f.saved(), ns::Value(ns::Array{"cats", "search_relevance", "cats", 11}));
+  EXPECT_EQ(f.playing(), *rows[11]->videoid());
   EXPECT_EQ(changes.count(), 1);
   EXPECT_EQ(f.list->getNextVideoId(), "7y1UCICm0Jo");
 
@@ -67,7 +66,8 @@ TEST(PlayQueue, PlaysInRowOrderAndStopsAtTheEndOnlyWhenNobodyAsked) {
   EXPECT_EQ(f.list->playIndex(), 0);
   EXPECT_EQ(f.plays(), 4u);
   EXPECT_EQ(changes.count(), 4);
-  EXPECT_EQ(f.saved.size(), 4u);
+  EXPECT_EQ(f.saved(), ns::Value(ns::Array{"cats", "search_relevance", "cats", 0}));
+  EXPECT_EQ(f.playing(), "7y1UCICm0Jo");
 
   f.list->playAtIndex(-1);
   EXPECT_EQ(f.list->playIndex(), 0);
