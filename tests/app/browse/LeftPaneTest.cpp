@@ -340,3 +340,46 @@ TEST(LeftPane, TheCurrentPlaylistButtonLightsWhileThePlayingListIsOnShow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(LeftPane, TheBarFollowsTheNavigation) {
+  LeftPaneFixture f;
+  auto x = getPlaylistViewController("X", "playlists", "PLX");
+  auto y = getPlaylistViewController("Y", "playlists", "PLY");
+  f.navigation()->pushViewController_animated(x, true);
+  f.navigation()->pushViewController_animated(y, true);
+  EXPECT_TRUE(f.left->backBtn()->isEnabled());
+  EXPECT_FALSE(f.left->forwardBtn()->isEnabled());
+  EXPECT_EQ(f.field()->stringValue(), "Y");
+  EXPECT_EQ(f.left->getVisiblePlaylistViewController(), y);
+
+  f.main->clearCalls();
+  f.left->backBtn()->performClick(nullptr);
+  EXPECT_EQ(f.main->calls(), std::vector<std::string>{"showLeftView(YES)"});
+  EXPECT_EQ(f.field()->stringValue(), "X");
+  EXPECT_TRUE(f.left->forwardBtn()->isEnabled());
+  EXPECT_EQ(f.window->firstResponder(), x->tableView());
+  f.left->backBtn()->performClick(nullptr);
+  EXPECT_EQ(f.field()->stringValue(), "");
+  EXPECT_EQ(f.left->getVisiblePlaylistViewController(), nullptr);
+  EXPECT_FALSE(f.left->backBtn()->isEnabled());
+  f.left->forwardBtn()->performClick(nullptr);
+  EXPECT_EQ(f.left->getVisiblePlaylistViewController(), x);
+
+  // What the library calls of the browsing interface reaches the same pane.
+  auto browsing = browsingInterface();
+  ASSERT_TRUE(browsing);
+  EXPECT_EQ(browsing->getVisiblePlaylistViewController(), x);
+  browsing->setNavigationTitle("Renamed");
+  EXPECT_EQ(f.field()->stringValue(), "Renamed");
+  EXPECT_EQ(f.navigation()->currentTitle(), "Renamed");
+  auto z = browsing->getPlaylistViewController("Z", "playlists", "PLZ");
+  browsing->pushViewController_animated(z, true);
+  EXPECT_EQ(f.left->getVisiblePlaylistViewController(), z);
+  browsing->setCurrentPlaylist(z);
+  EXPECT_EQ(currentPlaylistController(), z);
+  EXPECT_EQ(browsing->menuViewController(), nullptr);
+}
+
+}  // namespace
