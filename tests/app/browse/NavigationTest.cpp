@@ -7,6 +7,8 @@
 #include "app/browse/PelNavigationController.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/ShellNotifications.h"
+#include "platform/appkit/Make.h"
+#include "platform/appkit/Nib.h"
 #include "platform/appkit/TableView.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/browse/BrowseTestSupport.h"
@@ -120,6 +122,33 @@ TEST(Navigation, TheMenuPageHasNoRowsAfterASignInChange) {
   postNotification(kLoginStateChangedNotification);
   EXPECT_EQ(f.menu->numberOfRowsInTableView(nullptr), 0);
   EXPECT_EQ(f.menu->title(), "");
+}
+
+}  // namespace
+
+namespace {
+
+class CountingPage : public PelViewController {
+ public:
+  int loads = 0;
+
+ protected:
+  void viewDidLoadOnce() override { ++loads; }
+};
+
+TEST(Navigation, APageFromANibLoadsOnce) {
+  BrowseFixture f;
+  ak::Nib::registerBuilder("CountingPage", [](ak::NibLoader& nib) {
+    auto owner = nib.owner<CountingPage>();
+    auto root = ak::make<ak::View>(ak::MakeRect(0, 0, 10, 10));
+    nib.outlet([owner, root] { owner->setView(root); });
+  });
+  auto page = ns::make<CountingPage>();
+  page->init(std::string("CountingPage"));
+  page->view();  // awakeFromNib sends viewDidLoad, and so does the first use of the view
+  page->view();
+  EXPECT_EQ(page->loads, 1);
+  ak::Nib::unregisterBuilder("CountingPage");
 }
 
 }  // namespace
