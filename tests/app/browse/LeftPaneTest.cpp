@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/browse/BlackSearchFieldCell.h"
+#include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MainViewController.h"
 #include "app/browse/PelNavigationController.h"
@@ -380,6 +381,38 @@ TEST(LeftPane, TheBarFollowsTheNavigation) {
   browsing->setCurrentPlaylist(z);
   EXPECT_EQ(currentPlaylistController(), z);
   EXPECT_EQ(browsing->menuViewController(), nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LeftPane, TheSourceListCollapsesAndTheMiniPlayerShowsThePlayingList) {
+  LeftPaneFixture f;
+  EXPECT_FALSE(f.left->treeCollapsed());
+  f.left->collapseTree(false);
+  EXPECT_TRUE(f.left->treeCollapsed());
+  f.left->collapseTree(false);  // already collapsed: stays so
+  EXPECT_TRUE(f.left->treeCollapsed());
+  f.left->uncollapseTree(false);
+  EXPECT_FALSE(f.left->treeCollapsed());
+
+  EXPECT_FALSE(f.left->showCurrentPlaylistForMiniPlayer());
+  auto list = getPlaylistViewController("Mine", "playlists", "PL1");
+  list->setCellArray(browse_test::numberedRows(2));
+  list->playAtIndex(0);
+  browse_test::PostCounter changes(kCurrentPlaylistChangedNotification);
+  EXPECT_TRUE(f.left->showCurrentPlaylistForMiniPlayer());
+  EXPECT_EQ(f.navigation()->getCurrentViewController(), list);
+  EXPECT_EQ(changes.count(), 1);
+
+  pltest::ModalScript script;
+  script.clickAlertButton("Cancel");
+  f.left->onRefreshBtn(nullptr);
+  f.app.dispatchQueued();
+  ASSERT_EQ(script.shownAlerts().size(), 1u);
+  EXPECT_EQ(script.shownAlerts()[0].messageText, "refresh not implemented");
+  EXPECT_TRUE(script.shownAlerts()[0].sheet);
 }
 
 }  // namespace
