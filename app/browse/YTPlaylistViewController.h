@@ -1,0 +1,208 @@
+#pragma once
+// The pane of one list in the left pane (a playlist, a channel's uploads, a feed, a search, the
+// related videos of a video, a single video...): its rows, its table, its bottom bar with the
+// refresh button, the search-order pop-up and the subscribe button, and its play queue.
+//
+// Controllers are never made directly: getPlaylistViewController and
+// getVideoIdPlaylistViewController keep a process-wide registry keyed by "<type>_<id>", so that
+// opening a list again brings back the same controller with its rows and play position. The
+// registry, the current playlist and the shuffle's random source are process-wide, main-thread
+// only and never destroyed.
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/browse/PelViewController.h"
+#include "app/browse/PlaylistProtocol.h"
+#include "app/library/BrowsingInterface.h"
+
+class SearchEntry;
+class MyNSView;
+class TableViewWithContextMenu;
+namespace ak {
+class Button;
+class PopUpButton;
+class ScrollView;
+}  // namespace ak
+
+inline constexpr double kVideoRowHeight = 83.0;
+inline constexpr double kPlaylistRowHeight = 120.0;
+
+class YTPlaylistViewController : public PelViewController,
+                                 public PlaylistProtocol,
+                                 public IPlaylistViewController {
+ public:
+  ~YTPlaylistViewController() override;
+
+  void viewWillAppear(bool animated) override;
+  void viewWillDisappear(bool animated) override;
+  void onVideoInfoChanged();
+  // Gives every row of the video the new title and redraws the table.
+  void videoRenamed_Title(const std::string& videoId, const std::string& title) override;
+  std::string title() override { return ak::ViewController::title(); }
+  void setTitle(const std::string& title) override { ak::ViewController::setTitle(title); }
+  // Reloads the table and selects the same rows again.
+  void refreshTableView();
+  void _setBottomView(const ns::Ref<MyNSView>& view);
+
+  // ---- selection ----
+  long getSelectedCount() const;
+  bool containsIndex(long row) const;
+  // Reloads, makes the table the main window's first responder and selects exactly the row.
+  void selectIndex(long row);
+
+  // ---- the table's data source and delegate, and the actions (called through the runtime) ----
+  long numberOfRowsInTableView(const ns::Ref<ns::Object>& table);
+  double tableView_heightOfRow(const ns::Ref<ns::Object>& table, long row);
+  void tableViewSelectionDidChange(const ns::Ref<ns::Object>& notification);
+  void onDoubleClick(const ns::Ref<ns::Object>& sender);
+  void onRefreshBtn(const ns::Ref<ns::Object>& sender);
+  void onSearchOrderChanged(const ns::Ref<ns::Object>& sender);
+  void onSubscribeBtn(const ns::Ref<ns::Object>& sender);
+
+  // ---- controls ----
+  // Search lists are never reloaded; a running fetch is left alone.
+  void reloadList();
+  // The refresh button spins (one turn a second) and is disabled until stopRefreshBtn.
+  void animateRefreshBtn();
+  void stopRefreshBtn();
+  // "Unsubscribe" (tag 0) when the account cache lists this channel, else "Subscribe" (tag 1).
+  void prepareSubscribeBtn();
+  // "<requestType>_<requestId>".
+  std::string getDictionaryKey() const;
+
+  // ---- the play queue ----
+  void playAtIndex(long row) override;
+  bool nextTrack(const ns::Ref<ns::Object>& sender) override;
+  bool prevTrack(const ns::Ref<ns::Object>& sender) override;
+  std::optional<std::string> getNextVideoId() override;
+  bool isCurrentPlaylist() override;
+  long getPlayIndex() override { return playIndex_; }
+  void scrollToNowPlaying() override;
+  void scrollToIndex(long row) override;
+  void processEnterKey() override;
+  void generateRandomArray() override;
+  long getRandomIndex(bool forward) override;
+  long peekRandomIndex(bool forward) override;
+
+  // ---- properties ----
+  std::int64_t randomCellPlayIdx() const { return randomCellPlayIdx_; }
+  void setRandomCellPlayIdx(std::int64_t idx) { randomCellPlayIdx_ = idx; }
+  bool fetchedFromCache() const { return fetchedFromCache_; }
+  void setFetchedFromCache(bool value) { fetchedFromCache_ = value; }
+  bool isVideoResult() const { return isVideoResult_; }
+  // Only video lists allow several selected rows.
+  void setIsVideoResult(bool value);
+  bool isMyPlaylist() const { return isMyPlaylist_; }
+  void setIsMyPlaylist(bool value) { isMyPlaylist_ = value; }
+  bool isFetching() const { return isFetching_; }
+  void setIsFetching(bool value) { isFetching_ = value; }
+  bool playAfterLoad() const { return playAfterLoad_; }
+  void setPlayAfterLoad(bool value) { playAfterLoad_ = value; }
+  long playIndex() override { return playIndex_; }
+  void setPlayIndex(long index) override { playIndex_ = index; }
+  std::vector<ns::Ref<SearchEntry>>& cellArray() { return cellArray_; }
+  void setCellArray(std::vector<ns::Ref<SearchEntry>> rows) { cellArray_ = std::move(rows); }
+  std::string requestType() override { return requestType_; }
+  void setRequestType(const std::string& type) { requestType_ = type; }
+  std::string requestId() override { return requestId_; }
+  void setRequestId(const std::string& identifier) { requestId_ = identifier; }
+  const std::optional<std::string>& myPlaylistName() const { return myPlaylistName_; }
+  void setMyPlaylistName(std::optional<std::string> name) { myPlaylistName_ = std::move(name); }
+  const std::optional<std::string>& myPlaylistType() const { return myPlaylistType_; }
+  void setMyPlaylistType(std::optional<std::string> type) { myPlaylistType_ = std::move(type); }
+  const std::vector<long>& randomCellArray() const { return randomCellArray_; }
+  void setRandomCellArray(std::vector<long> order) { randomCellArray_ = std::move(order); }
+  const std::optional<std::string>& nowPlayingVideoIdForReload() const { return nowPlayingVideoIdForReload_; }
+  void setNowPlayingVideoIdForReload(std::optional<std::string> id) {
+    nowPlayingVideoIdForReload_ = std::move(id);
+  }
+  const std::optional<long>& nextPageNumber() const { return nextPageNumber_; }
+  void setNextPageNumber(std::optional<long> page) { nextPageNumber_ = page; }
+
+  // ---- outlets ----
+  ns::Ref<ak::ScrollView> scrollView() const { return scrollView_.lock(); }
+  void setScrollView(const ns::Ref<ak::ScrollView>& view) { scrollView_ = view; }
+  ns::Ref<TableViewWithContextMenu> tableView() const { return tableView_.lock(); }
+  void setTableView(const ns::Ref<TableViewWithContextMenu>& table) { tableView_ = table; }
+  ns::Ref<MyNSView> bottomView() const { return bottomView_; }
+  void setBottomView(const ns::Ref<MyNSView>& view) { bottomView_ = view; }
+  ns::Ref<ak::Button> subscribeBtn() const { return subscribeBtn_; }
+  void setSubscribeBtn(const ns::Ref<ak::Button>& button) { subscribeBtn_ = button; }
+  ns::Ref<ak::PopUpButton> searchOrderBtn() const { return searchOrderBtn_.lock(); }
+  void setSearchOrderBtn(const ns::Ref<ak::PopUpButton>& button) { searchOrderBtn_ = button; }
+  ns::Ref<ak::Button> refreshBtn() const { return refreshBtn_.lock(); }
+  void setRefreshBtn(const ns::Ref<ak::Button>& button) { refreshBtn_ = button; }
+
+  std::string className() const override { return "YTPlaylistViewController"; }
+
+ protected:
+  void viewDidLoadOnce() override;
+
+ private:
+  void pushOnLeftPane(const ns::Ref<YTPlaylistViewController>& controller);
+
+  std::int64_t randomCellPlayIdx_ = 0;
+  std::int32_t randomPlayedCount_ = 0;
+  std::int32_t feedCount_ = 0;
+  bool fetchedFromCache_ = false;
+  bool isVideoResult_ = false;
+  bool isMyPlaylist_ = false;
+  bool isFetching_ = false;
+  bool playAfterLoad_ = false;
+  long playIndex_ = 0;
+  ns::Weak<ak::ScrollView> scrollView_;
+  ns::Weak<TableViewWithContextMenu> tableView_;
+  std::vector<ns::Ref<SearchEntry>> cellArray_;
+  std::string requestType_;
+  std::string requestId_;
+  std::optional<std::string> myPlaylistName_;
+  std::optional<std::string> myPlaylistType_;
+  ns::Ref<MyNSView> bottomView_;
+  ns::Ref<ak::Button> subscribeBtn_;
+  ns::Weak<ak::PopUpButton> searchOrderBtn_;
+  std::vector<long> randomCellArray_;
+  ns::Weak<ak::Button> refreshBtn_;
+  std::optional<std::string> nowPlayingVideoIdForReload_;
+  std::optional<long> nextPageNumber_;
+};
+
+// ---- the registry ----
+// The controller for a list, made on first use ("others_playlists" is kept as "playlists" and
+// not marked as the account's own).
+ns::Ref<YTPlaylistViewController> getPlaylistViewController(const std::string& title,
+                                                            const std::string& requestType,
+                                                            const std::string& requestId);
+// The single-video list of a video id; an existing one plays its row 0 when asked to.
+ns::Ref<YTPlaylistViewController> getVideoIdPlaylistViewController(const std::string& videoId,
+                                                                   bool playAfterLoad);
+// The registered controller, nil when none (never made here).
+ns::Ref<YTPlaylistViewController> getExistingPlaylistViewController(const std::string& requestType,
+                                                                    const std::string& requestId);
+ns::Ref<YTPlaylistViewController> findPlaylistViewController(const std::string& key);
+// Moves the controller from the old type's key to the new type's.
+void rekeyPlaylistViewController(const ns::Ref<YTPlaylistViewController>& controller,
+                                 const std::string& newType, const std::string& oldType,
+                                 const std::string& requestId);
+
+// ---- the current playlist ----
+ns::Ref<YTPlaylistViewController> currentPlaylistController();
+void setCurrentPlaylistController(ns::Ref<YTPlaylistViewController> controller);
+
+// The 32-bit random source of the shuffle; nullptr puts the system's back.
+void setShuffleRandomSource(std::function<std::uint32_t()> source);
+
+// Empties the registry and forgets the current playlist (tests).
+void resetPlaylistRegistryForTesting();
+
+// The search orders of the order pop-up, by item index (4 is "relevance" again).
+struct SearchOrderEntry {
+  long index;
+  const char* requestType;
+  const char* order;
+  bool isVideoResult;
+};
+// Nil for an index the table does not hold.
+const SearchOrderEntry* searchOrderForIndex(long index);
