@@ -241,7 +241,7 @@ TEST_F(YoutubeResponseTest, AClientWaitingOnADownloadThatIsDeletedOrReplacedIsCl
     c.action(videoId);
     EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
     auto reply = whilePumping([&] {
-      return curlGet("http://127.0.0.1:" + std::to_string(port) + "/done.mp4", std::nullopt, {}, 10);
+      return curlGet("http://127.0.0.1:" + std::to_string(port) + "/done.mp4", std::nullopt, {}, 30);
     });
     EXPECT_EQ(reply.body, "finished");
     // Lets a response that still waits go before the next case.
