@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -69,11 +70,17 @@ void CacheServer::removeOldCache() {
   assert(ns::Thread::isMainThread());
   ns::Log("### removeOldCache");
   long size = getIntSetting(kCacheSizeKey);
-  if (size == -1) {
+  // The settings window writes -1 for no limit; any other negative value is a damaged setting,
+  // which must not empty the cache either.
+  if (size < 0) {
     ns::Log("unlimited cache size");
     return;
   }
-  const std::int64_t limit = static_cast<std::int64_t>(size) * (std::int64_t{1} << 30);
+  // Limits beyond what 64 bits count are no limit at all.
+  constexpr std::int64_t kGiB = std::int64_t{1} << 30;
+  const std::int64_t limit = static_cast<std::int64_t>(size) > std::numeric_limits<std::int64_t>::max() / kGiB
+                                 ? std::numeric_limits<std::int64_t>::max()
+                                 : static_cast<std::int64_t>(size) * kGiB;
   ns::Weak<CacheServer> weak = weakSelf<CacheServer>();
   // Each pass counts in its own totals, so that two passes at once (timer and settings button)
   // do not add to each other's; the manager takes them when the pass ends.

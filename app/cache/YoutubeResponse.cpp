@@ -65,6 +65,11 @@ bool YoutubeResponse::playerLeft() const {
   return current != videoid_;
 }
 
+bool YoutubeResponse::downloadGone() const {
+  // The registry first: a downloader leaves it only after it is marked complete.
+  return getDownloaderForVideoId(videoid_) != downloader_ && !downloader_->isComplete();
+}
+
 ns::Ref<YoutubeResponse> YoutubeResponse::initWithVideoid_forConnection(
     const std::string& videoid, const ns::Ref<HTTPConnection>& connection) {
   auto response = ns::make<YoutubeResponse>(videoid, connection);
@@ -105,7 +110,7 @@ ns::Ref<YoutubeResponse> YoutubeResponse::initWithVideoid_forConnection(
         response->downloader_ = nullptr;
         break;
       }
-      if (downloader->isError() || response->shouldAbort()) {
+      if (downloader->isError() || response->shouldAbort() || response->downloadGone()) {
         response->downloader_ = nullptr;
         return response;
       }
@@ -134,7 +139,8 @@ ns::Ref<YoutubeResponse> YoutubeResponse::initWithVideoid_forConnection(
     }
     ns::Log("waiting for contentLength");
     sleep();
-    if (response->downloader_->isError() || response->shouldAbort()) return response;
+    if (response->downloader_->isError() || response->shouldAbort() || response->downloadGone())
+      return response;
   }
 }
 
@@ -169,7 +175,7 @@ void YoutubeResponse::setOffset(std::uint64_t offset) {
   while (downloader_->downloadedBytes() < static_cast<std::int64_t>(offset)) {
     sleep();
     // A failed download never brings the bytes: the wait ends as when the player leaves.
-    if (playerLeft() || downloader_->isError()) {
+    if (playerLeft() || downloader_->isError() || downloadGone()) {
       ns::Log("0 ### ABORT ### (%p)", this);
       return;
     }
@@ -197,6 +203,13 @@ std::optional<ns::Data> YoutubeResponse::readDataOfLength(std::uint64_t length) 
       }
       if (downloader_->isStalled() || downloader_->isError()) {
         ns::Log("3 ### ABORT ###");
+        return std::nullopt;
+      }
+      // Nothing would ever close this connection: it closes now, and the player's next
+      // request gets a response on the video's current download.
+      if (downloadGone()) {
+        ns::Log("%@: the download of %@ went away", kLogName, videoid_);
+        abort();
         return std::nullopt;
       }
     }

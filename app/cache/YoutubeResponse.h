@@ -3,7 +3,7 @@
 // file, or the partial file its downloader is still writing. Reads of bytes that are not there
 // yet wait in 0.2 s polls on the connection queue until the downloader has them, and give up
 // when the response went stale (a server restart or a newer request), when the player moved to
-// another video, or when the download stalled or failed.
+// another video, when the download stalled or failed, or when its downloader went away.
 //
 // Everything runs on the server's one connection queue, so a waiting response holds up every
 // other request to the server until it returns.
@@ -61,6 +61,9 @@ class YoutubeResponse : public HTTPResponse {
   static void sleep();
   // The player has moved to another video.
   bool playerLeft() const;
+  // The downloader was dropped (its partial deleted) or replaced before it finished: the bytes
+  // waited for will never show in its counts.
+  bool downloadGone() const;
 
   ns::Weak<HTTPConnection> connection_;
   std::uint64_t fileLength_ = 0;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
@@ -130,6 +131,25 @@ TEST_F(CacheTrimmingTest, NoLimitTrimsNothingAndPostsNothing) {
   trim();
   EXPECT_EQ(passes, 1);
   EXPECT_TRUE(exists(home.cache("a.mp4")));
+}
+
+TEST_F(CacheTrimmingTest, ALimitOutsideTheSettingsRangeDeletesNothing) {
+  // A hand-edited or damaged setting: far beyond any disk, or negative but not "no limit".
+  for (long limit : {-2L, 17179869184L, std::numeric_limits<long>::max(), std::numeric_limits<long>::min()}) {
+    SCOPED_TRACE(limit);
+    makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
+    setIntSetting(kCacheSizeKey, limit);
+    int before = passes;
+    pltest::LogCapture log;
+    manager->removeOldCache();
+    if (limit < 0) {
+      // No limit: no pass runs at all.
+      EXPECT_TRUE(log.contains("unlimited cache size"));
+    } else {
+      ASSERT_TRUE(pltest::pumpUntil([&] { return passes == before + 1; }, 30));
+    }
+    EXPECT_TRUE(exists(home.cache("a.mp4")));
+  }
 }
 
 TEST_F(CacheTrimmingTest, OldPartialsGoUnlessTheirDownloadMoves) {

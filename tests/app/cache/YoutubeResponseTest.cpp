@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "app/cache/CacheServer.h"
+#include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/shell/Settings.h"
 #include "platform/testing/RawClient.h"
@@ -201,6 +202,50 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
       server->restart();
       EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
     }
+    stopAllDownloads();
+  }
+}
+
+TEST_F(YoutubeResponseTest, AClientWaitingOnADownloadThatIsDeletedOrReplacedIsClosedAndTheServerAnswers) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> action;
+  };
+  const Case cases[] = {
+      // The quality sheet's new choice and trimming both drop the partial and its downloader.
+      {"deleted", [](const std::string& id) { stopAndDeleteDownload(id); }},
+      {"replaced", [](const std::string& id) { YoutubeDownloader::initWithId(id); }},
+  };
+  writeFile(home.cache("done.mp4"), "finished");
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string videoId = "gone" + std::to_string(n++);
+    const std::string resource = mediaBody(2 * kMiB, 20 + n);
+    origin.canned("GET", "/" + videoId + "/18",
+                  pltest::FakeReply::stalled(resource.substr(0, 600 * 1024), 2 * kMiB));
+    offer(videoId);
+    auto downloader = download(videoId);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30));
+    const int port = server->serverPort();
+    pltest::RawClient client;
+    ASSERT_TRUE(client.connectTo(static_cast<std::uint16_t>(port)));
+    ASSERT_TRUE(client.sendAll("GET /youtube/" + videoId + "/18/" + videoId +
+                               ".mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    bool first = whilePumping([&] {
+      auto head = client.readUntil("\r\n\r\n");
+      return head && client.readExactly(kPiece) == resource.substr(0, kPiece);
+    });
+    ASSERT_TRUE(first);
+    // The player stays on the video: only the download's going can end the wait.
+    c.action(videoId);
+    EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
+    auto reply = whilePumping([&] {
+      return curlGet("http://127.0.0.1:" + std::to_string(port) + "/done.mp4", std::nullopt, {}, 30);
+    });
+    EXPECT_EQ(reply.body, "finished");
+    // Lets a response that still waits go before the next case.
+    server->restart();
     stopAllDownloads();
   }
 }
