@@ -2,8 +2,13 @@
 // panels and alerts and a real library file in a sandbox; and the source list's focus test.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "app/library/BookmarkCommands.h"
 #include "app/library/DBAccess.h"
@@ -13,6 +18,7 @@
 #include "platform/appkit/OutlineView.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/support/FakeMainWindowController.h"
@@ -185,6 +191,35 @@ TEST_F(BookmarkCommandsTest, ElementsOfOtherTypesAreLeftOutAndTheRestCounted) {
                                                  "c|0.000000|3.000000||<null>"}));
   EXPECT_EQ(BookmarkCommands::importMessage(1), "1 bookmarks imported :)");
   EXPECT_EQ(BookmarkCommands::importMessage(0), "bookmarks not found!");
+}
+
+TEST_F(BookmarkCommandsTest, OnlyARegularFileOfSaneSizeIsRead) {
+  // A pipe picked in the panel: reading it would wait for a writer that never comes.
+  fs::path pipe = folder / "pipe.json";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  auto access = DBAccess::getInstance();
+  auto done = std::async(std::launch::async,
+                         [&] { return BookmarkCommands::importBookmarksFromFile(pipe.string(), nullptr); });
+  bool returned = pltest::pumpUntil(
+      [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30);
+  if (!returned) {
+    // Lets a blocked reader go so that the test ends.
+    int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(done.get(), 0);
+
+  // A large file picked by mistake is not read whole, even when it holds a valid document.
+  fs::path large = folder / "large.json";
+  {
+    std::ofstream out(large);
+    out << R"({"bookmarks": [{"videoid": "big", "pos1": 1}]})";
+    std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < 33; ++i) out << blanks;
+  }
+  EXPECT_EQ(BookmarkCommands::importBookmarksFromFile(large.string(), access), 0);
+  EXPECT_TRUE(allRows().empty());
 }
 
 TEST_F(BookmarkCommandsTest, AnElementWithoutCommentOrMarkerClearsThem) {
