@@ -122,6 +122,9 @@ void AccountSession::updateUI() {
   if (!isSignedIn()) {
     setButtonTitle(button, kSignedOutButtonTitle);
     controller->setAccountCache(nullptr);
+    // The index of the account that went would go on marking videos as in its playlists.
+    if (controller->videoInPlaylistCache())
+      controller->setVideoInPlaylistCache(ns::make<VideoInPlaylistCache>());
     refreshSourceList();
     if (button) {
       button->setImage(nullptr);

@@ -153,6 +153,24 @@ TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButton
   EXPECT_EQ(login.count(), 2);
 }
 
+TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideos) {
+  keepSignIn("a@x");
+  session->initYoutube();
+  auto index = controller->videoInPlaylistCache();
+  ASSERT_TRUE(index);
+  index->getPlaylistIdArrayForVideo("vidOwn");
+  index->addVideo_toPlaylist("vidOwn", "PLprivate");
+  ASSERT_TRUE(index->hasVideo_inPlaylist("vidOwn", "PLprivate"));
+
+  session->signInClicked(nullptr);
+  ASSERT_FALSE(controller->accountCache());
+  // The lists of an account nobody is signed in to mark no video any more.
+  auto after = controller->videoInPlaylistCache();
+  ASSERT_TRUE(after);
+  EXPECT_FALSE(after->hasVideo_inPlaylist("vidOwn", "PLprivate"));
+  EXPECT_FALSE(after->getPlaylistIdArrayForVideo("vidOwn"));
+}
+
 TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   keepSignIn("a@x");
   std::promise<void> letGo;
