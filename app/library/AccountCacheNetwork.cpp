@@ -442,22 +442,29 @@ void AccountCache::getMyChannelList() {
   ACCOUNT_SERVICE_OR_RETURN("getMyChannelList");
   auto query = ApiQueryYouTube::queryForChannelsListWithPart("id");
   query->setMine(true);
-  service->executeQuery_completionHandler(query,
-                                          [self](const Ticket&, const Reply& reply, const Failure& error) {
-                                            if (error) {
-                                              ns::Log("## error: %@", *error);
-                                              return;
-                                            }
-                                            self->myChannelSet_ = ns::Set();
-                                            std::string joined;
-                                            for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
-                                              auto id = channel->identifier();
-                                              if (!id) continue;
-                                              ns::Log("## channel: %@", *id);
-                                              self->myChannelSet_->add(ns::Value(*id));
-                                            }
-                                            for (const ns::Value& id : self->myChannelSet_->allObjects())
-                                              joined += (joined.empty() ? "" : ",") + id.string();
-                                            setStringSetting("my_channels", joined);
-                                          });
+  service->executeQuery_completionHandler(
+      query, [self](const Ticket&, const Reply& reply, const Failure& error) {
+        if (error) {
+          ns::Log("## error: %@", *error);
+          return;
+        }
+        self->myChannelSet_ = ns::Set();
+        std::string joined;
+        for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
+          auto id = channel->identifier();
+          if (!id) continue;
+          ns::Log("## channel: %@", *id);
+          self->myChannelSet_->add(ns::Value(*id));
+        }
+        for (const ns::Value& id : self->myChannelSet_->allObjects())
+          joined += (joined.empty() ? "" : ",") + id.string();
+        // The setting serves whichever account is signed in
+        // now: a reply for one that went must not replace it.
+        auto controller = mainWindowController();
+        if (!controller || controller->accountCache() != self) {
+          ns::Log("AccountCache: the own channels of %@ came after the account changed", self->email());
+          return;
+        }
+        setStringSetting("my_channels", joined);
+      });
 }

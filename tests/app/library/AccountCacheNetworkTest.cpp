@@ -253,10 +253,28 @@ TEST_F(AccountNetworkTest, WithTheIdsStoredOnlyTheCountsAreAskedAndOwnChannelsAr
   EXPECT_EQ(api.callsOf("youtube.channels.list").size(), 0u);
   EXPECT_EQ(cache->likesCount(), ns::Value(40));
 
+  controller->setAccountCache(cache);
   cache->getMyChannelList();
   ASSERT_TRUE(pltest::pumpUntil([&] { return getStringSetting("my_channels") == "UCme"; }, 30));
   EXPECT_TRUE(cache->isMyChannel("UCme"));
   EXPECT_EQ(api.callsOf("youtube.channels.list").at(0).params["part"], ns::Value("id"));
+}
+
+TEST_F(AccountNetworkTest, OwnChannelsOfAnAccountThatWentDoNotReplaceTheCurrentOnes) {
+  api.seed("channels", {kMyChannel});
+  auto gone = bareCache("gone@example.com");
+  auto current = bareCache("current@example.com");
+  controller->setAccountCache(current);
+  setStringSetting("my_channels", "UCcurrent");
+  pltest::LogCapture log(true);
+  gone->getMyChannelList();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("## channel: UCme"); }, 30));
+  drainMainQueue();
+  // The instance that asked still learns its own channels.
+  EXPECT_TRUE(gone->isMyChannel("UCme"));
+  EXPECT_EQ(getStringSetting("my_channels"), "UCcurrent");
+  EXPECT_TRUE(current->isMyChannel("UCcurrent"));
+  EXPECT_FALSE(current->isMyChannel("UCme"));
 }
 
 }  // namespace
