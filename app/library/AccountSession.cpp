@@ -7,6 +7,7 @@
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/IPlayerViewController.h"
+#include "app/shell/Settings.h"
 #include "app/shell/ShellNotifications.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
@@ -125,6 +126,9 @@ void AccountSession::updateUI() {
     // The index of the account that went would go on marking videos as in its playlists.
     if (controller->videoInPlaylistCache())
       controller->setVideoInPlaylistCache(ns::make<VideoInPlaylistCache>());
+    // The own channels are kept for whoever is signed in, not per account: the next account to
+    // sign in must not take the channels of this one for its own.
+    if (!getStringSetting("my_channels").empty()) setStringSetting("my_channels", "");
     refreshSourceList();
     if (button) {
       button->setImage(nullptr);

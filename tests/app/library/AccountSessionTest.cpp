@@ -153,7 +153,7 @@ TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButton
   EXPECT_EQ(login.count(), 2);
 }
 
-TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideos) {
+TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwnChannels) {
   keepSignIn("a@x");
   session->initYoutube();
   auto index = controller->videoInPlaylistCache();
@@ -162,8 +162,11 @@ TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideos) {
   index->addVideo_toPlaylist("vidOwn", "PLprivate");
   ASSERT_TRUE(index->hasVideo_inPlaylist("vidOwn", "PLprivate"));
 
+  setStringSetting("my_channels", "UCa");
   session->signInClicked(nullptr);
   ASSERT_FALSE(controller->accountCache());
+  // The next account to sign in is not told that the channels of this one are its own.
+  EXPECT_FALSE(bareCache("b@x")->isMyChannel("UCa"));
   // The lists of an account nobody is signed in to mark no video any more.
   auto after = controller->videoInPlaylistCache();
   ASSERT_TRUE(after);
