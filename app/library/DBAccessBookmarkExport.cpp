@@ -6,11 +6,14 @@
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
+#include "platform/core/Str.h"
 
 namespace {
 
-// A JSON string literal: quote, backslash and control characters escaped.
-std::string jsonString(const std::string& text) {
+// A JSON string literal: quote, backslash and control characters escaped. Bytes that are no
+// UTF-8 become U+FFFD: a JSON reader refuses them, and with them every other bookmark of the file.
+std::string jsonString(const std::string& stored) {
+  const std::string text = ns::str::isValidUtf8(stored) ? stored : ns::str::toUtf8(ns::str::toUtf16(stored));
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {

@@ -148,6 +148,29 @@ TEST_F(BookmarkCommandsTest, AnExportRestoresEveryBookmarkInAnotherLibraryAndCha
   EXPECT_EQ(window->attachedSheet(), nullptr);
 }
 
+TEST_F(BookmarkCommandsTest, AnExportOfTextThatIsNoUtf8StillReadsBack) {
+  auto access = DBAccess::getInstance();
+  access->addBookmark_startPos_endPos_startEnd("vidA", 1, 0, "");
+  access->addBookmark_startPos_endPos_comment("vidA", 1, 0, "fine");
+  access->addBookmark_startPos_endPos_startEnd("vidB", 2, 0, "s");
+  access->addBookmark_startPos_endPos_comment("vidB", 2, 0,
+                                              std::string("cut \xE2\x99 and \xFF\xFE\0 end", 18));
+  access = nullptr;
+  exportToFile();
+
+  // One broken text must not cost the file its other bookmarks.
+  emptyLibrary();
+  importFile(folder / kBookmarksFileName);
+  ASSERT_EQ(script.shownAlerts().size(), 1u);
+  EXPECT_EQ(script.shownAlerts()[0].messageText, "2 bookmarks imported :)");
+  auto rows = allRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], "vidA|1.000000|0.000000||fine");
+  EXPECT_EQ(rows[1].substr(0, 24), "vidB|2.000000|0.000000|s");
+  EXPECT_NE(rows[1].find("cut \xEF\xBF\xBD"), std::string::npos) << rows[1];
+  EXPECT_NE(rows[1].find(std::string("\0 end", 5)), std::string::npos) << rows[1];
+}
+
 TEST_F(BookmarkCommandsTest, AFileWithoutBookmarksSaysSo) {
   fs::path file = folder / "broken.json";
   std::ofstream(file) << "{\"bookmarks\": [ {\"videoid\": \"x\", ";
