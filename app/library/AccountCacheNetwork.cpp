@@ -54,6 +54,16 @@ void onMain(std::function<void()> block) {
   dispatch::async(dispatch::mainQueue(), std::move(block));
 }
 
+// A list reply, even one with no items; a reply without its "items" array (an empty result, say)
+// says nothing about the list and must not empty the stored one.
+bool isListReply(const Reply& reply, const char* what) {
+  if (std::dynamic_pointer_cast<ApiCollectionObject>(reply) && !reply->JSONValueForKey("items").isNilOrNull())
+    return true;
+  ns::Log("AccountCache: the %@ reply is no list: %@", std::string(what),
+          reply ? reply->description() : std::string("nothing"));
+  return false;
+}
+
 }  // namespace
 
 ns::Ref<ApiServiceYouTube> AccountCache::service() const {
@@ -155,6 +165,7 @@ void AccountCache::fetchPlaylists() {
           ns::Log("error: %@", *error);
           return;
         }
+        if (!isListReply(reply, "playlists")) return;
         ns::Array entries;
         for (const auto& playlist : itemsOf<ApiYouTubePlaylist>(reply)) {
           auto id = playlist->identifier();
@@ -189,6 +200,7 @@ void AccountCache::fetchSubscriptions() {
           ns::Log("error: %@", *error);
           return;
         }
+        if (!isListReply(reply, "subscriptions")) return;
         ns::Array entries;
         for (const auto& subscription : itemsOf<ApiYouTubeSubscription>(reply)) {
           auto uploads = uploadsIdForChannel(channelIdOfSubscription(subscription));
