@@ -193,6 +193,14 @@ void AccountSession::loadProfilePhoto(const std::string& url, const std::string&
 }
 
 void AccountSession::restorePlaying(const ns::Ref<AccountCache>& cache) {
+  // Queued when the cache was made: after a sign-out or a switch of account meanwhile, what that
+  // account was playing belongs to nobody shown.
+  auto controller = controller_.lock();
+  if (!controller || controller->accountCache() != cache) {
+    ns::Log("AccountSession: what %@ was playing is not restored: the account changed",
+            cache ? cache->email() : std::string());
+    return;
+  }
   ns::Value list = cache->getCurrentPlaylistInfoArray();
   auto browsing = browsingInterface();
   if (browsing && list.isArray() && list.count() >= 4 && list[0].isString() && list[1].isString() &&

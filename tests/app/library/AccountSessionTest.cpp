@@ -174,6 +174,25 @@ TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwn
   EXPECT_FALSE(after->getPlaylistIdArrayForVideo("vidOwn"));
 }
 
+TEST_F(AccountSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
+  keepSignIn("a@x");
+  auto previous = bareCache("a@x");
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(
+      ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
+      600);
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"vidPlay", "Song", "Band"}),
+                                                              previous->cacheKey("nowPlaying"), 600);
+  previous->diskCache()->synchronize();
+  ASSERT_TRUE(row("vidPlay", std::nullopt, "Song")->saveToCache());
+  session->initYoutube();
+  // Signed out before the queued restore runs.
+  session->signInClicked(nullptr);
+  drainMainQueue();
+  drainMainQueue();
+  EXPECT_FALSE(player->lastRow());
+  EXPECT_FALSE(browsing->currentPlaylist());
+}
+
 TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   keepSignIn("a@x");
   std::promise<void> letGo;
