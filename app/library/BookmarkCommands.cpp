@@ -113,6 +113,10 @@ void BookmarkCommands::onExportBookmarks() {
   auto controller = controller_.lock();
   if (!controller) return;
   std::string text = DBAccess::getInstance()->getAllBookmarksAsJson();
+  if (text.empty()) {
+    ns::Log("BookmarkCommands: the library's bookmarks cannot be read; nothing is exported");
+    return;
+  }
   auto panel = ns::make<ak::SavePanel>();
   panel->setNameFieldStringValue(kBookmarksFileName);
   panel->beginSheetModalForWindow_completionHandler(controller->window(), [panel, text](long result) {

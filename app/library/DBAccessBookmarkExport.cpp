@@ -68,8 +68,10 @@ std::string DBAccess::getAllBookmarksAsJson() {
   text += " \"bookmarks\" : [\n";
   auto rs = _db->executeQuery(
       "SELECT trackid, pos1, pos2, startend, comment from bookmark order by trackid, pos1;");
+  // Without the rows, the document would pass for an export of a library with no bookmarks.
+  if (!rs) return "";
   bool first = true;
-  while (rs && rs->next()) {
+  while (rs->next()) {
     if (!first) text += ",\n";
     first = false;
     float pos1 = static_cast<float>(rs->doubleForColumnIndex(1));
@@ -79,6 +81,7 @@ std::string DBAccess::getAllBookmarksAsJson() {
             ", \"startend\":" + jsonString(rs->stringForColumnIndex(3).value_or("")) +
             ", \"comment\":" + jsonString(rs->stringForColumnIndex(4).value_or("")) + "}";
   }
+  if (_db->hadError()) return "";
   if (!first) text += "\n";
   text += "] }";
   return text;

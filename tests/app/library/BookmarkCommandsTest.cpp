@@ -171,6 +171,23 @@ TEST_F(BookmarkCommandsTest, AnExportOfTextThatIsNoUtf8StillReadsBack) {
   EXPECT_NE(rows[1].find(std::string("\0 end", 5)), std::string::npos) << rows[1];
 }
 
+TEST_F(BookmarkCommandsTest, ALibraryThatCannotBeReadWritesNoEmptyExport) {
+  auto access = DBAccess::getInstance();
+  access->addBookmark_startPos_endPos_startEnd("vidA", 1, 0, "");
+  fs::path file = folder / kBookmarksFileName;
+  ASSERT_TRUE(ns::writeStringToFile("an earlier export", file.string(), true));
+  ASSERT_TRUE(access->db()->executeUpdate("ALTER TABLE bookmark RENAME TO bookmark_away;"));
+  access = nullptr;
+  pltest::LogCapture log(true);
+  commands->onExportBookmarks();
+  settle();
+  // A document without the library's bookmarks would pass for an export of none: no panel offers
+  // to write it.
+  EXPECT_TRUE(script.shownPanels().empty());
+  EXPECT_EQ(ns::stringWithContentsOfFile(file.string()), "an earlier export");
+  EXPECT_TRUE(log.contains("cannot be read"));
+}
+
 TEST_F(BookmarkCommandsTest, AFileWithoutBookmarksSaysSo) {
   fs::path file = folder / "broken.json";
   std::ofstream(file) << "{\"bookmarks\": [ {\"videoid\": \"x\", ";
