@@ -15,6 +15,9 @@ namespace {
 // The associated-object key of the operation loading for an image view.
 const char kImageRequestOperationKey = 0;
 
+// Decoded bytes the shared cache holds at most: some hundreds of list thumbnails.
+constexpr std::size_t kSharedImageCacheCostLimit = 64u << 20;
+
 }  // namespace
 
 ns::Ref<ak::Image> ImageRequestCache::cachedImageForRequest(const ns::Ref<ns::URLRequest>& request) {
@@ -31,7 +34,9 @@ ns::Ref<ak::Image> ImageRequestCache::cachedImageForRequest(const ns::Ref<ns::UR
 void ImageRequestCache::cacheImage_forRequest(const ns::Ref<ak::Image>& image,
                                               const ns::Ref<ns::URLRequest>& request) {
   if (!image || !request || !request->URL()) return;
-  setObject_forKey(image, ns::Value(request->URL()->absoluteString()));
+  // The cost is the decoded pixels' bytes, which the shared cache bounds.
+  setObject_forKey_cost(image, ns::Value(request->URL()->absoluteString()),
+                        image->pixelsWide() * image->pixelsHigh() * 4);
 }
 
 PL_CLASS(ImageRequestCache, ns::Cache) {}
@@ -112,7 +117,13 @@ ns::Ref<ns::OperationQueue> net_sharedImageRequestOperationQueue() {
 }
 
 ns::Ref<ImageRequestCache> net_sharedImageCache() {
-  static ns::NoDestructor<ns::Ref<ImageRequestCache>> cache(ns::make<ImageRequestCache>());
+  // Nothing reports memory pressure here, so the cache bounds itself: the least recently used
+  // pictures go once their pixels pass the limit.
+  static ns::NoDestructor<ns::Ref<ImageRequestCache>> cache([] {
+    auto made = ns::make<ImageRequestCache>();
+    made->setTotalCostLimit(kSharedImageCacheCostLimit);
+    return made;
+  }());
   return *cache;
 }
 

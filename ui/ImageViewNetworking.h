@@ -1,6 +1,7 @@
 #pragma once
 // URL loading for any image view, with loaded images kept in a process-wide in-memory cache
-// keyed by the request's URL (entries may go under memory pressure). Each lookup and each
+// keyed by the request's URL (entries may go under memory pressure, and the least recently
+// used go once the pictures' decoded pixels pass 64 MiB). Each lookup and each
 // accepted result is logged ("cache img", "cache no", "success!"). The operation loading for a
 // view is attached to it; all views share one queue of their own. Main thread only.
 #include <functional>

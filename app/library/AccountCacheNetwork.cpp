@@ -54,6 +54,16 @@ void onMain(std::function<void()> block) {
   dispatch::async(dispatch::mainQueue(), std::move(block));
 }
 
+// A list reply, even one with no items; a reply without its "items" array (an empty result, say)
+// says nothing about the list and must not empty the stored one.
+bool isListReply(const Reply& reply, const char* what) {
+  if (std::dynamic_pointer_cast<ApiCollectionObject>(reply) && !reply->JSONValueForKey("items").isNilOrNull())
+    return true;
+  ns::Log("AccountCache: the %@ reply is no list: %@", std::string(what),
+          reply ? reply->description() : std::string("nothing"));
+  return false;
+}
+
 }  // namespace
 
 ns::Ref<ApiServiceYouTube> AccountCache::service() const {
@@ -155,6 +165,7 @@ void AccountCache::fetchPlaylists() {
           ns::Log("error: %@", *error);
           return;
         }
+        if (!isListReply(reply, "playlists")) return;
         ns::Array entries;
         for (const auto& playlist : itemsOf<ApiYouTubePlaylist>(reply)) {
           auto id = playlist->identifier();
@@ -189,6 +200,7 @@ void AccountCache::fetchSubscriptions() {
           ns::Log("error: %@", *error);
           return;
         }
+        if (!isListReply(reply, "subscriptions")) return;
         ns::Array entries;
         for (const auto& subscription : itemsOf<ApiYouTubeSubscription>(reply)) {
           auto uploads = uploadsIdForChannel(channelIdOfSubscription(subscription));
@@ -442,22 +454,29 @@ void AccountCache::getMyChannelList() {
   ACCOUNT_SERVICE_OR_RETURN("getMyChannelList");
   auto query = ApiQueryYouTube::queryForChannelsListWithPart("id");
   query->setMine(true);
-  service->executeQuery_completionHandler(query,
-                                          [self](const Ticket&, const Reply& reply, const Failure& error) {
-                                            if (error) {
-                                              ns::Log("## error: %@", *error);
-                                              return;
-                                            }
-                                            self->myChannelSet_ = ns::Set();
-                                            std::string joined;
-                                            for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
-                                              auto id = channel->identifier();
-                                              if (!id) continue;
-                                              ns::Log("## channel: %@", *id);
-                                              self->myChannelSet_->add(ns::Value(*id));
-                                            }
-                                            for (const ns::Value& id : self->myChannelSet_->allObjects())
-                                              joined += (joined.empty() ? "" : ",") + id.string();
-                                            setStringSetting("my_channels", joined);
-                                          });
+  service->executeQuery_completionHandler(
+      query, [self](const Ticket&, const Reply& reply, const Failure& error) {
+        if (error) {
+          ns::Log("## error: %@", *error);
+          return;
+        }
+        self->myChannelSet_ = ns::Set();
+        std::string joined;
+        for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
+          auto id = channel->identifier();
+          if (!id) continue;
+          ns::Log("## channel: %@", *id);
+          self->myChannelSet_->add(ns::Value(*id));
+        }
+        for (const ns::Value& id : self->myChannelSet_->allObjects())
+          joined += (joined.empty() ? "" : ",") + id.string();
+        // The setting serves whichever account is signed in
+        // now: a reply for one that went must not replace it.
+        auto controller = mainWindowController();
+        if (!controller || controller->accountCache() != self) {
+          ns::Log("AccountCache: the own channels of %@ came after the account changed", self->email());
+          return;
+        }
+        setStringSetting("my_channels", joined);
+      });
 }

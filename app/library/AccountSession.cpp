@@ -7,6 +7,7 @@
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/IPlayerViewController.h"
+#include "app/shell/Settings.h"
 #include "app/shell/ShellNotifications.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
@@ -122,6 +123,12 @@ void AccountSession::updateUI() {
   if (!isSignedIn()) {
     setButtonTitle(button, kSignedOutButtonTitle);
     controller->setAccountCache(nullptr);
+    // The index of the account that went would go on marking videos as in its playlists.
+    if (controller->videoInPlaylistCache())
+      controller->setVideoInPlaylistCache(ns::make<VideoInPlaylistCache>());
+    // The own channels are kept for whoever is signed in, not per account: the next account to
+    // sign in must not take the channels of this one for its own.
+    if (!getStringSetting("my_channels").empty()) setStringSetting("my_channels", "");
     refreshSourceList();
     if (button) {
       button->setImage(nullptr);
@@ -186,6 +193,14 @@ void AccountSession::loadProfilePhoto(const std::string& url, const std::string&
 }
 
 void AccountSession::restorePlaying(const ns::Ref<AccountCache>& cache) {
+  // Queued when the cache was made: after a sign-out or a switch of account meanwhile, what that
+  // account was playing belongs to nobody shown.
+  auto controller = controller_.lock();
+  if (!controller || controller->accountCache() != cache) {
+    ns::Log("AccountSession: what %@ was playing is not restored: the account changed",
+            cache ? cache->email() : std::string());
+    return;
+  }
   ns::Value list = cache->getCurrentPlaylistInfoArray();
   auto browsing = browsingInterface();
   if (browsing && list.isArray() && list.count() >= 4 && list[0].isString() && list[1].isString() &&

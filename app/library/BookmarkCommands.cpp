@@ -1,6 +1,8 @@
 #include "app/library/BookmarkCommands.h"
 
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "app/library/DBAccess.h"
 #include "app/shell/IMainWindowController.h"
@@ -13,6 +15,18 @@
 #include "ui/AlertBlocks.h"
 
 namespace {
+
+// Far more than any library holds (a bookmark takes about a hundred bytes).
+constexpr std::uintmax_t kMaxBookmarksFileBytes = 32u << 20;
+
+// Only a regular file of sane size is read: a pipe or a device picked in the panel would block the
+// main thread or never end, and a video picked by mistake would be read whole into memory.
+bool isReadableBookmarksFile(const std::string& path) {
+  std::error_code error;
+  if (!std::filesystem::is_regular_file(path, error) || error) return false;
+  auto size = std::filesystem::file_size(path, error);
+  return !error && size <= kMaxBookmarksFileBytes;
+}
 
 // A position: a number, a text holding one, or missing/null for 0; nothing for anything else.
 std::optional<float> positionOf(const ns::Value& value) {
@@ -52,6 +66,10 @@ std::string BookmarkCommands::importMessage(int count) {
 }
 
 int BookmarkCommands::importBookmarksFromFile(const std::string& path, const ns::Ref<DBAccess>& access) {
+  if (!isReadableBookmarksFile(path)) {
+    ns::Log("BookmarkCommands: %@ is no bookmarks file of a readable size", path);
+    return 0;
+  }
   ns::Error error;
   auto data = ns::dataWithContentsOfFile(path, &error);
   if (!data) {
@@ -95,6 +113,10 @@ void BookmarkCommands::onExportBookmarks() {
   auto controller = controller_.lock();
   if (!controller) return;
   std::string text = DBAccess::getInstance()->getAllBookmarksAsJson();
+  if (text.empty()) {
+    ns::Log("BookmarkCommands: the library's bookmarks cannot be read; nothing is exported");
+    return;
+  }
   auto panel = ns::make<ak::SavePanel>();
   panel->setNameFieldStringValue(kBookmarksFileName);
   panel->beginSheetModalForWindow_completionHandler(controller->window(), [panel, text](long result) {

@@ -75,7 +75,7 @@ class DBAccess : public ns::Object {
   std::vector<BookmarkRow> getBookmarks(const std::string& videoId);
   int getBookmarkCount(const std::string& videoId);
   // Every bookmark of the library as the bookmarks document (BookmarkCommands.h), ordered by
-  // video id and then by pos1.
+  // video id and then by pos1; empty text when the bookmarks cannot be read.
   std::string getAllBookmarksAsJson();
 
   // ---- downloaded paths ----

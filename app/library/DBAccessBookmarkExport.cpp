@@ -6,11 +6,14 @@
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
+#include "platform/core/Str.h"
 
 namespace {
 
-// A JSON string literal: quote, backslash and control characters escaped.
-std::string jsonString(const std::string& text) {
+// A JSON string literal: quote, backslash and control characters escaped. Bytes that are no
+// UTF-8 become U+FFFD: a JSON reader refuses them, and with them every other bookmark of the file.
+std::string jsonString(const std::string& stored) {
+  const std::string text = ns::str::isValidUtf8(stored) ? stored : ns::str::toUtf8(ns::str::toUtf16(stored));
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
@@ -65,8 +68,10 @@ std::string DBAccess::getAllBookmarksAsJson() {
   text += " \"bookmarks\" : [\n";
   auto rs = _db->executeQuery(
       "SELECT trackid, pos1, pos2, startend, comment from bookmark order by trackid, pos1;");
+  // Without the rows, the document would pass for an export of a library with no bookmarks.
+  if (!rs) return "";
   bool first = true;
-  while (rs && rs->next()) {
+  while (rs->next()) {
     if (!first) text += ",\n";
     first = false;
     float pos1 = static_cast<float>(rs->doubleForColumnIndex(1));
@@ -76,6 +81,7 @@ std::string DBAccess::getAllBookmarksAsJson() {
             ", \"startend\":" + jsonString(rs->stringForColumnIndex(3).value_or("")) +
             ", \"comment\":" + jsonString(rs->stringForColumnIndex(4).value_or("")) + "}";
   }
+  if (_db->hadError()) return "";
   if (!first) text += "\n";
   text += "] }";
   return text;

@@ -253,10 +253,80 @@ TEST_F(AccountNetworkTest, WithTheIdsStoredOnlyTheCountsAreAskedAndOwnChannelsAr
   EXPECT_EQ(api.callsOf("youtube.channels.list").size(), 0u);
   EXPECT_EQ(cache->likesCount(), ns::Value(40));
 
+  controller->setAccountCache(cache);
   cache->getMyChannelList();
   ASSERT_TRUE(pltest::pumpUntil([&] { return getStringSetting("my_channels") == "UCme"; }, 30));
   EXPECT_TRUE(cache->isMyChannel("UCme"));
   EXPECT_EQ(api.callsOf("youtube.channels.list").at(0).params["part"], ns::Value("id"));
+}
+
+TEST_F(AccountNetworkTest, OwnChannelsOfAnAccountThatWentDoNotReplaceTheCurrentOnes) {
+  api.seed("channels", {kMyChannel});
+  auto gone = bareCache("gone@example.com");
+  auto current = bareCache("current@example.com");
+  controller->setAccountCache(current);
+  setStringSetting("my_channels", "UCcurrent");
+  pltest::LogCapture log(true);
+  gone->getMyChannelList();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("## channel: UCme"); }, 30));
+  drainMainQueue();
+  // The instance that asked still learns its own channels.
+  EXPECT_TRUE(gone->isMyChannel("UCme"));
+  EXPECT_EQ(getStringSetting("my_channels"), "UCcurrent");
+  EXPECT_TRUE(current->isMyChannel("UCcurrent"));
+  EXPECT_FALSE(current->isMyChannel("UCme"));
+}
+
+TEST_F(AccountNetworkTest, AReplyThatIsNoListKeepsTheStoredLists) {
+  seedAccount();
+  auto cache = AccountCache::initWithEmail("a@example.com");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return loaded(cache); }, 60));
+  drainMainQueue();
+  const ns::Array playlists = cache->playlistsArray();
+  const ns::Array subscriptions = cache->subscriptionsArray();
+  ASSERT_FALSE(playlists.empty());
+  ASSERT_FALSE(subscriptions.empty());
+  using Answer = FakeDataAPI::Answer;
+  for (Answer answer : {Answer::EmptyResult, Answer::NeitherMember, Answer::HTMLPage, Answer::MalformedJSON,
+                        Answer::EmptyBody, Answer::OnlyError}) {
+    SCOPED_TRACE(static_cast<int>(answer));
+    api.script("youtube.playlists.list", FakeDataAPI::Script(answer));
+    api.script("youtube.subscriptions.list", FakeDataAPI::Script(answer));
+    NotificationCounter playlistsUpdated(kUpdatePlaylistsNotification);
+    NotificationCounter subscriptionsUpdated(kUpdateSubscriptionsNotification);
+    pltest::LogCapture log(true);
+    cache->fetchPlaylists();
+    cache->fetchSubscriptions();
+    // Each of the two lists ends in a logged error, a logged refusal or its notification.
+    auto ended = [&] {
+      auto messages = log.messages();
+      long errors = std::count_if(messages.begin(), messages.end(), [](const std::string& m) {
+        return m.rfind("error: ", 0) == 0 || m.find("reply is no list") != std::string::npos;
+      });
+      return errors + playlistsUpdated.count() + subscriptionsUpdated.count() >= 2;
+    };
+    ASSERT_TRUE(pltest::pumpUntil(ended, 30));
+    drainMainQueue();
+    EXPECT_EQ(cache->playlistsArray(), playlists);
+    EXPECT_EQ(cache->subscriptionsArray(), subscriptions);
+    EXPECT_EQ(AccountCache::diskCache()->objectForKey(cache->cacheKey("playlists")), ns::Value(playlists));
+    EXPECT_EQ(AccountCache::diskCache()->objectForKey(cache->cacheKey("subscriptions")),
+              ns::Value(subscriptions));
+  }
+}
+
+TEST_F(AccountNetworkTest, AListReplyWithoutItemsEmptiesTheStoredLists) {
+  auto writer = bareCache("a@example.com");
+  for (const char* name : {"playlists", "subscriptions"})
+    AccountCache::diskCache()->setObject_forKey_withTimeoutInterval(
+        ns::Value(ns::Array{ns::Value(ns::Array{"OLD", "Old", "x"})}), writer->cacheKey(name), 600);
+  AccountCache::diskCache()->synchronize();
+  auto cache = AccountCache::initWithEmail("a@example.com");
+  ASSERT_EQ(cache->playlistsArray().size(), 1u);
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return cache->playlistsLoaded() && cache->subscriptionsLoaded(); }, 60));
+  EXPECT_TRUE(cache->playlistsArray().empty());
+  EXPECT_TRUE(cache->subscriptionsArray().empty());
 }
 
 }  // namespace

@@ -153,6 +153,46 @@ TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButton
   EXPECT_EQ(login.count(), 2);
 }
 
+TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwnChannels) {
+  keepSignIn("a@x");
+  session->initYoutube();
+  auto index = controller->videoInPlaylistCache();
+  ASSERT_TRUE(index);
+  index->getPlaylistIdArrayForVideo("vidOwn");
+  index->addVideo_toPlaylist("vidOwn", "PLprivate");
+  ASSERT_TRUE(index->hasVideo_inPlaylist("vidOwn", "PLprivate"));
+
+  setStringSetting("my_channels", "UCa");
+  session->signInClicked(nullptr);
+  ASSERT_FALSE(controller->accountCache());
+  // The next account to sign in is not told that the channels of this one are its own.
+  EXPECT_FALSE(bareCache("b@x")->isMyChannel("UCa"));
+  // The lists of an account nobody is signed in to mark no video any more.
+  auto after = controller->videoInPlaylistCache();
+  ASSERT_TRUE(after);
+  EXPECT_FALSE(after->hasVideo_inPlaylist("vidOwn", "PLprivate"));
+  EXPECT_FALSE(after->getPlaylistIdArrayForVideo("vidOwn"));
+}
+
+TEST_F(AccountSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
+  keepSignIn("a@x");
+  auto previous = bareCache("a@x");
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(
+      ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
+      600);
+  previous->diskCache()->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"vidPlay", "Song", "Band"}),
+                                                              previous->cacheKey("nowPlaying"), 600);
+  previous->diskCache()->synchronize();
+  ASSERT_TRUE(row("vidPlay", std::nullopt, "Song")->saveToCache());
+  session->initYoutube();
+  // Signed out before the queued restore runs.
+  session->signInClicked(nullptr);
+  drainMainQueue();
+  drainMainQueue();
+  EXPECT_FALSE(player->lastRow());
+  EXPECT_FALSE(browsing->currentPlaylist());
+}
+
 TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   keepSignIn("a@x");
   std::promise<void> letGo;

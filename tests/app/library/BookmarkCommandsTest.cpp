@@ -2,8 +2,13 @@
 // panels and alerts and a real library file in a sandbox; and the source list's focus test.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
+#include <future>
 
 #include "app/library/BookmarkCommands.h"
 #include "app/library/DBAccess.h"
@@ -13,6 +18,7 @@
 #include "platform/appkit/OutlineView.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/support/FakeMainWindowController.h"
@@ -142,6 +148,46 @@ TEST_F(BookmarkCommandsTest, AnExportRestoresEveryBookmarkInAnotherLibraryAndCha
   EXPECT_EQ(window->attachedSheet(), nullptr);
 }
 
+TEST_F(BookmarkCommandsTest, AnExportOfTextThatIsNoUtf8StillReadsBack) {
+  auto access = DBAccess::getInstance();
+  access->addBookmark_startPos_endPos_startEnd("vidA", 1, 0, "");
+  access->addBookmark_startPos_endPos_comment("vidA", 1, 0, "fine");
+  access->addBookmark_startPos_endPos_startEnd("vidB", 2, 0, "s");
+  access->addBookmark_startPos_endPos_comment("vidB", 2, 0,
+                                              std::string("cut \xE2\x99 and \xFF\xFE\0 end", 18));
+  access = nullptr;
+  exportToFile();
+
+  // One broken text must not cost the file its other bookmarks.
+  emptyLibrary();
+  importFile(folder / kBookmarksFileName);
+  ASSERT_EQ(script.shownAlerts().size(), 1u);
+  EXPECT_EQ(script.shownAlerts()[0].messageText, "2 bookmarks imported :)");
+  auto rows = allRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], "vidA|1.000000|0.000000||fine");
+  EXPECT_EQ(rows[1].substr(0, 24), "vidB|2.000000|0.000000|s");
+  EXPECT_NE(rows[1].find("cut \xEF\xBF\xBD"), std::string::npos) << rows[1];
+  EXPECT_NE(rows[1].find(std::string("\0 end", 5)), std::string::npos) << rows[1];
+}
+
+TEST_F(BookmarkCommandsTest, ALibraryThatCannotBeReadWritesNoEmptyExport) {
+  auto access = DBAccess::getInstance();
+  access->addBookmark_startPos_endPos_startEnd("vidA", 1, 0, "");
+  fs::path file = folder / kBookmarksFileName;
+  ASSERT_TRUE(ns::writeStringToFile("an earlier export", file.string(), true));
+  ASSERT_TRUE(access->db()->executeUpdate("ALTER TABLE bookmark RENAME TO bookmark_away;"));
+  access = nullptr;
+  pltest::LogCapture log(true);
+  commands->onExportBookmarks();
+  settle();
+  // A document without the library's bookmarks would pass for an export of none: no panel offers
+  // to write it.
+  EXPECT_TRUE(script.shownPanels().empty());
+  EXPECT_EQ(ns::stringWithContentsOfFile(file.string()), "an earlier export");
+  EXPECT_TRUE(log.contains("cannot be read"));
+}
+
 TEST_F(BookmarkCommandsTest, AFileWithoutBookmarksSaysSo) {
   fs::path file = folder / "broken.json";
   std::ofstream(file) << "{\"bookmarks\": [ {\"videoid\": \"x\", ";
@@ -185,6 +231,35 @@ TEST_F(BookmarkCommandsTest, ElementsOfOtherTypesAreLeftOutAndTheRestCounted) {
                                                  "c|0.000000|3.000000||<null>"}));
   EXPECT_EQ(BookmarkCommands::importMessage(1), "1 bookmarks imported :)");
   EXPECT_EQ(BookmarkCommands::importMessage(0), "bookmarks not found!");
+}
+
+TEST_F(BookmarkCommandsTest, OnlyARegularFileOfSaneSizeIsRead) {
+  // A pipe picked in the panel: reading it would wait for a writer that never comes.
+  fs::path pipe = folder / "pipe.json";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  auto access = DBAccess::getInstance();
+  auto done = std::async(std::launch::async,
+                         [&] { return BookmarkCommands::importBookmarksFromFile(pipe.string(), nullptr); });
+  bool returned = pltest::pumpUntil(
+      [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30);
+  if (!returned) {
+    // Lets a blocked reader go so that the test ends.
+    int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    if (fd >= 0) ::close(fd);
+  }
+  EXPECT_TRUE(returned);
+  EXPECT_EQ(done.get(), 0);
+
+  // A large file picked by mistake is not read whole, even when it holds a valid document.
+  fs::path large = folder / "large.json";
+  {
+    std::ofstream out(large);
+    out << R"({"bookmarks": [{"videoid": "big", "pos1": 1}]})";
+    std::string blanks(1 << 20, ' ');
+    for (int i = 0; i < 33; ++i) out << blanks;
+  }
+  EXPECT_EQ(BookmarkCommands::importBookmarksFromFile(large.string(), access), 0);
+  EXPECT_TRUE(allRows().empty());
 }
 
 TEST_F(BookmarkCommandsTest, AnElementWithoutCommentOrMarkerClearsThem) {

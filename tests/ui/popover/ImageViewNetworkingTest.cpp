@@ -123,6 +123,20 @@ TEST_F(ImageViewLoading, OneURLInTwoViewsOneAfterTheOtherIsFetchedOnce) {
   EXPECT_EQ(server_.requestCount(), 2u);
 }
 
+TEST_F(ImageViewLoading, TheSharedCacheKeepsOnlyTheLatestImagesWhenTheyGrowLarge) {
+  // Nothing here tells the process of memory pressure: without a bound, every picture ever shown
+  // would stay in memory.
+  auto cache = ImageViewNetworking::net_sharedImageCache();
+  std::vector<ns::Ref<ns::URLRequest>> requests;
+  for (int i = 0; i < 6; ++i) {
+    requests.push_back(
+        request("/pictures/big" + std::to_string(i) + ".png", ns::URLRequestUseProtocolCachePolicy));
+    cache->cacheImage_forRequest(solid(2048, 2048, static_cast<std::uint8_t>(i)), requests.back());
+  }
+  EXPECT_EQ(cache->cachedImageForRequest(requests.front()), nullptr);
+  EXPECT_NE(cache->cachedImageForRequest(requests.back()), nullptr);
+}
+
 TEST_F(ImageViewLoading, ANilImageOrRequestIsNeverStored) {
   auto cache = ImageViewNetworking::net_sharedImageCache();
   auto r = request("/pictures/p.png", ns::URLRequestUseProtocolCachePolicy);
