@@ -37,6 +37,12 @@ class LoadRecorder : public ns::Object {
                ns::Ref<wk::WebDataSource>) {
     failures.push_back(error->error());
   }
+  void newWindow(ns::Ref<wk::WebView>, ns::Dictionary, ns::Ref<ns::URLRequest> request, std::string frame,
+                 ns::Ref<wk::WebPolicyDecisionListener> listener) {
+    newWindows.push_back(frame + " " + request->URL()->absoluteString());
+    listener->use();
+  }
+  std::vector<std::string> newWindows;  // frame name and URL
   std::string className() const override { return "WebKitLoadRecorder"; }
 };
 
@@ -44,6 +50,8 @@ PL_CLASS_NAMED(LoadRecorder, "WebKitLoadRecorder", ns::Object) {
   cls.method<&LoadRecorder::willSend>("webView:resource:willSendRequest:redirectResponse:fromDataSource:");
   cls.method<&LoadRecorder::didFinish>("webView:resource:didFinishLoadingFromDataSource:");
   cls.method<&LoadRecorder::didFail>("webView:resource:didFailLoadingWithError:fromDataSource:");
+  cls.method<&LoadRecorder::newWindow>(
+      "webView:decidePolicyForNewWindowAction:request:newFrameName:decisionListener:");
 }
 
 namespace {
@@ -82,6 +90,7 @@ class WebKitBackendTest : public ::testing::Test {
   Browser browser() {
     Browser b{ak::make<wk::WebView>(ak::MakeRect(0, 0, 400, 300)), ns::make<LoadRecorder>()};
     b.view->setResourceLoadDelegate(b.delegate);
+    b.view->setPolicyDelegate(b.delegate);
     window->contentView()->addSubview(b.view);
     return b;
   }
@@ -164,6 +173,35 @@ TEST_F(WebKitBackendTest, ARefusedConnectionFailsWithTheFailingURL) {
   ASSERT_NE(failing, nullptr);
   EXPECT_FALSE(b.view->isLoading());
   EXPECT_EQ(b.delegate->finished, 0);
+}
+
+// The page is drawn by WebKit over the view's frame: the window's content is X11 (100, 500) to
+// (500, 800); a page-wide link there is clicked as a person would.
+TEST_F(WebKitBackendTest, APageIsShownOverTheViewAndANewWindowLinkReachesThePolicyDelegate) {
+  server.canned("GET", "/dot.png", pltest::FakeReply::text(404, "", "image/png"));
+  auto b = browser();
+  b.view->mainFrame()->loadHTMLString_baseURL(
+      "<html><head><title>Red</title></head><body style='margin:0;background:#ff0000'>"
+      "<img src='/dot.png'><a id=help href='/approval' target='_blank' "
+      "style='display:block;width:400px;height:280px'>&nbsp;</a></body></html>",
+      ns::URL::URLWithString(server.URLForPath("/")));
+  ASSERT_TRUE(app.waitUntilShown(window));
+  auto red = [](const pltest::Pixel& p) { return p.r > 200 && p.g < 60 && p.b < 60; };
+  ASSERT_TRUE(app.settle(
+      [&] { return b.delegate->finished > 0 && !b.view->isLoading() && red(pltest::screenPixel(300, 790)); },
+      kWait));
+  auto corner = pltest::screenPixel(105, 795);
+  EXPECT_TRUE(red(corner)) << int(corner.r) << " " << int(corner.g) << " " << int(corner.b);
+  EXPECT_FALSE(red(pltest::screenPixel(95, 650)));  // left of the window's content
+  // The image was reported to the delegate, though it could not change it.
+  bool image = false;
+  for (const auto& s : b.delegate->sent) image = image || s.url == server.URLForPath("/dot.png");
+  EXPECT_TRUE(image);
+
+  pltest::xtest::click(300, 600);
+  ASSERT_TRUE(app.settle([&] { return b.view->mainFrameTitle() == "Success code=4/abc"; }, kWait));
+  ASSERT_EQ(b.delegate->newWindows.size(), 1u);
+  EXPECT_EQ(b.delegate->newWindows[0], "_blank " + server.URLForPath("/approval"));
 }
 
 }  // namespace
