@@ -66,6 +66,8 @@ long urlErrorCode(const GError* error) {
   }
   if (error->domain == G_RESOLVER_ERROR) return ns::URLErrorCannotFindHost;
   if (error->domain == G_TLS_ERROR) return ns::URLErrorSecureConnectionFailed;
+  if (error->domain == WEBKIT_POLICY_ERROR && error->code == WEBKIT_POLICY_ERROR_CANNOT_SHOW_URI)
+    return ns::URLErrorUnsupportedURL;
   if (error->domain == WEBKIT_NETWORK_ERROR) {
     switch (error->code) {
       case WEBKIT_NETWORK_ERROR_CANCELLED:
@@ -91,7 +93,7 @@ std::string trimmedScript(std::string s) {
 
 class WebKitBackend;
 
-// A subresource's signals reach the back end only while it lives.
+// A subresource's signal reaches the back end only while it lives.
 struct ResourceWatch {
   std::weak_ptr<WebKitBackend*> backend;
   ns::Ref<WebResourceIdentifier> identifier;
@@ -331,8 +333,9 @@ class WebKitBackend : public WebViewBackend {
     return TRUE;
   }
 
-  // Subresources are reported as they start, finish or fail; the delegate's answer cannot change
-  // them (WebKit lets the UI process neither rewrite nor cancel them).
+  // Subresources are reported as they start and as their responses arrive; the delegate's answer
+  // cannot change them (WebKit lets the UI process neither rewrite nor cancel them). Finishing
+  // and failing are the main frame's, as the delegate knows them from the headless engine.
   static void onResourceLoadStarted(WebKitWebView* web, WebKitWebResource* resource,
                                     WebKitURIRequest* request, gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
@@ -342,26 +345,14 @@ class WebKitBackend : public WebViewBackend {
     auto* watch = new ResourceWatch{self->alive_, ns::make<WebResourceIdentifier>()};
     self->view_.willSendRequest(watch->identifier, req, nullptr, self->source_);
     g_signal_connect_data(
-        resource, "finished", G_CALLBACK(+[](WebKitWebResource* r, gpointer d) {
+        resource, "notify::response", G_CALLBACK(+[](WebKitWebResource* r, GParamSpec*, gpointer d) {
           auto* w = static_cast<ResourceWatch*>(d);
           auto a = w->backend.lock();
           if (!a || !(*a)->source_) return;
-          auto* b = *a;
           if (auto response = toResponse(webkit_web_resource_get_response(r)))
-            b->view_.didReceiveResponse(w->identifier, response, b->source_);
-          b->view_.didFinishLoading(w->identifier, b->source_);
+            (*a)->view_.didReceiveResponse(w->identifier, response, (*a)->source_);
         }),
         watch, [](gpointer d, GClosure*) { delete static_cast<ResourceWatch*>(d); }, GConnectFlags(0));
-    g_signal_connect(resource, "failed", G_CALLBACK(+[](WebKitWebResource* r, GError* error, gpointer d) {
-                       auto* w = static_cast<ResourceWatch*>(d);
-                       auto a = w->backend.lock();
-                       if (!a || !(*a)->source_) return;
-                       const char* uri = webkit_web_resource_get_uri(r);
-                       auto url = uri ? ns::URL::URLWithString(uri) : nullptr;
-                       (*a)->view_.didFailLoading(w->identifier, ns::makeURLError(urlErrorCode(error), url),
-                                                  (*a)->source_);
-                     }),
-                     watch);
   }
 
   WebView& view_;

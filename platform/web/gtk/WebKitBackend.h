@@ -5,7 +5,7 @@
 //
 // Main-frame navigations and redirects are put to the resource-load delegate through WebKit's
 // decide-policy (a nil answer cancels, another request is loaded instead); new-window actions
-// go to the policy delegate. Subresource requests are reported to the delegate as they start,
+// go to the policy delegate. Subresource requests and responses are reported to the delegate,
 // but its answer cannot change them: WebKit's UI process allows no rewriting of them.
 #include <memory>
 

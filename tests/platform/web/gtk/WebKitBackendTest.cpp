@@ -146,6 +146,20 @@ TEST_F(WebKitBackendTest, NilForTheRedirectKeepsTheServerFromSeeingIt) {
   EXPECT_TRUE(b.delegate->failures.empty());
 }
 
+TEST_F(WebKitBackendTest, ARedirectTheDelegateAnswersWithAnotherRequestLoadsThatOne) {
+  auto b = browser();
+  std::string other = server.URLForPath("/other");
+  b.delegate->answer = [&](const ns::Ref<ns::URLRequest>& r, bool redirect) {
+    return redirect ? ns::URLRequest::requestWithURL(ns::URL::URLWithString(other)) : r;
+  };
+  ASSERT_TRUE(show(b, "/signin"));
+  EXPECT_EQ(b.view->mainFrameTitle(), "Other");
+  EXPECT_EQ(b.view->mainFrameURL(), other);
+  EXPECT_FALSE(received("/approval"));
+  EXPECT_EQ(b.delegate->finished, 1);
+  EXPECT_TRUE(b.delegate->failures.empty());
+}
+
 TEST_F(WebKitBackendTest, ACookieSetInOneViewIsNotSentByAnother) {
   auto first = browser();
   ASSERT_TRUE(show(first, "/set"));
@@ -175,6 +189,16 @@ TEST_F(WebKitBackendTest, ARefusedConnectionFailsWithTheFailingURL) {
   EXPECT_EQ(b.delegate->finished, 0);
 }
 
+TEST_F(WebKitBackendTest, AnAddressWebKitCannotLoadEndsTheLoadWithAnError) {
+  auto b = browser();
+  b.view->mainFrame()->loadRequest(
+      ns::URLRequest::requestWithURL(ns::URL::URLWithString("pelorin-none://x/y")));
+  ASSERT_TRUE(app.settle([&] { return !b.delegate->failures.empty(); }, kWait));
+  EXPECT_EQ(b.delegate->failures[0].code(), ns::URLErrorUnsupportedURL);
+  EXPECT_FALSE(b.view->isLoading());
+  EXPECT_EQ(b.delegate->finished, 0);
+}
+
 // The page is drawn by WebKit over the view's frame: the window's content is X11 (100, 500) to
 // (500, 800); a page-wide link there is clicked as a person would.
 TEST_F(WebKitBackendTest, APageIsShownOverTheViewAndANewWindowLinkReachesThePolicyDelegate) {
@@ -193,6 +217,8 @@ TEST_F(WebKitBackendTest, APageIsShownOverTheViewAndANewWindowLinkReachesThePoli
   auto corner = pltest::screenPixel(105, 795);
   EXPECT_TRUE(red(corner)) << int(corner.r) << " " << int(corner.g) << " " << int(corner.b);
   EXPECT_FALSE(red(pltest::screenPixel(95, 650)));  // left of the window's content
+  EXPECT_EQ(b.delegate->finished, 1);
+  EXPECT_TRUE(b.delegate->failures.empty());
   // The image was reported to the delegate, though it could not change it.
   bool image = false;
   for (const auto& s : b.delegate->sent) image = image || s.url == server.URLForPath("/dot.png");
