@@ -7,10 +7,12 @@
 #include <cctype>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
 #include "platform/appkit/AppKitNames.h"
+#include "platform/appkit/Window.h"
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -93,6 +95,8 @@ std::string trimmedScript(std::string s) {
 
 class WebKitBackend;
 
+constexpr guint kPlacementWatchMilliseconds = 200;
+
 // A subresource's signal reaches the back end only while it lives.
 struct ResourceWatch {
   std::weak_ptr<WebKitBackend*> backend;
@@ -120,11 +124,19 @@ class WebKitBackend : public WebViewBackend {
         std::string(ak::ViewFrameDidChangeNotification), self, nullptr, [alive](const auto&) {
           if (auto a = alive.lock()) (*a)->placeChild();
         });
+    watch_ = g_timeout_add(
+        kPlacementWatchMilliseconds,
+        +[](gpointer data) -> gboolean {
+          static_cast<WebKitBackend*>(data)->placeChild();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
   }
 
   ~WebKitBackend() override {
     if (frameObserver_) ns::NotificationCenter::defaultCenter()->removeObserver(frameObserver_.get());
     alive_.reset();
+    if (watch_) g_source_remove(watch_);
     g_signal_handlers_disconnect_by_data(webView_, this);
     webkit_web_view_stop_loading(WEBKIT_WEB_VIEW(webView_));
     child_.reset();
@@ -182,8 +194,20 @@ class WebKitBackend : public WebViewBackend {
     return uri && *uri ? ns::URL::URLWithString(uri) : nullptr;
   }
 
+  // Places the native child again when the view's window, place or visibility changed.
   void placeChild() {
-    if (child_) child_->update();
+    if (!child_) return;
+    Placement now;
+    auto window = view_.window();
+    now.window = window.get();
+    if (window) {
+      now.frame = view_.convertRect_toView(view_.bounds(), nullptr);
+      now.windowHeight = window->frame().size.height;
+    }
+    now.hidden = view_.isHiddenOrHasHiddenAncestor();
+    if (placed_ && now == *placed_) return;
+    placed_ = now;
+    child_->update();
   }
 
  private:
@@ -359,6 +383,20 @@ class WebKitBackend : public WebViewBackend {
   WebKitWebContext* context_ = nullptr;
   GtkWidget* webView_ = nullptr;
   std::shared_ptr<ak::gtk::NativeChild> child_;
+  struct Placement {
+    const void* window = nullptr;
+    ak::Rect frame{};
+    double windowHeight = 0;
+    bool hidden = false;
+    bool operator==(const Placement& o) const {
+      return window == o.window && frame.origin.x == o.frame.origin.x && frame.origin.y == o.frame.origin.y &&
+             frame.size.width == o.frame.size.width && frame.size.height == o.frame.size.height &&
+             windowHeight == o.windowHeight && hidden == o.hidden;
+    }
+  };
+  std::optional<Placement> placed_;
+  // Views tell nobody when they join or leave a window: a light watch follows them.
+  guint watch_ = 0;
   ns::Ref<ns::Object> frameObserver_;
   std::shared_ptr<WebKitBackend*> alive_ = std::make_shared<WebKitBackend*>(this);
 

@@ -224,6 +224,12 @@ TEST_F(WebKitBackendTest, APageIsShownOverTheViewAndANewWindowLinkReachesThePoli
   for (const auto& s : b.delegate->sent) image = image || s.url == server.URLForPath("/dot.png");
   EXPECT_TRUE(image);
 
+  // The page follows its view out of the window and back.
+  b.view->removeFromSuperview();
+  ASSERT_TRUE(app.settle([&] { return !red(pltest::screenPixel(300, 790)); }, kWait));
+  window->contentView()->addSubview(b.view);
+  ASSERT_TRUE(app.settle([&] { return red(pltest::screenPixel(300, 790)); }, kWait));
+
   pltest::xtest::click(300, 600);
   ASSERT_TRUE(app.settle([&] { return b.view->mainFrameTitle() == "Success code=4/abc"; }, kWait));
   ASSERT_EQ(b.delegate->newWindows.size(), 1u);
