@@ -212,6 +212,7 @@ class WebKitBackend : public WebViewBackend {
 
  private:
   void begin(const ns::Ref<ns::URLRequest>& request) {
+    pending_.reset();
     identifier_ = ns::make<WebResourceIdentifier>();
     source_ = view_.beginMainFrameLoad(request);
     loading_ = true;
@@ -248,31 +249,49 @@ class WebKitBackend : public WebViewBackend {
       approved_.clear();
       return true;
     }
-    ns::Ref<ns::URLResponse> redirectResponse;
     if (redirect && loading_) {
-      // WebKit does not hand the redirect's response to the UI process; the delegate is told
-      // which address redirected.
+      // WebKit does not hand the redirect's response to the UI process before deciding; the
+      // delegate is told which address redirected.
       auto from = source_->request() ? source_->request()->URL() : nullptr;
-      redirectResponse = ns::HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
+      auto response = ns::HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
           from ? from : request->URL(), 0, "HTTP/1.1", {});
-    } else {
-      // A navigation the page started (a link, a form, a script): a new main-frame load.
-      begin(request);
+      auto answer = view_.willSendRequest(identifier_, request, response, source_);
+      if (!answer || !answer->URL()) {
+        // The delegate took the redirect: nothing more is loaded or reported.
+        end();
+        return false;
+      }
+      return useOrReplace(request, answer);
     }
-    auto answer = view_.willSendRequest(identifier_, request, redirectResponse, source_);
-    if (!answer || !answer->URL()) {
-      // The delegate took the navigation: nothing more is loaded or reported.
-      end();
-      return false;
+    // A navigation the page started (a link, a form, a script) or one of its frames. WebKit does
+    // not say which frame navigates: the load becomes the main frame's when WebKit starts one.
+    auto identifier = loading_ ? identifier_ : ns::make<WebResourceIdentifier>();
+    ns::Ref<WebDataSource> source = source_;
+    if (!loading_) {
+      source = ns::make<WebDataSource>();
+      source->setInitialRequest(request);
+      source->setRequest(request);
+      source->setWebFrame(view_.mainFrame());
     }
-    if (answer->URL()->absoluteString() == uri) {
-      source_->setRequest(answer);
+    auto answer = view_.willSendRequest(identifier, request, nullptr, source);
+    if (!answer || !answer->URL()) return false;
+    if (!loading_) pending_ = Pending{identifier, answer};
+    return useOrReplace(request, answer);
+  }
+
+  // Lets WebKit go on with `request`, or loads the delegate's other answer in its place.
+  bool useOrReplace(const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::URLRequest>& answer) {
+    if (answer->URL()->absoluteString() == request->URL()->absoluteString()) {
+      if (loading_) source_->setRequest(answer);
       return true;
     }
-    // Another request instead: the original stops and the answer loads in its place.
+    pending_.reset();
     std::weak_ptr<WebKitBackend*> alive = alive_;
     dispatch::async(dispatch::mainQueue(), [alive, answer] {
-      if (auto a = alive.lock(); a && (*a)->loading_) (*a)->send(answer);
+      auto a = alive.lock();
+      if (!a) return;
+      if (!(*a)->loading_) (*a)->begin(answer);
+      (*a)->send(answer);
     });
     return false;
   }
@@ -319,6 +338,13 @@ class WebKitBackend : public WebViewBackend {
 
   static void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
+    if (event == WEBKIT_LOAD_STARTED && !self->loading_ && self->pending_) {
+      // The page's own navigation reached the main frame.
+      auto pending = std::move(*self->pending_);
+      self->pending_.reset();
+      self->begin(pending.request);
+      self->identifier_ = pending.identifier;
+    }
     if (!self->loading_) return;
     // Events of a load stopped or taken earlier may still arrive; ours begin with its start.
     if (event == WEBKIT_LOAD_STARTED) self->started_ = true;
@@ -404,6 +430,12 @@ class WebKitBackend : public WebViewBackend {
   ns::Ref<WebDataSource> source_;
   // The address the delegate already allowed for the load on its way to WebKit.
   std::string approved_;
+  // A navigation of the page that the delegate allowed, until WebKit starts it in the main frame.
+  struct Pending {
+    ns::Ref<WebResourceIdentifier> identifier;
+    ns::Ref<ns::URLRequest> request;
+  };
+  std::optional<Pending> pending_;
   bool loading_ = false;
   bool started_ = false;
   bool failed_ = false;

@@ -160,6 +160,33 @@ TEST_F(WebKitBackendTest, ARedirectTheDelegateAnswersWithAnotherRequestLoadsThat
   EXPECT_TRUE(b.delegate->failures.empty());
 }
 
+// A frame the page adds after it finished is no new load of the view; a link the page follows
+// is, and the delegate is asked about it.
+TEST_F(WebKitBackendTest, OnlyTheMainFramesNavigationsAreLoadsOfTheView) {
+  server.canned("GET", "/framed",
+                pltest::FakeReply::text(200,
+                                        "<html><head><title>Framed</title></head><body><script>"
+                                        "addEventListener('load', () => setTimeout(() => {"
+                                        "let f = document.createElement('iframe'); f.src = '/inner';"
+                                        "document.body.appendChild(f);"
+                                        "setTimeout(() => { location.href = '/other'; }, 300); }, 0));"
+                                        "</script></body></html>",
+                                        "text/html"));
+  server.canned("GET", "/inner",
+                pltest::FakeReply::text(200, "<html><body>inner</body></html>", "text/html"));
+  auto b = browser();
+  ASSERT_TRUE(show(b, "/framed"));
+  ASSERT_TRUE(app.settle([&] { return received("/inner"); }, kWait));
+  EXPECT_FALSE(b.view->isLoading());
+  // The page's own navigation to "/other" loads and finishes as the main frame's.
+  ASSERT_TRUE(app.settle([&] { return b.view->mainFrameTitle() == "Other" && !b.view->isLoading(); }, kWait));
+  EXPECT_EQ(b.delegate->finished, 2);
+  EXPECT_EQ(b.view->mainFrameURL(), server.URLForPath("/other"));
+  bool asked = false;
+  for (const auto& s : b.delegate->sent) asked = asked || s.url == server.URLForPath("/other");
+  EXPECT_TRUE(asked);
+}
+
 TEST_F(WebKitBackendTest, ACookieSetInOneViewIsNotSentByAnother) {
   auto first = browser();
   ASSERT_TRUE(show(first, "/set"));
