@@ -1,0 +1,455 @@
+#include "platform/web/gtk/WebKitBackend.h"
+
+#include <gtk/gtk.h>
+#include <webkit2/webkit2.h>
+
+#include <algorithm>
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "platform/appkit/AppKitNames.h"
+#include "platform/appkit/Window.h"
+#include "platform/appkit/gtk/Presenter.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/net/URLErrorCodes.h"
+#include "platform/web/WebView.h"
+
+namespace wk::gtk {
+
+namespace {
+
+ns::Ref<ns::URLRequest> toRequest(WebKitURIRequest* request) {
+  const char* uri = request ? webkit_uri_request_get_uri(request) : nullptr;
+  auto url = uri ? ns::URL::URLWithString(uri) : nullptr;
+  if (!url) return nullptr;
+  auto out = ns::URLRequest::requestWithURL(url);
+  if (const char* method = webkit_uri_request_get_http_method(request)) out->setHTTPMethod(method);
+  return out;
+}
+
+ns::Ref<ns::URLResponse> toResponse(WebKitURIResponse* response) {
+  const char* uri = response ? webkit_uri_response_get_uri(response) : nullptr;
+  auto url = uri ? ns::URL::URLWithString(uri) : nullptr;
+  if (!url) return nullptr;
+  ns::HTTPHeaderFields fields;
+  if (SoupMessageHeaders* headers = webkit_uri_response_get_http_headers(response)) {
+    SoupMessageHeadersIter it;
+    soup_message_headers_iter_init(&it, headers);
+    const char *name = nullptr, *value = nullptr;
+    while (soup_message_headers_iter_next(&it, &name, &value)) fields.add(name, value);
+  }
+  return ns::HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
+      url, static_cast<long>(webkit_uri_response_get_status_code(response)), "HTTP/1.1", fields);
+}
+
+// WebKit's and GIO's errors as the URL loader reports them.
+long urlErrorCode(const GError* error) {
+  if (!error) return ns::URLErrorUnknown;
+  if (error->domain == G_IO_ERROR) {
+    switch (error->code) {
+      case G_IO_ERROR_CONNECTION_REFUSED:
+      case G_IO_ERROR_HOST_UNREACHABLE:
+      case G_IO_ERROR_NETWORK_UNREACHABLE:
+        return ns::URLErrorCannotConnectToHost;
+      case G_IO_ERROR_TIMED_OUT:
+        return ns::URLErrorTimedOut;
+      case G_IO_ERROR_CANCELLED:
+        return ns::URLErrorCancelled;
+      case G_IO_ERROR_BROKEN_PIPE:
+        return ns::URLErrorNetworkConnectionLost;
+      default:
+        return ns::URLErrorUnknown;
+    }
+  }
+  if (error->domain == G_RESOLVER_ERROR) return ns::URLErrorCannotFindHost;
+  if (error->domain == G_TLS_ERROR) return ns::URLErrorSecureConnectionFailed;
+  if (error->domain == WEBKIT_POLICY_ERROR && error->code == WEBKIT_POLICY_ERROR_CANNOT_SHOW_URI)
+    return ns::URLErrorUnsupportedURL;
+  if (error->domain == WEBKIT_NETWORK_ERROR) {
+    switch (error->code) {
+      case WEBKIT_NETWORK_ERROR_CANCELLED:
+        return ns::URLErrorCancelled;
+      case WEBKIT_NETWORK_ERROR_UNKNOWN_PROTOCOL:
+        return ns::URLErrorUnsupportedURL;
+      case WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST:
+        return ns::URLErrorFileDoesNotExist;
+      default:
+        return ns::URLErrorUnknown;
+    }
+  }
+  return ns::URLErrorUnknown;
+}
+
+std::string trimmedScript(std::string s) {
+  auto notSpace = [](unsigned char c) { return !std::isspace(c); };
+  s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
+  s.erase(std::find_if(s.rbegin(), s.rend(), notSpace).base(), s.end());
+  while (!s.empty() && s.back() == ';') s.pop_back();
+  return s;
+}
+
+class WebKitBackend;
+
+constexpr guint kPlacementWatchMilliseconds = 200;
+
+// A subresource's signal reaches the back end only while it lives.
+struct ResourceWatch {
+  std::weak_ptr<WebKitBackend*> backend;
+  ns::Ref<WebResourceIdentifier> identifier;
+};
+
+class WebKitBackend : public WebViewBackend {
+ public:
+  explicit WebKitBackend(WebView& view) : view_(view) {
+    // An ephemeral context per view: its cookie jar and caches are its own and leave no files.
+    WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
+    context_ = webkit_web_context_new_with_website_data_manager(data);
+    g_object_unref(data);
+    webView_ = GTK_WIDGET(webkit_web_view_new_with_context(context_));
+    g_object_ref_sink(webView_);
+    auto* web = WEBKIT_WEB_VIEW(webView_);
+    g_signal_connect(web, "decide-policy", G_CALLBACK(&WebKitBackend::onDecidePolicy), this);
+    g_signal_connect(web, "load-changed", G_CALLBACK(&WebKitBackend::onLoadChanged), this);
+    g_signal_connect(web, "load-failed", G_CALLBACK(&WebKitBackend::onLoadFailed), this);
+    g_signal_connect(web, "resource-load-started", G_CALLBACK(&WebKitBackend::onResourceLoadStarted), this);
+    auto self = std::static_pointer_cast<ak::View>(view_.shared_from_this());
+    child_ = ak::gtk::attachNativeChild(self, webView_);
+    std::weak_ptr<WebKitBackend*> alive = alive_;
+    frameObserver_ = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+        std::string(ak::ViewFrameDidChangeNotification), self, nullptr, [alive](const auto&) {
+          if (auto a = alive.lock()) (*a)->placeChild();
+        });
+    watch_ = g_timeout_add(
+        kPlacementWatchMilliseconds,
+        +[](gpointer data) -> gboolean {
+          static_cast<WebKitBackend*>(data)->placeChild();
+          return G_SOURCE_CONTINUE;
+        },
+        this);
+  }
+
+  ~WebKitBackend() override {
+    if (frameObserver_) ns::NotificationCenter::defaultCenter()->removeObserver(frameObserver_.get());
+    alive_.reset();
+    if (watch_) g_source_remove(watch_);
+    g_signal_handlers_disconnect_by_data(webView_, this);
+    webkit_web_view_stop_loading(WEBKIT_WEB_VIEW(webView_));
+    child_.reset();
+    g_object_unref(webView_);
+    g_object_unref(context_);
+  }
+
+  void loadRequest(const ns::Ref<ns::URLRequest>& request) override {
+    stopLoading();
+    placeChild();
+    begin(request);
+    auto sent = view_.willSendRequest(identifier_, request, nullptr, source_);
+    if (!sent || !sent->URL()) {
+      end();
+      return;
+    }
+    send(sent);
+  }
+
+  void loadHTMLString_baseURL(const std::string& html, const ns::Ref<ns::URL>& baseURL) override {
+    stopLoading();
+    placeChild();
+    auto url = baseURL ? baseURL : ns::URL::URLWithString("about:blank");
+    begin(ns::URLRequest::requestWithURL(url));
+    source_->setData(html);
+    approved_ = url->absoluteString();
+    webkit_web_view_load_html(WEBKIT_WEB_VIEW(webView_), html.c_str(), approved_.c_str());
+  }
+
+  void stopLoading() override {
+    if (!loading_) return;
+    end();
+    webkit_web_view_stop_loading(WEBKIT_WEB_VIEW(webView_));
+  }
+
+  bool isLoading() const override { return loading_; }
+
+  std::string evaluateScript(const std::string& script) override {
+    std::string s = trimmedScript(script);
+    // Scripts run asynchronously in the web process; the title and the address are known here.
+    if (s == "document.title") {
+      const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(webView_));
+      return title ? title : "";
+    }
+    if (s == "location.href" || s == "window.location.href" || s == "document.location.href" ||
+        s == "document.URL") {
+      auto url = currentURL();
+      return url ? url->absoluteString() : std::string();
+    }
+    return {};
+  }
+
+  ns::Ref<ns::URL> currentURL() const override {
+    const char* uri = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(webView_));
+    return uri && *uri ? ns::URL::URLWithString(uri) : nullptr;
+  }
+
+  // Places the native child again when the view's window, place or visibility changed.
+  void placeChild() {
+    if (!child_) return;
+    Placement now;
+    auto window = view_.window();
+    now.window = window.get();
+    if (window) {
+      now.frame = view_.convertRect_toView(view_.bounds(), nullptr);
+      now.windowHeight = window->frame().size.height;
+    }
+    now.hidden = view_.isHiddenOrHasHiddenAncestor();
+    if (placed_ && now == *placed_) return;
+    placed_ = now;
+    child_->update();
+  }
+
+ private:
+  void begin(const ns::Ref<ns::URLRequest>& request) {
+    pending_.reset();
+    identifier_ = ns::make<WebResourceIdentifier>();
+    source_ = view_.beginMainFrameLoad(request);
+    loading_ = true;
+    started_ = false;
+    failed_ = false;
+  }
+
+  void end() {
+    loading_ = false;
+    approved_.clear();
+    if (source_) source_->setLoading(false);
+  }
+
+  // Loads a request the delegate already answered for.
+  void send(const ns::Ref<ns::URLRequest>& request) {
+    source_->setRequest(request);
+    started_ = false;
+    approved_ = request->URL()->absoluteString();
+    WebKitURIRequest* native = webkit_uri_request_new(approved_.c_str());
+    if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(native))
+      for (const auto& [name, value] : request->allHTTPHeaderFields())
+        soup_message_headers_replace(headers, name.c_str(), value.c_str());
+    webkit_web_view_load_request(WEBKIT_WEB_VIEW(webView_), native);
+    g_object_unref(native);
+  }
+
+  // Answers a main-frame navigation: true to let WebKit go on.
+  bool decideNavigation(WebKitNavigationAction* action) {
+    auto request = toRequest(webkit_navigation_action_get_request(action));
+    if (!request) return false;
+    std::string uri = request->URL()->absoluteString();
+    const bool redirect = webkit_navigation_action_is_redirect(action);
+    if (!redirect && loading_ && uri == approved_) {
+      approved_.clear();
+      return true;
+    }
+    if (redirect && loading_) {
+      // WebKit does not hand the redirect's response to the UI process before deciding; the
+      // delegate is told which address redirected.
+      auto from = source_->request() ? source_->request()->URL() : nullptr;
+      auto response = ns::HTTPURLResponse::initWithURL_statusCode_HTTPVersion_headerFields(
+          from ? from : request->URL(), 0, "HTTP/1.1", {});
+      auto answer = view_.willSendRequest(identifier_, request, response, source_);
+      if (!answer || !answer->URL()) {
+        // The delegate took the redirect: nothing more is loaded or reported.
+        end();
+        return false;
+      }
+      return useOrReplace(request, answer);
+    }
+    // A navigation the page started (a link, a form, a script) or one of its frames. WebKit does
+    // not say which frame navigates: the load becomes the main frame's when WebKit starts one.
+    auto identifier = loading_ ? identifier_ : ns::make<WebResourceIdentifier>();
+    ns::Ref<WebDataSource> source = source_;
+    if (!loading_) {
+      source = ns::make<WebDataSource>();
+      source->setInitialRequest(request);
+      source->setRequest(request);
+      source->setWebFrame(view_.mainFrame());
+    }
+    auto answer = view_.willSendRequest(identifier, request, nullptr, source);
+    if (!answer || !answer->URL()) return false;
+    if (!loading_) pending_ = Pending{identifier, answer};
+    return useOrReplace(request, answer);
+  }
+
+  // Lets WebKit go on with `request`, or loads the delegate's other answer in its place.
+  bool useOrReplace(const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::URLRequest>& answer) {
+    if (answer->URL()->absoluteString() == request->URL()->absoluteString()) {
+      if (loading_) source_->setRequest(answer);
+      return true;
+    }
+    pending_.reset();
+    std::weak_ptr<WebKitBackend*> alive = alive_;
+    dispatch::async(dispatch::mainQueue(), [alive, answer] {
+      auto a = alive.lock();
+      if (!a) return;
+      if (!(*a)->loading_) (*a)->begin(answer);
+      (*a)->send(answer);
+    });
+    return false;
+  }
+
+  void decideNewWindow(WebKitNavigationAction* action) {
+    auto request = toRequest(webkit_navigation_action_get_request(action));
+    if (!request) return;
+    const char* frame = webkit_navigation_action_get_frame_name(action);
+    auto type = static_cast<WebNavigationType>(webkit_navigation_action_get_navigation_type(action));
+    std::weak_ptr<WebKitBackend*> alive = alive_;
+    view_.decideNewWindowAction(request, frame ? frame : "", type, [alive, request](bool use) {
+      if (!use) return;
+      // There are no other windows: the navigation loads here, once WebKit's signal is over.
+      dispatch::async(dispatch::mainQueue(), [alive, request] {
+        if (auto a = alive.lock()) (*a)->loadRequest(request);
+      });
+    });
+  }
+
+  static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                 WebKitPolicyDecisionType type, gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    auto* navigation = WEBKIT_IS_NAVIGATION_POLICY_DECISION(decision)
+                           ? webkit_navigation_policy_decision_get_navigation_action(
+                                 WEBKIT_NAVIGATION_POLICY_DECISION(decision))
+                           : nullptr;
+    switch (type) {
+      case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+        if (!navigation) return FALSE;
+        if (self->decideNavigation(navigation)) {
+          webkit_policy_decision_use(decision);
+        } else {
+          webkit_policy_decision_ignore(decision);
+        }
+        return TRUE;
+      case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
+        if (navigation) self->decideNewWindow(navigation);
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+      default:
+        return FALSE;
+    }
+  }
+
+  static void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    if (event == WEBKIT_LOAD_STARTED && !self->loading_ && self->pending_) {
+      // The page's own navigation reached the main frame.
+      auto pending = std::move(*self->pending_);
+      self->pending_.reset();
+      self->begin(pending.request);
+      self->identifier_ = pending.identifier;
+    }
+    if (!self->loading_) return;
+    // Events of a load stopped or taken earlier may still arrive; ours begin with its start.
+    if (event == WEBKIT_LOAD_STARTED) self->started_ = true;
+    if (!self->started_) return;
+    if (event == WEBKIT_LOAD_COMMITTED) {
+      self->placeChild();
+      WebKitWebResource* main = webkit_web_view_get_main_resource(web);
+      if (auto response = toResponse(main ? webkit_web_resource_get_response(main) : nullptr)) {
+        self->source_->setResponse(response);
+        self->view_.didReceiveResponse(self->identifier_, response, self->source_);
+      }
+    } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_) {
+      auto identifier = self->identifier_;
+      auto source = self->source_;
+      self->end();
+      self->view_.didFinishLoading(identifier, source);
+    }
+  }
+
+  static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
+                               gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    // Loads stopped here or taken by the delegate are not failures.
+    if (!self->loading_ || !self->started_) return TRUE;
+    if (error && ((error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
+                  (error->domain == WEBKIT_POLICY_ERROR &&
+                   error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)))
+      return TRUE;
+    self->failed_ = true;
+    auto identifier = self->identifier_;
+    auto source = self->source_;
+    self->end();
+    auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
+    self->view_.didFailLoading(identifier, ns::makeURLError(urlErrorCode(error), url), source);
+    // No error page: the view keeps what it showed.
+    return TRUE;
+  }
+
+  // Subresources are reported as they start and as their responses arrive; the delegate's answer
+  // cannot change them (WebKit lets the UI process neither rewrite nor cancel them). Finishing
+  // and failing are the main frame's, as the delegate knows them from the headless engine.
+  static void onResourceLoadStarted(WebKitWebView* web, WebKitWebResource* resource,
+                                    WebKitURIRequest* request, gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    if (resource == webkit_web_view_get_main_resource(web) || !self->source_) return;
+    auto req = toRequest(request);
+    if (!req) return;
+    auto* watch = new ResourceWatch{self->alive_, ns::make<WebResourceIdentifier>()};
+    self->view_.willSendRequest(watch->identifier, req, nullptr, self->source_);
+    g_signal_connect_data(
+        resource, "notify::response", G_CALLBACK(+[](WebKitWebResource* r, GParamSpec*, gpointer d) {
+          auto* w = static_cast<ResourceWatch*>(d);
+          auto a = w->backend.lock();
+          if (!a || !(*a)->source_) return;
+          if (auto response = toResponse(webkit_web_resource_get_response(r)))
+            (*a)->view_.didReceiveResponse(w->identifier, response, (*a)->source_);
+        }),
+        watch, [](gpointer d, GClosure*) { delete static_cast<ResourceWatch*>(d); }, GConnectFlags(0));
+  }
+
+  WebView& view_;
+  WebKitWebContext* context_ = nullptr;
+  GtkWidget* webView_ = nullptr;
+  std::shared_ptr<ak::gtk::NativeChild> child_;
+  struct Placement {
+    const void* window = nullptr;
+    ak::Rect frame{};
+    double windowHeight = 0;
+    bool hidden = false;
+    bool operator==(const Placement& o) const {
+      return window == o.window && frame.origin.x == o.frame.origin.x && frame.origin.y == o.frame.origin.y &&
+             frame.size.width == o.frame.size.width && frame.size.height == o.frame.size.height &&
+             windowHeight == o.windowHeight && hidden == o.hidden;
+    }
+  };
+  std::optional<Placement> placed_;
+  // Views tell nobody when they join or leave a window: a light watch follows them.
+  guint watch_ = 0;
+  ns::Ref<ns::Object> frameObserver_;
+  std::shared_ptr<WebKitBackend*> alive_ = std::make_shared<WebKitBackend*>(this);
+
+  ns::Ref<WebResourceIdentifier> identifier_;
+  ns::Ref<WebDataSource> source_;
+  // The address the delegate already allowed for the load on its way to WebKit.
+  std::string approved_;
+  // A navigation of the page that the delegate allowed, until WebKit starts it in the main frame.
+  struct Pending {
+    ns::Ref<WebResourceIdentifier> identifier;
+    ns::Ref<ns::URLRequest> request;
+  };
+  std::optional<Pending> pending_;
+  bool loading_ = false;
+  bool started_ = false;
+  bool failed_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<WebViewBackend> makeWebKitBackend(WebView& view) {
+  if (!gdk_display_get_default()) return nullptr;
+  return std::make_unique<WebKitBackend>(view);
+}
+
+void installWebKitBackend() {
+  WebView::setBackendFactory([](WebView& view) { return makeWebKitBackend(view); });
+}
+
+}  // namespace wk::gtk
