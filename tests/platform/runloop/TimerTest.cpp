@@ -38,6 +38,22 @@ TEST_F(VirtualClockTest, RepeatingTimerFiresOncePerIntervalAsTheClockAdvances) {
   EXPECT_EQ(fired, 4);
 }
 
+TEST_F(VirtualClockTest, StepsThatSumToTheDeadlineFireItAtEveryMagnitudeOfTheClock) {
+  // Past 2^14 seconds of uptime, 0.19 then 0.01 summed in floating point fall an ulp short of
+  // the same start plus 0.2; the step must still fire the timer.
+  for (double uptime : {0.0, 20000.0, 3e6}) {
+    SCOPED_TRACE(uptime);
+    Clock::advance(uptime);
+    int fired = 0;
+    timers.push_back(Timer::scheduledTimerWithTimeInterval_repeats_block(
+        0.2, false, [&](const ns::Ref<Timer>&) { ++fired; }));
+    Clock::advance(0.19);
+    EXPECT_EQ(fired, 0);
+    Clock::advance(0.01);
+    EXPECT_EQ(fired, 1);
+  }
+}
+
 TEST_F(VirtualClockTest, OneShotRestartedBeforeItFiresFiresOnceAfterTheLastRestart) {
   int fired = 0;
   auto arm = [&] {
