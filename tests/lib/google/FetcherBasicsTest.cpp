@@ -110,8 +110,7 @@ TEST_F(FetcherBasics, ABodyTurnsAGetIntoAPost) {
     expected = totalExpected;
   });
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(outcome.body(), "POST:q=1");
   EXPECT_EQ(sent, 3);
   EXPECT_EQ(expected, 3);
@@ -228,8 +227,7 @@ TEST_F(FetcherBasics, BadRepliesEndInAnErrorOrAreIgnored) {
     auto fetcher = fetcherFor(path);
     fetcher->setCookieStorageMethod(CookieStorageMethodFetchHistory);
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     drainRunLoop();
     EXPECT_EQ(outcome.finished, 1);
     EXPECT_EQ(!outcome.error, c.succeeds) << (outcome.error ? outcome.error->description() : "");
@@ -283,8 +281,7 @@ TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
         NetHTTPFetcher::fetcherWithURLString("http://127.0.0.1:" + std::to_string(peer.port()) + "/");
     fetcher->setAllowLocalhostRequest(true);
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     EXPECT_TRUE(outcome.error);
   }
 }
@@ -317,8 +314,7 @@ TEST_F(FetcherBasics, ChallengesAreAnsweredWithTheCredentialOrEndWithTheChalleng
       fetcher->setCredential(ns::URLCredential::credentialWithUser_password_persistence(
           c.credential->first, c.credential->second, ns::URLCredentialPersistenceNone));
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     drainRunLoop();
     EXPECT_EQ(outcome.finished, 1);
     if (c.succeeds) {
@@ -341,8 +337,7 @@ TEST_F(FetcherBasics, TheLoggingHookSeesEveryFinishedFetch) {
                                    nullptr});
   auto fetcher = fetcherFor("/logged");
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   NetHTTPFetcher::setLoggingHooks({});
   EXPECT_EQ(logged, std::vector<std::string>{"/logged"});
 }

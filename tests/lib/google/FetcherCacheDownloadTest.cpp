@@ -30,8 +30,7 @@ TEST_F(FetcherETag, ANotModifiedReplyIsServedFromTheCache) {
     SCOPED_TRACE(round);
     Outcome outcome;
     auto fetcher = service->fetcherWithURLString(url("/e"));
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     EXPECT_FALSE(outcome.error);
     EXPECT_EQ(outcome.body(), "payload");
     EXPECT_EQ(fetcher->statusCode(), round == 0 ? 200 : 304);
@@ -141,8 +140,7 @@ TEST_F(FetcherDownload, AnUnwritableHandleEndsWithTheWriteErrorAndNoTemporaryFil
   ASSERT_TRUE(handle);
   fetcher->setDownloadFileHandle(handle);
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->domain(), NetHTTPStatusErrorDomain);
   EXPECT_EQ(outcome.error->code(), -4);
@@ -161,8 +159,7 @@ TEST_F(FetcherDownload, AFailedMoveLeavesWhatWasAtTheDownloadPath) {
   auto fetcher = fetcherFor("/f");
   fetcher->setDownloadPath(target.string());
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->domain(), ns::NSPOSIXErrorDomain);
   EXPECT_EQ(fileContents(target / "keep.txt"), "keep");
@@ -176,8 +173,7 @@ TEST_F(FetcherDownload, AFailedStatusDeletesTheTemporaryFileAndKeepsTheOldOne) {
   auto fetcher = fetcherFor("/missing");
   fetcher->setDownloadPath(target.string());
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(outcome.error->code(), 404);
   EXPECT_EQ(fileContents(target), "old");
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());

@@ -73,8 +73,7 @@ TEST_F(FetcherRetry, ServerErrorIsFinalButTheRetryBlockIsAsked) {
     return willRetry;
   });
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(asked, (std::vector<std::pair<bool, long>>{{false, 500}}));
   ASSERT_TRUE(outcome.error);
@@ -239,8 +238,7 @@ TEST_F(FetcherRetry, AnAuthorizerThatCannotRefreshMakesTheFirst401Final) {
   auto fetcher = fetcherFor("/no");
   fetcher->setAuthorizer(authorizer);
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(outcome.error->code(), 401);
 }

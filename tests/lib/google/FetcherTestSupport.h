@@ -49,6 +49,12 @@ struct Outcome {
   }
 };
 
+// Begins the fetch and pumps until its completion block has run once.
+inline bool fetchToEnd(const ns::Ref<NetHTTPFetcher>& fetcher, Outcome& outcome) {
+  return fetcher->beginFetchWithCompletionHandler(outcome.block()) &&
+         pltest::pumpUntil([&] { return outcome.finished == 1; });
+}
+
 // A delegate with a finished selector that records into an Outcome.
 class RecordingDelegate : public ns::Object {
  public:
@@ -103,9 +109,7 @@ class NotificationCounter {
 
 // Runs the current run loop until a block queued now in the default mode has run.
 inline void drainRunLoop() {
-  bool ran = false;
-  ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
+  ASSERT_TRUE(pltest::drainMode());
 }
 
 inline std::string fileContents(const std::filesystem::path& path) {

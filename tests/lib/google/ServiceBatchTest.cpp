@@ -47,8 +47,7 @@ class ServiceBatch : public ServiceTest {
 TEST_F(ServiceBatch, TwoListsInOnePost) {
   auto batch = twoLists();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(batch, delivery));
 
   ASSERT_EQ(api_.postCount(), 1u);
   auto post = api_.posts()[0];
@@ -121,8 +120,7 @@ TEST_F(ServiceBatch, MemberAnswers) {
     api_.script("youtube.videos.list", c.script);
     auto batch = twoLists();
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(batch, delivery));
     auto result = delivery.objectAs<ApiBatchResult>();
     ASSERT_TRUE(result);
     EXPECT_FALSE(delivery.error);
@@ -163,8 +161,7 @@ TEST_F(ServiceBatch, AFailedRequestFailsEveryMember) {
   api_.server().route("POST", "/rpc", [](const pltest::FakeRequest&) {
     return pltest::FakeReply::text(502, "<html>Bad gateway</html>", "text/html");
   });
-  ASSERT_TRUE(service_->executeQuery_completionHandler(twoLists(), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(twoLists(), delivery));
   ASSERT_TRUE(delivery.error);
   EXPECT_EQ(delivery.error->domain(), NetHTTPStatusErrorDomain);
   EXPECT_EQ(delivery.error->code(), 502);
@@ -188,8 +185,7 @@ TEST_F(ServiceBatch, PagedMembersAreJoined) {
       });
   auto batch = twoLists();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(batch, delivery));
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 
   std::vector<std::size_t> callsPerPost(3, 0);

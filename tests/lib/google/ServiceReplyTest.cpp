@@ -67,8 +67,7 @@ TEST_F(ServiceReply, PagingJoinsThreePagesOnOneTicket) {
       });
   auto query = playlistsQuery(50);
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(query, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(query, delivery));
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 
   EXPECT_EQ(delivery.count, 1);
@@ -115,8 +114,7 @@ TEST_F(ServiceReply, PagingStopsAfterTwentySevenPages) {
   seedPlaylists(145);  // 150 playlists, 30 pages of 5
   service_->setShouldFetchNextPages(true);
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(5), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(playlistsQuery(5), delivery));
   EXPECT_EQ(api_.postCount(), 27u);
   auto list = delivery.objectAs<ApiYouTubePlaylistListResponse>();
   ASSERT_TRUE(list);
@@ -178,8 +176,7 @@ TEST_F(ServiceReply, ErrorReplies) {
     c.script.times = 1;
     api_.script("youtube.playlists.list", c.script);
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
     EXPECT_EQ(delivery.count, 1);
     EXPECT_FALSE(delivery.object);
     ASSERT_TRUE(delivery.error);
@@ -195,8 +192,7 @@ TEST_F(ServiceReply, ErrorReplies) {
   api_.script("youtube.playlists.list",
               FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 0, 1, quota));
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(playlistsQuery(), delivery));
   ASSERT_TRUE(delivery.error);
   auto errorObject = ApiErrorObject::underlyingObjectForError(*delivery.error);
   ASSERT_TRUE(errorObject);
@@ -207,18 +203,14 @@ TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   seedPlaylists(0);
   std::string id = api_.itemIds("playlists").front();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(
-      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery));
   EXPECT_EQ(delivery.count, 1);
   EXPECT_FALSE(delivery.object);
   EXPECT_FALSE(delivery.error);
   EXPECT_FALSE(api_.item("playlists", id));
   // Deleting it again is the API's 404.
   Delivery again;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(
-      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again.handler()));
-  waitFor(again);
+  ASSERT_TRUE(execute(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again));
   ASSERT_TRUE(again.error);
   EXPECT_EQ(again.error->domain(), ApiJSONRPCErrorDomain);
   EXPECT_EQ(again.error->code(), 404);
@@ -243,8 +235,7 @@ TEST_F(ServiceReply, KeyAndTokenRequirementsOfTheFake) {
     query->setPart("snippet");
     query->setExpectedObjectClass(ApiYouTubeModelClassNamed("ApiYouTubePlaylistListResponse"));
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(query, delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(query, delivery));
     EXPECT_EQ(delivery.error ? delivery.error->code() : 0, c.code);
   }
 }
@@ -511,8 +502,7 @@ TEST_F(ServiceReply, ChangingTheQueryAfterExecutingLeavesTheCallAlone) {
   EXPECT_EQ(call.params.dictionary()[ns::Value("part")], ns::Value("snippet"));
   // Run again, the same query object is a new call with the same ID.
   Delivery again;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(query, again.handler()));
-  waitFor(again);
+  ASSERT_TRUE(execute(query, again));
   auto second = api_.calls().at(1);
   EXPECT_EQ(second.id, call.id);
   EXPECT_EQ(second.params.dictionary()[ns::Value("maxResults")].longLongValue(), 7);

@@ -56,9 +56,7 @@ struct Delivery {
 // Runs the current run loop until a block queued now has run, so that anything already queued
 // before it (a second callback, say) has run too.
 inline void drainRunLoop() {
-  bool ran = false;
-  ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
+  ASSERT_TRUE(pltest::drainMode());
 }
 
 // Observes a notification by name, recording the thread and order of each posting.
@@ -119,6 +117,14 @@ class ServiceTest : public testing::Test {
   void waitFor(Delivery& delivery) {
     ASSERT_TRUE(pltest::pumpUntil([&] { return delivery.count > 0; }, 30));
     drainRunLoop();
+  }
+
+  // Executes the query and waits for its delivery as above; answers the ticket.
+  ns::Ref<ApiServiceTicket> execute(const ns::Ref<ns::Object>& query, Delivery& delivery) {
+    auto ticket = service_->executeQuery_completionHandler(query, delivery.handler());
+    EXPECT_TRUE(ticket) << "the call did not start";
+    if (ticket) waitFor(delivery);
+    return ticket;
   }
 
   static std::vector<std::string> itemIds(const ns::Ref<ApiObject>& list) {
