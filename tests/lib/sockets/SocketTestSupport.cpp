@@ -12,24 +12,6 @@
 
 namespace sockettest {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point deadlineAfter(double seconds) {
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-}  // namespace
-
-void RecordingDelegate::record(Event event) {
-  event.onDelegateQueue = dispatch::currentQueue() == queue_;
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  changed_.notify_all();
-}
-
 ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddress_onSocket(
     const ns::Data&, const ns::Ref<DispatchSocket>&) {
   return childSocketQueue ? childSocketQueue() : nullptr;
@@ -122,39 +104,6 @@ void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSock
   record(std::move(event));
 }
 
-bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& pred,
-                                  double seconds) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, deadlineAfter(seconds), [&] { return pred(events_); });
-}
-
-bool RecordingDelegate::waitForCount(Event::Kind kind, std::size_t wanted, double seconds) {
-  return waitUntil(
-      [&](const std::vector<Event>& events) {
-        std::size_t n = 0;
-        for (const auto& e : events) n += e.kind == kind;
-        return n >= wanted;
-      },
-      seconds);
-}
-
-std::vector<Event> RecordingDelegate::events() {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
-std::vector<Event> RecordingDelegate::eventsOf(Event::Kind kind) {
-  std::vector<Event> result;
-  for (auto& e : events()) {
-    if (e.kind == kind) result.push_back(e);
-  }
-  return result;
-}
-
-std::size_t RecordingDelegate::count(Event::Kind kind) {
-  return eventsOf(kind).size();
-}
-
 std::vector<ns::Ref<DispatchSocket>> RecordingDelegate::children() {
   std::lock_guard lock(mutex_);
   return children_;
@@ -172,10 +121,6 @@ void RecordingDelegate::releaseChildren() {
     std::lock_guard lock(mutex_);
     released.swap(children_);
   }
-}
-
-void RecordingDelegate::drain() {
-  dispatch::sync(queue_, [] {});
 }
 
 ns::Ref<dispatch::Queue> makeQueue(const char* label) {

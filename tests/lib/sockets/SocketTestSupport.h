@@ -23,6 +23,60 @@ namespace sockettest {
 
 constexpr double kWaitSeconds = 20;
 
+// The events a recording delegate got, each marked with whether it came on the delegate's queue;
+// the test waits on them (with a generous time-out) instead of sleeping.
+template <class E>
+class EventRecorder {
+ public:
+  using Kind = typename E::Kind;
+  explicit EventRecorder(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
+  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+
+  // Waits until `pred` holds over the events so far.
+  bool waitUntil(const std::function<bool(const std::vector<E>&)>& pred, double seconds = kWaitSeconds) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return pred(events_); });
+  }
+  bool waitForCount(Kind kind, std::size_t wanted, double seconds = kWaitSeconds) {
+    return waitUntil([&](const std::vector<E>& events) { return countIn(events, kind) >= wanted; }, seconds);
+  }
+  std::vector<E> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<E> eventsOf(Kind kind) {
+    std::vector<E> result;
+    for (auto& e : events())
+      if (e.kind == kind) result.push_back(e);
+    return result;
+  }
+  std::size_t count(Kind kind) { return eventsOf(kind).size(); }
+  // Lets everything already queued on the delegate queue run.
+  void drain() {
+    dispatch::sync(queue_, [] {});
+  }
+
+ protected:
+  static std::size_t countIn(const std::vector<E>& events, Kind kind) {
+    std::size_t n = 0;
+    for (const auto& e : events) n += e.kind == kind;
+    return n;
+  }
+  void record(E event) {
+    event.onDelegateQueue = dispatch::currentQueue() == queue_;
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+  }
+
+  ns::Ref<dispatch::Queue> queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<E> events_;
+};
+
 struct Event {
   enum Kind {
     Accept,
@@ -52,11 +106,9 @@ struct Event {
   bool onDelegateQueue = false;
 };
 
-class RecordingDelegate : public DispatchSocketDelegate {
+class RecordingDelegate : public DispatchSocketDelegate, public EventRecorder<Event> {
  public:
-  explicit RecordingDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
-
-  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+  explicit RecordingDelegate(ns::Ref<dispatch::Queue> queue) : EventRecorder(std::move(queue)) {}
 
   // Optional reactions, run on the delegate queue before the event is recorded.
   std::function<void(const ns::Ref<DispatchSocket>& listener, const ns::Ref<DispatchSocket>& child)> onAccept;
@@ -95,28 +147,12 @@ class RecordingDelegate : public DispatchSocketDelegate {
   void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
                                      const std::optional<ns::Error>& err) override;
 
-  // Waits (with a generous time-out) until `pred` holds over the events so far.
-  bool waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds = kWaitSeconds);
-  bool waitForCount(Event::Kind kind, std::size_t count, double seconds = kWaitSeconds);
-  std::vector<Event> events();
-  std::vector<Event> eventsOf(Event::Kind kind);
-  std::size_t count(Event::Kind kind);
-
   // Accepted sockets, kept alive as a delegate must.
   std::vector<ns::Ref<DispatchSocket>> children();
   ns::Ref<DispatchSocket> waitForChild(double seconds = kWaitSeconds);
   void releaseChildren();
 
-  // Lets everything already queued on the delegate queue run.
-  void drain();
-
  private:
-  void record(Event event);
-
-  ns::Ref<dispatch::Queue> queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Event> events_;
   std::vector<ns::Ref<DispatchSocket>> children_;
   std::size_t readQuestions_ = 0;
   std::size_t writeQuestions_ = 0;

@@ -11,19 +11,6 @@
 
 namespace udptest {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-}  // namespace
-
-void RecordingUdpDelegate::record(UdpEvent event) {
-  event.onDelegateQueue = dispatch::currentQueue() == queue_;
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  changed_.notify_all();
-}
-
 void RecordingUdpDelegate::udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&,
                                                          const ns::Data& address) {
   UdpEvent e(UdpEvent::Connect);
@@ -67,45 +54,6 @@ void RecordingUdpDelegate::udpSocketDidClose_withError(const ns::Ref<DispatchUdp
   UdpEvent e(UdpEvent::Close);
   e.error = error;
   record(std::move(e));
-}
-
-bool RecordingUdpDelegate::waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
-                                     double seconds) {
-  std::unique_lock lock(mutex_);
-  auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  return changed_.wait_until(lock, deadline, [&] { return pred(events_); });
-}
-
-bool RecordingUdpDelegate::waitForCount(UdpEvent::Kind kind, std::size_t wanted, double seconds) {
-  return waitUntil(
-      [&](const std::vector<UdpEvent>& events) {
-        std::size_t n = 0;
-        for (const auto& e : events) n += e.kind == kind;
-        return n >= wanted;
-      },
-      seconds);
-}
-
-std::vector<UdpEvent> RecordingUdpDelegate::events() {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
-std::vector<UdpEvent> RecordingUdpDelegate::eventsOf(UdpEvent::Kind kind) {
-  std::vector<UdpEvent> result;
-  for (auto& e : events()) {
-    if (e.kind == kind) result.push_back(e);
-  }
-  return result;
-}
-
-std::size_t RecordingUdpDelegate::count(UdpEvent::Kind kind) {
-  return eventsOf(kind).size();
-}
-
-void RecordingUdpDelegate::drain() {
-  dispatch::sync(queue_, [] {});
 }
 
 UdpEndpoint::UdpEndpoint(const char* label)

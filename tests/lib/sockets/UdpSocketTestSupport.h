@@ -33,10 +33,9 @@ struct UdpEvent {
   bool onDelegateQueue = false;
 };
 
-class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
+class RecordingUdpDelegate : public DispatchUdpSocketDelegate, public sockettest::EventRecorder<UdpEvent> {
  public:
-  explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
-  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+  explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : EventRecorder(std::move(queue)) {}
 
   void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
                                      const ns::Data& address) override;
@@ -49,23 +48,6 @@ class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
                                                               const ns::Value& context) override;
   void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>& sock,
                                    const std::optional<ns::Error>& error) override;
-
-  bool waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
-                 double seconds = kWaitSeconds);
-  bool waitForCount(UdpEvent::Kind kind, std::size_t count, double seconds = kWaitSeconds);
-  std::vector<UdpEvent> events();
-  std::vector<UdpEvent> eventsOf(UdpEvent::Kind kind);
-  std::size_t count(UdpEvent::Kind kind);
-  // Lets everything already queued on the delegate queue run.
-  void drain();
-
- private:
-  void record(UdpEvent event);
-
-  ns::Ref<dispatch::Queue> queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<UdpEvent> events_;
 };
 
 // A socket under test with its own recording delegate; closed when it goes, since open sockets
