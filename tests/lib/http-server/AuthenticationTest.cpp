@@ -5,6 +5,7 @@
 #include "lib/http-server/Core/DataDigests.h"
 #include "lib/http-server/Core/HTTPAuthenticationRequest.h"
 #include "platform/testing/Pump.h"
+#include "tests/lib/http-server/CurlGet.h"
 #include "tests/lib/http-server/ServerFixture.h"
 #include "tests/lib/http-server/TestConnection.h"
 
@@ -48,10 +49,6 @@ std::string digestHeader(const std::string& nonce, const std::string& nc, const 
          digestURI + "\", qop=auth, nc=" + nc + ", cnonce=\"abcdef\", response=\"" + response + "\"\r\n";
 }
 
-size_t discard(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
-
 class AuthenticationTest : public ServerFixture {
  protected:
   template <bool Basic>
@@ -66,18 +63,7 @@ class AuthenticationTest : public ServerFixture {
     return response ? nonceOf(*response) : "";
   }
   long curlStatus(long authType, const char* userpwd) {
-    CURL* curl = curl_easy_init();
-    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/secret";
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, authType);
-    curl_easy_setopt(curl, CURLOPT_USERPWD, userpwd);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    long status = 0;
-    if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    return status;
+    return curlGet({.url = urlOf("/secret"), .authType = authType, .userpwd = userpwd});
   }
 };
 

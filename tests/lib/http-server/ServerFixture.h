@@ -58,6 +58,10 @@ class ServerFixture : public ::testing::Test {
   std::optional<WireResponse> exchangeOnce(const std::string& request, bool withBody = true) {
     return exchange(connect(), request, withBody);
   }
+  // The address of `path` on the server.
+  std::string urlOf(const std::string& path, const std::string& scheme = "http") const {
+    return scheme + "://127.0.0.1:" + std::to_string(port) + path;
+  }
   // A GET request for `target` with extra header lines ("Range: bytes=0-9\r\n").
   static std::string GET(const std::string& target, const std::string& headers = "",
                          const std::string& version = "HTTP/1.1") {
