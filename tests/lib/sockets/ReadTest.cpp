@@ -10,26 +10,11 @@ using namespace sockettest;
 
 namespace {
 
-struct Connected {
-  ns::Ref<RecordingDelegate> delegate;
-  ns::Ref<DispatchSocket> listener;
-  RawClient client;
-  ns::Ref<DispatchSocket> child;
-};
+using Connected = AcceptedPair;
 
-// A listener whose delegate runs `onAccept` on each new child, and one connected raw client.
 void connect(Connected& c, const char* label,
              std::function<void(const ns::Ref<DispatchSocket>&)> onAccept = nullptr) {
-  c.delegate = ns::make<RecordingDelegate>(makeQueue(label));
-  if (onAccept) {
-    c.delegate->onAccept = [onAccept](const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) {
-      onAccept(child);
-    };
-  }
-  c.listener = listenOnLoopback(c.delegate);
-  ASSERT_TRUE(c.client.connectTo(c.listener->localPort()));
-  c.child = c.delegate->waitForChild();
-  ASSERT_TRUE(c.child);
+  connectPair(c, label, 0, std::move(onAccept));
 }
 
 std::vector<std::pair<long, std::string>> reads(RecordingDelegate& d) {

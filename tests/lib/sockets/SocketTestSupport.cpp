@@ -127,6 +127,20 @@ ns::Ref<dispatch::Queue> makeQueue(const char* label) {
   return dispatch::queueCreate(label);
 }
 
+void connectPair(AcceptedPair& p, const char* label, int clientReceiveBuffer,
+                 std::function<void(const ns::Ref<DispatchSocket>&)> onAccept) {
+  p.delegate = ns::make<RecordingDelegate>(makeQueue(label));
+  if (onAccept) {
+    p.delegate->onAccept = [onAccept](const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) {
+      onAccept(child);
+    };
+  }
+  p.listener = listenOnLoopback(p.delegate);
+  ASSERT_TRUE(p.client.connectTo(p.listener->localPort(), false, clientReceiveBuffer));
+  p.child = p.delegate->waitForChild();
+  ASSERT_TRUE(p.child);
+}
+
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate) {
   auto listener = ns::make<DispatchSocket>(delegate, delegate->queue());
   ns::Error error("", 0);

@@ -166,6 +166,18 @@ ns::Ref<dispatch::Queue> makeQueue(const char* label);
 // A listener on 127.0.0.1, any port, reporting to `delegate`.
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate);
 
+// A listener on loopback, a raw client connected to it and the child the listener accepted.
+struct AcceptedPair {
+  ns::Ref<RecordingDelegate> delegate;
+  ns::Ref<DispatchSocket> listener;
+  RawClient client;
+  ns::Ref<DispatchSocket> child;
+};
+
+// Fills `p`; the delegate runs `onAccept` on each new child (before recording the accept).
+void connectPair(AcceptedPair& p, const char* label, int clientReceiveBuffer = 0,
+                 std::function<void(const ns::Ref<DispatchSocket>&)> onAccept = nullptr);
+
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
 

@@ -23,10 +23,8 @@ std::vector<std::string> received(RecordingUdpDelegate& delegate) {
 }
 
 TEST(DispatchUdpSocketExchange, SendsToAHostReceivesWithTheSenderAndConnects) {
-  UdpEndpoint a("udp.exchange.a");
-  UdpEndpoint b("udp.exchange.b");
-  a.bindLoopback4();
-  b.bindLoopback4();
+  UdpEndpoint a("udp.exchange.a", true);
+  UdpEndpoint b("udp.exchange.b", true);
   const std::uint16_t bPort = b.socket->localPort();
   ASSERT_NE(bPort, 0);
   ns::Error error;
@@ -65,10 +63,8 @@ TEST(DispatchUdpSocketExchange, SendsToAHostReceivesWithTheSenderAndConnects) {
 }
 
 TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
-  UdpEndpoint a("udp.stranger.a");
-  UdpEndpoint b("udp.stranger.b");
-  a.bindLoopback4();
-  b.bindLoopback4();
+  UdpEndpoint a("udp.stranger.a", true);
+  UdpEndpoint b("udp.stranger.b", true);
   ns::Error error;
   ASSERT_TRUE(b.socket->connectToAddress_error(*a.socket->localAddress(), &error))
       << error.localizedDescription();
@@ -88,8 +84,7 @@ TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
 }
 
 TEST(DispatchUdpSocketReceive, ReceiveOnceDeliversOneDatagramPerCall) {
-  UdpEndpoint b("udp.once.b");
-  b.bindLoopback4();
+  UdpEndpoint b("udp.once.b", true);
   RawUdpPeer peer;
   ASSERT_TRUE(peer.ok());
   for (const char* text : {"one", "two", "three"}) ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
@@ -111,8 +106,7 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceDeliversOneDatagramPerCall) {
 }
 
 TEST(DispatchUdpSocketReceive, ReceiveOnceTwiceBeforeAnyDatagramStillDeliversOne) {
-  UdpEndpoint b("udp.oncetwice.b");
-  b.bindLoopback4();
+  UdpEndpoint b("udp.oncetwice.b", true);
   ns::Error error;
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << error.localizedDescription();
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << "a second call while waiting changes nothing";
@@ -125,8 +119,7 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceTwiceBeforeAnyDatagramStillDeliversOne
 }
 
 TEST(DispatchUdpSocketReceive, PausedReceivingResumesWithWhatArrivedMeanwhile) {
-  UdpEndpoint b("udp.pause.b");
-  b.bindLoopback4();
+  UdpEndpoint b("udp.pause.b", true);
   RawUdpPeer peer;
   ASSERT_TRUE(peer.ok());
   ns::Error error;
@@ -147,8 +140,7 @@ TEST(DispatchUdpSocketReceive, PausedReceivingResumesWithWhatArrivedMeanwhile) {
 }
 
 TEST(DispatchUdpSocketReceive, DatagramsAreCutToTheReceiveSizeWithoutHarmToTheNext) {
-  UdpEndpoint b("udp.sizes.b");
-  b.bindLoopback4();
+  UdpEndpoint b("udp.sizes.b", true);
   EXPECT_EQ(b.socket->maxReceiveIPv4BufferSize(), 9216);
   EXPECT_EQ(b.socket->maxReceiveIPv6BufferSize(), 9216u);
   RawUdpPeer peer;
@@ -173,8 +165,7 @@ TEST(DispatchUdpSocketReceive, DatagramsAreCutToTheReceiveSizeWithoutHarmToTheNe
 }
 
 TEST(DispatchUdpSocketReceive, AnEmptyDatagramIsConsumedAndTheSocketStaysOpen) {
-  UdpEndpoint b("udp.empty.b");
-  b.bindLoopback4();
+  UdpEndpoint b("udp.empty.b", true);
   RawUdpPeer peer;
   ASSERT_TRUE(peer.ok());
   // Empty datagrams while receiving and while not: neither closes the socket.
@@ -194,8 +185,7 @@ TEST(DispatchUdpSocketReceive, AnEmptyDatagramIsConsumedAndTheSocketStaysOpen) {
 }
 
 TEST(DispatchUdpSocketSend, AnOversizeDatagramFailsAloneAndTheQueueGoesOn) {
-  UdpEndpoint a("udp.oversize.a");
-  a.bindLoopback4();
+  UdpEndpoint a("udp.oversize.a", true);
   RawUdpPeer peer;
   ASSERT_TRUE(peer.ok());
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data(pattern(70000)), peer.address(), -1, 1);

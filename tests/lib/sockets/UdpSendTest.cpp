@@ -73,8 +73,7 @@ std::vector<long> tagsOf(RecordingUdpDelegate& delegate, UdpEvent::Kind kind) {
 TEST(DispatchUdpSocketFilters, ASendFilterThatRefusesReportsTheDatagramAsSentAndSendsNothing) {
   for (bool async : {false, true}) {
     SCOPED_TRACE(async ? "asynchronous filter" : "synchronous filter");
-    UdpEndpoint a("udp.sendfilter.a");
-    a.bindLoopback4();
+    UdpEndpoint a("udp.sendfilter.a", true);
     RawUdpPeer peer;
     ASSERT_TRUE(peer.ok());
     std::mutex seenMutex;
@@ -103,8 +102,7 @@ TEST(DispatchUdpSocketFilters, ASendFilterThatRefusesReportsTheDatagramAsSentAnd
 TEST(DispatchUdpSocketFilters, AReceiveFilterDropsDatagramsAndHandsItsContextOn) {
   for (bool async : {false, true}) {
     SCOPED_TRACE(async ? "asynchronous filter" : "synchronous filter");
-    UdpEndpoint b("udp.receivefilter.b");
-    b.bindLoopback4();
+    UdpEndpoint b("udp.receivefilter.b", true);
     RawUdpPeer peer;
     ASSERT_TRUE(peer.ok());
     b.socket->setReceiveFilter_withQueue_isAsynchronous(
@@ -245,8 +243,7 @@ TEST(DispatchUdpSocketTexts, RefusedOperationsAnswerNoWithTheirTexts) {
 
 // Datagrams refused one by one, reported through the delegate; the queue goes on after each.
 TEST(DispatchUdpSocketTexts, DatagramsWithoutAUsableDestinationFailAlone) {
-  UdpEndpoint a("udp.destination.a");
-  a.bindLoopback4();
+  UdpEndpoint a("udp.destination.a", true);
   RawUdpPeer peer;
   ASSERT_TRUE(peer.ok());
   ResolverOverride resolver(failing("no-such-host.test"));

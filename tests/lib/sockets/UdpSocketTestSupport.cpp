@@ -56,9 +56,11 @@ void RecordingUdpDelegate::udpSocketDidClose_withError(const ns::Ref<DispatchUdp
   record(std::move(e));
 }
 
-UdpEndpoint::UdpEndpoint(const char* label)
+UdpEndpoint::UdpEndpoint(const char* label, bool boundToLoopback4)
     : delegate(ns::make<RecordingUdpDelegate>(makeQueue(label))),
-      socket(ns::make<DispatchUdpSocket>(delegate, delegate->queue())) {}
+      socket(ns::make<DispatchUdpSocket>(delegate, delegate->queue())) {
+  if (boundToLoopback4) bindLoopback4();
+}
 
 UdpEndpoint::~UdpEndpoint() {
   socket->close();

@@ -53,7 +53,7 @@ class RecordingUdpDelegate : public DispatchUdpSocketDelegate, public sockettest
 // A socket under test with its own recording delegate; closed when it goes, since open sockets
 // keep a socket alive.
 struct UdpEndpoint {
-  explicit UdpEndpoint(const char* label);
+  explicit UdpEndpoint(const char* label, bool boundToLoopback4 = false);
   ~UdpEndpoint();
   UdpEndpoint(const UdpEndpoint&) = delete;
   UdpEndpoint& operator=(const UdpEndpoint&) = delete;

@@ -24,20 +24,7 @@ std::string sha256(const std::string& bytes) {
   return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-struct Pair {
-  ns::Ref<RecordingDelegate> delegate;
-  ns::Ref<DispatchSocket> listener;
-  RawClient client;
-  ns::Ref<DispatchSocket> child;
-};
-
-void connectPair(Pair& p, const char* label, int clientReceiveBuffer = 0) {
-  p.delegate = ns::make<RecordingDelegate>(makeQueue(label));
-  p.listener = listenOnLoopback(p.delegate);
-  ASSERT_TRUE(p.client.connectTo(p.listener->localPort(), false, clientReceiveBuffer));
-  p.child = p.delegate->waitForChild();
-  ASSERT_TRUE(p.child);
-}
+using Pair = AcceptedPair;
 
 TEST(DispatchSocketWrite, LargeWriteToASlowReaderReportsPartsThenCompletesOnce) {
   Pair p;
