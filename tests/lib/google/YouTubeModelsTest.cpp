@@ -154,60 +154,35 @@ TEST(YouTubeModelRegistry, EveryKindResolvesToItsClass) {
 }
 
 TEST(YouTubeModelSchema, ArrayElementClassesAndKeyExceptions) {
-  struct ArrayEntry {
-    const char* cls;
-    const char* key;
-    const char* element;
-  };
-  const std::vector<ArrayEntry> arrays = {
-      {"ApiYouTubeAccessPolicy", "exception", "NSString"},
-      {"ApiYouTubeActivityContentDetailsPromotedItem", "forecastingUrl", "NSString"},
-      {"ApiYouTubeActivityContentDetailsPromotedItem", "impressionUrl", "NSString"},
-      {"ApiYouTubeActivityListResponse", "items", "ApiYouTubeActivity"},
-      {"ApiYouTubeChannelBrandingSettings", "hints", "ApiYouTubePropertyValue"},
-      {"ApiYouTubeChannelConversionPings", "pings", "ApiYouTubeChannelConversionPing"},
-      {"ApiYouTubeChannelListResponse", "items", "ApiYouTubeChannel"},
-      {"ApiYouTubeChannelSectionContentDetails", "channels", "NSString"},
-      {"ApiYouTubeChannelSectionContentDetails", "playlists", "NSString"},
-      {"ApiYouTubeChannelSectionListResponse", "items", "ApiYouTubeChannelSection"},
-      {"ApiYouTubeChannelSettings", "featuredChannelsUrls", "NSString"},
-      {"ApiYouTubeChannelTopicDetails", "topicIds", "NSString"},
-      {"ApiYouTubeGuideCategoryListResponse", "items", "ApiYouTubeGuideCategory"},
-      {"ApiYouTubeI18nLanguageListResponse", "items", "ApiYouTubeI18nLanguage"},
-      {"ApiYouTubeI18nRegionListResponse", "items", "ApiYouTubeI18nRegion"},
-      {"ApiYouTubeInvideoPromotion", "items", "ApiYouTubePromotedItem"},
-      {"ApiYouTubeLiveBroadcastListResponse", "items", "ApiYouTubeLiveBroadcast"},
-      {"ApiYouTubeLiveStreamListResponse", "items", "ApiYouTubeLiveStream"},
-      {"ApiYouTubeLocalizedProperty", "localized", "ApiYouTubeLocalizedString"},
-      {"ApiYouTubePlaylistItemListResponse", "items", "ApiYouTubePlaylistItem"},
-      {"ApiYouTubePlaylistListResponse", "items", "ApiYouTubePlaylist"},
-      {"ApiYouTubePlaylistSnippet", "tags", "NSString"},
-      {"ApiYouTubeSearchListResponse", "items", "ApiYouTubeSearchResult"},
-      {"ApiYouTubeSubscriptionListResponse", "items", "ApiYouTubeSubscription"},
-      {"ApiYouTubeThumbnailSetResponse", "items", "ApiYouTubeThumbnailDetails"},
-      {"ApiYouTubeVideoCategoryListResponse", "items", "ApiYouTubeVideoCategory"},
-      {"ApiYouTubeVideoContentDetailsRegionRestriction", "allowed", "NSString"},
-      {"ApiYouTubeVideoContentDetailsRegionRestriction", "blocked", "NSString"},
-      {"ApiYouTubeVideoConversionPings", "pings", "ApiYouTubeVideoConversionPing"},
-      {"ApiYouTubeVideoFileDetails", "audioStreams", "ApiYouTubeVideoFileDetailsAudioStream"},
-      {"ApiYouTubeVideoFileDetails", "videoStreams", "ApiYouTubeVideoFileDetailsVideoStream"},
-      {"ApiYouTubeVideoGetRatingResponse", "items", "ApiYouTubeVideoRating"},
-      {"ApiYouTubeVideoListResponse", "items", "ApiYouTubeVideo"},
-      {"ApiYouTubeVideoSuggestions", "editorSuggestions", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingErrors", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingHints", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingWarnings", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "tagSuggestions", "ApiYouTubeVideoSuggestionsTagSuggestion"},
-      {"ApiYouTubeVideoSuggestionsTagSuggestion", "categoryRestricts", "NSString"},
-      {"ApiYouTubeVideoTopicDetails", "relevantTopicIds", "NSString"},
-      {"ApiYouTubeVideoTopicDetails", "topicIds", "NSString"},
-      {"ApiYouTubeVideoProjectDetails", "tags", "NSString"},
-      {"ApiYouTubeVideoSnippet", "tags", "NSString"},
-  };
-  for (const ArrayEntry& entry : arrays) {
-    SCOPED_TRACE(std::string(entry.cls) + " " + entry.key);
-    ns::Dictionary map = ApiObject::arrayPropertyToClassMapForClass(cls(entry.cls));
-    EXPECT_EQ(map[ns::Value(entry.key)], ns::Value(entry.element));
+  // "Class.key:Element" after "ApiYouTube"; no element: an array of text.
+  const std::vector<std::string> arrays = words(
+      "AccessPolicy.exception ActivityContentDetailsPromotedItem.forecastingUrl "
+      "ActivityContentDetailsPromotedItem.impressionUrl ActivityListResponse.items:Activity "
+      "ChannelBrandingSettings.hints:PropertyValue ChannelConversionPings.pings:ChannelConversionPing "
+      "ChannelListResponse.items:Channel ChannelSectionContentDetails.channels "
+      "ChannelSectionContentDetails.playlists ChannelSectionListResponse.items:ChannelSection "
+      "ChannelSettings.featuredChannelsUrls ChannelTopicDetails.topicIds "
+      "GuideCategoryListResponse.items:GuideCategory I18nLanguageListResponse.items:I18nLanguage "
+      "I18nRegionListResponse.items:I18nRegion InvideoPromotion.items:PromotedItem "
+      "LiveBroadcastListResponse.items:LiveBroadcast LiveStreamListResponse.items:LiveStream "
+      "LocalizedProperty.localized:LocalizedString PlaylistItemListResponse.items:PlaylistItem "
+      "PlaylistListResponse.items:Playlist PlaylistSnippet.tags SearchListResponse.items:SearchResult "
+      "SubscriptionListResponse.items:Subscription ThumbnailSetResponse.items:ThumbnailDetails "
+      "VideoCategoryListResponse.items:VideoCategory VideoContentDetailsRegionRestriction.allowed "
+      "VideoContentDetailsRegionRestriction.blocked VideoConversionPings.pings:VideoConversionPing "
+      "VideoFileDetails.audioStreams:VideoFileDetailsAudioStream "
+      "VideoFileDetails.videoStreams:VideoFileDetailsVideoStream VideoGetRatingResponse.items:VideoRating "
+      "VideoListResponse.items:Video VideoSuggestions.editorSuggestions VideoSuggestions.processingErrors "
+      "VideoSuggestions.processingHints VideoSuggestions.processingWarnings "
+      "VideoSuggestions.tagSuggestions:VideoSuggestionsTagSuggestion "
+      "VideoSuggestionsTagSuggestion.categoryRestricts VideoTopicDetails.relevantTopicIds "
+      "VideoTopicDetails.topicIds VideoProjectDetails.tags VideoSnippet.tags");
+  for (const std::string& entry : arrays) {
+    SCOPED_TRACE(entry);
+    auto dot = entry.find('.'), colon = entry.find(':');
+    std::string element = colon == std::string::npos ? "NSString" : "ApiYouTube" + entry.substr(colon + 1);
+    ns::Dictionary map = ApiObject::arrayPropertyToClassMapForClass(cls("ApiYouTube" + entry.substr(0, dot)));
+    EXPECT_EQ(map[ns::Value(entry.substr(dot + 1, colon - dot - 1))], ns::Value(element));
   }
   // No class has an entry the list does not name, and every array property has one.
   std::size_t total = 0;
