@@ -19,6 +19,7 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "tests/lib/google/NotificationLog.h"
 
 namespace fetchertest {
 
@@ -74,37 +75,18 @@ class RecordingDelegate : public ns::Object {
 };
 
 // Counts the four fetcher notifications of one fetcher (or of all, for a null object).
-class NotificationCounter {
+class NotificationCounter : public googletest::NotificationLog {
  public:
-  explicit NotificationCounter(const ns::Ref<ns::Object>& object = nullptr) {
-    for (const char* name :
-         {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
-          kNetHTTPFetcherRetryDelayStartedNotification, kNetHTTPFetcherRetryDelayStoppedNotification}) {
-      std::string key = name;
-      tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-          key, object, nullptr, [this, key](const ns::Ref<ns::Notification>&) {
-            std::lock_guard lock(mutex_);
-            ++counts_[key];
-          }));
-    }
-  }
-  ~NotificationCounter() {
-    for (const auto& token : tokens_) ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
-  }
-  int operator[](const std::string& name) const {
-    std::lock_guard lock(mutex_);
-    auto it = counts_.find(name);
-    return it == counts_.end() ? 0 : it->second;
-  }
+  explicit NotificationCounter(const ns::Ref<ns::Object>& object = nullptr)
+      : NotificationLog(
+            {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
+             kNetHTTPFetcherRetryDelayStartedNotification, kNetHTTPFetcherRetryDelayStoppedNotification},
+            object) {}
+  int operator[](const std::string& name) const { return static_cast<int>(count(name)); }
   int started() const { return (*this)[kNetHTTPFetcherStartedNotification]; }
   int stopped() const { return (*this)[kNetHTTPFetcherStoppedNotification]; }
   int retryStarted() const { return (*this)[kNetHTTPFetcherRetryDelayStartedNotification]; }
   int retryStopped() const { return (*this)[kNetHTTPFetcherRetryDelayStoppedNotification]; }
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, int> counts_;
-  std::vector<ns::Ref<ns::Object>> tokens_;
 };
 
 // Runs the current run loop until a block queued now in the default mode has run.

@@ -151,9 +151,9 @@ TEST_F(OAuth2AuthenticationTest, ARefusedRefreshFailsTheQueuedRequestsWithTheSer
                                              [&](const std::optional<ns::Error>& e) { errors.push_back(e); });
   }
   ASSERT_TRUE(pltest::pumpUntil([&] { return errors.size() == 3; }, kWait));
-  ASSERT_EQ(notes.entries.size(), 1u);
-  EXPECT_EQ(notes.entries[0].name, kNetOAuth2AccessTokenRefreshFailed);
-  EXPECT_EQ(notes.entries[0].userInfo.objectForKey(ns::Value("error")), ns::Value("invalid_grant"));
+  ASSERT_EQ(notes.entries().size(), 1u);
+  EXPECT_EQ(notes.entries()[0].name, kNetOAuth2AccessTokenRefreshFailed);
+  EXPECT_EQ(notes.entries()[0].userInfo.objectForKey(ns::Value("error")), ns::Value("invalid_grant"));
   for (std::size_t i = 0; i < 3; ++i) {
     ASSERT_TRUE(errors[i]);
     EXPECT_EQ(errors[i]->code(), 400);

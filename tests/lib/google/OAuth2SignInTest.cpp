@@ -301,7 +301,7 @@ TEST_F(OAuth2SignInTest, TheNetworkWatchAnnouncesALossOnceAndTheRecoveryOnce) {
   routes->notifyChange();
   pltest::pumpUntil([] { return false; }, 0.1);
   EXPECT_EQ(notes.count(kNetOAuthNetworkFound), 1u);
-  EXPECT_EQ(notes.entries.size(), 2u);
+  EXPECT_EQ(notes.entries().size(), 2u);
 
   signIn->cancelSigningIn();
   EXPECT_EQ(routes->handlerCount(), 0u);
