@@ -13,19 +13,12 @@
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Error.h"
 #include "platform/testing/Pump.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace sockettest;
 
 namespace {
-
-ns::Data loopbackAddress4(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ns::Data(&addr, sizeof addr);
-}
 
 // A client socket with its own recording delegate.
 struct Client {
@@ -94,16 +87,15 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
     std::function<bool(DispatchSocket&, ns::Error*)> connect;
     std::uint16_t localPort;  // 0: any
   };
-  const std::uint16_t boundPort = unusedLoopbackPort();
+  const std::uint16_t boundPort = pltest::closedLoopbackPort();
   ASSERT_NE(boundPort, 0);
   const std::string viaInterface = "127.0.0.1:" + std::to_string(boundPort);
   const std::vector<Case> cases = {
       {"address",
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
-       0},
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); }, 0},
       {"address with time-out",
        [&](DispatchSocket& s, ns::Error* e) {
-         return s.connectToAddress_withTimeout_error(loopbackAddress4(port), 30, e);
+         return s.connectToAddress_withTimeout_error(loopback4(port), 30, e);
        },
        0},
       {"host via interface",
@@ -128,7 +120,8 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
 TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
   {
     Client client("connect.refused");
-    ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", unusedLoopbackPort(), nullptr));
+    ASSERT_TRUE(
+        client.socket->connectToHost_onPort_error("127.0.0.1", pltest::closedLoopbackPort(), nullptr));
     auto error = client.disconnectError();
     ASSERT_TRUE(error);
     EXPECT_EQ(error->domain(), ns::NSPOSIXErrorDomain);
@@ -157,7 +150,7 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
   // A listener with no room: one connection waits unaccepted, so the next one's SYN is dropped.
   int listenFD = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_NE(listenFD, -1);
-  ns::Data any = loopbackAddress4(0);
+  ns::Data any = loopback4(0);
   ASSERT_EQ(::bind(listenFD, reinterpret_cast<const sockaddr*>(any.bytes()), sizeof(sockaddr_in)), 0);
   ASSERT_EQ(::listen(listenFD, 0), 0);
   sockaddr_in bound{};
@@ -236,7 +229,7 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   EXPECT_TRUE(client.socket->isDisconnected());
 
   // The socket is free for a new attempt, which alone reaches the listener.
-  ASSERT_TRUE(client.socket->connectToAddress_error(loopbackAddress4(listener->localPort()), nullptr));
+  ASSERT_TRUE(client.socket->connectToAddress_error(loopback4(listener->localPort()), nullptr));
   ASSERT_TRUE(client.delegate->waitForCount(Event::Connect, 1));
   ASSERT_TRUE(server->waitForCount(Event::Accept, 1));
   client.socket->performBlock([] {});
@@ -251,7 +244,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
   auto server = ns::make<RecordingDelegate>(makeQueue("connect.leak.server"));
   auto listener = listenOnLoopback(server);
   const std::uint16_t busyPort = listener->localPort();
-  const std::uint16_t closedPort = unusedLoopbackPort();
+  const std::uint16_t closedPort = pltest::closedLoopbackPort();
   const std::string busyInterface = "127.0.0.1:" + std::to_string(busyPort);
 
   Client client("connect.leak");
@@ -262,7 +255,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
     switch (i % 3) {
       case 0:  // bind fails before the connect starts: NO at once
         ASSERT_FALSE(client.socket->connectToAddress_viaInterface_withTimeout_error(
-            loopbackAddress4(closedPort), busyInterface, -1, &error));
+            loopback4(closedPort), busyInterface, -1, &error));
         EXPECT_EQ(error.userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
                   "Error in bind() function");
         EXPECT_TRUE(client.socket->isDisconnected());
@@ -273,7 +266,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
         ASSERT_TRUE(client.delegate->waitForCount(Event::Disconnect, ++disconnects));
         break;
       default:  // refused
-        ASSERT_TRUE(client.socket->connectToAddress_error(loopbackAddress4(closedPort), &error));
+        ASSERT_TRUE(client.socket->connectToAddress_error(loopback4(closedPort), &error));
         ASSERT_TRUE(client.delegate->waitForCount(Event::Disconnect, ++disconnects));
         break;
     }
@@ -317,7 +310,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
          EXPECT_TRUE(c.delegate->waitForCount(Event::Connect, 1));
          return c.socket;
        },
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); },
        DispatchSocketBadConfigError,
        "Attempting to connect while connected or accepting connections. Disconnect first."},
       {"IPv4 address with IPv4 disabled",
@@ -325,7 +318,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
          c.socket->setIPv4Enabled(false);
          return c.socket;
        },
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); },
        DispatchSocketBadParamError, "IPv4 has been disabled and an IPv4 address was passed."},
       {"unknown interface", [](Client& c) { return c.socket; },
        [&](DispatchSocket& s, ns::Error* e) {

@@ -186,7 +186,4 @@ bool ipv6LoopbackAvailable();
 std::set<int> openDescriptors();
 std::size_t descriptorsOpenedSince(const std::set<int>& before);
 
-// A loopback port nobody listens on (bound once, then released).
-std::uint16_t unusedLoopbackPort();
-
 }  // namespace sockettest

@@ -127,22 +127,6 @@ bool RawUdpPeer::hasDatagram() {
   return ::poll(&p, 1, 0) > 0;
 }
 
-ns::Data loopback4(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ns::Data(&addr, sizeof addr);
-}
-
-ns::Data loopback6(std::uint16_t port) {
-  sockaddr_in6 addr{};
-  addr.sin6_family = AF_INET6;
-  addr.sin6_port = htons(port);
-  addr.sin6_addr = in6addr_loopback;
-  return ns::Data(&addr, sizeof addr);
-}
-
 std::string describe(const std::optional<ns::Error>& error) {
   return error ? error->localizedDescription() : "";
 }

@@ -15,6 +15,7 @@
 
 #include "lib/sockets/DispatchUdpSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 namespace udptest {
@@ -93,9 +94,9 @@ class RawUdpPeer {
   std::uint16_t port_ = 0;
 };
 
-ns::Data loopback4(std::uint16_t port);
-ns::Data loopback6(std::uint16_t port);
 using sockettest::ipv6LoopbackAvailable;
+using sockettest::loopback4;
+using sockettest::loopback6;
 using sockettest::makeQueue;
 // The description of an optional error ("" for none).
 std::string describe(const std::optional<ns::Error>& error);
