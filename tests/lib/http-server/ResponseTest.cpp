@@ -77,22 +77,16 @@ class BoundCheckingResponse : public StringResponse {
       std::uint64_t total = c->writeQueueSize() + length;
       maxQueuedPlusAsked = std::max<std::uint64_t>(maxQueuedPlusAsked, total);
     }
-    {
-      std::lock_guard lock(mutex);
-      ++reads;
-      changed.notify_all();
-    }
+    monitor.change([&] { ++reads; });
     return StringResponse::readDataOfLength(length);
   }
   bool waitForReads(int count) {
-    std::unique_lock lock(mutex);
-    return waitFor(changed, lock, [&] { return reads >= count; });
+    return monitor.waitFor([&] { return reads >= count; });
   }
   std::atomic<std::uint64_t> maxQueuedPlusAsked{0};
   ns::Weak<HTTPConnection> connection;  // set on the connection queue before the first read
-  std::mutex mutex;
-  std::condition_variable changed;
-  int reads = 0;
+  pltest::Monitor monitor;
+  int reads = 0;  // guarded by monitor
 };
 
 class ResponseTest : public ServerFixture {
@@ -177,8 +171,8 @@ TEST_F(ResponseTest, SlowReaderNeverHasMoreThanTheBoundQueued) {
   EXPECT_EQ(r->body.size(), big.size());
   EXPECT_TRUE(r->body == big);
   EXPECT_LE(response->maxQueuedPlusAsked.load(), 524288u);
-  std::lock_guard lock(response->mutex);
-  EXPECT_GE(response->reads, 10);  // 5 MiB in pieces of at most 512 KiB
+  EXPECT_GE(response->monitor.with([&] { return response->reads; }),
+            10);  // 5 MiB in pieces of at most 512 KiB
 }
 
 TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {

@@ -36,10 +36,8 @@ class ServerFixture : public ::testing::Test {
     ASSERT_NE(port, 0);
   }
   std::string file(const std::string& name, const std::string& bytes) {
-    auto path = root / name;
-    std::filesystem::create_directories(path.parent_path());
-    writeFile(path.string(), bytes);
-    return path.string();
+    EXPECT_TRUE(writeFile(root / name, bytes)) << name;
+    return (root / name).string();
   }
 
   // A new client connected to the server; the fixture keeps it until the test ends.
