@@ -6,12 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Error.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/Pump.h"
 #include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
@@ -187,37 +186,26 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   auto server = ns::make<RecordingDelegate>(makeQueue("connect.held.server"));
   auto listener = listenOnLoopback(server);
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool entered = false;
+  pltest::Monitor monitor;
+  bool entered = false;  // guarded by monitor
   bool released = false;
   bool returned = false;
   ResolverOverride resolver(
       [&](const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
-        std::unique_lock lock(mutex);
-        entered = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
+        monitor.change([&] { entered = true; });
+        monitor.waitFor([&] { return released; });
         int rc = ::getaddrinfo(host, service, hints, res);
-        returned = true;
-        changed.notify_all();
+        monitor.change([&] { returned = true; });
         return rc;
       });
 
   Client client("connect.held");
   ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", listener->localPort(), nullptr));
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return entered; }));
-  }
+  ASSERT_TRUE(monitor.waitFor([&] { return entered; }));
   client.socket->disconnect();
   EXPECT_TRUE(client.socket->isDisconnected());
-  {
-    std::unique_lock lock(mutex);
-    released = true;
-    changed.notify_all();
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return returned; }));
-  }
+  monitor.change([&] { released = true; });
+  ASSERT_TRUE(monitor.waitFor([&] { return returned; }));
   // The lookup's answer reaches the socket queue right after the resolver returns; had it been
   // taken, the socket would be connecting or connected to the listener.
   client.socket->performBlock([] {});

@@ -7,13 +7,13 @@
 #include <sys/socket.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Exception.h"
+#include "platform/testing/Monitor.h"
 #include "tests/lib/sockets/UdpSocketTestSupport.h"
 
 namespace udptest {
@@ -42,25 +42,19 @@ class HeldResolver {
  public:
   HeldResolver()
       : override_([this](const char*, const char* service, const addrinfo* hints, addrinfo** res) {
-          std::unique_lock lock(mutex_);
-          released_.wait(lock, [this] { return open_; });
+          monitor_.waitFor([this] { return open_; });
           addrinfo numeric = *hints;
           numeric.ai_flags |= AI_NUMERICHOST;
           return ::getaddrinfo("127.0.0.1", service, &numeric, res);
         }) {}
   ~HeldResolver() { release(); }
   void release() {
-    {
-      std::lock_guard lock(mutex_);
-      open_ = true;
-    }
-    released_.notify_all();
+    monitor_.change([this] { open_ = true; });
   }
 
  private:
-  std::mutex mutex_;
-  std::condition_variable released_;
-  bool open_ = false;
+  pltest::Monitor monitor_;
+  bool open_ = false;  // guarded by monitor_
   ResolverOverride override_;
 };
 
