@@ -1,12 +1,11 @@
 // What the service makes of the replies: paging, errors, the threads of the parse and of the
 // callbacks, cancelling, waiting, and the ticket's own copies of the settings.
-#include <condition_variable>
-
 #include "lib/google/ApiErrorObject.h"
 #include "lib/google/NetHTTPFetcherConstants.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/testing/Monitor.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 using namespace servicetest;
@@ -376,20 +375,14 @@ TEST_F(ServiceReply, CancelledWhileParsingCallsNothing) {
   queue->setMaxConcurrentOperationCount(1);
   service_->setParseQueue(queue);
   // Holds the only parse slot until released.
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool blocking = false;
+  pltest::Monitor monitor;
+  bool blocking = false;  // guarded by monitor
   bool released = false;
   queue->addOperationWithBlock([&] {
-    std::unique_lock lock(mutex);
-    blocking = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return released; });
+    monitor.change([&] { blocking = true; });
+    monitor.waitFor([&] { return released; });
   });
-  {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return blocking; });
-  }
+  ASSERT_TRUE(monitor.waitFor([&] { return blocking; }));
   Delivery delivery;
   auto ticket = service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler());
   ASSERT_TRUE(ticket);
@@ -397,11 +390,7 @@ TEST_F(ServiceReply, CancelledWhileParsingCallsNothing) {
   auto parse = ticket->parseOperation();
   ticket->cancelTicket();
   EXPECT_TRUE(parse->isCancelled());
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-  }
-  changed.notify_all();
+  monitor.change([&] { released = true; });
   queue->waitUntilAllOperationsAreFinished();
   drainRunLoop();
   EXPECT_EQ(delivery.count, 0);
