@@ -17,15 +17,6 @@ ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddre
   return childSocketQueue ? childSocketQueue() : nullptr;
 }
 
-void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock,
-                                                     const std::string& host, std::uint16_t port) {
-  record(Event(Event::Connect, sock.get(), host, 0, port));
-}
-
-void RecordingDelegate::socketDidSecure(const ns::Ref<DispatchSocket>& sock) {
-  record(Event(Event::Secure, sock.get()));
-}
-
 bool RecordingDelegate::socket_didReceiveTrust_completionHandler(
     const ns::Ref<DispatchSocket>& sock, const ns::Ref<sec::Trust>& trust,
     std::function<void(bool)> completionHandler) {
@@ -49,52 +40,21 @@ void RecordingDelegate::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&
 void RecordingDelegate::socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
                                                    long tag) {
   if (onRead) onRead(sock, data, tag);
-  Event event(Event::Read, sock.get(), data.toString(), tag);
-  record(std::move(event));
-}
-
-void RecordingDelegate::socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
-                                                              std::uint64_t length, long tag) {
-  Event event(Event::ReadPartial, sock.get(), "", tag, length);
-  record(std::move(event));
+  record(Event(Event::Read, sock.get(), data.toString(), tag));
 }
 
 double RecordingDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone(
     const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
-  double answer = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (readQuestions_ < readExtensions.size()) answer = readExtensions[readQuestions_];
-    ++readQuestions_;
-  }
-  Event event(Event::ReadTimeout, sock.get(), "", tag, length, elapsed);
-  record(std::move(event));
+  double answer = nextExtension(readExtensions, readQuestions_);
+  record(Event(Event::ReadTimeout, sock.get(), "", tag, length, elapsed));
   return answer;
-}
-
-void RecordingDelegate::socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) {
-  record(Event(Event::Write, sock.get(), "", tag));
-}
-
-void RecordingDelegate::socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
-                                                               std::uint64_t length, long tag) {
-  record(Event(Event::WritePartial, sock.get(), "", tag, length));
 }
 
 double RecordingDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(
     const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
-  double answer = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (writeQuestions_ < writeExtensions.size()) answer = writeExtensions[writeQuestions_];
-    ++writeQuestions_;
-  }
+  double answer = nextExtension(writeExtensions, writeQuestions_);
   record(Event(Event::WriteTimeout, sock.get(), "", tag, length, elapsed));
   return answer;
-}
-
-void RecordingDelegate::socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) {
-  record(Event(Event::CloseReadStream, sock.get()));
 }
 
 void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
@@ -102,6 +62,13 @@ void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSock
   Event event(Event::Disconnect, sock.get());
   event.error = err;
   record(std::move(event));
+}
+
+double RecordingDelegate::nextExtension(const std::vector<double>& answers, std::size_t& asked) {
+  std::lock_guard lock(mutex_);
+  double answer = asked < answers.size() ? answers[asked] : 0;
+  ++asked;
+  return answer;
 }
 
 std::vector<ns::Ref<DispatchSocket>> RecordingDelegate::children() {

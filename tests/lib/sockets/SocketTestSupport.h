@@ -125,8 +125,12 @@ class RecordingDelegate : public DispatchSocketDelegate, public EventRecorder<Ev
   ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
       const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
   void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
-                                    std::uint16_t port) override;
-  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override;
+                                    std::uint16_t port) override {
+    record(Event(Event::Connect, sock.get(), host, 0, port));
+  }
+  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override {
+    record(Event(Event::Secure, sock.get()));
+  }
   bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
                                                 const ns::Ref<sec::Trust>& trust,
                                                 std::function<void(bool)> completionHandler) override;
@@ -135,15 +139,23 @@ class RecordingDelegate : public DispatchSocketDelegate, public EventRecorder<Ev
   void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
                                   long tag) override;
   void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
-                                             long tag) override;
+                                             long tag) override {
+    record(Event(Event::ReadPartial, sock.get(), "", tag, length));
+  }
   double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
                                                            double elapsed, std::uint64_t length) override;
-  void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override;
+  void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override {
+    record(Event(Event::Write, sock.get(), "", tag));
+  }
   void socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
-                                              long tag) override;
+                                              long tag) override {
+    record(Event(Event::WritePartial, sock.get(), "", tag, length));
+  }
   double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
                                                             double elapsed, std::uint64_t length) override;
-  void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override;
+  void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override {
+    record(Event(Event::CloseReadStream, sock.get()));
+  }
   void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
                                      const std::optional<ns::Error>& err) override;
 
@@ -153,6 +165,9 @@ class RecordingDelegate : public DispatchSocketDelegate, public EventRecorder<Ev
   void releaseChildren();
 
  private:
+  // The next of the given answers to a time-out question; 0 once they run out.
+  double nextExtension(const std::vector<double>& answers, std::size_t& asked);
+
   std::vector<ns::Ref<DispatchSocket>> children_;
   std::size_t readQuestions_ = 0;
   std::size_t writeQuestions_ = 0;

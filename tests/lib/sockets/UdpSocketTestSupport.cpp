@@ -11,51 +11,6 @@
 
 namespace udptest {
 
-void RecordingUdpDelegate::udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&,
-                                                         const ns::Data& address) {
-  UdpEvent e(UdpEvent::Connect);
-  e.address = address;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&,
-                                                   const ns::Error& error) {
-  UdpEvent e(UdpEvent::NotConnect);
-  e.error = error;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>&, long tag) {
-  UdpEvent e(UdpEvent::Send);
-  e.tag = tag;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&,
-                                                                      long tag, const ns::Error& error) {
-  UdpEvent e(UdpEvent::NotSend);
-  e.tag = tag;
-  e.error = error;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didReceiveData_fromAddress_withFilterContext(
-    const ns::Ref<DispatchUdpSocket>&, const ns::Data& data, const ns::Data& address,
-    const ns::Value& context) {
-  UdpEvent e(UdpEvent::Receive);
-  e.data = data.toString();
-  e.address = address;
-  e.context = context;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>&,
-                                                       const std::optional<ns::Error>& error) {
-  UdpEvent e(UdpEvent::Close);
-  e.error = error;
-  record(std::move(e));
-}
-
 UdpEndpoint::UdpEndpoint(const char* label, bool boundToLoopback4)
     : delegate(ns::make<RecordingUdpDelegate>(makeQueue(label))),
       socket(ns::make<DispatchUdpSocket>(delegate, delegate->queue())) {

@@ -24,13 +24,12 @@ constexpr double kWaitSeconds = 20;
 
 struct UdpEvent {
   enum Kind { Connect, NotConnect, Send, NotSend, Receive, Close };
-  explicit UdpEvent(Kind k) : kind(k) {}
   Kind kind;
   long tag = 0;
-  std::string data;
-  ns::Data address;  // Connect: the peer; Receive: the sender
-  ns::Value context;
-  std::optional<ns::Error> error;
+  std::string data{};
+  ns::Data address{};  // Connect: the peer; Receive: the sender
+  ns::Value context{};
+  std::optional<ns::Error> error{};
   bool onDelegateQueue = false;
 };
 
@@ -38,17 +37,28 @@ class RecordingUdpDelegate : public DispatchUdpSocketDelegate, public sockettest
  public:
   explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : EventRecorder(std::move(queue)) {}
 
-  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
-                                     const ns::Data& address) override;
-  void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>& sock, const ns::Error& error) override;
-  void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>& sock, long tag) override;
-  void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>& sock, long tag,
-                                                  const ns::Error& error) override;
-  void udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>& sock,
+  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&, const ns::Data& address) override {
+    record({.kind = UdpEvent::Connect, .address = address});
+  }
+  void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&, const ns::Error& error) override {
+    record({.kind = UdpEvent::NotConnect, .error = error});
+  }
+  void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>&, long tag) override {
+    record({.kind = UdpEvent::Send, .tag = tag});
+  }
+  void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&, long tag,
+                                                  const ns::Error& error) override {
+    record({.kind = UdpEvent::NotSend, .tag = tag, .error = error});
+  }
+  void udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>&,
                                                               const ns::Data& data, const ns::Data& address,
-                                                              const ns::Value& context) override;
-  void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>& sock,
-                                   const std::optional<ns::Error>& error) override;
+                                                              const ns::Value& context) override {
+    record({.kind = UdpEvent::Receive, .data = data.toString(), .address = address, .context = context});
+  }
+  void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>&,
+                                   const std::optional<ns::Error>& error) override {
+    record({.kind = UdpEvent::Close, .error = error});
+  }
 };
 
 // A socket under test with its own recording delegate; closed when it goes, since open sockets
