@@ -193,7 +193,7 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   ResolverOverride resolver(
       [&](const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
         monitor.change([&] { entered = true; });
-        monitor.waitFor([&] { return released; });
+        monitor.waitFor([&] { return released; }, std::chrono::hours(1));  // until the test lets go
         int rc = ::getaddrinfo(host, service, hints, res);
         monitor.change([&] { returned = true; });
         return rc;

@@ -42,7 +42,7 @@ class HeldResolver {
  public:
   HeldResolver()
       : override_([this](const char*, const char* service, const addrinfo* hints, addrinfo** res) {
-          monitor_.waitFor([this] { return open_; });
+          monitor_.waitFor([this] { return open_; }, std::chrono::hours(1));  // until released
           addrinfo numeric = *hints;
           numeric.ai_flags |= AI_NUMERICHOST;
           return ::getaddrinfo("127.0.0.1", service, &numeric, res);
