@@ -28,9 +28,7 @@ class OAuth2WindowTest : public testing::Test {
  protected:
   OAuth2WindowTest() {
     oauth_.serveAsProviderHosts();
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth_.authorizationURL(), oauth_.tokenURL(),
-                                             oauth_.revocationURL(), oauth_.userInfoURL(), oauth_.apiURL(""),
-                                             "example.test"});
+    oauthtest::aimEndpointsAt(oauth_);
     parent_ = app_.window(ak::MakeRect(100, 100, 800, 600));
   }
   ~OAuth2WindowTest() override {

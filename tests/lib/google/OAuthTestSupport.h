@@ -24,14 +24,18 @@ constexpr double kWait = 30;
 
 using Notes = googletest::NotificationLog;
 
+// Aims the sign-in endpoints at the fake provider (until NetOAuth2SetEndpoints(std::nullopt)).
+inline void aimEndpointsAt(const testsupport::FakeOAuthServer& oauth) {
+  NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(), oauth.revocationURL(),
+                                           oauth.userInfoURL(), oauth.apiURL(""), "example.test"});
+}
+
 // A sandbox and the fake provider answering for its hosts, with the sign-in endpoints aimed at it.
 class OAuthTest : public testing::Test {
  protected:
   OAuthTest() {
     oauth_.serveAsProviderHosts();
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth_.authorizationURL(), oauth_.tokenURL(),
-                                             oauth_.revocationURL(), oauth_.userInfoURL(), oauth_.apiURL(""),
-                                             "example.test"});
+    aimEndpointsAt(oauth_);
   }
   ~OAuthTest() override { NetOAuth2SetEndpoints(std::nullopt); }
 

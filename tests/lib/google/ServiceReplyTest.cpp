@@ -380,7 +380,7 @@ TEST_F(ServiceReply, CancelledWhileParsingCallsNothing) {
   bool released = false;
   queue->addOperationWithBlock([&] {
     monitor.change([&] { blocking = true; });
-    monitor.waitFor([&] { return released; });
+    monitor.waitFor([&] { return released; }, std::chrono::hours(1));  // until released
   });
   ASSERT_TRUE(monitor.waitFor([&] { return blocking; }));
   Delivery delivery;
