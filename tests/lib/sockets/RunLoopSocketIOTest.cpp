@@ -15,10 +15,7 @@ namespace {
 using rltest::Connection;
 using rltest::kWait;
 using rltest::Recorder;
-
-void runPasses(int n) {
-  for (int i = 0; i < n; ++i) ns::RunLoop::currentRunLoop()->runPendingInMode(ns::DefaultRunLoopMode);
-}
+using rltest::runPasses;
 
 // A listener whose accepted socket talks to a raw loopback client.
 struct RawPeer {

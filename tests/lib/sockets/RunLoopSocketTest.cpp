@@ -9,6 +9,7 @@
 #include "platform/core/Exception.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/TcpPair.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/RunLoopSocketTestSupport.h"
 
 namespace {
@@ -16,10 +17,7 @@ namespace {
 using rltest::Connection;
 using rltest::kWait;
 using rltest::Recorder;
-
-void runPasses(int n, const std::string& mode = ns::DefaultRunLoopMode) {
-  for (int i = 0; i < n; ++i) ns::RunLoop::currentRunLoop()->runPendingInMode(mode);
-}
+using rltest::runPasses;
 
 TEST(RunLoopSocketObjectTest, FreshSocketDescriptionAndState) {
   auto sock = ns::make<RunLoopSocket>();
@@ -133,9 +131,7 @@ TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
 TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
   pltest::VirtualClock clock;
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = pltest::loopbackAddress();
   socklen_t len = sizeof address;
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), len), 0);
   ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &len), 0);
@@ -162,12 +158,8 @@ TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
 TEST(RunLoopSocketConnectTest, ConnectToAddressAnswersForIPv4Only) {
   Connection c;
   c.listen();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(c.listener->localPort());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ns::Error error;
-  ASSERT_TRUE(c.client->connectToAddress_error(ns::Data(&address, sizeof address), &error))
+  ASSERT_TRUE(c.client->connectToAddress_error(sockettest::loopback4(c.listener->localPort()), &error))
       << error.description();
   ASSERT_TRUE(pltest::pumpUntil([&] { return c.clientDelegate->count("didConnect") == 1; }, kWait));
   EXPECT_TRUE(c.client->isIPv4());
