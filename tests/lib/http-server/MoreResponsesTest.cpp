@@ -50,12 +50,10 @@ TEST(DataResponseTest, ReadsInPiecesAndSharesTheBuffer) {
 
 TEST_F(MoreResponsesTest, DataAndRedirectOnTheWire) {
   auto r = exchangeOnce(GET("/data", "Range: bytes=2-4\r\n"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 206);
+  ASSERT_EQ(statusOf(r), 206);
   EXPECT_EQ(r->body, "234");
   r = exchangeOnce(GET("/moved"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 302);
+  ASSERT_EQ(statusOf(r), 302);
   EXPECT_EQ(r->header("Location"), "/elsewhere?a=1");
   EXPECT_EQ(r->header("Content-Length"), "0");
   EXPECT_EQ(r->body, "");

@@ -56,6 +56,8 @@ class ServerFixture : public ::testing::Test {
   std::optional<WireResponse> exchangeOnce(const std::string& request, bool withBody = true) {
     return exchange(connect(), request, withBody);
   }
+  // The status of a response, 0 when none came.
+  static int statusOf(const std::optional<WireResponse>& response) { return response ? response->status : 0; }
   // The address of `path` on the server.
   std::string urlOf(const std::string& path, const std::string& scheme = "http") const {
     return scheme + "://127.0.0.1:" + std::to_string(port) + path;
