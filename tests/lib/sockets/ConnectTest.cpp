@@ -10,6 +10,7 @@
 
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Error.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/Monitor.h"
 #include "platform/testing/Pump.h"
 #include "tests/lib/sockets/LoopbackAddresses.h"
@@ -122,9 +123,7 @@ TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
     ASSERT_TRUE(
         client.socket->connectToHost_onPort_error("127.0.0.1", pltest::closedLoopbackPort(), nullptr));
     auto error = client.disconnectError();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), ns::NSPOSIXErrorDomain);
-    EXPECT_EQ(error->code(), ECONNREFUSED);
+    ASSERT_TRUE(pltest::isError(error, ns::NSPOSIXErrorDomain, ECONNREFUSED));
     EXPECT_EQ(error->userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
               "Error in connect() function");
     EXPECT_TRUE(client.socket->isDisconnected());
@@ -135,9 +134,7 @@ TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
     Client client("connect.unresolved");
     ASSERT_TRUE(client.socket->connectToHost_onPort_error("nowhere.invalid", 80, nullptr));
     auto error = client.disconnectError();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), kDispatchSocketNetDBErrorDomain);
-    EXPECT_EQ(error->code(), EAI_NONAME);
+    ASSERT_TRUE(pltest::isError(error, kDispatchSocketNetDBErrorDomain, EAI_NONAME));
     EXPECT_LT(error->code(), 0);
     EXPECT_EQ(error->localizedDescription(), gai_strerror(EAI_NONAME));
     EXPECT_EQ(client.delegate->count(Event::Connect), 0u);
@@ -165,9 +162,7 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
   EXPECT_EQ(descriptorsOpenedSince(descriptorsBefore), 1u);
   virtualClock.advance(0.5);
   auto timeoutError = client.disconnectError();
-  ASSERT_TRUE(timeoutError);
-  EXPECT_EQ(timeoutError->domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(timeoutError->code(), DispatchSocketConnectTimeoutError);
+  ASSERT_TRUE(pltest::isError(timeoutError, DispatchSocketErrorDomain, DispatchSocketConnectTimeoutError));
   EXPECT_EQ(timeoutError->localizedDescription(), "Attempt to connect to host timed out");
 
   // The attempt is over: its descriptor is closed, so no late outcome can arrive, even once
@@ -323,8 +318,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
     const bool wasDisconnected = sock->isDisconnected();
     ns::Error error("", 0);
     EXPECT_FALSE(c.connect(*sock, &error));
-    EXPECT_EQ(error.domain(), DispatchSocketErrorDomain);
-    EXPECT_EQ(error.code(), c.code);
+    EXPECT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, c.code));
     EXPECT_EQ(error.localizedDescription(), c.text);
     EXPECT_EQ(sock->isDisconnected(), wasDisconnected) << "a refused request starts nothing";
     sock->disconnect();

@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace sockettest;
@@ -105,9 +106,7 @@ TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
   ASSERT_TRUE(c.client.sendAll(std::string(9000, 'x')));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto disconnect = c.delegate->eventsOf(Event::Disconnect)[0];
-  ASSERT_TRUE(disconnect.error);
-  EXPECT_EQ(disconnect.error->domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(disconnect.error->code(), DispatchSocketReadMaxedOutError);
+  ASSERT_TRUE(pltest::isError(disconnect.error, DispatchSocketErrorDomain, DispatchSocketReadMaxedOutError));
   EXPECT_EQ(disconnect.error->localizedDescription(), "Read operation reached set maximum length");
   EXPECT_EQ(disconnect.sock, c.child.get());
   EXPECT_EQ(c.delegate->count(Event::Read), 0u);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "platform/core/Exception.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/TcpPair.h"
 #include "tests/lib/sockets/LoopbackAddresses.h"
@@ -115,8 +116,7 @@ TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
   ns::Error error;
   EXPECT_FALSE(
       second->acceptOnInterface_port_error(std::string("127.0.0.1"), c.listener->localPort(), &error));
-  EXPECT_EQ(error.domain(), RunLoopSocketErrorDomain);
-  EXPECT_EQ(error.code(), RunLoopSocketCFSocketError);
+  EXPECT_TRUE(pltest::isError(error, RunLoopSocketErrorDomain, RunLoopSocketCFSocketError));
   EXPECT_TRUE(second->isDisconnected());
   EXPECT_TRUE(delegate->events.empty());
   // Nothing of the failed attempt is left on the run loop: a new listen works and accepts.
@@ -146,9 +146,8 @@ TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
   runPasses(5);
   clock.advance(2.5);
   ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->disconnects == 1; }, kWait));
-  ASSERT_TRUE(delegate->lastError);
-  EXPECT_EQ(delegate->lastError->domain(), RunLoopSocketErrorDomain);
-  EXPECT_EQ(delegate->lastError->code(), RunLoopSocketConnectTimeoutError);
+  ASSERT_TRUE(
+      pltest::isError(delegate->lastError, RunLoopSocketErrorDomain, RunLoopSocketConnectTimeoutError));
   EXPECT_EQ(delegate->count("didConnect"), 0);
   EXPECT_TRUE(sock->isDisconnected());
   sock->setDelegate(nullptr);

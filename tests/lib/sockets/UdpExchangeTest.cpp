@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/sockets/UdpSocketTestSupport.h"
 
 namespace udptest {
@@ -195,9 +196,7 @@ TEST(DispatchUdpSocketSend, AnOversizeDatagramFailsAloneAndTheQueueGoesOn) {
   auto failed = a.delegate->eventsOf(UdpEvent::NotSend);
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].tag, 1);
-  ASSERT_TRUE(failed[0].error);
-  EXPECT_EQ(failed[0].error->domain(), ns::NSPOSIXErrorDomain);
-  EXPECT_EQ(failed[0].error->code(), EMSGSIZE);
+  ASSERT_TRUE(pltest::isError(failed[0].error, ns::NSPOSIXErrorDomain, EMSGSIZE));
   EXPECT_EQ(a.delegate->eventsOf(UdpEvent::Send)[0].tag, 2);
   EXPECT_EQ(peer.receive(), "small");
   EXPECT_FALSE(a.socket->isClosed());
