@@ -1,5 +1,6 @@
 // A fetch from start to finish on the main run loop: callbacks, notifications, the guard against
 // unencrypted requests, the body turning a GET into a POST, a second begin, and who keeps whom.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include <arpa/inet.h>
@@ -89,9 +90,7 @@ TEST_F(FetcherBasics, UnencryptedFetchesAreRefusedUnlessAllowed) {
       EXPECT_EQ(outcome.body(), "plain");
       EXPECT_EQ(plain.requestCount(), before + 1);
     } else {
-      ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->domain(), NetHTTPFetcherErrorDomain);
-      EXPECT_EQ(outcome.error->code(), -1);
+      ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPFetcherErrorDomain, -1));
       EXPECT_FALSE(outcome.data);
       EXPECT_EQ(plain.requestCount(), before) << "nothing is sent";
       EXPECT_TRUE(log.contains(c.logLine));
@@ -320,9 +319,7 @@ TEST_F(FetcherBasics, ChallengesAreAnsweredWithTheCredentialOrEndWithTheChalleng
     if (c.succeeds) {
       EXPECT_EQ(outcome.body(), "in");
     } else {
-      ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->domain(), NetHTTPFetcherErrorDomain);
-      EXPECT_EQ(outcome.error->code(), -2);
+      ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPFetcherErrorDomain, -2));
       EXPECT_TRUE(outcome.error->userInfo()["challenge"].objectAs<ns::URLAuthenticationChallenge>());
     }
   }

@@ -1,4 +1,5 @@
 // ETags and the reply cache, and downloads into files.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include <sys/stat.h>
@@ -141,9 +142,7 @@ TEST_F(FetcherDownload, AnUnwritableHandleEndsWithTheWriteErrorAndNoTemporaryFil
   fetcher->setDownloadFileHandle(handle);
   Outcome outcome;
   ASSERT_TRUE(fetchToEnd(fetcher, outcome));
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(outcome.error->code(), -4);
+  ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPStatusErrorDomain, -4));
   EXPECT_FALSE(outcome.error->localizedDescription().empty());
   EXPECT_FALSE(outcome.data);
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());

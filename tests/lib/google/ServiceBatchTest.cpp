@@ -1,6 +1,7 @@
 // Batches: one POST of several calls, the reply matched back to each member.
 #include "lib/google/ApiErrorObject.h"
 #include "lib/google/NetHTTPFetcherConstants.h"
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 using namespace servicetest;
@@ -107,9 +108,8 @@ TEST_F(ServiceBatch, MemberAnswers) {
        [](const MemberDelivery& member, const ns::Ref<ApiBatchResult>& result, const std::string& id) {
          EXPECT_FALSE(result->successes().contains(ns::Value(id)));
          EXPECT_FALSE(result->failures().contains(ns::Value(id)));
-         ASSERT_TRUE(member.error);
-         EXPECT_EQ(member.error->domain(), ApiServiceErrorDomain);
-         EXPECT_EQ(member.error->code(), kApiServiceErrorMissingBatchResult);
+         ASSERT_TRUE(
+             pltest::isError(member.error, ApiServiceErrorDomain, kApiServiceErrorMissingBatchResult));
          EXPECT_FALSE(member.object);
        }},
   };
@@ -162,9 +162,7 @@ TEST_F(ServiceBatch, AFailedRequestFailsEveryMember) {
     return pltest::FakeReply::text(502, "<html>Bad gateway</html>", "text/html");
   });
   ASSERT_TRUE(execute(twoLists(), delivery));
-  ASSERT_TRUE(delivery.error);
-  EXPECT_EQ(delivery.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(delivery.error->code(), 502);
+  ASSERT_TRUE(pltest::isError(delivery.error, NetHTTPStatusErrorDomain, 502));
   for (const MemberDelivery* member : {&videosDelivery_, &playlistsDelivery_}) {
     EXPECT_EQ(member->count, 1);
     ASSERT_TRUE(member->error);

@@ -5,6 +5,7 @@
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/Monitor.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
@@ -178,9 +179,7 @@ TEST_F(ServiceReply, ErrorReplies) {
     ASSERT_TRUE(execute(playlistsQuery(), delivery));
     EXPECT_EQ(delivery.count, 1);
     EXPECT_FALSE(delivery.object);
-    ASSERT_TRUE(delivery.error);
-    EXPECT_EQ(delivery.error->domain(), c.domain);
-    EXPECT_EQ(delivery.error->code(), c.code);
+    ASSERT_TRUE(pltest::isError(delivery.error, c.domain, c.code));
     if (c.failureReason) {
       EXPECT_EQ(delivery.error->localizedFailureReason(), c.failureReason);
     }
@@ -210,9 +209,7 @@ TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   // Deleting it again is the API's 404.
   Delivery again;
   ASSERT_TRUE(execute(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again));
-  ASSERT_TRUE(again.error);
-  EXPECT_EQ(again.error->domain(), ApiJSONRPCErrorDomain);
-  EXPECT_EQ(again.error->code(), 404);
+  ASSERT_TRUE(pltest::isError(again.error, ApiJSONRPCErrorDomain, 404));
 }
 
 TEST_F(ServiceReply, KeyAndTokenRequirementsOfTheFake) {
@@ -405,8 +402,7 @@ TEST_F(ServiceReply, WaitForTicket) {
   ns::Ref<ApiObject> object;
   ns::Error error;
   EXPECT_FALSE(service_->waitForTicket_timeout_fetchedObject_error(stalled, 0, &object, &error));
-  EXPECT_EQ(error.domain(), ApiServiceErrorDomain);
-  EXPECT_EQ(error.code(), kApiServiceErrorWaitTimedOut);
+  EXPECT_TRUE(pltest::isError(error, ApiServiceErrorDomain, kApiServiceErrorWaitTimedOut));
   EXPECT_FALSE(object);
   // The stall uses up the script once it has arrived.
   ASSERT_TRUE(pltest::pumpUntil([&] { return api_.calls().size() == 1; }));

@@ -10,6 +10,7 @@
 #include "lib/google/NetHTTPUploadFetcher.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/net/URLErrorCodes.h"
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 namespace {
@@ -248,9 +249,7 @@ TEST_F(UploadFetcherTest, AFailedChunkKeepsTheLocationAndARestartedUploadContinu
   Record failed;
   failed.attach(first);
   run(first, failed);
-  ASSERT_TRUE(failed.error);
-  EXPECT_EQ(failed.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(failed.error->code(), ns::URLErrorNetworkConnectionLost);
+  ASSERT_TRUE(pltest::isError(failed.error, NetHTTPStatusErrorDomain, ns::URLErrorNetworkConnectionLost));
   ASSERT_TRUE(first->locationURL());
   EXPECT_EQ(failed.locations.size(), 1u);  // never cleared
   EXPECT_EQ(api_.uploads().back().received.size(), 500000u);
@@ -314,9 +313,7 @@ TEST_F(UploadFetcherTest, AFailedInitialRequestReachesTheCallerOnce) {
     run(upload, record);
     servicetest::drainRunLoop();
     EXPECT_EQ(record.finished, 1) << c.name;
-    ASSERT_TRUE(record.error) << c.name;
-    EXPECT_EQ(record.error->domain(), c.domain) << c.name;
-    EXPECT_EQ(record.error->code(), c.code) << c.name;
+    ASSERT_TRUE(pltest::isError(record.error, c.domain, c.code)) << c.name;
   }
 }
 
@@ -331,9 +328,8 @@ TEST_F(UploadFetcherTest, AFileTruncatedDuringTheUploadEndsItWithAnErrorAndKeeps
   });
   run(upload, record);
   EXPECT_EQ(record.finished, 1);
-  ASSERT_TRUE(record.error);
-  EXPECT_EQ(record.error->domain(), NetHTTPFetcherErrorDomain);
-  EXPECT_EQ(record.error->code(), kNetHTTPFetcherErrorChunkUploadFailed);
+  ASSERT_TRUE(
+      pltest::isError(record.error, NetHTTPFetcherErrorDomain, kNetHTTPFetcherErrorChunkUploadFailed));
   EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes 0-999999/2001000"}));  // nothing short went out
   EXPECT_EQ(api_.uploads().back().received.size(), 1000000u);
   EXPECT_TRUE(upload->locationURL());
@@ -403,9 +399,7 @@ TEST_F(UploadFetcherTest, BadRepliesEndTheUploadWithoutSendingWrongBytes) {
     Record record;
     run(upload, record);
     EXPECT_EQ(record.finished, 1) << c.name;
-    ASSERT_TRUE(record.error) << c.name;
-    EXPECT_EQ(record.error->domain(), c.domain) << c.name;
-    EXPECT_EQ(record.error->code(), c.code) << c.name;
+    ASSERT_TRUE(pltest::isError(record.error, c.domain, c.code)) << c.name;
     std::vector<std::string> sent;
     for (auto& r : server.requests())
       if (r.method == "PUT") sent.push_back(r.header("Content-Range").value_or("?"));
