@@ -73,7 +73,6 @@ TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
   ASSERT_TRUE(b.socket->beginReceiving(&error));
 
   RawUdpPeer stranger;
-  ASSERT_TRUE(stranger.ok());
   ASSERT_TRUE(stranger.sendTo(*b.socket->localAddress(), "from a stranger"));
   // Sent after the stranger's datagram reached B's queue, so it is read after it.
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("from the peer"), *b.socket->localAddress(), -1, 1);
@@ -87,7 +86,6 @@ TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
 TEST(DispatchUdpSocketReceive, ReceiveOnceDeliversOneDatagramPerCall) {
   UdpEndpoint b("udp.once.b", true);
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   for (const char* text : {"one", "two", "three"}) ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
 
   ns::Error error;
@@ -112,7 +110,6 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceTwiceBeforeAnyDatagramStillDeliversOne
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << error.localizedDescription();
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << "a second call while waiting changes nothing";
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   for (const char* text : {"first", "second"}) ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
   ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
   b.settle();
@@ -122,7 +119,6 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceTwiceBeforeAnyDatagramStillDeliversOne
 TEST(DispatchUdpSocketReceive, PausedReceivingResumesWithWhatArrivedMeanwhile) {
   UdpEndpoint b("udp.pause.b", true);
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   ns::Error error;
   ASSERT_TRUE(b.socket->beginReceiving(&error));
   ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), "before"));
@@ -145,7 +141,6 @@ TEST(DispatchUdpSocketReceive, DatagramsAreCutToTheReceiveSizeWithoutHarmToTheNe
   EXPECT_EQ(b.socket->maxReceiveIPv4BufferSize(), 9216);
   EXPECT_EQ(b.socket->maxReceiveIPv6BufferSize(), 9216u);
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   const std::string big = pattern(10000);
   ns::Error error;
   ASSERT_TRUE(b.socket->beginReceiving(&error));
@@ -168,7 +163,6 @@ TEST(DispatchUdpSocketReceive, DatagramsAreCutToTheReceiveSizeWithoutHarmToTheNe
 TEST(DispatchUdpSocketReceive, AnEmptyDatagramIsConsumedAndTheSocketStaysOpen) {
   UdpEndpoint b("udp.empty.b", true);
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   // Empty datagrams while receiving and while not: neither closes the socket.
   ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), ""));
   ns::Error error;
@@ -188,7 +182,6 @@ TEST(DispatchUdpSocketReceive, AnEmptyDatagramIsConsumedAndTheSocketStaysOpen) {
 TEST(DispatchUdpSocketSend, AnOversizeDatagramFailsAloneAndTheQueueGoesOn) {
   UdpEndpoint a("udp.oversize.a", true);
   RawUdpPeer peer;
-  ASSERT_TRUE(peer.ok());
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data(pattern(70000)), peer.address(), -1, 1);
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("small"), peer.address(), -1, 2);
   ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 1));
@@ -215,7 +208,6 @@ TEST(DispatchUdpSocketExchange, BothFamiliesOnOnePortListAndAlternate) {
   EXPECT_EQ(b.socket->localPort(), b.socket->localPort_IPv4());
   RawUdpPeer peer4;
   RawUdpPeer peer6(true);
-  ASSERT_TRUE(peer4.ok() && peer6.ok());
   ASSERT_TRUE(peer4.sendTo(*b.socket->localAddress_IPv4(), "v4 a"));
   ASSERT_TRUE(peer4.sendTo(*b.socket->localAddress_IPv4(), "v4 b"));
   ASSERT_TRUE(peer6.sendTo(*b.socket->localAddress_IPv6(), "v6 a"));

@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace udptest {
@@ -34,7 +35,10 @@ void UdpEndpoint::settle() {
 
 RawUdpPeer::RawUdpPeer(bool ipv6, std::uint16_t port) : ipv6_(ipv6) {
   fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ == -1) return;
+  if (fd_ == -1) {
+    ADD_FAILURE() << "no datagram socket: " << std::strerror(errno);
+    return;
+  }
   ns::Data address = ipv6 ? loopback6(port) : loopback4(port);
   if (ipv6) {
     int on = 1;
@@ -45,6 +49,7 @@ RawUdpPeer::RawUdpPeer(bool ipv6, std::uint16_t port) : ipv6_(ipv6) {
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()),
              static_cast<socklen_t>(address.length())) != 0 ||
       ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+    ADD_FAILURE() << "cannot bind the peer on loopback port " << port << ": " << std::strerror(errno);
     ::close(fd_);
     fd_ = -1;
     return;

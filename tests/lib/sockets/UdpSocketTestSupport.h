@@ -78,7 +78,8 @@ struct UdpEndpoint {
   ns::Ref<DispatchUdpSocket> socket;
 };
 
-// A plain POSIX datagram socket bound to 127.0.0.1 (or ::1), any port.
+// A plain POSIX datagram socket bound to 127.0.0.1 (or ::1), any port; a failed test when it
+// cannot be made.
 class RawUdpPeer {
  public:
   explicit RawUdpPeer(bool ipv6 = false, std::uint16_t port = 0);
