@@ -128,7 +128,7 @@ TEST_F(FetcherDownload, ABodyLandsAtTheDownloadPathReplacingTheFileThere) {
   EXPECT_FALSE(outcome.data) << "the body went into the file";
   EXPECT_TRUE(sawNilData);
   EXPECT_EQ(lastLength, body.size());
-  EXPECT_TRUE(fileContents(target) == body);
+  EXPECT_TRUE(readFile(target) == body);
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
   EXPECT_TRUE(filesNamed(sandbox_.root(), ".TemporaryItems").empty());
   EXPECT_FALSE(fetcher->temporaryDownloadPath());
@@ -161,7 +161,7 @@ TEST_F(FetcherDownload, AFailedMoveLeavesWhatWasAtTheDownloadPath) {
   ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->domain(), ns::NSPOSIXErrorDomain);
-  EXPECT_EQ(fileContents(target / "keep.txt"), "keep");
+  EXPECT_EQ(readFile(target / "keep.txt"), "keep");
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
 }
 
@@ -174,7 +174,7 @@ TEST_F(FetcherDownload, AFailedStatusDeletesTheTemporaryFileAndKeepsTheOldOne) {
   Outcome outcome;
   ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(outcome.error->code(), 404);
-  EXPECT_EQ(fileContents(target), "old");
+  EXPECT_EQ(readFile(target), "old");
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
 }
 

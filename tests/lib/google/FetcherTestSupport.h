@@ -17,6 +17,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/google/NotificationLog.h"
@@ -94,10 +95,7 @@ inline void drainRunLoop() {
   ASSERT_TRUE(pltest::drainMode());
 }
 
-inline std::string fileContents(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using pltest::readFile;
 
 // Files anywhere below `root` whose name starts with `prefix`.
 inline std::vector<std::string> filesNamed(const std::filesystem::path& root, const std::string& prefix) {
