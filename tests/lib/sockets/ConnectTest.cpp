@@ -58,8 +58,7 @@ TEST(DispatchSocketConnect, ConnectsToAListenerAndRunsTheReadsQueuedRightAfter) 
   client.socket->readDataToLength_withTimeout_tag(5, -1, 7);
   EXPECT_FALSE(client.socket->isDisconnected());
 
-  ASSERT_TRUE(client.delegate->waitForCount(Event::Read, 1));
-  client.delegate->drain();
+  ASSERT_TRUE(client.delegate->waitThenDrain(Event::Read, 1));
   auto events = client.delegate->events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].kind, Event::Connect) << "the read completes after the connect message";

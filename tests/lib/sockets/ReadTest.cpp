@@ -161,8 +161,7 @@ TEST(DispatchSocketRead, RequestsThatBreakTheRulesAreDropped) {
   c.child->readDataWithTimeout_buffer_bufferOffset_tag(-1, buffer, 4, 4);  // offset past the buffer
   c.child->readDataToLength_withTimeout_tag(2, -1, 5);
   ASSERT_TRUE(c.client.sendAll("ok"));
-  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::Read, 1));
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{5, "ok"}}));
 }
 
@@ -204,8 +203,7 @@ TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) 
   c.child->performBlock([] {});
   EXPECT_TRUE(c.child->isConnected());
   ASSERT_TRUE(c.client.sendAll("last\r\nignored\r\n"));
-  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::Disconnect, 1));
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{1, "last\r\n"}}));
   EXPECT_FALSE(c.delegate->eventsOf(Event::Disconnect)[0].error);
   EXPECT_EQ(c.client.readToEnd(), "");
@@ -221,9 +219,9 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9);
   virtualClock.advance(0.2);
-  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
-  c.delegate->drain();           // the answer is on its way to the socket queue
-  c.child->performBlock([] {});  // and has re-armed the timer
+  // Drained, the answer is on its way to the socket queue; after a block there it has re-armed the timer.
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::ReadTimeout, 1));
+  c.child->performBlock([] {});
   EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
   virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
@@ -245,8 +243,7 @@ TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 3);
   virtualClock.advance(1);
-  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::ReadTimeout, 1));
   c.child->performBlock([] {});
   ASSERT_TRUE(c.client.sendAll("late\r\n"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));

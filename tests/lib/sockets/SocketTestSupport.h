@@ -55,6 +55,12 @@ class EventRecorder {
   void drain() {
     dispatch::sync(queue_, [] {});
   }
+  // Waits for `wanted` events of `kind`, then drains: whatever came with them has been recorded.
+  bool waitThenDrain(Kind kind, std::size_t wanted) {
+    if (!waitForCount(kind, wanted)) return false;
+    drain();
+    return true;
+  }
 
  protected:
   static std::size_t countIn(const std::vector<E>& events, Kind kind) {

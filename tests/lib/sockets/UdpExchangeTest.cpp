@@ -76,8 +76,7 @@ TEST(DispatchUdpSocketExchange, AConnectedSocketIgnoresOtherSenders) {
   ASSERT_TRUE(stranger.sendTo(*b.socket->localAddress(), "from a stranger"));
   // Sent after the stranger's datagram reached B's queue, so it is read after it.
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("from the peer"), *b.socket->localAddress(), -1, 1);
-  ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
-  b.settle();
+  ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 1));
   EXPECT_EQ(received(*b.delegate), (std::vector<std::string>{"from the peer"}));
   EXPECT_FALSE(b.socket->isClosed());
   EXPECT_EQ(b.delegate->count(UdpEvent::Close), 0u);
@@ -90,13 +89,11 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceDeliversOneDatagramPerCall) {
 
   ns::Error error;
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << error.localizedDescription();
-  ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
-  b.settle();
+  ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 1));
   EXPECT_EQ(received(*b.delegate), (std::vector<std::string>{"one"}));
 
   ASSERT_TRUE(b.socket->receiveOnce(&error));
-  ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 2));
-  b.settle();
+  ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 2));
   EXPECT_EQ(received(*b.delegate), (std::vector<std::string>{"one", "two"}));
 
   ASSERT_TRUE(b.socket->beginReceiving(&error));
@@ -111,8 +108,7 @@ TEST(DispatchUdpSocketReceive, ReceiveOnceTwiceBeforeAnyDatagramStillDeliversOne
   ASSERT_TRUE(b.socket->receiveOnce(&error)) << "a second call while waiting changes nothing";
   RawUdpPeer peer;
   for (const char* text : {"first", "second"}) ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), text));
-  ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
-  b.settle();
+  ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 1));
   EXPECT_EQ(received(*b.delegate), (std::vector<std::string>{"first"}));
 }
 
@@ -172,8 +168,7 @@ TEST(DispatchUdpSocketReceive, AnEmptyDatagramIsConsumedAndTheSocketStaysOpen) {
   ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
   ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), ""));
   ASSERT_TRUE(peer.sendTo(*b.socket->localAddress(), "later"));
-  ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 2));
-  b.settle();
+  ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 2));
   EXPECT_EQ(received(*b.delegate), (std::vector<std::string>{"after", "later"}));
   EXPECT_FALSE(b.socket->isClosed());
   EXPECT_EQ(b.delegate->count(UdpEvent::Close), 0u);
@@ -184,8 +179,7 @@ TEST(DispatchUdpSocketSend, AnOversizeDatagramFailsAloneAndTheQueueGoesOn) {
   RawUdpPeer peer;
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data(pattern(70000)), peer.address(), -1, 1);
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("small"), peer.address(), -1, 2);
-  ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 1));
-  a.settle();
+  ASSERT_TRUE(a.waitThenSettle(UdpEvent::Send, 1));
   auto failed = a.delegate->eventsOf(UdpEvent::NotSend);
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].tag, 1);

@@ -112,8 +112,7 @@ TEST(DispatchUdpSocketFilters, AReceiveFilterDropsDatagramsAndHandsItsContextOn)
     // In receive-once mode refused datagrams do not count: reading goes on to the next one.
     ns::Error error;
     ASSERT_TRUE(b.socket->receiveOnce(&error)) << error.localizedDescription();
-    ASSERT_TRUE(b.delegate->waitForCount(UdpEvent::Receive, 1));
-    b.settle();
+    ASSERT_TRUE(b.waitThenSettle(UdpEvent::Receive, 1));
     auto got = b.delegate->eventsOf(UdpEvent::Receive);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].data, "keep");
@@ -245,8 +244,7 @@ TEST(DispatchUdpSocketTexts, DatagramsWithoutAUsableDestinationFailAlone) {
                                                  3);
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("nil host"), std::nullopt, peer.port(), -1, 4);
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("served"), "127.0.0.1", peer.port(), -1, 5);
-  ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 1));
-  a.settle();
+  ASSERT_TRUE(a.waitThenSettle(UdpEvent::Send, 1));
   auto failed = a.delegate->eventsOf(UdpEvent::NotSend);
   ASSERT_EQ(failed.size(), 3u);
   EXPECT_EQ(failed[0].tag, 1);
@@ -268,8 +266,7 @@ TEST(DispatchUdpSocketTexts, DatagramsWithoutAUsableDestinationFailAlone) {
       << error.localizedDescription();
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("to a host"), "127.0.0.1", other.port(), -1, 6);
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("to an address"), other.address(), -1, 7);
-  ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 2));
-  a.settle();
+  ASSERT_TRUE(a.waitThenSettle(UdpEvent::Send, 2));
   failed = a.delegate->eventsOf(UdpEvent::NotSend);
   ASSERT_EQ(failed.size(), 4u);
   EXPECT_EQ(failed[3].tag, 6);
@@ -419,8 +416,7 @@ TEST(DispatchUdpSocketAddresses, WithIPv4OutOfUseALookupOfOnlyIPv4AddressesFails
   RawUdpPeer peer6(true);
   a.socket->sendData_toHost_port_withTimeout_tag(ns::Data("v4 only"), "peer.test", peer4.port(), -1, 1);
   a.socket->sendData_toAddress_withTimeout_tag(ns::Data("next"), peer6.address(), -1, 2);
-  ASSERT_TRUE(a.delegate->waitForCount(UdpEvent::Send, 1));
-  a.settle();
+  ASSERT_TRUE(a.waitThenSettle(UdpEvent::Send, 1));
   auto failed = a.delegate->eventsOf(UdpEvent::NotSend);
   ASSERT_EQ(failed.size(), 1u);
   EXPECT_EQ(failed[0].tag, 1);

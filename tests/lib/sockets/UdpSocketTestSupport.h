@@ -73,6 +73,12 @@ struct UdpEndpoint {
   void bindLoopback4();
   // Waits for the socket queue and the delegate queue to run what they have been given.
   void settle();
+  // Waits for `wanted` events of `kind`, then settles.
+  bool waitThenSettle(UdpEvent::Kind kind, std::size_t wanted) {
+    if (!delegate->waitForCount(kind, wanted)) return false;
+    settle();
+    return true;
+  }
 
   ns::Ref<RecordingUdpDelegate> delegate;
   ns::Ref<DispatchUdpSocket> socket;
