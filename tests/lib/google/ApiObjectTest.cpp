@@ -10,24 +10,15 @@
 #include "lib/google/ApiObject.h"
 #include "platform/runtime/KeyValueCoding.h"
 #include "platform/runtime/Send.h"
+#include "tests/lib/google/GoogleTestSupport.h"
 #include "tests/lib/google/ModelTestClasses.h"
 
 namespace {
 
-ns::Class cls(const char* name) {
-  return ns::NSClassFromString(name);
-}
-
-ns::Value tree(const std::string& text) {
-  ns::Error error;
-  ns::Value v = ApiJSONParser::objectWithString_error(text, &error);
-  EXPECT_FALSE(v.isNil()) << text << ": " << error.description();
-  return v;
-}
-
-std::string compact(const ns::Value& json) {
-  return ApiJSONParser::stringWithObject_humanReadable_error(json, false, nullptr).value_or("<none>");
-}
+using googletest::cls;
+using googletest::compact;
+using googletest::tree;
+using googletest::words;
 
 ns::Ref<ApiObject> make(const std::string& text, ns::Class defaultClass = nullptr,
                         ApiSurrogates surrogates = nullptr) {

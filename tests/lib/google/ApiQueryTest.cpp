@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -15,12 +16,14 @@
 #include "lib/google/YouTubeAuthScopes.h"
 #include "platform/runtime/KeyValueCoding.h"
 #include "platform/runtime/Send.h"
+#include "tests/lib/google/GoogleTestSupport.h"
 
 namespace {
 
-std::string compact(const ns::Value& json) {
-  return ApiJSONParser::stringWithObject_humanReadable_error(json, false, nullptr).value_or("<none>");
-}
+using googletest::cls;
+using googletest::compact;
+using googletest::tree;
+using googletest::words;
 
 std::string paramsText(const ns::Ref<ApiQuery>& query) {
   return query->JSON() ? compact(ns::Value(query->JSON())) : std::string("<none>");
@@ -87,68 +90,30 @@ TEST(ApiQueryParameters, VideosListSendsItsParametersUnderTheirJSONNames) {
 
 TEST(ApiQueryParameters, EveryParameterIsDeclaredWithItsType) {
   enum Type { Text, Flag, Count, Time };
-  const std::vector<std::pair<const char*, Type>> parameters = {
-      {"fields", Text},
-      {"broadcastStatus", Text},
-      {"categoryId", Text},
-      {"channelId", Text},
-      {"channelType", Text},
-      {"chart", Text},
-      {"eventType", Text},
-      {"forChannelId", Text},
-      {"forUsername", Text},
-      {"hl", Text},
-      {"identifier", Text},
-      {"locale", Text},
-      {"location", Text},
-      {"locationRadius", Text},
-      {"myRating", Text},
-      {"onBehalfOfContentOwner", Text},
-      {"onBehalfOfContentOwnerChannel", Text},
-      {"order", Text},
-      {"pageToken", Text},
-      {"part", Text},
-      {"playlistId", Text},
-      {"q", Text},
-      {"rating", Text},
-      {"regionCode", Text},
-      {"relatedToVideoId", Text},
-      {"safeSearch", Text},
-      {"streamId", Text},
-      {"topicId", Text},
-      {"type", Text},
-      {"videoCaption", Text},
-      {"videoCategoryId", Text},
-      {"videoDefinition", Text},
-      {"videoDimension", Text},
-      {"videoDuration", Text},
-      {"videoEmbeddable", Text},
-      {"videoId", Text},
-      {"videoLicense", Text},
-      {"videoSyndicated", Text},
-      {"videoType", Text},
-      {"autoLevels", Flag},
-      {"displaySlate", Flag},
-      {"forContentOwner", Flag},
-      {"forMine", Flag},
-      {"home", Flag},
-      {"managedByMe", Flag},
-      {"mine", Flag},
-      {"mySubscribers", Flag},
-      {"notifySubscribers", Flag},
-      {"stabilize", Flag},
-      {"maxResults", Count},
-      {"offsetTimeMs", Count},
-      {"publishedAfter", Time},
-      {"publishedBefore", Time},
-      {"walltime", Time},
+  std::vector<std::pair<std::string, Type>> parameters;
+  const std::pair<const char*, Type> byType[] = {
+      {"fields broadcastStatus categoryId channelId channelType chart eventType forChannelId forUsername hl "
+       "identifier locale location locationRadius myRating onBehalfOfContentOwner "
+       "onBehalfOfContentOwnerChannel order pageToken part playlistId q rating regionCode relatedToVideoId "
+       "safeSearch streamId topicId type videoCaption videoCategoryId videoDefinition videoDimension "
+       "videoDuration videoEmbeddable videoId videoLicense videoSyndicated videoType",
+       Text},
+      {"autoLevels displaySlate forContentOwner forMine home managedByMe mine mySubscribers "
+       "notifySubscribers stabilize",
+       Flag},
+      {"maxResults offsetTimeMs", Count},
+      {"publishedAfter publishedBefore walltime", Time},
   };
+  for (const auto& [names, type] : byType) {
+    std::istringstream words(names);
+    for (std::string name; words >> name;) parameters.emplace_back(name, type);
+  }
   EXPECT_EQ(parameters.size(), 54u);
   ns::Class youtube = ns::NSClassFromString("ApiQueryYouTube");
   EXPECT_EQ(ns::class_copyPropertyList(youtube).size(), parameters.size());
   for (const auto& [name, type] : parameters) {
     SCOPED_TRACE(name);
-    ns::Property property = ns::class_getProperty(youtube, name);
+    ns::Property property = ns::class_getProperty(youtube, name.c_str());
     ASSERT_TRUE(property);
     const char* prefix[] = {"T@\"NSString\",C", "Tc", "TQ", "T@\"ApiDateTime\""};
     EXPECT_EQ(property->attributes().rfind(prefix[type], 0), 0u) << property->attributes();
@@ -296,12 +261,13 @@ TEST(ApiQueryConstructors, EveryConstructorMakesItsCall) {
   auto upload = ApiUploadParameters::uploadParametersWithData_MIMEType(ns::Data(std::string("img")),
                                                                        std::string("image/png"));
   using Make = std::function<ns::Ref<ApiQueryYouTube>()>;
+  // The method after "youtube.", the expected class after "ApiYouTube" ("" for none), the parameter keys
+  // in order, and flags: B for a body object, U for upload parameters.
   struct Case {
     const char* method;
-    const char* expected;  // "" for none
-    std::vector<std::string> params;
-    bool body;
-    bool uploads;
+    const char* expected;
+    const char* params;
+    std::string flags;
     Make make;
   };
   using Q = ApiQueryYouTube;
@@ -317,276 +283,90 @@ TEST(ApiQueryConstructors, EveryConstructorMakesItsCall) {
   auto video = ApiObject::object<ApiYouTubeVideo>();
   auto branding = ApiObject::object<ApiYouTubeInvideoBranding>();
   const std::vector<Case> cases = {
-      {"youtube.activities.insert",
-       "ApiYouTubeActivity",
-       {"part"},
-       true,
-       false,
+      {"activities.insert", "Activity", "part", "B",
        [&] { return Q::queryForActivitiesInsertWithObject_part(activity, "p"); }},
-      {"youtube.activities.list",
-       "ApiYouTubeActivityListResponse",
-       {"part"},
-       false,
-       false,
+      {"activities.list", "ActivityListResponse", "part", "",
        [&] { return Q::queryForActivitiesListWithPart("p"); }},
-      {"youtube.channelBanners.insert",
-       "ApiYouTubeChannelBannerResource",
-       {},
-       true,
-       true,
+      {"channelBanners.insert", "ChannelBannerResource", "", "BU",
        [&] { return Q::queryForChannelBannersInsertWithObject_uploadParameters(banner, upload); }},
-      {"youtube.channelSections.delete",
-       "",
-       {"id"},
-       false,
-       false,
+      {"channelSections.delete", "", "id", "",
        [&] { return Q::queryForChannelSectionsDeleteWithIdentifier("i"); }},
-      {"youtube.channelSections.insert",
-       "ApiYouTubeChannelSection",
-       {"part"},
-       true,
-       false,
+      {"channelSections.insert", "ChannelSection", "part", "B",
        [&] { return Q::queryForChannelSectionsInsertWithObject_part(section, "p"); }},
-      {"youtube.channelSections.list",
-       "ApiYouTubeChannelSectionListResponse",
-       {"part"},
-       false,
-       false,
+      {"channelSections.list", "ChannelSectionListResponse", "part", "",
        [&] { return Q::queryForChannelSectionsListWithPart("p"); }},
-      {"youtube.channelSections.update",
-       "ApiYouTubeChannelSection",
-       {"part"},
-       true,
-       false,
+      {"channelSections.update", "ChannelSection", "part", "B",
        [&] { return Q::queryForChannelSectionsUpdateWithObject_part(section, "p"); }},
-      {"youtube.channels.list",
-       "ApiYouTubeChannelListResponse",
-       {"part"},
-       false,
-       false,
+      {"channels.list", "ChannelListResponse", "part", "",
        [&] { return Q::queryForChannelsListWithPart("p"); }},
-      {"youtube.channels.update",
-       "ApiYouTubeChannel",
-       {"part"},
-       true,
-       false,
+      {"channels.update", "Channel", "part", "B",
        [&] { return Q::queryForChannelsUpdateWithObject_part(channel, "p"); }},
-      {"youtube.guideCategories.list",
-       "ApiYouTubeGuideCategoryListResponse",
-       {"part"},
-       false,
-       false,
+      {"guideCategories.list", "GuideCategoryListResponse", "part", "",
        [&] { return Q::queryForGuideCategoriesListWithPart("p"); }},
-      {"youtube.i18nLanguages.list",
-       "ApiYouTubeI18nLanguageListResponse",
-       {"part"},
-       false,
-       false,
+      {"i18nLanguages.list", "I18nLanguageListResponse", "part", "",
        [&] { return Q::queryForI18nLanguagesListWithPart("p"); }},
-      {"youtube.i18nRegions.list",
-       "ApiYouTubeI18nRegionListResponse",
-       {"part"},
-       false,
-       false,
+      {"i18nRegions.list", "I18nRegionListResponse", "part", "",
        [&] { return Q::queryForI18nRegionsListWithPart("p"); }},
-      {"youtube.liveBroadcasts.bind",
-       "ApiYouTubeLiveBroadcast",
-       {"id", "part"},
-       false,
-       false,
+      {"liveBroadcasts.bind", "LiveBroadcast", "id,part", "",
        [&] { return Q::queryForLiveBroadcastsBindWithIdentifier_part("i", "p"); }},
-      {"youtube.liveBroadcasts.control",
-       "ApiYouTubeLiveBroadcast",
-       {"id", "part"},
-       false,
-       false,
+      {"liveBroadcasts.control", "LiveBroadcast", "id,part", "",
        [&] { return Q::queryForLiveBroadcastsControlWithIdentifier_part("i", "p"); }},
-      {"youtube.liveBroadcasts.delete",
-       "",
-       {"id"},
-       false,
-       false,
+      {"liveBroadcasts.delete", "", "id", "",
        [&] { return Q::queryForLiveBroadcastsDeleteWithIdentifier("i"); }},
-      {"youtube.liveBroadcasts.insert",
-       "ApiYouTubeLiveBroadcast",
-       {"part"},
-       true,
-       false,
+      {"liveBroadcasts.insert", "LiveBroadcast", "part", "B",
        [&] { return Q::queryForLiveBroadcastsInsertWithObject_part(broadcast, "p"); }},
-      {"youtube.liveBroadcasts.list",
-       "ApiYouTubeLiveBroadcastListResponse",
-       {"part"},
-       false,
-       false,
+      {"liveBroadcasts.list", "LiveBroadcastListResponse", "part", "",
        [&] { return Q::queryForLiveBroadcastsListWithPart("p"); }},
-      {"youtube.liveBroadcasts.transition",
-       "ApiYouTubeLiveBroadcast",
-       {"broadcastStatus", "id", "part"},
-       false,
-       false,
+      {"liveBroadcasts.transition", "LiveBroadcast", "broadcastStatus,id,part", "",
        [&] { return Q::queryForLiveBroadcastsTransitionWithBroadcastStatus_identifier_part("s", "i", "p"); }},
-      {"youtube.liveBroadcasts.update",
-       "ApiYouTubeLiveBroadcast",
-       {"part"},
-       true,
-       false,
+      {"liveBroadcasts.update", "LiveBroadcast", "part", "B",
        [&] { return Q::queryForLiveBroadcastsUpdateWithObject_part(broadcast, "p"); }},
-      {"youtube.liveStreams.delete",
-       "",
-       {"id"},
-       false,
-       false,
-       [&] { return Q::queryForLiveStreamsDeleteWithIdentifier("i"); }},
-      {"youtube.liveStreams.insert",
-       "ApiYouTubeLiveStream",
-       {"part"},
-       true,
-       false,
+      {"liveStreams.delete", "", "id", "", [&] { return Q::queryForLiveStreamsDeleteWithIdentifier("i"); }},
+      {"liveStreams.insert", "LiveStream", "part", "B",
        [&] { return Q::queryForLiveStreamsInsertWithObject_part(stream, "p"); }},
-      {"youtube.liveStreams.list",
-       "ApiYouTubeLiveStreamListResponse",
-       {"part"},
-       false,
-       false,
+      {"liveStreams.list", "LiveStreamListResponse", "part", "",
        [&] { return Q::queryForLiveStreamsListWithPart("p"); }},
-      {"youtube.liveStreams.update",
-       "ApiYouTubeLiveStream",
-       {"part"},
-       true,
-       false,
+      {"liveStreams.update", "LiveStream", "part", "B",
        [&] { return Q::queryForLiveStreamsUpdateWithObject_part(stream, "p"); }},
-      {"youtube.playlistItems.delete",
-       "",
-       {"id"},
-       false,
-       false,
+      {"playlistItems.delete", "", "id", "",
        [&] { return Q::queryForPlaylistItemsDeleteWithIdentifier("i"); }},
-      {"youtube.playlistItems.insert",
-       "ApiYouTubePlaylistItem",
-       {"part"},
-       true,
-       false,
+      {"playlistItems.insert", "PlaylistItem", "part", "B",
        [&] { return Q::queryForPlaylistItemsInsertWithObject_part(item, "p"); }},
-      {"youtube.playlistItems.list",
-       "ApiYouTubePlaylistItemListResponse",
-       {"part"},
-       false,
-       false,
+      {"playlistItems.list", "PlaylistItemListResponse", "part", "",
        [&] { return Q::queryForPlaylistItemsListWithPart("p"); }},
-      {"youtube.playlistItems.update",
-       "ApiYouTubePlaylistItem",
-       {"part"},
-       true,
-       false,
+      {"playlistItems.update", "PlaylistItem", "part", "B",
        [&] { return Q::queryForPlaylistItemsUpdateWithObject_part(item, "p"); }},
-      {"youtube.playlists.delete",
-       "",
-       {"id"},
-       false,
-       false,
-       [&] { return Q::queryForPlaylistsDeleteWithIdentifier("i"); }},
-      {"youtube.playlists.insert",
-       "ApiYouTubePlaylist",
-       {"part"},
-       true,
-       false,
+      {"playlists.delete", "", "id", "", [&] { return Q::queryForPlaylistsDeleteWithIdentifier("i"); }},
+      {"playlists.insert", "Playlist", "part", "B",
        [&] { return Q::queryForPlaylistsInsertWithObject_part(playlist, "p"); }},
-      {"youtube.playlists.list",
-       "ApiYouTubePlaylistListResponse",
-       {"part"},
-       false,
-       false,
+      {"playlists.list", "PlaylistListResponse", "part", "",
        [&] { return Q::queryForPlaylistsListWithPart("p"); }},
-      {"youtube.playlists.update",
-       "ApiYouTubePlaylist",
-       {"part"},
-       true,
-       false,
+      {"playlists.update", "Playlist", "part", "B",
        [&] { return Q::queryForPlaylistsUpdateWithObject_part(playlist, "p"); }},
-      {"youtube.search.list",
-       "ApiYouTubeSearchListResponse",
-       {"part"},
-       false,
-       false,
-       [&] { return Q::queryForSearchListWithPart("p"); }},
-      {"youtube.subscriptions.delete",
-       "",
-       {"id"},
-       false,
-       false,
+      {"search.list", "SearchListResponse", "part", "", [&] { return Q::queryForSearchListWithPart("p"); }},
+      {"subscriptions.delete", "", "id", "",
        [&] { return Q::queryForSubscriptionsDeleteWithIdentifier("i"); }},
-      {"youtube.subscriptions.insert",
-       "ApiYouTubeSubscription",
-       {"part"},
-       true,
-       false,
+      {"subscriptions.insert", "Subscription", "part", "B",
        [&] { return Q::queryForSubscriptionsInsertWithObject_part(subscription, "p"); }},
-      {"youtube.subscriptions.list",
-       "ApiYouTubeSubscriptionListResponse",
-       {"part"},
-       false,
-       false,
+      {"subscriptions.list", "SubscriptionListResponse", "part", "",
        [&] { return Q::queryForSubscriptionsListWithPart("p"); }},
-      {"youtube.thumbnails.set",
-       "ApiYouTubeThumbnailSetResponse",
-       {"videoId"},
-       false,
-       true,
+      {"thumbnails.set", "ThumbnailSetResponse", "videoId", "U",
        [&] { return Q::queryForThumbnailsSetWithVideoId_uploadParameters("v", upload); }},
-      {"youtube.videoCategories.list",
-       "ApiYouTubeVideoCategoryListResponse",
-       {"part"},
-       false,
-       false,
+      {"videoCategories.list", "VideoCategoryListResponse", "part", "",
        [&] { return Q::queryForVideoCategoriesListWithPart("p"); }},
-      {"youtube.videos.delete",
-       "",
-       {"id"},
-       false,
-       false,
-       [&] { return Q::queryForVideosDeleteWithIdentifier("i"); }},
-      {"youtube.videos.getRating",
-       "ApiYouTubeVideoGetRatingResponse",
-       {"id"},
-       false,
-       false,
+      {"videos.delete", "", "id", "", [&] { return Q::queryForVideosDeleteWithIdentifier("i"); }},
+      {"videos.getRating", "VideoGetRatingResponse", "id", "",
        [&] { return Q::queryForVideosGetRatingWithIdentifier("i"); }},
-      {"youtube.videos.insert",
-       "ApiYouTubeVideo",
-       {"part"},
-       true,
-       true,
+      {"videos.insert", "Video", "part", "BU",
        [&] { return Q::queryForVideosInsertWithObject_part_uploadParameters(video, "p", upload); }},
-      {"youtube.videos.list",
-       "ApiYouTubeVideoListResponse",
-       {"part"},
-       false,
-       false,
-       [&] { return Q::queryForVideosListWithPart("p"); }},
-      {"youtube.videos.rate",
-       "",
-       {"id", "rating"},
-       false,
-       false,
+      {"videos.list", "VideoListResponse", "part", "", [&] { return Q::queryForVideosListWithPart("p"); }},
+      {"videos.rate", "", "id,rating", "",
        [&] { return Q::queryForVideosRateWithIdentifier_rating("i", "r"); }},
-      {"youtube.videos.update",
-       "ApiYouTubeVideo",
-       {"part"},
-       true,
-       false,
+      {"videos.update", "Video", "part", "B",
        [&] { return Q::queryForVideosUpdateWithObject_part(video, "p"); }},
-      {"youtube.watermarks.set",
-       "",
-       {"channelId"},
-       true,
-       true,
+      {"watermarks.set", "", "channelId", "BU",
        [&] { return Q::queryForWatermarksSetWithObject_channelId_uploadParameters(branding, "c", upload); }},
-      {"youtube.watermarks.unset",
-       "",
-       {"channelId"},
-       false,
-       false,
-       [&] { return Q::queryForWatermarksUnsetWithChannelId("c"); }},
+      {"watermarks.unset", "", "channelId", "", [&] { return Q::queryForWatermarksUnsetWithChannelId("c"); }},
   };
   EXPECT_EQ(cases.size(), 45u);
   // What each parameter was given above.
@@ -602,20 +382,25 @@ TEST(ApiQueryConstructors, EveryConstructorMakesItsCall) {
     auto query = c.make();
     ASSERT_TRUE(query);
     methods.insert(query->methodName());
-    EXPECT_EQ(query->methodName(), c.method);
+    EXPECT_EQ(query->methodName(), std::string("youtube.") + c.method);
     EXPECT_EQ(query->className(), "ApiQueryYouTube");
     if (*c.expected) {
       ASSERT_TRUE(query->expectedObjectClass());
-      EXPECT_EQ(query->expectedObjectClass()->name(), c.expected);
+      EXPECT_EQ(query->expectedObjectClass()->name(), std::string("ApiYouTube") + c.expected);
     } else {
       EXPECT_FALSE(query->expectedObjectClass());
     }
     std::vector<std::string> keys = query->JSON() ? query->JSON()->allKeys() : std::vector<std::string>();
-    EXPECT_EQ(keys, c.params);
-    for (const std::string& key : keys) EXPECT_EQ(query->JSONValueForKey(key), given[ns::Value(key)]) << key;
-    EXPECT_EQ(query->bodyObject() != nullptr, c.body);
-    EXPECT_EQ(query->uploadParameters() != nullptr, c.uploads);
-    if (c.uploads) {
+    std::string joined;
+    for (const std::string& key : keys) {
+      joined += (joined.empty() ? "" : ",") + key;
+      EXPECT_EQ(query->JSONValueForKey(key), given[ns::Value(key)]) << key;
+    }
+    EXPECT_EQ(joined, c.params);
+    bool uploads = c.flags.find('U') != std::string::npos;
+    EXPECT_EQ(query->bodyObject() != nullptr, c.flags.find('B') != std::string::npos);
+    EXPECT_EQ(query->uploadParameters() != nullptr, uploads);
+    if (uploads) {
       EXPECT_EQ(query->uploadParameters()->MIMEType(), "image/png");
     }
   }

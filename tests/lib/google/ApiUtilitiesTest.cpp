@@ -13,6 +13,7 @@
 #include "platform/foundation/FileHandle.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueCoding.h"
+#include "tests/lib/google/GoogleTestSupport.h"
 
 // Classes for the merged-dictionary tests: the ancestor answers {"a": "base"}, the middle class
 // has no map of its own, the leaf adds and replaces entries and counts how often it is asked.
@@ -45,10 +46,6 @@ PL_CLASS(MergeLeaf, MergeMiddle) {
 }
 
 namespace {
-
-ns::Class classNamed(const char* name) {
-  return ns::NSClassFromString(name);
-}
 
 TEST(ApiUtilities, URLWithQueryParameters) {
   auto url = ApiUtilities::URLWithString_queryParameters(
@@ -192,8 +189,8 @@ TEST(ApiUtilities, ArraySearchByKeyPath) {
 TEST(ApiUtilities, MergedClassDictionariesAreComputedOnceAcrossThreads) {
   // Kept for the process, as the model caches are.
   static ApiClassDictionaryCache* cache = ApiUtilities::newStaticDictionary();
-  ns::Class leaf = classNamed("MergeLeaf");
-  ns::Class root = classNamed("MergeRoot");
+  ns::Class leaf = googletest::cls("MergeLeaf");
+  ns::Class root = googletest::cls("MergeRoot");
   ASSERT_TRUE(leaf && root);
   leafAsked = 0;
   std::vector<ns::Dictionary> results(8);
@@ -211,7 +208,7 @@ TEST(ApiUtilities, MergedClassDictionariesAreComputedOnceAcrossThreads) {
 
   // A class with no own map gets its superclass's entries.
   auto middle = ApiUtilities::mergedClassDictionaryForSelector_startClass_ancestorClass_cache(
-      "mergeTestMap", classNamed("MergeMiddle"), root, cache);
+      "mergeTestMap", googletest::cls("MergeMiddle"), root, cache);
   EXPECT_EQ(middle, (ns::Dictionary{{"a", "base"}, {"identifier", "id"}}));
   EXPECT_EQ(leafAsked.load(), 1);
 }

@@ -1,5 +1,6 @@
 // A fetch from start to finish on the main run loop: callbacks, notifications, the guard against
 // unencrypted requests, the body turning a GET into a POST, a second begin, and who keeps whom.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include <arpa/inet.h>
@@ -89,9 +90,7 @@ TEST_F(FetcherBasics, UnencryptedFetchesAreRefusedUnlessAllowed) {
       EXPECT_EQ(outcome.body(), "plain");
       EXPECT_EQ(plain.requestCount(), before + 1);
     } else {
-      ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->domain(), NetHTTPFetcherErrorDomain);
-      EXPECT_EQ(outcome.error->code(), -1);
+      ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPFetcherErrorDomain, -1));
       EXPECT_FALSE(outcome.data);
       EXPECT_EQ(plain.requestCount(), before) << "nothing is sent";
       EXPECT_TRUE(log.contains(c.logLine));
@@ -110,8 +109,7 @@ TEST_F(FetcherBasics, ABodyTurnsAGetIntoAPost) {
     expected = totalExpected;
   });
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(outcome.body(), "POST:q=1");
   EXPECT_EQ(sent, 3);
   EXPECT_EQ(expected, 3);
@@ -228,8 +226,7 @@ TEST_F(FetcherBasics, BadRepliesEndInAnErrorOrAreIgnored) {
     auto fetcher = fetcherFor(path);
     fetcher->setCookieStorageMethod(CookieStorageMethodFetchHistory);
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     drainRunLoop();
     EXPECT_EQ(outcome.finished, 1);
     EXPECT_EQ(!outcome.error, c.succeeds) << (outcome.error ? outcome.error->description() : "");
@@ -283,8 +280,7 @@ TEST(FetcherRawReplies, AMalformedStatusLineEndsInAnError) {
         NetHTTPFetcher::fetcherWithURLString("http://127.0.0.1:" + std::to_string(peer.port()) + "/");
     fetcher->setAllowLocalhostRequest(true);
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     EXPECT_TRUE(outcome.error);
   }
 }
@@ -317,16 +313,13 @@ TEST_F(FetcherBasics, ChallengesAreAnsweredWithTheCredentialOrEndWithTheChalleng
       fetcher->setCredential(ns::URLCredential::credentialWithUser_password_persistence(
           c.credential->first, c.credential->second, ns::URLCredentialPersistenceNone));
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     drainRunLoop();
     EXPECT_EQ(outcome.finished, 1);
     if (c.succeeds) {
       EXPECT_EQ(outcome.body(), "in");
     } else {
-      ASSERT_TRUE(outcome.error);
-      EXPECT_EQ(outcome.error->domain(), NetHTTPFetcherErrorDomain);
-      EXPECT_EQ(outcome.error->code(), -2);
+      ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPFetcherErrorDomain, -2));
       EXPECT_TRUE(outcome.error->userInfo()["challenge"].objectAs<ns::URLAuthenticationChallenge>());
     }
   }
@@ -341,8 +334,7 @@ TEST_F(FetcherBasics, TheLoggingHookSeesEveryFinishedFetch) {
                                    nullptr});
   auto fetcher = fetcherFor("/logged");
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   NetHTTPFetcher::setLoggingHooks({});
   EXPECT_EQ(logged, std::vector<std::string>{"/logged"});
 }

@@ -1,4 +1,5 @@
 // ETags and the reply cache, and downloads into files.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include <sys/stat.h>
@@ -30,8 +31,7 @@ TEST_F(FetcherETag, ANotModifiedReplyIsServedFromTheCache) {
     SCOPED_TRACE(round);
     Outcome outcome;
     auto fetcher = service->fetcherWithURLString(url("/e"));
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     EXPECT_FALSE(outcome.error);
     EXPECT_EQ(outcome.body(), "payload");
     EXPECT_EQ(fetcher->statusCode(), round == 0 ? 200 : 304);
@@ -128,7 +128,7 @@ TEST_F(FetcherDownload, ABodyLandsAtTheDownloadPathReplacingTheFileThere) {
   EXPECT_FALSE(outcome.data) << "the body went into the file";
   EXPECT_TRUE(sawNilData);
   EXPECT_EQ(lastLength, body.size());
-  EXPECT_TRUE(fileContents(target) == body);
+  EXPECT_TRUE(readFile(target) == body);
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
   EXPECT_TRUE(filesNamed(sandbox_.root(), ".TemporaryItems").empty());
   EXPECT_FALSE(fetcher->temporaryDownloadPath());
@@ -141,11 +141,8 @@ TEST_F(FetcherDownload, AnUnwritableHandleEndsWithTheWriteErrorAndNoTemporaryFil
   ASSERT_TRUE(handle);
   fetcher->setDownloadFileHandle(handle);
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(outcome.error->code(), -4);
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
+  ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPStatusErrorDomain, -4));
   EXPECT_FALSE(outcome.error->localizedDescription().empty());
   EXPECT_FALSE(outcome.data);
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
@@ -161,11 +158,10 @@ TEST_F(FetcherDownload, AFailedMoveLeavesWhatWasAtTheDownloadPath) {
   auto fetcher = fetcherFor("/f");
   fetcher->setDownloadPath(target.string());
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   ASSERT_TRUE(outcome.error);
   EXPECT_EQ(outcome.error->domain(), ns::NSPOSIXErrorDomain);
-  EXPECT_EQ(fileContents(target / "keep.txt"), "keep");
+  EXPECT_EQ(readFile(target / "keep.txt"), "keep");
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
 }
 
@@ -176,10 +172,9 @@ TEST_F(FetcherDownload, AFailedStatusDeletesTheTemporaryFileAndKeepsTheOldOne) {
   auto fetcher = fetcherFor("/missing");
   fetcher->setDownloadPath(target.string());
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(outcome.error->code(), 404);
-  EXPECT_EQ(fileContents(target), "old");
+  EXPECT_EQ(readFile(target), "old");
   EXPECT_TRUE(filesNamed(sandbox_.root(), "nethttpfetcher_").empty());
 }
 

@@ -38,8 +38,7 @@ class FetcherLogging : public FetcherTest {
     auto fetcher = fetcherFor(path);
     if (prepare) prepare(*fetcher);
     Outcome outcome;
-    EXPECT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    EXPECT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    EXPECT_TRUE(fetchToEnd(fetcher, outcome));
     drainRunLoop();
     return fetcher;
   }
@@ -50,7 +49,7 @@ class FetcherLogging : public FetcherTest {
     for (const auto& f : filesNamed(folder, "fetch_"))
       if (f.size() > 4 && f.substr(f.size() - 4) == ".txt") texts.push_back(f);
     EXPECT_EQ(texts.size(), 1u);
-    return texts.empty() ? std::string() : fileContents(texts[0]);
+    return texts.empty() ? std::string() : readFile(texts[0]);
   }
 };
 
@@ -93,7 +92,7 @@ TEST_F(FetcherLogging, OnWritesTextHtmlAndNewestLinkWithTokensAndAuthorizationCu
         "-----------------------------------------------------------\n"})
     EXPECT_NE(text.find(kept), std::string::npos) << kept << " not in\n" << text;
 
-  std::string html = fileContents(runFolder() / NetHTTPFetcherLogging::htmlFileName());
+  std::string html = readFile(runFolder() / NetHTTPFetcherLogging::htmlFileName());
   EXPECT_EQ(html.rfind("<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\">"
                        "<title>Pelorin_Test HTTP fetch log 12-07_04-10-00AM</title>",
                        0),
@@ -109,7 +108,7 @@ TEST_F(FetcherLogging, OnWritesTextHtmlAndNewestLinkWithTokensAndAuthorizationCu
 
   // A second fetch goes into the same folder and HTML file, with one head.
   fetch("/token");
-  html = fileContents(runFolder() / NetHTTPFetcherLogging::htmlFileName());
+  html = readFile(runFolder() / NetHTTPFetcherLogging::htmlFileName());
   EXPECT_EQ(html.find("<html>", 1), std::string::npos);
   EXPECT_EQ(filesNamed(runFolder(), "fetch_").size(), 4u) << "two text files and two JSON bodies";
 }
@@ -126,10 +125,10 @@ TEST_F(FetcherLogging, AtomBodyIsSavedAsXmlReformattedByXmllint) {
     if (f.size() > 4 && f.substr(f.size() - 4) == ".xml") xml.push_back(f);
   ASSERT_EQ(xml.size(), 1u);
   EXPECT_NE(xml[0].find("_response.xml"), std::string::npos);
-  std::string saved = fileContents(xml[0]);
+  std::string saved = readFile(xml[0]);
   EXPECT_NE(saved.find("<feed>\n  <entry>\n    <id>1</id>\n  </entry>\n</feed>"), std::string::npos) << saved;
   EXPECT_NE(fetcher->log()->find("  <entry>\n"), std::string::npos);
-  std::string html = fileContents(runFolder() / NetHTTPFetcherLogging::htmlFileName());
+  std::string html = readFile(runFolder() / NetHTTPFetcherLogging::htmlFileName());
   EXPECT_NE(html.find(fs::path(xml[0]).filename().string()), std::string::npos)
       << "the data line links the body";
 }
@@ -169,7 +168,7 @@ TEST_F(FetcherLogging, ReplyBodiesGetFilesByType) {
     EXPECT_TRUE(bodies[0].size() > c.fileSuffix.size() &&
                 bodies[0].substr(bodies[0].size() - c.fileSuffix.size()) == c.fileSuffix)
         << bodies[0];
-    EXPECT_EQ(fileContents(bodies[0]), c.contents) << c.type;
+    EXPECT_EQ(readFile(bodies[0]), c.contents) << c.type;
   }
 }
 

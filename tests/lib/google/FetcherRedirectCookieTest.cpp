@@ -38,8 +38,7 @@ TEST_F(FetcherRedirect, ARedirectToHttpIsFollowedAsHttps) {
   server_.canned("GET", "/b", FakeReply::text(200, "b"));
   auto fetcher = fetcherFor("/a");
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_FALSE(outcome.error);
   EXPECT_EQ(outcome.body(), "b");
   EXPECT_EQ(fetcher->response()->URL()->absoluteString(), url("/b"));
@@ -71,8 +70,7 @@ TEST_F(FetcherRedirect, AuthorizationStaysWithItsOrigin) {
     auto fetcher = NetHTTPFetcher::fetcherWithURL(start);
     fetcher->mutableRequest()->setValue_forHTTPHeaderField("Bearer secret", "Authorization");
     Outcome outcome;
-    ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-    ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+    ASSERT_TRUE(fetchToEnd(fetcher, outcome));
     ASSERT_FALSE(outcome.error) << outcome.error->description();
     EXPECT_EQ(outcome.body(), c.keepsAuthorization ? "Bearer secret" : "none");
   }

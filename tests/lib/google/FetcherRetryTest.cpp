@@ -1,5 +1,6 @@
 // Retry with back-off on the virtual clock, the retry callbacks, and the one refresh-and-retry
 // after a 401.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include "platform/core/Str.h"
@@ -73,13 +74,10 @@ TEST_F(FetcherRetry, ServerErrorIsFinalButTheRetryBlockIsAsked) {
     return willRetry;
   });
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(asked, (std::vector<std::pair<bool, long>>{{false, 500}}));
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(outcome.error->code(), 500);
+  ASSERT_TRUE(pltest::isError(outcome.error, NetHTTPStatusErrorDomain, 500));
   EXPECT_EQ(outcome.error->userInfo()["data"].data().toString(), "busy 500");
   EXPECT_EQ(outcome.body(), "busy 500") << "a status failure still hands over the body";
 }
@@ -239,8 +237,7 @@ TEST_F(FetcherRetry, AnAuthorizerThatCannotRefreshMakesTheFirst401Final) {
   auto fetcher = fetcherFor("/no");
   fetcher->setAuthorizer(authorizer);
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   EXPECT_EQ(server_.requestCount(), 1u);
   EXPECT_EQ(outcome.error->code(), 401);
 }

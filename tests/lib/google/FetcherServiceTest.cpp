@@ -3,9 +3,9 @@
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include "lib/google/NetHTTPFetcherService.h"
+#include "platform/testing/Monitor.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <set>
 
 using namespace fetchertest;
@@ -49,28 +49,22 @@ class Gates {
     // The route may outlive this object (a late request after a failed test), so it shares the state.
     server.route("GET", "/gate/([0-9]+)", [state = state_](const pltest::FakeRequest& r) {
       int n = std::stoi(r.matches.at(0));
-      std::unique_lock lock(state->mutex);
-      state->changed.wait(lock, [&] { return state->all || state->open.count(n); });
+      state->monitor.waitFor([&] { return state->all || state->open.count(n); }, std::chrono::hours(1));
       return FakeReply::text(200, "gate " + std::to_string(n));
     });
   }
   ~Gates() { openAll(); }
   void open(int n) {
-    std::lock_guard lock(state_->mutex);
-    state_->open.insert(n);
-    state_->changed.notify_all();
+    state_->monitor.change([&] { state_->open.insert(n); });
   }
   void openAll() {
-    std::lock_guard lock(state_->mutex);
-    state_->all = true;
-    state_->changed.notify_all();
+    state_->monitor.change([&] { state_->all = true; });
   }
 
  private:
   struct State {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::set<int> open;
+    pltest::Monitor monitor;
+    std::set<int> open;  // guarded by monitor
     bool all = false;
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();

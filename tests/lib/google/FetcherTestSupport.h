@@ -17,8 +17,10 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Files.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "tests/lib/google/NotificationLog.h"
 
 namespace fetchertest {
 
@@ -49,6 +51,12 @@ struct Outcome {
   }
 };
 
+// Begins the fetch and pumps until its completion block has run once.
+inline bool fetchToEnd(const ns::Ref<NetHTTPFetcher>& fetcher, Outcome& outcome) {
+  return fetcher->beginFetchWithCompletionHandler(outcome.block()) &&
+         pltest::pumpUntil([&] { return outcome.finished == 1; });
+}
+
 // A delegate with a finished selector that records into an Outcome.
 class RecordingDelegate : public ns::Object {
  public:
@@ -68,50 +76,26 @@ class RecordingDelegate : public ns::Object {
 };
 
 // Counts the four fetcher notifications of one fetcher (or of all, for a null object).
-class NotificationCounter {
+class NotificationCounter : public googletest::NotificationLog {
  public:
-  explicit NotificationCounter(const ns::Ref<ns::Object>& object = nullptr) {
-    for (const char* name :
-         {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
-          kNetHTTPFetcherRetryDelayStartedNotification, kNetHTTPFetcherRetryDelayStoppedNotification}) {
-      std::string key = name;
-      tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-          key, object, nullptr, [this, key](const ns::Ref<ns::Notification>&) {
-            std::lock_guard lock(mutex_);
-            ++counts_[key];
-          }));
-    }
-  }
-  ~NotificationCounter() {
-    for (const auto& token : tokens_) ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
-  }
-  int operator[](const std::string& name) const {
-    std::lock_guard lock(mutex_);
-    auto it = counts_.find(name);
-    return it == counts_.end() ? 0 : it->second;
-  }
+  explicit NotificationCounter(const ns::Ref<ns::Object>& object = nullptr)
+      : NotificationLog(
+            {kNetHTTPFetcherStartedNotification, kNetHTTPFetcherStoppedNotification,
+             kNetHTTPFetcherRetryDelayStartedNotification, kNetHTTPFetcherRetryDelayStoppedNotification},
+            object) {}
+  int operator[](const std::string& name) const { return static_cast<int>(count(name)); }
   int started() const { return (*this)[kNetHTTPFetcherStartedNotification]; }
   int stopped() const { return (*this)[kNetHTTPFetcherStoppedNotification]; }
   int retryStarted() const { return (*this)[kNetHTTPFetcherRetryDelayStartedNotification]; }
   int retryStopped() const { return (*this)[kNetHTTPFetcherRetryDelayStoppedNotification]; }
-
- private:
-  mutable std::mutex mutex_;
-  std::map<std::string, int> counts_;
-  std::vector<ns::Ref<ns::Object>> tokens_;
 };
 
 // Runs the current run loop until a block queued now in the default mode has run.
 inline void drainRunLoop() {
-  bool ran = false;
-  ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
+  ASSERT_TRUE(pltest::drainMode());
 }
 
-inline std::string fileContents(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+using pltest::readFile;
 
 // Files anywhere below `root` whose name starts with `prefix`.
 inline std::vector<std::string> filesNamed(const std::filesystem::path& root, const std::string& prefix) {

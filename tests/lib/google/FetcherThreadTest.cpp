@@ -1,5 +1,6 @@
 // Where callbacks run when a fetch is begun off the main thread or with a delegate queue, a
 // time-out on the virtual clock, and the User-Agent pieces.
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/FetcherTestSupport.h"
 
 #include "lib/google/NetHTTPFetcherService.h"
@@ -77,9 +78,7 @@ TEST_F(FetcherThreads, AStalledReplyTimesOutOnTheVirtualClock) {
   EXPECT_EQ(outcome.finished, 0);
   clock.advance(2);
   ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
-  ASSERT_TRUE(outcome.error);
-  EXPECT_EQ(outcome.error->domain(), ns::NSURLErrorDomain);
-  EXPECT_EQ(outcome.error->code(), ns::URLErrorTimedOut);
+  ASSERT_TRUE(pltest::isError(outcome.error, ns::NSURLErrorDomain, ns::URLErrorTimedOut));
   server_.release();
 }
 

@@ -5,10 +5,13 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "lib/google/ApiJSONParser.h"
 #include "platform/core/Data.h"
+#include "platform/runtime/Runtime.h"
 
 namespace googletest {
 
@@ -35,6 +38,32 @@ inline std::string fixtureText(const std::string& name) {
   std::stringstream text;
   text << in.rdbuf();
   return text.str();
+}
+
+// The class of that name, or null.
+inline ns::Class cls(const std::string& name) {
+  return ns::NSClassFromString(name);
+}
+
+// The parsed tree of a JSON text; fails the test when it does not parse.
+inline ns::Value tree(const std::string& text) {
+  ns::Error error;
+  ns::Value v = ApiJSONParser::objectWithString_error(text, &error);
+  EXPECT_FALSE(v.isNil()) << text << ": " << error.description();
+  return v;
+}
+
+// A tree as compact JSON text, "<none>" when it cannot be written.
+inline std::string compact(const ns::Value& json) {
+  return ApiJSONParser::stringWithObject_humanReadable_error(json, false, nullptr).value_or("<none>");
+}
+
+// The words of a text, each with the prefix in front: lets a table list many names on few lines.
+inline std::vector<std::string> words(const std::string& text, const std::string& prefix = "") {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string word; in >> word;) out.push_back(prefix + word);
+  return out;
 }
 
 }  // namespace googletest

@@ -226,8 +226,7 @@ TEST_F(MIMEOverHTTP, AGeneratedTwoPartBodyIsSplitBackIntoTheSameParts) {
   fetcher->mutableRequest()->setValue_forHTTPHeaderField("multipart/related; boundary=" + boundary,
                                                          "Content-Type");
   Outcome outcome;
-  ASSERT_TRUE(fetcher->beginFetchWithCompletionHandler(outcome.block()));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome.finished == 1; }));
+  ASSERT_TRUE(fetchToEnd(fetcher, outcome));
   ASSERT_FALSE(outcome.error);
   auto requests = requestsTo("/multipart");
   ASSERT_EQ(requests.size(), 1u);

@@ -65,10 +65,7 @@ ns::Value withTestKinds(const ns::Value& tree) {
 }
 
 ns::Value fixtureTree(const std::string& name) {
-  ns::Error error;
-  ns::Value tree = ApiJSONParser::objectWithString_error(fixtureText(name), &error);
-  EXPECT_FALSE(tree.isNil()) << name << ": " << error.description();
-  return withTestKinds(tree);
+  return withTestKinds(tree(fixtureText(name)));
 }
 
 }  // namespace googletest

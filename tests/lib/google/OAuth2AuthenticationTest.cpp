@@ -5,6 +5,7 @@
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetHTTPFetcher.h"
 #include "platform/runloop/Thread.h"
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/GoogleTestSupport.h"
 #include "tests/lib/google/OAuthTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
@@ -67,9 +68,7 @@ TEST_F(OAuth2AuthenticationTest, WhatCanBeAuthorized) {
 
   auto plain = requestFor("http://www.example.test/data");
   auto error = authorizeAndWait(auth, plain);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), NetOAuth2ErrorDomain);
-  EXPECT_EQ(error->code(), -1004);
+  ASSERT_TRUE(pltest::isError(error, NetOAuth2ErrorDomain, -1004));
   EXPECT_FALSE(plain->valueForHTTPHeaderField("Authorization"));
 
   auth->setShouldAuthorizeAllRequests(true);
@@ -151,9 +150,9 @@ TEST_F(OAuth2AuthenticationTest, ARefusedRefreshFailsTheQueuedRequestsWithTheSer
                                              [&](const std::optional<ns::Error>& e) { errors.push_back(e); });
   }
   ASSERT_TRUE(pltest::pumpUntil([&] { return errors.size() == 3; }, kWait));
-  ASSERT_EQ(notes.entries.size(), 1u);
-  EXPECT_EQ(notes.entries[0].name, kNetOAuth2AccessTokenRefreshFailed);
-  EXPECT_EQ(notes.entries[0].userInfo.objectForKey(ns::Value("error")), ns::Value("invalid_grant"));
+  ASSERT_EQ(notes.entries().size(), 1u);
+  EXPECT_EQ(notes.entries()[0].name, kNetOAuth2AccessTokenRefreshFailed);
+  EXPECT_EQ(notes.entries()[0].userInfo.objectForKey(ns::Value("error")), ns::Value("invalid_grant"));
   for (std::size_t i = 0; i < 3; ++i) {
     ASSERT_TRUE(errors[i]);
     EXPECT_EQ(errors[i]->code(), 400);

@@ -2,6 +2,7 @@
 
 #include "lib/google/YouTubeAuthScopes.h"
 #include "platform/net/URLComponents.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/FakeRouteState.h"
 #include "tests/lib/google/OAuthTestSupport.h"
 
@@ -161,9 +162,7 @@ TEST_F(OAuth2SignInTest, ADeniedTitleEndsWithTheProvidersError) {
   auto signIn = start(auth);
   EXPECT_TRUE(signIn->titleChanged("Denied error=access_denied"));
   ASSERT_TRUE(waitForEnd());
-  ASSERT_TRUE(delegate_->finishedError);
-  EXPECT_EQ(delegate_->finishedError->domain(), NetOAuth2ErrorDomain);
-  EXPECT_EQ(delegate_->finishedError->code(), -1001);
+  ASSERT_TRUE(pltest::isError(delegate_->finishedError, NetOAuth2ErrorDomain, -1001));
   EXPECT_EQ(delegate_->finishedError->userInfo().objectForKey(ns::Value("error")),
             ns::Value("access_denied"));
   EXPECT_TRUE(oauth_.tokenRequests().empty());
@@ -301,7 +300,7 @@ TEST_F(OAuth2SignInTest, TheNetworkWatchAnnouncesALossOnceAndTheRecoveryOnce) {
   routes->notifyChange();
   pltest::pumpUntil([] { return false; }, 0.1);
   EXPECT_EQ(notes.count(kNetOAuthNetworkFound), 1u);
-  EXPECT_EQ(notes.entries.size(), 2u);
+  EXPECT_EQ(notes.entries().size(), 2u);
 
   signIn->cancelSigningIn();
   EXPECT_EQ(routes->handlerCount(), 0u);

@@ -10,6 +10,7 @@
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/security/Keychain.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/desktop/RecordingOpener.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/web/WebView.h"
@@ -28,9 +29,7 @@ class OAuth2WindowTest : public testing::Test {
  protected:
   OAuth2WindowTest() {
     oauth_.serveAsProviderHosts();
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth_.authorizationURL(), oauth_.tokenURL(),
-                                             oauth_.revocationURL(), oauth_.userInfoURL(), oauth_.apiURL(""),
-                                             "example.test"});
+    oauthtest::aimEndpointsAt(oauth_);
     parent_ = app_.window(ak::MakeRect(100, 100, 800, 600));
   }
   ~OAuth2WindowTest() override {
@@ -178,9 +177,7 @@ TEST_F(OAuth2WindowTest, ClosingBeforeTheCodeReportsMinus1000) {
   startSheet();
   controller_->webCloseButton()->performClick(nullptr);
   ASSERT_TRUE(waitForEnd());
-  ASSERT_TRUE(endError_);
-  EXPECT_EQ(endError_->domain(), NetOAuth2ErrorDomain);
-  EXPECT_EQ(endError_->code(), -1000);
+  ASSERT_TRUE(pltest::isError(endError_, NetOAuth2ErrorDomain, -1000));
   EXPECT_FALSE(parent_->attachedSheet());
   EXPECT_TRUE(oauth_.tokenRequests().empty());
   EXPECT_FALSE(keychainItem());

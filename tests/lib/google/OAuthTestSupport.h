@@ -15,48 +15,27 @@
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "tests/lib/google/NotificationLog.h"
 #include "tests/support/FakeOAuthServer.h"
 
 namespace oauthtest {
 
 constexpr double kWait = 30;
 
-// Records the notifications of the given names (main thread), with their user info.
-class Notes {
- public:
-  explicit Notes(std::vector<std::string> names) {
-    for (const auto& name : names)
-      tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-          name, nullptr, nullptr, [this, name](const ns::Ref<ns::Notification>& note) {
-            entries.push_back({name, note->userInfo()});
-          }));
-  }
-  ~Notes() {
-    for (const auto& token : tokens_) ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
-  }
-  std::size_t count(const std::string& name) const {
-    std::size_t n = 0;
-    for (const auto& e : entries) n += e.name == name;
-    return n;
-  }
-  struct Entry {
-    std::string name;
-    ns::Dictionary userInfo;
-  };
-  std::vector<Entry> entries;
+using Notes = googletest::NotificationLog;
 
- private:
-  std::vector<ns::Ref<ns::Object>> tokens_;
-};
+// Aims the sign-in endpoints at the fake provider (until NetOAuth2SetEndpoints(std::nullopt)).
+inline void aimEndpointsAt(const testsupport::FakeOAuthServer& oauth) {
+  NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(), oauth.revocationURL(),
+                                           oauth.userInfoURL(), oauth.apiURL(""), "example.test"});
+}
 
 // A sandbox and the fake provider answering for its hosts, with the sign-in endpoints aimed at it.
 class OAuthTest : public testing::Test {
  protected:
   OAuthTest() {
     oauth_.serveAsProviderHosts();
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth_.authorizationURL(), oauth_.tokenURL(),
-                                             oauth_.revocationURL(), oauth_.userInfoURL(), oauth_.apiURL(""),
-                                             "example.test"});
+    aimEndpointsAt(oauth_);
   }
   ~OAuthTest() override { NetOAuth2SetEndpoints(std::nullopt); }
 

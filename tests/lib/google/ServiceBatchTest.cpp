@@ -1,6 +1,7 @@
 // Batches: one POST of several calls, the reply matched back to each member.
 #include "lib/google/ApiErrorObject.h"
 #include "lib/google/NetHTTPFetcherConstants.h"
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 using namespace servicetest;
@@ -47,8 +48,7 @@ class ServiceBatch : public ServiceTest {
 TEST_F(ServiceBatch, TwoListsInOnePost) {
   auto batch = twoLists();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(batch, delivery));
 
   ASSERT_EQ(api_.postCount(), 1u);
   auto post = api_.posts()[0];
@@ -108,9 +108,8 @@ TEST_F(ServiceBatch, MemberAnswers) {
        [](const MemberDelivery& member, const ns::Ref<ApiBatchResult>& result, const std::string& id) {
          EXPECT_FALSE(result->successes().contains(ns::Value(id)));
          EXPECT_FALSE(result->failures().contains(ns::Value(id)));
-         ASSERT_TRUE(member.error);
-         EXPECT_EQ(member.error->domain(), ApiServiceErrorDomain);
-         EXPECT_EQ(member.error->code(), kApiServiceErrorMissingBatchResult);
+         ASSERT_TRUE(
+             pltest::isError(member.error, ApiServiceErrorDomain, kApiServiceErrorMissingBatchResult));
          EXPECT_FALSE(member.object);
        }},
   };
@@ -121,8 +120,7 @@ TEST_F(ServiceBatch, MemberAnswers) {
     api_.script("youtube.videos.list", c.script);
     auto batch = twoLists();
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(batch, delivery));
     auto result = delivery.objectAs<ApiBatchResult>();
     ASSERT_TRUE(result);
     EXPECT_FALSE(delivery.error);
@@ -163,11 +161,8 @@ TEST_F(ServiceBatch, AFailedRequestFailsEveryMember) {
   api_.server().route("POST", "/rpc", [](const pltest::FakeRequest&) {
     return pltest::FakeReply::text(502, "<html>Bad gateway</html>", "text/html");
   });
-  ASSERT_TRUE(service_->executeQuery_completionHandler(twoLists(), delivery.handler()));
-  waitFor(delivery);
-  ASSERT_TRUE(delivery.error);
-  EXPECT_EQ(delivery.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(delivery.error->code(), 502);
+  ASSERT_TRUE(execute(twoLists(), delivery));
+  ASSERT_TRUE(pltest::isError(delivery.error, NetHTTPStatusErrorDomain, 502));
   for (const MemberDelivery* member : {&videosDelivery_, &playlistsDelivery_}) {
     EXPECT_EQ(member->count, 1);
     ASSERT_TRUE(member->error);
@@ -188,8 +183,7 @@ TEST_F(ServiceBatch, PagedMembersAreJoined) {
       });
   auto batch = twoLists();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(batch, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(batch, delivery));
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 
   std::vector<std::size_t> callsPerPost(3, 0);

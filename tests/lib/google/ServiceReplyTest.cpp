@@ -1,12 +1,12 @@
 // What the service makes of the replies: paging, errors, the threads of the parse and of the
 // callbacks, cancelling, waiting, and the ticket's own copies of the settings.
-#include <condition_variable>
-
 #include "lib/google/ApiErrorObject.h"
 #include "lib/google/NetHTTPFetcherConstants.h"
 #include "platform/foundation/Operation.h"
 #include "platform/foundation/OperationQueue.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/testing/ErrorMatch.h"
+#include "platform/testing/Monitor.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 using namespace servicetest;
@@ -67,8 +67,7 @@ TEST_F(ServiceReply, PagingJoinsThreePagesOnOneTicket) {
       });
   auto query = playlistsQuery(50);
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(query, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(query, delivery));
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 
   EXPECT_EQ(delivery.count, 1);
@@ -115,8 +114,7 @@ TEST_F(ServiceReply, PagingStopsAfterTwentySevenPages) {
   seedPlaylists(145);  // 150 playlists, 30 pages of 5
   service_->setShouldFetchNextPages(true);
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(5), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(playlistsQuery(5), delivery));
   EXPECT_EQ(api_.postCount(), 27u);
   auto list = delivery.objectAs<ApiYouTubePlaylistListResponse>();
   ASSERT_TRUE(list);
@@ -178,13 +176,10 @@ TEST_F(ServiceReply, ErrorReplies) {
     c.script.times = 1;
     api_.script("youtube.playlists.list", c.script);
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
     EXPECT_EQ(delivery.count, 1);
     EXPECT_FALSE(delivery.object);
-    ASSERT_TRUE(delivery.error);
-    EXPECT_EQ(delivery.error->domain(), c.domain);
-    EXPECT_EQ(delivery.error->code(), c.code);
+    ASSERT_TRUE(pltest::isError(delivery.error, c.domain, c.code));
     if (c.failureReason) {
       EXPECT_EQ(delivery.error->localizedFailureReason(), c.failureReason);
     }
@@ -195,8 +190,7 @@ TEST_F(ServiceReply, ErrorReplies) {
   api_.script("youtube.playlists.list",
               FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 0, 1, quota));
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(playlistsQuery(), delivery));
   ASSERT_TRUE(delivery.error);
   auto errorObject = ApiErrorObject::underlyingObjectForError(*delivery.error);
   ASSERT_TRUE(errorObject);
@@ -207,21 +201,15 @@ TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   seedPlaylists(0);
   std::string id = api_.itemIds("playlists").front();
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(
-      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), delivery));
   EXPECT_EQ(delivery.count, 1);
   EXPECT_FALSE(delivery.object);
   EXPECT_FALSE(delivery.error);
   EXPECT_FALSE(api_.item("playlists", id));
   // Deleting it again is the API's 404.
   Delivery again;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(
-      ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again.handler()));
-  waitFor(again);
-  ASSERT_TRUE(again.error);
-  EXPECT_EQ(again.error->domain(), ApiJSONRPCErrorDomain);
-  EXPECT_EQ(again.error->code(), 404);
+  ASSERT_TRUE(execute(ApiQueryYouTube::queryForPlaylistsDeleteWithIdentifier(id), again));
+  ASSERT_TRUE(pltest::isError(again.error, ApiJSONRPCErrorDomain, 404));
 }
 
 TEST_F(ServiceReply, KeyAndTokenRequirementsOfTheFake) {
@@ -243,8 +231,7 @@ TEST_F(ServiceReply, KeyAndTokenRequirementsOfTheFake) {
     query->setPart("snippet");
     query->setExpectedObjectClass(ApiYouTubeModelClassNamed("ApiYouTubePlaylistListResponse"));
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(query, delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(query, delivery));
     EXPECT_EQ(delivery.error ? delivery.error->code() : 0, c.code);
   }
 }
@@ -385,20 +372,14 @@ TEST_F(ServiceReply, CancelledWhileParsingCallsNothing) {
   queue->setMaxConcurrentOperationCount(1);
   service_->setParseQueue(queue);
   // Holds the only parse slot until released.
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool blocking = false;
+  pltest::Monitor monitor;
+  bool blocking = false;  // guarded by monitor
   bool released = false;
   queue->addOperationWithBlock([&] {
-    std::unique_lock lock(mutex);
-    blocking = true;
-    changed.notify_all();
-    changed.wait(lock, [&] { return released; });
+    monitor.change([&] { blocking = true; });
+    monitor.waitFor([&] { return released; }, std::chrono::hours(1));  // until released
   });
-  {
-    std::unique_lock lock(mutex);
-    changed.wait(lock, [&] { return blocking; });
-  }
+  ASSERT_TRUE(monitor.waitFor([&] { return blocking; }));
   Delivery delivery;
   auto ticket = service_->executeQuery_completionHandler(playlistsQuery(), delivery.handler());
   ASSERT_TRUE(ticket);
@@ -406,11 +387,7 @@ TEST_F(ServiceReply, CancelledWhileParsingCallsNothing) {
   auto parse = ticket->parseOperation();
   ticket->cancelTicket();
   EXPECT_TRUE(parse->isCancelled());
-  {
-    std::lock_guard lock(mutex);
-    released = true;
-  }
-  changed.notify_all();
+  monitor.change([&] { released = true; });
   queue->waitUntilAllOperationsAreFinished();
   drainRunLoop();
   EXPECT_EQ(delivery.count, 0);
@@ -425,8 +402,7 @@ TEST_F(ServiceReply, WaitForTicket) {
   ns::Ref<ApiObject> object;
   ns::Error error;
   EXPECT_FALSE(service_->waitForTicket_timeout_fetchedObject_error(stalled, 0, &object, &error));
-  EXPECT_EQ(error.domain(), ApiServiceErrorDomain);
-  EXPECT_EQ(error.code(), kApiServiceErrorWaitTimedOut);
+  EXPECT_TRUE(pltest::isError(error, ApiServiceErrorDomain, kApiServiceErrorWaitTimedOut));
   EXPECT_FALSE(object);
   // The stall uses up the script once it has arrived.
   ASSERT_TRUE(pltest::pumpUntil([&] { return api_.calls().size() == 1; }));
@@ -511,8 +487,7 @@ TEST_F(ServiceReply, ChangingTheQueryAfterExecutingLeavesTheCallAlone) {
   EXPECT_EQ(call.params.dictionary()[ns::Value("part")], ns::Value("snippet"));
   // Run again, the same query object is a new call with the same ID.
   Delivery again;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(query, again.handler()));
-  waitFor(again);
+  ASSERT_TRUE(execute(query, again));
   auto second = api_.calls().at(1);
   EXPECT_EQ(second.id, call.id);
   EXPECT_EQ(second.params.dictionary()[ns::Value("maxResults")].longLongValue(), 7);

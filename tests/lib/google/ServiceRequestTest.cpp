@@ -105,8 +105,7 @@ TEST_F(ServiceRequest, ParamsMemberFollowsKeyParametersAndBody) {
     api_.server().clearRequests();
     std::size_t before = api_.calls().size();
     Delivery delivery;
-    ASSERT_TRUE(service_->executeQuery_completionHandler(c.query(), delivery.handler()));
-    waitFor(delivery);
+    ASSERT_TRUE(execute(c.query(), delivery));
     auto calls = api_.calls();
     ASSERT_EQ(calls.size(), before + 1);
     ASSERT_EQ(api_.postCount(), 1u);
@@ -122,9 +121,8 @@ TEST_F(ServiceRequest, InsertAnswersTheStoredResource) {
   auto playlist = ApiObject::objectWithJSON<ApiYouTubePlaylist>(
       ApiJSONParser::objectWithString_error(R"({"snippet":{"title":"Later"}})", nullptr));
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(
-      ApiQueryYouTube::queryForPlaylistsInsertWithObject_part(playlist, "snippet"), delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(
+      execute(ApiQueryYouTube::queryForPlaylistsInsertWithObject_part(playlist, "snippet"), delivery));
   auto inserted = delivery.objectAs<ApiYouTubePlaylist>();
   ASSERT_TRUE(inserted) << (delivery.error ? delivery.error->description() : "no object");
   ASSERT_TRUE(inserted->identifier());
@@ -220,8 +218,7 @@ TEST_F(ServiceRequest, URLParametersAndHeadersOfQueryAndService) {
   query->setUrlQueryParameters({{ns::Value("b"), ns::Value("2")}, {ns::Value("A"), ns::Value("1")}});
   query->setAdditionalHTTPHeaders({{ns::Value("X-Both"), ns::Value("query")}});
   Delivery delivery;
-  ASSERT_TRUE(service_->executeQuery_completionHandler(query, delivery.handler()));
-  waitFor(delivery);
+  ASSERT_TRUE(execute(query, delivery));
   ASSERT_EQ(api_.postCount(), 1u);
   auto post = api_.posts()[0];
   EXPECT_EQ(post.target, "/rpc?prettyPrint=false&A=1&b=2");

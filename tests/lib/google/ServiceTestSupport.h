@@ -23,6 +23,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/google/GoogleTestSupport.h"
+#include "tests/lib/google/NotificationLog.h"
 #include "tests/support/FakeDataAPI.h"
 
 namespace servicetest {
@@ -56,40 +57,10 @@ struct Delivery {
 // Runs the current run loop until a block queued now has run, so that anything already queued
 // before it (a second callback, say) has run too.
 inline void drainRunLoop() {
-  bool ran = false;
-  ns::RunLoop::currentRunLoop()->performInModes_block({ns::DefaultRunLoopMode}, [&] { ran = true; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return ran; }));
+  ASSERT_TRUE(pltest::drainMode());
 }
 
-// Observes a notification by name, recording the thread and order of each posting.
-class NotificationLog {
- public:
-  explicit NotificationLog(std::vector<std::string> names) {
-    for (const auto& name : names)
-      tokens_.push_back(ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
-          name, nullptr, nullptr, [this, name](const ns::Ref<ns::Notification>& note) {
-            std::lock_guard lock(mutex_);
-            entries_.push_back({name, std::this_thread::get_id(), note->object()});
-          }));
-  }
-  ~NotificationLog() {
-    for (const auto& token : tokens_) ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
-  }
-  struct Entry {
-    std::string name;
-    std::thread::id thread;
-    ns::Ref<ns::Object> object;
-  };
-  std::vector<Entry> entries() const {
-    std::lock_guard lock(mutex_);
-    return entries_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Entry> entries_;
-  std::vector<ns::Ref<ns::Object>> tokens_;
-};
+using googletest::NotificationLog;
 
 // A sandbox, the fake Data API answering for the API host, and a YouTube service aimed at it.
 class ServiceTest : public testing::Test {
@@ -119,6 +90,14 @@ class ServiceTest : public testing::Test {
   void waitFor(Delivery& delivery) {
     ASSERT_TRUE(pltest::pumpUntil([&] { return delivery.count > 0; }, 30));
     drainRunLoop();
+  }
+
+  // Executes the query and waits for its delivery as above; answers the ticket.
+  ns::Ref<ApiServiceTicket> execute(const ns::Ref<ns::Object>& query, Delivery& delivery) {
+    auto ticket = service_->executeQuery_completionHandler(query, delivery.handler());
+    EXPECT_TRUE(ticket) << "the call did not start";
+    if (ticket) waitFor(delivery);
+    return ticket;
   }
 
   static std::vector<std::string> itemIds(const ns::Ref<ApiObject>& list) {

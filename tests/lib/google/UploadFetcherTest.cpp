@@ -10,6 +10,7 @@
 #include "lib/google/NetHTTPUploadFetcher.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/net/URLErrorCodes.h"
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/google/ServiceTestSupport.h"
 
 namespace {
@@ -60,10 +61,21 @@ class UploadFetcherTest : public servicetest::ServiceTest {
     request->setValue_forHTTPHeaderField("application/json", "Content-Type");
     return request;
   }
-  ns::Ref<NetHTTPUploadFetcher> dataUpload(const std::string& body, std::uint64_t chunkSize) {
+  ns::Ref<NetHTTPUploadFetcher> dataUpload(const std::string& body, std::uint64_t chunkSize,
+                                           const std::string& type = "image/png",
+                                           ns::Ref<ns::URLRequest> request = initialRequest()) {
     auto upload =
         NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadData_uploadMIMEType_chunkSize_fetcherService(
-            initialRequest(), ns::Data(body), "image/png", chunkSize, nullptr);
+            request, ns::Data(body), type, chunkSize, nullptr);
+    upload->setPostData(ns::Data(kCall));
+    return upload;
+  }
+  // The file at `path` as a video in chunks of a million bytes.
+  static ns::Ref<NetHTTPUploadFetcher> fileUpload(const std::string& path) {
+    auto upload = NetHTTPUploadFetcher::
+        uploadFetcherWithRequest_uploadFileHandle_uploadMIMEType_chunkSize_fetcherService(
+            initialRequest(), ns::FileHandle::fileHandleForReadingAtPath(path), "video/mp4", 1000000,
+            nullptr);
     upload->setPostData(ns::Data(kCall));
     return upload;
   }
@@ -81,6 +93,11 @@ class UploadFetcherTest : public servicetest::ServiceTest {
   void finish(Record& record) {
     ASSERT_TRUE(pltest::pumpUntil([&] { return record.finished > 0; }, 30));
     servicetest::drainRunLoop();
+  }
+  // Begins the upload and finishes it as above.
+  void run(const ns::Ref<NetHTTPUploadFetcher>& upload, Record& record) {
+    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
+    finish(record);
   }
   std::string writeFile(const std::string& name, const std::string& bytes) {
     auto path = std::filesystem::path(sandbox_.home()) / name;
@@ -105,8 +122,7 @@ TEST_F(UploadFetcherTest, BodiesGoInChunksWithTheRemainderJoiningTheLast) {
     auto upload = dataUpload(body, 1000000);
     Record record;
     record.attach(upload);
-    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-    finish(record);
+    run(upload, record);
     EXPECT_EQ(record.finished, 1);
     ASSERT_FALSE(record.error) << record.error->description();
 
@@ -147,8 +163,7 @@ TEST_F(UploadFetcherTest, A308WithoutRangeRestartsAndANewLocationSwitchesTarget)
     api_.scriptUploadFault(FakeDataAPI::UploadFault::NoRange308);
     auto upload = dataUpload(body, 1000000);
     Record record;
-    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-    finish(record);
+    run(upload, record);
     ASSERT_FALSE(record.error);
     EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes 0-999999/2001000", "bytes 0-999999/2001000",
                                                   "bytes 1000000-2000999/2001000"}));
@@ -160,8 +175,7 @@ TEST_F(UploadFetcherTest, A308WithoutRangeRestartsAndANewLocationSwitchesTarget)
     auto upload = dataUpload(body, 1000000);
     Record record;
     record.attach(upload);
-    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-    finish(record);
+    run(upload, record);
     ASSERT_FALSE(record.error);
     auto sent = puts();
     ASSERT_EQ(sent.size(), 2u);
@@ -231,17 +245,11 @@ TEST_F(UploadFetcherTest, AFailedChunkKeepsTheLocationAndARestartedUploadContinu
   std::string body = patterned(1200000);
   auto path = writeFile("movie.bin", body);
   api_.scriptUploadFault(FakeDataAPI::UploadFault::DropMidChunk);
-  auto first =
-      NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadFileHandle_uploadMIMEType_chunkSize_fetcherService(
-          initialRequest(), ns::FileHandle::fileHandleForReadingAtPath(path), "video/mp4", 1000000, nullptr);
-  first->setPostData(ns::Data(kCall));
+  auto first = fileUpload(path);
   Record failed;
   failed.attach(first);
-  ASSERT_TRUE(first->beginFetchWithCompletionHandler(failed.block()));
-  finish(failed);
-  ASSERT_TRUE(failed.error);
-  EXPECT_EQ(failed.error->domain(), NetHTTPStatusErrorDomain);
-  EXPECT_EQ(failed.error->code(), ns::URLErrorNetworkConnectionLost);
+  run(first, failed);
+  ASSERT_TRUE(pltest::isError(failed.error, NetHTTPStatusErrorDomain, ns::URLErrorNetworkConnectionLost));
   ASSERT_TRUE(first->locationURL());
   EXPECT_EQ(failed.locations.size(), 1u);  // never cleared
   EXPECT_EQ(api_.uploads().back().received.size(), 500000u);
@@ -253,8 +261,7 @@ TEST_F(UploadFetcherTest, AFailedChunkKeepsTheLocationAndARestartedUploadContinu
           nullptr);
   EXPECT_TRUE(restarted->isRestartedUpload());
   Record record;
-  ASSERT_TRUE(restarted->beginFetchWithCompletionHandler(record.block()));
-  finish(record);
+  run(restarted, record);
   ASSERT_FALSE(record.error) << record.error->description();
   EXPECT_TRUE(api_.posts().empty());
   EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes */1200000", "bytes 500000-1199999/1200000"}));
@@ -278,10 +285,7 @@ TEST_F(UploadFetcherTest, AFailedInitialRequestReachesTheCallerOnce) {
   };
   for (const auto& c : cases) {
     api_.scriptUploadFault(FakeDataAPI::UploadFault::InitialError);
-    auto upload =
-        NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadData_uploadMIMEType_chunkSize_fetcherService(
-            c.request(), ns::Data("abc"), "text/plain", 1000000, nullptr);
-    upload->setPostData(ns::Data(kCall));
+    auto upload = dataUpload("abc", 1000000, "text/plain", c.request());
     Record record;
     record.attach(upload);
     // The delegate's selector also runs once.
@@ -304,39 +308,28 @@ TEST_F(UploadFetcherTest, AFailedInitialRequestReachesTheCallerOnce) {
   }
   for (const auto& c : cases) {
     api_.scriptUploadFault(FakeDataAPI::UploadFault::InitialError);
-    auto upload =
-        NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadData_uploadMIMEType_chunkSize_fetcherService(
-            c.request(), ns::Data("abc"), "text/plain", 1000000, nullptr);
-    upload->setPostData(ns::Data(kCall));
+    auto upload = dataUpload("abc", 1000000, "text/plain", c.request());
     Record record;
-    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-    finish(record);
+    run(upload, record);
     servicetest::drainRunLoop();
     EXPECT_EQ(record.finished, 1) << c.name;
-    ASSERT_TRUE(record.error) << c.name;
-    EXPECT_EQ(record.error->domain(), c.domain) << c.name;
-    EXPECT_EQ(record.error->code(), c.code) << c.name;
+    ASSERT_TRUE(pltest::isError(record.error, c.domain, c.code)) << c.name;
   }
 }
 
 TEST_F(UploadFetcherTest, AFileTruncatedDuringTheUploadEndsItWithAnErrorAndKeepsTheLocation) {
   std::string body = patterned(2001000);
   auto path = writeFile("shrinking.bin", body);
-  auto upload =
-      NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadFileHandle_uploadMIMEType_chunkSize_fetcherService(
-          initialRequest(), ns::FileHandle::fileHandleForReadingAtPath(path), "video/mp4", 1000000, nullptr);
-  upload->setPostData(ns::Data(kCall));
+  auto upload = fileUpload(path);
   Record record;
   upload->setLocationChangeBlock([&](const ns::Ref<ns::URL>& url) {
     record.locations.push_back(url ? url->absoluteString() : "");
     std::filesystem::resize_file(path, 1500000);
   });
-  ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-  finish(record);
+  run(upload, record);
   EXPECT_EQ(record.finished, 1);
-  ASSERT_TRUE(record.error);
-  EXPECT_EQ(record.error->domain(), NetHTTPFetcherErrorDomain);
-  EXPECT_EQ(record.error->code(), kNetHTTPFetcherErrorChunkUploadFailed);
+  ASSERT_TRUE(
+      pltest::isError(record.error, NetHTTPFetcherErrorDomain, kNetHTTPFetcherErrorChunkUploadFailed));
   EXPECT_EQ(ranges(), (std::vector<std::string>{"bytes 0-999999/2001000"}));  // nothing short went out
   EXPECT_EQ(api_.uploads().back().received.size(), 1000000u);
   EXPECT_TRUE(upload->locationURL());
@@ -400,18 +393,13 @@ TEST_F(UploadFetcherTest, BadRepliesEndTheUploadWithoutSendingWrongBytes) {
       if (chunks.empty()) return FakeReply::text(500, "unexpected");
       return chunks[std::min((*count)++, chunks.size() - 1)];
     });
-    auto upload =
-        NetHTTPUploadFetcher::uploadFetcherWithRequest_uploadData_uploadMIMEType_chunkSize_fetcherService(
-            ns::URLRequest::requestWithURL(ns::URL::URLWithString("https://www.googleapis.com/open" + id)),
-            ns::Data(patterned(60000)), "video/mp4", 1000000, nullptr);
-    upload->setPostData(ns::Data(kCall));
+    auto upload = dataUpload(
+        patterned(60000), 1000000, "video/mp4",
+        ns::URLRequest::requestWithURL(ns::URL::URLWithString("https://www.googleapis.com/open" + id)));
     Record record;
-    ASSERT_TRUE(upload->beginFetchWithCompletionHandler(record.block()));
-    finish(record);
+    run(upload, record);
     EXPECT_EQ(record.finished, 1) << c.name;
-    ASSERT_TRUE(record.error) << c.name;
-    EXPECT_EQ(record.error->domain(), c.domain) << c.name;
-    EXPECT_EQ(record.error->code(), c.code) << c.name;
+    ASSERT_TRUE(pltest::isError(record.error, c.domain, c.code)) << c.name;
     std::vector<std::string> sent;
     for (auto& r : server.requests())
       if (r.method == "PUT") sent.push_back(r.header("Content-Range").value_or("?"));

@@ -3,6 +3,7 @@
 // real parser and model core.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <ctime>
 #include <set>
 #include <string>
@@ -16,20 +17,10 @@
 
 namespace {
 
-ns::Class cls(const std::string& name) {
-  return ns::NSClassFromString(name);
-}
-
-ns::Value tree(const std::string& text) {
-  ns::Error error;
-  ns::Value v = ApiJSONParser::objectWithString_error(text, &error);
-  EXPECT_FALSE(v.isNil()) << text << ": " << error.description();
-  return v;
-}
-
-std::string compact(const ns::Value& json) {
-  return ApiJSONParser::stringWithObject_humanReadable_error(json, false, nullptr).value_or("<none>");
-}
+using googletest::cls;
+using googletest::compact;
+using googletest::tree;
+using googletest::words;
 
 // A reply made into objects the way the service does it.
 template <class T>
@@ -70,125 +61,39 @@ double utc(int year, int month, int day, int hour, int minute, int second) {
 }
 
 // Every class, with its superclass, as the schema's documentation names them.
-const std::vector<std::string> kCollectionClasses = {
-    "ApiYouTubeActivityListResponse",       "ApiYouTubeChannelListResponse",
-    "ApiYouTubeChannelSectionListResponse", "ApiYouTubeGuideCategoryListResponse",
-    "ApiYouTubeI18nLanguageListResponse",   "ApiYouTubeI18nRegionListResponse",
-    "ApiYouTubeInvideoPromotion",           "ApiYouTubeLiveBroadcastListResponse",
-    "ApiYouTubeLiveStreamListResponse",     "ApiYouTubePlaylistItemListResponse",
-    "ApiYouTubePlaylistListResponse",       "ApiYouTubeSearchListResponse",
-    "ApiYouTubeSubscriptionListResponse",   "ApiYouTubeThumbnailSetResponse",
-    "ApiYouTubeVideoCategoryListResponse",  "ApiYouTubeVideoGetRatingResponse",
-    "ApiYouTubeVideoListResponse",
-};
-const std::vector<std::string> kObjectClasses = {
-    "ApiYouTubeAccessPolicy",
-    "ApiYouTubeActivity",
-    "ApiYouTubeActivityContentDetails",
-    "ApiYouTubeActivityContentDetailsBulletin",
-    "ApiYouTubeActivityContentDetailsChannelItem",
-    "ApiYouTubeActivityContentDetailsComment",
-    "ApiYouTubeActivityContentDetailsFavorite",
-    "ApiYouTubeActivityContentDetailsLike",
-    "ApiYouTubeActivityContentDetailsPlaylistItem",
-    "ApiYouTubeActivityContentDetailsPromotedItem",
-    "ApiYouTubeActivityContentDetailsRecommendation",
-    "ApiYouTubeActivityContentDetailsSocial",
-    "ApiYouTubeActivityContentDetailsSubscription",
-    "ApiYouTubeActivityContentDetailsUpload",
-    "ApiYouTubeActivitySnippet",
-    "ApiYouTubeCdnSettings",
-    "ApiYouTubeChannel",
-    "ApiYouTubeChannelAuditDetails",
-    "ApiYouTubeChannelBannerResource",
-    "ApiYouTubeChannelBrandingSettings",
-    "ApiYouTubeChannelContentDetails",
-    "ApiYouTubeChannelContentDetailsRelatedPlaylists",
-    "ApiYouTubeChannelContentOwnerDetails",
-    "ApiYouTubeChannelConversionPing",
-    "ApiYouTubeChannelConversionPings",
-    "ApiYouTubeChannelSection",
-    "ApiYouTubeChannelSectionContentDetails",
-    "ApiYouTubeChannelSectionSnippet",
-    "ApiYouTubeChannelSettings",
-    "ApiYouTubeChannelSnippet",
-    "ApiYouTubeChannelStatistics",
-    "ApiYouTubeChannelStatus",
-    "ApiYouTubeChannelTopicDetails",
-    "ApiYouTubeContentRating",
-    "ApiYouTubeGeoPoint",
-    "ApiYouTubeGuideCategory",
-    "ApiYouTubeGuideCategorySnippet",
-    "ApiYouTubeI18nLanguage",
-    "ApiYouTubeI18nLanguageSnippet",
-    "ApiYouTubeI18nRegion",
-    "ApiYouTubeI18nRegionSnippet",
-    "ApiYouTubeImageSettings",
-    "ApiYouTubeIngestionInfo",
-    "ApiYouTubeInvideoBranding",
-    "ApiYouTubeInvideoPosition",
-    "ApiYouTubeInvideoTiming",
-    "ApiYouTubeLiveBroadcast",
-    "ApiYouTubeLiveBroadcastContentDetails",
-    "ApiYouTubeLiveBroadcastSnippet",
-    "ApiYouTubeLiveBroadcastStatus",
-    "ApiYouTubeLiveStream",
-    "ApiYouTubeLiveStreamContentDetails",
-    "ApiYouTubeLiveStreamSnippet",
-    "ApiYouTubeLiveStreamStatus",
-    "ApiYouTubeLocalizedProperty",
-    "ApiYouTubeLocalizedString",
-    "ApiYouTubeMonitorStreamInfo",
-    "ApiYouTubePageInfo",
-    "ApiYouTubePlaylist",
-    "ApiYouTubePlaylistContentDetails",
-    "ApiYouTubePlaylistItem",
-    "ApiYouTubePlaylistItemContentDetails",
-    "ApiYouTubePlaylistItemSnippet",
-    "ApiYouTubePlaylistItemStatus",
-    "ApiYouTubePlaylistPlayer",
-    "ApiYouTubePlaylistSnippet",
-    "ApiYouTubePlaylistStatus",
-    "ApiYouTubePromotedItem",
-    "ApiYouTubePromotedItemId",
-    "ApiYouTubePropertyValue",
-    "ApiYouTubeResourceId",
-    "ApiYouTubeSearchResult",
-    "ApiYouTubeSearchResultSnippet",
-    "ApiYouTubeSubscription",
-    "ApiYouTubeSubscriptionContentDetails",
-    "ApiYouTubeSubscriptionSnippet",
-    "ApiYouTubeSubscriptionSubscriberSnippet",
-    "ApiYouTubeThumbnail",
-    "ApiYouTubeThumbnailDetails",
-    "ApiYouTubeTokenPagination",
-    "ApiYouTubeVideo",
-    "ApiYouTubeVideoAgeGating",
-    "ApiYouTubeVideoCategory",
-    "ApiYouTubeVideoCategorySnippet",
-    "ApiYouTubeVideoContentDetails",
-    "ApiYouTubeVideoContentDetailsRegionRestriction",
-    "ApiYouTubeVideoConversionPing",
-    "ApiYouTubeVideoConversionPings",
-    "ApiYouTubeVideoFileDetails",
-    "ApiYouTubeVideoFileDetailsAudioStream",
-    "ApiYouTubeVideoFileDetailsVideoStream",
-    "ApiYouTubeVideoLiveStreamingDetails",
-    "ApiYouTubeVideoMonetizationDetails",
-    "ApiYouTubeVideoPlayer",
-    "ApiYouTubeVideoProcessingDetails",
-    "ApiYouTubeVideoProcessingDetailsProcessingProgress",
-    "ApiYouTubeVideoProjectDetails",
-    "ApiYouTubeVideoRating",
-    "ApiYouTubeVideoRecordingDetails",
-    "ApiYouTubeVideoSnippet",
-    "ApiYouTubeVideoStatistics",
-    "ApiYouTubeVideoStatus",
-    "ApiYouTubeVideoSuggestions",
-    "ApiYouTubeVideoSuggestionsTagSuggestion",
-    "ApiYouTubeVideoTopicDetails",
-    "ApiYouTubeWatchSettings",
-};
+const std::vector<std::string> kCollectionClasses = words(
+    "ActivityListResponse ChannelListResponse ChannelSectionListResponse GuideCategoryListResponse "
+    "I18nLanguageListResponse I18nRegionListResponse InvideoPromotion LiveBroadcastListResponse "
+    "LiveStreamListResponse PlaylistItemListResponse PlaylistListResponse SearchListResponse "
+    "SubscriptionListResponse ThumbnailSetResponse VideoCategoryListResponse VideoGetRatingResponse "
+    "VideoListResponse",
+    "ApiYouTube");
+const std::vector<std::string> kObjectClasses = words(
+    "AccessPolicy Activity ActivityContentDetails ActivityContentDetailsBulletin "
+    "ActivityContentDetailsChannelItem ActivityContentDetailsComment ActivityContentDetailsFavorite "
+    "ActivityContentDetailsLike ActivityContentDetailsPlaylistItem ActivityContentDetailsPromotedItem "
+    "ActivityContentDetailsRecommendation ActivityContentDetailsSocial "
+    "ActivityContentDetailsSubscription ActivityContentDetailsUpload ActivitySnippet CdnSettings "
+    "Channel ChannelAuditDetails ChannelBannerResource ChannelBrandingSettings ChannelContentDetails "
+    "ChannelContentDetailsRelatedPlaylists ChannelContentOwnerDetails ChannelConversionPing "
+    "ChannelConversionPings ChannelSection ChannelSectionContentDetails ChannelSectionSnippet "
+    "ChannelSettings ChannelSnippet ChannelStatistics ChannelStatus ChannelTopicDetails ContentRating "
+    "GeoPoint GuideCategory GuideCategorySnippet I18nLanguage I18nLanguageSnippet I18nRegion "
+    "I18nRegionSnippet ImageSettings IngestionInfo InvideoBranding InvideoPosition InvideoTiming "
+    "LiveBroadcast LiveBroadcastContentDetails LiveBroadcastSnippet LiveBroadcastStatus LiveStream "
+    "LiveStreamContentDetails LiveStreamSnippet LiveStreamStatus LocalizedProperty LocalizedString "
+    "MonitorStreamInfo PageInfo Playlist PlaylistContentDetails PlaylistItem "
+    "PlaylistItemContentDetails PlaylistItemSnippet PlaylistItemStatus PlaylistPlayer PlaylistSnippet "
+    "PlaylistStatus PromotedItem PromotedItemId PropertyValue ResourceId SearchResult "
+    "SearchResultSnippet Subscription SubscriptionContentDetails SubscriptionSnippet "
+    "SubscriptionSubscriberSnippet Thumbnail ThumbnailDetails TokenPagination Video VideoAgeGating "
+    "VideoCategory VideoCategorySnippet VideoContentDetails VideoContentDetailsRegionRestriction "
+    "VideoConversionPing VideoConversionPings VideoFileDetails VideoFileDetailsAudioStream "
+    "VideoFileDetailsVideoStream VideoLiveStreamingDetails VideoMonetizationDetails VideoPlayer "
+    "VideoProcessingDetails VideoProcessingDetailsProcessingProgress VideoProjectDetails VideoRating "
+    "VideoRecordingDetails VideoSnippet VideoStatistics VideoStatus VideoSuggestions "
+    "VideoSuggestionsTagSuggestion VideoTopicDetails WatchSettings",
+    "ApiYouTube");
 
 std::vector<std::string> allClasses() {
   std::vector<std::string> all = kCollectionClasses;
@@ -219,41 +124,20 @@ TEST(YouTubeModelRegistry, EveryClassExistsWithItsSuperclass) {
 }
 
 TEST(YouTubeModelRegistry, EveryKindResolvesToItsClass) {
-  const std::vector<std::pair<std::string, std::string>> kinds = {
-      {"youtube#activity", "ApiYouTubeActivity"},
-      {"youtube#activityListResponse", "ApiYouTubeActivityListResponse"},
-      {"youtube#channel", "ApiYouTubeChannel"},
-      {"youtube#channelBannerResource", "ApiYouTubeChannelBannerResource"},
-      {"youtube#channelListResponse", "ApiYouTubeChannelListResponse"},
-      {"youtube#channelSection", "ApiYouTubeChannelSection"},
-      {"youtube#channelSectionListResponse", "ApiYouTubeChannelSectionListResponse"},
-      {"youtube#guideCategory", "ApiYouTubeGuideCategory"},
-      {"youtube#guideCategoryListResponse", "ApiYouTubeGuideCategoryListResponse"},
-      {"youtube#i18nLanguage", "ApiYouTubeI18nLanguage"},
-      {"youtube#i18nLanguageListResponse", "ApiYouTubeI18nLanguageListResponse"},
-      {"youtube#i18nRegion", "ApiYouTubeI18nRegion"},
-      {"youtube#i18nRegionListResponse", "ApiYouTubeI18nRegionListResponse"},
-      {"youtube#liveBroadcast", "ApiYouTubeLiveBroadcast"},
-      {"youtube#liveBroadcastListResponse", "ApiYouTubeLiveBroadcastListResponse"},
-      {"youtube#liveStream", "ApiYouTubeLiveStream"},
-      {"youtube#liveStreamListResponse", "ApiYouTubeLiveStreamListResponse"},
-      {"youtube#playlist", "ApiYouTubePlaylist"},
-      {"youtube#playlistItem", "ApiYouTubePlaylistItem"},
-      {"youtube#playlistItemListResponse", "ApiYouTubePlaylistItemListResponse"},
-      {"youtube#playlistListResponse", "ApiYouTubePlaylistListResponse"},
-      {"youtube#searchListResponse", "ApiYouTubeSearchListResponse"},
-      {"youtube#searchResult", "ApiYouTubeSearchResult"},
-      {"youtube#subscription", "ApiYouTubeSubscription"},
-      {"youtube#subscriptionListResponse", "ApiYouTubeSubscriptionListResponse"},
-      {"youtube#thumbnailSetResponse", "ApiYouTubeThumbnailSetResponse"},
-      {"youtube#video", "ApiYouTubeVideo"},
-      {"youtube#videoCategory", "ApiYouTubeVideoCategory"},
-      {"youtube#videoCategoryListResponse", "ApiYouTubeVideoCategoryListResponse"},
-      {"youtube#videoGetRatingResponse", "ApiYouTubeVideoGetRatingResponse"},
-      {"youtube#videoListResponse", "ApiYouTubeVideoListResponse"},
-  };
+  // Each kind "youtube#thing" names the class "ApiYouTubeThing".
+  const std::vector<std::string> kinds = words(
+      "activity activityListResponse channel channelBannerResource channelListResponse channelSection "
+      "channelSectionListResponse guideCategory guideCategoryListResponse i18nLanguage "
+      "i18nLanguageListResponse i18nRegion i18nRegionListResponse liveBroadcast "
+      "liveBroadcastListResponse liveStream liveStreamListResponse playlist playlistItem "
+      "playlistItemListResponse playlistListResponse searchListResponse searchResult subscription "
+      "subscriptionListResponse thumbnailSetResponse video videoCategory videoCategoryListResponse "
+      "videoGetRatingResponse videoListResponse");
   EXPECT_EQ(kinds.size(), 31u);
-  for (const auto& [kind, name] : kinds) {
+  for (const std::string& word : kinds) {
+    std::string kind = "youtube#" + word;
+    std::string name = "ApiYouTube" + word;
+    name[10] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[10])));
     SCOPED_TRACE(kind);
     EXPECT_EQ(ApiObject::registeredObjectClassForKind(kind), cls(name));
     // And a reply of that kind comes out as the class, whatever the default class.
@@ -270,60 +154,35 @@ TEST(YouTubeModelRegistry, EveryKindResolvesToItsClass) {
 }
 
 TEST(YouTubeModelSchema, ArrayElementClassesAndKeyExceptions) {
-  struct ArrayEntry {
-    const char* cls;
-    const char* key;
-    const char* element;
-  };
-  const std::vector<ArrayEntry> arrays = {
-      {"ApiYouTubeAccessPolicy", "exception", "NSString"},
-      {"ApiYouTubeActivityContentDetailsPromotedItem", "forecastingUrl", "NSString"},
-      {"ApiYouTubeActivityContentDetailsPromotedItem", "impressionUrl", "NSString"},
-      {"ApiYouTubeActivityListResponse", "items", "ApiYouTubeActivity"},
-      {"ApiYouTubeChannelBrandingSettings", "hints", "ApiYouTubePropertyValue"},
-      {"ApiYouTubeChannelConversionPings", "pings", "ApiYouTubeChannelConversionPing"},
-      {"ApiYouTubeChannelListResponse", "items", "ApiYouTubeChannel"},
-      {"ApiYouTubeChannelSectionContentDetails", "channels", "NSString"},
-      {"ApiYouTubeChannelSectionContentDetails", "playlists", "NSString"},
-      {"ApiYouTubeChannelSectionListResponse", "items", "ApiYouTubeChannelSection"},
-      {"ApiYouTubeChannelSettings", "featuredChannelsUrls", "NSString"},
-      {"ApiYouTubeChannelTopicDetails", "topicIds", "NSString"},
-      {"ApiYouTubeGuideCategoryListResponse", "items", "ApiYouTubeGuideCategory"},
-      {"ApiYouTubeI18nLanguageListResponse", "items", "ApiYouTubeI18nLanguage"},
-      {"ApiYouTubeI18nRegionListResponse", "items", "ApiYouTubeI18nRegion"},
-      {"ApiYouTubeInvideoPromotion", "items", "ApiYouTubePromotedItem"},
-      {"ApiYouTubeLiveBroadcastListResponse", "items", "ApiYouTubeLiveBroadcast"},
-      {"ApiYouTubeLiveStreamListResponse", "items", "ApiYouTubeLiveStream"},
-      {"ApiYouTubeLocalizedProperty", "localized", "ApiYouTubeLocalizedString"},
-      {"ApiYouTubePlaylistItemListResponse", "items", "ApiYouTubePlaylistItem"},
-      {"ApiYouTubePlaylistListResponse", "items", "ApiYouTubePlaylist"},
-      {"ApiYouTubePlaylistSnippet", "tags", "NSString"},
-      {"ApiYouTubeSearchListResponse", "items", "ApiYouTubeSearchResult"},
-      {"ApiYouTubeSubscriptionListResponse", "items", "ApiYouTubeSubscription"},
-      {"ApiYouTubeThumbnailSetResponse", "items", "ApiYouTubeThumbnailDetails"},
-      {"ApiYouTubeVideoCategoryListResponse", "items", "ApiYouTubeVideoCategory"},
-      {"ApiYouTubeVideoContentDetailsRegionRestriction", "allowed", "NSString"},
-      {"ApiYouTubeVideoContentDetailsRegionRestriction", "blocked", "NSString"},
-      {"ApiYouTubeVideoConversionPings", "pings", "ApiYouTubeVideoConversionPing"},
-      {"ApiYouTubeVideoFileDetails", "audioStreams", "ApiYouTubeVideoFileDetailsAudioStream"},
-      {"ApiYouTubeVideoFileDetails", "videoStreams", "ApiYouTubeVideoFileDetailsVideoStream"},
-      {"ApiYouTubeVideoGetRatingResponse", "items", "ApiYouTubeVideoRating"},
-      {"ApiYouTubeVideoListResponse", "items", "ApiYouTubeVideo"},
-      {"ApiYouTubeVideoSuggestions", "editorSuggestions", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingErrors", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingHints", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "processingWarnings", "NSString"},
-      {"ApiYouTubeVideoSuggestions", "tagSuggestions", "ApiYouTubeVideoSuggestionsTagSuggestion"},
-      {"ApiYouTubeVideoSuggestionsTagSuggestion", "categoryRestricts", "NSString"},
-      {"ApiYouTubeVideoTopicDetails", "relevantTopicIds", "NSString"},
-      {"ApiYouTubeVideoTopicDetails", "topicIds", "NSString"},
-      {"ApiYouTubeVideoProjectDetails", "tags", "NSString"},
-      {"ApiYouTubeVideoSnippet", "tags", "NSString"},
-  };
-  for (const ArrayEntry& entry : arrays) {
-    SCOPED_TRACE(std::string(entry.cls) + " " + entry.key);
-    ns::Dictionary map = ApiObject::arrayPropertyToClassMapForClass(cls(entry.cls));
-    EXPECT_EQ(map[ns::Value(entry.key)], ns::Value(entry.element));
+  // "Class.key:Element" after "ApiYouTube"; no element: an array of text.
+  const std::vector<std::string> arrays = words(
+      "AccessPolicy.exception ActivityContentDetailsPromotedItem.forecastingUrl "
+      "ActivityContentDetailsPromotedItem.impressionUrl ActivityListResponse.items:Activity "
+      "ChannelBrandingSettings.hints:PropertyValue ChannelConversionPings.pings:ChannelConversionPing "
+      "ChannelListResponse.items:Channel ChannelSectionContentDetails.channels "
+      "ChannelSectionContentDetails.playlists ChannelSectionListResponse.items:ChannelSection "
+      "ChannelSettings.featuredChannelsUrls ChannelTopicDetails.topicIds "
+      "GuideCategoryListResponse.items:GuideCategory I18nLanguageListResponse.items:I18nLanguage "
+      "I18nRegionListResponse.items:I18nRegion InvideoPromotion.items:PromotedItem "
+      "LiveBroadcastListResponse.items:LiveBroadcast LiveStreamListResponse.items:LiveStream "
+      "LocalizedProperty.localized:LocalizedString PlaylistItemListResponse.items:PlaylistItem "
+      "PlaylistListResponse.items:Playlist PlaylistSnippet.tags SearchListResponse.items:SearchResult "
+      "SubscriptionListResponse.items:Subscription ThumbnailSetResponse.items:ThumbnailDetails "
+      "VideoCategoryListResponse.items:VideoCategory VideoContentDetailsRegionRestriction.allowed "
+      "VideoContentDetailsRegionRestriction.blocked VideoConversionPings.pings:VideoConversionPing "
+      "VideoFileDetails.audioStreams:VideoFileDetailsAudioStream "
+      "VideoFileDetails.videoStreams:VideoFileDetailsVideoStream VideoGetRatingResponse.items:VideoRating "
+      "VideoListResponse.items:Video VideoSuggestions.editorSuggestions VideoSuggestions.processingErrors "
+      "VideoSuggestions.processingHints VideoSuggestions.processingWarnings "
+      "VideoSuggestions.tagSuggestions:VideoSuggestionsTagSuggestion "
+      "VideoSuggestionsTagSuggestion.categoryRestricts VideoTopicDetails.relevantTopicIds "
+      "VideoTopicDetails.topicIds VideoProjectDetails.tags VideoSnippet.tags");
+  for (const std::string& entry : arrays) {
+    SCOPED_TRACE(entry);
+    auto dot = entry.find('.'), colon = entry.find(':');
+    std::string element = colon == std::string::npos ? "NSString" : "ApiYouTube" + entry.substr(colon + 1);
+    ns::Dictionary map = ApiObject::arrayPropertyToClassMapForClass(cls("ApiYouTube" + entry.substr(0, dot)));
+    EXPECT_EQ(map[ns::Value(entry.substr(dot + 1, colon - dot - 1))], ns::Value(element));
   }
   // No class has an entry the list does not name, and every array property has one.
   std::size_t total = 0;

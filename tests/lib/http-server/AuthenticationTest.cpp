@@ -5,6 +5,7 @@
 #include "lib/http-server/Core/DataDigests.h"
 #include "lib/http-server/Core/HTTPAuthenticationRequest.h"
 #include "platform/testing/Pump.h"
+#include "tests/lib/http-server/CurlGet.h"
 #include "tests/lib/http-server/ServerFixture.h"
 #include "tests/lib/http-server/TestConnection.h"
 
@@ -48,10 +49,6 @@ std::string digestHeader(const std::string& nonce, const std::string& nc, const 
          digestURI + "\", qop=auth, nc=" + nc + ", cnonce=\"abcdef\", response=\"" + response + "\"\r\n";
 }
 
-size_t discard(char*, size_t size, size_t count, void*) {
-  return size * count;
-}
-
 class AuthenticationTest : public ServerFixture {
  protected:
   template <bool Basic>
@@ -66,26 +63,14 @@ class AuthenticationTest : public ServerFixture {
     return response ? nonceOf(*response) : "";
   }
   long curlStatus(long authType, const char* userpwd) {
-    CURL* curl = curl_easy_init();
-    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/secret";
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPAUTH, authType);
-    curl_easy_setopt(curl, CURLOPT_USERPWD, userpwd);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, discard);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    long status = 0;
-    if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    return status;
+    return curlGet({.url = urlOf("/secret"), .authType = authType, .userpwd = userpwd});
   }
 };
 
 TEST_F(AuthenticationTest, DigestChallengeAndLibcurl) {
   startWith<false>();
   auto response = exchangeOnce(GET("/secret"));
-  ASSERT_TRUE(response);
-  EXPECT_EQ(response->status, 401);
+  ASSERT_EQ(statusOf(response), 401);
   auto challenge = response->header("WWW-Authenticate").value_or("");
   EXPECT_EQ(challenge.rfind("Digest realm=\"test realm\", qop=\"auth\", nonce=\"", 0), 0u) << challenge;
   EXPECT_EQ(nonceOf(*response).size(), 36u);
@@ -120,8 +105,7 @@ TEST_F(AuthenticationTest, DigestReplayUriAndIncompleteHeaders) {
   };
   for (const auto& c : cases) {
     auto response = exchange(client, GET("/secret", c.headers));
-    ASSERT_TRUE(response) << c.headers;
-    EXPECT_EQ(response->status, c.status) << c.headers;
+    ASSERT_EQ(statusOf(response), c.status) << c.headers;
   }
 }
 
@@ -164,8 +148,7 @@ TEST_F(AuthenticationTest, Basic) {
   };
   for (const auto& c : cases) {
     auto response = exchangeOnce(GET("/secret", c.headers));
-    ASSERT_TRUE(response) << c.headers;
-    EXPECT_EQ(response->status, c.status) << c.headers;
+    ASSERT_EQ(statusOf(response), c.status) << c.headers;
     if (c.status == 401) {
       EXPECT_EQ(response->header("WWW-Authenticate"), "Basic realm=\"test realm\"");
     }

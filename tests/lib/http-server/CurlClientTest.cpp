@@ -1,16 +1,11 @@
 // The server seen by an independent client: libcurl.
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
+#include "tests/lib/http-server/CurlGet.h"
 #include "tests/lib/http-server/ServerFixture.h"
 
 namespace httptest {
 namespace {
-
-size_t collect(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
 
 class CurlClientTest : public ServerFixture {
  protected:
@@ -26,21 +21,9 @@ class CurlClientTest : public ServerFixture {
     curl_easy_cleanup(curl);
     ServerFixture::TearDown();
   }
-  // Fetches a path, optionally with a range; answers the status (0 on a transport failure).
+  // Fetches a path on the kept handle, optionally with a range; answers the status.
   long fetch(const std::string& path, const char* range, std::string* body, bool head = false) {
-    body->clear();
-    std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_RANGE, range);
-    curl_easy_setopt(curl, CURLOPT_NOBODY, head ? 1L : 0L);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    if (curl_easy_perform(curl) != CURLE_OK) return 0;
-    long status = 0;
-    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    return status;
+    return curlPerform(curl, {.url = urlOf(path), .body = body, .range = range, .head = head});
   }
   std::string content;
   CURL* curl = nullptr;

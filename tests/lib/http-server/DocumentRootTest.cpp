@@ -15,8 +15,6 @@ class DocumentRootTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(root / "sub");
-    std::filesystem::create_directories(root / "withindex");
-    std::filesystem::create_directories(sibling);
     writeFile((root / "a.txt").string(), "a");
     writeFile((root / "index.htm").string(), "i");
     writeFile((root / "withindex" / "index.html").string(), "w");

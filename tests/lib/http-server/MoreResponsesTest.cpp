@@ -1,20 +1,15 @@
 // Data, template and redirect responses, served through a connection subclass.
-#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include "lib/http-server/Core/Responses/HTTPDataResponse.h"
 #include "lib/http-server/Core/Responses/HTTPDynamicFileResponse.h"
 #include "lib/http-server/Core/Responses/HTTPRedirectResponse.h"
+#include "tests/lib/http-server/CurlGet.h"
 #include "tests/lib/http-server/ServerFixture.h"
 #include "tests/lib/http-server/TestConnection.h"
 
 namespace httptest {
 namespace {
-
-size_t collect(char* data, size_t size, size_t count, void* out) {
-  static_cast<std::string*>(out)->append(data, size * count);
-  return size * count;
-}
 
 class MoreResponsesTest : public ServerFixture {
  protected:
@@ -33,20 +28,7 @@ class MoreResponsesTest : public ServerFixture {
     startServer();
   }
   // GET through libcurl, which undoes the chunked coding; answers the status.
-  long curlGet(const std::string& path, std::string* body) {
-    body->clear();
-    CURL* curl = curl_easy_init();
-    std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, body);
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 30L);
-    curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
-    long status = 0;
-    if (curl_easy_perform(curl) == CURLE_OK) curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-    curl_easy_cleanup(curl);
-    return status;
-  }
+  long get(const std::string& path, std::string* body) { return curlGet({.url = urlOf(path), .body = body}); }
   std::shared_ptr<TestHooks> hooks = std::make_shared<TestHooks>();
   ns::Dictionary replacements;
 };
@@ -68,12 +50,10 @@ TEST(DataResponseTest, ReadsInPiecesAndSharesTheBuffer) {
 
 TEST_F(MoreResponsesTest, DataAndRedirectOnTheWire) {
   auto r = exchangeOnce(GET("/data", "Range: bytes=2-4\r\n"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 206);
+  ASSERT_EQ(statusOf(r), 206);
   EXPECT_EQ(r->body, "234");
   r = exchangeOnce(GET("/moved"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 302);
+  ASSERT_EQ(statusOf(r), 302);
   EXPECT_EQ(r->header("Location"), "/elsewhere?a=1");
   EXPECT_EQ(r->header("Content-Length"), "0");
   EXPECT_EQ(r->body, "");
@@ -104,7 +84,7 @@ TEST_F(MoreResponsesTest, TemplatesReplaceKnownKeys) {
     ASSERT_TRUE(r) << c.file;
     EXPECT_EQ(r->header("Transfer-Encoding"), "chunked");
     std::string body;
-    EXPECT_EQ(curlGet("/t/" + name, &body), 200);
+    EXPECT_EQ(get("/t/" + name, &body), 200);
     EXPECT_EQ(body, c.expected) << c.file;
   }
 }
@@ -124,14 +104,14 @@ TEST_F(MoreResponsesTest, LargeTemplatesAcrossReads) {
   expected += text.substr(last);
   file("big.html", text);
   std::string body;
-  ASSERT_EQ(curlGet("/t/big.html", &body), 200);
+  ASSERT_EQ(get("/t/big.html", &body), 200);
   EXPECT_EQ(body.size(), expected.size());
   EXPECT_TRUE(body == expected);
 
   // An opening separator that never closes arrives as text and does not hold the rest back.
   std::string unclosed = "start %%" + std::string(size, 'u') + " end";
   file("open.html", unclosed);
-  ASSERT_EQ(curlGet("/t/open.html", &body), 200);
+  ASSERT_EQ(get("/t/open.html", &body), 200);
   EXPECT_EQ(body.size(), unclosed.size());
   EXPECT_TRUE(body == unclosed);
 }

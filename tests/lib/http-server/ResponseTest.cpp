@@ -77,22 +77,16 @@ class BoundCheckingResponse : public StringResponse {
       std::uint64_t total = c->writeQueueSize() + length;
       maxQueuedPlusAsked = std::max<std::uint64_t>(maxQueuedPlusAsked, total);
     }
-    {
-      std::lock_guard lock(mutex);
-      ++reads;
-      changed.notify_all();
-    }
+    monitor.change([&] { ++reads; });
     return StringResponse::readDataOfLength(length);
   }
   bool waitForReads(int count) {
-    std::unique_lock lock(mutex);
-    return waitFor(changed, lock, [&] { return reads >= count; });
+    return monitor.waitFor([&] { return reads >= count; });
   }
   std::atomic<std::uint64_t> maxQueuedPlusAsked{0};
   ns::Weak<HTTPConnection> connection;  // set on the connection queue before the first read
-  std::mutex mutex;
-  std::condition_variable changed;
-  int reads = 0;
+  pltest::Monitor monitor;
+  int reads = 0;  // guarded by monitor
 };
 
 class ResponseTest : public ServerFixture {
@@ -114,8 +108,7 @@ TEST_F(ResponseTest, EmptyDataFirstThenAvailableFromAnotherThread) {
     return delayed;
   };
   auto r = exchangeOnce(GET("/delayed"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 200);
+  ASSERT_EQ(statusOf(r), 200);
   EXPECT_EQ(r->header("Content-Length"), "22");
   EXPECT_EQ(r->body, "the body that was late");
   EXPECT_GE(delayed->emptyReads.load(), 1);
@@ -128,8 +121,7 @@ TEST_F(ResponseTest, ChunkedResponseWireBytesIgnoringRange) {
   };
   RawClient& client = connect();
   auto r = exchange(client, GET("/chunked", "Range: bytes=0-1\r\n"), false);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 200);
+  ASSERT_EQ(statusOf(r), 200);
   EXPECT_EQ(r->header("Transfer-Encoding"), "chunked");
   EXPECT_FALSE(r->header("Content-Length"));
   EXPECT_FALSE(r->header("Content-Range"));
@@ -177,8 +169,8 @@ TEST_F(ResponseTest, SlowReaderNeverHasMoreThanTheBoundQueued) {
   EXPECT_EQ(r->body.size(), big.size());
   EXPECT_TRUE(r->body == big);
   EXPECT_LE(response->maxQueuedPlusAsked.load(), 524288u);
-  std::lock_guard lock(response->mutex);
-  EXPECT_GE(response->reads, 10);  // 5 MiB in pieces of at most 512 KiB
+  EXPECT_GE(response->monitor.with([&] { return response->reads; }),
+            10);  // 5 MiB in pieces of at most 512 KiB
 }
 
 TEST_F(ResponseTest, CallsFromAFinishedResponseAreLoggedAndIgnored) {
@@ -226,12 +218,10 @@ TEST_F(ResponseTest, AsynchronousFileResponseServesWholeAndRanges) {
   ASSERT_TRUE(r);
   EXPECT_TRUE(r->body == content);
   r = exchange(client, GET("/movie", "Range: bytes=1000-2000999\r\n"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 206);
+  ASSERT_EQ(statusOf(r), 206);
   EXPECT_TRUE(r->body == content.substr(1000, 2000000));
   r = exchange(client, GET("/movie", "Range: bytes=0-99,-600000\r\n"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 206);
+  ASSERT_EQ(statusOf(r), 206);
   EXPECT_NE(r->body.find(content.substr(0, 100)), std::string::npos);
   EXPECT_NE(r->body.find(content.substr(content.size() - 600000)), std::string::npos);
 }
@@ -288,23 +278,20 @@ TEST_F(ResponseTest, RequestBodiesByLengthAndChunked) {
     RawClient& client = connect();
     auto r = exchange(client, std::string("POST /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") + bad,
                       false);
-    ASSERT_TRUE(r) << bad;
-    EXPECT_EQ(r->status, 400) << bad;
+    ASSERT_EQ(statusOf(r), 400) << bad;
     EXPECT_TRUE(client.seesEndOfStream()) << bad;
   }
 }
 
 TEST_F(ResponseTest, DefaultClassRefusesChunkedPostBeforeReadingAndUpgradesGet404) {
   auto r = exchangeOnce("POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", false);
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 405);
+  ASSERT_EQ(statusOf(r), 405);
   {
     std::lock_guard lock(hooks->mutex);
     EXPECT_TRUE(hooks->bodyPieces.empty());
   }
   r = exchangeOnce(GET("/socket", "Upgrade: websocket\r\nConnection: keep-alive, Upgrade\r\n"));
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->status, 404);
+  ASSERT_EQ(statusOf(r), 404);
 }
 
 }  // namespace

@@ -36,10 +36,8 @@ class ServerFixture : public ::testing::Test {
     ASSERT_NE(port, 0);
   }
   std::string file(const std::string& name, const std::string& bytes) {
-    auto path = root / name;
-    std::filesystem::create_directories(path.parent_path());
-    writeFile(path.string(), bytes);
-    return path.string();
+    EXPECT_TRUE(writeFile(root / name, bytes)) << name;
+    return (root / name).string();
   }
 
   // A new client connected to the server; the fixture keeps it until the test ends.
@@ -57,6 +55,12 @@ class ServerFixture : public ::testing::Test {
   // The same on a connection of its own.
   std::optional<WireResponse> exchangeOnce(const std::string& request, bool withBody = true) {
     return exchange(connect(), request, withBody);
+  }
+  // The status of a response, 0 when none came.
+  static int statusOf(const std::optional<WireResponse>& response) { return response ? response->status : 0; }
+  // The address of `path` on the server.
+  std::string urlOf(const std::string& path, const std::string& scheme = "http") const {
+    return scheme + "://127.0.0.1:" + std::to_string(port) + path;
   }
   // A GET request for `target` with extra header lines ("Range: bytes=0-9\r\n").
   static std::string GET(const std::string& target, const std::string& headers = "",

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "lib/logging/Logger.h"
+#include "platform/testing/Files.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/RawClient.h"
 
 namespace httptest {
@@ -33,18 +35,10 @@ class RecordingLogger : public Logger {
   std::vector<std::string> lines();
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<std::string> lines_;
+  pltest::Monitor monitor_;
+  std::vector<std::string> lines_;  // guarded by monitor_
   ns::Ref<LogFormatter> formatter_;
 };
-
-// Waits on `cv` under `lock` until `pred` holds, at most `seconds`.
-template <class Pred>
-bool waitFor(std::condition_variable& cv, std::unique_lock<std::mutex>& lock, Pred pred,
-             double seconds = kWaitSeconds) {
-  return cv.wait_for(lock, std::chrono::duration<double>(seconds), pred);
-}
 
 // Counts "HTTPConnectionDidDie" notifications while it lives.
 class DeathCounter {
@@ -56,8 +50,7 @@ class DeathCounter {
 
  private:
   struct State {
-    std::mutex mutex;
-    std::condition_variable changed;
+    pltest::Monitor monitor;
     std::size_t count = 0;
   };
   // Shared with the observer block, which may still run on another thread while this goes.
@@ -67,6 +60,6 @@ class DeathCounter {
 
 // A file of `size` bytes whose byte i is (i * 7 + 3) mod 251, and that pattern as a string.
 std::string patternBytes(std::size_t size);
-void writeFile(const std::string& path, const std::string& bytes);
+using pltest::writeFile;
 
 }  // namespace httptest

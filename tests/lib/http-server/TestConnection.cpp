@@ -52,30 +52,23 @@ ObservingConnection::ObservingConnection()
                                                                  dispatch::queueCreate("HTTPConnection"))) {}
 
 void ObservingConnection::responseHasAvailableData(const ns::Ref<HTTPResponse>&) {
-  std::lock_guard lock(mutex_);
-  ++available_;
-  changed_.notify_all();
+  monitor_.change([&] { ++available_; });
 }
 
 void ObservingConnection::responseDidAbort(const ns::Ref<HTTPResponse>&) {
-  std::lock_guard lock(mutex_);
-  ++aborts_;
-  changed_.notify_all();
+  monitor_.change([&] { ++aborts_; });
 }
 
 bool ObservingConnection::waitForAvailable(std::size_t count) {
-  std::unique_lock lock(mutex_);
-  return waitFor(changed_, lock, [&] { return available_ >= count; });
+  return monitor_.waitFor([&] { return available_ >= count; });
 }
 
 bool ObservingConnection::waitForAbort() {
-  std::unique_lock lock(mutex_);
-  return waitFor(changed_, lock, [&] { return aborts_ > 0; });
+  return monitor_.waitFor([&] { return aborts_ > 0; });
 }
 
 std::size_t ObservingConnection::availableCount() {
-  std::lock_guard lock(mutex_);
-  return available_;
+  return monitor_.with([&] { return available_; });
 }
 
 }  // namespace httptest

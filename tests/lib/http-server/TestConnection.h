@@ -1,7 +1,6 @@
 #pragma once
 // A connection subclass whose routing, method support and body handling a test scripts, and
 // small response objects for it.
-#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -9,6 +8,7 @@
 
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPServer.h"
+#include "platform/testing/Monitor.h"
 
 namespace httptest {
 
@@ -70,9 +70,8 @@ class ObservingConnection : public HTTPConnection {
   std::size_t availableCount();
 
  private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::size_t available_ = 0;
+  pltest::Monitor monitor_;
+  std::size_t available_ = 0;  // guarded by monitor_
   std::size_t aborts_ = 0;
 };
 

@@ -15,6 +15,7 @@
 #include "lib/sockets/DispatchSocket.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/TcpPair.h"
 #include "tests/lib/http-server/ServerFixture.h"
 #include "tests/lib/http-server/TestConnection.h"
 
@@ -35,12 +36,6 @@ class TracedFileResponse : public HTTPFileResponse {
   bool allowRanges = true;
   std::shared_ptr<std::atomic<int>> rangesHandedOut;
 };
-
-std::size_t openDescriptors() {
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
-  return n - 1;  // the iterator's own
-}
 
 int socketOption(int fd, int level, int name) {
   int value = -1;
@@ -185,7 +180,7 @@ TEST_F(WireEfficiencyTest, ClientClosingMidBodyLeavesNoDescriptorBehind) {
   ASSERT_TRUE(exchangeOnce(GET("/sent/large.bin", "Range: bytes=0-9\r\n")));
   DeathCounter deaths;
   ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfHTTPConnections() == 1; }, 20));
-  const std::size_t baseline = openDescriptors();
+  const int baseline = pltest::openDescriptorCount();
 
   const std::vector<std::string> requests = {
       GET("/sent/large.bin"),
@@ -202,8 +197,8 @@ TEST_F(WireEfficiencyTest, ClientClosingMidBodyLeavesNoDescriptorBehind) {
       EXPECT_EQ(client.readExactly(20000).size(), 20000u) << i;
     }
     ASSERT_TRUE(deaths.waitForCount(i + 1)) << i;
-    EXPECT_TRUE(pltest::pumpUntil([&] { return openDescriptors() <= baseline; }, 20))
-        << "request " << i << ": " << openDescriptors() << " open, " << baseline << " before";
+    EXPECT_TRUE(pltest::pumpUntil([&] { return pltest::openDescriptorCount() <= baseline; }, 20))
+        << "request " << i << ": " << pltest::openDescriptorCount() << " open, " << baseline << " before";
   }
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "platform/core/Exception.h"
+#include "platform/testing/ErrorMatch.h"
 
 #include "tests/lib/sockets/SocketTestSupport.h"
 
@@ -78,8 +79,7 @@ TEST(DispatchSocketAccept, PortInUseFailsWithBindReasonAndLeavesTheSocketReusabl
   auto second = ns::make<DispatchSocket>(delegate, delegate->queue());
   ns::Error error("", 0);
   EXPECT_FALSE(second->acceptOnInterface_port_error("127.0.0.1", first->localPort(), &error));
-  EXPECT_EQ(error.domain(), ns::NSPOSIXErrorDomain);
-  EXPECT_EQ(error.code(), EADDRINUSE);
+  EXPECT_TRUE(pltest::isError(error, ns::NSPOSIXErrorDomain, EADDRINUSE));
   EXPECT_EQ(error.localizedFailureReason(), "Error in bind() function");
   EXPECT_EQ(error.localizedDescription(), std::strerror(EADDRINUSE));
   EXPECT_TRUE(second->isDisconnected());
@@ -101,8 +101,7 @@ TEST(DispatchSocketAccept, ConfigurationErrorsComeBackSynchronously) {
 
   auto bare = ns::make<DispatchSocket>();
   EXPECT_FALSE(bare->acceptOnPort_error(0, &error));
-  EXPECT_EQ(error.domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(error.code(), DispatchSocketBadConfigError);
+  EXPECT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, DispatchSocketBadConfigError));
   EXPECT_EQ(error.localizedDescription(), "Attempting to accept without a delegate. Set a delegate first.");
   bare->synchronouslySetDelegate(delegate);
   EXPECT_FALSE(bare->acceptOnPort_error(0, &error));

@@ -6,26 +6,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Error.h"
+#include "platform/testing/ErrorMatch.h"
+#include "platform/testing/Monitor.h"
 #include "platform/testing/Pump.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace sockettest;
 
 namespace {
-
-ns::Data loopbackAddress4(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ns::Data(&addr, sizeof addr);
-}
 
 // A client socket with its own recording delegate.
 struct Client {
@@ -65,8 +58,7 @@ TEST(DispatchSocketConnect, ConnectsToAListenerAndRunsTheReadsQueuedRightAfter) 
   client.socket->readDataToLength_withTimeout_tag(5, -1, 7);
   EXPECT_FALSE(client.socket->isDisconnected());
 
-  ASSERT_TRUE(client.delegate->waitForCount(Event::Read, 1));
-  client.delegate->drain();
+  ASSERT_TRUE(client.delegate->waitThenDrain(Event::Read, 1));
   auto events = client.delegate->events();
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0].kind, Event::Connect) << "the read completes after the connect message";
@@ -94,16 +86,15 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
     std::function<bool(DispatchSocket&, ns::Error*)> connect;
     std::uint16_t localPort;  // 0: any
   };
-  const std::uint16_t boundPort = unusedLoopbackPort();
+  const std::uint16_t boundPort = pltest::closedLoopbackPort();
   ASSERT_NE(boundPort, 0);
   const std::string viaInterface = "127.0.0.1:" + std::to_string(boundPort);
   const std::vector<Case> cases = {
       {"address",
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
-       0},
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); }, 0},
       {"address with time-out",
        [&](DispatchSocket& s, ns::Error* e) {
-         return s.connectToAddress_withTimeout_error(loopbackAddress4(port), 30, e);
+         return s.connectToAddress_withTimeout_error(loopback4(port), 30, e);
        },
        0},
       {"host via interface",
@@ -128,11 +119,10 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
 TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
   {
     Client client("connect.refused");
-    ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", unusedLoopbackPort(), nullptr));
+    ASSERT_TRUE(
+        client.socket->connectToHost_onPort_error("127.0.0.1", pltest::closedLoopbackPort(), nullptr));
     auto error = client.disconnectError();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), ns::NSPOSIXErrorDomain);
-    EXPECT_EQ(error->code(), ECONNREFUSED);
+    ASSERT_TRUE(pltest::isError(error, ns::NSPOSIXErrorDomain, ECONNREFUSED));
     EXPECT_EQ(error->userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
               "Error in connect() function");
     EXPECT_TRUE(client.socket->isDisconnected());
@@ -143,9 +133,7 @@ TEST(DispatchSocketConnect, RefusedAndUnresolvedConnectsCloseWithTheirErrors) {
     Client client("connect.unresolved");
     ASSERT_TRUE(client.socket->connectToHost_onPort_error("nowhere.invalid", 80, nullptr));
     auto error = client.disconnectError();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), kDispatchSocketNetDBErrorDomain);
-    EXPECT_EQ(error->code(), EAI_NONAME);
+    ASSERT_TRUE(pltest::isError(error, kDispatchSocketNetDBErrorDomain, EAI_NONAME));
     EXPECT_LT(error->code(), 0);
     EXPECT_EQ(error->localizedDescription(), gai_strerror(EAI_NONAME));
     EXPECT_EQ(client.delegate->count(Event::Connect), 0u);
@@ -157,7 +145,7 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
   // A listener with no room: one connection waits unaccepted, so the next one's SYN is dropped.
   int listenFD = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   ASSERT_NE(listenFD, -1);
-  ns::Data any = loopbackAddress4(0);
+  ns::Data any = loopback4(0);
   ASSERT_EQ(::bind(listenFD, reinterpret_cast<const sockaddr*>(any.bytes()), sizeof(sockaddr_in)), 0);
   ASSERT_EQ(::listen(listenFD, 0), 0);
   sockaddr_in bound{};
@@ -173,9 +161,7 @@ TEST(DispatchSocketConnect, TimeOutAgainstAFullBacklogEndsTheAttemptForGood) {
   EXPECT_EQ(descriptorsOpenedSince(descriptorsBefore), 1u);
   virtualClock.advance(0.5);
   auto timeoutError = client.disconnectError();
-  ASSERT_TRUE(timeoutError);
-  EXPECT_EQ(timeoutError->domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(timeoutError->code(), DispatchSocketConnectTimeoutError);
+  ASSERT_TRUE(pltest::isError(timeoutError, DispatchSocketErrorDomain, DispatchSocketConnectTimeoutError));
   EXPECT_EQ(timeoutError->localizedDescription(), "Attempt to connect to host timed out");
 
   // The attempt is over: its descriptor is closed, so no late outcome can arrive, even once
@@ -194,37 +180,26 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   auto server = ns::make<RecordingDelegate>(makeQueue("connect.held.server"));
   auto listener = listenOnLoopback(server);
 
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool entered = false;
+  pltest::Monitor monitor;
+  bool entered = false;  // guarded by monitor
   bool released = false;
   bool returned = false;
   ResolverOverride resolver(
       [&](const char* host, const char* service, const addrinfo* hints, addrinfo** res) {
-        std::unique_lock lock(mutex);
-        entered = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return released; });
+        monitor.change([&] { entered = true; });
+        monitor.waitFor([&] { return released; }, std::chrono::hours(1));  // until the test lets go
         int rc = ::getaddrinfo(host, service, hints, res);
-        returned = true;
-        changed.notify_all();
+        monitor.change([&] { returned = true; });
         return rc;
       });
 
   Client client("connect.held");
   ASSERT_TRUE(client.socket->connectToHost_onPort_error("127.0.0.1", listener->localPort(), nullptr));
-  {
-    std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return entered; }));
-  }
+  ASSERT_TRUE(monitor.waitFor([&] { return entered; }));
   client.socket->disconnect();
   EXPECT_TRUE(client.socket->isDisconnected());
-  {
-    std::unique_lock lock(mutex);
-    released = true;
-    changed.notify_all();
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(20), [&] { return returned; }));
-  }
+  monitor.change([&] { released = true; });
+  ASSERT_TRUE(monitor.waitFor([&] { return returned; }));
   // The lookup's answer reaches the socket queue right after the resolver returns; had it been
   // taken, the socket would be connecting or connected to the listener.
   client.socket->performBlock([] {});
@@ -236,7 +211,7 @@ TEST(DispatchSocketConnect, DisconnectDuringAHeldLookupIgnoresItsResult) {
   EXPECT_TRUE(client.socket->isDisconnected());
 
   // The socket is free for a new attempt, which alone reaches the listener.
-  ASSERT_TRUE(client.socket->connectToAddress_error(loopbackAddress4(listener->localPort()), nullptr));
+  ASSERT_TRUE(client.socket->connectToAddress_error(loopback4(listener->localPort()), nullptr));
   ASSERT_TRUE(client.delegate->waitForCount(Event::Connect, 1));
   ASSERT_TRUE(server->waitForCount(Event::Accept, 1));
   client.socket->performBlock([] {});
@@ -251,7 +226,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
   auto server = ns::make<RecordingDelegate>(makeQueue("connect.leak.server"));
   auto listener = listenOnLoopback(server);
   const std::uint16_t busyPort = listener->localPort();
-  const std::uint16_t closedPort = unusedLoopbackPort();
+  const std::uint16_t closedPort = pltest::closedLoopbackPort();
   const std::string busyInterface = "127.0.0.1:" + std::to_string(busyPort);
 
   Client client("connect.leak");
@@ -262,7 +237,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
     switch (i % 3) {
       case 0:  // bind fails before the connect starts: NO at once
         ASSERT_FALSE(client.socket->connectToAddress_viaInterface_withTimeout_error(
-            loopbackAddress4(closedPort), busyInterface, -1, &error));
+            loopback4(closedPort), busyInterface, -1, &error));
         EXPECT_EQ(error.userInfo()[ns::NSLocalizedFailureReasonErrorKey].stringValue(),
                   "Error in bind() function");
         EXPECT_TRUE(client.socket->isDisconnected());
@@ -273,7 +248,7 @@ TEST(DispatchSocketConnect, FailedConnectsLeaveNoDescriptorBehind) {
         ASSERT_TRUE(client.delegate->waitForCount(Event::Disconnect, ++disconnects));
         break;
       default:  // refused
-        ASSERT_TRUE(client.socket->connectToAddress_error(loopbackAddress4(closedPort), &error));
+        ASSERT_TRUE(client.socket->connectToAddress_error(loopback4(closedPort), &error));
         ASSERT_TRUE(client.delegate->waitForCount(Event::Disconnect, ++disconnects));
         break;
     }
@@ -317,7 +292,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
          EXPECT_TRUE(c.delegate->waitForCount(Event::Connect, 1));
          return c.socket;
        },
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); },
        DispatchSocketBadConfigError,
        "Attempting to connect while connected or accepting connections. Disconnect first."},
       {"IPv4 address with IPv4 disabled",
@@ -325,7 +300,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
          c.socket->setIPv4Enabled(false);
          return c.socket;
        },
-       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopbackAddress4(port), e); },
+       [&](DispatchSocket& s, ns::Error* e) { return s.connectToAddress_error(loopback4(port), e); },
        DispatchSocketBadParamError, "IPv4 has been disabled and an IPv4 address was passed."},
       {"unknown interface", [](Client& c) { return c.socket; },
        [&](DispatchSocket& s, ns::Error* e) {
@@ -342,8 +317,7 @@ TEST(DispatchSocketConnect, RefusesBadRequestsWithTheirTexts) {
     const bool wasDisconnected = sock->isDisconnected();
     ns::Error error("", 0);
     EXPECT_FALSE(c.connect(*sock, &error));
-    EXPECT_EQ(error.domain(), DispatchSocketErrorDomain);
-    EXPECT_EQ(error.code(), c.code);
+    EXPECT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, c.code));
     EXPECT_EQ(error.localizedDescription(), c.text);
     EXPECT_EQ(sock->isDisconnected(), wasDisconnected) << "a refused request starts nothing";
     sock->disconnect();

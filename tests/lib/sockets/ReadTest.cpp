@@ -4,32 +4,18 @@
 
 #include <cmath>
 
+#include "platform/testing/ErrorMatch.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace sockettest;
 
 namespace {
 
-struct Connected {
-  ns::Ref<RecordingDelegate> delegate;
-  ns::Ref<DispatchSocket> listener;
-  RawClient client;
-  ns::Ref<DispatchSocket> child;
-};
+using Connected = AcceptedPair;
 
-// A listener whose delegate runs `onAccept` on each new child, and one connected raw client.
 void connect(Connected& c, const char* label,
              std::function<void(const ns::Ref<DispatchSocket>&)> onAccept = nullptr) {
-  c.delegate = ns::make<RecordingDelegate>(makeQueue(label));
-  if (onAccept) {
-    c.delegate->onAccept = [onAccept](const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) {
-      onAccept(child);
-    };
-  }
-  c.listener = listenOnLoopback(c.delegate);
-  ASSERT_TRUE(c.client.connectTo(c.listener->localPort()));
-  c.child = c.delegate->waitForChild();
-  ASSERT_TRUE(c.child);
+  connectPair(c, label, 0, std::move(onAccept));
 }
 
 std::vector<std::pair<long, std::string>> reads(RecordingDelegate& d) {
@@ -120,9 +106,7 @@ TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {
   ASSERT_TRUE(c.client.sendAll(std::string(9000, 'x')));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
   auto disconnect = c.delegate->eventsOf(Event::Disconnect)[0];
-  ASSERT_TRUE(disconnect.error);
-  EXPECT_EQ(disconnect.error->domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(disconnect.error->code(), DispatchSocketReadMaxedOutError);
+  ASSERT_TRUE(pltest::isError(disconnect.error, DispatchSocketErrorDomain, DispatchSocketReadMaxedOutError));
   EXPECT_EQ(disconnect.error->localizedDescription(), "Read operation reached set maximum length");
   EXPECT_EQ(disconnect.sock, c.child.get());
   EXPECT_EQ(c.delegate->count(Event::Read), 0u);
@@ -177,8 +161,7 @@ TEST(DispatchSocketRead, RequestsThatBreakTheRulesAreDropped) {
   c.child->readDataWithTimeout_buffer_bufferOffset_tag(-1, buffer, 4, 4);  // offset past the buffer
   c.child->readDataToLength_withTimeout_tag(2, -1, 5);
   ASSERT_TRUE(c.client.sendAll("ok"));
-  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::Read, 1));
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{5, "ok"}}));
 }
 
@@ -220,8 +203,7 @@ TEST(DispatchSocketRead, DisconnectAfterReadingClosesOnceTheQueuedReadsAreDone) 
   c.child->performBlock([] {});
   EXPECT_TRUE(c.child->isConnected());
   ASSERT_TRUE(c.client.sendAll("last\r\nignored\r\n"));
-  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::Disconnect, 1));
   EXPECT_EQ(reads(*c.delegate), (std::vector<std::pair<long, std::string>>{{1, "last\r\n"}}));
   EXPECT_FALSE(c.delegate->eventsOf(Event::Disconnect)[0].error);
   EXPECT_EQ(c.client.readToEnd(), "");
@@ -237,9 +219,9 @@ TEST(DispatchSocketRead, DelegateExtensionAddsToTheReportedElapsedTime) {
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 9);
   virtualClock.advance(0.2);
-  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
-  c.delegate->drain();           // the answer is on its way to the socket queue
-  c.child->performBlock([] {});  // and has re-armed the timer
+  // Drained, the answer is on its way to the socket queue; after a block there it has re-armed the timer.
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::ReadTimeout, 1));
+  c.child->performBlock([] {});
   EXPECT_TRUE(c.child->isConnected()) << "an extension keeps the read going";
   virtualClock.advance(0.2);
   ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
@@ -261,8 +243,7 @@ TEST(DispatchSocketRead, ExtendedReadStillCompletesWhenDataComes) {
   c.child->progressOfReadReturningTag_bytesDone_total(&tag, nullptr, nullptr);
   ASSERT_EQ(tag, 3);
   virtualClock.advance(1);
-  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadTimeout, 1));
-  c.delegate->drain();
+  ASSERT_TRUE(c.delegate->waitThenDrain(Event::ReadTimeout, 1));
   c.child->performBlock([] {});
   ASSERT_TRUE(c.client.sendAll("late\r\n"));
   ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 1));

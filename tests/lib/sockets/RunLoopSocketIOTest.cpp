@@ -6,6 +6,7 @@
 
 #include "platform/security/Digest.h"
 #include "platform/security/Trust.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/TestCertificateAuthority.h"
 #include "tests/lib/sockets/RunLoopSocketTestSupport.h"
@@ -15,10 +16,7 @@ namespace {
 using rltest::Connection;
 using rltest::kWait;
 using rltest::Recorder;
-
-void runPasses(int n) {
-  for (int i = 0; i < n; ++i) ns::RunLoop::currentRunLoop()->runPendingInMode(ns::DefaultRunLoopMode);
-}
+using rltest::runPasses;
 
 // A listener whose accepted socket talks to a raw loopback client.
 struct RawPeer {
@@ -73,9 +71,8 @@ TEST(RunLoopSocketReadTest, ExceededMaximumClosesWithCode3AndUnreadDataHoldsEver
   p.server->readDataToData_withTimeout_maxLength_tag(RunLoopSocket::CRLFData(), -1, 8, 1);
   ASSERT_TRUE(p.raw.sendAll("0123456789abcdefghij"));
   ASSERT_TRUE(pltest::pumpUntil([&] { return p.c.serverDelegate->disconnects == 1; }, kWait));
-  ASSERT_TRUE(p.c.serverDelegate->lastError);
-  EXPECT_EQ(p.c.serverDelegate->lastError->domain(), RunLoopSocketErrorDomain);
-  EXPECT_EQ(p.c.serverDelegate->lastError->code(), RunLoopSocketReadMaxedOutError);
+  ASSERT_TRUE(pltest::isError(p.c.serverDelegate->lastError, RunLoopSocketErrorDomain,
+                              RunLoopSocketReadMaxedOutError));
   EXPECT_EQ(p.c.serverDelegate->unreadInWill, "0123456789abcdefghij");
   EXPECT_FALSE(unreadAfter);
   EXPECT_EQ(p.c.serverDelegate->count("read"), 0);

@@ -7,8 +7,10 @@
 #include <cstdio>
 
 #include "platform/core/Exception.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/TcpPair.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/RunLoopSocketTestSupport.h"
 
 namespace {
@@ -16,10 +18,7 @@ namespace {
 using rltest::Connection;
 using rltest::kWait;
 using rltest::Recorder;
-
-void runPasses(int n, const std::string& mode = ns::DefaultRunLoopMode) {
-  for (int i = 0; i < n; ++i) ns::RunLoop::currentRunLoop()->runPendingInMode(mode);
-}
+using rltest::runPasses;
 
 TEST(RunLoopSocketObjectTest, FreshSocketDescriptionAndState) {
   auto sock = ns::make<RunLoopSocket>();
@@ -117,8 +116,7 @@ TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
   ns::Error error;
   EXPECT_FALSE(
       second->acceptOnInterface_port_error(std::string("127.0.0.1"), c.listener->localPort(), &error));
-  EXPECT_EQ(error.domain(), RunLoopSocketErrorDomain);
-  EXPECT_EQ(error.code(), RunLoopSocketCFSocketError);
+  EXPECT_TRUE(pltest::isError(error, RunLoopSocketErrorDomain, RunLoopSocketCFSocketError));
   EXPECT_TRUE(second->isDisconnected());
   EXPECT_TRUE(delegate->events.empty());
   // Nothing of the failed attempt is left on the run loop: a new listen works and accepts.
@@ -133,9 +131,7 @@ TEST(RunLoopSocketConnectTest, FailedAcceptLeavesTheSocketReusable) {
 TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
   pltest::VirtualClock clock;
   int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address = pltest::loopbackAddress();
   socklen_t len = sizeof address;
   ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), len), 0);
   ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &len), 0);
@@ -150,9 +146,8 @@ TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
   runPasses(5);
   clock.advance(2.5);
   ASSERT_TRUE(pltest::pumpUntil([&] { return delegate->disconnects == 1; }, kWait));
-  ASSERT_TRUE(delegate->lastError);
-  EXPECT_EQ(delegate->lastError->domain(), RunLoopSocketErrorDomain);
-  EXPECT_EQ(delegate->lastError->code(), RunLoopSocketConnectTimeoutError);
+  ASSERT_TRUE(
+      pltest::isError(delegate->lastError, RunLoopSocketErrorDomain, RunLoopSocketConnectTimeoutError));
   EXPECT_EQ(delegate->count("didConnect"), 0);
   EXPECT_TRUE(sock->isDisconnected());
   sock->setDelegate(nullptr);
@@ -162,12 +157,8 @@ TEST(RunLoopSocketConnectTest, ConnectTimeoutWhileTheHandshakeCannotFinish) {
 TEST(RunLoopSocketConnectTest, ConnectToAddressAnswersForIPv4Only) {
   Connection c;
   c.listen();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(c.listener->localPort());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   ns::Error error;
-  ASSERT_TRUE(c.client->connectToAddress_error(ns::Data(&address, sizeof address), &error))
+  ASSERT_TRUE(c.client->connectToAddress_error(sockettest::loopback4(c.listener->localPort()), &error))
       << error.description();
   ASSERT_TRUE(pltest::pumpUntil([&] { return c.clientDelegate->count("didConnect") == 1; }, kWait));
   EXPECT_TRUE(c.client->isIPv4());

@@ -21,6 +21,11 @@ namespace rltest {
 
 constexpr double kWait = 20;
 
+// Runs `n` passes of the current run loop in `mode`, each taking only what is pending.
+inline void runPasses(int n, const std::string& mode = ns::DefaultRunLoopMode) {
+  for (int i = 0; i < n; ++i) ns::RunLoop::currentRunLoop()->runPendingInMode(mode);
+}
+
 struct Recorder : RunLoopSocketDelegate {
   std::string name;
   std::vector<std::string> events;

@@ -15,6 +15,7 @@
 #include "lib/sockets/RunLoopUdpSocket.h"
 #include "platform/core/Exception.h"
 #include "platform/testing/Pump.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 
 namespace rludptest {
 
@@ -98,13 +99,7 @@ class UdpRecorder : public RunLoopUdpSocketDelegate {
   std::size_t next_ = 0;
 };
 
-inline ns::Data loopback4(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ns::Data(&a, sizeof a);
-}
+using sockettest::loopback4;
 
 // Runs `body` on a fresh thread that has its own run loop, and waits for it to end.
 inline void onTestThread(const std::function<void()>& body) {

@@ -12,36 +12,9 @@
 
 namespace sockettest {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-
-Clock::time_point deadlineAfter(double seconds) {
-  return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
-
-}  // namespace
-
-void RecordingDelegate::record(Event event) {
-  event.onDelegateQueue = dispatch::currentQueue() == queue_;
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  changed_.notify_all();
-}
-
 ns::Ref<dispatch::Queue> RecordingDelegate::newSocketQueueForConnectionFromAddress_onSocket(
     const ns::Data&, const ns::Ref<DispatchSocket>&) {
   return childSocketQueue ? childSocketQueue() : nullptr;
-}
-
-void RecordingDelegate::socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock,
-                                                     const std::string& host, std::uint16_t port) {
-  record(Event(Event::Connect, sock.get(), host, 0, port));
-}
-
-void RecordingDelegate::socketDidSecure(const ns::Ref<DispatchSocket>& sock) {
-  record(Event(Event::Secure, sock.get()));
 }
 
 bool RecordingDelegate::socket_didReceiveTrust_completionHandler(
@@ -67,52 +40,21 @@ void RecordingDelegate::socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>&
 void RecordingDelegate::socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
                                                    long tag) {
   if (onRead) onRead(sock, data, tag);
-  Event event(Event::Read, sock.get(), data.toString(), tag);
-  record(std::move(event));
-}
-
-void RecordingDelegate::socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
-                                                              std::uint64_t length, long tag) {
-  Event event(Event::ReadPartial, sock.get(), "", tag, length);
-  record(std::move(event));
+  record(Event(Event::Read, sock.get(), data.toString(), tag));
 }
 
 double RecordingDelegate::socket_shouldTimeoutReadWithTag_elapsed_bytesDone(
     const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
-  double answer = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (readQuestions_ < readExtensions.size()) answer = readExtensions[readQuestions_];
-    ++readQuestions_;
-  }
-  Event event(Event::ReadTimeout, sock.get(), "", tag, length, elapsed);
-  record(std::move(event));
+  double answer = nextExtension(readExtensions, readQuestions_);
+  record(Event(Event::ReadTimeout, sock.get(), "", tag, length, elapsed));
   return answer;
-}
-
-void RecordingDelegate::socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) {
-  record(Event(Event::Write, sock.get(), "", tag));
-}
-
-void RecordingDelegate::socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock,
-                                                               std::uint64_t length, long tag) {
-  record(Event(Event::WritePartial, sock.get(), "", tag, length));
 }
 
 double RecordingDelegate::socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(
     const ns::Ref<DispatchSocket>& sock, long tag, double elapsed, std::uint64_t length) {
-  double answer = 0;
-  {
-    std::lock_guard lock(mutex_);
-    if (writeQuestions_ < writeExtensions.size()) answer = writeExtensions[writeQuestions_];
-    ++writeQuestions_;
-  }
+  double answer = nextExtension(writeExtensions, writeQuestions_);
   record(Event(Event::WriteTimeout, sock.get(), "", tag, length, elapsed));
   return answer;
-}
-
-void RecordingDelegate::socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) {
-  record(Event(Event::CloseReadStream, sock.get()));
 }
 
 void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
@@ -122,37 +64,11 @@ void RecordingDelegate::socketDidDisconnect_withError(const ns::Ref<DispatchSock
   record(std::move(event));
 }
 
-bool RecordingDelegate::waitUntil(const std::function<bool(const std::vector<Event>&)>& pred,
-                                  double seconds) {
-  std::unique_lock lock(mutex_);
-  return changed_.wait_until(lock, deadlineAfter(seconds), [&] { return pred(events_); });
-}
-
-bool RecordingDelegate::waitForCount(Event::Kind kind, std::size_t wanted, double seconds) {
-  return waitUntil(
-      [&](const std::vector<Event>& events) {
-        std::size_t n = 0;
-        for (const auto& e : events) n += e.kind == kind;
-        return n >= wanted;
-      },
-      seconds);
-}
-
-std::vector<Event> RecordingDelegate::events() {
+double RecordingDelegate::nextExtension(const std::vector<double>& answers, std::size_t& asked) {
   std::lock_guard lock(mutex_);
-  return events_;
-}
-
-std::vector<Event> RecordingDelegate::eventsOf(Event::Kind kind) {
-  std::vector<Event> result;
-  for (auto& e : events()) {
-    if (e.kind == kind) result.push_back(e);
-  }
-  return result;
-}
-
-std::size_t RecordingDelegate::count(Event::Kind kind) {
-  return eventsOf(kind).size();
+  double answer = asked < answers.size() ? answers[asked] : 0;
+  ++asked;
+  return answer;
 }
 
 std::vector<ns::Ref<DispatchSocket>> RecordingDelegate::children() {
@@ -174,12 +90,22 @@ void RecordingDelegate::releaseChildren() {
   }
 }
 
-void RecordingDelegate::drain() {
-  dispatch::sync(queue_, [] {});
-}
-
 ns::Ref<dispatch::Queue> makeQueue(const char* label) {
   return dispatch::queueCreate(label);
+}
+
+void connectPair(AcceptedPair& p, const char* label, int clientReceiveBuffer,
+                 std::function<void(const ns::Ref<DispatchSocket>&)> onAccept) {
+  p.delegate = ns::make<RecordingDelegate>(makeQueue(label));
+  if (onAccept) {
+    p.delegate->onAccept = [onAccept](const ns::Ref<DispatchSocket>&, const ns::Ref<DispatchSocket>& child) {
+      onAccept(child);
+    };
+  }
+  p.listener = listenOnLoopback(p.delegate);
+  ASSERT_TRUE(p.client.connectTo(p.listener->localPort(), false, clientReceiveBuffer));
+  p.child = p.delegate->waitForChild();
+  ASSERT_TRUE(p.child);
 }
 
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate) {
@@ -217,21 +143,6 @@ std::size_t descriptorsOpenedSince(const std::set<int>& before) {
   std::size_t count = 0;
   for (int fd : openDescriptors()) count += before.count(fd) == 0;
   return count;
-}
-
-std::uint16_t unusedLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0) {
-    port = ntohs(addr.sin_port);
-  }
-  ::close(fd);
-  return port;
 }
 
 }  // namespace sockettest

@@ -23,6 +23,66 @@ namespace sockettest {
 
 constexpr double kWaitSeconds = 20;
 
+// The events a recording delegate got, each marked with whether it came on the delegate's queue;
+// the test waits on them (with a generous time-out) instead of sleeping.
+template <class E>
+class EventRecorder {
+ public:
+  using Kind = typename E::Kind;
+  explicit EventRecorder(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
+  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+
+  // Waits until `pred` holds over the events so far.
+  bool waitUntil(const std::function<bool(const std::vector<E>&)>& pred, double seconds = kWaitSeconds) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, std::chrono::duration<double>(seconds), [&] { return pred(events_); });
+  }
+  bool waitForCount(Kind kind, std::size_t wanted, double seconds = kWaitSeconds) {
+    return waitUntil([&](const std::vector<E>& events) { return countIn(events, kind) >= wanted; }, seconds);
+  }
+  std::vector<E> events() {
+    std::lock_guard lock(mutex_);
+    return events_;
+  }
+  std::vector<E> eventsOf(Kind kind) {
+    std::vector<E> result;
+    for (auto& e : events())
+      if (e.kind == kind) result.push_back(e);
+    return result;
+  }
+  std::size_t count(Kind kind) { return eventsOf(kind).size(); }
+  // Lets everything already queued on the delegate queue run.
+  void drain() {
+    dispatch::sync(queue_, [] {});
+  }
+  // Waits for `wanted` events of `kind`, then drains: whatever came with them has been recorded.
+  bool waitThenDrain(Kind kind, std::size_t wanted) {
+    if (!waitForCount(kind, wanted)) return false;
+    drain();
+    return true;
+  }
+
+ protected:
+  static std::size_t countIn(const std::vector<E>& events, Kind kind) {
+    std::size_t n = 0;
+    for (const auto& e : events) n += e.kind == kind;
+    return n;
+  }
+  void record(E event) {
+    event.onDelegateQueue = dispatch::currentQueue() == queue_;
+    {
+      std::lock_guard lock(mutex_);
+      events_.push_back(std::move(event));
+    }
+    changed_.notify_all();
+  }
+
+  ns::Ref<dispatch::Queue> queue_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<E> events_;
+};
+
 struct Event {
   enum Kind {
     Accept,
@@ -52,11 +112,9 @@ struct Event {
   bool onDelegateQueue = false;
 };
 
-class RecordingDelegate : public DispatchSocketDelegate {
+class RecordingDelegate : public DispatchSocketDelegate, public EventRecorder<Event> {
  public:
-  explicit RecordingDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
-
-  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+  explicit RecordingDelegate(ns::Ref<dispatch::Queue> queue) : EventRecorder(std::move(queue)) {}
 
   // Optional reactions, run on the delegate queue before the event is recorded.
   std::function<void(const ns::Ref<DispatchSocket>& listener, const ns::Ref<DispatchSocket>& child)> onAccept;
@@ -73,8 +131,12 @@ class RecordingDelegate : public DispatchSocketDelegate {
   ns::Ref<dispatch::Queue> newSocketQueueForConnectionFromAddress_onSocket(
       const ns::Data& address, const ns::Ref<DispatchSocket>& sock) override;
   void socket_didConnectToHost_port(const ns::Ref<DispatchSocket>& sock, const std::string& host,
-                                    std::uint16_t port) override;
-  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override;
+                                    std::uint16_t port) override {
+    record(Event(Event::Connect, sock.get(), host, 0, port));
+  }
+  void socketDidSecure(const ns::Ref<DispatchSocket>& sock) override {
+    record(Event(Event::Secure, sock.get()));
+  }
   bool socket_didReceiveTrust_completionHandler(const ns::Ref<DispatchSocket>& sock,
                                                 const ns::Ref<sec::Trust>& trust,
                                                 std::function<void(bool)> completionHandler) override;
@@ -83,40 +145,35 @@ class RecordingDelegate : public DispatchSocketDelegate {
   void socket_didReadData_withTag(const ns::Ref<DispatchSocket>& sock, const ns::Data& data,
                                   long tag) override;
   void socket_didReadPartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
-                                             long tag) override;
+                                             long tag) override {
+    record(Event(Event::ReadPartial, sock.get(), "", tag, length));
+  }
   double socket_shouldTimeoutReadWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
                                                            double elapsed, std::uint64_t length) override;
-  void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override;
+  void socket_didWriteDataWithTag(const ns::Ref<DispatchSocket>& sock, long tag) override {
+    record(Event(Event::Write, sock.get(), "", tag));
+  }
   void socket_didWritePartialDataOfLength_tag(const ns::Ref<DispatchSocket>& sock, std::uint64_t length,
-                                              long tag) override;
+                                              long tag) override {
+    record(Event(Event::WritePartial, sock.get(), "", tag, length));
+  }
   double socket_shouldTimeoutWriteWithTag_elapsed_bytesDone(const ns::Ref<DispatchSocket>& sock, long tag,
                                                             double elapsed, std::uint64_t length) override;
-  void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override;
+  void socketDidCloseReadStream(const ns::Ref<DispatchSocket>& sock) override {
+    record(Event(Event::CloseReadStream, sock.get()));
+  }
   void socketDidDisconnect_withError(const ns::Ref<DispatchSocket>& sock,
                                      const std::optional<ns::Error>& err) override;
-
-  // Waits (with a generous time-out) until `pred` holds over the events so far.
-  bool waitUntil(const std::function<bool(const std::vector<Event>&)>& pred, double seconds = kWaitSeconds);
-  bool waitForCount(Event::Kind kind, std::size_t count, double seconds = kWaitSeconds);
-  std::vector<Event> events();
-  std::vector<Event> eventsOf(Event::Kind kind);
-  std::size_t count(Event::Kind kind);
 
   // Accepted sockets, kept alive as a delegate must.
   std::vector<ns::Ref<DispatchSocket>> children();
   ns::Ref<DispatchSocket> waitForChild(double seconds = kWaitSeconds);
   void releaseChildren();
 
-  // Lets everything already queued on the delegate queue run.
-  void drain();
-
  private:
-  void record(Event event);
+  // The next of the given answers to a time-out question; 0 once they run out.
+  double nextExtension(const std::vector<double>& answers, std::size_t& asked);
 
-  ns::Ref<dispatch::Queue> queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<Event> events_;
   std::vector<ns::Ref<DispatchSocket>> children_;
   std::size_t readQuestions_ = 0;
   std::size_t writeQuestions_ = 0;
@@ -130,6 +187,18 @@ ns::Ref<dispatch::Queue> makeQueue(const char* label);
 // A listener on 127.0.0.1, any port, reporting to `delegate`.
 ns::Ref<DispatchSocket> listenOnLoopback(const ns::Ref<RecordingDelegate>& delegate);
 
+// A listener on loopback, a raw client connected to it and the child the listener accepted.
+struct AcceptedPair {
+  ns::Ref<RecordingDelegate> delegate;
+  ns::Ref<DispatchSocket> listener;
+  RawClient client;
+  ns::Ref<DispatchSocket> child;
+};
+
+// Fills `p`; the delegate runs `onAccept` on each new child (before recording the accept).
+void connectPair(AcceptedPair& p, const char* label, int clientReceiveBuffer = 0,
+                 std::function<void(const ns::Ref<DispatchSocket>&)> onAccept = nullptr);
+
 // Whether ::1 can be bound here.
 bool ipv6LoopbackAvailable();
 
@@ -137,8 +206,5 @@ bool ipv6LoopbackAvailable();
 // (counting only new numbers, so that closes still under way elsewhere do not blur the count).
 std::set<int> openDescriptors();
 std::size_t descriptorsOpenedSince(const std::set<int>& before);
-
-// A loopback port nobody listens on (bound once, then released).
-std::uint16_t unusedLoopbackPort();
 
 }  // namespace sockettest

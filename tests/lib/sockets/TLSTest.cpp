@@ -9,6 +9,7 @@
 
 #include "platform/security/SSLContext.h"
 #include "platform/security/Trust.h"
+#include "platform/testing/ErrorMatch.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestCertificateAuthority.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
@@ -138,9 +139,7 @@ TEST(DispatchSocketTLS, ManualTrustDeclinedClosesWithBadCertAndLaterAnswersAreIg
   p.child->startTLS(serverSettings());
   p.clientSocket->startTLS(manualTrustClientSettings());
   auto error = Pair::disconnectError(*p.client);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), kDispatchSocketSSLErrorDomain);
-  EXPECT_EQ(error->code(), sec::errSSLPeerBadCert);
+  ASSERT_TRUE(pltest::isError(error, kDispatchSocketSSLErrorDomain, sec::errSSLPeerBadCert));
   p.client->drain();
   ASSERT_TRUE(handler);
   handler(true);
@@ -267,9 +266,7 @@ TEST(DispatchSocketTLS, SettingsThatCannotBeUsedCloseWithTheirTexts) {
     if (c.serverSettings) p.child->startTLS(c.serverSettings);
     if (c.clientSettings) p.clientSocket->startTLS(c.clientSettings);
     auto error = Pair::disconnectError(c.clientCloses ? *p.client : *p.server);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), DispatchSocketErrorDomain);
-    EXPECT_EQ(error->code(), DispatchSocketOtherError);
+    ASSERT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, DispatchSocketOtherError));
     EXPECT_EQ(error->localizedDescription(), c.text);
     EXPECT_TRUE((c.clientCloses ? p.clientSocket : p.child)->isDisconnected());
   }
@@ -315,9 +312,7 @@ TEST(DispatchSocketTLS, BadPeersEndInTheirTLSErrors) {
     p.child->readDataWithTimeout_tag(30, 1);  // the start of the ClientHello, then close
     p.clientSocket->startTLS(manualTrustClientSettings());
     auto error = Pair::disconnectError(*p.client);
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), kDispatchSocketSSLErrorDomain);
-    EXPECT_EQ(error->code(), sec::errSSLClosedAbort);
+    ASSERT_TRUE(pltest::isError(error, kDispatchSocketSSLErrorDomain, sec::errSSLClosedAbort));
   }
   {  // Garbage instead of a ClientHello.
     Pair p("tls.garbage");
@@ -339,9 +334,7 @@ TEST(DispatchSocketTLS, BadPeersEndInTheirTLSErrors) {
     p.clientSocket->startTLS(ns::Value(ns::Dictionary{{kCFStreamSSLPeerName, "localhost"}}));
     auto error = Pair::disconnectError(*p.client);
     sec::Trust::removeProcessAnchorCertificates();
-    ASSERT_TRUE(error);
-    EXPECT_EQ(error->domain(), kDispatchSocketSSLErrorDomain);
-    EXPECT_EQ(error->code(), sec::errSSLHostNameMismatch);
+    ASSERT_TRUE(pltest::isError(error, kDispatchSocketSSLErrorDomain, sec::errSSLHostNameMismatch));
     EXPECT_EQ(p.client->count(Event::Secure), 0u);
   }
 }
@@ -356,9 +349,7 @@ TEST(DispatchSocketTLS, AStalledHandshakeEndsWithTheTimeOutOfTheReadBehindIt) {
   EXPECT_TRUE(p.child->isConnected());
   virtualClock.advance(0.5);
   auto error = Pair::disconnectError(*p.server);
-  ASSERT_TRUE(error);
-  EXPECT_EQ(error->domain(), DispatchSocketErrorDomain);
-  EXPECT_EQ(error->code(), DispatchSocketReadTimeoutError);
+  ASSERT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, DispatchSocketReadTimeoutError));
   ASSERT_TRUE(Pair::disconnectError(*p.client)) << "the client sees the connection end";
 }
 

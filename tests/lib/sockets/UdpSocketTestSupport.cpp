@@ -7,110 +7,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace udptest {
 
-namespace {
-using Clock = std::chrono::steady_clock;
-}  // namespace
-
-void RecordingUdpDelegate::record(UdpEvent event) {
-  event.onDelegateQueue = dispatch::currentQueue() == queue_;
-  {
-    std::lock_guard lock(mutex_);
-    events_.push_back(std::move(event));
-  }
-  changed_.notify_all();
-}
-
-void RecordingUdpDelegate::udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&,
-                                                         const ns::Data& address) {
-  UdpEvent e(UdpEvent::Connect);
-  e.address = address;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&,
-                                                   const ns::Error& error) {
-  UdpEvent e(UdpEvent::NotConnect);
-  e.error = error;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>&, long tag) {
-  UdpEvent e(UdpEvent::Send);
-  e.tag = tag;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&,
-                                                                      long tag, const ns::Error& error) {
-  UdpEvent e(UdpEvent::NotSend);
-  e.tag = tag;
-  e.error = error;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocket_didReceiveData_fromAddress_withFilterContext(
-    const ns::Ref<DispatchUdpSocket>&, const ns::Data& data, const ns::Data& address,
-    const ns::Value& context) {
-  UdpEvent e(UdpEvent::Receive);
-  e.data = data.toString();
-  e.address = address;
-  e.context = context;
-  record(std::move(e));
-}
-
-void RecordingUdpDelegate::udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>&,
-                                                       const std::optional<ns::Error>& error) {
-  UdpEvent e(UdpEvent::Close);
-  e.error = error;
-  record(std::move(e));
-}
-
-bool RecordingUdpDelegate::waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
-                                     double seconds) {
-  std::unique_lock lock(mutex_);
-  auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-  return changed_.wait_until(lock, deadline, [&] { return pred(events_); });
-}
-
-bool RecordingUdpDelegate::waitForCount(UdpEvent::Kind kind, std::size_t wanted, double seconds) {
-  return waitUntil(
-      [&](const std::vector<UdpEvent>& events) {
-        std::size_t n = 0;
-        for (const auto& e : events) n += e.kind == kind;
-        return n >= wanted;
-      },
-      seconds);
-}
-
-std::vector<UdpEvent> RecordingUdpDelegate::events() {
-  std::lock_guard lock(mutex_);
-  return events_;
-}
-
-std::vector<UdpEvent> RecordingUdpDelegate::eventsOf(UdpEvent::Kind kind) {
-  std::vector<UdpEvent> result;
-  for (auto& e : events()) {
-    if (e.kind == kind) result.push_back(e);
-  }
-  return result;
-}
-
-std::size_t RecordingUdpDelegate::count(UdpEvent::Kind kind) {
-  return eventsOf(kind).size();
-}
-
-void RecordingUdpDelegate::drain() {
-  dispatch::sync(queue_, [] {});
-}
-
-UdpEndpoint::UdpEndpoint(const char* label)
+UdpEndpoint::UdpEndpoint(const char* label, bool boundToLoopback4)
     : delegate(ns::make<RecordingUdpDelegate>(makeQueue(label))),
-      socket(ns::make<DispatchUdpSocket>(delegate, delegate->queue())) {}
+      socket(ns::make<DispatchUdpSocket>(delegate, delegate->queue())) {
+  if (boundToLoopback4) bindLoopback4();
+}
 
 UdpEndpoint::~UdpEndpoint() {
   socket->close();
@@ -129,7 +35,10 @@ void UdpEndpoint::settle() {
 
 RawUdpPeer::RawUdpPeer(bool ipv6, std::uint16_t port) : ipv6_(ipv6) {
   fd_ = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ == -1) return;
+  if (fd_ == -1) {
+    ADD_FAILURE() << "no datagram socket: " << std::strerror(errno);
+    return;
+  }
   ns::Data address = ipv6 ? loopback6(port) : loopback4(port);
   if (ipv6) {
     int on = 1;
@@ -140,6 +49,7 @@ RawUdpPeer::RawUdpPeer(bool ipv6, std::uint16_t port) : ipv6_(ipv6) {
   if (::bind(fd_, reinterpret_cast<const sockaddr*>(address.bytes()),
              static_cast<socklen_t>(address.length())) != 0 ||
       ::getsockname(fd_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) {
+    ADD_FAILURE() << "cannot bind the peer on loopback port " << port << ": " << std::strerror(errno);
     ::close(fd_);
     fd_ = -1;
     return;
@@ -175,22 +85,6 @@ std::optional<std::string> RawUdpPeer::receive(double seconds) {
 bool RawUdpPeer::hasDatagram() {
   pollfd p{fd_, POLLIN, 0};
   return ::poll(&p, 1, 0) > 0;
-}
-
-ns::Data loopback4(std::uint16_t port) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(port);
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return ns::Data(&addr, sizeof addr);
-}
-
-ns::Data loopback6(std::uint16_t port) {
-  sockaddr_in6 addr{};
-  addr.sin6_family = AF_INET6;
-  addr.sin6_port = htons(port);
-  addr.sin6_addr = in6addr_loopback;
-  return ns::Data(&addr, sizeof addr);
 }
 
 std::string describe(const std::optional<ns::Error>& error) {

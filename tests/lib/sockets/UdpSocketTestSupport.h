@@ -15,6 +15,7 @@
 
 #include "lib/sockets/DispatchUdpSocket.h"
 #include "platform/dispatch/Queue.h"
+#include "tests/lib/sockets/LoopbackAddresses.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 namespace udptest {
@@ -23,55 +24,47 @@ constexpr double kWaitSeconds = 20;
 
 struct UdpEvent {
   enum Kind { Connect, NotConnect, Send, NotSend, Receive, Close };
-  explicit UdpEvent(Kind k) : kind(k) {}
   Kind kind;
   long tag = 0;
-  std::string data;
-  ns::Data address;  // Connect: the peer; Receive: the sender
-  ns::Value context;
-  std::optional<ns::Error> error;
+  std::string data{};
+  ns::Data address{};  // Connect: the peer; Receive: the sender
+  ns::Value context{};
+  std::optional<ns::Error> error{};
   bool onDelegateQueue = false;
 };
 
-class RecordingUdpDelegate : public DispatchUdpSocketDelegate {
+class RecordingUdpDelegate : public DispatchUdpSocketDelegate, public sockettest::EventRecorder<UdpEvent> {
  public:
-  explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : queue_(std::move(queue)) {}
-  const ns::Ref<dispatch::Queue>& queue() const { return queue_; }
+  explicit RecordingUdpDelegate(ns::Ref<dispatch::Queue> queue) : EventRecorder(std::move(queue)) {}
 
-  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>& sock,
-                                     const ns::Data& address) override;
-  void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>& sock, const ns::Error& error) override;
-  void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>& sock, long tag) override;
-  void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>& sock, long tag,
-                                                  const ns::Error& error) override;
-  void udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>& sock,
+  void udpSocket_didConnectToAddress(const ns::Ref<DispatchUdpSocket>&, const ns::Data& address) override {
+    record({.kind = UdpEvent::Connect, .address = address});
+  }
+  void udpSocket_didNotConnect(const ns::Ref<DispatchUdpSocket>&, const ns::Error& error) override {
+    record({.kind = UdpEvent::NotConnect, .error = error});
+  }
+  void udpSocket_didSendDataWithTag(const ns::Ref<DispatchUdpSocket>&, long tag) override {
+    record({.kind = UdpEvent::Send, .tag = tag});
+  }
+  void udpSocket_didNotSendDataWithTag_dueToError(const ns::Ref<DispatchUdpSocket>&, long tag,
+                                                  const ns::Error& error) override {
+    record({.kind = UdpEvent::NotSend, .tag = tag, .error = error});
+  }
+  void udpSocket_didReceiveData_fromAddress_withFilterContext(const ns::Ref<DispatchUdpSocket>&,
                                                               const ns::Data& data, const ns::Data& address,
-                                                              const ns::Value& context) override;
-  void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>& sock,
-                                   const std::optional<ns::Error>& error) override;
-
-  bool waitUntil(const std::function<bool(const std::vector<UdpEvent>&)>& pred,
-                 double seconds = kWaitSeconds);
-  bool waitForCount(UdpEvent::Kind kind, std::size_t count, double seconds = kWaitSeconds);
-  std::vector<UdpEvent> events();
-  std::vector<UdpEvent> eventsOf(UdpEvent::Kind kind);
-  std::size_t count(UdpEvent::Kind kind);
-  // Lets everything already queued on the delegate queue run.
-  void drain();
-
- private:
-  void record(UdpEvent event);
-
-  ns::Ref<dispatch::Queue> queue_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<UdpEvent> events_;
+                                                              const ns::Value& context) override {
+    record({.kind = UdpEvent::Receive, .data = data.toString(), .address = address, .context = context});
+  }
+  void udpSocketDidClose_withError(const ns::Ref<DispatchUdpSocket>&,
+                                   const std::optional<ns::Error>& error) override {
+    record({.kind = UdpEvent::Close, .error = error});
+  }
 };
 
 // A socket under test with its own recording delegate; closed when it goes, since open sockets
 // keep a socket alive.
 struct UdpEndpoint {
-  explicit UdpEndpoint(const char* label);
+  explicit UdpEndpoint(const char* label, bool boundToLoopback4 = false);
   ~UdpEndpoint();
   UdpEndpoint(const UdpEndpoint&) = delete;
   UdpEndpoint& operator=(const UdpEndpoint&) = delete;
@@ -80,12 +73,19 @@ struct UdpEndpoint {
   void bindLoopback4();
   // Waits for the socket queue and the delegate queue to run what they have been given.
   void settle();
+  // Waits for `wanted` events of `kind`, then settles.
+  bool waitThenSettle(UdpEvent::Kind kind, std::size_t wanted) {
+    if (!delegate->waitForCount(kind, wanted)) return false;
+    settle();
+    return true;
+  }
 
   ns::Ref<RecordingUdpDelegate> delegate;
   ns::Ref<DispatchUdpSocket> socket;
 };
 
-// A plain POSIX datagram socket bound to 127.0.0.1 (or ::1), any port.
+// A plain POSIX datagram socket bound to 127.0.0.1 (or ::1), any port; a failed test when it
+// cannot be made.
 class RawUdpPeer {
  public:
   explicit RawUdpPeer(bool ipv6 = false, std::uint16_t port = 0);
@@ -111,9 +111,9 @@ class RawUdpPeer {
   std::uint16_t port_ = 0;
 };
 
-ns::Data loopback4(std::uint16_t port);
-ns::Data loopback6(std::uint16_t port);
 using sockettest::ipv6LoopbackAvailable;
+using sockettest::loopback4;
+using sockettest::loopback6;
 using sockettest::makeQueue;
 // The description of an optional error ("" for none).
 std::string describe(const std::optional<ns::Error>& error);

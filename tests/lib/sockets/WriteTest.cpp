@@ -24,20 +24,7 @@ std::string sha256(const std::string& bytes) {
   return std::string(reinterpret_cast<char*>(digest), length);
 }
 
-struct Pair {
-  ns::Ref<RecordingDelegate> delegate;
-  ns::Ref<DispatchSocket> listener;
-  RawClient client;
-  ns::Ref<DispatchSocket> child;
-};
-
-void connectPair(Pair& p, const char* label, int clientReceiveBuffer = 0) {
-  p.delegate = ns::make<RecordingDelegate>(makeQueue(label));
-  p.listener = listenOnLoopback(p.delegate);
-  ASSERT_TRUE(p.client.connectTo(p.listener->localPort(), false, clientReceiveBuffer));
-  p.child = p.delegate->waitForChild();
-  ASSERT_TRUE(p.child);
-}
+using Pair = AcceptedPair;
 
 TEST(DispatchSocketWrite, LargeWriteToASlowReaderReportsPartsThenCompletesOnce) {
   Pair p;
@@ -58,8 +45,7 @@ TEST(DispatchSocketWrite, LargeWriteToASlowReaderReportsPartsThenCompletesOnce) 
   ASSERT_EQ(received.size(), payload.size());
   EXPECT_EQ(sha256(received), sha256(payload));
 
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Write, 1));
   auto completions = p.delegate->eventsOf(Event::Write);
   ASSERT_EQ(completions.size(), 1u);
   EXPECT_EQ(completions[0].tag, 77);
@@ -87,8 +73,7 @@ TEST(DispatchSocketWrite, StalledWriteTimesOutWithCode5AfterItsExtension) {
   // The write's timer starts once the socket queue has finished the step that found it waiting.
   p.child->performBlock([] {});
   virtualClock.advance(0.5);
-  ASSERT_TRUE(p.delegate->waitForCount(Event::WriteTimeout, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::WriteTimeout, 1));
   p.child->performBlock([] {});
   EXPECT_TRUE(p.child->isConnected());
   virtualClock.advance(0.5);
@@ -114,8 +99,7 @@ TEST(DispatchSocketWrite, WritesCompleteInQueueOrderAndEmptyDataIsDropped) {
   p.child->writeData_withTimeout_tag(ns::Data("two "), 30, 2);
   p.child->writeData_withTimeout_tag(ns::Data("three"), 30, 3);
   EXPECT_EQ(p.client.readExactly(13), "one two three");
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 3));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Write, 3));
   std::vector<long> tags;
   for (auto& e : p.delegate->eventsOf(Event::Write)) tags.push_back(e.tag);
   EXPECT_EQ(tags, (std::vector<long>{1, 2, 3}));
@@ -131,8 +115,7 @@ TEST(DispatchSocketWrite, DisconnectAfterWritingSendsEverythingThenClosesWithout
   p.child->disconnectAfterWriting();
   p.child->writeData_withTimeout_tag(ns::Data("dropped"), -1, 4);
   EXPECT_EQ(p.client.readToEnd(), "first,second");
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Disconnect, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Disconnect, 1));
   auto events = p.delegate->events();
   std::vector<Event::Kind> kinds;
   for (auto& e : events) {
@@ -188,8 +171,7 @@ TEST(DispatchSocketDisconnect, DroppingTheLastReferenceClosesAndReportsWithoutSo
   Pair p;
   connectPair(p, "disconnect.drop");
   p.child->writeData_withTimeout_tag(ns::Data("x"), -1, 1);
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Write, 1));
   p.child = nullptr;
   p.delegate->releaseChildren();
   EXPECT_EQ(p.client.readToEnd(), "x");
@@ -211,8 +193,7 @@ TEST(DispatchSocketDisconnect, DisconnectIsSynchronousAndOnlyStartedSocketsRepor
   EXPECT_EQ(p.child->connectedPort(), 0);
   EXPECT_EQ(p.child->connectedHost(), std::nullopt);
   EXPECT_EQ(p.client.readToEnd(), "");
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Disconnect, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Disconnect, 1));
   auto disconnects = p.delegate->eventsOf(Event::Disconnect);
   ASSERT_EQ(disconnects.size(), 1u);
   EXPECT_EQ(disconnects[0].sock, p.child.get());
@@ -299,8 +280,7 @@ TEST(DispatchSocketWrite, GatheredPiecesAndFileRangesArriveInOrderToASlowReader)
   p.child->writePieces_fileRange_withTimeout_tag({ns::Data()}, DispatchFileRange{file, 0, 0}, -1, 5);
   p.child->writeData_withTimeout_tag(ns::Data("x"), -1, 6);
   EXPECT_EQ(p.client.readExactly(1), "x");
-  ASSERT_TRUE(p.delegate->waitForCount(Event::Write, 1));
-  p.delegate->drain();
+  ASSERT_TRUE(p.delegate->waitThenDrain(Event::Write, 1));
   auto completions = p.delegate->eventsOf(Event::Write);
   ASSERT_EQ(completions.size(), 1u);
   EXPECT_EQ(completions[0].tag, 6);
