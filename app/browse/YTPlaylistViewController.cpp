@@ -15,6 +15,7 @@
 #include "app/shell/IPlayerViewController.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Animation.h"
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Image.h"
@@ -244,6 +245,14 @@ void YTPlaylistViewController::viewDidLoadOnce() {
     show(order, false);
     show(subscribe, false);
   }
+
+  if (auto scroll = scrollView()) {
+    scroll->contentView()->setPostsBoundsChangedNotifications(true);
+    ns::NotificationCenter::defaultCenter()->addObserver_selector_name_object(
+        this, &YTPlaylistViewController::boundsDidChange, std::string(ak::ViewBoundsDidChangeNotification),
+        scroll->contentView());
+  }
+  fetchFromCacheAndNetwork();
 }
 
 void YTPlaylistViewController::_setBottomView(const ns::Ref<MyNSView>& bar) {
@@ -374,7 +383,7 @@ void YTPlaylistViewController::reloadList() {
   nowPlayingVideoIdForReload_.reset();
   if (isCurrentPlaylist()) {
     if (auto player = playerViewController()) nowPlayingVideoIdForReload_ = player->videoId();
-  }
+  }  fetch();
 }
 
 void YTPlaylistViewController::animateRefreshBtn() {

@@ -1,0 +1,322 @@
+// The list panes filling themselves: the query of each request type, pages and their rows from
+// the fake Data API serving the shared fixtures, the detail enrichment through the disk cache,
+// paging by scrolling, the account's list cache and the ends of failed fetches.
+#include <gtest/gtest.h>
+
+#include "app/browse/TableViewWithContextMenu.h"
+#include "app/shell/Settings.h"
+#include "app/youtube/VideoDetailRecord.h"
+#include "lib/google/ApiQueryYouTube.h"
+#include "lib/google/ApiServiceYouTube.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/ScrollView.h"
+#include "platform/appkit/Window.h"
+#include "platform/testing/Pump.h"
+#include "tests/app/browse/BrowseTestSupport.h"
+#include "tests/support/FakeDataAPI.h"
+
+namespace {
+
+using browse_test::BrowseFixture;
+using testsupport::DataAPICall;
+using testsupport::FakeDataAPI;
+
+// A fixture with the fake Data API as the main window's service.
+struct FetchFixture : BrowseFixture {
+  FetchFixture() {
+    app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
+    api.serveAsAPIHost();
+    setAnswers([&](auto& answers) { answers.youTubeService = service; });
+  }
+  ~FetchFixture() { api.release(); }
+
+  std::vector<DataAPICall> waitForCalls(const std::string& method, std::size_t count = 1) {
+    pltest::pumpUntil([&] { return api.callsOf(method).size() >= count; }, 30);
+    return api.callsOf(method);
+  }
+  ns::Ref<YTPlaylistViewController> open(const std::string& type, const std::string& id) {
+    auto list = getPlaylistViewController(id, type, id);
+    list->view();
+    return list;
+  }
+  void waitUntilDone(const ns::Ref<YTPlaylistViewController>& list) {
+    ASSERT_TRUE(pltest::pumpUntil([&] { return !list->isFetching(); }, 30));
+    // The main-queue hand-overs after the last reply.
+    pltest::pumpUntil([] { return false; }, 0.2);
+  }
+
+  FakeDataAPI api;
+  ns::Ref<ApiServiceYouTube> service = ns::make<ApiServiceYouTube>();
+};
+
+std::string param(const DataAPICall& call, const std::string& name) {
+  const ns::Value& value = call.params[name];
+  if (value.isNil()) return "<none>";
+  if (value.isString()) return value.stringValue();
+  return std::to_string(value.longLongValue());
+}
+
+TEST(ListFetch, EachRequestTypeAsksItsQuery) {
+  struct Case {
+    const char* type;
+    const char* id;
+    bool mine;
+    const char* method;
+    std::vector<std::pair<std::string, std::string>> params;
+  };
+  const std::vector<Case> cases = {
+      {"search_viewcount",
+       "cats",
+       false,
+       "youtube.search.list",
+       {{"part", "snippet"},
+        {"order", "viewcount"},
+        {"type", "video"},
+        {"maxResults", "25"},
+        {"q", "cats"},
+        {"regionCode", "US"},
+        {"safeSearch", "none"},
+        {"videoDefinition", "<none>"}}},
+      {"search_playlist",
+       "cats",
+       false,
+       "youtube.search.list",
+       {{"type", "playlist"}, {"order", "relevance"}, {"maxResults", "20"}}},
+      {"search_channel",
+       "cats",
+       false,
+       "youtube.search.list",
+       {{"type", "channel"}, {"order", "relevance"}, {"maxResults", "20"}}},
+      {"feed",
+       "10",
+       false,
+       "youtube.videos.list",
+       {{"part", "snippet,id"},
+        {"chart", "mostPopular"},
+        {"videoCategoryId", "10"},
+        {"playlistId", "10"},
+        {"regionCode", "US"},
+        {"maxResults", "25"},
+        {"fields", "items(id,snippet(title,thumbnails))"}}},
+      {"related",
+       "oBM7DIeMsP0",
+       false,
+       "youtube.search.list",
+       {{"relatedToVideoId", "oBM7DIeMsP0"},
+        {"type", "video"},
+        {"regionCode", "<none>"},
+        {"safeSearch", "<none>"}}},
+      {"newsubscriptionvideo",
+       "",
+       false,
+       "youtube.activities.list",
+       {{"part", "snippet,contentDetails"}, {"home", "1"}, {"maxResults", "50"}}},
+      {"playlists",
+       "PLmine",
+       true,
+       "youtube.playlistItems.list",
+       {{"part", "snippet"}, {"mine", "1"}, {"playlistId", "PLmine"}, {"maxResults", "25"}}},
+      {"playlists", "PLother", false, "youtube.playlistItems.list", {{"mine", "<none>"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + " " + c.id);
+    FetchFixture f;
+    auto list = getPlaylistViewController(c.id, c.mine ? "playlists" : c.type, c.id);
+    list->setIsMyPlaylist(c.mine);
+    list->view();
+    auto calls = f.waitForCalls(c.method);
+    ASSERT_FALSE(calls.empty());
+    for (const auto& [name, expected] : c.params) EXPECT_EQ(param(calls[0], name), expected) << name;
+    f.waitUntilDone(list);
+  }
+}
+
+TEST(ListFetch, PagesFillTheListUntilFiftyRowsThenStoreIt) {
+  FetchFixture f;
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  f.api.seedGenerated("playlistItems", 55);
+  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  f.waitUntilDone(list);
+  auto pages = f.api.callsOf("youtube.playlistItems.list");
+  // 60 items, pages of 25: the third page is asked while fewer than 50 rows are shown.
+  ASSERT_EQ(pages.size(), 3u);
+  EXPECT_EQ(param(pages[0], "pageToken"), "<none>");
+  EXPECT_NE(param(pages[1], "pageToken"), "<none>");
+  ASSERT_EQ(list->cellArray().size(), 60u);
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "0N9H1SHL6Pg");
+  EXPECT_TRUE(list->cellArray()[0]->playlistItemId().has_value());
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+  EXPECT_EQ(list->nextQuery(), nullptr);
+  auto stored = f.account->getPlaylistCache_withId("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  ASSERT_TRUE(stored);
+  EXPECT_FALSE(stored->empty());
+}
+
+TEST(ListFetch, RowsAreCompletedFromDetailsKeptThreeDays) {
+  FetchFixture f;
+  setenv("TZ", "UTC", 1);
+  for (const char* id : {"oBM7DIeMsP0", "TlHvYWVUZyc"})
+    f.api.seed("playlistItems", {std::string(R"({"kind": "youtube#playlistItem", "id": "PI_)") + id +
+                                 R"(", "snippet": {"playlistId": "PLpope", "title": "t", "resourceId": )" +
+                                 R"({"kind": "youtube#video", "videoId": ")" + id + R"("}}})"});
+  f.api.seedFromFixture("videos", googletest::fixtureText("videos-1.json"));
+  f.api.seedFromFixture("videos", googletest::fixtureText("videos-2.json"));
+  f.api.seedFromFixture("channels", googletest::fixtureText("channels-1.json"));
+  auto list = f.open("playlists", "PLpope");
+  f.waitUntilDone(list);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return !list->cellArray().empty() && list->cellArray()[0]->author() == "C-SPAN"; }, 30));
+  auto first = list->cellArray()[0];
+  EXPECT_EQ(first->videoid(), "oBM7DIeMsP0");
+  EXPECT_EQ(first->duration(), 3233);
+  EXPECT_EQ(first->viewCount(), 458565);
+  EXPECT_NEAR(first->rating(), 4.5009, 0.0001);
+  EXPECT_EQ(first->date(), "2015-09-24");
+  getSharedGVCache()->synchronize();
+  auto record = cachedVideoDetailRecord("oBM7DIeMsP0");
+  ASSERT_TRUE(record);
+  EXPECT_EQ(record->channelId, "UCb--64Gl51jIEVE-GLDAVTg");
+  EXPECT_EQ(record->duration, "PT53M53S");
+  EXPECT_EQ(cachedChannelTitle("UCb--64Gl51jIEVE-GLDAVTg"), "C-SPAN");
+  const auto asked = f.api.callsOf("youtube.videos.list").size();
+  EXPECT_GE(asked, 1u);
+
+  // A second pane naming the same videos finds their details stored.
+  resetPlaylistRegistryForTesting();
+  auto again = f.open("subscriptions", "PLpope");
+  f.waitUntilDone(again);
+  EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), asked);
+  ASSERT_FALSE(again->cellArray().empty());
+  EXPECT_EQ(again->cellArray()[0]->duration(), 3233);
+}
+
+TEST(ListFetch, SixtyIdsAreAskedInThreeBatchesOneAfterTheOther) {
+  FetchFixture f;
+  auto list = f.open("cachedvideos", "x");
+  f.waitUntilDone(list);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 60; ++i) {
+    char id[16];
+    std::snprintf(id, sizeof id, "VID%08d", i);
+    ids.push_back(id);
+    auto row = SearchEntry::init();
+    row->setVideoid(id);
+    list->cellArray().push_back(row);
+  }
+  list->requestVideoInfo_withTitle(ids, false);
+  auto calls = f.waitForCalls("youtube.videos.list", 3);
+  ASSERT_EQ(calls.size(), 3u);
+  const std::string firstIds = param(calls[0], "id"), lastIds = param(calls[2], "id");
+  EXPECT_EQ(std::count(firstIds.begin(), firstIds.end(), ','), 24);
+  EXPECT_EQ(param(calls[0], "id").substr(0, 11), "VID00000000");
+  EXPECT_EQ(param(calls[1], "id").substr(0, 11), "VID00000025");
+  EXPECT_EQ(param(calls[2], "id").substr(0, 11), "VID00000050");
+  EXPECT_EQ(std::count(lastIds.begin(), lastIds.end(), ','), 9);
+  EXPECT_EQ(param(calls[0], "fields"),
+            "items(id,snippet(channelId,publishedAt),contentDetails(duration),statistics)");
+}
+
+TEST(ListFetch, AFailedBatchEndsTheChain) {
+  FetchFixture f;
+  auto list = f.open("cachedvideos", "x");
+  f.waitUntilDone(list);
+  std::vector<std::string> ids;
+  for (int i = 0; i < 60; ++i) ids.push_back("VID" + std::to_string(10000000 + i));
+  f.api.script("youtube.videos.list", FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 403, -1,
+                                                          googletest::fixtureText("error-403.json")));
+  list->requestVideoInfo_withTitle(ids, false);
+  f.waitForCalls("youtube.videos.list", 1);
+  pltest::pumpUntil([] { return false; }, 0.5);
+  EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), 1u);
+}
+
+TEST(ListFetch, AFailedPageOrUnknownTypeEndsTheFetchAndKeepsTheRows) {
+  FetchFixture f;
+  f.api.script("youtube.playlistItems.list", FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 403, -1,
+                                                                 googletest::fixtureText("error-403.json")));
+  auto list = getPlaylistViewController("P", "playlists", "PL1");
+  list->setCellArray(browse_test::numberedRows(3));
+  list->view();
+  f.waitUntilDone(list);
+  EXPECT_EQ(list->cellArray().size(), 3u);
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+
+  auto odd = f.open("nosuchtype", "x");
+  EXPECT_FALSE(odd->isFetching());
+  EXPECT_TRUE(odd->refreshBtn()->isEnabled());
+}
+
+TEST(ListFetch, ScrollingNearTheEndRunsThePendingPageOnce) {
+  FetchFixture f;
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 540), ak::BorderlessWindowMask);
+  auto list = f.open("cachedvideos", "x");
+  f.waitUntilDone(list);
+  list->view()->setFrame(window->contentView()->bounds());
+  window->contentView()->addSubview(list->view());
+  list->setCellArray(browse_test::numberedRows(30));
+  list->refreshTableView();
+  const double visible = list->scrollView()->documentVisibleRect().size.height;
+  auto pending = ApiQueryYouTube::queryForPlaylistItemsListWithPart("snippet");
+  pending->setPlaylistId("PLnext");
+  pending->setPageToken("NEXT");
+  list->setNextQuery(pending);
+
+  auto scrollTo = [&](double y) {
+    auto clip = list->scrollView()->contentView();
+    auto bounds = clip->bounds();
+    bounds.origin.y = y;
+    clip->setBounds(bounds);
+  };
+  // The threshold is 30 × 83 − 166 = 2324.
+  scrollTo(2323 - visible);
+  EXPECT_EQ(list->nextQuery(), pending);
+  scrollTo(2324 - visible);
+  EXPECT_EQ(list->nextQuery(), nullptr);
+  for (int i = 0; i < 5; ++i) scrollTo(2330 - visible + i);
+  auto calls = f.waitForCalls("youtube.playlistItems.list");
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_EQ(f.api.callsOf("youtube.playlistItems.list").size(), 1u);
+  EXPECT_EQ(param(calls[0], "pageToken"), "NEXT");
+
+  // One row never pages.
+  list->setCellArray(browse_test::numberedRows(1));
+  list->setNextQuery(pending);
+  scrollTo(0);
+  scrollTo(1);
+  EXPECT_EQ(list->nextQuery(), pending);
+}
+
+TEST(ListFetch, TheStoredCopyShowsAtOnceAndIsReplacedOnlyWhenStale) {
+  FetchFixture f;
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  auto stored = browse_test::numberedRows(4);
+  ns::Array values;
+  for (const auto& row : stored) values.push_back(ns::Value(row));
+  f.account->savePlaylistCache_type_withId(values, "playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+
+  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  EXPECT_EQ(list->cellArray().size(), 4u);
+  EXPECT_TRUE(list->fetchedFromCache());
+  pltest::pumpUntil([] { return false; }, 1.5);
+  EXPECT_TRUE(f.api.callsOf("youtube.playlistItems.list").empty());
+  EXPECT_EQ(list->cellArray().size(), 4u);
+
+  // Searches are never stored.
+  auto search = f.open("search_relevance", "cats");
+  f.waitUntilDone(search);
+  EXPECT_FALSE(f.account->hasPlaylistCache_withId("search_relevance", "cats"));
+}
+
+TEST(ListFetch, SignedOutEveryListIsFetched) {
+  FetchFixture f;
+  f.main->setAccountCache(nullptr);
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  f.waitUntilDone(list);
+  EXPECT_EQ(f.api.callsOf("youtube.playlistItems.list").size(), 1u);
+  EXPECT_EQ(list->cellArray().size(), 5u);
+  EXPECT_FALSE(list->fetchedFromCache());
+}
+
+}  // namespace
