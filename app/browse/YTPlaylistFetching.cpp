@@ -7,8 +7,11 @@
 
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
+#include "app/cache/CacheFiles.h"
+#include "app/cache/CacheState.h"
 #include "app/library/AccountCache.h"
 #include "app/shell/AppUtilities.h"
+#include "app/shell/CacheUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/Settings.h"
 #include "app/youtube/ApiVideoFields.h"
@@ -21,6 +24,7 @@
 #include "platform/appkit/ScrollView.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/FileManager.h"
 
 namespace {
 
@@ -139,6 +143,8 @@ void YTPlaylistViewController::fetch() {
     fetchNewSubscriptionVideos();
   } else if (requestType_ == "videoid") {
     fetchVideoIdInfo();
+  } else if (requestType_ == "cachedvideos") {
+    fetchCachedVideos();
   } else {
     ns::Log("unknown request type: %@", requestType_);
     // Left fetching, the list could never be reloaded again.
@@ -580,4 +586,59 @@ void YTPlaylistViewController::saveToCache() {
   ns::Array rows;
   for (const auto& row : cellArray_) rows.push_back(ns::Value(row));
   account->savePlaylistCache_type_withId(rows, requestType_, requestId_);
+}
+
+// ---- the cached videos ----
+
+std::vector<std::string> YTPlaylistViewController::getVideoIdsForCachedVideos(
+    const std::vector<std::pair<std::string, std::string>>& files) {
+  std::vector<std::pair<double, std::string>> dated;
+  auto manager = ns::FileManager::defaultManager();
+  for (const auto& [videoId, path] : files) {
+    auto attributes = manager->attributesOfItemAtPath_error(path, nullptr);
+    if (!attributes) continue;
+    const ns::Value& date = attributes->objectForKey(ns::NSFileModificationDate);
+    if (!date.isDate()) continue;
+    dated.emplace_back(date.date().timeIntervalSince1970(), videoId);
+  }
+  std::stable_sort(dated.begin(), dated.end(),
+                   [](const auto& a, const auto& b) { return a.first > b.first; });
+  std::vector<std::string> ids;
+  for (const auto& entry : dated) ids.push_back(entry.second);
+  return ids;
+}
+
+void YTPlaylistViewController::fetchCachedVideos() {
+  // The cache-state map and the library store are the main thread's: their paths are taken here,
+  // the files are read on a global queue.
+  cellArray_.clear();
+  nextQuery_ = nullptr;
+  std::vector<std::pair<std::string, std::string>> files;
+  for (const auto& videoId : getCachedVideoIdArray()) {
+    auto path = isVideoDownloaded(videoId) ? getDownloadedVideoPath(videoId) : getCachedVideoPath(videoId);
+    if (path) files.emplace_back(videoId, *path);
+  }
+  Self self = this->self<YTPlaylistViewController>();
+  dispatch::async(dispatch::globalQueue(), [self, files] {
+    std::vector<ns::Ref<SearchEntry>> rows;
+    std::vector<std::string> placeholders;
+    for (const auto& videoId : getVideoIdsForCachedVideos(files)) {
+      auto row = SearchEntry::initWithCache(videoId);
+      if (!row) {
+        row = SearchEntry::init();
+        row->setVideoid(videoId);
+        placeholders.push_back(videoId);
+      }
+      rows.push_back(row);
+    }
+    onMain([self, rows, placeholders] {
+      self->cellArray_.insert(self->cellArray_.end(), rows.begin(), rows.end());
+      self->requestVideoInfo_withTitle(placeholders, true);
+      self->isFetching_ = false;
+      onMain([self] {
+        self->stopRefreshBtn();
+        self->refreshTableView();
+      });
+    });
+  });
 }

@@ -150,6 +150,11 @@ class YTPlaylistViewController : public PelViewController,
   void fetchVideoIdInfo();
   void fetchNewSubscriptionVideos();
   void fetchNewSubscriptionVideosV3();
+  // The videos in the media cache and the download folder, newest file first; listed offline too.
+  void fetchCachedVideos();
+  // The ids of (video id, file) pairs whose files can be read, newest modification first.
+  static std::vector<std::string> getVideoIdsForCachedVideos(
+      const std::vector<std::pair<std::string, std::string>>& files);
   // Turns one page into rows, completes them and decides about the next page.
   void handleSearchResults_forQuery(const ns::Ref<ApiObject>& reply, const ns::Ref<ApiQueryYouTube>& query);
   // Video details in batches of 25, one after the other; with `withTitle` also the titles,

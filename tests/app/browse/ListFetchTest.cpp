@@ -3,7 +3,15 @@
 // paging by scrolling, the account's list cache and the ends of failed fetches.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+
 #include "app/browse/TableViewWithContextMenu.h"
+#include "app/cache/CacheFiles.h"
+#include "app/cache/CacheState.h"
+#include "app/library/DBAccess.h"
+#include "app/shell/CacheUtilities.h"
 #include "app/shell/Settings.h"
 #include "app/youtube/VideoDetailRecord.h"
 #include "lib/google/ApiQueryYouTube.h"
@@ -289,18 +297,36 @@ TEST(ListFetch, ScrollingNearTheEndRunsThePendingPageOnce) {
 
 TEST(ListFetch, TheStoredCopyShowsAtOnceAndIsReplacedOnlyWhenStale) {
   FetchFixture f;
+  pltest::VirtualClock clock;
   f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
-  auto stored = browse_test::numberedRows(4);
-  ns::Array values;
-  for (const auto& row : stored) values.push_back(ns::Value(row));
-  f.account->savePlaylistCache_type_withId(values, "playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
-
-  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
-  EXPECT_EQ(list->cellArray().size(), 4u);
-  EXPECT_TRUE(list->fetchedFromCache());
-  pltest::pumpUntil([] { return false; }, 1.5);
+  auto store = [&](const std::string& id) {
+    ns::Array values;
+    for (const auto& row : browse_test::numberedRows(4)) values.push_back(ns::Value(row));
+    f.account->savePlaylistCache_type_withId(values, "playlists", id);
+  };
+  const std::string id = "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ";
+  store(id);
+  auto fresh = f.open("playlists", id);
+  EXPECT_EQ(fresh->cellArray().size(), 4u);
+  EXPECT_TRUE(fresh->fetchedFromCache());
+  clock.advance(2);
+  pltest::pumpUntil([] { return false; }, 0.3);
   EXPECT_TRUE(f.api.callsOf("youtube.playlistItems.list").empty());
-  EXPECT_EQ(list->cellArray().size(), 4u);
+  EXPECT_EQ(fresh->cellArray().size(), 4u);
+
+  // Stale: the stored rows first, the query one second later, then the network's rows instead.
+  resetPlaylistRegistryForTesting();
+  clock.advance(601);
+  auto stale = f.open("playlists", id);
+  EXPECT_EQ(stale->cellArray().size(), 4u);
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_TRUE(f.api.callsOf("youtube.playlistItems.list").empty());
+  clock.advance(1);
+  f.waitForCalls("youtube.playlistItems.list");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !stale->isFetching(); }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return stale->cellArray().size() == 5u; }, 30));
+  EXPECT_EQ(stale->cellArray()[0]->videoid(), "0N9H1SHL6Pg");
+  EXPECT_FALSE(stale->fetchedFromCache());
 
   // Searches are never stored.
   auto search = f.open("search_relevance", "cats");
@@ -317,6 +343,60 @@ TEST(ListFetch, SignedOutEveryListIsFetched) {
   EXPECT_EQ(f.api.callsOf("youtube.playlistItems.list").size(), 1u);
   EXPECT_EQ(list->cellArray().size(), 5u);
   EXPECT_FALSE(list->fetchedFromCache());
+}
+
+}  // namespace
+
+namespace {
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+TEST(ListFetch, CachedVideosListNewestFileFirstAndAskTheMissingTitles) {
+  FetchFixture f;
+  std::filesystem::create_directories(f.app.sandbox().path("home/.local/share/Pelorin"));
+  DBAccess::resetForTesting();
+  resetCacheStateTablesForTesting();
+  installCacheStateFunctions();
+  const std::string older = getCacheFolderPath() + "/a.mp4";
+  const std::string saved = f.app.sandbox().path("Movies/b.mp4");
+  writeFile(older, "a");
+  writeFile(saved, "bb");
+  const auto now = std::filesystem::file_time_type::clock::now();
+  std::filesystem::last_write_time(older, now - std::chrono::hours(2));
+  std::filesystem::last_write_time(saved, now - std::chrono::hours(1));
+  setVideoCacheState("a", true);
+  saveDownloadedVideoPath("b", saved);
+  setVideoCacheState("b", false);
+  auto known = SearchEntry::init();
+  known->setVideoid("b");
+  known->setTitle("Saved B");
+  ASSERT_TRUE(known->saveToCache());
+  f.api.seed("videos", {R"({"kind": "youtube#video", "id": "a", "snippet": {"title": "Fetched A",
+      "channelId": "UCa", "publishedAt": "2015-09-24T10:00:00Z",
+      "thumbnails": {"default": {"url": "https://i.ytimg.com/vi/a/default.jpg"}}},
+      "contentDetails": {"duration": "PT1M"}, "statistics": {"viewCount": "7"}})"});
+
+  auto list = f.open("cachedvideos", "cachedvideos");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() == 2u; }, 30));
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "b");
+  EXPECT_EQ(list->cellArray()[0]->title(), "Saved B");
+  EXPECT_EQ(list->cellArray()[1]->videoid(), "a");
+  auto calls = f.waitForCalls("youtube.videos.list");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(param(calls[0], "id"), "a");
+  EXPECT_EQ(param(calls[0], "fields"),
+            "items(id,snippet(title,channelId,publishedAt,thumbnails),contentDetails(duration),statistics)");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray()[1]->title() == "Fetched A"; }, 30));
+  EXPECT_FALSE(list->isFetching());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return SearchEntry::initWithCache("a") != nullptr; }, 30));
+  EXPECT_EQ(SearchEntry::initWithCache("a")->title(), "Fetched A");
+  // The scan is never stored in the account's lists.
+  EXPECT_FALSE(f.account->hasPlaylistCache_withId("cachedvideos", "cachedvideos"));
+  resetCacheStateTablesForTesting();
+  DBAccess::resetForTesting();
 }
 
 }  // namespace
