@@ -6,10 +6,12 @@
 #include <set>
 
 #include "app/browse/TableViewWithContextMenu.h"
+#include "app/browse/VideoCell.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheState.h"
 #include "app/library/AccountCache.h"
+#include "app/library/VideoInPlaylistCache.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IMainWindowController.h"
@@ -21,10 +23,12 @@
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "lib/net/Reachability.h"
+#include "platform/appkit/Make.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
+#include "ui/MyTableRowView.h"
 
 namespace {
 
@@ -641,4 +645,61 @@ void YTPlaylistViewController::fetchCachedVideos() {
       });
     });
   });
+}
+
+// ---- row views ----
+
+ns::Ref<ns::Object> YTPlaylistViewController::tableView_viewForTableColumn_row(
+    const ns::Ref<ns::Object>& table, const ns::Ref<ns::Object>&, long row) {
+  if (row < 0 || static_cast<std::size_t>(row) >= cellArray_.size()) return nullptr;
+  auto entry = cellArray_[static_cast<std::size_t>(row)];
+  auto tableView = std::dynamic_pointer_cast<ak::TableView>(table);
+  const double width = tableView ? tableView->frame().size.width : 0;
+  if (isVideoResult_) {
+    auto cell = tableView ? std::dynamic_pointer_cast<VideoCell>(tableView->makeViewWithIdentifier_owner(
+                                "VideoCell", self<YTPlaylistViewController>()))
+                          : nullptr;
+    if (!cell) {
+      cell = ak::make<VideoCell>(ak::MakeRect(0, 0, width, kVideoRowHeight));
+      cell->setIdentifier("VideoCell");
+    }
+    cell->reset();
+    entry->setIdx(row);
+    cell->setPlaylistKey(getDictionaryKey());
+    std::optional<std::vector<std::string>> holders;
+    auto controller = mainWindowController();
+    if (auto index = controller ? controller->videoInPlaylistCache() : nullptr)
+      holders = index->getPlaylistIdArrayForVideo(entry->videoid().value_or(""));
+    if (!holders || holders->empty()) {
+      entry->setIsInFavorites(false);
+      entry->setIsInOtherPlaylist(false);
+    } else {
+      auto account = accountCache();
+      const std::string favorites = account ? account->favorites().value_or("") : "";
+      const bool inFavourites = std::find(holders->begin(), holders->end(), favorites) != holders->end();
+      entry->setIsInFavorites(requestType_ == "playlists" && requestId_ == favorites
+                                  ? false
+                                  : !favorites.empty() && inFavourites);
+      const bool inThis = std::find(holders->begin(), holders->end(), requestId_) != holders->end();
+      entry->setIsInOtherPlaylist(!inThis || holders->size() >= 2);
+    }
+    cell->setSearchEntry(entry);
+    return cell;
+  }
+  auto cell = tableView
+                  ? std::dynamic_pointer_cast<PlaylistResultCell>(tableView->makeViewWithIdentifier_owner(
+                        "PlaylistCell", self<YTPlaylistViewController>()))
+                  : nullptr;
+  if (!cell) {
+    cell = ak::make<PlaylistResultCell>(ak::MakeRect(0, 0, width, kPlaylistRowHeight));
+    cell->setIdentifier("PlaylistCell");
+  }
+  entry->setIdx(row);
+  cell->setPlaylistKey(getDictionaryKey());
+  cell->setSearchEntry(entry);
+  return cell;
+}
+
+ns::Ref<ns::Object> YTPlaylistViewController::tableView_rowViewForRow(const ns::Ref<ns::Object>&, long) {
+  return ak::make<MyTableRowView>(ak::ZeroRect);
 }

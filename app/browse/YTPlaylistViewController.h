@@ -58,6 +58,10 @@ class YTPlaylistViewController : public PelViewController,
   // ---- the table's data source and delegate, and the actions (called through the runtime) ----
   long numberOfRowsInTableView(const ns::Ref<ns::Object>& table);
   double tableView_heightOfRow(const ns::Ref<ns::Object>& table, long row);
+  // The row's VideoCell (video lists) or PlaylistResultCell, reused by identifier; nil past the end.
+  ns::Ref<ns::Object> tableView_viewForTableColumn_row(const ns::Ref<ns::Object>& table,
+                                                       const ns::Ref<ns::Object>& column, long row);
+  ns::Ref<ns::Object> tableView_rowViewForRow(const ns::Ref<ns::Object>& table, long row);
   void tableViewSelectionDidChange(const ns::Ref<ns::Object>& notification);
   void onDoubleClick(const ns::Ref<ns::Object>& sender);
   void onRefreshBtn(const ns::Ref<ns::Object>& sender);
