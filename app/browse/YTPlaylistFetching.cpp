@@ -242,7 +242,14 @@ void YTPlaylistViewController::fetchVideoIdInfo() {
 }
 
 void YTPlaylistViewController::fetchNewSubscriptionVideos() {
-  fetchNewSubscriptionVideosV3();
+  if (!getBoolSetting("v2nv")) {
+    fetchNewSubscriptionVideosV3();
+    return;
+  }
+  // A fresh fetch starts again at page 1 with new rows; -1 after an empty page only stops the
+  // automatic paging.
+  nextPageNumber_.reset();
+  fetchNewSubscriptionVideosUsingV2();
 }
 
 void YTPlaylistViewController::fetchNewSubscriptionVideosV3() {

@@ -154,6 +154,9 @@ class YTPlaylistViewController : public PelViewController,
   void fetchVideoIdInfo();
   void fetchNewSubscriptionVideos();
   void fetchNewSubscriptionVideosV3();
+  // The new videos of the subscriptions from the legacy JSON feed, 25 a page.
+  void fetchNewSubscriptionVideosUsingV2();
+  void takeLegacyFeedPage(const ns::Value& json);
   // The videos in the media cache and the download folder, newest file first; listed offline too.
   void fetchCachedVideos();
   // The ids of (video id, file) pairs whose files can be read, newest modification first.

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheState.h"
@@ -17,9 +18,12 @@
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Authentication.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/Window.h"
+#include "platform/net/URL.h"
+#include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
@@ -397,6 +401,72 @@ TEST(ListFetch, CachedVideosListNewestFileFirstAndAskTheMissingTitles) {
   EXPECT_FALSE(f.account->hasPlaylistCache_withId("cachedvideos", "cachedvideos"));
   resetCacheStateTablesForTesting();
   DBAccess::resetForTesting();
+}
+
+}  // namespace
+
+namespace {
+
+std::string legacyEntry(const std::string& id) {
+  return R"({"media$group": {"yt$videoid": {"$t": ")" + id + R"("}, "media$title": {"$t": "Title )" + id +
+         R"("}, "media$thumbnail": [{"url": "https://i.ytimg.com/vi/)" + id + R"(/default.jpg"}]}})";
+}
+
+TEST(ListFetch, TheLegacyFeedPagesWithTheAuthorizersTokenUntilAnEmptyPage) {
+  FetchFixture f;
+  pltest::FakeServer legacy;
+  f.app.sandbox().set("PELORIN_LEGACY_FEED_URL", legacy.baseURL());
+  setBoolSetting("v2nv", true);
+  auto auth =
+      NetOAuth2Authentication::authenticationWithServiceProvider_tokenURL_redirectURI_clientID_clientSecret(
+          "Google", ns::URL::URLWithString(legacy.baseURL() + "/token"), std::nullopt, "client", "secret");
+  auth->setAccessToken("TOKEN1");
+  auth->setExpirationDate(ns::Date::dateWithTimeIntervalSinceNow(3600));
+  f.service->setAuthorizer(auth);
+  legacy.route("GET", "/feeds/api/users/default/newsubscriptionvideos", [](const pltest::FakeRequest& r) {
+    const std::string start = r.params.count("start-index") ? r.params.at("start-index") : "";
+    std::string entries;
+    if (start == "1") {
+      // 25 entries: a malformed one, one to skip, and 23 rows.
+      entries = R"({"media$group": {"yt$videoid": {"$t": 5}}},)" + legacyEntry("skipme");
+      for (int i = 0; i < 23; ++i) entries += "," + legacyEntry("v" + std::to_string(i));
+    } else if (start == "26") {
+      entries = legacyEntry("w1");
+    }
+    return pltest::FakeReply::json(200, R"({"feed": {"entry": [)" + entries + "]}}");
+  });
+  setStringSetting(kSkipVideosKey, "skipme,other");
+  resetSkipVideosForTesting();
+
+  pltest::LogCapture log;
+  auto list = f.open("newsubscriptionvideo", "");
+  f.waitUntilDone(list);
+  auto requests = legacy.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].params.at("start-index"), "1");
+  EXPECT_EQ(requests[1].params.at("start-index"), "26");
+  EXPECT_EQ(requests[2].params.at("start-index"), "51");
+  EXPECT_EQ(requests[0].params.at("access_token"), "TOKEN1");
+  EXPECT_EQ(requests[0].params.at("max-results"), "25");
+  EXPECT_EQ(requests[0].params.at("alt"), "json");
+  ASSERT_EQ(list->cellArray().size(), 24u);
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "v0");
+  EXPECT_EQ(list->cellArray()[23]->videoid(), "w1");
+  EXPECT_EQ(list->nextPageNumber(), -1);
+  EXPECT_TRUE(log.contains("exception"));
+  EXPECT_TRUE(f.account->hasPlaylistCache_withId("newsubscriptionvideo", ""));
+
+  // A reload starts at page 1 again; a page that is not a feed ends the fetch and keeps the rows.
+  legacy.route("GET", "/feeds/api/users/default/newsubscriptionvideos", [](const pltest::FakeRequest&) {
+    return pltest::FakeReply::text(200, "<html>portal</html>", "text/html");
+  });
+  list->reloadList();
+  f.waitUntilDone(list);
+  ASSERT_EQ(legacy.requests().size(), 4u);
+  EXPECT_EQ(legacy.requests()[3].params.at("start-index"), "1");
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+  setBoolSetting("v2nv", false);
+  resetSkipVideosForTesting();
 }
 
 }  // namespace
