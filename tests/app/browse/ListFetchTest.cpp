@@ -22,7 +22,9 @@
 #include "platform/appkit/Button.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/Window.h"
+#include "platform/net/NetworkReachability.h"
 #include "platform/net/URL.h"
+#include "platform/testing/FakeRouteState.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/browse/BrowseTestSupport.h"
@@ -467,6 +469,56 @@ TEST(ListFetch, TheLegacyFeedPagesWithTheAuthorizersTokenUntilAnEmptyPage) {
   EXPECT_TRUE(list->refreshBtn()->isEnabled());
   setBoolSetting("v2nv", false);
   resetSkipVideosForTesting();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListFetch, OfflineOnlyTheCachedVideosList) {
+  FetchFixture f;
+  auto routes = std::make_shared<pltest::FakeRouteState>(0);
+  sc::NetworkReachability::setDefaultRouteStateSource(routes);
+  pltest::LogCapture log;
+  auto list = getPlaylistViewController("P", "playlists", "PL1");
+  list->setCellArray(browse_test::numberedRows(2));
+  list->view();
+  EXPECT_TRUE(log.contains("offine!!!"));
+  EXPECT_EQ(list->cellArray().size(), 2u);
+  EXPECT_FALSE(list->isFetching());
+  auto cached = f.open("cachedvideos", "cachedvideos");
+  f.waitUntilDone(cached);
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_TRUE(f.api.calls().empty());
+  sc::NetworkReachability::setDefaultRouteStateSource(nullptr);
+}
+
+TEST(ListFetch, ReplyKindsOfTheFixtures) {
+  {
+    // Activities without snippets, or an upload without its video id: no rows, a normal end.
+    FetchFixture f;
+    f.api.seedFromFixture("activities", googletest::fixtureText("activities-1.json"));
+    f.api.seedFromFixture("activities", googletest::fixtureText("activities-2.json"));
+    auto list = f.open("newsubscriptionvideo", "");
+    f.waitUntilDone(list);
+    EXPECT_TRUE(list->refreshBtn()->isEnabled());
+    for (const auto& row : list->cellArray()) EXPECT_TRUE(row->videoid() && !row->videoid()->empty());
+  }
+  {
+    // A channel search keeps its channel rows and asks their statistics.
+    FetchFixture f;
+    f.api.seedFromFixture("search", googletest::fixtureText("search-2.json"));
+    auto list = f.open("search_channel", "cspan");
+    f.waitUntilDone(list);
+    auto stats = f.waitForCalls("youtube.channels.list");
+    ASSERT_FALSE(stats.empty());
+    EXPECT_EQ(param(stats[0], "part"), "statistics");
+    ASSERT_FALSE(list->cellArray().empty());
+    for (const auto& row : list->cellArray()) {
+      EXPECT_TRUE(row->isChannel());
+      EXPECT_EQ(row->channelid().substr(0, 2), "UC");
+    }
+  }
 }
 
 }  // namespace
