@@ -10,6 +10,7 @@
 #include "app/browse/VideoCell.h"
 #include "app/cache/CacheState.h"
 #include "app/library/DBAccess.h"
+#include "app/library/VideoInPlaylistCache.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
 #include "platform/appkit/ImageView.h"
@@ -226,6 +227,38 @@ TEST(RowViews, TheListHandsOutItsCellsAndNothingPastTheEnd) {
   list->setIsVideoResult(true);
   list->refreshTableView();
   pltest::renderWindow(window, "list-rows");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RowViews, PlaylistMarksFollowTheAccountsPlaylistsHoldingTheVideo) {
+  CellFixture f;
+  auto index = ns::make<VideoInPlaylistCache>();
+  f.main->setVideoInPlaylistCache(index);
+  index->getPlaylistIdArrayForVideo("none");
+  index->addVideo_toPlaylist("both", "PL1");
+  index->addVideo_toPlaylist("both", "PL2");
+  index->addVideo_toPlaylist("here", "PL1");
+  index->addVideo_toPlaylist("there", "PL2");
+  auto list = getPlaylistViewController("L", "playlists", "PL1");
+  list->view();
+  std::vector<ns::Ref<SearchEntry>> rows;
+  for (const char* id : {"both", "here", "there", "none"}) rows.push_back(f.row(id));
+  list->setCellArray(rows);
+  struct Case {
+    long row;
+    bool other;
+  };
+  for (const Case& c : {Case{0, true}, Case{1, false}, Case{2, true}, Case{3, false}}) {
+    auto cell = std::dynamic_pointer_cast<VideoCell>(
+        list->tableView_viewForTableColumn_row(list->tableView(), nullptr, c.row));
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(rows[c.row]->isInOtherPlaylist(), c.other) << c.row;
+    EXPECT_FALSE(rows[c.row]->isInFavorites()) << c.row;
+    EXPECT_EQ(cell->playlistImageName(), c.other ? "is_in_playlist" : "") << c.row;
+  }
 }
 
 }  // namespace
