@@ -9,6 +9,7 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/VideoCell.h"
 #include "app/cache/CacheState.h"
+#include "app/cache/YoutubeDownloader.h"
 #include "app/library/DBAccess.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/shell/AppUtilities.h"
@@ -259,6 +260,27 @@ TEST(RowViews, PlaylistMarksFollowTheAccountsPlaylistsHoldingTheVideo) {
     EXPECT_FALSE(rows[c.row]->isInFavorites()) << c.row;
     EXPECT_EQ(cell->playlistImageName(), c.other ? "is_in_playlist" : "") << c.row;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VideoCell, AWaitingDownloaderShowsTheQueuedMarkAndItsByteCounts) {
+  CellFixture f;
+  auto downloader = YoutubeDownloader::initWithId("queued1");
+  ASSERT_TRUE(downloader);
+  ASSERT_FALSE(downloader->isDownloading());
+  auto cell = f.cell();
+  auto entry = f.row("queued1");
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "cache_queued");
+  EXPECT_EQ(cell->qualityImageName(), "360_cached");
+  EXPECT_EQ(cell->viewsText(), formatByteSize(downloader->totalDownloadedBytes()) + " / " +
+                                   formatByteSize(downloader->totalContentLength()));
+  unregisterDownloader(downloader.get());
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "");
 }
 
 }  // namespace
