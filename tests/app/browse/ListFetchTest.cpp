@@ -187,6 +187,11 @@ TEST(ListFetch, RowsAreCompletedFromDetailsKeptThreeDays) {
   EXPECT_EQ(first->viewCount(), 458565);
   EXPECT_NEAR(first->rating(), 4.5009, 0.0001);
   EXPECT_EQ(first->date(), "2015-09-24");
+  ASSERT_EQ(list->cellArray().size(), 2u);
+  auto second = list->cellArray()[1];
+  EXPECT_EQ(second->videoid(), "TlHvYWVUZyc");
+  EXPECT_EQ(second->duration(), 388);
+  EXPECT_FLOAT_EQ(second->rating(), 5.0f);
   getSharedGVCache()->synchronize();
   auto record = cachedVideoDetailRecord("oBM7DIeMsP0");
   ASSERT_TRUE(record);
@@ -519,6 +524,56 @@ TEST(ListFetch, ReplyKindsOfTheFixtures) {
       EXPECT_EQ(row->channelid().substr(0, 2), "UC");
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+ns::Ref<ApiObject> replyOf(const std::string& fixture, ns::Class expected) {
+  ns::Error error;
+  ns::Value tree = ApiJSONParser::objectWithString_error(googletest::fixtureText(fixture), &error);
+  return ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(tree, expected, nullptr, ns::Value());
+}
+
+TEST(ListFetch, AFirstSearchPageAsksTheNextPageAtOnce) {
+  FetchFixture f;
+  auto list = f.open("search_relevance", "cats");
+  f.waitUntilDone(list);
+  const auto before = f.api.callsOf("youtube.search.list").size();
+  list->setIsFetching(true);
+  auto query = ApiQueryYouTube::queryForSearchListWithPart("snippet");
+  query->setQ("cats");
+  list->handleSearchResults_forQuery(replyOf("search-1.json", ApiClassOf<ApiYouTubeSearchListResponse>()),
+                                     query);
+  auto calls = f.waitForCalls("youtube.search.list", before + 1);
+  ASSERT_EQ(calls.size(), before + 1);
+  EXPECT_EQ(param(calls.back(), "pageToken"), "CAwQAA");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() >= 12u; }, 30));
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "7y1UCICm0Jo");
+  EXPECT_EQ(list->cellArray()[0]->date(), "");
+  f.waitUntilDone(list);
+}
+
+TEST(ListFetch, APlaylistItemOfADeletedVideoKeepsThePlaceholderThumbnail) {
+  FetchFixture f;
+  auto list = f.open("cachedvideos", "x");
+  f.waitUntilDone(list);
+  list->setRequestType("playlists");
+  list->setIsFetching(true);
+  auto query = ApiQueryYouTube::queryForPlaylistItemsListWithPart("snippet");
+  query->setPageToken("later");
+  list->handleSearchResults_forQuery(
+      replyOf("playlistItems-1.json", ApiClassOf<ApiYouTubePlaylistItemListResponse>()), query);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !list->cellArray().empty(); }, 30));
+  ns::Ref<SearchEntry> deleted;
+  for (const auto& row : list->cellArray())
+    if (row->videoid() == "vXiKW_KcaU0") deleted = row;
+  ASSERT_TRUE(deleted);
+  EXPECT_EQ(deleted->title(), "Deleted video");
+  // No thumbnail of its own: the cell keeps its placeholder.
+  EXPECT_EQ(deleted->thumburl(), "");
+  f.waitUntilDone(list);
 }
 
 }  // namespace
