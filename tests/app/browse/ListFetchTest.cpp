@@ -169,7 +169,8 @@ TEST(ListFetch, PagesFillTheListUntilFiftyRowsThenStoreIt) {
 
 TEST(ListFetch, RowsAreCompletedFromDetailsKeptThreeDays) {
   FetchFixture f;
-  setenv("TZ", "UTC", 1);
+  f.app.sandbox().set("TZ", "UTC");
+  tzset();
   for (const char* id : {"oBM7DIeMsP0", "TlHvYWVUZyc"})
     f.api.seed("playlistItems", {std::string(R"({"kind": "youtube#playlistItem", "id": "PI_)") + id +
                                  R"(", "snippet": {"playlistId": "PLpope", "title": "t", "resourceId": )" +
