@@ -34,7 +34,8 @@
 PL_CLASS(YTPlaylistViewController, PelViewController) {
   cls.method<&YTPlaylistViewController::numberOfRowsInTableView>("numberOfRowsInTableView:");
   cls.method<&YTPlaylistViewController::tableView_heightOfRow>("tableView:heightOfRow:");
-  cls.method<&YTPlaylistViewController::tableView_viewForTableColumn_row>("tableView:viewForTableColumn:row:");
+  cls.method<&YTPlaylistViewController::tableView_viewForTableColumn_row>(
+      "tableView:viewForTableColumn:row:");
   cls.method<&YTPlaylistViewController::tableView_rowViewForRow>("tableView:rowViewForRow:");
   cls.method<&YTPlaylistViewController::tableViewSelectionDidChange>("tableViewSelectionDidChange:");
   cls.method<&YTPlaylistViewController::onDoubleClick>("onDoubleClick:");
@@ -385,7 +386,8 @@ void YTPlaylistViewController::reloadList() {
   nowPlayingVideoIdForReload_.reset();
   if (isCurrentPlaylist()) {
     if (auto player = playerViewController()) nowPlayingVideoIdForReload_ = player->videoId();
-  }  fetch();
+  }
+  fetch();
 }
 
 void YTPlaylistViewController::animateRefreshBtn() {
