@@ -15,6 +15,7 @@
 #include "app/shell/IPlayerViewController.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Animation.h"
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Image.h"
@@ -33,6 +34,9 @@
 PL_CLASS(YTPlaylistViewController, PelViewController) {
   cls.method<&YTPlaylistViewController::numberOfRowsInTableView>("numberOfRowsInTableView:");
   cls.method<&YTPlaylistViewController::tableView_heightOfRow>("tableView:heightOfRow:");
+  cls.method<&YTPlaylistViewController::tableView_viewForTableColumn_row>(
+      "tableView:viewForTableColumn:row:");
+  cls.method<&YTPlaylistViewController::tableView_rowViewForRow>("tableView:rowViewForRow:");
   cls.method<&YTPlaylistViewController::tableViewSelectionDidChange>("tableViewSelectionDidChange:");
   cls.method<&YTPlaylistViewController::onDoubleClick>("onDoubleClick:");
   cls.method<&YTPlaylistViewController::onRefreshBtn>("onRefreshBtn:");
@@ -244,6 +248,14 @@ void YTPlaylistViewController::viewDidLoadOnce() {
     show(order, false);
     show(subscribe, false);
   }
+
+  if (auto scroll = scrollView()) {
+    scroll->contentView()->setPostsBoundsChangedNotifications(true);
+    ns::NotificationCenter::defaultCenter()->addObserver_selector_name_object(
+        this, &YTPlaylistViewController::boundsDidChange, std::string(ak::ViewBoundsDidChangeNotification),
+        scroll->contentView());
+  }
+  fetchFromCacheAndNetwork();
 }
 
 void YTPlaylistViewController::_setBottomView(const ns::Ref<MyNSView>& bar) {
@@ -375,6 +387,7 @@ void YTPlaylistViewController::reloadList() {
   if (isCurrentPlaylist()) {
     if (auto player = playerViewController()) nowPlayingVideoIdForReload_ = player->videoId();
   }
+  fetch();
 }
 
 void YTPlaylistViewController::animateRefreshBtn() {

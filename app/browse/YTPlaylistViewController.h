@@ -20,6 +20,8 @@
 
 class SearchEntry;
 class MyNSView;
+class ApiQueryYouTube;
+class ApiObject;
 class TableViewWithContextMenu;
 namespace ak {
 class Button;
@@ -56,6 +58,10 @@ class YTPlaylistViewController : public PelViewController,
   // ---- the table's data source and delegate, and the actions (called through the runtime) ----
   long numberOfRowsInTableView(const ns::Ref<ns::Object>& table);
   double tableView_heightOfRow(const ns::Ref<ns::Object>& table, long row);
+  // The row's VideoCell (video lists) or PlaylistResultCell, reused by identifier; nil past the end.
+  ns::Ref<ns::Object> tableView_viewForTableColumn_row(const ns::Ref<ns::Object>& table,
+                                                       const ns::Ref<ns::Object>& column, long row);
+  ns::Ref<ns::Object> tableView_rowViewForRow(const ns::Ref<ns::Object>& table, long row);
   void tableViewSelectionDidChange(const ns::Ref<ns::Object>& notification);
   void onDoubleClick(const ns::Ref<ns::Object>& sender);
   void onRefreshBtn(const ns::Ref<ns::Object>& sender);
@@ -136,6 +142,46 @@ class YTPlaylistViewController : public PelViewController,
   ns::Ref<ak::Button> refreshBtn() const { return refreshBtn_.lock(); }
   void setRefreshBtn(const ns::Ref<ak::Button>& button) { refreshBtn_ = button; }
 
+  // ---- fetching (YTPlaylistFetching.cpp) ----
+  // Fills the list from its source by request type; offline only the cached videos are listed.
+  void fetch();
+  // Runs one page query; its reply goes to handleSearchResults_forQuery.
+  void runQuery(const ns::Ref<ApiQueryYouTube>& query);
+  void fetchPlaylist();
+  void fetchFeed();
+  void fetchSearch();
+  void fetchRelated();
+  void fetchVideoIdInfo();
+  void fetchNewSubscriptionVideos();
+  void fetchNewSubscriptionVideosV3();
+  // The new videos of the subscriptions from the legacy JSON feed, 25 a page.
+  void fetchNewSubscriptionVideosUsingV2();
+  void takeLegacyFeedPage(const ns::Value& json);
+  // The videos in the media cache and the download folder, newest file first; listed offline too.
+  void fetchCachedVideos();
+  // The ids of (video id, file) pairs whose files can be read, newest modification first.
+  static std::vector<std::string> getVideoIdsForCachedVideos(
+      const std::vector<std::pair<std::string, std::string>>& files);
+  // Turns one page into rows, completes them and decides about the next page.
+  void handleSearchResults_forQuery(const ns::Ref<ApiObject>& reply, const ns::Ref<ApiQueryYouTube>& query);
+  // Video details in batches of 25, one after the other; with `withTitle` also the titles,
+  // thumbnails and dates, and every row's file is saved.
+  void requestVideoInfo_withTitle(std::vector<std::string> ids, bool withTitle);
+  void requestChannelInfo(const std::vector<std::string>& channelIds);
+  void requestPlaylistsInfo(const std::vector<std::string>& playlistIds);
+  void requestChannelInfoForSearch(const std::vector<std::string>& channelIds);
+
+  // ---- paging and the list cache ----
+  void boundsDidChange();
+  void extendQuery();
+  bool shouldRunNextQuery() const;
+  // The first fill: the account's stored copy at once, the network when it is stale or missing.
+  void fetchFromCacheAndNetwork();
+  // Stores the rows in the account's list cache (never searches or the cached videos).
+  void saveToCache();
+  const ns::Ref<ApiQueryYouTube>& nextQuery() const { return nextQuery_; }
+  void setNextQuery(ns::Ref<ApiQueryYouTube> query) { nextQuery_ = std::move(query); }
+
   std::string className() const override { return "YTPlaylistViewController"; }
 
  protected:
@@ -167,6 +213,8 @@ class YTPlaylistViewController : public PelViewController,
   ns::Weak<ak::Button> refreshBtn_;
   std::optional<std::string> nowPlayingVideoIdForReload_;
   std::optional<long> nextPageNumber_;
+  ns::Ref<ApiQueryYouTube> nextQuery_;
+  void endFetch();
 };
 
 // ---- the registry ----

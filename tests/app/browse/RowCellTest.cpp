@@ -1,0 +1,286 @@
+// The row cells of the list panes: the marks of a video row read from the real cache-state
+// tables, the library store and the cache folder's files, hovering, the playlist result cell's
+// texts, and the list's row views; rendered headless to PNG.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/browse/TableViewWithContextMenu.h"
+#include "app/browse/VideoCell.h"
+#include "app/cache/CacheState.h"
+#include "app/cache/YoutubeDownloader.h"
+#include "app/library/DBAccess.h"
+#include "app/library/VideoInPlaylistCache.h"
+#include "app/shell/AppUtilities.h"
+#include "app/shell/CacheUtilities.h"
+#include "platform/appkit/ImageView.h"
+#include "platform/appkit/Make.h"
+#include "platform/appkit/TextField.h"
+#include "platform/appkit/Window.h"
+#include "platform/foundation/PropertyListFile.h"
+#include "platform/testing/Pump.h"
+#include "tests/app/browse/BrowseTestSupport.h"
+#include "ui/HoverButton.h"
+#include "ui/ViewAndRatingView.h"
+
+namespace {
+
+using browse_test::BrowseFixture;
+
+// The browse fixture with the library store and the cache-state tables in its sandbox.
+struct CellFixture : BrowseFixture {
+  CellFixture() {
+    std::filesystem::create_directories(app.sandbox().path("home/.local/share/Pelorin"));
+    std::filesystem::create_directories(getCacheFolderPath());
+    DBAccess::resetForTesting();
+    resetCacheStateTablesForTesting();
+    installCacheStateFunctions();
+  }
+  ~CellFixture() {
+    resetCacheStateTablesForTesting();
+    DBAccess::resetForTesting();
+  }
+  void cacheFile(const std::string& id, const std::string& bytes, int videotype) {
+    std::ofstream(getCacheFolderPath() + "/" + id + ".mp4", std::ios::binary) << bytes;
+    ns::Dictionary info;
+    info.set("videotype", ns::Value(videotype));
+    ns::writePropertyListToFile_atomically(ns::Value(info), getCacheFolderPath() + "/" + id + ".info", true);
+    setVideoCacheState(id, true);
+  }
+  ns::Ref<SearchEntry> row(const std::string& id) {
+    auto entry = SearchEntry::init();
+    entry->setVideoid(id);
+    entry->setTitle("Title " + id);
+    entry->setAuthor("Author");
+    entry->setDate("2015-09-24T10:00:00Z");
+    entry->setDuration(388);
+    entry->setViewCount(1234);
+    return entry;
+  }
+  ns::Ref<VideoCell> cell() { return ak::make<VideoCell>(ak::MakeRect(0, 0, 360, 83)); }
+};
+
+TEST(VideoCell, ACachedRowShowsItsCacheAndQualityMarksAndItsSizeWhileHovered) {
+  CellFixture f;
+  f.cacheFile("cached1", "12345", 22);
+  auto entry = f.row("cached1");
+  auto cell = f.cell();
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "cache_cached");
+  EXPECT_EQ(cell->qualityImageName(), "720_cached");
+  EXPECT_FALSE(cell->videoQualityImgView()->isHidden());
+  EXPECT_EQ(cell->viewAndRatingView()->frame(), ak::MakeRect(149, 24, 150, 13));
+  EXPECT_EQ(cell->titleLabel()->stringValue(), "Title cached1");
+  EXPECT_EQ(cell->dateLabel()->stringValue(), "2015-09-24");
+  EXPECT_EQ(cell->durationLabel()->stringValue(), timeStringFromSeconds(388, false));
+  EXPECT_FALSE(cell->playBtn()->isHidden());
+  EXPECT_EQ(cell->viewsText(), "");
+
+  cell->mouseEntered(nullptr);
+  EXPECT_EQ(cell->viewsText(), formatByteSize(5));
+  cell->mouseExited(nullptr);
+  EXPECT_EQ(cell->viewsText(), "");
+
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 83), ak::BorderlessWindowMask);
+  window->contentView()->addSubview(cell);
+  pltest::renderWindow(window, "video-cell-cached");
+}
+
+TEST(VideoCell, FavouritesAndNowPlayingMoveTheQualityMarkAndTheViewsLine) {
+  CellFixture f;
+  f.cacheFile("fav1", "1", 37);
+  auto list = getPlaylistViewController("L", "playlists", "PL1");
+  list->setCellArray({f.row("fav1")});
+  auto entry = list->cellArray()[0];
+  entry->setIdx(0);
+  entry->setIsInFavorites(true);
+  setCurrentPlaylistController(list);
+  list->setPlayIndex(0);
+  auto cell = f.cell();
+  cell->setPlaylistKey(list->getDictionaryKey());
+  cell->setSearchEntry(entry);
+  EXPECT_TRUE(cell->isNowPlaying());
+  EXPECT_EQ(cell->playlistImageName(), "is_in_favorites");
+  EXPECT_EQ(cell->qualityImageName(), "1080_cached_white");
+  EXPECT_EQ(cell->videoQualityImgView()->frame(), ak::MakeRect(142, 26, 25, 12));
+  EXPECT_EQ(cell->viewAndRatingView()->frame(), ak::MakeRect(174, 24, 150, 13));
+
+  // Another playlist, not playing, not cached.
+  auto other = f.row("plain");
+  other->setIsInOtherPlaylist(true);
+  other->setIdx(5);
+  cell->setSearchEntry(other);
+  EXPECT_FALSE(cell->isNowPlaying());
+  EXPECT_EQ(cell->playlistImageName(), "is_in_playlist");
+  EXPECT_TRUE(cell->videoQualityImgView()->isHidden());
+  EXPECT_EQ(cell->viewAndRatingView()->frame(), ak::MakeRect(145, 24, 150, 13));
+  EXPECT_EQ(cell->cacheImageName(), "");
+}
+
+TEST(VideoCell, ADownloadErrorWinsAndHoveringChangesNothing) {
+  CellFixture f;
+  f.cacheFile("bad1", "123", 18);
+  recordDownloadError("bad1", "failed");
+  ASSERT_TRUE(pltest::pumpUntil([] { return hasDownloadError("bad1"); }, 30));
+  auto entry = f.row("bad1");
+  auto cell = f.cell();
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "cache_error");
+  EXPECT_TRUE(cell->cacheLabel()->isHidden());
+  const std::string before = cell->viewsText();
+  cell->mouseEntered(nullptr);
+  EXPECT_EQ(cell->viewsText(), before);
+}
+
+TEST(VideoCell, PlayedStatesAndRowKindsPickTheirMarks) {
+  CellFixture f;
+  struct Case {
+    int state;
+    const char* mark;
+  };
+  for (const Case& c : {Case{0, "notwatched_icon"}, Case{1, "watched_icon"}, Case{2, "halfwatched_icon"}}) {
+    DBAccess::getInstance()->savePlayedState_forId(c.state, "seen1");
+    auto cell = f.cell();
+    auto entry = f.row("seen1");
+    cell->setSearchEntry(entry);
+    EXPECT_EQ(cell->playedImageName(), c.mark) << c.state;
+  }
+  auto cell = f.cell();
+  auto playlist = f.row("p");
+  playlist->setIsPlaylist(true);
+  playlist->setVideoCount(1);
+  cell->setSearchEntry(playlist);
+  EXPECT_TRUE(cell->playBtn()->isHidden());
+  EXPECT_EQ(cell->viewsText(), "1 video in playlist");
+  EXPECT_EQ(cell->playedImageName(), "");
+  auto channel = f.row("c");
+  channel->setIsChannel(true);
+  channel->setVideoCount(0);
+  cell->setSearchEntry(channel);
+  EXPECT_EQ(cell->viewsText(), "no video");
+  channel->setVideoCount(7);
+  cell->updateChannel();
+  EXPECT_EQ(cell->viewsText(), "7 videos in channel");
+}
+
+TEST(VideoCell, ARowThatHasGoneShowsNothing) {
+  CellFixture f;
+  auto cell = f.cell();
+  {
+    auto entry = f.row("gone1");
+    cell->setSearchEntry(entry);
+  }
+  EXPECT_EQ(cell->searchEntry(), nullptr);
+  cell->updateViewCount();
+  cell->mouseEntered(nullptr);
+  cell->onClick(nullptr);
+  cell->setSearchEntry(nullptr);
+  EXPECT_EQ(cell->titleLabel()->stringValue(), "");
+  EXPECT_EQ(cell->durationLabel()->stringValue(), "");
+}
+
+TEST(PlaylistResultCell, CountOwnerAndDateTexts) {
+  CellFixture f;
+  auto cell = ak::make<PlaylistResultCell>(ak::MakeRect(0, 0, 360, 120));
+  auto entry = SearchEntry::init();
+  entry->setIsPlaylist(true);
+  entry->setTitle("Campaign 2016");
+  entry->setVideoCount(12);
+  entry->setAuthor("Owner");
+  entry->setDate("2015-04-07T19:09:45Z");
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->authorLabel()->stringValue(), "12 videos · Owner");
+  EXPECT_EQ(cell->dateLabel()->stringValue(), "2015-04-07");
+  auto empty = SearchEntry::init();
+  empty->setVideoCount(0);
+  cell->setSearchEntry(empty);
+  EXPECT_EQ(cell->authorLabel()->stringValue(), "no video");
+  EXPECT_EQ(cell->dateLabel()->stringValue(), "");
+  entry->setAuthor("");
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->authorLabel()->stringValue(), "12 videos");
+}
+
+TEST(RowViews, TheListHandsOutItsCellsAndNothingPastTheEnd) {
+  CellFixture f;
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
+  auto list = getPlaylistViewController("L", "related", "v1");
+  list->view()->setFrame(window->contentView()->bounds());
+  window->contentView()->addSubview(list->view());
+  list->setCellArray(browse_test::numberedRows(3));
+  auto table = list->tableView();
+  EXPECT_EQ(list->tableView_viewForTableColumn_row(table, nullptr, 3), nullptr);
+  auto cell = std::dynamic_pointer_cast<VideoCell>(list->tableView_viewForTableColumn_row(table, nullptr, 1));
+  ASSERT_TRUE(cell);
+  EXPECT_EQ(cell->playlistKey(), "related_v1");
+  EXPECT_EQ(list->cellArray()[1]->idx(), 1);
+  EXPECT_FALSE(list->cellArray()[1]->isInFavorites());
+
+  // The play button plays and selects its row.
+  cell->onClick(nullptr);
+  EXPECT_EQ(list->playIndex(), 1);
+  EXPECT_TRUE(list->containsIndex(1));
+
+  list->setIsVideoResult(false);
+  EXPECT_TRUE(std::dynamic_pointer_cast<PlaylistResultCell>(
+      list->tableView_viewForTableColumn_row(table, nullptr, 0)));
+  list->setIsVideoResult(true);
+  list->refreshTableView();
+  pltest::renderWindow(window, "list-rows");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RowViews, PlaylistMarksFollowTheAccountsPlaylistsHoldingTheVideo) {
+  CellFixture f;
+  auto index = ns::make<VideoInPlaylistCache>();
+  f.main->setVideoInPlaylistCache(index);
+  index->getPlaylistIdArrayForVideo("none");
+  index->addVideo_toPlaylist("both", "PL1");
+  index->addVideo_toPlaylist("both", "PL2");
+  index->addVideo_toPlaylist("here", "PL1");
+  index->addVideo_toPlaylist("there", "PL2");
+  auto list = getPlaylistViewController("L", "playlists", "PL1");
+  list->view();
+  std::vector<ns::Ref<SearchEntry>> rows;
+  for (const char* id : {"both", "here", "there", "none"}) rows.push_back(f.row(id));
+  list->setCellArray(rows);
+  struct Case {
+    long row;
+    bool other;
+  };
+  for (const Case& c : {Case{0, true}, Case{1, false}, Case{2, true}, Case{3, false}}) {
+    auto cell = std::dynamic_pointer_cast<VideoCell>(
+        list->tableView_viewForTableColumn_row(list->tableView(), nullptr, c.row));
+    ASSERT_TRUE(cell);
+    EXPECT_EQ(rows[c.row]->isInOtherPlaylist(), c.other) << c.row;
+    EXPECT_FALSE(rows[c.row]->isInFavorites()) << c.row;
+    EXPECT_EQ(cell->playlistImageName(), c.other ? "is_in_playlist" : "") << c.row;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(VideoCell, AWaitingDownloaderShowsTheQueuedMarkAndItsByteCounts) {
+  CellFixture f;
+  auto downloader = YoutubeDownloader::initWithId("queued1");
+  ASSERT_TRUE(downloader);
+  ASSERT_FALSE(downloader->isDownloading());
+  auto cell = f.cell();
+  auto entry = f.row("queued1");
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "cache_queued");
+  EXPECT_EQ(cell->qualityImageName(), "360_cached");
+  EXPECT_EQ(cell->viewsText(), formatByteSize(downloader->totalDownloadedBytes()) + " / " +
+                                   formatByteSize(downloader->totalContentLength()));
+  unregisterDownloader(downloader.get());
+  cell->setSearchEntry(entry);
+  EXPECT_EQ(cell->cacheImageName(), "");
+}
+
+}  // namespace
