@@ -8,3 +8,5 @@
 void installBrowseHooks();
 // Registers the nib builders only (once per process).
 void registerBrowseNibs();
+// Registers the source list's nib builder, "MenuViewController" (once per process).
+void registerMenuNib();

@@ -6,6 +6,7 @@
 #include "app/browse/MainViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/SearchHistory.h"
+#include "app/browse/MenuViewController.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/shell/AppUtilities.h"
@@ -106,6 +107,15 @@ void LeftViewController::awakeFromNib() {
     navigation->setFrame(frame);
     navigation->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
     area->addSubview(navigation);
+  }
+
+  menuViewController_ = controllerFromNib<MenuViewController>("MenuViewController");
+  menuViewController_->setNavigationController(navigationController_);
+  if (auto area = menuView()) {
+    auto list = menuViewController_->view();
+    list->setFrame(area->bounds());
+    list->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
+    area->addSubview(list);
   }
 
   initLeftSplitView();
@@ -258,7 +268,10 @@ void LeftViewController::updateInfo() {
 }
 
 void LeftViewController::updateTreeActiveItem(bool scrollTo) {
-  // The source list marks the list on show; it joins the pane with its own controller.
+  if (!menuViewController_) return;
+  menuViewController_->deselect();
+  if (auto list = getVisiblePlaylistViewController())
+    menuViewController_->selectItemType_withId_scrollTo(list->requestType(), list->requestId(), scrollTo);
 }
 
 void LeftViewController::onCurrentPlaylistChanged() {

@@ -1,0 +1,119 @@
+#pragma once
+// The source list of the left pane: the account's special lists, its playlists sorted into the
+// local playlist groups, the subscriptions and the feeds. It rebuilds the tree from the account
+// cache and the library store, opens the selected row in the navigation and marks the row of the
+// list on show. Made from the nib "MenuViewController"; main thread only.
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/browse/MenuItem.h"
+#include "app/browse/PelViewController.h"
+#include "app/library/BrowsingInterface.h"
+#include "platform/core/Value.h"
+
+class AccountCache;
+class SourceList;
+namespace ak {
+class Button;
+class ScrollView;
+class View;
+}  // namespace ak
+namespace ns {
+class Notification;
+}
+
+class MenuViewController : public PelViewController, public IMenuViewController {
+ public:
+  void initWithNibName_bundle(const std::optional<std::string>& nibName,
+                              const ns::Ref<ns::Bundle>& bundle) override;
+  ~MenuViewController() override;
+  void awakeFromNib() override;
+
+  // ---- the tree ----
+  void refresh() override;
+  void updatePlaylists();
+  void updateSubscriptions();
+  void updateFeeds();
+  void updateRelatedPlaylists();
+  void onPlaylistGroupChanged();
+  void updatePlaylist_itemCountPlus(const std::string& playlistId, int delta) override;
+  std::optional<std::string> requestIdForSpecial(const std::string& identifier) const;
+
+  // ---- selection and marking ----
+  void openPlaylist_withTitle(const std::string& identifier, const std::string& title);
+  void selectItemType_withId_scrollTo(const std::string& requestType, const std::string& requestId,
+                                      bool scrollTo);
+  void deselect();
+  void toggleExpand(const ns::Ref<MenuItem>& item);
+  void reachabilityChanged();
+  void onCurrentPlaylistChanged();
+  void onRefreshBtn(const ns::Ref<ns::Object>& sender) { refreshAccountInfoFromNetwork(); }
+  void refreshAccountInfoFromNetwork();
+
+  // ---- the source list's data source and delegate (called through the runtime) ----
+  unsigned long sourceList_numberOfChildrenOfItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  ns::Ref<ns::Object> sourceList_child_ofItem(ns::Ref<ns::Object> list, unsigned long index,
+                                              ns::Ref<ns::Object> item);
+  ns::BOOL sourceList_isItemExpandable(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  ns::Value sourceList_objectValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  bool sourceList_itemHasBadge(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  long sourceList_badgeValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  bool sourceList_itemHasIcon(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  ns::Ref<ns::Object> sourceList_iconForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  bool sourceList_isGroupAlwaysExpanded(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item) { return false; }
+  bool sourceList_shouldEditItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  void sourceListSelectionDidChange(ns::Ref<ns::Notification> note);
+  void sourceListItemWillExpand(ns::Ref<ns::Notification> note);
+  void sourceListItemDidExpand(ns::Ref<ns::Notification> note);
+  void sourceListItemWillCollapse(ns::Ref<ns::Notification> note);
+  void sourceListItemDidCollapse(ns::Ref<ns::Notification> note) {}
+  void sourceListDeleteKeyPressedOnRows(ns::Ref<ns::Notification> note);
+
+  // ---- parts ----
+  ns::Ref<SourceList> sourceList() const { return sourceList_; }
+  ns::Ref<ak::Button> createPlaylistBtn() const { return createPlaylistBtn_.lock(); }
+  ns::Ref<ak::Button> createPlaylistGroupBtn() const { return createPlaylistGroupBtn_.lock(); }
+  ns::Ref<ak::Button> refreshBtn() const { return refreshBtn_.lock(); }
+  const std::vector<ns::Ref<MenuItem>>& sourceListItems() const { return sourceListItems_; }
+  ns::Ref<MenuItem> libraryItem() const { return libraryItem_; }
+  ns::Ref<MenuItem> playlistsItem() const { return playlistsItem_; }
+  ns::Ref<MenuItem> subscriptionsItem() const { return subscriptionsItem_; }
+  ns::Ref<MenuItem> feedsItem() const { return feedsItem_; }
+  // The section of a local group, nil when none.
+  ns::Ref<MenuItem> groupItem(int groupId) const;
+  long netStatus() const { return netStatus_; }
+
+  struct Outlets {
+    ns::Ref<ak::View> view, bottomBarView;
+    ns::Ref<ak::ScrollView> scrollView;
+    ns::Ref<SourceList> sourceList;
+    ns::Ref<ak::Button> createPlaylistBtn, createPlaylistGroupBtn, refreshBtn;
+  };
+  void connectOutlets(const Outlets& outlets);
+
+  std::string className() const override { return "MenuViewController"; }
+
+ private:
+  ns::Ref<AccountCache> account() const;
+  void expandStoredSections();
+  void reloadAndMark(bool scrollTo);
+  void updateTreeDictionary();
+  void endRefreshSpin();
+  static ns::Ref<MenuItem> nodeOf(const ns::Ref<ns::Object>& item);
+
+  ns::Ref<SourceList> sourceList_;
+  ns::Weak<ak::Button> createPlaylistBtn_, createPlaylistGroupBtn_, refreshBtn_;
+  ns::Weak<ak::View> bottomBarView_;
+  ns::Weak<ak::ScrollView> scrollView_;
+
+  std::vector<ns::Ref<MenuItem>> sourceListItems_;
+  ns::Ref<MenuItem> libraryItem_, playlistsItem_, subscriptionsItem_, feedsItem_;
+  ns::Ref<MenuItem> favoritesItem_, likesItem_, uploadsItem_, watchLatorItem_, watchHistoryItem_,
+      newVideosItem_, cachedVideosItem_;
+  std::map<int, ns::Ref<MenuItem>> playlistGroupMenuMap_;
+  std::map<std::string, ns::Ref<MenuItem>> treeDict_;
+  bool treeDictDirty_ = true;
+  long netStatus_ = 0;
+};
