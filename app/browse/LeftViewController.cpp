@@ -4,9 +4,9 @@
 
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MainViewController.h"
+#include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/SearchHistory.h"
-#include "app/browse/MenuViewController.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/shell/AppUtilities.h"
