@@ -559,4 +559,12 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::sourceListItemDidCollapse>("sourceListItemDidCollapse:");
   cls.method<&MenuViewController::sourceListDeleteKeyPressedOnRows>("sourceListDeleteKeyPressedOnRows:");
   cls.method<&MenuViewController::onRefreshBtn>("onRefreshBtn:");
+  cls.method<&MenuViewController::sourceList_menuForEvent_item>("sourceList:menuForEvent:item:");
+  cls.method<&MenuViewController::deleteGroup>("deleteGroup:");
+  cls.method<&MenuViewController::changeGroup>("changeGroup:");
+  cls.method<&MenuViewController::changeSelectionGroup>("changeSelectionGroup:");
+  cls.method<&MenuViewController::deletePlaylist>("deletePlaylist:");
+  cls.method<&MenuViewController::unsubscribe>("unsubscribe:");
+  cls.method<&MenuViewController::copyplaylistlink>("copyplaylistlink:");
+  cls.method<&MenuViewController::refresh_>("refresh:");
 }

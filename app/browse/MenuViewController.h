@@ -71,6 +71,19 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void sourceListItemDidCollapse(ns::Ref<ns::Notification> note) {}
   void sourceListDeleteKeyPressedOnRows(ns::Ref<ns::Notification> note);
 
+  // ---- the context menu and its actions ----
+  // Right mouse down, or left mouse down with Control, on a row or none; nil for other events.
+  ns::Ref<ns::Object> sourceList_menuForEvent_item(ns::Ref<ns::Object> list, ns::Ref<ns::Object> event,
+                                                   ns::Ref<ns::Object> item);
+  ns::Ref<MenuItem> rightClickedMenuItem() const { return rightClickedMenuItem_; }
+  void deleteGroup(const ns::Ref<ns::Object>& sender);
+  void changeGroup(const ns::Ref<ns::Object>& sender);
+  void changeSelectionGroup(const ns::Ref<ns::Object>& sender);
+  void deletePlaylist(const ns::Ref<ns::Object>& sender);
+  void unsubscribe(const ns::Ref<ns::Object>& sender);
+  void copyplaylistlink(const ns::Ref<ns::Object>& sender);
+  void refresh_(const ns::Ref<ns::Object>& sender) { refreshAccountInfoFromNetwork(); }
+
   // ---- parts ----
   ns::Ref<SourceList> sourceList() const { return sourceList_; }
   ns::Ref<ak::Button> createPlaylistBtn() const { return createPlaylistBtn_.lock(); }
@@ -103,6 +116,7 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void endRefreshSpin();
   static ns::Ref<MenuItem> nodeOf(const ns::Ref<ns::Object>& item);
 
+  ns::Ref<MenuItem> rightClickedMenuItem_;
   ns::Ref<SourceList> sourceList_;
   ns::Weak<ak::Button> createPlaylistBtn_, createPlaylistGroupBtn_, refreshBtn_;
   ns::Weak<ak::View> bottomBarView_;
