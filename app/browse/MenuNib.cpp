@@ -4,6 +4,7 @@
 
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/MenuViewController.h"
+#include "app/browse/PlaylistForms.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
@@ -60,6 +61,10 @@ void buildSourceList(ak::NibLoader& nib) {
     outline->setDelegate(owner);
     refresh->setTarget(owner);
     refresh->setAction(ns::Sel("onRefreshBtn:"));
+    newPlaylist->setTarget(owner);
+    newPlaylist->setAction(ns::Sel("onNewPlaylistBtn:"));
+    newGroup->setTarget(owner);
+    newGroup->setAction(ns::Sel("onNewPlaylistGroupBtn:"));
   });
 }
 
@@ -68,4 +73,5 @@ void buildSourceList(ak::NibLoader& nib) {
 void registerMenuNib() {
   static std::once_flag once;
   std::call_once(once, [] { ak::Nib::registerBuilder("MenuViewController", buildSourceList); });
+  registerPlaylistFormNibs();
 }

@@ -560,6 +560,9 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::sourceListDeleteKeyPressedOnRows>("sourceListDeleteKeyPressedOnRows:");
   cls.method<&MenuViewController::onRefreshBtn>("onRefreshBtn:");
   cls.method<&MenuViewController::sourceList_menuForEvent_item>("sourceList:menuForEvent:item:");
+  cls.method<&MenuViewController::renameGroup>("renameGroup:");
+  cls.method<&MenuViewController::onNewPlaylistBtn>("onNewPlaylistBtn:");
+  cls.method<&MenuViewController::onNewPlaylistGroupBtn>("onNewPlaylistGroupBtn:");
   cls.method<&MenuViewController::deleteGroup>("deleteGroup:");
   cls.method<&MenuViewController::changeGroup>("changeGroup:");
   cls.method<&MenuViewController::changeSelectionGroup>("changeSelectionGroup:");

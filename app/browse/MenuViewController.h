@@ -17,6 +17,7 @@ class AccountCache;
 class SourceList;
 namespace ak {
 class Button;
+class Popover;
 class ScrollView;
 class View;
 }  // namespace ak
@@ -51,6 +52,11 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void onCurrentPlaylistChanged();
   void onRefreshBtn(const ns::Ref<ns::Object>& sender) { refreshAccountInfoFromNetwork(); }
   void refreshAccountInfoFromNetwork();
+  // Show the new-playlist and new-group forms in transient popovers right of their buttons.
+  void onNewPlaylistBtn(const ns::Ref<ns::Object>& sender);
+  void onNewPlaylistGroupBtn(const ns::Ref<ns::Object>& sender);
+  // The popover of the last form shown; kept here, as nothing else holds a shown popover.
+  ns::Ref<ak::Popover> formPopover() const { return formPopover_; }
 
   // ---- the source list's data source and delegate (called through the runtime) ----
   unsigned long sourceList_numberOfChildrenOfItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
@@ -76,6 +82,8 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   ns::Ref<ns::Object> sourceList_menuForEvent_item(ns::Ref<ns::Object> list, ns::Ref<ns::Object> event,
                                                    ns::Ref<ns::Object> item);
   ns::Ref<MenuItem> rightClickedMenuItem() const { return rightClickedMenuItem_; }
+  // Shows the group form in rename mode for the clicked group, next to the outline.
+  void renameGroup(const ns::Ref<ns::Object>& sender);
   void deleteGroup(const ns::Ref<ns::Object>& sender);
   void changeGroup(const ns::Ref<ns::Object>& sender);
   void changeSelectionGroup(const ns::Ref<ns::Object>& sender);
@@ -117,6 +125,7 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   static ns::Ref<MenuItem> nodeOf(const ns::Ref<ns::Object>& item);
 
   ns::Ref<MenuItem> rightClickedMenuItem_;
+  ns::Ref<ak::Popover> formPopover_;
   ns::Ref<SourceList> sourceList_;
   ns::Weak<ak::Button> createPlaylistBtn_, createPlaylistGroupBtn_, refreshBtn_;
   ns::Weak<ak::View> bottomBarView_;

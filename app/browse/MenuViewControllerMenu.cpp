@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "app/browse/MenuViewController.h"
+#include "app/browse/PlaylistForms.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
@@ -11,6 +12,7 @@
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/Pasteboard.h"
+#include "platform/appkit/Popover.h"
 #include "platform/core/Log.h"
 #include "ui/AlertBlocks.h"
 #include "ui/SourceList.h"
@@ -91,7 +93,45 @@ void criticalSheet(const std::string& message, const std::string& informative,
           [] { ns::Log("cancelled"); });
 }
 
+// Shows the form in a transient, animated popover right of `anchor`; answers the popover.
+template <class Form>
+ns::Ref<ak::Popover> showForm(const ns::Ref<Form>& form, const ns::Ref<ak::View>& anchor) {
+  auto popover = ns::make<ak::Popover>();
+  popover->setBehavior(ak::PopoverBehavior::Transient);
+  popover->setAnimates(true);
+  popover->setContentViewController(form);
+  form->setPopOver(popover);
+  if (anchor) popover->showRelativeToRect_ofView_preferredEdge(anchor->bounds(), anchor, ak::RectEdge::MaxX);
+  return popover;
+}
+
+template <class Form>
+ns::Ref<Form> formFromNib(const std::string& nib) {
+  registerPlaylistFormNibs();
+  auto form = ns::make<Form>();
+  form->initWithNibName_bundle(nib, nullptr);
+  return form;
+}
+
 }  // namespace
+
+void MenuViewController::onNewPlaylistBtn(const ns::Ref<ns::Object>& sender) {
+  auto form = formFromNib<NewPlaylistViewController>("NewPlaylistViewController");
+  formPopover_ = showForm(form, createPlaylistBtn());
+}
+
+void MenuViewController::onNewPlaylistGroupBtn(const ns::Ref<ns::Object>& sender) {
+  auto form = formFromNib<NewPlaylistGroupViewController>("NewPlaylistGroupViewController");
+  formPopover_ = showForm(form, createPlaylistGroupBtn());
+}
+
+void MenuViewController::renameGroup(const ns::Ref<ns::Object>& sender) {
+  auto node = rightClickedMenuItem_;
+  if (!node) return;
+  auto form = formFromNib<NewPlaylistGroupViewController>("NewPlaylistGroupViewController");
+  form->setOriginalName(node->title());
+  formPopover_ = showForm(form, sourceList_);
+}
 
 ns::Ref<ns::Object> MenuViewController::sourceList_menuForEvent_item(ns::Ref<ns::Object> list,
                                                                      ns::Ref<ns::Object> eventObject,
