@@ -4,6 +4,7 @@
 
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/MenuViewController.h"
+#include "app/browse/MyOutlineView.h"
 #include "app/browse/PlaylistForms.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Image.h"
@@ -35,9 +36,11 @@ void buildSourceList(ak::NibLoader& nib) {
   auto scroll = ak::make<ak::ScrollView>(ak::MakeRect(0, kBottomBarHeight, width, height - kBottomBarHeight));
   scroll->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
   scroll->setHasVerticalScroller(true);
-  auto outline = ak::make<SourceList>(ak::MakeRect(0, 0, width, height - kBottomBarHeight));
+  auto outline = ak::make<MyOutlineView>(ak::MakeRect(0, 0, width, height - kBottomBarHeight));
   auto column = ns::make<ak::TableColumn>("main");
   column->setWidth(width);
+  // Playlist titles are edited in place; the delegate says which rows.
+  column->setEditable(true);
   outline->addTableColumn(column);
   outline->setAutoresizingMask(ak::ViewWidthSizable);
   // Several playlists can be regrouped at once.

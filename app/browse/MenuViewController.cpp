@@ -1,5 +1,6 @@
 #include "app/browse/MenuViewController.h"
 
+#include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/YTPlaylistViewController.h"
@@ -107,6 +108,9 @@ void MenuViewController::awakeFromNib() {
   addNotificationObserver(this, "currentPlaylistChanged", &MenuViewController::onCurrentPlaylistChanged);
   addNotificationObserver(this, "playlistGroupChanged", &MenuViewController::onPlaylistGroupChanged);
   refresh();
+  addNotificationObserver(this, kMyOutlineViewEndEditNotification, &MenuViewController::myOutlineViewEndEdit);
+  addNotificationObserver(this, kMyOutlineViewEndCancelNotification,
+                          &MenuViewController::myOutlineViewEndCancel);
   addNotificationObserver(this, kReachabilityChangedNotification, &MenuViewController::reachabilityChanged);
   auto reachability = Reachability::reachabilityForInternetConnection();
   if (reachability) {
@@ -486,6 +490,37 @@ void MenuViewController::refreshAccountInfoFromNetwork() {
 
 void MenuViewController::endRefreshSpin() {
   if (auto button = refreshBtn_.lock()) button->setEnabled(true);
+}
+
+// ---- renaming ----
+
+std::optional<std::string> MenuViewController::getOriginalTitleForPlaylist(
+    const std::string& playlistId) const {
+  auto cache = account();
+  if (!cache) return std::nullopt;
+  for (const ns::Value& entry : cache->playlistsArray())
+    if (fieldOf(entry, 0) == playlistId) return fieldOf(entry, 1);
+  return std::nullopt;
+}
+
+void MenuViewController::myOutlineViewEndEdit(const ns::Ref<ns::Notification>& note) {
+  if (!sourceList_) return;
+  auto node = nodeOf(sourceList_->itemAtRow(sourceList_->selectedRow()));
+  if (!node) return;
+  auto original = getOriginalTitleForPlaylist(node->identifier());
+  if (!original || *original == node->title()) return;
+  ns::Log("RENAME PLAYLIST: %@ --> %@", *original, node->title());
+  if (auto cache = account()) cache->renamePlaylist_toTitle(node->identifier(), node->title());
+}
+
+void MenuViewController::myOutlineViewEndCancel(const ns::Ref<ns::Notification>& note) {
+  if (!sourceList_) return;
+  auto node = nodeOf(sourceList_->itemAtRow(sourceList_->selectedRow()));
+  if (!node) return;
+  if (auto original = getOriginalTitleForPlaylist(node->identifier())) {
+    node->setTitle(*original);
+    sourceList_->reloadData();
+  }
 }
 
 // ---- data source ----

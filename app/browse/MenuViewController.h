@@ -58,6 +58,12 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   // The popover of the last form shown; kept here, as nothing else holds a shown popover.
   ns::Ref<ak::Popover> formPopover() const { return formPopover_; }
 
+  // ---- renaming a playlist in place ----
+  void myOutlineViewEndEdit(const ns::Ref<ns::Notification>& note);
+  void myOutlineViewEndCancel(const ns::Ref<ns::Notification>& note);
+  // The title the account holds for the playlist, nil when it has none.
+  std::optional<std::string> getOriginalTitleForPlaylist(const std::string& playlistId) const;
+
   // ---- the source list's data source and delegate (called through the runtime) ----
   unsigned long sourceList_numberOfChildrenOfItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   ns::Ref<ns::Object> sourceList_child_ofItem(ns::Ref<ns::Object> list, unsigned long index,

@@ -1,6 +1,7 @@
 // The new-playlist and playlist-group forms shown from the source list's buttons and menu.
 #include <gtest/gtest.h>
 
+#include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PlaylistForms.h"
@@ -14,6 +15,7 @@
 #include "platform/appkit/Popover.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/Window.h"
+#include "platform/core/Log.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/app/browse/BrowseTestSupport.h"
@@ -187,6 +189,46 @@ TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   EXPECT_TRUE(f.closes(f.menu->formPopover()));
   EXPECT_NE(f.groupId("Jobs"), 0);
   EXPECT_EQ(f.groupId("Work"), 0);
+}
+
+TEST(PlaylistForms, APlaylistTitleIsRenamedInPlaceOnce) {
+  FormFixture f;
+  f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLcode", "snippet": {"title": "Code"}})"});
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PLcode", "Code", 3})};
+  f.menu->updatePlaylists();
+  auto outline = f.menu->sourceList();
+  auto code = f.menu->playlistsItem()->children().at(0);
+  const long row = outline->rowForItem(code);
+  outline->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(row), false);
+  auto edit = [&](const std::string& text, unsigned short keyCode, const std::string& key) {
+    outline->editColumn_row_withEvent_select(0, row, nullptr, true);
+    ASSERT_EQ(outline->editedRow(), row);
+    if (!text.empty()) pltest::typeText(f.window, text);
+    pltest::key(f.window, keyCode, key);
+    f.app.dispatchQueued();
+  };
+
+  // Escape puts the account's title back.
+  edit("Other", 53, "\x1b");
+  EXPECT_EQ(code->title(), "Code");
+  // Return with the title unchanged sends nothing.
+  edit("Code", 36, "\r");
+  ns::LogCapture log(true);
+  browse_test::PostCounter ended(kMyOutlineViewEndEditNotification);
+  edit("Trip", 36, "\r");
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_EQ(code->title(), "Trip");
+  EXPECT_TRUE(log.contains("RENAME PLAYLIST: Code --> Trip"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !f.api.callsOf("youtube.playlists.update").empty(); }));
+  auto calls = f.api.callsOf("youtube.playlists.update");
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].params["resource"]["snippet"]["title"], ns::Value("Trip"));
+
+  // Only playlists are editable.
+  ns::Ref<ns::Object> list = outline;
+  EXPECT_TRUE(f.menu->sourceList_shouldEditItem(list, code));
+  EXPECT_FALSE(f.menu->sourceList_shouldEditItem(list, f.menu->libraryItem()->children().at(0)));
+  EXPECT_FALSE(f.menu->sourceList_shouldEditItem(list, f.menu->playlistsItem()));
 }
 
 }  // namespace
