@@ -1,5 +1,6 @@
 #include "app/browse/MenuViewController.h"
 
+#include <cmath>
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/PelNavigationController.h"
@@ -9,8 +10,11 @@
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "lib/net/Reachability.h"
+
+#include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
+#include "platform/appkit/Layer.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/core/Log.h"
 #include "platform/core/Str.h"
@@ -484,12 +488,28 @@ void MenuViewController::onCurrentPlaylistChanged() {
 }
 
 void MenuViewController::refreshAccountInfoFromNetwork() {
-  if (auto button = refreshBtn_.lock()) button->setEnabled(false);
+  if (auto button = refreshBtn_.lock()) {
+    button->setEnabled(false);
+    button->setWantsLayer(true);
+    if (auto layer = button->layer()) {
+      layer->setAnchorPoint({0.5, 0.45});
+      auto spin = ak::BasicAnimation::animationWithKeyPath("transform.rotation.z");
+      spin->setFromValue(0.0);
+      spin->setToValue(static_cast<double>(-6.2831855f));
+      spin->setDuration(1.0);
+      spin->setRepeatCount(HUGE_VALF);
+      layer->addAnimation_forKey(spin, "spin");
+    }
+  }
   if (auto cache = account()) cache->refresh();
 }
 
 void MenuViewController::endRefreshSpin() {
-  if (auto button = refreshBtn_.lock()) button->setEnabled(true);
+  auto button = refreshBtn_.lock();
+  if (!button) return;
+  button->setEnabled(true);
+  if (auto layer = button->wantsLayer() ? button->layer() : nullptr) layer->removeAllAnimations();
+  button->setWantsLayer(false);
 }
 
 // ---- renaming ----

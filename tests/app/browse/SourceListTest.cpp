@@ -2,10 +2,16 @@
 // what selecting a row opens, the marking of the list on show, and the badges.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/library/DBAccess.h"
+#include "app/shell/AppUtilities.h"
+#include "platform/appkit/Animation.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
@@ -289,6 +295,28 @@ TEST(SourceList, BadgesFollowTheAccountsEdits) {
   // Through the library's interface too.
   browsingInterface()->menuViewController()->updatePlaylist_itemCountPlus("P1", -2);
   EXPECT_EQ(childNamed(f.menu->playlistsItem(), "One")->badgeValue(), 6);
+}
+
+TEST(SourceList, TheRefreshButtonSpinsUntilTheSubscriptionsOrFeedsArrive) {
+  SourceListFixture f;
+  auto button = f.menu->refreshBtn();
+  ASSERT_NE(button, nullptr);
+  for (const char* arrival : {"updateSubscriptions", "updateFeeds"}) {
+    ns::LogCapture log(true);
+    button->performClick(nullptr);
+    EXPECT_FALSE(button->isEnabled());
+    ASSERT_TRUE(button->wantsLayer());
+    auto spin = button->layer()->animationForKey("spin");
+    ASSERT_NE(spin, nullptr);
+    EXPECT_EQ(spin->keyPath(), "transform.rotation.z");
+    EXPECT_EQ(spin->repeatCount(), HUGE_VALF);
+    // Other lists arriving leave it spinning.
+    postNotification("updatePlaylists");
+    EXPECT_FALSE(button->isEnabled());
+    postNotification(arrival);
+    EXPECT_TRUE(button->isEnabled()) << arrival;
+    EXPECT_FALSE(button->wantsLayer()) << arrival;
+  }
 }
 
 TEST(SourceList, ItemsDescribeThemselves) {
