@@ -16,6 +16,7 @@
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/ScrollView.h"
+#include "platform/appkit/TextField.h"
 #include "platform/core/Log.h"
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
@@ -512,6 +513,56 @@ void MenuViewController::endRefreshSpin() {
   button->setWantsLayer(false);
 }
 
+// ---- how rows look ----
+
+bool MenuViewController::isItemAvailable(const ns::Ref<MenuItem>& node) const {
+  if (!node || netStatus_ != 0) return true;
+  std::string type = node->itemtype(), identifier = node->identifier();
+  bool withoutCopy = false;
+  if (type == "library") {
+    if (identifier == "newsubscriptionvideo") {
+      type = identifier;
+    } else if (identifier == "cachedvideos") {
+      type = "playlists";
+      withoutCopy = true;
+    } else {
+      type = "playlists";
+      identifier = requestIdForSpecial(identifier).value_or("");
+    }
+  } else if (type == "feeds") {
+    // Feed lists are stored under "feed", whatever the region.
+    type = "feed";
+  }
+  if (withoutCopy) return true;
+  auto cache = account();
+  return cache && !identifier.empty() && cache->hasPlaylistCache_withId(type, identifier);
+}
+
+ns::Ref<ak::Image> MenuViewController::iconForNode(const ns::Ref<MenuItem>& node) const {
+  if (!node) return nullptr;
+  std::string listId = node->identifier();
+  if (node->itemtype() == "library") listId = requestIdForSpecial(listId).value_or("");
+  const bool singleSelected = sourceList_ && sourceList_->numberOfSelectedRows() == 1 &&
+                              sourceList_->selectedRow() == sourceList_->rowForItem(node);
+  auto current = currentPlaylistController();
+  if (current && !listId.empty() && current->requestId() == listId)
+    return ak::Image::imageNamed(singleSelected ? "playingplaylist_icon_white" : "playingplaylist_icon_grey");
+  if (singleSelected && node->selectedIcon()) return node->selectedIcon();
+  return node->icon();
+}
+
+void MenuViewController::sourceList_willDisplayCell_forItem(ns::Ref<ns::Object> list,
+                                                            ns::Ref<ns::Object> cellObject,
+                                                            ns::Ref<ns::Object> item) {
+  auto cell = std::dynamic_pointer_cast<ak::TextFieldCell>(cellObject);
+  auto node = nodeOf(item);
+  if (!cell || !node || !node->parent()) return;
+  const bool singleSelected = sourceList_ && sourceList_->numberOfSelectedRows() == 1 &&
+                              sourceList_->selectedRow() == sourceList_->rowForItem(node);
+  const double grey = singleSelected ? 255 : isItemAvailable(node) ? 148 : 68;
+  cell->setTextColor(ak::Color::colorWithCalibratedWhite_alpha(grey / 255.0, 1.0));
+}
+
 // ---- renaming ----
 
 std::optional<std::string> MenuViewController::getOriginalTitleForPlaylist(
@@ -581,8 +632,7 @@ long MenuViewController::sourceList_badgeValueForItem(ns::Ref<ns::Object>, ns::R
 }
 
 bool MenuViewController::sourceList_itemHasIcon(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
-  auto node = nodeOf(item);
-  return node && node->hasIcon();
+  return iconForNode(nodeOf(item)) != nullptr;
 }
 
 ns::Ref<ns::Object> MenuViewController::sourceList_iconForItem(ns::Ref<ns::Object>,
@@ -605,6 +655,7 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::sourceList_badgeValueForItem>("sourceList:badgeValueForItem:");
   cls.method<&MenuViewController::sourceList_itemHasIcon>("sourceList:itemHasIcon:");
   cls.method<&MenuViewController::sourceList_iconForItem>("sourceList:iconForItem:");
+  cls.method<&MenuViewController::sourceList_willDisplayCell_forItem>("sourceList:willDisplayCell:forItem:");
   cls.method<&MenuViewController::sourceList_isGroupAlwaysExpanded>("sourceList:isGroupAlwaysExpanded:");
   cls.method<&MenuViewController::sourceList_shouldEditItem>("sourceList:shouldEditItem:");
   cls.method<&MenuViewController::sourceListSelectionDidChange>("sourceListSelectionDidChange:");

@@ -58,6 +58,18 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   // The popover of the last form shown; kept here, as nothing else holds a shown popover.
   ns::Ref<ak::Popover> formPopover() const { return formPopover_; }
 
+  // ---- how rows look ----
+  // Whether the row's list can be shown now: always while reachable, else when the account
+  // cache holds a copy of it ("Cached Videos" always).
+  bool isItemAvailable(const ns::Ref<MenuItem>& node) const;
+  // The row's icon: the now-playing icon for the list that feeds the player (white on the single
+  // selected row), else the selected icon on the single selected row, else the icon.
+  ns::Ref<ak::Image> iconForNode(const ns::Ref<MenuItem>& node) const;
+  // Titles in grey 148, dimmed to 68 when not available, white on the single selected row.
+  void sourceList_willDisplayCell_forItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> cell,
+                                          ns::Ref<ns::Object> item);
+  void setNetStatusForTesting(long status) { netStatus_ = status; }
+
   // ---- renaming a playlist in place ----
   void myOutlineViewEndEdit(const ns::Ref<ns::Notification>& note);
   void myOutlineViewEndCancel(const ns::Ref<ns::Notification>& note);

@@ -11,8 +11,10 @@
 #include "app/shell/AppUtilities.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
+#include "platform/appkit/Color.h"
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/TextField.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/serialization/JSONSerialization.h"
@@ -317,6 +319,68 @@ TEST(SourceList, TheRefreshButtonSpinsUntilTheSubscriptionsOrFeedsArrive) {
     EXPECT_TRUE(button->isEnabled()) << arrival;
     EXPECT_FALSE(button->wantsLayer()) << arrival;
   }
+}
+
+TEST(SourceList, OfflineOnlyListsWithAStoredCopyAreBright) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PLkept", "Kept", 1}),
+                                 ns::Value(ns::Array{"PLgone", "Gone", 1})};
+  f.account->feedsArray() = {ns::Value(ns::Array{"10", "Music"}), ns::Value(ns::Array{"20", "Gaming"})};
+  f.menu->updatePlaylists();
+  f.menu->updateFeeds();
+  ns::Array rows{ns::Value(ns::Dictionary{{ns::Value("videoid"), ns::Value("v1")}})};
+  f.account->savePlaylistCache_type_withId(rows, "playlists", "PLkept");
+  // Feed lists are kept under "feed", not under the region's name.
+  f.account->savePlaylistCache_type_withId(rows, "feed", "10");
+  ASSERT_TRUE(f.account->hasPlaylistCache_withId("feed", "10"));
+
+  auto grey = [&](const std::string& title) {
+    ns::Ref<MenuItem> node;
+    for (const auto& section : f.menu->sourceListItems())
+      for (const auto& child : section->children())
+        if (child->title() == title) node = child;
+    auto cell = ns::make<ak::TextFieldCell>();
+    cell->initTextCell(title);
+    f.menu->sourceList_willDisplayCell_forItem(f.outline(), cell, node);
+    return cell->textColor() ? static_cast<int>(std::lround(cell->textColor()->whiteComponent() * 255)) : -1;
+  };
+  f.menu->setNetStatusForTesting(0);
+  const std::vector<std::pair<std::string, int>> offline = {
+      {"Cached Videos", 148}, {"Music", 148},    {"Kept", 148},     {"Gaming", 68},
+      {"Gone", 68},           {"Favorites", 68}, {"New Videos", 68}};
+  for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), expected) << title;
+  f.menu->setNetStatusForTesting(2);
+  for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), 148) << title;
+  // The single selected row is white.
+  f.outline()->selectRowIndexes_byExtendingSelection(
+      *ns::IndexSet::indexSetWithIndex(f.outline()->rowForItem(childNamed(f.menu->feedsItem(), "Music"))),
+      false);
+  EXPECT_EQ(grey("Music"), 255);
+}
+
+TEST(SourceList, TheListFeedingThePlayerShowsTheNowPlayingIcon) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PL1", "One", 1}),
+                                 ns::Value(ns::Array{"PL2", "Two", 1})};
+  f.menu->updatePlaylists();
+  auto one = childNamed(f.menu->playlistsItem(), "One");
+  auto two = childNamed(f.menu->playlistsItem(), "Two");
+  EXPECT_EQ(f.menu->iconForNode(one), nullptr);
+  setCurrentPlaylistController(getPlaylistViewController("One", "playlists", "PL1"));
+  auto grey = ak::Image::imageNamed("playingplaylist_icon_grey");
+  auto white = ak::Image::imageNamed("playingplaylist_icon_white");
+  ASSERT_NE(grey, nullptr);
+  EXPECT_EQ(f.menu->iconForNode(one), grey);
+  f.selectNode(one);
+  EXPECT_EQ(f.menu->iconForNode(one), white);
+  // With two rows selected no row is white.
+  auto set = ns::MutableIndexSet::indexSet();
+  set->addIndex(f.outline()->rowForItem(one));
+  set->addIndex(f.outline()->rowForItem(two));
+  f.outline()->selectRowIndexes_byExtendingSelection(*set, false);
+  EXPECT_EQ(f.menu->iconForNode(one), grey);
+  EXPECT_EQ(f.menu->iconForNode(two), nullptr);
+  setCurrentPlaylistController(nullptr);
 }
 
 TEST(SourceList, ItemsDescribeThemselves) {
