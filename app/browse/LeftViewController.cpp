@@ -30,6 +30,7 @@
 #include "ui/BubblePopover.h"
 #include "ui/MySearchField.h"
 #include "ui/MySplitView.h"
+#include "ui/SourceList.h"
 
 PL_CLASS(LeftViewController, ak::ViewController) {
   cls.method<&LeftViewController::onBackBtn>("onBackBtn:");
@@ -260,6 +261,8 @@ void LeftViewController::updateInfo() {
       auto editor = field->currentEditor();
       if (responder && (responder == field || (editor && responder == editor)))
         window->makeFirstResponder(nullptr);
+      if (auto list = menuViewController_ ? menuViewController_->sourceList() : nullptr)
+        window->makeFirstResponder(list);
     }
     field->setStringValue(navigationController_->currentTitle());
   }

@@ -282,6 +282,8 @@ TEST(SourceList, TheListOnShowIsMarkedAndExpandsItsGroupOnlyWhenScrolling) {
   EXPECT_TRUE(pltest::drainMode());
   ASSERT_NE(f.selectedNode(), nullptr);
   EXPECT_EQ(f.selectedNode()->identifier(), kCode);
+  // Every navigation gives the keyboard to the source list.
+  EXPECT_EQ(f.window->firstResponder(), f.outline());
 }
 
 TEST(SourceList, BadgesFollowTheAccountsEdits) {
@@ -381,6 +383,20 @@ TEST(SourceList, TheListFeedingThePlayerShowsTheNowPlayingIcon) {
   EXPECT_EQ(f.menu->iconForNode(one), grey);
   EXPECT_EQ(f.menu->iconForNode(two), nullptr);
   setCurrentPlaylistController(nullptr);
+}
+
+TEST(SourceList, AHeadingsButtonTogglesItsSectionAndTheStoredFlag) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PL1", "One", 1})};
+  f.menu->updatePlaylists();
+  auto section = f.menu->playlistsItem();
+  ASSERT_TRUE(f.outline()->isItemExpanded(section));
+  f.menu->toggleExpand(section);
+  EXPECT_FALSE(f.outline()->isItemExpanded(section));
+  EXPECT_FALSE(DBAccess::getInstance()->isMenuExpanded("playlists"));
+  f.menu->toggleExpand(section);
+  EXPECT_TRUE(f.outline()->isItemExpanded(section));
+  EXPECT_TRUE(DBAccess::getInstance()->isMenuExpanded("playlists"));
 }
 
 TEST(SourceList, ItemsDescribeThemselves) {
