@@ -231,4 +231,37 @@ TEST(PlaylistForms, APlaylistTitleIsRenamedInPlaceOnce) {
   EXPECT_FALSE(f.menu->sourceList_shouldEditItem(list, f.menu->playlistsItem()));
 }
 
+TEST(PlaylistForms, DeletingAPlaylistAndUnsubscribingReachTheService) {
+  FormFixture f;
+  f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLcode", "snippet": {"title": "Code"}})"});
+  f.api.seed("subscriptions",
+             {R"({"kind": "youtube#subscription", "id": "SUB1", "snippet": {"title": "Channel",
+                 "resourceId": {"kind": "youtube#channel", "channelId": "UCchan"}}})"});
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PLcode", "Code", 3})};
+  f.account->subscriptionsArray() = {ns::Value(ns::Array{"UUchan", "Channel", "SUB1", 0, 4})};
+  f.menu->updatePlaylists();
+  f.menu->updateSubscriptions();
+  auto rowPoint = [&](const ns::Ref<MenuItem>& node) {
+    ak::Rect rect = f.menu->sourceList()->rectOfRow(f.menu->sourceList()->rowForItem(node));
+    return f.menu->sourceList()->convertPoint_toView({40, rect.origin.y + rect.size.height / 2}, nullptr);
+  };
+  {
+    pltest::ModalScript script;
+    script.choose("Delete").clickAlertButton("Delete");
+    pltest::rightClick(f.window, rowPoint(f.menu->playlistsItem()->children().at(0)));
+    f.app.dispatchQueued();
+    ASSERT_TRUE(pltest::pumpUntil([&] { return !f.menu->playlistsItem()->hasChildren(); }));
+  }
+  auto deletes = f.api.callsOf("youtube.playlists.delete");
+  ASSERT_EQ(deletes.size(), 1u);
+  EXPECT_EQ(deletes[0].params["id"], ns::Value("PLcode"));
+  {
+    pltest::ModalScript script;
+    script.choose("Unsubscribe");
+    pltest::rightClick(f.window, rowPoint(f.menu->subscriptionsItem()->children().at(0)));
+    f.app.dispatchQueued();
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !f.api.callsOf("youtube.subscriptions.delete").empty(); }));
+}
+
 }  // namespace
