@@ -9,6 +9,7 @@
 #include "app/browse/PelNavigationController.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
+#include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
@@ -397,6 +398,20 @@ TEST(SourceList, AHeadingsButtonTogglesItsSectionAndTheStoredFlag) {
   f.menu->toggleExpand(section);
   EXPECT_TRUE(f.outline()->isItemExpanded(section));
   EXPECT_TRUE(DBAccess::getInstance()->isMenuExpanded("playlists"));
+}
+
+TEST(SourceList, AReachabilityChangeReloadsAndMarksTheListOnShowAgain) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PL1", "One", 1})};
+  f.menu->updatePlaylists();
+  f.navigation()->pushViewController_animated(getPlaylistViewController("One", "playlists", "PL1"), false);
+  EXPECT_TRUE(pltest::drainMode());
+  ASSERT_NE(f.selectedNode(), nullptr);
+  f.menu->deselect();
+  EXPECT_EQ(f.outline()->numberOfSelectedRows(), 0);
+  postNotification(kReachabilityChangedNotification);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return f.outline()->numberOfSelectedRows() == 1; }));
+  EXPECT_EQ(f.selectedNode()->identifier(), "PL1");
 }
 
 TEST(SourceList, ItemsDescribeThemselves) {
