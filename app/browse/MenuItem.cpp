@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "platform/runtime/ClassBuilder.h"
+
 ns::Ref<MenuItem> MenuItem::itemWithTitle_identifier_icon_parent(const std::string& title,
                                                                  const std::string& identifier,
                                                                  const ns::Ref<ak::Image>& icon,
@@ -20,3 +22,5 @@ std::string MenuItem::description() const {
   return "<" + className() + ": " + address + " | identifier = " + identifier_ + " | title = " + title_ +
          " | itemtype = " + itemtype_ + " >";
 }
+
+PL_CLASS(MenuItem, ns::Object) {}

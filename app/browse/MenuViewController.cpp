@@ -1,6 +1,8 @@
 #include "app/browse/MenuViewController.h"
 
+#include <algorithm>
 #include <cmath>
+
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/PelNavigationController.h"
@@ -10,7 +12,6 @@
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "lib/net/Reachability.h"
-
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
