@@ -1,6 +1,7 @@
 #include "app/browse/BrowseHooks.h"
 
 #include "app/browse/LeftViewController.h"
+#include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheServer.h"
@@ -18,8 +19,10 @@ ns::Ref<LeftViewController> leftPane() {
 // What the library calls of the browsing interface.
 class BrowsingInterface : public ns::Object, public IBrowsingInterface {
  public:
-  // The source list joins with its own controller.
-  ns::Ref<IMenuViewController> menuViewController() override { return nullptr; }
+  ns::Ref<IMenuViewController> menuViewController() override {
+    auto left = leftPane();
+    return left ? left->menuViewController() : nullptr;
+  }
   ns::Ref<IPlaylistViewController> getPlaylistViewController(const std::string& title,
                                                              const std::string& requestType,
                                                              const std::string& requestId) override {
@@ -53,6 +56,7 @@ class BrowsingInterface : public ns::Object, public IBrowsingInterface {
 
 void installBrowseHooks() {
   registerBrowseNibs();
+  registerMenuNib();
   setBrowsingInterface(ns::make<BrowsingInterface>());
   setNextVideoIdProvider([]() -> std::optional<std::string> {
     auto current = currentPlaylistController();

@@ -7,3 +7,7 @@
 inline constexpr char kNavigationChangedNotification[] = "navigationChanged";
 // The search field became first responder (the spelling is the system's own).
 inline constexpr char kSearchFieldActivatedNotification[] = "sesarchFieldActivated";
+// Editing a source-list title ended with Return (the typed text is the node's title now), or
+// any other way.
+inline constexpr char kMyOutlineViewEndEditNotification[] = "MyOutlineViewEndEdit";
+inline constexpr char kMyOutlineViewEndCancelNotification[] = "MyOutlineViewEndCancel";

@@ -4,6 +4,7 @@
 
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MainViewController.h"
+#include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
@@ -29,6 +30,7 @@
 #include "ui/BubblePopover.h"
 #include "ui/MySearchField.h"
 #include "ui/MySplitView.h"
+#include "ui/SourceList.h"
 
 PL_CLASS(LeftViewController, ak::ViewController) {
   cls.method<&LeftViewController::onBackBtn>("onBackBtn:");
@@ -106,6 +108,15 @@ void LeftViewController::awakeFromNib() {
     navigation->setFrame(frame);
     navigation->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
     area->addSubview(navigation);
+  }
+
+  menuViewController_ = controllerFromNib<MenuViewController>("MenuViewController");
+  menuViewController_->setNavigationController(navigationController_);
+  if (auto area = menuView()) {
+    auto list = menuViewController_->view();
+    list->setFrame(area->bounds());
+    list->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
+    area->addSubview(list);
   }
 
   initLeftSplitView();
@@ -250,6 +261,8 @@ void LeftViewController::updateInfo() {
       auto editor = field->currentEditor();
       if (responder && (responder == field || (editor && responder == editor)))
         window->makeFirstResponder(nullptr);
+      if (auto list = menuViewController_ ? menuViewController_->sourceList() : nullptr)
+        window->makeFirstResponder(list);
     }
     field->setStringValue(navigationController_->currentTitle());
   }
@@ -258,7 +271,10 @@ void LeftViewController::updateInfo() {
 }
 
 void LeftViewController::updateTreeActiveItem(bool scrollTo) {
-  // The source list marks the list on show; it joins the pane with its own controller.
+  if (!menuViewController_) return;
+  menuViewController_->deselect();
+  if (auto list = getVisiblePlaylistViewController())
+    menuViewController_->selectItemType_withId_scrollTo(list->requestType(), list->requestId(), scrollTo);
 }
 
 void LeftViewController::onCurrentPlaylistChanged() {

@@ -12,6 +12,7 @@
 
 class BubblePopover;
 class MainViewController;
+class MenuViewController;
 class MySearchField;
 class MySplitView;
 class PelNavigationController;
@@ -93,6 +94,8 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
   ns::Ref<ak::Button> currentPlaylistBtn() const { return currentPlaylistBtn_; }
   ns::Ref<PelNavigationController> navigationController() const { return navigationController_; }
   ns::Ref<MainViewController> mainViewController() const { return mainViewController_; }
+  // The source list in `menuView`, nil before the pane awakes.
+  ns::Ref<MenuViewController> menuViewController() const { return menuViewController_; }
   ns::Ref<SearchAutoComplete> searchAutoComplete() const { return searchAutoComplete_; }
   ns::Ref<BubblePopover> autoCompletePopover() const { return autoCompletePopover_; }
   const std::string& savedSearch() const { return savedSearch_; }
@@ -120,6 +123,7 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
   ns::Ref<ak::Button> backBtn_, forwardBtn_, currentPlaylistBtn_;
   ns::Ref<PelNavigationController> navigationController_;
   ns::Ref<MainViewController> mainViewController_;
+  ns::Ref<MenuViewController> menuViewController_;
   ns::Ref<SearchAutoComplete> searchAutoComplete_;
   ns::Ref<BubblePopover> autoCompletePopover_;
   std::string savedSearch_;

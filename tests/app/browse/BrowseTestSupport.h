@@ -5,12 +5,14 @@
 // classes from the shared Data API fixtures.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
+#include "app/library/DBAccess.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/cache/GVCache.h"
 #include "lib/google/ApiJSONParser.h"
@@ -29,6 +31,10 @@ struct BrowseFixture {
   BrowseFixture() : app(true) {
     ns::Bundle::setMainBundlePathForTesting(std::string(PELORIN_SOURCE_DIR) + "/resources");
     resetPlaylistRegistryForTesting();
+    // The library store lives in this test's sandbox, not in an earlier test's.
+    std::filesystem::create_directories(app.sandbox().root() / "home/.local/share/Pelorin");
+    std::filesystem::create_directories(app.sandbox().root() / "home/.cache");
+    DBAccess::resetForTesting();
     installBrowseHooks();
     diskCache =
         GVCache::initWithCacheDirectory((app.sandbox().root() / "home/.cache/browse-test/GVCache").string());
@@ -42,6 +48,7 @@ struct BrowseFixture {
     diskCache->synchronize();
     AccountCache::setDiskCache(nullptr);
     ns::Bundle::setMainBundlePathForTesting(std::nullopt);
+    DBAccess::resetForTesting();
   }
   void setAnswers(const std::function<void(testsupport::FakeMainWindowController::Answers&)>& change) {
     auto answers = main->answers();

@@ -8,6 +8,7 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MainViewController.h"
+#include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
@@ -380,7 +381,9 @@ TEST(LeftPane, TheBarFollowsTheNavigation) {
   EXPECT_EQ(f.left->getVisiblePlaylistViewController(), z);
   browsing->setCurrentPlaylist(z);
   EXPECT_EQ(currentPlaylistController(), z);
-  EXPECT_EQ(browsing->menuViewController(), nullptr);
+  ASSERT_NE(f.left->menuViewController(), nullptr);
+  EXPECT_EQ(browsing->menuViewController(),
+            std::static_pointer_cast<IMenuViewController>(f.left->menuViewController()));
 }
 
 }  // namespace
