@@ -9,6 +9,7 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/library/DBAccess.h"
+#include "app/player/PlayerControlBar.h"
 #include "app/player/VideoView.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IMainWindowController.h"
@@ -78,6 +79,7 @@ ns::Ref<PlayerViewController> PlayerViewController::init() {
   auto controller = ns::make<PlayerViewController>();
   controller->initWithNibName_bundle("PlayerViewController", nullptr);
   controller->view();
+  controller->controlBar_ = PlayerControlBar::initWithController(controller);
   std::weak_ptr<PlayerViewController> weak = controller;
   auto center = ns::NotificationCenter::defaultCenter();
   controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
@@ -139,14 +141,34 @@ void PlayerViewController::load(const ns::Ref<SearchEntry>& row, bool play) {
     showOSD(kCanNotPlayMessage);
     return;
   }
-  double position = DBAccess::getInstance()->getPlayPositionForId(*id);
+  startLoading(*id, DBAccess::getInstance()->getPlayPositionForId(*id), play);
+}
+
+void PlayerViewController::startLoading(const std::string& videoId, double position, bool play) {
   pendingSeek_ = position;
-  if (auto file = localFileForVideoId(*id)) {
+  if (auto file = localFileForVideoId(videoId)) {
     loadURL(ns::URL::fileURLWithPath(*file), position, play);
+    controlBar_->updateQualityMenu();
     return;
   }
   playWhenReady_ = play;
-  resolve(*id, play);
+  resolve(videoId, play);
+}
+
+void PlayerViewController::reloadWithoutCache() {
+  auto id = videoId();
+  if (!id || DBAccess::getInstance()->getDownloadedVideoFilePath(*id)) return;
+  double position =
+      item_ && item_->status() == av::PlayerItemStatusReadyToPlay ? currentTimeSeconds() : pendingSeek_;
+  bool playing = playWhenReady_ || player()->rate() != 0;
+  ++generation_;
+  player()->pause();
+  forgetItem();
+  player()->replaceCurrentItemWithPlayerItem(nullptr);
+  // The partial goes first, so that the new download starts from nothing.
+  stopAndDeleteDownload(*id);
+  deleteCachedVideo(*id);
+  startLoading(*id, position, playing);
 }
 
 void PlayerViewController::resolve(const std::string& videoId, bool play) {
@@ -190,6 +212,7 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       }
       self->loadURL(url, position, wantsPlay);
       self->fromServer_ = true;
+      self->controlBar_->updateQualityMenu();
       return;
     }
     auto quality = getChosenVideoQuality(videoId).value_or(getPreferredVideoQuality());

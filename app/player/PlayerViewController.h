@@ -15,6 +15,7 @@
 #include "platform/media/Time.h"
 
 class SearchEntry;
+class PlayerControlBar;
 class VideoView;
 namespace av {
 class Player;
@@ -60,6 +61,12 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   // Saves the loaded video's position and played state (the application calls it at
   // will-terminate).
   void savePosition();
+  // Deletes the video's cached copy or partial download and loads it again at the same place
+  // (the quality pop-up does so after another quality was chosen).
+  void reloadWithoutCache();
+
+  // The control bar (made with the controller).
+  const ns::Ref<PlayerControlBar>& controlBar() const { return controlBar_; }
 
   ns::Ref<VideoView> videoView();
   ns::Ref<av::Player> player();
@@ -71,6 +78,7 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
 
  private:
   void load(const ns::Ref<SearchEntry>& row, bool play);
+  void startLoading(const std::string& videoId, double position, bool play);
   void resolve(const std::string& videoId, bool play);
   // Loads the URL, seeking to `position` once ready, playing when `play`.
   void loadURL(const ns::Ref<ns::URL>& url, double position, bool play);
@@ -98,6 +106,7 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   // The item is on the local server and may fail when the server restarts after a stall.
   bool fromServer_ = false;
   ns::Ref<ns::Timer> messageTimer_;
+  ns::Ref<PlayerControlBar> controlBar_;
   std::vector<ns::Ref<ns::Object>> tokens_;
   ns::Ref<ns::Object> itemTokens_[2];
   std::string observerId_;
