@@ -51,7 +51,9 @@ TEST_F(PlayerFixture, ControlBarDrivesThePlayer) {
   bar->volumeSlider()->performClick(nullptr);
   EXPECT_EQ(controller->player()->volume(), 0.25f);
   for (auto& entry : std::filesystem::recursive_directory_iterator(sandbox.root())) {
-    if (entry.is_regular_file()) EXPECT_EQ(entry.path().string().find("volume"), std::string::npos);
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(entry.path().string().find("volume"), std::string::npos);
+    }
   }
 
   // No formats are known for a copied file without its info: the pop-up stays off.
