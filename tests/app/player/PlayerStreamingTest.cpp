@@ -1,10 +1,13 @@
 #include <chrono>
 
+#include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/player/PlayerControlBar.h"
 #include "app/shell/Settings.h"
-#include "platform/media/PlayerLayer.h"
+#include "platform/appkit/PopUpButton.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
 #include "tests/app/player/PlayerTestKit.h"
 #include "tests/support/FakeStreamResolver.h"
@@ -112,6 +115,68 @@ TEST_F(StreamingFixture, ResolutionOfAVideoLeftBehindIsDropped) {
   EXPECT_EQ(controller->videoId(), "cachedI2");
   EXPECT_EQ(item()->URL()->scheme(), "file");
   EXPECT_EQ(controller->player()->rate(), 0.0f);
+}
+
+TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {
+  setStringSetting(kPreferredVideoQualityKey, "720");
+  auto clip = pltest::testMedia({.seconds = 3});
+  ASSERT_FALSE(clip.empty());
+  auto bytes = pltest::readMedia(clip);
+  // itag 22 never ends while the test looks.
+  server.route("GET", "/v22", [bytes](const pltest::FakeRequest&) {
+    return pltest::FakeReply::stalled(bytes.substr(0, bytes.size() / 3),
+                                      static_cast<long long>(bytes.size()));
+  });
+  server.route("GET", "/v18", pltest::mediaRoute(clip));
+  resolver->setEntry("qualityL1", {.urlMap = {{18, origin("/v18")}, {22, origin("/v22")}}});
+  auto cacheServer = ns::make<CacheServer>(0);
+  cacheServer->start();
+  main->setAnswers({.cacheServer = cacheServer});
+
+  controller->loadVideo(row("qualityL1"));
+  auto bar = controller->controlBar();
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return originRequests("/v22") >= 1 && bar->qualityPopUp()->isEnabled(); }, kWait));
+  EXPECT_EQ(bar->qualityPopUp()->itemTitles(), (std::vector<std::string>{"720p", "360p"}));
+  EXPECT_EQ(bar->qualityPopUp()->titleOfSelectedItem(), "720p");
+  auto partial = *getTempFolderFilePath("qualityL1.mp4");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(partial); }, kWait));
+
+  bar->qualityPopUp()->selectItemWithTitle("360p");
+  bar->onQuality(bar->qualityPopUp());
+  EXPECT_EQ(getChosenVideoQuality(std::string("qualityL1")), "360");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return originRequests("/v18") >= 1; }, kWait));
+  EXPECT_EQ(originRequests("/v22"), 1u);
+  auto cached = *getCachedVideoPath("qualityL1");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, kWait));
+  EXPECT_EQ(pltest::readMedia(cached), bytes);
+}
+
+TEST_F(StreamingFixture, FinishedDownloadSwitchesToTheCachedFileAtTheSamePlace) {
+  auto clip = pltest::testMedia({.seconds = 6});
+  ASSERT_FALSE(clip.empty());
+  server.route("GET", "/v18", pltest::mediaRoute(clip));
+  resolver->setEntry("switchM1", {.urlMap = {{18, origin("/v18")}}});
+  auto cacheServer = ns::make<CacheServer>(0);
+  cacheServer->start();
+  main->setAnswers({.cacheServer = cacheServer});
+
+  controller->playVideo(row("switchM1"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return now() >= 1.0; }, kWait));
+  EXPECT_EQ(item()->URL()->scheme(), "http");
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return std::filesystem::exists(*getCachedVideoPath("switchM1")); }, kWait));
+  // Another video's change leaves the item alone; the loaded video's cached copy replaces it.
+  controller->updateVideoUrlIfNeeded("otherM2");
+  EXPECT_EQ(item()->URL()->scheme(), "http");
+  double before = now();
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(k1080pStatusChangedNotification);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return item()->URL()->scheme() == "file"; }, kWait));
+  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->player()->rate() == 1.0f && now() >= before - 0.5; },
+                                kWait));
+  EXPECT_NEAR(now(), before, 0.5);
+  EXPECT_TRUE(controller->isPlaying());
 }
 
 }  // namespace
