@@ -18,6 +18,7 @@
 #include "app/youtube/YoutubeSupport.h"
 #include "lib/foundation/BlockObservation.h"
 #include "lib/foundation/TimerBlocks.h"
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/MediaNames.h"
@@ -86,6 +87,11 @@ ns::Ref<PlayerViewController> PlayerViewController::init() {
       std::string(k1080pStatusChangedNotification), nullptr, nullptr,
       [weak](const ns::Ref<ns::Notification>&) {
         if (auto self = weak.lock()) self->onCacheChanged();
+      }));
+  controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
+      [weak](const ns::Ref<ns::Notification>&) {
+        if (auto self = weak.lock()) self->savePosition();
       }));
   setPlayerViewController(controller);
   return controller;
@@ -205,11 +211,11 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       downloader->urlFetched(record);
       downloader->startDownloadAlways();
       ns::Ref<ns::URL> url;
+      // A pair plays its single-file preview while both halves download.
       if (downloader->isDashStream() && downloader->previewUrl()) {
         url = ns::URL::URLWithString(*downloader->previewUrl());
-      } else {
-        url = server->urlForVideoId(videoId);
       }
+      if (!isRemoteScheme(url)) url = server->urlForVideoId(videoId);
       self->loadURL(url, position, wantsPlay);
       self->fromServer_ = true;
       self->controlBar_->updateQualityMenu();

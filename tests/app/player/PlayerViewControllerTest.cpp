@@ -5,6 +5,8 @@
 
 #include "app/library/DBAccess.h"
 #include "app/youtube/YoutubeSupport.h"
+#include "platform/appkit/AppKitNames.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "tests/app/player/PlayerTestKit.h"
 
 namespace playertest {
@@ -38,6 +40,9 @@ TEST_F(PlayerFixture, CachedFileResumesPausesAndStopsSavingPositions) {
 
   controller->play();
   ASSERT_TRUE(pltest::pumpUntil([&] { return now() >= paused + 0.3; }, kWait));
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+      ak::ApplicationWillTerminateNotification);
+  EXPECT_GT(db->getPlayPositionForId("cachedA1"), paused + 0.2);
   controller->stopVideo();
   EXPECT_EQ(controller->videoId(), std::nullopt);
   EXPECT_FALSE(controller->isPlaying());
