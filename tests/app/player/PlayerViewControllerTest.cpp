@@ -70,6 +70,17 @@ TEST_F(PlayerFixture, PlayedOutClipIsPlayedAndMerelyLoadedKeepsItsState) {
   EXPECT_EQ(controller->videoId(), "shortB2");
 }
 
+TEST_F(PlayerFixture, SpinnerTurnsOnlyWhileTheItemWaitsForData) {
+  ASSERT_NO_FATAL_FAILURE(cacheClip("spinO1", 2));
+  EXPECT_FALSE(controller->videoView()->isBuffering());
+  controller->loadVideo(row("spinO1"));
+  EXPECT_TRUE(controller->videoView()->isBuffering());
+  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !controller->videoView()->isBuffering(); }, kWait));
+  controller->stopVideo();
+  EXPECT_FALSE(controller->videoView()->isBuffering());
+}
+
 TEST_F(PlayerFixture, UnusableStoredPositionsStartAtZero) {
   ASSERT_NO_FATAL_FAILURE(cacheClip("posC1", 2));
   for (float stored : {std::nanf(""), -3.0f, 50.0f}) {
