@@ -31,6 +31,14 @@ class IPlayerViewController {
   virtual void showOSD(const std::string& message) = 0;
   // The bookmarks panel is shown.
   virtual bool bookmarksVisible() = 0;
+
+  // What opening the video's page at the current time asks of the player. An implementation
+  // without playback answers not playing and time 0, and its pause does nothing.
+  virtual bool isPlaying() { return false; }
+  // Pauses and saves the position.
+  virtual void pause() {}
+  // The position of the loaded video in seconds.
+  virtual double currentTimeSeconds() { return 0; }
 };
 
 // The process-wide player view controller (nil until one is set); safe from any thread, each

@@ -1,0 +1,78 @@
+#include <filesystem>
+
+#include "app/player/PlayerControlBar.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/PopUpButton.h"
+#include "platform/appkit/TextField.h"
+#include "tests/app/player/PlayerTestKit.h"
+#include "ui/CustomSlider.h"
+
+namespace playertest {
+namespace {
+
+TEST(PlayerControlBarQualities, TitlesFollowTheFormatsInTheirOrder) {
+  struct Case {
+    std::vector<std::int32_t> itags;
+    std::vector<std::string> titles;
+  };
+  for (const auto& c : std::vector<Case>{{{18, 22}, {"720p", "360p"}},
+                                         {{137, 140, 18}, {"1080p", "360p"}},
+                                         {{37, 36, 17}, {"1080p", "240p"}},
+                                         {{17, 140}, {}}}) {
+    EXPECT_EQ(PlayerControlBar::qualityTitles(c.itags), c.titles);
+  }
+}
+
+TEST_F(PlayerFixture, ControlBarDrivesThePlayer) {
+  ASSERT_NO_FATAL_FAILURE(cacheClip("barJ1", 6));
+  auto bar = controller->controlBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->volumeSlider()->doubleValue(), 1.0);
+  EXPECT_EQ(controller->player()->volume(), 1.0f);
+
+  controller->loadVideo(row("barJ1"));
+  ASSERT_TRUE(waitReady());
+  // Play/pause toggles the rate.
+  bar->playBtn()->performClick(nullptr);
+  EXPECT_EQ(controller->player()->rate(), 1.0f);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return bar->progressSlider()->maxValue() > 5.9; }, kWait));
+  bar->playBtn()->performClick(nullptr);
+  EXPECT_EQ(controller->player()->rate(), 0.0f);
+
+  // The knob let go at 80% seeks there.
+  bar->progressSlider()->setDoubleValue(0.8 * bar->progressSlider()->maxValue());
+  bar->progressSlider()->performClick(nullptr);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return std::fabs(now() - 4.8) < 0.3; }, kWait)) << now();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return bar->timeLabel()->stringValue() == "0:04"; }, kWait))
+      << bar->timeLabel()->stringValue();
+
+  // The volume reaches the player and is not kept.
+  bar->volumeSlider()->setDoubleValue(0.25);
+  bar->volumeSlider()->performClick(nullptr);
+  EXPECT_EQ(controller->player()->volume(), 0.25f);
+  for (auto& entry : std::filesystem::recursive_directory_iterator(sandbox.root())) {
+    if (entry.is_regular_file()) {
+      EXPECT_EQ(entry.path().string().find("volume"), std::string::npos);
+    }
+  }
+
+  // No formats are known for a copied file without its info: the pop-up stays off.
+  EXPECT_FALSE(bar->qualityPopUp()->isEnabled());
+}
+
+TEST_F(PlayerFixture, ShortSeeksStayInsideTheVideo) {
+  ASSERT_NO_FATAL_FAILURE(cacheClip("seekK1", 6));
+  controller->loadVideo(row("seekK1"));
+  ASSERT_TRUE(waitReady());
+  controller->shortSeekBack();
+  ASSERT_TRUE(pltest::drainMode());
+  EXPECT_NEAR(now(), 0.0, 0.1);
+  controller->shortSeekForward();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return std::fabs(now() - 5.0) < 0.6; }, kWait)) << now();
+  controller->shortSeekForward();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return now() > 5.5; }, kWait)) << now();
+  EXPECT_LE(now(), 6.05);
+}
+
+}  // namespace
+}  // namespace playertest

@@ -1,0 +1,69 @@
+#pragma once
+// What the player pane's tests share: a sandbox with a fresh library store, silent audio, the
+// controller installed as the process-wide player, clips placed in the media cache, and a main
+// window controller whose repeat mode and cache server the test sets.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <string>
+
+#include "app/player/PlayerViewController.h"
+#include "app/player/VideoView.h"
+#include "app/shell/CacheUtilities.h"
+#include "app/youtube/SearchEntry.h"
+#include "platform/media/Player.h"
+#include "platform/media/PlayerItem.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/TestMedia.h"
+#include "tests/app/library/LibrarySandbox.h"
+#include "tests/support/FakeMainWindowController.h"
+#include "tests/support/ScopedController.h"
+
+namespace playertest {
+
+// Generous: the suite runs beside everything else on a loaded two-core machine.
+inline constexpr double kWait = 60;
+
+class PlayerFixture : public ::testing::Test {
+ protected:
+  PlayerFixture() {
+    av::Player::setDefaultAudioOutput("null");
+    main = ns::make<testsupport::FakeMainWindowController>();
+    installedMain = std::make_unique<testsupport::ScopedMainWindowController>(main);
+    controller = PlayerViewController::init();
+  }
+  ~PlayerFixture() override {
+    controller->stopVideo();
+    setPlayerViewController(nullptr);
+  }
+
+  static ns::Ref<SearchEntry> row(const std::string& videoId) {
+    auto entry = SearchEntry::init();
+    entry->setVideoid(videoId);
+    entry->setTitle("Title of " + videoId);
+    return entry;
+  }
+  // Copies a clip of `seconds` into Cache/<id>.mp4.
+  void cacheClip(const std::string& videoId, double seconds) {
+    auto clip = pltest::testMedia({.seconds = seconds});
+    ASSERT_FALSE(clip.empty()) << "ffmpeg could not make the clip";
+    std::filesystem::create_directories(getCacheFolderPath());
+    std::filesystem::copy_file(clip, *getCachedVideoPath(videoId),
+                               std::filesystem::copy_options::overwrite_existing);
+  }
+  av::PlayerItem* item() { return controller->player()->currentItem().get(); }
+  bool waitReady() {
+    return pltest::pumpUntil([&] { return item() && item()->status() != av::PlayerItemStatusUnknown; },
+                             kWait) &&
+           item()->status() == av::PlayerItemStatusReadyToPlay;
+  }
+  double now() { return controller->currentTimeSeconds(); }
+
+  LibrarySandbox sandbox;
+  ns::Ref<testsupport::FakeMainWindowController> main;
+  std::unique_ptr<testsupport::ScopedMainWindowController> installedMain;
+  ns::Ref<PlayerViewController> controller;
+};
+
+}  // namespace playertest
