@@ -155,7 +155,8 @@ bool writeFile(const std::string& path, std::string_view bytes, bool append) {
 
 // Cuts every form value after each of the names, up to the next "&".
 std::string snipFormSecrets(std::string text) {
-  for (const char* name : {"client_secret=", "refresh_token=", "&Passwd=", "code=", "assertion="})
+  for (const char* name :
+       {"client_secret=", "refresh_token=", "access_token=", "id_token=", "&Passwd=", "code=", "assertion="})
     text = NetHTTPFetcherLogging::snipSubstringOfString_betweenStartString_endString(text, name, "&");
   return text;
 }

@@ -293,8 +293,10 @@ ns::Ref<BitmapImageRep> BitmapImageRep::copy() const {
   auto* from = static_cast<cairo_surface_t*>(surface_);
   auto* to = static_cast<cairo_surface_t*>(rep->surface_);
   const int stride = cairo_image_surface_get_stride(from);
-  std::memcpy(cairo_image_surface_get_data(to), cairo_image_surface_get_data(from),
-              std::size_t(stride) * height_);
+  // An image without pixels (no width or height) has no data to copy.
+  auto* source = cairo_image_surface_get_data(from);
+  auto* target = cairo_image_surface_get_data(to);
+  if (source && target) std::memcpy(target, source, std::size_t(stride) * height_);
   cairo_surface_mark_dirty(to);
   return rep;
 }

@@ -251,6 +251,8 @@ TEST(FetcherLoggingText, RequestBodiesAreShownWithSecretsCutAndBinaryReplaced) {
       {"refresh token and password", "refresh_token=R&x=1&Passwd=P", std::nullopt,
        "refresh_token=_snip_&x=1&Passwd=_snip_"},
       {"jwt assertion", "grant_type=jwt&assertion=eyJ.x.y", std::nullopt, "grant_type=jwt&assertion=_snip_"},
+      {"a token reply in form text", "access_token=A&expires_in=3600&id_token=I", std::nullopt,
+       "access_token=_snip_&expires_in=3600&id_token=_snip_"},
       {"API key of a JSON-RPC body", R"([{"method":"m","key":"AIzaK","id":"1"}])", "application/json",
        "[\n  {\n    \"method\" : \"m\",\n    \"key\" : \"_snip_\",\n    \"id\" : \"1\"\n  }\n]"},
       {"not UTF-8",

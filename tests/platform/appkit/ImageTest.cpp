@@ -224,6 +224,11 @@ TEST_F(Images, DamagedTruncatedAndHugeImagesGiveNothing) {
   EXPECT_FALSE(ak::Image::initWithData(jpeg.subdata(0, jpeg.length() / 2)));
   EXPECT_FALSE(ak::Image::initWithData(twoFrameGif().subdata(0, 14)));
   EXPECT_TRUE(ak::Image::initWithData(jpeg));
+  // Pixel stores without width or height copy as empty stores.
+  for (auto [w, h] : {std::pair<std::size_t, std::size_t>{0, 10}, {10, 0}, {0, 0}}) {
+    auto empty = ns::make<ak::BitmapImageRep>(w, h, true)->copy();
+    EXPECT_EQ(empty->pixelsWide() * empty->pixelsHigh(), 0u);
+  }
 
   // Headers that claim enormous canvases are refused before any pixel memory is taken. Each
   // side stays under libpng's own limit (1,000,000).
