@@ -35,35 +35,35 @@ fs::path mediaFolder() {
   return folder;
 }
 
-std::string patternName(const MediaSpec& spec) {
-  switch (spec.pattern) {
+std::string patternName(const MediaClip& clip) {
+  switch (clip.pattern) {
     case MediaPattern::Solid:
-      return "solid-" + spec.colour;
+      return "solid-" + clip.colour;
     case MediaPattern::TestPattern:
       return "testsrc";
     case MediaPattern::RedThenTestPattern:
       return "red-then-testsrc";
     case MediaPattern::LeftRight:
-      return "left-" + spec.colour + "-right-" + spec.otherColour;
+      return "left-" + clip.colour + "-right-" + clip.otherColour;
   }
   return "clip";
 }
 
 // The lavfi graph of the picture.
-std::string videoSource(const MediaSpec& spec) {
-  std::string size = std::to_string(spec.width) + "x" + std::to_string(spec.height);
-  std::string half = std::to_string(spec.width / 2) + "x" + std::to_string(spec.height);
-  std::string d = number(spec.seconds);
-  switch (spec.pattern) {
+std::string videoSource(const MediaClip& clip) {
+  std::string size = std::to_string(clip.width) + "x" + std::to_string(clip.height);
+  std::string half = std::to_string(clip.width / 2) + "x" + std::to_string(clip.height);
+  std::string d = number(clip.seconds);
+  switch (clip.pattern) {
     case MediaPattern::Solid:
-      return "color=c=" + spec.colour + ":s=" + size + ":r=25:d=" + d;
+      return "color=c=" + clip.colour + ":s=" + size + ":r=25:d=" + d;
     case MediaPattern::TestPattern:
       return "testsrc=s=" + size + ":r=25:d=" + d;
     case MediaPattern::RedThenTestPattern:
       return "color=c=red:s=" + size + ":r=25:d=1[a];testsrc=s=" + size +
-             ":r=25:d=" + number(spec.seconds > 1 ? spec.seconds - 1 : 0.04) + "[b];[a][b]concat=n=2:v=1:a=0";
+             ":r=25:d=" + number(clip.seconds > 1 ? clip.seconds - 1 : 0.04) + "[b];[a][b]concat=n=2:v=1:a=0";
     case MediaPattern::LeftRight:
-      return "color=c=" + spec.colour + ":s=" + half + ":r=25:d=" + d + "[l];color=c=" + spec.otherColour +
+      return "color=c=" + clip.colour + ":s=" + half + ":r=25:d=" + d + "[l];color=c=" + clip.otherColour +
              ":s=" + half + ":r=25:d=" + d + "[r];[l][r]hstack";
   }
   return {};
@@ -89,17 +89,17 @@ bool run(const std::vector<std::string>& args) {
 
 }  // namespace
 
-fs::path testMedia(const MediaSpec& spec) {
+fs::path testMedia(const MediaClip& clip) {
   fs::path folder = mediaFolder();
-  std::string name = patternName(spec) + "-" + std::to_string(spec.width) + "x" +
-                     std::to_string(spec.height) + "-" +
-                     std::to_string(static_cast<long>(spec.seconds * 1000 + 0.5)) + "ms.mp4";
+  std::string name = patternName(clip) + "-" + std::to_string(clip.width) + "x" +
+                     std::to_string(clip.height) + "-" +
+                     std::to_string(static_cast<long>(clip.seconds * 1000 + 0.5)) + "ms.mp4";
   fs::path target = folder / name;
   std::error_code ec;
   if (fs::is_regular_file(target, ec) && fs::file_size(target, ec) > 0) return target;
   // Test processes run in parallel: each makes its own copy and renames it into place.
   fs::path scratch = folder / ("." + name + "." + std::to_string(::getpid()) + ".mp4");
-  std::string d = number(spec.seconds);
+  std::string d = number(clip.seconds);
   std::vector<std::string> args = {"ffmpeg",
                                    "-nostdin",
                                    "-hide_banner",
@@ -109,7 +109,7 @@ fs::path testMedia(const MediaSpec& spec) {
                                    "-f",
                                    "lavfi",
                                    "-i",
-                                   videoSource(spec),
+                                   videoSource(clip),
                                    "-f",
                                    "lavfi",
                                    "-i",

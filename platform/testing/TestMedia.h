@@ -19,7 +19,7 @@ enum class MediaPattern {
   LeftRight,           // `colour` on the left half, `otherColour` on the right
 };
 
-struct MediaSpec {
+struct MediaClip {
   double seconds = 2;
   MediaPattern pattern = MediaPattern::TestPattern;
   std::string colour = "red";        // an ffmpeg colour name
@@ -30,7 +30,7 @@ struct MediaSpec {
 
 // The clip's path; made on first use. An empty path (with the reason on stderr) when ffmpeg is
 // missing or fails.
-std::filesystem::path testMedia(const MediaSpec& spec);
+std::filesystem::path testMedia(const MediaClip& clip);
 // The file's bytes.
 std::string readMedia(const std::filesystem::path& path);
 // A route handler serving the file as "video/mp4", with byte ranges.
