@@ -2,7 +2,7 @@
 // Shared set-up of the browsing interface tests: a headless application whose main bundle is
 // the source tree's resources, the shell's fake controllers installed, the browse hooks in place
 // and the process-wide list registry emptied before and after; and rows made by the real model
-// classes from the shared Data API fixtures.
+// classes from the Data API fixtures in tests/fixtures.
 #include <gtest/gtest.h>
 
 #include <filesystem>

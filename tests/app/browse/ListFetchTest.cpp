@@ -1,5 +1,5 @@
 // The list panes filling themselves: the query of each request type, pages and their rows from
-// the fake Data API serving the shared fixtures, the detail enrichment through the disk cache,
+// the fake Data API serving tests/fixtures, the detail enrichment through the disk cache,
 // paging by scrolling, the account's list cache and the ends of failed fetches.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-// The account cache against the fake Data API (real replies from the shared fixtures) and a fake
+// The account cache against the fake Data API (real replies from tests/fixtures) and a fake
 // of the maker's feed-category service, both on 127.0.0.1.
 #include <gtest/gtest.h>
 

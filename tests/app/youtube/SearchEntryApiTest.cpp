@@ -1,5 +1,5 @@
 // Rows made from Data API replies by the real model classes (hand-written replies and the real
-// ones in the shared fixtures), and rows completed from videos.list against the fake Data API.
+// ones in tests/fixtures), and rows completed from videos.list against the fake Data API.
 #include <gtest/gtest.h>
 
 #include <atomic>

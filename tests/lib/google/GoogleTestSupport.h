@@ -1,5 +1,5 @@
 #pragma once
-// Shared by the Data API model tests: the real replies in the shared fixtures folder.
+// Shared by the Data API model tests: the real replies in tests/fixtures/dataapi.
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,13 +15,13 @@
 
 namespace googletest {
 
-// The fixtures folder "shared/fixtures/dataapi" next to the project's root or one of its parents
-// (worktrees sit a level deeper than the main checkout).
+// The real replies kept in the repository, tests/fixtures/dataapi, found from the source tree
+// CTest names (PELORIN_TEST_SOURCE_DIR) or, for a test started by hand, from the working folder up.
 inline std::filesystem::path fixturesFolder() {
   const char* source = std::getenv("PELORIN_TEST_SOURCE_DIR");
   std::filesystem::path dir = source ? std::filesystem::path(source) : std::filesystem::current_path();
-  for (int i = 0; i < 4 && !dir.empty(); ++i) {
-    auto candidate = dir / "shared" / "fixtures" / "dataapi";
+  for (int i = 0; i < 6 && !dir.empty(); ++i) {
+    auto candidate = dir / "tests" / "fixtures" / "dataapi";
     if (std::filesystem::is_directory(candidate)) return candidate;
     if (dir == dir.parent_path()) break;
     dir = dir.parent_path();
@@ -32,7 +32,7 @@ inline std::filesystem::path fixturesFolder() {
 // The bytes of one fixture; fails the test when it cannot be read.
 inline std::string fixtureText(const std::string& name) {
   auto folder = fixturesFolder();
-  EXPECT_FALSE(folder.empty()) << "no shared/fixtures/dataapi folder above the source tree";
+  EXPECT_FALSE(folder.empty()) << "no tests/fixtures/dataapi folder in the source tree";
   std::ifstream in(folder / name, std::ios::binary);
   EXPECT_TRUE(in.good()) << "cannot read fixture " << name;
   std::stringstream text;

@@ -1,5 +1,5 @@
 // The YouTube model classes: their registry entries, schema and typed accessors over hand-written
-// replies in the wire format and over the real replies of the shared fixtures, read through the
+// replies in the wire format and over the real replies of tests/fixtures, read through the
 // real parser and model core.
 #include <gtest/gtest.h>
 
