@@ -34,5 +34,7 @@ int main(int argc, char** argv) {
   const int status = ak::ApplicationMain(argc, const_cast<const char**>(argv));
   if (status != 0) return status;
   runApplicationUntilTerminated(ak::Application::sharedApplication());
+  signals.stop();
+  releaseApplication();
   return 0;
 }

@@ -7,7 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/shell/IAppDelegate.h"
+#include "app/shell/IMainWindowController.h"
+#include "app/shell/IPlayerViewController.h"
+#include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/runloop/RunLoop.h"
@@ -87,4 +92,17 @@ void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {
       return;
     }
   }
+}
+
+void releaseApplication() {
+  if (auto app = ak::Application::sharedApplication()) {
+    for (const auto& window : app->windows()) window->close();
+  }
+  setMainWindowController(nullptr);
+  setPlayerViewController(nullptr);
+  setAppDelegate(nullptr);
+  releaseShellNibObjects();
+  ak::Application::setSharedApplication(nullptr);
+  // What the windows and controllers queued on their way out.
+  ns::RunLoop::mainRunLoop()->runPendingInMode(ns::DefaultRunLoopMode);
 }

@@ -47,3 +47,7 @@ class TerminationSignals {
 // queued; the main run loop then sleeps until a timer, a source or the main queue has work, and
 // `run` goes on.
 void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app);
+
+// After the run: lets go of the process-wide controllers and the application, so that the
+// windows, the player's media engine and the cache manager are shut down in order before exit.
+void releaseApplication();

@@ -83,6 +83,10 @@ void buildMainWindowNib(ak::NibLoader& nib) {
   });
 }
 
+void releaseShellNibObjects() {
+  keptTopLevelObjects().clear();
+}
+
 void registerShellNibs() {
   static std::once_flag once;
   std::call_once(once, [] {

@@ -10,6 +10,10 @@ class NibLoader;
 
 void registerShellNibs();
 
+// Lets go of what the nibs' top-level objects kept (the application delegate), once the run
+// is over.
+void releaseShellNibObjects();
+
 // The builders, for callers that wrap them.
 void buildMainMenuNib(ak::NibLoader& nib);
 void buildMainWindowNib(ak::NibLoader& nib);
