@@ -11,10 +11,12 @@
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/IPlayerViewController.h"
 #include "app/shell/window/ShellNibs.h"
+#include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
 
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv) {
@@ -81,6 +83,16 @@ TerminationSignals::~TerminationSignals() {
 
 void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {
   auto loop = ns::RunLoop::mainRunLoop();
+  // A termination decided by a timer or a source while the loop sleeps ends that pass at once.
+  auto center = ns::NotificationCenter::defaultCenter();
+  auto token = center->addObserverForName_object_queue_usingBlock(
+      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
+      [loop](const ns::Ref<ns::Notification>&) { loop->stop(); });
+  struct Remove {
+    ns::Ref<ns::NotificationCenter> center;
+    ns::Ref<ns::Object> token;
+    ~Remove() { center->removeObserver(token.get()); }
+  } remove{center, token};
   for (;;) {
     app->run();
     if (app->hasTerminated()) return;

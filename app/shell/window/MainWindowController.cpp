@@ -20,6 +20,7 @@
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Nib.h"
 #include "platform/appkit/SplitView.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
@@ -181,20 +182,25 @@ void MainWindowController::setUpContentView(const ns::Ref<ak::Window>& window) {
     qualityButton_ = bar->qualityPopUp();
   }
 
-  mainSplitView_ = ak::make<MySplitView>(ak::MakeRect(0, kBottomBarHeight, width, height));
-  mainSplitView_->setVertical(true);
-  mainSplitView_->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
+  // Made as a nib makes it, with its two panes already inside, so that it keeps constraints for
+  // both.
   const double leftWidth = std::min(kDefaultLeftWidth, std::max(0.0, width - kPaneMinimum - 1));
+  ak::NibCoder coder;
+  coder.frame = ak::MakeRect(0, kBottomBarHeight, width, height);
+  coder.autoresizingMask = ak::ViewWidthSizable | ak::ViewHeightSizable;
   if (auto left = leftViewController_->view()) {
     left->setFrame(ak::MakeRect(0, 0, leftWidth, height));
-    mainSplitView_->addSubview(left);
+    coder.subviews.push_back(left);
   } else {
     ns::Log("MainWindowController: the left pane could not be built");
   }
   if (auto player = playerViewController_->view()) {
     player->setFrame(ak::MakeRect(leftWidth + 1, 0, std::max(0.0, width - leftWidth - 1), height));
-    mainSplitView_->addSubview(player);
+    coder.subviews.push_back(player);
   }
+  mainSplitView_ = std::make_shared<MySplitView>();
+  mainSplitView_->initWithCoder(coder);
+  mainSplitView_->setVertical(true);
   mouseMoveView_->addSubview(mainSplitView_);
   mouseMoveView_->addSubview(bottomView_);
 }
@@ -210,10 +216,10 @@ void MainWindowController::setUpMainSplitView() {
   split->setPriority_ofSubviewAtIndex(0, 1);
   split->setCanCollapse_subviewAtIndex(true, 0);
   split->setCanCollapse_subviewAtIndex(false, 1);
+  if (split->subviews().size() != 2) return;
   split->adjustSubviews();
   const long position = getIntSetting(kMainSplitViewPositionKey);
-  if (position > 0 && split->subviews().size() == 2)
-    split->setPosition_ofDividerAtIndex(static_cast<double>(position), 0);
+  if (position > 0) split->setPosition_ofDividerAtIndex(static_cast<double>(position), 0);
   ns::NotificationCenter::defaultCenter()->addObserver_selector_name_object(
       this, &MainWindowController::mainSplitViewDidResizeSubviews,
       std::string(ak::SplitViewDidResizeSubviewsNotification), split);

@@ -13,6 +13,7 @@
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeStreamResolver.h"
 #include "lib/logging/LogHub.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
@@ -22,6 +23,7 @@ PL_CLASS(PLMAppDelegate, ns::Object) {
   cls.method<&PLMAppDelegate::applicationWillTerminate>("applicationWillTerminate:");
   cls.method<&PLMAppDelegate::applicationShouldTerminateAfterLastWindowClosed>(
       "applicationShouldTerminateAfterLastWindowClosed:");
+  cls.method<&PLMAppDelegate::terminate>("terminate:");
   cls.method<&PLMAppDelegate::onExportBookmarks>("onExportBookmarks:");
   cls.method<&PLMAppDelegate::onImportBookmarks>("onImportBookmarks:");
 }
@@ -45,6 +47,10 @@ void PLMAppDelegate::applicationDidFinishLaunching(const ns::Ref<ns::Notificatio
 void PLMAppDelegate::applicationWillTerminate(const ns::Ref<ns::Notification>&) {
   // Log records still queued reach their loggers before the process goes.
   LogHub::applicationWillTerminate();
+}
+
+void PLMAppDelegate::terminate(const ns::Ref<ns::Object>& sender) {
+  ak::Application::sharedApplication()->terminate(sender);
 }
 
 bool PLMAppDelegate::createAppSupportFolder() {

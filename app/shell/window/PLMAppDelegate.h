@@ -20,6 +20,9 @@ class PLMAppDelegate : public ns::Object, public IAppDelegate {
   void applicationDidFinishLaunching(const ns::Ref<ns::Notification>& note);
   void applicationWillTerminate(const ns::Ref<ns::Notification>& note);
   bool applicationShouldTerminateAfterLastWindowClosed(const ns::Ref<ns::Object>& sender) { return true; }
+  // Quit Pelorin: the application's own terminate (the delegate answers the menu's action at the
+  // end of the responder chain).
+  void terminate(const ns::Ref<ns::Object>& sender);
 
   // ---- IAppDelegate ----
   void onExportBookmarks(const ns::Ref<ns::Object>& sender) override;
