@@ -93,7 +93,7 @@ void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {
     ns::Ref<ns::Object> token;
     ~Remove() { center->removeObserver(token.get()); }
   } remove{center, token};
-  for (;;) {
+  while (!app->hasTerminated()) {
     app->run();
     if (app->hasTerminated()) return;
     // Nothing queued: sleep until the loop has work (at worst its next timer), then go on.

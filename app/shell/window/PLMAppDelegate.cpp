@@ -14,8 +14,10 @@
 #include "app/youtube/YoutubeStreamResolver.h"
 #include "lib/logging/LogHub.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Event.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
+#include "platform/runloop/Clock.h"
 #include "platform/runtime/ClassBuilder.h"
 
 PL_CLASS(PLMAppDelegate, ns::Object) {
@@ -47,6 +49,13 @@ void PLMAppDelegate::applicationDidFinishLaunching(const ns::Ref<ns::Notificatio
 void PLMAppDelegate::applicationWillTerminate(const ns::Ref<ns::Notification>&) {
   // Log records still queued reach their loggers before the process goes.
   LogHub::applicationWillTerminate();
+  // On screen `run` sees its stop only with the next event: one is posted, so that the run ends
+  // now and not at the next movement of the mouse.
+  auto app = ak::Application::sharedApplication();
+  app->postEvent_atStart(
+      ak::Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+          ak::EventType::ApplicationDefined, ak::Point{0, 0}, 0, ns::Clock::now(), 0, nullptr, 0, 0, 0),
+      true);
 }
 
 void PLMAppDelegate::terminate(const ns::Ref<ns::Object>& sender) {

@@ -24,8 +24,9 @@ struct AccountLaunch : shelltest::ShellFixture {
     setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
     setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
     app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(), oauth.revocationURL(),
-                                             oauth.userInfoURL(), oauth.apiURL(""), "example.test"});
+    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
+                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
+                                             "example.test"});
     api.serveAsAPIHost();
     oauth.serveAsProviderHosts({&api.server()});
   }
@@ -59,7 +60,8 @@ TEST(AccountAtLaunch, AStoredSignInNamesTheUserButtonAndAsksForTheAccountsLists)
   EXPECT_TRUE(f.controller->videoInPlaylistCache());
   ASSERT_TRUE(pltest::pumpUntil(
       [&] {
-        return !f.api.callsOf("youtube.channels.list").empty() && !f.api.callsOf("youtube.playlists.list").empty();
+        return !f.api.callsOf("youtube.channels.list").empty() &&
+               !f.api.callsOf("youtube.playlists.list").empty();
       },
       60));
   for (const auto& call : f.api.callsOf("youtube.playlists.list"))
