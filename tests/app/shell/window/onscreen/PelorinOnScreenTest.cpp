@@ -209,16 +209,13 @@ TEST(PelorinOnScreen, DISABLED_AWatchLinkTypedInTheSearchFieldPlaysRedThroughThe
 
   // The search field, in the bar at the top of the browse pane.
   pltest::xtest::click(window->x + 200, window->y + 55 + 15);
-  screen.settle([] { return false; }, 0.5);
   run("xdotool type --delay 30 'https://www.youtube.com/watch?v=" + id + "'");
   run("xdotool key Return");
   // The list's first row, below the bar, right of the source list.
   const int rowX = window->x + 260, rowY = window->y + 55 + 30 + 25;
   ASSERT_TRUE(pltest::pumpUntil([&] { return !api.callsOf("youtube.videos.list").empty(); }, 60))
       << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
-  screen.settle([] { return false; }, 1.0);
   pltest::xtest::moveTo(rowX, rowY);
-  screen.settle([] { return false; }, 0.3);
   pltest::xtest::click(rowX, rowY);
   pltest::xtest::click(rowX, rowY);
   EXPECT_TRUE(
