@@ -34,7 +34,8 @@
 #include "ui/AlertBlocks.h"
 #include "ui/HoverButton.h"
 
-PL_CLASS_NAMED(TableViewWithContextMenu, "TableViewWithContextMenu", ak::TableView) {
+// NSTableView has no class record of its own: the nearest registered superclass is NSView.
+PL_CLASS_NAMED(TableViewWithContextMenu, "TableViewWithContextMenu", ak::View) {
   cls.method<&TableViewWithContextMenu::onclick>("onclick:");
   cls.method<&TableViewWithContextMenu::reload>("reload:");
   cls.method<&TableViewWithContextMenu::onaddto>("onaddto:");
@@ -177,7 +178,6 @@ ns::Ref<ak::Menu> TableViewWithContextMenu::menuForEvent(const ns::Ref<ak::Event
   ak::Menu::setMenuBarVisible(true);
 
   auto menu = ak::Menu::initWithTitle(row ? row->title() : "");
-  menu->setAutoenablesItems(false);
   if (row && !row->isPlaylist() && !row->isChannel()) {
     addLinkItems(menu, count);
     addCacheItems(menu, row, count, list);

@@ -87,7 +87,6 @@ void TableViewWithContextMenu::addAddToItem(const ns::Ref<ak::Menu>& menu, const
   auto item = addItem(menu, title, kVideoMenuCopyLink, true);
   item->setAction(ns::Sel());
   auto submenu = ak::Menu::initWithTitle("Add to...");
-  submenu->setAutoenablesItems(false);
   menu->setSubmenu_forItem(submenu, item);
 
   auto main = mainWindowController();
@@ -107,7 +106,6 @@ void TableViewWithContextMenu::addAddToItem(const ns::Ref<ak::Menu>& menu, const
     for (const auto& group : store->getPlaylistGroupArray()) {
       auto groupItem = ak::MenuItem::initWithTitle_action_keyEquivalent(group.name, ns::Sel(), "");
       auto groupMenu = ak::Menu::initWithTitle(group.name);
-      groupMenu->setAutoenablesItems(false);
       submenu->addItem(groupItem);
       submenu->setSubmenu_forItem(groupMenu, groupItem);
       groups[group.groupId] = groupMenu;
@@ -172,7 +170,6 @@ void TableViewWithContextMenu::addShareItem(const ns::Ref<ak::Menu>& menu) {
   auto item = addItem(menu, "Share to...", kVideoMenuCopyLink, true);
   item->setAction(ns::Sel());
   auto submenu = ak::Menu::initWithTitle("Share to...");
-  submenu->setAutoenablesItems(false);
   menu->setSubmenu_forItem(submenu, item);
   const bool legacy = isLegacySystem();
   auto can = [&](const char* name) {
