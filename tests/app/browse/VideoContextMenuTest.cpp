@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "platform/core/Format.h"
+
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/YoutubeDownloader.h"
@@ -124,6 +126,61 @@ TEST(VideoContextMenu, PlaylistRowsThePlayButtonAndTheAccountsOwnVideos) {
       play, pltest::mouseEvent(f.window, ak::EventType::LeftMouseDown, point)));
   EXPECT_FALSE(table->validateProposedFirstResponder_forEvent(
       play, pltest::mouseEvent(f.window, ak::EventType::RightMouseDown, point)));
+}
+
+// The lines of the cache items in a menu's description: from "Cache Video" or "Reveal in
+// Finder" to the separator before "Add to".
+std::string cacheItems(const pltest::ShownMenu& menu) {
+  std::string text = menu.describe();
+  auto begin = text.find("Copy Link");
+  begin = text.find('\n', begin) + 1;
+  if (text.compare(begin, 2, "-\n") == 0) begin += 2;
+  auto end = text.find("-\nAdd ", begin);
+  return text.substr(begin, end - begin);
+}
+
+TEST(VideoContextMenu, TheCacheItemsFollowTheDownloadEngine) {
+  ContextMenuFixture f;
+  f.open("search_relevance", "states", ContextMenuFixture::videoRows(6));
+  const std::string fresh = "Cache Video\nRemove Cache (disabled)\nDownload\n";
+  EXPECT_EQ(cacheItems(f.menuOf(0)), fresh);
+
+  // A recorded download error: cacheable again, nothing to remove, no pause or resume.
+  recordDownloadError("v0", std::string("The stream went away"));
+  ASSERT_TRUE(pltest::pumpUntil([] { return hasDownloadError("v0"); }));
+  EXPECT_EQ(cacheItems(f.menuOf(0)), fresh);
+
+  // A cached file: the reverse.
+  writeFile(getCacheFolderPath() + "/v1.mp4", "cached");
+  setVideoCacheState("v1", true);
+  EXPECT_EQ(cacheItems(f.menuOf(1)), "Cache Video (disabled)\nRemove Cache\nDownload\n");
+
+  // A registered downloader that does not transfer: resume it.
+  auto paused = YoutubeDownloader::initWithId("v2");
+  ASSERT_TRUE(paused);
+  EXPECT_EQ(cacheItems(f.menuOf(2)), fresh + "Resume Download\n");
+
+  // A downloaded video: only its file's commands.
+  const std::string saved = f.app.sandbox().root().string() + "/home/Videos/Video 3.mp4";
+  writeFile(saved, "saved");
+  saveDownloadedVideoPath("v3", saved);
+  setVideoCacheState("v3", false);
+  EXPECT_EQ(cacheItems(f.menuOf(3)), "Reveal in Finder\nDelete Downloaded File\n");
+
+  // Several rows: what any of them allows.
+  const std::string several =
+      "Cache Video%s\nRemove Cache%s\nDownload%s\nReveal in Finder%s\nDelete Downloaded File%s\n";
+  auto flags = [&](bool cache, bool remove, bool download, bool downloads) {
+    auto on = [](bool enabled) { return std::string(enabled ? "" : " (disabled)"); };
+    return ns::format(several, on(cache), on(remove), on(download), on(downloads), on(downloads));
+  };
+  f.select({1, 3});
+  EXPECT_EQ(cacheItems(f.menuOf(3)), flags(false, true, true, true));
+  f.select({3, 4});
+  EXPECT_EQ(cacheItems(f.menuOf(3)), flags(true, false, true, true));
+  f.select({1, 5});
+  EXPECT_EQ(cacheItems(f.menuOf(1)), flags(true, true, true, false));
+  unregisterDownloader(paused.get());
 }
 
 }  // namespace
