@@ -39,10 +39,8 @@ PL_CLASS_NAMED(TableViewWithContextMenu, "TableViewWithContextMenu", ak::View) {
   cls.method<&TableViewWithContextMenu::onclick>("onclick:");
   cls.method<&TableViewWithContextMenu::reload>("reload:");
   cls.method<&TableViewWithContextMenu::onaddto>("onaddto:");
-  cls.method<static_cast<void (TableViewWithContextMenu::*)()>(&TableViewWithContextMenu::shareToTwitter)>(
-      "shareToTwitter");
-  cls.method<static_cast<void (TableViewWithContextMenu::*)()>(&TableViewWithContextMenu::shareToFacebook)>(
-      "shareToFacebook");
+  cls.method<&TableViewWithContextMenu::shareToTwitterAction>("shareToTwitter");
+  cls.method<&TableViewWithContextMenu::shareToFacebookAction>("shareToFacebook");
   cls.method<&TableViewWithContextMenu::sharingService_sourceFrameOnScreenForShareItem>(
       "sharingService:sourceFrameOnScreenForShareItem:");
   cls.method<&TableViewWithContextMenu::sharingService_transitionImageForShareItem_contentRect>(

@@ -70,6 +70,10 @@ class TableViewWithContextMenu : public ak::TableView {
   void onaddto(const ns::Ref<ns::Object>& sender);
   void shareToTwitter();
   void shareToFacebook();
+  // The runtime's entries of the two actions above: the platform sends every action with its
+  // sender, which these ignore.
+  void shareToTwitterAction(const ns::Ref<ns::Object>& sender) { shareToTwitter(); }
+  void shareToFacebookAction(const ns::Ref<ns::Object>& sender) { shareToFacebook(); }
   void shareToTwitter(const ns::Ref<SearchEntry>& row);
   void shareToFacebook(const ns::Ref<SearchEntry>& row);
 

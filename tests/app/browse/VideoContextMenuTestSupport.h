@@ -60,6 +60,9 @@ struct ContextMenuFixture : BrowseFixture {
     auto list = getPlaylistViewController(id, type, id);
     left->navigationController()->pushViewController_animated(list, false);
     EXPECT_TRUE(pltest::drainMode());
+    // A list's own fetch ends before the test's rows go in, so that its answer cannot replace them.
+    EXPECT_TRUE(pltest::pumpUntil([&] { return !list->isFetching(); }, 30));
+    pltest::pumpUntil([] { return false; }, 0.1);
     if (!rows.empty()) {
       list->setCellArray(std::move(rows));
       list->refreshTableView();
