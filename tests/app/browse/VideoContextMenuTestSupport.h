@@ -9,7 +9,10 @@
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/cache/CacheState.h"
+#include "app/library/VideoInPlaylistCache.h"
 #include "app/shell/CacheUtilities.h"
+#include "lib/google/ApiServiceYouTube.h"
+#include "lib/google/GoogleAPIConfig.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Window.h"
@@ -17,6 +20,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/app/browse/BrowseTestSupport.h"
+#include "tests/support/FakeDataAPI.h"
 
 namespace browse_test {
 
@@ -111,6 +115,81 @@ struct ContextMenuFixture : BrowseFixture {
 
   ns::Ref<ak::Window> window;
   ns::Ref<LeftViewController> left;
+};
+
+inline std::string playlistItemJSON(const std::string& itemId, const std::string& playlistId,
+                                    const std::string& videoId) {
+  return R"({"kind": "youtube#playlistItem", "id": ")" + itemId + R"(", "snippet": {"playlistId": ")" +
+         playlistId + R"(", "resourceId": {"kind": "youtube#video", "videoId": ")" + videoId + R"("}}})";
+}
+
+// The number at the end of a call's id ("gtl_12"): queries are numbered as they are made.
+inline unsigned long callNumber(const testsupport::DataAPICall& call) {
+  auto digits = call.id.find_last_not_of("0123456789");
+  return std::stoul("0" + call.id.substr(digits == std::string::npos ? 0 : digits + 1));
+}
+
+inline std::string textOf(const ns::Value& value) {
+  return value.isString() ? value.stringValue() : "<none>";
+}
+
+// Signed in with the fake Data API, the special lists known, the groups "A" (holding "Code")
+// and "B", and the playlists "Code", "zeta" and "Alpha".
+struct AccountFixture : ContextMenuFixture {
+  AccountFixture() {
+    app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
+    api.serveAsAPIHost();
+    setAnswers([&](auto& answers) { answers.youTubeService = service; });
+    auto disk = AccountCache::diskCache();
+    disk->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"FLme", "WLme", "HLme", "LLme", "UUme"}),
+                                               account->cacheKey("links"), 60);
+    disk->synchronize();
+    account->loadCache();
+    auto store = DBAccess::getInstance();
+    store->addPlaylistGroup("B");
+    store->addPlaylistGroup("A");
+    for (const auto& group : store->getPlaylistGroupArray())
+      if (group.name == "A") store->addPlaylistGroupEntry_groupId_notify("PLcode", group.groupId, false);
+    account->playlistsArray() = {ns::Value(ns::Array{"PLzeta", "zeta", 1}),
+                                 ns::Value(ns::Array{"PLcode", "Code", 2}),
+                                 ns::Value(ns::Array{"PLalpha", "Alpha", 0})};
+    main->setVideoInPlaylistCache(index);
+  }
+  ~AccountFixture() { api.release(); }
+
+  // An own playlist whose rows (with item ids "item<i>") the account has stored and the fake holds.
+  ns::Ref<YTPlaylistViewController> openPlaylist(const std::string& playlistId, int count) {
+    auto rows = videoRows(count);
+    ns::Array stored;
+    std::vector<std::string> items;
+    for (int i = 0; i < count; ++i) {
+      rows[i]->setPlaylistItemId("item" + std::to_string(i));
+      stored.push_back(ns::Value(rows[i]));
+      items.push_back(playlistItemJSON("item" + std::to_string(i), playlistId, "v" + std::to_string(i)));
+    }
+    api.seed("playlistItems", items);
+    account->savePlaylistCache_type_withId(stored, "playlists", playlistId);
+    index->populateCache();
+    auto list = open("playlists", playlistId);
+    EXPECT_EQ(list->cellArray().size(), static_cast<std::size_t>(count));
+    return list;
+  }
+  std::vector<testsupport::DataAPICall> waitForCalls(const std::string& method, std::size_t count) {
+    pltest::pumpUntil([&] { return api.callsOf(method).size() >= count; }, 30);
+    // The main-queue hand-overs after the last reply.
+    pltest::pumpUntil([] { return false; }, 0.2);
+    return api.callsOf(method);
+  }
+  static std::vector<std::string> ids(const std::vector<ns::Ref<SearchEntry>>& rows) {
+    std::vector<std::string> out;
+    for (const auto& row : rows)
+      out.push_back(row->videoid().value_or("") + "/" + row->playlistItemId().value_or(""));
+    return out;
+  }
+
+  testsupport::FakeDataAPI api;
+  ns::Ref<ApiServiceYouTube> service = ns::make<ApiServiceYouTube>();
+  ns::Ref<VideoInPlaylistCache> index = ns::make<VideoInPlaylistCache>();
 };
 
 // The item of a shown menu with that title (top level or one submenu down), nullptr when none.
