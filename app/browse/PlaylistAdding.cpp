@@ -46,18 +46,7 @@ void added(const std::shared_ptr<Batch>& batch, const ns::Ref<SearchEntry>& row,
   const bool top = isTopInsertionPlaylist(target);
   auto oldItemId = row->playlistItemId();
   row->setPlaylistItemId(newItemId);
-  if (auto list = getExistingPlaylistViewController("playlists", target)) {
-    if (!list->hasPlaylistItemId(newItemId)) {
-      auto& rows = list->cellArray();
-      if (top) {
-        rows.insert(rows.begin(), row);
-        if (list->playIndex() >= 0 && rows.size() > 1) list->setPlayIndex(list->playIndex() + 1);
-      } else {
-        rows.push_back(row);
-      }
-      list->refreshTableView();
-    }
-  }
+  showRowInOpenPlaylist(row, target, top);
   auto main = mainWindowController();
   if (auto account = main ? main->accountCache() : nullptr)
     account->addSearchEntry_toPlaylist_insertAtZero(row, target, top);
@@ -84,15 +73,7 @@ void addNext(const std::shared_ptr<Batch>& batch) {
     addNext(batch);
     return;
   }
-  auto resource = ApiObject::object<ApiYouTubeResourceId>();
-  resource->setKind("youtube#video");
-  resource->setVideoId(videoId);
-  auto snippet = ApiObject::object<ApiYouTubePlaylistItemSnippet>();
-  snippet->setPlaylistId(batch->playlistId);
-  snippet->setResourceId(resource);
-  auto item = ApiObject::object<ApiYouTubePlaylistItem>();
-  item->setSnippet(snippet);
-  auto query = ApiQueryYouTube::queryForPlaylistItemsInsertWithObject_part(item, "snippet");
+  auto query = playlistItemInsertQuery(videoId, batch->playlistId);
   service->executeQuery_completionHandler(
       query, [batch, row, videoId](const auto&, const auto& reply, const std::optional<ns::Error>& error) {
         auto inserted = std::dynamic_pointer_cast<ApiYouTubePlaylistItem>(reply);
@@ -122,6 +103,36 @@ ns::Ref<SearchEntry> copySearchEntry(const ns::Ref<SearchEntry>& row) {
                                                                                         &error);
   if (!data) return nullptr;
   return ns::KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*data, &error).objectAs<SearchEntry>();
+}
+
+ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId) {
+  auto resource = ApiObject::object<ApiYouTubeResourceId>();
+  resource->setKind("youtube#video");
+  resource->setVideoId(videoId);
+  auto snippet = ApiObject::object<ApiYouTubePlaylistItemSnippet>();
+  snippet->setPlaylistId(playlistId);
+  snippet->setResourceId(resource);
+  auto item = ApiObject::object<ApiYouTubePlaylistItem>();
+  item->setSnippet(snippet);
+  ns::Log("item.snippet = %@", snippet->description());
+  ns::Log("item.snippet.resourceId = %@", resource->description());
+  return ApiQueryYouTube::queryForPlaylistItemsInsertWithObject_part(item, "snippet");
+}
+
+bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId, bool atTop) {
+  auto list = getExistingPlaylistViewController("playlists", playlistId);
+  if (!list || !row) return false;
+  if (row->playlistItemId() && list->hasPlaylistItemId(*row->playlistItemId())) return false;
+  auto& rows = list->cellArray();
+  if (atTop) {
+    rows.insert(rows.begin(), row);
+    // The playing row keeps its mark one place down.
+    if (list->playIndex() >= 0 && rows.size() > 1) list->setPlayIndex(list->playIndex() + 1);
+  } else {
+    rows.push_back(row);
+  }
+  list->refreshTableView();
+  return true;
 }
 
 bool isTopInsertionPlaylist(const std::string& playlistId) {

@@ -7,6 +7,7 @@
 #include "platform/core/Object.h"
 
 class SearchEntry;
+class ApiQueryYouTube;
 
 // A new row with the same properties (through the row's archive), nil for nil; a row that
 // enters another list is a copy, so that the item id it gets there never reaches the list it
@@ -24,3 +25,9 @@ void addSearchEntries_toPlaylistId_deleteAfterCopy(std::vector<ns::Ref<SearchEnt
 
 // Whether rows added to the playlist go first: the favourites, likes and watch history.
 bool isTopInsertionPlaylist(const std::string& playlistId);
+
+// The playlistItems.insert query of the video into the playlist (part "snippet").
+ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId);
+// Puts the row first or last into the playlist's open list, when one is registered and holds no
+// row with the row's item id yet, keeping the playing row's mark; answers whether it went in.
+bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId, bool atTop);

@@ -57,11 +57,6 @@ namespace {
 std::atomic<bool> gMenuMoveMode{false};
 std::atomic<bool> gSharingSheetActive{false};
 
-ns::Ref<SearchEntry> rowAt(const ns::Ref<YTPlaylistViewController>& list, long index) {
-  if (!list || index < 0 || index >= static_cast<long>(list->cellArray().size())) return nullptr;
-  return list->cellArray()[static_cast<std::size_t>(index)];
-}
-
 std::vector<long> selectedIndexes(const ns::Ref<YTPlaylistViewController>& list) {
   std::vector<long> indexes;
   auto table = list ? list->tableView() : nullptr;
@@ -101,6 +96,11 @@ bool isSharingSheetActive() {
 }
 void setSharingSheetActive(bool active) {
   gSharingSheetActive.store(active);
+}
+
+ns::Ref<SearchEntry> listRowAt(const ns::Ref<YTPlaylistViewController>& list, long index) {
+  if (!list || index < 0 || index >= static_cast<long>(list->cellArray().size())) return nullptr;
+  return list->cellArray()[static_cast<std::size_t>(index)];
 }
 
 ns::Ref<YTPlaylistViewController> currentListViewController() {
@@ -172,7 +172,7 @@ ns::Ref<ak::Menu> TableViewWithContextMenu::menuForEvent(const ns::Ref<ak::Event
   // A click below the last row keeps the selection as it is.
   if (list && menuRow_ >= 0 && !list->containsIndex(menuRow_)) list->selectIndex(menuRow_);
   const long count = list ? list->getSelectedCount() : 0;
-  auto row = rowAt(list, menuRow_);
+  auto row = listRowAt(list, menuRow_);
   ak::Menu::setMenuBarVisible(true);
 
   auto menu = ak::Menu::initWithTitle(row ? row->title() : "");
@@ -241,7 +241,7 @@ void TableViewWithContextMenu::addCacheItems(const ns::Ref<ak::Menu>& menu, cons
   }
   bool canCache = false, canRemove = false, canDownload = false, hasDownloads = false;
   for (long index : selectedIndexes(list)) {
-    const std::string videoId = idOf(rowAt(list, index));
+    const std::string videoId = idOf(listRowAt(list, index));
     if (videoId.empty()) continue;
     const bool cached = isVideoCached(videoId), downloading = isVideoDownloading(videoId);
     const bool downloaded = isVideoDownloaded(videoId), manual = isVideoManualDownloading(videoId);
@@ -273,7 +273,7 @@ void TableViewWithContextMenu::onclick(const ns::Ref<ns::Object>& sender) {
   // The command acts on the list on show and its selection as they are now, which may differ
   // from what the menu was built for when a list changed in between.
   auto list = currentListViewController();
-  auto row = rowAt(list, menuRow_);
+  auto row = listRowAt(list, menuRow_);
   const bool several = list && list->getSelectedCount() >= 2;
   std::vector<ns::Ref<SearchEntry>> rows;
   if (!several) {
@@ -281,7 +281,7 @@ void TableViewWithContextMenu::onclick(const ns::Ref<ns::Object>& sender) {
   } else {
     for (long index : selectedIndexes(list)) {
       ns::Log("currentIndex = %ld", index);
-      if (auto selected = rowAt(list, index)) rows.push_back(selected);
+      if (auto selected = listRowAt(list, index)) rows.push_back(selected);
     }
   }
   auto server = cacheServer();

@@ -112,6 +112,8 @@ class TableViewWithContextMenu : public ak::TableView {
   ns::Ref<SearchEntry> sharedRow_;
 };
 
+// The list's row at the index, nil past its ends.
+ns::Ref<SearchEntry> listRowAt(const ns::Ref<YTPlaylistViewController>& list, long index);
 // The list on show in the left pane's navigation, nil when it is no list pane.
 ns::Ref<YTPlaylistViewController> currentListViewController();
 

@@ -29,11 +29,6 @@
 
 namespace {
 
-ns::Ref<SearchEntry> rowAt(const ns::Ref<YTPlaylistViewController>& list, long index) {
-  if (!list || index < 0 || index >= static_cast<long>(list->cellArray().size())) return nullptr;
-  return list->cellArray()[static_cast<std::size_t>(index)];
-}
-
 bool isLegacySystem() {
   return getOSVersionString().rfind("10.7.", 0) == 0;
 }
@@ -154,11 +149,11 @@ void TableViewWithContextMenu::onaddto(const ns::Ref<ns::Object>& sender) {
     rows.push_back(copy);
   };
   if (list->getSelectedCount() < 2) {
-    take(rowAt(list, menuRow()));
+    take(listRowAt(list, menuRow()));
   } else if (auto table = list->tableView()) {
     if (auto selection = table->selectedRowIndexes())
       selection->enumerateIndexesUsingBlock(
-          [&](std::size_t index, bool*) { take(rowAt(list, static_cast<long>(index))); });
+          [&](std::size_t index, bool*) { take(listRowAt(list, static_cast<long>(index))); });
   }
   addSearchEntries_toPlaylistId_deleteAfterCopy(std::move(rows), target, menuMoveMode());
   list->refreshTableView();
@@ -182,11 +177,11 @@ void TableViewWithContextMenu::addShareItem(const ns::Ref<ak::Menu>& menu) {
 }
 
 void TableViewWithContextMenu::shareToTwitter() {
-  if (auto row = rowAt(currentListViewController(), menuRow())) shareToTwitter(row);
+  if (auto row = listRowAt(currentListViewController(), menuRow())) shareToTwitter(row);
 }
 
 void TableViewWithContextMenu::shareToFacebook() {
-  if (auto row = rowAt(currentListViewController(), menuRow())) shareToFacebook(row);
+  if (auto row = listRowAt(currentListViewController(), menuRow())) shareToFacebook(row);
 }
 
 void TableViewWithContextMenu::shareToTwitter(const ns::Ref<SearchEntry>& row) {

@@ -131,17 +131,7 @@ void VideoPopViewController::addToPlaylist(const std::string& playlistId, bool a
   auto service = main ? main->youTubeService() : nullptr;
   if (!service) return;
 
-  auto resource = ApiObject::object<ApiYouTubeResourceId>();
-  resource->setKind("youtube#video");
-  resource->setVideoId(videoId);
-  auto snippet = ApiObject::object<ApiYouTubePlaylistItemSnippet>();
-  snippet->setPlaylistId(playlistId);
-  snippet->setResourceId(resource);
-  auto item = ApiObject::object<ApiYouTubePlaylistItem>();
-  item->setSnippet(snippet);
-  ns::Log("item.snippet = %@", snippet->description());
-  ns::Log("item.snippet.resourceId = %@", resource->description());
-  auto query = ApiQueryYouTube::queryForPlaylistItemsInsertWithObject_part(item, "snippet");
+  auto query = playlistItemInsertQuery(videoId, playlistId);
 
   // Only a membership this click records is taken back on failure.
   auto index = playlistIndex();
@@ -168,16 +158,7 @@ void VideoPopViewController::addToPlaylist(const std::string& playlistId, bool a
       if (copy) {
         copy->setPlaylistItemId(newItemId);
         copy->setPlaylistid(playlistId);
-        if (auto list = getExistingPlaylistViewController("playlists", playlistId)) {
-          auto& rows = list->cellArray();
-          if (atTop) {
-            rows.insert(rows.begin(), copy);
-            if (list->playIndex() >= 0 && rows.size() > 1) list->setPlayIndex(list->playIndex() + 1);
-          } else {
-            rows.push_back(copy);
-          }
-          list->refreshTableView();
-        }
+        showRowInOpenPlaylist(copy, playlistId, atTop);
       }
       if (auto self = weakSelf.lock(); self && closeOnSuccess) self->closePopover();
     });
