@@ -11,6 +11,7 @@
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
+#include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/serialization/KeyedArchiver.h"
@@ -102,7 +103,13 @@ ns::Ref<SearchEntry> copySearchEntry(const ns::Ref<SearchEntry>& row) {
   auto data = ns::KeyedArchiver::archivedDataWithRootObject_requiringSecureCoding_error(ns::Value(row), false,
                                                                                         &error);
   if (!data) return nullptr;
-  return ns::KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*data, &error).objectAs<SearchEntry>();
+  try {
+    return ns::KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*data, &error).objectAs<SearchEntry>();
+  } catch (const ns::Exception& exception) {
+    // A row whose own decoding refuses its archive cannot be copied: it is left out.
+    ns::Log("cannot copy the row: %@", exception.reason());
+    return nullptr;
+  }
 }
 
 ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId) {

@@ -98,6 +98,14 @@ TEST(VideoPop, APlaylistRowAddsACopyWithItsNewItemIdAndClosesOnlyWhenAnswered) {
   EXPECT_FALSE(f.index->hasVideo_inPlaylist("v6", "PLzeta"));
   EXPECT_TRUE(f.popover->isVisible());
   EXPECT_EQ(code->cellArray().size(), 2u);
+
+  // A row without a video id sends nothing and leaves the popover open.
+  f.source->cellArray()[7]->setVideoid(std::nullopt);
+  pop = f.popUp(7);
+  pop->buttonCellClicked(f.rowOf(pop, "Code"));
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_EQ(f.api.callsOf("youtube.playlistItems.insert").size(), 3u);
+  EXPECT_TRUE(f.popover->isVisible());
 }
 
 TEST(VideoPop, FavouritesGoFirstAndNeedAnAccount) {
