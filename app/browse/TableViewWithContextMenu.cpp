@@ -191,7 +191,10 @@ ns::Ref<ak::Menu> TableViewWithContextMenu::menuForEvent(const ns::Ref<ak::Event
     }
     auto main = mainWindowController();
     auto account = main ? main->accountCache() : nullptr;
-    if (count == 1 && account && account->isMyChannel(row->videoChannelId()))
+    // The account's set of own channels holds "" when none is known: a row without a channel is
+    // nobody's.
+    if (count == 1 && account && !row->videoChannelId().empty() &&
+        account->isMyChannel(row->videoChannelId()))
       addItem(menu, "Edit Video Title", kVideoMenuEditVideoTitle, true);
     menu->addItem(ak::MenuItem::separatorItem());
   }

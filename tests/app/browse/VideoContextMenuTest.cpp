@@ -101,6 +101,13 @@ TEST(VideoContextMenu, PlaylistRowsThePlayButtonAndTheAccountsOwnVideos) {
   setStringSetting("my_channels", "UCmine,UCother");
   EXPECT_NE(f.menuOf(4).describe().find("\nDelete\nEdit Video Title\n-\nReload List\n"), std::string::npos);
   EXPECT_EQ(f.menuOf(3).describe().find("Edit Video Title"), std::string::npos);
+  // Nor for a row without a channel, whatever the set of own channels holds.
+  f.shown()->cellArray()[0]->setVideoChannelId("");
+  setStringSetting("my_channels", "");
+  f.account = ns::make<AccountCache>();
+  f.main->setAccountCache(f.account);
+  EXPECT_EQ(f.menuOf(0).describe().find("Edit Video Title"), std::string::npos);
+  setStringSetting("my_channels", "UCmine,UCother");
   f.select({3, 4});
   EXPECT_EQ(f.menuOf(4).describe().find("Edit Video Title"), std::string::npos);
 
