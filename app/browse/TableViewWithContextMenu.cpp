@@ -103,10 +103,25 @@ ns::Ref<SearchEntry> listRowAt(const ns::Ref<YTPlaylistViewController>& list, lo
   return list->cellArray()[static_cast<std::size_t>(index)];
 }
 
-ns::Ref<YTPlaylistViewController> currentListViewController() {
+namespace {
+
+ns::Ref<PelNavigationController> leftNavigation() {
   auto main = mainWindowController();
   auto left = main ? main->leftViewController() : nullptr;
-  auto navigation = left ? left->navigationController() : nullptr;
+  return left ? left->navigationController() : nullptr;
+}
+
+bool pushOnLeftNavigation(const ns::Ref<YTPlaylistViewController>& list) {
+  auto navigation = leftNavigation();
+  if (!list || !navigation) return false;
+  navigation->pushViewController_animated(list, true);
+  return true;
+}
+
+}  // namespace
+
+ns::Ref<YTPlaylistViewController> currentListViewController() {
+  auto navigation = leftNavigation();
   return navigation
              ? std::dynamic_pointer_cast<YTPlaylistViewController>(navigation->getCurrentViewController())
              : nullptr;
@@ -122,25 +137,14 @@ bool pushUploadersVideo(const ns::Ref<SearchEntry>& row) {
     return false;
   }
   ns::Log("videoChannelId = %@", row->videoChannelId());
-  auto list = getPlaylistViewController(row->author(), "subscriptions", *uploads);
-  auto main = mainWindowController();
-  auto left = main ? main->leftViewController() : nullptr;
-  auto navigation = left ? left->navigationController() : nullptr;
-  if (!list || !navigation) return false;
-  navigation->pushViewController_animated(list, true);
-  return true;
+  return pushOnLeftNavigation(getPlaylistViewController(row->author(), "subscriptions", *uploads));
 }
 
 bool pushRelatedVideo(const ns::Ref<SearchEntry>& row) {
   const std::string videoId = idOf(row);
   if (videoId.empty()) return false;
-  auto list = getPlaylistViewController(ns::format("related: %@", row->title()), "related", videoId);
-  auto main = mainWindowController();
-  auto left = main ? main->leftViewController() : nullptr;
-  auto navigation = left ? left->navigationController() : nullptr;
-  if (!list || !navigation) return false;
-  navigation->pushViewController_animated(list, true);
-  return true;
+  return pushOnLeftNavigation(
+      getPlaylistViewController(ns::format("related: %@", row->title()), "related", videoId));
 }
 
 // ---- building the menu ----

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "app/browse/ButtonCellRows.h"
 #include "app/browse/PlaylistAdding.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
@@ -33,8 +34,6 @@ PL_CLASS(VideoPopViewController, ak::ViewController) {
 }
 
 namespace {
-
-constexpr double kRowHeight = 83.0;
 
 ns::Ref<AccountCache> accountCache() {
   auto main = mainWindowController();
@@ -71,24 +70,14 @@ ns::Ref<ns::Object> VideoPopViewController::tableView_viewForTableColumn_row(
     const ns::Ref<ns::Object>& tableObject, const ns::Ref<ns::Object>&, long row) {
   auto table = std::dynamic_pointer_cast<ak::TableView>(tableObject);
   if (!table || row < 0 || row >= static_cast<long>(cellArray_.size())) return nullptr;
-  auto cell =
-      std::dynamic_pointer_cast<ButtonCell>(table->makeViewWithIdentifier_owner("ButtonCell", nullptr));
-  if (!cell) {
-    cell = ak::make<ButtonCell>(ak::MakeRect(0, 0, table->frame().size.width, kRowHeight));
-    cell->setIdentifier("ButtonCell");
-  }
-  cell->setTitleText(cellArray_[static_cast<std::size_t>(row)].title);
-  cell->setIdx(row);
-  cell->setButtonCellDelegate(std::shared_ptr<ButtonCellDelegate>(self<VideoPopViewController>(), this));
-  cell->setSelected(selectedRow_ == row);
-  return cell;
+  return buttonCellForRow(table, cellArray_[static_cast<std::size_t>(row)].title, row,
+                          std::shared_ptr<ButtonCellDelegate>(self<VideoPopViewController>(), this),
+                          selectedRow_ == row);
 }
 
 void VideoPopViewController::tableViewSelectionDidChange(const ns::Ref<ns::Object>&) {
   auto table = tableView();
-  const long row = table ? table->selectedRow() : -1;
-  ns::Log("selection did change: %ld", row);
-  if (row == -1) {
+  if (buttonCellTableLostSelection(table)) {
     selectedRow_ = -1;
     if (table) table->reloadData();
   }
@@ -190,7 +179,7 @@ void buildVideoPop(ak::NibLoader& nib) {
   auto column = ns::make<ak::TableColumn>("main");
   column->setWidth(width);
   table->addTableColumn(column);
-  table->setRowHeight(kRowHeight);
+  table->setRowHeight(kButtonCellRowHeight);
   scroll->setDocumentView(table);
   root->addSubview(scroll);
   auto uploader = ak::make<ak::Button>(ak::MakeRect(4, 4, width / 2 - 6, buttons - 8));
