@@ -65,9 +65,11 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   // The row's icon: the now-playing icon for the list that feeds the player (white on the single
   // selected row), else the selected icon on the single selected row, else the icon.
   ns::Ref<ak::Image> iconForNode(const ns::Ref<MenuItem>& node) const;
-  // Titles in grey 148, dimmed to 68 when not available, white on the single selected row.
-  void sourceList_willDisplayCell_forItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> cell,
-                                          ns::Ref<ns::Object> item);
+  // A heading's view for a section, a row's view (icon, editable title for playlists, count,
+  // dimmed when not available) for any other node.
+  ns::Ref<ns::Object> sourceList_viewForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  // A black row view, 300 by 20.
+  ns::Ref<ns::Object> sourceList_rowViewForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   void setNetStatusForTesting(long status) { netStatus_ = status; }
 
   // ---- renaming a playlist in place ----

@@ -119,7 +119,9 @@ TEST(SourceListMenu, EachKindOfRowGetsItsMenu) {
   };
   for (const auto& [title, expected] : rows) {
     EXPECT_EQ(f.menuOf(title), expected + "\n") << title;
-    if (!title.empty()) EXPECT_EQ(f.menu->rightClickedMenuItem(), f.node(title));
+    if (!title.empty()) {
+      EXPECT_EQ(f.menu->rightClickedMenuItem(), f.node(title));
+    }
   }
   EXPECT_NE(f.menuOf("Work").find("Work (disabled)\n"), std::string::npos);
   EXPECT_NE(f.menuOf("Work").find("Delete Group\n-\nrefresh\n"), std::string::npos);

@@ -7,6 +7,7 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
+#include "app/browse/TreeCellViews.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "lib/net/Reachability.h"
@@ -94,6 +95,20 @@ struct SourceListFixture : browse_test::BrowseFixture {
     long row = outline()->rowForItem(node);
     ASSERT_GE(row, 0) << node->title();
     outline()->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(row), false);
+  }
+  ns::Ref<MenuItem> nodeNamed(const std::string& title) const {
+    for (const auto& section : menu->sourceListItems()) {
+      if (section->title() == title) return section;
+      for (const auto& child : section->children())
+        if (child->title() == title) return child;
+    }
+    return nullptr;
+  }
+  // The view showing the node's row (made when the row is off screen).
+  ns::Ref<TreeItemCellView> cellOf(const ns::Ref<MenuItem>& node) const {
+    long row = node ? outline()->rowForItem(node) : -1;
+    return std::dynamic_pointer_cast<TreeItemCellView>(
+        outline()->viewAtColumn_row_makeIfNecessary(0, row, true));
   }
   ns::Ref<PelNavigationController> navigation() const { return left->navigationController(); }
   ns::Ref<YTPlaylistViewController> shown() const { return left->getVisiblePlaylistViewController(); }
@@ -295,8 +310,9 @@ TEST(SourceList, BadgesFollowTheAccountsEdits) {
   f.menu->updatePlaylist_itemCountPlus("P2", 1);
   EXPECT_EQ(childNamed(f.menu->playlistsItem(), "One")->badgeValue(), 8);
   EXPECT_FALSE(childNamed(f.menu->playlistsItem(), "Two")->hasBadge());
-  auto row = f.outline()->rowForItem(childNamed(f.menu->playlistsItem(), "One"));
-  EXPECT_EQ(f.outline()->badgeValueForItem(f.outline()->itemAtRow(row)), 8);
+  // The rows show the count; a row without a badge shows none.
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->playlistsItem(), "One"))->countTextField()->stringValue(), "8");
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->playlistsItem(), "Two"))->countTextField()->stringValue(), "");
   // Through the library's interface too.
   browsingInterface()->menuViewController()->updatePlaylist_itemCountPlus("P1", -2);
   EXPECT_EQ(childNamed(f.menu->playlistsItem(), "One")->badgeValue(), 6);
@@ -338,21 +354,19 @@ TEST(SourceList, OfflineOnlyListsWithAStoredCopyAreBright) {
   ASSERT_TRUE(f.account->hasPlaylistCache_withId("feed", "10"));
 
   auto grey = [&](const std::string& title) {
-    ns::Ref<MenuItem> node;
-    for (const auto& section : f.menu->sourceListItems())
-      for (const auto& child : section->children())
-        if (child->title() == title) node = child;
-    auto cell = ns::make<ak::TextFieldCell>();
-    cell->initTextCell(title);
-    f.menu->sourceList_willDisplayCell_forItem(f.outline(), cell, node);
-    return cell->textColor() ? static_cast<int>(std::lround(cell->textColor()->whiteComponent() * 255)) : -1;
+    auto cell = f.cellOf(f.nodeNamed(title));
+    if (!cell) return -1;
+    auto colour = cell->titleTextField()->textColor();
+    return colour ? static_cast<int>(std::lround(colour->whiteComponent() * 255)) : -1;
   };
   f.menu->setNetStatusForTesting(0);
+  f.outline()->reloadData();
   const std::vector<std::pair<std::string, int>> offline = {
       {"Cached Videos", 148}, {"Music", 148},    {"Kept", 148},     {"Gaming", 68},
       {"Gone", 68},           {"Favorites", 68}, {"New Videos", 68}};
   for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), expected) << title;
   f.menu->setNetStatusForTesting(2);
+  f.outline()->reloadData();
   for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), 148) << title;
   // The single selected row is white.
   f.outline()->selectRowIndexes_byExtendingSelection(
