@@ -72,8 +72,11 @@ void MyOutlineView::highlightSelectionInClipRect(const ak::Rect& clipRect) {
 
 bool MyOutlineView::validateProposedFirstResponder_forEvent(const ns::Ref<ak::Responder>& responder,
                                                             const ns::Ref<ak::Event>& event) {
-  if (responder && event && event->type() == ak::EventType::RightMouseDown &&
-      typeid(*responder) == typeid(ak::Button))
+  const bool rightClick =
+      event &&
+      (event->type() == ak::EventType::RightMouseDown ||
+       (event->type() == ak::EventType::LeftMouseDown && (event->modifierFlags() & ak::ControlKeyMask)));
+  if (const ak::Responder* raw = responder.get(); raw && rightClick && typeid(*raw) == typeid(ak::Button))
     return false;
   if (auto field = std::dynamic_pointer_cast<ak::TextField>(responder)) {
     if (!field->isEditable()) return false;

@@ -11,9 +11,9 @@ class MyOutlineView : public SourceList {
   ak::Rect frameOfCellAtColumn_row(long column, long row) const override;
   void textDidEndEditing(const ns::Ref<ns::Notification>& notification) override;
   void highlightSelectionInClipRect(const ak::Rect& clipRect) override;
-  // NO for exactly a button (not a subclass) under a right mouse down, so that a heading's
-  // button lets the outline show its menu. A row's label never takes a click from the row, and
-  // an editable title only once its row is the one selected row: the first click selects.
+  // NO for exactly a button (not a subclass) under a right mouse down (or a Control-click), so
+  // that a heading's button lets the outline show its menu. A row's label never takes a click from the row,
+  // and an editable title only once its row is the one selected row: the first click selects.
   bool validateProposedFirstResponder_forEvent(const ns::Ref<ak::Responder>& responder,
                                                const ns::Ref<ak::Event>& event) override;
   // A left click with Control held is a right click.
