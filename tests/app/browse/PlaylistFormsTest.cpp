@@ -18,6 +18,7 @@
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
+#include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/app/browse/BrowseTestSupport.h"
@@ -131,6 +132,15 @@ TEST(PlaylistForms, TheNewPlaylistFormCreatesAndFilesByPosition) {
   for (const auto& entry : f.account->playlistsArray())
     if (entry[1] == ns::Value("Trip")) created = entry[0].string();
   EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(created), f.groupId("Trips"));
+  // Nothing but the title and the privacy goes out.
+  EXPECT_EQ(calls[0].params["resource"],
+            ns::JSONSerialization::JSONObjectWithString(
+                R"({"snippet":{"title":"Trip"},"status":{"privacyStatus":"private"}})"));
+  // The rebuilt tree shows it in its group.
+  EXPECT_TRUE(pltest::pumpUntil([&] {
+    auto group = f.menu->groupItem(f.groupId("Trips"));
+    return group && group->hasChildren() && group->children()[0]->title() == "Trip";
+  }));
 
   // The first item means no group, even with a group named like it.
   f.menu->createPlaylistBtn()->performClick(nullptr);

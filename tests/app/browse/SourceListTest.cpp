@@ -523,6 +523,16 @@ TEST(SourceList, HeadingsAndRowsAreDrawnBlackWithItemsReachingFurtherLeft) {
   p = at(favorites, icon.origin.x + 8, icon.origin.y + 8);
   EXPECT_EQ(pltest::describe(pltest::windowPixel(f.window, p.x, p.y)),
             pltest::describe({150, 150, 150, 255}));
+  // The bottom bar draws its image between the buttons, dark grey from top to bottom.
+  auto bar = f.menu->createPlaylistBtn()->superview();
+  ASSERT_NE(bar, nullptr);
+  auto barPixel = [&](double y) {
+    ak::Point q = bar->convertPoint_toView({80, y}, nullptr);
+    return pltest::windowPixel(f.window, q.x, q.y);
+  };
+  const ak::RGBA top = barPixel(bar->bounds().size.height - 2), bottom = barPixel(2);
+  EXPECT_NEAR(top.r, 68, 4) << pltest::describe(top);
+  EXPECT_NEAR(bottom.r, 42, 4) << pltest::describe(bottom);
 }
 
 TEST(SourceList, TheSelectionBarIsOrangeWhileTheOutlineHasTheFocus) {
