@@ -464,3 +464,34 @@ TEST(RowViews, AClickOnThePlayButtonPlaysAndSelectsThatRow) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(RowViews, TheFavouritesMarkShowsEverywhereButInTheFavouritesListItself) {
+  CellFixture f;
+  auto disk = AccountCache::diskCache();
+  disk->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"FLme", "WLme", "HLme", "LLme", "UUme"}),
+                                             f.account->cacheKey("links"), 60);
+  disk->synchronize();
+  f.account->loadCache();
+  ASSERT_EQ(f.account->favorites(), "FLme");
+  auto index = ns::make<VideoInPlaylistCache>();
+  f.main->setVideoInPlaylistCache(index);
+  index->getPlaylistIdArrayForVideo("none");
+  index->addVideo_toPlaylist("fav", "FLme");
+  index->addVideo_toPlaylist("fav", "PL1");
+  auto markOf = [&](const std::string& playlistId) {
+    auto list = getPlaylistViewController(playlistId, "playlists", playlistId);
+    list->view();
+    list->setCellArray({f.row("fav")});
+    auto cell = std::dynamic_pointer_cast<VideoCell>(
+        list->tableView_viewForTableColumn_row(list->tableView(), nullptr, 0));
+    return cell ? cell->playlistImageName() : std::string("(no cell)");
+  };
+  EXPECT_EQ(markOf("PL1"), "is_in_favorites");
+  EXPECT_EQ(markOf("PL9"), "is_in_favorites");
+  // In the favourites list itself the video is in another playlist too: that mark instead.
+  EXPECT_EQ(markOf("FLme"), "is_in_playlist");
+}
+
+}  // namespace
