@@ -408,6 +408,18 @@ TEST(ListFetch, CachedVideosListNewestFileFirstAndAskTheMissingTitles) {
   EXPECT_EQ(SearchEntry::initWithCache("a")->title(), "Fetched A");
   // The scan is never stored in the account's lists.
   EXPECT_FALSE(f.account->hasPlaylistCache_withId("cachedvideos", "cachedvideos"));
+
+  // Offline it lists the same files, newest first, from their stored rows.
+  auto routes = std::make_shared<pltest::FakeRouteState>(0);
+  sc::NetworkReachability::setDefaultRouteStateSource(routes);
+  list->reloadList();
+  f.waitUntilDone(list);
+  ASSERT_EQ(list->cellArray().size(), 2u);
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "b");
+  EXPECT_EQ(list->cellArray()[1]->videoid(), "a");
+  EXPECT_EQ(list->cellArray()[1]->title(), "Fetched A");
+  EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), 1u);
+  sc::NetworkReachability::setDefaultRouteStateSource(nullptr);
   resetCacheStateTablesForTesting();
   DBAccess::resetForTesting();
 }
