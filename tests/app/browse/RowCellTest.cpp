@@ -65,6 +65,14 @@ struct CellFixture : BrowseFixture {
     return entry;
   }
   ns::Ref<VideoCell> cell() { return ak::make<VideoCell>(ak::MakeRect(0, 0, 360, 83)); }
+  // A related-videos list filling the window, holding `rows` numbered rows.
+  ns::Ref<YTPlaylistViewController> shownList(const ns::Ref<ak::Window>& window, int rows) {
+    auto list = getPlaylistViewController("L", "related", "v1");
+    list->view()->setFrame(window->contentView()->bounds());
+    window->contentView()->addSubview(list->view());
+    list->setCellArray(browse_test::numberedRows(rows));
+    return list;
+  }
 };
 
 TEST(VideoCell, ACachedRowShowsItsCacheAndQualityMarksAndItsSizeWhileHovered) {
@@ -218,10 +226,7 @@ TEST(PlaylistResultCell, CountOwnerAndDateTexts) {
 TEST(RowViews, TheListHandsOutItsCellsAndNothingPastTheEnd) {
   CellFixture f;
   auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
-  auto list = getPlaylistViewController("L", "related", "v1");
-  list->view()->setFrame(window->contentView()->bounds());
-  window->contentView()->addSubview(list->view());
-  list->setCellArray(browse_test::numberedRows(3));
+  auto list = f.shownList(window, 3);
   auto table = list->tableView();
   EXPECT_EQ(list->tableView_viewForTableColumn_row(table, nullptr, 3), nullptr);
   auto cell = std::dynamic_pointer_cast<VideoCell>(list->tableView_viewForTableColumn_row(table, nullptr, 1));
@@ -440,10 +445,7 @@ TEST(VideoCell, AVideoDownloadingForTheUserShowsItsMarkAndByteCounts) {
 TEST(RowViews, AClickOnThePlayButtonPlaysAndSelectsThatRow) {
   CellFixture f;
   auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
-  auto list = getPlaylistViewController("L", "related", "v1");
-  list->view()->setFrame(window->contentView()->bounds());
-  window->contentView()->addSubview(list->view());
-  list->setCellArray(browse_test::numberedRows(3));
+  auto list = f.shownList(window, 3);
   list->refreshTableView();
   auto cell =
       std::dynamic_pointer_cast<VideoCell>(list->tableView()->viewAtColumn_row_makeIfNecessary(0, 2, true));
