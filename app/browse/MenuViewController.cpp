@@ -666,18 +666,10 @@ ns::Value MenuViewController::sourceList_objectValueForItem(ns::Ref<ns::Object>,
   return node ? ns::Value(node->title()) : ns::Value();
 }
 
-bool MenuViewController::sourceList_itemHasBadge(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
+void MenuViewController::sourceList_setObjectValue_forItem(ns::Ref<ns::Object>, ns::Value value,
+                                                           ns::Ref<ns::Object> item) {
   auto node = nodeOf(item);
-  return node && node->hasBadge();
-}
-
-long MenuViewController::sourceList_badgeValueForItem(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
-  auto node = nodeOf(item);
-  return node ? static_cast<long>(node->badgeValue()) : 0;
-}
-
-bool MenuViewController::sourceList_itemHasIcon(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
-  return iconForNode(nodeOf(item)) != nullptr;
+  if (node && value.isString()) node->setTitle(value.string());
 }
 
 ns::Ref<ns::Object> MenuViewController::sourceList_iconForItem(ns::Ref<ns::Object>,
@@ -696,9 +688,7 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::sourceList_child_ofItem>("sourceList:child:ofItem:");
   cls.method<&MenuViewController::sourceList_isItemExpandable>("sourceList:isItemExpandable:");
   cls.method<&MenuViewController::sourceList_objectValueForItem>("sourceList:objectValueForItem:");
-  cls.method<&MenuViewController::sourceList_itemHasBadge>("sourceList:itemHasBadge:");
-  cls.method<&MenuViewController::sourceList_badgeValueForItem>("sourceList:badgeValueForItem:");
-  cls.method<&MenuViewController::sourceList_itemHasIcon>("sourceList:itemHasIcon:");
+  cls.method<&MenuViewController::sourceList_setObjectValue_forItem>("sourceList:setObjectValue:forItem:");
   cls.method<&MenuViewController::sourceList_iconForItem>("sourceList:iconForItem:");
   cls.method<&MenuViewController::sourceList_viewForItem>("sourceList:viewForItem:");
   cls.method<&MenuViewController::sourceList_rowViewForItem>("sourceList:rowViewForItem:");

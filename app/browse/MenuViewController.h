@@ -84,9 +84,10 @@ class MenuViewController : public PelViewController, public IMenuViewController 
                                               ns::Ref<ns::Object> item);
   ns::BOOL sourceList_isItemExpandable(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   ns::Value sourceList_objectValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  bool sourceList_itemHasBadge(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  long sourceList_badgeValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  bool sourceList_itemHasIcon(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  // Stores the edited text as the node's title.
+  void sourceList_setObjectValue_forItem(ns::Ref<ns::Object> list, ns::Value value, ns::Ref<ns::Object> item);
+  // The row's icon by the rule of iconForNode (the rows are views: the outline draws no badges
+  // or icons of its own).
   ns::Ref<ns::Object> sourceList_iconForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   bool sourceList_isGroupAlwaysExpanded(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item) { return false; }
   bool sourceList_shouldEditItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
