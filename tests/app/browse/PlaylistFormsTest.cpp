@@ -297,6 +297,25 @@ TEST(PlaylistForms, TheSelectedRowsTitleFieldRenamesInPlaceAndPostsOnce) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return !f.api.callsOf("youtube.playlists.update").empty(); }));
   f.app.dispatchQueued();
   EXPECT_EQ(f.api.callsOf("youtube.playlists.update").size(), 1u);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return f.menu->getOriginalTitleForPlaylist("PLcode") == "Trip"; }, 30));
+
+  // Clicking elsewhere ends an edit as a cancel: the account's title comes back. (The playlists
+  // were refilled after the rename: the row has a new node.)
+  code = f.menu->playlistsItem()->children().at(0);
+  channel = f.menu->subscriptionsItem()->children().at(0);
+  ASSERT_EQ(outline->selectedRow(), outline->rowForItem(code));
+  pltest::click(f.window, titlePoint());
+  f.app.dispatchQueued();
+  ASSERT_NE(cellOf(code)->titleTextField()->currentEditor(), nullptr);
+  pltest::typeText(f.window, "Zzz");
+  auto channelCell = cellOf(channel);
+  pltest::click(f.window,
+                channelCell->convertPoint_toView({60, channelCell->bounds().size.height / 2}, nullptr));
+  f.app.dispatchQueued();
+  EXPECT_EQ(cancelled.count(), 2);
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_EQ(code->title(), "Trip");
+  EXPECT_EQ(f.api.callsOf("youtube.playlists.update").size(), 1u);
 }
 
 TEST(PlaylistForms, DeletingAPlaylistAndUnsubscribingReachTheService) {
