@@ -217,6 +217,17 @@ TEST(PlaylistResultCell, CountOwnerAndDateTexts) {
   // A menu request reaching the row itself gets an empty menu; a video row's holds a
   // placeholder entry without action.
   EXPECT_EQ(cell->menuForEvent(nullptr)->numberOfItems(), 0);
+  // Drawn: the title and texts over the dark band at the bottom of the thumbnail.
+  entry->setAuthor("Owner");
+  cell->setSearchEntry(entry);
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 120), ak::BorderlessWindowMask);
+  window->contentView()->addSubview(cell);
+  pltest::renderWindow(window, "playlist-cell");
+  auto luminance = [&](double x, double y) {
+    const ak::RGBA c = pltest::windowPixel(window, x, y);
+    return c.r + c.g + c.b;
+  };
+  EXPECT_LT(luminance(180, 30), luminance(180, 90));
   auto placeholder = f.cell()->menuForEvent(nullptr);
   ASSERT_EQ(placeholder->numberOfItems(), 1);
   EXPECT_EQ(placeholder->itemAtIndex(0)->title(), "test2");
