@@ -10,6 +10,7 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerControlBar.h"
+#include "app/player/PlayerNib.h"
 #include "app/player/VideoView.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IMainWindowController.h"
@@ -20,6 +21,8 @@
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Nib.h"
+#include "platform/core/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/MediaNames.h"
 #include "platform/media/Player.h"
@@ -34,6 +37,7 @@ PL_CLASS(PlayerViewController, ak::ViewController) {}
 namespace {
 
 constexpr char kCanNotPlayMessage[] = "Can not play video";
+constexpr char kNibName[] = "PlayerViewController";
 constexpr double kDefaultWidth = 640;
 constexpr double kDefaultHeight = 360;
 
@@ -78,29 +82,45 @@ PlayerViewController::~PlayerViewController() {
 
 ns::Ref<PlayerViewController> PlayerViewController::init() {
   auto controller = ns::make<PlayerViewController>();
-  controller->initWithNibName_bundle("PlayerViewController", nullptr);
+  controller->initWithNibName_bundle(std::string(kNibName), nullptr);
   controller->view();
-  controller->controlBar_ = PlayerControlBar::initWithController(controller);
-  std::weak_ptr<PlayerViewController> weak = controller;
-  auto center = ns::NotificationCenter::defaultCenter();
-  controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
-      std::string(k1080pStatusChangedNotification), nullptr, nullptr,
-      [weak](const ns::Ref<ns::Notification>&) {
-        if (auto self = weak.lock()) self->onCacheChanged();
-      }));
-  controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
-      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
-      [weak](const ns::Ref<ns::Notification>&) {
-        if (auto self = weak.lock()) self->savePosition();
-      }));
-  setPlayerViewController(controller);
   return controller;
 }
 
 void PlayerViewController::loadView() {
-  auto view = ak::make<VideoView>(ak::MakeRect(0, 0, kDefaultWidth, kDefaultHeight));
-  view->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
-  setView(view);
+  registerPlayerNib();
+  ak::Nib::loadNibNamed_owner(kNibName, shared_from_this());
+  // Never without its video view: the rest of the controller relies on it.
+  if (!std::dynamic_pointer_cast<VideoView>(ak::ViewController::view())) {
+    ns::Log("PlayerViewController: the interface \"%s\" set no video view", std::string(kNibName));
+    setView(ak::make<VideoView>(ak::MakeRect(0, 0, kDefaultWidth, kDefaultHeight)));
+  }
+  if (!controlBar_) setControlBar(PlayerControlBar::initWithController(self<PlayerViewController>()));
+}
+
+void PlayerViewController::awakeFromNib() {
+  ak::ViewController::awakeFromNib();
+  if (!tokens_.empty()) return;
+  std::weak_ptr<PlayerViewController> weak = self<PlayerViewController>();
+  auto center = ns::NotificationCenter::defaultCenter();
+  tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+      std::string(k1080pStatusChangedNotification), nullptr, nullptr,
+      [weak](const ns::Ref<ns::Notification>&) {
+        if (auto self = weak.lock()) self->onCacheChanged();
+      }));
+  tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
+      [weak](const ns::Ref<ns::Notification>&) {
+        if (auto self = weak.lock()) self->savePosition();
+      }));
+  setPlayerViewController(self<PlayerViewController>());
+}
+
+void PlayerViewController::setControlBar(const ns::Ref<PlayerControlBar>& bar) {
+  if (controlBar_ == bar) return;
+  if (controlBar_) controlBar_->setController(nullptr);
+  controlBar_ = bar;
+  if (bar) bar->setController(self<PlayerViewController>());
 }
 
 ns::Ref<VideoView> PlayerViewController::videoView() {

@@ -36,10 +36,15 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
 
   PlayerViewController();
   ~PlayerViewController() override;
-  // Makes the controller with its view and installs it as the process-wide player.
+  // Makes the controller from its nib, "PlayerViewController", with its view; it installs
+  // itself as the process-wide player when it awakes.
   static ns::Ref<PlayerViewController> init();
 
+  // The pane is always the "PlayerViewController" interface, also for a controller made
+  // without a nib name.
   void loadView() override;
+  // Follows the cache and the application's end, and becomes the process-wide player.
+  void awakeFromNib() override;
 
   // ---- IPlayerViewController ----
   std::optional<std::string> videoId() override;
@@ -65,8 +70,9 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   // (the quality pop-up does so after another quality was chosen).
   void reloadWithoutCache();
 
-  // The control bar (made with the controller).
+  // The control bar (made with the controller's view).
   const ns::Ref<PlayerControlBar>& controlBar() const { return controlBar_; }
+  void setControlBar(const ns::Ref<PlayerControlBar>& bar);
 
   ns::Ref<VideoView> videoView();
   ns::Ref<av::Player> player();
