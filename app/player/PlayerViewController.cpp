@@ -184,8 +184,7 @@ void PlayerViewController::startLoading(const std::string& videoId, double posit
 void PlayerViewController::reloadWithoutCache() {
   auto id = videoId();
   if (!id || DBAccess::getInstance()->getDownloadedVideoFilePath(*id)) return;
-  double position =
-      item_ && item_->status() == av::PlayerItemStatusReadyToPlay ? currentTimeSeconds() : pendingSeek_;
+  double position = resumePosition();
   bool playing = playWhenReady_ || player()->rate() != 0;
   ++generation_;
   player()->pause();
@@ -213,7 +212,8 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       return;
     }
     bool wantsPlay = play || self->playWhenReady_;
-    double position = self->pendingSeek_;
+    // A reload resolves while the old item may still play: it goes on from where that one is.
+    double position = self->resumePosition();
     if (getIntSetting(kCachePolicyKey) != 0) {
       auto main = mainWindowController();
       auto server = main ? main->cacheServer() : nullptr;
@@ -235,9 +235,10 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       if (downloader->isDashStream() && downloader->previewUrl()) {
         url = ns::URL::URLWithString(*downloader->previewUrl());
       }
-      if (!isRemoteScheme(url)) url = server->urlForVideoId(videoId);
+      bool preview = isRemoteScheme(url);
+      if (!preview) url = server->urlForVideoId(videoId);
       self->loadURL(url, position, wantsPlay);
-      self->fromServer_ = true;
+      self->fromServer_ = !preview;
       self->controlBar_->updateQualityMenu();
       return;
     }
@@ -262,17 +263,12 @@ std::optional<std::string> PlayerViewController::localFileForVideoId(const std::
   return std::nullopt;
 }
 
-ns::Ref<ns::URL> PlayerViewController::localOrServerURL(const std::string& videoId) {
-  if (auto file = localFileForVideoId(videoId)) return ns::URL::fileURLWithPath(*file);
-  auto main = mainWindowController();
-  auto server = main ? main->cacheServer() : nullptr;
-  return server ? server->urlForVideoId(videoId) : nullptr;
-}
-
 void PlayerViewController::loadURL(const ns::Ref<ns::URL>& url, double position, bool play) {
   forgetItem();
   fromServer_ = false;
+  waitingForReload_ = false;
   seekWaitsForDuration_ = false;
+  positionApplied_ = false;
   pendingSeek_ = position;
   playWhenReady_ = play;
   auto item = av::PlayerItem::initWithURL(url);
@@ -331,6 +327,8 @@ void PlayerViewController::forgetItem() {
     token = nullptr;
   }
   item_ = nullptr;
+  waitingForReload_ = false;
+  positionApplied_ = false;
 }
 
 void PlayerViewController::itemReady() {
@@ -347,6 +345,7 @@ void PlayerViewController::applyStoredPosition() {
   // The stored position is checked against the duration, which may come after the status.
   if (position > 0 && !std::isfinite(duration)) return;
   seekWaitsForDuration_ = false;
+  positionApplied_ = true;
   pendingSeek_ = 0;
   // A stored position that cannot be a place in this video starts it from the beginning.
   if (!std::isfinite(position) || position <= 0 || position >= duration) return;
@@ -379,19 +378,31 @@ void PlayerViewController::itemEnded() {
 
 void PlayerViewController::itemFailed() {
   auto id = videoId();
-  if (!id || !item_) return;
-  // The local server restarted after a stall: the download goes on and the player comes back
-  // at this position when told to reload.
+  if (!id || !item_ || waitingForReload_) return;
   if (fromServer_) {
+    // The download ended while the server restarted: the cached file goes on from here.
+    if (localFileForVideoId(*id)) {
+      updateVideoUrlIfNeeded(*id);
+      return;
+    }
+    // The local server restarted after a stall: the download goes on and the player comes
+    // back at this place when the video's URL is renewed.
     auto downloader = getDownloaderForVideoId(*id);
     if (downloader && !downloader->isComplete() && !downloader->isError()) {
-      pendingSeek_ = secondsOf(player()->currentTime());
+      pendingSeek_ = resumePosition();
+      positionApplied_ = false;
+      waitingForReload_ = true;
       videoView()->setBuffering(true);
       return;
     }
   }
   videoView()->setBuffering(false);
   showOSD(kCanNotPlayMessage);
+}
+
+double PlayerViewController::resumePosition() {
+  if (item_ && positionApplied_) return currentTimeSeconds();
+  return pendingSeek_;
 }
 
 void PlayerViewController::play() {
@@ -437,8 +448,10 @@ void PlayerViewController::stopVideo() {
 
 void PlayerViewController::savePosition() {
   auto id = videoId();
-  if (!id || !item_ || item_->status() != av::PlayerItemStatusReadyToPlay) return;
-  double position = currentTimeSeconds();
+  if (!id || !item_) return;
+  // An item waiting for its reload keeps the place it failed at.
+  if (item_->status() != av::PlayerItemStatusReadyToPlay && !waitingForReload_) return;
+  double position = waitingForReload_ ? pendingSeek_ : currentTimeSeconds();
   double duration = secondsOf(item_->duration());
   auto db = DBAccess::getInstance();
   // A video merely loaded, or left at its start, keeps its played state: a short clip is
@@ -455,14 +468,20 @@ void PlayerViewController::savePosition() {
 
 void PlayerViewController::updateVideoUrlIfNeeded(const std::string& videoId) {
   if (this->videoId() != videoId) return;
-  auto url = localOrServerURL(videoId);
-  if (!url) return;
-  double position =
-      item_ && item_->status() == av::PlayerItemStatusReadyToPlay ? currentTimeSeconds() : pendingSeek_;
+  double position = resumePosition();
   bool playing = playWhenReady_ || player()->rate() != 0;
-  bool fromServer = url->scheme() != std::optional<std::string>("file");
-  loadURL(url, position, playing);
-  fromServer_ = fromServer;
+  // A renewal still resolving is replaced by this one.
+  ++generation_;
+  if (auto file = localFileForVideoId(videoId)) {
+    loadURL(ns::URL::fileURLWithPath(*file), position, playing);
+    controlBar_->updateQualityMenu();
+    return;
+  }
+  // Not cached yet: resolved again, which also restarts its download; the item plays on (or
+  // waits) meanwhile.
+  if (!positionApplied_) pendingSeek_ = position;
+  playWhenReady_ = playing;
+  resolve(videoId, playing);
 }
 
 void PlayerViewController::onCacheChanged() {

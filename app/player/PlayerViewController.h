@@ -95,10 +95,12 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   void applyStoredPosition();
   void itemEnded();
   void itemFailed();
+  // Where the video is: the player's time once the item plays from its place, else the place
+  // it is to start from.
+  double resumePosition();
   void setVideoId(std::optional<std::string> videoId);
   // The file the video plays from without the network: the recorded download, else the cache.
   static std::optional<std::string> localFileForVideoId(const std::string& videoId);
-  ns::Ref<ns::URL> localOrServerURL(const std::string& videoId);
   void onCacheChanged();
 
   std::atomic<std::shared_ptr<const std::string>> videoId_;
@@ -109,8 +111,12 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   double pendingSeek_ = 0;
   bool playWhenReady_ = false;
   bool seekWaitsForDuration_ = false;
+  // The stored position was applied: the player's time is the video's place.
+  bool positionApplied_ = false;
   // The item is on the local server and may fail when the server restarts after a stall.
   bool fromServer_ = false;
+  // Such an item failed: the player keeps its place until the video's URL is renewed.
+  bool waitingForReload_ = false;
   ns::Ref<ns::Timer> messageTimer_;
   ns::Ref<PlayerControlBar> controlBar_;
   std::vector<ns::Ref<ns::Object>> tokens_;

@@ -15,32 +15,6 @@
 namespace playertest {
 namespace {
 
-class StreamingFixture : public PlayerFixture {
- protected:
-  StreamingFixture() : installedResolver(resolver) {}
-  ~StreamingFixture() override {
-    controller->stopVideo();
-    for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
-  }
-  std::string origin(const std::string& path) { return server.URLForPath(path); }
-  std::size_t originRequests(const std::string& path) {
-    std::size_t n = 0;
-    for (auto& request : server.requests()) n += request.path == path;
-    return n;
-  }
-  std::string itemURL() { return item() ? item()->URL()->absoluteString() : std::string(); }
-
-  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
-  testsupport::ScopedStreamResolver installedResolver;
-  pltest::FakeServer server;
-};
-
-// The centre pixel of the latest picture as red, green and blue.
-std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
-  auto* p = frame.pixels.data() + (frame.height / 2) * frame.stride + (frame.width / 2) * 4;
-  return {p[2], p[1], p[0]};
-}
-
 TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownloads) {
   auto clip = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
   ASSERT_FALSE(clip.empty());

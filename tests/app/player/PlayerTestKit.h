@@ -4,20 +4,25 @@
 // window controller whose repeat mode and cache server the test sets.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <string>
 
+#include "app/cache/CacheState.h"
+#include "app/cache/YoutubeDownloader.h"
 #include "app/player/PlayerViewController.h"
 #include "app/player/VideoView.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"
+#include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/support/FakeMainWindowController.h"
+#include "tests/support/FakeStreamResolver.h"
 #include "tests/support/ScopedController.h"
 
 namespace playertest {
@@ -64,6 +69,33 @@ class PlayerFixture : public ::testing::Test {
   ns::Ref<testsupport::FakeMainWindowController> main;
   std::unique_ptr<testsupport::ScopedMainWindowController> installedMain;
   ns::Ref<PlayerViewController> controller;
+};
+
+// The centre pixel of the latest picture as red, green and blue.
+inline std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
+  auto* p = frame.pixels.data() + (frame.height / 2) * frame.stride + (frame.width / 2) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+// A player resolving through the fake video service, with a loopback origin for the streams.
+class StreamingFixture : public PlayerFixture {
+ protected:
+  StreamingFixture() : installedResolver(resolver) {}
+  ~StreamingFixture() override {
+    controller->stopVideo();
+    for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
+  }
+  std::string origin(const std::string& path) { return server.URLForPath(path); }
+  std::size_t originRequests(const std::string& path) {
+    std::size_t n = 0;
+    for (auto& request : server.requests()) n += request.path == path;
+    return n;
+  }
+  std::string itemURL() { return item() ? item()->URL()->absoluteString() : std::string(); }
+
+  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installedResolver;
+  pltest::FakeServer server;
 };
 
 }  // namespace playertest
