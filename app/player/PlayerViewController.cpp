@@ -132,13 +132,20 @@ ns::Ref<av::Player> PlayerViewController::player() {
 }
 
 std::optional<std::string> PlayerViewController::videoId() {
-  auto id = videoId_.load();
+  std::shared_ptr<const std::string> id;
+  {
+    std::lock_guard lock(videoIdMutex_);
+    id = videoId_;
+  }
+  // The string never changes once made: it is copied outside the lock.
   if (!id) return std::nullopt;
   return *id;
 }
 
 void PlayerViewController::setVideoId(std::optional<std::string> videoId) {
-  videoId_.store(videoId ? std::make_shared<const std::string>(std::move(*videoId)) : nullptr);
+  auto id = videoId ? std::make_shared<const std::string>(std::move(*videoId)) : nullptr;
+  std::lock_guard lock(videoIdMutex_);
+  videoId_.swap(id);
 }
 
 void PlayerViewController::loadVideo(const ns::Ref<SearchEntry>& row) {

@@ -3,9 +3,9 @@
 // local media server while they download, or from their stream URLs), resumes them where they
 // were left, saves their positions and plays the current list on at the end of each video.
 // Main thread only, but videoId, which any thread may read.
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -103,7 +103,10 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   static std::optional<std::string> localFileForVideoId(const std::string& videoId);
   void onCacheChanged();
 
-  std::atomic<std::shared_ptr<const std::string>> videoId_;
+  // Not std::atomic<std::shared_ptr>: libstdc++ 12 ends its load with a relaxed unlock, so a
+  // reader's access is not ordered before the next store (ThreadSanitizer reports it).
+  mutable std::mutex videoIdMutex_;
+  std::shared_ptr<const std::string> videoId_;
   ns::Ref<SearchEntry> row_;
   ns::Ref<av::PlayerItem> item_;
   // Bumped at each load: a resolution or a ready item of an older load is dropped.
