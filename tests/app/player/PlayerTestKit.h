@@ -80,7 +80,8 @@ inline std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
 // A player resolving through the fake video service, with a loopback origin for the streams.
 class StreamingFixture : public PlayerFixture {
  protected:
-  StreamingFixture() : installedResolver(resolver) {}
+  // The cache's tables outlive a test: a video cached by an earlier one would count as cached.
+  StreamingFixture() : installedResolver(resolver) { resetCacheStateTablesForTesting(); }
   ~StreamingFixture() override {
     controller->stopVideo();
     for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
