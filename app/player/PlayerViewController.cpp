@@ -185,7 +185,7 @@ void PlayerViewController::startLoading(const std::string& videoId, double posit
     return;
   }
   playWhenReady_ = play;
-  resolve(videoId, play);
+  resolve(videoId);
 }
 
 void PlayerViewController::reloadWithoutCache() {
@@ -203,12 +203,12 @@ void PlayerViewController::reloadWithoutCache() {
   startLoading(*id, position, playing);
 }
 
-void PlayerViewController::resolve(const std::string& videoId, bool play) {
+void PlayerViewController::resolve(const std::string& videoId) {
   auto record = YoutubeSupport::initWithYoutubeId(videoId);
   auto generation = generation_;
   std::weak_ptr<PlayerViewController> weak =
       std::static_pointer_cast<PlayerViewController>(shared_from_this());
-  record->runRequest([weak, record, generation, videoId, play] {
+  record->runRequest([weak, record, generation, videoId] {
     auto self = weak.lock();
     // Another video was loaded meanwhile: this answer is not wanted any more.
     if (!self || self->generation_ != generation) return;
@@ -218,7 +218,8 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       self->showOSD(kCanNotPlayMessage);
       return;
     }
-    bool wantsPlay = play || self->playWhenReady_;
+    // Play as asked by now: a pause while the video resolved holds.
+    bool wantsPlay = self->playWhenReady_;
     // A reload resolves while the old item may still play: it goes on from where that one is.
     double position = self->resumePosition();
     if (getIntSetting(kCachePolicyKey) != 0) {
@@ -488,7 +489,7 @@ void PlayerViewController::updateVideoUrlIfNeeded(const std::string& videoId) {
   // waits) meanwhile.
   if (!positionApplied_) pendingSeek_ = position;
   playWhenReady_ = playing;
-  resolve(videoId, playing);
+  resolve(videoId);
 }
 
 void PlayerViewController::onCacheChanged() {

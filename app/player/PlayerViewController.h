@@ -85,7 +85,7 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
  private:
   void load(const ns::Ref<SearchEntry>& row, bool play);
   void startLoading(const std::string& videoId, double position, bool play);
-  void resolve(const std::string& videoId, bool play);
+  void resolve(const std::string& videoId);
   // Loads the URL, seeking to `position` once ready, playing when `play`.
   void loadURL(const ns::Ref<ns::URL>& url, double position, bool play);
   void observeItem(const ns::Ref<av::PlayerItem>& item);

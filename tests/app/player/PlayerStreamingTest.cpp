@@ -91,6 +91,27 @@ TEST_F(StreamingFixture, ResolutionOfAVideoLeftBehindIsDropped) {
   EXPECT_EQ(controller->player()->rate(), 0.0f);
 }
 
+TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
+  auto clip = pltest::testMedia({.seconds = 2});
+  ASSERT_FALSE(clip.empty());
+  server.route("GET", "/v18", pltest::mediaRoute(clip));
+  resolver->setEntry("pausedU1", {.urlMap = {{18, origin("/v18")}}, .hold = true});
+  auto cacheServer = ns::make<CacheServer>(0);
+  cacheServer->start();
+  main->setAnswers({.cacheServer = cacheServer});
+
+  controller->playVideo(row("pausedU1"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return resolver->heldCount() == 1; }, kWait));
+  controller->pause();
+  EXPECT_EQ(resolver->release(), 1u);
+  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(pltest::drainMode());
+  EXPECT_EQ(controller->player()->rate(), 0.0f);
+  EXPECT_FALSE(controller->isPlaying());
+  controller->play();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->isPlaying() && now() > 0.2; }, kWait));
+}
+
 TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {
   setStringSetting(kPreferredVideoQualityKey, "720");
   auto clip = pltest::testMedia({.seconds = 3});
