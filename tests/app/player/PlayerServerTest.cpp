@@ -77,10 +77,10 @@ TEST_F(ServerPlaybackFixture, PlaybackStartsWhileTheOriginStillHoldsTheRest) {
   EXPECT_LT(downloader->downloadedBytes(), static_cast<std::int64_t>(bytes.size()));
   EXPECT_FALSE(std::filesystem::exists(*getCachedVideoPath("earlyP1")));
   ASSERT_TRUE(pltest::pumpUntil([&] { return controller->player()->currentVideoFrame().width > 0; }, kWait));
-  auto rgb = centrePixel(controller->player()->currentVideoFrame());
-  EXPECT_NEAR(rgb[0], 255, 20);
-  EXPECT_NEAR(rgb[1], 0, 20);
-  EXPECT_NEAR(rgb[2], 0, 20);
+  auto rgb = renderedCentre(controller, "red");
+  EXPECT_NEAR(rgb.r, 255, 20);
+  EXPECT_NEAR(rgb.g, 0, 20);
+  EXPECT_NEAR(rgb.b, 0, 20);
 
   // The cut connection fails the transfer; the cache manager's next step resumes it (its timer
   // stands still on the virtual clock).

@@ -39,6 +39,10 @@ TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownlo
   EXPECT_NEAR(rgb[0], 255, 20);
   EXPECT_NEAR(rgb[1], 0, 20);
   EXPECT_NEAR(rgb[2], 0, 20);
+  auto drawn = renderedCentre(controller, "red");
+  EXPECT_NEAR(drawn.r, 255, 20);
+  EXPECT_NEAR(drawn.g, 0, 20);
+  EXPECT_NEAR(drawn.b, 0, 20);
 
   auto cached = *getCachedVideoPath("serverF1");
   ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, kWait));
