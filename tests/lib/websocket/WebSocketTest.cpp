@@ -196,6 +196,72 @@ TEST_F(WebSocketTest, NonTextFramesCloseOnceAndLeaveTheServer) {
   }
 }
 
+TEST_F(WebSocketTest, ClientsThatLeaveRightAfterTheUpgradeRequestEndTheirWebSockets) {
+  // Each client sends the upgrade request and closes its side at once, or closes both sides: its
+  // socket may be gone before the WebSocket takes it over, while it starts, or after it opened.
+  constexpr int kClients = 50;
+  std::vector<std::unique_ptr<pltest::RawClient>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    auto client = std::make_unique<pltest::RawClient>();
+    ASSERT_TRUE(client->connectTo(server->listeningPort()));
+    std::string key = i % 3 == 2 ? "Sec-WebSocket-Key1: 1 2\r\nSec-WebSocket-Key2: 3 4\r\n"
+                                 : "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n";
+    ASSERT_TRUE(
+        client->sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\n"
+                        "Connection: Upgrade\r\n" +
+                        key + "\r\n"));
+    if (i % 2 == 0)
+      client->shutdownWrite();
+    else
+      client->shutdownBoth();
+    clients.push_back(std::move(client));
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients; }, kWait)) << deaths->load();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait))
+      << server->numberOfWebSocketConnections();
+  // Each told its delegate once, whether it had opened or not.
+  auto first = gRecorder;
+  first->monitor.with([&] { EXPECT_EQ(first->closes, kClients); });
+  // A WebSocket whose client leaves after it opened ends the same way.
+  gRecorder = std::make_shared<Recorder>();
+  pltest::RawClient late;
+  upgradeRFC(late);
+  EXPECT_EQ(server->numberOfWebSocketConnections(), 1u);
+  late.shutdownWrite();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients + 1; }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait));
+  gRecorder->monitor.with([&] { EXPECT_EQ(gRecorder->closes, 1); });
+  first->last = nullptr;
+}
+
+TEST_F(WebSocketTest, ManyConcurrentHandshakesAllOpenAndEnd) {
+  // Far more handshakes at once than the dispatch pool has threads; every one is answered, and
+  // every WebSocket ends and leaves the server once its client goes.
+  constexpr int kClients = 300;
+  std::vector<std::unique_ptr<pltest::RawClient>> clients;
+  for (int i = 0; i < kClients; ++i) {
+    auto client = std::make_unique<pltest::RawClient>();
+    ASSERT_TRUE(client->connectTo(server->listeningPort()));
+    clients.push_back(std::move(client));
+  }
+  // No Origin: the answer carries the server's own port, read from the socket.
+  for (auto& client : clients)
+    ASSERT_TRUE(
+        client->sendAll("GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                        "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"));
+  for (auto& client : clients) {
+    auto r = client->readResponse(false);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 101);
+    EXPECT_EQ(r->header("WebSocket-Origin"), "http://localhost:" + std::to_string(server->listeningPort()));
+  }
+  ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->opens == kClients; }));
+  EXPECT_EQ(server->numberOfWebSocketConnections(), static_cast<std::size_t>(kClients));
+  clients.clear();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients; }, kWait)) << deaths->load();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait));
+}
+
 TEST_F(WebSocketTest, Version76HandshakeAndLegacyFrames) {
   pltest::RawClient client;
   auto r = upgrade(client,
