@@ -9,8 +9,22 @@
 # corpus and the reproducers in the tree; new inputs go to build/fuzz/runs/TARGET/corpus and
 # findings to build/fuzz/runs/TARGET/findings. Exits non-zero on a finding. Extra options go to
 # libFuzzer, e.g. -jobs=2 or -fork=2 -ignore_crashes=1 to go on after a finding.
+#
+#   scripts/fuzz.sh --all-with-clang
+#
+# builds every target of the tree (libraries, the application, tests, benchmarks and the fuzz
+# replays) with clang-14 in build/clang, without sanitizers, so that the sources keep compiling
+# with clang as well as with g++.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = "--all-with-clang" ]; then
+  "$root/scripts/setup.sh" --fuzz
+  cmake -S "$root" -B "$root/build/clang" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+  # Goes on past a failure, so that one run lists everything clang rejects.
+  exec cmake --build "$root/build/clang" -j "${PELORIN_FUZZ_BUILD_JOBS:-$(nproc)}" -- -k 0
+fi
 
 if [ $# -lt 2 ] || [ ! -f "$root/fuzz/$1.cpp" ] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
   echo "usage: scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]" >&2
