@@ -273,8 +273,13 @@ TEST_F(WebDAVTest, SymbolicLinksOutOfTheRootAreNeverFollowed) {
   EXPECT_EQ(pltest::readFile(outside / "secret.txt"), "secret");
   EXPECT_FALSE(fs::exists(root / "in/stolen.txt"));
   EXPECT_EQ(pltest::readFile(root / "in/f.txt"), "inside");
-  // Links that stay inside the root still work.
+  // Links that stay inside the root still work, and are listed; those that leave it are not.
   fs::create_symlink(root / "in", root / "alias");
+  auto listed = request("PROPFIND", "/", {"Depth: 1"});
+  ASSERT_EQ(listed.status, 207);
+  auto names = hrefs(listed.body);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"/", "/alias", "/in"}));
   EXPECT_EQ(request("GET", "/alias/f.txt").body, "inside");
   EXPECT_EQ(request("PUT", "/alias/g.txt", {}, "g").status, 201);
   EXPECT_EQ(pltest::readFile(root / "in/g.txt"), "g");

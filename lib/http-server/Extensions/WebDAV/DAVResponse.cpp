@@ -192,7 +192,7 @@ ns::Ref<DAVResponse> DAVResponse::initWithMethod_headers_bodyData_resourcePath_r
     return response;
   }
   if (method == "PROPFIND") {
-    if (!full || !response->propfind(headers, body, resourcePath, *full)) return nullptr;
+    if (!full || !response->propfind(headers, body, resourcePath, rootPath, *full)) return nullptr;
     return response;
   }
   if (method == "MKCOL") {
@@ -225,7 +225,8 @@ ns::Ref<DAVResponse> DAVResponse::initWithMethod_headers_bodyData_resourcePath_r
 }
 
 bool DAVResponse::propfind(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
-                           std::string resourcePath, const std::string& fullPath) {
+                           std::string resourcePath, const std::string& rootPath,
+                           const std::string& fullPath) {
   auto depthHeader = headers.get("Depth");
   if (depthHeader != "0" && depthHeader != "1") {
     HTTP_LOG_ERROR(kLogLevel, "Unsupported DAV depth \"%@\"", depthHeader.value_or(""));
@@ -267,6 +268,8 @@ bool DAVResponse::propfind(const ns::HTTPHeaderFields& headers, const std::optio
     std::error_code ec;
     for (fs::directory_iterator it(fullPath, ec), end; !ec && it != end; it.increment(ec)) {
       std::string name = it->path().filename().string();
+      // A link out of the root is not listed: its properties are those of what it leads to.
+      if (!resolvesUnderRoot(fullPath + "/" + name, rootPath)) continue;
       appendResponseElement(xml, fullPath + "/" + name, resourcePath + name, properties);
     }
   }

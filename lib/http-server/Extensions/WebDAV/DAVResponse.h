@@ -32,7 +32,7 @@ class DAVResponse : public HTTPResponse {
 
  private:
   bool propfind(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
-                std::string resourcePath, const std::string& fullPath);
+                std::string resourcePath, const std::string& rootPath, const std::string& fullPath);
   bool copyOrMove(bool isMove, const ns::HTTPHeaderFields& headers, const std::string& rootPath,
                   const std::string& fullPath);
   bool lock(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
