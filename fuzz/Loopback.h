@@ -46,9 +46,18 @@ inline std::string converse(std::uint16_t port, const std::uint8_t* data, std::s
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-    fail(std::string("cannot connect: ") + std::strerror(errno));
+  // Non-blocking from the start: a signal (libFuzzer's timer) cannot then cut the connect short.
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (errno != EINPROGRESS && errno != EINTR) fail(std::string("cannot connect: ") + std::strerror(errno));
+    pollfd p{fd, POLLOUT, 0};
+    while (::poll(&p, 1, -1) < 0)
+      if (errno != EINTR) fail(std::string("cannot wait for the connection: ") + std::strerror(errno));
+    int error = 0;
+    socklen_t length = sizeof error;
+    ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
+    if (error != 0) fail(std::string("cannot connect: ") + std::strerror(error));
+  }
   std::string reply;
   std::size_t sent = 0;
   bool doneSending = false;

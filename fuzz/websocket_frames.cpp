@@ -59,8 +59,8 @@ struct Server {
 
 const char* const kHandshakes[] = {
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nOrigin: http://127.0.0.1\r\n\r\n",
-    "Sec-WebSocket-Key1: 18x 6]8vM;54 *(5:  {   U1]8  z [  8\r\n"
-    "Sec-WebSocket-Key2: 1_ tx7X d  <  nw  334J702) 7]o}` 0\r\n\r\nTm[K T2u",
+    ("Sec-WebSocket-Key1: 18x 6]8vM;54 *(5:  {   U1]8  z [  8\r\n"
+     "Sec-WebSocket-Key2: 1_ tx7X d  <  nw  334J702) 7]o}` 0\r\n\r\nTm[K T2u"),
     "Origin: http://127.0.0.1\r\n\r\n",
 };
 

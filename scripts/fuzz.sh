@@ -13,14 +13,14 @@
 #   scripts/fuzz.sh --all-with-clang
 #
 # builds every target of the tree (libraries, the application, tests, benchmarks and the fuzz
-# replays) with clang-14 in build/clang, without sanitizers, so that the sources keep compiling
-# with clang as well as with g++.
+# replays) with clang-14 in build/clang, without sanitizers, optimisation or debug information (a
+# check that the sources keep compiling with clang as well as with g++, not a build to run).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" = "--all-with-clang" ]; then
   "$root/scripts/setup.sh" --fuzz
-  cmake -S "$root" -B "$root/build/clang" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  cmake -S "$root" -B "$root/build/clang" -G Ninja -DCMAKE_BUILD_TYPE=None \
     -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
   # Goes on past a failure, so that one run lists everything clang rejects.
   exec cmake --build "$root/build/clang" -j "${PELORIN_FUZZ_BUILD_JOBS:-$(nproc)}" -- -k 0
