@@ -1,21 +1,26 @@
-// Process entry: checks the bundle's Info.plist (which the build installs beside the executable),
-// then runs the application, on screen through the GTK presenter when a display is there and
-// headless otherwise (or with --headless).
+// Process entry: checks the arguments and the bundle's Info.plist (which the build installs beside
+// the executable), then runs the application, on screen through the GTK presenter when a display
+// is there and headless otherwise (or with --headless), until Quit, the last window's close or
+// SIGINT/SIGTERM ends it.
 #include <cstdio>
 
-#include "app/youtube/StreamResolver.h"
-#include "app/youtube/YoutubeStreamResolver.h"
+#include "app/shell/window/Launch.h"
+#include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/Runtime.h"
 
 int main(int argc, char** argv) {
+  if (auto unknown = unknownLaunchArgument(argc, argv)) {
+    std::fprintf(stderr, "%s\n", kUsageLine);
+    return 2;
+  }
+  // Before any thread exists, so that every thread leaves the two signals to the main loop.
+  TerminationSignals::block();
   // The presenter is installed before anything of the application runs.
   ak::gtk::installPresenter();
   ns::runtime::start();
-  // Video records resolve their streams through the video service.
-  StreamResolver::setSharedResolver(ns::make<YoutubeStreamResolver>());
   auto bundle = ns::Bundle::mainBundle();
   auto name = bundle->objectForInfoDictionaryKey(ns::kCFBundleNameKey);
   auto version = bundle->objectForInfoDictionaryKey("CFBundleShortVersionString");
@@ -23,5 +28,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pelorin: the Info.plist beside the executable is missing or incomplete\n");
     return 1;
   }
-  return ak::ApplicationMain(argc, const_cast<const char**>(argv));
+  registerShellNibs();
+  TerminationSignals signals;
+  signals.start();
+  const int status = ak::ApplicationMain(argc, const_cast<const char**>(argv));
+  if (status != 0) return status;
+  runApplicationUntilTerminated(ak::Application::sharedApplication());
+  signals.stop();
+  releaseApplication();
+  return 0;
 }

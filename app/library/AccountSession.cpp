@@ -1,5 +1,7 @@
 #include "app/library/AccountSession.h"
 
+#include <cstdlib>
+
 #include "app/library/AccountCache.h"
 #include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
@@ -54,7 +56,12 @@ ns::Ref<ApiServiceYouTube> AccountSession::youTubeService() {
 }
 
 std::string AccountSession::profilePhotoURL(const std::string& userID) {
-  return std::string("https://") + kProfilePhotoHost + "/s2/u/0/photos/profile/" + userID;
+  std::string base = std::string("https://") + kProfilePhotoHost;
+  if (const char* configured = std::getenv(kProfilePhotoURLEnvironmentKey); configured && *configured) {
+    base = configured;
+    while (!base.empty() && base.back() == '/') base.pop_back();
+  }
+  return base + "/s2/u/0/photos/profile/" + userID;
 }
 
 void AccountSession::initYoutube() {

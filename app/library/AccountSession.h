@@ -22,6 +22,8 @@ inline constexpr char kKeychainItemName[] = "Pelorin";
 // The identity provider's host that serves a user's profile photo at
 // "/s2/u/0/photos/profile/<user id>", over HTTPS.
 inline constexpr char kProfilePhotoHost[] = "profiles.google.com";
+// Overrides "https://profiles.google.com" (for a local fake, say).
+inline constexpr char kProfilePhotoURLEnvironmentKey[] = "PELORIN_PROFILE_PHOTO_URL";
 // The user button's titles: "<e-mail> ▾ " while signed in.
 inline constexpr char kSignedOutButtonTitle[] = "not logged in \u25BE ";
 inline constexpr char kSignedInButtonTitleSuffix[] = " \u25BE ";
@@ -54,7 +56,8 @@ class AccountSession : public ns::Object {
 
   // The sheet's controller while a sign-in runs, else nil.
   const ns::Ref<NetOAuth2WindowController>& signInController() const { return signInController_; }
-  // "https://profiles.google.com/s2/u/0/photos/profile/<user id>".
+  // "https://profiles.google.com/s2/u/0/photos/profile/<user id>", on PELORIN_PROFILE_PHOTO_URL
+  // when that is set.
   static std::string profilePhotoURL(const std::string& userID);
 
  private:

@@ -1,5 +1,6 @@
 #include "lib/google/NetOAuth2Endpoints.h"
 
+#include <cstdlib>
 #include <mutex>
 
 #include "lib/google/GoogleAPIConfig.h"
@@ -24,9 +25,14 @@ Slot& slot() {
 
 NetOAuth2Endpoints NetOAuth2DefaultEndpoints() {
   std::string api = googleAPIBaseURL();
-  return {std::string(kAccountsURL) + "/o/oauth2/auth",
-          std::string(kAccountsURL) + "/o/oauth2/token",
-          std::string(kAccountsURL) + "/o/oauth2/revoke",
+  std::string accounts = kAccountsURL;
+  if (const char* configured = std::getenv(kOAuthURLEnvironmentKey); configured && *configured) {
+    accounts = configured;
+    while (!accounts.empty() && accounts.back() == '/') accounts.pop_back();
+  }
+  return {accounts + "/o/oauth2/auth",
+          accounts + "/o/oauth2/token",
+          accounts + "/o/oauth2/revoke",
           api + "/oauth2/v3/userinfo",
           api,
           kProviderDomain};

@@ -1,0 +1,257 @@
+// The real `pelorin --headless` as a child process in a sandbox, every endpoint at a fake on
+// 127.0.0.1: its folders and database, the local media server on 22435 (the next instance on
+// 22436), the crash service's settings request, the restore of a stored sign-in, SIGTERM and an
+// unknown option.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <fstream>
+#include <random>
+
+#include "app/library/AccountSession.h"
+#include "app/shell/Settings.h"
+#include "app/shell/window/PLMAppDelegate.h"
+#include "app/youtube/YoutubeKeys.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Endpoints.h"
+#include "lib/google/NetOAuth2SignIn.h"
+#include "lib/google/NetOAuth2WindowController.h"
+#include "lib/google/YouTubeAuthScopes.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
+#include "platform/testing/Sandbox.h"
+#include "tests/support/FakeCrashService.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeOAuthServer.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr double kWait = 60;
+
+// `pelorin` with the arguments, in the environment of the moment (the sandbox's).
+class Pelorin {
+ public:
+  explicit Pelorin(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+    std::vector<std::string> all{PELORIN_EXECUTABLE};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Pelorin() {
+    if (pid_ > 0 && !status_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  void signal(int number) { ::kill(pid_, number); }
+  // The wait status once the child ended (the run loop pumped meanwhile), nullopt past the wait.
+  std::optional<int> waitForExit() {
+    pltest::pumpUntil(
+        [&] {
+          int status = 0;
+          if (waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+          return status_.has_value();
+        },
+        kWait);
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// The body of a GET on the loopback port, nullopt when nothing answers with 200.
+std::optional<std::string> get(std::uint16_t port, const std::string& path) {
+  pltest::RawClient client;
+  if (!client.connectTo(port)) return std::nullopt;
+  client.sendAll("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  auto response = client.readResponse();
+  if (!response || response->status != 200) return std::nullopt;
+  return response->body;
+}
+
+// Whether nothing listens on the loopback port (binding it answers).
+bool portIsFree(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // As the server binds: connections of earlier runs still closing do not hold the port.
+  int reuse = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return free;
+}
+
+// The first free port from `port` upward: where the media server settles. 22435, and 22436 for
+// a second instance, on a machine where nothing else holds them.
+int firstFreePortFrom(int port) {
+  while (!portIsFree(port)) ++port;
+  return port;
+}
+
+std::string randomBytes(std::size_t size) {
+  std::mt19937 generator(7);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string cacheBase(const pltest::Sandbox& sandbox) {
+  return (sandbox.cacheHome() / "com.ordel42.zeravozezi").string();
+}
+
+bool launched(const pltest::Sandbox& sandbox) {
+  namespace fs = std::filesystem;
+  const std::string base = cacheBase(sandbox);
+  return fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") && fs::is_directory(base + "/Cache") &&
+         fs::is_directory(base + "/.tmp") && fs::is_directory(base + "/.info");
+}
+
+// Sends what would leave the machine to a sink.
+void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
+  sandbox.set("CrashReporting", "0");
+  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+  sandbox.set("PELORIN_VIDEO_SERVICE_URL", sink.baseURL());
+  sandbox.set("PELORIN_SUGGEST_URL", sink.baseURL());
+  sandbox.set("PELORIN_LEGACY_FEED_URL", sink.baseURL());
+  sandbox.set("PELORIN_MAKER_FILES_URL", sink.baseURL());
+  sandbox.set("PELORIN_GOOGLE_API_URL", sink.baseURL());
+  sandbox.set("PELORIN_OAUTH_URL", sink.baseURL());
+  sandbox.set("PELORIN_PROFILE_PHOTO_URL", sink.baseURL());
+  sandbox.set("CrashReporterAPIEndpoint", sink.baseURL());
+}
+
+TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigterm) {
+  pltest::FakeServer sink;
+  testsupport::FakeCrashService crash(kCrashReporterAPIKey, "com.ordel42.zeravozezi");
+  pltest::Sandbox first;
+  quietEndpoints(first, sink);
+  first.set("CrashReporterAPIEndpoint", crash.baseURL());
+  const int firstPort = firstFreePortFrom(22435);
+  Pelorin one({"--headless"}, first.path("pelorin.log"));
+  ASSERT_GT(one.pid(), 0);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return launched(first); }, kWait));
+  const std::string clip = randomBytes(300000);
+  { std::ofstream(cacheBase(first) + "/Cache/a.mp4", std::ios::binary) << clip; }
+  std::optional<std::string> served;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(firstPort, "/a.mp4")).has_value(); }, kWait))
+      << "port " << firstPort << "\n"
+      << std::ifstream(first.path("pelorin.log")).rdbuf();
+  EXPECT_TRUE(*served == clip) << "the sandbox's Cache/a.mp4, byte for byte";
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (const auto& request : crash.requests())
+          if (request.kind == testsupport::FakeCrashService::Kind::Settings) return true;
+        return false;
+      },
+      kWait));
+
+  {
+    pltest::Sandbox second;
+    quietEndpoints(second, sink);
+    const int secondPort = firstFreePortFrom(firstPort + 1);
+    Pelorin two({"--headless"}, second.path("pelorin.log"));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return launched(second); }, kWait));
+    { std::ofstream(cacheBase(second) + "/Cache/a.mp4", std::ios::binary) << "second"; }
+    std::optional<std::string> fromSecond;
+    ASSERT_TRUE(
+        pltest::pumpUntil([&] { return (fromSecond = get(secondPort, "/a.mp4")).has_value(); }, kWait));
+    EXPECT_EQ(*fromSecond, "second");
+    two.signal(SIGTERM);
+    auto status = two.waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  }
+
+  one.signal(SIGINT);
+  auto status = one.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  // Quit's road ran: the port is free again and the database is intact.
+  EXPECT_FALSE(get(firstPort, "/a.mp4"));
+  EXPECT_TRUE(std::filesystem::exists(first.dataHome() / "Pelorin/pelorin_web.db"));
+}
+
+TEST(PelorinExecutable, AnUnknownOptionPrintsTheUsageLineAndExitsTwo) {
+  pltest::Sandbox sandbox;
+  Pelorin run({"--headless", "--frobnicate"}, sandbox.path("out.txt"));
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << *status;
+  std::ifstream in(sandbox.path("out.txt"));
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "usage: pelorin [--headless]");
+  EXPECT_FALSE(std::filesystem::exists(sandbox.dataHome() / "Pelorin")) << "nothing was started";
+}
+
+TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithItsToken) {
+  pltest::FakeServer sink;
+  testsupport::FakeOAuthServer oauth;
+  testsupport::FakeDataAPI api;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
+  sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
+  // Both fakes' certificate authorities, for the child's TLS.
+  const std::string caFile = sandbox.path("fakes-ca.pem");
+  { std::ofstream(caFile) << oauth.server().caCertificatePEM() << api.server().caCertificatePEM(); }
+  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
+  setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
+  oauth.addRefreshToken("1/kept");
+  auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
+      YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
+  auth->setRefreshToken("1/kept");
+  auth->setUserEmail("a@example.com");
+  auth->setUserID("77");
+  ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+
+  Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
+  auto called = [&](const std::string& method) {
+    for (const auto& call : api.callsOf(method))
+      if (call.headers.get("Authorization").value_or("").rfind("Bearer ", 0) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] { return called("youtube.channels.list") && called("youtube.playlists.list"); }, kWait))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  bool refreshed = false;
+  for (const auto& request : oauth.server().requests())
+    if (request.path == "/o/oauth2/token" && request.params.count("grant_type") &&
+        request.params.at("grant_type") == "refresh_token")
+      refreshed = true;
+  EXPECT_TRUE(refreshed);
+  bool mine = false;
+  for (const auto& call : api.callsOf("youtube.channels.list"))
+    if (call.callJSON.find("\"mine\"") != std::string::npos) mine = true;
+  EXPECT_TRUE(mine);
+  run.signal(SIGTERM);
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+}  // namespace

@@ -1,0 +1,79 @@
+#pragma once
+// An in-process launch through the real builders: a headless application in a sandbox whose
+// main bundle is the source tree's resources, "MainMenu" loaded with the application as owner
+// (the application delegate and the main menu), and `run` for the launch. Every service the
+// launch reaches is a fake on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/browse/YTPlaylistViewController.h"
+#include "app/library/DBAccess.h"
+#include "app/library/MakerHost.h"
+#include "app/shell/IAppDelegate.h"
+#include "app/shell/IMainWindowController.h"
+#include "app/shell/IPlayerViewController.h"
+#include "app/shell/window/MainWindowController.h"
+#include "app/shell/window/PLMAppDelegate.h"
+#include "app/shell/window/ShellNibs.h"
+#include "app/youtube/SuggestServiceConfig.h"
+#include "app/youtube/VideoServiceConfig.h"
+#include "platform/appkit/Nib.h"
+#include "platform/foundation/Bundle.h"
+#include "platform/foundation/UserDefaults.h"
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/ui/HeadlessApp.h"
+
+namespace shelltest {
+
+struct ShellFixture {
+  explicit ShellFixture(bool virtualClock = true) : app(virtualClock) {
+    ns::Bundle::setMainBundlePathForTesting(std::string(PELORIN_SOURCE_DIR) + "/resources");
+    auto& sandbox = app.sandbox();
+    // The crash reporter starts without capture or submission, and talks only to the sink.
+    sandbox.set("CrashReporting", "0");
+    sandbox.set("CrashSubmission", "0");
+    sandbox.set("CrashReporterAPIEndpoint", sink.baseURL());
+    sandbox.set(kMakerHostEnvironmentKey, "127.0.0.1:" + std::to_string(sink.port()));
+    sandbox.set(kSuggestServiceURLEnvironmentKey, sink.baseURL());
+    sandbox.set(kVideoServiceURLEnvironmentKey, sink.baseURL());
+    DBAccess::resetForTesting();
+    resetPlaylistRegistryForTesting();
+    registerShellNibs();
+  }
+  ~ShellFixture() {
+    setMainWindowController(nullptr);
+    setPlayerViewController(nullptr);
+    setAppDelegate(nullptr);
+    releaseShellNibObjects();
+    resetPlaylistRegistryForTesting();
+    ns::Bundle::setMainBundlePathForTesting(std::nullopt);
+    DBAccess::resetForTesting();
+  }
+
+  // Loads "MainMenu" and runs the application until nothing is queued: the launch, then
+  // whatever the launch queued.
+  void launch() {
+    ASSERT_TRUE(ak::Nib::loadNibNamed_owner("MainMenu", app.app()));
+    app.app()->run();
+    controller = std::dynamic_pointer_cast<MainWindowController>(mainWindowController());
+    ASSERT_TRUE(controller);
+  }
+  // A user default, stored as the settings window would and read back from the file.
+  void storeDefault(const std::string& key, const ns::Value& value) {
+    ns::UserDefaults::standardUserDefaults()->setObject_forKey(value, key);
+    ns::UserDefaults::standardUserDefaults()->synchronize();
+    ns::UserDefaults::resetStandardUserDefaults();
+  }
+  std::filesystem::path cacheBase() { return app.sandbox().cacheHome() / "com.ordel42.zeravozezi"; }
+  std::filesystem::path supportFolder() { return app.sandbox().dataHome() / "Pelorin"; }
+
+  pltest::FakeServer sink;
+  pltest::HeadlessApp app;
+  ns::Ref<MainWindowController> controller;
+};
+
+}  // namespace shelltest

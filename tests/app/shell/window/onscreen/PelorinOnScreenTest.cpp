@@ -1,0 +1,237 @@
+// The real `pelorin` on a virtual display against fakes on 127.0.0.1: its window appears under
+// its title, its title bar is the tiled "top_bar" image and the player area is black.
+#include <fcntl.h>
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <regex>
+
+#include "app/shell/window/PLMAppDelegate.h"
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/TestMedia.h"
+#include "platform/testing/gtk/Screen.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeVideoService.h"
+
+extern char** environ;
+
+namespace {
+
+struct Geometry {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+// The top-level window titled "Pelorin", as xwininfo lists it, once it is mapped.
+std::optional<Geometry> pelorinWindow() {
+  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
+  if (!pipe) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  pclose(pipe);
+  // 0x200003 "Pelorin": ("pelorin" "Pelorin")  1100x722+170+89  +170+89
+  static const std::regex line(
+      "\"Pelorin\": \\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
+  std::smatch match;
+  if (!std::regex_search(text, match, line)) return std::nullopt;
+  Geometry g{std::stoi(match[3]), std::stoi(match[4]), std::stoi(match[1]), std::stoi(match[2])};
+  if (g.width < 600) return std::nullopt;
+  return g;
+}
+
+bool near(const pltest::Pixel& a, int r, int g, int b, int tolerance) {
+  return std::abs(a.r - r) <= tolerance && std::abs(a.g - g) <= tolerance && std::abs(a.b - b) <= tolerance;
+}
+
+class PelorinProcess {
+ public:
+  explicit PelorinProcess(const std::string& log) {
+    std::string path = PELORIN_EXECUTABLE;
+    char* argv[] = {path.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~PelorinProcess() {
+    if (pid_ > 0 && !ended_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  // SIGTERM, then the exit status once it ended.
+  std::optional<int> terminate() {
+    kill(pid_, SIGTERM);
+    int status = 0;
+    pltest::pumpUntil([&] { return (ended_ = waitpid(pid_, &status, WNOHANG) == pid_); }, 60);
+    if (!ended_) return std::nullopt;
+    return status;
+  }
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool ended_ = false;
+};
+
+// Every remote endpoint at the sink, with crash capture off.
+void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
+  sandbox.set("CrashReporting", "0");
+  sandbox.set("CrashSubmission", "0");
+  for (const char* key : {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL",
+                          "PELORIN_OAUTH_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
+                          "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
+    sandbox.set(key, sink.baseURL());
+  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+}
+
+void run(const std::string& command) {
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
+  pltest::OnScreenApp screen;  // the display, a sandbox and the pump
+  pltest::FakeServer sink;
+  auto& sandbox = screen.sandbox();
+  sandbox.set("CrashReporting", "0");
+  sandbox.set("CrashSubmission", "0");
+  for (const char* key :
+       {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL", "PELORIN_OAUTH_URL",
+        "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL", "CrashReporterAPIEndpoint"})
+    sandbox.set(key, sink.baseURL());
+  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+  PelorinProcess pelorin(sandbox.path("pelorin.log"));
+  ASSERT_GT(pelorin.pid(), 0);
+
+  std::optional<Geometry> window;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = pelorinWindow()).has_value(); }, 60));
+  EXPECT_EQ(window->width, 1100);
+
+  GError* error = nullptr;
+  GdkPixbuf* tile = gdk_pixbuf_new_from_file(PELORIN_SOURCE_DIR "/resources/top_bar.png", &error);
+  ASSERT_TRUE(tile) << (error ? error->message : "");
+  const int tileWidth = gdk_pixbuf_get_width(tile), channels = gdk_pixbuf_get_n_channels(tile);
+  const int stride = gdk_pixbuf_get_rowstride(tile);
+  const guchar* tilePixels = gdk_pixbuf_read_pixels(tile);
+  ASSERT_EQ(gdk_pixbuf_get_height(tile), 55);
+
+  // The bar's rows, between the window buttons and the user button, once drawn (the window is
+  // looked up again each time: it may be placed after it is first listed).
+  const int width = 400;
+  auto titleBarMatches = [&](std::string* why) {
+    window = pelorinWindow();
+    if (!window) return false;
+    const int left = window->x + 300;
+    auto shot = pltest::screenPixels(left, window->y, width, 55);
+    for (int row = 1; row < 54; ++row) {
+      for (int column = 0; column < width; column += 7) {
+        const int x = (300 + column) % tileWidth;
+        const guchar* expected = tilePixels + row * stride + x * channels;
+        const auto& seen = shot[row * width + column];
+        if (!near(seen, expected[0], expected[1], expected[2], 3)) {
+          if (why)
+            *why = "row " + std::to_string(row) + ": " + std::to_string(seen.r) + "," +
+                   std::to_string(seen.g) + "," + std::to_string(seen.b) + " for " +
+                   std::to_string(expected[0]) + "," + std::to_string(expected[1]) + "," +
+                   std::to_string(expected[2]);
+          return false;
+        }
+      }
+    }
+    return true;
+  };
+  const bool matched = pltest::pumpUntil([&] { return titleBarMatches(nullptr); }, 60);
+  std::string why;
+  if (!matched) titleBarMatches(&why);
+  EXPECT_TRUE(matched) << why;
+  ASSERT_TRUE(window);
+  g_object_unref(tile);
+
+  // The player's centre: right of the 360-point browse pane, between the bars.
+  const int centreX = window->x + 361 + (window->width - 361) / 2;
+  const int centreY = window->y + 55 + (window->height - 55 - 42) / 2;
+  EXPECT_TRUE(near(pltest::screenPixel(centreX, centreY), 0, 0, 0, 3));
+
+  auto status = pelorin.terminate();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+}
+
+// Not yet passing: the row's text fields and image views keep the mouse-down from the table (the
+// platform's non-editable fields do not pass it on), so the double click plays nothing.
+TEST(PelorinOnScreen, DISABLED_AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
+  pltest::OnScreenApp screen;
+  pltest::FakeServer sink;
+  auto& sandbox = screen.sandbox();
+  quietEndpoints(sandbox, sink);
+  const std::string id = "redvid01234";
+  auto clip = pltest::testMedia({.seconds = 4, .pattern = pltest::MediaPattern::Solid, .colour = "red"});
+  ASSERT_FALSE(clip.empty());
+  pltest::FakeServer origin;
+  origin.route("GET", "/v18", pltest::mediaRoute(clip));
+  testsupport::FakeVideoService video;
+  video.setVideoInfo(id, testsupport::FakeVideoService::videoInfoReply(
+                             {{"status", "ok"},
+                              {"title", "Red"},
+                              {"author", "Maker"},
+                              {"length_seconds", "4"},
+                              {"view_count", "1"},
+                              {"url_encoded_fmt_stream_map",
+                               testsupport::FakeVideoService::streamMap({{"18", origin.URLForPath("/v18")}})},
+                              {"adaptive_fmts", ""}}));
+  sandbox.set("PELORIN_VIDEO_SERVICE_URL", video.baseURL());
+  testsupport::FakeDataAPI api;
+  api.seed("videos", {R"({"kind": "youtube#video", "id": ")" + id +
+                      R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1",
+                      "title": "Red", "description": "", "channelTitle": "Maker", "thumbnails": {}},
+                      "contentDetails": {"duration": "PT4S"}, "statistics": {"viewCount": "1"}})"});
+  sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
+  const std::string caFile = sandbox.path("fakes-ca.pem");
+  { std::ofstream(caFile) << api.server().caCertificatePEM(); }
+  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+
+  PelorinProcess pelorin(sandbox.path("pelorin.log"));
+  ASSERT_GT(pelorin.pid(), 0);
+  std::optional<Geometry> window;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = pelorinWindow()).has_value(); }, 60));
+  // Drawn: the player area is black.
+  const int centreX = window->x + 361 + (window->width - 361) / 2;
+  const int centreY = window->y + 55 + (window->height - 55 - 42) / 2;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return near(pltest::screenPixel(centreX, centreY), 0, 0, 0, 3); }, 60));
+
+  // The search field, in the bar at the top of the browse pane.
+  pltest::xtest::click(window->x + 200, window->y + 55 + 15);
+  run("xdotool type --delay 30 'https://www.youtube.com/watch?v=" + id + "'");
+  run("xdotool key Return");
+  // The list's first row, below the bar, right of the source list.
+  const int rowX = window->x + 260, rowY = window->y + 55 + 30 + 25;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !api.callsOf("youtube.videos.list").empty(); }, 60))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  pltest::xtest::moveTo(rowX, rowY);
+  pltest::xtest::click(rowX, rowY);
+  pltest::xtest::click(rowX, rowY);
+  EXPECT_TRUE(
+      pltest::pumpUntil([&] { return near(pltest::screenPixel(centreX, centreY), 255, 0, 0, 20); }, 60))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  EXPECT_GE(video.videoInfoRequests(), 1u);
+  const std::string cached = (sandbox.cacheHome() / "com.ordel42.zeravozezi/Cache" / (id + ".mp4")).string();
+  EXPECT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, 60));
+  EXPECT_TRUE(pltest::readMedia(cached) == pltest::readMedia(clip)) << "the clip, byte for byte";
+  for (const auto& request : origin.requests())
+    EXPECT_TRUE(request.header("Range").has_value()) << request.target;
+
+  auto status = pelorin.terminate();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+}
+
+}  // namespace
