@@ -137,6 +137,7 @@ void CacheServer::start() {
 void CacheServer::restart() {
   assert(ns::Thread::isMainThread());
   ++serverCount;
+  YoutubeResponse::wakeAll();
   if (httpServer_) httpServer_->stop();
   start();
 }

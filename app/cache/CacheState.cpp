@@ -5,6 +5,7 @@
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
@@ -237,10 +238,13 @@ std::vector<ns::Ref<YoutubeDownloader>> registeredDownloaders() {
 
 ns::Ref<YoutubeDownloader> registerDownloader(const ns::Ref<YoutubeDownloader>& downloader) {
   auto& t = tables();
-  std::lock_guard lock(t.mutex);
+  std::unique_lock lock(t.mutex);
   auto& slot = t.registry[downloader->videoid()];
   auto previous = slot;
   slot = downloader;
+  lock.unlock();
+  // A response waiting for the video's download to begin, or on the one replaced, looks again.
+  YoutubeResponse::downloadChanged(downloader->videoid());
   return previous;
 }
 
@@ -254,6 +258,7 @@ void unregisterDownloader(const YoutubeDownloader* downloader) {
     leaving = std::move(it->second);
     t.registry.erase(it);
   }
+  YoutubeResponse::downloadChanged(downloader->videoid());
   // `leaving` may be the last reference: it goes here, outside the lock.
 }
 

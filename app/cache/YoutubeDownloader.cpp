@@ -8,6 +8,7 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/MuxingTool.h"
 #include "app/cache/PelCacheOperation.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IPlayerViewController.h"
@@ -420,6 +421,8 @@ void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operatio
   } else {
     setVideoInfoDirty(true);
   }
+  // The bytes are in the file: a response waiting for them goes on now.
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* operation, long long read,
@@ -446,6 +449,7 @@ void YoutubeDownloader::finishVideoStream() {
   }
   videoDone_ = true;
   if (!isDashStream_ || audioDone_) setComplete();
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::finishAudioStream() {
@@ -466,6 +470,7 @@ void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long sta
   dropOperation(downloadRequest_);
   isDownloading_ = false;
   isAudioDownloading_ = false;
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long status,
@@ -493,6 +498,7 @@ void YoutubeDownloader::markAsError() {
   // it again at every step.
   if (!text || text->empty()) text = errorReason_.empty() ? std::string("Download failed") : errorReason_;
   recordDownloadError(videoid_, text);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::checkIfStalled() {
@@ -512,6 +518,7 @@ void YoutubeDownloader::checkIfStalled() {
     ns::Log("### stopDownload!");
     isStalled_ = true;
     stallCount_ = 0;
+    YoutubeResponse::downloadChanged(videoid_);
     auto self = this->self<YoutubeDownloader>();
     dispatch::async(dispatch::mainQueue(), [self] {
       cacheManagerRestartServer();
@@ -539,6 +546,7 @@ void YoutubeDownloader::stopDownload() {
   isAudioDownloading_ = false;
   dropOperation(downloadRequest_);
   dropOperation(audioDownloadRequest_);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::deletePartialFiles() {
@@ -612,6 +620,7 @@ void YoutubeDownloader::setComplete() {
   }
   unregisterDownloader(this);
   setVideoInfoDirty(true);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 int YoutubeDownloader::downloadedPercent() const {
