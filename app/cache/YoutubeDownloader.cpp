@@ -2,6 +2,8 @@
 
 #include <cassert>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "app/cache/CacheNotifications.h"
@@ -70,6 +72,17 @@ long statusOf(const ns::Ref<HTTPRequestOperation>& op) {
 
 bool isSuccessStatus(long status) {
   return status >= 200 && status <= 299;
+}
+
+// Every stream the downloader chooses (3GP, MP4, M4A) begins with an "ftyp" box: its size in
+// four bytes, then the type. Anything else is no media, whatever its reply said.
+bool beginsAsMedia(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char head[8] = {};
+  std::size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got == sizeof head && std::memcmp(head + 4, "ftyp", 4) == 0;
 }
 
 }  // namespace
@@ -440,8 +453,32 @@ void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* ope
   }
 }
 
+bool YoutubeDownloader::refuseUnlessMedia(const std::string& path) {
+  if (beginsAsMedia(path)) return false;
+  ns::Log("##### not a media file: %@", path);
+  removeItem(path);
+  if (&path == &tmppath_) {
+    downloadedBytes_ = 0;
+    contentLength_ = 0;
+  } else {
+    audioDownloadedBytes_ = 0;
+    audioContentLength_ = 0;
+  }
+  errorReason_ = "Not a video file";
+  markAsError();
+  setVideoInfoDirty(true);
+  return true;
+}
+
 void YoutubeDownloader::finishVideoStream() {
   isDownloading_ = false;
+  if (refuseUnlessMedia(tmppath_)) {
+    dropOperation(downloadRequest_);
+    isAudioDownloading_ = false;
+    dropOperation(audioDownloadRequest_);
+    YoutubeResponse::downloadChanged(videoid_);
+    return;
+  }
   if (!isDashStream_) ensureFolder(getCacheFolderPath());
   if (!downloadRequest_ || !downloadRequest_->moveFile()) {
     increaseErrorCount();
@@ -454,6 +491,13 @@ void YoutubeDownloader::finishVideoStream() {
 
 void YoutubeDownloader::finishAudioStream() {
   isAudioDownloading_ = false;
+  if (refuseUnlessMedia(audio_tmppath_)) {
+    dropOperation(audioDownloadRequest_);
+    isDownloading_ = false;
+    dropOperation(downloadRequest_);
+    YoutubeResponse::downloadChanged(videoid_);
+    return;
+  }
   audioDone_ = true;
   if (videoDone_) setComplete();
 }
@@ -612,6 +656,8 @@ void YoutubeDownloader::setComplete() {
   if (bDownload_) moveCachedVideoToDownloadFolder(videoid_, saveFilename_, savePlaylistTitle_);
   if (pair) postNotification(k1080pStatusChangedNotification);
   previewUrl_.reset();
+  // The partial's info file has served its purpose: the finished copy is written below.
+  removeItem(infopath_);
   if (youtubeSupport_) {
     auto& info = youtubeSupport_->videoInfo();
     info.set("filesize", ns::Value(static_cast<unsigned long long>(size)));

@@ -125,6 +125,9 @@ class YoutubeDownloader : public ns::Object {
  private:
   ns::Ref<PelCacheOperation> makeOperation(const std::string& url, const std::string& tempPath,
                                            const std::optional<std::string>& targetPath, bool audio);
+  // A finished stream file that does not begin as media is deleted and the download put in
+  // error; answers whether it was refused.
+  bool refuseUnlessMedia(const std::string& path);
   void finishVideoStream();
   void finishAudioStream();
   void videoFailed(const PelCacheOperation* operation, long status, const std::string& description);
