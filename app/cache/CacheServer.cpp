@@ -17,6 +17,7 @@
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/net/URL.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
@@ -95,6 +96,10 @@ CacheServer::CacheServer(int firstPort)
                                                             if (auto self = weak.lock()) (*self)->restart();
                                                           }});
   installedManager = this;
+  // The folders the server serves from and the downloads write into, on a first start too.
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
+    ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+        folder, true, {}, nullptr);
   startDownloadTimer();
   startRefreshTimer();
   startFlushTimer();
