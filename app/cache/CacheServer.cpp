@@ -182,6 +182,8 @@ bool CacheServer::startDownload_startAlways(const std::optional<std::string>& vi
   if (isEmptyId(videoId) || hasVideoCacheState(*videoId) || hasDownloadError(*videoId)) return false;
   if (auto downloader = getDownloaderForVideoId(*videoId)) {
     if (downloader->isDownloading()) return true;
+    // An error reply is not asked again before its retry delay, whoever asks.
+    if (downloader->isWaitingAfterHTTPError()) return false;
     if (always) return downloader->startDownloadAlways();
     if (downloader->isValid()) {
       downloader->startDownload();
@@ -195,7 +197,23 @@ bool CacheServer::startDownload_startAlways(const std::optional<std::string>& vi
   return true;
 }
 
+void CacheServer::resumeStartedManualDownloads() {
+  for (const auto& videoId : manualCacheStartedQueue()) {
+    auto downloader = getDownloaderForVideoId(videoId);
+    if (!downloader || downloader->isComplete() || downloader->isError()) continue;
+    if (downloader->isDownloading() || downloader->isAudioDownloading()) {
+      downloader->checkIfStalled();
+      continue;
+    }
+    // Failed or stalled: it starts again once its retry delay has passed.
+    if (!downloader->isValid()) continue;
+    ns::Log("# resume: %@", videoId);
+    downloader->startDownload();
+  }
+}
+
 bool CacheServer::processManualQueue() {
+  resumeStartedManualDownloads();
   int count = 0;
   std::vector<std::string> finished;
   for (const auto& videoId : manualCacheQueue()) {
@@ -215,7 +233,7 @@ bool CacheServer::processManualQueue() {
       finished.push_back(videoId);
       continue;
     }
-    if (downloader->isError()) continue;
+    if (downloader->isError() || downloader->isWaitingAfterHTTPError()) continue;
     if (downloader->isDownloading()) {
       ++count;
       downloader->checkIfStalled();

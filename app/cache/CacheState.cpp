@@ -211,12 +211,20 @@ bool hasDownloadError(const std::string& videoId) {
 }
 
 std::optional<std::string> getDownloadError(const std::string& videoId) {
-  auto& t = tables();
-  std::lock_guard lock(t.mutex);
-  if (!t.errors) return std::nullopt;
-  auto it = t.errors->find(videoId);
-  if (it == t.errors->end()) return std::nullopt;
-  return it->second;
+  {
+    auto& t = tables();
+    std::lock_guard lock(t.mutex);
+    if (t.errors) {
+      auto it = t.errors->find(videoId);
+      if (it != t.errors->end()) return it->second;
+    }
+  }
+  // An error reply the download waits out: shown, though the video is not in error for the run.
+  if (auto downloader = getDownloaderForVideoId(videoId)) {
+    std::string text = downloader->downloadErrorText();
+    if (!text.empty()) return text;
+  }
+  return std::nullopt;
 }
 
 // ---- downloader registry ----

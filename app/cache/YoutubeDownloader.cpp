@@ -17,6 +17,7 @@
 #include "app/shell/Settings.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/core/Exception.h"
+#include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
@@ -135,6 +136,15 @@ bool YoutubeDownloader::isValid() const {
 
 void YoutubeDownloader::setValidAfterToZero() {
   validAfter_ = 0;
+}
+
+bool YoutubeDownloader::isWaitingAfterHTTPError() const {
+  return httpErrorStatus_ != 0 && !isValid();
+}
+
+std::string YoutubeDownloader::downloadErrorText() const {
+  long status = httpErrorStatus_;
+  return isWaitingAfterHTTPError() ? ns::format("HTTP %ld", status) : std::string();
 }
 
 std::vector<std::int32_t> YoutubeDownloader::getAvailableVideoFormat(const YoutubeSupport& record) {
@@ -426,6 +436,7 @@ void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operatio
   assertMainThread();
   stallCount_ = 0;
   if (!downloadRequest_ || downloadRequest_.get() != operation) return;
+  if (isSuccessStatus(statusOf(downloadRequest_))) httpErrorStatus_ = 0;
   downloadedBytes_ = operation->offsetContentLength() + read;
   contentLength_ = operation->totalContentLength();
   bool whole = read == total && contentLength_ >= 0 && downloadedBytes_ == contentLength_;
@@ -502,6 +513,17 @@ void YoutubeDownloader::finishAudioStream() {
   if (videoDone_) setComplete();
 }
 
+// An error reply, not a cut connection: asking again at once would get the same.
+static bool isErrorReplyStatus(long status) {
+  return status >= 400 && status != 403 && status != 416;
+}
+
+void YoutubeDownloader::noteFailureStatus(long status, const std::string& tempPath) {
+  httpErrorStatus_ = isErrorReplyStatus(status) ? status : 0;
+  // An error reply to the first request leaves an empty partial that nothing would ever fill.
+  if (httpErrorStatus_ != 0 && PelCacheOperation::fileSizeForPath(tempPath) == 0) removeItem(tempPath);
+}
+
 void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long status,
                                     const std::string& description) {
   if (downloadRequest_.get() != operation) return;
@@ -510,6 +532,7 @@ void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long sta
     errorReason_ = "HTTP 403";
     markAsError();
   }
+  noteFailureStatus(status, tmppath_);
   increaseErrorCount();
   dropOperation(downloadRequest_);
   isDownloading_ = false;
@@ -525,6 +548,7 @@ void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long sta
     errorReason_ = "HTTP 403";
     markAsError();
   }
+  noteFailureStatus(status, audio_tmppath_);
   increaseErrorCount();
   dropOperation(audioDownloadRequest_);
 }
