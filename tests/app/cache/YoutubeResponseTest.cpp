@@ -118,6 +118,31 @@ TEST_F(YoutubeResponseTest, FfprobeReadsARealVideoWhileItGrows) {
   EXPECT_EQ(cachetest::readFile(home.cache("probe.mp4")), video);
 }
 
+TEST_F(YoutubeResponseTest, RealReadersStartOnAVideoWhoseDownloadHasOnlyItsBeginning) {
+  std::string folder = home.sandbox().temporaryFolder("media").string();
+  mediatest::run("/usr/bin/ffmpeg",
+                 {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=30:size=320x240:rate=25",
+                  "-an", "-c:v", "mpeg4", "-b:v", "500k", "-movflags", "+faststart", folder + "/long.mp4"});
+  std::string video = cachetest::readFile(folder + "/long.mp4");
+  ASSERT_GT(video.size(), 500000u);
+  // The origin sends the first fifth (the index and a few seconds) and then nothing.
+  origin.canned(
+      "GET", "/part/18",
+      pltest::FakeReply::stalled(video.substr(0, video.size() / 5), static_cast<long long>(video.size())));
+  offer("part");
+  auto downloader = download("part");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() > 0; }, 30));
+  const std::string url = server->urlStringForVideoId("part");
+  std::string streams = whilePumping([&] { return mediatest::ffprobeStreams(url); });
+  EXPECT_NE(streams.find("width=320"), std::string::npos) << streams;
+  std::string frames = whilePumping([&] { return mediatest::decodeFrames(url, 10); });
+  EXPECT_NE(frames.find("frame=10\n"), std::string::npos) << frames;
+  EXPECT_FALSE(downloader->isComplete());
+  EXPECT_LT(downloader->downloadedBytes(), static_cast<std::int64_t>(video.size()));
+  origin.release();
+  stopAllDownloads();
+}
+
 struct Release {
   const char* name;
   std::optional<std::string> range;
