@@ -21,6 +21,7 @@
 // idle time-outs on ns::Clock (the request's timeoutInterval without a byte moving), so tests
 // drive them with the virtual clock.
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -155,8 +156,10 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   Executor executor_;
   bool started_ = false;
   std::atomic<bool> cancelled_{false};
-  std::vector<std::pair<Event, bool>> events_;
+  std::deque<std::pair<Event, bool>> events_;
   bool draining_ = false;
+  // A drain is queued and has not begun: events posted meanwhile ride on it.
+  bool drainPending_ = false;
   std::shared_ptr<URLLoad> load_;
 };
 

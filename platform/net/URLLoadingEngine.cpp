@@ -490,6 +490,9 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, load.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, load.get());
+  // Bodies arrive in pieces of up to this much: each piece costs a delivery to the delegate, so
+  // a large download must not come in curl's default 16 KiB.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 128L * 1024);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
