@@ -509,6 +509,15 @@ int main(int argc, char** argv) {
     bool ok = true;
     double idleMB = residentMB();
 
+    // The server's memory under 16 clients of a gigabyte at once, first, from its idle size.
+    double hugeResidentMB = 0;
+    {
+      ResidentSampler sampler;
+      player->show("huge");
+      ok = whilePumping([&] { return curlClients(16, server->urlStringForVideoId("huge")); }) && ok;
+      hugeResidentMB = sampler.peak() - idleMB;
+    }
+
     // Finished file.
     player->show("done");
     Figures finished = whilePumping([&] { return measure(server->urlStringForVideoId("done")); });
@@ -547,6 +556,8 @@ int main(int argc, char** argv) {
     resolver->setOrigin("grow", originURL);
     player->show("grow");
     auto downloader = YoutubeDownloader::initWithId("grow");
+    double beforeFullSpeedMB = residentMB();
+    auto fullSpeedSampler = std::make_unique<ResidentSampler>();
     auto start = Clock::now();
     downloader->startDownload();
     std::size_t total = whilePumping([&] {
@@ -557,16 +568,10 @@ int main(int argc, char** argv) {
       return bytes;
     });
     double growingMBps = static_cast<double>(total) / 1e6 / secondsSince(start);
+    pumpUntil([&] { return downloader->isComplete() || downloader->isError(); });
+    double fullSpeedResidentMB = fullSpeedSampler->peak() - beforeFullSpeedMB;
+    fullSpeedSampler = nullptr;
     ok = ok && total == kFileSize;
-
-    // The server's memory under 16 clients of a gigabyte at once.
-    double hugeResidentMB = 0;
-    {
-      ResidentSampler sampler;
-      player->show("huge");
-      ok = whilePumping([&] { return curlClients(16, server->urlStringForVideoId("huge")); }) && ok;
-      hugeResidentMB = sampler.peak() - idleMB;
-    }
 
     // The download engine beside curl -o, each in a process of its own.
     auto self = std::filesystem::read_symlink("/proc/self/exe").string();
@@ -600,6 +605,8 @@ int main(int argc, char** argv) {
                 "MB");
     std::printf("%-46s %10.1f %10s  %-5s\n", "server, growing 200 MB to 4 clients, above idle",
                 growingResidentMB, "-", "MB");
+    std::printf("%-46s %10.1f %10s  %-5s\n", "server, full-speed download read by 1 client",
+                fullSpeedResidentMB, "-", "MB");
     std::printf("(ratio: Pelorin / reference; origin of the downloads: %s)\n",
                 haveNginx ? "nginx" : "the embedded server");
     if (!ok) std::printf("some requests FAILED\n");
