@@ -301,6 +301,17 @@ TEST_F(YoutubeResponseTest, BytesOnDiskAreAnsweredAtOnceBesideAWaitingRequestWhi
   EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains("2 ### ABORT ###"); }, 30));
   EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
   EXPECT_FALSE(log.contains("waiting for fileAttributes"));
+
+  // A waiting read whose client goes stops waiting.
+  auto leaving = std::make_unique<pltest::RawClient>();
+  ASSERT_TRUE(leaving->connectTo(static_cast<std::uint16_t>(server->serverPort())));
+  ASSERT_TRUE(leaving->sendAll(
+      "GET /youtube/busy/18/busy.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=1600000-\r\n\r\n"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
+  leaving.reset();
+  EXPECT_TRUE(
+      pltest::pumpUntil([&] { return log.contains("YoutubeResponse: the client of busy has gone"); }, 30));
+  EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
   EXPECT_EQ(clock.now(), start);
   stopAllDownloads();
 }
