@@ -96,8 +96,11 @@ CacheServer::CacheServer(int firstPort)
                                                             if (auto self = weak.lock()) (*self)->restart();
                                                           }});
   installedManager = this;
-  // The folders the server serves from and the downloads write into, on a first start too.
-  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
+  // The folders the server serves from and the downloads write into, and the library store's
+  // (the cache state reads the store's downloaded videos): on a first start nothing made them.
+  std::string storeFolder = getAppSupportFilePath("pelorin_web.db").value();
+  storeFolder.erase(storeFolder.rfind('/'));
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath(), storeFolder})
     ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
         folder, true, {}, nullptr);
   startDownloadTimer();

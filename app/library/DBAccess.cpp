@@ -99,8 +99,6 @@ DBAccess::DBAccess() {
   std::string livePath = getAppSupportFilePath("pelorin_web.db").value();
   std::string olderPath = getCacheBaseSubpath("pelorin.db").value();
   std::error_code ec;
-  // On a first start nothing has made the store's folder yet: the store would not open.
-  std::filesystem::create_directories(std::filesystem::path(livePath).parent_path(), ec);
   if (!std::filesystem::exists(livePath, ec)) seedFromOlderFile(olderPath, livePath);
   _db = SqlDatabase::databaseWithPath(livePath);
   // Every call prepares one of a few fixed statements: keep them prepared.
