@@ -127,13 +127,14 @@ void URLConnection::setDelegate(Ref<URLConnectionDelegate> delegate) {
   delegate_ = delegate ? std::move(delegate) : std::make_shared<URLConnectionDelegate>();
 }
 
-void URLConnection::post(Event event, bool final) {
+void URLConnection::post(Event event, bool final, std::size_t bodyBytes) {
   Executor executor;
   std::vector<std::pair<Ref<RunLoop>, std::vector<std::string>>> loops;
   {
     std::lock_guard lock(mutex_);
     if (cancelled_) return;
-    events_.emplace_back(std::move(event), final);
+    events_.push_back(Queued{std::move(event), final, bodyBytes});
+    queuedBodyBytes_ += bodyBytes;
     // One queued drain delivers every event posted before it runs: a fast transfer must not
     // queue a block per piece of its body.
     if (drainPending_) return;
@@ -167,7 +168,7 @@ void URLConnection::drain() {
   if (draining_) return;
   draining_ = true;
   while (!events_.empty() && !cancelled_) {
-    auto [event, final] = std::move(events_.front());
+    auto [event, final, bodyBytes] = std::move(events_.front());
     events_.pop_front();
     Ref<URLConnectionDelegate> delegate = delegate_;
     // The connection keeps its delegate only until the final callback.
@@ -175,6 +176,10 @@ void URLConnection::drain() {
     lock.unlock();
     if (delegate) event(keep, delegate);
     delegate = nullptr;
+    std::size_t before = queuedBodyBytes_.fetch_sub(bodyBytes);
+    // A transfer held back for its delegate may go on.
+    if (before >= kResumeQueuedBodyBytes && before - bodyBytes < kResumeQueuedBodyBytes)
+      URLLoadingEngine::resumeHeldTransfers();
     lock.lock();
   }
   draining_ = false;
