@@ -1,14 +1,16 @@
 #pragma once
 // One node of the source list: a section heading, a special list, a playlist, a subscription or
 // a feed. Nodes are compared by identity, which the outline relies on to keep its expansion.
+// Dragged nodes travel as keyed archives of their title, identifier and type.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lib/cache/AutoArchiving.h"
 #include "platform/appkit/Image.h"
 #include "platform/core/Object.h"
 
-class MenuItem : public ns::Object {
+class MenuItem : public ns::Object, public AutoArchiving {
  public:
   static ns::Ref<MenuItem> itemWithTitle_identifier_icon_parent(const std::string& title,
                                                                 const std::string& identifier,

@@ -105,6 +105,7 @@ void MenuViewController::awakeFromNib() {
     sourceList_->setIndentationMarkerFollowsCell(true);
     sourceList_->setIndentationPerLevel(0.0);
     sourceList_->setFloatsGroupRows(false);
+    registerDragTypes();
   }
   sourceListItems_.clear();
   addNotificationObserver(this, "updatePlaylists", &MenuViewController::updatePlaylists);
@@ -677,4 +678,9 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::unsubscribe>("unsubscribe:");
   cls.method<&MenuViewController::copyplaylistlink>("copyplaylistlink:");
   cls.method<&MenuViewController::refresh_>("refresh:");
+  cls.method<&MenuViewController::sourceList_writeItems_toPasteboard>("sourceList:writeItems:toPasteboard:");
+  cls.method<&MenuViewController::sourceList_validateDrop_proposedItem_proposedChildIndex>(
+      "sourceList:validateDrop:proposedItem:proposedChildIndex:");
+  cls.method<&MenuViewController::sourceList_acceptDrop_item_childIndex>(
+      "sourceList:acceptDrop:item:childIndex:");
 }
