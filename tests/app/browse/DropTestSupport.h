@@ -16,21 +16,24 @@
 
 namespace browse_test {
 
-// The maker's error-log service: answers every report with an empty JSON object and keeps the
-// decoded "e" of each.
+// The maker's error-log service over HTTPS, on the fake Data API's server (whose test CA the URL
+// loading trusts already): answers every report with an empty JSON object.
 class FakeMakerLog {
  public:
-  explicit FakeMakerLog(pltest::Sandbox& sandbox) : server_(pltest::FakeServer::Options{.https = true}) {
+  FakeMakerLog(pltest::Sandbox& sandbox, pltest::FakeServer& server) : server_(server) {
     server_.route("GET", "/zeravozezi/logerror.php",
                   [](const pltest::FakeRequest&) { return pltest::FakeReply::json(200, "{}"); });
-    server_.trustInURLLoading();
     sandbox.set(kMakerHostEnvironmentKey, "127.0.0.1:" + std::to_string(server_.port()));
   }
-  ~FakeMakerLog() { pltest::FakeServer::untrustInURLLoading(); }
-  std::vector<pltest::FakeRequest> reports() const { return server_.requests(); }
+  std::vector<pltest::FakeRequest> reports() const {
+    std::vector<pltest::FakeRequest> out;
+    for (const auto& request : server_.requests())
+      if (request.path == "/zeravozezi/logerror.php") out.push_back(request);
+    return out;
+  }
 
  private:
-  pltest::FakeServer server_;
+  pltest::FakeServer& server_;
 };
 
 struct DropFixture : AccountFixture {
