@@ -139,6 +139,7 @@ TEST(SourceListDrops, BatchesInsertOneAfterTheOtherAndFailuresAreReportedForSing
   f.waitForCalls("youtube.playlistItems.insert", 4);
   ASSERT_TRUE(pltest::pumpUntil([&] { return history->cellArray().size() == 3; }));
   EXPECT_EQ(history->cellArray()[0]->videoid(), "v0");
+  EXPECT_EQ(f.api.callsOf("youtube.playlistItems.insert").size(), 4u);
   auto again = copySearchEntry(alpha->cellArray()[2]);
   EXPECT_FALSE(showRowInOpenPlaylist(again, "PLalpha", false));
   EXPECT_EQ(alpha->cellArray().size(), 3u);
