@@ -1,7 +1,8 @@
 #pragma once
 // One node of the source list: a section heading, a special list, a playlist, a subscription or
 // a feed. Nodes are compared by identity, which the outline relies on to keep its expansion.
-// Dragged nodes travel as keyed archives of their title, identifier and type.
+// A node archives its title, identifier, item type and badge under those names (dragged rows
+// travel so on the pasteboard); its icons, children and parent stay behind.
 #include <cstdint>
 #include <string>
 #include <vector>

@@ -104,13 +104,6 @@ void MenuViewController::logError(const ns::Error& error) {
 
 // ---- dragging and dropping ----
 
-void MenuViewController::registerDragTypes() {
-  if (!sourceList_) return;
-  sourceList_->registerForDraggedTypes(
-      {kVideoTableViewDragType, kPlaylistTableViewDragType, ak::PasteboardTypeURL, ak::PasteboardTypeFileURL,
-       ak::PasteboardTypeString, ak::PasteboardTypePlainText, ak::PasteboardTypeText});
-}
-
 bool MenuViewController::sourceList_writeItems_toPasteboard(const ns::Ref<ns::Object>&,
                                                             const ns::Value& items,
                                                             const ns::Ref<ns::Object>& pasteboard) {
