@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/library/BrowsingInterface.h"
+#include "app/shell/Settings.h"
 #include "tests/app/browse/DropTestSupport.h"
 
 namespace {
@@ -109,6 +110,16 @@ TEST(PlaylistEditing, RenamingReachesEveryRowOfTheVideoAndTwoSelectedRowsTakeNoK
       ++renamed;
     }
   EXPECT_EQ(renamed, 2);
+
+  // One row of the account's own channel opens the rename sheet; another channel's row does not.
+  setStringSetting("my_channels", "UCmine00000000000000000,UCother");
+  f.list->cellArray()[0]->setVideoChannelId("UCmine00000000000000000");
+  f.select({1});
+  EXPECT_FALSE(f.list->editSelectedVideoTitle());
+  f.select({0});
+  EXPECT_TRUE(f.list->editSelectedVideoTitle());
+  EXPECT_EQ(f.main->calls().back(), "onShowRenameVideo");
+  f.main->clearCalls();
 
   f.select({0, 1});
   EXPECT_FALSE(f.list->addOrRemoveFavorites());
