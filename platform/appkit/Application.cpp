@@ -525,7 +525,21 @@ void Application::stopModal() {
 
 void Application::stopModalWithCode(long code) {
   if (modals_.empty()) return;
-  if (!modals_.back().code) modals_.back().code = code;
+  if (modals_.back().code) return;
+  modals_.back().code = code;
+  // On screen the loop waits for the system's next event, which may never come while another
+  // window (a chooser, a menu) holds the input: an event of our own wakes it to see the code.
+  if (activePresenter())
+    postEvent_atStart(
+        Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+            EventType::AppKitDefined, {}, 0, ns::Clock::now(), 0, nullptr, 0, 0, 0),
+        false);
+}
+
+void Application::setMainMenu(const ns::Ref<ns::Object>& menu) {
+  if (mainMenu_ == menu) return;
+  mainMenu_ = menu;
+  if (auto* presenter = activePresenter()) presenter->mainMenuChanged();
 }
 
 void Application::abortModal() {

@@ -94,7 +94,8 @@ class Application : public Responder {
   ns::Ref<Window> modalWindow() const;
   void updateWindows();
   ns::Ref<ns::Object> mainMenu() const { return mainMenu_; }
-  void setMainMenu(const ns::Ref<ns::Object>& menu) { mainMenu_ = menu; }
+  // On screen the main window shows it as a menu bar.
+  void setMainMenu(const ns::Ref<ns::Object>& menu);
 
   // ---- modal loops and sheets ----
   // Runs events for the window only (others' are dropped) in the modal-panel mode until
