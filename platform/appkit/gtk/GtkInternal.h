@@ -68,9 +68,9 @@ std::string acceleratorLabel(const std::string& keyEquivalent, unsigned long mod
 // Shows `menu` as a GtkMenu over `area` (a GtkWidget* with its own window) with its top left at
 // `anchor`'s (area coordinates from the top left), `underPointer` lowered under it, at least
 // `minimumWidth` wide; runs the run loop's event-tracking mode until it closes and answers the
-// item chosen (nullptr: none).
+// item chosen (nullptr: none). `trigger` is the GdkEvent* of the press that opened it, if any.
 ns::Ref<MenuItem> popUpMenu(const ns::Ref<Menu>& menu, void* area, const Rect& anchor,
-                            const ns::Ref<MenuItem>& underPointer, double minimumWidth);
+                            const ns::Ref<MenuItem>& underPointer, double minimumWidth, const void* trigger);
 // Every open pop-up menu closes with no choice.
 void cancelPopUpMenus();
 

@@ -201,8 +201,13 @@ int offsetOf(GtkWidget* gtkMenu, const ns::Ref<MenuItem>& item) {
 
 // ---- pop-up menus ----
 
+// How long after the opening press its release is still part of the click (milliseconds).
+constexpr guint32 kReleaseGrace = 500;
+
 struct PopUp {
   GtkWidget* menu = nullptr;
+  guint triggerButton = 0;
+  guint32 triggerTime = 0;
   ns::Weak<MenuItem> picked;
   bool closed = false;
   bool ending = false;
@@ -240,7 +245,7 @@ std::string acceleratorLabel(const std::string& keyEquivalent, unsigned long mod
 }
 
 ns::Ref<MenuItem> popUpMenu(const ns::Ref<Menu>& menu, void* area, const Rect& anchor,
-                            const ns::Ref<MenuItem>& underPointer, double minimumWidth) {
+                            const ns::Ref<MenuItem>& underPointer, double minimumWidth, const void* trigger) {
   auto* widget = static_cast<GtkWidget*>(area);
   GdkWindow* gdkWindow = widget ? gtk_widget_get_window(widget) : nullptr;
   if (!menu || !gdkWindow) return nullptr;
@@ -257,6 +262,27 @@ ns::Ref<MenuItem> popUpMenu(const ns::Ref<Menu>& menu, void* area, const Rect& a
   g_signal_connect(popUp.menu, "hide", ended, self);
   g_signal_connect(popUp.menu, "deactivate", ended, self);
   g_signal_connect(popUp.menu, "destroy", ended, self);
+  // The release of the press that opened the menu, right after it, is no choice: the menu
+  // stays up (a release after a drag onto an item still chooses it).
+  const auto* press = static_cast<const GdkEvent*>(trigger);
+  if (press && press->type == GDK_BUTTON_PRESS) {
+    popUp.triggerButton = press->button.button;
+    popUp.triggerTime = press->button.time;
+  }
+  g_signal_connect(popUp.menu, "button-press-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventButton*, PopUp* p) -> gboolean {
+                     p->triggerButton = 0;  // a new press: its release is a choice
+                     return FALSE;
+                   }),
+                   self);
+  g_signal_connect(popUp.menu, "button-release-event",
+                   G_CALLBACK(+[](GtkWidget*, GdkEventButton* e, PopUp* p) -> gboolean {
+                     const bool first = p->triggerButton && e->button == p->triggerButton &&
+                                        e->time - p->triggerTime < kReleaseGrace;
+                     p->triggerButton = 0;
+                     return first;
+                   }),
+                   self);
   openPopUps().push_back(self);
   GdkRectangle rect{static_cast<int>(std::lround(anchor.origin.x)),
                     static_cast<int>(std::lround(anchor.origin.y)),

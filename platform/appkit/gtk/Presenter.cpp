@@ -269,6 +269,7 @@ class GtkPresenter : public Presenter {
     for (auto& open : choosers_) open.chooser->cancel();
     choosers_.clear();
     if (purge_) g_source_remove(purge_);
+    if (lastPress_) gdk_event_free(lastPress_);
     Pasteboard::setChangeObserver(nullptr);
     g_signal_handlers_disconnect_by_data(clipboard_, this);
     if (claimed_) gtk_clipboard_clear(clipboard_);
@@ -412,7 +413,12 @@ class GtkPresenter : public Presenter {
       }
     }
     const Rect inArea = MakeRect(anchor.origin.x, h - anchor.origin.y, 1, 1);
-    chosen = popUpMenu(p.menu, n->area, inArea, under, width);
+    // A menu opened by a press takes the grab with that press, and its release does not choose.
+    auto current = Application::sharedApplication()->currentEvent();
+    const bool byPress = current && (current->type() == EventType::LeftMouseDown ||
+                                     current->type() == EventType::RightMouseDown ||
+                                     current->type() == EventType::OtherMouseDown);
+    chosen = popUpMenu(p.menu, n->area, inArea, under, width, byPress ? lastPress_ : nullptr);
     return true;
   }
 
@@ -815,6 +821,10 @@ class GtkPresenter : public Presenter {
       n->lastY = e->y;
       n->buttonsDown |= 1u << e->button;
       gtk_widget_grab_focus(n->area);
+      if (gPresenter) {
+        if (gPresenter->lastPress_) gdk_event_free(gPresenter->lastPress_);
+        gPresenter->lastPress_ = gdk_event_copy(reinterpret_cast<GdkEvent*>(e));
+      }
     } else {
       n->buttonsDown &= ~(1u << e->button);
     }
@@ -1259,6 +1269,7 @@ class GtkPresenter : public Presenter {
   std::map<const Window*, std::unique_ptr<Native>> natives_;
   std::vector<OpenChooser> choosers_;
   guint purge_ = 0;
+  GdkEvent* lastPress_ = nullptr;
   std::vector<ns::Ref<ns::Object>> mainTokens_;
   std::map<long, PendingText> texts_;
   long nextText_ = 0;
