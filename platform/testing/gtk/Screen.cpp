@@ -284,6 +284,8 @@ void type(const std::string& text) {
   for (char c : text) {
     if (c == '.') {
       tap("period");
+    } else if (c == '/') {
+      tap("slash");
     } else if (c == '-') {
       tap("minus");
     } else if (c == ' ') {

@@ -82,7 +82,7 @@ void key(const std::string& keysym, bool press);
 void tap(const std::string& keysym);
 // Keys held in order, then released in reverse: {"Control_L", "q"}.
 void chord(const std::vector<std::string>& keysyms);
-// Types plain text of letters, digits, "." "-" "_" and spaces.
+// Types plain text of letters, digits, "." "-" "_" "/" and spaces.
 void type(const std::string& text);
 }  // namespace xtest
 
