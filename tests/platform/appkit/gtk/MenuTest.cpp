@@ -140,6 +140,14 @@ TEST(GtkMenuTest, AContextMenuShowsAtThePointerRunsTheChosenItemOnceAndEscapeCho
   xtest::key("Super_L", false);
   ASSERT_TRUE(app.settle([&] { return counter->first == 1; }));
   EXPECT_EQ(counter->didClose, 3);
+
+  // The window closes while its menu is up: the menu ends with no choice.
+  pltest::Steps closing;
+  closing.when([] { return pltest::labelOnScreen("Open").has_value(); }, [&] { window->close(); });
+  xtest::click(240, 540, 3);
+  ASSERT_TRUE(app.settle([&] { return counter->didClose == 4; }));
+  EXPECT_FALSE(pltest::shownToplevel("menu"));
+  EXPECT_EQ(counter->first + counter->second + counter->third, 2);
 }
 
 TEST(GtkMenuTest, APopUpButtonsChoiceSelectsTheItemAndSendsItsActionOnce) {
