@@ -160,12 +160,21 @@ TEST(GtkMenuTest, APopUpButtonsChoiceSelectsTheItemAndSendsItsActionOnce) {
   button->setAction("onPicked:");
   window->contentView()->addSubview(button);
   ASSERT_TRUE(app.waitUntilShown(window));
+  // The menu opens over the button with the selected item ("date") under the pointer.
+  button->selectItemWithTitle("date");
+  std::optional<pltest::ScreenPoint> selected;
   pltest::Steps steps;
-  steps.when([] { return pltest::labelOnScreen("rating").has_value(); }, [&] { clickLabel("rating"); });
+  steps.when([] { return pltest::labelOnScreen("rating").has_value(); },
+             [&] {
+               selected = pltest::labelOnScreen("date");
+               clickLabel("rating");
+             });
   // The button's middle: base (100, 253) is X11 (200, 900 - 200 - 253).
   xtest::click(200, 447);
   ASSERT_TRUE(app.settle([&] { return counter->picked == 1; }));
   EXPECT_EQ(button->titleOfSelectedItem(), "rating");
+  ASSERT_TRUE(selected);
+  EXPECT_NEAR(selected->y, 447, 8);
   EXPECT_FALSE(pltest::shownToplevel("menu"));
   EXPECT_EQ(counter->picked, 1);
 }
