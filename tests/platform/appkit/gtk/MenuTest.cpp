@@ -188,6 +188,7 @@ struct MainMenu {
     auto quit = app->addItemWithTitle_action_keyEquivalent("Quit", "onQuitAction:", "q");
     quit->setTarget(counter);
     auto edit = ak::Menu::initWithTitle("Edit");
+    edit->setDelegate(counter);
     edit->addItemWithTitle_action_keyEquivalent("Cut", "cut:", "x");
     edit->addItemWithTitle_action_keyEquivalent("Copy", "copy:", "c");
     edit->addItemWithTitle_action_keyEquivalent("Paste", "paste:", "v");
@@ -236,6 +237,9 @@ TEST(GtkMenuTest, TheMainMenuIsABarAboveTheMainWindowsContentWithKeysMatchedByAp
     return editor && editor->string() == "pasted";
   }));
   EXPECT_EQ(field->currentEditor()->string(), "pasted");
+  // The Edit menu's delegate heard it open and close once.
+  EXPECT_EQ(main.counter->willOpen, 1);
+  EXPECT_EQ(main.counter->didClose, 1);
 
   // The Go menu's one item answers nobody: greyed. Its key shows as GTK's label, only.
   pltest::Steps look;
