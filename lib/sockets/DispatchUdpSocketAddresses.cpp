@@ -13,6 +13,7 @@
 
 #include "lib/sockets/DispatchSocket.h"
 #include "lib/sockets/DispatchUdpSocketInternal.h"
+#include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
 
 using namespace udp_socket_internal;
@@ -147,34 +148,9 @@ void DispatchUdpSocket::convertIntefaceDescription_port_intoAddress4_address6(
     addr4 = std::move(a4);
     addr6 = std::move(a6);
   } else {
-    const std::string& iface = *interfaceDescription;
-    ifaddrs* addrs = nullptr;
-    if (getifaddrs(&addrs) == 0) {
-      for (ifaddrs* cursor = addrs; cursor; cursor = cursor->ifa_next) {
-        if (!cursor->ifa_addr) continue;
-        int family = cursor->ifa_addr->sa_family;
-        if (!addr4 && family == AF_INET) {
-          sockaddr_in nativeAddr4;
-          std::memcpy(&nativeAddr4, cursor->ifa_addr, sizeof nativeAddr4);
-          char ip[INET_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET, &nativeAddr4.sin_addr, ip, sizeof ip);
-          if (iface == cursor->ifa_name || (text && iface == text)) {
-            nativeAddr4.sin_port = htons(port);
-            addr4 = ns::Data(&nativeAddr4, sizeof nativeAddr4);
-          }
-        } else if (!addr6 && family == AF_INET6) {
-          sockaddr_in6 nativeAddr6;
-          std::memcpy(&nativeAddr6, cursor->ifa_addr, sizeof nativeAddr6);
-          char ip[INET6_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET6, &nativeAddr6.sin6_addr, ip, sizeof ip);
-          if (iface == cursor->ifa_name || (text && iface == text)) {
-            nativeAddr6.sin6_port = htons(port);
-            addr6 = ns::Data(&nativeAddr6, sizeof nativeAddr6);
-          }
-        }
-      }
-      freeifaddrs(addrs);
-    }
+    auto [found4, found6] = addressesOfInterface(*interfaceDescription, port);
+    addr4 = std::move(found4);
+    addr6 = std::move(found6);
   }
   if (interfaceAddr4Ptr) *interfaceAddr4Ptr = std::move(addr4);
   if (interfaceAddr6Ptr) *interfaceAddr6Ptr = std::move(addr6);

@@ -674,66 +674,42 @@ std::uint16_t portOf(const sockaddr_in6& ss) {
   return ntohs(ss.sin6_port);
 }
 
+std::optional<std::string> hostOf(const sockaddr_in6& ss) {
+  return RunLoopUdpSocket::addressHost(reinterpret_cast<const sockaddr*>(&ss));
+}
+
 }  // namespace
 
-std::optional<std::string> RunLoopUdpSocket::localHostOf(const SocketRef& sock) {
-  if (!sock) return std::nullopt;
+template <class Value>
+Value RunLoopUdpSocket::nameLookup(bool peer, Value& cache, Value (*valueOf)(const sockaddr_in6&)) {
+  SocketRef sock = socket4_ ? socket4_ : socket6_;
+  if (!sock) return Value{};
   sockaddr_in6 ss{};
   socklen_t len;
-  if (!socketName(*sock, sock == socket4_, false, &ss, &len)) return std::nullopt;
-  std::string host = addressHost(reinterpret_cast<const sockaddr*>(&ss));
-  if (flags_ & kFlagBound) cachedLocalHost_ = host;
-  return host;
-}
-
-std::uint16_t RunLoopUdpSocket::localPortOf(const SocketRef& sock) {
-  if (!sock) return 0;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, false, &ss, &len)) return 0;
-  std::uint16_t port = portOf(ss);
-  if (flags_ & kFlagBound) cachedLocalPort_ = port;
-  return port;
-}
-
-std::optional<std::string> RunLoopUdpSocket::connectedHostOf(const SocketRef& sock) {
-  if (!sock) return std::nullopt;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, true, &ss, &len)) return std::nullopt;
-  std::string host = addressHost(reinterpret_cast<const sockaddr*>(&ss));
-  if (flags_ & kFlagConnected) cachedConnectedHost_ = host;
-  return host;
-}
-
-std::uint16_t RunLoopUdpSocket::connectedPortOf(const SocketRef& sock) {
-  if (!sock) return 0;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, true, &ss, &len)) return 0;
-  std::uint16_t port = portOf(ss);
-  if (flags_ & kFlagConnected) cachedConnectedPort_ = port;
-  return port;
+  if (!socketName(*sock, sock == socket4_, peer, &ss, &len)) return Value{};
+  Value value = valueOf(ss);
+  if (flags_ & (peer ? kFlagConnected : kFlagBound)) cache = value;
+  return value;
 }
 
 std::optional<std::string> RunLoopUdpSocket::localHost() {
   if (cachedLocalHost_) return cachedLocalHost_;
-  return localHostOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(false, cachedLocalHost_, hostOf);
 }
 
 std::uint16_t RunLoopUdpSocket::localPort() {
   if (cachedLocalPort_ != 0) return cachedLocalPort_;
-  return localPortOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(false, cachedLocalPort_, portOf);
 }
 
 std::optional<std::string> RunLoopUdpSocket::connectedHost() {
   if (cachedConnectedHost_) return cachedConnectedHost_;
-  return connectedHostOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(true, cachedConnectedHost_, hostOf);
 }
 
 std::uint16_t RunLoopUdpSocket::connectedPort() {
   if (cachedConnectedPort_ != 0) return cachedConnectedPort_;
-  return connectedPortOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(true, cachedConnectedPort_, portOf);
 }
 
 bool RunLoopUdpSocket::isConnected() const {
