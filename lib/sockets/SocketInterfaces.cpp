@@ -6,6 +6,31 @@
 #include <sys/socket.h>
 
 #include <cstring>
+#include <type_traits>
+
+namespace {
+
+// The entry's address with `port` set, when the entry is the interface called (or numbered)
+// `nameOrAddress`.
+template <class Sockaddr>
+std::optional<ns::Data> addressIfNamed(const ifaddrs& entry, const std::string& nameOrAddress,
+                                       std::uint16_t port) {
+  Sockaddr native;
+  std::memcpy(&native, entry.ifa_addr, sizeof native);
+  char ip[INET6_ADDRSTRLEN];
+  const char* text;
+  if constexpr (std::is_same_v<Sockaddr, sockaddr_in>) {
+    text = inet_ntop(AF_INET, &native.sin_addr, ip, sizeof ip);
+    native.sin_port = htons(port);
+  } else {
+    text = inet_ntop(AF_INET6, &native.sin6_addr, ip, sizeof ip);
+    native.sin6_port = htons(port);
+  }
+  if (nameOrAddress != entry.ifa_name && !(text && nameOrAddress == text)) return std::nullopt;
+  return ns::Data(&native, sizeof native);
+}
+
+}  // namespace
 
 InterfaceAddresses addressesOfInterface(const std::string& nameOrAddress, std::uint16_t port) {
   InterfaceAddresses found;
@@ -15,23 +40,9 @@ InterfaceAddresses addressesOfInterface(const std::string& nameOrAddress, std::u
     if (!cursor->ifa_addr) continue;
     int family = cursor->ifa_addr->sa_family;
     if (!found.address4 && family == AF_INET) {
-      sockaddr_in nativeAddr4;
-      std::memcpy(&nativeAddr4, cursor->ifa_addr, sizeof nativeAddr4);
-      char ip[INET_ADDRSTRLEN];
-      const char* text = inet_ntop(AF_INET, &nativeAddr4.sin_addr, ip, sizeof ip);
-      if (nameOrAddress == cursor->ifa_name || (text && nameOrAddress == text)) {
-        nativeAddr4.sin_port = htons(port);
-        found.address4 = ns::Data(&nativeAddr4, sizeof nativeAddr4);
-      }
+      found.address4 = addressIfNamed<sockaddr_in>(*cursor, nameOrAddress, port);
     } else if (!found.address6 && family == AF_INET6) {
-      sockaddr_in6 nativeAddr6;
-      std::memcpy(&nativeAddr6, cursor->ifa_addr, sizeof nativeAddr6);
-      char ip[INET6_ADDRSTRLEN];
-      const char* text = inet_ntop(AF_INET6, &nativeAddr6.sin6_addr, ip, sizeof ip);
-      if (nameOrAddress == cursor->ifa_name || (text && nameOrAddress == text)) {
-        nativeAddr6.sin6_port = htons(port);
-        found.address6 = ns::Data(&nativeAddr6, sizeof nativeAddr6);
-      }
+      found.address6 = addressIfNamed<sockaddr_in6>(*cursor, nameOrAddress, port);
     }
   }
   freeifaddrs(addrs);
