@@ -2,7 +2,6 @@
 // ports, the host lookup, interface descriptions and the terminator constants. None of them
 // touches socket state.
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>

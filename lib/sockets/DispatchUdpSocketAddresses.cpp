@@ -3,7 +3,6 @@
 // binding.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -289,35 +288,15 @@ bool DispatchUdpSocket::isConnectedToAddress6(const ns::Data& someAddr6) {
 unsigned DispatchUdpSocket::indexOfInterfaceAddr4(const ns::Data& interfaceAddr4) {
   if (interfaceAddr4.length() != sizeof(sockaddr_in)) return 0;
   auto wanted = copyOf<sockaddr_in>(interfaceAddr4);
-  unsigned result = 0;
-  ifaddrs* addrs = nullptr;
-  if (getifaddrs(&addrs) != 0) return 0;
-  for (ifaddrs* cursor = addrs; cursor && !result; cursor = cursor->ifa_next) {
-    if (!cursor->ifa_addr || cursor->ifa_addr->sa_family != AF_INET) continue;
-    sockaddr_in held;
-    std::memcpy(&held, cursor->ifa_addr, sizeof held);
-    if (held.sin_addr.s_addr == wanted.sin_addr.s_addr) result = if_nametoindex(cursor->ifa_name);
-  }
-  freeifaddrs(addrs);
-  return result;
+  auto name = nameOfInterfaceWithAddress(AF_INET, &wanted.sin_addr);
+  return name ? if_nametoindex(name->c_str()) : 0;
 }
 
 unsigned DispatchUdpSocket::indexOfInterfaceAddr6(const ns::Data& interfaceAddr6) {
   if (interfaceAddr6.length() != sizeof(sockaddr_in6)) return 0;
   auto wanted = copyOf<sockaddr_in6>(interfaceAddr6);
-  unsigned result = 0;
-  ifaddrs* addrs = nullptr;
-  if (getifaddrs(&addrs) != 0) return 0;
-  for (ifaddrs* cursor = addrs; cursor && !result; cursor = cursor->ifa_next) {
-    if (!cursor->ifa_addr || cursor->ifa_addr->sa_family != AF_INET6) continue;
-    sockaddr_in6 held;
-    std::memcpy(&held, cursor->ifa_addr, sizeof held);
-    if (std::memcmp(&held.sin6_addr, &wanted.sin6_addr, sizeof held.sin6_addr) == 0) {
-      result = if_nametoindex(cursor->ifa_name);
-    }
-  }
-  freeifaddrs(addrs);
-  return result;
+  auto name = nameOfInterfaceWithAddress(AF_INET6, &wanted.sin6_addr);
+  return name ? if_nametoindex(name->c_str()) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

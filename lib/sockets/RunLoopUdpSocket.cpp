@@ -1,7 +1,6 @@
 #include "lib/sockets/RunLoopUdpSocket.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "lib/sockets/RunLoopUdpSocketInternal.h"
+#include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -730,25 +730,17 @@ std::uint32_t RunLoopUdpSocket::maximumTransmissionUnit() {
   ns::Data local = sock->copyAddress();
   if (local.length() < sizeof(sockaddr_in)) return 0;
   const auto* sa = reinterpret_cast<const sockaddr*>(local.bytes());
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return 0;
+  // A socket bound to the wildcard address has no interface of its own.
   std::string name;
-  for (ifaddrs* ifa = list; ifa && name.empty(); ifa = ifa->ifa_next) {
-    if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != sa->sa_family) continue;
-    if (sa->sa_family == AF_INET) {
-      const auto* mine = reinterpret_cast<const sockaddr_in*>(sa);
-      const auto* theirs = reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr);
-      if (mine->sin_addr.s_addr != htonl(INADDR_ANY) && mine->sin_addr.s_addr == theirs->sin_addr.s_addr)
-        name = ifa->ifa_name;
-    } else if (sa->sa_family == AF_INET6 && local.length() >= sizeof(sockaddr_in6)) {
-      const auto* mine = reinterpret_cast<const sockaddr_in6*>(sa);
-      const auto* theirs = reinterpret_cast<const sockaddr_in6*>(ifa->ifa_addr);
-      if (!IN6_IS_ADDR_UNSPECIFIED(&mine->sin6_addr) &&
-          std::memcmp(&mine->sin6_addr, &theirs->sin6_addr, sizeof(in6_addr)) == 0)
-        name = ifa->ifa_name;
-    }
+  if (sa->sa_family == AF_INET) {
+    const auto* mine = reinterpret_cast<const sockaddr_in*>(sa);
+    if (mine->sin_addr.s_addr != htonl(INADDR_ANY))
+      name = nameOfInterfaceWithAddress(AF_INET, &mine->sin_addr).value_or("");
+  } else if (sa->sa_family == AF_INET6 && local.length() >= sizeof(sockaddr_in6)) {
+    const auto* mine = reinterpret_cast<const sockaddr_in6*>(sa);
+    if (!IN6_IS_ADDR_UNSPECIFIED(&mine->sin6_addr))
+      name = nameOfInterfaceWithAddress(AF_INET6, &mine->sin6_addr).value_or("");
   }
-  ::freeifaddrs(list);
   if (name.empty() || name.size() >= IFNAMSIZ) return 0;
   ifreq request{};
   std::memcpy(request.ifr_name, name.c_str(), name.size());

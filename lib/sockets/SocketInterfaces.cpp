@@ -48,3 +48,25 @@ InterfaceAddresses addressesOfInterface(const std::string& nameOrAddress, std::u
   freeifaddrs(addrs);
   return found;
 }
+
+std::optional<std::string> nameOfInterfaceWithAddress(int family, const void* inAddr) {
+  std::optional<std::string> name;
+  ifaddrs* addrs = nullptr;
+  if (getifaddrs(&addrs) != 0) return name;
+  for (ifaddrs* cursor = addrs; cursor && !name; cursor = cursor->ifa_next) {
+    if (!cursor->ifa_addr || cursor->ifa_addr->sa_family != family) continue;
+    bool same;
+    if (family == AF_INET) {
+      sockaddr_in held;
+      std::memcpy(&held, cursor->ifa_addr, sizeof held);
+      same = std::memcmp(&held.sin_addr, inAddr, sizeof held.sin_addr) == 0;
+    } else {
+      sockaddr_in6 held;
+      std::memcpy(&held, cursor->ifa_addr, sizeof held);
+      same = std::memcmp(&held.sin6_addr, inAddr, sizeof held.sin6_addr) == 0;
+    }
+    if (same) name = cursor->ifa_name;
+  }
+  freeifaddrs(addrs);
+  return name;
+}

@@ -15,3 +15,7 @@ struct InterfaceAddresses {
 // The first IPv4 and the first IPv6 address of the interface called (or numbered) `nameOrAddress`,
 // with `port` set; none when no interface answers to it.
 InterfaceAddresses addressesOfInterface(const std::string& nameOrAddress, std::uint16_t port);
+
+// The name of the first interface that holds the address `inAddr` (an in_addr for AF_INET, an
+// in6_addr for AF_INET6); none when no interface does.
+std::optional<std::string> nameOfInterfaceWithAddress(int family, const void* inAddr);
