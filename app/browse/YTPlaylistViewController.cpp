@@ -92,9 +92,7 @@ ns::Ref<YTPlaylistViewController> makeController(const std::string& title) {
   return controller;
 }
 
-bool hasPrefix(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+using ns::str::hasPrefix;
 
 ns::Ref<AccountCache> accountCache() {
   auto main = mainWindowController();

@@ -171,6 +171,12 @@ class YTPlaylistViewController : public PelViewController,
   void requestChannelInfo(const std::vector<std::string>& channelIds);
   void requestPlaylistsInfo(const std::vector<std::string>& playlistIds);
   void requestChannelInfoForSearch(const std::vector<std::string>& channelIds);
+  // The counts of the search rows whose `rowId` is among `ids`, asked in one list `query` (of
+  // playlists or channels), each item's copied into its row by `setCounts`.
+  template <class Item>
+  void requestCountsForSearch(const std::vector<std::string>& ids, const ns::Ref<ApiQueryYouTube>& query,
+                              const std::string& (SearchEntry::*rowId)() const,
+                              void (*setCounts)(SearchEntry&, const ns::Ref<Item>&));
 
   // ---- editing the account's playlists (YTPlaylistEditing.cpp) ----
   // Removes the row from the list and saves the list; in the account's ordinary playlists (not

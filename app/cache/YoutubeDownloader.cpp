@@ -1,6 +1,5 @@
 #include "app/cache/YoutubeDownloader.h"
 
-#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -32,10 +31,6 @@ std::atomic<bool> dirtyFlag{false};
 
 // A downloader's state lives on the main thread; a call from elsewhere fails at once in Debug
 // builds instead of racing.
-void assertMainThread() {
-  assert(ns::Thread::isMainThread());
-}
-
 std::int64_t nowSeconds() {
   return static_cast<std::int64_t>(std::floor(ns::Clock::wallNow()));
 }
@@ -175,7 +170,7 @@ void YoutubeDownloader::writeInfoFile(YoutubeSupport& record) {
 }
 
 void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!record) return;
   youtubeSupport_ = record;
   // The partial file steers the choice toward the stream it was made from.
@@ -269,7 +264,7 @@ void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
 }
 
 void YoutubeDownloader::getDownloadURL() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   url_.reset();
   audiourl_.reset();
   youtubeSupport_ = YoutubeSupport::initWithYoutubeId(videoid_);
@@ -360,7 +355,7 @@ ns::Ref<PelCacheOperation> YoutubeDownloader::makeOperation(const std::string& u
 }
 
 bool YoutubeDownloader::startDownloadAlways() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return false;
   if (awaitingJoin_) {
     setComplete();
@@ -433,7 +428,7 @@ bool YoutubeDownloader::startDownload() {
 
 void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operation, long long read,
                                                long long total) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   stallCount_ = 0;
   if (!downloadRequest_ || downloadRequest_.get() != operation) return;
   if (isSuccessStatus(statusOf(downloadRequest_))) httpErrorStatus_ = 0;
@@ -451,7 +446,7 @@ void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operatio
 
 void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* operation, long long read,
                                                     long long total) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   stallCount_ = 0;
   if (!audioDownloadRequest_ || audioDownloadRequest_.get() != operation) return;
   audioDownloadedBytes_ = operation->offsetContentLength() + read;
@@ -570,7 +565,7 @@ void YoutubeDownloader::markAsError() {
 }
 
 void YoutubeDownloader::checkIfStalled() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (awaitingJoin_ && isValid() &&
       ns::FileManager::defaultManager()->attributesOfItemAtPath_error(getFFmpegPath(), nullptr)) {
     setComplete();
@@ -608,7 +603,7 @@ void YoutubeDownloader::dropOperation(ns::Ref<PelCacheOperation>& operation) {
 }
 
 void YoutubeDownloader::stopDownload() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   ++resolutionCount_;
   isDownloading_ = false;
   isAudioDownloading_ = false;
@@ -631,7 +626,7 @@ void YoutubeDownloader::deletePartialFiles() {
 }
 
 void YoutubeDownloader::deleteDownloadingFile() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return;
   deletePartialFiles();
   removeItem(getInfoFolderPath() + "/" + videoid_ + ".cell");
@@ -643,7 +638,7 @@ void YoutubeDownloader::stopAndDelete() {
 }
 
 void YoutubeDownloader::setComplete() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return;
   bool pair = isDashStream_;
   if (pair) {

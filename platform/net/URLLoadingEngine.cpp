@@ -417,7 +417,7 @@ std::optional<std::string> trustBundle() {
     std::mutex mutex;
     std::string key, bundle;
   };
-  static Cache* cache = new Cache;
+  static ns::NoDestructor<Cache> cache;
   struct stat st {};
   if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
   std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
