@@ -189,6 +189,15 @@ class YTPlaylistViewController : public PelViewController,
   void deleteSearchItemFromServerPlaylist_newPlaylistItemId(const ns::Ref<SearchEntry>& row,
                                                             const std::string& newPlaylistItemId);
 
+  // ---- keys on the list (YTPlaylistKeyCommands.cpp); each answers whether it used the key ----
+  // With one row selected whose channel is the account's own: the Rename Video sheet.
+  bool editSelectedVideoTitle();
+  // With one row selected: adds its video to the account's favourites, or removes it from them
+  // when the index lists it there, and says so over the player.
+  bool addOrRemoveFavorites();
+  // Opens nothing: the add-to submenu comes with the row's context menu.
+  bool showAddToMenu() { return false; }
+
   // ---- paging and the list cache ----
   void boundsDidChange();
   void extendQuery();
