@@ -9,11 +9,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <regex>
 
+#include "app/shell/window/PLMAppDelegate.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeVideoService.h"
 
 extern char** environ;
 
@@ -78,6 +83,21 @@ class PelorinProcess {
   bool ended_ = false;
 };
 
+// Every remote endpoint at the sink, with crash capture off.
+void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
+  sandbox.set("CrashReporting", "0");
+  sandbox.set("CrashSubmission", "0");
+  for (const char* key : {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL",
+                          "PELORIN_OAUTH_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
+                          "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
+    sandbox.set(key, sink.baseURL());
+  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+}
+
+void run(const std::string& command) {
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
 TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   pltest::OnScreenApp screen;  // the display, a sandbox and the pump
   pltest::FakeServer sink;
@@ -140,6 +160,74 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   const int centreX = window->x + 361 + (window->width - 361) / 2;
   const int centreY = window->y + 55 + (window->height - 55 - 42) / 2;
   EXPECT_TRUE(near(pltest::screenPixel(centreX, centreY), 0, 0, 0, 3));
+
+  auto status = pelorin.terminate();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+}
+
+// Not yet passing: the row's text fields and image views keep the mouse-down from the table (the
+// platform's non-editable fields do not pass it on), so the double click plays nothing.
+TEST(PelorinOnScreen, DISABLED_AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
+  pltest::OnScreenApp screen;
+  pltest::FakeServer sink;
+  auto& sandbox = screen.sandbox();
+  quietEndpoints(sandbox, sink);
+  const std::string id = "redvid01234";
+  auto clip = pltest::testMedia({.seconds = 4, .pattern = pltest::MediaPattern::Solid, .colour = "red"});
+  ASSERT_FALSE(clip.empty());
+  pltest::FakeServer origin;
+  origin.route("GET", "/v18", pltest::mediaRoute(clip));
+  testsupport::FakeVideoService video;
+  video.setVideoInfo(id, testsupport::FakeVideoService::videoInfoReply(
+                             {{"status", "ok"},
+                              {"title", "Red"},
+                              {"author", "Maker"},
+                              {"length_seconds", "4"},
+                              {"view_count", "1"},
+                              {"url_encoded_fmt_stream_map",
+                               testsupport::FakeVideoService::streamMap({{"18", origin.URLForPath("/v18")}})},
+                              {"adaptive_fmts", ""}}));
+  sandbox.set("PELORIN_VIDEO_SERVICE_URL", video.baseURL());
+  testsupport::FakeDataAPI api;
+  api.seed("videos", {R"({"kind": "youtube#video", "id": ")" + id +
+                      R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1",
+                      "title": "Red", "description": "", "channelTitle": "Maker", "thumbnails": {}},
+                      "contentDetails": {"duration": "PT4S"}, "statistics": {"viewCount": "1"}})"});
+  sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
+  const std::string caFile = sandbox.path("fakes-ca.pem");
+  { std::ofstream(caFile) << api.server().caCertificatePEM(); }
+  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+
+  PelorinProcess pelorin(sandbox.path("pelorin.log"));
+  ASSERT_GT(pelorin.pid(), 0);
+  std::optional<Geometry> window;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = pelorinWindow()).has_value(); }, 60));
+  // Drawn: the player area is black.
+  const int centreX = window->x + 361 + (window->width - 361) / 2;
+  const int centreY = window->y + 55 + (window->height - 55 - 42) / 2;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return near(pltest::screenPixel(centreX, centreY), 0, 0, 0, 3); }, 60));
+
+  // The search field, in the bar at the top of the browse pane.
+  pltest::xtest::click(window->x + 200, window->y + 55 + 15);
+  run("xdotool type --delay 30 'https://www.youtube.com/watch?v=" + id + "'");
+  run("xdotool key Return");
+  // The list's first row, below the bar, right of the source list.
+  const int rowX = window->x + 260, rowY = window->y + 55 + 30 + 25;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !api.callsOf("youtube.videos.list").empty(); }, 60))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  pltest::xtest::moveTo(rowX, rowY);
+  pltest::xtest::click(rowX, rowY);
+  pltest::xtest::click(rowX, rowY);
+  EXPECT_TRUE(
+      pltest::pumpUntil([&] { return near(pltest::screenPixel(centreX, centreY), 255, 0, 0, 20); }, 60))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  EXPECT_GE(video.videoInfoRequests(), 1u);
+  const std::string cached = (sandbox.cacheHome() / "com.ordel42.zeravozezi/Cache" / (id + ".mp4")).string();
+  EXPECT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, 60));
+  EXPECT_TRUE(pltest::readMedia(cached) == pltest::readMedia(clip)) << "the clip, byte for byte";
+  for (const auto& request : origin.requests())
+    EXPECT_TRUE(request.header("Range").has_value()) << request.target;
 
   auto status = pelorin.terminate();
   ASSERT_TRUE(status);
