@@ -6,7 +6,6 @@
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/window/LogoutConfirmation.h"
 #include "app/shell/window/PLMAppDelegate.h"
-#include "app/shell/window/PLMApplication.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/TextView.h"
@@ -43,8 +42,8 @@ bool PLMAppDelegate::validateMenuItem(const ns::Ref<ak::MenuItem>& item) {
                    action == importBookmarks;
   // Quit reaches the delegate at the end of the chain too: it is always on.
   if (!own) return true;
-  if (shellKeysHeld()) return false;
   auto main = ::mainWindowController();
+  if (main && main->showingAlert()) return false;
   if (action == seekForward || action == seekBack) {
     auto playerController = player();
     return shortSeekEnabled_ && playerController && playerController->videoId().has_value() && !editingText();

@@ -10,6 +10,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "platform/runtime/Runtime.h"
 
 PL_CLASS(PLMApplication, ak::Application) {
   cls.method<&PLMApplication::applicationDidResignActive>("applicationDidResignActive:");
@@ -48,6 +49,10 @@ bool isKey(const ak::Event& event, const char* key, unsigned long modifiers) {
 bool shellKeysHeld() {
   auto main = mainWindowController();
   return (main && main->showingAlert()) || isSharingSheetActive();
+}
+
+bool isApplicationClassRegistered() {
+  return ns::NSClassFromString("PLMApplication") != nullptr;
 }
 
 PLMApplication::PLMApplication() = default;

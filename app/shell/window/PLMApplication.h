@@ -31,5 +31,9 @@ class PLMApplication : public ak::Application {
   bool observing_ = false;
 };
 
-// True while a sheet of the main window or a share is up: keys and menu items stand still.
+// True while a sheet of the main window or a share is up: the application's keys stand still.
 bool shellKeysHeld();
+
+// Whether the runtime knows the class by name, as the launch makes it from Info.plist. Calling
+// it also keeps the class's registration in the executable.
+bool isApplicationClassRegistered();

@@ -8,12 +8,14 @@
 #include "app/shell/window/MainMenuItems.h"
 #include "app/shell/window/MainWindowController.h"
 #include "app/shell/window/PLMAppDelegate.h"
+#include "app/shell/window/PLMApplication.h"
 #include "app/shell/window/ShellKeys.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/Screen.h"
+#include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "ui/MyWindow.h"
 
@@ -97,6 +99,8 @@ void releaseShellNibObjects() {
 void registerShellNibs() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The launch makes the application object by the name Info.plist gives.
+    if (!isApplicationClassRegistered()) ns::Log("Pelorin: the application class is not registered");
     ak::Nib::registerBuilder("MainMenu", buildMainMenuNib);
     ak::Nib::registerBuilder("MainWindowController", buildMainWindowNib);
   });

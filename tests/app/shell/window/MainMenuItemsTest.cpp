@@ -90,7 +90,7 @@ TEST(ShellMenus, TheMenusComeInOrderWithTheirKeysAndTheDelegateAsTarget) {
   // The application object is the one the bundle names.
   EXPECT_EQ(ns::Bundle::mainBundle()->objectForInfoDictionaryKey("NSPrincipalClass").stringValue(),
             "PLMApplication");
-  EXPECT_TRUE(ns::NSClassFromString("PLMApplication"));
+  EXPECT_TRUE(isApplicationClassRegistered());
 }
 
 TEST(ShellMenus, ItemsFollowTheAccountTheNavigationThePlayerAndTheSearchField) {
