@@ -128,9 +128,15 @@ TEST(DISABLED_PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return videoInfoAsked(videos, kFirst) || ended(); }, kWait))
       << logText();
   ASSERT_FALSE(status) << logText();
-  // The keyboard goes to the window (no window manager runs here).
-  ASSERT_EQ(
-      std::system("timeout 20 xdotool search --sync --onlyvisible --name '^Pelorin$' windowfocus --sync"), 0);
+  // The keyboard goes to the window (no window manager runs here); a window just mapped may
+  // refuse the focus once.
+  ASSERT_TRUE(pltest::pumpUntil(
+      [] {
+        return std::system(
+                   "timeout 10 xdotool search --onlyvisible --name '^Pelorin$' windowfocus --sync "
+                   "2>/dev/null") == 0;
+      },
+      kWait));
 
   // A press before the window takes keys is lost; the first that arrives plays row 2, and
   // pressing stops there.
