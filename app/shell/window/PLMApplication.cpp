@@ -32,13 +32,13 @@ bool isReturn(const ak::Event& event) {
          text == "\r" || text == "\x03";
 }
 
-unsigned long commandAndShift(const ak::Event& event) {
+unsigned long relevantModifiers(const ak::Event& event) {
   return event.modifierFlags() &
          (ak::CommandKeyMask | ak::ShiftKeyMask | ak::ControlKeyMask | ak::AlternateKeyMask);
 }
 
 bool isKey(const ak::Event& event, const char* key, unsigned long modifiers) {
-  if (commandAndShift(event) != modifiers) return false;
+  if (relevantModifiers(event) != modifiers) return false;
   std::string text = event.charactersIgnoringModifiers();
   for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return text == key;
