@@ -15,6 +15,7 @@
 #include "lib/logging/LogHub.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/runloop/Clock.h"
@@ -28,6 +29,14 @@ PL_CLASS(PLMAppDelegate, ns::Object) {
   cls.method<&PLMAppDelegate::terminate>("terminate:");
   cls.method<&PLMAppDelegate::onExportBookmarks>("onExportBookmarks:");
   cls.method<&PLMAppDelegate::onImportBookmarks>("onImportBookmarks:");
+  cls.method<&PLMAppDelegate::validateMenuItem>("validateMenuItem:");
+  cls.method<&PLMAppDelegate::onBackBtn>("onBackBtn:");
+  cls.method<&PLMAppDelegate::onForwardBtn>("onForwardBtn:");
+  cls.method<&PLMAppDelegate::onCurrentPlaylistBtn>("onCurrentPlaylistBtn:");
+  cls.method<&PLMAppDelegate::onShortSeekForward>("onShortSeekForward:");
+  cls.method<&PLMAppDelegate::onShortSeekBack>("onShortSeekBack:");
+  cls.method<&PLMAppDelegate::onLogin>("onLogin:");
+  cls.method<&PLMAppDelegate::onLogout>("onLogout:");
 }
 
 void PLMAppDelegate::applicationDidFinishLaunching(const ns::Ref<ns::Notification>&) {

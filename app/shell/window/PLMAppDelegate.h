@@ -8,6 +8,9 @@
 #include "platform/core/Object.h"
 
 class MainWindowController;
+namespace ak {
+class MenuItem;
+}
 namespace ns {
 class Notification;
 }
@@ -29,6 +32,20 @@ class PLMAppDelegate : public ns::Object, public IAppDelegate {
   void onImportBookmarks(const ns::Ref<ns::Object>& sender) override;
   void enableShortSeek(bool enable) override { shortSeekEnabled_ = enable; }
   bool isRunningMavericksOrHigher() override;
+
+  // ---- the main menu's items, each sent to the delegate (PLMAppDelegateMenus.cpp) ----
+  // Every one of them answers NO while a sheet is up; Quit and Edit are not the delegate's.
+  bool validateMenuItem(const ns::Ref<ak::MenuItem>& item);
+  // Go: the left pane's back, forward and current-playlist buttons.
+  void onBackBtn(const ns::Ref<ns::Object>& sender);
+  void onForwardBtn(const ns::Ref<ns::Object>& sender);
+  void onCurrentPlaylistBtn(const ns::Ref<ns::Object>& sender);
+  // Playback: the player's short seeks (5 s).
+  void onShortSeekForward(const ns::Ref<ns::Object>& sender);
+  void onShortSeekBack(const ns::Ref<ns::Object>& sender);
+  // Account: the sign-in sheet; the sign-out once confirmed.
+  void onLogin(const ns::Ref<ns::Object>& sender);
+  void onLogout(const ns::Ref<ns::Object>& sender);
 
   const ns::Ref<MainWindowController>& mainWindowController() const { return mainWindowController_; }
   bool shortSeekEnabled() const { return shortSeekEnabled_; }

@@ -5,13 +5,17 @@
 #include <mutex>
 #include <vector>
 
+#include "app/shell/window/MainMenuItems.h"
 #include "app/shell/window/MainWindowController.h"
 #include "app/shell/window/PLMAppDelegate.h"
+#include "app/shell/window/PLMApplication.h"
+#include "app/shell/window/ShellKeys.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/Screen.h"
+#include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "ui/MyWindow.h"
 
@@ -31,13 +35,14 @@ ns::Ref<ak::MenuItem> addItem(const ns::Ref<ak::Menu>& menu, const std::string& 
 
 }  // namespace
 
-ns::Ref<ak::Menu> makeMainMenu() {
+ns::Ref<ak::Menu> makeMainMenu(const ns::Ref<ns::Object>& delegate) {
   auto mainMenu = ak::Menu::initWithTitle("MainMenu");
 
   auto appMenu = ak::Menu::initWithTitle("Pelorin");
-  addItem(appMenu, "Quit Pelorin", "terminate:", "q");
+  addItem(appMenu, "Quit Pelorin", "terminate:", shellkeys::kQuit);
   mainMenu->setSubmenu_forItem(appMenu,
                                mainMenu->addItemWithTitle_action_keyEquivalent("Pelorin", ns::Sel(), ""));
+  addFileMenu(mainMenu, delegate);
 
   // Sent to the first responder, so that the text fields cut, copy and paste.
   auto edit = ak::Menu::initWithTitle("Edit");
@@ -46,13 +51,17 @@ ns::Ref<ak::Menu> makeMainMenu() {
   addItem(edit, "Paste", "paste:", "v");
   addItem(edit, "Select All", "selectAll:", "a");
   mainMenu->setSubmenu_forItem(edit, mainMenu->addItemWithTitle_action_keyEquivalent("Edit", ns::Sel(), ""));
+
+  addGoMenu(mainMenu, delegate);
+  // View (full screen) sits between Go and Playback.
+  addPlaybackAndAccountMenus(mainMenu, delegate);
   return mainMenu;
 }
 
 void buildMainMenuNib(ak::NibLoader& nib) {
   auto delegate = nib.object(ns::make<PLMAppDelegate>());
   keptTopLevelObjects().push_back(delegate);
-  auto menu = makeMainMenu();
+  auto menu = makeMainMenu(delegate);
   auto app = nib.owner<ak::Application>();
   nib.outlet([app, delegate, menu] {
     if (!app) return;
@@ -90,6 +99,8 @@ void releaseShellNibObjects() {
 void registerShellNibs() {
   static std::once_flag once;
   std::call_once(once, [] {
+    // The launch makes the application object by the name Info.plist gives.
+    if (!isApplicationClassRegistered()) ns::Log("Pelorin: the application class is not registered");
     ak::Nib::registerBuilder("MainMenu", buildMainMenuNib);
     ak::Nib::registerBuilder("MainWindowController", buildMainWindowNib);
   });

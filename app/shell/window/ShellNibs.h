@@ -18,6 +18,7 @@ void releaseShellNibObjects();
 void buildMainMenuNib(ak::NibLoader& nib);
 void buildMainWindowNib(ak::NibLoader& nib);
 
-// The main menu: the application menu with Quit Pelorin (Cmd-Q) and Edit with Cut, Copy, Paste
-// and Select All, sent to the first responder.
-ns::Ref<ak::Menu> makeMainMenu();
+// The main menu: the application menu with Quit Pelorin (Cmd-Q); File; Edit with Cut, Copy,
+// Paste and Select All, sent to the first responder; Go; Playback; Account. The items of File,
+// Go, Playback and Account go to `delegate` (the application delegate).
+ns::Ref<ak::Menu> makeMainMenu(const ns::Ref<ns::Object>& delegate = nullptr);
