@@ -7,6 +7,7 @@
 
 #include "app/shell/window/MainWindowController.h"
 #include "app/shell/window/PLMAppDelegate.h"
+#include "app/shell/window/ViewMenu.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
@@ -46,6 +47,7 @@ ns::Ref<ak::Menu> makeMainMenu() {
   addItem(edit, "Paste", "paste:", "v");
   addItem(edit, "Select All", "selectAll:", "a");
   mainMenu->setSubmenu_forItem(edit, mainMenu->addItemWithTitle_action_keyEquivalent("Edit", ns::Sel(), ""));
+  addViewMenu(mainMenu);
   return mainMenu;
 }
 

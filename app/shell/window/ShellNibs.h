@@ -18,6 +18,6 @@ void releaseShellNibObjects();
 void buildMainMenuNib(ak::NibLoader& nib);
 void buildMainWindowNib(ak::NibLoader& nib);
 
-// The main menu: the application menu with Quit Pelorin (Cmd-Q) and Edit with Cut, Copy, Paste
-// and Select All, sent to the first responder.
+// The main menu: the application menu with Quit Pelorin (Cmd-Q), Edit with Cut, Copy, Paste
+// and Select All, sent to the first responder, and View with Enter Full Screen (Cmd-F).
 ns::Ref<ak::Menu> makeMainMenu();
