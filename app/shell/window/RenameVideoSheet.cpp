@@ -1,5 +1,7 @@
 #include "app/shell/window/RenameVideoSheet.h"
 
+#include <algorithm>
+
 #include "app/library/AccountCache.h"
 #include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
@@ -69,6 +71,9 @@ ns::Ref<RenameVideoSheet> RenameVideoSheet::beginForRow(const ns::Ref<IMainWindo
   sheet->parent_ = parent;
   sheet->ended_ = std::move(ended);
   sheet->build();
+  // Over a full-screen window the sheet must sit at its level to show above it.
+  if (controller->isFullScreen())
+    sheet->window()->setLevel(std::max(parent->level(), sheet->window()->level()));
 
   auto center = ns::NotificationCenter::defaultCenter();
   center->addObserver_selector_name_object(sheet.get(), &RenameVideoSheet::endUnanswered,

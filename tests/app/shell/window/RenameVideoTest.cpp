@@ -213,6 +213,7 @@ TEST(RenameVideo, InTheOwnFullScreenTheSheetHangsOnTheFullScreenWindow) {
   ASSERT_TRUE(sheet);
   EXPECT_EQ(sheet->parentWindow(), full);
   EXPECT_EQ(full->attachedSheet(), sheet->window());
+  EXPECT_GE(sheet->window()->level(), full->level());
   f.press(sheet->window(), ak::kVK_Escape, "\x1b");
   EXPECT_FALSE(main->showingAlert());
   EXPECT_TRUE(main->isFullScreen()) << "Escape went to the sheet";
