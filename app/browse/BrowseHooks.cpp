@@ -3,6 +3,7 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PelNavigationController.h"
+#include "app/browse/VideoPopViewController.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheServer.h"
 #include "app/library/BrowsingInterface.h"
@@ -57,6 +58,7 @@ class BrowsingInterface : public ns::Object, public IBrowsingInterface {
 void installBrowseHooks() {
   registerBrowseNibs();
   registerMenuNib();
+  registerVideoPopNib();
   setBrowsingInterface(ns::make<BrowsingInterface>());
   setNextVideoIdProvider([]() -> std::optional<std::string> {
     auto current = currentPlaylistController();

@@ -1,5 +1,6 @@
 #include "app/browse/MainViewController.h"
 
+#include "app/browse/ButtonCellRows.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/IMainWindowController.h"
 #include "app/shell/ShellNotifications.h"
@@ -46,17 +47,9 @@ ns::Ref<ns::Object> MainViewController::tableView_viewForTableColumn_row(
     const ns::Ref<ns::Object>& tableObject, const ns::Ref<ns::Object>&, long row) {
   auto table = std::dynamic_pointer_cast<ak::TableView>(tableObject);
   if (!table || row < 0 || row >= static_cast<long>(cellArray_.size())) return nullptr;
-  auto cell =
-      std::dynamic_pointer_cast<ButtonCell>(table->makeViewWithIdentifier_owner("ButtonCell", nullptr));
-  if (!cell) {
-    cell = ak::make<ButtonCell>(ak::MakeRect(0, 0, table->frame().size.width, 83.0));
-    cell->setIdentifier("ButtonCell");
-  }
-  cell->setTitleText(cellArray_[static_cast<std::size_t>(row)].first);
-  cell->setIdx(row);
-  cell->setButtonCellDelegate(std::shared_ptr<ButtonCellDelegate>(self<MainViewController>(), this));
-  cell->setSelected(selectedRow_ == row);
-  return cell;
+  return buttonCellForRow(table, cellArray_[static_cast<std::size_t>(row)].first, row,
+                          std::shared_ptr<ButtonCellDelegate>(self<MainViewController>(), this),
+                          selectedRow_ == row);
 }
 
 void MainViewController::buttonCellClicked(std::int64_t idx) {
@@ -77,9 +70,7 @@ void MainViewController::buttonCellClicked(std::int64_t idx) {
 
 void MainViewController::tableViewSelectionDidChange(const ns::Ref<ns::Object>&) {
   auto table = tableView();
-  const long row = table ? table->selectedRow() : -1;
-  ns::Log("selection did change: %ld", row);
-  if (row == -1) {
+  if (buttonCellTableLostSelection(table)) {
     selectedRow_ = -1;
     if (table) table->reloadData();
   }

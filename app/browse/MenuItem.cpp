@@ -23,4 +23,10 @@ std::string MenuItem::description() const {
          " | itemtype = " + itemtype_ + " >";
 }
 
-PL_CLASS(MenuItem, ns::Object) {}
+// The declaration order is the archive's key order; keep it stable.
+PL_CLASS(MenuItem, ns::Object) {
+  cls.property<&MenuItem::title, &MenuItem::setTitle>("title", "C,N,V_title");
+  cls.property<&MenuItem::identifier, &MenuItem::setIdentifier>("identifier", "C,N,V_identifier");
+  cls.property<&MenuItem::itemtype, &MenuItem::setItemtype>("itemtype", "C,N,V_itemtype");
+  cls.property<&MenuItem::badgeValue, &MenuItem::setBadgeValue>("badgeValue", "N,V_badgeValue");
+}

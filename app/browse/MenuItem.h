@@ -1,14 +1,17 @@
 #pragma once
 // One node of the source list: a section heading, a special list, a playlist, a subscription or
 // a feed. Nodes are compared by identity, which the outline relies on to keep its expansion.
+// A node archives its title, identifier, item type and badge under those names (dragged rows
+// travel so on the pasteboard); its icons, children and parent stay behind.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "lib/cache/AutoArchiving.h"
 #include "platform/appkit/Image.h"
 #include "platform/core/Object.h"
 
-class MenuItem : public ns::Object {
+class MenuItem : public ns::Object, public AutoArchiving {
  public:
   static ns::Ref<MenuItem> itemWithTitle_identifier_icon_parent(const std::string& title,
                                                                 const std::string& identifier,

@@ -6,18 +6,23 @@
 #include "app/browse/MenuViewController.h"
 #include "app/browse/MyOutlineView.h"
 #include "app/browse/PlaylistForms.h"
+#include "app/browse/TreeCellViews.h"
 #include "platform/appkit/Button.h"
+#include "platform/appkit/Font.h"
 #include "platform/appkit/Image.h"
+#include "platform/appkit/ImageView.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/TableView.h"
+#include "platform/appkit/TextField.h"
 #include "ui/MyNSView.h"
 #include "ui/SourceList.h"
 
 namespace {
 
 constexpr double kBottomBarHeight = 24;
+constexpr double kRowHeight = 18;
 
 ns::Ref<ak::Button> barButton(double x, const std::string& image) {
   auto button = ak::make<ak::Button>(ak::MakeRect(x, 2, 20, 20));
@@ -25,6 +30,61 @@ ns::Ref<ak::Button> barButton(double x, const std::string& image) {
   button->setTitle("");
   button->setImage(ak::Image::imageNamed(image));
   return button;
+}
+
+ns::Ref<ak::TextField> rowLabel(const ak::Rect& frame, double size, bool bold) {
+  auto field = ak::make<ak::TextField>(frame);
+  field->setBordered(false);
+  field->setBezeled(false);
+  field->setEditable(false);
+  field->setDrawsBackground(false);
+  field->setFont(bold ? ak::Font::boldSystemFontOfSize(size) : ak::Font::systemFontOfSize(size));
+  if (auto cell = field->cell()) cell->setLineBreakMode(ak::LineBreakMode::TruncatingTail);
+  return field;
+}
+
+// The heading prototype: its title under a button that covers it (dimmed by the view).
+ns::Ref<ak::View> makeHeaderCell(double width) {
+  auto view = ak::make<TreeHeaderCellView>(ak::MakeRect(0, 0, width, kRowHeight));
+  view->setAutoresizingMask(ak::ViewWidthSizable);
+  auto title = rowLabel(ak::MakeRect(6, 1, width - 12, 15), 10, true);
+  title->setTextColor(ak::Color::colorWithCalibratedWhite_alpha(110 / 255.0, 1.0));
+  title->setAutoresizingMask(ak::ViewWidthSizable);
+  view->addSubview(title);
+  auto button = ak::make<ak::Button>(ak::MakeRect(0, 0, width, kRowHeight));
+  button->setBordered(false);
+  button->setTitle("");
+  button->setAutoresizingMask(ak::ViewWidthSizable);
+  button->setTarget(view);
+  button->setAction(ns::Sel("OnButton:"));
+  view->addSubview(button);
+  view->setTitleTextField(title);
+  view->setButton(button);
+  return view;
+}
+
+// The row prototype: the bar image under the icon, the title and the count.
+ns::Ref<ak::View> makeItemCell(double width) {
+  auto view = ak::make<TreeItemCellView>(ak::MakeRect(0, 0, width, kRowHeight));
+  view->setAutoresizingMask(ak::ViewWidthSizable);
+  auto bar = ak::make<ak::ImageView>(ak::MakeRect(0, 0, width, kRowHeight));
+  bar->setImageScaling(ak::ImageScaling::AxesIndependently);
+  bar->setAutoresizingMask(ak::ViewWidthSizable);
+  view->addSubview(bar);
+  auto icon = ak::make<ak::ImageView>(ak::MakeRect(14, 1, 16, 16));
+  view->addSubview(icon);
+  auto title = rowLabel(ak::MakeRect(34, 1, width - 70, 16), 12, false);
+  title->setAutoresizingMask(ak::ViewWidthSizable);
+  view->addSubview(title);
+  auto count = rowLabel(ak::MakeRect(width - 36, 1, 32, 16), 11, false);
+  count->setAlignment(ak::TextAlignment::Right);
+  count->setAutoresizingMask(ak::ViewMinXMargin);
+  view->addSubview(count);
+  view->setBgImg(bar);
+  view->setIconImg(icon);
+  view->setTitleTextField(title);
+  view->setCountTextField(count);
+  return view;
 }
 
 void buildSourceList(ak::NibLoader& nib) {
@@ -45,6 +105,9 @@ void buildSourceList(ak::NibLoader& nib) {
   outline->setAutoresizingMask(ak::ViewWidthSizable);
   // Several playlists can be regrouped at once.
   outline->setAllowsMultipleSelection(true);
+  outline->setRowHeight(kRowHeight);
+  outline->registerViewFactory("TreeHeaderCell", [width] { return makeHeaderCell(width); });
+  outline->registerViewFactory("TreeCell", [width] { return makeItemCell(width); });
   scroll->setDocumentView(outline);
   root->addSubview(scroll);
 

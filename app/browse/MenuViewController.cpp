@@ -6,6 +6,7 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/PelNavigationController.h"
+#include "app/browse/TreeCellViews.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
@@ -15,7 +16,11 @@
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
+#include "platform/appkit/Colors.h"
+#include "platform/appkit/ImageView.h"
 #include "platform/appkit/Layer.h"
+#include "platform/appkit/Make.h"
+#include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/core/Log.h"
@@ -23,6 +28,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "ui/MyNSView.h"
 #include "ui/SourceList.h"
 
 namespace {
@@ -97,6 +103,14 @@ void MenuViewController::connectOutlets(const Outlets& outlets) {
 
 void MenuViewController::awakeFromNib() {
   PelViewController::awakeFromNib();
+  if (auto bar = std::dynamic_pointer_cast<MyNSView>(bottomBarView_.lock())) {
+    bar->setDrawingBlock([](const ak::BezierPath& outline, ak::Rect rect) {
+      outline.addClip();
+      if (auto image = ak::Image::imageNamed("navbottombar"))
+        image->drawInRect_fromRect_operation_fraction(rect, ak::ZeroRect,
+                                                      ak::CompositingOperation::SourceOver, 1.0);
+    });
+  }
   // The scroll view has no background of its own here: the outline it fills carries the colour.
   if (sourceList_)
     sourceList_->setBackgroundColor(
@@ -107,6 +121,10 @@ void MenuViewController::awakeFromNib() {
     sourceList_->setFloatsGroupRows(false);
   }
   sourceListItems_.clear();
+  if (sourceList_)
+    sourceList_->registerForDraggedTypes({"VideoTableViewDragAndDropDataType",
+                                          "PlaylistTableViewDragAndDropDataType", ak::PasteboardTypeURL,
+                                          ak::PasteboardTypeFileURL, ak::PasteboardTypeText});
   addNotificationObserver(this, "updatePlaylists", &MenuViewController::updatePlaylists);
   addNotificationObserver(this, "updateRelatedPlaylist", &MenuViewController::updateRelatedPlaylists);
   addNotificationObserver(this, "updateSubscriptions", &MenuViewController::updateSubscriptions);
@@ -510,7 +528,10 @@ void MenuViewController::endRefreshSpin() {
   auto button = refreshBtn_.lock();
   if (!button) return;
   button->setEnabled(true);
-  if (auto layer = button->wantsLayer() ? button->layer() : nullptr) layer->removeAllAnimations();
+  if (auto layer = button->wantsLayer() ? button->layer() : nullptr) {
+    layer->removeAllAnimations();
+    layer->setRotation(0);
+  }
   button->setWantsLayer(false);
 }
 
@@ -552,16 +573,39 @@ ns::Ref<ak::Image> MenuViewController::iconForNode(const ns::Ref<MenuItem>& node
   return node->icon();
 }
 
-void MenuViewController::sourceList_willDisplayCell_forItem(ns::Ref<ns::Object> list,
-                                                            ns::Ref<ns::Object> cellObject,
-                                                            ns::Ref<ns::Object> item) {
-  auto cell = std::dynamic_pointer_cast<ak::TextFieldCell>(cellObject);
+ns::Ref<ns::Object> MenuViewController::sourceList_viewForItem(ns::Ref<ns::Object>,
+                                                               ns::Ref<ns::Object> item) {
   auto node = nodeOf(item);
-  if (!cell || !node || !node->parent()) return;
-  const bool singleSelected = sourceList_ && sourceList_->numberOfSelectedRows() == 1 &&
-                              sourceList_->selectedRow() == sourceList_->rowForItem(node);
-  const double grey = singleSelected ? 255 : isItemAvailable(node) ? 148 : 68;
-  cell->setTextColor(ak::Color::colorWithCalibratedWhite_alpha(grey / 255.0, 1.0));
+  if (!node || !sourceList_) return nullptr;
+  auto owner = self<MenuViewController>();
+  if (sourceList_->levelForItem(node) == 0) {
+    auto heading = std::dynamic_pointer_cast<TreeHeaderCellView>(
+        sourceList_->makeViewWithIdentifier_owner("TreeHeaderCell", owner));
+    if (!heading) return nullptr;
+    if (auto title = heading->titleTextField()) title->setStringValue(node->title());
+    heading->setMenuItem(node);
+    return heading;
+  }
+  auto cell = std::dynamic_pointer_cast<TreeItemCellView>(
+      sourceList_->makeViewWithIdentifier_owner("TreeCell", owner));
+  if (!cell) return nullptr;
+  cell->setup();
+  cell->setMenuItem(node);
+  if (auto icon = cell->iconImg()) icon->setImage(iconForNode(node));
+  if (auto title = cell->titleTextField()) {
+    title->setEditable(node->itemtype() == "playlists");
+    title->setStringValue(node->title());
+  }
+  if (auto count = cell->countTextField())
+    count->setStringValue(node->hasBadge() ? std::to_string(node->badgeValue()) : std::string());
+  cell->setAvailable(isItemAvailable(node));
+  return cell;
+}
+
+ns::Ref<ns::Object> MenuViewController::sourceList_rowViewForItem(ns::Ref<ns::Object>, ns::Ref<ns::Object>) {
+  auto row = ak::make<ak::TableRowView>(ak::MakeRect(0, 0, 300, 20));
+  row->setBackgroundColor(ak::colors::blackColor());
+  return row;
 }
 
 // ---- renaming ----
@@ -622,24 +666,16 @@ ns::Value MenuViewController::sourceList_objectValueForItem(ns::Ref<ns::Object>,
   return node ? ns::Value(node->title()) : ns::Value();
 }
 
-bool MenuViewController::sourceList_itemHasBadge(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
+void MenuViewController::sourceList_setObjectValue_forItem(ns::Ref<ns::Object>, ns::Value value,
+                                                           ns::Ref<ns::Object> item) {
   auto node = nodeOf(item);
-  return node && node->hasBadge();
-}
-
-long MenuViewController::sourceList_badgeValueForItem(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
-  auto node = nodeOf(item);
-  return node ? static_cast<long>(node->badgeValue()) : 0;
-}
-
-bool MenuViewController::sourceList_itemHasIcon(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
-  return iconForNode(nodeOf(item)) != nullptr;
+  if (node && value.isString()) node->setTitle(value.string());
 }
 
 ns::Ref<ns::Object> MenuViewController::sourceList_iconForItem(ns::Ref<ns::Object>,
                                                                ns::Ref<ns::Object> item) {
-  auto node = nodeOf(item);
-  return node ? node->icon() : nullptr;
+  ns::Log("%s called", "-[MenuViewController sourceList:iconForItem:]");
+  return iconForNode(nodeOf(item));
 }
 
 bool MenuViewController::sourceList_shouldEditItem(ns::Ref<ns::Object>, ns::Ref<ns::Object> item) {
@@ -652,11 +688,10 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::sourceList_child_ofItem>("sourceList:child:ofItem:");
   cls.method<&MenuViewController::sourceList_isItemExpandable>("sourceList:isItemExpandable:");
   cls.method<&MenuViewController::sourceList_objectValueForItem>("sourceList:objectValueForItem:");
-  cls.method<&MenuViewController::sourceList_itemHasBadge>("sourceList:itemHasBadge:");
-  cls.method<&MenuViewController::sourceList_badgeValueForItem>("sourceList:badgeValueForItem:");
-  cls.method<&MenuViewController::sourceList_itemHasIcon>("sourceList:itemHasIcon:");
+  cls.method<&MenuViewController::sourceList_setObjectValue_forItem>("sourceList:setObjectValue:forItem:");
   cls.method<&MenuViewController::sourceList_iconForItem>("sourceList:iconForItem:");
-  cls.method<&MenuViewController::sourceList_willDisplayCell_forItem>("sourceList:willDisplayCell:forItem:");
+  cls.method<&MenuViewController::sourceList_viewForItem>("sourceList:viewForItem:");
+  cls.method<&MenuViewController::sourceList_rowViewForItem>("sourceList:rowViewForItem:");
   cls.method<&MenuViewController::sourceList_isGroupAlwaysExpanded>("sourceList:isGroupAlwaysExpanded:");
   cls.method<&MenuViewController::sourceList_shouldEditItem>("sourceList:shouldEditItem:");
   cls.method<&MenuViewController::sourceListSelectionDidChange>("sourceListSelectionDidChange:");

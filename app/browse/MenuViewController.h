@@ -65,9 +65,11 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   // The row's icon: the now-playing icon for the list that feeds the player (white on the single
   // selected row), else the selected icon on the single selected row, else the icon.
   ns::Ref<ak::Image> iconForNode(const ns::Ref<MenuItem>& node) const;
-  // Titles in grey 148, dimmed to 68 when not available, white on the single selected row.
-  void sourceList_willDisplayCell_forItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> cell,
-                                          ns::Ref<ns::Object> item);
+  // A heading's view for a section, a row's view (icon, editable title for playlists, count,
+  // dimmed when not available) for any other node.
+  ns::Ref<ns::Object> sourceList_viewForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  // A black row view, 300 by 20.
+  ns::Ref<ns::Object> sourceList_rowViewForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   void setNetStatusForTesting(long status) { netStatus_ = status; }
 
   // ---- renaming a playlist in place ----
@@ -82,9 +84,10 @@ class MenuViewController : public PelViewController, public IMenuViewController 
                                               ns::Ref<ns::Object> item);
   ns::BOOL sourceList_isItemExpandable(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   ns::Value sourceList_objectValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  bool sourceList_itemHasBadge(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  long sourceList_badgeValueForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
-  bool sourceList_itemHasIcon(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
+  // Stores the edited text as the node's title.
+  void sourceList_setObjectValue_forItem(ns::Ref<ns::Object> list, ns::Value value, ns::Ref<ns::Object> item);
+  // The row's icon by the rule of iconForNode (the rows are views: the outline draws no badges
+  // or icons of its own).
   ns::Ref<ns::Object> sourceList_iconForItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);
   bool sourceList_isGroupAlwaysExpanded(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item) { return false; }
   bool sourceList_shouldEditItem(ns::Ref<ns::Object> list, ns::Ref<ns::Object> item);

@@ -14,6 +14,7 @@
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/TrackingArea.h"
 #include "platform/core/Format.h"
@@ -368,6 +369,13 @@ void VideoCell::onClick(const ns::Ref<ns::Object>&) {
   list->selectIndex(entry->idx());
 }
 
+ns::Ref<ak::Menu> VideoCell::menuForEvent(const ns::Ref<ak::Event>&) {
+  ns::Log("%s", "-[VideoCell menuForEvent:]");
+  auto menu = ak::Menu::initWithTitle("");
+  menu->addItem(ak::MenuItem::initWithTitle_action_keyEquivalent("test2", ns::Sel(), ""));
+  return menu;
+}
+
 void VideoCell::setBackgroundStyle(ak::BackgroundStyle style) {
   ak::TableCellView::setBackgroundStyle(style);
   selectImg_->setHidden(static_cast<int>(style) != 1);
@@ -407,6 +415,11 @@ void PlaylistResultCell::initWithFrame(const ak::Rect& frame) {
   addSubview(dateLabel_);
   addTrackingArea(ak::TrackingArea::initWithRect_options_owner_userInfo(ak::ZeroRect, kTrackingOptions,
                                                                         self<PlaylistResultCell>()));
+}
+
+ns::Ref<ak::Menu> PlaylistResultCell::menuForEvent(const ns::Ref<ak::Event>&) {
+  ns::Log("%s", "-[PlaylistResultCell menuForEvent:]");
+  return ak::Menu::initWithTitle("");
 }
 
 void PlaylistResultCell::setSearchEntry(const ns::Ref<SearchEntry>& entry) {

@@ -33,6 +33,8 @@ class VideoCell : public ak::TableCellView {
   // The play button: the list showing the row plays it and selects it.
   void onClick(const ns::Ref<ns::Object>& sender);
   void setBackgroundStyle(ak::BackgroundStyle style) override;
+  // The list's own menu is the one shown: a request that reaches the row gets a placeholder.
+  ns::Ref<ak::Menu> menuForEvent(const ns::Ref<ak::Event>& event) override;
 
   bool isNowPlaying() const { return isNowPlaying_; }
   bool editModeOn() const { return editModeOn_; }
@@ -93,6 +95,8 @@ class PlaylistResultCell : public ak::TableCellView {
   void mouseExited(const ns::Ref<ak::Event>& event) override { mouseOver_ = false; }
   // A selected row looks like any other.
   void setBackgroundStyle(ak::BackgroundStyle) override {}
+  // An empty menu: the list's own is the one shown.
+  ns::Ref<ak::Menu> menuForEvent(const ns::Ref<ak::Event>& event) override;
 
   bool isNowPlaying() const { return isNowPlaying_; }
   const std::string& playlistKey() const { return playlistKey_; }

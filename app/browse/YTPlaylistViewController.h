@@ -171,6 +171,24 @@ class YTPlaylistViewController : public PelViewController,
   void requestPlaylistsInfo(const std::vector<std::string>& playlistIds);
   void requestChannelInfoForSearch(const std::vector<std::string>& channelIds);
 
+  // ---- editing the account's playlists (YTPlaylistEditing.cpp) ----
+  // Removes the row from the list and saves the list; in the account's ordinary playlists (not
+  // the uploads or the watch history) its entry on the service is deleted too.
+  void deletePlaylistItem(long index);
+  // Forgets the (video, playlist) pair in the video-in-playlist index and deletes the entry on
+  // the service (nothing is sent without an item id); a failure puts the pair back, a success
+  // takes the entry out of that playlist's open list and the account's stored copy.
+  void deleteVideo_withPlaylistItemId_fromPlaylist(const std::string& videoId,
+                                                   const std::optional<std::string>& playlistItemId,
+                                                   const std::string& playlistId);
+  // Removes the first row with that item id (the caller refreshes the table).
+  void deleteVideoWithPlaylistItemId(const std::string& playlistItemId);
+  bool hasPlaylistItemId(const std::string& playlistItemId) const;
+  // Completes a move out of this list: the row's old entry is deleted on the service, and the
+  // row leaves the list once that delete succeeded.
+  void deleteSearchItemFromServerPlaylist_newPlaylistItemId(const ns::Ref<SearchEntry>& row,
+                                                            const std::string& newPlaylistItemId);
+
   // ---- paging and the list cache ----
   void boundsDidChange();
   void extendQuery();

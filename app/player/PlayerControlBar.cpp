@@ -33,7 +33,6 @@ PL_CLASS(PlayerControlBar, ak::View) {
 
 namespace {
 
-constexpr double kBarHeight = 40;
 constexpr double kBarWidth = 640;
 
 struct Quality {
@@ -67,12 +66,31 @@ PlayerControlBar::~PlayerControlBar() {
   if (controller && timeObserver_) controller->player()->removeTimeObserver(timeObserver_);
 }
 
+void PlayerControlBar::initWithFrame(const ak::Rect& frame) {
+  ak::View::initWithFrame(frame);
+  build();
+}
+
 ns::Ref<PlayerControlBar> PlayerControlBar::initWithController(
     const ns::Ref<PlayerViewController>& controller) {
-  auto bar = ak::make<PlayerControlBar>(ak::MakeRect(0, 0, kBarWidth, kBarHeight));
-  bar->controller_ = controller;
-  bar->build();
+  auto bar = ak::make<PlayerControlBar>(ak::MakeRect(0, 0, kBarWidth, kHeight));
+  bar->setController(controller);
   return bar;
+}
+
+void PlayerControlBar::setController(const ns::Ref<PlayerViewController>& controller) {
+  auto previous = controller_.lock();
+  if (previous == controller) return;
+  if (previous && timeObserver_) previous->player()->removeTimeObserver(timeObserver_);
+  timeObserver_ = nullptr;
+  controller_ = controller;
+  if (!controller) return;
+  std::weak_ptr<PlayerControlBar> weak = std::static_pointer_cast<PlayerControlBar>(shared_from_this());
+  controller->player()->setVolume(float(volume_->doubleValue()));
+  timeObserver_ = controller->player()->addPeriodicTimeObserverForInterval_queue_usingBlock(
+      cm::TimeMakeWithSeconds(kTimeObserverSeconds, cm::kPreferredTimescale), nullptr, [weak](cm::Time) {
+        if (auto bar = weak.lock()) bar->updateProgress();
+      });
 }
 
 void PlayerControlBar::build() {
@@ -127,14 +145,6 @@ void PlayerControlBar::build() {
   quality_->setAutoresizingMask(ak::ViewMinXMargin);
   quality_->setEnabled(false);
   addSubview(quality_);
-
-  auto controller = controller_.lock();
-  std::weak_ptr<PlayerControlBar> weak = self;
-  controller->player()->setVolume(1);
-  timeObserver_ = controller->player()->addPeriodicTimeObserverForInterval_queue_usingBlock(
-      cm::TimeMakeWithSeconds(kTimeObserverSeconds, cm::kPreferredTimescale), nullptr, [weak](cm::Time) {
-        if (auto bar = weak.lock()) bar->updateProgress();
-      });
 }
 
 void PlayerControlBar::onPrev(const ns::Ref<ns::Object>& sender) {

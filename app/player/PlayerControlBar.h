@@ -20,11 +20,17 @@ class TextField;
 class PlayerControlBar : public ak::View {
  public:
   static constexpr double kTimeObserverSeconds = 0.5;
+  static constexpr double kHeight = 40;
 
   PlayerControlBar();
   ~PlayerControlBar() override;
+  // Makes the controls (ak::make<PlayerControlBar>(frame)); they act once a controller is set.
+  void initWithFrame(const ak::Rect& frame) override;
+  using ak::View::init;
   // The bar of the controller's player (the controller keeps it).
   static ns::Ref<PlayerControlBar> initWithController(const ns::Ref<PlayerViewController>& controller);
+  // Drives the controller's player: its volume and a periodic observer of its time.
+  void setController(const ns::Ref<PlayerViewController>& controller);
 
   // Actions.
   void onPrev(const ns::Ref<ns::Object>& sender);

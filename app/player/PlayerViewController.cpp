@@ -10,6 +10,7 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerControlBar.h"
+#include "app/player/PlayerNib.h"
 #include "app/player/VideoView.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IMainWindowController.h"
@@ -20,6 +21,8 @@
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Nib.h"
+#include "platform/core/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/MediaNames.h"
 #include "platform/media/Player.h"
@@ -34,6 +37,7 @@ PL_CLASS(PlayerViewController, ak::ViewController) {}
 namespace {
 
 constexpr char kCanNotPlayMessage[] = "Can not play video";
+constexpr char kNibName[] = "PlayerViewController";
 constexpr double kDefaultWidth = 640;
 constexpr double kDefaultHeight = 360;
 
@@ -78,29 +82,45 @@ PlayerViewController::~PlayerViewController() {
 
 ns::Ref<PlayerViewController> PlayerViewController::init() {
   auto controller = ns::make<PlayerViewController>();
-  controller->initWithNibName_bundle("PlayerViewController", nullptr);
+  controller->initWithNibName_bundle(std::string(kNibName), nullptr);
   controller->view();
-  controller->controlBar_ = PlayerControlBar::initWithController(controller);
-  std::weak_ptr<PlayerViewController> weak = controller;
-  auto center = ns::NotificationCenter::defaultCenter();
-  controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
-      std::string(k1080pStatusChangedNotification), nullptr, nullptr,
-      [weak](const ns::Ref<ns::Notification>&) {
-        if (auto self = weak.lock()) self->onCacheChanged();
-      }));
-  controller->tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
-      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
-      [weak](const ns::Ref<ns::Notification>&) {
-        if (auto self = weak.lock()) self->savePosition();
-      }));
-  setPlayerViewController(controller);
   return controller;
 }
 
 void PlayerViewController::loadView() {
-  auto view = ak::make<VideoView>(ak::MakeRect(0, 0, kDefaultWidth, kDefaultHeight));
-  view->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
-  setView(view);
+  registerPlayerNib();
+  ak::Nib::loadNibNamed_owner(kNibName, shared_from_this());
+  // Never without its video view: the rest of the controller relies on it.
+  if (!std::dynamic_pointer_cast<VideoView>(ak::ViewController::view())) {
+    ns::Log("PlayerViewController: the interface \"%s\" set no video view", std::string(kNibName));
+    setView(ak::make<VideoView>(ak::MakeRect(0, 0, kDefaultWidth, kDefaultHeight)));
+  }
+  if (!controlBar_) setControlBar(PlayerControlBar::initWithController(self<PlayerViewController>()));
+}
+
+void PlayerViewController::awakeFromNib() {
+  ak::ViewController::awakeFromNib();
+  if (!tokens_.empty()) return;
+  std::weak_ptr<PlayerViewController> weak = self<PlayerViewController>();
+  auto center = ns::NotificationCenter::defaultCenter();
+  tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+      std::string(k1080pStatusChangedNotification), nullptr, nullptr,
+      [weak](const ns::Ref<ns::Notification>&) {
+        if (auto self = weak.lock()) self->onCacheChanged();
+      }));
+  tokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+      std::string(ak::ApplicationWillTerminateNotification), nullptr, nullptr,
+      [weak](const ns::Ref<ns::Notification>&) {
+        if (auto self = weak.lock()) self->savePosition();
+      }));
+  setPlayerViewController(self<PlayerViewController>());
+}
+
+void PlayerViewController::setControlBar(const ns::Ref<PlayerControlBar>& bar) {
+  if (controlBar_ == bar) return;
+  if (controlBar_) controlBar_->setController(nullptr);
+  controlBar_ = bar;
+  if (bar) bar->setController(self<PlayerViewController>());
 }
 
 ns::Ref<VideoView> PlayerViewController::videoView() {
@@ -112,13 +132,20 @@ ns::Ref<av::Player> PlayerViewController::player() {
 }
 
 std::optional<std::string> PlayerViewController::videoId() {
-  auto id = videoId_.load();
+  std::shared_ptr<const std::string> id;
+  {
+    std::lock_guard lock(videoIdMutex_);
+    id = videoId_;
+  }
+  // The string never changes once made: it is copied outside the lock.
   if (!id) return std::nullopt;
   return *id;
 }
 
 void PlayerViewController::setVideoId(std::optional<std::string> videoId) {
-  videoId_.store(videoId ? std::make_shared<const std::string>(std::move(*videoId)) : nullptr);
+  auto id = videoId ? std::make_shared<const std::string>(std::move(*videoId)) : nullptr;
+  std::lock_guard lock(videoIdMutex_);
+  videoId_.swap(id);
 }
 
 void PlayerViewController::loadVideo(const ns::Ref<SearchEntry>& row) {
@@ -158,14 +185,13 @@ void PlayerViewController::startLoading(const std::string& videoId, double posit
     return;
   }
   playWhenReady_ = play;
-  resolve(videoId, play);
+  resolve(videoId);
 }
 
 void PlayerViewController::reloadWithoutCache() {
   auto id = videoId();
   if (!id || DBAccess::getInstance()->getDownloadedVideoFilePath(*id)) return;
-  double position =
-      item_ && item_->status() == av::PlayerItemStatusReadyToPlay ? currentTimeSeconds() : pendingSeek_;
+  double position = resumePosition();
   bool playing = playWhenReady_ || player()->rate() != 0;
   ++generation_;
   player()->pause();
@@ -177,12 +203,12 @@ void PlayerViewController::reloadWithoutCache() {
   startLoading(*id, position, playing);
 }
 
-void PlayerViewController::resolve(const std::string& videoId, bool play) {
+void PlayerViewController::resolve(const std::string& videoId) {
   auto record = YoutubeSupport::initWithYoutubeId(videoId);
   auto generation = generation_;
   std::weak_ptr<PlayerViewController> weak =
       std::static_pointer_cast<PlayerViewController>(shared_from_this());
-  record->runRequest([weak, record, generation, videoId, play] {
+  record->runRequest([weak, record, generation, videoId] {
     auto self = weak.lock();
     // Another video was loaded meanwhile: this answer is not wanted any more.
     if (!self || self->generation_ != generation) return;
@@ -192,8 +218,10 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       self->showOSD(kCanNotPlayMessage);
       return;
     }
-    bool wantsPlay = play || self->playWhenReady_;
-    double position = self->pendingSeek_;
+    // Play as asked by now: a pause while the video resolved holds.
+    bool wantsPlay = self->playWhenReady_;
+    // A reload resolves while the old item may still play: it goes on from where that one is.
+    double position = self->resumePosition();
     if (getIntSetting(kCachePolicyKey) != 0) {
       auto main = mainWindowController();
       auto server = main ? main->cacheServer() : nullptr;
@@ -215,9 +243,10 @@ void PlayerViewController::resolve(const std::string& videoId, bool play) {
       if (downloader->isDashStream() && downloader->previewUrl()) {
         url = ns::URL::URLWithString(*downloader->previewUrl());
       }
-      if (!isRemoteScheme(url)) url = server->urlForVideoId(videoId);
+      bool preview = isRemoteScheme(url);
+      if (!preview) url = server->urlForVideoId(videoId);
       self->loadURL(url, position, wantsPlay);
-      self->fromServer_ = true;
+      self->fromServer_ = !preview;
       self->controlBar_->updateQualityMenu();
       return;
     }
@@ -242,17 +271,12 @@ std::optional<std::string> PlayerViewController::localFileForVideoId(const std::
   return std::nullopt;
 }
 
-ns::Ref<ns::URL> PlayerViewController::localOrServerURL(const std::string& videoId) {
-  if (auto file = localFileForVideoId(videoId)) return ns::URL::fileURLWithPath(*file);
-  auto main = mainWindowController();
-  auto server = main ? main->cacheServer() : nullptr;
-  return server ? server->urlForVideoId(videoId) : nullptr;
-}
-
 void PlayerViewController::loadURL(const ns::Ref<ns::URL>& url, double position, bool play) {
   forgetItem();
   fromServer_ = false;
+  waitingForReload_ = false;
   seekWaitsForDuration_ = false;
+  positionApplied_ = false;
   pendingSeek_ = position;
   playWhenReady_ = play;
   auto item = av::PlayerItem::initWithURL(url);
@@ -311,6 +335,8 @@ void PlayerViewController::forgetItem() {
     token = nullptr;
   }
   item_ = nullptr;
+  waitingForReload_ = false;
+  positionApplied_ = false;
 }
 
 void PlayerViewController::itemReady() {
@@ -327,6 +353,7 @@ void PlayerViewController::applyStoredPosition() {
   // The stored position is checked against the duration, which may come after the status.
   if (position > 0 && !std::isfinite(duration)) return;
   seekWaitsForDuration_ = false;
+  positionApplied_ = true;
   pendingSeek_ = 0;
   // A stored position that cannot be a place in this video starts it from the beginning.
   if (!std::isfinite(position) || position <= 0 || position >= duration) return;
@@ -359,19 +386,31 @@ void PlayerViewController::itemEnded() {
 
 void PlayerViewController::itemFailed() {
   auto id = videoId();
-  if (!id || !item_) return;
-  // The local server restarted after a stall: the download goes on and the player comes back
-  // at this position when told to reload.
+  if (!id || !item_ || waitingForReload_) return;
   if (fromServer_) {
+    // The download ended while the server restarted: the cached file goes on from here.
+    if (localFileForVideoId(*id)) {
+      updateVideoUrlIfNeeded(*id);
+      return;
+    }
+    // The local server restarted after a stall: the download goes on and the player comes
+    // back at this place when the video's URL is renewed.
     auto downloader = getDownloaderForVideoId(*id);
     if (downloader && !downloader->isComplete() && !downloader->isError()) {
-      pendingSeek_ = secondsOf(player()->currentTime());
+      pendingSeek_ = resumePosition();
+      positionApplied_ = false;
+      waitingForReload_ = true;
       videoView()->setBuffering(true);
       return;
     }
   }
   videoView()->setBuffering(false);
   showOSD(kCanNotPlayMessage);
+}
+
+double PlayerViewController::resumePosition() {
+  if (item_ && positionApplied_) return currentTimeSeconds();
+  return pendingSeek_;
 }
 
 void PlayerViewController::play() {
@@ -417,8 +456,10 @@ void PlayerViewController::stopVideo() {
 
 void PlayerViewController::savePosition() {
   auto id = videoId();
-  if (!id || !item_ || item_->status() != av::PlayerItemStatusReadyToPlay) return;
-  double position = currentTimeSeconds();
+  if (!id || !item_) return;
+  // An item waiting for its reload keeps the place it failed at.
+  if (item_->status() != av::PlayerItemStatusReadyToPlay && !waitingForReload_) return;
+  double position = waitingForReload_ ? pendingSeek_ : currentTimeSeconds();
   double duration = secondsOf(item_->duration());
   auto db = DBAccess::getInstance();
   // A video merely loaded, or left at its start, keeps its played state: a short clip is
@@ -435,14 +476,20 @@ void PlayerViewController::savePosition() {
 
 void PlayerViewController::updateVideoUrlIfNeeded(const std::string& videoId) {
   if (this->videoId() != videoId) return;
-  auto url = localOrServerURL(videoId);
-  if (!url) return;
-  double position =
-      item_ && item_->status() == av::PlayerItemStatusReadyToPlay ? currentTimeSeconds() : pendingSeek_;
+  double position = resumePosition();
   bool playing = playWhenReady_ || player()->rate() != 0;
-  bool fromServer = url->scheme() != std::optional<std::string>("file");
-  loadURL(url, position, playing);
-  fromServer_ = fromServer;
+  // A renewal still resolving is replaced by this one.
+  ++generation_;
+  if (auto file = localFileForVideoId(videoId)) {
+    loadURL(ns::URL::fileURLWithPath(*file), position, playing);
+    controlBar_->updateQualityMenu();
+    return;
+  }
+  // Not cached yet: resolved again, which also restarts its download; the item plays on (or
+  // waits) meanwhile.
+  if (!positionApplied_) pendingSeek_ = position;
+  playWhenReady_ = playing;
+  resolve(videoId);
 }
 
 void PlayerViewController::onCacheChanged() {

@@ -3,9 +3,9 @@
 // local media server while they download, or from their stream URLs), resumes them where they
 // were left, saves their positions and plays the current list on at the end of each video.
 // Main thread only, but videoId, which any thread may read.
-#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,10 +36,15 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
 
   PlayerViewController();
   ~PlayerViewController() override;
-  // Makes the controller with its view and installs it as the process-wide player.
+  // Makes the controller from its nib, "PlayerViewController", with its view; it installs
+  // itself as the process-wide player when it awakes.
   static ns::Ref<PlayerViewController> init();
 
+  // The pane is always the "PlayerViewController" interface, also for a controller made
+  // without a nib name.
   void loadView() override;
+  // Follows the cache and the application's end, and becomes the process-wide player.
+  void awakeFromNib() override;
 
   // ---- IPlayerViewController ----
   std::optional<std::string> videoId() override;
@@ -65,8 +70,9 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   // (the quality pop-up does so after another quality was chosen).
   void reloadWithoutCache();
 
-  // The control bar (made with the controller).
+  // The control bar (made with the controller's view).
   const ns::Ref<PlayerControlBar>& controlBar() const { return controlBar_; }
+  void setControlBar(const ns::Ref<PlayerControlBar>& bar);
 
   ns::Ref<VideoView> videoView();
   ns::Ref<av::Player> player();
@@ -79,7 +85,7 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
  private:
   void load(const ns::Ref<SearchEntry>& row, bool play);
   void startLoading(const std::string& videoId, double position, bool play);
-  void resolve(const std::string& videoId, bool play);
+  void resolve(const std::string& videoId);
   // Loads the URL, seeking to `position` once ready, playing when `play`.
   void loadURL(const ns::Ref<ns::URL>& url, double position, bool play);
   void observeItem(const ns::Ref<av::PlayerItem>& item);
@@ -89,13 +95,18 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   void applyStoredPosition();
   void itemEnded();
   void itemFailed();
+  // Where the video is: the player's time once the item plays from its place, else the place
+  // it is to start from.
+  double resumePosition();
   void setVideoId(std::optional<std::string> videoId);
   // The file the video plays from without the network: the recorded download, else the cache.
   static std::optional<std::string> localFileForVideoId(const std::string& videoId);
-  ns::Ref<ns::URL> localOrServerURL(const std::string& videoId);
   void onCacheChanged();
 
-  std::atomic<std::shared_ptr<const std::string>> videoId_;
+  // Not std::atomic<std::shared_ptr>: libstdc++ 12 ends its load with a relaxed unlock, so a
+  // reader's access is not ordered before the next store (ThreadSanitizer reports it).
+  mutable std::mutex videoIdMutex_;
+  std::shared_ptr<const std::string> videoId_;
   ns::Ref<SearchEntry> row_;
   ns::Ref<av::PlayerItem> item_;
   // Bumped at each load: a resolution or a ready item of an older load is dropped.
@@ -103,8 +114,12 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   double pendingSeek_ = 0;
   bool playWhenReady_ = false;
   bool seekWaitsForDuration_ = false;
+  // The stored position was applied: the player's time is the video's place.
+  bool positionApplied_ = false;
   // The item is on the local server and may fail when the server restarts after a stall.
   bool fromServer_ = false;
+  // Such an item failed: the player keeps its place until the video's URL is renewed.
+  bool waitingForReload_ = false;
   ns::Ref<ns::Timer> messageTimer_;
   ns::Ref<PlayerControlBar> controlBar_;
   std::vector<ns::Ref<ns::Object>> tokens_;

@@ -249,8 +249,10 @@ struct FakeDataAPI::State {
           continue;
         matching.push_back(&item);
       }
-      std::size_t perPage = 5;
-      if (params.contains("maxResults") && params["maxResults"].is_number_unsigned())
+      // As the service does, a list by ids answers every match at once (it takes up to 50 ids)
+      // and takes no "maxResults".
+      std::size_t perPage = ids.empty() ? 5 : 50;
+      if (ids.empty() && params.contains("maxResults") && params["maxResults"].is_number_unsigned())
         perPage = std::min<std::size_t>(params["maxResults"].get<std::size_t>(), 50);
       std::size_t offset = 0;
       if (params.contains("pageToken") && params["pageToken"].is_string()) {

@@ -15,7 +15,8 @@
 //     "playlistItems", "subscriptions". seed() adds items (JSON objects as text);
 //     seedFromFixture() adds the "items" of a real reply; seedGenerated() adds copies of the
 //     resource's first item with ids "<prefix>0001"... and titles "Item 1"...
-//   - "youtube.<resource>.list": "maxResults" (default 5, at most 50) and "pageToken" paging; the
+//   - "youtube.<resource>.list": "maxResults" (default 5, at most 50; a list by "id" answers all
+//     its matches, up to 50, whatever "maxResults" says) and "pageToken" paging; the
 //     reply is "youtube#<singular>ListResponse" with "pageInfo", "items" and, when more follow,
 //     "nextPageToken" (pageTokenForOffset(offset)). Filters: "id" (comma-separated ids) and, for
 //     playlist items, "playlistId" (against snippet.playlistId).

@@ -56,4 +56,32 @@ bool FakePlayerViewController::bookmarksVisible() {
   return bookmarksVisible_;
 }
 
+void FakePlayerViewController::setPlaying(bool playing) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  playing_ = playing;
+}
+
+void FakePlayerViewController::setCurrentTimeSeconds(double seconds) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  currentTime_ = seconds;
+}
+
+bool FakePlayerViewController::isPlaying() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return playing_;
+}
+
+void FakePlayerViewController::pause() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    playing_ = false;
+  }
+  record("pause");
+}
+
+double FakePlayerViewController::currentTimeSeconds() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentTime_;
+}
+
 }  // namespace testsupport

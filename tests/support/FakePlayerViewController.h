@@ -15,6 +15,9 @@ class FakePlayerViewController : public ns::Object, public IPlayerViewController
  public:
   void setVideoId(std::optional<std::string> videoId);
   void setBookmarksVisible(bool visible);
+  // What isPlaying and currentTimeSeconds answer; pause records "pause" and stops the playing.
+  void setPlaying(bool playing);
+  void setCurrentTimeSeconds(double seconds);
   // The row of the last loadVideo or playVideo.
   ns::Ref<SearchEntry> lastRow() const;
 
@@ -26,11 +29,16 @@ class FakePlayerViewController : public ns::Object, public IPlayerViewController
   void updateVideoUrlIfNeeded(const std::string& videoId) override;
   void showOSD(const std::string& message) override;
   bool bookmarksVisible() override;
+  bool isPlaying() override;
+  void pause() override;
+  double currentTimeSeconds() override;
 
  private:
   mutable std::mutex mutex_;
   std::optional<std::string> videoId_;
   bool bookmarksVisible_ = false;
+  bool playing_ = false;
+  double currentTime_ = 0;
   ns::Ref<SearchEntry> lastRow_;
 };
 

@@ -22,6 +22,7 @@
 #include "platform/appkit/Button.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/appkit/Window.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/net/NetworkReachability.h"
 #include "platform/net/URL.h"
 #include "platform/testing/FakeRouteState.h"
@@ -407,6 +408,18 @@ TEST(ListFetch, CachedVideosListNewestFileFirstAndAskTheMissingTitles) {
   EXPECT_EQ(SearchEntry::initWithCache("a")->title(), "Fetched A");
   // The scan is never stored in the account's lists.
   EXPECT_FALSE(f.account->hasPlaylistCache_withId("cachedvideos", "cachedvideos"));
+
+  // Offline it lists the same files, newest first, from their stored rows.
+  auto routes = std::make_shared<pltest::FakeRouteState>(0);
+  sc::NetworkReachability::setDefaultRouteStateSource(routes);
+  list->reloadList();
+  f.waitUntilDone(list);
+  ASSERT_EQ(list->cellArray().size(), 2u);
+  EXPECT_EQ(list->cellArray()[0]->videoid(), "b");
+  EXPECT_EQ(list->cellArray()[1]->videoid(), "a");
+  EXPECT_EQ(list->cellArray()[1]->title(), "Fetched A");
+  EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), 1u);
+  sc::NetworkReachability::setDefaultRouteStateSource(nullptr);
   resetCacheStateTablesForTesting();
   DBAccess::resetForTesting();
 }
@@ -472,6 +485,18 @@ TEST(ListFetch, TheLegacyFeedPagesWithTheAuthorizersTokenUntilAnEmptyPage) {
   f.waitUntilDone(list);
   ASSERT_EQ(legacy.requests().size(), 4u);
   EXPECT_EQ(legacy.requests()[3].params.at("start-index"), "1");
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+  // Nor does a 5 MB reply of something else add anything: the fetch ends.
+  const auto before = list->cellArray().size();
+  legacy.route("GET", "/feeds/api/users/default/newsubscriptionvideos", [](const pltest::FakeRequest&) {
+    return pltest::FakeReply::json(200, R"({"feed": {"entry": ")" + std::string(5 << 20, 'x') + R"("}})");
+  });
+  list->reloadList();
+  f.waitUntilDone(list);
+  ASSERT_EQ(legacy.requests().size(), 5u);
+  EXPECT_EQ(legacy.requests()[4].params.at("start-index"), "1");
+  EXPECT_EQ(list->cellArray().size(), before);
+  EXPECT_FALSE(list->isFetching());
   EXPECT_TRUE(list->refreshBtn()->isEnabled());
   setBoolSetting("v2nv", false);
   resetSkipVideosForTesting();
@@ -579,6 +604,105 @@ TEST(ListFetch, APlaylistItemOfADeletedVideoKeepsThePlaceholderThumbnail) {
   // No thumbnail of its own: the cell keeps its placeholder.
   EXPECT_EQ(deleted->thumburl(), "");
   f.waitUntilDone(list);
+}
+
+}  // namespace
+
+namespace {
+
+// A list of the account's own kind (stored in the list cache) holding 60 rows whose ids the
+// fake API knows, not loaded: the test drives the detail chain itself.
+struct BatchFixture : FetchFixture {
+  BatchFixture() {
+    f_ids();
+    api.seedFromFixture("videos", googletest::fixtureText("videos-1.json"));
+    api.seedGenerated("videos", 60, "VID");
+    // The channel's title is known: no channel request (which stores the list too) joins in.
+    storeChannelTitle("UCb--64Gl51jIEVE-GLDAVTg", "C-SPAN");
+    list = getPlaylistViewController("P", "playlists", "PLbatch");
+    std::vector<ns::Ref<SearchEntry>> rows;
+    for (const auto& id : ids) {
+      auto row = SearchEntry::init();
+      row->setVideoid(id);
+      rows.push_back(row);
+    }
+    list->setCellArray(rows);
+  }
+  void f_ids() {
+    for (int i = 1; i <= 60; ++i) {
+      char id[16];
+      std::snprintf(id, sizeof id, "VID%04d", i);
+      ids.push_back(id);
+    }
+  }
+  bool stored() const { return account->hasPlaylistCache_withId("playlists", "PLbatch"); }
+  // Rows whose details came in (the generated videos have a duration).
+  long completed() const {
+    long n = 0;
+    for (const auto& row : list->cellArray()) n += row->duration() != 0;
+    return n;
+  }
+
+  std::vector<std::string> ids;
+  ns::Ref<YTPlaylistViewController> list;
+};
+
+// Pumps with the main queue kept busy, so that `predicate` is asked again at once after every
+// pass rather than only when a reply wakes the main thread.
+bool spinUntil(const std::function<bool()>& predicate) {
+  return pltest::pumpUntil(
+      [&] {
+        if (predicate()) return true;
+        dispatch::async(dispatch::mainQueue(), [] {});
+        return false;
+      },
+      30);
+}
+
+TEST(ListFetch, EachBatchWaitsForTheLastOneAndTheListIsStoredAfterTheThird) {
+  BatchFixture f;
+  ASSERT_FALSE(f.stored());
+  f.list->requestVideoInfo_withTitle(f.ids, false);
+  // Watched all along: a batch goes out only once the one before is applied to the rows, and
+  // the list is stored only once all 60 are.
+  long observations = 0;
+  std::vector<std::string> broken;
+  ASSERT_TRUE(spinUntil([&] {
+    ++observations;
+    const long calls = static_cast<long>(f.api.callsOf("youtube.videos.list").size());
+    const long done = f.completed();
+    if (calls > 1 + done / 25)
+      broken.push_back(std::to_string(calls) + " calls with " + std::to_string(done) + " rows done");
+    if (f.stored() && done != 60) broken.push_back("stored with " + std::to_string(done) + " rows done");
+    return f.stored();
+  }));
+  EXPECT_GT(observations, 3);
+  EXPECT_EQ(broken, std::vector<std::string>{});
+  EXPECT_EQ(f.completed(), 60);
+  auto calls = f.api.callsOf("youtube.videos.list");
+  ASSERT_EQ(calls.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::string idList = param(calls[i], "id");
+    EXPECT_EQ(std::count(idList.begin(), idList.end(), ','), i < 2 ? 24 : 9) << i;
+    EXPECT_EQ(idList.substr(0, 7), f.ids[25 * i]) << i;
+  }
+  EXPECT_EQ(f.account->getPlaylistCache_withId("playlists", "PLbatch")->size(), 60u);
+}
+
+TEST(ListFetch, AFailingSecondBatchIsLoggedAndEndsTheChainUnstored) {
+  BatchFixture f;
+  pltest::LogCapture log;
+  f.list->requestVideoInfo_withTitle(f.ids, false);
+  // The second batch is answered with the service's error (set as soon as the first call is in,
+  // long before its reply can have been applied and the second sent).
+  ASSERT_TRUE(spinUntil([&] { return f.api.callsOf("youtube.videos.list").size() == 1; }));
+  f.api.script("youtube.videos.list", FakeDataAPI::Script(FakeDataAPI::Answer::JSONError, 403, 403, -1,
+                                                          googletest::fixtureText("error-403.json")));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("## error: "); }, 30));
+  pltest::pumpUntil([] { return false; }, 0.5);
+  EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), 2u);
+  EXPECT_EQ(f.completed(), 25);
+  EXPECT_FALSE(f.stored());
 }
 
 }  // namespace

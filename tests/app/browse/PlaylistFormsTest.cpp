@@ -5,6 +5,7 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PlaylistForms.h"
+#include "app/browse/TreeCellViews.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
@@ -14,8 +15,10 @@
 #include "platform/appkit/PopUpButton.h"
 #include "platform/appkit/Popover.h"
 #include "platform/appkit/TextField.h"
+#include "platform/appkit/TextView.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
+#include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "tests/app/browse/BrowseTestSupport.h"
@@ -129,6 +132,15 @@ TEST(PlaylistForms, TheNewPlaylistFormCreatesAndFilesByPosition) {
   for (const auto& entry : f.account->playlistsArray())
     if (entry[1] == ns::Value("Trip")) created = entry[0].string();
   EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(created), f.groupId("Trips"));
+  // Nothing but the title and the privacy goes out.
+  EXPECT_EQ(calls[0].params["resource"],
+            ns::JSONSerialization::JSONObjectWithString(
+                R"({"snippet":{"title":"Trip"},"status":{"privacyStatus":"private"}})"));
+  // The rebuilt tree shows it in its group.
+  EXPECT_TRUE(pltest::pumpUntil([&] {
+    auto group = f.menu->groupItem(f.groupId("Trips"));
+    return group && group->hasChildren() && group->children()[0]->title() == "Trip";
+  }));
 
   // The first item means no group, even with a group named like it.
   f.menu->createPlaylistBtn()->performClick(nullptr);
@@ -229,6 +241,81 @@ TEST(PlaylistForms, APlaylistTitleIsRenamedInPlaceOnce) {
   EXPECT_TRUE(f.menu->sourceList_shouldEditItem(list, code));
   EXPECT_FALSE(f.menu->sourceList_shouldEditItem(list, f.menu->libraryItem()->children().at(0)));
   EXPECT_FALSE(f.menu->sourceList_shouldEditItem(list, f.menu->playlistsItem()));
+}
+
+TEST(PlaylistForms, TheSelectedRowsTitleFieldRenamesInPlaceAndPostsOnce) {
+  FormFixture f;
+  f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLcode", "snippet": {"title": "Code"}})"});
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PLcode", "Code", 3})};
+  f.account->subscriptionsArray() = {ns::Value(ns::Array{"UUchan", "Channel", "SUB1", 0, 4})};
+  f.menu->updatePlaylists();
+  f.menu->updateSubscriptions();
+  auto outline = f.menu->sourceList();
+  auto cellOf = [&](const ns::Ref<MenuItem>& node) {
+    return std::dynamic_pointer_cast<TreeItemCellView>(
+        outline->viewAtColumn_row_makeIfNecessary(0, outline->rowForItem(node), true));
+  };
+  auto code = f.menu->playlistsItem()->children().at(0);
+  auto channel = f.menu->subscriptionsItem()->children().at(0);
+  // The emulated system has the appearance interface: the editing colours are left alone.
+  ASSERT_NE(cellOf(code), nullptr);
+  EXPECT_TRUE(cellOf(code)->hasAppearanceAPI());
+  EXPECT_TRUE(cellOf(code)->titleTextField()->isEditable());
+  EXPECT_FALSE(cellOf(channel)->titleTextField()->isEditable());
+  EXPECT_FALSE(cellOf(f.menu->libraryItem()->children().at(0))->titleTextField()->isEditable());
+
+  auto titlePoint = [&] {
+    auto field = cellOf(code)->titleTextField();
+    ak::Rect bounds = field->bounds();
+    return field->convertPoint_toView({10, bounds.size.height / 2}, nullptr);
+  };
+  // The first click selects the row; only a click on the selected row's title edits.
+  pltest::click(f.window, titlePoint());
+  f.app.dispatchQueued();
+  EXPECT_EQ(outline->selectedRow(), outline->rowForItem(code));
+  EXPECT_EQ(cellOf(code)->titleTextField()->currentEditor(), nullptr);
+  browse_test::PostCounter ended(kMyOutlineViewEndEditNotification);
+  browse_test::PostCounter cancelled(kMyOutlineViewEndCancelNotification);
+  auto edit = [&](const std::string& text, unsigned short keyCode, const std::string& key) {
+    pltest::click(f.window, titlePoint());
+    f.app.dispatchQueued();
+    ASSERT_NE(cellOf(code)->titleTextField()->currentEditor(), nullptr);
+    cellOf(code)->titleTextField()->currentEditor()->selectAll(nullptr);
+    pltest::typeText(f.window, text);
+    pltest::key(f.window, keyCode, key);
+    f.app.dispatchQueued();
+  };
+  edit("Other", 53, "\x1b");
+  EXPECT_EQ(cancelled.count(), 1);
+  EXPECT_EQ(code->title(), "Code");
+  ns::LogCapture log(true);
+  edit("Trip", 36, "\r");
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_EQ(cancelled.count(), 1);
+  EXPECT_EQ(code->title(), "Trip");
+  EXPECT_TRUE(log.contains("RENAME PLAYLIST: Code --> Trip"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !f.api.callsOf("youtube.playlists.update").empty(); }));
+  f.app.dispatchQueued();
+  EXPECT_EQ(f.api.callsOf("youtube.playlists.update").size(), 1u);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return f.menu->getOriginalTitleForPlaylist("PLcode") == "Trip"; }, 30));
+
+  // Clicking elsewhere ends an edit as a cancel: the account's title comes back. (The playlists
+  // were refilled after the rename: the row has a new node.)
+  code = f.menu->playlistsItem()->children().at(0);
+  channel = f.menu->subscriptionsItem()->children().at(0);
+  ASSERT_EQ(outline->selectedRow(), outline->rowForItem(code));
+  pltest::click(f.window, titlePoint());
+  f.app.dispatchQueued();
+  ASSERT_NE(cellOf(code)->titleTextField()->currentEditor(), nullptr);
+  pltest::typeText(f.window, "Zzz");
+  auto channelCell = cellOf(channel);
+  pltest::click(f.window,
+                channelCell->convertPoint_toView({60, channelCell->bounds().size.height / 2}, nullptr));
+  f.app.dispatchQueued();
+  EXPECT_EQ(cancelled.count(), 2);
+  EXPECT_EQ(ended.count(), 1);
+  EXPECT_EQ(code->title(), "Trip");
+  EXPECT_EQ(f.api.callsOf("youtube.playlists.update").size(), 1u);
 }
 
 TEST(PlaylistForms, DeletingAPlaylistAndUnsubscribingReachTheService) {

@@ -3,6 +3,7 @@
 // texts, and the list's row views; rendered headless to PNG.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 
@@ -14,13 +15,18 @@
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
+#include "app/shell/Settings.h"
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/PropertyListFile.h"
+#include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/ui/Canvas.h"
 #include "tests/app/browse/BrowseTestSupport.h"
+#include "tests/support/FakeStreamResolver.h"
 #include "ui/HoverButton.h"
 #include "ui/ViewAndRatingView.h"
 
@@ -59,6 +65,14 @@ struct CellFixture : BrowseFixture {
     return entry;
   }
   ns::Ref<VideoCell> cell() { return ak::make<VideoCell>(ak::MakeRect(0, 0, 360, 83)); }
+  // A related-videos list filling the window, holding `rows` numbered rows.
+  ns::Ref<YTPlaylistViewController> shownList(const ns::Ref<ak::Window>& window, int rows) {
+    auto list = getPlaylistViewController("L", "related", "v1");
+    list->view()->setFrame(window->contentView()->bounds());
+    window->contentView()->addSubview(list->view());
+    list->setCellArray(browse_test::numberedRows(rows));
+    return list;
+  }
 };
 
 TEST(VideoCell, ACachedRowShowsItsCacheAndQualityMarksAndItsSizeWhileHovered) {
@@ -200,15 +214,30 @@ TEST(PlaylistResultCell, CountOwnerAndDateTexts) {
   entry->setAuthor("");
   cell->setSearchEntry(entry);
   EXPECT_EQ(cell->authorLabel()->stringValue(), "12 videos");
+  // A menu request reaching the row itself gets an empty menu; a video row's holds a
+  // placeholder entry without action.
+  EXPECT_EQ(cell->menuForEvent(nullptr)->numberOfItems(), 0);
+  // Drawn: the title and texts over the dark band at the bottom of the thumbnail.
+  entry->setAuthor("Owner");
+  cell->setSearchEntry(entry);
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 120), ak::BorderlessWindowMask);
+  window->contentView()->addSubview(cell);
+  pltest::renderWindow(window, "playlist-cell");
+  auto luminance = [&](double x, double y) {
+    const ak::RGBA c = pltest::windowPixel(window, x, y);
+    return c.r + c.g + c.b;
+  };
+  EXPECT_LT(luminance(180, 30), luminance(180, 90));
+  auto placeholder = f.cell()->menuForEvent(nullptr);
+  ASSERT_EQ(placeholder->numberOfItems(), 1);
+  EXPECT_EQ(placeholder->itemAtIndex(0)->title(), "test2");
+  EXPECT_FALSE(placeholder->itemAtIndex(0)->action());
 }
 
 TEST(RowViews, TheListHandsOutItsCellsAndNothingPastTheEnd) {
   CellFixture f;
   auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
-  auto list = getPlaylistViewController("L", "related", "v1");
-  list->view()->setFrame(window->contentView()->bounds());
-  window->contentView()->addSubview(list->view());
-  list->setCellArray(browse_test::numberedRows(3));
+  auto list = f.shownList(window, 3);
   auto table = list->tableView();
   EXPECT_EQ(list->tableView_viewForTableColumn_row(table, nullptr, 3), nullptr);
   auto cell = std::dynamic_pointer_cast<VideoCell>(list->tableView_viewForTableColumn_row(table, nullptr, 1));
@@ -281,6 +310,201 @@ TEST(VideoCell, AWaitingDownloaderShowsTheQueuedMarkAndItsByteCounts) {
   unregisterDownloader(downloader.get());
   cell->setSearchEntry(entry);
   EXPECT_EQ(cell->cacheImageName(), "");
+}
+
+}  // namespace
+
+namespace {
+
+// A video cell shown alone in a window, 37 points above the window's bottom edge so that the
+// mouse can leave it, with pixel reads in the cell's own coordinates.
+struct ShownCell {
+  explicit ShownCell(CellFixture& f) : fixture(f) {
+    window = f.app.window(ak::MakeRect(0, 0, 360, 120), ak::BorderlessWindowMask);
+    cell = ak::make<VideoCell>(ak::MakeRect(0, 37, 360, 83));
+    window->contentView()->addSubview(cell);
+  }
+  void render(const std::string& name) { pltest::renderWindow(window, name); }
+  ak::RGBA at(double x, double y) const {
+    ak::Point p = cell->convertPoint_toView({x, y}, nullptr);
+    return pltest::windowPixel(window, p.x, p.y);
+  }
+  // The middle of a subview's frame, in the cell.
+  ak::RGBA centreOf(const ns::Ref<ak::View>& view) const {
+    const ak::Rect r = view->frame();
+    return at(r.origin.x + std::floor(r.size.width / 2), r.origin.y + std::floor(r.size.height / 2));
+  }
+  // The first column from `from` whose pixels on the views line's icon rows differ from the
+  // row's background (the column before `from`) on the same line.
+  double firstMarkedColumnFrom(double from) const {
+    for (double x = from; x < 260; ++x)
+      for (double y = 27; y <= 36; ++y)
+        if (at(x, y) != at(from - 1, y)) return x;
+    return -1;
+  }
+
+  CellFixture& fixture;
+  ns::Ref<ak::Window> window;
+  ns::Ref<VideoCell> cell;
+};
+
+std::string colour(ak::RGBA c) {
+  return pltest::describe(c);
+}
+
+TEST(VideoCell, RenderedMarksSitWhereTheRowsStateSaysAndHoveringShowsTheFileSize) {
+  CellFixture f;
+  f.cacheFile("cached1", "12345", 22);
+  ShownCell shown(f);
+  auto entry = f.row("cached1");
+  shown.cell->setSearchEntry(entry);
+  shown.render("cached");
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->cacheImg())), colour({64, 200, 84, 255}));
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->videoQualityImgView())), colour({40, 120, 220, 255}));
+  EXPECT_EQ(shown.cell->videoQualityImgView()->frame().origin.x, 117);
+  // The views line's icon starts at x 149, right of the quality mark.
+  const double views = shown.firstMarkedColumnFrom(143);
+  EXPECT_GE(views, 149);
+  EXPECT_LE(views, 152);
+
+  // Hovering (a real mouse move into the row) shows the file's size; leaving shows the counts.
+  pltest::moveMouse(shown.window, shown.cell->convertPoint_toView({200, 40}, nullptr));
+  f.app.dispatchQueued();
+  EXPECT_TRUE(shown.cell->mouseOver());
+  EXPECT_EQ(shown.cell->viewsText(), formatByteSize(5));
+  pltest::moveMouse(shown.window, {200, 10});
+  f.app.dispatchQueued();
+  EXPECT_FALSE(shown.cell->mouseOver());
+  EXPECT_EQ(shown.cell->viewsText(), "");
+
+  // In favourites and now playing: the favourites mark, the white quality mark at 142 and the
+  // views line at 174.
+  auto list = getPlaylistViewController("L", "playlists", "PL1");
+  list->setCellArray({entry});
+  entry->setIdx(0);
+  entry->setIsInFavorites(true);
+  setCurrentPlaylistController(list);
+  list->setPlayIndex(0);
+  shown.cell->setPlaylistKey(list->getDictionaryKey());
+  shown.cell->setSearchEntry(entry);
+  shown.render("favourite-playing");
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->inPlaylistImgView())), colour({232, 180, 32, 255}));
+  EXPECT_EQ(shown.cell->videoQualityImgView()->frame().origin.x, 142);
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->videoQualityImgView())), colour({236, 236, 236, 255}));
+  const double moved = shown.firstMarkedColumnFrom(168);
+  EXPECT_GE(moved, 174);
+  EXPECT_LE(moved, 177);
+  setCurrentPlaylistController(nullptr);
+}
+
+TEST(VideoCell, RenderedErrorAndPlayedMarks) {
+  CellFixture f;
+  f.cacheFile("bad1", "123", 18);
+  recordDownloadError("bad1", "failed");
+  ASSERT_TRUE(pltest::pumpUntil([] { return hasDownloadError("bad1"); }, 30));
+  DBAccess::getInstance()->savePlayedState_forId(1, "bad1");
+  ShownCell shown(f);
+  auto entry = f.row("bad1");
+  shown.cell->setSearchEntry(entry);
+  shown.render("error");
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->cacheImg())), colour({224, 40, 40, 255}));
+  EXPECT_EQ(colour(shown.centreOf(shown.cell->playedImg())), colour({96, 96, 96, 255}));
+  const std::string before = shown.cell->viewsText();
+  pltest::moveMouse(shown.window, shown.cell->convertPoint_toView({200, 40}, nullptr));
+  f.app.dispatchQueued();
+  EXPECT_TRUE(shown.cell->mouseOver());
+  EXPECT_EQ(shown.cell->viewsText(), before);
+}
+
+TEST(VideoCell, AVideoDownloadingForTheUserShowsItsMarkAndByteCounts) {
+  CellFixture f;
+  setStringSetting(kPreferredVideoQualityKey, "720");
+  pltest::FakeServer origin;
+  const std::string body(5000, 'v');
+  origin.canned("GET", "/dl1/22", pltest::FakeReply::stalled(body.substr(0, 1000), 5000));
+  auto resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installed(resolver);
+  testsupport::FakeStreamResolver::Entry stream;
+  stream.urlMap[22] = origin.URLForPath("/dl1/22");
+  stream.videoInfo = ns::Dictionary{{ns::Value("title"), ns::Value("Title of dl1")}};
+  resolver->setEntry("dl1", stream);
+  auto downloader = YoutubeDownloader::initWithId("dl1");
+  ASSERT_TRUE(downloader);
+  downloader->setBDownload(true);
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return downloader->isDownloading() && downloader->downloadedBytes() == 1000; }, 30));
+
+  ShownCell shown(f);
+  auto entry = f.row("dl1");
+  shown.cell->setSearchEntry(entry);
+  shown.render("downloading");
+  EXPECT_EQ(shown.cell->cacheImageName(), "halfwatched_icon");
+  const ak::Rect mark = shown.cell->cacheImg()->frame();
+  EXPECT_EQ(colour(shown.at(mark.origin.x + 2, mark.origin.y + 6)), colour({48, 140, 250, 255}));
+  EXPECT_EQ(shown.cell->viewsText(), formatByteSize(1000) + " / " + formatByteSize(5000));
+  // Fetched by the cache rather than for the user: its own mark.
+  downloader->setBDownload(false);
+  shown.cell->setSearchEntry(entry);
+  EXPECT_EQ(shown.cell->cacheImageName(), "cache_cacheing");
+  downloader->stopAndDelete();
+  origin.release();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !downloader->isDownloading(); }, 30));
+  unregisterDownloader(downloader.get());
+}
+
+TEST(RowViews, AClickOnThePlayButtonPlaysAndSelectsThatRow) {
+  CellFixture f;
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
+  auto list = f.shownList(window, 3);
+  list->refreshTableView();
+  auto cell =
+      std::dynamic_pointer_cast<VideoCell>(list->tableView()->viewAtColumn_row_makeIfNecessary(0, 2, true));
+  ASSERT_NE(cell, nullptr);
+  auto button = cell->playBtn();
+  const ak::Point centre = button->convertPoint_toView(
+      {button->bounds().size.width / 2, button->bounds().size.height / 2}, nullptr);
+  // The button shows itself under the mouse.
+  pltest::moveMouse(window, centre);
+  f.app.dispatchQueued();
+  pltest::click(window, centre);
+  f.app.dispatchQueued();
+  EXPECT_EQ(list->playIndex(), 2);
+  EXPECT_TRUE(list->containsIndex(2));
+  // The player got that row.
+  ASSERT_NE(f.player->lastRow(), nullptr);
+  EXPECT_EQ(f.player->lastRow()->videoid(), "v2");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(RowViews, TheFavouritesMarkShowsEverywhereButInTheFavouritesListItself) {
+  CellFixture f;
+  auto disk = AccountCache::diskCache();
+  disk->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"FLme", "WLme", "HLme", "LLme", "UUme"}),
+                                             f.account->cacheKey("links"), 60);
+  disk->synchronize();
+  f.account->loadCache();
+  ASSERT_EQ(f.account->favorites(), "FLme");
+  auto index = ns::make<VideoInPlaylistCache>();
+  f.main->setVideoInPlaylistCache(index);
+  index->getPlaylistIdArrayForVideo("none");
+  index->addVideo_toPlaylist("fav", "FLme");
+  index->addVideo_toPlaylist("fav", "PL1");
+  auto markOf = [&](const std::string& playlistId) {
+    auto list = getPlaylistViewController(playlistId, "playlists", playlistId);
+    list->view();
+    list->setCellArray({f.row("fav")});
+    auto cell = std::dynamic_pointer_cast<VideoCell>(
+        list->tableView_viewForTableColumn_row(list->tableView(), nullptr, 0));
+    return cell ? cell->playlistImageName() : std::string("(no cell)");
+  };
+  EXPECT_EQ(markOf("PL1"), "is_in_favorites");
+  EXPECT_EQ(markOf("PL9"), "is_in_favorites");
+  // In the favourites list itself the video is in another playlist too: that mark instead.
+  EXPECT_EQ(markOf("FLme"), "is_in_playlist");
 }
 
 }  // namespace

@@ -119,7 +119,9 @@ TEST(SourceListMenu, EachKindOfRowGetsItsMenu) {
   };
   for (const auto& [title, expected] : rows) {
     EXPECT_EQ(f.menuOf(title), expected + "\n") << title;
-    if (!title.empty()) EXPECT_EQ(f.menu->rightClickedMenuItem(), f.node(title));
+    if (!title.empty()) {
+      EXPECT_EQ(f.menu->rightClickedMenuItem(), f.node(title));
+    }
   }
   EXPECT_NE(f.menuOf("Work").find("Work (disabled)\n"), std::string::npos);
   EXPECT_NE(f.menuOf("Work").find("Delete Group\n-\nrefresh\n"), std::string::npos);
@@ -133,6 +135,9 @@ TEST(SourceListMenu, EachKindOfRowGetsItsMenu) {
   EXPECT_FALSE(asked(ak::EventType::LeftMouseDown, 0));
   EXPECT_FALSE(asked(ak::EventType::RightMouseUp, 0));
   EXPECT_EQ(f.menuOf("Channel", 0, false), "(none)");
+  // An injected Control-click shows it too.
+  EXPECT_EQ(f.menuOf("Channel", ak::ControlKeyMask, false), "Channel (disabled)\nUnsubscribe\n-\nrefresh\n");
+  EXPECT_EQ(f.menuOf("Work", ak::ControlKeyMask, false).rfind("Work (disabled)\nRename Group\n", 0), 0u);
 
   // On one row of a selection of several: only the grouping.
   f.select({"Code", "Zoo", "Channel"});

@@ -6,20 +6,27 @@
 
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
+#include "app/browse/MyOutlineView.h"
 #include "app/browse/PelNavigationController.h"
+#include "app/browse/TreeCellViews.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
+#include "platform/appkit/ImageView.h"
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/PopUpButton.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/serialization/JSONSerialization.h"
+#include "platform/serialization/KeyedArchiver.h"
+#include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/ui/Canvas.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "ui/SourceList.h"
 
@@ -94,6 +101,20 @@ struct SourceListFixture : browse_test::BrowseFixture {
     long row = outline()->rowForItem(node);
     ASSERT_GE(row, 0) << node->title();
     outline()->selectRowIndexes_byExtendingSelection(*ns::IndexSet::indexSetWithIndex(row), false);
+  }
+  ns::Ref<MenuItem> nodeNamed(const std::string& title) const {
+    for (const auto& section : menu->sourceListItems()) {
+      if (section->title() == title) return section;
+      for (const auto& child : section->children())
+        if (child->title() == title) return child;
+    }
+    return nullptr;
+  }
+  // The view showing the node's row (made when the row is off screen).
+  ns::Ref<TreeItemCellView> cellOf(const ns::Ref<MenuItem>& node) const {
+    long row = node ? outline()->rowForItem(node) : -1;
+    return std::dynamic_pointer_cast<TreeItemCellView>(
+        outline()->viewAtColumn_row_makeIfNecessary(0, row, true));
   }
   ns::Ref<PelNavigationController> navigation() const { return left->navigationController(); }
   ns::Ref<YTPlaylistViewController> shown() const { return left->getVisiblePlaylistViewController(); }
@@ -295,8 +316,9 @@ TEST(SourceList, BadgesFollowTheAccountsEdits) {
   f.menu->updatePlaylist_itemCountPlus("P2", 1);
   EXPECT_EQ(childNamed(f.menu->playlistsItem(), "One")->badgeValue(), 8);
   EXPECT_FALSE(childNamed(f.menu->playlistsItem(), "Two")->hasBadge());
-  auto row = f.outline()->rowForItem(childNamed(f.menu->playlistsItem(), "One"));
-  EXPECT_EQ(f.outline()->badgeValueForItem(f.outline()->itemAtRow(row)), 8);
+  // The rows show the count; a row without a badge shows none.
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->playlistsItem(), "One"))->countTextField()->stringValue(), "8");
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->playlistsItem(), "Two"))->countTextField()->stringValue(), "");
   // Through the library's interface too.
   browsingInterface()->menuViewController()->updatePlaylist_itemCountPlus("P1", -2);
   EXPECT_EQ(childNamed(f.menu->playlistsItem(), "One")->badgeValue(), 6);
@@ -318,9 +340,14 @@ TEST(SourceList, TheRefreshButtonSpinsUntilTheSubscriptionsOrFeedsArrive) {
     // Other lists arriving leave it spinning.
     postNotification("updatePlaylists");
     EXPECT_FALSE(button->isEnabled());
+    // Turned part of the way when the lists arrive; then at rest, unturned.
+    f.app.advance(0.3);
+    EXPECT_NE(button->layer()->presentationRotation(), 0.0);
     postNotification(arrival);
     EXPECT_TRUE(button->isEnabled()) << arrival;
     EXPECT_FALSE(button->wantsLayer()) << arrival;
+    EXPECT_EQ(button->layer()->rotation(), 0.0) << arrival;
+    EXPECT_EQ(button->layer()->presentationRotation(), 0.0) << arrival;
   }
 }
 
@@ -338,21 +365,19 @@ TEST(SourceList, OfflineOnlyListsWithAStoredCopyAreBright) {
   ASSERT_TRUE(f.account->hasPlaylistCache_withId("feed", "10"));
 
   auto grey = [&](const std::string& title) {
-    ns::Ref<MenuItem> node;
-    for (const auto& section : f.menu->sourceListItems())
-      for (const auto& child : section->children())
-        if (child->title() == title) node = child;
-    auto cell = ns::make<ak::TextFieldCell>();
-    cell->initTextCell(title);
-    f.menu->sourceList_willDisplayCell_forItem(f.outline(), cell, node);
-    return cell->textColor() ? static_cast<int>(std::lround(cell->textColor()->whiteComponent() * 255)) : -1;
+    auto cell = f.cellOf(f.nodeNamed(title));
+    if (!cell) return -1;
+    auto colour = cell->titleTextField()->textColor();
+    return colour ? static_cast<int>(std::lround(colour->whiteComponent() * 255)) : -1;
   };
   f.menu->setNetStatusForTesting(0);
+  f.outline()->reloadData();
   const std::vector<std::pair<std::string, int>> offline = {
       {"Cached Videos", 148}, {"Music", 148},    {"Kept", 148},     {"Gaming", 68},
       {"Gone", 68},           {"Favorites", 68}, {"New Videos", 68}};
   for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), expected) << title;
   f.menu->setNetStatusForTesting(2);
+  f.outline()->reloadData();
   for (const auto& [title, expected] : offline) EXPECT_EQ(grey(title), 148) << title;
   // The single selected row is white.
   f.outline()->selectRowIndexes_byExtendingSelection(
@@ -383,6 +408,12 @@ TEST(SourceList, TheListFeedingThePlayerShowsTheNowPlayingIcon) {
   f.outline()->selectRowIndexes_byExtendingSelection(*set, false);
   EXPECT_EQ(f.menu->iconForNode(one), grey);
   EXPECT_EQ(f.menu->iconForNode(two), nullptr);
+  // The rows show it when they are filled.
+  f.outline()->reloadData();
+  EXPECT_EQ(f.cellOf(one)->iconImg()->image(), grey);
+  f.selectNode(one);
+  f.outline()->reloadData();
+  EXPECT_EQ(f.cellOf(one)->iconImg()->image(), white);
   setCurrentPlaylistController(nullptr);
 }
 
@@ -422,6 +453,171 @@ TEST(SourceList, ItemsDescribeThemselves) {
   EXPECT_EQ(item->description().rfind("<MenuItem: 0x", 0), 0u);
   EXPECT_FALSE(item->hasBadge());
   EXPECT_FALSE(item->hasIcon());
+
+  // Archived under the property names, as dragged rows travel.
+  item->setBadgeValue(4);
+  auto data = ns::KeyedArchiver::archivedDataWithRootObject(ns::Value(ns::Ref<ns::Object>(item)));
+  auto copy = ns::KeyedUnarchiver::unarchiveObjectWithData(data).objectAs<MenuItem>();
+  ASSERT_NE(copy, nullptr);
+  EXPECT_NE(copy, item);
+  EXPECT_EQ(copy->title(), "Code");
+  EXPECT_EQ(copy->identifier(), "PL1");
+  EXPECT_EQ(copy->itemtype(), "playlists");
+  EXPECT_EQ(copy->badgeValue(), 4);
+  EXPECT_EQ(item->codableProperties().count(), 4u);
+}
+
+TEST(SourceList, TheOutlineTakesTheDragTypesOfRowsAndLinks) {
+  SourceListFixture f;
+  EXPECT_EQ(
+      f.outline()->registeredDraggedTypes(),
+      (std::vector<std::string>{"VideoTableViewDragAndDropDataType", "PlaylistTableViewDragAndDropDataType",
+                                "public.url", "public.file-url", "public.text"}));
+}
+
+TEST(SourceList, HeadingsAndRowsAreDrawnBlackWithItemsReachingFurtherLeft) {
+  SourceListFixture f([](SourceListFixture& f) { f.storeSpecials(); });
+  f.loadPlaylists();
+  pltest::renderWindow(f.window, "tree");
+  auto view = [&](const ns::Ref<MenuItem>& node) {
+    return f.outline()->viewAtColumn_row_makeIfNecessary(0, f.outline()->rowForItem(node), true);
+  };
+  // A point of the view in window coordinates.
+  auto at = [&](const ns::Ref<ak::View>& v, double x, double y) {
+    return v->convertPoint_toView({x, y}, nullptr);
+  };
+  auto heading = std::dynamic_pointer_cast<TreeHeaderCellView>(view(f.menu->libraryItem()));
+  ASSERT_NE(heading, nullptr);
+  EXPECT_EQ(heading->titleTextField()->stringValue(), "SPECIAL");
+  EXPECT_EQ(heading->menuItem(), f.menu->libraryItem());
+  ASSERT_NE(heading->button(), nullptr);
+  EXPECT_DOUBLE_EQ(heading->button()->alphaValue(), 0.1);
+  auto club = f.cellOf(childNamed(f.menu->playlistsItem(), "1club"));
+  ASSERT_NE(club, nullptr);
+  EXPECT_EQ(club->barImageName(), "black_bar");
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->playlistsItem(), "end month, movies download"))
+                ->countTextField()
+                ->stringValue(),
+            "0");
+  // Item rows reach 8 points further left, and are 8 points wider, than headings.
+  EXPECT_DOUBLE_EQ(club->frame().origin.x, heading->frame().origin.x - 8.0);
+  EXPECT_DOUBLE_EQ(club->frame().size.width, heading->frame().size.width + 8.0);
+  long clubRow = f.outline()->rowForItem(club->menuItem());
+  long headingRow = f.outline()->rowForItem(f.menu->libraryItem());
+  EXPECT_DOUBLE_EQ(f.outline()->frameOfCellAtColumn_row(0, clubRow).origin.x,
+                   f.outline()->frameOfCellAtColumn_row(0, headingRow).origin.x - 8.0);
+
+  const ak::RGBA black{0, 0, 0, 255};
+  const ak::Rect hb = heading->bounds();
+  ak::Point p = at(heading, 100, hb.size.height / 2);
+  EXPECT_EQ(pltest::describe(pltest::windowPixel(f.window, p.x, p.y)), pltest::describe(black));
+  const ak::Rect cb = club->bounds();
+  p = at(club, cb.size.width - 45, cb.size.height / 2);
+  EXPECT_EQ(pltest::describe(pltest::windowPixel(f.window, p.x, p.y)), pltest::describe(black));
+  // The special rows show their own grey icons.
+  auto favorites = f.cellOf(childNamed(f.menu->libraryItem(), "Favorites"));
+  EXPECT_EQ(favorites->iconImg()->image(), ak::Image::imageNamed("favorites_icon_grey"));
+  EXPECT_EQ(f.cellOf(childNamed(f.menu->libraryItem(), "Cached Videos"))->iconImg()->image(),
+            ak::Image::imageNamed("cachedvideos_icon_grey"));
+  const ak::Rect icon = favorites->iconImg()->frame();
+  p = at(favorites, icon.origin.x + 8, icon.origin.y + 8);
+  EXPECT_EQ(pltest::describe(pltest::windowPixel(f.window, p.x, p.y)),
+            pltest::describe({150, 150, 150, 255}));
+  // The bottom bar draws its image between the buttons, dark grey from top to bottom.
+  auto bar = f.menu->createPlaylistBtn()->superview();
+  ASSERT_NE(bar, nullptr);
+  auto barPixel = [&](double y) {
+    ak::Point q = bar->convertPoint_toView({80, y}, nullptr);
+    return pltest::windowPixel(f.window, q.x, q.y);
+  };
+  const ak::RGBA top = barPixel(bar->bounds().size.height - 2), bottom = barPixel(2);
+  EXPECT_NEAR(top.r, 68, 4) << pltest::describe(top);
+  EXPECT_NEAR(bottom.r, 42, 4) << pltest::describe(bottom);
+}
+
+TEST(SourceList, TheSelectionBarIsOrangeWhileTheOutlineHasTheFocus) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PL1", "One", 1}),
+                                 ns::Value(ns::Array{"PL2", "Two", 1})};
+  f.menu->updatePlaylists();
+  auto one = childNamed(f.menu->playlistsItem(), "One");
+  auto barPixel = [&] {
+    pltest::renderWindow(f.window, "selection");
+    auto cell = f.cellOf(one);
+    ak::Point p =
+        cell->convertPoint_toView({cell->bounds().size.width - 45, cell->bounds().size.height / 2}, nullptr);
+    return pltest::describe(pltest::windowPixel(f.window, p.x, p.y));
+  };
+  for (bool focus : {true, false}) {
+    f.setAnswers([&](auto& answers) { answers.treeViewHasFocus = focus; });
+    f.menu->deselect();
+    EXPECT_EQ(f.cellOf(one)->barImageName(), "black_bar");
+    f.selectNode(one);
+    auto cell = f.cellOf(one);
+    EXPECT_EQ(cell->barImageName(), focus ? "orange_bar" : "orange_bar_out");
+    EXPECT_EQ(barPixel(), pltest::describe(focus ? ak::RGBA{236, 120, 24, 255} : ak::RGBA{112, 76, 52, 255}));
+    EXPECT_DOUBLE_EQ(cell->titleTextField()->textColor()->whiteComponent(), 1.0);
+  }
+
+  // The outline's own highlight: orange only as first responder of the main and key window.
+  auto mine = std::dynamic_pointer_cast<MyOutlineView>(f.outline());
+  ASSERT_NE(mine, nullptr);
+  const long row = f.outline()->rowForItem(one);
+  const ak::Rect rect = f.outline()->rectOfRow(row);
+  auto drawn = [&] {
+    pltest::Canvas canvas(std::size_t(rect.size.width), std::size_t(rect.origin.y + 40), true);
+    canvas.clear({0, 0, 255, 255});
+    mine->highlightSelectionInClipRect(rect);
+    return std::make_pair(pltest::describe(canvas.at(20, std::size_t(rect.origin.y + 10))),
+                          pltest::describe(canvas.at(20, std::size_t(rect.origin.y + 1))));
+  };
+  // A titled window can be key and main.
+  auto titled = f.app.window(ak::MakeRect(0, 0, 520, 620));
+  titled->contentView()->addSubview(f.left->view());
+  titled->makeKeyWindow();
+  titled->makeMainWindow();
+  ASSERT_TRUE(titled->makeFirstResponder(f.outline()));
+  EXPECT_EQ(mine->selectionBarImageName(), "orange_bar");
+  // Drawn 3 points down: the row's first points keep what was there.
+  EXPECT_EQ(drawn(),
+            std::make_pair(pltest::describe({236, 120, 24, 255}), pltest::describe({0, 0, 255, 255})));
+  titled->makeFirstResponder(nullptr);
+  EXPECT_EQ(drawn().first, pltest::describe({112, 76, 52, 255}));
+}
+
+TEST(SourceList, ARightClickOnAHeadingsButtonIsTheOutlines) {
+  SourceListFixture f;
+  auto mine = std::dynamic_pointer_cast<MyOutlineView>(f.outline());
+  ASSERT_NE(mine, nullptr);
+  auto button = ak::make<ak::Button>(ak::MakeRect(0, 0, 10, 10));
+  auto subclass = ak::make<ak::PopUpButton>(ak::MakeRect(0, 0, 10, 10));
+  auto right = pltest::mouseEvent(f.window, ak::EventType::RightMouseDown, {5, 5});
+  auto left = pltest::mouseEvent(f.window, ak::EventType::LeftMouseDown, {5, 5});
+  EXPECT_FALSE(mine->validateProposedFirstResponder_forEvent(button, right));
+  EXPECT_TRUE(mine->validateProposedFirstResponder_forEvent(button, left));
+  EXPECT_TRUE(mine->validateProposedFirstResponder_forEvent(subclass, right));
+}
+
+TEST(SourceList, ClickingAHeadingsButtonTogglesItsSectionAndTheStoredFlag) {
+  SourceListFixture f;
+  f.account->playlistsArray() = {ns::Value(ns::Array{"PL1", "One", 1})};
+  f.menu->updatePlaylists();
+  auto section = f.menu->playlistsItem();
+  auto clickHeading = [&] {
+    auto heading = std::dynamic_pointer_cast<TreeHeaderCellView>(
+        f.outline()->viewAtColumn_row_makeIfNecessary(0, f.outline()->rowForItem(section), true));
+    ASSERT_NE(heading, nullptr);
+    pltest::click(f.window, heading->convertPoint_toView({40, heading->bounds().size.height / 2}, nullptr));
+    f.app.dispatchQueued();
+  };
+  ns::LogCapture log(true);
+  clickHeading();
+  EXPECT_TRUE(log.contains("ISExpanded: PLAYLISTS : N"));
+  EXPECT_FALSE(f.outline()->isItemExpanded(section));
+  EXPECT_FALSE(DBAccess::getInstance()->isMenuExpanded("playlists"));
+  clickHeading();
+  EXPECT_TRUE(f.outline()->isItemExpanded(section));
+  EXPECT_TRUE(DBAccess::getInstance()->isMenuExpanded("playlists"));
 }
 
 }  // namespace

@@ -15,32 +15,6 @@
 namespace playertest {
 namespace {
 
-class StreamingFixture : public PlayerFixture {
- protected:
-  StreamingFixture() : installedResolver(resolver) {}
-  ~StreamingFixture() override {
-    controller->stopVideo();
-    for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
-  }
-  std::string origin(const std::string& path) { return server.URLForPath(path); }
-  std::size_t originRequests(const std::string& path) {
-    std::size_t n = 0;
-    for (auto& request : server.requests()) n += request.path == path;
-    return n;
-  }
-  std::string itemURL() { return item() ? item()->URL()->absoluteString() : std::string(); }
-
-  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
-  testsupport::ScopedStreamResolver installedResolver;
-  pltest::FakeServer server;
-};
-
-// The centre pixel of the latest picture as red, green and blue.
-std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
-  auto* p = frame.pixels.data() + (frame.height / 2) * frame.stride + (frame.width / 2) * 4;
-  return {p[2], p[1], p[0]};
-}
-
 TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownloads) {
   auto clip = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
   ASSERT_FALSE(clip.empty());
@@ -65,6 +39,10 @@ TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownlo
   EXPECT_NEAR(rgb[0], 255, 20);
   EXPECT_NEAR(rgb[1], 0, 20);
   EXPECT_NEAR(rgb[2], 0, 20);
+  auto drawn = renderedCentre(controller, "red");
+  EXPECT_NEAR(drawn.r, 255, 20);
+  EXPECT_NEAR(drawn.g, 0, 20);
+  EXPECT_NEAR(drawn.b, 0, 20);
 
   auto cached = *getCachedVideoPath("serverF1");
   ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, kWait));
@@ -115,6 +93,27 @@ TEST_F(StreamingFixture, ResolutionOfAVideoLeftBehindIsDropped) {
   EXPECT_EQ(controller->videoId(), "cachedI2");
   EXPECT_EQ(item()->URL()->scheme(), "file");
   EXPECT_EQ(controller->player()->rate(), 0.0f);
+}
+
+TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
+  auto clip = pltest::testMedia({.seconds = 2});
+  ASSERT_FALSE(clip.empty());
+  server.route("GET", "/v18", pltest::mediaRoute(clip));
+  resolver->setEntry("pausedU1", {.urlMap = {{18, origin("/v18")}}, .hold = true});
+  auto cacheServer = ns::make<CacheServer>(0);
+  cacheServer->start();
+  main->setAnswers({.cacheServer = cacheServer});
+
+  controller->playVideo(row("pausedU1"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return resolver->heldCount() == 1; }, kWait));
+  controller->pause();
+  EXPECT_EQ(resolver->release(), 1u);
+  ASSERT_TRUE(waitReady());
+  ASSERT_TRUE(pltest::drainMode());
+  EXPECT_EQ(controller->player()->rate(), 0.0f);
+  EXPECT_FALSE(controller->isPlaying());
+  controller->play();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->isPlaying() && now() > 0.2; }, kWait));
 }
 
 TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {

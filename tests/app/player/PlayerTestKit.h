@@ -4,20 +4,28 @@
 // window controller whose repeat mode and cache server the test sets.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <string>
 
+#include "app/cache/CacheState.h"
+#include "app/cache/YoutubeDownloader.h"
 #include "app/player/PlayerViewController.h"
 #include "app/player/VideoView.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/youtube/SearchEntry.h"
+#include "platform/appkit/Make.h"
+#include "platform/appkit/Window.h"
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"
+#include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
+#include "platform/testing/ui/HeadlessApp.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/support/FakeMainWindowController.h"
+#include "tests/support/FakeStreamResolver.h"
 #include "tests/support/ScopedController.h"
 
 namespace playertest {
@@ -64,6 +72,52 @@ class PlayerFixture : public ::testing::Test {
   ns::Ref<testsupport::FakeMainWindowController> main;
   std::unique_ptr<testsupport::ScopedMainWindowController> installedMain;
   ns::Ref<PlayerViewController> controller;
+};
+
+// The centre pixel of the latest picture as red, green and blue.
+inline std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
+  auto* p = frame.pixels.data() + (frame.height / 2) * frame.stride + (frame.width / 2) * 4;
+  return {p[2], p[1], p[0]};
+}
+
+// The video view drawn in a window of its own (written as a PNG under the build folder as
+// `name`): the colour at its centre. The view goes back out of the window afterwards.
+inline ak::RGBA renderedCentre(const ns::Ref<PlayerViewController>& controller, const std::string& name) {
+  auto view = controller->videoView();
+  ak::Rect bounds = view->bounds();
+  auto window = ak::make<ak::Window>(ak::MakeRect(0, 0, bounds.size.width, bounds.size.height),
+                                     ak::BorderlessWindowMask);
+  view->setFrame(bounds);
+  window->contentView()->addSubview(view);
+  window->orderFront(nullptr);
+  window->display();
+  pltest::renderWindow(window, name);
+  ak::RGBA centre = pltest::windowPixel(window, bounds.size.width / 2, bounds.size.height / 2);
+  view->removeFromSuperview();
+  window->orderOut(nullptr);
+  return centre;
+}
+
+// A player resolving through the fake video service, with a loopback origin for the streams.
+class StreamingFixture : public PlayerFixture {
+ protected:
+  // The cache's tables outlive a test: a video cached by an earlier one would count as cached.
+  StreamingFixture() : installedResolver(resolver) { resetCacheStateTablesForTesting(); }
+  ~StreamingFixture() override {
+    controller->stopVideo();
+    for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
+  }
+  std::string origin(const std::string& path) { return server.URLForPath(path); }
+  std::size_t originRequests(const std::string& path) {
+    std::size_t n = 0;
+    for (auto& request : server.requests()) n += request.path == path;
+    return n;
+  }
+  std::string itemURL() { return item() ? item()->URL()->absoluteString() : std::string(); }
+
+  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installedResolver;
+  pltest::FakeServer server;
 };
 
 }  // namespace playertest

@@ -4,13 +4,53 @@
 #include <vector>
 
 #include "app/library/DBAccess.h"
+#include "app/player/PlayerControlBar.h"
+#include "app/player/PlayerNib.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/appkit/AppKitNames.h"
+#include "platform/appkit/Button.h"
+#include "platform/appkit/Nib.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "tests/app/player/PlayerTestKit.h"
+#include "ui/CustomSlider.h"
 
 namespace playertest {
 namespace {
+
+TEST_F(PlayerFixture, PaneMadeFromItsNibPlaysAndBecomesTheProcessWidePlayer) {
+  registerPlayerNib();
+  ASSERT_TRUE(ak::Nib::hasBuilder("PlayerViewController"));
+  // As the main window makes it: by the nib's name, the view on first use.
+  auto pane = ns::make<PlayerViewController>();
+  pane->initWithNibName_bundle(std::string("PlayerViewController"), nullptr);
+  auto view = std::dynamic_pointer_cast<VideoView>(pane->view());
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->autoresizingMask(), ak::ViewWidthSizable | ak::ViewHeightSizable);
+  EXPECT_EQ(playerViewController().get(), static_cast<IPlayerViewController*>(pane.get()));
+  auto bar = pane->controlBar();
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->superview(), nullptr);
+  EXPECT_EQ(pane->player()->volume(), 1.0f);
+
+  ASSERT_NO_FATAL_FAILURE(cacheClip("nibN1", 2));
+  pane->loadVideo(row("nibN1"));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        return pane->player()->currentItem() &&
+               pane->player()->currentItem()->status() == av::PlayerItemStatusReadyToPlay;
+      },
+      kWait));
+  // The bar built by the nib drives this pane's player.
+  bar->playBtn()->performClick(nullptr);
+  EXPECT_TRUE(pane->isPlaying());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return bar->progressSlider()->maxValue() > 1.9; }, kWait));
+  pane->stopVideo();
+
+  // A nib loaded for an owner of another class builds nothing into it and does not fail.
+  auto stranger = ns::make<ak::ViewController>();
+  EXPECT_TRUE(ak::Nib::loadNibNamed_owner("PlayerViewController", stranger));
+  EXPECT_EQ(std::dynamic_pointer_cast<VideoView>(stranger->view()), nullptr);
+}
 
 TEST_F(PlayerFixture, CachedFileResumesPausesAndStopsSavingPositions) {
   ASSERT_NO_FATAL_FAILURE(cacheClip("cachedA1", 15));

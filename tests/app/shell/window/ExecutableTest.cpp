@@ -2,9 +2,12 @@
 // 127.0.0.1: its folders and database, the local media server on 22435 (the next instance on
 // 22436), the crash service's settings request, the restore of a stored sign-in, SIGTERM and an
 // unknown option.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,6 +89,25 @@ std::optional<std::string> get(std::uint16_t port, const std::string& path) {
   return response->body;
 }
 
+// Whether nothing listens on the loopback port (binding it answers).
+bool portIsFree(int port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(fd);
+  return free;
+}
+
+// The first free port from `port` upward: where the media server settles. 22435, and 22436 for
+// a second instance, on a machine where nothing else holds them.
+int firstFreePortFrom(int port) {
+  while (!portIsFree(port)) ++port;
+  return port;
+}
+
 std::string randomBytes(std::size_t size) {
   std::mt19937 generator(7);
   std::string bytes(size, '\0');
@@ -124,13 +146,14 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   pltest::Sandbox first;
   quietEndpoints(first, sink);
   first.set("CrashReporterAPIEndpoint", crash.baseURL());
+  const int firstPort = firstFreePortFrom(22435);
   Pelorin one({"--headless"}, first.path("pelorin.log"));
   ASSERT_GT(one.pid(), 0);
   ASSERT_TRUE(pltest::pumpUntil([&] { return launched(first); }, kWait));
   const std::string clip = randomBytes(300000);
   { std::ofstream(cacheBase(first) + "/Cache/a.mp4", std::ios::binary) << clip; }
   std::optional<std::string> served;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(22435, "/a.mp4")).has_value(); }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(firstPort, "/a.mp4")).has_value(); }, kWait));
   EXPECT_TRUE(*served == clip) << "the sandbox's Cache/a.mp4, byte for byte";
   EXPECT_TRUE(pltest::pumpUntil(
       [&] {
@@ -143,11 +166,13 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   {
     pltest::Sandbox second;
     quietEndpoints(second, sink);
+    const int secondPort = firstFreePortFrom(firstPort + 1);
     Pelorin two({"--headless"}, second.path("pelorin.log"));
     ASSERT_TRUE(pltest::pumpUntil([&] { return launched(second); }, kWait));
     { std::ofstream(cacheBase(second) + "/Cache/a.mp4", std::ios::binary) << "second"; }
     std::optional<std::string> fromSecond;
-    ASSERT_TRUE(pltest::pumpUntil([&] { return (fromSecond = get(22436, "/a.mp4")).has_value(); }, kWait));
+    ASSERT_TRUE(
+        pltest::pumpUntil([&] { return (fromSecond = get(secondPort, "/a.mp4")).has_value(); }, kWait));
     EXPECT_EQ(*fromSecond, "second");
     two.signal(SIGTERM);
     auto status = two.waitForExit();
@@ -160,7 +185,7 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
   // Quit's road ran: the port is free again and the database is intact.
-  EXPECT_FALSE(get(22435, "/a.mp4"));
+  EXPECT_FALSE(get(firstPort, "/a.mp4"));
   EXPECT_TRUE(std::filesystem::exists(first.dataHome() / "Pelorin/pelorin_web.db"));
 }
 
