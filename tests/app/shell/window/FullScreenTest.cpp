@@ -132,7 +132,10 @@ TEST(OwnFullScreen, CommandFFillsTheScreenAndEscapeBringsAllBack) {
   auto sourceList = main->leftViewController()->menuViewController()->sourceList();
   ASSERT_TRUE(sourceList);
   EXPECT_EQ(sourceList->window(), full);
-  pltest::click(full, sourceList->convertPoint_toView(ak::Point{40, 10}, nullptr));
+  const ak::Rect visible = sourceList->visibleRect();
+  pltest::click(full,
+                sourceList->convertPoint_toView(
+                    ak::Point{visible.origin.x + 40, visible.origin.y + visible.size.height / 2}, nullptr));
   f.app.dispatchQueued();
   EXPECT_TRUE(main->treeViewHasFocus());
 
