@@ -63,6 +63,11 @@ void MainWindowController::observeFullScreen() {
   if (window) window->setNextResponder(self<MainWindowController>());
 }
 
+void MainWindowController::setShowingAlert(bool showing) {
+  showingAlert_ = showing;
+  if (showing) showPointer();
+}
+
 bool MainWindowController::isFullScreen() {
   return ownFullScreen_ || systemFullScreen_;
 }

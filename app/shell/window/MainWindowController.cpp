@@ -307,7 +307,6 @@ void MainWindowController::signInClicked(const ns::Ref<ns::Object>& sender) {
 void MainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>& row) {
   // One sheet at a time.
   if (renameVideoSheet_ || showingAlert_) return;
-  showPointer();
   std::weak_ptr<MainWindowController> weak = self<MainWindowController>();
   renameVideoSheet_ = RenameVideoSheet::beginForRow(self<MainWindowController>(), row, [weak] {
     if (auto strong = weak.lock()) strong->renameVideoSheet_ = nullptr;

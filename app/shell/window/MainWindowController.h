@@ -62,7 +62,8 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   ns::Ref<ak::Button> userBtn() override { return userBtn_; }
   ns::Ref<ak::View> bottomView() override { return bottomView_; }
   bool showingAlert() override { return showingAlert_; }
-  void setShowingAlert(bool showing) override { showingAlert_ = showing; }
+  // A sheet or alert coming up brings the pointer back for its buttons.
+  void setShowingAlert(bool showing) override;
   ns::Ref<ak::Window> getCurrentWindow() override;
   bool isFullScreen() override;
   bool currentFullScreenLion() override { return systemFullScreen_; }

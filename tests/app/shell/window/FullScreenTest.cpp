@@ -328,11 +328,19 @@ TEST(FullScreenSheets, TheQualitySheetHangsOnTheFullScreenWindowAboveIt) {
   resolver->setEntry("vidQ", entry);
   setBoolSetting(kAskQualityKey, true);
 
+  // The pointer was hidden over the resting picture; the sheet brings it back.
+  main->mouseMoveView()->setMouseInWindow(true);
+  ns::NotificationCenter::defaultCenter()->postNotificationName_object(kFullScreenMouseIdleNotification,
+                                                                       nullptr);
+  ASSERT_EQ(ak::Cursor::hideCount(), 1);
+
   pltest::ModalScript script;
   bool showingWhileOpen = false;
+  int hidesWhileOpen = -1;
   ns::Ref<ak::Window> parent;
   script.clickAlertButton("Cancel", [&] {
     showingWhileOpen = main->showingAlert();
+    hidesWhileOpen = ak::Cursor::hideCount();
     parent = full->attachedSheet() ? full : nullptr;
   });
   main->cacheServer()->addManualDownloadVideoId_withTitle_fromViewController("vidQ", "Clip", std::nullopt);
@@ -344,6 +352,7 @@ TEST(FullScreenSheets, TheQualitySheetHangsOnTheFullScreenWindowAboveIt) {
   EXPECT_GE(shown.level, 1000);
   EXPECT_EQ(parent, full);
   EXPECT_TRUE(showingWhileOpen);
+  EXPECT_EQ(hidesWhileOpen, 0);
   EXPECT_FALSE(main->showingAlert());
   EXPECT_TRUE(main->isFullScreen());
 }
