@@ -221,6 +221,14 @@ TEST(SystemFullScreen, TheDesktopsKindHidesTheBarAndCommandFLeavesItOnce) {
   EXPECT_FALSE(window->titleBarView()->isHidden());
   EXPECT_EQ(window->contentView(), main->mouseMoveView());
   EXPECT_FALSE(main->fullScreenTrackingArea());
+
+  // Escape leaves the desktop's kind too.
+  window->toggleFullScreen(nullptr);
+  ASSERT_TRUE(main->currentFullScreenLion());
+  f.press(ak::kVK_Escape, "\x1b");
+  EXPECT_FALSE(main->isFullScreen());
+  EXPECT_FALSE(window->isInFullScreen());
+  EXPECT_EQ(changed.count(), 4);
 }
 
 TEST(FullScreenControls, TheBarAndPointerGoWhenTheMouseRestsOverThePicture) {
