@@ -83,6 +83,11 @@ TEST(RenameVideo, ReturnRenamesThroughTheDataAPIAndTheOpenListReadsTheNewTitle) 
   ASSERT_TRUE(editor) << "the field is being edited";
   EXPECT_EQ(editor->selectedRange().location, 0u);
   EXPECT_EQ(editor->selectedRange().length, 9u);
+  bool labelled = false;
+  for (const auto& view : sheetWindow->contentView()->subviews())
+    if (auto text = std::dynamic_pointer_cast<ak::TextField>(view); text && !text->isEditable())
+      labelled = labelled || text->stringValue() == "Rename Video";
+  EXPECT_TRUE(labelled);
   EXPECT_EQ(sheet->renameButton()->title(), "Rename");
   EXPECT_EQ(sheet->cancelButton()->title(), "Cancel");
 
@@ -198,6 +203,7 @@ TEST(RenameVideo, SignedOutByTheTimeOfRenameNothingIsSent) {
   // A row without a video id opens nothing.
   auto channel = SearchEntry::init();
   f.controller->onShowRenameVideo(channel);
+  f.controller->onShowRenameVideo(nullptr);
   EXPECT_FALSE(f.controller->renameVideoSheet());
   EXPECT_FALSE(f.controller->showingAlert());
 }
