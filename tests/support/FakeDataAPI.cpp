@@ -282,7 +282,8 @@ struct FakeDataAPI::State {
       items.push_back(item);
       return {200, {{"result", item}}};
     }
-    if (editable && verb == "update") {
+    // A video's snippet is edited through update only: uploads are not made here.
+    if ((editable || resource == "videos") && verb == "update") {
       json resourceJSON = params.value("resource", json::object());
       std::string id = idOf(resourceJSON);
       for (auto& item : items) {

@@ -23,7 +23,8 @@
 //   - "youtube.{playlists,playlistItems,subscriptions}.{insert,update,delete}": insert stores
 //     params.resource with a new id ("FAKE" and a counter) and etag and answers it; update
 //     replaces the item with params.resource.id (404 notFound when absent); delete removes
-//     params.id and answers an empty result (404 when absent).
+//     params.id and answers an empty result (404 when absent). "youtube.videos.update" likewise
+//     replaces a stored video.
 //   - Batches: a JSON array body is answered with an array in member order, each element with
 //     "id" and "result" or "error".
 //   - script(method, Script): the next `times` calls of the method (all when -1) get a scripted

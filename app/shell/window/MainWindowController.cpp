@@ -14,12 +14,14 @@
 #include "app/player/PlayerViewController.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/Settings.h"
+#include "app/shell/window/RenameVideoSheet.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/SplitView.h"
 #include "platform/appkit/Window.h"
@@ -36,6 +38,8 @@
 PL_CLASS(MainWindowController, ak::WindowController) {
   cls.method<&MainWindowController::signInClicked>("signInClicked:");
   cls.method<&MainWindowController::initYoutube>("initYoutube");
+  cls.method<&MainWindowController::onToggleFullScreen>("onToggleFullScreen:");
+  cls.method<&MainWindowController::validateMenuItem>("validateMenuItem:");
 }
 
 namespace {
@@ -108,6 +112,7 @@ void MainWindowController::windowDidLoad() {
   setUpMainSplitView();
   restorePlayModes();
   startCacheServer();
+  observeFullScreen();
 
   // The account is restored on a later turn of the main loop, once the panes exist.
   std::weak_ptr<MainWindowController> weak = self<MainWindowController>();
@@ -274,8 +279,9 @@ ns::Ref<ApiServiceYouTube> MainWindowController::youTubeService() {
 }
 
 ns::Ref<ak::Window> MainWindowController::getCurrentWindow() {
-  // No settings window, mini player or own full-screen window exists yet: sheets hang on the
-  // main window.
+  // No settings window or mini player is built. In the desktop's full screen the borderless
+  // window is not on screen, so sheets hang on the main window there.
+  if (ownFullScreen_ && fullScreenWindow_) return fullScreenWindow_;
   return ak::WindowController::window();
 }
 
@@ -298,8 +304,13 @@ void MainWindowController::signInClicked(const ns::Ref<ns::Object>& sender) {
   if (accountSession_) accountSession_->signInClicked(sender);
 }
 
-void MainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>&) {
-  ns::Log("MainWindowController: renaming videos is not available in this version");
+void MainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>& row) {
+  // One sheet at a time.
+  if (renameVideoSheet_ || showingAlert_) return;
+  std::weak_ptr<MainWindowController> weak = self<MainWindowController>();
+  renameVideoSheet_ = RenameVideoSheet::beginForRow(self<MainWindowController>(), row, [weak] {
+    if (auto strong = weak.lock()) strong->renameVideoSheet_ = nullptr;
+  });
 }
 
 void MainWindowController::checkMouseDownEvent(const ns::Ref<ak::Event>&) {

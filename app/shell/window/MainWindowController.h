@@ -15,13 +15,16 @@ class CustomSlider;
 class MouseMoveNSView;
 class MySplitView;
 class PlayerViewController;
+class RenameVideoSheet;
 class TitlebarWindow;
 namespace ns {
 class Notification;
 }
 namespace ak {
+class MenuItem;
 class PopUpButton;
-}
+class TrackingArea;
+}  // namespace ak
 
 // User-default keys the main window keeps.
 inline constexpr char kMainSplitViewPositionKey[] = "mainSplitViewPosition";
@@ -59,11 +62,12 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   ns::Ref<ak::Button> userBtn() override { return userBtn_; }
   ns::Ref<ak::View> bottomView() override { return bottomView_; }
   bool showingAlert() override { return showingAlert_; }
-  void setShowingAlert(bool showing) override { showingAlert_ = showing; }
+  // A sheet or alert coming up brings the pointer back for its buttons.
+  void setShowingAlert(bool showing) override;
   ns::Ref<ak::Window> getCurrentWindow() override;
-  bool isFullScreen() override { return false; }
-  bool currentFullScreenLion() override { return false; }
-  ns::Ref<ak::Window> fullScreenWindow() override { return nullptr; }
+  bool isFullScreen() override;
+  bool currentFullScreenLion() override { return systemFullScreen_; }
+  ns::Ref<ak::Window> fullScreenWindow() override { return fullScreenWindow_; }
   bool isSignedIn() override;
   int repeatType() override { return repeatType_; }
   int shuffleMode() override { return shuffleMode_; }
@@ -74,6 +78,32 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   void checkMouseDownEvent(const ns::Ref<ak::Event>& event) override;
   void onExportBookmarks() override;
   void onImportBookmarks() override;
+
+  // ---- full screen (FullScreen.cpp) ----
+  // The View menu's item: the own kind on when neither kind is, else whichever kind is off.
+  void onToggleFullScreen(const ns::Ref<ns::Object>& sender);
+  // Titles the View menu's item after the state; NO while a sheet is up.
+  bool validateMenuItem(const ns::Ref<ak::MenuItem>& item);
+  // The controller is the last responder of both windows: Escape that no view took leaves
+  // full screen; every other key goes on.
+  void keyDown(const ns::Ref<ak::Event>& event) override;
+  void enterOwnFullScreen();
+  void leaveOwnFullScreen();
+  // The bottom bar and the pointer follow the mouse over the picture, in full screen only.
+  void fullScreenMouseMoved(const ns::Ref<ns::Notification>& note);
+  void fullScreenMouseIdle(const ns::Ref<ns::Notification>& note);
+  // The desktop's own full screen of the main window.
+  void mainWindowDidEnterFullScreen(const ns::Ref<ns::Notification>& note);
+  void mainWindowDidExitFullScreen(const ns::Ref<ns::Notification>& note);
+  // The full-screen window follows the main screen.
+  void screenParametersChanged(const ns::Ref<ns::Notification>& note);
+  // Nothing stays hidden or held when the run ends.
+  void applicationWillTerminate(const ns::Ref<ns::Notification>& note);
+  // The pointer hides this controller holds (0 or 1).
+  int pointerHides() const { return pointerHidden_ ? 1 : 0; }
+  const ns::Ref<ak::TrackingArea>& fullScreenTrackingArea() const { return fullScreenTrackingArea_; }
+  // The Rename Video sheet while it is up.
+  const ns::Ref<RenameVideoSheet>& renameVideoSheet() const { return renameVideoSheet_; }
 
   // Stores the divider while the left pane is open.
   void mainSplitViewDidResizeSubviews(const ns::Ref<ns::Notification>& note);
@@ -100,6 +130,12 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   void setUpMainSplitView();
   void restorePlayModes();
   void startCacheServer();
+  void observeFullScreen();
+  void beginFullScreenControls();
+  void endFullScreenControls();
+  void hidePointer();
+  void showPointer();
+  void postFullScreenChanged();
 
   ns::Ref<AccountSession> accountSession_;
   ns::Ref<BookmarkCommands> bookmarkCommands_;
@@ -120,4 +156,13 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   int repeatType_ = 0;
   int shuffleMode_ = 0;
   int initYoutubeCount_ = 0;
+  // Full screen: the own borderless window (made on the first entry and kept), which kind is
+  // on, the left pane's state before the own kind, the tracking area of the mouse view.
+  ns::Ref<ak::Window> fullScreenWindow_;
+  bool ownFullScreen_ = false;
+  bool systemFullScreen_ = false;
+  bool leftWasOpen_ = false;
+  bool pointerHidden_ = false;
+  ns::Ref<ak::TrackingArea> fullScreenTrackingArea_;
+  ns::Ref<RenameVideoSheet> renameVideoSheet_;
 };

@@ -10,6 +10,7 @@
 #include "app/shell/window/PLMAppDelegate.h"
 #include "app/shell/window/PLMApplication.h"
 #include "app/shell/window/ShellKeys.h"
+#include "app/shell/window/ViewMenu.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
@@ -53,7 +54,7 @@ ns::Ref<ak::Menu> makeMainMenu(const ns::Ref<ns::Object>& delegate) {
   mainMenu->setSubmenu_forItem(edit, mainMenu->addItemWithTitle_action_keyEquivalent("Edit", ns::Sel(), ""));
 
   addGoMenu(mainMenu, delegate);
-  // View (full screen) sits between Go and Playback.
+  addViewMenu(mainMenu);
   addPlaybackAndAccountMenus(mainMenu, delegate);
   return mainMenu;
 }

@@ -19,6 +19,7 @@ void buildMainMenuNib(ak::NibLoader& nib);
 void buildMainWindowNib(ak::NibLoader& nib);
 
 // The main menu: the application menu with Quit Pelorin (Cmd-Q); File; Edit with Cut, Copy,
-// Paste and Select All, sent to the first responder; Go; Playback; Account. The items of File,
-// Go, Playback and Account go to `delegate` (the application delegate).
+// Paste and Select All, sent to the first responder; Go; View with Enter Full Screen (Cmd-F);
+// Playback; Account. The items of File, Go, Playback and Account go to `delegate` (the
+// application delegate).
 ns::Ref<ak::Menu> makeMainMenu(const ns::Ref<ns::Object>& delegate = nullptr);

@@ -217,7 +217,7 @@ TEST_F(AccountNetworkTest, EditsReachTheServiceAndTheStoredLists) {
   // Renaming a video asks for it first, then sends it back with the new title.
   api.seed("videos", {R"({"kind": "youtube#video", "id": "vidR", "snippet": {"title": "Before"}})"});
   cache->renameVideo_toTitle("vidR", "After");
-  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("## error:"); }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !api.callsOf("youtube.videos.update").empty(); }, 30));
   auto updates = api.callsOf("youtube.videos.update");
   ASSERT_EQ(updates.size(), 1u);
   EXPECT_EQ(updates[0].params["resource"]["snippet"]["title"], ns::Value("After"));

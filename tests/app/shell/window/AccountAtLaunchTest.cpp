@@ -3,51 +3,12 @@
 // without one, nothing is asked of either service.
 #include <gtest/gtest.h>
 
-#include "app/library/AccountSession.h"
-#include "app/shell/Settings.h"
-#include "app/youtube/YoutubeKeys.h"
-#include "lib/google/ApiServiceYouTube.h"
-#include "lib/google/GoogleAPIConfig.h"
-#include "lib/google/NetOAuth2Endpoints.h"
-#include "lib/google/NetOAuth2SignIn.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
 #include "platform/appkit/Button.h"
-#include "tests/app/shell/window/ShellWindowTestSupport.h"
-#include "tests/support/FakeDataAPI.h"
-#include "tests/support/FakeOAuthServer.h"
+#include "tests/app/shell/window/SignedInShellTestSupport.h"
 
 namespace {
 
-struct AccountLaunch : shelltest::ShellFixture {
-  AccountLaunch() : shelltest::ShellFixture(false) {
-    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-    app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
-                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
-                                             "example.test"});
-    api.serveAsAPIHost();
-    oauth.serveAsProviderHosts({&api.server()});
-  }
-  ~AccountLaunch() {
-    AccountSession::youTubeService()->setAuthorizer(nullptr);
-    NetOAuth2SetEndpoints(std::nullopt);
-    api.release();
-  }
-  void keepSignIn(const std::string& email) {
-    oauth.addRefreshToken("1/kept");
-    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-        YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-    auth->setRefreshToken("1/kept");
-    auth->setUserEmail(email);
-    auth->setUserID("77");
-    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
-  }
-
-  testsupport::FakeDataAPI api;
-  testsupport::FakeOAuthServer oauth;
-};
+using shelltest::AccountLaunch;
 
 TEST(AccountAtLaunch, AStoredSignInNamesTheUserButtonAndAsksForTheAccountsLists) {
   AccountLaunch f;

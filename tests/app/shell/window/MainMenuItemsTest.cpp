@@ -69,7 +69,8 @@ TEST(ShellMenus, TheMenusComeInOrderWithTheirKeysAndTheDelegateAsTarget) {
   ASSERT_TRUE(menu);
   std::vector<std::string> titles;
   for (const auto& item : menu->itemArray()) titles.push_back(item->title());
-  EXPECT_EQ(titles, (std::vector<std::string>{"Pelorin", "File", "Edit", "Go", "Playback", "Account"}));
+  EXPECT_EQ(titles,
+            (std::vector<std::string>{"Pelorin", "File", "Edit", "Go", "View", "Playback", "Account"}));
   auto delegate = f.application->delegate();
   ASSERT_TRUE(std::dynamic_pointer_cast<PLMAppDelegate>(delegate));
   for (const auto& [top, title] : kDelegateItems) {

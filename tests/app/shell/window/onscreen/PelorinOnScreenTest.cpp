@@ -1,98 +1,23 @@
 // The real `pelorin` on a virtual display against fakes on 127.0.0.1: its window appears under
 // its title, its title bar is the tiled "top_bar" image and the player area is black.
-#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
-#include <regex>
 
 #include "app/shell/window/PLMAppDelegate.h"
-#include "platform/testing/FakeServer.h"
-#include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
-#include "platform/testing/gtk/Screen.h"
+#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeVideoService.h"
 
-extern char** environ;
-
 namespace {
 
-struct Geometry {
-  int x = 0, y = 0, width = 0, height = 0;
-};
-
-// The top-level window titled "Pelorin", as xwininfo lists it, once it is mapped.
-std::optional<Geometry> pelorinWindow() {
-  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
-  if (!pipe) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-  pclose(pipe);
-  // 0x200003 "Pelorin": ("pelorin" "Pelorin")  1100x722+170+89  +170+89
-  static const std::regex line(
-      "\"Pelorin\": \\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
-  std::smatch match;
-  if (!std::regex_search(text, match, line)) return std::nullopt;
-  Geometry g{std::stoi(match[3]), std::stoi(match[4]), std::stoi(match[1]), std::stoi(match[2])};
-  if (g.width < 600) return std::nullopt;
-  return g;
-}
-
-bool near(const pltest::Pixel& a, int r, int g, int b, int tolerance) {
-  return std::abs(a.r - r) <= tolerance && std::abs(a.g - g) <= tolerance && std::abs(a.b - b) <= tolerance;
-}
-
-class PelorinProcess {
- public:
-  explicit PelorinProcess(const std::string& log) {
-    std::string path = PELORIN_EXECUTABLE;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~PelorinProcess() {
-    if (pid_ > 0 && !ended_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  // SIGTERM, then the exit status once it ended.
-  std::optional<int> terminate() {
-    kill(pid_, SIGTERM);
-    int status = 0;
-    pltest::pumpUntil([&] { return (ended_ = waitpid(pid_, &status, WNOHANG) == pid_); }, 60);
-    if (!ended_) return std::nullopt;
-    return status;
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  bool ended_ = false;
-};
-
-// Every remote endpoint at the sink, with crash capture off.
-void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
-  sandbox.set("CrashReporting", "0");
-  sandbox.set("CrashSubmission", "0");
-  for (const char* key : {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL",
-                          "PELORIN_OAUTH_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
-                          "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
-    sandbox.set(key, sink.baseURL());
-  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
-}
+using onscreen::Geometry;
+using onscreen::near;
+using onscreen::PelorinProcess;
+using onscreen::pelorinWindow;
+using onscreen::quietEndpoints;
 
 void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
