@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,9 @@ void setDefaultActions() {
   }
 }
 
+// Set once the saved alternate stack went back for good (the context itself is read-only).
+std::atomic<bool> gPreviousStackForgotten{false};
+
 void restorePrevious(const CRSContext* context) {
   setDefaultActions();
   if (!context) return;
@@ -36,7 +40,7 @@ void restorePrevious(const CRSContext* context) {
   // thread's anyway, so it goes back only from outside a handler on that stack.
   stack_t current{};
   bool onAlternateStack = ::sigaltstack(nullptr, &current) == 0 && (current.ss_flags & SS_ONSTACK);
-  if (context->signals.hasPreviousStack && !onAlternateStack &&
+  if (context->signals.hasPreviousStack && !onAlternateStack && !gPreviousStackForgotten.load() &&
       ::sigaltstack(&context->signals.previousStack, nullptr) != 0) {
     CRSSafeLog("Unable to setup stack %s\n");
   }
@@ -237,6 +241,25 @@ void CRSSignalHandlersInstall(CRSContext* context, void* alternateStack) {
       record.previous[i] = old;
       record.hasPrevious[i] = 1;
     }
+  }
+}
+
+void CRSSignalHandlersUninstall() {
+  const CRSContext* context = CRSContextGet();
+  restorePrevious(context);
+  setDefaultActions();
+  if (!context) return;
+  stack_t current{};
+  if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_ONSTACK)) return;
+  if (context->signals.hasPreviousStack) {
+    if (!gPreviousStackForgotten.exchange(true) &&
+        ::sigaltstack(&context->signals.previousStack, nullptr) != 0)
+      CRSSafeLog("Unable to setup stack %s\n");
+  } else if (!(current.ss_flags & SS_DISABLE) && current.ss_sp == context->signals.alternateStack) {
+    // There was none before ours.
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    if (::sigaltstack(&off, nullptr) != 0) CRSSafeLog("Unable to setup stack %s\n");
   }
 }
 

@@ -17,6 +17,11 @@ struct CRSContext;
 // that parks threads at crash time.
 void CRSSignalHandlersInstall(CRSContext* context, void* alternateStack);
 void CRSSignalHandler(int signal, siginfo_t* info, void* machineContext);
+// Takes capture out again: puts the previous actions back as a crash does, then leaves the seven
+// signals at their default action and the calling thread with the alternate stack it had before
+// the install (none when it had none); the saved stack is forgotten, so a later crash does not
+// install it again. The application never calls it; tests do.
+void CRSSignalHandlersUninstall();
 
 // Gives the calling thread an alternate signal stack of its own (when it has none) and leaves
 // the parking signal unblocked on it; the stack goes when the thread ends.

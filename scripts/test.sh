@@ -10,7 +10,8 @@ jobs=$(nproc)
 if [ "${PELORIN_TSAN:-0}" = "1" ]; then
   build="$root/build/tsan"
   flags=(-DPELORIN_TSAN=ON -DPELORIN_SANITIZE=OFF)
-  export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1}"
+  # Races inside libraries built without ThreadSanitizer are suppressed; the file says which.
+  export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} suppressions='$root/scripts/tsan-suppressions.txt'"
 else
   build="$root/build/debug"
   flags=(-DPELORIN_SANITIZE=ON)

@@ -1,5 +1,7 @@
 #include "CrashReporter/CRSWebClient/CRSWebRequest.h"
 
+#include <random>
+
 #include "CrashReporter/CRSWebClient/CRSWebClient.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Format.h"
@@ -72,9 +74,33 @@ std::string CRSWebRequest::fullURL() const {
   return text;
 }
 
+std::string CRSWebRequest::boundaryForFormFields(const std::vector<CRSFormRecord>& records) {
+  // Everything the body carries besides its delimiters; joined with a byte that no boundary
+  // holds, so that no candidate is found across two pieces.
+  std::string content;
+  for (const auto& record : records) {
+    for (const std::string* piece : {&record.field, record.mimeType ? &*record.mimeType : nullptr,
+                                     record.fileName ? &*record.fileName : nullptr}) {
+      if (piece) content.append(*piece).push_back('\n');
+    }
+    if (record.value.isString()) content.append(record.value.string()).push_back('\n');
+    if (record.value.isData()) content.append(record.value.data().toString()).push_back('\n');
+  }
+  std::string boundary = CRSWebRequestBoundary;
+  if (content.find(boundary) == std::string::npos) return boundary;
+  // A report holds logs and user data, which may hold anything, the usual boundary too.
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::mt19937_64 random{std::random_device{}()};
+  do {
+    boundary = std::string(CRSWebRequestBoundary) + "-";
+    for (int i = 0; i < 24; ++i) boundary += kDigits[random() % 16];
+  } while (content.find(boundary) != std::string::npos);
+  return boundary;
+}
+
 std::optional<ns::Data> CRSWebRequest::formData() {
   if (!formFields_ || formFields_->empty()) return std::nullopt;
-  const std::string boundary = CRSWebRequestBoundary;
+  const std::string boundary = boundaryForFormFields(*formFields_);
   ns::MutableData body;
   body.append("MIME-Version: 1.0\r\n");
   for (const auto& record : *formFields_) {

@@ -14,7 +14,8 @@
 #include "platform/net/URLAuthenticationChallenge.h"
 #include "platform/net/URLRequest.h"
 
-// The boundary of every multipart body.
+// The boundary of a multipart body whose fields do not contain it; otherwise it is followed by
+// "-" and random hex digits until the fields do not contain it either.
 inline constexpr char CRSWebRequestBoundary[] = "AaB03x";
 
 // A form record: a text or data value (anything else, nil included, is left out of the body).
@@ -49,8 +50,11 @@ class CRSWebRequest : public ns::Object {
 
   // The URL's absolute text with the escaped query parameters.
   std::string fullURL() const;
-  // The multipart body, nothing without form records; making it sets the "Content-Type" header.
+  // The multipart body, nothing without form records; making it sets the "Content-Type" header
+  // with the body's boundary.
   std::optional<ns::Data> formData();
+  // A boundary that occurs in none of the records' names, types, file names and values.
+  static std::string boundaryForFormFields(const std::vector<CRSFormRecord>& records);
   // The platform request: 15 s time-out, no cached data; nullptr without a URL.
   ns::Ref<ns::URLRequest> URLRequest();
 

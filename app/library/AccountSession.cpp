@@ -80,7 +80,8 @@ bool AccountSession::isSignedIn() {
 }
 
 void AccountSession::signInClicked(const ns::Ref<ns::Object>&) {
-  if (!isSignedIn()) {
+  // While a sign-in runs, a click goes to it rather than signing out.
+  if (signInController_ || !isSignedIn()) {
     ns::Weak<AccountSession> weak = self<AccountSession>();
     runSigninThenHandler([weak] {
       if (auto session = weak.lock()) session->updateUI();
@@ -96,22 +97,31 @@ void AccountSession::signInClicked(const ns::Ref<ns::Object>&) {
 void AccountSession::runSigninThenHandler(std::function<void()> handler) {
   auto controller = controller_.lock();
   if (!controller) return;
+  if (signInController_) {
+    // A second sheet would run a second sign-in beside the first.
+    if (handler) signInHandlers_.push_back(std::move(handler));
+    signInController_->bringSignInToFront();
+    return;
+  }
   auto sheet =
       NetOAuth2WindowController::controllerWithScope_clientID_clientSecret_keychainItemName_resourceBundle(
           YouTubeAuthScope(), getOAuthClientID(), getOAuthClientSecret(), keychainItemName_, nullptr);
   if (!sheet) return;
   signInController_ = sheet;
+  signInHandlers_.clear();
+  if (handler) signInHandlers_.push_back(std::move(handler));
   controller->setShowingAlert(true);
   ns::Weak<AccountSession> weak = self<AccountSession>();
   ns::Weak<IMainWindowController> weakController = controller_;
   sheet->signInSheetModalForWindow_completionHandler(
-      controller->window(),
-      [weak, weakController, handler = std::move(handler)](const ns::Ref<NetOAuth2Authentication>& auth,
-                                                           const std::optional<ns::Error>& error) {
+      controller->window(), [weak, weakController](const ns::Ref<NetOAuth2Authentication>& auth,
+                                                   const std::optional<ns::Error>& error) {
         if (auto controller = weakController.lock()) controller->setShowingAlert(false);
         auto session = weak.lock();
         if (!session) return;
         session->signInController_ = nullptr;
+        auto handlers = std::move(session->signInHandlers_);
+        session->signInHandlers_.clear();
         if (error || !auth) {
           youTubeService()->setAuthorizer(nullptr);
           session->updateUI();
@@ -119,7 +129,7 @@ void AccountSession::runSigninThenHandler(std::function<void()> handler) {
         }
         youTubeService()->setAuthorizer(auth);
         postNotification(kLoginStateChangedNotification);
-        if (handler) handler();
+        for (const auto& handler : handlers) handler();
       });
 }
 

@@ -9,6 +9,7 @@
 // is set on the button only while the account cache is still the one it was fetched for.
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/core/Object.h"
 
@@ -41,11 +42,14 @@ class AccountSession : public ns::Object {
   void initYoutube();
   // The service's authorizer can authorize.
   bool isSignedIn();
-  // Signs in when signed out (then updateUI), signs out at once when signed in.
+  // Signs in when signed out (then updateUI), signs out at once when signed in; while the sign-in
+  // sheet is up, brings it to the front.
   void signInClicked(const ns::Ref<ns::Object>& sender);
   // Shows the sign-in sheet on the main window; after a successful sign-in posts
   // "loginStateChanged" and runs the handler. A failed or closed sheet signs out and runs
-  // updateUI, not the handler.
+  // updateUI, not the handler. One sign-in runs at a time: while the sheet is up, a further call
+  // brings it to the front and its handler runs after the earlier ones when that sign-in
+  // succeeds.
   void runSigninThenHandler(std::function<void()> handler);
   // The user button, the account cache, the index and the source list after the authorizer.
   void updateUI();
@@ -63,4 +67,5 @@ class AccountSession : public ns::Object {
   ns::Weak<IMainWindowController> controller_;
   std::string keychainItemName_;
   ns::Ref<NetOAuth2WindowController> signInController_;
+  std::vector<std::function<void()>> signInHandlers_;
 };

@@ -1,7 +1,9 @@
 #include "app/youtube/ApiVideoFields.h"
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <utility>
 
 #include "lib/google/ApiDateTime.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -19,6 +21,92 @@ ns::Ref<ns::DateFormatter> makeDayFormatter() {
 }
 
 }  // namespace
+
+namespace {
+
+void appendUTF8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+int digitValue(char c, int base) {
+  int value = -1;
+  if (c >= '0' && c <= '9') value = c - '0';
+  if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+  return value < base ? value : -1;
+}
+
+// The numeric reference after "&#" in `rest` ("39;" or "x27;"): its length up to and with the
+// ';', or 0 when it is not a well-formed reference to a Unicode scalar value other than NUL.
+std::size_t numericReference(std::string_view rest, char32_t& codePoint) {
+  int base = 10;
+  std::size_t i = 0;
+  if (!rest.empty() && (rest[0] == 'x' || rest[0] == 'X')) {
+    base = 16;
+    i = 1;
+  }
+  std::size_t firstDigit = i;
+  std::uint32_t value = 0;
+  for (; i < rest.size(); ++i) {
+    int digit = digitValue(rest[i], base);
+    if (digit < 0) break;
+    value = value * base + digit;
+    if (value > 0x10FFFF) return 0;
+  }
+  if (i == firstDigit || i >= rest.size() || rest[i] != ';') return 0;
+  if (value == 0 || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  codePoint = value;
+  return i + 1;
+}
+
+}  // namespace
+
+std::string textWithCharacterReferencesDecoded(std::string_view text) {
+  static constexpr std::pair<std::string_view, char> kNamed[] = {
+      {"amp;", '&'}, {"lt;", '<'}, {"gt;", '>'}, {"quot;", '"'}, {"apos;", '\''}};
+  std::string out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    std::size_t amp = text.find('&', i);
+    if (amp == std::string_view::npos) break;
+    out.append(text.substr(i, amp - i));
+    std::string_view rest = text.substr(amp + 1);
+    std::size_t used = 0;
+    if (!rest.empty() && rest[0] == '#') {
+      char32_t codePoint = 0;
+      if (std::size_t length = numericReference(rest.substr(1), codePoint)) {
+        appendUTF8(out, codePoint);
+        used = 1 + length;
+      }
+    } else {
+      for (const auto& [name, character] : kNamed) {
+        if (rest.substr(0, name.size()) != name) continue;
+        out += character;
+        used = name.size();
+        break;
+      }
+    }
+    if (used == 0) out += '&';
+    i = amp + 1 + used;
+  }
+  if (i < text.size()) out.append(text.substr(i));
+  return out;
+}
 
 std::string publishedDateText(const ns::Ref<ApiDateTime>& publishedAt) {
   if (!publishedAt) return "";

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/youtube/VideoDetailRecord.h"
 #include "platform/core/Number.h"
@@ -13,6 +14,12 @@
 class ApiDateTime;
 class ApiYouTubeThumbnailDetails;
 class ApiYouTubeVideo;
+
+// The text with its well-formed HTML character references decoded: decimal ("&#39;"),
+// hexadecimal ("&#x27;") and the named "&amp;" "&lt;" "&gt;" "&quot;" "&apos;". Search replies
+// escape their texts or not, unpredictably; anything else ("Names & Ways", "&bogus;", "&#xZZ;",
+// a reference to no Unicode scalar value) stays as it is.
+std::string textWithCharacterReferencesDecoded(std::string_view text);
 
 // The day of a publish time as "yyyy-MM-dd" in the local time zone; "" for none.
 std::string publishedDateText(const ns::Ref<ApiDateTime>& publishedAt);

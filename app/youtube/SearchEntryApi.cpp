@@ -36,6 +36,15 @@ ns::Ref<SearchEntry> rowWithSnippet(const ns::Ref<Snippet>& snippet) {
   return row;
 }
 
+// Search replies escape the texts of some results as HTML and leave others raw; a row shows
+// them decoded either way.
+ns::Ref<SearchEntry> withSearchTextsDecoded(ns::Ref<SearchEntry> row) {
+  row->setTitle(textWithCharacterReferencesDecoded(row->title()));
+  row->setDesc(textWithCharacterReferencesDecoded(row->desc()));
+  row->setAuthor(textWithCharacterReferencesDecoded(row->author()));
+  return row;
+}
+
 // The resource a search result stands for, when it names one of that kind.
 std::optional<std::string> searchResultId(const ns::Ref<ApiYouTubeSearchResult>& result,
                                           std::optional<std::string> (ApiYouTubeResourceId::*field)() const) {
@@ -75,7 +84,7 @@ ns::Ref<SearchEntry> SearchEntry::initWithApiSearchPlaylistResult(
   row->setIsPlaylist(true);
   row->setPlaylistid(*playlistId);
   if (snippet) row->setChannelid(snippet->channelId().value_or(""));
-  return row;
+  return withSearchTextsDecoded(std::move(row));
 }
 
 ns::Ref<SearchEntry> SearchEntry::initWithApiSearchChannelResult(
@@ -85,7 +94,7 @@ ns::Ref<SearchEntry> SearchEntry::initWithApiSearchChannelResult(
   auto row = rowWithSnippet(result->snippet());
   row->setIsChannel(true);
   row->setChannelid(*channelId);
-  return row;
+  return withSearchTextsDecoded(std::move(row));
 }
 
 ns::Ref<SearchEntry> SearchEntry::initWithApiSearchResult(const ns::Ref<ApiYouTubeSearchResult>& result) {
@@ -98,7 +107,7 @@ ns::Ref<SearchEntry> SearchEntry::initWithApiSearchResult(const ns::Ref<ApiYouTu
     row->setAuthor(snippet->channelTitle().value_or(""));
     row->setVideoChannelId(snippet->channelId().value_or(""));
   }
-  return row;
+  return withSearchTextsDecoded(std::move(row));
 }
 
 ns::Ref<SearchEntry> SearchEntry::initWithApiVideo(const ns::Ref<ApiYouTubeVideo>& video) {

@@ -22,6 +22,12 @@ constexpr char kJWTBearerGrantType[] = "urn:ietf:params:oauth:grant-type:jwt-bea
 constexpr double kRefreshMargin = 60.0;
 constexpr double kTokenFetchMaxRetryInterval = 15.0;
 
+// A token from a reply or the keychain that holds a line break or NUL cannot go into a header
+// (the transport would drop the field and send the request unauthorized): it authorizes nothing.
+bool isHeaderSafe(const std::string& token) {
+  return token.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
 bool nonEmpty(const std::optional<std::string>& s) {
   return s && !s->empty();
 }
@@ -357,7 +363,7 @@ bool NetOAuth2Authentication::authorizeRequestImmediateArgs(const ns::Ref<NetOAu
                         ns::str::lowercase(url->scheme().value_or("")) == "https";
     if (!mayAuthorize) {
       code = kNetOAuth2ErrorUnauthorizableRequest;
-    } else if (auto token = authorizationToken(); nonEmpty(token)) {
+    } else if (auto token = authorizationToken(); nonEmpty(token) && isHeaderSafe(*token)) {
       if (url) request->setValue_forHTTPHeaderField("Bearer " + *token, kAuthorizationHeader);
       args->error.reset();
     } else if (url) {

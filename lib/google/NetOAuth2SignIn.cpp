@@ -339,8 +339,12 @@ void NetOAuth2SignIn::fetchGoogleUserInfo() {
         auto me = weak.lock();
         if (!me) return;
         me->pendingFetcher_.reset();
-        if (!error) me->updateGoogleUserInfoWithData(data);
-        me->invokeFinalCallbackWithError(error);
+        std::optional<ns::Error> finalError = error;
+        if (!finalError) finalError = me->updateGoogleUserInfoWithData(data);
+        // A sign-in that does not know whose account it holds keeps none of its tokens, so that
+        // nothing can store them.
+        if (finalError && !error) me->auth_->reset();
+        me->invokeFinalCallbackWithError(finalError);
       });
   (void)began;  // a fetch that cannot begin still calls back with its error
   ns::Dictionary startInfo;
@@ -349,10 +353,15 @@ void NetOAuth2SignIn::fetchGoogleUserInfo() {
   post(kNetOAuth2FetchStarted, auth_, startInfo);
 }
 
-void NetOAuth2SignIn::updateGoogleUserInfoWithData(const std::optional<ns::Data>& data) {
-  if (!data) return;
-  auto profile = NetOAuth2Authentication::dictionaryWithJSONData(*data);
-  if (!profile) return;
+std::optional<ns::Error> NetOAuth2SignIn::updateGoogleUserInfoWithData(const std::optional<ns::Data>& data) {
+  auto failure = [](const char* message) {
+    ns::Dictionary userInfo;
+    userInfo.set(ns::Value(kNetOAuth2ErrorMessageKey), ns::Value(message));
+    userInfo.set(ns::Value(ns::NSLocalizedDescriptionKey), ns::Value(message));
+    return ns::Error(NetOAuth2ErrorDomain, kNetOAuth2ErrorAuthorizationFailed, userInfo);
+  };
+  auto profile = data ? NetOAuth2Authentication::dictionaryWithJSONData(*data) : std::nullopt;
+  if (!profile) return failure("The account's user info is not a JSON object");
   userProfile_ = profile;
   auto text = [&profile](const char* key) -> std::optional<std::string> {
     const ns::Value& value = profile->objectForKey(ns::Value(key));
@@ -361,7 +370,8 @@ void NetOAuth2SignIn::updateGoogleUserInfoWithData(const std::optional<ns::Data>
     return std::nullopt;
   };
   if (auto sub = text("sub")) auth_->setUserID(sub);
-  if (auto email = text("email")) auth_->setUserEmail(email);
+  auto email = text("email");
+  if (email) auth_->setUserEmail(email);
   const ns::Value& verified = profile->objectForKey(ns::Value("email_verified"));
   if (verified.isString()) {
     std::string v = ns::str::lowercase(verified.string());
@@ -370,6 +380,9 @@ void NetOAuth2SignIn::updateGoogleUserInfoWithData(const std::optional<ns::Data>
   } else if (verified.isNumber()) {
     auth_->setUserEmailIsVerified(verified.boolValue() ? "1" : "0");
   }
+  if (shouldFetchGoogleUserEmail_ && !nonEmpty(email))
+    return failure("The account's user info has no e-mail address");
+  return std::nullopt;
 }
 
 ns::Ref<NetHTTPFetcher> NetOAuth2SignIn::userInfoFetcherWithAuth(

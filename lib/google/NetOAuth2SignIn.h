@@ -122,7 +122,9 @@ class NetOAuth2SignIn : public ns::Object {
   void authCodeObtained();
   void closeTheWindow();
   void fetchGoogleUserInfo();
-  void updateGoogleUserInfoWithData(const std::optional<ns::Data>& data);
+  // Takes the reply's id and e-mail; answers the error that ends the sign-in when the reply is no
+  // JSON object, or has no e-mail although one was asked for.
+  std::optional<ns::Error> updateGoogleUserInfoWithData(const std::optional<ns::Data>& data);
   void invokeFinalCallbackWithError(const std::optional<ns::Error>& error);
   void startReachabilityCheck();
   void stopReachabilityCheck();

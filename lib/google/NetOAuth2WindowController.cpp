@@ -193,6 +193,13 @@ void NetOAuth2WindowController::signInCommonForWindow(const ns::Ref<ak::Window>&
   signIn_->startSigningIn();
 }
 
+void NetOAuth2WindowController::bringSignInToFront() {
+  assertMainThread();
+  if (!isWindowShown_) return;
+  if (sheetModalForWindow_) sheetModalForWindow_->makeKeyAndOrderFront(nullptr);
+  if (auto window = this->window()) window->makeKeyAndOrderFront(nullptr);
+}
+
 void NetOAuth2WindowController::signIn_displayRequest(const ns::Ref<NetOAuth2SignIn>&,
                                                       const ns::Ref<ns::URLRequest>& request) {
   if (!request) {

@@ -69,6 +69,9 @@ class NetOAuth2WindowController : public ak::WindowController {
                                                            FinishedSelector selector);
   // Ends without any callback.
   void cancelSigningIn();
+  // Brings a shown sign-in to the front and makes it key: the sheet with its parent window, or
+  // the free window. Does nothing before the window is shown.
+  void bringSignInToFront();
   // The close button's action: the window goes and the flow ends as closed by the user.
   void closeWindow(ns::Ref<ns::Object> sender);
 

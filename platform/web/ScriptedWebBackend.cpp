@@ -299,7 +299,7 @@ class ScriptedWebBackend : public WebViewBackend {
       if (!match.empty() && form.id != match && form.name != match) continue;
       auto fields = form.fields;
       for (auto& [k, v] : values) {
-        auto it = std::find_if(fields.begin(), fields.end(), [&](auto& f) { return f.first == k; });
+        auto it = std::find_if(fields.begin(), fields.end(), [key = k](auto& f) { return f.first == key; });
         if (it != fields.end()) {
           it->second = v;
         } else {

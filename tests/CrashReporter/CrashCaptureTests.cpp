@@ -137,6 +137,23 @@ TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {
   EXPECT_TRUE(run.line("signal")["preexisting_handlers"].boolValue());
 }
 
+TEST_F(CrashCapture, UninstallingLeavesTheDefaultActionsAndTheEarlierStack) {
+  // With an earlier SIGSEGV handler and an alternate stack of the program's own, then without
+  // any alternate stack.
+  for (const auto& [mode, stack] :
+       {std::pair{"uninstall", "previous"}, std::pair{"uninstall-bare", "none"}}) {
+    SCOPED_TRACE(mode);
+    auto run = crash(mode);
+    EXPECT_EQ(run.facts["ours_before"], "7");
+    EXPECT_EQ(run.facts["default_after"], "7");
+    EXPECT_EQ(run.facts["stack_after"], stack);
+    EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+    EXPECT_TRUE(run.rawLines.empty());
+    EXPECT_FALSE(fs::exists(run.recordPath()));
+    EXPECT_FALSE(fs::exists(run.folder / "previous-handler"));
+  }
+}
+
 TEST_F(CrashCapture, AnUncaughtExceptionIsInTheRecordOfTheAbortThatFollows) {
   auto run = crash("exception");
   EXPECT_TRUE(diedBy(run.status, SIGABRT)) << run.stderrText;

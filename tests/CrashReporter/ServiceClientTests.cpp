@@ -361,6 +361,33 @@ TEST(CRSSettingsClient, ReportUploads) {
   }));
 }
 
+TEST(CRSSettingsClient, AReportHoldingTheUsualBoundaryArrivesWhole) {
+  Fixture f;
+  fs::path folder = f.sandbox.temporaryFolder("reports");
+  std::string report = (folder / "DEF456.crs").string();
+  // A log line inside the report that looks like the end of the body, and like a next part.
+  std::string bytes =
+      std::string("\x0a\x03log\r\n--AaB03x--\r\n") +
+      "--AaB03x\r\nContent-Disposition: form-data; name=\"report[identifier]\"\r\n\r\nforged\r\n" +
+      "--AaB03x--\r\n";
+  std::ofstream(report, std::ios::binary) << bytes;
+  EXPECT_FALSE(f.runForError([&](auto handler) {
+    f.client->submitCRSFileAtPath_toURL_asInvalid_completion(
+        report, ns::URL::URLWithString(f.service.reportsURL()), false, handler);
+  }));
+  auto seen = f.service.requests();
+  ASSERT_EQ(seen.size(), 1u);
+  std::string type = seen[0].raw.header("Content-Type").value_or("");
+  ASSERT_EQ(type.rfind("multipart/form-data; boundary=AaB03x-", 0), 0u) << type;
+  std::string boundary = type.substr(type.find('=') + 1);
+  EXPECT_EQ(bytes.find(boundary), std::string::npos);
+  ASSERT_EQ(seen[0].parts.size(), 2u);
+  EXPECT_EQ(seen[0].parts[0].name, "report[identifier]");
+  EXPECT_EQ(seen[0].parts[0].body, "DEF456");
+  EXPECT_EQ(seen[0].parts[1].name, "report[file]");
+  EXPECT_EQ(seen[0].parts[1].body, bytes);
+}
+
 TEST(FakeCrashService, AnalyticsUploadsAreSplitIntoTheirParts) {
   Fixture f;
   auto request = CRSWebRequest::requestWithMethod_path("POST", "");

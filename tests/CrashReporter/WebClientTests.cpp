@@ -105,6 +105,43 @@ TEST(CRSWebRequest, MultipartBodies) {
   }
 }
 
+TEST(CRSWebRequest, TheBoundaryIsOneTheFieldsDoNotHold) {
+  struct Case {
+    std::string name;
+    std::function<void(CRSWebRequest&)> fill;
+  };
+  const std::vector<Case> cases = {
+      {"in a text value", [](CRSWebRequest& r) { r.addValue_forFormField("a\r\n--AaB03x--\r\n", "f"); }},
+      {"in data",
+       [](CRSWebRequest& r) {
+         r.addData_MIMEType_fileName_forFormField(ns::Data(std::string("\0AaB03x", 7)), std::nullopt,
+                                                  std::string("d.bin"), "d");
+       }},
+      {"in a file name",
+       [](CRSWebRequest& r) {
+         r.addData_MIMEType_fileName_forFormField(ns::Data("x"), std::nullopt, std::string("AaB03x.crs"),
+                                                  "d");
+       }},
+  };
+  for (const auto& c : cases) {
+    auto request = CRSWebRequest::requestWithMethod_path("POST", "");
+    request->setURL(ns::URL::URLWithString("http://127.0.0.1:9/x"));
+    c.fill(*request);
+    auto urlRequest = request->URLRequest();
+    ASSERT_TRUE(urlRequest && urlRequest->HTTPBody()) << c.name;
+    std::string type = urlRequest->valueForHTTPHeaderField("Content-Type").value_or("");
+    ASSERT_EQ(type.rfind("multipart/form-data; boundary=AaB03x-", 0), 0u) << c.name << ": " << type;
+    std::string boundary = type.substr(type.find('=') + 1);
+    EXPECT_EQ(boundary.size(), 6u + 1 + 24) << c.name;
+    std::string body = urlRequest->HTTPBody()->toString();
+    // The boundary delimits exactly the one part and the end.
+    std::size_t count = 0;
+    for (auto at = body.find(boundary); at != std::string::npos; at = body.find(boundary, at + 1)) ++count;
+    EXPECT_EQ(count, 2u) << c.name;
+    EXPECT_EQ(body.substr(body.size() - boundary.size() - 6), "--" + boundary + "--\r\n") << c.name;
+  }
+}
+
 TEST(CRSWebClient, AnswersAreDecodedByTheirContentType) {
   pltest::Sandbox sandbox;
   pltest::FakeServer server;

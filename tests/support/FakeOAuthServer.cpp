@@ -66,6 +66,7 @@ struct FakeOAuthServer::State {
   std::set<std::string> liveAccessTokens;
   std::vector<std::string> revoked;
   std::deque<pltest::FakeReply> scripted;
+  std::deque<pltest::FakeReply> scriptedUserInfo;
   int tokenCounter = 0;
   int sessionCounter = 0;
 
@@ -173,6 +174,11 @@ struct FakeOAuthServer::State {
     if (header.rfind(prefix, 0) != 0 || !liveAccessTokens.count(header.substr(prefix.size())))
       return pltest::FakeReply::json(401, "{\"error\": \"invalid_token\"}")
           .header("WWW-Authenticate", "Bearer error=\"invalid_token\"");
+    if (!scriptedUserInfo.empty()) {
+      auto reply = scriptedUserInfo.front();
+      scriptedUserInfo.pop_front();
+      return reply;
+    }
     return pltest::FakeReply::json(200, "{\"sub\": \"" + options.userID + "\", \"email\": \"" +
                                             options.email + "\", \"email_verified\": true}");
   }
@@ -276,6 +282,11 @@ void FakeOAuthServer::expireAccessTokens() {
 void FakeOAuthServer::scriptTokenReply(pltest::FakeReply reply, int times) {
   std::lock_guard lock(state_->mutex);
   for (int i = 0; i < times; ++i) state_->scripted.push_back(reply);
+}
+
+void FakeOAuthServer::scriptUserInfoReply(pltest::FakeReply reply) {
+  std::lock_guard lock(state_->mutex);
+  state_->scriptedUserInfo.push_back(std::move(reply));
 }
 
 std::vector<pltest::FakeRequest> FakeOAuthServer::requestsTo(const std::string& path) const {

@@ -19,7 +19,7 @@
 //     (or form text); an optional "id_token" carrying "sub" and "email"; anything else is 400
 //     {"error": "invalid_grant"} (or "invalid_client"). Scripted replies go first.
 //   - GET  /oauth2/v3/userinfo   needs "Authorization: Bearer <a live access token>" (else 401);
-//     answers {"sub", "email", "email_verified"}.
+//     answers {"sub", "email", "email_verified"}. Scripted replies go first.
 //   - POST /o/oauth2/revoke      "token=..."; remembers it.
 // Every request is recorded (server().requests()).
 #include <memory>
@@ -77,6 +77,8 @@ class FakeOAuthServer {
   void expireAccessTokens();
   // The next `times` token requests get this reply instead.
   void scriptTokenReply(pltest::FakeReply reply, int times = 1);
+  // The next user-info request with a live token gets this reply instead.
+  void scriptUserInfoReply(pltest::FakeReply reply);
 
   // ---- what happened ----
   std::vector<pltest::FakeRequest> requestsTo(const std::string& path) const;

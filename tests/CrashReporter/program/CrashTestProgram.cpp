@@ -27,6 +27,7 @@
 
 #include "CrashReporter/CRSAnalyticsController.h"
 #include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSCrashFile.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "CrashReporter/CRSUserLogging.h"
@@ -128,6 +129,20 @@ void crs_previous_handler(int) {
 namespace {
 
 std::atomic<bool> gReleased{false};
+
+// The alternate stack the "uninstall" mode has before the reporter starts.
+alignas(16) char gPreviousStack[65536];
+
+// How many of the seven handled signals have the action `check` accepts.
+template <class Check>
+int signalsWhere(Check check) {
+  int count = 0;
+  for (int signal : CRSHandledSignals) {
+    struct sigaction action {};
+    if (::sigaction(signal, nullptr, &action) == 0 && check(action)) ++count;
+  }
+  return count;
+}
 
 void holdInitialisation() {
   // Time runs out for the set-up while this part of it is still busy. The clock keeps moving until
@@ -243,6 +258,22 @@ int run(const std::string& mode) {
     CRSCustomAttributeSet("value \"one\"", "key \"quoted\"");
     for (int i = 0; i < 3; ++i) CRSSessionLog("line %d", i);
     sayRange("function", reinterpret_cast<void*>(crs_null_write));
+    crs_null_write();
+  } else if (mode == "uninstall" || mode == "uninstall-bare") {
+    say("ours_before", std::to_string(signalsWhere([](const struct sigaction& a) {
+          return (a.sa_flags & SA_SIGINFO) && a.sa_sigaction == CRSSignalHandler;
+        })));
+    CRSSignalHandlersUninstall();
+    CRSSignalHandlersUninstall();  // a second time changes nothing
+    say("default_after", std::to_string(signalsWhere([](const struct sigaction& a) {
+          return !(a.sa_flags & SA_SIGINFO) && a.sa_handler == SIG_DFL;
+        })));
+    stack_t current{};
+    ::sigaltstack(nullptr, &current);
+    say("stack_after", (current.ss_flags & SS_DISABLE)   ? "none"
+                       : current.ss_sp == gPreviousStack ? "previous"
+                                                         : "other");
+    // Nothing catches this fault any more: no record, no previous handler, the default death.
     crs_null_write();
   } else if (mode == "log-ring") {
     CRSUserLoggingApplySettings(64, 100);
@@ -384,7 +415,17 @@ int main(int argc, char** argv) {
   std::string mode = argv[1];
   gFolder = argv[2];
   if (mode == "crash" || mode == "run") return runReporter(mode);
-  if (mode == "previous-handler") ::signal(SIGSEGV, crs_previous_handler);
+  if (mode == "previous-handler" || mode == "uninstall") ::signal(SIGSEGV, crs_previous_handler);
+  if (mode == "uninstall") {
+    stack_t previous{};
+    previous.ss_sp = gPreviousStack;
+    previous.ss_size = sizeof gPreviousStack;
+    ::sigaltstack(&previous, nullptr);
+  } else if (mode == "uninstall-bare") {
+    stack_t off{};
+    off.ss_flags = SS_DISABLE;
+    ::sigaltstack(&off, nullptr);
+  }
   initialise(mode);
   return run(mode);
 }

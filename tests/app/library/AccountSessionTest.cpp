@@ -17,6 +17,7 @@
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
+#include "platform/appkit/Application.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
@@ -226,6 +227,40 @@ TEST_F(AccountSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
   EXPECT_EQ(login.count(), 0);
   EXPECT_EQ(button->title(), "not logged in \u25BE ");
   EXPECT_FALSE(controller->accountCache());
+}
+
+TEST_F(AccountSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
+  session->initYoutube();
+  NotificationCounter login(kLoginStateChangedNotification);
+  int handled = 0;
+  session->runSigninThenHandler([&] { ++handled; });
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+      << pageTitle();
+  auto first = session->signInController();
+  ASSERT_TRUE(first && first->isWindowShown());
+  ASSERT_EQ(window->attachedSheet(), first->window());
+  // The person turns to another window, then clicks sign-in again.
+  auto other = app.window(ak::MakeRect(300, 300, 200, 100));
+  other->makeKeyAndOrderFront(nullptr);
+  ASSERT_FALSE(first->window()->isKeyWindow());
+  std::size_t windows = ak::Application::sharedApplication()->windows().size();
+  session->signInClicked(nullptr);
+  session->runSigninThenHandler([&] { handled += 10; });
+  drainMainQueue();
+  EXPECT_EQ(session->signInController(), first);
+  EXPECT_EQ(window->attachedSheet(), first->window());
+  EXPECT_TRUE(first->window()->isKeyWindow());
+  EXPECT_EQ(ak::Application::sharedApplication()->windows().size(), windows);
+  EXPECT_FALSE(session->isSignedIn());
+
+  // The one sign-in ends; every handler asked for runs once.
+  ASSERT_TRUE(first->webView()->submitForm("consent", {{"decision", "allow"}}));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kWait));
+  EXPECT_EQ(handled, 11);
+  EXPECT_EQ(login.count(), 1);
+  EXPECT_EQ(oauth.tokenRequests().size(), 1u);
+  EXPECT_EQ(oauth.requestsTo("/o/oauth2/auth").size(), 1u);
+  EXPECT_TRUE(session->isSignedIn());
 }
 
 TEST_F(AccountSessionTest, SigningInThroughTheSheetMakesTheAccountsCache) {

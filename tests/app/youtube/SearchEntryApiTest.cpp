@@ -2,6 +2,7 @@
 // ones in tests/fixtures), and rows completed from videos.list against the fake Data API.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 
 #include "app/youtube/ApiVideoFields.h"
@@ -215,6 +216,57 @@ TEST(SearchEntryFromApi, UploadActivitiesAndPlaylistItemsGiveTheirVideoIds) {
   EXPECT_EQ(item->videoChannelId(), "");
   EXPECT_FALSE(SearchEntry::initWithApi(modelFromJSON<ApiYouTubePlaylistItem>(
       R"({"kind": "youtube#playlistItem", "id": "PLitem2", "snippet": {"resourceId": {"kind": "youtube#video"}}})")));
+}
+
+TEST(SearchEntryFromApi, SearchTextsShowDecodedWhetherTheReplyEscapedThemOrNot) {
+  // search-1.json escapes its texts as HTML, search-2.json does not.
+  auto escaped = modelFromJSON<ApiYouTubeSearchListResponse>(googletest::fixtureText("search-1.json"));
+  ASSERT_TRUE(escaped);
+  std::vector<std::string> titles;
+  for (const auto& result : itemsOf<ApiYouTubeSearchResult>(escaped))
+    if (auto row = SearchEntry::initWithApiSearchResult(result)) titles.push_back(row->title());
+  EXPECT_NE(std::find(titles.begin(), titles.end(),
+                      "Albanese touts experience as Morrison calls him a 'blank page' | ABC News"),
+            titles.end());
+  for (const auto& title : titles) EXPECT_EQ(title.find("&#"), std::string::npos) << title;
+
+  auto raw = modelFromJSON<ApiYouTubeSearchListResponse>(googletest::fixtureText("search-2.json"));
+  ASSERT_TRUE(raw);
+  auto rows = itemsOf<ApiYouTubeSearchResult>(raw);
+  std::vector<std::string> texts;
+  for (const auto& result : rows)
+    if (auto row = SearchEntry::initWithApiSearchResult(result))
+      texts.push_back(row->title() + "|" + row->desc());
+  auto holds = [&](const std::string& part) {
+    return std::any_of(texts.begin(), texts.end(),
+                       [&](auto& t) { return t.find(part) != std::string::npos; });
+  };
+  EXPECT_TRUE(holds("All the Variety Names & Ways I am Growing Them"));
+  EXPECT_TRUE(holds("Jamie Oliver's Food Revolution"));
+  EXPECT_TRUE(holds("Just ask Ellen's writers."));
+
+  // Title, description and channel title of each kind of result; what is no well-formed
+  // reference stays.
+  const std::string snippet = R"({"title": "Tom &amp; Jerry &#x26;amp; &#128512; &lt;b&gt;",
+      "description": "&quot;Q&quot; &apos;A&apos; &bogus; &#xZZ; &#; &amp &#1114112; &#xD800; &#0; x&y",
+      "channelTitle": "Ben &#38; Co &#X41;", "channelId": "UCx"})";
+  auto video = SearchEntry::initWithApiSearchResult(
+      modelFromJSON<ApiYouTubeSearchResult>(searchResult(R"({"videoId": "v"})", snippet)));
+  ASSERT_TRUE(video);
+  EXPECT_EQ(video->title(), "Tom & Jerry &amp; \xF0\x9F\x98\x80 <b>");
+  EXPECT_EQ(video->desc(), "\"Q\" 'A' &bogus; &#xZZ; &#; &amp &#1114112; &#xD800; &#0; x&y");
+  EXPECT_EQ(video->author(), "Ben & Co A");
+  auto playlist = SearchEntry::initWithApiSearchPlaylistResult(
+      modelFromJSON<ApiYouTubeSearchResult>(searchResult(R"({"playlistId": "PL"})", snippet)));
+  ASSERT_TRUE(playlist);
+  EXPECT_EQ(playlist->title(), video->title());
+  EXPECT_EQ(playlist->desc(), video->desc());
+  auto channel = SearchEntry::initWithApiSearchChannelResult(
+      modelFromJSON<ApiYouTubeSearchResult>(searchResult(R"({"channelId": "UC"})", snippet)));
+  ASSERT_TRUE(channel);
+  EXPECT_EQ(channel->title(), video->title());
+  EXPECT_EQ(channel->desc(), video->desc());
+  EXPECT_EQ(textWithCharacterReferencesDecoded("&&amp;;&"), "&&;&");
 }
 
 TEST(SearchEntryFromApi, RealRepliesGiveRowsForEveryItemOfTheirKind) {

@@ -81,6 +81,18 @@ TEST_F(OAuth2AuthenticationTest, WhatCanBeAuthorized) {
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), -1001);
 
+  // A token that would break the header line authorizes nothing.
+  for (const std::string& bad :
+       {std::string("a\r\nX-Injected: 1"), std::string("a\nb"), std::string("a\0b", 3)}) {
+    auto broken = makeAuth();
+    broken->setAccessToken(bad);
+    auto request = requestFor("https://www.example.test/data");
+    error = authorizeAndWait(broken, request);
+    EXPECT_TRUE(pltest::isError(error, NetOAuth2ErrorDomain, -1001));
+    EXPECT_FALSE(request->valueForHTTPHeaderField("Authorization"));
+    EXPECT_FALSE(broken->authorizeRequest(requestFor("https://www.example.test/data")));
+  }
+
   // reset keeps the user ID; primeForRefresh needs a refresh token.
   auth->setUserID("42");
   auth->reset();

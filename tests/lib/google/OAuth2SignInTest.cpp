@@ -237,6 +237,46 @@ TEST_F(OAuth2SignInTest, BadTokenRepliesEndTheFlowWithAnError) {
   }
 }
 
+TEST_F(OAuth2SignInTest, AUserInfoReplyWithoutAnEmailEndsTheFlowWithAnErrorAndNoTokens) {
+  struct Case {
+    const char* body;
+    const char* message;
+  };
+  const char* const notAnObject = "The account's user info is not a JSON object";
+  const char* const noEmail = "The account's user info has no e-mail address";
+  for (const auto& c :
+       {Case{"[1, 2]", notAnObject}, Case{"\"text\"", notAnObject}, Case{"{broken", notAnObject},
+        Case{"", notAnObject}, Case{R"({"sub": "42", "email_verified": true})", noEmail},
+        Case{R"({"sub": "42", "email": ""})", noEmail}, Case{R"({"email": ["a@b"]})", noEmail}}) {
+    SCOPED_TRACE(c.body);
+    delegate_ = ns::make<FlowDelegate>();
+    oauth_.issueCode("4/info");
+    oauth_.scriptUserInfoReply(pltest::FakeReply::json(200, c.body));
+    auto auth = makeAuth();
+    auto signIn = start(auth);
+    EXPECT_TRUE(signIn->titleChanged("Success code=4/info"));
+    ASSERT_TRUE(waitForEnd());
+    EXPECT_EQ(delegate_->finishedCount, 1);
+    ASSERT_TRUE(delegate_->finishedError);
+    EXPECT_EQ(delegate_->finishedError->domain(), NetOAuth2ErrorDomain);
+    EXPECT_EQ(delegate_->finishedError->code(), kNetOAuth2ErrorAuthorizationFailed);
+    EXPECT_EQ(delegate_->finishedError->userInfo().objectForKey(ns::Value("error")), ns::Value(c.message));
+    EXPECT_FALSE(auth->userEmail());
+    EXPECT_FALSE(auth->canAuthorize());
+    EXPECT_FALSE(auth->refreshToken());
+    EXPECT_EQ(auth->persistenceResponseString().find("token"), std::string::npos);
+  }
+  // The fake's own reply, with an e-mail, still signs in.
+  delegate_ = ns::make<FlowDelegate>();
+  oauth_.issueCode("4/good");
+  auto auth = makeAuth();
+  auto signIn = start(auth);
+  EXPECT_TRUE(signIn->titleChanged("Success code=4/good"));
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_FALSE(delegate_->finishedError);
+  EXPECT_EQ(auth->userEmail(), oauth_.options().email);
+}
+
 TEST_F(OAuth2SignInTest, ClosingTheWindowEndsWithMinus1000AndCancellingCallsNothing) {
   auto signIn = start(makeAuth());
   signIn->windowWasClosed();

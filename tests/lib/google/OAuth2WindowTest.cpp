@@ -122,6 +122,20 @@ TEST_F(OAuth2WindowTest, AFullSignInIsKeptInTheKeychainAndRestoredAtStart) {
             "Bearer " + oauth_.issuedAccessTokens().back());
 }
 
+TEST_F(OAuth2WindowTest, ASignInWhoseUserInfoHasNoEmailFailsAndKeepsNothing) {
+  oauth_.scriptUserInfoReply(pltest::FakeReply::json(200, R"({"sub": "42"})"));
+  startSheet();
+  answer("allow");
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(ends_, 1);
+  ASSERT_TRUE(endError_);
+  EXPECT_EQ(endError_->code(), kNetOAuth2ErrorAuthorizationFailed);
+  EXPECT_FALSE(keychainItem());
+  EXPECT_TRUE(prefsValue().isNil());
+  ASSERT_TRUE(endAuth_);
+  EXPECT_FALSE(endAuth_->canAuthorize());
+}
+
 TEST_F(OAuth2WindowTest, WithTheCheckboxOffASavedItemAndItsKeyAreRemoved) {
   auto earlier = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret("s", "c", "s");
   earlier->setRefreshToken("1/earlier");
