@@ -415,18 +415,21 @@ void TableView::resizeToFit() {
 }
 
 void TableView::resizeWithOldSuperviewSize(const Size& oldSize) {
-  const double before = frame_.size.width;
+  const Size before = frame_.size;
   View::resizeWithOldSuperviewSize(oldSize);
-  const double change = frame_.size.width - before;
-  if (change == 0 || !std::isfinite(change)) return;
+  const double change = frame_.size.width - before.width;
   // The last column that follows the table takes the width it gained or lost, so that the rows
   // stay as wide as the table shows them.
-  for (auto it = columns_.rbegin(); it != columns_.rend(); ++it) {
-    if (!((*it)->resizingMask() & TableColumnAutoresizingMask)) continue;
-    (*it)->setWidth((*it)->width() + change);
-    break;
+  if (change != 0 && std::isfinite(change)) {
+    for (auto it = columns_.rbegin(); it != columns_.rend(); ++it) {
+      if (!((*it)->resizingMask() & TableColumnAutoresizingMask)) continue;
+      (*it)->setWidth((*it)->width() + change);
+      break;
+    }
   }
+  // At least as tall as the clip view, which may have grown.
   resizeToFit();
+  if (frame_.size == before) return;
   for (const auto& [row, shown] : shown_) {
     const Rect rowRect = rectOfRow(row);
     shown.rowView->setFrame(rowRect);
