@@ -174,17 +174,24 @@ class MainWindowOnScreen : public ::testing::Test {
     ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
     posix_spawn_file_actions_destroy(&actions);
     ASSERT_TRUE(pltest::pumpUntil([&] { return (window_ = pelorinWindow()).has_value(); }, 60));
-    ASSERT_TRUE(run("xdotool windowmove " + window_->id + " 0 0"));
+    // At the top left, drawn: the source list's background, not the black root, beside its
+    // bottom bar. The window may still be placed after it is first listed.
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
           window_ = pelorinWindow();
-          // Drawn: the source list's background, not the black root, beside its bottom bar.
-          return window_ && window_->x == 0 && window_->y == 0 && !(sourceListPixel() == pltest::Pixel{});
+          if (!window_) return false;
+          if (window_->x != 0 || window_->y != 0) {
+            run("xdotool windowmove " + window_->id + " 0 0");
+            return false;
+          }
+          return !(sourceListPixel() == pltest::Pixel{});
         },
         60));
+    place();
   }
 
-  void quit() {
+  // SIGTERM; with `checked`, the exit status must be 0.
+  void quit(bool checked = true) {
     if (pid_ <= 0) return;
     kill(pid_, SIGTERM);
     int status = 0;
@@ -195,9 +202,13 @@ class MainWindowOnScreen : public ::testing::Test {
     }
     pid_ = -1;
     const std::string log = logText();
+    if (!checked) return;
     EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << status << "\n"
-        << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
+        << log.substr(std::min(log.size(), log.find("ERROR: ") != std::string::npos
+                                               ? log.find("ERROR: ")
+                                               : (log.size() > 4000 ? log.size() - 4000 : 0)),
+                      6000);
   }
 
   void TearDown() override {
@@ -228,7 +239,22 @@ class MainWindowOnScreen : public ::testing::Test {
         60));
   }
 
+  // Moves the window back to the top left if it was placed elsewhere since.
+  void place() {
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          window_ = pelorinWindow();
+          if (window_ && (window_->x != 0 || window_->y != 0))
+            run("xdotool windowmove " + window_->id + " 0 0");
+          // On screen there too: the title bar, not the black root, at the top left.
+          return window_ && window_->x == 0 && window_->y == 0 &&
+                 !(pltest::screenPixel(5, 30) == pltest::Pixel{});
+        },
+        30));
+  }
+
   void search(const std::string& text) {
+    place();
     pltest::xtest::click(window_->x + kSearchX, window_->y + kSearchY);
     ASSERT_TRUE(run("xdotool type --delay 40 '" + text + "'"));
     pltest::xtest::tap("Return");
@@ -340,7 +366,40 @@ TEST_F(MainWindowOnScreen, TheSuggestionsCloseOnEscapeAndOnTheClearButton) {
   ASSERT_TRUE(pltest::pumpUntil(popoverShown, 60));
   pltest::xtest::click(window_->x + kClearX, window_->y + kSearchY);
   EXPECT_TRUE(pltest::pumpUntil([&] { return !popoverShown(); }, 30));
-  quit();
+  quit(false);
+}
+
+TEST_F(MainWindowOnScreen, TitlesInDevanagariAndHangulAreDrawnWithTheirOwnLetters) {
+  serve({"नमस्ते दुनिया", "안녕하세요 세계", "Cats and dogs"});
+  auto titles = [&] {
+    std::vector<std::vector<pltest::Pixel>> shots;
+    for (int row = 0; row < 3; ++row)
+      shots.push_back(pltest::screenPixels(window_->x + kListLeft + 110, rowTop(row) + 4, 120, 26));
+    return shots;
+  };
+  launch("fonts.log");
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  const auto fonts = titles();
+  quit(false);
+
+  // Again with DejaVu alone, which has no letters of these scripts.
+  const std::string config = screen_.sandbox().path("dejavu-only.conf");
+  {
+    std::ofstream(config)
+        << "<?xml version=\"1.0\"?>\n<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir>"
+        << "<cachedir>" << screen_.sandbox().path("fontconfig") << "</cachedir></fontconfig>\n";
+  }
+  screen_.sandbox().set("FONTCONFIG_FILE", config);
+  launch("dejavu.log");
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  const auto dejaVu = titles();
+  quit(false);
+
+  EXPECT_TRUE(fonts[2] == dejaVu[2]) << "a Latin title is drawn in DejaVu either way";
+  EXPECT_FALSE(fonts[0] == dejaVu[0]) << "Devanagari drawn as in a font that lacks it";
+  EXPECT_FALSE(fonts[1] == dejaVu[1]) << "Hangul drawn as in a font that lacks it";
 }
 
 }  // namespace
