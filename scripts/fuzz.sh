@@ -5,12 +5,27 @@
 #   scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]
 #
 # TARGET is a file name of fuzz/ without ".cpp" (json, plist_xml, plist_binary, keyed_archive,
-# xml_parser, http_request, range_header, url, cookie, cache_index). The run starts from the seed
+# xml_parser, http_request, range_header, url, cookie, cache_index, dataapi_reply, video_info,
+# oauth_token, crash_record, http_auth, multipart, websocket_frames). The run starts from the seed
 # corpus and the reproducers in the tree; new inputs go to build/fuzz/runs/TARGET/corpus and
 # findings to build/fuzz/runs/TARGET/findings. Exits non-zero on a finding. Extra options go to
 # libFuzzer, e.g. -jobs=2 or -fork=2 -ignore_crashes=1 to go on after a finding.
+#
+#   scripts/fuzz.sh --all-with-clang
+#
+# builds every target of the tree (libraries, the application, tests, benchmarks and the fuzz
+# replays) with clang-14 in build/clang, without sanitizers, optimisation or debug information (a
+# check that the sources keep compiling with clang as well as with g++, not a build to run).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" = "--all-with-clang" ]; then
+  "$root/scripts/setup.sh" --fuzz
+  cmake -S "$root" -B "$root/build/clang" -G Ninja -DCMAKE_BUILD_TYPE=None \
+    -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
+  # Goes on past a failure, so that one run lists everything clang rejects.
+  exec cmake --build "$root/build/clang" -j "${PELORIN_FUZZ_BUILD_JOBS:-$(nproc)}" -- -k 0
+fi
 
 if [ $# -lt 2 ] || [ ! -f "$root/fuzz/$1.cpp" ] || ! [[ "$2" =~ ^[0-9]+$ ]]; then
   echo "usage: scripts/fuzz.sh TARGET SECONDS [libFuzzer options...]" >&2

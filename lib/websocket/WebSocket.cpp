@@ -27,7 +27,15 @@ ns::Ref<WebSocket> WebSocket::initWithRequest_socket(const ns::Ref<HTTPMessage>&
                                                      const ns::Ref<DispatchSocket>& socket) {
   if (!request || !socket) return nullptr;
   auto ws = ns::make<WebSocket>(request, socket);
-  socket->synchronouslySetDelegate_delegateQueue(ws->weakSelf<WebSocket>(), ws->websocketQueue_);
+  // One visit to the socket's queue: take the socket over and read what the handshake needs of
+  // it. A socket already gone there (its client sent the request and left) told its old delegate,
+  // so the WebSocket learns it here and ends as soon as it starts.
+  socket->performBlock([&] {
+    socket->setDelegate_delegateQueue(ws->weakSelf<WebSocket>(), ws->websocketQueue_);
+    ws->socketGone_ = socket->isDisconnected();
+    ws->isSecure_ = socket->isSecure();
+    ws->localPort_ = socket->localPort();
+  });
   return ws;
 }
 
@@ -51,7 +59,9 @@ void WebSocket::start() {
   dispatch::async(websocketQueue_, [me] {
     if (me->isStarted_) return;
     me->isStarted_ = true;
-    if (me->isVersion76_) {
+    if (me->socketGone_) {
+      me->didClose();
+    } else if (me->isVersion76_) {
       me->readRequestBody();
     } else {
       me->sendResponseHeaders();
@@ -84,14 +94,14 @@ void WebSocket::readRequestBody() {
 
 std::string WebSocket::originResponseHeaderValue() {
   if (auto origin = request_->headerField("Origin")) return *origin;
-  return ns::format("http://localhost:%hu", dispatchSocket_->localPort());
+  return ns::format("http://localhost:%hu", localPort_);
 }
 
 std::string WebSocket::locationResponseHeaderValue() {
-  std::string scheme = dispatchSocket_->isSecure() ? "wss" : "ws";
+  std::string scheme = isSecure_ ? "wss" : "ws";
   std::string path = request_->url() ? request_->url()->relativeString() : "";
   if (auto host = request_->headerField("Host")) return scheme + "://" + *host + path;
-  return ns::format("%@://localhost:%hu%@", scheme, dispatchSocket_->localPort(), path);
+  return ns::format("%@://localhost:%hu%@", scheme, localPort_, path);
 }
 
 std::optional<std::string> WebSocket::secWebSocketKeyResponseHeaderValue() {
@@ -316,5 +326,7 @@ void WebSocket::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const
 
 void WebSocket::socketDidDisconnect_withError(const ns::Ref<DispatchSocket>&,
                                               const std::optional<ns::Error>&) {
-  didClose();
+  // Before the start the server may not list this WebSocket yet; the start ends it instead.
+  socketGone_ = true;
+  if (isStarted_) didClose();
 }

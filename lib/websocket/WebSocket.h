@@ -102,4 +102,8 @@ class WebSocket : public WebSocketHandle, public DispatchSocketDelegate {
   std::optional<ns::Data> maskingKey_;
   std::uint64_t payloadLength_ = 0;
   bool closed_ = false;
+  // Read from the socket once, when the WebSocket takes it over; the socket's end also sets it.
+  bool socketGone_ = false;
+  bool isSecure_ = false;
+  std::uint16_t localPort_ = 0;
 };

@@ -78,36 +78,68 @@ struct Item {
 
 // An elastic pool of worker threads behind one global queue: a thread is added whenever work
 // waits and no thread is idle, so blocking work (name resolution, disk) does not starve the rest.
-// Idle threads leave after a while; the pool is never torn down, and its threads are not joined
-// at exit.
+// The cap counts only threads that can run work: a thread blocked in a synchronous call waits for
+// work that may itself need a thread of this pool, so while it waits the pool may grow past the
+// cap, and the surplus leaves once those threads run again. Idle threads leave after a while; the
+// pool is never torn down, and its threads are not joined at exit.
+struct Pool;
+thread_local Pool* tlPool = nullptr;
+
 struct Pool {
   std::mutex m;
   std::condition_variable cv;
   std::deque<Block> work;
   int threads = 0;
   int idle = 0;
+  int blocked = 0;  // threads waiting in a synchronous call
   std::string threadName;
   static constexpr int kMaxThreads = 128;
 
+  // Called with m held: whether waiting work needs one more thread.
+  bool needsThreadLocked() const {
+    return static_cast<int>(work.size()) > idle && threads - blocked < kMaxThreads;
+  }
+
+  void spawn() {
+    std::thread([this] { workerLoop(); }).detach();
+  }
+
   void submit(Block block) {
-    bool spawn = false;
+    bool grow = false;
     {
       std::lock_guard lock(m);
       work.push_back(std::move(block));
-      if (static_cast<int>(work.size()) > idle && threads < kMaxThreads) {
+      if (needsThreadLocked()) {
         ++threads;
-        spawn = true;
+        grow = true;
       }
     }
     cv.notify_one();
-    if (spawn) {
-      std::thread([this] { workerLoop(); }).detach();
+    if (grow) spawn();
+  }
+
+  void enterBlocked() {
+    bool grow = false;
+    {
+      std::lock_guard lock(m);
+      ++blocked;
+      if (needsThreadLocked()) {
+        ++threads;
+        grow = true;
+      }
     }
+    if (grow) spawn();
+  }
+
+  void leaveBlocked() {
+    std::lock_guard lock(m);
+    --blocked;
   }
 
   void workerLoop() {
     ns::runThreadStartHooks();
     pthread_setname_np(pthread_self(), threadName.c_str());
+    tlPool = this;
     std::unique_lock lock(m);
     for (;;) {
       while (work.empty()) {
@@ -125,8 +157,28 @@ struct Pool {
       block();
       block = nullptr;
       lock.lock();
+      if (threads - blocked > kMaxThreads) {  // grown while others were blocked
+        --threads;
+        return;
+      }
     }
   }
+};
+
+// Marks the calling pool thread as blocked in a synchronous wait for as long as it lives.
+class BlockedScope {
+ public:
+  BlockedScope() : pool_(tlPool) {
+    if (pool_) pool_->enterBlocked();
+  }
+  ~BlockedScope() {
+    if (pool_) pool_->leaveBlocked();
+  }
+  BlockedScope(const BlockedScope&) = delete;
+  BlockedScope& operator=(const BlockedScope&) = delete;
+
+ private:
+  Pool* pool_;
 };
 
 void submit(const ns::Ref<Queue>& q, Item item);
@@ -175,6 +227,9 @@ void runItem(Queue* q, Item& item) {
   // Hand the queue to the waiting caller and hold it until the caller's block has run.
   w.state = 1;
   w.cv.notify_all();
+  lock.unlock();
+  BlockedScope blocked;
+  lock.lock();
   w.cv.wait(lock, [&] { return w.state == 2; });
 }
 
@@ -324,6 +379,7 @@ bool callerHolds(Queue* q) {
 }
 
 void waitForTurn(SyncWait& w, int state) {
+  BlockedScope blocked;
   std::unique_lock lock(w.m);
   w.cv.wait(lock, [&] { return w.state >= state; });
 }

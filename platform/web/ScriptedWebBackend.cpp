@@ -298,12 +298,13 @@ class ScriptedWebBackend : public WebViewBackend {
     for (const auto& form : page_->forms) {
       if (!match.empty() && form.id != match && form.name != match) continue;
       auto fields = form.fields;
-      for (auto& [k, v] : values) {
-        auto it = std::find_if(fields.begin(), fields.end(), [key = k](auto& f) { return f.first == key; });
+      for (const auto& value : values) {
+        const std::string& name = value.first;
+        auto it = std::find_if(fields.begin(), fields.end(), [&](auto& f) { return f.first == name; });
         if (it != fields.end()) {
-          it->second = v;
+          it->second = value.second;
         } else {
-          fields.emplace_back(k, v);
+          fields.emplace_back(name, value.second);
         }
       }
       auto action =

@@ -329,8 +329,10 @@ void HTTPConnection::replyToHTTPRequest() {
       handleResourceNotFound();
       return;
     }
-    ws->start();
+    // Listed before it starts: a WebSocket whose client has already gone ends at once, and the
+    // server must hold it by then to hear that and drop it.
     if (auto server = config_->server()) server->addWebSocket(ws);
+    ws->start();
     if (dispatchSocket_ && dispatchSocket_->delegate().get() == static_cast<DispatchSocketDelegate*>(this)) {
       HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: WebSocket forgot to set itself as socket delegate",
                     kLogName, this);

@@ -108,6 +108,52 @@ TEST(MultipartParserTest, EpilogueOnLaterPiecesAndUnfinishedBodies) {
   EXPECT_FALSE(MultipartFormDataParser::initWithBoundary_formEncoding(std::nullopt, FormEncoding::UTF8));
 }
 
+TEST(MultipartParserTest, PartHeadersUpToTheLimitParseAndLongerOnesAreRefused) {
+  const std::size_t limit = MultipartFormDataParser::MAX_PART_HEADER_LENGTH;
+  auto bodyWithHeader = [](std::size_t headerLength) {
+    std::string field = "X: ";
+    std::string header = field + std::string(headerLength - field.size() - 2, 'v') + "\r\n";
+    return "--XyZ\r\n" + header + "\r\nabc\r\n--XyZ--\r\nE";
+  };
+  // Whole, in pieces of 1, 7 and 4096 bytes: a header of exactly the limit is read.
+  std::string fits = bodyWithHeader(limit);
+  std::vector<std::string> expected = {"start X=" + std::string(limit - 5, 'v') + "|", "content abc", "end",
+                                       "epilogue E"};
+  for (std::size_t piece : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4096}}) {
+    std::vector<std::size_t> cuts;
+    for (std::size_t at = piece; piece && at < fits.size(); at += piece) cuts.push_back(at);
+    bool ok = false;
+    EXPECT_EQ(parse(fits, cuts, &ok), expected) << piece;
+    EXPECT_TRUE(ok) << piece;
+    // One byte more is malformed, however it arrives; nothing of that part is reported.
+    std::string tooLong = bodyWithHeader(limit + 1);
+    cuts.clear();
+    for (std::size_t at = piece; piece && at < tooLong.size(); at += piece) cuts.push_back(at);
+    EXPECT_TRUE(parse(tooLong, cuts, &ok).empty()) << piece;
+    EXPECT_FALSE(ok) << piece;
+  }
+}
+
+TEST(MultipartParserTest, AHeaderThatNeverEndsIsRefusedOnceItPassesTheLimitAndStaysRefused) {
+  auto recorder = std::make_shared<Recorder>();
+  auto parser = MultipartFormDataParser::initWithBoundary_formEncoding("XyZ", FormEncoding::UTF8);
+  parser->setDelegate(recorder);
+  ASSERT_TRUE(parser->appendData(ns::Data(std::string("--XyZ\r\nX: "))));
+  // Pieces that end in parts of the blank line still do not end the header.
+  std::size_t fed = 10;
+  std::size_t refusedAt = 0;
+  for (int i = 0; i < 1024 && !refusedAt; ++i) {
+    std::string piece = std::string(61, 'h') + (i % 2 ? "\r\n\r" : "\r\n");
+    fed += piece.size();
+    if (!parser->appendData(ns::Data(piece))) refusedAt = fed;
+  }
+  EXPECT_GT(refusedAt, MultipartFormDataParser::MAX_PART_HEADER_LENGTH);
+  EXPECT_LT(refusedAt, MultipartFormDataParser::MAX_PART_HEADER_LENGTH + 80);
+  // The rest of the body, however well formed, is refused too.
+  EXPECT_FALSE(parser->appendData(ns::Data(std::string("\r\n\r\nabc\r\n--XyZ--\r\n"))));
+  EXPECT_TRUE(recorder->events.empty());
+}
+
 TEST(MultipartHeaderTest, Fields) {
   struct Case {
     std::string header;

@@ -218,5 +218,72 @@ TEST_F(WebDAVTest, Uploads) {
   EXPECT_FALSE(fs::exists(root / "lost.bin"));
 }
 
+TEST_F(WebDAVTest, SymbolicLinksOutOfTheRootAreNeverFollowed) {
+  // A folder beside the root, reached through links inside it: to the folder, to a file in it,
+  // and to a place there that does not exist yet.
+  fs::path outside = root.parent_path() / "outside";
+  fs::create_directories(outside / "sub");
+  ASSERT_TRUE(writeFile(outside / "secret.txt", "secret"));
+  fs::create_symlink(outside, root / "out");
+  fs::create_symlink(outside / "secret.txt", root / "secret-link.txt");
+  fs::create_symlink(outside / "planted.txt", root / "dangling.txt");
+  fs::create_directories(root / "in");
+  file("in/f.txt", "inside");
+  auto listing = [&] {
+    std::vector<std::string> names;
+    for (const auto& e : fs::recursive_directory_iterator(outside)) names.push_back(e.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  auto before = listing();
+  std::string lock =
+      "<?xml version=\"1.0\"?><D:lockinfo xmlns:D=\"DAV:\"><D:lockscope><D:exclusive/></D:lockscope>"
+      "<D:locktype><D:write/></D:locktype></D:lockinfo>";
+  auto to = [&](const std::string& path) { return "Destination: http://" + host() + path; };
+  struct Case {
+    std::string method, path;
+    std::vector<std::string> headers;
+    std::string body;
+  } cases[] = {
+      {"GET", "/out/secret.txt", {}, ""},
+      {"GET", "/secret-link.txt", {}, ""},
+      {"HEAD", "/out/secret.txt", {}, ""},
+      {"PUT", "/out/new.txt", {}, "planted"},
+      {"PUT", "/out/secret.txt", {}, "overwritten"},
+      {"PUT", "/dangling.txt", {}, "planted"},
+      {"MKCOL", "/out/made", {}, ""},
+      {"DELETE", "/out/secret.txt", {}, ""},
+      {"DELETE", "/out/sub", {}, ""},
+      {"MOVE", "/in/f.txt", {to("/out/moved.txt")}, ""},
+      {"MOVE", "/out/secret.txt", {to("/in/stolen.txt")}, ""},
+      {"COPY", "/in/f.txt", {"Depth: infinity", to("/out/copied.txt")}, ""},
+      {"COPY", "/out/secret.txt", {"Depth: infinity", to("/in/stolen.txt")}, ""},
+      {"COPY", "/secret-link.txt", {"Depth: infinity", to("/in/stolen.txt")}, ""},
+      {"LOCK", "/out/locked.txt", {"Depth: 0", "Content-Type: text/xml"}, lock},
+      {"LOCK", "/dangling.txt", {"Depth: 0", "Content-Type: text/xml"}, lock},
+      {"PROPFIND", "/out/secret.txt", {"Depth: 0"}, ""},
+      {"UNLOCK", "/out/secret.txt", {"Lock-Token: <urn:uuid:x>"}, ""},
+  };
+  for (const auto& c : cases) {
+    auto r = request(c.method, c.path, c.headers, c.body);
+    EXPECT_TRUE(r.status == 403 || r.status == 404) << c.method << " " << c.path << ": " << r.status;
+    EXPECT_EQ(r.body.find("secret"), std::string::npos) << c.method << " " << c.path;
+  }
+  EXPECT_EQ(listing(), before);
+  EXPECT_EQ(pltest::readFile(outside / "secret.txt"), "secret");
+  EXPECT_FALSE(fs::exists(root / "in/stolen.txt"));
+  EXPECT_EQ(pltest::readFile(root / "in/f.txt"), "inside");
+  // Links that stay inside the root still work, and are listed; those that leave it are not.
+  fs::create_symlink(root / "in", root / "alias");
+  auto listed = request("PROPFIND", "/", {"Depth: 1"});
+  ASSERT_EQ(listed.status, 207);
+  auto names = hrefs(listed.body);
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"/", "/alias", "/in"}));
+  EXPECT_EQ(request("GET", "/alias/f.txt").body, "inside");
+  EXPECT_EQ(request("PUT", "/alias/g.txt", {}, "g").status, 201);
+  EXPECT_EQ(pltest::readFile(root / "in/g.txt"), "g");
+}
+
 }  // namespace
 }  // namespace httptest

@@ -97,6 +97,20 @@ class WebSocketTest : public ::testing::Test {
     ASSERT_EQ(r->status, 101);
     ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->opens == 1; }));
   }
+  // `count` clients connected to the server.
+  std::vector<std::unique_ptr<pltest::RawClient>> connectClients(int count) {
+    std::vector<std::unique_ptr<pltest::RawClient>> clients;
+    for (int i = 0; i < count; ++i) {
+      clients.push_back(std::make_unique<pltest::RawClient>());
+      EXPECT_TRUE(clients.back()->connectTo(server->listeningPort()));
+    }
+    return clients;
+  }
+  // An upgrade request without Origin, with the given key headers.
+  static std::string upgradeRequest(const std::string& keys) {
+    return "GET /ws HTTP/1.1\r\nHost: 127.0.0.1\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n" + keys +
+           "\r\n";
+  }
   // Waits until the WebSocket's queue has run what is queued on it now.
   void flush(const ns::Ref<WebSocket>& ws) {
     dispatch::sync(ws->websocketQueue(), [] {});
@@ -194,6 +208,59 @@ TEST_F(WebSocketTest, NonTextFramesCloseOnceAndLeaveTheServer) {
     });
     gRecorder->last = nullptr;
   }
+}
+
+TEST_F(WebSocketTest, ClientsThatLeaveRightAfterTheUpgradeRequestEndTheirWebSockets) {
+  // Each client sends the upgrade request and closes its side at once, or closes both sides: its
+  // socket may be gone before the WebSocket takes it over, while it starts, or after it opened.
+  constexpr int kClients = 50;
+  auto clients = connectClients(kClients);
+  for (int i = 0; i < kClients; ++i) {
+    ASSERT_TRUE(clients[i]->sendAll(
+        upgradeRequest(i % 3 == 2 ? "Sec-WebSocket-Key1: 1 2\r\nSec-WebSocket-Key2: 3 4\r\n"
+                                  : "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n")));
+    if (i % 2 == 0)
+      clients[i]->shutdownWrite();
+    else
+      clients[i]->shutdownBoth();
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients; }, kWait)) << deaths->load();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait))
+      << server->numberOfWebSocketConnections();
+  // Each told its delegate once, whether it had opened or not.
+  auto first = gRecorder;
+  first->monitor.with([&] { EXPECT_EQ(first->closes, kClients); });
+  // A WebSocket whose client leaves after it opened ends the same way.
+  gRecorder = std::make_shared<Recorder>();
+  pltest::RawClient late;
+  upgradeRFC(late);
+  EXPECT_EQ(server->numberOfWebSocketConnections(), 1u);
+  late.shutdownWrite();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients + 1; }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait));
+  gRecorder->monitor.with([&] { EXPECT_EQ(gRecorder->closes, 1); });
+  first->last = nullptr;
+}
+
+TEST_F(WebSocketTest, ManyConcurrentHandshakesAllOpenAndEnd) {
+  // Far more handshakes at once than the dispatch pool has threads; every one is answered, and
+  // every WebSocket ends and leaves the server once its client goes.
+  constexpr int kClients = 300;
+  auto clients = connectClients(kClients);
+  // No Origin: the answer carries the server's own port, read from the socket.
+  for (auto& client : clients)
+    ASSERT_TRUE(client->sendAll(upgradeRequest("Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n")));
+  for (auto& client : clients) {
+    auto r = client->readResponse(false);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 101);
+    EXPECT_EQ(r->header("WebSocket-Origin"), "http://localhost:" + std::to_string(server->listeningPort()));
+  }
+  ASSERT_TRUE(gRecorder->waitFor([&] { return gRecorder->opens == kClients; }));
+  EXPECT_EQ(server->numberOfWebSocketConnections(), static_cast<std::size_t>(kClients));
+  clients.clear();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return deaths->load() == kClients; }, kWait)) << deaths->load();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfWebSocketConnections() == 0; }, kWait));
 }
 
 TEST_F(WebSocketTest, Version76HandshakeAndLegacyFrames) {

@@ -255,6 +255,44 @@ TEST(QueueTest, GlobalQueuesDoNotStarveWhenBlocksBlock) {
   EXPECT_TRUE(isGlobalQueueLabel(globalQueue(Priority::Low)->label()));
 }
 
+TEST(QueueTest, SyncsBlockingMoreThreadsThanThePoolHoldsAllFinish) {
+  // Each global-queue block syncs onto its own suspended serial queue, so every pool thread
+  // blocks waiting for a drain that itself needs a pool thread; there are more such blocks than
+  // the pool's cap of threads, and the drains are queued only once all of them wait.
+  constexpr int kBlocked = 300;
+  std::vector<ns::Ref<Queue>> queues;
+  for (int i = 0; i < kBlocked; ++i) {
+    queues.push_back(queueCreate("test.blocked." + std::to_string(i)));
+    suspend(queues.back());
+  }
+  std::atomic<int> waiting{0};
+  std::atomic<int> ran{0};
+  auto group = groupCreate();
+  for (auto& q : queues)
+    groupAsync(group, globalQueue(), [q, &waiting, &ran] {
+      ++waiting;
+      sync(q, [&] { ++ran; });
+    });
+  // A probe queued behind the blocked blocks runs only if the pool grows past them.
+  auto probeRan = semaphoreCreate(0);
+  async(globalQueue(), [probeRan] { probeRan->signal(); });
+  EXPECT_EQ(probeRan->wait(time(60)), 0);
+  for (auto& q : queues) resume(q);
+  EXPECT_EQ(group->wait(time(60)), 0);
+  EXPECT_EQ(waiting.load(), kBlocked);
+  EXPECT_EQ(ran.load(), kBlocked);
+  // Blocks synced from the pool onto a busy queue, and the drains that hand the queue over, all
+  // wait on pool threads at once: they finish as well.
+  auto busy = queueCreate("test.busy");
+  auto release = semaphoreCreate(0);
+  async(busy, [release] { release->wait(TimeForever); });
+  std::atomic<int> onBusy{0};
+  for (int i = 0; i < kBlocked; ++i) groupAsync(group, globalQueue(), [&] { sync(busy, [&] { ++onBusy; }); });
+  async(globalQueue(), [release] { release->signal(); });
+  EXPECT_EQ(group->wait(time(60)), 0);
+  EXPECT_EQ(onBusy.load(), kBlocked);
+}
+
 TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
   auto q = queueCreate("test.lifetime");
   ns::Weak<Queue> weak = q;

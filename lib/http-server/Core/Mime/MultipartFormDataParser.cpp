@@ -97,6 +97,15 @@ ns::Data MultipartFormDataParser::decodedDataFromQuotedPrintableData(const ns::D
   return ns::Data(std::move(out));
 }
 
+bool MultipartFormDataParser::headerWithinLimit(std::size_t headerLength) {
+  if (headerLength <= MAX_PART_HEADER_LENGTH) return true;
+  HTTP_LOG_ERROR(kLogLevel, "MultipartFormDataParser: part header longer than %zu bytes",
+                 MAX_PART_HEADER_LENGTH);
+  malformed_ = true;
+  pendingData_ = ns::MutableData();
+  return false;
+}
+
 long MultipartFormDataParser::processPreamble(const ns::Data& data) {
   const std::size_t L = boundaryData_.length() - 2;
   const std::size_t n = data.length();
@@ -118,10 +127,25 @@ long MultipartFormDataParser::processPreamble(const ns::Data& data) {
 }
 
 bool MultipartFormDataParser::appendData(const ns::Data& data) {
+  if (malformed_) return false;
   // The working buffer: what was kept from earlier pieces followed by the new one. Whatever of it
   // is not processed in this call is kept again below, from the offset reached.
   ns::Data W = data;
-  if (pendingData_.length() > 0) {
+  if (awaitingHeader_) {
+    // The kept bytes are the start of a part header, already searched for its end: only the new
+    // bytes (and the three before them, which may begin the blank line) are searched again, and
+    // nothing is copied until the header is complete.
+    std::size_t from = headerScanned_ >= 3 ? headerScanned_ - 3 : 0;
+    pendingData_.appendData(data);
+    const std::size_t n = pendingData_.length();
+    if (n < from + 4 || !memmem(pendingData_.bytes() + from, n - from, "\r\n\r\n", 4)) {
+      headerScanned_ = n;
+      // Its end is yet to come, at n - 3 at the earliest: the header is n - 1 bytes or longer.
+      return n < 1 || headerWithinLimit(n - 1);
+    }
+    awaitingHeader_ = false;
+    W = ns::Data(pendingData_.bytes(), n);
+  } else if (pendingData_.length() > 0) {
     pendingData_.appendData(data);
     W = ns::Data(pendingData_.bytes(), pendingData_.length());
   }
@@ -194,11 +218,15 @@ bool MultipartFormDataParser::appendData(const ns::Data& data) {
       long headerEnd = findHeaderEnd_fromOffset(W, o);
       if (headerEnd < 0) {
         keepFrom(o);
-        return true;
+        awaitingHeader_ = true;
+        headerScanned_ = static_cast<std::size_t>(length - o);
+        return headerScanned_ < 1 || headerWithinLimit(headerScanned_ - 1);
       }
+      if (!headerWithinLimit(static_cast<std::size_t>(headerEnd + 2 - o))) return false;
       currentHeader_ = MultipartMessageHeader::initWithData_formEncoding(
           W.subdata(static_cast<std::size_t>(o), static_cast<std::size_t>(headerEnd + 2 - o)), formEncoding_);
       if (!currentHeader_) {
+        malformed_ = true;
         HTTP_LOG_ERROR(kLogLevel,
                        "MultipartFormDataParser: MultipartFormDataParser: wrong input format, coulnd't get a "
                        "valid header");

@@ -25,8 +25,13 @@ class MultipartFormDataParser : public ns::Object {
   static ns::Ref<MultipartFormDataParser> initWithBoundary_formEncoding(
       const std::optional<std::string>& boundary, FormEncoding formEncoding);
 
+  // A part header longer than this (its lines with their line ends, without the blank line that
+  // ends it) makes the body malformed.
+  static constexpr std::size_t MAX_PART_HEADER_LENGTH = 16 * 1024;
+
   std::string className() const override { return "MultipartFormDataParser"; }
-  // False when a part header cannot be read.
+  // False when a part header cannot be read or is too long; the body is then malformed, and this
+  // and every later piece is refused.
   bool appendData(const ns::Data& data);
 
   std::weak_ptr<MultipartFormDataParserDelegate> delegate() const { return delegate_; }
@@ -47,6 +52,9 @@ class MultipartFormDataParser : public ns::Object {
 
  private:
   long processPreamble(const ns::Data& data);
+  // Whether a part header of `headerLength` bytes (or more) is acceptable; marks the body
+  // malformed when not.
+  bool headerWithinLimit(std::size_t headerLength);
   std::shared_ptr<MultipartFormDataParserDelegate> lockedDelegate() const { return delegate_.lock(); }
 
   // Unprocessed bytes; the working buffer of a call is this with the new piece appended.
@@ -57,6 +65,11 @@ class MultipartFormDataParser : public ns::Object {
   bool reachedEpilogue_ = false;
   bool processedPreamble_ = false;
   bool checkForContentEnd_ = false;
+  // Waiting for the end of a part header that starts pendingData_, of which headerScanned_ bytes
+  // were searched.
+  bool awaitingHeader_ = false;
+  std::size_t headerScanned_ = 0;
+  bool malformed_ = false;
   std::weak_ptr<MultipartFormDataParserDelegate> delegate_;
   std::int32_t currentEncoding_ = MultipartContentTransferEncodingBinary;
   FormEncoding formEncoding_;

@@ -116,6 +116,16 @@ void DAVConnection::finishResponse() {
   HTTPConnection::finishResponse();
 }
 
+std::optional<std::string> DAVConnection::filePathForURI_allowDirectory(const std::string& path,
+                                                                        bool allowDirectory) {
+  // Unlike plain file serving, WebDAV writes: no request may reach, read or change anything
+  // outside the root through a symbolic link inside it.
+  auto filePath = HTTPConnection::filePathForURI_allowDirectory(path, allowDirectory);
+  if (!filePath || !DAVResponse::resolvesUnderRoot(*filePath, config()->documentRoot().value_or("")))
+    return std::nullopt;
+  return filePath;
+}
+
 ns::Ref<HTTPResponse> DAVConnection::httpResponseForMethod_URI(const std::string& method,
                                                                const std::string& path) {
   auto self = this->self<HTTPConnection>();

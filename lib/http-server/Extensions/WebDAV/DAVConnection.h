@@ -24,6 +24,9 @@ class DAVConnection : public HTTPConnection {
   ns::Ref<HTTPResponse> httpResponseForMethod_URI(const std::string& method,
                                                   const std::string& path) override;
   void finishResponse() override;
+  // As for any connection, and also nothing that symbolic links lead out of the root.
+  std::optional<std::string> filePathForURI_allowDirectory(const std::string& path,
+                                                           bool allowDirectory) override;
 
  private:
   void closeBodyFile();

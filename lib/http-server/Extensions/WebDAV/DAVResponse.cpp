@@ -7,6 +7,8 @@
 #include <libxml/parser.h>
 #include <libxml/tree.h>
 
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -37,13 +39,26 @@ enum : unsigned {
   kAllProperties = 15
 };
 
-// The joined path, standardised, when it lies under the root; nothing otherwise.
+bool isPathUnder(const std::string& path, const std::string& root) {
+  if (path == root) return true;
+  std::string prefix = root == "/" ? "/" : root + "/";
+  return path.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::optional<std::string> realPath(const std::string& path) {
+  char* real = ::realpath(path.c_str(), nullptr);
+  if (!real) return std::nullopt;
+  std::string result(real);
+  std::free(real);
+  return result;
+}
+
+// The joined path, standardised, when it lies under the root, also once its links are followed;
+// nothing otherwise.
 std::optional<std::string> underRoot(const std::string& rootPath, const std::string& relative) {
   std::string root = standardizedPath(rootPath);
   std::string full = standardizedPath(root + "/" + relative);
-  if (full == root) return full;
-  std::string prefix = root == "/" ? "/" : root + "/";
-  if (full.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+  if (!isPathUnder(full, root) || !DAVResponse::resolvesUnderRoot(full, root)) return std::nullopt;
   return full;
 }
 
@@ -134,6 +149,28 @@ bool exists(const std::string& path) {
 
 }  // namespace
 
+bool DAVResponse::resolvesUnderRoot(const std::string& path, const std::string& rootPath) {
+  auto root = realPath(rootPath);
+  if (!root) return false;
+  std::string existing = path;
+  for (;;) {
+    if (auto real = realPath(existing)) {
+      if (isPathUnder(*real, *root)) return true;
+      HTTP_LOG_WARN(kLogLevel, "\"%@\" leads out of the document root to \"%@\"", path, *real);
+      return false;
+    }
+    if (errno != ENOENT && errno != ENOTDIR) return false;
+    struct stat st {};
+    if (::lstat(existing.c_str(), &st) == 0) {
+      HTTP_LOG_WARN(kLogLevel, "\"%@\" goes through a link that leads nowhere", path);
+      return false;
+    }
+    auto slash = existing.find_last_of('/');
+    if (slash == std::string::npos || slash == 0) return false;
+    existing.resize(slash);
+  }
+}
+
 std::optional<ns::Data> DAVResponse::readDataOfLength(std::uint64_t length) {
   if (!data_) return std::nullopt;
   std::uint64_t left = offset_ < data_->length() ? data_->length() - offset_ : 0;
@@ -155,7 +192,7 @@ ns::Ref<DAVResponse> DAVResponse::initWithMethod_headers_bodyData_resourcePath_r
     return response;
   }
   if (method == "PROPFIND") {
-    if (!full || !response->propfind(headers, body, resourcePath, *full)) return nullptr;
+    if (!full || !response->propfind(headers, body, resourcePath, rootPath, *full)) return nullptr;
     return response;
   }
   if (method == "MKCOL") {
@@ -188,7 +225,8 @@ ns::Ref<DAVResponse> DAVResponse::initWithMethod_headers_bodyData_resourcePath_r
 }
 
 bool DAVResponse::propfind(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
-                           std::string resourcePath, const std::string& fullPath) {
+                           std::string resourcePath, const std::string& rootPath,
+                           const std::string& fullPath) {
   auto depthHeader = headers.get("Depth");
   if (depthHeader != "0" && depthHeader != "1") {
     HTTP_LOG_ERROR(kLogLevel, "Unsupported DAV depth \"%@\"", depthHeader.value_or(""));
@@ -230,6 +268,8 @@ bool DAVResponse::propfind(const ns::HTTPHeaderFields& headers, const std::optio
     std::error_code ec;
     for (fs::directory_iterator it(fullPath, ec), end; !ec && it != end; it.increment(ec)) {
       std::string name = it->path().filename().string();
+      // A link out of the root is not listed: its properties are those of what it leads to.
+      if (!resolvesUnderRoot(fullPath + "/" + name, rootPath)) continue;
       appendResponseElement(xml, fullPath + "/" + name, resourcePath + name, properties);
     }
   }

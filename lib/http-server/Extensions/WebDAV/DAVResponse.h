@@ -15,6 +15,12 @@ class DAVResponse : public HTTPResponse {
       const std::string& method, const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
       const std::string& resourcePath, const std::string& rootPath);
 
+  // Whether `path`, which names a place under `rootPath` as text, still lies under it once the
+  // symbolic links on the way are followed, as opening or creating it would. What does not exist
+  // yet counts as its deepest existing parent; a link that leads nowhere is refused, since
+  // creating through it would write wherever it points.
+  static bool resolvesUnderRoot(const std::string& path, const std::string& rootPath);
+
   std::string className() const override { return "DAVResponse"; }
   std::uint64_t contentLength() override { return data_ ? data_->length() : 0; }
   std::uint64_t offset() override { return offset_; }
@@ -26,7 +32,7 @@ class DAVResponse : public HTTPResponse {
 
  private:
   bool propfind(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,
-                std::string resourcePath, const std::string& fullPath);
+                std::string resourcePath, const std::string& rootPath, const std::string& fullPath);
   bool copyOrMove(bool isMove, const ns::HTTPHeaderFields& headers, const std::string& rootPath,
                   const std::string& fullPath);
   bool lock(const ns::HTTPHeaderFields& headers, const std::optional<ns::Data>& body,

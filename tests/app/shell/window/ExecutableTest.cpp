@@ -92,6 +92,9 @@ std::optional<std::string> get(std::uint16_t port, const std::string& path) {
 // Whether nothing listens on the loopback port (binding it answers).
 bool portIsFree(int port) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  // As the server binds: connections of earlier runs still closing do not hold the port.
+  int reuse = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<std::uint16_t>(port));
@@ -153,7 +156,9 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   const std::string clip = randomBytes(300000);
   { std::ofstream(cacheBase(first) + "/Cache/a.mp4", std::ios::binary) << clip; }
   std::optional<std::string> served;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(firstPort, "/a.mp4")).has_value(); }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(firstPort, "/a.mp4")).has_value(); }, kWait))
+      << "port " << firstPort << "\n"
+      << std::ifstream(first.path("pelorin.log")).rdbuf();
   EXPECT_TRUE(*served == clip) << "the sandbox's Cache/a.mp4, byte for byte";
   EXPECT_TRUE(pltest::pumpUntil(
       [&] {
