@@ -289,252 +289,344 @@ void CRSCrashFile::symbolicateWithUUIDMap(const std::map<std::string, std::uint6
   if (!frames.empty()) exceptionFrames_ = std::move(frames);
 }
 
+namespace {
+
+// What every builder of the report reads: the record's lines and the arena that owns the output.
+struct ReportSource {
+  const CRSCrashFile& file;
+  Arena& arena;
+
+  const ns::Value& section(const char* key) const { return file.section(key); }
+};
+
+CrashReporter__Session__User* buildUser(const ReportSource& source) {
+  Arena& arena = source.arena;
+  auto* user = arena.make<CrashReporter__Session__User>(crash_reporter__session__user__init);
+  const ns::Value& userLine = source.section("user");
+  user->identifier = arena.string(unescaped(member(userLine, "id")).value_or(""));
+  if (auto email = unescaped(member(userLine, "email"))) user->email = arena.string(*email);
+  if (auto name = unescaped(member(userLine, "name"))) user->name = arena.string(*name);
+  return user;
+}
+
+CrashReporter__Session__Application__Process* buildApplicationProcess(const ReportSource& source) {
+  Arena& arena = source.arena;
+  const ns::Value& process = source.section("process_info");
+  const ns::Value& executable = source.section("executable");
+  auto* appProcess = arena.make<CrashReporter__Session__Application__Process>(
+      crash_reporter__session__application__process__init);
+  if (auto exePath = text(member(executable, "path"))) appProcess->path = arena.string(*exePath);
+  if (auto name = text(member(process, "name"))) appProcess->name = arena.string(*name);
+  appProcess->pid = static_cast<std::uint32_t>(number(member(process, "pid")));
+  appProcess->has_parent_process_id = 1;
+  appProcess->parent_process_id = static_cast<std::uint32_t>(number(member(process, "parent_pid")));
+  if (auto parent = text(member(process, "parent_name")))
+    appProcess->parent_process_name = arena.string(*parent);
+  return appProcess;
+}
+
+CrashReporter__Session__Application__Organization* buildOrganization(const ReportSource& source) {
+  auto* organization = source.arena.make<CrashReporter__Session__Application__Organization>(
+      crash_reporter__session__application__organization__init);
+  if (auto key = text(member(source.section("identity"), "api_key")))
+    organization->api_key = source.arena.string(*key);
+  return organization;
+}
+
+CrashReporter__Session__Application* buildApplication(const ReportSource& source) {
+  Arena& arena = source.arena;
+  const ns::Value& identity = source.section("identity");
+  const ns::Value& executable = source.section("executable");
+  auto* app = arena.make<CrashReporter__Session__Application>(crash_reporter__session__application__init);
+  app->identifier = arena.string(text(member(executable, "bundle_id")).value_or(""));
+  app->version = arena.string(text(member(executable, "version")).value_or(""));
+  if (auto display = text(member(executable, "display_version")))
+    app->display_version = arena.string(*display);
+  app->has_delivery_mechanism = 1;
+  app->delivery_mechanism = member(executable, "encrypted").boolValue()
+                                ? CRASH_REPORTER__DELIVERY_MECHANISM__APP_STORE
+                                : CRASH_REPORTER__DELIVERY_MECHANISM__DEVELOPER;
+  if (auto install = unescaped(member(identity, "install_id")))
+    app->installation_uuid = arena.string(*install);
+  if (auto platform = unescaped(member(executable, "dev_platform")))
+    app->development_platform = arena.string(*platform);
+  if (auto version = unescaped(member(executable, "dev_platform_version"))) {
+    app->development_platform_version = arena.string(*version);
+  }
+  app->process = buildApplicationProcess(source);
+  app->organization = buildOrganization(source);
+  return app;
+}
+
+CrashReporter__Session__OperatingSystem* buildOperatingSystem(const ReportSource& source) {
+  auto* os = source.arena.make<CrashReporter__Session__OperatingSystem>(
+      crash_reporter__session__operating_system__init);
+  os->platform =
+      static_cast<CrashReporter__Platform>(number(member(source.section("host"), "platform_code")));
+  os->version = source.arena.string(source.file.OSVersion());
+  os->build_version = source.arena.string(source.file.OSBuildVersion());
+  return os;
+}
+
+// The memory in use by the crashed process's host: active, inactive and wired pages.
+std::uint64_t ramUsed(const ReportSource& source) {
+  const ns::Value& stats = source.section("process_stats");
+  return number(member(stats, "active")) + number(member(stats, "inactive")) + number(member(stats, "wired"));
+}
+
+void addDeviceIdentifiers(const ReportSource& source, CrashReporter__Session__Device* device) {
+  Arena& arena = source.arena;
+  const ns::Value& identity = source.section("identity");
+  std::vector<std::pair<int, std::string>> identifiers;
+  if (auto id = source.file.deviceId()) {
+    std::string apiKey = text(member(identity, "api_key")).value_or("");
+    device->has_identifier = device->has_udid = 1;
+    device->identifier = arena.bytes(sec::sha1Hex(apiKey + *id));
+    device->udid = arena.bytes(*id);
+    identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_UDID, *id);
+  }
+  if (auto vendor = text(member(identity, "vendor_id")))
+    identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_VENDOR_IDENTIFIER, *vendor);
+  if (auto advertising = text(member(identity, "advertising_id")))
+    identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_ADVERTISING_IDENTIFIER,
+                             *advertising);
+  if (auto token = text(member(identity, "font_token")))
+    identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__TESTER_DEVICE_TOKEN, *token);
+  device->n_identifiers = identifiers.size();
+  device->identifiers = arena.array<CrashReporter__Session__Device__Identifier>(identifiers.size());
+  for (std::size_t i = 0; i < identifiers.size(); ++i) {
+    auto* entry = arena.make<CrashReporter__Session__Device__Identifier>(
+        crash_reporter__session__device__identifier__init);
+    entry->key = static_cast<CrashReporter__DeviceIdentifierType>(identifiers[i].first);
+    entry->value = arena.string(identifiers[i].second);
+    device->identifiers[i] = entry;
+  }
+}
+
+CrashReporter__Session__Device* buildDevice(const ReportSource& source) {
+  Arena& arena = source.arena;
+  const ns::Value& host = source.section("host");
+  const ns::Value& process = source.section("process_info");
+  std::uint64_t platformCode = number(member(host, "platform_code"));
+  auto* device = arena.make<CrashReporter__Session__Device>(crash_reporter__session__device__init);
+  device->arch = static_cast<CrashReporter__Architecture>(source.file.architecture());
+  if (auto model = text(member(host, "model"))) device->model = arena.string(*model);
+  device->has_cores = 1;
+  device->cores = static_cast<std::uint32_t>(number(member(host, "cores")));
+  if (auto language = text(member(host, "locale"))) device->language = arena.string(*language);
+  std::uint32_t state = 0;
+  if (member(host, "vendor_internal").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__VENDOR_INTERNAL;
+  if (member(host, "jailbroken").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__JAILBROKEN;
+  if (platformCode == 2) state |= CRASH_REPORTER__DEVICE_STATE__IS_SIMULATOR;
+  if (member(process, "debugger").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__DEBUGGER_ATTACHED;
+  if (member(process, "dyld_insert").boolValue())
+    state |= CRASH_REPORTER__DEVICE_STATE__COMPROMISED_LIBRARIES;
+  device->has_state = device->has_simulator = 1;
+  device->state = state;
+  device->simulator = platformCode == 2;
+  device->has_ram = 1;
+  device->ram = ramUsed(source) + number(member(source.section("process_stats"), "freeMem"));
+  device->has_disk_space = 1;
+  device->disk_space = number(member(source.section("storage"), "total"));
+  addDeviceIdentifiers(source, device);
+  return device;
+}
+
+CrashReporter__Session__Event__Device* buildEventDevice(const ReportSource& source) {
+  const ns::Value& host = source.section("host");
+  const ns::Value& storage = source.section("storage");
+  auto* eventDevice =
+      source.arena.make<CrashReporter__Session__Event__Device>(crash_reporter__session__event__device__init);
+  eventDevice->has_battery_level = 1;
+  eventDevice->battery_level =
+      std::strtof(text(member(host, "battery_level")).value_or("0").c_str(), nullptr);
+  eventDevice->has_battery_velocity = eventDevice->has_orientation = eventDevice->has_proximity_on = 1;
+  eventDevice->battery_velocity = static_cast<std::int32_t>(number(member(host, "charging_state")));
+  eventDevice->orientation = static_cast<std::uint32_t>(number(member(host, "device_orientation")));
+  eventDevice->proximity_on = member(host, "proximity_on").boolValue();
+  eventDevice->has_ram_used = 1;
+  eventDevice->ram_used = ramUsed(source);
+  if (member(storage, "total").isNumber()) {
+    eventDevice->has_disk_used = 1;
+    eventDevice->disk_used = number(member(storage, "total")) - number(member(storage, "free"));
+  }
+  return eventDevice;
+}
+
+CrashReporter__Session__Event__OperatingSystem* buildEventOperatingSystem(const ReportSource& source) {
+  Arena& arena = source.arena;
+  auto* eventOs = arena.make<CrashReporter__Session__Event__OperatingSystem>(
+      crash_reporter__session__event__operating_system__init);
+  const ns::Value& processes = source.section("external_process_info");
+  std::size_t processCount = processes.isArray() ? processes.count() : 0;
+  eventOs->n_processes = processCount;
+  eventOs->processes = arena.array<CrashReporter__Session__Application__Process>(processCount);
+  for (std::size_t i = 0; i < processCount; ++i) {
+    auto* entry = arena.make<CrashReporter__Session__Application__Process>(
+        crash_reporter__session__application__process__init);
+    if (auto name = text(member(processes[i], "name"))) entry->name = arena.string(*name);
+    entry->pid = static_cast<std::uint32_t>(number(member(processes[i], "pid")));
+    eventOs->processes[i] = entry;
+  }
+  return eventOs;
+}
+
+using Execution = CrashReporter__Session__Event__Application__Execution;
+
+CrashReporter__Session__Event__Application__Execution__Signal* buildSignal(const ReportSource& source) {
+  Arena& arena = source.arena;
+  auto* signal = arena.make<CrashReporter__Session__Event__Application__Execution__Signal>(
+      crash_reporter__session__event__application__execution__signal__init);
+  const ns::Value& signalLine = source.section("signal");
+  const ns::Value& mach = source.section("mach_exception");
+  if (auto name = text(member(signalLine, "name"))) {
+    signal->name = arena.string(*name);
+    signal->code = arena.string(text(member(signalLine, "code_name")).value_or("UNKNOWN"));
+    signal->address = number(member(signalLine, "address"));
+  } else if (auto machName = text(member(mach, "name"))) {
+    signal->name = arena.string(*machName);
+    auto codeName = text(member(mach, "code_name"));
+    signal->code = arena.string(codeName ? *codeName : std::to_string(number(member(mach, "code"))));
+    signal->address = number(member(mach, "subcode"));
+  } else {
+    // Neither source names the crash; the fields are required.
+    signal->name = arena.string("UNKNOWN");
+    signal->code = arena.string("UNKNOWN");
+  }
+  return signal;
+}
+
+void addBinaryImages(const ReportSource& source, Execution* execution) {
+  Arena& arena = source.arena;
+  const ns::Value& images = source.section("binary_images");
+  std::size_t imageCount = images.isArray() ? images.count() : 0;
+  using BinaryImage = CrashReporter__Session__Event__Application__Execution__BinaryImage;
+  execution->n_binaries = imageCount;
+  execution->binaries = arena.array<BinaryImage>(imageCount);
+  for (std::size_t i = 0; i < imageCount; ++i) {
+    auto* image =
+        arena.make<BinaryImage>(crash_reporter__session__event__application__execution__binary_image__init);
+    image->base_address = number(member(images[i], "address"));
+    image->size = number(member(images[i], "size"));
+    image->name = arena.string(text(member(images[i], "path")).value_or(""));
+    image->has_uuid = 1;
+    image->uuid = arena.bytes(CRSNormalizedUUIDString(text(member(images[i], "uuid")).value_or("")));
+    image->has_arch = 1;
+    image->arch = static_cast<CrashReporter__Architecture>(source.file.architecture());
+    execution->binaries[i] = image;
+  }
+}
+
+void addThreads(const ReportSource& source, Execution* execution) {
+  Arena& arena = source.arena;
+  const std::vector<CRSThread>& threads = source.file.threads();
+  using Thread = CrashReporter__Session__Event__Application__Execution__Thread;
+  execution->n_threads = threads.size();
+  execution->threads = arena.array<Thread>(threads.size());
+  std::string selector = source.file.objcSelectorName();
+  for (std::size_t i = 0; i < threads.size(); ++i) {
+    auto* thread = arena.make<Thread>(crash_reporter__session__event__application__execution__thread__init);
+    if (threads[i].pthreadName) thread->name = arena.string(*threads[i].pthreadName);
+    if (threads[i].dispatchQueueName) thread->alternate_name = arena.string(*threads[i].dispatchQueueName);
+    thread->importance = threads[i].importance;
+    if (threads[i].crashed() && !selector.empty()) thread->objc_selector_name = arena.string(selector);
+    populateFrames(arena, threads[i].frames, &thread->n_frames, &thread->frames);
+    execution->threads[i] = thread;
+  }
+}
+
+CrashReporter__Session__Event__Application__Execution__Exception* buildException(const ReportSource& source) {
+  Arena& arena = source.arena;
+  auto* exception = arena.make<CrashReporter__Session__Event__Application__Execution__Exception>(
+      crash_reporter__session__event__application__execution__exception__init);
+  const ns::Value& exceptionLine = source.section("exception");
+  if (auto name = text(member(exceptionLine, "name"))) {
+    exception->type = arena.string(*name);
+    if (auto reason = unescaped(member(exceptionLine, "reason"))) exception->reason = arena.string(*reason);
+    if (const auto& frames = source.file.exceptionFrames())
+      populateFrames(arena, *frames, &exception->n_frames, &exception->frames);
+  }
+  return exception;
+}
+
+Execution* buildExecution(const ReportSource& source) {
+  auto* execution =
+      source.arena.make<Execution>(crash_reporter__session__event__application__execution__init);
+  execution->signal = buildSignal(source);
+  addBinaryImages(source, execution);
+  addThreads(source, execution);
+  execution->exception = buildException(source);
+  return execution;
+}
+
+CrashReporter__Session__Event__Application* buildEventApplication(const ReportSource& source) {
+  Arena& arena = source.arena;
+  const ns::Value& host = source.section("host");
+  auto* eventApp = arena.make<CrashReporter__Session__Event__Application>(
+      crash_reporter__session__event__application__init);
+  eventApp->has_background = eventApp->has_ui_orientation = 1;
+  eventApp->background = member(host, "is_backgrounded").boolValue();
+  eventApp->ui_orientation = static_cast<std::uint32_t>(number(member(host, "ui_orientation")));
+  auto keys = source.file.customKeys();
+  eventApp->n_custom_attributes = keys.size();
+  eventApp->custom_attributes = customAttributes(arena, keys);
+  eventApp->execution = buildExecution(source);
+  return eventApp;
+}
+
+CrashReporter__Session__Event* buildEvent(const ReportSource& source) {
+  Arena& arena = source.arena;
+  auto* event = arena.make<CrashReporter__Session__Event>(crash_reporter__session__event__init);
+  event->timestamp = number(member(source.section("identity"), "ended_at"));
+  event->type = arena.string("crash");
+  event->device = buildEventDevice(source);
+  event->os = buildEventOperatingSystem(source);
+  if (auto content = source.file.logContent()) {
+    auto* log = arena.make<CrashReporter__Session__Event__Log>(crash_reporter__session__event__log__init);
+    log->content = arena.string(*content);
+    event->log = log;
+  }
+  event->app = buildEventApplication(source);
+  return event;
+}
+
+CrashReporter__Session* buildSession(const ReportSource& source) {
+  Arena& arena = source.arena;
+  const ns::Value& identity = source.section("identity");
+  auto* session = arena.make<CrashReporter__Session>(crash_reporter__session__init);
+  std::string generator = text(member(identity, "generator")).value_or("");
+  session->generator = arena.string(generator);
+  if (generator.starts_with("CrashReporter iOS") || generator.starts_with("CrashReporter Enterprise iOS")) {
+    session->has_generator_type = 1;
+    session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__IOS_SDK;
+  } else if (generator.starts_with("CrashReporter Mac") ||
+             generator.starts_with("CrashReporter Enterprise Mac")) {
+    session->has_generator_type = 1;
+    session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__MACOS_SDK;
+  }
+  session->identifier = arena.bytes(source.file.identifier());
+  session->started_at = number(member(identity, "started_at"));
+  session->has_ended_at = 1;
+  session->ended_at = number(member(identity, "ended_at"));
+  session->has_crashed = 1;
+  session->crashed = 1;
+  session->user = buildUser(source);
+  session->app = buildApplication(source);
+  session->os = buildOperatingSystem(source);
+  session->device = buildDevice(source);
+  session->n_events = 1;
+  session->events = arena.array<CrashReporter__Session__Event>(1);
+  session->events[0] = buildEvent(source);
+  return session;
+}
+
+}  // namespace
+
 bool CRSCrashFile::writeCRSFileToPath(const std::string& path) {
   if (!isValid()) return false;
   try {
     Arena arena;
-    const ns::Value& identity = section("identity");
-    const ns::Value& host = section("host");
-    const ns::Value& process = section("process_info");
-    const ns::Value& executable = section("executable");
-    const ns::Value& stats = section("process_stats");
-    const ns::Value& storage = section("storage");
-
-    auto* session = arena.make<CrashReporter__Session>(crash_reporter__session__init);
-    std::string generator = text(member(identity, "generator")).value_or("");
-    session->generator = arena.string(generator);
-    if (generator.starts_with("CrashReporter iOS") || generator.starts_with("CrashReporter Enterprise iOS")) {
-      session->has_generator_type = 1;
-      session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__IOS_SDK;
-    } else if (generator.starts_with("CrashReporter Mac") ||
-               generator.starts_with("CrashReporter Enterprise Mac")) {
-      session->has_generator_type = 1;
-      session->generator_type = CRASH_REPORTER__GENERATOR_TYPE__MACOS_SDK;
-    }
-    session->identifier = arena.bytes(identifier());
-    session->started_at = number(member(identity, "started_at"));
-    session->has_ended_at = 1;
-    session->ended_at = number(member(identity, "ended_at"));
-    session->has_crashed = 1;
-    session->crashed = 1;
-
-    auto* user = arena.make<CrashReporter__Session__User>(crash_reporter__session__user__init);
-    const ns::Value& userLine = section("user");
-    user->identifier = arena.string(unescaped(member(userLine, "id")).value_or(""));
-    if (auto email = unescaped(member(userLine, "email"))) user->email = arena.string(*email);
-    if (auto name = unescaped(member(userLine, "name"))) user->name = arena.string(*name);
-    session->user = user;
-
-    auto* app = arena.make<CrashReporter__Session__Application>(crash_reporter__session__application__init);
-    app->identifier = arena.string(text(member(executable, "bundle_id")).value_or(""));
-    app->version = arena.string(text(member(executable, "version")).value_or(""));
-    if (auto display = text(member(executable, "display_version")))
-      app->display_version = arena.string(*display);
-    app->has_delivery_mechanism = 1;
-    app->delivery_mechanism = member(executable, "encrypted").boolValue()
-                                  ? CRASH_REPORTER__DELIVERY_MECHANISM__APP_STORE
-                                  : CRASH_REPORTER__DELIVERY_MECHANISM__DEVELOPER;
-    if (auto install = unescaped(member(identity, "install_id")))
-      app->installation_uuid = arena.string(*install);
-    if (auto platform = unescaped(member(executable, "dev_platform")))
-      app->development_platform = arena.string(*platform);
-    if (auto version = unescaped(member(executable, "dev_platform_version"))) {
-      app->development_platform_version = arena.string(*version);
-    }
-    auto* appProcess = arena.make<CrashReporter__Session__Application__Process>(
-        crash_reporter__session__application__process__init);
-    if (auto exePath = text(member(executable, "path"))) appProcess->path = arena.string(*exePath);
-    if (auto name = text(member(process, "name"))) appProcess->name = arena.string(*name);
-    appProcess->pid = static_cast<std::uint32_t>(number(member(process, "pid")));
-    appProcess->has_parent_process_id = 1;
-    appProcess->parent_process_id = static_cast<std::uint32_t>(number(member(process, "parent_pid")));
-    if (auto parent = text(member(process, "parent_name")))
-      appProcess->parent_process_name = arena.string(*parent);
-    app->process = appProcess;
-    auto* organization = arena.make<CrashReporter__Session__Application__Organization>(
-        crash_reporter__session__application__organization__init);
-    if (auto key = text(member(identity, "api_key"))) organization->api_key = arena.string(*key);
-    app->organization = organization;
-    session->app = app;
-
-    auto* os =
-        arena.make<CrashReporter__Session__OperatingSystem>(crash_reporter__session__operating_system__init);
-    std::uint64_t platformCode = number(member(host, "platform_code"));
-    os->platform = static_cast<CrashReporter__Platform>(platformCode);
-    os->version = arena.string(OSVersion());
-    os->build_version = arena.string(OSBuildVersion());
-    session->os = os;
-
-    auto* device = arena.make<CrashReporter__Session__Device>(crash_reporter__session__device__init);
-    device->arch = static_cast<CrashReporter__Architecture>(architecture());
-    if (auto model = text(member(host, "model"))) device->model = arena.string(*model);
-    device->has_cores = 1;
-    device->cores = static_cast<std::uint32_t>(number(member(host, "cores")));
-    if (auto language = text(member(host, "locale"))) device->language = arena.string(*language);
-    std::uint32_t state = 0;
-    if (member(host, "vendor_internal").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__VENDOR_INTERNAL;
-    if (member(host, "jailbroken").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__JAILBROKEN;
-    if (platformCode == 2) state |= CRASH_REPORTER__DEVICE_STATE__IS_SIMULATOR;
-    if (member(process, "debugger").boolValue()) state |= CRASH_REPORTER__DEVICE_STATE__DEBUGGER_ATTACHED;
-    if (member(process, "dyld_insert").boolValue())
-      state |= CRASH_REPORTER__DEVICE_STATE__COMPROMISED_LIBRARIES;
-    device->has_state = device->has_simulator = 1;
-    device->state = state;
-    device->simulator = platformCode == 2;
-    std::uint64_t ramUsed =
-        number(member(stats, "active")) + number(member(stats, "inactive")) + number(member(stats, "wired"));
-    device->has_ram = 1;
-    device->ram = ramUsed + number(member(stats, "freeMem"));
-    device->has_disk_space = 1;
-    device->disk_space = number(member(storage, "total"));
-    std::vector<std::pair<int, std::string>> identifiers;
-    if (auto id = deviceId()) {
-      std::string apiKey = text(member(identity, "api_key")).value_or("");
-      device->has_identifier = device->has_udid = 1;
-      device->identifier = arena.bytes(sec::sha1Hex(apiKey + *id));
-      device->udid = arena.bytes(*id);
-      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_UDID, *id);
-    }
-    if (auto vendor = text(member(identity, "vendor_id")))
-      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_VENDOR_IDENTIFIER, *vendor);
-    if (auto advertising = text(member(identity, "advertising_id")))
-      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__IOS_ADVERTISING_IDENTIFIER,
-                               *advertising);
-    if (auto token = text(member(identity, "font_token")))
-      identifiers.emplace_back(CRASH_REPORTER__DEVICE_IDENTIFIER_TYPE__TESTER_DEVICE_TOKEN, *token);
-    device->n_identifiers = identifiers.size();
-    device->identifiers = arena.array<CrashReporter__Session__Device__Identifier>(identifiers.size());
-    for (std::size_t i = 0; i < identifiers.size(); ++i) {
-      auto* entry = arena.make<CrashReporter__Session__Device__Identifier>(
-          crash_reporter__session__device__identifier__init);
-      entry->key = static_cast<CrashReporter__DeviceIdentifierType>(identifiers[i].first);
-      entry->value = arena.string(identifiers[i].second);
-      device->identifiers[i] = entry;
-    }
-    session->device = device;
-
-    auto* event = arena.make<CrashReporter__Session__Event>(crash_reporter__session__event__init);
-    event->timestamp = number(member(identity, "ended_at"));
-    event->type = arena.string("crash");
-    auto* eventDevice =
-        arena.make<CrashReporter__Session__Event__Device>(crash_reporter__session__event__device__init);
-    eventDevice->has_battery_level = 1;
-    eventDevice->battery_level =
-        std::strtof(text(member(host, "battery_level")).value_or("0").c_str(), nullptr);
-    eventDevice->has_battery_velocity = eventDevice->has_orientation = eventDevice->has_proximity_on = 1;
-    eventDevice->battery_velocity = static_cast<std::int32_t>(number(member(host, "charging_state")));
-    eventDevice->orientation = static_cast<std::uint32_t>(number(member(host, "device_orientation")));
-    eventDevice->proximity_on = member(host, "proximity_on").boolValue();
-    eventDevice->has_ram_used = 1;
-    eventDevice->ram_used = ramUsed;
-    if (member(storage, "total").isNumber()) {
-      eventDevice->has_disk_used = 1;
-      eventDevice->disk_used = number(member(storage, "total")) - number(member(storage, "free"));
-    }
-    event->device = eventDevice;
-
-    auto* eventOs = arena.make<CrashReporter__Session__Event__OperatingSystem>(
-        crash_reporter__session__event__operating_system__init);
-    const ns::Value& processes = section("external_process_info");
-    std::size_t processCount = processes.isArray() ? processes.count() : 0;
-    eventOs->n_processes = processCount;
-    eventOs->processes = arena.array<CrashReporter__Session__Application__Process>(processCount);
-    for (std::size_t i = 0; i < processCount; ++i) {
-      auto* entry = arena.make<CrashReporter__Session__Application__Process>(
-          crash_reporter__session__application__process__init);
-      if (auto name = text(member(processes[i], "name"))) entry->name = arena.string(*name);
-      entry->pid = static_cast<std::uint32_t>(number(member(processes[i], "pid")));
-      eventOs->processes[i] = entry;
-    }
-    event->os = eventOs;
-
-    auto* eventApp = arena.make<CrashReporter__Session__Event__Application>(
-        crash_reporter__session__event__application__init);
-    eventApp->has_background = eventApp->has_ui_orientation = 1;
-    eventApp->background = member(host, "is_backgrounded").boolValue();
-    eventApp->ui_orientation = static_cast<std::uint32_t>(number(member(host, "ui_orientation")));
-    auto keys = customKeys();
-    eventApp->n_custom_attributes = keys.size();
-    eventApp->custom_attributes = customAttributes(arena, keys);
-
-    if (auto content = logContent()) {
-      auto* log = arena.make<CrashReporter__Session__Event__Log>(crash_reporter__session__event__log__init);
-      log->content = arena.string(*content);
-      event->log = log;
-    }
-
-    using Execution = CrashReporter__Session__Event__Application__Execution;
-    auto* execution = arena.make<Execution>(crash_reporter__session__event__application__execution__init);
-    auto* signal = arena.make<CrashReporter__Session__Event__Application__Execution__Signal>(
-        crash_reporter__session__event__application__execution__signal__init);
-    const ns::Value& signalLine = section("signal");
-    const ns::Value& mach = section("mach_exception");
-    if (auto name = text(member(signalLine, "name"))) {
-      signal->name = arena.string(*name);
-      signal->code = arena.string(text(member(signalLine, "code_name")).value_or("UNKNOWN"));
-      signal->address = number(member(signalLine, "address"));
-    } else if (auto machName = text(member(mach, "name"))) {
-      signal->name = arena.string(*machName);
-      auto codeName = text(member(mach, "code_name"));
-      signal->code = arena.string(codeName ? *codeName : std::to_string(number(member(mach, "code"))));
-      signal->address = number(member(mach, "subcode"));
-    } else {
-      // Neither source names the crash; the fields are required.
-      signal->name = arena.string("UNKNOWN");
-      signal->code = arena.string("UNKNOWN");
-    }
-    execution->signal = signal;
-
-    const ns::Value& images = section("binary_images");
-    std::size_t imageCount = images.isArray() ? images.count() : 0;
-    using BinaryImage = CrashReporter__Session__Event__Application__Execution__BinaryImage;
-    execution->n_binaries = imageCount;
-    execution->binaries = arena.array<BinaryImage>(imageCount);
-    for (std::size_t i = 0; i < imageCount; ++i) {
-      auto* image =
-          arena.make<BinaryImage>(crash_reporter__session__event__application__execution__binary_image__init);
-      image->base_address = number(member(images[i], "address"));
-      image->size = number(member(images[i], "size"));
-      image->name = arena.string(text(member(images[i], "path")).value_or(""));
-      image->has_uuid = 1;
-      image->uuid = arena.bytes(CRSNormalizedUUIDString(text(member(images[i], "uuid")).value_or("")));
-      image->has_arch = 1;
-      image->arch = static_cast<CrashReporter__Architecture>(architecture());
-      execution->binaries[i] = image;
-    }
-
-    using Thread = CrashReporter__Session__Event__Application__Execution__Thread;
-    execution->n_threads = threads_.size();
-    execution->threads = arena.array<Thread>(threads_.size());
-    std::string selector = objcSelectorName();
-    for (std::size_t i = 0; i < threads_.size(); ++i) {
-      auto* thread = arena.make<Thread>(crash_reporter__session__event__application__execution__thread__init);
-      if (threads_[i].pthreadName) thread->name = arena.string(*threads_[i].pthreadName);
-      if (threads_[i].dispatchQueueName)
-        thread->alternate_name = arena.string(*threads_[i].dispatchQueueName);
-      thread->importance = threads_[i].importance;
-      if (threads_[i].crashed() && !selector.empty()) thread->objc_selector_name = arena.string(selector);
-      populateFrames(arena, threads_[i].frames, &thread->n_frames, &thread->frames);
-      execution->threads[i] = thread;
-    }
-
-    auto* exception = arena.make<CrashReporter__Session__Event__Application__Execution__Exception>(
-        crash_reporter__session__event__application__execution__exception__init);
-    const ns::Value& exceptionLine = section("exception");
-    if (auto name = text(member(exceptionLine, "name"))) {
-      exception->type = arena.string(*name);
-      if (auto reason = unescaped(member(exceptionLine, "reason"))) exception->reason = arena.string(*reason);
-      if (exceptionFrames_)
-        populateFrames(arena, *exceptionFrames_, &exception->n_frames, &exception->frames);
-    }
-    execution->exception = exception;
-    eventApp->execution = execution;
-    event->app = eventApp;
-
-    session->n_events = 1;
-    session->events = arena.array<CrashReporter__Session__Event>(1);
-    session->events[0] = event;
-
+    CrashReporter__Session* session = buildSession(ReportSource{*this, arena});
     std::size_t size = crash_reporter__session__get_packed_size(session);
     std::vector<std::uint8_t> buffer(size);
     crash_reporter__session__pack(session, buffer.data());

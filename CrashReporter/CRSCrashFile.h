@@ -21,6 +21,8 @@ class CRSCrashFile {
 
   bool isValid() const;
   const ns::Dictionary& crashData() const { return crashData_; }
+  // One line of the record (its keys as a dictionary), nil when absent.
+  const ns::Value& section(const char* key) const;
   void setProcessingExecutableUUID(const std::string& uuid) { processingExecutableUUID_ = uuid; }
   const std::string& processingExecutableUUID() const { return processingExecutableUUID_; }
   void symbolicateWithUUIDMap(const std::map<std::string, std::uint64_t>& uuidMap);
@@ -45,7 +47,6 @@ class CRSCrashFile {
   std::optional<std::string> logContent() const;
 
  private:
-  const ns::Value& section(const char* key) const;
   CRSStackFrame frameFrom(const ns::Value& frame, const std::map<std::string, std::uint64_t>& uuidMap) const;
 
   ns::Dictionary crashData_;

@@ -712,4 +712,9 @@ PL_CLASS(MenuViewController, PelViewController) {
   cls.method<&MenuViewController::unsubscribe>("unsubscribe:");
   cls.method<&MenuViewController::copyplaylistlink>("copyplaylistlink:");
   cls.method<&MenuViewController::refresh_>("refresh:");
+  cls.method<&MenuViewController::sourceList_writeItems_toPasteboard>("sourceList:writeItems:toPasteboard:");
+  cls.method<&MenuViewController::sourceList_validateDrop_proposedItem_proposedChildIndex>(
+      "sourceList:validateDrop:proposedItem:proposedChildIndex:");
+  cls.method<&MenuViewController::sourceList_acceptDrop_item_childIndex>(
+      "sourceList:acceptDrop:item:childIndex:");
 }

@@ -14,16 +14,19 @@
 #include "platform/core/Value.h"
 
 class AccountCache;
+class SearchEntry;
 class SourceList;
 namespace ak {
 class Button;
+class PasteboardItem;
 class Popover;
 class ScrollView;
 class View;
 }  // namespace ak
 namespace ns {
+class Error;
 class Notification;
-}
+}  // namespace ns
 
 class MenuViewController : public PelViewController, public IMenuViewController {
  public:
@@ -112,6 +115,26 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void unsubscribe(const ns::Ref<ns::Object>& sender);
   void copyplaylistlink(const ns::Ref<ns::Object>& sender);
   void refresh_(const ns::Ref<ns::Object>& sender) { refreshAccountInfoFromNetwork(); }
+
+  // ---- adding videos to the account's playlists, and drops (MenuViewControllerDrops.cpp) ----
+  // Each add inserts a copy of the row on the service (the caller's row never gets the target's
+  // item id), one insert after the other for a batch.
+  void addSearchEntry_toPlaylistId(const ns::Ref<SearchEntry>& row, const std::string& playlistId);
+  void addSearchEntries_toPlaylistId_deleteAfterCopy(const std::vector<ns::Ref<SearchEntry>>& rows,
+                                                     const std::string& playlistId, bool deleteAfterCopy);
+  void addSearchEntry_toPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId);
+  void addVideoForUrl_toPlaylistId(const std::string& link, const std::string& playlistId);
+  static void logError(const ns::Error& error);
+  bool sourceList_writeItems_toPasteboard(const ns::Ref<ns::Object>& list, const ns::Value& items,
+                                          const ns::Ref<ns::Object>& pasteboard);
+  unsigned long sourceList_validateDrop_proposedItem_proposedChildIndex(const ns::Ref<ns::Object>& list,
+                                                                        const ns::Ref<ns::Object>& info,
+                                                                        const ns::Ref<ns::Object>& item,
+                                                                        long childIndex);
+  bool sourceList_acceptDrop_item_childIndex(const ns::Ref<ns::Object>& list, const ns::Ref<ns::Object>& info,
+                                             const ns::Ref<ns::Object>& item, long childIndex);
+  std::optional<std::string> urlFromNSPasteboardItem(const ns::Ref<ak::PasteboardItem>& item);
+  bool urlDropOk(const std::string& address);
 
   // ---- parts ----
   ns::Ref<SourceList> sourceList() const { return sourceList_; }

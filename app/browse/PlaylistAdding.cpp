@@ -26,6 +26,7 @@ struct Batch {
   // The videos whose pair this batch recorded: a failure forgets only those, never a pair the
   // index held before.
   std::set<std::string> recorded;
+  std::function<void(const ns::Error&)> onFailure;
 };
 
 void forgetRecordedPair(Batch& batch, const std::string& videoId) {
@@ -82,11 +83,12 @@ void addNext(const std::shared_ptr<Batch>& batch) {
         std::optional<ns::Error> failure = error;
         dispatch::async(dispatch::mainQueue(), [batch, row, videoId, newItemId, failure] {
           if (failure || !newItemId || newItemId->empty()) {
-            if (failure)
-              ns::Log("error: %@", *failure);
-            else
-              ns::Log("error: %@", "the insert's answer holds no playlist item id");
+            ns::Error refused = failure ? *failure
+                                        : ns::Error::withDescription(
+                                              "Pelorin", 0, "the insert's answer holds no playlist item id");
+            ns::Log("error: %@", refused);
             forgetRecordedPair(*batch, videoId);
+            if (batch->onFailure) batch->onFailure(refused);
           } else {
             added(batch, row, *newItemId);
           }
@@ -112,13 +114,15 @@ ns::Ref<SearchEntry> copySearchEntry(const ns::Ref<SearchEntry>& row) {
   }
 }
 
-ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId) {
+ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId,
+                                                 std::optional<int> position) {
   auto resource = ApiObject::object<ApiYouTubeResourceId>();
   resource->setKind("youtube#video");
   resource->setVideoId(videoId);
   auto snippet = ApiObject::object<ApiYouTubePlaylistItemSnippet>();
   snippet->setPlaylistId(playlistId);
   snippet->setResourceId(resource);
+  if (position) snippet->setPosition(ns::Number(*position));
   auto item = ApiObject::object<ApiYouTubePlaylistItem>();
   item->setSnippet(snippet);
   ns::Log("item.snippet = %@", snippet->description());
@@ -130,14 +134,7 @@ bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& p
   auto list = getExistingPlaylistViewController("playlists", playlistId);
   if (!list || !row) return false;
   if (row->playlistItemId() && list->hasPlaylistItemId(*row->playlistItemId())) return false;
-  auto& rows = list->cellArray();
-  if (atTop) {
-    rows.insert(rows.begin(), row);
-    // The playing row keeps its mark one place down.
-    if (list->playIndex() >= 0 && rows.size() > 1) list->setPlayIndex(list->playIndex() + 1);
-  } else {
-    rows.push_back(row);
-  }
+  list->insertRow_atIndex(row, atTop ? 0 : static_cast<long>(list->cellArray().size()));
   list->refreshTableView();
   return true;
 }
@@ -151,11 +148,13 @@ bool isTopInsertionPlaylist(const std::string& playlistId) {
 }
 
 void addSearchEntries_toPlaylistId_deleteAfterCopy(std::vector<ns::Ref<SearchEntry>> rows,
-                                                   const std::string& playlistId, bool deleteAfterCopy) {
-  if (playlistId.empty()) return;
+                                                   const std::string& playlistId, bool deleteAfterCopy,
+                                                   std::function<void(const ns::Error&)> onFailure) {
+  if (playlistId.empty() || rows.empty()) return;
   auto batch = std::make_shared<Batch>();
   batch->playlistId = playlistId;
   batch->deleteAfterCopy = deleteAfterCopy;
+  batch->onFailure = std::move(onFailure);
   auto index = playlistIndex();
   for (auto& row : rows) {
     if (!row) continue;

@@ -1,6 +1,8 @@
 #pragma once
 // Adding videos to one of the signed-in account's playlists on the service, one insert request
 // after the other, and the copies of rows that go into another list. Main thread.
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -8,6 +10,9 @@
 
 class SearchEntry;
 class ApiQueryYouTube;
+namespace ns {
+class Error;
+}
 
 // A new row with the same properties (through the row's archive), nil for nil; a row that
 // enters another list is a copy, so that the item id it gets there never reaches the list it
@@ -20,14 +25,18 @@ ns::Ref<SearchEntry> copySearchEntry(const ns::Ref<SearchEntry>& row);
 // twice) and in the account's stored copy; with `deleteAfterCopy` the row's entry in the playlist
 // named by its `playlistid` is then deleted, leaving that open list once the delete succeeded. A
 // failure forgets the index pair and goes on with the next row. Pass copies.
+// `onFailure`, when given, is told of each refused insert.
 void addSearchEntries_toPlaylistId_deleteAfterCopy(std::vector<ns::Ref<SearchEntry>> rows,
-                                                   const std::string& playlistId, bool deleteAfterCopy);
+                                                   const std::string& playlistId, bool deleteAfterCopy,
+                                                   std::function<void(const ns::Error&)> onFailure = nullptr);
 
 // Whether rows added to the playlist go first: the favourites, likes and watch history.
 bool isTopInsertionPlaylist(const std::string& playlistId);
 
-// The playlistItems.insert query of the video into the playlist (part "snippet").
-ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId);
+// The playlistItems.insert query of the video into the playlist (part "snippet"), at the
+// position when one is given.
+ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId,
+                                                 std::optional<int> position = std::nullopt);
 // Puts the row first or last into the playlist's open list, when one is registered and holds no
 // row with the row's item id yet, keeping the playing row's mark; answers whether it went in.
 bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId, bool atTop);

@@ -244,7 +244,10 @@ void VideoCell::setSearchEntry(const ns::Ref<SearchEntry>& entry) {
       mark = "notwatched_icon";
       cached = true;
     } else if (auto downloader = id.empty() ? nullptr : getDownloaderForVideoId(id)) {
-      if (downloader->isDownloading()) {
+      if (getDownloadError(id)) {
+        // Waiting out an error reply before asking again; the status shows in place of the counts.
+        mark = "cache_queued";
+      } else if (downloader->isDownloading()) {
         mark = downloader->bDownload() ? "halfwatched_icon" : "cache_cacheing";
         showText(ns::format("%@ / %@", formatByteSize(downloader->downloadedBytes()),
                             formatByteSize(downloader->contentLength())));
@@ -326,8 +329,11 @@ void VideoCell::updateViewCount() {
     else
       showViewsOf(entry);
   } else if (auto downloader = getDownloaderForVideoId(id)) {
-    showText(ns::format("%@ / %@", formatByteSize(downloader->totalDownloadedBytes()),
-                        formatByteSize(downloader->totalContentLength())));
+    if (auto status = getDownloadError(id))
+      showText(*status);
+    else
+      showText(ns::format("%@ / %@", formatByteSize(downloader->totalDownloadedBytes()),
+                          formatByteSize(downloader->totalContentLength())));
   }
 }
 

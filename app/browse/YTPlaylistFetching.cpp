@@ -26,6 +26,7 @@
 #include "platform/appkit/Make.h"
 #include "platform/appkit/ScrollView.h"
 #include "platform/core/Log.h"
+#include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
 #include "ui/MyTableRowView.h"
@@ -42,19 +43,7 @@ constexpr std::size_t kAutoFillRows = 50;
 constexpr std::uint64_t kRowPitch = 83;
 constexpr std::uint64_t kLookAhead = 166;
 
-bool hasPrefix(const std::string& text, const std::string& prefix) {
-  return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-template <class T>
-std::vector<ns::Ref<T>> itemsOf(const Reply& reply) {
-  std::vector<ns::Ref<T>> items;
-  auto list = std::dynamic_pointer_cast<ApiCollectionObject>(reply);
-  if (!list) return items;
-  for (const ns::Value& item : list->collectionItems())
-    if (auto typed = item.objectAs<T>()) items.push_back(typed);
-  return items;
-}
+using ns::str::hasPrefix;
 
 std::optional<std::string> nextPageTokenOf(const Reply& reply) {
   if (!reply) return std::nullopt;
@@ -270,7 +259,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
   // A row model answering nil for an item skips that item only.
   if (hasPrefix(requestType_, "search_playlist")) {
     std::vector<std::string> playlistIds;
-    for (const auto& item : itemsOf<ApiYouTubeSearchResult>(reply)) {
+    for (const auto& item : ApiCollectionItemsOf<ApiYouTubeSearchResult>(reply)) {
       auto row = SearchEntry::initWithApiSearchPlaylistResult(item);
       if (!row) continue;
       rows.push_back(row);
@@ -279,7 +268,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     requestPlaylistsInfo(playlistIds);
   } else if (hasPrefix(requestType_, "search_channel")) {
     std::vector<std::string> channelIds;
-    for (const auto& item : itemsOf<ApiYouTubeSearchResult>(reply)) {
+    for (const auto& item : ApiCollectionItemsOf<ApiYouTubeSearchResult>(reply)) {
       auto row = SearchEntry::initWithApiSearchChannelResult(item);
       if (!row || !hasPrefix(row->channelid(), "UC")) continue;
       rows.push_back(row);
@@ -288,7 +277,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     }
     requestChannelInfoForSearch(channelIds);
   } else if (hasPrefix(requestType_, "search_") || requestType_ == "related") {
-    for (const auto& item : itemsOf<ApiYouTubeSearchResult>(reply)) {
+    for (const auto& item : ApiCollectionItemsOf<ApiYouTubeSearchResult>(reply)) {
       auto row = SearchEntry::initWithApiSearchResult(item);
       if (!row) continue;
       row->setDate("");
@@ -297,7 +286,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     }
   } else if (hasPrefix(requestType_, "videoid")) {
     token.reset();
-    for (const auto& video : itemsOf<ApiYouTubeVideo>(reply)) {
+    for (const auto& video : ApiCollectionItemsOf<ApiYouTubeVideo>(reply)) {
       auto row = SearchEntry::initWithApiVideo(video);
       if (!row) continue;
       if (!row->videoid()) row->setVideoid(requestId_);
@@ -306,7 +295,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
       if (row->author().empty()) channels.add(row->videoChannelId());
     }
   } else if (requestType_ == "newsubscriptionvideo") {
-    for (const auto& activity : itemsOf<ApiYouTubeActivity>(reply)) {
+    for (const auto& activity : ApiCollectionItemsOf<ApiYouTubeActivity>(reply)) {
       auto snippet = activity->snippet();
       if (!snippet || snippet->type().value_or("") != "upload") continue;
       auto row = SearchEntry::initWithApiActivity(activity);
@@ -316,7 +305,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
       lookUpRecord(row, toRequest, channels);
     }
   } else if (requestType_ == "feed") {
-    for (const auto& video : itemsOf<ApiYouTubeVideo>(reply)) {
+    for (const auto& video : ApiCollectionItemsOf<ApiYouTubeVideo>(reply)) {
       auto row = SearchEntry::initWithApiVideo(video);
       if (!row || !video->identifier()) continue;
       row->setVideoid(*video->identifier());
@@ -325,7 +314,7 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
       lookUpRecord(row, toRequest, channels);
     }
   } else {
-    for (const auto& item : itemsOf<ApiYouTubePlaylistItem>(reply)) {
+    for (const auto& item : ApiCollectionItemsOf<ApiYouTubePlaylistItem>(reply)) {
       auto row = SearchEntry::initWithApi(item);
       if (!row) continue;
       row->setDate("");
@@ -404,7 +393,7 @@ void YTPlaylistViewController::requestVideoInfo_withTitle(std::vector<std::strin
         std::map<std::string, VideoDetailRecord> records;
         std::map<std::string, ns::Ref<SearchEntry>> titled;
         ChannelSet channels;
-        for (const auto& video : itemsOf<ApiYouTubeVideo>(reply)) {
+        for (const auto& video : ApiCollectionItemsOf<ApiYouTubeVideo>(reply)) {
           if (!video->identifier()) continue;
           const std::string id = *video->identifier();
           auto record = videoDetailRecordForApiVideo(video);
@@ -458,7 +447,7 @@ void YTPlaylistViewController::requestChannelInfo(const std::vector<std::string>
           return;
         }
         std::map<std::string, std::string> titles;
-        for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
+        for (const auto& channel : ApiCollectionItemsOf<ApiYouTubeChannel>(reply)) {
           if (!channel->identifier()) continue;
           auto snippet = channel->snippet();
           std::string title = snippet ? snippet->title().value_or("") : "";
@@ -477,64 +466,56 @@ void YTPlaylistViewController::requestChannelInfo(const std::vector<std::string>
 }
 
 void YTPlaylistViewController::requestPlaylistsInfo(const std::vector<std::string>& playlistIds) {
-  if (playlistIds.empty()) return;
-  auto youtube = service();
-  if (!youtube) return;
-  auto query = ApiQueryYouTube::queryForPlaylistsListWithPart("contentDetails");
-  query->setMaxResults(50);
-  query->setIdentifier(joined(playlistIds));
-  Self self = this->self<YTPlaylistViewController>();
-  youtube->executeQuery_completionHandler(
-      query, [self](const Ticket&, const Reply& reply, const Failure& error) {
-        if (error) {
-          ns::Log("error: %@", error->localizedDescription());
-          return;
-        }
-        auto playlists = itemsOf<ApiYouTubePlaylist>(reply);
-        onMain([self, playlists] {
-          std::map<std::string, ns::Ref<SearchEntry>> byId;
-          for (const auto& row : self->cellArray_)
-            if (!row->playlistid().empty()) byId[row->playlistid()] = row;
-          for (const auto& playlist : playlists) {
-            auto found = playlist->identifier() ? byId.find(*playlist->identifier()) : byId.end();
-            auto details = playlist->contentDetails();
-            if (found == byId.end() || !details) continue;
-            found->second->setVideoCount(static_cast<std::int32_t>(apiCount(details->itemCount())));
-          }
-          self->refreshTableView();
-        });
+  requestCountsForSearch<ApiYouTubePlaylist>(
+      playlistIds, ApiQueryYouTube::queryForPlaylistsListWithPart("contentDetails"), &SearchEntry::playlistid,
+      [](SearchEntry& row, const ns::Ref<ApiYouTubePlaylist>& playlist) {
+        if (auto details = playlist->contentDetails())
+          row.setVideoCount(static_cast<std::int32_t>(apiCount(details->itemCount())));
       });
 }
 
 void YTPlaylistViewController::requestChannelInfoForSearch(const std::vector<std::string>& channelIds) {
-  if (channelIds.empty()) return;
+  requestCountsForSearch<ApiYouTubeChannel>(
+      channelIds, ApiQueryYouTube::queryForChannelsListWithPart("statistics"), &SearchEntry::channelid,
+      [](SearchEntry& row, const ns::Ref<ApiYouTubeChannel>& channel) {
+        if (auto statistics = channel->statistics()) {
+          row.setVideoCount(static_cast<std::int32_t>(apiCount(statistics->videoCount())));
+          row.setSubscriberCount(static_cast<std::int32_t>(apiCount(statistics->subscriberCount())));
+        }
+      });
+}
+
+template <class Item>
+void YTPlaylistViewController::requestCountsForSearch(const std::vector<std::string>& ids,
+                                                      const ns::Ref<ApiQueryYouTube>& query,
+                                                      const std::string& (SearchEntry::*rowId)() const,
+                                                      void (*setCounts)(SearchEntry&, const ns::Ref<Item>&)) {
+  if (ids.empty()) return;
   auto youtube = service();
   if (!youtube) return;
-  auto query = ApiQueryYouTube::queryForChannelsListWithPart("statistics");
   query->setMaxResults(50);
-  query->setIdentifier(joined(channelIds));
+  query->setIdentifier(joined(ids));
   Self self = this->self<YTPlaylistViewController>();
-  youtube->executeQuery_completionHandler(query, [self](const Ticket&, const Reply& reply,
-                                                        const Failure& error) {
-    if (error) {
-      ns::Log("error: %@", error->localizedDescription());
-      return;
-    }
-    auto channels = itemsOf<ApiYouTubeChannel>(reply);
-    onMain([self, channels] {
-      std::map<std::string, ns::Ref<SearchEntry>> byId;
-      for (const auto& row : self->cellArray_)
-        if (!row->channelid().empty()) byId[row->channelid()] = row;
-      for (const auto& channel : channels) {
-        auto found = channel->identifier() ? byId.find(*channel->identifier()) : byId.end();
-        auto statistics = channel->statistics();
-        if (found == byId.end() || !statistics) continue;
-        found->second->setVideoCount(static_cast<std::int32_t>(apiCount(statistics->videoCount())));
-        found->second->setSubscriberCount(static_cast<std::int32_t>(apiCount(statistics->subscriberCount())));
-      }
-      self->refreshTableView();
-    });
-  });
+  youtube->executeQuery_completionHandler(
+      query, [self, rowId, setCounts](const Ticket&, const Reply& reply, const Failure& error) {
+        if (error) {
+          ns::Log("error: %@", error->localizedDescription());
+          return;
+        }
+        auto items = ApiCollectionItemsOf<Item>(reply);
+        onMain([self, items, rowId, setCounts] {
+          std::map<std::string, ns::Ref<SearchEntry>> byId;
+          for (const auto& row : self->cellArray_) {
+            const std::string& id = ((*row).*rowId)();
+            if (!id.empty()) byId[id] = row;
+          }
+          for (const auto& item : items) {
+            auto found = item->identifier() ? byId.find(*item->identifier()) : byId.end();
+            if (found != byId.end()) setCounts(*found->second, item);
+          }
+          self->refreshTableView();
+        });
+      });
 }
 
 // ---- paging and the list cache ----

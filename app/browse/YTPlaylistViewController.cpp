@@ -44,6 +44,12 @@ PL_CLASS(YTPlaylistViewController, PelViewController) {
   cls.method<&YTPlaylistViewController::onSubscribeBtn>("onSubscribeBtn:");
   cls.method<&YTPlaylistViewController::nextTrack>("nextTrack:");
   cls.method<&YTPlaylistViewController::prevTrack>("prevTrack:");
+  cls.method<&YTPlaylistViewController::tableView_writeRowsWithIndexes_toPasteboard>(
+      "tableView:writeRowsWithIndexes:toPasteboard:");
+  cls.method<&YTPlaylistViewController::tableView_validateDrop_proposedRow_proposedDropOperation>(
+      "tableView:validateDrop:proposedRow:proposedDropOperation:");
+  cls.method<&YTPlaylistViewController::tableView_acceptDrop_row_dropOperation>(
+      "tableView:acceptDrop:row:dropOperation:");
 }
 
 namespace {
@@ -86,9 +92,7 @@ ns::Ref<YTPlaylistViewController> makeController(const std::string& title) {
   return controller;
 }
 
-bool hasPrefix(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
+using ns::str::hasPrefix;
 
 ns::Ref<AccountCache> accountCache() {
   auto main = mainWindowController();
@@ -198,8 +202,9 @@ void YTPlaylistViewController::viewDidLoadOnce() {
   if (table) table->setBackgroundColor(ak::Color::colorWithCalibratedWhite_alpha(184 / 255.0, 0));
   setIsVideoResult(true);
   if (table) {
-    table->registerForDraggedTypes(
-        {kVideoDragType, ak::PasteboardTypeURL, ak::PasteboardTypeFileURL, ak::PasteboardTypeString});
+    table->registerForDraggedTypes({kVideoDragType, ak::PasteboardTypeURL, ak::PasteboardTypeFileURL,
+                                    ak::PasteboardTypeString, ak::PasteboardTypePlainText,
+                                    ak::PasteboardTypeText});
     table->setTarget(self<YTPlaylistViewController>());
     table->setDoubleAction(ns::Sel("onDoubleClick:"));
   }
@@ -287,9 +292,13 @@ void YTPlaylistViewController::onVideoInfoChanged() {
 }
 
 void YTPlaylistViewController::videoRenamed_Title(const std::string& videoId, const std::string& title) {
+  bool changed = false;
   for (const auto& row : cellArray_)
-    if (row->videoid() == videoId) row->setTitle(title);
-  refreshTableView();
+    if (row->videoid() == videoId) {
+      row->setTitle(title);
+      changed = true;
+    }
+  if (changed) refreshTableView();
 }
 
 void YTPlaylistViewController::refreshTableView() {

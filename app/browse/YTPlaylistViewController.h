@@ -25,6 +25,7 @@ class ApiObject;
 class TableViewWithContextMenu;
 namespace ak {
 class Button;
+class PasteboardItem;
 class PopUpButton;
 class ScrollView;
 }  // namespace ak
@@ -170,6 +171,12 @@ class YTPlaylistViewController : public PelViewController,
   void requestChannelInfo(const std::vector<std::string>& channelIds);
   void requestPlaylistsInfo(const std::vector<std::string>& playlistIds);
   void requestChannelInfoForSearch(const std::vector<std::string>& channelIds);
+  // The counts of the search rows whose `rowId` is among `ids`, asked in one list `query` (of
+  // playlists or channels), each item's copied into its row by `setCounts`.
+  template <class Item>
+  void requestCountsForSearch(const std::vector<std::string>& ids, const ns::Ref<ApiQueryYouTube>& query,
+                              const std::string& (SearchEntry::*rowId)() const,
+                              void (*setCounts)(SearchEntry&, const ns::Ref<Item>&));
 
   // ---- editing the account's playlists (YTPlaylistEditing.cpp) ----
   // Removes the row from the list and saves the list; in the account's ordinary playlists (not
@@ -188,6 +195,39 @@ class YTPlaylistViewController : public PelViewController,
   // row leaves the list once that delete succeeded.
   void deleteSearchItemFromServerPlaylist_newPlaylistItemId(const ns::Ref<SearchEntry>& row,
                                                             const std::string& newPlaylistItemId);
+
+  // Inserts the video into the playlist this list shows, at the position; the row (pass a copy)
+  // enters the open list and the account's stored copy only once the service took it. The
+  // video-in-playlist pair is recorded on success; a failure forgets only a pair this call added.
+  void insertSearchEntry_toIndex(const ns::Ref<SearchEntry>& row, int index);
+  // Keyboard commands on exactly one selected row; NO when not used.
+  bool editSelectedVideoTitle();
+  bool addOrRemoveFavorites();
+  bool showAddToMenu() { return false; }
+  // Row insertion and removal that keep `playIndex` on the playing row (indexes are clamped).
+  void insertRow_atIndex(const ns::Ref<SearchEntry>& row, long index);
+  void removeRowAtIndex(long index);
+
+  // ---- dragging rows out, reordering and drops (YTPlaylistDragging.cpp) ----
+  bool tableView_writeRowsWithIndexes_toPasteboard(const ns::Ref<ns::Object>& table,
+                                                   const ns::Ref<ns::Object>& indexes,
+                                                   const ns::Ref<ns::Object>& pasteboard);
+  unsigned long tableView_validateDrop_proposedRow_proposedDropOperation(const ns::Ref<ns::Object>& table,
+                                                                         const ns::Ref<ns::Object>& info,
+                                                                         long row, unsigned long operation);
+  bool tableView_acceptDrop_row_dropOperation(const ns::Ref<ns::Object>& table,
+                                              const ns::Ref<ns::Object>& info, long row,
+                                              unsigned long operation);
+  // The link of an item dragged in from another program, nil when it has none.
+  std::optional<std::string> urlFromNSPasteboardItem(const ns::Ref<ak::PasteboardItem>& item);
+  bool urlDropOk(const std::string& address);
+  std::optional<std::string> videoIdFromPasteboardItem(const ns::Ref<ak::PasteboardItem>& item);
+  // Whether rows of this list can be reordered on the service (own playlists and watch later).
+  bool canReorder() const;
+  // Moves the rows (taken out of the list) to the position on the service, one update after the
+  // other, each put back into the list once the service took it; the list is saved at the end.
+  void movePlaylistItems_newPosition(std::vector<ns::Ref<SearchEntry>> rows, int position);
+  void movePlaylistItem_newPosition(const ns::Ref<SearchEntry>& row, int position);
 
   // ---- paging and the list cache ----
   void boundsDidChange();

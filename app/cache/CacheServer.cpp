@@ -17,6 +17,7 @@
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/foundation/FileManager.h"
 #include "platform/net/URL.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
@@ -95,6 +96,13 @@ CacheServer::CacheServer(int firstPort)
                                                             if (auto self = weak.lock()) (*self)->restart();
                                                           }});
   installedManager = this;
+  // The folders the server serves from and the downloads write into, and the library store's
+  // (the cache state reads the store's downloaded videos): on a first start nothing made them.
+  std::string storeFolder = getAppSupportFilePath("pelorin_web.db").value();
+  storeFolder.erase(storeFolder.rfind('/'));
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath(), storeFolder})
+    ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+        folder, true, {}, nullptr);
   startDownloadTimer();
   startRefreshTimer();
   startFlushTimer();
@@ -137,6 +145,7 @@ void CacheServer::start() {
 void CacheServer::restart() {
   assert(ns::Thread::isMainThread());
   ++serverCount;
+  YoutubeResponse::wakeAll();
   if (httpServer_) httpServer_->stop();
   start();
 }
@@ -176,6 +185,8 @@ bool CacheServer::startDownload_startAlways(const std::optional<std::string>& vi
   if (isEmptyId(videoId) || hasVideoCacheState(*videoId) || hasDownloadError(*videoId)) return false;
   if (auto downloader = getDownloaderForVideoId(*videoId)) {
     if (downloader->isDownloading()) return true;
+    // An error reply is not asked again before its retry delay, whoever asks.
+    if (downloader->isWaitingAfterHTTPError()) return false;
     if (always) return downloader->startDownloadAlways();
     if (downloader->isValid()) {
       downloader->startDownload();
@@ -189,7 +200,23 @@ bool CacheServer::startDownload_startAlways(const std::optional<std::string>& vi
   return true;
 }
 
+void CacheServer::resumeStartedManualDownloads() {
+  for (const auto& videoId : manualCacheStartedQueue()) {
+    auto downloader = getDownloaderForVideoId(videoId);
+    if (!downloader || downloader->isComplete() || downloader->isError()) continue;
+    if (downloader->isDownloading() || downloader->isAudioDownloading()) {
+      downloader->checkIfStalled();
+      continue;
+    }
+    // Failed or stalled: it starts again once its retry delay has passed.
+    if (!downloader->isValid()) continue;
+    ns::Log("# resume: %@", videoId);
+    downloader->startDownload();
+  }
+}
+
 bool CacheServer::processManualQueue() {
+  resumeStartedManualDownloads();
   int count = 0;
   std::vector<std::string> finished;
   for (const auto& videoId : manualCacheQueue()) {
@@ -209,7 +236,7 @@ bool CacheServer::processManualQueue() {
       finished.push_back(videoId);
       continue;
     }
-    if (downloader->isError()) continue;
+    if (downloader->isError() || downloader->isWaitingAfterHTTPError()) continue;
     if (downloader->isDownloading()) {
       ++count;
       downloader->checkIfStalled();

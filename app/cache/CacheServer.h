@@ -72,7 +72,11 @@ class CacheServer : public ns::Object {
   // Starts or continues the video's download; false when it has a cache state or an error, or
   // cannot start.
   bool startDownload_startAlways(const std::optional<std::string>& videoId, bool always);
-  // Works through the manual queue; true when a queued download runs or was started.
+  // Manual downloads that started and then failed or stalled start again once their retry
+  // delay has passed; those that run are checked for stalls.
+  void resumeStartedManualDownloads();
+  // Resumes the started manual downloads, then works through the manual queue; true when a
+  // queued download runs or was started.
   bool processManualQueue();
   // The Cache Video command.
   void addManualDownloadVideoId(const std::string& videoId);

@@ -5,6 +5,7 @@
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
@@ -210,12 +211,20 @@ bool hasDownloadError(const std::string& videoId) {
 }
 
 std::optional<std::string> getDownloadError(const std::string& videoId) {
-  auto& t = tables();
-  std::lock_guard lock(t.mutex);
-  if (!t.errors) return std::nullopt;
-  auto it = t.errors->find(videoId);
-  if (it == t.errors->end()) return std::nullopt;
-  return it->second;
+  {
+    auto& t = tables();
+    std::lock_guard lock(t.mutex);
+    if (t.errors) {
+      auto it = t.errors->find(videoId);
+      if (it != t.errors->end()) return it->second;
+    }
+  }
+  // An error reply the download waits out: shown, though the video is not in error for the run.
+  if (auto downloader = getDownloaderForVideoId(videoId)) {
+    std::string text = downloader->downloadErrorText();
+    if (!text.empty()) return text;
+  }
+  return std::nullopt;
 }
 
 // ---- downloader registry ----
@@ -237,10 +246,13 @@ std::vector<ns::Ref<YoutubeDownloader>> registeredDownloaders() {
 
 ns::Ref<YoutubeDownloader> registerDownloader(const ns::Ref<YoutubeDownloader>& downloader) {
   auto& t = tables();
-  std::lock_guard lock(t.mutex);
+  std::unique_lock lock(t.mutex);
   auto& slot = t.registry[downloader->videoid()];
   auto previous = slot;
   slot = downloader;
+  lock.unlock();
+  // A response waiting for the video's download to begin, or on the one replaced, looks again.
+  YoutubeResponse::downloadChanged(downloader->videoid());
   return previous;
 }
 
@@ -254,6 +266,7 @@ void unregisterDownloader(const YoutubeDownloader* downloader) {
     leaving = std::move(it->second);
     t.registry.erase(it);
   }
+  YoutubeResponse::downloadChanged(downloader->videoid());
   // `leaving` may be the last reference: it goes here, outside the lock.
 }
 

@@ -43,6 +43,8 @@ void deleteDownloadedVideo(const std::string& videoId);
 // Stores the text under the id on the main queue; a nil text removes the entry.
 void recordDownloadError(const std::string& videoId, const std::optional<std::string>& errorText);
 bool hasDownloadError(const std::string& videoId);
+// The stored text; else, while the video's download waits out an error reply, that reply's
+// status ("HTTP 404"), which does not put the video in error.
 std::optional<std::string> getDownloadError(const std::string& videoId);
 
 // ---- downloader registry ----

@@ -7,14 +7,17 @@
 #include <cassert>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
+#include "app/shell/IPlayerViewController.h"
 #include "app/shell/Settings.h"
 #include "platform/core/Date.h"
 #include "platform/core/Log.h"
@@ -64,6 +67,22 @@ bool isPartialTransferring(const std::string& videoId) {
   return endsWith(videoId, suffix) && isVideoDownloading(videoId.substr(0, videoId.size() - suffix.size()));
 }
 
+// A finished file that is in use: the player's video, one a downloader works on (a new quality,
+// say), or one a media-server response has open. Trimming passes over it.
+bool isCachedFileInUse(const std::string& videoId) {
+  auto player = playerViewController();
+  if (player && player->videoId() == videoId) return true;
+  return getDownloaderForVideoId(videoId) != nullptr || isVideoFileServed(videoId);
+}
+
+// The video id a file of the partial-download folder belongs to: its name less the whole
+// extension ("<id>.mp4", "<id>.info", "<id>_Audio.mp4" give "<id>", "<id>", "<id>_Audio").
+std::optional<std::string> partialVideoId(const std::string& name) {
+  auto dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0) return std::nullopt;
+  return name.substr(0, dot);
+}
+
 }  // namespace
 
 void CacheServer::removeOldCache() {
@@ -109,10 +128,18 @@ void CacheServer::removeOldCache() {
       // read or write.
       double touched = std::max(seconds(entry.st.st_atim), seconds(entry.st.st_mtim));
       if (now - touched > kPartialMaxAgeSeconds) {
-        // A name shorter than ".mp4" is none of the cache's files.
-        if (entry.name.size() <= 4) continue;
-        std::string videoId = entry.name.substr(0, entry.name.size() - 4);
-        dispatch::async(main, [videoId] {
+        // A name without an extension is none of the cache's files.
+        auto videoId = partialVideoId(entry.name);
+        if (!videoId) continue;
+        // An old info file of a partial still in use goes with that partial, not before it.
+        if (!endsWith(entry.name, ".mp4")) {
+          struct stat partial {};
+          std::string partialPath = getTempFolderPath() + "/" + *videoId + ".mp4";
+          if (::stat(partialPath.c_str(), &partial) == 0 &&
+              now - std::max(seconds(partial.st_atim), seconds(partial.st_mtim)) <= kPartialMaxAgeSeconds)
+            continue;
+        }
+        dispatch::async(main, [videoId = *videoId] {
           if (!isPartialTransferring(videoId)) stopAndDeleteDownload(videoId);
         });
       } else if (S_ISREG(entry.st.st_mode) && endsWith(entry.name, ".mp4")) {
@@ -124,9 +151,14 @@ void CacheServer::removeOldCache() {
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const Candidate& a, const Candidate& b) { return a.accessed < b.accessed; });
     for (auto it = candidates.begin(); cachedBytes > limit && it != candidates.end(); ++it) {
-      ns::Log("Delete cached %@ %@", ns::Date::dateWithTimeIntervalSince1970(it->accessed), it->name);
       std::string videoId = it->name.substr(0, it->name.size() - 4);
-      dispatch::async(main, [videoId] { deleteCachedVideo(videoId); });
+      // The next candidate goes instead.
+      if (isCachedFileInUse(videoId)) continue;
+      ns::Log("Delete cached %@ %@", ns::Date::dateWithTimeIntervalSince1970(it->accessed), it->name);
+      dispatch::async(main, [videoId] {
+        // Still in use is still spared; the next pass sees it again.
+        if (!isCachedFileInUse(videoId)) deleteCachedVideo(videoId);
+      });
       cachedBytes -= it->size;
       --cachedCount;
       ns::Log("cachedBytes = %@ (%d)", formatByteSize(cachedBytes), cachedCount);

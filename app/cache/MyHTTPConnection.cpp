@@ -32,10 +32,16 @@ ns::Ref<HTTPResponse> MyHTTPConnection::httpResponseForMethod_URI(const std::str
       return nullptr;
     }
     ++serverCount;
+    // Older responses still waiting are stale from now on: they give up now, not at a poll.
+    YoutubeResponse::wakeAll();
     youtubeResponse_ = YoutubeResponse::initWithVideoid_forConnection(*videoId, self<HTTPConnection>());
     return youtubeResponse_;
   }
   auto response = HTTPConnection::httpResponseForMethod_URI(method, path);
-  if (auto file = std::dynamic_pointer_cast<HTTPFileResponse>(response)) markFileRead(file->filePath());
+  if (auto file = std::dynamic_pointer_cast<HTTPFileResponse>(response)) {
+    markFileRead(file->filePath());
+    std::string name = file->filePath().substr(file->filePath().rfind('/') + 1);
+    if (name.size() > 4 && name.ends_with(".mp4")) noteCacheFileServed(file, name.substr(0, name.size() - 4));
+  }
   return response;
 }

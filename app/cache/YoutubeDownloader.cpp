@@ -1,19 +1,22 @@
 #include "app/cache/YoutubeDownloader.h"
 
-#include <cassert>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/MuxingTool.h"
 #include "app/cache/PelCacheOperation.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/shell/AppUtilities.h"
 #include "app/shell/CacheUtilities.h"
 #include "app/shell/IPlayerViewController.h"
 #include "app/shell/Settings.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/core/Exception.h"
+#include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
@@ -28,10 +31,6 @@ std::atomic<bool> dirtyFlag{false};
 
 // A downloader's state lives on the main thread; a call from elsewhere fails at once in Debug
 // builds instead of racing.
-void assertMainThread() {
-  assert(ns::Thread::isMainThread());
-}
-
 std::int64_t nowSeconds() {
   return static_cast<std::int64_t>(std::floor(ns::Clock::wallNow()));
 }
@@ -69,6 +68,17 @@ long statusOf(const ns::Ref<HTTPRequestOperation>& op) {
 
 bool isSuccessStatus(long status) {
   return status >= 200 && status <= 299;
+}
+
+// Every stream the downloader chooses (3GP, MP4, M4A) begins with an "ftyp" box: its size in
+// four bytes, then the type. Anything else is no media, whatever its reply said.
+bool beginsAsMedia(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) return false;
+  char head[8] = {};
+  std::size_t got = std::fread(head, 1, sizeof head, file);
+  std::fclose(file);
+  return got == sizeof head && std::memcmp(head + 4, "ftyp", 4) == 0;
 }
 
 }  // namespace
@@ -123,6 +133,15 @@ void YoutubeDownloader::setValidAfterToZero() {
   validAfter_ = 0;
 }
 
+bool YoutubeDownloader::isWaitingAfterHTTPError() const {
+  return httpErrorStatus_ != 0 && !isValid();
+}
+
+std::string YoutubeDownloader::downloadErrorText() const {
+  long status = httpErrorStatus_;
+  return isWaitingAfterHTTPError() ? ns::format("HTTP %ld", status) : std::string();
+}
+
 std::vector<std::int32_t> YoutubeDownloader::getAvailableVideoFormat(const YoutubeSupport& record) {
   std::vector<std::int32_t> formats;
   for (std::int32_t itag : kKnownItags)
@@ -151,7 +170,7 @@ void YoutubeDownloader::writeInfoFile(YoutubeSupport& record) {
 }
 
 void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!record) return;
   youtubeSupport_ = record;
   // The partial file steers the choice toward the stream it was made from.
@@ -245,7 +264,7 @@ void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
 }
 
 void YoutubeDownloader::getDownloadURL() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   url_.reset();
   audiourl_.reset();
   youtubeSupport_ = YoutubeSupport::initWithYoutubeId(videoid_);
@@ -336,7 +355,7 @@ ns::Ref<PelCacheOperation> YoutubeDownloader::makeOperation(const std::string& u
 }
 
 bool YoutubeDownloader::startDownloadAlways() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return false;
   if (awaitingJoin_) {
     setComplete();
@@ -409,9 +428,10 @@ bool YoutubeDownloader::startDownload() {
 
 void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operation, long long read,
                                                long long total) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   stallCount_ = 0;
   if (!downloadRequest_ || downloadRequest_.get() != operation) return;
+  if (isSuccessStatus(statusOf(downloadRequest_))) httpErrorStatus_ = 0;
   downloadedBytes_ = operation->offsetContentLength() + read;
   contentLength_ = operation->totalContentLength();
   bool whole = read == total && contentLength_ >= 0 && downloadedBytes_ == contentLength_;
@@ -420,11 +440,13 @@ void YoutubeDownloader::downloadProgress_total(const PelCacheOperation* operatio
   } else {
     setVideoInfoDirty(true);
   }
+  // The bytes are in the file: a response waiting for them goes on now.
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* operation, long long read,
                                                     long long total) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   stallCount_ = 0;
   if (!audioDownloadRequest_ || audioDownloadRequest_.get() != operation) return;
   audioDownloadedBytes_ = operation->offsetContentLength() + read;
@@ -437,8 +459,32 @@ void YoutubeDownloader::audioDownloadProgress_total(const PelCacheOperation* ope
   }
 }
 
+bool YoutubeDownloader::refuseUnlessMedia(const std::string& path) {
+  if (beginsAsMedia(path)) return false;
+  ns::Log("##### not a media file: %@", path);
+  removeItem(path);
+  if (&path == &tmppath_) {
+    downloadedBytes_ = 0;
+    contentLength_ = 0;
+  } else {
+    audioDownloadedBytes_ = 0;
+    audioContentLength_ = 0;
+  }
+  errorReason_ = "Not a video file";
+  markAsError();
+  setVideoInfoDirty(true);
+  return true;
+}
+
 void YoutubeDownloader::finishVideoStream() {
   isDownloading_ = false;
+  if (refuseUnlessMedia(tmppath_)) {
+    dropOperation(downloadRequest_);
+    isAudioDownloading_ = false;
+    dropOperation(audioDownloadRequest_);
+    YoutubeResponse::downloadChanged(videoid_);
+    return;
+  }
   if (!isDashStream_) ensureFolder(getCacheFolderPath());
   if (!downloadRequest_ || !downloadRequest_->moveFile()) {
     increaseErrorCount();
@@ -446,12 +492,31 @@ void YoutubeDownloader::finishVideoStream() {
   }
   videoDone_ = true;
   if (!isDashStream_ || audioDone_) setComplete();
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::finishAudioStream() {
   isAudioDownloading_ = false;
+  if (refuseUnlessMedia(audio_tmppath_)) {
+    dropOperation(audioDownloadRequest_);
+    isDownloading_ = false;
+    dropOperation(downloadRequest_);
+    YoutubeResponse::downloadChanged(videoid_);
+    return;
+  }
   audioDone_ = true;
   if (videoDone_) setComplete();
+}
+
+// An error reply, not a cut connection: asking again at once would get the same.
+static bool isErrorReplyStatus(long status) {
+  return status >= 400 && status != 403 && status != 416;
+}
+
+void YoutubeDownloader::noteFailureStatus(long status, const std::string& tempPath) {
+  httpErrorStatus_ = isErrorReplyStatus(status) ? status : 0;
+  // An error reply to the first request leaves an empty partial that nothing would ever fill.
+  if (httpErrorStatus_ != 0 && PelCacheOperation::fileSizeForPath(tempPath) == 0) removeItem(tempPath);
 }
 
 void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long status,
@@ -462,10 +527,12 @@ void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long sta
     errorReason_ = "HTTP 403";
     markAsError();
   }
+  noteFailureStatus(status, tmppath_);
   increaseErrorCount();
   dropOperation(downloadRequest_);
   isDownloading_ = false;
   isAudioDownloading_ = false;
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long status,
@@ -476,6 +543,7 @@ void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long sta
     errorReason_ = "HTTP 403";
     markAsError();
   }
+  noteFailureStatus(status, audio_tmppath_);
   increaseErrorCount();
   dropOperation(audioDownloadRequest_);
 }
@@ -493,10 +561,11 @@ void YoutubeDownloader::markAsError() {
   // it again at every step.
   if (!text || text->empty()) text = errorReason_.empty() ? std::string("Download failed") : errorReason_;
   recordDownloadError(videoid_, text);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::checkIfStalled() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (awaitingJoin_ && isValid() &&
       ns::FileManager::defaultManager()->attributesOfItemAtPath_error(getFFmpegPath(), nullptr)) {
     setComplete();
@@ -512,6 +581,7 @@ void YoutubeDownloader::checkIfStalled() {
     ns::Log("### stopDownload!");
     isStalled_ = true;
     stallCount_ = 0;
+    YoutubeResponse::downloadChanged(videoid_);
     auto self = this->self<YoutubeDownloader>();
     dispatch::async(dispatch::mainQueue(), [self] {
       cacheManagerRestartServer();
@@ -533,12 +603,13 @@ void YoutubeDownloader::dropOperation(ns::Ref<PelCacheOperation>& operation) {
 }
 
 void YoutubeDownloader::stopDownload() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   ++resolutionCount_;
   isDownloading_ = false;
   isAudioDownloading_ = false;
   dropOperation(downloadRequest_);
   dropOperation(audioDownloadRequest_);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 void YoutubeDownloader::deletePartialFiles() {
@@ -555,7 +626,7 @@ void YoutubeDownloader::deletePartialFiles() {
 }
 
 void YoutubeDownloader::deleteDownloadingFile() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return;
   deletePartialFiles();
   removeItem(getInfoFolderPath() + "/" + videoid_ + ".cell");
@@ -567,7 +638,7 @@ void YoutubeDownloader::stopAndDelete() {
 }
 
 void YoutubeDownloader::setComplete() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isComplete_) return;
   bool pair = isDashStream_;
   if (pair) {
@@ -604,6 +675,8 @@ void YoutubeDownloader::setComplete() {
   if (bDownload_) moveCachedVideoToDownloadFolder(videoid_, saveFilename_, savePlaylistTitle_);
   if (pair) postNotification(k1080pStatusChangedNotification);
   previewUrl_.reset();
+  // The partial's info file has served its purpose: the finished copy is written below.
+  removeItem(infopath_);
   if (youtubeSupport_) {
     auto& info = youtubeSupport_->videoInfo();
     info.set("filesize", ns::Value(static_cast<unsigned long long>(size)));
@@ -612,6 +685,7 @@ void YoutubeDownloader::setComplete() {
   }
   unregisterDownloader(this);
   setVideoInfoDirty(true);
+  YoutubeResponse::downloadChanged(videoid_);
 }
 
 int YoutubeDownloader::downloadedPercent() const {

@@ -45,6 +45,11 @@ class YoutubeDownloader : public ns::Object {
   void setValidAfterToZero();
   std::int64_t validAfter() const { return validAfter_; }
   int errorCount() const { return errorCount_; }
+  // The origin answered the last request with an error status (a 4xx or 5xx other than 403
+  // and 416) and the retry delay has not passed: nothing should ask again before it has.
+  bool isWaitingAfterHTTPError() const;
+  // What went wrong with the last request while the retry waits ("HTTP 404"); empty otherwise.
+  std::string downloadErrorText() const;
 
   static std::vector<std::int32_t> getAvailableVideoFormat(const YoutubeSupport& record);
   // Adds the chosen streams to the record's info and writes it to .tmp/<id>.info.
@@ -125,8 +130,13 @@ class YoutubeDownloader : public ns::Object {
  private:
   ns::Ref<PelCacheOperation> makeOperation(const std::string& url, const std::string& tempPath,
                                            const std::optional<std::string>& targetPath, bool audio);
+  // A finished stream file that does not begin as media is deleted and the download put in
+  // error; answers whether it was refused.
+  bool refuseUnlessMedia(const std::string& path);
   void finishVideoStream();
   void finishAudioStream();
+  // Records whether a failure was an error reply, and drops the empty partial it left.
+  void noteFailureStatus(long status, const std::string& tempPath);
   void videoFailed(const PelCacheOperation* operation, long status, const std::string& description);
   void audioFailed(const PelCacheOperation* operation, long status, const std::string& description);
   void deletePartialFiles();
@@ -136,6 +146,8 @@ class YoutubeDownloader : public ns::Object {
   int errorCount_ = 0;
   std::atomic<std::int64_t> validAfter_{0};
   std::int64_t stallCount_ = 0;
+  // The error status of the last failed request (0: the last failure was no error reply).
+  std::atomic<long> httpErrorStatus_{0};
   // Counts stream resolutions begun and stops, so that a resolution knows whether it is still
   // wanted when it ends.
   std::uint64_t resolutionCount_ = 0;

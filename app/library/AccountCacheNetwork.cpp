@@ -27,16 +27,6 @@ using Ticket = ns::Ref<ApiServiceTicket>;
 using Reply = ns::Ref<ApiObject>;
 using Failure = std::optional<ns::Error>;
 
-template <class T>
-std::vector<ns::Ref<T>> itemsOf(const Reply& reply) {
-  std::vector<ns::Ref<T>> items;
-  auto list = std::dynamic_pointer_cast<ApiCollectionObject>(reply);
-  if (!list) return items;
-  for (const ns::Value& item : list->collectionItems())
-    if (auto typed = item.objectAs<T>()) items.push_back(typed);
-  return items;
-}
-
 // "UU" + the channel id without its first two characters; nothing for an id too short to have
 // them.
 std::optional<std::string> uploadsIdForChannel(const std::optional<std::string>& channelId) {
@@ -85,7 +75,7 @@ void AccountCache::fetchMyRelatedPlaylists() {
   query->setMine(true);
   query->setMaxResults(50);
   service->executeQuery_completionHandler(query, [self](const Ticket&, const Reply& reply, const Failure&) {
-    auto channels = itemsOf<ApiYouTubeChannel>(reply);
+    auto channels = ApiCollectionItemsOf<ApiYouTubeChannel>(reply);
     if (channels.empty()) return;
     auto details = channels[0]->contentDetails();
     auto related = details ? details->relatedPlaylists() : nullptr;
@@ -132,7 +122,7 @@ void AccountCache::fetchMyRelatedPlaylistsCount() {
         if (error) return;
         // The service answers in its own order: each count is matched to its playlist by id.
         std::map<std::string, ns::Value> byId;
-        for (const auto& playlist : itemsOf<ApiYouTubePlaylist>(reply)) {
+        for (const auto& playlist : ApiCollectionItemsOf<ApiYouTubePlaylist>(reply)) {
           auto id = playlist->identifier();
           auto details = playlist->contentDetails();
           auto count = details ? details->itemCount() : std::nullopt;
@@ -167,7 +157,7 @@ void AccountCache::fetchPlaylists() {
         }
         if (!isListReply(reply, "playlists")) return;
         ns::Array entries;
-        for (const auto& playlist : itemsOf<ApiYouTubePlaylist>(reply)) {
+        for (const auto& playlist : ApiCollectionItemsOf<ApiYouTubePlaylist>(reply)) {
           auto id = playlist->identifier();
           auto snippet = playlist->snippet();
           auto title = snippet ? snippet->title() : std::nullopt;
@@ -202,7 +192,7 @@ void AccountCache::fetchSubscriptions() {
         }
         if (!isListReply(reply, "subscriptions")) return;
         ns::Array entries;
-        for (const auto& subscription : itemsOf<ApiYouTubeSubscription>(reply)) {
+        for (const auto& subscription : ApiCollectionItemsOf<ApiYouTubeSubscription>(reply)) {
           auto uploads = uploadsIdForChannel(channelIdOfSubscription(subscription));
           auto id = subscription->identifier();
           if (!uploads || !id) {
@@ -418,7 +408,7 @@ void AccountCache::renameVideo_toTitle(const std::string& videoId, const std::st
           ns::Log("## error: %@", *error);
           return;
         }
-        auto videos = itemsOf<ApiYouTubeVideo>(reply);
+        auto videos = ApiCollectionItemsOf<ApiYouTubeVideo>(reply);
         auto service = weakService.lock();
         if (videos.empty() || !service) return;
         // The second step: the video with its new title goes back to the service.
@@ -462,7 +452,7 @@ void AccountCache::getMyChannelList() {
         }
         self->myChannelSet_ = ns::Set();
         std::string joined;
-        for (const auto& channel : itemsOf<ApiYouTubeChannel>(reply)) {
+        for (const auto& channel : ApiCollectionItemsOf<ApiYouTubeChannel>(reply)) {
           auto id = channel->identifier();
           if (!id) continue;
           ns::Log("## channel: %@", *id);

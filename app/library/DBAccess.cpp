@@ -24,7 +24,7 @@ struct InstanceStore {
 };
 
 InstanceStore& instanceStore() {
-  static InstanceStore* store = new InstanceStore;  // never destroyed: threads may end during exit
+  static ns::NoDestructor<InstanceStore> store;  // never destroyed: threads may end during exit
   return *store;
 }
 

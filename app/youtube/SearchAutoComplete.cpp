@@ -1,6 +1,5 @@
 #include "app/youtube/SearchAutoComplete.h"
 
-#include <cassert>
 #include <mutex>
 
 #include "app/youtube/SuggestServiceConfig.h"
@@ -9,6 +8,7 @@
 #include "platform/appkit/TableView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Stream.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLErrorCodes.h"
@@ -70,10 +70,6 @@ class CappedMemoryOutputStream : public ns::OutputStream {
   bool tooLong_ = false;
 };
 
-void assertMainThread() {
-  assert(ns::Thread::isMainThread() && "SearchAutoComplete is used on the main thread only");
-}
-
 }  // namespace
 
 SearchAutoComplete::~SearchAutoComplete() {
@@ -82,7 +78,7 @@ SearchAutoComplete::~SearchAutoComplete() {
 }
 
 void SearchAutoComplete::setTableView(const ns::Ref<ak::TableView>& tableView) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   tableView_ = tableView;
   if (!tableView) return;
   auto self = this->self<SearchAutoComplete>();
@@ -93,7 +89,7 @@ void SearchAutoComplete::setTableView(const ns::Ref<ak::TableView>& tableView) {
 }
 
 void SearchAutoComplete::setQuery(const std::string& query) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   query_ = query;
   if (timer_) timer_->invalidate();
   std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
@@ -105,7 +101,7 @@ void SearchAutoComplete::setQuery(const std::string& query) {
 }
 
 void SearchAutoComplete::setEnabled(bool enabled) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   enabled_ = enabled;
   if (enabled) return;
   if (timer_) timer_->invalidate();
@@ -114,7 +110,7 @@ void SearchAutoComplete::setEnabled(bool enabled) {
 }
 
 void SearchAutoComplete::setSelectedRow(long row) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   selectedRow_ = row;
   if (auto table = tableView_.lock()) table->setNeedsDisplay(true);
 }
@@ -169,7 +165,7 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
 }
 
 void SearchAutoComplete::takeReply(std::uint64_t generation, const std::vector<std::string>& suggestions) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (generation != generation_) return;
   request_ = nullptr;
   if (!enabled_) return;

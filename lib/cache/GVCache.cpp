@@ -19,6 +19,7 @@
 #include "platform/appkit/Image.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileIO.h"
@@ -346,7 +347,7 @@ ns::Ref<GVCache> GVCache::globalCache() {
 
 ns::Ref<GVCache> getSharedGVCache() {
   // Never destroyed: blocks queued at exit may still use it.
-  static const ns::Ref<GVCache>* instance = new ns::Ref<GVCache>(GVCache::initWithCacheDirectory(
+  static const ns::NoDestructor<ns::Ref<GVCache>> instance(GVCache::initWithCacheDirectory(
       ns::userDirectory(ns::CachesDirectory) + "/" + kBundleIdentifier + "/GVCache"));
   return *instance;
 }

@@ -168,29 +168,32 @@ std::size_t ApiJSONCount(const ns::Value& value) {
   return value.count();
 }
 
-ns::Value ApiJSONSnapshot(const ns::Value& value) {
+ns::Value ApiJSONSnapshot(const ns::Value& value, std::size_t maxDepth) {
+  bool container =
+      ApiJSONIsDictionary(value) || ApiJSONIsArray(value) || value.isArray() || value.isDictionary();
+  if (container && maxDepth == 0) return ns::Value(ns::Array());
   if (value.isObject()) {
     if (auto* d = dynamic_cast<const ApiJSONDictionary*>(value.object().get())) {
       ns::Dictionary out;
-      for (const auto& [key, v] : d->entries()) out.set(ns::Value(key), ApiJSONSnapshot(v));
+      for (const auto& [key, v] : d->entries()) out.set(ns::Value(key), ApiJSONSnapshot(v, maxDepth - 1));
       return ns::Value(std::move(out));
     }
     if (auto* a = dynamic_cast<const ApiJSONArray*>(value.object().get())) {
       ns::Array out;
       out.reserve(a->count());
-      for (const ns::Value& v : a->items()) out.push_back(ApiJSONSnapshot(v));
+      for (const ns::Value& v : a->items()) out.push_back(ApiJSONSnapshot(v, maxDepth - 1));
       return ns::Value(std::move(out));
     }
     return value;
   }
   if (value.isArray()) {
     ns::Array out;
-    for (const ns::Value& v : value.array()) out.push_back(ApiJSONSnapshot(v));
+    for (const ns::Value& v : value.array()) out.push_back(ApiJSONSnapshot(v, maxDepth - 1));
     return ns::Value(std::move(out));
   }
   if (value.isDictionary()) {
     ns::Dictionary out;
-    for (const auto& [k, v] : value.dictionary()) out.set(k, ApiJSONSnapshot(v));
+    for (const auto& [k, v] : value.dictionary()) out.set(k, ApiJSONSnapshot(v, maxDepth - 1));
     return ns::Value(std::move(out));
   }
   return value;
@@ -253,4 +256,20 @@ bool ApiJSONValuesEqual(const ns::Value& a, const ns::Value& b) {
     return true;
   }
   return a == b;
+}
+
+ns::Value ApiChildCache::childForKey(std::string_view key) const {
+  auto it = children_.find(key);
+  return it == children_.end() ? ns::Value() : it->second;
+}
+
+void ApiChildCache::setChild_forKey(ns::Value child, std::string_view key) {
+  auto it = children_.find(key);
+  if (child.isNil()) {
+    if (it != children_.end()) children_.erase(it);
+  } else if (it != children_.end()) {
+    it->second = std::move(child);
+  } else {
+    children_.emplace(std::string(key), std::move(child));
+  }
 }

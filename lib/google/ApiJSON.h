@@ -8,6 +8,7 @@
 // Two trees are equal when they hold the same keys and equal leaves; a boolean is not equal to
 // the number 1 here, as the two are different JSON.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -110,7 +111,9 @@ inline bool ApiJSONIsArray(const ns::Value& value) {
 std::size_t ApiJSONCount(const ns::Value& value);
 
 // An immutable snapshot: tree containers become ns::Dictionary (string keys) and ns::Array.
-ns::Value ApiJSONSnapshot(const ns::Value& value);
+// Containers nested deeper than `maxDepth` are left empty, so that a writer bounded at that
+// depth still refuses the tree without the copy itself descending without end.
+ns::Value ApiJSONSnapshot(const ns::Value& value, std::size_t maxDepth = SIZE_MAX);
 // A fresh tree: plain and tree containers alike become new mutable containers; leaves are kept.
 ns::Value ApiJSONMutableTree(const ns::Value& value);
 ns::Ref<ApiJSONDictionary> ApiJSONMutableDictionary(const ns::Dictionary& dictionary);
@@ -120,3 +123,15 @@ inline ns::Value ApiJSONDeepCopy(const ns::Value& value) {
 }
 // JSON equality over trees and plain values alike; booleans differ from numbers.
 bool ApiJSONValuesEqual(const ns::Value& a, const ns::Value& b);
+
+// The objects made from JSON values of a model object or query, by key, so that each is made
+// once; a nil child removes the entry.
+class ApiChildCache {
+ public:
+  ns::Value childForKey(std::string_view key) const;
+  void setChild_forKey(ns::Value child, std::string_view key);
+  void clear() { children_.clear(); }
+
+ private:
+  std::unordered_map<std::string, ns::Value, ApiStringKeyHash, ApiStringKeyEqual> children_;
+};

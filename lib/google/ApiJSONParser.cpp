@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "lib/google/ApiJSON.h"
-#include "platform/core/Str.h"
 #include "platform/serialization/CocoaErrors.h"
 #include "platform/serialization/JSONSerialization.h"
 
@@ -122,124 +121,6 @@ class TreeBuilder : public nlohmann::json::json_sax_t {
   }
 };
 
-class Writer {
- public:
-  explicit Writer(bool pretty) : pretty_(pretty) {}
-  std::string out;
-  std::string failure;
-
-  bool write(const ns::Value& v, std::size_t depth) {
-    if (v.isObject()) {
-      if (auto* d = dynamic_cast<const ApiJSONDictionary*>(v.object().get())) {
-        if (depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
-        return writeDictionary(d->entries(), depth);
-      }
-      if (auto* a = dynamic_cast<const ApiJSONArray*>(v.object().get())) {
-        if (depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
-        return writeArray(a->items(), depth);
-      }
-      return fail("Invalid type in JSON write (" + v.object()->className() + ")");
-    }
-    switch (v.kind()) {
-      case ns::Value::Kind::Null:
-        out += "null";
-        return true;
-      case ns::Value::Kind::Number: {
-        ns::Number n = v.number();
-        if (n.isBool()) {
-          out += n.boolValue() ? "true" : "false";
-          return true;
-        }
-        if (n.isFloatingPoint()) {
-          double d = n.doubleValue();
-          if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
-          if (std::isinf(d)) return fail("Invalid number value (infinite) in JSON write");
-        }
-        out += n.description();
-        return true;
-      }
-      case ns::Value::Kind::String:
-        return writeString(v.string());
-      case ns::Value::Kind::Array:
-        if (depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
-        return writeArray(v.array(), depth);
-      case ns::Value::Kind::Dictionary: {
-        if (depth >= kMaxDepth) return fail("Too many nested arrays or dictionaries.");
-        std::vector<std::pair<std::string, ns::Value>> entries;
-        for (const auto& [k, value] : v.dictionary()) {
-          if (!k.isString()) return fail("Invalid (non-string) key in JSON dictionary");
-          entries.emplace_back(k.string(), value);
-        }
-        return writeDictionary(entries, depth);
-      }
-      case ns::Value::Kind::Nil:
-        return fail("Invalid type in JSON write (nil)");
-      case ns::Value::Kind::Data:
-        return fail("Invalid type in JSON write (NSData)");
-      case ns::Value::Kind::Date:
-        return fail("Invalid type in JSON write (NSDate)");
-      case ns::Value::Kind::Set:
-        return fail("Invalid type in JSON write (NSSet)");
-      case ns::Value::Kind::Object:
-        break;
-    }
-    return fail("Invalid type in JSON write");
-  }
-
- private:
-  bool pretty_;
-
-  bool fail(std::string why) {
-    failure = std::move(why);
-    return false;
-  }
-  void newline(std::size_t depth) {
-    if (!pretty_) return;
-    out += '\n';
-    out.append(depth * 2, ' ');
-  }
-  bool writeArray(const std::vector<ns::Value>& items, std::size_t depth) {
-    if (items.empty()) {
-      out += "[]";
-      return true;
-    }
-    out += '[';
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      if (i) out += ',';
-      newline(depth + 1);
-      if (!write(items[i], depth + 1)) return false;
-    }
-    newline(depth);
-    out += ']';
-    return true;
-  }
-  bool writeDictionary(const std::vector<std::pair<std::string, ns::Value>>& entries, std::size_t depth) {
-    if (entries.empty()) {
-      out += "{}";
-      return true;
-    }
-    out += '{';
-    bool first = true;
-    for (const auto& [key, value] : entries) {
-      if (!first) out += ',';
-      first = false;
-      newline(depth + 1);
-      if (!writeString(key)) return false;
-      out += pretty_ ? " : " : ":";
-      if (!write(value, depth + 1)) return false;
-    }
-    newline(depth);
-    out += '}';
-    return true;
-  }
-  // As the platform serialiser writes strings, "/" escaped included.
-  bool writeString(const std::string& s) {
-    if (!ns::str::isValidUtf8(s)) return fail("Invalid string (not UTF-8) in JSON write");
-    ns::detail::appendJSONStringLiteral(out, s, true);
-    return true;
-  }
-};
-
 // Text in UTF-16 or UTF-32 starts with a zero byte among its first bytes (or a byte-order mark
 // of those encodings); the platform serialiser reads those, and its result becomes a tree.
 bool looksWide(const ns::Data& data) {
@@ -311,10 +192,8 @@ std::optional<std::string> ApiJSONParser::stringWithObject_humanReadable_error(c
     ns::setError(error, writeError("Invalid top-level type in JSON write"));
     return std::nullopt;
   }
-  Writer writer(humanReadable);
-  if (!writer.write(object, 0)) {
-    ns::setError(error, writeError(writer.failure));
-    return std::nullopt;
-  }
-  return std::move(writer.out);
+  // The platform serialiser writes the plain copy; a container past the depth it allows is
+  // copied empty, which it still refuses as too deep.
+  return ns::JSONSerialization::stringWithJSONObject(
+      ApiJSONSnapshot(object, kMaxDepth), humanReadable ? ns::JSONWritingPrettyPrinted : 0u, error);
 }

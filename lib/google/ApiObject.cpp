@@ -231,19 +231,11 @@ void ApiObject::setJSONValue_forKey(ns::Value value, std::string_view key) {
 }
 
 ns::Value ApiObject::cacheChildForKey(std::string_view key) const {
-  auto it = childCache_.find(key);
-  return it == childCache_.end() ? ns::Value() : it->second;
+  return childCache_.childForKey(key);
 }
 
 void ApiObject::setCacheChild_forKey(ns::Value child, std::string_view key) {
-  auto it = childCache_.find(key);
-  if (child.isNil()) {
-    if (it != childCache_.end()) childCache_.erase(it);
-  } else if (it != childCache_.end()) {
-    it->second = std::move(child);
-  } else {
-    childCache_.emplace(std::string(key), std::move(child));
-  }
+  childCache_.setChild_forKey(std::move(child), key);
 }
 
 void ApiObject::setJSON(const ns::Value& json) {

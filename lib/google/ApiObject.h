@@ -141,7 +141,7 @@ class ApiObject : public ns::Object, public ApiRuntimeCommon {
 
  private:
   ApiSurrogates surrogates_;
-  std::unordered_map<std::string, ns::Value, ApiStringKeyHash, ApiStringKeyEqual> childCache_;
+  ApiChildCache childCache_;
   ns::Dictionary userProperties_;
 };
 
@@ -163,6 +163,17 @@ class ApiCollectionObject : public ApiObject {
  private:
   std::optional<std::unordered_map<ns::Value, ns::Value, ns::Value::Hasher>> identifierMap_;
 };
+
+// The items of a list reply that are of class T; none when the reply is no list.
+template <class T>
+std::vector<ns::Ref<T>> ApiCollectionItemsOf(const ns::Ref<ApiObject>& reply) {
+  std::vector<ns::Ref<T>> items;
+  auto list = std::dynamic_pointer_cast<ApiCollectionObject>(reply);
+  if (!list) return items;
+  for (const ns::Value& item : list->collectionItems())
+    if (auto typed = item.objectAs<T>()) items.push_back(typed);
+  return items;
+}
 
 // A reply whose JSON is a bare array.
 class ApiResultArray : public ApiCollectionObject {

@@ -119,7 +119,7 @@ class ApiQuery : public ns::Object, public ApiRuntimeCommon, public ApiQueryProt
   std::string methodName_;
   ns::Ref<ApiJSONDictionary> json_;
   ns::Ref<ApiObject> bodyObject_;
-  std::unordered_map<std::string, ns::Value, ApiStringKeyHash, ApiStringKeyEqual> childCache_;
+  ApiChildCache childCache_;
   std::string requestID_;
   ns::Ref<ApiUploadParameters> uploadParameters_;
   ns::Dictionary urlQueryParameters_;

@@ -17,6 +17,8 @@
 
 #include "lib/google/NetReadMonitorInputStream.h"
 #include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/core/Str.h"
 #include "platform/foundation/FileHandle.h"
 #include "platform/foundation/Pipe.h"
 #include "platform/foundation/ProcessInfo.h"
@@ -76,7 +78,7 @@ struct Settings {
 };
 
 Settings& settings() {
-  static Settings* s = new Settings;
+  static ns::NoDestructor<Settings> s;
   return *s;
 }
 
@@ -102,13 +104,8 @@ bool isValidUTF8(std::string_view text) {
   return true;
 }
 
-bool hasPrefix(const std::string& text, const std::string& prefix) {
-  return text.rfind(prefix, 0) == 0;
-}
-bool hasSuffix(const std::string& text, const std::string& suffix) {
-  return text.size() >= suffix.size() &&
-         text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
+using ns::str::hasPrefix;
+using ns::str::hasSuffix;
 
 std::string htmlEscaped(const std::string& text) {
   std::string out;

@@ -49,12 +49,6 @@ bool sameHostAndPath(const ns::URL& a, const ns::URL& b) {
 }
 
 // The flow lives on the main thread, with the web view that reports to it.
-void assertMainThread() {
-#ifndef NDEBUG
-  dispatch::assertQueue(dispatch::mainQueue());
-#endif
-}
-
 }  // namespace
 
 NetOAuth2SignIn::~NetOAuth2SignIn() {
@@ -115,7 +109,7 @@ NetOAuth2SignIn::initWithAuthentication_authorizationURL_delegate_webRequestSele
 // Starting
 
 bool NetOAuth2SignIn::startSigningIn() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   addScopeForGoogleUserInfo();
   startWebRequest();
   return true;
@@ -166,7 +160,7 @@ ns::Ref<ns::URLRequest> NetOAuth2SignIn::mutableURLRequestWithURL_paramString(
 // Page events
 
 bool NetOAuth2SignIn::requestRedirectedToRequest(const ns::Ref<ns::URLRequest>& request) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto redirectURIText = auth_ ? auth_->redirectURI() : std::nullopt;
   if (!redirectURIText || *redirectURIText == nativeClientRedirectURI()) return false;
   auto redirectURL = ns::URL::URLWithString(*redirectURIText);
@@ -185,7 +179,7 @@ bool NetOAuth2SignIn::requestRedirectedToRequest(const ns::Ref<ns::URLRequest>& 
 }
 
 bool NetOAuth2SignIn::titleChanged(const std::string& title) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto blank = title.rfind(' ');
   if (blank == std::string::npos) return false;
   auto pairs = NetOAuth2Authentication::dictionaryWithResponseString(title.substr(blank + 1));
@@ -211,7 +205,7 @@ void NetOAuth2SignIn::takeResultFrom(const ns::Dictionary& pairs) {
 }
 
 bool NetOAuth2SignIn::loadFailedWithError(const ns::Error& error) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto failing = failingURLOf(error);
   if (!failing || !authorizationURL_ || !sameHostAndPath(*failing, *authorizationURL_)) return false;
   hasHandledCallback_ = true;
@@ -221,7 +215,7 @@ bool NetOAuth2SignIn::loadFailedWithError(const ns::Error& error) {
 }
 
 void NetOAuth2SignIn::windowWasClosed() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   stopReachabilityCheck();
   // Once the code (or an error) was taken, the flow ends through its fetches, not the window.
   if (hasHandledCallback_) return;
@@ -230,7 +224,7 @@ void NetOAuth2SignIn::windowWasClosed() {
 }
 
 void NetOAuth2SignIn::cancelSigningIn() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self();
   if (auto fetcher = std::move(pendingFetcher_)) fetcher->stopFetching();
   pendingFetcher_.reset();

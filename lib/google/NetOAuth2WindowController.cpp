@@ -76,12 +76,6 @@ void registerNibOnce() {
   });
 }
 
-void assertMainThread() {
-#ifndef NDEBUG
-  dispatch::assertQueue(dispatch::mainQueue());
-#endif
-}
-
 }  // namespace
 
 PL_CLASS_NAMED(NetOAuth2WindowController, "NetOAuth2WindowController", ak::WindowController) {
@@ -186,7 +180,7 @@ void NetOAuth2WindowController::signInSheetModalForWindow_delegate_finishedSelec
 }
 
 void NetOAuth2WindowController::signInCommonForWindow(const ns::Ref<ak::Window>& parent) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   sheetModalForWindow_ = parent;
   hasDoneFinalRedirect_ = false;
   hasCalledFinished_ = false;
@@ -194,7 +188,7 @@ void NetOAuth2WindowController::signInCommonForWindow(const ns::Ref<ak::Window>&
 }
 
 void NetOAuth2WindowController::bringSignInToFront() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!isWindowShown_) return;
   if (sheetModalForWindow_) sheetModalForWindow_->makeKeyAndOrderFront(nullptr);
   if (auto window = this->window()) window->makeKeyAndOrderFront(nullptr);
@@ -272,7 +266,7 @@ void NetOAuth2WindowController::sheetDidEnd_returnCode_contextInfo(ns::Ref<ak::W
 }
 
 void NetOAuth2WindowController::closeWindow(ns::Ref<ns::Object>) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self();
   destroyWindow();
   handlePrematureWindowClose();
@@ -298,7 +292,7 @@ void NetOAuth2WindowController::handlePrematureWindowClose() {
 }
 
 void NetOAuth2WindowController::cancelSigningIn() {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self();
   hasCalledFinished_ = true;
   delegate_.reset();

@@ -2,7 +2,6 @@
 // ports, the host lookup, interface descriptions and the terminator constants. None of them
 // touches socket state.
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -12,6 +11,7 @@
 #include <utility>
 
 #include "lib/sockets/DispatchSocket.h"
+#include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
 
 namespace {
@@ -208,34 +208,9 @@ void DispatchSocket::getInterfaceAddress4_address6_fromDescription_port(
     addr4 = std::move(any4);
     addr6 = std::move(any6);
   } else {
-    const std::string& name = *interface;
-    ifaddrs* addrs = nullptr;
-    if (getifaddrs(&addrs) == 0) {
-      for (ifaddrs* cursor = addrs; cursor; cursor = cursor->ifa_next) {
-        if (!cursor->ifa_addr) continue;
-        int family = cursor->ifa_addr->sa_family;
-        if (!addr4 && family == AF_INET) {
-          sockaddr_in nativeAddr4;
-          std::memcpy(&nativeAddr4, cursor->ifa_addr, sizeof nativeAddr4);
-          char ip[INET_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET, &nativeAddr4.sin_addr, ip, sizeof ip);
-          if (name == cursor->ifa_name || (text && name == text)) {
-            nativeAddr4.sin_port = htons(port);
-            addr4 = dataOf(&nativeAddr4, sizeof nativeAddr4);
-          }
-        } else if (!addr6 && family == AF_INET6) {
-          sockaddr_in6 nativeAddr6;
-          std::memcpy(&nativeAddr6, cursor->ifa_addr, sizeof nativeAddr6);
-          char ip[INET6_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET6, &nativeAddr6.sin6_addr, ip, sizeof ip);
-          if (name == cursor->ifa_name || (text && name == text)) {
-            nativeAddr6.sin6_port = htons(port);
-            addr6 = dataOf(&nativeAddr6, sizeof nativeAddr6);
-          }
-        }
-      }
-      freeifaddrs(addrs);
-    }
+    auto [found4, found6] = addressesOfInterface(*interface, port);
+    addr4 = std::move(found4);
+    addr6 = std::move(found6);
   }
 
   if (interfaceAddr4Ptr) *interfaceAddr4Ptr = std::move(addr4);

@@ -3,7 +3,6 @@
 // binding.
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -13,6 +12,7 @@
 
 #include "lib/sockets/DispatchSocket.h"
 #include "lib/sockets/DispatchUdpSocketInternal.h"
+#include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
 
 using namespace udp_socket_internal;
@@ -147,34 +147,9 @@ void DispatchUdpSocket::convertIntefaceDescription_port_intoAddress4_address6(
     addr4 = std::move(a4);
     addr6 = std::move(a6);
   } else {
-    const std::string& iface = *interfaceDescription;
-    ifaddrs* addrs = nullptr;
-    if (getifaddrs(&addrs) == 0) {
-      for (ifaddrs* cursor = addrs; cursor; cursor = cursor->ifa_next) {
-        if (!cursor->ifa_addr) continue;
-        int family = cursor->ifa_addr->sa_family;
-        if (!addr4 && family == AF_INET) {
-          sockaddr_in nativeAddr4;
-          std::memcpy(&nativeAddr4, cursor->ifa_addr, sizeof nativeAddr4);
-          char ip[INET_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET, &nativeAddr4.sin_addr, ip, sizeof ip);
-          if (iface == cursor->ifa_name || (text && iface == text)) {
-            nativeAddr4.sin_port = htons(port);
-            addr4 = ns::Data(&nativeAddr4, sizeof nativeAddr4);
-          }
-        } else if (!addr6 && family == AF_INET6) {
-          sockaddr_in6 nativeAddr6;
-          std::memcpy(&nativeAddr6, cursor->ifa_addr, sizeof nativeAddr6);
-          char ip[INET6_ADDRSTRLEN];
-          const char* text = inet_ntop(AF_INET6, &nativeAddr6.sin6_addr, ip, sizeof ip);
-          if (iface == cursor->ifa_name || (text && iface == text)) {
-            nativeAddr6.sin6_port = htons(port);
-            addr6 = ns::Data(&nativeAddr6, sizeof nativeAddr6);
-          }
-        }
-      }
-      freeifaddrs(addrs);
-    }
+    auto [found4, found6] = addressesOfInterface(*interfaceDescription, port);
+    addr4 = std::move(found4);
+    addr6 = std::move(found6);
   }
   if (interfaceAddr4Ptr) *interfaceAddr4Ptr = std::move(addr4);
   if (interfaceAddr6Ptr) *interfaceAddr6Ptr = std::move(addr6);
@@ -313,35 +288,15 @@ bool DispatchUdpSocket::isConnectedToAddress6(const ns::Data& someAddr6) {
 unsigned DispatchUdpSocket::indexOfInterfaceAddr4(const ns::Data& interfaceAddr4) {
   if (interfaceAddr4.length() != sizeof(sockaddr_in)) return 0;
   auto wanted = copyOf<sockaddr_in>(interfaceAddr4);
-  unsigned result = 0;
-  ifaddrs* addrs = nullptr;
-  if (getifaddrs(&addrs) != 0) return 0;
-  for (ifaddrs* cursor = addrs; cursor && !result; cursor = cursor->ifa_next) {
-    if (!cursor->ifa_addr || cursor->ifa_addr->sa_family != AF_INET) continue;
-    sockaddr_in held;
-    std::memcpy(&held, cursor->ifa_addr, sizeof held);
-    if (held.sin_addr.s_addr == wanted.sin_addr.s_addr) result = if_nametoindex(cursor->ifa_name);
-  }
-  freeifaddrs(addrs);
-  return result;
+  auto name = nameOfInterfaceWithAddress(AF_INET, &wanted.sin_addr);
+  return name ? if_nametoindex(name->c_str()) : 0;
 }
 
 unsigned DispatchUdpSocket::indexOfInterfaceAddr6(const ns::Data& interfaceAddr6) {
   if (interfaceAddr6.length() != sizeof(sockaddr_in6)) return 0;
   auto wanted = copyOf<sockaddr_in6>(interfaceAddr6);
-  unsigned result = 0;
-  ifaddrs* addrs = nullptr;
-  if (getifaddrs(&addrs) != 0) return 0;
-  for (ifaddrs* cursor = addrs; cursor && !result; cursor = cursor->ifa_next) {
-    if (!cursor->ifa_addr || cursor->ifa_addr->sa_family != AF_INET6) continue;
-    sockaddr_in6 held;
-    std::memcpy(&held, cursor->ifa_addr, sizeof held);
-    if (std::memcmp(&held.sin6_addr, &wanted.sin6_addr, sizeof held.sin6_addr) == 0) {
-      result = if_nametoindex(cursor->ifa_name);
-    }
-  }
-  freeifaddrs(addrs);
-  return result;
+  auto name = nameOfInterfaceWithAddress(AF_INET6, &wanted.sin6_addr);
+  return name ? if_nametoindex(name->c_str()) : 0;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1399,42 +1399,19 @@ void RunLoopSocket::completeCurrentRead() {
 }
 
 void RunLoopSocket::endCurrentRead() {
-  if (readTimer_) readTimer_->invalidate();
-  readTimer_ = nullptr;
-  currentRead_ = nullptr;
+  endCurrentPacket(currentRead_, readTimer_);
 }
 
 void RunLoopSocket::doReadTimeout() {
-  auto packet = std::dynamic_pointer_cast<RunLoopReadPacket>(currentRead_);
-  if (!packet) return;
-  auto me = self<RunLoopSocket>();
-  double extra = delegate_ ? delegate_->onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone(
-                                 me, packet->tag, packet->timeout, packet->bytesDone)
-                           : 0;
-  if (extra > 0 && currentRead_ == packet) {
-    packet->timeout += extra;
-    if (readTimer_) readTimer_->invalidate();
-    readTimer_ = makeTimer(extra, &RunLoopSocket::doReadTimeout);
-    return;
-  }
-  closeWithError(socketError(RunLoopSocketReadTimeoutError));
+  doPacketTimeout<RunLoopReadPacket>(
+      currentRead_, readTimer_, &RunLoopSocketDelegate::onSocket_shouldTimeoutReadWithTag_elapsed_bytesDone,
+      &RunLoopSocket::doReadTimeout, RunLoopSocketReadTimeoutError);
 }
 
 float RunLoopSocket::progressOfReadReturningTag_bytesDone_total(long* tag, std::uint64_t* done,
                                                                 std::uint64_t* total) const {
   auto packet = std::dynamic_pointer_cast<RunLoopReadPacket>(currentRead_);
-  if (!packet) {
-    if (tag) *tag = 0;
-    if (done) *done = 0;
-    if (total) *total = 0;
-    return std::nanf("");
-  }
-  if (tag) *tag = packet->tag;
-  if (done) *done = packet->bytesDone;
-  if (total) *total = packet->readLength;
-  return packet->readLength > 0
-             ? static_cast<float>(packet->bytesDone) / static_cast<float>(packet->readLength)
-             : 1.0f;
+  return progressOfPacket(packet.get(), packet ? packet->readLength : 0, tag, done, total);
 }
 
 // ---- writing ----
@@ -1513,30 +1490,51 @@ void RunLoopSocket::completeCurrentWrite() {
 }
 
 void RunLoopSocket::endCurrentWrite() {
-  if (writeTimer_) writeTimer_->invalidate();
-  writeTimer_ = nullptr;
-  currentWrite_ = nullptr;
+  endCurrentPacket(currentWrite_, writeTimer_);
 }
 
 void RunLoopSocket::doWriteTimeout() {
-  auto packet = std::dynamic_pointer_cast<RunLoopWritePacket>(currentWrite_);
-  if (!packet) return;
-  auto me = self<RunLoopSocket>();
-  double extra = delegate_ ? delegate_->onSocket_shouldTimeoutWriteWithTag_elapsed_bytesDone(
-                                 me, packet->tag, packet->timeout, packet->bytesDone)
-                           : 0;
-  if (extra > 0 && currentWrite_ == packet) {
-    packet->timeout += extra;
-    if (writeTimer_) writeTimer_->invalidate();
-    writeTimer_ = makeTimer(extra, &RunLoopSocket::doWriteTimeout);
-    return;
-  }
-  closeWithError(socketError(RunLoopSocketWriteTimeoutError));
+  doPacketTimeout<RunLoopWritePacket>(
+      currentWrite_, writeTimer_,
+      &RunLoopSocketDelegate::onSocket_shouldTimeoutWriteWithTag_elapsed_bytesDone,
+      &RunLoopSocket::doWriteTimeout, RunLoopSocketWriteTimeoutError);
 }
 
 float RunLoopSocket::progressOfWriteReturningTag_bytesDone_total(long* tag, std::uint64_t* done,
                                                                  std::uint64_t* total) const {
   auto packet = std::dynamic_pointer_cast<RunLoopWritePacket>(currentWrite_);
+  return progressOfPacket(packet.get(), packet ? packet->buffer.length() : 0, tag, done, total);
+}
+
+// ---- what reading and writing share ----
+
+void RunLoopSocket::endCurrentPacket(ns::Ref<ns::Object>& current, ns::Ref<ns::Timer>& timer) {
+  if (timer) timer->invalidate();
+  timer = nullptr;
+  current = nullptr;
+}
+
+template <class Packet>
+void RunLoopSocket::doPacketTimeout(const ns::Ref<ns::Object>& current, ns::Ref<ns::Timer>& timer,
+                                    ShouldTimeout shouldTimeout, void (RunLoopSocket::*again)(),
+                                    long timeoutError) {
+  auto packet = std::dynamic_pointer_cast<Packet>(current);
+  if (!packet) return;
+  auto me = self<RunLoopSocket>();
+  double extra =
+      delegate_ ? ((*delegate_).*shouldTimeout)(me, packet->tag, packet->timeout, packet->bytesDone) : 0;
+  if (extra > 0 && current == packet) {
+    packet->timeout += extra;
+    if (timer) timer->invalidate();
+    timer = makeTimer(extra, again);
+    return;
+  }
+  closeWithError(socketError(timeoutError));
+}
+
+template <class Packet>
+float RunLoopSocket::progressOfPacket(const Packet* packet, std::uint64_t length, long* tag,
+                                      std::uint64_t* done, std::uint64_t* total) {
   if (!packet) {
     if (tag) *tag = 0;
     if (done) *done = 0;
@@ -1545,6 +1543,7 @@ float RunLoopSocket::progressOfWriteReturningTag_bytesDone_total(long* tag, std:
   }
   if (tag) *tag = packet->tag;
   if (done) *done = packet->bytesDone;
-  if (total) *total = packet->buffer.length();
-  return static_cast<float>(packet->bytesDone) / static_cast<float>(packet->buffer.length());
+  if (total) *total = length;
+  // An empty packet has nothing left to do.
+  return length > 0 ? static_cast<float>(packet->bytesDone) / static_cast<float>(length) : 1.0f;
 }

@@ -217,6 +217,16 @@ class RunLoopSocket : public ns::Object {
   void completeCurrentWrite();
   void endCurrentWrite();
   void doWriteTimeout();
+  // The read and the write side keep their current packet and its timer alike.
+  using ShouldTimeout = double (RunLoopSocketDelegate::*)(const ns::Ref<RunLoopSocket>&, long, double,
+                                                          std::size_t);
+  static void endCurrentPacket(ns::Ref<ns::Object>& current, ns::Ref<ns::Timer>& timer);
+  template <class Packet>
+  void doPacketTimeout(const ns::Ref<ns::Object>& current, ns::Ref<ns::Timer>& timer,
+                       ShouldTimeout shouldTimeout, void (RunLoopSocket::*again)(), long timeoutError);
+  template <class Packet>
+  static float progressOfPacket(const Packet* packet, std::uint64_t length, long* tag, std::uint64_t* done,
+                                std::uint64_t* total);
 
   // TLS and disconnecting.
   void maybeStartTLS();

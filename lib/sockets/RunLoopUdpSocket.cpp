@@ -1,7 +1,6 @@
 #include "lib/sockets/RunLoopUdpSocket.h"
 
 #include <arpa/inet.h>
-#include <ifaddrs.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -13,6 +12,7 @@
 #include <cstring>
 
 #include "lib/sockets/RunLoopUdpSocketInternal.h"
+#include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -674,66 +674,42 @@ std::uint16_t portOf(const sockaddr_in6& ss) {
   return ntohs(ss.sin6_port);
 }
 
+std::optional<std::string> hostOf(const sockaddr_in6& ss) {
+  return RunLoopUdpSocket::addressHost(reinterpret_cast<const sockaddr*>(&ss));
+}
+
 }  // namespace
 
-std::optional<std::string> RunLoopUdpSocket::localHostOf(const SocketRef& sock) {
-  if (!sock) return std::nullopt;
+template <class Value>
+Value RunLoopUdpSocket::nameLookup(bool peer, Value& cache, Value (*valueOf)(const sockaddr_in6&)) {
+  SocketRef sock = socket4_ ? socket4_ : socket6_;
+  if (!sock) return Value{};
   sockaddr_in6 ss{};
   socklen_t len;
-  if (!socketName(*sock, sock == socket4_, false, &ss, &len)) return std::nullopt;
-  std::string host = addressHost(reinterpret_cast<const sockaddr*>(&ss));
-  if (flags_ & kFlagBound) cachedLocalHost_ = host;
-  return host;
-}
-
-std::uint16_t RunLoopUdpSocket::localPortOf(const SocketRef& sock) {
-  if (!sock) return 0;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, false, &ss, &len)) return 0;
-  std::uint16_t port = portOf(ss);
-  if (flags_ & kFlagBound) cachedLocalPort_ = port;
-  return port;
-}
-
-std::optional<std::string> RunLoopUdpSocket::connectedHostOf(const SocketRef& sock) {
-  if (!sock) return std::nullopt;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, true, &ss, &len)) return std::nullopt;
-  std::string host = addressHost(reinterpret_cast<const sockaddr*>(&ss));
-  if (flags_ & kFlagConnected) cachedConnectedHost_ = host;
-  return host;
-}
-
-std::uint16_t RunLoopUdpSocket::connectedPortOf(const SocketRef& sock) {
-  if (!sock) return 0;
-  sockaddr_in6 ss{};
-  socklen_t len;
-  if (!socketName(*sock, sock == socket4_, true, &ss, &len)) return 0;
-  std::uint16_t port = portOf(ss);
-  if (flags_ & kFlagConnected) cachedConnectedPort_ = port;
-  return port;
+  if (!socketName(*sock, sock == socket4_, peer, &ss, &len)) return Value{};
+  Value value = valueOf(ss);
+  if (flags_ & (peer ? kFlagConnected : kFlagBound)) cache = value;
+  return value;
 }
 
 std::optional<std::string> RunLoopUdpSocket::localHost() {
   if (cachedLocalHost_) return cachedLocalHost_;
-  return localHostOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(false, cachedLocalHost_, hostOf);
 }
 
 std::uint16_t RunLoopUdpSocket::localPort() {
   if (cachedLocalPort_ != 0) return cachedLocalPort_;
-  return localPortOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(false, cachedLocalPort_, portOf);
 }
 
 std::optional<std::string> RunLoopUdpSocket::connectedHost() {
   if (cachedConnectedHost_) return cachedConnectedHost_;
-  return connectedHostOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(true, cachedConnectedHost_, hostOf);
 }
 
 std::uint16_t RunLoopUdpSocket::connectedPort() {
   if (cachedConnectedPort_ != 0) return cachedConnectedPort_;
-  return connectedPortOf(socket4_ ? socket4_ : socket6_);
+  return nameLookup(true, cachedConnectedPort_, portOf);
 }
 
 bool RunLoopUdpSocket::isConnected() const {
@@ -754,25 +730,17 @@ std::uint32_t RunLoopUdpSocket::maximumTransmissionUnit() {
   ns::Data local = sock->copyAddress();
   if (local.length() < sizeof(sockaddr_in)) return 0;
   const auto* sa = reinterpret_cast<const sockaddr*>(local.bytes());
-  ifaddrs* list = nullptr;
-  if (::getifaddrs(&list) != 0) return 0;
+  // A socket bound to the wildcard address has no interface of its own.
   std::string name;
-  for (ifaddrs* ifa = list; ifa && name.empty(); ifa = ifa->ifa_next) {
-    if (!ifa->ifa_addr || ifa->ifa_addr->sa_family != sa->sa_family) continue;
-    if (sa->sa_family == AF_INET) {
-      const auto* mine = reinterpret_cast<const sockaddr_in*>(sa);
-      const auto* theirs = reinterpret_cast<const sockaddr_in*>(ifa->ifa_addr);
-      if (mine->sin_addr.s_addr != htonl(INADDR_ANY) && mine->sin_addr.s_addr == theirs->sin_addr.s_addr)
-        name = ifa->ifa_name;
-    } else if (sa->sa_family == AF_INET6 && local.length() >= sizeof(sockaddr_in6)) {
-      const auto* mine = reinterpret_cast<const sockaddr_in6*>(sa);
-      const auto* theirs = reinterpret_cast<const sockaddr_in6*>(ifa->ifa_addr);
-      if (!IN6_IS_ADDR_UNSPECIFIED(&mine->sin6_addr) &&
-          std::memcmp(&mine->sin6_addr, &theirs->sin6_addr, sizeof(in6_addr)) == 0)
-        name = ifa->ifa_name;
-    }
+  if (sa->sa_family == AF_INET) {
+    const auto* mine = reinterpret_cast<const sockaddr_in*>(sa);
+    if (mine->sin_addr.s_addr != htonl(INADDR_ANY))
+      name = nameOfInterfaceWithAddress(AF_INET, &mine->sin_addr).value_or("");
+  } else if (sa->sa_family == AF_INET6 && local.length() >= sizeof(sockaddr_in6)) {
+    const auto* mine = reinterpret_cast<const sockaddr_in6*>(sa);
+    if (!IN6_IS_ADDR_UNSPECIFIED(&mine->sin6_addr))
+      name = nameOfInterfaceWithAddress(AF_INET6, &mine->sin6_addr).value_or("");
   }
-  ::freeifaddrs(list);
   if (name.empty() || name.size() >= IFNAMSIZ) return 0;
   ifreq request{};
   std::memcpy(request.ifr_name, name.c_str(), name.size());

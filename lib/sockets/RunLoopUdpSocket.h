@@ -154,10 +154,10 @@ class RunLoopUdpSocket : public ns::Object {
   void maybeScheduleClose();
   void closeInternal(bool notify);
 
-  std::optional<std::string> localHostOf(const SocketRef& sock);
-  std::uint16_t localPortOf(const SocketRef& sock);
-  std::optional<std::string> connectedHostOf(const SocketRef& sock);
-  std::uint16_t connectedPortOf(const SocketRef& sock);
+  // The local (or, with `peer`, the connected) address of the socket in use, reduced by `valueOf`
+  // to its host or port, and kept in `cache` once the socket is bound (or connected).
+  template <class Value>
+  Value nameLookup(bool peer, Value& cache, Value (*valueOf)(const sockaddr_in6&));
 
   // Sending.
   void scheduleDequeueSend();

@@ -19,6 +19,7 @@
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/runloop/RunLoopSource.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
@@ -215,6 +216,23 @@ void Application::deactivate() {
 
 // ---- events ----
 
+namespace {
+
+// Ends the main loop's wait on screen: the loop sleeps until the system, a timer or this source
+// wakes it, and this one fires for an event posted from anywhere and for a window that needs
+// display.
+ns::RunLoopSource& wakeSource() {
+  static ns::NoDestructor<ns::Ref<ns::RunLoopSource>> source(ns::make<ns::RunLoopSource>([] {}));
+  return **source;
+}
+
+}  // namespace
+
+void Application::wakeMainLoop() {
+  wakeSource().signal();
+  ns::RunLoop::mainRunLoop()->wakeUp();
+}
+
 void Application::postEvent_atStart(const ns::Ref<Event>& event, bool atStart) {
   if (!event) return;
   {
@@ -225,7 +243,7 @@ void Application::postEvent_atStart(const ns::Ref<Event>& event, bool atStart) {
       queue_.push_back(event);
     }
   }
-  ns::RunLoop::mainRunLoop()->wakeUp();
+  wakeMainLoop();
 }
 
 std::size_t Application::queuedEventCount() const {
@@ -275,10 +293,21 @@ ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(Event
     if (ran) continue;
     // Nothing ran and nothing is queued. Headless nobody else will post: a wait without a real
     // limit (or on the virtual clock, which only a test moves) answers nil.
-    // On screen the system posts; the short waits also notice events posted by other threads.
     const bool distant = limit - ns::Clock::now() > 1e8;
     if (!activePresenter() && (distant || ns::Clock::isVirtual())) return nullptr;
-    loop->runMode_beforeDate(mode, ns::Clock::dateForTime(std::min(limit, ns::Clock::now() + 0.05)));
+    // On screen the wait lasts until the system's next event (GLib's context), a timer, a
+    // perform, or the wake source (an event posted by any thread, a window to display): an idle
+    // application sleeps.
+    if (!activePresenter()) {
+      // Short waits notice events posted by other threads.
+      loop->runMode_beforeDate(mode, ns::Clock::dateForTime(std::min(limit, ns::Clock::now() + 0.05)));
+      continue;
+    }
+    if (wakeModes_.insert(mode).second) {
+      ns::Ref<ns::RunLoopSource> source = wakeSource().self<ns::RunLoopSource>();
+      loop->addSource_forMode(source, mode);
+    }
+    loop->runMode_beforeDate(mode, ns::Clock::dateForTime(limit));
   }
 }
 
@@ -525,7 +554,21 @@ void Application::stopModal() {
 
 void Application::stopModalWithCode(long code) {
   if (modals_.empty()) return;
-  if (!modals_.back().code) modals_.back().code = code;
+  if (modals_.back().code) return;
+  modals_.back().code = code;
+  // On screen the loop waits for the system's next event, which may never come while another
+  // window (a chooser, a menu) holds the input: an event of our own wakes it to see the code.
+  if (activePresenter())
+    postEvent_atStart(
+        Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_subtype_data1_data2(
+            EventType::AppKitDefined, {}, 0, ns::Clock::now(), 0, nullptr, 0, 0, 0),
+        false);
+}
+
+void Application::setMainMenu(const ns::Ref<ns::Object>& menu) {
+  if (mainMenu_ == menu) return;
+  mainMenu_ = menu;
+  if (auto* presenter = activePresenter()) presenter->mainMenuChanged();
 }
 
 void Application::abortModal() {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,9 @@ class Application : public Responder {
   virtual void sendEvent(const ns::Ref<Event>& event);
   // Queues an event; safe from any thread.
   void postEvent_atStart(const ns::Ref<Event>& event, bool atStart);
+  // Ends the main loop's current wait so that it looks at its queue and windows again; safe from
+  // any thread (a posted event and a window needing display do it).
+  static void wakeMainLoop();
   // Runs the main run loop in `mode` until an event matching `mask` is queued or `date` passes
   // (nullopt: do not wait), displaying dirty windows on each pass.
   ns::Ref<Event> nextEventMatchingMask_untilDate_inMode_dequeue(EventMask mask, std::optional<ns::Date> date,
@@ -94,7 +98,8 @@ class Application : public Responder {
   ns::Ref<Window> modalWindow() const;
   void updateWindows();
   ns::Ref<ns::Object> mainMenu() const { return mainMenu_; }
-  void setMainMenu(const ns::Ref<ns::Object>& menu) { mainMenu_ = menu; }
+  // On screen the main window shows it as a menu bar.
+  void setMainMenu(const ns::Ref<ns::Object>& menu);
 
   // ---- modal loops and sheets ----
   // Runs events for the window only (others' are dropped) in the modal-panel mode until
@@ -158,7 +163,8 @@ class Application : public Responder {
   long lastWindowNumber_ = 0;
   ns::Ref<ns::Object> mainMenu_;
   std::vector<Modal> modals_;
-  std::vector<Sheet> sheets_;  // attached first, then waiting
+  std::vector<Sheet> sheets_;        // attached first, then waiting
+  std::set<std::string> wakeModes_;  // modes the wake source was added to
 };
 
 // NSApplicationMain: makes the Info.plist "NSPrincipalClass" through the runtime (an

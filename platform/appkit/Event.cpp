@@ -16,6 +16,22 @@ std::string functionKeyString(char32_t key) {
   return out;
 }
 
+std::string withoutFunctionKeyCharacters(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    // U+F700-U+F8FF are the three bytes EF 9C 80 to EF A3 BF.
+    const auto b1 = i + 2 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+    if (static_cast<unsigned char>(text[i]) == 0xEF && b1 >= 0x9C && b1 <= 0xA3 &&
+        (static_cast<unsigned char>(text[i + 2]) & 0xC0) == 0x80) {
+      i += 2;
+      continue;
+    }
+    out += text[i];
+  }
+  return out;
+}
+
 ns::Ref<Event> Event::
     mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
         EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,

@@ -62,6 +62,7 @@ enum EventModifierFlags : unsigned long {
 // Virtual key codes of the keys the system names.
 enum KeyCode : unsigned short {
   kVK_ANSI_A = 0,
+  kVK_ANSI_X = 7,
   kVK_ANSI_C = 8,
   kVK_ANSI_V = 9,
   kVK_Return = 36,
@@ -69,7 +70,11 @@ enum KeyCode : unsigned short {
   kVK_Space = 49,
   kVK_Delete = 51,
   kVK_Escape = 53,
+  kVK_Home = 115,
+  kVK_PageUp = 116,
   kVK_ForwardDelete = 117,
+  kVK_End = 119,
+  kVK_PageDown = 121,
   kVK_LeftArrow = 123,
   kVK_RightArrow = 124,
   kVK_DownArrow = 125,
@@ -92,6 +97,13 @@ enum FunctionKey : char32_t {
 
 // The text of one function-key character (UTF-8).
 std::string functionKeyString(char32_t key);
+// Whether the character is in the range the platform keeps for function keys (U+F700-U+F8FF),
+// which is never text.
+inline bool isFunctionKeyCharacter(char32_t c) {
+  return c >= 0xF700 && c <= 0xF8FF;
+}
+// The text without function-key characters (UTF-8 in and out).
+std::string withoutFunctionKeyCharacters(const std::string& text);
 
 class Event : public ns::Object {
  public:

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/View.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -51,7 +52,43 @@ ns::Ref<MenuItem> MenuItem::separatorItem() {
 }
 
 void MenuItem::setTitle(const std::string& title) {
+  if (title_ == title) return;
   title_ = title;
+  changed();
+}
+
+void MenuItem::setState(long state) {
+  if (state_ == state) return;
+  state_ = state;
+  changed();
+}
+
+void MenuItem::setHidden(bool hidden) {
+  if (hidden_ == hidden) return;
+  hidden_ = hidden;
+  changed();
+}
+
+void MenuItem::setKeyEquivalent(const std::string& key) {
+  if (keyEquivalent_ == key) return;
+  keyEquivalent_ = key;
+  changed();
+}
+
+void MenuItem::setKeyEquivalentModifierMask(unsigned long mask) {
+  if (keyMask_ == mask) return;
+  keyMask_ = mask;
+  changed();
+}
+
+void MenuItem::setImage(const ns::Ref<Image>& image) {
+  if (image_ == image) return;
+  image_ = image;
+  changed();
+}
+
+void MenuItem::changed() {
+  if (auto m = menu()) m->changed();
 }
 
 void MenuItem::setTarget(const ns::Ref<ns::Object>& target) {
@@ -63,6 +100,7 @@ void MenuItem::setSubmenu(const ns::Ref<Menu>& submenu) {
   if (submenu_) submenu_->setSupermenu(nullptr);
   submenu_ = submenu;
   if (submenu_) submenu_->setSupermenu(menu());
+  changed();
 }
 
 ns::Ref<MenuItem> MenuItem::copy() const {
@@ -117,6 +155,17 @@ void Menu::insertItem_atIndex(const ns::Ref<MenuItem>& item, long index) {
   items_.insert(items_.begin() + index, item);
   item->setMenu(self<Menu>());
   if (auto sub = item->submenu()) sub->setSupermenu(self<Menu>());
+  changed();
+}
+
+void Menu::setTitle(const std::string& title) {
+  if (title_ == title) return;
+  title_ = title;
+  changed();
+}
+
+void Menu::changed() {
+  if (auto* presenter = activePresenter()) presenter->menuChanged(*this);
 }
 
 ns::Ref<MenuItem> Menu::insertItemWithTitle_action_keyEquivalent_atIndex(const std::string& title,
@@ -138,12 +187,14 @@ void Menu::removeItemAtIndex(long index) {
   auto item = items_[std::size_t(index)];
   items_.erase(items_.begin() + index);
   item->setMenu(nullptr);
+  changed();
 }
 
 void Menu::removeAllItems() {
   auto items = std::move(items_);
   items_.clear();
   for (const auto& item : items) item->setMenu(nullptr);
+  if (!items.empty()) changed();
 }
 
 ns::Ref<MenuItem> Menu::itemAtIndex(long index) const {
@@ -212,6 +263,18 @@ void Menu::update() {
     if (autoenables_) item->setEnabled(validateItem(item));
     if (auto sub = item->submenu()) sub->update();
   }
+}
+
+void Menu::willOpen() {
+  update();
+  sendDelegate("menuWillOpen:");
+  open_ = true;
+}
+
+void Menu::didClose() {
+  if (!open_) return;
+  open_ = false;
+  sendDelegate("menuDidClose:");
 }
 
 void Menu::sendDelegate(const char* selector) {
@@ -290,9 +353,7 @@ bool Menu::hasAnswerer() {
 ns::Ref<MenuItem> Menu::track(const MenuPresentation& presentation, bool perform) {
   auto menu = presentation.menu;
   if (!menu || menu->open_) return nullptr;
-  menu->update();
-  menu->sendDelegate("menuWillOpen:");
-  menu->open_ = true;
+  menu->willOpen();
   ns::Ref<MenuItem> chosen;
   bool answered = false;
   auto loop = ns::RunLoop::currentRunLoop();
@@ -303,14 +364,15 @@ ns::Ref<MenuItem> Menu::track(const MenuPresentation& presentation, bool perform
     auto answerer = answererSlot();
     if (answerer) {
       chosen = answerer(presentation);
-    } else {
-      ns::Log("AppKit: menu \"%s\" closed with no choice (nothing answers menus)", menu->title().c_str());
+      return;
     }
+    auto* presenter = activePresenter();
+    if (!presenter || !presenter->trackMenu(presentation, chosen))
+      ns::Log("AppKit: menu \"%s\" closed with no choice (nothing answers menus)", menu->title().c_str());
   });
   while (!answered && loop->runPendingInMode(ns::EventTrackingRunLoopMode)) {
   }
-  menu->open_ = false;
-  menu->sendDelegate("menuDidClose:");
+  menu->didClose();
   if (!chosen) return nullptr;
   if (perform) performActionForItem(chosen);
   return chosen;

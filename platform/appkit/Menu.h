@@ -5,8 +5,9 @@
 // clicks track in a modal loop in the event-tracking mode (default-mode timers wait); the
 // chosen item's action is sent after the menu closed, with the item as sender.
 //
-// Headless, the choice comes from the menu answerer (tests install pltest::ModalScript; the
-// presenter its own menus). With no answerer a shown menu closes with no choice.
+// The choice comes from the menu answerer when one is installed (tests install
+// pltest::ModalScript), else from the on-screen presenter's menus. With neither, a shown menu
+// closes with no choice.
 #include <algorithm>
 #include <functional>
 #include <string>
@@ -44,20 +45,20 @@ class MenuItem : public ns::Object {
   long tag() const { return tag_; }
   void setTag(long tag) { tag_ = tag; }
   long state() const { return state_; }
-  void setState(long state) { state_ = state; }
+  void setState(long state);
   bool isEnabled() const { return enabled_; }
   void setEnabled(bool enabled) { enabled_ = enabled; }
   bool isHidden() const { return hidden_; }
-  void setHidden(bool hidden) { hidden_ = hidden; }
+  void setHidden(bool hidden);
   // An upper-case letter implies Shift.
   const std::string& keyEquivalent() const { return keyEquivalent_; }
-  void setKeyEquivalent(const std::string& key) { keyEquivalent_ = key; }
+  void setKeyEquivalent(const std::string& key);
   unsigned long keyEquivalentModifierMask() const { return keyMask_; }
-  void setKeyEquivalentModifierMask(unsigned long mask) { keyMask_ = mask; }
+  void setKeyEquivalentModifierMask(unsigned long mask);
   const ns::Value& representedObject() const { return represented_; }
   void setRepresentedObject(const ns::Value& object) { represented_ = object; }
   ns::Ref<Image> image() const { return image_; }
-  void setImage(const ns::Ref<Image>& image) { image_ = image; }
+  void setImage(const ns::Ref<Image>& image);
   long indentationLevel() const { return indentation_; }
   void setIndentationLevel(long level) { indentation_ = std::clamp(level, 0l, 15l); }
   ns::Ref<Menu> submenu() const { return submenu_; }
@@ -72,6 +73,8 @@ class MenuItem : public ns::Object {
   std::string className() const override { return "NSMenuItem"; }
 
  private:
+  // Tells the presenter that shows the menu holding the item.
+  void changed();
   std::string title_;
   bool separator_ = false;
   ns::Sel action_;
@@ -108,7 +111,7 @@ class Menu : public ns::Object {
   static ns::Ref<Menu> initWithTitle(const std::string& title);
 
   const std::string& title() const { return title_; }
-  void setTitle(const std::string& title) { title_ = title; }
+  void setTitle(const std::string& title);
 
   // ---- items ----
   const std::vector<ns::Ref<MenuItem>>& itemArray() const { return items_; }
@@ -180,6 +183,13 @@ class Menu : public ns::Object {
   // A deep copy: new items, submenus copied, the same (weak) targets.
   ns::Ref<Menu> copy() const;
   std::string className() const override { return "NSMenu"; }
+
+  // Tells the presenter that shows the menu (on screen menus are rebuilt from it).
+  void changed();
+  // Internal: the delegate's menuNeedsUpdate:, menuWillOpen: and menuDidClose:, for menus the
+  // presenter opens on its own (the menu bar's).
+  void willOpen();
+  void didClose();
 
  private:
   void sendDelegate(const char* selector);

@@ -40,7 +40,7 @@ struct Boards {
   long unique = 0;
 };
 Boards& boards() {
-  static Boards* b = new Boards;
+  static ns::NoDestructor<Boards> b;
   return *b;
 }
 

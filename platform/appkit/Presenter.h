@@ -6,13 +6,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/appkit/Geometry.h"
 #include "platform/core/Object.h"
 
 namespace ak {
 
+class Menu;
+class MenuItem;
+class SavePanel;
 class Window;
+struct MenuPresentation;
+struct PanelAnswer;
 
 class Presenter {
  public:
@@ -33,6 +39,24 @@ class Presenter {
   // Answers true when the system takes the window in or out of full screen; it calls
   // Window::finishFullScreenTransition once the change is confirmed.
   virtual bool setWindowFullScreen(Window& window, bool fullScreen) { return false; }
+
+  // ---- menus ----
+  // Shows a pop-up or context menu and runs the run loop until it closes; `chosen` is the item
+  // picked (nullptr: none). Answers false when it cannot show menus.
+  virtual bool trackMenu(const MenuPresentation& presentation, ns::Ref<MenuItem>& chosen) { return false; }
+  // The application's main menu was set.
+  virtual void mainMenuChanged() {}
+  // A menu or one of its items changed (titles, items, states, key equivalents, images).
+  virtual void menuChanged(Menu& menu) {}
+
+  // ---- panels ----
+  // Shows an open or save panel (application-modal without a parent, else over the parent) and
+  // answers at once; `done` gets the person's answer (nullopt: cancelled) exactly once, also when
+  // the panel or its parent is closed by other means. Answers false when it cannot show one.
+  using PanelDone = std::function<void(std::optional<PanelAnswer>)>;
+  virtual bool showPanel(const ns::Ref<SavePanel>& panel, const ns::Ref<Window>& parent, PanelDone done) {
+    return false;
+  }
 };
 
 // The active presenter, nullptr headless.

@@ -46,13 +46,16 @@ void Responder::noResponderFor(ns::Sel eventSelector) {
 void Responder::interpretKeyEvents(const std::vector<ns::Ref<Event>>& events) {
   for (const auto& event : events) {
     if (!event || event->type() != EventType::KeyDown) continue;
+    const unsigned long flags = event->modifierFlags();
+    const bool shift = flags & ShiftKeyMask;
+    const bool word = flags & CommandKeyMask;
     const char* command = nullptr;
     switch (event->keyCode()) {
       case kVK_Return:
         command = "insertNewline:";
         break;
       case kVK_Tab:
-        command = (event->modifierFlags() & ShiftKeyMask) ? "insertBacktab:" : "insertTab:";
+        command = shift ? "insertBacktab:" : "insertTab:";
         break;
       case kVK_Delete:
         command = "deleteBackward:";
@@ -64,10 +67,18 @@ void Responder::interpretKeyEvents(const std::vector<ns::Ref<Event>>& events) {
         command = "cancelOperation:";
         break;
       case kVK_LeftArrow:
-        command = "moveLeft:";
+        if (word) {
+          command = shift ? "moveWordLeftAndModifySelection:" : "moveWordLeft:";
+        } else {
+          command = shift ? "moveLeftAndModifySelection:" : "moveLeft:";
+        }
         break;
       case kVK_RightArrow:
-        command = "moveRight:";
+        if (word) {
+          command = shift ? "moveWordRightAndModifySelection:" : "moveWordRight:";
+        } else {
+          command = shift ? "moveRightAndModifySelection:" : "moveRight:";
+        }
         break;
       case kVK_UpArrow:
         command = "moveUp:";
@@ -75,14 +86,28 @@ void Responder::interpretKeyEvents(const std::vector<ns::Ref<Event>>& events) {
       case kVK_DownArrow:
         command = "moveDown:";
         break;
+      case kVK_Home:
+        command = shift ? "moveToBeginningOfLineAndModifySelection:" : "moveToBeginningOfLine:";
+        break;
+      case kVK_End:
+        command = shift ? "moveToEndOfLineAndModifySelection:" : "moveToEndOfLine:";
+        break;
+      case kVK_PageUp:
+        command = "scrollPageUp:";
+        break;
+      case kVK_PageDown:
+        command = "scrollPageDown:";
+        break;
       default:
         break;
     }
     if (command) {
       doCommandBySelector(command);
-    } else if (!event->characters().empty() &&
-               !(event->modifierFlags() & (CommandKeyMask | ControlKeyMask))) {
-      insertText(event->characters());
+    } else if (!(flags & (CommandKeyMask | ControlKeyMask))) {
+      // A key the table does not know may still carry a function-key character (F-keys,
+      // Insert...): that is no text.
+      const std::string text = withoutFunctionKeyCharacters(event->characters());
+      if (!text.empty()) insertText(text);
     }
   }
 }

@@ -41,7 +41,11 @@ class Responder : public ns::Object {
 
   // Turns key events into text (insertText) and commands (doCommandBySelector): Return
   // "insertNewline:", Tab "insertTab:", Delete "deleteBackward:", Escape "cancelOperation:",
-  // arrows "moveLeft:", "moveRight:", "moveUp:", "moveDown:".
+  // arrows "moveLeft:", "moveRight:", "moveUp:", "moveDown:", Home and End
+  // "moveToBeginningOfLine:" and "moveToEndOfLine:", Page Up and Down "scrollPageUp:" and
+  // "scrollPageDown:"; Command+Left/Right (Ctrl on this desktop's keyboards) "moveWordLeft:" and
+  // "moveWordRight:"; Shift gives the horizontal moves' "...AndModifySelection:" forms.
+  // Function-key characters are never inserted as text.
   virtual void interpretKeyEvents(const std::vector<ns::Ref<Event>>& events);
   // Sends the command to this responder when it responds to it, else passes it on.
   virtual void doCommandBySelector(ns::Sel selector);

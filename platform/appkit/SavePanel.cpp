@@ -6,6 +6,7 @@
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -112,8 +113,44 @@ long SavePanel::answerNow() {
   }
 }
 
+bool SavePanel::showOnScreen(const ns::Ref<Window>& parent, std::function<void(long)> finish) {
+  auto* presenter = activePresenter();
+  if (answerer() || !presenter) return false;
+  auto keep = self<SavePanel>();
+  urls_.clear();
+  return presenter->showPanel(keep, parent, [keep, finish](std::optional<PanelAnswer> answer) {
+    long code = ModalResponseCancel;
+    if (answer && answer->ok) {
+      const std::string refusal = keep->accept(*answer);
+      if (refusal.empty()) {
+        code = ModalResponseOK;
+      } else {
+        ns::Log("AppKit: the file chooser's answer is refused (%s); the panel is cancelled", refusal.c_str());
+      }
+    }
+    if (code != ModalResponseOK) keep->urls_.clear();
+    finish(code);
+  });
+}
+
 long SavePanel::runModal() {
   auto keep = self<SavePanel>();
+  std::optional<long> result;
+  auto loop = ns::RunLoop::mainRunLoop();
+  if (showOnScreen(nullptr, [&result, loop](long code) {
+        result = code;
+        // A pass of the loop below ends on this, however the answer came.
+        loop->performInModes_block({ns::ModalPanelRunLoopMode}, [] {});
+      })) {
+    // The chooser is GTK's: the loop keeps GLib's context turning (its poll participant) until
+    // the answer, whether it comes from a button, Escape, or the chooser's parent closing.
+    auto app = Application::sharedApplication();
+    while (!result) {
+      app->updateWindows();
+      loop->runMode_beforeDate(ns::ModalPanelRunLoopMode, ns::Date::distantFuture());
+    }
+    return *result;
+  }
   auto w = window();
   w->center();
   w->makeKeyAndOrderFront(nullptr);
@@ -130,6 +167,15 @@ void SavePanel::beginSheetModalForWindow_completionHandler(const ns::Ref<Window>
     if (handler) handler(code);
     return;
   }
+  auto shared = std::make_shared<std::function<void(long)>>(std::move(handler));
+  if (showOnScreen(parent, [shared](long code) {
+        // The handler runs on a pass of its own, never inside whatever closed the chooser.
+        ns::RunLoop::mainRunLoop()->performInModes_block({ns::RunLoopCommonModes}, [shared, code] {
+          if (*shared) (*shared)(code);
+        });
+      }))
+    return;
+  handler = std::move(*shared);
   auto app = Application::sharedApplication();
   app->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(window(), parent, nullptr,
                                                                           ns::Sel(), nullptr);

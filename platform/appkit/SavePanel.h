@@ -5,8 +5,9 @@
 // answer as its dialog would: a save panel takes only a plain name (no "/", not "." or "..") in
 // an existing folder and asks to confirm replacing an existing file; an open panel takes only
 // existing items of the kinds it allows. A refused answer never reaches the caller: the panel
-// asks again with the reason, as the dialog would stay open. With no answerer and no screen the
-// panel answers Cancel.
+// asks again with the reason, as the dialog would stay open. With no answerer, on screen, the
+// presenter shows the system's file chooser (its answer is checked the same way; a refused one
+// cancels); with no answerer and no screen the panel answers Cancel.
 #include <functional>
 #include <optional>
 #include <string>
@@ -48,6 +49,11 @@ class SavePanel : public ns::Object {
   void setCanCreateDirectories(bool flag) { canCreateDirectories_ = flag; }
   const std::string& message() const { return message_; }
   void setMessage(const std::string& message) { message_ = message; }
+  const std::string& title() const { return title_; }
+  void setTitle(const std::string& title) { title_ = title; }
+  // The default button's title ("" for the panel's own).
+  const std::string& prompt() const { return prompt_; }
+  void setPrompt(const std::string& prompt) { prompt_ = prompt; }
 
   // The chosen file (a save panel) after OK; nullptr otherwise.
   ns::Ref<ns::URL> URL() const { return urls_.empty() ? nullptr : urls_.front(); }
@@ -66,8 +72,12 @@ class SavePanel : public ns::Object {
 
  private:
   long answerNow();
+  // Shows the presenter's chooser; `finish` gets the code once. Answers false without one.
+  bool showOnScreen(const ns::Ref<Window>& parent, std::function<void(long)> finish);
 
   std::string nameFieldStringValue_;
+  std::string title_;
+  std::string prompt_;
   ns::Ref<ns::URL> directoryURL_;
   std::vector<std::string> allowedFileTypes_;
   bool canCreateDirectories_ = true;

@@ -1,6 +1,7 @@
 #include "platform/appkit/TextView.h"
 
 #include <algorithm>
+#include <cwctype>
 
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/Colors.h"
@@ -50,6 +51,7 @@ void TextView::setSelectedRange(ns::Range range) {
   location = ns::str::rangeOfComposedCharacterSequenceAtIndex(string_, location).location;
   if (location > len) location = len;
   selected_ = {location, std::min(count, len - location)};
+  caretAtStart_ = false;
   setNeedsDisplay(true);
 }
 
@@ -90,7 +92,26 @@ ns::Range TextView::markedRange() const {
 
 void TextView::keyDown(const ns::Ref<Event>& event) {
   auto keep = self<TextView>();
+  if (event && performEditingKey(*event)) return;
   interpretKeyEvents({event});
+}
+
+bool TextView::performEditingKey(const Event& event) {
+  const unsigned long relevant = ShiftKeyMask | ControlKeyMask | AlternateKeyMask | CommandKeyMask;
+  if ((event.modifierFlags() & relevant) != CommandKeyMask) return false;
+  const std::string key = ns::str::lowercase(event.charactersIgnoringModifiers());
+  if (key == "a") {
+    selectAll(nullptr);
+  } else if (key == "x") {
+    cut(nullptr);
+  } else if (key == "c") {
+    copy(nullptr);
+  } else if (key == "v") {
+    paste(nullptr);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void TextView::mouseDown(const ns::Ref<Event>& event) {
@@ -230,6 +251,74 @@ void TextView::moveToEndOfLine(const ns::Ref<ns::Object>&) {
   setSelectedRange({length(), 0});
 }
 
+std::size_t TextView::caret() const {
+  return caretAtStart_ || !selected_.length ? selected_.location : selected_.max();
+}
+
+std::size_t TextView::wordBoundary(std::size_t from, bool forward) const {
+  const std::u16string text = ns::str::toUtf16(string_);
+  auto isWord = [&](std::size_t i) {
+    const char16_t c = text[i];
+    // A surrogate half belongs to a character outside the BMP: letters of other scripts.
+    return (c >= 0xD800 && c <= 0xDFFF) || std::iswalnum(static_cast<wint_t>(c));
+  };
+  std::size_t i = std::min(from, text.size());
+  if (forward) {
+    while (i < text.size() && !isWord(i)) ++i;
+    while (i < text.size() && isWord(i)) ++i;
+  } else {
+    while (i > 0 && !isWord(i - 1)) --i;
+    while (i > 0 && isWord(i - 1)) --i;
+  }
+  return i;
+}
+
+void TextView::extendSelectionTo(std::size_t to) {
+  // The end that stays is where the selection started.
+  const std::size_t anchor = !selected_.length ? selected_.location
+                             : caretAtStart_   ? selected_.max()
+                                               : selected_.location;
+  to = std::min(to, length());
+  setSelectedRange({std::min(anchor, to), to > anchor ? to - anchor : anchor - to});
+  caretAtStart_ = to < anchor;
+}
+
+void TextView::moveWordLeft(const ns::Ref<ns::Object>&) {
+  setSelectedRange({wordBoundary(selected_.location, false), 0});
+}
+
+void TextView::moveWordRight(const ns::Ref<ns::Object>&) {
+  setSelectedRange({wordBoundary(selected_.max(), true), 0});
+}
+
+void TextView::moveLeftAndModifySelection(const ns::Ref<ns::Object>&) {
+  const std::size_t at = caret();
+  if (at == 0) return;
+  extendSelectionTo(ns::str::rangeOfComposedCharacterSequenceAtIndex(string_, at - 1).location);
+}
+
+void TextView::moveRightAndModifySelection(const ns::Ref<ns::Object>&) {
+  const std::size_t at = caret();
+  if (at >= length()) return;
+  extendSelectionTo(ns::str::rangeOfComposedCharacterSequenceAtIndex(string_, at).max());
+}
+
+void TextView::moveWordLeftAndModifySelection(const ns::Ref<ns::Object>&) {
+  extendSelectionTo(wordBoundary(caret(), false));
+}
+
+void TextView::moveWordRightAndModifySelection(const ns::Ref<ns::Object>&) {
+  extendSelectionTo(wordBoundary(caret(), true));
+}
+
+void TextView::moveToBeginningOfLineAndModifySelection(const ns::Ref<ns::Object>&) {
+  extendSelectionTo(0);
+}
+
+void TextView::moveToEndOfLineAndModifySelection(const ns::Ref<ns::Object>&) {
+  extendSelectionTo(length());
+}
+
 void TextView::deleteBackward(const ns::Ref<ns::Object>&) {
   ns::Range range = selected_;
   if (!range.length) {
@@ -257,6 +346,21 @@ void TextView::paste(const ns::Ref<ns::Object>&) {
   auto text = board->stringForType(PasteboardTypeString);
   if (!text) text = board->stringForType(PasteboardTypeURL);
   if (text && !text->empty()) insertText(*text);
+}
+
+void TextView::copy(const ns::Ref<ns::Object>&) {
+  if (!selected_.length) return;
+  auto board = Pasteboard::generalPasteboard();
+  board->clearContents();
+  board->setString_forType(ns::str::substringWithRange(string_, selected_), PasteboardTypeString);
+}
+
+void TextView::cut(const ns::Ref<ns::Object>& sender) {
+  if (!selected_.length || !editable_) return;
+  copy(sender);
+  if (!beginChange()) return;
+  replace(selected_, "", false, {});
+  changed();
 }
 
 void TextView::selectAll(const ns::Ref<ns::Object>&) {
@@ -339,6 +443,17 @@ PL_CLASS_NAMED(ak::TextView, "NSTextView", ak::View) {
   cls.method<&ak::TextView::moveDown>("moveDown:");
   cls.method<&ak::TextView::moveToBeginningOfLine>("moveToBeginningOfLine:");
   cls.method<&ak::TextView::moveToEndOfLine>("moveToEndOfLine:");
+  cls.method<&ak::TextView::moveWordLeft>("moveWordLeft:");
+  cls.method<&ak::TextView::moveWordRight>("moveWordRight:");
+  cls.method<&ak::TextView::moveLeftAndModifySelection>("moveLeftAndModifySelection:");
+  cls.method<&ak::TextView::moveRightAndModifySelection>("moveRightAndModifySelection:");
+  cls.method<&ak::TextView::moveWordLeftAndModifySelection>("moveWordLeftAndModifySelection:");
+  cls.method<&ak::TextView::moveWordRightAndModifySelection>("moveWordRightAndModifySelection:");
+  cls.method<&ak::TextView::moveToBeginningOfLineAndModifySelection>(
+      "moveToBeginningOfLineAndModifySelection:");
+  cls.method<&ak::TextView::moveToEndOfLineAndModifySelection>("moveToEndOfLineAndModifySelection:");
+  cls.method<&ak::TextView::copy>("copy:");
+  cls.method<&ak::TextView::cut>("cut:");
   cls.method<&ak::TextView::deleteBackward>("deleteBackward:");
   cls.method<&ak::TextView::deleteForward>("deleteForward:");
   cls.method<&ak::TextView::selectAll>("selectAll:");

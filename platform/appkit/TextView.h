@@ -102,11 +102,25 @@ class TextView : public View {
   void moveDown(const ns::Ref<ns::Object>& sender);
   void moveToBeginningOfLine(const ns::Ref<ns::Object>& sender);
   void moveToEndOfLine(const ns::Ref<ns::Object>& sender);
+  // Words are runs of letters and digits; a move goes to the start (left) or end (right) of
+  // the next one.
+  void moveWordLeft(const ns::Ref<ns::Object>& sender);
+  void moveWordRight(const ns::Ref<ns::Object>& sender);
+  // The selection grows or shrinks from where it started to where the caret moves.
+  void moveLeftAndModifySelection(const ns::Ref<ns::Object>& sender);
+  void moveRightAndModifySelection(const ns::Ref<ns::Object>& sender);
+  void moveWordLeftAndModifySelection(const ns::Ref<ns::Object>& sender);
+  void moveWordRightAndModifySelection(const ns::Ref<ns::Object>& sender);
+  void moveToBeginningOfLineAndModifySelection(const ns::Ref<ns::Object>& sender);
+  void moveToEndOfLineAndModifySelection(const ns::Ref<ns::Object>& sender);
   void deleteBackward(const ns::Ref<ns::Object>& sender);
   void deleteForward(const ns::Ref<ns::Object>& sender);
   void selectAll(const ns::Ref<ns::Object>& sender);
   // Inserts the general pasteboard's text (or URL).
   void paste(const ns::Ref<ns::Object>& sender);
+  // Put the selected text on the general pasteboard (cut then removes it).
+  void copy(const ns::Ref<ns::Object>& sender);
+  void cut(const ns::Ref<ns::Object>& sender);
   void insertNewline(const ns::Ref<ns::Object>& sender);
   void insertTab(const ns::Ref<ns::Object>& sender);
   void insertBacktab(const ns::Ref<ns::Object>& sender);
@@ -122,9 +136,16 @@ class TextView : public View {
   void changed();
   double xForIndex(std::size_t index) const;
   ns::Dictionary attributes() const;
+  std::size_t caret() const;
+  std::size_t wordBoundary(std::size_t from, bool forward) const;
+  void extendSelectionTo(std::size_t caret);
+  // Command+A, X, C and V when no menu item took them.
+  bool performEditingKey(const Event& event);
 
   std::string string_;
   ns::Range selected_;
+  // Whether the caret is at the start of a non-empty selection (it grew leftwards).
+  bool caretAtStart_ = false;
   ns::Range marked_;
   ns::Ref<Font> font_;
   ns::Ref<Color> textColor_;

@@ -660,6 +660,11 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
         makeKeyWindow();
         makeMainWindow();
       }
+      // A Control-click on a view with a context menu is a right click.
+      if ((event->modifierFlags() & ControlKeyMask) && hit->menuForEvent(event)) {
+        hit->rightMouseDown(event);
+        return;
+      }
       if (hit != firstResponder() && hit->acceptsFirstResponder()) {
         bool accepted = true;
         for (auto ancestor = hit->superview(); ancestor; ancestor = ancestor->superview()) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/Application.h"
 #include "platform/appkit/BezierPath.h"
 #include "platform/appkit/BitmapImageRep.h"
 #include "platform/appkit/Color.h"
@@ -46,8 +47,14 @@ void Window::invalidateRect(const Rect& rect) {
   if (!IsSaneRect(rect)) return;
   Rect r = IntersectionRect(rect, MakeRect(0, 0, frame_.size.width, frame_.size.height));
   if (IsEmptyRect(r)) return;
-  std::lock_guard lock(drawMutex_);
-  dirty_ = IsEmptyRect(dirty_) ? r : UnionRect(dirty_, r);
+  bool first = false;
+  {
+    std::lock_guard lock(drawMutex_);
+    first = IsEmptyRect(dirty_);
+    dirty_ = first ? r : UnionRect(dirty_, r);
+  }
+  // The main loop may be asleep: the first dirty rectangle wakes it to display.
+  if (first) Application::wakeMainLoop();
 }
 
 bool Window::viewsNeedDisplay() const {

@@ -1,4 +1,5 @@
 #include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
 
 #include <sys/time.h>
 #include <syslog.h>
@@ -29,7 +30,7 @@ struct LogState {
 };
 
 LogState& state() {
-  static LogState* s = new LogState;  // never destroyed: threads may log during exit
+  static ns::NoDestructor<LogState> s;  // never destroyed: threads may log during exit
   return *s;
 }
 

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Group.h"
 #include "platform/dispatch/Reactor.h"
 #include "platform/runloop/RunLoop.h"
@@ -495,7 +496,7 @@ struct Roots {
 
 // The global and main queues live for the whole process.
 Roots& roots() {
-  static Roots* r = new Roots;
+  static ns::NoDestructor<Roots> r;
   return *r;
 }
 

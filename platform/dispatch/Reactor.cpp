@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Source.h"
 #include "platform/runloop/ThreadStartHook.h"
 
@@ -180,13 +181,13 @@ struct Reactor::Impl : ns::Clock::Observer {
 
 Reactor& Reactor::instance() {
   // Lives for the whole process; its thread is never joined.
-  static Reactor* r = new Reactor;
+  static ns::NoDestructor<Reactor> r;
   return *r;
 }
 
 Reactor::Reactor() {
   // Shared with the clock, which keeps observers weakly; never released.
-  static auto* keep = new std::shared_ptr<Impl>(std::make_shared<Impl>());
+  static ns::NoDestructor<std::shared_ptr<Impl>> keep(std::make_shared<Impl>());
   impl_ = keep->get();
   impl_->epfd = ::epoll_create1(EPOLL_CLOEXEC);
   impl_->wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Object.h"
 #include "platform/dispatch/Time.h"
 
@@ -34,6 +35,7 @@ class Reactor {
   struct Impl;
 
  private:
+  friend class ns::NoDestructor<Reactor>;  // the one process-wide instance
   Reactor();
   Impl* impl_;
 };

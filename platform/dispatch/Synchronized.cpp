@@ -1,7 +1,10 @@
 #include "platform/dispatch/Synchronized.h"
 
+#include <array>
 #include <functional>
 #include <mutex>
+
+#include "platform/core/NoDestructor.h"
 
 namespace ns {
 namespace {
@@ -21,9 +24,9 @@ struct Stripe {
 constexpr std::size_t kStripes = 64;
 
 Stripe& stripeFor(const void* object) {
-  static Stripe* stripes = new Stripe[kStripes];
+  static ns::NoDestructor<std::array<Stripe, kStripes>> stripes;
   auto h = std::hash<const void*>()(object);
-  return stripes[(h ^ (h >> 7)) % kStripes];
+  return (*stripes)[(h ^ (h >> 7)) % kStripes];
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/foundation/ProcessInfo.h"
 
 namespace ns {
@@ -325,7 +326,7 @@ Dictionary DirectoryEnumerator::directoryAttributes() const {
 
 Ref<FileManager> FileManager::defaultManager() {
   // Never destroyed, so that work still running on other threads at exit can use it.
-  static const auto* manager = new Ref<FileManager>(make<FileManager>());
+  static const ns::NoDestructor<Ref<FileManager>> manager(make<FileManager>());
   return *manager;
 }
 

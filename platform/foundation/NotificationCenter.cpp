@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/foundation/OperationQueue.h"
 
 namespace ns {
@@ -46,7 +47,7 @@ struct NotificationCenter::Entry {
 Ref<NotificationCenter> NotificationCenter::defaultCenter() {
   // Never destroyed: background threads (task exit watchers, sockets) may still post while the
   // process exits.
-  static const auto* center = new Ref<NotificationCenter>(make<NotificationCenter>());
+  static const ns::NoDestructor<Ref<NotificationCenter>> center(make<NotificationCenter>());
   return *center;
 }
 

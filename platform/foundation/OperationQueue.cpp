@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/core/Exception.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 
 namespace ns {
@@ -13,12 +14,12 @@ namespace {
 thread_local OperationQueue* tlCurrent = nullptr;
 
 std::mutex& membershipMutex() {
-  static auto* m = new std::mutex;
+  static ns::NoDestructor<std::mutex> m;
   return *m;
 }
 // Operations that belong to some queue, so that one cannot join two.
 std::vector<const Operation*>& members() {
-  static auto* v = new std::vector<const Operation*>;
+  static ns::NoDestructor<std::vector<const Operation*>> v;
   return *v;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/foundation/ProcessInfo.h"
+#include "platform/core/NoDestructor.h"
 
 #include <sys/random.h>
 #include <unistd.h>
@@ -52,7 +53,7 @@ std::string executablePath() {
 
 Ref<ProcessInfo> ProcessInfo::processInfo() {
   // Never destroyed, so that work still running on other threads at exit can use it.
-  static const auto* info = new Ref<ProcessInfo>(make<ProcessInfo>());
+  static const ns::NoDestructor<Ref<ProcessInfo>> info(make<ProcessInfo>());
   return *info;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/core/Exception.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/media/MediaNames.h"
 #include "platform/media/PlayerEngine.h"
 #include "platform/media/PlayerLayer.h"
@@ -25,12 +26,6 @@ struct AudioSetting {
 AudioSetting& audioSetting() {
   static ns::NoDestructor<AudioSetting> setting;
   return *setting;
-}
-
-void assertMainThread() {
-#ifndef NDEBUG
-  dispatch::assertQueue(dispatch::mainQueue());
-#endif
 }
 
 }  // namespace
@@ -113,7 +108,7 @@ void Player::ensureEngine() {
 }
 
 void Player::replaceCurrentItemWithPlayerItem(const ns::Ref<PlayerItem>& item) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (item && item == item_) return;
   if (item) {
     auto other = item->player_.lock();
@@ -141,7 +136,7 @@ void Player::replaceCurrentItemWithPlayerItem(const ns::Ref<PlayerItem>& item) {
 }
 
 void Player::setRate(float rate) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   // Only normal speed is offered: any rate other than 0 plays.
   float normalized = rate == 0 || std::isnan(rate) ? 0.0f : 1.0f;
   // A failed item cannot play; the rate stays 0 so that nobody waits for it to move.
@@ -164,14 +159,14 @@ void Player::changeStatus(PlayerStatus status, std::optional<ns::Error> error) {
 }
 
 void Player::setVolume(float volume) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (std::isnan(volume)) return;
   volume_ = std::clamp(volume, 0.0f, 1.0f);
   if (engine_) engine_->setVolume(volume_, muted_);
 }
 
 void Player::setMuted(bool muted) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   muted_ = muted;
   if (engine_) engine_->setVolume(volume_, muted_);
 }
@@ -198,7 +193,7 @@ void Player::seekToTime_toleranceBefore_toleranceAfter(cm::Time time, cm::Time b
 void Player::seekToTime_toleranceBefore_toleranceAfter_completionHandler(cm::Time time, cm::Time before,
                                                                          cm::Time after,
                                                                          SeekHandler handler) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   double seconds = cm::TimeGetSeconds(time);
   if (!engine_ || !item_ || !std::isfinite(seconds)) {
     if (engine_) engine_->cancelSeeks();
@@ -212,7 +207,7 @@ void Player::seekToTime_toleranceBefore_toleranceAfter_completionHandler(cm::Tim
 
 ns::Ref<ns::Object> Player::addPeriodicTimeObserverForInterval_queue_usingBlock(
     cm::Time interval, const ns::Ref<dispatch::Queue>& queue, TimeBlock block) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   double seconds = cm::TimeGetSeconds(interval);
   if (!block || !std::isfinite(seconds) || seconds <= 0)
     ns::Exception::raise("NSInvalidArgumentException", "The interval must be a positive numeric time");
@@ -226,7 +221,7 @@ ns::Ref<ns::Object> Player::addPeriodicTimeObserverForInterval_queue_usingBlock(
 }
 
 void Player::removeTimeObserver(const ns::Ref<ns::Object>& observer) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!engine_) return;
   auto& list = engine_->timeObservers;
   list.erase(std::remove(list.begin(), list.end(), observer), list.end());

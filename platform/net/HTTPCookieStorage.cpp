@@ -1,4 +1,5 @@
 #include "platform/net/HTTPCookieStorage.h"
+#include "platform/core/NoDestructor.h"
 
 #include <algorithm>
 
@@ -6,7 +7,7 @@ namespace ns {
 
 Ref<HTTPCookieStorage> HTTPCookieStorage::sharedHTTPCookieStorage() {
   // Never destroyed: the loading engine's thread may still use it while the process exits.
-  static Ref<HTTPCookieStorage>* shared = new Ref<HTTPCookieStorage>(make<HTTPCookieStorage>());
+  static ns::NoDestructor<Ref<HTTPCookieStorage>> shared(make<HTTPCookieStorage>());
   return *shared;
 }
 

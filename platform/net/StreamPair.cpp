@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "platform/dispatch/Queue.h"
@@ -117,6 +118,25 @@ class StreamPairCore : public ns::Object {
     return state_ == kOpen ? fd_ : -1;
   }
   const ns::Value& sslSettings() const { return sslSettings_; }
+
+  // The socket properties both streams answer; none for a key that is the stream's own.
+  std::optional<ns::Value> propertyForKey(const std::string& key) const {
+    if (key == kCFStreamPropertySocketNativeHandle) {
+      int fd = nativeHandle();
+      return fd < 0 ? ns::Value() : ns::Value(ns::Data(&fd, sizeof fd));
+    }
+    if (key == kCFStreamPropertyShouldCloseNativeSocket) return ns::Value(closeOnEnd());
+    if (key == kCFStreamPropertySSLSettings) return sslSettings();
+    return std::nullopt;
+  }
+  std::optional<bool> setProperty_forKey(const ns::Value& value, const std::string& key) {
+    if (key == kCFStreamPropertyShouldCloseNativeSocket) {
+      setCloseOnEnd(value.boolValue());
+      return true;
+    }
+    if (key == kCFStreamPropertySSLSettings) return setPendingSSL(value);
+    return std::nullopt;
+  }
 
   // ---- readiness ----
 
@@ -757,21 +777,12 @@ void ReadStream::close() {
 }
 
 ns::Value ReadStream::propertyForKey(const std::string& key) {
-  if (key == kCFStreamPropertySocketNativeHandle) {
-    int fd = core_->nativeHandle();
-    return fd < 0 ? ns::Value() : ns::Value(ns::Data(&fd, sizeof fd));
-  }
-  if (key == kCFStreamPropertyShouldCloseNativeSocket) return ns::Value(core_->closeOnEnd());
-  if (key == kCFStreamPropertySSLSettings) return core_->sslSettings();
+  if (auto value = core_->propertyForKey(key)) return *value;
   return ns::InputStream::propertyForKey(key);
 }
 
 bool ReadStream::setProperty_forKey(const ns::Value& value, const std::string& key) {
-  if (key == kCFStreamPropertyShouldCloseNativeSocket) {
-    core_->setCloseOnEnd(value.boolValue());
-    return true;
-  }
-  if (key == kCFStreamPropertySSLSettings) return core_->setPendingSSL(value);
+  if (auto done = core_->setProperty_forKey(value, key)) return *done;
   return ns::InputStream::setProperty_forKey(value, key);
 }
 
@@ -881,21 +892,12 @@ void WriteStream::close() {
 }
 
 ns::Value WriteStream::propertyForKey(const std::string& key) {
-  if (key == kCFStreamPropertySocketNativeHandle) {
-    int fd = core_->nativeHandle();
-    return fd < 0 ? ns::Value() : ns::Value(ns::Data(&fd, sizeof fd));
-  }
-  if (key == kCFStreamPropertyShouldCloseNativeSocket) return ns::Value(core_->closeOnEnd());
-  if (key == kCFStreamPropertySSLSettings) return core_->sslSettings();
+  if (auto value = core_->propertyForKey(key)) return *value;
   return ns::OutputStream::propertyForKey(key);
 }
 
 bool WriteStream::setProperty_forKey(const ns::Value& value, const std::string& key) {
-  if (key == kCFStreamPropertyShouldCloseNativeSocket) {
-    core_->setCloseOnEnd(value.boolValue());
-    return true;
-  }
-  if (key == kCFStreamPropertySSLSettings) return core_->setPendingSSL(value);
+  if (auto done = core_->setProperty_forKey(value, key)) return *done;
   return ns::OutputStream::setProperty_forKey(value, key);
 }
 

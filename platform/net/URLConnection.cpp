@@ -49,6 +49,8 @@ void URLConnection::scheduleInRunLoop_forMode(const Ref<RunLoop>& runLoop, const
   for (const auto& s : schedules_)
     if (s.first == runLoop && s.second == mode) return;
   schedules_.emplace_back(runLoop, mode);
+  // The next event is delivered in the new place too.
+  drainPending_ = false;
 }
 
 void URLConnection::unscheduleFromRunLoop_forMode(const Ref<RunLoop>& runLoop, const std::string& mode) {
@@ -125,13 +127,17 @@ void URLConnection::setDelegate(Ref<URLConnectionDelegate> delegate) {
   delegate_ = delegate ? std::move(delegate) : std::make_shared<URLConnectionDelegate>();
 }
 
-void URLConnection::post(Event event, bool final) {
+void URLConnection::post(Event event, bool final, std::size_t bodyBytes) {
   Executor executor;
   std::vector<std::pair<Ref<RunLoop>, std::vector<std::string>>> loops;
   {
     std::lock_guard lock(mutex_);
     if (cancelled_) return;
-    events_.emplace_back(std::move(event), final);
+    events_.push_back(Queued{std::move(event), final, bodyBytes});
+    queuedBodyBytes_ += bodyBytes;
+    // One queued drain delivers every event posted before it runs: a fast transfer must not
+    // queue a block per piece of its body.
+    if (drainPending_) return;
     executor = executor_;
     for (const auto& schedule : schedules_) {
       const auto& loop = schedule.first;
@@ -142,6 +148,7 @@ void URLConnection::post(Event event, bool final) {
       else
         it->second.push_back(mode);
     }
+    drainPending_ = executor || !loops.empty();
   }
   // Each delivery drains the queue in order, so whichever runs first does the work. It keeps the
   // connection alive until then: the engine lets go of it as soon as the load ends.
@@ -157,17 +164,22 @@ void URLConnection::post(Event event, bool final) {
 void URLConnection::drain() {
   Ref<URLConnection> keep = self<URLConnection>();
   std::unique_lock lock(mutex_);
+  drainPending_ = false;
   if (draining_) return;
   draining_ = true;
   while (!events_.empty() && !cancelled_) {
-    auto [event, final] = std::move(events_.front());
-    events_.erase(events_.begin());
+    auto [event, final, bodyBytes] = std::move(events_.front());
+    events_.pop_front();
     Ref<URLConnectionDelegate> delegate = delegate_;
     // The connection keeps its delegate only until the final callback.
     if (final) delegate_ = nullptr;
     lock.unlock();
     if (delegate) event(keep, delegate);
     delegate = nullptr;
+    std::size_t before = queuedBodyBytes_.fetch_sub(bodyBytes);
+    // A transfer held back for its delegate may go on.
+    if (before >= kResumeQueuedBodyBytes && before - bodyBytes < kResumeQueuedBodyBytes)
+      URLLoadingEngine::resumeHeldTransfers();
     lock.lock();
   }
   draining_ = false;

@@ -21,6 +21,7 @@
 // idle time-outs on ns::Clock (the request's timeoutInterval without a byte moving), so tests
 // drive them with the virtual clock.
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -142,7 +143,14 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   // Used by the engine: queue a delegate callback; after the final one (finish or fail) the
   // connection lets go of its delegate.
   using Event = std::function<void(const Ref<URLConnection>&, const Ref<URLConnectionDelegate>&)>;
-  void post(Event event, bool final = false);
+  // `bodyBytes`: the bytes of body the event delivers, counted until it is delivered.
+  void post(Event event, bool final = false, std::size_t bodyBytes = 0);
+  // Body bytes received and not yet delivered. The engine holds a transfer back while this is
+  // at kMaxQueuedBodyBytes, and goes on once delivery brought it below kResumeQueuedBodyBytes, so
+  // that a transfer faster than its delegate does not pile up in memory.
+  std::size_t queuedBodyBytes() const { return queuedBodyBytes_; }
+  static constexpr std::size_t kMaxQueuedBodyBytes = 8 << 20;
+  static constexpr std::size_t kResumeQueuedBodyBytes = 2 << 20;
 
  private:
   void drain();
@@ -155,8 +163,16 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   Executor executor_;
   bool started_ = false;
   std::atomic<bool> cancelled_{false};
-  std::vector<std::pair<Event, bool>> events_;
+  struct Queued {
+    Event event;
+    bool final;
+    std::size_t bodyBytes;
+  };
+  std::deque<Queued> events_;
+  std::atomic<std::size_t> queuedBodyBytes_{0};
   bool draining_ = false;
+  // A drain is queued and has not begun: events posted meanwhile ride on it.
+  bool drainPending_ = false;
   std::shared_ptr<URLLoad> load_;
 };
 

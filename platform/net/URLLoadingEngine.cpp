@@ -110,6 +110,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   double lastActivity = 0;
   bool streamFailed = false;
   bool heldOverflow = false;  // a piece of the held body did not fit and was dropped
+  bool deliveryHeld = false;  // paused until the connection has delivered what it queued
 
   // Across attempts.
   Ref<URLCredential> credential;
@@ -120,8 +121,8 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
 
-  void post(URLConnection::Event event, bool final = false) {
-    if (connection) connection->post(std::move(event), final);
+  void post(URLConnection::Event event, bool final = false, std::size_t bodyBytes = 0) {
+    if (connection) connection->post(std::move(event), final, bodyBytes);
   }
 };
 
@@ -260,10 +261,15 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     deliverResponse(load);
   }
   if (load.mode == URLLoad::Mode::Deliver) {
+    if (load.connection && load.connection->queuedBodyBytes() >= URLConnection::kMaxQueuedBodyBytes) {
+      // curl keeps the piece and hands it over again once the transfer is resumed.
+      load.deliveryHeld = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
     Data chunk(buffer, n);
-    load.post([chunk](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
-      d->connection_didReceiveData(c, chunk);
-    });
+    load.post([chunk](const Ref<URLConnection>& c,
+                      const Ref<URLConnectionDelegate>& d) { d->connection_didReceiveData(c, chunk); },
+              false, n);
   } else if (!load.heldOverflow && load.held.length() + n <= kMaxHeldBody) {
     load.held.appendBytes_length(buffer, n);
   } else {
@@ -411,7 +417,7 @@ std::optional<std::string> trustBundle() {
     std::mutex mutex;
     std::string key, bundle;
   };
-  static Cache* cache = new Cache;
+  static ns::NoDestructor<Cache> cache;
   struct stat st {};
   if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
   std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
@@ -490,6 +496,9 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, load.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, load.get());
+  // Bodies arrive in pieces of up to this much: each piece costs a delivery to the delegate, so
+  // a large download must not come in curl's default 16 KiB.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 128L * 1024);
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
@@ -827,6 +836,15 @@ void Engine::run() {
       timeCheck = timeCheckRequested_;
     }
     for (auto& command : commands) command();
+    for (const auto& load : active_) {
+      if (!load->deliveryHeld) continue;
+      // Held back for its delegate, not idle: no time-out runs meanwhile.
+      load->lastActivity = clockNow();
+      if (load->connection && load->connection->queuedBodyBytes() >= URLConnection::kResumeQueuedBodyBytes)
+        continue;
+      load->deliveryHeld = false;
+      curl_easy_pause(load->easy, CURLPAUSE_CONT);
+    }
     int running = 0;
     curl_multi_perform(multi_, &running);
     int left = 0;
@@ -869,6 +887,10 @@ void Engine::run() {
 }  // namespace
 
 namespace URLLoadingEngine {
+
+void resumeHeldTransfers() {
+  engine().perform([] {});
+}
 
 std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
                                   bool automatic) {

@@ -27,6 +27,8 @@ void answerChallenge(const std::shared_ptr<URLLoad>& load, const URLAuthenticati
                      ChallengeAnswer answer, const Ref<URLCredential>& credential);
 // The request being loaded.
 Ref<URLRequest> currentRequest(const std::shared_ptr<URLLoad>& load);
+// Transfers held back while their connection had too much body queued look again.
+void resumeHeldTransfers();
 
 }  // namespace URLLoadingEngine
 }  // namespace ns

@@ -1,4 +1,5 @@
 #include "platform/net/URLLoadingSettings.h"
+#include "platform/core/NoDestructor.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -19,7 +20,7 @@ struct Settings {
 // Never destroyed: the loading engine's thread reads them until it is joined, after the statics
 // made later than the engine are gone.
 Settings& settings() {
-  static Settings* s = new Settings;
+  static ns::NoDestructor<Settings> s;
   return *s;
 }
 

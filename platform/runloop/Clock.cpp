@@ -6,6 +6,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/runloop/ClockHooks.h"
 
 namespace ns {
@@ -26,7 +27,7 @@ struct ClockState {
 
 // Never destroyed: pool threads and run loops may consult the clock during exit.
 ClockState& state() {
-  static ClockState* s = new ClockState;
+  static ns::NoDestructor<ClockState> s;
   return *s;
 }
 

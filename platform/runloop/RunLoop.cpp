@@ -45,7 +45,7 @@ bool onMainThread() {
 thread_local Ref<RunLoop> tlRunLoop;
 
 std::mutex& mainMutex() {
-  static std::mutex* m = new std::mutex;
+  static ns::NoDestructor<std::mutex> m;
   return *m;
 }
 // The main run loop lives for the whole process.

@@ -4,6 +4,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/runtime/FfiTypes.h"
 #include "platform/runtime/Invocation.h"
 #include "platform/runtime/Raise.h"
@@ -81,7 +82,7 @@ struct BlockImpTable {
 };
 
 BlockImpTable& blockImps() {
-  static auto* t = new BlockImpTable;
+  static ns::NoDestructor<BlockImpTable> t;
   return *t;
 }
 

@@ -18,7 +18,7 @@ struct MethodSignature::Ffi {
 
 Ref<MethodSignature> MethodSignature::signatureWithObjCTypes(std::string_view types) {
   static NoDestructor<std::shared_mutex> lock;
-  static auto* cache = new std::unordered_map<std::string, Ref<MethodSignature>>;
+  static ns::NoDestructor<std::unordered_map<std::string, Ref<MethodSignature>>> cache;
   std::string key(types);
   {
     std::shared_lock read(*lock);

@@ -6,6 +6,7 @@
 #include <shared_mutex>
 #include <typeindex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/runtime/Encoding.h"
 #include "platform/runtime/Raise.h"
 #include "platform/runtime/Send.h"
@@ -37,7 +38,7 @@ struct Registry {
 };
 
 Registry& registry() {
-  static auto* r = new Registry;  // lives for the whole process
+  static ns::NoDestructor<Registry> r;  // lives for the whole process
   return *r;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/runtime/Sel.h"
+#include "platform/core/NoDestructor.h"
 
 #include <algorithm>
 #include <memory>
@@ -17,7 +18,7 @@ struct SelectorTable {
 SelectorTable& table() {
   // Selectors live for the life of the process; the table is never destroyed so that static
   // destructors elsewhere may still use selectors.
-  static auto* t = new SelectorTable;
+  static ns::NoDestructor<SelectorTable> t;
   return *t;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/runtime/SideTable.h"
+#include "platform/core/NoDestructor.h"
 
 #include <atomic>
 #include <functional>
@@ -21,7 +22,7 @@ struct Table {
 };
 
 Table& table() {
-  static auto* t = new Table;  // objects may die during static destruction
+  static ns::NoDestructor<Table> t;  // objects may die during static destruction
   return *t;
 }
 

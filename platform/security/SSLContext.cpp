@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/security/OpenSSLSupport.h"
 #include "platform/security/Random.h"
 #include "platform/security/TrustStore.h"
@@ -31,7 +32,7 @@ struct SessionCache {
   std::map<std::string, SSL_SESSION*> sessions;
 };
 SessionCache& sessionCache() {
-  static SessionCache* cache = new SessionCache();
+  static ns::NoDestructor<SessionCache> cache;
   return *cache;
 }
 

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <sstream>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/security/OpenSSLSupport.h"
 #include "platform/security/TrustStore.h"
 
@@ -26,7 +27,7 @@ struct StoreState {
 };
 
 StoreState& state() {
-  static StoreState* s = new StoreState();  // lives for the process; threads may use it at exit
+  static ns::NoDestructor<StoreState> s;  // lives for the process; threads may use it at exit
   return *s;
 }
 

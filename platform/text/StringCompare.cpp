@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 #include "platform/text/IcuSupport.h"
 
@@ -25,7 +26,7 @@ enum class Kind { Plain, CaseInsensitive, Numeric };
 // const collator is thread-safe.
 const icu::Collator* collator(const Locale& locale, Kind kind) {
   static std::mutex mutex;
-  static auto* cache = new std::map<std::pair<std::string, Kind>, std::unique_ptr<icu::Collator>>();
+  static ns::NoDestructor<std::map<std::pair<std::string, Kind>, std::unique_ptr<icu::Collator>>> cache;
   std::lock_guard lock(mutex);
   auto key = std::make_pair(locale.localeIdentifier(), kind);
   auto it = cache->find(key);

@@ -30,12 +30,6 @@ FactorySlot& factorySlot() {
   return *slot;
 }
 
-void assertMainThread() {
-#ifndef NDEBUG
-  dispatch::assertQueue(dispatch::mainQueue());
-#endif
-}
-
 }  // namespace
 
 PL_CLASS_NAMED(WebView, "WebView", ak::View) {}
@@ -91,7 +85,7 @@ bool WebView::isLoading() const {
 }
 
 std::string WebView::stringByEvaluatingJavaScriptFromString(const std::string& script) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   return backend_ ? backend_->evaluateScript(script) : std::string();
 }
 
@@ -101,12 +95,12 @@ std::string WebView::mainFrameURL() const {
 }
 
 bool WebView::clickLink(const std::string& match) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   return backend_ && backend_->clickLink(match);
 }
 
 bool WebView::submitForm(const std::string& match, const std::map<std::string, std::string>& values) {
-  assertMainThread();
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   return backend_ && backend_->submitForm(match, values);
 }
 

@@ -6,6 +6,7 @@
 #include "lib/http-server/Core/HTTPAuthenticationRequest.h"
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "platform/core/Format.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/security/UUID.h"
 
@@ -17,7 +18,7 @@ struct NonceRegistry {
   std::deque<std::string> nonces;
 
   static NonceRegistry& shared() {
-    static NonceRegistry* registry = new NonceRegistry;
+    static ns::NoDestructor<NonceRegistry> registry;
     return *registry;
   }
 };

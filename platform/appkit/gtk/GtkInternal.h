@@ -1,13 +1,20 @@
 #pragma once
 // Shared inside the presenter (and with its tests); no GTK types here.
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/appkit/Dragging.h"
 #include "platform/appkit/Geometry.h"
 #include "platform/appkit/Pasteboard.h"
+#include "platform/appkit/Presenter.h"
 
 namespace ak {
+class Menu;
+class MenuItem;
+class SavePanel;
 class View;
 class Window;
 }  // namespace ak
@@ -51,5 +58,62 @@ bool hasDropData();
 unsigned long dropMotion(const ns::Ref<Window>& window, Point point, unsigned long mask);
 unsigned long dropNow(const ns::Ref<Window>& window, Point point, unsigned long mask);
 void dropLeft();
+
+// ---- menus ----
+
+// What GTK shows for an item's key equivalent ("Ctrl+Q": ak's Command is Ctrl here); "" when
+// the key has no symbol.
+std::string acceleratorLabel(const std::string& keyEquivalent, unsigned long modifierMask);
+
+// Shows `menu` as a GtkMenu over `area` (a GtkWidget* with its own window) with its top left at
+// `anchor`'s (area coordinates from the top left), `underPointer` lowered under it, at least
+// `minimumWidth` wide; runs the run loop's event-tracking mode until it closes and answers the
+// item chosen (nullptr: none). `trigger` is the GdkEvent* of the press that opened it, if any.
+ns::Ref<MenuItem> popUpMenu(const ns::Ref<Menu>& menu, void* area, const Rect& anchor,
+                            const ns::Ref<MenuItem>& underPointer, double minimumWidth, const void* trigger);
+// Every open pop-up menu closes with no choice.
+void cancelPopUpMenus();
+
+// The main menu as a GtkMenuBar: rebuilt from the menu when it changes (later, once no menu of
+// the bar is open), its menus validated by ak before they open, and a chosen item's action sent
+// on a pass of its own.
+class MenuBar {
+ public:
+  MenuBar();
+  ~MenuBar();
+  MenuBar(const MenuBar&) = delete;
+  MenuBar& operator=(const MenuBar&) = delete;
+  void* widget() const;  // GtkWidget*
+  void setMenu(const ns::Ref<Menu>& menu);
+  ns::Ref<Menu> menu() const;
+  void rebuildLater();
+  // Validates the menus before the keyboard opens the first; false when the bar is empty.
+  bool prepareToOpen();
+  bool isOpen() const;
+
+ private:
+  struct Impl;
+  static void scheduleRebuild(Impl* impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+// ---- panels ----
+
+// The paths of a chooser's answer: nullopt unless every URI is a file:// URI of this machine
+// whose path is valid UTF-8.
+std::optional<std::vector<std::string>> pathsOfChosenURIs(const std::vector<std::string>& uris);
+
+using PanelDone = Presenter::PanelDone;
+class FileChooser {
+ public:
+  virtual ~FileChooser() = default;
+  // Ends a chooser still up with Cancel.
+  virtual void cancel() = 0;
+  virtual bool isFinished() const = 0;
+};
+// Shows the panel's chooser over the GtkWindow* (or application-modal without one); `done`
+// runs once with the answer.
+std::unique_ptr<FileChooser> showFileChooser(const ns::Ref<SavePanel>& panel, void* parentToplevel,
+                                             PanelDone done);
 
 }  // namespace ak::gtk

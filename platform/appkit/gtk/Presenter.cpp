@@ -16,8 +16,10 @@
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Dragging.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/Menu.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Presenter.h"
+#include "platform/appkit/SavePanel.h"
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
@@ -205,7 +207,10 @@ struct Native {
   ns::Weak<Window> window;
   long number = 0;
   GtkWidget* toplevel = nullptr;
+  // The toplevel holds a vertical box: the menu bar (main window only) over the content.
+  GtkWidget* box = nullptr;
   GtkWidget* area = nullptr;
+  std::unique_ptr<MenuBar> bar;
   GtkIMContext* im = nullptr;
   Rect shown;  // the frame last asked of or reported by the system
   bool reporting = false;
@@ -251,9 +256,20 @@ class GtkPresenter : public Presenter {
           screen, "monitors-changed",
           G_CALLBACK(+[](GdkScreen*, gpointer p) { static_cast<GtkPresenter*>(p)->screensChanged(); }), this);
     }
+    // Only the main window shows the menu bar.
+    auto center = ns::NotificationCenter::defaultCenter();
+    for (const char* name : {WindowDidBecomeMainNotification, WindowDidResignMainNotification})
+      mainTokens_.push_back(center->addObserverForName_object_queue_usingBlock(
+          std::string(name), nullptr, nullptr, [this](const auto&) { updateBars(); }));
   }
 
   ~GtkPresenter() override {
+    for (const auto& token : mainTokens_)
+      ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+    for (auto& open : choosers_) open.chooser->cancel();
+    choosers_.clear();
+    if (purge_) g_source_remove(purge_);
+    if (lastPress_) gdk_event_free(lastPress_);
     Pasteboard::setChangeObserver(nullptr);
     g_signal_handlers_disconnect_by_data(clipboard_, this);
     if (claimed_) gtk_clipboard_clear(clipboard_);
@@ -272,6 +288,7 @@ class GtkPresenter : public Presenter {
     if (window->isMiniaturized()) gtk_window_iconify(GTK_WINDOW(n.toplevel));
     gtk_window_present(GTK_WINDOW(n.toplevel));
     cursorChanged();
+    updateBars();
   }
 
   void windowOrderedOut(Window& window) override {
@@ -361,6 +378,126 @@ class GtkPresenter : public Presenter {
     return true;
   }
 
+  // ---- menus ----
+
+  bool trackMenu(const MenuPresentation& p, ns::Ref<MenuItem>& chosen) override {
+    auto view = p.view;
+    auto window = view ? view->window() : Application::sharedApplication()->keyWindow();
+    auto* n = window ? find(window.get()) : nullptr;
+    if (!n || !gtk_widget_get_window(n->area)) return false;
+    const double h = window->frame().size.height;
+    // The anchor in the window's base coordinates, then in the area's (from the top left).
+    Rect anchor;
+    ns::Ref<MenuItem> under;
+    double width = 0;
+    switch (p.kind) {
+      case MenuPresentation::Kind::Context:
+        anchor = MakeRect(view ? view->convertPoint_toView(p.location, nullptr).x : p.location.x,
+                          view ? view->convertPoint_toView(p.location, nullptr).y : p.location.y, 1, 1);
+        break;
+      case MenuPresentation::Kind::PopUp: {
+        const Point at =
+            view ? view->convertPoint_toView(p.location, nullptr)
+                 : window->convertRectFromScreen(MakeRect(p.location.x, p.location.y, 0, 0)).origin;
+        anchor = MakeRect(at.x, at.y, 1, 1);
+        under = p.positioningItem;
+        break;
+      }
+      case MenuPresentation::Kind::PopUpCell: {
+        anchor = view ? view->convertRect_toView(p.frame, nullptr) : p.frame;
+        under = p.positioningItem;
+        width = anchor.size.width;
+        // The menu's top left goes to the frame's top left.
+        anchor = MakeRect(anchor.origin.x, MaxY(anchor), 1, 1);
+        break;
+      }
+    }
+    const Rect inArea = MakeRect(anchor.origin.x, h - anchor.origin.y, 1, 1);
+    // A menu opened by a press takes the grab with that press, and its release does not choose.
+    auto current = Application::sharedApplication()->currentEvent();
+    const bool byPress = current && (current->type() == EventType::LeftMouseDown ||
+                                     current->type() == EventType::RightMouseDown ||
+                                     current->type() == EventType::OtherMouseDown);
+    chosen = popUpMenu(p.menu, n->area, inArea, under, width, byPress ? lastPress_ : nullptr);
+    return true;
+  }
+
+  void mainMenuChanged() override { updateBars(); }
+
+  void menuChanged(Menu& menu) override {
+    ns::Ref<Menu> root = menu.self<Menu>();
+    for (int guard = 0; guard < 64 && root->supermenu(); ++guard) root = root->supermenu();
+    for (auto& [window, n] : natives_)
+      if (n->bar && n->bar->menu() == root) n->bar->rebuildLater();
+  }
+
+  // The main window shows the main menu as a bar above its content; no other window shows one.
+  void updateBars() {
+    auto app = Application::sharedApplication();
+    auto main = app->mainWindow();
+    auto menu = std::dynamic_pointer_cast<Menu>(app->mainMenu());
+    for (auto& [window, owned] : natives_) {
+      Native& n = *owned;
+      const bool wanted = menu && main && main.get() == window;
+      if (wanted && !n.bar) {
+        n.bar = std::make_unique<MenuBar>();
+        auto* widget = static_cast<GtkWidget*>(n.bar->widget());
+        gtk_box_pack_start(GTK_BOX(n.box), widget, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(n.box), widget, 0);
+        n.bar->setMenu(menu);
+        gtk_widget_show_all(widget);
+      } else if (!wanted && n.bar) {
+        gtk_container_remove(GTK_CONTAINER(n.box), static_cast<GtkWidget*>(n.bar->widget()));
+        n.bar.reset();
+      } else if (wanted && n.bar->menu() != menu) {
+        n.bar->setMenu(menu);
+      } else {
+        continue;
+      }
+      if (auto w = n.window.lock()) moveTo(n, w->frame());
+    }
+  }
+
+  static int barHeight(const Native& n) {
+    if (!n.bar) return 0;
+    auto* widget = static_cast<GtkWidget*>(n.bar->widget());
+    if (!gtk_widget_get_visible(widget)) return 0;
+    int natural = 0;
+    gtk_widget_get_preferred_height(widget, nullptr, &natural);
+    return natural;
+  }
+
+  // ---- panels ----
+
+  bool showPanel(const ns::Ref<SavePanel>& panel, const ns::Ref<Window>& parent, PanelDone done) override {
+    auto* n = parent ? find(parent.get()) : nullptr;
+    OpenChooser open;
+    open.parent = n ? parent.get() : nullptr;
+    open.chooser =
+        showFileChooser(panel, n ? n->toplevel : nullptr, [this, done](std::optional<PanelAnswer> a) {
+          // The chooser is freed later, never inside its own signal.
+          purgeChoosersLater();
+          done(std::move(a));
+        });
+    choosers_.push_back(std::move(open));
+    return true;
+  }
+
+  void purgeChoosersLater() {
+    if (purge_) return;
+    purge_ = g_idle_add(
+        +[](gpointer p) -> gboolean {
+          auto* self = static_cast<GtkPresenter*>(p);
+          self->purge_ = 0;
+          auto& list = self->choosers_;
+          list.erase(std::remove_if(list.begin(), list.end(),
+                                    [](const OpenChooser& c) { return c.chooser->isFinished(); }),
+                     list.end());
+          return G_SOURCE_REMOVE;
+        },
+        this);
+  }
+
   // ---- lookup ----
 
   Native* find(const Window* window) {
@@ -371,6 +508,11 @@ class GtkPresenter : public Presenter {
   void* toplevelOf(const Window& window) {
     auto* n = find(&window);
     return n ? n->toplevel : nullptr;
+  }
+
+  void* contentGdkWindow(const Window& window) {
+    auto* n = find(&window);
+    return n ? gtk_widget_get_window(n->area) : nullptr;
   }
 
   // ---- screens and cursors ----
@@ -509,12 +651,15 @@ class GtkPresenter : public Presenter {
     // Pelorin draws its own title bars.
     gtk_window_set_decorated(GTK_WINDOW(n.toplevel), FALSE);
     gtk_window_set_title(GTK_WINDOW(n.toplevel), window->title().c_str());
+    n.box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
+    gtk_container_add(GTK_CONTAINER(n.toplevel), n.box);
+    g_object_set_data(G_OBJECT(n.toplevel), "pelorin-box", n.box);
     n.area = gtk_drawing_area_new();
     gtk_widget_set_can_focus(n.area, TRUE);
     gtk_widget_add_events(n.area, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                       GDK_SMOOTH_SCROLL_MASK | GDK_ENTER_NOTIFY_MASK | GDK_LEAVE_NOTIFY_MASK |
                                       GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK);
-    gtk_container_add(GTK_CONTAINER(n.toplevel), n.area);
+    gtk_box_pack_end(GTK_BOX(n.box), n.area, TRUE, TRUE, 0);
     n.im = gtk_im_multicontext_new();
     gtk_im_context_set_use_preedit(n.im, TRUE);
     gtk_im_context_set_client_window(n.im, nullptr);
@@ -557,6 +702,11 @@ class GtkPresenter : public Presenter {
     if (it == natives_.end()) return;
     auto owned = std::move(it->second);
     natives_.erase(it);
+    // What is shown over the window ends with no choice before the window goes.
+    for (auto& open : choosers_)
+      if (open.parent == window) open.chooser->cancel();
+    cancelPopUpMenus();
+    owned->bar.reset();
     if (owned->fullScreenTimeout) g_source_remove(owned->fullScreenTimeout);
     g_signal_handlers_disconnect_by_data(owned->im, owned.get());
     gtk_im_context_set_client_window(owned->im, nullptr);
@@ -593,10 +743,12 @@ class GtkPresenter : public Presenter {
     n.shown = frame;
     const int w = std::max(1, static_cast<int>(std::lround(frame.size.width)));
     const int h = std::max(1, static_cast<int>(std::lround(frame.size.height)));
+    // The frame is the content's: a menu bar adds its height above it.
+    const int bar = barHeight(n);
     const int x = static_cast<int>(std::lround(frame.origin.x));
-    const int y = static_cast<int>(std::lround(height() - MaxY(frame)));
+    const int y = static_cast<int>(std::lround(height() - MaxY(frame))) - bar;
     gtk_widget_set_size_request(n.area, w, h);
-    gtk_window_resize(GTK_WINDOW(n.toplevel), w, h);
+    gtk_window_resize(GTK_WINDOW(n.toplevel), w, h + bar);
     gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
   }
 
@@ -669,6 +821,10 @@ class GtkPresenter : public Presenter {
       n->lastY = e->y;
       n->buttonsDown |= 1u << e->button;
       gtk_widget_grab_focus(n->area);
+      if (gPresenter) {
+        if (gPresenter->lastPress_) gdk_event_free(gPresenter->lastPress_);
+        gPresenter->lastPress_ = gdk_event_copy(reinterpret_cast<GdkEvent*>(e));
+      }
     } else {
       n->buttonsDown &= ~(1u << e->button);
     }
@@ -833,6 +989,10 @@ class GtkPresenter : public Presenter {
                   EventType::FlagsChanged, {}, flags, timestamp(), n->number, nullptr, {}, {}, false, 0));
       return TRUE;
     }
+    // F10 opens the menu bar's first menu: GTK's own handler does that once ak validated them.
+    if (press && e->keyval == GDK_KEY_F10 && !(e->state & gtk_accelerator_get_default_mod_mask()) && n->bar &&
+        n->bar->prepareToOpen())
+      return FALSE;
     const bool repeat = press && !n->heldKeys.insert(e->hardware_keycode).second;
     if (!press) n->heldKeys.erase(e->hardware_keycode);
     n->filtering = e;
@@ -849,7 +1009,7 @@ class GtkPresenter : public Presenter {
   }
 
   static void onCommit(GtkIMContext*, const gchar* text, Native* n) {
-    std::string committed = sanitize(text ? text : "");
+    std::string committed = withoutFunctionKeyCharacters(sanitize(text ? text : ""));
     if (committed.empty()) return;
     if (n->filtering && n->filtering->type == GDK_KEY_PRESS && !n->committedDuringFilter) {
       // The key typed this text: it reaches the first responder as a key down, keyDown turns
@@ -1030,7 +1190,9 @@ class GtkPresenter : public Presenter {
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* e, Native* n) {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
-    const Rect reported = MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, e->height);
+    const int bar = barHeight(*n);
+    const Rect reported =
+        MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
     // An echo of the frame we asked for, or of one already reported, changes nothing.
     if (reported == n->shown) return FALSE;
     n->shown = reported;
@@ -1099,7 +1261,16 @@ class GtkPresenter : public Presenter {
     long cursor = 0;
   };
 
+  struct OpenChooser {
+    const Window* parent = nullptr;
+    std::unique_ptr<FileChooser> chooser;
+  };
+
   std::map<const Window*, std::unique_ptr<Native>> natives_;
+  std::vector<OpenChooser> choosers_;
+  guint purge_ = 0;
+  GdkEvent* lastPress_ = nullptr;
+  std::vector<ns::Ref<ns::Object>> mainTokens_;
   std::map<long, PendingText> texts_;
   long nextText_ = 0;
   ns::Ref<ns::Object> monitor_;
@@ -1160,8 +1331,7 @@ void* nativeWindow(const Window& window) {
 }
 
 void* nativeGdkWindow(const Window& window) {
-  auto* toplevel = static_cast<GtkWidget*>(nativeWindow(window));
-  return toplevel ? gtk_widget_get_window(toplevel) : nullptr;
+  return gPresenter ? gPresenter->contentGdkWindow(window) : nullptr;
 }
 
 namespace {
@@ -1206,10 +1376,14 @@ class OverlayChild : public NativeChild {
  private:
   // The toplevel's child becomes an overlay holding the drawing area and a fixed layer on top.
   static GtkWidget* fixedFor(GtkWidget* toplevel) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(toplevel));
+    // The content is the box's last child: the drawing area, or the overlay holding it.
+    auto* box = GTK_WIDGET(g_object_get_data(G_OBJECT(toplevel), "pelorin-box"));
+    GList* children = gtk_container_get_children(GTK_CONTAINER(box));
+    GtkWidget* child = GTK_WIDGET(g_list_last(children)->data);
+    g_list_free(children);
     if (GTK_IS_OVERLAY(child)) return GTK_WIDGET(g_object_get_data(G_OBJECT(child), "pelorin-fixed"));
     g_object_ref(child);
-    gtk_container_remove(GTK_CONTAINER(toplevel), child);
+    gtk_container_remove(GTK_CONTAINER(box), child);
     GtkWidget* overlay = gtk_overlay_new();
     gtk_container_add(GTK_CONTAINER(overlay), child);
     g_object_unref(child);
@@ -1218,7 +1392,7 @@ class OverlayChild : public NativeChild {
     // Events outside the children fall through to the drawing area.
     gtk_overlay_set_overlay_pass_through(GTK_OVERLAY(overlay), fixed, TRUE);
     g_object_set_data(G_OBJECT(overlay), "pelorin-fixed", fixed);
-    gtk_container_add(GTK_CONTAINER(toplevel), overlay);
+    gtk_box_pack_end(GTK_BOX(box), overlay, TRUE, TRUE, 0);
     gtk_widget_show_all(overlay);
     return fixed;
   }

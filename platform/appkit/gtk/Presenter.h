@@ -43,8 +43,8 @@ class NativeChild {
 };
 std::shared_ptr<NativeChild> attachNativeChild(const ns::Ref<View>& view, void* widget);
 
-// The GdkWindow* and GtkWindow* shown for a window (nullptr when it has none); for tests and
-// native children.
+// The GtkWindow* shown for a window, and the GdkWindow* its content is drawn in (below the menu
+// bar when the window shows one); nullptr when it has none. For tests and native children.
 void* nativeWindow(const Window& window);
 void* nativeGdkWindow(const Window& window);
 

@@ -10,6 +10,8 @@
 
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/gtk/Presenter.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Timer.h"
 
 namespace pltest {
 
@@ -62,12 +64,153 @@ bool OnScreenApp::waitUntilShown(const ns::Ref<ak::Window>& window, double timeo
 }
 
 bool OnScreenApp::focus(const ns::Ref<ak::Window>& window, double timeoutSeconds) {
-  auto* gdkWindow = static_cast<GdkWindow*>(ak::gtk::nativeGdkWindow(*window));
+  auto* toplevel = static_cast<GtkWidget*>(ak::gtk::nativeWindow(*window));
+  auto* gdkWindow = toplevel ? gtk_widget_get_window(toplevel) : nullptr;
   if (!gdkWindow) return false;
   // No window manager runs on the test display: the focus is set directly.
   XSetInputFocus(xdisplay(), GDK_WINDOW_XID(gdkWindow), RevertToParent, CurrentTime);
   XFlush(xdisplay());
   return settle([&] { return window->isKeyWindow() && app()->isActive(); }, timeoutSeconds);
+}
+
+struct Steps::Impl {
+  struct Step {
+    std::function<bool()> condition;
+    std::function<void()> action;
+  };
+  std::vector<Step> steps;
+  std::size_t next = 0;
+  ns::Ref<ns::Timer> timer;
+  bool running = false;
+  void run() {
+    if (running) return;  // a step's action may pump the loop itself
+    running = true;
+    while (next < steps.size() && steps[next].condition()) {
+      auto action = steps[next].action;
+      ++next;
+      if (action) action();
+    }
+    running = false;
+  }
+};
+
+Steps::Steps() : impl_(std::make_shared<Impl>()) {
+  std::weak_ptr<Impl> weak = impl_;
+  impl_->timer =
+      ns::Timer::timerWithTimeInterval_repeats_block(0.02, true, [weak](const ns::Ref<ns::Timer>&) {
+        if (auto impl = weak.lock()) impl->run();
+      });
+  ns::RunLoop::mainRunLoop()->addTimer_forMode(impl_->timer, ns::RunLoopCommonModes);
+}
+
+Steps::~Steps() {
+  impl_->timer->invalidate();
+}
+
+Steps& Steps::when(std::function<bool()> condition, std::function<void()> action) {
+  impl_->steps.push_back({std::move(condition), std::move(action)});
+  return *this;
+}
+
+Steps& Steps::then(std::function<void()> action) {
+  return when([] { return true; }, std::move(action));
+}
+
+bool Steps::done() const {
+  return impl_->next >= impl_->steps.size();
+}
+
+namespace {
+
+void collectLabels(GtkWidget* widget, const std::string& text, std::optional<ScreenPoint>& found) {
+  if (found || !gtk_widget_get_mapped(widget)) return;
+  // A label just added has no place yet: only one laid out counts.
+  if (GTK_IS_LABEL(widget) && text == gtk_label_get_text(GTK_LABEL(widget)) &&
+      gtk_widget_is_drawable(widget) && gtk_widget_get_allocated_width(widget) > 1) {
+    GtkWidget* top = gtk_widget_get_toplevel(widget);
+    GtkAllocation a;
+    gtk_widget_get_allocation(widget, &a);
+    int tx = 0, ty = 0, ox = 0, oy = 0;
+    if (gtk_widget_translate_coordinates(widget, top, a.width / 2, a.height / 2, &tx, &ty) &&
+        gtk_widget_get_window(top)) {
+      gdk_window_get_origin(gtk_widget_get_window(top), &ox, &oy);
+      found = ScreenPoint{ox + tx, oy + ty};
+    }
+    return;
+  }
+  if (GTK_IS_CONTAINER(widget)) {
+    struct Args {
+      const std::string* text;
+      std::optional<ScreenPoint>* found;
+    } args{&text, &found};
+    gtk_container_forall(
+        GTK_CONTAINER(widget),
+        +[](GtkWidget* child, gpointer p) {
+          auto* a = static_cast<Args*>(p);
+          collectLabels(child, *a->text, *a->found);
+        },
+        &args);
+  }
+}
+
+template <typename F>
+void eachShownToplevel(F f) {
+  GList* tops = gtk_window_list_toplevels();
+  for (GList* t = tops; t; t = t->next)
+    if (gtk_widget_get_mapped(GTK_WIDGET(t->data))) f(GTK_WIDGET(t->data));
+  g_list_free(tops);
+}
+
+// Whether the toplevel has painted a frame since it was mapped (a mapped label may not be drawn
+// yet).
+bool painted(GtkWidget* top) {
+  GdkWindow* window = gtk_widget_get_window(top);
+  GdkFrameClock* clock = window ? gdk_window_get_frame_clock(window) : nullptr;
+  if (!clock) return false;
+  auto* seen = static_cast<GdkWindow*>(g_object_get_data(G_OBJECT(clock), "pltest-painted"));
+  if (seen == window) return true;
+  if (!g_object_get_data(G_OBJECT(clock), "pltest-watched")) {
+    g_object_set_data(G_OBJECT(clock), "pltest-watched", GINT_TO_POINTER(1));
+    g_signal_connect(clock, "after-paint", G_CALLBACK(+[](GdkFrameClock* c, GtkWidget* t) {
+                       if (GdkWindow* w = gtk_widget_get_window(t))
+                         g_object_set_data(G_OBJECT(c), "pltest-painted", w);
+                     }),
+                     top);
+  }
+  // A window drawn before it was watched paints once more.
+  gtk_widget_queue_draw(top);
+  return false;
+}
+
+}  // namespace
+
+std::optional<ScreenPoint> labelOnScreen(const std::string& text) {
+  std::optional<ScreenPoint> found;
+  eachShownToplevel([&](GtkWidget* top) {
+    if (!found && painted(top)) collectLabels(top, text, found);
+  });
+  return found;
+}
+
+bool shownToplevel(const std::string& kind) {
+  bool shown = false;
+  eachShownToplevel([&](GtkWidget* top) {
+    GtkWidget* child = GTK_IS_BIN(top) ? gtk_bin_get_child(GTK_BIN(top)) : nullptr;
+    if (kind == "menu" && child && GTK_IS_MENU(child)) shown = true;
+    if (kind == "dialog" && GTK_IS_DIALOG(top)) shown = true;
+  });
+  return shown;
+}
+
+bool focusDialog() {
+  bool done = false;
+  eachShownToplevel([&](GtkWidget* top) {
+    if (done || !GTK_IS_DIALOG(top)) return;
+    XSetInputFocus(xdisplay(), GDK_WINDOW_XID(gtk_widget_get_window(top)), RevertToParent, CurrentTime);
+    XFlush(xdisplay());
+    done = true;
+  });
+  return done;
 }
 
 std::vector<Pixel> screenPixels(int x, int y, int width, int height) {
@@ -130,6 +273,31 @@ void key(const std::string& keysym, bool press) {
 void tap(const std::string& keysym) {
   key(keysym, true);
   key(keysym, false);
+}
+
+void chord(const std::vector<std::string>& keysyms) {
+  for (const auto& k : keysyms) key(k, true);
+  for (auto it = keysyms.rbegin(); it != keysyms.rend(); ++it) key(*it, false);
+}
+
+void type(const std::string& text) {
+  for (char c : text) {
+    if (c == '.') {
+      tap("period");
+    } else if (c == '/') {
+      tap("slash");
+    } else if (c == '-') {
+      tap("minus");
+    } else if (c == ' ') {
+      tap("space");
+    } else if (c == '_') {
+      chord({"Shift_L", "minus"});
+    } else if (g_ascii_isupper(c)) {
+      chord({"Shift_L", std::string(1, g_ascii_tolower(c))});
+    } else {
+      tap(std::string(1, c));
+    }
+  }
 }
 
 }  // namespace xtest

@@ -9,7 +9,9 @@
 //   ASSERT_TRUE(app.settle([&] { return clicked; }));
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/appkit/Window.h"
 #include "platform/testing/ui/HeadlessApp.h"
@@ -38,6 +40,39 @@ Pixel screenPixel(int x, int y);
 // row, one per device pixel.
 std::vector<Pixel> screenPixels(int x, int y, int width, int height);
 
+// Test steps run from the main run loop in every mode, also inside the nested loops of menus and
+// panels that the test's own call is waiting in: each step waits until its condition holds,
+// then acts once, in order.
+//
+//   pltest::Steps steps;
+//   steps.when([&] { return pltest::labelOnScreen("Copy").has_value(); }, [&] { click on it });
+//   ... right-click, and pump until steps.done() ...
+class Steps {
+ public:
+  Steps();
+  ~Steps();
+  Steps(const Steps&) = delete;
+  Steps& operator=(const Steps&) = delete;
+  Steps& when(std::function<bool()> condition, std::function<void()> action);
+  Steps& then(std::function<void()> action);
+  bool done() const;
+
+ private:
+  struct Impl;
+  std::shared_ptr<Impl> impl_;
+};
+
+struct ScreenPoint {
+  int x = 0, y = 0;
+};
+// The centre (X11 coordinates) of a mapped label with exactly this text in any shown GTK window:
+// menu items, the menu bar, dialogs.
+std::optional<ScreenPoint> labelOnScreen(const std::string& text);
+// Whether a GTK window of this kind is shown: "menu" (a pop-up menu), "dialog".
+bool shownToplevel(const std::string& kind);
+// Gives the keyboard focus to the shown dialog (there is no window manager to do it).
+bool focusDialog();
+
 namespace xtest {
 void moveTo(int x, int y);
 void button(int button, bool press);
@@ -45,6 +80,10 @@ void click(int x, int y, int button = 1);
 // A key by its X keysym name ("a", "Return", "XF86AudioPlay", "Control_L").
 void key(const std::string& keysym, bool press);
 void tap(const std::string& keysym);
+// Keys held in order, then released in reverse: {"Control_L", "q"}.
+void chord(const std::vector<std::string>& keysyms);
+// Types plain text of letters, digits, "." "-" "_" "/" and spaces.
+void type(const std::string& text);
 }  // namespace xtest
 
 }  // namespace pltest

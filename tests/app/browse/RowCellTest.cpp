@@ -453,6 +453,31 @@ TEST(VideoCell, AVideoDownloadingForTheUserShowsItsMarkAndByteCounts) {
   unregisterDownloader(downloader.get());
 }
 
+TEST(VideoCell, AStreamAnsweringAnErrorStatusShowsItWhileItsRetryWaits) {
+  CellFixture f;
+  setStringSetting(kPreferredVideoQualityKey, "720");
+  pltest::FakeServer origin;
+  origin.canned("GET", "/nf/22", pltest::FakeReply::text(404, "Not Found"));
+  auto resolver = ns::make<testsupport::FakeStreamResolver>();
+  testsupport::ScopedStreamResolver installed(resolver);
+  testsupport::FakeStreamResolver::Entry stream;
+  stream.urlMap[22] = origin.URLForPath("/nf/22");
+  stream.videoInfo = ns::Dictionary{{ns::Value("title"), ns::Value("Title of nf")}};
+  resolver->setEntry("nf", stream);
+  auto downloader = YoutubeDownloader::initWithId("nf");
+  ASSERT_TRUE(downloader);
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->errorCount() == 1; }, 30));
+  ASSERT_EQ(getDownloadError("nf"), "HTTP 404");
+
+  ShownCell shown(f);
+  shown.cell->setSearchEntry(f.row("nf"));
+  // Not an error of the video: the row waits, and says why.
+  EXPECT_EQ(shown.cell->cacheImageName(), "cache_queued");
+  EXPECT_EQ(shown.cell->viewsText(), "HTTP 404");
+  unregisterDownloader(downloader.get());
+}
+
 TEST(RowViews, AClickOnThePlayButtonPlaysAndSelectsThatRow) {
   CellFixture f;
   auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);

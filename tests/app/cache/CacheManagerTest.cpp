@@ -327,6 +327,69 @@ TEST_F(CacheManagerTest, ADownloadStoppedWhileItsStreamsAreResolvedStaysStopped)
 
 namespace {
 
+TEST_F(CacheManagerTest, AManualDownloadCutByTheNetworkStartsAgainAfterItsDelay) {
+  pltest::VirtualClock clock;
+  setIntSetting(kCachePolicyKey, 0);
+  const std::string resource = cachetest::mediaBody(3 << 20, 11);
+  offer("cut");
+  auto calls = std::make_shared<std::atomic<int>>(0);
+  origin.route("GET", "/cut/18", [resource, calls](const pltest::FakeRequest&) {
+    if ((*calls)++ == 0) return pltest::FakeReply::cutShort(resource.substr(0, 1 << 20), resource.size());
+    return pltest::FakeReply::text(200, resource, "video/mp4");
+  });
+  manager->addManualDownloadVideoId("cut");
+  EXPECT_EQ(manager->manualCacheStartedQueue(), Ids{"cut"});
+  auto downloader = getDownloaderForVideoId("cut");
+  ASSERT_TRUE(downloader);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->errorCount() == 1; }, 30));
+  const auto held = cachetest::readFile(home.temp("cut.mp4")).size();
+  // The steps within the delay leave it alone; the first one after it resumes it.
+  clock.advance(55);
+  EXPECT_EQ(origin.requestCount(), 1u);
+  EXPECT_FALSE(downloader->isDownloading());
+  clock.advance(10);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 30));
+  EXPECT_TRUE(cachetest::readFile(home.cache("cut.mp4")) == resource);
+  auto ranges = cachetest::rangesOf(origin, "/cut/18");
+  ASSERT_EQ(ranges.size(), 2u);
+  EXPECT_EQ(ranges[1], "bytes=" + std::to_string(held - 1) + "-");
+  EXPECT_TRUE(manager->manualCacheStartedQueue().empty());
+}
+
+TEST_F(CacheManagerTest, AnErrorReplyIsAskedAgainOnlyAfterTheDelayAndShowsItsStatusMeanwhile) {
+  pltest::VirtualClock clock;
+  setIntSetting(kCachePolicyKey, 1);
+  offer("nf");
+  origin.canned("GET", "/nf/18", pltest::FakeReply::text(404, "Not Found"));
+  player->setVideoId(std::string("nf"));
+  step();
+  auto downloader = getDownloaderForVideoId("nf");
+  ASSERT_TRUE(downloader);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->errorCount() == 1; }, 30));
+  EXPECT_EQ(getDownloadError("nf"), "HTTP 404");
+  EXPECT_FALSE(hasDownloadError("nf"));
+  EXPECT_FALSE(downloader->isError());
+  EXPECT_FALSE(cachetest::exists(home.temp("nf.mp4")));
+  // Steps every 5 s within the delay ask nothing.
+  clock.advance(55);
+  EXPECT_FALSE(downloader->isDownloading());
+  EXPECT_EQ(origin.requestCount(), 1u);
+  clock.advance(10);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->errorCount() == 2; }, 30));
+  EXPECT_EQ(origin.requestCount(), 2u);
+  // The second delay is twice as long.
+  clock.advance(100);
+  EXPECT_FALSE(downloader->isDownloading());
+  EXPECT_EQ(origin.requestCount(), 2u);
+  EXPECT_EQ(getDownloadError("nf"), "HTTP 404");
+  // The origin mends: the next ask after the delay completes, and the text goes.
+  origin.canned("GET", "/nf/18", pltest::FakeReply::text(200, cachetest::mediaBody(3000), "video/mp4"));
+  clock.advance(25);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 30));
+  EXPECT_EQ(getDownloadError("nf"), std::nullopt);
+  EXPECT_TRUE(isVideoCached("nf"));
+}
+
 TEST_F(CacheManagerTest, AManagerThatGoesLeavesTheHooksOfANewerOneInPlace) {
   auto newer = ns::make<CacheServer>(0);
   manager->setManualCacheQueue({"q", "r"});

@@ -182,6 +182,29 @@ TEST_F(CacheServerTest, EveryPlayerRequestStalesTheResponsesBeforeIt) {
   EXPECT_EQ(serverCount.load(), before + 4);
 }
 
+TEST(CacheFirstStartTest, AnEmptyHomeOpensEveryStoreWithoutAnError) {
+  testsupport::Sandbox sandbox;
+  DBAccess::resetForTesting();
+  resetCacheStateTablesForTesting();
+  pltest::LogCapture log;
+  {
+    auto manager = ns::make<CacheServer>(0);
+    manager->start();
+    // The cache state reads the cache folder and the library store's downloaded videos.
+    EXPECT_FALSE(isVideoCached("any"));
+    EXPECT_TRUE(DBAccess::getInstance()->getDownloadedVideoArray().empty());
+    auto reply =
+        mediatest::curlGet("http://127.0.0.1:" + std::to_string(manager->serverPort()) + "/none.mp4");
+    EXPECT_EQ(reply.status, 404);
+  }
+  EXPECT_FALSE(log.contains("error opening"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(sandbox.dataHome() / "Pelorin" / "pelorin_web.db"));
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
+    EXPECT_TRUE(std::filesystem::is_directory(folder)) << folder;
+  resetCacheStateTablesForTesting();
+  DBAccess::resetForTesting();
+}
+
 TEST(HTTPStringResponse, HandsOutItsUtf8BytesInPieces) {
   auto response = HTTPStringResponse::initWithString_forConnection("a\xc3\xa9", nullptr);
   EXPECT_EQ(response->contentLength(), 3u);

@@ -20,7 +20,8 @@
 
 namespace cachetest {
 
-// Bytes that differ at every offset a misplaced write could land on.
+// Bytes that differ at every offset a misplaced write could land on, after the head every
+// stream begins with.
 inline std::string mediaBody(std::size_t size, unsigned seed = 1) {
   std::string body(size, '\0');
   std::uint32_t x = 2463534242u ^ seed;
@@ -30,6 +31,9 @@ inline std::string mediaBody(std::size_t size, unsigned seed = 1) {
     x ^= x << 5;
     body[i] = static_cast<char>(x);
   }
+  // Streams begin as their container does: an "ftyp" box.
+  static constexpr char kHead[] = {0, 0, 0, 24, 'f', 't', 'y', 'p', 'i', 's', 'o', 'm'};
+  body.replace(0, std::min(size, sizeof kHead), kHead, std::min(size, sizeof kHead));
   return body;
 }
 

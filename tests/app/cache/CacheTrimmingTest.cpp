@@ -13,11 +13,15 @@
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/cache/YoutubeResponse.h"
 #include "app/shell/Settings.h"
 #include "platform/runloop/Clock.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
 #include "tests/app/cache/CacheTestKit.h"
+#include "tests/support/FakePlayerViewController.h"
 #include "tests/support/FakeStreamResolver.h"
+#include "tests/support/ScopedController.h"
 
 namespace {
 
@@ -31,14 +35,18 @@ struct timespec at(double secondsAgo) {
   return time;
 }
 
+void setTimes(const std::string& path, double readAgo, double writtenAgo) {
+  struct timespec times[2] = {at(readAgo), at(writtenAgo)};
+  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
 // A sparse file of `size` bytes last read `readAgo` and last written `writtenAgo` seconds ago.
 void makeFile(const std::string& path, std::int64_t size, double readAgo, double writtenAgo = 7200) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   ASSERT_GE(fd, 0) << path;
   ASSERT_EQ(::ftruncate(fd, size), 0);
   ::close(fd);
-  struct timespec times[2] = {at(readAgo), at(writtenAgo)};
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  setTimes(path, readAgo, writtenAgo);
 }
 
 class CacheTrimmingTest : public ::testing::Test {
@@ -176,8 +184,14 @@ TEST_F(CacheTrimmingTest, OldPartialsGoUnlessTheirDownloadMoves) {
   makeFile(home.temp("old.info"), 10, 0, 0);
   makeFile(home.temp("read.mp4"), 100, 60);
   makeFile(home.temp("written.mp4"), 100, 7200, 60);
+  // The info file left behind by a finished download goes on its own; one beside a partial in
+  // use stays with it.
+  makeFile(home.temp("done.info"), 10, 7200);
+  makeFile(home.temp("written.info"), 10, 7200);
   setIntSetting(kCacheSizeKey, 10);
   trim();
+  EXPECT_FALSE(exists(home.temp("done.info")));
+  EXPECT_TRUE(exists(home.temp("written.info")));
   EXPECT_TRUE(exists(home.temp("busy.mp4")));
   EXPECT_TRUE(exists(home.temp("aud_Audio.mp4")));
   EXPECT_FALSE(exists(home.temp("old.mp4")));
@@ -196,6 +210,56 @@ TEST_F(CacheTrimmingTest, OldPartialsGoUnlessTheirDownloadMoves) {
   trim();
   EXPECT_FALSE(exists(home.temp("busy.mp4")));
   EXPECT_FALSE(getDownloaderForVideoId("busy"));
+}
+
+TEST_F(CacheTrimmingTest, AFileInUseIsSparedAndTheNextOneGoes) {
+  auto player = ns::make<testsupport::FakePlayerViewController>();
+  testsupport::ScopedPlayerViewController installedPlayer(player);
+  manager->start();
+  struct Case {
+    const char* name;
+    // Puts "a" (the least recently read) in use; answers what keeps it so.
+    std::function<std::shared_ptr<void>()> use;
+  };
+  const Case cases[] = {
+      {"the player's video",
+       [&] {
+         player->setVideoId(std::string("a"));
+         return std::shared_ptr<void>(nullptr, [&](void*) { player->setVideoId(std::nullopt); });
+       }},
+      {"a running downloader", [] { return std::shared_ptr<void>(YoutubeDownloader::initWithId("a")); }},
+      {"a media-server response",
+       [&]() -> std::shared_ptr<void> {
+         auto client = std::make_shared<pltest::RawClient>();
+         EXPECT_TRUE(client->connectTo(static_cast<std::uint16_t>(manager->serverPort())));
+         EXPECT_TRUE(client->sendAll("GET /youtube/a/18/a.mp4 HTTP/1.1\r\nRange: bytes=0-99\r\n\r\n"));
+         auto reply = client->readResponse();
+         EXPECT_TRUE(reply && reply->status == 206);
+         // Serving it marked it read: it is made the oldest again.
+         setTimes(home.cache("a.mp4"), 3000, 7200);
+         return client;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
+    makeFile(home.cache("b.mp4"), 500 * kMiB, 2000);
+    makeFile(home.cache("c.mp4"), 400 * kMiB, 1000);
+    setIntSetting(kCacheSizeKey, 1);
+    {
+      auto inUse = c.use();
+      trim();
+      EXPECT_EQ(present({"a.mp4", "b.mp4", "c.mp4"}), (std::vector<std::string>{"a.mp4", "c.mp4"}));
+      EXPECT_EQ(manager->cachedBytes(), 1000 * kMiB);
+    }
+    resetCacheStateTablesForTesting();
+    // Out of use, it is the first to go.
+    ASSERT_TRUE(pltest::pumpUntil([] { return !isVideoFileServed("a"); }, 30));
+    makeFile(home.cache("b.mp4"), 500 * kMiB, 10);
+    trim();
+    EXPECT_EQ(present({"a.mp4", "b.mp4", "c.mp4"}), (std::vector<std::string>{"b.mp4", "c.mp4"}));
+    for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) std::filesystem::remove(home.cache(name));
+  }
 }
 
 TEST_F(CacheTrimmingTest, TwoPassesAtOnceEachCountTheirOwn) {

@@ -64,6 +64,8 @@ int openListener(int port) {
   return fd;
 }
 
+}  // namespace
+
 std::string run(const std::string& program, const std::vector<std::string>& arguments) {
   auto task = ns::make<ns::Task>();
   task->setLaunchPath(program);
@@ -77,7 +79,11 @@ std::string run(const std::string& program, const std::vector<std::string>& argu
   return std::string(reinterpret_cast<const char*>(data.bytes()), data.length());
 }
 
-}  // namespace
+std::string decodeFrames(const std::string& url, int count) {
+  // The progress report goes to standard output.
+  return run("/usr/bin/ffmpeg", {"-loglevel", "error", "-nostats", "-progress", "pipe:1", "-i", url,
+                                 "-frames:v", std::to_string(count), "-f", "null", "-"});
+}
 
 HttpResult curlGet(const std::string& url, const std::optional<std::string>& range,
                    const std::function<void()>& onFirstBytes, double timeoutSeconds, bool head) {

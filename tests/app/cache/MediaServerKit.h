@@ -62,6 +62,10 @@ PortRange holdTwoPorts();
 std::string makeSmallMp4(const std::string& folder);
 // ffprobe's "-show_streams" output for the URL (empty when it failed).
 std::string ffprobeStreams(const std::string& url);
+// ffmpeg's report of decoding the first `count` video frames of the URL (empty when it failed).
+std::string decodeFrames(const std::string& url, int count);
+// The program's standard output, empty when it did not exit with 0.
+std::string run(const std::string& program, const std::vector<std::string>& arguments);
 
 // Runs `work` on a thread of its own while the main run loop is pumped; answers its result.
 template <class F>

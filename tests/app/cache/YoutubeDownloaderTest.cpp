@@ -213,6 +213,37 @@ TEST_F(YoutubeDownloaderTest, ASingleStreamEndsInTheCacheWithItsInfoFile) {
   EXPECT_EQ(downloader->downloadedBytes(), 5000);
   EXPECT_EQ(downloader->contentLength(), 5000);
   EXPECT_EQ(cachetest::rangesOf(origin, "/single/18").size(), 0u);
+  // Nothing of the partial stays behind.
+  EXPECT_FALSE(exists(home.temp("single.info")));
+}
+
+TEST_F(YoutubeDownloaderTest, BytesThatAreNoMediaAreNotCached) {
+  struct Case {
+    const char* name;
+    std::string body;
+  };
+  std::string random = mediaBody(5000, 9);
+  random.replace(4, 4, "junk");
+  const Case cases[] = {
+      {"random bytes", random},
+      {"an HTML page", "<html><body>Sorry, this video is not available.</body></html>"},
+      {"too short to hold a box", "ftyp"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string videoId = "junk" + std::to_string(n++);
+    offer(videoId, {22});
+    serve("/" + videoId + "/22", c.body);
+    auto downloader = download(videoId);
+    EXPECT_FALSE(downloader->isComplete());
+    EXPECT_TRUE(downloader->isError());
+    EXPECT_FALSE(exists(home.cache(videoId + ".mp4")));
+    EXPECT_FALSE(exists(home.temp(videoId + ".mp4")));
+    EXPECT_FALSE(hasVideoCacheState(videoId));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return hasDownloadError(videoId); }));
+    EXPECT_EQ(getDownloadError(videoId), "Not a video file");
+  }
 }
 
 TEST_F(YoutubeDownloaderTest, AReplyOfUnknownLengthCompletesWithTheBytesHeld) {
@@ -452,6 +483,18 @@ TEST_F(DashPairTest, BothStreamsAreJoinedIntoOneFileOnceBothAreIn) {
   EXPECT_EQ(info["audiotype"].intValue(), 140);
   EXPECT_EQ(info["filesize"].unsignedLongLongValue(), sizeOf(home.cache("pair.mp4")));
   EXPECT_FALSE(exists(home.temp("pair_join.mp4")));
+}
+
+TEST_F(DashPairTest, AnAudioStreamThatIsNoMediaIsNotJoined) {
+  origin.canned("GET", "/pair/140",
+                pltest::FakeReply::text(200, mediaBody(3000, 4).replace(4, 4, "junk"), "audio/mp4"));
+  auto downloader = YoutubeDownloader::initWithId("pair");
+  ASSERT_TRUE(downloader->startDownload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isError(); }, 30));
+  EXPECT_FALSE(downloader->isComplete());
+  EXPECT_FALSE(exists(home.cache("pair.mp4")));
+  EXPECT_FALSE(exists(home.temp("pair_Audio.mp4")));
+  EXPECT_FALSE(hasVideoCacheState("pair"));
 }
 
 TEST_F(DashPairTest, AFailedJoinKeepsThePairAndCountsAFailure) {

@@ -118,6 +118,31 @@ TEST_F(YoutubeResponseTest, FfprobeReadsARealVideoWhileItGrows) {
   EXPECT_EQ(cachetest::readFile(home.cache("probe.mp4")), video);
 }
 
+TEST_F(YoutubeResponseTest, RealReadersStartOnAVideoWhoseDownloadHasOnlyItsBeginning) {
+  std::string folder = home.sandbox().temporaryFolder("media").string();
+  mediatest::run("/usr/bin/ffmpeg",
+                 {"-loglevel", "error", "-y", "-f", "lavfi", "-i", "testsrc=duration=30:size=320x240:rate=25",
+                  "-an", "-c:v", "mpeg4", "-b:v", "500k", "-movflags", "+faststart", folder + "/long.mp4"});
+  std::string video = cachetest::readFile(folder + "/long.mp4");
+  ASSERT_GT(video.size(), 500000u);
+  // The origin sends the first fifth (the index and a few seconds) and then nothing.
+  origin.canned(
+      "GET", "/part/18",
+      pltest::FakeReply::stalled(video.substr(0, video.size() / 5), static_cast<long long>(video.size())));
+  offer("part");
+  auto downloader = download("part");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() > 0; }, 30));
+  const std::string url = server->urlStringForVideoId("part");
+  std::string streams = whilePumping([&] { return mediatest::ffprobeStreams(url); });
+  EXPECT_NE(streams.find("width=320"), std::string::npos) << streams;
+  std::string frames = whilePumping([&] { return mediatest::decodeFrames(url, 10); });
+  EXPECT_NE(frames.find("frame=10\n"), std::string::npos) << frames;
+  EXPECT_FALSE(downloader->isComplete());
+  EXPECT_LT(downloader->downloadedBytes(), static_cast<std::int64_t>(video.size()));
+  origin.release();
+  stopAllDownloads();
+}
+
 struct Release {
   const char* name;
   std::optional<std::string> range;
@@ -185,7 +210,7 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
       });
       ASSERT_TRUE(first);
     } else {
-      ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for fileAttributes"); }, 30));
+      ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
     }
     release.action(*server, *player, *downloader);
     for (const auto& line : release.lines)
@@ -250,19 +275,124 @@ TEST_F(YoutubeResponseTest, AClientWaitingOnADownloadThatIsDeletedOrReplacedIsCl
   }
 }
 
-TEST_F(YoutubeResponseTest, AVideoWithoutADownloaderHoldsTheServerUntilARestart) {
-  writeFile(home.cache("done.mp4"), "finished");
+// With the virtual clock at rest no poll can run: whatever is answered here is answered at once.
+TEST_F(YoutubeResponseTest, BytesOnDiskAreAnsweredAtOnceBesideAWaitingRequestWhichTheNewerOneStales) {
+  pltest::VirtualClock clock;
+  const double start = clock.now();
+  const std::string resource = mediaBody(2 * kMiB, 41);
+  origin.canned("GET", "/busy/18", pltest::FakeReply::stalled(resource.substr(0, 600 * 1024), 2 * kMiB));
+  offer("busy");
+  auto downloader = download("busy");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30));
+
   pltest::LogCapture log;
-  auto pending =
-      std::async(std::launch::async, [url = server->urlStringForVideoId("ghost")] { return curlGet(url); });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for downloader"); }, 30));
-  // The restart makes the response give up (with no bytes) and closes its connection.
-  server->restart();
-  auto reply = pending.get();
-  EXPECT_TRUE(reply.body.empty());
-  EXPECT_NE(reply.status, 206);
-  auto next = curlGet("http://127.0.0.1:" + std::to_string(server->serverPort()) + "/done.mp4");
-  EXPECT_EQ(next.body, "finished");
+  pltest::RawClient waiting;
+  ASSERT_TRUE(waiting.connectTo(static_cast<std::uint16_t>(server->serverPort())));
+  ASSERT_TRUE(waiting.sendAll(
+      "GET /youtube/busy/18/busy.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=1500000-\r\n\r\n"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
+
+  // A second connection's range of bytes on disk.
+  auto reply = whilePumping([&] { return curlGet(server->urlStringForVideoId("busy"), "bytes=1000-1099"); });
+  EXPECT_EQ(reply.status, 206);
+  EXPECT_EQ(reply.header("content-range"), "bytes 1000-1099/2097152");
+  EXPECT_TRUE(reply.body == resource.substr(1000, 100));
+  // Its request made the waiting one stale, which gave up at once.
+  EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains("2 ### ABORT ###"); }, 30));
+  EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
+  EXPECT_FALSE(log.contains("waiting for fileAttributes"));
+
+  // A waiting read whose client goes stops waiting.
+  auto leaving = std::make_unique<pltest::RawClient>();
+  ASSERT_TRUE(leaving->connectTo(static_cast<std::uint16_t>(server->serverPort())));
+  ASSERT_TRUE(leaving->sendAll(
+      "GET /youtube/busy/18/busy.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\nRange: bytes=1600000-\r\n\r\n"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
+  leaving.reset();
+  EXPECT_TRUE(
+      pltest::pumpUntil([&] { return log.contains("YoutubeResponse: the client of busy has gone"); }, 30));
+  EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
+  EXPECT_EQ(clock.now(), start);
+  stopAllDownloads();
+}
+
+TEST_F(YoutubeResponseTest, AWaitingReadGoesOnAsTheBytesArriveWithoutAPoll) {
+  pltest::VirtualClock clock;
+  const double start = clock.now();
+  const std::string resource = mediaBody(kMiB, 43);
+  origin.canned("GET", "/flow/18",
+                pltest::FakeReply::trickle(resource, 32 * 1024, std::chrono::milliseconds(40)));
+  offer("flow");
+  auto downloader = download("flow");
+  std::atomic<std::int64_t> bytesAtFirstBytes{0};
+  // Every piece after the first waits for bytes that are not there yet; only the downloader's
+  // news can let it go on.
+  auto whole = whilePumping([&] {
+    return curlGet(server->urlStringForVideoId("flow"), std::nullopt,
+                   [&] { bytesAtFirstBytes = downloader->downloadedBytes(); });
+  });
+  EXPECT_TRUE(whole.ok) << whole.error;
+  EXPECT_TRUE(whole.body == resource);
+  EXPECT_LT(bytesAtFirstBytes, static_cast<std::int64_t>(resource.size()));
+  EXPECT_EQ(clock.now(), start);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
+}
+
+struct Ending {
+  const char* name;
+  // What ends the wait of a request for a video nobody downloads.
+  std::function<void(std::unique_ptr<pltest::RawClient>&, CacheServer&,
+                     testsupport::FakePlayerViewController&, pltest::VirtualClock&)>
+      action;
+  // The client then reads a response of length 0 (else its connection simply closes).
+  bool answered;
+  std::string line;
+};
+
+TEST_F(YoutubeResponseTest, AVideoWithoutADownloaderIsWaitedForUntilItsClientGoesAMinuteOrTheNextVideo) {
+  pltest::VirtualClock clock;
+  writeFile(home.cache("done.mp4"), "finished");
+  player->setVideoId(std::string("ghost"));
+  const Ending endings[] = {
+      {"client gone", [](auto& client, auto&, auto&, auto&) { client.reset(); }, false,
+       "YoutubeResponse: the client of ghost has gone"},
+      {"a minute", [](auto&, auto&, auto&, auto& c) { c.advance(YoutubeResponse::kDownloaderWaitSeconds); },
+       true, "YoutubeResponse: no download of ghost began"},
+      {"the player's next video",
+       [](auto&, auto&, auto& p, auto& c) {
+         p.setVideoId(std::string("other"));
+         c.advance(YoutubeResponse::kPollSeconds);
+       },
+       true, "YoutubeResponse: no download of ghost began"},
+      {"restart", [](auto&, auto& s, auto&, auto&) { s.restart(); }, false, ""},
+  };
+  for (const auto& ending : endings) {
+    SCOPED_TRACE(ending.name);
+    player->setVideoId(std::string("ghost"));
+    pltest::LogCapture log;
+    auto client = std::make_unique<pltest::RawClient>();
+    ASSERT_TRUE(client->connectTo(static_cast<std::uint16_t>(server->serverPort())));
+    ASSERT_TRUE(client->sendAll("GET /youtube/ghost/18/ghost.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
+    EXPECT_TRUE(log.contains("waiting for downloader"));
+    // Other requests are served meanwhile.
+    auto other = whilePumping(
+        [&] { return curlGet("http://127.0.0.1:" + std::to_string(server->serverPort()) + "/done.mp4"); });
+    EXPECT_EQ(other.body, "finished");
+    EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 1u);
+
+    ending.action(client, *server, *player, clock);
+    if (ending.answered) {
+      auto response = whilePumping([&] { return client->readResponse(); });
+      ASSERT_TRUE(response);
+      EXPECT_EQ(response->status, 200);
+      EXPECT_EQ(response->header("Content-Length"), "0");
+    } else if (client) {
+      EXPECT_TRUE(whilePumping([&] { return client->readToEnd().has_value(); }));
+    }
+    EXPECT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 0; }, 30));
+    if (!ending.line.empty()) EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(ending.line); }, 30));
+  }
 }
 
 TEST_F(YoutubeResponseTest, ADownloadThatEndsWhileTheResponseIsMadeIsServedAsTheFinishedFile) {

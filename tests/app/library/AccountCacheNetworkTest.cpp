@@ -43,7 +43,11 @@ class AccountNetworkTest : public librarytest::AccountTest {
     maker.route("GET", "/pelorin/feedinfo.php",
                 [this](const pltest::FakeRequest&) { return pltest::FakeReply::json(200, feedReply); });
   }
-  ~AccountNetworkTest() override { api.release(); }
+  ~AccountNetworkTest() override {
+    api.release();
+    // The feed route reads this fixture's reply: its server's threads end before the fixture does.
+    maker.stop();
+  }
 
   // The entries a list reply's items give, the way the account cache forms them.
   static ns::Array fixtureEntries(const std::string& fixture, bool subscriptions) {

@@ -5,6 +5,7 @@
 
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/View.h"
 #include "platform/core/Exception.h"
 #include "platform/runloop/RunLoop.h"
@@ -262,6 +263,72 @@ TEST(ContextMenus, AMenuShownWithoutAnAnswerFailsNamingItsItems) {
   ak::Menu::popUpContextMenu_withEvent_forView(menu, nullptr, f.player);
   EXPECT_EQ(f.player->reloads, 1);
   EXPECT_EQ(f.player->senders.back(), favorites);
+}
+
+}  // namespace
+
+namespace menu_test {
+
+// Stands in for the on-screen presenter: records what the menus tell it and answers the menus
+// it is asked to show with the item of that title.
+class RecordingPresenter : public ak::Presenter {
+ public:
+  std::vector<std::string> changed;
+  int mainMenus = 0;
+  std::vector<ak::MenuPresentation::Kind> shown;
+  std::string answer;
+  bool trackMenu(const ak::MenuPresentation& p, ns::Ref<ak::MenuItem>& chosen) override {
+    shown.push_back(p.kind);
+    chosen = p.menu->itemWithTitle(answer);
+    return true;
+  }
+  void mainMenuChanged() override { ++mainMenus; }
+  void menuChanged(ak::Menu& menu) override { changed.push_back(menu.title()); }
+};
+
+}  // namespace menu_test
+
+namespace {
+
+TEST(Menus, ThePresenterHearsOfChangesAndShowsMenusNoScriptAnswers) {
+  Fixture f;
+  auto presenter = std::make_shared<RecordingPresenter>();
+  ak::setActivePresenter(presenter);
+  f.reload->setTitle("Reload All");
+  f.reload->setState(1);
+  f.reload->setKeyEquivalent("R");
+  f.fileMenu->addItem(ak::MenuItem::separatorItem());
+  f.fileMenu->removeItemAtIndex(1);
+  f.mainMenu->setTitle("Pelorin");
+  // Unchanged values and enabling (asked again each time a menu opens) say nothing.
+  f.reload->setTitle("Reload All");
+  f.reload->setEnabled(false);
+  EXPECT_EQ(presenter->changed,
+            (std::vector<std::string>{"File", "File", "File", "File", "File", "Pelorin"}));
+  f.app.app()->setMainMenu(nullptr);
+  f.app.app()->setMainMenu(f.mainMenu);
+  EXPECT_EQ(presenter->mainMenus, 2);
+
+  // A context menu (also by Control-click) is the presenter's when no script answers; its
+  // choice runs once.
+  auto menu = ak::Menu::initWithTitle("Video");
+  menu->addItemWithTitle_action_keyEquivalent("Reload", "reload:", "");
+  f.player->setMenu(menu);
+  presenter->answer = "Reload";
+  pltest::rightClick(f.window, {40, 40});
+  pltest::click(f.window, {40, 40}, ak::ControlKeyMask);
+  f.app.dispatchQueued();
+  EXPECT_EQ(presenter->shown.size(), 2u);
+  EXPECT_EQ(f.player->reloads, 2);
+  {
+    pltest::ModalScript script;
+    script.dismiss();
+    pltest::rightClick(f.window, {40, 40});
+    f.app.dispatchQueued();
+  }
+  EXPECT_EQ(presenter->shown.size(), 2u);
+  EXPECT_EQ(f.player->reloads, 2);
+  ak::setActivePresenter(nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Menu.h"
+#include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/TextView.h"
 #include "platform/foundation/Notification.h"
@@ -357,6 +359,75 @@ TEST(SearchFields, ButtonsRunTheirCellsActionsAndTheTextRectPlacesTheEditor) {
   ASSERT_NE(narrow->currentEditor(), nullptr);
   EXPECT_EQ(narrow->currentEditor()->frame(), MakeRect(60, 2, 80, 18));
   EXPECT_EQ(narrow->becomes, 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(TextFields, HomeEndWordMovesSelectionKeysAndEditingChords) {
+  Form form;
+  form.first->setStringValue("cats and dogs");
+  form.clickFirst();
+  form.app.dispatchQueued();
+  auto editor = form.first->currentEditor();
+  ASSERT_NE(editor, nullptr);
+  editor->setSelectedRange({0, 0});
+  auto press = [&](unsigned short code, char32_t fn, unsigned long flags = 0) {
+    pltest::key(form.window, code, ak::functionKeyString(fn), flags);
+    form.app.dispatchQueued();
+    return editor->selectedRange();
+  };
+  using R = ns::Range;
+  EXPECT_EQ(press(ak::kVK_End, ak::EndFunctionKey), (R{13, 0}));
+  EXPECT_EQ(press(ak::kVK_Home, ak::HomeFunctionKey), (R{0, 0}));
+  // Command+arrows (Ctrl on the keyboard) move by words.
+  EXPECT_EQ(press(ak::kVK_RightArrow, ak::RightArrowFunctionKey, ak::CommandKeyMask), (R{4, 0}));
+  EXPECT_EQ(press(ak::kVK_RightArrow, ak::RightArrowFunctionKey, ak::CommandKeyMask), (R{8, 0}));
+  EXPECT_EQ(press(ak::kVK_LeftArrow, ak::LeftArrowFunctionKey, ak::CommandKeyMask), (R{5, 0}));
+  // Shift grows the selection from where it started, either way.
+  EXPECT_EQ(press(ak::kVK_End, ak::EndFunctionKey, ak::ShiftKeyMask), (R{5, 8}));
+  EXPECT_EQ(press(ak::kVK_LeftArrow, ak::LeftArrowFunctionKey, ak::ShiftKeyMask), (R{5, 7}));
+  EXPECT_EQ(press(ak::kVK_Home, ak::HomeFunctionKey, ak::ShiftKeyMask), (R{0, 5}));
+  EXPECT_EQ(press(ak::kVK_RightArrow, ak::RightArrowFunctionKey, ak::ShiftKeyMask), (R{1, 4}));
+  EXPECT_EQ(press(ak::kVK_RightArrow, ak::RightArrowFunctionKey, ak::CommandKeyMask | ak::ShiftKeyMask),
+            (R{4, 1}));
+  EXPECT_EQ(editor->string(), "cats and dogs");
+
+  // Function-key characters are never text, whatever key carries them.
+  editor->setSelectedRange({13, 0});
+  press(122, ak::F1FunctionKey);
+  pltest::key(form.window, 0, "a" + ak::functionKeyString(ak::HomeFunctionKey) + "b");
+  pltest::key(form.window, 0, ak::functionKeyString(0xF8FF));
+  form.app.dispatchQueued();
+  EXPECT_EQ(editor->string(), "cats and dogsab");
+
+  // With no menu, the field editor's own Command+A, C, X and V.
+  auto board = ak::Pasteboard::generalPasteboard();
+  board->clearContents();
+  pltest::key(form.window, ak::kVK_ANSI_A, "a", ak::CommandKeyMask);
+  pltest::key(form.window, ak::kVK_ANSI_C, "c", ak::CommandKeyMask);
+  form.app.dispatchQueued();
+  EXPECT_EQ(editor->selectedRange(), (R{0, 15}));
+  EXPECT_EQ(board->stringForType(ak::PasteboardTypeString), "cats and dogsab");
+  pltest::key(form.window, ak::kVK_ANSI_X, "x", ak::CommandKeyMask);
+  form.app.dispatchQueued();
+  EXPECT_EQ(editor->string(), "");
+  pltest::key(form.window, ak::kVK_ANSI_V, "v", ak::CommandKeyMask);
+  form.app.dispatchQueued();
+  EXPECT_EQ(editor->string(), "cats and dogsab");
+
+  // With an Edit menu the menu's item pastes, once.
+  auto mainMenu = ak::Menu::initWithTitle("");
+  auto edit = ak::Menu::initWithTitle("Edit");
+  edit->addItemWithTitle_action_keyEquivalent("Paste", "paste:", "v");
+  mainMenu->addItemWithTitle_action_keyEquivalent("Edit", {}, "")->setSubmenu(edit);
+  form.app.app()->setMainMenu(mainMenu);
+  editor->setSelectedRange({0, 0});
+  pltest::key(form.window, ak::kVK_ANSI_V, "v", ak::CommandKeyMask);
+  form.app.dispatchQueued();
+  form.app.app()->setMainMenu(nullptr);
+  EXPECT_EQ(editor->string(), "cats and dogsabcats and dogsab");
 }
 
 }  // namespace

@@ -565,3 +565,31 @@ TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
   ASSERT_TRUE(http);
   EXPECT_EQ(http->valueForHTTPHeaderField("X-Folded"), "one two");
 }
+
+TEST_F(URLConnectionTest, ABodyFasterThanItsDelegateIsHeldBackNotPiledUp) {
+  std::string body(48 << 20, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 131 + (i >> 20));
+  server.canned("GET", "/fast", FakeReply::text(200, body, "application/octet-stream"));
+  Load load(requestFor(server.URLForPath("/fast")));
+  bool filled = false;
+  std::size_t most = 0;
+  load.delegate->onData = [&](const Data&) {
+    if (!filled) {
+      // The delegate is busy with its first piece: the transfer goes on until the connection
+      // has queued as much as it may.
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (load.connection->queuedBodyBytes() < URLConnection::kMaxQueuedBodyBytes &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+      filled = load.connection->queuedBodyBytes() >= URLConnection::kMaxQueuedBodyBytes;
+    }
+    most = std::max(most, load.connection->queuedBodyBytes());
+  };
+  ASSERT_TRUE(load.finish());
+  EXPECT_TRUE(filled);
+  // At most one more piece than the bound went into the queue, and the transfer went on after it.
+  EXPECT_LE(most, URLConnection::kMaxQueuedBodyBytes + (1 << 20));
+  EXPECT_EQ(load.connection->queuedBodyBytes(), 0u);
+  EXPECT_FALSE(load.delegate->error);
+  EXPECT_TRUE(load.delegate->body == body);
+}

@@ -101,8 +101,7 @@ TEST(GtkDisplayTest, CursorsFollowTheCurrentCursorAndAHiddenOneIsBlank) {
   pltest::OnScreenApp app;
   auto window = app.window(MakeRect(100, 200, 400, 300));
   ASSERT_TRUE(app.waitUntilShown(window));
-  auto* gdkWindow = gtk_widget_get_window(
-      gtk_bin_get_child(GTK_BIN(static_cast<GtkWidget*>(ak::gtk::nativeWindow(*window)))));
+  auto* gdkWindow = static_cast<GdkWindow*>(ak::gtk::nativeGdkWindow(*window));
   auto type = [&] {
     GdkCursor* c = gdk_window_get_cursor(gdkWindow);
     return c ? gdk_cursor_get_cursor_type(c) : GDK_X_CURSOR;

@@ -1,0 +1,124 @@
+// Open and save panels on the file chooser, answered with real keys: sheets, application-modal
+// runs, and a parent window closed while the chooser is up.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+
+#include "platform/appkit/Make.h"
+#include "platform/appkit/SavePanel.h"
+#include "platform/appkit/gtk/GtkInternal.h"
+#include "platform/net/URL.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/testing/gtk/Screen.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ak::MakeRect;
+using pltest::OnScreenApp;
+namespace xtest = pltest::xtest;
+
+fs::path folderIn(OnScreenApp& app, const std::string& name) {
+  const fs::path folder = fs::path(app.sandbox().home()) / name;
+  fs::create_directories(folder);
+  return fs::canonical(folder);
+}
+
+// Focuses the chooser once it is shown, then runs `keys`.
+void whenChooserShows(pltest::Steps& steps, std::function<void()> keys) {
+  steps.when([] { return pltest::shownToplevel("dialog") && pltest::labelOnScreen("Cancel").has_value(); },
+             [] { pltest::focusDialog(); });
+  steps.then(std::move(keys));
+}
+
+TEST(GtkPanelTest, ASaveSheetEndsWithTheTypedNameOrWithCancelOnEscape) {
+  OnScreenApp app;
+  const fs::path folder = folderIn(app, "exports");
+  auto window = app.window(MakeRect(100, 200, 500, 400));
+  ASSERT_TRUE(app.waitUntilShown(window));
+  auto panel = ns::make<ak::SavePanel>();
+  panel->setNameFieldStringValue("untitled.json");
+  panel->setDirectoryURL(ns::URL::fileURLWithPath_isDirectory(folder.string(), true));
+  std::optional<long> code;
+  pltest::Steps steps;
+  whenChooserShows(steps, [] {
+    xtest::chord({"Control_L", "a"});
+    xtest::type("bookmarks.json");
+    xtest::tap("Return");
+  });
+  panel->beginSheetModalForWindow_completionHandler(window, [&](long c) { code = c; });
+  ASSERT_TRUE(app.settle([&] { return code.has_value(); }));
+  EXPECT_EQ(*code, ak::ModalResponseOK);
+  ASSERT_TRUE(panel->URL());
+  EXPECT_EQ(panel->URL()->path(), (folder / "bookmarks.json").string());
+  ASSERT_TRUE(app.settle([] { return !pltest::shownToplevel("dialog"); }));
+
+  // Escape: Cancel, and no URL.
+  code.reset();
+  pltest::Steps escape;
+  whenChooserShows(escape, [] { xtest::tap("Escape"); });
+  panel->beginSheetModalForWindow_completionHandler(window, [&](long c) { code = c; });
+  ASSERT_TRUE(app.settle([&] { return code.has_value(); }));
+  EXPECT_EQ(*code, ak::ModalResponseCancel);
+  EXPECT_EQ(panel->URL(), nullptr);
+}
+
+TEST(GtkPanelTest, AFoldersOnlyOpenPanelRunModalReturnsTheFolderChosenWithTheKeyboard) {
+  OnScreenApp app;
+  const fs::path folder = folderIn(app, "library");
+  fs::create_directories(folder / "clips");
+  auto panel = ns::make<ak::OpenPanel>();
+  panel->setCanChooseFiles(false);
+  panel->setCanChooseDirectories(true);
+  panel->setDirectoryURL(ns::URL::fileURLWithPath_isDirectory(folder.string(), true));
+  pltest::Steps steps;
+  // The location field (Ctrl+L) takes a typed path; Return chooses it.
+  whenChooserShows(steps, [&] {
+    xtest::chord({"Control_L", "l"});
+    xtest::type((folder / "clips").string());
+    xtest::tap("Return");
+  });
+  const long code = panel->runModal();
+  EXPECT_EQ(code, ak::ModalResponseOK);
+  ASSERT_EQ(panel->URLs().size(), 1u);
+  EXPECT_EQ(panel->URLs()[0]->path(), (folder / "clips").string());
+}
+
+TEST(GtkPanelTest, ClosingTheParentWhileTheChooserIsUpEndsItWithCancelAndTheLoopGoesOn) {
+  OnScreenApp app;
+  auto window = app.window(MakeRect(100, 200, 500, 400));
+  ASSERT_TRUE(app.waitUntilShown(window));
+  auto panel = ns::make<ak::OpenPanel>();
+  std::optional<long> code;
+  int handlerRuns = 0;
+  pltest::Steps steps;
+  steps.when([] { return pltest::shownToplevel("dialog"); }, [&] { window->close(); });
+  panel->beginSheetModalForWindow_completionHandler(window, [&](long c) {
+    code = c;
+    ++handlerRuns;
+  });
+  ASSERT_TRUE(app.settle([&] { return code.has_value(); }));
+  EXPECT_EQ(*code, ak::ModalResponseCancel);
+  EXPECT_TRUE(panel->URLs().empty());
+  ASSERT_TRUE(app.settle([] { return !pltest::shownToplevel("dialog"); }));
+  // The run loop goes on: a block queued now runs, and the handler ran once.
+  bool ran = false;
+  ns::RunLoop::mainRunLoop()->performBlock([&] { ran = true; });
+  ASSERT_TRUE(app.settle([&] { return ran; }));
+  EXPECT_EQ(handlerRuns, 1);
+}
+
+TEST(GtkPanelTest, OnlyLocalFileURIsWithUtf8PathsAreAnAnswer) {
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"file:///home/u/a%20b.json"}),
+            (std::vector<std::string>{"/home/u/a b.json"}));
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"file://localhost/tmp/x"}), (std::vector<std::string>{"/tmp/x"}));
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"sftp://host/tmp/x"}), std::nullopt);
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"file://elsewhere/tmp/x"}), std::nullopt);
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"file:///tmp/%FF%FE"}), std::nullopt);
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"file:///tmp/ok", "http://x/y"}), std::nullopt);
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({}), std::nullopt);
+  EXPECT_EQ(ak::gtk::pathsOfChosenURIs({"not a uri"}), std::nullopt);
+}
+
+}  // namespace
