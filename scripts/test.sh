@@ -14,7 +14,7 @@ if [ "${PELORIN_TSAN:-0}" = "1" ]; then
   export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} suppressions='$root/scripts/tsan-suppressions.txt'"
 else
   build="$root/build/debug"
-  flags=(-DPELORIN_SANITIZE=ON)
+  flags=(-DPELORIN_SANITIZE=ON -DPELORIN_WERROR=ON)
   export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
   export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 fi

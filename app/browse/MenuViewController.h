@@ -54,7 +54,7 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void reachabilityChanged();
   void onCurrentPlaylistChanged();
   void onRefreshBtn(const ns::Ref<ns::Object>& sender) { refreshAccountInfoFromNetwork(); }
-  void refreshAccountInfoFromNetwork();
+  void refreshAccountInfoFromNetwork() override;
   // Show the new-playlist and new-group forms in transient popovers right of their buttons.
   void onNewPlaylistBtn(const ns::Ref<ns::Object>& sender);
   void onNewPlaylistGroupBtn(const ns::Ref<ns::Object>& sender);

@@ -162,16 +162,19 @@ ns::Ref<ns::URL> CacheServer::urlForVideoId(const std::string& videoId) const {
 
 void CacheServer::startDownloadTimer() {
   invalidate(downloadTimer_);
+  // The destructor invalidates the timer, so it never fires for a server that is gone.
   downloadTimer_ = repeatingTimer(5.0, [this] { runCacheAlgorithm(); });
 }
 
 void CacheServer::startRefreshTimer() {
   invalidate(refreshTimer_);
+  // The destructor invalidates the timer, so it never fires for a server that is gone.
   refreshTimer_ = repeatingTimer(1.0, [this] { refresh(); });
 }
 
 void CacheServer::startFlushTimer() {
   invalidate(flushCacheTimer_);
+  // The destructor invalidates the timer, so it never fires for a server that is gone.
   flushCacheTimer_ = repeatingTimer(300.0, [this] { removeOldCache(); });
 }
 

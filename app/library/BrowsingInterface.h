@@ -30,6 +30,8 @@ class IMenuViewController {
   virtual void refresh() = 0;
   // Adds the delta to the badge of that playlist's item.
   virtual void updatePlaylist_itemCountPlus(const std::string& playlistId, int delta) = 0;
+  // Asks the account's lists again from the service, the refresh button turning meanwhile.
+  virtual void refreshAccountInfoFromNetwork() = 0;
 };
 
 class IBrowsingInterface {

@@ -32,7 +32,9 @@ PL_CLASS_NAMED(DynamicNSCacheDelegate, "DynamicNSCacheDelegate", DynamicDelegate
 
 // Named in the module's link options, so that every program linking the module keeps the
 // registration above.
-extern "C" int pelorinFoundationCacheBlocks = 0;
+extern "C" {
+int pelorinFoundationCacheBlocks = 0;
+}
 
 ns::Ref<ns::Block> CacheBlocks::willEvictBlock(const ns::Ref<ns::Cache>& cache) {
   return std::dynamic_pointer_cast<ns::Block>(

@@ -263,7 +263,9 @@ PL_CLASS_NAMED(DynamicURLConnectionInformalDelegate, "DynamicURLConnectionInform
 
 // Named in the module's link options, so that every program linking the module keeps the
 // registrations above.
-extern "C" int pelorinFoundationURLConnectionBlocks = 0;
+extern "C" {
+int pelorinFoundationURLConnectionBlocks = 0;
+}
 
 ns::Ref<ns::URLConnection> URLConnectionBlocks::connectionWithRequest(
     const ns::Ref<ns::URLRequest>& request) {

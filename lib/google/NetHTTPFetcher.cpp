@@ -822,6 +822,7 @@ std::optional<ns::HTTPHeaderFields> NetHTTPFetcher::responseHeaders() const {
 
 bool NetHTTPFetcher::waitForCompletionWithTimeout(double seconds) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  // Called only while this function runs.
   auto done = [this] {
     std::lock_guard lock(mutex_);
     return (!connection_ || hasConnectionEnded_) && !completionBlock_ && !delegate_ && !retryTimer_;

@@ -81,6 +81,7 @@ std::uint32_t NetMIMEDocument::random() {
 }
 
 std::string NetMIMEDocument::uniqueBoundary() {
+  // Called only while this function runs.
   auto occurs = [this](const std::string& candidate) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(candidate.data());
     return std::any_of(parts_.begin(), parts_.end(),

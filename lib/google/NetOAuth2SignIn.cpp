@@ -117,6 +117,7 @@ bool NetOAuth2SignIn::startSigningIn() {
 
 void NetOAuth2SignIn::addScopeForGoogleUserInfo() {
   if (!auth_) return;
+  // Called only while this function runs.
   auto add = [this](const std::string& wanted) {
     std::string scope = auth_->scope().value_or("");
     if (scope.find(wanted) != std::string::npos) return;

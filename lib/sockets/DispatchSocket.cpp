@@ -47,6 +47,7 @@ DispatchSocket::DispatchSocket(ns::Weak<DispatchSocketDelegate> delegate,
 }
 
 DispatchSocket::~DispatchSocket() {
+  // Runs before runSync returns, while the socket is still whole.
   runSync([this] {
     flags_ |= flagDeallocating;
     closeWithError(std::nullopt);
@@ -177,6 +178,7 @@ bool DispatchSocket::isConfigBitClear(std::uint16_t bit) {
 }
 
 void DispatchSocket::setConfigBitClear(std::uint16_t bit, bool clear) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, bit, clear] {
     if (clear) {
       config_ &= static_cast<std::uint16_t>(~bit);
@@ -216,6 +218,7 @@ ns::Value DispatchSocket::userData() {
 }
 
 void DispatchSocket::setUserData(ns::Value userData) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, userData = std::move(userData)] { userData_ = userData; });
 }
 

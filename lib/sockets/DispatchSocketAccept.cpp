@@ -207,6 +207,7 @@ bool DispatchSocket::doAccept(int parentSocketFD) {
 void DispatchSocket::adoptAcceptedDescriptor(int childSocketFD, bool isIPv4) {
   // Queued before the delegate hears of this socket, so every read or write it queues from
   // socket_didAcceptNewSocket runs after the set-up.
+  // runAsync holds the socket until the block has run.
   runAsync([this, childSocketFD, isIPv4] {
     if (isIPv4) {
       socket4FD_ = childSocketFD;

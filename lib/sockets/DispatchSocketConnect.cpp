@@ -263,6 +263,7 @@ bool DispatchSocket::connectWithAddress4_address6_error(const std::optional<ns::
     // caller has its YES, as any connect outcome does.
     std::optional<ns::Error> connectError;
     if (rc != 0) connectError = errnoErrorWithReason("Error in connect() function");
+    // runAsync holds the socket until the block has run.
     runAsync([this, aStateIndex, connectError] {
       if (connectError) {
         didNotConnect_error(aStateIndex, *connectError);

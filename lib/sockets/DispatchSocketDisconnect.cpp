@@ -32,12 +32,14 @@ void discardUnreadInput(int socketFD) {
 // Disconnecting
 
 void DispatchSocket::disconnect() {
+  // Runs before runSync returns.
   runSync([this] {
     if (flags_ & flagStarted) closeWithError(std::nullopt);
   });
 }
 
 void DispatchSocket::disconnectAfterReading() {
+  // runAsync holds the socket until the block has run.
   runAsync([this] {
     if (flags_ & flagStarted) {
       flags_ |= flagForbidReadsWrites | flagDisconnectAfterReads;
@@ -47,6 +49,7 @@ void DispatchSocket::disconnectAfterReading() {
 }
 
 void DispatchSocket::disconnectAfterWriting() {
+  // runAsync holds the socket until the block has run.
   runAsync([this] {
     if (flags_ & flagStarted) {
       flags_ |= flagForbidReadsWrites | flagDisconnectAfterWrites;
@@ -56,6 +59,7 @@ void DispatchSocket::disconnectAfterWriting() {
 }
 
 void DispatchSocket::disconnectAfterReadingAndWriting() {
+  // runAsync holds the socket until the block has run.
   runAsync([this] {
     if (flags_ & flagStarted) {
       flags_ |= flagForbidReadsWrites | flagDisconnectAfterReads | flagDisconnectAfterWrites;

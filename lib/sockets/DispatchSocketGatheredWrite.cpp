@@ -62,6 +62,7 @@ void DispatchSocket::writePieces_fileRange_withTimeout_tag(std::vector<ns::Data>
   if (!pieces.empty())
     packet->more.assign(std::make_move_iterator(pieces.begin() + 1), std::make_move_iterator(pieces.end()));
   packet->fileRange = std::move(fileRange);
+  // runAsync holds the socket until the block has run.
   runAsync([this, packet] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
       // A secured stream encrypts what it sends, so it takes plain bytes only.

@@ -86,6 +86,7 @@ void DispatchSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_ta
 }
 
 void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
+  // runAsync holds the socket until the block has run.
   runAsync([this, packet = std::move(packet)] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
       readQueue_.push_back(packet);
@@ -222,6 +223,7 @@ void DispatchSocket::doReadData() {
     resumeReadSource();
   } else if (currentRead_ && (flags_ & flagSocketSecure) && sslBytesBelowPreBuffer() > 0) {
     // The rest is inside the TLS layer, where no source fires for it.
+    // runAsync holds the socket until the block has run.
     runAsync([this] { doReadData(); });
   }
 }

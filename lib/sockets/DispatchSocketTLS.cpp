@@ -44,6 +44,7 @@ ns::Value settingFor(const ns::Value& settings, const char* key) {
 void DispatchSocket::startTLS(ns::Value tlsSettings) {
   if (tlsSettings.isNil()) tlsSettings = ns::Value(ns::Dictionary());
   auto packet = ns::make<DispatchSpecialPacket>(std::move(tlsSettings));
+  // runAsync holds the socket until the block has run.
   runAsync([this, packet] {
     // Once per connection, and not after a disconnect-after request.
     if ((flags_ & flagStarted) && !(flags_ & flagQueuedTLS) && !(flags_ & flagForbidReadsWrites)) {
@@ -71,6 +72,7 @@ void DispatchSocket::ssl_startTLS() {
   }
   // A copy: a close drops the packet.
   const ns::Value settings = packet->tlsSettings;
+  // Called only while this function runs.
   auto fail = [this](const std::string& text) { closeWithError(otherError(text)); };
 
   const ns::Value isServerValue = settingFor(settings, kCFStreamSSLIsServer);
@@ -78,7 +80,8 @@ void DispatchSocket::ssl_startTLS() {
   sslContext_ = sec::SSLContext::create(isServer ? sec::kSSLServerSide : sec::kSSLClientSide);
   if (!sslContext_) return fail("Error in SSLNewContext");
 
-  // The context belongs to this socket and is used only on its queue.
+  // The context belongs to this socket and is used only on its queue; a close, which the
+  // destructor makes, drops it, so its I/O functions never run without the socket.
   if (sslContext_->setIOFuncs(
           [this](void* data, std::size_t* length) { return sslReadWithBuffer_length(data, length); },
           [this](const void* data, std::size_t* length) {

@@ -29,6 +29,7 @@ void DispatchSocket::resumeWriteSource() {
 void DispatchSocket::writeData_withTimeout_tag(const ns::Data& data, double timeout, long tag) {
   if (data.length() == 0) return;
   auto packet = ns::make<DispatchWritePacket>(data, timeout, tag);
+  // runAsync holds the socket until the block has run.
   runAsync([this, packet] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
       writeQueue_.push_back(packet);
@@ -125,6 +126,7 @@ void DispatchSocket::doWriteData() {
     completeCurrentWrite();
     if (!error) {
       // The next write starts in a later block.
+      // runAsync holds the socket until the block has run.
       runAsync([this] { maybeDequeueWrite(); });
     }
   } else {

@@ -48,6 +48,7 @@ DispatchUdpSocket::~DispatchUdpSocket() {
   // Open sockets keep the socket alive through their sources, so this closes at most sockets that
   // were marked as created without any being open; the delegate does not hear of it, since it
   // must not be handed a socket being destroyed.
+  // Runs before runSync returns, while the socket is still whole.
   runSync([this] {
     deallocating_ = true;
     closeWithError(std::nullopt);
@@ -170,6 +171,7 @@ bool DispatchUdpSocket::preOp(ns::Error* errPtr) {
 // Configuration
 
 void DispatchUdpSocket::setConfigBits(std::uint16_t set, std::uint16_t clear) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, set, clear] { config_ = static_cast<std::uint16_t>((config_ & ~clear) | set); });
 }
 
@@ -212,12 +214,14 @@ std::uint16_t DispatchUdpSocket::maxReceiveIPv4BufferSize() {
   return query([&] { return max4ReceiveSize_; });
 }
 void DispatchUdpSocket::setMaxReceiveIPv4BufferSize(std::uint16_t max) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, max] { max4ReceiveSize_ = max; });
 }
 std::uint32_t DispatchUdpSocket::maxReceiveIPv6BufferSize() {
   return query([&] { return max6ReceiveSize_; });
 }
 void DispatchUdpSocket::setMaxReceiveIPv6BufferSize(std::uint32_t max) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, max] { max6ReceiveSize_ = max; });
 }
 
@@ -226,6 +230,7 @@ ns::Value DispatchUdpSocket::userData() {
 }
 
 void DispatchUdpSocket::setUserData(ns::Value userData) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this, userData = std::move(userData)] {
     if (!userData_.isEqual(userData)) userData_ = userData;
   });

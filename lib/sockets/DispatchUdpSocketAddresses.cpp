@@ -555,6 +555,7 @@ void DispatchUdpSocket::closeWithError(std::optional<ns::Error> error) {
 }
 
 void DispatchUdpSocket::close() {
+  // Runs before runSync returns.
   runSync([this] { closeWithError(std::nullopt); });
 }
 

@@ -31,6 +31,7 @@ bool DispatchUdpSocket::startReceiving(std::uint32_t mode, ns::Error* errPtr) {
     }
     flags_ &= ~(kReceiveOnce | kReceiveContinuous);
     flags_ |= mode;
+    // runAsync holds the socket until the block has run.
     runAsync([this] { doReceive(); });
     result = true;
   });
@@ -47,6 +48,7 @@ bool DispatchUdpSocket::beginReceiving(ns::Error* errPtr) {
 }
 
 void DispatchUdpSocket::pauseReceiving() {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this] {
     flags_ &= ~(kReceiveOnce | kReceiveContinuous);
     // A source with nothing reported stays resumed; its next event finds no mode and suspends it.
@@ -64,6 +66,7 @@ void DispatchUdpSocket::setReceiveFilter_withQueue_isAsynchronous(ReceiveFilterB
                                                                   ns::Ref<dispatch::Queue> filterQueue,
                                                                   bool isAsynchronous) {
   if (!filterBlock) filterQueue = nullptr;
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync(
       [this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue), isAsynchronous] {
         receiveFilterBlock_ = filterBlock;
@@ -73,6 +76,7 @@ void DispatchUdpSocket::setReceiveFilter_withQueue_isAsynchronous(ReceiveFilterB
 }
 
 void DispatchUdpSocket::applicationWillEnterForeground(const ns::Ref<ns::Notification>&) {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this] {
     resumeReceive4Source();
     resumeReceive6Source();

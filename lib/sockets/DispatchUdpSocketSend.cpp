@@ -21,6 +21,7 @@ void DispatchUdpSocket::sendData_withTag(const ns::Data& data, long tag) {
 
 void DispatchUdpSocket::queueSendEntry(ns::Ref<ns::Object> entry) {
   // Always queued, also from the socket queue.
+  // runAsync holds the socket until the block has run.
   runAsync([this, entry = std::move(entry)] {
     sendQueue_.push_back(entry);
     maybeDequeueSend();
@@ -39,6 +40,7 @@ void DispatchUdpSocket::sendData_toHost_port_withTimeout_tag(const ns::Data& dat
   auto packet = ns::make<DispatchUdpSendPacket>(data, timeout, tag);
   packet->resolveInProgress = true;
   asyncResolveHost_port_withCompletionBlock(
+      // The lookup holds the socket until its completion has run.
       host, port, [this, packet](std::vector<ns::Data> addresses, std::optional<ns::Error> error) {
         packet->resolveInProgress = false;
         packet->resolvedAddresses = std::move(addresses);
@@ -67,6 +69,7 @@ void DispatchUdpSocket::setSendFilter_withQueue_isAsynchronous(SendFilterBlock f
                                                                ns::Ref<dispatch::Queue> filterQueue,
                                                                bool isAsynchronous) {
   if (!filterBlock) filterQueue = nullptr;
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync(
       [this, filterBlock = std::move(filterBlock), filterQueue = std::move(filterQueue), isAsynchronous] {
         sendFilterBlock_ = filterBlock;
@@ -100,6 +103,7 @@ bool DispatchUdpSocket::queueConnectRequest(ns::Ref<DispatchUdpSpecialPacket> pa
   if (!(flags_ & kDidCreateSockets) && !createSockets(errPtr)) return false;
   if (packet->resolveInProgress) {
     asyncResolveHost_port_withCompletionBlock(
+        // The lookup holds the socket until its completion has run.
         host, port, [this, packet](std::vector<ns::Data> addresses, std::optional<ns::Error> error) {
           packet->resolveInProgress = false;
           packet->addresses = std::move(addresses);
@@ -153,6 +157,7 @@ void DispatchUdpSocket::maybeConnect() {
   auto* request = dynamic_cast<DispatchUdpSpecialPacket*>(currentSend_.get());
   if (!request || request->resolveInProgress) return;
 
+  // Called only while this function runs.
   auto didNotConnect = [this](const ns::Error& error) {
     notifyDelegate([error](DispatchUdpSocketDelegate& d, const ns::Ref<DispatchUdpSocket>& sock) {
       d.udpSocket_didNotConnect(sock, error);
@@ -405,6 +410,7 @@ void DispatchUdpSocket::doSendTimeout() {
 }
 
 void DispatchUdpSocket::closeAfterSending() {
+  // Runs here or through runAsync, which holds the socket until the block has run.
   runInlineOrAsync([this] {
     flags_ |= kCloseAfterSends;
     if (!currentSend_ && sendQueue_.empty()) closeWithError(std::nullopt);

@@ -200,6 +200,7 @@ void RunLoopSocket::checkThread() const {
 }
 
 std::string RunLoopSocket::description() const {
+  // Called only while this function runs.
   auto side = [this](bool local) -> std::string {
     bool has4 = socket4_ || nativeSocket4_ > 0;
     bool has6 = socket6_ || nativeSocket6_ > 0;

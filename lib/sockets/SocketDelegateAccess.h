@@ -62,6 +62,7 @@ class SocketDelegateAccess {
   Owner& owner() { return static_cast<Owner&>(*this); }
   void assign(std::optional<ns::Weak<Delegate>> delegate,
               std::optional<ns::Ref<dispatch::Queue>> delegateQueue, bool synchronously) {
+    // Handed to the owner's runSync or runInlineOrAsync, which hold the owner until it has run.
     auto body = [this, delegate = std::move(delegate), delegateQueue = std::move(delegateQueue)] {
       if (delegate) delegate_ = *delegate;
       if (delegateQueue) delegateQueue_ = *delegateQueue;

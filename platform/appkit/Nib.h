@@ -24,13 +24,14 @@ class View;
 // What a view's initWithCoder reads.
 class NibCoder {
  public:
-  Rect frame;
+  // Every member has a default, so that a designated initialiser may name only what it sets.
+  Rect frame{};
   unsigned autoresizingMask = 0;
-  std::string identifier;
+  std::string identifier{};
   bool hidden = false;
-  std::optional<long> tag;
+  std::optional<long> tag{};
   // Already built; the base initialiser installs them so a subclass sees them.
-  std::vector<ns::Ref<View>> subviews;
+  std::vector<ns::Ref<View>> subviews{};
 };
 
 class NibLoader {

@@ -400,7 +400,7 @@ void Window::relayoutThemeFrame() {
       auto b = ak::make<StandardButton>(ZeroRect);
       b->kind = slot.kind;
       b->setAutoresizingMask(ViewMinYMargin |
-                             (slot.kind == WindowButton::FullScreenButton ? ViewMinXMargin : 0));
+                             (slot.kind == WindowButton::FullScreenButton ? ViewMinXMargin : ViewNotSizable));
       themeFrame_->addSubview(b);
       buttons_[int(slot.kind)] = b;
       button = b;

@@ -40,8 +40,9 @@ void expectCompleteRecord(const crstest::CrashRun& run) {
   for (std::size_t i = 0; i < run.lines.size(); ++i) {
     ASSERT_TRUE(run.lines[i].isDictionary()) << "line " << i + 1 << ": " << run.rawLines[i];
     // The threads line alone carries its counts beside the array.
-    if (!run.lines[i].dictionary().contains("threads"))
+    if (!run.lines[i].dictionary().contains("threads")) {
       EXPECT_EQ(run.lines[i].dictionary().count(), 1u) << run.rawLines[i];
+    }
   }
   EXPECT_EQ(run.rawLines[0], R"({"schema":{"version":1,"expected_lines":21}})");
   EXPECT_EQ(run.rawLines[1], R"({"mach_exception":{}})");
@@ -67,7 +68,9 @@ TEST_P(CrashSignals, EachSignalWritesACompleteRecordAndDiesByTheSameSignal) {
   EXPECT_EQ(signal["name"].stringValue(), c.name);
   EXPECT_EQ(signal["code_name"].stringValue(), c.codeName);
   EXPECT_FALSE(signal["preexisting_handlers"].boolValue());
-  if (std::string(c.mode) == "segv") EXPECT_EQ(signal["address"].unsignedLongLongValue(), 0u);
+  if (std::string(c.mode) == "segv") {
+    EXPECT_EQ(signal["address"].unsignedLongLongValue(), 0u);
+  }
   // The record's other lines carry the context's values.
   EXPECT_EQ(run.line("identity")["generator"].stringValue(), "CrashReporter Mac SDK/2.2.5");
   EXPECT_EQ(run.line("identity")["identifier"].stringValue(), "0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9");

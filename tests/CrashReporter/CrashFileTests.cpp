@@ -219,7 +219,9 @@ TEST_F(CrashFile, ASegmentationFaultBecomesAReport) {
   EXPECT_EQ(thread->frames[0]->offset, thread->frames[0]->pc - start);
   EXPECT_EQ(thread->frames[0]->importance, 4u);
   for (std::size_t i = 0; i < execution->n_threads; ++i) {
-    if (i != crashed) EXPECT_EQ(execution->threads[i]->importance, 0u);
+    if (i != crashed) {
+      EXPECT_EQ(execution->threads[i]->importance, 0u);
+    }
   }
 
   ASSERT_GT(execution->n_binaries, 0u);

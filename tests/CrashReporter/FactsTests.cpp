@@ -73,7 +73,9 @@ TEST(FactsChild, DISABLED_TheRunningProcessDescribesItself) {
   ASSERT_NE(images, nullptr);
   bool sawLibc = false;
   for (std::uint32_t i = 0; i < images->count; ++i) {
-    if (i > 0) EXPECT_LE(images->entries[i - 1].address, images->entries[i].address);
+    if (i > 0) {
+      EXPECT_LE(images->entries[i - 1].address, images->entries[i].address);
+    }
     std::string path = images->entries[i].path;
     if (path.find("/libc.so.6") != std::string::npos) {
       sawLibc = true;

@@ -155,7 +155,9 @@ TEST(CRSSettingsCache, OnlyVersionTwoDictionariesAreRead) {
     auto settings = CRSSettings::initWithCachePath(path);
     EXPECT_EQ(settings != nullptr, c.read) << c.name;
     // Without "valid_until" a cache counts as outdated.
-    if (settings) EXPECT_TRUE(settings->isOutdated()) << c.name;
+    if (settings) {
+      EXPECT_TRUE(settings->isOutdated()) << c.name;
+    }
   }
   auto past = CRSSettings::initWithCachePath_settingsDictionary(
       path, ns::Dictionary{

@@ -40,6 +40,7 @@ class FakeMenuViewController : public ns::Object, public IMenuViewController, pu
   void refresh() override { record("refresh"); }
   // Recorded as "updatePlaylist(<id>,<delta>)".
   void updatePlaylist_itemCountPlus(const std::string& playlistId, int delta) override;
+  void refreshAccountInfoFromNetwork() override { record("refreshAccountInfoFromNetwork"); }
 };
 
 class FakeBrowsingInterface : public ns::Object, public IBrowsingInterface, public CallRecorder {

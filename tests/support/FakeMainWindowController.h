@@ -10,15 +10,16 @@ namespace testsupport {
 
 class FakeMainWindowController : public ns::Object, public IMainWindowController, public CallRecorder {
  public:
+  // Every member has a default, so that a designated initialiser names only what it sets.
   struct Answers {
-    ns::Ref<CacheServer> cacheServer;
-    ns::Ref<LeftViewController> leftViewController;
-    ns::Ref<ApiServiceYouTube> youTubeService;
-    ns::Ref<ak::Window> window;
-    ns::Ref<ak::Window> currentWindow;
-    ns::Ref<ak::Window> fullScreenWindow;
-    ns::Ref<ak::Button> userBtn;
-    ns::Ref<ak::View> bottomView;
+    ns::Ref<CacheServer> cacheServer{};
+    ns::Ref<LeftViewController> leftViewController{};
+    ns::Ref<ApiServiceYouTube> youTubeService{};
+    ns::Ref<ak::Window> window{};
+    ns::Ref<ak::Window> currentWindow{};
+    ns::Ref<ak::Window> fullScreenWindow{};
+    ns::Ref<ak::Button> userBtn{};
+    ns::Ref<ak::View> bottomView{};
     bool fullScreen = false;
     bool fullScreenLion = false;
     bool signedIn = false;

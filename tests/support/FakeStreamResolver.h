@@ -16,10 +16,11 @@ namespace testsupport {
 
 class FakeStreamResolver : public StreamResolver {
  public:
+  // Every member has a default, so that a designated initialiser names only what it sets.
   struct Entry {
-    std::map<std::int32_t, std::string> urlMap;
-    ns::Dictionary videoInfo;
-    std::optional<std::string> error;
+    std::map<std::int32_t, std::string> urlMap{};
+    ns::Dictionary videoInfo{};
+    std::optional<std::string> error{};
     // Seconds on ns::Clock before the answer is given (0: at once, on the calling queue).
     double delay = 0;
     // Keep the answer until release().

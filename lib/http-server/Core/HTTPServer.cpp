@@ -65,6 +65,7 @@ std::optional<std::string> HTTPServer::documentRoot() {
 }
 
 void HTTPServer::setDocumentRoot(std::optional<std::string> value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { documentRoot_ = value; });
 }
 
@@ -75,6 +76,7 @@ HTTPServer::ConnectionFactory HTTPServer::connectionClass() {
 }
 
 void HTTPServer::setConnectionClass(ConnectionFactory value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { connectionClass_ = value; });
 }
 
@@ -85,6 +87,7 @@ std::optional<std::string> HTTPServer::interface() {
 }
 
 void HTTPServer::setInterface(std::optional<std::string> value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { interface_ = value; });
 }
 
@@ -95,6 +98,7 @@ std::uint16_t HTTPServer::port() {
 }
 
 void HTTPServer::setPort(std::uint16_t value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value] { port_ = value; });
 }
 
@@ -111,6 +115,7 @@ std::string HTTPServer::domain() {
 }
 
 void HTTPServer::setDomain(std::string value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { domain_ = value; });
 }
 
@@ -121,6 +126,7 @@ std::string HTTPServer::name() {
 }
 
 void HTTPServer::setName(std::string value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { name_ = value; });
 }
 
@@ -135,6 +141,7 @@ std::optional<std::string> HTTPServer::type() {
 }
 
 void HTTPServer::setType(std::optional<std::string> value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { type_ = value; });
 }
 
@@ -145,6 +152,7 @@ std::optional<ns::Dictionary> HTTPServer::TXTRecordDictionary() {
 }
 
 void HTTPServer::setTXTRecordDictionary(std::optional<ns::Dictionary> value) {
+  // runAsync holds the server until the block has run.
   runAsync([this, value = std::move(value)] { txtRecordDictionary_ = value; });
 }
 
@@ -152,6 +160,7 @@ void HTTPServer::setTXTRecordDictionary(std::optional<ns::Dictionary> value) {
 
 void HTTPServer::observeDeathsIfNeeded() {
   // Registered once the server is owned by a Ref, so that the handlers hold it weakly.
+  // Runs at once, inside call_once.
   std::call_once(observeOnce_, [this] {
     ns::Weak<HTTPServer> weak = weakSelf<HTTPServer>();
     auto center = ns::NotificationCenter::defaultCenter();
@@ -308,6 +317,7 @@ void HTTPServer::publishBonjour() {
 void HTTPServer::unpublishBonjour() {}
 
 void HTTPServer::republishBonjour() {
+  // runAsync holds the server until the block has run.
   runAsync([this] {
     unpublishBonjour();
     publishBonjour();

@@ -9,6 +9,7 @@
 #include "app/browse/MyOutlineView.h"
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/TreeCellViews.h"
+#include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/AppUtilities.h"
 #include "lib/net/Reachability.h"
@@ -349,6 +350,13 @@ TEST(SourceList, TheRefreshButtonSpinsUntilTheSubscriptionsOrFeedsArrive) {
     EXPECT_EQ(button->layer()->rotation(), 0.0) << arrival;
     EXPECT_EQ(button->layer()->presentationRotation(), 0.0) << arrival;
   }
+  // The library reaches the same refresh through the browsing interface.
+  auto hooked = browsingInterface() ? browsingInterface()->menuViewController() : nullptr;
+  ASSERT_NE(hooked, nullptr);
+  hooked->refreshAccountInfoFromNetwork();
+  EXPECT_FALSE(button->isEnabled());
+  postNotification("updateSubscriptions");
+  EXPECT_TRUE(button->isEnabled());
 }
 
 TEST(SourceList, OfflineOnlyListsWithAStoredCopyAreBright) {

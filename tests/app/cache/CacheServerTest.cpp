@@ -154,7 +154,9 @@ TEST_F(CacheServerTest, PathsItHasNothingForGet404AndTheConnectionServesOn) {
     auto response = client.readResponse();
     ASSERT_TRUE(response);
     EXPECT_EQ(response->status, status);
-    if (status == 200) EXPECT_EQ(response->body, "cached");
+    if (status == 200) {
+      EXPECT_EQ(response->body, "cached");
+    }
   }
   EXPECT_EQ(cachetest::readFile(home.base() + "/secret.mp4"), "outside");
 }

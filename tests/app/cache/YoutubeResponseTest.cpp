@@ -215,7 +215,9 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
     release.action(*server, *player, *downloader);
     for (const auto& line : release.lines)
       EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(line); }, 30)) << line;
-    if (release.closes) EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
+    if (release.closes) {
+      EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
+    }
 
     // The server answers again, on the same port.
     EXPECT_EQ(server->serverPort(), port);
@@ -391,7 +393,9 @@ TEST_F(YoutubeResponseTest, AVideoWithoutADownloaderIsWaitedForUntilItsClientGoe
       EXPECT_TRUE(whilePumping([&] { return client->readToEnd().has_value(); }));
     }
     EXPECT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 0; }, 30));
-    if (!ending.line.empty()) EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(ending.line); }, 30));
+    if (!ending.line.empty()) {
+      EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(ending.line); }, 30));
+    }
   }
 }
 

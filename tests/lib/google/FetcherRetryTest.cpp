@@ -124,7 +124,9 @@ TEST_F(FetcherRetry, BackOffDoublesUntilTheCeilingForTheMethod) {
     EXPECT_EQ(notes.retryStarted(), static_cast<int>(c.waits.size()));
     EXPECT_EQ(outcome.error->code(), 503);
     EXPECT_EQ(requestsTo(path).size(), c.waits.size() + 1);
-    if (c.withBody) EXPECT_EQ(requestsTo(path).front().method, "POST");
+    if (c.withBody) {
+      EXPECT_EQ(requestsTo(path).front().method, "POST");
+    }
   }
 }
 

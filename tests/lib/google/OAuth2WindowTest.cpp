@@ -50,8 +50,9 @@ class OAuth2WindowTest : public testing::Test {
           endAuth_ = auth;
           endError_ = error;
         });
-    if (waitForPage)
+    if (waitForPage) {
       ASSERT_TRUE(pltest::pumpUntil([&] { return title() == kSignInTitle; }, kWait)) << title();
+    }
   }
   std::string title() const {
     return controller_->webView()

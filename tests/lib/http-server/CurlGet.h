@@ -7,14 +7,15 @@
 
 namespace httptest {
 
+// Every member has a default, so that a designated initialiser names only what it sets.
 struct CurlRequest {
-  std::string url;
+  std::string url{};
   std::string* body = nullptr;  // none: the body is dropped
   const char* range = nullptr;  // "100-199"
   bool head = false;
   long authType = 0;  // CURLAUTH_..., with userpwd
   const char* userpwd = nullptr;
-  std::string caFile;  // the only authority trusted for https
+  std::string caFile{};  // the only authority trusted for https
 };
 
 inline size_t curlCollect(char* data, size_t size, size_t count, void* out) {

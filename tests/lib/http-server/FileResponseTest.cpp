@@ -122,7 +122,9 @@ TEST_F(FileResponseTest, FileRangesOnlyForBytesTheFileHolds) {
     std::filesystem::resize_file(path, c.sizeAfter);
     auto got = r->fileRangeOfLength(1 << 20);
     EXPECT_EQ(got.has_value(), c.expectRange) << c.name;
-    if (got) EXPECT_EQ(got->length, c.rangeLength) << c.name;
+    if (got) {
+      EXPECT_EQ(got->length, c.rangeLength) << c.name;
+    }
     if (!got && c.createdSize > c.sizeAfter) {
       // The reads serve what is there, then abort at the early end.
       auto piece = r->readDataOfLength(1 << 20);

@@ -65,7 +65,9 @@ TEST_F(SecureConnectionTest, ServesHttpsWithItsIdentityAndPlainHttpWithoutOne) {
         c.withIdentity ? ns::Array{ns::Value(testCA().issueIdentity({"127.0.0.1"}))} : ns::Array{});
     std::string body;
     EXPECT_EQ(curlGet({.url = urlOf("/video.mp4", c.scheme), .body = &body, .caFile = caFile}), c.status);
-    if (c.status == 200) EXPECT_TRUE(body == content) << "the file's bytes";
+    if (c.status == 200) {
+      EXPECT_TRUE(body == content) << "the file's bytes";
+    }
   }
 }
 

@@ -95,7 +95,9 @@ TEST(ASLLoggerLevels, FlagsAreSentAtTheirSystemLogLevels) {
                                                    {"two", LogFlagWarning},
                                                    {"end", LogFlagError}}));
   for (const auto& r : c.recorder->records())
-    if (r->fileName() == "ASLLogCapture") EXPECT_EQ(r->level(), 31u);
+    if (r->fileName() == "ASLLogCapture") {
+      EXPECT_EQ(r->level(), 31u);
+    }
 }
 
 TEST(ASLLogCaptureLocal, AConsoleLineBecomesOneRecordAndIsNotSentAgain) {

@@ -189,7 +189,9 @@ TEST(HTTPRequestOperation, UnacceptableStatusLeavesTheCallersFileAlone) {
           calls.error->userInfo().objectForKey(kHTTPRequestOperationResponseBodyKey).data().toString() ==
           c.errorBody);
     }
-    if (c.fileAfter) EXPECT_TRUE(nettest::readFile(path) == *c.fileAfter);
+    if (c.fileAfter) {
+      EXPECT_TRUE(nettest::readFile(path) == *c.fileAfter);
+    }
   }
 }
 
@@ -276,7 +278,9 @@ TEST(HTTPRequestOperation, CompletionRunsOnceOffTheMainThreadAndCancelSilencesTh
     EXPECT_TRUE(offMain);
     EXPECT_EQ(calls.successes, c.successes);
     EXPECT_EQ(calls.failures, c.failures);
-    if (c.how == How::CancelBeforeStart) EXPECT_EQ(server.requestCount(), 0u);
+    if (c.how == How::CancelBeforeStart) {
+      EXPECT_EQ(server.requestCount(), 0u);
+    }
     if (c.how == How::CancelMidTransfer) {
       ASSERT_TRUE(op->error());
       EXPECT_EQ(op->error()->code(), ns::URLErrorCancelled);

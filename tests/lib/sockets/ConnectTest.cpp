@@ -111,7 +111,9 @@ TEST(DispatchSocketConnect, ConnectsToAnAddressAndThroughALocalInterface) {
     ASSERT_TRUE(client.delegate->waitForCount(Event::Connect, 1));
     EXPECT_EQ(client.delegate->eventsOf(Event::Connect)[0].data, "127.0.0.1");
     EXPECT_EQ(client.socket->localHost(), "127.0.0.1");
-    if (c.localPort != 0) EXPECT_EQ(client.socket->localPort(), c.localPort) << "bound before connecting";
+    if (c.localPort != 0) {
+      EXPECT_EQ(client.socket->localPort(), c.localPort) << "bound before connecting";
+    }
     client.socket->disconnect();
   }
 }

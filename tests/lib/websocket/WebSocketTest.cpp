@@ -88,7 +88,9 @@ class WebSocketTest : public ::testing::Test {
                        "Connection: keep-alive, Upgrade\r\n" +
                        headers + "\r\n"));
     // A version-76 handshake body goes separately, after the header block.
-    if (!body.empty()) EXPECT_TRUE(client.sendAll(body));
+    if (!body.empty()) {
+      EXPECT_TRUE(client.sendAll(body));
+    }
     return client.readResponse(false);
   }
   void upgradeRFC(pltest::RawClient& client) {

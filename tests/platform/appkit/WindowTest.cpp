@@ -134,7 +134,9 @@ TEST(Windows, TheThemeFrameHoldsTheStandardButtonsAtFixedMetrics) {
   for (const auto& c : cases) {
     auto button = w->standardWindowButton(c.kind);
     ASSERT_EQ(button != nullptr, c.frame.has_value()) << int(c.kind);
-    if (button) EXPECT_EQ(button->frame(), *c.frame) << int(c.kind);
+    if (button) {
+      EXPECT_EQ(button->frame(), *c.frame) << int(c.kind);
+    }
   }
   w->setCollectionBehavior(ak::WindowCollectionBehaviorFullScreenPrimary);
   ASSERT_TRUE(w->standardWindowButton(ak::WindowButton::FullScreenButton));
