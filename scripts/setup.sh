@@ -13,6 +13,7 @@ PACKAGES=(
   nlohmann-json3-dev libplist-dev libplist-utils libasio-dev
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
+  fonts-noto-core fonts-noto-cjk
   libsystemd-dev dbus-daemon xdg-utils
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
   ffmpeg libmpv-dev curl libxml2-utils

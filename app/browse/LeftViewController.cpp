@@ -42,11 +42,11 @@ PL_CLASS(LeftViewController, ak::ViewController) {
   cls.method<&LeftViewController::control_textView_doCommandBySelector>(
       "control:textView:doCommandBySelector:");
   cls.method<&LeftViewController::splitViewDidResizeSubviews>("splitViewDidResizeSubviews:");
+  cls.method<&LeftViewController::searchFieldCleared>("searchFieldCleared:");
 }
 
 namespace {
 
-constexpr double kNavigationExtraHeight = 32;
 // The pressed images of these buttons show in their contents.
 constexpr long kContentsHighlightMask = 1;
 constexpr double kHiddenPaneHeight = 50;
@@ -103,8 +103,8 @@ void LeftViewController::awakeFromNib() {
   if (auto area = navigationView()) {
     auto navigation = navigationController_->view();
     ak::Rect frame = area->bounds();
-    // The emulated system's bar overlaps the area's top.
-    if (getOSVersionString().rfind("10.10", 0) == 0) frame.size.height += kNavigationExtraHeight;
+    // The bar is opaque on every emulated system: content that scrolled under it would be
+    // hidden, so the pages start below it.
     navigation->setFrame(frame);
     navigation->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
     area->addSubview(navigation);
@@ -317,6 +317,8 @@ void LeftViewController::initSearch() {
   if (autoCompleteView_) {
     autoCompletePopover_ = ak::make<BubblePopover>(autoCompleteView_);
     autoCompletePopover_->setClosesWhenPopoverResignsKey(true);
+    // Suggestions of a field the user no longer looks at would cover it.
+    autoCompletePopover_->setClosesWhenApplicationBecomesInactive(true);
     autoCompletePopover_->setBorderColor(ak::colors::blackColor());
     autoCompletePopover_->setBackgroundColor(ak::colors::whiteColor());
     autoCompletePopover_->setDrawsArrow(false);
@@ -325,6 +327,25 @@ void LeftViewController::initSearch() {
   searchAutoComplete_->setTableView(autoCompleteTableView_);
   searchAutoComplete_->setDelegate(
       std::shared_ptr<SearchAutoCompleteDelegate>(self<LeftViewController>(), this));
+  if (auto field = searchField())
+    if (auto cell = field->searchFieldCell()) {
+      cell->cancelButtonCell()->setTarget(self<LeftViewController>());
+      cell->cancelButtonCell()->setAction(ns::Sel("searchFieldCleared:"));
+    }
+}
+
+void LeftViewController::searchFieldCleared(const ns::Ref<ns::Object>&) {
+  stopSuggesting();
+  auto field = searchField();
+  if (!field) return;
+  field->setStringValue("");
+  if (auto editor = field->currentEditor()) editor->setString("");
+}
+
+void LeftViewController::stopSuggesting() {
+  // Also drops a reply still on its way, which would show the popover again.
+  searchAutoComplete_->setEnabled(false);
+  closeAutoComplete();
 }
 
 void LeftViewController::onSearchActivated() {
@@ -337,6 +358,7 @@ void LeftViewController::controlTextDidChange(const ns::Ref<ns::Notification>&) 
   auto field = searchField();
   std::string text;
   if (field) text = field->currentEditor() ? field->currentEditor()->string() : field->stringValue();
+  if (text.empty()) return stopSuggesting();
   searchAutoComplete_->setQuery(text);
 }
 
@@ -359,13 +381,19 @@ void LeftViewController::controlTextDidEndEditing(const ns::Ref<ns::Notification
     } else {
       runSearch();
     }
-  } else if (field) {
-    field->setStringValue(navigationController_->currentTitle());
+  } else {
+    // The field lost the focus.
+    stopSuggesting();
+    if (field) field->setStringValue(navigationController_->currentTitle());
   }
 }
 
 bool LeftViewController::control_textView_doCommandBySelector(const ns::Ref<ak::Control>&,
                                                               const ns::Ref<ak::TextView>&, ns::Sel command) {
+  if (command == ns::Sel("cancelOperation:")) {
+    stopSuggesting();
+    return false;
+  }
   const bool up = command == ns::Sel("moveUp:");
   const bool down = command == ns::Sel("moveDown:");
   if (!up && !down) return false;
@@ -408,8 +436,9 @@ void LeftViewController::autoCompleteAvailable() {
     auto bottom = main ? main->bottomView() : nullptr;
     auto split = leftSplitView();
     const double x = frame.origin.x + frame.size.width / 2;
+    // Hung from the field's lower edge, so that the bubble leaves the typed text in sight.
     const double y = frame.origin.y + (bottom ? bottom->frame().size.height : 0) +
-                     (split ? split->frame().size.height : 0) + frame.size.height / 2;
+                     (split ? split->frame().size.height : 0);
     autoCompletePopover_->displayPopoverInWindow_atPoint(field->window(), ak::Point{x, y});
   }
   if (autoCompleteTableView_) autoCompleteTableView_->reloadData();

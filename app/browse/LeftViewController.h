@@ -77,6 +77,10 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
                                             const ns::Ref<ak::TextView>& view, ns::Sel command);
   void autoCompleteAvailable() override;
   void closeAutoComplete();
+  // Closes the suggestions and drops the ones still asked for.
+  void stopSuggesting();
+  // The search field's clear button: empties the field and closes the suggestions.
+  void searchFieldCleared(const ns::Ref<ns::Object>& sender);
   void runSearchWithQuery(const std::string& query) override;
   void runSearch();
   void search(const std::string& query);

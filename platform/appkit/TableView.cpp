@@ -414,6 +414,35 @@ void TableView::resizeToFit() {
   if (frame_.size.width != width || frame_.size.height != height) setFrameSize({width, height});
 }
 
+void TableView::resizeWithOldSuperviewSize(const Size& oldSize) {
+  const Size before = frame_.size;
+  View::resizeWithOldSuperviewSize(oldSize);
+  const double change = frame_.size.width - before.width;
+  // The last column that follows the table takes the width it gained or lost, so that the rows
+  // stay as wide as the table shows them.
+  if (change != 0 && std::isfinite(change)) {
+    for (auto it = columns_.rbegin(); it != columns_.rend(); ++it) {
+      if (!((*it)->resizingMask() & TableColumnAutoresizingMask)) continue;
+      (*it)->setWidth((*it)->width() + change);
+      break;
+    }
+  }
+  // At least as tall as the clip view, which may have grown.
+  resizeToFit();
+  if (frame_.size == before) return;
+  for (const auto& [row, shown] : shown_) {
+    const Rect rowRect = rectOfRow(row);
+    shown.rowView->setFrame(rowRect);
+    for (std::size_t c = 0; c < shown.cells.size(); ++c) {
+      if (!shown.cells[c]) continue;
+      const Rect f = frameOfCellAtColumn_row(long(c), row);
+      shown.cells[c]->setFrame({{f.origin.x, f.origin.y - rowRect.origin.y}, f.size});
+    }
+  }
+  tile();
+  setNeedsDisplay(true);
+}
+
 void TableView::reloadData() {
   // A delegate reloading from inside a row's set-up gets its reload once that is done.
   if (tiling_) {

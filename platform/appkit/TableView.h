@@ -121,6 +121,10 @@ class TableView : public View, public TextEditingClient {
   ~TableView() override;
   bool isFlipped() const override { return true; }
   bool isOpaque() const override { return false; }
+  // A press on the rows selects them, whatever window it is in.
+  bool mouseDownCanMoveWindow() const override { return false; }
+  // The last autoresizing column follows the table's width.
+  void resizeWithOldSuperviewSize(const Size& oldSize) override;
 
   // ---- columns ----
   void addTableColumn(const ns::Ref<TableColumn>& column);

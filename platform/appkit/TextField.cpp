@@ -207,7 +207,9 @@ bool TextField::becomeFirstResponder() {
 void TextField::mouseDown(const ns::Ref<Event>& event) {
   // The window made this field first responder on the way here; a click in a field already
   // being edited places the insertion point.
-  if (auto editor = currentEditor()) editor->mouseDown(event);
+  if (auto editor = currentEditor()) return editor->mouseDown(event);
+  // A label keeps nothing: the view it sits in (a table's row, say) hears the click.
+  if (!isSelectable()) View::mouseDown(event);
 }
 
 void TextField::viewWillMoveToWindow(const ns::Ref<Window>& window) {

@@ -673,7 +673,7 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
         if (accepted) makeFirstResponder(hit);
       }
       const bool inTitleBar = hit == themeFrame_ && location.y >= contentRectForFrameRect(frame_).size.height;
-      if (movable_ && !isInFullScreen() && hit->mouseDownCanMoveWindow() &&
+      if (movable_ && !isInFullScreen() && mouseDownCanMoveWindow(hit) &&
           (inTitleBar || movableByBackground_)) {
         dragWindow(event);
         return;
@@ -765,6 +765,13 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
     default:
       return;
   }
+}
+
+// A view inside one that keeps its mouse-downs (a split view, a table's rows) keeps them too.
+bool Window::mouseDownCanMoveWindow(const ns::Ref<View>& hit) {
+  for (auto view = hit; view; view = view->superview())
+    if (!view->mouseDownCanMoveWindow()) return false;
+  return true;
 }
 
 void Window::dragWindow(const ns::Ref<Event>& mouseDown) {

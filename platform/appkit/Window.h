@@ -261,6 +261,7 @@ class Window : public Responder {
   void processTrackingAreas(const ns::Ref<Event>& event, bool dragging);
   void updateCursor(const Point& location);
   void dragWindow(const ns::Ref<Event>& mouseDown);
+  static bool mouseDownCanMoveWindow(const ns::Ref<View>& hit);
   void orderIn();
 
   long windowNumber_ = 0;

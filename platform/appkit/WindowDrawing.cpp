@@ -110,6 +110,13 @@ void Window::drawDirty() {
   Rect dirty = IntersectionRect(dirty_, MakeRect(0, 0, frame_.size.width, frame_.size.height));
   dirty_ = ZeroRect;
   if (IsEmptyRect(dirty)) return;
+  // Whole backing pixels: a clip edge through a pixel would clear it in part and redraw it in
+  // part, and leave a faint seam where two redrawn areas meet.
+  const double scale = backingScale_ > 0 ? backingScale_ : 1;
+  const double x0 = std::floor(MinX(dirty) * scale) / scale, y0 = std::floor(MinY(dirty) * scale) / scale;
+  const double x1 = std::ceil(MaxX(dirty) * scale) / scale, y1 = std::ceil(MaxY(dirty) * scale) / scale;
+  dirty = IntersectionRect(MakeRect(x0, y0, x1 - x0, y1 - y0),
+                           MakeRect(0, 0, backing_->pixelsWide() / scale, backing_->pixelsHigh() / scale));
   auto previous = GraphicsContext::currentContext();
   GraphicsContext::setCurrentContext(context_);
   auto& ctx = *context_;

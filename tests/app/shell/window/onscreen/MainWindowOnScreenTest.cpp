@@ -1,0 +1,414 @@
+// The real `pelorin` as a user sees it, on a virtual display against fakes on 127.0.0.1: the
+// list below the bar, clicks on its rows, the picture placed in the video view, the source list
+// at every window size, the suggestions closing, and titles in scripts DejaVu lacks.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <regex>
+
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/TestMedia.h"
+#include "platform/testing/gtk/Screen.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeSuggestService.h"
+#include "tests/support/FakeVideoService.h"
+
+extern char** environ;
+
+namespace {
+
+// Window-relative places of the main window's layout (points from the top left).
+constexpr int kTitleBar = 55;                 // the tiled title bar
+constexpr int kNavigationBar = 30;            // back, forward and the search field
+constexpr int kControlBar = 42;               // the player's bottom bar
+constexpr int kBrowsePane = 360;              // the source list and the list, left of the player
+constexpr int kListLeft = 120;                // the list's left edge, right of the source list
+constexpr int kRowPitch = 85;                 // a row and the space below it
+constexpr int kSearchX = 200, kSearchY = 70;  // in the search field
+constexpr int kClearX = 340;                  // the field's clear button
+
+struct Window {
+  std::string id;
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+std::optional<Window> pelorinWindow() {
+  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
+  if (!pipe) return std::nullopt;
+  std::string text;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+  pclose(pipe);
+  static const std::regex line(
+      "(0x[0-9a-f]+) \"Pelorin\": "
+      "\\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
+  std::smatch match;
+  if (!std::regex_search(text, match, line)) return std::nullopt;
+  Window w{match[1], std::stoi(match[4]), std::stoi(match[5]), std::stoi(match[2]), std::stoi(match[3])};
+  if (w.width < 600) return std::nullopt;
+  return w;
+}
+
+bool run(const std::string& command) {
+  return std::system(command.c_str()) == 0;
+}
+
+struct Box {
+  int left = 1 << 30, top = 1 << 30, right = -1, bottom = -1;
+  bool empty() const { return right < left; }
+};
+
+// The bounding box of the pixels in a screen rectangle that `match` accepts.
+Box boxOf(int x, int y, int width, int height, const std::function<bool(const pltest::Pixel&)>& match) {
+  auto shot = pltest::screenPixels(x, y, width, height);
+  Box box;
+  for (int row = 0; row < height; ++row)
+    for (int column = 0; column < width; ++column)
+      if (match(shot[std::size_t(row) * width + column])) {
+        box.left = std::min(box.left, x + column);
+        box.right = std::max(box.right, x + column);
+        box.top = std::min(box.top, y + row);
+        box.bottom = std::max(box.bottom, y + row);
+      }
+  return box;
+}
+
+int countOf(int x, int y, int width, int height, const std::function<bool(const pltest::Pixel&)>& match) {
+  int count = 0;
+  for (const auto& p : pltest::screenPixels(x, y, width, height)) count += match(p) ? 1 : 0;
+  return count;
+}
+
+bool green(const pltest::Pixel& p) {
+  return p.g > 90 && p.r < 60 && p.b < 60;
+}
+bool bright(const pltest::Pixel& p) {
+  return p.r > 150 && p.g > 150 && p.b > 150;
+}
+bool orange(const pltest::Pixel& p) {
+  return p.r > 180 && p.g > 70 && p.g < 170 && p.b < 80;
+}
+
+std::string videoJSON(const std::string& id, const std::string& title) {
+  return R"({"kind": "youtube#video", "id": ")" + id +
+         R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
+         title +
+         R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}},
+         "contentDetails": {"duration": "PT20S"}, "statistics": {"viewCount": "1"}})";
+}
+
+std::string searchJSON(const std::string& id, const std::string& title) {
+  return R"({"kind": "youtube#searchResult", "id": {"kind": "youtube#video", "videoId": ")" + id +
+         R"("}, "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
+         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}}})";
+}
+
+// The display, the fakes every launch reaches (the Data API with the given results, the video
+// service with a green clip for each, suggestions) and the real executable.
+class MainWindowOnScreen : public ::testing::Test {
+ protected:
+  void serve(const std::vector<std::string>& titles) {
+    auto& sandbox = screen_.sandbox();
+    sandbox.set("CrashReporting", "0");
+    sandbox.set("CrashSubmission", "0");
+    for (const char* key : {"PELORIN_PROFILE_PHOTO_URL", "PELORIN_MAKER_FILES_URL", "PELORIN_LEGACY_FEED_URL",
+                            "PELORIN_OAUTH_URL", "CrashReporterAPIEndpoint"})
+      sandbox.set(key, sink_.baseURL());
+    sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink_.port()));
+    // The player's audio library keeps a few bytes of its device list to the end, on purpose.
+    const std::string suppressions = sandbox.path("lsan.supp");
+    {
+      std::ofstream out(suppressions);
+      out << std::ifstream(PELORIN_SOURCE_DIR "/tests/platform/appkit/gtk/lsan.supp").rdbuf()
+          << "\nleak:libSDL2-2.0.so\n";
+    }
+    const char* leakOptions = std::getenv("LSAN_OPTIONS");
+    sandbox.set("LSAN_OPTIONS",
+                std::string(leakOptions ? leakOptions : "") + ":suppressions=" + suppressions);
+    clip_ = pltest::testMedia({.seconds = 20, .pattern = pltest::MediaPattern::Solid, .colour = "green"});
+    ASSERT_FALSE(clip_.empty());
+    origin_.route("GET", "/clip", pltest::mediaRoute(clip_));
+    std::vector<std::string> videos, results;
+    for (std::size_t i = 0; i < titles.size(); ++i) {
+      char id[16];
+      std::snprintf(id, sizeof id, "clipVideo%02zu", i);
+      videos.push_back(videoJSON(id, titles[i]));
+      results.push_back(searchJSON(id, titles[i]));
+      video_.setVideoInfo(id, testsupport::FakeVideoService::videoInfoReply(
+                                  {{"status", "ok"},
+                                   {"title", titles[i]},
+                                   {"author", "Maker"},
+                                   {"length_seconds", "20"},
+                                   {"view_count", "1"},
+                                   {"url_encoded_fmt_stream_map", testsupport::FakeVideoService::streamMap(
+                                                                      {{"18", origin_.URLForPath("/clip")}})},
+                                   {"adaptive_fmts", ""}}));
+    }
+    api_.seed("videos", videos);
+    api_.seed("search", results);
+    sandbox.set("PELORIN_VIDEO_SERVICE_URL", video_.baseURL());
+    sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
+    sandbox.set("PELORIN_SUGGEST_URL", suggest_.url());
+    const std::string caFile = sandbox.path("fakes-ca.pem");
+    { std::ofstream(caFile) << api_.server().caCertificatePEM(); }
+    sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  }
+
+  // Starts pelorin and waits for its window at the top left of the screen, drawn.
+  void launch(const std::string& log = "pelorin.log") {
+    std::string path = PELORIN_EXECUTABLE;
+    char* argv[] = {path.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    log_ = screen_.sandbox().path(log);
+    posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return (window_ = pelorinWindow()).has_value(); }, 60));
+    // At the top left, drawn: the source list's background, not the black root, beside its
+    // bottom bar. The window may still be placed after it is first listed.
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          window_ = pelorinWindow();
+          if (!window_) return false;
+          if (window_->x != 0 || window_->y != 0) {
+            run("xdotool windowmove " + window_->id + " 0 0");
+            return false;
+          }
+          return !(sourceListPixel() == pltest::Pixel{});
+        },
+        60));
+    place();
+  }
+
+  // SIGTERM; with `checked`, the exit status must be 0.
+  void quit(bool checked = true) {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    bool ended = pltest::pumpUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, 60);
+    if (!ended) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    pid_ = -1;
+    const std::string log = logText();
+    if (!checked) return;
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        << status << "\n"
+        << log.substr(std::min(log.size(), log.find("ERROR: ") != std::string::npos
+                                               ? log.find("ERROR: ")
+                                               : (log.size() > 4000 ? log.size() - 4000 : 0)),
+                      6000);
+  }
+
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+
+  std::string logText() const {
+    std::ifstream in(log_);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // The source list's background just above its bottom bar.
+  pltest::Pixel sourceListPixel() const {
+    return pltest::screenPixel(window_->x + 60, window_->y + window_->height - kControlBar - 24 - 3);
+  }
+
+  void resize(int width, int height) {
+    ASSERT_TRUE(run("xdotool windowsize " + window_->id + " " + std::to_string(width) + " " +
+                    std::to_string(height)));
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          window_ = pelorinWindow();
+          return window_ && window_->width == width && window_->height == height;
+        },
+        60));
+  }
+
+  // The screen row where the title bar begins: the window may carry a light menu bar above it.
+  int top() const {
+    auto column = pltest::screenPixels(window_->x + 400, window_->y, 1, 80);
+    for (int y = 0; y < 80; ++y)
+      if (column[y].r < 120 && column[y].r > 5) return window_->y + y;
+    return window_->y;
+  }
+
+  // Moves the window back to the top left if it was placed elsewhere since.
+  void place() {
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          window_ = pelorinWindow();
+          if (window_ && (window_->x != 0 || window_->y != 0))
+            run("xdotool windowmove " + window_->id + " 0 0");
+          // On screen there too: the title bar, not the black root, at the top left.
+          return window_ && window_->x == 0 && window_->y == 0 &&
+                 !(pltest::screenPixel(5, 30) == pltest::Pixel{});
+        },
+        30));
+  }
+
+  void search(const std::string& text) {
+    place();
+    pltest::xtest::click(window_->x + kSearchX, top() + kSearchY);
+    ASSERT_TRUE(run("xdotool type --delay 40 '" + text + "'"));
+    pltest::xtest::tap("Return");
+  }
+
+  int rowTop(int row) const { return top() + kTitleBar + kNavigationBar + row * kRowPitch; }
+
+  // Bright title pixels in the title area of a row.
+  int titlePixels(int row) const {
+    return countOf(window_->x + kListLeft + 110, rowTop(row) + 4, 120, 26, bright);
+  }
+
+  pltest::OnScreenApp screen_;
+  pltest::FakeServer sink_, origin_;
+  testsupport::FakeDataAPI api_;
+  testsupport::FakeVideoService video_;
+  testsupport::FakeSuggestService suggest_;
+  std::string clip_, log_;
+  pid_t pid_ = -1;
+  std::optional<Window> window_;
+};
+
+TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictureCentredInTheVideoView) {
+  std::vector<std::string> titles;
+  for (int i = 0; i < 12; ++i) titles.push_back("Cats " + std::to_string(i + 1));
+  serve(titles);
+  launch();
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20; }, 60)) << logText();
+
+  // Scrolled to the end and back, the first row is again whole below the bar.
+  const int listX = window_->x + kListLeft + 100, listY = rowTop(2);
+  pltest::xtest::moveTo(listX, listY);
+  for (int i = 0; i < 30; ++i) pltest::xtest::click(listX, listY, 5);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) < 5 || titlePixels(0) != titlePixels(1); }, 30));
+  for (int i = 0; i < 30; ++i) pltest::xtest::click(listX, listY, 4);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20; }, 30));
+
+  // A click on a row selects it (the selection bar at its right edge), every time.
+  auto selected = [&](int row) {
+    return countOf(window_->x + kListLeft, rowTop(row) + 10, kBrowsePane - kListLeft, 60, orange) > 50;
+  };
+  for (int row : {1, 2, 1}) {
+    pltest::xtest::click(listX, rowTop(row) + 40);
+    EXPECT_TRUE(pltest::pumpUntil([&] { return selected(row) && !selected(row == 1 ? 2 : 1); }, 30)) << row;
+  }
+
+  // A double click plays it: the picture, centred in the video view and inside it.
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return video_.videoInfoRequests() >= 1; }, 60)) << logText();
+  auto pictureCentred = [&](std::string* why) {
+    const int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
+    const int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    Box box = boxOf(left, top, width, height, green);
+    if (box.empty()) {
+      if (why) *why = "no picture";
+      return false;
+    }
+    const double dx = (box.left + box.right + 1) / 2.0 - (left + width / 2.0);
+    const double dy = (box.top + box.bottom + 1) / 2.0 - (top + height / 2.0);
+    // Fitted: it reaches two opposite edges of the view (within a pixel of scaling).
+    const bool fitted = (box.left <= left + 1 && box.right >= left + width - 2) ||
+                        (box.top <= top + 1 && box.bottom >= top + height - 2);
+    if (why)
+      *why = "box " + std::to_string(box.left) + "," + std::to_string(box.top) + " to " +
+             std::to_string(box.right) + "," + std::to_string(box.bottom) + " in " + std::to_string(left) +
+             "," + std::to_string(top) + " " + std::to_string(width) + "x" + std::to_string(height);
+    return std::abs(dx) <= 2 && std::abs(dy) <= 2 && fitted;
+  };
+  // At the size the window opens with.
+  {
+    const int width = window_->width, height = window_->height;
+    std::string why;
+    const bool centred = pltest::pumpUntil([&] { return pictureCentred(nullptr); }, 60);
+    pictureCentred(&why);
+    EXPECT_TRUE(centred) << width << "x" << height << ": " << why;
+  }
+  quit();
+}
+
+TEST_F(MainWindowOnScreen, TheSourceListReachesTheWindowsBottomAtEverySize) {
+  serve({"Cats"});
+  launch();
+  // The source list's own colour, between its rows and its bottom bar.
+  const pltest::Pixel background = pltest::screenPixel(window_->x + 60, top() + 300);
+  ASSERT_FALSE(background == pltest::Pixel{});
+  for (auto [width, height] : {std::pair{800, 500}, {1400, 860}, {900, 600}}) {
+    resize(width, height);
+    EXPECT_TRUE(pltest::pumpUntil([&] { return sourceListPixel() == background; }, 30))
+        << width << "x" << height << ": " << int(sourceListPixel().r) << "," << int(sourceListPixel().g)
+        << "," << int(sourceListPixel().b);
+  }
+  quit();
+}
+
+TEST_F(MainWindowOnScreen, TheSuggestionsCloseOnEscapeAndOnTheClearButton) {
+  serve({"Cats"});
+  launch();
+  // The popover's white list, below the field.
+  auto popoverShown = [&] { return countOf(window_->x + 150, top() + 100, 160, 60, bright) > 2000; };
+  pltest::xtest::click(window_->x + kSearchX, top() + kSearchY);
+  ASSERT_TRUE(run("xdotool type --delay 40 ca"));
+  ASSERT_TRUE(pltest::pumpUntil(popoverShown, 60)) << logText();
+  pltest::xtest::tap("Escape");
+  EXPECT_TRUE(pltest::pumpUntil([&] { return !popoverShown(); }, 30));
+
+  pltest::xtest::click(window_->x + kSearchX, top() + kSearchY);
+  ASSERT_TRUE(run("xdotool type --delay 40 cat"));
+  ASSERT_TRUE(pltest::pumpUntil(popoverShown, 60));
+  pltest::xtest::click(window_->x + kClearX, top() + kSearchY);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return !popoverShown(); }, 30));
+  quit(false);
+}
+
+TEST_F(MainWindowOnScreen, TitlesInDevanagariAndHangulAreDrawnWithTheirOwnLetters) {
+  serve({"नमस्ते दुनिया", "안녕하세요 세계", "Cats and dogs"});
+  auto titles = [&] {
+    std::vector<std::vector<pltest::Pixel>> shots;
+    for (int row = 0; row < 3; ++row)
+      shots.push_back(pltest::screenPixels(window_->x + kListLeft + 110, rowTop(row) + 4, 120, 26));
+    return shots;
+  };
+  launch("fonts.log");
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  const auto fonts = titles();
+  quit(false);
+
+  // Again with DejaVu alone, which has no letters of these scripts.
+  const std::string config = screen_.sandbox().path("dejavu-only.conf");
+  {
+    std::ofstream(config)
+        << "<?xml version=\"1.0\"?>\n<fontconfig><dir>/usr/share/fonts/truetype/dejavu</dir>"
+        << "<cachedir>" << screen_.sandbox().path("fontconfig") << "</cachedir></fontconfig>\n";
+  }
+  screen_.sandbox().set("FONTCONFIG_FILE", config);
+  launch("dejavu.log");
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  const auto dejaVu = titles();
+  quit(false);
+
+  EXPECT_TRUE(fonts[2] == dejaVu[2]) << "a Latin title is drawn in DejaVu either way";
+  EXPECT_FALSE(fonts[0] == dejaVu[0]) << "Devanagari drawn as in a font that lacks it";
+  EXPECT_FALSE(fonts[1] == dejaVu[1]) << "Hangul drawn as in a font that lacks it";
+}
+
+}  // namespace
