@@ -10,6 +10,7 @@
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/Runtime.h"
+#include "platform/security/LibraryExit.h"
 
 int main(int argc, char** argv) {
   if (auto unknown = unknownLaunchArgument(argc, argv)) {
@@ -18,6 +19,7 @@ int main(int argc, char** argv) {
   }
   // Before any thread exists, so that every thread leaves the two signals to the main loop.
   TerminationSignals::block();
+  sec::keepCryptoLibraryThroughExit();
   // The presenter is installed before anything of the application runs.
   ak::gtk::installPresenter();
   ns::runtime::start();

@@ -24,6 +24,7 @@
 #include "platform/net/URLLoadingSettings.h"
 
 #include "platform/runloop/Clock.h"
+#include "platform/security/LibraryExit.h"
 
 namespace ns {
 
@@ -134,6 +135,8 @@ Engine& engine();
 class Engine {
  public:
   Engine() {
+    // The loading thread is never joined before exit: the TLS library must outlive it.
+    sec::keepCryptoLibraryThroughExit();
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
     clockHook_ = std::make_shared<ClockHook>(this);

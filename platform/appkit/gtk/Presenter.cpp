@@ -4,6 +4,7 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -213,6 +214,14 @@ struct Native {
   std::unique_ptr<MenuBar> bar;
   GtkIMContext* im = nullptr;
   Rect shown;  // the frame last asked of or reported by the system
+  // Toplevel sizes lately asked for, with the menu bar's height at the time: a configure
+  // echoing one of them arrives after the bar may have come or gone, and must be read with
+  // the bar it was asked with, or the content would grow or shrink by the bar.
+  struct AskedSize {
+    int width = -1, height = -1, bar = 0;
+  };
+  std::array<AskedSize, 4> asked{};
+  std::size_t nextAsked = 0;
   bool reporting = false;
   // Click counting.
   guint lastButton = 0;
@@ -748,6 +757,7 @@ class GtkPresenter : public Presenter {
     const int x = static_cast<int>(std::lround(frame.origin.x));
     const int y = static_cast<int>(std::lround(height() - MaxY(frame))) - bar;
     gtk_widget_set_size_request(n.area, w, h);
+    n.asked[n.nextAsked++ % n.asked.size()] = {w, h + bar, bar};
     gtk_window_resize(GTK_WINDOW(n.toplevel), w, h + bar);
     gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
   }
@@ -1190,7 +1200,9 @@ class GtkPresenter : public Presenter {
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* e, Native* n) {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
-    const int bar = barHeight(*n);
+    int bar = barHeight(*n);
+    for (const auto& asked : n->asked)
+      if (asked.width == e->width && asked.height == e->height) bar = asked.bar;
     const Rect reported =
         MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
     // An echo of the frame we asked for, or of one already reported, changes nothing.

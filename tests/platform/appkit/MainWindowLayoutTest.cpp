@@ -79,7 +79,7 @@ struct ListWindow {
     table->reloadData();
   }
   // A window point inside the label of row `row` (rows from the top).
-  ak::Point inRow(long row) const { return {60, 200 - (row * 30 + 15)}; }
+  ak::Point inRow(long row) const { return {60, 200 - (static_cast<double>(row) * 30 + 15)}; }
 };
 
 }  // namespace

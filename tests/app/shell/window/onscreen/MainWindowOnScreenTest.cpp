@@ -138,7 +138,7 @@ class MainWindowOnScreen : public ::testing::Test {
     origin_.route("GET", "/clip", pltest::mediaRoute(clip_));
     std::vector<std::string> videos, results;
     for (std::size_t i = 0; i < titles.size(); ++i) {
-      char id[16];
+      char id[32];
       std::snprintf(id, sizeof id, "clipVideo%02zu", i);
       videos.push_back(videoJSON(id, titles[i]));
       results.push_back(searchJSON(id, titles[i]));
