@@ -101,7 +101,8 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
 }
 
 // Not yet passing: its points are taken from the window's top, as before the main menu's bar sat
-// above the title bar, so the clicks miss the search field and the row.
+// above the title bar; measured from the title bar instead, the link's search is made but no
+// videos.list reaches the fake Data API, for a reason not yet found.
 TEST(PelorinOnScreen, DISABLED_AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
   pltest::OnScreenApp screen;
   pltest::FakeServer sink;
