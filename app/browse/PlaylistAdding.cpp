@@ -130,6 +130,33 @@ ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, con
   return ApiQueryYouTube::queryForPlaylistItemsInsertWithObject_part(item, "snippet");
 }
 
+void insertVideo_intoPlaylist(const ns::Ref<ApiServiceYouTube>& service, const std::string& videoId,
+                              const std::string& playlistId, std::optional<int> position,
+                              std::function<void(const std::string& itemId)> inserted) {
+  auto query = playlistItemInsertQuery(videoId, playlistId, position);
+  bool recorded = false;
+  if (auto pairs = playlistIndex(); pairs && !pairs->hasVideo_inPlaylist(videoId, playlistId)) {
+    pairs->addVideo_toPlaylist(videoId, playlistId);
+    recorded = true;
+  }
+  service->executeQuery_completionHandler(
+      query, [videoId, playlistId, recorded, inserted = std::move(inserted)](
+                 const auto&, const auto& reply, const std::optional<ns::Error>& error) {
+        auto item = std::dynamic_pointer_cast<ApiYouTubePlaylistItem>(reply);
+        auto newItemId = item ? item->identifier() : std::nullopt;
+        if (error || !newItemId || newItemId->empty()) {
+          if (error)
+            ns::Log("error: %@", *error);
+          else
+            ns::Log("error: %@", "the insert's answer holds no playlist item id");
+          if (recorded)
+            if (auto pairs = playlistIndex()) pairs->deleteVideo_fromPlaylist(videoId, playlistId);
+          return;
+        }
+        dispatch::async(dispatch::mainQueue(), [inserted, itemId = *newItemId] { inserted(itemId); });
+      });
+}
+
 bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId, bool atTop) {
   auto list = getExistingPlaylistViewController("playlists", playlistId);
   if (!list || !row) return false;

@@ -10,6 +10,7 @@
 
 class SearchEntry;
 class ApiQueryYouTube;
+class ApiServiceYouTube;
 namespace ns {
 class Error;
 }
@@ -37,6 +38,13 @@ bool isTopInsertionPlaylist(const std::string& playlistId);
 // position when one is given.
 ns::Ref<ApiQueryYouTube> playlistItemInsertQuery(const std::string& videoId, const std::string& playlistId,
                                                  std::optional<int> position = std::nullopt);
+// Sends the insert of one video into the playlist (at the position when given), recording the
+// pair in the video-in-playlist index when it is new. A refusal, or an answer without an item id,
+// is logged and takes back only a pair this call recorded; an insert the service took calls
+// `inserted` with the new item id on the main queue.
+void insertVideo_intoPlaylist(const ns::Ref<ApiServiceYouTube>& service, const std::string& videoId,
+                              const std::string& playlistId, std::optional<int> position,
+                              std::function<void(const std::string& itemId)> inserted);
 // Puts the row first or last into the playlist's open list, when one is registered and holds no
 // row with the row's item id yet, keeping the playing row's mark; answers whether it went in.
 bool showRowInOpenPlaylist(const ns::Ref<SearchEntry>& row, const std::string& playlistId, bool atTop);

@@ -40,11 +40,6 @@ ns::Ref<AccountCache> accountCache() {
   return main ? main->accountCache() : nullptr;
 }
 
-ns::Ref<VideoInPlaylistCache> playlistIndex() {
-  auto main = mainWindowController();
-  return main ? main->videoInPlaylistCache() : nullptr;
-}
-
 }  // namespace
 
 void VideoPopViewController::awakeFromNib() {
@@ -120,38 +115,18 @@ void VideoPopViewController::addToPlaylist(const std::string& playlistId, bool a
   auto service = main ? main->youTubeService() : nullptr;
   if (!service) return;
 
-  auto query = playlistItemInsertQuery(videoId, playlistId);
-
-  // Only a membership this click records is taken back on failure.
-  auto index = playlistIndex();
-  const bool recorded = index && !index->hasVideo_inPlaylist(videoId, playlistId);
-  if (recorded) index->addVideo_toPlaylist(videoId, playlistId);
   // The copy, not the list's own row, goes into the target list, with the target's item id.
   auto copy = copySearchEntry(row);
   ns::Weak<VideoPopViewController> weakSelf = self<VideoPopViewController>();
-  service->executeQuery_completionHandler(query, [weakSelf, copy, videoId, playlistId, atTop, closeOnSuccess,
-                                                  recorded](const auto&, const auto& reply,
-                                                            const std::optional<ns::Error>& error) {
-    auto inserted = std::dynamic_pointer_cast<ApiYouTubePlaylistItem>(reply);
-    auto newItemId = inserted ? inserted->identifier() : std::nullopt;
-    if (error || !newItemId || newItemId->empty()) {
-      if (error)
-        ns::Log("error: %@", *error);
-      else
-        ns::Log("error: %@", "the insert's answer holds no playlist item id");
-      if (recorded)
-        if (auto index = playlistIndex()) index->deleteVideo_fromPlaylist(videoId, playlistId);
-      return;
-    }
-    dispatch::async(dispatch::mainQueue(), [weakSelf, copy, playlistId, atTop, closeOnSuccess, newItemId] {
-      if (copy) {
-        copy->setPlaylistItemId(newItemId);
-        copy->setPlaylistid(playlistId);
-        showRowInOpenPlaylist(copy, playlistId, atTop);
-      }
-      if (auto self = weakSelf.lock(); self && closeOnSuccess) self->closePopover();
-    });
-  });
+  insertVideo_intoPlaylist(service, videoId, playlistId, std::nullopt,
+                           [weakSelf, copy, playlistId, atTop, closeOnSuccess](const std::string& itemId) {
+                             if (copy) {
+                               copy->setPlaylistItemId(itemId);
+                               copy->setPlaylistid(playlistId);
+                               showRowInOpenPlaylist(copy, playlistId, atTop);
+                             }
+                             if (auto self = weakSelf.lock(); self && closeOnSuccess) self->closePopover();
+                           });
 }
 
 void VideoPopViewController::onUploadersVideoBtn(const ns::Ref<ns::Object>&) {

@@ -117,39 +117,19 @@ void YTPlaylistViewController::insertSearchEntry_toIndex(const ns::Ref<SearchEnt
   auto service = main ? main->youTubeService() : nullptr;
   if (videoId.empty() || !service) return;
   const std::string playlistId = requestId_;
-  // Only a pair this call adds is taken back when the service refuses the insert.
-  bool recorded = false;
-  if (auto pairs = playlistIndex(); pairs && !pairs->hasVideo_inPlaylist(videoId, playlistId)) {
-    pairs->addVideo_toPlaylist(videoId, playlistId);
-    recorded = true;
-  }
-  auto query = playlistItemInsertQuery(videoId, playlistId, index);
-  service->executeQuery_completionHandler(
-      query, [row, videoId, playlistId, index, recorded](const auto&, const auto& reply,
-                                                         const std::optional<ns::Error>& error) {
-        auto inserted = std::dynamic_pointer_cast<ApiYouTubePlaylistItem>(reply);
-        auto newItemId = inserted ? inserted->identifier() : std::nullopt;
-        if (error || !newItemId || newItemId->empty()) {
-          if (error)
-            ns::Log("error: %@", *error);
-          else
-            ns::Log("error: %@", "the insert's answer holds no playlist item id");
-          if (recorded)
-            if (auto pairs = playlistIndex()) pairs->deleteVideo_fromPlaylist(videoId, playlistId);
-          return;
-        }
-        dispatch::async(dispatch::mainQueue(), [row, videoId, playlistId, index, itemId = *newItemId] {
-          row->setPlaylistItemId(itemId);
-          if (auto pairs = playlistIndex()) pairs->addVideo_toPlaylist(videoId, playlistId);
-          if (auto list = getExistingPlaylistViewController("playlists", playlistId)) {
-            list->insertRow_atIndex(row, index);
-            list->refreshTableView();
-          }
-          auto main = mainWindowController();
-          if (auto account = main ? main->accountCache() : nullptr)
-            account->addSearchEntry_toPlaylist_toIndex(row, playlistId, index);
-        });
-      });
+  insertVideo_intoPlaylist(service, videoId, playlistId, index,
+                           [row, videoId, playlistId, index](const std::string& itemId) {
+                             row->setPlaylistItemId(itemId);
+                             if (auto pairs = playlistIndex())
+                               pairs->addVideo_toPlaylist(videoId, playlistId);
+                             if (auto list = getExistingPlaylistViewController("playlists", playlistId)) {
+                               list->insertRow_atIndex(row, index);
+                               list->refreshTableView();
+                             }
+                             auto main = mainWindowController();
+                             if (auto account = main ? main->accountCache() : nullptr)
+                               account->addSearchEntry_toPlaylist_toIndex(row, playlistId, index);
+                           });
 }
 
 bool YTPlaylistViewController::editSelectedVideoTitle() {
