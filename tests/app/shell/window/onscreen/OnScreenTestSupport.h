@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
 #include <regex>
 #include <string>
@@ -46,6 +47,15 @@ inline std::optional<Geometry> pelorinWindow() {
 
 inline bool near(const pltest::Pixel& a, int r, int g, int b, int tolerance) {
   return std::abs(a.r - r) <= tolerance && std::abs(a.g - g) <= tolerance && std::abs(a.b - b) <= tolerance;
+}
+
+// The screen row where the dark title bar begins, once drawn: the main menu's light bar may sit
+// above it.
+inline std::optional<int> titleBarTop(const Geometry& window) {
+  auto column = pltest::screenPixels(window.x + 400, window.y, 1, 80);
+  for (int y = 0; y < 80; ++y)
+    if (column[y].r < 120 && column[y].r > 5) return window.y + y;
+  return std::nullopt;
 }
 
 class PelorinProcess {
@@ -90,6 +100,19 @@ inline void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& s
                           "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
     sandbox.set(key, sink.baseURL());
   sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+}
+
+// The player's audio library keeps a few bytes of its device list to the end, on purpose: the
+// leak check of a run that played something must not count them.
+inline void allowAudioLibraryLeaks(pltest::Sandbox& sandbox) {
+  const std::string suppressions = sandbox.path("lsan.supp");
+  {
+    std::ofstream out(suppressions);
+    out << std::ifstream(PELORIN_SOURCE_DIR "/tests/platform/appkit/gtk/lsan.supp").rdbuf()
+        << "\nleak:libSDL2-2.0.so\n";
+  }
+  const char* options = std::getenv("LSAN_OPTIONS");
+  sandbox.set("LSAN_OPTIONS", std::string(options ? options : "") + ":suppressions=" + suppressions);
 }
 
 }  // namespace onscreen
