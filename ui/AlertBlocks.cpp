@@ -4,10 +4,10 @@
 #include <map>
 #include <memory>
 
-#include "app/shell/IMainWindowController.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

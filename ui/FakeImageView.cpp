@@ -5,7 +5,6 @@
 #include <cmath>
 #include <mutex>
 
-#include "app/shell/AppUtilities.h"
 #include "lib/cache/GVCache.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
@@ -14,6 +13,7 @@
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
 #include "ui/ImageLoading.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include "ui/ImageSliderCell.h"
 
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IAppDelegate.h"
 #include "platform/appkit/View.h"
+#include "shell/AppUtilities.h"
+#include "shell/IAppDelegate.h"
 
 namespace {
 

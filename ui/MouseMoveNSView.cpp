@@ -1,7 +1,5 @@
 #include "ui/MouseMoveNSView.h"
 
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IPlayerViewController.h"
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/BezierPath.h"
 #include "platform/appkit/Color.h"
@@ -9,6 +7,8 @@
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/IPlayerViewController.h"
 #include "ui/UINotifications.h"
 
 void MouseMoveNSView::initWithCoder(ak::NibCoder& coder) {

@@ -1,8 +1,8 @@
 #include "ui/MyNSView.h"
 
-#include "app/shell/IMainWindowController.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
+#include "shell/IMainWindowController.h"
 
 void MyNSView::initWithFrame(const ak::Rect& frame) {
   ak::View::initWithFrame(frame);

@@ -1,7 +1,7 @@
 #include "ui/MySearchField.h"
 
-#include "app/shell/AppUtilities.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
 #include "ui/UINotifications.h"
 
 bool MySearchField::becomeFirstResponder() {

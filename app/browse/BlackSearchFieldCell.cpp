@@ -4,8 +4,6 @@
 
 #include "app/browse/LeftViewController.h"
 #include "app/browse/SearchHistory.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
@@ -13,6 +11,8 @@
 #include "platform/appkit/Menu.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 #include "ui/MenuPopUpRegularMenuAdditions.h"
 #include "ui/MySearchField.h"
 

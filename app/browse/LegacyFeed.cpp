@@ -5,8 +5,6 @@
 
 #include "app/browse/SearchHistory.h"
 #include "app/browse/YTPlaylistViewController.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/NetOAuth2Authentication.h"
@@ -16,6 +14,8 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 #include "app/browse/MainViewController.h"
 
 #include "app/browse/ButtonCellRows.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/ShellNotifications.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/TableView.h"
 #include "platform/core/Log.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/ShellNotifications.h"
 
 PL_CLASS(MainViewController, PelViewController) {
   cls.method<&MainViewController::numberOfRowsInTableView>("numberOfRowsInTableView:");

@@ -10,8 +10,6 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
@@ -28,6 +26,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
 #include "ui/MyNSView.h"
 #include "ui/SourceList.h"
 

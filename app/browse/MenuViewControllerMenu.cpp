@@ -5,8 +5,6 @@
 #include "app/browse/PlaylistForms.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/VideoServiceConfig.h"
 #include "platform/appkit/Alert.h"
 #include "platform/appkit/Event.h"
@@ -14,6 +12,8 @@
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Popover.h"
 #include "platform/core/Log.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 #include "ui/SourceList.h"
 

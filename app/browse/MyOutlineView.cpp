@@ -4,7 +4,6 @@
 
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MenuItem.h"
-#include "app/shell/AppUtilities.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Image.h"
@@ -14,6 +13,7 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
 
 ak::Rect MyOutlineView::frameOfCellAtColumn_row(long column, long row) const {
   ak::Rect frame = SourceList::frameOfCellAtColumn_row(column, row);

@@ -3,11 +3,11 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MainViewController.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "platform/appkit/View.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
 
 void PelNavigationController::initWithNibName_bundle(const std::optional<std::string>& nibName,
                                                      const ns::Ref<ns::Bundle>& bundle) {

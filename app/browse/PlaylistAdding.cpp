@@ -6,7 +6,6 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
@@ -16,6 +15,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/KeyedUnarchiver.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

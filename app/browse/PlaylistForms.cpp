@@ -4,8 +4,6 @@
 
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -20,6 +18,8 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -9,9 +9,6 @@
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/shell/VideoPage.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Application.h"
@@ -25,6 +22,9 @@
 #include "platform/system/SharingService.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/system/Workspace.h"
+#include "shell/AppUtilities.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
 #include "ui/FakeImageView.h"
 
 namespace {

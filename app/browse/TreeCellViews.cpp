@@ -4,8 +4,6 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuItem.h"
 #include "app/browse/MenuViewController.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Colors.h"
@@ -18,6 +16,8 @@
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

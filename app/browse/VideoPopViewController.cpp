@@ -8,7 +8,6 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
@@ -22,6 +21,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/IMainWindowController.h"
 #include "ui/BubblePopover.h"
 
 PL_CLASS(VideoPopViewController, ak::ViewController) {

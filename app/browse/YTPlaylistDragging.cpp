@@ -8,7 +8,6 @@
 #include "app/browse/PlaylistAdding.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
@@ -20,6 +19,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

@@ -5,20 +5,20 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PlaylistAdding.h"
-#include "app/shell/IPlayerViewController.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/foundation/IndexSet.h"
+#include "shell/IPlayerViewController.h"
 
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

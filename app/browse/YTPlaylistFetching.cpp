@@ -12,10 +12,6 @@
 #include "app/cache/CacheState.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/ApiVideoFields.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/VideoDetailRecord.h"
@@ -29,6 +25,10 @@
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 #include "ui/MyTableRowView.h"
 
 namespace {

@@ -10,9 +10,6 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/AppKitNames.h"
@@ -29,6 +26,9 @@
 #include "platform/core/Str.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
 #include "ui/MyNSView.h"
 
 PL_CLASS(YTPlaylistViewController, PelViewController) {

@@ -1,11 +1,11 @@
 #include "app/cache/CacheFiles.h"
 
 #include "app/library/DBAccess.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/Settings.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SearchPaths.h"
 #include "platform/net/URL.h"
+#include "shell/CacheUtilities.h"
+#include "shell/Settings.h"
 
 namespace {
 

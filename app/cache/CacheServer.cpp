@@ -9,10 +9,6 @@
 #include "app/cache/MyHTTPConnection.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/cache/YoutubeResponse.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
-#include "app/shell/Settings.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
@@ -22,6 +18,10 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -6,13 +6,13 @@
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/runloop/Thread.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

@@ -7,13 +7,13 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
 
 namespace {
 

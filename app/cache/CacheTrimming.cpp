@@ -15,15 +15,15 @@
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeResponse.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
-#include "app/shell/Settings.h"
 #include "platform/core/Date.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/Thread.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include <functional>
 #include <memory>
 
-#include "app/shell/CacheUtilities.h"
 #include "lib/net/HTTPRequestOperation.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -18,6 +17,7 @@
 #include "platform/foundation/Task.h"
 #include "platform/net/URL.h"
 #include "platform/security/Digest.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

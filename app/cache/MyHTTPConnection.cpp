@@ -1,9 +1,9 @@
 #include "app/cache/MyHTTPConnection.h"
 
 #include "app/cache/YoutubeResponse.h"
-#include "app/shell/CacheUtilities.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

@@ -10,10 +10,6 @@
 #include "app/cache/MuxingTool.h"
 #include "app/cache/PelCacheOperation.h"
 #include "app/cache/YoutubeResponse.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Format.h"
@@ -24,6 +20,10 @@
 #include "platform/net/URL.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/Thread.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -12,8 +12,6 @@
 
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
@@ -21,6 +19,8 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Clock.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
 
 std::atomic<std::int32_t> serverCount{0};
 

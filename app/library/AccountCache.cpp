@@ -8,14 +8,14 @@
 
 #include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/cache/GVCache.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
+#include "shell/AppUtilities.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -8,9 +8,6 @@
 #include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/MakerHost.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -20,6 +17,9 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
+#include "shell/AppUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 
 namespace {
 

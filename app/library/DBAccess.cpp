@@ -6,11 +6,11 @@
 #include <mutex>
 
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

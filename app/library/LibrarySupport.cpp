@@ -3,8 +3,8 @@
 
 #include "app/library/BrowsingInterface.h"
 #include "app/library/MakerHost.h"
-#include "app/shell/SharedReference.h"
 #include "platform/core/NoDestructor.h"
+#include "shell/SharedReference.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "app/library/AccountCache.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
+#include "shell/IMainWindowController.h"
 
 std::optional<std::vector<std::string>> VideoInPlaylistCache::getPlaylistIdArrayForVideo(
     const std::string& videoId) {

@@ -12,9 +12,6 @@
 #include "app/player/PlayerControlBar.h"
 #include "app/player/PlayerNib.h"
 #include "app/player/VideoView.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "lib/foundation/BlockObservation.h"
@@ -31,6 +28,9 @@
 #include "platform/runloop/Timer.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueObserving.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IMainWindowController.h"
+#include "shell/Settings.h"
 
 PL_CLASS(PlayerViewController, ak::ViewController) {}
 

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/shell/IPlayerViewController.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/media/Time.h"
+#include "shell/IPlayerViewController.h"
 
 class SearchEntry;
 class PlayerControlBar;

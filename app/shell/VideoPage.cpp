@@ -3,10 +3,10 @@
 #include <cctype>
 #include <cmath>
 
-#include "app/shell/IPlayerViewController.h"
 #include "platform/core/Log.h"
 #include "platform/net/URL.h"
 #include "platform/system/Workspace.h"
+#include "shell/IPlayerViewController.h"
 
 namespace {
 

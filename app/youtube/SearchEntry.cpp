@@ -5,13 +5,13 @@
 #include <limits>
 #include <system_error>
 
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
 #include "app/youtube/VideoDetailRecord.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
 
 // The declaration order is the archive's key order; keep it stable.
 PL_CLASS(SearchEntry, ns::Object) {

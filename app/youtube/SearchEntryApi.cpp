@@ -3,7 +3,6 @@
 #include <memory>
 #include <utility>
 
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/ApiVideoFields.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/VideoDetailRecord.h"
@@ -13,6 +12,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

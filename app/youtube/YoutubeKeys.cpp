@@ -1,6 +1,6 @@
 #include "app/youtube/YoutubeKeys.h"
 
-#include "app/shell/Settings.h"
+#include "shell/Settings.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "app/shell/CacheUtilities.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/net/PercentEncoding.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

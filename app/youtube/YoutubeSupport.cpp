@@ -4,7 +4,6 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "app/shell/CacheUtilities.h"
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeLinks.h"
 #include "platform/core/Format.h"
@@ -13,6 +12,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
 #include "platform/serialization/PropertyListSerialization.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

@@ -13,7 +13,6 @@
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheState.h"
-#include "app/shell/CacheUtilities.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
@@ -24,6 +23,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
+#include "shell/CacheUtilities.h"
 
 namespace {
 

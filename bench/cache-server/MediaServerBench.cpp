@@ -46,12 +46,12 @@
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IPlayerViewController.h"
 #include "app/youtube/StreamResolver.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/Runtime.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IPlayerViewController.h"
 
 extern char** environ;
 

@@ -493,6 +493,209 @@ void NetHTTPFetcherLogging::setupStreamLogging(NetHTTPFetcher& fetcher) {
   fetcher.setPostStream(monitor);
 }
 
+namespace {
+
+// One finished fetch as its log entries show it, read once from the fetcher and from the log's
+// record of it.
+struct FetchEntry {
+  long number = 0;
+  std::optional<std::string> requestBodyText, responseBodyText;
+  ns::Ref<ns::URLRequest> request;
+  ns::Ref<ns::URLResponse> response;
+  ns::Ref<ns::HTTPURLResponse> http;
+  long status = 0;
+  std::optional<ns::Data> body;
+  std::uint64_t bodyLength = 0;
+  std::optional<std::string> responseType;
+  std::string method, url, comment, date, textName;
+  ns::HTTPHeaderFields requestHeaders;
+  // The body sent: the fetcher's data, else the copy taken of its stream.
+  std::optional<ns::Data> requestBody;
+  std::size_t requestLength = 0;
+  // The reply body as text when it reads as text, and the JSON it holds when it is JSON.
+  std::optional<std::string> formattedBody;
+  ns::Value json;
+  // The reply body's own file in the run folder; empty when none was written.
+  std::string responseFileName;
+};
+
+// Numbers the entry and takes the texts set in place of the bodies (the response text is
+// cleared once taken).
+FetchEntry takeFetchEntry(const NetHTTPFetcher& fetcher, bool hasError) {
+  FetchEntry entry;
+  std::optional<ns::Data> streamData;
+  {
+    std::lock_guard lock(settings().mutex);
+    entry.number = ++settings().fetchNumber;
+    if (auto* record = recordFor(fetcher, false)) {
+      if (record->capture) streamData = record->capture->data();
+      entry.requestBodyText = record->logRequestBody;
+      entry.responseBodyText = std::move(record->logResponseBody);
+      record->logResponseBody.reset();
+      if (hasError) record->hasLoggedError = true;
+    }
+  }
+
+  entry.request = fetcher.mutableRequest();
+  entry.response = fetcher.response();
+  entry.http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(entry.response);
+  entry.status = fetcher.statusCode();
+  entry.body = fetcher.downloadedData();
+  entry.bodyLength = fetcher.downloadedLength();
+  entry.responseType = entry.response ? entry.response->MIMEType() : std::nullopt;
+  entry.method = entry.request ? entry.request->HTTPMethod() : "";
+  entry.url = entry.request && entry.request->URL() ? entry.request->URL()->absoluteString() : "";
+  entry.comment = fetcher.comment().value_or("");
+  entry.date = ns::Date::now().description();
+  entry.textName = "fetch_" + std::to_string(entry.number) + ".txt";
+  entry.requestHeaders = entry.request ? entry.request->allHTTPHeaderFields() : ns::HTTPHeaderFields();
+  entry.requestBody = fetcher.postData();
+  if (!entry.requestBody) entry.requestBody = streamData;
+  entry.requestLength = entry.requestBody ? entry.requestBody->length() : 0;
+  return entry;
+}
+
+// Formats the reply body and, with a run folder, writes it as its own file: images go raw,
+// anything else only as valid UTF-8 text, so binary bytes never land in a text file.
+void formatResponseBody(FetchEntry& entry, const std::optional<std::string>& folder) {
+  if (!entry.body || entry.body->length() == 0) return;
+  entry.formattedBody = NetHTTPFetcherLogging::formattedStringFromData_contentType_JSON(
+      entry.body, entry.responseType, &entry.json);
+  std::string type = entry.responseType.value_or("");
+  std::string extension;
+  bool raw = false;
+  if (type == "application/atom+xml" || hasSuffix(type, "/xml"))
+    extension = "xml";
+  else if (type == "image/jpeg")
+    extension = "jpg", raw = true;
+  else if (type == "image/gif")
+    extension = "gif", raw = true;
+  else if (type == "image/png")
+    extension = "png", raw = true;
+  if (!folder || !(raw || entry.formattedBody)) return;
+  entry.responseFileName =
+      "fetch_" + std::to_string(entry.number) + "_response" + (extension.empty() ? "" : "." + extension);
+  std::string path = *folder + "/" + entry.responseFileName;
+  bool written = raw ? writeFile(path, entry.body->view(), false)
+                     : (entry.formattedBody && writeFile(path, *entry.formattedBody, false));
+  if (!written) entry.responseFileName.clear();
+}
+
+// The reply body's line of the text entry: the text set in its place, the formatted body, or
+// its size; an error reply downloaded to a file is read back when it is text.
+std::string responseBodyLine(const NetHTTPFetcher& fetcher, const FetchEntry& entry) {
+  if (entry.responseBodyText) return *entry.responseBodyText + "\n";
+  if (entry.formattedBody) return *entry.formattedBody + "\n";
+  if (entry.status < 400) return "<<" + std::to_string(entry.bodyLength) + " bytes>>\n";
+  if (auto temp = fetcher.temporaryDownloadPath()) {
+    std::ifstream in(*temp, std::ios::binary);
+    std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!contents.empty() && isValidUTF8(contents)) return contents + "\n";
+    return "<<" + std::to_string(entry.bodyLength) + " bytes to file>>\n";
+  }
+  return "<<" + std::to_string(entry.bodyLength) + " bytes>>\n";
+}
+
+// The plain-text entry: request and reply in full.
+std::string textEntry(const NetHTTPFetcher& fetcher, const FetchEntry& entry,
+                      const std::optional<ns::Error>& error) {
+  std::string text;
+  if (!entry.comment.empty()) text += entry.comment + "\n";
+  text += entry.date + "\n";
+  if (auto from = fetcher.redirectedFromURL()) text += "Redirected from " + from->absoluteString() + "\n";
+  text += "Request: " + entry.method + " " + entry.url + "\n";
+  text += "Request headers:\n" + NetHTTPFetcherLogging::headersStringForDictionary(entry.requestHeaders);
+  text += "Request body: (" + std::to_string(entry.requestLength) + " bytes)\n";
+  if (entry.requestBodyText)
+    text += *entry.requestBodyText + "\n";
+  else if (entry.requestLength > 0)
+    text += NetHTTPFetcherLogging::stringFromStreamData_contentType(
+                *entry.requestBody, entry.requestHeaders.get("Content-Type")) +
+            "\n";
+  if (entry.response) {
+    text += "Response: status " + std::to_string(entry.status) + "\n";
+    text += "Response headers:\n" +
+            (entry.http ? NetHTTPFetcherLogging::headersStringForDictionary(entry.http->allHeaderFields())
+                        : std::string());
+    text += "Response body: (" + std::to_string(entry.bodyLength) + " bytes)\n";
+    if (entry.bodyLength > 0) text += responseBodyLine(fetcher, entry);
+  }
+  if (error) text += "Error: " + error->description() + "\n";
+  text += std::string(59, '-') + "\n";
+  return text;
+}
+
+// The request headers' line of the HTML entry: their count and the ones worth a glance.
+std::string requestHeadersHTML(const FetchEntry& entry) {
+  const auto& headers = entry.requestHeaders;
+  if (headers.empty()) return "headers: none<br>\n";
+  std::string html = "request headers: " + std::to_string(headers.size());
+  if (headers.contains("Authorization")) {
+    bool plain =
+        entry.request && entry.request->URL() && entry.request->URL()->scheme().value_or("") == "http";
+    html += plain ? " <b>authorized, non-SSL</b> &#x26A0;" : " <i>authorized</i>";
+  }
+  if (headers.contains("Cookie")) html += " <i>cookies</i>";
+  if (headers.contains("If-Match")) html += " <i>if-match</i>";
+  if (headers.contains("If-None-Match")) html += " <i>if-none-match</i>";
+  return html + "<br>\n";
+}
+
+// The reply's lines of the HTML entry: its status (coloured unless 200 or 201, or with the
+// JSON error of a successful reply), its URL when it moved, and its headers' count.
+std::string responseHTML(const FetchEntry& entry) {
+  std::string statusText = std::to_string(entry.status);
+  if (entry.status != 200 && entry.status != 201) {
+    statusText = "<font color=\"" + std::string(entry.status >= 400 ? "red" : "orange") + "\">" + statusText +
+                 (entry.status >= 400 ? " &#x2691;" : "") + "</font>";
+  } else if (entry.json.isDictionary() && entry.json["error"].isDictionary()) {
+    statusText += " error " + htmlEscaped(entry.json["error"]["code"].stringValue()) + " " +
+                  htmlEscaped(entry.json["error"]["message"].stringValue());
+  }
+  std::string html = "response status: " + statusText + "<br>\n";
+  if (entry.response->URL() && entry.response->URL()->absoluteString() != entry.url)
+    html += "response URL: " + htmlEscaped(entry.response->URL()->absoluteString()) + "<br>\n";
+  if (entry.http) {
+    html += "response headers: " + std::to_string(entry.http->allHeaderFields().size());
+    if (entry.http->allHeaderFields().contains("Set-Cookie")) html += " <i>sets cookies</i>";
+    if (entry.status >= 300 && entry.status < 400 && entry.http->allHeaderFields().contains("Location"))
+      html += " <i>redirects</i>";
+    html += "<br>\n";
+  }
+  return html;
+}
+
+// The entry of the HTML index, opened by the page's head when it is the run's first.
+std::string htmlEntry(const NetHTTPFetcher& fetcher, const FetchEntry& entry,
+                      const std::optional<ns::Error>& error, bool firstInFile) {
+  std::string html;
+  if (firstInFile)
+    html += "<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\"><title>" +
+            htmlEscaped(NetHTTPFetcherLogging::loggingProcessName()) + " HTTP fetch log " +
+            htmlEscaped(NetHTTPFetcherLogging::loggingDateStamp()) + "</title>\n";
+  html += "<b>" + htmlEscaped(entry.date) + " " + htmlEscaped(entry.comment) + "</b> <a href=\"" +
+          entry.textName + "\">request/response log</a><br>\n";
+  if (auto from = fetcher.redirectedFromURL())
+    html += "<i>redirected from " + htmlEscaped(from->host().value_or("")) + "</i><br>\n";
+  html += htmlEscaped(entry.method) + " " + htmlEscaped(entry.url) + "<br>\n";
+  html += requestHeadersHTML(entry);
+  html += "body: " + std::to_string(entry.requestLength) + " bytes, " +
+          htmlEscaped(entry.requestHeaders.get("Content-Type").value_or("<no type>")) + "<br>\n";
+  if (entry.response) html += responseHTML(entry);
+  if (error) html += "error: " + htmlEscaped(error->description()) + "<br>\n";
+  const std::string& file = entry.responseFileName;
+  if (!file.empty()) {
+    html += "data: <a href=\"" + file + "\">" + std::to_string(entry.bodyLength) + " bytes</a>";
+    if (hasSuffix(file, ".jpg") || hasSuffix(file, ".gif") || hasSuffix(file, ".png"))
+      html += " <img src=\"" + file + "\" height=\"64\">";
+    html += "<br>\n";
+  }
+  html += "<br><hr><p>\n";
+  return html;
+}
+
+}  // namespace
+
 void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher,
                                               const std::optional<ns::Error>& error) {
   if (!isLoggingEnabled()) return;
@@ -502,166 +705,15 @@ void NetHTTPFetcherLogging::logFetchWithError(NetHTTPFetcher& fetcher,
     folder = runFolder();
     if (!folder) return;
   }
-  long number;
-  std::optional<ns::Data> streamData;
-  std::optional<std::string> requestBodyText, responseBodyText;
-  {
-    std::lock_guard lock(settings().mutex);
-    number = ++settings().fetchNumber;
-    if (auto* record = recordFor(fetcher, false)) {
-      if (record->capture) streamData = record->capture->data();
-      requestBodyText = record->logRequestBody;
-      responseBodyText = std::move(record->logResponseBody);
-      record->logResponseBody.reset();
-      if (error) record->hasLoggedError = true;
-    }
-  }
-
-  auto request = fetcher.mutableRequest();
-  auto response = fetcher.response();
-  auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
-  long status = fetcher.statusCode();
-  auto body = fetcher.downloadedData();
-  std::uint64_t bodyLength = fetcher.downloadedLength();
-  std::optional<std::string> responseType = response ? response->MIMEType() : std::nullopt;
-  std::string method = request ? request->HTTPMethod() : "";
-  std::string url = request && request->URL() ? request->URL()->absoluteString() : "";
-  std::string comment = fetcher.comment().value_or("");
-  std::string date = ns::Date::now().description();
-  std::string textName = "fetch_" + std::to_string(number) + ".txt";
-
-  // The reply body as its own file.
-  std::string responseFileName;
-  ns::Value json;
-  std::optional<std::string> formattedBody;
-  if (body && body->length() > 0) {
-    formattedBody = formattedStringFromData_contentType_JSON(body, responseType, &json);
-    std::string type = responseType.value_or("");
-    std::string extension;
-    bool raw = false;
-    if (type == "application/atom+xml" || hasSuffix(type, "/xml"))
-      extension = "xml";
-    else if (type == "image/jpeg")
-      extension = "jpg", raw = true;
-    else if (type == "image/gif")
-      extension = "gif", raw = true;
-    else if (type == "image/png")
-      extension = "png", raw = true;
-    // Images go raw; anything else only as valid UTF-8 text, so binary bytes never land in a
-    // text file.
-    if (toFile && (raw || formattedBody)) {
-      responseFileName =
-          "fetch_" + std::to_string(number) + "_response" + (extension.empty() ? "" : "." + extension);
-      std::string path = *folder + "/" + responseFileName;
-      bool written = raw ? writeFile(path, body->view(), false)
-                         : (formattedBody && writeFile(path, *formattedBody, false));
-      if (!written) responseFileName.clear();
-    }
-  }
-
-  // The text entry.
-  std::string text;
-  if (!comment.empty()) text += comment + "\n";
-  text += date + "\n";
-  if (auto from = fetcher.redirectedFromURL()) text += "Redirected from " + from->absoluteString() + "\n";
-  text += "Request: " + method + " " + url + "\n";
-  ns::HTTPHeaderFields requestHeaders = request ? request->allHTTPHeaderFields() : ns::HTTPHeaderFields();
-  text += "Request headers:\n" + headersStringForDictionary(requestHeaders);
-  std::optional<ns::Data> requestBody = fetcher.postData();
-  if (!requestBody) requestBody = streamData;
-  std::size_t requestLength = requestBody ? requestBody->length() : 0;
-  text += "Request body: (" + std::to_string(requestLength) + " bytes)\n";
-  if (requestBodyText)
-    text += *requestBodyText + "\n";
-  else if (requestLength > 0)
-    text += stringFromStreamData_contentType(*requestBody, requestHeaders.get("Content-Type")) + "\n";
-  if (response) {
-    text += "Response: status " + std::to_string(status) + "\n";
-    text +=
-        "Response headers:\n" + (http ? headersStringForDictionary(http->allHeaderFields()) : std::string());
-    text += "Response body: (" + std::to_string(bodyLength) + " bytes)\n";
-    if (bodyLength > 0) {
-      if (responseBodyText) {
-        text += *responseBodyText + "\n";
-      } else if (formattedBody) {
-        text += *formattedBody + "\n";
-      } else if (status < 400) {
-        text += "<<" + std::to_string(bodyLength) + " bytes>>\n";
-      } else if (auto temp = fetcher.temporaryDownloadPath()) {
-        std::ifstream in(*temp, std::ios::binary);
-        std::string contents((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (!contents.empty() && isValidUTF8(contents))
-          text += contents + "\n";
-        else
-          text += "<<" + std::to_string(bodyLength) + " bytes to file>>\n";
-      } else {
-        text += "<<" + std::to_string(bodyLength) + " bytes>>\n";
-      }
-    }
-  }
-  if (error) text += "Error: " + error->description() + "\n";
-  text += std::string(59, '-') + "\n";
+  FetchEntry entry = takeFetchEntry(fetcher, error.has_value());
+  formatResponseBody(entry, folder);
+  std::string text = textEntry(fetcher, entry, error);
   fetcher.setLog(text);
   if (!toFile) return;
-  writeFile(*folder + "/" + textName, text, false);
+  writeFile(*folder + "/" + entry.textName, text, false);
 
-  // The HTML entry.
   std::string htmlPath = *folder + "/" + htmlFileName();
-  std::string html;
-  if (!fileOrDirExistsAtPath(htmlPath))
-    html += "<html><head><meta http-equiv=\"content-type\" content=\"text/html; charset=UTF-8\"><title>" +
-            htmlEscaped(loggingProcessName()) + " HTTP fetch log " + htmlEscaped(loggingDateStamp()) +
-            "</title>\n";
-  html += "<b>" + htmlEscaped(date) + " " + htmlEscaped(comment) + "</b> <a href=\"" + textName +
-          "\">request/response log</a><br>\n";
-  if (auto from = fetcher.redirectedFromURL())
-    html += "<i>redirected from " + htmlEscaped(from->host().value_or("")) + "</i><br>\n";
-  html += htmlEscaped(method) + " " + htmlEscaped(url) + "<br>\n";
-  if (requestHeaders.empty()) {
-    html += "headers: none<br>\n";
-  } else {
-    html += "request headers: " + std::to_string(requestHeaders.size());
-    if (requestHeaders.contains("Authorization")) {
-      bool plain = request && request->URL() && request->URL()->scheme().value_or("") == "http";
-      html += plain ? " <b>authorized, non-SSL</b> &#x26A0;" : " <i>authorized</i>";
-    }
-    if (requestHeaders.contains("Cookie")) html += " <i>cookies</i>";
-    if (requestHeaders.contains("If-Match")) html += " <i>if-match</i>";
-    if (requestHeaders.contains("If-None-Match")) html += " <i>if-none-match</i>";
-    html += "<br>\n";
-  }
-  html += "body: " + std::to_string(requestLength) + " bytes, " +
-          htmlEscaped(requestHeaders.get("Content-Type").value_or("<no type>")) + "<br>\n";
-  if (response) {
-    std::string statusText = std::to_string(status);
-    if (status != 200 && status != 201) {
-      statusText = "<font color=\"" + std::string(status >= 400 ? "red" : "orange") + "\">" + statusText +
-                   (status >= 400 ? " &#x2691;" : "") + "</font>";
-    } else if (json.isDictionary() && json["error"].isDictionary()) {
-      statusText += " error " + htmlEscaped(json["error"]["code"].stringValue()) + " " +
-                    htmlEscaped(json["error"]["message"].stringValue());
-    }
-    html += "response status: " + statusText + "<br>\n";
-    if (response->URL() && response->URL()->absoluteString() != url)
-      html += "response URL: " + htmlEscaped(response->URL()->absoluteString()) + "<br>\n";
-    if (http) {
-      html += "response headers: " + std::to_string(http->allHeaderFields().size());
-      if (http->allHeaderFields().contains("Set-Cookie")) html += " <i>sets cookies</i>";
-      if (status >= 300 && status < 400 && http->allHeaderFields().contains("Location"))
-        html += " <i>redirects</i>";
-      html += "<br>\n";
-    }
-  }
-  if (error) html += "error: " + htmlEscaped(error->description()) + "<br>\n";
-  if (!responseFileName.empty()) {
-    html += "data: <a href=\"" + responseFileName + "\">" + std::to_string(bodyLength) + " bytes</a>";
-    if (hasSuffix(responseFileName, ".jpg") || hasSuffix(responseFileName, ".gif") ||
-        hasSuffix(responseFileName, ".png"))
-      html += " <img src=\"" + responseFileName + "\" height=\"64\">";
-    html += "<br>\n";
-  }
-  html += "<br><hr><p>\n";
-  writeFile(htmlPath, html, true);
+  writeFile(htmlPath, htmlEntry(fetcher, entry, error, !fileOrDirExistsAtPath(htmlPath)), true);
 
   // The newest-log link beside the run folder.
   std::string linkPath = *loggingDirectory() + "/" + loggingProcessName() + symlinkNameSuffix();

@@ -349,6 +349,31 @@ void PlayerEngine::drain() {
   if (any && mpv && owner) evaluate();
 }
 
+namespace {
+
+// The picture size the container tells for the selected video track, if it tells one.
+std::optional<ak::Size> containerPictureSize(mpv_handle* mpv) {
+  mpv_node tracks;
+  if (mpv_get_property(mpv, "track-list", MPV_FORMAT_NODE, &tracks) < 0) return std::nullopt;
+  std::optional<ak::Size> size;
+  if (tracks.format == MPV_FORMAT_NODE_ARRAY) {
+    for (int i = 0; i < tracks.u.list->num; ++i) {
+      const mpv_node& track = tracks.u.list->values[i];
+      const mpv_node* type = mapValue(track, "type");
+      if (!type || type->format != MPV_FORMAT_STRING || std::strcmp(type->u.string, "video") != 0 ||
+          !nodeFlag(mapValue(track, "selected")))
+        continue;
+      double w = nodeNumber(mapValue(track, "demux-w")), h = nodeNumber(mapValue(track, "demux-h"));
+      if (w > 0 && h > 0) size = ak::MakeSize(w, h);
+      break;
+    }
+  }
+  mpv_free_node_contents(&tracks);
+  return size;
+}
+
+}  // namespace
+
 void PlayerEngine::handle(const mpv_event& event) {
   switch (event.event_id) {
     case MPV_EVENT_START_FILE: {
@@ -358,37 +383,9 @@ void PlayerEngine::handle(const mpv_event& event) {
       if (startsSeen == loadsIssued && item) currentEntry = start->playlist_entry_id;
       break;
     }
-    case MPV_EVENT_FILE_LOADED: {
-      if (!item || !currentEntry || lastStartedEntry != currentEntry) break;
-      fileLoaded = true;
-      ns::Ref<PlayerItem> loaded = item;
-      // The container's picture size until the first decoded picture tells the real one.
-      mpv_node tracks;
-      if (mpv && videoWidth == 0 && mpv_get_property(mpv, "track-list", MPV_FORMAT_NODE, &tracks) >= 0) {
-        if (tracks.format == MPV_FORMAT_NODE_ARRAY) {
-          for (int i = 0; i < tracks.u.list->num; ++i) {
-            const mpv_node& track = tracks.u.list->values[i];
-            const mpv_node* type = mapValue(track, "type");
-            if (!type || type->format != MPV_FORMAT_STRING || std::strcmp(type->u.string, "video") != 0 ||
-                !nodeFlag(mapValue(track, "selected")))
-              continue;
-            double w = nodeNumber(mapValue(track, "demux-w")), h = nodeNumber(mapValue(track, "demux-h"));
-            if (w > 0 && h > 0) loaded->changePresentationSize(ak::MakeSize(w, h));
-            break;
-          }
-        }
-        mpv_free_node_contents(&tracks);
-      }
-      if (duration > 0) loaded->changeDuration(cm::TimeMakeWithSeconds(duration, cm::kPreferredTimescale));
-      loaded->changeStatus(PlayerItemStatusReadyToPlay);
-      if (owner && item == loaded) owner->changeStatus(PlayerStatusReadyToPlay, std::nullopt);
-      if (deferredSeek && mpv && !seeks.empty()) {
-        auto [target, exact] = *deferredSeek;
-        deferredSeek.reset();
-        issueSeek(target, exact);
-      }
+    case MPV_EVENT_FILE_LOADED:
+      if (item && currentEntry && lastStartedEntry == currentEntry) handleFileLoaded();
       break;
-    }
     case MPV_EVENT_END_FILE: {
       auto* end = static_cast<mpv_event_end_file*>(event.data);
       if (!item || !currentEntry || end->playlist_entry_id != *currentEntry) break;
@@ -424,78 +421,96 @@ void PlayerEngine::handle(const mpv_event& event) {
       }
       break;
     }
-    case MPV_EVENT_PROPERTY_CHANGE: {
-      auto* p = static_cast<mpv_event_property*>(event.data);
-      bool has = p->format != MPV_FORMAT_NONE && p->data;
-      switch (event.reply_userdata) {
-        case kTimePos:
-          if (has) {
-            timePos = *static_cast<double*>(p->data);
-            fireTimeObservers(false);
-          }
-          break;
-        case kDuration:
-          duration = has ? *static_cast<double*>(p->data) : -1;
-          if (item && fileLoaded && duration > 0)
-            item->changeDuration(cm::TimeMakeWithSeconds(duration, cm::kPreferredTimescale));
-          break;
-        case kPausedForCache: {
-          bool now = has && *static_cast<int*>(p->data);
-          bool began = now && !pausedForCache;
-          pausedForCache = now;
-          if (began && item && owner && owner->rate() != 0) {
-            updateBuffer();
-            ns::NotificationCenter::defaultCenter()->postNotificationName_object(
-                AVPlayerItemPlaybackStalledNotification, item);
-          }
-          break;
-        }
-        case kCacheState: {
-          cachedRanges.clear();
-          cacheEof = false;
-          underrun = false;
-          cacheAhead = 0;
-          if (has) {
-            const mpv_node& state = *static_cast<mpv_node*>(p->data);
-            cacheEof = nodeFlag(mapValue(state, "eof"));
-            underrun = nodeFlag(mapValue(state, "underrun"));
-            cacheAhead = nodeNumber(mapValue(state, "cache-duration"));
-            const mpv_node* ranges = mapValue(state, "seekable-ranges");
-            if (ranges && ranges->format == MPV_FORMAT_NODE_ARRAY) {
-              for (int i = 0; i < ranges->u.list->num; ++i) {
-                const mpv_node& r = ranges->u.list->values[i];
-                double start = nodeNumber(mapValue(r, "start"), NAN),
-                       end = nodeNumber(mapValue(r, "end"), NAN);
-                if (std::isfinite(start) && std::isfinite(end) && end >= start) {
-                  cachedRanges.push_back(cm::TimeRangeFromTimeToTime(
-                      cm::TimeMakeWithSeconds(std::max(0.0, start), cm::kPreferredTimescale),
-                      cm::TimeMakeWithSeconds(end, cm::kPreferredTimescale)));
-                }
-              }
-            }
-          }
-          break;
-        }
-        case kEofReached:
-          eofReached = has && *static_cast<int*>(p->data);
-          if (!eofReached) endHandled = false;
-          break;
-        case kVideoParams:
-          if (has) {
-            const mpv_node& params = *static_cast<mpv_node*>(p->data);
-            videoWidth = static_cast<int>(nodeNumber(mapValue(params, "dw")));
-            videoHeight = static_cast<int>(nodeNumber(mapValue(params, "dh")));
-            if (item && videoWidth > 0 && videoHeight > 0)
-              item->changePresentationSize(ak::MakeSize(videoWidth, videoHeight));
-          }
-          break;
-        default:
-          break;
+    case MPV_EVENT_PROPERTY_CHANGE:
+      handlePropertyChange(event.reply_userdata, *static_cast<mpv_event_property*>(event.data));
+      break;
+    default:
+      break;
+  }
+}
+
+void PlayerEngine::handleFileLoaded() {
+  fileLoaded = true;
+  ns::Ref<PlayerItem> loaded = item;
+  // The container's picture size until the first decoded picture tells the real one.
+  if (mpv && videoWidth == 0) {
+    if (auto size = containerPictureSize(mpv)) loaded->changePresentationSize(*size);
+  }
+  if (duration > 0) loaded->changeDuration(cm::TimeMakeWithSeconds(duration, cm::kPreferredTimescale));
+  loaded->changeStatus(PlayerItemStatusReadyToPlay);
+  if (owner && item == loaded) owner->changeStatus(PlayerStatusReadyToPlay, std::nullopt);
+  if (deferredSeek && mpv && !seeks.empty()) {
+    auto [target, exact] = *deferredSeek;
+    deferredSeek.reset();
+    issueSeek(target, exact);
+  }
+}
+
+void PlayerEngine::handlePropertyChange(std::uint64_t property, const mpv_event_property& change) {
+  bool has = change.format != MPV_FORMAT_NONE && change.data;
+  switch (property) {
+    case kTimePos:
+      if (has) {
+        timePos = *static_cast<double*>(change.data);
+        fireTimeObservers(false);
+      }
+      break;
+    case kDuration:
+      duration = has ? *static_cast<double*>(change.data) : -1;
+      if (item && fileLoaded && duration > 0)
+        item->changeDuration(cm::TimeMakeWithSeconds(duration, cm::kPreferredTimescale));
+      break;
+    case kPausedForCache: {
+      bool now = has && *static_cast<int*>(change.data);
+      bool began = now && !pausedForCache;
+      pausedForCache = now;
+      if (began && item && owner && owner->rate() != 0) {
+        updateBuffer();
+        ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+            AVPlayerItemPlaybackStalledNotification, item);
       }
       break;
     }
+    case kCacheState:
+      readCacheState(has ? static_cast<const mpv_node*>(change.data) : nullptr);
+      break;
+    case kEofReached:
+      eofReached = has && *static_cast<int*>(change.data);
+      if (!eofReached) endHandled = false;
+      break;
+    case kVideoParams:
+      if (has) {
+        const mpv_node& params = *static_cast<mpv_node*>(change.data);
+        videoWidth = static_cast<int>(nodeNumber(mapValue(params, "dw")));
+        videoHeight = static_cast<int>(nodeNumber(mapValue(params, "dh")));
+        if (item && videoWidth > 0 && videoHeight > 0)
+          item->changePresentationSize(ak::MakeSize(videoWidth, videoHeight));
+      }
+      break;
     default:
       break;
+  }
+}
+
+void PlayerEngine::readCacheState(const mpv_node* state) {
+  cachedRanges.clear();
+  cacheEof = false;
+  underrun = false;
+  cacheAhead = 0;
+  if (!state) return;
+  cacheEof = nodeFlag(mapValue(*state, "eof"));
+  underrun = nodeFlag(mapValue(*state, "underrun"));
+  cacheAhead = nodeNumber(mapValue(*state, "cache-duration"));
+  const mpv_node* ranges = mapValue(*state, "seekable-ranges");
+  if (!ranges || ranges->format != MPV_FORMAT_NODE_ARRAY) return;
+  for (int i = 0; i < ranges->u.list->num; ++i) {
+    const mpv_node& r = ranges->u.list->values[i];
+    double start = nodeNumber(mapValue(r, "start"), NAN), end = nodeNumber(mapValue(r, "end"), NAN);
+    if (std::isfinite(start) && std::isfinite(end) && end >= start) {
+      cachedRanges.push_back(
+          cm::TimeRangeFromTimeToTime(cm::TimeMakeWithSeconds(std::max(0.0, start), cm::kPreferredTimescale),
+                                      cm::TimeMakeWithSeconds(end, cm::kPreferredTimescale)));
+    }
   }
 }
 

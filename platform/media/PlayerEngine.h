@@ -14,6 +14,8 @@
 struct mpv_handle;
 struct mpv_render_context;
 struct mpv_event;
+struct mpv_event_property;
+struct mpv_node;
 
 namespace av {
 
@@ -54,6 +56,12 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   void drain();
   void renderFrame();
   void handle(const mpv_event& event);
+  // The current item's file is loaded: it is ready to play, and a seek asked before is sent.
+  void handleFileLoaded();
+  // One of the observed properties changed (its number is the observation's reply id).
+  void handlePropertyChange(std::uint64_t property, const mpv_event_property& change);
+  // The demuxer's cache state, or nothing known (nullptr): ranges, end reached, underrun, ahead.
+  void readCacheState(const mpv_node* state);
   void evaluate();
   void updateBuffer();
   void finishSeek(std::uint64_t id, bool finished);

@@ -53,17 +53,40 @@ struct Parser {
     char c = peek();
     if (c == '\0') return false;
     ++pos;
+    if (scalar(c, size, align)) {
+      norm += c;
+      return true;
+    }
+    switch (c) {
+      case '@':
+        return object(norm, size, align);
+      case '^':
+        return pointer(norm, size, align, depth);
+      case 'j':
+        return complex(norm, size, align, depth);
+      case 'b':
+        return bitField(norm, size, align);
+      case '[':
+        return array(norm, size, align, depth);
+      case '{':
+      case '(':
+        return aggregate(c, norm, size, align, depth);
+      default:
+        return false;
+    }
+  }
+
+  // A type written as its one letter alone: numbers, void, unknown, strings, selectors, classes.
+  static bool scalar(char c, std::size_t& size, std::size_t& align) {
     switch (c) {
       case 'c':
       case 'C':
       case 'B':
         size = align = 1;
-        norm += c;
         return true;
       case 's':
       case 'S':
         size = align = 2;
-        norm += c;
         return true;
       case 'i':
       case 'I':
@@ -71,148 +94,164 @@ struct Parser {
       case 'L':
       case 'f':
         size = align = 4;
-        norm += c;
         return true;
       case 'q':
       case 'Q':
       case 'd':
         size = align = 8;
-        norm += c;
         return true;
       case 'D':
         size = align = 16;
-        norm += c;
         return true;
       case 'v':
-        size = 0;
-        align = 1;
-        norm += c;
-        return true;
       case '?':
         size = 0;
         align = 1;
-        norm += c;
         return true;
       case '*':
       case ':':
       case '#':
       case '%':
         size = align = 8;
-        norm += c;
         return true;
-      case '@':
-        size = align = 8;
-        if (peek() == '?') {
-          ++pos;
-          norm += "@?";
-          if (peek() == '<') {  // extended block signature
-            int nesting = 0;
-            do {
-              if (peek() == '\0') return false;
-              if (peek() == '<') ++nesting;
-              if (peek() == '>') --nesting;
-              ++pos;
-            } while (nesting > 0);
-          }
-          return true;
-        }
-        norm += '@';
-        return quoted();
-      case '^': {
-        std::string inner;
-        std::size_t isz = 0, ial = 1;
-        if (!type(inner, isz, ial, depth + 1)) return false;
-        size = align = 8;
-        norm += "^v";  // every pointer has one layout
-        return true;
-      }
-      case 'j': {  // complex
-        std::string inner;
-        std::size_t isz = 0, ial = 1;
-        if (!type(inner, isz, ial, depth + 1)) return false;
-        size = isz * 2;
-        align = ial;
-        norm += 'j';
-        norm += inner;
-        return true;
-      }
-      case 'b': {
-        std::size_t bits = 0;
-        if (!number(bits) || bits > 64 * 8) return false;
-        size = (bits + 7) / 8;
-        align = 1;
-        norm += 'b';
-        norm += std::to_string(bits);
-        return true;
-      }
-      case '[': {
-        std::size_t count = 0;
-        if (!number(count)) return false;
-        std::string inner;
-        std::size_t esz = 0, eal = 1;
-        if (!type(inner, esz, eal, depth + 1)) return false;
-        if (peek() != ']') return false;
-        ++pos;
-        if (esz != 0 && count > kMaxSize / esz) return false;
-        size = esz * count;
-        align = eal;
-        norm += '[' + std::to_string(count) + inner + ']';
-        return true;
-      }
-      case '{':
-      case '(': {
-        const char close = c == '{' ? '}' : ')';
-        // The tag runs to '=' or to the closing bracket; nested brackets belong to templates.
-        int nesting = 0;
-        while (true) {
-          char t = peek();
-          if (t == '\0') return false;
-          if (nesting == 0 && (t == '=' || t == close)) break;
-          if (t == '<') ++nesting;
-          if (t == '>') --nesting;
-          ++pos;
-        }
-        norm += c;
-        norm += '=';
-        size = 0;
-        align = 1;
-        if (peek() == '=') {
-          ++pos;
-          std::size_t offset = 0, bits = 0;
-          while (peek() != close) {
-            if (peek() == '\0') return false;
-            if (!quoted()) return false;
-            if (peek() == close) break;
-            std::string field;
-            std::size_t fsz = 0, fal = 1;
-            bool bitfield = peek() == 'b';
-            if (!type(field, fsz, fal, depth + 1)) return false;
-            norm += field;
-            if (c == '(') {
-              size = std::max(size, fsz);
-              align = std::max(align, fal);
-              continue;
-            }
-            if (bitfield) {  // consecutive bit fields share storage
-              bits += std::stoul(field.substr(1));
-              continue;
-            }
-            offset += (bits + 7) / 8;
-            bits = 0;
-            offset = roundUp(offset, fal) + fsz;
-            align = std::max(align, fal);
-            if (offset > kMaxSize) return false;
-          }
-          if (c == '{') size = offset + (bits + 7) / 8;
-        }
-        ++pos;  // the closing bracket
-        size = roundUp(size, align);
-        norm += close;
-        return true;
-      }
       default:
         return false;
     }
+  }
+
+  // After '@': an object, optionally with its class name in quotes, or a block ("@?"), whose
+  // extended signature in angle brackets is skipped.
+  bool object(std::string& norm, std::size_t& size, std::size_t& align) {
+    size = align = 8;
+    if (peek() == '?') {
+      ++pos;
+      norm += "@?";
+      if (peek() == '<') {  // extended block signature
+        int nesting = 0;
+        do {
+          if (peek() == '\0') return false;
+          if (peek() == '<') ++nesting;
+          if (peek() == '>') --nesting;
+          ++pos;
+        } while (nesting > 0);
+      }
+      return true;
+    }
+    norm += '@';
+    return quoted();
+  }
+
+  // After '^': the pointee is parsed for validity only.
+  bool pointer(std::string& norm, std::size_t& size, std::size_t& align, int depth) {
+    std::string inner;
+    std::size_t isz = 0, ial = 1;
+    if (!type(inner, isz, ial, depth + 1)) return false;
+    size = align = 8;
+    norm += "^v";  // every pointer has one layout
+    return true;
+  }
+
+  // After 'j': a complex number, two of its element type.
+  bool complex(std::string& norm, std::size_t& size, std::size_t& align, int depth) {
+    std::string inner;
+    std::size_t isz = 0, ial = 1;
+    if (!type(inner, isz, ial, depth + 1)) return false;
+    size = isz * 2;
+    align = ial;
+    norm += 'j';
+    norm += inner;
+    return true;
+  }
+
+  // After 'b': a bit field of the given width.
+  bool bitField(std::string& norm, std::size_t& size, std::size_t& align) {
+    std::size_t bits = 0;
+    if (!number(bits) || bits > 64 * 8) return false;
+    size = (bits + 7) / 8;
+    align = 1;
+    norm += 'b';
+    norm += std::to_string(bits);
+    return true;
+  }
+
+  // After '[': the count, the element type and ']'.
+  bool array(std::string& norm, std::size_t& size, std::size_t& align, int depth) {
+    std::size_t count = 0;
+    if (!number(count)) return false;
+    std::string inner;
+    std::size_t esz = 0, eal = 1;
+    if (!type(inner, esz, eal, depth + 1)) return false;
+    if (peek() != ']') return false;
+    ++pos;
+    if (esz != 0 && count > kMaxSize / esz) return false;
+    size = esz * count;
+    align = eal;
+    norm += '[' + std::to_string(count) + inner + ']';
+    return true;
+  }
+
+  // After '{' (structure) or '(' (union): the tag, then optionally '=' and the fields, then the
+  // closing bracket. The tag is dropped from the normalized text.
+  bool aggregate(char open, std::string& norm, std::size_t& size, std::size_t& align, int depth) {
+    const char close = open == '{' ? '}' : ')';
+    if (!skipTag(close)) return false;
+    norm += open;
+    norm += '=';
+    size = 0;
+    align = 1;
+    if (peek() == '=') {
+      ++pos;
+      if (!fields(open == '(', close, norm, size, align, depth)) return false;
+    }
+    ++pos;  // the closing bracket
+    size = roundUp(size, align);
+    norm += close;
+    return true;
+  }
+
+  // The tag runs to '=' or to the closing bracket; nested brackets belong to templates.
+  bool skipTag(char close) {
+    int nesting = 0;
+    while (true) {
+      char t = peek();
+      if (t == '\0') return false;
+      if (nesting == 0 && (t == '=' || t == close)) return true;
+      if (t == '<') ++nesting;
+      if (t == '>') --nesting;
+      ++pos;
+    }
+  }
+
+  // The fields up to the closing bracket, each optionally named in quotes. A union is as large
+  // as its largest field; a structure lays its fields out in order, each at its alignment.
+  bool fields(bool isUnion, char close, std::string& norm, std::size_t& size, std::size_t& align, int depth) {
+    std::size_t offset = 0, bits = 0;
+    while (peek() != close) {
+      if (peek() == '\0') return false;
+      if (!quoted()) return false;
+      if (peek() == close) break;
+      std::string field;
+      std::size_t fsz = 0, fal = 1;
+      bool bitfield = peek() == 'b';
+      if (!type(field, fsz, fal, depth + 1)) return false;
+      norm += field;
+      if (isUnion) {
+        size = std::max(size, fsz);
+        align = std::max(align, fal);
+        continue;
+      }
+      if (bitfield) {  // consecutive bit fields share storage
+        bits += std::stoul(field.substr(1));
+        continue;
+      }
+      offset += (bits + 7) / 8;
+      bits = 0;
+      offset = roundUp(offset, fal) + fsz;
+      align = std::max(align, fal);
+      if (offset > kMaxSize) return false;
+    }
+    if (!isUnion) size = offset + (bits + 7) / 8;
+    return true;
   }
 
   int offset() {

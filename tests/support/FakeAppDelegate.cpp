@@ -1,6 +1,6 @@
 #include "tests/support/FakeAppDelegate.h"
 
-#include "app/shell/AppUtilities.h"
+#include "shell/AppUtilities.h"
 
 namespace testsupport {
 

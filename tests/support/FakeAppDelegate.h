@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-#include "app/shell/IAppDelegate.h"
+#include "shell/IAppDelegate.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

@@ -3,7 +3,7 @@
 // properties (account cache, video-in-playlist cache, showing alert) keep what is set.
 #include <mutex>
 
-#include "app/shell/IMainWindowController.h"
+#include "shell/IMainWindowController.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

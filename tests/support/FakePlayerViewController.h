@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "app/shell/IPlayerViewController.h"
+#include "shell/IPlayerViewController.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

@@ -6,9 +6,9 @@
 //   testsupport::ScopedPlayerViewController installed(player);
 #include <utility>
 
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
 
 namespace testsupport {
 

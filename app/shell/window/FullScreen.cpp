@@ -5,7 +5,6 @@
 #include <algorithm>
 
 #include "app/player/PlayerViewController.h"
-#include "app/shell/ShellNotifications.h"
 #include "app/shell/window/MainWindowController.h"
 #include "app/shell/window/RenameVideoSheet.h"
 #include "platform/appkit/AppKitNames.h"
@@ -19,6 +18,7 @@
 #include "platform/appkit/TrackingArea.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "shell/ShellNotifications.h"
 #include "ui/MouseMoveNSView.h"
 #include "ui/MySplitView.h"
 #include "ui/MyWindow.h"

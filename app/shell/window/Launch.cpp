@@ -7,9 +7,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
 #include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
@@ -18,6 +15,9 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/RunLoop.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
 
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {

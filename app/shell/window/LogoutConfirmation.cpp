@@ -3,9 +3,9 @@
 #include <string>
 
 #include "app/library/AccountSession.h"
-#include "app/shell/IMainWindowController.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/NetFetcherAuthorizationProtocol.h"
+#include "shell/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

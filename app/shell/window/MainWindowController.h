@@ -6,8 +6,8 @@
 // the members of IMainWindowController that the interface allows from other threads.
 #include <string>
 
-#include "app/shell/IMainWindowController.h"
 #include "platform/appkit/WindowController.h"
+#include "shell/IMainWindowController.h"
 
 class AccountSession;
 class BookmarkCommands;

@@ -6,9 +6,6 @@
 #include "CrashReporter/CrashReporter.h"
 #include "app/browse/BrowseHooks.h"
 #include "app/cache/CacheState.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/shell/window/MainWindowController.h"
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeStreamResolver.h"
@@ -20,6 +17,9 @@
 #include "platform/core/Log.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/AppUtilities.h"
+#include "shell/CacheUtilities.h"
+#include "shell/IMainWindowController.h"
 
 PL_CLASS(PLMAppDelegate, ns::Object) {
   cls.method<&PLMAppDelegate::applicationDidFinishLaunching>("applicationDidFinishLaunching:");

@@ -4,8 +4,8 @@
 // end of the run when the last window closes. Installed process-wide at launch. Main thread.
 #include <string>
 
-#include "app/shell/IAppDelegate.h"
 #include "platform/core/Object.h"
+#include "shell/IAppDelegate.h"
 
 class MainWindowController;
 namespace ak {

@@ -3,13 +3,13 @@
 #include "app/browse/PelNavigationController.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/player/PlayerViewController.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/shell/window/LogoutConfirmation.h"
 #include "app/shell/window/PLMAppDelegate.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/Window.h"
+#include "shell/IMainWindowController.h"
 
 namespace {
 

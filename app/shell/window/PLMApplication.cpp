@@ -4,13 +4,13 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/player/PlayerViewController.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/shell/window/ShellKeys.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
+#include "shell/IMainWindowController.h"
 
 PL_CLASS(PLMApplication, ak::Application) {
   cls.method<&PLMApplication::applicationDidResignActive>("applicationDidResignActive:");

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "app/library/AccountCache.h"
-#include "app/shell/IMainWindowController.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
@@ -14,6 +13,7 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
+#include "shell/IMainWindowController.h"
 
 PL_CLASS(RenameVideoSheet, ak::WindowController) {
   cls.method<&RenameVideoSheet::onRename>("onRename:");

@@ -12,8 +12,6 @@
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheState.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/VideoDetailRecord.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
@@ -28,6 +26,8 @@
 #include "platform/testing/FakeRouteState.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
+#include "shell/CacheUtilities.h"
+#include "shell/Settings.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 

@@ -5,12 +5,12 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MainViewController.h"
 #include "app/browse/PelNavigationController.h"
-#include "app/shell/AppUtilities.h"
-#include "app/shell/ShellNotifications.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/TableView.h"
 #include "platform/testing/Pump.h"
+#include "shell/AppUtilities.h"
+#include "shell/ShellNotifications.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/library/BrowsingInterface.h"
-#include "app/shell/Settings.h"
+#include "shell/Settings.h"
 #include "tests/app/browse/DropTestSupport.h"
 
 namespace {

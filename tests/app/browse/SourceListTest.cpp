@@ -11,7 +11,6 @@
 #include "app/browse/TreeCellViews.h"
 #include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/AppUtilities.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
@@ -28,6 +27,7 @@
 #include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
+#include "shell/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "ui/SourceList.h"
 

@@ -7,7 +7,6 @@
 #include <map>
 
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/AppUtilities.h"
 #include "app/youtube/YoutubeLinks.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
@@ -18,6 +17,7 @@
 #include "platform/system/SharingServiceNames.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/testing/desktop/RecordingOpener.h"
+#include "shell/AppUtilities.h"
 #include "tests/app/browse/VideoContextMenuTestSupport.h"
 #include "tests/support/FakeAppDelegate.h"
 #include "tests/support/FakeDataAPI.h"

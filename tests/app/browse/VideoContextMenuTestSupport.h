@@ -10,7 +10,6 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/cache/CacheState.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/CacheUtilities.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/appkit/Event.h"
@@ -19,6 +18,7 @@
 #include "platform/foundation/IndexSet.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
+#include "shell/CacheUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 

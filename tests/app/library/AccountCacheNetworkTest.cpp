@@ -6,10 +6,10 @@
 
 #include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/serialization/JSONSerialization.h"
+#include "shell/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 #include "tests/lib/google/GoogleTestSupport.h"

@@ -12,7 +12,6 @@
 
 #include "app/library/BookmarkCommands.h"
 #include "app/library/DBAccess.h"
-#include "app/shell/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/OutlineView.h"
@@ -21,6 +20,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
+#include "shell/AppUtilities.h"
 #include "tests/support/FakeMainWindowController.h"
 
 namespace bookmarks_test {

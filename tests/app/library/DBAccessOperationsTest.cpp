@@ -6,8 +6,8 @@
 
 #include "app/library/DBAccess.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
+#include "shell/CacheUtilities.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/app/library/NotificationCounter.h"
 

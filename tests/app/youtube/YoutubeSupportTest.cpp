@@ -7,13 +7,13 @@
 #include <atomic>
 #include <thread>
 
-#include "app/shell/Settings.h"
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "shell/Settings.h"
 #include "tests/support/FakeStreamResolver.h"
 
 namespace {

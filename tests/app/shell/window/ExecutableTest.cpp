@@ -17,7 +17,6 @@
 #include <random>
 
 #include "app/library/AccountSession.h"
-#include "app/shell/Settings.h"
 #include "app/shell/window/PLMAppDelegate.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "lib/google/GoogleAPIConfig.h"
@@ -28,6 +27,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/Sandbox.h"
+#include "shell/Settings.h"
 #include "tests/support/FakeCrashService.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"

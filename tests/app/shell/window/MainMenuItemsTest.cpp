@@ -8,7 +8,6 @@
 #include <sstream>
 
 #include "app/library/DBAccess.h"
-#include "app/shell/ShellNotifications.h"
 #include "app/shell/window/Launch.h"
 #include "app/shell/window/LogoutConfirmation.h"
 #include "platform/appkit/AppKitNames.h"
@@ -18,6 +17,7 @@
 #include "platform/media/Time.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "platform/web/WebView.h"
+#include "shell/ShellNotifications.h"
 #include "tests/app/shell/window/ApplicationTestSupport.h"
 #include "ui/MySearchField.h"
 

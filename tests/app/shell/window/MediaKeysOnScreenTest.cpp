@@ -14,8 +14,6 @@
 
 #include "app/library/AccountCache.h"
 #include "app/library/AccountSession.h"
-#include "app/shell/CacheUtilities.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "lib/cache/GVCache.h"
@@ -26,6 +24,8 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "platform/testing/gtk/Screen.h"
+#include "shell/CacheUtilities.h"
+#include "shell/Settings.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 

@@ -12,9 +12,6 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/DBAccess.h"
 #include "app/library/MakerHost.h"
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
 #include "app/shell/window/MainWindowController.h"
 #include "app/shell/window/PLMAppDelegate.h"
 #include "app/shell/window/ShellNibs.h"
@@ -26,6 +23,9 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
 
 namespace shelltest {
 

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "app/library/AccountSession.h"
-#include "app/shell/Settings.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
@@ -13,6 +12,7 @@
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
+#include "shell/Settings.h"
 #include "tests/app/shell/window/ShellWindowTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"

@@ -1,5 +1,5 @@
 // The shell's notification helpers, version answers, digests and formatting.
-#include "app/shell/AppUtilities.h"
+#include "shell/AppUtilities.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,4 +1,4 @@
-#include "app/shell/AppUtilities.h"
+#include "shell/AppUtilities.h"
 
 #include <cstdio>
 #include <string_view>

@@ -1,10 +1,10 @@
 // The process-wide references to the shell's controllers. They are never destroyed: queue
 // workers may still read them while the process exits.
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
-#include "app/shell/SharedReference.h"
 #include "platform/core/NoDestructor.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
+#include "shell/SharedReference.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The cache folders, the file names in them and the video cache-state hook.
-#include "app/shell/CacheUtilities.h"
+#include "shell/CacheUtilities.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The typed settings over the real defaults file of a sandboxed home folder.
-#include "app/shell/Settings.h"
+#include "shell/Settings.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,11 +1,11 @@
-#include "app/shell/CacheUtilities.h"
+#include "shell/CacheUtilities.h"
 
 #include <mutex>
 
-#include "app/shell/AppUtilities.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SearchPaths.h"
+#include "shell/AppUtilities.h"
 
 namespace {
 

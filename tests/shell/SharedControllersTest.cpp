@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "app/shell/IAppDelegate.h"
-#include "app/shell/IMainWindowController.h"
-#include "app/shell/IPlayerViewController.h"
+#include "shell/IAppDelegate.h"
+#include "shell/IMainWindowController.h"
+#include "shell/IPlayerViewController.h"
 #include "tests/support/FakeAppDelegate.h"
 #include "tests/support/FakeMainWindowController.h"
 #include "tests/support/FakePlayerViewController.h"

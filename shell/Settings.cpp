@@ -1,4 +1,4 @@
-#include "app/shell/Settings.h"
+#include "shell/Settings.h"
 
 #include <map>
 #include <mutex>
