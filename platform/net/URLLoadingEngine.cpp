@@ -168,6 +168,8 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   bool heldOverflow = false;       // a piece of the held body did not fit and was dropped
   bool deliveryHeld = false;       // paused until the connection has delivered what it queued
   std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
+  // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
+  bool pausable = true;
 
   // Across attempts.
   Ref<URLCredential> credential;
@@ -355,7 +357,7 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     deliverResponse(load);
   }
   if (load.mode == URLLoad::Mode::Deliver) {
-    if (load.connection &&
+    if (load.pausable && load.connection &&
         load.connection->queuedBodyBytes() + load.body.size() >= URLConnection::kMaxQueuedBodyBytes) {
       // curl keeps the piece and hands it over again once the transfer is resumed.
       load.postBody();
@@ -575,6 +577,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->held = MutableData();
   load->heldOverflow = false;
   load->body.clear();
+  load->pausable = scheme != "file";
   load->uploaded = 0;
   load->streamFailed = false;
   load->lastActivity = clockNow();
