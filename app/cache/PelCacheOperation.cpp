@@ -69,7 +69,10 @@ ns::Ref<PelCacheOperation> PelCacheOperation::initWithRequest_targetPath_tempPat
     int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) ::close(fd);
   }
-  auto stream = ns::OutputStream::outputStreamToFileAtPath_append(tempPath, resuming);
+  // An empty file is appended to rather than truncated: the file system would write back all of
+  // a file truncated to nothing when it is closed, in the closing thread.
+  auto stream =
+      ns::OutputStream::outputStreamToFileAtPath_append(tempPath, resuming || fileSizeForPath(tempPath) == 0);
   if (!stream) return nullptr;
   op->setOutputStream(stream);
   return op;
@@ -199,7 +202,8 @@ void PelCacheOperation::connection_didReceiveResponse(const ns::Ref<ns::URLConne
   if (offset > 0 && ::truncate(path.c_str(), offset) != 0) {
     setFileError(ns::Error::fromErrno(path));
   }
-  auto stream = ns::OutputStream::outputStreamToFileAtPath_append(path, offset > 0);
+  auto stream =
+      ns::OutputStream::outputStreamToFileAtPath_append(path, offset > 0 || fileSizeForPath(path) == 0);
   setOutputStream(stream);
   stream->open();
 }

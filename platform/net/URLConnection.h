@@ -147,10 +147,11 @@ class URLConnection : public Object, public URLAuthenticationChallengeSender {
   void post(Event event, bool final = false, std::size_t bodyBytes = 0);
   // Body bytes received and not yet delivered. The engine holds a transfer back while this is
   // at kMaxQueuedBodyBytes, and goes on once delivery brought it below kResumeQueuedBodyBytes, so
-  // that a transfer faster than its delegate does not pile up in memory.
+  // that a transfer faster than its delegate does not pile up in memory (a local file is read
+  // whole: it is not held back).
   std::size_t queuedBodyBytes() const { return queuedBodyBytes_; }
-  static constexpr std::size_t kMaxQueuedBodyBytes = 8 << 20;
-  static constexpr std::size_t kResumeQueuedBodyBytes = 2 << 20;
+  static constexpr std::size_t kMaxQueuedBodyBytes = 4 << 20;
+  static constexpr std::size_t kResumeQueuedBodyBytes = 1 << 20;
 
  private:
   void drain();

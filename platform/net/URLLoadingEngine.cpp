@@ -32,6 +32,61 @@ namespace {
 
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
+// curl hands a body over in pieces of at most 16 KiB; they are gathered up to this much (what
+// curl reads from the socket at once, its largest) or to what one turn of the engine received,
+// and go to the delegate as one piece: a fast transfer costs a delivery and a file write per
+// piece of this size, not per 16 KiB.
+constexpr std::size_t kBodyPieceBytes = 512 * 1024;
+// Buffers of delivered pieces kept for the next ones: as many as a held-back transfer's queue
+// holds, so that a transfer that fills it and drains it takes no fresh memory.
+constexpr std::size_t kKeptPieceBuffers = URLConnection::kMaxQueuedBodyBytes / kBodyPieceBytes + 2;
+
+// Piece buffers come back here once their delegate is done with them, so that a fast transfer
+// copies into memory that is mapped and warm in the cache rather than into fresh pages. Emptied
+// whenever the engine has no load. Never destroyed: pieces may be let go of while the process
+// exits.
+class PieceBuffers {
+ public:
+  std::vector<std::uint8_t> take() {
+    std::lock_guard lock(mutex_);
+    if (free_.empty()) return {};
+    auto buffer = std::move(free_.back());
+    free_.pop_back();
+    return buffer;
+  }
+  void give(std::vector<std::uint8_t>&& buffer) {
+    if (buffer.capacity() != kBodyPieceBytes) return;
+    buffer.clear();
+    std::lock_guard lock(mutex_);
+    if (free_.size() < kKeptPieceBuffers) free_.push_back(std::move(buffer));
+  }
+  void clear() {
+    std::vector<std::vector<std::uint8_t>> dropped;
+    std::lock_guard lock(mutex_);
+    dropped.swap(free_);
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::vector<std::uint8_t>> free_;
+};
+
+PieceBuffers& pieceBuffers() {
+  static NoDestructor<PieceBuffers> buffers;
+  return *buffers;
+}
+
+// The piece in `buffer` as Data that hands the buffer back when the last copy goes.
+Data pieceData(std::vector<std::uint8_t>&& buffer) {
+  auto owner = std::shared_ptr<std::vector<std::uint8_t>>(new std::vector<std::uint8_t>(std::move(buffer)),
+                                                          [](std::vector<std::uint8_t>* used) {
+                                                            pieceBuffers().give(std::move(*used));
+                                                            delete used;
+                                                          });
+  const std::uint8_t* bytes = owner->data();
+  std::size_t length = owner->size();
+  return Data(std::move(owner), bytes, length);
+}
 
 double clockNow() {
   return Clock::now();
@@ -110,8 +165,11 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   curl_off_t uploaded = 0;
   double lastActivity = 0;
   bool streamFailed = false;
-  bool heldOverflow = false;  // a piece of the held body did not fit and was dropped
-  bool deliveryHeld = false;  // paused until the connection has delivered what it queued
+  bool heldOverflow = false;       // a piece of the held body did not fit and was dropped
+  bool deliveryHeld = false;       // paused until the connection has delivered what it queued
+  std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
+  // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
+  bool pausable = true;
 
   // Across attempts.
   Ref<URLCredential> credential;
@@ -124,6 +182,41 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
 
   void post(URLConnection::Event event, bool final = false, std::size_t bodyBytes = 0) {
     if (connection) connection->post(std::move(event), final, bodyBytes);
+  }
+
+  // Appends a piece curl handed over; posts the gathered body once it fills its buffer.
+  void gatherBody(const char* bytes, std::size_t length) {
+    // A piece never outgrows its buffer (a vector that grows copies all it holds).
+    if (!body.empty() && body.size() + length > kBodyPieceBytes) postBody();
+    if (body.capacity() == 0) {
+      body = pieceBuffers().take();
+      body.reserve(kBodyPieceBytes);
+    }
+    // Same element type on both sides, so that this is one memcpy.
+    auto* from = reinterpret_cast<const std::uint8_t*>(bytes);
+    body.insert(body.end(), from, from + length);
+    if (body.size() >= kBodyPieceBytes) postBody();
+  }
+
+  // Posts the gathered body as one piece. A piece that filled less than half its buffer is
+  // copied out and the buffer kept, so that a trickling transfer does not queue mostly empty
+  // buffers.
+  void postBody() {
+    if (body.empty()) return;
+    Data chunk;
+    if (body.size() * 2 >= body.capacity()) {
+      chunk = pieceData(std::move(body));
+      body = {};
+    } else {
+      chunk = Data(body.data(), body.size());
+      body.clear();
+    }
+    std::size_t n = chunk.length();
+    post(
+        [chunk = std::move(chunk)](const Ref<URLConnection>& c, const Ref<URLConnectionDelegate>& d) {
+          d->connection_didReceiveData(c, chunk);
+        },
+        false, n);
   }
 };
 
@@ -264,15 +357,14 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     deliverResponse(load);
   }
   if (load.mode == URLLoad::Mode::Deliver) {
-    if (load.connection && load.connection->queuedBodyBytes() >= URLConnection::kMaxQueuedBodyBytes) {
+    if (load.pausable && load.connection &&
+        load.connection->queuedBodyBytes() + load.body.size() >= URLConnection::kMaxQueuedBodyBytes) {
       // curl keeps the piece and hands it over again once the transfer is resumed.
+      load.postBody();
       load.deliveryHeld = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    Data chunk(buffer, n);
-    load.post([chunk](const Ref<URLConnection>& c,
-                      const Ref<URLConnectionDelegate>& d) { d->connection_didReceiveData(c, chunk); },
-              false, n);
+    load.gatherBody(buffer, n);
   } else if (!load.heldOverflow && load.held.length() + n <= kMaxHeldBody) {
     load.held.appendBytes_length(buffer, n);
   } else {
@@ -484,6 +576,8 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->response = nullptr;
   load->held = MutableData();
   load->heldOverflow = false;
+  load->body.clear();
+  load->pausable = scheme != "file";
   load->uploaded = 0;
   load->streamFailed = false;
   load->lastActivity = clockNow();
@@ -499,9 +593,8 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, load.get());
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, load.get());
-  // Bodies arrive in pieces of up to this much: each piece costs a delivery to the delegate, so
-  // a large download must not come in curl's default 16 KiB.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, 128L * 1024);
+  // A fast transfer is read in few large reads, each posted as one piece.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyPieceBytes));
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
@@ -614,6 +707,8 @@ void Engine::end(const std::shared_ptr<URLLoad>& load, std::optional<Error> erro
   publishDeadlines();
   if (load->ended) return;
   load->ended = true;
+  // What arrived before the end is delivered before it.
+  load->postBody();
   if (error) {
     Error e = *error;
     load->post([e](const Ref<URLConnection>& c,
@@ -850,6 +945,9 @@ void Engine::run() {
     }
     int running = 0;
     curl_multi_perform(multi_, &running);
+    // What this turn received goes out now; nothing waits for a piece to fill.
+    for (const auto& load : active_) load->postBody();
+    if (active_.empty()) pieceBuffers().clear();
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
