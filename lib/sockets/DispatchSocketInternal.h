@@ -43,6 +43,8 @@ inline constexpr int errSSLClosedGraceful = -9805;
 inline constexpr int errSSLClosedAbort = -9806;
 
 inline constexpr std::size_t kPreBufferCapacity = 4096;
+// A read that takes no count first asks for at most this much at a time.
+inline constexpr std::size_t kGuessedReadLimit = 1 << 20;
 // A secure read asks the TLS layer for this much unless more is known to be there.
 inline constexpr std::size_t kSSLReadDefault = 32768;
 inline constexpr int kListenBacklog = 1024;

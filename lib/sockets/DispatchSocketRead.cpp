@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "lib/sockets/DispatchReadPacket.h"
@@ -131,6 +132,40 @@ void DispatchSocket::maybeDequeueRead() {
   }
 }
 
+bool DispatchSocket::readsWithoutCount() const {
+  assertOnSocketQueue();
+  // A read of a known length or up to a terminator asks for what it needs and learns from the
+  // read itself whether more is there; a read of whatever is there sizes its buffer by the count.
+  // TLS sizes its reads by the count too.
+  const DispatchReadPacket* packet = currentReadPacket();
+  return packet && (packet->isFixedLength() || packet->isTerminated()) && !sslContext_ &&
+         !(flags_ &
+           (flagReadsPaused | flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure));
+}
+
+void DispatchSocket::readSourceFired(dispatch::Source& source) {
+  assertOnSocketQueue();
+  if (readsWithoutCount()) {
+    // What the read wants (a line's limit, or the rest of a known length), within bounds.
+    const DispatchReadPacket* packet = currentReadPacket();
+    std::uint64_t wanted =
+        packet->isFixedLength() ? packet->readLength - packet->bytesDone : packet->maxLength;
+    socketFDBytesAvailable_ = std::clamp<std::uint64_t>(wanted, kPreBufferCapacity, kGuessedReadLimit);
+    socketFDBytesGuessed_ = true;
+    doReadData();
+    return;
+  }
+  auto count = source.readableBytes();
+  if (!count) return;  // readiness went away before this turn; the source watches again
+  socketFDBytesAvailable_ = *count;
+  socketFDBytesGuessed_ = false;
+  if (socketFDBytesAvailable_ > 0) {
+    doReadData();
+  } else {
+    doReadEOF();
+  }
+}
+
 // Where one read step stands: shared by its two phases and the completion after them.
 struct DispatchSocket::ReadStep {
   explicit ReadStep(DispatchReadPacket& packet) : packet(packet) {}
@@ -191,8 +226,13 @@ void DispatchSocket::doReadData() {
   // 2. Then from the descriptor.
   step.socketEOF = (flags_ & flagSocketHasReadEOF) != 0;
   step.waiting = !step.done && !step.error && !step.socketEOF && !hasBytesAvailable;
-  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable)
+  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable) {
     readFromSocket(step, estimatedBytesAvailable);
+    // A read that got all it asked for by a guess may have left more behind.
+    while (socketFDBytesGuessed_ && socketFDBytesAvailable_ > 0 && !step.done && !step.error &&
+           !step.socketEOF && !step.waiting && !(flags_ & flagSocketSecure))
+      readFromSocket(step, socketFDBytesAvailable_);
+  }
 
   // A read of whatever is available is done once it got anything.
   if (!step.done && !step.error && !packet->isFixedLength() && !packet->isTerminated() &&
@@ -284,6 +324,10 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
   if (result < 0) {
     if (wouldBlock(errno)) {
       step.waiting = true;
+    } else if (socketFDBytesGuessed_ && !secure) {
+      // Readable with nothing to read: counted first, this is the end of the stream (a reset
+      // included), which the end-of-stream rules handle.
+      step.socketEOF = true;
     } else {
       step.error = errnoErrorWithReason("Error in read() function");
     }
@@ -301,7 +345,7 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
     // (The TLS layer's read callback keeps this count on a secure socket.)
     if (bytesRead < bytesToRead) {
       socketFDBytesAvailable_ = 0;
-    } else {
+    } else if (!socketFDBytesGuessed_) {
       socketFDBytesAvailable_ -= std::min<std::uint64_t>(socketFDBytesAvailable_, bytesRead);
     }
     if (socketFDBytesAvailable_ == 0) step.waiting = true;
