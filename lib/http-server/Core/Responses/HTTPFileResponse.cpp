@@ -74,12 +74,8 @@ bool HTTPFileResponse::openFileIfNeeded() {
 
 void HTTPFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
+  // Reads and ranges name their position themselves: the descriptor's own never matters.
   fileOffset_ = offset;
-  if (::lseek(fileFD_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this,
-                   errno, filePath());
-    abort();
-  }
 }
 
 std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length) {
@@ -120,10 +116,14 @@ std::optional<DispatchFileRange> HTTPFileResponse::fileRangeOfLength(std::uint64
   std::uint64_t count = std::min(length, bytesLeft);
   // A small piece costs less to copy than to splice from the page cache.
   if (count < kMinFileRangeLength) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) < fileOffset_ + count)
-    return std::nullopt;
+  // A file seen holding the bytes is asked again only for bytes past what it held: one that
+  // shrinks after that fails the socket's send, as it fails a read.
+  if (fileOffset_ + count > fileHolds_) {
+    struct stat st {};
+    if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    fileHolds_ = static_cast<std::uint64_t>(st.st_size);
+    if (fileHolds_ < fileOffset_ + count) return std::nullopt;
+  }
   DispatchFileRange range{file_, fileOffset_, count};
   fileOffset_ += count;
   return range;

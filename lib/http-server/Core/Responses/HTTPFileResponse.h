@@ -48,6 +48,8 @@ class HTTPFileResponse : public HTTPResponse {
   mutable std::optional<std::string> resolvedPath_;
   std::uint64_t fileLength_ = 0;
   std::uint64_t fileOffset_ = 0;
+  // The size of the regular file the last look at the open file found (0: not looked yet).
+  std::uint64_t fileHolds_ = 0;
   bool aborted_ = false;
   int fileFD_ = -1;
   // Owns fileFD_; shared with the file ranges still queued on the socket.
