@@ -75,6 +75,10 @@ struct DispatchSocket::Sources {
   ns::Ref<dispatch::Source> readSource;
   ns::Ref<dispatch::Source> writeSource;
   ns::Ref<dispatch::Source> readTimer;
+  // readTimer times a read (not the handshake), so that it can wait disarmed for the next read.
+  bool readTimerTimesReads = false;
+  // A read's timer, disarmed, kept for the next read that has to wait.
+  ns::Ref<dispatch::Source> idleReadTimer;
   ns::Ref<dispatch::Source> writeTimer;
 };
 

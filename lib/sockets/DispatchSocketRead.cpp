@@ -462,16 +462,31 @@ void DispatchSocket::completeCurrentRead() {
 
 void DispatchSocket::endCurrentRead() {
   assertOnSocketQueue();
-  if (sources_->readTimer) {
-    sources_->readTimer->cancel();
-    sources_->readTimer = nullptr;
+  Sources& s = *sources_;
+  if (s.readTimer) {
+    if (s.readTimerTimesReads && !s.idleReadTimer && (flags_ & flagStarted)) {
+      // Disarmed (a firing already queued is dropped with it), and kept for the next read.
+      s.readTimer->setTimer(dispatch::TimeForever, dispatch::TimeForever, 0);
+      s.idleReadTimer = std::move(s.readTimer);
+    } else {
+      s.readTimer->cancel();
+    }
+    s.readTimer = nullptr;
   }
+  s.readTimerTimesReads = false;
   currentRead_ = nullptr;
 }
 
 void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
   assertOnSocketQueue();
-  sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+  Sources& s = *sources_;
+  if (s.idleReadTimer && timeout >= 0) {
+    s.readTimer = std::move(s.idleReadTimer);
+    s.readTimer->setTimer(dispatch::time(timeout), dispatch::TimeForever, 0);
+  } else {
+    s.readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+  }
+  s.readTimerTimesReads = s.readTimer != nullptr;
 }
 
 void DispatchSocket::doReadTimeout() {

@@ -231,5 +231,8 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
     std::uint64_t size = 0;
   };
   std::optional<PathLookup> lastLookup_;
+  // The document root as a URL, made once for the root it was made from.
+  std::string docRootPath_;
+  ns::Ref<ns::URL> docRootURL_;
   PathLookup lookUpPath(const std::string& path);
 };

@@ -39,7 +39,11 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: No configured document root", kLogName, this);
     return std::nullopt;
   }
-  auto docRoot = ns::URL::fileURLWithPath_isDirectory(*root, true);
+  if (!docRootURL_ || docRootPath_ != *root) {
+    docRootURL_ = ns::URL::fileURLWithPath_isDirectory(*root, true);
+    docRootPath_ = *root;
+  }
+  const auto& docRoot = docRootURL_;
   if (!docRoot) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Document root is invalid file path", kLogName, this);
     return std::nullopt;

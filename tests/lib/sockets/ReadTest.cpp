@@ -187,6 +187,36 @@ TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
   EXPECT_EQ(c.client.readToEnd(), "");
 }
 
+// Reads that wait one after another, each timed from when it began waiting: a finished read's
+// deadline never ends a later one, and the later one still times out at its own.
+TEST(DispatchSocketRead, EachWaitingReadIsTimedFromItsOwnStart) {
+  pltest::VirtualClock virtualClock;
+  Connected c;
+  connect(c, "read.timers");
+  for (long tag = 1; tag <= 3; ++tag) {
+    c.child->readDataToData_withTimeout_tag(kCRLF, 1, tag);
+    c.child->performBlock([] {});
+    virtualClock.advance(0.75);
+    ASSERT_TRUE(c.client.sendAll("line\r\n"));
+    ASSERT_TRUE(c.delegate->waitForCount(Event::Read, static_cast<std::size_t>(tag)));
+  }
+  // Three quarters of a second past each start, three seconds past the first.
+  EXPECT_EQ(c.delegate->count(Event::ReadTimeout), 0u);
+  EXPECT_TRUE(c.child->isConnected());
+  c.child->readDataToData_withTimeout_tag(kCRLF, 0.5, 4);
+  c.child->performBlock([] {});
+  virtualClock.advance(0.4);
+  c.child->performBlock([] {});
+  EXPECT_EQ(c.delegate->count(Event::ReadTimeout), 0u);
+  virtualClock.advance(0.1);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto timeouts = c.delegate->eventsOf(Event::ReadTimeout);
+  ASSERT_EQ(timeouts.size(), 1u);
+  EXPECT_EQ(timeouts[0].tag, 4);
+  EXPECT_DOUBLE_EQ(timeouts[0].elapsed, 0.5);
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketReadTimeoutError);
+}
+
 TEST(DispatchSocketRead, ZeroTimeOutEndsAReadThatCannotCompleteAtOnce) {
   Connected c;
   connect(c, "read.zero");
