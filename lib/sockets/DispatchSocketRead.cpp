@@ -2,6 +2,7 @@
 #include "lib/sockets/DispatchSocketInternal.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -202,6 +203,18 @@ void DispatchSocket::doReadData() {
     return;
   }
 
+  if (socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
+      !packet->isFixedLength() && !packet->isTerminated() && !sslContext_ &&
+      !(flags_ & (flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure))) {
+    // A read of whatever is there, asked for after the last one took all that was counted: in a
+    // stream more has often arrived since, which one count finds without waiting for readiness.
+    int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
+    int waiting = 0;
+    if (::ioctl(socketFD, FIONREAD, &waiting) == 0 && waiting > 0) {
+      socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
+      socketFDBytesGuessed_ = false;
+    }
+  }
   const std::size_t estimatedBytesAvailable =
       socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);
   const bool hasBytesAvailable = estimatedBytesAvailable > 0;
@@ -297,7 +310,8 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
                 &readIntoPreBuffer)
       : packet.isTerminated()
           ? packet.readLengthForTermWithHint_shouldPreBuffer(estimatedBytesAvailable, &readIntoPreBuffer)
-          : packet.readLengthForNonTermWithHint(estimatedBytesAvailable);
+          : packet.readLengthForNonTermWithHint(std::min<std::size_t>(
+                estimatedBytesAvailable, packet.isFixedLength() ? SIZE_MAX : kAvailableReadLimit));
   if (bytesToRead == 0) {
     step.waiting = true;
     return;
