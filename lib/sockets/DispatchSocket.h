@@ -386,6 +386,8 @@ class DispatchSocket : public ns::Object,
   // socketFDBytesAvailable_ is a guess (the descriptor was reported readable, nothing counted):
   // a read that gets all it asks for may have left more behind.
   bool socketFDBytesGuessed_ = false;
+  // The read being started was asked for while no other read was current or queued.
+  bool readAskedWhileIdle_ = false;
   std::unique_ptr<DispatchSocketPreBuffer> preBuffer_;
   ns::Ref<sec::SSLContext> sslContext_;
   // Encrypted bytes taken from the descriptor and not yet given to the TLS layer.

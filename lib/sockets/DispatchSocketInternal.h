@@ -45,9 +45,9 @@ inline constexpr int errSSLClosedAbort = -9806;
 inline constexpr std::size_t kPreBufferCapacity = 4096;
 // A read that takes no count first asks for at most this much at a time.
 inline constexpr std::size_t kGuessedReadLimit = 1 << 20;
-// A read of whatever is there takes at most this much at a time: a buffer this size is reused
-// warm from the allocator, where a larger one is copied into cold.
-inline constexpr std::size_t kAvailableReadLimit = 256 * 1024;
+// A read of whatever is there takes at most this much at a time, into a buffer of that size
+// rather than one as large as all that waits.
+inline constexpr std::size_t kAvailableReadLimit = 1024 * 1024;
 // A secure read asks the TLS layer for this much unless more is known to be there.
 inline constexpr std::size_t kSSLReadDefault = 32768;
 inline constexpr int kListenBacklog = 1024;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "lib/sockets/DispatchReadPacket.h"
 #include "lib/sockets/DispatchSocketPreBuffer.h"
@@ -91,8 +92,10 @@ void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
   // runAsync holds the socket until the block has run.
   runAsync([this, packet = std::move(packet)] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
+      readAskedWhileIdle_ = !currentRead_ && readQueue_.empty();
       readQueue_.push_back(packet);
       maybeDequeueRead();
+      readAskedWhileIdle_ = false;
       maybeBoundHandshakeByReadTimeout();
     }
   });
@@ -203,11 +206,14 @@ void DispatchSocket::doReadData() {
     return;
   }
 
-  if (socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
+  const bool askedWhileIdle = std::exchange(readAskedWhileIdle_, false);
+  if (askedWhileIdle && socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
       !packet->isFixedLength() && !packet->isTerminated() && !sslContext_ &&
       !(flags_ & (flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure))) {
-    // A read of whatever is there, asked for after the last one took all that was counted: in a
-    // stream more has often arrived since, which one count finds without waiting for readiness.
+    // A read of whatever is there, asked for when no read was waiting: in a stream more has often
+    // arrived since the last read took all that was counted, which one count finds without a
+    // round through readiness. (Reads queued behind another start as soon as it ends, when
+    // little has arrived: they wait for readiness, and take more at once.)
     int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
     int waiting = 0;
     if (::ioctl(socketFD, FIONREAD, &waiting) == 0 && waiting > 0) {
