@@ -3,11 +3,12 @@
 // ranges of a 100 MB file on one connection and the whole file (libcurl: MB/s), with each
 // server's CPU seconds for each load read from /proc. Both serve the same folder on 127.0.0.1;
 // nginx runs as one process (one worker) with sendfile on. The embedded server runs in a child
-// process of this driver so that its CPU time is its own. The ranges and whole files run in
-// rounds that alternate between the two servers, so that a change in the machine's load falls on
-// both; each round's ratio is kept and their spread printed. Over loopback the kernel charges the
-// receiving side's TCP work to whichever side happens to run it, so the client's CPU (this
-// driver's thread running libcurl) is printed too: the sum is the work one megabyte costs.
+// process of this driver so that its CPU time is its own. All loads run in rounds that alternate
+// between the two servers, so that a change in the machine's load falls on both; each round's
+// ratio is kept and their spread printed (the small GETs print the medians of their rounds). Over
+// loopback the kernel charges the receiving side's TCP work to whichever side happens to run it,
+// so the client's CPU (this driver's thread running libcurl) is printed too: the sum is the work
+// one megabyte costs.
 // A driver, not a test: run it by hand on a quiet machine, with nginx and wrk installed (Debian
 // packages nginx-light and wrk).
 //
@@ -47,6 +48,7 @@ constexpr std::size_t kRangeSize = 1000 * 1000;
 constexpr int kRangeRequests = 200;
 constexpr int kWholeFileRuns = 5;
 constexpr int kRounds = 5;
+constexpr int kSmallRounds = 3;
 
 // The child's side: serve `root` until stdin closes, after printing the port.
 int serve(const std::string& root) {
@@ -211,6 +213,26 @@ Figures measureSmall(std::uint16_t port, pid_t serverPid, int seconds) {
   f.smallErrors = non2xx > 0 ? static_cast<long>(non2xx) : 0;
   if (f.smallRequestsPerSecond <= 0) std::fprintf(stderr, "wrk gave no figures:\n%s\n", output.c_str());
   f.ok = f.smallRequestsPerSecond > 0 && f.smallErrors == 0;
+  return f;
+}
+
+// The median of each small-request figure over rounds; failed when any round failed.
+Figures medianSmall(const std::vector<Figures>& rounds) {
+  auto median = [&](double Figures::*field) {
+    std::vector<double> values;
+    for (const auto& f : rounds) values.push_back(f.*field);
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+  };
+  Figures f;
+  f.smallRequestsPerSecond = median(&Figures::smallRequestsPerSecond);
+  f.smallMedianSeconds = median(&Figures::smallMedianSeconds);
+  f.smallCpuPerRequest = median(&Figures::smallCpuPerRequest);
+  f.ok = !rounds.empty();
+  for (const auto& r : rounds) {
+    f.smallErrors += r.smallErrors;
+    f.ok = f.ok && r.ok;
+  }
   return f;
 }
 
@@ -385,8 +407,16 @@ int main(int argc, char** argv) {
   pid_t nginxPid = startNginx(work, root, nginxPort);
   int status = 1;
   if (ourPid > 0 && nginxPid > 0 && waitUntilServing(ourPort) && waitUntilServing(nginxPort)) {
-    Figures ours = measureSmall(ourPort, ourPid, seconds);
-    Figures theirs = measureSmall(nginxPort, nginxPid, seconds);
+    // Small GETs in alternating rounds too; each figure is the median of its rounds.
+    std::vector<Figures> ourSmall, theirSmall;
+    std::vector<double> smallRates;
+    for (int round = 0; round < kSmallRounds; ++round) {
+      ourSmall.push_back(measureSmall(ourPort, ourPid, seconds));
+      theirSmall.push_back(measureSmall(nginxPort, nginxPid, seconds));
+      smallRates.push_back(ourSmall.back().smallRequestsPerSecond / theirSmall.back().smallRequestsPerSecond);
+    }
+    Figures ours = medianSmall(ourSmall);
+    Figures theirs = medianSmall(theirSmall);
     std::vector<double> rangeRates, rangeCpu, wholeRates, wholeCpu, wholeTotalCpu;
     {
       Client ourClient(ourPort, ourPid);
@@ -414,7 +444,7 @@ int main(int argc, char** argv) {
     theirs.ok = theirs.ok && theirs.ranges.ok && theirs.whole.ok;
     std::printf("%-34s %12s %12s  %-10s %6s  %s\n", "load", "Pelorin", "nginx", "unit", "ratio", "rounds");
     printRow("4 KB GETs, 16 connections", ours.smallRequestsPerSecond, theirs.smallRequestsPerSecond, "req/s",
-             true);
+             true, spread(smallRates));
     printRow("  median latency", ours.smallMedianSeconds * 1e3, theirs.smallMedianSeconds * 1e3, "ms", false);
     printRow("  server CPU per request", ours.smallCpuPerRequest * 1e6, theirs.smallCpuPerRequest * 1e6, "us",
              false);
@@ -431,8 +461,9 @@ int main(int argc, char** argv) {
              theirs.whole.totalCpuPerMB() * 1e3, "ms", false, spread(wholeTotalCpu));
     std::printf(
         "(ratio: Pelorin / nginx for rates, nginx / Pelorin for times; above 1 is Pelorin ahead;\n"
-        " rounds: the spread of the ratio over %d rounds that alternate between the servers)\n",
-        kRounds);
+        " rounds: the spread of the ratio over rounds that alternate between the servers, %d for the\n"
+        " small GETs, whose figures are the medians, and %d for the rest)\n",
+        kSmallRounds, kRounds);
     if (!ours.ok) std::printf("Pelorin: some requests FAILED\n");
     if (!theirs.ok) std::printf("nginx: some requests FAILED\n");
     status = ours.ok && theirs.ok ? 0 : 1;

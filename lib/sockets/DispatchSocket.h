@@ -296,6 +296,10 @@ class DispatchSocket : public ns::Object,
   // descriptor, and completes it, reports progress or waits.
   struct ReadStep;
   void doReadData();
+  // The read source reported readability: take the count, or read at once when the current read
+  // needs none.
+  void readSourceFired(dispatch::Source& source);
+  bool readsWithoutCount() const;
   void readFromPreBuffer(ReadStep& step);
   void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);
   // Moves n bytes from the read-ahead buffer into the step's packet.
@@ -379,6 +383,11 @@ class DispatchSocket : public ns::Object,
   ns::Ref<ns::Object> currentRead_;
   ns::Ref<ns::Object> currentWrite_;
   std::uint64_t socketFDBytesAvailable_ = 0;
+  // socketFDBytesAvailable_ is a guess (the descriptor was reported readable, nothing counted):
+  // a read that gets all it asks for may have left more behind.
+  bool socketFDBytesGuessed_ = false;
+  // The read being started was asked for while no other read was current or queued.
+  bool readAskedWhileIdle_ = false;
   std::unique_ptr<DispatchSocketPreBuffer> preBuffer_;
   ns::Ref<sec::SSLContext> sslContext_;
   // Encrypted bytes taken from the descriptor and not yet given to the TLS layer.

@@ -232,12 +232,7 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
     auto strongSelf = weakSelf.lock();
     auto source = weakReadSource.lock();
     if (!strongSelf || !source) return;
-    strongSelf->socketFDBytesAvailable_ = source->data();
-    if (strongSelf->socketFDBytesAvailable_ > 0) {
-      strongSelf->doReadData();
-    } else {
-      strongSelf->doReadEOF();
-    }
+    strongSelf->readSourceFired(*source);
   });
   writeSource->setEventHandler([weakSelf] {
     auto strongSelf = weakSelf.lock();
@@ -259,6 +254,8 @@ void DispatchSocket::setupReadAndWriteSourcesForNewlyConnectedSocket(int socketF
   sources_->writeSource = writeSource;
 
   socketFDBytesAvailable_ = 0;
+  socketFDBytesGuessed_ = false;
+  readSource->setDefersReadCount(true);
   flags_ &= ~flagReadSourceSuspended;
   readSource->resume();
   // The socket assumes it can write and watches for writability only after a write would block.

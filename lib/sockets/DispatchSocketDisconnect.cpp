@@ -106,6 +106,10 @@ void DispatchSocket::closeWithError(std::optional<ns::Error> error) {
   assertOnSocketQueue();
   endConnectTimeout();
   if (currentRead_) endCurrentRead();
+  if (sources_->idleReadTimer) {
+    sources_->idleReadTimer->cancel();
+    sources_->idleReadTimer = nullptr;
+  }
   if (currentWrite_) endCurrentWrite();
 
   readQueue_.clear();

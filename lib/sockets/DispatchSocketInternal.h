@@ -43,6 +43,11 @@ inline constexpr int errSSLClosedGraceful = -9805;
 inline constexpr int errSSLClosedAbort = -9806;
 
 inline constexpr std::size_t kPreBufferCapacity = 4096;
+// A read that takes no count first asks for at most this much at a time.
+inline constexpr std::size_t kGuessedReadLimit = 1 << 20;
+// A read of whatever is there takes at most this much at a time, into a buffer of that size
+// rather than one as large as all that waits.
+inline constexpr std::size_t kAvailableReadLimit = 1024 * 1024;
 // A secure read asks the TLS layer for this much unless more is known to be there.
 inline constexpr std::size_t kSSLReadDefault = 32768;
 inline constexpr int kListenBacklog = 1024;
@@ -73,6 +78,10 @@ struct DispatchSocket::Sources {
   ns::Ref<dispatch::Source> readSource;
   ns::Ref<dispatch::Source> writeSource;
   ns::Ref<dispatch::Source> readTimer;
+  // readTimer times a read (not the handshake), so that it can wait disarmed for the next read.
+  bool readTimerTimesReads = false;
+  // A read's timer, disarmed, kept for the next read that has to wait.
+  ns::Ref<dispatch::Source> idleReadTimer;
   ns::Ref<dispatch::Source> writeTimer;
 };
 

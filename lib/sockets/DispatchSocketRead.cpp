@@ -2,9 +2,12 @@
 #include "lib/sockets/DispatchSocketInternal.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "lib/sockets/DispatchReadPacket.h"
 #include "lib/sockets/DispatchSocketPreBuffer.h"
@@ -89,8 +92,10 @@ void DispatchSocket::queueRead(ns::Ref<DispatchReadPacket> packet) {
   // runAsync holds the socket until the block has run.
   runAsync([this, packet = std::move(packet)] {
     if ((flags_ & flagStarted) && !(flags_ & flagForbidReadsWrites)) {
+      readAskedWhileIdle_ = !currentRead_ && readQueue_.empty();
       readQueue_.push_back(packet);
       maybeDequeueRead();
+      readAskedWhileIdle_ = false;
       maybeBoundHandshakeByReadTimeout();
     }
   });
@@ -131,6 +136,40 @@ void DispatchSocket::maybeDequeueRead() {
   }
 }
 
+bool DispatchSocket::readsWithoutCount() const {
+  assertOnSocketQueue();
+  // A read of a known length or up to a terminator asks for what it needs and learns from the
+  // read itself whether more is there; a read of whatever is there sizes its buffer by the count.
+  // TLS sizes its reads by the count too.
+  const DispatchReadPacket* packet = currentReadPacket();
+  return packet && (packet->isFixedLength() || packet->isTerminated()) && !sslContext_ &&
+         !(flags_ &
+           (flagReadsPaused | flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure));
+}
+
+void DispatchSocket::readSourceFired(dispatch::Source& source) {
+  assertOnSocketQueue();
+  if (readsWithoutCount()) {
+    // What the read wants (a line's limit, or the rest of a known length), within bounds.
+    const DispatchReadPacket* packet = currentReadPacket();
+    std::uint64_t wanted =
+        packet->isFixedLength() ? packet->readLength - packet->bytesDone : packet->maxLength;
+    socketFDBytesAvailable_ = std::clamp<std::uint64_t>(wanted, kPreBufferCapacity, kGuessedReadLimit);
+    socketFDBytesGuessed_ = true;
+    doReadData();
+    return;
+  }
+  auto count = source.readableBytes();
+  if (!count) return;  // readiness went away before this turn; the source watches again
+  socketFDBytesAvailable_ = *count;
+  socketFDBytesGuessed_ = false;
+  if (socketFDBytesAvailable_ > 0) {
+    doReadData();
+  } else {
+    doReadEOF();
+  }
+}
+
 // Where one read step stands: shared by its two phases and the completion after them.
 struct DispatchSocket::ReadStep {
   explicit ReadStep(DispatchReadPacket& packet) : packet(packet) {}
@@ -167,6 +206,21 @@ void DispatchSocket::doReadData() {
     return;
   }
 
+  const bool askedWhileIdle = std::exchange(readAskedWhileIdle_, false);
+  if (askedWhileIdle && socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
+      !packet->isFixedLength() && !packet->isTerminated() && !sslContext_ &&
+      !(flags_ & (flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure))) {
+    // A read of whatever is there, asked for when no read was waiting: in a stream more has often
+    // arrived since the last read took all that was counted, which one count finds without a
+    // round through readiness. (Reads queued behind another start as soon as it ends, when
+    // little has arrived: they wait for readiness, and take more at once.)
+    int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
+    int waiting = 0;
+    if (::ioctl(socketFD, FIONREAD, &waiting) == 0 && waiting > 0) {
+      socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
+      socketFDBytesGuessed_ = false;
+    }
+  }
   const std::size_t estimatedBytesAvailable =
       socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);
   const bool hasBytesAvailable = estimatedBytesAvailable > 0;
@@ -191,8 +245,13 @@ void DispatchSocket::doReadData() {
   // 2. Then from the descriptor.
   step.socketEOF = (flags_ & flagSocketHasReadEOF) != 0;
   step.waiting = !step.done && !step.error && !step.socketEOF && !hasBytesAvailable;
-  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable)
+  if (!step.done && !step.error && !step.socketEOF && hasBytesAvailable) {
     readFromSocket(step, estimatedBytesAvailable);
+    // A read that got all it asked for by a guess may have left more behind.
+    while (socketFDBytesGuessed_ && socketFDBytesAvailable_ > 0 && !step.done && !step.error &&
+           !step.socketEOF && !step.waiting && !(flags_ & flagSocketSecure))
+      readFromSocket(step, socketFDBytesAvailable_);
+  }
 
   // A read of whatever is available is done once it got anything.
   if (!step.done && !step.error && !packet->isFixedLength() && !packet->isTerminated() &&
@@ -257,7 +316,8 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
                 &readIntoPreBuffer)
       : packet.isTerminated()
           ? packet.readLengthForTermWithHint_shouldPreBuffer(estimatedBytesAvailable, &readIntoPreBuffer)
-          : packet.readLengthForNonTermWithHint(estimatedBytesAvailable);
+          : packet.readLengthForNonTermWithHint(std::min<std::size_t>(
+                estimatedBytesAvailable, packet.isFixedLength() ? SIZE_MAX : kAvailableReadLimit));
   if (bytesToRead == 0) {
     step.waiting = true;
     return;
@@ -284,6 +344,10 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
   if (result < 0) {
     if (wouldBlock(errno)) {
       step.waiting = true;
+    } else if (socketFDBytesGuessed_ && !secure) {
+      // Readable with nothing to read: counted first, this is the end of the stream (a reset
+      // included), which the end-of-stream rules handle.
+      step.socketEOF = true;
     } else {
       step.error = errnoErrorWithReason("Error in read() function");
     }
@@ -301,7 +365,7 @@ void DispatchSocket::readFromSocket(ReadStep& step, std::size_t estimatedBytesAv
     // (The TLS layer's read callback keeps this count on a secure socket.)
     if (bytesRead < bytesToRead) {
       socketFDBytesAvailable_ = 0;
-    } else {
+    } else if (!socketFDBytesGuessed_) {
       socketFDBytesAvailable_ -= std::min<std::uint64_t>(socketFDBytesAvailable_, bytesRead);
     }
     if (socketFDBytesAvailable_ == 0) step.waiting = true;
@@ -418,16 +482,31 @@ void DispatchSocket::completeCurrentRead() {
 
 void DispatchSocket::endCurrentRead() {
   assertOnSocketQueue();
-  if (sources_->readTimer) {
-    sources_->readTimer->cancel();
-    sources_->readTimer = nullptr;
+  Sources& s = *sources_;
+  if (s.readTimer) {
+    if (s.readTimerTimesReads && !s.idleReadTimer && (flags_ & flagStarted)) {
+      // Disarmed (a firing already queued is dropped with it), and kept for the next read.
+      s.readTimer->setTimer(dispatch::TimeForever, dispatch::TimeForever, 0);
+      s.idleReadTimer = std::move(s.readTimer);
+    } else {
+      s.readTimer->cancel();
+    }
+    s.readTimer = nullptr;
   }
+  s.readTimerTimesReads = false;
   currentRead_ = nullptr;
 }
 
 void DispatchSocket::setupReadTimerWithTimeout(double timeout) {
   assertOnSocketQueue();
-  sources_->readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+  Sources& s = *sources_;
+  if (s.idleReadTimer && timeout >= 0) {
+    s.readTimer = std::move(s.idleReadTimer);
+    s.readTimer->setTimer(dispatch::time(timeout), dispatch::TimeForever, 0);
+  } else {
+    s.readTimer = startTimeoutTimer(timeout, &DispatchSocket::doReadTimeout);
+  }
+  s.readTimerTimesReads = s.readTimer != nullptr;
 }
 
 void DispatchSocket::doReadTimeout() {

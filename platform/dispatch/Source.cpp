@@ -157,6 +157,15 @@ unsigned long Source::data() const {
   return data_.load(std::memory_order_acquire);
 }
 
+void Source::setDefersReadCount(bool defers) {
+  defersReadCount_.store(defers, std::memory_order_release);
+}
+
+std::optional<unsigned long> Source::readableBytes() const {
+  if (type_ != SourceType::Read) return std::nullopt;
+  return readData(static_cast<int>(handle_));
+}
+
 void Source::resume() {
   std::unique_lock lock(mutex_);
   if (suspendCount_ == 0) {
@@ -303,6 +312,8 @@ void Source::invoke() {
   bool deliver = true;
   if (type_ == SourceType::Timer) {
     data_.store(fires);
+  } else if (type_ == SourceType::Read && defersReadCount_.load(std::memory_order_acquire)) {
+    data_.store(1);  // readable, by the report; the handler reads to find out how much
   } else if (type_ == SourceType::Read) {
     auto bytes = readData(static_cast<int>(handle_));
     deliver = bytes.has_value();

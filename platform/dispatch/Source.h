@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "platform/dispatch/Queue.h"
 
@@ -50,6 +51,13 @@ class Source : public ns::Object {
   void cancel();
   bool isCancelled() const;
   unsigned long data() const;
+  // Read sources: the handler runs on each readiness report without the count taken first, for a
+  // handler that reads until the descriptor would block and needs no count for it. Such a
+  // handler may be run when readiness has gone away again; readableBytes() then answers nothing.
+  void setDefersReadCount(bool defers);
+  // Read sources: the bytes readable now, as data() counts them at delivery; nothing when the
+  // descriptor is no longer readable.
+  std::optional<unsigned long> readableBytes() const;
   std::uintptr_t handle() const { return handle_; }
   // The descriptor the reactor polls: the handle itself, or a file watch's own inotify descriptor.
   int pollHandle() const { return pollHandle_; }
@@ -94,6 +102,7 @@ class Source : public ns::Object {
   mutable std::atomic<unsigned long> data_{0};
   // A write source's estimate is made when data() is first asked for after a delivery.
   mutable std::atomic<bool> writeDataWanted_{false};
+  std::atomic<bool> defersReadCount_{false};
   // Timer state.
   std::uint64_t timerGeneration_ = 0;
   std::uint64_t timerId_ = 0;

@@ -222,4 +222,17 @@ class HTTPConnection : public ns::Object, public DispatchSocketDelegate {
   std::uint64_t requestChunkSize_ = 0;
   std::uint64_t requestChunkSizeReceived_ = 0;
   std::deque<std::uint64_t> responseDataSizes_;
+  // What the last path lookup of the current request found, so that the response made for
+  // that path right after does not ask the file system again.
+  struct PathLookup {
+    std::string path;
+    bool exists = false;
+    bool directory = false;
+    std::uint64_t size = 0;
+  };
+  std::optional<PathLookup> lastLookup_;
+  // The document root as a URL, made once for the root it was made from.
+  std::string docRootPath_;
+  ns::Ref<ns::URL> docRootURL_;
+  PathLookup lookUpPath(const std::string& path);
 };

@@ -1,7 +1,6 @@
 // The default routing of HTTPConnection: request paths map to files below the document root,
 // never outside it; and query strings become dictionaries for subclasses.
-#include <filesystem>
-#include <system_error>
+#include <sys/stat.h>
 
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPLogging.h"
@@ -14,18 +13,19 @@ namespace {
 
 constexpr char kLogName[] = "HTTPConnection";
 
-bool isDirectory(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
-}
-
-bool existsAsFile(const std::string& path) {
-  std::error_code ec;
-  auto status = std::filesystem::status(path, ec);
-  return !ec && std::filesystem::exists(status) && !std::filesystem::is_directory(status);
-}
-
 }  // namespace
+
+HTTPConnection::PathLookup HTTPConnection::lookUpPath(const std::string& path) {
+  PathLookup lookup{path};
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    lookup.exists = true;
+    lookup.directory = S_ISDIR(st.st_mode);
+    lookup.size = static_cast<std::uint64_t>(st.st_size);
+  }
+  lastLookup_ = lookup;
+  return lookup;
+}
 
 std::vector<std::string> HTTPConnection::directoryIndexFileNames() {
   return {"index.html", "index.htm"};
@@ -39,7 +39,11 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: No configured document root", kLogName, this);
     return std::nullopt;
   }
-  auto docRoot = ns::URL::fileURLWithPath_isDirectory(*root, true);
+  if (!docRootURL_ || docRootPath_ != *root) {
+    docRootURL_ = ns::URL::fileURLWithPath_isDirectory(*root, true);
+    docRootPath_ = *root;
+  }
+  const auto& docRoot = docRootURL_;
   if (!docRoot) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_CONNECTION, "%@[%p]: Document root is invalid file path", kLogName, this);
     return std::nullopt;
@@ -66,12 +70,13 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
   }
   if (allowDirectory) return fullPath;
 
-  if (isDirectory(fullPath)) {
+  if (lookUpPath(fullPath).directory) {
     std::string folder = fullPath;
     if (folder.back() != '/') folder += '/';
     for (const auto& name : directoryIndexFileNames()) {
       std::string candidate = folder + name;
-      if (existsAsFile(candidate)) return candidate;
+      auto lookup = lookUpPath(candidate);
+      if (lookup.exists && !lookup.directory) return candidate;
     }
     return std::nullopt;
   }
@@ -79,10 +84,14 @@ std::optional<std::string> HTTPConnection::filePathForURI_allowDirectory(const s
 }
 
 ns::Ref<HTTPResponse> HTTPConnection::httpResponseForMethod_URI(const std::string&, const std::string& path) {
+  lastLookup_.reset();
   auto filePath = filePathForURI_allowDirectory(path, false);
-  if (filePath && existsAsFile(*filePath))
-    return HTTPFileResponse::initWithFilePath_forConnection(*filePath, self<HTTPConnection>());
-  return nullptr;
+  if (!filePath) return nullptr;
+  // The lookup made for this very path (a subclass may have answered another one).
+  auto lookup = lastLookup_ && lastLookup_->path == *filePath ? *lastLookup_ : lookUpPath(*filePath);
+  lastLookup_.reset();
+  if (!lookup.exists || lookup.directory) return nullptr;
+  return ns::make<HTTPFileResponse>(*filePath, self<HTTPConnection>(), lookup.size);
 }
 
 std::optional<ns::Dictionary> HTTPConnection::parseGetParams() const {

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "lib/http-server/Core/HTTPConnection.h"
+#include "lib/http-server/Core/Responses/HTTPFileResponse.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/http-server/ServerTestSupport.h"
@@ -59,6 +60,46 @@ TEST_F(DocumentRootTest, FoldersAndIndexFiles) {
   EXPECT_EQ(connection->filePathForURI_allowDirectory("/", true), r + "/");
   EXPECT_EQ(connection->filePathForURI_allowDirectory("/sub", true), r + "/sub");
   EXPECT_EQ(connection->directoryIndexFileNames(), (std::vector<std::string>{"index.html", "index.htm"}));
+}
+
+// A connection that looks up one path but answers another.
+class AliasingConnection : public HTTPConnection {
+ public:
+  using HTTPConnection::HTTPConnection;
+  std::string answer;
+  std::optional<std::string> filePathForURI_allowDirectory(const std::string& path,
+                                                           bool allowDirectory) override {
+    auto looked = HTTPConnection::filePathForURI_allowDirectory(path, allowDirectory);
+    return looked ? std::optional<std::string>(answer) : std::nullopt;
+  }
+};
+
+// The response is made from the path's one look-up: its length is the file's, an index file's
+// for a folder, and the answer's own when a subclass answers another path than it looked up.
+TEST_F(DocumentRootTest, ResponsesHaveTheLengthOfTheFileTheyServe) {
+  writeFile((root / "big.txt").string(), std::string(5000, 'b'));
+  std::filesystem::create_symlink(root / "big.txt", root / "link.txt");
+  auto connection = connectionFor(root.string());
+  auto lengthOf = [](const ns::Ref<HTTPResponse>& response) {
+    return response ? static_cast<long long>(response->contentLength()) : -1LL;
+  };
+  EXPECT_EQ(lengthOf(connection->httpResponseForMethod_URI("GET", "/big.txt")), 5000);
+  EXPECT_EQ(lengthOf(connection->httpResponseForMethod_URI("GET", "/withindex/")), 1);
+  auto linked =
+      std::dynamic_pointer_cast<HTTPFileResponse>(connection->httpResponseForMethod_URI("GET", "/link.txt"));
+  ASSERT_TRUE(linked);
+  EXPECT_EQ(linked->contentLength(), 5000u);
+  EXPECT_EQ(linked->filePath(), std::filesystem::canonical(root / "big.txt").string());
+
+  auto aliasing = ns::make<AliasingConnection>(
+      nullptr, HTTPConfig::initWithServer_documentRoot_queue(ns::Weak<HTTPServer>(), root.string(),
+                                                             dispatch::queueCreate("HTTPConnection")));
+  aliasing->answer = (root / "big.txt").string();
+  EXPECT_EQ(lengthOf(aliasing->httpResponseForMethod_URI("GET", "/a.txt")), 5000);
+  aliasing->answer = (root / "sub").string();
+  EXPECT_FALSE(aliasing->httpResponseForMethod_URI("GET", "/a.txt")) << "a folder is no file";
+  aliasing->answer = (root / "gone.txt").string();
+  EXPECT_FALSE(aliasing->httpResponseForMethod_URI("GET", "/a.txt"));
 }
 
 TEST_F(DocumentRootTest, MissingRootAndFileSystemRoot) {

@@ -2,6 +2,8 @@
 // read-ahead buffer, the maximum length, time-outs and the peer's end of stream.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+
 #include <cmath>
 
 #include "platform/testing/ErrorMatch.h"
@@ -185,6 +187,36 @@ TEST(DispatchSocketRead, ReadTimesOutWithCode4) {
   EXPECT_EQ(c.client.readToEnd(), "");
 }
 
+// Reads that wait one after another, each timed from when it began waiting: a finished read's
+// deadline never ends a later one, and the later one still times out at its own.
+TEST(DispatchSocketRead, EachWaitingReadIsTimedFromItsOwnStart) {
+  pltest::VirtualClock virtualClock;
+  Connected c;
+  connect(c, "read.timers");
+  for (long tag = 1; tag <= 3; ++tag) {
+    c.child->readDataToData_withTimeout_tag(kCRLF, 1, tag);
+    c.child->performBlock([] {});
+    virtualClock.advance(0.75);
+    ASSERT_TRUE(c.client.sendAll("line\r\n"));
+    ASSERT_TRUE(c.delegate->waitForCount(Event::Read, static_cast<std::size_t>(tag)));
+  }
+  // Three quarters of a second past each start, three seconds past the first.
+  EXPECT_EQ(c.delegate->count(Event::ReadTimeout), 0u);
+  EXPECT_TRUE(c.child->isConnected());
+  c.child->readDataToData_withTimeout_tag(kCRLF, 0.5, 4);
+  c.child->performBlock([] {});
+  virtualClock.advance(0.4);
+  c.child->performBlock([] {});
+  EXPECT_EQ(c.delegate->count(Event::ReadTimeout), 0u);
+  virtualClock.advance(0.1);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto timeouts = c.delegate->eventsOf(Event::ReadTimeout);
+  ASSERT_EQ(timeouts.size(), 1u);
+  EXPECT_EQ(timeouts[0].tag, 4);
+  EXPECT_DOUBLE_EQ(timeouts[0].elapsed, 0.5);
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketReadTimeoutError);
+}
+
 TEST(DispatchSocketRead, ZeroTimeOutEndsAReadThatCannotCompleteAtOnce) {
   Connected c;
   connect(c, "read.zero");
@@ -295,6 +327,54 @@ TEST(DispatchSocketRead, HalfDuplexKeepsTheSocketOpenForWriting) {
   ASSERT_TRUE(c.delegate->waitForCount(Event::Write, 1));
   c.child->disconnect();
   EXPECT_EQ(c.client.readToEnd(), "");
+}
+
+// Reads of a known length or up to a terminator read on readiness without counting first: a
+// length far beyond one read step, a line beyond the read-ahead buffer's size, with or without a
+// maximum, and the bytes after each still reach the next read.
+TEST(DispatchSocketRead, LongLengthsAndLongLinesArriveWholeAndLeaveTheRestForTheNextRead) {
+  const std::size_t kLong = (3 << 20) + 17;
+  std::string body(kLong, '\0');
+  for (std::size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>('a' + i % 23);
+  const std::string longLine = std::string(6000, 'L') + "\r\n";
+  const std::string unboundedLine = std::string(10000, 'U') + "\r\n";
+  Connected c;
+  connect(c, "read.long", [kLong](const ns::Ref<DispatchSocket>& child) {
+    child->readDataToLength_withTimeout_tag(kLong, -1, 1);
+    child->readDataToData_withTimeout_maxLength_tag(kCRLF, -1, 8190, 2);
+    child->readDataToData_withTimeout_tag(kCRLF, -1, 3);
+    child->readDataToLength_withTimeout_tag(4, -1, 4);
+  });
+  ASSERT_TRUE(c.client.sendAll(body + longLine + unboundedLine + "tail"));
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Read, 4));
+  auto got = reads(*c.delegate);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].first, 1);
+  EXPECT_TRUE(got[0].second == body) << "the long read differs, length " << got[0].second.size();
+  EXPECT_EQ(got[1], (std::pair<long, std::string>{2, longLine}));
+  EXPECT_EQ(got[2], (std::pair<long, std::string>{3, unboundedLine}));
+  EXPECT_EQ(got[3], (std::pair<long, std::string>{4, "tail"}));
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
+// A reset while a read waits ends the stream just as a close does, whether or not the waiting
+// bytes were counted first.
+TEST(DispatchSocketRead, PeerResetDuringAFixedLengthReadGivesCode7) {
+  Connected c;
+  connect(c, "read.reset",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataToLength_withTimeout_tag(10, -1, 1); });
+  ASSERT_TRUE(c.client.sendAll("abc"));
+  ASSERT_TRUE(c.delegate->waitForCount(Event::ReadPartial, 1));
+  // Dissolving an established connection sends a reset.
+  sockaddr unspecified{};
+  unspecified.sa_family = AF_UNSPEC;
+  ASSERT_EQ(::connect(c.client.fd(), &unspecified, sizeof unspecified), 0);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto error = c.delegate->eventsOf(Event::Disconnect)[0].error;
+  ASSERT_TRUE(error);
+  EXPECT_TRUE(pltest::isError(error, DispatchSocketErrorDomain, DispatchSocketClosedError));
+  EXPECT_EQ(c.delegate->count(Event::Read), 0u);
+  EXPECT_TRUE(c.child->isDisconnected());
 }
 
 }  // namespace

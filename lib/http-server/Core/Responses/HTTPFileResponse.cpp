@@ -29,18 +29,24 @@ ns::Ref<HTTPFileResponse> HTTPFileResponse::initWithFilePath_forConnection(
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Nil filePath", kLogName);
     return nullptr;
   }
-  std::string resolved = filePath;
-  if (char* real = ::realpath(filePath.c_str(), nullptr)) {
-    resolved = real;
-    std::free(real);
-  }
   struct stat st {};
-  if (::stat(resolved.c_str(), &st) != 0) {
+  if (::stat(filePath.c_str(), &st) != 0) {
     HTTP_LOG_WARN(HTTP_LOG_LEVEL_RESPONSE, "%@: Init failed - Unable to get file attributes. filePath: %@",
-                  kLogName, resolved);
+                  kLogName, filePath);
     return nullptr;
   }
-  return ns::make<HTTPFileResponse>(resolved, connection, static_cast<std::uint64_t>(st.st_size));
+  return ns::make<HTTPFileResponse>(filePath, connection, static_cast<std::uint64_t>(st.st_size));
+}
+
+const std::string& HTTPFileResponse::filePath() const {
+  if (!resolvedPath_) {
+    resolvedPath_ = filePath_;
+    if (char* real = ::realpath(filePath_.c_str(), nullptr)) {
+      resolvedPath_ = real;
+      std::free(real);
+    }
+  }
+  return *resolvedPath_;
 }
 
 void HTTPFileResponse::abort() {
@@ -52,7 +58,7 @@ bool HTTPFileResponse::openFile() {
   fileFD_ = ::open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fileFD_ < 0) {
     HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to open file. filePath: %@", kLogName, this,
-                   filePath_);
+                   filePath());
     abort();
     return false;
   }
@@ -68,12 +74,8 @@ bool HTTPFileResponse::openFileIfNeeded() {
 
 void HTTPFileResponse::setOffset(std::uint64_t offset) {
   if (!openFileIfNeeded()) return;
+  // Reads and ranges name their position themselves: the descriptor's own never matters.
   fileOffset_ = offset;
-  if (::lseek(fileFD_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: lseek failed - errno(%i) filePath(%@)", kLogName, this,
-                   errno, filePath_);
-    abort();
-  }
 }
 
 std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length) {
@@ -95,12 +97,12 @@ std::optional<ns::Data> HTTPFileResponse::readDataOfLength(std::uint64_t length)
   // descriptor's.
   ssize_t result = ::pread(fileFD_, buffer_.data(), bytesToRead, static_cast<off_t>(fileOffset_));
   if (result < 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Error(%i) reading file(%@)", kLogName, errno, filePath_);
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Error(%i) reading file(%@)", kLogName, errno, filePath());
     abort();
     return std::nullopt;
   }
   if (result == 0) {
-    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Read EOF on file(%@)", kLogName, filePath_);
+    HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@: Read EOF on file(%@)", kLogName, filePath());
     abort();
     return std::nullopt;
   }
@@ -114,10 +116,14 @@ std::optional<DispatchFileRange> HTTPFileResponse::fileRangeOfLength(std::uint64
   std::uint64_t count = std::min(length, bytesLeft);
   // A small piece costs less to copy than to splice from the page cache.
   if (count < kMinFileRangeLength) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode) ||
-      static_cast<std::uint64_t>(st.st_size) < fileOffset_ + count)
-    return std::nullopt;
+  // A file seen holding the bytes is asked again only for bytes past what it held: one that
+  // shrinks after that fails the socket's send, as it fails a read.
+  if (fileOffset_ + count > fileHolds_) {
+    struct stat st {};
+    if (::fstat(fileFD_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    fileHolds_ = static_cast<std::uint64_t>(st.st_size);
+    if (fileHolds_ < fileOffset_ + count) return std::nullopt;
+  }
   DispatchFileRange range{file_, fileOffset_, count};
   fileOffset_ += count;
   return range;

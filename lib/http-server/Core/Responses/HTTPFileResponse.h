@@ -3,6 +3,7 @@
 // next piece (never more than asked) into one reused buffer, unless the connection takes the
 // bytes as a range of the file, which the socket sends without reading them in.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,7 +16,7 @@ class HTTPFileResponse : public HTTPResponse {
   HTTPFileResponse(std::string filePath, ns::Weak<HTTPConnection> connection, std::uint64_t fileLength);
   ~HTTPFileResponse() override;
 
-  // Nothing when the file's attributes cannot be read. Symbolic links in the path are resolved.
+  // Nothing when the file's attributes cannot be read.
   static ns::Ref<HTTPFileResponse> initWithFilePath_forConnection(const std::string& filePath,
                                                                   const ns::Ref<HTTPConnection>& connection);
 
@@ -32,7 +33,9 @@ class HTTPFileResponse : public HTTPResponse {
   // nothing otherwise (a file cut short is then found by the reads, which abort).
   std::optional<DispatchFileRange> fileRangeOfLength(std::uint64_t length) override;
 
-  const std::string& filePath() const { return filePath_; }
+  // The file's path with symbolic links resolved (as given when it cannot be resolved). Resolved
+  // when first asked, since serving the file never needs it.
+  const std::string& filePath() const;
   // Tells the connection, then refuses to open the file from now on.
   void abort();
 
@@ -42,8 +45,11 @@ class HTTPFileResponse : public HTTPResponse {
 
   ns::Weak<HTTPConnection> connection_;
   std::string filePath_;
+  mutable std::optional<std::string> resolvedPath_;
   std::uint64_t fileLength_ = 0;
   std::uint64_t fileOffset_ = 0;
+  // The size of the regular file the last look at the open file found (0: not looked yet).
+  std::uint64_t fileHolds_ = 0;
   bool aborted_ = false;
   int fileFD_ = -1;
   // Owns fileFD_; shared with the file ranges still queued on the socket.
