@@ -4,7 +4,6 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -214,14 +213,15 @@ struct Native {
   std::unique_ptr<MenuBar> bar;
   GtkIMContext* im = nullptr;
   Rect shown;  // the frame last asked of or reported by the system
-  // Toplevel sizes lately asked for, with the menu bar's height at the time: a configure
-  // echoing one of them arrives after the bar may have come or gone, and must be read with
-  // the bar it was asked with, or the content would grow or shrink by the bar.
-  struct AskedSize {
-    int width = -1, height = -1, bar = 0;
+  // Toplevel geometries asked for and not yet confirmed, the last one last, each with the menu
+  // bar's height at the time. The system answers a move and a resize in separate configures,
+  // and an answer may arrive after the bar came or went: a configure echoing one of them must be
+  // read with the bar it was asked with, and one mixing an earlier request's position or size
+  // is on its way to the last request, not a move or resize by the user.
+  struct Asked {
+    int x = 0, y = 0, width = -1, height = -1, bar = 0;
   };
-  std::array<AskedSize, 4> asked{};
-  std::size_t nextAsked = 0;
+  std::vector<Asked> asked;
   bool reporting = false;
   // Click counting.
   guint lastButton = 0;
@@ -757,7 +757,9 @@ class GtkPresenter : public Presenter {
     const int x = static_cast<int>(std::lround(frame.origin.x));
     const int y = static_cast<int>(std::lround(height() - MaxY(frame))) - bar;
     gtk_widget_set_size_request(n.area, w, h);
-    n.asked[n.nextAsked++ % n.asked.size()] = {w, h + bar, bar};
+    // A burst of requests the system never confirms keeps only the latest few.
+    if (n.asked.size() >= 8) n.asked.erase(n.asked.begin());
+    n.asked.push_back({x, y, w, h + bar, bar});
     gtk_window_resize(GTK_WINDOW(n.toplevel), w, h + bar);
     gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
   }
@@ -1201,8 +1203,21 @@ class GtkPresenter : public Presenter {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
     int bar = barHeight(*n);
-    for (const auto& asked : n->asked)
-      if (asked.width == e->width && asked.height == e->height) bar = asked.bar;
+    if (!n->asked.empty()) {
+      const Native::Asked last = n->asked.back();
+      const bool lastSize = e->width == last.width && e->height == last.height;
+      const bool lastPlace = e->x == last.x && e->y == last.y;
+      if (lastSize && lastPlace) {
+        // The last request is done: what came before it is no longer awaited.
+        n->asked.assign(1, last);
+      } else {
+        for (auto it = n->asked.begin(); it + 1 < n->asked.end(); ++it)
+          if ((!lastSize && e->width == it->width && e->height == it->height) ||
+              (!lastPlace && e->x == it->x && e->y == it->y))
+            return FALSE;
+      }
+      if (lastSize) bar = last.bar;
+    }
     const Rect reported =
         MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
     // An echo of the frame we asked for, or of one already reported, changes nothing.

@@ -329,4 +329,40 @@ TEST(GtkMenuTest, AnActionThatRebuildsTheMainMenuLeavesTheBarWorking) {
   ak::Application::sharedApplication()->setMainMenu(nullptr);
 }
 
+// The bar comes and goes with main status, and the system answers moves and resizes in pieces:
+// through all that the window's frame stays what the program set, and its content is there.
+TEST(GtkMenuTest, TheMainWindowKeepsItsFrameWhileItsBarGoesAndComesBackAndWhenResized) {
+  OnScreenApp app;
+  MainMenu main;
+  ak::Application::sharedApplication()->setMainMenu(main.root);
+  auto window = app.window(MakeRect(100, 200, 400, 300));
+  const ak::Rect frame = window->frame();
+  ASSERT_TRUE(app.waitUntilShown(window));
+  ASSERT_TRUE(app.settle([] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+
+  // Another window takes main status (and the bar) before this one is ordered out, as a
+  // full-screen window does; then this one comes back.
+  auto other = app.window(MakeRect(600, 100, 700, 600));
+  other->makeMainWindow();
+  window->orderOut(nullptr);
+  ASSERT_TRUE(app.waitUntilShown(other));
+  EXPECT_EQ(window->frame(), frame);
+  other->orderOut(nullptr);
+  window->makeKeyAndOrderFront(nullptr);
+  window->makeMainWindow();
+  ASSERT_TRUE(app.waitUntilShown(window));
+  ASSERT_TRUE(app.settle([] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+  EXPECT_EQ(window->frame(), frame);
+
+  // Resized by the program, top edge kept and then moved: exactly the frames asked.
+  for (const ak::Rect& asked : {MakeRect(100, 100, 700, 400), MakeRect(40, 300, 500, 250)}) {
+    window->setFrame_display(asked, true);
+    ASSERT_TRUE(app.waitUntilShown(window));
+    EXPECT_TRUE(app.settle([&] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+    EXPECT_EQ(window->frame(), asked);
+  }
+  other->close();
+  ak::Application::sharedApplication()->setMainMenu(nullptr);
+}
+
 }  // namespace

@@ -17,10 +17,7 @@ bool drawn(const pltest::Pixel& p) {
   return !near(p, 0, 0, 0, 8);
 }
 
-// Not yet passing: leaving full screen, the window comes back the menu bar's height lower than it
-// was (the presenter reads a configure that moves the toplevel after the bar came back as a move
-// of the content).
-TEST(FullScreenOnScreen, DISABLED_CtrlFFillsTheScreenTheBarGoesAtRestAndEscapeRestoresTheWindow) {
+TEST(FullScreenOnScreen, CtrlFFillsTheScreenTheBarGoesAtRestAndEscapeRestoresTheWindow) {
   pltest::OnScreenApp screen;
   pltest::FakeServer sink;
   auto& sandbox = screen.sandbox();
