@@ -222,6 +222,8 @@ struct Native {
     int x = 0, y = 0, width = -1, height = -1, bar = 0;
   };
   std::vector<Asked> asked;
+  Asked configured;  // the toplevel's geometry in the last configure
+  guint resizeFollowUp = 0;
   bool reporting = false;
   // Click counting.
   guint lastButton = 0;
@@ -717,6 +719,7 @@ class GtkPresenter : public Presenter {
     cancelPopUpMenus();
     owned->bar.reset();
     if (owned->fullScreenTimeout) g_source_remove(owned->fullScreenTimeout);
+    if (owned->resizeFollowUp) g_source_remove(owned->resizeFollowUp);
     g_signal_handlers_disconnect_by_data(owned->im, owned.get());
     gtk_im_context_set_client_window(owned->im, nullptr);
     g_object_unref(owned->im);
@@ -1203,6 +1206,7 @@ class GtkPresenter : public Presenter {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
     int bar = barHeight(*n);
+    n->configured = {e->x, e->y, e->width, e->height, 0};
     if (!n->asked.empty()) {
       const Native::Asked last = n->asked.back();
       const bool lastSize = e->width == last.width && e->height == last.height;
@@ -1213,10 +1217,15 @@ class GtkPresenter : public Presenter {
       } else {
         for (auto it = n->asked.begin(); it + 1 < n->asked.end(); ++it)
           if ((!lastSize && e->width == it->width && e->height == it->height) ||
-              (!lastPlace && e->x == it->x && e->y == it->y))
+              (!lastPlace && e->x == it->x && e->y == it->y)) {
+            followUpResize(n);
             return FALSE;
+          }
       }
       if (lastSize) bar = last.bar;
+      // Not on its way to ours: the system or the user chose it, and what we asked before is
+      // no longer awaited.
+      if (!lastSize || !lastPlace) n->asked.clear();
     }
     const Rect reported =
         MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
@@ -1226,7 +1235,38 @@ class GtkPresenter : public Presenter {
     n->reporting = true;
     w->setFrame_display(reported, true);
     n->reporting = false;
+    // The content area asks for the new size, no longer for the one the program set last: a
+    // larger request would lay the area out taller than the toplevel, and draw it shifted.
+    if (w->frame() == reported) {
+      // GTK keeps the size last asked of it and would ask it again: it becomes this one.
+      gtk_widget_set_size_request(n->area, e->width, static_cast<int>(reported.size.height));
+      gtk_window_resize(GTK_WINDOW(n->toplevel), e->width, e->height);
+    } else if (gPresenter) {
+      gPresenter->moveTo(*n, w->frame());
+    }
     return FALSE;
+  }
+
+  // GTK moves a shown toplevel at once and resizes it later: the configure of the move may be
+  // taken by GTK as the answer to the resize, which then never happens. Once GTK has sent what
+  // it will, a toplevel left at the last position asked but at an earlier size gets the size.
+  static void followUpResize(Native* n) {
+    if (n->resizeFollowUp) return;
+    n->resizeFollowUp = g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer p) -> gboolean {
+          auto* n = static_cast<Native*>(p);
+          n->resizeFollowUp = 0;
+          auto* gdkWindow = gtk_widget_get_window(n->toplevel);
+          if (!gdkWindow || n->asked.size() < 2 || !gtk_widget_get_mapped(n->toplevel))
+            return G_SOURCE_REMOVE;
+          const Native::Asked& last = n->asked.back();
+          const Native::Asked& at = n->configured;
+          if (at.x == last.x && at.y == last.y && (at.width != last.width || at.height != last.height))
+            gdk_window_resize(gdkWindow, last.width, last.height);
+          return G_SOURCE_REMOVE;
+        },
+        n, nullptr);
   }
 
   static gboolean onFocus(GtkWidget*, GdkEventFocus* e, Native* n) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstdlib>
+
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
@@ -15,6 +17,9 @@
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/testing/gtk/Screen.h"
+
+// Last: Xlib's macros would clash with names in the headers above.
+#include <gdk/gdkx.h>
 
 namespace menu_screen_test {
 
@@ -361,6 +366,32 @@ TEST(GtkMenuTest, TheMainWindowKeepsItsFrameWhileItsBarGoesAndComesBackAndWhenRe
     EXPECT_TRUE(app.settle([&] { return pltest::labelOnScreen("Pelorin").has_value(); }));
     EXPECT_EQ(window->frame(), asked);
   }
+
+  // Made smaller by the system (as a user's resize is): the frame follows, and the content is
+  // drawn in it, its bottom-left corner at the window's.
+  auto corner = ak::make<menu_screen_test::RedView>(MakeRect(0, 0, 40, 40));
+  window->contentView()->addSubview(corner);
+  auto* gdkToplevel = gtk_widget_get_window(static_cast<GtkWidget*>(ak::gtk::nativeWindow(*window)));
+  ASSERT_TRUE(gdkToplevel);
+  // The toplevel itself took the last size asked (the bar's height above the content).
+  ASSERT_TRUE(app.settle([&] {
+    return gdk_window_get_width(gdkToplevel) == 500 && gdk_window_get_height(gdkToplevel) < 300;
+  })) << gdk_window_get_width(gdkToplevel)
+      << "x" << gdk_window_get_height(gdkToplevel);
+  const int bar = gdk_window_get_height(gdkToplevel) - 250;
+  ASSERT_EQ(std::system(("xdotool windowsize " + std::to_string(GDK_WINDOW_XID(gdkToplevel)) + " 360 " +
+                         std::to_string(200 + bar))
+                            .c_str()),
+            0);
+  ASSERT_TRUE(app.settle([&] { return window->frame().size.height == 200; })) << window->frame().size.height;
+  EXPECT_EQ(window->frame().size.width, 360);
+  ASSERT_TRUE(app.waitUntilShown(window));
+  const int bottom = 900 - static_cast<int>(window->frame().origin.y);
+  const int left = static_cast<int>(window->frame().origin.x);
+  EXPECT_TRUE(app.settle([&] {
+    return isRed(pltest::screenPixel(left + 20, bottom - 20)) &&
+           !isRed(pltest::screenPixel(left + 20, bottom - 60));
+  }));
   other->close();
   ak::Application::sharedApplication()->setMainMenu(nullptr);
 }

@@ -314,9 +314,13 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   pltest::xtest::click(listX, rowTop(1) + 40);
   pltest::xtest::click(listX, rowTop(1) + 40);
   ASSERT_TRUE(pltest::pumpUntil([&] { return video_.videoInfoRequests() >= 1; }, 60)) << logText();
+  // The video view: right of the browsing panes, between the title bar and the control bar; in
+  // full screen, the whole screen.
+  bool fullScreen = false;
   auto pictureCentred = [&](std::string* why) {
-    const int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
-    const int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
+    int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    if (fullScreen) left = 0, top = 0, width = 1440, height = 900;
     Box box = boxOf(left, top, width, height, green);
     if (box.empty()) {
       if (why) *why = "no picture";
@@ -333,14 +337,28 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
              "," + std::to_string(top) + " " + std::to_string(width) + "x" + std::to_string(height);
     return std::abs(dx) <= 2 && std::abs(dy) <= 2 && fitted;
   };
-  // At the size the window opens with.
-  {
-    const int width = window_->width, height = window_->height;
+  auto expectCentred = [&](const std::string& where) {
     std::string why;
     const bool centred = pltest::pumpUntil([&] { return pictureCentred(nullptr); }, 60);
     pictureCentred(&why);
-    EXPECT_TRUE(centred) << width << "x" << height << ": " << why;
+    EXPECT_TRUE(centred) << where << ": " << why;
+  };
+  // At the size the window opens with, then resized.
+  expectCentred(std::to_string(window_->width) + "x" + std::to_string(window_->height));
+  for (auto [width, height] : {std::pair{800, 500}, {1280, 780}}) {
+    resize(width, height);
+    expectCentred(std::to_string(width) + "x" + std::to_string(height));
   }
+  // In full screen, once the pointer rests over the picture and the control bar has gone; the
+  // run then ends in full screen.
+  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, top() + kTitleBar + 100);
+  pltest::xtest::chord({"Control_L", "f"});
+  // The picture fills most of the screen (only the bars of its fitting are left).
+  ASSERT_TRUE(pltest::pumpUntil([&] { return countOf(0, 0, 1440, 900, green) > 1440 * 900 * 7 / 10; }, 30));
+  fullScreen = true;
+  pltest::xtest::moveTo(700, 400);
+  pltest::xtest::moveTo(720, 420);
+  expectCentred("full screen");
   quit();
 }
 
