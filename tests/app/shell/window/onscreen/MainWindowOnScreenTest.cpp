@@ -362,6 +362,28 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   quit();
 }
 
+TEST_F(MainWindowOnScreen, ARightClickOnARowOpensTheVideoMenuAndEscapeClosesIt) {
+  serve({"Cats 1", "Cats 2", "Cats 3", "Cats 4"});
+  launch();
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  // The menu opens at the pointer, down and to the right: its light face over the dark rows
+  // and the player's black.
+  const int x = window_->x + kListLeft + 100, y = rowTop(2) + 40;
+  auto menuPixels = [&] { return countOf(x + 4, y + 4, 120, 60, bright); };
+  const int before = menuPixels();
+  ASSERT_LT(before, 1000);
+  pltest::xtest::click(x, y, 3);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return menuPixels() > 5000; }, 30)) << menuPixels() << "\n"
+                                                                          << logText();
+  run("ffmpeg -loglevel error -y -f x11grab -video_size 1440x900 -i $DISPLAY -frames:v 1 /tmp/h65_ctx.png");
+  pltest::xtest::tap("Escape");
+  EXPECT_TRUE(pltest::pumpUntil([&] { return menuPixels() < 1000; }, 30)) << menuPixels();
+  // Nothing was chosen: the list is still there, and a click selects as before.
+  EXPECT_GT(titlePixels(2), 20);
+  quit();
+}
+
 TEST_F(MainWindowOnScreen, TheSourceListReachesTheWindowsBottomAtEverySize) {
   serve({"Cats"});
   launch();
