@@ -1224,8 +1224,9 @@ class GtkPresenter : public Presenter {
       }
       if (lastSize) bar = last.bar;
       // Not on its way to ours: the system or the user chose it, and what we asked before is
-      // no longer awaited.
-      if (!lastSize || !lastPlace) n->asked.clear();
+      // no longer awaited. It stands as the last geometry known, for the configures that
+      // follow our next request to be told from the user's.
+      if (!lastSize || !lastPlace) n->asked.assign(1, {e->x, e->y, e->width, e->height, bar});
     }
     const Rect reported =
         MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
