@@ -1,5 +1,6 @@
 // The real `pelorin` as a user sees it, on a virtual display against fakes on 127.0.0.1: the
-// list below the bar, clicks on its rows, the picture placed in the video view, the source list
+// list below the bar, clicks on its rows, the picture placed in the video view (resized and in
+// full screen), the video menu, partial redraws against a whole one, the source list
 // at every window size, the suggestions closing, and titles in scripts DejaVu lacks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -383,6 +384,73 @@ TEST_F(MainWindowOnScreen, ARightClickOnARowOpensTheVideoMenuAndEscapeClosesIt) 
   EXPECT_TRUE(pltest::pumpUntil([&] { return menuPixels() < 1000; }, 30)) << menuPixels();
   // Nothing was chosen: the list is still there, and a click selects as before.
   EXPECT_GT(titlePixels(2), 20);
+  quit();
+}
+
+TEST_F(MainWindowOnScreen, PartialRedrawsOfTheListDuringADownloadLeaveThePixelsOfAWholeRedraw) {
+  serve({"Cats 1", "Cats 2", "Cats 3", "Cats 4"});
+  // The clip's download sends its first part and then holds still.
+  std::string bytes;
+  {
+    std::ifstream in(clip_, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(bytes.size(), 20000u);
+  origin_.route("GET", "/clip", [&](const pltest::FakeRequest&) {
+    return pltest::FakeReply::stalled(bytes.substr(0, 16384), static_cast<long long>(bytes.size()));
+  });
+  launch();
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(3) > 20; }, 60)) << logText();
+  const int listX = window_->x + kListLeft + 100;
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (const auto& request : origin_.requests())
+          if (request.path == "/clip") return true;
+        return false;
+      },
+      60))
+      << logText();
+
+  // Ten selections moved over the rows, each redrawing two of them, while the download runs.
+  auto selected = [&](int row) {
+    return countOf(window_->x + kListLeft, rowTop(row) + 10, kBrowsePane - kListLeft, 60, orange) > 50;
+  };
+  for (int i = 0; i < 10; ++i) {
+    const int row = std::vector<int>{0, 2, 3}[i % 3];
+    pltest::xtest::click(listX, rowTop(row) + 40);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return selected(row); }, 30)) << i;
+  }
+  // The pointer leaves the list; the thumbnail column as those redraws left it, once steady.
+  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, rowTop(2));
+  const int columnX = window_->x + kListLeft, columnY = rowTop(0), columnW = 110, columnH = 4 * kRowPitch;
+  std::vector<pltest::Pixel> partial = pltest::screenPixels(columnX, columnY, columnW, columnH);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        auto now = pltest::screenPixels(columnX, columnY, columnW, columnH);
+        const bool steady = now == partial;
+        partial = std::move(now);
+        return steady;
+      },
+      30));
+
+  // Drawn whole: the window resized by a point and back.
+  const int width = window_->width, height = window_->height;
+  resize(width + 1, height);
+  resize(width, height);
+  std::vector<pltest::Pixel> whole;
+  const bool same = pltest::pumpUntil(
+      [&] { return (whole = pltest::screenPixels(columnX, columnY, columnW, columnH)) == partial; }, 30);
+  std::string columns;
+  for (int x = 0; x < columnW && !same; ++x)
+    for (int y = 0; y < columnH; ++y)
+      if (!(whole[std::size_t(y) * columnW + x] == partial[std::size_t(y) * columnW + x])) {
+        columns += " " + std::to_string(x);
+        break;
+      }
+  EXPECT_TRUE(same) << "columns differing:" << columns;
   quit();
 }
 
