@@ -238,6 +238,9 @@ void MainWindowController::screenParametersChanged(const ns::Ref<ns::Notificatio
 }
 
 void MainWindowController::applicationWillTerminate(const ns::Ref<ns::Notification>&) {
+  // The view goes back into the main window, so that what ends with that window (the player
+  // among it) ends as it does outside full screen.
+  if (ownFullScreen_) leaveOwnFullScreen();
   showPointer();
   // The sheet hears the termination itself; the flag goes in any case.
   showingAlert_ = false;

@@ -4,7 +4,6 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -214,14 +213,17 @@ struct Native {
   std::unique_ptr<MenuBar> bar;
   GtkIMContext* im = nullptr;
   Rect shown;  // the frame last asked of or reported by the system
-  // Toplevel sizes lately asked for, with the menu bar's height at the time: a configure
-  // echoing one of them arrives after the bar may have come or gone, and must be read with
-  // the bar it was asked with, or the content would grow or shrink by the bar.
-  struct AskedSize {
-    int width = -1, height = -1, bar = 0;
+  // Toplevel geometries asked for and not yet confirmed, the last one last, each with the menu
+  // bar's height at the time. The system answers a move and a resize in separate configures,
+  // and an answer may arrive after the bar came or went: a configure echoing one of them must be
+  // read with the bar it was asked with, and one mixing an earlier request's position or size
+  // is on its way to the last request, not a move or resize by the user.
+  struct Asked {
+    int x = 0, y = 0, width = -1, height = -1, bar = 0;
   };
-  std::array<AskedSize, 4> asked{};
-  std::size_t nextAsked = 0;
+  std::vector<Asked> asked;
+  Asked configured;  // the toplevel's geometry in the last configure
+  guint resizeFollowUp = 0;
   bool reporting = false;
   // Click counting.
   guint lastButton = 0;
@@ -717,6 +719,7 @@ class GtkPresenter : public Presenter {
     cancelPopUpMenus();
     owned->bar.reset();
     if (owned->fullScreenTimeout) g_source_remove(owned->fullScreenTimeout);
+    if (owned->resizeFollowUp) g_source_remove(owned->resizeFollowUp);
     g_signal_handlers_disconnect_by_data(owned->im, owned.get());
     gtk_im_context_set_client_window(owned->im, nullptr);
     g_object_unref(owned->im);
@@ -757,7 +760,9 @@ class GtkPresenter : public Presenter {
     const int x = static_cast<int>(std::lround(frame.origin.x));
     const int y = static_cast<int>(std::lround(height() - MaxY(frame))) - bar;
     gtk_widget_set_size_request(n.area, w, h);
-    n.asked[n.nextAsked++ % n.asked.size()] = {w, h + bar, bar};
+    // A burst of requests the system never confirms keeps only the latest few.
+    if (n.asked.size() >= 8) n.asked.erase(n.asked.begin());
+    n.asked.push_back({x, y, w, h + bar, bar});
     gtk_window_resize(GTK_WINDOW(n.toplevel), w, h + bar);
     gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
   }
@@ -1201,8 +1206,28 @@ class GtkPresenter : public Presenter {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
     int bar = barHeight(*n);
-    for (const auto& asked : n->asked)
-      if (asked.width == e->width && asked.height == e->height) bar = asked.bar;
+    n->configured = {e->x, e->y, e->width, e->height, 0};
+    if (!n->asked.empty()) {
+      const Native::Asked last = n->asked.back();
+      const bool lastSize = e->width == last.width && e->height == last.height;
+      const bool lastPlace = e->x == last.x && e->y == last.y;
+      if (lastSize && lastPlace) {
+        // The last request is done: what came before it is no longer awaited.
+        n->asked.assign(1, last);
+      } else {
+        for (auto it = n->asked.begin(); it + 1 < n->asked.end(); ++it)
+          if ((!lastSize && e->width == it->width && e->height == it->height) ||
+              (!lastPlace && e->x == it->x && e->y == it->y)) {
+            followUpResize(n);
+            return FALSE;
+          }
+      }
+      if (lastSize) bar = last.bar;
+      // Not on its way to ours: the system or the user chose it, and what we asked before is
+      // no longer awaited. It stands as the last geometry known, for the configures that
+      // follow our next request to be told from the user's.
+      if (!lastSize || !lastPlace) n->asked.assign(1, {e->x, e->y, e->width, e->height, bar});
+    }
     const Rect reported =
         MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
     // An echo of the frame we asked for, or of one already reported, changes nothing.
@@ -1211,7 +1236,38 @@ class GtkPresenter : public Presenter {
     n->reporting = true;
     w->setFrame_display(reported, true);
     n->reporting = false;
+    // The content area asks for the new size, no longer for the one the program set last: a
+    // larger request would lay the area out taller than the toplevel, and draw it shifted.
+    if (w->frame() == reported) {
+      // GTK keeps the size last asked of it and would ask it again: it becomes this one.
+      gtk_widget_set_size_request(n->area, e->width, static_cast<int>(reported.size.height));
+      gtk_window_resize(GTK_WINDOW(n->toplevel), e->width, e->height);
+    } else if (gPresenter) {
+      gPresenter->moveTo(*n, w->frame());
+    }
     return FALSE;
+  }
+
+  // GTK moves a shown toplevel at once and resizes it later: the configure of the move may be
+  // taken by GTK as the answer to the resize, which then never happens. Once GTK has sent what
+  // it will, a toplevel left at the last position asked but at an earlier size gets the size.
+  static void followUpResize(Native* n) {
+    if (n->resizeFollowUp) return;
+    n->resizeFollowUp = g_idle_add_full(
+        G_PRIORITY_DEFAULT_IDLE,
+        +[](gpointer p) -> gboolean {
+          auto* n = static_cast<Native*>(p);
+          n->resizeFollowUp = 0;
+          auto* gdkWindow = gtk_widget_get_window(n->toplevel);
+          if (!gdkWindow || n->asked.size() < 2 || !gtk_widget_get_mapped(n->toplevel))
+            return G_SOURCE_REMOVE;
+          const Native::Asked& last = n->asked.back();
+          const Native::Asked& at = n->configured;
+          if (at.x == last.x && at.y == last.y && (at.width != last.width || at.height != last.height))
+            gdk_window_resize(gdkWindow, last.width, last.height);
+          return G_SOURCE_REMOVE;
+        },
+        n, nullptr);
   }
 
   static gboolean onFocus(GtkWidget*, GdkEventFocus* e, Native* n) {

@@ -6,8 +6,10 @@
 
 #include <cmath>
 
+#include "app/shell/window/RenameVideoSheet.h"
 #include "app/shell/window/ShellKeys.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/TextField.h"
 #include "tests/app/shell/window/ApplicationTestSupport.h"
 #include "ui/BubblePopover.h"
 #include "ui/MySearchField.h"
@@ -103,6 +105,18 @@ TEST(ApplicationKeys, TheListsKeysPlayTheRowAndAddToAndRemoveFromTheFavourites) 
     f.select(list, 0);
     f.press(shellkeys::kF2KeyCode, ak::functionKeyString(shellkeys::kF2Character));
     EXPECT_EQ(f2.count(), 1);
+    // It opens the Rename Video sheet on the main window, holding the row's title.
+    auto sheet = f.controller->renameVideoSheet();
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->parentWindow(), f.window);
+    EXPECT_EQ(f.window->attachedSheet(), sheet->window());
+    EXPECT_EQ(sheet->titleField()->stringValue(), list->cellArray()[0]->title());
+    EXPECT_TRUE(f.controller->showingAlert());
+    pltest::key(sheet->window(), ak::kVK_Escape, "\x1b");
+    f.dispatch();
+    EXPECT_FALSE(f.controller->renameVideoSheet());
+    EXPECT_FALSE(f.controller->showingAlert());
+    EXPECT_TRUE(f.api.callsOf("youtube.videos.update").empty());
   }
 
   // While a share or a sheet is up, Return does nothing; afterwards it plays again.

@@ -307,7 +307,7 @@ TEST(FullScreenControls, TheBarAndPointerGoWhenTheMouseRestsOverThePicture) {
   EXPECT_EQ(main->pointerHides(), 0);
 }
 
-TEST(FullScreenControls, TerminationLeavesThePointerShown) {
+TEST(FullScreenControls, TerminationLeavesThePointerShownAndTheViewInTheMainWindow) {
   FullScreenShell f;
   f.launch();
   f.commandF();
@@ -320,6 +320,9 @@ TEST(FullScreenControls, TerminationLeavesThePointerShown) {
       ak::ApplicationWillTerminateNotification, f.app.app());
   EXPECT_EQ(ak::Cursor::hideCount(), 0);
   EXPECT_EQ(f.controller->pointerHides(), 0);
+  // Back in the main window, which ends with everything in it.
+  EXPECT_FALSE(f.controller->isFullScreen());
+  EXPECT_EQ(f.controller->window()->contentView(), view);
 }
 
 TEST(FullScreenSheets, TheQualitySheetHangsOnTheFullScreenWindowAboveIt) {

@@ -335,3 +335,37 @@ TEST(ShellMenus, LoginRunsTheSignInSheetAgainstTheIdentityProvider) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShellMenus, InTheOwnFullScreenTheLogoutConfirmationHangsOnTheFullScreenWindowAboveIt) {
+  MenuFixture f;
+  f.launchSignedIn("a@example.com");
+  f.commandKey(3, "f");
+  auto full = f.controller->fullScreenWindow();
+  ASSERT_TRUE(full);
+  ASSERT_TRUE(f.controller->isFullScreen());
+  ASSERT_TRUE(f.enabled("Account", "Logout\u2026"));
+  pltest::ModalScript script;
+  bool showingWhileOpen = false;
+  ns::Ref<ak::Window> parent;
+  script.clickAlertButton("Cancel", [&] {
+    showingWhileOpen = f.controller->showingAlert();
+    parent = full->attachedSheet() ? full : nullptr;
+  });
+  ak::Menu::performActionForItem(f.menuItem("Account", "Logout\u2026"));
+  f.dispatch();
+  ASSERT_EQ(script.shownAlerts().size(), 1u);
+  const auto& shown = script.shownAlerts()[0];
+  EXPECT_EQ(shown.messageText, "Do you want to log out?");
+  EXPECT_TRUE(shown.sheet);
+  EXPECT_GE(shown.level, 1000);
+  EXPECT_EQ(parent, full);
+  EXPECT_FALSE(f.window->attachedSheet());
+  EXPECT_TRUE(showingWhileOpen);
+  EXPECT_FALSE(f.controller->showingAlert());
+  EXPECT_TRUE(f.controller->isSignedIn());
+  EXPECT_TRUE(f.controller->isFullScreen());
+}
+
+}  // namespace

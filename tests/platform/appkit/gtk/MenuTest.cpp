@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <cstdlib>
+
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
@@ -15,6 +17,9 @@
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/testing/gtk/Screen.h"
+
+// Last: Xlib's macros would clash with names in the headers above.
+#include <gdk/gdkx.h>
 
 namespace menu_screen_test {
 
@@ -326,6 +331,68 @@ TEST(GtkMenuTest, AnActionThatRebuildsTheMainMenuLeavesTheBarWorking) {
   clickLabel("Fresh");
   ASSERT_TRUE(app.settle([&] { return again.done() && !pltest::shownToplevel("menu"); }));
   EXPECT_EQ(main.counter->quit, 1);
+  ak::Application::sharedApplication()->setMainMenu(nullptr);
+}
+
+// The bar comes and goes with main status, and the system answers moves and resizes in pieces:
+// through all that the window's frame stays what the program set, and its content is there.
+TEST(GtkMenuTest, TheMainWindowKeepsItsFrameWhileItsBarGoesAndComesBackAndWhenResized) {
+  OnScreenApp app;
+  MainMenu main;
+  ak::Application::sharedApplication()->setMainMenu(main.root);
+  auto window = app.window(MakeRect(100, 200, 400, 300));
+  const ak::Rect frame = window->frame();
+  ASSERT_TRUE(app.waitUntilShown(window));
+  ASSERT_TRUE(app.settle([] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+
+  // Another window takes main status (and the bar) before this one is ordered out, as a
+  // full-screen window does; then this one comes back.
+  auto other = app.window(MakeRect(600, 100, 700, 600));
+  other->makeMainWindow();
+  window->orderOut(nullptr);
+  ASSERT_TRUE(app.waitUntilShown(other));
+  EXPECT_EQ(window->frame(), frame);
+  other->orderOut(nullptr);
+  window->makeKeyAndOrderFront(nullptr);
+  window->makeMainWindow();
+  ASSERT_TRUE(app.waitUntilShown(window));
+  ASSERT_TRUE(app.settle([] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+  EXPECT_EQ(window->frame(), frame);
+
+  // Resized by the program, top edge kept and then moved: exactly the frames asked.
+  for (const ak::Rect& asked : {MakeRect(100, 100, 700, 400), MakeRect(40, 300, 500, 250)}) {
+    window->setFrame_display(asked, true);
+    ASSERT_TRUE(app.waitUntilShown(window));
+    EXPECT_TRUE(app.settle([&] { return pltest::labelOnScreen("Pelorin").has_value(); }));
+    EXPECT_EQ(window->frame(), asked);
+  }
+
+  // Made smaller by the system (as a user's resize is): the frame follows, and the content is
+  // drawn in it, its bottom-left corner at the window's.
+  auto corner = ak::make<menu_screen_test::RedView>(MakeRect(0, 0, 40, 40));
+  window->contentView()->addSubview(corner);
+  auto* gdkToplevel = gtk_widget_get_window(static_cast<GtkWidget*>(ak::gtk::nativeWindow(*window)));
+  ASSERT_TRUE(gdkToplevel);
+  // The toplevel itself took the last size asked (the bar's height above the content).
+  ASSERT_TRUE(app.settle([&] {
+    return gdk_window_get_width(gdkToplevel) == 500 && gdk_window_get_height(gdkToplevel) < 300;
+  })) << gdk_window_get_width(gdkToplevel)
+      << "x" << gdk_window_get_height(gdkToplevel);
+  const int bar = gdk_window_get_height(gdkToplevel) - 250;
+  ASSERT_EQ(std::system(("xdotool windowsize " + std::to_string(GDK_WINDOW_XID(gdkToplevel)) + " 360 " +
+                         std::to_string(200 + bar))
+                            .c_str()),
+            0);
+  ASSERT_TRUE(app.settle([&] { return window->frame().size.height == 200; })) << window->frame().size.height;
+  EXPECT_EQ(window->frame().size.width, 360);
+  ASSERT_TRUE(app.waitUntilShown(window));
+  const int bottom = 900 - static_cast<int>(window->frame().origin.y);
+  const int left = static_cast<int>(window->frame().origin.x);
+  EXPECT_TRUE(app.settle([&] {
+    return isRed(pltest::screenPixel(left + 20, bottom - 20)) &&
+           !isRed(pltest::screenPixel(left + 20, bottom - 60));
+  }));
+  other->close();
   ak::Application::sharedApplication()->setMainMenu(nullptr);
 }
 

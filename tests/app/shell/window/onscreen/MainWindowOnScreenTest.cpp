@@ -1,5 +1,6 @@
 // The real `pelorin` as a user sees it, on a virtual display against fakes on 127.0.0.1: the
-// list below the bar, clicks on its rows, the picture placed in the video view, the source list
+// list below the bar, clicks on its rows, the picture placed in the video view (resized and in
+// full screen), the video menu, partial redraws against a whole one, the source list
 // at every window size, the suggestions closing, and titles in scripts DejaVu lacks.
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -314,9 +315,13 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   pltest::xtest::click(listX, rowTop(1) + 40);
   pltest::xtest::click(listX, rowTop(1) + 40);
   ASSERT_TRUE(pltest::pumpUntil([&] { return video_.videoInfoRequests() >= 1; }, 60)) << logText();
+  // The video view: right of the browsing panes, between the title bar and the control bar; in
+  // full screen, the whole screen.
+  bool fullScreen = false;
   auto pictureCentred = [&](std::string* why) {
-    const int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
-    const int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
+    int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    if (fullScreen) left = 0, top = 0, width = 1440, height = 900;
     Box box = boxOf(left, top, width, height, green);
     if (box.empty()) {
       if (why) *why = "no picture";
@@ -333,14 +338,119 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
              "," + std::to_string(top) + " " + std::to_string(width) + "x" + std::to_string(height);
     return std::abs(dx) <= 2 && std::abs(dy) <= 2 && fitted;
   };
-  // At the size the window opens with.
-  {
-    const int width = window_->width, height = window_->height;
+  auto expectCentred = [&](const std::string& where) {
     std::string why;
     const bool centred = pltest::pumpUntil([&] { return pictureCentred(nullptr); }, 60);
     pictureCentred(&why);
-    EXPECT_TRUE(centred) << width << "x" << height << ": " << why;
+    EXPECT_TRUE(centred) << where << ": " << why;
+  };
+  // At the size the window opens with, then resized.
+  expectCentred(std::to_string(window_->width) + "x" + std::to_string(window_->height));
+  for (auto [width, height] : {std::pair{800, 500}, {1280, 780}}) {
+    resize(width, height);
+    expectCentred(std::to_string(width) + "x" + std::to_string(height));
   }
+  // In full screen, once the pointer rests over the picture and the control bar has gone; the
+  // run then ends in full screen.
+  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, top() + kTitleBar + 100);
+  pltest::xtest::chord({"Control_L", "f"});
+  // The picture fills most of the screen (only the bars of its fitting are left).
+  ASSERT_TRUE(pltest::pumpUntil([&] { return countOf(0, 0, 1440, 900, green) > 1440 * 900 * 7 / 10; }, 30));
+  fullScreen = true;
+  pltest::xtest::moveTo(700, 400);
+  pltest::xtest::moveTo(720, 420);
+  expectCentred("full screen");
+  quit();
+}
+
+TEST_F(MainWindowOnScreen, ARightClickOnARowOpensTheVideoMenuAndEscapeClosesIt) {
+  serve({"Cats 1", "Cats 2", "Cats 3", "Cats 4"});
+  launch();
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(2) > 20; }, 60)) << logText();
+  // The menu opens at the pointer, down and to the right: its light face over the dark rows
+  // and the player's black.
+  const int x = window_->x + kListLeft + 100, y = rowTop(2) + 40;
+  auto menuPixels = [&] { return countOf(x + 4, y + 4, 120, 60, bright); };
+  const int before = menuPixels();
+  ASSERT_LT(before, 1000);
+  pltest::xtest::click(x, y, 3);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return menuPixels() > 5000; }, 30)) << menuPixels() << "\n"
+                                                                          << logText();
+  // The video menu's dozen items and separators: far taller than a menu of a few items.
+  const Box menu = boxOf(x, y, 240, 420, bright);
+  EXPECT_GT(menu.bottom - menu.top, 250) << menu.top << " to " << menu.bottom;
+  pltest::xtest::tap("Escape");
+  EXPECT_TRUE(pltest::pumpUntil([&] { return menuPixels() < 1000; }, 30)) << menuPixels();
+  // Nothing was chosen: the list is still there, and a click selects as before.
+  EXPECT_GT(titlePixels(2), 20);
+  quit();
+}
+
+TEST_F(MainWindowOnScreen, PartialRedrawsOfTheListDuringADownloadLeaveThePixelsOfAWholeRedraw) {
+  serve({"Cats 1", "Cats 2", "Cats 3", "Cats 4"});
+  // The clip's download sends its first part and then holds still.
+  std::string bytes;
+  {
+    std::ifstream in(clip_, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(bytes.size(), 20000u);
+  origin_.route("GET", "/clip", [&](const pltest::FakeRequest&) {
+    return pltest::FakeReply::stalled(bytes.substr(0, 16384), static_cast<long long>(bytes.size()));
+  });
+  launch();
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(3) > 20; }, 60)) << logText();
+  const int listX = window_->x + kListLeft + 100;
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  pltest::xtest::click(listX, rowTop(1) + 40);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (const auto& request : origin_.requests())
+          if (request.path == "/clip") return true;
+        return false;
+      },
+      60))
+      << logText();
+
+  // Ten selections moved over the rows, each redrawing two of them, while the download runs.
+  auto selected = [&](int row) {
+    return countOf(window_->x + kListLeft, rowTop(row) + 10, kBrowsePane - kListLeft, 60, orange) > 50;
+  };
+  for (int i = 0; i < 10; ++i) {
+    const int row = std::vector<int>{0, 2, 3}[i % 3];
+    pltest::xtest::click(listX, rowTop(row) + 40);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return selected(row); }, 30)) << i;
+  }
+  // The pointer leaves the list; the thumbnail column as those redraws left it, once steady.
+  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, rowTop(2));
+  const int columnX = window_->x + kListLeft, columnY = rowTop(0), columnW = 110, columnH = 4 * kRowPitch;
+  std::vector<pltest::Pixel> partial = pltest::screenPixels(columnX, columnY, columnW, columnH);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        auto now = pltest::screenPixels(columnX, columnY, columnW, columnH);
+        const bool steady = now == partial;
+        partial = std::move(now);
+        return steady;
+      },
+      30));
+
+  // Drawn whole: the window resized by a point and back.
+  const int width = window_->width, height = window_->height;
+  resize(width + 1, height);
+  resize(width, height);
+  std::vector<pltest::Pixel> whole;
+  const bool same = pltest::pumpUntil(
+      [&] { return (whole = pltest::screenPixels(columnX, columnY, columnW, columnH)) == partial; }, 30);
+  std::string columns;
+  for (int x = 0; x < columnW && !same; ++x)
+    for (int y = 0; y < columnH; ++y)
+      if (!(whole[std::size_t(y) * columnW + x] == partial[std::size_t(y) * columnW + x])) {
+        columns += " " + std::to_string(x);
+        break;
+      }
+  EXPECT_TRUE(same) << "columns differing:" << columns;
   quit();
 }
 
