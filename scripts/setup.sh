@@ -6,7 +6,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  build-essential g++ cmake pkg-config ccache git clang-format
+  build-essential g++ cmake ninja-build lld pkg-config ccache git clang-format
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libicu-dev libssl-dev uuid-dev libffi-dev zlib1g-dev
   libsqlite3-dev libxml2-dev libprotobuf-c-dev protobuf-c-compiler

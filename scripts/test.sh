@@ -9,7 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 if [ "${PELORIN_TSAN:-0}" = "1" ]; then
   build="$root/build/tsan"
-  flags=(-DPELORIN_TSAN=ON -DPELORIN_SANITIZE=OFF)
+  flags=(-DPELORIN_TSAN=ON -DPELORIN_SANITIZE=OFF -DPELORIN_WERROR=ON)
   # Races inside libraries built without ThreadSanitizer are suppressed; the file says which.
   export TSAN_OPTIONS="${TSAN_OPTIONS:-halt_on_error=1 second_deadlock_stack=1} suppressions='$root/scripts/tsan-suppressions.txt'"
 else
@@ -25,6 +25,10 @@ if command -v clang-format >/dev/null && git -C "$root" rev-parse --git-dir >/de
   (cd "$root" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror)
 fi
 
+# Ninja keeps every core busy across targets; a build folder made earlier keeps its generator.
+if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then
+  flags+=(-G Ninja)
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Debug "${flags[@]}"
 cmake --build "$build" -j "$jobs"
 cd "$build"

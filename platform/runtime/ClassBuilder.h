@@ -183,20 +183,22 @@ inline bool declareProtocol(const char* name, void (*body)(ProtocolBuilder&)) {
 #define PL_RUNTIME_CAT(a, b) PL_RUNTIME_CAT_(a, b)
 
 // Registers C++ class `Cpp` (derived from `Super`) under the runtime name `Name`; the braces
-// that follow are the body, with `cls` the builder. Use void as `Super` for a root class.
-#define PL_CLASS_NAMED(Cpp, Name, Super)                                                          \
-  static void PL_RUNTIME_CAT(plRegisterClass_, __LINE__)(::ns::runtime::ClassBuilder<Cpp>&);      \
-  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plClassRegistered_, __LINE__) =               \
-      ::ns::runtime::declareClass<Cpp, Super>(Name, &PL_RUNTIME_CAT(plRegisterClass_, __LINE__)); \
-  static void PL_RUNTIME_CAT(plRegisterClass_,                                                    \
-                             __LINE__)([[maybe_unused]] ::ns::runtime::ClassBuilder<Cpp> & cls)
+// that follow are the body, with `cls` the builder. Use void as `Super` for a root class. The
+// generated names take a counter rather than the line, so that two files built as one unity
+// translation unit never clash.
+#define PL_CLASS_NAMED(Cpp, Name, Super) PL_CLASS_NAMED_(Cpp, Name, Super, __COUNTER__)
+#define PL_CLASS_NAMED_(Cpp, Name, Super, id)                                               \
+  static void PL_RUNTIME_CAT(plRegisterClass_, id)(::ns::runtime::ClassBuilder<Cpp>&);      \
+  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plClassRegistered_, id) =               \
+      ::ns::runtime::declareClass<Cpp, Super>(Name, &PL_RUNTIME_CAT(plRegisterClass_, id)); \
+  static void PL_RUNTIME_CAT(plRegisterClass_, id)([[maybe_unused]] ::ns::runtime::ClassBuilder<Cpp> & cls)
 
 #define PL_CLASS(Cpp, Super) PL_CLASS_NAMED(Cpp, #Cpp, Super)
 
 // Registers a protocol; the braces that follow are the body, with `proto` the builder.
-#define PL_PROTOCOL(Name)                                                                     \
-  static void PL_RUNTIME_CAT(plRegisterProtocol_, __LINE__)(::ns::runtime::ProtocolBuilder&); \
-  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plProtocolRegistered_, __LINE__) =        \
-      ::ns::runtime::declareProtocol(#Name, &PL_RUNTIME_CAT(plRegisterProtocol_, __LINE__));  \
-  static void PL_RUNTIME_CAT(plRegisterProtocol_,                                             \
-                             __LINE__)([[maybe_unused]] ::ns::runtime::ProtocolBuilder & proto)
+#define PL_PROTOCOL(Name) PL_PROTOCOL_(Name, __COUNTER__)
+#define PL_PROTOCOL_(Name, id)                                                          \
+  static void PL_RUNTIME_CAT(plRegisterProtocol_, id)(::ns::runtime::ProtocolBuilder&); \
+  [[maybe_unused]] static const bool PL_RUNTIME_CAT(plProtocolRegistered_, id) =        \
+      ::ns::runtime::declareProtocol(#Name, &PL_RUNTIME_CAT(plRegisterProtocol_, id));  \
+  static void PL_RUNTIME_CAT(plRegisterProtocol_, id)([[maybe_unused]] ::ns::runtime::ProtocolBuilder & proto)
