@@ -194,7 +194,9 @@ TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
   for (std::size_t i = 0; i < requests.size(); ++i) {
     EXPECT_EQ(requests[i].method + " " + requests[i].path, "GET /v18");
     EXPECT_EQ(requests[i].header("User-Agent").value_or(""), agent) << i;
-    if (i > 0) EXPECT_TRUE(requests[i].header("Range").has_value()) << i;
+    if (i > 0) {
+      EXPECT_TRUE(requests[i].header("Range").has_value()) << i;
+    }
   }
 
   auto status = pelorin.terminate();
