@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <atomic>
@@ -201,6 +202,46 @@ TEST_F(WireEfficiencyTest, ClientClosingMidBodyLeavesNoDescriptorBehind) {
     ASSERT_TRUE(deaths.waitForCount(i + 1)) << i;
     EXPECT_TRUE(pltest::pumpUntil([&] { return pltest::openDescriptorCount() <= baseline; }, 20))
         << "request " << i << ": " << pltest::openDescriptorCount() << " open, " << baseline << " before";
+  }
+}
+
+TEST_F(WireEfficiencyTest, ASlowReaderHasNoMoreThanTheWriteBoundWaitingOnTheServer) {
+  file("large.bin", patternBytes(8 * 1024 * 1024));
+  const std::vector<std::string> requests = {
+      GET("/sent/large.bin"),
+      GET("/sent/large.bin", "Range: bytes=100-7999999\r\n"),
+      GET("/read/large.bin", "Range: bytes=100-7999999\r\n"),
+  };
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    RawClient client;
+    ASSERT_TRUE(client.connectTo(port, false, 8192));
+    ASSERT_TRUE(client.sendAll(requests[i]));
+    ASSERT_EQ(client.readExactly(20000).size(), 20000u) << i;
+    ASSERT_TRUE(pltest::pumpUntil([&] { return server->numberOfHTTPConnections() == 1; }, 20));
+    auto connection = hooks->lastConnection();
+    ASSERT_TRUE(connection);
+    ns::Ref<DispatchSocket> socket;
+    dispatch::sync(connection->connectionQueue(), [&] { socket = connection->dispatchSocket(); });
+    ASSERT_TRUE(socket);
+    // The reader stops here: once the descriptor takes no more, what the server holds back is
+    // the rest of the write in progress, the only one queued.
+    std::uint64_t waiting = 0;
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          bool full = false;
+          socket->performBlock([&] {
+            pollfd descriptor{socket->socketFD(), POLLOUT, 0};
+            full = ::poll(&descriptor, 1, 0) == 0;
+          });
+          std::uint64_t done = 0, total = 0;
+          long tag = 0;
+          socket->progressOfWriteReturningTag_bytesDone_total(&tag, &done, &total);
+          waiting = total - done;
+          return full && waiting > 0;
+        },
+        20))
+        << i;
+    EXPECT_LE(waiting, HTTPConnection::MAX_WRITE_QUEUE_SIZE) << i;
   }
 }
 
