@@ -8,6 +8,7 @@
 #include "app/library/LibraryNotifications.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetHTTPFetcherService.h"
 #include "platform/serialization/JSONSerialization.h"
 #include "shell/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
@@ -45,8 +46,13 @@ class AccountNetworkTest : public librarytest::AccountTest {
   }
   ~AccountNetworkTest() override {
     api.release();
+    // Calls still under way (a cache made at a test's end starts loads of its own) end here,
+    // against this test's services: otherwise they would reach the next test's fake service and
+    // their replies would land in its disk cache.
+    EXPECT_TRUE(pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, 60));
     // The feed route reads this fixture's reply: its server's threads end before the fixture does.
     maker.stop();
+    drainMainQueue();
   }
 
   // The entries a list reply's items give, the way the account cache forms them.

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/browse/YTPlaylistViewController.h"
+#include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
 #include "app/library/MakerHost.h"
 #include "app/shell/window/MainWindowController.h"
@@ -17,6 +18,7 @@
 #include "app/shell/window/ShellNibs.h"
 #include "app/youtube/SuggestServiceConfig.h"
 #include "app/youtube/VideoServiceConfig.h"
+#include "lib/cache/GVCache.h"
 #include "platform/appkit/Nib.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
@@ -43,6 +45,11 @@ struct ShellFixture {
     DBAccess::resetForTesting();
     resetPlaylistRegistryForTesting();
     registerShellNibs();
+    // The process-wide disk cache stays in the home of the test that first used it, gone once
+    // that test ends: the account's lists go to a cache in this test's own sandbox instead, so
+    // that they are stored and read back as in a real home.
+    accountDiskCache = GVCache::initWithCacheDirectory((cacheBase() / "account-test/GVCache").string());
+    AccountCache::setDiskCache(accountDiskCache);
   }
   ~ShellFixture() {
     setMainWindowController(nullptr);
@@ -52,6 +59,9 @@ struct ShellFixture {
     resetPlaylistRegistryForTesting();
     ns::Bundle::setMainBundlePathForTesting(std::nullopt);
     DBAccess::resetForTesting();
+    // Writes still queued finish inside the sandbox before it goes.
+    accountDiskCache->synchronize();
+    AccountCache::setDiskCache(nullptr);
   }
 
   // Loads "MainMenu" and runs the application until nothing is queued: the launch, then
@@ -74,6 +84,7 @@ struct ShellFixture {
   pltest::FakeServer sink;
   pltest::HeadlessApp app;
   ns::Ref<MainWindowController> controller;
+  ns::Ref<GVCache> accountDiskCache;
 };
 
 }  // namespace shelltest

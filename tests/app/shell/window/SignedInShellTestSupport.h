@@ -8,6 +8,7 @@
 #include "app/youtube/YoutubeKeys.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetHTTPFetcherService.h"
 #include "lib/google/NetOAuth2Endpoints.h"
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
@@ -31,9 +32,14 @@ struct AccountLaunch : ShellFixture {
     oauth.serveAsProviderHosts({&api.server()});
   }
   ~AccountLaunch() {
-    AccountSession::youTubeService()->setAuthorizer(nullptr);
-    NetOAuth2SetEndpoints(std::nullopt);
     api.release();
+    // Calls still under way (a rename, a list's load) end here, against this test's fakes, and
+    // what their replies store lands in this test's caches, not in the next test's.
+    auto service = AccountSession::youTubeService();
+    EXPECT_TRUE(pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, 60));
+    EXPECT_TRUE(pltest::drainMode());
+    service->setAuthorizer(nullptr);
+    NetOAuth2SetEndpoints(std::nullopt);
   }
   void keepSignIn(const std::string& email) {
     oauth.addRefreshToken("1/kept");
