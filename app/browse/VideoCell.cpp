@@ -208,6 +208,8 @@ void VideoCell::setSearchEntry(const ns::Ref<SearchEntry>& entry) {
   }
   const std::string id = entry->videoid().value_or("");
   playBtn_->setVideoid(entry->videoid());
+  // A reused cell's hover state was that of the row it showed before: take this row's.
+  reset();
 
   auto list = findPlaylistViewController(playlistKey_);
   isNowPlaying_ = list && list == currentPlaylistController() && list->getPlayIndex() == entry->idx();

@@ -645,7 +645,13 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
                           type == EventType::LeftMouseDragged || type == EventType::RightMouseDown ||
                           type == EventType::RightMouseUp || type == EventType::RightMouseDragged ||
                           type == EventType::MouseMoved || type == EventType::ScrollWheel;
-  if (mouseEvent) mouseLocation_ = location;
+  // Where the mouse was before this event: where areas that joined since then first saw it.
+  const std::optional<Point> lastMouse =
+      mouseLocationKnown_ ? std::optional<Point>(mouseLocation_) : std::nullopt;
+  if (mouseEvent) {
+    mouseLocation_ = location;
+    mouseLocationKnown_ = true;
+  }
   // A window with a sheet takes no clicks or keys until the sheet ends.
   if (attachedSheet_ && (type == EventType::LeftMouseDown || type == EventType::RightMouseDown ||
                          type == EventType::KeyDown || type == EventType::ScrollWheel)) {
@@ -685,7 +691,7 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
       return;
     }
     case EventType::LeftMouseDragged: {
-      processTrackingAreas(event, true);
+      processTrackingAreas(event, true, lastMouse);
       if (auto view = mouseDownView_) view->mouseDragged(event);
       return;
     }
@@ -703,7 +709,7 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
       return;
     }
     case EventType::RightMouseDragged: {
-      processTrackingAreas(event, true);
+      processTrackingAreas(event, true, lastMouse);
       if (auto view = rightMouseDownView_) view->rightMouseDragged(event);
       return;
     }
@@ -714,7 +720,7 @@ void Window::sendEvent(const ns::Ref<Event>& event) {
       return;
     }
     case EventType::MouseMoved: {
-      processTrackingAreas(event, false);
+      processTrackingAreas(event, false, lastMouse);
       updateCursor(location);
       if (acceptsMouseMoved_) {
         if (auto responder = firstResponder(); responder && responder.get() != this)
@@ -804,7 +810,8 @@ void Window::updateTrackingAreas() {
   }
 }
 
-void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging) {
+void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging,
+                                  std::optional<Point> lastMouse) {
   updateTrackingAreas();
   std::vector<ns::Ref<View>> views;
   collectViews(themeFrame_, views);
@@ -825,7 +832,14 @@ void Window::processTrackingAreas(const ns::Ref<Event>& event, bool dragging) {
       const Rect rect = (o & TrackingInVisibleRect) ? view->visibleRect() : area->rect();
       const bool inside = !hidden && MouseInRect(p, rect, view->isFlipped());
       auto owner = area->owner();
-      const bool wasInside = area->knowsInside() && area->mouseInside();
+      // An area that joined the window since the last event (a reused row view) is entered when
+      // the mouse is in it now, and exited when the mouse was in it then and has left: its owner
+      // may show a hover state it restored itself, which must not outlive the mouse's leaving.
+      const bool wasInside =
+          area->knowsInside()
+              ? area->mouseInside()
+              : !inside && !hidden && lastMouse &&
+                    MouseInRect(view->convertPoint_fromView(*lastMouse, nullptr), rect, view->isFlipped());
       area->setKnowsInside(true);
       area->setMouseInside(inside);
       if (!owner) continue;

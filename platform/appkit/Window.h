@@ -258,7 +258,7 @@ class Window : public Responder {
   void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent,
                 bool parentFlipped);
   void updateTrackingAreas();
-  void processTrackingAreas(const ns::Ref<Event>& event, bool dragging);
+  void processTrackingAreas(const ns::Ref<Event>& event, bool dragging, std::optional<Point> lastMouse);
   void updateCursor(const Point& location);
   void dragWindow(const ns::Ref<Event>& mouseDown);
   static bool mouseDownCanMoveWindow(const ns::Ref<View>& hit);
@@ -281,6 +281,7 @@ class Window : public Responder {
   ns::Ref<View> mouseDownView_;
   ns::Ref<View> rightMouseDownView_;
   Point mouseLocation_;
+  bool mouseLocationKnown_ = false;
   bool visible_ = false;
   bool closed_ = false;
   bool miniaturized_ = false;

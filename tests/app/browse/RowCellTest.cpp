@@ -42,6 +42,8 @@ struct CellFixture : BrowseFixture {
     DBAccess::resetForTesting();
     resetCacheStateTablesForTesting();
     installCacheStateFunctions();
+    // The hovered video is process-wide: none left over from an earlier case.
+    setHoveredVideoId(std::nullopt);
   }
   ~CellFixture() {
     resetCacheStateTablesForTesting();
@@ -530,6 +532,60 @@ TEST(RowViews, TheFavouritesMarkShowsEverywhereButInTheFavouritesListItself) {
   EXPECT_EQ(markOf("PL9"), "is_in_favorites");
   // In the favourites list itself the video is in another playlist too: that mark instead.
   EXPECT_EQ(markOf("FLme"), "is_in_playlist");
+}
+
+}  // namespace
+
+namespace {
+
+// The play buttons of a list whose rows were made again (their views reused) while the mouse was
+// over row 1's thumbnail: only row 1 shows its button, and it goes with a single move out of the
+// window.
+TEST(RowViews, TheHoverPlayButtonGoesWhenTheMouseLeavesAReloadedList) {
+  CellFixture f;
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 400), ak::BorderlessWindowMask);
+  auto list = f.shownList(window, 6);
+  list->refreshTableView();
+  auto table = list->tableView();
+  auto cellAt = [&](long row) {
+    return std::dynamic_pointer_cast<VideoCell>(table->viewAtColumn_row_makeIfNecessary(0, row, false));
+  };
+  // The rows whose play buttons show once their fades have ended, and whose cells say hovered.
+  auto shown = [&] {
+    f.app.advance(1);
+    f.app.dispatchQueued();
+    std::string rows;
+    for (long row = 0; row < 6; ++row) {
+      auto cell = cellAt(row);
+      if (cell && (cell->playBtn()->alphaValue() > 0 || cell->mouseOver())) rows += std::to_string(row);
+    }
+    return rows;
+  };
+  auto button = cellAt(1)->playBtn();
+  const ak::Point overRow1 = button->convertPoint_toView(
+      {button->bounds().size.width / 2, button->bounds().size.height / 2}, nullptr);
+  pltest::moveMouse(window, overRow1);
+  f.app.dispatchQueued();
+  EXPECT_EQ(shown(), "1");
+  list->refreshTableView();
+  EXPECT_EQ(shown(), "1");
+  EXPECT_EQ(hoveredVideoId(), "v1");
+  pltest::moveMouse(window, {500, 200});
+  f.app.dispatchQueued();
+  EXPECT_EQ(shown(), "");
+  EXPECT_EQ(hoveredVideoId(), std::nullopt);
+
+  // Back over it, the button shows again and goes the same way.
+  pltest::moveMouse(window, overRow1);
+  f.app.dispatchQueued();
+  EXPECT_EQ(shown(), "1");
+  list->refreshTableView();
+  pltest::moveMouse(window, {overRow1.x + 2, overRow1.y});
+  f.app.dispatchQueued();
+  EXPECT_EQ(shown(), "1");
+  pltest::moveMouse(window, {500, 200});
+  f.app.dispatchQueued();
+  EXPECT_EQ(shown(), "");
 }
 
 }  // namespace

@@ -93,6 +93,47 @@ TEST(TrackingAreas, AssumeInsideAndUpdatesAfterGeometry) {
   EXPECT_EQ(joined(log), "swatch exited, swatch exited");
 }
 
+// A view taken out of the window and put back (as a table reuses its row views) has lost what
+// its areas knew; the mouse leaving it must still be heard, and nothing said where it never was.
+TEST(TrackingAreas, AViewPutBackInTheWindowHearsTheMouseLeaveIt) {
+  pltest::HeadlessApp app;
+  std::vector<std::string> log;
+  auto window = app.window(MakeRect(0, 0, 300, 200), ak::BorderlessWindowMask);
+  auto view = loggingSwatch(window, MakeRect(0, 0, 100, 100), log);
+  view->addTrackingArea(ak::TrackingArea::initWithRect_options_owner_userInfo(ak::ZeroRect, 0x281, view));
+  auto putBack = [&] {
+    view->removeFromSuperview();
+    window->contentView()->addSubview(view);
+  };
+  auto moves = [&](std::initializer_list<ak::Point> path) {
+    log.clear();
+    for (const auto& p : path) pltest::moveMouse(window, p);
+    app.dispatchQueued();
+    return joined(log);
+  };
+  EXPECT_EQ(moves({{50, 50}}), "swatch entered");
+  putBack();
+  // One move straight out, as when the pointer leaves quickly.
+  EXPECT_EQ(moves({{250, 150}}), "swatch exited");
+  putBack();
+  EXPECT_EQ(moves({{260, 160}, {50, 50}}), "swatch entered");
+  // Put back under the mouse: a move inside it says entered, and the way out exited.
+  putBack();
+  EXPECT_EQ(moves({{60, 60}, {250, 150}}), "swatch entered, swatch exited");
+  // Moved away while out of the window: the mouse was never in it where it stands now.
+  pltest::moveMouse(window, {50, 50});
+  view->removeFromSuperview();
+  view->setFrame(MakeRect(150, 100, 100, 100));
+  window->contentView()->addSubview(view);
+  EXPECT_EQ(moves({{40, 40}}), "");
+  // Hidden when it comes back: it hears nothing.
+  EXPECT_EQ(moves({{200, 150}}), "swatch entered");
+  view->removeFromSuperview();
+  view->setHidden(true);
+  window->contentView()->addSubview(view);
+  EXPECT_EQ(moves({{20, 20}}), "");
+}
+
 namespace {
 
 // Runs its own tracking loop on mouse-down, as controls and split views do.
