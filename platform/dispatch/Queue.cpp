@@ -85,6 +85,7 @@ struct Item {
 // pool is never torn down, and its threads are not joined at exit.
 struct Pool;
 thread_local Pool* tlPool = nullptr;
+thread_local detail::HeldWork* tlHeld = nullptr;
 
 struct Pool {
   std::mutex m;
@@ -109,6 +110,14 @@ struct Pool {
     bool grow = false;
     {
       std::lock_guard lock(m);
+      // Held only where an idle or new thread would have started it at once, so that the pool's
+      // order and its cap stay as they are; the holder counts as one of its threads meanwhile.
+      if (tlHeld && !tlHeld->block && work.empty() && threads - blocked < kMaxThreads) {
+        ++threads;
+        tlHeld->pool = this;
+        tlHeld->block = std::move(block);
+        return;
+      }
       work.push_back(std::move(block));
       if (needsThreadLocked()) {
         ++threads;
@@ -185,6 +194,48 @@ class BlockedScope {
 void submit(const ns::Ref<Queue>& q, Item item);
 
 }  // namespace
+
+namespace detail {
+
+HeldWork::HeldWork() : saved_(tlHeld) {
+  tlHeld = this;
+}
+
+HeldWork::~HeldWork() {
+  close();
+  if (!block) return;
+  auto* p = static_cast<Pool*>(pool);
+  {
+    std::lock_guard lock(p->m);
+    --p->threads;
+  }
+  p->submit(std::move(block));
+}
+
+bool HeldWork::close() {
+  if (open_) {
+    tlHeld = saved_;
+    open_ = false;
+  }
+  return static_cast<bool>(block);
+}
+
+void HeldWork::run() {
+  close();
+  if (!block) return;
+  auto* p = static_cast<Pool*>(pool);
+  Block b = std::move(block);
+  block = nullptr;
+  Pool* savedPool = tlPool;
+  tlPool = p;
+  b();
+  b = nullptr;
+  tlPool = savedPool;
+  std::lock_guard lock(p->m);
+  --p->threads;
+}
+
+}  // namespace detail
 
 struct Queue::Impl {
   Queue::Kind kind;

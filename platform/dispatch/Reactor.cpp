@@ -6,6 +6,7 @@
 #include <sys/timerfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -122,6 +123,43 @@ struct Reactor::Impl : ns::Clock::Observer {
     e.registered = mask;
   }
 
+  // Threads waiting for readiness, or about to: at least one while any runs a handler it was
+  // woken for, at most kSpareWaiters once they are done. Guarded by waitersMutex.
+  std::mutex waitersMutex;
+  int waiting = 2;
+  const int kSpareWaiters = static_cast<int>(std::max(2u, std::thread::hardware_concurrency() / 2));
+
+  void startThread() {
+    std::thread([this] {
+      ns::runThreadStartHooks();
+      loop();
+    }).detach();
+  }
+
+  // The calling thread leaves the wait to run work; another takes its place if none is left.
+  void handOver() {
+    bool start = false;
+    {
+      std::lock_guard lock(waitersMutex);
+      if (--waiting == 0) {
+        ++waiting;
+        start = true;
+      }
+    }
+    if (start) startThread();
+  }
+
+  // Back to waiting, or, with enough threads waiting already, the calling thread ends.
+  bool rejoin() {
+    std::lock_guard lock(waitersMutex);
+    if (waiting >= kSpareWaiters) return false;
+    ++waiting;
+    return true;
+  }
+
+  // Run by every waiting thread: epoll hands each report to one of them. The thread that takes
+  // a report runs the first handler it makes ready itself, when that handler's queue would
+  // otherwise have woken an idle pool thread for it, leaving the wait to the others.
   void loop() {
     pthread_setname_np(pthread_self(), "pl-dispatch-io");
     epoll_event events[64];
@@ -169,11 +207,19 @@ struct Reactor::Impl : ns::Clock::Observer {
           updateLocked(fd, it->second);
         }
       }
+      HeldWork held;
       for (auto& s : ready) s->readinessFired();
+      ready.clear();
+      bool runHeld = held.close();
       if (timersDue) {
         fireDue(ns::Clock::now());
         std::lock_guard lock(m);
         armTimerLocked();
+      }
+      if (runHeld) {
+        handOver();
+        held.run();
+        if (!rejoin()) return;
       }
     }
   }
@@ -203,10 +249,10 @@ Reactor::Reactor() {
   ev.data.fd = impl_->timerFd;
   ::epoll_ctl(impl_->epfd, EPOLL_CTL_ADD, impl_->timerFd, &ev);
   ns::Clock::addObserver(*keep);
-  std::thread([impl = impl_] {
-    ns::runThreadStartHooks();
-    impl->loop();
-  }).detach();
+  // Two from the start, so that the first handler run by a woken thread finds another waiting
+  // and need not start one first.
+  impl_->startThread();
+  impl_->startThread();
 }
 
 std::uint64_t Reactor::schedule(Time deadline, std::function<void()> fire) {

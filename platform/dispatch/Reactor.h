@@ -40,6 +40,31 @@ class Reactor {
   Impl* impl_;
 };
 
+// While one is open on a thread, the first block that thread hands to a global queue whose pool
+// has nothing waiting and room for one more running thread is held back instead, for the thread
+// to run itself as a thread of that pool. A thread woken by readiness thereby runs the handler
+// it was woken for without waking a second thread; blocks it could not hold go to their pools.
+class HeldWork {
+ public:
+  HeldWork();
+  // Anything still held goes to its pool.
+  ~HeldWork();
+  HeldWork(const HeldWork&) = delete;
+  HeldWork& operator=(const HeldWork&) = delete;
+
+  // Stops holding blocks; answers whether one is held.
+  bool close();
+  // Runs the held block, if any, on the calling thread (after close()).
+  void run();
+
+  void* pool = nullptr;
+  std::function<void()> block;
+
+ private:
+  HeldWork* saved_;
+  bool open_ = true;
+};
+
 // Waits on `cv` until `pred` holds or the dispatch time `deadline` passes, on the virtual clock
 // when it is installed. Answers pred().
 template <class Pred>

@@ -59,6 +59,24 @@ struct Pair {
   explicit Pair(const std::string& label)
       : server(ns::make<RecordingDelegate>(makeQueue((label + ".server").c_str()))),
         client(ns::make<RecordingDelegate>(makeQueue((label + ".client").c_str()))) {}
+  // Both ends closed and finished with before the pair goes: a handshake step still running on
+  // a dispatch thread, or a message to a delegate still held by one, would otherwise outlive the
+  // test and race the TLS library's own clean-up at exit.
+  ~Pair() {
+    for (const auto& [sock, delegate] : {std::pair{child, server}, std::pair{clientSocket, client}}) {
+      if (!sock) continue;
+      sock->disconnect();
+      EXPECT_TRUE(delegate->waitForCount(Event::Disconnect, 1));
+      sock->performBlock([] {});
+    }
+    child = nullptr;
+    clientSocket = nullptr;
+    listener = nullptr;
+    dispatch::sync(server->queue(), [] {});
+    dispatch::sync(client->queue(), [] {});
+  }
+  Pair(const Pair&) = delete;
+  Pair& operator=(const Pair&) = delete;
 
   void connect() {
     listener = listenOnLoopback(server);
