@@ -300,6 +300,7 @@ class DispatchSocket : public ns::Object,
   // needs none.
   void readSourceFired(dispatch::Source& source);
   bool readsWithoutCount() const;
+  bool readsPlainStream() const;
   void readFromPreBuffer(ReadStep& step);
   void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);
   // Moves n bytes from the read-ahead buffer into the step's packet.

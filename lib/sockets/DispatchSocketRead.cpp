@@ -142,9 +142,14 @@ bool DispatchSocket::readsWithoutCount() const {
   // read itself whether more is there; a read of whatever is there sizes its buffer by the count.
   // TLS sizes its reads by the count too.
   const DispatchReadPacket* packet = currentReadPacket();
-  return packet && (packet->isFixedLength() || packet->isTerminated()) && !sslContext_ &&
-         !(flags_ &
-           (flagReadsPaused | flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure));
+  return packet && (packet->isFixedLength() || packet->isTerminated()) && readsPlainStream() &&
+         !(flags_ & flagReadsPaused);
+}
+
+// No TLS under the reads, now or about to be: the descriptor's bytes are the stream's.
+bool DispatchSocket::readsPlainStream() const {
+  return !sslContext_ &&
+         !(flags_ & (flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure));
 }
 
 void DispatchSocket::readSourceFired(dispatch::Source& source) {
@@ -208,8 +213,7 @@ void DispatchSocket::doReadData() {
 
   const bool askedWhileIdle = std::exchange(readAskedWhileIdle_, false);
   if (askedWhileIdle && socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
-      !packet->isFixedLength() && !packet->isTerminated() && !sslContext_ &&
-      !(flags_ & (flagQueuedTLS | flagStartingReadTLS | flagStartingWriteTLS | flagSocketSecure))) {
+      !packet->isFixedLength() && !packet->isTerminated() && readsPlainStream()) {
     // A read of whatever is there, asked for when no read was waiting: in a stream more has often
     // arrived since the last read took all that was counted, which one count finds without a
     // round through readiness. (Reads queued behind another start as soon as it ends, when
