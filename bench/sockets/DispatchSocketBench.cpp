@@ -7,6 +7,8 @@
 // a socket queue of its own (the default), and on its delegate's queue (as the HTTP server uses it).
 //
 //   build/release/bench/dispatch_socket_bench [megabytes, default 1024] [only the load whose name starts so]
+//                                             [only one side: own, shared or posix (for a profiler)]
+//                                             [rounds, default 5]
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
@@ -14,6 +16,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -254,6 +257,12 @@ Result runPosix(Load load) {
   return result;
 }
 
+// The median of a few values.
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -269,22 +278,48 @@ int main(int argc, char** argv) {
                       {"echo, one read queued", Load::Echo, 1},
                       {"echo, eight reads queued", Load::Echo, 8}};
   double mb = static_cast<double>(gTotal) / 1e6;
-  std::printf("%-26s %10s %10s %10s %8s %8s   %s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX", "ratio",
-              "shared", "CPU ms per GB: dispatch, shared q., POSIX");
   std::string only = argc > 2 ? argv[2] : "";
+  std::string side = argc > 3 ? argv[3] : "";
+  const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
+  std::printf("%-26s %9s %9s %9s %6s %10s %6s %10s   %s\n", "load (MB/s)", "dispatch", "shared q.", "POSIX",
+              "ratio", "rounds", "shared", "rounds", "CPU ms per GB: dispatch, shared q., POSIX");
+  // A side left out is measured as taking a second, which keeps the table's arithmetic simple.
+  auto run = [&](const char* name, auto&& measure) {
+    return side.empty() || side == name ? measure() : Result{1, 0};
+  };
   for (const Row& row : rows) {
     if (std::string(row.name).rfind(only, 0) != 0) continue;
-    Result own = runDispatch(row.load, row.reads, false);
-    Result shared = runDispatch(row.load, row.reads, true);
-    Result theirs = runPosix(row.load);
-    double gb = mb / 1e3;
-    std::printf("%-26s %10.1f %10.1f %10.1f %8.2f %8.2f   %6.0f %6.0f %6.0f\n", row.name, mb / own.seconds,
-                mb / shared.seconds, mb / theirs.seconds, theirs.seconds / own.seconds,
-                theirs.seconds / shared.seconds, own.cpu * 1e3 / gb, shared.cpu * 1e3 / gb,
-                theirs.cpu * 1e3 / gb);
+    // Rounds alternate between the three, so that a change in the machine's load falls on all;
+    // each round's ratios are kept, and the medians and spread printed.
+    std::vector<double> own, shared, posix, ownRatio, sharedRatio, ownCpu, sharedCpu, posixCpu;
+    for (int round = 0; round < rounds; ++round) {
+      Result o = run("own", [&] { return runDispatch(row.load, row.reads, false); });
+      Result s = run("shared", [&] { return runDispatch(row.load, row.reads, true); });
+      Result p = run("posix", [&] { return runPosix(row.load); });
+      own.push_back(mb / o.seconds);
+      shared.push_back(mb / s.seconds);
+      posix.push_back(mb / p.seconds);
+      ownRatio.push_back(p.seconds / o.seconds);
+      sharedRatio.push_back(p.seconds / s.seconds);
+      double gb = mb / 1e3;
+      ownCpu.push_back(o.cpu * 1e3 / gb);
+      sharedCpu.push_back(s.cpu * 1e3 / gb);
+      posixCpu.push_back(p.cpu * 1e3 / gb);
+    }
+    auto spread = [](const std::vector<double>& v) {
+      char text[32];
+      std::snprintf(text, sizeof text, "%.2f-%.2f", *std::min_element(v.begin(), v.end()),
+                    *std::max_element(v.begin(), v.end()));
+      return std::string(text);
+    };
+    std::printf("%-26s %9.1f %9.1f %9.1f %6.2f %10s %6.2f %10s   %6.0f %6.0f %6.0f\n", row.name, median(own),
+                median(shared), median(posix), median(ownRatio), spread(ownRatio).c_str(), median(sharedRatio),
+                spread(sharedRatio).c_str(), median(ownCpu), median(sharedCpu), median(posixCpu));
   }
   std::printf(
-      "(ratio: dispatch socket / blocking POSIX socket; 'shared': on its delegate's queue;\n"
-      " CPU: the side under test's own, the far end's threads left out)\n");
+      "(ratio: dispatch socket / blocking POSIX socket, the median of %d alternating rounds, and their\n"
+      " spread; 'shared': on its delegate's queue; CPU: the side under test's own, the far end's\n"
+      " threads left out, medians)\n",
+      rounds);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <new>
 #include <stdexcept>
 
+#include "lib/sockets/DispatchReadStorage.h"
 #include "lib/sockets/DispatchSocketPreBuffer.h"
 
 namespace {
@@ -151,12 +152,7 @@ ssize_t DispatchReadPacket::searchForTermAfterPreBuffering(ssize_t numBytes) con
 }
 
 std::uint8_t* DispatchReadPacket::directStorageOfLength(std::size_t n) {
-  try {
-    directStorage_ = std::make_shared_for_overwrite<std::uint8_t[]>(n);
-  } catch (const std::bad_alloc&) {
-    return nullptr;
-  }
-  directLength_ = n;
+  directStorage_ = dispatch_read_storage::take(n, &directLength_);
   return directStorage_.get();
 }
 

@@ -1,17 +1,23 @@
 #include "platform/dispatch/Queue.h"
 
+#include <linux/futex.h>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Group.h"
@@ -77,29 +83,71 @@ struct Item {
   bool barrier = false;
 };
 
+struct Pool;
+thread_local Pool* tlPool = nullptr;
+thread_local detail::HeldWork* tlHeld = nullptr;
+
+// One idle worker's wake-up. The pool hands an idle worker its block directly and wakes that
+// thread alone, which then starts it without taking the pool's lock: a shared condition variable
+// made every hand-over fight over that lock (a futex call or two more per block passed between
+// queues, which a stream of small hops pays every time).
+class Parker {
+ public:
+  // Waits until woken or until `timeout` passes; answers whether it was woken.
+  bool parkFor(std::chrono::nanoseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (state_.load(std::memory_order_acquire) == 0) {
+      auto left = deadline - std::chrono::steady_clock::now();
+      if (left <= std::chrono::nanoseconds::zero()) break;
+      auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+      timespec relative{static_cast<time_t>(seconds.count()),
+                        static_cast<long>(std::chrono::nanoseconds(left - seconds).count())};
+      ::syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, 0, &relative, nullptr, 0);
+    }
+    return state_.exchange(0, std::memory_order_acquire) == 1;
+  }
+  // Waits until woken.
+  void park() {
+    while (state_.load(std::memory_order_acquire) == 0)
+      ::syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
+    state_.store(0, std::memory_order_relaxed);
+  }
+  void unpark() {
+    state_.store(1, std::memory_order_release);
+    ::syscall(SYS_futex, &state_, FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  }
+
+ private:
+  std::atomic<std::uint32_t> state_{0};
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+};
+
 // An elastic pool of worker threads behind one global queue: a thread is added whenever work
 // waits and no thread is idle, so blocking work (name resolution, disk) does not starve the rest.
 // The cap counts only threads that can run work: a thread blocked in a synchronous call waits for
 // work that may itself need a thread of this pool, so while it waits the pool may grow past the
 // cap, and the surplus leaves once those threads run again. Idle threads leave after a while; the
 // pool is never torn down, and its threads are not joined at exit.
-struct Pool;
-thread_local Pool* tlPool = nullptr;
-thread_local detail::HeldWork* tlHeld = nullptr;
-
 struct Pool {
+  struct Idle {
+    Parker parker;
+    Block block;  // handed over by submit before the parker wakes the thread
+  };
+
   std::mutex m;
-  std::condition_variable cv;
-  std::deque<Block> work;
+  std::deque<Block> work;  // only while no thread is idle
+  // The most recently idle last: it is woken first (its caches are warm, and a surplus of
+  // threads stays at the bottom until it times out).
+  std::vector<Idle*> idle;
   int threads = 0;
-  int idle = 0;
   int blocked = 0;  // threads waiting in a synchronous call
   std::string threadName;
   static constexpr int kMaxThreads = 128;
+  static constexpr std::chrono::seconds kIdleTime{10};
 
   // Called with m held: whether waiting work needs one more thread.
   bool needsThreadLocked() const {
-    return static_cast<int>(work.size()) > idle && threads - blocked < kMaxThreads;
+    return work.size() > idle.size() && threads - blocked < kMaxThreads;
   }
 
   void spawn() {
@@ -108,6 +156,7 @@ struct Pool {
 
   void submit(Block block) {
     bool grow = false;
+    Idle* woken = nullptr;
     {
       std::lock_guard lock(m);
       // Held only where an idle or new thread would have started it at once, so that the pool's
@@ -118,13 +167,20 @@ struct Pool {
         tlHeld->block = std::move(block);
         return;
       }
-      work.push_back(std::move(block));
-      if (needsThreadLocked()) {
-        ++threads;
-        grow = true;
+      if (!idle.empty()) {
+        // Nothing waits while a thread is idle, so this keeps the pool's order.
+        woken = idle.back();
+        idle.pop_back();
+        woken->block = std::move(block);
+      } else {
+        work.push_back(std::move(block));
+        if (needsThreadLocked()) {
+          ++threads;
+          grow = true;
+        }
       }
     }
-    cv.notify_one();
+    if (woken) woken->parker.unpark();
     if (grow) spawn();
   }
 
@@ -150,20 +206,31 @@ struct Pool {
     ns::runThreadStartHooks();
     pthread_setname_np(pthread_self(), threadName.c_str());
     tlPool = this;
+    Idle self;
     std::unique_lock lock(m);
     for (;;) {
-      while (work.empty()) {
-        ++idle;
-        auto status = cv.wait_for(lock, std::chrono::seconds(10));
-        --idle;
-        if (status == std::cv_status::timeout && work.empty()) {
-          --threads;
-          return;
+      Block block;
+      if (!work.empty()) {
+        block = std::move(work.front());
+        work.pop_front();
+        lock.unlock();
+      } else {
+        idle.push_back(&self);
+        lock.unlock();
+        if (!self.parker.parkFor(kIdleTime)) {
+          lock.lock();
+          auto mine = std::find(idle.begin(), idle.end(), &self);
+          if (mine != idle.end()) {
+            idle.erase(mine);
+            --threads;
+            return;
+          }
+          // Handed a block just as the wait ran out: its wake-up is on its way.
+          lock.unlock();
+          self.parker.park();
         }
+        block = std::move(self.block);
       }
-      Block block = std::move(work.front());
-      work.pop_front();
-      lock.unlock();
       block();
       block = nullptr;
       lock.lock();

@@ -6,6 +6,7 @@
 
 #include <cmath>
 
+#include "lib/sockets/DispatchReadStorage.h"
 #include "platform/testing/ErrorMatch.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
@@ -98,6 +99,52 @@ TEST(DispatchSocketRead, ReadsOfWhateverIsAvailableCarryALongStreamWhole) {
   }
   EXPECT_TRUE(joined == stream) << "the stream arrived changed";
   EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
+// Large reads of whatever is available go into storage that is used again once their bytes are
+// let go of, never while a read's bytes are still held; what waits for reuse stays bounded.
+TEST(DispatchSocketRead, LargeReadsReuseStorageOnlyOnceTheirBytesAreLetGo) {
+  constexpr std::size_t kPiece = 300 * 1024;
+  constexpr int kPieces = 24;
+  Connected c;
+  connect(c, "read.storage", [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
+  // Every other read's bytes are held to the end; the rest are let go of at once.
+  auto held = std::make_shared<std::vector<ns::Data>>();
+  auto received = std::make_shared<std::size_t>(0);
+  c.delegate->onRead = [held, received](const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {
+    *received += data.length();
+    if (tag % 2 == 0) held->push_back(data);
+    if (*received < kPiece * kPieces) sock->readDataWithTimeout_tag(-1, tag + 1);
+  };
+  std::string stream;
+  for (int piece = 0; piece < kPieces; ++piece) {
+    std::string bytes(kPiece, '\0');
+    for (std::size_t i = 0; i < kPiece; ++i) bytes[i] = static_cast<char>(i * 131 + piece * 7);
+    stream += bytes;
+    ASSERT_TRUE(c.client.sendAll(bytes));
+    // One piece at a time, so that each arrives as a large read of its own.
+    ASSERT_TRUE(c.delegate->waitUntil([&](const std::vector<Event>& events) {
+      std::size_t total = 0;
+      for (const auto& e : events)
+        if (e.kind == Event::Read) total += e.data.size();
+      return total >= stream.size();
+    }));
+  }
+  std::string joined;
+  for (const auto& [tag, data] : reads(*c.delegate)) joined += data;
+  EXPECT_TRUE(joined == stream) << "the stream arrived changed";
+  // The held reads' own bytes are what the delegate was given, though other reads came after.
+  std::string heldNow, heldThen;
+  dispatch::sync(c.delegate->queue(), [&] {
+    for (const auto& data : *held) heldNow.append(reinterpret_cast<const char*>(data.bytes()), data.length());
+  });
+  for (const auto& [tag, data] : reads(*c.delegate))
+    if (tag % 2 == 0) heldThen += data;
+  EXPECT_FALSE(heldNow.empty());
+  EXPECT_TRUE(heldNow == heldThen) << "storage was reused while its bytes were held";
+  EXPECT_GT(dispatch_read_storage::keptBytes(), 0u);
+  dispatch::sync(c.delegate->queue(), [&] { held->clear(); });
+  EXPECT_LE(dispatch_read_storage::keptBytes(), dispatch_read_storage::kKeptBytes);
 }
 
 TEST(DispatchSocketRead, LineLongerThanTheMaximumClosesWithCode6) {

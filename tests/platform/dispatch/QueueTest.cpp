@@ -4,7 +4,10 @@
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <vector>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
@@ -291,6 +294,43 @@ TEST(QueueTest, SyncsBlockingMoreThreadsThanThePoolHoldsAllFinish) {
   async(globalQueue(), [release] { release->signal(); });
   EXPECT_EQ(group->wait(time(60)), 0);
   EXPECT_EQ(onBusy.load(), kBlocked);
+}
+
+// Blocks handed back and forth between serial queues, in several chains at once, with pauses
+// between them now and then: a hand-over to an idle pool thread that was lost, or given to two
+// threads, would leave a chain short or run a step twice.
+TEST(QueueTest, ChainsOfHandOversBetweenQueuesAllRunEachStepOnce) {
+  constexpr int kChains = 6;
+  constexpr int kSteps = 4000;
+  struct Chain {
+    ns::Ref<Queue> queues[2] = {queueCreate("test.chain.a"), queueCreate("test.chain.b")};
+    std::atomic<int> steps{0};
+  };
+  std::vector<std::unique_ptr<Chain>> chains;
+  auto group = groupCreate();
+  // Each step runs on the other queue of its pair than the step before.
+  std::function<void(Chain*, int)> step = [&](Chain* chain, int n) {
+    chain->steps.fetch_add(1);
+    // Now and then a step lets others run, so that the pool's threads go idle and come back.
+    if (n % 97 == 0) std::this_thread::yield();
+    if (n + 1 == kSteps) {
+      groupLeave(group);
+      return;
+    }
+    async(chain->queues[(n + 1) % 2], [&step, chain, n] { step(chain, n + 1); });
+  };
+  for (int c = 0; c < kChains; ++c) {
+    chains.push_back(std::make_unique<Chain>());
+    groupEnter(group);
+    Chain* chain = chains.back().get();
+    async(chain->queues[0], [&step, chain] { step(chain, 0); });
+  }
+  ASSERT_EQ(group->wait(time(120)), 0);
+  for (auto& chain : chains) {
+    EXPECT_EQ(chain->steps.load(), kSteps);
+    // The last steps may still be on their way out of their queues.
+    for (auto& q : chain->queues) sync(q, [] {});
+  }
 }
 
 TEST(QueueTest, QueueStaysAliveWhileWorkIsPending) {
