@@ -87,10 +87,9 @@ struct Pool;
 thread_local Pool* tlPool = nullptr;
 thread_local detail::HeldWork* tlHeld = nullptr;
 
-// One idle worker's wake-up. The pool hands an idle worker its block directly and wakes that
-// thread alone, which then starts it without taking the pool's lock: a shared condition variable
-// made every hand-over fight over that lock (a futex call or two more per block passed between
-// queues, which a stream of small hops pays every time).
+// One idle worker's wake-up: the pool wakes one idle thread of its choice, which then looks for
+// work. A condition variable shared by all of them made every hand-over fight over the pool's
+// lock inside the wait itself (a futex call or two more per block passed between queues).
 class Parker {
  public:
   // Waits until woken or until `timeout` passes; answers whether it was woken.
@@ -129,16 +128,12 @@ class Parker {
 // cap, and the surplus leaves once those threads run again. Idle threads leave after a while; the
 // pool is never torn down, and its threads are not joined at exit.
 struct Pool {
-  struct Idle {
-    Parker parker;
-    Block block;  // handed over by submit before the parker wakes the thread
-  };
-
   std::mutex m;
-  std::deque<Block> work;  // only while no thread is idle
-  // The most recently idle last: it is woken first (its caches are warm, and a surplus of
-  // threads stays at the bottom until it times out).
-  std::vector<Idle*> idle;
+  std::deque<Block> work;
+  // Idle threads, the most recently idle last: it is woken first (its caches are warm, and a
+  // surplus of threads stays at the bottom until it times out).
+  std::vector<Parker*> idle;
+  int waking = 0;  // threads woken that have not yet looked for work
   int threads = 0;
   int blocked = 0;  // threads waiting in a synchronous call
   std::string threadName;
@@ -147,7 +142,7 @@ struct Pool {
 
   // Called with m held: whether waiting work needs one more thread.
   bool needsThreadLocked() const {
-    return work.size() > idle.size() && threads - blocked < kMaxThreads;
+    return work.size() > idle.size() + static_cast<std::size_t>(waking) && threads - blocked < kMaxThreads;
   }
 
   void spawn() {
@@ -156,7 +151,7 @@ struct Pool {
 
   void submit(Block block) {
     bool grow = false;
-    Idle* woken = nullptr;
+    Parker* woken = nullptr;
     {
       std::lock_guard lock(m);
       // Held only where an idle or new thread would have started it at once, so that the pool's
@@ -167,20 +162,19 @@ struct Pool {
         tlHeld->block = std::move(block);
         return;
       }
-      if (!idle.empty()) {
-        // Nothing waits while a thread is idle, so this keeps the pool's order.
+      work.push_back(std::move(block));
+      // A thread that finishes its block first takes the work as well; the one woken then finds
+      // none and waits again.
+      if (work.size() > static_cast<std::size_t>(waking) && !idle.empty()) {
         woken = idle.back();
         idle.pop_back();
-        woken->block = std::move(block);
-      } else {
-        work.push_back(std::move(block));
-        if (needsThreadLocked()) {
-          ++threads;
-          grow = true;
-        }
+        ++waking;
+      } else if (needsThreadLocked()) {
+        ++threads;
+        grow = true;
       }
     }
-    if (woken) woken->parker.unpark();
+    if (woken) woken->unpark();
     if (grow) spawn();
   }
 
@@ -206,31 +200,30 @@ struct Pool {
     ns::runThreadStartHooks();
     pthread_setname_np(pthread_self(), threadName.c_str());
     tlPool = this;
-    Idle self;
+    Parker parker;
     std::unique_lock lock(m);
     for (;;) {
-      Block block;
-      if (!work.empty()) {
-        block = std::move(work.front());
-        work.pop_front();
+      while (work.empty()) {
+        idle.push_back(&parker);
         lock.unlock();
-      } else {
-        idle.push_back(&self);
-        lock.unlock();
-        if (!self.parker.parkFor(kIdleTime)) {
+        if (!parker.parkFor(kIdleTime)) {
           lock.lock();
-          auto mine = std::find(idle.begin(), idle.end(), &self);
+          auto mine = std::find(idle.begin(), idle.end(), &parker);
           if (mine != idle.end()) {
             idle.erase(mine);
             --threads;
             return;
           }
-          // Handed a block just as the wait ran out: its wake-up is on its way.
+          // Woken just as the wait ran out: the wake-up is on its way.
           lock.unlock();
-          self.parker.park();
+          parker.park();
         }
-        block = std::move(self.block);
+        lock.lock();
+        --waking;
       }
+      Block block = std::move(work.front());
+      work.pop_front();
+      lock.unlock();
       block();
       block = nullptr;
       lock.lock();
