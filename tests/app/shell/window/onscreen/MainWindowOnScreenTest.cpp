@@ -8,6 +8,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -421,18 +422,25 @@ TEST_F(MainWindowOnScreen, PartialRedrawsOfTheListDuringADownloadLeaveThePixelsO
   for (int i = 0; i < 10; ++i) {
     const int row = std::vector<int>{0, 2, 3}[i % 3];
     pltest::xtest::click(listX, rowTop(row) + 40);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return selected(row); }, 30)) << i;
+    ASSERT_TRUE(pltest::pumpUntil([&] { return selected(row); }, 30)) << i << "\n" << logText();
   }
   // The pointer leaves the list; the thumbnail column as those redraws left it, once steady.
   pltest::xtest::moveTo(window_->x + kBrowsePane + 200, rowTop(2));
   const int columnX = window_->x + kListLeft, columnY = rowTop(0), columnW = 110, columnH = 4 * kRowPitch;
+  // Steady means unchanged for two seconds, far longer than the play button's fade: two equal
+  // pictures in a row can also come from an application that a loaded machine did not run
+  // between them.
   std::vector<pltest::Pixel> partial = pltest::screenPixels(columnX, columnY, columnW, columnH);
+  auto unchangedSince = std::chrono::steady_clock::now();
   ASSERT_TRUE(pltest::pumpUntil(
       [&] {
         auto now = pltest::screenPixels(columnX, columnY, columnW, columnH);
-        const bool steady = now == partial;
-        partial = std::move(now);
-        return steady;
+        if (!(now == partial)) {
+          partial = std::move(now);
+          unchangedSince = std::chrono::steady_clock::now();
+          return false;
+        }
+        return std::chrono::steady_clock::now() - unchangedSince >= std::chrono::seconds(2);
       },
       30));
 
