@@ -313,8 +313,9 @@ int main(int argc, char** argv) {
       return std::string(text);
     };
     std::printf("%-26s %9.1f %9.1f %9.1f %6.2f %10s %6.2f %10s   %6.0f %6.0f %6.0f\n", row.name, median(own),
-                median(shared), median(posix), median(ownRatio), spread(ownRatio).c_str(), median(sharedRatio),
-                spread(sharedRatio).c_str(), median(ownCpu), median(sharedCpu), median(posixCpu));
+                median(shared), median(posix), median(ownRatio), spread(ownRatio).c_str(),
+                median(sharedRatio), spread(sharedRatio).c_str(), median(ownCpu), median(sharedCpu),
+                median(posixCpu));
   }
   std::printf(
       "(ratio: dispatch socket / blocking POSIX socket, the median of %d alternating rounds, and their\n"

@@ -107,7 +107,8 @@ TEST(DispatchSocketRead, LargeReadsReuseStorageOnlyOnceTheirBytesAreLetGo) {
   constexpr std::size_t kPiece = 300 * 1024;
   constexpr int kPieces = 24;
   Connected c;
-  connect(c, "read.storage", [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
+  connect(c, "read.storage",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
   // Every other read's bytes are held to the end; the rest are let go of at once.
   auto held = std::make_shared<std::vector<ns::Data>>();
   auto received = std::make_shared<std::size_t>(0);

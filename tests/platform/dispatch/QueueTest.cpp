@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
 #include "platform/testing/Pump.h"
