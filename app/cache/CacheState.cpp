@@ -1,5 +1,7 @@
 #include "app/cache/CacheState.h"
 
+#include <sys/stat.h>
+
 #include <mutex>
 
 #include "app/cache/CacheFiles.h"
@@ -58,6 +60,16 @@ void removeItem(const std::optional<std::string>& path) {
 std::optional<std::string> infoCellPath(const std::string& videoId) {
   if (!isSafeVideoId(videoId)) return std::nullopt;
   return getInfoFolderPath() + "/" + videoId + ".cell";
+}
+
+// The recorded path of the video's saved copy when it names a regular file. The library store
+// may record any path: whatever else is there (a folder, say) is the user's and is never moved
+// or deleted as a video.
+std::optional<std::string> savedVideoFilePath(const std::string& videoId) {
+  auto path = getDownloadedVideoPath(videoId);
+  struct stat st {};
+  if (!path || ::lstat(path->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return path;
 }
 
 // The work behind the shell's removeVideoCacheState, which posts "videoInfoChanged" after it.
@@ -161,10 +173,10 @@ bool moveCachedVideoToDownloadFolder(const std::string& videoId, const std::stri
 
 bool moveDownloadedVideoToCache(const std::string& videoId) {
   if (!isVideoDownloaded(videoId)) return false;
-  auto savePath = getDownloadedVideoPath(videoId);
+  auto savePath = savedVideoFilePath(videoId);
   auto cachePath = getCachedVideoPath(videoId);
   auto manager = ns::FileManager::defaultManager();
-  if (!savePath || !cachePath || !manager->fileExistsAtPath(*savePath)) return false;
+  if (!savePath || !cachePath) return false;
   if (!manager->moveItemAtPath_toPath_error(*savePath, *cachePath, nullptr)) {
     ns::Log("cachePath = %@", *cachePath);
     ns::Log("savePath = %@", *savePath);
@@ -186,7 +198,7 @@ void deleteCachedVideo(const std::string& videoId) {
 }
 
 void deleteDownloadedVideo(const std::string& videoId) {
-  if (isVideoDownloaded(videoId)) removeItem(getDownloadedVideoPath(videoId));
+  if (isVideoDownloaded(videoId)) removeItem(savedVideoFilePath(videoId));
   removeVideoCacheState(videoId);
 }
 

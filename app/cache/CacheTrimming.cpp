@@ -2,6 +2,7 @@
 // run on the main queue, in the order queued.
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cassert>
@@ -155,9 +156,18 @@ void CacheServer::removeOldCache() {
       // The next candidate goes instead.
       if (isCachedFileInUse(videoId)) continue;
       ns::Log("Delete cached %@ %@", ns::Date::dateWithTimeIntervalSince1970(it->accessed), it->name);
-      dispatch::async(main, [videoId] {
+      dispatch::async(main, [videoId, name = it->name] {
         // Still in use is still spared; the next pass sees it again.
-        if (!isCachedFileInUse(videoId)) deleteCachedVideo(videoId);
+        if (isCachedFileInUse(videoId)) return;
+        if (isSafeVideoId(videoId)) {
+          deleteCachedVideo(videoId);
+          return;
+        }
+        // A file the cache did not make (its name is no video id, which the deletion helpers
+        // refuse): it was counted as gone, so it goes by the name it was listed under, which
+        // names an entry of the cache folder and nothing else.
+        ::unlink((getCacheFolderPath() + "/" + name).c_str());
+        removeVideoCacheState(videoId);
       });
       cachedBytes -= it->size;
       --cachedCount;

@@ -150,6 +150,25 @@ TEST_F(CacheStateTest, AVideoMovesToADownloadFolderOnAnotherFileSystemAndBack) {
   EXPECT_EQ(changed.count(), 2);
 }
 
+// The library store records where a saved video went; whatever stands there now that is no
+// file (a folder the user made under that name, or a damaged row) is not the video.
+TEST_F(CacheStateTest, ASavedVideoPathThatNamesAFolderIsNeitherDeletedNorMoved) {
+  pltest::TemporaryFolder elsewhere("/dev/shm");
+  const std::string folder = elsewhere.path().string() + "/Holiday.mp4";
+  writeFile(folder + "/photo.jpg", "user data");
+  saveDownloadedVideoPath("s", folder);
+  setVideoCacheState("s", false);
+  ASSERT_TRUE(isVideoDownloaded("s"));
+
+  EXPECT_FALSE(moveDownloadedVideoToCache("s"));
+  EXPECT_FALSE(exists(home.cache("s.mp4")));
+  EXPECT_EQ(readFile(folder + "/photo.jpg"), "user data");
+  EXPECT_TRUE(isVideoDownloaded("s"));
+  deleteDownloadedVideo("s");
+  EXPECT_EQ(readFile(folder + "/photo.jpg"), "user data");
+  EXPECT_FALSE(isVideoDownloaded("s"));
+}
+
 TEST_F(CacheStateTest, DeletionsRemoveTheirFilesAndNothingOutsideTheFolders) {
   writeFile(home.cache("d.mp4"), "x");
   writeFile(home.cache("d.info"), "x");

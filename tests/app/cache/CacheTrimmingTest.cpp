@@ -127,6 +127,27 @@ TEST_F(CacheTrimmingTest, TheLeastRecentlyReadFilesGoUntilTheCacheFits) {
   }
 }
 
+// Files put into the cache folder by hand carry names no video id has: counted, they must go
+// when their turn comes, or the cache stays over its limit while the totals say it fits.
+TEST_F(CacheTrimmingTest, AFileNamedByNoVideoIdGoesInItsTurn) {
+  const std::string foreign[] = {"my clip.mp4", "a.b.mp4", "\xc3\xa9t\xc3\xa9.mp4"};
+  for (const auto& name : foreign) {
+    SCOPED_TRACE(name);
+    makeFile(home.cache(name), 600 * kMiB, 3000);
+    makeFile(home.cache("b.mp4"), 500 * kMiB, 2000);
+    makeFile(home.cache("c.mp4"), 400 * kMiB, 1000);
+    cachetest::writeFile(home.base() + "/my clip.mp4", "outside");
+    setIntSetting(kCacheSizeKey, 1);
+    trim();
+    EXPECT_FALSE(exists(home.cache(name)));
+    EXPECT_EQ(present({"b.mp4", "c.mp4"}), (std::vector<std::string>{"b.mp4", "c.mp4"}));
+    EXPECT_EQ(manager->cachedBytes(), 900 * kMiB);
+    EXPECT_FALSE(hasVideoCacheState(name.substr(0, name.size() - 4)));
+    EXPECT_EQ(cachetest::readFile(home.base() + "/my clip.mp4"), "outside");
+    for (const char* kept : {"b.mp4", "c.mp4"}) std::filesystem::remove(home.cache(kept));
+  }
+}
+
 TEST_F(CacheTrimmingTest, NoLimitTrimsNothingAndPostsNothing) {
   makeFile(home.cache("a.mp4"), 600 * kMiB, 3000);
   makeFile(home.temp("old.mp4"), 10, 7200);
