@@ -122,6 +122,12 @@ bool SqlDatabase::open() {
 
 bool SqlDatabase::openWithFlags(int flags) {
   if (_db) return true;
+  // SQLite reads the path up to its first NUL: a path holding one would open another file, the
+  // one named by the text before it.
+  if (_databasePath && _databasePath->find('\0') != std::string::npos) {
+    sqldb::log(sqldb::cformat("error opening!: %d", SQLITE_CANTOPEN));
+    return false;
+  }
   int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
   if (err != SQLITE_OK) {
     sqldb::log(sqldb::cformat("error opening!: %d", err));

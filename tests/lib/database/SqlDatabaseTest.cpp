@@ -83,6 +83,18 @@ TEST(SqlDatabaseOpenTest, AFailedOpenIsRetriedByTheNextOpen) {
   EXPECT_TRUE(std::filesystem::exists(path));
 }
 
+TEST(SqlDatabaseOpenTest, APathHoldingANulOpensNothing) {
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto db = SqlDatabase::databaseWithPath((dir / "library").string() + std::string("\0.db", 4));
+  ns::LogCapture log(true);
+  EXPECT_FALSE(db->open());
+  EXPECT_TRUE(log.contains("error opening!: 14"));
+  EXPECT_EQ(db->sqliteHandle(), nullptr);
+  // Nothing was made under the text before the NUL.
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
 TEST(SqlDatabaseOpenTest, StatementsOnAClosedConnectionAreRefusedWithALogLine) {
   auto db = SqlDatabase::databaseWithPath(std::nullopt);
   ns::LogCapture log(true);
