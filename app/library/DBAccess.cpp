@@ -1,7 +1,9 @@
 #include "app/library/DBAccess.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <mutex>
 
@@ -147,7 +149,11 @@ int DBAccess::getSchemaVersion() {
   auto rs = _db->executeQuery("SELECT version from schema order by version desc limit 1");
   int version = 0;
   if (rs && rs->next()) {
-    version = rs->intForColumnIndex(0);
+    // Read whole and clamped: cut to 32 bits, a version of 2^31 or more would pass for an old or
+    // current one, and the migration would mark a newer build's library 7.
+    long long stored = rs->longLongIntForColumnIndex(0);
+    version = static_cast<int>(
+        std::clamp<long long>(stored, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
     rs->close();
   }
   return version;

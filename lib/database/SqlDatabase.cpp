@@ -122,6 +122,12 @@ bool SqlDatabase::open() {
 
 bool SqlDatabase::openWithFlags(int flags) {
   if (_db) return true;
+  // SQLite reads the path up to its first NUL: a path holding one would open another file, the
+  // one named by the text before it.
+  if (_databasePath && _databasePath->find('\0') != std::string::npos) {
+    sqldb::log(sqldb::cformat("error opening!: %d", SQLITE_CANTOPEN));
+    return false;
+  }
   int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
   if (err != SQLITE_OK) {
     sqldb::log(sqldb::cformat("error opening!: %d", err));
@@ -377,28 +383,27 @@ void SqlDatabase::resultSetDidClose(SqlResultSet* resultSet) {
 // Binding
 
 void SqlDatabase::bindObject_toColumn_inStatement(const ns::Value& obj, int idx, sqlite3_stmt* pStmt) {
+  bindValue(obj, idx, pStmt);
+}
+
+int SqlDatabase::bindValue(const ns::Value& obj, int idx, sqlite3_stmt* pStmt) {
   switch (obj.kind()) {
     case ns::Value::Kind::Nil:
     case ns::Value::Kind::Null:
-      sqlite3_bind_null(pStmt, idx);
-      return;
+      return sqlite3_bind_null(pStmt, idx);
     case ns::Value::Kind::Data: {
       // Data's bytes are never null, so empty data binds an empty blob rather than NULL.
       const ns::Data& data = obj.data();
-      sqlite3_bind_blob64(pStmt, idx, data.bytes(), data.length(), SQLITE_TRANSIENT);
-      return;
+      return sqlite3_bind_blob64(pStmt, idx, data.bytes(), data.length(), SQLITE_TRANSIENT);
     }
     case ns::Value::Kind::Date: {
       if (hasDateFormatter()) {
         auto text = stringFromDate(obj.date());
         if (text)
-          sqlite3_bind_text64(pStmt, idx, text->data(), text->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-        else
-          sqlite3_bind_null(pStmt, idx);
-      } else {
-        sqlite3_bind_double(pStmt, idx, obj.date().timeIntervalSince1970());
+          return sqlite3_bind_text64(pStmt, idx, text->data(), text->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return sqlite3_bind_null(pStmt, idx);
       }
-      return;
+      return sqlite3_bind_double(pStmt, idx, obj.date().timeIntervalSince1970());
     }
     case ns::Value::Kind::Number: {
       ns::Number n = obj.number();
@@ -409,51 +414,51 @@ void SqlDatabase::bindObject_toColumn_inStatement(const ns::Value& obj, int idx,
         case ns::Number::Kind::Int16:
         case ns::Number::Kind::UInt16:
         case ns::Number::Kind::Int32:
-          sqlite3_bind_int(pStmt, idx, n.intValue());
-          return;
+          return sqlite3_bind_int(pStmt, idx, n.intValue());
         case ns::Number::Kind::UInt32:
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
-          return;
+          return sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
         case ns::Number::Kind::Int64:
-          sqlite3_bind_int64(pStmt, idx, n.longLongValue());
-          return;
+          return sqlite3_bind_int64(pStmt, idx, n.longLongValue());
         case ns::Number::Kind::UInt64:
           // The bit pattern is kept: UInt64 max reads back as -1.
-          sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
-          return;
+          return sqlite3_bind_int64(pStmt, idx, static_cast<sqlite3_int64>(n.unsignedLongLongValue()));
         case ns::Number::Kind::Float:
         case ns::Number::Kind::Double:
-          sqlite3_bind_double(pStmt, idx, n.doubleValue());
-          return;
+          return sqlite3_bind_double(pStmt, idx, n.doubleValue());
       }
       std::string text = n.description();
-      sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-      return;
+      return sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
     case ns::Value::Kind::String: {
       // SQLite copies the text, and takes all of it: an embedded NUL does not cut it short.
       const std::string& s = obj.string();
-      sqlite3_bind_text64(pStmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-      return;
+      return sqlite3_bind_text64(pStmt, idx, s.data(), s.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
     default: {
       std::string text = obj.description();
-      sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-      return;
+      return sqlite3_bind_text64(pStmt, idx, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
     }
   }
 }
 
 int SqlDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Array* arrayArgs,
-                               const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs) {
+                               const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs,
+                               int& bindError) {
   int idx = 0;
+  bindError = SQLITE_OK;
+  // A value SQLite refuses (text or a blob over its length limit, no memory for the copy) leaves
+  // its parameter NULL: the statement must not run as though it had been bound.
+  auto bind = [&](const ns::Value& value, int index) {
+    int rc = bindValue(value, index, pStmt);
+    if (rc != SQLITE_OK && bindError == SQLITE_OK) bindError = rc;
+  };
   if (dictionaryArgs) {
     for (const auto& [key, value] : *dictionaryArgs) {
       std::string parameterName = ":" + key.description();
       if (_traceExecution) sqldb::log(parameterName + " = " + value.description());
       int namedIdx = sqlite3_bind_parameter_index(pStmt, parameterName.c_str());
       if (namedIdx > 0) {
-        bindObject_toColumn_inStatement(value, namedIdx, pStmt);
+        bind(value, namedIdx);
         idx++;
       } else {
         sqldb::log("Could not find index for " + key.description());
@@ -477,7 +482,7 @@ int SqlDatabase::bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Ar
         sqldb::log("obj: " + obj->description());
     }
     idx++;
-    bindObject_toColumn_inStatement(*obj, idx, pStmt);
+    bind(*obj, idx);
   }
   return idx;
 }
@@ -552,8 +557,15 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
   }
 
   int queryCount = sqlite3_bind_parameter_count(pStmt);
-  int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs);
-  if (idx != queryCount) {
+  int bindError = SQLITE_OK;
+  int idx = bindArguments(pStmt, queryCount, arrayArgs, dictionaryArgs, listArgs, bindError);
+  if (bindError != SQLITE_OK) {
+    std::string message = sqlite3_errmsg(_db);
+    sqldb::log(
+        sqldb::cformat("Error: an argument could not be bound (%d: %s) (", bindError, message.c_str()) + sql +
+        ")");
+    ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, bindError, message));
+  } else if (idx != queryCount) {
     if (forUpdate) {
       std::string line = sqldb::cformat(
           "Error: the bind count (%d) is not correct for the # of variables in the query (%d) (", idx,
@@ -565,6 +577,8 @@ bool SqlDatabase::prepareStatement(const std::string& sql, bool forUpdate, ns::E
     // A caller that asked for an error gets one for every NO.
     ns::setError(outErr, ns::Error::withDescription(SqlDatabaseErrorDomain, SQLITE_RANGE,
                                                     "bind count does not match the number of parameters"));
+  }
+  if (bindError != SQLITE_OK || idx != queryCount) {
     if (statement) {
       // Out of the cache before it is finalized, so that nothing can hand it out again.
       removeCachedStatement(statement);

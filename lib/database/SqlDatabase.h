@@ -314,8 +314,12 @@ class SqlDatabase : public ns::Object {
   bool prepareStatement(const std::string& sql, bool forUpdate, ns::Error* outErr, const ns::Array* arrayArgs,
                         const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs,
                         ns::Ref<SqlStatement>& statement, sqlite3_stmt*& pStmt);
+  // Binds the arguments and answers how many were bound; `bindError` receives the first code
+  // SQLite refused a value with, or SQLITE_OK.
   int bindArguments(sqlite3_stmt* pStmt, int queryCount, const ns::Array* arrayArgs,
-                    const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs);
+                    const ns::Dictionary* dictionaryArgs, const ns::Array* listArgs, int& bindError);
+  // bindObject_toColumn_inStatement, answering SQLite's code.
+  int bindValue(const ns::Value& obj, int idx, sqlite3_stmt* pStmt);
   void removeCachedStatement(const ns::Ref<SqlStatement>& statement);
   bool executeStatementsImpl(const std::string& sql, const ResultBlock* block);
   ns::Ref<SqlStatement> makeStatement(sqlite3_stmt* pStmt);

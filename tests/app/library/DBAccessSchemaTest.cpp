@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <limits>
 #include <set>
 #include <thread>
 #include <vector>
@@ -226,6 +227,24 @@ TEST(DBAccessSchemaTest, ALibraryFromANewerBuildIsLeftAsItIs) {
   EXPECT_TRUE(log.contains("SCHEMA VERSION = 9"));
   EXPECT_TRUE(log.contains("SCHEMA VERSION 9 is newer than 7: the library is left as it is"));
   EXPECT_EQ(versionsOf(sandbox.livePath()), std::vector<int>{9});
+  EXPECT_EQ(tablesOf(sandbox.livePath()), (std::set<std::string>{"schema", "future"}));
+}
+
+TEST(DBAccessSchemaTest, AVersionBeyond32BitsIsStillNewerAndLeftAsItIs) {
+  LibrarySandbox sandbox;
+  {
+    auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements(
+        "CREATE TABLE schema ( version INTEGER PRIMARY KEY ); INSERT INTO schema VALUES (2147483648);"
+        "CREATE TABLE future (x);"));
+  }
+  ns::LogCapture log(true);
+  auto access = DBAccess::getInstance();
+  EXPECT_EQ(access->getSchemaVersion(), std::numeric_limits<int>::max());
+  auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
+  ASSERT_TRUE(db->open());
+  EXPECT_EQ(db->longForQuery("SELECT version FROM schema"), 2147483648L);
   EXPECT_EQ(tablesOf(sandbox.livePath()), (std::set<std::string>{"schema", "future"}));
 }
 

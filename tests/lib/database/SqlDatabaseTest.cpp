@@ -83,6 +83,18 @@ TEST(SqlDatabaseOpenTest, AFailedOpenIsRetriedByTheNextOpen) {
   EXPECT_TRUE(std::filesystem::exists(path));
 }
 
+TEST(SqlDatabaseOpenTest, APathHoldingANulOpensNothing) {
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("db");
+  auto db = SqlDatabase::databaseWithPath((dir / "library").string() + std::string("\0.db", 4));
+  ns::LogCapture log(true);
+  EXPECT_FALSE(db->open());
+  EXPECT_TRUE(log.contains("error opening!: 14"));
+  EXPECT_EQ(db->sqliteHandle(), nullptr);
+  // Nothing was made under the text before the NUL.
+  EXPECT_TRUE(std::filesystem::is_empty(dir));
+}
+
 TEST(SqlDatabaseOpenTest, StatementsOnAClosedConnectionAreRefusedWithALogLine) {
   auto db = SqlDatabase::databaseWithPath(std::nullopt);
   ns::LogCapture log(true);
@@ -382,6 +394,35 @@ TEST(SqlDatabaseUpdateTest, AnUpdateThatReturnsRowsFailsWithTheDocumentedLines) 
   log.clear();
   EXPECT_FALSE(db->executeUpdate("SELECT 1"));
   EXPECT_TRUE(log.messages().empty());
+}
+
+TEST(SqlDatabaseUpdateTest, AValueSQLiteRefusesToBindFailsTheStatementInsteadOfStoringNull) {
+  pltest::Sandbox sandbox;
+  auto db = openDatabase((sandbox.temporaryFolder("db") / "big.db").string());
+  db->setShouldCacheStatements(true);
+  ASSERT_TRUE(db->executeUpdate("CREATE TABLE t (k PRIMARY KEY, x)"));
+  ASSERT_TRUE(db->executeUpdate("INSERT OR REPLACE INTO t VALUES (?, ?)", "a", "kept"));
+  // Longer than the connection allows: SQLite refuses the text and leaves its parameter NULL.
+  sqlite3_limit(db->sqliteHandle(), SQLITE_LIMIT_LENGTH, 100);
+  const std::string tooLong(101, 'y');
+  ns::LogCapture log(true);
+  ns::Error error(SqlDatabaseErrorDomain, 0);
+  EXPECT_FALSE(
+      db->executeUpdate_withErrorAndBindings("INSERT OR REPLACE INTO t VALUES (?, ?)", &error, "a", tooLong));
+  EXPECT_EQ(error.code(), SQLITE_TOOBIG);
+  EXPECT_TRUE(
+      log.contains("Error: an argument could not be bound (18: string or blob too big) (INSERT OR "
+                   "REPLACE INTO t VALUES (?, ?))"));
+  EXPECT_FALSE(db->executeUpdate_withArgumentsInArray(
+      "INSERT OR REPLACE INTO t VALUES (?, ?)", ns::Array{ns::Value("a"), ns::Value(ns::Data(tooLong))}));
+  EXPECT_FALSE(db->executeUpdate_withParameterDictionary(
+      "UPDATE t SET x = :x", ns::Dictionary{{ns::Value("x"), ns::Value(tooLong)}}));
+  EXPECT_EQ(db->executeQuery("SELECT x FROM t WHERE x = ?", tooLong), nullptr);
+  // The stored value is untouched, and the statement works again with a value that fits.
+  EXPECT_EQ(db->stringForQuery("SELECT x FROM t WHERE k = 'a'"), "kept");
+  EXPECT_EQ(db->intForQuery("SELECT count(*) FROM t"), 1);
+  EXPECT_TRUE(db->executeUpdate("INSERT OR REPLACE INTO t VALUES (?, ?)", "a", "fits"));
+  EXPECT_EQ(db->stringForQuery("SELECT x FROM t WHERE k = 'a'"), "fits");
 }
 
 TEST(SqlDatabaseUpdateTest, StatusReflectsTheLastStatement) {
