@@ -212,15 +212,17 @@ void DispatchSocket::doReadData() {
   }
 
   const bool askedWhileIdle = std::exchange(readAskedWhileIdle_, false);
-  if (askedWhileIdle && socketFDBytesAvailable_ == 0 && preBuffer_->availableBytes() == 0 && packet &&
-      !packet->isFixedLength() && !packet->isTerminated() && readsPlainStream()) {
+  if (askedWhileIdle && preBuffer_->availableBytes() == 0 && packet && !packet->isFixedLength() &&
+      !packet->isTerminated() && readsPlainStream()) {
     // A read of whatever is there, asked for when no read was waiting: in a stream more has often
-    // arrived since the last read took all that was counted, which one count finds without a
-    // round through readiness. (Reads queued behind another start as soon as it ends, when
-    // little has arrived: they wait for readiness, and take more at once.)
+    // arrived since the last read took all that was counted, or since readiness fired while no
+    // read was waiting, which one count finds without a round through readiness. (Reads queued
+    // behind another start as soon as it ends, when little has arrived: they wait for readiness,
+    // and take more at once.)
     int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
     int waiting = 0;
-    if (::ioctl(socketFD, FIONREAD, &waiting) == 0 && waiting > 0) {
+    if (::ioctl(socketFD, FIONREAD, &waiting) == 0 &&
+        static_cast<std::uint64_t>(waiting) > socketFDBytesAvailable_) {
       socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
       socketFDBytesGuessed_ = false;
     }

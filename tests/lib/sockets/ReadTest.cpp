@@ -2,12 +2,15 @@
 // read-ahead buffer, the maximum length, time-outs and the peer's end of stream.
 #include <gtest/gtest.h>
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "lib/sockets/DispatchReadStorage.h"
 #include "platform/testing/ErrorMatch.h"
+#include "platform/testing/Pump.h"
 #include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace sockettest;
@@ -105,34 +108,44 @@ TEST(DispatchSocketRead, ReadsOfWhateverIsAvailableCarryALongStreamWhole) {
 // let go of, never while a read's bytes are still held; what waits for reuse stays bounded.
 TEST(DispatchSocketRead, LargeReadsReuseStorageOnlyOnceTheirBytesAreLetGo) {
   constexpr std::size_t kPiece = 300 * 1024;
-  constexpr int kPieces = 24;
+  constexpr int kPieces = 12;
   Connected c;
-  connect(c, "read.storage",
-          [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
+  connect(c, "read.storage");
+  // Room for a whole piece on both sides, so that each is waiting whole before its read is asked
+  // for, and arrives as one large read.
+  int serverFD = -1;
+  c.child->performBlock([&] { serverFD = c.child->socketFD(); });
+  ASSERT_GE(serverFD, 0);
+  const int room = 2 << 20;
+  ASSERT_EQ(::setsockopt(serverFD, SOL_SOCKET, SO_RCVBUF, &room, sizeof room), 0);
+  ASSERT_EQ(::setsockopt(c.client.fd(), SOL_SOCKET, SO_SNDBUF, &room, sizeof room), 0);
   // Every other read's bytes are held to the end; the rest are let go of at once.
   auto held = std::make_shared<std::vector<ns::Data>>();
-  auto received = std::make_shared<std::size_t>(0);
-  c.delegate->onRead = [held, received](const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {
-    *received += data.length();
+  c.delegate->onRead = [held](const ns::Ref<DispatchSocket>&, const ns::Data& data, long tag) {
     if (tag % 2 == 0) held->push_back(data);
-    if (*received < kPiece * kPieces) sock->readDataWithTimeout_tag(-1, tag + 1);
   };
   std::string stream;
+  std::size_t keptAtMost = 0;
   for (int piece = 0; piece < kPieces; ++piece) {
     std::string bytes(kPiece, '\0');
     for (std::size_t i = 0; i < kPiece; ++i) bytes[i] = static_cast<char>(i * 131 + piece * 7);
     stream += bytes;
     ASSERT_TRUE(c.client.sendAll(bytes));
-    // One piece at a time, so that each arrives as a large read of its own.
-    ASSERT_TRUE(c.delegate->waitUntil([&](const std::vector<Event>& events) {
-      std::size_t total = 0;
-      for (const auto& e : events)
-        if (e.kind == Event::Read) total += e.data.size();
-      return total >= stream.size();
-    }));
+    int waiting = 0;
+    ASSERT_TRUE(pltest::pumpUntil([&] {
+      return ::ioctl(serverFD, FIONREAD, &waiting) == 0 && static_cast<std::size_t>(waiting) == kPiece;
+    })) << "piece "
+        << piece << ": " << waiting << " waiting";
+    c.child->readDataWithTimeout_tag(-1, piece);
+    ASSERT_TRUE(c.delegate->waitForCount(Event::Read, static_cast<std::size_t>(piece) + 1));
+    c.delegate->drain();
+    keptAtMost = std::max(keptAtMost, dispatch_read_storage::keptBytes());
   }
   std::string joined;
-  for (const auto& [tag, data] : reads(*c.delegate)) joined += data;
+  for (const auto& [tag, data] : reads(*c.delegate)) {
+    EXPECT_EQ(data.size(), kPiece) << "read " << tag;
+    joined += data;
+  }
   EXPECT_TRUE(joined == stream) << "the stream arrived changed";
   // The held reads' own bytes are what the delegate was given, though other reads came after.
   std::string heldNow, heldThen;
@@ -141,9 +154,10 @@ TEST(DispatchSocketRead, LargeReadsReuseStorageOnlyOnceTheirBytesAreLetGo) {
   });
   for (const auto& [tag, data] : reads(*c.delegate))
     if (tag % 2 == 0) heldThen += data;
-  EXPECT_FALSE(heldNow.empty());
+  EXPECT_EQ(heldNow.size(), kPiece * kPieces / 2);
   EXPECT_TRUE(heldNow == heldThen) << "storage was reused while its bytes were held";
-  EXPECT_GT(dispatch_read_storage::keptBytes(), 0u);
+  // The reads let go of left their storage for the next; never more than the bound waits.
+  EXPECT_GT(keptAtMost, 0u);
   dispatch::sync(c.delegate->queue(), [&] { held->clear(); });
   EXPECT_LE(dispatch_read_storage::keptBytes(), dispatch_read_storage::kKeptBytes);
 }
