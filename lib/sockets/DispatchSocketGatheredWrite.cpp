@@ -4,7 +4,6 @@
 // copied through user space.
 #include "lib/sockets/DispatchSocketInternal.h"
 
-#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -13,6 +12,7 @@
 #include <algorithm>
 
 #include "lib/sockets/DispatchWritePacket.h"
+#include "platform/foundation/SigpipeHeldBack.h"
 
 using namespace socket_internal;
 
@@ -22,31 +22,6 @@ constexpr int kMaxGatheredPieces = 64;
 // One sendfile call moves at most this much, so that one fast reader cannot hold the socket
 // queue for long.
 constexpr std::uint64_t kMaxSendFileLength = 4 << 20;
-
-// sendfile takes no MSG_NOSIGNAL: a peer that has gone would raise SIGPIPE, whose default ends
-// the process. The signal is held back on this thread for the call, and one the call raised is
-// taken off again, so the send fails with EPIPE like every other write of the socket.
-ssize_t sendFileNoSignal(int socketFD, int fileFD, off_t* offset, std::size_t length) {
-  sigset_t pipeOnly, old;
-  sigemptyset(&pipeOnly);
-  sigaddset(&pipeOnly, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
-  ssize_t result = ::sendfile(socketFD, fileFD, offset, length);
-  int error = errno;
-  // A SIGPIPE pending while it was not blocked before can only be one this call raised; it may
-  // come with a count of the bytes that went out before the peer's reset.
-  if (!sigismember(&old, SIGPIPE)) {
-    sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGPIPE)) {
-      timespec zero{};
-      sigtimedwait(&pipeOnly, nullptr, &zero);
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  errno = error;
-  return result;
-}
 
 }  // namespace
 
@@ -151,7 +126,12 @@ ssize_t DispatchSocket::sendFromPacket(DispatchWritePacket& packet, int socketFD
   std::uint64_t fileDone = packet.bytesDone + static_cast<std::size_t>(sent) - pieceBytes;
   off_t offset = static_cast<off_t>(range.offset + fileDone);
   std::size_t want = static_cast<std::size_t>(std::min(range.length - fileDone, kMaxSendFileLength));
-  ssize_t fromFile = sendFileNoSignal(socketFD, range.file->fd(), &offset, want);
+  ssize_t fromFile;
+  {
+    // sendfile takes no MSG_NOSIGNAL: a peer that has gone would end the process.
+    ns::SigpipeHeldBack held;
+    fromFile = ::sendfile(socketFD, range.file->fd(), &offset, want);
+  }
   if (fromFile < 0) return sent > 0 ? sent : fromFile;
   if (fromFile == 0) {
     if (sent > 0) return sent;

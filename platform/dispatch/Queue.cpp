@@ -107,9 +107,8 @@ class Parker {
   }
   // Waits until woken.
   void park() {
-    while (state_.load(std::memory_order_acquire) == 0)
-      ::syscall(SYS_futex, &state_, FUTEX_WAIT_PRIVATE, 0, nullptr, nullptr, 0);
-    state_.store(0, std::memory_order_relaxed);
+    while (!parkFor(std::chrono::hours(1))) {
+    }
   }
   void unpark() {
     state_.store(1, std::memory_order_release);

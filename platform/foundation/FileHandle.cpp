@@ -8,43 +8,28 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "platform/core/Exception.h"
+#include "platform/foundation/SigpipeHeldBack.h"
 
 namespace ns {
 namespace {
 
 // Writes everything; a vanished reader gives EPIPE on this thread only, without the signal.
 bool writeAllNoSignal(int fd, const std::uint8_t* bytes, std::size_t length, int* err) {
-  sigset_t pipeOnly, old;
-  sigemptyset(&pipeOnly);
-  sigaddset(&pipeOnly, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipeOnly, &old);
-  bool ok = true;
+  SigpipeHeldBack held;
   while (length > 0) {
     ssize_t n = ::write(fd, bytes, length);
     if (n < 0) {
       if (errno == EINTR) continue;
       *err = errno;
-      ok = false;
-      break;
+      return false;
     }
     bytes += n;
     length -= static_cast<std::size_t>(n);
   }
-  if (!ok && *err == EPIPE) {
-    // Consume the signal this write raised, unless one was already pending before.
-    sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGPIPE) && !sigismember(&old, SIGPIPE)) {
-      struct timespec zero {};
-      sigtimedwait(&pipeOnly, nullptr, &zero);
-    }
-  }
-  pthread_sigmask(SIG_SETMASK, &old, nullptr);
-  return ok;
+  return true;
 }
 
 Error handleError(int err) {

@@ -213,15 +213,18 @@ TEST(DBAccessSchemaTest, ALibraryInTheOlderJournalModeOpensAndKeepsItsRows) {
   EXPECT_EQ(db->intForQuery("SELECT count(*) FROM playposition"), 1);
 }
 
+// A library a newer build made: its schema version and a table this build does not know.
+void writeLibraryOfANewerBuild(const std::string& path, const std::string& version) {
+  auto db = SqlDatabase::databaseWithPath(path);
+  ASSERT_TRUE(db->open());
+  ASSERT_TRUE(db->executeStatements(
+      "CREATE TABLE schema ( version INTEGER PRIMARY KEY ); INSERT INTO schema VALUES (" + version +
+      "); CREATE TABLE future (x);"));
+}
+
 TEST(DBAccessSchemaTest, ALibraryFromANewerBuildIsLeftAsItIs) {
   LibrarySandbox sandbox;
-  {
-    auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
-    ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
-        "CREATE TABLE schema ( version INTEGER PRIMARY KEY ); INSERT INTO schema VALUES (9);"
-        "CREATE TABLE future (x);"));
-  }
+  writeLibraryOfANewerBuild(sandbox.livePath(), "9");
   ns::LogCapture log(true);
   auto access = DBAccess::getInstance();
   EXPECT_TRUE(log.contains("SCHEMA VERSION = 9"));
@@ -232,13 +235,7 @@ TEST(DBAccessSchemaTest, ALibraryFromANewerBuildIsLeftAsItIs) {
 
 TEST(DBAccessSchemaTest, AVersionBeyond32BitsIsStillNewerAndLeftAsItIs) {
   LibrarySandbox sandbox;
-  {
-    auto db = SqlDatabase::databaseWithPath(sandbox.livePath());
-    ASSERT_TRUE(db->open());
-    ASSERT_TRUE(db->executeStatements(
-        "CREATE TABLE schema ( version INTEGER PRIMARY KEY ); INSERT INTO schema VALUES (2147483648);"
-        "CREATE TABLE future (x);"));
-  }
+  writeLibraryOfANewerBuild(sandbox.livePath(), "2147483648");
   ns::LogCapture log(true);
   auto access = DBAccess::getInstance();
   EXPECT_EQ(access->getSchemaVersion(), std::numeric_limits<int>::max());
