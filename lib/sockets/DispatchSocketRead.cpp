@@ -175,6 +175,18 @@ void DispatchSocket::readSourceFired(dispatch::Source& source) {
   }
 }
 
+// The count of a plain stream's bytes that arrived while the last read was taken, kept for the
+// next read; false when none wait (or the count cannot be taken).
+bool DispatchSocket::bytesWaitWithNoReadToTakeThem() {
+  if (!readsPlainStream() || preBuffer_->availableBytes() > 0 || (flags_ & flagReadsPaused)) return false;
+  int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
+  int waiting = 0;
+  if (::ioctl(socketFD, FIONREAD, &waiting) != 0 || waiting <= 0) return false;
+  socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
+  socketFDBytesGuessed_ = false;
+  return true;
+}
+
 // Where one read step stands: shared by its two phases and the completion after them.
 struct DispatchSocket::ReadStep {
   explicit ReadStep(DispatchReadPacket& packet) : packet(packet) {}
@@ -285,7 +297,13 @@ void DispatchSocket::doReadData() {
   } else if (step.socketEOF) {
     doReadEOF();
   } else if (step.waiting) {
-    resumeReadSource();
+    if (!currentRead_ && bytesWaitWithNoReadToTakeThem()) {
+      // Watching would only fire at once for bytes nobody wants yet, and stop watching again:
+      // a wake-up of the readiness thread and a turn on this queue for every read of a stream.
+      suspendReadSource();
+    } else {
+      resumeReadSource();
+    }
   } else if (currentRead_ && (flags_ & flagSocketSecure) && sslBytesBelowPreBuffer() > 0) {
     // The rest is inside the TLS layer, where no source fires for it.
     // runAsync holds the socket until the block has run.

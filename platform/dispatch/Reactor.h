@@ -54,7 +54,8 @@ class HeldWork {
 
   // Stops holding blocks; answers whether one is held.
   bool close();
-  // Runs the held block, if any, on the calling thread (after close()).
+  // Runs the held block, if any, on the calling thread (after close()), then a few blocks that
+  // wait in its pool, as any thread of the pool would.
   void run();
 
   void* pool = nullptr;

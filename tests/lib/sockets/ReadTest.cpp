@@ -32,6 +32,16 @@ std::vector<std::pair<long, std::string>> reads(RecordingDelegate& d) {
 
 const ns::Data kCRLF = DispatchSocket::CRLFData();
 
+// Waits until the reads together have carried at least `total` bytes.
+bool waitForBytesRead(RecordingDelegate& d, std::size_t total) {
+  return d.waitUntil([total](const std::vector<Event>& events) {
+    std::size_t n = 0;
+    for (const auto& e : events)
+      if (e.kind == Event::Read) n += e.data.size();
+    return n >= total;
+  });
+}
+
 TEST(DispatchSocketRead, LineReadsQueuedFromAcceptCompleteInOrderThenFixedLength) {
   Connected c;
   connect(c, "read.lines", [](const ns::Ref<DispatchSocket>& child) {
@@ -87,12 +97,7 @@ TEST(DispatchSocketRead, ReadsOfWhateverIsAvailableCarryALongStreamWhole) {
   std::string stream(kTotal, '\0');
   for (std::size_t i = 0; i < kTotal; ++i) stream[i] = static_cast<char>(i * 31 + 7);
   ASSERT_TRUE(c.client.sendAll(stream));
-  ASSERT_TRUE(c.delegate->waitUntil([&](const std::vector<Event>& events) {
-    std::size_t total = 0;
-    for (const auto& e : events)
-      if (e.kind == Event::Read) total += e.data.size();
-    return total >= kTotal;
-  }));
+  ASSERT_TRUE(waitForBytesRead(*c.delegate, kTotal));
   std::string joined;
   for (const auto& [tag, data] : reads(*c.delegate)) {
     if (tag % 2 == 1) {
@@ -102,6 +107,49 @@ TEST(DispatchSocketRead, ReadsOfWhateverIsAvailableCarryALongStreamWhole) {
   }
   EXPECT_TRUE(joined == stream) << "the stream arrived changed";
   EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u);
+}
+
+// A stream read one read at a time, each asked for from the delegate's queue when the last has
+// arrived: bytes that come as a read ends wait for the next read, and the end of the stream comes
+// after the last of them, also when the reads stop for a while and the peer closes meanwhile.
+TEST(DispatchSocketRead, BytesArrivingAsAReadEndsWaitForTheNextAndTheEndComesAfterThem) {
+  constexpr std::size_t kTotal = 8 << 20;
+  Connected c;
+  connect(c, "read.between",
+          [](const ns::Ref<DispatchSocket>& child) { child->readDataWithTimeout_tag(-1, 0); });
+  auto received = std::make_shared<std::size_t>(0);
+  c.delegate->onRead = [received](const ns::Ref<DispatchSocket>& sock, const ns::Data& data, long tag) {
+    *received += data.length();
+    if (*received < kTotal) sock->readDataWithTimeout_tag(-1, tag + 1);
+  };
+  std::string stream(kTotal, '\0');
+  for (std::size_t i = 0; i < kTotal; ++i) stream[i] = static_cast<char>(i * 37 + 11);
+  ASSERT_TRUE(c.client.sendAll(stream));
+  ASSERT_TRUE(waitForBytesRead(*c.delegate, kTotal));
+  // No read waits now: the last piece and the end of the stream wait for the next ones.
+  const std::string tail = "the last piece, sent while no read waited";
+  ASSERT_TRUE(c.client.sendAll(tail));
+  c.client.shutdownWrite();
+  int serverFD = -1;
+  c.child->performBlock([&] { serverFD = c.child->socketFD(); });
+  int waiting = 0;
+  ASSERT_TRUE(pltest::pumpUntil([&] {
+    return ::ioctl(serverFD, FIONREAD, &waiting) == 0 && static_cast<std::size_t>(waiting) == tail.size();
+  }));
+  EXPECT_EQ(c.delegate->count(Event::Disconnect), 0u) << "the end came before the bytes ahead of it";
+  constexpr long kTailTag = 1 << 30;
+  c.child->readDataWithTimeout_tag(-1, kTailTag);
+  c.child->readDataWithTimeout_tag(-1, kTailTag + 1);
+  ASSERT_TRUE(c.delegate->waitForCount(Event::Disconnect, 1));
+  auto all = reads(*c.delegate);
+  ASSERT_FALSE(all.empty());
+  EXPECT_EQ(all.back(), std::make_pair(kTailTag, tail));
+  std::string joined;
+  for (const auto& [tag, data] : all)
+    if (tag != kTailTag) joined += data;
+  EXPECT_TRUE(joined == stream) << "the stream arrived changed";
+  EXPECT_EQ(c.delegate->events().back().kind, Event::Disconnect);
+  EXPECT_EQ(c.delegate->eventsOf(Event::Disconnect)[0].error->code(), DispatchSocketClosedError);
 }
 
 // Large reads of whatever is available go into storage that is used again once their bytes are

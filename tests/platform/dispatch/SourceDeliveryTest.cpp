@@ -207,4 +207,58 @@ TEST(SourceDeliveryTest, AHandlerMaySyncOntoQueuesThatNeedPoolThreads) {
   source->cancel();
 }
 
+// Work a handler hands on, and the work that hands on in turn, runs once, in order, on its own
+// queue, whichever thread takes it: the one that ran the handler, or the pool thread woken for it.
+// Every round waits for the one before, so each starts from a single report.
+TEST(SourceDeliveryTest, WorkHandedOnFromAHandlerRunsOnceInOrderOnItsQueue) {
+  constexpr int kRounds = 3000;
+  pltest::Pipe p;
+  auto handlerQueue = queueCreate("test.delivery.handler");
+  auto next = queueCreate("test.delivery.next");
+  auto last = queueCreate("test.delivery.last");
+  auto aside = queueCreate("test.delivery.aside");
+  int handled = 0, nextRan = 0, lastRan = 0;  // each touched on its own queue only
+  std::atomic<bool> offQueue{false}, outOfOrder{false};
+  auto finished = semaphoreCreate(0);
+  auto source = sourceCreate(SourceType::Read, p.r, 0, handlerQueue);
+  auto writeByte = [w = p.w] {
+    char c = 'x';
+    return ::write(w, &c, 1) == 1;
+  };
+  source->setEventHandler([&] {
+    char buf[16];
+    ssize_t n = ::read(p.r, buf, sizeof buf);
+    if (n != 1) outOfOrder = true;
+    if (n <= 0) return;
+    int round = handled++;
+    async(next, [&, round] {
+      if (!isCurrentQueue(next)) offQueue = true;
+      if (round != nextRan++) outOfOrder = true;
+      // Now and then a step waits for another queue, as a blocked thread of the pool.
+      if (round % 100 == 0) sync(aside, [] {});
+      async(last, [&, round] {
+        if (!isCurrentQueue(last)) offQueue = true;
+        if (round != lastRan++) outOfOrder = true;
+        if (round + 1 == kRounds)
+          finished->signal();
+        else if (!writeByte())
+          outOfOrder = true;
+      });
+    });
+  });
+  source->resume();
+  ASSERT_TRUE(writeByte());
+  ASSERT_EQ(finished->wait(time(60)), 0);
+  source->cancel();
+  int h = 0, n = 0, l = 0;
+  sync(handlerQueue, [&] { h = handled; });
+  sync(next, [&] { n = nextRan; });
+  sync(last, [&] { l = lastRan; });
+  EXPECT_EQ(h, kRounds);
+  EXPECT_EQ(n, kRounds);
+  EXPECT_EQ(l, kRounds);
+  EXPECT_FALSE(offQueue.load());
+  EXPECT_FALSE(outOfOrder.load());
+}
+
 }  // namespace
