@@ -181,6 +181,10 @@ void ApiService::parseObjectFromDataOfFetcher(const ns::Ref<NetHTTPFetcher>& fet
       state->parsedObject = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
           result, state->objectClass, ticket->surrogates(),
           ticket->isREST() ? ns::Value() : state->batchClassMap);
+      // A bare string or number makes no object. For a call that expects one, success with
+      // nothing would read as "no items" to a caller that replaces what it holds.
+      if (!state->parsedObject && state->objectClass && !isBatch)
+        error = errorFromErrorMember(dictionary ? dictionary->objectForKey("error") : ns::Value());
     } else if (!ticket->isREST()) {
       // A JSON-RPC reply without "result" carries its "error"; a reply that is not JSON at all
       // (a captive portal's page) is an error too, never an empty answer.

@@ -197,6 +197,28 @@ TEST_F(ServiceReply, ErrorReplies) {
   EXPECT_NE(errorObject->message().value_or("").find("quota"), std::string::npos);
 }
 
+TEST_F(ServiceReply, AResultThatIsNoObjectFailsACallThatExpectsOne) {
+  seedPlaylists(0);
+  for (const char* bare : {R"("ok")", "42", "true"}) {
+    SCOPED_TRACE(bare);
+    api_.script("youtube.playlists.list",
+                FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, 1, std::string(bare)));
+    Delivery delivery;
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
+    EXPECT_EQ(delivery.count, 1);
+    EXPECT_FALSE(delivery.object);
+    // Not an empty answer: a caller that replaces its rows with the reply's items keeps them.
+    ASSERT_TRUE(pltest::isError(delivery.error, ApiJSONRPCErrorDomain, 0));
+  }
+  // A null result is still an empty object of the expected class.
+  api_.script("youtube.playlists.list",
+              FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, 1, std::string("null")));
+  Delivery delivery;
+  ASSERT_TRUE(execute(playlistsQuery(), delivery));
+  EXPECT_FALSE(delivery.error);
+  EXPECT_TRUE(delivery.objectAs<ApiYouTubePlaylistListResponse>());
+}
+
 TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
   seedPlaylists(0);
   std::string id = api_.itemIds("playlists").front();
