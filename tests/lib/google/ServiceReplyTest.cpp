@@ -123,6 +123,27 @@ TEST_F(ServiceReply, PagingStopsAfterTwentySevenPages) {
   EXPECT_EQ(delivery.ticket->pagesFetchedCounter(), 26u);
 }
 
+TEST_F(ServiceReply, ANullOrEmptyNextPageTokenEndsThePaging) {
+  seedPlaylists(0);
+  service_->setShouldFetchNextPages(true);
+  for (const char* token : {"null", R"("")"}) {
+    SCOPED_TRACE(token);
+    std::string reply =
+        std::string(R"({"kind":"youtube#playlistListResponse","nextPageToken":)") + token +
+        R"(,"items":[{"kind":"youtube#playlist","id":"PL1"},{"kind":"youtube#playlist","id":"PL2"}]})";
+    api_.script("youtube.playlists.list",
+                FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, -1, reply));
+    std::size_t before = api_.postCount();
+    Delivery delivery;
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
+    api_.clearScripts();
+    EXPECT_FALSE(delivery.error);
+    // Asked again with that token, the page would come back and be joined once per request.
+    EXPECT_EQ(api_.postCount() - before, 1u);
+    EXPECT_EQ(itemIds(delivery.object), (std::vector<std::string>{"PL1", "PL2"}));
+  }
+}
+
 TEST_F(ServiceReply, AnErrorOnALaterPageDropsTheJoinedPages) {
   seedPlaylists(115);
   service_->setShouldFetchNextPages(true);
