@@ -89,8 +89,8 @@ void ApiBatchResult::createItemsWithClassMap(const ns::Value& batchClassMap) {
       auto object = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
           dictionary->objectForKey("result"), defaultClass, surrogates(), ns::Value());
       if (!object && defaultClass) {
-        // A bare string or number where the member expects an object: a failure (code 0), not
-        // an answer with nothing in it.
+        // No object (a bare string or number, or no result at all) where the member expects
+        // one: a failure (code 0), not an answer with nothing in it.
         failures.set(key, ns::Value(ApiObject::object<ApiErrorObject>()));
         continue;
       }
