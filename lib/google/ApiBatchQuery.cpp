@@ -88,6 +88,12 @@ void ApiBatchResult::createItemsWithClassMap(const ns::Value& batchClassMap) {
         if (const ns::Value* cls = classMap->find(key)) defaultClass = ApiClassFromValue(*cls);
       auto object = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
           dictionary->objectForKey("result"), defaultClass, surrogates(), ns::Value());
+      if (!object && defaultClass) {
+        // No object (a bare string or number, or no result at all) where the member expects
+        // one: a failure (code 0), not an answer with nothing in it.
+        failures.set(key, ns::Value(ApiObject::object<ApiErrorObject>()));
+        continue;
+      }
       successes.set(key, object ? ns::Value(object) : ns::Value::null());
     }
   }

@@ -181,6 +181,10 @@ void ApiService::parseObjectFromDataOfFetcher(const ns::Ref<NetHTTPFetcher>& fet
       state->parsedObject = ApiObject::objectForJSON_defaultClass_surrogates_batchClassMap(
           result, state->objectClass, ticket->surrogates(),
           ticket->isREST() ? ns::Value() : state->batchClassMap);
+      // A bare string or number makes no object. For a call that expects one, success with
+      // nothing would read as "no items" to a caller that replaces what it holds.
+      if (!state->parsedObject && state->objectClass && !isBatch)
+        error = errorFromErrorMember(dictionary ? dictionary->objectForKey("error") : ns::Value());
     } else if (!ticket->isREST()) {
       // A JSON-RPC reply without "result" carries its "error"; a reply that is not JSON at all
       // (a captive portal's page) is an error too, never an empty answer.
@@ -311,11 +315,14 @@ ns::Ref<ns::Object> ApiService::nextPageQueryForQuery_result_ticket(const ns::Re
     token = ApiRuntimeCommon::getValue(*result, d);
   if (const ApiDispatch* d = declared(resultClass, "nextStartIndex"); d && declared(queryClass, "startIndex"))
     index = ApiRuntimeCommon::getValue(*result, d);
-  // No token on the last page ends the paging.
-  if ((token.isNil() && index.isNil()) || !declared(resultClass, "items")) return nullptr;
+  // No token on the last page ends the paging. The JSON null or an empty text is no token
+  // either: asked for with it, the first page would come back, again and again up to the page
+  // limit, each copy joined to the items.
+  auto none = [](const ns::Value& v) { return v.isNilOrNull() || (v.isString() && v.string().empty()); };
+  if ((none(token) && none(index)) || !declared(resultClass, "items")) return nullptr;
 
   auto next = single->copy();
-  if (!token.isNil())
+  if (!none(token))
     ApiRuntimeCommon::setValue(*next, declared(queryClass, "setPageToken:"), token);
   else
     next->setJSONValue_forKey(index, "startIndex");

@@ -183,8 +183,9 @@ ns::Value ApiNumberFromJSONString(const ns::Value& value) {
     if (p < s.size() && s[p] == '+') ++p;
     double d = 0;
     auto [end, ec] = std::from_chars(s.data() + p, s.data() + s.size(), d);
-    // "inf" and "nan" are not JSON numbers and could never be written back.
-    if (end == s.data() + p || ec == std::errc::invalid_argument || !std::isfinite(d)) return value;
+    // "inf" and "nan" are not JSON numbers and could never be written back; text beyond the
+    // range of a double is left unread rather than taken as the 0 the reader leaves behind.
+    if (end == s.data() + p || ec != std::errc() || !std::isfinite(d)) return value;
     return ns::Value(d);
   }
   if (!s.empty() && s[0] == '-') return ns::Value(ns::str::longLongValue(s));

@@ -335,6 +335,8 @@ struct FakeDataAPI::State {
         return {element(call, json::object()), std::nullopt};
       case Answer::EmptyResult:
         return {element(call, {{"result", json::object()}}), std::nullopt};
+      case Answer::BareResult:
+        return {element(call, {{"result", json::parse(s.body.value_or("null"))}}), std::nullopt};
       default:
         if (inBatch)
           return {element(call, {{"error", rpcError(s.code ? s.code : s.status, s.message, "scripted")}}),

@@ -29,10 +29,11 @@
 //     "id" and "result" or "error".
 //   - script(method, Script): the next `times` calls of the method (all when -1) get a scripted
 //     answer instead: a status with a JSON error, an HTML body, a 200 holding only "error", a 200
-//     holding neither member, an empty result, a 200 HTML page, malformed JSON, an empty body or a
-//     stall (the
+//     holding neither member, an empty result, a bare result, a 200 HTML page, malformed JSON, an
+//     empty body or a stall (the
 //     body stops until release()). In a batch, only the member answers apply (OnlyError gives an
-//     element with "error", NeitherMember leaves the element out, EmptyResult gives "result": {}).
+//     element with "error", NeitherMember leaves the element out, EmptyResult gives "result": {},
+//     BareResult gives "result" with the scripted body).
 //   - requireAPIKey(key) and requireBearerToken(token): calls without params.key == key get 400
 //     "keyInvalid" (403 "dailyLimitExceededUnreg" when there is no key); calls without
 //     "Authorization: Bearer <token>" get 401 "authError". Pass a method to limit either to it.
@@ -89,6 +90,7 @@ class FakeDataAPI {
     MalformedJSON,  // 200 application/json that does not parse
     Stall,          // 200 whose body stops after its first bytes until release()
     EmptyBody,      // 200 application/json with no body at all
+    BareResult,     // 200 whose "result" is `body` read as JSON (a bare string or number, say)
   };
   struct Script {
     Script(Answer answer = Answer::Normal, int status = 200, long code = 0, int times = -1,
@@ -98,7 +100,8 @@ class FakeDataAPI {
     int status;
     long code;
     int times;  // calls it answers; -1: all
-    // JSONError and HTMLError: this body (a real error reply, say) instead of the made-up one.
+    // JSONError and HTMLError: this body (a real error reply, say) instead of the made-up one;
+    // BareResult: the JSON text of the "result" member.
     std::optional<std::string> body;
     std::string message = "scripted";
   };

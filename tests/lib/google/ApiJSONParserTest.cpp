@@ -135,6 +135,21 @@ TEST(ApiJSONParser, BadInputGivesTheSerialiserError) {
   EXPECT_TRUE(ApiJSONParser::stringWithObject_humanReadable_error(ok, false, &error).has_value());
 }
 
+TEST(ApiJSONParser, ANulByteIsRefusedRatherThanEndingTheDocument) {
+  const std::vector<std::string> cases = {
+      std::string("{\"a\":1}\0{\"b\":2}", 15),
+      std::string("{\"items\":[]}\0<html>", 20),
+      std::string("[1]\0", 4),
+  };
+  for (const std::string& text : cases) {
+    ns::Error error;
+    EXPECT_TRUE(ApiJSONParser::objectWithData_error(ns::Data(text), &error).isNil());
+    EXPECT_EQ(error.code(), 3840);
+    EXPECT_EQ(error.userInfo()[ns::NSJSONSerializationErrorIndex].intValue(),
+              static_cast<int>(text.find('\0')));
+  }
+}
+
 TEST(ApiJSONParser, WideTextIsReadToo) {
   std::u16string units = u"{\"title\":\"é\"}";
   std::string bytes;

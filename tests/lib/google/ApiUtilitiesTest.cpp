@@ -141,9 +141,10 @@ TEST(ApiUtilities, NumberCoercionOfJSONStrings) {
     EXPECT_EQ(v.number().kind(), c.kind);
     EXPECT_EQ(v, c.expected);
   }
-  // Not strings, or "." text without a number: unchanged.
-  for (const ns::Value& same : {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"),
-                                ns::Value(true), ns::Value("inf.0"), ns::Value("nan.")}) {
+  // Not strings, or "." text without a number or beyond the range of a double: unchanged.
+  for (const ns::Value& same :
+       {ns::Value(7), ns::Value::null(), ns::Value(), ns::Value("a.b"), ns::Value(true), ns::Value("inf.0"),
+        ns::Value("nan."), ns::Value("1.5e999"), ns::Value("-2.0e400"), ns::Value("1.0e-400")}) {
     EXPECT_EQ(ApiNumberFromJSONString(same), same);
   }
 }

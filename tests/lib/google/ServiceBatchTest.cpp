@@ -103,6 +103,14 @@ TEST_F(ServiceBatch, MemberAnswers) {
          EXPECT_EQ(member.error->code(), 404);
          EXPECT_FALSE(member.object);
        }},
+      {"a member whose result is a bare string fails with code 0",
+       FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, 1, std::string(R"("ok")")),
+       [](const MemberDelivery& member, const ns::Ref<ApiBatchResult>& result, const std::string& id) {
+         EXPECT_TRUE(result->failures()[ns::Value(id)].objectAs<ApiErrorObject>());
+         EXPECT_FALSE(result->successes().contains(ns::Value(id)));
+         ASSERT_TRUE(pltest::isError(member.error, ApiJSONRPCErrorDomain, 0));
+         EXPECT_FALSE(member.object);
+       }},
       {"a member missing from the reply gets -3000",
        FakeDataAPI::Script(FakeDataAPI::Answer::NeitherMember, 200, 0, 1),
        [](const MemberDelivery& member, const ns::Ref<ApiBatchResult>& result, const std::string& id) {

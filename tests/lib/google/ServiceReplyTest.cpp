@@ -123,6 +123,27 @@ TEST_F(ServiceReply, PagingStopsAfterTwentySevenPages) {
   EXPECT_EQ(delivery.ticket->pagesFetchedCounter(), 26u);
 }
 
+TEST_F(ServiceReply, ANullOrEmptyNextPageTokenEndsThePaging) {
+  seedPlaylists(0);
+  service_->setShouldFetchNextPages(true);
+  for (const char* token : {"null", R"("")"}) {
+    SCOPED_TRACE(token);
+    std::string reply =
+        std::string(R"({"kind":"youtube#playlistListResponse","nextPageToken":)") + token +
+        R"(,"items":[{"kind":"youtube#playlist","id":"PL1"},{"kind":"youtube#playlist","id":"PL2"}]})";
+    api_.script("youtube.playlists.list",
+                FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, -1, reply));
+    std::size_t before = api_.postCount();
+    Delivery delivery;
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
+    api_.clearScripts();
+    EXPECT_FALSE(delivery.error);
+    // Asked again with that token, the page would come back and be joined once per request.
+    EXPECT_EQ(api_.postCount() - before, 1u);
+    EXPECT_EQ(itemIds(delivery.object), (std::vector<std::string>{"PL1", "PL2"}));
+  }
+}
+
 TEST_F(ServiceReply, AnErrorOnALaterPageDropsTheJoinedPages) {
   seedPlaylists(115);
   service_->setShouldFetchNextPages(true);
@@ -195,6 +216,28 @@ TEST_F(ServiceReply, ErrorReplies) {
   auto errorObject = ApiErrorObject::underlyingObjectForError(*delivery.error);
   ASSERT_TRUE(errorObject);
   EXPECT_NE(errorObject->message().value_or("").find("quota"), std::string::npos);
+}
+
+TEST_F(ServiceReply, AResultThatIsNoObjectFailsACallThatExpectsOne) {
+  seedPlaylists(0);
+  for (const char* bare : {R"("ok")", "42", "true"}) {
+    SCOPED_TRACE(bare);
+    api_.script("youtube.playlists.list",
+                FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, 1, std::string(bare)));
+    Delivery delivery;
+    ASSERT_TRUE(execute(playlistsQuery(), delivery));
+    EXPECT_EQ(delivery.count, 1);
+    EXPECT_FALSE(delivery.object);
+    // Not an empty answer: a caller that replaces its rows with the reply's items keeps them.
+    ASSERT_TRUE(pltest::isError(delivery.error, ApiJSONRPCErrorDomain, 0));
+  }
+  // A null result is still an empty object of the expected class.
+  api_.script("youtube.playlists.list",
+              FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, 1, std::string("null")));
+  Delivery delivery;
+  ASSERT_TRUE(execute(playlistsQuery(), delivery));
+  EXPECT_FALSE(delivery.error);
+  EXPECT_TRUE(delivery.objectAs<ApiYouTubePlaylistListResponse>());
 }
 
 TEST_F(ServiceReply, DeleteWithAnEmptyResultGivesNeitherObjectNorError) {
