@@ -351,27 +351,77 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
   }
 }
 
-// The XML reader saturates integers it cannot hold; such text is refused here instead of read
-// as a different number.
-bool xmlIntegersFit(std::string_view text) {
-  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos;
-       pos = text.find("<integer>", pos + 1)) {
-    std::size_t start = pos + 9;
-    std::size_t end = text.find("</integer>", start);
-    if (end == std::string_view::npos) return true;  // malformed; the reader says so
-    std::string_view digits = text.substr(start, end - start);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front())))
-      digits.remove_prefix(1);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back())))
-      digits.remove_suffix(1);
-    bool negative = !digits.empty() && digits[0] == '-';
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
-    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
-    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
-    if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) return false;
+// The text between each <tag> and </tag>, without the whitespace around it. An element left
+// open ends the walk; the reader reports it.
+template <class Check>
+bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
+  std::string open = "<" + std::string(tag) + ">";
+  std::string close = "</" + std::string(tag) + ">";
+  for (std::size_t pos = text.find(open); pos != std::string_view::npos; pos = text.find(open, pos + 1)) {
+    std::size_t start = pos + open.size();
+    std::size_t end = text.find(close, start);
+    if (end == std::string_view::npos) return true;
+    std::string_view leaf = text.substr(start, end - start);
+    while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.front()))) leaf.remove_prefix(1);
+    while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.back()))) leaf.remove_suffix(1);
+    if (!check(leaf)) return false;
   }
   return true;
+}
+
+// The XML reader saturates integers it cannot hold, decimal or hexadecimal ("0x"), and a
+// negative hexadecimal one beyond the signed range comes back with another sign; such text is
+// refused here instead of read as a different number.
+bool xmlIntegersFit(std::string_view text) {
+  return eachXMLLeaf(text, "integer", [](std::string_view digits) {
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex) digits.remove_prefix(2);
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    std::string_view allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string_view::npos) return true;
+    if (hex) {
+      if (digits.size() > 16) return false;
+      // Sixteen digits fit unsigned; a negative value may reach 0x8000000000000000.
+      return !negative || digits.size() < 16 || digits <= "8000000000000000";
+    }
+    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+    return digits.size() < limit.size() || (digits.size() == limit.size() && digits <= limit);
+  });
+}
+
+// The XML reader turns date text it cannot parse into 1970, moves fields out of range into the
+// next month or day, and misreads years beyond four digits or with a sign (its writer leaves
+// years before 1000 unpadded); so a date must be a real UTC time,
+// year-month-dayThour:minute:second with an optional Z, or the list is refused.
+bool xmlDatesValid(std::string_view text) {
+  return eachXMLLeaf(text, "date", [](std::string_view date) {
+    if (!date.empty() && date.back() == 'Z') date.remove_suffix(1);
+    // Year, month, day, hour, minute, second, each with its separator before it.
+    constexpr char separators[] = {0, '-', '-', 'T', ':', ':'};
+    int fields[6] = {};
+    std::size_t i = 0;
+    for (int f = 0; f < 6; ++f) {
+      if (f > 0) {
+        if (i >= date.size() || date[i] != separators[f]) return false;
+        ++i;
+      }
+      std::size_t start = i;
+      while (i < date.size() && i - start < 4 && date[i] >= '0' && date[i] <= '9')
+        fields[f] = fields[f] * 10 + (date[i++] - '0');
+      std::size_t width = i - start;
+      if (width < 1 || width > (f == 0 ? 4u : 2u)) return false;
+    }
+    if (i != date.size()) return false;
+    int year = fields[0], month = fields[1], day = fields[2];
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1) return false;
+    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+    // A leap second reads as the first second of the next minute.
+    return fields[3] <= 23 && fields[4] <= 59 && fields[5] <= 60;
+  });
 }
 
 // libplist's binary reader expands every reference into a copy of the object it names and
@@ -643,6 +693,10 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     }
     if (!xmlIntegersFit(data.view())) {
       setError(error, readError("an integer is too large to represent"));
+      return Value();
+    }
+    if (!xmlDatesValid(data.view())) {
+      setError(error, readError("a date is not a valid time"));
       return Value();
     }
     plist_from_xml(bytes, length, &raw);

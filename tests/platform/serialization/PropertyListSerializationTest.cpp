@@ -192,6 +192,41 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
                        "<plist><string>&x;</string></plist>")));
 }
 
+TEST(PropertyListSerializationTest, HexadecimalIntegersAndDatesThatCannotBeReadRightAreRefused) {
+  auto read = [](const std::string& leaf) {
+    return PropertyListSerialization::propertyListWithData(ns::Data("<plist>" + leaf + "</plist>"));
+  };
+  // Hexadecimal integers read as the number they write, within 64 bits.
+  EXPECT_EQ(read("<integer>0x10</integer>").longLongValue(), 16);
+  EXPECT_EQ(read("<integer>-0x10</integer>").longLongValue(), -16);
+  EXPECT_EQ(read("<integer>0xFFFFFFFFFFFFFFFF</integer>").unsignedLongLongValue(), 18446744073709551615ull);
+  EXPECT_EQ(read("<integer>-0x8000000000000000</integer>").longLongValue(),
+            std::numeric_limits<long long>::min());
+  // Beyond them the reader would saturate or flip the sign (-0xFFFFFFFFFFFFFFFF came back as 1).
+  EXPECT_TRUE(read("<integer>0x10000000000000000</integer>").isNil());
+  EXPECT_TRUE(read("<integer>0x000ffffffffffffffff0</integer>").isNil());
+  EXPECT_TRUE(read("<integer>-0xFFFFFFFFFFFFFFFF</integer>").isNil());
+  EXPECT_TRUE(read("<integer>-0x8000000000000001</integer>").isNil());
+
+  // Dates read as written, with or without the Z, around whitespace, leap days and seconds.
+  EXPECT_EQ(read("<date> 2020-02-29T03:04:05Z\n</date>").date().timeIntervalSince1970(), 1582945445.0);
+  EXPECT_EQ(read("<date>2020-02-29T03:04:05</date>").date().timeIntervalSince1970(), 1582945445.0);
+  EXPECT_EQ(read("<date>2016-12-31T23:59:60Z</date>").date().timeIntervalSince1970(), 1483228800.0);
+  EXPECT_TRUE(read("<date>0001-01-01T00:00:00Z</date>").isDate());
+  EXPECT_TRUE(read("<date>0-12-30T00:00:00Z</date>").isDate());
+  // Text the reader would turn into 1970, another day or another year is refused.
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  EXPECT_TRUE(PropertyListSerialization::propertyListWithData(
+                  ns::Data("<plist><dict><key>when</key><date>garbage</date></dict></plist>"), &error)
+                  .isNil());
+  EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
+  for (const char* bad : {"<date></date>", "<date>2020-01-02</date>", "<date>2021-02-29T00:00:00Z</date>",
+                          "<date>2020-13-01T00:00:00Z</date>", "<date>2020-01-02T24:00:00Z</date>",
+                          "<date>2020-01-02 03:04:05Z</date>", "<date>2020-01-02T03:04:05+01:00</date>",
+                          "<date>99999-01-01T00:00:00Z</date>", "<date>-4000-01-01T00:00:00Z</date>"})
+    EXPECT_TRUE(read(bad).isNil()) << bad;
+}
+
 // A binary property list of objects given in their encoded form, with one-byte references and
 // offsets; object 0 is the root.
 ns::Data binaryObjects(const std::vector<std::string>& objects) {
