@@ -523,6 +523,24 @@ class BinaryPlistShape {
     return true;
   }
 
+  // Whether the reader would give the integer or date at `pos` its own value. It keeps only
+  // the low half of a 16-byte integer (2^64 would read as 0, a 128-bit -1 as 2^64 - 1), and
+  // turns a date that is no finite time into 1970.
+  bool leafReadable(std::uint64_t pos) {
+    unsigned char marker = static_cast<unsigned char>(bytes_[pos]);
+    if (marker == 0x14) {
+      if (pos + 17 > offsetTable_) return refuse("the binary property list is malformed");
+      if (be(bytes_.substr(pos + 1, 8)) != 0) return refuse("an integer is too large to represent");
+    } else if (marker == 0x33) {
+      if (pos + 9 > offsetTable_) return refuse("the binary property list is malformed");
+      std::uint64_t bits = be(bytes_.substr(pos + 1, 8));
+      double seconds = 0;
+      std::memcpy(&seconds, &bits, sizeof seconds);
+      if (!std::isfinite(seconds)) return refuse("a date is not a finite time");
+    }
+    return true;
+  }
+
   // The number of nodes the reader would make for object `index`; 0 when refused.
   std::uint64_t measure(std::uint64_t index, int depth) {
     if (depth > kMaxDepth) return fail("nesting is too deep");
@@ -532,6 +550,7 @@ class BinaryPlistShape {
     std::uint64_t pos = be(bytes_.substr(offsetTable_ + index * offsetSize_, offsetSize_));
     if (pos < 8 || pos >= offsetTable_) return fail("the binary property list is malformed");
     unsigned char type = static_cast<unsigned char>(bytes_[pos]) & 0xF0;
+    if (!leafReadable(pos)) return 0;
     std::uint64_t nodes = 1;
     if (type == 0xA0 || type == 0xC0 || type == 0xD0) {
       std::uint64_t n = 0, refs = 0;

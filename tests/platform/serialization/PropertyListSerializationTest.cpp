@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -317,6 +318,35 @@ ns::Data binaryArrays(const std::vector<std::vector<std::uint32_t>>& links) {
   out += std::string(4, '\0');
   put32(table);
   return ns::Data(out);
+}
+
+TEST(PropertyListSerializationTest, BinaryIntegersBeyond64BitsAndDatesThatAreNoTimeAreRefused) {
+  auto read = [](const std::string& object) {
+    return PropertyListSerialization::propertyListWithData(binaryObjects({object}));
+  };
+  auto big = [](const std::string& high, const std::string& low) { return "\x14" + high + low; };
+  const std::string zero(8, '\0'), ones(8, '\xff');
+  // The 16-byte form the writers use for unsigned values above the signed range.
+  EXPECT_EQ(read(big(zero, ones)).unsignedLongLongValue(), 18446744073709551615ull);
+  // 2^64 came back as 0, and a 128-bit -1 as 2^64 - 1.
+  EXPECT_TRUE(read(big(std::string(7, '\0') + "\x01", zero)).isNil());
+  EXPECT_TRUE(read(big(ones, ones)).isNil());
+  auto date = [](double seconds) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string object = "\x33";
+    for (int i = 7; i >= 0; --i) object += static_cast<char>(bits >> (8 * i));
+    return object;
+  };
+  EXPECT_EQ(read(date(-0.5)).date().timeIntervalSinceReferenceDate(), -0.5);
+  EXPECT_EQ(read(date(1e12)).date().timeIntervalSinceReferenceDate(), 1e12);
+  // These came back as 1970.
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  EXPECT_TRUE(PropertyListSerialization::propertyListWithData(
+                  binaryObjects({"\xA1\x01", date(std::numeric_limits<double>::quiet_NaN())}), &error)
+                  .isNil());
+  EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
+  EXPECT_TRUE(read(date(-std::numeric_limits<double>::infinity())).isNil());
 }
 
 TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) {
