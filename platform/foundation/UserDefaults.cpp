@@ -200,6 +200,11 @@ void UserDefaults::setObject_forKey(const Value& value, const std::string& key) 
     Exception::raise(NSInvalidArgumentException,
                      "Attempt to insert non-property list object " + value.description() + " for key " + key);
   }
+  // A key the store cannot hold (a NUL, bytes that are not UTF-8) would fail every later write.
+  if (!value.isNil() && !PropertyListSerialization::propertyList_isValidForFormat(
+                            Value(Dictionary{{Value(key), Value(true)}}), PropertyListXMLFormat_v1_0)) {
+    Exception::raise(NSInvalidArgumentException, "Attempt to insert a value for a key that is not text");
+  }
   {
     std::lock_guard<std::mutex> lock(mutex_);
     loadLocked();

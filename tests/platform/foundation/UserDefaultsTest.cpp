@@ -173,6 +173,19 @@ TEST(UserDefaultsTest, AStoreDamagedAfterLoadingIsKeptAsideNotOverwritten) {
   EXPECT_EQ(reread.stringForKey("b"), "two");
 }
 
+TEST(UserDefaultsTest, AKeyThatIsNotTextIsRefusedAndLaterChangesAreStillStored) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  d->setObject_forKey("one", "a");
+  EXPECT_THROW(d->setObject_forKey("bad", std::string("k\0ey", 4)), ns::Exception);
+  EXPECT_THROW(d->setObject_forKey("bad", "caf\xe9"), ns::Exception);
+  d->setObject_forKey("two", "b");
+  EXPECT_TRUE(d->synchronize());
+  ns::UserDefaults reread(storePath(box));
+  EXPECT_EQ(reread.stringForKey("a"), "one");
+  EXPECT_EQ(reread.stringForKey("b"), "two");
+}
+
 TEST(UserDefaultsTest, TestHookAndSuites) {
   Sandbox box;
   ns::UserDefaults::setStandardDefaultsFolderForTesting(box.path("prefs"));
