@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/core/Str.h"
@@ -351,13 +352,32 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
   }
 }
 
-// The text between each <tag> and </tag>, without the whitespace around it. An element left
-// open ends the walk; the reader reports it.
+// The text between each <tag> and </tag>, without the whitespace around it; comments, CDATA
+// sections and processing instructions are passed over, as the reader passes over them. An
+// element or section left open ends the walk; the reader reports it.
 template <class Check>
 bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
   std::string open = "<" + std::string(tag) + ">";
   std::string close = "</" + std::string(tag) + ">";
-  for (std::size_t pos = text.find(open); pos != std::string_view::npos; pos = text.find(open, pos + 1)) {
+  constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
+      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  std::size_t pos = 0;
+  while ((pos = text.find('<', pos)) != std::string_view::npos) {
+    std::string_view rest = text.substr(pos);
+    bool skipped = false;
+    for (const auto& [begin, finish] : kSkipped) {
+      if (rest.substr(0, begin.size()) != begin) continue;
+      std::size_t e = text.find(finish, pos + begin.size());
+      if (e == std::string_view::npos) return true;
+      pos = e + finish.size();
+      skipped = true;
+      break;
+    }
+    if (skipped) continue;
+    if (rest.substr(0, open.size()) != open) {
+      ++pos;
+      continue;
+    }
     std::size_t start = pos + open.size();
     std::size_t end = text.find(close, start);
     if (end == std::string_view::npos) return true;
@@ -365,6 +385,7 @@ bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
     while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.front()))) leaf.remove_prefix(1);
     while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.back()))) leaf.remove_suffix(1);
     if (!check(leaf)) return false;
+    pos = end + close.size();
   }
   return true;
 }

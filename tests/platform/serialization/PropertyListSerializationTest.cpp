@@ -226,6 +226,11 @@ TEST(PropertyListSerializationTest, HexadecimalIntegersAndDatesThatCannotBeReadR
                           "<date>2020-01-02 03:04:05Z</date>", "<date>2020-01-02T03:04:05+01:00</date>",
                           "<date>99999-01-01T00:00:00Z</date>", "<date>-4000-01-01T00:00:00Z</date>"})
     EXPECT_TRUE(read(bad).isNil()) << bad;
+  // What only looks like a date or an integer, in a comment or a CDATA section, is no value.
+  EXPECT_EQ(read("<!-- <date>x</date><integer>0x1FFFFFFFFFFFFFFFFF</integer> --><string><![CDATA[<date>"
+                 "soon</date>]]></string>")
+                .string(),
+            "<date>soon</date>");
 }
 
 // A binary property list of objects given in their encoded form, with one-byte references and
