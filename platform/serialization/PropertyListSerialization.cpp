@@ -231,7 +231,8 @@ plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::s
   }
 }
 
-Value fromPlist(plist_t node, int depth, std::string* why) {
+// `xml`: read from the XML form, where a UID can only be written as a dictionary.
+Value fromPlist(plist_t node, bool xml, int depth, std::string* why) {
   if (depth > kMaxDepth) {
     *why = "nesting is too deep";
     return Value();
@@ -301,15 +302,16 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
           *why = "an array element is missing";
           return Value();
         }
-        Value v = fromPlist(child, depth + 1, why);
+        Value v = fromPlist(child, xml, depth + 1, why);
         if (v.isNil()) return Value();
         items.push_back(std::move(v));
       }
       return Value(std::move(items));
     }
     case PLIST_DICT: {
-      // The XML form writes a UID as a dictionary of the single key CF$UID.
-      if (plist_dict_get_size(node) == 1) {
+      // The XML form writes a UID as a dictionary of the single key CF$UID; the binary form has
+      // a UID of its own, so there such a dictionary is one.
+      if (xml && plist_dict_get_size(node) == 1) {
         plist_t uidNode = plist_dict_get_item(node, "CF$UID");
         if (uidNode && plist_get_node_type(uidNode) == PLIST_UINT) {
           std::uint64_t u = 0;
@@ -336,7 +338,7 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
           *why = "a dictionary key is not valid UTF-8";
           return Value();
         }
-        Value v = fromPlist(child, depth + 1, why);
+        Value v = fromPlist(child, xml, depth + 1, why);
         if (v.isNil()) {
           std::free(it);
           return Value();
@@ -751,7 +753,7 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     return Value();
   }
   std::string why;
-  Value result = fromPlist(static_cast<plist_t>(root.get()), 0, &why);
+  Value result = fromPlist(static_cast<plist_t>(root.get()), found == PropertyListXMLFormat_v1_0, 0, &why);
   if (result.isNil()) {
     setError(error, readError(why.empty() ? "the property list is malformed" : why));
     return Value();

@@ -109,6 +109,15 @@ TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
   EXPECT_DOUBLE_EQ(back[3].date().timeIntervalSinceReferenceDate(), -0.25);
 }
 
+TEST(PropertyListSerializationTest, ADictionaryShapedLikeAnXmlUidStaysADictionaryInBinary) {
+  Value dict(ns::Dictionary{{Value("CF$UID"), Value(5)}});
+  Value back = PropertyListSerialization::propertyListWithData(*PropertyListSerialization::binaryData(dict));
+  EXPECT_EQ(back, dict);
+  // The XML form has no UID of its own: there this shape is one.
+  back = PropertyListSerialization::propertyListWithData(*PropertyListSerialization::xmlData(dict));
+  EXPECT_EQ(back, ns::PropertyListUID::uid(5));
+}
+
 TEST(PropertyListSerializationTest, DatesFarFromTheReferenceDateSurviveBothForms) {
   ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()),
                   Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
