@@ -546,7 +546,7 @@ class BinaryPlistShape {
     return true;
   }
 
-  // Whether the reader would give the integer or date at `pos` its own value. It keeps only
+  // Whether the reader would give the integer, date or text at `pos` its own value. It keeps only
   // the low half of a 16-byte integer (2^64 would read as 0, a 128-bit -1 as 2^64 - 1), and
   // turns a date that is no finite time into 1970.
   bool leafReadable(std::uint64_t pos) {
@@ -560,6 +560,20 @@ class BinaryPlistShape {
       double seconds = 0;
       std::memcpy(&seconds, &bits, sizeof seconds);
       if (!std::isfinite(seconds)) return refuse("a date is not a finite time");
+    } else if ((marker & 0xF0) == 0x60) {
+      // The reader drops a UTF-16 half without its partner, and the text with it would read
+      // back shorter than it was: such text is refused, as bytes that are not UTF-8 are.
+      std::uint64_t n = 0, start = 0;
+      if (!containerCount(pos, &n, &start)) return false;
+      if (n > (offsetTable_ - start) / 2) return refuse("the binary property list is malformed");
+      for (std::uint64_t i = 0; i < n; ++i) {
+        std::uint64_t unit = be(bytes_.substr(start + 2 * i, 2));
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        std::uint64_t next = i + 1 < n ? be(bytes_.substr(start + 2 * (i + 1), 2)) : 0;
+        if (unit > 0xDBFF || next < 0xDC00 || next > 0xDFFF)
+          return refuse("a string is not valid UTF-16 text");
+        ++i;
+      }
     }
     return true;
   }

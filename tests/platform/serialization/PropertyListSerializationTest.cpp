@@ -334,7 +334,7 @@ ns::Data binaryArrays(const std::vector<std::vector<std::uint32_t>>& links) {
   return ns::Data(out);
 }
 
-TEST(PropertyListSerializationTest, BinaryIntegersBeyond64BitsAndDatesThatAreNoTimeAreRefused) {
+TEST(PropertyListSerializationTest, BinaryIntegersBeyond64BitsDatesThatAreNoTimeAndBrokenUtf16AreRefused) {
   auto read = [](const std::string& object) {
     return PropertyListSerialization::propertyListWithData(binaryObjects({object}));
   };
@@ -361,6 +361,11 @@ TEST(PropertyListSerializationTest, BinaryIntegersBeyond64BitsAndDatesThatAreNoT
                   .isNil());
   EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
   EXPECT_TRUE(read(date(-std::numeric_limits<double>::infinity())).isNil());
+  // UTF-16 text: a pair makes one character; a half alone was dropped from the text.
+  EXPECT_EQ(read(std::string("\x63\x00\x41\xD8\x3D\xDE\x00", 7)).string(), "A\U0001F600");
+  EXPECT_TRUE(read(std::string("\x63\x00\x41\xD8\x00\x00\x42", 7)).isNil());
+  EXPECT_TRUE(read(std::string("\x62\x00\x41\xDC\x00", 5)).isNil());
+  EXPECT_TRUE(read(std::string("\x61\xD8\x3D", 3)).isNil());
 }
 
 TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) {
