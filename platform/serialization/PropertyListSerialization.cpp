@@ -354,13 +354,14 @@ Value fromPlist(plist_t node, bool xml, int depth, std::string* why) {
   }
 }
 
-// The text between each <tag> and </tag>, without the whitespace around it; comments, CDATA
-// sections and processing instructions are passed over, as the reader passes over them. An
-// element or section left open ends the walk; the reader reports it.
+// The text between each <tag> and </tag> (empty for <tag/>), without the whitespace around
+// it; comments, CDATA sections and processing instructions are passed over, as the reader
+// passes over them. An element or section left open ends the walk; the reader reports it.
 template <class Check>
 bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
   std::string open = "<" + std::string(tag) + ">";
   std::string close = "</" + std::string(tag) + ">";
+  std::string empty = "<" + std::string(tag) + "/>";
   constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
       {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
   std::size_t pos = 0;
@@ -376,6 +377,11 @@ bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
       break;
     }
     if (skipped) continue;
+    if (rest.substr(0, empty.size()) == empty) {
+      if (!check(std::string_view())) return false;
+      pos += empty.size();
+      continue;
+    }
     if (rest.substr(0, open.size()) != open) {
       ++pos;
       continue;
