@@ -423,7 +423,7 @@ bool xmlIntegersFit(std::string_view text) {
 // The XML reader turns date text it cannot parse into 1970, moves fields out of range into the
 // next month or day, and misreads years beyond four digits or with a sign (its writer leaves
 // years before 1000 unpadded); so a date must be a real UTC time,
-// year-month-dayThour:minute:second with an optional Z, or the list is refused.
+// year-month-dayThour:minute:second with an optional fraction and Z, or the list is refused.
 bool xmlDatesValid(std::string_view text) {
   return eachXMLLeaf(text, "date", [](std::string_view date) {
     if (!date.empty() && date.back() == 'Z') date.remove_suffix(1);
@@ -442,6 +442,10 @@ bool xmlDatesValid(std::string_view text) {
       std::size_t width = i - start;
       if (width < 1 || width > (f == 0 ? 4u : 2u)) return false;
     }
+    // A fraction of a second is read to the whole second.
+    if (i + 1 < date.size() && date[i] == '.' &&
+        date.find_first_not_of("0123456789", i + 1) == std::string_view::npos)
+      i = date.size();
     if (i != date.size()) return false;
     int year = fields[0], month = fields[1], day = fields[2];
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

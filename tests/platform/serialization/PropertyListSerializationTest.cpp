@@ -224,17 +224,18 @@ TEST(PropertyListSerializationTest, HexadecimalIntegersAndDatesThatCannotBeReadR
   EXPECT_EQ(read("<date>2016-12-31T23:59:60Z</date>").date().timeIntervalSince1970(), 1483228800.0);
   EXPECT_TRUE(read("<date>0001-01-01T00:00:00Z</date>").isDate());
   EXPECT_TRUE(read("<date>0-12-30T00:00:00Z</date>").isDate());
+  EXPECT_EQ(read("<date>2020-02-29T03:04:05.75Z</date>").date().timeIntervalSince1970(), 1582945445.0);
   // Text the reader would turn into 1970, another day or another year is refused.
   ns::Error error(ns::NSCocoaErrorDomain, 0);
   EXPECT_TRUE(PropertyListSerialization::propertyListWithData(
                   ns::Data("<plist><dict><key>when</key><date>garbage</date></dict></plist>"), &error)
                   .isNil());
   EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
-  for (const char* bad :
-       {"<date></date>", "<date/>", "<date>2020-01-02</date>", "<date>2021-02-29T00:00:00Z</date>",
-        "<date>2020-13-01T00:00:00Z</date>", "<date>2020-01-02T24:00:00Z</date>",
-        "<date>2020-01-02 03:04:05Z</date>", "<date>2020-01-02T03:04:05+01:00</date>",
-        "<date>99999-01-01T00:00:00Z</date>", "<date>-4000-01-01T00:00:00Z</date>"})
+  for (const char* bad : {"<date></date>", "<date/>", "<date>2020-01-02</date>",
+                          "<date>2021-02-29T00:00:00Z</date>", "<date>2020-13-01T00:00:00Z</date>",
+                          "<date>2020-01-02T24:00:00Z</date>", "<date>2020-01-02 03:04:05Z</date>",
+                          "<date>2020-01-02T03:04:05+01:00</date>", "<date>2020-01-02T03:04:05.Z</date>",
+                          "<date>99999-01-01T00:00:00Z</date>", "<date>-4000-01-01T00:00:00Z</date>"})
     EXPECT_TRUE(read(bad).isNil()) << bad;
   // What only looks like a date or an integer, in a comment or a CDATA section, is no value.
   EXPECT_EQ(read("<!-- <date>x</date><integer>0x1FFFFFFFFFFFFFFFFF</integer> --><string><![CDATA[<date>"
