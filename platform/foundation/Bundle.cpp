@@ -127,6 +127,19 @@ class StringsParser {
     return s_.substr(start, pos_ - start);
   }
 
+  // Up to four hexadecimal digits after a \U escape.
+  std::optional<char32_t> hexUnit() {
+    char32_t code = 0;
+    int digits = 0;
+    while (digits < 4 && pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_]))) {
+      char c = static_cast<char>(std::tolower(static_cast<unsigned char>(s_[pos_++])));
+      code = code * 16 + static_cast<char32_t>(c <= '9' ? c - '0' : c - 'a' + 10);
+      ++digits;
+    }
+    if (digits == 0) return std::nullopt;
+    return code;
+  }
+
   std::optional<std::string> quoted() {
     ++pos_;
     std::string out;
@@ -163,16 +176,21 @@ class StringsParser {
           break;
         case 'U':
         case 'u': {
-          char32_t code = 0;
-          int digits = 0;
-          while (digits < 4 && pos_ < s_.size() && std::isxdigit(static_cast<unsigned char>(s_[pos_]))) {
-            code =
-                code * 16 + static_cast<char32_t>(std::strtol(std::string(1, s_[pos_]).c_str(), nullptr, 16));
-            ++pos_;
-            ++digits;
+          auto code = hexUnit();
+          if (!code) return std::nullopt;
+          // Characters beyond the first 65536 are written as two escaped UTF-16 halves.
+          if (*code >= 0xD800 && *code <= 0xDBFF && pos_ + 1 < s_.size() && s_[pos_] == '\\' &&
+              (s_[pos_ + 1] == 'U' || s_[pos_ + 1] == 'u')) {
+            std::size_t before = pos_;
+            pos_ += 2;
+            auto low = hexUnit();
+            if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
+              *code = 0x10000 + ((*code - 0xD800) << 10) + (*low - 0xDC00);
+            } else {
+              pos_ = before;
+            }
           }
-          if (digits == 0) return std::nullopt;
-          str::appendUtf8(out, code);
+          str::appendUtf8(out, *code);
           break;
         }
         default:

@@ -1,6 +1,7 @@
 #include "platform/foundation/FileIO.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,7 +169,9 @@ bool writeDataToFile(const Data& data, const std::string& path, unsigned options
   }
 
   // The side file lives beside the target so that the final rename stays on one file system.
-  std::string side = folderOf(path) + "/." + nameOf(path) + ".XXXXXX";
+  // Its name is the target's cut short where the dot and suffix would make it longer than a
+  // file name may be, so that any name the target may have can be written atomically.
+  std::string side = folderOf(path) + "/." + nameOf(path).substr(0, NAME_MAX - 8) + ".XXXXXX";
   std::vector<char> templ(side.begin(), side.end());
   templ.push_back('\0');
   int fd = ::mkostemp(templ.data(), O_CLOEXEC);

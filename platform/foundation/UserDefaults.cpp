@@ -44,6 +44,12 @@ std::string baseName(const std::string& path) {
   return name;
 }
 
+// Keeps an unreadable store aside rather than overwriting it with the next change.
+void keepAside(const std::string& path) {
+  std::string aside = path + ".corrupt";
+  std::rename(path.c_str(), aside.c_str());
+}
+
 }  // namespace
 
 UserDefaults::UserDefaults(std::string path) : path_(std::move(path)), domainName_(baseName(path_)) {}
@@ -88,9 +94,7 @@ void UserDefaults::loadLocked() {
     values_ = plist.dictionary();
     return;
   }
-  // Keep an unreadable store aside rather than overwriting it with the next change.
-  std::string aside = path_ + ".corrupt";
-  std::rename(path_.c_str(), aside.c_str());
+  keepAside(path_);
 }
 
 bool UserDefaults::writeLocked() {
@@ -107,6 +111,9 @@ bool UserDefaults::writeLocked() {
         }
       }
       values_ = std::move(merged);
+    } else {
+      // Damaged since it was loaded (edited by hand, say): what it holds is not ours to drop.
+      keepAside(path_);
     }
   }
   if (unsaved_.empty()) return true;
@@ -192,6 +199,11 @@ void UserDefaults::setObject_forKey(const Value& value, const std::string& key) 
       !PropertyListSerialization::propertyList_isValidForFormat(value, PropertyListXMLFormat_v1_0)) {
     Exception::raise(NSInvalidArgumentException,
                      "Attempt to insert non-property list object " + value.description() + " for key " + key);
+  }
+  // A key the store cannot hold (a NUL, bytes that are not UTF-8) would fail every later write.
+  if (!value.isNil() && !PropertyListSerialization::propertyList_isValidForFormat(
+                            Value(Dictionary{{Value(key), Value(true)}}), PropertyListXMLFormat_v1_0)) {
+    Exception::raise(NSInvalidArgumentException, "Attempt to insert a value for a key that is not text");
   }
   {
     std::lock_guard<std::mutex> lock(mutex_);

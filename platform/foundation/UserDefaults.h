@@ -8,7 +8,8 @@
 // then the registered defaults. Conversions are the platform's: a string "7" reads as the
 // integer 7, "YES", "Y" or "1" as true, a number as its text; an absent key reads as 0, NO or
 // nil. Values must be property-list values (numbers, strings, data, dates, arrays, dictionaries
-// with string keys); anything else raises NSInvalidArgumentException.
+// with string keys); anything else raises NSInvalidArgumentException, as does a key that holds a
+// NUL or is not UTF-8.
 //
 // A change posts NSUserDefaultsDidChangeNotification (object: the defaults) on the changing
 // thread, after the value is stored.

@@ -1,6 +1,7 @@
 #include "platform/serialization/JSONSerialization.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <nlohmann/json.hpp>
@@ -149,6 +150,18 @@ std::optional<std::string> asUtf8(const Data& data, std::string* why) {
   return std::string(data.view());
 }
 
+// A double's text as its description gives it (16 digits) when that reads back as the same
+// double, else with the 17 digits that always do: 0.30000000000000004 would otherwise come back
+// as 0.3, and the largest double as a number too large to read at all.
+std::string roundTripText(double d, std::string text) {
+  double back = 0;
+  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), back);
+  if (ec == std::errc() && end == text.data() + text.size() && back == d) return text;
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, d, std::chars_format::general, 17);
+  return std::string(buffer, result.ptr);
+}
+
 class Writer {
  public:
   Writer(unsigned options) : options_(options) {}
@@ -173,6 +186,10 @@ class Writer {
           double d = n.doubleValue();
           if (std::isnan(d)) return fail("Invalid number value (NaN) in JSON write");
           if (std::isinf(d)) return fail("Invalid number value (infinite) in JSON write");
+          if (n.kind() == Number::Kind::Double) {
+            out += roundTripText(d, n.description());
+            return true;
+          }
         }
         out += n.description();
         return true;

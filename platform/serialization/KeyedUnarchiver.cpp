@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "platform/core/Exception.h"
+#include "platform/core/Str.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/Send.h"
 #include "platform/serialization/CodingRegistry.h"
@@ -208,7 +209,12 @@ struct KeyedUnarchiver::Impl {
     }
     if (className == "NSString" || className == "NSMutableString") {
       if (raw["NS.string"].isString()) return raw["NS.string"];
-      if (raw["NS.bytes"].isData()) return Value(raw["NS.bytes"].data().toString());
+      if (raw["NS.bytes"].isData()) {
+        // Text is UTF-8 everywhere else: bytes that are not would reach them as a broken string.
+        std::string text = raw["NS.bytes"].data().toString();
+        if (!str::isValidUtf8(text)) damaged("a string of key (" + key + ") is not UTF-8 text");
+        return Value(std::move(text));
+      }
       damaged("a string of key (" + key + ") has no text");
     }
     if (className == "NSData" || className == "NSMutableData") {

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/core/Str.h"
@@ -230,7 +231,8 @@ plist_t toPlist(const Value& value, PropertyListFormat format, int depth, std::s
   }
 }
 
-Value fromPlist(plist_t node, int depth, std::string* why) {
+// `xml`: read from the XML form, where a UID can only be written as a dictionary.
+Value fromPlist(plist_t node, bool xml, int depth, std::string* why) {
   if (depth > kMaxDepth) {
     *why = "nesting is too deep";
     return Value();
@@ -300,15 +302,16 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
           *why = "an array element is missing";
           return Value();
         }
-        Value v = fromPlist(child, depth + 1, why);
+        Value v = fromPlist(child, xml, depth + 1, why);
         if (v.isNil()) return Value();
         items.push_back(std::move(v));
       }
       return Value(std::move(items));
     }
     case PLIST_DICT: {
-      // The XML form writes a UID as a dictionary of the single key CF$UID.
-      if (plist_dict_get_size(node) == 1) {
+      // The XML form writes a UID as a dictionary of the single key CF$UID; the binary form has
+      // a UID of its own, so there such a dictionary is one.
+      if (xml && plist_dict_get_size(node) == 1) {
         plist_t uidNode = plist_dict_get_item(node, "CF$UID");
         if (uidNode && plist_get_node_type(uidNode) == PLIST_UINT) {
           std::uint64_t u = 0;
@@ -335,7 +338,7 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
           *why = "a dictionary key is not valid UTF-8";
           return Value();
         }
-        Value v = fromPlist(child, depth + 1, why);
+        Value v = fromPlist(child, xml, depth + 1, why);
         if (v.isNil()) {
           std::free(it);
           return Value();
@@ -351,27 +354,107 @@ Value fromPlist(plist_t node, int depth, std::string* why) {
   }
 }
 
-// The XML reader saturates integers it cannot hold; such text is refused here instead of read
-// as a different number.
-bool xmlIntegersFit(std::string_view text) {
-  for (std::size_t pos = text.find("<integer>"); pos != std::string_view::npos;
-       pos = text.find("<integer>", pos + 1)) {
-    std::size_t start = pos + 9;
-    std::size_t end = text.find("</integer>", start);
-    if (end == std::string_view::npos) return true;  // malformed; the reader says so
-    std::string_view digits = text.substr(start, end - start);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.front())))
-      digits.remove_prefix(1);
-    while (!digits.empty() && std::isspace(static_cast<unsigned char>(digits.back())))
-      digits.remove_suffix(1);
-    bool negative = !digits.empty() && digits[0] == '-';
-    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
-    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
-    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string_view::npos) continue;
-    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
-    if (digits.size() > limit.size() || (digits.size() == limit.size() && digits > limit)) return false;
+// The text between each <tag> and </tag> (empty for <tag/>), without the whitespace around
+// it; comments, CDATA sections and processing instructions are passed over, as the reader
+// passes over them. An element or section left open ends the walk; the reader reports it.
+template <class Check>
+bool eachXMLLeaf(std::string_view text, std::string_view tag, Check check) {
+  std::string open = "<" + std::string(tag) + ">";
+  std::string close = "</" + std::string(tag) + ">";
+  std::string empty = "<" + std::string(tag) + "/>";
+  constexpr std::pair<std::string_view, std::string_view> kSkipped[] = {
+      {"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+  std::size_t pos = 0;
+  while ((pos = text.find('<', pos)) != std::string_view::npos) {
+    std::string_view rest = text.substr(pos);
+    bool skipped = false;
+    for (const auto& [begin, finish] : kSkipped) {
+      if (rest.substr(0, begin.size()) != begin) continue;
+      std::size_t e = text.find(finish, pos + begin.size());
+      if (e == std::string_view::npos) return true;
+      pos = e + finish.size();
+      skipped = true;
+      break;
+    }
+    if (skipped) continue;
+    if (rest.substr(0, empty.size()) == empty) {
+      if (!check(std::string_view())) return false;
+      pos += empty.size();
+      continue;
+    }
+    if (rest.substr(0, open.size()) != open) {
+      ++pos;
+      continue;
+    }
+    std::size_t start = pos + open.size();
+    std::size_t end = text.find(close, start);
+    if (end == std::string_view::npos) return true;
+    std::string_view leaf = text.substr(start, end - start);
+    while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.front()))) leaf.remove_prefix(1);
+    while (!leaf.empty() && std::isspace(static_cast<unsigned char>(leaf.back()))) leaf.remove_suffix(1);
+    if (!check(leaf)) return false;
+    pos = end + close.size();
   }
   return true;
+}
+
+// The XML reader saturates integers it cannot hold, decimal or hexadecimal ("0x"), and a
+// negative hexadecimal one beyond the signed range comes back with another sign; such text is
+// refused here instead of read as a different number.
+bool xmlIntegersFit(std::string_view text) {
+  return eachXMLLeaf(text, "integer", [](std::string_view digits) {
+    bool negative = !digits.empty() && digits[0] == '-';
+    if (!digits.empty() && (digits[0] == '-' || digits[0] == '+')) digits.remove_prefix(1);
+    bool hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (hex) digits.remove_prefix(2);
+    while (digits.size() > 1 && digits[0] == '0') digits.remove_prefix(1);
+    std::string_view allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.find_first_not_of(allowed) != std::string_view::npos) return true;
+    if (hex) {
+      if (digits.size() > 16) return false;
+      // Sixteen digits fit unsigned; a negative value may reach 0x8000000000000000.
+      return !negative || digits.size() < 16 || digits <= "8000000000000000";
+    }
+    std::string_view limit = negative ? "9223372036854775808" : "18446744073709551615";
+    return digits.size() < limit.size() || (digits.size() == limit.size() && digits <= limit);
+  });
+}
+
+// The XML reader turns date text it cannot parse into 1970, moves fields out of range into the
+// next month or day, and misreads years beyond four digits or with a sign (its writer leaves
+// years before 1000 unpadded); so a date must be a real UTC time,
+// year-month-dayThour:minute:second with an optional fraction and Z, or the list is refused.
+bool xmlDatesValid(std::string_view text) {
+  return eachXMLLeaf(text, "date", [](std::string_view date) {
+    if (!date.empty() && date.back() == 'Z') date.remove_suffix(1);
+    // Year, month, day, hour, minute, second, each with its separator before it.
+    constexpr char separators[] = {0, '-', '-', 'T', ':', ':'};
+    int fields[6] = {};
+    std::size_t i = 0;
+    for (int f = 0; f < 6; ++f) {
+      if (f > 0) {
+        if (i >= date.size() || date[i] != separators[f]) return false;
+        ++i;
+      }
+      std::size_t start = i;
+      while (i < date.size() && i - start < 4 && date[i] >= '0' && date[i] <= '9')
+        fields[f] = fields[f] * 10 + (date[i++] - '0');
+      std::size_t width = i - start;
+      if (width < 1 || width > (f == 0 ? 4u : 2u)) return false;
+    }
+    // A fraction of a second is read to the whole second.
+    if (i + 1 < date.size() && date[i] == '.' &&
+        date.find_first_not_of("0123456789", i + 1) == std::string_view::npos)
+      i = date.size();
+    if (i != date.size()) return false;
+    int year = fields[0], month = fields[1], day = fields[2];
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (month < 1 || month > 12 || day < 1) return false;
+    if (day > kDays[month - 1] + (month == 2 && leap ? 1 : 0)) return false;
+    // A leap second reads as the first second of the next minute.
+    return fields[3] <= 23 && fields[4] <= 59 && fields[5] <= 60;
+  });
 }
 
 // libplist's binary reader expands every reference into a copy of the object it names and
@@ -473,6 +556,38 @@ class BinaryPlistShape {
     return true;
   }
 
+  // Whether the reader would give the integer, date or text at `pos` its own value. It keeps only
+  // the low half of a 16-byte integer (2^64 would read as 0, a 128-bit -1 as 2^64 - 1), and
+  // turns a date that is no finite time into 1970.
+  bool leafReadable(std::uint64_t pos) {
+    unsigned char marker = static_cast<unsigned char>(bytes_[pos]);
+    if (marker == 0x14) {
+      if (pos + 17 > offsetTable_) return refuse("the binary property list is malformed");
+      if (be(bytes_.substr(pos + 1, 8)) != 0) return refuse("an integer is too large to represent");
+    } else if (marker == 0x33) {
+      if (pos + 9 > offsetTable_) return refuse("the binary property list is malformed");
+      std::uint64_t bits = be(bytes_.substr(pos + 1, 8));
+      double seconds = 0;
+      std::memcpy(&seconds, &bits, sizeof seconds);
+      if (!std::isfinite(seconds)) return refuse("a date is not a finite time");
+    } else if ((marker & 0xF0) == 0x60) {
+      // The reader drops a UTF-16 half without its partner, and the text with it would read
+      // back shorter than it was: such text is refused, as bytes that are not UTF-8 are.
+      std::uint64_t n = 0, start = 0;
+      if (!containerCount(pos, &n, &start)) return false;
+      if (n > (offsetTable_ - start) / 2) return refuse("the binary property list is malformed");
+      for (std::uint64_t i = 0; i < n; ++i) {
+        std::uint64_t unit = be(bytes_.substr(start + 2 * i, 2));
+        if (unit < 0xD800 || unit > 0xDFFF) continue;
+        std::uint64_t next = i + 1 < n ? be(bytes_.substr(start + 2 * (i + 1), 2)) : 0;
+        if (unit > 0xDBFF || next < 0xDC00 || next > 0xDFFF)
+          return refuse("a string is not valid UTF-16 text");
+        ++i;
+      }
+    }
+    return true;
+  }
+
   // The number of nodes the reader would make for object `index`; 0 when refused.
   std::uint64_t measure(std::uint64_t index, int depth) {
     if (depth > kMaxDepth) return fail("nesting is too deep");
@@ -482,6 +597,7 @@ class BinaryPlistShape {
     std::uint64_t pos = be(bytes_.substr(offsetTable_ + index * offsetSize_, offsetSize_));
     if (pos < 8 || pos >= offsetTable_) return fail("the binary property list is malformed");
     unsigned char type = static_cast<unsigned char>(bytes_[pos]) & 0xF0;
+    if (!leafReadable(pos)) return 0;
     std::uint64_t nodes = 1;
     if (type == 0xA0 || type == 0xC0 || type == 0xD0) {
       std::uint64_t n = 0, refs = 0;
@@ -645,6 +761,10 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
       setError(error, readError("an integer is too large to represent"));
       return Value();
     }
+    if (!xmlDatesValid(data.view())) {
+      setError(error, readError("a date is not a valid time"));
+      return Value();
+    }
     plist_from_xml(bytes, length, &raw);
   } else {
     setError(error, readError("the data is neither an XML nor a binary property list"));
@@ -657,7 +777,7 @@ Value PropertyListSerialization::propertyListWithData_options_format_error(const
     return Value();
   }
   std::string why;
-  Value result = fromPlist(static_cast<plist_t>(root.get()), 0, &why);
+  Value result = fromPlist(static_cast<plist_t>(root.get()), found == PropertyListXMLFormat_v1_0, 0, &why);
   if (result.isNil()) {
     setError(error, readError(why.empty() ? "the property list is malformed" : why));
     return Value();

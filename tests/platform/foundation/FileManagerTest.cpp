@@ -62,6 +62,22 @@ TEST(FileIOTest, AtomicWritesReplaceWholeFilesAndLeaveNoSideFiles) {
   EXPECT_EQ(error.code(), ns::NSFileReadInapplicableStringEncodingError);
 }
 
+TEST(FileIOTest, AtomicWritesTakeNamesOfTheLongestLengthAFileMayHave) {
+  Sandbox box;
+  for (std::size_t length : {247u, 248u, 255u}) {
+    std::string path = box.path(std::string(length, 'n'));
+    ns::Error error(ns::NSCocoaErrorDomain, 0);
+    ASSERT_TRUE(ns::writeDataToFile(ns::Data("first"), path, ns::DataWritingAtomic, &error))
+        << length << ": " << error.code();
+    ASSERT_TRUE(ns::writeStringToFile("second", path, true)) << length;
+    EXPECT_EQ(*ns::stringWithContentsOfFile(path), "second");
+    ASSERT_TRUE(fm()->removeItemAtPath_error(path, nullptr));
+  }
+  auto names = fm()->contentsOfDirectoryAtPath_error(box.root().string(), nullptr);
+  ASSERT_TRUE(names);
+  EXPECT_EQ(*names, std::vector<std::string>{"home"});
+}
+
 TEST(FileIOTest, ReadersNeverSeeAPartialAtomicWrite) {
   Sandbox box;
   std::string path = box.path("shared");

@@ -103,6 +103,16 @@ TEST(BundleTest, ReadsInfoPlistAndLocalizedStringsFromItsFolder) {
   EXPECT_FALSE(ns::parseStringsTable("\"unterminated = \"x\";"));
 }
 
+TEST(BundleTest, StringsTablesJoinEscapedUtf16HalvesIntoOneCharacter) {
+  auto table = ns::parseStringsTable(
+      "\"smile\" = \"\\UD83D\\uDE00!\";\n\"lone\" = \"\\UD83D\\U0041\";\n\"ä\" = \"\\U00E4\\u00df\";\n");
+  ASSERT_TRUE(table);
+  EXPECT_EQ((*table)[ns::Value("smile")].string(), "\U0001F600!");
+  // A high half without its low one stays a replacement character; what follows is kept.
+  EXPECT_EQ((*table)[ns::Value("lone")].string(), "\uFFFDA");
+  EXPECT_EQ((*table)[ns::Value("ä")].string(), "äß");
+}
+
 TEST(BundleTest, MainBundleWithoutInfoPlistAnswersTheApplicationIdentity) {
   Sandbox box;
   ns::Bundle::setMainBundlePathForTesting(box.path("empty"));

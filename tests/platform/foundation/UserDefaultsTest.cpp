@@ -160,6 +160,32 @@ TEST(UserDefaultsTest, AnUnreadableStoreIsKeptAside) {
   EXPECT_EQ(ns::UserDefaults(storePath(box)).stringForKey("key"), "new");
 }
 
+TEST(UserDefaultsTest, AStoreDamagedAfterLoadingIsKeptAsideNotOverwritten) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  d->setObject_forKey("one", "a");
+  const std::string edited = "<plist><dict><key>a</key><string>edited by hand";
+  ASSERT_TRUE(ns::writeStringToFile(edited, storePath(box), false));
+  d->setObject_forKey("two", "b");
+  EXPECT_EQ(ns::stringWithContentsOfFile(storePath(box) + ".corrupt"), std::optional<std::string>(edited));
+  ns::UserDefaults reread(storePath(box));
+  EXPECT_EQ(reread.stringForKey("a"), "one");
+  EXPECT_EQ(reread.stringForKey("b"), "two");
+}
+
+TEST(UserDefaultsTest, AKeyThatIsNotTextIsRefusedAndLaterChangesAreStillStored) {
+  Sandbox box;
+  auto d = ns::UserDefaults::standardUserDefaults();
+  d->setObject_forKey("one", "a");
+  EXPECT_THROW(d->setObject_forKey("bad", std::string("k\0ey", 4)), ns::Exception);
+  EXPECT_THROW(d->setObject_forKey("bad", "caf\xe9"), ns::Exception);
+  d->setObject_forKey("two", "b");
+  EXPECT_TRUE(d->synchronize());
+  ns::UserDefaults reread(storePath(box));
+  EXPECT_EQ(reread.stringForKey("a"), "one");
+  EXPECT_EQ(reread.stringForKey("b"), "two");
+}
+
 TEST(UserDefaultsTest, TestHookAndSuites) {
   Sandbox box;
   ns::UserDefaults::setStandardDefaultsFolderForTesting(box.path("prefs"));

@@ -52,6 +52,25 @@ TEST(JSONSerializationTest, NumbersKeepTheirKindsThroughARoundTrip) {
   EXPECT_EQ(back, v);
 }
 
+TEST(JSONSerializationTest, DoublesComeBackAsTheSameDoubleAndShortTextStaysShort) {
+  const double values[] = {0.1 + 0.2,
+                           123456789.12345679,
+                           std::numeric_limits<double>::max(),
+                           std::numeric_limits<double>::denorm_min(),
+                           -1.0 / 3.0,
+                           0.1,
+                           2.5,
+                           1e21};
+  ns::Array array;
+  for (double d : values) array.push_back(Value(d));
+  std::string text = write(Value(array));
+  Value back = parse(text);
+  ASSERT_TRUE(back.isArray()) << text;
+  ASSERT_EQ(back.count(), array.size());
+  for (std::size_t i = 0; i < array.size(); ++i) EXPECT_EQ(back[i].doubleValue(), values[i]) << text;
+  EXPECT_EQ(write(Value(ns::Array{Value(0.1), Value(2.5), Value(1e21)})), "[0.1,2.5,1e+21]");
+}
+
 TEST(JSONSerializationTest, WritesSlashesEscapesAndKeysAsThePlatformDoes) {
   ns::Dictionary d;
   d.set("url", "http://x/y");

@@ -293,6 +293,16 @@ TEST_F(KeyedArchiveTest, DamagedArchivesGiveErrorsNotCrashes) {
                                Value(ns::Dictionary{{Value("$class"), ref(2)}}),
                                Value(ns::Dictionary{{Value("$classname"), Value("NoSuchClass")}})})));
   EXPECT_NE(error.userInfo()["NSDebugDescription"].string().find("NoSuchClass"), std::string::npos);
+  // A string kept as bytes must be UTF-8 text; good bytes read as their text.
+  auto bytesString = [&](const std::string& bytes) {
+    return archive({Value("$null"),
+                    Value(ns::Dictionary{{Value("$class"), ref(2)}, {Value("NS.bytes"), ns::Data(bytes)}}),
+                    Value(ns::Dictionary{{Value("$classname"), Value("NSMutableString")}})});
+  };
+  EXPECT_TRUE(damaged(bytesString("caf\xe9")));
+  EXPECT_EQ(KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(
+                *ns::PropertyListSerialization::binaryData(bytesString("caf\xc3\xa9")), &error),
+            Value("café"));
   // Sixty arrays that each hold the next one twice, inside a set: small as an archive, 2^60
   // elements for whoever walks the value (the set hashes it).
   {

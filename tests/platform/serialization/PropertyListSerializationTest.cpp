@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -108,6 +109,15 @@ TEST(PropertyListSerializationTest, FractionalDatesAndUidsSurviveBinary) {
   EXPECT_DOUBLE_EQ(back[3].date().timeIntervalSinceReferenceDate(), -0.25);
 }
 
+TEST(PropertyListSerializationTest, ADictionaryShapedLikeAnXmlUidStaysADictionaryInBinary) {
+  Value dict(ns::Dictionary{{Value("CF$UID"), Value(5)}});
+  Value back = PropertyListSerialization::propertyListWithData(*PropertyListSerialization::binaryData(dict));
+  EXPECT_EQ(back, dict);
+  // The XML form has no UID of its own: there this shape is one.
+  back = PropertyListSerialization::propertyListWithData(*PropertyListSerialization::xmlData(dict));
+  EXPECT_EQ(back, ns::PropertyListUID::uid(5));
+}
+
 TEST(PropertyListSerializationTest, DatesFarFromTheReferenceDateSurviveBothForms) {
   ns::Array dates{Value(ns::Date::distantFuture()), Value(ns::Date::distantPast()),
                   Value(ns::Date::dateWithTimeIntervalSince1970(-2000000000.0)),
@@ -190,6 +200,48 @@ TEST(PropertyListSerializationTest, MalformedInputGivesErrorsNotCrashes) {
   EXPECT_TRUE(
       corrupt(ns::Data("<?xml version=\"1.0\"?><!DOCTYPE plist [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
                        "<plist><string>&x;</string></plist>")));
+}
+
+TEST(PropertyListSerializationTest, HexadecimalIntegersAndDatesThatCannotBeReadRightAreRefused) {
+  auto read = [](const std::string& leaf) {
+    return PropertyListSerialization::propertyListWithData(ns::Data("<plist>" + leaf + "</plist>"));
+  };
+  // Hexadecimal integers read as the number they write, within 64 bits.
+  EXPECT_EQ(read("<integer>0x10</integer>").longLongValue(), 16);
+  EXPECT_EQ(read("<integer>-0x10</integer>").longLongValue(), -16);
+  EXPECT_EQ(read("<integer>0xFFFFFFFFFFFFFFFF</integer>").unsignedLongLongValue(), 18446744073709551615ull);
+  EXPECT_EQ(read("<integer>-0x8000000000000000</integer>").longLongValue(),
+            std::numeric_limits<long long>::min());
+  // Beyond them the reader would saturate or flip the sign (-0xFFFFFFFFFFFFFFFF came back as 1).
+  EXPECT_TRUE(read("<integer>0x10000000000000000</integer>").isNil());
+  EXPECT_TRUE(read("<integer>0x000ffffffffffffffff0</integer>").isNil());
+  EXPECT_TRUE(read("<integer>-0xFFFFFFFFFFFFFFFF</integer>").isNil());
+  EXPECT_TRUE(read("<integer>-0x8000000000000001</integer>").isNil());
+
+  // Dates read as written, with or without the Z, around whitespace, leap days and seconds.
+  EXPECT_EQ(read("<date> 2020-02-29T03:04:05Z\n</date>").date().timeIntervalSince1970(), 1582945445.0);
+  EXPECT_EQ(read("<date>2020-02-29T03:04:05</date>").date().timeIntervalSince1970(), 1582945445.0);
+  EXPECT_EQ(read("<date>2016-12-31T23:59:60Z</date>").date().timeIntervalSince1970(), 1483228800.0);
+  EXPECT_TRUE(read("<date>0001-01-01T00:00:00Z</date>").isDate());
+  EXPECT_TRUE(read("<date>0-12-30T00:00:00Z</date>").isDate());
+  EXPECT_EQ(read("<date>2020-02-29T03:04:05.75Z</date>").date().timeIntervalSince1970(), 1582945445.0);
+  // Text the reader would turn into 1970, another day or another year is refused.
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  EXPECT_TRUE(PropertyListSerialization::propertyListWithData(
+                  ns::Data("<plist><dict><key>when</key><date>garbage</date></dict></plist>"), &error)
+                  .isNil());
+  EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
+  for (const char* bad : {"<date></date>", "<date/>", "<date>2020-01-02</date>",
+                          "<date>2021-02-29T00:00:00Z</date>", "<date>2020-13-01T00:00:00Z</date>",
+                          "<date>2020-01-02T24:00:00Z</date>", "<date>2020-01-02 03:04:05Z</date>",
+                          "<date>2020-01-02T03:04:05+01:00</date>", "<date>2020-01-02T03:04:05.Z</date>",
+                          "<date>99999-01-01T00:00:00Z</date>", "<date>-4000-01-01T00:00:00Z</date>"})
+    EXPECT_TRUE(read(bad).isNil()) << bad;
+  // What only looks like a date or an integer, in a comment or a CDATA section, is no value.
+  EXPECT_EQ(read("<!-- <date>x</date><integer>0x1FFFFFFFFFFFFFFFFF</integer> --><string><![CDATA[<date>"
+                 "soon</date>]]></string>")
+                .string(),
+            "<date>soon</date>");
 }
 
 // A binary property list of objects given in their encoded form, with one-byte references and
@@ -282,6 +334,40 @@ ns::Data binaryArrays(const std::vector<std::vector<std::uint32_t>>& links) {
   out += std::string(4, '\0');
   put32(table);
   return ns::Data(out);
+}
+
+TEST(PropertyListSerializationTest, BinaryIntegersBeyond64BitsDatesThatAreNoTimeAndBrokenUtf16AreRefused) {
+  auto read = [](const std::string& object) {
+    return PropertyListSerialization::propertyListWithData(binaryObjects({object}));
+  };
+  auto big = [](const std::string& high, const std::string& low) { return "\x14" + high + low; };
+  const std::string zero(8, '\0'), ones(8, '\xff');
+  // The 16-byte form the writers use for unsigned values above the signed range.
+  EXPECT_EQ(read(big(zero, ones)).unsignedLongLongValue(), 18446744073709551615ull);
+  // 2^64 came back as 0, and a 128-bit -1 as 2^64 - 1.
+  EXPECT_TRUE(read(big(std::string(7, '\0') + "\x01", zero)).isNil());
+  EXPECT_TRUE(read(big(ones, ones)).isNil());
+  auto date = [](double seconds) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &seconds, sizeof bits);
+    std::string object = "\x33";
+    for (int i = 7; i >= 0; --i) object += static_cast<char>(bits >> (8 * i));
+    return object;
+  };
+  EXPECT_EQ(read(date(-0.5)).date().timeIntervalSinceReferenceDate(), -0.5);
+  EXPECT_EQ(read(date(1e12)).date().timeIntervalSinceReferenceDate(), 1e12);
+  // These came back as 1970.
+  ns::Error error(ns::NSCocoaErrorDomain, 0);
+  EXPECT_TRUE(PropertyListSerialization::propertyListWithData(
+                  binaryObjects({"\xA1\x01", date(std::numeric_limits<double>::quiet_NaN())}), &error)
+                  .isNil());
+  EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
+  EXPECT_TRUE(read(date(-std::numeric_limits<double>::infinity())).isNil());
+  // UTF-16 text: a pair makes one character; a half alone was dropped from the text.
+  EXPECT_EQ(read(std::string("\x63\x00\x41\xD8\x3D\xDE\x00", 7)).string(), "A\U0001F600");
+  EXPECT_TRUE(read(std::string("\x63\x00\x41\xD8\x00\x00\x42", 7)).isNil());
+  EXPECT_TRUE(read(std::string("\x62\x00\x41\xDC\x00", 5)).isNil());
+  EXPECT_TRUE(read(std::string("\x61\xD8\x3D", 3)).isNil());
 }
 
 TEST(PropertyListSerializationTest, HostileBinaryObjectGraphsAreRefusedQuickly) {
