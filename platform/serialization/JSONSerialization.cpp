@@ -295,6 +295,14 @@ Value JSONSerialization::JSONObjectWithData_options_error(const Data& data, unsi
     setError(error, readError(why));
     return Value();
   }
+  // The parser takes a NUL byte for the end of the text, which would pass a document followed by
+  // a NUL and anything at all as complete. JSON text holds no NUL, even inside strings.
+  if (auto at = text->find('\0'); at != std::string::npos) {
+    setError(error, readError("Invalid JSON around character " + std::to_string(at) +
+                                  ": a NUL byte is not JSON text.",
+                              at));
+    return Value();
+  }
   ValueBuilder builder;
   bool ok = false;
   try {

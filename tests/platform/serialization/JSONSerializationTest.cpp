@@ -139,6 +139,14 @@ TEST(JSONSerializationTest, MalformedTextGivesErrorsWithPositions) {
     EXPECT_TRUE(parse(text, 0, &error).isNil()) << text;
     EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError) << text;
   }
+  // A NUL ends nothing: what follows it is still text of the document, in UTF-8 or UTF-16.
+  const std::string withNul("[1]\0x", 5);
+  error = ns::Error(ns::NSCocoaErrorDomain, 0);
+  EXPECT_TRUE(JSONSerialization::JSONObjectWithData_options_error(ns::Data(withNul), 0, &error).isNil());
+  EXPECT_EQ(error.code(), ns::NSPropertyListReadCorruptError);
+  EXPECT_EQ(error.userInfo()[ns::NSJSONSerializationErrorIndex].integerValue(), 3);
+  const std::string utf16WithNul("[\0001\0]\0\0\0", 8);
+  EXPECT_TRUE(JSONSerialization::JSONObjectWithData_options_error(ns::Data(utf16WithNul), 0, &error).isNil());
   parse("[1, 2, x]", 0, &error);
   EXPECT_EQ(error.userInfo()[ns::NSJSONSerializationErrorIndex].integerValue(), 7);
   EXPECT_NE(error.userInfo()[ns::NSDebugDescriptionErrorKey].string().find("7"), std::string::npos);
