@@ -782,8 +782,15 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
     end(load, errorForCurl(code, osErrno, url));
     return;
   }
+  std::string scheme = lower(url->scheme().value_or(""));
+  if ((scheme == "http" || scheme == "https") && !load->headersDone) {
+    // The connection closed inside the header section: what came is not a whole response, and
+    // half a header block must not pass for one (nor be followed as a redirect).
+    end(load, makeURLError(URLErrorNetworkConnectionLost, url));
+    return;
+  }
   if (!load->response) {
-    // Nothing came but a successful end (an empty file, a header-less reply).
+    // Nothing came but a successful end (an empty file).
     deliverResponse(*load);
   }
   detach(load);

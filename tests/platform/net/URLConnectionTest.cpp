@@ -533,6 +533,27 @@ TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
   EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
 }
 
+TEST_F(URLConnectionTest, AHeaderSectionCutShortByTheServerIsALostConnection) {
+  server.canned("GET", "/landed", FakeReply::text(200, "landed"));
+  const std::vector<std::string> replies = {
+      "HTTP/1.1 200 OK\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Type: text/pl",
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nX-Partial: yes\r\n",
+      "HTTP/1.1 302 Found\r\nLocation: " + server.URLForPath("/landed") + "\r\n",
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n",
+  };
+  for (const auto& reply : replies) {
+    SCOPED_TRACE(reply);
+    pltest::OneReplyServer cut(reply);
+    Load load(requestFor(cut.url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_TRUE(load.delegate->error) << "half a header block is not a response";
+    EXPECT_EQ(load.delegate->error->code(), -1005);
+    EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+  }
+  EXPECT_TRUE(server.requests().empty()) << "a redirect from a cut header block is not followed";
+}
+
 TEST_F(URLConnectionTest, AHeldBackBodyTooLargeToKeepIsNeverDeliveredWithAHole) {
   // The body of a 401 waits while the delegate decides; it is kept only up to a bound. A later,
   // smaller piece must not be joined onto what was kept once a piece has been dropped.
