@@ -533,6 +533,30 @@ TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
   EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
 }
 
+TEST_F(URLConnectionTest, TheExpectedLengthIsNeverOneTheDeliveredBodyCannotHave) {
+  // The delivered body is decoded and unframed: a Content-Length that counts the encoded bytes,
+  // or one beside a transfer coding, says nothing about it.
+  std::string text(5000, 'x');
+  std::string zipped = gzip(text);
+  pltest::OneReplyServer encoded("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                 std::to_string(zipped.size()) + "\r\n\r\n" + zipped);
+  pltest::OneReplyServer framed(
+      "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+  pltest::OneReplyServer plain(
+      "HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 5\r\n\r\nhello");
+  for (const auto* server : {&encoded, &framed, &plain}) {
+    Load load(requestFor(server->url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_FALSE(load.delegate->error);
+    auto expected = load.delegate->response->expectedContentLength();
+    EXPECT_TRUE(expected == -1 || expected == static_cast<std::int64_t>(load.delegate->body.size()))
+        << expected << " expected, " << load.delegate->body.size() << " delivered";
+    if (server == &plain) {
+      EXPECT_EQ(expected, 5) << "no coding at all keeps the length";
+    }
+  }
+}
+
 TEST_F(URLConnectionTest, AHeaderSectionCutShortByTheServerIsALostConnection) {
   server.canned("GET", "/landed", FakeReply::text(200, "landed"));
   const std::vector<std::string> replies = {
