@@ -32,6 +32,10 @@ namespace {
 
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
+// Distinct header fields one response may have. Each field is looked up among those before it;
+// far more than any server sends, and few enough that a header block made of nothing but short
+// fields stays cheap for the loading thread that every load shares.
+constexpr std::size_t kMaxHeaderFields = 1000;
 // curl hands a body over in pieces of at most 16 KiB; they are gathered up to this much (what
 // curl reads from the socket at once, its largest) or to what one turn of the engine received,
 // and go to the delegate as one piece: a fast transfer costs a delivery and a file write per
@@ -165,6 +169,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   curl_off_t uploaded = 0;
   double lastActivity = 0;
   bool streamFailed = false;
+  bool tooManyFields = false;
   bool heldOverflow = false;       // a piece of the held body did not fit and was dropped
   bool deliveryHeld = false;       // paused until the connection has delivered what it queued
   std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
@@ -342,6 +347,10 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
   if (colon == std::string::npos) return n;
   std::string name = line.substr(0, colon);
   std::string value = httptext::trim(std::string_view(line).substr(colon + 1));
+  if (load.headers.size() >= kMaxHeaderFields && !load.headers.contains(name)) {
+    load.tooManyFields = true;
+    return 0;  // ends the transfer
+  }
   if (lower(name) == "set-cookie") load.setCookieLines.push_back(value);
   load.headers.add(name, value);
   return n;
@@ -580,6 +589,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->pausable = scheme != "file";
   load->uploaded = 0;
   load->streamFailed = false;
+  load->tooManyFields = false;
   load->lastActivity = clockNow();
 
   CURL* easy = curl_easy_init();
@@ -777,6 +787,10 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
   if (code != CURLE_OK) {
     if (load->streamFailed) {
       end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
+      return;
+    }
+    if (load->tooManyFields) {
+      end(load, makeURLError(URLErrorBadServerResponse, url));
       return;
     }
     end(load, errorForCurl(code, osErrno, url));

@@ -557,6 +557,30 @@ TEST_F(URLConnectionTest, TheExpectedLengthIsNeverOneTheDeliveredBodyCannotHave)
   }
 }
 
+TEST_F(URLConnectionTest, AHeaderBlockOfCountlessFieldsIsABadServerResponse) {
+  // Within the byte bound on a header block, tens of thousands of distinct short fields: each
+  // one is looked up among those before it on the thread that every load shares.
+  auto replyWithFields = [](int count) {
+    std::string reply = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < count; ++i) reply += "X" + std::to_string(100000 + i) + ":\r\n";
+    return reply + "Content-Length: 2\r\n\r\nok";
+  };
+  pltest::OneReplyServer countless(replyWithFields(33000));
+  Load load(requestFor(countless.url()));
+  ASSERT_TRUE(load.finish());
+  ASSERT_TRUE(load.delegate->error);
+  EXPECT_EQ(load.delegate->error->code(), -1011);
+  EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+
+  pltest::OneReplyServer many(replyWithFields(300));
+  Load fine(requestFor(many.url()));
+  ASSERT_TRUE(fine.finish());
+  EXPECT_FALSE(fine.delegate->error);
+  EXPECT_EQ(fine.delegate->body, "ok");
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(fine.delegate->response)->allHeaderFields().size(),
+            301u);
+}
+
 TEST_F(URLConnectionTest, AHeaderSectionCutShortByTheServerIsALostConnection) {
   server.canned("GET", "/landed", FakeReply::text(200, "landed"));
   const std::vector<std::string> replies = {
