@@ -1,6 +1,7 @@
 #include "platform/net/URLLoadingEngine.h"
 
 #include <curl/curl.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <algorithm>
@@ -137,6 +138,87 @@ std::string mimeTypeForPath(const std::string& path) {
   return "application/octet-stream";
 }
 
+// Undoes a gzip or deflate content coding as the body arrives. Done here rather than by the
+// transfer library, which reports a coded stream cut short as a whole body, and which keeps in
+// memory everything it decodes from one read while the transfer is held back for its delegate.
+class ContentDecoder {
+ public:
+  explicit ContentDecoder(bool gzip) : gzip_(gzip), out_(64 * 1024) {}
+  ~ContentDecoder() {
+    if (started_) inflateEnd(&z_);
+  }
+  ContentDecoder(const ContentDecoder&) = delete;
+  ContentDecoder& operator=(const ContentDecoder&) = delete;
+
+  // Decodes `length` bytes, handing each decoded piece to `sink`, which answers whether to go on.
+  // Answers how many of the bytes were used (fewer than all only when `sink` stopped), or nothing
+  // when the bytes are not of the coding. Output decoded but not yet handed over stays inside and
+  // comes first next time (a call with no bytes just hands it over).
+  template <class Sink>
+  std::optional<std::size_t> decode(const char* bytes, std::size_t length, Sink&& sink) {
+    std::size_t used = 0;
+    bool outputFull = true;  // the last round may have left decoded output inside
+    while (used < length || (started_ && !ended_ && outputFull)) {
+      if (used < length && ended_) {
+        // Another gzip member may follow; a deflate stream has nothing after its end.
+        if (!gzip_ || inflateReset(&z_) != Z_OK) return std::nullopt;
+        ended_ = false;
+      }
+      if (!started_) {
+        // A deflate body comes with the zlib wrapping or without it: a zlib stream's first byte
+        // names the deflate method (low four bits 8) and a window of at most 32 KiB.
+        auto first = static_cast<unsigned char>(bytes[used]);
+        int bits = gzip_ ? 15 + 32 : ((first & 0x0f) == 8 && (first >> 4) <= 7 ? 15 : -15);
+        if (inflateInit2(&z_, bits) != Z_OK) return std::nullopt;
+        started_ = true;
+      }
+      z_.next_in = length > 0 ? reinterpret_cast<Bytef*>(const_cast<char*>(bytes + used)) : nullptr;
+      z_.avail_in = static_cast<uInt>(length - used);
+      z_.next_out = reinterpret_cast<Bytef*>(out_.data());
+      z_.avail_out = static_cast<uInt>(out_.size());
+      int result = inflate(&z_, Z_NO_FLUSH);
+      used = length - z_.avail_in;
+      std::size_t produced = out_.size() - z_.avail_out;
+      outputFull = z_.avail_out == 0;
+      if (result == Z_STREAM_END) {
+        ended_ = true;
+      } else if (result == Z_BUF_ERROR && produced == 0) {
+        break;  // nothing more to do with what is here
+      } else if (result != Z_OK && result != Z_BUF_ERROR) {
+        return std::nullopt;
+      }
+      if (produced > 0 && !sink(out_.data(), produced)) break;
+    }
+    return used;
+  }
+
+  // Whether what came is whole: no coded bytes at all (an empty body), or a stream to its end.
+  bool complete() const { return !started_ || ended_; }
+
+ private:
+  bool gzip_;
+  bool started_ = false;
+  bool ended_ = false;
+  z_stream z_{};
+  std::vector<char> out_;
+};
+
+// The decoder a Content-Encoding value asks for: none for no coding, nothing at all for a coding
+// that cannot be undone here (only gzip and deflate are asked for).
+std::optional<std::shared_ptr<ContentDecoder>> decoderFor(const std::optional<std::string>& value) {
+  std::shared_ptr<ContentDecoder> decoder;
+  std::string_view rest = value ? std::string_view(*value) : std::string_view();
+  while (!rest.empty()) {
+    auto comma = rest.find(',');
+    std::string coding = lower(httptext::trim(rest.substr(0, comma)));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    if (coding.empty() || coding == "identity") continue;
+    if (decoder || (coding != "gzip" && coding != "x-gzip" && coding != "deflate")) return std::nullopt;
+    decoder = std::make_shared<ContentDecoder>(coding != "deflate");
+  }
+  return decoder;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -170,7 +252,14 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   double lastActivity = 0;
   bool streamFailed = false;
   bool tooManyFields = false;
-  bool heldOverflow = false;       // a piece of the held body did not fit and was dropped
+  bool heldOverflow = false;     // a piece of the held body did not fit and was dropped
+  bool heldUndecodable = false;  // the held body's content coding could not be undone
+  // Content coding: the decoder, whether the coding cannot be undone, whether decoding failed,
+  // and how much of a piece handed over again after a hold was decoded before it.
+  std::shared_ptr<ContentDecoder> decoder;
+  bool unknownCoding = false;
+  bool decodeFailed = false;
+  std::size_t decodedOfHeldPiece = 0;
   bool deliveryHeld = false;       // paused until the connection has delivered what it queued
   std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
   // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
@@ -184,6 +273,24 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLAuthenticationChallenge> challengeRef;
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
+
+  // Whether the delegate has as much queued as it may: the transfer waits for it then.
+  bool mustHoldBack() const {
+    return mode == Mode::Deliver && pausable && connection &&
+           connection->queuedBodyBytes() + body.size() >= URLConnection::kMaxQueuedBodyBytes;
+  }
+
+  // Keeps decoded body bytes: gathered for the delegate, or held aside up to a bound.
+  void keepBody(const char* bytes, std::size_t length) {
+    if (mode == Mode::Deliver) {
+      gatherBody(bytes, length);
+    } else if (!heldOverflow && held.length() + length <= kMaxHeldBody) {
+      held.appendBytes_length(bytes, length);
+    } else {
+      // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
+      heldOverflow = true;
+    }
+  }
 
   void post(URLConnection::Event event, bool final = false, std::size_t bodyBytes = 0) {
     if (connection) connection->post(std::move(event), final, bodyBytes);
@@ -365,22 +472,42 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     load.headersDone = true;
     deliverResponse(load);
   }
-  if (load.mode == URLLoad::Mode::Deliver) {
-    if (load.pausable && load.connection &&
-        load.connection->queuedBodyBytes() + load.body.size() >= URLConnection::kMaxQueuedBodyBytes) {
-      // curl keeps the piece and hands it over again once the transfer is resumed.
+  if (load.mustHoldBack()) {
+    // curl keeps the piece and hands it over again once the transfer is resumed.
+    load.postBody();
+    load.deliveryHeld = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (load.mode != URLLoad::Mode::Deliver && (load.heldOverflow || load.heldUndecodable))
+    return n;  // nothing more of a held body is kept
+  if (load.unknownCoding) {
+    load.decodeFailed = true;
+  } else if (!load.decoder) {
+    load.keepBody(buffer, n);
+    return n;
+  } else {
+    // A piece handed over again after a hold in its middle starts with what was decoded then.
+    std::size_t skip = std::min(load.decodedOfHeldPiece, n);
+    load.decodedOfHeldPiece -= skip;
+    auto used = load.decoder->decode(buffer + skip, n - skip, [&](const char* bytes, std::size_t length) {
+      load.keepBody(bytes, length);
+      return !load.mustHoldBack();
+    });
+    if (used && skip + *used < n) {
+      load.decodedOfHeldPiece = skip + *used;
       load.postBody();
       load.deliveryHeld = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    load.gatherBody(buffer, n);
-  } else if (!load.heldOverflow && load.held.length() + n <= kMaxHeldBody) {
-    load.held.appendBytes_length(buffer, n);
-  } else {
-    // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
-    load.heldOverflow = true;
+    if (used) return n;
+    load.decodeFailed = true;
   }
-  return n;
+  // A held body that cannot be decoded fails only if it is delivered; a redirect is followed.
+  if (load.mode != URLLoad::Mode::Deliver) {
+    load.heldUndecodable = true;
+    return n;
+  }
+  return 0;  // ends the transfer
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
@@ -428,6 +555,11 @@ void deliverResponse(URLLoad& load) {
     return;
   }
   load.response = make<HTTPURLResponse>(url, load.status, load.httpVersion, load.headers);
+  auto decoder = decoderFor(load.headers.get("Content-Encoding"));
+  load.decoder = decoder ? *decoder : nullptr;
+  load.unknownCoding = !decoder;
+  load.decodeFailed = false;
+  load.decodedOfHeldPiece = 0;
   if (load.request->HTTPShouldHandleCookies() && !load.setCookieLines.empty()) {
     auto cookies = HTTPCookie::cookiesWithSetCookieLines_forURL(load.setCookieLines, url);
     HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(
@@ -440,6 +572,7 @@ void deliverResponse(URLLoad& load) {
                    (s == 407 && load.headers.contains("Proxy-Authenticate"));
   load.held = MutableData();
   load.heldOverflow = false;
+  load.heldUndecodable = false;
   if (redirect) {
     load.mode = URLLoad::Mode::Redirect;
   } else if (challenge) {
@@ -585,6 +718,11 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->response = nullptr;
   load->held = MutableData();
   load->heldOverflow = false;
+  load->heldUndecodable = false;
+  load->decoder = nullptr;
+  load->unknownCoding = false;
+  load->decodeFailed = false;
+  load->decodedOfHeldPiece = 0;
   load->body.clear();
   load->pausable = scheme != "file";
   load->uploaded = 0;
@@ -609,6 +747,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // undone here, see ContentDecoder
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
 
@@ -748,6 +887,7 @@ void deliverHeld(const std::shared_ptr<URLLoad>& load) {
     });
   std::optional<Error> error;
   if (load->heldOverflow) error = makeURLError(URLErrorDataLengthExceedsMaximum, load->request->URL());
+  if (load->heldUndecodable) error = makeURLError(URLErrorCannotDecodeContentData, load->request->URL());
   engine().end(load, error);
 }
 
@@ -793,6 +933,10 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
       end(load, makeURLError(URLErrorBadServerResponse, url));
       return;
     }
+    if (load->decodeFailed && load->mode == URLLoad::Mode::Deliver) {
+      end(load, makeURLError(URLErrorCannotDecodeContentData, url));
+      return;
+    }
     end(load, errorForCurl(code, osErrno, url));
     return;
   }
@@ -806,6 +950,21 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
   if (!load->response) {
     // Nothing came but a successful end (an empty file).
     deliverResponse(*load);
+  }
+  if (load->decoder && !load->heldUndecodable &&
+      !(load->mode != URLLoad::Mode::Deliver && load->heldOverflow)) {
+    // What the decoder still holds, then whether the coded stream came whole.
+    auto flushed = load->decoder->decode(nullptr, 0, [&](const char* bytes, std::size_t length) {
+      load->keepBody(bytes, length);
+      return true;
+    });
+    if (!flushed || !load->decoder->complete()) {
+      if (load->mode == URLLoad::Mode::Deliver) {
+        end(load, makeURLError(URLErrorCannotDecodeContentData, url));
+        return;
+      }
+      load->heldUndecodable = true;
+    }
   }
   detach(load);
   active_.erase(load);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -555,6 +556,105 @@ TEST_F(URLConnectionTest, TheExpectedLengthIsNeverOneTheDeliveredBodyCannotHave)
       EXPECT_EQ(expected, 5) << "no coding at all keeps the length";
     }
   }
+}
+
+TEST_F(URLConnectionTest, ACodedBodyCutShortIsNeverAFinishedLoad) {
+  std::string text(200000, 'a');
+  for (std::size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 13);
+  const std::string zipped = gzip(text), half = zipped.substr(0, zipped.size() / 2);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
+  // Cut by a close where the close ends the body, and cut before the server said it would end.
+  pltest::OneReplyServer closed(head + "\r\n" + half);
+  pltest::OneReplyServer framed(head + "Content-Length: " + std::to_string(half.size()) + "\r\n\r\n" + half);
+  for (const auto* server : {&closed, &framed}) {
+    Load load(requestFor(server->url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_TRUE(load.delegate->error) << "half a gzip stream is not the whole body";
+    EXPECT_EQ(load.delegate->error->code(), -1016);
+    EXPECT_EQ(load.delegate->count("finish"), 0u);
+    EXPECT_EQ(text.compare(0, load.delegate->body.size(), load.delegate->body), 0);
+  }
+
+  // Whole streams of both codings (deflate with and without its wrapping, two gzip members) and
+  // an empty body under a coding still load.
+  auto deflated = [](const std::string& plain, int windowBits) {
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    std::string out(plain.size() + 64, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
+    z.avail_in = static_cast<uInt>(plain.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
+  };
+  const std::vector<std::pair<std::string, std::string>> whole = {
+      {"deflate", deflated("wrapped", 15)},
+      {"deflate", deflated("raw", -15)},
+      {"gzip", gzip("one,") + gzip("two")},
+      {"gzip", ""},
+  };
+  const std::vector<std::string> expected = {"wrapped", "raw", "one,two", ""};
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    pltest::OneReplyServer server("HTTP/1.1 200 OK\r\nContent-Encoding: " + whole[i].first +
+                                  "\r\nContent-Length: " + std::to_string(whole[i].second.size()) +
+                                  "\r\n\r\n" + whole[i].second);
+    Load load(requestFor(server.url()));
+    ASSERT_TRUE(load.finish());
+    EXPECT_FALSE(load.delegate->error) << i;
+    EXPECT_EQ(load.delegate->body, expected[i]);
+  }
+}
+
+TEST_F(URLConnectionTest, AHighlyCompressedBodyComesWholeToADelegateSlowerThanTheNetwork) {
+  // 256 MiB of zeros in a quarter of a megabyte: one read off the socket decodes to far more than
+  // a held-back transfer may keep aside.
+  const std::size_t total = std::size_t(256) << 20;
+  std::string zipped;
+  {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    std::string zeros(1 << 20, '\0'), out(1 << 16, '\0');
+    for (std::size_t done = 0; done < total; done += zeros.size()) {
+      z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+      z.avail_in = static_cast<uInt>(zeros.size());
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = static_cast<uInt>(out.size());
+        deflate(&z, done + zeros.size() >= total ? Z_FINISH : Z_NO_FLUSH);
+        zipped.append(out.data(), out.size() - z.avail_out);
+      } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+  }
+  pltest::OneReplyServer server("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                std::to_string(zipped.size()) + "\r\n\r\n" + zipped);
+  Load load(requestFor(server.url()));
+  bool filled = false;
+  std::size_t received = 0, most = 0, nonZero = 0;
+  load.delegate->onData = [&](const Data& data) {
+    if (!filled) {
+      // Busy with the first piece until the connection has queued as much as it may.
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (load.connection->queuedBodyBytes() < URLConnection::kMaxQueuedBodyBytes &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+      filled = true;
+    }
+    most = std::max(most, load.connection->queuedBodyBytes());
+    received += data.length();
+    nonZero += static_cast<std::size_t>(std::count(data.bytes(), data.bytes() + data.length(), 0) !=
+                                        static_cast<std::ptrdiff_t>(data.length()));
+    load.delegate->body.clear();
+  };
+  ASSERT_TRUE(load.queue.runUntil([&] { return load.delegate->ended(); }, std::chrono::seconds(120)));
+  EXPECT_FALSE(load.delegate->error);
+  EXPECT_EQ(received, total);
+  EXPECT_EQ(nonZero, 0u);
+  EXPECT_LE(most, URLConnection::kMaxQueuedBodyBytes + (1 << 20))
+      << "decoded bytes wait in the queue's bound";
 }
 
 TEST_F(URLConnectionTest, AHeaderBlockOfCountlessFieldsIsABadServerResponse) {
