@@ -244,6 +244,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   std::string httpVersion = "HTTP/1.1";
   HTTPHeaderFields headers;
   std::vector<std::string> setCookieLines;
+  std::string lastFieldName;  // the field a folded line continues
   bool headersDone = false;
   Mode mode = Mode::Deliver;
   Ref<HTTPURLResponse> response;
@@ -427,6 +428,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     load.headers.clear();
     load.setCookieLines.clear();
+    load.lastFieldName.clear();
     load.headersDone = false;
     auto sp = line.find(' ');
     load.httpVersion = line.substr(0, sp);
@@ -443,11 +445,13 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
     return n;
   }
   if ((line[0] == ' ' || line[0] == '\t') && !load.headers.empty()) {
-    // A folded line continues the field before it; one of blanks only adds nothing.
+    // A folded line continues the field before it (which, repeated, is not the newest name);
+    // one of blanks only adds nothing.
     auto more = httptext::trim(line);
-    if (more.empty()) return n;
-    auto last = load.headers.fields().back();
-    load.headers.set(last.first, last.second + " " + more);
+    if (more.empty() || load.lastFieldName.empty()) return n;
+    load.headers.set(load.lastFieldName, load.headers.get(load.lastFieldName).value_or("") + " " + more);
+    if (lower(load.lastFieldName) == "set-cookie" && !load.setCookieLines.empty())
+      load.setCookieLines.back() += " " + more;
     return n;
   }
   auto colon = line.find(':');
@@ -460,6 +464,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
   }
   if (lower(name) == "set-cookie") load.setCookieLines.push_back(value);
   load.headers.add(name, value);
+  load.lastFieldName = name;
   return n;
 }
 
@@ -713,6 +718,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->status = 0;
   load->headers.clear();
   load->setCookieLines.clear();
+  load->lastFieldName.clear();
   load->headersDone = false;
   load->mode = URLLoad::Mode::Deliver;
   load->response = nullptr;

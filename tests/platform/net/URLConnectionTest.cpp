@@ -733,6 +733,20 @@ TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
   auto http = std::dynamic_pointer_cast<HTTPURLResponse>(load.delegate->response);
   ASSERT_TRUE(http);
   EXPECT_EQ(http->valueForHTTPHeaderField("X-Folded"), "one two");
+
+  // A folded line after a repeated field continues that field, not the newest name.
+  pltest::OneReplyServer repeated(
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX-Other: b\r\nSet-Cookie: c=2;\r\n Path=/p\r\n"
+      "Content-Length: 2\r\n\r\nok");
+  Load again(requestFor(repeated.url()));
+  ASSERT_TRUE(again.finish());
+  auto folded = std::dynamic_pointer_cast<HTTPURLResponse>(again.delegate->response);
+  ASSERT_TRUE(folded);
+  EXPECT_EQ(folded->valueForHTTPHeaderField("X-Other"), "b");
+  EXPECT_EQ(folded->valueForHTTPHeaderField("Set-Cookie"), "a=1,c=2; Path=/p");
+  auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage()->cookies();
+  ASSERT_EQ(cookies.size(), 2u);
+  for (const auto& cookie : cookies) EXPECT_EQ(cookie->path(), cookie->name() == "c" ? "/p" : "/");
 }
 
 TEST_F(URLConnectionTest, ABodyFasterThanItsDelegateIsHeldBackNotPiledUp) {
