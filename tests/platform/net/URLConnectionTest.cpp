@@ -41,9 +41,10 @@ struct Load {
   }
 };
 
-std::string gzip(const std::string& text) {
+// `text` compressed by deflate: gzip-wrapped (window bits 31), zlib-wrapped (15) or raw (-15).
+std::string deflated(const std::string& text, int windowBits) {
   z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
   std::string out(text.size() + 64, '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
   z.avail_in = static_cast<uInt>(text.size());
@@ -53,6 +54,10 @@ std::string gzip(const std::string& text) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+std::string gzip(const std::string& text) {
+  return deflated(text, 31);
 }
 
 class URLConnectionTest : public ::testing::Test {
@@ -577,19 +582,6 @@ TEST_F(URLConnectionTest, ACodedBodyCutShortIsNeverAFinishedLoad) {
 
   // Whole streams of both codings (deflate with and without its wrapping, two gzip members) and
   // an empty body under a coding still load.
-  auto deflated = [](const std::string& plain, int windowBits) {
-    z_stream z{};
-    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-    std::string out(plain.size() + 64, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(plain.data()));
-    z.avail_in = static_cast<uInt>(plain.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    deflate(&z, Z_FINISH);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
-  };
   const std::vector<std::pair<std::string, std::string>> whole = {
       {"deflate", deflated("wrapped", 15)},
       {"deflate", deflated("raw", -15)},
