@@ -183,7 +183,9 @@ class ContentDecoder {
       if (result == Z_STREAM_END) {
         ended_ = true;
       } else if (result == Z_BUF_ERROR && produced == 0) {
-        break;  // nothing more to do with what is here
+        // Nothing more to do with what is here; bytes left that lead nowhere are not the coding.
+        if (used < length) return std::nullopt;
+        break;
       } else if (result != Z_OK && result != Z_BUF_ERROR) {
         return std::nullopt;
       }
