@@ -1,6 +1,7 @@
 #include "platform/net/URLLoadingEngine.h"
 
 #include <curl/curl.h>
+#include <zlib.h>
 
 #include <sys/stat.h>
 #include <algorithm>
@@ -32,6 +33,10 @@ namespace {
 
 constexpr int kMaxRedirects = 16;
 constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challenge response kept aside
+// Distinct header fields one response may have. Each field is looked up among those before it;
+// far more than any server sends, and few enough that a header block made of nothing but short
+// fields stays cheap for the loading thread that every load shares.
+constexpr std::size_t kMaxHeaderFields = 1000;
 // curl hands a body over in pieces of at most 16 KiB; they are gathered up to this much (what
 // curl reads from the socket at once, its largest) or to what one turn of the engine received,
 // and go to the delegate as one piece: a fast transfer costs a delivery and a file write per
@@ -133,6 +138,89 @@ std::string mimeTypeForPath(const std::string& path) {
   return "application/octet-stream";
 }
 
+// Undoes a gzip or deflate content coding as the body arrives. Done here rather than by the
+// transfer library, which reports a coded stream cut short as a whole body, and which keeps in
+// memory everything it decodes from one read while the transfer is held back for its delegate.
+class ContentDecoder {
+ public:
+  explicit ContentDecoder(bool gzip) : gzip_(gzip), out_(64 * 1024) {}
+  ~ContentDecoder() {
+    if (started_) inflateEnd(&z_);
+  }
+  ContentDecoder(const ContentDecoder&) = delete;
+  ContentDecoder& operator=(const ContentDecoder&) = delete;
+
+  // Decodes `length` bytes, handing each decoded piece to `sink`, which answers whether to go on.
+  // Answers how many of the bytes were used (fewer than all only when `sink` stopped), or nothing
+  // when the bytes are not of the coding. Output decoded but not yet handed over stays inside and
+  // comes first next time (a call with no bytes just hands it over).
+  template <class Sink>
+  std::optional<std::size_t> decode(const char* bytes, std::size_t length, Sink&& sink) {
+    std::size_t used = 0;
+    bool outputFull = true;  // the last round may have left decoded output inside
+    while (used < length || (started_ && !ended_ && outputFull)) {
+      if (used < length && ended_) {
+        // Another gzip member may follow; a deflate stream has nothing after its end.
+        if (!gzip_ || inflateReset(&z_) != Z_OK) return std::nullopt;
+        ended_ = false;
+      }
+      if (!started_) {
+        // A deflate body comes with the zlib wrapping or without it: a zlib stream's first byte
+        // names the deflate method (low four bits 8) and a window of at most 32 KiB.
+        auto first = static_cast<unsigned char>(bytes[used]);
+        int bits = gzip_ ? 15 + 32 : ((first & 0x0f) == 8 && (first >> 4) <= 7 ? 15 : -15);
+        if (inflateInit2(&z_, bits) != Z_OK) return std::nullopt;
+        started_ = true;
+      }
+      z_.next_in = length > 0 ? reinterpret_cast<Bytef*>(const_cast<char*>(bytes + used)) : nullptr;
+      z_.avail_in = static_cast<uInt>(length - used);
+      z_.next_out = reinterpret_cast<Bytef*>(out_.data());
+      z_.avail_out = static_cast<uInt>(out_.size());
+      int result = inflate(&z_, Z_NO_FLUSH);
+      used = length - z_.avail_in;
+      std::size_t produced = out_.size() - z_.avail_out;
+      outputFull = z_.avail_out == 0;
+      if (result == Z_STREAM_END) {
+        ended_ = true;
+      } else if (result == Z_BUF_ERROR && produced == 0) {
+        // Nothing more to do with what is here; bytes left that lead nowhere are not the coding.
+        if (used < length) return std::nullopt;
+        break;
+      } else if (result != Z_OK && result != Z_BUF_ERROR) {
+        return std::nullopt;
+      }
+      if (produced > 0 && !sink(out_.data(), produced)) break;
+    }
+    return used;
+  }
+
+  // Whether what came is whole: no coded bytes at all (an empty body), or a stream to its end.
+  bool complete() const { return !started_ || ended_; }
+
+ private:
+  bool gzip_;
+  bool started_ = false;
+  bool ended_ = false;
+  z_stream z_{};
+  std::vector<char> out_;
+};
+
+// The decoder a Content-Encoding value asks for: none for no coding, nothing at all for a coding
+// that cannot be undone here (only gzip and deflate are asked for).
+std::optional<std::shared_ptr<ContentDecoder>> decoderFor(const std::optional<std::string>& value) {
+  std::shared_ptr<ContentDecoder> decoder;
+  std::string_view rest = value ? std::string_view(*value) : std::string_view();
+  while (!rest.empty()) {
+    auto comma = rest.find(',');
+    std::string coding = lower(httptext::trim(rest.substr(0, comma)));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    if (coding.empty() || coding == "identity") continue;
+    if (decoder || (coding != "gzip" && coding != "x-gzip" && coding != "deflate")) return std::nullopt;
+    decoder = std::make_shared<ContentDecoder>(coding != "deflate");
+  }
+  return decoder;
+}
+
 }  // namespace
 
 // ------------------------------------------------------------------------------------------
@@ -158,6 +246,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   std::string httpVersion = "HTTP/1.1";
   HTTPHeaderFields headers;
   std::vector<std::string> setCookieLines;
+  std::string lastFieldName;  // the field a folded line continues
   bool headersDone = false;
   Mode mode = Mode::Deliver;
   Ref<HTTPURLResponse> response;
@@ -165,7 +254,15 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   curl_off_t uploaded = 0;
   double lastActivity = 0;
   bool streamFailed = false;
-  bool heldOverflow = false;       // a piece of the held body did not fit and was dropped
+  bool tooManyFields = false;
+  bool heldOverflow = false;     // a piece of the held body did not fit and was dropped
+  bool heldUndecodable = false;  // the held body's content coding could not be undone
+  // Content coding: the decoder, whether the coding cannot be undone, whether decoding failed,
+  // and how much of a piece handed over again after a hold was decoded before it.
+  std::shared_ptr<ContentDecoder> decoder;
+  bool unknownCoding = false;
+  bool decodeFailed = false;
+  std::size_t decodedOfHeldPiece = 0;
   bool deliveryHeld = false;       // paused until the connection has delivered what it queued
   std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
   // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
@@ -179,6 +276,24 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLAuthenticationChallenge> challengeRef;
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
+
+  // Whether the delegate has as much queued as it may: the transfer waits for it then.
+  bool mustHoldBack() const {
+    return mode == Mode::Deliver && pausable && connection &&
+           connection->queuedBodyBytes() + body.size() >= URLConnection::kMaxQueuedBodyBytes;
+  }
+
+  // Keeps decoded body bytes: gathered for the delegate, or held aside up to a bound.
+  void keepBody(const char* bytes, std::size_t length) {
+    if (mode == Mode::Deliver) {
+      gatherBody(bytes, length);
+    } else if (!heldOverflow && held.length() + length <= kMaxHeldBody) {
+      held.appendBytes_length(bytes, length);
+    } else {
+      // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
+      heldOverflow = true;
+    }
+  }
 
   void post(URLConnection::Event event, bool final = false, std::size_t bodyBytes = 0) {
     if (connection) connection->post(std::move(event), final, bodyBytes);
@@ -315,6 +430,7 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
   if (line.rfind("HTTP/", 0) == 0) {
     load.headers.clear();
     load.setCookieLines.clear();
+    load.lastFieldName.clear();
     load.headersDone = false;
     auto sp = line.find(' ');
     load.httpVersion = line.substr(0, sp);
@@ -331,19 +447,26 @@ size_t onHeader(char* buffer, size_t size, size_t count, void* user) {
     return n;
   }
   if ((line[0] == ' ' || line[0] == '\t') && !load.headers.empty()) {
-    // A folded line continues the field before it; one of blanks only adds nothing.
+    // A folded line continues the field before it (which, repeated, is not the newest name);
+    // one of blanks only adds nothing.
     auto more = httptext::trim(line);
-    if (more.empty()) return n;
-    auto last = load.headers.fields().back();
-    load.headers.set(last.first, last.second + " " + more);
+    if (more.empty() || load.lastFieldName.empty()) return n;
+    load.headers.set(load.lastFieldName, load.headers.get(load.lastFieldName).value_or("") + " " + more);
+    if (lower(load.lastFieldName) == "set-cookie" && !load.setCookieLines.empty())
+      load.setCookieLines.back() += " " + more;
     return n;
   }
   auto colon = line.find(':');
   if (colon == std::string::npos) return n;
   std::string name = line.substr(0, colon);
   std::string value = httptext::trim(std::string_view(line).substr(colon + 1));
+  if (load.headers.size() >= kMaxHeaderFields && !load.headers.contains(name)) {
+    load.tooManyFields = true;
+    return 0;  // ends the transfer
+  }
   if (lower(name) == "set-cookie") load.setCookieLines.push_back(value);
   load.headers.add(name, value);
+  load.lastFieldName = name;
   return n;
 }
 
@@ -356,22 +479,42 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     load.headersDone = true;
     deliverResponse(load);
   }
-  if (load.mode == URLLoad::Mode::Deliver) {
-    if (load.pausable && load.connection &&
-        load.connection->queuedBodyBytes() + load.body.size() >= URLConnection::kMaxQueuedBodyBytes) {
-      // curl keeps the piece and hands it over again once the transfer is resumed.
+  if (load.mustHoldBack()) {
+    // curl keeps the piece and hands it over again once the transfer is resumed.
+    load.postBody();
+    load.deliveryHeld = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
+  if (load.mode != URLLoad::Mode::Deliver && (load.heldOverflow || load.heldUndecodable))
+    return n;  // nothing more of a held body is kept
+  if (load.unknownCoding) {
+    load.decodeFailed = true;
+  } else if (!load.decoder) {
+    load.keepBody(buffer, n);
+    return n;
+  } else {
+    // A piece handed over again after a hold in its middle starts with what was decoded then.
+    std::size_t skip = std::min(load.decodedOfHeldPiece, n);
+    load.decodedOfHeldPiece -= skip;
+    auto used = load.decoder->decode(buffer + skip, n - skip, [&](const char* bytes, std::size_t length) {
+      load.keepBody(bytes, length);
+      return !load.mustHoldBack();
+    });
+    if (used && skip + *used < n) {
+      load.decodedOfHeldPiece = skip + *used;
       load.postBody();
       load.deliveryHeld = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    load.gatherBody(buffer, n);
-  } else if (!load.heldOverflow && load.held.length() + n <= kMaxHeldBody) {
-    load.held.appendBytes_length(buffer, n);
-  } else {
-    // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
-    load.heldOverflow = true;
+    if (used) return n;
+    load.decodeFailed = true;
   }
-  return n;
+  // A held body that cannot be decoded fails only if it is delivered; a redirect is followed.
+  if (load.mode != URLLoad::Mode::Deliver) {
+    load.heldUndecodable = true;
+    return n;
+  }
+  return 0;  // ends the transfer
 }
 
 int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t ultotal, curl_off_t ulnow) {
@@ -419,6 +562,11 @@ void deliverResponse(URLLoad& load) {
     return;
   }
   load.response = make<HTTPURLResponse>(url, load.status, load.httpVersion, load.headers);
+  auto decoder = decoderFor(load.headers.get("Content-Encoding"));
+  load.decoder = decoder ? *decoder : nullptr;
+  load.unknownCoding = !decoder;
+  load.decodeFailed = false;
+  load.decodedOfHeldPiece = 0;
   if (load.request->HTTPShouldHandleCookies() && !load.setCookieLines.empty()) {
     auto cookies = HTTPCookie::cookiesWithSetCookieLines_forURL(load.setCookieLines, url);
     HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(
@@ -431,6 +579,7 @@ void deliverResponse(URLLoad& load) {
                    (s == 407 && load.headers.contains("Proxy-Authenticate"));
   load.held = MutableData();
   load.heldOverflow = false;
+  load.heldUndecodable = false;
   if (redirect) {
     load.mode = URLLoad::Mode::Redirect;
   } else if (challenge) {
@@ -571,15 +720,22 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   load->status = 0;
   load->headers.clear();
   load->setCookieLines.clear();
+  load->lastFieldName.clear();
   load->headersDone = false;
   load->mode = URLLoad::Mode::Deliver;
   load->response = nullptr;
   load->held = MutableData();
   load->heldOverflow = false;
+  load->heldUndecodable = false;
+  load->decoder = nullptr;
+  load->unknownCoding = false;
+  load->decodeFailed = false;
+  load->decodedOfHeldPiece = 0;
   load->body.clear();
   load->pausable = scheme != "file";
   load->uploaded = 0;
   load->streamFailed = false;
+  load->tooManyFields = false;
   load->lastActivity = clockNow();
 
   CURL* easy = curl_easy_init();
@@ -599,6 +755,7 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
+  curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // undone here, see ContentDecoder
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
 
@@ -738,6 +895,7 @@ void deliverHeld(const std::shared_ptr<URLLoad>& load) {
     });
   std::optional<Error> error;
   if (load->heldOverflow) error = makeURLError(URLErrorDataLengthExceedsMaximum, load->request->URL());
+  if (load->heldUndecodable) error = makeURLError(URLErrorCannotDecodeContentData, load->request->URL());
   engine().end(load, error);
 }
 
@@ -779,12 +937,42 @@ void Engine::complete(const std::shared_ptr<URLLoad>& load, CURLcode code) {
       end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
       return;
     }
+    if (load->tooManyFields) {
+      end(load, makeURLError(URLErrorBadServerResponse, url));
+      return;
+    }
+    if (load->decodeFailed && load->mode == URLLoad::Mode::Deliver) {
+      end(load, makeURLError(URLErrorCannotDecodeContentData, url));
+      return;
+    }
     end(load, errorForCurl(code, osErrno, url));
     return;
   }
+  std::string scheme = lower(url->scheme().value_or(""));
+  if ((scheme == "http" || scheme == "https") && !load->headersDone) {
+    // The connection closed inside the header section: what came is not a whole response, and
+    // half a header block must not pass for one (nor be followed as a redirect).
+    end(load, makeURLError(URLErrorNetworkConnectionLost, url));
+    return;
+  }
   if (!load->response) {
-    // Nothing came but a successful end (an empty file, a header-less reply).
+    // Nothing came but a successful end (an empty file).
     deliverResponse(*load);
+  }
+  if (load->decoder && !load->heldUndecodable &&
+      !(load->mode != URLLoad::Mode::Deliver && load->heldOverflow)) {
+    // What the decoder still holds, then whether the coded stream came whole.
+    auto flushed = load->decoder->decode(nullptr, 0, [&](const char* bytes, std::size_t length) {
+      load->keepBody(bytes, length);
+      return true;
+    });
+    if (!flushed || !load->decoder->complete()) {
+      if (load->mode == URLLoad::Mode::Deliver) {
+        end(load, makeURLError(URLErrorCannotDecodeContentData, url));
+        return;
+      }
+      load->heldUndecodable = true;
+    }
   }
   detach(load);
   active_.erase(load);

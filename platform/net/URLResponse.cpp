@@ -27,6 +27,19 @@ std::optional<std::string> safeFileName(std::string name) {
   return name;
 }
 
+// Whether a Content-Encoding value names a coding other than none at all.
+bool hasContentCoding(const std::optional<std::string>& value) {
+  if (!value) return false;
+  std::string_view rest = *value;
+  while (!rest.empty()) {
+    auto comma = rest.find(',');
+    std::string coding = lower(trim(rest.substr(0, comma)));
+    if (!coding.empty() && coding != "identity") return true;
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+  }
+  return false;
+}
+
 }  // namespace
 
 void parseContentType(std::string_view value, std::optional<std::string>* mimeType,
@@ -74,7 +87,10 @@ HTTPURLResponse::HTTPURLResponse(Ref<ns::URL> url, long statusCode, std::string 
       httpVersion_(std::move(httpVersion)),
       headers_(std::move(headerFields)) {
   if (auto type = headers_.get("Content-Type")) parseContentType(*type, &mimeType_, &textEncodingName_);
-  if (auto length = headers_.get("Content-Length")) {
+  // A transfer coding frames the body in its own way, and a content coding is undone before the
+  // body is handed over: in both cases the field does not give the length of what is delivered.
+  if (auto length = headers_.get("Content-Length"); length && !headers_.contains("Transfer-Encoding") &&
+                                                    !hasContentCoding(headers_.get("Content-Encoding"))) {
     std::string text = trim(*length);
     std::int64_t n = -1;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);

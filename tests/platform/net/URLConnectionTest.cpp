@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,9 +41,10 @@ struct Load {
   }
 };
 
-std::string gzip(const std::string& text) {
+// `text` compressed by deflate: gzip-wrapped (window bits 31), zlib-wrapped (15) or raw (-15).
+std::string deflated(const std::string& text, int windowBits) {
   z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
   std::string out(text.size() + 64, '\0');
   z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
   z.avail_in = static_cast<uInt>(text.size());
@@ -52,6 +54,10 @@ std::string gzip(const std::string& text) {
   out.resize(z.total_out);
   deflateEnd(&z);
   return out;
+}
+
+std::string gzip(const std::string& text) {
+  return deflated(text, 31);
 }
 
 class URLConnectionTest : public ::testing::Test {
@@ -533,6 +539,161 @@ TEST_F(URLConnectionTest, AReplyThatIsNotHTTPIsABadServerResponse) {
   EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
 }
 
+TEST_F(URLConnectionTest, TheExpectedLengthIsNeverOneTheDeliveredBodyCannotHave) {
+  // The delivered body is decoded and unframed: a Content-Length that counts the encoded bytes,
+  // or one beside a transfer coding, says nothing about it.
+  std::string text(5000, 'x');
+  std::string zipped = gzip(text);
+  pltest::OneReplyServer encoded("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                 std::to_string(zipped.size()) + "\r\n\r\n" + zipped);
+  pltest::OneReplyServer framed(
+      "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+  pltest::OneReplyServer plain(
+      "HTTP/1.1 200 OK\r\nContent-Encoding: identity\r\nContent-Length: 5\r\n\r\nhello");
+  for (const auto* server : {&encoded, &framed, &plain}) {
+    Load load(requestFor(server->url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_FALSE(load.delegate->error);
+    auto expected = load.delegate->response->expectedContentLength();
+    EXPECT_TRUE(expected == -1 || expected == static_cast<std::int64_t>(load.delegate->body.size()))
+        << expected << " expected, " << load.delegate->body.size() << " delivered";
+    if (server == &plain) {
+      EXPECT_EQ(expected, 5) << "no coding at all keeps the length";
+    }
+  }
+}
+
+TEST_F(URLConnectionTest, ACodedBodyCutShortIsNeverAFinishedLoad) {
+  std::string text(200000, 'a');
+  for (std::size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 13);
+  const std::string zipped = gzip(text), half = zipped.substr(0, zipped.size() / 2);
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\n";
+  // Cut by a close where the close ends the body, and cut before the server said it would end.
+  pltest::OneReplyServer closed(head + "\r\n" + half);
+  pltest::OneReplyServer framed(head + "Content-Length: " + std::to_string(half.size()) + "\r\n\r\n" + half);
+  for (const auto* server : {&closed, &framed}) {
+    Load load(requestFor(server->url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_TRUE(load.delegate->error) << "half a gzip stream is not the whole body";
+    EXPECT_EQ(load.delegate->error->code(), -1016);
+    EXPECT_EQ(load.delegate->count("finish"), 0u);
+    EXPECT_EQ(text.compare(0, load.delegate->body.size(), load.delegate->body), 0);
+  }
+
+  // Whole streams of both codings (deflate with and without its wrapping, two gzip members) and
+  // an empty body under a coding still load.
+  const std::vector<std::pair<std::string, std::string>> whole = {
+      {"deflate", deflated("wrapped", 15)},
+      {"deflate", deflated("raw", -15)},
+      {"gzip", gzip("one,") + gzip("two")},
+      {"gzip", ""},
+  };
+  const std::vector<std::string> expected = {"wrapped", "raw", "one,two", ""};
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    pltest::OneReplyServer server("HTTP/1.1 200 OK\r\nContent-Encoding: " + whole[i].first +
+                                  "\r\nContent-Length: " + std::to_string(whole[i].second.size()) +
+                                  "\r\n\r\n" + whole[i].second);
+    Load load(requestFor(server.url()));
+    ASSERT_TRUE(load.finish());
+    EXPECT_FALSE(load.delegate->error) << i;
+    EXPECT_EQ(load.delegate->body, expected[i]);
+  }
+}
+
+TEST_F(URLConnectionTest, AHighlyCompressedBodyComesWholeToADelegateSlowerThanTheNetwork) {
+  // 256 MiB of zeros in a quarter of a megabyte: one read off the socket decodes to far more than
+  // a held-back transfer may keep aside.
+  const std::size_t total = std::size_t(256) << 20;
+  std::string zipped;
+  {
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    std::string zeros(1 << 20, '\0'), out(1 << 16, '\0');
+    for (std::size_t done = 0; done < total; done += zeros.size()) {
+      z.next_in = reinterpret_cast<Bytef*>(zeros.data());
+      z.avail_in = static_cast<uInt>(zeros.size());
+      do {
+        z.next_out = reinterpret_cast<Bytef*>(out.data());
+        z.avail_out = static_cast<uInt>(out.size());
+        deflate(&z, done + zeros.size() >= total ? Z_FINISH : Z_NO_FLUSH);
+        zipped.append(out.data(), out.size() - z.avail_out);
+      } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+  }
+  pltest::OneReplyServer server("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                                std::to_string(zipped.size()) + "\r\n\r\n" + zipped);
+  Load load(requestFor(server.url()));
+  bool filled = false;
+  std::size_t received = 0, most = 0, nonZero = 0;
+  load.delegate->onData = [&](const Data& data) {
+    if (!filled) {
+      // Busy with the first piece until the connection has queued as much as it may.
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (load.connection->queuedBodyBytes() < URLConnection::kMaxQueuedBodyBytes &&
+             std::chrono::steady_clock::now() < deadline)
+        std::this_thread::yield();
+      filled = true;
+    }
+    most = std::max(most, load.connection->queuedBodyBytes());
+    received += data.length();
+    nonZero += static_cast<std::size_t>(std::count(data.bytes(), data.bytes() + data.length(), 0) !=
+                                        static_cast<std::ptrdiff_t>(data.length()));
+    load.delegate->body.clear();
+  };
+  ASSERT_TRUE(load.queue.runUntil([&] { return load.delegate->ended(); }, std::chrono::seconds(120)));
+  EXPECT_FALSE(load.delegate->error);
+  EXPECT_EQ(received, total);
+  EXPECT_EQ(nonZero, 0u);
+  EXPECT_LE(most, URLConnection::kMaxQueuedBodyBytes + (1 << 20))
+      << "decoded bytes wait in the queue's bound";
+}
+
+TEST_F(URLConnectionTest, AHeaderBlockOfCountlessFieldsIsABadServerResponse) {
+  // Within the byte bound on a header block, tens of thousands of distinct short fields: each
+  // one is looked up among those before it on the thread that every load shares.
+  auto replyWithFields = [](int count) {
+    std::string reply = "HTTP/1.1 200 OK\r\n";
+    for (int i = 0; i < count; ++i) reply += "X" + std::to_string(100000 + i) + ":\r\n";
+    return reply + "Content-Length: 2\r\n\r\nok";
+  };
+  pltest::OneReplyServer countless(replyWithFields(33000));
+  Load load(requestFor(countless.url()));
+  ASSERT_TRUE(load.finish());
+  ASSERT_TRUE(load.delegate->error);
+  EXPECT_EQ(load.delegate->error->code(), -1011);
+  EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+
+  pltest::OneReplyServer many(replyWithFields(300));
+  Load fine(requestFor(many.url()));
+  ASSERT_TRUE(fine.finish());
+  EXPECT_FALSE(fine.delegate->error);
+  EXPECT_EQ(fine.delegate->body, "ok");
+  EXPECT_EQ(std::dynamic_pointer_cast<HTTPURLResponse>(fine.delegate->response)->allHeaderFields().size(),
+            301u);
+}
+
+TEST_F(URLConnectionTest, AHeaderSectionCutShortByTheServerIsALostConnection) {
+  server.canned("GET", "/landed", FakeReply::text(200, "landed"));
+  const std::vector<std::string> replies = {
+      "HTTP/1.1 200 OK\r\n",
+      "HTTP/1.1 200 OK\r\nContent-Type: text/pl",
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nX-Partial: yes\r\n",
+      "HTTP/1.1 302 Found\r\nLocation: " + server.URLForPath("/landed") + "\r\n",
+      "HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Basic realm=\"r\"\r\n",
+  };
+  for (const auto& reply : replies) {
+    SCOPED_TRACE(reply);
+    pltest::OneReplyServer cut(reply);
+    Load load(requestFor(cut.url()));
+    ASSERT_TRUE(load.finish());
+    ASSERT_TRUE(load.delegate->error) << "half a header block is not a response";
+    EXPECT_EQ(load.delegate->error->code(), -1005);
+    EXPECT_EQ(load.delegate->kinds(), (std::vector<std::string>{"request", "fail"}));
+  }
+  EXPECT_TRUE(server.requests().empty()) << "a redirect from a cut header block is not followed";
+}
+
 TEST_F(URLConnectionTest, AHeldBackBodyTooLargeToKeepIsNeverDeliveredWithAHole) {
   // The body of a 401 waits while the delegate decides; it is kept only up to a bound. A later,
   // smaller piece must not be joined onto what was kept once a piece has been dropped.
@@ -564,6 +725,20 @@ TEST_F(URLConnectionTest, AHeaderLineOfBlanksOnlyIsHarmless) {
   auto http = std::dynamic_pointer_cast<HTTPURLResponse>(load.delegate->response);
   ASSERT_TRUE(http);
   EXPECT_EQ(http->valueForHTTPHeaderField("X-Folded"), "one two");
+
+  // A folded line after a repeated field continues that field, not the newest name.
+  pltest::OneReplyServer repeated(
+      "HTTP/1.1 200 OK\r\nSet-Cookie: a=1\r\nX-Other: b\r\nSet-Cookie: c=2;\r\n Path=/p\r\n"
+      "Content-Length: 2\r\n\r\nok");
+  Load again(requestFor(repeated.url()));
+  ASSERT_TRUE(again.finish());
+  auto folded = std::dynamic_pointer_cast<HTTPURLResponse>(again.delegate->response);
+  ASSERT_TRUE(folded);
+  EXPECT_EQ(folded->valueForHTTPHeaderField("X-Other"), "b");
+  EXPECT_EQ(folded->valueForHTTPHeaderField("Set-Cookie"), "a=1,c=2; Path=/p");
+  auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage()->cookies();
+  ASSERT_EQ(cookies.size(), 2u);
+  for (const auto& cookie : cookies) EXPECT_EQ(cookie->path(), cookie->name() == "c" ? "/p" : "/");
 }
 
 TEST_F(URLConnectionTest, ABodyFasterThanItsDelegateIsHeldBackNotPiledUp) {
