@@ -319,6 +319,34 @@ TEST_F(YoutubeStreamResolverTest, TenRecordsResolvedAtOnceEachCallBackOnce) {
   }
 }
 
+TEST_F(YoutubeStreamResolverTest, MoreRecordsAtOnceThanTheDispatchPoolHasThreadsAllCallBackOnce) {
+  // As many as a long selection sent to the quality question: every resolution starts on a
+  // global queue at once, and none may hold a pool thread that the replies need.
+  constexpr int kRecords = 200;
+  std::vector<std::shared_ptr<Outcome>> outcomes;
+  for (int i = 0; i < kRecords; ++i) {
+    std::string id = "crowd" + std::to_string(i);
+    service.setVideoInfo(id, FakeVideoService::videoInfoReply(okReply(
+                                 FakeVideoService::streamMap({{"18", "https://media.example/" + id}}))));
+  }
+  for (int i = 0; i < kRecords; ++i) outcomes.push_back(start("crowd" + std::to_string(i)));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (auto& o : outcomes) {
+          if (o->runs == 0) return false;
+        }
+        return true;
+      },
+      kPumpTimeout));
+  settle();
+  for (int i = 0; i < kRecords; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcomes[i]->runs, 1);
+    EXPECT_EQ(outcomes[i]->record->urlMap(),
+              (UrlMap{{18, "https://media.example/crowd" + std::to_string(i)}}));
+  }
+}
+
 TEST(VideoServiceConfig, TheEnvironmentOverridesTheBuiltInService) {
   pltest::Sandbox sandbox;
   sandbox.set(kVideoServiceURLEnvironmentKey, std::nullopt);
