@@ -2,7 +2,8 @@
 // The stream resolver of the running application: asks the video service's video-info call
 // and, when that yields no stream, the watch page (wire formats in PROTOCOLS.md). The requests
 // run asynchronously, each with an idle time-out and an overall deadline on ns::Clock and a cap
-// on the reply's size; the completion runs on a queue of the request's own.
+// on the reply's size; the completion runs on the last request's own queue (on the caller's
+// thread when the base URL makes no URL).
 #include <string>
 
 #include "app/youtube/StreamResolver.h"
