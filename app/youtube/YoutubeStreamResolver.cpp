@@ -1,5 +1,7 @@
 #include "app/youtube/YoutubeStreamResolver.h"
 
+#include <functional>
+#include <memory>
 #include <mutex>
 
 #include "app/youtube/VideoInfoParser.h"
@@ -22,89 +24,99 @@ struct Reply {
   std::optional<std::string> body;
   std::string error;  // when there is no body
 };
+using ReplyHandler = std::function<void(Reply)>;
 
-// Collects one reply within the size cap and wakes the waiting thread once it ends.
+// Collects one reply within the size cap and hands it on once it ends. It holds its connection
+// until then (the connection holds it as its delegate), so that nobody has to wait for it.
 class BoundedLoad : public ns::URLConnectionDelegate {
  public:
-  explicit BoundedLoad(std::size_t maxBytes) : maxBytes_(maxBytes), done_(ns::make<dispatch::Semaphore>(0)) {}
+  BoundedLoad(std::size_t maxBytes, ReplyHandler done) : maxBytes_(maxBytes), done_(std::move(done)) {}
 
-  void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
+  void hold(ns::Ref<ns::URLConnection> connection) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!finished_) connection_ = std::move(connection);
+  }
+
+  void connection_didReceiveResponse(const ns::Ref<ns::URLConnection>&,
                                      const ns::Ref<ns::URLResponse>& response) override {
     if (auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
         http && http->statusCode() != 200) {
-      fail(connection, ns::format("The video service answered with status %ld", http->statusCode()));
+      fail(ns::format("The video service answered with status %ld", http->statusCode()));
     } else if (response && response->expectedContentLength() > static_cast<std::int64_t>(maxBytes_)) {
-      fail(connection, "The video service's reply is too large");
+      fail("The video service's reply is too large");
     }
   }
-  void connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
-                                 const ns::Data& data) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (finished_) return;
-    if (body_.size() + data.length() > maxBytes_) {
-      finishLocked(connection, std::nullopt, "The video service's reply is too large");
-      return;
+  void connection_didReceiveData(const ns::Ref<ns::URLConnection>&, const ns::Data& data) override {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (finished_) return;
+      if (body_.size() + data.length() <= maxBytes_) {
+        body_.append(reinterpret_cast<const char*>(data.bytes()), data.length());
+        return;
+      }
     }
-    body_.append(reinterpret_cast<const char*>(data.bytes()), data.length());
+    fail("The video service's reply is too large");
   }
-  void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    finishLocked(connection, body_, "");
+  void connectionDidFinishLoading(const ns::Ref<ns::URLConnection>&) override { end(true, ""); }
+  void connection_didFailWithError(const ns::Ref<ns::URLConnection>&, const ns::Error& error) override {
+    fail(error.localizedDescription());
   }
-  void connection_didFailWithError(const ns::Ref<ns::URLConnection>& connection,
-                                   const ns::Error& error) override {
-    fail(connection, error.localizedDescription());
-  }
-  void fail(const ns::Ref<ns::URLConnection>& connection, const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    finishLocked(connection, std::nullopt, text);
-  }
-
-  Reply wait() {
-    done_->wait(dispatch::TimeForever);
-    std::lock_guard<std::mutex> lock(mutex_);
-    return reply_;
-  }
+  void fail(const std::string& text) { end(false, text); }
 
  private:
-  void finishLocked(const ns::Ref<ns::URLConnection>& connection, std::optional<std::string> body,
-                    std::string error) {
-    if (finished_) return;
-    finished_ = true;
-    reply_.body = std::move(body);
-    reply_.error = std::move(error);
-    body_.clear();
+  // The first end counts: it lets the connection go and hands the reply on.
+  void end(bool withBody, std::string error) {
+    Reply reply;
+    ns::Ref<ns::URLConnection> connection;
+    ReplyHandler done;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (finished_) return;
+      finished_ = true;
+      if (withBody) reply.body = std::move(body_);
+      reply.error = std::move(error);
+      body_.clear();
+      connection = std::move(connection_);
+      done = std::move(done_);
+    }
     if (connection) connection->cancel();
-    done_->signal();
+    if (done) done(std::move(reply));
   }
 
   std::size_t maxBytes_;
-  ns::Ref<dispatch::Semaphore> done_;
   std::mutex mutex_;
   std::string body_;
   bool finished_ = false;
-  Reply reply_;
+  ns::Ref<ns::URLConnection> connection_;
+  ReplyHandler done_;
 };
 
-Reply fetch(const std::string& urlText) {
+// Loads the URL and calls `done` once with its reply, on a queue of its own. Nothing waits:
+// a thread of the global pool held for every resolution under way would leave none to deliver
+// their replies once enough resolutions ran at once.
+void fetch(const std::string& urlText, ReplyHandler done) {
   auto url = ns::URL::URLWithString(urlText);
-  if (!url) return {std::nullopt, "The video service's address is not a valid URL"};
+  if (!url) {
+    done({std::nullopt, "The video service's address is not a valid URL"});
+    return;
+  }
   auto request = ns::URLRequest::requestWithURL_cachePolicy_timeoutInterval(
       url, ns::URLRequestReloadIgnoringLocalCacheData, kVideoServiceRequestTimeout);
-  auto load = ns::make<BoundedLoad>(kVideoServiceMaxReplyBytes);
+  auto load = ns::make<BoundedLoad>(kVideoServiceMaxReplyBytes, std::move(done));
   auto connection = ns::URLConnection::initWithRequest_delegate_startImmediately(request, load, false);
-  if (!connection) return {std::nullopt, "The video service's address is not a valid URL"};
+  if (!connection) {
+    load->fail("The video service's address is not a valid URL");
+    return;
+  }
   auto queue = dispatch::queueCreate("com.ordel42.zeravozezi.videoservice");
   connection->setDelegateQueue(queue);
+  load->hold(connection);
   // The idle time-out ends a stalled reply; the deadline also ends one that trickles.
   std::weak_ptr<BoundedLoad> weakLoad = load;
-  std::weak_ptr<ns::URLConnection> weakConnection = connection;
-  dispatch::after(kVideoServiceRequestDeadline, queue, [weakLoad, weakConnection] {
-    if (auto l = weakLoad.lock())
-      l->fail(weakConnection.lock(), "The request to the video service timed out");
+  dispatch::after(kVideoServiceRequestDeadline, queue, [weakLoad] {
+    if (auto l = weakLoad.lock()) l->fail("The request to the video service timed out");
   });
   connection->start();
-  return load->wait();
 }
 
 std::string queryValue(const std::string& text) {
@@ -117,59 +129,49 @@ struct Attempt {
   VideoInfoReply reply;
   std::optional<std::string> error;  // transport, status or format failure
 };
+using AttemptHandler = std::function<void(Attempt)>;
 
-Attempt attemptVideoInfo(const std::string& baseURL, const std::string& videoId) {
-  Attempt attempt;
-  Reply reply = fetch(baseURL + kVideoInfoPath + "?video_id=" + queryValue(videoId));
-  if (!reply.body) {
-    attempt.error = reply.error;
-    return attempt;
-  }
-  attempt.reply = readVideoInfoFields(parseFormEncoded(*reply.body));
-  return attempt;
+void attemptVideoInfo(const std::string& baseURL, const std::string& videoId, AttemptHandler done) {
+  fetch(baseURL + kVideoInfoPath + "?video_id=" + queryValue(videoId), [done](Reply reply) {
+    Attempt attempt;
+    if (!reply.body) {
+      attempt.error = reply.error;
+    } else {
+      attempt.reply = readVideoInfoFields(parseFormEncoded(*reply.body));
+    }
+    done(std::move(attempt));
+  });
 }
 
-Attempt attemptWatchPage(const std::string& baseURL, const std::string& videoId) {
-  Attempt attempt;
-  Reply reply = fetch(baseURL + kWatchPagePath + "?v=" + queryValue(videoId));
-  if (!reply.body) {
-    attempt.error = reply.error;
-    return attempt;
-  }
-  std::string error;
-  auto args = playerArgsFromWatchPage(*reply.body, &error);
-  if (!args) {
-    attempt.error = error;
-    return attempt;
-  }
-  attempt.reply = readVideoInfoFields(*args);
-  return attempt;
+void attemptWatchPage(const std::string& baseURL, const std::string& videoId, AttemptHandler done) {
+  fetch(baseURL + kWatchPagePath + "?v=" + queryValue(videoId), [done](Reply reply) {
+    Attempt attempt;
+    if (!reply.body) {
+      attempt.error = reply.error;
+    } else {
+      std::string error;
+      if (auto args = playerArgsFromWatchPage(*reply.body, &error)) {
+        attempt.reply = readVideoInfoFields(*args);
+      } else {
+        attempt.error = error;
+      }
+    }
+    done(std::move(attempt));
+  });
 }
 
-}  // namespace
-
-YoutubeStreamResolver::YoutubeStreamResolver(std::string baseURL) : baseURL_(std::move(baseURL)) {}
-YoutubeStreamResolver::YoutubeStreamResolver() : YoutubeStreamResolver(videoServiceBaseURL()) {}
-
-void YoutubeStreamResolver::resolveVideoId_completion(const std::string& videoId, Completion completion) {
-  completion(resolveVideoId(videoId));
-}
-
-StreamResolution YoutubeStreamResolver::resolveVideoId(const std::string& videoId) const {
+StreamResolution resolutionWithStreams(Attempt attempt) {
   StreamResolution resolution;
-  Attempt first = attemptVideoInfo(baseURL_, videoId);
-  if (!first.reply.urlMap.empty()) {
-    resolution.urlMap = std::move(first.reply.urlMap);
-    resolution.videoInfo = std::move(first.reply.videoInfo);
-    return resolution;
-  }
-  Attempt second = attemptWatchPage(baseURL_, videoId);
-  if (!second.reply.urlMap.empty()) {
-    resolution.urlMap = std::move(second.reply.urlMap);
-    resolution.videoInfo = std::move(second.reply.videoInfo);
-    return resolution;
-  }
-  // No stream: the service's own reason says most, then what went wrong with the call.
+  resolution.urlMap = std::move(attempt.reply.urlMap);
+  resolution.videoInfo = std::move(attempt.reply.videoInfo);
+  return resolution;
+}
+
+// Neither attempt gave a stream: the service's own reason says most, then what went wrong with
+// the call.
+StreamResolution resolutionWithoutStreams(const std::string& videoId, const Attempt& first,
+                                          const Attempt& second) {
+  StreamResolution resolution;
   resolution.videoInfo = first.reply.videoInfo.empty() ? second.reply.videoInfo : first.reply.videoInfo;
   if (first.reply.reason) {
     resolution.error = first.reply.reason;
@@ -186,4 +188,40 @@ StreamResolution YoutubeStreamResolver::resolveVideoId(const std::string& videoI
           *resolution.error, first.error.value_or(first.reply.reason.value_or("no stream")),
           second.error.value_or(second.reply.reason.value_or("no stream")));
   return resolution;
+}
+
+void resolve(const std::string& baseURL, const std::string& videoId, StreamResolver::Completion completion) {
+  attemptVideoInfo(baseURL, videoId, [baseURL, videoId, completion](Attempt first) {
+    if (!first.reply.urlMap.empty()) {
+      completion(resolutionWithStreams(std::move(first)));
+      return;
+    }
+    attemptWatchPage(baseURL, videoId, [videoId, completion, first](Attempt second) {
+      if (!second.reply.urlMap.empty()) {
+        completion(resolutionWithStreams(std::move(second)));
+      } else {
+        completion(resolutionWithoutStreams(videoId, first, second));
+      }
+    });
+  });
+}
+
+}  // namespace
+
+YoutubeStreamResolver::YoutubeStreamResolver(std::string baseURL) : baseURL_(std::move(baseURL)) {}
+YoutubeStreamResolver::YoutubeStreamResolver() : YoutubeStreamResolver(videoServiceBaseURL()) {}
+
+void YoutubeStreamResolver::resolveVideoId_completion(const std::string& videoId, Completion completion) {
+  resolve(baseURL_, videoId, std::move(completion));
+}
+
+StreamResolution YoutubeStreamResolver::resolveVideoId(const std::string& videoId) const {
+  auto done = ns::make<dispatch::Semaphore>(0);
+  auto result = std::make_shared<StreamResolution>();
+  resolve(baseURL_, videoId, [done, result](StreamResolution resolution) {
+    *result = std::move(resolution);
+    done->signal();
+  });
+  done->wait(dispatch::TimeForever);
+  return std::move(*result);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // The stream resolver of the running application: asks the video service's video-info call
-// and, when that yields no stream, the watch page (wire formats in PROTOCOLS.md). It blocks the
-// global-queue thread it is called on with synchronous requests, each with an idle time-out and
-// an overall deadline on ns::Clock, and a cap on the reply's size.
+// and, when that yields no stream, the watch page (wire formats in PROTOCOLS.md). The requests
+// run asynchronously, each with an idle time-out and an overall deadline on ns::Clock and a cap
+// on the reply's size; the completion runs on the last request's own queue (on the caller's
+// thread when the base URL makes no URL).
 #include <string>
 
 #include "app/youtube/StreamResolver.h"
@@ -15,7 +16,7 @@ class YoutubeStreamResolver : public StreamResolver {
   YoutubeStreamResolver();
 
   void resolveVideoId_completion(const std::string& videoId, Completion completion) override;
-  // The same, answered on the calling thread.
+  // The same, waited for on the calling thread (never a global queue's: the replies need one).
   StreamResolution resolveVideoId(const std::string& videoId) const;
 
   const std::string& baseURL() const { return baseURL_; }

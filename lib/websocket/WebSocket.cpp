@@ -255,7 +255,9 @@ void WebSocket::processPayload(const ns::Data& payload) {
   std::vector<std::uint8_t> bytes(payload.begin(), payload.end());
   if (nextFrameMasked_ && maskingKey_ && maskingKey_->length() == 4)
     for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] ^= (*maskingKey_)[i % 4];
-  if (nextOpCode_ != 1) {
+  // Only a text message whole in one frame is taken. The first piece of a fragmented one is no
+  // message (its rest ends the connection anyway): it must not reach the delegate as if whole.
+  if (nextOpCode_ != 1 || !nextFrameFinal_) {
     didClose();
     return;
   }
@@ -286,6 +288,7 @@ void WebSocket::socket_didReadData_withTag(const ns::Ref<DispatchSocket>&, const
         return;
       }
       nextOpCode_ = data[0] & 0x0F;
+      nextFrameFinal_ = (data[0] & 0x80) != 0;
       dispatchSocket_->readDataToLength_withTimeout_tag(1, kNoTimeout, TAG_PAYLOAD_LENGTH);
       return;
     case TAG_PAYLOAD_LENGTH: {

@@ -98,6 +98,7 @@ class WebSocket : public WebSocketHandle, public DispatchSocketDelegate {
   std::weak_ptr<WebSocketDelegate> delegate_;
   bool isRFC6455_ = false;
   bool nextFrameMasked_ = false;
+  bool nextFrameFinal_ = true;
   std::uint64_t nextOpCode_ = 0;
   std::optional<ns::Data> maskingKey_;
   std::uint64_t payloadLength_ = 0;

@@ -13,6 +13,7 @@
 #include "platform/runloop/Thread.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "tests/support/FakeStreamResolver.h"
 #include "tests/support/FakeVideoService.h"
 
@@ -316,6 +317,33 @@ TEST_F(YoutubeStreamResolverTest, TenRecordsResolvedAtOnceEachCallBackOnce) {
     EXPECT_TRUE(outcomes[i]->onMainThread);
     EXPECT_EQ(outcomes[i]->record->urlMap(),
               (UrlMap{{18, "https://media.example/many" + std::to_string(i)}}));
+  }
+}
+
+TEST_F(YoutubeStreamResolverTest, MoreRecordsAtOnceThanTheDispatchPoolHasThreadsAllCallBackOnce) {
+  // As many as a long selection sent to the quality question: every resolution starts on a
+  // global queue at once, and none may hold a pool thread that the replies need. A port that
+  // refuses at once answers them all, with no server that could be slow to take so many.
+  testsupport::ScopedStreamResolver refusing{
+      ns::make<YoutubeStreamResolver>("http://127.0.0.1:" + std::to_string(pltest::closedLoopbackPort()))};
+  constexpr int kRecords = 160;
+  std::vector<std::shared_ptr<Outcome>> outcomes;
+  for (int i = 0; i < kRecords; ++i) outcomes.push_back(start("crowd" + std::to_string(i)));
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (auto& o : outcomes) {
+          if (o->runs == 0) return false;
+        }
+        return true;
+      },
+      kPumpTimeout));
+  settle();
+  for (int i = 0; i < kRecords; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(outcomes[i]->runs, 1);
+    EXPECT_TRUE(outcomes[i]->record->urlMap().empty());
+    ASSERT_TRUE(outcomes[i]->record->error().has_value());
+    EXPECT_FALSE(outcomes[i]->record->error()->empty());
   }
 }
 

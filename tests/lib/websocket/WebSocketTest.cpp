@@ -187,6 +187,8 @@ TEST_F(WebSocketTest, NonTextFramesCloseOnceAndLeaveTheServer) {
       {bytes({0xC1, 0x00})},                          // a reserved bit
       {bytes({0x83, 0x00})},                          // an unknown opcode
       {bytes({0x81, 0x7F, 0, 0, 0, 0, 0, 0, 0, 1})},  // a 64-bit length
+      {bytes({0x01, 0x03, 'H', 'e', 'l'})},           // the first piece of a fragmented text
+      {bytes({0x01, 0x83, 1, 2, 3, 4, 'H' ^ 1, 'e' ^ 2, 'l' ^ 3, 0x80, 0x02, 'l', 'o'})},  // and its rest
   };
   int expectedDeaths = 0;
   for (const auto& c : cases) {
