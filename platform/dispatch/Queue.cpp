@@ -122,10 +122,10 @@ class Parker {
 
 // An elastic pool of worker threads behind one global queue: a thread is added whenever work
 // waits and no thread is idle, so blocking work (name resolution, disk) does not starve the rest.
-// The cap counts only threads that can run work: a thread blocked in a synchronous call waits for
-// work that may itself need a thread of this pool, so while it waits the pool may grow past the
-// cap, and the surplus leaves once those threads run again. Idle threads leave after a while; the
-// pool is never torn down, and its threads are not joined at exit.
+// The cap counts only threads that can run work: a thread blocked in a synchronous call, or in a wait on a
+// semaphore or group, waits for work that may itself need a thread of this pool, so while it waits the pool
+// may grow past the cap, and the surplus leaves once those threads run again. Idle threads leave after a
+// while; the pool is never torn down, and its threads are not joined at exit.
 struct Pool {
   std::mutex m;
   std::deque<Block> work;
@@ -134,7 +134,7 @@ struct Pool {
   std::vector<Parker*> idle;
   int waking = 0;  // threads woken that have not yet looked for work
   int threads = 0;
-  int blocked = 0;  // threads waiting in a synchronous call
+  int blocked = 0;  // threads waiting in a synchronous call or a wait
   std::string threadName;
   static constexpr int kMaxThreads = 128;
   static constexpr std::chrono::seconds kIdleTime{10};
@@ -234,27 +234,21 @@ struct Pool {
   }
 };
 
-// Marks the calling pool thread as blocked in a synchronous wait for as long as it lives.
-class BlockedScope {
- public:
-  BlockedScope() : pool_(tlPool) {
-    if (pool_) pool_->enterBlocked();
-  }
-  ~BlockedScope() {
-    if (pool_) pool_->leaveBlocked();
-  }
-  BlockedScope(const BlockedScope&) = delete;
-  BlockedScope& operator=(const BlockedScope&) = delete;
-
- private:
-  Pool* pool_;
-};
+using BlockedScope = detail::PoolWait;
 
 void submit(const ns::Ref<Queue>& q, Item item);
 
 }  // namespace
 
 namespace detail {
+
+PoolWait::PoolWait() : pool_(tlPool) {
+  if (pool_) static_cast<Pool*>(pool_)->enterBlocked();
+}
+
+PoolWait::~PoolWait() {
+  if (pool_) static_cast<Pool*>(pool_)->leaveBlocked();
+}
 
 HeldWork::HeldWork() : saved_(tlHeld) {
   tlHeld = this;

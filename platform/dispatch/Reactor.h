@@ -66,10 +66,27 @@ class HeldWork {
   bool open_ = true;
 };
 
+// Marks the calling thread, when it is a thread of a pool, as blocked for as long as it lives:
+// what it waits for may itself need a thread of that pool, so the pool may grow past its cap
+// meanwhile.
+class PoolWait {
+ public:
+  PoolWait();
+  ~PoolWait();
+  PoolWait(const PoolWait&) = delete;
+  PoolWait& operator=(const PoolWait&) = delete;
+
+ private:
+  void* pool_;
+};
+
 // Waits on `cv` until `pred` holds or the dispatch time `deadline` passes, on the virtual clock
 // when it is installed. Answers pred().
 template <class Pred>
 bool waitUntil(std::unique_lock<std::mutex>& lock, std::condition_variable& cv, Time deadline, Pred pred) {
+  if (pred()) return true;
+  if (deadline == TimeNow) return false;
+  PoolWait blocked;
   while (!pred()) {
     if (deadline == TimeForever) {
       cv.wait(lock);

@@ -59,4 +59,29 @@ TEST(SemaphoreTest, WaitTakesUnitsAndTimesOut) {
   EXPECT_EQ(got.load(), 0);
 }
 
+// More pool blocks than the pool's cap of threads each wait, on a semaphore or a group, until all
+// of them have started: the waiting threads do not count against the cap, so the pool grows and
+// the last block starts and lets them all go.
+TEST(SemaphoreTest, WaitsOnPoolThreadsBeyondThePoolsCapAllEnd) {
+  constexpr int kWaiting = 300;
+  auto gate = semaphoreCreate(0);
+  auto gateGroup = groupCreate();
+  gateGroup->enter();
+  std::atomic<int> started{0}, timedOut{0};
+  auto done = groupCreate();
+  for (int i = 0; i < kWaiting; ++i) {
+    groupAsync(done, globalQueue(), [&, i] {
+      if (++started == kWaiting) {
+        for (int k = 0; k < kWaiting / 2; ++k) gate->signal();
+        gateGroup->leave();
+      }
+      long result = i % 2 == 0 ? gate->wait(time(30)) : gateGroup->wait(time(30));
+      if (result != 0) ++timedOut;
+    });
+  }
+  ASSERT_EQ(done->wait(time(90)), 0);
+  EXPECT_EQ(timedOut.load(), 0) << "blocks waited for others the pool did not start";
+  EXPECT_EQ(started.load(), kWaiting);
+}
+
 }  // namespace
