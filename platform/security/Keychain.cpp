@@ -80,6 +80,9 @@ OSStatus load(const std::filesystem::path& file, std::vector<Item>* items) {
     content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  // Every store written ends its last line: one that does not was cut short, and its last
+  // field could still decode, as a shorter secret.
+  if (content.empty() || content.back() != '\n') return errSecDecode;
   std::istringstream in(content);
   std::string line;
   if (!std::getline(in, line) || line != kHeader) return errSecDecode;
