@@ -207,7 +207,7 @@ struct SSLContext::Impl {
     // dropped without a close notification, and a dropped transport should not cost resumption.
     SSL_SESSION* copy = SSL_SESSION_dup(session);
     if (!copy) return 0;
-    SSL_SESSION*& slot = cache.sessions[*self->peerID_];
+    SSL_SESSION*& slot = cache.sessions[self->sessionKey()];
     if (slot) SSL_SESSION_free(slot);
     slot = copy;
     return 0;
@@ -431,6 +431,18 @@ OSStatus SSLContext::setClientSideAuthenticate(SSLAuthenticate auth) {
   return noErr;
 }
 
+// A resumed session brings no certificate to check: it may only be offered to a connection
+// that would have accepted the one it was made on, so the peer id alone is not the key.
+std::string SSLContext::sessionKey() const {
+  std::string key = *peerID_;
+  key += '\0';
+  key += peerName_.value_or("");
+  key += '\0';
+  key += certVerify_ ? 'v' : '-';
+  key += breakOnServerAuth_ ? 'b' : '-';
+  return key;
+}
+
 // Applies the settings that must be known when the first flight is built.
 OSStatus SSLContext::prepare() {
   if (prepared_) return noErr;
@@ -456,7 +468,7 @@ OSStatus SSLContext::prepare() {
     if (peerID_) {
       SessionCache& cache = sessionCache();
       std::lock_guard lock(cache.mutex);
-      auto it = cache.sessions.find(*peerID_);
+      auto it = cache.sessions.find(sessionKey());
       if (it != cache.sessions.end()) SSL_set_session(ssl, it->second);
     }
   }

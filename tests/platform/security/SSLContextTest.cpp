@@ -339,6 +339,41 @@ TEST(SSLContextTest, SessionsResumeByPeerID) {
   EXPECT_FALSE(other.client->sessionWasResumed());
 }
 
+TEST(SSLContextTest, ASessionIsNotResumedWhereItsCertificateWouldHaveBeenRefused) {
+  auto connect = [](const ns::Ref<Identity>& identity, const std::string& peerID, const char* name,
+                    bool verify) {
+    auto link = std::make_unique<Link>();
+    link->server->setCertificate(identity);
+    link->client->setPeerDomainName(name);
+    link->client->setPeerID(peerID);
+    link->client->setEnableCertVerify(verify);
+    return link;
+  };
+  const std::string peerID = "127.0.0.1:" + std::to_string(reinterpret_cast<std::uintptr_t>(&connect));
+  {  // A session made for one name does not stand in for the check of another.
+    auto identity = trustedCA().issueIdentity({"localhost"});
+    auto first = connect(identity, peerID, "localhost", true);
+    ASSERT_EQ(first->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_EQ(transfer(*first->server, *first->client, "ticket"), "ticket");
+    auto other = connect(identity, peerID, "videos.example.com", true);
+    EXPECT_EQ(other->handshake().first, errSSLHostNameMismatch);
+    EXPECT_FALSE(other->client->sessionWasResumed());
+    auto again = connect(identity, peerID, "localhost", true);
+    ASSERT_EQ(again->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_TRUE(again->client->sessionWasResumed());
+  }
+  {  // Nor does a session made without any check stand in for one.
+    TestCertificateAuthority stranger("Stranger CA");
+    auto identity = stranger.issueIdentity({"localhost"});
+    auto unchecked = connect(identity, peerID + "/b", "localhost", false);
+    ASSERT_EQ(unchecked->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_EQ(transfer(*unchecked->server, *unchecked->client, "ticket"), "ticket");
+    auto checked = connect(identity, peerID + "/b", "localhost", true);
+    EXPECT_EQ(checked->handshake().first, errSSLUnknownRootCert);
+    EXPECT_FALSE(checked->client->sessionWasResumed());
+  }
+}
+
 TEST(SSLContextTest, ClientCertificatesWhenTheServerAsks) {
   {
     Link link;
