@@ -184,7 +184,16 @@ struct SSLContext::Impl {
     SSL* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     SSLContext* self = ssl ? owner(ssl) : nullptr;
     if (!self) return X509_verify_cert(store);
-    self->peerChain_ = chainOf(store);
+    auto chain = chainOf(store);
+    // A renegotiation: the server the client accepted (perhaps by the caller's own decision,
+    // which nobody is asked for again) may not hand the session to another certificate.
+    if (self->side_ == kSSLClientSide && self->state_ == kSSLConnected && !self->peerChain_.empty() &&
+        !self->options_[kSSLSessionOptionAllowServerIdentityChange] &&
+        (chain.empty() || !chain.front()->isEqual(self->peerChain_.front().get()))) {
+      X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+    self->peerChain_ = std::move(chain);
     if (self->side_ == kSSLClientSide && self->breakOnServerAuth_) {
       if (!self->authResumed_) {
         self->authBroken_ = true;

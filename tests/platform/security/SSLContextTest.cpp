@@ -1,6 +1,9 @@
 #include "platform/security/SSLContext.h"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 
 #include "platform/security/Random.h"
 #include "platform/security/Trust.h"
@@ -401,3 +404,106 @@ TEST(SSLContextTest, ClientCertificatesWhenTheServerAsks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A TLS 1.2 server of the library itself, for what our own server never does: renegotiating
+// with another certificate.
+struct RawServer {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  SSL* ssl = nullptr;
+  BIO* in = BIO_new(BIO_s_mem());
+  BIO* out = BIO_new(BIO_s_mem());
+
+  static void use(SSL* ssl, const ns::Ref<Identity>& identity) {
+    std::string cert = identity->certificate()->PEM(), key = identity->privateKeyPEM();
+    BIO* c = BIO_new_mem_buf(cert.data(), static_cast<int>(cert.size()));
+    BIO* k = BIO_new_mem_buf(key.data(), static_cast<int>(key.size()));
+    X509* x = PEM_read_bio_X509(c, nullptr, nullptr, nullptr);
+    EVP_PKEY* p = PEM_read_bio_PrivateKey(k, nullptr, nullptr, nullptr);
+    SSL_use_certificate(ssl, x);
+    SSL_use_PrivateKey(ssl, p);
+    X509_free(x);
+    EVP_PKEY_free(p);
+    BIO_free(c);
+    BIO_free(k);
+  }
+  explicit RawServer(const ns::Ref<Identity>& identity) {
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);  // a full handshake
+    ssl = SSL_new(ctx);
+    SSL_set_bio(ssl, in, out);
+    SSL_set_accept_state(ssl);
+    use(ssl, identity);
+  }
+  ~RawServer() {
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+  }
+  // Moves bytes between the pipes and the library, and lets it progress.
+  void pump(tls_test::Pipe& fromClient, tls_test::Pipe& toClient) {
+    if (!fromClient.bytes.empty()) {
+      BIO_write(in, fromClient.bytes.data(), static_cast<int>(fromClient.bytes.size()));
+      fromClient.bytes.clear();
+    }
+    char buffer[4096];
+    SSL_do_handshake(ssl);
+    std::size_t n = 0;
+    if (SSL_is_init_finished(ssl)) SSL_read_ex(ssl, buffer, sizeof buffer, &n);
+    ERR_clear_error();
+    int got;
+    while ((got = BIO_read(out, buffer, sizeof buffer)) > 0)
+      toClient.bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+};
+
+}  // namespace
+
+TEST(SSLContextTest, ARenegotiationMayNotChangeTheServerTheClientAccepted) {
+  TestCertificateAuthority stranger("Stranger CA");
+  for (int variant = 0; variant < 4; ++variant) {
+    const bool manual = variant & 1, sameServer = variant & 2;
+    SCOPED_TRACE(std::string(manual ? "manual trust" : "checked") + (sameServer ? ", same server" : ""));
+    tls_test::Pipe toServer, toClient;
+    auto client = SSLContext::create(kSSLClientSide);
+    tls_test::attach(*client, toClient, toServer);
+    client->setPeerDomainName("localhost");
+    if (manual) {
+      client->setSessionOption(kSSLSessionOptionBreakOnServerAuth, true);
+      client->setEnableCertVerify(false);
+    }
+    auto first = manual ? stranger.issueIdentity({"localhost"}) : trustedCA().issueIdentity({"localhost"});
+    RawServer server(first);
+    OSStatus c = errSSLWouldBlock;
+    for (int round = 0; round < 20 && c == errSSLWouldBlock; ++round) {
+      c = client->handshake();
+      server.pump(toServer, toClient);
+      if (c == errSSLPeerAuthCompleted) c = client->handshake();  // the caller accepts
+    }
+    ASSERT_EQ(c, noErr);
+    // The same server again, or another one that the authorities trust as well.
+    if (!sameServer) RawServer::use(server.ssl, trustedCA().issueIdentity({"localhost"}));
+    ASSERT_EQ(SSL_renegotiate(server.ssl), 1);
+    server.pump(toServer, toClient);
+    OSStatus r = errSSLWouldBlock;
+    for (int round = 0; round < 20 && r == errSSLWouldBlock && SSL_renegotiate_pending(server.ssl); ++round) {
+      char buffer[16];
+      std::size_t n = 0;
+      r = client->read(buffer, sizeof buffer, &n);
+      server.pump(toServer, toClient);
+    }
+    if (sameServer) {
+      EXPECT_EQ(r, errSSLWouldBlock);
+      EXPECT_FALSE(SSL_renegotiate_pending(server.ssl));
+      ASSERT_EQ(SSL_write(server.ssl, "still", 5), 5);
+      server.pump(toServer, toClient);
+      char buffer[16];
+      std::size_t n = 0;
+      EXPECT_EQ(client->read(buffer, sizeof buffer, &n), noErr);
+      EXPECT_EQ(std::string(buffer, n), "still");
+    } else {
+      EXPECT_EQ(r, errSSLXCertChainInvalid);
+      EXPECT_TRUE(client->peerCertificates().front()->isEqual(first->certificate().get()));
+    }
+  }
+}
