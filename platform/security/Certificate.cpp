@@ -152,7 +152,10 @@ std::vector<std::string> Certificate::subjectAlternativeNames() const {
     } else if (n->type == GEN_IPADD) {
       const ASN1_OCTET_STRING* s = n->d.iPAddress;
       char text[INET6_ADDRSTRLEN] = {};
-      int family = ASN1_STRING_length(s) == 4 ? AF_INET : AF_INET6;
+      // The encoding takes any length: only 4 or 16 bytes are an address.
+      const int length = ASN1_STRING_length(s);
+      if (length != 4 && length != 16) continue;
+      int family = length == 4 ? AF_INET : AF_INET6;
       if (inet_ntop(family, ASN1_STRING_get0_data(s), text, sizeof text)) out.emplace_back(text);
     }
   }

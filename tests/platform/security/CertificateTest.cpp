@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/x509v3.h>
 
 #include <ctime>
 
@@ -59,6 +61,51 @@ TEST(CertificateTest, MalformedInputIsRefused) {
   EXPECT_FALSE(Certificate::createWithData(der + "x"));                      // trailing bytes
   EXPECT_FALSE(Certificate::createWithPEM("-----BEGIN CERTIFICATE-----\n!!!\n-----END CERTIFICATE-----\n"));
   EXPECT_TRUE(Certificate::certificatesWithPEM("no PEM here").empty());
+}
+
+// A self-signed certificate whose alternative names are the given entries, as a peer might
+// send it: the library takes any length for an IP address entry.
+std::string certificateWithNames(const std::vector<std::pair<int, std::string>>& names) {
+  EVP_PKEY* key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
+  X509* x = X509_new();
+  X509_set_version(x, 2);
+  ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
+  X509_gmtime_adj(X509_getm_notBefore(x), -3600);
+  X509_gmtime_adj(X509_getm_notAfter(x), 3600);
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
+                             reinterpret_cast<const unsigned char*>("odd"), -1, -1, 0);
+  X509_set_issuer_name(x, X509_get_subject_name(x));
+  X509_set_pubkey(x, key);
+  GENERAL_NAMES* list = sk_GENERAL_NAME_new_null();
+  for (const auto& [type, value] : names) {
+    GENERAL_NAME* name = GENERAL_NAME_new();
+    ASN1_STRING* text = type == GEN_IPADD ? ASN1_OCTET_STRING_new() : ASN1_IA5STRING_new();
+    ASN1_STRING_set(text, value.data(), static_cast<int>(value.size()));
+    GENERAL_NAME_set0_value(name, type, text);
+    sk_GENERAL_NAME_push(list, name);
+  }
+  X509_add1_ext_i2d(x, NID_subject_alt_name, list, 0, X509V3_ADD_DEFAULT);
+  GENERAL_NAMES_free(list);
+  X509_sign(x, key, EVP_sha256());
+  unsigned char* der = nullptr;
+  int length = i2d_X509(x, &der);
+  std::string out(reinterpret_cast<char*>(der), static_cast<std::size_t>(length > 0 ? length : 0));
+  OPENSSL_free(der);
+  X509_free(x);
+  EVP_PKEY_free(key);
+  return out;
+}
+
+TEST(CertificateTest, OddAlternativeNamesAreReadWithinTheirBounds) {
+  auto odd =
+      Certificate::createWithData(certificateWithNames({{GEN_IPADD, std::string("\x0a\x00", 2)},
+                                                        {GEN_IPADD, std::string(5, '\x01')},
+                                                        {GEN_DNS, std::string("a.test\0b.test", 13)},
+                                                        {GEN_IPADD, std::string("\x7f\x00\x00\x01", 4)}}));
+  ASSERT_TRUE(odd);
+  // Addresses of neither length are no addresses; a name keeps its bytes, NUL and all.
+  EXPECT_EQ(odd->subjectAlternativeNames(),
+            (std::vector<std::string>{std::string("a.test\0b.test", 13), "127.0.0.1"}));
 }
 
 TEST(CertificateTest, TrustEvaluation) {
