@@ -290,7 +290,8 @@ OSStatus SSLContext::setIOFuncs(std::function<OSStatus(void*, std::size_t*)> rea
 
 OSStatus SSLContext::setPeerDomainName(const std::string& name) {
   if (prepared_) return errSSLBadConfiguration;
-  if (name.find('\0') != std::string::npos) return paramErr;
+  // The verifier would take a leading dot as "any name below this one".
+  if (name.find('\0') != std::string::npos || (!name.empty() && name.front() == '.')) return paramErr;
   if (name.empty())
     peerName_.reset();
   else

@@ -146,6 +146,12 @@ TEST(CertificateTest, TrustEvaluation) {
   EXPECT_FALSE(hiddenName.evaluateWithError(&error));
   ASSERT_EQ(hiddenName.evaluate(&result), errSecSuccess);
   EXPECT_NE(result, kSecTrustResultUnspecified);
+  // Nor does a name with a leading dot stand for every name below it.
+  Trust below(chain, std::string(".test"));
+  below.setAnchorCertificates({ca.certificate()});
+  EXPECT_FALSE(below.evaluateWithError(&error));
+  ASSERT_EQ(below.evaluate(&result), errSecSuccess);
+  EXPECT_EQ(result, kSecTrustResultRecoverableTrustFailure);
   // A missing intermediate is skipped rather than followed.
   Trust withHole({leaf->certificate(), nullptr}, std::string("api.test"));
   withHole.setAnchorCertificates({ca.certificate()});

@@ -122,6 +122,12 @@ TEST(SSLContextTest, VerificationFailuresHaveTheirStatuses) {
     EXPECT_NE(s, noErr);
     EXPECT_NE(s, errSSLWouldBlock);
   }
+  {  // A name with a leading dot is no host name: it would match every name below it.
+    Link link;
+    EXPECT_EQ(link.client->setPeerDomainName(".localhost"), paramErr);
+    EXPECT_EQ(link.client->setPeerDomainName(std::string("www.localhost\0", 14)), paramErr);
+    EXPECT_EQ(link.client->peerDomainName(), std::nullopt);
+  }
   {  // An IP address is checked against the IP entries.
     Link link;
     link.server->setCertificate(trustedCA().issueIdentity({"localhost", "127.0.0.1"}));
