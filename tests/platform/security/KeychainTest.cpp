@@ -130,6 +130,16 @@ TEST_F(KeychainTest, StoreCutShortIsReportedNotReadAsAShorterSecret) {
   EXPECT_EQ(secret, "token-1234");
 }
 
+TEST_F(KeychainTest, SomethingOtherThanAFileInItsPlaceIsAnErrorNotAWait) {
+  fs::create_directories(file_.parent_path());
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  Keychain kc(file_);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecIO);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "x"), errSecIO);
+  EXPECT_TRUE(fs::is_fifo(file_));
+}
+
 TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
   Keychain kc(file_);
   std::vector<std::thread> threads;
