@@ -41,6 +41,12 @@ std::string nameLine(const X509_NAME* name) {
   return bioText(bio.get());
 }
 
+// The library's own answer to an encrypted PEM block is to ask for a password on the terminal
+// or standard input; there is none to give, so such a block is one that cannot be read.
+int noPassword(char*, int, int, void*) {
+  return 0;
+}
+
 double asn1Seconds(const ASN1_TIME* t) {
   struct tm tm {};
   if (!t || ASN1_TIME_to_tm(t, &tm) != 1) return 0;
@@ -88,7 +94,7 @@ std::vector<ns::Ref<Certificate>> Certificate::certificatesWithPEM(std::string_v
   std::vector<ns::Ref<Certificate>> out;
   BioPtr bio = memoryBio(pem);
   if (!bio) return out;
-  while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
+  while (X509* x = PEM_read_bio_X509(bio.get(), nullptr, noPassword, nullptr)) {
     auto impl = std::make_unique<Impl>();
     impl->x509.reset(x);
     out.push_back(ns::make<Certificate>(std::move(impl)));
@@ -152,7 +158,10 @@ std::vector<std::string> Certificate::subjectAlternativeNames() const {
     } else if (n->type == GEN_IPADD) {
       const ASN1_OCTET_STRING* s = n->d.iPAddress;
       char text[INET6_ADDRSTRLEN] = {};
-      int family = ASN1_STRING_length(s) == 4 ? AF_INET : AF_INET6;
+      // The encoding takes any length: only 4 or 16 bytes are an address.
+      const int length = ASN1_STRING_length(s);
+      if (length != 4 && length != 16) continue;
+      int family = length == 4 ? AF_INET : AF_INET6;
       if (inet_ntop(family, ASN1_STRING_get0_data(s), text, sizeof text)) out.emplace_back(text);
     }
   }
@@ -195,7 +204,7 @@ ns::Ref<Identity> Identity::createWithPEM(std::string_view certificateChainPEM,
   auto certificates = Certificate::certificatesWithPEM(certificateChainPEM);
   if (certificates.empty()) return fail(errSecDecode, "No certificate in the PEM text.");
   BioPtr bio = memoryBio(privateKeyPEM);
-  PKeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr) : nullptr);
+  PKeyPtr key(bio ? PEM_read_bio_PrivateKey(bio.get(), nullptr, noPassword, nullptr) : nullptr);
   if (!key) return fail(errSecDecode, "No private key in the PEM text.");
   if (X509_check_private_key(certificates.front()->impl().x509.get(), key.get()) != 1)
     return fail(errSecParam, "The private key does not belong to the certificate.");

@@ -63,10 +63,15 @@ class StoreLock {
 
 OSStatus load(const std::filesystem::path& file, std::vector<Item>* items) {
   items->clear();
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: a pipe or device put in the store's place would otherwise hold the open.
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? errSecSuccess : errSecIO;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && (st.st_mode & 077)) ::fchmod(fd, 0600);  // never leave secrets readable
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return errSecIO;
+  }
+  if (st.st_mode & 077) ::fchmod(fd, 0600);  // never leave secrets readable
   std::string content;
   char buffer[8192];
   for (;;) {
@@ -80,6 +85,9 @@ OSStatus load(const std::filesystem::path& file, std::vector<Item>* items) {
     content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  // Every store written ends its last line: one that does not was cut short, and its last
+  // field could still decode, as a shorter secret.
+  if (content.empty() || content.back() != '\n') return errSecDecode;
   std::istringstream in(content);
   std::string line;
   if (!std::getline(in, line) || line != kHeader) return errSecDecode;

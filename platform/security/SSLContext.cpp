@@ -184,7 +184,16 @@ struct SSLContext::Impl {
     SSL* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
     SSLContext* self = ssl ? owner(ssl) : nullptr;
     if (!self) return X509_verify_cert(store);
-    self->peerChain_ = chainOf(store);
+    auto chain = chainOf(store);
+    // A renegotiation: the server the client accepted (perhaps by the caller's own decision,
+    // which nobody is asked for again) may not hand the session to another certificate.
+    if (self->side_ == kSSLClientSide && self->state_ == kSSLConnected && !self->peerChain_.empty() &&
+        !self->options_[kSSLSessionOptionAllowServerIdentityChange] &&
+        (chain.empty() || !chain.front()->isEqual(self->peerChain_.front().get()))) {
+      X509_STORE_CTX_set_error(store, X509_V_ERR_APPLICATION_VERIFICATION);
+      return 0;
+    }
+    self->peerChain_ = std::move(chain);
     if (self->side_ == kSSLClientSide && self->breakOnServerAuth_) {
       if (!self->authResumed_) {
         self->authBroken_ = true;
@@ -207,7 +216,7 @@ struct SSLContext::Impl {
     // dropped without a close notification, and a dropped transport should not cost resumption.
     SSL_SESSION* copy = SSL_SESSION_dup(session);
     if (!copy) return 0;
-    SSL_SESSION*& slot = cache.sessions[*self->peerID_];
+    SSL_SESSION*& slot = cache.sessions[self->sessionKey()];
     if (slot) SSL_SESSION_free(slot);
     slot = copy;
     return 0;
@@ -281,7 +290,8 @@ OSStatus SSLContext::setIOFuncs(std::function<OSStatus(void*, std::size_t*)> rea
 
 OSStatus SSLContext::setPeerDomainName(const std::string& name) {
   if (prepared_) return errSSLBadConfiguration;
-  if (name.find('\0') != std::string::npos) return paramErr;
+  // The verifier would take a leading dot as "any name below this one".
+  if (name.find('\0') != std::string::npos || (!name.empty() && name.front() == '.')) return paramErr;
   if (name.empty())
     peerName_.reset();
   else
@@ -431,6 +441,18 @@ OSStatus SSLContext::setClientSideAuthenticate(SSLAuthenticate auth) {
   return noErr;
 }
 
+// A resumed session brings no certificate to check: it may only be offered to a connection
+// that would have accepted the one it was made on, so the peer id alone is not the key.
+std::string SSLContext::sessionKey() const {
+  std::string key = *peerID_;
+  key += '\0';
+  key += peerName_.value_or("");
+  key += '\0';
+  key += certVerify_ ? 'v' : '-';
+  key += breakOnServerAuth_ ? 'b' : '-';
+  return key;
+}
+
 // Applies the settings that must be known when the first flight is built.
 OSStatus SSLContext::prepare() {
   if (prepared_) return noErr;
@@ -456,7 +478,7 @@ OSStatus SSLContext::prepare() {
     if (peerID_) {
       SessionCache& cache = sessionCache();
       std::lock_guard lock(cache.mutex);
-      auto it = cache.sessions.find(*peerID_);
+      auto it = cache.sessions.find(sessionKey());
       if (it != cache.sessions.end()) SSL_set_session(ssl, it->second);
     }
   }

@@ -99,7 +99,8 @@ class SSLContext : public ns::Object {
   const std::optional<std::string>& peerDomainName() const { return peerName_; }
   // Own identity plus further certificates to send after its chain.
   OSStatus setCertificate(ns::Ref<Identity> identity, std::vector<ns::Ref<Certificate>> extra = {});
-  // Session-resumption key: clients with the same key resume each other's sessions.
+  // Session-resumption key: clients with the same key, peer name and checks resume each
+  // other's sessions.
   OSStatus setPeerID(const std::string& peerID);
   OSStatus setPeerID(const ns::Data& peerID) { return setPeerID(peerID.toString()); }
   OSStatus setProtocolVersionMin(SSLProtocol version);
@@ -149,6 +150,7 @@ class SSLContext : public ns::Object {
   OSStatus pullIn(bool* gotBytes);
   OSStatus failure(int sslResult);
   OSStatus prepare();
+  std::string sessionKey() const;
 
   SSLProtocolSide side_;
   std::unique_ptr<Impl> impl_;

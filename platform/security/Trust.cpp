@@ -155,9 +155,10 @@ static Verdict verify(const std::vector<ns::Ref<Certificate>>& chain, const std:
   if (ok) {
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(ctx);
     X509_STORE_CTX_set_purpose(ctx, X509_PURPOSE_SSL_SERVER);
-    // A name the verifier refuses (an embedded NUL) would otherwise leave the name unchecked.
-    bool nameSet = true;
-    if (host && !host->empty()) {
+    // A name the verifier refuses (an embedded NUL) would otherwise leave the name unchecked,
+    // and one with a leading dot would stand for every name below it.
+    bool nameSet = !host || host->empty() || host->front() != '.';
+    if (nameSet && host && !host->empty()) {
       nameSet = isIPAddress(*host) ? X509_VERIFY_PARAM_set1_ip_asc(param, host->c_str()) == 1
                                    : X509_VERIFY_PARAM_set1_host(param, host->c_str(), host->size()) == 1;
     }

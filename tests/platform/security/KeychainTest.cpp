@@ -113,6 +113,33 @@ TEST_F(KeychainTest, CorruptStoreIsReportedAndNeverOverwritten) {
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
 }
 
+TEST_F(KeychainTest, StoreCutShortIsReportedNotReadAsAShorterSecret) {
+  Keychain kc(file_);
+  ASSERT_EQ(kc.addGenericPassword("Pelorin", "first", "kept"), errSecSuccess);
+  ASSERT_EQ(kc.addGenericPassword("Pelorin", "second", "token-1234"), errSecSuccess);
+  const std::string whole = pltest::readFile(file_);
+  // Cut in the last secret at an even number of digits (and so without the final line end).
+  const std::string cut = whole.substr(0, whole.size() - 5);
+  pltest::writeFile(file_, cut);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "second", &secret), errSecDecode);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "third", "x"), errSecDecode);
+  EXPECT_EQ(pltest::readFile(file_), cut);
+  pltest::writeFile(file_, whole);
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "second", &secret), errSecSuccess);
+  EXPECT_EQ(secret, "token-1234");
+}
+
+TEST_F(KeychainTest, SomethingOtherThanAFileInItsPlaceIsAnErrorNotAWait) {
+  fs::create_directories(file_.parent_path());
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  Keychain kc(file_);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecIO);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "x"), errSecIO);
+  EXPECT_TRUE(fs::is_fifo(file_));
+}
+
 TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
   Keychain kc(file_);
   std::vector<std::thread> threads;

@@ -1,6 +1,9 @@
 #include "platform/security/SSLContext.h"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 
 #include "platform/security/Random.h"
 #include "platform/security/Trust.h"
@@ -118,6 +121,12 @@ TEST(SSLContextTest, VerificationFailuresHaveTheirStatuses) {
     EXPECT_EQ(c, errSSLHostNameMismatch);
     EXPECT_NE(s, noErr);
     EXPECT_NE(s, errSSLWouldBlock);
+  }
+  {  // A name with a leading dot is no host name: it would match every name below it.
+    Link link;
+    EXPECT_EQ(link.client->setPeerDomainName(".localhost"), paramErr);
+    EXPECT_EQ(link.client->setPeerDomainName(std::string("www.localhost\0", 14)), paramErr);
+    EXPECT_EQ(link.client->peerDomainName(), std::nullopt);
   }
   {  // An IP address is checked against the IP entries.
     Link link;
@@ -339,6 +348,41 @@ TEST(SSLContextTest, SessionsResumeByPeerID) {
   EXPECT_FALSE(other.client->sessionWasResumed());
 }
 
+TEST(SSLContextTest, ASessionIsNotResumedWhereItsCertificateWouldHaveBeenRefused) {
+  auto connect = [](const ns::Ref<Identity>& identity, const std::string& peerID, const char* name,
+                    bool verify) {
+    auto link = std::make_unique<Link>();
+    link->server->setCertificate(identity);
+    link->client->setPeerDomainName(name);
+    link->client->setPeerID(peerID);
+    link->client->setEnableCertVerify(verify);
+    return link;
+  };
+  const std::string peerID = "127.0.0.1:" + std::to_string(reinterpret_cast<std::uintptr_t>(&connect));
+  {  // A session made for one name does not stand in for the check of another.
+    auto identity = trustedCA().issueIdentity({"localhost"});
+    auto first = connect(identity, peerID, "localhost", true);
+    ASSERT_EQ(first->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_EQ(transfer(*first->server, *first->client, "ticket"), "ticket");
+    auto other = connect(identity, peerID, "videos.example.com", true);
+    EXPECT_EQ(other->handshake().first, errSSLHostNameMismatch);
+    EXPECT_FALSE(other->client->sessionWasResumed());
+    auto again = connect(identity, peerID, "localhost", true);
+    ASSERT_EQ(again->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_TRUE(again->client->sessionWasResumed());
+  }
+  {  // Nor does a session made without any check stand in for one.
+    TestCertificateAuthority stranger("Stranger CA");
+    auto identity = stranger.issueIdentity({"localhost"});
+    auto unchecked = connect(identity, peerID + "/b", "localhost", false);
+    ASSERT_EQ(unchecked->handshake(), std::make_pair(noErr, noErr));
+    EXPECT_EQ(transfer(*unchecked->server, *unchecked->client, "ticket"), "ticket");
+    auto checked = connect(identity, peerID + "/b", "localhost", true);
+    EXPECT_EQ(checked->handshake().first, errSSLUnknownRootCert);
+    EXPECT_FALSE(checked->client->sessionWasResumed());
+  }
+}
+
 TEST(SSLContextTest, ClientCertificatesWhenTheServerAsks) {
   {
     Link link;
@@ -366,3 +410,106 @@ TEST(SSLContextTest, ClientCertificatesWhenTheServerAsks) {
 }
 
 }  // namespace
+
+namespace {
+
+// A TLS 1.2 server of the library itself, for what our own server never does: renegotiating
+// with another certificate.
+struct RawServer {
+  SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+  SSL* ssl = nullptr;
+  BIO* in = BIO_new(BIO_s_mem());
+  BIO* out = BIO_new(BIO_s_mem());
+
+  static void use(SSL* ssl, const ns::Ref<Identity>& identity) {
+    std::string cert = identity->certificate()->PEM(), key = identity->privateKeyPEM();
+    BIO* c = BIO_new_mem_buf(cert.data(), static_cast<int>(cert.size()));
+    BIO* k = BIO_new_mem_buf(key.data(), static_cast<int>(key.size()));
+    X509* x = PEM_read_bio_X509(c, nullptr, nullptr, nullptr);
+    EVP_PKEY* p = PEM_read_bio_PrivateKey(k, nullptr, nullptr, nullptr);
+    SSL_use_certificate(ssl, x);
+    SSL_use_PrivateKey(ssl, p);
+    X509_free(x);
+    EVP_PKEY_free(p);
+    BIO_free(c);
+    BIO_free(k);
+  }
+  explicit RawServer(const ns::Ref<Identity>& identity) {
+    SSL_CTX_set_max_proto_version(ctx, TLS1_2_VERSION);
+    SSL_CTX_set_options(ctx, SSL_OP_NO_SESSION_RESUMPTION_ON_RENEGOTIATION);  // a full handshake
+    ssl = SSL_new(ctx);
+    SSL_set_bio(ssl, in, out);
+    SSL_set_accept_state(ssl);
+    use(ssl, identity);
+  }
+  ~RawServer() {
+    SSL_free(ssl);
+    SSL_CTX_free(ctx);
+  }
+  // Moves bytes between the pipes and the library, and lets it progress.
+  void pump(tls_test::Pipe& fromClient, tls_test::Pipe& toClient) {
+    if (!fromClient.bytes.empty()) {
+      BIO_write(in, fromClient.bytes.data(), static_cast<int>(fromClient.bytes.size()));
+      fromClient.bytes.clear();
+    }
+    char buffer[4096];
+    SSL_do_handshake(ssl);
+    std::size_t n = 0;
+    if (SSL_is_init_finished(ssl)) SSL_read_ex(ssl, buffer, sizeof buffer, &n);
+    ERR_clear_error();
+    int got;
+    while ((got = BIO_read(out, buffer, sizeof buffer)) > 0)
+      toClient.bytes.append(buffer, static_cast<std::size_t>(got));
+  }
+};
+
+}  // namespace
+
+TEST(SSLContextTest, ARenegotiationMayNotChangeTheServerTheClientAccepted) {
+  TestCertificateAuthority stranger("Stranger CA");
+  for (int variant = 0; variant < 4; ++variant) {
+    const bool manual = variant & 1, sameServer = variant & 2;
+    SCOPED_TRACE(std::string(manual ? "manual trust" : "checked") + (sameServer ? ", same server" : ""));
+    tls_test::Pipe toServer, toClient;
+    auto client = SSLContext::create(kSSLClientSide);
+    tls_test::attach(*client, toClient, toServer);
+    client->setPeerDomainName("localhost");
+    if (manual) {
+      client->setSessionOption(kSSLSessionOptionBreakOnServerAuth, true);
+      client->setEnableCertVerify(false);
+    }
+    auto first = manual ? stranger.issueIdentity({"localhost"}) : trustedCA().issueIdentity({"localhost"});
+    RawServer server(first);
+    OSStatus c = errSSLWouldBlock;
+    for (int round = 0; round < 20 && c == errSSLWouldBlock; ++round) {
+      c = client->handshake();
+      server.pump(toServer, toClient);
+      if (c == errSSLPeerAuthCompleted) c = client->handshake();  // the caller accepts
+    }
+    ASSERT_EQ(c, noErr);
+    // The same server again, or another one that the authorities trust as well.
+    if (!sameServer) RawServer::use(server.ssl, trustedCA().issueIdentity({"localhost"}));
+    ASSERT_EQ(SSL_renegotiate(server.ssl), 1);
+    server.pump(toServer, toClient);
+    OSStatus r = errSSLWouldBlock;
+    for (int round = 0; round < 20 && r == errSSLWouldBlock && SSL_renegotiate_pending(server.ssl); ++round) {
+      char buffer[16];
+      std::size_t n = 0;
+      r = client->read(buffer, sizeof buffer, &n);
+      server.pump(toServer, toClient);
+    }
+    if (sameServer) {
+      EXPECT_EQ(r, errSSLWouldBlock);
+      EXPECT_FALSE(SSL_renegotiate_pending(server.ssl));
+      ASSERT_EQ(SSL_write(server.ssl, "still", 5), 5);
+      server.pump(toServer, toClient);
+      char buffer[16];
+      std::size_t n = 0;
+      EXPECT_EQ(client->read(buffer, sizeof buffer, &n), noErr);
+      EXPECT_EQ(std::string(buffer, n), "still");
+    } else {
+      EXPECT_EQ(r, errSSLXCertChainInvalid);
+      EXPECT_TRUE(client->peerCertificates().front()->isEqual(first->certificate().get()));
+    }
+  }
+}
