@@ -110,7 +110,8 @@ int FileLogger::currentLogFileHandle() {
   ns::Ref<LogFileInfo> info = currentLogFileInfo();
   if (!info) return -1;
   // Appended to, never created here: a file that went away is chosen afresh by the next record.
-  int fd = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  // Nor followed or waited on: a link or pipe put in the file's place since it was chosen fails.
+  int fd = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) {
     currentLogFileInfo_ = nullptr;
     return -1;

@@ -1,6 +1,7 @@
 #include "lib/logging/FileLogger.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -252,6 +253,30 @@ TEST(FileLoggerOutput, ReusesTheNewestFileUnlessToldNotTo) {
   EXPECT_EQ(s.manager->archived(), std::vector<std::string>{big});
   EXPECT_TRUE(LogFileInfo::logFileWithPath(big)->isArchived());
   EXPECT_EQ(readFile(s.files()[0]), "third\n");
+}
+
+TEST(FileLoggerOutput, ALinkFolderOrPipeNamedLikeTheNewestFileIsNeitherWrittenThroughNorReused) {
+  LoggerInFolder s(false);
+  ASSERT_EQ(s.manager->logsDirectory(), s.sandbox.path("logs"));
+  const std::string outside = s.sandbox.path("outside.txt");
+  pltest::writeFile(outside, "not a log\n");
+  // Each stands where the newest log file would be; none of them is a file of the logger's own.
+  const std::string name = s.manager->newLogFileName();
+  const std::string stem = name.substr(0, name.size() - 4);
+  ASSERT_EQ(::symlink(outside.c_str(), s.sandbox.path("logs/" + name).c_str()), 0);
+  ASSERT_EQ(::mkdir(s.sandbox.path("logs/" + stem + " 7.log").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(s.sandbox.path("logs/" + stem + " 8.log").c_str(), 0644), 0);
+  s.manager->setMaximumNumberOfLogFiles(1);
+  LogHub::addLogger(s.logger);
+  logNow("kept");
+  logNow("also kept");
+  auto files = s.files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(readFile(files[0]), "kept\nalso kept\n");
+  EXPECT_EQ(readFile(outside), "not a log\n");
+  EXPECT_TRUE(fs::is_symlink(s.sandbox.path("logs/" + name)));
+  EXPECT_TRUE(fs::is_directory(s.sandbox.path("logs/" + stem + " 7.log")));
+  EXPECT_TRUE(fs::is_fifo(s.sandbox.path("logs/" + stem + " 8.log")));
 }
 
 // Hands the logger a device that is always full.
