@@ -1,6 +1,9 @@
 #include "lib/logging/FileLogger.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -277,6 +280,53 @@ TEST(FileLoggerOutput, ALinkFolderOrPipeNamedLikeTheNewestFileIsNeitherWrittenTh
   EXPECT_TRUE(fs::is_symlink(s.sandbox.path("logs/" + name)));
   EXPECT_TRUE(fs::is_directory(s.sandbox.path("logs/" + stem + " 7.log")));
   EXPECT_TRUE(fs::is_fifo(s.sandbox.path("logs/" + stem + " 8.log")));
+}
+
+// Makes a file unwritable, even for the superuser, for the life of the guard.
+class Unwritable {
+ public:
+  explicit Unwritable(const std::string& path) : path_(path) {
+    ::chmod(path.c_str(), 0444);
+    if (::geteuid() != 0) {
+      made_ = true;
+      return;
+    }
+    made_ = setImmutable(true);
+  }
+  ~Unwritable() {
+    if (::geteuid() == 0 && made_) setImmutable(false);
+  }
+  bool made() const { return made_; }
+
+ private:
+  bool setImmutable(bool on) {
+    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+  }
+  std::string path_;
+  bool made_ = false;
+};
+
+TEST(FileLoggerOutput, ANewestFileThatCannotBeAppendedToIsPassedOverForANewOne) {
+  LoggerInFolder s(false);
+  auto foreign = *s.manager->createNewLogFile();  // left by another user of the folder
+  pltest::writeFile(foreign, "theirs\n");
+  Unwritable guard(foreign);
+  if (!guard.made()) GTEST_SKIP() << "this file system cannot make a file unwritable";
+  LogHub::addLogger(s.logger);
+  logNow("first");
+  logNow("second");
+  auto files = s.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[1], foreign);
+  EXPECT_EQ(readFile(files[0]), "first\nsecond\n");
+  EXPECT_EQ(readFile(foreign), "theirs\n");
 }
 
 // Hands the logger a device that is always full.
