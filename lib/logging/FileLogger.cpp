@@ -24,6 +24,12 @@ constexpr long kReportedFailures = 10;
 #define ASSERT_ON_LOGGER_QUEUE() \
   assert(isOnInternalLoggerQueue() && "file logger state touched off its queue")
 
+// Appended to, never created here: a file that went away is chosen afresh by the next record.
+// Nor followed or waited on: a link or pipe put in the file's place since it was chosen fails.
+int openForAppending(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+}
+
 }  // namespace
 
 FileLogger::FileLogger(ns::Ref<LogFileManager> logFileManager)
@@ -92,14 +98,17 @@ ns::Ref<LogFileInfo> FileLogger::currentLogFileInfo() {
                       (rollingFrequency_ > 0 && newest->age() >= rollingFrequency_));
     if (!doNotReuseLogFiles() && !archived && !mustArchive) {
       currentLogFileInfo_ = newest;
+      currentLogFileReused_ = true;
     } else if (mustArchive) {
       newest->setIsArchived(true);
       logFileManager_->didArchiveLogFile(newest->filePath());
     }
   }
   if (!currentLogFileInfo_) {
-    if (auto path = logFileManager_->createNewLogFile())
+    if (auto path = logFileManager_->createNewLogFile()) {
       currentLogFileInfo_ = LogFileInfo::logFileWithPath(*path);
+      currentLogFileReused_ = false;
+    }
   }
   return currentLogFileInfo_;
 }
@@ -109,8 +118,17 @@ int FileLogger::currentLogFileHandle() {
   if (fd_ >= 0) return fd_;
   ns::Ref<LogFileInfo> info = currentLogFileInfo();
   if (!info) return -1;
-  // Appended to, never created here: a file that went away is chosen afresh by the next record.
-  int fd = ::open(info->filePath().c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  int fd = openForAppending(info->filePath());
+  if (fd < 0 && currentLogFileReused_) {
+    // A newest file this process cannot append to (left by another user, say) would be chosen
+    // again for every record and lose them all: a new file is made instead.
+    currentLogFileInfo_ = nullptr;
+    if (auto path = logFileManager_->createNewLogFile()) {
+      info = currentLogFileInfo_ = LogFileInfo::logFileWithPath(*path);
+      currentLogFileReused_ = false;
+      fd = openForAppending(info->filePath());
+    }
+  }
   if (fd < 0) {
     currentLogFileInfo_ = nullptr;
     return -1;

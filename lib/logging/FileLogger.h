@@ -70,6 +70,7 @@ class FileLogger : public AbstractLogger {
   std::uint64_t maximumFileSize_ = 1024 * 1024;
   double rollingFrequency_ = 60 * 60 * 24;
   ns::Ref<LogFileInfo> currentLogFileInfo_;
+  bool currentLogFileReused_ = false;  // found in the folder rather than made by this logger
   int fd_ = -1;
   std::uint64_t offset_ = 0;
   ns::Ref<dispatch::Source> currentLogFileVnode_;

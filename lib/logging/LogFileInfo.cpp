@@ -158,7 +158,9 @@ void LogFileInfo::addExtendedAttributeWithName(const std::string& name) {
   if (setAttribute(filePath_, name) == 0) return;
   int error = errno;
   if (noUserAttributes(error)) {
-    int fd = ::open(companionPathForAttribute(name).c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    // Not through a link or into a pipe of that name: the mark is only ever made in the folder.
+    int fd = ::open(companionPathForAttribute(name).c_str(),
+                    O_CREAT | O_WRONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
     if (fd >= 0) {
       ::close(fd);
       return;

@@ -1,6 +1,7 @@
 #include "lib/logging/LogFileManagerDefault.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -111,8 +112,14 @@ std::vector<std::string> LogFileManagerDefault::unsortedLogFilePaths() {
   std::vector<std::string> paths;
   auto names = ns::FileManager::defaultManager()->contentsOfDirectoryAtPath_error(folder, nullptr);
   if (!names) return paths;
-  for (const auto& name : *names)
-    if (isLogFile(name)) paths.push_back(join(folder, name));
+  for (const auto& name : *names) {
+    if (!isLogFile(name)) continue;
+    // Only plain files are ours: a link is not followed (its target may be anywhere), and a
+    // folder or pipe with a log file's name can be neither written nor pruned.
+    std::string path = join(folder, name);
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode)) paths.push_back(std::move(path));
+  }
   return paths;
 }
 

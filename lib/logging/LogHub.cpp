@@ -297,9 +297,15 @@ void post(Entry* entry) {
     dispatch::async(h.loggingQueue, [] { lt_drain(); });
 }
 
-// The bound on records in flight: this is where a caller waits when 1000 are queued.
+// The bound on records in flight: this is where a caller waits when 1000 are queued. A record
+// logged from the logging queue or a logger's queue takes its slot at once: the slots are freed
+// by the delivery that caller is part of, so waiting there would never end.
 void takeSlot() {
   Hub& h = hub();
+  if (!mayWaitForHub()) {
+    h.inFlight.fetch_add(1);
+    return;
+  }
   long current = h.inFlight.load(std::memory_order_relaxed);
   for (;;) {
     if (current < kMaxRecordsInFlight) {

@@ -9,7 +9,8 @@
 //
 // Errors are usually logged synchronously, warnings and trace asynchronously.
 //
-// At most 1000 records are queued or in delivery; a further log call waits for a free slot. A
+// At most 1000 records are queued or in delivery; a further log call waits for a free slot,
+// except one from the logging queue or a logger's queue, whose work is what frees the slots. A
 // synchronous call returns once every matching logger has processed its record. The level passed
 // at a log call is only carried in the record: filtering by level is the caller's.
 //

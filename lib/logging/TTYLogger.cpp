@@ -42,9 +42,48 @@ void writeAll(int fd, struct iovec* iov, int count) {
   }
 }
 
+// Message text for a terminal: control characters other than line feed and tab are shown as
+// "\xNN" (C1 controls as "\u00NN") instead of being acted on, so a message carrying outside text
+// cannot move the cursor, retitle the window, clear the screen or answer for the user. Valid
+// UTF-8 is assumed.
+bool isControlAt(const std::string& text, std::size_t i, std::size_t* length) {
+  auto c = static_cast<unsigned char>(text[i]);
+  *length = 1;
+  if (c == '\n' || c == '\t') return false;
+  if (c < 0x20 || c == 0x7F) return true;
+  if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0) {
+    *length = 2;
+    return true;
+  }
+  return false;
+}
+
+LogText shownOnTerminal(const LogText& text) {
+  std::size_t length = 0;
+  std::size_t i = 0;
+  while (i < text->size() && !isControlAt(*text, i, &length)) ++i;
+  if (i == text->size()) return text;
+  std::string shown = text->substr(0, i);
+  for (; i < text->size(); i += length) {
+    if (!isControlAt(*text, i, &length)) {
+      shown += (*text)[i];
+      continue;
+    }
+    char code[8];
+    if (length == 1) {
+      std::snprintf(code, sizeof code, "\\x%02X", static_cast<unsigned char>((*text)[i]));
+    } else {
+      std::snprintf(code, sizeof code, "\\u00%02X", static_cast<unsigned char>((*text)[i + 1]));
+    }
+    shown += code;
+  }
+  return std::make_shared<const std::string>(std::move(shown));
+}
+
 }  // namespace
 
-TTYLogger::TTYLogger(int fd, TTYTerminal terminal) : fd_(fd), terminal_(terminal) {
+TTYLogger::TTYLogger(int fd, TTYTerminal terminal)
+    : fd_(fd), terminal_(terminal), writesToTerminal_(::isatty(fd) == 1) {
   appName_ = program_invocation_short_name ? program_invocation_short_name : "";
   if (appName_.empty()) appName_ = "<UnnamedApp>";
   processID_ = std::to_string(::getpid());
@@ -214,6 +253,7 @@ void TTYLogger::logMessage(const ns::Ref<LogMessage>& logMessage) {
   }
   if (!text) return;
   if (!ns::str::isValidUtf8(*text)) return;
+  if (writesToTerminal_) text = shownOnTerminal(text);
 
   const TTYLoggerColorProfile* profile = colorsEnabled_ ? profileFor(*logMessage) : nullptr;
   static const ns::NoDestructor<std::string> empty;

@@ -74,6 +74,8 @@ class TTYLogger : public AbstractLogger {
 
   const int fd_;
   const TTYTerminal terminal_;
+  // Whether fd_ is a terminal, which would act on control characters in a message.
+  const bool writesToTerminal_;
   std::string appName_;
   std::string processID_;
   std::atomic<bool> appendNewlineForCustom_{true};

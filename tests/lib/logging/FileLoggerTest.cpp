@@ -1,6 +1,10 @@
 #include "lib/logging/FileLogger.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -252,6 +256,77 @@ TEST(FileLoggerOutput, ReusesTheNewestFileUnlessToldNotTo) {
   EXPECT_EQ(s.manager->archived(), std::vector<std::string>{big});
   EXPECT_TRUE(LogFileInfo::logFileWithPath(big)->isArchived());
   EXPECT_EQ(readFile(s.files()[0]), "third\n");
+}
+
+TEST(FileLoggerOutput, ALinkFolderOrPipeNamedLikeTheNewestFileIsNeitherWrittenThroughNorReused) {
+  LoggerInFolder s(false);
+  ASSERT_EQ(s.manager->logsDirectory(), s.sandbox.path("logs"));
+  const std::string outside = s.sandbox.path("outside.txt");
+  pltest::writeFile(outside, "not a log\n");
+  // Each stands where the newest log file would be; none of them is a file of the logger's own.
+  const std::string name = s.manager->newLogFileName();
+  const std::string stem = name.substr(0, name.size() - 4);
+  ASSERT_EQ(::symlink(outside.c_str(), s.sandbox.path("logs/" + name).c_str()), 0);
+  ASSERT_EQ(::mkdir(s.sandbox.path("logs/" + stem + " 7.log").c_str(), 0755), 0);
+  ASSERT_EQ(::mkfifo(s.sandbox.path("logs/" + stem + " 8.log").c_str(), 0644), 0);
+  s.manager->setMaximumNumberOfLogFiles(1);
+  LogHub::addLogger(s.logger);
+  logNow("kept");
+  logNow("also kept");
+  auto files = s.files();
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_EQ(readFile(files[0]), "kept\nalso kept\n");
+  EXPECT_EQ(readFile(outside), "not a log\n");
+  EXPECT_TRUE(fs::is_symlink(s.sandbox.path("logs/" + name)));
+  EXPECT_TRUE(fs::is_directory(s.sandbox.path("logs/" + stem + " 7.log")));
+  EXPECT_TRUE(fs::is_fifo(s.sandbox.path("logs/" + stem + " 8.log")));
+}
+
+// Makes a file unwritable, even for the superuser, for the life of the guard.
+class Unwritable {
+ public:
+  explicit Unwritable(const std::string& path) : path_(path) {
+    ::chmod(path.c_str(), 0444);
+    if (::geteuid() != 0) {
+      made_ = true;
+      return;
+    }
+    made_ = setImmutable(true);
+  }
+  ~Unwritable() {
+    if (::geteuid() == 0 && made_) setImmutable(false);
+  }
+  bool made() const { return made_; }
+
+ private:
+  bool setImmutable(bool on) {
+    int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+  }
+  std::string path_;
+  bool made_ = false;
+};
+
+TEST(FileLoggerOutput, ANewestFileThatCannotBeAppendedToIsPassedOverForANewOne) {
+  LoggerInFolder s(false);
+  auto foreign = *s.manager->createNewLogFile();  // left by another user of the folder
+  pltest::writeFile(foreign, "theirs\n");
+  Unwritable guard(foreign);
+  if (!guard.made()) GTEST_SKIP() << "this file system cannot make a file unwritable";
+  LogHub::addLogger(s.logger);
+  logNow("first");
+  logNow("second");
+  auto files = s.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[1], foreign);
+  EXPECT_EQ(readFile(files[0]), "first\nsecond\n");
+  EXPECT_EQ(readFile(foreign), "theirs\n");
 }
 
 // Hands the logger a device that is always full.

@@ -293,4 +293,19 @@ TEST(LogFileArchivedMark, WithoutUserAttributesACompanionFileKeepsItAndFollowsTh
   EXPECT_FALSE(exists(archivedInfo->companionPathForAttribute("user.logging.hub.archived")));
 }
 
+TEST(LogFileArchivedMark, ACompanionNameThatIsALinkIsNotFollowedOutOfTheFolder) {
+  pltest::Sandbox sandbox;
+  LogFileInfo::setUserAttributesUnavailableForTesting(true);
+  struct Restore {
+    ~Restore() { LogFileInfo::setUserAttributesUnavailableForTesting(false); }
+  } restore;
+  auto manager = ns::make<LogFileManagerDefault>(sandbox.path("logs"));
+  auto info = LogFileInfo::logFileWithPath(*manager->createNewLogFile());
+  const std::string outside = sandbox.path("elsewhere");
+  ASSERT_EQ(::symlink(outside.c_str(), info->companionPathForAttribute("user.logging.hub.archived").c_str()),
+            0);
+  info->setIsArchived(true);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(outside)));
+}
+
 }  // namespace

@@ -111,6 +111,43 @@ TEST(LogHubDelivery, AFullQueueBlocksTheNextCallUntilARecordIsDelivered) {
   EXPECT_EQ(logger->records().size(), 1001u);
 }
 
+// Logs a record of its own, asynchronously, when it gets the one named "first".
+class LoggingLogger : public RecordingLogger {
+ public:
+  void logMessage(const ns::Ref<LogMessage>& message) override {
+    RecordingLogger::logMessage(message);
+    if (message->message() == "first") logFlag(true, LogFlagWarning, "from the logger");
+  }
+};
+
+TEST(LogHubDelivery, ALoggerThatLogsWhileTheQueueIsFullDoesNotWaitForItself) {
+  HubCleanup cleanup;
+  auto logger = ns::make<LoggingLogger>();
+  logger->setGated(true);
+  LogHub::addLogger(logger);
+  logFlag(true, LogFlagInfo, "first");
+  ASSERT_TRUE(logger->waitForEntered(1));
+  logtest::Monitor monitor;
+  int returned = 0;
+  std::thread caller([&] {
+    for (int i = 0; i < 999; ++i) {
+      logFlag(true, LogFlagInfo);
+      monitor.change([&] { ++returned; });
+    }
+  });
+  // Every slot is taken; the logger's own record is logged from inside the delivery that frees
+  // them.
+  ASSERT_TRUE(monitor.waitFor([&] { return returned == 999; }));
+  caller.join();
+  logger->setGated(false);
+  EXPECT_TRUE(logger->waitForRecords(1001));
+  LogHub::flushLog();
+  auto messages = logger->messages();
+  ASSERT_EQ(messages.size(), 1001u);
+  EXPECT_EQ(messages.front(), "first");
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), "from the logger"), 1);
+}
+
 TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
   struct Case {
     int loggers;

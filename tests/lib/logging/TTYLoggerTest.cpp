@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -270,6 +271,53 @@ TEST(TTYLoggerOutput, PassThroughFormatterKeepsThePrefixAndNoTextSkipsTheRecord)
   // Text that is not UTF-8 cannot be converted: nothing is written.
   console.log(LogFlagInfo, 0, "bad \xC3 byte");
   EXPECT_EQ(console.take(), "");
+}
+
+// Answers the record's text as a new string: custom formatted, without the prefix.
+class TextOnly : public LogFormatter {
+ public:
+  LogText formatLogMessage(const ns::Ref<LogMessage>& m) override {
+    return std::make_shared<const std::string>(m->message());
+  }
+};
+
+TEST(TTYLoggerOutput, ControlCharactersInTheTextAreShownNotActedOnByATerminal) {
+  HubCleanup cleanup;
+  int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  int terminal = ::open(::ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(terminal, 0);
+  termios raw{};
+  ASSERT_EQ(::tcgetattr(terminal, &raw), 0);
+  ::cfmakeraw(&raw);
+  ASSERT_EQ(::tcsetattr(terminal, TCSANOW, &raw), 0);
+  auto logger = TTYLogger::loggerWithFileDescriptor_terminal(terminal, ansi256());
+  logger->setLogFormatter(ns::make<TextOnly>());
+  LogHub::addLogger(logger);
+  // A window title, a screen clear, a bell, a carriage return, a C1 escape and DEL; line feeds and
+  // tabs stay.
+  const std::string hostile =
+      "a\033]0;owned\007b\033[2Jc\rd\xC2\x9B"
+      "31me\x7F\tf\nnext é";
+  LogHub::log_level_flag_context_file_function_line_tag_format(false, LogLevelAll, LogFlagInfo, 0, __FILE__,
+                                                               __func__, __LINE__, {}, "%@", hostile);
+  LogHub::removeLogger(logger);
+  LogHub::flushLog();
+  std::string out;
+  char buf[4096];
+  ::fcntl(master, F_SETFL, O_NONBLOCK);
+  for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  EXPECT_EQ(out, "a\\x1B]0;owned\\x07b\\x1B[2Jc\\x0Dd\\u009B31me\\x7F\tf\nnext é\n");
+  ::close(terminal);
+  ::close(master);
+
+  // Written elsewhere, the text stays as it was logged.
+  PipeConsole console(TTYTerminal{});
+  console.logger->setLogFormatter(ns::make<TextOnly>());
+  console.log(LogFlagInfo, 0, hostile.c_str());
+  EXPECT_EQ(console.take(), hostile + "\n");
 }
 
 TEST(TTYLoggerShared, OneInstanceOnStandardErrorWithItsQueueName) {
