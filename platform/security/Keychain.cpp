@@ -63,10 +63,16 @@ class StoreLock {
 
 OSStatus load(const std::filesystem::path& file, std::vector<Item>* items) {
   items->clear();
-  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without waiting: a pipe in the store's place would otherwise block the caller for good.
+  int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return errno == ENOENT ? errSecSuccess : errSecIO;
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && (st.st_mode & 077)) ::fchmod(fd, 0600);  // never leave secrets readable
+  // Only a regular file is a store: a pipe or a device (/dev/zero) would never end.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return errSecIO;
+  }
+  if (st.st_mode & 077) ::fchmod(fd, 0600);  // never leave secrets readable
   std::string content;
   char buffer[8192];
   for (;;) {

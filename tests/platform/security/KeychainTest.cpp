@@ -1,5 +1,6 @@
 #include "platform/security/Keychain.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -111,6 +112,31 @@ TEST_F(KeychainTest, CorruptStoreIsReportedAndNeverOverwritten) {
 
   pltest::writeFile(file_, "something else entirely\n");
   EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecDecode);
+}
+
+TEST_F(KeychainTest, APipeInTheStoresPlaceIsAnErrorAndNeverWaitedOn) {
+  fs::create_directories(file_.parent_path());
+  ASSERT_EQ(::mkfifo(file_.c_str(), 0600), 0);
+  // A writer that would hand a reader a whole store holding the item.
+  std::thread writer([path = file_] {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::string store = "PelorinKeychain 1\n50656c6f72696e 4f41757468 78\n";
+    [[maybe_unused]] auto written = ::write(fd, store.data(), store.size());
+    ::close(fd);
+  });
+  Keychain kc(file_);
+  std::string secret;
+  EXPECT_EQ(kc.findGenericPassword("Pelorin", "OAuth", &secret), errSecIO);
+  EXPECT_EQ(secret, "");
+  // The writer waits for a reader: this one lets it go.
+  const int reader = ::open(file_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  writer.join();
+  if (reader >= 0) ::close(reader);
+  EXPECT_EQ(kc.addGenericPassword("Pelorin", "OAuth", "y"), errSecIO);
+  struct stat st {};
+  ASSERT_EQ(::lstat(file_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST_F(KeychainTest, ConcurrentWritersLoseNothing) {
