@@ -47,7 +47,6 @@ std::string baseName(const std::string& path) {
   return name;
 }
 
-// Keeps an unreadable store aside rather than overwriting it with the next change.
 // The store's bytes; nothing when it is missing or no regular file. A pipe or a device put in its
 // place would block the launch for good or never end.
 std::optional<Data> readStore(const std::string& path) {
@@ -60,6 +59,7 @@ std::optional<Data> readStore(const std::string& path) {
   return dataWithContentsOfFile(path);
 }
 
+// Keeps an unreadable store aside rather than overwriting it with the next change.
 void keepAside(const std::string& path) {
   std::string aside = path + ".corrupt";
   std::rename(path.c_str(), aside.c_str());
