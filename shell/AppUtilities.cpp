@@ -48,18 +48,19 @@ std::string formatByteSize(std::int64_t bytes) {
   return format("%g %s", tenthsOf(bytes, kGiB) / 10.0, "GB");
 }
 
-std::string timeStringFromSeconds(int seconds, bool negative) {
-  long long value = seconds;
-  if (value < 0) {
-    value = -value;
+std::string timeStringFromSeconds(long long seconds, bool negative) {
+  // The magnitude unsigned, so that the most negative count has one too.
+  unsigned long long value = static_cast<unsigned long long>(seconds);
+  if (seconds < 0) {
+    value = 0 - value;
     negative = true;
   }
   char buffer[64];
   const char* sign = negative ? "-" : "";
   if (value < 3660) {
-    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld", sign, value / 60, value % 60);
+    std::snprintf(buffer, sizeof buffer, "%s%llu:%02llu", sign, value / 60, value % 60);
   } else {
-    std::snprintf(buffer, sizeof buffer, "%s%lld:%02lld:%02lld", sign, value / 3600, value / 60 % 60,
+    std::snprintf(buffer, sizeof buffer, "%s%llu:%02llu:%02llu", sign, value / 3600, value / 60 % 60,
                   value % 60);
   }
   return buffer;

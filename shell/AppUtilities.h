@@ -38,8 +38,9 @@ std::string md5HexString(const std::string& text);
 std::string formatByteSize(std::int64_t bytes);
 
 // "m:ss" below 3660 seconds, else "h:mm:ss", preceded by "-" when `negative` (or when the
-// seconds themselves are negative).
-std::string timeStringFromSeconds(int seconds, bool negative);
+// seconds themselves are negative). Wider than int: a player's position in a damaged or forged
+// file can be past 68 years.
+std::string timeStringFromSeconds(long long seconds, bool negative);
 
 // The seconds of an ISO-8601 duration such as "PT1H2M3S" or "P1DT2H": weeks, days, hours,
 // minutes and seconds (fractions of a second are cut; years and months count nothing, as their

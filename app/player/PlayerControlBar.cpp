@@ -1,5 +1,6 @@
 #include "app/player/PlayerControlBar.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "app/browse/YTPlaylistViewController.h"
@@ -180,7 +181,10 @@ void PlayerControlBar::updateProgress() {
   double now = controller->currentTimeSeconds();
   progress_->setMaxValue(duration);
   progress_->setDoubleValue(now);
-  timeLabel_->setStringValue(timeStringFromSeconds(int(now), false));
+  // A damaged or forged file can put the position past what an int counts: whole seconds are
+  // taken in a range every count holds.
+  timeLabel_->setStringValue(
+      timeStringFromSeconds(static_cast<long long>(std::clamp(now, -1e15, 1e15)), false));
 }
 
 std::vector<std::string> PlayerControlBar::qualityTitles(const std::vector<std::int32_t>& itags) {

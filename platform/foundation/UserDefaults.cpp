@@ -1,8 +1,11 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "platform/core/Exception.h"
+#include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileIO.h"
@@ -42,6 +45,18 @@ std::string baseName(const std::string& path) {
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.size() > 6 && name.compare(name.size() - 6, 6, ".plist") == 0) name.resize(name.size() - 6);
   return name;
+}
+
+// The store's bytes; nothing when it is missing or no regular file. A pipe or a device put in its
+// place would block the launch for good or never end.
+std::optional<Data> readStore(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
+  if (!S_ISREG(info.st_mode)) {
+    Log("UserDefaults: %@ is no regular file; it is not read", path);
+    return std::nullopt;
+  }
+  return dataWithContentsOfFile(path);
 }
 
 // Keeps an unreadable store aside rather than overwriting it with the next change.
@@ -86,8 +101,7 @@ Ref<UserDefaults> UserDefaults::initWithSuiteName(const std::string& name) {
 void UserDefaults::loadLocked() {
   if (loaded_) return;
   loaded_ = true;
-  Error error(NSCocoaErrorDomain, 0);
-  auto data = dataWithContentsOfFile(path_, &error);
+  auto data = readStore(path_);
   if (!data) return;
   Value plist = PropertyListSerialization::propertyListWithData(*data);
   if (plist.isDictionary()) {
@@ -99,7 +113,7 @@ void UserDefaults::loadLocked() {
 
 bool UserDefaults::writeLocked() {
   // Take in what another process stored meanwhile; our own unsaved changes win.
-  if (auto data = dataWithContentsOfFile(path_)) {
+  if (auto data = readStore(path_)) {
     Value plist = PropertyListSerialization::propertyListWithData(*data);
     if (plist.isDictionary()) {
       Dictionary merged = plist.dictionary();

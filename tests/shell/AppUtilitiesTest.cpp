@@ -112,7 +112,7 @@ TEST(AppUtilitiesTest, ByteSizesAreCutToOneDecimal) {
 
 TEST(AppUtilitiesTest, TimeStringsSwitchToHoursAt3660Seconds) {
   struct Case {
-    int seconds;
+    long long seconds;
     bool negative;
     const char* text;
   };
@@ -128,6 +128,9 @@ TEST(AppUtilitiesTest, TimeStringsSwitchToHoursAt3660Seconds) {
            {3723, true, "-1:02:03"},
            {-75, false, "-1:15"},
            {std::numeric_limits<int>::min(), false, "-596523:14:08"},
+           // Past an int: a player's position in a forged file.
+           {3000000001LL, false, "833333:20:01"},
+           {std::numeric_limits<long long>::min(), false, "-2562047788015215:30:08"},
        }) {
     EXPECT_EQ(timeStringFromSeconds(c.seconds, c.negative), c.text) << c.seconds;
   }

@@ -1,5 +1,6 @@
 #include <filesystem>
 
+#include "app/cache/MuxingTool.h"
 #include "app/player/PlayerControlBar.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/PopUpButton.h"
@@ -72,6 +73,28 @@ TEST_F(PlayerFixture, ShortSeeksStayInsideTheVideo) {
   controller->shortSeekForward();
   ASSERT_TRUE(pltest::pumpUntil([&] { return now() > 5.5; }, kWait)) << now();
   EXPECT_LE(now(), 6.05);
+}
+
+TEST_F(PlayerFixture, APositionPastWhatAnIntCountsShowsItsHoursInTheTimeLabel) {
+  // A forged file: its second picture more than 68 years after its first.
+  auto clip = pltest::testMedia({.seconds = 3});
+  ASSERT_FALSE(clip.empty());
+  std::filesystem::create_directories(getCacheFolderPath());
+  ASSERT_EQ(
+      runTask("/usr/bin/ffmpeg",
+              {"-nostdin", "-loglevel", "error", "-y", "-i", clip.string(), "-an", "-c:v", "copy", "-bsf:v",
+               "setts=pts='if(eq(N,0),0,PTS+3000000000/TB)':dts='if(eq(N,0),0,DTS+3000000000/TB)'", "-f",
+               "matroska", *getCachedVideoPath("farL1")},
+              true),
+      0);
+  controller->loadVideo(row("farL1"));
+  ASSERT_TRUE(waitReady());
+  controller->player()->seekToTime(cm::TimeMakeWithSeconds(3000000001.0, cm::kPreferredTimescale));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return now() > 3e9; }, kWait)) << now();
+  auto bar = controller->controlBar();
+  bar->updateProgress();
+  const std::string label = bar->timeLabel()->stringValue();
+  EXPECT_EQ(label.rfind("833333:", 0), 0u) << label;
 }
 
 }  // namespace

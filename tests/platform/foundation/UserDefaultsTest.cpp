@@ -1,6 +1,9 @@
 // User defaults on a real property-list file in a sandboxed home.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <thread>
@@ -158,6 +161,34 @@ TEST(UserDefaultsTest, AnUnreadableStoreIsKeptAside) {
   d->setObject_forKey("new", "key");
   EXPECT_EQ(*ns::stringWithContentsOfFile(storePath(box) + ".corrupt"), "<plist><dict><key>broken");
   EXPECT_EQ(ns::UserDefaults(storePath(box)).stringForKey("key"), "new");
+}
+
+TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNotReadAndIsReplacedByTheNextSave) {
+  Sandbox box;
+  ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
+      box.home().string() + "/.config", true, {}, nullptr);
+  const std::string path = storePath(box);
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  // A writer that would hand a reader a whole store: whatever opens the pipe to read gets it.
+  std::thread writer([path] {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    const std::string store = "<plist><dict><key>fromPipe</key><string>read</string></dict></plist>";
+    [[maybe_unused]] auto written = ::write(fd, store.data(), store.size());
+    ::close(fd);
+  });
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(d->objectForKey("fromPipe").isNil());
+  // The writer waits for a reader: this one lets it go.
+  const int reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  writer.join();
+  if (reader >= 0) ::close(reader);
+  d->setObject_forKey("new", "key");
+  EXPECT_TRUE(d->synchronize());
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode));
+  EXPECT_EQ(ns::UserDefaults(path).stringForKey("key"), "new");
 }
 
 TEST(UserDefaultsTest, AStoreDamagedAfterLoadingIsKeptAsideNotOverwritten) {
