@@ -42,6 +42,9 @@ constexpr std::size_t kDetailBatch = 25;
 constexpr std::size_t kAutoFillRows = 50;
 constexpr std::uint64_t kRowPitch = 83;
 constexpr std::uint64_t kLookAhead = 166;
+// A service that keeps naming a next page without sending rows would be paged for ever while
+// the list stays short: after this many such pages in a row the list ends there.
+constexpr int kEmptyPageLimit = 5;
 
 using ns::str::hasPrefix;
 
@@ -321,6 +324,12 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
       rows.push_back(row);
       lookUpRecord(row, toRequest, channels);
     }
+  }
+
+  if (query->pageToken().value_or("").empty() || !rows.empty()) emptyPagesInRow_ = 0;
+  if (rows.empty() && token && ++emptyPagesInRow_ >= kEmptyPageLimit) {
+    ns::Log("%d pages without rows in a row: the list ends here", emptyPagesInRow_);
+    token.reset();
   }
 
   requestVideoInfo_withTitle(toRequest, false);

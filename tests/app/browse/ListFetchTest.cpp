@@ -706,3 +706,24 @@ TEST(ListFetch, AFailingSecondBatchIsLoggedAndEndsTheChainUnstored) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ListFetch, AServiceSendingOnlyEmptyPagesWithANextPageEndsTheFetch) {
+  FetchFixture f;
+  // Every page: no items, and yet a next page.
+  f.api.script("youtube.playlistItems.list",
+               FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, -1,
+                                   R"({"kind": "youtube#playlistItemListResponse", "items": [],
+                                       "nextPageToken": "AGAIN"})"));
+  auto list = f.open("playlists", "PLempty");
+  pltest::pumpUntil(
+      [&] { return !list->isFetching() || f.api.callsOf("youtube.playlistItems.list").size() >= 40; }, 30);
+  EXPECT_FALSE(list->isFetching());
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_LT(f.api.callsOf("youtube.playlistItems.list").size(), 10u);
+  EXPECT_TRUE(list->cellArray().empty());
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+}
+
+}  // namespace
