@@ -275,6 +275,7 @@ class YTPlaylistViewController : public PelViewController,
   // Pages in a row that brought no rows although the service named a next page.
   int emptyPagesInRow_ = 0;
   void endFetch();
+  long followingIndex() const;
 };
 
 // ---- the registry ----
