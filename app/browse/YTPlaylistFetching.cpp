@@ -2,6 +2,7 @@
 // reply completed with video details and channel titles kept for three days, further pages as the
 // user scrolls, and the account's stored copy shown at once.
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -47,6 +48,12 @@ constexpr std::uint64_t kLookAhead = 166;
 constexpr int kEmptyPageLimit = 5;
 
 using ns::str::hasPrefix;
+
+// A row's video count holds 32 bits: a larger count shows as the largest, never wrapped round.
+std::int32_t videoCountOf(const std::optional<ns::Number>& number) {
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(apiCount(number), std::numeric_limits<std::int32_t>::max()));
+}
 
 std::optional<std::string> nextPageTokenOf(const Reply& reply) {
   if (!reply) return std::nullopt;
@@ -478,8 +485,7 @@ void YTPlaylistViewController::requestPlaylistsInfo(const std::vector<std::strin
   requestCountsForSearch<ApiYouTubePlaylist>(
       playlistIds, ApiQueryYouTube::queryForPlaylistsListWithPart("contentDetails"), &SearchEntry::playlistid,
       [](SearchEntry& row, const ns::Ref<ApiYouTubePlaylist>& playlist) {
-        if (auto details = playlist->contentDetails())
-          row.setVideoCount(static_cast<std::int32_t>(apiCount(details->itemCount())));
+        if (auto details = playlist->contentDetails()) row.setVideoCount(videoCountOf(details->itemCount()));
       });
 }
 
@@ -488,8 +494,8 @@ void YTPlaylistViewController::requestChannelInfoForSearch(const std::vector<std
       channelIds, ApiQueryYouTube::queryForChannelsListWithPart("statistics"), &SearchEntry::channelid,
       [](SearchEntry& row, const ns::Ref<ApiYouTubeChannel>& channel) {
         if (auto statistics = channel->statistics()) {
-          row.setVideoCount(static_cast<std::int32_t>(apiCount(statistics->videoCount())));
-          row.setSubscriberCount(static_cast<std::int32_t>(apiCount(statistics->subscriberCount())));
+          row.setVideoCount(videoCountOf(statistics->videoCount()));
+          row.setSubscriberCount(apiCount(statistics->subscriberCount()));
         }
       });
 }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
@@ -724,6 +725,32 @@ TEST(ListFetch, AServiceSendingOnlyEmptyPagesWithANextPageEndsTheFetch) {
   EXPECT_LT(f.api.callsOf("youtube.playlistItems.list").size(), 10u);
   EXPECT_TRUE(list->cellArray().empty());
   EXPECT_TRUE(list->refreshBtn()->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListFetch, CountsBeyondThirtyTwoBitsAreKeptOrHeldAtTheLargestAndNeverWrap) {
+  FetchFixture f;
+  f.api.seed("channels", {R"({"kind": "youtube#channel", "id": "UCbig",
+                               "statistics": {"videoCount": "5000000000", "subscriberCount": "3000000000"}})"});
+  f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLbig",
+                                "contentDetails": {"itemCount": 4294967297}})"});
+  auto list = f.open("search_channel", "big");
+  f.waitUntilDone(list);
+  auto channel = SearchEntry::init();
+  channel->setChannelid("UCbig");
+  auto playlist = SearchEntry::init();
+  playlist->setPlaylistid("PLbig");
+  list->setCellArray({channel, playlist});
+  list->requestChannelInfoForSearch({"UCbig"});
+  list->requestPlaylistsInfo({"PLbig"});
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return channel->subscriberCount() != 0 && playlist->videoCount() != 0; }, 30));
+  EXPECT_EQ(channel->subscriberCount(), 3000000000);
+  EXPECT_EQ(channel->videoCount(), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(playlist->videoCount(), std::numeric_limits<std::int32_t>::max());
 }
 
 }  // namespace
