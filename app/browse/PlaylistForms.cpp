@@ -166,6 +166,12 @@ void NewPlaylistGroupViewController::onCreateBtn(const ns::Ref<ns::Object>& send
   auto field = playlistNameTextField();
   const std::string name = field ? field->stringValue() : std::string();
   auto store = DBAccess::getInstance();
+  // Return ends the edit even while the button is off. A group renamed to nothing could not be
+  // renamed again (the form opens to create for a group without a name): the group stays as it is.
+  if (bRename_ && name.empty()) {
+    closePopover(popOver());
+    return;
+  }
   if (bRename_) {
     if (name == originalName_) {
       showError();

@@ -203,6 +203,31 @@ TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   EXPECT_EQ(f.groupId("Work"), 0);
 }
 
+TEST(PlaylistForms, ReturnOnAnEmptyRenameKeepsTheGroupsName) {
+  FormFixture f;
+  ASSERT_TRUE(DBAccess::getInstance()->addPlaylistGroup("Work"));
+  const int work = f.groupId("Work");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return f.menu->groupItem(work) != nullptr; }));
+  pltest::ModalScript script;
+  script.choose("Rename Group");
+  long row = f.menu->sourceList()->rowForItem(f.menu->groupItem(work));
+  ak::Rect rect = f.menu->sourceList()->rectOfRow(row);
+  pltest::rightClick(f.window, f.menu->sourceList()->convertPoint_toView(
+                                   {40, rect.origin.y + rect.size.height / 2}, nullptr));
+  f.app.dispatchQueued();
+  auto form = f.form<NewPlaylistGroupViewController>();
+  ASSERT_NE(form, nullptr);
+  ASSERT_TRUE(form->bRename());
+  // The button goes grey, but Return still ends the edit. A group without a name could not be
+  // renamed again: the form would open to make a new group.
+  f.type(form, "");
+  EXPECT_FALSE(form->createBtn()->isEnabled());
+  f.pressReturn(form);
+  EXPECT_TRUE(f.closes(f.menu->formPopover()));
+  EXPECT_EQ(f.groupId("Work"), work);
+  EXPECT_EQ(f.groupId(""), 0);
+}
+
 TEST(PlaylistForms, APlaylistTitleIsRenamedInPlaceOnce) {
   FormFixture f;
   f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLcode", "snippet": {"title": "Code"}})"});
