@@ -110,7 +110,11 @@ void NewPlaylistViewController::onCreateBtn(const ns::Ref<ns::Object>& sender) {
             return;
           }
           auto created = std::dynamic_pointer_cast<ApiYouTubePlaylist>(reply);
-          if (!created || !created->identifier()) return;
+          // An empty id names no playlist: it would be listed and filed as one all the same.
+          if (!created || !created->identifier() || created->identifier()->empty()) {
+            ns::Log("the new playlist's answer holds no id");
+            return;
+          }
           const std::string identifier = *created->identifier();
           if (groupId > 0)
             DBAccess::getInstance()->addPlaylistGroupEntry_groupId_notify(identifier, groupId, false);

@@ -155,6 +155,32 @@ TEST(PlaylistForms, TheNewPlaylistFormCreatesAndFilesByPosition) {
   EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(loose), 0);
 }
 
+TEST(PlaylistForms, ACreationAnsweredWithAnEmptyIdAddsNoPlaylist) {
+  FormFixture f;
+  f.api.script("youtube.playlists.insert",
+               testsupport::FakeDataAPI::Script(testsupport::FakeDataAPI::Answer::BareResult, 200, 0, 1,
+                                                R"({"kind": "youtube#playlist", "id": "",
+                                                    "snippet": {"title": "Ghost"}})"));
+  for (const char* name : {"Ghost", "Real"}) {
+    f.menu->createPlaylistBtn()->performClick(nullptr);
+    auto form = f.form<NewPlaylistViewController>();
+    ASSERT_NE(form, nullptr);
+    f.type(form, name);
+    form->groupPopUpButton()->selectItemAtIndex(1);
+    form->onCreateBtn(nullptr);
+    EXPECT_TRUE(f.closes(f.menu->formPopover()));
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] {
+    for (const auto& entry : f.account->playlistsArray())
+      if (entry[1] == ns::Value("Real")) return true;
+    return false;
+  }));
+  ASSERT_EQ(f.api.callsOf("youtube.playlists.insert").size(), 2u);
+  ASSERT_EQ(f.account->playlistsArray().size(), 1u);
+  EXPECT_NE(f.account->playlistsArray()[0][0], ns::Value(""));
+  EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(""), 0);
+}
+
 TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   FormFixture f;
   browse_test::PostCounter changed("playlistGroupChanged");
