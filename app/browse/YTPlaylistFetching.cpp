@@ -131,6 +131,8 @@ void YTPlaylistViewController::fetch() {
   }
   animateRefreshBtn();
   isFetching_ = true;
+  // A page left for scrolling belongs to the rows this fetch replaces.
+  nextQuery_ = nullptr;
   if (requestType_ == "playlists") {
     fetchPlaylist();
   } else if (requestType_ == "subscriptions") {
@@ -371,7 +373,9 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     if (shouldRunNextQuery()) {
       runQuery(query);
     } else {
+      // Nothing is asked until the user scrolls: the list can be refreshed meanwhile.
       nextQuery_ = query;
+      isFetching_ = false;
       onMain([self] { self->stopRefreshBtn(); });
     }
   } else {
@@ -558,6 +562,7 @@ void YTPlaylistViewController::extendQuery() {
   if (!nextQuery_) return;
   ns::Log("nextQueryScroll!!! %lu", static_cast<unsigned long>(cellArray_.size()));
   auto query = std::exchange(nextQuery_, nullptr);
+  isFetching_ = true;
   runQuery(query);
 }
 

@@ -754,3 +754,28 @@ TEST(ListFetch, CountsBeyondThirtyTwoBitsAreKeptOrHeldAtTheLargestAndNeverWrap) 
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ListFetch, ARefreshWhileAPageWaitsForScrollingFetchesTheListAgain) {
+  FetchFixture f;
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  f.api.seedGenerated("playlistItems", 95);
+  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  // Three pages: the fourth waits until the user scrolls near the end.
+  f.waitForCalls("youtube.playlistItems.list", 3);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() == 75u && list->nextQuery(); }, 30));
+  EXPECT_FALSE(list->isFetching());
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+
+  list->reloadList();
+  auto calls = f.waitForCalls("youtube.playlistItems.list", 4);
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(param(calls[3], "pageToken"), "<none>");
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return f.api.callsOf("youtube.playlistItems.list").size() == 6u; }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() == 75u && list->nextQuery(); }, 30));
+  EXPECT_FALSE(list->isFetching());
+}
+
+}  // namespace
