@@ -110,7 +110,11 @@ void NewPlaylistViewController::onCreateBtn(const ns::Ref<ns::Object>& sender) {
             return;
           }
           auto created = std::dynamic_pointer_cast<ApiYouTubePlaylist>(reply);
-          if (!created || !created->identifier()) return;
+          // An empty id names no playlist: it would be listed and filed as one all the same.
+          if (!created || !created->identifier() || created->identifier()->empty()) {
+            ns::Log("the new playlist's answer holds no id");
+            return;
+          }
           const std::string identifier = *created->identifier();
           if (groupId > 0)
             DBAccess::getInstance()->addPlaylistGroupEntry_groupId_notify(identifier, groupId, false);
@@ -166,6 +170,12 @@ void NewPlaylistGroupViewController::onCreateBtn(const ns::Ref<ns::Object>& send
   auto field = playlistNameTextField();
   const std::string name = field ? field->stringValue() : std::string();
   auto store = DBAccess::getInstance();
+  // Return ends the edit even while the button is off. A group renamed to nothing could not be
+  // renamed again (the form opens to create for a group without a name): the group stays as it is.
+  if (bRename_ && name.empty()) {
+    closePopover(popOver());
+    return;
+  }
   if (bRename_) {
     if (name == originalName_) {
       showError();

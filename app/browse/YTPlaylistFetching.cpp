@@ -2,6 +2,7 @@
 // reply completed with video details and channel titles kept for three days, further pages as the
 // user scrolls, and the account's stored copy shown at once.
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <set>
 
@@ -42,8 +43,17 @@ constexpr std::size_t kDetailBatch = 25;
 constexpr std::size_t kAutoFillRows = 50;
 constexpr std::uint64_t kRowPitch = 83;
 constexpr std::uint64_t kLookAhead = 166;
+// A service that keeps naming a next page without sending rows would be paged for ever while
+// the list stays short: after this many such pages in a row the list ends there.
+constexpr int kEmptyPageLimit = 5;
 
 using ns::str::hasPrefix;
+
+// A row's video count holds 32 bits: a larger count shows as the largest, never wrapped round.
+std::int32_t videoCountOf(const std::optional<ns::Number>& number) {
+  return static_cast<std::int32_t>(
+      std::min<std::int64_t>(apiCount(number), std::numeric_limits<std::int32_t>::max()));
+}
 
 std::optional<std::string> nextPageTokenOf(const Reply& reply) {
   if (!reply) return std::nullopt;
@@ -121,6 +131,8 @@ void YTPlaylistViewController::fetch() {
   }
   animateRefreshBtn();
   isFetching_ = true;
+  // A page left for scrolling belongs to the rows this fetch replaces.
+  nextQuery_ = nullptr;
   if (requestType_ == "playlists") {
     fetchPlaylist();
   } else if (requestType_ == "subscriptions") {
@@ -323,6 +335,12 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     }
   }
 
+  if (query->pageToken().value_or("").empty() || !rows.empty()) emptyPagesInRow_ = 0;
+  if (rows.empty() && token && ++emptyPagesInRow_ >= kEmptyPageLimit) {
+    ns::Log("%d pages without rows in a row: the list ends here", emptyPagesInRow_);
+    token.reset();
+  }
+
   requestVideoInfo_withTitle(toRequest, false);
   requestChannelInfo(channels.ids);
 
@@ -355,7 +373,9 @@ void YTPlaylistViewController::handleSearchResults_forQuery(const ns::Ref<ApiObj
     if (shouldRunNextQuery()) {
       runQuery(query);
     } else {
+      // Nothing is asked until the user scrolls: the list can be refreshed meanwhile.
       nextQuery_ = query;
+      isFetching_ = false;
       onMain([self] { self->stopRefreshBtn(); });
     }
   } else {
@@ -469,8 +489,7 @@ void YTPlaylistViewController::requestPlaylistsInfo(const std::vector<std::strin
   requestCountsForSearch<ApiYouTubePlaylist>(
       playlistIds, ApiQueryYouTube::queryForPlaylistsListWithPart("contentDetails"), &SearchEntry::playlistid,
       [](SearchEntry& row, const ns::Ref<ApiYouTubePlaylist>& playlist) {
-        if (auto details = playlist->contentDetails())
-          row.setVideoCount(static_cast<std::int32_t>(apiCount(details->itemCount())));
+        if (auto details = playlist->contentDetails()) row.setVideoCount(videoCountOf(details->itemCount()));
       });
 }
 
@@ -479,8 +498,8 @@ void YTPlaylistViewController::requestChannelInfoForSearch(const std::vector<std
       channelIds, ApiQueryYouTube::queryForChannelsListWithPart("statistics"), &SearchEntry::channelid,
       [](SearchEntry& row, const ns::Ref<ApiYouTubeChannel>& channel) {
         if (auto statistics = channel->statistics()) {
-          row.setVideoCount(static_cast<std::int32_t>(apiCount(statistics->videoCount())));
-          row.setSubscriberCount(static_cast<std::int32_t>(apiCount(statistics->subscriberCount())));
+          row.setVideoCount(videoCountOf(statistics->videoCount()));
+          row.setSubscriberCount(apiCount(statistics->subscriberCount()));
         }
       });
 }
@@ -543,6 +562,7 @@ void YTPlaylistViewController::extendQuery() {
   if (!nextQuery_) return;
   ns::Log("nextQueryScroll!!! %lu", static_cast<unsigned long>(cellArray_.size()));
   auto query = std::exchange(nextQuery_, nullptr);
+  isFetching_ = true;
   runQuery(query);
 }
 

@@ -503,9 +503,16 @@ int repeatType() {
 }
 }  // namespace
 
+// The row after the playing one; any index at or past the end gives the end itself. The index may
+// come back from the stored copy of what was playing, so it can be any number.
+long YTPlaylistViewController::followingIndex() const {
+  const long count = static_cast<long>(cellArray_.size());
+  return playIndex_ >= count ? count : playIndex_ + 1;
+}
+
 bool YTPlaylistViewController::nextTrack(const ns::Ref<ns::Object>& sender) {
   if (cellArray_.empty()) return false;
-  long next = shuffleOn() ? getRandomIndex(true) : playIndex_ + 1;
+  long next = shuffleOn() ? getRandomIndex(true) : followingIndex();
   if (static_cast<unsigned long>(next) >= cellArray_.size()) {
     next = 0;
     if (!sender && repeatType() == 0) return false;
@@ -516,7 +523,7 @@ bool YTPlaylistViewController::nextTrack(const ns::Ref<ns::Object>& sender) {
 
 bool YTPlaylistViewController::prevTrack(const ns::Ref<ns::Object>&) {
   if (cellArray_.empty()) return false;
-  long previous = shuffleOn() ? getRandomIndex(false) : playIndex_ - 1;
+  long previous = shuffleOn() ? getRandomIndex(false) : (playIndex_ <= 0 ? -1 : playIndex_ - 1);
   if (previous < 0) previous = static_cast<long>(cellArray_.size()) - 1;
   playAtIndex(previous);
   return true;
@@ -524,7 +531,7 @@ bool YTPlaylistViewController::prevTrack(const ns::Ref<ns::Object>&) {
 
 std::optional<std::string> YTPlaylistViewController::getNextVideoId() {
   if (cellArray_.empty()) return std::nullopt;
-  long next = shuffleOn() ? peekRandomIndex(true) : playIndex_ + 1;
+  long next = shuffleOn() ? peekRandomIndex(true) : followingIndex();
   if (next < 0 || next >= static_cast<long>(cellArray_.size())) next = 0;
   return cellArray_[static_cast<std::size_t>(next)]->videoid();
 }

@@ -272,7 +272,10 @@ class YTPlaylistViewController : public PelViewController,
   std::optional<std::string> nowPlayingVideoIdForReload_;
   std::optional<long> nextPageNumber_;
   ns::Ref<ApiQueryYouTube> nextQuery_;
+  // Pages in a row that brought no rows although the service named a next page.
+  int emptyPagesInRow_ = 0;
   void endFetch();
+  long followingIndex() const;
 };
 
 // ---- the registry ----

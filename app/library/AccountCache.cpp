@@ -283,7 +283,16 @@ void AccountCache::insertRow(const ns::Ref<SearchEntry>& row, const std::string&
   index = std::clamp<long>(index, 0, static_cast<long>(rows.size()));
   rows.insert(rows.begin() + index, ns::Value(row));
   changePlaylistBadge(playlistId, 1);
-  savePlaylistCache_type_withId(rows, "playlists", playlistId);
+  storeEditedRows(rows, playlistId);
+}
+
+void AccountCache::storeEditedRows(const ns::Array& rows, const std::string& playlistId) {
+  // An edit is no fetch: the fresh flag stays as it was. For a list never fetched these rows are
+  // all that is known of it, and marked fresh it would open showing them alone.
+  auto cache = diskCache();
+  cache->setObject_forKey_withTimeoutInterval(ns::Value(rows), contentsKey("playlists", playlistId),
+                                              kContentsLifetime);
+  cache->synchronize();
 }
 
 void AccountCache::addSearchEntry_toPlaylist_insertAtZero(const ns::Ref<SearchEntry>& row,
@@ -305,16 +314,9 @@ void AccountCache::deleteVideoWithPlaylistItemId_fromPlaylist(const std::string&
     if (row && row->playlistItemId() == playlistItemId) continue;
     kept.push_back(value);
   }
-  if (kept.empty()) {
-    // The list is empty now: storing that (instead of keeping the last row) makes the list read
-    // as having no stored rows.
-    auto cache = diskCache();
-    cache->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array()), contentsKey("playlists", playlistId),
-                                                kContentsLifetime);
-    cache->synchronize();
-  } else {
-    savePlaylistCache_type_withId(kept, "playlists", playlistId);
-  }
+  // An empty list is stored as such (instead of keeping the last row): it reads as having no
+  // stored rows.
+  storeEditedRows(kept, playlistId);
   changePlaylistBadge(playlistId, -1);
 }
 

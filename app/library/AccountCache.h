@@ -152,6 +152,8 @@ class AccountCache : public ns::Object {
   ns::Value* specialCounts(int index);
   void changePlaylistBadge(const std::string& playlistId, int delta);
   void insertRow(const ns::Ref<SearchEntry>& row, const std::string& playlistId, long index);
+  // The rows of an account playlist after an add or a delete, with its fresh flag left alone.
+  void storeEditedRows(const ns::Array& rows, const std::string& playlistId);
 
   std::string email_;
   bool linksLoaded_ = false;

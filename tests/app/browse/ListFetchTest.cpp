@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 #include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
@@ -703,6 +704,78 @@ TEST(ListFetch, AFailingSecondBatchIsLoggedAndEndsTheChainUnstored) {
   EXPECT_EQ(f.api.callsOf("youtube.videos.list").size(), 2u);
   EXPECT_EQ(f.completed(), 25);
   EXPECT_FALSE(f.stored());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListFetch, AServiceSendingOnlyEmptyPagesWithANextPageEndsTheFetch) {
+  FetchFixture f;
+  // Every page: no items, and yet a next page.
+  f.api.script("youtube.playlistItems.list",
+               FakeDataAPI::Script(FakeDataAPI::Answer::BareResult, 200, 0, -1,
+                                   R"({"kind": "youtube#playlistItemListResponse", "items": [],
+                                       "nextPageToken": "AGAIN"})"));
+  auto list = f.open("playlists", "PLempty");
+  pltest::pumpUntil(
+      [&] { return !list->isFetching() || f.api.callsOf("youtube.playlistItems.list").size() >= 40; }, 30);
+  EXPECT_FALSE(list->isFetching());
+  pltest::pumpUntil([] { return false; }, 0.2);
+  EXPECT_LT(f.api.callsOf("youtube.playlistItems.list").size(), 10u);
+  EXPECT_TRUE(list->cellArray().empty());
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListFetch, CountsBeyondThirtyTwoBitsAreKeptOrHeldAtTheLargestAndNeverWrap) {
+  FetchFixture f;
+  f.api.seed("channels", {R"({"kind": "youtube#channel", "id": "UCbig",
+                               "statistics": {"videoCount": "5000000000", "subscriberCount": "3000000000"}})"});
+  f.api.seed("playlists", {R"({"kind": "youtube#playlist", "id": "PLbig",
+                                "contentDetails": {"itemCount": 4294967297}})"});
+  auto list = f.open("search_channel", "big");
+  f.waitUntilDone(list);
+  auto channel = SearchEntry::init();
+  channel->setChannelid("UCbig");
+  auto playlist = SearchEntry::init();
+  playlist->setPlaylistid("PLbig");
+  list->setCellArray({channel, playlist});
+  list->requestChannelInfoForSearch({"UCbig"});
+  list->requestPlaylistsInfo({"PLbig"});
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return channel->subscriberCount() != 0 && playlist->videoCount() != 0; }, 30));
+  EXPECT_EQ(channel->subscriberCount(), 3000000000);
+  EXPECT_EQ(channel->videoCount(), std::numeric_limits<std::int32_t>::max());
+  EXPECT_EQ(playlist->videoCount(), std::numeric_limits<std::int32_t>::max());
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ListFetch, ARefreshWhileAPageWaitsForScrollingFetchesTheListAgain) {
+  FetchFixture f;
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  f.api.seedGenerated("playlistItems", 95);
+  auto list = f.open("playlists", "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ");
+  // Three pages: the fourth waits until the user scrolls near the end.
+  f.waitForCalls("youtube.playlistItems.list", 3);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() == 75u && list->nextQuery(); }, 30));
+  EXPECT_FALSE(list->isFetching());
+  EXPECT_TRUE(list->refreshBtn()->isEnabled());
+
+  list->reloadList();
+  auto calls = f.waitForCalls("youtube.playlistItems.list", 4);
+  ASSERT_EQ(calls.size(), 4u);
+  EXPECT_EQ(param(calls[3], "pageToken"), "<none>");
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return f.api.callsOf("youtube.playlistItems.list").size() == 6u; }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return list->cellArray().size() == 75u && list->nextQuery(); }, 30));
+  EXPECT_FALSE(list->isFetching());
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // shuffle with a seeded random source, and what each play saves and posts.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/cache/CacheServer.h"
@@ -172,6 +174,21 @@ TEST(PlayQueue, TheCacheManagerAsksTheCurrentPlaylistForTheNextVideo) {
   f.list->setCellArray(browse_test::numberedRows(3));
   f.list->playAtIndex(1);
   EXPECT_EQ(currentPlaylistNextVideoId(), "v2");
+}
+
+TEST(PlayQueue, AStoredPlayIndexAtEitherEndOfTheNumbersCountsAsPastTheRows) {
+  // The index comes back from the account's stored copy of what was playing, whatever it holds.
+  QueueFixture f;
+  f.list->setCellArray(browse_test::numberedRows(3));
+  f.list->setPlayIndex(std::numeric_limits<long>::max());
+  EXPECT_EQ(f.list->getNextVideoId(), "v0");
+  EXPECT_FALSE(f.list->nextTrack(nullptr));
+  EXPECT_TRUE(f.list->nextTrack(f.list));
+  EXPECT_EQ(f.played(), "v0");
+  f.list->setPlayIndex(std::numeric_limits<long>::min());
+  EXPECT_EQ(f.list->getNextVideoId(), "v0");
+  EXPECT_TRUE(f.list->prevTrack(nullptr));
+  EXPECT_EQ(f.played(), "v2");
 }
 
 }  // namespace

@@ -155,6 +155,32 @@ TEST(PlaylistForms, TheNewPlaylistFormCreatesAndFilesByPosition) {
   EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(loose), 0);
 }
 
+TEST(PlaylistForms, ACreationAnsweredWithAnEmptyIdAddsNoPlaylist) {
+  FormFixture f;
+  f.api.script("youtube.playlists.insert",
+               testsupport::FakeDataAPI::Script(testsupport::FakeDataAPI::Answer::BareResult, 200, 0, 1,
+                                                R"({"kind": "youtube#playlist", "id": "",
+                                                    "snippet": {"title": "Ghost"}})"));
+  for (const char* name : {"Ghost", "Real"}) {
+    f.menu->createPlaylistBtn()->performClick(nullptr);
+    auto form = f.form<NewPlaylistViewController>();
+    ASSERT_NE(form, nullptr);
+    f.type(form, name);
+    form->groupPopUpButton()->selectItemAtIndex(1);
+    form->onCreateBtn(nullptr);
+    EXPECT_TRUE(f.closes(f.menu->formPopover()));
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] {
+    for (const auto& entry : f.account->playlistsArray())
+      if (entry[1] == ns::Value("Real")) return true;
+    return false;
+  }));
+  ASSERT_EQ(f.api.callsOf("youtube.playlists.insert").size(), 2u);
+  ASSERT_EQ(f.account->playlistsArray().size(), 1u);
+  EXPECT_NE(f.account->playlistsArray()[0][0], ns::Value(""));
+  EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(""), 0);
+}
+
 TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   FormFixture f;
   browse_test::PostCounter changed("playlistGroupChanged");
@@ -201,6 +227,31 @@ TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   EXPECT_TRUE(f.closes(f.menu->formPopover()));
   EXPECT_NE(f.groupId("Jobs"), 0);
   EXPECT_EQ(f.groupId("Work"), 0);
+}
+
+TEST(PlaylistForms, ReturnOnAnEmptyRenameKeepsTheGroupsName) {
+  FormFixture f;
+  ASSERT_TRUE(DBAccess::getInstance()->addPlaylistGroup("Work"));
+  const int work = f.groupId("Work");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return f.menu->groupItem(work) != nullptr; }));
+  pltest::ModalScript script;
+  script.choose("Rename Group");
+  long row = f.menu->sourceList()->rowForItem(f.menu->groupItem(work));
+  ak::Rect rect = f.menu->sourceList()->rectOfRow(row);
+  pltest::rightClick(f.window, f.menu->sourceList()->convertPoint_toView(
+                                   {40, rect.origin.y + rect.size.height / 2}, nullptr));
+  f.app.dispatchQueued();
+  auto form = f.form<NewPlaylistGroupViewController>();
+  ASSERT_NE(form, nullptr);
+  ASSERT_TRUE(form->bRename());
+  // The button goes grey, but Return still ends the edit. A group without a name could not be
+  // renamed again: the form would open to make a new group.
+  f.type(form, "");
+  EXPECT_FALSE(form->createBtn()->isEnabled());
+  f.pressReturn(form);
+  EXPECT_TRUE(f.closes(f.menu->formPopover()));
+  EXPECT_EQ(f.groupId("Work"), work);
+  EXPECT_EQ(f.groupId(""), 0);
 }
 
 TEST(PlaylistForms, APlaylistTitleIsRenamedInPlaceOnce) {

@@ -222,6 +222,27 @@ TEST_F(AccountTest, RowsAddedAndDeletedMoveTheBadgeAndTheLastDeleteEmptiesTheLis
   EXPECT_EQ(std::count(calls.begin(), calls.end(), "updatePlaylist(PLx,-1)"), 7);
 }
 
+TEST_F(AccountTest, ARowAddedToAListNeverFetchedLeavesTheListDueForAFetch) {
+  // The row is all that is known of the list: marked fresh, the list would open showing it alone
+  // for ten minutes.
+  auto cache = bareCache("a@example.com");
+  cache->addSearchEntry_toPlaylist_insertAtZero(row("A", "iA"), "PLnew", true);
+  cache->addSearchEntry_toPlaylist_toIndex(row("B", "iB"), "PLnew", 1);
+  EXPECT_EQ(videoIds(*cache->getPlaylistCache_withId("playlists", "PLnew")),
+            (std::vector<std::string>{"A", "B"}));
+  EXPECT_TRUE(cache->hasVideo_inPlaylist("A", "PLnew"));
+  EXPECT_TRUE(cache->needReloadForPlaylistCache_withId("playlists", "PLnew"));
+  cache->deleteVideoWithPlaylistItemId_fromPlaylist("iA", "PLnew");
+  EXPECT_TRUE(cache->needReloadForPlaylistCache_withId("playlists", "PLnew"));
+
+  // A list fetched a moment ago stays fresh with its new row.
+  cache->savePlaylistCache_type_withId({ns::Value(row("R1", "i1"))}, "playlists", "PLseen");
+  cache->addSearchEntry_toPlaylist_insertAtZero(row("C", "iC"), "PLseen", false);
+  EXPECT_EQ(videoIds(*cache->getPlaylistCache_withId("playlists", "PLseen")),
+            (std::vector<std::string>{"R1", "C"}));
+  EXPECT_FALSE(cache->needReloadForPlaylistCache_withId("playlists", "PLseen"));
+}
+
 TEST_F(AccountTest, OwnChannelsComeFromTheSettingUntilTheNetworkAnswers) {
   auto empty = bareCache("a@example.com");
   EXPECT_FALSE(empty->myChannelSet());
