@@ -131,33 +131,39 @@ struct Attempt {
 };
 using AttemptHandler = std::function<void(Attempt)>;
 
-void attemptVideoInfo(const std::string& baseURL, const std::string& videoId, AttemptHandler done) {
-  fetch(baseURL + kVideoInfoPath + "?video_id=" + queryValue(videoId), [done](Reply reply) {
+// Fetches `url`; a reply's body goes to `read`, a transport or status failure is the error.
+void attempt(const std::string& url, std::function<void(const std::string& body, Attempt&)> read,
+             AttemptHandler done) {
+  fetch(url, [read = std::move(read), done = std::move(done)](Reply reply) {
     Attempt attempt;
     if (!reply.body) {
       attempt.error = reply.error;
     } else {
-      attempt.reply = readVideoInfoFields(parseFormEncoded(*reply.body));
+      read(*reply.body, attempt);
     }
     done(std::move(attempt));
   });
 }
 
+void attemptVideoInfo(const std::string& baseURL, const std::string& videoId, AttemptHandler done) {
+  attempt(
+      baseURL + kVideoInfoPath + "?video_id=" + queryValue(videoId),
+      [](const std::string& body, Attempt& a) { a.reply = readVideoInfoFields(parseFormEncoded(body)); },
+      std::move(done));
+}
+
 void attemptWatchPage(const std::string& baseURL, const std::string& videoId, AttemptHandler done) {
-  fetch(baseURL + kWatchPagePath + "?v=" + queryValue(videoId), [done](Reply reply) {
-    Attempt attempt;
-    if (!reply.body) {
-      attempt.error = reply.error;
-    } else {
-      std::string error;
-      if (auto args = playerArgsFromWatchPage(*reply.body, &error)) {
-        attempt.reply = readVideoInfoFields(*args);
-      } else {
-        attempt.error = error;
-      }
-    }
-    done(std::move(attempt));
-  });
+  attempt(
+      baseURL + kWatchPagePath + "?v=" + queryValue(videoId),
+      [](const std::string& body, Attempt& a) {
+        std::string error;
+        if (auto args = playerArgsFromWatchPage(body, &error)) {
+          a.reply = readVideoInfoFields(*args);
+        } else {
+          a.error = error;
+        }
+      },
+      std::move(done));
 }
 
 StreamResolution resolutionWithStreams(Attempt attempt) {

@@ -16,7 +16,7 @@ class YoutubeStreamResolver : public StreamResolver {
   YoutubeStreamResolver();
 
   void resolveVideoId_completion(const std::string& videoId, Completion completion) override;
-  // The same, waited for on the calling thread (never a global queue's: the replies need one).
+  // The same, waited for on the calling thread.
   StreamResolution resolveVideoId(const std::string& videoId) const;
 
   const std::string& baseURL() const { return baseURL_; }

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <nlohmann/json.hpp>
 #include <vector>
 
@@ -143,15 +142,7 @@ ns::Value ApiJSONParser::objectWithData_error(const ns::Data& data, ns::Error* e
         data, ns::JSONReadingMutableContainers, error);
     return plain.isNil() ? plain : ApiJSONMutableTree(plain);
   }
-  // The parser takes a NUL byte for the end of the text, which would pass a document followed
-  // by a NUL and anything at all as complete. Text in UTF-8 holds no NUL, even inside strings.
-  if (const void* nul = std::memchr(data.bytes(), 0, data.length())) {
-    std::size_t at = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - data.bytes());
-    ns::setError(error, readError("Invalid JSON around character " + std::to_string(at) +
-                                      ": a NUL byte is not JSON text.",
-                                  at));
-    return ns::Value();
-  }
+  if (ns::detail::refuseNulInJSONText(data.view(), error)) return ns::Value();
   TreeBuilder builder;
   bool ok = false;
   try {

@@ -301,6 +301,7 @@ class DispatchSocket : public ns::Object,
   void readSourceFired(dispatch::Source& source);
   bool readsWithoutCount() const;
   bool readsPlainStream() const;
+  bool countBytesWaiting();
   bool bytesWaitWithNoReadToTakeThem();
   void readFromPreBuffer(ReadStep& step);
   void readFromSocket(ReadStep& step, std::size_t estimatedBytesAvailable);

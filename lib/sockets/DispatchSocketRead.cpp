@@ -175,16 +175,24 @@ void DispatchSocket::readSourceFired(dispatch::Source& source) {
   }
 }
 
-// The count of a plain stream's bytes that arrived while the last read was taken, kept for the
-// next read; false when none wait (or the count cannot be taken).
-bool DispatchSocket::bytesWaitWithNoReadToTakeThem() {
-  if (!readsPlainStream() || preBuffer_->availableBytes() > 0 || (flags_ & flagReadsPaused)) return false;
+// Counts what waits on the descriptor; a count above the one kept replaces it, and is no guess.
+// Answers whether anything waits.
+bool DispatchSocket::countBytesWaiting() {
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
   int waiting = 0;
   if (::ioctl(socketFD, FIONREAD, &waiting) != 0 || waiting <= 0) return false;
-  socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
-  socketFDBytesGuessed_ = false;
+  if (static_cast<std::uint64_t>(waiting) > socketFDBytesAvailable_) {
+    socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
+    socketFDBytesGuessed_ = false;
+  }
   return true;
+}
+
+// Whether a plain stream's bytes arrived while the last read was taken; their count is kept for
+// the next read.
+bool DispatchSocket::bytesWaitWithNoReadToTakeThem() {
+  if (!readsPlainStream() || preBuffer_->availableBytes() > 0 || (flags_ & flagReadsPaused)) return false;
+  return countBytesWaiting();
 }
 
 // Where one read step stands: shared by its two phases and the completion after them.
@@ -231,13 +239,7 @@ void DispatchSocket::doReadData() {
     // read was waiting, which one count finds without a round through readiness. (Reads queued
     // behind another start as soon as it ends, when little has arrived: they wait for readiness,
     // and take more at once.)
-    int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
-    int waiting = 0;
-    if (::ioctl(socketFD, FIONREAD, &waiting) == 0 &&
-        static_cast<std::uint64_t>(waiting) > socketFDBytesAvailable_) {
-      socketFDBytesAvailable_ = static_cast<std::uint64_t>(waiting);
-      socketFDBytesGuessed_ = false;
-    }
+    countBytesWaiting();
   }
   const std::size_t estimatedBytesAvailable =
       socketFDBytesAvailable_ + (sslContext_ ? sslBytesBelowPreBuffer() : 0);

@@ -278,6 +278,15 @@ class Writer {
 
 }  // namespace
 
+bool detail::refuseNulInJSONText(std::string_view text, Error* error) {
+  auto at = text.find('\0');
+  if (at == std::string_view::npos) return false;
+  setError(error,
+           readError("Invalid JSON around character " + std::to_string(at) + ": a NUL byte is not JSON text.",
+                     at));
+  return true;
+}
+
 bool JSONSerialization::isValidJSONObject(const Value& value, unsigned options) {
   if (!(options & JSONWritingFragmentsAllowed) && !value.isArray() && !value.isDictionary()) return false;
   Writer writer(0);
@@ -295,14 +304,7 @@ Value JSONSerialization::JSONObjectWithData_options_error(const Data& data, unsi
     setError(error, readError(why));
     return Value();
   }
-  // The parser takes a NUL byte for the end of the text, which would pass a document followed by
-  // a NUL and anything at all as complete. JSON text holds no NUL, even inside strings.
-  if (auto at = text->find('\0'); at != std::string::npos) {
-    setError(error, readError("Invalid JSON around character " + std::to_string(at) +
-                                  ": a NUL byte is not JSON text.",
-                              at));
-    return Value();
-  }
+  if (detail::refuseNulInJSONText(*text, error)) return Value();
   ValueBuilder builder;
   bool ok = false;
   try {

@@ -56,6 +56,9 @@ namespace detail {
 // Appends `utf8` (already checked to be UTF-8) as a JSON string literal, quotes included, escaped
 // as the serialiser writes strings; "/" is escaped unless told not to.
 void appendJSONStringLiteral(std::string& out, std::string_view utf8, bool escapeSlashes = true);
+// Whether `text` holds a NUL byte, which the reader would take for the end of the text: JSON text
+// holds none, even inside strings. Sets the read error at its position when it does.
+bool refuseNulInJSONText(std::string_view text, Error* error);
 }  // namespace detail
 
 }  // namespace ns

@@ -161,6 +161,7 @@ TEST(PlaylistForms, ACreationAnsweredWithAnEmptyIdAddsNoPlaylist) {
                testsupport::FakeDataAPI::Script(testsupport::FakeDataAPI::Answer::BareResult, 200, 0, 1,
                                                 R"({"kind": "youtube#playlist", "id": "",
                                                     "snippet": {"title": "Ghost"}})"));
+  std::size_t asked = 0;
   for (const char* name : {"Ghost", "Real"}) {
     f.menu->createPlaylistBtn()->performClick(nullptr);
     auto form = f.form<NewPlaylistViewController>();
@@ -169,6 +170,9 @@ TEST(PlaylistForms, ACreationAnsweredWithAnEmptyIdAddsNoPlaylist) {
     form->groupPopUpButton()->selectItemAtIndex(1);
     form->onCreateBtn(nullptr);
     EXPECT_TRUE(f.closes(f.menu->formPopover()));
+    // The scripted answer goes to the first request the service takes: "Ghost" must be it.
+    ++asked;
+    ASSERT_TRUE(pltest::pumpUntil([&] { return f.api.callsOf("youtube.playlists.insert").size() == asked; }));
   }
   ASSERT_TRUE(pltest::pumpUntil([&] {
     for (const auto& entry : f.account->playlistsArray())

@@ -51,6 +51,18 @@ class YoutubeStreamResolverTest : public ::testing::Test {
     });
     return outcome;
   }
+  // Waits until every record's block has run, then lets the queues turn once more.
+  static bool waitForAll(const std::vector<std::shared_ptr<Outcome>>& outcomes) {
+    bool all = pltest::pumpUntil(
+        [&] {
+          for (auto& o : outcomes)
+            if (o->runs == 0) return false;
+          return true;
+        },
+        kPumpTimeout);
+    settle();
+    return all;
+  }
   static void settle() {
     std::atomic<bool> done{false};
     dispatch::async(dispatch::globalQueue(),
@@ -302,15 +314,7 @@ TEST_F(YoutubeStreamResolverTest, TenRecordsResolvedAtOnceEachCallBackOnce) {
     }
   }
   for (int i = 0; i < 10; ++i) outcomes.push_back(start("many" + std::to_string(i)));
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        for (auto& o : outcomes) {
-          if (o->runs == 0) return false;
-        }
-        return true;
-      },
-      kPumpTimeout));
-  settle();
+  ASSERT_TRUE(waitForAll(outcomes));
   for (int i = 0; i < 10; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(outcomes[i]->runs, 1);
@@ -329,15 +333,7 @@ TEST_F(YoutubeStreamResolverTest, MoreRecordsAtOnceThanTheDispatchPoolHasThreads
   constexpr int kRecords = 160;
   std::vector<std::shared_ptr<Outcome>> outcomes;
   for (int i = 0; i < kRecords; ++i) outcomes.push_back(start("crowd" + std::to_string(i)));
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        for (auto& o : outcomes) {
-          if (o->runs == 0) return false;
-        }
-        return true;
-      },
-      kPumpTimeout));
-  settle();
+  ASSERT_TRUE(waitForAll(outcomes));
   for (int i = 0; i < kRecords; ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(outcomes[i]->runs, 1);

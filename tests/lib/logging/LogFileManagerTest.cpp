@@ -227,6 +227,12 @@ TEST(LogFileInfoRecord, ReadsItsFileOnceAndRenamesOntoAnExistingName) {
   EXPECT_TRUE(log.contains("LogFileInfo: setxattr(user.logging.hub.archived, still-gone.log): error = "));
 }
 
+// Marks kept in companion files, as where the file system has no user attributes, while it lives.
+struct WithoutUserAttributes {
+  WithoutUserAttributes() { LogFileInfo::setUserAttributesUnavailableForTesting(true); }
+  ~WithoutUserAttributes() { LogFileInfo::setUserAttributesUnavailableForTesting(false); }
+};
+
 // The child: the file named by the parent carries the archived mark.
 TEST(LogFileArchivedChild, DISABLED_SeesTheMark) {
   if (std::getenv("PELORIN_TEST_NO_USER_ATTRIBUTES"))
@@ -256,10 +262,7 @@ TEST(LogFileArchivedMark, IsSeenByAnotherProcessAndIsAUserAttribute) {
 
 TEST(LogFileArchivedMark, WithoutUserAttributesACompanionFileKeepsItAndFollowsTheFile) {
   pltest::Sandbox sandbox;
-  LogFileInfo::setUserAttributesUnavailableForTesting(true);
-  struct Restore {
-    ~Restore() { LogFileInfo::setUserAttributesUnavailableForTesting(false); }
-  } restore;
+  WithoutUserAttributes withoutUserAttributes;
   auto manager = ns::make<LogFileManagerDefault>(sandbox.path("logs"));
   auto path = *manager->createNewLogFile();
   auto info = LogFileInfo::logFileWithPath(path);
@@ -295,10 +298,7 @@ TEST(LogFileArchivedMark, WithoutUserAttributesACompanionFileKeepsItAndFollowsTh
 
 TEST(LogFileArchivedMark, ACompanionNameThatIsALinkIsNotFollowedOutOfTheFolder) {
   pltest::Sandbox sandbox;
-  LogFileInfo::setUserAttributesUnavailableForTesting(true);
-  struct Restore {
-    ~Restore() { LogFileInfo::setUserAttributesUnavailableForTesting(false); }
-  } restore;
+  WithoutUserAttributes withoutUserAttributes;
   auto manager = ns::make<LogFileManagerDefault>(sandbox.path("logs"));
   auto info = LogFileInfo::logFileWithPath(*manager->createNewLogFile());
   const std::string outside = sandbox.path("elsewhere");
