@@ -16,7 +16,7 @@ PACKAGES=(
   fonts-noto-core fonts-noto-cjk
   libsystemd-dev dbus-daemon xdg-utils
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
-  ffmpeg libmpv-dev curl libxml2-utils
+  ffmpeg libmpv-dev curl libxml2-utils python3
 )
 case "${1:-}" in
   --bench) PACKAGES+=(nginx-light wrk mpv) ;;
