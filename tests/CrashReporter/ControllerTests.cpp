@@ -64,6 +64,8 @@ class ControllerTest : public ::testing::Test {
     run_ = std::make_unique<ReporterRun>(service_.baseURL());
     ASSERT_TRUE(run_->controller->setup());
   }
+  // Debug mode is process-wide and makes every run reload its settings: it ends with its test.
+  void TearDown() override { CRSSetDebugModeEnabled(false); }
   virtual bool usesApplication() const { return false; }
   virtual pltest::Sandbox& sandbox() { return *sandbox_; }
 

@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <sys/wait.h>
+
 #include <cstdlib>
+#include <string>
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Color.h"
@@ -13,6 +16,7 @@
 #include "platform/appkit/View.h"
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/testing/ChildTest.h"
 #include "platform/testing/gtk/Screen.h"
 
 namespace {
@@ -44,8 +48,22 @@ struct Notes {
   }
 };
 
+// GTK reads the scale once, when it opens the display: the child process starts with it set.
 TEST(GtkDisplayTest, AtScaleTwoTheBackingStoreHasTwicePixelsAndAPointLineIsTwoPixelsWide) {
+  const char* before = std::getenv("GDK_SCALE");
+  const std::string saved = before ? before : "";
   ::setenv("GDK_SCALE", "2", 1);
+  const int status = pltest::runChildTest("GtkDisplayTest.DISABLED_AtScaleTwoChild");
+  if (before) {
+    ::setenv("GDK_SCALE", saved.c_str(), 1);
+  } else {
+    ::unsetenv("GDK_SCALE");
+  }
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(GtkDisplayTest, DISABLED_AtScaleTwoChild) {
+  ASSERT_STREQ(std::getenv("GDK_SCALE"), "2");
   pltest::OnScreenApp app;
   // The 1440x900 display is 720x450 points.
   EXPECT_EQ(ak::Screen::mainScreen()->frame().size.width, 720);
