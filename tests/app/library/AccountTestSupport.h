@@ -11,6 +11,7 @@
 #include "app/library/MakerHost.h"
 #include "app/youtube/SearchEntry.h"
 #include "lib/cache/GVCache.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/library/LibrarySandbox.h"
@@ -27,6 +28,10 @@ class AccountTest : public ::testing::Test {
     openDiskCache();
   }
   ~AccountTest() override {
+    // Notifications a test left queued on the main queue go out now, not in the next test.
+    bool ran = false;
+    dispatch::async(dispatch::mainQueue(), [&ran] { ran = true; });
+    pltest::pumpUntil([&ran] { return ran; });
     // Writes still queued finish inside the sandbox before it goes.
     if (current_) current_->synchronize();
     AccountCache::setDiskCache(nullptr);

@@ -16,9 +16,13 @@
 namespace googletest {
 
 // The real replies kept in the repository, tests/fixtures/dataapi, found from the source tree
-// CTest names (PELORIN_TEST_SOURCE_DIR) or, for a test started by hand, from the working folder up.
+// CTest names (PELORIN_TEST_SOURCE_DIR) or, for a test started by hand, from the source tree it
+// was built from, else from the working folder up.
 inline std::filesystem::path fixturesFolder() {
   const char* source = std::getenv("PELORIN_TEST_SOURCE_DIR");
+#ifdef PELORIN_SOURCE_DIR
+  if (!source) source = PELORIN_SOURCE_DIR;
+#endif
   std::filesystem::path dir = source ? std::filesystem::path(source) : std::filesystem::current_path();
   for (int i = 0; i < 6 && !dir.empty(); ++i) {
     auto candidate = dir / "tests" / "fixtures" / "dataapi";
