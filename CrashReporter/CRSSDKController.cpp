@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -114,9 +115,27 @@ std::string CRSSDKController::settingsEndpoint() const {
 
 // ---- file operations ----
 
-bool CRSSDKController::createDirectoryAtPath(const std::string& path) {
+bool CRSSDKController::createDirectoryAtPath(const std::string& path, std::string* problem) {
+  auto fail = [&](std::string why) {
+    CRSDebugLog("[CrashReporter] Unable to create directory %@", why);
+    if (problem) *problem = std::move(why);
+    return false;
+  };
   std::error_code error;
   fs::path folder(path);
+  // Below the reporter's root nothing but its own folders is taken: a file, a pipe or a link put
+  // in a folder's place (a link could lead the reports anywhere) makes the folder unusable.
+  const fs::path root(rootPath());
+  for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+    const auto [end, _] = std::mismatch(root.begin(), root.end(), at.begin(), at.end());
+    if (end == root.end()) {
+      struct stat info {};
+      if (::lstat(at.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+        return fail(at.string() + " is " + (S_ISLNK(info.st_mode) ? "a link" : "not a folder"));
+      }
+    }
+    if (at == at.parent_path()) break;
+  }
   std::vector<fs::path> made;
   for (fs::path at = folder; !at.empty() && !fs::exists(at, error); at = at.parent_path()) {
     made.insert(made.begin(), at);
@@ -127,14 +146,10 @@ bool CRSSDKController::createDirectoryAtPath(const std::string& path) {
     if (::mkdir(at.c_str(), 0755) == 0) {
       ::chmod(at.c_str(), 0755);
     } else if (errno != EEXIST) {
-      CRSDebugLog("[CrashReporter] Unable to create directory %@", std::string(std::strerror(errno)));
-      return false;
+      return fail(at.string() + ": " + std::strerror(errno));
     }
   }
-  if (!fs::is_directory(folder, error)) {
-    CRSDebugLog("[CrashReporter] Unable to create directory %@", path);
-    return false;
-  }
+  if (!fs::is_directory(folder, error)) return fail(path + " is not a folder");
   return true;
 }
 
@@ -213,7 +228,12 @@ bool CRSSDKController::isARejectedError(const ns::Error& error) {
 bool CRSSDKController::setup() {
   for (const auto& folder :
        {processingDirectory(), preparedDirectory(), invalidDirectory(), sendableDirectory()}) {
-    if (!createDirectoryAtPath(folder)) return false;
+    std::string problem;
+    if (!createDirectoryAtPath(folder, &problem)) {
+      // Said whatever the debug mode: without its folders the run has no crash reporting.
+      ns::Log("[CrashReporter] Crash reporting is off for this run: %@", problem);
+      return false;
+    }
   }
   return true;
 }

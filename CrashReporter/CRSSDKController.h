@@ -89,7 +89,9 @@ class CRSSDKController : public ns::Object {
   static bool isARejectedError(const ns::Error& error);
 
   // File operations; each answers success.
-  static bool createDirectoryAtPath(const std::string& path);
+  // Makes the folder and its missing parents; below rootPath() a file, pipe or link in the place of
+  // one of them fails it. `problem`, when given, receives why it failed.
+  static bool createDirectoryAtPath(const std::string& path, std::string* problem = nullptr);
   // Fails when the target folder already holds an entry of that name.
   static bool moveItemAtPath_toDirectory(const std::string& path, const std::string& folder);
   static bool removeItemAtPath(const std::string& path);

@@ -299,18 +299,20 @@ void post(Entry* entry) {
 
 // The bound on records in flight: this is where a caller waits when 1000 are queued. A record
 // logged from the logging queue or a logger's queue takes its slot at once: the slots are freed
-// by the delivery that caller is part of, so waiting there would never end.
+// by the delivery that caller is part of, so waiting there would never end. Where it runs is asked
+// only when the slots are all taken: on a thread outside any queue the answer costs system calls,
+// several times the rest of a record.
 void takeSlot() {
   Hub& h = hub();
-  if (!mayWaitForHub()) {
-    h.inFlight.fetch_add(1);
-    return;
-  }
   long current = h.inFlight.load(std::memory_order_relaxed);
   for (;;) {
     if (current < kMaxRecordsInFlight) {
       if (h.inFlight.compare_exchange_weak(current, current + 1)) return;
       continue;
+    }
+    if (!mayWaitForHub()) {
+      h.inFlight.fetch_add(1);
+      return;
     }
     h.slotWaiters.fetch_add(1);
     h.inFlight.wait(current);

@@ -4,7 +4,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 
 #include "platform/core/NoDestructor.h"
@@ -25,9 +27,18 @@ const std::string& inheritedName() {
   return *name;
 }
 
+// The thread's name is read again at most once per tick of the coarse clock (a few milliseconds):
+// reading it is a system call, several times the cost of the rest of a record.
+std::int64_t coarseTick() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
 struct Cache {
   std::shared_ptr<const std::string> threadID;
   std::shared_ptr<const std::optional<std::string>> threadName;
+  std::int64_t threadNameTick = 0;
   std::shared_ptr<const std::string> queueLabel;
 };
 
@@ -41,18 +52,22 @@ LogThreadIdentity LogThreadIdentity::current() {
     cache.threadID = std::make_shared<const std::string>(hex);
   }
 
-  char name[17] = {};
-  std::optional<std::string> threadName;
-  if (::prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0' && inheritedName() != name) {
-    threadName = std::string(name);
-  }
-  if (!cache.threadName || *cache.threadName != threadName) {
-    cache.threadName = std::make_shared<const std::optional<std::string>>(std::move(threadName));
+  const std::int64_t tick = coarseTick();
+  if (!cache.threadName || tick != cache.threadNameTick) {
+    char name[17] = {};
+    std::optional<std::string> threadName;
+    if (::prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0' && inheritedName() != name) {
+      threadName = std::string(name);
+    }
+    if (!cache.threadName || *cache.threadName != threadName) {
+      cache.threadName = std::make_shared<const std::optional<std::string>>(std::move(threadName));
+    }
+    cache.threadNameTick = tick;
   }
 
-  std::string label = dispatch::currentQueueLabel();
+  const char* label = dispatch::currentQueueLabel();
   if (!cache.queueLabel || *cache.queueLabel != label) {
-    cache.queueLabel = std::make_shared<const std::string>(std::move(label));
+    cache.queueLabel = std::make_shared<const std::string>(label);
   }
   return {cache.threadID, cache.threadName, cache.queueLabel};
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The identity of the calling thread as a log record keeps it: the OS thread id in lower-case
 // hex, the thread's name (absent when it has none of its own) and the current queue's label.
-// Each is a shared string, reused from record to record while it does not change.
+// Each is a shared string, reused from record to record while it does not change. The name is read
+// again at most once per tick of the coarse clock (a few milliseconds): a thread that renames
+// itself may log under its former name until the next tick.
 #include <memory>
 #include <optional>
 #include <string>

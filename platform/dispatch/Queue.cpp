@@ -32,8 +32,20 @@ const char* const kMainQueueLabel = "main-thread";
 
 namespace {
 
+// Whether the calling thread is the process's first, read once per thread: it is asked at every
+// look at the current queue off a queue (each log record's label, say), and both ids are system
+// calls. The thread that forks becomes its child's first thread, so a child reads it again.
+thread_local int tlMainThread = -1;
+
 bool onMainThread() {
-  return gettid() == getpid();
+  if (tlMainThread < 0) {
+    static const bool forgottenInChildren = [] {
+      return ::pthread_atfork(nullptr, nullptr, [] { tlMainThread = -1; }) == 0;
+    }();
+    (void)forgottenInChildren;
+    tlMainThread = gettid() == getpid() ? 1 : 0;
+  }
+  return tlMainThread == 1;
 }
 
 [[noreturn]] void fatal(const char* message, const std::string& label) {

@@ -1,8 +1,13 @@
 #include "platform/foundation/UserDefaults.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -47,22 +52,71 @@ std::string baseName(const std::string& path) {
   return name;
 }
 
-// The store's bytes; nothing when it is missing or no regular file. A pipe or a device put in its
-// place would block the launch for good or never end.
-std::optional<Data> readStore(const std::string& path) {
+// What a look at the store found. A pipe or a device put in its place is not read (it would block
+// the launch for good or never end) and counts as missing: the next save replaces it. A store
+// that is there but cannot be read (another user's, mode 000, a read error) is the user's and is
+// never written over.
+struct StoreRead {
+  enum Kind { Missing, Unreadable, Read } kind = Missing;
+  Data data;
+  std::string reason;  // why an unreadable store could not be read
+};
+
+StoreRead readStore(const std::string& path) {
+  StoreRead result;
+  auto unreadable = [&](int error) {
+    result.kind = StoreRead::Unreadable;
+    result.reason = std::strerror(error);
+    return result;
+  };
+  // Looked at before it is opened: opening a pipe would be its writer's cue.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return std::nullopt;
-  if (!S_ISREG(info.st_mode)) {
-    Log("UserDefaults: %@ is no regular file; it is not read", path);
-    return std::nullopt;
+  if (::stat(path.c_str(), &info) != 0)
+    return errno == ENOENT || errno == ENOTDIR ? result : unreadable(errno);
+  bool regular = S_ISREG(info.st_mode);
+  int fd = -1;
+  if (regular) {
+    // Without waiting, should a pipe have been swapped in since.
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT ? result : unreadable(errno);
+    regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    if (!regular) ::close(fd);
   }
-  return dataWithContentsOfFile(path);
+  if (!regular) {
+    Log("UserDefaults: %@ is no regular file; it is not read", path);
+    return result;
+  }
+  std::vector<std::uint8_t> bytes;
+  std::uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      return unreadable(error);
+    }
+    if (n == 0) break;
+    bytes.insert(bytes.end(), buffer, buffer + n);
+  }
+  ::close(fd);
+  result.kind = StoreRead::Read;
+  result.data = Data(std::move(bytes));
+  return result;
 }
 
-// Keeps an unreadable store aside rather than overwriting it with the next change.
-void keepAside(const std::string& path) {
-  std::string aside = path + ".corrupt";
-  std::rename(path.c_str(), aside.c_str());
+// Keeps a store that holds no settings aside rather than overwriting it with the next change.
+bool keepAside(const std::string& path) {
+  const std::string aside = path + ".corrupt";
+  if (std::rename(path.c_str(), aside.c_str()) != 0) {
+    const std::string reason = std::strerror(errno);
+    Log("UserDefaults: %@ holds no settings that can be read and cannot be kept aside (%@); it is left as "
+        "it is and changes are kept in memory for this run",
+        path, reason);
+    return false;
+  }
+  Log("UserDefaults: %@ holds no settings that can be read; it is kept as %@", path, aside);
+  return true;
 }
 
 }  // namespace
@@ -101,9 +155,10 @@ Ref<UserDefaults> UserDefaults::initWithSuiteName(const std::string& name) {
 void UserDefaults::loadLocked() {
   if (loaded_) return;
   loaded_ = true;
-  auto data = readStore(path_);
-  if (!data) return;
-  Value plist = PropertyListSerialization::propertyListWithData(*data);
+  StoreRead store = readStore(path_);
+  if (noteUnreadable(store.kind == StoreRead::Unreadable, store.reason)) return;
+  if (store.kind != StoreRead::Read) return;
+  Value plist = PropertyListSerialization::propertyListWithData(store.data);
   if (plist.isDictionary()) {
     values_ = plist.dictionary();
     return;
@@ -111,10 +166,22 @@ void UserDefaults::loadLocked() {
   keepAside(path_);
 }
 
+bool UserDefaults::noteUnreadable(bool unreadable, const std::string& reason) {
+  if (unreadable && !unreadable_) {
+    Log("UserDefaults: %@ cannot be read (%@); it is left as it is and changes are kept in memory for this "
+        "run",
+        path_, reason);
+  }
+  unreadable_ = unreadable;
+  return unreadable;
+}
+
 bool UserDefaults::writeLocked() {
   // Take in what another process stored meanwhile; our own unsaved changes win.
-  if (auto data = readStore(path_)) {
-    Value plist = PropertyListSerialization::propertyListWithData(*data);
+  StoreRead store = readStore(path_);
+  if (noteUnreadable(store.kind == StoreRead::Unreadable, store.reason)) return false;
+  if (store.kind == StoreRead::Read) {
+    Value plist = PropertyListSerialization::propertyListWithData(store.data);
     if (plist.isDictionary()) {
       Dictionary merged = plist.dictionary();
       for (const auto& [key, isSet] : unsaved_) {
@@ -125,9 +192,9 @@ bool UserDefaults::writeLocked() {
         }
       }
       values_ = std::move(merged);
-    } else {
+    } else if (!keepAside(path_)) {
       // Damaged since it was loaded (edited by hand, say): what it holds is not ours to drop.
-      keepAside(path_);
+      return false;
     }
   }
   if (unsaved_.empty()) return true;

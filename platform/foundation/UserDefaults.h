@@ -4,6 +4,10 @@
 // is written to it at once, atomically, so that nothing is lost when the process ends; synchronize
 // also reads what another process wrote. Safe from any thread.
 //
+// A store that is there but cannot be read (another user's file, mode 000) is never written over:
+// changes stay in memory for the run and one log line says why. One that holds no settings is kept
+// aside as <store>.corrupt (logged) and a new one begun.
+//
 // Look-up order: the application's own values, the global domain (empty here, but readable),
 // then the registered defaults. Conversions are the platform's: a string "7" reads as the
 // integer 7, "YES", "Y" or "1" as true, a number as its text; an absent key reads as 0, NO or
@@ -90,8 +94,13 @@ class UserDefaults : public Object {
   Dictionary registered_;
   std::map<std::string, bool> unsaved_;  // keys changed since the last successful write (true: set)
   bool loaded_ = false;
+  // The store was there at the last look but could not be read: it is not written over.
+  bool unreadable_ = false;
 
   void loadLocked();
+  // Records whether the store could be read, logging once when it turns unreadable; answers
+  // `unreadable`.
+  bool noteUnreadable(bool unreadable, const std::string& reason);
   bool writeLocked();
   Value lookupLocked(const std::string& key) const;
   void postChange();

@@ -372,3 +372,60 @@ TEST_F(PromptTest, AlwaysSendIsRememberedForTheNextRun) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a home may hold in place of one of the reporter's folders.
+struct FolderDamage {
+  const char* name;
+  std::function<void(const fs::path& place, const fs::path& elsewhere)> make;
+};
+
+TEST(ControllerFolders, AFileLinkOrPipeInAFoldersPlaceTurnsReportingOffWithOneLineAndNothingWrittenThrough) {
+  const FolderDamage damages[] = {
+      {"file", [](const fs::path& place, const fs::path&) { std::ofstream(place) << "kept"; }},
+      {"link to a folder", [](const fs::path& place,
+                              const fs::path& elsewhere) { fs::create_directory_symlink(elsewhere, place); }},
+      {"dangling link", [](const fs::path& place,
+                           const fs::path& elsewhere) { fs::create_symlink(elsewhere / "none", place); }},
+      {"pipe", [](const fs::path& place, const fs::path&) { ASSERT_EQ(::mkfifo(place.c_str(), 0600), 0); }},
+  };
+  for (const auto& damage : damages) {
+    for (const char* which : {"root", "crash folder", "processing"}) {
+      SCOPED_TRACE(std::string(damage.name) + " as the " + which);
+      pltest::Sandbox sandbox;
+      ReporterRun run("http://127.0.0.1:9/");
+      const fs::path root = CRSSDKController::rootPath();
+      const fs::path crash = run.folder();
+      const fs::path place = std::string(which) == "root"           ? root
+                             : std::string(which) == "crash folder" ? crash
+                                                                    : crash / "processing";
+      fs::create_directories(place.parent_path());
+      const fs::path elsewhere = sandbox.temporaryFolder("elsewhere");
+      fs::create_directories(elsewhere);
+      damage.make(place, elsewhere);
+      ns::LogCapture log(true);
+      EXPECT_FALSE(run.controller->setup());
+      // One line whatever the debug mode (which adds lines of its own).
+      std::vector<std::string> said;
+      for (const auto& message : log.messages())
+        if (message.find("Crash reporting is off") != std::string::npos) said.push_back(message);
+      ASSERT_EQ(said.size(), 1u) << ::testing::PrintToString(log.messages());
+      EXPECT_EQ(said[0].find("[CrashReporter] Crash reporting is off for this run: " + place.string()), 0u)
+          << said[0];
+      EXPECT_TRUE(crstest::entries(elsewhere).empty()) << "a folder was made through the link";
+      struct stat info {};
+      ASSERT_EQ(::lstat(place.c_str(), &info), 0);
+      EXPECT_FALSE(S_ISDIR(info.st_mode));
+    }
+  }
+  // A sound home gets its folders and nothing is said.
+  pltest::Sandbox sandbox;
+  ReporterRun run("http://127.0.0.1:9/");
+  ns::LogCapture log(true);
+  EXPECT_TRUE(run.controller->setup());
+  EXPECT_FALSE(log.contains("Crash reporting is off"));
+  EXPECT_TRUE(fs::is_directory(run.folder("sendable")));
+}
+
+}  // namespace

@@ -779,3 +779,35 @@ TEST(ListFetch, ARefreshWhileAPageWaitsForScrollingFetchesTheListAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ListFetch, SearchesAndTheCachedVideosAreNeverStoredEvenWithRows) {
+  FetchFixture f;
+  f.api.seedFromFixture("search", googletest::fixtureText("search-1.json"));
+  auto search = f.open("search_relevance", "cats");
+  f.waitUntilDone(search);
+  ASSERT_GE(search->cellArray().size(), 5u);
+  // The detail requests end in saves of their own.
+  f.waitForCalls("youtube.videos.list");
+  pltest::pumpUntil([] { return false; }, 0.3);
+  EXPECT_FALSE(f.account->hasPlaylistCache_withId("search_relevance", "cats"));
+  search->saveToCache();
+  EXPECT_FALSE(f.account->hasPlaylistCache_withId("search_relevance", "cats"));
+
+  auto cached = f.open("cachedvideos", "cachedvideos");
+  f.waitUntilDone(cached);
+  cached->setCellArray(browse_test::numberedRows(3));
+  cached->saveToCache();
+  EXPECT_FALSE(f.account->hasPlaylistCache_withId("cachedvideos", "cachedvideos"));
+
+  // The same rows under a list type that is stored are kept: the saves above had rows to store.
+  search->setRequestType("playlists");
+  search->saveToCache();
+  EXPECT_TRUE(f.account->hasPlaylistCache_withId("playlists", "cats"));
+  cached->setRequestType("playlists");
+  cached->saveToCache();
+  EXPECT_TRUE(f.account->hasPlaylistCache_withId("playlists", "cachedvideos"));
+}
+
+}  // namespace

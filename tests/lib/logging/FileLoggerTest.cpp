@@ -171,6 +171,39 @@ TEST(FileLoggerRolling, ARecordAfterTheRollingFrequencyGoesToANewFile) {
   EXPECT_EQ(readFile(files[0]), "two\n");
 }
 
+TEST(FileLoggerRolling, UntouchedItRollsAtOneMebibyteAndAfterOneDay) {
+  {
+    LoggerInFolder s;
+    EXPECT_EQ(s.logger->maximumFileSize(), 1048576u);
+    EXPECT_EQ(s.logger->rollingFrequency(), 86400);
+    const std::string kibibyte(1023, 'x');  // 1024 bytes with its line feed
+    for (int i = 0; i < 1023; ++i) logNow(kibibyte);
+    logNow(std::string(1022, 'y'));
+    ASSERT_EQ(s.files().size(), 1u);
+    EXPECT_EQ(fs::file_size(s.files()[0]), 1048575u);
+    EXPECT_EQ(s.manager->rolls(), 0u);
+    logNow("");  // the byte that makes the mebibyte
+    EXPECT_EQ(s.manager->rolls(), 1u);
+    logNow("next");
+    ASSERT_EQ(s.files().size(), 2u);
+    EXPECT_EQ(fs::file_size(s.files()[1]), 1048576u);
+    EXPECT_EQ(readFile(s.files()[0]), "next\n");
+  }
+  pltest::VirtualClock clock;
+  LoggerInFolder s;
+  logNow("one");
+  clock.advance(86399);
+  logNow("a day but a second");
+  EXPECT_EQ(s.manager->rolls(), 0u);
+  clock.advance(2);
+  ASSERT_TRUE(s.manager->waitForRolls(1));
+  logNow("two");
+  auto files = s.files();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(readFile(files[1]), "one\na day but a second\n");
+  EXPECT_EQ(readFile(files[0]), "two\n");
+}
+
 TEST(FileLoggerOutput, TheDefaultLineIsTheLocalTimeTwoSpacesAndTheMessage) {
   logtest::ScopedTimeZone utc("UTC");
   LoggerInFolder s(true, nullptr);

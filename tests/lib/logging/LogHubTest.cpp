@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <optional>
 #include <thread>
 
 #include "platform/dispatch/Dispatch.h"
@@ -382,6 +386,25 @@ TEST(LogHubRecord, MadeOnALabelledQueueCarriesItsLabelAndThreadNumber) {
   EXPECT_EQ(record->threadID(), threadHex);
   EXPECT_EQ(record->threadID().find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_NE(record->threadID()[0], '0');
+}
+
+TEST(LogHubRecord, AThreadsNameIsItsOwnAndARenameShowsWithinAFewMilliseconds) {
+  std::thread([] {
+    auto record = [] { return ns::make<LogMessage>("m", 1, 1, 80, "/x/File.cpp", "f", 1); };
+    EXPECT_FALSE(record()->threadName()) << "a thread never named has no name of its own";
+    pthread_setname_np(pthread_self(), "first-name");
+    // The name is read again once the coarse clock has moved on: a spin bounded by a deadline.
+    auto nameWithin = [&](const std::string& expected) {
+      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+      std::optional<std::string> name;
+      while ((name = record()->threadName()) != expected && std::chrono::steady_clock::now() < deadline) {
+      }
+      return name;
+    };
+    EXPECT_EQ(nameWithin("first-name"), "first-name");
+    pthread_setname_np(pthread_self(), "second-name");
+    EXPECT_EQ(nameWithin("second-name"), "second-name");
+  }).join();
 }
 
 TEST(LogHubRecord, CopiesShareEveryFieldAndCanReplaceTheText) {

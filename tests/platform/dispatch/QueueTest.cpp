@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -359,6 +360,21 @@ TEST(QueueTest, SuspendedQueueHoldsItsBlocksUntilResumed) {
   EXPECT_FALSE(ran);
   resume(q);
   ASSERT_TRUE(pltest::pumpUntil([&] { return ran.load(); }));
+}
+
+TEST(QueueTest, AThreadOffTheMainOneIsTheMainThreadOfTheChildItForks) {
+  int status = -1;
+  std::thread([&] {
+    // Known here as another thread of this process.
+    EXPECT_STREQ(currentQueueLabel(), "");
+    const pid_t child = ::fork();
+    if (child == 0) ::_exit(std::string_view(currentQueueLabel()) == kMainQueueLabel ? 0 : 1);
+    ASSERT_GT(child, 0);
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_STREQ(currentQueueLabel(), "");
+  }).join();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_STREQ(currentQueueLabel(), kMainQueueLabel);
 }
 
 TEST(QueueTest, MainQueueBlocksRunOnTheMainThreadWhenTheLoopIsPumped) {

@@ -1,14 +1,19 @@
 // User defaults on a real property-list file in a sandboxed home.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "platform/core/Exception.h"
+#include "platform/core/Log.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -151,16 +156,66 @@ TEST(UserDefaultsTest, SynchronizeTakesInAnotherWritersChanges) {
   EXPECT_EQ(other.stringForKey("a"), "mine");
 }
 
+std::size_t linesWith(const ns::LogCapture& log, std::string_view text) {
+  auto messages = log.messages();
+  return static_cast<std::size_t>(std::count_if(
+      messages.begin(), messages.end(), [&](const std::string& m) { return m.find(text) != m.npos; }));
+}
+
 TEST(UserDefaultsTest, AnUnreadableStoreIsKeptAside) {
   Sandbox box;
   ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
       box.home().string() + "/.config", true, {}, nullptr);
   ASSERT_TRUE(ns::writeStringToFile("<plist><dict><key>broken", storePath(box), false));
+  ns::LogCapture log(true);
   auto d = ns::UserDefaults::standardUserDefaults();
   EXPECT_TRUE(d->objectForKey("anything").isNil());
   d->setObject_forKey("new", "key");
+  d->setObject_forKey("newer", "key");
   EXPECT_EQ(*ns::stringWithContentsOfFile(storePath(box) + ".corrupt"), "<plist><dict><key>broken");
-  EXPECT_EQ(ns::UserDefaults(storePath(box)).stringForKey("key"), "new");
+  EXPECT_EQ(ns::UserDefaults(storePath(box)).stringForKey("key"), "newer");
+  EXPECT_EQ(linesWith(log, "is kept as " + storePath(box) + ".corrupt"), 1u)
+      << ::testing::PrintToString(log.messages());
+}
+
+// The store as the user left it, with settings a launch must not lose.
+const std::string kUsersStore =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+    "<key>cacheSize</key><integer>20</integer><key>RepeatType</key><string>1</string>"
+    "<key>preferredVideoQuality</key><string>1080</string></dict></plist>\n";
+
+TEST(UserDefaultsTest, AStoreThatCannotBeReadIsNotWrittenOverAndSaysWhyOnce) {
+  Sandbox box;
+  std::filesystem::create_directories(box.configHome());
+  // A link to a file every read of which fails (the process's own memory at address 0): a store
+  // that is there but cannot be read, even by root.
+  const std::string path = storePath(box);
+  ASSERT_EQ(::symlink("/proc/self/mem", path.c_str()), 0);
+  ns::LogCapture log(true);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(d->objectForKey("cacheSize").isNil());
+  d->setInteger_forKey(7, "cacheSize");
+  d->setObject_forKey("2", "RepeatType");
+  // Kept for the run, written nowhere.
+  EXPECT_EQ(d->integerForKey("cacheSize"), 7);
+  EXPECT_EQ(d->stringForKey("RepeatType"), "2");
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_TRUE(std::filesystem::is_symlink(path));
+  EXPECT_EQ(std::filesystem::read_symlink(path), "/proc/self/mem");
+  EXPECT_FALSE(std::filesystem::exists(path + ".corrupt"));
+  EXPECT_EQ(linesWith(log, "cannot be read"), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(linesWith(log, path + " cannot be read (Input/output error)"), 1u);
+
+  // Readable again (the user mended it): the next save takes in what it holds and adds the run's
+  // changes.
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  ASSERT_TRUE(ns::writeStringToFile(kUsersStore, path, false));
+  d->setBool_forKey(true, "later");
+  ns::UserDefaults reread(path);
+  EXPECT_EQ(reread.integerForKey("cacheSize"), 7);
+  EXPECT_EQ(reread.stringForKey("RepeatType"), "2");
+  EXPECT_EQ(reread.stringForKey("preferredVideoQuality"), "1080");
+  EXPECT_TRUE(reread.boolForKey("later"));
 }
 
 TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNotReadAndIsReplacedByTheNextSave) {
@@ -243,6 +298,53 @@ TEST(UserDefaultsChild, DISABLED_ReadsWhatTheParentWrote) {
   EXPECT_EQ(d->integerForKey("volume"), std::atoi(expected));
   EXPECT_EQ(d->stringForKey("downloadPath"), "file:///tmp/ü/");
   EXPECT_EQ(d->objectForKey("big").unsignedLongLongValue(), 18446744073709551615ull);
+}
+
+// Runs in a child process started by the next test, as an unprivileged user where the tests run
+// as root: the store is there at mode 000.
+TEST(UserDefaultsChild, DISABLED_LeavesAStoreItMayNotReadAsItIs) {
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::setgroups(0, nullptr), 0);
+    ASSERT_EQ(::setgid(65534), 0);
+    ASSERT_EQ(::setuid(65534), 0);
+    // A change of user makes the process undumpable, which would stop the leak check at exit.
+    ::prctl(PR_SET_DUMPABLE, 1);
+  }
+  ns::LogCapture log(true);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  ASSERT_NE(::access(d->storePath().c_str(), R_OK), 0) << "the store is readable to this process";
+  EXPECT_TRUE(d->objectForKey("cacheSize").isNil());
+  d->setInteger_forKey(3, "cacheSize");
+  d->setObject_forKey("0", "RepeatType");
+  EXPECT_EQ(d->integerForKey("cacheSize"), 3);
+  EXPECT_FALSE(d->synchronize());
+  ns::UserDefaults::resetStandardUserDefaults();  // as at quit
+  EXPECT_EQ(linesWith(log, d->storePath() + " cannot be read (Permission denied)"), 1u)
+      << ::testing::PrintToString(log.messages());
+}
+
+TEST(UserDefaultsTest, AStoreTheProcessMayNotReadIsUnchangedAfterARun) {
+  Sandbox box;
+  const std::string path = storePath(box);
+  std::filesystem::create_directories(box.configHome());
+  ASSERT_TRUE(ns::writeStringToFile(kUsersStore, path, false));
+  ASSERT_EQ(::chmod(path.c_str(), 0), 0);
+  // The child reaches the folder and could write there: only the store's mode stands in its way.
+  for (const auto& folder : {box.root(), box.home()}) ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(box.configHome().c_str(), 0777), 0);
+
+  int status = pltest::runChildTest("UserDefaultsChild.DISABLED_LeavesAStoreItMayNotReadAsItIs");
+  ASSERT_TRUE(status != -1 && WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed";
+  struct stat info {};
+  ASSERT_EQ(::stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0u);
+  ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(ns::stringWithContentsOfFile(path), std::optional<std::string>(kUsersStore));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(box.configHome()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no copy and no temporary file beside it";
 }
 
 TEST(UserDefaultsTest, ValuesSurviveAProcessRestart) {

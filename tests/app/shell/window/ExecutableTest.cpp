@@ -12,9 +12,12 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <random>
+#include <sstream>
 
 #include "app/library/AccountSession.h"
 #include "app/shell/window/PLMAppDelegate.h"
@@ -252,6 +255,88 @@ TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithI
   auto status = run.waitForExit();
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+// `pelorin` with the arguments as another user (where the tests run as root), in the environment
+// of the moment; nullopt when it could not be started.
+std::optional<pid_t> spawnAsUser(uid_t user, gid_t group, const std::vector<std::string>& arguments,
+                                 const std::string& output) {
+  std::vector<std::string> all{PELORIN_EXECUTABLE};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) return std::nullopt;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    if (::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(126);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0))
+      ::_exit(126);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
+  ::close(out);
+  if (pid < 0) return std::nullopt;
+  return pid;
+}
+
+TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQuit) {
+  namespace fs = std::filesystem;
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  const std::string store = (sandbox.configHome() / "com.ordel42.zeravozezi.plist").string();
+  const std::string settings =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>cacheSize</key><integer>20</integer><key>RepeatType</key><string>1</string>"
+      "<key>preferredVideoQuality</key><string>1080</string></dict></plist>\n";
+  fs::create_directories(sandbox.configHome());
+  { std::ofstream(store, std::ios::binary) << settings; }
+  // An ordinary user who owns the home: only the store's mode keeps the settings from it.
+  const bool root = ::geteuid() == 0;
+  const uid_t user = root ? 65534 : ::geteuid();
+  const gid_t group = root ? 65534 : ::getegid();
+  if (root) {
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox.root()))
+      ASSERT_EQ(::lchown(entry.path().c_str(), user, group), 0) << entry.path();
+    ASSERT_EQ(::chown(sandbox.root().c_str(), user, group), 0);
+    ASSERT_EQ(::chmod(sandbox.root().c_str(), 0755), 0);
+  }
+  ASSERT_EQ(::chmod(store.c_str(), 0), 0);
+
+  const std::string output = sandbox.path("pelorin.log");
+  auto pid = spawnAsUser(user, group, {"--headless"}, output);
+  ASSERT_TRUE(pid);
+  std::optional<int> status;
+  auto ended = [&] {
+    int s = 0;
+    if (!status && ::waitpid(*pid, &s, WNOHANG) == *pid) status = s;
+    return status.has_value();
+  };
+  const bool up = pltest::pumpUntil([&] { return launched(sandbox) || ended(); }, kWait);
+  EXPECT_TRUE(up && !status) << std::ifstream(output).rdbuf();
+  ::kill(*pid, SIGTERM);
+  EXPECT_TRUE(pltest::pumpUntil(ended, kWait));
+  if (!status) {
+    ::kill(*pid, SIGKILL);
+    ::waitpid(*pid, nullptr, 0);
+  }
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+  struct stat info {};
+  ASSERT_EQ(::stat(store.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0u);
+  ASSERT_EQ(::chmod(store.c_str(), 0600), 0);
+  std::stringstream bytes;
+  bytes << std::ifstream(store, std::ios::binary).rdbuf();
+  EXPECT_EQ(bytes.str(), settings) << "the user's settings were written over";
+  EXPECT_FALSE(fs::exists(store + ".corrupt"));
+  std::stringstream log;
+  log << std::ifstream(output).rdbuf();
+  EXPECT_NE(log.str().find(store + " cannot be read (Permission denied)"), std::string::npos) << log.str();
 }
 
 }  // namespace
