@@ -474,8 +474,7 @@ void LeftViewController::runSearch() {
     return;
   }
   if (!videoId.empty()) {
-    navigationController_->pushViewController_animated(getPlaylistViewController(videoId, "videoid", videoId),
-                                                       true);
+    showList(getPlaylistViewController(videoId, "videoid", videoId));
   } else {
     addSearchHistory(text);
     search(text);
@@ -484,6 +483,12 @@ void LeftViewController::runSearch() {
 }
 
 void LeftViewController::search(const std::string& query) {
-  navigationController_->pushViewController_animated(
-      getPlaylistViewController(query, "search_" + getSearchOrder(), query), true);
+  showList(getPlaylistViewController(query, "search_" + getSearchOrder(), query));
+}
+
+void LeftViewController::showList(const ns::Ref<YTPlaylistViewController>& list) {
+  const bool onShow = navigationController_->getCurrentViewController() == list;
+  navigationController_->pushViewController_animated(list, true);
+  // A list pushed sees to a failed fetch itself as it appears; the list on show is not pushed.
+  if (onShow) list->fetchAgainIfFailed();
 }

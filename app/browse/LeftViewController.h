@@ -117,6 +117,9 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
   std::string className() const override { return "LeftViewController"; }
 
  private:
+  // Pushes the list of a search or a link (nothing when it is on show already).
+  void showList(const ns::Ref<YTPlaylistViewController>& list);
+
   ns::Weak<ak::View> navigationBarView_;
   ns::Weak<MySplitView> leftSplitView_;
   ns::Weak<ak::View> menuView_;

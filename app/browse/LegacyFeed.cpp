@@ -54,8 +54,7 @@ void YTPlaylistViewController::fetchNewSubscriptionVideosUsingV2() {
   auto auth = youtube ? std::dynamic_pointer_cast<NetOAuth2Authentication>(youtube->authorizer()) : nullptr;
   if (!auth) {
     ns::Log("legacy feed: no signed-in authorizer");
-    isFetching_ = false;
-    stopRefreshBtn();
+    failFetch();
     return;
   }
   Self self = this->self<YTPlaylistViewController>();
@@ -70,8 +69,7 @@ void YTPlaylistViewController::fetchNewSubscriptionVideosUsingV2() {
     auto url = ns::URL::URLWithString(address);
     if (!url) {
       ns::Log("legacy feed: no URL from %@", address);
-      self->setIsFetching(false);
-      self->stopRefreshBtn();
+      self->failFetch();
       return;
     }
     auto operation = JSONRequestOperation::JSONRequestOperationWithRequest_success_failure(
@@ -83,10 +81,7 @@ void YTPlaylistViewController::fetchNewSubscriptionVideosUsingV2() {
         [self](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&, const ns::Error& error,
                const ns::Value&) {
           ns::Log("legacy feed: %@", error.localizedDescription());
-          onMain([self] {
-            self->setIsFetching(false);
-            self->stopRefreshBtn();
-          });
+          onMain([self] { self->failFetch(); });
         });
     operation->start();
   });
@@ -96,8 +91,7 @@ void YTPlaylistViewController::takeLegacyFeedPage(const ns::Value& json) {
   const ns::Value& feed = json.isDictionary() ? json["feed"] : ns::Value();
   if (!feed.isDictionary() || !(feed["entry"].isArray() || feed["entry"].isNil())) {
     ns::Log("legacy feed: the reply is not a feed");
-    isFetching_ = false;
-    stopRefreshBtn();
+    failFetch();
     return;
   }
   std::vector<ns::Ref<SearchEntry>> rows;

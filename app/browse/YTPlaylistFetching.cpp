@@ -120,6 +120,11 @@ void YTPlaylistViewController::endFetch() {
   stopRefreshBtn();
 }
 
+void YTPlaylistViewController::failFetch() {
+  fetchFailed_ = true;
+  endFetch();
+}
+
 // ---- fetching ----
 
 void YTPlaylistViewController::fetch() {
@@ -127,10 +132,13 @@ void YTPlaylistViewController::fetch() {
       Reachability::reachabilityForInternetConnection()->currentReachabilityStatus() == NotReachable) {
     ns::Log("offine!!!");
     if (cellArray_.empty()) ns::Log("OFFLINE!!!");
+    // Nothing was asked: the list is fetched again when shown or searched once more.
+    fetchFailed_ = true;
     return;
   }
   animateRefreshBtn();
   isFetching_ = true;
+  fetchFailed_ = false;
   // A page left for scrolling belongs to the rows this fetch replaces.
   nextQuery_ = nullptr;
   if (requestType_ == "playlists") {
@@ -160,7 +168,7 @@ void YTPlaylistViewController::fetch() {
 void YTPlaylistViewController::runQuery(const ns::Ref<ApiQueryYouTube>& query) {
   auto youtube = service();
   if (!query || !youtube) {
-    endFetch();
+    failFetch();
     return;
   }
   Self self = this->self<YTPlaylistViewController>();
@@ -168,8 +176,8 @@ void YTPlaylistViewController::runQuery(const ns::Ref<ApiQueryYouTube>& query) {
       query, [self, query](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
           ns::Log("error: %@", error->localizedDescription());
-          // The rows stay; the fetch ends so that the list can be reloaded.
-          self->endFetch();
+          // The rows stay; the list is fetched again when reloaded, shown or searched again.
+          self->failFetch();
           return;
         }
         if (query->pageToken().value_or("").empty()) {
@@ -181,7 +189,7 @@ void YTPlaylistViewController::runQuery(const ns::Ref<ApiQueryYouTube>& query) {
   if (ticket)
     ticket->setShouldFetchNextPages(false);
   else
-    endFetch();
+    failFetch();
 }
 
 void YTPlaylistViewController::fetchPlaylist() {

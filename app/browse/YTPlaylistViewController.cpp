@@ -280,6 +280,7 @@ void YTPlaylistViewController::_setBottomView(const ns::Ref<MyNSView>& bar) {
 
 void YTPlaylistViewController::viewWillAppear(bool) {
   refreshTableView();
+  fetchAgainIfFailed();
   addNotificationObserver(this, kVideoInfoChangedNotification, &YTPlaylistViewController::onVideoInfoChanged);
 }
 
@@ -392,6 +393,16 @@ void YTPlaylistViewController::reloadList() {
     ns::Log("already fetching...");
     return;
   }
+  refetch();
+}
+
+void YTPlaylistViewController::fetchAgainIfFailed() {
+  if (!fetchFailed_ || isFetching_) return;
+  ns::Log("fetching again after a failure: %@", getDictionaryKey());
+  refetch();
+}
+
+void YTPlaylistViewController::refetch() {
   nowPlayingVideoIdForReload_.reset();
   if (isCurrentPlaylist()) {
     if (auto player = playerViewController()) nowPlayingVideoIdForReload_ = player->videoId();

@@ -72,6 +72,9 @@ class YTPlaylistViewController : public PelViewController,
   // ---- controls ----
   // Search lists are never reloaded; a running fetch is left alone.
   void reloadList();
+  // A list whose last fetch failed (or could not start while offline) is fetched again: on
+  // show, and when its search or link is run again. Nothing else fetches here.
+  void fetchAgainIfFailed();
   // The refresh button spins (one turn a second) and is disabled until stopRefreshBtn.
   void animateRefreshBtn();
   void stopRefreshBtn();
@@ -106,6 +109,8 @@ class YTPlaylistViewController : public PelViewController,
   void setIsMyPlaylist(bool value) { isMyPlaylist_ = value; }
   bool isFetching() const { return isFetching_; }
   void setIsFetching(bool value) { isFetching_ = value; }
+  // Whether the last fetch failed or could not start (cleared when a fetch starts).
+  bool fetchFailed() const { return fetchFailed_; }
   bool playAfterLoad() const { return playAfterLoad_; }
   void setPlayAfterLoad(bool value) { playAfterLoad_ = value; }
   long playIndex() override { return playIndex_; }
@@ -255,6 +260,7 @@ class YTPlaylistViewController : public PelViewController,
   bool isVideoResult_ = false;
   bool isMyPlaylist_ = false;
   bool isFetching_ = false;
+  bool fetchFailed_ = false;
   bool playAfterLoad_ = false;
   long playIndex_ = 0;
   ns::Weak<ak::ScrollView> scrollView_;
@@ -275,6 +281,10 @@ class YTPlaylistViewController : public PelViewController,
   // Pages in a row that brought no rows although the service named a next page.
   int emptyPagesInRow_ = 0;
   void endFetch();
+  // Ends the fetch as failed: the rows stay and the list can be fetched again.
+  void failFetch();
+  // Fetches again, keeping the playing row when this is the current playlist.
+  void refetch();
   long followingIndex() const;
 };
 

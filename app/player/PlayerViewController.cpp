@@ -498,17 +498,22 @@ void PlayerViewController::onCacheChanged() {
 }
 
 void PlayerViewController::shortSeekForward() {
-  if (!item_) return;
-  double target = currentTimeSeconds() + kShortSeekSeconds;
-  double duration = secondsOf(item_->duration());
-  if (std::isfinite(duration)) target = std::min(target, duration);
-  player()->seekToTime(cm::TimeMakeWithSeconds(target, cm::kPreferredTimescale));
+  shortSeekBy(kShortSeekSeconds);
 }
 
 void PlayerViewController::shortSeekBack() {
+  shortSeekBy(-kShortSeekSeconds);
+}
+
+void PlayerViewController::shortSeekBy(double seconds) {
   if (!item_) return;
-  double target = std::max(0.0, currentTimeSeconds() - kShortSeekSeconds);
-  player()->seekToTime(cm::TimeMakeWithSeconds(target, cm::kPreferredTimescale));
+  // From where the last seek is headed, so that quick presses add up.
+  double target = std::max(0.0, currentTimeSeconds() + seconds);
+  double duration = secondsOf(item_->duration());
+  if (std::isfinite(duration)) target = std::min(target, duration);
+  // Exact: the nearest key frame can lie seconds away, even behind a forward seek.
+  player()->seekToTime_toleranceBefore_toleranceAfter(
+      cm::TimeMakeWithSeconds(target, cm::kPreferredTimescale), cm::kTimeZero, cm::kTimeZero);
 }
 
 void PlayerViewController::showOSD(const std::string& message) {

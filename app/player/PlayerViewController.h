@@ -61,6 +61,8 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
 
   // Plays when paused, pauses when playing.
   void playPause();
+  // kShortSeekSeconds later or earlier, to that very place (never a key frame near it), within
+  // the video.
   void shortSeekForward();
   void shortSeekBack();
   // Saves the loaded video's position and played state (the application calls it at
@@ -102,6 +104,7 @@ class PlayerViewController : public ak::ViewController, public IPlayerViewContro
   // The file the video plays from without the network: the recorded download, else the cache.
   static std::optional<std::string> localFileForVideoId(const std::string& videoId);
   void onCacheChanged();
+  void shortSeekBy(double seconds);
 
   // Not std::atomic<std::shared_ptr>: libstdc++ 12 ends its load with a relaxed unlock, so a
   // reader's access is not ordered before the next store (ThreadSanitizer reports it).

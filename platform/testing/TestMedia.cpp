@@ -5,7 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -45,6 +47,8 @@ std::string patternName(const MediaClip& clip) {
       return "red-then-testsrc";
     case MediaPattern::LeftRight:
       return "left-" + clip.colour + "-right-" + clip.otherColour;
+    case MediaPattern::FrameCode:
+      return "framecode";
   }
   return "clip";
 }
@@ -65,6 +69,12 @@ std::string videoSource(const MediaClip& clip) {
     case MediaPattern::LeftRight:
       return "color=c=" + clip.colour + ":s=" + half + ":r=25:d=" + d + "[l];color=c=" + clip.otherColour +
              ":s=" + half + ":r=25:d=" + d + "[r];[l][r]hstack";
+    case MediaPattern::FrameCode: {
+      // Bar b (from the left) shows bit (bars - 1 - b) of the frame number N.
+      const std::string bars = std::to_string(kFrameCodeBars);
+      return "color=c=black:s=" + size + ":r=25:d=" + d + ",format=yuv420p,geq=lum='if(mod(floor(N/pow(2," +
+             bars + "-1-floor(X*" + bars + "/W))),2),235,70)':cb=128:cr=128";
+    }
   }
   return {};
 }
@@ -91,15 +101,20 @@ bool run(const std::vector<std::string>& args) {
 
 fs::path testMedia(const MediaClip& clip) {
   fs::path folder = mediaFolder();
-  std::string name = patternName(clip) + "-" + std::to_string(clip.width) + "x" +
-                     std::to_string(clip.height) + "-" +
-                     std::to_string(static_cast<long>(clip.seconds * 1000 + 0.5)) + "ms.mp4";
+  const bool ownKeyframes = clip.keyframeSeconds != 1;
+  std::string name =
+      patternName(clip) + "-" + std::to_string(clip.width) + "x" + std::to_string(clip.height) + "-" +
+      std::to_string(static_cast<long>(clip.seconds * 1000 + 0.5)) + "ms" +
+      (ownKeyframes ? "-key" + std::to_string(static_cast<long>(clip.keyframeSeconds * 1000 + 0.5))
+                    : std::string()) +
+      ".mp4";
   fs::path target = folder / name;
   std::error_code ec;
   if (fs::is_regular_file(target, ec) && fs::file_size(target, ec) > 0) return target;
   // Test processes run in parallel: each makes its own copy and renames it into place.
   fs::path scratch = folder / ("." + name + "." + std::to_string(::getpid()) + ".mp4");
   std::string d = number(clip.seconds);
+  const std::string gop = std::to_string(static_cast<long>(clip.keyframeSeconds * 25 + 0.5));
   std::vector<std::string> args = {"ffmpeg",
                                    "-nostdin",
                                    "-hide_banner",
@@ -125,7 +140,7 @@ fs::path testMedia(const MediaClip& clip) {
                                    "-pix_fmt",
                                    "yuv420p",
                                    "-g",
-                                   "25",
+                                   gop,
                                    "-c:a",
                                    "aac",
                                    "-b:a",
@@ -135,6 +150,11 @@ fs::path testMedia(const MediaClip& clip) {
                                    "-movflags",
                                    "+faststart",
                                    scratch.string()};
+  if (ownKeyframes) {
+    // Key frames only at the interval: the encoder adds none where the picture changes a lot.
+    const std::vector<std::string> exact = {"-keyint_min", gop, "-sc_threshold", "0"};
+    args.insert(args.end() - 1, exact.begin(), exact.end());
+  }
   if (!run(args)) {
     std::fprintf(stderr, "test media: ffmpeg could not make %s\n", name.c_str());
     fs::remove(scratch, ec);
@@ -146,6 +166,44 @@ fs::path testMedia(const MediaClip& clip) {
     return fs::is_regular_file(target, ec) ? target : fs::path();
   }
   return target;
+}
+
+std::optional<int> readFrameCode(const std::vector<int>& row) {
+  if (row.size() < static_cast<std::size_t>(kFrameCodeBars) * 4) return std::nullopt;
+  int number = 0;
+  for (int bar = 0; bar < kFrameCodeBars; ++bar) {
+    const int value = row[(2 * bar + 1) * row.size() / (2 * kFrameCodeBars)];
+    if (value > 160) {
+      number = number * 2 + 1;
+    } else if (value >= 35 && value <= 110) {
+      number = number * 2;
+    } else {
+      return std::nullopt;
+    }
+  }
+  return number;
+}
+
+std::vector<double> keyframeTimes(const fs::path& path) {
+  std::string quoted = "'";
+  for (char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  quoted += "'";
+  const std::string command =
+      "ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,flags -of csv=p=0 " + quoted;
+  std::vector<double> times;
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (!pipe) return times;
+  char line[256];
+  while (std::fgets(line, sizeof line, pipe)) {
+    // "12.000000,K__"
+    std::string text(line);
+    const auto comma = text.find(',');
+    if (comma == std::string::npos || text.find('K', comma) == std::string::npos) continue;
+    times.push_back(std::strtod(text.c_str(), nullptr));
+  }
+  if (::pclose(pipe) != 0) times.clear();
+  std::sort(times.begin(), times.end());
+  return times;
 }
 
 std::string readMedia(const fs::path& path) {

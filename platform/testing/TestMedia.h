@@ -6,7 +6,9 @@
 //   auto path = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
 //   server.route("GET", "/clip.mp4", pltest::mediaRoute(path));
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/testing/FakeServer.h"
 
@@ -17,7 +19,13 @@ enum class MediaPattern {
   TestPattern,         // ffmpeg's moving test pattern
   RedThenTestPattern,  // one second of solid red, then the test pattern
   LeftRight,           // `colour` on the left half, `otherColour` on the right
+  // The frame's number (from 0) in binary: kFrameCodeBars upright bars of equal width, the
+  // highest bit on the left, a set bit white and a clear one dark grey (never black, so that the
+  // picture stands out from black bars around it). readFrameCode() reads it back.
+  FrameCode,
 };
+
+inline constexpr int kFrameCodeBars = 10;
 
 struct MediaClip {
   double seconds = 2;
@@ -26,6 +34,8 @@ struct MediaClip {
   std::string otherColour = "blue";  // LeftRight only
   int width = 320;
   int height = 240;
+  // Seconds from one key frame to the next, exactly (no extra key frames at scene cuts).
+  double keyframeSeconds = 1;
 };
 
 // The clip's path; made on first use. An empty path (with the reason on stderr) when ffmpeg is
@@ -33,6 +43,11 @@ struct MediaClip {
 std::filesystem::path testMedia(const MediaClip& clip);
 // The file's bytes.
 std::string readMedia(const std::filesystem::path& path);
+// The frame number of a FrameCode picture from the brightness (0-255) of one of its rows, left
+// edge to right edge; nothing when a bar is neither white nor dark grey.
+std::optional<int> readFrameCode(const std::vector<int>& row);
+// The times of the key frames of the file's video, in order (ffprobe); empty when it fails.
+std::vector<double> keyframeTimes(const std::filesystem::path& path);
 // A route handler serving the file as "video/mp4", with byte ranges.
 FakeHandler mediaRoute(const std::filesystem::path& path);
 

@@ -1,7 +1,8 @@
 // The real `pelorin` as a user sees it, on a virtual display against fakes on 127.0.0.1: the
 // list below the bar, clicks on its rows, the picture placed in the video view (resized and in
 // full screen), the video menu, partial redraws against a whole one, the source list
-// at every window size, the suggestions closing, and titles in scripts DejaVu lacks.
+// at every window size, the suggestions closing, titles in scripts DejaVu lacks, short seeks
+// read off a paused picture, and a search that failed run again.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,6 +17,7 @@
 #include <regex>
 
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/PortGate.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
@@ -117,7 +119,9 @@ std::string searchJSON(const std::string& id, const std::string& title) {
 // service with a green clip for each, suggestions) and the real executable.
 class MainWindowOnScreen : public ::testing::Test {
  protected:
-  void serve(const std::vector<std::string>& titles) {
+  void serve(const std::vector<std::string>& titles,
+             const pltest::MediaClip& clip = {
+                 .seconds = 20, .pattern = pltest::MediaPattern::Solid, .colour = "green"}) {
     auto& sandbox = screen_.sandbox();
     sandbox.set("CrashReporting", "0");
     sandbox.set("CrashSubmission", "0");
@@ -135,7 +139,7 @@ class MainWindowOnScreen : public ::testing::Test {
     const char* leakOptions = std::getenv("LSAN_OPTIONS");
     sandbox.set("LSAN_OPTIONS",
                 std::string(leakOptions ? leakOptions : "") + ":suppressions=" + suppressions);
-    clip_ = pltest::testMedia({.seconds = 20, .pattern = pltest::MediaPattern::Solid, .colour = "green"});
+    clip_ = pltest::testMedia(clip);
     ASSERT_FALSE(clip_.empty());
     origin_.route("GET", "/clip", pltest::mediaRoute(clip_));
     std::vector<std::string> videos, results;
@@ -527,6 +531,135 @@ TEST_F(MainWindowOnScreen, TitlesInDevanagariAndHangulAreDrawnWithTheirOwnLetter
   EXPECT_TRUE(fonts[2] == dejaVu[2]) << "a Latin title is drawn in DejaVu either way";
   EXPECT_FALSE(fonts[0] == dejaVu[0]) << "Devanagari drawn as in a font that lacks it";
   EXPECT_FALSE(fonts[1] == dejaVu[1]) << "Hangul drawn as in a font that lacks it";
+}
+
+// A clip keyed only every 10 s whose pictures show their frame number. Played, then paused near
+// 3 s by the media key: each Ctrl+Right moves the picture on by exactly 5 s, each Ctrl+Left back,
+// and from below 5 s back to the start. The position is read off the picture on the screen.
+TEST_F(MainWindowOnScreen, ShortSeeksMoveAPausedPictureByExactlyFiveSeconds) {
+  constexpr int kFrames = 25;  // a second of the clip
+  serve({"Frame numbers"},
+        {.seconds = 30, .pattern = pltest::MediaPattern::FrameCode, .keyframeSeconds = 10});
+  ASSERT_EQ(pltest::keyframeTimes(clip_), (std::vector<double>{0, 10, 20}));
+  launch();
+  search("frames");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20; }, 60)) << logText();
+
+  // The frame number the picture in the video view shows: the picture is what is not black
+  // there (a clear bit is dark grey), read along a row near its top.
+  auto shownFrame = [&]() -> std::optional<int> {
+    const int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
+    const int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    const Box picture =
+        boxOf(left, top, width, height, [](const pltest::Pixel& p) { return p.r + p.g + p.b > 90; });
+    if (picture.empty() || picture.right - picture.left < 200) return std::nullopt;
+    std::vector<int> row;
+    for (const auto& p : pltest::screenPixels(picture.left, picture.top + (picture.bottom - picture.top) / 5,
+                                              picture.right - picture.left + 1, 1))
+      row.push_back((p.r + p.g + p.b) / 3);
+    return pltest::readFrameCode(row);
+  };
+  // The frame on show once it differs from `before` and has stood still for a second.
+  auto nextStill = [&](std::optional<int> before) {
+    std::optional<int> seen = shownFrame();
+    auto since = std::chrono::steady_clock::now();
+    pltest::pumpUntil(
+        [&] {
+          auto now = shownFrame();
+          if (now != seen) {
+            seen = now;
+            since = std::chrono::steady_clock::now();
+            return false;
+          }
+          return seen && seen != before &&
+                 std::chrono::steady_clock::now() - since >= std::chrono::seconds(1);
+        },
+        60);
+    return seen;
+  };
+
+  const int listX = window_->x + kListLeft + 100;
+  pltest::xtest::click(listX, rowTop(0) + 40);
+  pltest::xtest::click(listX, rowTop(0) + 40);
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        auto frame = shownFrame();
+        return frame && *frame >= 5 * kFrames / 2;
+      },
+      60))
+      << logText();
+  pltest::xtest::tap("XF86AudioPlay");
+  const std::optional<int> paused = nextStill(std::nullopt);
+  ASSERT_TRUE(paused);
+
+  int expected = *paused;
+  auto press = [&](const char* arrow, int frames) {
+    SCOPED_TRACE(std::string(arrow) + " from frame " + std::to_string(expected));
+    pltest::xtest::chord({"Control_L", arrow});
+    const int was = expected;
+    expected = std::max(0, expected + frames);
+    const auto shown = nextStill(was);
+    ASSERT_TRUE(shown) << logText();
+    // 5 s within 0.1 s: 125 frames, give or take two.
+    EXPECT_LE(std::abs(*shown - expected), 2) << *shown << " for " << expected;
+    expected = *shown;
+  };
+  press("Right", 5 * kFrames);
+  press("Right", 5 * kFrames);  // past the key frame at 10 s
+  press("Left", -5 * kFrames);
+  press("Left", -5 * kFrames);
+  // Back until the start, the last press from below 5 s.
+  while (expected > 0 && !HasFailure()) press("Left", -5 * kFrames);
+  EXPECT_EQ(expected, 0);
+  quit();
+}
+
+// The Data API is down at first (its port refuses connections), then answers the real service's
+// quota error, then the results: each Return on the same text asks again.
+TEST_F(MainWindowOnScreen, ReturnOnTheSameTextSearchesAgainAfterTheSearchFailed) {
+  serve({"Cats 1", "Cats 2", "Cats 3"});
+  pltest::PortGate gate(static_cast<std::uint16_t>(api_.server().port()));
+  screen_.sandbox().set("PELORIN_GOOGLE_API_URL", "https://127.0.0.1:" + std::to_string(gate.port()));
+  std::string quota;
+  {
+    std::ifstream in(PELORIN_SOURCE_DIR "/tests/fixtures/dataapi/error-403.json");
+    quota.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_NE(quota.find("quotaExceeded"), std::string::npos);
+  api_.script("youtube.search.list", testsupport::FakeDataAPI::Script(
+                                         testsupport::FakeDataAPI::Answer::JSONError, 403, 403, 1, quota));
+  launch();
+  // Whether the latest run of the search has failed (its error logged).
+  auto failed = [&] {
+    const std::string log = logText();
+    const auto searched = log.rfind("] search: cats");
+    return searched != std::string::npos && log.find("] error: ", searched) != std::string::npos;
+  };
+  auto returnOnTheSameText = [&] {
+    place();
+    pltest::xtest::click(window_->x + kSearchX, top() + kSearchY);
+    pltest::xtest::tap("Return");
+  };
+
+  search("cats");
+  ASSERT_TRUE(pltest::pumpUntil(failed, 60)) << logText();
+  EXPECT_TRUE(api_.callsOf("youtube.search.list").empty());
+  EXPECT_LT(titlePixels(0), 5);
+
+  gate.open();
+  returnOnTheSameText();
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return api_.callsOf("youtube.search.list").size() == 1 && failed(); }, 60))
+      << gate.connections() << " connections, " << api_.postCount() << " posts\n"
+      << logText();
+  EXPECT_LT(titlePixels(0), 5);
+
+  returnOnTheSameText();
+  EXPECT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20 && titlePixels(2) > 20; }, 60)) << logText();
+  const auto searches = api_.callsOf("youtube.search.list");
+  ASSERT_GE(searches.size(), 2u);
+  for (const auto& call : searches) EXPECT_EQ(call.params["q"].stringValue(), "cats");
+  quit();
 }
 
 }  // namespace
