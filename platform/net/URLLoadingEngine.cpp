@@ -1,6 +1,10 @@
 #include "platform/net/URLLoadingEngine.h"
 
 #include <curl/curl.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
 #include <zlib.h>
 
 #include <sys/stat.h>
@@ -241,6 +245,7 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   CURL* easy = nullptr;
   curl_slist* headerList = nullptr;
   curl_slist* connectTo = nullptr;
+  std::shared_ptr<X509_STORE> trustStore;  // the authorities this attempt trusts, when not the system's
   char errorBuffer[CURL_ERROR_SIZE] = {};
   long status = 0;
   std::string httpVersion = "HTTP/1.1";
@@ -650,32 +655,57 @@ Error errorForCurl(CURLcode code, long osErrno, const Ref<URL>& url) {
   return makeURLError(urlCode, url);
 }
 
-// A combined bundle of the system authorities and the extra CA file, rebuilt when the file
-// changes. Handing it to curl as a blob makes it part of the connection's TLS settings, so a
-// connection trusted through the extra CA is never reused once the CA is gone.
-std::optional<std::string> trustBundle() {
-  auto extra = URLLoading::extraCertificateAuthorityFile();
-  if (!extra) return std::nullopt;
-  // Never destroyed, as the engine's thread may build a bundle while the process exits.
+// A combined store of the system authorities and the extra CA file, rebuilt when the file
+// changes.
+using TrustStore = std::shared_ptr<X509_STORE>;
+
+// The system's authorities and the extra file's, parsed once for as long as the file stays the
+// same: handing curl the bundle's text made it parse every certificate again for each
+// connection, which took seconds on a slow machine.
+TrustStore trustStore(const std::optional<std::string>& extra) {
+  if (!extra) return nullptr;
+  // Never destroyed, as the engine's thread may build a store while the process exits.
   struct Cache {
     std::mutex mutex;
-    std::string key, bundle;
+    std::string key;
+    TrustStore store;
   };
   static ns::NoDestructor<Cache> cache;
-  struct stat st {};
-  if (::stat(extra->c_str(), &st) != 0) return std::nullopt;
-  std::string key = *extra + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
-                    std::to_string(st.st_mtim.tv_nsec) + ":" + std::to_string(st.st_size);
+  // Keyed by the file's text, which is small: its time stamp can stay the same across a rewrite.
+  std::ifstream in(*extra, std::ios::binary);
+  if (!in) return nullptr;
+  std::ostringstream text;
+  text << in.rdbuf();
+  const std::string pem = text.str();
+  std::string key = *extra + "\n" + pem;
   std::lock_guard lock(cache->mutex);
   if (key != cache->key) {
-    std::ostringstream bundle;
+    TrustStore store(X509_STORE_new(), X509_STORE_free);
+    if (!store) return nullptr;
     const char* system = curl_version_info(CURLVERSION_NOW)->cainfo;
-    if (system) bundle << std::ifstream(system).rdbuf();
-    bundle << "\n" << std::ifstream(*extra).rdbuf() << "\n";
-    cache->bundle = bundle.str();
+    if (system) X509_STORE_load_file(store.get(), system);
+    // Only certificates are taken from the extra file: anything else in it is skipped.
+    std::unique_ptr<BIO, decltype(&BIO_free)> bio(BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())),
+                                                  BIO_free);
+    while (bio) {
+      X509* cert = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr);
+      if (!cert) break;
+      X509_STORE_add_cert(store.get(), cert);
+      X509_free(cert);
+    }
+    ERR_clear_error();
+    // As curl sets up a store of its own: a trusted certificate below a root ends the chain.
+    X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN | X509_V_FLAG_TRUSTED_FIRST);
+    cache->store = std::move(store);
     cache->key = key;
   }
-  return cache->bundle;
+  return cache->store;
+}
+
+// curl's hook on each new TLS context: it trusts the shared store.
+CURLcode installTrustStore(CURL*, void* sslContext, void* store) {
+  SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), static_cast<X509_STORE*>(store));
+  return CURLE_OK;
 }
 
 bool isReservedInvalidHost(const std::string& host) {
@@ -824,9 +854,20 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
     if (load->trustAccepted) {
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
       curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-    } else if (auto bundle = trustBundle()) {
-      curl_blob blob{bundle->data(), bundle->size(), CURL_BLOB_COPY};
-      curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+    } else if (auto extra = URLLoading::extraCertificateAuthorityFile();
+               (load->trustStore = trustStore(extra))) {
+      // No CA file of curl's own: the hook trusts the whole store instead. The TLS settings then
+      // differ from those of a connection made without the extra file, so neither is reused
+      // for the other. The load keeps the store alive while its handle may make a context.
+      curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+      curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+#if LIBCURL_VERSION_NUM >= 0x075700
+      // curl keeps the first context's store for later ones unless told not to, which would put
+      // back an earlier store over this one.
+      curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+#endif
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, installTrustStore);
+      curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, load->trustStore.get());
     }
   }
 

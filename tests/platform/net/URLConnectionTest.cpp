@@ -1,6 +1,8 @@
 // URL connections against the loopback fake server. Callbacks are delivered on a test-drained
 // queue (see URLConnectionRunLoopTest.cpp for delivery on a scheduled run loop).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -239,6 +241,34 @@ TEST_F(URLConnectionTest, HTTPSNeedsTheTestAuthority) {
   };
   ASSERT_TRUE(accepting.finish());
   EXPECT_EQ(accepting.delegate->body, "over tls") << "a delegate may accept the certificate itself";
+}
+
+// The extra authorities are read again when the file's text changes, even when its size and
+// time stamp stay the same; every connection after the first reuses what was read.
+TEST_F(URLConnectionTest, AnAuthorityFileRewrittenInPlaceIsReadAgain) {
+  FakeServer first({.https = true}), second({.https = true});
+  first.canned("GET", "/a", FakeReply::text(200, "first"));
+  second.canned("GET", "/b", FakeReply::text(200, "second"));
+  const std::string file = sandbox.path("authorities.pem");
+  auto writeWithStamp = [&](const std::string& pem) {
+    std::ofstream(file, std::ios::trunc) << pem;
+    const timespec stamp[2] = {{1700000000, 0}, {1700000000, 0}};
+    ::utimensat(AT_FDCWD, file.c_str(), stamp, 0);
+  };
+  ASSERT_EQ(first.caCertificatePEM().size(), second.caCertificatePEM().size());
+  writeWithStamp(first.caCertificatePEM());
+  URLLoading::setExtraCertificateAuthorityFile(file);
+  for (int i = 0; i < 3; ++i) {
+    Load load(requestFor(first.URLForPath("/a")));
+    ASSERT_TRUE(load.finish());
+    ASSERT_FALSE(load.delegate->error) << load.delegate->error->description();
+    EXPECT_EQ(load.delegate->body, "first");
+  }
+  writeWithStamp(second.caCertificatePEM());
+  Load load(requestFor(second.URLForPath("/b")));
+  ASSERT_TRUE(load.finish());
+  EXPECT_FALSE(load.delegate->error) << load.delegate->error->description();
+  EXPECT_EQ(load.delegate->body, "second");
 }
 
 TEST_F(URLConnectionTest, ConnectToMapReachesFakeUnderARealLookingName) {
