@@ -47,6 +47,7 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/StreamResolver.h"
+#include "bench/NginxReference.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/Runtime.h"
@@ -342,21 +343,7 @@ double peakOfRun(std::vector<std::string> arguments, const std::filesystem::path
 }
 
 pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
-  std::filesystem::create_directories(work / "logs");
-  std::ofstream conf(work / "nginx.conf");
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string()
-       << ";\n"
-       << "error_log " << (work / "logs/error.log").string() << ";\n"
-       << "events { worker_connections 64; }\n"
-       << "http {\n  access_log off;\n  sendfile on;\n"
-       << "  client_body_temp_path " << (work / "body").string() << ";\n"
-       << "  proxy_temp_path " << (work / "proxy").string() << ";\n"
-       << "  fastcgi_temp_path " << (work / "fastcgi").string() << ";\n"
-       << "  uwsgi_temp_path " << (work / "uwsgi").string() << ";\n"
-       << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
-       << "  server { listen 127.0.0.1:" << port << "; root " << root.string() << "; }\n}\n";
-  conf.close();
-  return spawn({"/usr/sbin/nginx", "-p", work.string() + "/", "-c", (work / "nginx.conf").string()});
+  return spawn(benchkit::nginxCommand(work, root, port));
 }
 
 bool waitUntilServing(const std::string& url) {
@@ -421,12 +408,18 @@ bool curlClients(int count, const std::string& url, const std::string& range = {
   return ok;
 }
 
+// A fresh home with the folders the application makes at its start: its support folder (where
+// the library store lives) and the cache folders.
 void setUpHome(const std::filesystem::path& home) {
   for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
     std::string path = (home / name).string();
     std::filesystem::create_directories(path);
     ::setenv(name, path.c_str(), 1);
   }
+  if (auto store = getAppSupportFilePath("pelorin_web.db"))
+    std::filesystem::create_directories(std::filesystem::path(*store).parent_path());
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
+    std::filesystem::create_directories(folder);
 }
 
 // The child's side of the engine's figure: downloads `url` as the video "engine" into a home
@@ -478,7 +471,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  bool haveNginx = ::access("/usr/sbin/nginx", X_OK) == 0;
+  bool haveNginx = ::access(benchkit::kNginxPath, X_OK) == 0;
   std::uint16_t nginxPort = haveNginx ? freePort() : 0;
   pid_t nginxPid = haveNginx ? startNginx(work, www, nginxPort) : -1;
   std::string nginxURL = "http://127.0.0.1:" + std::to_string(nginxPort) + "/big.mp4";
