@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "app/cache/PelCacheOperation.h"
-#include "bench/NginxReference.h"
+#include "bench/BenchKit.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/net/URL.h"
 #include "platform/runloop/RunLoop.h"
@@ -65,14 +65,6 @@ double peakResidentMB() {
 
 void resetPeakResident() {
   std::ofstream("/proc/self/clear_refs") << "5";
-}
-
-// The load averages over 1, 5 and 15 minutes, as uptime prints them.
-std::string loadAverage() {
-  std::ifstream in("/proc/loadavg");
-  std::string one, five, fifteen;
-  in >> one >> five >> fifteen;
-  return one + " " + five + " " + fifteen;
 }
 
 double seconds(std::chrono::steady_clock::time_point since) {
@@ -133,13 +125,6 @@ Fetch fetchWithCurl(const std::string& url, const std::string& path) {
   fetch.cpuSeconds = toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
   fetch.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && hasWholeFile(path);
   return fetch;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 pid_t spawnProgram(std::vector<std::string> arguments, int stdoutFd = -1) {
@@ -269,7 +254,7 @@ int main(int argc, char** argv) {
   }
 
   std::printf("200 MB from %s, %d rounds; load average at the start: %s\n", origin, rounds,
-              loadAverage().c_str());
+              benchkit::loadAverage().c_str());
   std::printf("%5s %12s %12s %7s %14s %14s  %s\n", "round", "operation", "curl", "ratio", "op CPU s/GB",
               "curl CPU s/GB", "load average");
   const std::string ourPath = (work / "operation.part").string(), theirPath = (work / "curl.out").string();
@@ -301,7 +286,7 @@ int main(int argc, char** argv) {
     ok = ok && (!ours || a.ok) && (!theirs || b.ok);
     double ratio = a.ok && b.ok ? a.mbps() / b.mbps() : 0;
     std::printf("%5d %7.1f MB/s %7.1f MB/s %7.2f %14.3f %14.3f  %s\n", round + 1, a.mbps(), b.mbps(), ratio,
-                a.cpuPerGB(), b.cpuPerGB(), loadAverage().c_str());
+                a.cpuPerGB(), b.cpuPerGB(), benchkit::loadAverage().c_str());
     std::fflush(stdout);
     if (a.ok) {
       ourRates.push_back(a.mbps());
@@ -317,18 +302,19 @@ int main(int argc, char** argv) {
   ::waitpid(server, nullptr, 0);
   std::filesystem::remove_all(work);
 
-  std::printf("median: PelCacheOperation %.1f MB/s, curl -s -o %.1f MB/s\n", median(ourRates),
-              median(theirRates));
-  if (!ratios.empty()) std::printf("median ratio (PelCacheOperation / curl): %.2f\n", median(ratios));
-  std::printf("median CPU seconds per GB: PelCacheOperation %.3f, curl %.3f", median(ourCpu),
-              median(theirCpu));
+  std::printf("median: PelCacheOperation %.1f MB/s, curl -s -o %.1f MB/s\n", benchkit::median(ourRates),
+              benchkit::median(theirRates));
+  if (!ratios.empty())
+    std::printf("median ratio (PelCacheOperation / curl): %.2f\n", benchkit::median(ratios));
+  std::printf("median CPU seconds per GB: PelCacheOperation %.3f, curl %.3f", benchkit::median(ourCpu),
+              benchkit::median(theirCpu));
   if (!ourCpu.empty() && !theirCpu.empty())
-    std::printf(" (x %.2f of curl's)", median(ourCpu) / median(theirCpu));
+    std::printf(" (x %.2f of curl's)", benchkit::median(ourCpu) / benchkit::median(theirCpu));
   std::printf("\n");
   if (ours)
     std::printf("peak resident memory during the downloads: %.1f MB (before: %.1f MB; file: %.0f MB)\n", peak,
                 before, kFileSize / 1e6);
-  std::printf("load average at the end: %s\n", loadAverage().c_str());
+  std::printf("load average at the end: %s\n", benchkit::loadAverage().c_str());
   if (!ok) std::printf("some downloads FAILED\n");
   return ok ? 0 : 1;
 }

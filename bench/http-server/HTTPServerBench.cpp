@@ -36,7 +36,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/NginxReference.h"
+#include "bench/BenchKit.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runtime/Runtime.h"
 

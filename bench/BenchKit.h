@@ -1,6 +1,8 @@
 #pragma once
-// nginx as the benches' reference server: one process with one worker, sendfile on, serving a
-// folder on 127.0.0.1 (Debian package nginx-light, scripts/setup.sh --bench).
+// What several benches share: nginx as the reference server (one process with one worker,
+// sendfile on, serving a folder on 127.0.0.1; Debian package nginx-light, scripts/setup.sh
+// --bench), the median of rounds and the machine's load average.
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -29,6 +31,21 @@ inline std::vector<std::string> nginxCommand(const std::filesystem::path& work,
        << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
        << "  server { listen 127.0.0.1:" << port << "; root " << root.string() << "; }\n}\n";
   return {kNginxPath, "-p", work.string() + "/", "-c", (work / "nginx.conf").string()};
+}
+
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The load averages over 1, 5 and 15 minutes, as uptime prints them.
+inline std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
 }
 
 }  // namespace benchkit
