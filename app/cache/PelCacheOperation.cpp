@@ -172,6 +172,10 @@ void PelCacheOperation::setFileError(ns::Error error) {
 
 void PelCacheOperation::connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                                       const ns::Ref<ns::URLResponse>& response) {
+  // Callbacks run on the loading thread: a pause on the network thread waits until the file is
+  // set up, and a connection it let go of sets up nothing.
+  std::lock_guard guard(lock());
+  if (!isCurrentConnection(connection)) return;
   auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
   if (!http) {
     HTTPRequestOperation::connection_didReceiveResponse(connection, response);
@@ -212,6 +216,11 @@ void PelCacheOperation::connection_didReceiveData(const ns::Ref<ns::URLConnectio
                                                   const ns::Data& data) {
   HTTPRequestOperation::connection_didReceiveData(connection, data);
   if (!writeBody_) return;
+  {
+    // The piece was dropped (or the transfer let go of since): it is no part of this reply.
+    std::lock_guard guard(lock());
+    if (!isCurrentConnection(connection)) return;
+  }
   ProgressiveBlock block;
   ns::Ref<dispatch::Queue> queue;
   {

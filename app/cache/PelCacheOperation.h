@@ -80,9 +80,13 @@ class PelCacheOperation : public HTTPRequestOperation {
 
  protected:
   bool acceptsResponseBody(const ns::Ref<ns::URLResponse>& response) const override;
+  // The body goes to the file from the loading thread, as it arrives: handed to the network
+  // thread, each piece was read back from another core's cache, and under load it waited for
+  // that thread to be scheduled.
+  bool deliversOnLoadingThread() const override { return true; }
 
  private:
-  // What the response step decided for the current reply (network thread).
+  // What the response step decided for the current reply (loading thread).
   enum class Verdict { Write, Refuse };
   Verdict judge(const ns::Ref<ns::HTTPURLResponse>& response, std::int64_t* offset, std::int64_t* total,
                 std::optional<ns::Error>* failure, bool* deletePartial) const;

@@ -137,6 +137,10 @@ bool YoutubeDownloader::isWaitingAfterHTTPError() const {
   return httpErrorStatus_ != 0 && !isValid();
 }
 
+bool YoutubeDownloader::isWaitingToRetry() const {
+  return httpErrorStatus_ != 0 && !isDownloading_ && !isComplete_;
+}
+
 std::string YoutubeDownloader::downloadErrorText() const {
   long status = httpErrorStatus_;
   return isWaitingAfterHTTPError() ? ns::format("HTTP %ld", status) : std::string();
@@ -549,8 +553,8 @@ void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long sta
 }
 
 void YoutubeDownloader::increaseErrorCount() {
-  ++errorCount_;
-  validAfter_ = nowSeconds() + 60 * static_cast<std::int64_t>(errorCount_);
+  int count = ++errorCount_;
+  validAfter_ = nowSeconds() + 60 * static_cast<std::int64_t>(count);
 }
 
 void YoutubeDownloader::markAsError() {

@@ -50,6 +50,10 @@ class YoutubeDownloader : public ns::Object {
   bool isWaitingAfterHTTPError() const;
   // What went wrong with the last request while the retry waits ("HTTP 404"); empty otherwise.
   std::string downloadErrorText() const;
+  // The origin answered the video stream's last request with an error reply and no transfer runs
+  // now: no byte comes before the next start, which waits for the retry delay. (A cut
+  // connection is resumed by the next cache step.) Any thread.
+  bool isWaitingToRetry() const;
 
   static std::vector<std::int32_t> getAvailableVideoFormat(const YoutubeSupport& record);
   // Adds the chosen streams to the record's info and writes it to .tmp/<id>.info.
@@ -143,7 +147,7 @@ class YoutubeDownloader : public ns::Object {
   static void dropOperation(ns::Ref<PelCacheOperation>& operation);
 
   std::string videoid_;
-  int errorCount_ = 0;
+  std::atomic<int> errorCount_{0};
   std::atomic<std::int64_t> validAfter_{0};
   std::int64_t stallCount_ = 0;
   // The error status of the last failed request (0: the last failure was no error reply).

@@ -131,6 +131,20 @@ bool YoutubeResponse::playerMoved() const {
   return current != playerVideoAtStart_;
 }
 
+bool YoutubeResponse::downloadWillNotBegin() const {
+  if (shouldAbort() || downloadGone()) return true;
+  // A failed download answers at once, whatever made it fail; a retry later is another request.
+  if (downloader_->isError() || downloader_->isStalled() || downloader_->isWaitingToRetry()) {
+    ns::Log("%@: the download of %@ failed", kLogName, videoid_);
+    return true;
+  }
+  if (playerMoved()) {
+    ns::Log("%@: the player left %@ before its download began", kLogName, videoid_);
+    return true;
+  }
+  return false;
+}
+
 bool YoutubeResponse::downloadGone() const {
   // The registry first: a downloader leaves it only after it is marked complete.
   return getDownloaderForVideoId(videoid_) != downloader_ && !downloader_->isComplete();
@@ -231,6 +245,11 @@ bool YoutubeResponse::prepare() {
       endEmpty();
       return true;
     } else if (!isRegularFile(filePath_)) {
+      if (downloadWillNotBegin()) {
+        waiting_ = false;
+        endEmpty();
+        return true;
+      }
       ns::Log("waiting for fileAttributes");
       waitMore();
       return false;
@@ -264,7 +283,7 @@ bool YoutubeResponse::prepare() {
     phase_ = Phase::Serving;
     return true;
   }
-  if (downloader_->isError() || shouldAbort() || downloadGone()) {
+  if (downloadWillNotBegin()) {
     waiting_ = false;
     endEmpty();
     return true;
@@ -332,7 +351,8 @@ std::uint64_t YoutubeResponse::readyCount(std::uint64_t count) {
   }
   // A failed download never brings the bytes: a seek waiting for them ends as when the player
   // leaves.
-  if (seekPending_ && (playerLeft() || downloader_->isError() || downloadGone())) {
+  bool failed = downloader_->isStalled() || downloader_->isError() || downloader_->isWaitingToRetry();
+  if (seekPending_ && (playerLeft() || failed || downloadGone())) {
     ns::Log("0 ### ABORT ### (%p)", this);
     seekPending_ = false;
   }
@@ -348,7 +368,8 @@ std::uint64_t YoutubeResponse::readyCount(std::uint64_t count) {
     giveUp();
     return 0;
   }
-  if (downloader_->isStalled() || downloader_->isError()) {
+  // A download waiting out its retry delay brings nothing before then either.
+  if (failed) {
     ns::Log("3 ### ABORT ###");
     giveUp();
     return 0;

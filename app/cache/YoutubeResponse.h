@@ -3,8 +3,8 @@
 // file, or the partial file its downloader is still writing. A read of bytes that are not there
 // yet, and a response whose download has not begun, wait until the downloader has them, and
 // give up when the response went stale (a server restart or a newer request), when the player
-// moved to another video, when the download stalled or failed, or when its downloader went
-// away.
+// moved to another video, when the download stalled or failed (also when it waits to retry after
+// a failure: nothing comes before then), or when its downloader went away.
 //
 // Nothing here blocks the connection queue the server's connections share: a response that must
 // wait holds back its header block (delayResponseHeaders) or answers no bytes for now, and the
@@ -108,6 +108,10 @@ class YoutubeResponse : public HTTPResponse {
   bool playerLeft() const;
   // The player shows another video than when the response was made.
   bool playerMoved() const;
+  // Nothing to serve will come: the response went stale, or the download failed (also one
+  // waiting for its retry), went away, or the player moved on. Bytes already on disk with a
+  // known length are served all the same.
+  bool downloadWillNotBegin() const;
   // The downloader was dropped (its partial deleted) or replaced before it finished: the bytes
   // waited for will never show in its counts.
   bool downloadGone() const;

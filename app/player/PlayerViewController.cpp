@@ -396,6 +396,14 @@ void PlayerViewController::itemFailed() {
     // The local server restarted after a stall: the download goes on and the player comes
     // back at this place when the video's URL is renewed.
     auto downloader = getDownloaderForVideoId(*id);
+    // An error reply the download waits out brings nothing before its retry: the row's error
+    // shows instead of a spinner that nothing would end.
+    std::string errorText = downloader ? downloader->downloadErrorText() : std::string();
+    if (!errorText.empty() && downloader->isWaitingToRetry()) {
+      videoView()->setBuffering(false);
+      showOSD(errorText);
+      return;
+    }
     if (downloader && !downloader->isComplete() && !downloader->isError()) {
       pendingSeek_ = resumePosition();
       positionApplied_ = false;

@@ -7,7 +7,9 @@
 //   throughput of a client reading the player URL while a real downloader fetches 200 MB at full
 //   speed, beside nginx serving the finished file;
 // - the download engine (a real downloader in a child process) beside "curl -o" fetching the same
-//   200 MB from an unthrottled loopback origin, with the peak resident memory of each;
+//   200 MB from an unthrottled loopback origin, in 10 rounds that alternate which goes first:
+//   the medians of their rates, of their CPU seconds per GB and of the rounds' ratios, and the
+//   peak resident memory of each;
 // - the server's resident memory above its idle size while it serves a 1 GB file to 16 clients
 //   at once and a growing 200 MB file to 4 clients (each "curl" in a process of its own).
 //
@@ -47,6 +49,7 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/StreamResolver.h"
+#include "bench/BenchKit.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/Runtime.h"
@@ -63,6 +66,8 @@ constexpr std::size_t kRangeSize = 1000 * 1000;
 constexpr int kRangeRequests = 200;
 constexpr std::size_t kProbeSize = 64 * 1024;
 constexpr int kProbes = 200;
+// Rounds of the download engine beside curl -o.
+constexpr int kEngineRounds = 10;
 // The gated origin sends this much, then waits for the gate.
 constexpr std::size_t kGateAt = kFileSize / 2;
 
@@ -331,32 +336,30 @@ bool reap(pid_t pid) {
   return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+// What GNU time reports of a program run to its end.
+struct ChildRun {
+  double peakMB = -1;  // negative when it failed
+  double cpuSeconds = 0;
+};
+
 // Runs the program to its end through GNU time, which forks it (a spawned child's own peak
-// would start from this process's size); answers its peak resident memory in MB, negative when
-// it failed. Its standard output goes to `output`.
-double peakOfRun(std::vector<std::string> arguments, const std::filesystem::path& report,
-                 const std::filesystem::path& output) {
-  arguments.insert(arguments.begin(), {"/usr/bin/time", "-f", "%M", "-o", report.string()});
-  if (!reap(spawn(arguments, output.string()))) return -1;
-  return readNumber(report) / 1024.0;
+// would start from this process's size); answers its peak resident memory and CPU seconds. Its
+// standard output goes to `output`.
+ChildRun timedRun(std::vector<std::string> arguments, const std::filesystem::path& report,
+                  const std::filesystem::path& output) {
+  arguments.insert(arguments.begin(), {"/usr/bin/time", "-f", "%M %U %S", "-o", report.string()});
+  ChildRun run;
+  if (!reap(spawn(arguments, output.string()))) return run;
+  std::ifstream in(report);
+  double kilobytes = -1, user = 0, system = 0;
+  if (!(in >> kilobytes >> user >> system)) return run;
+  run.peakMB = kilobytes / 1024.0;
+  run.cpuSeconds = user + system;
+  return run;
 }
 
 pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
-  std::filesystem::create_directories(work / "logs");
-  std::ofstream conf(work / "nginx.conf");
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string()
-       << ";\n"
-       << "error_log " << (work / "logs/error.log").string() << ";\n"
-       << "events { worker_connections 64; }\n"
-       << "http {\n  access_log off;\n  sendfile on;\n"
-       << "  client_body_temp_path " << (work / "body").string() << ";\n"
-       << "  proxy_temp_path " << (work / "proxy").string() << ";\n"
-       << "  fastcgi_temp_path " << (work / "fastcgi").string() << ";\n"
-       << "  uwsgi_temp_path " << (work / "uwsgi").string() << ";\n"
-       << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
-       << "  server { listen 127.0.0.1:" << port << "; root " << root.string() << "; }\n}\n";
-  conf.close();
-  return spawn({"/usr/sbin/nginx", "-p", work.string() + "/", "-c", (work / "nginx.conf").string()});
+  return spawn(benchkit::nginxCommand(work, root, port));
 }
 
 bool waitUntilServing(const std::string& url) {
@@ -421,12 +424,18 @@ bool curlClients(int count, const std::string& url, const std::string& range = {
   return ok;
 }
 
+// A fresh home with the folders the application makes at its start: its support folder (where
+// the library store lives) and the cache folders.
 void setUpHome(const std::filesystem::path& home) {
   for (const char* name : {"HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME"}) {
     std::string path = (home / name).string();
     std::filesystem::create_directories(path);
     ::setenv(name, path.c_str(), 1);
   }
+  if (auto store = getAppSupportFilePath("pelorin_web.db"))
+    std::filesystem::create_directories(std::filesystem::path(*store).parent_path());
+  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
+    std::filesystem::create_directories(folder);
 }
 
 // The child's side of the engine's figure: downloads `url` as the video "engine" into a home
@@ -437,6 +446,9 @@ int downloadOnly(const std::string& url, const std::string& home) {
   auto resolver = std::make_shared<BenchResolver>();
   resolver->setOrigin("engine", url);
   StreamResolver::setSharedResolver(resolver);
+  // The application opens its store and reads the cache tables at its start, not when the first
+  // download completes: made here, its creation (a score of syncs) is no part of the transfer.
+  getCachedVideoIdArray();
   auto downloader = YoutubeDownloader::initWithId("engine");
   auto start = Clock::now();
   downloader->startDownload();
@@ -478,7 +490,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  bool haveNginx = ::access("/usr/sbin/nginx", X_OK) == 0;
+  bool haveNginx = ::access(benchkit::kNginxPath, X_OK) == 0;
   std::uint16_t nginxPort = haveNginx ? freePort() : 0;
   pid_t nginxPid = haveNginx ? startNginx(work, www, nginxPort) : -1;
   std::string nginxURL = "http://127.0.0.1:" + std::to_string(nginxPort) + "/big.mp4";
@@ -573,20 +585,59 @@ int main(int argc, char** argv) {
     fullSpeedSampler = nullptr;
     ok = ok && total == kFileSize;
 
-    // The download engine beside curl -o, each in a process of its own.
+    // The download engine beside curl -o, each in a process of its own, in rounds that
+    // alternate which goes first, so that a change in the machine's load falls on both.
     auto self = std::filesystem::read_symlink("/proc/self/exe").string();
-    start = Clock::now();
-    double engineMB = peakOfRun({self, "--download", originURL, (work / "engine").string()},
-                                work / "engine.peak", work / "engine.time");
-    double engineMBps = static_cast<double>(kFileSize) / 1e6 / secondsSince(start);
-    double engineTransferMBps = static_cast<double>(kFileSize) / 1e6 / readNumber(work / "engine.time");
-    start = Clock::now();
-    double curlMB = peakOfRun({"/usr/bin/curl", "-s", "-f", "--noproxy", "*", "-w", "%{time_total}", "-o",
-                               (work / "curl.mp4").string(), originURL},
-                              work / "curl.peak", work / "curl.time");
-    double curlMBps = static_cast<double>(kFileSize) / 1e6 / secondsSince(start);
-    double curlTransferMBps = static_cast<double>(kFileSize) / 1e6 / readNumber(work / "curl.time");
-    ok = ok && engineMB >= 0 && curlMB >= 0;
+    std::vector<double> engineRates, engineTransferRates, engineCpu, curlRates, curlTransferRates, curlCpu,
+        transferRatios;
+    double engineMB = 0, curlMB = 0;
+    const double gigabytes = static_cast<double>(kFileSize) / 1e9;
+    for (int round = 0; round < kEngineRounds; ++round) {
+      // One side's run: its rates, its CPU per GB and its peak go into the lists.
+      struct Side {
+        std::vector<double>* rates;
+        std::vector<double>* transferRates;
+        std::vector<double>* cpu;
+        double* peakMB;
+        double transfer = 0;
+      };
+      Side engine{&engineRates, &engineTransferRates, &engineCpu, &engineMB};
+      Side curl{&curlRates, &curlTransferRates, &curlCpu, &curlMB};
+      auto runSide = [&](Side& side, const std::vector<std::string>& arguments, const std::string& name,
+                         const std::filesystem::path& leftover) {
+        auto begun = Clock::now();
+        ChildRun run = timedRun(arguments, work / (name + ".peak"), work / (name + ".time"));
+        double seconds = secondsSince(begun);
+        std::filesystem::remove_all(leftover);
+        ok = ok && run.peakMB >= 0;
+        *side.peakMB = std::max(*side.peakMB, run.peakMB);
+        side.transfer = static_cast<double>(kFileSize) / 1e6 / readNumber(work / (name + ".time"));
+        side.rates->push_back(static_cast<double>(kFileSize) / 1e6 / seconds);
+        side.transferRates->push_back(side.transfer);
+        side.cpu->push_back(run.cpuSeconds / gigabytes);
+      };
+      auto runEngine = [&] {
+        runSide(engine, {self, "--download", originURL, (work / "engine").string()}, "engine",
+                work / "engine");
+      };
+      auto runCurl = [&] {
+        runSide(curl,
+                {"/usr/bin/curl", "-s", "-f", "--noproxy", "*", "-w", "%{time_total}", "-o",
+                 (work / "curl.mp4").string(), originURL},
+                "curl", work / "curl.mp4");
+      };
+      if (round % 2 == 0) {
+        runEngine();
+        runCurl();
+      } else {
+        runCurl();
+        runEngine();
+      }
+      if (engine.transfer > 0 && curl.transfer > 0) transferRatios.push_back(engine.transfer / curl.transfer);
+    }
+    double engineMBps = benchkit::median(engineRates), curlMBps = benchkit::median(curlRates);
+    double engineTransferMBps = benchkit::median(engineTransferRates),
+           curlTransferMBps = benchkit::median(curlTransferRates);
 
     std::printf("%-46s %10s %10s  %-5s %6s\n", "load", "Pelorin", "reference", "unit", "ratio");
     printRow("finished file, whole 200 MB", finished.wholeMBps, reference.wholeMBps, "MB/s", "nginx");
@@ -599,7 +650,14 @@ int main(int argc, char** argv) {
     printRow("download engine, 200 MB, process start to end", engineMBps, curlMBps, "MB/s", "curl -o");
     printRow("download engine, 200 MB, transfer only", engineTransferMBps, curlTransferMBps, "MB/s",
              "curl -o, its time_total");
+    printRow("download engine, CPU seconds per GB", benchkit::median(engineCpu), benchkit::median(curlCpu),
+             "s", "curl -o, whole processes");
     printRow("download engine, peak resident memory", engineMB, curlMB, "MB", "curl -o");
+    std::printf("%-46s %10.2f  (median of %d alternating rounds; each:", "download engine, transfer ratio",
+                benchkit::median(transferRatios), kEngineRounds);
+    for (double ratio : transferRatios) std::printf(" %.2f", ratio);
+    std::printf(")\n");
+    std::printf("(load average: %s)\n", benchkit::loadAverage().c_str());
     std::printf("%-46s %10.1f %10s  %-5s\n", "server, idle resident memory", idleMB, "-", "MB");
     std::printf("%-46s %10.1f %10s  %-5s\n", "server, 1 GB to 16 clients, above idle", hugeResidentMB, "-",
                 "MB");

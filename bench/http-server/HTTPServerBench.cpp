@@ -21,6 +21,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runtime/Runtime.h"
 
@@ -85,19 +87,14 @@ std::uint16_t freePort() {
   return port;
 }
 
-// CPU seconds a process has run so far, summed over its threads from their scheduler statistics
-// (nanoseconds; the tick counts of /proc/PID/stat are too coarse for loads of a fraction of a
-// second). Threads that have ended are not counted: both servers keep theirs for their life.
+// CPU seconds a process has run so far, from its CPU-time clock: every thread it has had, also
+// those that have ended (the dispatch pool's threads leave after 10 s idle), to the nanosecond.
+// Negative when the clock cannot be read.
 double cpuSeconds(pid_t pid) {
-  double total = 0;
-  std::error_code error;
-  for (const auto& task :
-       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
-    std::ifstream in(task.path() / "schedstat");
-    double nanoseconds = 0;
-    if (in >> nanoseconds) total += nanoseconds / 1e9;
-  }
-  return total;
+  clockid_t clock;
+  timespec now{};
+  if (::clock_getcpuclockid(pid, &clock) != 0 || ::clock_gettime(clock, &now) != 0) return -1;
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // CPU seconds of the calling thread so far: the client's side of the libcurl loads.
@@ -299,28 +296,12 @@ std::string spread(const std::vector<double>& ratios) {
 
 // Starts nginx as one process on `port` over `root`; answers its process id, or -1.
 pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
-  std::filesystem::create_directories(work / "logs");
-  std::ofstream conf(work / "nginx.conf");
-  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string()
-       << ";\n"
-       << "error_log " << (work / "logs/error.log").string() << ";\n"
-       << "events { worker_connections 256; }\n"
-       << "http {\n  access_log off;\n  sendfile on;\n  keepalive_requests 1000000;\n"
-       << "  client_body_temp_path " << (work / "body").string() << ";\n"
-       << "  proxy_temp_path " << (work / "proxy").string() << ";\n"
-       << "  fastcgi_temp_path " << (work / "fastcgi").string() << ";\n"
-       << "  uwsgi_temp_path " << (work / "uwsgi").string() << ";\n"
-       << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
-       << "  server { listen 127.0.0.1:" << port << "; root " << root.string() << "; }\n}\n";
-  conf.close();
-  std::string nginx = "/usr/sbin/nginx";
-  std::string confPath = (work / "nginx.conf").string();
-  std::string prefix = work.string() + "/";
-  char* argv[] = {nginx.data(),    const_cast<char*>("-p"),
-                  prefix.data(),   const_cast<char*>("-c"),
-                  confPath.data(), nullptr};
+  auto arguments = benchkit::nginxCommand(work, root, port, 256);
+  std::vector<char*> argv;
+  for (auto& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawn(&pid, nginx.c_str(), nullptr, nullptr, argv, environ) != 0) return -1;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
   return pid;
 }
 
@@ -383,7 +364,7 @@ void printRow(const char* load, double ours, double theirs, const char* unit, bo
 int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(argv[1], "--serve") == 0) return serve(argv[2]);
   int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-  if (::access("/usr/sbin/nginx", X_OK) != 0 || run({"sh", "-c", "command -v wrk"}).empty()) {
+  if (::access(benchkit::kNginxPath, X_OK) != 0 || run({"sh", "-c", "command -v wrk"}).empty()) {
     std::fprintf(stderr, "nginx and wrk are needed: apt-get install nginx-light wrk\n");
     return 2;
   }

@@ -211,7 +211,10 @@ void URLConnectionOperation::operationDidStart() {
     finish();
     return;
   }
-  connection->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
+  if (deliversOnLoadingThread())
+    connection->setDelegateQueue([](std::function<void()> block) { block(); });
+  else
+    connection->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::DefaultRunLoopMode);
   {
     std::lock_guard guard(lock_);
     connection_ = connection;
@@ -353,6 +356,7 @@ void URLConnectionOperation::setDownloadProgressBlock(ProgressBlock block) {
 void URLConnectionOperation::connection_didReceiveResponse(const ns::Ref<ns::URLConnection>& connection,
                                                            const ns::Ref<ns::URLResponse>& response) {
   std::lock_guard guard(lock_);
+  if (!isCurrentConnection(connection)) return;
   response_ = response;
   totalBytesRead_ = 0;
   writesToOutputStream_ = acceptsResponseBody(response);
@@ -372,13 +376,18 @@ void URLConnectionOperation::connection_didReceiveResponse(const ns::Ref<ns::URL
 
 void URLConnectionOperation::connection_didReceiveData(const ns::Ref<ns::URLConnection>& connection,
                                                        const ns::Data& data) {
-  ns::Ref<ns::OutputStream> target;
-  bool toOutputStream;
-  ns::Data piece = data;
+  ProgressBlock block;
+  long long total = 0;
+  long long expected = 0;
+  std::optional<ns::Error> failure;
   {
-    std::lock_guard guard(lock_);
-    toOutputStream = writesToOutputStream_;
-    target = toOutputStream ? outputStream_ : refusedBody_;
+    // Held through the write, so that a pause or a cancel on another thread waits for a write
+    // under way and nothing reaches the stream after it.
+    std::unique_lock guard(lock_);
+    if (!isCurrentConnection(connection)) return;
+    bool toOutputStream = writesToOutputStream_;
+    ns::Ref<ns::OutputStream> target = toOutputStream ? outputStream_ : refusedBody_;
+    ns::Data piece = data;
     if (!toOutputStream) {
       // A refused body only illustrates the error: the start of it is kept, never a whole
       // download a server sent with the wrong status.
@@ -386,30 +395,25 @@ void URLConnectionOperation::connection_didReceiveData(const ns::Ref<ns::URLConn
       if (piece.length() > room) piece = piece.subdata(0, room);
       refusedBodyLength_ += piece.length();
     }
-  }
-  if (!target || (piece.length() > 0 && !writeAll(target, piece))) {
-    std::optional<ns::Error> streamError = target ? target->streamError() : std::nullopt;
-    ns::Error error = streamError ? *streamError : ns::Error::posix(EBADF);
-    {
-      std::lock_guard guard(lock_);
-      if (connection_ == connection) connection_ = nullptr;
+    if (!target || (piece.length() > 0 && !writeAll(target, piece))) {
+      std::optional<ns::Error> streamError = target ? target->streamError() : std::nullopt;
+      failure = streamError ? *streamError : ns::Error::posix(EBADF);
+      connection_ = nullptr;
       ++generation_;
+    } else if (!toOutputStream) {
+      // A refused body is no part of the download: it is kept for the error only.
+      return;
+    } else {
+      totalBytesRead_ += static_cast<long long>(data.length());
+      total = totalBytesRead_;
+      expected = response_ ? response_->expectedContentLength() : ns::URLResponseUnknownLength;
+      block = progressBlock_;
     }
-    connection->cancel();
-    connection_didFailWithError(connection, error);
-    return;
   }
-  // A refused body is no part of the download: it is kept for the error only.
-  if (!toOutputStream) return;
-  ProgressBlock block;
-  long long total;
-  long long expected;
-  {
-    std::lock_guard guard(lock_);
-    totalBytesRead_ += static_cast<long long>(data.length());
-    total = totalBytesRead_;
-    expected = response_ ? response_->expectedContentLength() : ns::URLResponseUnknownLength;
-    block = progressBlock_;
+  if (failure) {
+    connection->cancel();
+    connection_didFailWithError(connection, *failure);
+    return;
   }
   if (block) {
     long bytes = static_cast<long>(data.length());
@@ -421,6 +425,8 @@ void URLConnectionOperation::connection_didReceiveData(const ns::Ref<ns::URLConn
 void URLConnectionOperation::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>& connection) {
   {
     std::lock_guard guard(lock_);
+    // Let go of by a pause while its end was on the way (callbacks on the loading thread).
+    if (!isCurrentConnection(connection)) return;
     if (writesToOutputStream_) responseData_ = memoryContents(outputStream_);
     if (outputStream_) outputStream_->close();
     if (refusedBody_) refusedBody_->close();
@@ -433,6 +439,8 @@ void URLConnectionOperation::connection_didFailWithError(const ns::Ref<ns::URLCo
                                                          const ns::Error& error) {
   {
     std::lock_guard guard(lock_);
+    // A paused operation's connection was let go of: its failure on the way is no failure.
+    if (state_ == State::Paused) return;
     error_ = error;
     if (outputStream_) outputStream_->close();
     if (refusedBody_) refusedBody_->close();

@@ -4,9 +4,10 @@
 // another is set). It is a concurrent operation: it keeps its own ready, executing, paused and
 // finished state and announces each change, so operation queues can run it.
 //
-// The connection callbacks (response, data, finish, failure) run on the network thread; progress
-// blocks run on the main queue; the completion block runs once, off the main thread, when the
-// operation finishes (also when it was cancelled before it started).
+// The connection callbacks (response, data, finish, failure) run on the network thread (or on the
+// URL loading thread, see deliversOnLoadingThread); progress blocks run on the main queue; the completion
+// block runs once, off the main thread, when the operation finishes (also when it was cancelled before it
+// started).
 //
 //   auto op = ns::make<HTTPRequestOperation>(request);
 //   op->setOutputStream(ns::OutputStream::outputStreamToFileAtPath_append(path, false));
@@ -92,6 +93,17 @@ class URLConnectionOperation : public ns::Operation, public ns::URLConnectionDel
   virtual bool acceptsResponseBody(const ns::Ref<ns::URLResponse>& response) const { return true; }
   // The bytes kept in memory for a response whose body did not go to the output stream.
   std::optional<ns::Data> refusedResponseData() const;
+  // Whether the connection's callbacks run on the URL loading thread, right where each piece of
+  // the body arrived, instead of on the network thread. A body written to a file is then written
+  // from memory that is still in this core's cache, and no piece waits for another thread to be
+  // scheduled: over a fast link the hand-over cost more than the download. The callbacks must
+  // then be quick (a buffered file write is).
+  virtual bool deliversOnLoadingThread() const { return false; }
+  // Whether `connection` is still the operation's own (not let go of by a pause, a cancel or a
+  // failed write). Call with lock() held.
+  bool isCurrentConnection(const ns::Ref<ns::URLConnection>& connection) const {
+    return connection_ == connection;
+  }
 
  private:
   enum class State { Paused, Ready, Executing, Finished };

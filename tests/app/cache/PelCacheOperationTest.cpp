@@ -29,8 +29,8 @@ ns::Ref<ns::URLRequest> requestFor(const pltest::FakeServer& server, const std::
   return ns::URLRequest::requestWithURL(ns::URL::URLWithString(server.URLForPath(path)));
 }
 
-// Starts the operation and pumps the main run loop until its success or failure block ran.
-Outcome run(const ns::Ref<PelCacheOperation>& op) {
+// Sets the operation's success and failure blocks to record how it ended.
+std::shared_ptr<Outcome> recordOutcome(const ns::Ref<PelCacheOperation>& op) {
   auto outcome = std::make_shared<Outcome>();
   op->setCompletionBlockWithSuccess_failure(
       [outcome](const ns::Ref<HTTPRequestOperation>& op, const std::optional<ns::Data>&) {
@@ -42,6 +42,12 @@ Outcome run(const ns::Ref<PelCacheOperation>& op) {
         outcome->failed = true;
         outcome->finished = true;
       });
+  return outcome;
+}
+
+// Starts the operation and pumps the main run loop until its success or failure block ran.
+Outcome run(const ns::Ref<PelCacheOperation>& op) {
+  auto outcome = recordOutcome(op);
   op->start();
   EXPECT_TRUE(pltest::pumpUntil([&] { return outcome->finished; }, 30));
   return *outcome;
@@ -214,14 +220,7 @@ TEST_F(PelCacheOperationTest, APausedOperationResumesFromItsFile) {
     return pltest::FakeReply::trickle(big, 64 << 10, std::chrono::milliseconds(20));
   });
   auto op = PelCacheOperation::initWithRequest_tempPath(requestFor(origin, "/big"), tempPath);
-  auto outcome = std::make_shared<Outcome>();
-  op->setCompletionBlockWithSuccess_failure(
-      [outcome](const ns::Ref<HTTPRequestOperation>&, const std::optional<ns::Data>&) {
-        outcome->finished = true;
-      },
-      [outcome](const ns::Ref<HTTPRequestOperation>&, const ns::Error&) {
-        outcome->failed = outcome->finished = true;
-      });
+  auto outcome = recordOutcome(op);
   op->start();
   ASSERT_TRUE(
       pltest::pumpUntil([&] { return PelCacheOperation::fileSizeForPath(tempPath) >= (256u << 10); }, 30));
@@ -234,6 +233,43 @@ TEST_F(PelCacheOperationTest, APausedOperationResumesFromItsFile) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return outcome->finished; }, 30));
   EXPECT_FALSE(outcome->failed);
   EXPECT_EQ(op->offsetContentLength(), static_cast<std::int64_t>(held - 1));
+  EXPECT_EQ(op->totalContentLength(), static_cast<std::int64_t>(big.size()));
+  EXPECT_TRUE(readFile(tempPath) == big);
+}
+
+// The body is written on the thread it arrives on while pauses come from another: a pause that
+// lands among the writes of a fast reply leaves the file as long as what was written, and every
+// resume goes on from there to the last byte.
+TEST_F(PelCacheOperationTest, PausesAmidAFastReplyWriteNothingAfterThemAndTheFileEndsWhole) {
+  const std::string big = mediaBody(64 << 20, 5);
+  origin.route("GET", "/fast", [big](const pltest::FakeRequest& request) {
+    auto range = request.header("Range");
+    if (!range) return pltest::FakeReply::text(200, big, "video/mp4");
+    std::size_t from = std::stoull(range->substr(6));
+    auto reply = pltest::FakeReply::text(206, big.substr(from), "video/mp4");
+    reply.header("Content-Range", "bytes " + std::to_string(from) + "-" + std::to_string(big.size() - 1) +
+                                      "/" + std::to_string(big.size()));
+    return reply;
+  });
+  auto op = PelCacheOperation::initWithRequest_tempPath(requestFor(origin, "/fast"), tempPath);
+  auto outcome = recordOutcome(op);
+  op->start();
+  int pauses = 0;
+  for (std::uint64_t from = 0; pauses < 8; ++pauses) {
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] { return op->isFinished() || PelCacheOperation::fileSizeForPath(tempPath) >= from + (1u << 20); },
+        30));
+    if (op->isFinished()) break;
+    op->pause();
+    auto held = PelCacheOperation::fileSizeForPath(tempPath);
+    EXPECT_TRUE(readFile(tempPath) == big.substr(0, held)) << "pause " << pauses;
+    EXPECT_EQ(op->request()->valueForHTTPHeaderField("Range"), "bytes=" + std::to_string(held - 1) + "-");
+    from = held;
+    op->resume();
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return outcome->finished; }, 60));
+  EXPECT_FALSE(outcome->failed);
+  EXPECT_GT(pauses, 0);
   EXPECT_EQ(op->totalContentLength(), static_cast<std::int64_t>(big.size()));
   EXPECT_TRUE(readFile(tempPath) == big);
 }

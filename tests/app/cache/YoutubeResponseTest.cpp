@@ -170,6 +170,18 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
        [](auto&, auto&, YoutubeDownloader& d) { d.markAsError(); },
        {"3 ### ABORT ###"},
        false},
+      // The transfer starts again and the origin answers with an error: nothing comes before the
+      // retry delay has passed.
+      {"a retry waiting after an error reply",
+       std::nullopt,
+       [this](auto&, auto&, YoutubeDownloader& d) {
+         origin.canned("GET", "/" + d.videoid() + "/18",
+                       pltest::FakeReply::text(500, "Internal Server Error"));
+         d.stopDownload();
+         d.startDownloadAlways();
+       },
+       {"3 ### ABORT ###"},
+       false},
       // Two steps without progress: the stall handler marks the download stalled and restarts
       // the server, whichever the response sees first.
       {"stall",
@@ -231,6 +243,83 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
     }
     stopAllDownloads();
   }
+}
+
+// With the virtual clock at rest no poll runs and no retry delay passes: an answer comes at once or
+// not at all.
+TEST_F(YoutubeResponseTest,
+       AVideoWaitingToRetryAfterAnErrorReplyIsAnsweredEmptyAtOnceAndServedAfterTheRetry) {
+  pltest::VirtualClock clock;
+  const double start = clock.now();
+  const std::string resource = mediaBody(kMiB, 47);
+  auto asked = std::make_shared<std::atomic<int>>(0);
+  origin.route("GET", "/retry/18", [resource, asked](const pltest::FakeRequest&) {
+    int n = (*asked)++;
+    if (n == 0) return pltest::FakeReply::text(500, "Internal Server Error");
+    if (n == 1) return pltest::FakeReply::text(404, "Not Found");
+    return pltest::FakeReply::trickle(resource, 64 * 1024, std::chrono::milliseconds(10));
+  });
+  offer("retry");
+  auto downloader = download("retry");
+  const std::string request = "GET /youtube/retry/18/retry.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  {
+    pltest::LogCapture log;
+    int failures = 0;
+    for (const char* error : {"HTTP 500", "HTTP 404"}) {
+      SCOPED_TRACE(error);
+      ++failures;
+      ASSERT_TRUE(pltest::pumpUntil(
+          [&] { return downloader->errorCount() == failures && downloader->isWaitingToRetry(); }, 30));
+      EXPECT_EQ(getDownloadError("retry"), error);
+      EXPECT_FALSE(cachetest::exists(home.temp("retry.mp4")));
+      pltest::RawClient client;
+      ASSERT_TRUE(client.connectTo(static_cast<std::uint16_t>(server->serverPort())));
+      ASSERT_TRUE(client.sendAll(request));
+      auto response = whilePumping([&] { return client.readResponse(); });
+      ASSERT_TRUE(response);
+      EXPECT_EQ(response->status, 200);
+      EXPECT_EQ(response->header("Content-Length"), "0");
+      EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
+      // The retry brought forward, as the player does when it loads the video.
+      downloader->setValidAfterToZero();
+      EXPECT_TRUE(downloader->startDownloadAlways());
+    }
+    EXPECT_TRUE(log.contains("YoutubeResponse: the download of retry failed"));
+    EXPECT_FALSE(log.contains("waiting for fileAttributes"));
+    EXPECT_FALSE(log.contains("waiting for contentLength"));
+  }
+  // The origin has recovered: the third request brings the video, served as it grows.
+  auto reply = whilePumping([&] { return curlGet(server->urlStringForVideoId("retry")); });
+  EXPECT_TRUE(reply.ok) << reply.error;
+  EXPECT_EQ(reply.status, 200);
+  EXPECT_EQ(reply.header("content-length"), "1048576");
+  EXPECT_TRUE(reply.body == resource);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->isComplete(); }, 60));
+  EXPECT_EQ(*asked, 3);
+  EXPECT_EQ(cachetest::readFile(home.cache("retry.mp4")), resource);
+  EXPECT_EQ(clock.now(), start);
+}
+
+// A download that has not begun (its stream is still being resolved) is not waited for once the
+// player has moved on to another video.
+TEST_F(YoutubeResponseTest, ARequestWhoseDownloadHasNotBegunEndsWhenThePlayerMovesOn) {
+  pltest::VirtualClock clock;
+  offer("slow", true);
+  auto downloader = download("slow");
+  pltest::LogCapture log;
+  pltest::RawClient client;
+  ASSERT_TRUE(client.connectTo(static_cast<std::uint16_t>(server->serverPort())));
+  ASSERT_TRUE(client.sendAll("GET /youtube/slow/18/slow.mp4 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("waiting for fileAttributes"); }, 30));
+  player->setVideoId(std::string("other"));
+  clock.advance(YoutubeResponse::kPollSeconds);
+  auto response = whilePumping([&] { return client.readResponse(); });
+  ASSERT_TRUE(response);
+  EXPECT_EQ(response->header("Content-Length"), "0");
+  EXPECT_TRUE(log.contains("YoutubeResponse: the player left slow before its download began"));
+  EXPECT_EQ(YoutubeResponse::waitingResponseCount(), 0u);
+  resolver->release();
+  stopAllDownloads();
 }
 
 TEST_F(YoutubeResponseTest, AClientWaitingOnADownloadThatIsDeletedOrReplacedIsClosedAndTheServerAnswers) {

@@ -215,6 +215,21 @@ TEST_F(ServerPlaybackFixture, OtherFailuresShowTheMessage) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return controller->videoView()->isMessageVisible(); }, kWait));
   EXPECT_EQ(controller->videoView()->message(), "Can not play video");
   EXPECT_EQ(ended.count(), 0);
+  clock.advance(PlayerViewController::kMessageSeconds);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !controller->videoView()->isMessageVisible(); }, kWait));
+
+  // An error reply is waited out before the download asks again: the item shows the row's
+  // error rather than a spinner.
+  server.route("GET", "/v404",
+               [](const pltest::FakeRequest&) { return pltest::FakeReply::text(404, "gone"); });
+  resolver->setEntry("missingS3", {.urlMap = {{18, origin("/v404")}}});
+  controller->playVideo(row("missingS3"));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->videoView()->isMessageVisible(); }, kWait));
+  EXPECT_EQ(controller->videoView()->message(), "HTTP 404");
+  EXPECT_EQ(getDownloadError("missingS3"), "HTTP 404");
+  EXPECT_FALSE(controller->videoView()->isBuffering());
+  EXPECT_EQ(controller->videoId(), "missingS3");
+  EXPECT_EQ(ended.count(), 0);
 }
 
 // A 1080p pair: the video-only and audio-only halves of the clip.

@@ -1,0 +1,51 @@
+#pragma once
+// What several benches share: nginx as the reference server (one process with one worker,
+// sendfile on, serving a folder on 127.0.0.1; Debian package nginx-light, scripts/setup.sh
+// --bench), the median of rounds and the machine's load average.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace benchkit {
+
+inline constexpr char kNginxPath[] = "/usr/sbin/nginx";
+
+// Writes the configuration (and the folders nginx keeps its files in) below `work`; answers the
+// command line that runs nginx with it in the foreground until it is sent SIGTERM.
+inline std::vector<std::string> nginxCommand(const std::filesystem::path& work,
+                                             const std::filesystem::path& root, int port,
+                                             int connections = 64) {
+  std::filesystem::create_directories(work / "logs");
+  std::ofstream conf(work / "nginx.conf");
+  conf << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (work / "nginx.pid").string()
+       << ";\n"
+       << "error_log " << (work / "logs/error.log").string() << ";\n"
+       << "events { worker_connections " << connections << "; }\n"
+       << "http {\n  access_log off;\n  sendfile on;\n  keepalive_requests 1000000;\n"
+       << "  client_body_temp_path " << (work / "body").string() << ";\n"
+       << "  proxy_temp_path " << (work / "proxy").string() << ";\n"
+       << "  fastcgi_temp_path " << (work / "fastcgi").string() << ";\n"
+       << "  uwsgi_temp_path " << (work / "uwsgi").string() << ";\n"
+       << "  scgi_temp_path " << (work / "scgi").string() << ";\n"
+       << "  server { listen 127.0.0.1:" << port << "; root " << root.string() << "; }\n}\n";
+  return {kNginxPath, "-p", work.string() + "/", "-c", (work / "nginx.conf").string()};
+}
+
+inline double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// The load averages over 1, 5 and 15 minutes, as uptime prints them.
+inline std::string loadAverage() {
+  std::ifstream in("/proc/loadavg");
+  std::string one, five, fifteen;
+  in >> one >> five >> fifteen;
+  return one + " " + five + " " + fifteen;
+}
+
+}  // namespace benchkit
