@@ -240,7 +240,7 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   // The daemon says when it serves; until then, or until it gives up, its log is read here, and
   // afterwards by the drain thread so that it never blocks on a full pipe.
   const int fd = err->fileHandleForReading()->fileDescriptor();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   bool ready = false, ended = false;
   while (!ready && !ended) {
     const auto left =
@@ -270,7 +270,7 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
       log->text.append(buffer, std::size_t(n));
     }
   });
-  std::string why = ended ? "avahi-daemon ended before it served" : "avahi-daemon did not start within 60 s";
+  std::string why = ended ? "avahi-daemon ended before it served" : "avahi-daemon did not start within 120 s";
   if (ready && this->log().find("New relevant interface") == std::string::npos) {
     why = "no network interface for mDNS besides loopback";
     ready = false;

@@ -80,7 +80,7 @@ class ServiceRecorder : public ns::NetServiceDelegate {
           return std::size_t(std::count_if(calls_.begin(), calls_.end(),
                                            [&](const Call& c) { return c.what == what; })) >= count;
         },
-        std::chrono::seconds(60));
+        std::chrono::seconds(120));
   }
   std::vector<Call> calls() {
     return monitor_.with([&] { return calls_; });
