@@ -1,6 +1,7 @@
 #include "CrashReporter/CRSIcon.h"
 
 #include "CrashReporter/CRSSystemInfo.h"
+#include "platform/appkit/Application.h"
 #include "platform/foundation/Bundle.h"
 
 CRSIcon::CRSIcon(ns::Data data, std::string dataHash, ak::Size size, bool prerendered)
@@ -29,14 +30,7 @@ ns::Dictionary CRSAppIconController::appInfoDictionary() const {
 }
 
 ns::Ref<ak::Image> CRSAppIconController::mainAppIcon() const {
-  auto bundle = ns::Bundle::mainBundle();
-  auto name = bundle->infoDictionary().objectForKey("CFBundleIconFile").optionalString();
-  if (!name || name->empty()) return nullptr;
-  std::string base = *name;
-  if (base.size() > 4 && base.compare(base.size() - 4, 4, ".png") == 0) base.resize(base.size() - 4);
-  auto path = bundle->pathForResource_ofType(base, "png");
-  if (!path) return nullptr;
-  return ak::Image::initWithContentsOfFile(*path);
+  return ak::Application::sharedApplication()->applicationIconImage();
 }
 
 ns::Ref<CRSIcon> CRSAppIconController::fetchApplicationIcon() const {

@@ -41,7 +41,8 @@ class CRSIcon : public ns::Object {
   bool prerendered_;
 };
 
-// The application's icon: the main bundle's PNG resource named by "CFBundleIconFile".
+// The application's icon, as the application object gives it (by default the main bundle's PNG
+// resource named by "CFBundleIconFile").
 class CRSAppIconController : public ns::Object {
  public:
   ns::Ref<ak::Image> mainAppIcon() const;

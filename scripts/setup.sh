@@ -14,7 +14,7 @@ PACKAGES=(
   libcurl4-openssl-dev libcpp-httplib-dev libjpeg-dev
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   fonts-noto-core fonts-noto-cjk
-  libsystemd-dev dbus-daemon xdg-utils
+  libsystemd-dev dbus dbus-daemon xdg-utils libavahi-client-dev avahi-daemon avahi-utils
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
   ffmpeg libmpv-dev curl libxml2-utils python3
 )

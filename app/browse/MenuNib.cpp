@@ -8,6 +8,7 @@
 #include "app/browse/PlaylistForms.h"
 #include "app/browse/TreeCellViews.h"
 #include "platform/appkit/Button.h"
+#include "platform/appkit/Colors.h"
 #include "platform/appkit/Font.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/ImageView.h"
@@ -106,6 +107,8 @@ void buildSourceList(ak::NibLoader& nib) {
   // Several playlists can be regrouped at once.
   outline->setAllowsMultipleSelection(true);
   outline->setRowHeight(kRowHeight);
+  // See-through: the scroll view's colour is the list's background.
+  outline->setBackgroundColor(ak::colors::clearColor());
   outline->registerViewFactory("TreeHeaderCell", [width] { return makeHeaderCell(width); });
   outline->registerViewFactory("TreeCell", [width] { return makeItemCell(width); });
   scroll->setDocumentView(outline);

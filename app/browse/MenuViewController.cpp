@@ -111,9 +111,8 @@ void MenuViewController::awakeFromNib() {
                                                       ak::CompositingOperation::SourceOver, 1.0);
     });
   }
-  // The scroll view has no background of its own here: the outline it fills carries the colour.
-  if (sourceList_)
-    sourceList_->setBackgroundColor(
+  if (auto scroll = scrollView_.lock())
+    scroll->setBackgroundColor(
         ak::Color::colorWithDeviceRed_green_blue_alpha(20 / 255.0, 25 / 255.0, 30 / 255.0, 1));
   if (sourceList_) {
     sourceList_->setIndentationMarkerFollowsCell(true);

@@ -200,6 +200,8 @@ YTPlaylistViewController::~YTPlaylistViewController() {
 void YTPlaylistViewController::viewDidLoadOnce() {
   auto table = tableView();
   if (table) table->setBackgroundColor(ak::Color::colorWithCalibratedWhite_alpha(184 / 255.0, 0));
+  if (auto scroll = scrollView())
+    scroll->setBackgroundColor(ak::Color::colorWithCalibratedWhite_alpha(50 / 255.0, 1));
   setIsVideoResult(true);
   if (table) {
     table->registerForDraggedTypes({kVideoDragType, ak::PasteboardTypeURL, ak::PasteboardTypeFileURL,

@@ -7,6 +7,7 @@
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Cursor.h"
+#include "platform/appkit/Image.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/Presenter.h"
 #include "platform/appkit/View.h"
@@ -105,6 +106,29 @@ void Application::setSharedApplication(const ns::Ref<Application>& app) {
     old = std::move(s.app);
     s.app = app;
   }
+}
+
+ns::Ref<Image> Application::applicationIconImage() const {
+  std::lock_guard lock(iconMutex_);
+  if (iconImage_) return iconImage_;
+  auto bundle = ns::Bundle::mainBundle();
+  auto name = bundle->infoDictionary().objectForKey("CFBundleIconFile").optionalString();
+  if (!name || name->empty()) return nullptr;
+  std::string base = *name;
+  if (base.size() > 4 && base.compare(base.size() - 4, 4, ".png") == 0) base.resize(base.size() - 4);
+  auto path = bundle->pathForResource_ofType(base, "png");
+  if (!path) return nullptr;
+  // Read once per file; a main bundle replaced (in tests) is read anew.
+  if (!bundleIcon_ || bundleIconPath_ != *path) {
+    bundleIcon_ = Image::initWithContentsOfFile(*path);
+    bundleIconPath_ = bundleIcon_ ? *path : std::string();
+  }
+  return bundleIcon_;
+}
+
+void Application::setApplicationIconImage(const ns::Ref<Image>& image) {
+  std::lock_guard lock(iconMutex_);
+  iconImage_ = image;
 }
 
 void Application::setDelegate(const ns::Ref<ns::Object>& delegate) {

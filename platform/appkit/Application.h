@@ -18,6 +18,7 @@
 
 namespace ak {
 
+class Image;
 class Window;
 
 enum class ApplicationTerminateReply : unsigned long {
@@ -101,6 +102,13 @@ class Application : public Responder {
   // On screen the main window shows it as a menu bar.
   void setMainMenu(const ns::Ref<ns::Object>& menu);
 
+  // ---- the icon ----
+  // The image set here, else the main bundle's PNG named by "CFBundleIconFile"; nil when there
+  // is neither. Any thread may ask (the crash reporter does so from its queue).
+  ns::Ref<Image> applicationIconImage() const;
+  // nil brings back the bundle's icon.
+  void setApplicationIconImage(const ns::Ref<Image>& image);
+
   // ---- modal loops and sheets ----
   // Runs events for the window only (others' are dropped) in the modal-panel mode until
   // stopModal, stopModalWithCode or abortModal; answers the code.
@@ -165,6 +173,10 @@ class Application : public Responder {
   std::vector<Modal> modals_;
   std::vector<Sheet> sheets_;        // attached first, then waiting
   std::set<std::string> wakeModes_;  // modes the wake source was added to
+  mutable std::mutex iconMutex_;
+  ns::Ref<Image> iconImage_;
+  mutable ns::Ref<Image> bundleIcon_;  // the bundle's, kept with the path it was read from
+  mutable std::string bundleIconPath_;
 };
 
 // NSApplicationMain: makes the Info.plist "NSPrincipalClass" through the runtime (an

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/appkit/Color.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
 
 namespace ak {
@@ -34,6 +36,22 @@ void ClipView::setBoundsOrigin(const Point& origin) {
   if (origin.x == bounds_.origin.x && origin.y == bounds_.origin.y) return;
   View::setBoundsOrigin(origin);
   setNeedsDisplay(true);
+}
+
+void ClipView::setBackgroundColor(const ns::Ref<Color>& color) {
+  backgroundColor_ = color;
+  setNeedsDisplay(true);
+}
+
+void ClipView::setDrawsBackground(bool draws) {
+  drawsBackground_ = draws;
+  setNeedsDisplay(true);
+}
+
+void ClipView::drawRect(const Rect& dirtyRect) {
+  if (!drawsBackground_ || !backgroundColor_) return;
+  backgroundColor_->setFill();
+  RectFillUsingOperation(dirtyRect, CompositingOperation::SourceOver);
 }
 
 Rect ClipView::documentVisibleRect() const {

@@ -5,6 +5,8 @@
 
 namespace ak {
 
+class Color;
+
 class ClipView : public View {
  public:
   ns::Ref<View> documentView() const { return document_; }
@@ -18,8 +20,18 @@ class ClipView : public View {
   Rect documentVisibleRect() const;
   void setBoundsOrigin(const Point& origin) override;
 
+  // Filled under the document, so it shows wherever the document does not cover the clip view
+  // or lets it through. No colour (the default here) draws nothing.
+  ns::Ref<Color> backgroundColor() const { return backgroundColor_; }
+  void setBackgroundColor(const ns::Ref<Color>& color);
+  bool drawsBackground() const { return drawsBackground_; }
+  void setDrawsBackground(bool draws);
+  void drawRect(const Rect& dirtyRect) override;
+
  private:
   ns::Ref<View> document_;
+  ns::Ref<Color> backgroundColor_;
+  bool drawsBackground_ = true;
 };
 
 class ScrollView : public View {
@@ -30,6 +42,11 @@ class ScrollView : public View {
   void setDocumentView(const ns::Ref<View>& view) { clip_->setDocumentView(view); }
   Size contentSize() const { return clip_->frame().size; }
   Rect documentVisibleRect() const { return clip_->documentVisibleRect(); }
+  // The clip view's background.
+  ns::Ref<Color> backgroundColor() const { return clip_->backgroundColor(); }
+  void setBackgroundColor(const ns::Ref<Color>& color) { clip_->setBackgroundColor(color); }
+  bool drawsBackground() const { return clip_->drawsBackground(); }
+  void setDrawsBackground(bool draws) { clip_->setDrawsBackground(draws); }
   bool hasVerticalScroller() const { return hasVertical_; }
   void setHasVerticalScroller(bool has) { hasVertical_ = has; }
   bool hasHorizontalScroller() const { return hasHorizontal_; }

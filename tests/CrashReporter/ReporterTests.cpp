@@ -10,7 +10,10 @@
 
 #include "CrashReporter/CRSUUID.h"
 #include "CrashReporter/CrashReporter.h"
+#include "platform/appkit/Image.h"
 #include "platform/core/Exception.h"
+#include "platform/foundation/FileIO.h"
+#include "platform/security/Digest.h"
 #include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
@@ -191,6 +194,51 @@ TEST_F(Reporter, ASecondStartIsIgnored) {
                           "only be called once, at app launch time. This call is being ignored."),
       std::string::npos);
   EXPECT_EQ(crstest::requestsOf(service_, Kind::Settings).size(), 1u);
+}
+
+TEST_F(Reporter, ANewApplicationRegistersWithPelorinsIcon) {
+  // Pelorin's own Info.plist names its icon, which sits beside it in resources/.
+  const fs::path resources = fs::path(PELORIN_SOURCE_DIR) / "resources";
+  auto infoData = ns::dataWithContentsOfFile((resources / "Info.plist").string());
+  ASSERT_TRUE(infoData);
+  const std::string iconName =
+      ns::PropertyListSerialization::propertyListWithData(*infoData)["CFBundleIconFile"].stringValue();
+  ASSERT_FALSE(iconName.empty());
+  const fs::path icon = resources / (iconName + ".png");
+  fs::path app = bundle({{"CFBundleIconFile", iconName}});
+  fs::copy_file(icon, app / icon.filename());
+  ns::Dictionary settings = service_.settingsFixture();
+  ns::Dictionary appSettings = settings["app"].dictionary();
+  appSettings.set("status", "new");
+  settings.set("app", appSettings);
+  service_.setSettingsReply(testsupport::FakeCrashService::plistReply(settings));
+  auto run = crstest::runCrashProgram("run", app, {"CRS_TEST_RUN_SECONDS=5"});
+  ASSERT_TRUE(exitedCleanly(run)) << run.stderrText;
+
+  auto registrations = crstest::requestsOf(service_, Kind::Configure);
+  ASSERT_EQ(registrations.size(), 1u);
+  const auto* data = registrations[0].part("app[icon][data]");
+  ASSERT_NE(data, nullptr);
+  // What is sent is the icon's image as PNG: the resource's pixels, its size and their hash.
+  auto sent = ak::Image::initWithData(ns::Data(data->body));
+  auto drawn = ak::Image::initWithContentsOfFile(icon.string());
+  ASSERT_TRUE(sent && drawn);
+  EXPECT_EQ(sent->pixelsWide(), drawn->pixelsWide());
+  EXPECT_EQ(sent->pixelsHigh(), drawn->pixelsHigh());
+  // Pixel for pixel, weighed by their cover (the translucent rim keeps no more precision).
+  auto a = sent->rgbaBytes(), b = drawn->rgbaBytes();
+  ASSERT_EQ(a.size(), b.size());
+  std::size_t differing = 0;
+  for (std::size_t i = 0; i < a.size(); i += 4) {
+    bool same = std::abs(int(a[i + 3]) - int(b[i + 3])) <= 1;
+    for (std::size_t c = 0; c < 3; ++c)
+      same = same && std::abs(int(a[i + c]) * a[i + 3] - int(b[i + c]) * b[i + 3]) <= 2 * 255;
+    differing += same ? 0 : 1;
+  }
+  EXPECT_EQ(differing, 0u);
+  EXPECT_EQ(registrations[0].part("app[icon][hash]")->body, sec::sha1Hex(data->body));
+  EXPECT_EQ(registrations[0].part("app[icon][width]")->body, std::to_string(drawn->pixelsWide()));
+  EXPECT_EQ(registrations[0].part("app[icon][height]")->body, std::to_string(drawn->pixelsHigh()));
 }
 
 TEST_F(Reporter, BetaChecksOnlyForBuildsSignedForDistribution) {

@@ -6,8 +6,11 @@
 #include "lib/http-server/Core/HTTPServerNotifications.h"
 #include "lib/http-server/Core/WebSocketHandle.h"
 #include "lib/sockets/DispatchSocket.h"
+#include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/runloop/Thread.h"
+#include "platform/runloop/Timer.h"
 
 namespace {
 constexpr char kLogName[] = "HTTPServer";
@@ -131,7 +134,14 @@ void HTTPServer::setName(std::string value) {
 }
 
 std::optional<std::string> HTTPServer::publishedName() {
-  return std::nullopt;
+  std::optional<std::string> result;
+  runSync([&] {
+    if (!netService_) return;
+    performBonjourBlock([&] {
+      if (failedService_.lock() != netService_) result = netService_->name();
+    });
+  });
+  return result;
 }
 
 std::optional<std::string> HTTPServer::type() {
@@ -153,7 +163,12 @@ std::optional<ns::Dictionary> HTTPServer::TXTRecordDictionary() {
 
 void HTTPServer::setTXTRecordDictionary(std::optional<ns::Dictionary> value) {
   // runAsync holds the server until the block has run.
-  runAsync([this, value = std::move(value)] { txtRecordDictionary_ = value; });
+  runAsync([this, value = std::move(value)] {
+    txtRecordDictionary_ = value;
+    if (!netService_) return;
+    auto data = value ? ns::NetService::dataFromTXTRecordDictionary(*value) : std::nullopt;
+    performBonjourBlock([&] { netService_->setTXTRecordData(data); });
+  });
 }
 
 // Control ------------------------------------------------------------------------------------
@@ -307,14 +322,27 @@ void HTTPServer::webSocketDidDie(const ns::Ref<ns::Notification>& notification) 
 
 void HTTPServer::publishBonjour() {
   assertOnServerQueue();
-  // There is no DNS-SD service on this platform: a requested publication reports that it did
-  // not publish. The application never sets a type, so it never asks.
   if (!type_) return;
-  HTTP_LOG_WARN(HTTP_LOG_LEVEL_SERVER, "Failed to Publish Service: domain(%@) type(%@) name(%@) - %@",
-                domain_, *type_, name_, "{NSNetServicesErrorCode = -72004}");
+  auto service = ns::make<ns::NetService>(domain_, *type_, name_, dispatchSocket_->localPort());
+  service->setDelegate(weakSelf<HTTPServer>());
+  std::optional<ns::Data> txtData;
+  if (txtRecordDictionary_) txtData = ns::NetService::dataFromTXTRecordDictionary(*txtRecordDictionary_);
+  netService_ = service;
+  startBonjourThreadIfNeeded();
+  performBonjourBlock([&] {
+    service->removeFromRunLoop_forMode(ns::RunLoop::mainRunLoop(), ns::RunLoopCommonModes);
+    service->scheduleInRunLoop_forMode(ns::RunLoop::currentRunLoop(), ns::RunLoopCommonModes);
+    service->publish();
+    // The record goes with the registration that publish has just started.
+    if (txtData) service->setTXTRecordData(txtData);
+  });
 }
 
-void HTTPServer::unpublishBonjour() {}
+void HTTPServer::unpublishBonjour() {
+  if (!netService_) return;
+  auto service = std::move(netService_);
+  performBonjourBlock([&] { service->stop(); });
+}
 
 void HTTPServer::republishBonjour() {
   // runAsync holds the server until the block has run.
@@ -322,4 +350,51 @@ void HTTPServer::republishBonjour() {
     unpublishBonjour();
     publishBonjour();
   });
+}
+
+void HTTPServer::netServiceDidPublish(const ns::Ref<ns::NetService>& sender) {
+  if (failedService_.lock() == sender) failedService_.reset();
+  HTTP_LOG_INFO(HTTP_LOG_LEVEL_SERVER, "Bonjour Service Published: domain(%@) type(%@) name(%@)",
+                sender->domain(), sender->type(), sender->name());
+}
+
+void HTTPServer::netService_didNotPublish(const ns::Ref<ns::NetService>& sender,
+                                          const ns::Dictionary& errorDict) {
+  // A service that did not publish has no published name.
+  failedService_ = sender;
+  HTTP_LOG_WARN(HTTP_LOG_LEVEL_SERVER, "Failed to Publish Service: domain(%@) type(%@) name(%@) - %@",
+                sender->domain(), sender->type(), sender->name(), ns::Value(errorDict));
+}
+
+// The Bonjour thread -------------------------------------------------------------------------
+
+namespace {
+// Process-wide and never stopped: a server may publish until the process ends.
+ns::NoDestructor<ns::Ref<ns::Thread>> gBonjourThread;
+std::once_flag gBonjourOnce;
+}  // namespace
+
+void HTTPServer::startBonjourThreadIfNeeded() {
+  std::call_once(gBonjourOnce, [] {
+    auto thread = ns::make<ns::Thread>([] {
+      // A timer that never fires gives the run loop a source, so that it runs until the end.
+      auto keepAlive = ns::Timer::timerWithTimeInterval_repeats_block(
+          ns::Date::distantFuture().timeIntervalSinceNow(), true, [](const ns::Ref<ns::Timer>&) {});
+      ns::RunLoop::currentRunLoop()->addTimer_forMode(keepAlive, ns::DefaultRunLoopMode);
+      ns::RunLoop::currentRunLoop()->run();
+    });
+    thread->setName("BonjourThread");
+    *gBonjourThread = thread;
+    thread->start();
+  });
+}
+
+ns::Ref<ns::Thread> HTTPServer::bonjourThread() {
+  startBonjourThreadIfNeeded();
+  return *gBonjourThread;
+}
+
+void HTTPServer::performBonjourBlock(const std::function<void()>& block) {
+  ns::Thread::performOnThread(bonjourThread(), {nullptr, "executeBonjourBlock:", nullptr, block}, true,
+                              {ns::RunLoopCommonModes});
 }

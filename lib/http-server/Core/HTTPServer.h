@@ -25,14 +25,16 @@
 #include "lib/sockets/DispatchSocketDelegate.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
+#include "platform/net/NetService.h"
 
 class HTTPConnection;
 class WebSocketHandle;
 namespace ns {
 class Notification;
-}
+class Thread;
+}  // namespace ns
 
-class HTTPServer : public ns::Object, public DispatchSocketDelegate {
+class HTTPServer : public ns::Object, public DispatchSocketDelegate, public ns::NetServiceDelegate {
  public:
   // The connection class: makes a connection for an accepted socket and a configuration.
   using ConnectionFactory =
@@ -59,11 +61,13 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
   void setDomain(std::string value);
   std::string name();
   void setName(std::string value);
-  // Nothing is ever published here, so there is never a published name.
+  // The name the service is published under (the daemon's alternative after a collision), read
+  // on the Bonjour thread; nothing while no service is published or after it failed to publish.
   std::optional<std::string> publishedName();
   std::optional<std::string> type();
   void setType(std::optional<std::string> value);
   std::optional<ns::Dictionary> TXTRecordDictionary();
+  // Also replaces the published service's TXT record.
   void setTXTRecordDictionary(std::optional<ns::Dictionary> value);
 
   bool start(ns::Error* errPtr);
@@ -87,7 +91,18 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
   void socket_didAcceptNewSocket(const ns::Ref<DispatchSocket>& sock,
                                  const ns::Ref<DispatchSocket>& newSocket) override;
 
+  // Publishing as a DNS-SD service (only with a type set): queued unpublish, then publish.
   void republishBonjour();
+  // The service's callbacks, on the Bonjour thread: they log only.
+  void netServiceDidPublish(const ns::Ref<ns::NetService>& sender) override;
+  void netService_didNotPublish(const ns::Ref<ns::NetService>& sender,
+                                const ns::Dictionary& errorDict) override;
+
+  // The one thread of the process that the services are scheduled on and call back on.
+  static void startBonjourThreadIfNeeded();
+  static ns::Ref<ns::Thread> bonjourThread();
+  // Runs the block on the Bonjour thread and waits for it.
+  static void performBonjourBlock(const std::function<void()>& block);
 
   // Connections of this server, for tests and subclasses.
   std::vector<ns::Ref<HTTPConnection>> connectionsSnapshot();
@@ -117,6 +132,8 @@ class HTTPServer : public ns::Object, public DispatchSocketDelegate {
   std::optional<std::string> type_;
   std::string name_;
   std::optional<ns::Dictionary> txtRecordDictionary_;
+  ns::Ref<ns::NetService> netService_;
+  ns::Weak<ns::NetService> failedService_;  // Bonjour thread only
   std::mutex connectionsLock_;
   std::vector<ns::Ref<HTTPConnection>> connections_;
   std::mutex webSocketsLock_;

@@ -12,6 +12,7 @@
 #include "platform/appkit/Presenter.h"
 
 namespace ak {
+class Image;
 class Menu;
 class MenuItem;
 class SavePanel;
@@ -58,6 +59,10 @@ bool hasDropData();
 unsigned long dropMotion(const ns::Ref<Window>& window, Point point, unsigned long mask);
 unsigned long dropNow(const ns::Ref<Window>& window, Point point, unsigned long mask);
 void dropLeft();
+
+// The image as a new GdkPixbuf* (the caller's reference), scaled so that its longer side is
+// `size` pixels (0: at its own size); nullptr for an image without pixels.
+void* newPixbufOfImage(const Image& image, int size = 0);
 
 // ---- menus ----
 

@@ -89,22 +89,8 @@ GdkModifierType modifiersOf(const std::string& key, unsigned long mask) {
 }
 
 GdkPixbuf* pixbufOf(const Image& image) {
-  const auto w = image.pixelsWide(), h = image.pixelsHigh();
-  auto rgba = image.rgbaBytes();
-  if (w == 0 || h == 0 || rgba.size() < w * h * 4) return nullptr;
-  GBytes* bytes = g_bytes_new(rgba.data(), rgba.size());
-  GdkPixbuf* full = gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8, static_cast<int>(w),
-                                              static_cast<int>(h), static_cast<int>(w * 4));
-  g_bytes_unref(bytes);
-  if (!full) return nullptr;
   // Menu images are 16 points high.
-  const int size = 16;
-  const double scale = double(size) / double(std::max(w, h));
-  GdkPixbuf* scaled =
-      gdk_pixbuf_scale_simple(full, std::max(1, int(std::lround(double(w) * scale))),
-                              std::max(1, int(std::lround(double(h) * scale))), GDK_INTERP_BILINEAR);
-  g_object_unref(full);
-  return scaled;
+  return static_cast<GdkPixbuf*>(newPixbufOfImage(image, 16));
 }
 
 void fill(GtkWidget* gtkMenu, const ns::Ref<Menu>& menu, const Activate& activate);
@@ -234,6 +220,23 @@ void popUpEnded(PopUp* popUp) {
 }
 
 }  // namespace
+
+void* newPixbufOfImage(const Image& image, int size) {
+  const auto w = image.pixelsWide(), h = image.pixelsHigh();
+  auto rgba = image.rgbaBytes();
+  if (w == 0 || h == 0 || rgba.size() < w * h * 4) return nullptr;
+  GBytes* bytes = g_bytes_new(rgba.data(), rgba.size());
+  GdkPixbuf* full = gdk_pixbuf_new_from_bytes(bytes, GDK_COLORSPACE_RGB, TRUE, 8, static_cast<int>(w),
+                                              static_cast<int>(h), static_cast<int>(w * 4));
+  g_bytes_unref(bytes);
+  if (!full || size <= 0) return full;
+  const double scale = double(size) / double(std::max(w, h));
+  GdkPixbuf* scaled =
+      gdk_pixbuf_scale_simple(full, std::max(1, int(std::lround(double(w) * scale))),
+                              std::max(1, int(std::lround(double(h) * scale))), GDK_INTERP_BILINEAR);
+  g_object_unref(full);
+  return scaled;
+}
 
 std::string acceleratorLabel(const std::string& keyEquivalent, unsigned long modifierMask) {
   const guint keyval = keyvalOf(keyEquivalent);

@@ -16,6 +16,7 @@
 #include "platform/appkit/Cursor.h"
 #include "platform/appkit/Dragging.h"
 #include "platform/appkit/Event.h"
+#include "platform/appkit/Image.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Presenter.h"
@@ -287,6 +288,7 @@ class GtkPresenter : public Presenter {
     Cursor::setObserver(nullptr);
     Event::removeMonitor(monitor_);
     while (!natives_.empty()) destroy(natives_.begin()->first);
+    g_list_free_full(icons_, g_object_unref);
   }
 
   // ---- window hooks ----
@@ -652,6 +654,27 @@ class GtkPresenter : public Presenter {
   }
 
  private:
+  // The application's icon for the windows (and, as the default, for GTK's own dialogs): the
+  // image at its own size and at the usual smaller ones, made once per image. The window manager
+  // may take any of them, and X drops one past its request size (a 256-pixel icon is just past
+  // it without big requests).
+  GList* applicationIcons() {
+    auto image = Application::sharedApplication()->applicationIconImage();
+    if (image == iconImage_) return icons_;
+    g_list_free_full(icons_, g_object_unref);
+    icons_ = nullptr;
+    iconImage_ = image;
+    if (!image) return nullptr;
+    if (void* full = newPixbufOfImage(*image)) icons_ = g_list_append(icons_, full);
+    const auto longer = std::max(image->pixelsWide(), image->pixelsHigh());
+    for (int size : {128, 64, 48, 32, 16}) {
+      if (std::size_t(size) >= longer) continue;
+      if (void* scaled = newPixbufOfImage(*image, size)) icons_ = g_list_append(icons_, scaled);
+    }
+    if (icons_) gtk_window_set_default_icon_list(icons_);
+    return icons_;
+  }
+
   Native& ensure(const ns::Ref<Window>& window) {
     if (auto* n = find(window.get())) return *n;
     auto owned = std::make_unique<Native>();
@@ -662,6 +685,7 @@ class GtkPresenter : public Presenter {
     // Pelorin draws its own title bars.
     gtk_window_set_decorated(GTK_WINDOW(n.toplevel), FALSE);
     gtk_window_set_title(GTK_WINDOW(n.toplevel), window->title().c_str());
+    if (GList* icons = applicationIcons()) gtk_window_set_icon_list(GTK_WINDOW(n.toplevel), icons);
     n.box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(n.toplevel), n.box);
     g_object_set_data(G_OBJECT(n.toplevel), "pelorin-box", n.box);
@@ -1346,6 +1370,8 @@ class GtkPresenter : public Presenter {
   GtkClipboard* clipboard_ = nullptr;
   bool claimed_ = false;
   bool mirroring_ = false;
+  ns::Ref<Image> iconImage_;
+  GList* icons_ = nullptr;
 };
 
 }  // namespace

@@ -27,36 +27,53 @@ std::string daemonPath() {
 
 }  // namespace
 
-PrivateSessionBus::PrivateSessionBus(Sandbox& sandbox) {
-  auto folder = sandbox.temporaryFolder("session-bus");
-  auto config = folder / "session.conf";
+BusDaemon startBusDaemon(const std::filesystem::path& folder, const std::string& type,
+                         const std::string& extraConfig, bool endsWithThisProcess) {
+  auto config = folder / (type + ".conf");
   {
     std::ofstream out(config);
     out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
            " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
            "<busconfig>\n"
-           "  <type>session</type>\n"
+           "  <type>"
+        << type
+        << "</type>\n"
            "  <listen>unix:dir="
         << folder.string()
         << "</listen>\n"
            "  <auth>EXTERNAL</auth>\n"
-           "  <policy context=\"default\">\n"
+        << extraConfig
+        << "  <policy context=\"default\">\n"
            "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
            "    <allow eavesdrop=\"true\"/>\n"
            "    <allow own=\"*\"/>\n"
            "  </policy>\n"
            "</busconfig>\n";
   }
-  daemon_ = ns::make<ns::Task>();
-  daemon_->setLaunchPath(daemonPath());
-  daemon_->setArguments({"--config-file=" + config.string(), "--print-address", "--nofork", "--nopidfile"});
+  BusDaemon bus;
+  bus.task = ns::make<ns::Task>();
+  const std::vector<std::string> daemon = {daemonPath(), "--config-file=" + config.string(),
+                                           "--print-address", "--nofork", "--nopidfile"};
+  if (endsWithThisProcess) {
+    // A background job's input is /dev/null: only the shell reads the lifeline.
+    bus.lifeline = ns::Pipe::pipe();
+    bus.task->setStandardInput(bus.lifeline);
+    bus.task->setLaunchPath("/bin/sh");
+    std::vector<std::string> args = {"-c", "\"$@\" & read -r _; kill $!; wait; rm -rf \"$0\"",
+                                     folder.string()};
+    args.insert(args.end(), daemon.begin(), daemon.end());
+    bus.task->setArguments(args);
+  } else {
+    bus.task->setLaunchPath(daemon[0]);
+    bus.task->setArguments({daemon.begin() + 1, daemon.end()});
+  }
   auto out = ns::Pipe::pipe();
-  daemon_->setStandardOutput(out);
+  bus.task->setStandardOutput(out);
   // Its complaints (it cannot raise its file limit in a container, say) go to a file beside it.
   std::ofstream(folder / "daemon.log").flush();
-  daemon_->setStandardError(ns::FileHandle::fileHandleForWritingAtPath((folder / "daemon.log").string()));
+  bus.task->setStandardError(ns::FileHandle::fileHandleForWritingAtPath((folder / "daemon.log").string()));
   ns::Error error;
-  if (!daemon_->launchAndReturnError(&error)) throw std::runtime_error("cannot start dbus-daemon");
+  if (!bus.task->launchAndReturnError(&error)) throw std::runtime_error("cannot start dbus-daemon");
   // The daemon prints its address once it listens.
   std::string text;
   while (text.find('\n') == std::string::npos) {
@@ -66,11 +83,18 @@ PrivateSessionBus::PrivateSessionBus(Sandbox& sandbox) {
   }
   auto newline = text.find('\n');
   if (newline == std::string::npos || newline == 0) {
-    daemon_->terminate();
-    daemon_->waitUntilExit();
+    bus.task->terminate();
+    bus.task->waitUntilExit();
     throw std::runtime_error("dbus-daemon printed no address");
   }
-  address_ = text.substr(0, newline);
+  bus.address = text.substr(0, newline);
+  return bus;
+}
+
+PrivateSessionBus::PrivateSessionBus(Sandbox& sandbox) {
+  auto bus = startBusDaemon(sandbox.temporaryFolder("session-bus"), "session");
+  daemon_ = bus.task;
+  address_ = bus.address;
   sandbox.set("DBUS_SESSION_BUS_ADDRESS", address_);
 }
 

@@ -18,6 +18,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/ui/Canvas.h"
 #include "shell/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
@@ -67,6 +68,24 @@ TEST(ListRegistry, OneControllerPerListKeptAsTheAccountsOwnWhenFirstOpenedSo) {
   EXPECT_EQ(getVideoIdPlaylistViewController("abc", true), single);
   EXPECT_EQ(f.player->lastRow()->videoid(), "v0");
   EXPECT_EQ(currentPlaylistController(), single);
+}
+
+TEST(ListPane, BelowItsLastRowTheListShowsItsScrollViewsGrey) {
+  BrowseFixture f;
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 370), ak::BorderlessWindowMask);
+  auto list = shownIn(window, getPlaylistViewController("Two rows", "feed_grey", "grey"));
+  list->setCellArray(browse_test::numberedRows(2));
+  auto table = list->tableView();
+  table->reloadData();
+  ASSERT_EQ(table->numberOfRows(), 2);
+  // The table is see-through; the grey is the scroll view's.
+  const ak::Rect last = table->rectOfRow(1);
+  const ak::Point below = table->convertPoint_toView({100, ak::MaxY(last) + 20}, nullptr);
+  auto scroll = list->scrollView();
+  ASSERT_TRUE(ak::PointInRect(below, scroll->convertRect_toView(scroll->bounds(), nullptr)));
+  pltest::renderWindow(window, "two-rows");
+  EXPECT_EQ(pltest::describe(pltest::windowPixel(window, below.x, below.y)),
+            pltest::describe({50, 50, 50, 255}));
 }
 
 TEST(ListPane, AChannelSearchShowsItsOrderAndTallSingleRowsOverTheBottomBar) {

@@ -15,10 +15,12 @@
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
+#include "platform/appkit/Colors.h"
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/PopUpButton.h"
+#include "platform/appkit/ScrollView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
@@ -145,6 +147,22 @@ TEST(SourceList, SignedOutOnlyTheLoginItemShows) {
   f.selectNode(sections[0]->children()[0]);
   EXPECT_EQ(f.main->calls(), std::vector<std::string>{"signInClicked"});
   EXPECT_EQ(f.shown(), nullptr);
+}
+
+TEST(SourceList, BelowItsLastRowTheScrollViewsDarkBlueShows) {
+  SourceListFixture f([](SourceListFixture& f) { f.main->setAccountCache(nullptr); });
+  auto outline = f.outline();
+  auto scroll = ak::enclosingScrollView(outline.get());
+  ASSERT_NE(scroll, nullptr);
+  ASSERT_NE(scroll->backgroundColor(), nullptr);
+  // The outline is see-through: the scroll view's colour shows under and below the rows.
+  EXPECT_EQ(outline->backgroundColor(), ak::colors::clearColor());
+  const ak::Rect last = outline->rectOfRow(outline->numberOfRows() - 1);
+  const ak::Point below = outline->convertPoint_toView({40, ak::MaxY(last) + 20}, nullptr);
+  ASSERT_TRUE(ak::PointInRect(below, scroll->convertRect_toView(scroll->bounds(), nullptr)));
+  pltest::renderWindow(f.window, "below-the-rows");
+  EXPECT_EQ(pltest::describe(pltest::windowPixel(f.window, below.x, below.y)),
+            pltest::describe({20, 25, 30, 255}));
 }
 
 TEST(SourceList, SignedInTheTreeHoldsTheSpecialListsAndThePlaylistsByGroup) {

@@ -7,6 +7,7 @@
 
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/logging/LogHub.h"
+#include "platform/testing/desktop/PrivateAvahi.h"
 #include "tests/lib/http-server/ServerFixture.h"
 
 namespace httptest {
@@ -292,6 +293,8 @@ namespace httptest {
 namespace {
 
 TEST_F(ServerFixture, StartIsLoggedAndPublishingReportsFailure) {
+  // No mDNS daemon is reached: the test's own system bus has none.
+  pltest::PrivateAvahi::reachNoDaemon(sandbox);
   auto logger = ns::make<RecordingLogger>();
   LogHub::addLogger(logger);
   server->setType("_http._tcp.");

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <thread>
 
+#include "platform/appkit/Image.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/WindowMetrics.h"
 #include "platform/foundation/Bundle.h"
@@ -179,3 +180,41 @@ TEST(Application, EventsWaitInTheQueueAndFetchingHonoursMaskAndDate) {
   }
   EXPECT_EQ(types, (std::vector<unsigned>{6, 5, 1, 10, 11, 3}));
 }
+
+namespace {
+
+TEST(ApplicationIcon, TheBundlesIconUnlessAnotherIsSet) {
+  pltest::HeadlessApp headless;
+  auto folder = headless.sandbox().temporaryFolder("icon-bundle");
+  auto app = ak::Application::sharedApplication();
+  ns::Bundle::setMainBundlePathForTesting(folder.string());
+  // No icon named: none.
+  std::ofstream(folder / "Info.plist") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                          "<plist version=\"1.0\"><dict></dict></plist>\n";
+  EXPECT_EQ(app->applicationIconImage(), nullptr);
+  ns::Bundle::setMainBundlePathForTesting(std::nullopt);
+
+  // Named (with or without its extension) and present: that image, read once.
+  auto png = ns::make<ak::Image>(6, 4, std::vector<std::uint8_t>(6 * 4 * 4, 0xC0))->PNGRepresentation();
+  ASSERT_TRUE(png);
+  std::ofstream(folder / "Mark.png", std::ios::binary)
+      .write(reinterpret_cast<const char*>(png->bytes()), std::streamsize(png->length()));
+  std::ofstream(folder / "Info.plist") << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                                          "<plist version=\"1.0\"><dict><key>CFBundleIconFile</key>"
+                                          "<string>Mark.png</string></dict></plist>\n";
+  ns::Bundle::setMainBundlePathForTesting(folder.string());
+  auto icon = app->applicationIconImage();
+  ASSERT_NE(icon, nullptr);
+  EXPECT_EQ(icon->pixelsWide(), 6u);
+  EXPECT_EQ(app->applicationIconImage(), icon);
+
+  // One set replaces it until it is set back to nil.
+  auto other = ns::make<ak::Image>(2, 2, std::vector<std::uint8_t>(16, 0xFF));
+  app->setApplicationIconImage(other);
+  EXPECT_EQ(app->applicationIconImage(), other);
+  app->setApplicationIconImage(nullptr);
+  EXPECT_EQ(app->applicationIconImage(), icon);
+  ns::Bundle::setMainBundlePathForTesting(std::nullopt);
+}
+
+}  // namespace

@@ -1,0 +1,325 @@
+#include "platform/testing/desktop/PrivateAvahi.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#include "platform/core/NoDestructor.h"
+#include "platform/foundation/FileHandle.h"
+#include "platform/foundation/Pipe.h"
+#include "platform/testing/desktop/PrivateSessionBus.h"
+
+namespace pltest {
+namespace {
+
+// A tool on PATH or in the system folders, where the daemons live.
+std::optional<std::string> findTool(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string folders = std::string(path ? path : "") + ":/usr/sbin:/sbin:/usr/bin:/bin";
+  std::string::size_type start = 0;
+  while (start <= folders.size()) {
+    auto end = folders.find(':', start);
+    if (end == std::string::npos) end = folders.size();
+    std::string candidate = folders.substr(start, end - start) + "/" + name;
+    if (end > start && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+    start = end + 1;
+  }
+  return std::nullopt;
+}
+
+// avahi-browse writes labels with "\DDD" (decimal) and "\c" escapes.
+std::string unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out += text[i];
+    } else if (i + 3 < text.size() && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
+               std::isdigit(static_cast<unsigned char>(text[i + 2])) &&
+               std::isdigit(static_cast<unsigned char>(text[i + 3]))) {
+      out += char(std::stoi(text.substr(i + 1, 3)));
+      i += 3;
+    } else {
+      out += text[++i];
+    }
+  }
+  return out;
+}
+
+// The first nine fields end at a ';'; the TXT field, the last, may hold any.
+std::vector<std::string> splitFields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  for (char c : line) {
+    if (c == ';' && fields.size() < 9) {
+      fields.push_back(field);
+      field.clear();
+    } else {
+      field += c;
+    }
+  }
+  fields.push_back(field);
+  return fields;
+}
+
+// The TXT field: quoted strings separated by spaces.
+std::vector<std::string> txtStrings(const std::string& field) {
+  std::vector<std::string> strings;
+  std::size_t i = 0;
+  while (i < field.size()) {
+    if (field[i] != '"') {
+      ++i;
+      continue;
+    }
+    std::string s;
+    ++i;
+    while (i < field.size() && field[i] != '"') {
+      if (field[i] == '\\' && i + 1 < field.size()) ++i;
+      s += field[i++];
+    }
+    ++i;
+    strings.push_back(s);
+  }
+  return strings;
+}
+
+std::atomic<int> gDaemonCount{0};
+
+struct ProcessBus {
+  std::optional<std::string> address;
+  std::string why;
+  BusDaemon daemon;
+};
+
+// Started once, outside every sandbox (sandboxes go with their tests), and never stopped here:
+// the daemon's shell ends it with the process.
+ProcessBus& processBus() {
+  static ns::NoDestructor<ProcessBus> bus;
+  static std::once_flag once;
+  std::call_once(once, [] {
+    char folder[] = "/tmp/pelorin-system-bus-XXXXXX";
+    if (!::mkdtemp(folder)) {
+      bus->why = "cannot make a folder for the system bus";
+      return;
+    }
+    try {
+      // Anonymous clients are let in too: a daemon in a user namespace says it is root, which
+      // the bus cannot confirm.
+      bus->daemon = startBusDaemon(folder, "system",
+                                   "  <auth>ANONYMOUS</auth>\n"
+                                   "  <allow_anonymous/>\n"
+                                   "  <policy context=\"default\"><allow user=\"*\"/></policy>\n",
+                                   true);
+      bus->address = bus->daemon.address;
+    } catch (const std::exception& e) {
+      bus->why = e.what();
+      std::filesystem::remove_all(folder);
+    }
+  });
+  return *bus;
+}
+
+}  // namespace
+
+struct PrivateAvahi::Log {
+  mutable std::mutex mutex;
+  std::string text;
+};
+
+PrivateAvahi::PrivateAvahi(Sandbox& sandbox) : log_(std::make_shared<Log>()) {
+  auto& bus = processBus();
+  if (!bus.address) {
+    unavailable_ = bus.why;
+    return;
+  }
+  busAddress_ = *bus.address;
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", busAddress_.c_str(), 1);
+  startDaemon(sandbox);
+}
+
+void PrivateAvahi::reachNoDaemon(Sandbox& sandbox) {
+  auto& bus = processBus();
+  const std::string address = bus.address ? *bus.address : "unix:path=" + sandbox.path("no-bus");
+  ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.c_str(), 1);
+}
+
+PrivateAvahi::~PrivateAvahi() {
+  if (daemon_) {
+    daemon_->terminate();
+    daemon_->waitUntilExit();
+  }
+  if (drain_.joinable()) drain_.join();
+}
+
+bool PrivateAvahi::hostNameMatches(const std::string& name) const {
+  std::string base = name;
+  if (base.size() > 6 && base.compare(base.size() - 6, 6, ".local") == 0) base.resize(base.size() - 6);
+  if (base == hostName_) return true;
+  if (base.rfind(hostName_ + "-", 0) != 0) return false;
+  const std::string suffix = base.substr(hostName_.size() + 1);
+  return !suffix.empty() && suffix.find_first_not_of("0123456789") == std::string::npos;
+}
+
+std::string PrivateAvahi::log() const {
+  std::lock_guard lock(log_->mutex);
+  return log_->text;
+}
+
+void PrivateAvahi::startDaemon(Sandbox& sandbox) {
+  auto avahi = findTool("avahi-daemon");
+  auto browser = findTool("avahi-browse");
+  auto unshare = findTool("unshare");
+  auto shell = findTool("sh");
+  if (!avahi || !browser) {
+    unavailable_ = "avahi-daemon and avahi-browse are not installed (scripts/setup.sh installs them)";
+    return;
+  }
+  if (!unshare || !shell) {
+    unavailable_ = "unshare is not installed";
+    return;
+  }
+  browser_ = *browser;
+  auto folder = sandbox.temporaryFolder("avahi");
+  auto run = folder / "run";
+  std::filesystem::create_directories(run);
+  // Not ending in digits: a renamed daemon appends "-2", "-3"... to it.
+  hostName_ = "pelorin-test-" + std::to_string(::getpid()) + "n" + std::to_string(++gDaemonCount) + "-host";
+  auto config = folder / "avahi-daemon.conf";
+  {
+    std::ofstream out(config);
+    out << "[server]\n"
+           "host-name="
+        << hostName_
+        << "\n"
+           // Loopback's addresses differ from the network's: a daemon that hears its own host
+           // records on both while another mDNS stack runs here takes them for another host's.
+           "deny-interfaces=lo\n"
+           "use-ipv4=yes\n"
+           "use-ipv6=yes\n"
+           "enable-dbus=yes\n"
+           "ratelimit-interval-usec=1000000\n"
+           "ratelimit-burst=1000\n"
+           "[wide-area]\n"
+           "enable-wide-area=no\n"
+           "[publish]\n"
+           "publish-hinfo=no\n"
+           "publish-workstation=no\n";
+  }
+  // The daemon's pid file and socket sit in /run: a mount namespace gives it its own. Root needs
+  // only that; anybody else asks for a user namespace too.
+  std::vector<std::string> args;
+  if (::geteuid() != 0) args = {"--user", "--map-root-user"};
+  for (const char* a : {"--mount", "--propagation", "private", "--"}) args.push_back(a);
+  args.push_back(*shell);
+  args.push_back("-c");
+  args.push_back(
+      "mount --bind \"$1\" /run && exec \"$2\" --file=\"$3\" --no-drop-root --no-chroot --no-rlimits "
+      "--no-proc-title");
+  args.push_back("sh");
+  args.push_back(run.string());
+  args.push_back(*avahi);
+  args.push_back(config.string());
+  daemon_ = ns::make<ns::Task>();
+  daemon_->setLaunchPath(*unshare);
+  daemon_->setArguments(args);
+  auto err = ns::Pipe::pipe();
+  daemon_->setStandardError(err);
+  daemon_->setStandardOutput(ns::FileHandle::fileHandleWithNullDevice());
+  ns::Error error;
+  if (!daemon_->launchAndReturnError(&error)) {
+    daemon_ = nullptr;
+    unavailable_ = "cannot start avahi-daemon: " + error.description();
+    return;
+  }
+  // The daemon says when it serves; until then, or until it gives up, its log is read here, and
+  // afterwards by the drain thread so that it never blocks on a full pipe.
+  const int fd = err->fileHandleForReading()->fileDescriptor();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  bool ready = false, ended = false;
+  while (!ready && !ended) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+            .count();
+    if (left <= 0) break;
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, int(left)) <= 0) continue;
+    char buffer[4096];
+    ssize_t n = ::read(fd, buffer, sizeof buffer);
+    if (n <= 0) {
+      ended = true;
+      break;
+    }
+    std::lock_guard lock(log_->mutex);
+    log_->text.append(buffer, std::size_t(n));
+    ready = log_->text.find("Server startup complete") != std::string::npos;
+  }
+  auto log = log_;
+  auto handle = err->fileHandleForReading();
+  drain_ = std::thread([log, handle] {
+    char buffer[4096];
+    for (;;) {
+      ssize_t n = ::read(handle->fileDescriptor(), buffer, sizeof buffer);
+      if (n <= 0) return;
+      std::lock_guard lock(log->mutex);
+      log->text.append(buffer, std::size_t(n));
+    }
+  });
+  std::string why = ended ? "avahi-daemon ended before it served" : "avahi-daemon did not start within 120 s";
+  if (ready && this->log().find("New relevant interface") == std::string::npos) {
+    why = "no network interface for mDNS besides loopback";
+    ready = false;
+  }
+  if (!ready) {
+    unavailable_ = why + ": " + this->log();
+    daemon_->terminate();
+    daemon_->waitUntilExit();
+    drain_.join();
+    daemon_ = nullptr;
+  }
+}
+
+std::vector<PrivateAvahi::Service> PrivateAvahi::browse(const std::string& type) const {
+  std::vector<Service> services;
+  if (unavailable_) return services;
+  auto task = ns::make<ns::Task>();
+  task->setLaunchPath(browser_);
+  task->setArguments({"--resolve", "--terminate", "--parsable", "--no-db-lookup", type});
+  auto out = ns::Pipe::pipe();
+  task->setStandardOutput(out);
+  task->setStandardError(ns::FileHandle::fileHandleWithNullDevice());
+  ns::Error error;
+  if (!task->launchAndReturnError(&error)) return services;
+  std::string text;
+  for (;;) {
+    ns::Data chunk = out->fileHandleForReading()->availableData();
+    if (chunk.length() == 0) break;
+    text += chunk.toString();
+  }
+  task->waitUntilExit();
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    auto fields = splitFields(line);
+    // "=;interface;protocol;name;type;domain;host;address;port;txt"
+    if (fields.size() < 10 || fields[0] != "=") continue;
+    Service s;
+    s.interface = fields[1];
+    s.protocol = fields[2];
+    s.name = unescape(fields[3]);
+    s.type = fields[4];
+    s.domain = fields[5];
+    s.host = fields[6];
+    s.address = fields[7];
+    s.port = std::atoi(fields[8].c_str());
+    s.txt = txtStrings(fields[9]);
+    services.push_back(std::move(s));
+  }
+  return services;
+}
+
+}  // namespace pltest

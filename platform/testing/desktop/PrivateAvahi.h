@@ -1,0 +1,75 @@
+#pragma once
+// A private mDNS daemon for tests: an avahi-daemon with its own configuration and a host name no
+// other process uses, on the machine's network interfaces, serving on the test process's private
+// D-Bus system bus. The daemon runs in a mount namespace of its own whose /run is a sandbox
+// folder, so that its pid file and socket cannot meet another test's (or the machine's) daemon.
+//
+// The client library reads DBUS_SYSTEM_BUS_ADDRESS once per process, so one private system bus
+// serves all the tests of a process: started on first use, named by DBUS_SYSTEM_BUS_ADDRESS from
+// then on, and ended (its folder removed) once the process has ended.
+//
+//   pltest::Sandbox sandbox;
+//   pltest::PrivateAvahi avahi(sandbox);
+//   if (auto why = avahi.unavailable()) GTEST_SKIP() << *why;
+//   auto seen = avahi.browse("_http._tcp");   // what the daemon resolves for that type
+#include <memory>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/Task.h"
+#include "platform/testing/Sandbox.h"
+
+namespace pltest {
+
+class PrivateAvahi {
+ public:
+  // One resolved service, as the daemon reports it (for each interface and protocol).
+  struct Service {
+    std::string interface, protocol, name, type, domain, host, address;
+    int port = 0;
+    // The TXT record's strings ("key=value"), in order.
+    std::vector<std::string> txt;
+  };
+
+  explicit PrivateAvahi(Sandbox& sandbox);
+  ~PrivateAvahi();
+  PrivateAvahi(const PrivateAvahi&) = delete;
+  PrivateAvahi& operator=(const PrivateAvahi&) = delete;
+
+  // Why no daemon runs here (a tool missing, no namespace allowed, the daemon gave up), or
+  // nothing when it runs.
+  const std::optional<std::string>& unavailable() const { return unavailable_; }
+  const std::string& busAddress() const { return busAddress_; }
+  // The host name the daemon was given. It may rename itself ("<hostName>-2") when it takes its
+  // own announcements, heard back on another interface, for another host's: hostNameMatches
+  // allows for that.
+  const std::string& hostName() const { return hostName_; }
+  bool hostNameMatches(const std::string& name) const;
+  // What the daemon's log says so far.
+  std::string log() const;
+
+  // For tests of a process with no mDNS daemon: names the private system bus with no daemon on
+  // it (or, where no bus can start, a bus that does not exist).
+  static void reachNoDaemon(Sandbox& sandbox);
+
+  // One browse of the daemon for services of `type` with their resolved details (avahi-browse,
+  // answering once the daemon has told all it knows).
+  std::vector<Service> browse(const std::string& type) const;
+
+ private:
+  void startDaemon(Sandbox& sandbox);
+
+  std::optional<std::string> unavailable_;
+  ns::Ref<ns::Task> daemon_;
+  std::string busAddress_;
+  std::string hostName_;
+  std::string browser_;
+  // The daemon's standard error, drained by a thread of its own until the daemon ends.
+  struct Log;
+  std::shared_ptr<Log> log_;
+  std::thread drain_;
+};
+
+}  // namespace pltest
