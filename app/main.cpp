@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
   }
   // Before any thread exists, so that every thread leaves the two signals to the main loop.
   TerminationSignals::block();
+  mapLargeBlocksOnTheirOwn();
   sec::keepCryptoLibraryThroughExit();
   // The presenter is installed before anything of the application runs.
   ak::gtk::installPresenter();

@@ -1,5 +1,6 @@
 #include "app/shell/window/Launch.h"
 
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -25,6 +26,11 @@ std::optional<std::string> unknownLaunchArgument(int argc, const char* const* ar
     if (std::strcmp(argument, "--headless") != 0) return std::string(argument);
   }
   return std::nullopt;
+}
+
+bool mapLargeBlocksOnTheirOwn() {
+  // A fixed threshold also turns glibc's raising of it off.
+  return mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
 }
 
 namespace {

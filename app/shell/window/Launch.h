@@ -21,6 +21,12 @@ inline constexpr char kUsageLine[] = "usage: pelorin [--headless]";
 // else the first one it does not.
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv);
 
+// Fixes the allocator's size from which a block is mapped on its own (and unmapped when freed) at
+// 128 KiB. Left to itself, glibc raises that size to each large block freed, so that later
+// decoded frames and pictures are carved from the threads' heaps, whose freed pages stay
+// resident: a run's memory then grows with every clip played. Answers whether it was applied.
+bool mapLargeBlocksOnTheirOwn();
+
 // SIGINT and SIGTERM delivered through a descriptor read on the main queue, so that the run ends
 // on the main loop (the application's terminate, will-terminate and all) and never inside a
 // signal handler. Blocking must happen before the process starts any thread, so that no thread

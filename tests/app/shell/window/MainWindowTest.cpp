@@ -2,7 +2,10 @@
 // the split view and the stored modes, the main menu, the suggestions closing on any click, and
 // the end of the run when the window closes.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -314,6 +317,30 @@ TEST(LaunchArguments, OnlyHeadlessIsTaken) {
   EXPECT_EQ(unknownLaunchArgument(1, good), std::nullopt);
   const char* bad[] = {"pelorin", "--headless", "-v"};
   EXPECT_EQ(unknownLaunchArgument(3, bad), std::optional<std::string>("-v"));
+}
+
+TEST(LaunchMemory, ALargeBlockFreedLeavesTheNextOneMappedOnItsOwn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocator replaces glibc's";
+#else
+  ASSERT_TRUE(mapLargeBlocksOnTheirOwn());
+  // Left dynamic, glibc's threshold would rise to the first block's size once it is freed, and
+  // the second block of that size would come from the heap.
+  for (std::size_t size : {std::size_t(1) << 20, std::size_t(6) << 20, std::size_t(200) << 10}) {
+    void* first = std::malloc(size);
+    ASSERT_NE(first, nullptr);
+    std::memset(first, 1, size);
+    std::free(first);
+    const std::size_t mappedBefore = mallinfo2().hblkhd;
+    void* second = std::malloc(size);
+    ASSERT_NE(second, nullptr);
+    std::memset(second, 2, size);
+    EXPECT_GE(mallinfo2().hblkhd, mappedBefore + size) << size;
+    std::free(second);
+    EXPECT_LT(mallinfo2().hblkhd, mappedBefore + size)
+        << size << ": the block goes back to the system when freed";
+  }
+#endif
 }
 
 }  // namespace
