@@ -19,6 +19,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
+#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeSuggestService.h"
 #include "tests/support/FakeVideoService.h"
@@ -99,19 +100,8 @@ bool orange(const pltest::Pixel& p) {
   return p.r > 180 && p.g > 70 && p.g < 170 && p.b < 80;
 }
 
-std::string videoJSON(const std::string& id, const std::string& title) {
-  return R"({"kind": "youtube#video", "id": ")" + id +
-         R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title +
-         R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}},
-         "contentDetails": {"duration": "PT20S"}, "statistics": {"viewCount": "1"}})";
-}
-
-std::string searchJSON(const std::string& id, const std::string& title) {
-  return R"({"kind": "youtube#searchResult", "id": {"kind": "youtube#video", "videoId": ")" + id +
-         R"("}, "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}}})";
-}
+using onscreen::searchJSON;
+using onscreen::videoJSON;
 
 // The display, the fakes every launch reaches (the Data API with the given results, the video
 // service with a green clip for each, suggestions) and the real executable.
