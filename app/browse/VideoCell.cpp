@@ -183,9 +183,10 @@ void VideoCell::resizeSubviewsWithOldSize(const ak::Size& oldSize) {
 
 void VideoCell::placeAuthorLabel() {
   if (!authorLabel_) return;
+  // As wide as it was made, plus what the row grew since, but never past the row's edge.
   const double width = frame().size.width;
-  authorLabel_->setFrame(
-      ak::MakeRect(195, 7, std::max(0.0, std::min(130 + width - createdWidth_, width - 200)), 15));
+  const double grown = 130 + std::max(0.0, width - createdWidth_);
+  authorLabel_->setFrame(ak::MakeRect(195, 7, std::clamp(width - 200, 0.0, grown), 15));
 }
 
 void VideoCell::setMark(const ns::Ref<ak::ImageView>& view, std::string& name, const std::string& image) {

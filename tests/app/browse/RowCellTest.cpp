@@ -83,7 +83,7 @@ TEST(VideoCell, TheAuthorEndsInsideTheRowAtEveryWidth) {
   auto wide = f.cell();
   EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 130, 15));
   wide->setFrameSize({250, 83});
-  EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 20, 15));
+  EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 50, 15));
   wide->setFrameSize({150, 83});
   EXPECT_EQ(wide->authorLabel()->frame().size.width, 0);
   wide->setFrameSize({460, 83});
