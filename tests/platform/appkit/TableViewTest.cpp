@@ -210,6 +210,42 @@ TEST(TableViews, ScrollWheelAndScrollRowToVisibleStayInsideTheDocument) {
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 }
 
+TEST(TableViews, AWheelNotchMovesTheStepOfTheDesktopsOwnLists) {
+  TableFixture f(100, 81);  // 8,100 high in a clip 400 high
+  auto clip = f.scroll->contentView();
+  // A notch (a line, without precise deltas) moves 400^(2/3) points, as GTK's scrolled windows
+  // move: about 54 here, two thirds of a row, where 10 points were an eighth of one.
+  const double step = std::pow(400.0, 2.0 / 3.0);
+  EXPECT_NEAR(f.scroll->verticalLineScroll(), step, 1e-9);
+  EXPECT_NEAR(f.scroll->horizontalLineScroll(), std::min(std::pow(300.0, 2.0 / 3.0), 150.0), 1e-9);
+  auto notches = [&](double lines) {
+    pltest::post(ak::Event::scrollWheelEvent({50, 200}, 0, 0, f.window->windowNumber(), 0, lines, false));
+    f.app.dispatchQueued();
+    return clip->bounds().origin.y;
+  };
+  EXPECT_NEAR(notches(-1), step, 1e-9);
+  EXPECT_NEAR(notches(-3), 4 * step, 1e-9);
+  EXPECT_NEAR(notches(1), 3 * step, 1e-9);
+  // A smooth wheel's fraction of a notch moves that fraction of the step.
+  EXPECT_NEAR(notches(-0.5), 3.5 * step, 1e-9);
+  // Thirty notches cover 30 steps, far beyond the 3.5 rows they used to.
+  const double before = clip->bounds().origin.y;
+  EXPECT_NEAR(notches(-30) - before, 30 * step, 1e-9);
+  // Precise deltas stay points.
+  const double y = clip->bounds().origin.y;
+  pltest::scroll(f.window, {50, 200}, 0, 7);
+  f.app.dispatchQueued();
+  EXPECT_NEAR(clip->bounds().origin.y, y - 7, 1e-9);
+  // A short clip moves at most half of itself; a set line scroll wins.
+  f.scroll->setFrameSize({300, 6});
+  EXPECT_EQ(f.scroll->verticalLineScroll(), 3);
+  f.scroll->setFrameSize({300, 400});
+  f.scroll->setLineScroll(81);
+  EXPECT_EQ(f.scroll->verticalLineScroll(), 81);
+  const double at = clip->bounds().origin.y;
+  EXPECT_NEAR(notches(-1), at + 81, 1e-9);
+}
+
 TEST(TableViews, SelectionPostsOnRealChangesAndStylesTheCellViews) {
   TableFixture f(20, 15);
   std::vector<std::string> drawn;

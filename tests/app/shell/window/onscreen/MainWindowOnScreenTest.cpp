@@ -29,6 +29,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
+#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeSuggestService.h"
 #include "tests/support/FakeVideoService.h"
@@ -110,19 +111,8 @@ bool orange(const pltest::Pixel& p) {
   return p.r > 180 && p.g > 70 && p.g < 170 && p.b < 80;
 }
 
-std::string videoJSON(const std::string& id, const std::string& title, int seconds) {
-  return R"({"kind": "youtube#video", "id": ")" + id +
-         R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}},
-         "contentDetails": {"duration": "PT)" +
-         std::to_string(seconds) + R"(S"}, "statistics": {"viewCount": "1"}})";
-}
-
-std::string searchJSON(const std::string& id, const std::string& title) {
-  return R"({"kind": "youtube#searchResult", "id": {"kind": "youtube#video", "videoId": ")" + id +
-         R"("}, "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}}})";
-}
+using onscreen::searchJSON;
+using onscreen::videoJSON;
 
 // The control bar as pelorin lays it out in a window `width` points wide, made here in a window
 // that is never shown: where its controls are, and how its time field shows a text on the
