@@ -10,11 +10,14 @@
 #include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/media/Player.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/web/WebView.h"
 #include "shell/IAppDelegate.h"
 #include "shell/IMainWindowController.h"
 #include "shell/IPlayerViewController.h"
@@ -79,6 +82,29 @@ void TerminationSignals::stop() {
 
 TerminationSignals::~TerminationSignals() {
   stop();
+}
+
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv) {
+  LaunchRequirements requirements;
+  requirements.onScreen = ak::wantsDisplay(argc, const_cast<const char**>(argv));
+  requirements.presenter = ak::activePresenter() != nullptr;
+  requirements.webViewFactory = wk::WebView::hasBackendFactory();
+  requirements.playerEngineProblem = av::Player::engineUnavailableReason();
+  return requirements;
+}
+
+std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements) {
+  std::vector<std::string> missing;
+  if (requirements.onScreen && !requirements.presenter)
+    missing.push_back(
+        "pelorin: a display is set but no on-screen presenter is installed: no window can be shown");
+  if (requirements.onScreen && !requirements.webViewFactory)
+    missing.push_back(
+        "pelorin: no on-screen web engine is installed for web views: the sign-in page cannot be shown");
+  if (requirements.playerEngineProblem)
+    missing.push_back("pelorin: the player's media engine cannot be created (" +
+                      *requirements.playerEngineProblem + "): no video can play");
+  return missing;
 }
 
 void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {

@@ -43,6 +43,23 @@ class TerminationSignals {
   int received_ = 0;
 };
 
+// What a run needs of the platform below it, so that a build that leaves one out says so at once
+// instead of showing empty windows: on screen, the GTK presenter and the web views' on-screen
+// engine (the sign-in page); always, the player's media engine. Headless runs need no web
+// engine: their web views keep the scripted back end, which nobody sees.
+struct LaunchRequirements {
+  bool onScreen = false;                           // the run wants a display (one is set and no --headless)
+  bool presenter = false;                          // a presenter is showing the windows
+  bool webViewFactory = false;                     // web views get an on-screen engine
+  std::optional<std::string> playerEngineProblem;  // why the player's engine cannot be made
+};
+
+// The requirements as this process has them, once ApplicationMain has started the presenter.
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv);
+// One line for each requirement that is missing, naming it and what it costs; none when the run
+// has what it needs.
+std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements);
+
 // Runs the application until it has terminated. Headless, `run` returns whenever no event is
 // queued; the main run loop then sleeps until a timer, a source or the main queue has work, and
 // `run` goes on.
