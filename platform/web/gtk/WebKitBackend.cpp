@@ -226,7 +226,7 @@ class WebKitBackend : public WebViewBackend {
     std::string s = trimmedScript(script);
     // Scripts run asynchronously in the web process; the title and the address are known here.
     if (s == "document.title") {
-      // WebKit's own is the newest once it knows one; until then the page's answer at its end.
+      // WebKit's own is the newest once it knows one; until then the one read from the page's text.
       const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(webView_));
       return title && *title ? title : pageTitle_;
     }
@@ -409,12 +409,24 @@ class WebKitBackend : public WebViewBackend {
       }
     } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && !self->finishing_) {
       // WebKit may tell the page's title only after its end, while the delegate reads the title
-      // when told of the end: the page is asked for it, and the end reported with the answer.
+      // when told of the end: without one yet, the page's text is fetched back and its title read.
+      const char* title = webkit_web_view_get_title(web);
+      WebKitWebResource* main = webkit_web_view_get_main_resource(web);
+      if ((title && *title) || !main) {
+        self->finish();
+        return;
+      }
       self->finishing_ = true;
-      webkit_web_view_evaluate_javascript(web, "document.title", -1, nullptr, nullptr, nullptr,
-                                          &WebKitBackend::onTitleEvaluated,
-                                          new Finishing{self->alive_, self->identifier_});
+      webkit_web_resource_get_data(main, nullptr, &WebKitBackend::onPageData,
+                                   new Finishing{self->alive_, self->identifier_});
     }
+  }
+
+  void finish() {
+    auto identifier = identifier_;
+    auto source = source_;
+    end();
+    view_.didFinishLoading(identifier, source);
   }
 
   struct Finishing {
@@ -422,27 +434,21 @@ class WebKitBackend : public WebViewBackend {
     ns::Ref<WebResourceIdentifier> identifier;
   };
 
-  static void onTitleEvaluated(GObject* object, GAsyncResult* result, gpointer data) {
+  static void onPageData(GObject* object, GAsyncResult* result, gpointer data) {
     std::unique_ptr<Finishing> finishing(static_cast<Finishing*>(data));
+    gsize length = 0;
     GError* error = nullptr;
-    JSCValue* value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(object), result, &error);
-    std::string title;
-    if (value && jsc_value_is_string(value)) {
-      char* text = jsc_value_to_string(value);
-      title = text ? text : "";
-      g_free(text);
-    }
-    if (value) g_object_unref(value);
+    guchar* bytes = webkit_web_resource_get_data_finish(WEBKIT_WEB_RESOURCE(object), result, &length, &error);
+    std::string page = bytes ? std::string(reinterpret_cast<const char*>(bytes), length) : std::string();
+    g_free(bytes);
     g_clear_error(&error);
     auto alive = finishing->backend.lock();
     // A load stopped or replaced meanwhile has ended otherwise.
     if (!alive || !(*alive)->loading_ || (*alive)->identifier_ != finishing->identifier) return;
     auto* self = *alive;
-    self->pageTitle_ = title;
-    auto identifier = self->identifier_;
-    auto source = self->source_;
-    self->end();
-    self->view_.didFinishLoading(identifier, source);
+    const char* uri = webkit_web_resource_get_uri(WEBKIT_WEB_RESOURCE(object));
+    self->pageTitle_ = titleOfHTML(page, uri ? ns::URL::URLWithString(uri) : nullptr);
+    self->finish();
   }
 
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
@@ -564,9 +570,9 @@ class WebKitBackend : public WebViewBackend {
   bool loading_ = false;
   bool started_ = false;
   bool failed_ = false;
-  // The load ended and its page is being asked for its title.
+  // The load ended and its page's text is being fetched back for its title.
   bool finishing_ = false;
-  // The page's title as it answered at the load's end.
+  // The title read from the page's text at the load's end.
   std::string pageTitle_;
   // Hosts whose certificate the extra certificate authorities vouched for.
   std::set<std::string> allowedHosts_;

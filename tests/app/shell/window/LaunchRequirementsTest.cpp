@@ -2,13 +2,26 @@
 // headless, and what this process really has.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+
 #include "app/shell/window/Launch.h"
 #include "platform/web/WebView.h"
 
 namespace {
 
+LaunchRequirements requirements(bool onScreen, bool presenter, bool webViewFactory,
+                                std::optional<std::string> playerEngineProblem = std::nullopt) {
+  LaunchRequirements r;
+  r.onScreen = onScreen;
+  r.presenter = presenter;
+  r.webViewFactory = webViewFactory;
+  r.playerEngineProblem = std::move(playerEngineProblem);
+  return r;
+}
+
 TEST(LaunchRequirements, EachMissingPartIsNamedAndHeadlessRunsNeedNoWebEngine) {
-  LaunchRequirements complete{.onScreen = true, .presenter = true, .webViewFactory = true};
+  const auto complete = requirements(true, true, true);
   EXPECT_TRUE(missingLaunchRequirements(complete).empty());
 
   auto noPresenter = complete;
@@ -32,20 +45,20 @@ TEST(LaunchRequirements, EachMissingPartIsNamedAndHeadlessRunsNeedNoWebEngine) {
             "no video can play");
 
   // All three at once, each on its own line.
-  EXPECT_EQ(missingLaunchRequirements({.onScreen = true, .playerEngineProblem = "x"}).size(), 3u);
+  EXPECT_EQ(missingLaunchRequirements(requirements(true, false, false, "x")).size(), 3u);
 
   // Headless: no presenter and no web engine is wanted; the player still is.
-  EXPECT_TRUE(missingLaunchRequirements({.onScreen = false}).empty());
-  EXPECT_EQ(missingLaunchRequirements({.onScreen = false, .playerEngineProblem = "x"}).size(), 1u);
+  EXPECT_TRUE(missingLaunchRequirements(requirements(false, false, false)).empty());
+  EXPECT_EQ(missingLaunchRequirements(requirements(false, false, false, "x")).size(), 1u);
 }
 
 TEST(LaunchRequirements, ThisProcessHasAMediaEngineAndReportsTheWebFactoryAsInstalled) {
   const char* argv[] = {"pelorin", "--headless"};
-  auto requirements = currentLaunchRequirements(2, argv);
-  EXPECT_FALSE(requirements.onScreen);
-  EXPECT_FALSE(requirements.presenter);
-  EXPECT_FALSE(requirements.playerEngineProblem) << *requirements.playerEngineProblem;
-  EXPECT_FALSE(requirements.webViewFactory);
+  auto current = currentLaunchRequirements(2, argv);
+  EXPECT_FALSE(current.onScreen);
+  EXPECT_FALSE(current.presenter);
+  EXPECT_FALSE(current.playerEngineProblem) << *current.playerEngineProblem;
+  EXPECT_FALSE(current.webViewFactory);
 
   wk::WebView::setBackendFactory([](wk::WebView& view) { return wk::makeScriptedWebBackend(view); });
   EXPECT_TRUE(currentLaunchRequirements(2, argv).webViewFactory);
