@@ -5,7 +5,6 @@
 // playlists; a second launch is still signed in (the token refreshed at launch).
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -59,10 +58,6 @@ class SignInOnScreen : public ::testing::Test {
   void SetUp() override {
     auto& sandbox = screen_.sandbox();
     onscreen::quietEndpoints(sandbox, sink_);
-    // Each TLS connection sets up its own library context, whose thousands of small allocations
-    // take seconds when every one is unwound slowly: longer than the fakes wait for a request.
-    const char* sanitizer = std::getenv("ASAN_OPTIONS");
-    sandbox.set("ASAN_OPTIONS", std::string(sanitizer ? sanitizer : "") + ":fast_unwind_on_malloc=1");
     sandbox.set("PELORIN_OAUTH_URL", oauth_.server().baseURL());
     sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
     const std::string caFile = sandbox.path("fakes-ca.pem");
