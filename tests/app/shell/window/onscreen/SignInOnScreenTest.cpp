@@ -23,6 +23,7 @@ constexpr int kTitleBar = 55;
 constexpr int kUserButtonWidth = 220, kUserButtonRight = 12;  // right-aligned text in the title bar
 constexpr int kSourceListWidth = 118;
 constexpr int kLoginX = 45, kLoginY = 59;  // "Login" in the signed-out source list, below the title bar
+constexpr int kHeadingX = 40, kPlaylistsHeadingY = 199;  // "PLAYLISTS" below the seven special lists
 
 constexpr char kEmail[] = "viewer@example.test";
 const std::vector<std::string> kPlaylists = {"Road movies", "Cooking at home", "Jazz nights"};
@@ -216,14 +217,16 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   EXPECT_TRUE(pltest::pumpUntil([&] { return userButtonTextLeft() < signedOutLeft - 20; }, 60))
       << signedOutLeft << " -> " << userButtonTextLeft();
   EXPECT_TRUE(pltest::pumpUntil([&] { return called("youtube.playlists.list"); }, 60)) << logText();
-  // "Login" goes, the seven special lists and the three playlists come.
+  // The seven special lists replace "Login"; a click on the closed "PLAYLISTS" heading below
+  // them opens it on the account's three playlists.
+  int collapsedLines = 0;
+  EXPECT_TRUE(
+      pltest::pumpUntil([&] { return (collapsedLines = sourceListTextLines()) > signedOutLines; }, 60));
+  pltest::xtest::click(window_->x + kHeadingX, *top_ + kTitleBar + kPlaylistsHeadingY);
   int signedInLines = 0;
   EXPECT_TRUE(pltest::pumpUntil(
-      [&] {
-        return (signedInLines = sourceListTextLines()) >= signedOutLines - 1 + 7 + int(kPlaylists.size());
-      },
-      60))
-      << signedOutLines << " -> " << signedInLines;
+      [&] { return (signedInLines = sourceListTextLines()) >= collapsedLines + int(kPlaylists.size()); }, 60))
+      << collapsedLines << " -> " << signedInLines;
   const auto signedInButton = userButton();
   quit();
 
@@ -233,8 +236,9 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   EXPECT_TRUE(pltest::pumpUntil([&] { return userButton() == signedInButton; }, 60))
       << userButtonTextLeft() << "\n"
       << logText();
-  EXPECT_TRUE(pltest::pumpUntil(
-      [&] { return sourceListTextLines() >= signedOutLines + int(kPlaylists.size()); }, 60));
+  // The playlists again, in their section, which stayed open.
+  EXPECT_TRUE(pltest::pumpUntil([&] { return sourceListTextLines() == signedInLines; }, 60))
+      << signedInLines << " -> " << sourceListTextLines();
   EXPECT_EQ(tokenGrants("authorization_code"), 1) << "no second sign-in";
   quit();
 }
