@@ -29,8 +29,10 @@ class TerminationSignals {
  public:
   // Blocks the two signals in the calling thread (and the threads it starts later).
   static void block();
-  // Starts reading them on the main queue; each one asks the shared application to terminate.
-  // False (logged) when the descriptor cannot be made.
+  // Starts reading them on the main queue (called on the main thread); each one asks the shared
+  // application to terminate. A thread that was started before the block (by a library as it
+  // loaded) hands the signals it takes on to the main loop. False (logged) when the descriptor
+  // cannot be made.
   bool start();
   void stop();
   ~TerminationSignals();
@@ -40,6 +42,8 @@ class TerminationSignals {
  private:
   ns::Ref<dispatch::Source> source_;
   int fd_ = -1;
+  // The signals that a thread which never blocked them took, handed on through a pipe.
+  ns::Ref<dispatch::Source> forwarded_;
   int received_ = 0;
 };
 
