@@ -15,7 +15,9 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 
@@ -337,6 +339,30 @@ TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQui
   std::stringstream log;
   log << std::ifstream(output).rdbuf();
   EXPECT_NE(log.str().find(store + " cannot be read (Permission denied)"), std::string::npos) << log.str();
+}
+
+TEST(PelorinExecutable, AMediaEngineThatCannotBeMadeIsNamedAndTheRunEndsWithStatusOne) {
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  // libmpv refuses every instance; the sanitizer runtime then no longer comes first, which is
+  // this run's doing.
+  sandbox.set("LD_PRELOAD", std::string(PELORIN_REFUSE_MEDIA_ENGINE));
+  const char* sanitizer = std::getenv("ASAN_OPTIONS");
+  sandbox.set("ASAN_OPTIONS", std::string(sanitizer ? sanitizer : "") + ":verify_asan_link_order=0");
+  Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  std::ifstream in(sandbox.path("pelorin.log"));
+  const std::string log(std::istreambuf_iterator<char>(in), {});
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status << "\n" << log;
+  EXPECT_NE(log.find("pelorin: the player's media engine cannot be created (The media engine could not be "
+                     "created.): no video can play"),
+            std::string::npos)
+      << log;
+  // Headless, neither the presenter nor a web engine is wanted.
+  EXPECT_EQ(log.find("presenter"), std::string::npos) << log;
+  EXPECT_EQ(log.find("web engine"), std::string::npos) << log;
 }
 
 }  // namespace
