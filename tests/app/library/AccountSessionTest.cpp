@@ -60,9 +60,13 @@ class AccountSessionTest : public librarytest::AccountTest {
   }
   ~AccountSessionTest() override {
     if (auto sheet = session->signInController()) sheet->cancelSigningIn();
-    AccountSession::youTubeService()->setAuthorizer(nullptr);
-    NetOAuth2SetEndpoints(std::nullopt);
     api.release();
+    // A token refresh a sign-out left running (and the calls waiting for it) ends here, against
+    // this test's fakes: retried once they are gone, it would land on the next test's.
+    auto service = AccountSession::youTubeService();
+    EXPECT_TRUE(pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, kWait));
+    service->setAuthorizer(nullptr);
+    NetOAuth2SetEndpoints(std::nullopt);
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
