@@ -27,6 +27,7 @@
 #include "shell/ShellNotifications.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
+#include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 #include "tests/support/FakePlayerViewController.h"
@@ -61,11 +62,8 @@ class AccountSessionTest : public librarytest::AccountTest {
   ~AccountSessionTest() override {
     if (auto sheet = session->signInController()) sheet->cancelSigningIn();
     api.release();
-    // A token refresh a sign-out left running (and the calls waiting for it) ends here, against
-    // this test's fakes: retried once they are gone, it would land on the next test's.
-    auto service = AccountSession::youTubeService();
-    EXPECT_TRUE(pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, kWait));
-    service->setAuthorizer(nullptr);
+    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
+    AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
   }
 
