@@ -217,15 +217,17 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   EXPECT_TRUE(pltest::pumpUntil([&] { return userButtonTextLeft() < signedOutLeft - 20; }, 60))
       << signedOutLeft << " -> " << userButtonTextLeft();
   EXPECT_TRUE(pltest::pumpUntil([&] { return called("youtube.playlists.list"); }, 60)) << logText();
-  // The seven special lists replace "Login"; a click on the closed "PLAYLISTS" heading below
-  // them opens it on the account's three playlists.
+  // The seven special lists replace "Login", under four headings; the "PLAYLISTS" heading below
+  // them shows the account's three playlists, at once when the group opens by itself, else
+  // after a click on it.
+  const int openLines = 4 + 7 + int(kPlaylists.size());
   int collapsedLines = 0;
   EXPECT_TRUE(
       pltest::pumpUntil([&] { return (collapsedLines = sourceListTextLines()) > signedOutLines; }, 60));
-  pltest::xtest::click(window_->x + kHeadingX, *top_ + kTitleBar + kPlaylistsHeadingY);
   int signedInLines = 0;
-  EXPECT_TRUE(pltest::pumpUntil(
-      [&] { return (signedInLines = sourceListTextLines()) >= collapsedLines + int(kPlaylists.size()); }, 60))
+  if (!pltest::pumpUntil([&] { return (signedInLines = sourceListTextLines()) >= openLines; }, 5))
+    pltest::xtest::click(window_->x + kHeadingX, *top_ + kTitleBar + kPlaylistsHeadingY);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return (signedInLines = sourceListTextLines()) >= openLines; }, 60))
       << collapsedLines << " -> " << signedInLines;
   const auto signedInButton = userButton();
   quit();
@@ -236,8 +238,9 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   EXPECT_TRUE(pltest::pumpUntil([&] { return userButton() == signedInButton; }, 60))
       << userButtonTextLeft() << "\n"
       << logText();
-  // The playlists again, in their section, which stayed open.
-  EXPECT_TRUE(pltest::pumpUntil([&] { return sourceListTextLines() == signedInLines; }, 60))
+  // The playlists again, in their section, which stayed open (the account's other groups may
+  // show their lists too by then).
+  EXPECT_TRUE(pltest::pumpUntil([&] { return sourceListTextLines() >= signedInLines; }, 60))
       << signedInLines << " -> " << sourceListTextLines();
   EXPECT_EQ(tokenGrants("authorization_code"), 1) << "no second sign-in";
   quit();
