@@ -1,6 +1,7 @@
 #include "platform/core/Format.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -23,6 +24,18 @@ long long saturatingFromDouble(double d) {
 }
 
 using Directive = FormatDirective;
+
+// A bare %d, %u or %x is most of what logging formats: written directly, it costs a fraction of a
+// trip through snprintf. Answers false for anything else.
+bool appendPlainInteger(const Directive& dir, char conversion, auto value, std::string& out) {
+  if (dir.minus || dir.plus || dir.space || dir.hash || dir.zero || dir.width >= 0 || dir.precision >= 0 ||
+      (conversion != 'd' && conversion != 'u' && conversion != 'x'))
+    return false;
+  char buf[24];
+  auto result = std::to_chars(buf, buf + sizeof buf, value, conversion == 'x' ? 16 : 10);
+  out.append(buf, result.ptr);
+  return true;
+}
 
 std::string printfString(const Directive& dir, const char* lengthMod, char conversion, auto value) {
   std::string f = "%";
@@ -359,6 +372,7 @@ void convertSigned(const Directive& dir, const FormatArg* a, std::string& out) {
   s.quote = false;
   long long v = a ? a->asSigned() : 0;
   if (dir.conversion != 'D') v = truncateSigned(v, dir.length);
+  if (appendPlainInteger(s, 'd', v, out)) return;
   out += printfString(s, "ll", 'd', v);
 }
 
@@ -373,6 +387,7 @@ void convertUnsigned(const Directive& dir, const FormatArg* a, std::string& out)
   if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, dir.length);
   Directive s = dir;
   s.plus = s.space = s.quote = false;
+  if (appendPlainInteger(s, c, v, out)) return;
   out += printfString(s, "ll", c, v);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdio>
 
 namespace {
 
@@ -30,6 +31,30 @@ TEST(FormatTest, IntegerConversions) {
   // Without a length modifier the value is an int, as the platform's varargs would read it.
   EXPECT_EQ(format("%d", 4294967297LL), "1");
   EXPECT_EQ(format("%hhd %hu", 300, 70000), "44 4464");
+}
+
+// Bare %d, %u and %x are written without snprintf: they must read exactly as snprintf writes them.
+TEST(FormatTest, BareIntegersReadAsSnprintfWritesThem) {
+  const long long values[] = {0,     1,       -1,      9,         10,        -10,         255,
+                              65535, INT_MAX, INT_MIN, LLONG_MAX, LLONG_MIN, 4294967296LL};
+  char expected[128];
+  for (long long v : values) {
+    std::snprintf(expected, sizeof expected, "%lld %llu %llx", v, static_cast<unsigned long long>(v),
+                  static_cast<unsigned long long>(v));
+    EXPECT_EQ(
+        format("%lld %llu %llx", v, static_cast<unsigned long long>(v), static_cast<unsigned long long>(v)),
+        expected);
+    const int narrow = static_cast<int>(v);
+    std::snprintf(expected, sizeof expected, "[%d][%u][%x][%hd][%hhx]", narrow, static_cast<unsigned>(narrow),
+                  static_cast<unsigned>(narrow), static_cast<short>(narrow),
+                  static_cast<unsigned char>(narrow));
+    EXPECT_EQ(format("[%d][%u][%x][%hd][%hhx]", narrow, static_cast<unsigned>(narrow),
+                     static_cast<unsigned>(narrow), narrow, narrow),
+              expected)
+        << v;
+  }
+  // Anything between the '%' and the conversion still goes the long way.
+  EXPECT_EQ(format("%3d|%-3x|%.2u|%'d|%X", 5, 10, 7, 1234, 255), "  5|a  |07|1234|FF");
 }
 
 TEST(FormatTest, FloatingConversions) {
