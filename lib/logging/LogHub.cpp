@@ -1,18 +1,25 @@
 #include "lib/logging/LogHub.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
 #include "lib/logging/LoggerNode.h"
+#include "lib/logging/RecyclingPool.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Dispatch.h"
 
@@ -22,7 +29,14 @@ namespace {
 char loggingQueueKey;
 char loggerQueueKey;
 
-constexpr long kMaxRecordsInFlight = 1000;
+constexpr std::uint64_t kMaxRecordsInFlight = 1000;
+// Places for entries taken and not yet taken: more than the records that may wait, so that only
+// entries that never wait (from the hub's own queues, and steps) can find it full.
+constexpr std::uint64_t kRingSize = 4096;
+static_assert((kRingSize & (kRingSize - 1)) == 0 && kRingSize > kMaxRecordsInFlight);
+constexpr std::size_t kLine = 64;
+// Entries taken by the logging queue before it delivers them.
+constexpr std::size_t kMaxBatch = 1024;
 // Batches delivered by one turn of the logging queue before it lets other blocks run.
 constexpr int kBatchesPerTurn = 64;
 // How long a busy turn looks for more records before it ends (a few microseconds).
@@ -56,42 +70,188 @@ class Waiter {
   bool done_ = false;
 };
 
-// One entry of the hub's inbox: a record, or a step (a registration, a flush, a logger's setting)
+struct Mailbox;
+
+// One entry of the hub's queue: a record, or a step (a registration, a flush, a logger's setting)
 // that runs on the logging queue between two records.
 struct Entry {
+  // Links the entries a mailbox keeps.
   Entry* next = nullptr;
   ns::Ref<LogMessage> record;
   std::function<void()> step;
   // Told once the record was delivered or the step ran.
   Waiter* waiter = nullptr;
+  // The record's flag, so that the logging queue picks its loggers without reading the record.
+  std::uint64_t flag = 0;
+  // The mailbox that keeps the entry until its caller's thread frees it; null when the logging
+  // queue frees it (see Mailbox).
+  Mailbox* owner = nullptr;
+  std::uint64_t ticket = 0;
+
+  // From a pool (see RecyclingPool.h).
+  static void* operator new(std::size_t size);
+  static void operator delete(void* p);
 };
+
+using EntryNode = logpool::RawNode<sizeof(Entry), alignof(Entry)>;
+void* Entry::operator new(std::size_t) {
+  return logpool::Pool<EntryNode>::take();
+}
+void Entry::operator delete(void* p) {
+  logpool::Pool<EntryNode>::give(static_cast<EntryNode*>(p));
+}
+
+// A record's text: the string objects are recycled with their buffers, so that a text of the usual
+// length costs no allocation once the pool has warmed up.
+struct TextNode {
+  std::string text;
+  TextNode* poolNext = nullptr;
+};
+static_assert(std::is_standard_layout_v<TextNode>, "the text is found from its node's address");
+
+// Longer buffers are not kept: a rare long record would pin its memory for the process's life.
+constexpr std::size_t kMaxKeptTextCapacity = 1024;
+
+struct TextRecycler {
+  void operator()(const std::string* text) const {
+    auto* node = reinterpret_cast<TextNode*>(const_cast<std::string*>(text));
+    if (node->text.capacity() > kMaxKeptTextCapacity) std::string().swap(node->text);
+    logpool::Pool<TextNode>::give(node);
+  }
+};
+
+LogText pooledText(std::string_view message) {
+  TextNode* node = logpool::Pool<TextNode>::take();
+  node->text.assign(message);
+  return LogText(&node->text, TextRecycler{}, logpool::Allocator<char>{});
+}
+
+// The entries of a thread's records are freed by that thread: it keeps them, in ticket order, in
+// its mailbox and frees those delivered at its next log call. Freed on the logging queue, every
+// record would drag its lines, its shared strings' counts and its pool nodes from its caller's
+// processor to the queue's and back, and the one logging queue, which every record passes, would
+// spend most of its time on that; here the logging queue only reads an entry and tells, by the
+// count of completed tickets, that it is done with it. Only records the hub made without a tag
+// are kept so: their destruction runs nothing of a caller's. A mailbox outlives its thread and is
+// taken over by a later one; what a thread that ended or stopped logging leaves in its mailbox,
+// the logging queue frees (lt_sweepMailboxes).
+struct Mailbox {
+  // Taken by the owner at each log call and by the logging queue's sweep, which never waits.
+  std::mutex mutex;
+  Entry* oldest = nullptr;  // linked through `next`, tickets rising
+  Entry* newest = nullptr;
+  std::atomic<bool> owned{true};
+  // Set when the owner logs; cleared by the sweep.
+  std::atomic<bool> active{true};
+  Mailbox* nextMailbox = nullptr;  // in the hub's list; never removed
+};
+
+void freeEntries(Entry* entry) {
+  while (entry) delete std::exchange(entry, entry->next);
+}
+
+// Unlinks the entries whose tickets are below `completed` (the caller holds the mutex).
+Entry* detachDelivered(Mailbox& box, std::uint64_t completed) {
+  Entry* first = box.oldest;
+  Entry* last = nullptr;
+  for (Entry* entry = first; entry && entry->ticket < completed; entry = entry->next) last = entry;
+  if (!last) return nullptr;
+  box.oldest = last->next;
+  if (!box.oldest) box.newest = nullptr;
+  last->next = nullptr;
+  return first;
+}
+
+// Every mailbox ever made, newest first; their number is the most threads that logged at once.
+std::atomic<Mailbox*> mailboxes{nullptr};
+
+struct MailboxHolder {
+  Mailbox* box = nullptr;
+  ~MailboxHolder() {
+    holderGone = true;
+    // What is left is freed by the logging queue, once delivered.
+    if (box) box->owned.store(false, std::memory_order_release);
+  }
+  // Trivially destructible, so still readable by a record made after the thread's thread-local
+  // objects were destroyed; such records are freed by the logging queue.
+  static thread_local bool holderGone;
+};
+
+thread_local bool MailboxHolder::holderGone = false;
+
+// The calling thread's mailbox: one a finished thread left, or a new one.
+Mailbox* threadMailbox() {
+  if (MailboxHolder::holderGone) return nullptr;
+  thread_local MailboxHolder holder;
+  if (holder.box) return holder.box;
+  for (Mailbox* box = mailboxes.load(std::memory_order_acquire); box; box = box->nextMailbox) {
+    bool expected = false;
+    if (!box->owned.load(std::memory_order_relaxed) &&
+        box->owned.compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+      holder.box = box;
+      return box;
+    }
+  }
+  auto* box = new Mailbox;
+  box->nextMailbox = mailboxes.load(std::memory_order_relaxed);
+  while (!mailboxes.compare_exchange_weak(box->nextMailbox, box, std::memory_order_release,
+                                          std::memory_order_relaxed)) {
+  }
+  holder.box = box;
+  return box;
+}
 
 struct Hub {
   Hub();
 
   ns::Ref<dispatch::Queue> loggingQueue;
   ns::Ref<dispatch::Group> group;
-  // Entries posted and not yet taken, newest first. Callers push without a lock; the logging
-  // queue takes everything at once, so records are handed over in batches and an idle queue is
-  // woken once per batch, not once per record.
-  std::atomic<Entry*> inbox{nullptr};
+  // Every entry draws a ticket, and tickets are the order of delivery: a caller's one atomic
+  // step on shared memory. The entry with ticket t is put at place(t) in `ring` (or, when that
+  // place is still taken, in `overflow`), and the logging queue takes them in ticket order,
+  // records in batches. Reading an array, it can fetch many entries at once; a linked list
+  // would make it wait for each in turn.
+  // Fields written at different rates by different sides sit on lines of their own, so that a
+  // write by one does not take the line from under the others.
+  alignas(kLine) std::atomic<std::uint64_t> nextTicket{0};
+  alignas(kLine) std::atomic<Entry*>* ring;  // kRingSize places from a line's start; never freed
+  std::atomic<int> overflowCount{0};
+  // Tickets below it were taken from the ring (their places are free again).
+  alignas(kLine) std::atomic<std::uint64_t> takenShown{0};
+  // Tickets below it were delivered or ran; a caller waits while 1000 tickets before its own are
+  // above it (records, and the rare step).
+  std::atomic<std::uint64_t> completed{0};
+  alignas(kLine) std::atomic<int> ticketWaiters{0};
   // True while a turn of the logging queue is queued or running.
-  std::atomic<bool> drainScheduled{false};
-  // Records posted and not yet delivered, and the callers waiting for one of them to finish.
-  std::atomic<long> inFlight{0};
-  std::atomic<int> slotWaiters{0};
+  alignas(kLine) std::atomic<bool> drainScheduled{false};
+  std::mutex overflowMutex;
+  std::map<std::uint64_t, Entry*> overflow;
   // Touched only on the logging queue.
+  alignas(kLine) std::uint64_t taken = 0;
   unsigned processorCount = 1;
   std::vector<ns::Ref<LoggerNode>> loggers;
-  std::vector<ns::Ref<LogMessage>> batch;
+  // The records being delivered, in order, still in their entries.
+  std::vector<Entry*> batch;
   std::vector<Waiter*> batchWaiters;
+
+  // The place of a ticket. Consecutive tickets, drawn by different callers at about the same
+  // time, go to different cache lines, so that their stores do not take a line from each other.
+  std::atomic<Entry*>& place(std::uint64_t ticket) {
+    constexpr std::uint64_t kPerLine = kLine / sizeof(std::atomic<Entry*>);
+    constexpr std::uint64_t kLines = kRingSize / kPerLine;
+    const std::uint64_t t = ticket & (kRingSize - 1);
+    return ring[(t % kLines) * kPerLine + t / kLines];
+  }
 };
 
 void flushAtExit() {
   LogHub::applicationWillTerminate();
 }
 
-Hub::Hub() {
+Hub::Hub()
+    : ring(static_cast<std::atomic<Entry*>*>(
+          ::operator new(kRingSize * sizeof(std::atomic<Entry*>), std::align_val_t(kLine)))) {
+  for (std::uint64_t i = 0; i < kRingSize; ++i) new (&ring[i]) std::atomic<Entry*>(nullptr);
   loggers.reserve(4);
   loggingQueue = dispatch::queueCreate("logging.hub", dispatch::QueueAttr::Serial);
   dispatch::setSpecific(loggingQueue, &loggingQueueKey, &loggingQueueKey);
@@ -174,18 +334,94 @@ std::vector<ns::Ref<Logger>> lt_allLoggers() {
   return result;
 }
 
-bool anyRecordFor(const LoggerNode& node, const std::vector<ns::Ref<LogMessage>>& records) {
-  for (const auto& record : records)
-    if ((record->flag() & node.level()) != 0) return true;
+bool anyRecordFor(const LoggerNode& node, const std::vector<Entry*>& batch) {
+  for (const Entry* entry : batch)
+    if ((entry->flag & node.level()) != 0) return true;
   return false;
 }
 
 // Hands the logger every record of the batch that its level takes, in order, on its queue.
-void deliverOnLoggerQueue(const LoggerNode& node, const std::vector<ns::Ref<LogMessage>>& records) {
+void deliverOnLoggerQueue(const LoggerNode& node, const std::vector<Entry*>& batch) {
   const ns::Ref<Logger>& logger = node.logger();
   const std::uint64_t level = node.level();
-  for (const auto& record : records)
-    if ((record->flag() & level) != 0) logger->logMessage(record);
+  for (const Entry* entry : batch)
+    if ((entry->flag & level) != 0) logger->logMessage(entry->record);
+}
+
+// Frees the delivered entries that no mailbox keeps; the others are their callers' to free, once
+// the tickets are completed: not to be touched any more.
+void lt_releaseEntries(std::vector<Entry*>& batch) {
+  ASSERT_ON_LOGGING_QUEUE();
+  for (Entry* entry : batch)
+    if (!entry->owner) delete entry;
+  batch.clear();
+}
+
+// Frees the delivered entries in the mailboxes of threads that ended or did not log since the
+// sweep before. Answers whether some mailbox may still hold entries.
+bool lt_sweepMailboxes() {
+  ASSERT_ON_LOGGING_QUEUE();
+  const std::uint64_t completed = hub().completed.load(std::memory_order_relaxed);
+  bool left = false;
+  for (Mailbox* box = mailboxes.load(std::memory_order_acquire); box; box = box->nextMailbox) {
+    if (box->owned.load(std::memory_order_acquire) &&
+        box->active.exchange(false, std::memory_order_relaxed)) {
+      left = true;
+      continue;
+    }
+    std::unique_lock lock(box->mutex, std::try_to_lock);
+    if (!lock) {
+      left = true;
+      continue;
+    }
+    Entry* delivered = detachDelivered(*box, completed);
+    left = left || box->oldest != nullptr;
+    lock.unlock();
+    freeEntries(delivered);
+  }
+  return left;
+}
+
+// Sweeps at most this often: a sweep also takes the entries of a thread that was merely slow to
+// log again, which then cost the logging queue their freeing.
+constexpr std::int64_t kSweepInterval = 20'000'000;  // ns
+// Once the hub is idle, sweeps follow one another this far apart until no mailbox holds
+// anything: what a thread that stopped logging left is freed by the second, so no record outlives
+// its delivery for long, while a thread that goes on logging keeps freeing its own.
+constexpr double kIdleSweepDelay = 0.05;  // s
+
+std::int64_t monotonicNanoseconds() {
+  timespec now{};
+  ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
+  return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+void lt_sweepNowAndThen() {
+  ASSERT_ON_LOGGING_QUEUE();
+  static std::int64_t lastSweep = 0;
+  const std::int64_t now = monotonicNanoseconds();
+  if (now - lastSweep < kSweepInterval) return;
+  lastSweep = now;
+  lt_sweepMailboxes();
+}
+
+bool idleSweepQueued = false;  // touched on the logging queue only
+
+void lt_sweepWhenIdle() {
+  ASSERT_ON_LOGGING_QUEUE();
+  if (idleSweepQueued) return;
+  idleSweepQueued = true;
+  dispatch::after(kIdleSweepDelay, hub().loggingQueue, [] {
+    idleSweepQueued = false;
+    if (lt_sweepMailboxes()) lt_sweepWhenIdle();
+  });
+}
+
+// Everything taken so far was delivered or ran: callers waiting for room may go on.
+void lt_complete() {
+  Hub& h = hub();
+  h.completed.store(h.taken);
+  if (h.ticketWaiters.load() > 0) h.completed.notify_all();
 }
 
 // Delivers the batch to every logger and waits until each has processed it, then frees the
@@ -194,80 +430,113 @@ void lt_deliverBatch() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
   if (h.batch.empty()) return;
-  const auto& records = h.batch;
+  const auto& batch = h.batch;
   std::vector<const LoggerNode*> receivers;
   receivers.reserve(h.loggers.size());
   for (const auto& node : h.loggers)
-    if (anyRecordFor(*node, records)) receivers.push_back(node.get());
+    if (anyRecordFor(*node, batch)) receivers.push_back(node.get());
 
   if (h.processorCount == 1 || receivers.size() == 1) {
     // One after the other: with one processor this costs no more than in parallel, and with
     // one receiver a synchronous hand-over needs no group (an idle queue runs it right here).
     for (const LoggerNode* node : receivers)
-      dispatch::sync(node->loggerQueue(), [node, &records] { deliverOnLoggerQueue(*node, records); });
+      dispatch::sync(node->loggerQueue(), [node, &batch] { deliverOnLoggerQueue(*node, batch); });
   } else if (!receivers.empty()) {
     for (const LoggerNode* node : receivers)
       dispatch::groupAsync(h.group, node->loggerQueue(),
-                           [node, &records] { deliverOnLoggerQueue(*node, records); });
+                           [node, &batch] { deliverOnLoggerQueue(*node, batch); });
     dispatch::groupWait(h.group, dispatch::TimeForever);
   }
 
-  const auto delivered = static_cast<long>(h.batch.size());
-  h.batch.clear();  // the loggers keep what they keep; the rest goes here
-  h.inFlight.fetch_sub(delivered);
-  if (h.slotWaiters.load() > 0) h.inFlight.notify_all();
+  lt_releaseEntries(h.batch);
+  lt_complete();
   for (Waiter* waiter : h.batchWaiters) waiter->signal();
   h.batchWaiters.clear();
 }
 
-// Runs the entries in the order they were posted: records gather into a batch, a step first
-// delivers the batch before it.
-void lt_process(Entry* entry) {
-  ASSERT_ON_LOGGING_QUEUE();
+// The entry with the next ticket, taken out of its place; null when it is not there (yet).
+Entry* lt_takeNext() {
   Hub& h = hub();
-  while (entry) {
-    std::unique_ptr<Entry> owned(entry);
-    entry = entry->next;
-    if (owned->record) {
-      h.batch.push_back(std::move(owned->record));
-      if (owned->waiter) h.batchWaiters.push_back(owned->waiter);
-      continue;
-    }
-    lt_deliverBatch();
-    if (owned->step) owned->step();
-    if (owned->waiter) owned->waiter->signal();
+  std::atomic<Entry*>& place = h.place(h.taken);
+  if (Entry* entry = place.load(std::memory_order_acquire)) {
+    place.store(nullptr, std::memory_order_relaxed);
+    return entry;
   }
-  lt_deliverBatch();
+  if (h.overflowCount.load() == 0) return nullptr;
+  std::lock_guard lock(h.overflowMutex);
+  auto it = h.overflow.find(h.taken);
+  if (it == h.overflow.end()) return nullptr;
+  Entry* entry = it->second;
+  h.overflow.erase(it);
+  h.overflowCount.fetch_sub(1);
+  return entry;
 }
 
-// One turn of the logging queue: takes what the inbox holds until it stays empty.
+bool lt_nextIsThere() {
+  Hub& h = hub();
+  if (h.place(h.taken).load() != nullptr) return true;
+  if (h.overflowCount.load() == 0) return false;
+  std::lock_guard lock(h.overflowMutex);
+  return h.overflow.count(h.taken) != 0;
+}
+
+// Takes entries in ticket order up to the first one missing: records gather into a batch, a step
+// first delivers the batch before it. Answers how many entries it took.
+std::size_t lt_takeBatch() {
+  ASSERT_ON_LOGGING_QUEUE();
+  Hub& h = hub();
+  std::size_t count = 0;
+  while (h.batch.size() < kMaxBatch) {
+    Entry* entry = lt_takeNext();
+    if (!entry) break;
+    ++count;
+    if (entry->record) {
+      h.batch.push_back(entry);
+      if (entry->waiter) h.batchWaiters.push_back(entry->waiter);
+      ++h.taken;
+      continue;
+    }
+    std::unique_ptr<Entry> step(entry);
+    lt_deliverBatch();
+    ++h.taken;
+    h.takenShown.store(h.taken, std::memory_order_release);
+    if (step->step) step->step();
+    if (step->waiter) step->waiter->signal();
+    lt_complete();
+  }
+  h.takenShown.store(h.taken, std::memory_order_release);
+  lt_deliverBatch();
+  return count;
+}
+
+// One turn of the logging queue: takes entries until none comes.
 void lt_drain() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
   for (int turn = 0; turn < kBatchesPerTurn; ++turn) {
-    Entry* newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+    if (lt_takeBatch() != 0) continue;
     // While records keep coming, the next one is usually a few microseconds away: a short look
     // before going idle saves the callers from waking this queue again for it.
-    for (int spin = 0; !newestFirst && turn > 0 && spin < kIdleSpins; ++spin) {
+    bool there = false;
+    for (int spin = 0; !there && turn > 0 && spin < kIdleSpins; ++spin) {
       cpuRelax();
-      if (h.inbox.load(std::memory_order_relaxed))
-        newestFirst = h.inbox.exchange(nullptr, std::memory_order_acquire);
+      there = h.place(h.taken).load(std::memory_order_relaxed) != nullptr;
     }
-    if (!newestFirst) {
-      h.drainScheduled.store(false);
-      // A caller that posted just before the flag fell saw it still set and did not wake us.
-      if (h.inbox.load() == nullptr || h.drainScheduled.exchange(true)) return;
+    if (there || lt_nextIsThere()) continue;
+    if (h.nextTicket.load() != h.taken) {
+      // A ticket is drawn and its entry is a few instructions away, unless its caller lost its
+      // processor: let it have one.
+      std::this_thread::yield();
       continue;
     }
-    Entry* oldestFirst = nullptr;
-    while (newestFirst) {
-      Entry* next = newestFirst->next;
-      newestFirst->next = oldestFirst;
-      oldestFirst = newestFirst;
-      newestFirst = next;
-    }
-    lt_process(oldestFirst);
+    lt_sweepNowAndThen();
+    lt_sweepWhenIdle();
+    h.drainScheduled.store(false);
+    // A caller that drew its ticket before the flag fell may have seen it still set and will not
+    // wake us: its entry is awaited here. One that draws later sees the flag down.
+    if (h.nextTicket.load() == h.taken || h.drainScheduled.exchange(true)) return;
   }
+  lt_sweepNowAndThen();
   // Still busy: queue another turn so that other blocks of the logging queue get theirs.
   dispatch::async(h.loggingQueue, [] { lt_drain(); });
 }
@@ -285,54 +554,97 @@ void lt_flush() {
 
 // --- callers' side ---------------------------------------------------------------------------
 
-void post(Entry* entry) {
+// Draws the next ticket. A bounded caller first waits while 1000 drawn tickets are not
+// completed: this is where a caller blocks when 1000 records are in flight. It waits before it
+// draws, so that a drawn ticket's entry is always put in place at once and never holds up the
+// ones after it. A record logged from the logging queue or a logger's queue never waits: what
+// it would wait for is the delivery that caller is part of. Where the caller runs is asked only
+// when it would wait: on a thread outside any queue the answer costs system calls, several times
+// the rest of a record.
+std::uint64_t drawTicket(bool bounded) {
   Hub& h = hub();
-  Entry* newest = h.inbox.load(std::memory_order_relaxed);
-  do {
-    entry->next = newest;
-  } while (
-      !h.inbox.compare_exchange_weak(newest, entry, std::memory_order_release, std::memory_order_relaxed));
-  // Only a post into an empty inbox may find the logging queue idle.
-  if (newest == nullptr && !h.drainScheduled.exchange(true))
-    dispatch::async(h.loggingQueue, [] { lt_drain(); });
-}
-
-// The bound on records in flight: this is where a caller waits when 1000 are queued. A record
-// logged from the logging queue or a logger's queue takes its slot at once: the slots are freed
-// by the delivery that caller is part of, so waiting there would never end. Where it runs is asked
-// only when the slots are all taken: on a thread outside any queue the answer costs system calls,
-// several times the rest of a record.
-void takeSlot() {
-  Hub& h = hub();
-  long current = h.inFlight.load(std::memory_order_relaxed);
+  if (!bounded) return h.nextTicket.fetch_add(1);
+  std::uint64_t ticket = h.nextTicket.load(std::memory_order_relaxed);
   for (;;) {
-    if (current < kMaxRecordsInFlight) {
-      if (h.inFlight.compare_exchange_weak(current, current + 1)) return;
+    // Read after the ticket, so never older than it.
+    const std::uint64_t done = h.completed.load(std::memory_order_acquire);
+    if (ticket < done + kMaxRecordsInFlight) {
+      if (h.nextTicket.compare_exchange_weak(ticket, ticket + 1)) return ticket;
       continue;
     }
-    if (!mayWaitForHub()) {
-      h.inFlight.fetch_add(1);
-      return;
-    }
-    h.slotWaiters.fetch_add(1);
-    h.inFlight.wait(current);
-    h.slotWaiters.fetch_sub(1);
-    current = h.inFlight.load();
+    if (!mayWaitForHub()) return h.nextTicket.fetch_add(1);
+    h.ticketWaiters.fetch_add(1);
+    if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight) h.completed.wait(done);
+    h.ticketWaiters.fetch_sub(1);
+    ticket = h.nextTicket.load(std::memory_order_relaxed);
   }
+}
+
+// Puts the entry in place under a drawn ticket (see Hub) and wakes the logging queue when idle.
+void post(Entry* entry, bool bounded) {
+  Hub& h = hub();
+  const std::uint64_t ticket = drawTicket(bounded);
+  entry->ticket = ticket;
+  Entry* delivered = nullptr;
+  if (Mailbox* box = entry->owner) {
+    // Kept before it is put in place, so that the mailbox holds it in ticket order; what the
+    // logging queue completed goes at the same time.
+    std::lock_guard lock(box->mutex);
+    if (box->newest) {
+      box->newest->next = entry;
+    } else {
+      box->oldest = entry;
+    }
+    box->newest = entry;
+    delivered = detachDelivered(*box, h.completed.load(std::memory_order_acquire));
+  }
+  if (ticket - h.takenShown.load(std::memory_order_acquire) < kRingSize) {
+    h.place(ticket).store(entry, std::memory_order_release);
+  } else {
+    // Only entries that do not wait get here: many steps, or records logged by loggers.
+    std::lock_guard lock(h.overflowMutex);
+    h.overflow.emplace(ticket, entry);
+    h.overflowCount.fetch_add(1);
+  }
+  // Read after drawing the ticket, an atomic step that the logging queue's going idle is ordered
+  // against (see lt_drain): the entry's own store needs no fence.
+  if (!h.drainScheduled.load() && !h.drainScheduled.exchange(true))
+    dispatch::async(h.loggingQueue, [] { lt_drain(); });
+  freeEntries(delivered);
+}
+
+// Posts the entry and, with `wait`, returns once its record was delivered or its step ran.
+void postAndWait(Entry* entry, bool bounded, bool wait) {
+  if (!wait) {
+    post(entry, bounded);
+    return;
+  }
+  Waiter waiter;
+  entry->waiter = &waiter;
+  post(entry, bounded);
+  waiter.wait();
+}
+
+// Queues a record; with `returnable` its entry is kept in this thread's mailbox and freed by this
+// thread (see Mailbox).
+void postRecord(ns::Ref<LogMessage> logMessage, bool asynchronous, bool returnable) {
+  if (!logMessage) return;
+  assert((asynchronous || mayWaitForHub()) &&
+         "synchronous log call from the logging queue or a logger's queue");
+  Mailbox* box = threadMailbox();
+  if (box && !box->active.load(std::memory_order_relaxed)) box->active.store(true, std::memory_order_relaxed);
+  auto* entry = new Entry;
+  entry->flag = logMessage->flag();
+  entry->record = std::move(logMessage);
+  if (returnable) entry->owner = box;
+  postAndWait(entry, true, !asynchronous);
 }
 
 // Posts a step and, with `wait`, returns once it ran.
 void postStep(std::function<void()> step, bool wait) {
   auto* entry = new Entry;
   entry->step = std::move(step);
-  if (!wait) {
-    post(entry);
-    return;
-  }
-  Waiter waiter;
-  entry->waiter = &waiter;
-  post(entry);
-  waiter.wait();
+  postAndWait(entry, false, wait);
 }
 
 // The shared strings of the last call sites a thread logged from, so that a record does not copy
@@ -413,32 +725,19 @@ void LogHub::log_message_level_flag_context_file_function_line_tag(bool asynchro
                                                                    std::int32_t context, const char* file,
                                                                    const char* function, std::int32_t line,
                                                                    const ns::Value& tag) {
-  auto record =
-      ns::make<LogMessage>(std::make_shared<const std::string>(std::move(message)), level, flag, context,
-                           callSite(file ? file : "", function ? function : ""), line, tag, 0, std::nullopt);
-  queueLogMessage_asynchronously(std::move(record), asynchronous);
+  // Made from the pools (see RecyclingPool.h).
+  ns::Ref<LogMessage> record = std::allocate_shared<LogMessage>(
+      logpool::Allocator<LogMessage>{}, pooledText(message), level, flag, context,
+      callSite(file ? file : "", function ? function : ""), line, tag, 0, std::nullopt);
+  postRecord(std::move(record), asynchronous, tag.isNil());
 }
 
 void LogHub::log_message(bool asynchronous, ns::Ref<LogMessage> logMessage) {
-  if (!logMessage) return;
-  queueLogMessage_asynchronously(std::move(logMessage), asynchronous);
+  postRecord(std::move(logMessage), asynchronous, false);
 }
 
 void LogHub::queueLogMessage_asynchronously(ns::Ref<LogMessage> logMessage, bool asynchronous) {
-  if (!logMessage) return;
-  assert((asynchronous || mayWaitForHub()) &&
-         "synchronous log call from the logging queue or a logger's queue");
-  takeSlot();
-  auto* entry = new Entry;
-  entry->record = std::move(logMessage);
-  if (asynchronous) {
-    post(entry);
-    return;
-  }
-  Waiter waiter;
-  entry->waiter = &waiter;
-  post(entry);
-  waiter.wait();
+  postRecord(std::move(logMessage), asynchronous, false);
 }
 
 void LogHub::flushLog() {

@@ -9,10 +9,15 @@
 //
 // Errors are usually logged synchronously, warnings and trace asynchronously.
 //
-// At most 1000 records are queued or in delivery; a further log call waits for a free slot,
-// except one from the logging queue or a logger's queue, whose work is what frees the slots. A
-// synchronous call returns once every matching logger has processed its record. The level passed
-// at a log call is only carried in the record: filtering by level is the caller's.
+// At most 1000 records are queued or in delivery (a registration, flush or setting queued among
+// them counts as one); a further log call waits for a free slot, except one from the logging
+// queue or a logger's queue, whose work is what frees the slots. A synchronous call returns once
+// every matching logger has processed its record. The level passed at a log call is only carried
+// in the record: filtering by level is the caller's.
+//
+// A record the hub built without a tag, once delivered, is let go by the thread that logged it, at
+// its next log call, or by the logging queue soon after that thread stopped logging; loggers keep
+// what they keep.
 //
 // A synchronous log call, flushLog() or allLoggers() must not be made from the logging queue or
 // from a logger's queue: it would wait for itself (debug builds assert it).
