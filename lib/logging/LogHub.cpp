@@ -43,6 +43,7 @@ constexpr std::size_t kMaxBatch = 1024;
 constexpr int kBatchesPerTurn = 64;
 // How long a busy turn looks for more records before it ends (a few microseconds).
 constexpr int kIdleSpins = 2000;
+constexpr int kSpinsBetweenYields = 64;
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -520,7 +521,12 @@ void lt_drain() {
     // before going idle saves the callers from waking this queue again for it.
     bool there = false;
     for (int spin = 0; !there && turn > 0 && spin < kIdleSpins; ++spin) {
-      cpuRelax();
+      // A caller that shares this processor may be the one about to log: let it run now and then.
+      if (spin % kSpinsBetweenYields == kSpinsBetweenYields - 1) {
+        std::this_thread::yield();
+      } else {
+        cpuRelax();
+      }
       there = h.place(h.taken).load(std::memory_order_relaxed) != nullptr;
     }
     if (there || lt_nextIsThere()) continue;
