@@ -44,6 +44,10 @@ constexpr int kBatchesPerTurn = 64;
 // How long a busy turn looks for more records before it ends (a few microseconds).
 constexpr int kIdleSpins = 2000;
 constexpr int kSpinsBetweenYields = 64;
+// How often in a row a turn yields to the caller of a drawn ticket whose entry is not in place,
+// and when it looks again once it stops.
+constexpr int kGapYields = 16;
+constexpr double kGapRetryDelay = 0.001;
 
 inline void cpuRelax() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -515,8 +519,12 @@ std::size_t lt_takeBatch() {
 void lt_drain() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
+  int gapYields = 0;
   for (int turn = 0; turn < kBatchesPerTurn; ++turn) {
-    if (lt_takeBatch() != 0) continue;
+    if (lt_takeBatch() != 0) {
+      gapYields = 0;
+      continue;
+    }
     // While records keep coming, the next one is usually a few microseconds away: a short look
     // before going idle saves the callers from waking this queue again for it.
     bool there = false;
@@ -532,7 +540,12 @@ void lt_drain() {
     if (there || lt_nextIsThere()) continue;
     if (h.nextTicket.load() != h.taken) {
       // A ticket is drawn and its entry is a few instructions away, unless its caller lost its
-      // processor: let it have one.
+      // processor: let it have one. A caller stopped there for longer is looked for again a
+      // little later instead (this turn stays scheduled, so nobody else queues one).
+      if (++gapYields > kGapYields) {
+        dispatch::after(kGapRetryDelay, h.loggingQueue, [] { lt_drain(); });
+        return;
+      }
       std::this_thread::yield();
       continue;
     }
