@@ -8,6 +8,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/media/MediaNames.h"
+#include "platform/media/MpvLibrary.h"
 #include "platform/media/PlayerEngine.h"
 #include "platform/media/PlayerLayer.h"
 #include "platform/runloop/Thread.h"
@@ -105,6 +106,24 @@ void Player::ensureEngine() {
   }
   engine_ = std::move(engine);
   engine_->setVolume(volume_, muted_);
+  for (auto& layer : pendingLayers_)
+    if (!layer.expired()) engine_->layers.push_back(std::move(layer));
+  pendingLayers_.clear();
+}
+
+void Player::startEngineSoon() {
+  if (engineScheduled_) return;
+  engineScheduled_ = true;
+  // The engine's library opens off the main thread; the engine itself starts on the main queue
+  // once it is open, out of the way of the first window. A call that needs the engine before then
+  // starts it at once.
+  ns::Weak<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
+  dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weak] {
+    loadMediaEngineLibrary();
+    dispatch::async(dispatch::mainQueue(), [weak] {
+      if (auto self = weak.lock()) self->ensureEngine();
+    });
+  });
 }
 
 void Player::replaceCurrentItemWithPlayerItem(const ns::Ref<PlayerItem>& item) {
@@ -233,11 +252,23 @@ const VideoFrame& Player::currentVideoFrame() const {
 }
 
 void Player::addLayer(const ns::Ref<PlayerLayer>& layer) {
-  ensureEngine();
-  if (engine_ && layer) engine_->layers.push_back(layer);
+  if (!layer || status_ == PlayerStatusFailed) return;
+  if (engine_) {
+    engine_->layers.push_back(layer);
+    return;
+  }
+  // A layer alone shows no picture until something plays: the engine may start later.
+  pendingLayers_.push_back(layer);
+  startEngineSoon();
 }
 
 void Player::removeLayer(const PlayerLayer* layer) {
+  auto gone = [&](const ns::Weak<PlayerLayer>& w) {
+    auto l = w.lock();
+    return !l || l.get() == layer;
+  };
+  pendingLayers_.erase(std::remove_if(pendingLayers_.begin(), pendingLayers_.end(), gone),
+                       pendingLayers_.end());
   if (!engine_) return;
   auto& list = engine_->layers;
   list.erase(std::remove_if(list.begin(), list.end(),

@@ -106,6 +106,9 @@ class Player : public ns::Object {
   const VideoFrame& currentVideoFrame() const;
   void addLayer(const ns::Ref<PlayerLayer>& layer);
   void removeLayer(const PlayerLayer* layer);
+  // Whether the engine runs: a layer starts it soon after, off the way of the first window; an
+  // item or a time observer at once.
+  bool hasEngine() const { return engine_ != nullptr; }
 
   std::string className() const override { return "AVPlayer"; }
 
@@ -114,8 +117,12 @@ class Player : public ns::Object {
   void changeStatus(PlayerStatus status, std::optional<ns::Error> error);
   void changeRate(float rate);
   void ensureEngine();
+  void startEngineSoon();
 
   std::shared_ptr<PlayerEngine> engine_;
+  // Layers added before the engine started, handed to it when it does.
+  std::vector<ns::Weak<PlayerLayer>> pendingLayers_;
+  bool engineScheduled_ = false;
   ns::Ref<PlayerItem> item_;
   PlayerStatus status_ = PlayerStatusUnknown;
   std::optional<ns::Error> error_;
