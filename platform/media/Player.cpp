@@ -109,6 +109,8 @@ void Player::ensureEngine() {
   for (auto& layer : pendingLayers_)
     if (!layer.expired()) engine_->layers.push_back(std::move(layer));
   pendingLayers_.clear();
+  for (auto& observer : pendingTimeObservers_) engine_->timeObservers.push_back(std::move(observer));
+  pendingTimeObservers_.clear();
 }
 
 void Player::startEngineSoon() {
@@ -116,7 +118,7 @@ void Player::startEngineSoon() {
   engineScheduled_ = true;
   // The engine's library opens off the main thread; the engine itself starts on the main queue
   // once it is open, out of the way of the first window. A call that needs the engine before then
-  // starts it at once.
+  // (an item to play) starts it at once.
   ns::Weak<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
   dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weak] {
     loadMediaEngineLibrary();
@@ -230,17 +232,24 @@ ns::Ref<ns::Object> Player::addPeriodicTimeObserverForInterval_queue_usingBlock(
   double seconds = cm::TimeGetSeconds(interval);
   if (!block || !std::isfinite(seconds) || seconds <= 0)
     ns::Exception::raise("NSInvalidArgumentException", "The interval must be a positive numeric time");
-  ensureEngine();
   auto observer = ns::make<PlayerEngine::TimeObserver>();
   observer->interval = seconds;
   observer->queue = queue;
   observer->block = std::move(block);
-  if (engine_) engine_->timeObservers.push_back(observer);
+  if (engine_) {
+    engine_->timeObservers.push_back(observer);
+  } else if (status_ != PlayerStatusFailed) {
+    // Nothing plays before the engine runs, so an observer may wait for it like a layer.
+    pendingTimeObservers_.push_back(observer);
+    startEngineSoon();
+  }
   return observer;
 }
 
 void Player::removeTimeObserver(const ns::Ref<ns::Object>& observer) {
   DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
+  auto& pending = pendingTimeObservers_;
+  pending.erase(std::remove(pending.begin(), pending.end(), observer), pending.end());
   if (!engine_) return;
   auto& list = engine_->timeObservers;
   list.erase(std::remove(list.begin(), list.end(), observer), list.end());

@@ -106,8 +106,8 @@ class Player : public ns::Object {
   const VideoFrame& currentVideoFrame() const;
   void addLayer(const ns::Ref<PlayerLayer>& layer);
   void removeLayer(const PlayerLayer* layer);
-  // Whether the engine runs: a layer starts it soon after, off the way of the first window; an
-  // item or a time observer at once.
+  // Whether the engine runs: a layer or a time observer starts it soon after, out of the way of
+  // the first window; an item at once.
   bool hasEngine() const { return engine_ != nullptr; }
 
   std::string className() const override { return "AVPlayer"; }
@@ -122,6 +122,7 @@ class Player : public ns::Object {
   std::shared_ptr<PlayerEngine> engine_;
   // Layers added before the engine started, handed to it when it does.
   std::vector<ns::Weak<PlayerLayer>> pendingLayers_;
+  std::vector<ns::Ref<ns::Object>> pendingTimeObservers_;
   bool engineScheduled_ = false;
   ns::Ref<PlayerItem> item_;
   PlayerStatus status_ = PlayerStatusUnknown;

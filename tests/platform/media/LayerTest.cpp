@@ -122,8 +122,9 @@ std::size_t threadCount() {
   return n;
 }
 
-// The player pane builds its layer on a player with nothing to play while the window opens: the
-// engine starts after that, and the layer shows the picture of what is played later, whether the
+// The player pane builds its layer and its time observer on a player with nothing to play while
+// the window opens: the engine starts after that, and the layer shows the picture (and the
+// observer hears the time) of what is played later, whether the
 // item comes before the engine started or after. A player let go before its engine started
 // leaves nothing that calls it.
 TEST_F(PlayerLayerTest, ALayerMadeBeforeAnythingPlaysShowsWhatPlaysLater) {
@@ -136,6 +137,9 @@ TEST_F(PlayerLayerTest, ALayerMadeBeforeAnythingPlaysShowsWhatPlaysLater) {
     player = ns::make<av::Player>();
     layer = av::PlayerLayer::playerLayerWithPlayer(player);
     layer->addToView(window->contentView());
+    int ticks = 0;
+    auto observer = player->addPeriodicTimeObserverForInterval_queue_usingBlock(
+        cm::TimeMakeWithSeconds(0.1, 600), nullptr, [&](cm::Time) { ++ticks; });
     EXPECT_FALSE(player->hasEngine());
     EXPECT_FALSE(layer->isReadyForDisplay());
     if (startedFirst) {
@@ -145,6 +149,10 @@ TEST_F(PlayerLayerTest, ALayerMadeBeforeAnythingPlaysShowsWhatPlaysLater) {
         av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string())));
     ASSERT_TRUE(waitForPicture());
     EXPECT_TRUE(near(pixel(160, 120), kRed, 20));
+    // The observer added before the engine ran hears the playback.
+    player->play();
+    EXPECT_TRUE(pltest::pumpUntil([&] { return ticks >= 2; }, kWait));
+    player->removeTimeObserver(observer);
     layer->removeFromSuperlayer();
     layer.reset();
     player.reset();
