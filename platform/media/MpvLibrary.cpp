@@ -1,36 +1,25 @@
 // The media engine's library is opened on the first call into it, not with the process: it brings
 // some 200 libraries of its own, whose loading and linking cost every start about 100 ms before
 // main() while the executable named it. The player's code calls the library's functions as its
-// headers declare them; each one here opens the library once (from any thread) and forwards.
+// headers declare them; each one here opens the library once (from any thread) and forwards (to a
+// definition put before the library, with LD_PRELOAD, as it would for a linked one).
 // Without the library, mpv_create() answers null and the player reports that its engine could not
 // be created.
 #include "platform/media/MpvLibrary.h"
 
-#include <dlfcn.h>
 #include <mpv/client.h>
 #include <mpv/render.h>
 
-#include <string>
-
-#include "platform/core/Log.h"
+#include "platform/core/LazyLibrary.h"
+#include "platform/core/NoDestructor.h"
 
 static_assert((MPV_CLIENT_API_VERSION >> 16) == 2, "the library's file name follows the API's major version");
 
 namespace {
 
-void* engineLibrary() {
-  static void* const handle = [] {
-    void* library = dlopen("libmpv.so.2", RTLD_NOW | RTLD_LOCAL);
-    if (!library) ns::Log("player: cannot open the media engine: %s", std::string(dlerror()));
-    return library;
-  }();
-  return handle;
-}
-
-template <typename Function>
-Function* resolve(const char* name) {
-  void* library = engineLibrary();
-  return library ? reinterpret_cast<Function*>(dlsym(library, name)) : nullptr;
+ns::LazyLibrary& engineLibrary() {
+  static ns::NoDestructor<ns::LazyLibrary> library("libmpv.so.2", "media engine");
+  return *library;
 }
 
 }  // namespace
@@ -38,7 +27,7 @@ Function* resolve(const char* name) {
 namespace av {
 
 bool loadMediaEngineLibrary() {
-  return engineLibrary() != nullptr;
+  return engineLibrary().load();
 }
 
 }  // namespace av
@@ -46,16 +35,9 @@ bool loadMediaEngineLibrary() {
 // Each forwarder resolves its function once. Only mpv_create and mpv_error_string can be reached
 // before the library is open; the others take what mpv_create made.
 #define PL_MPV_FORWARD(type, name, fallback, parameters, arguments) \
-  extern "C" type name parameters {                                 \
-    static auto* const real = resolve<decltype(::name)>(#name);     \
-    if (!real) return fallback;                                     \
-    return real arguments;                                          \
-  }
-#define PL_MPV_FORWARD_VOID(name, parameters, arguments)        \
-  extern "C" void name parameters {                             \
-    static auto* const real = resolve<decltype(::name)>(#name); \
-    if (real) real arguments;                                   \
-  }
+  PL_LAZY_FORWARD(engineLibrary(), type, name, fallback, parameters, arguments)
+#define PL_MPV_FORWARD_VOID(name, parameters, arguments) \
+  PL_LAZY_FORWARD_VOID(engineLibrary(), name, parameters, arguments)
 
 namespace {
 mpv_event noEvent{};
