@@ -4,6 +4,9 @@
 #include <cmath>
 #include <mutex>
 
+#include <mpv/client.h>
+
+#include "platform/appkit/Presenter.h"
 #include "platform/core/Exception.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
@@ -96,12 +99,13 @@ std::string Player::defaultAudioOutput() {
 }
 
 std::optional<std::string> Player::engineUnavailableReason() {
-  auto engine = std::make_shared<PlayerEngine>(nullptr);
-  std::string reason;
-  const bool started = engine->start(&reason);
-  engine->shutdown();
-  if (started) return std::nullopt;
-  return reason;
+  // Starting an engine (its options, its renderer) is the first player's own work, after the
+  // first window: the check stops short of it.
+  if (!loadMediaEngineLibrary()) return "The media engine's library cannot be opened.";
+  mpv_handle* probe = mpv_create();
+  if (!probe) return "The media engine could not be created.";
+  mpv_terminate_destroy(probe);
+  return std::nullopt;
 }
 
 void Player::ensureEngine() {
@@ -125,14 +129,17 @@ void Player::ensureEngine() {
 void Player::startEngineSoon() {
   if (engineScheduled_) return;
   engineScheduled_ = true;
-  // The engine's library opens off the main thread; the engine itself starts on the main queue
-  // once it is open, out of the way of the first window. A call that needs the engine before then
-  // (an item to play) starts it at once.
+  // Once the first window is on the screen, the engine's library opens off the main thread and
+  // the engine itself starts on the main queue. Not earlier: while a thread opens the library it
+  // holds the loader's lock, which the main thread building the window also takes (it waited
+  // ~200 ms for it). A call that needs the engine before then (an item to play) starts it at once.
   ns::Weak<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
-  dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weak] {
-    loadMediaEngineLibrary();
-    dispatch::async(dispatch::mainQueue(), [weak] {
-      if (auto self = weak.lock()) self->ensureEngine();
+  ak::performAfterFirstFrame([weak] {
+    dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weak] {
+      loadMediaEngineLibrary();
+      dispatch::async(dispatch::mainQueue(), [weak] {
+        if (auto self = weak.lock()) self->ensureEngine();
+      });
     });
   });
 }

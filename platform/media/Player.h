@@ -64,8 +64,8 @@ class Player : public ns::Object {
   // The audio output new players use ("" for mpv's choice); tests make it "null".
   static void setDefaultAudioOutput(const std::string& output);
   static std::string defaultAudioOutput();
-  // Why a player's media engine cannot be made here (nullopt when it can): one is made and shut
-  // down again.
+  // Why a player's media engine cannot be made here (nullopt when it can): its library is opened
+  // and an instance made and let go, without starting it (any thread).
   static std::optional<std::string> engineUnavailableReason();
 
   ns::Ref<PlayerItem> currentItem() const { return item_; }

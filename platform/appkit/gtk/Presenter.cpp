@@ -2,10 +2,12 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <vector>
@@ -665,11 +667,14 @@ class GtkPresenter : public Presenter {
     icons_ = nullptr;
     iconImage_ = image;
     if (!image) return nullptr;
-    if (void* full = newPixbufOfImage(*image)) icons_ = g_list_append(icons_, full);
-    const auto longer = std::max(image->pixelsWide(), image->pixelsHigh());
+    // The image's pixels are read once; the smaller sizes are scaled from that picture.
+    auto* full = static_cast<GdkPixbuf*>(newPixbufOfImage(*image));
+    if (!full) return nullptr;
+    icons_ = g_list_append(icons_, full);
+    const int longer = std::max(gdk_pixbuf_get_width(full), gdk_pixbuf_get_height(full));
     for (int size : {128, 64, 48, 32, 16}) {
-      if (std::size_t(size) >= longer) continue;
-      if (void* scaled = newPixbufOfImage(*image, size)) icons_ = g_list_append(icons_, scaled);
+      if (size >= longer) continue;
+      if (void* scaled = newScaledPixbuf(full, size)) icons_ = g_list_append(icons_, scaled);
     }
     if (icons_) gtk_window_set_default_icon_list(icons_);
     return icons_;
@@ -830,6 +835,8 @@ class GtkPresenter : public Presenter {
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
+    // A window whose views have all drawn is a frame the person sees.
+    if (!w->viewsNeedDisplay()) noteFrameShown();
     return TRUE;
   }
 
@@ -1415,6 +1422,21 @@ std::optional<std::string> startPresenter(int argc, const char** argv) {
   gPresenter = presenter.get();
   setActivePresenter(presenter);
   return std::nullopt;
+}
+
+bool hasRenderNode() {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/dev/dri", ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().rfind("renderD", 0) == 0 &&
+        ::access(it->path().c_str(), R_OK | W_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+void prepareDisplayEnvironment() {
+  if (std::getenv("GDK_GL") || hasRenderNode()) return;
+  ::setenv("GDK_GL", "disable", 0);
 }
 
 void installPresenter() {
