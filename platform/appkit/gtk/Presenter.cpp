@@ -667,14 +667,16 @@ class GtkPresenter : public Presenter {
     icons_ = nullptr;
     iconImage_ = image;
     if (!image) return nullptr;
-    // The image's pixels are read once; the smaller sizes are scaled from that picture.
+    // The image's pixels are read once; each smaller size is scaled from the one before it, which
+    // reads a quarter of the pixels the full picture would.
     auto* full = static_cast<GdkPixbuf*>(newPixbufOfImage(*image));
     if (!full) return nullptr;
     icons_ = g_list_append(icons_, full);
     const int longer = std::max(gdk_pixbuf_get_width(full), gdk_pixbuf_get_height(full));
+    void* previous = full;
     for (int size : {128, 64, 48, 32, 16}) {
       if (size >= longer) continue;
-      if (void* scaled = newScaledPixbuf(full, size)) icons_ = g_list_append(icons_, scaled);
+      if (void* scaled = newScaledPixbuf(previous, size)) icons_ = g_list_append(icons_, previous = scaled);
     }
     if (icons_) gtk_window_set_default_icon_list(icons_);
     return icons_;
