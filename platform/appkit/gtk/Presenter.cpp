@@ -228,6 +228,8 @@ struct Native {
   Asked configured;  // the toplevel's geometry in the last configure
   guint resizeFollowUp = 0;
   bool reporting = false;
+  // A display pass has drawn into the backing store: what the drawing area shows is the window's.
+  bool drawn = false;
   // Click counting.
   guint lastButton = 0;
   guint32 lastPressTime = 0;
@@ -329,6 +331,7 @@ class GtkPresenter : public Presenter {
     }
     auto* n = find(&window);
     if (!n) return;
+    n->drawn = true;
     const double h = window.frame().size.height;
     const int x = static_cast<int>(std::floor(dirty.origin.x));
     const int y = static_cast<int>(std::floor(h - MaxY(dirty)));
@@ -837,8 +840,9 @@ class GtkPresenter : public Presenter {
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
-    // A window whose views have all drawn is a frame the person sees.
-    if (!w->viewsNeedDisplay()) noteFrameShown();
+    // The window's own drawing reached the screen (not the empty store before its first pass, and
+    // also while an animation keeps asking for the next one).
+    if (n->drawn) noteFrameShown();
     return TRUE;
   }
 
