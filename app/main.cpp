@@ -2,12 +2,15 @@
 // the executable), then runs the application, on screen through the GTK presenter (with
 // WebKitGTK for the sign-in page) when a display is there and headless otherwise (or with
 // --headless), until Quit, the last window's close or SIGINT/SIGTERM ends it. A run that lacks
-// what it needs (LaunchRequirements) names it and ends with status 1.
+// what it needs (LaunchRequirements) names it and ends with status 1 (on screen, a missing media
+// engine once the first window has shown).
 #include <cstdio>
+#include <memory>
 
 #include "app/shell/window/Launch.h"
 #include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/gtk/Presenter.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/Runtime.h"
@@ -19,8 +22,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", kUsageLine);
     return 2;
   }
-  // Before any thread exists: the web engine's environment, and every thread leaving the two
-  // signals to the main loop.
+  // Before any thread exists: the toolkit's and the web engine's environment, and every thread
+  // leaving the two signals to the main loop.
+  ak::gtk::prepareDisplayEnvironment();
   wk::gtk::prepareWebEngineEnvironment();
   TerminationSignals::block();
   mapLargeBlocksOnTheirOwn();
@@ -39,16 +43,32 @@ int main(int argc, char** argv) {
   registerShellNibs();
   TerminationSignals signals;
   signals.start();
-  const int status = ak::ApplicationMain(argc, const_cast<const char**>(argv));
-  if (status != 0) return status;
-  if (auto missing = missingLaunchRequirements(currentLaunchRequirements(argc, argv)); !missing.empty()) {
-    for (const auto& line : missing) std::fprintf(stderr, "%s\n", line.c_str());
-    signals.stop();
-    releaseApplication();
+  // The display opens first, so that what the run lacks is named before anything is built
+  // (ApplicationMain's own start then finds it open).
+  if (auto error = ak::startPresenter(argc, const_cast<const char**>(argv))) {
+    std::fprintf(stderr, "pelorin: %s\n", error->c_str());
     return 1;
   }
+  const bool onScreen = ak::activePresenter() != nullptr;
+  if (auto missing = missingLaunchRequirements(currentLaunchRequirements(argc, argv, !onScreen));
+      !missing.empty()) {
+    for (const auto& line : missing) std::fprintf(stderr, "%s\n", line.c_str());
+    signals.stop();
+    return 1;
+  }
+  // On screen the media engine is probed after the first frame; a missing one ends the run as
+  // above, once the window has shown.
+  auto engineMissing = std::make_shared<bool>(false);
+  if (onScreen)
+    probeMediaEngineAfterFirstFrame([engineMissing](const std::string& line) {
+      std::fprintf(stderr, "%s\n", line.c_str());
+      *engineMissing = true;
+      if (auto app = ak::Application::sharedApplication()) app->terminate(nullptr);
+    });
+  const int status = ak::ApplicationMain(argc, const_cast<const char**>(argv));
+  if (status != 0) return status;
   runApplicationUntilTerminated(ak::Application::sharedApplication());
   signals.stop();
   releaseApplication();
-  return 0;
+  return *engineMissing ? 1 : 0;
 }

@@ -167,45 +167,52 @@ void DBAccess::init_database() {
   store.migrated = true;
 
   SqlDatabase& db = *_db;
-  write(db, "CREATE TABLE IF NOT EXISTS schema ( version INTEGER PRIMARY KEY );");
-  int v = getSchemaVersion();
-  ns::Log("SCHEMA VERSION = %d", v);
-  if (v > kSchemaVersion) {
-    // Written by a newer build: marking it 7 would make that build migrate it again.
-    ns::Log("SCHEMA VERSION %d is newer than %d: the library is left as it is", v, kSchemaVersion);
-    return;
-  }
-  if (v == 0) {
-    write(db, "CREATE TABLE IF NOT EXISTS playposition  ( trackid STRING PRIMARY KEY, pos FLOAT);");
-    write(db, "CREATE TABLE IF NOT EXISTS bookmark  ( trackid STRING, pos1 FLOAT, pos2 FLOAT);");
-    write(db, "CREATE TABLE IF NOT EXISTS playedstate  ( trackid STRING PRIMARY KEY, pstate INTEGER);");
-  }
-  if (v < 2) write(db, "ALTER TABLE bookmark ADD startend STRING;");
-  if (v < 3)
-    write(db, "CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
-  if (v < 4) write(db, "ALTER TABLE bookmark ADD comment STRING;");
-  auto createGroupTables = [&db] {
-    write(db,
+  // One transaction: the library is migrated whole or not at all, and a new library's tables cost
+  // the disk one commit instead of one for each of the ~17 statements (the first start waited for
+  // each before its window showed). The process's write lock is held throughout, as for one write.
+  std::lock_guard writing(writeLock());
+  auto update = [&db](const std::string& sql, auto&&... args) { return db.executeUpdate(sql, args...); };
+  db.runInTransaction(false, [&](bool*) {
+    update("CREATE TABLE IF NOT EXISTS schema ( version INTEGER PRIMARY KEY );");
+    int v = getSchemaVersion();
+    ns::Log("SCHEMA VERSION = %d", v);
+    if (v > kSchemaVersion) {
+      // Written by a newer build: marking it 7 would make that build migrate it again.
+      ns::Log("SCHEMA VERSION %d is newer than %d: the library is left as it is", v, kSchemaVersion);
+      return;
+    }
+    if (v == 0) {
+      update("CREATE TABLE IF NOT EXISTS playposition  ( trackid STRING PRIMARY KEY, pos FLOAT);");
+      update("CREATE TABLE IF NOT EXISTS bookmark  ( trackid STRING, pos1 FLOAT, pos2 FLOAT);");
+      update("CREATE TABLE IF NOT EXISTS playedstate  ( trackid STRING PRIMARY KEY, pstate INTEGER);");
+    }
+    if (v < 2) update("ALTER TABLE bookmark ADD startend STRING;");
+    if (v < 3)
+      update("CREATE TABLE IF NOT EXISTS downloadedpath  ( trackid STRING PRIMARY KEY, filepath STRING);");
+    if (v < 4) update("ALTER TABLE bookmark ADD comment STRING;");
+    auto createGroupTables = [&update] {
+      update(
           "CREATE TABLE IF NOT EXISTS playlistgroup ( groupid INTEGER PRIMARY KEY AUTOINCREMENT, name "
           "STRING);");
-    write(db,
+      update(
           "CREATE TABLE IF NOT EXISTS playlistgroupentry ( playlistid STRING PRIMARY KEY, groupid INTEGER);");
-    write(db, "CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
-  };
-  if (v < 5) createGroupTables();
-  if (v < 6) {
-    write(db, "CREATE TABLE IF NOT EXISTS videoresolution  ( trackid STRING PRIMARY KEY, resolution INT);");
-    createGroupTables();
-  }
-  if (v < 7)
-    write(db,
+      update("CREATE TABLE IF NOT EXISTS expandinfo ( menuid STRING PRIMARY KEY, expanded INTEGER);");
+    };
+    if (v < 5) createGroupTables();
+    if (v < 6) {
+      update("CREATE TABLE IF NOT EXISTS videoresolution  ( trackid STRING PRIMARY KEY, resolution INT);");
+      createGroupTables();
+    }
+    if (v < 7)
+      update(
           "CREATE TABLE IF NOT EXISTS strcache  ( name STRING PRIMARY KEY, type STRING, strdata STRING, "
           "insertdate "
           "INTEGER );");
-  if (v != kSchemaVersion) {
-    write(db, "DELETE FROM schema;");
-    write(db, "INSERT INTO schema (version) values (?);", kSchemaVersion);
-  }
+    if (v != kSchemaVersion) {
+      update("DELETE FROM schema;");
+      update("INSERT INTO schema (version) values (?);", kSchemaVersion);
+    }
+  });
 }
 
 // ---------------------------------------------------------------------------------------------

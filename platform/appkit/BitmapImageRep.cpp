@@ -215,11 +215,24 @@ ns::Ref<Color> BitmapImageRep::colorAtX_y(long x, long y) const {
 
 std::vector<std::uint8_t> BitmapImageRep::rgbaBytes() const {
   std::vector<std::uint8_t> out(width_ * height_ * 4);
+  if (out.empty()) return out;
+  // Row by row (an application icon is converted at every start): opaque pixels need no division.
+  auto* s = static_cast<cairo_surface_t*>(surface_);
+  const std::uint8_t* data = cairo_image_surface_get_data(s);
+  const std::size_t stride = static_cast<std::size_t>(cairo_image_surface_get_stride(s));
+  std::uint8_t* o = out.data();
   for (std::size_t y = 0; y < height_; ++y) {
-    for (std::size_t x = 0; x < width_; ++x) {
-      RGBA p = pixelAtX_y(x, y);
-      std::uint8_t* o = &out[(y * width_ + x) * 4];
-      o[0] = p.r, o[1] = p.g, o[2] = p.b, o[3] = p.a;
+    const auto* row = reinterpret_cast<const std::uint32_t*>(data + y * stride);
+    for (std::size_t x = 0; x < width_; ++x, o += 4) {
+      const std::uint32_t p = row[x];
+      const std::uint8_t a = alpha_ ? std::uint8_t(p >> 24) : 255;
+      if (a == 255) {
+        o[0] = std::uint8_t(p >> 16), o[1] = std::uint8_t(p >> 8), o[2] = std::uint8_t(p);
+      } else {
+        o[0] = unpremultiply(std::uint8_t(p >> 16), a), o[1] = unpremultiply(std::uint8_t(p >> 8), a);
+        o[2] = unpremultiply(std::uint8_t(p), a);
+      }
+      o[3] = a;
     }
   }
   return out;

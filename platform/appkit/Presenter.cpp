@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/core/NoDestructor.h"
+#include "platform/runloop/RunLoop.h"
 
 namespace ak {
 
@@ -14,6 +15,9 @@ struct Registry {
   std::mutex mutex;
   std::shared_ptr<Presenter> active;
   PresenterStarter starter;
+  // Since the active presenter came: whether a frame reached the screen, and what waits for one.
+  bool frameShown = false;
+  std::vector<std::function<void()>> afterFirstFrame;
 };
 
 Registry& registry() {
@@ -37,9 +41,16 @@ Presenter* activePresenter() {
 void setActivePresenter(std::shared_ptr<Presenter> presenter) {
   auto& r = registry();
   std::shared_ptr<Presenter> old;
-  std::lock_guard lock(r.mutex);
-  old = std::move(r.active);
-  r.active = std::move(presenter);
+  std::vector<std::function<void()>> waiting;
+  {
+    std::lock_guard lock(r.mutex);
+    old = std::move(r.active);
+    r.active = std::move(presenter);
+    r.frameShown = false;
+    // Headless nothing is shown: what waited for a frame waits no longer.
+    if (!r.active) waiting.swap(r.afterFirstFrame);
+  }
+  for (auto& block : waiting) ns::RunLoop::mainRunLoop()->performBlock(std::move(block));
 }
 
 void registerPresenterStarter(PresenterStarter starter) {
@@ -63,6 +74,31 @@ std::optional<std::string> startPresenter(int argc, const char** argv) {
   }
   if (!starter || !wantsDisplay(argc, argv)) return std::nullopt;
   return starter(argc, argv);
+}
+
+void performAfterFirstFrame(std::function<void()> block) {
+  auto& r = registry();
+  {
+    std::lock_guard lock(r.mutex);
+    if (r.active && !r.frameShown) {
+      r.afterFirstFrame.push_back(std::move(block));
+      return;
+    }
+  }
+  ns::RunLoop::mainRunLoop()->performBlock(std::move(block));
+}
+
+void noteFrameShown() {
+  auto& r = registry();
+  std::vector<std::function<void()>> waiting;
+  {
+    std::lock_guard lock(r.mutex);
+    if (r.frameShown) return;
+    r.frameShown = true;
+    waiting.swap(r.afterFirstFrame);
+  }
+  // Performed, not run here: the frame is still being handed to the system.
+  for (auto& block : waiting) ns::RunLoop::mainRunLoop()->performBlock(std::move(block));
 }
 
 }  // namespace ak

@@ -74,4 +74,11 @@ bool wantsDisplay(int argc, const char** argv);
 // display that could not be opened.
 std::optional<std::string> startPresenter(int argc, const char** argv);
 
+// Runs `block` on the main run loop once a window's first frame is on the screen: at once
+// headless or when one already is. Work that the first window need not wait for (opening the
+// media engine's libraries, starting its engine) goes here, out of that frame's way.
+void performAfterFirstFrame(std::function<void()> block);
+// The presenter reports that a drawn window reached the screen (main thread).
+void noteFrameShown();
+
 }  // namespace ak

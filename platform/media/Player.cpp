@@ -4,10 +4,14 @@
 #include <cmath>
 #include <mutex>
 
+#include <mpv/client.h>
+
+#include "platform/appkit/Presenter.h"
 #include "platform/core/Exception.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/media/MediaNames.h"
+#include "platform/media/MpvLibrary.h"
 #include "platform/media/PlayerEngine.h"
 #include "platform/media/PlayerLayer.h"
 #include "platform/runloop/Thread.h"
@@ -95,12 +99,13 @@ std::string Player::defaultAudioOutput() {
 }
 
 std::optional<std::string> Player::engineUnavailableReason() {
-  auto engine = std::make_shared<PlayerEngine>(nullptr);
-  std::string reason;
-  const bool started = engine->start(&reason);
-  engine->shutdown();
-  if (started) return std::nullopt;
-  return reason;
+  // Starting an engine (its options, its renderer) is the first player's own work, after the
+  // first window: the check stops short of it.
+  if (!loadMediaEngineLibrary()) return "The media engine's library cannot be opened.";
+  mpv_handle* probe = mpv_create();
+  if (!probe) return "The media engine could not be created.";
+  mpv_terminate_destroy(probe);
+  return std::nullopt;
 }
 
 void Player::ensureEngine() {
@@ -114,6 +119,29 @@ void Player::ensureEngine() {
   }
   engine_ = std::move(engine);
   engine_->setVolume(volume_, muted_);
+  for (auto& layer : pendingLayers_)
+    if (!layer.expired()) engine_->layers.push_back(std::move(layer));
+  pendingLayers_.clear();
+  for (auto& observer : pendingTimeObservers_) engine_->timeObservers.push_back(std::move(observer));
+  pendingTimeObservers_.clear();
+}
+
+void Player::startEngineSoon() {
+  if (engineScheduled_) return;
+  engineScheduled_ = true;
+  // Once the first window is on the screen, the engine's library opens off the main thread and
+  // the engine itself starts on the main queue. Not earlier: while a thread opens the library it
+  // holds the loader's lock, which the main thread building the window also takes (it waited
+  // ~200 ms for it). A call that needs the engine before then (an item to play) starts it at once.
+  ns::Weak<Player> weak = std::static_pointer_cast<Player>(shared_from_this());
+  ak::performAfterFirstFrame([weak] {
+    dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [weak] {
+      loadMediaEngineLibrary();
+      dispatch::async(dispatch::mainQueue(), [weak] {
+        if (auto self = weak.lock()) self->ensureEngine();
+      });
+    });
+  });
 }
 
 void Player::replaceCurrentItemWithPlayerItem(const ns::Ref<PlayerItem>& item) {
@@ -220,17 +248,24 @@ ns::Ref<ns::Object> Player::addPeriodicTimeObserverForInterval_queue_usingBlock(
   double seconds = cm::TimeGetSeconds(interval);
   if (!block || !std::isfinite(seconds) || seconds <= 0)
     ns::Exception::raise("NSInvalidArgumentException", "The interval must be a positive numeric time");
-  ensureEngine();
   auto observer = ns::make<PlayerEngine::TimeObserver>();
   observer->interval = seconds;
   observer->queue = queue;
   observer->block = std::move(block);
-  if (engine_) engine_->timeObservers.push_back(observer);
+  if (engine_) {
+    engine_->timeObservers.push_back(observer);
+  } else if (status_ != PlayerStatusFailed) {
+    // Nothing plays before the engine runs, so an observer may wait for it like a layer.
+    pendingTimeObservers_.push_back(observer);
+    startEngineSoon();
+  }
   return observer;
 }
 
 void Player::removeTimeObserver(const ns::Ref<ns::Object>& observer) {
   DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
+  auto& pending = pendingTimeObservers_;
+  pending.erase(std::remove(pending.begin(), pending.end(), observer), pending.end());
   if (!engine_) return;
   auto& list = engine_->timeObservers;
   list.erase(std::remove(list.begin(), list.end(), observer), list.end());
@@ -242,11 +277,23 @@ const VideoFrame& Player::currentVideoFrame() const {
 }
 
 void Player::addLayer(const ns::Ref<PlayerLayer>& layer) {
-  ensureEngine();
-  if (engine_ && layer) engine_->layers.push_back(layer);
+  if (!layer || status_ == PlayerStatusFailed) return;
+  if (engine_) {
+    engine_->layers.push_back(layer);
+    return;
+  }
+  // A layer alone shows no picture until something plays: the engine may start later.
+  pendingLayers_.push_back(layer);
+  startEngineSoon();
 }
 
 void Player::removeLayer(const PlayerLayer* layer) {
+  auto gone = [&](const ns::Weak<PlayerLayer>& w) {
+    auto l = w.lock();
+    return !l || l.get() == layer;
+  };
+  pendingLayers_.erase(std::remove_if(pendingLayers_.begin(), pendingLayers_.end(), gone),
+                       pendingLayers_.end());
   if (!engine_) return;
   auto& list = engine_->layers;
   list.erase(std::remove_if(list.begin(), list.end(),

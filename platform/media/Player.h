@@ -64,8 +64,8 @@ class Player : public ns::Object {
   // The audio output new players use ("" for mpv's choice); tests make it "null".
   static void setDefaultAudioOutput(const std::string& output);
   static std::string defaultAudioOutput();
-  // Why a player's media engine cannot be made here (nullopt when it can): one is made and shut
-  // down again.
+  // Why a player's media engine cannot be made here (nullopt when it can): its library is opened
+  // and an instance made and let go, without starting it (any thread).
   static std::optional<std::string> engineUnavailableReason();
 
   ns::Ref<PlayerItem> currentItem() const { return item_; }
@@ -109,6 +109,9 @@ class Player : public ns::Object {
   const VideoFrame& currentVideoFrame() const;
   void addLayer(const ns::Ref<PlayerLayer>& layer);
   void removeLayer(const PlayerLayer* layer);
+  // Whether the engine runs: a layer or a time observer starts it soon after, out of the way of
+  // the first window; an item at once.
+  bool hasEngine() const { return engine_ != nullptr; }
 
   std::string className() const override { return "AVPlayer"; }
 
@@ -117,8 +120,13 @@ class Player : public ns::Object {
   void changeStatus(PlayerStatus status, std::optional<ns::Error> error);
   void changeRate(float rate);
   void ensureEngine();
+  void startEngineSoon();
 
   std::shared_ptr<PlayerEngine> engine_;
+  // Layers added before the engine started, handed to it when it does.
+  std::vector<ns::Weak<PlayerLayer>> pendingLayers_;
+  std::vector<ns::Ref<ns::Object>> pendingTimeObservers_;
+  bool engineScheduled_ = false;
   ns::Ref<PlayerItem> item_;
   PlayerStatus status_ = PlayerStatusUnknown;
   std::optional<ns::Error> error_;

@@ -17,6 +17,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/media/Player.h"
 #include "platform/runloop/RunLoop.h"
@@ -140,14 +141,22 @@ TerminationSignals::~TerminationSignals() {
   stop();
 }
 
-LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv) {
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv, bool probeEngine) {
   LaunchRequirements requirements;
   requirements.onScreen = ak::wantsDisplay(argc, const_cast<const char**>(argv));
   requirements.presenter = ak::activePresenter() != nullptr;
   requirements.webViewFactory = wk::WebView::hasBackendFactory();
-  requirements.playerEngineProblem = av::Player::engineUnavailableReason();
+  if (probeEngine) requirements.playerEngineProblem = av::Player::engineUnavailableReason();
   return requirements;
 }
+
+namespace {
+
+std::string missingEngineLine(const std::string& problem) {
+  return "pelorin: the player's media engine cannot be created (" + problem + "): no video can play";
+}
+
+}  // namespace
 
 std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements) {
   std::vector<std::string> missing;
@@ -158,9 +167,19 @@ std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& req
     missing.push_back(
         "pelorin: no on-screen web engine is installed for web views: the sign-in page cannot be shown");
   if (requirements.playerEngineProblem)
-    missing.push_back("pelorin: the player's media engine cannot be created (" +
-                      *requirements.playerEngineProblem + "): no video can play");
+    missing.push_back(missingEngineLine(*requirements.playerEngineProblem));
   return missing;
+}
+
+void probeMediaEngineAfterFirstFrame(std::function<void(const std::string& line)> missing) {
+  ak::performAfterFirstFrame([missing = std::move(missing)] {
+    dispatch::async(dispatch::globalQueue(dispatch::Priority::Default), [missing] {
+      auto problem = av::Player::engineUnavailableReason();
+      if (!problem) return;
+      dispatch::async(dispatch::mainQueue(),
+                      [missing, line = missingEngineLine(*problem)] { missing(line); });
+    });
+  });
 }
 
 void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {

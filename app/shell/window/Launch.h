@@ -1,6 +1,7 @@
 #pragma once
 // How a run of the application starts and ends: its arguments, SIGINT and SIGTERM ending the run
 // as Quit does, and the wait of a headless run between its timers, sources and queued work.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -64,11 +65,17 @@ struct LaunchRequirements {
   std::optional<std::string> playerEngineProblem;  // why the player's engine cannot be made
 };
 
-// The requirements as this process has them, once ApplicationMain has started the presenter.
-LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv);
+// The requirements as this process has them, once the presenter has started. Without
+// `probeEngine` the player's engine is taken as there (an on-screen run probes it after its first
+// frame: probeMediaEngineAfterFirstFrame).
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv, bool probeEngine = true);
 // One line for each requirement that is missing, naming it and what it costs; none when the run
 // has what it needs.
 std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements);
+// On screen the media engine is probed once the first window is on the screen, off the main
+// thread (opening its libraries takes a while, and the first window shows no video); `missing`
+// gets the line naming a missing engine on the main queue. Nothing is called when it is there.
+void probeMediaEngineAfterFirstFrame(std::function<void(const std::string& line)> missing);
 
 // Runs the application until it has terminated. Headless, `run` returns whenever no event is
 // queued; the main run loop then sleeps until a timer, a source or the main queue has work, and

@@ -63,6 +63,8 @@ void dropLeft();
 // The image as a new GdkPixbuf* (the caller's reference), scaled so that its longer side is
 // `size` pixels (0: at its own size); nullptr for an image without pixels.
 void* newPixbufOfImage(const Image& image, int size = 0);
+// A new GdkPixbuf* of `pixbuf` (a GdkPixbuf*) scaled so that its longer side is `size` pixels.
+void* newScaledPixbuf(void* pixbuf, int size);
 
 // ---- menus ----
 

@@ -230,12 +230,17 @@ void* newPixbufOfImage(const Image& image, int size) {
                                               static_cast<int>(h), static_cast<int>(w * 4));
   g_bytes_unref(bytes);
   if (!full || size <= 0) return full;
-  const double scale = double(size) / double(std::max(w, h));
-  GdkPixbuf* scaled =
-      gdk_pixbuf_scale_simple(full, std::max(1, int(std::lround(double(w) * scale))),
-                              std::max(1, int(std::lround(double(h) * scale))), GDK_INTERP_BILINEAR);
+  void* scaled = newScaledPixbuf(full, size);
   g_object_unref(full);
   return scaled;
+}
+
+void* newScaledPixbuf(void* pixbuf, int size) {
+  auto* full = static_cast<GdkPixbuf*>(pixbuf);
+  const int w = gdk_pixbuf_get_width(full), h = gdk_pixbuf_get_height(full);
+  const double scale = double(size) / double(std::max(w, h));
+  return gdk_pixbuf_scale_simple(full, std::max(1, int(std::lround(double(w) * scale))),
+                                 std::max(1, int(std::lround(double(h) * scale))), GDK_INTERP_BILINEAR);
 }
 
 std::string acceleratorLabel(const std::string& keyEquivalent, unsigned long modifierMask) {

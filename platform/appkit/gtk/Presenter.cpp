@@ -2,10 +2,12 @@
 
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <set>
 #include <vector>
@@ -226,6 +228,8 @@ struct Native {
   Asked configured;  // the toplevel's geometry in the last configure
   guint resizeFollowUp = 0;
   bool reporting = false;
+  // A display pass has drawn into the backing store: what the drawing area shows is the window's.
+  bool drawn = false;
   // Click counting.
   guint lastButton = 0;
   guint32 lastPressTime = 0;
@@ -327,6 +331,7 @@ class GtkPresenter : public Presenter {
     }
     auto* n = find(&window);
     if (!n) return;
+    n->drawn = true;
     const double h = window.frame().size.height;
     const int x = static_cast<int>(std::floor(dirty.origin.x));
     const int y = static_cast<int>(std::floor(h - MaxY(dirty)));
@@ -665,11 +670,16 @@ class GtkPresenter : public Presenter {
     icons_ = nullptr;
     iconImage_ = image;
     if (!image) return nullptr;
-    if (void* full = newPixbufOfImage(*image)) icons_ = g_list_append(icons_, full);
-    const auto longer = std::max(image->pixelsWide(), image->pixelsHigh());
+    // The image's pixels are read once; each smaller size is scaled from the one before it, which
+    // reads a quarter of the pixels the full picture would.
+    auto* full = static_cast<GdkPixbuf*>(newPixbufOfImage(*image));
+    if (!full) return nullptr;
+    icons_ = g_list_append(icons_, full);
+    const int longer = std::max(gdk_pixbuf_get_width(full), gdk_pixbuf_get_height(full));
+    void* previous = full;
     for (int size : {128, 64, 48, 32, 16}) {
-      if (std::size_t(size) >= longer) continue;
-      if (void* scaled = newPixbufOfImage(*image, size)) icons_ = g_list_append(icons_, scaled);
+      if (size >= longer) continue;
+      if (void* scaled = newScaledPixbuf(previous, size)) icons_ = g_list_append(icons_, previous = scaled);
     }
     if (icons_) gtk_window_set_default_icon_list(icons_);
     return icons_;
@@ -830,6 +840,9 @@ class GtkPresenter : public Presenter {
     cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
     cairo_paint(cr);
     cairo_restore(cr);
+    // The window's own drawing reached the screen (not the empty store before its first pass, and
+    // also while an animation keeps asking for the next one).
+    if (n->drawn) noteFrameShown();
     return TRUE;
   }
 
@@ -1415,6 +1428,21 @@ std::optional<std::string> startPresenter(int argc, const char** argv) {
   gPresenter = presenter.get();
   setActivePresenter(presenter);
   return std::nullopt;
+}
+
+bool hasRenderNode() {
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/dev/dri", ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().rfind("renderD", 0) == 0 &&
+        ::access(it->path().c_str(), R_OK | W_OK) == 0)
+      return true;
+  }
+  return false;
+}
+
+void prepareDisplayEnvironment() {
+  if (std::getenv("GDK_GL") || hasRenderNode()) return;
+  ::setenv("GDK_GL", "disable", 0);
 }
 
 void installPresenter() {

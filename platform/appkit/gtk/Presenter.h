@@ -21,6 +21,16 @@ class Window;
 
 namespace ak::gtk {
 
+// Whether this machine has a GPU the process may render with (a render node under /dev/dri).
+bool hasRenderNode();
+
+// Sets what the toolkit needs on this machine before any thread starts: without a GPU, GDK does
+// not probe OpenGL when it opens the display (GDK_GL=disable, unless the environment already
+// chose). That probe loads the software GL and its compiler (~80 ms of every start) for visuals
+// nothing here draws into: the windows, menus and video are drawn with cairo. Call at the top of
+// main.
+void prepareDisplayEnvironment();
+
 // Registers the starter ApplicationMain asks: GTK opens the display (X11 preferred) and the
 // presenter becomes active.
 void installPresenter();

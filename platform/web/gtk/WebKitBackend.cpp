@@ -24,6 +24,7 @@
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/web/WebView.h"
+#include "platform/web/gtk/WebKitLibrary.h"
 
 namespace wk::gtk {
 
@@ -584,13 +585,7 @@ void prepareWebEngineEnvironment() {
   if (std::getenv("WEBKIT_DISABLE_COMPOSITING_MODE")) return;
   // Compositing without a GPU draws through a software GL that is slow and, on a virtual display,
   // can leave the page blank.
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it("/dev/dri", ec), end; !ec && it != end; it.increment(ec)) {
-    if (it->path().filename().string().rfind("renderD", 0) == 0 &&
-        ::access(it->path().c_str(), R_OK | W_OK) == 0)
-      return;
-  }
-  ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+  if (!ak::gtk::hasRenderNode()) ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
 }
 
 std::optional<std::string> sandboxUnavailableReason(const std::string& bubblewrap) {
@@ -632,7 +627,8 @@ std::optional<std::string> sandboxUnavailableReason(const std::string& bubblewra
 }
 
 std::unique_ptr<WebViewBackend> makeWebKitBackend(WebView& view) {
-  if (!gdk_display_get_default()) return nullptr;
+  // Without the engine's library the view keeps the scripted back end (its opening logged why).
+  if (!gdk_display_get_default() || !loadWebEngineLibrary()) return nullptr;
   return std::make_unique<WebKitBackend>(view);
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/media/MpvLibrary.h"
 #include "platform/media/PlayerLayer.h"
 #include "platform/runtime/KeyValueObserving.h"
 #include "platform/testing/ui/Canvas.h"
@@ -119,6 +120,50 @@ std::size_t threadCount() {
     closedir(dir);
   }
   return n;
+}
+
+// The player pane builds its layer and its time observer on a player with nothing to play while
+// the window opens: the engine starts after that, and the layer shows the picture (and the
+// observer hears the time) of what is played later, whether the
+// item comes before the engine started or after. A player let go before its engine started
+// leaves nothing that calls it.
+TEST_F(PlayerLayerTest, ALayerMadeBeforeAnythingPlaysShowsWhatPlaysLater) {
+  ASSERT_TRUE(av::loadMediaEngineLibrary());
+  auto path = pltest::testMedia({.seconds = 2, .pattern = pltest::MediaPattern::RedThenTestPattern});
+  ASSERT_FALSE(path.empty());
+  for (bool startedFirst : {false, true}) {
+    SCOPED_TRACE(startedFirst ? "item after the engine started" : "item before the engine started");
+    window = app.window(ak::MakeRect(0, 0, 320, 240));
+    player = ns::make<av::Player>();
+    layer = av::PlayerLayer::playerLayerWithPlayer(player);
+    layer->addToView(window->contentView());
+    int ticks = 0;
+    auto observer = player->addPeriodicTimeObserverForInterval_queue_usingBlock(
+        cm::TimeMakeWithSeconds(0.1, 600), nullptr, [&](cm::Time) { ++ticks; });
+    EXPECT_FALSE(player->hasEngine());
+    EXPECT_FALSE(layer->isReadyForDisplay());
+    if (startedFirst) {
+      ASSERT_TRUE(pltest::pumpUntil([&] { return player->hasEngine(); }, kWait));
+    }
+    player->replaceCurrentItemWithPlayerItem(
+        av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string())));
+    ASSERT_TRUE(waitForPicture());
+    EXPECT_TRUE(near(pixel(160, 120), kRed, 20));
+    // The observer added before the engine ran hears the playback.
+    player->play();
+    EXPECT_TRUE(pltest::pumpUntil([&] { return ticks >= 2; }, kWait));
+    player->removeTimeObserver(observer);
+    layer->removeFromSuperlayer();
+    layer.reset();
+    player.reset();
+  }
+  auto gone = ns::make<av::Player>();
+  av::PlayerLayer::playerLayerWithPlayer(gone);
+  gone.reset();
+  // A later player's engine starts behind the one that was let go, which starts nothing.
+  auto later = ns::make<av::Player>();
+  auto laterLayer = av::PlayerLayer::playerLayerWithPlayer(later);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return later->hasEngine(); }, kWait));
 }
 
 // Players made, played and let go one after another leave no thread behind; one goes while its

@@ -9,11 +9,13 @@
 #include "platform/appkit/Event.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/WindowMetrics.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Timer.h"
 #include "platform/testing/gtk/Screen.h"
 
@@ -85,6 +87,23 @@ TEST(GtkPresenterTest, TheWindowSitsWhereItsFrameSaysWithTheTitleBarAboveTheCont
   // The red view's top-left corner is now at X11 (320, 900 - 100 - 70).
   EXPECT_TRUE(app.settle(
       [] { return isRed(pltest::screenPixel(321, 731)) && !isRed(pltest::screenPixel(130, 640)); }));
+}
+
+// What waits for the first frame (the media engine's start) runs once a drawn window is on the
+// screen, not while the display is only open; later requests run at once.
+TEST(GtkPresenterTest, WorkAfterTheFirstFrameWaitsForADrawnWindow) {
+  OnScreenApp app;
+  int ran = 0;
+  ak::performAfterFirstFrame([&] { ++ran; });
+  for (int i = 0; i < 10; ++i) ns::RunLoop::mainRunLoop()->runPendingInMode(ns::DefaultRunLoopMode);
+  EXPECT_EQ(ran, 0) << "no window is on the screen";
+  Scene scene(app);
+  ASSERT_TRUE(app.waitUntilShown(scene.window));
+  EXPECT_TRUE(app.settle([&] { return ran == 1; }));
+  int later = 0;
+  ak::performAfterFirstFrame([&] { ++later; });
+  EXPECT_TRUE(app.settle([&] { return later == 1; }));
+  EXPECT_EQ(ran, 1);
 }
 
 TEST(GtkPresenterTest, ADoubleClickGivesClickCountTwoAtTheWindowLocation) {
