@@ -16,6 +16,7 @@ PACKAGES=(
   fonts-noto-core fonts-noto-cjk
   libsystemd-dev dbus dbus-daemon xdg-utils libavahi-client-dev avahi-daemon avahi-utils
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
+  bubblewrap
   ffmpeg libmpv-dev curl libxml2-utils python3
 )
 case "${1:-}" in

@@ -84,6 +84,8 @@ void buildLeftPane(ak::NibLoader& nib) {
   splitCoder.autoresizingMask = kFill;
   splitCoder.subviews = {menuView, navigationView};
   auto split = nib.view<MySplitView>(splitCoder);
+  // The interface file's thin divider: laid out side by side with it, the two areas fill the pane.
+  split->setDividerStyle(ak::SplitViewDividerStyle::Thin);
   split->setVertical(true);
   root->addSubview(split);
   root->addSubview(bar);

@@ -210,6 +210,16 @@ ns::Ref<ak::TextField> label(const ak::Rect& frame, const std::string& text) {
   return field;
 }
 
+// The name entry: an editable field in a bezel on the text background (a bare text field is a
+// label that takes no keys and draws nothing while empty).
+ns::Ref<ak::TextField> entryField(const ak::Rect& frame) {
+  auto field = ak::make<ak::TextField>(frame);
+  field->setEditable(true);
+  field->setBezeled(true);
+  field->setDrawsBackground(true);
+  return field;
+}
+
 ns::Ref<ak::Button> pushButton(const ak::Rect& frame, const std::string& title, const char* action,
                                const ns::Ref<ns::Object>& target) {
   auto button = ak::make<ak::Button>(frame);
@@ -223,7 +233,7 @@ void buildNewPlaylist(ak::NibLoader& nib) {
   auto owner = nib.owner<NewPlaylistViewController>();
   auto root = ak::make<ak::View>(ak::MakeRect(0, 0, 260, 130));
   root->addSubview(label(ak::MakeRect(10, 100, 240, 20), "New Playlist"));
-  auto name = ak::make<ak::TextField>(ak::MakeRect(10, 72, 240, 22));
+  auto name = entryField(ak::MakeRect(10, 72, 240, 22));
   auto check = ak::make<ak::Button>(ak::MakeRect(10, 46, 120, 20));
   check->setButtonType(ak::ButtonType::Switch);
   check->setTitle("Private");
@@ -244,7 +254,7 @@ void buildNewPlaylistGroup(ak::NibLoader& nib) {
   auto owner = nib.owner<NewPlaylistGroupViewController>();
   auto root = ak::make<ak::View>(ak::MakeRect(0, 0, 260, 120));
   auto title = label(ak::MakeRect(10, 92, 240, 20), "New Playlist Group");
-  auto name = ak::make<ak::TextField>(ak::MakeRect(10, 64, 240, 22));
+  auto name = entryField(ak::MakeRect(10, 64, 240, 22));
   auto error = label(ak::MakeRect(10, 40, 240, 18), "A group with this name exists.");
   auto cancel = pushButton(ak::MakeRect(90, 8, 76, 28), "Cancel", "onCancelBtn:", owner);
   auto create = pushButton(ak::MakeRect(174, 8, 76, 28), "OK", "onCreateBtn:", owner);

@@ -1,5 +1,7 @@
 #include "app/browse/VideoCell.h"
 
+#include <algorithm>
+
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
@@ -129,9 +131,10 @@ void VideoCell::initWithFrame(const ak::Rect& frame) {
   durationLabel_->setAlignment(ak::TextAlignment::Center);
   durationLabel_->setTextColor(white());
   addSubview(durationLabel_);
+  createdWidth_ = w;
   authorLabel_ = label(ak::MakeRect(195, 7, 130, 15), customBoldFontOfSize(11));
-  authorLabel_->setAutoresizingMask(ak::ViewWidthSizable);
   truncateTail(authorLabel_);
+  placeAuthorLabel();
   addSubview(authorLabel_);
   dateLabel_ = label(ak::MakeRect(115, 7, 80, 15), customBoldFontOfSize(11));
   addSubview(dateLabel_);
@@ -171,6 +174,19 @@ void VideoCell::initWithFrame(const ak::Rect& frame) {
   isNowPlaying_ = false;
   addTrackingArea(ak::TrackingArea::initWithRect_options_owner_userInfo(ak::ZeroRect, kTrackingOptions,
                                                                         self<VideoCell>()));
+}
+
+void VideoCell::resizeSubviewsWithOldSize(const ak::Size& oldSize) {
+  ak::TableCellView::resizeSubviewsWithOldSize(oldSize);
+  placeAuthorLabel();
+}
+
+void VideoCell::placeAuthorLabel() {
+  if (!authorLabel_) return;
+  // As wide as it was made, plus what the row grew since, but never past the row's edge.
+  const double width = frame().size.width;
+  const double grown = 130 + std::max(0.0, width - createdWidth_);
+  authorLabel_->setFrame(ak::MakeRect(195, 7, std::clamp(width - 200, 0.0, grown), 15));
 }
 
 void VideoCell::setMark(const ns::Ref<ak::ImageView>& view, std::string& name, const std::string& image) {

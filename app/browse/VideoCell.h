@@ -20,6 +20,7 @@ class TextField;
 class VideoCell : public ak::TableCellView {
  public:
   void initWithFrame(const ak::Rect& frame) override;
+  void resizeSubviewsWithOldSize(const ak::Size& oldSize) override;
 
   ns::Ref<SearchEntry> searchEntry() const { return searchEntry_.lock(); }
   // Binds the row and recomputes every mark.
@@ -68,6 +69,10 @@ class VideoCell : public ak::TableCellView {
   std::string className() const override { return "VideoCell"; }
 
  private:
+  // The author grows with the row but ends inside it: in a row narrower than the one it was made
+  // at, its text is truncated at the row's edge rather than cut there.
+  void placeAuthorLabel();
+  double createdWidth_ = 0;
   void showViewsOf(const ns::Ref<SearchEntry>& entry);
   void setMark(const ns::Ref<ak::ImageView>& view, std::string& name, const std::string& image);
   void showText(const std::string& text);

@@ -9,6 +9,7 @@
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerViewController.h"
 #include "platform/appkit/Button.h"
+#include "platform/appkit/Color.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/PopUpButton.h"
@@ -122,6 +123,8 @@ void PlayerControlBar::build() {
   timeLabel_->setEditable(false);
   timeLabel_->setBezeled(false);
   timeLabel_->setDrawsBackground(false);
+  // The bar lies on the window's black: the platform's dark label text would not show.
+  timeLabel_->setTextColor(ak::Color::colorWithCalibratedWhite_alpha(0.85, 1.0));
   timeLabel_->setAutoresizingMask(ak::ViewMinXMargin);
   addSubview(timeLabel_);
 
@@ -180,7 +183,9 @@ void PlayerControlBar::updateProgress() {
   if (!std::isfinite(duration)) duration = 0;
   double now = controller->currentTimeSeconds();
   progress_->setMaxValue(duration);
-  progress_->setDoubleValue(now);
+  // While the user holds the knob it stays where the mouse put it: the seek takes its value when
+  // the knob is let go.
+  if (!progress_->cell() || progress_->cell()->mouseDownFlags() == 0) progress_->setDoubleValue(now);
   // A damaged or forged file can put the position past what an int counts: whole seconds are
   // taken in a range every count holds.
   timeLabel_->setStringValue(

@@ -105,6 +105,12 @@ std::optional<std::string> YoutubeSupport::failedRequestErrorForVideoId(const st
   return it->second;
 }
 
+void YoutubeSupport::resetFailedVideosForTesting() {
+  auto& table = failedVideos();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.errors.clear();
+}
+
 std::string YoutubeSupport::description() const {
   return ns::format("<YoutubeSupport: %@, %ld streams>", videoid_.value_or("(no video)"),
                     static_cast<long>(urlMap_.size()));

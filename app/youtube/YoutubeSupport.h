@@ -49,6 +49,8 @@ class YoutubeSupport : public ns::Object {
   void failedRequest();
   // The error text recorded for the video, nil when it never failed. Safe from any thread.
   static std::optional<std::string> failedRequestErrorForVideoId(const std::string& videoId);
+  // Empties the failed-video table, which otherwise lasts as long as the process; for tests.
+  static void resetFailedVideosForTesting();
 
   std::string description() const override;
 

@@ -5,6 +5,7 @@
 
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/net/URL.h"
 
 namespace {
 
@@ -26,16 +27,21 @@ Slot& slot() {
 NetOAuth2Endpoints NetOAuth2DefaultEndpoints() {
   std::string api = googleAPIBaseURL();
   std::string accounts = kAccountsURL;
+  std::string domain = kProviderDomain;
   if (const char* configured = std::getenv(kOAuthURLEnvironmentKey); configured && *configured) {
     accounts = configured;
     while (!accounts.empty() && accounts.back() == '/') accounts.pop_back();
+    // The configured provider is the provider: its host is the one whose sign-in gets the
+    // account's e-mail.
+    auto url = ns::URL::URLWithString(accounts);
+    domain = url ? url->host().value_or("") : std::string();
   }
   return {accounts + "/o/oauth2/auth",
           accounts + "/o/oauth2/token",
           accounts + "/o/oauth2/revoke",
           api + "/oauth2/v3/userinfo",
           api,
-          kProviderDomain};
+          domain};
 }
 
 NetOAuth2Endpoints NetOAuth2CurrentEndpoints() {

@@ -18,8 +18,9 @@ struct NetOAuth2Endpoints {
 // The base of the four OAuth 2.0 endpoints when set and non-empty (for a local fake, say).
 inline constexpr char kOAuthURLEnvironmentKey[] = "PELORIN_OAUTH_URL";
 
-// The provider's built-in endpoints (the first three on PELORIN_OAUTH_URL when set); the user-info endpoint
-// and the scopes are on the configured API host (GoogleAPIConfig.h).
+// The provider's built-in endpoints (the first three on PELORIN_OAUTH_URL when set, whose host is
+// then the provider's domain); the user-info endpoint and the scopes are on the configured API
+// host (GoogleAPIConfig.h).
 NetOAuth2Endpoints NetOAuth2DefaultEndpoints();
 // The endpoints in use: those set last, else the built-in ones.
 NetOAuth2Endpoints NetOAuth2CurrentEndpoints();

@@ -211,6 +211,16 @@ void Cell::drawInteriorWithFrame_inView(const Rect& cellFrame, const ns::Ref<Vie
 void Cell::drawText(const std::string& text, const ns::Dictionary& attributes, const Rect& rect,
                     const ns::Ref<View>&) const {
   if (text.empty()) return;
+  if (wraps_ &&
+      (lineBreakMode_ == LineBreakMode::WordWrapping || lineBreakMode_ == LineBreakMode::CharWrapping)) {
+    // Lines from the top of the rectangle; a cell that truncates its last visible line ends it
+    // with an ellipsis rather than cutting the next line through.
+    AttributedString(text, attributes)
+        .drawWithRect_options(
+            rect, StringDrawingUsesLineFragmentOrigin |
+                      (truncatesLastVisibleLine_ ? unsigned(StringDrawingTruncatesLastVisibleLine) : 0u));
+    return;
+  }
   Size size = sizeWithAttributes(text, attributes);
   Rect line = rect;
   if (size.height < rect.size.height) {

@@ -73,6 +73,8 @@ class Control : public View {
   bool isFlipped() const override { return true; }
   void drawRect(const Rect& dirtyRect) override;
   void mouseDown(const ns::Ref<Event>& event) override;
+  // A control takes its own presses, also in a window movable by its background.
+  bool mouseDownCanMoveWindow() const override { return false; }
   // After the cell's tracking loop answered YES: whether the click acts (the cell's hook).
   virtual bool shouldActAfterTracking();
 

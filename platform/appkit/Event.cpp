@@ -100,7 +100,7 @@ Event::otherEventWithType_location_modifierFlags_timestamp_windowNumber_context_
 }
 
 ns::Ref<Event> Event::scrollWheelEvent(Point location, unsigned long flags, double timestamp,
-                                       long windowNumber, double deltaX, double deltaY) {
+                                       long windowNumber, double deltaX, double deltaY, bool preciseDeltas) {
   auto e = ns::make<Event>();
   e->type_ = EventType::ScrollWheel;
   e->location_ = location;
@@ -109,6 +109,7 @@ ns::Ref<Event> Event::scrollWheelEvent(Point location, unsigned long flags, doub
   e->windowNumber_ = windowNumber;
   e->deltaX_ = deltaX;
   e->deltaY_ = deltaY;
+  e->preciseDeltas_ = preciseDeltas;
   return e;
 }
 

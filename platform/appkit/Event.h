@@ -135,8 +135,11 @@ class Event : public ns::Object {
       EventType type, Point location, unsigned long flags, double timestamp, long windowNumber,
       const ns::Ref<ns::Object>& context, short subtype, long data1, long data2);
   // Scroll events have no public constructor on the platform; the presenter and tests use this.
+  // Precise deltas are points (a touchpad's); the others are lines, as a mouse wheel's notches,
+  // which the scroll view turns into its own step.
   static ns::Ref<Event> scrollWheelEvent(Point location, unsigned long flags, double timestamp,
-                                         long windowNumber, double deltaX, double deltaY);
+                                         long windowNumber, double deltaX, double deltaY,
+                                         bool preciseDeltas = true);
 
   EventType type() const { return type_; }
   // The location in the window's base coordinates (from the lower left).
@@ -160,6 +163,7 @@ class Event : public ns::Object {
   double deltaY() const { return deltaY_; }
   double scrollingDeltaX() const { return deltaX_; }
   double scrollingDeltaY() const { return deltaY_; }
+  bool hasPreciseScrollingDeltas() const { return preciseDeltas_; }
   ns::Ref<TrackingArea> trackingArea() const { return trackingArea_; }
   void* userData() const { return userData_; }
 
@@ -181,6 +185,7 @@ class Event : public ns::Object {
   short subtype_ = 0;
   long data1_ = 0, data2_ = 0;
   double deltaX_ = 0, deltaY_ = 0;
+  bool preciseDeltas_ = true;
   ns::Ref<TrackingArea> trackingArea_;
   void* userData_ = nullptr;
 };

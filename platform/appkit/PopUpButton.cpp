@@ -28,6 +28,8 @@ void PopUpButtonCell::initTextCell(const std::string& string) {
 
 void PopUpButtonCell::initTextCell_pullsDown(const std::string& string, bool pullsDown) {
   ButtonCell::initTextCell("");
+  // A chosen title wider than the button ends in an ellipsis.
+  lineBreakMode_ = LineBreakMode::TruncatingTail;
   pullsDown_ = pullsDown;
   if (!string.empty()) addItemWithTitle(string);
 }

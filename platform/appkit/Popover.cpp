@@ -21,11 +21,23 @@ namespace {
 
 constexpr double kArrow = 12;
 
+// Key only while its content has something to type into (a form's field), so that a popover
+// that only shows things leaves the keys with its parent.
 class PopoverWindow : public Window {
  public:
-  bool canBecomeKeyWindow() const override { return false; }
+  bool takesKeys = false;
+  bool canBecomeKeyWindow() const override { return takesKeys; }
   bool canBecomeMainWindow() const override { return false; }
 };
+
+// The first view, in the tree's order, that takes the keyboard.
+ns::Ref<View> firstKeyView(const ns::Ref<View>& view) {
+  if (!view || view->isHidden()) return nullptr;
+  if (view->acceptsFirstResponder()) return view;
+  for (const auto& subview : view->subviews())
+    if (auto found = firstKeyView(subview)) return found;
+  return nullptr;
+}
 
 // Draws the popover's body and its arrow pointing at the anchor.
 class PopoverFrameView : public View {
@@ -182,7 +194,14 @@ void Popover::showRelativeToRect_ofView_preferredEdge(const Rect& rect, const ns
   closing_ = false;
   parent_ = parent;
   parent->addChildWindow_ordered(window_, WindowOrderingMode::Above);
+  auto keyView = firstKeyView(content);
+  std::static_pointer_cast<PopoverWindow>(window_)->takesKeys = keyView != nullptr;
   window_->orderFront(nullptr);
+  // A form opens ready for typing: its first field has the keys.
+  if (keyView && !wasShown) {
+    window_->makeKeyWindow();
+    window_->makeFirstResponder(keyView);
+  }
 
   // Watch for what closes a transient popover.
   if (behavior_ != PopoverBehavior::ApplicationDefined) {

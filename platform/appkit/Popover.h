@@ -1,6 +1,8 @@
 #pragma once
 // A popover: a borderless child window with an arrow, shown beside a rectangle of a view. It
-// never becomes key. A transient popover closes on a mouse-down outside it and when the
+// becomes key only when its content holds a view that takes the keyboard (a form's field): then
+// it opens key with the first such view as first responder, and the keys go back to the parent
+// window when it closes. A transient popover closes on a mouse-down outside it and when the
 // application resigns active; a semitransient one on a mouse-down in another window than its
 // parent's. An animated popover fades in and out through the current animation context.
 //

@@ -71,10 +71,31 @@ void ScrollView::setFrameSize(const Size& size) {
   if (clip_) clip_->scrollToPoint(clip_->bounds().origin);
 }
 
+namespace {
+
+double wheelStep(double extent) {
+  if (!(extent > 0)) return 0;
+  return std::min(std::pow(extent, 2.0 / 3.0), extent / 2);
+}
+
+}  // namespace
+
+double ScrollView::verticalLineScroll() const {
+  return lineScroll_ ? *lineScroll_ : wheelStep(clip_->bounds().size.height);
+}
+
+double ScrollView::horizontalLineScroll() const {
+  return lineScroll_ ? *lineScroll_ : wheelStep(clip_->bounds().size.width);
+}
+
 void ScrollView::scrollWheel(const ns::Ref<Event>& event) {
   if (!clip_->documentView()) return View::scrollWheel(event);
   double dx = event->scrollingDeltaX(), dy = event->scrollingDeltaY();
   if (!std::isfinite(dx) || !std::isfinite(dy)) return;
+  if (!event->hasPreciseScrollingDeltas()) {
+    dx *= horizontalLineScroll();
+    dy *= verticalLineScroll();
+  }
   Point origin = clip_->bounds().origin;
   // A positive delta moves the content down: towards the top of the document.
   origin.x -= dx;

@@ -1,6 +1,8 @@
 #pragma once
 // Scrolling: a clip view whose bounds origin is the scroll position over its document view, and
 // the scroll view around it (overlay scrollers, so the clip view fills it).
+#include <optional>
+
 #include "platform/appkit/View.h"
 
 namespace ak {
@@ -51,8 +53,13 @@ class ScrollView : public View {
   void setHasVerticalScroller(bool has) { hasVertical_ = has; }
   bool hasHorizontalScroller() const { return hasHorizontal_; }
   void setHasHorizontalScroller(bool has) { hasHorizontal_ = has; }
-  // Points moved per line of a wheel without precise deltas.
-  double lineScroll() const { return lineScroll_; }
+  // Points moved per line of a wheel without precise deltas (a notch is a line). Unless set,
+  // the step GTK's own scrolled windows take for a notch, so the list moves as the desktop's
+  // other lists do: the visible extent to the power 2/3, at most half of it (79 points in a clip
+  // 700 high).
+  double verticalLineScroll() const;
+  double horizontalLineScroll() const;
+  double lineScroll() const { return verticalLineScroll(); }
   void setLineScroll(double points) { lineScroll_ = points; }
   void scrollWheel(const ns::Ref<Event>& event) override;
   void setFrameSize(const Size& size) override;
@@ -60,7 +67,7 @@ class ScrollView : public View {
  private:
   ns::Ref<ClipView> clip_;
   bool hasVertical_ = false, hasHorizontal_ = false;
-  double lineScroll_ = 10;
+  std::optional<double> lineScroll_;
 };
 
 // The clip view that encloses `view`, or nullptr.

@@ -286,6 +286,12 @@ long SplitView::dividerAt(const Point& point) const {
   return -1;
 }
 
+ns::Ref<View> SplitView::hitTest(const Point& point) {
+  auto hit = View::hitTest(point);
+  if (!hit || hit.get() == this) return hit;
+  return dividerAt(transformToSuperview().invert(point)) >= 0 ? self<View>() : hit;
+}
+
 void SplitView::mouseDown(const ns::Ref<Event>& event) {
   auto keep = self<SplitView>();
   const Point at = convertPoint_fromView(event->locationInWindow(), nullptr);

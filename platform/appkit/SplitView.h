@@ -54,6 +54,9 @@ class SplitView : public View {
 
   void resizeSubviewsWithOldSize(const Size& oldSize) override;
   void drawRect(const Rect& dirtyRect) override;
+  // A press on a divider, or beside a thin one within its slack, is the split view's, also over
+  // a subview that keeps its own presses.
+  ns::Ref<View> hitTest(const Point& point) override;
   void mouseDown(const ns::Ref<Event>& event) override;
   void willRemoveSubview(const ns::Ref<View>& subview) override;
 

@@ -564,6 +564,7 @@ void TableView::materialise(long row) {
   if (shown_.count(row) || row < 0 || row >= rows_) return;
   auto keep = self<TableView>();
   auto rowView = askRowView(row);
+  const bool ownRowView = !rowView;
   if (!rowView && !rowPool_.empty()) {
     rowView = rowPool_.back();
     rowPool_.pop_back();
@@ -575,6 +576,8 @@ void TableView::materialise(long row) {
   rowView->setGroupRowStyle(askIsGroupRow(row));
   rowView->setSelected(selection_->containsIndex(std::size_t(row)));
   shown_[row].rowView = rowView;
+  shown_[row].ownRowView = ownRowView;
+  shownPeak_ = std::max(shownPeak_, shown_.size());
   addSubview(rowView);
   for (std::size_t c = 0; c < columns_.size(); ++c) {
     auto cell = askView(long(c), row);
@@ -595,13 +598,18 @@ void TableView::retire(long row) {
   Shown shown = std::move(found->second);
   shown_.erase(found);
   shown.rowView->removeFromSuperview();
+  // The pools hold no more than the rows ever shown at once need: a delegate that makes its own
+  // views never takes them back, and views of an identifier no longer asked for would stay.
   for (const auto& cell : shown.cells) {
     if (!cell) continue;
     cell->removeFromSuperview();
-    if (!cell->identifier().empty()) pool_[cell->identifier()].push_back(cell);
+    if (cell->identifier().empty()) continue;
+    auto& pool = pool_[cell->identifier()];
+    if (pool.size() < shownPeak_) pool.push_back(cell);
   }
   shown.rowView->setSelected(false);
-  rowPool_.push_back(shown.rowView);
+  // Row views the delegate made are its own: the table reuses only those it made.
+  if (shown.ownRowView && rowPool_.size() < shownPeak_) rowPool_.push_back(shown.rowView);
   tellDidRemoveRowView(shown.rowView, row);
 }
 

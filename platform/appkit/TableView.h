@@ -307,6 +307,7 @@ class TableView : public View, public TextEditingClient {
   struct Shown {
     ns::Ref<TableRowView> rowView;
     std::vector<ns::Ref<View>> cells;  // per column; null where the delegate gave nil
+    bool ownRowView = false;           // made (or pooled) by the table, not by the delegate
   };
   void recount();
   void resizeToFit();
@@ -339,6 +340,7 @@ class TableView : public View, public TextEditingClient {
   std::map<long, Shown> shown_;
   std::map<std::string, std::vector<ns::Ref<View>>> pool_;
   std::vector<ns::Ref<TableRowView>> rowPool_;
+  std::size_t shownPeak_ = 0;  // the most rows shown at once: the pools' bound
   std::map<std::string, std::function<ns::Ref<View>()>> factories_;
   ns::Ref<ns::MutableIndexSet> selection_;
   long anchor_ = -1;

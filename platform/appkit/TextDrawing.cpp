@@ -98,14 +98,16 @@ void build(const AttributedString& s, Layout& out) {
     if (!out.shadow) out.shadow = a.objectForKey(ShadowAttributeName).objectAs<Shadow>();
     start = end16;
   }
-  pango_layout_set_attributes(out.layout, list);
-  pango_attr_list_unref(list);
-
   if (!s.runs().empty()) {
     out.style =
         s.runs().front().attributes.objectForKey(ParagraphStyleAttributeName).objectAs<ParagraphStyle>();
   }
   if (!out.style) out.style = ParagraphStyle::defaultParagraphStyle();
+  // Wrapping by character cuts a word where the line ends, without a hyphen.
+  if (out.style->lineBreakMode() == LineBreakMode::CharWrapping)
+    pango_attr_list_insert(list, pango_attr_insert_hyphens_new(FALSE));
+  pango_layout_set_attributes(out.layout, list);
+  pango_attr_list_unref(list);
   switch (out.style->alignment()) {
     case TextAlignment::Right:
       pango_layout_set_alignment(out.layout, PANGO_ALIGN_RIGHT);

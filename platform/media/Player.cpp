@@ -95,6 +95,15 @@ std::string Player::defaultAudioOutput() {
   return audioSetting().output;
 }
 
+std::optional<std::string> Player::engineUnavailableReason() {
+  auto engine = std::make_shared<PlayerEngine>(nullptr);
+  std::string reason;
+  const bool started = engine->start(&reason);
+  engine->shutdown();
+  if (started) return std::nullopt;
+  return reason;
+}
+
 void Player::ensureEngine() {
   if (engine_ || status_ == PlayerStatusFailed) return;
   auto engine = std::make_shared<PlayerEngine>(this);

@@ -64,6 +64,9 @@ class Player : public ns::Object {
   // The audio output new players use ("" for mpv's choice); tests make it "null".
   static void setDefaultAudioOutput(const std::string& output);
   static std::string defaultAudioOutput();
+  // Why a player's media engine cannot be made here (nullopt when it can): one is made and shut
+  // down again.
+  static std::optional<std::string> engineUnavailableReason();
 
   ns::Ref<PlayerItem> currentItem() const { return item_; }
   // Stops the current item and loads `item` (nullptr leaves the player empty). An item that is

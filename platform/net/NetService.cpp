@@ -146,14 +146,14 @@ struct NetService::Impl : std::enable_shared_from_this<NetService::Impl> {
   }
 
   static void arm(int fd, const struct timeval* tv) {
-    itimerspec spec{};
+    itimerspec when{};
     if (tv) {
-      spec.it_value.tv_sec = tv->tv_sec;
-      spec.it_value.tv_nsec = long(tv->tv_usec) * 1000;
+      when.it_value.tv_sec = tv->tv_sec;
+      when.it_value.tv_nsec = long(tv->tv_usec) * 1000;
       // An all-zero value would disarm the timer instead of firing at once.
-      if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;
+      if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;
     }
-    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &spec, nullptr);
+    ::timerfd_settime(fd, TFD_TIMER_ABSTIME, &when, nullptr);
   }
 
   static AvahiTimeout* timeoutNew(const AvahiPoll* api, const struct timeval* tv,

@@ -431,4 +431,8 @@ std::unique_ptr<WebViewBackend> makeScriptedWebBackend(WebView& view) {
   return std::make_unique<ScriptedWebBackend>(view);
 }
 
+std::string titleOfHTML(const std::string& html, const ns::Ref<ns::URL>& url) {
+  return parse(html.size() > kMaxPageBytes ? html.substr(0, kMaxPageBytes) : html, url).title;
+}
+
 }  // namespace wk

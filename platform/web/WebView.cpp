@@ -80,6 +80,11 @@ void WebView::setBackendFactory(BackendFactory factory) {
   factorySlot().factory = std::move(factory);
 }
 
+bool WebView::hasBackendFactory() {
+  std::lock_guard guard(factorySlot().lock);
+  return static_cast<bool>(factorySlot().factory);
+}
+
 bool WebView::isLoading() const {
   return backend_ && backend_->isLoading();
 }

@@ -87,6 +87,8 @@ class WebView : public ak::View {
 
   // The factory new web views take their back end from (nullptr restores the scripted one).
   static void setBackendFactory(BackendFactory factory);
+  // Whether a factory was installed (else new views get the scripted back end).
+  static bool hasBackendFactory();
 
   ns::Ref<WebFrame> mainFrame() const { return mainFrame_; }
   bool isLoading() const;

@@ -38,5 +38,7 @@ class WebViewBackend {
 
 // The scripted back end (ScriptedWebBackend.cpp).
 std::unique_ptr<WebViewBackend> makeScriptedWebBackend(WebView& view);
+// The title of an HTML page as the scripted back end reads it ("" when it has none).
+std::string titleOfHTML(const std::string& html, const ns::Ref<ns::URL>& url);
 
 }  // namespace wk

@@ -80,9 +80,10 @@ class FakeCrashService {
 
   std::string apiKey_;
   std::string bundleId_;
-  pltest::FakeServer server_;
   mutable std::mutex mutex_;
   std::map<Kind, pltest::FakeReply> replies_;
+  // Last, so that it goes first: its thread may still be answering from the replies above.
+  pltest::FakeServer server_;
 };
 
 }  // namespace testsupport

@@ -81,7 +81,8 @@ struct FakeOAuthServer::State {
                       "<input type='hidden' name='scope' value='" +
                           param(r, "scope") +
                           "'>"
-                          "<input type='submit' value='Allow'></form>"
+                          "<input type='submit' value='Allow' style='display:block;width:100%;height:200px;"
+                          "border:0;background:#1a73e8;color:#fff;font-size:48px'></form>"
                           "<a id='help' href='https://" +
                           options.accountsHost + "/help' target='_blank'>Help</a>");
     reply.header("Set-Cookie", "SID=" + sid + "; Path=/; Secure; HttpOnly");
@@ -234,6 +235,14 @@ void FakeOAuthServer::serveAsProviderHosts(const std::vector<const pltest::FakeS
   bundleFile_ = server_->caCertificateFile() + ".bundle";
   std::ofstream(bundleFile_) << pem;
   ns::URLLoading::setExtraCertificateAuthorityFile(bundleFile_);
+}
+
+void FakeOAuthServer::serveUserInfoOn(pltest::FakeServer& apiServer) {
+  std::weak_ptr<State> weak = state_;
+  apiServer.route("GET", "/oauth2/v3/userinfo", [weak](const pltest::FakeRequest& r) {
+    auto state = weak.lock();
+    return state ? state->userInfo(r) : pltest::FakeReply::text(503, "gone");
+  });
 }
 
 std::string FakeOAuthServer::accountsURL(const std::string& path) const {

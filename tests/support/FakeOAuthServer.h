@@ -10,7 +10,9 @@
 // Endpoints:
 //   - GET  /o/oauth2/auth        the sign-in page: checks "response_type=code" and the client id,
 //     sets the cookie "SID" and shows the form "consent" (POST to /o/oauth2/approve, hidden
-//     "decision" = "allow"; send "deny" to refuse) and a link "Help" that opens a new window.
+//     "decision" = "allow"; send "deny" to refuse) whose one button, "Allow", is a blue
+//     (#1a73e8) block 200 pixels high across the page's top, and a link "Help" that opens a new
+//     window.
 //   - POST /o/oauth2/approve     needs the "SID" cookie; redirects (302) to the approval page.
 //   - GET  /o/oauth2/approval/N  the page whose title is "Success code=<code>" or
 //     "Denied error=access_denied", as the provider shows the out-of-band result.
@@ -53,6 +55,9 @@ class FakeOAuthServer {
   // Sends URL loading for both hosts here and trusts the test CA (with the CAs of `others` too,
   // so that other fake services over HTTPS keep working), until the fake goes.
   void serveAsProviderHosts(const std::vector<const pltest::FakeServer*>& others = {});
+  // Answers the user-info endpoint on another server too (the API host's fake, where a real
+  // client configured with separate addresses asks for it).
+  void serveUserInfoOn(pltest::FakeServer& apiServer);
 
   // "https://<accounts host>/o/oauth2/auth" and the like.
   std::string accountsURL(const std::string& path) const;

@@ -1,20 +1,26 @@
 #include "app/shell/window/Launch.h"
 
+#include <fcntl.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "app/shell/window/ShellNibs.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
+#include "platform/appkit/Presenter.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/media/Player.h"
 #include "platform/runloop/RunLoop.h"
+#include "platform/web/WebView.h"
 #include "shell/IAppDelegate.h"
 #include "shell/IMainWindowController.h"
 #include "shell/IPlayerViewController.h"
@@ -27,6 +33,11 @@ std::optional<std::string> unknownLaunchArgument(int argc, const char* const* ar
   return std::nullopt;
 }
 
+bool mapLargeBlocksOnTheirOwn() {
+  // A fixed threshold also turns glibc's raising of it off.
+  return mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;
+}
+
 namespace {
 
 sigset_t terminationSet() {
@@ -35,6 +46,29 @@ sigset_t terminationSet() {
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
   return set;
+}
+
+// The write end of the pipe that hands signals on to the main loop (-1 while nobody reads it).
+std::atomic<int> forwardFd{-1};
+
+// A thread that a library started while it was loaded, before main could block the signals (as
+// WebKit's JavaScript engine does), takes them with the default action, which would end the
+// process at once; the other threads block them and cannot see what is pending for that one. It
+// writes the signal's number down the pipe instead.
+void forwardToMainLoop(int signal) {
+  const int saved = errno;
+  const char number = static_cast<char>(signal);
+  if (const int fd = forwardFd.load(); fd >= 0) (void)!::write(fd, &number, 1);
+  errno = saved;
+}
+
+void setTerminationHandler(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
 }
 
 }  // namespace
@@ -67,11 +101,36 @@ bool TerminationSignals::start() {
   });
   source_->setCancelHandler([fd] { ::close(fd); });
   source_->resume();
+  int pipe[2];
+  if (::pipe2(pipe, O_NONBLOCK | O_CLOEXEC) == 0) {
+    const int readEnd = pipe[0];
+    forwarded_ = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(readEnd), 0,
+                                        dispatch::mainQueue());
+    forwarded_->setEventHandler([this, readEnd] {
+      char numbers[16];
+      bool any = false;
+      for (ssize_t n; (n = ::read(readEnd, numbers, sizeof numbers)) > 0;) {
+        received_ += static_cast<int>(n);
+        any = true;
+      }
+      if (any) ak::Application::sharedApplication()->terminate(nullptr);
+    });
+    forwarded_->setCancelHandler([readEnd] { ::close(readEnd); });
+    forwarded_->resume();
+    forwardFd = pipe[1];
+    setTerminationHandler(&forwardToMainLoop);
+  }
   return true;
 }
 
 void TerminationSignals::stop() {
   if (!source_) return;
+  if (forwarded_) {
+    setTerminationHandler(SIG_DFL);
+    ::close(forwardFd.exchange(-1));
+    forwarded_->cancel();
+    forwarded_ = nullptr;
+  }
   source_->cancel();
   source_ = nullptr;
   fd_ = -1;
@@ -79,6 +138,29 @@ void TerminationSignals::stop() {
 
 TerminationSignals::~TerminationSignals() {
   stop();
+}
+
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv) {
+  LaunchRequirements requirements;
+  requirements.onScreen = ak::wantsDisplay(argc, const_cast<const char**>(argv));
+  requirements.presenter = ak::activePresenter() != nullptr;
+  requirements.webViewFactory = wk::WebView::hasBackendFactory();
+  requirements.playerEngineProblem = av::Player::engineUnavailableReason();
+  return requirements;
+}
+
+std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements) {
+  std::vector<std::string> missing;
+  if (requirements.onScreen && !requirements.presenter)
+    missing.push_back(
+        "pelorin: a display is set but no on-screen presenter is installed: no window can be shown");
+  if (requirements.onScreen && !requirements.webViewFactory)
+    missing.push_back(
+        "pelorin: no on-screen web engine is installed for web views: the sign-in page cannot be shown");
+  if (requirements.playerEngineProblem)
+    missing.push_back("pelorin: the player's media engine cannot be created (" +
+                      *requirements.playerEngineProblem + "): no video can play");
+  return missing;
 }
 
 void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {

@@ -21,6 +21,12 @@ inline constexpr char kUsageLine[] = "usage: pelorin [--headless]";
 // else the first one it does not.
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv);
 
+// Fixes the allocator's size from which a block is mapped on its own (and unmapped when freed) at
+// 128 KiB. Left to itself, glibc raises that size to each large block freed, so that later
+// decoded frames and pictures are carved from the threads' heaps, whose freed pages stay
+// resident: a run's memory then grows with every clip played. Answers whether it was applied.
+bool mapLargeBlocksOnTheirOwn();
+
 // SIGINT and SIGTERM delivered through a descriptor read on the main queue, so that the run ends
 // on the main loop (the application's terminate, will-terminate and all) and never inside a
 // signal handler. Blocking must happen before the process starts any thread, so that no thread
@@ -29,8 +35,10 @@ class TerminationSignals {
  public:
   // Blocks the two signals in the calling thread (and the threads it starts later).
   static void block();
-  // Starts reading them on the main queue; each one asks the shared application to terminate.
-  // False (logged) when the descriptor cannot be made.
+  // Starts reading them on the main queue (called on the main thread); each one asks the shared
+  // application to terminate. A thread that was started before the block (by a library as it
+  // loaded) hands the signals it takes on to the main loop. False (logged) when the descriptor
+  // cannot be made.
   bool start();
   void stop();
   ~TerminationSignals();
@@ -40,8 +48,27 @@ class TerminationSignals {
  private:
   ns::Ref<dispatch::Source> source_;
   int fd_ = -1;
+  // The signals that a thread which never blocked them took, handed on through a pipe.
+  ns::Ref<dispatch::Source> forwarded_;
   int received_ = 0;
 };
+
+// What a run needs of the platform below it, so that a build that leaves one out says so at once
+// instead of showing empty windows: on screen, the GTK presenter and the web views' on-screen
+// engine (the sign-in page); always, the player's media engine. Headless runs need no web
+// engine: their web views keep the scripted back end, which nobody sees.
+struct LaunchRequirements {
+  bool onScreen = false;                           // the run wants a display (one is set and no --headless)
+  bool presenter = false;                          // a presenter is showing the windows
+  bool webViewFactory = false;                     // web views get an on-screen engine
+  std::optional<std::string> playerEngineProblem;  // why the player's engine cannot be made
+};
+
+// The requirements as this process has them, once ApplicationMain has started the presenter.
+LaunchRequirements currentLaunchRequirements(int argc, const char* const* argv);
+// One line for each requirement that is missing, naming it and what it costs; none when the run
+// has what it needs.
+std::vector<std::string> missingLaunchRequirements(const LaunchRequirements& requirements);
 
 // Runs the application until it has terminated. Headless, `run` returns whenever no event is
 // queued; the main run loop then sleeps until a timer, a source or the main queue has work, and

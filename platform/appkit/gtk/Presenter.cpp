@@ -931,8 +931,9 @@ class GtkPresenter : public Presenter {
     return TRUE;
   }
 
+  // GDK's deltas are in notches, smooth ones too (a touchpad's fractions of one): they go on as
+  // lines, which each scroll view turns into its own step as GTK's scrolled windows do.
   static gboolean onScroll(GtkWidget*, GdkEventScroll* e, Native* n) {
-    constexpr double kLine = 10;  // points per wheel step
     double dx = 0, dy = 0;
     switch (e->direction) {
       case GDK_SCROLL_SMOOTH:
@@ -953,8 +954,8 @@ class GtkPresenter : public Presenter {
         break;
     }
     // A positive delta moves the content down, towards its top.
-    post(Event::scrollWheelEvent(base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number,
-                                 -dx * kLine, -dy * kLine));
+    post(Event::scrollWheelEvent(base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, -dx,
+                                 -dy, false));
     return TRUE;
   }
 

@@ -4,6 +4,7 @@
 #include <X11/extensions/XTest.h>
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <cstdlib>
 
 #include <cmath>
 #include <stdexcept>
@@ -32,6 +33,14 @@ int x11Top(const ns::Ref<ak::Window>& window) {
 
 OnScreenApp::OnScreenApp() : HeadlessApp(false) {
   if (auto error = ak::gtk::startPresenter()) throw std::runtime_error(*error);
+  // The display wrapper unwinds every allocation slowly, so that this process's leak report can
+  // name the toolkit's frames. The real executable that tests start (with WebKit among its many
+  // libraries) would then spend seconds in each TLS connection's set-up, past what the fakes
+  // wait for a request: it unwinds fast, as the sanitizer does by default. This process read its
+  // options at its start; only children see the change.
+  const char* options = std::getenv("ASAN_OPTIONS");
+  if (options && std::string(options).find("fast_unwind_on_malloc=0") != std::string::npos)
+    sandbox().set("ASAN_OPTIONS", std::string(options) + ":fast_unwind_on_malloc=1");
 }
 
 bool OnScreenApp::settle(const std::function<bool()>& predicate, double timeoutSeconds) {

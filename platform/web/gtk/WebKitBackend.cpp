@@ -1,22 +1,28 @@
 #include "platform/web/gtk/WebKitBackend.h"
 
 #include <gtk/gtk.h>
+#include <unistd.h>
 #include <webkit2/webkit2.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Window.h"
 #include "platform/appkit/gtk/Presenter.h"
+#include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/net/URLErrorCodes.h"
+#include "platform/net/URLLoadingSettings.h"
 #include "platform/web/WebView.h"
 
 namespace wk::gtk {
@@ -93,6 +99,45 @@ std::string trimmedScript(std::string s) {
   return s;
 }
 
+// Whether `certificate` verifies for host:port against the extra certificate authorities that
+// URL loading trusts besides the system's.
+bool trustedByExtraAuthority(GTlsCertificate* certificate, const std::string& host, int port) {
+  auto file = ns::URLLoading::extraCertificateAuthorityFile();
+  if (!certificate || !file || file->empty()) return false;
+  GError* error = nullptr;
+  GTlsDatabase* database = g_tls_file_database_new(file->c_str(), &error);
+  if (!database) {
+    ns::Log("pelorin: the extra certificate authority file %@ cannot be read: %@", *file,
+            std::string(error ? error->message : "unknown error"));
+    g_clear_error(&error);
+    return false;
+  }
+  GSocketConnectable* identity = g_network_address_new(host.c_str(), static_cast<guint16>(port));
+  GTlsCertificateFlags flags =
+      g_tls_database_verify_chain(database, certificate, G_TLS_DATABASE_PURPOSE_AUTHENTICATE_SERVER, identity,
+                                  nullptr, G_TLS_DATABASE_VERIFY_NONE, nullptr, &error);
+  const bool trusted = !error && flags == 0;
+  g_clear_error(&error);
+  g_object_unref(identity);
+  g_object_unref(database);
+  return trusted;
+}
+
+// Whether new web contexts turn WebKit's sandbox on: decided once, with one log line when it
+// cannot run here. The environment's own switch (WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS) is
+// WebKit's to obey.
+bool sandboxWanted() {
+  static const bool wanted = [] {
+    if (std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS")) return true;
+    auto reason = sandboxUnavailableReason();
+    if (!reason) return true;
+    ns::Log("pelorin: the web engine's sandbox cannot run on this machine (%@); web pages run without it",
+            *reason);
+    return false;
+  }();
+  return wanted;
+}
+
 class WebKitBackend;
 
 constexpr guint kPlacementWatchMilliseconds = 200;
@@ -110,6 +155,7 @@ class WebKitBackend : public WebViewBackend {
     WebKitWebsiteDataManager* data = webkit_website_data_manager_new_ephemeral();
     context_ = webkit_web_context_new_with_website_data_manager(data);
     g_object_unref(data);
+    webkit_web_context_set_sandbox_enabled(context_, sandboxWanted());
     webView_ = GTK_WIDGET(webkit_web_view_new_with_context(context_));
     g_object_ref_sink(webView_);
     auto* web = WEBKIT_WEB_VIEW(webView_);
@@ -117,6 +163,8 @@ class WebKitBackend : public WebViewBackend {
     g_signal_connect(web, "load-changed", G_CALLBACK(&WebKitBackend::onLoadChanged), this);
     g_signal_connect(web, "load-failed", G_CALLBACK(&WebKitBackend::onLoadFailed), this);
     g_signal_connect(web, "resource-load-started", G_CALLBACK(&WebKitBackend::onResourceLoadStarted), this);
+    g_signal_connect(web, "load-failed-with-tls-errors", G_CALLBACK(&WebKitBackend::onTLSErrors), this);
+    g_signal_connect(web, "web-process-terminated", G_CALLBACK(&WebKitBackend::onWebProcessTerminated), this);
     auto self = std::static_pointer_cast<ak::View>(view_.shared_from_this());
     child_ = ak::gtk::attachNativeChild(self, webView_);
     std::weak_ptr<WebKitBackend*> alive = alive_;
@@ -178,8 +226,9 @@ class WebKitBackend : public WebViewBackend {
     std::string s = trimmedScript(script);
     // Scripts run asynchronously in the web process; the title and the address are known here.
     if (s == "document.title") {
+      // WebKit's own is the newest once it knows one; until then the one read from the page's text.
       const char* title = webkit_web_view_get_title(WEBKIT_WEB_VIEW(webView_));
-      return title ? title : "";
+      return title && *title ? title : pageTitle_;
     }
     if (s == "location.href" || s == "window.location.href" || s == "document.location.href" ||
         s == "document.URL") {
@@ -218,6 +267,8 @@ class WebKitBackend : public WebViewBackend {
     loading_ = true;
     started_ = false;
     failed_ = false;
+    finishing_ = false;
+    pageTitle_.clear();
   }
 
   void end() {
@@ -356,12 +407,48 @@ class WebKitBackend : public WebViewBackend {
         self->source_->setResponse(response);
         self->view_.didReceiveResponse(self->identifier_, response, self->source_);
       }
-    } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_) {
-      auto identifier = self->identifier_;
-      auto source = self->source_;
-      self->end();
-      self->view_.didFinishLoading(identifier, source);
+    } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && !self->finishing_) {
+      // WebKit may tell the page's title only after its end, while the delegate reads the title
+      // when told of the end: without one yet, the page's text is fetched back and its title read.
+      const char* title = webkit_web_view_get_title(web);
+      WebKitWebResource* main = webkit_web_view_get_main_resource(web);
+      if ((title && *title) || !main) {
+        self->finish();
+        return;
+      }
+      self->finishing_ = true;
+      webkit_web_resource_get_data(main, nullptr, &WebKitBackend::onPageData,
+                                   new Finishing{self->alive_, self->identifier_});
     }
+  }
+
+  void finish() {
+    auto identifier = identifier_;
+    auto source = source_;
+    end();
+    view_.didFinishLoading(identifier, source);
+  }
+
+  struct Finishing {
+    std::weak_ptr<WebKitBackend*> backend;
+    ns::Ref<WebResourceIdentifier> identifier;
+  };
+
+  static void onPageData(GObject* object, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<Finishing> finishing(static_cast<Finishing*>(data));
+    gsize length = 0;
+    GError* error = nullptr;
+    guchar* bytes = webkit_web_resource_get_data_finish(WEBKIT_WEB_RESOURCE(object), result, &length, &error);
+    std::string page = bytes ? std::string(reinterpret_cast<const char*>(bytes), length) : std::string();
+    g_free(bytes);
+    g_clear_error(&error);
+    auto alive = finishing->backend.lock();
+    // A load stopped or replaced meanwhile has ended otherwise.
+    if (!alive || !(*alive)->loading_ || (*alive)->identifier_ != finishing->identifier) return;
+    auto* self = *alive;
+    const char* uri = webkit_web_resource_get_uri(WEBKIT_WEB_RESOURCE(object));
+    self->pageTitle_ = titleOfHTML(page, uri ? ns::URL::URLWithString(uri) : nullptr);
+    self->finish();
   }
 
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
@@ -373,14 +460,58 @@ class WebKitBackend : public WebViewBackend {
                   (error->domain == WEBKIT_POLICY_ERROR &&
                    error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)))
       return TRUE;
-    self->failed_ = true;
-    auto identifier = self->identifier_;
-    auto source = self->source_;
-    self->end();
-    auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
-    self->view_.didFailLoading(identifier, ns::makeURLError(urlErrorCode(error), url), source);
+    self->fail(urlErrorCode(error), failingURI ? ns::URL::URLWithString(failingURI) : nullptr);
     // No error page: the view keeps what it showed.
     return TRUE;
+  }
+
+  // Ends the load under way as failed with `code`, as the delegate learns of failures.
+  void fail(long code, const ns::Ref<ns::URL>& url) {
+    failed_ = true;
+    auto identifier = identifier_;
+    auto source = source_;
+    end();
+    view_.didFailLoading(identifier, ns::makeURLError(code, url), source);
+  }
+
+  // A certificate WebKit does not trust is accepted for its host once it verifies against the
+  // extra certificate authorities; the page is then loaded again. Anything else fails the load.
+  static gboolean onTLSErrors(WebKitWebView*, gchar* failingURI, GTlsCertificate* certificate,
+                              GTlsCertificateFlags, gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
+    const std::string host = url ? url->host().value_or("") : std::string();
+    const int port = url && url->port() ? *url->port() : 443;
+    const bool retry = self->loading_ && self->source_ && self->source_->request() && !host.empty() &&
+                       !self->allowedHosts_.count(host) && trustedByExtraAuthority(certificate, host, port);
+    if (retry) {
+      webkit_web_context_allow_tls_certificate_for_host(self->context_, certificate, host.c_str());
+      self->allowedHosts_.insert(host);
+      // The failed attempt's own events are not this load's.
+      self->started_ = false;
+      auto request = self->source_->request();
+      std::weak_ptr<WebKitBackend*> alive = self->alive_;
+      dispatch::async(dispatch::mainQueue(), [alive, request] {
+        if (auto a = alive.lock(); a && (*a)->loading_) (*a)->send(request);
+      });
+      return TRUE;
+    }
+    if (self->loading_) self->fail(ns::URLErrorServerCertificateUntrusted, url);
+    return TRUE;
+  }
+
+  // The page's process went (a crash, its memory limit, a sandbox that failed): said once in the
+  // log, and a load under way fails instead of leaving a blank page waiting.
+  static void onWebProcessTerminated(WebKitWebView* web, WebKitWebProcessTerminationReason reason,
+                                     gpointer data) {
+    auto* self = static_cast<WebKitBackend*>(data);
+    const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "it crashed"
+                      : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "it ran out of memory"
+                                                                           : "it was ended";
+    ns::Log("pelorin: the web engine's page process ended (%@); the page is not shown", std::string(why));
+    if (!self->loading_) return;
+    const char* uri = webkit_web_view_get_uri(web);
+    self->fail(ns::URLErrorNetworkConnectionLost, uri ? ns::URL::URLWithString(uri) : nullptr);
   }
 
   // Subresources are reported as they start and as their responses arrive; the delegate's answer
@@ -439,9 +570,66 @@ class WebKitBackend : public WebViewBackend {
   bool loading_ = false;
   bool started_ = false;
   bool failed_ = false;
+  // The load ended and its page's text is being fetched back for its title.
+  bool finishing_ = false;
+  // The title read from the page's text at the load's end.
+  std::string pageTitle_;
+  // Hosts whose certificate the extra certificate authorities vouched for.
+  std::set<std::string> allowedHosts_;
 };
 
 }  // namespace
+
+void prepareWebEngineEnvironment() {
+  if (std::getenv("WEBKIT_DISABLE_COMPOSITING_MODE")) return;
+  // Compositing without a GPU draws through a software GL that is slow and, on a virtual display,
+  // can leave the page blank.
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it("/dev/dri", ec), end; !ec && it != end; it.increment(ec)) {
+    if (it->path().filename().string().rfind("renderD", 0) == 0 &&
+        ::access(it->path().c_str(), R_OK | W_OK) == 0)
+      return;
+  }
+  ::setenv("WEBKIT_DISABLE_COMPOSITING_MODE", "1", 0);
+}
+
+std::optional<std::string> sandboxUnavailableReason(const std::string& bubblewrap) {
+  if (::access(bubblewrap.c_str(), X_OK) != 0) return "bubblewrap is not installed at " + bubblewrap;
+  // The namespaces and mounts WebKit's launcher asks bubblewrap for.
+  const char* argv[] = {bubblewrap.c_str(),
+                        "--die-with-parent",
+                        "--unshare-pid",
+                        "--unshare-uts",
+                        "--unshare-ipc",
+                        "--unshare-net",
+                        "--unshare-cgroup-try",
+                        "--ro-bind",
+                        "/",
+                        "/",
+                        "--proc",
+                        "/proc",
+                        "--dev",
+                        "/dev",
+                        "true",
+                        nullptr};
+  gchar* errors = nullptr;
+  gint status = 0;
+  GError* error = nullptr;
+  if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr, nullptr,
+                    nullptr, &errors, &status, &error)) {
+    std::string reason =
+        "bubblewrap cannot be started: " + std::string(error ? error->message : "unknown error");
+    g_clear_error(&error);
+    g_free(errors);
+    return reason;
+  }
+  std::string text = errors ? errors : "";
+  g_free(errors);
+  if (g_spawn_check_wait_status(status, nullptr)) return std::nullopt;
+  if (auto newline = text.find('\n'); newline != std::string::npos) text.resize(newline);
+  if (text.empty()) text = "bubblewrap ended with status " + std::to_string(status);
+  return text;
+}
 
 std::unique_ptr<WebViewBackend> makeWebKitBackend(WebView& view) {
   if (!gdk_display_get_default()) return nullptr;

@@ -185,6 +185,57 @@ TEST(PlaylistForms, ACreationAnsweredWithAnEmptyIdAddsNoPlaylist) {
   EXPECT_EQ(DBAccess::getInstance()->getPlaylistGroupId(""), 0);
 }
 
+TEST(PlaylistForms, TheFormOpensWithItsDrawnNameFieldTakingTheKeysTyped) {
+  FormFixture f;
+  f.menu->createPlaylistBtn()->performClick(nullptr);
+  auto popover = f.menu->formPopover();
+  ASSERT_NE(popover, nullptr);
+  auto form = f.form<NewPlaylistViewController>();
+  auto pw = popover->window();
+  // The popover has the keys, its name field the editor.
+  EXPECT_TRUE(pw->isKeyWindow());
+  auto field = form->playlistNameTextField();
+  ASSERT_NE(field->currentEditor(), nullptr);
+  EXPECT_EQ(pw->firstResponder(), field->currentEditor());
+  // The field is drawn: a bezel around the text background, on the popover's lighter body.
+  for (int step = 0; step < 20; ++step) f.app.advance(0.05);
+  pltest::renderWindow(pw, "new-playlist");
+  const ak::Rect inWindow = field->convertRect_toView(field->bounds(), nullptr);
+  const ak::RGBA inside = pltest::windowPixel(pw, ak::MaxX(inWindow) - 6, ak::MidY(inWindow));
+  const ak::RGBA edge = pltest::windowPixel(pw, ak::MinX(inWindow) + 0.5, ak::MidY(inWindow));
+  const ak::RGBA body = pltest::windowPixel(pw, ak::MaxX(inWindow) - 6, ak::MaxY(inWindow) + 3);
+  EXPECT_EQ(inside.r, 255);
+  EXPECT_LT(edge.r, 200);
+  EXPECT_NE(inside, body);
+
+  // Keys typed anywhere reach the field, as the presenter sends them to the key window; Create
+  // follows the text.
+  pltest::typeText(f.window, "Road trip");
+  f.app.dispatchQueued();
+  EXPECT_EQ(field->stringValue(), "Road trip");
+  EXPECT_TRUE(form->createBtn()->isEnabled());
+  pltest::key(f.window, ak::kVK_Delete, "\x7f");
+  f.app.dispatchQueued();
+  EXPECT_EQ(field->stringValue(), "Road tri");
+  pltest::typeText(f.window, "p");
+  pltest::key(f.window, ak::kVK_Return, "\r");
+  f.app.dispatchQueued();
+  EXPECT_TRUE(f.closes(popover));
+  EXPECT_FALSE(pw->isKeyWindow());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return f.api.callsOf("youtube.playlists.insert").size() == 1; }));
+  EXPECT_EQ(f.api.callsOf("youtube.playlists.insert")[0].params["resource"]["snippet"]["title"],
+            ns::Value("Road trip"));
+
+  // The group form's name field takes the keys as well.
+  f.menu->createPlaylistGroupBtn()->performClick(nullptr);
+  auto group = f.form<NewPlaylistGroupViewController>();
+  ASSERT_NE(group, nullptr);
+  pltest::typeText(f.window, "Work");
+  f.app.dispatchQueued();
+  EXPECT_EQ(group->playlistNameTextField()->stringValue(), "Work");
+  EXPECT_TRUE(group->createBtn()->isEnabled());
+}
+
 TEST(PlaylistForms, TheGroupFormCreatesAndRenamesAndRefusesTakenNames) {
   FormFixture f;
   browse_test::PostCounter changed("playlistGroupChanged");

@@ -77,6 +77,25 @@ struct CellFixture : BrowseFixture {
   }
 };
 
+TEST(VideoCell, TheAuthorEndsInsideTheRowAtEveryWidth) {
+  CellFixture f;
+  // Made at 360, it is as the row table says; narrower rows keep it inside them.
+  auto wide = f.cell();
+  EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 130, 15));
+  wide->setFrameSize({250, 83});
+  EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 50, 15));
+  wide->setFrameSize({150, 83});
+  EXPECT_EQ(wide->authorLabel()->frame().size.width, 0);
+  wide->setFrameSize({460, 83});
+  EXPECT_EQ(wide->authorLabel()->frame(), ak::MakeRect(195, 7, 230, 15));
+  // Made in a narrow list, it ends 5 points before the row's edge and grows with the row.
+  auto narrow = ak::make<VideoCell>(ak::MakeRect(0, 0, 240, 83));
+  EXPECT_EQ(ak::MaxX(narrow->authorLabel()->frame()), 235);
+  narrow->setFrameSize({400, 83});
+  EXPECT_EQ(narrow->authorLabel()->frame(), ak::MakeRect(195, 7, 200, 15));
+  EXPECT_EQ(narrow->authorLabel()->cell()->lineBreakMode(), ak::LineBreakMode::TruncatingTail);
+}
+
 TEST(VideoCell, ACachedRowShowsItsCacheAndQualityMarksAndItsSizeWhileHovered) {
   CellFixture f;
   f.cacheFile("cached1", "12345", 22);

@@ -27,6 +27,7 @@
 #include "shell/ShellNotifications.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
+#include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 #include "tests/support/FakePlayerViewController.h"
@@ -60,9 +61,10 @@ class AccountSessionTest : public librarytest::AccountTest {
   }
   ~AccountSessionTest() override {
     if (auto sheet = session->signInController()) sheet->cancelSigningIn();
+    api.release();
+    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
     AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
-    api.release();
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.

@@ -3,8 +3,12 @@
 #include "app/cache/MuxingTool.h"
 #include "app/player/PlayerControlBar.h"
 #include "platform/appkit/Button.h"
+#include "platform/appkit/Make.h"
 #include "platform/appkit/PopUpButton.h"
 #include "platform/appkit/TextField.h"
+#include "platform/appkit/Window.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Timer.h"
 #include "tests/app/player/PlayerTestKit.h"
 #include "ui/CustomSlider.h"
 
@@ -59,6 +63,48 @@ TEST_F(PlayerFixture, ControlBarDrivesThePlayer) {
 
   // No formats are known for a copied file without its info: the pop-up stays off.
   EXPECT_FALSE(bar->qualityPopUp()->isEnabled());
+}
+
+TEST_F(PlayerFixture, AKnobHeldWhileTheTimeMovesOnSeeksWhereItIsLetGo) {
+  ASSERT_NO_FATAL_FAILURE(cacheClip("holdK1", 6));
+  auto bar = controller->controlBar();
+  controller->loadVideo(row("holdK1"));
+  ASSERT_TRUE(waitReady());
+  // Paused at the start: the bar learns the duration from its next report.
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        bar->updateProgress();
+        return bar->progressSlider()->maxValue() > 5.9;
+      },
+      kWait));
+  auto window = ak::make<ak::Window>(ak::MakeRect(0, 0, 640, 40), ak::BorderlessWindowMask);
+  window->contentView()->addSubview(bar);
+  window->orderFront(nullptr);
+  auto slider = bar->progressSlider();
+  const ak::Rect frame = slider->convertRect_toView(slider->bounds(), nullptr);
+  const ak::Point at{frame.origin.x + frame.size.width * 0.8, frame.origin.y + frame.size.height / 2};
+  const double pressed = slider->sliderCell()->valueForPoint(slider->convertPoint_fromView(at, nullptr));
+  ASSERT_GT(pressed, 4);
+
+  // The time observer reports the player's time while the knob is held.
+  int reports = 0;
+  ns::RunLoop::currentRunLoop()->addTimer_forMode(
+      ns::Timer::timerWithTimeInterval_repeats_block(0, false,
+                                                     [&](const auto&) {
+                                                       bar->updateProgress();
+                                                       ++reports;
+                                                     }),
+      ns::EventTrackingRunLoopMode);
+  pltest::click(window, at);
+  auto app = ak::Application::sharedApplication();
+  while (auto e = app->nextEventMatchingMask_untilDate_inMode_dequeue(ak::AnyEventMask, std::nullopt,
+                                                                      ns::DefaultRunLoopMode, true))
+    app->sendEvent(e);
+  EXPECT_EQ(reports, 1);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return std::fabs(now() - pressed) < 0.3; }, kWait))
+      << now() << " for " << pressed;
+  bar->removeFromSuperview();
+  window->orderOut(nullptr);
 }
 
 TEST_F(PlayerFixture, ShortSeeksStayInsideTheVideo) {

@@ -216,6 +216,29 @@ TEST_F(OAuth2SignInTest, AnAuthorizationHostOutsideTheProviderFetchesNoUserInfo)
   EXPECT_FALSE(auth->userEmail());
 }
 
+// A provider configured by address (a local one, say) is the provider: its sign-in asks for the
+// e-mail and fetches it.
+TEST_F(OAuth2SignInTest, AProviderAtTheConfiguredAddressGetsTheEmailAndTheBuiltInOneKeepsItsDomain) {
+  EXPECT_EQ(NetOAuth2DefaultEndpoints().providerDomain, "google.com");
+  sandbox_.set(kOAuthURLEnvironmentKey, oauth_.server().baseURL() + "/");
+  const auto configured = NetOAuth2DefaultEndpoints();
+  EXPECT_EQ(configured.authorizationURL, oauth_.server().baseURL() + "/o/oauth2/auth");
+  EXPECT_EQ(configured.providerDomain, "127.0.0.1");
+  NetOAuth2SetEndpoints(NetOAuth2Endpoints{configured.authorizationURL, configured.tokenURL,
+                                           configured.revocationURL, oauth_.userInfoURL(), oauth_.apiURL(""),
+                                           configured.providerDomain});
+  oauth_.issueCode("4/abc");
+  auto auth = makeAuth("s1");
+  auto signIn = start(auth, configured.authorizationURL);
+  EXPECT_TRUE(signIn->shouldFetchGoogleUserEmail());
+  EXPECT_NE(auth->scope().value_or("").find("userinfo.email"), std::string::npos);
+  EXPECT_TRUE(signIn->titleChanged("Success code=4/abc"));
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_FALSE(delegate_->finishedError);
+  EXPECT_EQ(oauth_.userInfoRequests().size(), 1u);
+  EXPECT_EQ(auth->userEmail(), oauth_.options().email);
+}
+
 TEST_F(OAuth2SignInTest, BadTokenRepliesEndTheFlowWithAnError) {
   struct Case {
     pltest::FakeReply reply;

@@ -259,6 +259,43 @@ TEST(Sliders, ValuesStayInsideTheRange) {
   EXPECT_EQ(recorder->senders.size(), 1u);
 }
 
+TEST(Controls, InAWindowMovableByItsBackgroundControlsKeepTheirPressesAndOnlyTheBackgroundMovesIt) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(100, 100, 300, 200));
+  window->setMovableByWindowBackground(true);
+  auto panel = ak::make<ak::View>(MakeRect(0, 0, 300, 100));
+  window->contentView()->addSubview(panel);
+  auto slider = ak::make<ak::Slider>(MakeRect(10, 10, 200, 24));
+  auto button = ak::make<ak::Button>(MakeRect(220, 10, 60, 24));
+  auto label = ak::make<ak::TextField>(MakeRect(10, 50, 100, 20));
+  label->setEditable(false);
+  for (const ns::Ref<ak::View>& view :
+       {ns::Ref<ak::View>(slider), ns::Ref<ak::View>(button), ns::Ref<ak::View>(label)})
+    panel->addSubview(view);
+  auto moved = recordActions(slider);
+  auto clicked = recordActions(button);
+  EXPECT_FALSE(slider->mouseDownCanMoveWindow());
+  EXPECT_FALSE(button->mouseDownCanMoveWindow());
+  EXPECT_FALSE(label->mouseDownCanMoveWindow());
+  EXPECT_TRUE(panel->mouseDownCanMoveWindow());
+
+  const ak::Point origin = window->frame().origin;
+  pltest::drag(window, {{20, 22}, {80, 22}, {150, 30}});
+  pltest::click(window, {250, 22});
+  pltest::drag(window, {{60, 60}, {90, 70}});
+  app.dispatchQueued();
+  EXPECT_EQ(window->frame().origin, origin);
+  EXPECT_NEAR(slider->doubleValue(), slider->sliderCell()->valueForPoint({140, 12}), 1e-9);
+  EXPECT_GT(slider->doubleValue(), 0.5);
+  EXPECT_FALSE(moved->senders.empty());
+  EXPECT_EQ(clicked->senders.size(), 1u);
+
+  // The panel's background between them carries the window.
+  pltest::drag(window, {{150, 80}, {170, 90}, {200, 70}});
+  app.dispatchQueued();
+  EXPECT_EQ(window->frame().origin, ak::MakePoint(origin.x + 50, origin.y - 10));
+}
+
 TEST(Buttons, ASubclassSeesBezelImageThenTitle) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(100, 100, 200, 100));

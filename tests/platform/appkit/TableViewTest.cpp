@@ -32,12 +32,21 @@ class Rows : public ns::Object {
   std::function<void()> onSelectionChange;
   ak::TableView* table = nullptr;
   std::vector<std::string>* drawLog = nullptr;  // when set, rows get recording row views
+  bool ownRowViews = false;                     // rows get row views made here
+  bool freshCells = false;                      // cells made here, not asked of the table
+  std::vector<ns::Weak<ak::View>> everMade;     // row views and cells made here
 
   long numberOfRows(ns::Ref<ns::Object>) { return count; }
   double heightOfRow(ns::Ref<ns::Object>, long) { return height; }
   ns::Ref<ns::Object> viewFor(ns::Ref<ns::Object> table, ns::Ref<ns::Object> column, long row) {
     asked.push_back(row);
     if (nilViews) return nullptr;
+    if (freshCells) {
+      auto fresh = ak::make<ak::TableCellView>(ak::MakeRect(0, 0, 100, 20));
+      fresh->setIdentifier("Cell");
+      everMade.push_back(fresh);
+      return fresh;
+    }
     auto view = std::static_pointer_cast<ak::TableView>(table)->makeViewWithIdentifier_owner("Cell", nullptr);
     auto cell = std::dynamic_pointer_cast<ak::TableCellView>(view);
     if (cell) cell->setObjectValue(ns::Ref<ns::Object>());
@@ -71,6 +80,11 @@ class SelectionRowView : public ak::TableRowView {
 };
 
 inline ns::Ref<ns::Object> Rows::rowViewFor(ns::Ref<ns::Object>, long row) {
+  if (ownRowViews) {
+    auto view = ak::make<ak::TableRowView>(ak::ZeroRect);
+    everMade.push_back(view);
+    return view;
+  }
   if (!drawLog) return nullptr;
   auto view = ak::make<SelectionRowView>(ak::ZeroRect);
   view->log = drawLog;
@@ -196,6 +210,42 @@ TEST(TableViews, ScrollWheelAndScrollRowToVisibleStayInsideTheDocument) {
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 }
 
+TEST(TableViews, AWheelNotchMovesTheStepOfTheDesktopsOwnLists) {
+  TableFixture f(100, 81);  // 8,100 high in a clip 400 high
+  auto clip = f.scroll->contentView();
+  // A notch (a line, without precise deltas) moves 400^(2/3) points, as GTK's scrolled windows
+  // move: about 54 here, two thirds of a row, where 10 points were an eighth of one.
+  const double step = std::pow(400.0, 2.0 / 3.0);
+  EXPECT_NEAR(f.scroll->verticalLineScroll(), step, 1e-9);
+  EXPECT_NEAR(f.scroll->horizontalLineScroll(), std::min(std::pow(300.0, 2.0 / 3.0), 150.0), 1e-9);
+  auto notches = [&](double lines) {
+    pltest::post(ak::Event::scrollWheelEvent({50, 200}, 0, 0, f.window->windowNumber(), 0, lines, false));
+    f.app.dispatchQueued();
+    return clip->bounds().origin.y;
+  };
+  EXPECT_NEAR(notches(-1), step, 1e-9);
+  EXPECT_NEAR(notches(-3), 4 * step, 1e-9);
+  EXPECT_NEAR(notches(1), 3 * step, 1e-9);
+  // A smooth wheel's fraction of a notch moves that fraction of the step.
+  EXPECT_NEAR(notches(-0.5), 3.5 * step, 1e-9);
+  // Thirty notches cover 30 steps, far beyond the 3.5 rows they used to.
+  const double before = clip->bounds().origin.y;
+  EXPECT_NEAR(notches(-30) - before, 30 * step, 1e-9);
+  // Precise deltas stay points.
+  const double y = clip->bounds().origin.y;
+  pltest::scroll(f.window, {50, 200}, 0, 7);
+  f.app.dispatchQueued();
+  EXPECT_NEAR(clip->bounds().origin.y, y - 7, 1e-9);
+  // A short clip moves at most half of itself; a set line scroll wins.
+  f.scroll->setFrameSize({300, 6});
+  EXPECT_EQ(f.scroll->verticalLineScroll(), 3);
+  f.scroll->setFrameSize({300, 400});
+  f.scroll->setLineScroll(81);
+  EXPECT_EQ(f.scroll->verticalLineScroll(), 81);
+  const double at = clip->bounds().origin.y;
+  EXPECT_NEAR(notches(-1), at + 81, 1e-9);
+}
+
 TEST(TableViews, SelectionPostsOnRealChangesAndStylesTheCellViews) {
   TableFixture f(20, 15);
   std::vector<std::string> drawn;
@@ -313,6 +363,36 @@ TEST(TableViews, BadCountsHeightsAndNilViewsAreSurvived) {
   f.table->setDataSource(plain);
   EXPECT_EQ(f.table->numberOfRows(), 50);
   EXPECT_EQ(f.table->rowViewAtRow_makeIfNecessary(0, true), nullptr);
+}
+
+TEST(TableViews, ReloadsKeepNoMoreRetiredViewsThanTheShownRowsNeed) {
+  // A delegate making its own row views and cells (five rows on show) reloaded many times: the
+  // table keeps none of its row views and at most a screenful of its cells.
+  TableFixture f(10);
+  f.rows->ownRowViews = true;
+  f.rows->freshCells = true;
+  f.table->reloadData();
+  for (int i = 0; i < 200; ++i) f.table->reloadData();
+  auto alive = [&] {
+    std::size_t count = 0;
+    for (const auto& weak : f.rows->everMade) count += !weak.expired();
+    return count;
+  };
+  EXPECT_GE(f.rows->everMade.size(), 200u * 10);
+  EXPECT_LE(alive(), 5u + 5u + 5u);  // shown row views and cells, and a pool of cells
+  for (long r = 0; r < 5; ++r)
+    EXPECT_NE(f.table->viewAtColumn_row_makeIfNecessary(0, r, false), nullptr) << r;
+
+  // Row views the table makes itself, and cells it hands out, are reused across reloads.
+  TableFixture own(10);
+  std::set<ak::TableRowView*> first;
+  for (long r = 0; r < 5; ++r) first.insert(own.table->rowViewAtRow_makeIfNecessary(r, false).get());
+  ASSERT_EQ(first.size(), 5u);
+  for (int i = 0; i < 200; ++i) own.table->reloadData();
+  std::set<ak::TableRowView*> later;
+  for (long r = 0; r < 5; ++r) later.insert(own.table->rowViewAtRow_makeIfNecessary(r, false).get());
+  EXPECT_EQ(later, first);
+  EXPECT_EQ(own.cellsBuilt, 5);
 }
 
 TEST(TableViews, ADelegateReloadingInsideTheSelectionCallbackIsSafe) {

@@ -5,10 +5,13 @@
 #include <vector>
 
 #include "platform/appkit/AttributedString.h"
+#include "platform/appkit/Button.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Font.h"
 #include "platform/appkit/ParagraphStyle.h"
+#include "platform/appkit/PopUpButton.h"
 #include "platform/appkit/Shadow.h"
+#include "platform/appkit/TextField.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Str.h"
 #include "tests/platform/appkit/DrawingTestSupport.h"
@@ -51,6 +54,57 @@ Ink inkOf(const Canvas& canvas, ak::RGBA background, int threshold = 40) {
     }
   }
   return ink;
+}
+
+// The dots low on the line that end the ink of one line: 3 for an ellipsis; -1 when no letter
+// comes within 20 pixels. A dot's column holds ink a few pixels high in the lower half of the
+// line; a letter's reaches higher. The dots of an ellipsis are evenly spaced: a wider gap ends
+// them (before a letter's low foot, say).
+int trailingDots(const Canvas& canvas, const Ink& line) {
+  int dots = 0, gap = 0, firstGap = 0;
+  bool inDot = false;
+  for (int x = line.right; x >= line.right - 20; --x) {
+    int top = -1, bottom = -1;
+    for (int y = line.top; y <= line.bottom; ++y) {
+      if (canvas.at(std::size_t(x), std::size_t(y)).a < 80) continue;
+      if (top < 0) top = y;
+      bottom = y;
+    }
+    const bool dot = top >= 0 && bottom - top <= 3 && 2 * top > line.top + line.bottom;
+    if (top >= 0 && !dot) return dots;
+    if (dot && !inDot) {
+      if (dots == 1) firstGap = gap;
+      if (dots >= 2 && gap > firstGap + 1) return dots;
+      ++dots;
+    }
+    gap = dot ? 0 : gap + 1;
+    inDot = dot;
+  }
+  return -1;
+}
+
+// The ink of each line: bands of rows with ink, split by rows without.
+std::vector<Ink> linesOf(const Canvas& canvas, int threshold = 80) {
+  std::vector<Ink> lines;
+  bool open = false;
+  for (int y = 0; y < int(canvas.rep()->pixelsHigh()); ++y) {
+    Ink row;
+    for (int x = 0; x < int(canvas.rep()->pixelsWide()); ++x) {
+      if (canvas.at(std::size_t(x), std::size_t(y)).a < threshold) continue;
+      if (!row.any()) row = {x, x, y, y};
+      row.right = x;
+    }
+    if (!row.any()) {
+      open = false;
+      continue;
+    }
+    if (!open) lines.push_back(row);
+    Ink& line = lines.back();
+    line.left = std::min(line.left, row.left), line.right = std::max(line.right, row.right);
+    line.bottom = y;
+    open = true;
+  }
+  return lines;
 }
 
 ns::Data render(const ak::AttributedString& text, std::size_t w, std::size_t h, bool flipped) {
@@ -269,24 +323,7 @@ TEST_F(Text, LongTitlesTruncateInsideTheirRectangle) {
   ASSERT_TRUE(ink.any());
   EXPECT_LT(ink.right, 100) << "nothing right of x 100";
   // The last glyph is an ellipsis: from the right, three dots low on the line, then a letter.
-  const int capTop = ink.top, baseline = ink.bottom;
-  int dots = 0;
-  bool inDot = false, reachedLetter = false;
-  for (int x = ink.right; x >= ink.right - 20 && !reachedLetter; --x) {
-    bool low = false;
-    for (int y = capTop; y <= baseline; ++y) {
-      if (truncated->at(std::size_t(x), std::size_t(y)).a < 80) continue;
-      if (y > baseline - 3) {
-        low = true;
-      } else {
-        reachedLetter = true;
-      }
-    }
-    if (low && !inDot && !reachedLetter) ++dots;
-    inDot = low;
-  }
-  EXPECT_TRUE(reachedLetter);
-  EXPECT_EQ(dots, 3);
+  EXPECT_EQ(trailingDots(*truncated, ink), 3);
 
   // Clipping cuts at the rectangle instead, through a full-height letter.
   auto clipped = draw(ak::LineBreakMode::Clipping);
@@ -301,6 +338,70 @@ TEST_F(Text, LongTitlesTruncateInsideTheirRectangle) {
   Canvas canvas(120, 20, true);
   big.drawInRect(MakeRect(0, 0, 100, 20));
   EXPECT_LT(inkOf(canvas, kClear).right, 100);
+}
+
+TEST_F(Text, CellsBreakAndTruncateByTheirLineBreakMode) {
+  const std::string title = "Unboxing the whole collection of vintage pocket calculators, part two";
+  auto draw = [&](const ns::Ref<ak::Cell>& cell, double width, double height) {
+    auto canvas = std::make_unique<Canvas>(std::size_t(width) + 40, std::size_t(height), false);
+    cell->setFont(ak::Font::systemFontOfSize(12));
+    cell->drawWithFrame_inView(MakeRect(0, 0, width, height), nullptr);
+    return canvas;
+  };
+  auto label = [&](ak::LineBreakMode mode, bool truncatesLast) {
+    auto cell = ns::make<ak::TextFieldCell>();
+    cell->initTextCell(title);
+    cell->setLineBreakMode(mode);
+    cell->setTruncatesLastVisibleLine(truncatesLast);
+    return cell;
+  };
+
+  // Wrapped by character into a box of two lines: both lines from the top, and the second ends
+  // in an ellipsis inside the box instead of a third line cut through.
+  auto wrapped = draw(label(ak::LineBreakMode::CharWrapping, true), 160, 40);
+  wrapped->save("wrapped");
+  auto lines = linesOf(*wrapped);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_LT(lines[0].top, 4) << "the first line at the top";
+  EXPECT_LE(lines[1].bottom, 39);
+  EXPECT_LT(lines[1].right, 160);
+  EXPECT_GT(lines[1].right, 130) << "the last line runs to the edge";
+  EXPECT_EQ(trailingDots(*wrapped, lines[1]), 3);
+  EXPECT_NE(trailingDots(*wrapped, lines[0]), 3) << "the first line is broken, not truncated";
+  // One line high, the one line is the last: it ends in an ellipsis too.
+  auto single = draw(label(ak::LineBreakMode::CharWrapping, true), 160, 18);
+  lines = linesOf(*single);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(trailingDots(*single, lines[0]), 3);
+  // Without truncation the lines that fit are whole and nothing ends in an ellipsis.
+  auto cut = draw(label(ak::LineBreakMode::CharWrapping, false), 160, 40);
+  for (const Ink& line : linesOf(*cut)) EXPECT_NE(trailingDots(*cut, line), 3);
+
+  // Truncating at the tail: one line, centred as before, ending in an ellipsis.
+  auto tail = draw(label(ak::LineBreakMode::TruncatingTail, false), 160, 20);
+  lines = linesOf(*tail);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_LT(lines[0].right, 160);
+  EXPECT_EQ(trailingDots(*tail, lines[0]), 3);
+  // Clipping cuts through a letter at the edge.
+  auto clipped = draw(label(ak::LineBreakMode::Clipping, false), 160, 20);
+  lines = linesOf(*clipped);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_GE(lines[0].right, 157);
+  EXPECT_NE(trailingDots(*clipped, lines[0]), 3);
+
+  // A pop-up's chosen title truncates at the tail by default.
+  auto popup = ns::make<ak::PopUpButtonCell>();
+  popup->initTextCell(title);
+  popup->setBordered(false);
+  EXPECT_EQ(popup->lineBreakMode(), ak::LineBreakMode::TruncatingTail);
+  Canvas chosenCanvas(200, 22, false);
+  popup->setFont(ak::Font::systemFontOfSize(12));
+  popup->drawTitleWithFrame_inView(MakeRect(0, 0, 160, 22), nullptr);
+  const Canvas* chosen = &chosenCanvas;
+  lines = linesOf(*chosen);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(trailingDots(*chosen, lines[0]), 3);
 }
 
 TEST_F(Text, InvalidUTF8DrawsReplacementGlyphs) {

@@ -89,6 +89,8 @@ int main(int argc, char** argv) {
   account.clientSecret = getOAuthClientSecret();
   account.email = "demo@example.test";
   testsupport::FakeOAuthServer oauth(account);
+  // Pelorin asks for the account's e-mail on the API host.
+  oauth.serveUserInfoOn(api.server());
   testsupport::FakeSuggestService suggest;
   pltest::FakeServer sink;
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "platform/appkit/Button.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/TrackingArea.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -157,6 +158,40 @@ TEST(MySplitView, DragsTheWindowAwayFromTheDividerAndTheDividerNearIt) {
   EXPECT_EQ(split->dividerHitRect(), MakeRect(249 - 2, 0, 5, 300));
   split->collapseOrExpandSubviewAtIndex_animated(0, false);
   EXPECT_EQ(split->dividerHitRect(), MakeRect(-2, 0, 5, 300));
+}
+
+TEST(MySplitView, ThePressBesideTheDividerOverAControlDragsTheDividerAndTheWindowStays) {
+  pltest::HeadlessApp app;
+  auto controller = ns::make<testsupport::FakeMainWindowController>();
+  testsupport::ScopedMainWindowController installed(controller);
+  auto w = app.window(MakeRect(100, 100, 400, 300));
+  w->setMovableByWindowBackground(true);
+  auto split = ak::make<MySplitView>(MakeRect(0, 0, 400, 300));
+  split->setVertical(true);
+  // The left pane is a control that keeps its own presses.
+  auto toggle = ak::make<ak::Button>(MakeRect(0, 0, 199, 300));
+  toggle->setButtonType(ak::ButtonType::PushOnPushOff);
+  split->addSubview(toggle);
+  split->addSubview(ak::make<ak::View>(MakeRect(200, 0, 200, 300)));
+  split->reset();
+  split->setDividerThickness(1);
+  w->setContentView(split);
+  EXPECT_EQ(split->hitTest({197.5, 150}), split);
+  EXPECT_EQ(split->hitTest({196.5, 150}), toggle);
+
+  const ak::Point origin = w->frame().origin;
+  pltest::drag(w, {{198, 150}, {230, 150}, {248, 150}});
+  app.dispatchQueued();
+  EXPECT_EQ(split->subviews()[0]->frame().size.width, 249);
+  EXPECT_EQ(toggle->state(), ak::OffState);
+  EXPECT_EQ(w->frame().origin, origin);
+
+  // Further in, the control takes the press; the window stays where it is.
+  pltest::drag(w, {{100, 150}, {120, 140}});
+  app.dispatchQueued();
+  EXPECT_EQ(toggle->state(), ak::OnState);
+  EXPECT_EQ(split->subviews()[0]->frame().size.width, 249);
+  EXPECT_EQ(w->frame().origin, origin);
 }
 
 TEST(MouseMoveNSView, TenMovesPostOneMoveAndOneIdleTwoSecondsAfterTheLast) {

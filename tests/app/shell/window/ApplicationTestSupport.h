@@ -36,6 +36,7 @@
 #include "shell/CacheUtilities.h"
 #include "shell/Settings.h"
 #include "tests/app/shell/window/ShellWindowTestSupport.h"
+#include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 
@@ -98,9 +99,10 @@ struct ApplicationFixture : ShellFixture {
       if (auto sheet = controller->accountSession()->signInController()) sheet->cancelSigningIn();
       controller->playerViewController()->stopVideo();
     }
+    api.release();
+    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
     AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
-    api.release();
     setCurrentPlaylistController(nullptr);
     setSharingSheetActive(false);
     for (const auto& window : application->windows()) window->close();

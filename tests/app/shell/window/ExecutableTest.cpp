@@ -1,7 +1,7 @@
 // The real `pelorin --headless` as a child process in a sandbox, every endpoint at a fake on
-// 127.0.0.1: its folders and database, the local media server on 22435 (the next instance on
-// 22436), the crash service's settings request, the restore of a stored sign-in, SIGTERM and an
-// unknown option.
+// 127.0.0.1: its folders and database, the local media server from 22435 up (a second instance
+// beside it on another port), the crash service's settings request, the restore of a stored
+// sign-in, SIGTERM and an unknown option.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -15,10 +15,14 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
+#include <set>
 #include <sstream>
 
+#include "app/cache/CacheServer.h"
 #include "app/library/AccountSession.h"
 #include "app/shell/window/PLMAppDelegate.h"
 #include "app/youtube/YoutubeKeys.h"
@@ -92,26 +96,44 @@ std::optional<std::string> get(std::uint16_t port, const std::string& path) {
   return response->body;
 }
 
-// Whether nothing listens on the loopback port (binding it answers).
-bool portIsFree(int port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  // As the server binds: connections of earlier runs still closing do not hold the port.
-  int reuse = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  const bool free = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(fd);
-  return free;
+// The TCP ports the process listens on: its descriptors' socket inodes, looked up in the
+// kernel's socket tables. Other programs on the machine (another Pelorin, another test run) may
+// hold any port from the media server's first one up, so where the child settled is read, not
+// predicted.
+std::vector<int> listeningPorts(pid_t pid) {
+  namespace fs = std::filesystem;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::set<std::string> inodes;
+  std::error_code error;
+  for (fs::directory_iterator it(proc + "/fd", error), end; !error && it != end; it.increment(error)) {
+    std::error_code unreadable;
+    const std::string target = fs::read_symlink(it->path(), unreadable).string();
+    if (!unreadable && target.rfind("socket:[", 0) == 0 && target.back() == ']')
+      inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::vector<int> ports;
+  for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+    std::ifstream in(proc + table);
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+      // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      const auto colon = local.rfind(':');
+      if (state != "0A" || !inodes.count(inode) || colon == std::string::npos) continue;  // 0A: LISTEN
+      ports.push_back(static_cast<int>(std::stoul(local.substr(colon + 1), nullptr, 16)));
+    }
+  }
+  return ports;
 }
 
-// The first free port from `port` upward: where the media server settles. 22435, and 22436 for
-// a second instance, on a machine where nothing else holds them.
-int firstFreePortFrom(int port) {
-  while (!portIsFree(port)) ++port;
-  return port;
+// The port of the process that serves `body` as `path`, once one does.
+std::optional<int> portServing(pid_t pid, const std::string& path, const std::string& body) {
+  for (int port : listeningPorts(pid))
+    if (get(static_cast<std::uint16_t>(port), path) == body) return port;
+  return std::nullopt;
 }
 
 std::string randomBytes(std::size_t size) {
@@ -152,17 +174,18 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   pltest::Sandbox first;
   quietEndpoints(first, sink);
   first.set("CrashReporterAPIEndpoint", crash.baseURL());
-  const int firstPort = firstFreePortFrom(22435);
   Pelorin one({"--headless"}, first.path("pelorin.log"));
   ASSERT_GT(one.pid(), 0);
   ASSERT_TRUE(pltest::pumpUntil([&] { return launched(first); }, kWait));
   const std::string clip = randomBytes(300000);
   { std::ofstream(cacheBase(first) + "/Cache/a.mp4", std::ios::binary) << clip; }
-  std::optional<std::string> served;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (served = get(firstPort, "/a.mp4")).has_value(); }, kWait))
-      << "port " << firstPort << "\n"
+  // The sandbox's Cache/a.mp4, byte for byte, on a port the child listens on.
+  std::optional<int> firstPort;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return (firstPort = portServing(one.pid(), "/a.mp4", clip)).has_value(); }, kWait))
+      << "ports the child listens on: " << ::testing::PrintToString(listeningPorts(one.pid())) << "\n"
       << std::ifstream(first.path("pelorin.log")).rdbuf();
-  EXPECT_TRUE(*served == clip) << "the sandbox's Cache/a.mp4, byte for byte";
+  EXPECT_GE(*firstPort, CacheServer::kDefaultPort);
   EXPECT_TRUE(pltest::pumpUntil(
       [&] {
         for (const auto& request : crash.requests())
@@ -174,14 +197,19 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   {
     pltest::Sandbox second;
     quietEndpoints(second, sink);
-    const int secondPort = firstFreePortFrom(firstPort + 1);
     Pelorin two({"--headless"}, second.path("pelorin.log"));
     ASSERT_TRUE(pltest::pumpUntil([&] { return launched(second); }, kWait));
     { std::ofstream(cacheBase(second) + "/Cache/a.mp4", std::ios::binary) << "second"; }
-    std::optional<std::string> fromSecond;
-    ASSERT_TRUE(
-        pltest::pumpUntil([&] { return (fromSecond = get(secondPort, "/a.mp4")).has_value(); }, kWait));
-    EXPECT_EQ(*fromSecond, "second");
+    // The first instance holds its port: the second serves its own cache on a later free one.
+    std::optional<int> secondPort;
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] { return (secondPort = portServing(two.pid(), "/a.mp4", "second")).has_value(); }, kWait))
+        << "ports the child listens on: " << ::testing::PrintToString(listeningPorts(two.pid())) << "\n"
+        << std::ifstream(second.path("pelorin.log")).rdbuf();
+    EXPECT_GE(*secondPort, CacheServer::kDefaultPort);
+    EXPECT_NE(*secondPort, *firstPort);
+    EXPECT_EQ(get(static_cast<std::uint16_t>(*firstPort), "/a.mp4"), clip)
+        << "the first still serves its own";
     two.signal(SIGTERM);
     auto status = two.waitForExit();
     ASSERT_TRUE(status);
@@ -192,8 +220,8 @@ TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigte
   auto status = one.waitForExit();
   ASSERT_TRUE(status);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
-  // Quit's road ran: the port is free again and the database is intact.
-  EXPECT_FALSE(get(firstPort, "/a.mp4"));
+  // Quit's road ran: nothing serves the clip any more and the database is intact.
+  EXPECT_NE(get(static_cast<std::uint16_t>(*firstPort), "/a.mp4"), clip);
   EXPECT_TRUE(std::filesystem::exists(first.dataHome() / "Pelorin/pelorin_web.db"));
 }
 
@@ -282,6 +310,30 @@ std::optional<pid_t> spawnAsUser(uid_t user, gid_t group, const std::vector<std:
   return pid;
 }
 
+// Lets every user pass through the folders above `folder` that only their owner may enter (a
+// sandbox made inside the whole program's sits below two of them), and puts their modes back
+// when it goes.
+class PassableFoldersAbove {
+ public:
+  explicit PassableFoldersAbove(const std::filesystem::path& folder) {
+    for (auto above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
+      struct stat info {};
+      if (::stat(above.c_str(), &info) == 0 && info.st_uid == ::geteuid() && !(info.st_mode & S_IXOTH) &&
+          ::chmod(above.c_str(), (info.st_mode & 07777) | S_IXOTH) == 0)
+        changed_.emplace_back(above, info.st_mode & 07777);
+      if (above == above.parent_path()) break;
+    }
+  }
+  ~PassableFoldersAbove() {
+    for (const auto& [folder, mode] : changed_) ::chmod(folder.c_str(), mode);
+  }
+  PassableFoldersAbove(const PassableFoldersAbove&) = delete;
+  PassableFoldersAbove& operator=(const PassableFoldersAbove&) = delete;
+
+ private:
+  std::vector<std::pair<std::filesystem::path, mode_t>> changed_;
+};
+
 TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQuit) {
   namespace fs = std::filesystem;
   pltest::FakeServer sink;
@@ -298,6 +350,7 @@ TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQui
   const bool root = ::geteuid() == 0;
   const uid_t user = root ? 65534 : ::geteuid();
   const gid_t group = root ? 65534 : ::getegid();
+  PassableFoldersAbove reachable(sandbox.root());
   if (root) {
     for (const auto& entry : fs::recursive_directory_iterator(sandbox.root()))
       ASSERT_EQ(::lchown(entry.path().c_str(), user, group), 0) << entry.path();
@@ -337,6 +390,30 @@ TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQui
   std::stringstream log;
   log << std::ifstream(output).rdbuf();
   EXPECT_NE(log.str().find(store + " cannot be read (Permission denied)"), std::string::npos) << log.str();
+}
+
+TEST(PelorinExecutable, AMediaEngineThatCannotBeMadeIsNamedAndTheRunEndsWithStatusOne) {
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  // libmpv refuses every instance; the sanitizer runtime then no longer comes first, which is
+  // this run's doing.
+  sandbox.set("LD_PRELOAD", std::string(PELORIN_REFUSE_MEDIA_ENGINE));
+  const char* sanitizer = std::getenv("ASAN_OPTIONS");
+  sandbox.set("ASAN_OPTIONS", std::string(sanitizer ? sanitizer : "") + ":verify_asan_link_order=0");
+  Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  std::ifstream in(sandbox.path("pelorin.log"));
+  const std::string log(std::istreambuf_iterator<char>(in), {});
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status << "\n" << log;
+  EXPECT_NE(log.find("pelorin: the player's media engine cannot be created (The media engine could not be "
+                     "created.): no video can play"),
+            std::string::npos)
+      << log;
+  // Headless, neither the presenter nor a web engine is wanted.
+  EXPECT_EQ(log.find("presenter"), std::string::npos) << log;
+  EXPECT_EQ(log.find("web engine"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 // the split view and the stored modes, the main menu, the suggestions closing on any click, and
 // the end of the run when the window closes.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -27,6 +30,7 @@
 #include "shell/ShellNotifications.h"
 #include "tests/app/shell/window/ShellWindowTestSupport.h"
 #include "ui/BubblePopover.h"
+#include "ui/CustomSlider.h"
 #include "ui/MouseMoveNSView.h"
 #include "ui/MySearchField.h"
 #include "ui/MySplitView.h"
@@ -192,6 +196,76 @@ TEST(MainWindowLaunch, TheDividerAndThePlayModesComeBackFromTheDefaultsFile) {
   EXPECT_EQ(left->frame().size.width, 500);
 }
 
+TEST(MainWindowLaunch, ControlsAndDividersTakeTheirPressesAndTheBackgroundMovesTheWindow) {
+  ShellFixture f;
+  f.launch();
+  auto main = f.controller;
+  auto window = main->window();
+  auto bar = main->playerViewController()->controlBar();
+  auto player = main->playerViewController()->player();
+  const ak::Point origin = window->frame().origin;
+  // A point of a view at fractions of its frame, in the window.
+  auto inWindow = [](const ns::Ref<ak::View>& view, double fx, double fy) {
+    const ak::Rect r = view->convertRect_toView(view->bounds(), nullptr);
+    return ak::Point{r.origin.x + r.size.width * fx, r.origin.y + r.size.height * fy};
+  };
+
+  // The volume slider's left end silences the player; a drag back to its right end restores it.
+  pltest::click(window, inWindow(bar->volumeSlider(), 0.02, 0.5));
+  f.app.dispatchQueued();
+  EXPECT_EQ(player->volume(), 0.0f);
+  pltest::drag(window, {inWindow(bar->volumeSlider(), 0.3, 0.5), inWindow(bar->volumeSlider(), 0.98, 0.5)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(player->volume(), 1.0f);
+  EXPECT_EQ(window->frame().origin, origin);
+
+  // The panes fill both split views up to their dividers: no strip of the black behind them
+  // looks like a divider where none is.
+  auto mainSplit = main->mainSplitView();
+  auto leftSplit = main->leftViewController()->leftSplitView();
+  for (const auto& split : {ns::Ref<MySplitView>(mainSplit), leftSplit}) {
+    ASSERT_EQ(split->subviews().size(), 2u);
+    EXPECT_EQ(ak::MaxX(split->subviews()[0]->frame()) + 1, split->subviews()[1]->frame().origin.x);
+    EXPECT_EQ(ak::MaxX(split->subviews()[1]->frame()), split->bounds().size.width);
+  }
+
+  // The dividers, each pressed a point to its left over the pane before it: the one before the
+  // player makes room, the source list's widens the source list.
+  const double pane = mainSplit->subviews()[0]->frame().size.width;
+  auto inMain = [&](double x) { return mainSplit->convertPoint_toView(ak::Point{x, 100}, nullptr); };
+  pltest::drag(window, {inMain(pane - 1), inMain(pane + 50), inMain(pane + 99)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(mainSplit->subviews()[0]->frame().size.width, pane + 100);
+  EXPECT_EQ(getIntSetting(kMainSplitViewPositionKey), static_cast<long>(pane + 100));
+  auto left = main->leftViewController();
+  auto split = leftSplit;
+  const double width = left->menuView()->frame().size.width;
+  auto inSplit = [&](double x) { return split->convertPoint_toView(ak::Point{x, 100}, nullptr); };
+  pltest::drag(window, {inSplit(width - 1), inSplit(width + 30), inSplit(width + 59)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(left->menuView()->frame().size.width, width + 60);
+  EXPECT_EQ(getIntSetting(kLeftSplitViewPositionKey), static_cast<long>(width + 60));
+  EXPECT_EQ(window->frame().origin, origin);
+
+  // The bar's background between the buttons and the progress slider carries the window.
+  const ak::Point background = bar->convertPoint_toView(ak::Point{112, 20}, nullptr);
+  pltest::drag(window, {background, {background.x + 40, background.y + 10}});
+  f.app.dispatchQueued();
+  EXPECT_EQ(window->frame().origin, ak::MakePoint(origin.x + 40, origin.y + 10));
+
+  // The time shows in light text on the bar's black.
+  bar->timeLabel()->setStringValue("0:15");
+  pltest::renderWindow(window, "time");
+  const ak::Rect label = bar->timeLabel()->convertRect_toView(bar->timeLabel()->bounds(), nullptr);
+  int light = 0;
+  for (double y = label.origin.y; y < ak::MaxY(label); ++y)
+    for (double x = label.origin.x; x < ak::MaxX(label); ++x) {
+      const auto p = pltest::windowPixel(window, x + 0.5, y + 0.5);
+      light += p.r > 150 && p.g > 150 && p.b > 150;
+    }
+  EXPECT_GT(light, 20);
+}
+
 TEST(MainWindowLaunch, StoredValuesOfAnotherTypeOrOutOfRangeReadAsAbsent) {
   for (const auto& [repeat, shuffle] : std::vector<std::pair<ns::Value, ns::Value>>{
            {ns::Value(std::string("2")), ns::Value(std::string("1"))},
@@ -314,6 +388,30 @@ TEST(LaunchArguments, OnlyHeadlessIsTaken) {
   EXPECT_EQ(unknownLaunchArgument(1, good), std::nullopt);
   const char* bad[] = {"pelorin", "--headless", "-v"};
   EXPECT_EQ(unknownLaunchArgument(3, bad), std::optional<std::string>("-v"));
+}
+
+TEST(LaunchMemory, ALargeBlockFreedLeavesTheNextOneMappedOnItsOwn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "the sanitizers' allocator replaces glibc's";
+#else
+  ASSERT_TRUE(mapLargeBlocksOnTheirOwn());
+  // Left dynamic, glibc's threshold would rise to the first block's size once it is freed, and
+  // the second block of that size would come from the heap.
+  for (std::size_t size : {std::size_t(1) << 20, std::size_t(6) << 20, std::size_t(200) << 10}) {
+    void* first = std::malloc(size);
+    ASSERT_NE(first, nullptr);
+    std::memset(first, 1, size);
+    std::free(first);
+    const std::size_t mappedBefore = mallinfo2().hblkhd;
+    void* second = std::malloc(size);
+    ASSERT_NE(second, nullptr);
+    std::memset(second, 2, size);
+    EXPECT_GE(mallinfo2().hblkhd, mappedBefore + size) << size;
+    std::free(second);
+    EXPECT_LT(mallinfo2().hblkhd, mappedBefore + size)
+        << size << ": the block goes back to the system when freed";
+  }
+#endif
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/browse/YTPlaylistViewController.h"
+#include "app/cache/CacheState.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
 #include "app/library/MakerHost.h"
@@ -18,6 +19,7 @@
 #include "app/shell/window/ShellNibs.h"
 #include "app/youtube/SuggestServiceConfig.h"
 #include "app/youtube/VideoServiceConfig.h"
+#include "app/youtube/YoutubeSupport.h"
 #include "lib/cache/GVCache.h"
 #include "platform/appkit/Nib.h"
 #include "platform/foundation/Bundle.h"
@@ -44,6 +46,7 @@ struct ShellFixture {
     sandbox.set(kVideoServiceURLEnvironmentKey, sink.baseURL());
     DBAccess::resetForTesting();
     resetPlaylistRegistryForTesting();
+    forgetDownloadsAndFailures();
     registerShellNibs();
     // The process-wide disk cache stays in the home of the test that first used it, gone once
     // that test ends: the account's lists go to a cache in this test's own sandbox instead, so
@@ -62,6 +65,17 @@ struct ShellFixture {
     // Writes still queued finish inside the sandbox before it goes.
     accountDiskCache->synchronize();
     AccountCache::setDiskCache(nullptr);
+    forgetDownloadsAndFailures();
+  }
+
+  // Downloads, their states and the videos that failed to resolve are the process's: a clip the
+  // cache manager of one launch could not fetch (every service is a fake here) would be refused
+  // to the next test's player, which plays the same rows. Downloads stop first, and what they
+  // queued on the main queue runs, so that no failure lands after the table was emptied.
+  static void forgetDownloadsAndFailures() {
+    resetCacheStateTablesForTesting();
+    pltest::drainMode();
+    YoutubeSupport::resetFailedVideosForTesting();
   }
 
   // Loads "MainMenu" and runs the application until nothing is queued: the launch, then

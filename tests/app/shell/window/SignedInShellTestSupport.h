@@ -15,6 +15,7 @@
 #include "lib/google/YouTubeAuthScopes.h"
 #include "shell/Settings.h"
 #include "tests/app/shell/window/ShellWindowTestSupport.h"
+#include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 
@@ -35,10 +36,9 @@ struct AccountLaunch : ShellFixture {
     api.release();
     // Calls still under way (a rename, a list's load) end here, against this test's fakes, and
     // what their replies store lands in this test's caches, not in the next test's.
-    auto service = AccountSession::youTubeService();
-    EXPECT_TRUE(pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, 60));
+    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
     EXPECT_TRUE(pltest::drainMode());
-    service->setAuthorizer(nullptr);
+    AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
   }
   void keepSignIn(const std::string& email) {

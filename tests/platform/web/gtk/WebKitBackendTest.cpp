@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/appkit/Make.h"
 #include "platform/net/URLErrorCodes.h"
+#include "platform/net/URLLoadingSettings.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Sandbox.h"
 #include "platform/testing/gtk/Screen.h"
 #include "platform/web/WebView.h"
 
@@ -261,6 +265,63 @@ TEST_F(WebKitBackendTest, APageIsShownOverTheViewAndANewWindowLinkReachesThePoli
   ASSERT_TRUE(app.settle([&] { return b.view->mainFrameTitle() == "Success code=4/abc"; }, kWait));
   ASSERT_EQ(b.delegate->newWindows.size(), 1u);
   EXPECT_EQ(b.delegate->newWindows[0], "_blank " + server.URLForPath("/approval"));
+}
+
+// A server whose certificate only the extra certificate authorities vouch for: refused as
+// untrusted without them, shown with them (WebKit's own store knows nothing of them).
+TEST_F(WebKitBackendTest, ACertificateOfTheExtraAuthoritiesIsAcceptedAndNoOtherIs) {
+  pltest::FakeServer secure(pltest::FakeServer::Options{.https = true});
+  secure.canned("GET", "/page",
+                pltest::FakeReply::text(200, "<html><head><title>Secure</title></head></html>", "text/html"));
+  const std::string url = secure.URLForPath("/page");
+  ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt);
+  auto refused = browser();
+  refused.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
+  ASSERT_TRUE(app.settle([&] { return !refused.delegate->failures.empty(); }, kWait));
+  EXPECT_EQ(refused.delegate->failures[0].code(), ns::URLErrorServerCertificateUntrusted);
+  EXPECT_EQ(refused.delegate->finished, 0);
+  EXPECT_FALSE(refused.view->isLoading());
+
+  ns::URLLoading::setExtraCertificateAuthorityFile(secure.caCertificateFile());
+  auto trusted = browser();
+  trusted.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
+  EXPECT_TRUE(
+      app.settle([&] { return trusted.delegate->finished > 0 && !trusted.view->isLoading(); }, kWait));
+  ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt);
+  EXPECT_EQ(trusted.view->mainFrameTitle(), "Secure");
+  EXPECT_EQ(trusted.delegate->finished, 1);
+  EXPECT_TRUE(trusted.delegate->failures.empty());
+}
+
+// The trial run of bubblewrap that decides whether WebKit's sandbox is used, with stand-ins
+// that fail and succeed as bubblewrap does.
+TEST(WebEngineSandbox, TheTrialRunNamesWhyTheSandboxCannotStart) {
+  pltest::Sandbox sandbox;
+  auto missing = wk::gtk::sandboxUnavailableReason(sandbox.path("no-such-bwrap"));
+  ASSERT_TRUE(missing);
+  EXPECT_NE(missing->find("bubblewrap is not installed"), std::string::npos) << *missing;
+
+  auto script = [&](const std::string& name, const std::string& body) {
+    const std::string path = sandbox.path(name);
+    std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+    std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+    return path;
+  };
+  auto refused = wk::gtk::sandboxUnavailableReason(
+      script("refusing", "echo 'bwrap: No permissions to create new namespace' >&2\necho more >&2\nexit 1"));
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(*refused, "bwrap: No permissions to create new namespace");
+  auto silent = wk::gtk::sandboxUnavailableReason(script("silent", "exit 3"));
+  ASSERT_TRUE(silent);
+  EXPECT_NE(silent->find("bubblewrap ended with status"), std::string::npos) << *silent;
+  // A bubblewrap that runs the command it is given, in whatever namespaces.
+  const std::string args = sandbox.path("args");
+  EXPECT_FALSE(wk::gtk::sandboxUnavailableReason(
+      script("working", "echo \"$@\" > '" + args + "'\nfor last; do :; done\nexec \"$last\"")));
+  std::string asked;
+  std::getline(std::ifstream(args), asked);
+  EXPECT_NE(asked.find("--unshare-pid"), std::string::npos) << asked;
+  EXPECT_NE(asked.find("--die-with-parent"), std::string::npos) << asked;
 }
 
 }  // namespace

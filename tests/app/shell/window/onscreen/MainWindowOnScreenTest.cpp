@@ -16,14 +16,24 @@
 #include <functional>
 #include <regex>
 
+#include "app/player/PlayerControlBar.h"
+#include "platform/appkit/Colors.h"
+#include "platform/appkit/Make.h"
+#include "platform/appkit/PopUpButton.h"
+#include "platform/appkit/Slider.h"
+#include "platform/appkit/TextField.h"
+#include "platform/appkit/Window.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/PortGate.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
+#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeSuggestService.h"
 #include "tests/support/FakeVideoService.h"
+#include "ui/CustomSlider.h"
 
 extern char** environ;
 
@@ -34,7 +44,7 @@ constexpr int kTitleBar = 55;                 // the tiled title bar
 constexpr int kNavigationBar = 30;            // back, forward and the search field
 constexpr int kControlBar = 42;               // the player's bottom bar
 constexpr int kBrowsePane = 360;              // the source list and the list, left of the player
-constexpr int kListLeft = 120;                // the list's left edge, right of the source list
+constexpr int kListLeft = 127;                // the list's left edge, right of the source list
 constexpr int kRowPitch = 85;                 // a row and the space below it
 constexpr int kSearchX = 200, kSearchY = 70;  // in the search field
 constexpr int kClearX = 340;                  // the field's clear button
@@ -101,22 +111,49 @@ bool orange(const pltest::Pixel& p) {
   return p.r > 180 && p.g > 70 && p.g < 170 && p.b < 80;
 }
 
-std::string videoJSON(const std::string& id, const std::string& title) {
-  return R"({"kind": "youtube#video", "id": ")" + id +
-         R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title +
-         R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}},
-         "contentDetails": {"duration": "PT20S"}, "statistics": {"viewCount": "1"}})";
-}
+using onscreen::searchJSON;
+using onscreen::videoJSON;
 
-std::string searchJSON(const std::string& id, const std::string& title) {
-  return R"({"kind": "youtube#searchResult", "id": {"kind": "youtube#video", "videoId": ")" + id +
-         R"("}, "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
-         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}}})";
-}
+// The control bar as pelorin lays it out in a window `width` points wide, made here in a window
+// that is never shown: where its controls are, and how its time field shows a text on the
+// window's black.
+class ReferenceBar {
+ public:
+  explicit ReferenceBar(int width) {
+    window_ = ak::make<ak::Window>(ak::MakeRect(0, 0, width, kControlBar), ak::BorderlessWindowMask);
+    window_->setBackgroundColor(ak::colors::blackColor());
+    bar_ = ak::make<PlayerControlBar>(ak::MakeRect(0, 0, 640, PlayerControlBar::kHeight));
+    bar_->setAutoresizingMask(ak::ViewWidthSizable | ak::ViewHeightSizable);
+    window_->contentView()->addSubview(bar_);
+    bar_->setFrame(ak::MakeRect(0, 0, width, kControlBar));
+  }
+  const ns::Ref<PlayerControlBar>& bar() const { return bar_; }
+  // A control's frame in the bar, from its bottom left.
+  ak::Rect frameOf(const ns::Ref<ak::View>& view) const {
+    return view->convertRect_toView(view->bounds(), bar_.get());
+  }
+  // The time field's pixels showing `text`, row by row from the top.
+  std::vector<pltest::Pixel> timeField(const std::string& text) {
+    bar_->timeLabel()->setStringValue(text);
+    window_->display();
+    const ak::Rect r = frameOf(bar_->timeLabel());
+    std::vector<pltest::Pixel> pixels;
+    for (int y = static_cast<int>(ak::MaxY(r)) - 1; y >= static_cast<int>(r.origin.y); --y)
+      for (int x = static_cast<int>(r.origin.x); x < static_cast<int>(ak::MaxX(r)); ++x) {
+        const ak::RGBA p = pltest::windowPixel(window_, x, y);
+        pixels.push_back({p.r, p.g, p.b});
+      }
+    return pixels;
+  }
+
+ private:
+  ns::Ref<ak::Window> window_;
+  ns::Ref<PlayerControlBar> bar_;
+};
 
 // The display, the fakes every launch reaches (the Data API with the given results, the video
-// service with a green clip for each, suggestions) and the real executable.
+// service with a clip for each, green unless another is given, suggestions) and the real
+// executable.
 class MainWindowOnScreen : public ::testing::Test {
  protected:
   void serve(const std::vector<std::string>& titles,
@@ -140,19 +177,20 @@ class MainWindowOnScreen : public ::testing::Test {
     sandbox.set("LSAN_OPTIONS",
                 std::string(leakOptions ? leakOptions : "") + ":suppressions=" + suppressions);
     clip_ = pltest::testMedia(clip);
+    const int seconds = static_cast<int>(clip.seconds);
     ASSERT_FALSE(clip_.empty());
     origin_.route("GET", "/clip", pltest::mediaRoute(clip_));
     std::vector<std::string> videos, results;
     for (std::size_t i = 0; i < titles.size(); ++i) {
       char id[32];
       std::snprintf(id, sizeof id, "clipVideo%02zu", i);
-      videos.push_back(videoJSON(id, titles[i]));
+      videos.push_back(videoJSON(id, titles[i], seconds));
       results.push_back(searchJSON(id, titles[i]));
       video_.setVideoInfo(id, testsupport::FakeVideoService::videoInfoReply(
                                   {{"status", "ok"},
                                    {"title", titles[i]},
                                    {"author", "Maker"},
-                                   {"length_seconds", "20"},
+                                   {"length_seconds", std::to_string(seconds)},
                                    {"view_count", "1"},
                                    {"url_encoded_fmt_stream_map", testsupport::FakeVideoService::streamMap(
                                                                       {{"18", origin_.URLForPath("/clip")}})},
@@ -276,6 +314,23 @@ class MainWindowOnScreen : public ::testing::Test {
 
   int rowTop(int row) const { return top() + kTitleBar + kNavigationBar + row * kRowPitch; }
 
+  // The screen point at fractions of a rectangle of the control bar (from its bottom left).
+  std::pair<int, int> inBar(const ak::Rect& r, double fx, double fy) const {
+    return {window_->x + static_cast<int>(r.origin.x + r.size.width * fx),
+            window_->y + window_->height - static_cast<int>(r.origin.y + r.size.height * fy)};
+  }
+  void clickInBar(const ak::Rect& r, double fx) {
+    auto [x, y] = inBar(r, fx, 0.5);
+    pltest::xtest::click(x, y);
+  }
+  // A press, moves to each point in turn and the release.
+  static void drag(const std::vector<std::pair<int, int>>& path) {
+    pltest::xtest::moveTo(path.front().first, path.front().second);
+    pltest::xtest::button(1, true);
+    for (std::size_t i = 1; i < path.size(); ++i) pltest::xtest::moveTo(path[i].first, path[i].second);
+    pltest::xtest::button(1, false);
+  }
+
   // Bright title pixels in the title area of a row.
   int titlePixels(int row) const {
     return countOf(window_->x + kListLeft + 110, rowTop(row) + 4, 120, 26, bright);
@@ -366,6 +421,182 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   pltest::xtest::moveTo(720, 420);
   expectCentred("full screen");
   quit();
+}
+
+TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDividersMoveButNotTheWindow) {
+  // The sound goes to a file at the pace it plays: no sound server or card answers, so the player
+  // reaches the SDL output, whose disk driver writes it.
+  auto& sandbox = screen_.sandbox();
+  const std::string sound = sandbox.path("sound.raw");
+  { std::ofstream(sandbox.path("asound.conf")) << ""; }
+  sandbox.set("ALSA_CONFIG_PATH", sandbox.path("asound.conf"));
+  sandbox.set("PULSE_SERVER", "unix:" + sandbox.path("no-pulse"));
+  sandbox.set("PIPEWIRE_REMOTE", sandbox.path("no-pipewire"));
+  sandbox.set("JACK_NO_START_SERVER", "1");
+  sandbox.set("SDL_AUDIODRIVER", "disk");
+  sandbox.set("SDL_DISKAUDIOFILE", sound);
+  serve({"Pattern"}, {.seconds = 40, .pattern = pltest::MediaPattern::TestPattern});
+  launch();
+  search("pattern");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20; }, 60)) << logText();
+  const int listX = window_->x + kListLeft + 100;
+  pltest::xtest::click(listX, rowTop(0) + 40);
+  pltest::xtest::click(listX, rowTop(0) + 40);
+
+  ReferenceBar reference(window_->width);
+  const auto& bar = reference.bar();
+  // The video view: right of the browse pane, between the title bar and the control bar.
+  auto picture = [&] {
+    const int top = this->top() + kTitleBar;
+    return pltest::screenPixels(window_->x + kBrowsePane + 1, top, window_->width - kBrowsePane - 1,
+                                window_->y + window_->height - kControlBar - top);
+  };
+  auto secondLater = [&] {
+    const auto start = std::chrono::steady_clock::now();
+    pltest::pumpUntil([&] { return std::chrono::steady_clock::now() - start >= std::chrono::seconds(1); }, 5);
+  };
+  auto moving = [&] {
+    auto before = picture();
+    secondLater();
+    return !(picture() == before);
+  };
+  auto still = [&] {
+    auto before = picture();
+    secondLater();
+    return picture() == before;
+  };
+  const ak::Rect field = reference.frameOf(bar->timeLabel());
+  auto timeField = [&] {
+    auto [x, y] = inBar(field, 0, 1);
+    return pltest::screenPixels(x, y, static_cast<int>(field.size.width),
+                                static_cast<int>(field.size.height));
+  };
+  // Whether the field shows the text, as this process draws it (a few pixels may differ).
+  auto shows = [&](const std::vector<pltest::Pixel>& expected) {
+    const auto seen = timeField();
+    int off = 0;
+    for (std::size_t i = 0; i < seen.size(); ++i)
+      off += std::abs(seen[i].r - expected[i].r) + std::abs(seen[i].g - expected[i].g) +
+                 std::abs(seen[i].b - expected[i].b) >
+             24;
+    return off <= 3;
+  };
+  ASSERT_TRUE(pltest::pumpUntil(moving, 60)) << "no picture\n" << logText();
+  EXPECT_FALSE(shows(reference.timeField(""))) << "the time field is blank while it plays";
+
+  // Pause stops the picture and the time; play goes on.
+  const ak::Rect play = reference.frameOf(bar->playBtn());
+  clickInBar(play, 0.5);
+  EXPECT_TRUE(pltest::pumpUntil(still, 30)) << "still moving after pause";
+  const auto pausedTime = timeField();
+  EXPECT_TRUE(still());
+  EXPECT_TRUE(timeField() == pausedTime);
+  clickInBar(play, 0.5);
+  EXPECT_TRUE(pltest::pumpUntil(moving, 30)) << "still after play";
+
+  // A click at 75 % of the progress slider seeks there (30 s of 40), and the time field shows it.
+  const ak::Rect progress = reference.frameOf(bar->progressSlider());
+  bar->progressSlider()->setMaxValue(40);
+  const auto [clickX, clickY] = inBar(progress, 0.75, 0.5);
+  const double target = bar->progressSlider()->sliderCell()->valueForPoint(
+      {clickX - window_->x - progress.origin.x, progress.size.height / 2});
+  ASSERT_NEAR(target, 30, 1);
+  std::vector<std::vector<pltest::Pixel>> after;
+  for (int t = static_cast<int>(target); t < static_cast<int>(target) + 4; ++t)
+    after.push_back(reference.timeField("0:" + std::to_string(t)));
+  clickInBar(progress, 0.75);
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] { return std::any_of(after.begin(), after.end(), [&](const auto& e) { return shows(e); }); }, 30))
+      << "the time field does not show 0:" << static_cast<int>(target);
+  // A drag along it carries the knob, not the window.
+  drag({inBar(progress, 0.75, 0.5), inBar(progress, 0.6, 0.5), inBar(progress, 0.5, 0.5)});
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (int t = 19; t < 24; ++t)
+          if (shows(reference.timeField("0:" + std::to_string(t)))) return true;
+        return false;
+      },
+      30))
+      << "the time field does not show 0:20";
+  ASSERT_TRUE((window_ = pelorinWindow()) && window_->x == 0 && window_->y == 0);
+
+  // The volume slider's left end silences the sound and its right end brings it back.
+  auto soundAfter = [&](std::uintmax_t from) {
+    std::ifstream in(sound, std::ios::binary);
+    in.seekg(static_cast<std::streamoff>(from));
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  auto silent = [](const std::string& bytes) {
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0 || c == char(0x80); });
+  };
+  // Whether 64 KiB of sound (a third of a second) came since `mark`, the size at the first look.
+  auto soundSince = [&](std::uintmax_t& mark) {
+    return [&] {
+      std::error_code error;
+      const std::uintmax_t size = std::filesystem::file_size(sound, error);
+      if (error) return false;
+      if (mark == 0) mark = size;
+      return size > mark + 64 * 1024;
+    };
+  };
+  ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(sound); }, 30)) << logText();
+  ASSERT_FALSE(silent(soundAfter(0)));
+  const ak::Rect volume = reference.frameOf(bar->volumeSlider());
+  clickInBar(volume, 0.02);
+  secondLater();
+  std::uintmax_t mark = 0;
+  ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
+  EXPECT_TRUE(silent(soundAfter(mark))) << "sound at volume 0";
+  clickInBar(volume, 0.98);
+  secondLater();
+  mark = 0;
+  ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
+  EXPECT_FALSE(silent(soundAfter(mark))) << "silence at full volume";
+
+  // A click on the quality pop-up opens its menu over it; Escape closes it.
+  const ak::Rect quality = reference.frameOf(bar->qualityPopUp());
+  auto menuShown = [&] {
+    auto [x, y] = inBar(quality, 0, 1);
+    const int width = static_cast<int>(quality.size.width), height = static_cast<int>(quality.size.height);
+    return countOf(x, y, width, height, bright) > width * height / 2;
+  };
+  ASSERT_FALSE(menuShown());
+  clickInBar(quality, 0.5);
+  EXPECT_TRUE(pltest::pumpUntil(menuShown, 30)) << "no quality menu";
+  pltest::xtest::tap("Escape");
+  EXPECT_TRUE(pltest::pumpUntil([&] { return !menuShown(); }, 30));
+
+  // Drags from the dividers, a point left of each: the one before the player makes room, then the
+  // one between the source list and the list widens the source list. The window stays put.
+  const int bottom = window_->y + window_->height - kControlBar;
+  // The first black pixel of a row from x on: a divider, or the black beside the panes' edge.
+  auto blackFrom = [&](int x, int y) {
+    auto row = pltest::screenPixels(x, y, 600, 1);
+    for (int i = 0; i < 600; ++i)
+      if (row[i] == pltest::Pixel{}) return x + i;
+    return -1;
+  };
+  // The browse pane's edge, where the list's bottom bar ends (right of its pop-up's dark text);
+  // the source list's divider, above its bottom bar.
+  auto paneEdge = [&] { return blackFrom(window_->x + kBrowsePane - 60, bottom - 12); };
+  auto sourceDivider = [&] { return blackFrom(window_->x + 60, bottom - 27); };
+  const int pane = paneEdge(), source = sourceDivider();
+  ASSERT_GT(pane, 0);
+  ASSERT_GT(source, 0);
+  const int y = rowTop(4);
+  drag({{pane - 1, y}, {pane + 50, y}, {pane + 99, y}});
+  EXPECT_TRUE(pltest::pumpUntil([&] { return paneEdge() == pane + 100; }, 30)) << paneEdge();
+  drag({{source - 1, y}, {source + 30, y}, {source + 59, y}});
+  EXPECT_TRUE(pltest::pumpUntil([&] { return sourceDivider() == source + 60; }, 30)) << sourceDivider();
+  window_ = pelorinWindow();
+  ASSERT_TRUE(window_);
+  EXPECT_EQ(window_->x, 0);
+  EXPECT_EQ(window_->y, 0);
+  quit();
+  auto defaults = ns::UserDefaults::standardUserDefaults();
+  defaults->synchronize();
+  EXPECT_EQ(defaults->integerForKey("mainSplitViewPosition"), pane + 100 - window_->x);
+  EXPECT_EQ(defaults->integerForKey("leftSplitViewPosition"), source + 60 - window_->x);
 }
 
 TEST_F(MainWindowOnScreen, ARightClickOnARowOpensTheVideoMenuAndEscapeClosesIt) {

@@ -27,14 +27,20 @@ struct Geometry {
   bool operator==(const Geometry&) const = default;
 };
 
-// The top-level window titled "Pelorin", as xwininfo lists it, once it is mapped.
-inline std::optional<Geometry> pelorinWindow() {
-  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
-  if (!pipe) return std::nullopt;
+// What a shell command prints.
+inline std::string commandOutput(const std::string& command) {
   std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return text;
   char buffer[4096];
   while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
   pclose(pipe);
+  return text;
+}
+
+// The top-level window titled "Pelorin", as xwininfo lists it, once it is mapped.
+inline std::optional<Geometry> pelorinWindow() {
+  const std::string text = commandOutput("xwininfo -root -tree 2>/dev/null");
   // 0x200003 "Pelorin": ("pelorin" "Pelorin")  1100x722+170+89  +170+89
   static const std::regex line(
       "\"Pelorin\": \\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
@@ -43,6 +49,20 @@ inline std::optional<Geometry> pelorinWindow() {
   Geometry g{std::stoi(match[3]), std::stoi(match[4]), std::stoi(match[1]), std::stoi(match[2])};
   if (g.width < 600) return std::nullopt;
   return g;
+}
+
+// A shown top-level window of exactly this size (a popover, say), as xwininfo lists it.
+inline std::optional<Geometry> windowOfSize(int width, int height) {
+  const std::string tree = commandOutput("xwininfo -root -tree 2>/dev/null");
+  const std::regex line("(0x[0-9a-f]+) .*\\s" + std::to_string(width) + "x" + std::to_string(height) +
+                        "[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
+  for (std::sregex_iterator it(tree.begin(), tree.end(), line), end; it != end; ++it) {
+    if (commandOutput("xwininfo -id " + (*it)[1].str() + " 2>/dev/null").find("IsViewable") ==
+        std::string::npos)
+      continue;
+    return Geometry{std::stoi((*it)[2]), std::stoi((*it)[3]), width, height};
+  }
+  return std::nullopt;
 }
 
 inline bool near(const pltest::Pixel& a, int r, int g, int b, int tolerance) {
@@ -113,6 +133,21 @@ inline void allowAudioLibraryLeaks(pltest::Sandbox& sandbox) {
   }
   const char* options = std::getenv("LSAN_OPTIONS");
   sandbox.set("LSAN_OPTIONS", std::string(options ? options : "") + ":suppressions=" + suppressions);
+}
+
+// A video of the Data API with this id, title and length, and a search result for it.
+inline std::string videoJSON(const std::string& id, const std::string& title, int seconds = 20) {
+  return R"({"kind": "youtube#video", "id": ")" + id +
+         R"(", "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
+         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}},
+         "contentDetails": {"duration": "PT)" +
+         std::to_string(seconds) + R"(S"}, "statistics": {"viewCount": "1"}})";
+}
+
+inline std::string searchJSON(const std::string& id, const std::string& title) {
+  return R"({"kind": "youtube#searchResult", "id": {"kind": "youtube#video", "videoId": ")" + id +
+         R"("}, "snippet": {"publishedAt": "2020-01-01T00:00:00.000Z", "channelId": "UC1", "title": ")" +
+         title + R"(", "description": "", "channelTitle": "Maker", "thumbnails": {}}})";
 }
 
 }  // namespace onscreen

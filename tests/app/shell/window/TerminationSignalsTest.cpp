@@ -1,0 +1,43 @@
+// SIGTERM reaches the main loop even when it lands on a thread that never blocked it, as a thread
+// that a library starts while it loads, before main runs, does.
+#include <gtest/gtest.h>
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <future>
+#include <thread>
+
+#include "app/shell/window/Launch.h"
+#include "platform/appkit/Application.h"
+#include "platform/testing/Pump.h"
+
+namespace {
+
+TEST(TerminationSignals, ASignalTakenByAThreadThatNeverBlockedItEndsTheRunOnTheMainLoop) {
+  TerminationSignals::block();
+  std::promise<void> done;
+  std::promise<void> unblocked;
+  std::thread library([&] {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+    unblocked.set_value();
+    done.get_future().wait();
+  });
+  unblocked.get_future().wait();
+  auto app = ak::Application::sharedApplication();
+  TerminationSignals signals;
+  ASSERT_TRUE(signals.start());
+  // Only the library's thread leaves SIGTERM unblocked: the kernel hands it the signal.
+  ::kill(::getpid(), SIGTERM);
+  EXPECT_TRUE(pltest::pumpUntil([&] { return signals.received() == 1 && app->hasTerminated(); }, 30));
+  signals.stop();
+  done.set_value();
+  library.join();
+  ak::Application::setSharedApplication(nullptr);
+}
+
+}  // namespace
