@@ -105,6 +105,11 @@ class Window : public Responder {
   // The presenter: the window now shows at `scale`; the backing store follows, with the
   // did-change-backing-properties notification.
   void setBackingScaleFactorInternal(double scale);
+  // Whether another window covers this one whole on the screen, as the presenter learns it (never
+  // headless); uncovered, the window draws again, with the did-change-occlusion-state
+  // notification.
+  bool isOccluded() const { return occluded_; }
+  void setOccludedInternal(bool occluded);
   Size minSize() const { return minSize_; }
   void setMinSize(const Size& size) { minSize_ = size; }
 
@@ -285,6 +290,7 @@ class Window : public Responder {
   bool visible_ = false;
   bool closed_ = false;
   bool miniaturized_ = false;
+  bool occluded_ = false;
   bool movableByBackground_ = false;
   bool movable_ = true;
   bool hasShadow_ = true;

@@ -712,6 +712,9 @@ class GtkPresenter : public Presenter {
     g_signal_connect(n.toplevel, "focus-in-event", G_CALLBACK(onFocus), &n);
     g_signal_connect(n.toplevel, "focus-out-event", G_CALLBACK(onFocus), &n);
     g_signal_connect(n.toplevel, "window-state-event", G_CALLBACK(onWindowState), &n);
+    // Whether another window covers this one whole: moving pictures skip drawing then.
+    gtk_widget_add_events(n.toplevel, GDK_VISIBILITY_NOTIFY_MASK);
+    g_signal_connect(n.toplevel, "visibility-notify-event", G_CALLBACK(onVisibility), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
     g_signal_connect(n.area, "realize", G_CALLBACK(onRealize), &n);
     g_signal_connect(n.toplevel, "notify::scale-factor", G_CALLBACK(onScale), &n);
@@ -1339,6 +1342,11 @@ class GtkPresenter : public Presenter {
         w->finishFullScreenTransition();
       }
     }
+    return FALSE;
+  }
+
+  static gboolean onVisibility(GtkWidget*, GdkEvent* e, Native* n) {
+    if (auto w = windowOf(n)) w->setOccludedInternal(e->visibility.state == GDK_VISIBILITY_FULLY_OBSCURED);
     return FALSE;
   }
 
