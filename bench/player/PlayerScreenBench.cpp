@@ -297,6 +297,15 @@ void Driver::screenshot(const std::string& name) {
 }
 
 std::optional<Sample> Driver::pelorinRound(bool last) {
+  // Each round starts in a fresh home: nothing cached, the clip downloaded through the local
+  // media server again.
+  auto& sandbox = screen_.sandbox();
+  std::error_code ec;
+  for (const auto& folder :
+       {sandbox.dataHome(), sandbox.cacheHome(), sandbox.configHome(), sandbox.home() / ".local/state"}) {
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder, ec);
+  }
   const std::string log = scratch_ + "/pelorin.log";
   const pid_t pid = spawnPinned({PELORIN_EXECUTABLE}, log);
   std::optional<onscreen::Geometry> window;

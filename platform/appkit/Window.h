@@ -260,6 +260,8 @@ class Window : public Responder {
   void ensureBacking();
   void drawDirty();
   struct Affine;
+  bool findOccluder(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent, bool parentFlipped,
+                    const Rect& clip);
   void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent,
                 bool parentFlipped);
   void updateTrackingAreas();
@@ -304,9 +306,13 @@ class Window : public Responder {
   double backingScale_ = 1;
   ns::Ref<Color> backgroundColor_;
   Rect dirty_;
+  // During a pass: the opaque view that covers the dirty area whole and its ancestors, outermost
+  // first; nothing drawn before it there is drawn.
+  std::vector<const View*> occluderPath_;
   bool cursorRectsValid_ = false;
   mutable std::recursive_mutex drawMutex_;
   ns::Ref<BitmapImageRep> backing_;
+  bool backingShown_ = false;  // made by the presenter
   ns::Ref<GraphicsContext> context_;
   std::vector<ns::Weak<Window>> children_;
   ns::Weak<Window> parentWindow_;

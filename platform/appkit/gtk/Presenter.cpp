@@ -335,6 +335,14 @@ class GtkPresenter : public Presenter {
     gtk_widget_queue_draw_area(n->area, x, y, right - x, bottom - y);
   }
 
+  // Shared memory with the X server where it offers it: the window is shown from it as it is.
+  void* createBackingSurface(Window& window, int pixelsWide, int pixelsHigh) override {
+    auto* n = find(&window);
+    GdkWindow* gdkWindow = n && gtk_widget_get_realized(n->area) ? gtk_widget_get_window(n->area) : nullptr;
+    if (!gdkWindow) return nullptr;
+    return gdk_window_create_similar_image_surface(gdkWindow, CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh, 1);
+  }
+
   void windowPropertiesChanged(Window& window) override {
     if (auto* n = find(&window)) applyProperties(window, *n);
   }
