@@ -31,6 +31,8 @@ inline constexpr char ApplicationDidChangeScreenParametersNotification[] =
     "NSApplicationDidChangeScreenParametersNotification";
 inline constexpr char WindowDidMiniaturizeNotification[] = "NSWindowDidMiniaturizeNotification";
 inline constexpr char WindowDidDeminiaturizeNotification[] = "NSWindowDidDeminiaturizeNotification";
+inline constexpr char WindowDidChangeOcclusionStateNotification[] =
+    "NSWindowDidChangeOcclusionStateNotification";
 
 inline constexpr char ViewFrameDidChangeNotification[] = "NSViewFrameDidChangeNotification";
 inline constexpr char ViewBoundsDidChangeNotification[] = "NSViewBoundsDidChangeNotification";

@@ -143,6 +143,26 @@ BitmapImageRep::BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh,
   }
 }
 
+ns::Ref<BitmapImageRep> BitmapImageRep::withSurface(void* surface) {
+  auto* s = static_cast<cairo_surface_t*>(surface);
+  if (!s) return nullptr;
+  const cairo_format_t format =
+      cairo_surface_status(s) == CAIRO_STATUS_SUCCESS && cairo_surface_get_type(s) == CAIRO_SURFACE_TYPE_IMAGE
+          ? cairo_image_surface_get_format(s)
+          : CAIRO_FORMAT_INVALID;
+  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) {
+    cairo_surface_destroy(s);
+    return nullptr;
+  }
+  ns::Ref<BitmapImageRep> rep(new BitmapImageRep());
+  rep->surface_ = s;
+  rep->width_ = static_cast<std::size_t>(cairo_image_surface_get_width(s));
+  rep->height_ = static_cast<std::size_t>(cairo_image_surface_get_height(s));
+  rep->alpha_ = format == CAIRO_FORMAT_ARGB32;
+  rep->size_ = {double(rep->width_), double(rep->height_)};
+  return rep;
+}
+
 BitmapImageRep::~BitmapImageRep() {
   cairo_surface_destroy(static_cast<cairo_surface_t*>(surface_));
 }

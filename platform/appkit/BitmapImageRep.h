@@ -37,6 +37,9 @@ class BitmapImageRep : public ns::Object {
   // the buffer is not width*height*4 bytes long.
   BitmapImageRep(std::size_t pixelsWide, std::size_t pixelsHigh, const std::vector<std::uint8_t>& rgba,
                  bool hasAlpha = true);
+  // Takes over a cairo image surface (cairo_surface_t*, ARGB32 or RGB24); nullptr when it is
+  // not one.
+  static ns::Ref<BitmapImageRep> withSurface(void* surface);
   ~BitmapImageRep() override;
 
   // From 8-bit grey bytes without alpha, `bytesPerRow` apart; nullptr when they do not fit.
@@ -70,9 +73,10 @@ class BitmapImageRep : public ns::Object {
   std::string className() const override { return "NSBitmapImageRep"; }
 
  private:
+  BitmapImageRep() = default;
   void* surface_ = nullptr;
-  std::size_t width_, height_;
-  bool alpha_;
+  std::size_t width_ = 0, height_ = 0;
+  bool alpha_ = true;
   Size size_;
 };
 

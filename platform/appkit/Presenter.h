@@ -31,6 +31,10 @@ class Presenter {
   // A display pass drew `dirty` (base coordinates) into the backing store; possibly on a
   // drawing thread.
   virtual void windowDrew(Window& window, const Rect& dirty) {}
+  // A cairo image surface (cairo_surface_t*, ARGB32) of this many pixels for the window's backing
+  // store that the system shows without copying it first, owned by the caller; nullptr for a
+  // plain one. Asked on the main thread only.
+  virtual void* createBackingSurface(Window& window, int pixelsWide, int pixelsHigh) { return nullptr; }
   // Title, level, alpha, shadow or opacity changed.
   virtual void windowPropertiesChanged(Window& window) {}
   virtual void windowMiniaturized(Window& window, bool miniaturized) {}

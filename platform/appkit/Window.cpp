@@ -352,6 +352,15 @@ void Window::setBackingScaleFactorInternal(double scale) {
   if (visible_) displayIfNeeded();
 }
 
+void Window::setOccludedInternal(bool occluded) {
+  if (occluded == occluded_) return;
+  auto keep = self<Window>();
+  occluded_ = occluded;
+  // What was drawn while covered (moving pictures skip drawing then) shows again.
+  if (!occluded) invalidateRect(MakeRect(0, 0, frame_.size.width, frame_.size.height));
+  postNotification(WindowDidChangeOcclusionStateNotification);
+}
+
 void Window::setAlphaValue(double alpha) {
   if (!std::isfinite(alpha)) return;
   alpha_ = std::clamp(alpha, 0.0, 1.0);

@@ -105,6 +105,11 @@ class Window : public Responder {
   // The presenter: the window now shows at `scale`; the backing store follows, with the
   // did-change-backing-properties notification.
   void setBackingScaleFactorInternal(double scale);
+  // Whether another window covers this one whole on the screen, as the presenter learns it (never
+  // headless); uncovered, the window draws again, with the did-change-occlusion-state
+  // notification.
+  bool isOccluded() const { return occluded_; }
+  void setOccludedInternal(bool occluded);
   Size minSize() const { return minSize_; }
   void setMinSize(const Size& size) { minSize_ = size; }
 
@@ -255,6 +260,8 @@ class Window : public Responder {
   void ensureBacking();
   void drawDirty();
   struct Affine;
+  bool findOccluder(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent, bool parentFlipped,
+                    const Rect& clip);
   void drawTree(const ns::Ref<View>& view, const Rect& dirtyInWindow, const Affine& parent,
                 bool parentFlipped);
   void updateTrackingAreas();
@@ -285,6 +292,7 @@ class Window : public Responder {
   bool visible_ = false;
   bool closed_ = false;
   bool miniaturized_ = false;
+  bool occluded_ = false;
   bool movableByBackground_ = false;
   bool movable_ = true;
   bool hasShadow_ = true;
@@ -298,9 +306,13 @@ class Window : public Responder {
   double backingScale_ = 1;
   ns::Ref<Color> backgroundColor_;
   Rect dirty_;
+  // During a pass: the opaque view that covers the dirty area whole and its ancestors, outermost
+  // first; nothing drawn before it there is drawn.
+  std::vector<const View*> occluderPath_;
   bool cursorRectsValid_ = false;
   mutable std::recursive_mutex drawMutex_;
   ns::Ref<BitmapImageRep> backing_;
+  bool backingShown_ = false;  // made by the presenter
   ns::Ref<GraphicsContext> context_;
   std::vector<ns::Weak<Window>> children_;
   ns::Weak<Window> parentWindow_;

@@ -15,6 +15,7 @@
 #include "platform/appkit/Shadow.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/runloop/Thread.h"
 
 namespace ak {
 
@@ -74,8 +75,16 @@ void Window::setViewsNeedDisplay(bool needs) {
 void Window::ensureBacking() {
   const auto w = std::size_t(std::max(1.0, std::ceil(frame_.size.width * backingScale_)));
   const auto h = std::size_t(std::max(1.0, std::ceil(frame_.size.height * backingScale_)));
-  if (backing_ && backing_->pixelsWide() == w && backing_->pixelsHigh() == h) return;
-  backing_ = ns::make<BitmapImageRep>(w, h, true);
+  const bool sized = backing_ && backing_->pixelsWide() == w && backing_->pixelsHigh() == h;
+  // The system's own kind of surface once it can make one (the window shown): it shows what
+  // is drawn there without copying it first.
+  auto presenter = ns::Thread::isMainThread() ? activePresenter() : nullptr;
+  if (sized && (backingShown_ || !presenter)) return;
+  ns::Ref<BitmapImageRep> shown;
+  if (presenter) shown = BitmapImageRep::withSurface(presenter->createBackingSurface(*this, int(w), int(h)));
+  if (sized && !shown) return;
+  backingShown_ = shown != nullptr;
+  backing_ = shown ? shown : ns::make<BitmapImageRep>(w, h, true);
   // Its size in points is the window's: drawing in points lands on scaled pixels.
   backing_->setSize(
       MakeSize(std::max(1.0, std::ceil(frame_.size.width)), std::max(1.0, std::ceil(frame_.size.height))));
@@ -124,20 +133,67 @@ void Window::drawDirty() {
   ctx.saveGState();
   ctx.setCTM(AffineTransform());
   ctx.clipToRect(dirty);
-  cairo_save(cr);
-  cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
-  cairo_paint(cr);
-  cairo_restore(cr);
+  // A picture playing in an opaque view damages only that view: what lies under it is neither
+  // cleared nor drawn.
+  occluderPath_.clear();
+  if (!findOccluder(themeFrame_, dirty, Affine(), false, dirty)) {
+    occluderPath_.clear();
+    cairo_save(cr);
+    cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
+    cairo_paint(cr);
+    cairo_restore(cr);
+  }
   drawTree(themeFrame_, dirty, Affine(), false);
+  occluderPath_.clear();
   ctx.restoreGState();
   ctx.flushGraphics();
   GraphicsContext::setCurrentContext(previous);
   if (auto presenter = activePresenter()) presenter->windowDrew(*this, dirty);
 }
 
+// Looks in drawing order from the top down for the opaque view whose visible part covers
+// `dirty` (`clip`: what the ancestors leave visible), through views drawn plainly (no
+// transparency, turn, shadow or rounded mask), and records it with its ancestors.
+bool Window::findOccluder(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent,
+                          bool parentFlipped, const Rect& clip) {
+  if (view->isHidden() || view->alphaValue() < 1) return false;
+  if (auto layer = view->wantsLayer() ? view->layer() : nullptr) {
+    const double angle = layer->presentationRotation();
+    if (layer->presentationOpacity() < 1 || (angle != 0 && std::isfinite(angle)) ||
+        layer->shadowOpacity() > 0 || (layer->masksToBounds() && layer->cornerRadius() > 0))
+      return false;
+  }
+  const View::Transform local = view->transformToSuperviewFlipped(parentFlipped);
+  const Affine m = parent.after(Affine{local.xx, 0, 0, local.yy, local.x0, local.y0});
+  if (!m.isAxisAligned() || m.a <= 0 || m.d == 0) return false;
+  const Rect visible = IntersectionRect(m.boundingBox(view->bounds()), clip);
+  const double slack = 1e-6;
+  if (MinX(visible) > MinX(dirty) + slack || MinY(visible) > MinY(dirty) + slack ||
+      MaxX(visible) < MaxX(dirty) - slack || MaxY(visible) < MaxY(dirty) - slack)
+    return false;
+  occluderPath_.push_back(view.get());
+  const auto subviews = view->subviews();
+  for (auto it = subviews.rbegin(); it != subviews.rend(); ++it)
+    if (findOccluder(*it, dirty, m, view->isFlipped(), visible)) return true;
+  if (view->isOpaque()) return true;
+  occluderPath_.pop_back();
+  return false;
+}
+
 void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine& parent,
                       bool parentFlipped) {
   if (view->isHidden()) return;
+  // Before the occluder: its ancestors set up their coordinates and clips but draw nothing of
+  // their own, and everything else lies under it.
+  bool under = false;
+  if (!occluderPath_.empty()) {
+    if (std::find(occluderPath_.begin(), occluderPath_.end(), view.get()) == occluderPath_.end()) {
+      view->clearNeedsDisplay();
+      return;
+    }
+    under = view.get() != occluderPath_.back();
+    if (!under) occluderPath_.clear();
+  }
   const View::Transform local = view->transformToSuperviewFlipped(parentFlipped);
   Affine m = parent.after(Affine{local.xx, 0, 0, local.yy, local.x0, local.y0});
   const Rect bounds = view->bounds();
@@ -169,7 +225,7 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
   ctx.saveGState();
   if (group) cairo_push_group(cr);
   ctx.setCTM(m.transform());
-  if (layer && layer->backgroundColor()) {
+  if (layer && layer->backgroundColor() && !under) {
     layer->backgroundColor()->setFill();
     if (layer->cornerRadius() > 0) {
       BezierPath::bezierPathWithRoundedRect_xRadius_yRadius(bounds, layer->cornerRadius(),
@@ -197,7 +253,7 @@ void Window::drawTree(const ns::Ref<View>& view, const Rect& dirty, const Affine
     const std::size_t depth = ctx.native().saved.size();
     const std::size_t threadDepth = GraphicsContext::graphicsStateDepth();
     ctx.saveGState();
-    view->drawRect(dirtyInView);
+    if (!under) view->drawRect(dirtyInView);
     GraphicsContext::restoreGraphicsStateToDepth(threadDepth);
     if (GraphicsContext::currentContext() != context_) GraphicsContext::setCurrentContext(context_);
     while (ctx.native().saved.size() > depth) ctx.restoreGState();

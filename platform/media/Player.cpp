@@ -273,7 +273,19 @@ void Player::removeTimeObserver(const ns::Ref<ns::Object>& observer) {
 
 const VideoFrame& Player::currentVideoFrame() const {
   static const VideoFrame empty;
-  return engine_ ? engine_->frame : empty;
+  return engine_ ? engine_->videoFrame() : empty;
+}
+
+VideoPicture Player::pictureForLayer(int width, int height) {
+  return engine_ ? engine_->picture(width, height) : VideoPicture{};
+}
+
+std::uint64_t Player::pictureSerial() const {
+  return engine_ ? engine_->pictures : 0;
+}
+
+ak::Size Player::videoPixelSize() const {
+  return engine_ ? ak::MakeSize(engine_->videoWidth, engine_->videoHeight) : ak::ZeroSize;
 }
 
 void Player::addLayer(const ns::Ref<PlayerLayer>& layer) {

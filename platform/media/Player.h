@@ -46,6 +46,17 @@ struct VideoFrame {
   std::uint64_t serial = 0;  // grows with each picture
 };
 
+// The latest picture drawn for a layer at the size it shows it, in VideoFrame's layout: rows
+// `stride` bytes apart, both the rows and the first pixel 64-byte aligned. Valid until the next
+// call that asks the player for a picture.
+struct VideoPicture {
+  int width = 0;
+  int height = 0;
+  std::size_t stride = 0;
+  const unsigned char* pixels = nullptr;
+  std::uint64_t serial = 0;
+};
+
 class Player : public ns::Object {
  public:
   using SeekHandler = std::function<void(bool finished)>;
@@ -105,8 +116,17 @@ class Player : public ns::Object {
       cm::Time interval, const ns::Ref<dispatch::Queue>& queue, TimeBlock block);
   void removeTimeObserver(const ns::Ref<ns::Object>& observer);
 
-  // For layers: the latest picture and the layers to tell about a new one.
+  // The latest picture at the video's own size, drawn when asked for (a layer that shows the
+  // picture asks for its own size instead).
   const VideoFrame& currentVideoFrame() const;
+  // For layers: the latest picture drawn at `width` x `height` pixels, drawn again only when a
+  // new one came or the size changed; an empty one before the first picture.
+  VideoPicture pictureForLayer(int width, int height);
+  // Grows with each picture that arrives, drawn or not (0: none yet).
+  std::uint64_t pictureSerial() const;
+  // The picture's size in pixels as decoded, once known (zero before).
+  ak::Size videoPixelSize() const;
+  // The layers to tell about a new picture.
   void addLayer(const ns::Ref<PlayerLayer>& layer);
   void removeLayer(const PlayerLayer* layer);
   // Whether the engine runs: a layer or a time observer starts it soon after, out of the way of

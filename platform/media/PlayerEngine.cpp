@@ -126,6 +126,8 @@ bool PlayerEngine::start(std::string* reason) {
   setLavfOptions(mpv, "stream-lavf-o");
   setOption(mpv, "vo", "libmpv");
   setOption(mpv, "hwdec", "no");
+  // The layer places the picture by its gravity and asks for it at that size: mpv fills it.
+  setOption(mpv, "keepaspect", "no");
   setOption(mpv, "keep-open", "yes");
   setOption(mpv, "idle", "yes");
   setOption(mpv, "pause", "yes");
@@ -578,6 +580,41 @@ void PlayerEngine::renderFrame() {
   if (!render) return;
   std::uint64_t flags = mpv_render_context_update(render);
   if (!(flags & MPV_RENDER_UPDATE_FRAME)) return;
+  ++pictures;
+  framePending = true;
+  bool shown = false;
+  auto current = layers;
+  for (auto& weak : current) {
+    if (auto layer = weak.lock()) {
+      layer->frameArrived();
+      shown = shown || layer->isShowing();
+    }
+  }
+  // Nobody sees it (no layer, or each one hidden, off screen or minimised): taken undrawn.
+  if (!shown && render) draw(0, 0, 0, nullptr);
+}
+
+bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels) {
+  if (!render) return false;
+  framePending = false;
+  if (!pixels) {
+    int skip = 1;
+    mpv_render_param params[] = {{MPV_RENDER_PARAM_SKIP_RENDERING, &skip},
+                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
+    return mpv_render_context_render(render, params) >= 0;
+  }
+  int size[2] = {width, height};
+  char format[] = "bgr0";
+  mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
+                               {MPV_RENDER_PARAM_SW_FORMAT, format},
+                               {MPV_RENDER_PARAM_SW_STRIDE, &stride},
+                               {MPV_RENDER_PARAM_SW_POINTER, pixels},
+                               {MPV_RENDER_PARAM_INVALID, nullptr}};
+  return mpv_render_context_render(render, params) >= 0;
+}
+
+const VideoFrame& PlayerEngine::videoFrame() {
+  if (!render || pictures == 0 || frame.serial == pictures) return frame;
   int w = videoWidth, h = videoHeight;
   if ((w <= 0 || h <= 0) && mpv) {
     std::int64_t dw = 0, dh = 0;
@@ -586,38 +623,38 @@ void PlayerEngine::renderFrame() {
     w = static_cast<int>(dw);
     h = static_cast<int>(dh);
   }
-  if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) {
-    // Nothing to draw into yet; the frame is taken so that mpv goes on.
-    int size[2] = {1, 1};
-    unsigned char pixel[4];
-    std::size_t stride = 4;
-    char format[] = "bgr0";
-    mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
-                                 {MPV_RENDER_PARAM_SW_FORMAT, format},
-                                 {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                                 {MPV_RENDER_PARAM_SW_POINTER, pixel},
-                                 {MPV_RENDER_PARAM_INVALID, nullptr}};
-    mpv_render_context_render(render, params);
-    return;
-  }
+  if (w <= 0 || h <= 0 || w > kMaxPictureSide || h > kMaxPictureSide) return frame;
   frame.width = w;
   frame.height = h;
   frame.stride = w * 4;
   frame.pixels.resize(static_cast<std::size_t>(frame.stride) * h);
-  int size[2] = {w, h};
-  std::size_t stride = static_cast<std::size_t>(frame.stride);
-  char format[] = "bgr0";
-  mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
-                               {MPV_RENDER_PARAM_SW_FORMAT, format},
-                               {MPV_RENDER_PARAM_SW_STRIDE, &stride},
-                               {MPV_RENDER_PARAM_SW_POINTER, frame.pixels.data()},
-                               {MPV_RENDER_PARAM_INVALID, nullptr}};
-  if (mpv_render_context_render(render, params) < 0) return;
-  ++frame.serial;
-  auto current = layers;
-  for (auto& weak : current) {
-    if (auto layer = weak.lock()) layer->frameArrived();
+  if (draw(w, h, static_cast<std::size_t>(frame.stride), frame.pixels.data())) frame.serial = pictures;
+  return frame;
+}
+
+VideoPicture PlayerEngine::picture(int width, int height) {
+  if (!render || pictures == 0 || width <= 0 || height <= 0 || width > kMaxPictureSide ||
+      height > kMaxPictureSide)
+    return {};
+  const bool resized = width != scaled.width || height != scaled.height;
+  if (resized || framePending || scaled.serial != pictures) {
+    if (resized) {
+      // Rows and the first pixel on 64 bytes: mpv's converters take their fast paths there.
+      const std::size_t stride = (static_cast<std::size_t>(width) * 4 + 63) / 64 * 64;
+      scaled.pixels.reset(static_cast<unsigned char*>(std::aligned_alloc(64, stride * height)));
+      if (!scaled.pixels) {
+        scaled = {};
+        return {};
+      }
+      scaled.width = width;
+      scaled.height = height;
+      scaled.stride = stride;
+    }
+    scaled.serial = 0;
+    if (!draw(width, height, scaled.stride, scaled.pixels.get())) return {};
+    scaled.serial = pictures;
   }
+  return {scaled.width, scaled.height, scaled.stride, scaled.pixels.get(), scaled.serial};
 }
 
 }  // namespace av

@@ -4,6 +4,7 @@
 // through a weak reference, so that nothing reaches a player that is gone.
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -54,7 +55,15 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
 
   // On the main queue.
   void drain();
+  // A new picture is there: the layers that show it draw it when they draw; with none, it is
+  // taken without drawing, so that mpv goes on.
   void renderFrame();
+  // The latest picture at the video's size, drawn now if a newer one arrived since.
+  const VideoFrame& videoFrame();
+  // The latest picture at a layer's size, drawn now if a newer one arrived or the size changed.
+  VideoPicture picture(int width, int height);
+  // Has mpv draw its latest picture at `size` into `pixels` (or only take it, with null pixels).
+  bool draw(int width, int height, std::size_t stride, void* pixels);
   void handle(const mpv_event& event);
   // The current item's file is loaded: it is ready to play, and a seek asked before is sent.
   void handleFileLoaded();
@@ -75,6 +84,17 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   mpv_render_context* render = nullptr;
   std::unique_ptr<Wake> wake;
   VideoFrame frame;
+  // Pictures arrived, and whether mpv still holds the last one undrawn (it waits for that).
+  std::uint64_t pictures = 0;
+  bool framePending = false;
+  // The picture drawn for layers, at their size.
+  struct Scaled {
+    int width = 0;
+    int height = 0;
+    std::size_t stride = 0;
+    std::unique_ptr<unsigned char, void (*)(void*)> pixels{nullptr, &std::free};
+    std::uint64_t serial = 0;
+  } scaled;
   std::vector<ns::Weak<PlayerLayer>> layers;
 
   // The item loaded now and what mpv told of it.

@@ -3,10 +3,12 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
 #include "platform/media/Player.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueObserving.h"
@@ -24,6 +26,9 @@ class PlayerLayerView : public ak::View {
   ns::Weak<PlayerLayer> layer;
 };
 
+// Black where the picture is not, then the picture. Placed on whole device pixels without a
+// transform, the picture is drawn by mpv at its size on the screen and copied as it is; turned
+// or skewed, it is drawn at its size before the turn and scaled by cairo.
 void PlayerLayerView::drawRect(const ak::Rect&) {
   auto context = ak::GraphicsContext::currentContext();
   auto owner = layer.lock();
@@ -34,34 +39,88 @@ void PlayerLayerView::drawRect(const ak::Rect&) {
   cairo_rectangle(cr, b.origin.x, b.origin.y, b.size.width, b.size.height);
   cairo_clip(cr);
   cairo_set_source_rgb(cr, 0, 0, 0);
-  cairo_paint(cr);
   auto player = owner ? owner->player() : nullptr;
-  const VideoFrame* frame = player ? &player->currentVideoFrame() : nullptr;
   ak::Rect r = owner ? owner->videoRect() : ak::ZeroRect;
-  if (frame && frame->serial > 0 && r.size.width > 0 && r.size.height > 0 &&
-      frame->pixels.size() >= static_cast<std::size_t>(frame->stride) * frame->height) {
-    cairo_surface_t* picture =
-        cairo_image_surface_create_for_data(const_cast<unsigned char*>(frame->pixels.data()),
-                                            CAIRO_FORMAT_RGB24, frame->width, frame->height, frame->stride);
-    if (cairo_surface_status(picture) == CAIRO_STATUS_SUCCESS) {
-      ak::AffineTransform transform = owner->affineTransform();
-      ak::AffineTransformStruct m = transform.transformStruct();
-      if (!transform.isIdentity() && transform.isFinite()) {
-        double cx = b.origin.x + b.size.width / 2, cy = b.origin.y + b.size.height / 2;
-        cairo_matrix_t t;
-        cairo_matrix_init(&t, m.m11, m.m12, m.m21, m.m22, m.tX, m.tY);
-        cairo_translate(cr, cx, cy);
-        cairo_transform(cr, &t);
-        cairo_translate(cr, -cx, -cy);
-      }
-      cairo_translate(cr, r.origin.x, r.origin.y);
-      cairo_scale(cr, r.size.width / frame->width, r.size.height / frame->height);
-      cairo_set_source_surface(cr, picture, 0, 0);
-      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
-      cairo_rectangle(cr, 0, 0, frame->width, frame->height);
+  if (!player || r.size.width <= 0 || r.size.height <= 0) {
+    cairo_paint(cr);
+    cairo_restore(cr);
+    return;
+  }
+  ak::AffineTransform transform = owner->affineTransform();
+  const bool turned = !transform.isIdentity() && transform.isFinite();
+  if (turned) {
+    ak::AffineTransformStruct m = transform.transformStruct();
+    double cx = b.origin.x + b.size.width / 2, cy = b.origin.y + b.size.height / 2;
+    cairo_matrix_t t;
+    cairo_matrix_init(&t, m.m11, m.m12, m.m21, m.m22, m.tX, m.tY);
+    cairo_translate(cr, cx, cy);
+    cairo_transform(cr, &t);
+    cairo_translate(cr, -cx, -cy);
+  }
+  cairo_matrix_t ctm;
+  cairo_get_matrix(cr, &ctm);
+  const bool straight = ctm.xy == 0 && ctm.yx == 0 && ctm.xx > 0 && ctm.yy > 0;
+  if (straight) {
+    // The picture's corners on whole device pixels.
+    double x0 = r.origin.x, y0 = r.origin.y, x1 = r.origin.x + r.size.width, y1 = r.origin.y + r.size.height;
+    cairo_user_to_device(cr, &x0, &y0);
+    cairo_user_to_device(cr, &x1, &y1);
+    const double left = std::round(x0), top = std::round(y0);
+    const int width = static_cast<int>(std::round(x1) - left),
+              height = static_cast<int>(std::round(y1) - top);
+    VideoPicture picture = player->pictureForLayer(width, height);
+    cairo_identity_matrix(cr);
+    cairo_new_path(cr);
+    if (!picture.pixels) {
+      cairo_paint(cr);
+      cairo_restore(cr);
+      return;
+    }
+    // The bars beside the picture only: the picture covers the rest.
+    double bx0 = b.origin.x, by0 = b.origin.y, bx1 = b.origin.x + b.size.width,
+           by1 = b.origin.y + b.size.height;
+    cairo_set_matrix(cr, &ctm);
+    cairo_user_to_device(cr, &bx0, &by0);
+    cairo_user_to_device(cr, &bx1, &by1);
+    cairo_identity_matrix(cr);
+    cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
+    cairo_rectangle(cr, std::floor(bx0), std::floor(by0), std::ceil(bx1) - std::floor(bx0),
+                    std::ceil(by1) - std::floor(by0));
+    cairo_rectangle(cr, left, top, width, height);
+    cairo_fill(cr);
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(const_cast<unsigned char*>(picture.pixels), CAIRO_FORMAT_RGB24,
+                                            picture.width, picture.height, static_cast<int>(picture.stride));
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+      cairo_set_source_surface(cr, surface, left, top);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+      cairo_rectangle(cr, left, top, width, height);
       cairo_fill(cr);
     }
-    cairo_surface_destroy(picture);
+    cairo_surface_destroy(surface);
+    cairo_restore(cr);
+    return;
+  }
+  cairo_paint(cr);
+  // Turned: drawn at the picture's size on the screen before the turn, then scaled by cairo.
+  const double scale = std::sqrt(std::fabs(ctm.xx * ctm.yy - ctm.xy * ctm.yx));
+  const int width = static_cast<int>(std::ceil(r.size.width * scale)),
+            height = static_cast<int>(std::ceil(r.size.height * scale));
+  VideoPicture picture = player->pictureForLayer(width, height);
+  if (picture.pixels) {
+    cairo_surface_t* surface =
+        cairo_image_surface_create_for_data(const_cast<unsigned char*>(picture.pixels), CAIRO_FORMAT_RGB24,
+                                            picture.width, picture.height, static_cast<int>(picture.stride));
+    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+      cairo_translate(cr, r.origin.x, r.origin.y);
+      cairo_scale(cr, r.size.width / picture.width, r.size.height / picture.height);
+      cairo_set_source_surface(cr, surface, 0, 0);
+      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_GOOD);
+      cairo_rectangle(cr, 0, 0, picture.width, picture.height);
+      cairo_fill(cr);
+    }
+    cairo_surface_destroy(surface);
   }
   cairo_restore(cr);
 }
@@ -89,7 +148,7 @@ void PlayerLayer::setPlayer(const ns::Ref<Player>& player) {
   if (player_) player_->removeLayer(this);
   player_ = player;
   if (player_) player_->addLayer(std::static_pointer_cast<PlayerLayer>(shared_from_this()));
-  bool ready = player_ && player_->currentVideoFrame().serial > 0;
+  bool ready = player_ && player_->pictureSerial() > 0;
   if (ready != readyForDisplay_) {
     ns::KeyValueChange change(this, "readyForDisplay");
     readyForDisplay_ = ready;
@@ -116,8 +175,8 @@ ak::Rect PlayerLayer::bounds() const {
 ak::Rect PlayerLayer::videoRect() const {
   ak::Rect b = bounds();
   if (!player_ || b.size.width <= 0 || b.size.height <= 0) return ak::ZeroRect;
-  const VideoFrame& frame = player_->currentVideoFrame();
-  double w = frame.width, h = frame.height;
+  ak::Size pixels = player_->videoPixelSize();
+  double w = pixels.width, h = pixels.height;
   if (auto item = player_->currentItem()) {
     ak::Size size = item->presentationSize();
     if (size.width > 0 && size.height > 0) {
@@ -148,6 +207,14 @@ void PlayerLayer::removeFromSuperlayer() {
   if (!view_) return;
   view_->removeFromSuperview();
   view_ = nullptr;
+}
+
+bool PlayerLayer::isShowing() const {
+  if (!view_ || view_->isHiddenOrHasHiddenAncestor()) return false;
+  auto window = view_->window();
+  if (!window || !window->isVisible() || window->isMiniaturized() || window->isOccluded()) return false;
+  ak::Rect r = videoRect();
+  return r.size.width > 0 && r.size.height > 0;
 }
 
 void PlayerLayer::frameArrived() {

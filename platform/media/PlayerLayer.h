@@ -2,7 +2,8 @@
 // Shows a player's pictures in a view. The layer is attached to an ak::View (addToView): it adds
 // a drawing view that fills the host's bounds and follows its size, and that draws the player's
 // latest picture, placed by the video gravity and turned by the layer's transform, over black.
-// Pictures come from mpv's software renderer on the main queue; headless and on screen alike.
+// Pictures come from mpv's software renderer on the main queue, drawn by mpv at the size the
+// layer shows them when the layer draws; headless and on screen alike.
 // Main-thread only; "readyForDisplay" is announced through key-value observing.
 #include <string>
 
@@ -48,6 +49,10 @@ class PlayerLayer : public ns::Object {
 
   // Called by the player when a new picture is there.
   void frameArrived();
+  // Whether the layer shows its picture now: in a window on screen (not hidden, minimised or
+  // covered), not hidden itself, with room for the picture. The player draws no picture that no
+  // layer shows.
+  bool isShowing() const;
 
   std::string className() const override { return "AVPlayerLayer"; }
 

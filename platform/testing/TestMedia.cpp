@@ -49,8 +49,17 @@ std::string patternName(const MediaClip& clip) {
       return "left-" + clip.colour + "-right-" + clip.otherColour;
     case MediaPattern::FrameCode:
       return "framecode";
+    case MediaPattern::TestPatternFrameCode:
+      return "testsrc2-framecode";
   }
   return "clip";
+}
+
+// Bar b (from the left) shows bit (bars - 1 - b) of the frame number N.
+std::string frameCode(const std::string& size, const std::string& rate, const std::string& d) {
+  const std::string bars = std::to_string(kFrameCodeBars);
+  return "color=c=black:s=" + size + rate + ":d=" + d + ",format=yuv420p,geq=lum='if(mod(floor(N/pow(2," +
+         bars + "-1-floor(X*" + bars + "/W))),2),235,70)':cb=128:cr=128";
 }
 
 // The lavfi graph of the picture.
@@ -58,22 +67,26 @@ std::string videoSource(const MediaClip& clip) {
   std::string size = std::to_string(clip.width) + "x" + std::to_string(clip.height);
   std::string half = std::to_string(clip.width / 2) + "x" + std::to_string(clip.height);
   std::string d = number(clip.seconds);
+  const std::string rate = ":r=" + std::to_string(clip.framesPerSecond);
   switch (clip.pattern) {
     case MediaPattern::Solid:
-      return "color=c=" + clip.colour + ":s=" + size + ":r=25:d=" + d;
+      return "color=c=" + clip.colour + ":s=" + size + rate + ":d=" + d;
     case MediaPattern::TestPattern:
-      return "testsrc=s=" + size + ":r=25:d=" + d;
+      return "testsrc=s=" + size + rate + ":d=" + d;
     case MediaPattern::RedThenTestPattern:
-      return "color=c=red:s=" + size + ":r=25:d=1[a];testsrc=s=" + size +
-             ":r=25:d=" + number(clip.seconds > 1 ? clip.seconds - 1 : 0.04) + "[b];[a][b]concat=n=2:v=1:a=0";
+      return "color=c=red:s=" + size + rate + ":d=1[a];testsrc=s=" + size + rate +
+             ":d=" + number(clip.seconds > 1 ? clip.seconds - 1 : 0.04) + "[b];[a][b]concat=n=2:v=1:a=0";
     case MediaPattern::LeftRight:
-      return "color=c=" + clip.colour + ":s=" + half + ":r=25:d=" + d + "[l];color=c=" + clip.otherColour +
-             ":s=" + half + ":r=25:d=" + d + "[r];[l][r]hstack";
-    case MediaPattern::FrameCode: {
-      // Bar b (from the left) shows bit (bars - 1 - b) of the frame number N.
-      const std::string bars = std::to_string(kFrameCodeBars);
-      return "color=c=black:s=" + size + ":r=25:d=" + d + ",format=yuv420p,geq=lum='if(mod(floor(N/pow(2," +
-             bars + "-1-floor(X*" + bars + "/W))),2),235,70)':cb=128:cr=128";
+      return "color=c=" + clip.colour + ":s=" + half + rate + ":d=" + d + "[l];color=c=" + clip.otherColour +
+             ":s=" + half + rate + ":d=" + d + "[r];[l][r]hstack";
+    case MediaPattern::FrameCode:
+      return frameCode(size, rate, d);
+    case MediaPattern::TestPatternFrameCode: {
+      const int band = std::max(2, clip.height / 8 / 2 * 2);
+      const std::string top = std::to_string(clip.width) + "x" + std::to_string(clip.height - band);
+      const std::string bottom = std::to_string(clip.width) + "x" + std::to_string(band);
+      return "testsrc2=s=" + top + rate + ":d=" + d + ",format=yuv420p[a];" + frameCode(bottom, rate, d) +
+             "[b];[a][b]vstack";
     }
   }
   return {};
@@ -102,19 +115,21 @@ bool run(const std::vector<std::string>& args) {
 fs::path testMedia(const MediaClip& clip) {
   fs::path folder = mediaFolder();
   const bool ownKeyframes = clip.keyframeSeconds != 1;
+  const bool ownRate = clip.framesPerSecond != 25;
   std::string name =
       patternName(clip) + "-" + std::to_string(clip.width) + "x" + std::to_string(clip.height) + "-" +
       std::to_string(static_cast<long>(clip.seconds * 1000 + 0.5)) + "ms" +
       (ownKeyframes ? "-key" + std::to_string(static_cast<long>(clip.keyframeSeconds * 1000 + 0.5))
                     : std::string()) +
-      ".mp4";
+      (ownRate ? "-" + std::to_string(clip.framesPerSecond) + "fps" : std::string()) + ".mp4";
   fs::path target = folder / name;
   std::error_code ec;
   if (fs::is_regular_file(target, ec) && fs::file_size(target, ec) > 0) return target;
   // Test processes run in parallel: each makes its own copy and renames it into place.
   fs::path scratch = folder / ("." + name + "." + std::to_string(::getpid()) + ".mp4");
   std::string d = number(clip.seconds);
-  const std::string gop = std::to_string(static_cast<long>(clip.keyframeSeconds * 25 + 0.5));
+  const std::string gop =
+      std::to_string(static_cast<long>(clip.keyframeSeconds * clip.framesPerSecond + 0.5));
   std::vector<std::string> args = {"ffmpeg",
                                    "-nostdin",
                                    "-hide_banner",

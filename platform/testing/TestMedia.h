@@ -1,5 +1,5 @@
 #pragma once
-// Test media made with the ffmpeg tool: H.264 video (320x240 at 25 fps) and AAC audio in MP4,
+// Test media made with the ffmpeg tool: H.264 video (320x240 at 25 fps by default) and AAC audio in MP4,
 // with the moov box first so that a file that is still growing can play. Each clip is made once
 // per build folder (in <build>/test-media, shared by the test processes of a run) and reused.
 //
@@ -23,6 +23,9 @@ enum class MediaPattern {
   // highest bit on the left, a set bit white and a clear one dark grey (never black, so that the
   // picture stands out from black bars around it). readFrameCode() reads it back.
   FrameCode,
+  // ffmpeg's colourful moving test pattern (testsrc2) over the top seven eighths, and the frame
+  // code's bars across the bottom eighth: a picture with detail whose shown frame can be read.
+  TestPatternFrameCode,
 };
 
 inline constexpr int kFrameCodeBars = 10;
@@ -34,6 +37,7 @@ struct MediaClip {
   std::string otherColour = "blue";  // LeftRight only
   int width = 320;
   int height = 240;
+  int framesPerSecond = 25;
   // Seconds from one key frame to the next, exactly (no extra key frames at scene cuts).
   double keyframeSeconds = 1;
 };

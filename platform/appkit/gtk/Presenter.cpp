@@ -340,6 +340,14 @@ class GtkPresenter : public Presenter {
     gtk_widget_queue_draw_area(n->area, x, y, right - x, bottom - y);
   }
 
+  // Shared memory with the X server where it offers it: the window is shown from it as it is.
+  void* createBackingSurface(Window& window, int pixelsWide, int pixelsHigh) override {
+    auto* n = find(&window);
+    GdkWindow* gdkWindow = n && gtk_widget_get_realized(n->area) ? gtk_widget_get_window(n->area) : nullptr;
+    if (!gdkWindow) return nullptr;
+    return gdk_window_create_similar_image_surface(gdkWindow, CAIRO_FORMAT_ARGB32, pixelsWide, pixelsHigh, 1);
+  }
+
   void windowPropertiesChanged(Window& window) override {
     if (auto* n = find(&window)) applyProperties(window, *n);
   }
@@ -722,6 +730,9 @@ class GtkPresenter : public Presenter {
     g_signal_connect(n.toplevel, "focus-in-event", G_CALLBACK(onFocus), &n);
     g_signal_connect(n.toplevel, "focus-out-event", G_CALLBACK(onFocus), &n);
     g_signal_connect(n.toplevel, "window-state-event", G_CALLBACK(onWindowState), &n);
+    // Whether another window covers this one whole: moving pictures skip drawing then.
+    gtk_widget_add_events(n.toplevel, GDK_VISIBILITY_NOTIFY_MASK);
+    g_signal_connect(n.toplevel, "visibility-notify-event", G_CALLBACK(onVisibility), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
     g_signal_connect(n.area, "realize", G_CALLBACK(onRealize), &n);
     g_signal_connect(n.toplevel, "notify::scale-factor", G_CALLBACK(onScale), &n);
@@ -1352,6 +1363,11 @@ class GtkPresenter : public Presenter {
         w->finishFullScreenTransition();
       }
     }
+    return FALSE;
+  }
+
+  static gboolean onVisibility(GtkWidget*, GdkEvent* e, Native* n) {
+    if (auto w = windowOf(n)) w->setOccludedInternal(e->visibility.state == GDK_VISIBILITY_FULLY_OBSCURED);
     return FALSE;
   }
 

@@ -164,6 +164,58 @@ TEST(Views, DisplayRedrawsOnlyWhatWasMarkedAndHonoursAlpha) {
   EXPECT_NEAR(blended.g, 128, 2);
 }
 
+namespace {
+class OpaqueSwatch : public SwatchView {
+ public:
+  bool isOpaque() const override { return true; }
+};
+}  // namespace
+
+// Damage that an opaque view covers whole is drawn from that view on: what lies under it is
+// neither cleared nor drawn, what lies over it still is; damage it covers only in part, or seen
+// through a half-transparent ancestor, draws everything as before.
+TEST(Views, DamageAnOpaqueViewCoversDrawsNothingUnderIt) {
+  pltest::HeadlessApp app;
+  auto window = app.window(MakeRect(0, 0, 200, 100), ak::BorderlessWindowMask);
+  auto content = whiteContent(window);
+  auto under = swatch(MakeRect(0, 0, 120, 100), kBlue);
+  auto holder = swatch(MakeRect(10, 10, 100, 80), {0, 255, 0, 255});
+  auto picture = ak::make<OpaqueSwatch>(MakeRect(0, 0, 100, 80));
+  auto over = swatch(MakeRect(40, 30, 10, 10), kRed);
+  content->addSubview(under);
+  content->addSubview(holder);
+  holder->addSubview(picture);
+  holder->addSubview(over);
+  window->displayIfNeeded();
+  auto draws = [&] {
+    return std::vector<int>{content->draws, under->draws, holder->draws, picture->draws, over->draws};
+  };
+  auto before = draws();
+  picture->color = {10, 20, 30, 255};
+  picture->setNeedsDisplay(true);
+  window->displayIfNeeded();
+  EXPECT_EQ(draws(), (std::vector<int>{before[0], before[1], before[2], before[3] + 1, before[4] + 1}));
+  EXPECT_EQ(pltest::windowPixel(window, 20, 20), (ak::RGBA{10, 20, 30, 255}));
+  EXPECT_EQ(pltest::windowPixel(window, 55, 45), kRed);
+  EXPECT_EQ(pltest::windowPixel(window, 115, 50), kBlue);
+
+  // Part of the damage lies beside the opaque view.
+  before = draws();
+  window->invalidateRect(MakeRect(100, 40, 20, 20));
+  window->displayIfNeeded();
+  EXPECT_EQ(draws(),
+            (std::vector<int>{before[0] + 1, before[1] + 1, before[2] + 1, before[3] + 1, before[4]}));
+  EXPECT_EQ(pltest::windowPixel(window, 115, 50), kBlue);
+
+  // Seen through a half-transparent holder, what lies under it shows and is drawn.
+  holder->setAlphaValue(0.5);
+  before = draws();
+  picture->setNeedsDisplay(true);
+  window->displayIfNeeded();
+  EXPECT_EQ(draws()[1], before[1] + 1);
+  EXPECT_EQ(draws()[2], before[2] + 1);
+}
+
 TEST(Views, ConversionsAndTreeChangesKeepTheirInvariants) {
   pltest::HeadlessApp app;
   auto window = app.window(MakeRect(0, 0, 300, 200), ak::BorderlessWindowMask);

@@ -4,6 +4,8 @@
 
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
+#include "platform/foundation/NotificationCenter.h"
+#include "platform/media/MediaNames.h"
 #include "platform/media/MpvLibrary.h"
 #include "platform/media/PlayerLayer.h"
 #include "platform/runtime/KeyValueObserving.h"
@@ -164,6 +166,61 @@ TEST_F(PlayerLayerTest, ALayerMadeBeforeAnythingPlaysShowsWhatPlaysLater) {
   auto later = ns::make<av::Player>();
   auto laterLayer = av::PlayerLayer::playerLayerWithPlayer(later);
   ASSERT_TRUE(pltest::pumpUntil([&] { return later->hasEngine(); }, kWait));
+}
+
+// The picture is drawn at the size the layer shows it, stretched as the layer asks; pictures
+// that arrive while no layer shows them are taken undrawn, and the layer shown again draws the
+// latest one, not the last one it drew.
+TEST_F(PlayerLayerTest, PicturesAreDrawnAtTheShownSizeAndOnlyWhileShown) {
+  auto path = pltest::testMedia({.seconds = 2, .pattern = pltest::MediaPattern::RedThenTestPattern});
+  auto halves = pltest::testMedia({.seconds = 1, .pattern = pltest::MediaPattern::LeftRight});
+  ASSERT_FALSE(path.empty());
+  ASSERT_FALSE(halves.empty());
+  show(320, 240, halves);
+  ASSERT_TRUE(waitForPicture());
+  EXPECT_TRUE(layer->isShowing());
+  EXPECT_TRUE(near(pixel(40, 120), kRed, 30));
+  EXPECT_TRUE(near(pixel(280, 120), kBlue, 30));
+  for (auto [width, height] : {std::pair{100, 50}, std::pair{333, 17}}) {
+    av::VideoPicture picture = player->pictureForLayer(width, height);
+    ASSERT_TRUE(picture.pixels);
+    EXPECT_EQ(picture.width, width);
+    EXPECT_EQ(picture.height, height);
+    EXPECT_EQ(picture.stride % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(picture.pixels) % 64, 0u);
+    auto at = [&](int x) {
+      const unsigned char* p = picture.pixels + (height / 2) * picture.stride + x * 4;
+      return ak::RGBA{p[2], p[1], p[0], 255};
+    };
+    EXPECT_TRUE(near(at(width / 8), kRed, 30)) << width << "x" << height;
+    EXPECT_TRUE(near(at(width - 1 - width / 8), kBlue, 30)) << width << "x" << height;
+  }
+  EXPECT_FALSE(player->pictureForLayer(0, 10).pixels);
+
+  layer->removeFromSuperlayer();
+  layer.reset();
+  show(320, 240, path);
+  ASSERT_TRUE(waitForPicture());
+  EXPECT_TRUE(near(pixel(160, 120), kRed, 30));
+  layer->drawingView()->setHidden(true);
+  EXPECT_FALSE(layer->isShowing());
+  const std::uint64_t before = player->pictureSerial();
+  bool ended = false;
+  auto token = ns::NotificationCenter::defaultCenter()->addObserverForName_object_queue_usingBlock(
+      av::AVPlayerItemDidPlayToEndTimeNotification, nullptr, nullptr, [&](const auto&) { ended = true; });
+  player->play();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return ended; }, kWait));
+  ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
+  EXPECT_GT(player->pictureSerial(), before + 10);
+  // Shown again: the test pattern that played last, not the red it drew before it was hidden.
+  layer->drawingView()->setHidden(false);
+  EXPECT_TRUE(layer->isShowing());
+  EXPECT_FALSE(near(pixel(160, 120), kRed, 60));
+  const av::VideoFrame& frame = player->currentVideoFrame();
+  EXPECT_EQ(frame.width, 320);
+  EXPECT_EQ(frame.serial, player->pictureSerial());
+  layer->removeFromSuperlayer();
+  EXPECT_FALSE(layer->isShowing());
 }
 
 // Players made, played and let go one after another leave no thread behind; one goes while its
