@@ -3,10 +3,8 @@
 // full screen), the video menu, partial redraws against a whole one, the source list
 // at every window size, the suggestions closing, titles in scripts DejaVu lacks, short seeks
 // read off a paused picture, and a search that failed run again.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -33,8 +31,6 @@
 #include "tests/support/FakeSuggestService.h"
 #include "tests/support/FakeVideoService.h"
 #include "ui/CustomSlider.h"
-
-extern char** environ;
 
 namespace {
 
@@ -186,15 +182,9 @@ class MainWindowOnScreen : public ::testing::Test {
 
   // Starts pelorin and waits for its window at the top left of the screen, drawn.
   void launch(const std::string& log = "pelorin.log") {
-    std::string path = PELORIN_EXECUTABLE;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     log_ = screen_.sandbox().path(log);
-    posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
+    pid_ = onscreen::spawnPelorin(log_);
+    ASSERT_GT(pid_, 0);
     ASSERT_TRUE(pltest::pumpUntil([&] { return (window_ = mainWindow()).has_value(); }, 60));
     // At the top left, drawn: the source list's background, not the black root, beside its
     // bottom bar. The window may still be placed after it is first listed.

@@ -12,6 +12,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
@@ -123,18 +124,38 @@ inline std::optional<MainWindow> mainWindow() {
   return MainWindow{*window, *top};
 }
 
+// Starts the real `pelorin` with this process's environment, its output in `log`; answers its
+// process id, or -1. With no session bus named (the sandbox names none), the child gets one that
+// cannot be reached: D-Bus's own library (the audio library's device watch) would otherwise start
+// a bus by forking the process, and such a child of a sanitized, many-threaded process can hang
+// before its exec, holding pelorin's X connection, so that its window stays on the screen over
+// the next test's after pelorin has ended.
+inline pid_t spawnPelorin(const std::string& log) {
+  std::vector<std::string> variables;
+  for (char** v = environ; *v; ++v) variables.emplace_back(*v);
+  if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    variables.push_back(std::string("DBUS_SESSION_BUS_ADDRESS=unix:path=") +
+                        (runtime ? runtime : "/nonexistent") + "/no-session-bus");
+  }
+  std::vector<char*> env;
+  for (auto& v : variables) env.push_back(v.data());
+  env.push_back(nullptr);
+  std::string path = PELORIN_EXECUTABLE;
+  char* argv[] = {path.data(), nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv, env.data()) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
 class PelorinProcess {
  public:
-  explicit PelorinProcess(const std::string& log) {
-    std::string path = PELORIN_EXECUTABLE;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
+  explicit PelorinProcess(const std::string& log) : pid_(spawnPelorin(log)) {}
   ~PelorinProcess() {
     if (pid_ > 0 && !status_) {
       kill(pid_, SIGKILL);
