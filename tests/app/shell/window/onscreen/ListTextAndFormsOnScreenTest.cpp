@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <utility>
 
 #include "app/library/AccountSession.h"
 #include "lib/google/NetOAuth2SignIn.h"
@@ -276,18 +277,35 @@ TEST_F(ListTextAndFormsOnScreen, PlusTypedNameAndCreateMakeAPrivatePlaylistInThe
 
   // "+" below the source list opens the form with its name field ready for typing.
   pltest::xtest::click(window_->x + 14, window_->bottom() - kControlBar - 12);
-  std::optional<Geometry> form;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (form = onscreen::windowOfSize(272, 130)).has_value(); }, 30))
+  // Where the form settles: it may be placed again after it is first mapped, and a click where
+  // it was lands on the main window's dark rows.
+  std::optional<Geometry> form, before;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        before = std::exchange(form, onscreen::windowOfSize(272, 130));
+        return form && before && *form == *before;
+      },
+      30))
       << log();
+  // Typed once the form has the keyboard: keys sent while it is being mapped reach the main
+  // window instead, and Create stays disabled.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return onscreen::focusedWindow() == form->id; }, 30))
+      << "focus on " << onscreen::focusedWindow() << ", not the form " << form->id;
   pltest::xtest::type("Road trip");
   // Create, once the typing enabled it: its title as dark as Cancel's on the buttons' light face.
   const int createX = form->x + 12 + 212, createY = form->y + 130 - 22, cancelX = createX - 84;
+  // Dark title pixels on a button's light face (none where the face is not).
   auto darkPixels = [&](int x) {
-    int dark = 0;
-    for (const auto& p : pltest::screenPixels(x - 25, createY - 8, 50, 16)) dark += p.r < 90;
-    return dark;
+    int dark = 0, light = 0;
+    for (const auto& p : pltest::screenPixels(x - 25, createY - 8, 50, 16)) {
+      dark += p.r < 90;
+      light += p.r > 180;
+    }
+    return light > 200 ? dark : 0;
   };
-  ASSERT_TRUE(pltest::pumpUntil([&] { return darkPixels(cancelX) > 20 && darkPixels(createX) > 20; }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return darkPixels(cancelX) > 20 && darkPixels(createX) > 20; }, 30))
+      << darkPixels(cancelX) << " " << darkPixels(createX);
+  ASSERT_EQ(onscreen::windowOfSize(272, 130), form) << "the form moved";
   pltest::xtest::click(createX, createY);
   ASSERT_TRUE(pltest::pumpUntil([&] { return !api_.callsOf("youtube.playlists.insert").empty(); }, 30))
       << log();

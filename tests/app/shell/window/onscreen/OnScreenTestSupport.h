@@ -77,6 +77,17 @@ inline std::optional<Geometry> windowOfSize(int width, int height) {
   return std::nullopt;
 }
 
+// The X id of the window that has the keyboard focus, as xwininfo writes ids ("0x..."), or "".
+inline std::string focusedWindow() {
+  const std::string text = commandOutput("xdotool getwindowfocus 2>/dev/null");
+  char* end = nullptr;
+  const unsigned long id = std::strtoul(text.c_str(), &end, 10);
+  if (end == text.c_str()) return {};
+  char hex[32];
+  std::snprintf(hex, sizeof hex, "0x%lx", id);
+  return hex;
+}
+
 inline bool near(const pltest::Pixel& a, int r, int g, int b, int tolerance) {
   return std::abs(a.r - r) <= tolerance && std::abs(a.g - g) <= tolerance && std::abs(a.b - b) <= tolerance;
 }
