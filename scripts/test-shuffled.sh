@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test binary whole, in one process, twice: once in the order of its sources and once
-# shuffled (the seed is printed; PELORIN_SHUFFLE_SEED sets it). CTest runs one test per process,
-# so it cannot see a test that depends on what an earlier one left behind; this does.
+# shuffled (the seed is printed; PELORIN_SHUFFLE_SEED sets it, PELORIN_SHUFFLE_JOBS how many
+# binaries run at once). CTest runs one test per process, so it cannot see a test that depends on
+# what an earlier one left behind; this does.
 # Each binary gets the environment CTest gives its tests, the on-screen ones their own virtual
 # display; disabled tests stay the children their parents start. Uses the build of
 # scripts/test.sh (build/debug), or the folder given as the first argument. Exits non-zero when a
@@ -69,7 +70,8 @@ run() {
     return 1
   fi
 }
-jobs=$(nproc)
+# Binaries run side by side: as many as the machine has cores, or PELORIN_SHUFFLE_JOBS.
+jobs=${PELORIN_SHUFFLE_JOBS:-$(nproc)}
 status=0
 for order in in-order shuffled; do
   # Binaries that share the media server's ports run one after another; the rest side by side.

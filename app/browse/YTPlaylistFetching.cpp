@@ -576,7 +576,8 @@ void YTPlaylistViewController::extendQuery() {
 
 void YTPlaylistViewController::fetchFromCacheAndNetwork() {
   std::vector<ns::Ref<SearchEntry>> rows;
-  if (auto account = accountCache()) {
+  auto account = accountCache();
+  if (account) {
     if (auto stored = account->getPlaylistCache_withId(requestType_, requestId_)) {
       for (const ns::Value& value : *stored)
         if (auto row = value.objectAs<SearchEntry>()) rows.push_back(row);
@@ -592,10 +593,12 @@ void YTPlaylistViewController::fetchFromCacheAndNetwork() {
   fetchedFromCache_ = true;
   refreshTableView();
   Self self = this->self<YTPlaylistViewController>();
-  dispatch::after(1.0, dispatch::mainQueue(), [self] {
+  dispatch::after(1.0, dispatch::mainQueue(), [self, shownFrom = ns::Weak<AccountCache>(account)] {
+    // Signed out or signed in as someone else meanwhile: the rows were the earlier account's, and
+    // fetching them now would store that account's list in the new one's cache.
     auto account = accountCache();
-    if (account && account->needReloadForPlaylistCache_withId(self->requestType_, self->requestId_))
-      self->fetch();
+    if (!account || account != shownFrom.lock()) return;
+    if (account->needReloadForPlaylistCache_withId(self->requestType_, self->requestId_)) self->fetch();
   });
 }
 

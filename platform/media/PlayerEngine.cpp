@@ -247,11 +247,16 @@ void PlayerEngine::load(const ns::Ref<PlayerItem>& newItem) {
   }
   // The URL travels as one element of a command, never inside a command string.
   const char* command[] = {"loadfile", target.c_str(), "replace", nullptr};
-  if (mpv_command(mpv, command) < 0) {
+  mpv_node reply;
+  if (mpv_command_ret(mpv, command, &reply) < 0) {
     refuse(mediaError(AVErrorUnknown, "The media could not be opened.", url));
     return;
   }
-  ++loadsIssued;
+  // The playlist entry this load made: mpv starts only the last of several loads issued before
+  // it ran, so the item is told by its entry, never by counting the starts.
+  if (const mpv_node* id = mapValue(reply, "playlist_entry_id"); id && id->format == MPV_FORMAT_INT64)
+    currentEntry = id->u.int64;
+  mpv_free_node_contents(&reply);
 }
 
 void PlayerEngine::refuse(const ns::Error& error) {
@@ -378,13 +383,9 @@ std::optional<ak::Size> containerPictureSize(mpv_handle* mpv) {
 
 void PlayerEngine::handle(const mpv_event& event) {
   switch (event.event_id) {
-    case MPV_EVENT_START_FILE: {
-      auto* start = static_cast<mpv_event_start_file*>(event.data);
-      ++startsSeen;
-      lastStartedEntry = start->playlist_entry_id;
-      if (startsSeen == loadsIssued && item) currentEntry = start->playlist_entry_id;
+    case MPV_EVENT_START_FILE:
+      lastStartedEntry = static_cast<mpv_event_start_file*>(event.data)->playlist_entry_id;
       break;
-    }
     case MPV_EVENT_FILE_LOADED:
       if (item && currentEntry && lastStartedEntry == currentEntry) handleFileLoaded();
       break;

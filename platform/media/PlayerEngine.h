@@ -99,8 +99,7 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
 
   // The item loaded now and what mpv told of it.
   ns::Ref<PlayerItem> item;
-  std::uint64_t loadsIssued = 0;
-  std::uint64_t startsSeen = 0;
+  // The playlist entry mpv made for it, and the entry it started last.
   std::optional<std::int64_t> currentEntry;
   std::optional<std::int64_t> lastStartedEntry;
   bool fileLoaded = false;

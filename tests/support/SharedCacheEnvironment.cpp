@@ -4,7 +4,6 @@
 // test; otherwise every test after the first would write into a folder already gone.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <memory>
 
 #include "lib/cache/GVCache.h"
@@ -15,9 +14,6 @@ namespace {
 class SharedCacheEnvironment : public ::testing::Environment {
  public:
   void SetUp() override {
-    // A test that writes the shared cache for a child process started in its own home asks to
-    // make the cache itself, there.
-    if (std::getenv("PELORIN_TEST_SHARED_CACHE_IN_TEST_HOME")) return;
     sandbox_ = std::make_unique<pltest::Sandbox>();
     getSharedGVCache();
   }

@@ -309,6 +309,33 @@ TEST(ListFetch, ScrollingNearTheEndRunsThePendingPageOnce) {
   EXPECT_EQ(list->nextQuery(), pending);
 }
 
+// The second's wait before a shown copy is checked outlasts a change of account: the list is
+// neither fetched for the next account nor stored in its cache.
+TEST(ListFetch, AStoredCopyShownJustBeforeTheAccountChangedIsNotFetchedForTheNextOne) {
+  FetchFixture f;
+  f.api.seedFromFixture("playlistItems", googletest::fixtureText("playlistItems-2.json"));
+  const std::string id = "PLf0o4wbW8SXqTSo6iJkolKCKJYBnpo9NZ";
+  ns::Array values;
+  for (const auto& row : browse_test::numberedRows(4)) values.push_back(ns::Value(row));
+  for (const bool signedOut : {false, true}) {
+    resetPlaylistRegistryForTesting();
+    f.main->setAccountCache(f.account);
+    f.account->savePlaylistCache_type_withId(values, "playlists", id);
+    auto shown = f.open("playlists", id);
+    ASSERT_TRUE(shown->fetchedFromCache());
+    auto next = ns::make<AccountCache>();
+    next->setEmail("b@example.com");
+    f.main->setAccountCache(signedOut ? nullptr : next);
+    f.app.advance(2);
+    ASSERT_TRUE(pltest::drainMode());
+    EXPECT_FALSE(shown->isFetching()) << signedOut;
+    pltest::pumpUntil([] { return false; }, 0.3);
+    EXPECT_TRUE(f.api.callsOf("youtube.playlistItems.list").empty()) << signedOut;
+    EXPECT_FALSE(next->hasPlaylistCache_withId("playlists", id)) << signedOut;
+    EXPECT_EQ(shown->cellArray().size(), 4u) << signedOut;
+  }
+}
+
 TEST(ListFetch, TheStoredCopyShowsAtOnceAndIsReplacedOnlyWhenStale) {
   FetchFixture f;
   pltest::VirtualClock clock;

@@ -49,7 +49,13 @@ struct FormFixture : browse_test::BrowseFixture {
     menu = left->menuViewController();
     EXPECT_TRUE(pltest::drainMode());
   }
-  ~FormFixture() { api.release(); }
+  // A call the test left running (a rename's update) would otherwise be answered in the next
+  // test, whose source list its answer rebuilds under that test's feet.
+  ~FormFixture() {
+    pltest::pumpUntil([&] { return service->fetcherService()->numberOfFetchers() == 0; }, 30);
+    pltest::drainMode();
+    api.release();
+  }
   // Whether the popover's closing animation ends with it closed, stepping the virtual clock.
   bool closes(const ns::Ref<ak::Popover>& popover) {
     for (int i = 0; i < 50 && popover->isShown(); ++i) app.advance(0.1);

@@ -153,6 +153,10 @@ TEST(SourceDeliveryTest, ReadinessForABusyQueueRunsAfterItsEarlierBlocks) {
   std::atomic<bool> witnessed{false};
   auto witness = sourceCreate(SourceType::Read, p.r, 0, witnessQueue);
   witness->setEventHandler([&] { witnessed = true; });
+  // The byte stays unread, so the witness runs again and again; one run may have begun as it is
+  // cancelled, and is over only once the cancel handler has run.
+  auto witnessGone = semaphoreCreate(0);
+  witness->setCancelHandler([witnessGone] { witnessGone->signal(); });
 
   auto entered = semaphoreCreate(0), gate = semaphoreCreate(0);
   async(target, [&] {
@@ -167,6 +171,7 @@ TEST(SourceDeliveryTest, ReadinessForABusyQueueRunsAfterItsEarlierBlocks) {
   // The report has been taken and handed on; the busy queue keeps the handler waiting.
   ASSERT_TRUE(pltest::pumpUntil([&] { return witnessed.load(); }));
   witness->cancel();
+  ASSERT_EQ(witnessGone->wait(time(20)), 0);
   gate->signal();
   std::size_t seen = 0;
   ASSERT_TRUE(pltest::pumpUntil([&] {

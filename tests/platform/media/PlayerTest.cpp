@@ -194,5 +194,37 @@ TEST_F(PlayerTest, SeeksBeforeReadyAndAcrossReplacement) {
   EXPECT_EQ(other->currentItem(), second);
 }
 
+// Items replaced faster than the engine starts them (a user pressing Next and Previous at once):
+// only the last is loaded, and it and every later item become ready and play.
+TEST_F(PlayerTest, ItemsReplacedBeforeTheEngineStartedThemLeaveTheLastOneReady) {
+  const auto path = clip(2);
+  auto player = ns::make<av::Player>();
+  std::vector<ns::Ref<av::PlayerItem>> items;
+  for (int round = 0; round < 3; ++round) {
+    // Three in a row with no turn of the run loop between them: the engine sees all three
+    // loads before it starts one.
+    for (int i = 0; i < 3; ++i) {
+      items.push_back(av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string())));
+      player->replaceCurrentItemWithPlayerItem(items.back());
+    }
+    ASSERT_TRUE(waitReady(items.back())) << "round " << round;
+    EXPECT_EQ(player->currentItem(), items.back());
+    EXPECT_EQ(player->status(), av::PlayerStatusReadyToPlay);
+    player->play();
+    EXPECT_TRUE(pltest::pumpUntil([&] { return seconds(player->currentTime()) > 0.2; }, kWait)) << round;
+    player->pause();
+  }
+  // The ones replaced at once never became ready: what was said of them was not theirs.
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i % 3 != 2) {
+      EXPECT_EQ(items[i]->status(), av::PlayerItemStatusUnknown) << i;
+    }
+  }
+  // One more, alone, after all that.
+  auto last = av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string()));
+  player->replaceCurrentItemWithPlayerItem(last);
+  EXPECT_TRUE(waitReady(last));
+}
+
 }  // namespace
 }  // namespace media_test

@@ -278,19 +278,25 @@ TEST_F(WebKitBackendTest, ACertificateOfTheExtraAuthoritiesIsAcceptedAndNoOtherI
   auto refused = browser();
   refused.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
   ASSERT_TRUE(app.settle([&] { return !refused.delegate->failures.empty(); }, kWait));
-  EXPECT_EQ(refused.delegate->failures[0].code(), ns::URLErrorServerCertificateUntrusted);
+  EXPECT_EQ(refused.delegate->failures[0].code(), ns::URLErrorServerCertificateUntrusted)
+      << refused.delegate->failures[0].description();
   EXPECT_EQ(refused.delegate->finished, 0);
   EXPECT_FALSE(refused.view->isLoading());
 
   ns::URLLoading::setExtraCertificateAuthorityFile(secure.caCertificateFile());
   auto trusted = browser();
   trusted.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
-  EXPECT_TRUE(
-      app.settle([&] { return trusted.delegate->finished > 0 && !trusted.view->isLoading(); }, kWait));
+  // Ended either way: a failure says why at once.
+  EXPECT_TRUE(app.settle(
+      [&] {
+        return (trusted.delegate->finished > 0 || !trusted.delegate->failures.empty()) &&
+               !trusted.view->isLoading();
+      },
+      kWait));
   ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt);
   EXPECT_EQ(trusted.view->mainFrameTitle(), "Secure");
   EXPECT_EQ(trusted.delegate->finished, 1);
-  EXPECT_TRUE(trusted.delegate->failures.empty());
+  for (const auto& failure : trusted.delegate->failures) ADD_FAILURE() << failure.description();
 }
 
 // The trial run of bubblewrap that decides whether WebKit's sandbox is used, with stand-ins

@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
@@ -17,19 +16,6 @@ using onscreen::near;
 // Not the picture's black: the control bar's rows.
 bool drawn(const pltest::Pixel& p) {
   return !near(p, 0, 0, 0, 8);
-}
-
-// The X id of the toplevel titled "Pelorin" (capital P: not the application's leader window).
-std::string pelorinWindowId() {
-  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
-  if (!pipe) return {};
-  std::string text;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-  pclose(pipe);
-  static const std::regex line("(0x[0-9a-f]+) \"Pelorin\":");
-  std::smatch match;
-  return std::regex_search(text, match, line) ? std::string(match[1]) : std::string();
 }
 
 TEST(FullScreenOnScreen, CtrlFFillsTheScreenTheBarGoesAtRestAndEscapeRestoresTheWindow) {
@@ -45,30 +31,15 @@ TEST(FullScreenOnScreen, CtrlFFillsTheScreenTheBarGoesAtRestAndEscapeRestoresThe
     return text.str();
   };
 
-  std::optional<onscreen::Geometry> before;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (before = onscreen::pelorinWindow()).has_value(); }, 60));
-  // Drawn: the title bar's rows are not the root's black.
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        before = onscreen::pelorinWindow();
-        return before && drawn(pltest::screenPixel(before->x + 400, before->y + 20));
-      },
-      60));
+  // Drawn: its title bar is on the screen.
+  std::optional<onscreen::MainWindow> before;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (before = onscreen::mainWindow()).has_value(); }, 60)) << log();
   // Moved by the system (as a window manager or the user would) before full screen: that is the
   // frame to come back to.
-  const std::string id = pelorinWindowId();
-  ASSERT_FALSE(id.empty());
-  ASSERT_EQ(std::system(("xdotool windowmove " + id + " 60 40").c_str()), 0);
+  ASSERT_EQ(std::system(("xdotool windowmove " + before->id + " 60 40").c_str()), 0);
   ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        before = onscreen::pelorinWindow();
-        return before && before->x == 60 && before->y == 40 &&
-               drawn(pltest::screenPixel(before->x + 400, before->y + 20));
-      },
-      60));
-  const int centreX = before->x + 361 + (before->width - 361) / 2;
-  const int centreY = before->y + 55 + (before->height - 55 - 42) / 2;
-  pltest::xtest::click(centreX, centreY);
+      [&] { return (before = onscreen::mainWindow()) && before->x == 60 && before->y == 40; }, 60));
+  pltest::xtest::click(before->playerCentreX(), before->playerCentreY());
 
   pltest::xtest::key("Control_L", true);
   pltest::xtest::tap("f");
@@ -88,12 +59,11 @@ TEST(FullScreenOnScreen, CtrlFFillsTheScreenTheBarGoesAtRestAndEscapeRestoresThe
 
   // Escape: the window again, at its earlier frame.
   pltest::xtest::tap("Escape");
-  std::optional<onscreen::Geometry> after;
+  std::optional<onscreen::MainWindow> after;
   EXPECT_TRUE(pltest::pumpUntil(
       [&] {
-        after = onscreen::pelorinWindow();
-        return after && *after == *before && drawn(pltest::screenPixel(after->x + 400, after->y + 20)) &&
-               !barAt(20);
+        after = onscreen::mainWindow();
+        return after && *after == *before && !barAt(20);
       },
       60))
       << "before " << before->x << "," << before->y << " " << before->width << "x" << before->height

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <functional>
+#include <utility>
 
 #include "app/library/AccountSession.h"
 #include "lib/google/NetOAuth2SignIn.h"
@@ -22,10 +23,9 @@ namespace {
 using onscreen::Geometry;
 using onscreen::PelorinProcess;
 
+using onscreen::kControlBar;
+
 // Window-relative places of the main window's layout (points from the top of the title bar).
-constexpr int kTitleBar = 55;
-constexpr int kNavigationBar = 30;
-constexpr int kControlBar = 42;
 constexpr int kListLeft = 120;  // the list's left edge, right of the source list
 constexpr int kRowPitch = 85;   // a row and the space below it
 
@@ -160,23 +160,21 @@ class ListTextAndFormsOnScreen : public ::testing::Test {
     ASSERT_GT(pelorin_->pid(), 0);
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
-          window_ = onscreen::pelorinWindow();
+          window_ = onscreen::mainWindow();
           if (!window_) return false;
           if (window_->x != 0 || window_->y != 0) {
-            std::system("xdotool search --onlyvisible --name '^Pelorin$' windowmove 0 0 >/dev/null 2>&1");
+            std::system(("xdotool windowmove " + window_->id + " 0 0 >/dev/null 2>&1").c_str());
             return false;
           }
-          auto bar = onscreen::titleBarTop(*window_);
-          if (bar) top_ = *bar;
           // The source list's background beside its bottom bar: the window is drawn.
-          return bar && !(pltest::screenPixel(60, window_->height - kControlBar - 27) == pltest::Pixel{});
+          return !(pltest::screenPixel(60, window_->bottom() - kControlBar - 27) == pltest::Pixel{});
         },
         60))
         << log();
   }
 
   void search(const std::string& text) {
-    pltest::xtest::click(window_->x + 200, top_ + kTitleBar + 15);
+    pltest::xtest::click(window_->x + 200, window_->belowTitleBar() + 15);
     pltest::xtest::type(text);
     pltest::xtest::tap("Return");
   }
@@ -186,15 +184,14 @@ class ListTextAndFormsOnScreen : public ::testing::Test {
     return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
-  int rowTop(int row) const { return top_ + kTitleBar + kNavigationBar + row * kRowPitch; }
+  int rowTop(int row) const { return window_->belowNavigationBar() + row * kRowPitch; }
 
   pltest::OnScreenApp screen_;
   pltest::FakeServer sink_;
   testsupport::FakeDataAPI api_;
   testsupport::FakeOAuthServer oauth_;
   std::optional<PelorinProcess> pelorin_;
-  std::optional<Geometry> window_;
-  int top_ = 0;
+  std::optional<onscreen::MainWindow> window_;
 };
 
 TEST_F(ListTextAndFormsOnScreen, ALongTitleEndsInAnEllipsisAtItsCellsRightEdge) {
@@ -254,7 +251,7 @@ TEST_F(ListTextAndFormsOnScreen, AWheelNotchMovesTheListByTheDesktopsStep) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return (after = barTop()) && *after != *before; }, 30));
   // Steady: the notch is one step, whatever redraws follow.
   after = steady([&] { return barTop().value_or(-1); });
-  const double clipHeight = (window_->y + window_->height - kControlBar - 24) - rowTop(0);
+  const double clipHeight = (window_->bottom() - kControlBar - 24) - rowTop(0);
   const double step = std::min(std::pow(clipHeight, 2.0 / 3.0), clipHeight / 2);
   EXPECT_NEAR(*before - *after, step, 2) << clipHeight;
   // About three lines or more of the rows' text, where 10 points were less than one.
@@ -271,27 +268,44 @@ TEST_F(ListTextAndFormsOnScreen, PlusTypedNameAndCreateMakeAPrivatePlaylistInThe
   launch();
   // The account's lists are in the source list.
   const int listLeft = window_->x + 4, listWidth = kListLeft - 8;
-  const int listTop = top_ + kTitleBar + kNavigationBar;
-  const int listHeight = window_->y + window_->height - kControlBar - 24 - listTop;
+  const int listTop = window_->belowNavigationBar();
+  const int listHeight = window_->bottom() - kControlBar - 24 - listTop;
   auto sourceLines = [&] { return textLines(listLeft, listTop, listWidth, listHeight).size(); };
   ASSERT_TRUE(pltest::pumpUntil([&] { return !api_.callsOf("youtube.playlists.list").empty(); }, 60))
       << log();
   const int lines = steady([&] { return int(sourceLines()); });
 
   // "+" below the source list opens the form with its name field ready for typing.
-  pltest::xtest::click(window_->x + 14, window_->y + window_->height - kControlBar - 12);
-  std::optional<Geometry> form;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (form = onscreen::windowOfSize(272, 130)).has_value(); }, 30))
+  pltest::xtest::click(window_->x + 14, window_->bottom() - kControlBar - 12);
+  // Where the form settles: it may be placed again after it is first mapped, and a click where
+  // it was lands on the main window's dark rows.
+  std::optional<Geometry> form, before;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        before = std::exchange(form, onscreen::windowOfSize(272, 130));
+        return form && before && *form == *before;
+      },
+      30))
       << log();
+  // Typed once the form has the keyboard: keys sent while it is being mapped reach the main
+  // window instead, and Create stays disabled.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return onscreen::focusedWindow() == form->id; }, 30))
+      << "focus on " << onscreen::focusedWindow() << ", not the form " << form->id;
   pltest::xtest::type("Road trip");
   // Create, once the typing enabled it: its title as dark as Cancel's on the buttons' light face.
   const int createX = form->x + 12 + 212, createY = form->y + 130 - 22, cancelX = createX - 84;
+  // Dark title pixels on a button's light face (none where the face is not).
   auto darkPixels = [&](int x) {
-    int dark = 0;
-    for (const auto& p : pltest::screenPixels(x - 25, createY - 8, 50, 16)) dark += p.r < 90;
-    return dark;
+    int dark = 0, light = 0;
+    for (const auto& p : pltest::screenPixels(x - 25, createY - 8, 50, 16)) {
+      dark += p.r < 90;
+      light += p.r > 180;
+    }
+    return light > 200 ? dark : 0;
   };
-  ASSERT_TRUE(pltest::pumpUntil([&] { return darkPixels(cancelX) > 20 && darkPixels(createX) > 20; }, 30));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return darkPixels(cancelX) > 20 && darkPixels(createX) > 20; }, 30))
+      << darkPixels(cancelX) << " " << darkPixels(createX);
+  ASSERT_EQ(onscreen::windowOfSize(272, 130), form) << "the form moved";
   pltest::xtest::click(createX, createY);
   ASSERT_TRUE(pltest::pumpUntil([&] { return !api_.callsOf("youtube.playlists.insert").empty(); }, 30))
       << log();

@@ -3,10 +3,8 @@
 // full screen), the video menu, partial redraws against a whole one, the source list
 // at every window size, the suggestions closing, titles in scripts DejaVu lacks, short seeks
 // read off a paused picture, and a search that failed run again.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -14,7 +12,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <regex>
 
 #include "app/player/PlayerControlBar.h"
 #include "platform/appkit/Colors.h"
@@ -35,41 +32,18 @@
 #include "tests/support/FakeVideoService.h"
 #include "ui/CustomSlider.h"
 
-extern char** environ;
-
 namespace {
 
-// Window-relative places of the main window's layout (points from the top left).
-constexpr int kTitleBar = 55;                 // the tiled title bar
-constexpr int kNavigationBar = 30;            // back, forward and the search field
-constexpr int kControlBar = 42;               // the player's bottom bar
-constexpr int kBrowsePane = 360;              // the source list and the list, left of the player
+using onscreen::kBrowsePane;
+using onscreen::kControlBar;
+using onscreen::MainWindow;
+using onscreen::mainWindow;
+
+// Window-relative places of the main window's layout (points from the top left of the title bar).
 constexpr int kListLeft = 127;                // the list's left edge, right of the source list
 constexpr int kRowPitch = 85;                 // a row and the space below it
 constexpr int kSearchX = 200, kSearchY = 70;  // in the search field
 constexpr int kClearX = 340;                  // the field's clear button
-
-struct Window {
-  std::string id;
-  int x = 0, y = 0, width = 0, height = 0;
-};
-
-std::optional<Window> pelorinWindow() {
-  FILE* pipe = popen("xwininfo -root -tree 2>/dev/null", "r");
-  if (!pipe) return std::nullopt;
-  std::string text;
-  char buffer[4096];
-  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-  pclose(pipe);
-  static const std::regex line(
-      "(0x[0-9a-f]+) \"Pelorin\": "
-      "\\([^)]*\\)\\s+(\\d+)x(\\d+)[+-]-?\\d+[+-]-?\\d+\\s+\\+(-?\\d+)\\+(-?\\d+)");
-  std::smatch match;
-  if (!std::regex_search(text, match, line)) return std::nullopt;
-  Window w{match[1], std::stoi(match[4]), std::stoi(match[5]), std::stoi(match[2]), std::stoi(match[3])};
-  if (w.width < 600) return std::nullopt;
-  return w;
-}
 
 bool run(const std::string& command) {
   return std::system(command.c_str()) == 0;
@@ -208,21 +182,15 @@ class MainWindowOnScreen : public ::testing::Test {
 
   // Starts pelorin and waits for its window at the top left of the screen, drawn.
   void launch(const std::string& log = "pelorin.log") {
-    std::string path = PELORIN_EXECUTABLE;
-    char* argv[] = {path.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
     log_ = screen_.sandbox().path(log);
-    posix_spawn_file_actions_addopen(&actions, 1, log_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    ASSERT_EQ(posix_spawn(&pid_, argv[0], &actions, nullptr, argv, environ), 0);
-    posix_spawn_file_actions_destroy(&actions);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return (window_ = pelorinWindow()).has_value(); }, 60));
+    pid_ = onscreen::spawnPelorin(log_);
+    ASSERT_GT(pid_, 0);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return (window_ = mainWindow()).has_value(); }, 60));
     // At the top left, drawn: the source list's background, not the black root, beside its
     // bottom bar. The window may still be placed after it is first listed.
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
-          window_ = pelorinWindow();
+          window_ = mainWindow();
           if (!window_) return false;
           if (window_->x != 0 || window_->y != 0) {
             run("xdotool windowmove " + window_->id + " 0 0");
@@ -269,7 +237,7 @@ class MainWindowOnScreen : public ::testing::Test {
 
   // The source list's background just above its bottom bar.
   pltest::Pixel sourceListPixel() const {
-    return pltest::screenPixel(window_->x + 60, window_->y + window_->height - kControlBar - 24 - 3);
+    return pltest::screenPixel(window_->x + 60, window_->bottom() - kControlBar - 24 - 3);
   }
 
   void resize(int width, int height) {
@@ -277,30 +245,24 @@ class MainWindowOnScreen : public ::testing::Test {
                     std::to_string(height)));
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
-          window_ = pelorinWindow();
+          window_ = mainWindow();
           return window_ && window_->width == width && window_->height == height;
         },
         60));
   }
 
-  // The screen row where the title bar begins: the window may carry a light menu bar above it.
-  int top() const {
-    auto column = pltest::screenPixels(window_->x + 400, window_->y, 1, 80);
-    for (int y = 0; y < 80; ++y)
-      if (column[y].r < 120 && column[y].r > 5) return window_->y + y;
-    return window_->y;
-  }
+  // The screen row where the title bar begins, below the main menu's bar.
+  int top() const { return window_->titleBarTop; }
 
   // Moves the window back to the top left if it was placed elsewhere since.
   void place() {
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
-          window_ = pelorinWindow();
+          window_ = mainWindow();
           if (window_ && (window_->x != 0 || window_->y != 0))
             run("xdotool windowmove " + window_->id + " 0 0");
-          // On screen there too: the title bar, not the black root, at the top left.
-          return window_ && window_->x == 0 && window_->y == 0 &&
-                 !(pltest::screenPixel(5, 30) == pltest::Pixel{});
+          // On screen there too: its title bar drawn at the top left.
+          return window_ && window_->x == 0 && window_->y == 0;
         },
         30));
   }
@@ -312,12 +274,12 @@ class MainWindowOnScreen : public ::testing::Test {
     pltest::xtest::tap("Return");
   }
 
-  int rowTop(int row) const { return top() + kTitleBar + kNavigationBar + row * kRowPitch; }
+  int rowTop(int row) const { return window_->belowNavigationBar() + row * kRowPitch; }
 
   // The screen point at fractions of a rectangle of the control bar (from its bottom left).
   std::pair<int, int> inBar(const ak::Rect& r, double fx, double fy) const {
     return {window_->x + static_cast<int>(r.origin.x + r.size.width * fx),
-            window_->y + window_->height - static_cast<int>(r.origin.y + r.size.height * fy)};
+            window_->bottom() - static_cast<int>(r.origin.y + r.size.height * fy)};
   }
   void clickInBar(const ak::Rect& r, double fx) {
     auto [x, y] = inBar(r, fx, 0.5);
@@ -343,7 +305,7 @@ class MainWindowOnScreen : public ::testing::Test {
   testsupport::FakeSuggestService suggest_;
   std::string clip_, log_;
   pid_t pid_ = -1;
-  std::optional<Window> window_;
+  std::optional<MainWindow> window_;
 };
 
 TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictureCentredInTheVideoView) {
@@ -379,8 +341,8 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   // full screen, the whole screen.
   bool fullScreen = false;
   auto pictureCentred = [&](std::string* why) {
-    int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
-    int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    int left = window_->x + kBrowsePane, top = window_->belowTitleBar();
+    int width = window_->width - kBrowsePane, height = window_->bottom() - top - kControlBar;
     if (fullScreen) left = 0, top = 0, width = 1440, height = 900;
     Box box = boxOf(left, top, width, height, green);
     if (box.empty()) {
@@ -412,7 +374,7 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   }
   // In full screen, once the pointer rests over the picture and the control bar has gone; the
   // run then ends in full screen.
-  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, top() + kTitleBar + 100);
+  pltest::xtest::moveTo(window_->x + kBrowsePane + 200, window_->belowTitleBar() + 100);
   pltest::xtest::chord({"Control_L", "f"});
   // The picture fills most of the screen (only the bars of its fitting are left).
   ASSERT_TRUE(pltest::pumpUntil([&] { return countOf(0, 0, 1440, 900, green) > 1440 * 900 * 7 / 10; }, 30));
@@ -447,9 +409,9 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
   const auto& bar = reference.bar();
   // The video view: right of the browse pane, between the title bar and the control bar.
   auto picture = [&] {
-    const int top = this->top() + kTitleBar;
+    const int top = window_->belowTitleBar();
     return pltest::screenPixels(window_->x + kBrowsePane + 1, top, window_->width - kBrowsePane - 1,
-                                window_->y + window_->height - kControlBar - top);
+                                window_->bottom() - kControlBar - top);
   };
   auto secondLater = [&] {
     const auto start = std::chrono::steady_clock::now();
@@ -518,7 +480,7 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
       },
       30))
       << "the time field does not show 0:20";
-  ASSERT_TRUE((window_ = pelorinWindow()) && window_->x == 0 && window_->y == 0);
+  ASSERT_TRUE((window_ = mainWindow()) && window_->x == 0 && window_->y == 0);
 
   // The volume slider's left end silences the sound and its right end brings it back.
   auto soundAfter = [&](std::uintmax_t from) {
@@ -568,7 +530,7 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
 
   // Drags from the dividers, a point left of each: the one before the player makes room, then the
   // one between the source list and the list widens the source list. The window stays put.
-  const int bottom = window_->y + window_->height - kControlBar;
+  const int bottom = window_->bottom() - kControlBar;
   // The first black pixel of a row from x on: a divider, or the black beside the panes' edge.
   auto blackFrom = [&](int x, int y) {
     auto row = pltest::screenPixels(x, y, 600, 1);
@@ -588,7 +550,7 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
   EXPECT_TRUE(pltest::pumpUntil([&] { return paneEdge() == pane + 100; }, 30)) << paneEdge();
   drag({{source - 1, y}, {source + 30, y}, {source + 59, y}});
   EXPECT_TRUE(pltest::pumpUntil([&] { return sourceDivider() == source + 60; }, 30)) << sourceDivider();
-  window_ = pelorinWindow();
+  window_ = mainWindow();
   ASSERT_TRUE(window_);
   EXPECT_EQ(window_->x, 0);
   EXPECT_EQ(window_->y, 0);
@@ -779,8 +741,8 @@ TEST_F(MainWindowOnScreen, ShortSeeksMoveAPausedPictureByExactlyFiveSeconds) {
   // The frame number the picture in the video view shows: the picture is what is not black
   // there (a clear bit is dark grey), read along a row near its top.
   auto shownFrame = [&]() -> std::optional<int> {
-    const int left = window_->x + kBrowsePane, top = this->top() + kTitleBar;
-    const int width = window_->width - kBrowsePane, height = window_->y + window_->height - top - kControlBar;
+    const int left = window_->x + kBrowsePane, top = window_->belowTitleBar();
+    const int width = window_->width - kBrowsePane, height = window_->bottom() - top - kControlBar;
     const Box picture =
         boxOf(left, top, width, height, [](const pltest::Pixel& p) { return p.r + p.g + p.b > 90; });
     if (picture.empty() || picture.right - picture.left < 200) return std::nullopt;

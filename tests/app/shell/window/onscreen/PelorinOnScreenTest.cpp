@@ -16,11 +16,13 @@ namespace {
 
 using onscreen::allowAudioLibraryLeaks;
 using onscreen::Geometry;
+using onscreen::kTitleBar;
+using onscreen::MainWindow;
+using onscreen::mainWindow;
 using onscreen::near;
 using onscreen::PelorinProcess;
 using onscreen::pelorinWindow;
 using onscreen::quietEndpoints;
-using onscreen::titleBarTop;
 
 void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
@@ -40,9 +42,9 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   PelorinProcess pelorin(sandbox.path("pelorin.log"));
   ASSERT_GT(pelorin.pid(), 0);
 
-  std::optional<Geometry> window;
-  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = pelorinWindow()).has_value(); }, 60));
-  EXPECT_EQ(window->width, 1100);
+  std::optional<Geometry> listed;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (listed = pelorinWindow()).has_value(); }, 60));
+  EXPECT_EQ(listed->width, 1100);
 
   GError* error = nullptr;
   GdkPixbuf* tile = gdk_pixbuf_new_from_file(PELORIN_SOURCE_DIR "/resources/top_bar.png", &error);
@@ -53,14 +55,17 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   ASSERT_EQ(gdk_pixbuf_get_height(tile), 55);
 
   // The bar's rows, between the window buttons and the user button, once drawn (the window is
-  // looked up again each time: it may be placed after it is first listed). The main menu's bar
-  // sits above the title bar, so the title bar is looked for a little further down too.
+  // looked up again each time: it may be placed after it is first listed).
   const int width = 400;
-  int menuBar = 0;
-  auto titleBarMatchesAt = [&](int offset, std::string* why) {
+  std::optional<MainWindow> window;
+  auto titleBarMatches = [&](std::string* why) {
+    if (!(window = mainWindow())) {
+      if (why) *why = "no title bar drawn";
+      return false;
+    }
     const int left = window->x + 300;
-    auto shot = pltest::screenPixels(left, window->y + offset, width, 55);
-    for (int row = 1; row < 54; ++row) {
+    auto shot = pltest::screenPixels(left, window->titleBarTop, width, kTitleBar);
+    for (int row = 0; row < kTitleBar - 1; ++row) {
       for (int column = 0; column < width; column += 7) {
         const int x = (300 + column) % tileWidth;
         const guchar* expected = tilePixels + row * stride + x * channels;
@@ -77,26 +82,15 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
     }
     return true;
   };
-  auto titleBarMatches = [&](std::string* why) {
-    window = pelorinWindow();
-    if (!window) return false;
-    for (menuBar = 0; menuBar <= 40; ++menuBar)
-      if (titleBarMatchesAt(menuBar, nullptr)) return true;
-    menuBar = 0;
-    if (why) titleBarMatchesAt(0, why);
-    return false;
-  };
   const bool matched = pltest::pumpUntil([&] { return titleBarMatches(nullptr); }, 60);
   std::string why;
   if (!matched) titleBarMatches(&why);
   EXPECT_TRUE(matched) << why;
-  ASSERT_TRUE(window);
   g_object_unref(tile);
+  ASSERT_TRUE(window);
 
-  // The player's centre: right of the 360-point browse pane, between the bars.
-  const int centreX = window->x + 361 + (window->width - 361) / 2;
-  const int centreY = window->y + menuBar + 55 + (window->height - menuBar - 55 - 42) / 2;
-  EXPECT_TRUE(near(pltest::screenPixel(centreX, centreY), 0, 0, 0, 3));
+  // The player's centre: right of the browse pane, between the bars.
+  EXPECT_TRUE(near(pltest::screenPixel(window->playerCentreX(), window->playerCentreY()), 0, 0, 0, 3));
 
   auto status = pelorin.terminate();
   ASSERT_TRUE(status);
@@ -147,32 +141,22 @@ TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
   PelorinProcess pelorin(sandbox.path("pelorin.log"));
   ASSERT_GT(pelorin.pid(), 0);
   // Drawn: the title bar (below the main menu's bar) and the black player area below it.
-  std::optional<Geometry> window;
-  int top = 0;
-  auto centreX = [&] { return window->x + 361 + (window->width - 361) / 2; };
-  auto centreY = [&] { return top + 55 + (window->y + window->height - top - 55 - 42) / 2; };
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        if (!(window = pelorinWindow())) return false;
-        auto bar = titleBarTop(*window);
-        if (!bar) return false;
-        top = *bar;
-        return near(pltest::screenPixel(centreX(), centreY()), 0, 0, 0, 3);
-      },
-      60));
+  std::optional<MainWindow> window;
+  auto centre = [&] { return pltest::screenPixel(window->playerCentreX(), window->playerCentreY()); };
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = mainWindow()) && near(centre(), 0, 0, 0, 3); }, 60));
 
   // The search field, in the bar at the top of the browse pane.
-  pltest::xtest::click(window->x + 200, top + 55 + 15);
+  pltest::xtest::click(window->x + 200, window->belowTitleBar() + 15);
   run("xdotool type --delay 30 'https://www.youtube.com/watch?v=" + id + "'");
   pltest::xtest::tap("Return");
   ASSERT_TRUE(pltest::pumpUntil([&] { return !api.callsOf("youtube.videos.list").empty(); }, 60)) << log();
   EXPECT_EQ(api.callsOf("youtube.search.list").size(), 0u) << "a link searches nothing";
 
   // The list's one row, right of the source list below the bar, once its title is drawn.
-  const int rowX = window->x + 260, rowY = top + 55 + 30 + 25;
+  const int rowX = window->x + 260, rowY = window->belowNavigationBar() + 25;
   auto titleShown = [&] {
     int bright = 0;
-    for (const auto& p : pltest::screenPixels(window->x + 230, top + 55 + 30 + 4, 120, 26))
+    for (const auto& p : pltest::screenPixels(window->x + 230, window->belowNavigationBar() + 4, 120, 26))
       bright += p.r > 150 && p.g > 150 && p.b > 150;
     return bright > 10;
   };
@@ -180,9 +164,7 @@ TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
   pltest::xtest::moveTo(rowX, rowY);
   pltest::xtest::click(rowX, rowY);
   pltest::xtest::click(rowX, rowY);
-  EXPECT_TRUE(
-      pltest::pumpUntil([&] { return near(pltest::screenPixel(centreX(), centreY()), 255, 0, 0, 20); }, 20))
-      << log();
+  EXPECT_TRUE(pltest::pumpUntil([&] { return near(centre(), 255, 0, 0, 20); }, 20)) << log();
   EXPECT_GE(video.videoInfoRequests(), 1u);
   const auto cached = sandbox.cacheHome() / "com.ordel42.zeravozezi/Cache" / (id + ".mp4");
   EXPECT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(cached); }, 60)) << log();

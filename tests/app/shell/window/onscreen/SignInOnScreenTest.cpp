@@ -18,8 +18,9 @@
 
 namespace {
 
+using onscreen::kTitleBar;
+
 // Window-relative places (points from the top left of the dark title bar).
-constexpr int kTitleBar = 55;
 constexpr int kUserButtonWidth = 220, kUserButtonRight = 12;  // right-aligned text in the title bar
 constexpr int kSourceListWidth = 118;
 constexpr int kLoginX = 45, kLoginY = 59;  // "Login" in the signed-out source list, below the title bar
@@ -80,13 +81,13 @@ class SignInOnScreen : public ::testing::Test {
     process_.emplace(log_);
     ASSERT_GT(process_->pid(), 0);
     // Where it settles: the same place twice in a row, its title bar drawn.
-    std::optional<onscreen::Geometry> before;
+    std::optional<onscreen::MainWindow> before;
     ASSERT_TRUE(pltest::pumpUntil(
         [&] {
-          window_ = onscreen::pelorinWindow();
+          window_ = onscreen::mainWindow();
           const bool settled = window_ && before && *window_ == *before;
           before = window_;
-          return settled && (top_ = onscreen::titleBarTop(*window_)).has_value();
+          return settled;
         },
         60))
         << logText();
@@ -107,8 +108,8 @@ class SignInOnScreen : public ::testing::Test {
 
   // The user button's area of the title bar and the left edge of its (right-aligned) text.
   std::vector<pltest::Pixel> userButton() const {
-    return pltest::screenPixels(window_->x + window_->width - kUserButtonWidth - kUserButtonRight, *top_ + 14,
-                                kUserButtonWidth, kTitleBar - 28);
+    return pltest::screenPixels(window_->x + window_->width - kUserButtonWidth - kUserButtonRight,
+                                window_->titleBarTop + 14, kUserButtonWidth, kTitleBar - 28);
   }
   int userButtonTextLeft() const {
     const auto shot = userButton();
@@ -121,8 +122,9 @@ class SignInOnScreen : public ::testing::Test {
 
   // Rows of the source list that carry text (light pixels), counted as runs of such rows.
   int sourceListTextLines() const {
-    const int height = window_->y + window_->height - *top_ - kTitleBar - 80;
-    const auto shot = pltest::screenPixels(window_->x + 20, *top_ + kTitleBar, kSourceListWidth - 24, height);
+    const int height = window_->bottom() - window_->belowTitleBar() - 80;
+    const auto shot =
+        pltest::screenPixels(window_->x + 20, window_->belowTitleBar(), kSourceListWidth - 24, height);
     int lines = 0;
     bool inLine = false;
     for (int y = 0; y < height; ++y) {
@@ -168,8 +170,7 @@ class SignInOnScreen : public ::testing::Test {
   testsupport::FakeOAuthServer oauth_;
   testsupport::FakeDataAPI api_;
   std::optional<onscreen::PelorinProcess> process_;
-  std::optional<onscreen::Geometry> window_;
-  std::optional<int> top_;
+  std::optional<onscreen::MainWindow> window_;
   std::string log_;
 };
 
@@ -181,7 +182,7 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   const int signedOutLines = sourceListTextLines();
 
   // "Login" in the source list opens the sheet, which shows the provider's page.
-  pltest::xtest::click(window_->x + kLoginX, *top_ + kTitleBar + kLoginY);
+  pltest::xtest::click(window_->x + kLoginX, window_->belowTitleBar() + kLoginY);
   std::optional<pltest::ScreenPoint> approve;
   ASSERT_TRUE(pltest::pumpUntil([&] { return (approve = approvalButton()).has_value(); }, 90))
       << "the page is not shown; the provider saw " << oauth_.server().requests().size() << " requests\n"
@@ -226,7 +227,7 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
       pltest::pumpUntil([&] { return (collapsedLines = sourceListTextLines()) > signedOutLines; }, 60));
   int signedInLines = 0;
   if (!pltest::pumpUntil([&] { return (signedInLines = sourceListTextLines()) >= openLines; }, 5))
-    pltest::xtest::click(window_->x + kHeadingX, *top_ + kTitleBar + kPlaylistsHeadingY);
+    pltest::xtest::click(window_->x + kHeadingX, window_->belowTitleBar() + kPlaylistsHeadingY);
   EXPECT_TRUE(pltest::pumpUntil([&] { return (signedInLines = sourceListTextLines()) >= openLines; }, 60))
       << collapsedLines << " -> " << signedInLines;
   const auto signedInButton = userButton();

@@ -1,16 +1,13 @@
-// The real `pelorin` on a virtual display (run by xvfb-run-test.sh, which also runs the disabled
-// tests of this file, and only them): signed in against the fake identity provider and Data API,
-// the account restores a two-row list with its first row loaded; XF86AudioNext pressed through
-// XTest makes the video service hear of the second row, and Ctrl+Q ends the run with status 0.
-#include <fcntl.h>
+// The real `pelorin` on a virtual display: signed in against the fake identity provider and Data
+// API, the account restores a two-row list with its first row loaded; XF86AudioNext pressed
+// through XTest makes the video service hear of the second row, and Ctrl+Q ends the run with
+// status 0.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "app/library/AccountCache.h"
 #include "app/library/AccountSession.h"
@@ -20,16 +17,11 @@
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
-#include "platform/testing/FakeServer.h"
-#include "platform/testing/Pump.h"
-#include "platform/testing/Sandbox.h"
-#include "platform/testing/gtk/Screen.h"
 #include "shell/CacheUtilities.h"
 #include "shell/Settings.h"
+#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
-
-extern char** environ;
 
 namespace {
 
@@ -42,25 +34,39 @@ bool videoInfoAsked(const pltest::FakeServer& service, const std::string& videoI
   return false;
 }
 
-TEST(DISABLED_PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
-  ASSERT_TRUE(std::getenv("DISPLAY")) << "run by xvfb-run-test.sh";
+// The account's disk cache, in this test's home where the pelorin it starts looks for it (the
+// process's shared one may have been made in another test's home), for the test's lifetime.
+class AccountDiskCacheInHome {
+ public:
+  explicit AccountDiskCacheInHome(const pltest::Sandbox& sandbox)
+      : cache_(GVCache::initWithCacheDirectory(
+            (sandbox.cacheHome() / "com.ordel42.zeravozezi/GVCache").string())) {
+    AccountCache::setDiskCache(cache_);
+  }
+  ~AccountDiskCacheInHome() {
+    cache_->synchronize();
+    AccountCache::setDiskCache(nullptr);
+  }
+  const ns::Ref<GVCache>& cache() const { return cache_; }
+
+ private:
+  ns::Ref<GVCache> cache_;
+};
+
+TEST(PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
   pltest::OnScreenApp screen;  // the display for XTest, a sandbox and the pump
   auto& sandbox = screen.sandbox();
   pltest::FakeServer sink, videos;
   testsupport::FakeOAuthServer oauth;
   testsupport::FakeDataAPI api;
-  sandbox.set("CrashReporting", "0");
-  sandbox.set("CrashSubmission", "0");
-  for (const char* key : {"PELORIN_SUGGEST_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
-                          "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
-    sandbox.set(key, sink.baseURL());
-  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+  onscreen::quietEndpoints(sandbox, sink);
   sandbox.set("PELORIN_VIDEO_SERVICE_URL", videos.baseURL());
   sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
   const std::string caFile = sandbox.path("fakes-ca.pem");
   { std::ofstream(caFile) << oauth.server().caCertificatePEM() << api.server().caCertificatePEM(); }
   sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  AccountDiskCacheInHome accountCache(sandbox);
 
   // The kept sign-in, and what the account was playing: row 1 of the list "PLtwo".
   setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
@@ -80,7 +86,7 @@ TEST(DISABLED_PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
   ASSERT_TRUE(first->saveToCache());
   auto account = ns::make<AccountCache>();
   account->setEmail("a@example.com");
-  auto disk = AccountCache::diskCache();
+  const auto& disk = accountCache.cache();
   disk->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"Two", "playlists", "PLtwo", 0}),
                                              account->cacheKey("currentPlaylist"), 600);
   disk->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{kFirst, "First", "Someone"}),
@@ -93,41 +99,18 @@ TEST(DISABLED_PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
                                          "PLtwo");
   disk->synchronize();
 
-  std::string path = PELORIN_EXECUTABLE;
-  char* argv[] = {path.data(), nullptr};
-  const std::string log = sandbox.path("pelorin.log");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  std::optional<int> status;
-  auto ended = [&] {
-    int s = 0;
-    if (!status && waitpid(pid, &s, WNOHANG) == pid) status = s;
-    return status.has_value();
-  };
-  struct Reap {
-    pid_t pid;
-    std::optional<int>& status;
-    ~Reap() {
-      if (status) return;
-      ::kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  } reap{pid, status};
+  onscreen::PelorinProcess pelorin(sandbox.path("pelorin.log"));
+  ASSERT_GT(pelorin.pid(), 0);
   auto logText = [&] {
     std::stringstream text;
-    text << std::ifstream(log).rdbuf();
+    text << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
     return text.str();
   };
 
   // The restore loaded row 1 (after it made the list the current playlist).
-  ASSERT_TRUE(pltest::pumpUntil([&] { return videoInfoAsked(videos, kFirst) || ended(); }, kWait))
+  ASSERT_TRUE(pltest::pumpUntil([&] { return videoInfoAsked(videos, kFirst) || pelorin.ended(); }, kWait))
       << logText();
-  ASSERT_FALSE(status) << logText();
+  ASSERT_FALSE(pelorin.ended()) << logText();
   // The keyboard goes to the window (no window manager runs here); a window just mapped may
   // refuse the focus once.
   ASSERT_TRUE(pltest::pumpUntil(
@@ -162,7 +145,8 @@ TEST(DISABLED_PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
   pltest::xtest::key("Control_L", true);
   pltest::xtest::tap("q");
   pltest::xtest::key("Control_L", false);
-  ASSERT_TRUE(pltest::pumpUntil(ended, kWait)) << logText();
+  const auto status = pelorin.waitForExit(kWait);
+  ASSERT_TRUE(status) << logText();
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << logText();
 }
 
