@@ -59,6 +59,8 @@ PL_MPV_FORWARD(int, mpv_observe_property, MPV_ERROR_UNINITIALIZED,
                (mpv_handle * mpv, uint64_t reply_userdata, const char* name, mpv_format format),
                (mpv, reply_userdata, name, format))
 PL_MPV_FORWARD(int, mpv_command, MPV_ERROR_UNINITIALIZED, (mpv_handle * ctx, const char** args), (ctx, args))
+PL_MPV_FORWARD(int, mpv_command_ret, MPV_ERROR_UNINITIALIZED,
+               (mpv_handle * ctx, const char** args, mpv_node* result), (ctx, args, result))
 PL_MPV_FORWARD(int, mpv_command_async, MPV_ERROR_UNINITIALIZED,
                (mpv_handle * ctx, uint64_t reply_userdata, const char** args), (ctx, reply_userdata, args))
 PL_MPV_FORWARD_VOID(mpv_set_wakeup_callback, (mpv_handle * ctx, void (*cb)(void* d), void* d), (ctx, cb, d))
