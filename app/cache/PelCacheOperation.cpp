@@ -256,14 +256,19 @@ bool PelCacheOperation::moveFile() {
 }
 
 std::optional<std::string> PelCacheOperation::responseObject() {
-  std::lock_guard lock(fileMutex_);
-  if (responseObjectDone_ || !isFinished() || fileError_) return responseObject_;
+  // The operation's state is read before the file lock: the loading thread takes the operation's
+  // lock first and the file lock inside it.
+  const bool finished = isFinished();
+  const bool cancelled = isCancelled();
   // A cancelled operation ends with the cancellation as its error; its file step still runs.
-  if (!isCancelled() && HTTPRequestOperation::error()) return responseObject_;
+  const bool failed = finished && !cancelled && HTTPRequestOperation::error();
+  std::lock_guard lock(fileMutex_);
+  if (responseObjectDone_ || !finished || fileError_) return responseObject_;
+  if (failed) return responseObject_;
   responseObjectDone_ = true;
   auto manager = ns::FileManager::defaultManager();
   std::string temp = tempPath();
-  if (isCancelled()) {
+  if (cancelled) {
     ns::Error error;
     if (deleteTempFileOnCancel_ && manager->fileExistsAtPath(temp) &&
         !manager->removeItemAtPath_error(temp, &error))

@@ -468,11 +468,14 @@ void NetHTTPUploadFetcher::chunkFetcher_finishedWithData_error(const ns::Ref<Net
                                                                const std::optional<ns::Data>& data,
                                                                const std::optional<ns::Error>& error) {
   auto self = me();
+  // Read before the upload's lock: the chunk calls out under its own lock, which comes first.
+  long chunkStatus = chunk->statusCode();
+  auto chunkHeaders = chunk->responseHeaders();
   {
     std::lock_guard lock(uploadMutex_);
     if (chunk != chunkFetcher_) return;  // dropped by a pause or a stop
-    statusCode_ = chunk->statusCode();
-    responseHeaders_ = chunk->responseHeaders();
+    statusCode_ = chunkStatus;
+    responseHeaders_ = std::move(chunkHeaders);
   }
   if (error && error->domain() == NetHTTPStatusErrorDomain && error->code() == 308) {
     auto headers = chunk->responseHeaders();

@@ -3,6 +3,7 @@
 // theme frame view holding the title bar, the standard buttons and the content view, and a cairo
 // bitmap as backing store into which the views draw. Events reach a window through
 // Application::sendEvent and leave it for its views.
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -290,7 +291,8 @@ class Window : public Responder {
   Point mouseLocation_;
   bool mouseLocationKnown_ = false;
   bool visible_ = false;
-  bool closed_ = false;
+  // Also read by a drawing thread's pass (displayView_inRect), while the main thread closes.
+  std::atomic<bool> closed_{false};
   bool miniaturized_ = false;
   bool occluded_ = false;
   bool movableByBackground_ = false;

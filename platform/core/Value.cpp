@@ -4,39 +4,42 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 
 namespace ns {
 
 namespace {
 
+// The constants answered for absent values are read by any thread, exit handlers' and queue
+// workers' included, while the process exits: never destroyed.
 const std::string& emptyString() {
-  static const std::string s;
-  return s;
+  static const NoDestructor<std::string> s;
+  return *s;
 }
 const Data& emptyData() {
-  static const Data d;
-  return d;
+  static const NoDestructor<Data> d;
+  return *d;
 }
 const Array& emptyArray() {
-  static const Array a;
-  return a;
+  static const NoDestructor<Array> a;
+  return *a;
 }
 const Dictionary& emptyDictionary() {
-  static const Dictionary d;
-  return d;
+  static const NoDestructor<Dictionary> d;
+  return *d;
 }
 const Set& emptySet() {
-  static const Set s;
-  return s;
+  static const NoDestructor<Set> s;
+  return *s;
 }
 const Ref<Object>& nullObject() {
-  static const Ref<Object> o;
-  return o;
+  static const NoDestructor<Ref<Object>> o;
+  return *o;
 }
 const Value& nilValue() {
-  static const Value v;
-  return v;
+  static const NoDestructor<Value> v;
+  return *v;
 }
 
 std::size_t mix(std::size_t seed, std::size_t v) {

@@ -352,9 +352,11 @@ class Engine {
     sec::keepCryptoLibraryThroughExit();
     curl_global_init(CURL_GLOBAL_DEFAULT);
     multi_ = curl_multi_init();
+    thread_ = std::thread([this] { run(); });
+    // Observed only once the thread is there: an advance of the clock on another thread reads
+    // its identity.
     clockHook_ = std::make_shared<ClockHook>(this);
     Clock::addObserver(clockHook_);
-    thread_ = std::thread([this] { run(); });
   }
 
   void perform(std::function<void()> work) {

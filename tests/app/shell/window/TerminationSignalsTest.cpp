@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 #include "app/shell/window/Launch.h"
@@ -16,7 +18,12 @@ namespace {
 
 TEST(TerminationSignals, ASignalTakenByAThreadThatNeverBlockedItEndsTheRunOnTheMainLoop) {
   TerminationSignals::block();
-  std::promise<void> done;
+  // The library's thread waits on a condition variable, as such threads do: a ThreadSanitizer
+  // build runs a signal's handler only once the thread is in (or leaves) a call it intercepts,
+  // which a promise's bare futex wait is not.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool done = false;
   std::promise<void> unblocked;
   std::thread library([&] {
     sigset_t set;
@@ -25,7 +32,8 @@ TEST(TerminationSignals, ASignalTakenByAThreadThatNeverBlockedItEndsTheRunOnTheM
     sigaddset(&set, SIGTERM);
     pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
     unblocked.set_value();
-    done.get_future().wait();
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return done; });
   });
   unblocked.get_future().wait();
   auto app = ak::Application::sharedApplication();
@@ -35,7 +43,11 @@ TEST(TerminationSignals, ASignalTakenByAThreadThatNeverBlockedItEndsTheRunOnTheM
   ::kill(::getpid(), SIGTERM);
   EXPECT_TRUE(pltest::pumpUntil([&] { return signals.received() == 1 && app->hasTerminated(); }, 30));
   signals.stop();
-  done.set_value();
+  {
+    std::lock_guard lock(mutex);
+    done = true;
+  }
+  changed.notify_all();
   library.join();
   ak::Application::setSharedApplication(nullptr);
 }
