@@ -101,4 +101,10 @@ void noteFrameShown() {
   for (auto& block : waiting) ns::RunLoop::mainRunLoop()->performBlock(std::move(block));
 }
 
+void forgetFrameShown() {
+  auto& r = registry();
+  std::lock_guard lock(r.mutex);
+  r.frameShown = false;
+}
+
 }  // namespace ak

@@ -84,5 +84,7 @@ std::optional<std::string> startPresenter(int argc, const char** argv);
 void performAfterFirstFrame(std::function<void()> block);
 // The presenter reports that a drawn window reached the screen (main thread).
 void noteFrameShown();
+// Counts the next frame as the first again: for a test in a process where earlier tests drew.
+void forgetFrameShown();
 
 }  // namespace ak
