@@ -125,8 +125,8 @@ cpu_set_t benchCpus() {
   cpu_set_t set;
   CPU_ZERO(&set);
   const char* text = std::getenv("PELORIN_BENCH_CPUS");
-  std::string spec = text && *text ? text : "0-3";
-  std::stringstream in(spec);
+  std::string list = text && *text ? text : "0-3";
+  std::stringstream in(list);
   std::string part;
   while (std::getline(in, part, ',')) {
     const auto dash = part.find('-');
