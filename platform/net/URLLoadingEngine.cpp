@@ -775,6 +775,10 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   curl_easy_setopt(easy, CURLOPT_PRIVATE, load.get());
   curl_easy_setopt(easy, CURLOPT_URL, url->absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+  // A load that ends while its host name is still being looked up leaves the lookup's thread to
+  // finish on its own; otherwise the engine would wait for it, up to the name server's whole
+  // time-out, and every other load with it.
+  curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
   curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, load->errorBuffer);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
