@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/shell/window/Launch.h"
-#include "app/shell/window/ShellNibs.h"
+#include "app/shell/Launch.h"
+#include "app/shell/ShellNibs.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Presenter.h"
 #include "platform/appkit/gtk/Presenter.h"

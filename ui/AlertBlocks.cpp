@@ -7,7 +7,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include "platform/runloop/Thread.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "ui/ImageLoading.h"
 
 namespace {

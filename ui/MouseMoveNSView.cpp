@@ -7,8 +7,8 @@
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/IPlayerViewController.h"
+#include "common/AppUtilities.h"
+#include "common/IPlayerViewController.h"
 #include "ui/UINotifications.h"
 
 void MouseMoveNSView::initWithCoder(ak::NibCoder& coder) {

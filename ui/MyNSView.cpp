@@ -2,7 +2,7 @@
 
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 void MyNSView::initWithFrame(const ak::Rect& frame) {
   ak::View::initWithFrame(frame);

@@ -1,7 +1,7 @@
 #include "ui/MySearchField.h"
 
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "ui/UINotifications.h"
 
 bool MySearchField::becomeFirstResponder() {

@@ -6,7 +6,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 void MySplitView::drawRect(const ak::Rect& dirtyRect) {
   ak::Color::colorWithDeviceWhite_alpha(0, 1)->setFill();

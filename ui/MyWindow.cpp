@@ -2,7 +2,7 @@
 
 #include "platform/appkit/Event.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 void MyWindow::sendEvent(const ns::Ref<ak::Event>& event) {
   if (event &&

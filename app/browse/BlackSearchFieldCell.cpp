@@ -11,8 +11,8 @@
 #include "platform/appkit/Menu.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "ui/MenuPopUpRegularMenuAdditions.h"
 #include "ui/MySearchField.h"
 

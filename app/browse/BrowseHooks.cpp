@@ -7,7 +7,7 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheServer.h"
 #include "app/library/BrowsingInterface.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 #include "ui/MySearchField.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/ShellNotifications.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/ShellNotifications.h"
 
 PL_CLASS(MainViewController, PelViewController) {
   cls.method<&MainViewController::numberOfRowsInTableView>("numberOfRowsInTableView:");

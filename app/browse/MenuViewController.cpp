@@ -26,8 +26,8 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "ui/MyNSView.h"
 #include "ui/SourceList.h"
 

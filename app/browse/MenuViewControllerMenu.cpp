@@ -12,8 +12,8 @@
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/Popover.h"
 #include "platform/core/Log.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 #include "ui/SourceList.h"
 

@@ -13,7 +13,7 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 
 ak::Rect MyOutlineView::frameOfCellAtColumn_row(long column, long row) const {
   ak::Rect frame = SourceList::frameOfCellAtColumn_row(column, row);

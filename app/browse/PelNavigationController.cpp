@@ -6,8 +6,8 @@
 #include "platform/appkit/View.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 
 void PelNavigationController::initWithNibName_bundle(const std::optional<std::string>& nibName,
                                                      const ns::Ref<ns::Bundle>& bundle) {

@@ -15,7 +15,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/KeyedUnarchiver.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

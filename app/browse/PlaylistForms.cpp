@@ -18,8 +18,8 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "platform/core/Str.h"
 #include "platform/core/Value.h"
 #include "platform/foundation/UserDefaults.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace {
 

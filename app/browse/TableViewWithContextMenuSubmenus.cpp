@@ -9,7 +9,7 @@
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
 #include "app/library/VideoInPlaylistCache.h"
-#include "app/shell/VideoPage.h"
+#include "app/videopage/VideoPage.h"
 #include "app/youtube/SearchEntry.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Image.h"
@@ -22,9 +22,9 @@
 #include "platform/system/SharingService.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/system/Workspace.h"
-#include "shell/AppUtilities.h"
-#include "shell/IAppDelegate.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IAppDelegate.h"
+#include "common/IMainWindowController.h"
 #include "ui/FakeImageView.h"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/net/URL.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "ui/FakeImageView.h"
 #include "ui/HoverButton.h"
 #include "ui/ViewAndRatingView.h"

@@ -21,7 +21,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 #include "ui/BubblePopover.h"
 
 PL_CLASS(VideoPopViewController, ak::ViewController) {

@@ -19,7 +19,7 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "app/browse/PlaylistAdding.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/foundation/IndexSet.h"
-#include "shell/IPlayerViewController.h"
+#include "common/IPlayerViewController.h"
 
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
@@ -18,7 +18,7 @@
 #include "lib/google/ApiServiceYouTube.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

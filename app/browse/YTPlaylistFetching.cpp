@@ -26,10 +26,10 @@
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "ui/MyTableRowView.h"
 
 namespace {

@@ -26,9 +26,9 @@
 #include "platform/core/Str.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/IPlayerViewController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/IPlayerViewController.h"
 #include "ui/MyNSView.h"
 
 PL_CLASS(YTPlaylistViewController, PelViewController) {

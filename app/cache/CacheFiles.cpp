@@ -4,8 +4,8 @@
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SearchPaths.h"
 #include "platform/net/URL.h"
-#include "shell/CacheUtilities.h"
-#include "shell/Settings.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // The user's download folder and the names of saved videos, the recorded paths of saved videos,
 // and the ids of partial downloads. The cache folders themselves are the shell's
-// (shell/CacheUtilities.h).
+// (common/CacheUtilities.h).
 //
 // Titles come from the network, so every title becomes one safe file or folder name: "/"
 // becomes U+2571 ("╱"), a name "." or ".." or an empty one becomes "_", NUL is dropped, and a

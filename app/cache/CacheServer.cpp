@@ -18,10 +18,10 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
+#include "common/Settings.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/runloop/Thread.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

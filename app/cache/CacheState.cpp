@@ -13,9 +13,9 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 
 namespace {
 

@@ -21,10 +21,10 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/Thread.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
+#include "common/Settings.h"
 
 namespace {
 

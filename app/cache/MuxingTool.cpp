@@ -17,7 +17,7 @@
 #include "platform/foundation/Task.h"
 #include "platform/net/URL.h"
 #include "platform/security/Digest.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

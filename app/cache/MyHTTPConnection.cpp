@@ -3,7 +3,7 @@
 #include "app/cache/YoutubeResponse.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

@@ -20,10 +20,10 @@
 #include "platform/net/URL.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/Thread.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
+#include "common/Settings.h"
 
 namespace {
 

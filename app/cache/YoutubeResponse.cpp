@@ -19,8 +19,8 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Clock.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 
 std::atomic<std::int32_t> serverCount{0};
 

@@ -14,8 +14,8 @@
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
-#include "shell/AppUtilities.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/Settings.h"
 
 namespace {
 

@@ -17,9 +17,9 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
-#include "shell/AppUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 
 namespace {
 

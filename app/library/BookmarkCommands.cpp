@@ -11,7 +11,7 @@
 #include "platform/foundation/FileIO.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/serialization/JSONSerialization.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "app/library/DBAccess.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Str.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "app/library/BrowsingInterface.h"
 #include "app/library/MakerHost.h"
 #include "platform/core/NoDestructor.h"
-#include "shell/SharedReference.h"
+#include "common/SharedReference.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "app/library/AccountCache.h"
 #include "app/youtube/SearchEntry.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 std::optional<std::vector<std::string>> VideoInPlaylistCache::getPlaylistIdArrayForVideo(
     const std::string& videoId) {

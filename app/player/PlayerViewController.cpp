@@ -28,9 +28,9 @@
 #include "platform/runloop/Timer.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueObserving.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IMainWindowController.h"
-#include "shell/Settings.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 
 PL_CLASS(PlayerViewController, ak::ViewController) {}
 

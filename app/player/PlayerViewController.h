@@ -12,7 +12,7 @@
 
 #include "platform/appkit/ViewController.h"
 #include "platform/media/Time.h"
-#include "shell/IPlayerViewController.h"
+#include "common/IPlayerViewController.h"
 
 class SearchEntry;
 class PlayerControlBar;

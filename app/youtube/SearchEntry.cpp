@@ -10,8 +10,8 @@
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "shell/AppUtilities.h"
-#include "shell/CacheUtilities.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
 
 // The declaration order is the archive's key order; keep it stable.
 PL_CLASS(SearchEntry, ns::Object) {

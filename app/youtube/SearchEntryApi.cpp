@@ -12,7 +12,7 @@
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "app/youtube/YoutubeKeys.h"
 
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "platform/core/NoDestructor.h"
 #include "platform/net/PercentEncoding.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

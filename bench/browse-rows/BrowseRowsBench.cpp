@@ -23,7 +23,7 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

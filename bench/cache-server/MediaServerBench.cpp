@@ -53,8 +53,8 @@
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/Runtime.h"
-#include "shell/CacheUtilities.h"
-#include "shell/IPlayerViewController.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 
 extern char** environ;
 

@@ -41,7 +41,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/gtk/Screen.h"
-#include "tests/app/shell/window/onscreen/OnScreenTestSupport.h"
+#include "tests/app/shell/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeSuggestService.h"
 #include "tests/support/FakeVideoService.h"

@@ -1,6 +1,6 @@
 #include "tests/support/FakeAppDelegate.h"
 
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 
 namespace testsupport {
 

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <optional>
 
-#include "shell/IAppDelegate.h"
+#include "common/IAppDelegate.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

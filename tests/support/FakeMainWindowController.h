@@ -3,7 +3,7 @@
 // properties (account cache, video-in-playlist cache, showing alert) keep what is set.
 #include <mutex>
 
-#include "shell/IMainWindowController.h"
+#include "common/IMainWindowController.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

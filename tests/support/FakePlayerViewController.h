@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "shell/IPlayerViewController.h"
+#include "common/IPlayerViewController.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

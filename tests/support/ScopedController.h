@@ -6,9 +6,9 @@
 //   testsupport::ScopedPlayerViewController installed(player);
 #include <utility>
 
-#include "shell/IAppDelegate.h"
-#include "shell/IMainWindowController.h"
-#include "shell/IPlayerViewController.h"
+#include "common/IAppDelegate.h"
+#include "common/IMainWindowController.h"
+#include "common/IPlayerViewController.h"
 
 namespace testsupport {
 

@@ -22,7 +22,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeSuggestService.h"
 #include "ui/BubblePopover.h"

@@ -27,8 +27,8 @@
 #include "platform/testing/FakeRouteState.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
-#include "shell/CacheUtilities.h"
-#include "shell/Settings.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 

@@ -19,7 +19,7 @@
 #include "platform/foundation/IndexSet.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "ui/MyNSView.h"

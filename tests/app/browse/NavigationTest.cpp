@@ -9,8 +9,8 @@
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/TableView.h"
 #include "platform/testing/Pump.h"
-#include "shell/AppUtilities.h"
-#include "shell/ShellNotifications.h"
+#include "common/AppUtilities.h"
+#include "common/ShellNotifications.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/library/BrowsingInterface.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/browse/DropTestSupport.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "ui/SourceList.h"

@@ -4,7 +4,7 @@
 #include "app/browse/SearchHistory.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/testing/Sandbox.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 
 namespace {
 

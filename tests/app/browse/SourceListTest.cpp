@@ -29,7 +29,7 @@
 #include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "ui/SourceList.h"
 

@@ -17,7 +17,7 @@
 #include "platform/system/SharingServiceNames.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/testing/desktop/RecordingOpener.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "tests/app/browse/VideoContextMenuTestSupport.h"
 #include "tests/support/FakeAppDelegate.h"
 #include "tests/support/FakeDataAPI.h"

@@ -12,7 +12,7 @@
 #include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/VideoPage.h"
+#include "app/videopage/VideoPage.h"
 #include "app/youtube/YoutubeLinks.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/testing/desktop/FakeBusService.h"

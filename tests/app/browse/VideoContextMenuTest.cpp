@@ -11,11 +11,11 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/cache/YoutubeResponse.h"
 #include "app/library/LibraryNotifications.h"
-#include "app/shell/VideoPage.h"
+#include "app/videopage/VideoPage.h"
 #include "app/youtube/YoutubeLinks.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/testing/desktop/RecordingOpener.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/browse/VideoContextMenuTestSupport.h"
 #include "ui/HoverButton.h"
 

@@ -18,7 +18,7 @@
 #include "platform/foundation/IndexSet.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 

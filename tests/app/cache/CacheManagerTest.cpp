@@ -8,7 +8,7 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "platform/testing/Pump.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/support/FakePlayerViewController.h"
 #include "tests/support/FakeStreamResolver.h"

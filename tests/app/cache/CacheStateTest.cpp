@@ -12,7 +12,7 @@
 #include "platform/net/URL.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 
 namespace {

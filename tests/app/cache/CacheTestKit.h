@@ -15,7 +15,7 @@
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 #include "tests/support/Sandbox.h"
 
 namespace cachetest {

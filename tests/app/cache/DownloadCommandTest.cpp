@@ -9,7 +9,7 @@
 #include "platform/foundation/PropertyListFile.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/support/FakeMainWindowController.h"
 #include "tests/support/FakeStreamResolver.h"

@@ -20,7 +20,7 @@
 #include "platform/runloop/Clock.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Pump.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/support/FakePlayerViewController.h"
 #include "tests/support/FakeStreamResolver.h"

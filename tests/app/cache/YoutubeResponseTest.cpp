@@ -9,7 +9,7 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "platform/testing/RawClient.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/app/cache/MediaServerKit.h"
 #include "tests/support/FakePlayerViewController.h"

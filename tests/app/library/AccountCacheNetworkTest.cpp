@@ -10,7 +10,7 @@
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetHTTPFetcherService.h"
 #include "platform/serialization/JSONSerialization.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 #include "tests/lib/google/GoogleTestSupport.h"

@@ -10,7 +10,7 @@
 #include "app/library/VideoInPlaylistCache.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 

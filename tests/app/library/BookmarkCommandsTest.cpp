@@ -20,7 +20,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "shell/AppUtilities.h"
+#include "common/AppUtilities.h"
 #include "tests/support/FakeMainWindowController.h"
 
 namespace bookmarks_test {

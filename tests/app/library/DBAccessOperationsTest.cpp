@@ -7,7 +7,7 @@
 #include "app/library/DBAccess.h"
 #include "app/library/LibraryNotifications.h"
 #include "lib/database/SqlDatabase.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/app/library/NotificationCounter.h"
 

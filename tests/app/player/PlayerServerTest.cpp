@@ -8,7 +8,7 @@
 #include "app/library/DBAccess.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/media/MediaNames.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/app/player/PlayerTestKit.h"
 

@@ -8,7 +8,7 @@
 #include "platform/appkit/PopUpButton.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/app/player/PlayerTestKit.h"
 #include "tests/support/FakeStreamResolver.h"
 

@@ -22,7 +22,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
 #include "platform/testing/ui/HeadlessApp.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/support/FakeMainWindowController.h"
 #include "tests/support/FakeStreamResolver.h"

@@ -13,7 +13,7 @@
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
 #include "platform/testing/Sandbox.h"
-#include "shell/CacheUtilities.h"
+#include "common/CacheUtilities.h"
 
 namespace {
 

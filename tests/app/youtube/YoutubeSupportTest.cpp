@@ -13,7 +13,7 @@
 #include "platform/runloop/Thread.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
-#include "shell/Settings.h"
+#include "common/Settings.h"
 #include "tests/support/FakeStreamResolver.h"
 
 namespace {

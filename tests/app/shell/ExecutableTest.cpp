@@ -1,0 +1,419 @@
+// The real `pelorin --headless` as a child process in a sandbox, every endpoint at a fake on
+// 127.0.0.1: its folders and database, the local media server from 22435 up (a second instance
+// beside it on another port), the crash service's settings request, the restore of a stored
+// sign-in, SIGTERM and an unknown option.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <sstream>
+
+#include "app/cache/CacheServer.h"
+#include "app/library/AccountSession.h"
+#include "app/shell/PLMAppDelegate.h"
+#include "app/youtube/YoutubeKeys.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Endpoints.h"
+#include "lib/google/NetOAuth2SignIn.h"
+#include "lib/google/NetOAuth2WindowController.h"
+#include "lib/google/YouTubeAuthScopes.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/RawClient.h"
+#include "platform/testing/Sandbox.h"
+#include "common/Settings.h"
+#include "tests/support/FakeCrashService.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeOAuthServer.h"
+
+extern char** environ;
+
+namespace {
+
+constexpr double kWait = 60;
+
+// `pelorin` with the arguments, in the environment of the moment (the sandbox's).
+class Pelorin {
+ public:
+  explicit Pelorin(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
+    std::vector<std::string> all{PELORIN_EXECUTABLE};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  ~Pelorin() {
+    if (pid_ > 0 && !status_) {
+      ::kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  pid_t pid() const { return pid_; }
+  void signal(int number) { ::kill(pid_, number); }
+  // The wait status once the child ended (the run loop pumped meanwhile), nullopt past the wait.
+  std::optional<int> waitForExit() {
+    pltest::pumpUntil(
+        [&] {
+          int status = 0;
+          if (waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+          return status_.has_value();
+        },
+        kWait);
+    return status_;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// The body of a GET on the loopback port, nullopt when nothing answers with 200.
+std::optional<std::string> get(std::uint16_t port, const std::string& path) {
+  pltest::RawClient client;
+  if (!client.connectTo(port)) return std::nullopt;
+  client.sendAll("GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n");
+  auto response = client.readResponse();
+  if (!response || response->status != 200) return std::nullopt;
+  return response->body;
+}
+
+// The TCP ports the process listens on: its descriptors' socket inodes, looked up in the
+// kernel's socket tables. Other programs on the machine (another Pelorin, another test run) may
+// hold any port from the media server's first one up, so where the child settled is read, not
+// predicted.
+std::vector<int> listeningPorts(pid_t pid) {
+  namespace fs = std::filesystem;
+  const std::string proc = "/proc/" + std::to_string(pid);
+  std::set<std::string> inodes;
+  std::error_code error;
+  for (fs::directory_iterator it(proc + "/fd", error), end; !error && it != end; it.increment(error)) {
+    std::error_code unreadable;
+    const std::string target = fs::read_symlink(it->path(), unreadable).string();
+    if (!unreadable && target.rfind("socket:[", 0) == 0 && target.back() == ']')
+      inodes.insert(target.substr(8, target.size() - 9));
+  }
+  std::vector<int> ports;
+  for (const char* table : {"/net/tcp", "/net/tcp6"}) {
+    std::ifstream in(proc + table);
+    std::string line;
+    std::getline(in, line);  // the column names
+    while (std::getline(in, line)) {
+      // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid timeout inode
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+      fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+      const auto colon = local.rfind(':');
+      if (state != "0A" || !inodes.count(inode) || colon == std::string::npos) continue;  // 0A: LISTEN
+      ports.push_back(static_cast<int>(std::stoul(local.substr(colon + 1), nullptr, 16)));
+    }
+  }
+  return ports;
+}
+
+// The port of the process that serves `body` as `path`, once one does.
+std::optional<int> portServing(pid_t pid, const std::string& path, const std::string& body) {
+  for (int port : listeningPorts(pid))
+    if (get(static_cast<std::uint16_t>(port), path) == body) return port;
+  return std::nullopt;
+}
+
+std::string randomBytes(std::size_t size) {
+  std::mt19937 generator(7);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string cacheBase(const pltest::Sandbox& sandbox) {
+  return (sandbox.cacheHome() / "com.ordel42.zeravozezi").string();
+}
+
+bool launched(const pltest::Sandbox& sandbox) {
+  namespace fs = std::filesystem;
+  const std::string base = cacheBase(sandbox);
+  return fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") && fs::is_directory(base + "/Cache") &&
+         fs::is_directory(base + "/.tmp") && fs::is_directory(base + "/.info");
+}
+
+// Sends what would leave the machine to a sink.
+void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
+  sandbox.set("CrashReporting", "0");
+  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
+  sandbox.set("PELORIN_VIDEO_SERVICE_URL", sink.baseURL());
+  sandbox.set("PELORIN_SUGGEST_URL", sink.baseURL());
+  sandbox.set("PELORIN_LEGACY_FEED_URL", sink.baseURL());
+  sandbox.set("PELORIN_MAKER_FILES_URL", sink.baseURL());
+  sandbox.set("PELORIN_GOOGLE_API_URL", sink.baseURL());
+  sandbox.set("PELORIN_OAUTH_URL", sink.baseURL());
+  sandbox.set("PELORIN_PROFILE_PHOTO_URL", sink.baseURL());
+  sandbox.set("CrashReporterAPIEndpoint", sink.baseURL());
+}
+
+TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigterm) {
+  pltest::FakeServer sink;
+  testsupport::FakeCrashService crash(kCrashReporterAPIKey, "com.ordel42.zeravozezi");
+  pltest::Sandbox first;
+  quietEndpoints(first, sink);
+  first.set("CrashReporterAPIEndpoint", crash.baseURL());
+  Pelorin one({"--headless"}, first.path("pelorin.log"));
+  ASSERT_GT(one.pid(), 0);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return launched(first); }, kWait));
+  const std::string clip = randomBytes(300000);
+  { std::ofstream(cacheBase(first) + "/Cache/a.mp4", std::ios::binary) << clip; }
+  // The sandbox's Cache/a.mp4, byte for byte, on a port the child listens on.
+  std::optional<int> firstPort;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] { return (firstPort = portServing(one.pid(), "/a.mp4", clip)).has_value(); }, kWait))
+      << "ports the child listens on: " << ::testing::PrintToString(listeningPorts(one.pid())) << "\n"
+      << std::ifstream(first.path("pelorin.log")).rdbuf();
+  EXPECT_GE(*firstPort, CacheServer::kDefaultPort);
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] {
+        for (const auto& request : crash.requests())
+          if (request.kind == testsupport::FakeCrashService::Kind::Settings) return true;
+        return false;
+      },
+      kWait));
+
+  {
+    pltest::Sandbox second;
+    quietEndpoints(second, sink);
+    Pelorin two({"--headless"}, second.path("pelorin.log"));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return launched(second); }, kWait));
+    { std::ofstream(cacheBase(second) + "/Cache/a.mp4", std::ios::binary) << "second"; }
+    // The first instance holds its port: the second serves its own cache on a later free one.
+    std::optional<int> secondPort;
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] { return (secondPort = portServing(two.pid(), "/a.mp4", "second")).has_value(); }, kWait))
+        << "ports the child listens on: " << ::testing::PrintToString(listeningPorts(two.pid())) << "\n"
+        << std::ifstream(second.path("pelorin.log")).rdbuf();
+    EXPECT_GE(*secondPort, CacheServer::kDefaultPort);
+    EXPECT_NE(*secondPort, *firstPort);
+    EXPECT_EQ(get(static_cast<std::uint16_t>(*firstPort), "/a.mp4"), clip)
+        << "the first still serves its own";
+    two.signal(SIGTERM);
+    auto status = two.waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  }
+
+  one.signal(SIGINT);
+  auto status = one.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+  // Quit's road ran: nothing serves the clip any more and the database is intact.
+  EXPECT_NE(get(static_cast<std::uint16_t>(*firstPort), "/a.mp4"), clip);
+  EXPECT_TRUE(std::filesystem::exists(first.dataHome() / "Pelorin/pelorin_web.db"));
+}
+
+TEST(PelorinExecutable, AnUnknownOptionPrintsTheUsageLineAndExitsTwo) {
+  pltest::Sandbox sandbox;
+  Pelorin run({"--headless", "--frobnicate"}, sandbox.path("out.txt"));
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << *status;
+  std::ifstream in(sandbox.path("out.txt"));
+  std::string line;
+  std::getline(in, line);
+  EXPECT_EQ(line, "usage: pelorin [--headless]");
+  EXPECT_FALSE(std::filesystem::exists(sandbox.dataHome() / "Pelorin")) << "nothing was started";
+}
+
+TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithItsToken) {
+  pltest::FakeServer sink;
+  testsupport::FakeOAuthServer oauth;
+  testsupport::FakeDataAPI api;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
+  sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
+  // Both fakes' certificate authorities, for the child's TLS.
+  const std::string caFile = sandbox.path("fakes-ca.pem");
+  { std::ofstream(caFile) << oauth.server().caCertificatePEM() << api.server().caCertificatePEM(); }
+  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
+  setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
+  oauth.addRefreshToken("1/kept");
+  auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
+      YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
+  auth->setRefreshToken("1/kept");
+  auth->setUserEmail("a@example.com");
+  auth->setUserID("77");
+  ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+
+  Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
+  auto called = [&](const std::string& method) {
+    for (const auto& call : api.callsOf(method))
+      if (call.headers.get("Authorization").value_or("").rfind("Bearer ", 0) == 0) return true;
+    return false;
+  };
+  EXPECT_TRUE(pltest::pumpUntil(
+      [&] { return called("youtube.channels.list") && called("youtube.playlists.list"); }, kWait))
+      << std::ifstream(sandbox.path("pelorin.log")).rdbuf();
+  bool refreshed = false;
+  for (const auto& request : oauth.server().requests())
+    if (request.path == "/o/oauth2/token" && request.params.count("grant_type") &&
+        request.params.at("grant_type") == "refresh_token")
+      refreshed = true;
+  EXPECT_TRUE(refreshed);
+  bool mine = false;
+  for (const auto& call : api.callsOf("youtube.channels.list"))
+    if (call.callJSON.find("\"mine\"") != std::string::npos) mine = true;
+  EXPECT_TRUE(mine);
+  run.signal(SIGTERM);
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+}
+
+// `pelorin` with the arguments as another user (where the tests run as root), in the environment
+// of the moment; nullopt when it could not be started.
+std::optional<pid_t> spawnAsUser(uid_t user, gid_t group, const std::vector<std::string>& arguments,
+                                 const std::string& output) {
+  std::vector<std::string> all{PELORIN_EXECUTABLE};
+  all.insert(all.end(), arguments.begin(), arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const int out = ::open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (out < 0) return std::nullopt;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    // Only async-signal-safe calls from here on.
+    if (::dup2(out, 1) < 0 || ::dup2(out, 2) < 0) ::_exit(126);
+    if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(group) != 0 || ::setuid(user) != 0))
+      ::_exit(126);
+    ::execve(argv[0], argv.data(), environ);
+    ::_exit(127);
+  }
+  ::close(out);
+  if (pid < 0) return std::nullopt;
+  return pid;
+}
+
+// Lets every user pass through the folders above `folder` that only their owner may enter (a
+// sandbox made inside the whole program's sits below two of them), and puts their modes back
+// when it goes.
+class PassableFoldersAbove {
+ public:
+  explicit PassableFoldersAbove(const std::filesystem::path& folder) {
+    for (auto above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
+      struct stat info {};
+      if (::stat(above.c_str(), &info) == 0 && info.st_uid == ::geteuid() && !(info.st_mode & S_IXOTH) &&
+          ::chmod(above.c_str(), (info.st_mode & 07777) | S_IXOTH) == 0)
+        changed_.emplace_back(above, info.st_mode & 07777);
+      if (above == above.parent_path()) break;
+    }
+  }
+  ~PassableFoldersAbove() {
+    for (const auto& [folder, mode] : changed_) ::chmod(folder.c_str(), mode);
+  }
+  PassableFoldersAbove(const PassableFoldersAbove&) = delete;
+  PassableFoldersAbove& operator=(const PassableFoldersAbove&) = delete;
+
+ private:
+  std::vector<std::pair<std::filesystem::path, mode_t>> changed_;
+};
+
+TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQuit) {
+  namespace fs = std::filesystem;
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  const std::string store = (sandbox.configHome() / "com.ordel42.zeravozezi.plist").string();
+  const std::string settings =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+      "<key>cacheSize</key><integer>20</integer><key>RepeatType</key><string>1</string>"
+      "<key>preferredVideoQuality</key><string>1080</string></dict></plist>\n";
+  fs::create_directories(sandbox.configHome());
+  { std::ofstream(store, std::ios::binary) << settings; }
+  // An ordinary user who owns the home: only the store's mode keeps the settings from it.
+  const bool root = ::geteuid() == 0;
+  const uid_t user = root ? 65534 : ::geteuid();
+  const gid_t group = root ? 65534 : ::getegid();
+  PassableFoldersAbove reachable(sandbox.root());
+  if (root) {
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox.root()))
+      ASSERT_EQ(::lchown(entry.path().c_str(), user, group), 0) << entry.path();
+    ASSERT_EQ(::chown(sandbox.root().c_str(), user, group), 0);
+    ASSERT_EQ(::chmod(sandbox.root().c_str(), 0755), 0);
+  }
+  ASSERT_EQ(::chmod(store.c_str(), 0), 0);
+
+  const std::string output = sandbox.path("pelorin.log");
+  auto pid = spawnAsUser(user, group, {"--headless"}, output);
+  ASSERT_TRUE(pid);
+  std::optional<int> status;
+  auto ended = [&] {
+    int s = 0;
+    if (!status && ::waitpid(*pid, &s, WNOHANG) == *pid) status = s;
+    return status.has_value();
+  };
+  const bool up = pltest::pumpUntil([&] { return launched(sandbox) || ended(); }, kWait);
+  EXPECT_TRUE(up && !status) << std::ifstream(output).rdbuf();
+  ::kill(*pid, SIGTERM);
+  EXPECT_TRUE(pltest::pumpUntil(ended, kWait));
+  if (!status) {
+    ::kill(*pid, SIGKILL);
+    ::waitpid(*pid, nullptr, 0);
+  }
+  ASSERT_TRUE(status);
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+
+  struct stat info {};
+  ASSERT_EQ(::stat(store.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0u);
+  ASSERT_EQ(::chmod(store.c_str(), 0600), 0);
+  std::stringstream bytes;
+  bytes << std::ifstream(store, std::ios::binary).rdbuf();
+  EXPECT_EQ(bytes.str(), settings) << "the user's settings were written over";
+  EXPECT_FALSE(fs::exists(store + ".corrupt"));
+  std::stringstream log;
+  log << std::ifstream(output).rdbuf();
+  EXPECT_NE(log.str().find(store + " cannot be read (Permission denied)"), std::string::npos) << log.str();
+}
+
+TEST(PelorinExecutable, AMediaEngineThatCannotBeMadeIsNamedAndTheRunEndsWithStatusOne) {
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  quietEndpoints(sandbox, sink);
+  // libmpv refuses every instance; the sanitizer runtime then no longer comes first, which is
+  // this run's doing.
+  sandbox.set("LD_PRELOAD", std::string(PELORIN_REFUSE_MEDIA_ENGINE));
+  const char* sanitizer = std::getenv("ASAN_OPTIONS");
+  sandbox.set("ASAN_OPTIONS", std::string(sanitizer ? sanitizer : "") + ":verify_asan_link_order=0");
+  Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
+  auto status = run.waitForExit();
+  ASSERT_TRUE(status);
+  std::ifstream in(sandbox.path("pelorin.log"));
+  const std::string log(std::istreambuf_iterator<char>(in), {});
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 1) << *status << "\n" << log;
+  EXPECT_NE(log.find("pelorin: the player's media engine cannot be created (The media engine could not be "
+                     "created.): no video can play"),
+            std::string::npos)
+      << log;
+  // Headless, neither the presenter nor a web engine is wanted.
+  EXPECT_EQ(log.find("presenter"), std::string::npos) << log;
+  EXPECT_EQ(log.find("web engine"), std::string::npos) << log;
+}
+
+}  // namespace
