@@ -2,7 +2,7 @@
 // The cache manager: it runs the local media server the player plays every cached or
 // downloading video through, decides every 5 s what downloads (by the "cachePolicy" setting and
 // the manual download queue), tells the lists every second when a download moved on, trims the
-// cache every 300 s and runs the Download command with its quality sheet.
+// cache every 300 s and runs the Download command with its quality question.
 //
 // One per application, made by the main window controller and reached through
 // mainWindowController()->cacheServer(). A main-thread object: its timers fire on the main run
@@ -31,6 +31,16 @@ using NextVideoIdProvider = std::function<std::optional<std::string>()>;
 // Installs the provider and answers the previous one.
 NextVideoIdProvider setNextVideoIdProvider(NextVideoIdProvider provider);
 std::optional<std::string> currentPlaylistNextVideoId();
+
+// Asks which quality to download a video in: its title, the choices in order, and what to run on
+// the main thread with the index of the choice taken (nothing when the question was cancelled).
+using DownloadQualityQuestion =
+    std::function<void(const std::string& title, const std::vector<std::string>& choices,
+                       std::function<void(std::optional<std::size_t> choice)> answer)>;
+// Installs the question and answers the previous one; main thread only. The shell installs its
+// sheet at launch; until one is installed, the Download command does not ask and goes on as with
+// "askQuality" off.
+DownloadQualityQuestion setDownloadQualityQuestion(DownloadQualityQuestion question);
 
 class CacheServer : public ns::Object {
  public:
@@ -120,8 +130,11 @@ class CacheServer : public ns::Object {
   const ns::Ref<ns::Timer>& flushCacheTimer() const { return flushCacheTimer_; }
 
  private:
-  void showQualitySheet(const std::string& videoId, const std::string& title,
-                        const std::optional<std::string>& listTitle, const std::vector<std::int32_t>& itags);
+  // A cached copy moves into the download folder, else the download starts at the preferred quality.
+  void saveWithoutAsking(const std::string& videoId, const std::string& title,
+                         const std::optional<std::string>& listTitle);
+  void askQuality(const std::string& videoId, const std::string& title,
+                  const std::optional<std::string>& listTitle, const std::vector<std::int32_t>& itags);
   void qualityChosen(const std::string& videoId, const std::string& title,
                      const std::optional<std::string>& listTitle, const std::string& choice);
   // Removes the first entry equal to the id; answers whether there was one.

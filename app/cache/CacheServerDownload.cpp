@@ -1,5 +1,5 @@
 // The Download command: a video saved into the user's download folder, reusing a cached copy,
-// optionally after a sheet that asks for the quality; and the two commands on a saved video.
+// optionally after a question for the quality; and the two commands on a saved video.
 #include <cassert>
 
 #include "app/cache/CacheNotifications.h"
@@ -7,17 +7,16 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/YoutubeSupport.h"
-#include "platform/appkit/Window.h"
-#include "platform/core/Log.h"
-#include "platform/runloop/Thread.h"
 #include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
 #include "common/Settings.h"
-#include "ui/AlertBlocks.h"
+#include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/runloop/Thread.h"
 
 namespace {
 
 constexpr char kCachedSuffix[] = " (Cached)";
+constexpr char kNoQuestion[] = "no quality question is installed: the download goes on without asking";
 
 struct QualityRow {
   const char* text;
@@ -37,7 +36,18 @@ bool startsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
 }
 
+DownloadQualityQuestion& installedQuestion() {
+  static ns::NoDestructor<DownloadQualityQuestion> question;
+  return *question;
+}
+
 }  // namespace
+
+DownloadQualityQuestion setDownloadQualityQuestion(DownloadQualityQuestion question) {
+  assert(ns::Thread::isMainThread());
+  std::swap(installedQuestion(), question);
+  return question;
+}
 
 std::vector<std::string> CacheServer::qualityChoices(const std::vector<std::int32_t>& itags,
                                                      int cachedHeight) {
@@ -60,7 +70,7 @@ void CacheServer::addManualDownloadVideoId_withTitle_fromViewController(
     ns::Log("already downloaded!");
     return;
   }
-  if (getBoolSetting(kAskQualityKey)) {
+  if (getBoolSetting(kAskQualityKey) && installedQuestion()) {
     ns::Log("ASK DOWNLOAD QUALITY!");
     auto record = YoutubeSupport::initWithYoutubeId(videoId);
     ns::Weak<CacheServer> weak = weakSelf<CacheServer>();
@@ -70,36 +80,42 @@ void CacheServer::addManualDownloadVideoId_withTitle_fromViewController(
       std::vector<std::int32_t> itags;
       for (const auto& [itag, url] : record->urlMap())
         if (!url.empty()) itags.push_back(itag);
-      self->showQualitySheet(videoId, title, listTitle, itags);
+      self->askQuality(videoId, title, listTitle, itags);
     });
     return;
   }
+  if (getBoolSetting(kAskQualityKey)) ns::Log(kNoQuestion);
+  saveWithoutAsking(videoId, title, listTitle);
+}
+
+void CacheServer::saveWithoutAsking(const std::string& videoId, const std::string& title,
+                                    const std::optional<std::string>& listTitle) {
   if (moveCachedVideoToDownloadFolder(videoId, title, listTitle)) return;
   _startManualDownload_withTitle_playlistTitle(videoId, title, listTitle);
 }
 
-void CacheServer::showQualitySheet(const std::string& videoId, const std::string& title,
-                                   const std::optional<std::string>& listTitle,
-                                   const std::vector<std::int32_t>& itags) {
+void CacheServer::askQuality(const std::string& videoId, const std::string& title,
+                             const std::optional<std::string>& listTitle,
+                             const std::vector<std::int32_t>& itags) {
   int cachedHeight = isVideoCached(videoId) ? getCachedVideoHeight(videoId) : 0;
   std::vector<std::string> choices = qualityChoices(itags, cachedHeight);
-  auto controller = mainWindowController();
-  if (controller) controller->setShowingAlert(true);
+  // Taken out before the call: the question may be replaced while it runs.
+  auto question = installedQuestion();
+  if (!question) {
+    ns::Log(kNoQuestion);
+    saveWithoutAsking(videoId, title, listTitle);
+    return;
+  }
   ns::Weak<CacheServer> weak = weakSelf<CacheServer>();
-  AlertBlocks::
-      showSheetModalForWindow_message_informativeText_alertStyle_cancelButtonTitle_otherButtonTitles_onDismiss_onCancel(
-          controller ? controller->getCurrentWindow() : nullptr, "Select Video Quality for Download.", title,
-          static_cast<unsigned long>(ak::AlertStyle::Informational), std::string("Cancel"), choices,
-          [weak, videoId, title, listTitle, choices](int index) {
-            if (auto controller = mainWindowController()) controller->setShowingAlert(false);
-            auto self = weak.lock();
-            if (!self || index < 0 || static_cast<std::size_t>(index) >= choices.size()) return;
-            self->qualityChosen(videoId, title, listTitle, choices[static_cast<std::size_t>(index)]);
-          },
-          [] {
-            if (auto controller = mainWindowController()) controller->setShowingAlert(false);
-            ns::Log("cancelled");
-          });
+  question(title, choices, [weak, videoId, title, listTitle, choices](std::optional<std::size_t> choice) {
+    if (!choice) {
+      ns::Log("cancelled");
+      return;
+    }
+    auto self = weak.lock();
+    if (!self || *choice >= choices.size()) return;
+    self->qualityChosen(videoId, title, listTitle, choices[*choice]);
+  });
 }
 
 void CacheServer::qualityChosen(const std::string& videoId, const std::string& title,

@@ -6,9 +6,13 @@
 #include "CrashReporter/CrashReporter.h"
 #include "app/browse/BrowseHooks.h"
 #include "app/cache/CacheState.h"
+#include "app/shell/DownloadQualitySheet.h"
 #include "app/shell/MainWindowController.h"
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeStreamResolver.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
 #include "lib/logging/LogHub.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Event.h"
@@ -17,9 +21,6 @@
 #include "platform/core/Log.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
-#include "common/IMainWindowController.h"
 
 PL_CLASS(PLMAppDelegate, ns::Object) {
   cls.method<&PLMAppDelegate::applicationDidFinishLaunching>("applicationDidFinishLaunching:");
@@ -45,6 +46,7 @@ void PLMAppDelegate::applicationDidFinishLaunching(const ns::Ref<ns::Notificatio
   installBrowseHooks();
   StreamResolver::setSharedResolver(ns::make<YoutubeStreamResolver>());
   installCacheStateFunctions();
+  installDownloadQualitySheet();
   // The source list reads the library store while the main window's interface is built.
   createAppSupportFolder();
 

@@ -1,24 +1,14 @@
 // The Download command: videos already saved, cached copies moved into the download folder, the
-// quality sheet on the current window answered by a script, and downloads queued first.
+// quality question and what its answers do, and the command without a question installed.
 #include <gtest/gtest.h>
 
 #include "app/cache/CacheFiles.h"
-#include "app/cache/CacheServer.h"
 #include "app/cache/YoutubeDownloader.h"
-#include "platform/appkit/Make.h"
-#include "platform/foundation/PropertyListFile.h"
-#include "platform/testing/ui/HeadlessApp.h"
-#include "platform/testing/ui/ModalScript.h"
-#include "common/Settings.h"
-#include "tests/app/cache/CacheTestKit.h"
-#include "tests/support/FakeMainWindowController.h"
-#include "tests/support/FakeStreamResolver.h"
-#include "tests/support/ScopedController.h"
+#include "tests/app/cache/DownloadCommandTestKit.h"
 
 namespace {
 
 using cachetest::exists;
-using cachetest::writeFile;
 using Ids = std::vector<std::string>;
 
 TEST(QualityChoices, FollowTheStreamsOfferedAndTheCachedHeight) {
@@ -39,115 +29,82 @@ TEST(QualityChoices, FollowTheStreamsOfferedAndTheCachedHeight) {
   for (const auto& c : cases) EXPECT_EQ(CacheServer::qualityChoices(c.itags, c.cachedHeight), c.choices);
 }
 
-class DownloadCommandTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    testsupport::FakeMainWindowController::Answers answers;
-    answers.currentWindow = window;
-    controller->setAnswers(answers);
-    setStringSetting(kPreferredVideoQualityKey, "360");
-  }
-  // The resolver offers the itags at the origin, whose transfers stall.
-  void offer(const std::string& videoId, std::initializer_list<int> itags) {
-    testsupport::FakeStreamResolver::Entry entry;
-    for (int itag : itags) {
-      std::string path = "/" + videoId + "/" + std::to_string(itag);
-      entry.urlMap[itag] = origin.URLForPath(path);
-      origin.canned("GET", path, pltest::FakeReply::stalled("head", 100000));
-    }
-    resolver->setEntry(videoId, entry);
-  }
-  // A finished copy in the cache, of the given itag.
-  void cache(const std::string& videoId, int itag) {
-    writeFile(home.cache(videoId + ".mp4"), "cached " + videoId);
-    ns::writePropertyListToFile_atomically(ns::Dictionary{{ns::Value("videotype"), ns::Value(itag)}},
-                                           home.cache(videoId + ".info"), true);
-    setVideoCacheState(videoId, true);
-  }
-  void download(const std::string& videoId) {
-    manager->addManualDownloadVideoId_withTitle_fromViewController(videoId, "My Video", std::string("Mix"));
-  }
-  // Shows the sheet and answers it with the button.
-  void answerSheet(const std::string& videoId, const std::string& button) {
-    script.clickAlertButton(button, [this] { showingWhileOpen = controller->showingAlert(); });
-    std::size_t before = script.shownAlerts().size();
-    download(videoId);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return script.shownAlerts().size() > before; }, 30));
-    app.dispatchQueued();
-  }
+using DownloadCommandTest = cachetest::DownloadCommandFixture;
 
-  pltest::HeadlessApp app{false};
-  cachetest::CacheSandbox home;
-  pltest::ModalScript script;
-  ns::Ref<ak::Window> window = app.window(ak::MakeRect(0, 0, 600, 400));
-  ns::Ref<testsupport::FakeMainWindowController> controller =
-      ns::make<testsupport::FakeMainWindowController>();
-  testsupport::ScopedMainWindowController installedController{controller};
-  pltest::FakeServer origin;
-  ns::Ref<testsupport::FakeStreamResolver> resolver = ns::make<testsupport::FakeStreamResolver>();
-  testsupport::ScopedStreamResolver installedResolver{resolver};
-  ns::Ref<CacheServer> manager = ns::make<CacheServer>(0);
-  bool showingWhileOpen = false;
-};
-
-TEST_F(DownloadCommandTest, TheSheetListsTheQualitiesAndMarksTheCachedOne) {
+TEST_F(DownloadCommandTest, TheQuestionGetsTheTitleAndChoicesAndItsAnswerIsTaken) {
   setBoolSetting(kAskQualityKey, true);
   offer("v", {18, 22, 137});
   cache("v", 22);
+  std::vector<std::pair<std::string, Ids>> asked;
+  std::function<void(std::optional<std::size_t>)> answer;
+  cachetest::ScopedQualityQuestion question([&](const std::string& title, const Ids& choices,
+                                                std::function<void(std::optional<std::size_t>)> then) {
+    asked.emplace_back(title, choices);
+    answer = std::move(then);
+  });
+  auto ask = [&] {
+    answer = nullptr;
+    download("v");
+    ASSERT_TRUE(pltest::pumpUntil([&] { return answer != nullptr; }, 30));
+  };
+
   pltest::LogCapture log;
-  answerSheet("v", "Cancel");
-  EXPECT_TRUE(log.contains("ASK DOWNLOAD QUALITY!"));
-  ASSERT_EQ(script.shownAlerts().size(), 1u);
-  const auto& shown = script.shownAlerts()[0];
-  EXPECT_TRUE(shown.sheet);
-  EXPECT_EQ(shown.messageText, "Select Video Quality for Download.");
-  EXPECT_EQ(shown.informativeText, "My Video");
-  EXPECT_EQ(shown.style, ak::AlertStyle::Informational);
-  EXPECT_EQ(shown.buttons, (Ids{"1080p", "720p (Cached)", "360p", "Cancel"}));
-  EXPECT_TRUE(showingWhileOpen);
-  EXPECT_FALSE(controller->showingAlert());
+  ask();
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0].first, "My Video");
+  EXPECT_EQ(asked[0].second, (Ids{"1080p", "720p (Cached)", "360p"}));
+  answer(std::nullopt);
   EXPECT_TRUE(log.contains("cancelled"));
   EXPECT_TRUE(isVideoCached("v"));
   EXPECT_FALSE(getDownloaderForVideoId("v"));
-}
 
-TEST_F(DownloadCommandTest, TheCachedChoiceMovesTheCopyIntoTheDownloadFolder) {
-  setBoolSetting(kAskQualityKey, true);
-  offer("v", {18, 22, 137});
-  cache("v", 22);
-  answerSheet("v", "720p (Cached)");
-  EXPECT_FALSE(controller->showingAlert());
-  EXPECT_TRUE(isVideoDownloaded("v"));
-  auto saved = getDownloadedVideoPath("v");
-  ASSERT_TRUE(saved);
-  EXPECT_EQ(*saved, getDownloadFolderPath(std::string("Mix")) + "My Video.mp4");
-  EXPECT_EQ(cachetest::readFile(*saved), "cached v");
-  EXPECT_FALSE(exists(home.cache("v.mp4")));
+  // An index past the choices is no answer.
+  ask();
+  answer(3);
+  EXPECT_TRUE(isVideoCached("v"));
   EXPECT_FALSE(getDownloaderForVideoId("v"));
-}
 
-TEST_F(DownloadCommandTest, AnotherQualityDropsTheCopyAndQueuesTheVideoFirst) {
-  setBoolSetting(kAskQualityKey, true);
-  offer("v", {18, 22, 137, 140});
-  offer("other", {18});
-  cache("v", 22);
-  // Another download runs and an earlier Cache Video waits.
-  manager->addManualDownloadVideoId("other");
-  ASSERT_TRUE(isAnyDownloadActive());
-  manager->addManualDownloadVideoId("earlier");
-  answerSheet("v", "1080p");
-  EXPECT_FALSE(controller->showingAlert());
-  EXPECT_FALSE(exists(home.cache("v.mp4")));
+  ask();
+  answer(2);
   EXPECT_FALSE(isVideoCached("v"));
-  EXPECT_EQ(getChosenVideoQuality(std::string("v")), "1080");
-  EXPECT_EQ(manager->manualCacheQueue(), (Ids{"v", "earlier"}));
+  EXPECT_EQ(getChosenVideoQuality(std::string("v")), "360");
   auto downloader = getDownloaderForVideoId("v");
   ASSERT_TRUE(downloader);
   EXPECT_TRUE(downloader->bDownload());
-  EXPECT_EQ(downloader->saveFilename(), "My Video");
-  EXPECT_EQ(downloader->savePlaylistTitle(), "Mix");
-  EXPECT_TRUE(downloader->isValid());
-  EXPECT_FALSE(downloader->isDownloading());
+  EXPECT_TRUE(downloader->isDownloading());
+  EXPECT_TRUE(script.shownAlerts().empty());
+}
+
+TEST_F(DownloadCommandTest, WithoutAQuestionTheDownloadGoesOnAsIfAskingWereOff) {
+  setBoolSetting(kAskQualityKey, true);
+  offer("fresh", {18});
+  offer("late", {18});
+  cache("kept", 18);
+  pltest::LogCapture log;
+  download("kept");
+  EXPECT_TRUE(isVideoDownloaded("kept"));
+  EXPECT_TRUE(log.contains("no quality question is installed"));
+  EXPECT_FALSE(log.contains("ASK DOWNLOAD QUALITY!"));
+  download("fresh");
+  auto fresh = getDownloaderForVideoId("fresh");
+  ASSERT_TRUE(fresh);
+  EXPECT_TRUE(fresh->isDownloading());
+  EXPECT_EQ(manager->manualCacheStartedQueue(), Ids{"fresh"});
+
+  // A question taken away while the streams are looked up: the download still goes on, queued.
+  bool asked = false;
+  {
+    cachetest::ScopedQualityQuestion question(
+        [&](const std::string&, const Ids&, std::function<void(std::optional<std::size_t>)>) {
+          asked = true;
+        });
+    download("late");
+  }
+  ASSERT_TRUE(pltest::pumpUntil([&] { return getDownloaderForVideoId("late") != nullptr; }, 30));
+  EXPECT_FALSE(asked);
+  EXPECT_TRUE(getDownloaderForVideoId("late")->bDownload());
+  EXPECT_EQ(manager->manualCacheQueue(), Ids{"late"});
+  EXPECT_TRUE(script.shownAlerts().empty());
 }
 
 TEST_F(DownloadCommandTest, WithoutTheQuestionACachedCopyMovesAndAnyOtherVideoStartsAtOnce) {
