@@ -8,33 +8,18 @@
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
-#include "lib/google/ApiServiceYouTube.h"
-#include "lib/google/NetOAuth2Authentication.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
-#include "platform/appkit/Button.h"
-#include "platform/appkit/Colors.h"
-#include "platform/appkit/Image.h"
-#include "platform/core/Log.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/net/URLConnection.h"
-#include "platform/net/URLRequest.h"
-#include "platform/net/URLResponse.h"
 #include "common/AppUtilities.h"
 #include "common/IMainWindowController.h"
 #include "common/IPlayerViewController.h"
 #include "common/Settings.h"
 #include "common/ShellNotifications.h"
-#include "ui/ButtonTextColor.h"
-#include "ui/ImageRoundedCorner.h"
+#include "lib/google/ApiServiceYouTube.h"
+#include "lib/google/NetOAuth2Authentication.h"
+#include "lib/google/NetOAuth2WindowController.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
 
 namespace {
-
-void setButtonTitle(const ns::Ref<ak::Button>& button, const std::string& title) {
-  if (!button) return;
-  button->setTitle(title);
-  ButtonTextColor::setTextColor(*button, ak::colors::lightGrayColor());
-}
 
 void refreshSourceList() {
   auto browsing = browsingInterface();
@@ -64,14 +49,18 @@ std::string AccountSession::profilePhotoURL(const std::string& userID) {
   return base + "/s2/u/0/photos/profile/" + userID;
 }
 
-void AccountSession::initYoutube() {
+std::string AccountSession::signedInEmail() {
+  auto authorizer = youTubeService()->authorizer();
+  return authorizer ? authorizer->userEmail().value_or("") : std::string();
+}
+
+void AccountSession::restoreSignIn() {
   auto service = youTubeService();
   service->setAuthorizer(NetOAuth2WindowController::authForGoogleFromKeychainForName_clientID_clientSecret(
       keychainItemName_, getOAuthClientID(), getOAuthClientSecret()));
   postNotification(kLoginStateChangedNotification);
   // A stored token that cannot authorize counts as signed out.
   if (!isSignedIn()) service->setAuthorizer(nullptr);
-  updateUI();
 }
 
 bool AccountSession::isSignedIn() {
@@ -79,66 +68,21 @@ bool AccountSession::isSignedIn() {
   return authorizer && authorizer->canAuthorize();
 }
 
-void AccountSession::signInClicked(const ns::Ref<ns::Object>&) {
-  // While a sign-in runs, a click goes to it rather than signing out.
-  if (signInController_ || !isSignedIn()) {
-    ns::Weak<AccountSession> weak = self<AccountSession>();
-    runSigninThenHandler([weak] {
-      if (auto session = weak.lock()) session->updateUI();
-    });
-    return;
-  }
+void AccountSession::signOut() {
   NetOAuth2WindowController::removeAuthFromKeychainForName(keychainItemName_);
   youTubeService()->setAuthorizer(nullptr);
   postNotification(kLoginStateChangedNotification);
-  updateUI();
 }
 
-void AccountSession::runSigninThenHandler(std::function<void()> handler) {
-  auto controller = controller_.lock();
-  if (!controller) return;
-  if (signInController_) {
-    // A second sheet would run a second sign-in beside the first.
-    if (handler) signInHandlers_.push_back(std::move(handler));
-    signInController_->bringSignInToFront();
-    return;
-  }
-  auto sheet =
-      NetOAuth2WindowController::controllerWithScope_clientID_clientSecret_keychainItemName_resourceBundle(
-          YouTubeAuthScope(), getOAuthClientID(), getOAuthClientSecret(), keychainItemName_, nullptr);
-  if (!sheet) return;
-  signInController_ = sheet;
-  signInHandlers_.clear();
-  if (handler) signInHandlers_.push_back(std::move(handler));
-  controller->setShowingAlert(true);
-  ns::Weak<AccountSession> weak = self<AccountSession>();
-  ns::Weak<IMainWindowController> weakController = controller_;
-  sheet->signInSheetModalForWindow_completionHandler(
-      controller->window(), [weak, weakController](const ns::Ref<NetOAuth2Authentication>& auth,
-                                                   const std::optional<ns::Error>& error) {
-        if (auto controller = weakController.lock()) controller->setShowingAlert(false);
-        auto session = weak.lock();
-        if (!session) return;
-        session->signInController_ = nullptr;
-        auto handlers = std::move(session->signInHandlers_);
-        session->signInHandlers_.clear();
-        if (error || !auth) {
-          youTubeService()->setAuthorizer(nullptr);
-          session->updateUI();
-          return;
-        }
-        youTubeService()->setAuthorizer(auth);
-        postNotification(kLoginStateChangedNotification);
-        for (const auto& handler : handlers) handler();
-      });
+void AccountSession::signInEnded(const ns::Ref<NetOAuth2Authentication>& authentication) {
+  youTubeService()->setAuthorizer(authentication);
+  if (authentication) postNotification(kLoginStateChangedNotification);
 }
 
-void AccountSession::updateUI() {
+std::optional<std::string> AccountSession::updateAccount() {
   auto controller = controller_.lock();
-  if (!controller) return;
-  auto button = controller->userBtn();
+  if (!controller) return std::nullopt;
   if (!isSignedIn()) {
-    setButtonTitle(button, kSignedOutButtonTitle);
     controller->setAccountCache(nullptr);
     // The index of the account that went would go on marking videos as in its playlists.
     if (controller->videoInPlaylistCache())
@@ -147,16 +91,12 @@ void AccountSession::updateUI() {
     // sign in must not take the channels of this one for its own.
     if (!getStringSetting("my_channels").empty()) setStringSetting("my_channels", "");
     refreshSourceList();
-    if (button) {
-      button->setImage(nullptr);
-      button->setAlternateImage(nullptr);
-    }
-    return;
+    return std::nullopt;
   }
   auto authorizer = youTubeService()->authorizer();
   std::string email = authorizer->userEmail().value_or("");
-  setButtonTitle(button, email + kSignedInButtonTitleSuffix);
   auto cache = controller->accountCache();
+  std::optional<std::string> photoURL;
   if (!cache || cache->email() != email) {
     cache = AccountCache::initWithEmail(email);
     controller->setAccountCache(cache);
@@ -165,9 +105,8 @@ void AccountSession::updateUI() {
     auto oauth = std::dynamic_pointer_cast<NetOAuth2Authentication>(authorizer);
     auto userID = oauth ? oauth->userID() : std::nullopt;
     if (userID && !userID->empty()) {
-      std::string url = profilePhotoURL(*userID);
-      cache->setProfileImageUrl(url);
-      loadProfilePhoto(url, email);
+      photoURL = profilePhotoURL(*userID);
+      cache->setProfileImageUrl(*photoURL);
     }
     ns::Weak<AccountSession> weak = self<AccountSession>();
     dispatch::async(dispatch::mainQueue(), [weak, cache] {
@@ -175,38 +114,7 @@ void AccountSession::updateUI() {
     });
   }
   cache->getMyChannelList();
-}
-
-void AccountSession::loadProfilePhoto(const std::string& url, const std::string& email) {
-  ns::Weak<IMainWindowController> weakController = controller_;
-  dispatch::async(dispatch::globalQueue(dispatch::Priority::Background), [weakController, url, email] {
-    ns::Ref<ns::URLResponse> response;
-    ns::Error error;
-    auto data = ns::URLConnection::sendSynchronousRequest_returningResponse_error(
-        ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)), &response, &error);
-    auto http = std::dynamic_pointer_cast<ns::HTTPURLResponse>(response);
-    if (!data || (http && (http->statusCode() < 200 || http->statusCode() > 299))) {
-      ns::Log("AccountSession: no profile photo from %@", url);
-      return;
-    }
-    auto image = ak::Image::initWithData(*data);
-    if (!image) return;
-    dispatch::async(dispatch::mainQueue(), [weakController, image, email] {
-      auto controller = weakController.lock();
-      if (!controller) return;
-      // A photo that lands after a sign-out or a switch of account belongs to nobody shown.
-      auto cache = controller->accountCache();
-      if (!cache || cache->email() != email) {
-        ns::Log("AccountSession: the profile photo of %@ came after the account changed", email);
-        return;
-      }
-      auto button = controller->userBtn();
-      if (!button) return;
-      auto rounded = ImageRoundedCorner::roundCorners(image);
-      button->setImage(rounded);
-      button->setAlternateImage(rounded);
-    });
-  });
+  return photoURL;
 }
 
 void AccountSession::restorePlaying(const ns::Ref<AccountCache>& cache) {

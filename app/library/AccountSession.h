@@ -1,22 +1,20 @@
 #pragma once
-// The sign-in glue of the main window controller, which owns one and forwards to it: the one
-// shared Data API service, the restore of the signed-in account at start, the sign-in sheet and
-// the sign-out, the title-bar user button, and a new account cache and video-in-playlist index
-// whenever the signed-in e-mail changes (after which what was playing is restored). The token
-// is kept in the keychain item named "Pelorin" by the sign-in window controller.
+// The signed-in account: the one shared Data API service, the restore of the stored sign-in at
+// start, the sign-out, and a new account cache and video-in-playlist index whenever the
+// signed-in e-mail changes (after which what was playing is restored). The token is kept in the
+// keychain item named "Pelorin" by the sign-in window controller. The sign-in sheet and the
+// title bar's user button over it are the shell's (app/shell/SignInSession.h).
 //
-// Main thread only, except the profile photo, which downloads on a background global queue and
-// is set on the button only while the account cache is still the one it was fetched for.
-#include <functional>
+// Main thread only.
+#include <optional>
 #include <string>
-#include <vector>
 
 #include "platform/core/Object.h"
 
 class AccountCache;
 class ApiServiceYouTube;
 class IMainWindowController;
-class NetOAuth2WindowController;
+class NetOAuth2Authentication;
 
 inline constexpr char kKeychainItemName[] = "Pelorin";
 // The identity provider's host that serves a user's profile photo at
@@ -24,9 +22,6 @@ inline constexpr char kKeychainItemName[] = "Pelorin";
 inline constexpr char kProfilePhotoHost[] = "profiles.google.com";
 // Overrides "https://profiles.google.com" (for a local fake, say).
 inline constexpr char kProfilePhotoURLEnvironmentKey[] = "PELORIN_PROFILE_PHOTO_URL";
-// The user button's titles: "<e-mail> ▾ " while signed in.
-inline constexpr char kSignedOutButtonTitle[] = "not logged in \u25BE ";
-inline constexpr char kSignedInButtonTitleSuffix[] = " \u25BE ";
 
 class AccountSession : public ns::Object {
  public:
@@ -36,36 +31,30 @@ class AccountSession : public ns::Object {
 
   // The process-wide service, made on first use (next pages joined, retries on, the API key).
   static ns::Ref<ApiServiceYouTube> youTubeService();
-
-  // Restores the stored sign-in as the service's authorizer, posts "loginStateChanged" and
-  // brings the interface in line.
-  void initYoutube();
-  // The service's authorizer can authorize.
-  bool isSignedIn();
-  // Signs in when signed out (then updateUI), signs out at once when signed in; while the sign-in
-  // sheet is up, brings it to the front.
-  void signInClicked(const ns::Ref<ns::Object>& sender);
-  // Shows the sign-in sheet on the main window; after a successful sign-in posts
-  // "loginStateChanged" and runs the handler. A failed or closed sheet signs out and runs
-  // updateUI, not the handler. One sign-in runs at a time: while the sheet is up, a further call
-  // brings it to the front and its handler runs after the earlier ones when that sign-in
-  // succeeds.
-  void runSigninThenHandler(std::function<void()> handler);
-  // The user button, the account cache, the index and the source list after the authorizer.
-  void updateUI();
-
-  // The sheet's controller while a sign-in runs, else nil.
-  const ns::Ref<NetOAuth2WindowController>& signInController() const { return signInController_; }
+  // The e-mail of the service's authorizer; empty when there is none.
+  static std::string signedInEmail();
   // "https://profiles.google.com/s2/u/0/photos/profile/<user id>", on PELORIN_PROFILE_PHOTO_URL
   // when that is set.
   static std::string profilePhotoURL(const std::string& userID);
 
+  const std::string& keychainItemName() const { return keychainItemName_; }
+  // Restores the stored sign-in as the service's authorizer and posts "loginStateChanged"; a
+  // stored token that cannot authorize counts as signed out.
+  void restoreSignIn();
+  // The service's authorizer can authorize.
+  bool isSignedIn();
+  // Forgets the stored sign-in and the authorizer, and posts "loginStateChanged".
+  void signOut();
+  // How a sign-in ended: a new authentication becomes the authorizer and "loginStateChanged" is
+  // posted; without one (failed, closed) there is no authorizer and nothing is posted.
+  void signInEnded(const ns::Ref<NetOAuth2Authentication>& authentication);
+  // The account cache, the index, the own channels and the source list after the authorizer.
+  // Answers the profile photo's URL when a new account's cache was made with one, else nothing.
+  std::optional<std::string> updateAccount();
+
  private:
   void restorePlaying(const ns::Ref<AccountCache>& cache);
-  void loadProfilePhoto(const std::string& url, const std::string& email);
 
   ns::Weak<IMainWindowController> controller_;
   std::string keychainItemName_;
-  ns::Ref<NetOAuth2WindowController> signInController_;
-  std::vector<std::function<void()>> signInHandlers_;
 };

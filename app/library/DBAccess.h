@@ -74,7 +74,7 @@ class DBAccess : public ns::Object {
                                            const std::optional<std::string>& comment);
   std::vector<BookmarkRow> getBookmarks(const std::string& videoId);
   int getBookmarkCount(const std::string& videoId);
-  // Every bookmark of the library as the bookmarks document (BookmarkCommands.h), ordered by
+  // Every bookmark of the library as the bookmarks document (BookmarkDocument.h), ordered by
   // video id and then by pos1; empty text when the bookmarks cannot be read.
   std::string getAllBookmarksAsJson();
 

@@ -3,20 +3,8 @@
 #include <string>
 
 #include "app/library/AccountSession.h"
-#include "lib/google/ApiServiceYouTube.h"
-#include "lib/google/NetFetcherAuthorizationProtocol.h"
 #include "common/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
-
-namespace {
-
-std::string signedInEmail() {
-  auto service = AccountSession::youTubeService();
-  auto authorizer = service ? service->authorizer() : nullptr;
-  return authorizer ? authorizer->userEmail().value_or("") : std::string();
-}
-
-}  // namespace
 
 bool confirmLogout(const ns::Ref<IMainWindowController>& main) {
   auto window = main ? main->getCurrentWindow() : nullptr;
@@ -25,7 +13,8 @@ bool confirmLogout(const ns::Ref<IMainWindowController>& main) {
   main->setShowingAlert(true);
   auto alert = AlertBlocks::
       showSheetModalForWindow_message_informativeText_alertStyle_cancelButtonTitle_otherButtonTitles_onDismiss_onCancel(
-          window, kLogoutQuestion, signedInEmail(), 1, std::string(kLogoutCancelTitle), {kLogoutButtonTitle},
+          window, kLogoutQuestion, AccountSession::signedInEmail(), 1, std::string(kLogoutCancelTitle),
+          {kLogoutButtonTitle},
           [weak](int index) {
             auto controller = weak.lock();
             if (!controller) return;

@@ -7,12 +7,14 @@
 #include "app/browse/LeftViewController.h"
 #include "app/cache/CacheServer.h"
 #include "app/library/AccountCache.h"
-#include "app/library/AccountSession.h"
-#include "app/library/BookmarkCommands.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/player/PlayerControlBar.h"
 #include "app/player/PlayerViewController.h"
+#include "app/shell/BookmarkCommands.h"
 #include "app/shell/RenameVideoSheet.h"
+#include "app/shell/SignInSession.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Colors.h"
@@ -27,8 +29,6 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/CacheUtilities.h"
-#include "common/Settings.h"
 #include "ui/ButtonTextColor.h"
 #include "ui/MouseMoveNSView.h"
 #include "ui/MySplitView.h"
@@ -102,7 +102,7 @@ void MainWindowController::windowDidLoad() {
   }
   // The account glue and the bookmark commands reach the controller through the interface.
   auto controller = std::dynamic_pointer_cast<IMainWindowController>(shared_from_this());
-  accountSession_ = ns::make<AccountSession>(controller);
+  signInSession_ = ns::make<SignInSession>(controller);
   bookmarkCommands_ = ns::make<BookmarkCommands>(controller);
 
   if (auto titled = std::dynamic_pointer_cast<TitlebarWindow>(window)) setUpWindowChrome(titled);
@@ -253,7 +253,7 @@ void MainWindowController::startCacheServer() {
 
 void MainWindowController::initYoutube() {
   ++initYoutubeCount_;
-  if (accountSession_) accountSession_->initYoutube();
+  if (signInSession_) signInSession_->initYoutube();
 }
 
 // ---- IMainWindowController ----
@@ -286,7 +286,7 @@ ns::Ref<ak::Window> MainWindowController::getCurrentWindow() {
 }
 
 bool MainWindowController::isSignedIn() {
-  return accountSession_ && accountSession_->isSignedIn();
+  return signInSession_ && signInSession_->isSignedIn();
 }
 
 bool MainWindowController::treeViewHasFocus() {
@@ -301,7 +301,7 @@ void MainWindowController::showLeftView(bool animated) {
 }
 
 void MainWindowController::signInClicked(const ns::Ref<ns::Object>& sender) {
-  if (accountSession_) accountSession_->signInClicked(sender);
+  if (signInSession_) signInSession_->signInClicked(sender);
 }
 
 void MainWindowController::onShowRenameVideo(const ns::Ref<SearchEntry>& row) {

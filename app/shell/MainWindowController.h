@@ -6,10 +6,10 @@
 // the members of IMainWindowController that the interface allows from other threads.
 #include <string>
 
-#include "platform/appkit/WindowController.h"
 #include "common/IMainWindowController.h"
+#include "platform/appkit/WindowController.h"
 
-class AccountSession;
+class SignInSession;
 class BookmarkCommands;
 class CustomSlider;
 class MouseMoveNSView;
@@ -116,7 +116,7 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   const ns::Ref<CustomSlider>& volumeSlider() const { return volumeSlider_; }
   const ns::Ref<CustomSlider>& progressSlider() const { return progressSlider_; }
   const ns::Ref<ak::PopUpButton>& qualityButton() const { return qualityButton_; }
-  const ns::Ref<AccountSession>& accountSession() const { return accountSession_; }
+  const ns::Ref<SignInSession>& signInSession() const { return signInSession_; }
   // How often initYoutube ran.
   int initYoutubeCount() const { return initYoutubeCount_; }
 
@@ -137,7 +137,7 @@ class MainWindowController : public ak::WindowController, public IMainWindowCont
   void showPointer();
   void postFullScreenChanged();
 
-  ns::Ref<AccountSession> accountSession_;
+  ns::Ref<SignInSession> signInSession_;
   ns::Ref<BookmarkCommands> bookmarkCommands_;
   ns::Ref<AccountCache> accountCache_;
   ns::Ref<VideoInPlaylistCache> videoInPlaylistCache_;

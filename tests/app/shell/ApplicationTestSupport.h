@@ -18,8 +18,11 @@
 #include "app/player/VideoView.h"
 #include "app/shell/PLMApplication.h"
 #include "app/shell/ShellKeys.h"
+#include "app/shell/SignInSession.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetOAuth2Endpoints.h"
@@ -33,8 +36,6 @@
 #include "platform/media/PlayerItem.h"
 #include "platform/security/Keychain.h"
 #include "platform/testing/TestMedia.h"
-#include "common/CacheUtilities.h"
-#include "common/Settings.h"
 #include "tests/app/shell/ShellWindowTestSupport.h"
 #include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
@@ -96,7 +97,7 @@ struct ApplicationFixture : ShellFixture {
   }
   ~ApplicationFixture() {
     if (controller) {
-      if (auto sheet = controller->accountSession()->signInController()) sheet->cancelSigningIn();
+      if (auto sheet = controller->signInSession()->signInController()) sheet->cancelSigningIn();
       controller->playerViewController()->stopVideo();
     }
     api.release();

@@ -1,5 +1,6 @@
 // Bookmark export and import through the commands, on a headless main window with scripted
-// panels and alerts and a real library file in a sandbox; and the source list's focus test.
+// panels and alerts and a real library file in a sandbox; the import's alert text; and the source
+// list's focus test.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -10,8 +11,10 @@
 #include <fstream>
 #include <future>
 
-#include "app/library/BookmarkCommands.h"
+#include "app/library/BookmarkDocument.h"
 #include "app/library/DBAccess.h"
+#include "app/shell/BookmarkCommands.h"
+#include "common/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/OutlineView.h"
@@ -20,7 +23,7 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "common/AppUtilities.h"
+#include "tests/app/library/BookmarkRows.h"
 #include "tests/support/FakeMainWindowController.h"
 
 namespace bookmarks_test {
@@ -52,20 +55,6 @@ class BookmarkCommandsTest : public ::testing::Test {
   }
   ~BookmarkCommandsTest() override { DBAccess::resetForTesting(); }
 
-  // Every bookmark row as text, in a fixed order.
-  static std::vector<std::string> allRows() {
-    std::vector<std::string> rows;
-    auto rs = DBAccess::getInstance()->db()->executeQuery(
-        "SELECT trackid, pos1, pos2, startend, comment FROM bookmark ORDER BY trackid, pos1, pos2;");
-    while (rs && rs->next()) {
-      rows.push_back(rs->stringForColumnIndex(0).value_or("<null>") + "|" +
-                     std::to_string(rs->doubleForColumnIndex(1)) + "|" +
-                     std::to_string(rs->doubleForColumnIndex(2)) + "|" +
-                     rs->stringForColumnIndex(3).value_or("<null>") + "|" +
-                     rs->stringForColumnIndex(4).value_or("<null>"));
-    }
-    return rows;
-  }
   // Runs the scripted panel and the sheets it leads to.
   void settle() {
     for (int i = 0; i < 4; ++i) {
@@ -121,7 +110,7 @@ TEST_F(BookmarkCommandsTest, AnExportRestoresEveryBookmarkInAnotherLibraryAndCha
                                               "C:\\path \xC3\xA9t\xC3\xA9 \xE2\x99\xAA");
   access->addBookmark_startPos_endPos_startEnd("vidA", 100.25f, 0, "");
   access = nullptr;
-  auto before = allRows();
+  auto before = bookmarkRows();
   ASSERT_EQ(before.size(), 3u);
   std::string text = exportToFile();
   EXPECT_NE(text.find("\"comment\":\"a \\\"quoted\\\" word\\nand a second line\""), std::string::npos)
@@ -130,12 +119,12 @@ TEST_F(BookmarkCommandsTest, AnExportRestoresEveryBookmarkInAnotherLibraryAndCha
   // Into its own library: every bookmark is found again, nothing is added.
   fs::path file = folder / kBookmarksFileName;
   importFile(file);
-  EXPECT_EQ(allRows(), before);
+  EXPECT_EQ(bookmarkRows(), before);
 
   emptyLibrary();
-  ASSERT_TRUE(allRows().empty());
+  ASSERT_TRUE(bookmarkRows().empty());
   importFile(file);
-  EXPECT_EQ(allRows(), before);
+  EXPECT_EQ(bookmarkRows(), before);
   ASSERT_EQ(script.shownAlerts().size(), 2u);
   const auto& alert = script.shownAlerts()[1];
   EXPECT_EQ(alert.messageText, "3 bookmarks imported :)");
@@ -163,7 +152,7 @@ TEST_F(BookmarkCommandsTest, AnExportOfTextThatIsNoUtf8StillReadsBack) {
   importFile(folder / kBookmarksFileName);
   ASSERT_EQ(script.shownAlerts().size(), 1u);
   EXPECT_EQ(script.shownAlerts()[0].messageText, "2 bookmarks imported :)");
-  auto rows = allRows();
+  auto rows = bookmarkRows();
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0], "vidA|1.000000|0.000000||fine");
   EXPECT_EQ(rows[1].substr(0, 24), "vidB|2.000000|0.000000|s");
@@ -194,7 +183,7 @@ TEST_F(BookmarkCommandsTest, AFileWithoutBookmarksSaysSo) {
   importFile(file);
   ASSERT_EQ(script.shownAlerts().size(), 1u);
   EXPECT_EQ(script.shownAlerts()[0].messageText, "bookmarks not found!");
-  EXPECT_TRUE(allRows().empty());
+  EXPECT_TRUE(bookmarkRows().empty());
 
   // Cancelling the panel does nothing at all.
   script.cancelPanel();
@@ -203,73 +192,9 @@ TEST_F(BookmarkCommandsTest, AFileWithoutBookmarksSaysSo) {
   EXPECT_EQ(script.shownAlerts().size(), 1u);
 }
 
-TEST_F(BookmarkCommandsTest, ElementsOfOtherTypesAreLeftOutAndTheRestCounted) {
-  struct Case {
-    const char* document;
-    int count;
-  };
-  const Case cases[] = {
-      {"[1, 2]", 0},
-      {R"({"bookmarks": 5})", 0},
-      {R"({"bookmarks": []})", 0},
-      {R"({"bookmarks": [5, "x", null, [], {"videoid": "a", "pos1": 1}]})", 1},
-      {R"({"bookmarks": [{"pos1": 1}, {"videoid": 7}, {"videoid": ""}, {"videoid": "b", "pos1": "2.5"}]})",
-       1},
-      {R"({"bookmarks": [{"videoid": "c", "pos1": [1]}, {"videoid": "c", "pos1": "soon"},
-          {"videoid": "c", "pos1": 1e300}, {"videoid": "c", "comment": 5}, {"videoid": "c", "startend": "x"},
-          {"videoid": "c", "pos1": null, "pos2": 3}]})",
-       1},
-  };
-  auto access = DBAccess::getInstance();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.document);
-    fs::path file = folder / "case.json";
-    std::ofstream(file, std::ios::trunc) << c.document;
-    EXPECT_EQ(BookmarkCommands::importBookmarksFromFile(file.string(), access), c.count);
-  }
-  EXPECT_EQ(allRows(), (std::vector<std::string>{"a|1.000000|0.000000||<null>", "b|2.500000|0.000000||<null>",
-                                                 "c|0.000000|3.000000||<null>"}));
+TEST(BookmarkImportMessage, CountsTheBookmarksTaken) {
   EXPECT_EQ(BookmarkCommands::importMessage(1), "1 bookmarks imported :)");
   EXPECT_EQ(BookmarkCommands::importMessage(0), "bookmarks not found!");
-}
-
-TEST_F(BookmarkCommandsTest, OnlyARegularFileOfSaneSizeIsRead) {
-  // A pipe picked in the panel: reading it would wait for a writer that never comes.
-  fs::path pipe = folder / "pipe.json";
-  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-  auto access = DBAccess::getInstance();
-  auto done = std::async(std::launch::async,
-                         [&] { return BookmarkCommands::importBookmarksFromFile(pipe.string(), nullptr); });
-  bool returned = pltest::pumpUntil(
-      [&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 30);
-  if (!returned) {
-    // Lets a blocked reader go so that the test ends.
-    int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
-    if (fd >= 0) ::close(fd);
-  }
-  EXPECT_TRUE(returned);
-  EXPECT_EQ(done.get(), 0);
-
-  // A large file picked by mistake is not read whole, even when it holds a valid document.
-  fs::path large = folder / "large.json";
-  {
-    std::ofstream out(large);
-    out << R"({"bookmarks": [{"videoid": "big", "pos1": 1}]})";
-    std::string blanks(1 << 20, ' ');
-    for (int i = 0; i < 33; ++i) out << blanks;
-  }
-  EXPECT_EQ(BookmarkCommands::importBookmarksFromFile(large.string(), access), 0);
-  EXPECT_TRUE(allRows().empty());
-}
-
-TEST_F(BookmarkCommandsTest, AnElementWithoutCommentOrMarkerClearsThem) {
-  auto access = DBAccess::getInstance();
-  access->addBookmark_startPos_endPos_startEnd("v", 5, 0, "s");
-  access->addBookmark_startPos_endPos_comment("v", 5, 0, "old");
-  fs::path file = folder / "bare.json";
-  std::ofstream(file) << R"({"bookmarks": [{"videoid": "v", "pos1": 5, "pos2": 0}]})";
-  EXPECT_EQ(BookmarkCommands::importBookmarksFromFile(file.string(), access), 1);
-  EXPECT_EQ(allRows(), std::vector<std::string>{"v|5.000000|0.000000||<null>"});
 }
 
 TEST_F(BookmarkCommandsTest, TheTreeHasFocusOnlyWhenTheSourceListIsTheFirstResponder) {

@@ -8,7 +8,10 @@
 #include "app/library/AccountSession.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/VideoInPlaylistCache.h"
+#include "app/shell/SignInSession.h"
 #include "app/youtube/YoutubeKeys.h"
+#include "common/Settings.h"
+#include "common/ShellNotifications.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetOAuth2Endpoints.h"
@@ -23,8 +26,6 @@
 #include "platform/testing/ImageSamples.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/web/WebView.h"
-#include "common/Settings.h"
-#include "common/ShellNotifications.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 #include "tests/support/AccountServiceCalls.h"
@@ -36,9 +37,9 @@ namespace {
 
 constexpr double kWait = 60;
 
-class AccountSessionTest : public librarytest::AccountTest {
+class SignInSessionTest : public librarytest::AccountTest {
  protected:
-  AccountSessionTest() {
+  SignInSessionTest() {
     setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
     setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
     sandbox.set(kGoogleAPIURLEnvironmentKey, std::nullopt);
@@ -59,7 +60,7 @@ class AccountSessionTest : public librarytest::AccountTest {
     answers.userBtn = button;
     controller->setAnswers(answers);
   }
-  ~AccountSessionTest() override {
+  ~SignInSessionTest() override {
     if (auto sheet = session->signInController()) sheet->cancelSigningIn();
     api.release();
     EXPECT_TRUE(testsupport::finishAccountServiceCalls());
@@ -98,10 +99,10 @@ class AccountSessionTest : public librarytest::AccountTest {
   ns::Ref<ak::Button> button = ak::make<ak::Button>(ak::MakeRect(0, 0, 200, 22));
   ns::Ref<testsupport::FakePlayerViewController> player = ns::make<testsupport::FakePlayerViewController>();
   testsupport::ScopedPlayerViewController installedPlayer{player};
-  ns::Ref<AccountSession> session = ns::make<AccountSession>(controller);
+  ns::Ref<SignInSession> session = ns::make<SignInSession>(controller);
 };
 
-TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonSignsOut) {
+TEST_F(SignInSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonSignsOut) {
   keepSignIn("a@x");
   // What was playing when this account was last used.
   auto previous = bareCache("a@x");
@@ -156,7 +157,7 @@ TEST_F(AccountSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButton
   EXPECT_EQ(login.count(), 2);
 }
 
-TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwnChannels) {
+TEST_F(SignInSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwnChannels) {
   keepSignIn("a@x");
   session->initYoutube();
   auto index = controller->videoInPlaylistCache();
@@ -177,7 +178,7 @@ TEST_F(AccountSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwn
   EXPECT_FALSE(after->getPlaylistIdArrayForVideo("vidOwn"));
 }
 
-TEST_F(AccountSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
+TEST_F(SignInSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
   keepSignIn("a@x");
   auto previous = bareCache("a@x");
   previous->diskCache()->setObject_forKey_withTimeoutInterval(
@@ -196,7 +197,7 @@ TEST_F(AccountSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
   EXPECT_FALSE(browsing->currentPlaylist());
 }
 
-TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
+TEST_F(SignInSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   keepSignIn("a@x");
   std::promise<void> letGo;
   holdPhoto = letGo.get_future().share();
@@ -211,7 +212,7 @@ TEST_F(AccountSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   EXPECT_EQ(button->title(), "not logged in \u25BE ");
 }
 
-TEST_F(AccountSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
+TEST_F(SignInSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
   session->initYoutube();
   EXPECT_FALSE(session->isSignedIn());
   EXPECT_EQ(button->title(), "not logged in \u25BE ");
@@ -231,7 +232,7 @@ TEST_F(AccountSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
   EXPECT_FALSE(controller->accountCache());
 }
 
-TEST_F(AccountSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
+TEST_F(SignInSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
   session->initYoutube();
   NotificationCounter login(kLoginStateChangedNotification);
   int handled = 0;
@@ -265,7 +266,7 @@ TEST_F(AccountSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
   EXPECT_TRUE(session->isSignedIn());
 }
 
-TEST_F(AccountSessionTest, SigningInThroughTheSheetMakesTheAccountsCache) {
+TEST_F(SignInSessionTest, SigningInThroughTheSheetMakesTheAccountsCache) {
   session->initYoutube();
   NotificationCounter login(kLoginStateChangedNotification);
   session->signInClicked(nullptr);
