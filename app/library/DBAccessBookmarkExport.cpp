@@ -1,54 +1,22 @@
 // The bookmarks document of the library store.
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Str.h"
-#include "common/AppUtilities.h"
+#include "platform/serialization/JSONSerialization.h"
 
 namespace {
 
-// A JSON string literal: quote, backslash and control characters escaped. Bytes that are no
-// UTF-8 become U+FFFD: a JSON reader refuses them, and with them every other bookmark of the file.
+// A JSON string literal, "/" as it is. Bytes that are no UTF-8 become U+FFFD: a JSON reader
+// refuses them, and with them every other bookmark of the file.
 std::string jsonString(const std::string& stored) {
   const std::string text = ns::str::isValidUtf8(stored) ? stored : ns::str::toUtf8(ns::str::toUtf16(stored));
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      default:
-        if (c < 0x20) {
-          char escape[8];
-          std::snprintf(escape, sizeof escape, "\\u%04x", c);
-          out += escape;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
+  std::string out;
+  ns::detail::appendJSONStringLiteral(out, text, false);
+  return out;
 }
 
 // The shortest text that reads back as the same float, so that importing an export finds the

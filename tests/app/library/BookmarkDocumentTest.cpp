@@ -12,6 +12,7 @@
 
 #include "app/library/BookmarkDocument.h"
 #include "app/library/DBAccess.h"
+#include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "tests/app/library/BookmarkRows.h"
 #include "tests/app/library/LibrarySandbox.h"
@@ -93,6 +94,23 @@ TEST_F(BookmarkDocumentTest, AnElementWithoutCommentOrMarkerClearsThem) {
   std::ofstream(file) << R"({"bookmarks": [{"videoid": "v", "pos1": 5, "pos2": 0}]})";
   EXPECT_EQ(importBookmarksFromFile(file.string(), access), 1);
   EXPECT_EQ(bookmarkRows(), std::vector<std::string>{"v|5.000000|0.000000||<null>"});
+}
+
+TEST_F(BookmarkDocumentTest, TheExportEscapesOnlyWhatJSONNeedsAndMendsBrokenText) {
+  auto access = DBAccess::getInstance();
+  access->addBookmark_startPos_endPos_startEnd("a/b", 1.5f, 0, "s");
+  access->addBookmark_startPos_endPos_comment("a/b", 1.5f, 0,
+                                              std::string("q\"\\ /\t\x01\x1f\x7f \xC3\xA9 \xFF"));
+  std::string text = access->getAllBookmarksAsJson();
+  const std::string row =
+      "  {\"videoid\":\"a/b\", \"pos1\":1.5, \"pos2\":0, \"startend\":\"s\", "
+      "\"comment\":\"q\\\"\\\\ /\\t\\u0001\\u001f\x7f \xC3\xA9 \xEF\xBF\xBD\"}\n";
+  EXPECT_NE(text.find("\"bookmarks\" : [\n" + row + "] }"), std::string::npos) << text;
+  // What the reader makes of it is what was stored, but for the byte that was no UTF-8.
+  ns::Value document = ns::JSONSerialization::JSONObjectWithString(text);
+  ASSERT_TRUE(document.isDictionary()) << text;
+  EXPECT_EQ(document["bookmarks"][0]["comment"].string(),
+            std::string("q\"\\ /\t\x01\x1f\x7f \xC3\xA9 \xEF\xBF\xBD"));
 }
 
 }  // namespace
