@@ -1,8 +1,8 @@
 #pragma once
-// What the library calls of the browsing interface (the left pane), which sits above it: the
-// source list, the registry of list controllers, the current playlist, and the left pane's
-// navigation. The browsing interface installs its implementation at start; until it does, the
-// library's calls into it do nothing.
+// What the library and the player call of the browsing interface (the left pane), which sits
+// above them: the source list, the registry of list controllers, the current playlist, and the
+// left pane's navigation. The browsing interface installs its implementation at start; until it
+// does, calls into it do nothing.
 #include <string>
 
 #include "platform/core/Object.h"
@@ -20,6 +20,11 @@ class IPlaylistViewController {
   virtual void setPlayIndex(long index) = 0;
   // Sets the new title on every row of the list with that video id and redraws the table.
   virtual void videoRenamed_Title(const std::string& videoId, const std::string& title) = 0;
+  // Plays the next row; false when nothing was played (an empty list, or the end of the list
+  // with no sender while repeat is off).
+  virtual bool nextTrack(const ns::Ref<ns::Object>& sender) = 0;
+  // Plays the previous row, the last one from row 0; false for an empty list.
+  virtual bool prevTrack(const ns::Ref<ns::Object>& sender) = 0;
 };
 
 // The source list.
@@ -60,3 +65,5 @@ class IBrowsingInterface {
 // The installed browsing interface (nil until one is set); main thread only.
 ns::Ref<IBrowsingInterface> browsingInterface();
 void setBrowsingInterface(ns::Ref<IBrowsingInterface> interface);
+// The installed browsing interface's current playlist; nil when there is none or no interface.
+ns::Ref<IPlaylistViewController> installedCurrentPlaylist();

@@ -3,8 +3,8 @@
 
 #include "app/library/BrowsingInterface.h"
 #include "app/library/MakerHost.h"
-#include "platform/core/NoDestructor.h"
 #include "common/SharedReference.h"
+#include "platform/core/NoDestructor.h"
 
 namespace {
 
@@ -21,6 +21,11 @@ ns::Ref<IBrowsingInterface> browsingInterface() {
 
 void setBrowsingInterface(ns::Ref<IBrowsingInterface> interface) {
   browsingReference().set(std::move(interface));
+}
+
+ns::Ref<IPlaylistViewController> installedCurrentPlaylist() {
+  auto browsing = browsingInterface();
+  return browsing ? browsing->currentPlaylist() : nullptr;
 }
 
 std::string makerHost() {

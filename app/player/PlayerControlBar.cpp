@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerViewController.h"
+#include "common/AppUtilities.h"
+#include "common/Settings.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Make.h"
@@ -17,8 +19,6 @@
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/Settings.h"
 #include "ui/CustomSlider.h"
 #include "ui/ProgressSliderCell.h"
 #include "ui/VideoQualityPopUpButtonCell.h"
@@ -152,11 +152,11 @@ void PlayerControlBar::build() {
 }
 
 void PlayerControlBar::onPrev(const ns::Ref<ns::Object>& sender) {
-  if (auto list = currentPlaylistController()) list->prevTrack(sender);
+  if (auto list = installedCurrentPlaylist()) list->prevTrack(sender);
 }
 
 void PlayerControlBar::onNext(const ns::Ref<ns::Object>& sender) {
-  if (auto list = currentPlaylistController()) list->nextTrack(sender);
+  if (auto list = installedCurrentPlaylist()) list->nextTrack(sender);
 }
 
 void PlayerControlBar::onPlayPause(const ns::Ref<ns::Object>&) {

@@ -3,17 +3,20 @@
 #include <cmath>
 #include <filesystem>
 
-#include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerControlBar.h"
 #include "app/player/PlayerNib.h"
 #include "app/player/VideoView.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeSupport.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "lib/foundation/BlockObservation.h"
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/AppKitNames.h"
@@ -28,9 +31,6 @@
 #include "platform/runloop/Timer.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueObserving.h"
-#include "common/CacheUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 
 PL_CLASS(PlayerViewController, ak::ViewController) {}
 
@@ -368,7 +368,7 @@ void PlayerViewController::itemEnded() {
   switch (repeat) {
     case 0:
     case 1: {
-      auto list = currentPlaylistController();
+      auto list = installedCurrentPlaylist();
       if (!list) return;
       ns::Ref<ns::Object> sender;
       if (repeat == 1) sender = shared_from_this();

@@ -16,6 +16,16 @@ void FakePlaylistViewController::videoRenamed_Title(const std::string& videoId, 
   record("videoRenamed(" + videoId + "," + title + ")");
 }
 
+bool FakePlaylistViewController::nextTrack(const ns::Ref<ns::Object>& sender) {
+  record(sender ? "nextTrack(sender)" : "nextTrack");
+  return true;
+}
+
+bool FakePlaylistViewController::prevTrack(const ns::Ref<ns::Object>& sender) {
+  record(sender ? "prevTrack(sender)" : "prevTrack");
+  return true;
+}
+
 void FakeMenuViewController::updatePlaylist_itemCountPlus(const std::string& playlistId, int delta) {
   record("updatePlaylist(" + playlistId + "," + std::to_string(delta) + ")");
 }

@@ -27,6 +27,9 @@ class FakePlaylistViewController : public ns::Object, public IPlaylistViewContro
   long playIndex() override { return playIndex_; }
   void setPlayIndex(long index) override;
   void videoRenamed_Title(const std::string& videoId, const std::string& title) override;
+  // Recorded as "nextTrack" and "prevTrack", with "(sender)" when there is one; both answer true.
+  bool nextTrack(const ns::Ref<ns::Object>& sender) override;
+  bool prevTrack(const ns::Ref<ns::Object>& sender) override;
 
  private:
   std::string title_;
