@@ -11,6 +11,7 @@
 #include <fstream>
 #include <future>
 
+#include "app/browse/MyOutlineView.h"
 #include "app/library/BookmarkDocument.h"
 #include "app/library/DBAccess.h"
 #include "app/shell/BookmarkCommands.h"
@@ -28,15 +29,13 @@
 
 namespace bookmarks_test {
 
-// Outline views whose runtime classes are the source list's and a subclass of it.
-class SourceOutline : public ak::OutlineView {};
+// The source list's outline is linked in here: a subclass of it is another class.
+using SourceOutline = MyOutlineView;
 class SourceOutlineSubclass : public SourceOutline {};
 
 }  // namespace bookmarks_test
 
-PL_CLASS_NAMED(bookmarks_test::SourceOutline, "MyOutlineView", ak::OutlineView) {}
-PL_CLASS_NAMED(bookmarks_test::SourceOutlineSubclass, "BMTestOutlineSubclass",
-               bookmarks_test::SourceOutline) {}
+PL_CLASS_NAMED(bookmarks_test::SourceOutlineSubclass, "BMTestOutlineSubclass", MyOutlineView) {}
 
 namespace {
 
