@@ -40,6 +40,7 @@
 #include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace shelltest {
 
@@ -111,19 +112,8 @@ struct ApplicationFixture : ShellFixture {
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
-  void keepSignIn(const std::string& email) {
-    oauth.addRefreshToken("1/kept");
-    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-        YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-    auth->setRefreshToken("1/kept");
-    auth->setUserEmail(email);
-    auth->setUserID("77");
-    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
-  }
-  static bool keychainHoldsSignIn() {
-    return sec::Keychain::defaultKeychain().findGenericPassword(
-               kKeychainItemName, "OAuth", static_cast<std::string*>(nullptr)) == sec::errSecSuccess;
-  }
+  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
+  static bool keychainHoldsSignIn() { return testsupport::keychainHoldsSignIn(); }
 
   // "MainMenu" with the application object as owner, then the launch.
   void launchApplication() {

@@ -32,6 +32,7 @@
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
 #include "tests/support/FakePlayerViewController.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace {
 
@@ -69,18 +70,19 @@ class SignInSessionTest : public librarytest::AccountTest {
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
-  void keepSignIn(const std::string& email) {
-    oauth.addRefreshToken("1/kept");
-    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-        YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-    auth->setRefreshToken("1/kept");
-    auth->setUserEmail(email);
-    auth->setUserID("77");
-    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
-  }
-  static bool keychainHoldsSignIn() {
-    return sec::Keychain::defaultKeychain().findGenericPassword(
-               kKeychainItemName, "OAuth", static_cast<std::string*>(nullptr)) == sec::errSecSuccess;
+  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
+  static bool keychainHoldsSignIn() { return testsupport::keychainHoldsSignIn(); }
+  // What the account was playing when last used: row 3 of the playlist "Road trip" (PLroad), the
+  // video "vidPlay" titled "Song", whose row is in the cache.
+  void storePlaying(const std::string& email) {
+    auto previous = bareCache(email);
+    previous->diskCache()->setObject_forKey_withTimeoutInterval(
+        ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
+        600);
+    previous->diskCache()->setObject_forKey_withTimeoutInterval(
+        ns::Value(ns::Array{"vidPlay", "Song", "Band"}), previous->cacheKey("nowPlaying"), 600);
+    previous->diskCache()->synchronize();
+    ASSERT_TRUE(row("vidPlay", std::nullopt, "Song")->saveToCache());
   }
   std::string pageTitle() {
     auto sheet = session->signInController();
@@ -105,15 +107,7 @@ class SignInSessionTest : public librarytest::AccountTest {
 TEST_F(SignInSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonSignsOut) {
   keepSignIn("a@x");
   // What was playing when this account was last used.
-  auto previous = bareCache("a@x");
-  previous->diskCache()->setObject_forKey_withTimeoutInterval(
-      ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
-      600);
-  previous->diskCache()->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"vidPlay", "Song", "Band"}),
-                                                              previous->cacheKey("nowPlaying"), 600);
-  previous->diskCache()->synchronize();
-  auto stored = row("vidPlay", std::nullopt, "Song");
-  ASSERT_TRUE(stored->saveToCache());
+  ASSERT_NO_FATAL_FAILURE(storePlaying("a@x"));
   NotificationCounter login(kLoginStateChangedNotification);
   NotificationCounter changed(kCurrentPlaylistChangedNotification);
 
@@ -180,14 +174,7 @@ TEST_F(SignInSessionTest, ASignOutForgetsWhichPlaylistsHoldWhichVideosAndTheOwnC
 
 TEST_F(SignInSessionTest, WhatWasPlayingIsNotRestoredAfterTheAccountWent) {
   keepSignIn("a@x");
-  auto previous = bareCache("a@x");
-  previous->diskCache()->setObject_forKey_withTimeoutInterval(
-      ns::Value(ns::Array{"Road trip", "playlists", "PLroad", 3}), previous->cacheKey("currentPlaylist"),
-      600);
-  previous->diskCache()->setObject_forKey_withTimeoutInterval(ns::Value(ns::Array{"vidPlay", "Song", "Band"}),
-                                                              previous->cacheKey("nowPlaying"), 600);
-  previous->diskCache()->synchronize();
-  ASSERT_TRUE(row("vidPlay", std::nullopt, "Song")->saveToCache());
+  ASSERT_NO_FATAL_FAILURE(storePlaying("a@x"));
   session->initYoutube();
   // Signed out before the queued restore runs.
   session->signInClicked(nullptr);

@@ -6,6 +6,7 @@
 
 #include "app/library/AccountSession.h"
 #include "app/youtube/YoutubeKeys.h"
+#include "common/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetHTTPFetcherService.h"
@@ -13,11 +14,11 @@
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
-#include "common/Settings.h"
 #include "tests/app/shell/ShellWindowTestSupport.h"
 #include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace shelltest {
 
@@ -41,15 +42,7 @@ struct AccountLaunch : ShellFixture {
     AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
   }
-  void keepSignIn(const std::string& email) {
-    oauth.addRefreshToken("1/kept");
-    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-        YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-    auth->setRefreshToken("1/kept");
-    auth->setUserEmail(email);
-    auth->setUserID("77");
-    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
-  }
+  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
 
   testsupport::FakeDataAPI api;
   testsupport::FakeOAuthServer oauth;

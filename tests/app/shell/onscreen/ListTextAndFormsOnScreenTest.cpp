@@ -17,6 +17,7 @@
 #include "tests/app/shell/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace {
 
@@ -146,13 +147,7 @@ class ListTextAndFormsOnScreen : public ::testing::Test {
     auto defaults = ns::UserDefaults::standardUserDefaults();
     defaults->setObject_forKey(ns::Value(oauth_.options().clientID), "y_ci");
     defaults->setObject_forKey(ns::Value(oauth_.options().clientSecret), "y_cs");
-    oauth_.addRefreshToken("1/kept");
-    auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-        YouTubeAuthScope(), oauth_.options().clientID, oauth_.options().clientSecret);
-    auth->setRefreshToken("1/kept");
-    auth->setUserEmail(email);
-    auth->setUserID("77");
-    ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+    testsupport::keepSignIn(oauth_, email);
   }
 
   void launch() {
