@@ -2,21 +2,31 @@
 // What the account cache's tests share: a sandbox with a keyed disk cache of its own in it (the
 // process-wide one stays in the home of its first user), the main window controller and the
 // browsing interface as recording fakes, and a fake of the maker's service on 127.0.0.1 that the
-// maker host points at.
+// maker host points at; and for the sign-in's tests, the fake identity provider and Data API.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "app/library/AccountCache.h"
+#include "app/library/AccountSession.h"
 #include "app/library/MakerHost.h"
 #include "app/youtube/SearchEntry.h"
+#include "app/youtube/YoutubeKeys.h"
+#include "common/Settings.h"
 #include "lib/cache/GVCache.h"
+#include "lib/google/ApiServiceYouTube.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Endpoints.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
+#include "platform/testing/ui/HeadlessApp.h"
 #include "tests/app/library/LibrarySandbox.h"
+#include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeBrowsingInterface.h"
+#include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeMainWindowController.h"
+#include "tests/support/FakeOAuthServer.h"
 #include "tests/support/ScopedController.h"
 
 namespace librarytest {
@@ -84,6 +94,32 @@ class AccountTest : public ::testing::Test {
 
  private:
   ns::Ref<GVCache> current_;
+};
+
+// An account test signed in through the fake identity provider to the fake Data API, both on
+// 127.0.0.1; the test names the hosts the provider serves as (oauth.serveAsProviderHosts).
+class SignInTest : public AccountTest {
+ protected:
+  SignInTest() {
+    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
+    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
+    sandbox.set(kGoogleAPIURLEnvironmentKey, std::nullopt);
+    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
+                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
+                                             "example.test"});
+    api.serveAsAPIHost();
+  }
+  ~SignInTest() override {
+    api.release();
+    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
+    AccountSession::youTubeService()->setAuthorizer(nullptr);
+    NetOAuth2SetEndpoints(std::nullopt);
+  }
+
+  // Before the fakes: they are made in its sandbox, and go before it.
+  pltest::HeadlessApp app{false};
+  testsupport::FakeDataAPI api;
+  testsupport::FakeOAuthServer oauth;
 };
 
 }  // namespace librarytest

@@ -38,16 +38,9 @@ namespace {
 
 constexpr double kWait = 60;
 
-class SignInSessionTest : public librarytest::AccountTest {
+class SignInSessionTest : public librarytest::SignInTest {
  protected:
   SignInSessionTest() {
-    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-    sandbox.set(kGoogleAPIURLEnvironmentKey, std::nullopt);
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
-                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
-                                             "example.test"});
-    api.serveAsAPIHost();
     photos.serveAs(kProfilePhotoHost);
     photos.route("GET", "/s2/u/0/photos/profile/.*", [this](const pltest::FakeRequest&) {
       if (holdPhoto.valid()) holdPhoto.wait();
@@ -63,10 +56,6 @@ class SignInSessionTest : public librarytest::AccountTest {
   }
   ~SignInSessionTest() override {
     if (auto sheet = session->signInController()) sheet->cancelSigningIn();
-    api.release();
-    EXPECT_TRUE(testsupport::finishAccountServiceCalls());
-    AccountSession::youTubeService()->setAuthorizer(nullptr);
-    NetOAuth2SetEndpoints(std::nullopt);
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
@@ -93,9 +82,6 @@ class SignInSessionTest : public librarytest::AccountTest {
 
   // While set, the photo host answers only once it is set.
   std::shared_future<void> holdPhoto;
-  pltest::HeadlessApp app{false};
-  testsupport::FakeDataAPI api;
-  testsupport::FakeOAuthServer oauth;
   pltest::FakeServer photos{{.https = true, .hostNames = {"localhost", "127.0.0.1", kProfilePhotoHost}}};
   ns::Ref<ak::Window> window = app.window(ak::MakeRect(100, 100, 800, 600));
   ns::Ref<ak::Button> button = ak::make<ak::Button>(ak::MakeRect(0, 0, 200, 22));
