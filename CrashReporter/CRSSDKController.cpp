@@ -231,7 +231,7 @@ bool CRSSDKController::setup() {
     std::string problem;
     if (!createDirectoryAtPath(folder, &problem)) {
       // Said whatever the debug mode: without its folders the run has no crash reporting.
-      ns::Log("[CrashReporter] Crash reporting is off for this run: %@", problem);
+      ns::LogWarning("[CrashReporter] Crash reporting is off for this run: %@", problem);
       return false;
     }
   }

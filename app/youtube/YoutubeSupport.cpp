@@ -6,13 +6,13 @@
 
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeLinks.h"
+#include "common/CacheUtilities.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 
@@ -67,7 +67,7 @@ void YoutubeSupport::runRequest(std::function<void()> block) {
     } catch (const std::exception& e) {
       // Resolvers report failures through the completion; an escaped exception still ends the
       // request instead of leaving its caller waiting.
-      ns::Log("YoutubeSupport: resolving %@ failed: %@", videoId, std::string(e.what()));
+      ns::LogError("YoutubeSupport: resolving %@ failed: %@", videoId, std::string(e.what()));
       deliver(StreamResolution{{}, {}, std::string(e.what())});
     }
   });

@@ -108,8 +108,8 @@ bool trustedByExtraAuthority(GTlsCertificate* certificate, const std::string& ho
   GError* error = nullptr;
   GTlsDatabase* database = g_tls_file_database_new(file->c_str(), &error);
   if (!database) {
-    ns::Log("pelorin: the extra certificate authority file %@ cannot be read: %@", *file,
-            std::string(error ? error->message : "unknown error"));
+    ns::LogWarning("pelorin: the extra certificate authority file %@ cannot be read: %@", *file,
+                   std::string(error ? error->message : "unknown error"));
     g_clear_error(&error);
     return false;
   }
@@ -132,8 +132,9 @@ bool sandboxWanted() {
     if (std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS")) return true;
     auto reason = sandboxUnavailableReason();
     if (!reason) return true;
-    ns::Log("pelorin: the web engine's sandbox cannot run on this machine (%@); web pages run without it",
-            *reason);
+    ns::LogWarning(
+        "pelorin: the web engine's sandbox cannot run on this machine (%@); web pages run without it",
+        *reason);
     return false;
   }();
   return wanted;
@@ -509,7 +510,8 @@ class WebKitBackend : public WebViewBackend {
     const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "it crashed"
                       : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "it ran out of memory"
                                                                            : "it was ended";
-    ns::Log("pelorin: the web engine's page process ended (%@); the page is not shown", std::string(why));
+    ns::LogError("pelorin: the web engine's page process ended (%@); the page is not shown",
+                 std::string(why));
     if (!self->loading_) return;
     const char* uri = webkit_web_view_get_uri(web);
     self->fail(ns::URLErrorNetworkConnectionLost, uri ? ns::URL::URLWithString(uri) : nullptr);
