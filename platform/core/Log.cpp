@@ -76,15 +76,7 @@ bool verboseLocked(LogState& s) {
 }  // namespace
 
 int syslogPriority(LogLevel level) {
-  switch (level) {
-    case LogLevel::Warning:
-      return LOG_WARNING;
-    case LogLevel::Error:
-      return LOG_ERR;
-    case LogLevel::Info:
-      break;
-  }
-  return LOG_NOTICE;
+  return level == LogLevel::Error ? LOG_ERR : level == LogLevel::Warning ? LOG_WARNING : LOG_NOTICE;
 }
 
 bool logIsVerbose() {

@@ -11,6 +11,7 @@
 #include "app/browse/TreeCellViews.h"
 #include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
@@ -29,7 +30,6 @@
 #include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
-#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "ui/SourceList.h"
 
@@ -63,19 +63,8 @@ struct SourceListFixture : browse_test::BrowseFixture {
   // `prepare` runs before the pane is made: it may sign out, store counts or groups.
   explicit SourceListFixture(const std::function<void(SourceListFixture&)>& prepare = {}) {
     if (prepare) prepare(*this);
-    window = app.window(ak::MakeRect(0, 0, 520, 620), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 600));
-    window->contentView()->addSubview(pane);
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 620), ak::MakeRect(0, 20, 520, 600));
     menu = left->menuViewController();
-    EXPECT_TRUE(pltest::drainMode());
   }
   // Stores the special lists' ids and counts the way a previous run left them, and loads them.
   void storeSpecials() {
@@ -86,11 +75,6 @@ struct SourceListFixture : browse_test::BrowseFixture {
                                                account->cacheKey("linksItemCount"), 60);
     disk->synchronize();
     account->loadCache();
-  }
-  int groupId(const std::string& name) {
-    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
-      if (group.name == name) return group.groupId;
-    return 0;
   }
   void loadPlaylists() {
     account->playlistsArray() = fixturePlaylists("playlists-2.json");
