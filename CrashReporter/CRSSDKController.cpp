@@ -78,7 +78,7 @@ bool CRSSDKController::isRetrying() const {
 
 void CRSSDKController::assertOffQueue() const {
   if (dispatch::isCurrentQueue(queue_)) {
-    ns::Log("[CrashReporter] A client completion ran on %@", queue_->label());
+    ns::LogError("[CrashReporter] A client completion ran on %@", queue_->label());
     std::abort();
   }
 }

@@ -71,7 +71,7 @@ SqlDatabase::SqlDatabase(std::optional<std::string> path) : _databasePath(std::m
   // Connections of several threads share SQLite's global state; a library built without its
   // locks would corrupt it.
   if (!isSQLiteThreadSafe()) {
-    sqldb::log("Assertion failed: (sqlite3_threadsafe())");
+    sqldb::logError("Assertion failed: (sqlite3_threadsafe())");
     std::abort();
   }
 }

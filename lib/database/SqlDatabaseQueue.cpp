@@ -48,7 +48,7 @@ void SqlDatabaseQueue::checkNotReentrant() const {
   // The same check for every operation that waits on the queue: from work running on it, the
   // wait could never end.
   if (dispatch::getSpecific(&kDispatchQueueSpecificKey) == this) {
-    sqldb::log("inDatabase: was called reentrantly on the same queue, which would lead to a deadlock");
+    sqldb::logError("inDatabase: was called reentrantly on the same queue, which would lead to a deadlock");
     std::abort();
   }
 }

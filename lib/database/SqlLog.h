@@ -1,6 +1,6 @@
 #pragma once
 // The wrapper's log lines go to the process log: every one to the system log, and the failures
-// to open a database (logError) to stderr as well.
+// to open a database and the misuse that stops the process (logError) to stderr as well.
 #include <optional>
 #include <string>
 
