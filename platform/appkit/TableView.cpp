@@ -1192,6 +1192,8 @@ using Id = Ref<ns::Object>;
 
 }  // namespace
 
+PL_CLASS_NAMED(ak::TableView, "NSTableView", ak::View) {}
+
 PL_PROTOCOL(NSTableViewDataSource) {
   proto.adopts("NSObject");
   proto.optional<long(Id)>("numberOfRowsInTableView:");
