@@ -7,34 +7,16 @@
 
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 
 #include "lib/sockets/RunLoopSocketInternal.h"
 #include "lib/sockets/SocketResolver.h"
+#include "lib/sockets/SocketSetup.h"
 #include "platform/core/Exception.h"
 #include "platform/net/Socket.h"
 #include "platform/runloop/RunLoop.h"
 
 using namespace runloop_socket_internal;
-
-namespace {
-
-ns::Data makeAddress4(std::uint16_t port, in_addr_t address) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(address);
-  return ns::Data(&a, sizeof a);
-}
-
-ns::Data makeAddress6(std::uint16_t port, const in6_addr& address) {
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_port = htons(port);
-  a.sin6_addr = address;
-  return ns::Data(&a, sizeof a);
-}
-
-}  // namespace
 
 void RunLoopSocket::raiseOnMisuse(bool accept) const {
   if (!delegate_)
@@ -89,12 +71,9 @@ bool RunLoopSocket::acceptOnInterface_port_error(const std::optional<std::string
   raiseOnMisuse(true);
   emptyQueues();
   ns::Data address4, address6;
-  if (!interface || interface->empty()) {
-    address4 = makeAddress4(port, INADDR_ANY);
-    address6 = makeAddress6(port, in6addr_any);
-  } else if (*interface == "localhost" || *interface == "loopback") {
-    address4 = makeAddress4(port, INADDR_LOOPBACK);
-    address6 = makeAddress6(port, in6addr_loopback);
+  bool wildcard = !interface || interface->empty();
+  if (wildcard || *interface == "localhost" || *interface == "loopback") {
+    std::tie(address4, address6) = socket_setup::loopbackOrWildcardAddresses(port, !wildcard);
   } else {
     addrinfo hints{};
     hints.ai_flags = AI_PASSIVE;
