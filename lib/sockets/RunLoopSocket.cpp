@@ -471,3 +471,48 @@ bool RunLoopSocket::isIPv4() const {
 bool RunLoopSocket::isIPv6() const {
   return nativeSocket6_ > 0 || socket6_ != nullptr;
 }
+
+// ---- what reading and writing share ----
+
+void RunLoopSocket::scheduleDequeue(bool read) {
+  const std::uint16_t scheduled = read ? kDequeueReadScheduled : kDequeueWriteScheduled;
+  if (flags_ & scheduled) return;
+  if (!runLoop_) return;  // nothing is attached yet: the connection's opening dequeues
+  flags_ |= scheduled;
+  if (read)
+    queuePerform("maybeDequeueRead", &RunLoopSocket::maybeDequeueRead);
+  else
+    queuePerform("maybeDequeueWrite", &RunLoopSocket::maybeDequeueWrite);
+}
+
+// Starts the next request of one side: its timer and its first step, or TLS for the TLS marker.
+// With that side's queue empty, a disconnect waiting for it happens.
+void RunLoopSocket::maybeDequeue(bool read) {
+  flags_ &= ~(read ? kDequeueReadScheduled : kDequeueWriteScheduled);
+  auto& current = read ? currentRead_ : currentWrite_;
+  auto& queue = read ? readQueue_ : writeQueue_;
+  if (current || !(read ? static_cast<bool>(readStream_) : static_cast<bool>(writeStream_))) return;
+  if (queue.empty()) {
+    const std::uint16_t afterThis = read ? kDisconnectAfterReads : kDisconnectAfterWrites;
+    const std::uint16_t afterOther = read ? kDisconnectAfterWrites : kDisconnectAfterReads;
+    bool otherDone = read ? writeQueue_.empty() && !currentWrite_ : readQueue_.empty() && !currentRead_;
+    if ((flags_ & afterThis) && (!(flags_ & afterOther) || otherDone)) disconnect();
+    return;
+  }
+  current = queue.front();
+  queue.pop_front();
+  if (std::dynamic_pointer_cast<RunLoopSpecialPacket>(current)) {
+    flags_ |= read ? kStartingReadTLS : kStartingWriteTLS;
+    maybeStartTLS();
+    return;
+  }
+  if (read) {
+    double timeout = std::static_pointer_cast<RunLoopReadPacket>(current)->timeout;
+    if (timeout >= 0) readTimer_ = makeTimer(timeout, &RunLoopSocket::doReadTimeout);
+    doBytesAvailable();
+  } else {
+    double timeout = std::static_pointer_cast<RunLoopWritePacket>(current)->timeout;
+    if (timeout >= 0) writeTimer_ = makeTimer(timeout, &RunLoopSocket::doWriteTimeout);
+    doSendBytes();
+  }
+}

@@ -33,19 +33,8 @@ void RunLoopSocket::raiseOnMisuse(bool accept) const {
 RunLoopSocket::SocketRef RunLoopSocket::newAcceptSocketForAddress(const ns::Data& address,
                                                                   ns::Error* errPtr) {
   ns::Weak<ns::Object> info = anchor_;
-  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
-                    const ns::Ref<ns::Object>& info) {
-    auto* anchor = static_cast<Anchor*>(info.get());
-    if (!anchor) return;
-    auto self = std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
-    if (self) {
-      self->handleSocketEvent(s.get(), event.type, event.nativeHandle, event.errorNumber);
-    } else if (event.type == cf::Socket::AcceptCallBack && event.nativeHandle >= 0) {
-      ::close(event.nativeHandle);
-    }
-  };
   auto sock = cf::Socket::createWithFamily(familyOf(address), SOCK_STREAM, 0, cf::Socket::AcceptCallBack,
-                                           callout, info);
+                                           Anchor::socketCallout, info);
   if (!sock) ns::setError(errPtr, socketError(RunLoopSocketCFSocketError));
   return sock;
 }

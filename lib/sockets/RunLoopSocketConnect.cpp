@@ -33,15 +33,9 @@ bool RunLoopSocket::connectToHost_onPort_withTimeout_error(const std::string& ho
   raiseOnMisuse(false);
   emptyQueues();
   ns::Error error;
-  if (!createStreamsToHost(hostname, port, &error) || !attachStreamsToRunLoop(nullptr, &error) ||
-      !configureAndReturnError(&error) || !openStreamsAndReturnError(&error)) {
-    close();
-    ns::setError(errPtr, error);
-    return false;
-  }
-  startConnectTimeout(timeout);
-  flags_ |= kDidStartConnect;
-  return true;
+  bool ok = createStreamsToHost(hostname, port, &error) && attachStreamsToRunLoop(nullptr, &error) &&
+            configureAndReturnError(&error) && openStreamsAndReturnError(&error);
+  return connectStarted(ok, error, timeout, errPtr);
 }
 
 bool RunLoopSocket::connectToAddress_error(const ns::Data& remoteAddr, ns::Error* errPtr) {
@@ -60,13 +54,16 @@ bool RunLoopSocket::connectToAddress_viaInterfaceAddress_withTimeout_error(const
   raiseOnMisuse(false);
   emptyQueues();
   ns::Error error;
-  if (!createSocketForAddress(remoteAddr, &error) || !bindSocketToAddress(interfaceAddr, &error)) {
-    close();
-    ns::setError(errPtr, error);
-    return false;
+  bool ok = createSocketForAddress(remoteAddr, &error) && bindSocketToAddress(interfaceAddr, &error);
+  if (ok) {
+    attachSocketsToRunLoop(nullptr);
+    ok = configureAndReturnError(&error) && connectSocketToAddress(remoteAddr, &error);
   }
-  attachSocketsToRunLoop(nullptr);
-  if (!configureAndReturnError(&error) || !connectSocketToAddress(remoteAddr, &error)) {
+  return connectStarted(ok, error, timeout, errPtr);
+}
+
+bool RunLoopSocket::connectStarted(bool ok, const ns::Error& error, double timeout, ns::Error* errPtr) {
+  if (!ok) {
     close();
     ns::setError(errPtr, error);
     return false;
@@ -84,15 +81,8 @@ bool RunLoopSocket::createSocketForAddress(const ns::Data& address, ns::Error* e
     return false;
   }
   ns::Weak<ns::Object> info = anchor_;
-  auto callout = [](const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
-                    const ns::Ref<ns::Object>& info) {
-    auto* anchor = static_cast<Anchor*>(info.get());
-    if (!anchor) return;
-    auto self = std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
-    if (self) self->handleSocketEvent(s.get(), event.type, event.nativeHandle, event.errorNumber);
-  };
   auto sock = cf::Socket::createWithFamily(family, SOCK_STREAM, IPPROTO_TCP, cf::Socket::ConnectCallBack,
-                                           callout, info);
+                                           Anchor::socketCallout, info);
   if (!sock) {
     ns::setError(errPtr, socketError(RunLoopSocketCFSocketError));
     return false;
@@ -156,39 +146,24 @@ bool RunLoopSocket::createStreamsFromNative(int fd, ns::Error* errPtr) {
 bool RunLoopSocket::attachStreamsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop, ns::Error* errPtr) {
   runLoop_ = runLoop ? runLoop : ns::RunLoop::currentRunLoop();
   ns::Weak<ns::Object> weakAnchor = anchor_;
-  auto owner = [weakAnchor]() -> ns::Ref<RunLoopSocket> {
-    auto anchor = std::static_pointer_cast<Anchor>(weakAnchor.lock());
-    if (!anchor) return nullptr;
-    return std::static_pointer_cast<RunLoopSocket>(anchor->owner->weak_from_this().lock());
+  // An event reaches the owner only while the stream is still its own.
+  auto forward = [weakAnchor](bool read, const ns::Stream& stream, cf::StreamEventType type) {
+    auto self = Anchor::ownerOf(weakAnchor.lock());
+    if (!self) return;
+    const ns::Stream* own = read ? static_cast<const ns::Stream*>(self->readStream_.get())
+                                 : static_cast<const ns::Stream*>(self->writeStream_.get());
+    if (own == &stream) self->handleStreamEvent(read, type);
   };
-  bool ok = readStream_->setClient(cf::StreamEventOpenCompleted | cf::StreamEventHasBytesAvailable |
-                                       cf::StreamEventErrorOccurred | cf::StreamEventEndEncountered,
-                                   [owner](cf::ReadStream& stream, cf::StreamEventType type) {
-                                     auto self = owner();
-                                     if (self && self->readStream_.get() == &stream)
-                                       self->handleReadStreamEvent(type);
-                                   });
-  if (!ok) {
-    auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't attach read stream to run-loop,Error: %@",
-            static_cast<const void*>(this), error.description());
-    ns::setError(errPtr, error);
-    return false;
-  }
-  ok = writeStream_->setClient(cf::StreamEventOpenCompleted | cf::StreamEventCanAcceptBytes |
-                                   cf::StreamEventErrorOccurred | cf::StreamEventEndEncountered,
-                               [owner](cf::WriteStream& stream, cf::StreamEventType type) {
-                                 auto self = owner();
-                                 if (self && self->writeStream_.get() == &stream)
-                                   self->handleWriteStreamEvent(type);
-                               });
-  if (!ok) {
-    auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't attach write stream to run-loop,Error: %@",
-            static_cast<const void*>(this), error.description());
-    ns::setError(errPtr, error);
-    return false;
-  }
+  const unsigned long endsAndOpen =
+      cf::StreamEventOpenCompleted | cf::StreamEventErrorOccurred | cf::StreamEventEndEncountered;
+  if (!readStream_->setClient(
+          endsAndOpen | cf::StreamEventHasBytesAvailable,
+          [forward](cf::ReadStream& s, cf::StreamEventType type) { forward(true, s, type); }))
+    return streamSetUpFailed("attach read stream to run-loop", true, errPtr);
+  if (!writeStream_->setClient(
+          endsAndOpen | cf::StreamEventCanAcceptBytes,
+          [forward](cf::WriteStream& s, cf::StreamEventType type) { forward(false, s, type); }))
+    return streamSetUpFailed("attach write stream to run-loop", true, errPtr);
   for (auto& mode : runLoopModes_) {
     readStream_->scheduleInRunLoop_forMode(runLoop_, mode);
     writeStream_->scheduleInRunLoop_forMode(runLoop_, mode);
@@ -197,23 +172,25 @@ bool RunLoopSocket::attachStreamsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop, 
 }
 
 bool RunLoopSocket::openStreamsAndReturnError(ns::Error* errPtr) {
-  readStream_->open();
-  if (readStream_->streamStatus() == ns::StreamStatusError ||
-      readStream_->streamStatus() == ns::StreamStatusClosed) {
-    auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't open read stream,", static_cast<const void*>(this));
-    ns::setError(errPtr, error);
-    return false;
-  }
-  writeStream_->open();
-  if (writeStream_->streamStatus() == ns::StreamStatusError ||
-      writeStream_->streamStatus() == ns::StreamStatusClosed) {
-    auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't open write stream,", static_cast<const void*>(this));
-    ns::setError(errPtr, error);
-    return false;
+  for (bool read : {true, false}) {
+    ns::Stream& stream =
+        read ? static_cast<ns::Stream&>(*readStream_) : static_cast<ns::Stream&>(*writeStream_);
+    stream.open();
+    if (stream.streamStatus() == ns::StreamStatusError || stream.streamStatus() == ns::StreamStatusClosed)
+      return streamSetUpFailed(read ? "open read stream" : "open write stream", false, errPtr);
   }
   return true;
+}
+
+bool RunLoopSocket::streamSetUpFailed(const char* step, bool logError, ns::Error* errPtr) {
+  auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
+  if (logError)
+    ns::Log("RunLoopSocket %p couldn't %s,Error: %@", static_cast<const void*>(this), step,
+            error.description());
+  else
+    ns::Log("RunLoopSocket %p couldn't %s,", static_cast<const void*>(this), step);
+  ns::setError(errPtr, error);
+  return false;
 }
 
 bool RunLoopSocket::setSocketFromStreamsAndReturnError(ns::Error* errPtr) {
@@ -267,6 +244,15 @@ void RunLoopSocket::endConnectTimeout() {
 void RunLoopSocket::doConnectTimeout() {
   endConnectTimeout();
   closeWithError(socketError(RunLoopSocketConnectTimeoutError));
+}
+
+void RunLoopSocket::Anchor::socketCallout(const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
+                                          const ns::Ref<ns::Object>& info) {
+  if (auto self = ownerOf(info)) {
+    self->handleSocketEvent(s.get(), event.type, event.nativeHandle, event.errorNumber);
+  } else if (info && event.type == cf::Socket::AcceptCallBack && event.nativeHandle >= 0) {
+    ::close(event.nativeHandle);
+  }
 }
 
 void RunLoopSocket::handleSocketEvent(cf::Socket* sock, unsigned type, int nativeHandle, int errorNumber) {
@@ -325,52 +311,28 @@ void RunLoopSocket::doStreamOpen() {
   maybeDequeueWrite();
 }
 
-void RunLoopSocket::handleReadStreamEvent(cf::StreamEventType type) {
+void RunLoopSocket::handleStreamEvent(bool read, cf::StreamEventType type) {
   auto keep = self<RunLoopSocket>();
-  switch (type) {
-    case cf::StreamEventOpenCompleted:
-      flags_ |= kDidCompleteOpenForRead;
-      doStreamOpen();
-      break;
-    case cf::StreamEventHasBytesAvailable:
-      if (flags_ & kStartingReadTLS) {
-        onTLSHandshakeSuccessful();
-      } else {
-        flags_ |= kSocketHasBytesAvailable;
-        doBytesAvailable();
-      }
-      break;
-    case cf::StreamEventErrorOccurred:
-    case cf::StreamEventEndEncountered:
-      closeWithError(errorFromCFStreamError(readStream_->getError()));
-      break;
-    default:
-      ns::Log("RunLoopSocket %p received unexpected CFReadStream callback, CFStreamEventType %i",
-              static_cast<const void*>(this), static_cast<int>(type));
-  }
-}
-
-void RunLoopSocket::handleWriteStreamEvent(cf::StreamEventType type) {
-  auto keep = self<RunLoopSocket>();
-  switch (type) {
-    case cf::StreamEventOpenCompleted:
-      flags_ |= kDidCompleteOpenForWrite;
-      doStreamOpen();
-      break;
-    case cf::StreamEventCanAcceptBytes:
-      if (flags_ & kStartingWriteTLS) {
-        onTLSHandshakeSuccessful();
-      } else {
-        flags_ |= kSocketCanAcceptBytes;
-        doSendBytes();
-      }
-      break;
-    case cf::StreamEventErrorOccurred:
-    case cf::StreamEventEndEncountered:
-      closeWithError(errorFromCFStreamError(writeStream_->getError()));
-      break;
-    default:
-      ns::Log("RunLoopSocket %p received unexpected CFWriteStream callback, CFStreamEventType %i",
-              static_cast<const void*>(this), static_cast<int>(type));
+  if (type == cf::StreamEventOpenCompleted) {
+    flags_ |= read ? kDidCompleteOpenForRead : kDidCompleteOpenForWrite;
+    doStreamOpen();
+  } else if (type == (read ? cf::StreamEventHasBytesAvailable : cf::StreamEventCanAcceptBytes)) {
+    if (flags_ & (read ? kStartingReadTLS : kStartingWriteTLS)) {
+      onTLSHandshakeSuccessful();
+    } else if (read) {
+      flags_ |= kSocketHasBytesAvailable;
+      doBytesAvailable();
+    } else {
+      flags_ |= kSocketCanAcceptBytes;
+      doSendBytes();
+    }
+  } else if (type == cf::StreamEventErrorOccurred || type == cf::StreamEventEndEncountered) {
+    closeWithError(errorFromCFStreamError(read ? readStream_->getError() : writeStream_->getError()));
+  } else if (read) {
+    ns::Log("RunLoopSocket %p received unexpected CFReadStream callback, CFStreamEventType %i",
+            static_cast<const void*>(this), static_cast<int>(type));
+  } else {
+    ns::Log("RunLoopSocket %p received unexpected CFWriteStream callback, CFStreamEventType %i",
+            static_cast<const void*>(this), static_cast<int>(type));
   }
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "lib/sockets/RunLoopSocket.h"
+#include "platform/net/Socket.h"
 #include "platform/runloop/Timer.h"
 
 namespace runloop_socket_internal {
@@ -50,6 +51,17 @@ class RunLoopSocket::Anchor : public ns::Object {
  public:
   explicit Anchor(RunLoopSocket* owner) : owner(owner) {}
   RunLoopSocket* owner;
+
+  // The socket an anchor stands for, while both still live.
+  static ns::Ref<RunLoopSocket> ownerOf(const ns::Ref<ns::Object>& anchor) {
+    if (!anchor) return nullptr;
+    return std::static_pointer_cast<RunLoopSocket>(
+        static_cast<Anchor*>(anchor.get())->owner->weak_from_this().lock());
+  }
+  // The call-back of the listening and the connecting sockets: their events go to the owner; a
+  // connection accepted after the owner has gone is closed at once.
+  static void socketCallout(const ns::Ref<cf::Socket>& s, const cf::Socket::Event& event,
+                            const ns::Ref<ns::Object>& info);
 };
 
 // ---- what reading and writing share ----

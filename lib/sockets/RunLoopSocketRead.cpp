@@ -23,7 +23,7 @@ ns::Data RunLoopSocket::ZeroData() {
 void RunLoopSocket::enqueueRead(ns::Ref<RunLoopReadPacket> packet) {
   checkThread();
   readQueue_.push_back(std::move(packet));
-  scheduleDequeueRead();
+  scheduleDequeue(true);
 }
 
 void RunLoopSocket::readDataWithTimeout_tag(double timeout, long tag) {
@@ -80,31 +80,8 @@ void RunLoopSocket::readDataToData_withTimeout_buffer_bufferOffset_maxLength_tag
   enqueueRead(ns::make<RunLoopReadPacket>(std::move(buffer), offset, length, timeout, 0, data, tag));
 }
 
-void RunLoopSocket::scheduleDequeueRead() {
-  if (flags_ & kDequeueReadScheduled) return;
-  if (!runLoop_) return;  // nothing is attached yet: the connection's opening dequeues
-  flags_ |= kDequeueReadScheduled;
-  queuePerform("maybeDequeueRead", &RunLoopSocket::maybeDequeueRead);
-}
-
 void RunLoopSocket::maybeDequeueRead() {
-  flags_ &= ~kDequeueReadScheduled;
-  if (currentRead_ || !readStream_) return;
-  if (!readQueue_.empty()) {
-    currentRead_ = readQueue_.front();
-    readQueue_.pop_front();
-    if (std::dynamic_pointer_cast<RunLoopSpecialPacket>(currentRead_)) {
-      flags_ |= kStartingReadTLS;
-      maybeStartTLS();
-      return;
-    }
-    auto packet = std::static_pointer_cast<RunLoopReadPacket>(currentRead_);
-    if (packet->timeout >= 0) readTimer_ = makeTimer(packet->timeout, &RunLoopSocket::doReadTimeout);
-    doBytesAvailable();
-  } else if ((flags_ & kDisconnectAfterReads) &&
-             (!(flags_ & kDisconnectAfterWrites) || (writeQueue_.empty() && !currentWrite_))) {
-    disconnect();
-  }
+  maybeDequeue(true);
 }
 
 bool RunLoopSocket::hasBytesAvailable() {
@@ -180,7 +157,7 @@ void RunLoopSocket::doBytesAvailable() {
   if (!packet->term && packet->readLength == 0 && packet->bytesDone > 0) done = true;
   if (done) {
     completeCurrentRead();
-    if (!error) scheduleDequeueRead();
+    if (!error) scheduleDequeue(true);
   } else if (total > 0 && delegate_) {
     delegate_->onSocket_didReadPartialDataOfLength_tag(keep, total, packet->tag);
   }

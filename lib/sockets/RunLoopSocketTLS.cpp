@@ -11,8 +11,8 @@ void RunLoopSocket::startTLS(const ns::Value& tlsSettings) {
       ns::make<RunLoopSpecialPacket>(tlsSettings.isDictionary() ? tlsSettings : ns::Value(ns::Dictionary()));
   readQueue_.push_back(packet);
   writeQueue_.push_back(packet);
-  scheduleDequeueRead();
-  scheduleDequeueWrite();
+  scheduleDequeue(true);
+  scheduleDequeue(false);
 }
 
 void RunLoopSocket::maybeStartTLS() {
@@ -31,6 +31,6 @@ void RunLoopSocket::onTLSHandshakeSuccessful() {
   if (delegate_) delegate_->onSocketDidSecure(me);
   endCurrentRead();
   endCurrentWrite();
-  scheduleDequeueRead();
-  scheduleDequeueWrite();
+  scheduleDequeue(true);
+  scheduleDequeue(false);
 }

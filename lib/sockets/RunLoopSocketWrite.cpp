@@ -10,34 +10,11 @@ void RunLoopSocket::writeData_withTimeout_tag(const ns::Data& data, double timeo
   checkThread();
   if (data.length() == 0 || (flags_ & kForbidReadsWrites)) return;
   writeQueue_.push_back(ns::make<RunLoopWritePacket>(data, timeout, tag));
-  scheduleDequeueWrite();
-}
-
-void RunLoopSocket::scheduleDequeueWrite() {
-  if (flags_ & kDequeueWriteScheduled) return;
-  if (!runLoop_) return;
-  flags_ |= kDequeueWriteScheduled;
-  queuePerform("maybeDequeueWrite", &RunLoopSocket::maybeDequeueWrite);
+  scheduleDequeue(false);
 }
 
 void RunLoopSocket::maybeDequeueWrite() {
-  flags_ &= ~kDequeueWriteScheduled;
-  if (currentWrite_ || !writeStream_) return;
-  if (!writeQueue_.empty()) {
-    currentWrite_ = writeQueue_.front();
-    writeQueue_.pop_front();
-    if (std::dynamic_pointer_cast<RunLoopSpecialPacket>(currentWrite_)) {
-      flags_ |= kStartingWriteTLS;
-      maybeStartTLS();
-      return;
-    }
-    auto packet = std::static_pointer_cast<RunLoopWritePacket>(currentWrite_);
-    if (packet->timeout >= 0) writeTimer_ = makeTimer(packet->timeout, &RunLoopSocket::doWriteTimeout);
-    doSendBytes();
-  } else if ((flags_ & kDisconnectAfterWrites) &&
-             (!(flags_ & kDisconnectAfterReads) || (readQueue_.empty() && !currentRead_))) {
-    disconnect();
-  }
+  maybeDequeue(false);
 }
 
 bool RunLoopSocket::canAcceptBytes() {
@@ -66,7 +43,7 @@ void RunLoopSocket::doSendBytes() {
   }
   if (finished) {
     completeCurrentWrite();
-    scheduleDequeueWrite();
+    scheduleDequeue(false);
   } else if (total > 0 && delegate_) {
     delegate_->onSocket_didWritePartialDataOfLength_tag(keep, total, packet->tag);
   }
