@@ -1,5 +1,6 @@
-// RunLoopSocket: creation, its description, the run loop and its modes, errors and the endpoints.
-// Accepting, connecting, reading, writing, TLS and disconnecting have files of their own.
+// RunLoopSocket: creation, its description, the run loop and its modes, errors, the endpoints and
+// the queueing that reading and writing share. Accepting, connecting, reading, writing, TLS and
+// disconnecting have files of their own.
 #include "lib/sockets/RunLoopSocket.h"
 
 #include <arpa/inet.h>
