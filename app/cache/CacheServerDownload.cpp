@@ -1,18 +1,17 @@
 // The Download command: a video saved into the user's download folder, reusing a cached copy,
 // optionally after a sheet that asks for the quality; and the two commands on a saved video.
-#include <cassert>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/YoutubeSupport.h"
-#include "platform/appkit/Window.h"
-#include "platform/core/Log.h"
-#include "platform/runloop/Thread.h"
 #include "common/AppUtilities.h"
 #include "common/IMainWindowController.h"
 #include "common/Settings.h"
+#include "platform/appkit/Window.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
 #include "ui/AlertBlocks.h"
 
 namespace {
@@ -55,7 +54,7 @@ std::vector<std::string> CacheServer::qualityChoices(const std::vector<std::int3
 
 void CacheServer::addManualDownloadVideoId_withTitle_fromViewController(
     const std::string& videoId, const std::string& title, const std::optional<std::string>& listTitle) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isVideoDownloaded(videoId)) {
     ns::Log("already downloaded!");
     return;

@@ -1,6 +1,5 @@
 #include "app/youtube/YoutubeSupport.h"
 
-#include <cassert>
 #include <mutex>
 #include <unordered_map>
 
@@ -11,7 +10,6 @@
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/runloop/Thread.h"
 #include "platform/serialization/PropertyListSerialization.h"
 
 namespace {
@@ -42,7 +40,7 @@ ns::Ref<YoutubeSupport> YoutubeSupport::initWithYoutubeUrl(const std::string& te
 }
 
 void YoutubeSupport::runRequest(std::function<void()> block) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto self = this->self<YoutubeSupport>();
   // The resolver promises one call; a second one (or a late one after a failure was already
   // delivered) is dropped so that the caller's block runs exactly once.

@@ -213,7 +213,8 @@ TEST(SourceList, EntriesTooShortOrOfAnotherTypeAreSkippedOrReadAsZero) {
   f.account->subscriptionsArray() = {ns::Value(ns::Array{"UU1", "Zed", "s1", 1, 0}),
                                      ns::Value(ns::Array{"UU2", "amy", "s2", 1, 12}),
                                      ns::Value(ns::Array{"UU3"})};
-  f.account->feedsArray() = {ns::Value(ns::Array{"10", "Music"}), ns::Value(ns::Array{7, "Bad"})};
+  f.account->feedsArray() = {ns::Value(ns::Array{"10", "Music"}), ns::Value(ns::Array{7, "Bad"}),
+                             ns::Value(ns::Array{"30", "News", "n", 1, 9})};
   f.menu->updatePlaylists();
   f.menu->updateSubscriptions();
   f.menu->updateFeeds();
@@ -224,7 +225,11 @@ TEST(SourceList, EntriesTooShortOrOfAnotherTypeAreSkippedOrReadAsZero) {
   EXPECT_EQ(titles(f.menu->subscriptionsItem()), (std::vector<std::string>{"amy", "Zed"}));
   EXPECT_EQ(f.menu->subscriptionsItem()->children()[0]->badgeValue(), 12);
   EXPECT_FALSE(f.menu->subscriptionsItem()->children()[1]->hasBadge());
-  EXPECT_EQ(titles(f.menu->feedsItem()), std::vector<std::string>{"Music"});
+  EXPECT_EQ(titles(f.menu->feedsItem()), (std::vector<std::string>{"Music", "News"}));
+  // Feeds carry no badge, whatever their entry holds.
+  EXPECT_FALSE(f.menu->feedsItem()->children()[1]->hasBadge());
+  EXPECT_EQ(f.menu->subscriptionsItem()->children()[0]->itemtype(), "subscriptions");
+  EXPECT_EQ(f.menu->feedsItem()->children()[0]->itemtype(), "feeds");
 }
 
 TEST(SourceList, SelectingARowOpensItsList) {
