@@ -133,8 +133,8 @@ bool RunLoopSocket::createStreamsFromNative(int fd, ns::Error* errPtr) {
   cf::createPairWithSocket(fd, &readStream_, &writeStream_);
   if (!readStream_ || !writeStream_) {
     auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
-    ns::Log("RunLoopSocket %p couldn't create streams from accepted socket: %@",
-            static_cast<const void*>(this), error.description());
+    ns::LogWarning("RunLoopSocket %p couldn't create streams from accepted socket: %@",
+                   static_cast<const void*>(this), error.description());
     ns::setError(errPtr, error);
     return false;
   }
@@ -185,10 +185,10 @@ bool RunLoopSocket::openStreamsAndReturnError(ns::Error* errPtr) {
 bool RunLoopSocket::streamSetUpFailed(const char* step, bool logError, ns::Error* errPtr) {
   auto error = getStreamError().value_or(socketError(RunLoopSocketCFSocketError));
   if (logError)
-    ns::Log("RunLoopSocket %p couldn't %s,Error: %@", static_cast<const void*>(this), step,
-            error.description());
+    ns::LogWarning("RunLoopSocket %p couldn't %s,Error: %@", static_cast<const void*>(this), step,
+                   error.description());
   else
-    ns::Log("RunLoopSocket %p couldn't %s,", static_cast<const void*>(this), step);
+    ns::LogWarning("RunLoopSocket %p couldn't %s,", static_cast<const void*>(this), step);
   ns::setError(errPtr, error);
   return false;
 }
@@ -215,7 +215,7 @@ bool RunLoopSocket::setSocketFromStreamsAndReturnError(ns::Error* errPtr) {
   } else {
     ns::Data peer = sock->copyPeerAddress();
     if (peer.length() == 0) {
-      ns::Log("RunLoopSocket couldn't determine IP version of socket");
+      ns::LogWarning("RunLoopSocket couldn't determine IP version of socket");
       sock->invalidate();
       ns::setError(errPtr, socketError(RunLoopSocketCFSocketError));
       return false;
@@ -299,8 +299,8 @@ void RunLoopSocket::doStreamOpen() {
   if (!(flags_ & kDidCompleteOpenForRead) || !(flags_ & kDidCompleteOpenForWrite)) return;
   ns::Error error;
   if (!setSocketFromStreamsAndReturnError(&error)) {
-    ns::Log("RunLoopSocket %p couldn't get socket from streams, %@. Disconnecting.",
-            static_cast<const void*>(this), error.description());
+    ns::LogWarning("RunLoopSocket %p couldn't get socket from streams, %@. Disconnecting.",
+                   static_cast<const void*>(this), error.description());
     closeWithError(error);
     return;
   }
