@@ -102,7 +102,7 @@ void CRSBetaController::maybeGetUpdate(std::function<void()> completion) {
                       static_cast<long long>(kBetaRetrySeconds));
           // The client answers on a global queue; on this queue the synchronous hop would deadlock.
           if (dispatch::isCurrentQueue(self->queue_)) {
-            ns::Log("[CrashReporter] A client completion ran on %@", self->queue_->label());
+            ns::LogError("[CrashReporter] A client completion ran on %@", self->queue_->label());
             std::abort();
           }
           dispatch::sync(self->queue_, [&] {

@@ -316,7 +316,7 @@ int CRSCheckExceptionAndSignalHandlers() {
   std::terminate_handler current = std::get_terminate();
   if (current != terminateHandler) {
     describe(reinterpret_cast<void*>(current), symbol, image);
-    ns::Log("[CrashReporter] Warning: NSUncaughtExceptionHandler is '%s' in '%s'", symbol, image);
+    ns::LogWarning("[CrashReporter] Warning: NSUncaughtExceptionHandler is '%s' in '%s'", symbol, image);
     ++warnings;
   }
   for (int signal : CRSHandledSignals) {
@@ -324,7 +324,7 @@ int CRSCheckExceptionAndSignalHandlers() {
     signalAbbreviation(signal, name, sizeof name);
     struct sigaction action {};
     if (::sigaction(signal, nullptr, &action) != 0) {
-      ns::Log("[CrashReporter] Warning: Missing sig%s handler", std::string(name));
+      ns::LogWarning("[CrashReporter] Warning: Missing sig%s handler", std::string(name));
       ++warnings;
       continue;
     }
@@ -332,7 +332,8 @@ int CRSCheckExceptionAndSignalHandlers() {
     void* handler = (action.sa_flags & SA_SIGINFO) ? reinterpret_cast<void*>(action.sa_sigaction)
                                                    : reinterpret_cast<void*>(action.sa_handler);
     describe(reinterpret_cast<std::uintptr_t>(handler) < 4096 ? nullptr : handler, symbol, image);
-    ns::Log("[CrashReporter] Warning: sig%s handler is '%s' in '%s'", std::string(name), symbol, image);
+    ns::LogWarning("[CrashReporter] Warning: sig%s handler is '%s' in '%s'", std::string(name), symbol,
+                   image);
     ++warnings;
   }
   return warnings;

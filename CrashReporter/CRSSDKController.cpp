@@ -78,7 +78,7 @@ bool CRSSDKController::isRetrying() const {
 
 void CRSSDKController::assertOffQueue() const {
   if (dispatch::isCurrentQueue(queue_)) {
-    ns::Log("[CrashReporter] A client completion ran on %@", queue_->label());
+    ns::LogError("[CrashReporter] A client completion ran on %@", queue_->label());
     std::abort();
   }
 }
@@ -231,7 +231,7 @@ bool CRSSDKController::setup() {
     std::string problem;
     if (!createDirectoryAtPath(folder, &problem)) {
       // Said whatever the debug mode: without its folders the run has no crash reporting.
-      ns::Log("[CrashReporter] Crash reporting is off for this run: %@", problem);
+      ns::LogWarning("[CrashReporter] Crash reporting is off for this run: %@", problem);
       return false;
     }
   }

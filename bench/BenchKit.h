@@ -1,8 +1,14 @@
 #pragma once
 // What several benches share: nginx as the reference server (one process with one worker,
 // sendfile on, serving a folder on 127.0.0.1; Debian package nginx-light, scripts/setup.sh
-// --bench), the median of rounds and the machine's load average.
+// --bench), the median of rounds, the machine's load average, and a run of the driver itself on
+// a virtual display of its own.
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -46,6 +52,30 @@ inline std::string loadAverage() {
   std::string one, five, fifteen;
   in >> one >> five >> fifteen;
   return one + " " + five + " " + fifteen;
+}
+
+inline double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whether this driver may go on where it is: true when `marker` is set (it is the run started
+// again under xvfb-run) or, with `displayWillDo`, when a display is named. Otherwise it starts
+// itself again under xvfb-run (a 1440x900 screen, no window manager) with `marker` set, and
+// answers false only when that cannot start.
+inline bool onVirtualDisplay(int argc, char** argv, const char* marker, bool displayWillDo) {
+  if (std::getenv(marker) || (displayWillDo && std::getenv("DISPLAY"))) return true;
+  setenv(marker, "1", 1);
+  setenv("NO_AT_BRIDGE", "1", 1);
+  setenv("GTK_IM_MODULE", "gtk-im-context-simple", 1);
+  setenv("GSETTINGS_BACKEND", "memory", 1);
+  unsetenv("WAYLAND_DISPLAY");
+  std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"), const_cast<char*>("-s"),
+                             const_cast<char*>("-screen 0 1440x900x24 -br -nolisten tcp")};
+  for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
+  args.push_back(nullptr);
+  execvp("xvfb-run", args.data());
+  std::perror("xvfb-run");
+  return false;
 }
 
 }  // namespace benchkit

@@ -1,13 +1,12 @@
 #include "ui/AlertBlocks.h"
 
-#include <cassert>
 #include <map>
 #include <memory>
 
-#include "platform/core/NoDestructor.h"
-#include "platform/runloop/Thread.h"
-#include "platform/runtime/ClassBuilder.h"
 #include "common/IMainWindowController.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/runtime/ClassBuilder.h"
 
 namespace {
 
@@ -38,7 +37,7 @@ ns::Ref<ak::Alert> AlertBlocks::
         const ns::Ref<ak::Window>& window, const std::string& message, const std::string& informativeText,
         unsigned long alertStyle, const std::optional<std::string>& cancelButtonTitle,
         const std::vector<std::string>& otherButtonTitles, DismissBlock onDismiss, CancelBlock onCancel) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto blocks = std::make_unique<SheetBlocks>();
   blocks->dismiss = std::move(onDismiss);
   blocks->cancel = std::move(onCancel);
@@ -67,7 +66,7 @@ ns::Ref<ak::Alert> AlertBlocks::
 
 void AlertBlocks::alertDidEnd_returnCode_contextInfo(const ns::Ref<ak::Alert>& alert, long returnCode,
                                                      void* contextInfo) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!alert) return;
   auto& sheets = pendingSheets();
   auto found = sheets.find(alert.get());

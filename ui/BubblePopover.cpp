@@ -1,13 +1,11 @@
 #include "ui/BubblePopover.h"
 
-#include <cassert>
-
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Screen.h"
 #include "platform/appkit/View.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 
 using ak::MakePoint;
@@ -21,7 +19,7 @@ BubblePopover::~BubblePopover() {
 }
 
 void BubblePopover::initWithContentViewController(const ns::Ref<ak::ViewController>& controller) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   contentViewController_ = controller;
   animates_ = true;
   ns::Ref<ak::View> view = controller ? controller->view() : nullptr;
@@ -59,7 +57,7 @@ void BubblePopover::displayPopoverInWindow_atPoint(const ns::Ref<ak::Window>& wi
 void BubblePopover::displayPopoverInWindow_atPoint_chooseBestLocation(const ns::Ref<ak::Window>& window,
                                                                       const Point& point,
                                                                       bool chooseBestLocation) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self<BubblePopover>();
   if (popoverWindow_->isVisible()) {
     // A show while the popover fades out keeps it: otherwise the end of the fade would take
@@ -130,7 +128,7 @@ void BubblePopover::movePopoverToPoint(const Point& point) {
 }
 
 void BubblePopover::closePopover(const ns::Ref<ns::Object>& sender) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!popoverWindow_->isVisible()) return;
   auto keep = self<BubblePopover>();
   if (!animates_) {

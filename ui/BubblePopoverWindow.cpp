@@ -1,11 +1,10 @@
 #include "ui/BubblePopoverWindow.h"
 
 #include <atomic>
-#include <cassert>
 
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Make.h"
-#include "platform/runloop/Thread.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/runtime/ClassBuilder.h"
 
 using ak::MakeRect;
@@ -110,7 +109,7 @@ int BubblePopoverWindow::popoverPosition() const {
 
 void BubblePopoverWindow::setPopoverPosition(int position) {
   if (!frameView_ || position == frameView_->popoverPosition()) return;
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self<BubblePopoverWindow>();
   Rect w = frame();
   const ak::Point a = frameView_->attachmentPoint();

@@ -1,12 +1,12 @@
 #include "ui/BubblePopoverWindowFrame.h"
 
-#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Event.h"
-#include "platform/runloop/Thread.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/runloop/RunLoop.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "ui/BubblePopoverWindow.h"
 
@@ -260,7 +260,7 @@ void BubblePopoverWindowFrame::drawRect(const Rect& dirtyRect) {
 // ---- moving and resizing by dragging ----
 
 void BubblePopoverWindowFrame::mouseDown(const ns::Ref<ak::Event>& event) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto window = this->window();
   if (!window || !event) return;
   auto keep = self<BubblePopoverWindowFrame>();

@@ -1,19 +1,18 @@
 #include "ui/FakeImageView.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <mutex>
 
+#include "common/AppUtilities.h"
 #include "lib/cache/GVCache.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/net/URLErrorCodes.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
 #include "ui/ImageLoading.h"
 
 namespace {
@@ -111,7 +110,7 @@ void FakeImageView::setImageWithURL_placeholderImage(const ns::Ref<ns::URL>& url
 void FakeImageView::setImageWithURLRequest_placeholderImage_success_failure(
     const ns::Ref<ns::URLRequest>& request, const ns::Ref<ak::Image>& placeholder, Success success,
     Failure failure) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   cancelImageRequestOperation();
   if (!image_loading::isLoadableImageRequest(request)) {
     setImage(placeholder);

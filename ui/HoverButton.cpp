@@ -1,11 +1,9 @@
 #include "ui/HoverButton.h"
 
-#include <cassert>
-
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/TrackingArea.h"
 #include "platform/core/NoDestructor.h"
-#include "platform/runloop/Thread.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/runtime/ClassBuilder.h"
 
 namespace {
@@ -26,12 +24,12 @@ bool sameVideo(const std::optional<std::string>& a, const std::optional<std::str
 }  // namespace
 
 std::optional<std::string> hoveredVideoId() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   return hovered();
 }
 
 void setHoveredVideoId(std::optional<std::string> videoId) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   hovered() = std::move(videoId);
 }
 

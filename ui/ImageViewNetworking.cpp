@@ -1,11 +1,9 @@
 #include "ui/ImageViewNetworking.h"
 
-#include <cassert>
-
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/net/URLErrorCodes.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/AssociatedObjects.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "ui/ImageLoading.h"
@@ -57,7 +55,7 @@ void setImageWithURLRequest_placeholderImage_success_failure(const ns::Ref<ak::I
                                                              const ns::Ref<ns::URLRequest>& request,
                                                              const ns::Ref<ak::Image>& placeholder,
                                                              Success success, Failure failure) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!view) return;
   cancelImageRequestOperation(view);
   if (!image_loading::isLoadableImageRequest(request)) {

@@ -362,7 +362,7 @@ void SourceList::viewDidMoveToSuperview() {
   ak::OutlineView::viewDidMoveToSuperview();
 }
 
-PL_CLASS(SourceList, ak::View) {
+PL_CLASS(SourceList, ak::OutlineView) {
   cls.method<&SourceList::outlineView_shouldCollapseItem>("outlineView:shouldCollapseItem:");
   cls.method<&SourceList::outlineView_shouldSelectItem>("outlineView:shouldSelectItem:");
   cls.method<&SourceList::outlineView_shouldEditTableColumn_item>("outlineView:shouldEditTableColumn:item:");

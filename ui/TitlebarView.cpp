@@ -1,6 +1,5 @@
 #include "ui/TitlebarView.h"
 
-#include <cassert>
 #include <cstdlib>
 #include <vector>
 
@@ -16,9 +15,9 @@
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Shadow.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/runloop/RunLoop.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "ui/ColorTitlebarAdditions.h"
 #include "ui/TitlebarWindow.h"
@@ -48,7 +47,7 @@ ns::Ref<ak::Color> white(double w) {
 
 // A grey texture from the C library's generator seeded with 120, made once per process.
 const ns::Ref<ak::Image>& noiseImage() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   static ns::NoDestructor<ns::Ref<ak::Image>> image([] {
     std::vector<std::uint8_t> bytes(kNoiseSide * kNoiseSide);
     srand(120);

@@ -1,14 +1,13 @@
 #include "ui/TitlebarWindow.h"
 
-#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Control.h"
 #include "platform/appkit/Make.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "ui/TitlebarView.h"
 #include "ui/TitlebarWindowDelegateProxy.h"
@@ -25,7 +24,7 @@ struct Metrics {
 };
 
 Metrics& metrics() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   static Metrics shared;  // plain doubles: nothing to destroy
   return shared;
 }

@@ -1,6 +1,5 @@
 #include "ui/WindowButton.h"
 
-#include <cassert>
 #include <map>
 
 #include "platform/appkit/AppKitNames.h"
@@ -9,8 +8,8 @@
 #include "platform/appkit/TrackingArea.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "ui/UINotifications.h"
 
@@ -35,7 +34,7 @@ const char* WindowButtonGroup::defaultIdentifier() {
 
 ns::Ref<WindowButtonGroup> WindowButtonGroup::groupWithIdentifier(
     const std::optional<std::string>& identifier) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   const std::string key = identifier ? *identifier : defaultIdentifier();
   auto& registry = groupRegistry();
   auto found = registry.find(key);

@@ -3,38 +3,15 @@
 #include <functional>
 
 #include "platform/core/Format.h"
+#include "platform/serialization/JSONSerialization.h"
 
 namespace {
 
-// A JSON string literal of the text: quotes, backslashes and control characters escaped.
+// A JSON string literal of the text; "/" stays as it is, as the payload has always carried it.
 std::string quoted(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          out += ns::format("\\u%04x", static_cast<unsigned>(static_cast<unsigned char>(c)));
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
+  std::string out;
+  ns::detail::appendJSONStringLiteral(out, text, false);
+  return out;
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
@@ -26,8 +28,6 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
 #include "ui/MyNSView.h"
 #include "ui/SourceList.h"
 
@@ -266,56 +266,42 @@ void MenuViewController::updatePlaylists() {
 
 void MenuViewController::updateSubscriptions() {
   auto cache = account();
-  if (cache && subscriptionsItem_) {
-    ns::Array& entries = cache->subscriptionsArray();
-    sortByTitle(entries);
-    std::vector<ns::Ref<MenuItem>> children;
-    for (const ns::Value& entry : entries) {
-      auto identifier = fieldOf(entry, 0);
-      auto title = fieldOf(entry, 1);
-      if (!identifier || !title) continue;
-      auto item = MenuItem::itemWithTitle_identifier_parent(*title, *identifier, subscriptionsItem_);
-      item->setItemtype("subscriptions");
-      if (entry.array().size() >= 5) {
-        auto count = countOf(entry.array()[4]);
-        if (count != 0) item->setBadgeValue(count);
-      }
-      children.push_back(item);
-    }
-    subscriptionsItem_->setChildren(std::move(children));
-    if (sourceList_ && DBAccess::getInstance()->isMenuExpanded(subscriptionsItem_->identifier())) {
-      sourceList_->reloadData();
-      sourceList_->expandItem_expandChildren(subscriptionsItem_, false);
-    }
-    reloadAndMark(false);
-  }
+  if (cache && subscriptionsItem_)
+    fillSection(subscriptionsItem_, cache->subscriptionsArray(), "subscriptions", 4, false);
   endRefreshSpin();
 }
 
 void MenuViewController::updateFeeds() {
   auto cache = account();
-  if (cache && feedsItem_) {
-    ns::Array& entries = cache->feedsArray();
-    sortByTitle(entries);
-    std::vector<ns::Ref<MenuItem>> children;
-    for (const ns::Value& entry : entries) {
-      auto identifier = fieldOf(entry, 0);
-      auto title = fieldOf(entry, 1);
-      if (!identifier || !title) continue;
-      auto item = MenuItem::itemWithTitle_identifier_parent(*title, *identifier, feedsItem_);
-      item->setItemtype("feeds");
-      children.push_back(item);
-    }
-    feedsItem_->setChildren(std::move(children));
-    const bool expanded = DBAccess::getInstance()->isMenuExpanded(feedsItem_->identifier());
-    ns::Log("updateFeeds ISExpanded: %@ : %@", feedsItem_->title(), expanded ? "Y" : "N");
-    if (sourceList_ && expanded) {
-      sourceList_->reloadData();
-      sourceList_->expandItem_expandChildren(feedsItem_, false);
-    }
-    reloadAndMark(false);
-  }
+  if (cache && feedsItem_) fillSection(feedsItem_, cache->feedsArray(), "feeds", std::nullopt, true);
   endRefreshSpin();
+}
+
+void MenuViewController::fillSection(const ns::Ref<MenuItem>& section, ns::Array& entries,
+                                     const std::string& itemtype, std::optional<std::size_t> badgeField,
+                                     bool logExpansion) {
+  sortByTitle(entries);
+  std::vector<ns::Ref<MenuItem>> children;
+  for (const ns::Value& entry : entries) {
+    auto identifier = fieldOf(entry, 0);
+    auto title = fieldOf(entry, 1);
+    if (!identifier || !title) continue;
+    auto item = MenuItem::itemWithTitle_identifier_parent(*title, *identifier, section);
+    item->setItemtype(itemtype);
+    if (badgeField && entry.array().size() > *badgeField) {
+      auto count = countOf(entry.array()[*badgeField]);
+      if (count != 0) item->setBadgeValue(count);
+    }
+    children.push_back(item);
+  }
+  section->setChildren(std::move(children));
+  const bool expanded = DBAccess::getInstance()->isMenuExpanded(section->identifier());
+  if (logExpansion) ns::Log("updateFeeds ISExpanded: %@ : %@", section->title(), expanded ? "Y" : "N");
+  if (sourceList_ && expanded) {
+    sourceList_->reloadData();
+    sourceList_->expandItem_expandChildren(section, false);
+  }
+  reloadAndMark(false);
 }
 
 void MenuViewController::updateRelatedPlaylists() {

@@ -166,6 +166,11 @@ class MenuViewController : public PelViewController, public IMenuViewController 
   void reloadAndMark(bool scrollTo);
   void updateTreeDictionary();
   void endRefreshSpin();
+  // Rebuilds `section`'s children from the account cache's `entries` (sorted by title in place),
+  // each of type `itemtype`, badged with the count in field `badgeField` when it is not 0; shows
+  // them when the section is stored as expanded.
+  void fillSection(const ns::Ref<MenuItem>& section, ns::Array& entries, const std::string& itemtype,
+                   std::optional<std::size_t> badgeField, bool logExpansion);
   static ns::Ref<MenuItem> nodeOf(const ns::Ref<ns::Object>& item);
 
   ns::Ref<MenuItem> rightClickedMenuItem_;

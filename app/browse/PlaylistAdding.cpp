@@ -7,6 +7,7 @@
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -15,7 +16,6 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/KeyedUnarchiver.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 
@@ -86,7 +86,7 @@ void addNext(const std::shared_ptr<Batch>& batch) {
             ns::Error refused = failure ? *failure
                                         : ns::Error::withDescription(
                                               "Pelorin", 0, "the insert's answer holds no playlist item id");
-            ns::Log("error: %@", refused);
+            ns::LogWarning("error: %@", refused);
             forgetRecordedPair(*batch, videoId);
             if (batch->onFailure) batch->onFailure(refused);
           } else {
@@ -109,7 +109,7 @@ ns::Ref<SearchEntry> copySearchEntry(const ns::Ref<SearchEntry>& row) {
     return ns::KeyedUnarchiver::unarchiveTopLevelObjectWithData_error(*data, &error).objectAs<SearchEntry>();
   } catch (const ns::Exception& exception) {
     // A row whose own decoding refuses its archive cannot be copied: it is left out.
-    ns::Log("cannot copy the row: %@", exception.reason());
+    ns::LogWarning("cannot copy the row: %@", exception.reason());
     return nullptr;
   }
 }
@@ -146,9 +146,9 @@ void insertVideo_intoPlaylist(const ns::Ref<ApiServiceYouTube>& service, const s
         auto newItemId = item ? item->identifier() : std::nullopt;
         if (error || !newItemId || newItemId->empty()) {
           if (error)
-            ns::Log("error: %@", *error);
+            ns::LogWarning("error: %@", *error);
           else
-            ns::Log("error: %@", "the insert's answer holds no playlist item id");
+            ns::LogWarning("error: %@", "the insert's answer holds no playlist item id");
           if (recorded)
             if (auto pairs = playlistIndex()) pairs->deleteVideo_fromPlaylist(videoId, playlistId);
           return;

@@ -4,6 +4,8 @@
 
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -18,8 +20,6 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 
 namespace {
 
@@ -106,13 +106,13 @@ void NewPlaylistViewController::onCreateBtn(const ns::Ref<ns::Object>& sender) {
         query, [groupId, name](const ns::Ref<ApiServiceTicket>&, const ns::Ref<ApiObject>& reply,
                                const std::optional<ns::Error>& error) {
           if (error) {
-            ns::Log("error: %@", *error);
+            ns::LogWarning("error: %@", *error);
             return;
           }
           auto created = std::dynamic_pointer_cast<ApiYouTubePlaylist>(reply);
           // An empty id names no playlist: it would be listed and filed as one all the same.
           if (!created || !created->identifier() || created->identifier()->empty()) {
-            ns::Log("the new playlist's answer holds no id");
+            ns::LogWarning("the new playlist's answer holds no id");
             return;
           }
           const std::string identifier = *created->identifier();

@@ -11,6 +11,9 @@
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/videopage/VideoPage.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/AppUtilities.h"
+#include "common/IAppDelegate.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Menu.h"
@@ -22,9 +25,6 @@
 #include "platform/system/SharingService.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/system/Workspace.h"
-#include "common/AppUtilities.h"
-#include "common/IAppDelegate.h"
-#include "common/IMainWindowController.h"
 #include "ui/FakeImageView.h"
 
 namespace {
@@ -61,7 +61,7 @@ void openInBrowser(const std::string& address) {
   auto url = ns::URL::URLWithString(address);
   ns::Error error;
   if (!url || !ak::Workspace::sharedWorkspace()->openURL(url, &error))
-    ns::Log("cannot open the share page: %@", error.localizedDescription());
+    ns::LogWarning("cannot open the share page: %@", error.localizedDescription());
 }
 
 }  // namespace
@@ -258,6 +258,6 @@ void TableViewWithContextMenu::sharingService_didShareItems(const ns::Ref<ak::Sh
 
 void TableViewWithContextMenu::sharingService_didFailToShareItems_error(
     const ns::Ref<ak::SharingService>&, const ns::Array&, const ns::Ref<ns::ErrorObject>& error) {
-  if (error) ns::Log("sharing failed: %@", error->error().localizedDescription());
+  if (error) ns::LogWarning("sharing failed: %@", error->error().localizedDescription());
   shareEnded();
 }

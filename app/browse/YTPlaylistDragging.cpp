@@ -9,6 +9,7 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -19,7 +20,6 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ void moveNext(const std::shared_ptr<Reorder>& chain) {
   auto query = playlistItemUpdateQuery(row, list->requestId(), chain->position);
   service->executeQuery_completionHandler(
       query, [chain](const auto&, const auto&, const std::optional<ns::Error>& error) {
-        if (error) ns::Log("error: %@", *error);
+        if (error) ns::LogWarning("error: %@", *error);
         std::optional<ns::Error> failure = error;
         dispatch::async(dispatch::mainQueue(), [chain, failure] {
           auto list = chain->list.lock();
@@ -287,6 +287,6 @@ void YTPlaylistViewController::movePlaylistItem_newPosition(const ns::Ref<Search
   service->executeQuery_completionHandler(
       playlistItemUpdateQuery(row, requestId_, position),
       [](const auto&, const auto&, const std::optional<ns::Error>& error) {
-        if (error) ns::Log("error: %@", *error);
+        if (error) ns::LogWarning("error: %@", *error);
       });
 }

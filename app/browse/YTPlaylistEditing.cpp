@@ -5,20 +5,20 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuViewController.h"
 #include "app/browse/PlaylistAdding.h"
+#include "common/IPlayerViewController.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/foundation/IndexSet.h"
-#include "common/IPlayerViewController.h"
 
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ void YTPlaylistViewController::deleteVideo_withPlaylistItemId_fromPlaylist(
       query,
       [videoId, itemId, playlistId](const auto&, const auto& reply, const std::optional<ns::Error>& error) {
         if (error) {
-          ns::Log("delete error: %@", *error);
+          ns::LogWarning("delete error: %@", *error);
           if (auto index = playlistIndex()) index->addVideo_toPlaylist(videoId, playlistId);
           return;
         }

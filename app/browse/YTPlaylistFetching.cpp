@@ -16,6 +16,10 @@
 #include "app/youtube/ApiVideoFields.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/VideoDetailRecord.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -26,10 +30,6 @@
 #include "platform/core/Str.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 #include "ui/MyTableRowView.h"
 
 namespace {
@@ -175,7 +175,7 @@ void YTPlaylistViewController::runQuery(const ns::Ref<ApiQueryYouTube>& query) {
   auto ticket = youtube->executeQuery_completionHandler(
       query, [self, query](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", error->localizedDescription());
+          ns::LogWarning("error: %@", error->localizedDescription());
           // The rows stay; the list is fetched again when reloaded, shown or searched again.
           self->failFetch();
           return;
@@ -415,7 +415,7 @@ void YTPlaylistViewController::requestVideoInfo_withTitle(std::vector<std::strin
   youtube->executeQuery_completionHandler(
       query, [self, later, withTitle](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("## error: %@", error->localizedDescription());
+          ns::LogWarning("## error: %@", error->localizedDescription());
           return;
         }
         std::map<std::string, VideoDetailRecord> records;
@@ -471,7 +471,7 @@ void YTPlaylistViewController::requestChannelInfo(const std::vector<std::string>
   youtube->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", error->localizedDescription());
+          ns::LogWarning("error: %@", error->localizedDescription());
           return;
         }
         std::map<std::string, std::string> titles;
@@ -526,7 +526,7 @@ void YTPlaylistViewController::requestCountsForSearch(const std::vector<std::str
   youtube->executeQuery_completionHandler(
       query, [self, rowId, setCounts](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", error->localizedDescription());
+          ns::LogWarning("error: %@", error->localizedDescription());
           return;
         }
         auto items = ApiCollectionItemsOf<Item>(reply);

@@ -3,25 +3,24 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cassert>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/MyHTTPConnection.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/cache/YoutubeResponse.h"
-#include "lib/http-server/Core/HTTPServer.h"
-#include "platform/core/Format.h"
-#include "platform/core/Log.h"
-#include "platform/core/NoDestructor.h"
-#include "platform/foundation/FileManager.h"
-#include "platform/net/URL.h"
-#include "platform/runloop/RunLoop.h"
-#include "platform/runloop/Thread.h"
-#include "platform/runloop/Timer.h"
 #include "common/AppUtilities.h"
 #include "common/CacheUtilities.h"
 #include "common/IPlayerViewController.h"
 #include "common/Settings.h"
+#include "lib/http-server/Core/HTTPServer.h"
+#include "platform/core/Format.h"
+#include "platform/core/Log.h"
+#include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/foundation/FileManager.h"
+#include "platform/net/URL.h"
+#include "platform/runloop/RunLoop.h"
+#include "platform/runloop/Timer.h"
 
 namespace {
 
@@ -122,7 +121,7 @@ CacheServer::~CacheServer() {
 // ---- the local media server ----
 
 void CacheServer::start() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   while (true) {
     // Ports run out past 65535: the system picks one then.
     bool anyPort = serverPort_ > 65535 || serverPort_ < 0;
@@ -143,7 +142,7 @@ void CacheServer::start() {
 }
 
 void CacheServer::restart() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   ++serverCount;
   YoutubeResponse::wakeAll();
   if (httpServer_) httpServer_->stop();
@@ -267,7 +266,7 @@ bool CacheServer::processManualQueue() {
 }
 
 void CacheServer::runCacheAlgorithm() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   long policy = getIntSetting(kCachePolicyKey);
   if (policy == 0) {
     processManualQueue();

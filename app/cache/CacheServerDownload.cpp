@@ -1,6 +1,5 @@
 // The Download command: a video saved into the user's download folder, reusing a cached copy,
 // optionally after a question for the quality; and the two commands on a saved video.
-#include <cassert>
 
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/CacheServer.h"
@@ -11,7 +10,7 @@
 #include "common/Settings.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
-#include "platform/runloop/Thread.h"
+#include "platform/dispatch/Queue.h"
 
 namespace {
 
@@ -44,7 +43,7 @@ DownloadQualityQuestion& installedQuestion() {
 }  // namespace
 
 DownloadQualityQuestion setDownloadQualityQuestion(DownloadQualityQuestion question) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   std::swap(installedQuestion(), question);
   return question;
 }
@@ -65,7 +64,7 @@ std::vector<std::string> CacheServer::qualityChoices(const std::vector<std::int3
 
 void CacheServer::addManualDownloadVideoId_withTitle_fromViewController(
     const std::string& videoId, const std::string& title, const std::optional<std::string>& listTitle) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (isVideoDownloaded(videoId)) {
     ns::Log("already downloaded!");
     return;

@@ -9,13 +9,13 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
-#include "common/IPlayerViewController.h"
 
 namespace {
 
@@ -163,7 +163,7 @@ bool moveCachedVideoToDownloadFolder(const std::string& videoId, const std::stri
   if (!manager->moveItemAtPath_toPath_error(*cachePath, savePath, &error)) {
     ns::Log("cachePath = %@", *cachePath);
     ns::Log("savePath = %@", savePath);
-    ns::Log("XXX file move error 1!!! : %@", error.localizedDescription());
+    ns::LogError("XXX file move error 1!!! : %@", error.localizedDescription());
     return false;
   }
   saveDownloadedVideoPath(videoId, savePath);
@@ -180,7 +180,7 @@ bool moveDownloadedVideoToCache(const std::string& videoId) {
   if (!manager->moveItemAtPath_toPath_error(*savePath, *cachePath, nullptr)) {
     ns::Log("cachePath = %@", *cachePath);
     ns::Log("savePath = %@", *savePath);
-    ns::Log("XXX file move error 2!!!");
+    ns::LogError("XXX file move error 2!!!");
     return false;
   }
   saveDownloadedVideoPath(videoId, std::nullopt);

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -16,15 +15,14 @@
 #include "app/cache/CacheServer.h"
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeResponse.h"
-#include "platform/core/Date.h"
-#include "platform/core/Log.h"
-#include "platform/dispatch/Queue.h"
-#include "platform/runloop/Clock.h"
-#include "platform/runloop/Thread.h"
 #include "common/AppUtilities.h"
 #include "common/CacheUtilities.h"
 #include "common/IPlayerViewController.h"
 #include "common/Settings.h"
+#include "platform/core/Date.h"
+#include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
+#include "platform/runloop/Clock.h"
 
 namespace {
 
@@ -87,7 +85,7 @@ std::optional<std::string> partialVideoId(const std::string& name) {
 }  // namespace
 
 void CacheServer::removeOldCache() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   ns::Log("### removeOldCache");
   long size = getIntSetting(kCacheSizeKey);
   // The settings window writes -1 for no limit; any other negative value is a damaged setting,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+#include "common/CacheUtilities.h"
 #include "lib/net/HTTPRequestOperation.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
@@ -17,7 +18,6 @@
 #include "platform/foundation/Task.h"
 #include "platform/net/URL.h"
 #include "platform/security/Digest.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 
@@ -90,7 +90,7 @@ void fetchGzipped(const std::string& resourcePath, const std::string& finalPath,
       ok = contents && sec::digestHex(sec::DigestAlgorithm::SHA256,
                                       std::string_view(reinterpret_cast<const char*>(contents->bytes()),
                                                        contents->length())) == expectedSHA256;
-      if (!ok) ns::Log("ffmpeg checksum mismatch");
+      if (!ok) ns::LogWarning("ffmpeg checksum mismatch");
     }
     if (ok) ok = ::rename(partial.c_str(), finalPath.c_str()) == 0;
     manager->removeItemAtPath_error(packed, nullptr);
@@ -105,7 +105,7 @@ void fetchGzipped(const std::string& resourcePath, const std::string& finalPath,
         finish(complete);
       },
       [finish](const ns::Ref<HTTPRequestOperation>&, const ns::Error& error) {
-        ns::Log("ffmpeg download error: %@", error.localizedDescription());
+        ns::LogWarning("ffmpeg download error: %@", error.localizedDescription());
         finish(false);
       });
   op->start();

@@ -11,6 +11,10 @@
 #include "app/cache/PelCacheOperation.h"
 #include "app/cache/YoutubeResponse.h"
 #include "app/youtube/YoutubeSupport.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
+#include "common/Settings.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
@@ -20,10 +24,6 @@
 #include "platform/net/URL.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/Thread.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
-#include "common/IPlayerViewController.h"
-#include "common/Settings.h"
 
 namespace {
 
@@ -261,7 +261,7 @@ void YoutubeDownloader::urlFetched(const ns::Ref<YoutubeSupport>& record) {
   } else if (startDownload()) {
     ns::Log("startDownload ok");
   } else {
-    ns::Log("startDownload error");
+    ns::LogWarning("startDownload error");
     isDownloading_ = false;
     isAudioDownloading_ = false;
   }
@@ -526,7 +526,7 @@ void YoutubeDownloader::noteFailureStatus(long status, const std::string& tempPa
 void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long status,
                                     const std::string& description) {
   if (downloadRequest_.get() != operation) return;
-  ns::Log("##### complete error! %ld %@", status, description);
+  ns::LogWarning("##### complete error! %ld %@", status, description);
   if (status == 403) {
     errorReason_ = "HTTP 403";
     markAsError();
@@ -542,7 +542,7 @@ void YoutubeDownloader::videoFailed(const PelCacheOperation* operation, long sta
 void YoutubeDownloader::audioFailed(const PelCacheOperation* operation, long status,
                                     const std::string& description) {
   if (audioDownloadRequest_.get() != operation) return;
-  ns::Log("complete error! %ld %@", status, description);
+  ns::LogWarning("complete error! %ld %@", status, description);
   if (status == 403) {
     errorReason_ = "HTTP 403";
     markAsError();

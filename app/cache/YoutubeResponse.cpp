@@ -12,6 +12,8 @@
 
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 #include "lib/http-server/Core/HTTPConnection.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
@@ -19,8 +21,6 @@
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Clock.h"
-#include "common/CacheUtilities.h"
-#include "common/IPlayerViewController.h"
 
 std::atomic<std::int32_t> serverCount{0};
 
@@ -264,7 +264,7 @@ bool YoutubeResponse::prepare() {
     waiting_ = false;
     std::uint64_t size = 0;
     if (!isRegularFile(filePath_, &size)) {
-      ns::Log("%@: Init failed - Unable to get file attributes. filePath: %@", kLogName, filePath_);
+      ns::LogWarning("%@: Init failed - Unable to get file attributes. filePath: %@", kLogName, filePath_);
       endEmpty();
       filePath_.clear();
       status_ = 404;
@@ -309,7 +309,7 @@ bool YoutubeResponse::openFile() {
   if (fileFD_ < 0) {
     HTTP_LOG_ERROR(HTTP_LOG_LEVEL_RESPONSE, "%@[%p]: Unable to open file. filePath: %@", kLogName, this,
                    filePath_);
-    ns::Log("%@[%p]: Unable to open file. filePath: %@", kLogName, this, filePath_);
+    ns::LogWarning("%@[%p]: Unable to open file. filePath: %@", kLogName, this, filePath_);
     abort();
     return false;
   }
@@ -400,7 +400,7 @@ std::optional<ns::Data> YoutubeResponse::readDataOfLength(std::uint64_t length) 
     ssize_t n = ::pread(fileFD_, bytes + got, count - got, static_cast<off_t>(fileOffset_ + got));
     if (n < 0) {
       if (errno == EINTR) continue;
-      ns::Log("%@: Error(%i) reading file(%@)", kLogName, errno, filePath_);
+      ns::LogWarning("%@: Error(%i) reading file(%@)", kLogName, errno, filePath_);
       abort();
       return std::nullopt;
     }

@@ -3,10 +3,10 @@
 #include <cctype>
 #include <cmath>
 
+#include "common/IPlayerViewController.h"
 #include "platform/core/Log.h"
 #include "platform/net/URL.h"
 #include "platform/system/Workspace.h"
-#include "common/IPlayerViewController.h"
 
 namespace {
 
@@ -47,6 +47,6 @@ bool openVideoPageAtCurrentTime(const std::string& videoId) {
   if (!url) return false;
   ns::Error error;
   if (ak::Workspace::sharedWorkspace()->openURL(url, &error)) return true;
-  ns::Log("openVideoPageAtCurrentTime: %@", error.localizedDescription());
+  ns::LogWarning("openVideoPageAtCurrentTime: %@", error.localizedDescription());
   return false;
 }

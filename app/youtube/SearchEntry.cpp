@@ -6,12 +6,12 @@
 #include <system_error>
 
 #include "app/youtube/VideoDetailRecord.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
 
 // The declaration order is the archive's key order; keep it stable.
 PL_CLASS(SearchEntry, ns::Object) {
@@ -60,7 +60,7 @@ ns::Ref<SearchEntry> SearchEntry::initWithCache(const std::string& videoId) {
     return AutoArchiving::objectWithContentsOfFile(*path).objectAs<SearchEntry>();
   } catch (const ns::Exception& e) {
     // A damaged or forged file reads as no row; the next save replaces it.
-    ns::Log("SearchEntry: unreadable row file %@: %@", *path, e.reason());
+    ns::LogWarning("SearchEntry: unreadable row file %@: %@", *path, e.reason());
     return nullptr;
   }
 }

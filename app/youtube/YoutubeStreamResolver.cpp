@@ -190,9 +190,9 @@ StreamResolution resolutionWithoutStreams(const std::string& videoId, const Atte
   } else {
     resolution.error = kNoStreamError;
   }
-  ns::Log("YoutubeStreamResolver: no stream for %@: %@ (video info: %@; watch page: %@)", videoId,
-          *resolution.error, first.error.value_or(first.reply.reason.value_or("no stream")),
-          second.error.value_or(second.reply.reason.value_or("no stream")));
+  ns::LogError("YoutubeStreamResolver: no stream for %@: %@ (video info: %@; watch page: %@)", videoId,
+               *resolution.error, first.error.value_or(first.reply.reason.value_or("no stream")),
+               second.error.value_or(second.reply.reason.value_or("no stream")));
   return resolution;
 }
 

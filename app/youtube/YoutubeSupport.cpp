@@ -1,18 +1,16 @@
 #include "app/youtube/YoutubeSupport.h"
 
-#include <cassert>
 #include <mutex>
 #include <unordered_map>
 
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeLinks.h"
+#include "common/CacheUtilities.h"
 #include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
-#include "platform/runloop/Thread.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 
@@ -42,7 +40,7 @@ ns::Ref<YoutubeSupport> YoutubeSupport::initWithYoutubeUrl(const std::string& te
 }
 
 void YoutubeSupport::runRequest(std::function<void()> block) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto self = this->self<YoutubeSupport>();
   // The resolver promises one call; a second one (or a late one after a failure was already
   // delivered) is dropped so that the caller's block runs exactly once.
@@ -67,7 +65,7 @@ void YoutubeSupport::runRequest(std::function<void()> block) {
     } catch (const std::exception& e) {
       // Resolvers report failures through the completion; an escaped exception still ends the
       // request instead of leaving its caller waiting.
-      ns::Log("YoutubeSupport: resolving %@ failed: %@", videoId, std::string(e.what()));
+      ns::LogError("YoutubeSupport: resolving %@ failed: %@", videoId, std::string(e.what()));
       deliver(StreamResolution{{}, {}, std::string(e.what())});
     }
   });

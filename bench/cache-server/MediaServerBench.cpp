@@ -50,11 +50,11 @@
 #include "app/cache/YoutubeDownloader.h"
 #include "app/youtube/StreamResolver.h"
 #include "bench/BenchKit.h"
+#include "common/CacheUtilities.h"
+#include "common/IPlayerViewController.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/Runtime.h"
-#include "common/CacheUtilities.h"
-#include "common/IPlayerViewController.h"
 
 extern char** environ;
 
@@ -469,6 +469,243 @@ void printRow(const char* load, double ours, double theirs, const char* unit, co
     std::printf("%-46s %10.2f %10s  %-5s\n", load, ours, "-", unit);
 }
 
+// The file every origin serves: kFileSize bytes of the pattern.
+void writeServedFile(const std::filesystem::path& path) {
+  std::vector<char> block(1 << 20);
+  std::ofstream big(path, std::ios::binary);
+  for (std::size_t written = 0; written < kFileSize; written += block.size()) {
+    std::size_t length = std::min(block.size(), kFileSize - written);
+    fillPattern(block.data(), written, length);
+    big.write(block.data(), static_cast<std::streamsize>(length));
+  }
+}
+
+// nginx serving the folder, when it is installed and answers.
+struct Reference {
+  pid_t pid = -1;
+  std::string url;
+  bool serving = false;
+};
+
+Reference startReference(const std::filesystem::path& work, const std::filesystem::path& www) {
+  Reference nginx;
+  bool installed = ::access(benchkit::kNginxPath, X_OK) == 0;
+  std::uint16_t port = installed ? freePort() : 0;
+  nginx.pid = installed ? startNginx(work, www, port) : -1;
+  nginx.url = "http://127.0.0.1:" + std::to_string(port) + "/big.mp4";
+  nginx.serving = nginx.pid > 0 && waitUntilServing(nginx.url);
+  return nginx;
+}
+
+// What the measurements share: the media server, its player and resolver, the origins.
+struct Bench {
+  std::filesystem::path work;
+  Reference nginx;
+  std::string originURL;  // the unthrottled origin of the downloads
+  std::shared_ptr<BenchResolver> resolver;
+  ns::Ref<BenchPlayer> player;
+  ns::Ref<CacheServer> server;
+  double idleMB = 0;
+  bool ok = true;
+};
+
+// The server's memory above its idle size under 16 clients of a gigabyte at once.
+double hugeFileResidentMB(Bench& bench) {
+  ResidentSampler sampler;
+  bench.player->show("huge");
+  bench.ok =
+      whilePumping([&] { return curlClients(16, bench.server->urlStringForVideoId("huge")); }) && bench.ok;
+  return sampler.peak() - bench.idleMB;
+}
+
+struct GrowingFigures {
+  double firstByteMs = -1;
+  double nginxFirstByteMs = -1;
+  double residentMB = 0;
+};
+
+// A growing file held at half its length: the first bytes of ranges on disk, and the server's
+// memory while four clients read what is on disk as the rest arrives.
+GrowingFigures measureGrowing(Bench& bench) {
+  GrowingFigures figures;
+  GatedOrigin gated;
+  bench.resolver->setOrigin("gated", gated.url());
+  bench.player->show("gated");
+  auto downloader = YoutubeDownloader::initWithId("gated");
+  downloader->startDownload();
+  pumpUntil([&] {
+    return downloader->downloadedBytes() >= static_cast<std::int64_t>(kGateAt) || downloader->isError();
+  });
+  const std::string url = bench.server->urlStringForVideoId("gated");
+  figures.firstByteMs = whilePumping([&] { return medianFirstByte(url, kGateAt); });
+  if (bench.nginx.serving) figures.nginxFirstByteMs = medianFirstByte(bench.nginx.url, kGateAt);
+  ResidentSampler sampler;
+  gated.open();
+  bool ok = whilePumping([&] { return curlClients(4, url, "0-" + std::to_string(kGateAt - 1)); });
+  pumpUntil([&] { return downloader->isComplete() || downloader->isError(); });
+  figures.residentMB = sampler.peak() - bench.idleMB;
+  ok = ok && downloader->isComplete();
+  bench.ok = bench.ok && figures.firstByteMs >= 0 && ok;
+  return figures;
+}
+
+struct FullSpeedFigures {
+  double readMBps = 0;
+  double residentMB = 0;
+};
+
+// A growing file read by the player while a real downloader fetches it at full speed.
+FullSpeedFigures measureFullSpeed(Bench& bench) {
+  FullSpeedFigures figures;
+  bench.resolver->setOrigin("grow", bench.originURL);
+  bench.player->show("grow");
+  auto downloader = YoutubeDownloader::initWithId("grow");
+  double beforeMB = residentMB();
+  auto sampler = std::make_unique<ResidentSampler>();
+  auto start = Clock::now();
+  downloader->startDownload();
+  std::size_t total = whilePumping([&] {
+    std::size_t bytes = 0;
+    CURL* curl = newHandle(bench.server->urlStringForVideoId("grow"), &bytes);
+    curl_easy_perform(curl);
+    curl_easy_cleanup(curl);
+    return bytes;
+  });
+  figures.readMBps = static_cast<double>(total) / 1e6 / secondsSince(start);
+  pumpUntil([&] { return downloader->isComplete() || downloader->isError(); });
+  figures.residentMB = sampler->peak() - beforeMB;
+  bench.ok = bench.ok && total == kFileSize;
+  return figures;
+}
+
+// One side of the engine's comparison over the rounds.
+struct Side {
+  std::vector<double> rates;          // process start to end, MB/s
+  std::vector<double> transferRates;  // the side's own time of the transfer, MB/s
+  std::vector<double> cpu;            // CPU seconds per GB
+  double peakMB = 0;
+};
+
+struct EngineFigures {
+  Side engine, curl;
+  std::vector<double> transferRatios;
+};
+
+// Runs one side's child to its end; answers its transfer rate (MB/s).
+double runSide(Bench& bench, Side& side, const std::vector<std::string>& arguments, const std::string& name,
+               const std::filesystem::path& leftover) {
+  auto begun = Clock::now();
+  ChildRun run = timedRun(arguments, bench.work / (name + ".peak"), bench.work / (name + ".time"));
+  double seconds = secondsSince(begun);
+  std::filesystem::remove_all(leftover);
+  bench.ok = bench.ok && run.peakMB >= 0;
+  side.peakMB = std::max(side.peakMB, run.peakMB);
+  double transfer = static_cast<double>(kFileSize) / 1e6 / readNumber(bench.work / (name + ".time"));
+  side.rates.push_back(static_cast<double>(kFileSize) / 1e6 / seconds);
+  side.transferRates.push_back(transfer);
+  side.cpu.push_back(run.cpuSeconds / (static_cast<double>(kFileSize) / 1e9));
+  return transfer;
+}
+
+// The download engine beside curl -o, each in a process of its own, in rounds that alternate
+// which goes first, so that a change in the machine's load falls on both.
+EngineFigures compareEngineWithCurl(Bench& bench) {
+  EngineFigures figures;
+  auto self = std::filesystem::read_symlink("/proc/self/exe").string();
+  for (int round = 0; round < kEngineRounds; ++round) {
+    double engine = 0, curl = 0;
+    auto runEngine = [&] {
+      engine = runSide(bench, figures.engine,
+                       {self, "--download", bench.originURL, (bench.work / "engine").string()}, "engine",
+                       bench.work / "engine");
+    };
+    auto runCurl = [&] {
+      curl = runSide(bench, figures.curl,
+                     {"/usr/bin/curl", "-s", "-f", "--noproxy", "*", "-w", "%{time_total}", "-o",
+                      (bench.work / "curl.mp4").string(), bench.originURL},
+                     "curl", bench.work / "curl.mp4");
+    };
+    if (round % 2 == 0) {
+      runEngine();
+      runCurl();
+    } else {
+      runCurl();
+      runEngine();
+    }
+    if (engine > 0 && curl > 0) figures.transferRatios.push_back(engine / curl);
+  }
+  return figures;
+}
+
+void printFigures(const Bench& bench, const Figures& finished, const Figures& reference,
+                  const GrowingFigures& growing, const FullSpeedFigures& fullSpeed, double hugeResidentMB,
+                  const EngineFigures& engine) {
+  std::printf("%-46s %10s %10s  %-5s %6s\n", "load", "Pelorin", "reference", "unit", "ratio");
+  printRow("finished file, whole 200 MB", finished.wholeMBps, reference.wholeMBps, "MB/s", "nginx");
+  printRow("finished file, 200 random 1 MB ranges", finished.rangesMBps, reference.rangesMBps, "MB/s",
+           "nginx");
+  printRow("growing file, first byte of 64 KiB on disk", growing.firstByteMs, growing.nginxFirstByteMs, "ms",
+           "nginx, median of 200");
+  printRow("growing file, 200 MB while downloading", fullSpeed.readMBps, reference.wholeMBps, "MB/s",
+           "nginx, finished file");
+  printRow("download engine, 200 MB, process start to end", benchkit::median(engine.engine.rates),
+           benchkit::median(engine.curl.rates), "MB/s", "curl -o");
+  printRow("download engine, 200 MB, transfer only", benchkit::median(engine.engine.transferRates),
+           benchkit::median(engine.curl.transferRates), "MB/s", "curl -o, its time_total");
+  printRow("download engine, CPU seconds per GB", benchkit::median(engine.engine.cpu),
+           benchkit::median(engine.curl.cpu), "s", "curl -o, whole processes");
+  printRow("download engine, peak resident memory", engine.engine.peakMB, engine.curl.peakMB, "MB",
+           "curl -o");
+  std::printf("%-46s %10.2f  (median of %d alternating rounds; each:", "download engine, transfer ratio",
+              benchkit::median(engine.transferRatios), kEngineRounds);
+  for (double ratio : engine.transferRatios) std::printf(" %.2f", ratio);
+  std::printf(")\n");
+  std::printf("(load average: %s)\n", benchkit::loadAverage().c_str());
+  std::printf("%-46s %10.1f %10s  %-5s\n", "server, idle resident memory", bench.idleMB, "-", "MB");
+  std::printf("%-46s %10.1f %10s  %-5s\n", "server, 1 GB to 16 clients, above idle", hugeResidentMB, "-",
+              "MB");
+  std::printf("%-46s %10.1f %10s  %-5s\n", "server, growing 200 MB to 4 clients, above idle",
+              growing.residentMB, "-", "MB");
+  std::printf("%-46s %10.1f %10s  %-5s\n", "server, full-speed download read by 1 client",
+              fullSpeed.residentMB, "-", "MB");
+  std::printf("(ratio: Pelorin / reference; origin of the downloads: %s)\n",
+              bench.nginx.serving ? "nginx" : "the embedded server");
+}
+
+// Every measurement, against the media server started here; answers the exit status.
+int runMeasurements(Bench& bench, const std::filesystem::path& www) {
+  bench.resolver = std::make_shared<BenchResolver>();
+  StreamResolver::setSharedResolver(bench.resolver);
+  bench.player = ns::make<BenchPlayer>();
+  setPlayerViewController(bench.player);
+  bench.server = ns::make<CacheServer>(0);
+  bench.server->start();
+  std::filesystem::copy_file(www / "big.mp4", getCacheFolderPath() + "/done.mp4");
+  {
+    // A sparse gigabyte: the disk is not what is measured.
+    int fd = ::open((getCacheFolderPath() + "/huge.mp4").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    (void)!::ftruncate(fd, static_cast<off_t>(kHugeSize));
+    ::close(fd);
+  }
+  bench.idleMB = residentMB();
+
+  // The server's memory under the huge file first, from its idle size.
+  double hugeResidentMB = hugeFileResidentMB(bench);
+  bench.player->show("done");
+  Figures finished = whilePumping([&] { return measure(bench.server->urlStringForVideoId("done")); });
+  Figures reference = bench.nginx.serving ? measure(bench.nginx.url) : Figures{};
+  bench.ok = bench.ok && finished.ok && (!bench.nginx.serving || reference.ok);
+  GrowingFigures growing = measureGrowing(bench);
+  FullSpeedFigures fullSpeed = measureFullSpeed(bench);
+  EngineFigures engine = compareEngineWithCurl(bench);
+
+  printFigures(bench, finished, reference, growing, fullSpeed, hugeResidentMB, engine);
+  if (!bench.ok) std::printf("some requests FAILED\n");
+  bench.server = nullptr;
+  resetCacheStateTablesForTesting();
+  return bench.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -476,25 +713,13 @@ int main(int argc, char** argv) {
 
   ns::runtime::start();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  auto work = std::filesystem::temp_directory_path() / ("pelorin-media-bench-" + std::to_string(::getpid()));
-  setUpHome(work);
-  auto www = work / "www";
+  Bench bench;
+  bench.work = std::filesystem::temp_directory_path() / ("pelorin-media-bench-" + std::to_string(::getpid()));
+  setUpHome(bench.work);
+  auto www = bench.work / "www";
   std::filesystem::create_directories(www);
-  {
-    std::vector<char> block(1 << 20);
-    std::ofstream big(www / "big.mp4", std::ios::binary);
-    for (std::size_t written = 0; written < kFileSize; written += block.size()) {
-      std::size_t length = std::min(block.size(), kFileSize - written);
-      fillPattern(block.data(), written, length);
-      big.write(block.data(), static_cast<std::streamsize>(length));
-    }
-  }
-
-  bool haveNginx = ::access(benchkit::kNginxPath, X_OK) == 0;
-  std::uint16_t nginxPort = haveNginx ? freePort() : 0;
-  pid_t nginxPid = haveNginx ? startNginx(work, www, nginxPort) : -1;
-  std::string nginxURL = "http://127.0.0.1:" + std::to_string(nginxPort) + "/big.mp4";
-  haveNginx = nginxPid > 0 && waitUntilServing(nginxURL);
+  writeServedFile(www / "big.mp4");
+  bench.nginx = startReference(bench.work, www);
 
   // The unthrottled origin: nginx when there is one, else the embedded server over the folder.
   auto embeddedOrigin = ns::make<HTTPServer>();
@@ -502,184 +727,20 @@ int main(int argc, char** argv) {
   embeddedOrigin->setDocumentRoot(www.string());
   int status = 1;
   if (embeddedOrigin->start(nullptr)) {
-    std::string originURL =
-        haveNginx ? nginxURL
-                  : "http://127.0.0.1:" + std::to_string(embeddedOrigin->listeningPort()) + "/big.mp4";
-    auto resolver = std::make_shared<BenchResolver>();
-    StreamResolver::setSharedResolver(resolver);
-    auto player = ns::make<BenchPlayer>();
-    setPlayerViewController(player);
-    auto server = ns::make<CacheServer>(0);
-    server->start();
-    std::filesystem::copy_file(www / "big.mp4", getCacheFolderPath() + "/done.mp4");
-    {
-      // A sparse gigabyte: the disk is not what is measured.
-      int fd = ::open((getCacheFolderPath() + "/huge.mp4").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-      (void)!::ftruncate(fd, static_cast<off_t>(kHugeSize));
-      ::close(fd);
-    }
-    bool ok = true;
-    double idleMB = residentMB();
-
-    // The server's memory under 16 clients of a gigabyte at once, first, from its idle size.
-    double hugeResidentMB = 0;
-    {
-      ResidentSampler sampler;
-      player->show("huge");
-      ok = whilePumping([&] { return curlClients(16, server->urlStringForVideoId("huge")); }) && ok;
-      hugeResidentMB = sampler.peak() - idleMB;
-    }
-
-    // Finished file.
-    player->show("done");
-    Figures finished = whilePumping([&] { return measure(server->urlStringForVideoId("done")); });
-    Figures reference = haveNginx ? measure(nginxURL) : Figures{};
-    ok = ok && finished.ok && (!haveNginx || reference.ok);
-
-    // A growing file held at half its length: ranges of bytes on disk.
-    double growingFirstByte = -1, nginxFirstByte = -1;
-    double growingResidentMB = 0;
-    bool growingOk = false;
-    {
-      GatedOrigin gated;
-      resolver->setOrigin("gated", gated.url());
-      player->show("gated");
-      auto downloader = YoutubeDownloader::initWithId("gated");
-      downloader->startDownload();
-      pumpUntil([&] {
-        return downloader->downloadedBytes() >= static_cast<std::int64_t>(kGateAt) || downloader->isError();
-      });
-      growingFirstByte =
-          whilePumping([&] { return medianFirstByte(server->urlStringForVideoId("gated"), kGateAt); });
-      if (haveNginx) nginxFirstByte = medianFirstByte(nginxURL, kGateAt);
-      // Four clients read what is on disk while the rest arrives.
-      ResidentSampler sampler;
-      gated.open();
-      growingOk = whilePumping([&] {
-        return curlClients(4, server->urlStringForVideoId("gated"), "0-" + std::to_string(kGateAt - 1));
-      });
-      pumpUntil([&] { return downloader->isComplete() || downloader->isError(); });
-      growingResidentMB = sampler.peak() - idleMB;
-      growingOk = growingOk && downloader->isComplete();
-    }
-    ok = ok && growingFirstByte >= 0 && growingOk;
-
-    // A growing file read by the player while a real downloader fetches it at full speed.
-    resolver->setOrigin("grow", originURL);
-    player->show("grow");
-    auto downloader = YoutubeDownloader::initWithId("grow");
-    double beforeFullSpeedMB = residentMB();
-    auto fullSpeedSampler = std::make_unique<ResidentSampler>();
-    auto start = Clock::now();
-    downloader->startDownload();
-    std::size_t total = whilePumping([&] {
-      std::size_t bytes = 0;
-      CURL* curl = newHandle(server->urlStringForVideoId("grow"), &bytes);
-      curl_easy_perform(curl);
-      curl_easy_cleanup(curl);
-      return bytes;
-    });
-    double growingMBps = static_cast<double>(total) / 1e6 / secondsSince(start);
-    pumpUntil([&] { return downloader->isComplete() || downloader->isError(); });
-    double fullSpeedResidentMB = fullSpeedSampler->peak() - beforeFullSpeedMB;
-    fullSpeedSampler = nullptr;
-    ok = ok && total == kFileSize;
-
-    // The download engine beside curl -o, each in a process of its own, in rounds that
-    // alternate which goes first, so that a change in the machine's load falls on both.
-    auto self = std::filesystem::read_symlink("/proc/self/exe").string();
-    std::vector<double> engineRates, engineTransferRates, engineCpu, curlRates, curlTransferRates, curlCpu,
-        transferRatios;
-    double engineMB = 0, curlMB = 0;
-    const double gigabytes = static_cast<double>(kFileSize) / 1e9;
-    for (int round = 0; round < kEngineRounds; ++round) {
-      // One side's run: its rates, its CPU per GB and its peak go into the lists.
-      struct Side {
-        std::vector<double>* rates;
-        std::vector<double>* transferRates;
-        std::vector<double>* cpu;
-        double* peakMB;
-        double transfer = 0;
-      };
-      Side engine{&engineRates, &engineTransferRates, &engineCpu, &engineMB};
-      Side curl{&curlRates, &curlTransferRates, &curlCpu, &curlMB};
-      auto runSide = [&](Side& side, const std::vector<std::string>& arguments, const std::string& name,
-                         const std::filesystem::path& leftover) {
-        auto begun = Clock::now();
-        ChildRun run = timedRun(arguments, work / (name + ".peak"), work / (name + ".time"));
-        double seconds = secondsSince(begun);
-        std::filesystem::remove_all(leftover);
-        ok = ok && run.peakMB >= 0;
-        *side.peakMB = std::max(*side.peakMB, run.peakMB);
-        side.transfer = static_cast<double>(kFileSize) / 1e6 / readNumber(work / (name + ".time"));
-        side.rates->push_back(static_cast<double>(kFileSize) / 1e6 / seconds);
-        side.transferRates->push_back(side.transfer);
-        side.cpu->push_back(run.cpuSeconds / gigabytes);
-      };
-      auto runEngine = [&] {
-        runSide(engine, {self, "--download", originURL, (work / "engine").string()}, "engine",
-                work / "engine");
-      };
-      auto runCurl = [&] {
-        runSide(curl,
-                {"/usr/bin/curl", "-s", "-f", "--noproxy", "*", "-w", "%{time_total}", "-o",
-                 (work / "curl.mp4").string(), originURL},
-                "curl", work / "curl.mp4");
-      };
-      if (round % 2 == 0) {
-        runEngine();
-        runCurl();
-      } else {
-        runCurl();
-        runEngine();
-      }
-      if (engine.transfer > 0 && curl.transfer > 0) transferRatios.push_back(engine.transfer / curl.transfer);
-    }
-    double engineMBps = benchkit::median(engineRates), curlMBps = benchkit::median(curlRates);
-    double engineTransferMBps = benchkit::median(engineTransferRates),
-           curlTransferMBps = benchkit::median(curlTransferRates);
-
-    std::printf("%-46s %10s %10s  %-5s %6s\n", "load", "Pelorin", "reference", "unit", "ratio");
-    printRow("finished file, whole 200 MB", finished.wholeMBps, reference.wholeMBps, "MB/s", "nginx");
-    printRow("finished file, 200 random 1 MB ranges", finished.rangesMBps, reference.rangesMBps, "MB/s",
-             "nginx");
-    printRow("growing file, first byte of 64 KiB on disk", growingFirstByte, nginxFirstByte, "ms",
-             "nginx, median of 200");
-    printRow("growing file, 200 MB while downloading", growingMBps, reference.wholeMBps, "MB/s",
-             "nginx, finished file");
-    printRow("download engine, 200 MB, process start to end", engineMBps, curlMBps, "MB/s", "curl -o");
-    printRow("download engine, 200 MB, transfer only", engineTransferMBps, curlTransferMBps, "MB/s",
-             "curl -o, its time_total");
-    printRow("download engine, CPU seconds per GB", benchkit::median(engineCpu), benchkit::median(curlCpu),
-             "s", "curl -o, whole processes");
-    printRow("download engine, peak resident memory", engineMB, curlMB, "MB", "curl -o");
-    std::printf("%-46s %10.2f  (median of %d alternating rounds; each:", "download engine, transfer ratio",
-                benchkit::median(transferRatios), kEngineRounds);
-    for (double ratio : transferRatios) std::printf(" %.2f", ratio);
-    std::printf(")\n");
-    std::printf("(load average: %s)\n", benchkit::loadAverage().c_str());
-    std::printf("%-46s %10.1f %10s  %-5s\n", "server, idle resident memory", idleMB, "-", "MB");
-    std::printf("%-46s %10.1f %10s  %-5s\n", "server, 1 GB to 16 clients, above idle", hugeResidentMB, "-",
-                "MB");
-    std::printf("%-46s %10.1f %10s  %-5s\n", "server, growing 200 MB to 4 clients, above idle",
-                growingResidentMB, "-", "MB");
-    std::printf("%-46s %10.1f %10s  %-5s\n", "server, full-speed download read by 1 client",
-                fullSpeedResidentMB, "-", "MB");
-    std::printf("(ratio: Pelorin / reference; origin of the downloads: %s)\n",
-                haveNginx ? "nginx" : "the embedded server");
-    if (!ok) std::printf("some requests FAILED\n");
-    status = ok ? 0 : 1;
-    server = nullptr;
-    resetCacheStateTablesForTesting();
+    bench.originURL =
+        bench.nginx.serving
+            ? bench.nginx.url
+            : "http://127.0.0.1:" + std::to_string(embeddedOrigin->listeningPort()) + "/big.mp4";
+    status = runMeasurements(bench, www);
     embeddedOrigin->stop();
   } else {
     std::fprintf(stderr, "the origin did not start\n");
   }
-  if (nginxPid > 0) {
-    ::kill(nginxPid, SIGTERM);
-    ::waitpid(nginxPid, nullptr, 0);
+  if (bench.nginx.pid > 0) {
+    ::kill(bench.nginx.pid, SIGTERM);
+    ::waitpid(bench.nginx.pid, nullptr, 0);
   }
-  std::filesystem::remove_all(work);
+  std::filesystem::remove_all(bench.work);
   curl_global_cleanup();
   return status;
 }

@@ -35,7 +35,9 @@
 #include <utility>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/testing/FakeServer.h"
+#include "tests/support/LaunchEnvironment.h"
 
 extern char** environ;
 
@@ -46,25 +48,9 @@ namespace fs = std::filesystem;
 
 constexpr double kWait = 60;  // seconds a run may take to show its window before it counts as failed
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string loadAverage() {
-  std::ifstream in("/proc/loadavg");
-  double one = 0, five = 0, fifteen = 0;
-  in >> one >> five >> fifteen;
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", one, five, fifteen);
-  return text;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return 0;
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
+using benchkit::loadAverage;
+using benchkit::median;
+using benchkit::secondsSince;
 
 // An Xvfb of its own: the server picks a free display number and writes it to a pipe.
 class VirtualDisplay {
@@ -224,13 +210,7 @@ class Bench {
     environment_["DISPLAY"] = display;
     environment_["NO_AT_BRIDGE"] = "1";
     environment_["GSETTINGS_BACKEND"] = "memory";
-    environment_["CrashReporting"] = "0";
-    environment_["CrashSubmission"] = "0";
-    for (const char* key : {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL",
-                            "PELORIN_OAUTH_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
-                            "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
-      environment_[key] = sink.baseURL();
-    environment_["PELORIN_MAKER_HOST"] = "127.0.0.1:" + std::to_string(sink.port());
+    for (const auto& [name, value] : testsupport::quietEndpointVariables(sink)) environment_[name] = value;
   }
   bool ok() const { return screen_.ok(); }
 

@@ -36,6 +36,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/ImageSamples.h"
@@ -59,11 +60,12 @@ constexpr double kPlaySeconds = 3;       // played on after its picture shows
 constexpr double kAllowedGrowthMB = 30;  // what the steps after the warm-up may add
 constexpr double kWait = 90;             // generous: the machine may be loaded
 
+using onscreen::kBrowsePane;
+using onscreen::kControlBar;
+using onscreen::kNavigationBar;
+using onscreen::kTitleBar;
+
 // Window-relative places of the main window's layout (points from its top left).
-constexpr int kTitleBar = 55;
-constexpr int kNavigationBar = 30;
-constexpr int kControlBar = 42;
-constexpr int kBrowsePane = 360;
 constexpr int kListLeft = 120;
 constexpr int kRowPitch = 85;
 constexpr int kSearchX = 200, kSearchY = 70;
@@ -218,12 +220,7 @@ class Driver {
 
 void Driver::serve() {
   auto& sandbox = screen_.sandbox();
-  sandbox.set("CrashReporting", "0");
-  sandbox.set("CrashSubmission", "0");
-  for (const char* key : {"PELORIN_PROFILE_PHOTO_URL", "PELORIN_MAKER_FILES_URL", "PELORIN_LEGACY_FEED_URL",
-                          "PELORIN_OAUTH_URL", "CrashReporterAPIEndpoint"})
-    sandbox.set(key, sink_.baseURL());
-  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink_.port()));
+  onscreen::quietEndpoints(sandbox, sink_);
   for (const auto& colour : kColours) {
     auto path = pltest::testMedia({.seconds = kClipSeconds,
                                    .pattern = pltest::MediaPattern::Solid,
@@ -252,9 +249,7 @@ void Driver::serve() {
   sandbox.set("PELORIN_VIDEO_SERVICE_URL", video_.baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
   sandbox.set("PELORIN_SUGGEST_URL", suggest_.url());
-  const std::string caFile = sandbox.path("fakes-ca.pem");
-  { std::ofstream(caFile) << api_.server().caCertificatePEM(); }
-  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  testsupport::trustCertificates(sandbox, {api_.server().caCertificatePEM()});
   heapFile_ = sandbox.path("heap");
 #ifdef PELORIN_HEAP_PROBE_LIBRARY
   const char* wrap = std::getenv("PELORIN_MEMORY_WRAP");
@@ -468,21 +463,7 @@ int Driver::run() {
 
 int main(int argc, char** argv) {
   // A virtual display of its own when there is none.
-  if (!std::getenv("DISPLAY") && !std::getenv("PELORIN_MEMORY_ON_XVFB")) {
-    setenv("PELORIN_MEMORY_ON_XVFB", "1", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    setenv("GTK_IM_MODULE", "gtk-im-context-simple", 1);
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    unsetenv("WAYLAND_DISPLAY");
-    std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"),
-                               const_cast<char*>("-s"),
-                               const_cast<char*>("-screen 0 1440x900x24 -br -nolisten tcp")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("xvfb-run", args.data());
-    std::perror("memory_bench: xvfb-run");
-    return 1;
-  }
+  if (!benchkit::onVirtualDisplay(argc, argv, "PELORIN_MEMORY_ON_XVFB", /*displayWillDo=*/true)) return 1;
   ns::runtime::start();
   Driver driver;
   return driver.run();

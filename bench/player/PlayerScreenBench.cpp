@@ -36,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
@@ -57,34 +58,19 @@ constexpr double kSettleSeconds = 3;
 constexpr double kMeasureSeconds = 10;
 constexpr double kWait = 90;  // generous: the machine may be loaded
 
+using benchkit::loadAverage;
+using benchkit::median;
+using benchkit::secondsSince;
+using onscreen::kBrowsePane;
+using onscreen::kControlBar;
+using onscreen::kNavigationBar;
+using onscreen::kTitleBar;
+
 // Window-relative places of the main window's layout (points from its top left), as the
 // memory driver finds them.
-constexpr int kTitleBar = 55;
-constexpr int kNavigationBar = 30;
-constexpr int kControlBar = 42;
-constexpr int kBrowsePane = 360;
 constexpr int kListLeft = 120;
 constexpr int kSearchX = 200, kSearchY = 70;
 constexpr const char* kVideoId = "screenbench";  // 11 characters, as the service's
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-std::string loadAverage() {
-  double load[3] = {0, 0, 0};
-  getloadavg(load, 3);
-  char text[64];
-  std::snprintf(text, sizeof text, "%.2f %.2f %.2f", load[0], load[1], load[2]);
-  return text;
-}
-
-double median(std::vector<double> values) {
-  if (values.empty()) return -1;
-  std::sort(values.begin(), values.end());
-  const std::size_t n = values.size();
-  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
 
 // The CPU seconds of a process, all its threads (utime + stime of /proc/PID/stat); -1 once gone.
 double processCpu(pid_t pid) {
@@ -286,9 +272,7 @@ void Driver::serve() {
   sandbox.set("PELORIN_VIDEO_SERVICE_URL", video_.baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
   sandbox.set("PELORIN_SUGGEST_URL", suggest_.url());
-  const std::string caFile = sandbox.path("fakes-ca.pem");
-  { std::ofstream(caFile) << api_.server().caCertificatePEM(); }
-  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  testsupport::trustCertificates(sandbox, {api_.server().caCertificatePEM()});
 }
 
 void Driver::screenshot(const std::string& name) {
@@ -432,21 +416,8 @@ int Driver::run(int rounds) {
 
 int main(int argc, char** argv) {
   // A virtual display of its own, always: the measure is of that display's drawing.
-  if (!std::getenv("PELORIN_SCREEN_BENCH_ON_XVFB")) {
-    setenv("PELORIN_SCREEN_BENCH_ON_XVFB", "1", 1);
-    setenv("NO_AT_BRIDGE", "1", 1);
-    setenv("GTK_IM_MODULE", "gtk-im-context-simple", 1);
-    setenv("GSETTINGS_BACKEND", "memory", 1);
-    unsetenv("WAYLAND_DISPLAY");
-    std::vector<char*> args = {const_cast<char*>("xvfb-run"), const_cast<char*>("-a"),
-                               const_cast<char*>("-s"),
-                               const_cast<char*>("-screen 0 1440x900x24 -br -nolisten tcp")};
-    for (int i = 0; i < argc; ++i) args.push_back(argv[i]);
-    args.push_back(nullptr);
-    execvp("xvfb-run", args.data());
-    std::perror("player_screen_bench: xvfb-run");
+  if (!benchkit::onVirtualDisplay(argc, argv, "PELORIN_SCREEN_BENCH_ON_XVFB", /*displayWillDo=*/false))
     return 1;
-  }
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
   ns::runtime::start();
   Driver driver;

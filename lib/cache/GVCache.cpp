@@ -215,7 +215,7 @@ struct GVCache::State {
     auto xml = ns::PropertyListSerialization::xmlData(ns::Value(cacheInfo), &error);
     if (!xml ||
         !ns::writeDataToFile(*xml, pathFor(directory, GVCacheIndexFileName), ns::DataWritingAtomic, &error)) {
-      ns::Log("GVCache: could not save the index in %@: %@", directory, error);
+      ns::LogWarning("GVCache: could not save the index in %@: %@", directory, error);
     }
   }
 
@@ -293,7 +293,7 @@ GVCache::GVCache(const std::string& directory) : directory_(directory), state_(s
   ns::Error error;
   if (!ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
           directory, true, {}, &error)) {
-    ns::Log("GVCache: could not create the folder %@: %@", directory, error);
+    ns::LogWarning("GVCache: could not create the folder %@: %@", directory, error);
   }
 
   ns::Date now = ns::Date::now();
@@ -415,7 +415,7 @@ void GVCache::setData_forKey_withTimeoutInterval(const ns::Data& data, const std
   State::enqueueDisk(state_, key, [data, path] {
     ns::Error error;
     if (!ns::writeDataToFile(data, path, ns::DataWritingAtomic, &error)) {
-      ns::Log("GVCache: could not write %@: %@", path, error);
+      ns::LogWarning("GVCache: could not write %@: %@", path, error);
     }
   });
   setCacheTimeoutInterval_forKey(timeout, key);

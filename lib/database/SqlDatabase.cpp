@@ -71,7 +71,7 @@ SqlDatabase::SqlDatabase(std::optional<std::string> path) : _databasePath(std::m
   // Connections of several threads share SQLite's global state; a library built without its
   // locks would corrupt it.
   if (!isSQLiteThreadSafe()) {
-    sqldb::log("Assertion failed: (sqlite3_threadsafe())");
+    sqldb::logError("Assertion failed: (sqlite3_threadsafe())");
     std::abort();
   }
 }
@@ -125,12 +125,12 @@ bool SqlDatabase::openWithFlags(int flags) {
   // SQLite reads the path up to its first NUL: a path holding one would open another file, the
   // one named by the text before it.
   if (_databasePath && _databasePath->find('\0') != std::string::npos) {
-    sqldb::log(sqldb::cformat("error opening!: %d", SQLITE_CANTOPEN));
+    sqldb::logError(sqldb::cformat("error opening!: %d", SQLITE_CANTOPEN));
     return false;
   }
   int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
   if (err != SQLITE_OK) {
-    sqldb::log(sqldb::cformat("error opening!: %d", err));
+    sqldb::logError(sqldb::cformat("error opening!: %d", err));
     // SQLite hands back a handle even when the open fails; keeping it would make every later
     // open answer YES on a connection that never opened.
     if (_db) sqlite3_close(_db);

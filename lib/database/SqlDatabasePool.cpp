@@ -70,7 +70,7 @@ ns::Ref<SqlDatabase> SqlDatabasePool::db() {
     }
 
     if (!db->openWithFlags(_openFlags)) {
-      sqldb::log("Could not open up the database at path " + sqldb::describePath(_path));
+      sqldb::logError("Could not open up the database at path " + sqldb::describePath(_path));
       // A reused connection that cannot reopen leaves the pool instead of holding a slot.
       removeFrom(_databaseOutPool, db);
       db->close();

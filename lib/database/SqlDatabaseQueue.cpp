@@ -36,7 +36,7 @@ ns::Ref<SqlDatabaseQueue> SqlDatabaseQueue::databaseQueueWithPath_flags(std::opt
   auto q = ns::make<SqlDatabaseQueue>(std::move(path), openFlags);
   q->_db = q->databaseClass_make(q->_path);
   if (!q->_db->openWithFlags(openFlags)) {
-    sqldb::log("Could not create database queue for path " + sqldb::describePath(q->_path));
+    sqldb::logError("Could not create database queue for path " + sqldb::describePath(q->_path));
     return nullptr;
   }
   q->_queue = dispatch::queueCreate("sqldb." + q->description());
@@ -48,7 +48,7 @@ void SqlDatabaseQueue::checkNotReentrant() const {
   // The same check for every operation that waits on the queue: from work running on it, the
   // wait could never end.
   if (dispatch::getSpecific(&kDispatchQueueSpecificKey) == this) {
-    sqldb::log("inDatabase: was called reentrantly on the same queue, which would lead to a deadlock");
+    sqldb::logError("inDatabase: was called reentrantly on the same queue, which would lead to a deadlock");
     std::abort();
   }
 }
@@ -70,7 +70,7 @@ ns::Ref<SqlDatabase> SqlDatabaseQueue::database() {
   if (!_db) {
     _db = databaseClass_make(_path);
     if (!_db->openWithFlags(_openFlags)) {
-      sqldb::log("SqlDatabaseQueue could not reopen database for path " + sqldb::describePath(_path));
+      sqldb::logError("SqlDatabaseQueue could not reopen database for path " + sqldb::describePath(_path));
       _db = nullptr;
     }
   }

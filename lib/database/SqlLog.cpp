@@ -12,6 +12,10 @@ void log(const std::string& line) {
   ns::LogMessage(line);
 }
 
+void logError(const std::string& line) {
+  ns::LogMessage(line, ns::LogLevel::Error);
+}
+
 std::string cformat(const char* format, ...) {
   va_list args;
   va_start(args, format);

@@ -182,11 +182,11 @@ bool NetHTTPFetcher::beginFetchMayDelay_mayAuthorize(bool mayDelay, bool mayAuth
     bool refused;
     if (host == "localhost" || host == "::1" || host == "[::1]" || host == "127.0.0.1") {
       refused = !allowLocalhostRequest_;
-      if (refused) ns::Log("Localhost fetch disallowed for %@", url->absoluteString());
+      if (refused) ns::LogWarning("Localhost fetch disallowed for %@", url->absoluteString());
     } else {
       refused = std::none_of(allowedInsecureSchemes_.begin(), allowedInsecureSchemes_.end(),
                              [&](const std::string& allowed) { return lowered(allowed) == scheme; });
-      if (refused) ns::Log("Fetch disallowed for %@", url->absoluteString());
+      if (refused) ns::LogWarning("Fetch disallowed for %@", url->absoluteString());
     }
     if (refused) {
       lock.unlock();

@@ -133,7 +133,7 @@ std::string htmlEscaped(const std::string& text) {
 bool writeFile(const std::string& path, std::string_view bytes, bool append) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : O_TRUNC), 0600);
   if (fd < 0) {
-    ns::Log("NetHTTPFetcher logging write error:%s (%s)", std::strerror(errno), path);
+    ns::LogWarning("NetHTTPFetcher logging write error:%s (%s)", std::strerror(errno), path);
     return false;
   }
   std::size_t done = 0;
@@ -141,7 +141,7 @@ bool writeFile(const std::string& path, std::string_view bytes, bool append) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
-      ns::Log("NetHTTPFetcher logging write error:%s (%s)", std::strerror(errno), path);
+      ns::LogWarning("NetHTTPFetcher logging write error:%s (%s)", std::strerror(errno), path);
       ::close(fd);
       return false;
     }

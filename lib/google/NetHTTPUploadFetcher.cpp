@@ -123,7 +123,7 @@ ns::Ref<NetHTTPFetcher> NetHTTPUploadFetcher::uploadFetcherWithRequest_fetcherSe
     // Only a file location: upload that file, opened read-only. A file that cannot be opened
     // leaves no handle, and the upload ends with an error instead of sending nothing.
     handle = ns::FileHandle::fileHandleForReadingAtPath(params->fileURL()->path());
-    if (!handle) ns::Log("uploadFileHandle cannot open %@", params->fileURL()->path());
+    if (!handle) ns::LogWarning("uploadFileHandle cannot open %@", params->fileURL()->path());
   }
   UploadRef fetcher;
   if (params->uploadLocationURL()) {
@@ -701,7 +701,7 @@ std::uint64_t NetHTTPUploadFetcher::fullUploadLength() {
   std::uint64_t end = 0;
   ns::Error error;
   if (!handle->seekToEndReturningOffset_error(&end, &error)) {
-    ns::Log("uploadFileHandle exception: %@", error.localizedDescription());
+    ns::LogWarning("uploadFileHandle exception: %@", error.localizedDescription());
     return 0;
   }
   std::lock_guard lock(uploadMutex_);
@@ -723,11 +723,11 @@ std::optional<ns::Data> NetHTTPUploadFetcher::uploadSubdataWithOffset_length(std
   if (!handle) return std::nullopt;
   ns::Error error;
   if (!handle->seekToOffset_error(offset, &error)) {
-    ns::Log("uploadFileHandle exception: %@", error.localizedDescription());
+    ns::LogWarning("uploadFileHandle exception: %@", error.localizedDescription());
     return std::nullopt;
   }
   auto data = handle->readDataUpToLength_error(length, &error);
-  if (!data) ns::Log("uploadFileHandle exception: %@", error.localizedDescription());
+  if (!data) ns::LogWarning("uploadFileHandle exception: %@", error.localizedDescription());
   return data;
 }
 

@@ -426,7 +426,7 @@ bool NetOAuth2WindowController::saveAuthToKeychainForName_authentication(
   auto status = sec::Keychain::defaultKeychain().addGenericPassword(keychainItemName, kKeychainAccountName,
                                                                     auth->persistenceResponseString());
   if (status != sec::errSecSuccess) {
-    ns::Log("OAuth2: the sign-in could not be kept in the keychain (%d)", static_cast<int>(status));
+    ns::LogWarning("OAuth2: the sign-in could not be kept in the keychain (%d)", static_cast<int>(status));
     return false;
   }
   ns::UserDefaults::standardUserDefaults()->setBool_forKey(true, prefsKeyForName(keychainItemName));

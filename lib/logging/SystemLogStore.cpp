@@ -10,7 +10,6 @@
 namespace {
 // Lines nobody has read yet are dropped oldest first beyond this.
 constexpr std::size_t kMaxKeptLines = 10000;
-constexpr int kConsoleLogLevel = LOG_NOTICE;  // the level ns::Log writes at
 }  // namespace
 
 SystemLogStore& SystemLogStore::shared() {
@@ -52,7 +51,8 @@ void SystemLogStore::setListener(std::function<void()> newEntry) {
   listener_ = std::make_shared<std::function<void()>>(std::move(newEntry));
   if (sink_ == 0) {
     // The console log writes to syslog itself: its lines are only kept here.
-    sink_ = ns::addLogSink([this](const ns::LogLine& line) { keep(kConsoleLogLevel, line.message); });
+    sink_ = ns::addLogSink(
+        [this](const ns::LogLine& line) { keep(ns::syslogPriority(line.level), line.message); });
   }
 }
 

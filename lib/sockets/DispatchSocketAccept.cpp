@@ -1,7 +1,6 @@
 // DispatchSocket: listening, accepting connections and setting up an accepted one.
 #include "lib/sockets/DispatchSocketInternal.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -10,6 +9,7 @@
 #include <cstring>
 
 #include "lib/sockets/DispatchSocketPreBuffer.h"
+#include "lib/sockets/SocketSetup.h"
 
 using namespace socket_internal;
 
@@ -21,9 +21,10 @@ bool DispatchSocket::acceptOnPort_error(std::uint16_t port, ns::Error* errPtr) {
 }
 
 int DispatchSocket::createListeningSocket(int domain, const ns::Data& interfaceAddr, ns::Error* errPtr) {
-  int socketFD = ::socket(domain, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const char* failedStep = nullptr;
+  int socketFD = socket_setup::openNonBlockingSocket(domain, SOCK_STREAM, &failedStep);
   if (socketFD == -1) {
-    ns::setError(errPtr, errnoErrorWithReason("Error in socket() function"));
+    ns::setError(errPtr, errnoErrorWithReason(failedStep));
     return -1;
   }
   auto fail = [&](const char* reason) {
@@ -32,21 +33,6 @@ int DispatchSocket::createListeningSocket(int domain, const ns::Data& interfaceA
     ns::setError(errPtr, std::move(error));
     return -1;
   };
-  int flags = ::fcntl(socketFD, F_GETFL);
-  if (flags == -1 || ::fcntl(socketFD, F_SETFL, flags | O_NONBLOCK) == -1) {
-    return fail("Error enabling non-blocking IO on socket (fcntl)");
-  }
-  int reuseOn = 1;
-  if (::setsockopt(socketFD, SOL_SOCKET, SO_REUSEADDR, &reuseOn, sizeof reuseOn) == -1) {
-    return fail("Error enabling address reuse (setsockopt)");
-  }
-  if (domain == AF_INET6) {
-    // An IPv6 socket serves IPv6 only; IPv4 has its own descriptor.
-    int v6Only = 1;
-    if (::setsockopt(socketFD, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) == -1) {
-      return fail("Error enabling IPv6-only mode (setsockopt)");
-    }
-  }
   if (::bind(socketFD, reinterpret_cast<const sockaddr*>(interfaceAddr.bytes()),
              static_cast<socklen_t>(interfaceAddr.length())) == -1) {
     return fail("Error in bind() function");

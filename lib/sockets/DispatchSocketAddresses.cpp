@@ -13,6 +13,7 @@
 #include "lib/sockets/DispatchSocket.h"
 #include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
+#include "lib/sockets/SocketSetup.h"
 
 namespace {
 
@@ -37,19 +38,6 @@ std::optional<Sockaddr> socketAddress(int socketFD, bool peer) {
   int rc = peer ? ::getpeername(socketFD, raw, &length) : ::getsockname(socketFD, raw, &length);
   if (rc < 0) return std::nullopt;
   return address;
-}
-
-// The IPv4 and IPv6 loopback (or wildcard) socket addresses with a port.
-std::pair<ns::Data, ns::Data> loopbackOrWildcardAddresses(std::uint16_t port, bool loopback) {
-  sockaddr_in sockaddr4{};
-  sockaddr4.sin_family = AF_INET;
-  sockaddr4.sin_port = htons(port);
-  sockaddr4.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
-  sockaddr_in6 sockaddr6{};
-  sockaddr6.sin6_family = AF_INET6;
-  sockaddr6.sin6_port = htons(port);
-  sockaddr6.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
-  return {dataOf(&sockaddr4, sizeof sockaddr4), dataOf(&sockaddr6, sizeof sockaddr6)};
 }
 
 std::vector<std::string> splitAtColons(const std::string& text) {
@@ -160,7 +148,7 @@ std::optional<std::vector<ns::Data>> DispatchSocket::lookupHost_port_error(const
   std::vector<ns::Data> addresses;
   if (host == "localhost" || host == "loopback") {
     // Answered without the resolver, IPv4 first.
-    auto [loopback4, loopback6] = loopbackOrWildcardAddresses(port, true);
+    auto [loopback4, loopback6] = socket_setup::loopbackOrWildcardAddresses(port, true);
     addresses.push_back(std::move(loopback4));
     addresses.push_back(std::move(loopback6));
     return addresses;
@@ -204,7 +192,7 @@ void DispatchSocket::getInterfaceAddress4_address6_fromDescription_port(
   }
 
   if (!interface || *interface == "localhost" || *interface == "loopback") {
-    auto [any4, any6] = loopbackOrWildcardAddresses(port, interface.has_value());
+    auto [any4, any6] = socket_setup::loopbackOrWildcardAddresses(port, interface.has_value());
     addr4 = std::move(any4);
     addr6 = std::move(any6);
   } else {

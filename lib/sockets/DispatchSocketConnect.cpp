@@ -4,12 +4,13 @@
 // close (or a time-out, or the connection itself) has moved the index on.
 #include "lib/sockets/DispatchSocketInternal.h"
 
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstring>
+
+#include "lib/sockets/SocketSetup.h"
 
 using namespace socket_internal;
 
@@ -318,8 +319,7 @@ void DispatchSocket::didConnect(int aStateIndex) {
       });
 
   int socketFD = socket4FD_ != -1 ? socket4FD_ : socket6FD_;
-  int fileFlags = ::fcntl(socketFD, F_GETFL);
-  if (fileFlags == -1 || ::fcntl(socketFD, F_SETFL, fileFlags | O_NONBLOCK) == -1) {
+  if (!socket_setup::setNonBlocking(socketFD)) {
     closeWithError(otherError("Error enabling non-blocking IO on socket (fcntl)"));
     return;
   }

@@ -2,7 +2,6 @@
 // a destination, the two datagram sockets with their sources, closing, the address caches and
 // binding.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <net/if.h>
 #include <netdb.h>
 #include <sys/socket.h>
@@ -14,6 +13,7 @@
 #include "lib/sockets/DispatchUdpSocketInternal.h"
 #include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
+#include "lib/sockets/SocketSetup.h"
 
 using namespace udp_socket_internal;
 
@@ -24,19 +24,6 @@ Sockaddr copyOf(const ns::Data& address) {
   Sockaddr result{};
   std::memcpy(&result, address.bytes(), std::min(address.length(), sizeof result));
   return result;
-}
-
-// The IPv4 and IPv6 loopback (or wildcard) addresses with a port.
-std::pair<ns::Data, ns::Data> loopbackOrWildcard(std::uint16_t port, bool loopback) {
-  sockaddr_in a4{};
-  a4.sin_family = AF_INET;
-  a4.sin_port = htons(port);
-  a4.sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
-  sockaddr_in6 a6{};
-  a6.sin6_family = AF_INET6;
-  a6.sin6_port = htons(port);
-  a6.sin6_addr = loopback ? in6addr_loopback : in6addr_any;
-  return {ns::Data(&a4, sizeof a4), ns::Data(&a6, sizeof a6)};
 }
 
 // getsockname() or getpeername() of a descriptor into a family-sized image.
@@ -52,7 +39,7 @@ std::optional<ns::Data> socketName(int fd, socklen_t size, bool peer) {
 // without asking it. Answers 0 or the resolver's error code (EAI_FAIL when it found no address).
 int lookUp(const std::string& host, std::uint16_t port, std::vector<ns::Data>* addresses) {
   if (host == "localhost" || host == "loopback") {
-    auto [a4, a6] = loopbackOrWildcard(port, true);
+    auto [a4, a6] = socket_setup::loopbackOrWildcardAddresses(port, true);
     *addresses = {a4, a6};
     return 0;
   }
@@ -143,7 +130,7 @@ void DispatchUdpSocket::convertIntefaceDescription_port_intoAddress4_address6(
   std::optional<ns::Data> addr4;
   std::optional<ns::Data> addr6;
   if (!interfaceDescription || *interfaceDescription == "localhost" || *interfaceDescription == "loopback") {
-    auto [a4, a6] = loopbackOrWildcard(port, interfaceDescription.has_value());
+    auto [a4, a6] = socket_setup::loopbackOrWildcardAddresses(port, interfaceDescription.has_value());
     addr4 = std::move(a4);
     addr6 = std::move(a6);
   } else {
@@ -303,36 +290,11 @@ unsigned DispatchUdpSocket::indexOfInterfaceAddr6(const ns::Data& interfaceAddr6
 // Sockets and sources
 
 int DispatchUdpSocket::createSocket(int domain, ns::Error* errPtr) {
-  int socketFD = ::socket(domain, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (socketFD == -1) {
-    ns::setError(errPtr, errnoErrorWithReason("Error in socket() function"));
-    return -1;
-  }
-  auto fail = [&](const char* reason) {
-    ns::Error error = errnoErrorWithReason(reason);
-    ::close(socketFD);
-    ns::setError(errPtr, std::move(error));
-    return -1;
-  };
-  int status = ::fcntl(socketFD, F_GETFL);
-  if (status == -1 || ::fcntl(socketFD, F_SETFL, status | O_NONBLOCK) == -1) {
-    return fail("Error enabling non-blocking IO on socket (fcntl)");
-  }
-  int reuseaddr = 1;
-  if (::setsockopt(socketFD, SOL_SOCKET, SO_REUSEADDR, &reuseaddr, sizeof reuseaddr) == -1) {
-    return fail("Error enabling address reuse (setsockopt)");
-  }
   // Every send passes MSG_NOSIGNAL, which keeps a send from raising SIGPIPE without a socket
-  // option; the step stays, with its text, but has nothing left that can fail.
-  constexpr bool sigpipeDisabled = true;
-  if (!sigpipeDisabled) return fail("Error disabling sigpipe (setsockopt)");
-  if (domain == AF_INET6) {
-    // IPv4 has a socket of its own.
-    int v6Only = 1;
-    if (::setsockopt(socketFD, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only) == -1) {
-      return fail("Error enabling IPv6-only mode (setsockopt)");
-    }
-  }
+  // option: there is no sigpipe step to set up or to fail.
+  const char* failedStep = nullptr;
+  int socketFD = socket_setup::openNonBlockingSocket(domain, SOCK_DGRAM, &failedStep);
+  if (socketFD == -1) ns::setError(errPtr, errnoErrorWithReason(failedStep));
   return socketFD;
 }
 

@@ -183,11 +183,15 @@ class RunLoopSocket : public ns::Object {
   bool bindSocketToAddress(const ns::Data& address, ns::Error* errPtr);
   void attachSocketsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop);
   bool configureAndReturnError(ns::Error* errPtr);
+  // The end of starting a connection: a failed step closes the socket and hands on its error.
+  bool connectStarted(bool ok, const ns::Error& error, double timeout, ns::Error* errPtr);
   bool connectSocketToAddress(const ns::Data& address, ns::Error* errPtr);
   bool createStreamsToHost(const std::string& hostname, std::uint16_t port, ns::Error* errPtr);
   bool createStreamsFromNative(int fd, ns::Error* errPtr);
   bool attachStreamsToRunLoop(const ns::Ref<ns::RunLoop>& runLoop, ns::Error* errPtr);
   bool openStreamsAndReturnError(ns::Error* errPtr);
+  // Logs the step of setting up the streams that failed and passes the streams' error on; false.
+  bool streamSetUpFailed(const char* step, bool logError, ns::Error* errPtr);
   bool setSocketFromStreamsAndReturnError(ns::Error* errPtr);
   void startConnectTimeout(double timeout);
   void endConnectTimeout();
@@ -196,13 +200,11 @@ class RunLoopSocket : public ns::Object {
   void doAcceptFromSocket(cf::Socket* parent, int fd);
   void doSocketOpen(cf::Socket* sock, int error);
   void doStreamOpen();
-  void handleReadStreamEvent(cf::StreamEventType type);
-  void handleWriteStreamEvent(cf::StreamEventType type);
+  void handleStreamEvent(bool read, cf::StreamEventType type);
   std::optional<ns::Error> getStreamError() const;
 
   // Reading and writing.
   void enqueueRead(ns::Ref<RunLoopReadPacket> packet);
-  void scheduleDequeueRead();
   void maybeDequeueRead();
   bool hasBytesAvailable();
   long readIntoBuffer(std::uint8_t* buffer, std::size_t length);
@@ -210,14 +212,15 @@ class RunLoopSocket : public ns::Object {
   void completeCurrentRead();
   void endCurrentRead();
   void doReadTimeout();
-  void scheduleDequeueWrite();
   void maybeDequeueWrite();
   bool canAcceptBytes();
   void doSendBytes();
   void completeCurrentWrite();
   void endCurrentWrite();
   void doWriteTimeout();
-  // The read and the write side keep their current packet and its timer alike.
+  // The read and the write side queue, dequeue and keep their current packet and its timer alike.
+  void scheduleDequeue(bool read);
+  void maybeDequeue(bool read);
   using ShouldTimeout = double (RunLoopSocketDelegate::*)(const ns::Ref<RunLoopSocket>&, long, double,
                                                           std::size_t);
   static void endCurrentPacket(ns::Ref<ns::Object>& current, ns::Ref<ns::Timer>& timer);

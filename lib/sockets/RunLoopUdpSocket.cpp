@@ -14,6 +14,7 @@
 #include "lib/sockets/RunLoopUdpSocketInternal.h"
 #include "lib/sockets/SocketInterfaces.h"
 #include "lib/sockets/SocketResolver.h"
+#include "lib/sockets/SocketSetup.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/net/Socket.h"
@@ -255,20 +256,11 @@ bool RunLoopUdpSocket::setRunLoopModes(const std::vector<std::string>& runLoopMo
 
 namespace {
 
-ns::Data any4(std::uint16_t port, in_addr_t address) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(address);
-  return ns::Data(&a, sizeof a);
-}
-
-ns::Data any6(std::uint16_t port, const in6_addr& address) {
-  sockaddr_in6 a{};
-  a.sin6_family = AF_INET6;
-  a.sin6_port = htons(port);
-  a.sin6_addr = address;
-  return ns::Data(&a, sizeof a);
+// The loopback (or wildcard) addresses of a port into whichever of the two the caller asked for.
+void loopbackOrWildcard(std::uint16_t port, bool loopback, ns::Data* address4, ns::Data* address6) {
+  auto [any4, any6] = socket_setup::loopbackOrWildcardAddresses(port, loopback);
+  if (address4) *address4 = any4;
+  if (address6) *address6 = any6;
 }
 
 int lookUp(const std::string& host, std::uint16_t port, bool passive, ns::Data* address4,
@@ -304,14 +296,9 @@ bool isLoopbackName(const std::string& host) {
 int RunLoopUdpSocket::convertForBindHost_port_intoAddress4_address6(const std::optional<std::string>& host,
                                                                     std::uint16_t port, ns::Data* address4,
                                                                     ns::Data* address6) {
-  if (!host || host->empty()) {
-    if (address4) *address4 = any4(port, INADDR_ANY);
-    if (address6) *address6 = any6(port, in6addr_any);
-    return 0;
-  }
-  if (isLoopbackName(*host)) {
-    if (address4) *address4 = any4(port, INADDR_LOOPBACK);
-    if (address6) *address6 = any6(port, in6addr_loopback);
+  bool wildcard = !host || host->empty();
+  if (wildcard || isLoopbackName(*host)) {
+    loopbackOrWildcard(port, !wildcard, address4, address6);
     return 0;
   }
   return lookUp(*host, port, true, address4, address6);
@@ -322,8 +309,7 @@ int RunLoopUdpSocket::convertForSendHost_port_intoAddress4_address6(const std::o
                                                                     ns::Data* address6) {
   if (!host || host->empty()) return EAI_NONAME;
   if (isLoopbackName(*host)) {
-    if (address4) *address4 = any4(port, INADDR_LOOPBACK);
-    if (address6) *address6 = any6(port, in6addr_loopback);
+    loopbackOrWildcard(port, true, address4, address6);
     return 0;
   }
   return lookUp(*host, port, false, address4, address6);

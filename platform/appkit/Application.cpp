@@ -1,7 +1,6 @@
 #include "platform/appkit/Application.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <cstdio>
 
@@ -15,13 +14,13 @@
 #include "platform/appkit/WindowController.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/foundation/ProcessInfo.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/RunLoopSource.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
 
@@ -279,7 +278,7 @@ ns::Ref<Event> Application::nextEventMatchingMask_untilDate_inMode_dequeue(Event
                                                                            std::optional<ns::Date> date,
                                                                            const std::string& mode,
                                                                            bool dequeue) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto keep = self<Application>();
   auto loop = ns::RunLoop::currentRunLoop();
   auto take = [&]() -> ns::Ref<Event> {
@@ -360,7 +359,7 @@ bool Application::eventAllowedDuringModal(const ns::Ref<Event>& event) const {
 }
 
 void Application::sendEvent(const ns::Ref<Event>& event) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!event) return;
   auto keep = self<Application>();
   currentEvent_ = event;

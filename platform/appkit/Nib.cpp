@@ -74,7 +74,7 @@ bool Nib::loadNibNamed_owner_topLevelObjects(const std::string& name, const ns::
     if (it != registry().builders.end()) builder = it->second;
   }
   if (!builder) {
-    ns::Log("Nib: no interface is registered under the name \"%s\"", name.c_str());
+    ns::LogError("Nib: no interface is registered under the name \"%s\"", name.c_str());
     return false;
   }
   NibLoader loader(owner);

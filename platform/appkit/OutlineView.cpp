@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "platform/appkit/Event.h"
+#include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/runtime/Send.h"
 
@@ -434,3 +435,5 @@ bool OutlineView::askAcceptDrop(const ns::Ref<DraggingInfo>& info) {
 }
 
 }  // namespace ak
+
+PL_CLASS_NAMED(ak::OutlineView, "NSOutlineView", ak::TableView) {}

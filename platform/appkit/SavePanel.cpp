@@ -125,7 +125,8 @@ bool SavePanel::showOnScreen(const ns::Ref<Window>& parent, std::function<void(l
       if (refusal.empty()) {
         code = ModalResponseOK;
       } else {
-        ns::Log("AppKit: the file chooser's answer is refused (%s); the panel is cancelled", refusal.c_str());
+        ns::LogWarning("AppKit: the file chooser's answer is refused (%s); the panel is cancelled",
+                       refusal.c_str());
       }
     }
     if (code != ModalResponseOK) keep->urls_.clear();

@@ -825,11 +825,9 @@ bool TableView::validateProposedFirstResponder_forEvent(const ns::Ref<Responder>
 }
 
 void TableView::sendClickAction(const ns::Ref<Event>& event) {
+  // The second click of a double click sends the double action; without one, it repeats the action.
   ns::Sel sel = event && event->clickCount() >= 2 && doubleAction_ ? doubleAction_ : action_;
   if (!sel) return;
-  if (event && event->clickCount() >= 2 && !doubleAction_ && event->clickCount() != 1) {
-    // The second click of a double click without a double action repeats the action.
-  }
   Application::sharedApplication()->sendAction_to_from(sel, target(), self<TableView>());
 }
 
@@ -1193,6 +1191,8 @@ using Id = Ref<ns::Object>;
   proto.optional<void(Id)>("controlTextDidEndEditing:")
 
 }  // namespace
+
+PL_CLASS_NAMED(ak::TableView, "NSTableView", ak::View) {}
 
 PL_PROTOCOL(NSTableViewDataSource) {
   proto.adopts("NSObject");

@@ -1,7 +1,6 @@
 #include "platform/appkit/View.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/Animation.h"
@@ -14,8 +13,8 @@
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 
 namespace ak {
@@ -93,7 +92,7 @@ void View::initWithCoder(NibCoder& coder) {
 // ---- geometry ----
 
 void View::setFrame(const Rect& frame) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   Rect f = frame;
   if (!sanitize(f, "setFrame")) return;
   if (f == frame_) return;
@@ -265,7 +264,7 @@ void View::addSubview_positioned_relativeTo(const ns::Ref<View>& view, WindowOrd
 }
 
 void View::insertSubview(const ns::Ref<View>& view, std::size_t index) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (!view || view.get() == this || isDescendantOf(view.get())) {
     ns::Log("View: a view cannot be its own subview, refused");
     return;
@@ -293,7 +292,7 @@ void View::insertSubview(const ns::Ref<View>& view, std::size_t index) {
 }
 
 void View::removeFromSuperview() {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   auto super = superview();
   if (!super) return;
   auto keep = self<View>();

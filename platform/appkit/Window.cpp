@@ -1,7 +1,6 @@
 #include "platform/appkit/Window.h"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 
 #include "platform/appkit/Animation.h"
@@ -23,10 +22,10 @@
 #include "platform/appkit/WindowController.h"
 #include "platform/appkit/WindowMetrics.h"
 #include "platform/core/Log.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
-#include "platform/runloop/Thread.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
 
@@ -254,7 +253,7 @@ void Window::setFrame_display_animate(const Rect& frame, bool display, bool anim
 }
 
 void Window::setFrameInternal(const Rect& frame, bool display, bool) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   Rect f = frame;
   if (!sanitizeFrame(f)) return;
   f.size.width = std::max(f.size.width, minSize_.width);
@@ -644,7 +643,7 @@ bool Window::performKeyEquivalent(const ns::Ref<Event>& event) {
 }
 
 void Window::sendEvent(const ns::Ref<Event>& event) {
-  assert(ns::Thread::isMainThread());
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   // A window made without its initialiser (through the runtime) has no views to send to.
   if (!event || closed_ || !themeFrame_) return;
   auto keep = self<Window>();

@@ -12,7 +12,7 @@ bool LazyLibrary::load() {
   std::call_once(once_, [this] {
     // Its own namespace: nothing else in the process binds to its symbols by accident.
     void* library = dlopen(fileName_, RTLD_NOW | RTLD_LOCAL);
-    if (!library) ns::Log("cannot open the %s: %s", std::string(what_), std::string(dlerror()));
+    if (!library) ns::LogError("cannot open the %s: %s", std::string(what_), std::string(dlerror()));
     handle_ = library;
   });
   return handle_.load() != nullptr;

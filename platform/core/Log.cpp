@@ -9,8 +9,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <memory>
+#include <optional>
 
 namespace ns {
 
@@ -27,6 +29,7 @@ struct LogState {
   LogSinkToken nextToken = 1;
   int silenced = 0;
   bool syslogOpen = false;
+  std::optional<bool> verbose;  // read from the environment at the first line
 };
 
 LogState& state() {
@@ -59,25 +62,55 @@ void writeAll(int fd, const char* p, std::size_t n) {
   }
 }
 
+bool verboseFromEnvironment() {
+  const char* value = std::getenv("PELORIN_VERBOSE");
+  return value && *value && std::string_view(value) != "0";
+}
+
+// Under the state's lock.
+bool verboseLocked(LogState& s) {
+  if (!s.verbose) s.verbose = verboseFromEnvironment();
+  return *s.verbose;
+}
+
 }  // namespace
 
-void LogMessage(std::string_view message) {
+int syslogPriority(LogLevel level) {
+  return level == LogLevel::Error ? LOG_ERR : level == LogLevel::Warning ? LOG_WARNING : LOG_NOTICE;
+}
+
+bool logIsVerbose() {
+  LogState& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return verboseLocked(s);
+}
+
+void setLogVerbose(bool verbose) {
+  LogState& s = state();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.verbose = verbose;
+}
+
+void LogMessage(std::string_view message, LogLevel level) {
   LogLine line;
   line.message = std::string(message);
   line.text = linePrefix() + line.message;
+  line.level = level;
   std::vector<std::shared_ptr<const LogSink>> sinks;
   {
     LogState& s = state();
     std::lock_guard<std::mutex> lock(s.mutex);
     if (s.silenced == 0) {
-      std::string out = line.text;
-      if (out.empty() || out.back() != '\n') out += '\n';
-      writeAll(STDERR_FILENO, out.data(), out.size());
+      if (level != LogLevel::Info || verboseLocked(s)) {
+        std::string out = line.text;
+        if (out.empty() || out.back() != '\n') out += '\n';
+        writeAll(STDERR_FILENO, out.data(), out.size());
+      }
       if (!s.syslogOpen) {
         openlog("pelorin", LOG_PID, LOG_USER);
         s.syslogOpen = true;
       }
-      syslog(LOG_NOTICE, "%s", line.message.c_str());
+      syslog(syslogPriority(level), "%s", line.message.c_str());
     }
     sinks.reserve(s.sinks.size());
     for (const auto& e : s.sinks) sinks.push_back(e.sink);

@@ -1,7 +1,9 @@
 #pragma once
 // The system log: ns::Log formats like ns::format and writes one line
 //   "YYYY-MM-DD HH:MM:SS.mmm pelorin[pid:tid] message"
-// to standard error and to syslog. Tests observe the lines through sinks (LogCapture).
+// to syslog, and to standard error when it is a warning or an error (ns::LogWarning,
+// ns::LogError: a failure the user should hear of) or when PELORIN_VERBOSE=1 asks for every
+// line. Tests observe every line through sinks (LogCapture), whatever reaches standard error.
 // Thread-safe: lines from different threads never interleave.
 #include <cstdint>
 #include <functional>
@@ -15,18 +17,42 @@
 
 namespace ns {
 
+// Info: a diagnostic line for the system log. Warning: something failed and the user should
+// hear of it, but the run goes on as well as it can. Error: what the user asked for, or the
+// run itself, cannot go on.
+enum class LogLevel { Info, Warning, Error };
+
 struct LogLine {
   std::string text;     // the full line, without the trailing newline
   std::string message;  // the formatted message alone
+  LogLevel level = LogLevel::Info;
 };
 
+// The syslog priority a line of this level is written at (LOG_NOTICE, LOG_WARNING, LOG_ERR).
+int syslogPriority(LogLevel level);
+
 // Writes an already formatted message.
-void LogMessage(std::string_view message);
+void LogMessage(std::string_view message, LogLevel level = LogLevel::Info);
 
 template <class... Args>
 void Log(std::string_view fmt, const Args&... args) {
   LogMessage(format(fmt, args...));
 }
+
+template <class... Args>
+void LogWarning(std::string_view fmt, const Args&... args) {
+  LogMessage(format(fmt, args...), LogLevel::Warning);
+}
+
+template <class... Args>
+void LogError(std::string_view fmt, const Args&... args) {
+  LogMessage(format(fmt, args...), LogLevel::Error);
+}
+
+// Whether info lines reach standard error too: PELORIN_VERBOSE set to anything but "" or "0"
+// when the first line is logged, until setLogVerbose changes it.
+bool logIsVerbose();
+void setLogVerbose(bool verbose);
 
 // Sinks receive every line, on the logging thread, outside the log's lock (a sink may log).
 using LogSink = std::function<void(const LogLine&)>;

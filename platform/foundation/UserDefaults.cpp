@@ -83,7 +83,7 @@ StoreRead readStore(const std::string& path) {
     if (!regular) ::close(fd);
   }
   if (!regular) {
-    Log("UserDefaults: %@ is no regular file; it is not read", path);
+    LogWarning("UserDefaults: %@ is no regular file; it is not read", path);
     return result;
   }
   std::vector<std::uint8_t> bytes;
@@ -110,12 +110,13 @@ bool keepAside(const std::string& path) {
   const std::string aside = path + ".corrupt";
   if (std::rename(path.c_str(), aside.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
-    Log("UserDefaults: %@ holds no settings that can be read and cannot be kept aside (%@); it is left as "
+    LogWarning(
+        "UserDefaults: %@ holds no settings that can be read and cannot be kept aside (%@); it is left as "
         "it is and changes are kept in memory for this run",
         path, reason);
     return false;
   }
-  Log("UserDefaults: %@ holds no settings that can be read; it is kept as %@", path, aside);
+  LogWarning("UserDefaults: %@ holds no settings that can be read; it is kept as %@", path, aside);
   return true;
 }
 
@@ -168,7 +169,8 @@ void UserDefaults::loadLocked() {
 
 bool UserDefaults::noteUnreadable(bool unreadable, const std::string& reason) {
   if (unreadable && !unreadable_) {
-    Log("UserDefaults: %@ cannot be read (%@); it is left as it is and changes are kept in memory for this "
+    LogWarning(
+        "UserDefaults: %@ cannot be read (%@); it is left as it is and changes are kept in memory for this "
         "run",
         path_, reason);
   }

@@ -75,7 +75,7 @@ ns::Error mediaError(long code, const std::string& description, const ns::Ref<ns
 }
 
 void setOption(mpv_handle* mpv, const char* name, const char* value) {
-  if (mpv_set_option_string(mpv, name, value) < 0) ns::Log("player: mpv refused %s=%s", name, value);
+  if (mpv_set_option_string(mpv, name, value) < 0) ns::LogWarning("player: mpv refused %s=%s", name, value);
 }
 
 void setLavfOptions(mpv_handle* mpv, const char* option) {
@@ -90,7 +90,8 @@ void setLavfOptions(mpv_handle* mpv, const char* option) {
   mpv_node map;
   map.format = MPV_FORMAT_NODE_MAP;
   map.u.list = &list;
-  if (mpv_set_option(mpv, option, MPV_FORMAT_NODE, &map) < 0) ns::Log("player: mpv refused %s", option);
+  if (mpv_set_option(mpv, option, MPV_FORMAT_NODE, &map) < 0)
+    ns::LogWarning("player: mpv refused %s", option);
 }
 
 }  // namespace
@@ -152,7 +153,7 @@ bool PlayerEngine::start(std::string* reason) {
   mpv_render_param params[] = {{MPV_RENDER_PARAM_API_TYPE, sw}, {MPV_RENDER_PARAM_INVALID, nullptr}};
   if (mpv_render_context_create(&render, mpv, params) < 0) {
     render = nullptr;
-    ns::Log("player: no software renderer; video is not drawn");
+    ns::LogError("player: no software renderer; video is not drawn");
   } else {
     mpv_render_context_set_update_callback(render, &PlayerEngine::renderUpdate, wake.get());
   }

@@ -708,93 +708,153 @@ class StreamPairCore : public ns::Object {
   bool writeBlocked_ = false;
 };
 
-void createPairWithSocketToHost(const std::string& host, std::uint16_t port, ns::Ref<ReadStream>* readStream,
-                                ns::Ref<WriteStream>* writeStream, StreamResolver resolver) {
-  auto core = ns::make<StreamPairCore>(host, port, std::move(resolver));
+namespace {
+
+// The two streams of a core, handed to whichever of the out-parameters the caller gave.
+void makeStreams(const ns::Ref<StreamPairCore>& core, ns::Ref<ReadStream>* readStream,
+                 ns::Ref<WriteStream>* writeStream) {
   auto r = ns::make<ReadStream>(core);
   auto w = ns::make<WriteStream>(core);
   core->readStream = r;
   core->writeStream = w;
   if (readStream) *readStream = r;
   if (writeStream) *writeStream = w;
+}
+
+}  // namespace
+
+void createPairWithSocketToHost(const std::string& host, std::uint16_t port, ns::Ref<ReadStream>* readStream,
+                                ns::Ref<WriteStream>* writeStream, StreamResolver resolver) {
+  makeStreams(ns::make<StreamPairCore>(host, port, std::move(resolver)), readStream, writeStream);
 }
 
 void createPairWithSocket(int fd, ns::Ref<ReadStream>* readStream, ns::Ref<WriteStream>* writeStream) {
   if (readStream) *readStream = nullptr;
   if (writeStream) *writeStream = nullptr;
   if (fd < 0) return;
-  auto core = ns::make<StreamPairCore>(fd, false);
-  auto r = ns::make<ReadStream>(core);
-  auto w = ns::make<WriteStream>(core);
-  core->readStream = r;
-  core->writeStream = w;
-  if (readStream) *readStream = r;
-  if (writeStream) *writeStream = w;
+  makeStreams(ns::make<StreamPairCore>(fd, false), readStream, writeStream);
 }
+
+// ---- what both halves share ----
+
+template <class Self, class Base, bool kRead>
+StreamPairHalf<Self, Base, kRead>::StreamPairHalf(ns::Ref<StreamPairCore> core) : core_(std::move(core)) {}
+
+template <class Self, class Base, bool kRead>
+StreamPairHalf<Self, Base, kRead>::~StreamPairHalf() {
+  if (this->streamStatus() != ns::StreamStatusClosed) core_->streamClosed(kRead);
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::open() {
+  if (this->streamStatus() != ns::StreamStatusNotOpen) return;
+  this->setStatus(ns::StreamStatusOpening);
+  core_->streamOpening(kRead);
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::finishOpen() {
+  if (this->streamStatus() != ns::StreamStatusOpening) return;
+  this->setStatus(ns::StreamStatusOpen);
+  this->postEvent(ns::StreamEventOpenCompleted);
+  if (kRead ? core_->readReady() : core_->writeReady()) postReadiness();
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::failWithStreamError(StreamError error) {
+  auto s = this->streamStatus();
+  if (s == ns::StreamStatusClosed || s == ns::StreamStatusError) return;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex_);
+    cfError_ = error;
+  }
+  this->failWith(toError(error));
+}
+
+template <class Self, class Base, bool kRead>
+long StreamPairHalf<Self, Base, kRead>::failTransfer(StreamError error) {
+  failWithStreamError(error.domain ? error : StreamError{StreamErrorDomainPOSIX, EBADF});
+  return -1;
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::close() {
+  bool wasClosed = this->streamStatus() == ns::StreamStatusClosed;
+  Base::close();
+  if (!wasClosed) core_->streamClosed(kRead);
+}
+
+template <class Self, class Base, bool kRead>
+ns::Value StreamPairHalf<Self, Base, kRead>::propertyForKey(const std::string& key) {
+  if (auto value = core_->propertyForKey(key)) return *value;
+  return Base::propertyForKey(key);
+}
+
+template <class Self, class Base, bool kRead>
+bool StreamPairHalf<Self, Base, kRead>::setProperty_forKey(const ns::Value& value, const std::string& key) {
+  if (auto done = core_->setProperty_forKey(value, key)) return *done;
+  return Base::setProperty_forKey(value, key);
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop,
+                                                                  const std::string& mode) {
+  if (!runLoop) return;
+  core_->schedule(kRead, runLoop, mode, true);
+  Base::scheduleInRunLoop_forMode(runLoop, mode);
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::removeFromRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop,
+                                                                  const std::string& mode) {
+  Base::removeFromRunLoop_forMode(runLoop, mode);
+  core_->schedule(kRead, runLoop, mode, false);
+}
+
+template <class Self, class Base, bool kRead>
+ns::StreamEvent StreamPairHalf<Self, Base, kRead>::readinessEvent() const {
+  return (kRead ? core_->readReady() : core_->writeReady()) ? kReadiness : ns::StreamEventNone;
+}
+
+template <class Self, class Base, bool kRead>
+StreamError StreamPairHalf<Self, Base, kRead>::getError() const {
+  std::lock_guard<std::mutex> lock(this->mutex_);
+  return cfError_;
+}
+
+template <class Self, class Base, bool kRead>
+bool StreamPairHalf<Self, Base, kRead>::setClient(unsigned long events, StreamClientCallBack<Self> callback) {
+  if (this->streamStatus() == ns::StreamStatusClosed) return false;
+  std::lock_guard<std::mutex> lock(this->mutex_);
+  clientEvents_ = callback ? events : 0;
+  client_ = clientEvents_ ? std::move(callback) : nullptr;
+  return true;
+}
+
+template <class Self, class Base, bool kRead>
+void StreamPairHalf<Self, Base, kRead>::stream_handleEvent(ns::Stream&, ns::StreamEvent event) {
+  StreamClientCallBack<Self> client;
+  {
+    std::lock_guard<std::mutex> lock(this->mutex_);
+    if (!(clientEvents_ & event)) return;
+    client = client_;
+  }
+  auto keep = std::static_pointer_cast<Self>(this->shared_from_this());
+  if (client) client(static_cast<Self&>(*this), static_cast<StreamEventType>(event));
+}
+
+template class StreamPairHalf<ReadStream, ns::InputStream, true>;
+template class StreamPairHalf<WriteStream, ns::OutputStream, false>;
 
 // ---- ReadStream ----
 
-ReadStream::ReadStream(ns::Ref<StreamPairCore> core) : core_(std::move(core)) {}
-
-ReadStream::~ReadStream() {
-  if (streamStatus() != ns::StreamStatusClosed) core_->streamClosed(true);
-}
-
-void ReadStream::open() {
-  if (streamStatus() != ns::StreamStatusNotOpen) return;
-  setStatus(ns::StreamStatusOpening);
-  core_->streamOpening(true);
-}
-
-void ReadStream::finishOpen() {
-  if (streamStatus() != ns::StreamStatusOpening) return;
-  setStatus(ns::StreamStatusOpen);
-  postEvent(ns::StreamEventOpenCompleted);
-  if (core_->readReady()) postEvent(ns::StreamEventHasBytesAvailable);
-}
-
-void ReadStream::failWithStreamError(StreamError error) {
-  auto s = streamStatus();
-  if (s == ns::StreamStatusClosed || s == ns::StreamStatusError) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    cfError_ = error;
-  }
-  failWith(toError(error));
-}
+ReadStream::ReadStream(ns::Ref<StreamPairCore> core) : StreamPairHalf(std::move(core)) {}
 
 void ReadStream::reachEnd() {
   auto s = streamStatus();
   if (s != ns::StreamStatusOpen && s != ns::StreamStatusReading) return;
   setStatus(ns::StreamStatusAtEnd);
   postEvent(ns::StreamEventEndEncountered);
-}
-
-void ReadStream::close() {
-  bool wasClosed = streamStatus() == ns::StreamStatusClosed;
-  ns::InputStream::close();
-  if (!wasClosed) core_->streamClosed(true);
-}
-
-ns::Value ReadStream::propertyForKey(const std::string& key) {
-  if (auto value = core_->propertyForKey(key)) return *value;
-  return ns::InputStream::propertyForKey(key);
-}
-
-bool ReadStream::setProperty_forKey(const ns::Value& value, const std::string& key) {
-  if (auto done = core_->setProperty_forKey(value, key)) return *done;
-  return ns::InputStream::setProperty_forKey(value, key);
-}
-
-void ReadStream::scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) {
-  if (!runLoop) return;
-  core_->schedule(true, runLoop, mode, true);
-  ns::InputStream::scheduleInRunLoop_forMode(runLoop, mode);
-}
-
-void ReadStream::removeFromRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) {
-  ns::InputStream::removeFromRunLoop_forMode(runLoop, mode);
-  core_->schedule(true, runLoop, mode, false);
 }
 
 long ReadStream::read_maxLength(std::uint8_t* buffer, std::size_t maxLength) {
@@ -804,10 +864,7 @@ long ReadStream::read_maxLength(std::uint8_t* buffer, std::size_t maxLength) {
   bool end = false;
   StreamError error;
   long n = core_->read(buffer, maxLength, &end, &error);
-  if (n < 0) {
-    failWithStreamError(error.domain ? error : StreamError{StreamErrorDomainPOSIX, EBADF});
-    return -1;
-  }
+  if (n < 0) return failTransfer(error);
   if (end && n == 0) {
     reachEnd();
     return 0;
@@ -820,64 +877,9 @@ bool ReadStream::hasBytesAvailable() {
   return core_->hasBytesAvailable();
 }
 
-ns::StreamEvent ReadStream::readinessEvent() const {
-  return core_->readReady() ? ns::StreamEventHasBytesAvailable : ns::StreamEventNone;
-}
-
-StreamError ReadStream::getError() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return cfError_;
-}
-
-bool ReadStream::setClient(unsigned long events, StreamClientCallBack<ReadStream> callback) {
-  if (streamStatus() == ns::StreamStatusClosed) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  clientEvents_ = callback ? events : 0;
-  client_ = clientEvents_ ? std::move(callback) : nullptr;
-  return true;
-}
-
-void ReadStream::stream_handleEvent(ns::Stream&, ns::StreamEvent event) {
-  StreamClientCallBack<ReadStream> client;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!(clientEvents_ & event)) return;
-    client = client_;
-  }
-  auto keep = std::static_pointer_cast<ReadStream>(shared_from_this());
-  if (client) client(*this, static_cast<StreamEventType>(event));
-}
-
 // ---- WriteStream ----
 
-WriteStream::WriteStream(ns::Ref<StreamPairCore> core) : core_(std::move(core)) {}
-
-WriteStream::~WriteStream() {
-  if (streamStatus() != ns::StreamStatusClosed) core_->streamClosed(false);
-}
-
-void WriteStream::open() {
-  if (streamStatus() != ns::StreamStatusNotOpen) return;
-  setStatus(ns::StreamStatusOpening);
-  core_->streamOpening(false);
-}
-
-void WriteStream::finishOpen() {
-  if (streamStatus() != ns::StreamStatusOpening) return;
-  setStatus(ns::StreamStatusOpen);
-  postEvent(ns::StreamEventOpenCompleted);
-  if (core_->writeReady()) postEvent(ns::StreamEventHasSpaceAvailable);
-}
-
-void WriteStream::failWithStreamError(StreamError error) {
-  auto s = streamStatus();
-  if (s == ns::StreamStatusClosed || s == ns::StreamStatusError) return;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    cfError_ = error;
-  }
-  failWith(toError(error));
-}
+WriteStream::WriteStream(ns::Ref<StreamPairCore> core) : StreamPairHalf(std::move(core)) {}
 
 void WriteStream::reachEnd() {
   if (streamStatus() != ns::StreamStatusOpen) return;
@@ -885,75 +887,17 @@ void WriteStream::reachEnd() {
   postEvent(ns::StreamEventEndEncountered);
 }
 
-void WriteStream::close() {
-  bool wasClosed = streamStatus() == ns::StreamStatusClosed;
-  ns::OutputStream::close();
-  if (!wasClosed) core_->streamClosed(false);
-}
-
-ns::Value WriteStream::propertyForKey(const std::string& key) {
-  if (auto value = core_->propertyForKey(key)) return *value;
-  return ns::OutputStream::propertyForKey(key);
-}
-
-bool WriteStream::setProperty_forKey(const ns::Value& value, const std::string& key) {
-  if (auto done = core_->setProperty_forKey(value, key)) return *done;
-  return ns::OutputStream::setProperty_forKey(value, key);
-}
-
-void WriteStream::scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) {
-  if (!runLoop) return;
-  core_->schedule(false, runLoop, mode, true);
-  ns::OutputStream::scheduleInRunLoop_forMode(runLoop, mode);
-}
-
-void WriteStream::removeFromRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) {
-  ns::OutputStream::removeFromRunLoop_forMode(runLoop, mode);
-  core_->schedule(false, runLoop, mode, false);
-}
-
 long WriteStream::write_maxLength(const std::uint8_t* buffer, std::size_t length) {
   if (streamStatus() != ns::StreamStatusOpen) return -1;
   StreamError error;
   long n = core_->write(buffer, length, &error);
-  if (n < 0) {
-    failWithStreamError(error.domain ? error : StreamError{StreamErrorDomainPOSIX, EBADF});
-    return -1;
-  }
+  if (n < 0) return failTransfer(error);
   didTransfer();
   return n;
 }
 
 bool WriteStream::canAcceptBytes() {
   return core_->canAcceptBytes();
-}
-
-ns::StreamEvent WriteStream::readinessEvent() const {
-  return core_->writeReady() ? ns::StreamEventHasSpaceAvailable : ns::StreamEventNone;
-}
-
-StreamError WriteStream::getError() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return cfError_;
-}
-
-bool WriteStream::setClient(unsigned long events, StreamClientCallBack<WriteStream> callback) {
-  if (streamStatus() == ns::StreamStatusClosed) return false;
-  std::lock_guard<std::mutex> lock(mutex_);
-  clientEvents_ = callback ? events : 0;
-  client_ = clientEvents_ ? std::move(callback) : nullptr;
-  return true;
-}
-
-void WriteStream::stream_handleEvent(ns::Stream&, ns::StreamEvent event) {
-  StreamClientCallBack<WriteStream> client;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (!(clientEvents_ & event)) return;
-    client = client_;
-  }
-  auto keep = std::static_pointer_cast<WriteStream>(shared_from_this());
-  if (client) client(*this, static_cast<StreamEventType>(event));
 }
 
 }  // namespace cf

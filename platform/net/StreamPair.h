@@ -98,74 +98,69 @@ void createPairWithSocket(int fd, ns::Ref<ReadStream>* readStream, ns::Ref<Write
 template <class S>
 using StreamClientCallBack = std::function<void(S& stream, StreamEventType event)>;
 
-class ReadStream : public ns::InputStream {
+// What the read and the write half of a pair share: the core both drive, the stream error each
+// keeps and the CF-style client each calls. kRead says which half a stream is.
+template <class Self, class Base, bool kRead>
+class StreamPairHalf : public Base {
  public:
-  ~ReadStream() override;
+  ~StreamPairHalf() override;
   void open() override;
   void close() override;
   ns::Value propertyForKey(const std::string& key) override;
   bool setProperty_forKey(const ns::Value& value, const std::string& key) override;
   void scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) override;
   void removeFromRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) override;
-  long read_maxLength(std::uint8_t* buffer, std::size_t maxLength) override;
-  bool hasBytesAvailable() override;
 
   StreamError getError() const;
   // Null call-back or no events removes the client. Answers false only for a closed stream.
-  bool setClient(unsigned long events, StreamClientCallBack<ReadStream> callback);
-
-  explicit ReadStream(ns::Ref<StreamPairCore> core);
+  bool setClient(unsigned long events, StreamClientCallBack<Self> callback);
 
  protected:
+  explicit StreamPairHalf(ns::Ref<StreamPairCore> core);
   void stream_handleEvent(ns::Stream& stream, ns::StreamEvent event) override;
   ns::StreamEvent readinessEvent() const override;
+  // A read or write the core failed: the stream fails with the core's error (EBADF when it gave
+  // none). Answers -1, what the failed call answers.
+  long failTransfer(StreamError error);
+
+  ns::Ref<StreamPairCore> core_;
 
  private:
   friend class StreamPairCore;
+  static constexpr ns::StreamEvent kReadiness =
+      kRead ? ns::StreamEventHasBytesAvailable : ns::StreamEventHasSpaceAvailable;
   void finishOpen();
   void failWithStreamError(StreamError error);
-  void reachEnd();
-  void postReadiness() { postEvent(ns::StreamEventHasBytesAvailable); }
+  void postReadiness() { this->postEvent(kReadiness); }
 
-  ns::Ref<StreamPairCore> core_;
   StreamError cfError_;
   unsigned long clientEvents_ = 0;
-  StreamClientCallBack<ReadStream> client_;
+  StreamClientCallBack<Self> client_;
 };
 
-class WriteStream : public ns::OutputStream {
+class ReadStream : public StreamPairHalf<ReadStream, ns::InputStream, true> {
  public:
-  ~WriteStream() override;
-  void open() override;
-  void close() override;
-  ns::Value propertyForKey(const std::string& key) override;
-  bool setProperty_forKey(const ns::Value& value, const std::string& key) override;
-  void scheduleInRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) override;
-  void removeFromRunLoop_forMode(const ns::Ref<ns::RunLoop>& runLoop, const std::string& mode) override;
+  long read_maxLength(std::uint8_t* buffer, std::size_t maxLength) override;
+  bool hasBytesAvailable() override;
+
+  explicit ReadStream(ns::Ref<StreamPairCore> core);
+
+ private:
+  friend class StreamPairCore;
+  void reachEnd();
+};
+
+class WriteStream : public StreamPairHalf<WriteStream, ns::OutputStream, false> {
+ public:
   long write_maxLength(const std::uint8_t* buffer, std::size_t length) override;
   bool hasSpaceAvailable() override { return canAcceptBytes(); }
   bool canAcceptBytes();
 
-  StreamError getError() const;
-  bool setClient(unsigned long events, StreamClientCallBack<WriteStream> callback);
-
   explicit WriteStream(ns::Ref<StreamPairCore> core);
-
- protected:
-  void stream_handleEvent(ns::Stream& stream, ns::StreamEvent event) override;
-  ns::StreamEvent readinessEvent() const override;
 
  private:
   friend class StreamPairCore;
-  void finishOpen();
-  void failWithStreamError(StreamError error);
   void reachEnd();
-  void postReadiness() { postEvent(ns::StreamEventHasSpaceAvailable); }
-
-  ns::Ref<StreamPairCore> core_;
-  StreamError cfError_;
-  unsigned long clientEvents_ = 0;
-  StreamClientCallBack<WriteStream> client_;
 };
 
 }  // namespace cf

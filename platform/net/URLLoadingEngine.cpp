@@ -5,7 +5,6 @@
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
-#include <zlib.h>
 
 #include <sys/stat.h>
 #include <algorithm>
@@ -21,6 +20,8 @@
 #include <vector>
 
 #include "platform/core/NoDestructor.h"
+#include "platform/net/BodyPieces.h"
+#include "platform/net/ContentDecoder.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPCookieStorage.h"
 #include "platform/net/HTTPText.h"
@@ -41,61 +42,6 @@ constexpr std::size_t kMaxHeldBody = 1 << 20;  // body of a redirect or challeng
 // far more than any server sends, and few enough that a header block made of nothing but short
 // fields stays cheap for the loading thread that every load shares.
 constexpr std::size_t kMaxHeaderFields = 1000;
-// curl hands a body over in pieces of at most 16 KiB; they are gathered up to this much (what
-// curl reads from the socket at once, its largest) or to what one turn of the engine received,
-// and go to the delegate as one piece: a fast transfer costs a delivery and a file write per
-// piece of this size, not per 16 KiB.
-constexpr std::size_t kBodyPieceBytes = 512 * 1024;
-// Buffers of delivered pieces kept for the next ones: as many as a held-back transfer's queue
-// holds, so that a transfer that fills it and drains it takes no fresh memory.
-constexpr std::size_t kKeptPieceBuffers = URLConnection::kMaxQueuedBodyBytes / kBodyPieceBytes + 2;
-
-// Piece buffers come back here once their delegate is done with them, so that a fast transfer
-// copies into memory that is mapped and warm in the cache rather than into fresh pages. Emptied
-// whenever the engine has no load. Never destroyed: pieces may be let go of while the process
-// exits.
-class PieceBuffers {
- public:
-  std::vector<std::uint8_t> take() {
-    std::lock_guard lock(mutex_);
-    if (free_.empty()) return {};
-    auto buffer = std::move(free_.back());
-    free_.pop_back();
-    return buffer;
-  }
-  void give(std::vector<std::uint8_t>&& buffer) {
-    if (buffer.capacity() != kBodyPieceBytes) return;
-    buffer.clear();
-    std::lock_guard lock(mutex_);
-    if (free_.size() < kKeptPieceBuffers) free_.push_back(std::move(buffer));
-  }
-  void clear() {
-    std::vector<std::vector<std::uint8_t>> dropped;
-    std::lock_guard lock(mutex_);
-    dropped.swap(free_);
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::vector<std::uint8_t>> free_;
-};
-
-PieceBuffers& pieceBuffers() {
-  static NoDestructor<PieceBuffers> buffers;
-  return *buffers;
-}
-
-// The piece in `buffer` as Data that hands the buffer back when the last copy goes.
-Data pieceData(std::vector<std::uint8_t>&& buffer) {
-  auto owner = std::shared_ptr<std::vector<std::uint8_t>>(new std::vector<std::uint8_t>(std::move(buffer)),
-                                                          [](std::vector<std::uint8_t>* used) {
-                                                            pieceBuffers().give(std::move(*used));
-                                                            delete used;
-                                                          });
-  const std::uint8_t* bytes = owner->data();
-  std::size_t length = owner->size();
-  return Data(std::move(owner), bytes, length);
-}
 
 double clockNow() {
   return Clock::now();
@@ -142,113 +88,18 @@ std::string mimeTypeForPath(const std::string& path) {
   return "application/octet-stream";
 }
 
-// Undoes a gzip or deflate content coding as the body arrives. Done here rather than by the
-// transfer library, which reports a coded stream cut short as a whole body, and which keeps in
-// memory everything it decodes from one read while the transfer is held back for its delegate.
-class ContentDecoder {
- public:
-  explicit ContentDecoder(bool gzip) : gzip_(gzip), out_(64 * 1024) {}
-  ~ContentDecoder() {
-    if (started_) inflateEnd(&z_);
-  }
-  ContentDecoder(const ContentDecoder&) = delete;
-  ContentDecoder& operator=(const ContentDecoder&) = delete;
-
-  // Decodes `length` bytes, handing each decoded piece to `sink`, which answers whether to go on.
-  // Answers how many of the bytes were used (fewer than all only when `sink` stopped), or nothing
-  // when the bytes are not of the coding. Output decoded but not yet handed over stays inside and
-  // comes first next time (a call with no bytes just hands it over).
-  template <class Sink>
-  std::optional<std::size_t> decode(const char* bytes, std::size_t length, Sink&& sink) {
-    std::size_t used = 0;
-    bool outputFull = true;  // the last round may have left decoded output inside
-    while (used < length || (started_ && !ended_ && outputFull)) {
-      if (used < length && ended_) {
-        // Another gzip member may follow; a deflate stream has nothing after its end.
-        if (!gzip_ || inflateReset(&z_) != Z_OK) return std::nullopt;
-        ended_ = false;
-      }
-      if (!started_) {
-        // A deflate body comes with the zlib wrapping or without it: a zlib stream's first byte
-        // names the deflate method (low four bits 8) and a window of at most 32 KiB.
-        auto first = static_cast<unsigned char>(bytes[used]);
-        int bits = gzip_ ? 15 + 32 : ((first & 0x0f) == 8 && (first >> 4) <= 7 ? 15 : -15);
-        if (inflateInit2(&z_, bits) != Z_OK) return std::nullopt;
-        started_ = true;
-      }
-      z_.next_in = length > 0 ? reinterpret_cast<Bytef*>(const_cast<char*>(bytes + used)) : nullptr;
-      z_.avail_in = static_cast<uInt>(length - used);
-      z_.next_out = reinterpret_cast<Bytef*>(out_.data());
-      z_.avail_out = static_cast<uInt>(out_.size());
-      int result = inflate(&z_, Z_NO_FLUSH);
-      used = length - z_.avail_in;
-      std::size_t produced = out_.size() - z_.avail_out;
-      outputFull = z_.avail_out == 0;
-      if (result == Z_STREAM_END) {
-        ended_ = true;
-      } else if (result == Z_BUF_ERROR && produced == 0) {
-        // Nothing more to do with what is here; bytes left that lead nowhere are not the coding.
-        if (used < length) return std::nullopt;
-        break;
-      } else if (result != Z_OK && result != Z_BUF_ERROR) {
-        return std::nullopt;
-      }
-      if (produced > 0 && !sink(out_.data(), produced)) break;
-    }
-    return used;
-  }
-
-  // Whether what came is whole: no coded bytes at all (an empty body), or a stream to its end.
-  bool complete() const { return !started_ || ended_; }
-
- private:
-  bool gzip_;
-  bool started_ = false;
-  bool ended_ = false;
-  z_stream z_{};
-  std::vector<char> out_;
-};
-
-// The decoder a Content-Encoding value asks for: none for no coding, nothing at all for a coding
-// that cannot be undone here (only gzip and deflate are asked for).
-std::optional<std::shared_ptr<ContentDecoder>> decoderFor(const std::optional<std::string>& value) {
-  std::shared_ptr<ContentDecoder> decoder;
-  std::string_view rest = value ? std::string_view(*value) : std::string_view();
-  while (!rest.empty()) {
-    auto comma = rest.find(',');
-    std::string coding = lower(httptext::trim(rest.substr(0, comma)));
-    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-    if (coding.empty() || coding == "identity") continue;
-    if (decoder || (coding != "gzip" && coding != "x-gzip" && coding != "deflate")) return std::nullopt;
-    decoder = std::make_shared<ContentDecoder>(coding != "deflate");
-  }
-  return decoder;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------------------------------------
 // One load: the requests of one connection, attempt after attempt (redirects, credentials).
 // Every field is touched on the engine thread only, except where noted.
 
-struct URLLoad : std::enable_shared_from_this<URLLoad> {
+// What one attempt (one request sent, its response read) learns and decides: every attempt
+// starts from a fresh one.
+struct URLAttempt {
   enum class Mode { Deliver, Redirect, Challenge };
 
-  Ref<URLConnection> connection;  // kept until the load ends
-  bool automatic = false;
-  std::mutex requestMutex;  // guards `request` for currentRequest() from other threads
-  Ref<URLRequest> request;
-  int redirects = 0;
-  bool ended = false;
-
-  // Attempt state.
-  CURL* easy = nullptr;
-  curl_slist* headerList = nullptr;
-  curl_slist* connectTo = nullptr;
-  std::shared_ptr<X509_STORE> trustStore;  // the authorities this attempt trusts, when not the system's
-  char errorBuffer[CURL_ERROR_SIZE] = {};
   long status = 0;
-  std::string httpVersion = "HTTP/1.1";
   HTTPHeaderFields headers;
   std::vector<std::string> setCookieLines;
   std::string lastFieldName;  // the field a folded line continues
@@ -268,10 +119,28 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   bool unknownCoding = false;
   bool decodeFailed = false;
   std::size_t decodedOfHeldPiece = 0;
-  bool deliveryHeld = false;       // paused until the connection has delivered what it queued
-  std::vector<std::uint8_t> body;  // received and not yet posted (Deliver mode)
   // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
   bool pausable = true;
+};
+
+struct URLLoad : URLAttempt, std::enable_shared_from_this<URLLoad> {
+  Ref<URLConnection> connection;  // kept until the load ends
+  bool automatic = false;
+  std::mutex requestMutex;  // guards `request` for currentRequest() from other threads
+  Ref<URLRequest> request;
+  int redirects = 0;
+  bool ended = false;
+
+  // The current attempt's transfer.
+  CURL* easy = nullptr;
+  curl_slist* headerList = nullptr;
+  curl_slist* connectTo = nullptr;
+  std::shared_ptr<X509_STORE> trustStore;  // the authorities this attempt trusts, when not the system's
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  std::string httpVersion = "HTTP/1.1";
+  bool deliveryHeld = false;  // paused until the connection has delivered what it queued
+  // Received and not yet posted (Deliver mode). Emptied for each attempt, its buffer kept.
+  std::vector<std::uint8_t> body;
 
   // Across attempts.
   Ref<URLCredential> credential;
@@ -281,6 +150,13 @@ struct URLLoad : std::enable_shared_from_this<URLLoad> {
   Ref<URLAuthenticationChallenge> challengeRef;
   Ref<URLResponse> challengeResponse;
   bool challengeIsTrust = false;
+
+  void startAttempt(bool canPause, double now) {
+    static_cast<URLAttempt&>(*this) = URLAttempt{};
+    body.clear();
+    pausable = canPause;
+    lastActivity = now;
+  }
 
   // Whether the delegate has as much queued as it may: the transfer waits for it then.
   bool mustHoldBack() const {
@@ -716,89 +592,54 @@ bool isReservedInvalidHost(const std::string& host) {
   return h == "invalid" || (h.size() > 8 && h.compare(h.size() - 8, 8, ".invalid") == 0);
 }
 
-void Engine::begin(const std::shared_ptr<URLLoad>& load) {
-  if (load->ended) return;
-  const Ref<URLRequest>& request = load->request;
-  const Ref<URL>& url = request->URL();
-  std::string scheme = lower(url->scheme().value_or(""));
-  std::string host = url->host().value_or("");
-  if (scheme != "http" && scheme != "https" && scheme != "file") {
-    end(load, makeURLError(URLErrorUnsupportedURL, url));
-    return;
-  }
-  if (scheme != "file" && host.empty()) {
-    end(load, makeURLError(URLErrorBadURL, url));
-    return;
-  }
+// Why a request cannot be sent at all (an error code), or nothing when it can be.
+std::optional<long> refusal(const URL& url, const std::string& scheme, const std::string& host) {
+  if (scheme != "http" && scheme != "https" && scheme != "file") return URLErrorUnsupportedURL;
+  if (scheme != "file" && host.empty()) return URLErrorBadURL;
   // Names under ".invalid" never resolve (RFC 6761); no need to ask a resolver.
-  if (scheme != "file" && isReservedInvalidHost(host)) {
-    end(load, makeURLError(URLErrorCannotFindHost, url));
-    return;
-  }
+  if (scheme != "file" && isReservedInvalidHost(host)) return URLErrorCannotFindHost;
   if (scheme == "file") {
     struct stat st {};
-    if (::stat(url->path().c_str(), &st) != 0) {
-      end(load,
-          makeURLError(errno == EACCES ? URLErrorNoPermissionsToReadFile : URLErrorFileDoesNotExist, url));
-      return;
-    }
-    if (S_ISDIR(st.st_mode)) {
-      end(load, makeURLError(URLErrorFileIsDirectory, url));
-      return;
-    }
+    if (::stat(url.path().c_str(), &st) != 0)
+      return errno == EACCES ? URLErrorNoPermissionsToReadFile : URLErrorFileDoesNotExist;
+    if (S_ISDIR(st.st_mode)) return URLErrorFileIsDirectory;
   }
+  return std::nullopt;
+}
 
-  // Reset the attempt.
-  load->status = 0;
-  load->headers.clear();
-  load->setCookieLines.clear();
-  load->lastFieldName.clear();
-  load->headersDone = false;
-  load->mode = URLLoad::Mode::Deliver;
-  load->response = nullptr;
-  load->held = MutableData();
-  load->heldOverflow = false;
-  load->heldUndecodable = false;
-  load->decoder = nullptr;
-  load->unknownCoding = false;
-  load->decodeFailed = false;
-  load->decodedOfHeldPiece = 0;
-  load->body.clear();
-  load->pausable = scheme != "file";
-  load->uploaded = 0;
-  load->streamFailed = false;
-  load->tooManyFields = false;
-  load->lastActivity = clockNow();
-
+// A transfer handle for the attempt, with the load's callbacks and what every transfer shares.
+CURL* newTransfer(URLLoad& load, const URL& url) {
   CURL* easy = curl_easy_init();
-  load->easy = easy;
-  curl_easy_setopt(easy, CURLOPT_PRIVATE, load.get());
-  curl_easy_setopt(easy, CURLOPT_URL, url->absoluteString().c_str());
+  curl_easy_setopt(easy, CURLOPT_PRIVATE, &load);
+  curl_easy_setopt(easy, CURLOPT_URL, url.absoluteString().c_str());
   curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
   // A load that ends while its host name is still being looked up leaves the lookup's thread to
   // finish on its own; otherwise the engine would wait for it, up to the name server's whole
   // time-out, and every other load with it.
   curl_easy_setopt(easy, CURLOPT_QUICK_EXIT, 1L);
   curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, load->errorBuffer);
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, load.errorBuffer);
   curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(easy, CURLOPT_HEADERDATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
-  curl_easy_setopt(easy, CURLOPT_WRITEDATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_WRITEDATA, &load);
   // A fast transfer is read in few large reads, each posted as one piece.
   curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyPieceBytes));
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, load.get());
+  curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &load);
   curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, "gzip, deflate");
   curl_easy_setopt(easy, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // undone here, see ContentDecoder
   curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https,file");
   curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  return easy;
+}
 
-  // Header fields: the request's own, the cookie header, and none of curl's extras.
+// Header fields: the request's own, the cookie header, and none of curl's extras.
+void setRequestHeaders(URLLoad& load, CURL* easy, const URLRequest& request, const Ref<URL>& url) {
   curl_slist* list = nullptr;
   bool hasUserAgent = false;
-  for (const auto& [name, value] : request->allHTTPHeaderFields()) {
+  for (const auto& [name, value] : request.allHTTPHeaderFields()) {
     // A line break in a field would start another field (or a second request): such a field is
     // never sent.
     if (name.empty() || name.find_first_of(":\r\n") != std::string::npos ||
@@ -808,20 +649,23 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
     std::string line = value.empty() ? name + ";" : name + ": " + value;
     list = curl_slist_append(list, line.c_str());
   }
-  if (request->HTTPShouldHandleCookies() && !request->valueForHTTPHeaderField("Cookie")) {
+  if (request.HTTPShouldHandleCookies() && !request.valueForHTTPHeaderField("Cookie")) {
     auto cookies = HTTPCookieStorage::sharedHTTPCookieStorage()->cookiesForURL(url);
     if (auto header = HTTPCookie::requestHeaderFieldsWithCookies(cookies).get("Cookie"))
       list = curl_slist_append(list, ("Cookie: " + *header).c_str());
   }
   list = curl_slist_append(list, "Expect:");
-  load->headerList = list;
+  load.headerList = list;
   curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
   if (!hasUserAgent) curl_easy_setopt(easy, CURLOPT_USERAGENT, "Pelorin");
+}
 
-  // Method and body.
-  const std::string& method = request->HTTPMethod();
-  const auto& body = request->HTTPBody();
-  const auto& stream = request->HTTPBodyStream();
+// The method and the body, from memory or from the request's stream. Answers false when the
+// stream would not open.
+bool setMethodAndBody(URLLoad& load, CURL* easy, const URLRequest& request) {
+  const std::string& method = request.HTTPMethod();
+  const auto& body = request.HTTPBody();
+  const auto& stream = request.HTTPBodyStream();
   if (method == "HEAD") {
     curl_easy_setopt(easy, CURLOPT_NOBODY, 1L);
   } else if (body || stream) {
@@ -830,16 +674,11 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body->length()));
       curl_easy_setopt(easy, CURLOPT_POSTFIELDS, body->bytes());
     } else {
-      if (stream->open && !stream->open()) {
-        curl_easy_cleanup(easy);
-        load->easy = nullptr;
-        end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
-        return;
-      }
+      if (stream->open && !stream->open()) return false;
       curl_easy_setopt(easy, CURLOPT_READFUNCTION, onReadBody);
-      curl_easy_setopt(easy, CURLOPT_READDATA, load.get());
+      curl_easy_setopt(easy, CURLOPT_READDATA, &load);
       curl_off_t length = -1;
-      if (auto cl = request->valueForHTTPHeaderField("Content-Length"))
+      if (auto cl = request.valueForHTTPHeaderField("Content-Length"))
         length = std::strtoll(cl->c_str(), nullptr, 10);
       curl_easy_setopt(easy, CURLOPT_POSTFIELDSIZE_LARGE, length);
     }
@@ -847,45 +686,73 @@ void Engine::begin(const std::shared_ptr<URLLoad>& load) {
   } else if (method != "GET") {
     curl_easy_setopt(easy, CURLOPT_CUSTOMREQUEST, method.c_str());
   }
+  return true;
+}
 
-  // Credentials from an answered challenge.
-  if (load->credential && !load->credential->isTrust()) {
-    curl_easy_setopt(easy, CURLOPT_USERNAME, load->credential->user().c_str());
-    curl_easy_setopt(easy, CURLOPT_PASSWORD, load->credential->password().c_str());
-    curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
-  }
+// Credentials from an answered challenge.
+void setCredential(const URLLoad& load, CURL* easy) {
+  if (!load.credential || load.credential->isTrust()) return;
+  curl_easy_setopt(easy, CURLOPT_USERNAME, load.credential->user().c_str());
+  curl_easy_setopt(easy, CURLOPT_PASSWORD, load.credential->password().c_str());
+  curl_easy_setopt(easy, CURLOPT_HTTPAUTH, CURLAUTH_BASIC | CURLAUTH_DIGEST);
+}
 
-  // TLS.
-  if (scheme == "https") {
-    if (load->trustAccepted) {
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
-      curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
-    } else if (auto extra = URLLoading::extraCertificateAuthorityFile();
-               (load->trustStore = trustStore(extra))) {
-      // No CA file of curl's own: the hook trusts the whole store instead. The TLS settings then
-      // differ from those of a connection made without the extra file, so neither is reused
-      // for the other. The load keeps the store alive while its handle may make a context.
-      curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
-      curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
+// Whom a TLS connection trusts: anyone once the user accepted the server, else the system's
+// authorities and those of the extra file.
+void setTrust(URLLoad& load, CURL* easy) {
+  if (load.trustAccepted) {
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 0L);
+  } else if (auto extra = URLLoading::extraCertificateAuthorityFile();
+             (load.trustStore = trustStore(extra))) {
+    // No CA file of curl's own: the hook trusts the whole store instead. The TLS settings then
+    // differ from those of a connection made without the extra file, so neither is reused
+    // for the other. The load keeps the store alive while its handle may make a context.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, nullptr);
+    curl_easy_setopt(easy, CURLOPT_CAPATH, nullptr);
 #if LIBCURL_VERSION_NUM >= 0x075700
-      // curl keeps the first context's store for later ones unless told not to, which would put
-      // back an earlier store over this one.
-      curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    // curl keeps the first context's store for later ones unless told not to, which would put
+    // back an earlier store over this one.
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
 #endif
-      curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, installTrustStore);
-      curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, load->trustStore.get());
-    }
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, installTrustStore);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, load.trustStore.get());
   }
+}
 
-  // Connect-to map.
-  int port = url->port().value_or(defaultPort(scheme));
-  if (auto target = URLLoading::connectToFor(host, port)) {
-    std::string entry =
-        host + ":" + std::to_string(port) + ":" + target->first + ":" + std::to_string(target->second);
-    load->connectTo = curl_slist_append(nullptr, entry.c_str());
-    curl_easy_setopt(easy, CURLOPT_CONNECT_TO, load->connectTo);
+// The connect-to map: the host and port connected to in place of the URL's.
+void setConnectTo(URLLoad& load, CURL* easy, const std::string& host, int port) {
+  auto target = URLLoading::connectToFor(host, port);
+  if (!target) return;
+  std::string entry =
+      host + ":" + std::to_string(port) + ":" + target->first + ":" + std::to_string(target->second);
+  load.connectTo = curl_slist_append(nullptr, entry.c_str());
+  curl_easy_setopt(easy, CURLOPT_CONNECT_TO, load.connectTo);
+}
+
+void Engine::begin(const std::shared_ptr<URLLoad>& load) {
+  if (load->ended) return;
+  const Ref<URLRequest>& request = load->request;
+  const Ref<URL>& url = request->URL();
+  std::string scheme = lower(url->scheme().value_or(""));
+  std::string host = url->host().value_or("");
+  if (auto code = refusal(*url, scheme, host)) {
+    end(load, makeURLError(*code, url));
+    return;
   }
-
+  load->startAttempt(scheme != "file", clockNow());
+  CURL* easy = newTransfer(*load, *url);
+  load->easy = easy;
+  setRequestHeaders(*load, easy, *request, url);
+  if (!setMethodAndBody(*load, easy, *request)) {
+    curl_easy_cleanup(easy);
+    load->easy = nullptr;
+    end(load, makeURLError(URLErrorRequestBodyStreamExhausted, url));
+    return;
+  }
+  setCredential(*load, easy);
+  if (scheme == "https") setTrust(*load, easy);
+  setConnectTo(*load, easy, host, url->port().value_or(defaultPort(scheme)));
   curl_multi_add_handle(multi_, easy);
   active_.insert(load);
   publishDeadlines();

@@ -39,7 +39,7 @@ void revealInFileViewer(std::vector<std::string> fileURIs, std::vector<std::stri
         if (!runOpener(*opener, folder, window, &error, environment)) outcome = RevealOutcome::Failed;
       }
     }
-    if (outcome == RevealOutcome::Failed) ns::Log("cannot show files in the file manager: %@", error);
+    if (outcome == RevealOutcome::Failed) ns::LogWarning("cannot show files in the file manager: %@", error);
     if (done) dispatch::async(dispatch::mainQueue(), [done, outcome] { done(outcome); });
   });
 }

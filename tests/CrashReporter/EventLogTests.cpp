@@ -189,6 +189,10 @@ TEST(EventLogEvents, AnalyticsPayloadsAreJSONObjects) {
   ASSERT_TRUE(parsed.isDictionary()) << hostile;
   EXPECT_EQ(parsed["eventId"].stringValue(), "E\"");
   EXPECT_EQ(parsed["say \"hi\""].stringValue(), "a\\b\n\x01");
+  // "/" stays bare; backspace and form feed take JSON's short escapes.
+  std::string path = CRSAnalyticsEvent::payloadText("E", {{"path", "a/b\b\f"}});
+  EXPECT_EQ(path, R"({"eventId":"E", "path":"a/b\b\f"})");
+  EXPECT_EQ(ns::JSONSerialization::JSONObjectWithString(path)["path"].stringValue(), "a/b\b\f");
 
   auto crashed = CRSAnalyticsEvent::initApplicationCrashedEventWithTimestamp_eventIdentifier(5, "ID");
   EXPECT_EQ(crashed->priority(), 1u);

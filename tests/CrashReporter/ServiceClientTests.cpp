@@ -18,6 +18,7 @@
 #include "platform/security/Digest.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "tests/CrashReporter/ClientDoubles.h"
 #include "tests/support/FakeCrashService.h"
 
@@ -165,11 +166,8 @@ TEST(CRSSettingsClient, UntrustedAnswersGiveTheirCodes) {
   }
   EXPECT_EQ(f.delegate->removeInstallEventKeyCalls, 0);
 
-  int closedPort;
-  {
-    pltest::FakeServer gone;
-    closedPort = gone.port();
-  }
+  pltest::RefusingLoopbackPort refusing;
+  const int closedPort = refusing.port();
   auto offline = CRSSettingsClient::initWithURL(
       ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
   offline->setDelegate(f.delegate);

@@ -12,6 +12,7 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "tests/CrashReporter/ClientDoubles.h"
 
 namespace {
@@ -221,11 +222,8 @@ TEST(CRSWebClient, DefaultHeadersGiveWayToTheRequestsOwn) {
 
 TEST(CRSWebClient, TransportFailuresCompleteOnceWithTheError) {
   pltest::Sandbox sandbox;
-  int closedPort;
-  {
-    pltest::FakeServer gone;
-    closedPort = gone.port();
-  }
+  pltest::RefusingLoopbackPort refusing;
+  const int closedPort = refusing.port();
   auto client =
       CRSWebClient::initWithURL(ns::URL::URLWithString("http://127.0.0.1:" + std::to_string(closedPort)));
   auto response = run(client, CRSWebRequest::requestWithMethod_path("GET", "/x"));

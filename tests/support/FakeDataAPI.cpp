@@ -129,23 +129,25 @@ struct FakeDataAPI::State {
     return reply;
   }
 
+  // The answer to a thumbnail's upload: the video's default thumbnail.
+  static pltest::FakeReply thumbnailSetReply(const json& call) {
+    std::string video =
+        call.contains("params") ? call["params"].value("videoId", std::string()) : std::string();
+    std::string thumbnail = "https://i.ytimg.com/vi/" + video + "/default.jpg";
+    json result = {
+        {"kind", "youtube#thumbnailSetResponse"},
+        {"etag", "\"thumb\""},
+        {"items", json::array({{{"default", {{"url", thumbnail}, {"width", 120}, {"height", 90}}}}})}};
+    return pltest::FakeReply::text(200, element(call, {{"result", result}}).dump(),
+                                   "application/json; charset=UTF-8");
+  }
+
   pltest::FakeReply finalReply(const Upload& upload, const pltest::FakeRequest& request) {
     json call = json::parse(uploadCalls[upload.location], nullptr, false);
     if (call.is_discarded() || !call.is_object() || !call.contains("method"))
       return pltest::FakeReply::text(
           200, json{{"kind", "fake#upload"}, {"bytes", upload.received.size()}}.dump(), "application/json");
-    if (call["method"] == "youtube.thumbnails.set") {
-      std::string video =
-          call.contains("params") ? call["params"].value("videoId", std::string()) : std::string();
-      json result = {{"kind", "youtube#thumbnailSetResponse"},
-                     {"etag", "\"thumb\""},
-                     {"items", json::array({{{"default",
-                                              {{"url", "https://i.ytimg.com/vi/" + video + "/default.jpg"},
-                                               {"width", 120},
-                                               {"height", 90}}}}})}};
-      return pltest::FakeReply::text(200, element(call, {{"result", result}}).dump(),
-                                     "application/json; charset=UTF-8");
-    }
+    if (call["method"] == "youtube.thumbnails.set") return thumbnailSetReply(call);
     CallAnswer a = answer(call, request, false);
     if (a.reply) return *a.reply;
     return pltest::FakeReply::text(200, a.element->dump(), "application/json; charset=UTF-8");

@@ -1,33 +1,17 @@
 #pragma once
-// A sign-in kept in the keychain as the sign-in sheet keeps it, for tests that start signed in:
-// the refresh token "1/kept", which the fake identity provider then takes, the e-mail and the
-// user id "77", under the keychain item "Pelorin".
-#include <gtest/gtest.h>
-
+// A sign-in kept as an earlier run of `pelorin` left it: the next launch (in this process or a
+// child started in the same sandbox) restores it and refreshes its token at the fake identity
+// provider.
 #include <string>
 
-#include "app/library/AccountSession.h"
-#include "lib/google/NetOAuth2SignIn.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
-#include "platform/security/Keychain.h"
 #include "tests/support/FakeOAuthServer.h"
 
 namespace testsupport {
 
-inline void keepSignIn(FakeOAuthServer& oauth, const std::string& email) {
-  oauth.addRefreshToken("1/kept");
-  auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-      YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-  auth->setRefreshToken("1/kept");
-  auth->setUserEmail(email);
-  auth->setUserID("77");
-  ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
-}
-
-inline bool keychainHoldsSignIn() {
-  return sec::Keychain::defaultKeychain().findGenericPassword(
-             kKeychainItemName, "OAuth", static_cast<std::string*>(nullptr)) == sec::errSecSuccess;
-}
+// The provider's client id and secret in the settings, `refreshToken` known to the provider, and
+// the account `email` with it in the keychain. False when the keychain refused it.
+bool keepSignIn(FakeOAuthServer& oauth, const std::string& email, const std::string& refreshToken = "1/kept");
+// Whether the keychain holds a sign-in under the application's item.
+bool keychainHoldsSignIn();
 
 }  // namespace testsupport

@@ -126,7 +126,8 @@ class NativeChooser : public FileChooser {
     }
     auto paths = pathsOfChosenURIs(urisOf(GTK_FILE_CHOOSER(self->native_)));
     if (!paths) {
-      ns::Log("AppKit: the file chooser answered a place that is no local file with a UTF-8 path; cancelled");
+      ns::LogWarning(
+          "AppKit: the file chooser answered a place that is no local file with a UTF-8 path; cancelled");
       self->finish(std::nullopt);
       return;
     }

@@ -28,6 +28,7 @@
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/appkit/gtk/GtkInternal.h"
+#include "platform/appkit/gtk/NativeWindow.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -206,49 +207,6 @@ enum TextAction : long { InsertText = 1, SetMarkedText = 2 };
 class GtkPresenter;
 GtkPresenter* gPresenter = nullptr;
 
-struct Native {
-  ns::Weak<Window> window;
-  long number = 0;
-  GtkWidget* toplevel = nullptr;
-  // The toplevel holds a vertical box: the menu bar (main window only) over the content.
-  GtkWidget* box = nullptr;
-  GtkWidget* area = nullptr;
-  std::unique_ptr<MenuBar> bar;
-  GtkIMContext* im = nullptr;
-  Rect shown;  // the frame last asked of or reported by the system
-  // Toplevel geometries asked for and not yet confirmed, the last one last, each with the menu
-  // bar's height at the time. The system answers a move and a resize in separate configures,
-  // and an answer may arrive after the bar came or went: a configure echoing one of them must be
-  // read with the bar it was asked with, and one mixing an earlier request's position or size
-  // is on its way to the last request, not a move or resize by the user.
-  struct Asked {
-    int x = 0, y = 0, width = -1, height = -1, bar = 0;
-  };
-  std::vector<Asked> asked;
-  Asked configured;  // the toplevel's geometry in the last configure
-  guint resizeFollowUp = 0;
-  bool reporting = false;
-  // A display pass has drawn into the backing store: what the drawing area shows is the window's.
-  bool drawn = false;
-  // Click counting.
-  guint lastButton = 0;
-  guint32 lastPressTime = 0;
-  double lastX = -1e9, lastY = -1e9;
-  long clickCount = 0;
-  guint buttonsDown = 0;
-  // The key press the input method is filtering, for the key events its commit becomes.
-  const GdkEventKey* filtering = nullptr;
-  bool committedDuringFilter = false;
-  std::set<guint> heldMediaKeys;
-  std::set<guint> heldKeys;
-  guint fullScreenTimeout = 0;
-  // A drag from another program over the window.
-  GdkDragContext* dropContext = nullptr;
-  bool dropPending = false;
-  bool dropLeaving = false;
-  int dropX = 0, dropY = 0;
-};
-
 class GtkPresenter : public Presenter {
  public:
   GtkPresenter() {
@@ -300,7 +258,7 @@ class GtkPresenter : public Presenter {
   void windowOrderedIn(const ns::Ref<Window>& window) override {
     Native& n = ensure(window);
     applyProperties(*window, n);
-    moveTo(n, window->frame());
+    moveTo(n, window->frame(), height());
     gtk_widget_show_all(n.toplevel);
     if (window->isMiniaturized()) gtk_window_iconify(GTK_WINDOW(n.toplevel));
     gtk_window_present(GTK_WINDOW(n.toplevel));
@@ -317,7 +275,7 @@ class GtkPresenter : public Presenter {
   void windowFrameChanged(Window& window) override {
     auto* n = find(&window);
     if (!n || n->reporting) return;
-    moveTo(*n, window.frame());
+    moveTo(*n, window.frame(), height());
   }
 
   void windowDrew(Window& window, const Rect& dirty) override {
@@ -480,17 +438,8 @@ class GtkPresenter : public Presenter {
       } else {
         continue;
       }
-      if (auto w = n.window.lock()) moveTo(n, w->frame());
+      if (auto w = n.window.lock()) moveTo(n, w->frame(), height());
     }
-  }
-
-  static int barHeight(const Native& n) {
-    if (!n.bar) return 0;
-    auto* widget = static_cast<GtkWidget*>(n.bar->widget());
-    if (!gtk_widget_get_visible(widget)) return 0;
-    int natural = 0;
-    gtk_widget_get_preferred_height(widget, nullptr, &natural);
-    return natural;
   }
 
   // ---- panels ----
@@ -794,22 +743,6 @@ class GtkPresenter : public Presenter {
         if (!gtk_widget_get_realized(n.toplevel)) gtk_widget_set_visual(n.toplevel, rgba);
       gtk_widget_set_app_paintable(n.toplevel, TRUE);
     }
-  }
-
-  void moveTo(Native& n, const Rect& frame) {
-    n.shown = frame;
-    const int w = std::max(1, static_cast<int>(std::lround(frame.size.width)));
-    const int h = std::max(1, static_cast<int>(std::lround(frame.size.height)));
-    // The frame is the content's: a menu bar adds its height above it.
-    const int bar = barHeight(n);
-    const int x = static_cast<int>(std::lround(frame.origin.x));
-    const int y = static_cast<int>(std::lround(height() - MaxY(frame))) - bar;
-    gtk_widget_set_size_request(n.area, w, h);
-    // A burst of requests the system never confirms keeps only the latest few.
-    if (n.asked.size() >= 8) n.asked.erase(n.asked.begin());
-    n.asked.push_back({x, y, w, h + bar, bar});
-    gtk_window_resize(GTK_WINDOW(n.toplevel), w, h + bar);
-    gtk_window_move(GTK_WINDOW(n.toplevel), x, y);
   }
 
   static ns::Ref<Window> windowOf(Native* n) { return n->window.lock(); }
@@ -1254,69 +1187,9 @@ class GtkPresenter : public Presenter {
   static gboolean onConfigure(GtkWidget*, GdkEventConfigure* e, Native* n) {
     auto w = windowOf(n);
     if (!w || !gPresenter) return FALSE;
-    int bar = barHeight(*n);
-    n->configured = {e->x, e->y, e->width, e->height, 0};
-    if (!n->asked.empty()) {
-      const Native::Asked last = n->asked.back();
-      const bool lastSize = e->width == last.width && e->height == last.height;
-      const bool lastPlace = e->x == last.x && e->y == last.y;
-      if (lastSize && lastPlace) {
-        // The last request is done: what came before it is no longer awaited.
-        n->asked.assign(1, last);
-      } else {
-        for (auto it = n->asked.begin(); it + 1 < n->asked.end(); ++it)
-          if ((!lastSize && e->width == it->width && e->height == it->height) ||
-              (!lastPlace && e->x == it->x && e->y == it->y)) {
-            followUpResize(n);
-            return FALSE;
-          }
-      }
-      if (lastSize) bar = last.bar;
-      // Not on its way to ours: the system or the user chose it, and what we asked before is
-      // no longer awaited. It stands as the last geometry known, for the configures that
-      // follow our next request to be told from the user's.
-      if (!lastSize || !lastPlace) n->asked.assign(1, {e->x, e->y, e->width, e->height, bar});
-    }
-    const Rect reported =
-        MakeRect(e->x, gPresenter->height() - e->y - e->height, e->width, std::max(1, e->height - bar));
-    // An echo of the frame we asked for, or of one already reported, changes nothing.
-    if (reported == n->shown) return FALSE;
-    n->shown = reported;
-    n->reporting = true;
-    w->setFrame_display(reported, true);
-    n->reporting = false;
-    // The content area asks for the new size, no longer for the one the program set last: a
-    // larger request would lay the area out taller than the toplevel, and draw it shifted.
-    if (w->frame() == reported) {
-      // GTK keeps the size last asked of it and would ask it again: it becomes this one.
-      gtk_widget_set_size_request(n->area, e->width, static_cast<int>(reported.size.height));
-      gtk_window_resize(GTK_WINDOW(n->toplevel), e->width, e->height);
-    } else if (gPresenter) {
-      gPresenter->moveTo(*n, w->frame());
-    }
+    if (reconcileConfigure(*n, *w, *e, gPresenter->height()) && gPresenter)
+      moveTo(*n, w->frame(), gPresenter->height());
     return FALSE;
-  }
-
-  // GTK moves a shown toplevel at once and resizes it later: the configure of the move may be
-  // taken by GTK as the answer to the resize, which then never happens. Once GTK has sent what
-  // it will, a toplevel left at the last position asked but at an earlier size gets the size.
-  static void followUpResize(Native* n) {
-    if (n->resizeFollowUp) return;
-    n->resizeFollowUp = g_idle_add_full(
-        G_PRIORITY_DEFAULT_IDLE,
-        +[](gpointer p) -> gboolean {
-          auto* n = static_cast<Native*>(p);
-          n->resizeFollowUp = 0;
-          auto* gdkWindow = gtk_widget_get_window(n->toplevel);
-          if (!gdkWindow || n->asked.size() < 2 || !gtk_widget_get_mapped(n->toplevel))
-            return G_SOURCE_REMOVE;
-          const Native::Asked& last = n->asked.back();
-          const Native::Asked& at = n->configured;
-          if (at.x == last.x && at.y == last.y && (at.width != last.width || at.height != last.height))
-            gdk_window_resize(gdkWindow, last.width, last.height);
-          return G_SOURCE_REMOVE;
-        },
-        n, nullptr);
   }
 
   static gboolean onFocus(GtkWidget*, GdkEventFocus* e, Native* n) {

@@ -108,8 +108,8 @@ bool trustedByExtraAuthority(GTlsCertificate* certificate, const std::string& ho
   GError* error = nullptr;
   GTlsDatabase* database = g_tls_file_database_new(file->c_str(), &error);
   if (!database) {
-    ns::Log("pelorin: the extra certificate authority file %@ cannot be read: %@", *file,
-            std::string(error ? error->message : "unknown error"));
+    ns::LogWarning("pelorin: the extra certificate authority file %@ cannot be read: %@", *file,
+                   std::string(error ? error->message : "unknown error"));
     g_clear_error(&error);
     return false;
   }
@@ -132,8 +132,9 @@ bool sandboxWanted() {
     if (std::getenv("WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS")) return true;
     auto reason = sandboxUnavailableReason();
     if (!reason) return true;
-    ns::Log("pelorin: the web engine's sandbox cannot run on this machine (%@); web pages run without it",
-            *reason);
+    ns::LogWarning(
+        "pelorin: the web engine's sandbox cannot run on this machine (%@); web pages run without it",
+        *reason);
     return false;
   }();
   return wanted;
@@ -142,6 +143,8 @@ bool sandboxWanted() {
 class WebKitBackend;
 
 constexpr guint kPlacementWatchMilliseconds = 200;
+// How long a cancelled load waits for WebKit's word on the server's certificate.
+constexpr double kCertificateSignalGrace = 10.0;
 
 // A subresource's signal reaches the back end only while it lives.
 struct ResourceWatch {
@@ -267,6 +270,8 @@ class WebKitBackend : public WebViewBackend {
     source_ = view_.beginMainFrameLoad(request);
     loading_ = true;
     started_ = false;
+    committed_ = false;
+    cancelSeen_ = false;
     failed_ = false;
     finishing_ = false;
     pageTitle_.clear();
@@ -282,6 +287,9 @@ class WebKitBackend : public WebViewBackend {
   void send(const ns::Ref<ns::URLRequest>& request) {
     source_->setRequest(request);
     started_ = false;
+    committed_ = false;
+    cancelSeen_ = false;
+    ++attempt_;
     approved_ = request->URL()->absoluteString();
     WebKitURIRequest* native = webkit_uri_request_new(approved_.c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(native))
@@ -402,13 +410,16 @@ class WebKitBackend : public WebViewBackend {
     if (event == WEBKIT_LOAD_STARTED) self->started_ = true;
     if (!self->started_) return;
     if (event == WEBKIT_LOAD_COMMITTED) {
+      self->committed_ = true;
       self->placeChild();
       WebKitWebResource* main = webkit_web_view_get_main_resource(web);
       if (auto response = toResponse(main ? webkit_web_resource_get_response(main) : nullptr)) {
         self->source_->setResponse(response);
         self->view_.didReceiveResponse(self->identifier_, response, self->source_);
       }
-    } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && !self->finishing_) {
+    } else if (event == WEBKIT_LOAD_FINISHED && !self->failed_ && !self->finishing_ &&
+               (self->committed_ || !self->cancelSeen_)) {
+      // (A cancelled attempt that never committed ends too; the page is not its.)
       // WebKit may tell the page's title only after its end, while the delegate reads the title
       // when told of the end: without one yet, the page's text is fetched back and its title read.
       const char* title = webkit_web_view_get_title(web);
@@ -461,7 +472,21 @@ class WebKitBackend : public WebViewBackend {
                   (error->domain == WEBKIT_POLICY_ERROR &&
                    error->code == WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE)))
       return TRUE;
-    self->fail(urlErrorCode(error), failingURI ? ns::URL::URLWithString(failingURI) : nullptr);
+    auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
+    // A certificate WebKit refuses also cancels the connection, and that cancellation comes
+    // before or after the certificate's own signal, which says what happened (and may load the
+    // page again once the extra authorities vouch for it), sometimes seconds apart. Before the
+    // page committed, a cancellation counts only if nothing else ends the load meanwhile.
+    if (error && error->domain == G_IO_ERROR && error->code == G_IO_ERROR_CANCELLED && !self->committed_) {
+      self->cancelSeen_ = true;
+      std::weak_ptr<WebKitBackend*> alive = self->alive_;
+      dispatch::after(kCertificateSignalGrace, dispatch::mainQueue(), [alive, attempt = self->attempt_, url] {
+        if (auto a = alive.lock(); a && (*a)->loading_ && (*a)->attempt_ == attempt && !(*a)->committed_)
+          (*a)->fail(ns::URLErrorCancelled, url);
+      });
+      return TRUE;
+    }
+    self->fail(urlErrorCode(error), url);
     // No error page: the view keeps what it showed.
     return TRUE;
   }
@@ -509,7 +534,8 @@ class WebKitBackend : public WebViewBackend {
     const char* why = reason == WEBKIT_WEB_PROCESS_CRASHED                 ? "it crashed"
                       : reason == WEBKIT_WEB_PROCESS_EXCEEDED_MEMORY_LIMIT ? "it ran out of memory"
                                                                            : "it was ended";
-    ns::Log("pelorin: the web engine's page process ended (%@); the page is not shown", std::string(why));
+    ns::LogError("pelorin: the web engine's page process ended (%@); the page is not shown",
+                 std::string(why));
     if (!self->loading_) return;
     const char* uri = webkit_web_view_get_uri(web);
     self->fail(ns::URLErrorNetworkConnectionLost, uri ? ns::URL::URLWithString(uri) : nullptr);
@@ -570,6 +596,12 @@ class WebKitBackend : public WebViewBackend {
   std::optional<Pending> pending_;
   bool loading_ = false;
   bool started_ = false;
+  // Counts the requests sent to WebKit, so that a late word about one attempt is not taken for
+  // the next one's.
+  unsigned attempt_ = 0;
+  // The attempt's page committed; a cancellation was seen before it did.
+  bool committed_ = false;
+  bool cancelSeen_ = false;
   bool failed_ = false;
   // The load ended and its page's text is being fetched back for its title.
   bool finishing_ = false;

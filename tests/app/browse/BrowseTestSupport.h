@@ -7,9 +7,11 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/browse/BrowseHooks.h"
+#include "app/browse/LeftViewController.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/library/AccountCache.h"
 #include "app/library/DBAccess.h"
@@ -17,8 +19,11 @@
 #include "lib/cache/GVCache.h"
 #include "lib/google/ApiJSONParser.h"
 #include "lib/google/ApiYouTubeModels.h"
+#include "platform/appkit/View.h"
+#include "platform/appkit/Window.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/NotificationCenter.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "tests/lib/google/GoogleTestSupport.h"
 #include "tests/support/FakeMainWindowController.h"
@@ -54,6 +59,33 @@ struct BrowseFixture {
     auto answers = main->answers();
     change(answers);
     main->setAnswers(answers);
+  }
+  // The id of the library's playlist group of this name, 0 when there is none.
+  static int groupId(const std::string& name) {
+    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
+      if (group.name == name) return group.groupId;
+    return 0;
+  }
+  // The left pane as the main window makes it, at `paneFrame` in a borderless window of
+  // `windowFrame`: the shell answers with both (and what `more` adds), and the work its making
+  // queued (the navigation's first page) has run.
+  std::pair<ns::Ref<ak::Window>, ns::Ref<LeftViewController>> showLeftPane(
+      ak::Rect windowFrame, ak::Rect paneFrame,
+      const std::function<void(testsupport::FakeMainWindowController::Answers&)>& more = {}) {
+    auto window = app.window(windowFrame, ak::BorderlessWindowMask);
+    auto left = ns::make<LeftViewController>();
+    left->init(std::string("LeftViewController"));
+    setAnswers([&](auto& answers) {
+      answers.leftViewController = left;
+      answers.window = window;
+      answers.currentWindow = window;
+      if (more) more(answers);
+    });
+    auto pane = left->view();
+    pane->setFrame(paneFrame);
+    window->contentView()->addSubview(pane);
+    EXPECT_TRUE(pltest::drainMode());
+    return {window, left};
   }
 
   pltest::HeadlessApp app;

@@ -36,20 +36,11 @@ struct FailedFetchFixture : browse_test::BrowseFixture {
     api.serveAsAPIHost();
     app.sandbox().set(kGoogleAPIURLEnvironmentKey, "https://127.0.0.1:" + std::to_string(gate.port()));
     service = ns::make<ApiServiceYouTube>();
-    window = app.window(ak::MakeRect(0, 0, 520, 420), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.youTubeService = service;
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-      answers.bottomView = ak::make<ak::View>(ak::MakeRect(0, 0, 520, 20));
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 400));
-    window->contentView()->addSubview(pane);
-    EXPECT_TRUE(pltest::drainMode());
+    std::tie(window, left) =
+        showLeftPane(ak::MakeRect(0, 0, 520, 420), ak::MakeRect(0, 20, 520, 400), [&](auto& answers) {
+          answers.youTubeService = service;
+          answers.bottomView = ak::make<ak::View>(ak::MakeRect(0, 0, 520, 20));
+        });
   }
   ~FailedFetchFixture() { api.release(); }
 

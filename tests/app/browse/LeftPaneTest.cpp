@@ -13,6 +13,7 @@
 #include "app/browse/SearchHistory.h"
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/youtube/SuggestServiceConfig.h"
+#include "common/AppUtilities.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
@@ -22,7 +23,6 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeSuggestService.h"
 #include "ui/BubblePopover.h"
@@ -36,21 +36,10 @@ using browse_test::BrowseFixture;
 struct LeftPaneFixture : BrowseFixture {
   explicit LeftPaneFixture(std::function<void(pltest::Sandbox&)> before = {}) {
     if (before) before(app.sandbox());
-    window = app.window(ak::MakeRect(0, 0, 520, 420), ak::BorderlessWindowMask);
     bottom = ak::make<ak::View>(ak::MakeRect(0, 0, 520, 20));
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-      answers.bottomView = bottom;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 400));
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 420), ak::MakeRect(0, 20, 520, 400),
+                                          [&](auto& answers) { answers.bottomView = bottom; });
     window->contentView()->addSubview(bottom);
-    window->contentView()->addSubview(pane);
-    EXPECT_TRUE(pltest::drainMode());
   }
   ns::Ref<PelNavigationController> navigation() const { return left->navigationController(); }
   ns::Ref<MySearchField> field() const { return left->searchField(); }

@@ -7,6 +7,7 @@
 #include "app/browse/PlaylistForms.h"
 #include "app/browse/TreeCellViews.h"
 #include "app/library/DBAccess.h"
+#include "common/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/appkit/Button.h"
@@ -20,7 +21,6 @@
 #include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "common/Settings.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "ui/SourceList.h"
@@ -34,20 +34,9 @@ struct FormFixture : browse_test::BrowseFixture {
     auto store = DBAccess::getInstance();
     store->addPlaylistGroup("PLAYLISTS");
     store->addPlaylistGroup("Trips");
-    window = app.window(ak::MakeRect(0, 0, 520, 620), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-      answers.youTubeService = service;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 600));
-    window->contentView()->addSubview(pane);
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 620), ak::MakeRect(0, 20, 520, 600),
+                                          [&](auto& answers) { answers.youTubeService = service; });
     menu = left->menuViewController();
-    EXPECT_TRUE(pltest::drainMode());
   }
   // A call the test left running (a rename's update) would otherwise be answered in the next
   // test, whose source list its answer rebuilds under that test's feet.
@@ -60,11 +49,6 @@ struct FormFixture : browse_test::BrowseFixture {
   bool closes(const ns::Ref<ak::Popover>& popover) {
     for (int i = 0; i < 50 && popover->isShown(); ++i) app.advance(0.1);
     return !popover->isShown();
-  }
-  int groupId(const std::string& name) {
-    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
-      if (group.name == name) return group.groupId;
-    return 0;
   }
   template <class Form>
   ns::Ref<Form> form() const {

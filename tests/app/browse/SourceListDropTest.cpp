@@ -52,11 +52,6 @@ struct SourceDropFixture : DropFixture {
     ak::Rect rect = outline->rectOfRow(row);
     return outline->convertPoint_toView({60, rect.origin.y + rect.size.height / 2}, nullptr);
   }
-  int groupId(const std::string& name) const {
-    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
-      if (group.name == name) return group.groupId;
-    return 0;
-  }
   ns::Ref<MenuViewController> menu;
   ns::Ref<YTPlaylistViewController> rowsList;
 };

@@ -22,17 +22,7 @@ struct MenuFixture : browse_test::BrowseFixture {
     auto store = DBAccess::getInstance();
     store->addPlaylistGroup("Trips");
     store->addPlaylistGroup("Work");
-    window = app.window(ak::MakeRect(0, 0, 520, 620), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 600));
-    window->contentView()->addSubview(pane);
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 620), ak::MakeRect(0, 20, 520, 600));
     menu = left->menuViewController();
     store->addPlaylistGroupEntry_groupId_notify("PL2", groupId("Work"), false);
     account->playlistsArray() = {ns::Value(ns::Array{"PL1", "Code", 3}),
@@ -44,11 +34,6 @@ struct MenuFixture : browse_test::BrowseFixture {
     menu->updateSubscriptions();
     menu->updateFeeds();
     EXPECT_TRUE(pltest::drainMode());
-  }
-  int groupId(const std::string& name) {
-    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
-      if (group.name == name) return group.groupId;
-    return 0;
   }
   ns::Ref<SourceList> outline() const { return menu->sourceList(); }
   ns::Ref<MenuItem> node(const std::string& title) const {

@@ -11,6 +11,7 @@
 #include "app/browse/TreeCellViews.h"
 #include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/Button.h"
@@ -29,7 +30,6 @@
 #include "platform/serialization/KeyedUnarchiver.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/Canvas.h"
-#include "common/AppUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "ui/SourceList.h"
 
@@ -63,19 +63,8 @@ struct SourceListFixture : browse_test::BrowseFixture {
   // `prepare` runs before the pane is made: it may sign out, store counts or groups.
   explicit SourceListFixture(const std::function<void(SourceListFixture&)>& prepare = {}) {
     if (prepare) prepare(*this);
-    window = app.window(ak::MakeRect(0, 0, 520, 620), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 20, 520, 600));
-    window->contentView()->addSubview(pane);
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 620), ak::MakeRect(0, 20, 520, 600));
     menu = left->menuViewController();
-    EXPECT_TRUE(pltest::drainMode());
   }
   // Stores the special lists' ids and counts the way a previous run left them, and loads them.
   void storeSpecials() {
@@ -86,11 +75,6 @@ struct SourceListFixture : browse_test::BrowseFixture {
                                                account->cacheKey("linksItemCount"), 60);
     disk->synchronize();
     account->loadCache();
-  }
-  int groupId(const std::string& name) {
-    for (const auto& group : DBAccess::getInstance()->getPlaylistGroupArray())
-      if (group.name == name) return group.groupId;
-    return 0;
   }
   void loadPlaylists() {
     account->playlistsArray() = fixturePlaylists("playlists-2.json");
@@ -229,7 +213,8 @@ TEST(SourceList, EntriesTooShortOrOfAnotherTypeAreSkippedOrReadAsZero) {
   f.account->subscriptionsArray() = {ns::Value(ns::Array{"UU1", "Zed", "s1", 1, 0}),
                                      ns::Value(ns::Array{"UU2", "amy", "s2", 1, 12}),
                                      ns::Value(ns::Array{"UU3"})};
-  f.account->feedsArray() = {ns::Value(ns::Array{"10", "Music"}), ns::Value(ns::Array{7, "Bad"})};
+  f.account->feedsArray() = {ns::Value(ns::Array{"10", "Music"}), ns::Value(ns::Array{7, "Bad"}),
+                             ns::Value(ns::Array{"30", "News", "n", 1, 9})};
   f.menu->updatePlaylists();
   f.menu->updateSubscriptions();
   f.menu->updateFeeds();
@@ -240,7 +225,11 @@ TEST(SourceList, EntriesTooShortOrOfAnotherTypeAreSkippedOrReadAsZero) {
   EXPECT_EQ(titles(f.menu->subscriptionsItem()), (std::vector<std::string>{"amy", "Zed"}));
   EXPECT_EQ(f.menu->subscriptionsItem()->children()[0]->badgeValue(), 12);
   EXPECT_FALSE(f.menu->subscriptionsItem()->children()[1]->hasBadge());
-  EXPECT_EQ(titles(f.menu->feedsItem()), std::vector<std::string>{"Music"});
+  EXPECT_EQ(titles(f.menu->feedsItem()), (std::vector<std::string>{"Music", "News"}));
+  // Feeds carry no badge, whatever their entry holds.
+  EXPECT_FALSE(f.menu->feedsItem()->children()[1]->hasBadge());
+  EXPECT_EQ(f.menu->subscriptionsItem()->children()[0]->itemtype(), "subscriptions");
+  EXPECT_EQ(f.menu->feedsItem()->children()[0]->itemtype(), "feeds");
 }
 
 TEST(SourceList, SelectingARowOpensItsList) {

@@ -10,6 +10,7 @@
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/cache/CacheState.h"
 #include "app/library/VideoInPlaylistCache.h"
+#include "common/CacheUtilities.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/appkit/Event.h"
@@ -18,7 +19,6 @@
 #include "platform/foundation/IndexSet.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "common/CacheUtilities.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 
@@ -30,20 +30,9 @@ struct ContextMenuFixture : BrowseFixture {
       std::filesystem::create_directories(folder);
     resetCacheStateTablesForTesting();
     installCacheStateFunctions();
-    window = app.window(ak::MakeRect(0, 0, 520, 760), ak::BorderlessWindowMask);
-    left = ns::make<LeftViewController>();
-    left->init(std::string("LeftViewController"));
-    setAnswers([&](auto& answers) {
-      answers.leftViewController = left;
-      answers.window = window;
-      answers.currentWindow = window;
-      answers.signedIn = true;
-    });
-    auto pane = left->view();
-    pane->setFrame(ak::MakeRect(0, 0, 520, 760));
-    window->contentView()->addSubview(pane);
-    // The navigation shows its menu page on the next turn: let it, before a list is pushed.
-    EXPECT_TRUE(pltest::drainMode());
+    // The navigation shows its menu page on the next turn: it has, before a list is pushed.
+    std::tie(window, left) = showLeftPane(ak::MakeRect(0, 0, 520, 760), ak::MakeRect(0, 0, 520, 760),
+                                          [](auto& answers) { answers.signedIn = true; });
   }
   ~ContextMenuFixture() { resetCacheStateTablesForTesting(); }
 

@@ -112,7 +112,7 @@ struct ApplicationFixture : ShellFixture {
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
-  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
+  void keepSignIn(const std::string& email) { ASSERT_TRUE(testsupport::keepSignIn(oauth, email)); }
   static bool keychainHoldsSignIn() { return testsupport::keychainHoldsSignIn(); }
 
   // "MainMenu" with the application object as owner, then the launch.

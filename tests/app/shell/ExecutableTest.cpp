@@ -23,68 +23,26 @@
 #include <sstream>
 
 #include "app/cache/CacheServer.h"
-#include "app/library/AccountSession.h"
 #include "app/shell/PLMAppDelegate.h"
-#include "app/youtube/YoutubeKeys.h"
-#include "lib/google/GoogleAPIConfig.h"
-#include "lib/google/NetOAuth2Endpoints.h"
-#include "lib/google/NetOAuth2SignIn.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/RawClient.h"
 #include "platform/testing/Sandbox.h"
-#include "common/Settings.h"
+#include "tests/app/shell/ExecutableTestSupport.h"
 #include "tests/support/FakeCrashService.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
+#include "tests/support/LaunchEnvironment.h"
 
 extern char** environ;
 
 namespace {
 
-constexpr double kWait = 60;
-
-// `pelorin` with the arguments, in the environment of the moment (the sandbox's).
-class Pelorin {
- public:
-  explicit Pelorin(std::vector<std::string> arguments, const std::string& output = "/dev/null") {
-    std::vector<std::string> all{PELORIN_EXECUTABLE};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Pelorin() {
-    if (pid_ > 0 && !status_) {
-      ::kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  pid_t pid() const { return pid_; }
-  void signal(int number) { ::kill(pid_, number); }
-  // The wait status once the child ended (the run loop pumped meanwhile), nullopt past the wait.
-  std::optional<int> waitForExit() {
-    pltest::pumpUntil(
-        [&] {
-          int status = 0;
-          if (waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-          return status_.has_value();
-        },
-        kWait);
-    return status_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
+using executable_test::cacheBase;
+using executable_test::kWait;
+using executable_test::launched;
+using executable_test::Pelorin;
+using executable_test::quietEndpoints;
 
 // The body of a GET on the loopback port, nullopt when nothing answers with 200.
 std::optional<std::string> get(std::uint16_t port, const std::string& path) {
@@ -143,37 +101,13 @@ std::string randomBytes(std::size_t size) {
   return bytes;
 }
 
-std::string cacheBase(const pltest::Sandbox& sandbox) {
-  return (sandbox.cacheHome() / "com.ordel42.zeravozezi").string();
-}
-
-bool launched(const pltest::Sandbox& sandbox) {
-  namespace fs = std::filesystem;
-  const std::string base = cacheBase(sandbox);
-  return fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") && fs::is_directory(base + "/Cache") &&
-         fs::is_directory(base + "/.tmp") && fs::is_directory(base + "/.info");
-}
-
-// Sends what would leave the machine to a sink.
-void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
-  sandbox.set("CrashReporting", "0");
-  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
-  sandbox.set("PELORIN_VIDEO_SERVICE_URL", sink.baseURL());
-  sandbox.set("PELORIN_SUGGEST_URL", sink.baseURL());
-  sandbox.set("PELORIN_LEGACY_FEED_URL", sink.baseURL());
-  sandbox.set("PELORIN_MAKER_FILES_URL", sink.baseURL());
-  sandbox.set("PELORIN_GOOGLE_API_URL", sink.baseURL());
-  sandbox.set("PELORIN_OAUTH_URL", sink.baseURL());
-  sandbox.set("PELORIN_PROFILE_PHOTO_URL", sink.baseURL());
-  sandbox.set("CrashReporterAPIEndpoint", sink.baseURL());
-}
-
 TEST(PelorinExecutable, HeadlessItServesItsCacheOnTheFirstFreePortAndEndsOnSigterm) {
   pltest::FakeServer sink;
   testsupport::FakeCrashService crash(kCrashReporterAPIKey, "com.ordel42.zeravozezi");
   pltest::Sandbox first;
   quietEndpoints(first, sink);
   first.set("CrashReporterAPIEndpoint", crash.baseURL());
+  first.set("CrashSubmission", std::nullopt);  // its start-up asks the crash service's settings
   Pelorin one({"--headless"}, first.path("pelorin.log"));
   ASSERT_GT(one.pid(), 0);
   ASSERT_TRUE(pltest::pumpUntil([&] { return launched(first); }, kWait));
@@ -247,18 +181,9 @@ TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithI
   sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
   // Both fakes' certificate authorities, for the child's TLS.
-  const std::string caFile = sandbox.path("fakes-ca.pem");
-  { std::ofstream(caFile) << oauth.server().caCertificatePEM() << api.server().caCertificatePEM(); }
-  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
-  setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-  setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-  oauth.addRefreshToken("1/kept");
-  auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-      YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-  auth->setRefreshToken("1/kept");
-  auth->setUserEmail("a@example.com");
-  auth->setUserID("77");
-  ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+  testsupport::trustCertificates(sandbox,
+                                 {oauth.server().caCertificatePEM(), api.server().caCertificatePEM()});
+  ASSERT_TRUE(testsupport::keepSignIn(oauth, "a@example.com"));
 
   Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
   auto called = [&](const std::string& method) {

@@ -59,7 +59,7 @@ class SignInSessionTest : public librarytest::SignInTest {
   }
 
   // A sign-in kept in the keychain, as the sheet keeps it.
-  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
+  void keepSignIn(const std::string& email) { ASSERT_TRUE(testsupport::keepSignIn(oauth, email)); }
   static bool keychainHoldsSignIn() { return testsupport::keychainHoldsSignIn(); }
   // What the account was playing when last used: row 3 of the playlist "Road trip" (PLroad), the
   // video "vidPlay" titled "Song", whose row is in the cache.

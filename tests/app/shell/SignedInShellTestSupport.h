@@ -42,7 +42,7 @@ struct AccountLaunch : ShellFixture {
     AccountSession::youTubeService()->setAuthorizer(nullptr);
     NetOAuth2SetEndpoints(std::nullopt);
   }
-  void keepSignIn(const std::string& email) { testsupport::keepSignIn(oauth, email); }
+  void keepSignIn(const std::string& email) { ASSERT_TRUE(testsupport::keepSignIn(oauth, email)); }
 
   testsupport::FakeDataAPI api;
   testsupport::FakeOAuthServer oauth;

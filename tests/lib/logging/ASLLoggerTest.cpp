@@ -117,6 +117,19 @@ TEST(ASLLogCaptureLocal, AConsoleLineBecomesOneRecordAndIsNotSentAgain) {
   EXPECT_LT(std::abs((*it)->timestamp().timeIntervalSinceNow()), 60.0);
 }
 
+// A console warning is kept at the system log's warning level (4) and an error at its error
+// level (3), which the capture reads back as the hub's info and warning.
+TEST(ASLLogCaptureLocal, ConsoleWarningsAndErrorsKeepTheirSystemLogLevels) {
+  Capturing c(ASLLogCapture::Backend::Local);
+  ns::LogWarning("console warning");
+  ns::LogError("console error");
+  c.settle("end");
+  auto got = captured(*c.recorder);
+  EXPECT_EQ(got,
+            (std::vector<std::pair<std::string, std::uint64_t>>{
+                {"console warning", LogFlagInfo}, {"console error", LogFlagWarning}, {"end", LogFlagError}}));
+}
+
 TEST(ASLLogCaptureLocal, CaptureLevelOnePassesLevelsZeroToTwoSynchronously) {
   Capturing c(ASLLogCapture::Backend::Local);
   ASLLogCapture::setCaptureLevel(LogFlagError);

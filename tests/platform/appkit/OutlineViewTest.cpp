@@ -183,6 +183,20 @@ struct OutlineFixture {
 
 }  // namespace
 
+// Outline and table views are runtime classes of their own, so that subclasses may name them.
+TEST(OutlineViews, AreRuntimeClassesUnderTableViews) {
+  OutlineFixture<> f;
+  ns::Class outline = ns::object_getClass(f.outline);
+  ASSERT_NE(outline, nullptr);
+  EXPECT_EQ(ns::NSStringFromClass(outline), "NSOutlineView");
+  ns::Class table = ns::class_getSuperclass(outline);
+  EXPECT_EQ(ns::NSStringFromClass(table), "NSTableView");
+  EXPECT_EQ(ns::NSStringFromClass(ns::class_getSuperclass(table)), "NSView");
+  auto plain = ak::make<ak::TableView>(MakeRect(0, 0, 100, 100));
+  EXPECT_TRUE(ns::isKindOfClass(plain, table));
+  EXPECT_FALSE(ns::isKindOfClass(plain, outline));
+}
+
 TEST(OutlineViews, ExpansionRowsLevelsAndNotifications) {
   OutlineFixture<> f;
   f.outline->setDelegate(f.tree);

@@ -157,6 +157,15 @@ TEST(TableEvents, ClicksActionsDoubleActionsAndContextMenus) {
   EXPECT_EQ(t.leftRows->doubleRows, std::vector<long>{3});
   EXPECT_EQ(t.left->clickedRow(), 3);
 
+  // Without a double action, the second click of a double click sends the action again.
+  t.right->setAction("open:");
+  pltest::click(t.window, t.at(150, 1));
+  pltest::postMouse(t.window, ak::EventType::LeftMouseDown, t.at(150, 1), 0, 2);
+  pltest::postMouse(t.window, ak::EventType::LeftMouseUp, t.at(150, 1), 0, 2);
+  t.app.dispatchQueued();
+  EXPECT_EQ(t.rightRows->actionRows, (std::vector<long>{1, 1}));
+  EXPECT_TRUE(t.rightRows->doubleRows.empty());
+
   // A right click marks its row for the menu and leaves the selection alone.
   pltest::rightClick(t.window, t.at(0, 5));
   t.app.dispatchQueued();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <string>
 #include <thread>
 
 namespace {
@@ -67,6 +68,78 @@ TEST(LogTest, SinkMayLogAndIsRemovable) {
   ns::LogMessage("after");
   EXPECT_EQ(calls, 2);
   EXPECT_EQ(capture.messages(), (std::vector<std::string>{"outer", "inner", "after"}));
+}
+
+// Standard error sent to a temporary file while it lives, and the log's verbosity set, both put
+// back when it goes.
+class StandardErrorFile {
+ public:
+  explicit StandardErrorFile(bool verbose) : file_(std::tmpfile()), saved_(::dup(STDERR_FILENO)) {
+    wasVerbose_ = ns::logIsVerbose();
+    ns::setLogVerbose(verbose);
+    ::dup2(::fileno(file_), STDERR_FILENO);
+  }
+  ~StandardErrorFile() {
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+    std::fclose(file_);
+    ns::setLogVerbose(wasVerbose_);
+  }
+  std::string text() const {
+    std::string out;
+    char buffer[4096];
+    for (ssize_t at = 0, n; (n = ::pread(::fileno(file_), buffer, sizeof buffer, at)) > 0; at += n)
+      out.append(buffer, static_cast<std::size_t>(n));
+    return out;
+  }
+
+ private:
+  FILE* file_;
+  int saved_;
+  bool wasVerbose_ = false;
+};
+
+TEST(LogTest, OnlyWarningsAndErrorsReachStandardErrorUnlessVerbose) {
+  std::string quiet, verbose;
+  ns::LogCapture capture;
+  {
+    StandardErrorFile err(false);
+    ns::Log("info %d", 1);
+    ns::LogWarning("warning %d", 2);
+    ns::LogError("error %@", "three");
+    quiet = err.text();
+  }
+  {
+    StandardErrorFile err(true);
+    ns::Log("info %d", 4);
+    ns::LogWarning("warning %d", 5);
+    verbose = err.text();
+  }
+  EXPECT_EQ(quiet.find("info 1"), std::string::npos) << quiet;
+  EXPECT_NE(quiet.find("] warning 2\n"), std::string::npos) << quiet;
+  EXPECT_NE(quiet.find("] error three\n"), std::string::npos) << quiet;
+  EXPECT_NE(verbose.find("] info 4\n"), std::string::npos) << verbose;
+  EXPECT_NE(verbose.find("] warning 5\n"), std::string::npos) << verbose;
+  // The sinks hear every line with its level, whatever reached standard error.
+  auto lines = capture.lines();
+  ASSERT_EQ(lines.size(), 5u);
+  const ns::LogLevel levels[] = {ns::LogLevel::Info, ns::LogLevel::Warning, ns::LogLevel::Error,
+                                 ns::LogLevel::Info, ns::LogLevel::Warning};
+  for (std::size_t i = 0; i < lines.size(); ++i) EXPECT_EQ(lines[i].level, levels[i]) << lines[i].message;
+}
+
+TEST(LogTest, ASilencingCaptureKeepsEvenErrorsOffStandardErrorButSeesThem) {
+  StandardErrorFile err(true);
+  ns::LogCapture capture(/*silence=*/true);
+  ns::LogError("a failure logged on purpose");
+  EXPECT_EQ(err.text(), "");
+  EXPECT_TRUE(capture.contains("a failure logged on purpose"));
+}
+
+TEST(LogTest, EachLevelHasItsSyslogPriority) {
+  EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Info), 5);     // notice
+  EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Warning), 4);  // warning
+  EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Error), 3);    // error
 }
 
 }  // namespace

@@ -82,7 +82,8 @@ struct Load {
   ns::Ref<ns::URLConnection> connection;
 
   explicit Load(const std::string& url) {
-    connection = ns::URLConnection::initWithRequest_delegate_startImmediately(requestFor(url), delegate, false);
+    connection =
+        ns::URLConnection::initWithRequest_delegate_startImmediately(requestFor(url), delegate, false);
     connection->setDelegateQueue(queue.executor());
     connection->start();
   }
@@ -90,7 +91,8 @@ struct Load {
 
 TEST(NameLookup, ALoadEndedWhileItsNameIsLookedUpDoesNotHoldUpTheOthers) {
   pltest::FakeServer server;
-  server.route("GET", "/next", [](const pltest::FakeRequest&) { return pltest::FakeReply::text(200, "next"); });
+  server.route("GET", "/next",
+               [](const pltest::FakeRequest&) { return pltest::FakeReply::text(200, "next"); });
 
   {
     Load stuck("http://thumbnails.slow-lookup.test/one.jpg");

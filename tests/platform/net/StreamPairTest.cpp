@@ -205,6 +205,67 @@ TEST_F(StreamPairTest, HandshakeAgainstPlainTextPeerIsAnSSLError) {
   EXPECT_EQ(pair.reads(cf::StreamEventHasBytesAvailable), 0);
 }
 
+// The read and the write half keep their clients, schedules and errors alike but apart.
+TEST_F(StreamPairTest, EachHalfDeliversOnlyItsClientsEventsAndOnlyWhereScheduled) {
+  RecordedPair pair;
+  cf::createPairWithSocket(local_, &pair.in, &pair.out);
+  pair.in->setProperty_forKey(ns::Value(true), cf::kCFStreamPropertyShouldCloseNativeSocket);
+  pair.attach();
+  // The read half hears only its open; the write half is off the run loop for now.
+  pair.in->setClient(cf::StreamEventOpenCompleted,
+                     [&](cf::ReadStream&, cf::StreamEventType type) { pair.readEvents.push_back(type); });
+  auto loop = ns::RunLoop::currentRunLoop();
+  pair.out->removeFromRunLoop_forMode(loop, ns::DefaultRunLoopMode);
+  pair.in->open();
+  pair.out->open();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pair.reads(cf::StreamEventOpenCompleted) == 1; }, kWait));
+  send("abc");
+  runPasses(20);
+  EXPECT_EQ(pair.reads(cf::StreamEventHasBytesAvailable), 0);
+  EXPECT_TRUE(pair.writeEvents.empty());
+  pair.out->scheduleInRunLoop_forMode(loop, ns::DefaultRunLoopMode);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pair.writes(cf::StreamEventCanAcceptBytes) == 1; }, kWait));
+  EXPECT_EQ(pair.out->streamStatus(), ns::StreamStatusOpen);
+  EXPECT_EQ(readAvailable(*pair.in), "abc");
+  // No call-back removes the client; a closed half takes none.
+  EXPECT_TRUE(pair.out->setClient(~0ul, nullptr));
+  ASSERT_EQ(pair.out->write_maxLength(reinterpret_cast<const std::uint8_t*>("x"), 1), 1);
+  runPasses(20);
+  EXPECT_EQ(pair.writes(cf::StreamEventCanAcceptBytes), 1);
+  pair.in->close();
+  pair.out->close();
+  EXPECT_FALSE(pair.in->setClient(~0ul, [](cf::ReadStream&, cf::StreamEventType) {}));
+  EXPECT_FALSE(pair.out->setClient(~0ul, [](cf::WriteStream&, cf::StreamEventType) {}));
+  EXPECT_EQ(pair.in->read_maxLength(nullptr, 0), -1);
+  EXPECT_EQ(pair.out->write_maxLength(reinterpret_cast<const std::uint8_t*>("x"), 1), -1);
+  EXPECT_EQ(pair.in->getError().domain, 0);
+  EXPECT_EQ(pair.out->getError().domain, 0);
+}
+
+TEST_F(StreamPairTest, AWriteToAGonePeerFailsTheWriteHalfWithItsPOSIXError) {
+  RecordedPair pair;
+  pair.overDescriptor(local_);
+  pair.openAndWait();
+  // The peer resets the connection (no linger), so a later write fails instead of being buffered.
+  linger reset{1, 0};
+  ::setsockopt(peer_, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+  ::close(peer_);
+  peer_ = -1;
+  std::string chunk(4096, 'y');
+  long n = 0;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        n = pair.out->write_maxLength(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
+        return n < 0;
+      },
+      kWait));
+  EXPECT_EQ(pair.out->streamStatus(), ns::StreamStatusError);
+  EXPECT_EQ(pair.out->getError().domain, cf::StreamErrorDomainPOSIX);
+  EXPECT_TRUE(pair.out->getError().error == EPIPE || pair.out->getError().error == ECONNRESET)
+      << pair.out->getError().error;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pair.writes(cf::StreamEventErrorOccurred) == 1; }, kWait));
+}
+
 TEST(StreamPairToHostTest, ClosedPortIsAPOSIXRefusal) {
   std::uint16_t port = pltest::closedLoopbackPort();
   ASSERT_NE(port, 0);

@@ -19,9 +19,12 @@
 #include "platform/testing/ManualQueue.h"
 #include "platform/testing/Sandbox.h"
 #include "platform/testing/TcpPair.h"
+#include "tests/platform/net/Deflated.h"
 #include "tests/platform/net/RecordingDelegate.h"
 
 using namespace ns;
+using nettest::deflated;
+using nettest::gzip;
 using pltest::FakeReply;
 using pltest::FakeRequest;
 using pltest::FakeServer;
@@ -42,25 +45,6 @@ struct Load {
     return queue.runUntil([&] { return delegate->ended(); });
   }
 };
-
-// `text` compressed by deflate: gzip-wrapped (window bits 31), zlib-wrapped (15) or raw (-15).
-std::string deflated(const std::string& text, int windowBits) {
-  z_stream z{};
-  deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
-  std::string out(text.size() + 64, '\0');
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  z.avail_in = static_cast<uInt>(text.size());
-  z.next_out = reinterpret_cast<Bytef*>(out.data());
-  z.avail_out = static_cast<uInt>(out.size());
-  deflate(&z, Z_FINISH);
-  out.resize(z.total_out);
-  deflateEnd(&z);
-  return out;
-}
-
-std::string gzip(const std::string& text) {
-  return deflated(text, 31);
-}
 
 class URLConnectionTest : public ::testing::Test {
  protected:

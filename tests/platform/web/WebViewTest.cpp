@@ -10,6 +10,7 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "platform/web/WebView.h"
 
 namespace web_test {
@@ -173,11 +174,8 @@ TEST_F(WebViewTest, TheDelegatesRequestIsTheOneSent) {
 }
 
 TEST_F(WebViewTest, RefusedConnectionFailsWithTheFailingURL) {
-  int port;
-  {
-    pltest::FakeServer gone;
-    port = gone.port();
-  }
+  pltest::RefusingLoopbackPort refusing;
+  const int port = refusing.port();
   std::string url = "http://127.0.0.1:" + std::to_string(port) + "/signin";
   view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
   ASSERT_TRUE(pltest::pumpUntil([&] { return !delegate->failures.empty(); }, kWait));

@@ -188,6 +188,13 @@ TEST(SourceListModes, ViewBasedShowsTheDelegatesViewsAndNoBadges) {
   EXPECT_NE(std::find(views->made.begin(), views->made.end(), shown), views->made.end());
 }
 
+TEST(SourceListModes, IsAnOutlineViewToTheRuntime) {
+  ListFixture f;
+  ns::Class list = ns::object_getClass(f.list);
+  EXPECT_EQ(ns::NSStringFromClass(list), "SourceList");
+  EXPECT_EQ(ns::NSStringFromClass(ns::class_getSuperclass(list)), "NSOutlineView");
+}
+
 // ---- selection ----
 
 TEST(SourceListSelection, ClickPostsToTheCurrentDelegateOnly) {

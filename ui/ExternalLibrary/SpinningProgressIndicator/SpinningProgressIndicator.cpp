@@ -256,7 +256,7 @@ void SpinningProgressIndicator::endThread() {
   threadControl_ = nullptr;
   ++threadGeneration_;
   if (thread != ns::Thread::currentThread() && !thread->waitUntilFinished(2.0))
-    ns::Log("SpinningProgressIndicator: the animation thread did not end in time");
+    ns::LogWarning("SpinningProgressIndicator: the animation thread did not end in time");
 }
 
 double SpinningProgressIndicator::restingAlpha() const {

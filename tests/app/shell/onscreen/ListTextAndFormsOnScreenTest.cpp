@@ -9,11 +9,6 @@
 #include <functional>
 #include <utility>
 
-#include "app/library/AccountSession.h"
-#include "lib/google/NetOAuth2SignIn.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
-#include "platform/foundation/UserDefaults.h"
 #include "tests/app/shell/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
@@ -114,9 +109,8 @@ class ListTextAndFormsOnScreen : public ::testing::Test {
     onscreen::quietEndpoints(sandbox, sink_);
     onscreen::allowAudioLibraryLeaks(sandbox);
     sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
-    const std::string caFile = sandbox.path("fakes-ca.pem");
-    { std::ofstream(caFile) << api_.server().caCertificatePEM() << oauth_.server().caCertificatePEM(); }
-    sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+    testsupport::trustCertificates(sandbox,
+                                   {api_.server().caCertificatePEM(), oauth_.server().caCertificatePEM()});
   }
 
   void TearDown() override {
@@ -142,12 +136,8 @@ class ListTextAndFormsOnScreen : public ::testing::Test {
   // A sign-in kept in the keychain file store, as an earlier run left it: the launch refreshes
   // its token at the fake identity provider.
   void keepSignIn(const std::string& email) {
-    auto& sandbox = screen_.sandbox();
-    sandbox.set("PELORIN_OAUTH_URL", oauth_.server().baseURL());
-    auto defaults = ns::UserDefaults::standardUserDefaults();
-    defaults->setObject_forKey(ns::Value(oauth_.options().clientID), "y_ci");
-    defaults->setObject_forKey(ns::Value(oauth_.options().clientSecret), "y_cs");
-    testsupport::keepSignIn(oauth_, email);
+    screen_.sandbox().set("PELORIN_OAUTH_URL", oauth_.server().baseURL());
+    ASSERT_TRUE(testsupport::keepSignIn(oauth_, email));
   }
 
   void launch() {

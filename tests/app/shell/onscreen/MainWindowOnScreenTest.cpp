@@ -134,22 +134,8 @@ class MainWindowOnScreen : public ::testing::Test {
              const pltest::MediaClip& clip = {
                  .seconds = 20, .pattern = pltest::MediaPattern::Solid, .colour = "green"}) {
     auto& sandbox = screen_.sandbox();
-    sandbox.set("CrashReporting", "0");
-    sandbox.set("CrashSubmission", "0");
-    for (const char* key : {"PELORIN_PROFILE_PHOTO_URL", "PELORIN_MAKER_FILES_URL", "PELORIN_LEGACY_FEED_URL",
-                            "PELORIN_OAUTH_URL", "CrashReporterAPIEndpoint"})
-      sandbox.set(key, sink_.baseURL());
-    sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink_.port()));
-    // The player's audio library keeps a few bytes of its device list to the end, on purpose.
-    const std::string suppressions = sandbox.path("lsan.supp");
-    {
-      std::ofstream out(suppressions);
-      out << std::ifstream(PELORIN_SOURCE_DIR "/tests/platform/appkit/gtk/lsan.supp").rdbuf()
-          << "\nleak:libSDL2-2.0.so\n";
-    }
-    const char* leakOptions = std::getenv("LSAN_OPTIONS");
-    sandbox.set("LSAN_OPTIONS",
-                std::string(leakOptions ? leakOptions : "") + ":suppressions=" + suppressions);
+    onscreen::quietEndpoints(sandbox, sink_);
+    onscreen::allowAudioLibraryLeaks(sandbox);
     clip_ = pltest::testMedia(clip);
     const int seconds = static_cast<int>(clip.seconds);
     ASSERT_FALSE(clip_.empty());
@@ -175,9 +161,7 @@ class MainWindowOnScreen : public ::testing::Test {
     sandbox.set("PELORIN_VIDEO_SERVICE_URL", video_.baseURL());
     sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
     sandbox.set("PELORIN_SUGGEST_URL", suggest_.url());
-    const std::string caFile = sandbox.path("fakes-ca.pem");
-    { std::ofstream(caFile) << api_.server().caCertificatePEM(); }
-    sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+    testsupport::trustCertificates(sandbox, {api_.server().caCertificatePEM()});
   }
 
   // Starts pelorin and waits for its window at the top left of the screen, drawn.
@@ -306,6 +290,8 @@ class MainWindowOnScreen : public ::testing::Test {
   std::string clip_, log_;
   pid_t pid_ = -1;
   std::optional<MainWindow> window_;
+
+  class ControlBarSteps;
 };
 
 TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictureCentredInTheVideoView) {
@@ -385,56 +371,170 @@ TEST_F(MainWindowOnScreen, TheListStartsBelowTheBarAndClicksSelectAndPlayAPictur
   quit();
 }
 
-TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDividersMoveButNotTheWindow) {
+// The control bar's test, one step after another on the same run: a clip playing in the video
+// view, its sound written to a file, and the bar laid out as pelorin lays it out.
+class MainWindowOnScreen::ControlBarSteps {
+ public:
+  explicit ControlBarSteps(MainWindowOnScreen& test)
+      : test_(test), sound_(test.screen_.sandbox().path("sound.raw")) {}
+
   // The sound goes to a file at the pace it plays: no sound server or card answers, so the player
   // reaches the SDL output, whose disk driver writes it.
-  auto& sandbox = screen_.sandbox();
-  const std::string sound = sandbox.path("sound.raw");
-  { std::ofstream(sandbox.path("asound.conf")) << ""; }
-  sandbox.set("ALSA_CONFIG_PATH", sandbox.path("asound.conf"));
-  sandbox.set("PULSE_SERVER", "unix:" + sandbox.path("no-pulse"));
-  sandbox.set("PIPEWIRE_REMOTE", sandbox.path("no-pipewire"));
-  sandbox.set("JACK_NO_START_SERVER", "1");
-  sandbox.set("SDL_AUDIODRIVER", "disk");
-  sandbox.set("SDL_DISKAUDIOFILE", sound);
-  serve({"Pattern"}, {.seconds = 40, .pattern = pltest::MediaPattern::TestPattern});
-  launch();
-  search("pattern");
-  ASSERT_TRUE(pltest::pumpUntil([&] { return titlePixels(0) > 20; }, 60)) << logText();
-  const int listX = window_->x + kListLeft + 100;
-  pltest::xtest::click(listX, rowTop(0) + 40);
-  pltest::xtest::click(listX, rowTop(0) + 40);
+  void sendSoundToAFile() {
+    auto& sandbox = test_.screen_.sandbox();
+    { std::ofstream(sandbox.path("asound.conf")) << ""; }
+    sandbox.set("ALSA_CONFIG_PATH", sandbox.path("asound.conf"));
+    sandbox.set("PULSE_SERVER", "unix:" + sandbox.path("no-pulse"));
+    sandbox.set("PIPEWIRE_REMOTE", sandbox.path("no-pipewire"));
+    sandbox.set("JACK_NO_START_SERVER", "1");
+    sandbox.set("SDL_AUDIODRIVER", "disk");
+    sandbox.set("SDL_DISKAUDIOFILE", sound_);
+  }
 
-  ReferenceBar reference(window_->width);
-  const auto& bar = reference.bar();
+  // A search, a double click on its row, and the picture moving.
+  void playAClip() {
+    test_.serve({"Pattern"}, {.seconds = 40, .pattern = pltest::MediaPattern::TestPattern});
+    test_.launch();
+    test_.search("pattern");
+    ASSERT_TRUE(pltest::pumpUntil([&] { return test_.titlePixels(0) > 20; }, 60)) << test_.logText();
+    const int listX = window().x + kListLeft + 100;
+    pltest::xtest::click(listX, test_.rowTop(0) + 40);
+    pltest::xtest::click(listX, test_.rowTop(0) + 40);
+    reference_.emplace(window().width);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return moving(); }, 60)) << "no picture\n" << test_.logText();
+    EXPECT_FALSE(shows(reference_->timeField(""))) << "the time field is blank while it plays";
+  }
+
+  // Pause stops the picture and the time; play goes on.
+  void pauseAndPlay() {
+    const ak::Rect play = reference_->frameOf(bar()->playBtn());
+    test_.clickInBar(play, 0.5);
+    EXPECT_TRUE(pltest::pumpUntil([&] { return still(); }, 30)) << "still moving after pause";
+    const auto pausedTime = timeField();
+    EXPECT_TRUE(still());
+    EXPECT_TRUE(timeField() == pausedTime);
+    test_.clickInBar(play, 0.5);
+    EXPECT_TRUE(pltest::pumpUntil([&] { return moving(); }, 30)) << "still after play";
+  }
+
+  // A click at 75 % of the progress slider seeks there (30 s of 40), and the time field shows it;
+  // a drag along it carries the knob, not the window.
+  void seekByClickAndDrag() {
+    const ak::Rect progress = reference_->frameOf(bar()->progressSlider());
+    bar()->progressSlider()->setMaxValue(40);
+    const auto [clickX, clickY] = test_.inBar(progress, 0.75, 0.5);
+    const double target = bar()->progressSlider()->sliderCell()->valueForPoint(
+        {clickX - window().x - progress.origin.x, progress.size.height / 2});
+    ASSERT_NEAR(target, 30, 1);
+    test_.clickInBar(progress, 0.75);
+    EXPECT_TRUE(pltest::pumpUntil([&] { return showsATimeFrom(static_cast<int>(target), 4); }, 30))
+        << "the time field does not show 0:" << static_cast<int>(target);
+    drag(
+        {test_.inBar(progress, 0.75, 0.5), test_.inBar(progress, 0.6, 0.5), test_.inBar(progress, 0.5, 0.5)});
+    EXPECT_TRUE(pltest::pumpUntil([&] { return showsATimeFrom(19, 5); }, 30))
+        << "the time field does not show 0:20";
+    ASSERT_TRUE((test_.window_ = mainWindow()) && window().x == 0 && window().y == 0);
+  }
+
+  // The volume slider's left end silences the sound and its right end brings it back.
+  void silenceAndRestoreTheSound() {
+    ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(sound_); }, 30)) << test_.logText();
+    ASSERT_FALSE(silent(soundAfter(0)));
+    const ak::Rect volume = reference_->frameOf(bar()->volumeSlider());
+    test_.clickInBar(volume, 0.02);
+    secondLater();
+    std::uintmax_t mark = 0;
+    ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
+    EXPECT_TRUE(silent(soundAfter(mark))) << "sound at volume 0";
+    test_.clickInBar(volume, 0.98);
+    secondLater();
+    mark = 0;
+    ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
+    EXPECT_FALSE(silent(soundAfter(mark))) << "silence at full volume";
+  }
+
+  // A click on the quality pop-up opens its menu over it; Escape closes it.
+  void openAndCloseTheQualityMenu() {
+    const ak::Rect quality = reference_->frameOf(bar()->qualityPopUp());
+    auto menuShown = [&] {
+      auto [x, y] = test_.inBar(quality, 0, 1);
+      const int width = static_cast<int>(quality.size.width), height = static_cast<int>(quality.size.height);
+      return countOf(x, y, width, height, bright) > width * height / 2;
+    };
+    ASSERT_FALSE(menuShown());
+    test_.clickInBar(quality, 0.5);
+    EXPECT_TRUE(pltest::pumpUntil(menuShown, 30)) << "no quality menu";
+    pltest::xtest::tap("Escape");
+    EXPECT_TRUE(pltest::pumpUntil([&] { return !menuShown(); }, 30));
+  }
+
+  // Drags from the dividers, a point left of each: the one before the player makes room, then the
+  // one between the source list and the list widens the source list. The window stays put, and
+  // the quit keeps where the dividers are.
+  void moveTheDividersButNotTheWindow() {
+    const int bottom = window().bottom() - kControlBar;
+    // The first black pixel of a row from x on: a divider, or the black beside the panes' edge.
+    auto blackFrom = [&](int x, int y) {
+      auto row = pltest::screenPixels(x, y, 600, 1);
+      for (int i = 0; i < 600; ++i)
+        if (row[i] == pltest::Pixel{}) return x + i;
+      return -1;
+    };
+    // The browse pane's edge, where the list's bottom bar ends (right of its pop-up's dark text);
+    // the source list's divider, above its bottom bar.
+    auto paneEdge = [&] { return blackFrom(window().x + kBrowsePane - 60, bottom - 12); };
+    auto sourceDivider = [&] { return blackFrom(window().x + 60, bottom - 27); };
+    const int pane = paneEdge(), source = sourceDivider();
+    ASSERT_GT(pane, 0);
+    ASSERT_GT(source, 0);
+    const int y = test_.rowTop(4);
+    drag({{pane - 1, y}, {pane + 50, y}, {pane + 99, y}});
+    EXPECT_TRUE(pltest::pumpUntil([&] { return paneEdge() == pane + 100; }, 30)) << paneEdge();
+    drag({{source - 1, y}, {source + 30, y}, {source + 59, y}});
+    EXPECT_TRUE(pltest::pumpUntil([&] { return sourceDivider() == source + 60; }, 30)) << sourceDivider();
+    test_.window_ = mainWindow();
+    ASSERT_TRUE(test_.window_);
+    EXPECT_EQ(window().x, 0);
+    EXPECT_EQ(window().y, 0);
+    test_.quit();
+    auto defaults = ns::UserDefaults::standardUserDefaults();
+    defaults->synchronize();
+    EXPECT_EQ(defaults->integerForKey("mainSplitViewPosition"), pane + 100 - window().x);
+    EXPECT_EQ(defaults->integerForKey("leftSplitViewPosition"), source + 60 - window().x);
+  }
+
+ private:
+  const MainWindow& window() const { return *test_.window_; }
+  const ns::Ref<PlayerControlBar>& bar() const { return reference_->bar(); }
+
   // The video view: right of the browse pane, between the title bar and the control bar.
-  auto picture = [&] {
-    const int top = window_->belowTitleBar();
-    return pltest::screenPixels(window_->x + kBrowsePane + 1, top, window_->width - kBrowsePane - 1,
-                                window_->bottom() - kControlBar - top);
-  };
-  auto secondLater = [&] {
+  std::vector<pltest::Pixel> picture() const {
+    const int top = window().belowTitleBar();
+    return pltest::screenPixels(window().x + kBrowsePane + 1, top, window().width - kBrowsePane - 1,
+                                window().bottom() - kControlBar - top);
+  }
+  static void secondLater() {
     const auto start = std::chrono::steady_clock::now();
     pltest::pumpUntil([&] { return std::chrono::steady_clock::now() - start >= std::chrono::seconds(1); }, 5);
-  };
-  auto moving = [&] {
+  }
+  bool moving() const {
     auto before = picture();
     secondLater();
     return !(picture() == before);
-  };
-  auto still = [&] {
+  }
+  bool still() const {
     auto before = picture();
     secondLater();
     return picture() == before;
-  };
-  const ak::Rect field = reference.frameOf(bar->timeLabel());
-  auto timeField = [&] {
-    auto [x, y] = inBar(field, 0, 1);
+  }
+  std::vector<pltest::Pixel> timeField() const {
+    const ak::Rect field = reference_->frameOf(bar()->timeLabel());
+    auto [x, y] = test_.inBar(field, 0, 1);
     return pltest::screenPixels(x, y, static_cast<int>(field.size.width),
                                 static_cast<int>(field.size.height));
-  };
+  }
   // Whether the field shows the text, as this process draws it (a few pixels may differ).
-  auto shows = [&](const std::vector<pltest::Pixel>& expected) {
+  bool shows(const std::vector<pltest::Pixel>& expected) const {
     const auto seen = timeField();
     int off = 0;
     for (std::size_t i = 0; i < seen.size(); ++i)
@@ -442,123 +542,48 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
                  std::abs(seen[i].b - expected[i].b) >
              24;
     return off <= 3;
-  };
-  ASSERT_TRUE(pltest::pumpUntil(moving, 60)) << "no picture\n" << logText();
-  EXPECT_FALSE(shows(reference.timeField(""))) << "the time field is blank while it plays";
+  }
+  // Whether the field shows one of the `count` times from 0:`first` on.
+  bool showsATimeFrom(int first, int count) {
+    for (int t = first; t < first + count; ++t)
+      if (shows(reference_->timeField("0:" + std::to_string(t)))) return true;
+    return false;
+  }
 
-  // Pause stops the picture and the time; play goes on.
-  const ak::Rect play = reference.frameOf(bar->playBtn());
-  clickInBar(play, 0.5);
-  EXPECT_TRUE(pltest::pumpUntil(still, 30)) << "still moving after pause";
-  const auto pausedTime = timeField();
-  EXPECT_TRUE(still());
-  EXPECT_TRUE(timeField() == pausedTime);
-  clickInBar(play, 0.5);
-  EXPECT_TRUE(pltest::pumpUntil(moving, 30)) << "still after play";
-
-  // A click at 75 % of the progress slider seeks there (30 s of 40), and the time field shows it.
-  const ak::Rect progress = reference.frameOf(bar->progressSlider());
-  bar->progressSlider()->setMaxValue(40);
-  const auto [clickX, clickY] = inBar(progress, 0.75, 0.5);
-  const double target = bar->progressSlider()->sliderCell()->valueForPoint(
-      {clickX - window_->x - progress.origin.x, progress.size.height / 2});
-  ASSERT_NEAR(target, 30, 1);
-  std::vector<std::vector<pltest::Pixel>> after;
-  for (int t = static_cast<int>(target); t < static_cast<int>(target) + 4; ++t)
-    after.push_back(reference.timeField("0:" + std::to_string(t)));
-  clickInBar(progress, 0.75);
-  EXPECT_TRUE(pltest::pumpUntil(
-      [&] { return std::any_of(after.begin(), after.end(), [&](const auto& e) { return shows(e); }); }, 30))
-      << "the time field does not show 0:" << static_cast<int>(target);
-  // A drag along it carries the knob, not the window.
-  drag({inBar(progress, 0.75, 0.5), inBar(progress, 0.6, 0.5), inBar(progress, 0.5, 0.5)});
-  EXPECT_TRUE(pltest::pumpUntil(
-      [&] {
-        for (int t = 19; t < 24; ++t)
-          if (shows(reference.timeField("0:" + std::to_string(t)))) return true;
-        return false;
-      },
-      30))
-      << "the time field does not show 0:20";
-  ASSERT_TRUE((window_ = mainWindow()) && window_->x == 0 && window_->y == 0);
-
-  // The volume slider's left end silences the sound and its right end brings it back.
-  auto soundAfter = [&](std::uintmax_t from) {
-    std::ifstream in(sound, std::ios::binary);
+  std::string soundAfter(std::uintmax_t from) const {
+    std::ifstream in(sound_, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(from));
     return std::string(std::istreambuf_iterator<char>(in), {});
-  };
-  auto silent = [](const std::string& bytes) {
+  }
+  static bool silent(const std::string& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == 0 || c == char(0x80); });
-  };
+  }
   // Whether 64 KiB of sound (a third of a second) came since `mark`, the size at the first look.
-  auto soundSince = [&](std::uintmax_t& mark) {
-    return [&] {
+  std::function<bool()> soundSince(std::uintmax_t& mark) const {
+    return [this, &mark] {
       std::error_code error;
-      const std::uintmax_t size = std::filesystem::file_size(sound, error);
+      const std::uintmax_t size = std::filesystem::file_size(sound_, error);
       if (error) return false;
       if (mark == 0) mark = size;
       return size > mark + 64 * 1024;
     };
-  };
-  ASSERT_TRUE(pltest::pumpUntil([&] { return std::filesystem::exists(sound); }, 30)) << logText();
-  ASSERT_FALSE(silent(soundAfter(0)));
-  const ak::Rect volume = reference.frameOf(bar->volumeSlider());
-  clickInBar(volume, 0.02);
-  secondLater();
-  std::uintmax_t mark = 0;
-  ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
-  EXPECT_TRUE(silent(soundAfter(mark))) << "sound at volume 0";
-  clickInBar(volume, 0.98);
-  secondLater();
-  mark = 0;
-  ASSERT_TRUE(pltest::pumpUntil(soundSince(mark), 30));
-  EXPECT_FALSE(silent(soundAfter(mark))) << "silence at full volume";
+  }
 
-  // A click on the quality pop-up opens its menu over it; Escape closes it.
-  const ak::Rect quality = reference.frameOf(bar->qualityPopUp());
-  auto menuShown = [&] {
-    auto [x, y] = inBar(quality, 0, 1);
-    const int width = static_cast<int>(quality.size.width), height = static_cast<int>(quality.size.height);
-    return countOf(x, y, width, height, bright) > width * height / 2;
-  };
-  ASSERT_FALSE(menuShown());
-  clickInBar(quality, 0.5);
-  EXPECT_TRUE(pltest::pumpUntil(menuShown, 30)) << "no quality menu";
-  pltest::xtest::tap("Escape");
-  EXPECT_TRUE(pltest::pumpUntil([&] { return !menuShown(); }, 30));
+  MainWindowOnScreen& test_;
+  const std::string sound_;
+  std::optional<ReferenceBar> reference_;
+};
 
-  // Drags from the dividers, a point left of each: the one before the player makes room, then the
-  // one between the source list and the list widens the source list. The window stays put.
-  const int bottom = window_->bottom() - kControlBar;
-  // The first black pixel of a row from x on: a divider, or the black beside the panes' edge.
-  auto blackFrom = [&](int x, int y) {
-    auto row = pltest::screenPixels(x, y, 600, 1);
-    for (int i = 0; i < 600; ++i)
-      if (row[i] == pltest::Pixel{}) return x + i;
-    return -1;
-  };
-  // The browse pane's edge, where the list's bottom bar ends (right of its pop-up's dark text);
-  // the source list's divider, above its bottom bar.
-  auto paneEdge = [&] { return blackFrom(window_->x + kBrowsePane - 60, bottom - 12); };
-  auto sourceDivider = [&] { return blackFrom(window_->x + 60, bottom - 27); };
-  const int pane = paneEdge(), source = sourceDivider();
-  ASSERT_GT(pane, 0);
-  ASSERT_GT(source, 0);
-  const int y = rowTop(4);
-  drag({{pane - 1, y}, {pane + 50, y}, {pane + 99, y}});
-  EXPECT_TRUE(pltest::pumpUntil([&] { return paneEdge() == pane + 100; }, 30)) << paneEdge();
-  drag({{source - 1, y}, {source + 30, y}, {source + 59, y}});
-  EXPECT_TRUE(pltest::pumpUntil([&] { return sourceDivider() == source + 60; }, 30)) << sourceDivider();
-  window_ = mainWindow();
-  ASSERT_TRUE(window_);
-  EXPECT_EQ(window_->x, 0);
-  EXPECT_EQ(window_->y, 0);
-  quit();
-  auto defaults = ns::UserDefaults::standardUserDefaults();
-  defaults->synchronize();
-  EXPECT_EQ(defaults->integerForKey("mainSplitViewPosition"), pane + 100 - window_->x);
-  EXPECT_EQ(defaults->integerForKey("leftSplitViewPosition"), source + 60 - window_->x);
+TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDividersMoveButNotTheWindow) {
+  ControlBarSteps steps(*this);
+  steps.sendSoundToAFile();
+  for (void (ControlBarSteps::*step)() :
+       {&ControlBarSteps::playAClip, &ControlBarSteps::pauseAndPlay, &ControlBarSteps::seekByClickAndDrag,
+        &ControlBarSteps::silenceAndRestoreTheSound, &ControlBarSteps::openAndCloseTheQualityMenu,
+        &ControlBarSteps::moveTheDividersButNotTheWindow}) {
+    (steps.*step)();
+    if (HasFatalFailure()) return;
+  }
 }
 
 TEST_F(MainWindowOnScreen, ARightClickOnARowOpensTheVideoMenuAndEscapeClosesIt) {

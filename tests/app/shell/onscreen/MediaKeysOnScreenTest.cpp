@@ -10,18 +10,13 @@
 #include <sstream>
 
 #include "app/library/AccountCache.h"
-#include "app/library/AccountSession.h"
 #include "app/youtube/SearchEntry.h"
-#include "app/youtube/YoutubeKeys.h"
-#include "lib/cache/GVCache.h"
-#include "lib/google/NetOAuth2SignIn.h"
-#include "lib/google/NetOAuth2WindowController.h"
-#include "lib/google/YouTubeAuthScopes.h"
 #include "common/CacheUtilities.h"
-#include "common/Settings.h"
+#include "lib/cache/GVCache.h"
 #include "tests/app/shell/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace {
 
@@ -63,21 +58,12 @@ TEST(PelorinOnScreen, AMediaKeyPlaysTheNextRowAndControlQQuits) {
   sandbox.set("PELORIN_VIDEO_SERVICE_URL", videos.baseURL());
   sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
-  const std::string caFile = sandbox.path("fakes-ca.pem");
-  { std::ofstream(caFile) << oauth.server().caCertificatePEM() << api.server().caCertificatePEM(); }
-  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  testsupport::trustCertificates(sandbox,
+                                 {oauth.server().caCertificatePEM(), api.server().caCertificatePEM()});
   AccountDiskCacheInHome accountCache(sandbox);
 
   // The kept sign-in, and what the account was playing: row 1 of the list "PLtwo".
-  setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-  setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-  oauth.addRefreshToken("1/kept");
-  auto auth = NetOAuth2SignIn::standardGoogleAuthenticationForScope_clientID_clientSecret(
-      YouTubeAuthScope(), oauth.options().clientID, oauth.options().clientSecret);
-  auth->setRefreshToken("1/kept");
-  auth->setUserEmail("a@example.com");
-  auth->setUserID("77");
-  ASSERT_TRUE(NetOAuth2WindowController::saveAuthToKeychainForName_authentication(kKeychainItemName, auth));
+  ASSERT_TRUE(testsupport::keepSignIn(oauth, "a@example.com"));
   for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()})
     std::filesystem::create_directories(folder);
   auto first = SearchEntry::init();

@@ -12,12 +12,15 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "platform/testing/gtk/Screen.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LaunchEnvironment.h"
 
 extern char** environ;
 
@@ -135,15 +138,17 @@ inline std::optional<MainWindow> mainWindow() {
   return MainWindow{*window, *top};
 }
 
-// Starts the real `pelorin` with this process's environment, its output in `log`; answers its
-// process id, or -1. With no session bus named (the sandbox names none), the child gets one that
-// cannot be reached: D-Bus's own library (the audio library's device watch) would otherwise start
-// a bus by forking the process, and such a child of a sanitized, many-threaded process can hang
-// before its exec, holding pelorin's X connection, so that its window stays on the screen over
-// the next test's after pelorin has ended.
+// Starts the real `pelorin` with this process's environment, its output (every log line, for the
+// tests that read it) in `log`; answers its process id, or -1. With no session bus named (the sandbox names
+// none), the child gets one that cannot be reached: D-Bus's own library (the audio library's device watch)
+// would otherwise start a bus by forking the process, and such a child of a sanitized, many-threaded process
+// can hang before its exec, holding pelorin's X connection, so that its window stays on the screen over the
+// next test's after pelorin has ended.
 inline pid_t spawnPelorin(const std::string& log) {
   std::vector<std::string> variables;
-  for (char** v = environ; *v; ++v) variables.emplace_back(*v);
+  for (char** v = environ; *v; ++v)
+    if (std::string_view(*v).rfind("PELORIN_VERBOSE=", 0) != 0) variables.emplace_back(*v);
+  variables.push_back("PELORIN_VERBOSE=1");
   if (!std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     variables.push_back(std::string("DBUS_SESSION_BUS_ADDRESS=unix:path=") +
@@ -164,48 +169,18 @@ inline pid_t spawnPelorin(const std::string& log) {
   return pid;
 }
 
-class PelorinProcess {
+class PelorinProcess : public testsupport::ChildProcess {
  public:
-  explicit PelorinProcess(const std::string& log) : pid_(spawnPelorin(log)) {}
-  ~PelorinProcess() {
-    if (pid_ > 0 && !status_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
+  explicit PelorinProcess(const std::string& log) { pid_ = spawnPelorin(log); }
   // SIGTERM, then the exit status once it ended.
   std::optional<int> terminate() {
-    kill(pid_, SIGTERM);
+    signal(SIGTERM);
     return waitForExit(60);
   }
-  // The exit status once it ended by itself within `seconds`, the run loop pumped meanwhile.
-  std::optional<int> waitForExit(double seconds) {
-    pltest::pumpUntil([&] { return ended(); }, seconds);
-    return status_;
-  }
-  // Whether it has ended (its status is then known).
-  bool ended() {
-    int status = 0;
-    if (!status_ && pid_ > 0 && waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-    return status_.has_value();
-  }
-  pid_t pid() const { return pid_; }
-
- private:
-  pid_t pid_ = -1;
-  std::optional<int> status_;
 };
 
 // Every remote endpoint at the sink, with crash capture off.
-inline void quietEndpoints(pltest::Sandbox& sandbox, const pltest::FakeServer& sink) {
-  sandbox.set("CrashReporting", "0");
-  sandbox.set("CrashSubmission", "0");
-  for (const char* key : {"PELORIN_VIDEO_SERVICE_URL", "PELORIN_SUGGEST_URL", "PELORIN_GOOGLE_API_URL",
-                          "PELORIN_OAUTH_URL", "PELORIN_LEGACY_FEED_URL", "PELORIN_PROFILE_PHOTO_URL",
-                          "PELORIN_MAKER_FILES_URL", "CrashReporterAPIEndpoint"})
-    sandbox.set(key, sink.baseURL());
-  sandbox.set("PELORIN_MAKER_HOST", "127.0.0.1:" + std::to_string(sink.port()));
-}
+using testsupport::quietEndpoints;
 
 // The player's audio library keeps a few bytes of its device list to the end, on purpose: the
 // leak check of a run that played something must not count them.

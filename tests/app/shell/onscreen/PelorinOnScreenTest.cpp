@@ -130,9 +130,7 @@ TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
                       "title": "Red", "description": "", "channelTitle": "Maker", "thumbnails": {}},
                       "contentDetails": {"duration": "PT4S"}, "statistics": {"viewCount": "1"}})"});
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
-  const std::string caFile = sandbox.path("fakes-ca.pem");
-  { std::ofstream(caFile) << api.server().caCertificatePEM(); }
-  sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+  testsupport::trustCertificates(sandbox, {api.server().caCertificatePEM()});
   auto log = [&] {
     std::ifstream in(sandbox.path("pelorin.log"));
     return std::string(std::istreambuf_iterator<char>(in), {});

@@ -62,9 +62,8 @@ class SignInOnScreen : public ::testing::Test {
     onscreen::quietEndpoints(sandbox, sink_);
     sandbox.set("PELORIN_OAUTH_URL", oauth_.server().baseURL());
     sandbox.set("PELORIN_GOOGLE_API_URL", api_.baseURL());
-    const std::string caFile = sandbox.path("fakes-ca.pem");
-    { std::ofstream(caFile) << oauth_.server().caCertificatePEM() << api_.server().caCertificatePEM(); }
-    sandbox.set("PELORIN_EXTRA_CA_FILE", caFile);
+    testsupport::trustCertificates(sandbox,
+                                   {oauth_.server().caCertificatePEM(), api_.server().caCertificatePEM()});
     // The user-info endpoint lives on the API host.
     oauth_.serveUserInfoOn(api_.server());
     std::vector<std::string> playlists;

@@ -14,6 +14,7 @@
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Sandbox.h"
+#include "platform/testing/TcpPair.h"
 #include "platform/testing/gtk/Screen.h"
 #include "platform/web/WebView.h"
 
@@ -202,11 +203,8 @@ TEST_F(WebKitBackendTest, ACookieSetInOneViewIsNotSentByAnother) {
 }
 
 TEST_F(WebKitBackendTest, ARefusedConnectionFailsWithTheFailingURL) {
-  int port;
-  {
-    pltest::FakeServer gone;
-    port = gone.port();
-  }
+  pltest::RefusingLoopbackPort refusing;
+  const int port = refusing.port();
   auto b = browser();
   std::string url = "http://127.0.0.1:" + std::to_string(port) + "/signin";
   b.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));

@@ -1,0 +1,61 @@
+#pragma once
+// The real `pelorin` as a child process of the executable's tests: started in the environment of
+// the moment (the sandbox's), its standard output and error in one file.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <fcntl.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/testing/Sandbox.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/LaunchEnvironment.h"
+
+extern char** environ;
+
+namespace executable_test {
+
+constexpr double kWait = 60;
+
+using testsupport::quietEndpoints;
+
+// `pelorin` with the arguments; `launcher`, when given, is the command line that runs it, the
+// executable's path and the arguments appended.
+class Pelorin : public testsupport::ChildProcess {
+ public:
+  explicit Pelorin(std::vector<std::string> arguments, const std::string& output = "/dev/null",
+                   std::vector<std::string> launcher = {}) {
+    std::vector<std::string> all = std::move(launcher);
+    all.push_back(PELORIN_EXECUTABLE);
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+  }
+  std::optional<int> waitForExit() { return ChildProcess::waitForExit(kWait); }
+};
+
+inline std::string cacheBase(const pltest::Sandbox& sandbox) {
+  return (sandbox.cacheHome() / "com.ordel42.zeravozezi").string();
+}
+
+// Whether the child has made its folders and its database.
+inline bool launched(const pltest::Sandbox& sandbox) {
+  namespace fs = std::filesystem;
+  const std::string base = cacheBase(sandbox);
+  return fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") && fs::is_directory(base + "/Cache") &&
+         fs::is_directory(base + "/.tmp") && fs::is_directory(base + "/.info");
+}
+
+}  // namespace executable_test
