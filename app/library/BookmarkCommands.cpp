@@ -5,13 +5,13 @@
 #include <system_error>
 
 #include "app/library/DBAccess.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/SavePanel.h"
 #include "platform/appkit/Window.h"
 #include "platform/core/Log.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/runtime/Runtime.h"
 #include "platform/serialization/JSONSerialization.h"
-#include "common/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdio>
 
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Str.h"
-#include "common/AppUtilities.h"
 
 namespace {
 

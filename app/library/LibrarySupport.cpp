@@ -3,8 +3,8 @@
 
 #include "app/library/BrowsingInterface.h"
 #include "app/library/MakerHost.h"
-#include "platform/core/NoDestructor.h"
 #include "common/SharedReference.h"
+#include "platform/core/NoDestructor.h"
 
 namespace {
 

@@ -14,6 +14,9 @@
 #include "app/player/VideoView.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeSupport.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "lib/foundation/BlockObservation.h"
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/AppKitNames.h"
@@ -28,9 +31,6 @@
 #include "platform/runloop/Timer.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/KeyValueObserving.h"
-#include "common/CacheUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 
 PL_CLASS(PlayerViewController, ak::ViewController) {}
 

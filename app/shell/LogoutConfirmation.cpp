@@ -3,9 +3,9 @@
 #include <string>
 
 #include "app/library/AccountSession.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/NetFetcherAuthorizationProtocol.h"
-#include "common/IMainWindowController.h"
 #include "ui/AlertBlocks.h"
 
 namespace {

@@ -6,8 +6,8 @@
 // the members of IMainWindowController that the interface allows from other threads.
 #include <string>
 
-#include "platform/appkit/WindowController.h"
 #include "common/IMainWindowController.h"
+#include "platform/appkit/WindowController.h"
 
 class AccountSession;
 class BookmarkCommands;

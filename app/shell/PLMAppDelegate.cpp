@@ -9,6 +9,9 @@
 #include "app/shell/MainWindowController.h"
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeStreamResolver.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
+#include "common/IMainWindowController.h"
 #include "lib/logging/LogHub.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Event.h"
@@ -17,9 +20,6 @@
 #include "platform/core/Log.h"
 #include "platform/runloop/Clock.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
-#include "common/IMainWindowController.h"
 
 PL_CLASS(PLMAppDelegate, ns::Object) {
   cls.method<&PLMAppDelegate::applicationDidFinishLaunching>("applicationDidFinishLaunching:");

@@ -12,6 +12,7 @@
 
 #include "app/library/BookmarkCommands.h"
 #include "app/library/DBAccess.h"
+#include "common/AppUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/OutlineView.h"
@@ -20,7 +21,6 @@
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
 #include "platform/testing/ui/ModalScript.h"
-#include "common/AppUtilities.h"
 #include "tests/support/FakeMainWindowController.h"
 
 namespace bookmarks_test {

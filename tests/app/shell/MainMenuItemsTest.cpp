@@ -10,6 +10,7 @@
 #include "app/library/DBAccess.h"
 #include "app/shell/Launch.h"
 #include "app/shell/LogoutConfirmation.h"
+#include "common/ShellNotifications.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Pasteboard.h"
@@ -17,7 +18,6 @@
 #include "platform/media/Time.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "platform/web/WebView.h"
-#include "common/ShellNotifications.h"
 #include "tests/app/shell/ApplicationTestSupport.h"
 #include "ui/MySearchField.h"
 

@@ -6,6 +6,7 @@
 
 #include "app/library/AccountSession.h"
 #include "app/youtube/YoutubeKeys.h"
+#include "common/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetHTTPFetcherService.h"
@@ -13,7 +14,6 @@
 #include "lib/google/NetOAuth2SignIn.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
-#include "common/Settings.h"
 #include "tests/app/shell/ShellWindowTestSupport.h"
 #include "tests/support/AccountServiceCalls.h"
 #include "tests/support/FakeDataAPI.h"
