@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "platform/foundation/NotificationCenter.h"
 #include "common/Settings.h"
+#include "platform/foundation/NotificationCenter.h"
 
 // Posts the named notification with no object on the default notification centre, on the
 // calling thread; every observer has run when it returns.

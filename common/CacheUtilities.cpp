@@ -2,10 +2,10 @@
 
 #include <mutex>
 
+#include "common/AppUtilities.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/SearchPaths.h"
-#include "common/AppUtilities.h"
 
 namespace {
 

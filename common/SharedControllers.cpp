@@ -1,10 +1,10 @@
 // The process-wide references to the shell's controllers. They are never destroyed: queue
 // workers may still read them while the process exits.
-#include "platform/core/NoDestructor.h"
 #include "common/IAppDelegate.h"
 #include "common/IMainWindowController.h"
 #include "common/IPlayerViewController.h"
 #include "common/SharedReference.h"
+#include "platform/core/NoDestructor.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "ui/ImageSliderCell.h"
 
-#include "platform/appkit/View.h"
 #include "common/AppUtilities.h"
 #include "common/IAppDelegate.h"
+#include "platform/appkit/View.h"
 
 namespace {
 

@@ -1,5 +1,7 @@
 #include "ui/MouseMoveNSView.h"
 
+#include "common/AppUtilities.h"
+#include "common/IPlayerViewController.h"
 #include "lib/foundation/TimerBlocks.h"
 #include "platform/appkit/BezierPath.h"
 #include "platform/appkit/Color.h"
@@ -7,8 +9,6 @@
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/IPlayerViewController.h"
 #include "ui/UINotifications.h"
 
 void MouseMoveNSView::initWithCoder(ak::NibCoder& coder) {

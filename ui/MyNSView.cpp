@@ -1,8 +1,8 @@
 #include "ui/MyNSView.h"
 
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
-#include "common/IMainWindowController.h"
 
 void MyNSView::initWithFrame(const ak::Rect& frame) {
   ak::View::initWithFrame(frame);

@@ -1,7 +1,7 @@
 #include "ui/MySearchField.h"
 
-#include "platform/runtime/ClassBuilder.h"
 #include "common/AppUtilities.h"
+#include "platform/runtime/ClassBuilder.h"
 #include "ui/UINotifications.h"
 
 bool MySearchField::becomeFirstResponder() {

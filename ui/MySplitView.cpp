@@ -1,12 +1,12 @@
 #include "ui/MySplitView.h"
 
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/GraphicsContext.h"
 #include "platform/appkit/Window.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
 
 void MySplitView::drawRect(const ak::Rect& dirtyRect) {
   ak::Color::colorWithDeviceWhite_alpha(0, 1)->setFill();

@@ -1,8 +1,8 @@
 #include "ui/MyWindow.h"
 
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Event.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
 
 void MyWindow::sendEvent(const ns::Ref<ak::Event>& event) {
   if (event &&

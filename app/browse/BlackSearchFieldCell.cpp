@@ -4,6 +4,8 @@
 
 #include "app/browse/LeftViewController.h"
 #include "app/browse/SearchHistory.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/GraphicsContext.h"
@@ -11,8 +13,6 @@
 #include "platform/appkit/Menu.h"
 #include "platform/core/Log.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 #include "ui/MenuPopUpRegularMenuAdditions.h"
 #include "ui/MySearchField.h"
 

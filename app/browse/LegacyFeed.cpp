@@ -6,6 +6,8 @@
 #include "app/browse/SearchHistory.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/NetOAuth2Authentication.h"
 #include "lib/net/JSONRequestOperation.h"
@@ -14,8 +16,6 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -1,15 +1,15 @@
 #include "app/browse/MainViewController.h"
 
 #include "app/browse/ButtonCellRows.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/ShellNotifications.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/TableView.h"
 #include "platform/core/Log.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/ShellNotifications.h"
 
 PL_CLASS(MainViewController, PelViewController) {
   cls.method<&MainViewController::numberOfRowsInTableView>("numberOfRowsInTableView:");

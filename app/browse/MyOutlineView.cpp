@@ -4,6 +4,7 @@
 
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MenuItem.h"
+#include "common/AppUtilities.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Event.h"
 #include "platform/appkit/Image.h"
@@ -13,7 +14,6 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
 
 ak::Rect MyOutlineView::frameOfCellAtColumn_row(long column, long row) const {
   ak::Rect frame = SourceList::frameOfCellAtColumn_row(column, row);

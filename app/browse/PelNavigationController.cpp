@@ -3,11 +3,11 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MainViewController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/View.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
 
 void PelNavigationController::initWithNibName_bundle(const std::optional<std::string>& nibName,
                                                      const ns::Ref<ns::Bundle>& bundle) {

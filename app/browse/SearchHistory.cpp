@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <set>
 
+#include "common/Settings.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/core/Str.h"
 #include "platform/core/Value.h"
 #include "platform/foundation/UserDefaults.h"
-#include "common/Settings.h"
 
 namespace {
 

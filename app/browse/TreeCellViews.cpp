@@ -4,6 +4,8 @@
 #include "app/browse/LeftViewController.h"
 #include "app/browse/MenuItem.h"
 #include "app/browse/MenuViewController.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Colors.h"
@@ -16,8 +18,6 @@
 #include "platform/foundation/Notification.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Send.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 

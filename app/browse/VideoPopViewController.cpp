@@ -9,6 +9,7 @@
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -21,7 +22,6 @@
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
 #include "ui/BubblePopover.h"
 
 PL_CLASS(VideoPopViewController, ak::ViewController) {

@@ -11,6 +11,9 @@
 #include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/IPlayerViewController.h"
 #include "platform/appkit/Animation.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Button.h"
@@ -26,9 +29,6 @@
 #include "platform/core/Str.h"
 #include "platform/foundation/IndexSet.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/IPlayerViewController.h"
 #include "ui/MyNSView.h"
 
 PL_CLASS(YTPlaylistViewController, PelViewController) {

@@ -1,11 +1,11 @@
 #include "app/cache/CacheFiles.h"
 
 #include "app/library/DBAccess.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "platform/foundation/FileManager.h"
 #include "platform/foundation/SearchPaths.h"
 #include "platform/net/URL.h"
-#include "common/CacheUtilities.h"
-#include "common/Settings.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "app/cache/MyHTTPConnection.h"
 
 #include "app/cache/YoutubeResponse.h"
+#include "common/CacheUtilities.h"
 #include "lib/http-server/Core/HTTPLogging.h"
 #include "lib/http-server/Core/Responses/HTTPFileResponse.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 

@@ -9,13 +9,13 @@
 #include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/AppUtilities.h"
+#include "common/Settings.h"
 #include "lib/cache/GVCache.h"
 #include "platform/core/Exception.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
-#include "common/AppUtilities.h"
-#include "common/Settings.h"
 
 namespace {
 

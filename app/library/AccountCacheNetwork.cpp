@@ -8,6 +8,9 @@
 #include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/MakerHost.h"
+#include "common/AppUtilities.h"
+#include "common/IMainWindowController.h"
+#include "common/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
@@ -17,9 +20,6 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/net/URL.h"
 #include "platform/net/URLRequest.h"
-#include "common/AppUtilities.h"
-#include "common/IMainWindowController.h"
-#include "common/Settings.h"
 
 namespace {
 

@@ -8,11 +8,11 @@
 #include <mutex>
 
 #include "app/library/LibraryNotifications.h"
+#include "common/AppUtilities.h"
+#include "common/CacheUtilities.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
-#include "common/AppUtilities.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 

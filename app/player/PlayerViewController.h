@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "common/IPlayerViewController.h"
 #include "platform/appkit/ViewController.h"
 #include "platform/media/Time.h"
-#include "common/IPlayerViewController.h"
 
 class SearchEntry;
 class PlayerControlBar;

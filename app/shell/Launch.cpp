@@ -11,6 +11,9 @@
 #include <cstring>
 
 #include "app/shell/ShellNibs.h"
+#include "common/IAppDelegate.h"
+#include "common/IMainWindowController.h"
+#include "common/IPlayerViewController.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Presenter.h"
@@ -22,9 +25,6 @@
 #include "platform/media/Player.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/web/WebView.h"
-#include "common/IAppDelegate.h"
-#include "common/IMainWindowController.h"
-#include "common/IPlayerViewController.h"
 
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {

@@ -4,8 +4,8 @@
 // end of the run when the last window closes. Installed process-wide at launch. Main thread.
 #include <string>
 
-#include "platform/core/Object.h"
 #include "common/IAppDelegate.h"
+#include "platform/core/Object.h"
 
 class MainWindowController;
 namespace ak {

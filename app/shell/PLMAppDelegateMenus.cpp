@@ -5,11 +5,11 @@
 #include "app/player/PlayerViewController.h"
 #include "app/shell/LogoutConfirmation.h"
 #include "app/shell/PLMAppDelegate.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Menu.h"
 #include "platform/appkit/TextView.h"
 #include "platform/appkit/Window.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/player/PlayerViewController.h"
 #include "app/shell/ShellKeys.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
-#include "common/IMainWindowController.h"
 
 PL_CLASS(PLMApplication, ak::Application) {
   cls.method<&PLMApplication::applicationDidResignActive>("applicationDidResignActive:");

@@ -4,6 +4,7 @@
 
 #include "app/library/AccountCache.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/IMainWindowController.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Button.h"
@@ -13,7 +14,6 @@
 #include "platform/core/Log.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runtime/ClassBuilder.h"
-#include "common/IMainWindowController.h"
 
 PL_CLASS(RenameVideoSheet, ak::WindowController) {
   cls.method<&RenameVideoSheet::onRename>("onRename:");

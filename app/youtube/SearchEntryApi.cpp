@@ -6,13 +6,13 @@
 #include "app/youtube/ApiVideoFields.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/VideoDetailRecord.h"
+#include "common/IMainWindowController.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
-#include "common/IMainWindowController.h"
 
 namespace {
 

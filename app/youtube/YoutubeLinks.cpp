@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "common/CacheUtilities.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/net/PercentEncoding.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 

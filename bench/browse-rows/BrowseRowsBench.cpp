@@ -14,6 +14,7 @@
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheState.h"
 #include "app/youtube/SearchEntry.h"
+#include "common/CacheUtilities.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/ScrollView.h"
@@ -23,7 +24,6 @@
 #include "platform/foundation/Bundle.h"
 #include "platform/runtime/ClassBuilder.h"
 #include "platform/runtime/Runtime.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 

@@ -14,6 +14,8 @@
 #include "app/cache/CacheState.h"
 #include "app/library/DBAccess.h"
 #include "app/youtube/VideoDetailRecord.h"
+#include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
@@ -27,8 +29,6 @@
 #include "platform/testing/FakeRouteState.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
-#include "common/CacheUtilities.h"
-#include "common/Settings.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 

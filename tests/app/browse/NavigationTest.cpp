@@ -5,12 +5,12 @@
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MainViewController.h"
 #include "app/browse/PelNavigationController.h"
+#include "common/AppUtilities.h"
+#include "common/ShellNotifications.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Nib.h"
 #include "platform/appkit/TableView.h"
 #include "platform/testing/Pump.h"
-#include "common/AppUtilities.h"
-#include "common/ShellNotifications.h"
 #include "tests/app/browse/BrowseTestSupport.h"
 
 namespace {

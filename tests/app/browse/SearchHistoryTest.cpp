@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "app/browse/SearchHistory.h"
+#include "common/Settings.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/testing/Sandbox.h"
-#include "common/Settings.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/YoutubeLinks.h"
+#include "common/AppUtilities.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "platform/appkit/Image.h"
@@ -17,7 +18,6 @@
 #include "platform/system/SharingServiceNames.h"
 #include "platform/system/SystemServiceSettings.h"
 #include "platform/testing/desktop/RecordingOpener.h"
-#include "common/AppUtilities.h"
 #include "tests/app/browse/VideoContextMenuTestSupport.h"
 #include "tests/support/FakeAppDelegate.h"
 #include "tests/support/FakeDataAPI.h"

@@ -13,9 +13,9 @@
 #include "app/library/LibraryNotifications.h"
 #include "app/videopage/VideoPage.h"
 #include "app/youtube/YoutubeLinks.h"
+#include "common/Settings.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/testing/desktop/RecordingOpener.h"
-#include "common/Settings.h"
 #include "tests/app/browse/VideoContextMenuTestSupport.h"
 #include "ui/HoverButton.h"
 

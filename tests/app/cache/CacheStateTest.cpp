@@ -8,11 +8,11 @@
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/YoutubeDownloader.h"
+#include "common/Settings.h"
 #include "platform/foundation/SearchPaths.h"
 #include "platform/net/URL.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
-#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 
 namespace {

@@ -12,10 +12,10 @@
 
 #include "app/cache/CacheState.h"
 #include "app/library/DBAccess.h"
+#include "common/CacheUtilities.h"
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
-#include "common/CacheUtilities.h"
 #include "tests/support/Sandbox.h"
 
 namespace cachetest {

@@ -6,11 +6,11 @@
 
 #include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
+#include "common/Settings.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/GoogleAPIConfig.h"
 #include "lib/google/NetHTTPFetcherService.h"
 #include "platform/serialization/JSONSerialization.h"
-#include "common/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 #include "tests/lib/google/GoogleTestSupport.h"

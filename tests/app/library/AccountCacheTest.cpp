@@ -8,9 +8,9 @@
 #include "app/library/AccountCache.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/VideoInPlaylistCache.h"
+#include "common/Settings.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/serialization/PropertyListSerialization.h"
-#include "common/Settings.h"
 #include "tests/app/library/AccountTestSupport.h"
 #include "tests/app/library/NotificationCounter.h"
 

@@ -6,8 +6,8 @@
 
 #include "app/library/DBAccess.h"
 #include "app/library/LibraryNotifications.h"
-#include "lib/database/SqlDatabase.h"
 #include "common/CacheUtilities.h"
+#include "lib/database/SqlDatabase.h"
 #include "tests/app/library/LibrarySandbox.h"
 #include "tests/app/library/NotificationCounter.h"
 

@@ -6,9 +6,9 @@
 #include "app/cache/MuxingTool.h"
 #include "app/cache/YoutubeResponse.h"
 #include "app/library/DBAccess.h"
+#include "common/Settings.h"
 #include "lib/http-server/Core/HTTPServer.h"
 #include "platform/media/MediaNames.h"
-#include "common/Settings.h"
 #include "tests/app/cache/CacheTestKit.h"
 #include "tests/app/player/PlayerTestKit.h"
 

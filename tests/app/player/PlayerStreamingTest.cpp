@@ -5,10 +5,10 @@
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "app/player/PlayerControlBar.h"
+#include "common/Settings.h"
 #include "platform/appkit/PopUpButton.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
-#include "common/Settings.h"
 #include "tests/app/player/PlayerTestKit.h"
 #include "tests/support/FakeStreamResolver.h"
 

@@ -20,6 +20,9 @@
 #include "app/youtube/SuggestServiceConfig.h"
 #include "app/youtube/VideoServiceConfig.h"
 #include "app/youtube/YoutubeSupport.h"
+#include "common/IAppDelegate.h"
+#include "common/IMainWindowController.h"
+#include "common/IPlayerViewController.h"
 #include "lib/cache/GVCache.h"
 #include "platform/appkit/Nib.h"
 #include "platform/foundation/Bundle.h"
@@ -27,9 +30,6 @@
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
-#include "common/IAppDelegate.h"
-#include "common/IMainWindowController.h"
-#include "common/IPlayerViewController.h"
 
 namespace shelltest {
 

@@ -7,13 +7,13 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/CacheUtilities.h"
 #include "platform/core/Exception.h"
 #include "platform/security/Random.h"
 #include "platform/serialization/KeyedArchiver.h"
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/serialization/PropertyListUID.h"
 #include "platform/testing/Sandbox.h"
-#include "common/CacheUtilities.h"
 
 namespace {
 

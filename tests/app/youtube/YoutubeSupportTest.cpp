@@ -9,11 +9,11 @@
 
 #include "app/youtube/StreamResolver.h"
 #include "app/youtube/YoutubeKeys.h"
+#include "common/Settings.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/runloop/Thread.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
-#include "common/Settings.h"
 #include "tests/support/FakeStreamResolver.h"
 
 namespace {
