@@ -86,7 +86,7 @@ ns::Value AccountCache::stored(const std::string& name) const {
   try {
     return diskCache()->objectForKey(cacheKey(name));
   } catch (const ns::Exception& e) {
-    ns::Log("AccountCache: %@ cannot be read: %@", name, e.reason());
+    ns::LogWarning("AccountCache: %@ cannot be read: %@", name, e.reason());
     return {};
   }
 }
@@ -210,7 +210,7 @@ std::optional<ns::Array> AccountCache::getPlaylistCache_withId(const std::string
       cache->setObject_forKey_withTimeoutInterval(rows, key, kContentsLifetime);
     return removeDuplicatesFromPlaylist(rows.array());
   } catch (const std::exception& e) {
-    ns::Log("AccountCache: the rows of %@ %@ cannot be read: %@", type, identifier, e.what());
+    ns::LogWarning("AccountCache: the rows of %@ %@ cannot be read: %@", type, identifier, e.what());
     return std::nullopt;
   }
 }

@@ -152,7 +152,7 @@ void AccountCache::fetchPlaylists() {
   service->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", *error);
+          ns::LogWarning("error: %@", *error);
           return;
         }
         if (!isListReply(reply, "playlists")) return;
@@ -187,7 +187,7 @@ void AccountCache::fetchSubscriptions() {
   service->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", *error);
+          ns::LogWarning("error: %@", *error);
           return;
         }
         if (!isListReply(reply, "subscriptions")) return;
@@ -249,7 +249,7 @@ void AccountCache::fetchFeeds() {
         }
         onMain([self, region, entries = std::move(entries)] {
           if (entries.empty()) {
-            ns::Log("FEED FETCH FAILED!");
+            ns::LogWarning("FEED FETCH FAILED!");
             return;
           }
           self->feedsArray_ = entries;
@@ -264,7 +264,7 @@ void AccountCache::fetchFeeds() {
 
 void AccountCache::subscribe(const std::string& identifier) {
   if (identifier.size() < 2) {
-    ns::Log("AccountCache: cannot subscribe to \"%@\"", identifier);
+    ns::LogWarning("AccountCache: cannot subscribe to \"%@\"", identifier);
     return;
   }
   ACCOUNT_SERVICE_OR_RETURN("subscribe");
@@ -280,7 +280,7 @@ void AccountCache::subscribe(const std::string& identifier) {
   service->executeQuery_completionHandler(query, [self](const Ticket&, const Reply& reply,
                                                         const Failure& error) {
     if (error) {
-      ns::Log("error: %@", *error);
+      ns::LogWarning("error: %@", *error);
       return;
     }
     ns::Log("ok:%@", reply ? reply->description() : std::string());
@@ -314,7 +314,7 @@ void AccountCache::unsubscribe(const std::string& uploadsId) {
   service->executeQuery_completionHandler(
       query, [self, uploadsId](const Ticket&, const Reply&, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", *error);
+          ns::LogWarning("error: %@", *error);
           return;
         }
         onMain([self, uploadsId] {
@@ -336,7 +336,7 @@ void AccountCache::deletePlaylist(const std::string& playlistId) {
   service->executeQuery_completionHandler(
       query, [self, playlistId](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", *error);
+          ns::LogWarning("error: %@", *error);
           return;
         }
         ns::Log("result = %@", reply ? reply->description() : std::string());
@@ -364,7 +364,7 @@ void AccountCache::renamePlaylist_toTitle(const std::string& playlistId, const s
   service->executeQuery_completionHandler(
       query, [self, playlistId, title](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("error: %@", *error);
+          ns::LogWarning("error: %@", *error);
           // The source list draws the unchanged name again.
           postNotification(kUpdatePlaylistsNotification);
           return;
@@ -405,7 +405,7 @@ void AccountCache::renameVideo_toTitle(const std::string& videoId, const std::st
   service->executeQuery_completionHandler(
       query, [self, weakService, visible, title](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("## error: %@", *error);
+          ns::LogWarning("## error: %@", *error);
           return;
         }
         auto videos = ApiCollectionItemsOf<ApiYouTubeVideo>(reply);
@@ -423,7 +423,7 @@ void AccountCache::renameVideo_toTitle(const std::string& videoId, const std::st
         service->executeQuery_completionHandler(
             update, [self, visible](const Ticket&, const Reply& reply, const Failure& error) {
               if (error) {
-                ns::Log("## error: %@", *error);
+                ns::LogWarning("## error: %@", *error);
                 return;
               }
               auto renamed = std::dynamic_pointer_cast<ApiYouTubeVideo>(reply);
@@ -447,7 +447,7 @@ void AccountCache::getMyChannelList() {
   service->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::Log("## error: %@", *error);
+          ns::LogWarning("## error: %@", *error);
           return;
         }
         self->myChannelSet_ = ns::Set();

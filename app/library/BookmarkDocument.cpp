@@ -65,7 +65,7 @@ int importBookmarksFromFile(const std::string& path, const ns::Ref<DBAccess>& ac
   ns::Error error;
   auto data = ns::dataWithContentsOfFile(path, &error);
   if (!data) {
-    ns::Log("BookmarkCommands: %@ cannot be read: %@", path, error);
+    ns::LogWarning("BookmarkCommands: %@ cannot be read: %@", path, error);
     return 0;
   }
   ns::Value document = ns::JSONSerialization::JSONObjectWithData_options_error(*data, 0, &error);

@@ -178,7 +178,7 @@ void DBAccess::init_database() {
     ns::Log("SCHEMA VERSION = %d", v);
     if (v > kSchemaVersion) {
       // Written by a newer build: marking it 7 would make that build migrate it again.
-      ns::Log("SCHEMA VERSION %d is newer than %d: the library is left as it is", v, kSchemaVersion);
+      ns::LogWarning("SCHEMA VERSION %d is newer than %d: the library is left as it is", v, kSchemaVersion);
       return;
     }
     if (v == 0) {

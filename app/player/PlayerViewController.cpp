@@ -92,7 +92,7 @@ void PlayerViewController::loadView() {
   ak::Nib::loadNibNamed_owner(kNibName, shared_from_this());
   // Never without its video view: the rest of the controller relies on it.
   if (!std::dynamic_pointer_cast<VideoView>(ak::ViewController::view())) {
-    ns::Log("PlayerViewController: the interface \"%s\" set no video view", std::string(kNibName));
+    ns::LogError("PlayerViewController: the interface \"%s\" set no video view", std::string(kNibName));
     setView(ak::make<VideoView>(ak::MakeRect(0, 0, kDefaultWidth, kDefaultHeight)));
   }
   if (!controlBar_) setControlBar(PlayerControlBar::initWithController(self<PlayerViewController>()));

@@ -20,7 +20,7 @@ void BookmarkCommands::onExportBookmarks() {
   if (!controller) return;
   std::string text = DBAccess::getInstance()->getAllBookmarksAsJson();
   if (text.empty()) {
-    ns::Log("BookmarkCommands: the library's bookmarks cannot be read; nothing is exported");
+    ns::LogWarning("BookmarkCommands: the library's bookmarks cannot be read; nothing is exported");
     return;
   }
   auto panel = ns::make<ak::SavePanel>();

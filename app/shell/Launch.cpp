@@ -84,7 +84,7 @@ bool TerminationSignals::start() {
   sigset_t set = terminationSet();
   fd_ = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
   if (fd_ < 0) {
-    ns::Log("pelorin: cannot read the termination signals: %s", std::string(std::strerror(errno)));
+    ns::LogError("pelorin: cannot read the termination signals: %s", std::string(std::strerror(errno)));
     return false;
   }
   source_ = dispatch::sourceCreate(dispatch::SourceType::Read, static_cast<std::uintptr_t>(fd_), 0,
@@ -201,7 +201,7 @@ void runApplicationUntilTerminated(const ns::Ref<ak::Application>& app) {
     // A loop with nothing registered could never be woken again.
     if (!loop->runMode_beforeDate(ns::DefaultRunLoopMode, ns::Date::distantFuture()) &&
         !loop->runPendingInMode(ns::DefaultRunLoopMode)) {
-      if (!app->hasTerminated()) ns::Log("pelorin: nothing is left that could end the run; ending it");
+      if (!app->hasTerminated()) ns::LogWarning("pelorin: nothing is left that could end the run; ending it");
       return;
     }
   }

@@ -97,7 +97,7 @@ ns::Ref<MainWindowController> MainWindowController::initWithDefaultNib() {
 void MainWindowController::windowDidLoad() {
   auto window = ak::WindowController::window();
   if (!window) {
-    ns::Log("MainWindowController: the main window could not be built");
+    ns::LogError("MainWindowController: the main window could not be built");
     return;
   }
   // The account glue and the bookmark commands reach the controller through the interface.
@@ -155,8 +155,8 @@ void MainWindowController::createCacheFolders() {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error || !std::filesystem::is_directory(folder))
-      ns::Log("MainWindowController: cannot create the folder %@: %@", folder,
-              error ? error.message() : std::string("a file is in its place"));
+      ns::LogWarning("MainWindowController: cannot create the folder %@: %@", folder,
+                     error ? error.message() : std::string("a file is in its place"));
   }
 }
 
@@ -197,7 +197,7 @@ void MainWindowController::setUpContentView(const ns::Ref<ak::Window>& window) {
     left->setFrame(ak::MakeRect(0, 0, leftWidth, height));
     coder.subviews.push_back(left);
   } else {
-    ns::Log("MainWindowController: the left pane could not be built");
+    ns::LogError("MainWindowController: the left pane could not be built");
   }
   if (auto player = playerViewController_->view()) {
     player->setFrame(ak::MakeRect(leftWidth + 1, 0, std::max(0.0, width - leftWidth - 1), height));
@@ -248,7 +248,7 @@ void MainWindowController::startCacheServer() {
   cacheServer_->start();
   auto server = cacheServer_->httpServer();
   if (!server || !server->isRunning())
-    ns::Log("MainWindowController: the local media server found no port; cached videos will not play");
+    ns::LogWarning("MainWindowController: the local media server found no port; cached videos will not play");
 }
 
 void MainWindowController::initYoutube() {

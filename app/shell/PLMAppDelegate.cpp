@@ -80,12 +80,12 @@ bool PLMAppDelegate::createAppSupportFolder() {
   std::error_code error;
   if (std::filesystem::is_directory(folder, error)) return true;
   if (std::filesystem::exists(std::filesystem::symlink_status(folder, error))) {
-    ns::Log("PLMAppDelegate: %@ is not a folder; the library is not kept this time", folder.string());
+    ns::LogWarning("PLMAppDelegate: %@ is not a folder; the library is not kept this time", folder.string());
     return false;
   }
   std::filesystem::create_directories(folder, error);
   if (error) {
-    ns::Log("PLMAppDelegate: cannot create %@: %@", folder.string(), error.message());
+    ns::LogWarning("PLMAppDelegate: cannot create %@: %@", folder.string(), error.message());
     return false;
   }
   return true;

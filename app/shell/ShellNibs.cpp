@@ -101,7 +101,7 @@ void registerShellNibs() {
   static std::once_flag once;
   std::call_once(once, [] {
     // The launch makes the application object by the name Info.plist gives.
-    if (!isApplicationClassRegistered()) ns::Log("Pelorin: the application class is not registered");
+    if (!isApplicationClassRegistered()) ns::LogError("Pelorin: the application class is not registered");
     ak::Nib::registerBuilder("MainMenu", buildMainMenuNib);
     ak::Nib::registerBuilder("MainWindowController", buildMainWindowNib);
   });
