@@ -96,6 +96,9 @@ CrashRun runCrashProgram(const std::string& mode, const std::filesystem::path& f
   for (char** e = environ; *e; ++e) {
     if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) environment.emplace_back(*e);
   }
+  // The tests read the program's diagnostic lines on its standard error, where only warnings and
+  // errors go unless every line is asked for.
+  environment.emplace_back("PELORIN_VERBOSE=1");
   for (const auto& e : extraEnvironment) {
     if (e.rfind("ASAN_OPTIONS=", 0) == 0) {
       asan += ":" + e.substr(13);
