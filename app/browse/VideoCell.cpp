@@ -17,6 +17,7 @@
 #include "platform/appkit/Layer.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
+#include "platform/appkit/TableView.h"
 #include "platform/appkit/TextField.h"
 #include "platform/appkit/TrackingArea.h"
 #include "platform/core/Format.h"
@@ -393,8 +394,13 @@ void VideoCell::onClick(const ns::Ref<ns::Object>&) {
   list->selectIndex(entry->idx());
 }
 
-ns::Ref<ak::Menu> VideoCell::menuForEvent(const ns::Ref<ak::Event>&) {
+ns::Ref<ak::Menu> VideoCell::menuForEvent(const ns::Ref<ak::Event>& event) {
   ns::Log("%s", "-[VideoCell menuForEvent:]");
+  // A right-click anywhere on a row of a list opens the list's menu for that row, as it does on
+  // the thumbnail; the cell's own menu is only a stand-in for a cell outside a list.
+  if (event)
+    for (auto view = superview(); view; view = view->superview())
+      if (auto table = std::dynamic_pointer_cast<ak::TableView>(view)) return table->menuForEvent(event);
   auto menu = ak::Menu::initWithTitle("");
   menu->addItem(ak::MenuItem::initWithTitle_action_keyEquivalent("test2", ns::Sel(), ""));
   return menu;

@@ -87,6 +87,26 @@ TEST(VideoContextMenu, ARightClickSelectsTheRowAndOffersWhatSuitsTheSelection) {
   EXPECT_EQ(f.shown()->tableView()->menuRow(), -1);
 }
 
+// Over a row's title and counts (the row's own cell, not its thumbnail) the list's menu for that row
+// opens too, not the cell's stand-in.
+TEST(VideoContextMenu, ARightClickOnTheRowsTextOpensTheSameMenu) {
+  ContextMenuFixture f;
+  f.open("search_relevance", "cats", ContextMenuFixture::videoRows(4));
+  auto table = f.shown()->tableView();
+  const ak::Rect row = table->rectOfRow(2);
+  const ak::Point text =
+      table->convertPoint_toView({row.size.width - 30, row.origin.y + row.size.height / 2}, nullptr);
+  pltest::ModalScript script;
+  script.dismiss();
+  f.rightClickAt(text);
+  ASSERT_EQ(script.shown().size(), 1u);
+  const auto& menu = script.shown().at(0);
+  EXPECT_EQ(menu.title, "Video 2");
+  EXPECT_TRUE(itemTitled(menu, "Copy Link"));
+  EXPECT_FALSE(itemTitled(menu, "test2"));
+  EXPECT_EQ(f.selection(), std::vector<long>{2});
+}
+
 TEST(VideoContextMenu, PlaylistRowsThePlayButtonAndTheAccountsOwnVideos) {
   ContextMenuFixture f;
   auto rows = ContextMenuFixture::videoRows(5);
