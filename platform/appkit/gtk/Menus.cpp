@@ -298,8 +298,10 @@ ns::Ref<MenuItem> popUpMenu(const ns::Ref<Menu>& menu, void* area, const Rect& a
                     std::max(1, static_cast<int>(std::lround(anchor.size.height)))};
   g_object_set(popUp.menu, "rect-anchor-dy", -offsetOf(popUp.menu, underPointer), "anchor-hints",
                GDK_ANCHOR_FLIP_Y | GDK_ANCHOR_SLIDE | GDK_ANCHOR_RESIZE, nullptr);
+  // The press that opened the menu is its trigger; without one GTK falls back on its current
+  // event and warns on standard error.
   gtk_menu_popup_at_rect(GTK_MENU(popUp.menu), gdkWindow, &rect, GDK_GRAVITY_NORTH_WEST,
-                         GDK_GRAVITY_NORTH_WEST, nullptr);
+                         GDK_GRAVITY_NORTH_WEST, const_cast<GdkEvent*>(press));
   if (!gtk_widget_get_visible(popUp.menu)) popUpEnded(self);
   // The menu takes the pointer and keyboard; its choice (or none) comes through GLib's context,
   // which turns in every pass of the run loop.
