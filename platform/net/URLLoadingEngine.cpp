@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "platform/core/NoDestructor.h"
-#include "platform/net/BodyPieces.h"
+#include "platform/net/BodyChunks.h"
 #include "platform/net/ContentDecoder.h"
 #include "platform/net/HTTPCookie.h"
 #include "platform/net/HTTPCookieStorage.h"
@@ -111,14 +111,14 @@ struct URLAttempt {
   double lastActivity = 0;
   bool streamFailed = false;
   bool tooManyFields = false;
-  bool heldOverflow = false;     // a piece of the held body did not fit and was dropped
+  bool heldOverflow = false;     // a chunk of the held body did not fit and was dropped
   bool heldUndecodable = false;  // the held body's content coding could not be undone
   // Content coding: the decoder, whether the coding cannot be undone, whether decoding failed,
-  // and how much of a piece handed over again after a hold was decoded before it.
+  // and how much of a chunk handed over again after a hold was decoded before it.
   std::shared_ptr<ContentDecoder> decoder;
   bool unknownCoding = false;
   bool decodeFailed = false;
-  std::size_t decodedOfHeldPiece = 0;
+  std::size_t decodedOfHeldChunk = 0;
   // curl reads a local file whole in one go and cannot hold it back: such a load is never paused.
   bool pausable = true;
 };
@@ -171,7 +171,7 @@ struct URLLoad : URLAttempt, std::enable_shared_from_this<URLLoad> {
     } else if (!heldOverflow && held.length() + length <= kMaxHeldBody) {
       held.appendBytes_length(bytes, length);
     } else {
-      // Once a piece is dropped nothing after it is kept: the held body stays the body's start.
+      // Once a chunk is dropped nothing after it is kept: the held body stays the body's start.
       heldOverflow = true;
     }
   }
@@ -180,28 +180,28 @@ struct URLLoad : URLAttempt, std::enable_shared_from_this<URLLoad> {
     if (connection) connection->post(std::move(event), final, bodyBytes);
   }
 
-  // Appends a piece curl handed over; posts the gathered body once it fills its buffer.
+  // Appends a chunk curl handed over; posts the gathered body once it fills its buffer.
   void gatherBody(const char* bytes, std::size_t length) {
-    // A piece never outgrows its buffer (a vector that grows copies all it holds).
-    if (!body.empty() && body.size() + length > kBodyPieceBytes) postBody();
+    // A chunk never outgrows its buffer (a vector that grows copies all it holds).
+    if (!body.empty() && body.size() + length > kBodyChunkBytes) postBody();
     if (body.capacity() == 0) {
-      body = pieceBuffers().take();
-      body.reserve(kBodyPieceBytes);
+      body = chunkBuffers().take();
+      body.reserve(kBodyChunkBytes);
     }
     // Same element type on both sides, so that this is one memcpy.
     auto* from = reinterpret_cast<const std::uint8_t*>(bytes);
     body.insert(body.end(), from, from + length);
-    if (body.size() >= kBodyPieceBytes) postBody();
+    if (body.size() >= kBodyChunkBytes) postBody();
   }
 
-  // Posts the gathered body as one piece. A piece that filled less than half its buffer is
+  // Posts the gathered body as one chunk. A chunk that filled less than half its buffer is
   // copied out and the buffer kept, so that a trickling transfer does not queue mostly empty
   // buffers.
   void postBody() {
     if (body.empty()) return;
     Data chunk;
     if (body.size() * 2 >= body.capacity()) {
-      chunk = pieceData(std::move(body));
+      chunk = chunkData(std::move(body));
       body = {};
     } else {
       chunk = Data(body.data(), body.size());
@@ -363,7 +363,7 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     deliverResponse(load);
   }
   if (load.mustHoldBack()) {
-    // curl keeps the piece and hands it over again once the transfer is resumed.
+    // curl keeps the chunk and hands it over again once the transfer is resumed.
     load.postBody();
     load.deliveryHeld = true;
     return CURL_WRITEFUNC_PAUSE;
@@ -376,15 +376,15 @@ size_t onData(char* buffer, size_t size, size_t count, void* user) {
     load.keepBody(buffer, n);
     return n;
   } else {
-    // A piece handed over again after a hold in its middle starts with what was decoded then.
-    std::size_t skip = std::min(load.decodedOfHeldPiece, n);
-    load.decodedOfHeldPiece -= skip;
+    // A chunk handed over again after a hold in its middle starts with what was decoded then.
+    std::size_t skip = std::min(load.decodedOfHeldChunk, n);
+    load.decodedOfHeldChunk -= skip;
     auto used = load.decoder->decode(buffer + skip, n - skip, [&](const char* bytes, std::size_t length) {
       load.keepBody(bytes, length);
       return !load.mustHoldBack();
     });
     if (used && skip + *used < n) {
-      load.decodedOfHeldPiece = skip + *used;
+      load.decodedOfHeldChunk = skip + *used;
       load.postBody();
       load.deliveryHeld = true;
       return CURL_WRITEFUNC_PAUSE;
@@ -449,7 +449,7 @@ void deliverResponse(URLLoad& load) {
   load.decoder = decoder ? *decoder : nullptr;
   load.unknownCoding = !decoder;
   load.decodeFailed = false;
-  load.decodedOfHeldPiece = 0;
+  load.decodedOfHeldChunk = 0;
   if (load.request->HTTPShouldHandleCookies() && !load.setCookieLines.empty()) {
     auto cookies = HTTPCookie::cookiesWithSetCookieLines_forURL(load.setCookieLines, url);
     HTTPCookieStorage::sharedHTTPCookieStorage()->setCookies_forURL_mainDocumentURL(
@@ -623,8 +623,8 @@ CURL* newTransfer(URLLoad& load, const URL& url) {
   curl_easy_setopt(easy, CURLOPT_HEADERDATA, &load);
   curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onData);
   curl_easy_setopt(easy, CURLOPT_WRITEDATA, &load);
-  // A fast transfer is read in few large reads, each posted as one piece.
-  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyPieceBytes));
+  // A fast transfer is read in few large reads, each posted as one chunk.
+  curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, static_cast<long>(kBodyChunkBytes));
   curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, onProgress);
   curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &load);
@@ -1047,9 +1047,9 @@ void Engine::run() {
     }
     int running = 0;
     curl_multi_perform(multi_, &running);
-    // What this turn received goes out now; nothing waits for a piece to fill.
+    // What this turn received goes out now; nothing waits for a chunk to fill.
     for (const auto& load : active_) load->postBody();
-    if (active_.empty()) pieceBuffers().clear();
+    if (active_.empty()) chunkBuffers().clear();
     int left = 0;
     while (CURLMsg* msg = curl_multi_info_read(multi_, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;

@@ -1,4 +1,4 @@
-#include "platform/net/BodyPieces.h"
+#include "platform/net/BodyChunks.h"
 
 #include <memory>
 
@@ -7,9 +7,9 @@
 
 namespace ns {
 
-const std::size_t PieceBuffers::kKept = URLConnection::kMaxQueuedBodyBytes / kBodyPieceBytes + 2;
+const std::size_t ChunkBuffers::kKept = URLConnection::kMaxQueuedBodyBytes / kBodyChunkBytes + 2;
 
-std::vector<std::uint8_t> PieceBuffers::take() {
+std::vector<std::uint8_t> ChunkBuffers::take() {
   std::lock_guard lock(mutex_);
   if (free_.empty()) return {};
   auto buffer = std::move(free_.back());
@@ -17,33 +17,33 @@ std::vector<std::uint8_t> PieceBuffers::take() {
   return buffer;
 }
 
-void PieceBuffers::give(std::vector<std::uint8_t>&& buffer) {
-  if (buffer.capacity() != kBodyPieceBytes) return;
+void ChunkBuffers::give(std::vector<std::uint8_t>&& buffer) {
+  if (buffer.capacity() != kBodyChunkBytes) return;
   buffer.clear();
   std::lock_guard lock(mutex_);
   if (free_.size() < kKept) free_.push_back(std::move(buffer));
 }
 
-void PieceBuffers::clear() {
+void ChunkBuffers::clear() {
   std::vector<std::vector<std::uint8_t>> dropped;
   std::lock_guard lock(mutex_);
   dropped.swap(free_);
 }
 
-std::size_t PieceBuffers::keptCount() {
+std::size_t ChunkBuffers::keptCount() {
   std::lock_guard lock(mutex_);
   return free_.size();
 }
 
-PieceBuffers& pieceBuffers() {
-  static NoDestructor<PieceBuffers> buffers;
+ChunkBuffers& chunkBuffers() {
+  static NoDestructor<ChunkBuffers> buffers;
   return *buffers;
 }
 
-Data pieceData(std::vector<std::uint8_t>&& buffer) {
+Data chunkData(std::vector<std::uint8_t>&& buffer) {
   auto owner = std::shared_ptr<std::vector<std::uint8_t>>(new std::vector<std::uint8_t>(std::move(buffer)),
                                                           [](std::vector<std::uint8_t>* used) {
-                                                            pieceBuffers().give(std::move(*used));
+                                                            chunkBuffers().give(std::move(*used));
                                                             delete used;
                                                           });
   const std::uint8_t* bytes = owner->data();
