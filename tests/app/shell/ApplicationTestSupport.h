@@ -72,14 +72,7 @@ struct ApplicationFixture : ShellFixture {
     setSharingSheetActive(false);
     application = ns::make<PLMApplication>();
     ak::Application::setSharedApplication(application);
-    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-    app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
-                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
-                                             "example.test"});
-    api.serveAsAPIHost();
-    oauth.serveAsProviderHosts({&api.server()});
+    pointSignInAtFakes(app.sandbox(), oauth, api);
     api.seed("channels", {std::string(R"({"kind": "youtube#channel", "id": ")") + kOwnChannel +
                           R"(", "snippet": {"title": "Me"}, "contentDetails": {"relatedPlaylists": )"
                           R"({"favorites": "FLme", "watchLater": "WLme", "watchHistory": "HLme", )"

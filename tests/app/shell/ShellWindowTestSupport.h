@@ -19,17 +19,23 @@
 #include "app/shell/ShellNibs.h"
 #include "app/youtube/SuggestServiceConfig.h"
 #include "app/youtube/VideoServiceConfig.h"
+#include "app/youtube/YoutubeKeys.h"
 #include "app/youtube/YoutubeSupport.h"
 #include "common/IAppDelegate.h"
 #include "common/IMainWindowController.h"
 #include "common/IPlayerViewController.h"
+#include "common/Settings.h"
 #include "lib/cache/GVCache.h"
+#include "lib/google/GoogleAPIConfig.h"
+#include "lib/google/NetOAuth2Endpoints.h"
 #include "platform/appkit/Nib.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/ui/HeadlessApp.h"
+#include "tests/support/FakeDataAPI.h"
+#include "tests/support/FakeOAuthServer.h"
 
 namespace shelltest {
 
@@ -100,5 +106,18 @@ struct ShellFixture {
   ns::Ref<MainWindowController> controller;
   ns::Ref<GVCache> accountDiskCache;
 };
+
+// Signing in goes to the fake provider, and the account's calls to the fake Data API, under
+// the real hosts' names.
+inline void pointSignInAtFakes(pltest::Sandbox& sandbox, testsupport::FakeOAuthServer& oauth,
+                               testsupport::FakeDataAPI& api) {
+  setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
+  setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
+  sandbox.set(kGoogleAPIURLEnvironmentKey, std::nullopt);
+  NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(), oauth.revocationURL(),
+                                           oauth.userInfoURL(), oauth.apiURL(""), "example.test"});
+  api.serveAsAPIHost();
+  oauth.serveAsProviderHosts({&api.server()});
+}
 
 }  // namespace shelltest

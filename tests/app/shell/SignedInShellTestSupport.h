@@ -24,14 +24,7 @@ namespace shelltest {
 
 struct AccountLaunch : ShellFixture {
   explicit AccountLaunch(bool virtualClock = false) : ShellFixture(virtualClock) {
-    setStringSetting(kOAuthClientIDSettingKey, oauth.options().clientID);
-    setStringSetting(kOAuthClientSecretSettingKey, oauth.options().clientSecret);
-    app.sandbox().set(kGoogleAPIURLEnvironmentKey, std::nullopt);
-    NetOAuth2SetEndpoints(NetOAuth2Endpoints{oauth.authorizationURL(), oauth.tokenURL(),
-                                             oauth.revocationURL(), oauth.userInfoURL(), oauth.apiURL(""),
-                                             "example.test"});
-    api.serveAsAPIHost();
-    oauth.serveAsProviderHosts({&api.server()});
+    pointSignInAtFakes(app.sandbox(), oauth, api);
   }
   ~AccountLaunch() {
     api.release();
