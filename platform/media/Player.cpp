@@ -280,6 +280,12 @@ VideoPicture Player::pictureForLayer(int width, int height) {
   return engine_ ? engine_->picture(width, height) : VideoPicture{};
 }
 
+bool Player::drawPictureInto(int width, int height, std::size_t stride, unsigned char* pixels) {
+  if (!engine_ || !engine_->render || engine_->pictures == 0 || width <= 0 || height <= 0 || !pixels)
+    return false;
+  return engine_->draw(width, height, stride, pixels, "bgra");
+}
+
 std::uint64_t Player::pictureSerial() const {
   return engine_ ? engine_->pictures : 0;
 }

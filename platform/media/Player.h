@@ -122,6 +122,10 @@ class Player : public ns::Object {
   // For layers: the latest picture drawn at `width` x `height` pixels, drawn again only when a
   // new one came or the size changed; an empty one before the first picture.
   VideoPicture pictureForLayer(int width, int height);
+  // For layers: has the latest picture drawn at `width` x `height` straight into `pixels`, rows
+  // `stride` bytes apart of opaque 32-bit pixels (B, G, R, A in memory), such as a window's own
+  // surface. False before the first picture or when it could not be drawn.
+  bool drawPictureInto(int width, int height, std::size_t stride, unsigned char* pixels);
   // Grows with each picture that arrives, drawn or not (0: none yet).
   std::uint64_t pictureSerial() const;
   // The picture's size in pixels as decoded, once known (zero before).

@@ -596,7 +596,7 @@ void PlayerEngine::renderFrame() {
   if (!shown && render) draw(0, 0, 0, nullptr);
 }
 
-bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels) {
+bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels, const char* format) {
   if (!render) return false;
   framePending = false;
   if (!pixels) {
@@ -606,9 +606,8 @@ bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels)
     return mpv_render_context_render(render, params) >= 0;
   }
   int size[2] = {width, height};
-  char format[] = "bgr0";
   mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
-                               {MPV_RENDER_PARAM_SW_FORMAT, format},
+                               {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>(format)},
                                {MPV_RENDER_PARAM_SW_STRIDE, &stride},
                                {MPV_RENDER_PARAM_SW_POINTER, pixels},
                                {MPV_RENDER_PARAM_INVALID, nullptr}};

@@ -62,8 +62,9 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   const VideoFrame& videoFrame();
   // The latest picture at a layer's size, drawn now if a newer one arrived or the size changed.
   VideoPicture picture(int width, int height);
-  // Has mpv draw its latest picture at `size` into `pixels` (or only take it, with null pixels).
-  bool draw(int width, int height, std::size_t stride, void* pixels);
+  // Has mpv draw its latest picture at `size` into `pixels` (or only take it, with null pixels),
+  // in one of mpv's packed formats ("bgr0" leaves the fourth byte undefined, "bgra" opaque).
+  bool draw(int width, int height, std::size_t stride, void* pixels, const char* format = "bgr0");
   void handle(const mpv_event& event);
   // The current item's file is loaded: it is ready to play, and a seek asked before is sent.
   void handleFileLoaded();

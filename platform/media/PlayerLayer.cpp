@@ -26,6 +26,61 @@ class PlayerLayerView : public ak::View {
   ns::Weak<PlayerLayer> layer;
 };
 
+// Straight into the memory the window draws in, when the surface is plain memory and the clip
+// leaves the whole picture to this pass: what lies over the picture is drawn after it in the same
+// pass. Saves a copy of every picture. `left`, `top`: device pixels, the identity matrix set.
+bool drawIntoTarget(cairo_t* cr, Player& player, int left, int top, int width, int height) {
+  cairo_surface_t* target = cairo_get_group_target(cr);
+  if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return false;
+  const cairo_format_t format = cairo_image_surface_get_format(target);
+  if (format != CAIRO_FORMAT_ARGB32 && format != CAIRO_FORMAT_RGB24) return false;
+  double sx = 1, sy = 1, ox = 0, oy = 0;
+  cairo_surface_get_device_scale(target, &sx, &sy);
+  cairo_surface_get_device_offset(target, &ox, &oy);
+  if (sx != 1 || sy != 1 || ox != std::round(ox) || oy != std::round(oy)) return false;
+  const int x = left + static_cast<int>(ox), y = top + static_cast<int>(oy);
+  if (x < 0 || y < 0 || x + width > cairo_image_surface_get_width(target) ||
+      y + height > cairo_image_surface_get_height(target))
+    return false;
+  cairo_rectangle_list_t* clips = cairo_copy_clip_rectangle_list(cr);
+  bool whole = false;
+  if (clips->status == CAIRO_STATUS_SUCCESS) {
+    for (int i = 0; i < clips->num_rectangles && !whole; ++i) {
+      const cairo_rectangle_t& c = clips->rectangles[i];
+      whole = c.x <= left && c.y <= top && c.x + c.width >= left + width && c.y + c.height >= top + height;
+    }
+  }
+  cairo_rectangle_list_destroy(clips);
+  if (!whole) return false;
+  cairo_surface_flush(target);
+  unsigned char* data = cairo_image_surface_get_data(target);
+  const int stride = cairo_image_surface_get_stride(target);
+  if (!data || !player.drawPictureInto(width, height, static_cast<std::size_t>(stride),
+                                       data + static_cast<std::ptrdiff_t>(y) * stride + x * 4))
+    return false;
+  cairo_surface_mark_dirty_rectangle(target, x, y, width, height);
+  return true;
+}
+
+// The player's picture kept at its size on the screen, copied to device pixels (`left`, `top`,
+// the identity matrix set); black while there is none.
+void copyPicture(cairo_t* cr, Player& player, int left, int top, int width, int height) {
+  cairo_rectangle(cr, left, top, width, height);
+  VideoPicture picture = player.pictureForLayer(width, height);
+  cairo_surface_t* surface =
+      picture.pixels ? cairo_image_surface_create_for_data(const_cast<unsigned char*>(picture.pixels),
+                                                           CAIRO_FORMAT_RGB24, picture.width, picture.height,
+                                                           static_cast<int>(picture.stride))
+                     : nullptr;
+  if (surface && cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, surface, left, top);
+    cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
+  }
+  cairo_fill(cr);
+  if (surface) cairo_surface_destroy(surface);
+}
+
 // Black where the picture is not, then the picture. Placed on whole device pixels without a
 // transform, the picture is drawn by mpv at its size on the screen and copied as it is; turned
 // or skewed, it is drawn at its size before the turn and scaled by cairo.
@@ -68,37 +123,20 @@ void PlayerLayerView::drawRect(const ak::Rect&) {
     const double left = std::round(x0), top = std::round(y0);
     const int width = static_cast<int>(std::round(x1) - left),
               height = static_cast<int>(std::round(y1) - top);
-    VideoPicture picture = player->pictureForLayer(width, height);
-    cairo_identity_matrix(cr);
-    cairo_new_path(cr);
-    if (!picture.pixels) {
-      cairo_paint(cr);
-      cairo_restore(cr);
-      return;
-    }
     // The bars beside the picture only: the picture covers the rest.
     double bx0 = b.origin.x, by0 = b.origin.y, bx1 = b.origin.x + b.size.width,
            by1 = b.origin.y + b.size.height;
-    cairo_set_matrix(cr, &ctm);
     cairo_user_to_device(cr, &bx0, &by0);
     cairo_user_to_device(cr, &bx1, &by1);
     cairo_identity_matrix(cr);
+    cairo_new_path(cr);
     cairo_set_fill_rule(cr, CAIRO_FILL_RULE_EVEN_ODD);
     cairo_rectangle(cr, std::floor(bx0), std::floor(by0), std::ceil(bx1) - std::floor(bx0),
                     std::ceil(by1) - std::floor(by0));
     cairo_rectangle(cr, left, top, width, height);
     cairo_fill(cr);
-    cairo_surface_t* surface =
-        cairo_image_surface_create_for_data(const_cast<unsigned char*>(picture.pixels), CAIRO_FORMAT_RGB24,
-                                            picture.width, picture.height, static_cast<int>(picture.stride));
-    if (cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS) {
-      cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
-      cairo_set_source_surface(cr, surface, left, top);
-      cairo_pattern_set_filter(cairo_get_source(cr), CAIRO_FILTER_NEAREST);
-      cairo_rectangle(cr, left, top, width, height);
-      cairo_fill(cr);
-    }
-    cairo_surface_destroy(surface);
+    const int x = static_cast<int>(left), y = static_cast<int>(top);
+    if (!drawIntoTarget(cr, *player, x, y, width, height)) copyPicture(cr, *player, x, y, width, height);
     cairo_restore(cr);
     return;
   }
@@ -222,7 +260,14 @@ void PlayerLayer::frameArrived() {
     ns::KeyValueChange change(this, "readyForDisplay");
     readyForDisplay_ = true;
   }
-  if (view_) view_->setNeedsDisplay(true);
+  if (!view_) return;
+  // A new picture changes only the picture: the bars beside it stay as they are.
+  const ak::Rect r = videoRect();
+  if (transform_.isIdentity() && r.size.width > 0 && r.size.height > 0) {
+    view_->setNeedsDisplayInRect(r);
+  } else {
+    view_->setNeedsDisplay(true);
+  }
 }
 
 }  // namespace av

@@ -2,6 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/appkit/Color.h"
+#include "platform/appkit/GraphicsContext.h"
+#include "platform/appkit/Make.h"
 #include "platform/appkit/View.h"
 #include "platform/appkit/Window.h"
 #include "platform/foundation/NotificationCenter.h"
@@ -221,6 +224,47 @@ TEST_F(PlayerLayerTest, PicturesAreDrawnAtTheShownSizeAndOnlyWhileShown) {
   EXPECT_EQ(frame.serial, player->pictureSerial());
   layer->removeFromSuperlayer();
   EXPECT_FALSE(layer->isShowing());
+}
+
+// An opaque view of one colour.
+class Patch : public ak::View {
+ public:
+  bool isOpaque() const override { return true; }
+  void drawRect(const ak::Rect&) override {
+    ak::Color::colorWithDeviceRed_green_blue_alpha(0, 1, 0, 1)->setFill();
+    ak::RectFill(bounds());
+  }
+};
+
+// The picture goes straight into the window's store when the whole of it is redrawn; a redraw of
+// a part of it leaves the rest, and what lies over it, as they were; the picture is opaque there.
+TEST_F(PlayerLayerTest, APartialRedrawKeepsWhatLiesOverThePictureAndThePictureIsOpaque) {
+  auto halves = pltest::testMedia({.seconds = 1, .pattern = pltest::MediaPattern::LeftRight});
+  ASSERT_FALSE(halves.empty());
+  show(320, 240, halves);
+  host->addSubview(ak::make<Patch>(ak::MakeRect(140, 100, 40, 40)));
+  ASSERT_TRUE(waitForPicture());
+  const ak::RGBA kGreen{0, 255, 0, 255};
+  EXPECT_TRUE(near(pixel(40, 120), kRed, 30));
+  EXPECT_EQ(pixel(40, 120).a, 255);
+  EXPECT_EQ(pixel(280, 120).a, 255);
+  EXPECT_TRUE(near(pixel(160, 120), kGreen, 4));
+
+  // The left half of the picture only, up to the patch: the patch is not drawn again, so the
+  // picture must not reach it.
+  layer->drawingView()->setNeedsDisplayInRect(ak::MakeRect(0, 0, 120, 240));
+  window->displayIfNeeded();
+  EXPECT_TRUE(near(pltest::windowPixel(window, 160, 120), kGreen, 4));
+  EXPECT_TRUE(near(pltest::windowPixel(window, 145, 105), kGreen, 4));
+  EXPECT_TRUE(near(pltest::windowPixel(window, 40, 120), kRed, 30));
+  EXPECT_EQ(pltest::windowPixel(window, 40, 120).a, 255);
+
+  // Seen through a half-transparent ancestor, the picture is drawn into the group under it:
+  // its red is mixed with what lies under it as the patch's green is.
+  host->setAlphaValue(0.5);
+  const ak::RGBA faded = pixel(40, 120), patch = pltest::windowPixel(window, 160, 120);
+  EXPECT_GT(patch.g, patch.r + 100);
+  EXPECT_TRUE(near(faded, ak::RGBA{patch.g, patch.r, patch.b, 255}, 30));
 }
 
 // Players made, played and let go one after another leave no thread behind; one goes while its
