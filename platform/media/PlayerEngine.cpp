@@ -483,6 +483,10 @@ void PlayerEngine::handlePropertyChange(std::uint64_t property, const mpv_event_
       if (!eofReached) endHandled = false;
       break;
     case kVideoParams:
+      // The file before may still tell its picture's size after the next item's load was issued:
+      // only what comes once the current entry started is the current item's.
+      if (!currentEntry || lastStartedEntry != currentEntry) break;
+      videoWidth = videoHeight = 0;
       if (has) {
         const mpv_node& params = *static_cast<mpv_node*>(change.data);
         videoWidth = static_cast<int>(nodeNumber(mapValue(params, "dw")));

@@ -261,13 +261,15 @@ void PlayerLayer::frameArrived() {
     readyForDisplay_ = true;
   }
   if (!view_) return;
-  // A new picture changes only the picture: the bars beside it stay as they are.
+  // A new picture in the place of the one before changes only the picture: the bars beside it
+  // stay as they are. One in another place (the next item's shape) leaves bars to draw anew.
   const ak::Rect r = videoRect();
-  if (transform_.isIdentity() && r.size.width > 0 && r.size.height > 0) {
+  if (transform_.isIdentity() && r.size.width > 0 && r.size.height > 0 && ak::EqualRects(r, damagedRect_)) {
     view_->setNeedsDisplayInRect(r);
   } else {
     view_->setNeedsDisplay(true);
   }
+  damagedRect_ = r;
 }
 
 }  // namespace av

@@ -62,6 +62,8 @@ class PlayerLayer : public ns::Object {
   ak::AffineTransform transform_;
   bool readyForDisplay_ = false;
   ns::Ref<ak::View> view_;
+  // Where the last picture was placed when it arrived.
+  ak::Rect damagedRect_;
 };
 
 }  // namespace av

@@ -267,6 +267,29 @@ TEST_F(PlayerLayerTest, APartialRedrawKeepsWhatLiesOverThePictureAndThePictureIs
   EXPECT_TRUE(near(faded, ak::RGBA{patch.g, patch.r, patch.b, 255}, 30));
 }
 
+// The next item's picture of another shape: the item is told its own size, not the one the file
+// before told, and the part of the view the old picture covered and the new one does not
+// goes black, not left as it was.
+TEST_F(PlayerLayerTest, APictureOfAnotherShapeLeavesNoTraceOfTheOneBefore) {
+  auto square = pltest::testMedia({.seconds = 1, .pattern = pltest::MediaPattern::Solid, .colour = "red"});
+  auto wide = pltest::testMedia(
+      {.seconds = 1, .pattern = pltest::MediaPattern::Solid, .colour = "blue", .width = 320, .height = 120});
+  ASSERT_FALSE(square.empty());
+  ASSERT_FALSE(wide.empty());
+  show(320, 240, square);
+  ASSERT_TRUE(waitForPicture());
+  EXPECT_TRUE(near(pixel(160, 20), kRed, 30));
+  player->replaceCurrentItemWithPlayerItem(
+      av::PlayerItem::playerItemWithURL(ns::URL::fileURLWithPath(wide.string())));
+  // Drawn as the window draws by itself: only what the new pictures damaged.
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return near(pltest::windowPixel(window, 160, 120), kBlue, 30); }, kWait));
+  EXPECT_DOUBLE_EQ(player->currentItem()->presentationSize().height, 120);
+  EXPECT_DOUBLE_EQ(layer->videoRect().size.height, 120);
+  EXPECT_TRUE(near(pltest::windowPixel(window, 160, 20), kBlack, 4));
+  EXPECT_TRUE(near(pltest::windowPixel(window, 160, 220), kBlack, 4));
+}
+
 // Players made, played and let go one after another leave no thread behind; one goes while its
 // seek is still pending.
 TEST_F(PlayerLayerTest, PlayersComeAndGoCleanly) {
