@@ -81,6 +81,7 @@ bool Stream::setProperty_forKey(const Value& value, const std::string& key) {
 void Stream::scheduleInRunLoop_forMode(const Ref<RunLoop>& runLoop, const std::string& mode) {
   if (!runLoop) return;
   StreamStatus status;
+  std::vector<StreamEvent> held;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = std::find_if(scheduled_.begin(), scheduled_.end(),
@@ -91,7 +92,9 @@ void Stream::scheduleInRunLoop_forMode(const Ref<RunLoop>& runLoop, const std::s
       it->modes.push_back(mode);
     }
     status = status_;
+    held.swap(unscheduledEvents_);
   }
+  for (StreamEvent event : held) postEvent(event);
   // A stream scheduled once it is already open reports where it stands.
   if (status == StreamStatusOpen || status == StreamStatusAtEnd) {
     StreamEvent ready = readinessEvent();
@@ -142,6 +145,10 @@ void Stream::postEvent(StreamEvent event) {
       // One readiness event at a time; the next follows the transfer it invites.
       if (eventPending_) return;
       if (!targets.empty()) eventPending_ = true;
+    } else if (targets.empty() && (event == StreamEventOpenCompleted || event == StreamEventErrorOccurred)) {
+      // Readiness and the end are asked for again when scheduled; these would be lost.
+      unscheduledEvents_.push_back(event);
+      return;
     }
   }
   Weak<Object> weak = weak_from_this();

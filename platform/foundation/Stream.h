@@ -100,6 +100,8 @@ class Stream : public Object, public StreamDelegate {
   bool hasDelegate_ = false;
   std::vector<Scheduling> scheduled_;
   bool eventPending_ = false;
+  // Opened or failed while scheduled nowhere: told once the stream is scheduled.
+  std::vector<StreamEvent> unscheduledEvents_;
 
   void deliver(StreamEvent event);
 };

@@ -1,6 +1,8 @@
 // Input and output streams, used directly and through run-loop events.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/Stream.h"
 #include "platform/runloop/RunLoop.h"
@@ -106,6 +108,28 @@ TEST(StreamTest, ScheduledStreamsReportEventsOnTheRunLoop) {
   EXPECT_EQ(reader->events.front(), ns::StreamEventOpenCompleted);
   in->close();
   in->removeFromRunLoop_forMode(loop, ns::DefaultRunLoopMode);
+
+  // Opened, or failed, before it was scheduled: the event is told once it is.
+  auto early = ns::InputStream::inputStreamWithData(ns::Data("ab"));
+  auto earlyReader = ns::make<Reader>();
+  early->setDelegate(earlyReader);
+  early->open();
+  early->scheduleInRunLoop_forMode(loop, ns::DefaultRunLoopMode);
+  ASSERT_TRUE(pltest::pumpUntil([&] {
+    return !earlyReader->events.empty() && earlyReader->events.back() == ns::StreamEventEndEncountered;
+  }));
+  EXPECT_EQ(earlyReader->events.front(), ns::StreamEventOpenCompleted);
+  EXPECT_EQ(std::count(earlyReader->events.begin(), earlyReader->events.end(), ns::StreamEventOpenCompleted),
+            1);
+  EXPECT_EQ(earlyReader->received, "ab");
+  Sandbox box;
+  auto missing = ns::InputStream::inputStreamWithFileAtPath(box.path("missing"));
+  auto missingReader = ns::make<Reader>();
+  missing->setDelegate(missingReader);
+  missing->open();
+  missing->scheduleInRunLoop_forMode(loop, ns::DefaultRunLoopMode);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !missingReader->events.empty(); }));
+  EXPECT_EQ(missingReader->events, std::vector<ns::StreamEvent>{ns::StreamEventErrorOccurred});
 
   // Without a delegate of its own, a stream is its own delegate.
   auto other = ns::InputStream::inputStreamWithData(ns::Data("x"));
