@@ -41,21 +41,10 @@ constexpr std::uint64_t kPrefetchDistance = 6;
 constexpr std::size_t kMaxBatch = 1024;
 // Batches delivered by one turn of the logging queue before it lets other blocks run.
 constexpr int kBatchesPerTurn = 64;
-// How long a busy turn looks for more records before it ends (a few microseconds).
-constexpr int kIdleSpins = 2000;
-constexpr int kSpinsBetweenYields = 64;
 // How often in a row a turn yields to the caller of a drawn ticket whose entry is not in place,
 // and when it looks again once it stops.
 constexpr int kGapYields = 16;
 constexpr double kGapRetryDelay = 0.001;
-
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#else
-  std::this_thread::yield();
-#endif
-}
 
 // A caller waiting for its record or step. The signal is given under the lock, so the waiter,
 // which lives on its caller's stack, cannot go before the signal is complete.
@@ -525,19 +514,9 @@ void lt_drain() {
       gapYields = 0;
       continue;
     }
-    // While records keep coming, the next one is usually a few microseconds away: a short look
-    // before going idle saves the callers from waking this queue again for it.
-    bool there = false;
-    for (int spin = 0; !there && turn > 0 && spin < kIdleSpins; ++spin) {
-      // A caller that shares this processor may be the one about to log: let it run now and then.
-      if (spin % kSpinsBetweenYields == kSpinsBetweenYields - 1) {
-        std::this_thread::yield();
-      } else {
-        cpuRelax();
-      }
-      there = h.place(h.taken).load(std::memory_order_relaxed) != nullptr;
-    }
-    if (there || lt_nextIsThere()) continue;
+    // No look for more before going idle: a look reads the place the next caller writes, and
+    // each read takes that line from the caller's processor, which then waits to get it back.
+    if (lt_nextIsThere()) continue;
     if (h.nextTicket.load() != h.taken) {
       // A ticket is drawn and its entry is a few instructions away, unless its caller lost its
       // processor: let it have one. A caller stopped there for longer is looked for again a
@@ -605,19 +584,8 @@ void post(Entry* entry, bool bounded) {
   Hub& h = hub();
   const std::uint64_t ticket = drawTicket(bounded);
   entry->ticket = ticket;
-  Entry* delivered = nullptr;
-  if (Mailbox* box = entry->owner) {
-    // Kept before it is put in place, so that the mailbox holds it in ticket order; what the
-    // logging queue completed goes at the same time.
-    std::lock_guard lock(box->mutex);
-    if (box->newest) {
-      box->newest->next = entry;
-    } else {
-      box->oldest = entry;
-    }
-    box->newest = entry;
-    delivered = detachDelivered(*box, h.completed.load(std::memory_order_acquire));
-  }
+  // Put in place right after the draw: the logging queue waits for a drawn ticket's entry, and
+  // a caller that lost its processor in between would hold up every record after its own.
   if (ticket - h.takenShown.load(std::memory_order_acquire) < kRingSize) {
     h.place(ticket).store(entry, std::memory_order_release);
   } else {
@@ -630,6 +598,22 @@ void post(Entry* entry, bool bounded) {
   // against (see lt_drain): the entry's own store needs no fence.
   if (!h.drainScheduled.load() && !h.drainScheduled.exchange(true))
     dispatch::async(h.loggingQueue, [] { lt_drain(); });
+  Mailbox* box = entry->owner;
+  if (!box) return;
+  // The entry may already be delivered, but only this thread or a sweep of its mailbox frees it,
+  // and the sweep finds it only once it is kept. This thread draws its tickets one after the
+  // other, so the mailbox still holds them in order.
+  Entry* delivered = nullptr;
+  {
+    std::lock_guard lock(box->mutex);
+    if (box->newest) {
+      box->newest->next = entry;
+    } else {
+      box->oldest = entry;
+    }
+    box->newest = entry;
+    delivered = detachDelivered(*box, h.completed.load(std::memory_order_acquire));
+  }
   freeEntries(delivered);
 }
 
