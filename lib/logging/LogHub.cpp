@@ -1,5 +1,9 @@
 #include "lib/logging/LogHub.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -45,6 +49,11 @@ constexpr int kBatchesPerTurn = 64;
 // and when it looks again once it stops.
 constexpr int kGapYields = 16;
 constexpr double kGapRetryDelay = 0.001;
+// How long a turn that ran out of entries waits for the next before it ends, in slices: records
+// logged meanwhile wait for the slice's end, not for a caller to wake this queue, which costs that
+// caller a system call and this queue a processor it must be given again.
+constexpr long kLingerSliceNs = 50'000;
+constexpr int kLingerSlices = 10;
 
 // A caller waiting for its record or step. The signal is given under the lock, so the waiter,
 // which lives on its caller's stack, cannot go before the signal is complete.
@@ -217,9 +226,12 @@ struct Hub {
   // Tickets below it were delivered or ran; a caller waits while 1000 tickets before its own are
   // above it (records, and the rare step).
   std::atomic<std::uint64_t> completed{0};
-  alignas(kLine) std::atomic<int> ticketWaiters{0};
+  // Set by a caller about to wait for room; cleared by the logging queue as it wakes them all.
+  alignas(kLine) std::atomic<bool> wakeWanted{false};
   // True while a turn of the logging queue is queued or running.
   alignas(kLine) std::atomic<bool> drainScheduled{false};
+  // 1 while a turn waits for the next entry (see kLingerSlices); a futex word.
+  alignas(kLine) std::atomic<std::uint32_t> lingering{0};
   std::mutex overflowMutex;
   std::map<std::uint64_t, Entry*> overflow;
   // Touched only on the logging queue.
@@ -412,7 +424,9 @@ void lt_sweepWhenIdle() {
 void lt_complete() {
   Hub& h = hub();
   h.completed.store(h.taken);
-  if (h.ticketWaiters.load() > 0) h.completed.notify_all();
+  // One wake per episode of waiting: a caller woken before still counted as waiting until it
+  // ran, and every batch until then paid a system call to wake it again.
+  if (h.wakeWanted.load() && h.wakeWanted.exchange(false)) h.completed.notify_all();
 }
 
 // Delivers the batch to every logger and waits until each has processed it, then frees the
@@ -504,6 +518,37 @@ std::size_t lt_takeBatch() {
   return count;
 }
 
+std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+  return reinterpret_cast<std::uint32_t*>(&word);
+}
+
+// Waits slice by slice for a caller to draw the next ticket; answers whether one did.
+bool lt_lingerForNext() {
+  ASSERT_ON_LOGGING_QUEUE();
+  Hub& h = hub();
+  for (int slice = 0; slice < kLingerSlices; ++slice) {
+    // Shown before the look, so that a caller that draws after the look sees it (see post).
+    h.lingering.store(1);
+    if (h.nextTicket.load() != h.taken) {
+      h.lingering.store(0);
+      return true;
+    }
+    timespec slack{0, kLingerSliceNs};
+    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAIT_PRIVATE, 1, &slack, nullptr, 0);
+    h.lingering.store(0);
+    if (h.nextTicket.load() != h.taken) return true;
+  }
+  return false;
+}
+
+// Ends a lingering turn's wait at once, for an entry somebody waits for.
+void wakeLingeringTurn() {
+  Hub& h = hub();
+  if (h.lingering.load() != 0 && h.lingering.exchange(0) != 0)
+    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
 // One turn of the logging queue: takes entries until none comes.
 void lt_drain() {
   ASSERT_ON_LOGGING_QUEUE();
@@ -528,6 +573,7 @@ void lt_drain() {
       std::this_thread::yield();
       continue;
     }
+    if (lt_lingerForNext()) continue;
     lt_sweepNowAndThen();
     lt_sweepWhenIdle();
     h.drainScheduled.store(false);
@@ -572,9 +618,11 @@ std::uint64_t drawTicket(bool bounded) {
       continue;
     }
     if (!mayWaitForHub()) return h.nextTicket.fetch_add(1);
-    h.ticketWaiters.fetch_add(1);
+    // Asked for before the second look, so that a completion between the look and the sleep
+    // either shows in the look or finds the request and wakes this caller.
+    h.wakeWanted.store(true);
+    wakeLingeringTurn();
     if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight) h.completed.wait(done);
-    h.ticketWaiters.fetch_sub(1);
     ticket = h.nextTicket.load(std::memory_order_relaxed);
   }
 }
@@ -596,8 +644,11 @@ void post(Entry* entry, bool bounded) {
   }
   // Read after drawing the ticket, an atomic step that the logging queue's going idle is ordered
   // against (see lt_drain): the entry's own store needs no fence.
-  if (!h.drainScheduled.load() && !h.drainScheduled.exchange(true))
+  if (!h.drainScheduled.load() && !h.drainScheduled.exchange(true)) {
     dispatch::async(h.loggingQueue, [] { lt_drain(); });
+  } else if (entry->waiter || !entry->record) {
+    wakeLingeringTurn();
+  }
   Mailbox* box = entry->owner;
   if (!box) return;
   // The entry may already be delivered, but only this thread or a sweep of its mailbox frees it,
