@@ -1,6 +1,10 @@
 // The logging hub against fprintf to /dev/null, side by side in one run:
 //  - throughput: 8 threads each log 200,000 records asynchronously into one registered logger
 //    that does nothing, until flushLog() returns; fprintf writes the same lines from 8 threads;
+//    five rounds of each in turn, every round printed, with the best and the median of each side;
+//  - the same from one thread, which is what fprintf's best rounds amount to: its stream's lock
+//    hands itself back to the thread that just let it go, so in such a round one thread writes
+//    while the others sleep;
 //  - the cost of one asynchronous call to its caller, at the median of 200,000 calls from one
 //    thread, with one logger registered and with none; fprintf's per call beside it.
 // A driver, not a test: run it by hand on a quiet machine from a Release build.
@@ -19,6 +23,7 @@ namespace {
 constexpr int kThreads = 8;
 constexpr int kRecordsPerThread = 200000;
 constexpr int kTimedCalls = 200000;
+constexpr int kRounds = 5;
 
 class NullLogger : public AbstractLogger {
  public:
@@ -37,29 +42,29 @@ void logOne(int thread, int i) {
       true, LogLevelAll, LogFlagInfo, 0, __FILE__, __func__, __LINE__, {}, "thread %d record %d", thread, i);
 }
 
-// Records per second through the hub from kThreads threads.
-double hubThroughput() {
+// Records per second through the hub from `count` threads.
+double hubThroughput(int count) {
   std::vector<std::thread> threads;
   auto start = Clock::now();
-  for (int t = 0; t < kThreads; ++t)
+  for (int t = 0; t < count; ++t)
     threads.emplace_back([t] {
       for (int i = 0; i < kRecordsPerThread; ++i) logOne(t, i);
     });
   for (auto& thread : threads) thread.join();
   LogHub::flushLog();
-  return kThreads * static_cast<double>(kRecordsPerThread) / secondsSince(start);
+  return count * static_cast<double>(kRecordsPerThread) / secondsSince(start);
 }
 
-double fprintfThroughput(FILE* out) {
+double fprintfThroughput(FILE* out, int count) {
   std::vector<std::thread> threads;
   auto start = Clock::now();
-  for (int t = 0; t < kThreads; ++t)
+  for (int t = 0; t < count; ++t)
     threads.emplace_back([t, out] {
       for (int i = 0; i < kRecordsPerThread; ++i) std::fprintf(out, "thread %d record %d\n", t, i);
     });
   for (auto& thread : threads) thread.join();
   std::fflush(out);
-  return kThreads * static_cast<double>(kRecordsPerThread) / secondsSince(start);
+  return count * static_cast<double>(kRecordsPerThread) / secondsSince(start);
 }
 
 template <class Call>
@@ -75,6 +80,11 @@ double medianMicroseconds(Call call) {
   return times[kTimedCalls / 2];
 }
 
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 }  // namespace
 
 int main() {
@@ -85,14 +95,16 @@ int main() {
   LogHub::flushLog();
 
   // Warm up both, then measure in turn.
-  hubThroughput();
-  fprintfThroughput(devNull);
-  double hub = 0;
-  double reference = 0;
-  for (int round = 0; round < 3; ++round) {
-    hub = std::max(hub, hubThroughput());
-    reference = std::max(reference, fprintfThroughput(devNull));
+  hubThroughput(kThreads);
+  fprintfThroughput(devNull, kThreads);
+  std::vector<double> hub;
+  std::vector<double> reference;
+  for (int round = 0; round < kRounds; ++round) {
+    hub.push_back(hubThroughput(kThreads));
+    reference.push_back(fprintfThroughput(devNull, kThreads));
   }
+  double hubAlone = hubThroughput(1);
+  double referenceAlone = fprintfThroughput(devNull, 1);
 
   double withLogger = medianMicroseconds([](int i) { logOne(0, i); });
   LogHub::flushLog();
@@ -103,12 +115,27 @@ int main() {
   double withoutLogger = medianMicroseconds([](int i) { logOne(0, i); });
   LogHub::flushLog();
 
-  long expected = (4L * kThreads * kRecordsPerThread) + kTimedCalls;
-  std::printf("logging hub against fprintf to /dev/null (%d threads x %d records, best of 3)\n", kThreads,
-              kRecordsPerThread);
+  long expected = ((kRounds + 1L) * kThreads * kRecordsPerThread) + kRecordsPerThread + kTimedCalls;
+  std::printf("logging hub against fprintf to /dev/null (%d threads x %d records, %d rounds)\n", kThreads,
+              kRecordsPerThread, kRounds);
+  for (int round = 0; round < kRounds; ++round)
+    std::printf(
+        "  round %d                           hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n",
+        round + 1, hub[round], reference[round], hub[round] / reference[round]);
+  double hubBest = *std::max_element(hub.begin(), hub.end());
+  double referenceBest = *std::max_element(reference.begin(), reference.end());
   std::printf(
-      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n", hub,
-      reference, hub / reference);
+      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f (best "
+      "of each)\n",
+      hubBest, referenceBest, hubBest / referenceBest);
+  std::printf(
+      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f "
+      "(median "
+      "of each)\n",
+      median(hub), median(reference), median(hub) / median(reference));
+  std::printf(
+      "throughput, 1 thread, one logger    hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n",
+      hubAlone, referenceAlone, hubAlone / referenceAlone);
   std::printf(
       "asynchronous call, median           with a logger %.2f us   with none %.2f us   fprintf %.2f us\n",
       withLogger, withoutLogger, fprintfCall);
