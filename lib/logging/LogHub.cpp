@@ -630,6 +630,11 @@ std::uint64_t drawTicket(bool bounded) {
 // Puts the entry in place under a drawn ticket (see Hub) and wakes the logging queue when idle.
 void post(Entry* entry, bool bounded) {
   Hub& h = hub();
+  // Read before the entry is in place: one that no mailbox keeps may be freed by the logging queue
+  // from then on.
+  Mailbox* const box = entry->owner;
+  // A caller waits for it, or it is a step: the logging queue should not linger over it.
+  const bool prompt = entry->waiter != nullptr || !entry->record;
   const std::uint64_t ticket = drawTicket(bounded);
   entry->ticket = ticket;
   // Put in place right after the draw: the logging queue waits for a drawn ticket's entry, and
@@ -646,10 +651,9 @@ void post(Entry* entry, bool bounded) {
   // against (see lt_drain): the entry's own store needs no fence.
   if (!h.drainScheduled.load() && !h.drainScheduled.exchange(true)) {
     dispatch::async(h.loggingQueue, [] { lt_drain(); });
-  } else if (entry->waiter || !entry->record) {
+  } else if (prompt) {
     wakeLingeringTurn();
   }
-  Mailbox* box = entry->owner;
   if (!box) return;
   // The entry may already be delivered, but only this thread or a sweep of its mailbox frees it,
   // and the sweep finds it only once it is kept. This thread draws its tickets one after the

@@ -200,6 +200,31 @@ TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
   }
 }
 
+// Records with a tag, and steps, are freed by the logging queue once delivered, which may be before
+// their callers' calls returned: a caller must not touch its entry after putting it in place.
+TEST(LogHubDelivery, EntriesTheLoggingQueueFreesAreNotTouchedByTheirCallersAfterwards) {
+  HubCleanup cleanup;
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 3000;
+  std::atomic<int> steps{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t, &steps] {
+      for (int i = 0; i < kRecords; ++i) {
+        if (i % 25 == 0) LogHub::runBetweenRecords([&steps] { steps.fetch_add(1); }, false);
+        LogHub::log_level_flag_context_file_function_line_tag_format(
+            true, 1, LogFlagInfo, t, __FILE__, __func__, __LINE__, ns::Value(i), "%d", i);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  LogHub::flushLog();
+  EXPECT_EQ(logger->records().size(), static_cast<std::size_t>(kThreads * kRecords));
+  EXPECT_EQ(steps.load(), kThreads * kRecords / 25);
+}
+
 TEST(LogHubDelivery, ASettingChangedBetweenTwoRecordsAppliesFromTheSecond) {
   HubCleanup cleanup;
   auto logger = ns::make<RecordingLogger>();
