@@ -2,9 +2,8 @@
 //  - throughput: 8 threads each log 200,000 records asynchronously into one registered logger
 //    that does nothing, until flushLog() returns; fprintf writes the same lines from 8 threads;
 //    five rounds of each in turn, every round printed, with the best and the median of each side;
-//  - the same from one thread, which is what fprintf's best rounds amount to: its stream's lock
-//    hands itself back to the thread that just let it go, so in such a round one thread writes
-//    while the others sleep;
+//  - the same from one thread: now and then a round of fprintf from 8 threads comes near this
+//    rate instead of its usual one, and the best of the rounds then shows that one round;
 //  - the cost of one asynchronous call to its caller, at the median of 200,000 calls from one
 //    thread, with one logger registered and with none; fprintf's per call beside it.
 // A driver, not a test: run it by hand on a quiet machine from a Release build.

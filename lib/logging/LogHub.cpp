@@ -559,8 +559,9 @@ void lt_drain() {
       gapYields = 0;
       continue;
     }
-    // No look for more before going idle: a look reads the place the next caller writes, and
-    // each read takes that line from the caller's processor, which then waits to get it back.
+    // Nothing in place: the next ticket is drawn and its entry on the way, or it is not drawn
+    // yet and the turn waits a little for it. Neither polls the next place: each read would take
+    // that line from the processor of the caller about to write it.
     if (lt_nextIsThere()) continue;
     if (h.nextTicket.load() != h.taken) {
       // A ticket is drawn and its entry is a few instructions away, unless its caller lost its
