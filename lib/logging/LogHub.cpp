@@ -34,6 +34,8 @@ char loggingQueueKey;
 char loggerQueueKey;
 
 constexpr std::uint64_t kMaxRecordsInFlight = 1000;
+// The ticket of an entry kept in its mailbox before its ticket is drawn: never delivered.
+constexpr std::uint64_t kNotDrawn = ~std::uint64_t{0};
 // Places for entries taken and not yet taken: more than the records that may wait, so that only
 // entries that never wait (from the hub's own queues, and steps) can find it full.
 constexpr std::uint64_t kRingSize = 4096;
@@ -91,7 +93,9 @@ struct Entry {
   // The mailbox that keeps the entry until its caller's thread frees it; null when the logging
   // queue frees it (see Mailbox).
   Mailbox* owner = nullptr;
-  std::uint64_t ticket = 0;
+  // Written by its caller once drawn; read by its caller and by a sweep of its mailbox, which sees
+  // kNotDrawn until then.
+  std::atomic<std::uint64_t> ticket{0};
 
   // From a pool (see RecyclingPool.h).
   static void* operator new(std::size_t size);
@@ -159,7 +163,9 @@ void freeEntries(Entry* entry) {
 Entry* detachDelivered(Mailbox& box, std::uint64_t completed) {
   Entry* first = box.oldest;
   Entry* last = nullptr;
-  for (Entry* entry = first; entry && entry->ticket < completed; entry = entry->next) last = entry;
+  for (Entry* entry = first; entry && entry->ticket.load(std::memory_order_relaxed) < completed;
+       entry = entry->next)
+    last = entry;
   if (!last) return nullptr;
   box.oldest = last->next;
   if (!box.oldest) box.newest = nullptr;
@@ -636,8 +642,27 @@ void post(Entry* entry, bool bounded) {
   Mailbox* const box = entry->owner;
   // A caller waits for it, or it is a step: the logging queue should not linger over it.
   const bool prompt = entry->waiter != nullptr || !entry->record;
+  if (box) {
+    // Kept, and what was delivered before freed, before the ticket is drawn: the entry's store
+    // into its place takes that line from the logging queue's processor, and an atomic step
+    // right after it (the mailbox's lock, a record's count) would wait for the line to come.
+    // This thread draws its tickets one after the other, so the mailbox holds them in order.
+    entry->ticket.store(kNotDrawn, std::memory_order_relaxed);
+    Entry* delivered = nullptr;
+    {
+      std::lock_guard lock(box->mutex);
+      if (box->newest) {
+        box->newest->next = entry;
+      } else {
+        box->oldest = entry;
+      }
+      box->newest = entry;
+      delivered = detachDelivered(*box, h.completed.load(std::memory_order_acquire));
+    }
+    freeEntries(delivered);
+  }
   const std::uint64_t ticket = drawTicket(bounded);
-  entry->ticket = ticket;
+  entry->ticket.store(ticket, std::memory_order_relaxed);
   // Put in place right after the draw: the logging queue waits for a drawn ticket's entry, and
   // a caller that lost its processor in between would hold up every record after its own.
   if (ticket - h.takenShown.load(std::memory_order_acquire) < kRingSize) {
@@ -655,22 +680,6 @@ void post(Entry* entry, bool bounded) {
   } else if (prompt) {
     wakeLingeringTurn();
   }
-  if (!box) return;
-  // The entry may already be delivered, but only this thread or a sweep of its mailbox frees it,
-  // and the sweep finds it only once it is kept. This thread draws its tickets one after the
-  // other, so the mailbox still holds them in order.
-  Entry* delivered = nullptr;
-  {
-    std::lock_guard lock(box->mutex);
-    if (box->newest) {
-      box->newest->next = entry;
-    } else {
-      box->oldest = entry;
-    }
-    box->newest = entry;
-    delivered = detachDelivered(*box, h.completed.load(std::memory_order_acquire));
-  }
-  freeEntries(delivered);
 }
 
 // Posts the entry and, with `wait`, returns once its record was delivered or its step ran.
