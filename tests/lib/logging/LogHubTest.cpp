@@ -200,9 +200,10 @@ TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
   }
 }
 
-// Records with a tag, and steps, are freed by the logging queue once delivered, which may be before
-// their callers' calls returned: a caller must not touch its entry after putting it in place.
-TEST(LogHubDelivery, EntriesTheLoggingQueueFreesAreNotTouchedByTheirCallersAfterwards) {
+// Records with a tag, and steps, are the entries the logging queue frees itself once delivered,
+// while their callers may still be inside the call; none may be lost or freed twice (the address
+// sanitizer watches the pool's free nodes).
+TEST(LogHubDelivery, RecordsWithATagAndStepsFromManyThreadsAllArrive) {
   HubCleanup cleanup;
   auto logger = ns::make<RecordingLogger>();
   LogHub::addLogger(logger);
