@@ -55,6 +55,9 @@ PL_MPV_FORWARD(int, mpv_get_property, MPV_ERROR_UNINITIALIZED,
                (mpv_handle * ctx, const char* name, mpv_format format, void* data), (ctx, name, format, data))
 PL_MPV_FORWARD(int, mpv_set_property, MPV_ERROR_UNINITIALIZED,
                (mpv_handle * ctx, const char* name, mpv_format format, void* data), (ctx, name, format, data))
+PL_MPV_FORWARD(int, mpv_set_property_async, MPV_ERROR_UNINITIALIZED,
+               (mpv_handle * ctx, uint64_t reply_userdata, const char* name, mpv_format format, void* data),
+               (ctx, reply_userdata, name, format, data))
 PL_MPV_FORWARD(int, mpv_observe_property, MPV_ERROR_UNINITIALIZED,
                (mpv_handle * mpv, uint64_t reply_userdata, const char* name, mpv_format format),
                (mpv, reply_userdata, name, format))

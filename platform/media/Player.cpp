@@ -290,6 +290,10 @@ std::uint64_t Player::pictureSerial() const {
   return engine_ ? engine_->pictures : 0;
 }
 
+std::string Player::engineOptionForTesting(const char* name) const {
+  return engine_ ? engine_->optionValue(name) : std::string();
+}
+
 ak::Size Player::videoPixelSize() const {
   return engine_ ? ak::MakeSize(engine_->videoWidth, engine_->videoHeight) : ak::ZeroSize;
 }

@@ -136,6 +136,8 @@ class Player : public ns::Object {
   // Whether the engine runs: a layer or a time observer starts it soon after, out of the way of
   // the first window; an item at once.
   bool hasEngine() const { return engine_ != nullptr; }
+  // One of the engine's options as it holds it now (empty without an engine).
+  std::string engineOptionForTesting(const char* name) const;
 
   std::string className() const override { return "AVPlayer"; }
 

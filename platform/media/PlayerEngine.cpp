@@ -127,6 +127,7 @@ bool PlayerEngine::start(std::string* reason) {
   setLavfOptions(mpv, "stream-lavf-o");
   setOption(mpv, "vo", "libmpv");
   setOption(mpv, "hwdec", "no");
+  setOption(mpv, "zimg-threads", "1");
   // The layer places the picture by its gravity and asks for it at that size: mpv fills it.
   setOption(mpv, "keepaspect", "no");
   setOption(mpv, "keep-open", "yes");
@@ -609,6 +610,7 @@ bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels,
                                  {MPV_RENDER_PARAM_INVALID, nullptr}};
     return mpv_render_context_render(render, params) >= 0;
   }
+  setScalerThreadsFor(width, height);
   int size[2] = {width, height};
   mpv_render_param params[] = {{MPV_RENDER_PARAM_SW_SIZE, size},
                                {MPV_RENDER_PARAM_SW_FORMAT, const_cast<char*>(format)},
@@ -616,6 +618,28 @@ bool PlayerEngine::draw(int width, int height, std::size_t stride, void* pixels,
                                {MPV_RENDER_PARAM_SW_POINTER, pixels},
                                {MPV_RENDER_PARAM_INVALID, nullptr}};
   return mpv_render_context_render(render, params) >= 0;
+}
+
+void PlayerEngine::setScalerThreadsFor(int width, int height) {
+  // The scaler's worker threads take more processor time than they save on pictures up to 1080p
+  // (a few ms each on one thread); larger ones need them to keep up with the frame rate.
+  bool one = static_cast<long>(width) * height <= kOneScalerThreadPixels;
+  if (!mpv || one == scalerOnOneThread) return;
+  scalerOnOneThread = one;
+  const char* value = one ? "1" : "auto";
+  // Asynchronous: the main thread does not wait for the playback core; the next picture uses it.
+  mpv_set_property_async(mpv, 0, "zimg-threads", MPV_FORMAT_STRING, &value);
+}
+
+std::string PlayerEngine::optionValue(const char* name) {
+  if (!mpv) return {};
+  mpv_node node{};
+  if (mpv_get_property(mpv, name, MPV_FORMAT_NODE, &node) < 0) return {};
+  std::string value = node.format == MPV_FORMAT_STRING  ? node.u.string
+                      : node.format == MPV_FORMAT_INT64 ? std::to_string(node.u.int64)
+                                                        : std::string();
+  mpv_free_node_contents(&node);
+  return value;
 }
 
 const VideoFrame& PlayerEngine::videoFrame() {

@@ -65,6 +65,8 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   // Has mpv draw its latest picture at `size` into `pixels` (or only take it, with null pixels),
   // in one of mpv's packed formats ("bgr0" leaves the fourth byte undefined, "bgra" opaque).
   bool draw(int width, int height, std::size_t stride, void* pixels, const char* format = "bgr0");
+  // An option's value as mpv holds it now, as text (empty when it has none).
+  std::string optionValue(const char* name);
   void handle(const mpv_event& event);
   // The current item's file is loaded: it is ready to play, and a seek asked before is sent.
   void handleFileLoaded();
@@ -75,6 +77,7 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   void evaluate();
   void updateBuffer();
   void finishSeek(std::uint64_t id, bool finished);
+  void setScalerThreadsFor(int width, int height);
   void failItem(const ns::Error& error, bool postNotification);
   void fireTimeObservers(bool jumped);
   static void wakeup(void* context);
@@ -88,6 +91,9 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   // Pictures arrived, and whether mpv still holds the last one undrawn (it waits for that).
   std::uint64_t pictures = 0;
   bool framePending = false;
+  // Pictures of at most this many pixels are scaled on the drawing thread alone.
+  static constexpr long kOneScalerThreadPixels = 1920L * 1080;
+  bool scalerOnOneThread = true;
   // The picture drawn for layers, at their size.
   struct Scaled {
     int width = 0;

@@ -118,6 +118,29 @@ TEST_F(PlayerLayerTest, GravityPlacesThePicture) {
   EXPECT_DOUBLE_EQ(layer->bounds().size.width, 320);
 }
 
+// The scaler runs on the drawing thread alone for pictures up to 1080p, where its worker threads
+// cost more than they save, and with them for larger ones, which need them to keep up.
+TEST_F(PlayerLayerTest, LargePicturesAreScaledWithWorkerThreadsSmallOnesWithout) {
+  auto path = pltest::testMedia({.seconds = 2, .pattern = pltest::MediaPattern::RedThenTestPattern});
+  ASSERT_FALSE(path.empty());
+  show(320, 240, path);
+  ASSERT_TRUE(waitForPicture());
+  EXPECT_TRUE(near(pixel(160, 120), kRed, 20));
+  auto threadsBecome = [&](const std::string& value) {
+    return pltest::pumpUntil([&] { return player->engineOptionForTesting("zimg-threads") == value; }, kWait);
+  };
+  EXPECT_TRUE(threadsBecome("1")) << player->engineOptionForTesting("zimg-threads");
+
+  window->setContentSize(ak::MakeSize(2560, 1440));
+  EXPECT_TRUE(near(pixel(1280, 720), kRed, 20));
+  EXPECT_TRUE(threadsBecome("auto")) << player->engineOptionForTesting("zimg-threads");
+  EXPECT_TRUE(near(pixel(2000, 1000), kRed, 20));
+
+  window->setContentSize(ak::MakeSize(1920, 1080));
+  EXPECT_TRUE(near(pixel(960, 540), kRed, 20));
+  EXPECT_TRUE(threadsBecome("1")) << player->engineOptionForTesting("zimg-threads");
+}
+
 std::size_t threadCount() {
   std::size_t n = 0;
   if (DIR* dir = opendir("/proc/self/task")) {
