@@ -127,6 +127,7 @@ bool PlayerEngine::start(std::string* reason) {
   setLavfOptions(mpv, "stream-lavf-o");
   setOption(mpv, "vo", "libmpv");
   setOption(mpv, "hwdec", "no");
+  // Pictures start at a window's size: scaled on the drawing thread alone (see setScalerThreadsFor).
   setOption(mpv, "zimg-threads", "1");
   // The layer places the picture by its gravity and asks for it at that size: mpv fills it.
   setOption(mpv, "keepaspect", "no");
