@@ -181,11 +181,14 @@ TEST_F(ControllerTest, SettingsOfTheWrongShapeAreRetriedAndChangeNothing) {
     clock_.advance(600);
     ASSERT_TRUE(waitFor([&] { return count(Kind::Settings) == loads + 2 && run_->controller->isRetrying(); }))
         << c.name;
-    // Back to a good answer so that the next case starts from a settled controller.
+    // Back to a good answer so that the next case starts from a settled controller: the answer is
+    // in use, not only asked for (a load still in flight would overlap the next case's).
     service_.setSettingsReply(testsupport::FakeCrashService::plistReply(service_.settingsFixture()));
+    auto before = run_->controller->settings();
     clock_.advance(600);
     ASSERT_TRUE(waitFor([&] {
-      return count(Kind::Settings) == loads + 3 && !run_->controller->isRetrying();
+      return count(Kind::Settings) == loads + 3 && !run_->controller->isRetrying() &&
+             run_->controller->settings() != before;
     })) << c.name;
   }
   EXPECT_EQ(run_->controller->settings()->reportsURL()->absoluteString(), service_.reportsURL());
