@@ -222,6 +222,20 @@ struct FakeDataAPI::State {
     return std::nullopt;
   }
 
+  // As the service does, a new playlist item carries its video's title, description and
+  // thumbnails (when the store knows the video).
+  void completePlaylistItem(json& item) {
+    if (!item.contains("snippet") || !item["snippet"].is_object()) return;
+    json& snippet = item["snippet"];
+    const std::string videoId = snippet.value("/resourceId/videoId"_json_pointer, std::string());
+    for (const auto& video : store["videos"]) {
+      if (videoId.empty() || idOf(video) != videoId || !video.contains("snippet")) continue;
+      for (const char* key : {"title", "description", "thumbnails"})
+        if (!snippet.contains(key) && video["snippet"].contains(key)) snippet[key] = video["snippet"][key];
+      break;
+    }
+  }
+
   // What a call answers from the store: {"result": ...} or {"error": ...} with an HTTP status.
   std::pair<int, json> serve(const std::string& method, const json& call) {
     json params = call.contains("params") && call["params"].is_object() ? call["params"] : json::object();
@@ -278,6 +292,7 @@ struct FakeDataAPI::State {
       if (!params.contains("resource") || !params["resource"].is_object())
         return {400, rpcError(400, "No resource", "required")};
       json item = params["resource"];
+      if (resource == "playlistItems") completePlaylistItem(item);
       item["id"] = "FAKE" + std::to_string(nextId++);
       item["kind"] = info->second.itemKind;
       item["etag"] = "\"fake/" + item["id"].get<std::string>() + "\"";
