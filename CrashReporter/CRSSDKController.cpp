@@ -292,6 +292,12 @@ void CRSSDKController::loadSettings(std::function<void()> completion) {
             });
             dispatch::async(self->queue_, [self, completion, answer] {
               self->retrying_ = false;
+              if (!CRSSettings::isReadableAnswer(answer)) {
+                // An answer of another settings version: the settings in use and their cache
+                // stay, and the load is tried again like a failed one.
+                self->scheduleSettingsRetry(completion);
+                return;
+              }
               std::string path = self->settingsCachePath();
               if (!createDirectoryAtPath(fs::path(path).parent_path().string())) return;
               if (!CRSSettings::writeSettings_toPath(answer, path)) {
@@ -300,8 +306,6 @@ void CRSSDKController::loadSettings(std::function<void()> completion) {
               }
               auto loaded = CRSSettings::initWithCachePath(path);
               if (!loaded) {
-                // An answer of another settings version: the settings in use stay, and the load
-                // is tried again like a failed one.
                 self->scheduleSettingsRetry(completion);
                 return;
               }

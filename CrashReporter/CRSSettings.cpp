@@ -24,11 +24,15 @@ std::int32_t int32Value(const ns::Value& value) {
 CRSSettings::CRSSettings(std::string cachePath, ns::Dictionary dictionary)
     : cachePath_(std::move(cachePath)), dictionary_(std::move(dictionary)) {}
 
+bool CRSSettings::isReadableAnswer(const ns::Value& answer) {
+  if (!answer.isDictionary()) return false;
+  const ns::Value& version = answer["settings_version"];
+  return version.isNumber() && !version.isBool() && version.doubleValue() == 2;
+}
+
 ns::Ref<CRSSettings> CRSSettings::initWithCachePath(const std::string& path) {
   ns::Value plist = ns::dictionaryWithContentsOfFile(path);
-  if (!plist.isDictionary()) return nullptr;
-  const ns::Value& version = plist["settings_version"];
-  if (!version.isNumber() || version.isBool() || version.doubleValue() != 2) return nullptr;
+  if (!isReadableAnswer(plist)) return nullptr;
   return ns::make<CRSSettings>(path, plist.dictionary());
 }
 

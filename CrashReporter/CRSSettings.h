@@ -15,6 +15,8 @@ class CRSSettings : public ns::Object {
   CRSSettings(std::string cachePath, ns::Dictionary dictionary);
   // The cached settings, or nullptr when the file is no dictionary or its settings_version is not 2.
   static ns::Ref<CRSSettings> initWithCachePath(const std::string& path);
+  // Whether an answer is settings this version reads: a dictionary whose settings_version is 2.
+  static bool isReadableAnswer(const ns::Value& answer);
   static ns::Ref<CRSSettings> initWithCachePath_settingsDictionary(std::string path,
                                                                    ns::Dictionary dictionary) {
     return ns::make<CRSSettings>(std::move(path), std::move(dictionary));

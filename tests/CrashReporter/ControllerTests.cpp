@@ -9,6 +9,7 @@
 #include "CrashReporter/CRSDebugLog.h"
 #include "CrashReporter/CRSKeys.h"
 #include "CrashReporter/CRSSDKController.h"
+#include "CrashReporter/CRSSettings.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/URL.h"
 #include "platform/testing/Pump.h"
@@ -178,6 +179,8 @@ TEST_F(ControllerTest, SettingsOfTheWrongShapeAreRetriedAndChangeNothing) {
     ASSERT_TRUE(waitFor([&] { return run_->controller->isRetrying(); })) << c.name;
     EXPECT_EQ(count(Kind::Settings), loads + 1) << c.name;
     ASSERT_NE(run_->controller->settings(), nullptr) << c.name;
+    // Nor does the answer replace the cache: the next start still reads the settings from it.
+    EXPECT_NE(CRSSettings::initWithCachePath(run_->controller->settingsCachePath()), nullptr) << c.name;
     clock_.advance(600);
     ASSERT_TRUE(waitFor([&] { return count(Kind::Settings) == loads + 2 && run_->controller->isRetrying(); }))
         << c.name;
