@@ -11,9 +11,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "lib/logging/AbstractLogger.h"
 #include "lib/logging/LogHub.h"
 
@@ -31,10 +33,8 @@ class NullLogger : public AbstractLogger {
 };
 
 using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+using benchkit::median;
+using benchkit::secondsSince;
 
 void logOne(int thread, int i) {
   LogHub::log_level_flag_context_file_function_line_tag_format(
@@ -79,9 +79,10 @@ double medianMicroseconds(Call call) {
   return times[kTimedCalls / 2];
 }
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
+// One line of throughput: the hub's records and fprintf's lines per second, and their ratio.
+void printThroughput(const char* label, double hub, double reference, const char* how = "") {
+  std::printf("%-35s hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f%s\n", label, hub, reference,
+              hub / reference, how);
 }
 
 }  // namespace
@@ -118,23 +119,11 @@ int main() {
   std::printf("logging hub against fprintf to /dev/null (%d threads x %d records, %d rounds)\n", kThreads,
               kRecordsPerThread, kRounds);
   for (int round = 0; round < kRounds; ++round)
-    std::printf(
-        "  round %d                           hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n",
-        round + 1, hub[round], reference[round], hub[round] / reference[round]);
-  double hubBest = *std::max_element(hub.begin(), hub.end());
-  double referenceBest = *std::max_element(reference.begin(), reference.end());
-  std::printf(
-      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f (best "
-      "of each)\n",
-      hubBest, referenceBest, hubBest / referenceBest);
-  std::printf(
-      "throughput, 8 threads, one logger   hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f "
-      "(median "
-      "of each)\n",
-      median(hub), median(reference), median(hub) / median(reference));
-  std::printf(
-      "throughput, 1 thread, one logger    hub %10.0f records/s   fprintf %10.0f lines/s   ratio %.3f\n",
-      hubAlone, referenceAlone, hubAlone / referenceAlone);
+    printThroughput(("  round " + std::to_string(round + 1)).c_str(), hub[round], reference[round]);
+  printThroughput("throughput, 8 threads, one logger", *std::max_element(hub.begin(), hub.end()),
+                  *std::max_element(reference.begin(), reference.end()), " (best of each)");
+  printThroughput("throughput, 8 threads, one logger", median(hub), median(reference), " (median of each)");
+  printThroughput("throughput, 1 thread, one logger", hubAlone, referenceAlone);
   std::printf(
       "asynchronous call, median           with a logger %.2f us   with none %.2f us   fprintf %.2f us\n",
       withLogger, withoutLogger, fprintfCall);

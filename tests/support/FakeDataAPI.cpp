@@ -228,8 +228,9 @@ struct FakeDataAPI::State {
     if (!item.contains("snippet") || !item["snippet"].is_object()) return;
     json& snippet = item["snippet"];
     const std::string videoId = snippet.value("/resourceId/videoId"_json_pointer, std::string());
+    if (videoId.empty()) return;
     for (const auto& video : store["videos"]) {
-      if (videoId.empty() || idOf(video) != videoId || !video.contains("snippet")) continue;
+      if (idOf(video) != videoId || !video.contains("snippet")) continue;
       for (const char* key : {"title", "description", "thumbnails"})
         if (!snippet.contains(key) && video["snippet"].contains(key)) snippet[key] = video["snippet"][key];
       break;
