@@ -716,12 +716,13 @@ void postStep(std::function<void()> step, bool wait) {
   postAndWait(entry, false, wait);
 }
 
-// The shared strings of the last call sites a thread logged from, so that a record does not copy
-// its file and function again.
+// The origins of the last call sites a thread logged from, so that a record neither copies its
+// file and function again nor takes a reference to each of its strings.
 struct CallSite {
   const char* file = nullptr;
   const char* function = nullptr;
   LogSource source;
+  std::shared_ptr<const LogOrigin> origin;
 };
 
 struct CallSites {
@@ -735,20 +736,26 @@ struct CallSites {
 
 thread_local bool CallSites::callSitesGone = false;
 
-LogSource callSite(const char* file, const char* function) {
-  if (CallSites::callSitesGone) return LogSource::sourceWithFile_function(file, function);
+std::shared_ptr<const LogOrigin> callSiteOrigin(const char* file, const char* function) {
+  if (CallSites::callSitesGone)
+    return LogOrigin::originWithSource(LogSource::sourceWithFile_function(file, function));
   thread_local CallSites sites;
-  for (const CallSite& site : sites.entries) {
+  for (CallSite& site : sites.entries) {
     // The same pointers usually mean the same literals; the text is compared all the same, as a
     // caller may pass a buffer it reuses.
     if (site.file == file && site.function == function && *site.source.file == file &&
-        *site.source.function == function)
-      return site.source;
+        *site.source.function == function) {
+      // A thread that runs the blocks of several queues changes its label from block to block.
+      if (!site.origin->isCurrent()) site.origin = LogOrigin::originWithSource(site.source);
+      return site.origin;
+    }
   }
   CallSite& site = sites.entries[sites.next];
   sites.next = (sites.next + 1) % sites.entries.size();
-  site = CallSite{file, function, LogSource::sourceWithFile_function(file, function)};
-  return site.source;
+  LogSource source = LogSource::sourceWithFile_function(file, function);
+  std::shared_ptr<const LogOrigin> origin = LogOrigin::originWithSource(source);
+  site = CallSite{file, function, std::move(source), std::move(origin)};
+  return site.origin;
 }
 
 // --- registered classes ----------------------------------------------------------------------
@@ -797,7 +804,7 @@ void LogHub::log_message_level_flag_context_file_function_line_tag(bool asynchro
   // Made from the pools (see RecyclingPool.h).
   ns::Ref<LogMessage> record = std::allocate_shared<LogMessage>(
       logpool::Allocator<LogMessage>{}, pooledText(message), level, flag, context,
-      callSite(file ? file : "", function ? function : ""), line, tag, 0, std::nullopt);
+      callSiteOrigin(file ? file : "", function ? function : ""), line, tag, 0, std::nullopt);
   postRecord(std::move(record), asynchronous, tag.isNil());
 }
 

@@ -27,49 +27,53 @@ LogSource LogSource::sourceWithFile_function(std::string file, std::string funct
   return source;
 }
 
+std::shared_ptr<const LogOrigin> LogOrigin::originWithSource(const LogSource& source) {
+  const LogThreadIdentity& identity = LogThreadIdentity::current();
+  return std::make_shared<const LogOrigin>(LogOrigin{source.file, source.fileName, source.function,
+                                                     identity.threadID, identity.threadName,
+                                                     identity.queueLabel});
+}
+
+bool LogOrigin::isCurrent() const {
+  // The identity's strings are replaced whenever they change, so comparing objects is enough; the
+  // thread's number never changes.
+  const LogThreadIdentity& identity = LogThreadIdentity::current();
+  return threadName == identity.threadName && queueLabel == identity.queueLabel &&
+         threadID == identity.threadID;
+}
+
 LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
                        std::string file, std::string function, std::int32_t line, ns::Value tag,
                        std::int64_t options, std::optional<ns::Date> timestamp)
     : LogMessage(std::move(message), level, flag, context,
-                 LogSource::sourceWithFile_function(std::move(file), std::move(function)), line,
-                 std::move(tag), options, timestamp) {}
+                 LogOrigin::originWithSource(
+                     LogSource::sourceWithFile_function(std::move(file), std::move(function))),
+                 line, std::move(tag), options, timestamp) {}
 
 LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
-                       LogSource source, std::int32_t line, ns::Value tag, std::int64_t options,
-                       std::optional<ns::Date> timestamp)
+                       std::shared_ptr<const LogOrigin> origin, std::int32_t line, ns::Value tag,
+                       std::int64_t options, std::optional<ns::Date> timestamp)
     : message_(message ? std::move(message) : share({})),
       level_(level),
       flag_(flag),
       // Sign-extended: context -1 is stored as all bits set, as callers on the other side expect.
       context_(static_cast<std::uint64_t>(static_cast<std::int64_t>(context))),
-      file_(std::move(source.file)),
-      fileName_(std::move(source.fileName)),
-      function_(std::move(source.function)),
+      origin_(std::move(origin)),
       line_(static_cast<std::uint64_t>(static_cast<std::int64_t>(line))),
       tag_(std::move(tag)),
       options_(options),
-      timestamp_(timestamp ? *timestamp : ns::Date::now()) {
-  LogThreadIdentity identity = LogThreadIdentity::current();
-  threadID_ = std::move(identity.threadID);
-  threadName_ = std::move(identity.threadName);
-  queueLabel_ = std::move(identity.queueLabel);
-}
+      timestamp_(timestamp ? *timestamp : ns::Date::now()) {}
 
 LogMessage::LogMessage(const LogMessage& original, LogText message)
     : message_(message ? std::move(message) : share({})),
       level_(original.level_),
       flag_(original.flag_),
       context_(original.context_),
-      file_(original.file_),
-      fileName_(original.fileName_),
-      function_(original.function_),
+      origin_(original.origin_),
       line_(original.line_),
       tag_(original.tag_),
       options_(original.options_),
-      timestamp_(original.timestamp_),
-      threadID_(original.threadID_),
-      threadName_(original.threadName_),
-      queueLabel_(original.queueLabel_) {}
+      timestamp_(original.timestamp_) {}
 
 ns::Ref<LogMessage> LogMessage::copy() const {
   return ns::make<LogMessage>(*this, message_);
@@ -82,5 +86,6 @@ ns::Ref<LogMessage> LogMessage::copyWithMessage(LogText message) const {
 std::string LogMessage::description() const {
   char head[64];
   std::snprintf(head, sizeof head, "<LogMessage: %p ", static_cast<const void*>(this));
-  return head + *fileName_ + ":" + std::to_string(static_cast<std::int64_t>(line_)) + " " + *message_ + ">";
+  return head + *origin_->fileName + ":" + std::to_string(static_cast<std::int64_t>(line_)) + " " +
+         *message_ + ">";
 }

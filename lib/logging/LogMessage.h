@@ -33,6 +33,23 @@ struct LogSource {
   static LogSource sourceWithFile_function(std::string file, std::string function);
 };
 
+// Where and by whom a record was made: its call site's strings and its thread's identity (see
+// LogThreadIdentity.h). The records one thread makes at one call site share one origin while that
+// identity stays the same, so that a record takes and drops one reference for all six strings.
+struct LogOrigin {
+  std::shared_ptr<const std::string> file;
+  std::shared_ptr<const std::string> fileName;
+  std::shared_ptr<const std::string> function;
+  std::shared_ptr<const std::string> threadID;
+  std::shared_ptr<const std::optional<std::string>> threadName;
+  std::shared_ptr<const std::string> queueLabel;
+
+  // The call site's strings with the calling thread's identity as it is now.
+  static std::shared_ptr<const LogOrigin> originWithSource(const LogSource& source);
+  // Whether the calling thread's identity is still the one this origin carries.
+  bool isCurrent() const;
+};
+
 class LogMessage : public ns::Object {
  public:
   // Captures the calling thread's identity (thread number, name, queue label) and, when no
@@ -51,27 +68,27 @@ class LogMessage : public ns::Object {
   std::uint64_t level() const { return level_; }
   std::uint64_t flag() const { return flag_; }
   std::uint64_t context() const { return context_; }
-  const std::string& file() const { return *file_; }
-  const std::string& fileName() const { return *fileName_; }
-  const std::string& function() const { return *function_; }
+  const std::string& file() const { return *origin_->file; }
+  const std::string& fileName() const { return *origin_->fileName; }
+  const std::string& function() const { return *origin_->function; }
   std::uint64_t line() const { return line_; }
   const ns::Value& tag() const { return tag_; }
   std::int64_t options() const { return options_; }
   const ns::Date& timestamp() const { return timestamp_; }
-  const std::string& threadID() const { return *threadID_; }
+  const std::string& threadID() const { return *origin_->threadID; }
   // Absent when the creating thread has no name.
-  const std::optional<std::string>& threadName() const { return *threadName_; }
-  const std::string& queueLabel() const { return *queueLabel_; }
+  const std::optional<std::string>& threadName() const { return *origin_->threadName; }
+  const std::string& queueLabel() const { return *origin_->queueLabel; }
 
   // A new record with every field taken over unchanged (strings and date shared).
   ns::Ref<LogMessage> copy() const;
   // A copy whose text is replaced; everything else is shared with this record.
   ns::Ref<LogMessage> copyWithMessage(LogText message) const;
 
-  // The same with the call site's strings already shared.
-  LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context, LogSource source,
-             std::int32_t line, ns::Value tag = {}, std::int64_t options = 0,
-             std::optional<ns::Date> timestamp = std::nullopt);
+  // The same with the call site's strings and the thread's identity already shared.
+  LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
+             std::shared_ptr<const LogOrigin> origin, std::int32_t line, ns::Value tag = {},
+             std::int64_t options = 0, std::optional<ns::Date> timestamp = std::nullopt);
 
   // Copy construction for copy() and copyWithMessage(): all fields shared, the text replaced.
   LogMessage(const LogMessage& original, LogText message);
@@ -83,14 +100,9 @@ class LogMessage : public ns::Object {
   std::uint64_t level_ = 0;
   std::uint64_t flag_ = 0;
   std::uint64_t context_ = 0;
-  std::shared_ptr<const std::string> file_;
-  std::shared_ptr<const std::string> fileName_;
-  std::shared_ptr<const std::string> function_;
+  std::shared_ptr<const LogOrigin> origin_;
   std::uint64_t line_ = 0;
   ns::Value tag_;
   std::int64_t options_ = 0;
   ns::Date timestamp_;
-  std::shared_ptr<const std::string> threadID_;
-  std::shared_ptr<const std::optional<std::string>> threadName_;
-  std::shared_ptr<const std::string> queueLabel_;
 };

@@ -36,38 +36,37 @@ std::int64_t coarseTick() {
 }
 
 struct Cache {
-  std::shared_ptr<const std::string> threadID;
-  std::shared_ptr<const std::optional<std::string>> threadName;
+  LogThreadIdentity identity;
   std::int64_t threadNameTick = 0;
-  std::shared_ptr<const std::string> queueLabel;
 };
 
 }  // namespace
 
-LogThreadIdentity LogThreadIdentity::current() {
+const LogThreadIdentity& LogThreadIdentity::current() {
   thread_local Cache cache;
-  if (!cache.threadID) {
+  LogThreadIdentity& identity = cache.identity;
+  if (!identity.threadID) {
     char hex[24];
     std::snprintf(hex, sizeof hex, "%lx", static_cast<unsigned long>(::syscall(SYS_gettid)));
-    cache.threadID = std::make_shared<const std::string>(hex);
+    identity.threadID = std::make_shared<const std::string>(hex);
   }
 
   const std::int64_t tick = coarseTick();
-  if (!cache.threadName || tick != cache.threadNameTick) {
+  if (!identity.threadName || tick != cache.threadNameTick) {
     char name[17] = {};
     std::optional<std::string> threadName;
     if (::prctl(PR_GET_NAME, name, 0, 0, 0) == 0 && name[0] != '\0' && inheritedName() != name) {
       threadName = std::string(name);
     }
-    if (!cache.threadName || *cache.threadName != threadName) {
-      cache.threadName = std::make_shared<const std::optional<std::string>>(std::move(threadName));
+    if (!identity.threadName || *identity.threadName != threadName) {
+      identity.threadName = std::make_shared<const std::optional<std::string>>(std::move(threadName));
     }
     cache.threadNameTick = tick;
   }
 
   const char* label = dispatch::currentQueueLabel();
-  if (!cache.queueLabel || *cache.queueLabel != label) {
-    cache.queueLabel = std::make_shared<const std::string>(label);
+  if (!identity.queueLabel || *identity.queueLabel != label) {
+    identity.queueLabel = std::make_shared<const std::string>(label);
   }
-  return {cache.threadID, cache.threadName, cache.queueLabel};
+  return identity;
 }

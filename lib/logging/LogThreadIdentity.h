@@ -3,7 +3,8 @@
 // hex, the thread's name (absent when it has none of its own) and the current queue's label.
 // Each is a shared string, reused from record to record while it does not change. The name is read
 // again at most once per tick of the coarse clock (a few milliseconds): a thread that renames
-// itself may log under its former name until the next tick.
+// itself may log under its former name until the next tick. A string that changes is replaced by a
+// new object, never changed in place.
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,5 +14,6 @@ struct LogThreadIdentity {
   std::shared_ptr<const std::optional<std::string>> threadName;
   std::shared_ptr<const std::string> queueLabel;
 
-  static LogThreadIdentity current();
+  // The calling thread's own copy, valid until its next call on this thread.
+  static const LogThreadIdentity& current();
 };

@@ -363,20 +363,22 @@ void resolveStars(Directive& dir, ArgumentCursor& args) {
   }
 }
 
-void convertSigned(const Directive& dir, const FormatArg* a, std::string& out) {
+// The converters clear in the directive the flags their conversion ignores: it is the caller's
+// copy, used once. Copying it instead, right after the parse wrote it field by field, made the
+// copy wait for those writes to reach the cache.
+void convertSigned(Directive& dir, const FormatArg* a, std::string& out) {
   if (a && !a->isNumeric()) {
     out += pad(a->text(), dir);
     return;
   }
-  Directive s = dir;
-  s.quote = false;
+  dir.quote = false;
   long long v = a ? a->asSigned() : 0;
   if (dir.conversion != 'D') v = truncateSigned(v, dir.length);
-  if (appendPlainInteger(s, 'd', v, out)) return;
-  out += printfString(s, "ll", 'd', v);
+  if (appendPlainInteger(dir, 'd', v, out)) return;
+  out += printfString(dir, "ll", 'd', v);
 }
 
-void convertUnsigned(const Directive& dir, const FormatArg* a, std::string& out) {
+void convertUnsigned(Directive& dir, const FormatArg* a, std::string& out) {
   if (a && !a->isNumeric()) {
     out += pad(a->text(), dir);
     return;
@@ -385,20 +387,18 @@ void convertUnsigned(const Directive& dir, const FormatArg* a, std::string& out)
   unsigned long long v = a ? a->asUnsigned() : 0;
   char c = conv == 'U' ? 'u' : conv == 'O' ? 'o' : conv;
   if (conv != 'U' && conv != 'O') v = truncateUnsigned(v, dir.length);
-  Directive s = dir;
-  s.plus = s.space = s.quote = false;
-  if (appendPlainInteger(s, c, v, out)) return;
-  out += printfString(s, "ll", c, v);
+  dir.plus = dir.space = dir.quote = false;
+  if (appendPlainInteger(dir, c, v, out)) return;
+  out += printfString(dir, "ll", c, v);
 }
 
-void convertFloating(const Directive& dir, const FormatArg* a, std::string& out) {
+void convertFloating(Directive& dir, const FormatArg* a, std::string& out) {
   if (a && !a->isNumeric()) {
     out += pad(a->text(), dir);
     return;
   }
-  Directive s = dir;
-  s.quote = false;
-  out += printfString(s, "", dir.conversion, a ? a->asDouble() : 0.0);
+  dir.quote = false;
+  out += printfString(dir, "", dir.conversion, a ? a->asDouble() : 0.0);
 }
 
 void convertCharacter(const Directive& dir, const FormatArg* a, std::string& out) {
@@ -434,7 +434,7 @@ void convertPointer(const Directive& dir, const FormatArg* a, std::string& out) 
 }
 
 // Appends what one directive prints; `written` is the directive as it stands in the format.
-void convertDirective(Directive dir, std::string_view written, ArgumentCursor& args, std::string& out) {
+void convertDirective(Directive& dir, std::string_view written, ArgumentCursor& args, std::string& out) {
   resolveStars(dir, args);
   switch (dir.conversion) {
     case 'd':

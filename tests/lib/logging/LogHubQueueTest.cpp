@@ -2,6 +2,7 @@
 // where they are freed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
@@ -90,6 +91,37 @@ TEST(LogHubPool, NodesFreedOnAnotherThreadAreReusedAndAnEndedThreadLeavesItsNode
   }
   EXPECT_EQ(reused, static_cast<std::size_t>(kNodes - logpool::kMagazine));
   for (int i = 0; i < kNodes - logpool::kMagazine; ++i) TestPool::give(made[static_cast<std::size_t>(i)]);
+}
+
+TEST(LogHubPool, AThreadKeepsItsOwnNodesUpToItsShareAndLosesNoneWhenItHandsSomeOn) {
+  constexpr int kShare = logpool::kLocalMagazines * logpool::kMagazine;
+  constexpr int kNodes = kShare + 3 * logpool::kMagazine;
+  std::thread([&] {
+    std::vector<TestNode*> made;
+    for (int i = 0; i < kNodes; ++i) made.push_back(TestPool::take());
+    const std::set<TestNode*> all(made.begin(), made.end());
+    const std::size_t before = TestPool::depotSize();
+    for (TestNode* node : made) TestPool::give(node);
+    // Beyond its share, whole magazines went on to the depot.
+    EXPECT_EQ(TestPool::depotSize(), before + kNodes - kShare);
+
+    // What the thread kept comes back without the depot: distinct nodes of its own, the newest
+    // first.
+    std::set<TestNode*> again;
+    for (int i = 0; i < kShare; ++i) again.insert(TestPool::take());
+    EXPECT_EQ(TestPool::depotSize(), before + kNodes - kShare);
+    EXPECT_EQ(again.size(), static_cast<std::size_t>(kShare));
+    EXPECT_TRUE(std::includes(all.begin(), all.end(), again.begin(), again.end()));
+    EXPECT_TRUE(again.count(made.back()));
+
+    // Taken back from the depot, the magazines hold the rest: no node was lost or counted twice.
+    std::set<TestNode*> rest;
+    for (int i = 0; i < kNodes - kShare; ++i) rest.insert(TestPool::take());
+    EXPECT_EQ(rest.size(), static_cast<std::size_t>(kNodes - kShare));
+    for (TestNode* node : rest) EXPECT_TRUE(all.count(node) && !again.count(node));
+    for (TestNode* node : again) TestPool::give(node);
+    for (TestNode* node : rest) TestPool::give(node);
+  }).join();
 }
 
 TEST(LogHubQueue, KeptRecordsKeepTheirTextWhileOthersAreRecycledAndLongTextsArriveWhole) {

@@ -414,6 +414,49 @@ TEST(LogHubRecord, MadeOnALabelledQueueCarriesItsLabelAndThreadNumber) {
   EXPECT_NE(record->threadID()[0], '0');
 }
 
+// The hub reuses what a thread's call site made for its last record: a record logged from the same
+// line must still show where and by whom it was made now.
+TEST(LogHubRecord, OneCallSiteLoggedFromSeveralQueuesAndUnderANewNameShowsEachAsItWas) {
+  HubCleanup cleanup;
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  auto first = dispatch::queueCreate("q.first", dispatch::QueueAttr::Serial);
+  auto second = dispatch::queueCreate("q.second", dispatch::QueueAttr::Serial);
+  std::thread([&] {
+    std::vector<std::string> threads;
+    auto logHere = [&] {
+      logFlag(false, LogFlagError, "same line");
+      threads.push_back(logtest::currentThreadIDHex());
+    };
+    logHere();
+    dispatch::sync(first, logHere);
+    dispatch::sync(second, logHere);
+    dispatch::sync(first, logHere);
+    logHere();
+    pthread_setname_np(pthread_self(), "renamed-logger");
+    // The name is read again once the coarse clock has moved on: a spin bounded by a deadline.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    do {
+      logHere();
+    } while (logger->records().back()->threadName() != "renamed-logger" &&
+             std::chrono::steady_clock::now() < deadline);
+
+    auto records = logger->records();
+    ASSERT_GE(records.size(), 6u);
+    const std::vector<std::string> labels = {records[0]->queueLabel(), records[1]->queueLabel(),
+                                             records[2]->queueLabel(), records[3]->queueLabel(),
+                                             records[4]->queueLabel()};
+    EXPECT_EQ(labels, (std::vector<std::string>{labels[0], "q.first", "q.second", "q.first", labels[0]}));
+    EXPECT_NE(labels[0], "q.first");
+    for (std::size_t i = 0; i < records.size(); ++i) {
+      EXPECT_EQ(records[i]->threadID(), threads[i]) << i;
+      EXPECT_EQ(records[i]->function(), "logFlag");
+    }
+    EXPECT_FALSE(records[0]->threadName());
+    EXPECT_EQ(records.back()->threadName(), "renamed-logger");
+  }).join();
+}
+
 TEST(LogHubRecord, AThreadsNameIsItsOwnAndARenameShowsWithinAFewMilliseconds) {
   std::thread([] {
     auto record = [] { return ns::make<LogMessage>("m", 1, 1, 80, "/x/File.cpp", "f", 1); };
