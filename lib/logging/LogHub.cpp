@@ -56,6 +56,14 @@ constexpr double kGapRetryDelay = 0.001;
 // caller a system call and this queue a processor it must be given again.
 constexpr long kLingerSliceNs = 50'000;
 constexpr int kLingerSlices = 10;
+// Before its first slice, such a turn looks for the next entry this many times, a few pauses
+// apart (some 20 us in all): while callers log steadily, it comes within that time. A turn that
+// slept must be given a processor again, and on a busy machine that took a tenth of a
+// millisecond, about as long as eight callers need to take the 1000 places and stop.
+constexpr int kLingerLooks = 96;
+constexpr int kPausesPerLook = 8;
+// How often a caller waiting for room yields its processor before it sleeps.
+constexpr int kRoomYields = 12;
 
 // A caller waiting for its record or step. The signal is given under the lock, so the waiter,
 // which lives on its caller's stack, cannot go before the signal is complete.
@@ -234,6 +242,10 @@ struct Hub {
   std::atomic<std::uint64_t> completed{0};
   // Set by a caller about to wait for room; cleared by the logging queue as it wakes them all.
   alignas(kLine) std::atomic<bool> wakeWanted{false};
+  // Moved on by the logging queue each time it wakes the callers waiting for room; a futex word
+  // they sleep on. The standard library's wait on the 64-bit `completed` lost a wake now and
+  // then, and its caller slept for good beside an idle hub.
+  std::atomic<std::uint32_t> roomSignal{0};
   // True while a turn of the logging queue is queued or running.
   alignas(kLine) std::atomic<bool> drainScheduled{false};
   // 1 while a turn waits for the next entry (see kLingerSlices); a futex word.
@@ -426,13 +438,30 @@ void lt_sweepWhenIdle() {
   });
 }
 
+// Tells the processor that this thread waits in a loop.
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#elif defined(__aarch64__)
+  asm volatile("yield");
+#endif
+}
+
+std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
+  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
+  return reinterpret_cast<std::uint32_t*>(&word);
+}
+
 // Everything taken so far was delivered or ran: callers waiting for room may go on.
 void lt_complete() {
   Hub& h = hub();
   h.completed.store(h.taken);
   // One wake per episode of waiting: a caller woken before still counted as waiting until it
   // ran, and every batch until then paid a system call to wake it again.
-  if (h.wakeWanted.load() && h.wakeWanted.exchange(false)) h.completed.notify_all();
+  if (h.wakeWanted.load() && h.wakeWanted.exchange(false)) {
+    h.roomSignal.fetch_add(1);
+    ::syscall(SYS_futex, futexWord(h.roomSignal), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+  }
 }
 
 // Delivers the batch to every logger and waits until each has processed it, then frees the
@@ -524,15 +553,14 @@ std::size_t lt_takeBatch() {
   return count;
 }
 
-std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
-  static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
-  return reinterpret_cast<std::uint32_t*>(&word);
-}
-
 // Waits slice by slice for a caller to draw the next ticket; answers whether one did.
 bool lt_lingerForNext() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
+  for (int look = 0; look < kLingerLooks; ++look) {
+    for (int i = 0; i < kPausesPerLook; ++i) cpuRelax();
+    if (h.nextTicket.load(std::memory_order_relaxed) != h.taken) return true;
+  }
   for (int slice = 0; slice < kLingerSlices; ++slice) {
     // Shown before the look, so that a caller that draws after the look sees it (see post).
     h.lingering.store(1);
@@ -625,11 +653,18 @@ std::uint64_t drawTicket(bool bounded) {
       continue;
     }
     if (!mayWaitForHub()) return h.nextTicket.fetch_add(1);
-    // Asked for before the second look, so that a completion between the look and the sleep
-    // either shows in the look or finds the request and wakes this caller.
+    // The signal is read first and the wake asked for before the second look, so that a
+    // completion after the look finds the request and moves the signal on: the sleep then ends,
+    // or does not begin.
+    const std::uint32_t signal = h.roomSignal.load();
     h.wakeWanted.store(true);
     wakeLingeringTurn();
-    if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight) h.completed.wait(done);
+    // The room usually comes within a few turns of the processor: a caller that slept would have
+    // to be woken and given one again.
+    for (int i = 0; i < kRoomYields && h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight; ++i)
+      std::this_thread::yield();
+    if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight)
+      ::syscall(SYS_futex, futexWord(h.roomSignal), FUTEX_WAIT_PRIVATE, signal, nullptr, nullptr, 0);
     ticket = h.nextTicket.load(std::memory_order_relaxed);
   }
 }
