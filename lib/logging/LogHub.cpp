@@ -54,14 +54,11 @@ constexpr double kGapRetryDelay = 0.001;
 // How long a turn that ran out of entries waits for the next before it ends, in slices: records
 // logged meanwhile wait for the slice's end, not for a caller to wake this queue, which costs that
 // caller a system call and this queue a processor it must be given again.
+// The turn sleeps at once, without polling first: on processors shared with other work, a turn
+// that polled (pausing or yielding) spent the share that lets it run as soon as it is woken, and
+// the hub carried a fifth as many records.
 constexpr long kLingerSliceNs = 50'000;
 constexpr int kLingerSlices = 10;
-// Before its first slice, such a turn looks for the next entry this many times, a few pauses
-// apart (some 20 us in all): while callers log steadily, it comes within that time. A turn that
-// slept must be given a processor again, and on a busy machine that took a tenth of a
-// millisecond, about as long as eight callers need to take the 1000 places and stop.
-constexpr int kLingerLooks = 96;
-constexpr int kPausesPerLook = 8;
 // How often a caller waiting for room yields its processor before it sleeps.
 constexpr int kRoomYields = 12;
 
@@ -438,15 +435,6 @@ void lt_sweepWhenIdle() {
   });
 }
 
-// Tells the processor that this thread waits in a loop.
-inline void cpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#elif defined(__aarch64__)
-  asm volatile("yield");
-#endif
-}
-
 std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
   static_assert(sizeof(std::atomic<std::uint32_t>) == sizeof(std::uint32_t));
   return reinterpret_cast<std::uint32_t*>(&word);
@@ -557,10 +545,6 @@ std::size_t lt_takeBatch() {
 bool lt_lingerForNext() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
-  for (int look = 0; look < kLingerLooks; ++look) {
-    for (int i = 0; i < kPausesPerLook; ++i) cpuRelax();
-    if (h.nextTicket.load(std::memory_order_relaxed) != h.taken) return true;
-  }
   for (int slice = 0; slice < kLingerSlices; ++slice) {
     // Shown before the look, so that a caller that draws after the look sees it (see post).
     h.lingering.store(1);
