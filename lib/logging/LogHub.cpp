@@ -740,7 +740,6 @@ void postStep(std::function<void()> step, bool wait) {
 struct CallSite {
   const char* file = nullptr;
   const char* function = nullptr;
-  LogSource source;
   std::shared_ptr<const LogOrigin> origin;
 };
 
@@ -762,18 +761,17 @@ std::shared_ptr<const LogOrigin> callSiteOrigin(const char* file, const char* fu
   for (CallSite& site : sites.entries) {
     // The same pointers usually mean the same literals; the text is compared all the same, as a
     // caller may pass a buffer it reuses.
-    if (site.file == file && site.function == function && *site.source.file == file &&
-        *site.source.function == function) {
-      // A thread that runs the blocks of several queues changes its label from block to block.
-      if (!site.origin->isCurrent()) site.origin = LogOrigin::originWithSource(site.source);
-      return site.origin;
-    }
+    if (site.file != file || site.function != function) continue;
+    const LogSource& source = site.origin->source;
+    if (*source.file != file || *source.function != function) continue;
+    // A thread that runs the blocks of several queues changes its label from block to block.
+    if (!site.origin->isCurrent()) site.origin = LogOrigin::originWithSource(source);
+    return site.origin;
   }
   CallSite& site = sites.entries[sites.next];
   sites.next = (sites.next + 1) % sites.entries.size();
-  LogSource source = LogSource::sourceWithFile_function(file, function);
-  std::shared_ptr<const LogOrigin> origin = LogOrigin::originWithSource(source);
-  site = CallSite{file, function, std::move(source), std::move(origin)};
+  site = CallSite{file, function,
+                  LogOrigin::originWithSource(LogSource::sourceWithFile_function(file, function))};
   return site.origin;
 }
 

@@ -28,18 +28,14 @@ LogSource LogSource::sourceWithFile_function(std::string file, std::string funct
 }
 
 std::shared_ptr<const LogOrigin> LogOrigin::originWithSource(const LogSource& source) {
-  const LogThreadIdentity& identity = LogThreadIdentity::current();
-  return std::make_shared<const LogOrigin>(LogOrigin{source.file, source.fileName, source.function,
-                                                     identity.threadID, identity.threadName,
-                                                     identity.queueLabel});
+  return std::make_shared<const LogOrigin>(LogOrigin{source, LogThreadIdentity::current()});
 }
 
 bool LogOrigin::isCurrent() const {
   // The identity's strings are replaced whenever they change, so comparing objects is enough; the
   // thread's number never changes.
-  const LogThreadIdentity& identity = LogThreadIdentity::current();
-  return threadName == identity.threadName && queueLabel == identity.queueLabel &&
-         threadID == identity.threadID;
+  const LogThreadIdentity& now = LogThreadIdentity::current();
+  return identity.threadName == now.threadName && identity.queueLabel == now.queueLabel;
 }
 
 LogMessage::LogMessage(LogText message, std::uint64_t level, std::uint64_t flag, std::int32_t context,
@@ -86,6 +82,6 @@ ns::Ref<LogMessage> LogMessage::copyWithMessage(LogText message) const {
 std::string LogMessage::description() const {
   char head[64];
   std::snprintf(head, sizeof head, "<LogMessage: %p ", static_cast<const void*>(this));
-  return head + *origin_->fileName + ":" + std::to_string(static_cast<std::int64_t>(line_)) + " " +
+  return head + *origin_->source.fileName + ":" + std::to_string(static_cast<std::int64_t>(line_)) + " " +
          *message_ + ">";
 }

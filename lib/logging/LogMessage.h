@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "lib/logging/LogThreadIdentity.h"
 #include "platform/core/Date.h"
 #include "platform/core/Object.h"
 #include "platform/core/Value.h"
@@ -33,16 +34,12 @@ struct LogSource {
   static LogSource sourceWithFile_function(std::string file, std::string function);
 };
 
-// Where and by whom a record was made: its call site's strings and its thread's identity (see
-// LogThreadIdentity.h). The records one thread makes at one call site share one origin while that
-// identity stays the same, so that a record takes and drops one reference for all six strings.
+// Where and by whom a record was made: its call site's strings and its thread's identity. The
+// records one thread makes at one call site share one origin while that identity stays the same,
+// so that a record takes and drops one reference for all six strings.
 struct LogOrigin {
-  std::shared_ptr<const std::string> file;
-  std::shared_ptr<const std::string> fileName;
-  std::shared_ptr<const std::string> function;
-  std::shared_ptr<const std::string> threadID;
-  std::shared_ptr<const std::optional<std::string>> threadName;
-  std::shared_ptr<const std::string> queueLabel;
+  LogSource source;
+  LogThreadIdentity identity;
 
   // The call site's strings with the calling thread's identity as it is now.
   static std::shared_ptr<const LogOrigin> originWithSource(const LogSource& source);
@@ -68,17 +65,17 @@ class LogMessage : public ns::Object {
   std::uint64_t level() const { return level_; }
   std::uint64_t flag() const { return flag_; }
   std::uint64_t context() const { return context_; }
-  const std::string& file() const { return *origin_->file; }
-  const std::string& fileName() const { return *origin_->fileName; }
-  const std::string& function() const { return *origin_->function; }
+  const std::string& file() const { return *origin_->source.file; }
+  const std::string& fileName() const { return *origin_->source.fileName; }
+  const std::string& function() const { return *origin_->source.function; }
   std::uint64_t line() const { return line_; }
   const ns::Value& tag() const { return tag_; }
   std::int64_t options() const { return options_; }
   const ns::Date& timestamp() const { return timestamp_; }
-  const std::string& threadID() const { return *origin_->threadID; }
+  const std::string& threadID() const { return *origin_->identity.threadID; }
   // Absent when the creating thread has no name.
-  const std::optional<std::string>& threadName() const { return *origin_->threadName; }
-  const std::string& queueLabel() const { return *origin_->queueLabel; }
+  const std::optional<std::string>& threadName() const { return *origin_->identity.threadName; }
+  const std::string& queueLabel() const { return *origin_->identity.queueLabel; }
 
   // A new record with every field taken over unchanged (strings and date shared).
   ns::Ref<LogMessage> copy() const;
