@@ -20,7 +20,7 @@ PACKAGES=(
   ffmpeg libmpv-dev curl libxml2-utils python3
 )
 case "${1:-}" in
-  --bench) PACKAGES+=(nginx-light wrk mpv) ;;
+  --bench) PACKAGES+=(nginx-light wrk mpv imagemagick) ;;  # imagemagick: player_screen_bench's screenshots
   --fuzz) PACKAGES+=(clang-14 libclang-rt-14-dev) ;;  # the clang build and libFuzzer of scripts/fuzz.sh
 esac
 
