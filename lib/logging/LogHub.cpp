@@ -48,9 +48,9 @@ constexpr std::size_t kMaxBatch = 1024;
 // Batches delivered by one turn of the logging queue before it lets other blocks run.
 constexpr int kBatchesPerTurn = 64;
 // How often in a row a turn yields to the caller of a drawn ticket whose entry is not in place,
-// and when it looks again once it stops.
+// and how long it then waits before it looks again.
 constexpr int kGapYields = 16;
-constexpr double kGapRetryDelay = 0.001;
+constexpr long kGapPauseNs = 1'000'000;
 // How long a turn that ran out of entries waits for the next before it ends, in slices: records
 // logged meanwhile wait for the slice's end, unless many gather (kWakeWatermark), not for a caller
 // to wake this queue, which costs that caller a system call and this queue a processor it must be
@@ -250,7 +250,8 @@ struct Hub {
   std::atomic<std::uint32_t> roomSignal{0};
   // True while a turn of the logging queue is queued or running.
   alignas(kLine) std::atomic<bool> drainScheduled{false};
-  // 1 while a turn waits for the next entry (see kLingerSlices); a futex word.
+  // 1 while a turn waits for the next entry (see kLingerSlices) or for a drawn ticket's entry
+  // (lt_pauseForGap); a futex word.
   alignas(kLine) std::atomic<std::uint32_t> lingering{0};
   std::mutex overflowMutex;
   std::map<std::uint64_t, Entry*> overflow;
@@ -565,6 +566,21 @@ bool lt_lingerForNext() {
   return false;
 }
 
+// Waits up to kGapPauseNs for the entry of a drawn ticket whose caller lost its processor before
+// it put the entry in place; a caller waiting for its entry ends the wait as it puts it there. The
+// wait is in real time, not on a dispatch timer: that one follows the clock a test may hold still
+// while it waits for a flush, and the turn would never come back.
+void lt_pauseForGap() {
+  ASSERT_ON_LOGGING_QUEUE();
+  Hub& h = hub();
+  h.lingering.store(1);
+  if (!lt_nextIsThere()) {
+    timespec pause{0, kGapPauseNs};
+    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAIT_PRIVATE, 1, &pause, nullptr, 0);
+  }
+  h.lingering.store(0);
+}
+
 // Ends a lingering turn's wait at once, for an entry somebody waits for.
 void wakeLingeringTurn() {
   Hub& h = hub();
@@ -588,13 +604,13 @@ void lt_drain() {
     if (lt_nextIsThere()) continue;
     if (h.nextTicket.load() != h.taken) {
       // A ticket is drawn and its entry is a few instructions away, unless its caller lost its
-      // processor: let it have one. A caller stopped there for longer is looked for again a
-      // little later instead (this turn stays scheduled, so nobody else queues one).
+      // processor: let it have one. A caller stopped there for longer is waited for a little.
       if (++gapYields > kGapYields) {
-        dispatch::after(kGapRetryDelay, h.loggingQueue, [] { lt_drain(); });
-        return;
+        lt_pauseForGap();
+        gapYields = 0;
+      } else {
+        std::this_thread::yield();
       }
-      std::this_thread::yield();
       continue;
     }
     if (lt_lingerForNext()) continue;

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "platform/dispatch/Dispatch.h"
+#include "platform/testing/Pump.h"
 #include "tests/lib/logging/LoggingTestSupport.h"
 
 using logtest::HubCleanup;
@@ -197,6 +200,39 @@ TEST(LogHubDelivery, ManyThreadsAtOnceLoseNothingAndKeepEachThreadsOrder) {
           << c.loggers << " loggers, " << c.processors << " processors";
     }
     LogHub::setProcessorCount(original);
+  }
+}
+
+// A caller may lose its processor between drawing its ticket and putting its record in place; the
+// logging queue then waits for it in real time, and a flush comes back even while a test holds its
+// virtual clock still. Callers crowded on one processor are stopped there now and then.
+TEST(LogHubDelivery, AFlushComesBackUnderAClockHeldStillWhileCallersAreStoppedMidCall) {
+  pltest::VirtualClock clock;
+  HubCleanup cleanup;
+  auto logger = ns::make<RecordingLogger>();
+  LogHub::addLogger(logger);
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
+  int cpu = 0;
+  while (!CPU_ISSET(cpu, &allowed)) ++cpu;
+  constexpr int kThreads = 8;
+  constexpr int kRecords = 1000;
+  constexpr int kRounds = 40;
+  for (int round = 0; round < kRounds; ++round) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([cpu] {
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(cpu, &one);
+        pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+        for (int i = 0; i < kRecords; ++i) logFlag(true, LogFlagInfo);
+      });
+    }
+    for (auto& thread : threads) thread.join();
+    LogHub::flushLog();
+    ASSERT_EQ(logger->records().size(), static_cast<std::size_t>((round + 1) * kThreads * kRecords));
   }
 }
 
