@@ -446,6 +446,17 @@ std::uint32_t* futexWord(std::atomic<std::uint32_t>& word) {
   return reinterpret_cast<std::uint32_t*>(&word);
 }
 
+// Sleeps while `word` holds `expected`, until woken or, with a duration, until it has passed.
+void futexWait(std::atomic<std::uint32_t>& word, std::uint32_t expected, long timeoutNs = -1) {
+  timespec timeout{0, timeoutNs};
+  ::syscall(SYS_futex, futexWord(word), FUTEX_WAIT_PRIVATE, expected, timeoutNs < 0 ? nullptr : &timeout,
+            nullptr, 0);
+}
+
+void futexWake(std::atomic<std::uint32_t>& word, int count) {
+  ::syscall(SYS_futex, futexWord(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr, 0);
+}
+
 // Everything taken so far was delivered or ran: callers waiting for room may go on.
 void lt_complete() {
   Hub& h = hub();
@@ -454,7 +465,7 @@ void lt_complete() {
   // ran, and every batch until then paid a system call to wake it again.
   if (h.wakeWanted.load() && h.wakeWanted.exchange(false)) {
     h.roomSignal.fetch_add(1);
-    ::syscall(SYS_futex, futexWord(h.roomSignal), FUTEX_WAKE_PRIVATE, INT32_MAX, nullptr, nullptr, 0);
+    futexWake(h.roomSignal, INT32_MAX);
   }
 }
 
@@ -547,21 +558,24 @@ std::size_t lt_takeBatch() {
   return count;
 }
 
+// Sleeps up to `ns` unless `ready()` holds, woken early by wakeLingeringTurn().
+template <class Ready>
+void lt_sleepUnless(Ready ready, long ns) {
+  Hub& h = hub();
+  // Shown before the look, so that a caller that posts after the look sees it (see post).
+  h.lingering.store(1);
+  if (!ready()) futexWait(h.lingering, 1, ns);
+  h.lingering.store(0);
+}
+
 // Waits slice by slice for a caller to draw the next ticket; answers whether one did.
 bool lt_lingerForNext() {
   ASSERT_ON_LOGGING_QUEUE();
   Hub& h = hub();
+  const auto drawn = [&h] { return h.nextTicket.load() != h.taken; };
   for (int slice = 0; slice < kLingerSlices; ++slice) {
-    // Shown before the look, so that a caller that draws after the look sees it (see post).
-    h.lingering.store(1);
-    if (h.nextTicket.load() != h.taken) {
-      h.lingering.store(0);
-      return true;
-    }
-    timespec slack{0, kLingerSliceNs};
-    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAIT_PRIVATE, 1, &slack, nullptr, 0);
-    h.lingering.store(0);
-    if (h.nextTicket.load() != h.taken) return true;
+    lt_sleepUnless(drawn, kLingerSliceNs);
+    if (drawn()) return true;
   }
   return false;
 }
@@ -572,20 +586,13 @@ bool lt_lingerForNext() {
 // while it waits for a flush, and the turn would never come back.
 void lt_pauseForGap() {
   ASSERT_ON_LOGGING_QUEUE();
-  Hub& h = hub();
-  h.lingering.store(1);
-  if (!lt_nextIsThere()) {
-    timespec pause{0, kGapPauseNs};
-    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAIT_PRIVATE, 1, &pause, nullptr, 0);
-  }
-  h.lingering.store(0);
+  lt_sleepUnless(lt_nextIsThere, kGapPauseNs);
 }
 
 // Ends a lingering turn's wait at once, for an entry somebody waits for.
 void wakeLingeringTurn() {
   Hub& h = hub();
-  if (h.lingering.load() != 0 && h.lingering.exchange(0) != 0)
-    ::syscall(SYS_futex, futexWord(h.lingering), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+  if (h.lingering.load() != 0 && h.lingering.exchange(0) != 0) futexWake(h.lingering, 1);
 }
 
 // One turn of the logging queue: takes entries until none comes.
@@ -668,8 +675,7 @@ std::uint64_t drawTicket(bool bounded) {
     // to be woken and given one again.
     for (int i = 0; i < kRoomYields && h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight; ++i)
       std::this_thread::yield();
-    if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight)
-      ::syscall(SYS_futex, futexWord(h.roomSignal), FUTEX_WAIT_PRIVATE, signal, nullptr, nullptr, 0);
+    if (h.nextTicket.load() >= h.completed.load() + kMaxRecordsInFlight) futexWait(h.roomSignal, signal);
     ticket = h.nextTicket.load(std::memory_order_relaxed);
   }
 }
