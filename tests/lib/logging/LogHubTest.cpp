@@ -580,7 +580,21 @@ struct UnlevelledClass {
 };
 LOG_HUB_REGISTER_CLASS(LevelledClass);
 
+// Puts LevelledClass's level back when a test that sets it ends, so that the next test, or the
+// same one run again in this process, finds it as it started.
+class LevelledClassLevelGuard {
+ public:
+  LevelledClassLevelGuard() = default;
+  ~LevelledClassLevelGuard() { LevelledClass::level = saved_; }
+  LevelledClassLevelGuard(const LevelledClassLevelGuard&) = delete;
+  LevelledClassLevelGuard& operator=(const LevelledClassLevelGuard&) = delete;
+
+ private:
+  std::uint64_t saved_ = LevelledClass::level;
+};
+
 TEST(LogHubClasses, OnlyClassesWithBothLevelMethodsTakePart) {
+  LevelledClassLevelGuard restoresTheLevel;
   EXPECT_TRUE(LogHub::isRegisteredClass<LevelledClass>());
   EXPECT_FALSE(LogHub::isRegisteredClass<UnlevelledClass>());
   auto names = LogHub::registeredClassNames();
