@@ -15,6 +15,7 @@
 //
 // Main thread only. Data API completions and delayed blocks keep the instance alive; they update
 // the instance that issued them even after it was replaced.
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -23,6 +24,8 @@
 
 class GVCache;
 class SearchEntry;
+class ApiObject;
+class ApiQueryYouTube;
 class ApiServiceYouTube;
 
 class AccountCache : public ns::Object {
@@ -144,6 +147,13 @@ class AccountCache : public ns::Object {
  private:
   ns::Ref<AccountCache> ref() { return self<AccountCache>(); }
   ns::Ref<ApiServiceYouTube> service() const;
+  // Asks the service for one of the account's own lists with `query` (at most 50 entries;
+  // without a service it logs that `caller` needs one); the entries `entriesOf` makes of a list
+  // reply replace `list` and the stored value `name` on the main thread, which then sets `loaded`
+  // and posts `notification`. A failure or a reply that is no list changes nothing.
+  void fetchOwnList(const char* caller, const ns::Ref<ApiQueryYouTube>& query, const char* name,
+                    std::function<ns::Array(const ns::Ref<ApiObject>&)> entriesOf,
+                    ns::Array AccountCache::*list, bool AccountCache::*loaded, const char* notification);
   void store(const std::string& name, const ns::Value& value, double lifetime) const;
   ns::Value stored(const std::string& name) const;
   std::string contentsKey(const std::string& type, const std::string& identifier) const;

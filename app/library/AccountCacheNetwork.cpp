@@ -44,6 +44,12 @@ void onMain(std::function<void()> block) {
   dispatch::async(dispatch::mainQueue(), std::move(block));
 }
 
+// Whether a query failed; the failure is logged.
+bool failed(const Failure& error) {
+  if (error) ns::LogWarning("error: %@", *error);
+  return error.has_value();
+}
+
 // A list reply, even one with no items; a reply without its "items" array (an empty result, say)
 // says nothing about the list and must not empty the stored one.
 bool isListReply(const Reply& reply, const char* what) {
@@ -142,20 +148,33 @@ void AccountCache::fetchMyRelatedPlaylistsCount() {
       });
 }
 
-void AccountCache::fetchPlaylists() {
-  // Every refresh of the playlists refreshes the five counts too.
-  fetchMyRelatedPlaylistsCount();
-  ACCOUNT_SERVICE_OR_RETURN("fetchPlaylists");
-  auto query = ApiQueryYouTube::queryForPlaylistsListWithPart("snippet,contentDetails");
+void AccountCache::fetchOwnList(const char* caller, const ns::Ref<ApiQueryYouTube>& query, const char* name,
+                                std::function<ns::Array(const Reply&)> entriesOf,
+                                ns::Array AccountCache::*list, bool AccountCache::*loaded,
+                                const char* notification) {
+  ACCOUNT_SERVICE_OR_RETURN(caller);
   query->setMine(true);
   query->setMaxResults(50);
   service->executeQuery_completionHandler(
-      query, [self](const Ticket&, const Reply& reply, const Failure& error) {
-        if (error) {
-          ns::LogWarning("error: %@", *error);
-          return;
-        }
-        if (!isListReply(reply, "playlists")) return;
+      query, [self, name, entriesOf = std::move(entriesOf), list, loaded, notification](
+                 const Ticket&, const Reply& reply, const Failure& error) {
+        if (failed(error) || !isListReply(reply, name)) return;
+        onMain([self, name, list, loaded, notification, entries = entriesOf(reply)] {
+          (*self).*list = entries;
+          self->store(name, entries, kListLifetime);
+          (*self).*loaded = true;
+          postNotification(notification);
+        });
+      });
+}
+
+void AccountCache::fetchPlaylists() {
+  // Every refresh of the playlists refreshes the five counts too.
+  fetchMyRelatedPlaylistsCount();
+  auto query = ApiQueryYouTube::queryForPlaylistsListWithPart("snippet,contentDetails");
+  fetchOwnList(
+      "fetchPlaylists", query, "playlists",
+      [](const Reply& reply) {
         ns::Array entries;
         for (const auto& playlist : ApiCollectionItemsOf<ApiYouTubePlaylist>(reply)) {
           auto id = playlist->identifier();
@@ -170,27 +189,16 @@ void AccountCache::fetchPlaylists() {
           if (auto count = details ? details->itemCount() : std::nullopt) entry.push_back(ns::Value(*count));
           entries.push_back(ns::Value(std::move(entry)));
         }
-        onMain([self, entries = std::move(entries)] {
-          self->playlistsArray_ = entries;
-          self->store("playlists", entries, kListLifetime);
-          self->playlistsLoaded_ = true;
-          postNotification(kUpdatePlaylistsNotification);
-        });
-      });
+        return entries;
+      },
+      &AccountCache::playlistsArray_, &AccountCache::playlistsLoaded_, kUpdatePlaylistsNotification);
 }
 
 void AccountCache::fetchSubscriptions() {
-  ACCOUNT_SERVICE_OR_RETURN("fetchSubscriptions");
   auto query = ApiQueryYouTube::queryForSubscriptionsListWithPart("snippet,contentDetails");
-  query->setMine(true);
-  query->setMaxResults(50);
-  service->executeQuery_completionHandler(
-      query, [self](const Ticket&, const Reply& reply, const Failure& error) {
-        if (error) {
-          ns::LogWarning("error: %@", *error);
-          return;
-        }
-        if (!isListReply(reply, "subscriptions")) return;
+  fetchOwnList(
+      "fetchSubscriptions", query, "subscriptions",
+      [](const Reply& reply) {
         ns::Array entries;
         for (const auto& subscription : ApiCollectionItemsOf<ApiYouTubeSubscription>(reply)) {
           auto uploads = uploadsIdForChannel(channelIdOfSubscription(subscription));
@@ -212,13 +220,10 @@ void AccountCache::fetchSubscriptions() {
           }
           entries.push_back(ns::Value(std::move(entry)));
         }
-        onMain([self, entries = std::move(entries)] {
-          self->subscriptionsArray_ = entries;
-          self->store("subscriptions", entries, kListLifetime);
-          self->subscriptionsLoaded_ = true;
-          postNotification(kUpdateSubscriptionsNotification);
-        });
-      });
+        return entries;
+      },
+      &AccountCache::subscriptionsArray_, &AccountCache::subscriptionsLoaded_,
+      kUpdateSubscriptionsNotification);
 }
 
 void AccountCache::fetchFeeds() {
@@ -279,10 +284,7 @@ void AccountCache::subscribe(const std::string& identifier) {
   query->setMine(true);
   service->executeQuery_completionHandler(query, [self](const Ticket&, const Reply& reply,
                                                         const Failure& error) {
-    if (error) {
-      ns::LogWarning("error: %@", *error);
-      return;
-    }
+    if (failed(error)) return;
     ns::Log("ok:%@", reply ? reply->description() : std::string());
     auto added = std::dynamic_pointer_cast<ApiYouTubeSubscription>(reply);
     auto uploads = uploadsIdForChannel(channelIdOfSubscription(added));
@@ -313,10 +315,7 @@ void AccountCache::unsubscribe(const std::string& uploadsId) {
   query->setMine(true);
   service->executeQuery_completionHandler(
       query, [self, uploadsId](const Ticket&, const Reply&, const Failure& error) {
-        if (error) {
-          ns::LogWarning("error: %@", *error);
-          return;
-        }
+        if (failed(error)) return;
         onMain([self, uploadsId] {
           auto& list = self->subscriptionsArray_;
           auto it = std::find_if(list.begin(), list.end(), [&](const ns::Value& entry) {
@@ -335,10 +334,7 @@ void AccountCache::deletePlaylist(const std::string& playlistId) {
   query->setMine(true);
   service->executeQuery_completionHandler(
       query, [self, playlistId](const Ticket&, const Reply& reply, const Failure& error) {
-        if (error) {
-          ns::LogWarning("error: %@", *error);
-          return;
-        }
+        if (failed(error)) return;
         ns::Log("result = %@", reply ? reply->description() : std::string());
         onMain([self, playlistId] {
           auto& list = self->playlistsArray_;
@@ -363,8 +359,7 @@ void AccountCache::renamePlaylist_toTitle(const std::string& playlistId, const s
   query->setMine(true);
   service->executeQuery_completionHandler(
       query, [self, playlistId, title](const Ticket&, const Reply& reply, const Failure& error) {
-        if (error) {
-          ns::LogWarning("error: %@", *error);
+        if (failed(error)) {
           // The source list draws the unchanged name again.
           postNotification(kUpdatePlaylistsNotification);
           return;
