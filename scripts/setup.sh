@@ -15,6 +15,7 @@ PACKAGES=(
   libcairo2-dev libpango1.0-dev libfontconfig-dev libgdk-pixbuf-2.0-dev fonts-dejavu-core
   fonts-noto-core fonts-noto-cjk
   libsystemd-dev dbus dbus-daemon xdg-utils libavahi-client-dev avahi-daemon avahi-utils
+  iproute2 util-linux mount
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
   bubblewrap
   ffmpeg libmpv-dev curl libxml2-utils python3

@@ -91,6 +91,14 @@ std::vector<std::string> txtStrings(const std::string& field) {
 
 std::atomic<int> gDaemonCount{0};
 
+// The daemon's interface in its own network namespace, and its address there: link-local, as on
+// a link with no other host.
+constexpr char kInterface[] = "pelmdns0";
+constexpr char kAddress[] = "169.254.53.1";
+// Alone on its network the daemon serves within a second or two; a daemon that cannot start at
+// all ends at once, so this bounds only one that hangs on a loaded machine.
+constexpr int kStartLimit = 30;
+
 struct ProcessBus {
   std::optional<std::string> address;
   std::string why;
@@ -157,13 +165,20 @@ PrivateAvahi::~PrivateAvahi() {
   if (drain_.joinable()) drain_.join();
 }
 
+const std::string& PrivateAvahi::interfaceName() {
+  static const std::string name = kInterface;
+  return name;
+}
+
+const std::string& PrivateAvahi::address() {
+  static const std::string address = kAddress;
+  return address;
+}
+
 bool PrivateAvahi::hostNameMatches(const std::string& name) const {
   std::string base = name;
   if (base.size() > 6 && base.compare(base.size() - 6, 6, ".local") == 0) base.resize(base.size() - 6);
-  if (base == hostName_) return true;
-  if (base.rfind(hostName_ + "-", 0) != 0) return false;
-  const std::string suffix = base.substr(hostName_.size() + 1);
-  return !suffix.empty() && suffix.find_first_not_of("0123456789") == std::string::npos;
+  return base == hostName_;
 }
 
 std::string PrivateAvahi::log() const {
@@ -175,16 +190,23 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   auto avahi = findTool("avahi-daemon");
   auto browser = findTool("avahi-browse");
   auto unshare = findTool("unshare");
+  auto nsenter = findTool("nsenter");
+  auto ip = findTool("ip");
   auto shell = findTool("sh");
   if (!avahi || !browser) {
     unavailable_ = "avahi-daemon and avahi-browse are not installed (scripts/setup.sh installs them)";
     return;
   }
-  if (!unshare || !shell) {
-    unavailable_ = "unshare is not installed";
+  if (!unshare || !nsenter || !shell) {
+    unavailable_ = "unshare or nsenter is not installed";
+    return;
+  }
+  if (!ip) {
+    unavailable_ = "ip is not installed (iproute2; scripts/setup.sh installs it)";
     return;
   }
   browser_ = *browser;
+  nsenter_ = *nsenter;
   auto folder = sandbox.temporaryFolder("avahi");
   auto run = folder / "run";
   std::filesystem::create_directories(run);
@@ -197,9 +219,9 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
            "host-name="
         << hostName_
         << "\n"
-           // Loopback's addresses differ from the network's: a daemon that hears its own host
-           // records on both while another mDNS stack runs here takes them for another host's.
-           "deny-interfaces=lo\n"
+           "allow-interfaces="
+        << kInterface
+        << "\n"
            "use-ipv4=yes\n"
            "use-ipv6=yes\n"
            "enable-dbus=yes\n"
@@ -211,20 +233,37 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
            "publish-hinfo=no\n"
            "publish-workstation=no\n";
   }
-  // The daemon's pid file and socket sit in /run: a mount namespace gives it its own. Root needs
-  // only that; anybody else asks for a user namespace too.
+  // The daemon gets a network of its own: on the machine's network it would meet every other
+  // mDNS daemon there (the machine's own answers for the same addresses, so that the private one
+  // renamed itself for ever), and other tests' private daemons. Its one interface is the end of
+  // a veth pair whose other end, up but unused, gives it a carrier (a dummy interface where the
+  // kernel has no veth); its own multicast comes back to it as on any link. The pid file and
+  // socket sit in /run, which a mount namespace makes its own. Root needs only the two
+  // namespaces; anybody else asks for a user namespace too.
   std::vector<std::string> args;
   if (::geteuid() != 0) args = {"--user", "--map-root-user"};
-  for (const char* a : {"--mount", "--propagation", "private", "--"}) args.push_back(a);
+  for (const char* a : {"--net", "--mount", "--propagation", "private", "--"}) args.push_back(a);
   args.push_back(*shell);
   args.push_back("-c");
   args.push_back(
-      "mount --bind \"$1\" /run && exec \"$2\" --file=\"$3\" --no-drop-root --no-chroot --no-rlimits "
-      "--no-proc-title");
+      "set -e\n"
+      "if \"$4\" link add \"$5\" type veth peer name \"$5\"-peer; then\n"
+      "  \"$4\" link set \"$5\"-peer up\n"
+      "else\n"
+      "  \"$4\" link add \"$5\" type dummy\n"
+      "fi\n"
+      "\"$4\" link set lo up\n"
+      "\"$4\" link set \"$5\" multicast on up\n"
+      "\"$4\" address add \"$6\"/16 dev \"$5\"\n"
+      "mount --bind \"$1\" /run\n"
+      "exec \"$2\" --file=\"$3\" --no-drop-root --no-chroot --no-rlimits --no-proc-title");
   args.push_back("sh");
   args.push_back(run.string());
   args.push_back(*avahi);
   args.push_back(config.string());
+  args.push_back(*ip);
+  args.push_back(kInterface);
+  args.push_back(kAddress);
   daemon_ = ns::make<ns::Task>();
   daemon_->setLaunchPath(*unshare);
   daemon_->setArguments(args);
@@ -240,7 +279,7 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   // The daemon says when it serves; until then, or until it gives up, its log is read here, and
   // afterwards by the drain thread so that it never blocks on a full pipe.
   const int fd = err->fileHandleForReading()->fileDescriptor();
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartLimit);
   bool ready = false, ended = false;
   while (!ready && !ended) {
     const auto left =
@@ -270,9 +309,10 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
       log->text.append(buffer, std::size_t(n));
     }
   });
-  std::string why = ended ? "avahi-daemon ended before it served" : "avahi-daemon did not start within 120 s";
+  std::string why = ended ? "avahi-daemon ended before it served"
+                          : "avahi-daemon did not start within " + std::to_string(kStartLimit) + " s";
   if (ready && this->log().find("New relevant interface") == std::string::npos) {
-    why = "no network interface for mDNS besides loopback";
+    why = "the daemon did not take its network interface";
     ready = false;
   }
   if (!ready) {
@@ -288,8 +328,18 @@ std::vector<PrivateAvahi::Service> PrivateAvahi::browse(const std::string& type)
   std::vector<Service> services;
   if (unavailable_) return services;
   auto task = ns::make<ns::Task>();
-  task->setLaunchPath(browser_);
-  task->setArguments({"--resolve", "--terminate", "--parsable", "--no-db-lookup", type});
+  // Run in the daemon's network namespace, where its interface index has its name.
+  std::vector<std::string> args = {"--target", std::to_string(daemon_->processIdentifier())};
+  if (::geteuid() != 0) {
+    args.push_back("--user");
+    args.push_back("--preserve-credentials");
+  }
+  for (const char* a : {"--net", "--"}) args.push_back(a);
+  args.push_back(browser_);
+  for (const char* a : {"--resolve", "--terminate", "--parsable", "--no-db-lookup"}) args.push_back(a);
+  args.push_back(type);
+  task->setLaunchPath(nsenter_);
+  task->setArguments(args);
   auto out = ns::Pipe::pipe();
   task->setStandardOutput(out);
   task->setStandardError(ns::FileHandle::fileHandleWithNullDevice());

@@ -1,8 +1,11 @@
 #pragma once
 // A private mDNS daemon for tests: an avahi-daemon with its own configuration and a host name no
-// other process uses, on the machine's network interfaces, serving on the test process's private
-// D-Bus system bus. The daemon runs in a mount namespace of its own whose /run is a sandbox
-// folder, so that its pid file and socket cannot meet another test's (or the machine's) daemon.
+// other process uses, serving on the test process's private D-Bus system bus. It runs in a
+// network namespace of its own, whose one interface (with address() on it) links it to nobody, so
+// that no other mDNS daemon, the machine's or another test's, hears it or answers it; and in a
+// mount namespace of its own whose /run is a sandbox folder, so that its pid file and socket
+// cannot meet another daemon's. Its clients reach it over the bus, a unix socket, from any
+// network namespace.
 //
 // The client library reads DBUS_SYSTEM_BUS_ADDRESS once per process, so one private system bus
 // serves all the tests of a process: started on first use, named by DBUS_SYSTEM_BUS_ADDRESS from
@@ -25,7 +28,8 @@ namespace pltest {
 
 class PrivateAvahi {
  public:
-  // One resolved service, as the daemon reports it (for each interface and protocol).
+  // One resolved service, as the daemon reports it (for each interface and protocol; the
+  // interface is named as in the daemon's network namespace).
   struct Service {
     std::string interface, protocol, name, type, domain, host, address;
     int port = 0;
@@ -38,13 +42,15 @@ class PrivateAvahi {
   PrivateAvahi(const PrivateAvahi&) = delete;
   PrivateAvahi& operator=(const PrivateAvahi&) = delete;
 
-  // Why no daemon runs here (a tool missing, no namespace allowed, the daemon gave up), or
-  // nothing when it runs.
+  // Why no daemon runs here (a tool missing, no namespace or interface allowed, the daemon gave
+  // up), or nothing when it runs. A daemon that cannot start says so within moments.
   const std::optional<std::string>& unavailable() const { return unavailable_; }
   const std::string& busAddress() const { return busAddress_; }
-  // The host name the daemon was given. It may rename itself ("<hostName>-2") when it takes its
-  // own announcements, heard back on another interface, for another host's: hostNameMatches
-  // allows for that.
+  // The daemon's one network interface and its IPv4 address, which the host name resolves to.
+  static const std::string& interfaceName();
+  static const std::string& address();
+  // The host name the daemon was given. Alone on its network it has no reason to rename itself
+  // ("<hostName>-2"), so hostNameMatches takes only this name, with or without ".local".
   const std::string& hostName() const { return hostName_; }
   bool hostNameMatches(const std::string& name) const;
   // What the daemon's log says so far.
@@ -66,6 +72,7 @@ class PrivateAvahi {
   std::string busAddress_;
   std::string hostName_;
   std::string browser_;
+  std::string nsenter_;
   // The daemon's standard error, drained by a thread of its own until the daemon ends.
   struct Log;
   std::shared_ptr<Log> log_;

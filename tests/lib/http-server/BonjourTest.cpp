@@ -102,6 +102,13 @@ TEST_F(Bonjour, TheServiceAppearsFollowsItsTXTRecordAndGoesAtStop) {
     EXPECT_EQ(s.port, port);
     EXPECT_TRUE(avahi_->hostNameMatches(s.host)) << s.host;
     EXPECT_EQ(s.host.substr(s.host.size() - 6), ".local");
+    // Found on the daemon's own network, at its own address: nothing else answers there.
+    EXPECT_EQ(s.interface, pltest::PrivateAvahi::interfaceName());
+    if (s.protocol == "IPv4") {
+      EXPECT_EQ(s.address, pltest::PrivateAvahi::address());
+    } else {
+      EXPECT_EQ(s.address.rfind("fe80::", 0), 0u) << s.address;
+    }
   }
 
   // A new record replaces the published one; none leaves the service with an empty one.
