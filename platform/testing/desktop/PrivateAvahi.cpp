@@ -89,6 +89,33 @@ std::vector<std::string> txtStrings(const std::string& field) {
   return strings;
 }
 
+// Copies an account file (passwd or group) with the daemon's user given id 0 in its `fields`
+// numeric fields after the password.
+bool accountsAsRoot(const std::filesystem::path& from, const std::filesystem::path& to, int fields) {
+  std::ifstream in(from);
+  std::ofstream out(to);
+  if (!in || !out) return false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("avahi:", 0) == 0) {
+      std::vector<std::string> parts;
+      std::string::size_type start = 0;
+      for (;;) {
+        auto end = line.find(':', start);
+        parts.push_back(line.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+      }
+      line.clear();
+      for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i) line += ':';
+        line += i >= 2 && i < std::size_t(2 + fields) ? "0" : parts[i];
+      }
+    }
+    out << line << '\n';
+  }
+  return bool(out);
+}
+
 std::atomic<int> gDaemonCount{0};
 
 // The daemon's interface in its own network namespace, and its address there: link-local, as on
@@ -238,10 +265,17 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   // renamed itself for ever), and other tests' private daemons. Its one interface is the end of
   // a veth pair whose other end, up but unused, gives it a carrier (a dummy interface where the
   // kernel has no veth); its own multicast comes back to it as on any link. The pid file and
-  // socket sit in /run, which a mount namespace makes its own. Root needs only the two
-  // namespaces; anybody else asks for a user namespace too.
+  // socket sit in /run, which a mount namespace makes its own. Root needs only the namespaces;
+  // anybody else asks for a user namespace too, where they alone are mapped (as root), as root
+  // in a container may already be. The daemon gives its runtime folder to its own user, so the
+  // mount namespace also shows it account files that make that user root.
   std::vector<std::string> args;
   if (::geteuid() != 0) args = {"--user", "--map-root-user"};
+  if (!accountsAsRoot("/etc/passwd", folder / "passwd", 2) ||
+      !accountsAsRoot("/etc/group", folder / "group", 1)) {
+    unavailable_ = "cannot read the account files in /etc";
+    return;
+  }
   for (const char* a : {"--net", "--mount", "--propagation", "private", "--"}) args.push_back(a);
   args.push_back(*shell);
   args.push_back("-c");
@@ -256,6 +290,8 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
       "\"$4\" link set \"$5\" multicast on up\n"
       "\"$4\" address add \"$6\"/16 dev \"$5\"\n"
       "mount --bind \"$1\" /run\n"
+      "mount --bind \"$7\"/passwd /etc/passwd\n"
+      "mount --bind \"$7\"/group /etc/group\n"
       "exec \"$2\" --file=\"$3\" --no-drop-root --no-chroot --no-rlimits --no-proc-title");
   args.push_back("sh");
   args.push_back(run.string());
@@ -264,6 +300,7 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   args.push_back(*ip);
   args.push_back(kInterface);
   args.push_back(kAddress);
+  args.push_back(folder.string());
   daemon_ = ns::make<ns::Task>();
   daemon_->setLaunchPath(*unshare);
   daemon_->setArguments(args);
@@ -309,8 +346,9 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
       log->text.append(buffer, std::size_t(n));
     }
   });
-  std::string why = ended ? "avahi-daemon ended before it served"
-                          : "avahi-daemon did not start within " + std::to_string(kStartLimit) + " s";
+  std::string why =
+      ended ? "avahi-daemon, or the setting up of its namespaces and interface, ended before it served"
+            : "avahi-daemon did not start within " + std::to_string(kStartLimit) + " s";
   if (ready && this->log().find("New relevant interface") == std::string::npos) {
     why = "the daemon did not take its network interface";
     ready = false;
