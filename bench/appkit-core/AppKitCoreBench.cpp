@@ -6,11 +6,10 @@
 // Prints each time and the ratio (ours / reference).
 #include <cairo.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/GraphicsContext.h"
@@ -24,12 +23,6 @@ namespace {
 constexpr int kRows = 40;
 constexpr int kColumns = 49;
 constexpr double kCell = 20;
-
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 void report(const char* what, double ours, double reference) {
   std::printf("%-44s pelorin %8.3f s   reference %8.3f s   ratio %.2f\n", what, ours, reference,
@@ -78,14 +71,14 @@ int main() {
   };
 
   constexpr int kDirtyPasses = 2000;
-  double ours = seconds([&] {
+  double ours = benchkit::seconds([&] {
     for (int i = 0; i < kDirtyPasses; ++i) {
       auto& leaf = leaves[std::size_t(i * 7919) % leaves.size()];
       leaf->setNeedsDisplay(true);
       window->displayIfNeeded();
     }
   });
-  double reference = seconds([&] {
+  double reference = benchkit::seconds([&] {
     for (int i = 0; i < kDirtyPasses; ++i) {
       std::size_t index = std::size_t(i * 7919) % leaves.size();
       const ak::Rect r = rects[index + index / kColumns + 1];
@@ -104,10 +97,10 @@ int main() {
   report("one dirty leaf, display pass (x2000)", ours, reference);
 
   constexpr int kFullPasses = 100;
-  ours = seconds([&] {
+  ours = benchkit::seconds([&] {
     for (int i = 0; i < kFullPasses; ++i) window->display();
   });
-  reference = seconds([&] {
+  reference = benchkit::seconds([&] {
     for (int i = 0; i < kFullPasses; ++i) {
       cairo_set_operator(cr, CAIRO_OPERATOR_CLEAR);
       cairo_paint(cr);

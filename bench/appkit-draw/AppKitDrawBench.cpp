@@ -6,12 +6,11 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <pango/pangocairo.h>
 
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/BitmapImageRep.h"
 #include "platform/appkit/Font.h"
@@ -19,12 +18,6 @@
 #include "platform/appkit/Image.h"
 
 namespace {
-
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 ns::Data thumbnailJPEG() {
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 480, 360);
@@ -61,14 +54,14 @@ int main() {
   auto context = ak::GraphicsContext::graphicsContextWithBitmapImageRep_flipped(target, true);
   ak::GraphicsContext::setCurrentContext(context);
   context->setImageInterpolation(ak::ImageInterpolation::High);
-  const double ours = seconds([&] {
+  const double ours = benchkit::seconds([&] {
     for (int i = 0; i < kThumbnails; ++i) {
       auto image = ak::Image::initWithData(jpeg);
       image->drawInRect_fromRect_operation_fraction(ak::MakeRect(0, 0, 110, 83), ak::ZeroRect,
                                                     ak::CompositingOperation::SourceOver, 1);
     }
   });
-  const double reference = seconds([&] {
+  const double reference = benchkit::seconds([&] {
     for (int i = 0; i < kThumbnails; ++i) {
       GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
       gdk_pixbuf_loader_write(loader, jpeg.bytes(), jpeg.length(), nullptr);
@@ -90,7 +83,7 @@ int main() {
   ns::Dictionary attributes;
   attributes.set(ak::FontAttributeName, ak::Font::systemFontOfSize(12));
   double width = 0;
-  const double oursText = seconds([&] {
+  const double oursText = benchkit::seconds([&] {
     for (const auto& title : titles) width += ak::sizeWithAttributes(title, attributes).width;
   });
   PangoFontMap* map = pango_cairo_font_map_new();
@@ -98,7 +91,7 @@ int main() {
   pango_cairo_context_set_resolution(pango, 72);
   PangoFontDescription* desc = pango_font_description_from_string("DejaVu Sans 12px");
   double referenceWidth = 0;
-  const double referenceText = seconds([&] {
+  const double referenceText = benchkit::seconds([&] {
     for (const auto& title : titles) {
       PangoLayout* layout = pango_layout_new(pango);
       pango_layout_set_font_description(layout, desc);

@@ -5,12 +5,11 @@
 #include <pango/pangocairo.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/ScrollView.h"
@@ -45,12 +44,6 @@ class BenchRows : public ns::Object {
   }
 };
 
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 }  // namespace
 
 PL_CLASS_NAMED(BenchRows, "BenchTableRows", ns::Object) {
@@ -84,7 +77,7 @@ int main() {
     return ns::Ref<ak::View>(cell);
   });
 
-  const double ours = seconds([&] {
+  const double ours = benchkit::seconds([&] {
     table->setDelegate(rows);
     table->setDataSource(rows);
     scroll->setDocumentView(table);
@@ -101,7 +94,7 @@ int main() {
   PangoLayout* layout = pango_cairo_create_layout(cr);
   PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans 13px");
   pango_layout_set_font_description(layout, font);
-  const double reference = seconds([&] {
+  const double reference = benchkit::seconds([&] {
     std::vector<double> tops(kRows + 1);
     for (long r = 0; r < kRows; ++r) tops[r + 1] = tops[r] + rowHeight(r);
     for (int i = 0; i <= kSteps; ++i) {

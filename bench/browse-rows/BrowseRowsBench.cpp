@@ -2,18 +2,17 @@
 // the real cache-state tables and library-store reads (the pass the list runs every second while
 // videos download), beside the platform table rebinding 8 plain text cells of a 500-row list.
 // Prints both times and the ratio (ours / reference).
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <string>
 
 #include "app/browse/BrowseHooks.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheState.h"
 #include "app/youtube/SearchEntry.h"
+#include "bench/BenchKit.h"
 #include "common/CacheUtilities.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
@@ -30,12 +29,6 @@ namespace {
 constexpr int kRows = 500, kRounds = 1000;
 constexpr double kWidth = 360, kHeight = 8 * 83;
 using Id = ns::Ref<ns::Object>;
-
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 class PlainRows : public ns::Object {
  public:
@@ -94,7 +87,7 @@ int main() {
   list->setCellArray(rows);
   list->refreshTableView();
   window->display();
-  const double ours = seconds([&] {
+  const double ours = benchkit::seconds([&] {
     for (int i = 0; i < kRounds; ++i) {
       list->refreshTableView();
       window->display();
@@ -124,7 +117,7 @@ int main() {
   scroll->setDocumentView(table);
   table->setDelegate(plain);
   table->setDataSource(plain);
-  const double reference = seconds([&] {
+  const double reference = benchkit::seconds([&] {
     for (int i = 0; i < kRounds; ++i) {
       table->reloadData();
       plainWindow->display();

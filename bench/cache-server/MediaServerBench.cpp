@@ -40,6 +40,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -293,20 +294,6 @@ void pumpUntil(const std::function<bool()>& predicate) {
   ns::RunLoop::currentRunLoop()->runUntil(predicate, 3600);
 }
 
-std::uint16_t freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
-}
-
 // Starts the program; its standard output goes to `output` when given.
 pid_t spawn(const std::vector<std::string>& arguments, const std::string& output = {}) {
   std::vector<char*> argv;
@@ -358,7 +345,8 @@ ChildRun timedRun(std::vector<std::string> arguments, const std::filesystem::pat
   return run;
 }
 
-pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
+pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root,
+                 const benchkit::HeldPort& port) {
   return spawn(benchkit::nginxCommand(work, root, port));
 }
 
@@ -483,6 +471,7 @@ void writeServedFile(const std::filesystem::path& path) {
 // nginx serving the folder, when it is installed and answers.
 struct Reference {
   pid_t pid = -1;
+  std::optional<benchkit::HeldPort> port;  // until nginx has stopped
   std::string url;
   bool serving = false;
 };
@@ -490,9 +479,9 @@ struct Reference {
 Reference startReference(const std::filesystem::path& work, const std::filesystem::path& www) {
   Reference nginx;
   bool installed = ::access(benchkit::kNginxPath, X_OK) == 0;
-  std::uint16_t port = installed ? freePort() : 0;
-  nginx.pid = installed ? startNginx(work, www, port) : -1;
-  nginx.url = "http://127.0.0.1:" + std::to_string(port) + "/big.mp4";
+  if (installed) nginx.port.emplace();
+  nginx.pid = installed ? startNginx(work, www, *nginx.port) : -1;
+  nginx.url = "http://127.0.0.1:" + std::to_string(installed ? nginx.port->port() : 0) + "/big.mp4";
   nginx.serving = nginx.pid > 0 && waitUntilServing(nginx.url);
   return nginx;
 }

@@ -13,12 +13,9 @@
 //
 // With --ours (or --curl) only that side runs, for a profiler attached to it; with --embedded
 // the embedded server is the origin even where nginx is installed.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,6 +27,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,10 +65,6 @@ void resetPeakResident() {
   std::ofstream("/proc/self/clear_refs") << "5";
 }
 
-double seconds(std::chrono::steady_clock::time_point since) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
-}
-
 double processCpuSeconds() {
   timespec now{};
   ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
@@ -97,7 +91,7 @@ Fetch fetchWithOperation(const std::string& url, const std::string& path) {
   auto start = std::chrono::steady_clock::now();
   op->start();
   ns::RunLoop::currentRunLoop()->runUntil([&] { return done; }, 600, ns::DefaultRunLoopMode);
-  fetch.seconds = seconds(start);
+  fetch.seconds = benchkit::secondsSince(start);
   fetch.cpuSeconds = processCpuSeconds() - cpu;
   fetch.ok = done && !failed && hasWholeFile(path);
   return fetch;
@@ -120,7 +114,7 @@ Fetch fetchWithCurl(const std::string& url, const std::string& path) {
   int status = 0;
   rusage usage{};
   ::wait4(pid, &status, 0, &usage);
-  fetch.seconds = seconds(start);
+  fetch.seconds = benchkit::secondsSince(start);
   auto toSeconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
   fetch.cpuSeconds = toSeconds(usage.ru_utime) + toSeconds(usage.ru_stime);
   fetch.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0 && hasWholeFile(path);
@@ -141,7 +135,8 @@ pid_t spawnProgram(std::vector<std::string> arguments, int stdoutFd = -1) {
 }
 
 // nginx as one process over `root`; answers its process id, or -1.
-pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, int port) {
+pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root,
+                 const benchkit::HeldPort& port) {
   return spawnProgram(benchkit::nginxCommand(work, root, port));
 }
 
@@ -157,21 +152,6 @@ pid_t startEmbedded(const std::filesystem::path& root, int* port) {
   if (n <= 0) return -1;
   *port = std::atoi(portText);
   return pid;
-}
-
-// A port the system has just handed out and let go of.
-int freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  int port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
 }
 
 bool serving(const std::string& url, const std::string& path) {
@@ -233,9 +213,10 @@ int main(int argc, char** argv) {
   int port = 0;
   pid_t server = -1;
   const char* origin = "nginx";
+  std::optional<benchkit::HeldPort> nginxPort;  // until nginx has stopped
   if (!embedded && ::access(benchkit::kNginxPath, X_OK) == 0) {
-    port = freePort();
-    server = startNginx(work, root, port);
+    port = nginxPort.emplace().port();
+    server = startNginx(work, root, *nginxPort);
   }
   std::string url = "http://127.0.0.1:" + std::to_string(port) + "/big.bin";
   if (server < 0 || !serving(url, (work / "probe").string())) {

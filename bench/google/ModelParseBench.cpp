@@ -6,12 +6,12 @@
 // Prints the median time of each and their ratio. A driver, not a test: run it by hand on a quiet
 // machine, from a Release build.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "lib/google/ApiJSONParser.h"
 #include "lib/google/ApiYouTubeModels.h"
 #include "platform/runtime/Runtime.h"
@@ -97,13 +97,6 @@ Read readRaw(const std::string& text) {
   return read;
 }
 
-template <class F>
-double seconds(F&& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 double median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -131,11 +124,11 @@ int main() {
   for (int round = 0; round < kRounds; ++round) {
     // Alternate the order so that neither way always runs on a warmer cache.
     if (round % 2) {
-      rawTimes.push_back(seconds([&] { sink += readRaw(text).bytes; }));
-      modelTimes.push_back(seconds([&] { sink += readWithModelObjects(text, replyClass).bytes; }));
+      rawTimes.push_back(benchkit::seconds([&] { sink += readRaw(text).bytes; }));
+      modelTimes.push_back(benchkit::seconds([&] { sink += readWithModelObjects(text, replyClass).bytes; }));
     } else {
-      modelTimes.push_back(seconds([&] { sink += readWithModelObjects(text, replyClass).bytes; }));
-      rawTimes.push_back(seconds([&] { sink += readRaw(text).bytes; }));
+      modelTimes.push_back(benchkit::seconds([&] { sink += readWithModelObjects(text, replyClass).bytes; }));
+      rawTimes.push_back(benchkit::seconds([&] { sink += readRaw(text).bytes; }));
     }
   }
   double modelMs = median(modelTimes) * 1000, rawMs = median(rawTimes) * 1000;

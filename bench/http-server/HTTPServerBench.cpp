@@ -15,11 +15,9 @@
 //   build/release/bench/http_server_bench [seconds per wrk run, default 5]
 #include <curl/curl.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/resource.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -71,20 +69,6 @@ int serve(const std::string& root) {
   }
   server->stop();
   return 0;
-}
-
-std::uint16_t freePort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof addr;
-  std::uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &length) == 0)
-    port = ntohs(addr.sin_port);
-  ::close(fd);
-  return port;
 }
 
 // CPU seconds a process has run so far, from its CPU-time clock: every thread it has had, also
@@ -295,7 +279,8 @@ std::string spread(const std::vector<double>& ratios) {
 }
 
 // Starts nginx as one process on `port` over `root`; answers its process id, or -1.
-pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root, std::uint16_t port) {
+pid_t startNginx(const std::filesystem::path& work, const std::filesystem::path& root,
+                 const benchkit::HeldPort& port) {
   auto arguments = benchkit::nginxCommand(work, root, port, 256);
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
@@ -385,8 +370,9 @@ int main(int argc, char** argv) {
   std::uint16_t ourPort = 0;
   int stopFd = -1;
   pid_t ourPid = startEmbedded(root, &ourPort, &stopFd);
-  std::uint16_t nginxPort = freePort();
-  pid_t nginxPid = startNginx(work, root, nginxPort);
+  benchkit::HeldPort heldPort;  // until nginx has stopped
+  const std::uint16_t nginxPort = heldPort.port();
+  pid_t nginxPid = startNginx(work, root, heldPort);
   int status = 1;
   if (ourPid > 0 && nginxPid > 0 && waitUntilServing(ourPort) && waitUntilServing(nginxPort)) {
     // Small GETs in alternating rounds too; each figure is the median of its rounds.

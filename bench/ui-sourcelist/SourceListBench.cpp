@@ -2,12 +2,12 @@
 // data source and delegate are reached through the forwarding proxy, beside the same tree in a
 // plain outline view whose delegate and data source answer the outline methods directly. Prints
 // both times and the ratio (ours / reference): the cost of forwarding every outline call.
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "bench/BenchKit.h"
 #include "platform/appkit/Application.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/OutlineView.h"
@@ -76,12 +76,6 @@ class PlainTree : public Tree {
   Id viewFor(Id, Id, Id item) { return cellFor(item); }
 };
 
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
-
 void registerCell(const ns::Ref<ak::OutlineView>& view) {
   view->registerViewFactory("Cell", [] {
     auto cell = ak::make<ak::TableCellView>(ak::MakeRect(0, 0, kWidth, 17));
@@ -107,7 +101,7 @@ double run(const ns::Ref<T>& outline, const std::function<void()>& wire, long* r
   registerCell(outline);
   scroll->setDocumentView(outline);
   wire();
-  const double time = seconds([&] {
+  const double time = benchkit::seconds([&] {
     for (int i = 0; i < kRounds; ++i) {
       outline->reloadData();
       window->display();

@@ -6,26 +6,19 @@
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <stdlib.h>
 
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <sstream>
 #include <string>
 
+#include "bench/BenchKit.h"
 #include "lib/cache/GVCache.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Window.h"
 #include "ui/FakeImageView.h"
 
 namespace {
-
-double seconds(const std::function<void()>& work) {
-  auto start = std::chrono::steady_clock::now();
-  work();
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-}
 
 ns::Data thumbnailJPEG() {
   GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, FALSE, 8, 480, 360);
@@ -68,7 +61,7 @@ int main() {
   window->orderFront(nullptr);
   auto link = ns::URL::URLWithString(url);
   int shown = 0;
-  const double ours = seconds([&] {
+  const double ours = benchkit::seconds([&] {
     for (int i = 0; i < kThumbnails; ++i) {
       auto view = ak::make<FakeImageView>(ak::MakeRect(0, 0, 110, 83));
       view->setImageScaling(3);
@@ -84,7 +77,7 @@ int main() {
   stored << std::ifstream(folder + "/GVCache/" + key, std::ios::binary).rdbuf();
   const std::string png = stored.str();
   int scaled = 0;
-  const double reference = seconds([&] {
+  const double reference = benchkit::seconds([&] {
     for (int i = 0; i < kThumbnails; ++i) {
       GdkPixbufLoader* loader = gdk_pixbuf_loader_new();
       gdk_pixbuf_loader_write(loader, reinterpret_cast<const guchar*>(png.data()), png.size(), nullptr);
