@@ -202,6 +202,8 @@ struct CRSWritableContext {
   std::atomic<const CRSBinaryImageList*> binaryImages;
   CRSUserData user;
   std::atomic<const CRSProcessList*> processList;
+  // Crash-time readers of processList: a replaced list is freed only when none is counted.
+  std::atomic<std::uint32_t> processListReaders;
   std::uint32_t deviceOrientation;
   std::uint32_t uiOrientation;
   std::atomic<char*> batteryLevel;

@@ -181,7 +181,7 @@ void writeIdentityAndBuild(CRSRecordWriter* w, const CRSContext* c) {
   CRSRecordEndLine(w);
 }
 
-void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWritableContext* wc) {
+void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, CRSWritableContext* wc) {
   CRSProcessInfo process{};
   if (c) process = c->process;
   CRSRecordBeginSection(w, "process_info");
@@ -198,6 +198,8 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWrita
 
   CRSRecordBeginSection(w, "external_process_info");
   CRSRecordBeginArray(w);
+  // Counted as a reader first, so that a capture that replaces the list meanwhile leaves it alone.
+  if (wc) wc->processListReaders.fetch_add(1);
   const CRSProcessList* processes = wc ? wc->processList.load() : nullptr;
   for (std::uint32_t i = 0; processes && i < processes->count; ++i) {
     CRSRecordBeginObject(w);
@@ -206,6 +208,7 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWrita
     CRSRecordWriteStringMember(w, "name", processes->entries[i].name);
     CRSRecordEndObject(w);
   }
+  if (wc) wc->processListReaders.fetch_sub(1);
   CRSRecordEndArray(w);
   CRSRecordEndLine(w);
 

@@ -1,6 +1,8 @@
 #include "CrashReporter/CRSSystemInfo.h"
 
+#include <dirent.h>
 #include <elf.h>
+#include <fcntl.h>
 #include <link.h>
 #include <sys/utsname.h>
 #include <unistd.h>
@@ -8,11 +10,16 @@
 #include <algorithm>
 #include <atomic>
 #include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
+#include <vector>
 
 #include "CrashReporter/CRSElf.h"
 #include "platform/core/NoDestructor.h"
@@ -166,6 +173,54 @@ void rescan(CRSWritableContext* writable) {
   writable->binaryImages.store(head, std::memory_order_release);
 }
 
+// ---- processes ----
+
+// The kernel keeps a command name in 16 bytes with its terminator.
+constexpr std::size_t kCommandNameSize = 16;
+
+// The command name of a process, or nothing when it cannot be read (it may have ended).
+std::optional<std::string> commandName(const char* pid) {
+  std::string path = std::string("/proc/") + pid + "/comm";
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  char buffer[kCommandNameSize];
+  ssize_t n;
+  do {
+    n = ::read(fd, buffer, sizeof buffer);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n <= 0) return std::nullopt;
+  std::string name(buffer, static_cast<std::size_t>(n));
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  if (name.size() >= kCommandNameSize) name.resize(kCommandNameSize - 1);
+  return name;
+}
+
+// The list, its entries and their names in one allocation, so that one free() releases it.
+const CRSProcessList* makeProcessList(const std::vector<std::pair<std::int32_t, std::string>>& found) {
+  std::size_t count = found.size();
+  std::size_t bytes = sizeof(CRSProcessList) + count * (sizeof(CRSProcessEntry) + kCommandNameSize);
+  void* block = std::malloc(bytes);
+  if (!block) return nullptr;
+  auto* list = static_cast<CRSProcessList*>(block);
+  auto* entries = reinterpret_cast<CRSProcessEntry*>(list + 1);
+  auto* names = reinterpret_cast<char*>(entries + count);
+  for (std::size_t i = 0; i < count; ++i) {
+    char* name = names + i * kCommandNameSize;
+    std::memcpy(name, found[i].second.c_str(), found[i].second.size() + 1);
+    entries[i] = CRSProcessEntry{found[i].first, name};
+  }
+  list->count = static_cast<std::uint32_t>(count);
+  list->entries = entries;
+  return list;
+}
+
+// Lists replaced while a crash-time writer may have been reading them (context queue only).
+std::vector<const CRSProcessList*>& retiredProcessLists() {
+  static ns::NoDestructor<std::vector<const CRSProcessList*>> lists;
+  return *lists;
+}
+
 }  // namespace
 
 void CRSHostSetMachineIdPathForTesting(const char* path) {
@@ -297,6 +352,34 @@ std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap() {
     if (list->entries[i].uuid) map[list->entries[i].uuid] = list->entries[i].address;
   }
   return map;
+}
+
+void CRSProcessListCapture(CRSWritableContext* writable) {
+  if (!writable) return;
+  DISPATCH_DEBUG_ASSERT_QUEUE(CRSContextQueue());
+  DIR* proc = ::opendir("/proc");
+  if (!proc) return;
+  std::vector<std::pair<std::int32_t, std::string>> found;
+  while (dirent* entry = ::readdir(proc)) {
+    const char* name = entry->d_name;
+    std::int64_t pid = 0;
+    const char* p = name;
+    for (; *p >= '0' && *p <= '9' && pid <= INT32_MAX; ++p) pid = pid * 10 + (*p - '0');
+    if (p == name || *p || pid > INT32_MAX) continue;
+    if (auto command = commandName(name)) found.emplace_back(static_cast<std::int32_t>(pid), *command);
+  }
+  ::closedir(proc);
+  if (found.empty()) return;
+  const CRSProcessList* list = makeProcessList(found);
+  if (!list) return;
+  const CRSProcessList* previous = writable->processList.exchange(list);
+  std::vector<const CRSProcessList*>& retired = retiredProcessLists();
+  if (previous) retired.push_back(previous);
+  // A crash-time writer counts itself before it loads the pointer: when none is counted now, none
+  // can still hold a list replaced before. Otherwise they wait for a later sample.
+  if (writable->processListReaders.load() != 0) return;
+  for (const CRSProcessList* old : retired) std::free(const_cast<CRSProcessList*>(old));
+  retired.clear();
 }
 
 std::string CRSInstallIdentifier() {

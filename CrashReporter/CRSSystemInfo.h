@@ -23,6 +23,12 @@ std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap();
 // Inserts in ascending address order; an equal address goes after the entries already there.
 void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image);
 
+// On the context queue: reads the running processes (pid and command name, as /proc/PID/comm
+// gives it: at most 15 bytes) and exchanges the new list into the context. A replaced list is
+// freed once no crash-time writer may be reading it, at this sample or a later one. A listing
+// that fails or finds no process leaves the previous list in place.
+void CRSProcessListCapture(CRSWritableContext* writable);
+
 std::string CRSInstallIdentifier();
 bool CRSInstallIdentifierIsNew();
 // 2 when the host's reserved flag is set, + 4 with a debugger attached, + 32 with LD_PRELOAD set.

@@ -17,8 +17,17 @@
 #include "platform/core/Format.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/net/URL.h"
+#include "platform/runloop/Timer.h"
 
 namespace {
+
+constexpr double kProcessSamplingInterval = 30;
+
+// Samples the running processes into the crash context; nothing before capture is installed.
+void captureProcessList() {
+  if (!CRSContextIsInitialized()) return;
+  dispatch::sync(CRSContextQueue(), [] { CRSProcessListCapture(CRSWritableContextGet()); });
+}
 
 bool environmentIsZero(const char* name) {
   const char* value = std::getenv(name);
@@ -46,6 +55,10 @@ void storeCustomValue(const std::optional<std::string>& value, const std::string
 }  // namespace
 
 // ---- class operations ----
+
+CrashReporter::~CrashReporter() {
+  if (thirtySecondTimer_) thirtySecondTimer_->invalidate();
+}
 
 ns::Ref<CrashReporter> CrashReporter::sharedInstance() {
   static ns::NoDestructor<ns::Ref<CrashReporter>> shared(ns::make<CrashReporter>());
@@ -387,8 +400,36 @@ void CrashReporter::controller_willProcessFile(const ns::Ref<CRSSDKController>&,
 }
 
 void CrashReporter::controller_collectProcesses(const ns::Ref<CRSSDKController>&, bool collect) {
-  // Process sampling is never asked for; the flag is kept for whoever reads it.
   collectProcesses_ = collect;
+  if (!collect) return;
+  captureProcessList();
+  auto self = this->self();
+  dispatch::async(dispatch::mainQueue(), [self] { self->startThirtySecondIntervalIfNeeded(); });
+}
+
+void CrashReporter::startThirtySecondIntervalIfNeeded() {
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
+  if (thirtySecondTimer_ && thirtySecondTimer_->isValid()) return;
+  std::weak_ptr<CrashReporter> weak = self();
+  thirtySecondTimer_ = ns::Timer::scheduledTimerWithTimeInterval_repeats_block(
+      kProcessSamplingInterval, true, [weak](const ns::Ref<ns::Timer>& timer) {
+        if (auto self = weak.lock()) {
+          self->updateThirtySecondIntervalData();
+        } else {
+          timer->invalidate();
+        }
+      });
+}
+
+void CrashReporter::updateThirtySecondIntervalData() {
+  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
+  if (collectProcesses_) {
+    captureProcessList();
+    return;
+  }
+  // Sampling was switched off: the timer goes, and switching it on again makes a new one.
+  if (thirtySecondTimer_) thirtySecondTimer_->invalidate();
+  thirtySecondTimer_ = nullptr;
 }
 
 // ---- client delegate ----

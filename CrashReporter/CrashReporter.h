@@ -23,6 +23,10 @@
 #include "platform/core/Value.h"
 #include "platform/dispatch/Queue.h"
 
+namespace ns {
+class Timer;
+}
+
 class CrashReporter;
 class CRSCrashFile;
 // Session analytics (CrashReporter/CRSAnalyticsController.h).
@@ -100,6 +104,11 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
                                                         const CRSBuildEnvironment& environment);
   void gatherInitialNotificationData();
   void setupNotifications() {}
+  // Process sampling, on the main thread: makes the 30-second timer when there is none, and on
+  // each firing samples the processes again while sampling is on, or stops the timer once it is
+  // off.
+  void startThirtySecondIntervalIfNeeded();
+  void updateThirtySecondIntervalData();
 
   const ns::Ref<CRSSDKController>& controller() const { return controller_; }
   const ns::Ref<CRSSettingsClient>& settingsClient() const { return settingsClient_; }
@@ -109,6 +118,9 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
   // This run's session identifier ("" before start-up made one).
   std::string sessionIdentifier() const;
   bool lastSessionWasCrash() const { return lastSessionWasCrash_.load(); }
+  bool collectProcesses() const { return collectProcesses_.load(); }
+  // The process-sampling timer while it runs (main thread only).
+  const ns::Ref<ns::Timer>& thirtySecondTimer() const { return thirtySecondTimer_; }
   bool isSettingsLoaded() const { return isSettingsLoaded_.load(); }
   std::uint64_t attributesCount() const { return attributesCount_.load(); }
   std::int64_t logBufferSize() const { return logBufferSize_.load(); }
@@ -143,6 +155,8 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
 
   std::string className() const override { return "CrashReporter"; }
 
+  ~CrashReporter() override;
+
  private:
   ns::Ref<CrashReporter> self() { return std::static_pointer_cast<CrashReporter>(shared_from_this()); }
   void startUp(const std::string& key, double delay, const CRSBuildEnvironment& environment);
@@ -160,6 +174,7 @@ class CrashReporter : public ns::Object, public CRSSDKControllerDelegate, public
   ns::Ref<CRSBetaClient> betaClient_;
   ns::Ref<CRSSettingsClient> settingsClient_;
   ns::Ref<CRSAnalyticsController> analyticsController_;
+  ns::Ref<ns::Timer> thirtySecondTimer_;  // main thread only
   std::atomic<bool> lastSessionWasCrash_{false};
   std::atomic<bool> collectProcesses_{false};
   std::atomic<bool> isSettingsLoaded_{false};

@@ -8,7 +8,8 @@
 // as the main bundle (its Info.plist), on the virtual clock: "crash" sets user data and dies by
 // SIGSEGV; "run" runs the main run loop until the reporter's work is done (or CRS_TEST_RUN_SECONDS
 // virtual seconds passed) and prints the delegate calls it receives; with CRS_TEST_AWAIT_ANALYTICS
-// it also waits until the logged analytics were sent.
+// it also waits until the logged analytics were sent. With CRS_TEST_COLLECT_PROCESSES, "crash"
+// switches process sampling on first.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <link.h>
@@ -380,6 +381,10 @@ int runReporter(const std::string& mode) {
     CrashReporter::setObjectValue_forKey(ns::Value(ns::URL::URLWithString("http://example.com/a?b=c%20d")),
                                          "u");
     CRSSessionLog("run one wrote this");
+    // With CRS_TEST_COLLECT_PROCESSES the running processes are sampled before the crash.
+    if (::getenv("CRS_TEST_COLLECT_PROCESSES"))
+      reporter->controller_collectProcesses(reporter->controller(), true);
+    say("pid", std::to_string(::getpid()));
     crs_null_write();
     return 1;
   }
