@@ -152,8 +152,12 @@ std::uint64_t CRSConversionTrackingIdentifier() {
   return static_cast<std::uint64_t>(value.longLongValue());
 }
 
+bool CRSConversionTrackingEnabled() {
+  return bundleBool("CrashReporterConversionTracking");
+}
+
 bool CRSInstallEventPending() {
-  return CRSContextIsInitialized() && bundleBool("CrashReporterConversionTracking");
+  return CRSContextIsInitialized() && CRSConversionTrackingEnabled();
 }
 
 std::optional<std::string> CRSInstallEventKeyForType(const std::string& type) {

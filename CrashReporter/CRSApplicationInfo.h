@@ -32,8 +32,10 @@ std::optional<std::string> CRSHostModelString();
 // "CrashReporterAPIEndpoint" of the Info.plist, else of the environment.
 std::optional<std::string> CRSAPIEndpointOverride(const ns::Dictionary& infoDictionary);
 
-// Conversion tracking: the application id ("CrashReporterConversionId" of the Info.plist, 0 when
-// none) and whether install events are to be reported.
+// Conversion tracking: whether the Info.plist switches it on ("CrashReporterConversionTracking"),
+// the application id ("CrashReporterConversionId" of the Info.plist, 0 when none) and whether
+// install events are to be reported.
+bool CRSConversionTrackingEnabled();
 std::uint64_t CRSConversionTrackingIdentifier();
 bool CRSInstallEventPending();
 // The SHA-1 key of an "Install" or "Activation" event; nothing without an advertising identifier

@@ -6,11 +6,13 @@
 #include <ctime>
 #include <new>
 
+#include "CrashReporter/CRSApplicationInfo.h"
 #include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSSafeLog.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "platform/dispatch/Group.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/dispatch/Source.h"
 #include "platform/runloop/ThreadStartHook.h"
 
 namespace {
@@ -28,6 +30,22 @@ const char* copyString(CRSAllocator* allocator, const char* text) {
   if (!copy) return nullptr;
   std::memcpy(copy, text, length + 1);
   return copy;
+}
+
+constexpr double kHourlyInterval = 3600;
+constexpr double kHourlyLeeway = 120;
+
+// Calls the stored callback (a settings reload) every hour, first an hour from now, on the context
+// queue. The timer stays for the life of the process.
+void startHourlyTimer(CRSWritableContext* writable) {
+  auto queue = CRSContextQueue();
+  std::function<void()>* callback = writable->hourlyCallback;
+  if (!queue || !callback) return;
+  auto timer = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, queue);
+  timer->setTimer(dispatch::time(kHourlyInterval), kHourlyInterval, kHourlyLeeway);
+  timer->setEventHandler([callback] { (*callback)(); });
+  writable->hourlyTimer = new std::shared_ptr<dispatch::Source>(timer);
+  timer->resume();
 }
 
 }  // namespace
@@ -95,6 +113,9 @@ void CRSContextInitialize(const CRSContextInitData& data) {
   context->host.requestFlags = data.requestFlags;
   context->host.advertisingIdentifier = copyString(allocator, data.conversionTrackingIdentifier);
   context->host.storagePath = copyString(allocator, data.documentsPath);
+  context->conversionTracking = CRSConversionTrackingEnabled();
+  if (context->conversionTracking && data.hourlyCallback)
+    writable->hourlyCallback = new std::function<void()>(data.hourlyCallback);
   writable->deviceOrientation = 1;
   writable->uiOrientation = 1;
   gContext.store(context, std::memory_order_release);
@@ -123,6 +144,8 @@ void CRSContextInitialize(const CRSContextInitData& data) {
     CRSUserLoggingInit(&writable->user, hasLogs ? runningLog.c_str() : nullptr,
                        hasLogs ? sessionLog.c_str() : nullptr);
   });
+  if (context->conversionTracking)
+    dispatch::groupAsync(group, global, [writable] { startHourlyTimer(writable); });
   if (auto hook = gInitializationHook.load()) dispatch::groupAsync(group, global, [hook] { hook(); });
   if (dispatch::groupWait(group, dispatch::time(5)) != 0) {
     // Set-up is still running and may still fill the context: it stays writable.

@@ -16,7 +16,8 @@
 
 namespace dispatch {
 class Queue;
-}
+class Source;
+}  // namespace dispatch
 
 inline constexpr char CRSGenerator[] = "CrashReporter Mac SDK/2.2.5";
 inline constexpr int CRSSignalCount = 7;
@@ -213,6 +214,8 @@ struct CRSWritableContext {
   std::atomic<std::uint64_t> conversionIdentifier;
   std::atomic<char*> developmentPlatform;
   std::atomic<char*> developmentPlatformVersion;
+  // Only with conversion tracking on: a timer on the context queue that calls the callback hourly.
+  std::shared_ptr<dispatch::Source>* hourlyTimer;
   std::function<void()>* hourlyCallback;
   CRSThreadList threads;
 };

@@ -1,7 +1,7 @@
 // The reporter's timers and what they feed: process sampling (a crash record lists the running
-// processes, the report carries them, a 30-second timer samples again while sampling is on). The
-// whole reporter starts once per process, so the timer scenarios run in children, on the virtual
-// clock, against processes the test starts.
+// processes, the report carries them, a 30-second timer samples again while sampling is on) and
+// the hourly settings reload of conversion tracking. The whole reporter starts once per process,
+// so the timer scenarios run in children, on the virtual clock, against processes the test starts.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -216,6 +216,56 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
 
 TEST_F(ProcessSampling, TheTimerSamplesEveryThirtySecondsWhileSamplingIsOn) {
   EXPECT_TRUE(passedInChild("ProcessSamplingChild.DISABLED_TheTimerSamplesAgainWhileSamplingIsOn"));
+}
+
+// With CRS_TEST_TRACKING=1 the Info.plist switches conversion tracking on, else off.
+TEST(HourlySettingsChild, DISABLED_TheClockMovesTwoHours) {
+  const char* trackingText = std::getenv("CRS_TEST_TRACKING");
+  bool tracking = trackingText && std::string(trackingText) == "1";
+  pltest::Sandbox sandbox;
+  testsupport::FakeCrashService service{crstest::kAPIKey, crstest::kBundleId};
+  sandbox.set("CrashReporterAPIEndpoint", service.baseURL());
+  pltest::VirtualClock clock;
+  auto reporter = startReporter(sandbox, {{"CrashReporterConversionTracking", tracking}});
+  auto controller = reporter->controller();
+  auto settingsRequests = [&] { return crstest::requestsOf(service, Kind::Settings).size(); };
+  // The start-up load.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return reporter->isSettingsLoaded() && settingsRequests() == 1; }));
+
+  // A load of the test's own, made once whatever the hour set going has reached the service's
+  // client: it is then answered after that.
+  std::size_t ownLoads = 0;
+  auto loadAfterTheHour = [&] {
+    dispatch::sync(CRSContextQueue(), [] {});
+    dispatch::sync(controller->queue(), [] {});
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    controller->loadSettings([done] { *done = true; });
+    ++ownLoads;
+    return pltest::pumpUntil([done] { return done->load(); });
+  };
+  // Not yet at 3599 s; once by 3601 s; twice by 7201 s.
+  struct Step {
+    double seconds;
+    std::size_t hourly;
+  };
+  for (const Step& step : {Step{3599, 0}, Step{2, 1}, Step{3600, 2}}) {
+    SCOPED_TRACE(step.seconds);
+    clock.advance(step.seconds);
+    std::size_t expected = tracking ? step.hourly : 0;
+    ASSERT_TRUE(pltest::pumpUntil([&] { return settingsRequests() >= 1 + ownLoads + expected; }));
+    ASSERT_TRUE(loadAfterTheHour());
+    std::size_t hourly = settingsRequests() - 1 - ownLoads;
+    EXPECT_EQ(hourly, expected);
+  }
+}
+
+TEST(HourlySettings, ConversionTrackingReloadsTheSettingsEveryHour) {
+  pltest::Sandbox sandbox;
+  for (bool tracking : {true, false}) {
+    SCOPED_TRACE(tracking ? "tracking on" : "tracking off");
+    sandbox.set("CRS_TEST_TRACKING", tracking ? "1" : "0");
+    EXPECT_TRUE(passedInChild("HourlySettingsChild.DISABLED_TheClockMovesTwoHours"));
+  }
 }
 
 }  // namespace
