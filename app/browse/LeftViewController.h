@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "app/youtube/SearchAutoComplete.h"
+#include "app/browse/SearchAutoComplete.h"
 #include "platform/appkit/ViewController.h"
 
 class BubblePopover;

@@ -1,12 +1,9 @@
-#include "app/youtube/SearchAutoComplete.h"
+#include "app/youtube/SearchSuggestionFetcher.h"
 
 #include <mutex>
 
 #include "app/youtube/SuggestServiceConfig.h"
 #include "lib/net/JSONRequestOperation.h"
-#include "platform/appkit/Colors.h"
-#include "platform/appkit/TableView.h"
-#include "platform/appkit/TextField.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/Stream.h"
@@ -15,16 +12,6 @@
 #include "platform/net/URLRequest.h"
 #include "platform/runloop/Thread.h"
 #include "platform/runloop/Timer.h"
-#include "platform/runtime/ClassBuilder.h"
-
-PL_CLASS(SearchAutoComplete, ns::Object) {
-  cls.method<&SearchAutoComplete::numberOfRowsInTableView>("numberOfRowsInTableView:");
-  cls.method<&SearchAutoComplete::tableView_objectValueForTableColumn_row>(
-      "tableView:objectValueForTableColumn:row:");
-  cls.method<&SearchAutoComplete::tableView_willDisplayCell_forTableColumn_row>(
-      "tableView:willDisplayCell:forTableColumn:row:");
-  cls.method<&SearchAutoComplete::suggestionClicked>("suggestionClicked:");
-}
 
 namespace {
 
@@ -72,27 +59,16 @@ class CappedMemoryOutputStream : public ns::OutputStream {
 
 }  // namespace
 
-SearchAutoComplete::~SearchAutoComplete() {
+SearchSuggestionFetcher::~SearchSuggestionFetcher() {
   if (timer_) timer_->invalidate();
   if (request_) request_->cancel();
 }
 
-void SearchAutoComplete::setTableView(const ns::Ref<ak::TableView>& tableView) {
-  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
-  tableView_ = tableView;
-  if (!tableView) return;
-  auto self = this->self<SearchAutoComplete>();
-  tableView->setDataSource(self);
-  tableView->setDelegate(self);
-  tableView->setTarget(self);
-  tableView->setAction(ns::Sel("suggestionClicked:"));
-}
-
-void SearchAutoComplete::setQuery(const std::string& query) {
+void SearchSuggestionFetcher::setQuery(const std::string& query) {
   DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   query_ = query;
   if (timer_) timer_->invalidate();
-  std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
+  std::weak_ptr<SearchSuggestionFetcher> weak = self<SearchSuggestionFetcher>();
   timer_ = ns::Timer::scheduledTimerWithTimeInterval_repeats_block(kSuggestDelay, false,
                                                                    [weak](const ns::Ref<ns::Timer>&) {
                                                                      if (auto self = weak.lock())
@@ -100,7 +76,7 @@ void SearchAutoComplete::setQuery(const std::string& query) {
                                                                    });
 }
 
-void SearchAutoComplete::setEnabled(bool enabled) {
+void SearchSuggestionFetcher::setEnabled(bool enabled) {
   DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   enabled_ = enabled;
   if (enabled) return;
@@ -109,25 +85,19 @@ void SearchAutoComplete::setEnabled(bool enabled) {
   cancelRequest();
 }
 
-void SearchAutoComplete::setSelectedRow(long row) {
-  DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
-  selectedRow_ = row;
-  if (auto table = tableView_.lock()) table->setNeedsDisplay(true);
-}
-
-void SearchAutoComplete::timerFired() {
+void SearchSuggestionFetcher::timerFired() {
   timer_ = nullptr;
   if (!enabled_) return;
   sendRequest(query_);
 }
 
-void SearchAutoComplete::cancelRequest() {
+void SearchSuggestionFetcher::cancelRequest() {
   ++generation_;
   if (request_) request_->cancel();
   request_ = nullptr;
 }
 
-void SearchAutoComplete::sendRequest(const std::string& text) {
+void SearchSuggestionFetcher::sendRequest(const std::string& text) {
   // The reply of an older text must not replace the suggestions of this one.
   cancelRequest();
   auto url = ns::URL::URLWithString(suggestRequestURL(text));
@@ -138,7 +108,7 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
   auto request = ns::URLRequest::requestWithURL_cachePolicy_timeoutInterval(
       url, ns::URLRequestReloadIgnoringLocalCacheData, kSuggestRequestTimeout);
   const std::uint64_t generation = generation_;
-  std::weak_ptr<SearchAutoComplete> weak = self<SearchAutoComplete>();
+  std::weak_ptr<SearchSuggestionFetcher> weak = self<SearchSuggestionFetcher>();
   request_ = JSONRequestOperation::JSONRequestOperationWithRequest_success_failure(
       request,
       [weak, generation](const ns::Ref<ns::URLRequest>&, const ns::Ref<ns::HTTPURLResponse>&,
@@ -164,19 +134,17 @@ void SearchAutoComplete::sendRequest(const std::string& text) {
   request_->start();
 }
 
-void SearchAutoComplete::takeReply(std::uint64_t generation, const std::vector<std::string>& suggestions) {
+void SearchSuggestionFetcher::takeReply(std::uint64_t generation,
+                                        const std::vector<std::string>& suggestions) {
   DISPATCH_DEBUG_ASSERT_QUEUE(dispatch::mainQueue());
   if (generation != generation_) return;
   request_ = nullptr;
   if (!enabled_) return;
   suggestArray_ = suggestions;
-  // A highlighted index into the old list means nothing in the new one.
-  selectedRow_ = -1;
-  if (auto table = tableView_.lock()) table->reloadData();
-  if (auto delegate = delegate_.lock()) delegate->autoCompleteAvailable();
+  if (auto delegate = delegate_.lock()) delegate->suggestionsFetched();
 }
 
-std::optional<std::vector<std::string>> SearchAutoComplete::suggestionsFromJSON(const ns::Value& json) {
+std::optional<std::vector<std::string>> SearchSuggestionFetcher::suggestionsFromJSON(const ns::Value& json) {
   if (!json.isArray() || json.count() < 2) return std::nullopt;
   const ns::Array& reply = json.array();
   if (!reply[0].isString() || !reply[1].isArray()) return std::nullopt;
@@ -184,42 +152,4 @@ std::optional<std::vector<std::string>> SearchAutoComplete::suggestionsFromJSON(
   for (const ns::Value& entry : reply[1].array())
     if (entry.isString()) texts.push_back(entry.string());
   return texts;
-}
-
-// ---- the table ----
-
-long SearchAutoComplete::numberOfRowsInTableView(const ns::Ref<ns::Object>&) {
-  return static_cast<long>(suggestArray_.size());
-}
-
-ns::Value SearchAutoComplete::tableView_objectValueForTableColumn_row(const ns::Ref<ns::Object>&,
-                                                                      const ns::Ref<ns::Object>&, long row) {
-  if (row < 0 || row >= static_cast<long>(suggestArray_.size())) return {};
-  return ns::Value(suggestArray_[static_cast<std::size_t>(row)]);
-}
-
-void SearchAutoComplete::tableView_willDisplayCell_forTableColumn_row(const ns::Ref<ns::Object>&,
-                                                                      const ns::Ref<ns::Object>& cell,
-                                                                      const ns::Ref<ns::Object>&, long row) {
-  auto textCell = std::dynamic_pointer_cast<ak::TextFieldCell>(cell);
-  if (!textCell) return;
-  // The column's one cell draws every row: set or clear the highlight each time.
-  const bool highlighted = row == selectedRow_;
-  textCell->setDrawsBackground(highlighted);
-  if (highlighted) {
-    textCell->setBackgroundColor(ak::colors::alternateSelectedControlColor());
-    textCell->setHighlighted(true);
-    textCell->setBackgroundStyle(ak::BackgroundStyle::Dark);
-  }
-}
-
-void SearchAutoComplete::suggestionClicked(const ns::Ref<ns::Object>& sender) {
-  auto table = std::dynamic_pointer_cast<ak::TableView>(sender);
-  if (!table) table = tableView_.lock();
-  if (!table) return;
-  long row = table->clickedRow();
-  if (row < 0 || row >= static_cast<long>(suggestArray_.size())) return;
-  setSelectedRow(row);
-  std::string text = suggestArray_[static_cast<std::size_t>(row)];
-  if (auto delegate = delegate_.lock()) delegate->runSearchWithQuery(text);
 }

@@ -1,20 +1,16 @@
 // Search suggestions against the fake suggestion service on loopback: the 0.3 s wait on the
-// virtual clock, the latest request winning, bad replies, and the headless suggestion table.
-#include "app/youtube/SearchAutoComplete.h"
+// virtual clock, the latest request winning and bad replies.
+#include "app/youtube/SearchSuggestionFetcher.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "app/youtube/SuggestServiceConfig.h"
-#include "platform/appkit/Colors.h"
-#include "platform/appkit/Make.h"
-#include "platform/appkit/ScrollView.h"
-#include "platform/appkit/TableView.h"
 #include "platform/runloop/Thread.h"
 #include "platform/serialization/JSONSerialization.h"
-#include "platform/testing/ui/Canvas.h"
-#include "platform/testing/ui/HeadlessApp.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/Sandbox.h"
 #include "tests/support/FakeSuggestService.h"
 
 namespace {
@@ -22,30 +18,28 @@ namespace {
 using pltest::FakeReply;
 using testsupport::FakeSuggestService;
 
-// The left pane's side: what it heard, and whether on the main thread.
-class RecordingPane : public SearchAutoCompleteDelegate {
+// The listener's side: how often it heard, and whether on the main thread.
+class RecordingListener : public SearchSuggestionFetcherDelegate {
  public:
   int available = 0;
   bool offMainThread = false;
-  std::vector<std::string> searches;
-  void autoCompleteAvailable() override {
+  void suggestionsFetched() override {
     ++available;
     if (!ns::Thread::isMainThread()) offMainThread = true;
   }
-  void runSearchWithQuery(const std::string& query) override { searches.push_back(query); }
 };
 
-class SearchAutoCompleteTest : public ::testing::Test {
+class SearchSuggestionFetcherTest : public ::testing::Test {
  protected:
-  SearchAutoCompleteTest() {
-    app.sandbox().set(kSuggestServiceURLEnvironmentKey, suggest.url());
+  SearchSuggestionFetcherTest() {
+    sandbox.set(kSuggestServiceURLEnvironmentKey, suggest.url());
     suggestions->setDelegate(pane);
   }
 
   // Types the text and lets the 0.3 s pass.
   void typeAndWait(const std::string& text) {
     suggestions->setQuery(text);
-    app.advance(kSuggestDelay + 0.01);
+    clock.advance(kSuggestDelay + 0.01);
   }
   // Runs the main run loop until a block queued now has run, so that a delivery already on its
   // way would have been seen.
@@ -62,24 +56,24 @@ class SearchAutoCompleteTest : public ::testing::Test {
   }
 
   FakeSuggestService suggest;
-  pltest::HeadlessApp app;
-  std::shared_ptr<RecordingPane> pane = std::make_shared<RecordingPane>();
-  ns::Ref<SearchAutoComplete> suggestions = SearchAutoComplete::init();
+  pltest::Sandbox sandbox;
+  pltest::VirtualClock clock;
+  std::shared_ptr<RecordingListener> pane = std::make_shared<RecordingListener>();
+  ns::Ref<SearchSuggestionFetcher> suggestions = ns::make<SearchSuggestionFetcher>();
 };
 
-TEST_F(SearchAutoCompleteTest, QuickTypingSendsOneRequestForTheLastTextAfterThePause) {
+TEST_F(SearchSuggestionFetcherTest, QuickTypingSendsOneRequestForTheLastTextAfterThePause) {
   EXPECT_TRUE(suggestions->suggestArray().empty());
-  EXPECT_EQ(suggestions->selectedRow(), -1);
   suggestions->setQuery("a");
-  app.advance(0.1);
+  clock.advance(0.1);
   suggestions->setQuery("a b&c");
-  app.advance(0.1);
+  clock.advance(0.1);
   suggestions->setQuery("ab");
-  app.advance(0.29);
+  clock.advance(0.29);
   drainMainQueue();
   EXPECT_EQ(suggest.server().requestCount(), 0u);
 
-  app.advance(0.02);
+  clock.advance(0.02);
   ASSERT_TRUE(pltest::pumpUntil([&] { return pane->available > 0; }));
   drainMainQueue();
   EXPECT_EQ(suggest.queries(), std::vector<std::string>{"ab"});
@@ -88,7 +82,7 @@ TEST_F(SearchAutoCompleteTest, QuickTypingSendsOneRequestForTheLastTextAfterTheP
   EXPECT_FALSE(pane->offMainThread);
 }
 
-TEST_F(SearchAutoCompleteTest, TheTextTravelsEscapedAsTheQueryValue) {
+TEST_F(SearchSuggestionFetcherTest, TheTextTravelsEscapedAsTheQueryValue) {
   const std::string text = "r&b + söul=#1?";
   typeAndWait(text);
   ASSERT_TRUE(pltest::pumpUntil([&] { return pane->available > 0; }));
@@ -97,7 +91,7 @@ TEST_F(SearchAutoCompleteTest, TheTextTravelsEscapedAsTheQueryValue) {
   EXPECT_EQ(suggest.server().requests().at(0).target, "/complete/search?q=r%26b%20%2B%20s%C3%B6ul%3D%231%3F");
 }
 
-TEST_F(SearchAutoCompleteTest, DisablingBeforeTheReplyCancelsItAndDeliversNothing) {
+TEST_F(SearchSuggestionFetcherTest, DisablingBeforeTheReplyCancelsItAndDeliversNothing) {
   suggest.hold("ab");
   typeAndWait("ab");
   ASSERT_TRUE(suggest.waitForQueries(1));
@@ -118,7 +112,7 @@ TEST_F(SearchAutoCompleteTest, DisablingBeforeTheReplyCancelsItAndDeliversNothin
   EXPECT_EQ(suggestions->suggestArray(), (std::vector<std::string>{"abcc", "abcd"}));
 }
 
-TEST_F(SearchAutoCompleteTest, ALateReplyForAnOlderTextIsDropped) {
+TEST_F(SearchSuggestionFetcherTest, ALateReplyForAnOlderTextIsDropped) {
   suggest.hold("a");
   typeAndWait("a");
   ASSERT_TRUE(suggest.waitForQueries(1));
@@ -134,7 +128,7 @@ TEST_F(SearchAutoCompleteTest, ALateReplyForAnOlderTextIsDropped) {
   EXPECT_EQ(pane->available, 1);
 }
 
-TEST_F(SearchAutoCompleteTest, BadRepliesGiveNoSuggestions) {
+TEST_F(SearchSuggestionFetcherTest, BadRepliesGiveNoSuggestions) {
   struct Case {
     const char* text;
     FakeReply reply;
@@ -161,7 +155,7 @@ TEST_F(SearchAutoCompleteTest, BadRepliesGiveNoSuggestions) {
   }
 }
 
-TEST(SearchAutoCompleteReplies, OnlyATextAndAListOfTextsAreSuggestions) {
+TEST(SearchSuggestionFetcherReplies, OnlyATextAndAListOfTextsAreSuggestions) {
   struct Case {
     const char* json;
     std::optional<std::vector<std::string>> expected;
@@ -178,12 +172,12 @@ TEST(SearchAutoCompleteReplies, OnlyATextAndAListOfTextsAreSuggestions) {
   for (const auto& c : cases) {
     ns::Value json =
         ns::JSONSerialization::JSONObjectWithData_options_error(ns::Data(std::string(c.json)), 0, nullptr);
-    EXPECT_EQ(SearchAutoComplete::suggestionsFromJSON(json), c.expected) << c.json;
+    EXPECT_EQ(SearchSuggestionFetcher::suggestionsFromJSON(json), c.expected) << c.json;
   }
-  EXPECT_EQ(SearchAutoComplete::suggestionsFromJSON(ns::Value()), std::nullopt);
+  EXPECT_EQ(SearchSuggestionFetcher::suggestionsFromJSON(ns::Value()), std::nullopt);
 }
 
-TEST(SearchAutoCompleteConfig, TheQueryIsAddedToTheServiceURL) {
+TEST(SearchSuggestionFetcherConfig, TheQueryIsAddedToTheServiceURL) {
   pltest::Sandbox sandbox;
   sandbox.set(kSuggestServiceURLEnvironmentKey, std::nullopt);
   EXPECT_EQ(suggestServiceURL(), kBuiltInSuggestServiceURL);
@@ -192,57 +186,6 @@ TEST(SearchAutoCompleteConfig, TheQueryIsAddedToTheServiceURL) {
   EXPECT_EQ(suggestRequestURL("日"), "http://127.0.0.1:9/s?q=%E6%97%A5");
   sandbox.set(kSuggestServiceURLEnvironmentKey, "");
   EXPECT_EQ(suggestServiceURL(), kBuiltInSuggestServiceURL);
-}
-
-TEST_F(SearchAutoCompleteTest, TheTableShowsTheSuggestionsDrawsTheSelectedRowAndSearchesAClickedOne) {
-  auto window = app.window(ak::MakeRect(100, 100, 200, 100), ak::BorderlessWindowMask);
-  auto table = ak::make<ak::TableView>(ak::MakeRect(0, 0, 200, 100));
-  auto column = std::make_shared<ak::TableColumn>("Suggestion");
-  column->setWidth(200);
-  table->addTableColumn(column);
-  auto scroll = ak::make<ak::ScrollView>(ak::MakeRect(0, 0, 200, 100));
-  window->setContentView(scroll);
-  scroll->setDocumentView(table);
-  suggestions->setTableView(table);
-  EXPECT_EQ(table->dataSource(), suggestions);
-  EXPECT_EQ(table->delegate(), suggestions);
-
-  typeAndWait("ab");
-  ASSERT_TRUE(pltest::pumpUntil([&] { return pane->available == 1; }));
-  EXPECT_EQ(table->numberOfRows(), 2);
-  EXPECT_EQ(table->preparedCellAtColumn_row(0, 1)->stringValue(), "abd");
-
-  // A point of a row right of its text, in the window's coordinates.
-  auto pointInRow = [&](long row) {
-    ak::Rect r = table->rectOfRow(row);
-    return table->convertPoint_toView({r.origin.x + r.size.width - 6, r.origin.y + r.size.height / 2},
-                                      nullptr);
-  };
-  suggestions->setSelectedRow(1);
-  pltest::renderWindow(window, "row-1-selected");
-  const auto& expected = ak::colors::alternateSelectedControlColor();
-  auto near = [](std::uint8_t a, double b) { return std::abs(int(a) - int(b * 255 + 0.5)) <= 2; };
-  ak::RGBA selected = pltest::windowPixel(window, pointInRow(1).x, pointInRow(1).y);
-  EXPECT_TRUE(near(selected.r, expected->redComponent()) && near(selected.g, expected->greenComponent()) &&
-              near(selected.b, expected->blueComponent()))
-      << pltest::describe(selected);
-  ak::RGBA other = pltest::windowPixel(window, pointInRow(0).x, pointInRow(0).y);
-  EXPECT_EQ(other, (ak::RGBA{255, 255, 255, 255})) << pltest::describe(other);
-
-  // Back to none: no row is drawn highlighted.
-  suggestions->setSelectedRow(-1);
-  pltest::renderWindow(window, "none-selected");
-  EXPECT_EQ(pltest::windowPixel(window, pointInRow(1).x, pointInRow(1).y), (ak::RGBA{255, 255, 255, 255}));
-
-  pltest::click(window, pointInRow(0));
-  app.dispatchQueued();
-  EXPECT_EQ(pane->searches, std::vector<std::string>{"abc"});
-  EXPECT_EQ(suggestions->selectedRow(), 0);
-  // A click below the rows searches nothing.
-  ak::Rect last = table->rectOfRow(1);
-  pltest::click(window, table->convertPoint_toView({100, last.origin.y + last.size.height + 20}, nullptr));
-  app.dispatchQueued();
-  EXPECT_EQ(pane->searches.size(), 1u);
 }
 
 }  // namespace
