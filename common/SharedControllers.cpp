@@ -1,6 +1,7 @@
-// The process-wide references to the shell's controllers. They are never destroyed: queue
-// workers may still read them while the process exits.
+// The process-wide references to the shell's controllers and to the browsing interface. They
+// are never destroyed: queue workers may still read them while the process exits.
 #include "common/IAppDelegate.h"
+#include "common/IBrowsingInterface.h"
 #include "common/IMainWindowController.h"
 #include "common/IPlayerViewController.h"
 #include "common/SharedReference.h"
@@ -35,4 +36,16 @@ ns::Ref<IAppDelegate> appDelegate() {
 }
 void setAppDelegate(ns::Ref<IAppDelegate> delegate) {
   sharedReference<IAppDelegate>().set(std::move(delegate));
+}
+
+ns::Ref<IBrowsingInterface> browsingInterface() {
+  return sharedReference<IBrowsingInterface>().get();
+}
+void setBrowsingInterface(ns::Ref<IBrowsingInterface> interface) {
+  sharedReference<IBrowsingInterface>().set(std::move(interface));
+}
+
+ns::Ref<IPlaylistViewController> installedCurrentPlaylist() {
+  auto browsing = browsingInterface();
+  return browsing ? browsing->currentPlaylist() : nullptr;
 }

@@ -6,7 +6,7 @@
 #include "app/browse/VideoPopViewController.h"
 #include "app/browse/YTPlaylistViewController.h"
 #include "app/cache/CacheServer.h"
-#include "app/library/BrowsingInterface.h"
+#include "common/IBrowsingInterface.h"
 #include "common/IMainWindowController.h"
 #include "ui/MySearchField.h"
 

@@ -10,7 +10,7 @@
 
 #include "app/browse/MenuItem.h"
 #include "app/browse/PelViewController.h"
-#include "app/library/BrowsingInterface.h"
+#include "common/IBrowsingInterface.h"
 #include "platform/core/Value.h"
 
 class AccountCache;

@@ -16,7 +16,7 @@
 
 #include "app/browse/PelViewController.h"
 #include "app/browse/PlaylistProtocol.h"
-#include "app/library/BrowsingInterface.h"
+#include "common/IBrowsingInterface.h"
 
 class SearchEntry;
 class MyNSView;

@@ -6,10 +6,10 @@
 #include <limits>
 #include <mutex>
 
-#include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/youtube/SearchEntry.h"
 #include "common/AppUtilities.h"
+#include "common/IBrowsingInterface.h"
 #include "common/Settings.h"
 #include "lib/cache/GVCache.h"
 #include "platform/core/Exception.h"

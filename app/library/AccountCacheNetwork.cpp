@@ -5,10 +5,10 @@
 #include <map>
 
 #include "app/library/AccountCache.h"
-#include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/MakerHost.h"
 #include "common/AppUtilities.h"
+#include "common/IBrowsingInterface.h"
 #include "common/IMainWindowController.h"
 #include "common/Settings.h"
 #include "lib/google/ApiQueryYouTube.h"

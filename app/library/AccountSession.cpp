@@ -3,12 +3,12 @@
 #include <cstdlib>
 
 #include "app/library/AccountCache.h"
-#include "app/library/BrowsingInterface.h"
 #include "app/library/LibraryNotifications.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/youtube/SearchEntry.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "common/AppUtilities.h"
+#include "common/IBrowsingInterface.h"
 #include "common/IMainWindowController.h"
 #include "common/IPlayerViewController.h"
 #include "common/Settings.h"

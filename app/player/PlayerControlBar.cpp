@@ -5,10 +5,10 @@
 
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
-#include "app/library/BrowsingInterface.h"
 #include "app/library/DBAccess.h"
 #include "app/player/PlayerViewController.h"
 #include "common/AppUtilities.h"
+#include "common/IBrowsingInterface.h"
 #include "common/Settings.h"
 #include "platform/appkit/Button.h"
 #include "platform/appkit/Color.h"

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/library/BrowsingInterface.h"
+#include "common/IBrowsingInterface.h"
 #include "tests/support/CallRecorder.h"
 
 namespace testsupport {

@@ -3,7 +3,7 @@
 // staying the playing row while rows come and go.
 #include <gtest/gtest.h>
 
-#include "app/library/BrowsingInterface.h"
+#include "common/IBrowsingInterface.h"
 #include "common/Settings.h"
 #include "tests/app/browse/DropTestSupport.h"
 
