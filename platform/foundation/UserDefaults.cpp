@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "platform/core/Exception.h"
@@ -52,6 +53,30 @@ std::string baseName(const std::string& path) {
   return name;
 }
 
+// The stores this process found to be no regular file (a folder, a pipe) and said so, until one
+// is read or found missing again: every save looks at the store, and one warning tells the user.
+struct IrregularStores {
+  std::mutex mutex;
+  std::set<std::string> paths;
+};
+IrregularStores& irregularStores() {
+  static NoDestructor<IrregularStores> stores;
+  return *stores;
+}
+
+void noteIrregular(const std::string& path, bool irregular) {
+  auto& stores = irregularStores();
+  bool first = false;
+  {
+    std::lock_guard<std::mutex> lock(stores.mutex);
+    if (irregular)
+      first = stores.paths.insert(path).second;
+    else
+      stores.paths.erase(path);
+  }
+  if (first) LogWarning("UserDefaults: %@ is no regular file; it is not read", path);
+}
+
 // What a look at the store found. A pipe or a device put in its place is not read (it would block
 // the launch for good or never end) and counts as missing: the next save replaces it. A store
 // that is there but cannot be read (another user's, mode 000, a read error) is the user's and is
@@ -71,8 +96,11 @@ StoreRead readStore(const std::string& path) {
   };
   // Looked at before it is opened: opening a pipe would be its writer's cue.
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0)
-    return errno == ENOENT || errno == ENOTDIR ? result : unreadable(errno);
+  if (::stat(path.c_str(), &info) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) return unreadable(errno);
+    noteIrregular(path, false);
+    return result;
+  }
   bool regular = S_ISREG(info.st_mode);
   int fd = -1;
   if (regular) {
@@ -82,10 +110,8 @@ StoreRead readStore(const std::string& path) {
     regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
     if (!regular) ::close(fd);
   }
-  if (!regular) {
-    LogWarning("UserDefaults: %@ is no regular file; it is not read", path);
-    return result;
-  }
+  noteIrregular(path, !regular);
+  if (!regular) return result;
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[65536];
   for (;;) {

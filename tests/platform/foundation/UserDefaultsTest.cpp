@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "platform/core/Exception.h"
@@ -244,6 +245,43 @@ TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNotReadAndIsReplacedByTheNextSave)
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
   EXPECT_EQ(ns::UserDefaults(path).stringForKey("key"), "new");
+}
+
+TEST(UserDefaultsTest, AFolderInTheStoresPlaceIsNamedOnceHoweverOftenItIsSavedAndAgainOnceItBreaksAnew) {
+  Sandbox box;
+  const std::string path = storePath(box);
+  std::filesystem::create_directories(path);
+  { std::ofstream(path + "/inside") << "the user's"; }
+  const std::string warning = "UserDefaults: " + path + " is no regular file; it is not read";
+  ns::LogCapture log(true);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  EXPECT_TRUE(d->objectForKey("cacheSize").isNil());
+  for (int i = 0; i < 5; ++i) d->setInteger_forKey(i, "cacheSize");
+  EXPECT_FALSE(d->synchronize());
+  // Another object on the same file in the same process is told nothing new either.
+  ns::UserDefaults other(path);
+  other.setObject_forKey("x", "y");
+  EXPECT_EQ(linesWith(log, "is no regular file"), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(linesWith(log, warning), 1u);
+  for (const auto& line : log.lines())
+    if (line.message == warning) {
+      EXPECT_EQ(line.level, ns::LogLevel::Warning);
+    }
+  EXPECT_TRUE(std::filesystem::is_directory(path));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(path), std::filesystem::directory_iterator()),
+            1);
+
+  // The user moves the folder away: the next save writes the store, and a folder put back later is
+  // news again, said once.
+  std::filesystem::rename(path, path + ".moved");
+  d->setInteger_forKey(9, "cacheSize");
+  EXPECT_EQ(ns::UserDefaults(path).integerForKey("cacheSize"), 9);
+  std::filesystem::remove(path);
+  std::filesystem::create_directories(path);
+  d->setInteger_forKey(10, "cacheSize");
+  d->setInteger_forKey(11, "cacheSize");
+  EXPECT_EQ(linesWith(log, warning), 2u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(d->integerForKey("cacheSize"), 11);
 }
 
 TEST(UserDefaultsTest, AStoreDamagedAfterLoadingIsKeptAsideNotOverwritten) {
