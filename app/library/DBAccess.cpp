@@ -1,7 +1,14 @@
 #include "app/library/DBAccess.h"
 
+#include <fcntl.h>
+#include <sqlite3.h>  // the result codes alone: every call goes through the wrapper
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
@@ -23,6 +30,9 @@ struct InstanceStore {
   std::recursive_mutex mutex;
   std::map<std::string, ns::Ref<DBAccess>> instances;
   bool migrated = false;
+  // The store this process said it cannot read, until it reads again: every thread's instance
+  // tries it, and one warning tells the user.
+  std::optional<std::string> unreadablePath;
 };
 
 InstanceStore& instanceStore() {
@@ -80,6 +90,55 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
   if (ec) std::filesystem::remove(temporary, ec);
 }
 
+// Says once that the store at `path` cannot be read and why, or forgets that it was said when
+// `reason` is nil (the store read again).
+void noteUnreadableStore(const std::string& path, const std::optional<std::string>& reason) {
+  auto& store = instanceStore();
+  std::lock_guard<std::recursive_mutex> lock(store.mutex);
+  if (!reason) {
+    if (store.unreadablePath == path) store.unreadablePath.reset();
+    return;
+  }
+  if (store.unreadablePath == path) return;
+  store.unreadablePath = path;
+  ns::LogWarning(
+      "DBAccess: %@ cannot be read (%@); it is left as it is and the library is not kept this time", path,
+      *reason);
+}
+
+// Why SQLite could not open the store: what stands in its place, or why the system refuses it;
+// nil when there is no store (nor a folder for it), which the code that makes the folder reports.
+std::optional<std::string> openFailureReason(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) return std::nullopt;
+    return std::strerror(error);
+  }
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+  if (!S_ISREG(info.st_mode)) return "is no regular file";
+  // Read-only as SQLite falls back to when it may not write.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  return "unable to open database file";
+}
+
+// Whether a failed statement's code says the file itself cannot be read, rather than that it is
+// busy, that the disk is full or that the statement is wrong.
+bool isUnreadableCode(int code) {
+  switch (code & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The store's writes of this process, one at a time. The connections of several threads would
 // otherwise meet at SQLite's file lock, which they can only poll for: under load one of them
 // can lose every poll until its busy interval runs out, and its write is lost. Waiting here is
@@ -109,7 +168,13 @@ DBAccess::DBAccess() {
     // With a write-ahead journal, readers never block the writer and a writer never waits for
     // readers, so the connections of several threads do not turn each other's writes away. The
     // mode is kept in the file; a file in the older rollback mode is converted on first open.
-    _db->stringForQuery("PRAGMA journal_mode=WAL;");
+    // It is also the first read of the file: what it answers tells whether the store reads.
+    if (_db->stringForQuery("PRAGMA journal_mode=WAL;"))
+      noteUnreadableStore(livePath, std::nullopt);
+    else if (isUnreadableCode(_db->lastErrorCode()))
+      noteUnreadableStore(livePath, _db->lastErrorMessage());
+  } else if (auto reason = openFailureReason(livePath)) {
+    noteUnreadableStore(livePath, reason);
   }
   init_database();
 }
@@ -142,6 +207,7 @@ void DBAccess::resetForTesting() {
     std::lock_guard<std::recursive_mutex> lock(store.mutex);
     instances.swap(store.instances);
     store.migrated = false;
+    store.unreadablePath.reset();
   }
 }
 

@@ -1,0 +1,213 @@
+// A library store that cannot be read: every thread's instance tries it, the wrapper logs each
+// failed statement as it always did, and one warning names the file and the reason. The file is
+// left exactly as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/library/DBAccess.h"
+#include "lib/database/SqlDatabase.h"
+#include "platform/core/Log.h"
+#include "tests/app/library/LibrarySandbox.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string randomBytes(std::size_t size) {
+  std::mt19937 generator(42);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator());
+  return bytes;
+}
+
+// The lines whose message holds `text`, with their levels.
+std::vector<ns::LogLine> linesWith(const ns::LogCapture& log, const std::string& text) {
+  std::vector<ns::LogLine> found;
+  for (const auto& line : log.lines())
+    if (line.message.find(text) != std::string::npos) found.push_back(line);
+  return found;
+}
+
+std::string warningFor(const std::string& path, const std::string& reason) {
+  return "DBAccess: " + path + " cannot be read (" + reason +
+         "); it is left as it is and the library is not kept this time";
+}
+
+// What a launch does to the store: an instance on the main thread and on a few others, each of
+// which reads and writes.
+void useTheStoreFromSeveralThreads() {
+  auto use = [] {
+    auto access = DBAccess::getInstance();
+    access->savePlayPosition_forId(12, "vid");
+    access->getPlayPositionForId("vid");
+    access->getBookmarks("vid");
+  };
+  use();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) threads.emplace_back(use);
+  for (auto& t : threads) t.join();
+}
+
+// A store with rows, as a run of this build leaves it: in the write-ahead mode, checkpointed.
+std::string storeWithRows(const std::string& path) {
+  {
+    auto db = SqlDatabase::databaseWithPath(path);
+    EXPECT_TRUE(db->open());
+    db->stringForQuery("PRAGMA journal_mode=WAL;");
+    EXPECT_TRUE(
+        db->executeStatements("CREATE TABLE schema ( version INTEGER PRIMARY KEY );"
+                              "INSERT INTO schema VALUES (7);"
+                              "CREATE TABLE strcache ( name STRING PRIMARY KEY, type STRING, "
+                              "strdata STRING, insertdate INTEGER );"));
+    for (int i = 0; i < 200; ++i)
+      db->executeUpdate("INSERT INTO strcache (name, type, strdata) VALUES (?, 't', ?);", std::to_string(i),
+                        std::string(300, 'x'));
+    db->close();
+  }
+  return readFile(path);
+}
+
+TEST(DBAccessDamagedStoreTest, BytesThatAreNoDatabaseAreNamedOnceAndLeftAsTheyAre) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string reason;
+  };
+  std::vector<Case> cases;
+  cases.push_back({"random bytes", randomBytes(40000), "file is not a database"});
+  {
+    LibrarySandbox scratch;
+    const std::string whole = storeWithRows(scratch.livePath());
+    ASSERT_GT(whole.size(), 8192u);
+    cases.push_back({"half a store", whole.substr(0, whole.size() / 2), "database disk image is malformed"});
+  }
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LibrarySandbox sandbox;
+    writeFile(sandbox.livePath(), c.bytes);
+    ns::LogCapture log(true);
+    useTheStoreFromSeveralThreads();
+    DBAccess::resetForTesting();
+
+    const auto warnings = linesWith(log, "cannot be read");
+    ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+    EXPECT_EQ(warnings[0].message, warningFor(sandbox.livePath(), c.reason));
+    EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+    // The wrapper's own lines are there as before, for the system log only.
+    const auto failures = linesWith(log, "DB Error: ");
+    EXPECT_GE(failures.size(), 4u);
+    for (const auto& line : failures) EXPECT_EQ(line.level, ns::LogLevel::Info) << line.message;
+    EXPECT_EQ(readFile(sandbox.livePath()), c.bytes);
+  }
+}
+
+TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsNamedOnceWithWhy) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  };
+  const std::vector<Case> cases{
+      {"a folder",
+       [](const std::string& path) {
+         fs::create_directory(path);
+         writeFile(path + "/kept", "x");
+       },
+       "is a directory"},
+      {"a pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       "is no regular file"},
+      // A link to itself: no process, root's included, can open it.
+      {"a link loop", [](const std::string& path) { ASSERT_EQ(::symlink(path.c_str(), path.c_str()), 0); },
+       "Too many levels of symbolic links"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LibrarySandbox sandbox;
+    const std::string path = sandbox.livePath();
+    c.make(path);
+    struct stat before {};
+    ASSERT_EQ(::lstat(path.c_str(), &before), 0);
+    ns::LogCapture log(true);
+    useTheStoreFromSeveralThreads();
+    DBAccess::resetForTesting();
+
+    const auto warnings = linesWith(log, "cannot be read");
+    ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+    EXPECT_EQ(warnings[0].message, warningFor(path, c.reason));
+    EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+    // The wrapper's line is there for every instance, at the level it always had.
+    const auto opening = linesWith(log, "error opening!: ");
+    EXPECT_EQ(opening.size(), 4u);
+    for (const auto& line : opening) EXPECT_EQ(line.level, ns::LogLevel::Error);
+    struct stat after {};
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    if (S_ISDIR(after.st_mode)) {
+      EXPECT_EQ(readFile(path + "/kept"), "x");
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.appFolder()), fs::directory_iterator()), 1)
+        << "nothing was made beside it";
+  }
+}
+
+TEST(DBAccessDamagedStoreTest, AStoreThatReadsAgainAndBreaksAnewIsNamedAgain) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  fs::create_directory(path);
+  ns::LogCapture log(true);
+  DBAccess::getInstance();
+  DBAccess::removeInstance();
+  DBAccess::getInstance();
+  DBAccess::removeInstance();
+  EXPECT_EQ(linesWith(log, "cannot be read").size(), 1u);
+
+  // Moved away: the next instance makes a store that reads, which ends the warning's turn.
+  fs::rename(path, path + ".moved");
+  DBAccess::getInstance()->saveString_withType_withData("n", "t", "kept");
+  DBAccess::removeInstance();
+  EXPECT_EQ(linesWith(log, "cannot be read").size(), 1u);
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix);
+  writeFile(path, randomBytes(5000));
+  DBAccess::getInstance();
+  DBAccess::removeInstance();
+  DBAccess::getInstance();
+  DBAccess::removeInstance();
+  const auto warnings = linesWith(log, "cannot be read");
+  ASSERT_EQ(warnings.size(), 2u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(warnings[1].message, warningFor(path, "file is not a database"));
+}
+
+TEST(DBAccessDamagedStoreTest, AnEmptyFileOrAHealthyStoreIsNoWarning) {
+  for (bool empty : {true, false}) {
+    LibrarySandbox sandbox;
+    if (empty) writeFile(sandbox.livePath(), "");
+    ns::LogCapture log(true);
+    useTheStoreFromSeveralThreads();
+    EXPECT_EQ(DBAccess::getInstance()->getPlayPositionForId("vid"), 12.0f);
+    DBAccess::resetForTesting();
+    EXPECT_TRUE(linesWith(log, "cannot be read").empty()) << ::testing::PrintToString(log.messages());
+    EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
+  }
+}
+
+}  // namespace
