@@ -1,8 +1,12 @@
 #include "app/cache/CacheState.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 
+#include <cerrno>
+#include <cstring>
 #include <mutex>
+#include <set>
 
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
@@ -29,6 +33,18 @@ struct Tables {
 
 Tables& tables() {
   static ns::NoDestructor<Tables> instance;
+  return *instance;
+}
+
+// The cache folders this process said it cannot read: the scans and the trimming passes that
+// follow fail the same way, and one warning tells the user.
+struct UnreadableFolders {
+  std::mutex mutex;
+  std::set<std::string> folders;
+};
+
+UnreadableFolders& unreadableFolders() {
+  static ns::NoDestructor<UnreadableFolders> instance;
   return *instance;
 }
 
@@ -87,11 +103,36 @@ void forgetState(const std::string& videoId) {
 
 // ---- cache state ----
 
+void noteCacheFolderListing(const std::string& folder, bool listed) {
+  auto& unreadable = unreadableFolders();
+  if (listed) {
+    std::lock_guard lock(unreadable.mutex);
+    unreadable.folders.erase(folder);
+    return;
+  }
+  // Tried again for the reason: the listing's caller may have lost its errno on the way.
+  DIR* dir = ::opendir(folder.c_str());
+  if (dir) {
+    ::closedir(dir);
+    return;
+  }
+  const int error = errno;
+  if (error == ENOENT || error == ENOTDIR) return;
+  {
+    std::lock_guard lock(unreadable.mutex);
+    if (!unreadable.folders.insert(folder).second) return;
+  }
+  ns::LogWarning("CacheState: the cache folder %@ cannot be read (%@); the videos in it are left as they are",
+                 folder, std::string(std::strerror(error)));
+}
+
 std::map<std::string, int> scanVideoCacheStates() {
   std::map<std::string, int> states;
   auto manager = ns::FileManager::defaultManager();
   std::string folder = getCacheFolderPath();
-  if (auto names = manager->contentsOfDirectoryAtPath_error(folder, nullptr)) {
+  auto names = manager->contentsOfDirectoryAtPath_error(folder, nullptr);
+  noteCacheFolderListing(folder, names.has_value());
+  if (names) {
     for (const auto& name : *names) {
       if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".mp4") != 0) continue;
       auto attributes = manager->attributesOfItemAtPath_error(folder + "/" + name, nullptr);

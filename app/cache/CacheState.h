@@ -23,6 +23,10 @@ class YoutubeDownloader;
 // A new map from the "Cache" folder (regular files "<id>.mp4" -> 1) and the library store's
 // downloaded videos (-> 2, replacing a 1).
 std::map<std::string, int> scanVideoCacheStates();
+// Records whether a listing of the cache folder worked. The first failure says once, as a
+// warning, that the folder cannot be read and why; a listing that works again forgets it. A folder
+// that is missing or is no folder is left to the code that creates the folders to report.
+void noteCacheFolderListing(const std::string& folder, bool listed);
 bool isVideoCached(const std::string& videoId);
 bool isVideoDownloaded(const std::string& videoId);
 bool hasVideoCacheState(const std::string& videoId);

@@ -44,10 +44,12 @@ bool endsWith(const std::string& text, const std::string& suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// The entries of a folder whose attributes could be read (links are not followed).
-std::vector<Entry> listFolder(const std::string& folder) {
+// The entries of a folder whose attributes could be read (links are not followed); `listed` tells
+// whether the folder could be opened.
+std::vector<Entry> listFolder(const std::string& folder, bool* listed = nullptr) {
   std::vector<Entry> entries;
   DIR* dir = ::opendir(folder.c_str());
+  if (listed) *listed = dir != nullptr;
   if (!dir) return entries;
   while (dirent* item = ::readdir(dir)) {
     std::string name = item->d_name;
@@ -113,7 +115,11 @@ void CacheServer::removeOldCache() {
     std::vector<Candidate> candidates;
     auto main = dispatch::mainQueue();
 
-    for (const auto& entry : listFolder(getCacheFolderPath())) {
+    const std::string cacheFolder = getCacheFolderPath();
+    bool listed = false;
+    const std::vector<Entry> cached = listFolder(cacheFolder, &listed);
+    noteCacheFolderListing(cacheFolder, listed);
+    for (const auto& entry : cached) {
       if (!S_ISREG(entry.st.st_mode) || !endsWith(entry.name, ".mp4")) continue;
       cachedBytes += entry.st.st_size;
       ++cachedCount;

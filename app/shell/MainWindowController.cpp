@@ -1,11 +1,14 @@
 #include "app/shell/MainWindowController.h"
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 #include "app/browse/LeftViewController.h"
 #include "app/cache/CacheServer.h"
+#include "app/cache/CacheState.h"
 #include "app/library/AccountCache.h"
 #include "app/library/VideoInPlaylistCache.h"
 #include "app/player/PlayerControlBar.h"
@@ -158,6 +161,13 @@ void MainWindowController::createCacheFolders() {
       ns::LogWarning("MainWindowController: cannot create the folder %@: %@", folder,
                      error ? error.message() : std::string("a file is in its place"));
   }
+  // A cache folder that is there but cannot be listed (mode 000, another user's) is said now, not
+  // first when a list asks for the cached videos, which may be never.
+  const std::string cache = getCacheFolderPath();
+  DIR* dir = ::opendir(cache.c_str());
+  const bool listed = dir != nullptr;
+  if (dir) ::closedir(dir);
+  noteCacheFolderListing(cache, listed);
 }
 
 void MainWindowController::loadPanes() {

@@ -296,4 +296,52 @@ TEST_F(CacheTrimmingTest, TwoPassesAtOnceEachCountTheirOwn) {
   EXPECT_EQ(manager->cachedCount(), 1);
 }
 
+// A cache folder nobody may list (here a link to itself, which not even root can open): the scan
+// and every trimming pass fail on it, one warning names it, and it is left as it is.
+TEST_F(CacheTrimmingTest, ACacheFolderThatCannotBeListedIsNamedOnceAndAgainOnlyAfterItMendsAndBreaks) {
+  const std::string folder = getCacheFolderPath();
+  std::filesystem::remove_all(folder);
+  ASSERT_EQ(::symlink(folder.c_str(), folder.c_str()), 0);
+  const std::string warning = "CacheState: the cache folder " + folder +
+                              " cannot be read (Too many levels of symbolic links); the videos in it are "
+                              "left as they are";
+  pltest::LogCapture log(true);
+  auto linesWith = [&log](const std::string& text) {
+    std::vector<ns::LogLine> found;
+    for (const auto& line : log.lines())
+      if (line.message.find(text) != std::string::npos) found.push_back(line);
+    return found;
+  };
+  scanVideoCacheStates();
+  trim();
+  trim();
+  noteCacheFolderListing(folder, false);
+  scanVideoCacheStates();
+  auto warnings = linesWith("cannot be read");
+  ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(warnings[0].message, warning);
+  EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+  EXPECT_TRUE(std::filesystem::is_symlink(folder));
+  EXPECT_EQ(std::filesystem::read_symlink(folder), folder);
+
+  // Mended, the folder lists again; broken anew, it is news again.
+  std::filesystem::remove(folder);
+  std::filesystem::create_directories(folder);
+  cachetest::writeFile(folder + "/a.mp4", "a");
+  EXPECT_EQ(scanVideoCacheStates(), (std::map<std::string, int>{{"a", 1}}));
+  trim();
+  EXPECT_EQ(linesWith("cannot be read").size(), 1u);
+  std::filesystem::remove_all(folder);
+  ASSERT_EQ(::symlink(folder.c_str(), folder.c_str()), 0);
+  trim();
+  scanVideoCacheStates();
+  EXPECT_EQ(linesWith(warning).size(), 2u) << ::testing::PrintToString(log.messages());
+
+  // A missing folder is the folder creator's to report.
+  std::filesystem::remove(folder);
+  scanVideoCacheStates();
+  trim();
+  EXPECT_EQ(linesWith("cannot be read").size(), 2u) << ::testing::PrintToString(log.messages());
+}
+
 }  // namespace
