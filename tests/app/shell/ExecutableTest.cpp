@@ -41,6 +41,7 @@ namespace {
 using executable_test::cacheBase;
 using executable_test::kWait;
 using executable_test::launched;
+using executable_test::PassableFoldersAbove;
 using executable_test::Pelorin;
 using executable_test::quietEndpoints;
 
@@ -234,30 +235,6 @@ std::optional<pid_t> spawnAsUser(uid_t user, gid_t group, const std::vector<std:
   if (pid < 0) return std::nullopt;
   return pid;
 }
-
-// Lets every user pass through the folders above `folder` that only their owner may enter (a
-// sandbox made inside the whole program's sits below two of them), and puts their modes back
-// when it goes.
-class PassableFoldersAbove {
- public:
-  explicit PassableFoldersAbove(const std::filesystem::path& folder) {
-    for (auto above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
-      struct stat info {};
-      if (::stat(above.c_str(), &info) == 0 && info.st_uid == ::geteuid() && !(info.st_mode & S_IXOTH) &&
-          ::chmod(above.c_str(), (info.st_mode & 07777) | S_IXOTH) == 0)
-        changed_.emplace_back(above, info.st_mode & 07777);
-      if (above == above.parent_path()) break;
-    }
-  }
-  ~PassableFoldersAbove() {
-    for (const auto& [folder, mode] : changed_) ::chmod(folder.c_str(), mode);
-  }
-  PassableFoldersAbove(const PassableFoldersAbove&) = delete;
-  PassableFoldersAbove& operator=(const PassableFoldersAbove&) = delete;
-
- private:
-  std::vector<std::pair<std::filesystem::path, mode_t>> changed_;
-};
 
 TEST(PelorinExecutable, ASettingsFileItMayNotReadIsLeftAsItIsAfterALaunchAndAQuit) {
   namespace fs = std::filesystem;

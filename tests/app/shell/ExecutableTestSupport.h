@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/testing/Sandbox.h"
@@ -57,5 +60,29 @@ inline bool launched(const pltest::Sandbox& sandbox) {
   return fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") && fs::is_directory(base + "/Cache") &&
          fs::is_directory(base + "/.tmp") && fs::is_directory(base + "/.info");
 }
+
+// Lets every user pass through the folders above `folder` that only their owner may enter (a
+// sandbox made inside the whole program's sits below two of them), and puts their modes back
+// when it goes.
+class PassableFoldersAbove {
+ public:
+  explicit PassableFoldersAbove(const std::filesystem::path& folder) {
+    for (auto above = folder.parent_path(); !above.empty(); above = above.parent_path()) {
+      struct stat info {};
+      if (::stat(above.c_str(), &info) == 0 && info.st_uid == ::geteuid() && !(info.st_mode & S_IXOTH) &&
+          ::chmod(above.c_str(), (info.st_mode & 07777) | S_IXOTH) == 0)
+        changed_.emplace_back(above, info.st_mode & 07777);
+      if (above == above.parent_path()) break;
+    }
+  }
+  ~PassableFoldersAbove() {
+    for (const auto& [folder, mode] : changed_) ::chmod(folder.c_str(), mode);
+  }
+  PassableFoldersAbove(const PassableFoldersAbove&) = delete;
+  PassableFoldersAbove& operator=(const PassableFoldersAbove&) = delete;
+
+ private:
+  std::vector<std::pair<std::filesystem::path, mode_t>> changed_;
+};
 
 }  // namespace executable_test

@@ -1,0 +1,200 @@
+// The real `pelorin --headless` started on stores it cannot read: the library store, the settings
+// file and the cache folder. Each is named once on standard error, with the reason, and left
+// exactly as it was.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/testing/FakeServer.h"
+#include "platform/testing/Pump.h"
+#include "platform/testing/Sandbox.h"
+#include "tests/app/shell/ExecutableTestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using executable_test::kWait;
+using executable_test::launched;
+using executable_test::PassableFoldersAbove;
+using executable_test::Pelorin;
+
+std::string fileText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The lines of `text` that hold `fragment`.
+int linesWith(const std::string& text, const std::string& fragment) {
+  std::istringstream in(text);
+  int n = 0;
+  for (std::string line; std::getline(in, line);) n += line.find(fragment) != std::string::npos;
+  return n;
+}
+
+struct LaunchOutput {
+  std::string output;  // standard output and error
+  int status = -1;
+};
+
+// Starts `pelorin --headless` in the sandbox (through `launcher` when given), waits until it has
+// made its folders and its output holds `expected`, then ends it with SIGTERM, as a quit does.
+LaunchOutput runUntilItSays(pltest::Sandbox& sandbox, const std::string& expected,
+                            std::vector<std::string> launcher = {}) {
+  const std::string output = sandbox.path("pelorin.log");
+  Pelorin pelorin({"--headless"}, output, std::move(launcher));
+  EXPECT_GT(pelorin.pid(), 0);
+  const bool said = pltest::pumpUntil(
+      [&] {
+        return pelorin.ended() || (launched(sandbox) && fileText(output).find(expected) != std::string::npos);
+      },
+      kWait);
+  EXPECT_TRUE(said && !pelorin.ended()) << fileText(output);
+  pelorin.signal(SIGTERM);
+  LaunchOutput run;
+  if (auto status = pelorin.waitForExit()) run.status = *status;
+  run.output = fileText(output);
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status << "\n" << run.output;
+  return run;
+}
+
+std::string randomBytes(std::size_t size) {
+  std::mt19937 generator(11);
+  std::string bytes(size, '\0');
+  for (auto& b : bytes) b = static_cast<char>(generator());
+  return bytes;
+}
+
+std::string storeWarning(const std::string& path, const std::string& reason) {
+  return "DBAccess: " + path + " cannot be read (" + reason +
+         "); it is left as it is and the library is not kept this time";
+}
+
+TEST(PelorinDamagedStores, ALibraryStoreThatCannotBeReadIsNamedOnceWithWhyAndLeftAsItIs) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  };
+  const std::string bytes = randomBytes(40000);
+  const std::vector<Case> cases{
+      {"random bytes", [&](const std::string& path) { std::ofstream(path, std::ios::binary) << bytes; },
+       "file is not a database"},
+      {"a folder",
+       [](const std::string& path) {
+         fs::create_directories(path);
+         std::ofstream(path + "/kept") << "kept";
+       },
+       "is a directory"},
+      {"a pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
+       "is no regular file"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pltest::FakeServer sink;
+    pltest::Sandbox sandbox;
+    executable_test::quietEndpoints(sandbox, sink);
+    sandbox.set("PELORIN_VERBOSE", std::nullopt);
+    fs::create_directories(sandbox.dataHome() / "Pelorin");
+    const std::string store = (sandbox.dataHome() / "Pelorin/pelorin_web.db").string();
+    c.make(store);
+    struct stat before {};
+    ASSERT_EQ(::lstat(store.c_str(), &before), 0);
+
+    const std::string warning = storeWarning(store, c.reason);
+    const LaunchOutput run = runUntilItSays(sandbox, warning);
+    EXPECT_EQ(linesWith(run.output, "cannot be read"), 1) << run.output;
+    EXPECT_EQ(linesWith(run.output, "] " + warning), 1) << run.output;
+    // The wrapper's lines go where they went: a failed statement to the system log alone, a failed
+    // open to standard error too.
+    EXPECT_EQ(linesWith(run.output, "DB Error"), 0) << run.output;
+    EXPECT_EQ(linesWith(run.output, "error opening!: ") > 0, c.reason != "file is not a database")
+        << run.output;
+
+    struct stat after {};
+    ASSERT_EQ(::lstat(store.c_str(), &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    if (S_ISREG(after.st_mode)) {
+      EXPECT_EQ(fileText(store), bytes);
+    }
+    if (S_ISDIR(after.st_mode)) {
+      EXPECT_EQ(fileText(store + "/kept"), "kept");
+    }
+  }
+}
+
+TEST(PelorinDamagedStores, ASettingsFileThatIsAFolderIsNamedOnceHoweverOftenTheRunSaves) {
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  executable_test::quietEndpoints(sandbox, sink);
+  sandbox.set("PELORIN_VERBOSE", std::nullopt);
+  const std::string store = (sandbox.configHome() / "com.ordel42.zeravozezi.plist").string();
+  fs::create_directories(store);
+  std::ofstream(store + "/kept") << "kept";
+
+  const std::string warning = "UserDefaults: " + store + " is no regular file; it is not read";
+  // The launch reads the settings and saves some; the quit saves again.
+  const LaunchOutput run = runUntilItSays(sandbox, warning);
+  EXPECT_EQ(linesWith(run.output, "is no regular file"), 1) << run.output;
+  EXPECT_EQ(linesWith(run.output, "] " + warning), 1) << run.output;
+  EXPECT_TRUE(fs::is_directory(store));
+  EXPECT_EQ(std::distance(fs::directory_iterator(store), fs::directory_iterator()), 1);
+  EXPECT_EQ(fileText(store + "/kept"), "kept");
+}
+
+// As an ordinary user (the tests run as root, whom no mode stops): a library store and a cache
+// folder at mode 000.
+TEST(PelorinDamagedStores, AStoreAndACacheFolderItMayNotReadAreEachNamedOnceAndLeftAsTheyAre) {
+  pltest::FakeServer sink;
+  pltest::Sandbox sandbox;
+  executable_test::quietEndpoints(sandbox, sink);
+  sandbox.set("PELORIN_VERBOSE", std::nullopt);
+  const std::string store = (sandbox.dataHome() / "Pelorin/pelorin_web.db").string();
+  const std::string cache = executable_test::cacheBase(sandbox) + "/Cache";
+  fs::create_directories(sandbox.dataHome() / "Pelorin");
+  fs::create_directories(cache);
+  std::ofstream(store, std::ios::binary) << "the user's library";
+  std::ofstream(cache + "/a.mp4", std::ios::binary) << "a clip";
+
+  std::vector<std::string> launcher;
+  PassableFoldersAbove reachable(sandbox.root());
+  if (::geteuid() == 0) {
+    const uid_t user = 65534;
+    for (const auto& entry : fs::recursive_directory_iterator(sandbox.root()))
+      ASSERT_EQ(::lchown(entry.path().c_str(), user, user), 0) << entry.path();
+    ASSERT_EQ(::chown(sandbox.root().c_str(), user, user), 0);
+    ASSERT_EQ(::chmod(sandbox.root().c_str(), 0755), 0);
+    launcher = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  }
+  ASSERT_EQ(::chmod(store.c_str(), 0), 0);
+  ASSERT_EQ(::chmod(cache.c_str(), 0), 0);
+
+  const std::string storeSays = storeWarning(store, "Permission denied");
+  const std::string cacheSays = "CacheState: the cache folder " + cache +
+                                " cannot be read (Permission denied); the videos in it are left as they are";
+  LaunchOutput run = runUntilItSays(sandbox, cacheSays, launcher);
+  EXPECT_EQ(linesWith(run.output, "cannot be read"), 2) << run.output;
+  EXPECT_EQ(linesWith(run.output, "] " + storeSays), 1) << run.output;
+  EXPECT_EQ(linesWith(run.output, "] " + cacheSays), 1) << run.output;
+
+  struct stat info {};
+  ASSERT_EQ(::stat(store.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0u);
+  ASSERT_EQ(::stat(cache.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0u);
+  ASSERT_EQ(::chmod(store.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(cache.c_str(), 0700), 0);
+  EXPECT_EQ(fileText(store), "the user's library");
+  EXPECT_EQ(fileText(cache + "/a.mp4"), "a clip");
+  EXPECT_EQ(std::distance(fs::directory_iterator(cache), fs::directory_iterator()), 1);
+}
+
+}  // namespace
