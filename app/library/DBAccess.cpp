@@ -1,7 +1,6 @@
 #include "app/library/DBAccess.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>  // the result codes alone: every call goes through the wrapper
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,21 +123,6 @@ std::optional<std::string> openFailureReason(const std::string& path) {
   return "unable to open database file";
 }
 
-// Whether a failed statement's code says the file itself cannot be read, rather than that it is
-// busy, that the disk is full or that the statement is wrong.
-bool isUnreadableCode(int code) {
-  switch (code & 0xff) {
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-    case SQLITE_IOERR:
-    case SQLITE_CANTOPEN:
-    case SQLITE_PERM:
-      return true;
-    default:
-      return false;
-  }
-}
-
 // The store's writes of this process, one at a time. The connections of several threads would
 // otherwise meet at SQLite's file lock, which they can only poll for: under load one of them
 // can lose every poll until its busy interval runs out, and its write is lost. Waiting here is
@@ -171,7 +155,7 @@ DBAccess::DBAccess() {
     // It is also the first read of the file: what it answers tells whether the store reads.
     if (_db->stringForQuery("PRAGMA journal_mode=WAL;"))
       noteUnreadableStore(livePath, std::nullopt);
-    else if (isUnreadableCode(_db->lastErrorCode()))
+    else if (_db->lastErrorIsUnreadableFile())
       noteUnreadableStore(livePath, _db->lastErrorMessage());
   } else if (auto reason = openFailureReason(livePath)) {
     noteUnreadableStore(livePath, reason);

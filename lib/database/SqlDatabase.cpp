@@ -276,6 +276,19 @@ int SqlDatabase::lastErrorCode() {
   return sqlite3_errcode(_db);
 }
 
+bool SqlDatabase::lastErrorIsUnreadableFile() {
+  switch (lastErrorCode() & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      return true;
+    default:
+      return false;
+  }
+}
+
 bool SqlDatabase::hadError() {
   int code = lastErrorCode();
   return code > SQLITE_OK && code < SQLITE_ROW;

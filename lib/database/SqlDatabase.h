@@ -181,6 +181,9 @@ class SqlDatabase : public ns::Object {
   std::string lastErrorMessage();
   int lastErrorCode();
   bool hadError();
+  // Whether the last error says the file itself cannot be read (not a database, damaged, an I/O
+  // error, no permission), rather than that it is busy, full or that a statement is wrong.
+  bool lastErrorIsUnreadableFile();
   ns::Error lastError();
   ns::Error errorWithMessage(const std::string& message);
   int64_t lastInsertRowId();

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 
 #include "lib/database/SqlResultSet.h"
@@ -299,6 +300,7 @@ TEST(SqlDatabaseBusyTest, ASecondConnectionWaitsForTheRetryIntervalThenSucceedsA
   b->setMaxBusyRetryTimeInterval(0);
   EXPECT_FALSE(b->executeUpdate("INSERT INTO t VALUES (3)"));
   EXPECT_EQ(b->lastErrorCode(), SQLITE_BUSY);
+  EXPECT_FALSE(b->lastErrorIsUnreadableFile());
 
   ASSERT_TRUE(a->commit());
   EXPECT_FALSE(a->inTransaction());
@@ -439,8 +441,23 @@ TEST(SqlDatabaseUpdateTest, StatusReflectsTheLastStatement) {
   EXPECT_TRUE(db->hadError());
   EXPECT_EQ(db->lastErrorCode(), SQLITE_ERROR);
   EXPECT_EQ(db->lastErrorMessage(), "no such table: nowhere");
+  EXPECT_FALSE(db->lastErrorIsUnreadableFile());
   EXPECT_EQ(db->lastError().domain(), "SqlDatabase");
   EXPECT_EQ(db->lastError().localizedDescription(), "no such table: nowhere");
+}
+
+TEST(SqlDatabaseUpdateTest, AFileThatIsNoDatabaseReadsAsUnreadable) {
+  pltest::Sandbox sandbox;
+  const auto path = sandbox.temporaryFolder("db") / "noise.db";
+  {
+    std::ofstream out(path, std::ios::binary);
+    for (int i = 0; i < 4096; ++i) out.put(static_cast<char>((i * 131 + 7) & 0xff));
+  }
+  auto db = openDatabase(path.string());
+  ns::LogCapture log(true);
+  EXPECT_FALSE(db->stringForQuery("PRAGMA journal_mode=WAL;"));
+  EXPECT_EQ(db->lastErrorCode(), SQLITE_NOTADB);
+  EXPECT_TRUE(db->lastErrorIsUnreadableFile());
 }
 
 TEST(SqlDatabaseUpdateTest, AStatementStartedWhileAnotherRunsIsRefused) {
