@@ -50,6 +50,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   const bool onScreen = ak::activePresenter() != nullptr;
+  // Without a display the run goes on without windows; only a run that asked for that says
+  // nothing about it.
+  if (!onScreen)
+    if (auto notice = noDisplayNotice(argc, argv)) std::fprintf(stderr, "%s\n", notice->c_str());
   if (auto missing = missingLaunchRequirements(currentLaunchRequirements(argc, argv, !onScreen));
       !missing.empty()) {
     for (const auto& line : missing) std::fprintf(stderr, "%s\n", line.c_str());

@@ -34,6 +34,13 @@ std::optional<std::string> unknownLaunchArgument(int argc, const char* const* ar
   return std::nullopt;
 }
 
+std::optional<std::string> noDisplayNotice(int argc, const char* const* argv) {
+  for (int i = 1; i < argc; ++i)
+    if (argv[i] && std::strcmp(argv[i], "--headless") == 0) return std::nullopt;
+  if (ak::wantsDisplay(argc, const_cast<const char**>(argv))) return std::nullopt;
+  return std::string(kNoDisplayLine);
+}
+
 bool mapLargeBlocksOnTheirOwn() {
   // A fixed threshold also turns glibc's raising of it off.
   return mallopt(M_MMAP_THRESHOLD, 128 * 1024) == 1;

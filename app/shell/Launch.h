@@ -22,6 +22,15 @@ inline constexpr char kUsageLine[] = "usage: pelorin [--headless]";
 // else the first one it does not.
 std::optional<std::string> unknownLaunchArgument(int argc, const char* const* argv);
 
+// The warning of a run that goes without windows only because no display is set.
+inline constexpr char kNoDisplayLine[] =
+    "pelorin: no display is set (neither DISPLAY nor WAYLAND_DISPLAY); running without windows";
+
+// kNoDisplayLine when the arguments do not ask for "--headless" and the environment names no
+// display (neither variable set, or set empty); else nullopt: a run asked to go without windows,
+// or one that has a display, says nothing.
+std::optional<std::string> noDisplayNotice(int argc, const char* const* argv);
+
 // Fixes the allocator's size from which a block is mapped on its own (and unmapped when freed) at
 // 128 KiB. Left to itself, glibc raises that size to each large block freed, so that later
 // decoded frames and pictures are carved from the threads' heaps, whose freed pages stay

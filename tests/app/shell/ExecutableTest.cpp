@@ -173,6 +173,44 @@ TEST(PelorinExecutable, AnUnknownOptionPrintsTheUsageLineAndExitsTwo) {
   EXPECT_FALSE(std::filesystem::exists(sandbox.dataHome() / "Pelorin")) << "nothing was started";
 }
 
+// The lines of a file that contain `text`.
+int linesWith(const std::string& path, const std::string& text) {
+  std::ifstream in(path);
+  int count = 0;
+  for (std::string line; std::getline(in, line);) count += line.find(text) != std::string::npos ? 1 : 0;
+  return count;
+}
+
+// Started with no display named, `pelorin` runs without windows and says why on standard error,
+// once; asked for --headless it says nothing of it. Both end on SIGTERM with status 0.
+TEST(PelorinExecutable, WithoutADisplayOneWarningLineSaysItRunsWithoutWindowsUnlessHeadlessWasAsked) {
+  const std::string warning =
+      "pelorin: no display is set (neither DISPLAY nor WAYLAND_DISPLAY); running without windows";
+  pltest::FakeServer sink;
+  for (const bool headless : {false, true}) {
+    SCOPED_TRACE(headless ? "--headless" : "no argument");
+    pltest::Sandbox sandbox;
+    quietEndpoints(sandbox, sink);
+    sandbox.set("DISPLAY", std::nullopt);
+    // Set but empty names no display either.
+    sandbox.set("WAYLAND_DISPLAY", std::string());
+    sandbox.set("PELORIN_VERBOSE", std::nullopt);
+    const std::string output = sandbox.path("out.txt"), errors = sandbox.path("errors.txt");
+    Pelorin run(headless ? std::vector<std::string>{"--headless"} : std::vector<std::string>{}, output, {},
+                errors);
+    ASSERT_GT(run.pid(), 0);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return launched(sandbox) || run.ended(); }, kWait));
+    ASSERT_FALSE(run.ended()) << std::ifstream(errors).rdbuf();
+    run.signal(SIGTERM);
+    auto status = run.waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
+    EXPECT_EQ(linesWith(errors, warning), headless ? 0 : 1) << std::ifstream(errors).rdbuf();
+    EXPECT_EQ(linesWith(errors, "no display"), headless ? 0 : 1) << std::ifstream(errors).rdbuf();
+    EXPECT_EQ(linesWith(output, "display"), 0) << "standard output stays free of it";
+  }
+}
+
 TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithItsToken) {
   pltest::FakeServer sink;
   testsupport::FakeOAuthServer oauth;

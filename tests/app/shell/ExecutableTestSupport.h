@@ -1,6 +1,6 @@
 #pragma once
 // The real `pelorin` as a child process of the executable's tests: started in the environment of
-// the moment (the sandbox's), its standard output and error in one file.
+// the moment (the sandbox's), its standard output and error in one file, or each in its own.
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -28,11 +28,12 @@ constexpr double kWait = 60;
 using testsupport::quietEndpoints;
 
 // `pelorin` with the arguments; `launcher`, when given, is the command line that runs it, the
-// executable's path and the arguments appended.
+// executable's path and the arguments appended; `errors`, when given, takes its standard error
+// apart from its output.
 class Pelorin : public testsupport::ChildProcess {
  public:
   explicit Pelorin(std::vector<std::string> arguments, const std::string& output = "/dev/null",
-                   std::vector<std::string> launcher = {}) {
+                   std::vector<std::string> launcher = {}, const std::optional<std::string>& errors = {}) {
     std::vector<std::string> all = std::move(launcher);
     all.push_back(PELORIN_EXECUTABLE);
     all.insert(all.end(), arguments.begin(), arguments.end());
@@ -42,7 +43,10 @@ class Pelorin : public testsupport::ChildProcess {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    if (errors)
+      posix_spawn_file_actions_addopen(&actions, 2, errors->c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    else
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
     if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
   }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "app/browse/LeftViewController.h"
 #include "app/cache/CacheServer.h"
@@ -28,6 +29,7 @@
 #include "platform/dispatch/Dispatch.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/runloop/Timer.h"
+#include "platform/testing/Sandbox.h"
 #include "tests/app/shell/ShellWindowTestSupport.h"
 #include "ui/BubblePopover.h"
 #include "ui/CustomSlider.h"
@@ -388,6 +390,26 @@ TEST(LaunchArguments, OnlyHeadlessIsTaken) {
   EXPECT_EQ(unknownLaunchArgument(1, good), std::nullopt);
   const char* bad[] = {"pelorin", "--headless", "-v"};
   EXPECT_EQ(unknownLaunchArgument(3, bad), std::optional<std::string>("-v"));
+}
+
+TEST(LaunchArguments, OnlyARunWithNoDisplayThatDidNotAskForHeadlessHearsOfIt) {
+  pltest::Sandbox sandbox;
+  const char* plain[] = {"pelorin"};
+  const char* headless[] = {"pelorin", "--headless"};
+  const std::optional<std::string> warning(kNoDisplayLine);
+  for (const auto& [display, wayland, expected] :
+       std::vector<std::tuple<std::optional<std::string>, std::optional<std::string>, bool>>{
+           {std::nullopt, std::nullopt, true},
+           {"", "", true},
+           {":57", std::nullopt, false},
+           {std::nullopt, "wayland-0", false},
+           {"", "wayland-0", false}}) {
+    sandbox.set("DISPLAY", display);
+    sandbox.set("WAYLAND_DISPLAY", wayland);
+    SCOPED_TRACE(display.value_or("(unset)") + " " + wayland.value_or("(unset)"));
+    EXPECT_EQ(noDisplayNotice(1, plain), expected ? warning : std::nullopt);
+    EXPECT_EQ(noDisplayNotice(2, headless), std::nullopt);
+  }
 }
 
 TEST(LaunchMemory, ALargeBlockFreedLeavesTheNextOneMappedOnItsOwn) {
