@@ -1,6 +1,7 @@
 #include "app/browse/LeftViewController.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/browse/BrowseNotifications.h"
 #include "app/browse/MainViewController.h"
@@ -128,6 +129,10 @@ void LeftViewController::awakeFromNib() {
     if (auto split = leftSplitView())
       split->setPosition_ofDividerAtIndex_animated_completitionBlock(static_cast<double>(position), 0, false,
                                                                      nullptr);
+    // The pane is still at its interface's size here; the main window gives it its own width
+    // later, and the split's priority resize would leave the source list at whatever room the
+    // list area left it then. The pane's resizes put the stored width back instead.
+    storedSourceListWidth_ = static_cast<double>(position);
   }
   initSearch();
 
@@ -170,6 +175,9 @@ void LeftViewController::initLeftSplitView() {
 }
 
 void LeftViewController::splitViewDidResizeSubviews(const ns::Ref<ns::Notification>&) {
+  // A divider moved posts this; the split's own resizes and the restores above post nothing. The
+  // width chosen now is the one to keep.
+  storedSourceListWidth_ = 0;
   if (auto menu = menuView()) {
     const long width = static_cast<long>(menu->frame().size.width);
     if (width >= static_cast<long>(kLeftSplitMinimum)) setIntSetting(kLeftSplitViewPositionKey, width);
@@ -188,9 +196,23 @@ void LeftViewController::viewDidResize(const ns::Ref<ns::Notification>&) {
       frame.size.height = std::max(0.0, frame.size.height - bar->frame().size.height);
     split->setFrame(frame);
     split->setAlphaValue(1.0);
+    restoreSourceListWidth();
   } else {
     split->setAlphaValue(0.0);
   }
+}
+
+void LeftViewController::restoreSourceListWidth() {
+  auto split = leftSplitView();
+  auto menu = menuView();
+  if (!(storedSourceListWidth_ > 0) || !split || !menu || treeCollapsed()) return;
+  // It only gives back what the split's resizes took: the list area keeps its minimum, and
+  // narrowing is left to the split's resize.
+  const double room =
+      std::floor(split->bounds().size.width - split->dividerThickness() - split->minSizeForSubviewAtIndex(1));
+  const double width = std::min(storedSourceListWidth_, room);
+  if (width < split->minSizeForSubviewAtIndex(0) || width <= menu->frame().size.width) return;
+  split->setPosition_ofDividerAtIndex_animated_completitionBlock(width, 0, false, nullptr);
 }
 
 bool LeftViewController::treeCollapsed() {

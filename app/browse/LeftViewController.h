@@ -45,10 +45,13 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
   void initSearch();
 
   // ---- layout ----
-  // Hides the split view by transparency while the pane is 50 points high or less.
+  // Hides the split view by transparency while the pane is 50 points high or less; until the
+  // divider is first moved, puts the source list back at its stored width as far as the pane
+  // has room for it.
   void viewDidResize(const ns::Ref<ns::Notification>& note);
   void leftViewDidResize(const ns::Ref<ns::Notification>& note) {}
-  // Stores the divider position (from 90 points up) and sets the split up again.
+  // Stores the divider position (from 90 points up) and sets the split up again. A moved
+  // divider ends the restoring of the stored width.
   void splitViewDidResizeSubviews(const ns::Ref<ns::Notification>& note);
   bool treeCollapsed();
   void collapseTree(bool animated);
@@ -119,6 +122,9 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
  private:
   // Pushes the list of a search or a link (nothing when it is on show already).
   void showList(const ns::Ref<YTPlaylistViewController>& list);
+  // Widens the source list back to the stored width, or as near as the list area's minimum
+  // allows.
+  void restoreSourceListWidth();
 
   ns::Weak<ak::View> navigationBarView_;
   ns::Weak<MySplitView> leftSplitView_;
@@ -134,4 +140,6 @@ class LeftViewController : public ak::ViewController, public SearchAutoCompleteD
   ns::Ref<SearchAutoComplete> searchAutoComplete_;
   ns::Ref<BubblePopover> autoCompletePopover_;
   std::string savedSearch_;
+  // The stored source list width the pane keeps restoring (0: none, or the divider was moved).
+  double storedSourceListWidth_ = 0;
 };

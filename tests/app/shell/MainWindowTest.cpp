@@ -198,6 +198,65 @@ TEST(MainWindowLaunch, TheDividerAndThePlayModesComeBackFromTheDefaultsFile) {
   EXPECT_EQ(left->frame().size.width, 500);
 }
 
+// The left pane is built at its interface's size and only then given the window's: the source
+// list still comes back at its stored width, through the first drawing and a resize, and as far
+// as a narrower pane leaves room beside the list's minimum.
+TEST(MainWindowLaunch, TheSourceListComesBackAtItsStoredWidthInAStoredWiderPane) {
+  ShellFixture f;
+  f.storeDefault(kMainSplitViewPositionKey, ns::Value(560l));
+  f.storeDefault(kLeftSplitViewPositionKey, ns::Value(258l));
+  f.launch();
+  auto main = f.controller;
+  auto window = main->window();
+  auto mainSplit = main->mainSplitView();
+  auto left = main->leftViewController();
+  auto split = left->leftSplitView();
+  auto menu = left->menuView();
+  ASSERT_EQ(mainSplit->subviews()[0]->frame().size.width, 560);
+  EXPECT_EQ(menu->frame().size.width, 258);
+  // The list area fills the rest of the pane, after the divider.
+  EXPECT_EQ(left->navigationView()->frame().origin.x, 259);
+  EXPECT_EQ(ak::MaxX(left->navigationView()->frame()), split->bounds().size.width);
+  window->display();
+  f.app.dispatchQueued();
+  EXPECT_EQ(menu->frame().size.width, 258);
+  ak::Rect frame = window->frame();
+  frame.size.width += 120;
+  frame.size.height -= 40;
+  window->setFrame_display(frame, true);
+  f.app.dispatchQueued();
+  EXPECT_EQ(menu->frame().size.width, 258);
+  EXPECT_EQ(getIntSetting(kLeftSplitViewPositionKey), 258);
+
+  // The pane narrowed to 400 leaves the source list 400 - 1 - 230 points; widened again, the
+  // stored width comes back.
+  const double y = mainSplit->frame().size.height / 2;
+  auto inMain = [&](double x) { return mainSplit->convertPoint_toView(ak::Point{x, y}, nullptr); };
+  pltest::drag(window, {inMain(560.5), inMain(480), inMain(400.5)});
+  f.app.dispatchQueued();
+  ASSERT_EQ(mainSplit->subviews()[0]->frame().size.width, 400);
+  EXPECT_EQ(menu->frame().size.width, 169);
+  EXPECT_EQ(left->navigationView()->frame().size.width, 230);
+  pltest::drag(window, {inMain(400.5), inMain(480), inMain(560.5)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(menu->frame().size.width, 258);
+
+  // Once the user moved the divider, the split resizes as it always does: the list area takes the
+  // change first and the width the user chose stays stored.
+  auto inSplit = [&](double x) { return split->convertPoint_toView(ak::Point{x, 100}, nullptr); };
+  pltest::drag(window, {inSplit(257.5), inSplit(230), inSplit(199.5)});
+  f.app.dispatchQueued();
+  ASSERT_EQ(menu->frame().size.width, 200);
+  EXPECT_EQ(getIntSetting(kLeftSplitViewPositionKey), 200);
+  pltest::drag(window, {inMain(560.5), inMain(480), inMain(400.5)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(menu->frame().size.width, 169);
+  pltest::drag(window, {inMain(400.5), inMain(480), inMain(560.5)});
+  f.app.dispatchQueued();
+  EXPECT_EQ(menu->frame().size.width, 169);
+  EXPECT_EQ(getIntSetting(kLeftSplitViewPositionKey), 200);
+}
+
 TEST(MainWindowLaunch, ControlsAndDividersTakeTheirPressesAndTheBackgroundMovesTheWindow) {
   ShellFixture f;
   f.launch();
