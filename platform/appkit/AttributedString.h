@@ -25,6 +25,8 @@ inline constexpr char UnderlineStyleAttributeName[] =
 enum StringDrawingOptions : unsigned {
   StringDrawingUsesLineFragmentOrigin = 1 << 0,
   StringDrawingUsesFontLeading = 1 << 1,
+  // The glyphs' ink instead of the line boxes (one-line measures only).
+  StringDrawingUsesDeviceMetrics = 1 << 3,
   StringDrawingTruncatesLastVisibleLine = 1 << 5,
 };
 
@@ -52,7 +54,9 @@ class AttributedString : public ns::Object {
   // The size the text takes on one line per paragraph.
   Size size() const;
   // With StringDrawingUsesLineFragmentOrigin the text wraps to size.width and the rectangle
-  // starts at the origin; otherwise it is one line whose origin is the baseline.
+  // starts at the origin; otherwise it is one line whose origin is the baseline, and with
+  // StringDrawingUsesDeviceMetrics the rectangle bounds what its glyphs paint (y up from the
+  // baseline; a zero rectangle when nothing is painted).
   Rect boundingRectWithSize_options(Size size, unsigned options) const;
   // At the line box's lower left (unflipped) or upper left (flipped).
   void drawAtPoint(Point point) const;

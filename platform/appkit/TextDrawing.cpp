@@ -210,6 +210,14 @@ Rect AttributedString::boundingRectWithSize_options(Size size, unsigned options)
   pango_layout_set_single_paragraph_mode(l.layout, TRUE);
   Size s = l.size();
   const double baseline = pango_layout_get_baseline(l.layout) / double(PANGO_SCALE);
+  if (options & StringDrawingUsesDeviceMetrics) {
+    PangoRectangle ink;
+    pango_layout_get_extents(l.layout, &ink, nullptr);
+    if (ink.width <= 0 || ink.height <= 0) return ZeroRect;
+    const double scale = PANGO_SCALE;
+    return MakeRect(ink.x / scale, baseline - (ink.y + ink.height) / scale, ink.width / scale,
+                    ink.height / scale);
+  }
   return MakeRect(0, -(s.height - baseline), s.width, s.height);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <thread>
 #include <vector>
@@ -173,6 +174,46 @@ TEST_F(Text, MeasuresTheSameEverywhere) {
   EXPECT_LE(wrapped.size.width, 60);
   EXPECT_LT(line.origin.y, 0);
   EXPECT_NEAR(line.size.width, one.size.width, 0.01);
+}
+
+// The ink of one line, from its baseline: what the glyphs paint, which the line box holds with
+// room to spare above the digits and below them.
+TEST_F(Text, DeviceMetricsBoundTheInkFromTheBaseline) {
+  const auto font = ak::Font::systemFontOfSize(11);
+  auto inkRect = [&](const std::string& text) {
+    return ak::boundingRectWithSize_options_attributes(text, {}, ak::StringDrawingUsesDeviceMetrics,
+                                                       attributes(font));
+  };
+  const ak::Rect line = ak::boundingRectWithSize_options_attributes("0", {}, 0, attributes(font));
+  const ak::Rect zero = inkRect("0");
+  // DejaVu Sans digits stand 1493 units of 2048 high on the baseline, with a little overshoot.
+  EXPECT_NEAR(zero.size.height, 1493 / 2048.0 * 11, 0.5);
+  EXPECT_NEAR(zero.origin.y, 0, 0.3);
+  EXPECT_GT(zero.origin.x, 0);
+  EXPECT_LT(ak::MaxX(zero), line.size.width);
+  EXPECT_LT(ak::MaxY(zero), ak::MaxY(line) - 1) << "room above the digits in the line box";
+  EXPECT_LT(inkRect("0,0").origin.y, -0.8) << "the comma reaches below the baseline";
+  EXPECT_LT(inkRect("g").origin.y, -2);
+  EXPECT_GT(ak::MaxY(inkRect("k")), ak::MaxY(zero));
+  EXPECT_EQ(inkRect(" "), ak::ZeroRect);
+  EXPECT_EQ(inkRect(""), ak::ZeroRect);
+
+  // What the glyphs paint lies in that rectangle, drawn with the baseline at row 30.
+  for (const std::string text : {"0", "0.0", "1,234", "Kg"}) {
+    SCOPED_TRACE(text);
+    Canvas canvas(100, 60, true);
+    const ak::Rect box = ak::boundingRectWithSize_options_attributes(text, {}, 0, attributes(font));
+    ak::drawAtPoint_withAttributes(text, {10, 30 - ak::MaxY(box)}, attributes(font));
+    const Ink painted = inkOf(canvas, kClear);
+    const ak::Rect ink = inkRect(text);
+    ASSERT_TRUE(painted.any());
+    EXPECT_GE(painted.top, std::floor(30 - ak::MaxY(ink)));
+    EXPECT_LE(painted.top, std::ceil(30 - ak::MaxY(ink)));
+    EXPECT_GE(painted.bottom + 1, std::floor(30 - ink.origin.y));
+    EXPECT_LE(painted.bottom + 1, std::ceil(30 - ink.origin.y));
+    EXPECT_GE(painted.left, std::floor(10 + ink.origin.x) - 1);
+    EXPECT_LE(painted.right + 1, std::ceil(10 + ak::MaxX(ink)) + 1);
+  }
 }
 
 TEST_F(Text, AttributesOverUTF16Ranges) {
