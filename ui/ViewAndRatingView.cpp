@@ -1,12 +1,62 @@
 #include "ui/ViewAndRatingView.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "platform/appkit/AttributedString.h"
 #include "platform/appkit/Color.h"
 #include "platform/appkit/Colors.h"
 #include "platform/appkit/Image.h"
 #include "platform/appkit/Make.h"
 #include "platform/core/Format.h"
+#include "platform/runtime/ClassBuilder.h"
 #include "platform/text/NumberFormatter.h"
+
+// The labels stand 3 points up in the 13-point line, which shows only their lower 10 points:
+// less than a line of their text, whose top, drawn from the label's top, lost the top of its
+// digits ("0" read as "U"). Each label draws its text in the part the line shows instead, with
+// the ink of the digits and separators the line can hold (and of the text itself) centred there,
+// its top kept whole; a descender may lose its tip.
+class StatisticsLabelCell : public ak::TextFieldCell {
+ public:
+  void drawInteriorWithFrame_inView(const ak::Rect& cellFrame,
+                                    const ns::Ref<ak::View>& controlView) override {
+    const std::string text = stringValue();
+    auto line = controlView ? controlView->superview() : nullptr;
+    if (showsEditor_ || text.empty() || !line) {
+      ak::TextFieldCell::drawInteriorWithFrame_inView(cellFrame, controlView);
+      return;
+    }
+    const ak::Rect shown =
+        ak::IntersectionRect(cellFrame, controlView->convertRect_fromView(line->bounds(), line.get()));
+    const ns::Dictionary attributes = textAttributes();
+    const ak::Rect box = ak::boundingRectWithSize_options_attributes(text, {}, 0, attributes);
+    if (ak::IsEmptyRect(shown) || box.size.height <= shown.size.height) {
+      ak::TextFieldCell::drawInteriorWithFrame_inView(shown, controlView);
+      return;
+    }
+    const ak::Rect ink = ak::UnionRect(ak::boundingRectWithSize_options_attributes(
+                                           kDigits, {}, ak::StringDrawingUsesDeviceMetrics, attributes),
+                                       ak::boundingRectWithSize_options_attributes(
+                                           text, {}, ak::StringDrawingUsesDeviceMetrics, attributes));
+    // The baseline, down from the top of the shown part, on a whole point.
+    const double centred = (shown.size.height + ak::MaxY(ink) + ink.origin.y) / 2;
+    const double baseline = std::max(std::round(centred), std::ceil(ak::MaxY(ink)));
+    const double top = baseline - ak::MaxY(box);
+    const ak::Rect title = titleRectForBounds(cellFrame);
+    const double y =
+        controlView->isFlipped() ? ak::MinY(shown) + top : ak::MaxY(shown) - top - box.size.height;
+    ak::drawInRect_withAttributes(text, ak::MakeRect(title.origin.x, y, title.size.width, box.size.height),
+                                  attributes);
+  }
+
+  std::string className() const override { return "StatisticsLabelCell"; }
+
+ private:
+  static constexpr char kDigits[] = "0123456789,.";
+};
+
+PL_CLASS(StatisticsLabelCell, ak::TextFieldCell) {}
 
 namespace {
 
@@ -44,6 +94,9 @@ void ViewAndRatingView::initWithFrame(const ak::Rect& frame) {
 
 ns::Ref<ak::TextField> ViewAndRatingView::makeLabel(const ak::Rect& frame) {
   auto label = ak::make<ak::TextField>(frame);
+  auto cell = ns::make<StatisticsLabelCell>();
+  cell->initTextCell("");
+  label->setCell(cell);
   label->setFont(customFontOfSize(11.0f));
   label->setDrawsBackground(false);
   label->setEditable(false);

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <utility>
+#include <vector>
 
 #include "app/browse/TableViewWithContextMenu.h"
 #include "app/browse/VideoCell.h"
@@ -16,6 +18,7 @@
 #include "common/AppUtilities.h"
 #include "common/CacheUtilities.h"
 #include "common/Settings.h"
+#include "platform/appkit/Colors.h"
 #include "platform/appkit/ImageView.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Menu.h"
@@ -120,6 +123,78 @@ TEST(VideoCell, ACachedRowShowsItsCacheAndQualityMarksAndItsSizeWhileHovered) {
   auto window = f.app.window(ak::MakeRect(0, 0, 360, 83), ak::BorderlessWindowMask);
   window->contentView()->addSubview(cell);
   pltest::renderWindow(window, "video-cell-cached");
+}
+
+// The box, in window points from the bottom left, of the pixels that drawing `texts` changed:
+// the window drawn with them and again with its labels empty.
+struct Ink {
+  int left = 1 << 30, bottom = 1 << 30, right = -1, top = -1;
+  int height() const { return top < bottom ? 0 : top - bottom + 1; }
+};
+Ink inkOf(const ns::Ref<ak::Window>& window,
+          const std::vector<std::pair<ns::Ref<ak::TextField>, std::string>>& texts, const std::string& name) {
+  for (const auto& [label, text] : texts) label->setStringValue(text);
+  pltest::renderWindow(window, name);
+  const ak::Size size = window->contentView()->bounds().size;
+  std::vector<ak::RGBA> drawn;
+  for (int y = 0; y < size.height; ++y)
+    for (int x = 0; x < size.width; ++x) drawn.push_back(pltest::windowPixel(window, x + 0.5, y + 0.5));
+  for (const auto& [label, text] : texts) label->setStringValue("");
+  pltest::renderWindow(window, name + "-empty");
+  Ink ink;
+  for (int y = 0; y < size.height; ++y)
+    for (int x = 0; x < size.width; ++x) {
+      const ak::RGBA a = drawn[std::size_t(y * size.width + x)],
+                     b = pltest::windowPixel(window, x + 0.5, y + 0.5);
+      if (std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b) < 90) continue;
+      ink.left = std::min(ink.left, x);
+      ink.right = std::max(ink.right, x);
+      ink.bottom = std::min(ink.bottom, y);
+      ink.top = std::max(ink.top, y);
+    }
+  return ink;
+}
+
+// The statistics line is 13 points high and its labels reach above it: the digits of a video
+// with no views and no rating ("0" and "0.0") are drawn whole, as tall as the same texts in a
+// label with room to spare, and inside the line.
+TEST(VideoCell, TheDigitsOfTheStatisticsLineAreDrawnWhole) {
+  CellFixture f;
+  auto entry = f.row("none1");
+  entry->setViewCount(0);
+  entry->setRating(0);
+  auto cell = f.cell();
+  cell->setSearchEntry(entry);
+  auto window = f.app.window(ak::MakeRect(0, 0, 360, 83), ak::BorderlessWindowMask);
+  window->contentView()->addSubview(cell);
+  auto line = cell->viewAndRatingView();
+  ASSERT_EQ(line->frame(), ak::MakeRect(115, 24, 150, 13));
+  ASSERT_EQ(line->viewLabel()->frame(), ak::MakeRect(15, 3, 150, 13));
+  ASSERT_EQ(line->viewLabel()->stringValue(), "0");
+  ASSERT_EQ(line->starLabel()->stringValue(), "0.0");
+  const Ink views = inkOf(window, {{line->viewLabel(), "0"}}, "views");
+  const Ink stars = inkOf(window, {{line->starLabel(), "0.0"}}, "rating");
+
+  // The same texts, font and colour in labels 30 points high.
+  auto reference = f.app.window(ak::MakeRect(0, 0, 200, 40), ak::BorderlessWindowMask);
+  reference->setBackgroundColor(ak::colors::whiteColor());
+  auto label = ak::make<ak::TextField>(ak::MakeRect(10, 5, 150, 30));
+  label->setFont(line->viewLabel()->font());
+  label->setTextColor(line->viewLabel()->textColor());
+  label->setBordered(false);
+  label->setDrawsBackground(false);
+  reference->contentView()->addSubview(label);
+  const Ink zero = inkOf(reference, {{label, "0"}}, "reference-views");
+  const Ink rating = inkOf(reference, {{label, "0.0"}}, "reference-rating");
+  ASSERT_GE(zero.height(), 7);
+
+  EXPECT_EQ(views.height(), zero.height()) << "the top of the views' 0 is cut";
+  EXPECT_EQ(stars.height(), rating.height()) << "the top of the rating's digits is cut";
+  // Inside the line, which the row keeps between its date below and its title above.
+  EXPECT_LE(views.top, 24 + 13 - 1);
+  EXPECT_GE(views.bottom, 24);
+  EXPECT_LE(stars.top, 24 + 13 - 1);
+  EXPECT_GE(stars.bottom, 24);
 }
 
 TEST(VideoCell, FavouritesAndNowPlayingMoveTheQualityMarkAndTheViewsLine) {
