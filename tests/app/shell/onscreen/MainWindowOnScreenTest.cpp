@@ -1,8 +1,8 @@
 // The real `pelorin` as a user sees it, on a virtual display against fakes on 127.0.0.1: the
 // list below the bar, clicks on its rows, the picture placed in the video view (resized and in
-// full screen), the video menu, partial redraws against a whole one, the source list
-// at every window size, the suggestions closing, titles in scripts DejaVu lacks, short seeks
-// read off a paused picture, and a search that failed run again.
+// full screen), the video menu, partial redraws against a whole one, the dividers at the next
+// start, the source list at every window size, the suggestions closing, titles in scripts
+// DejaVu lacks, short seeks read off a paused picture, and a search that failed run again.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -42,6 +42,7 @@ using onscreen::mainWindow;
 // Window-relative places of the main window's layout (points from the top left of the title bar).
 constexpr int kListLeft = 127;                // the list's left edge, right of the source list
 constexpr int kRowPitch = 85;                 // a row and the space below it
+constexpr int kRowHeight = kRowPitch - 2;     // a video row
 constexpr int kSearchX = 200, kSearchY = 70;  // in the search field
 constexpr int kClearX = 340;                  // the field's clear button
 
@@ -473,13 +474,6 @@ class MainWindowOnScreen::ControlBarSteps {
   // the quit keeps where the dividers are.
   void moveTheDividersButNotTheWindow() {
     const int bottom = window().bottom() - kControlBar;
-    // The first black pixel of a row from x on: a divider, or the black beside the panes' edge.
-    auto blackFrom = [&](int x, int y) {
-      auto row = pltest::screenPixels(x, y, 600, 1);
-      for (int i = 0; i < 600; ++i)
-        if (row[i] == pltest::Pixel{}) return x + i;
-      return -1;
-    };
     // The browse pane's edge, where the list's bottom bar ends (right of its pop-up's dark text);
     // the source list's divider, above its bottom bar.
     auto paneEdge = [&] { return blackFrom(window().x + kBrowsePane - 60, bottom - 12); };
@@ -501,11 +495,81 @@ class MainWindowOnScreen::ControlBarSteps {
     defaults->synchronize();
     EXPECT_EQ(defaults->integerForKey("mainSplitViewPosition"), pane + 100 - window().x);
     EXPECT_EQ(defaults->integerForKey("leftSplitViewPosition"), source + 60 - window().x);
+    paneAtQuit_ = pane + 100 - window().x;
+    sourceAtQuit_ = source + 60 - window().x;
+  }
+
+  // A new start puts both dividers back where the quit left them, and keeps them there through
+  // its first layout and a search; the statistics line of the row shows its digits whole.
+  void startAgainWithTheDividersWhereTheyWere() {
+    ASSERT_GT(sourceAtQuit_, 0);
+    test_.launch();
+    const int x = window().x;
+    auto sourceDivider = [&] { return blackFrom(x + 60, window().bottom() - kControlBar - 27); };
+    EXPECT_EQ(sourceDivider(), x + sourceAtQuit_) << "the source list is not as wide as it was";
+    test_.search("pattern");
+    // The row's title, right of the list's left edge past the source list.
+    const int listLeft = x + sourceAtQuit_ + 1, row = test_.rowTop(0);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return countOf(listLeft + 115, row + 4, 120, 26, bright) > 20; }, 60))
+        << test_.logText();
+    // Below the row, the list's background reaches the divider before the player.
+    EXPECT_EQ(blackFrom(listLeft + 10, test_.rowTop(3)), x + paneAtQuit_);
+    EXPECT_EQ(sourceDivider(), x + sourceAtQuit_);
+    expectWholeRatingDigits(listLeft, row);
+    test_.quit();
   }
 
  private:
   const MainWindow& window() const { return *test_.window_; }
   const ns::Ref<PlayerControlBar>& bar() const { return reference_->bar(); }
+
+  // The first black pixel of a screen row from x on: a divider, or the black beside the panes'
+  // edge; -1 within 600 pixels.
+  static int blackFrom(int x, int y) {
+    auto row = pltest::screenPixels(x, y, 600, 1);
+    for (int i = 0; i < 600; ++i)
+      if (row[i] == pltest::Pixel{}) return x + i;
+    return -1;
+  }
+
+  // The rating of the row at `row` (no votes: "0.0"), right of its star in the statistics line,
+  // 13 points high at 24 points above the row's bottom: its first "0" is closed at the top, as a
+  // "U" is not; the middle column of the glyph has ink in its top rows.
+  static void expectWholeRatingDigits(int listLeft, int row) {
+    // The line and 6 rows above and below it.
+    const int left = listLeft + 115, top = row + kRowHeight - 24 - 13 - 6, width = 150, height = 13 + 12;
+    const auto band = pltest::screenPixels(left, top, width, height);
+    auto at = [&](int x, int y) { return band[std::size_t(y) * width + x]; };
+    auto ink = [&](int x, int y) {
+      const auto& p = at(x, y);
+      return !orange(p) && p.r + p.g + p.b > 200;
+    };
+    int starRight = -1;
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x)
+        if (orange(at(x, y))) starRight = std::max(starRight, x);
+    ASSERT_GT(starRight, 0) << "no star in the statistics line";
+    auto column = [&](int x) {
+      for (int y = 0; y < height; ++y)
+        if (ink(x, y)) return true;
+      return false;
+    };
+    // Past the star's own soft edge and the gap after it.
+    int a = starRight + 1;
+    while (a < width && column(a)) ++a;
+    while (a < width && !column(a)) ++a;
+    int b = a;
+    while (b + 1 < width && column(b + 1)) ++b;
+    ASSERT_LT(a, width) << "no rating text";
+    int glyphTop = height, glyphBottom = -1, middleTop = height;
+    for (int y = 0; y < height; ++y)
+      for (int x = a; x <= b; ++x)
+        if (ink(x, y)) glyphTop = std::min(glyphTop, y), glyphBottom = std::max(glyphBottom, y);
+    for (int y = 0; y < height && middleTop == height; ++y)
+      if (ink((a + b) / 2, y)) middleTop = y;
+    EXPECT_GE(glyphBottom - glyphTop + 1, 7);
+    EXPECT_LE(middleTop, glyphTop + 1) << "the top of the rating's 0 is cut: it reads as a U";
+  }
 
   // The video view: right of the browse pane, between the title bar and the control bar.
   std::vector<pltest::Pixel> picture() const {
@@ -572,6 +636,8 @@ class MainWindowOnScreen::ControlBarSteps {
   MainWindowOnScreen& test_;
   const std::string sound_;
   std::optional<ReferenceBar> reference_;
+  // Where the dividers were at the quit, from the window's left edge.
+  int paneAtQuit_ = -1, sourceAtQuit_ = -1;
 };
 
 TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDividersMoveButNotTheWindow) {
@@ -580,7 +646,8 @@ TEST_F(MainWindowOnScreen, TheControlBarPausesPlaysSeeksAndSetsTheVolumeAndTheDi
   for (void (ControlBarSteps::*step)() :
        {&ControlBarSteps::playAClip, &ControlBarSteps::pauseAndPlay, &ControlBarSteps::seekByClickAndDrag,
         &ControlBarSteps::silenceAndRestoreTheSound, &ControlBarSteps::openAndCloseTheQualityMenu,
-        &ControlBarSteps::moveTheDividersButNotTheWindow}) {
+        &ControlBarSteps::moveTheDividersButNotTheWindow,
+        &ControlBarSteps::startAgainWithTheDividersWhereTheyWere}) {
     (steps.*step)();
     if (HasFatalFailure()) return;
   }
