@@ -205,6 +205,9 @@ struct CRSWritableContext {
   std::atomic<const CRSProcessList*> processList;
   // Crash-time readers of processList: a replaced list is freed only when none is counted.
   std::atomic<std::uint32_t> processListReaders;
+  // Crash-time readers of the swapped strings (user identity, custom keys, battery level,
+  // development platform): a replaced string is freed only when none is counted.
+  std::atomic<std::uint32_t> stringReaders;
   std::uint32_t deviceOrientation;
   std::uint32_t uiOrientation;
   std::atomic<char*> batteryLevel;

@@ -641,6 +641,9 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
     CRSSuspendOtherThreads(list);
   }
   std::atomic_thread_fence(std::memory_order_seq_cst);
+  // Counted as a reader of the swapped strings before any is loaded, until the last is written, so
+  // that a setter on another thread keeps the strings it replaces meanwhile.
+  if (wc) wc->stringReaders.fetch_add(1);
   writeIdentityAndBuild(w, c);
   writeProcessAndHost(w, c, wc);
   writeExecutableAndImages(w, c, wc);
@@ -674,6 +677,7 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
     CRSUserData empty{};
     CRSUserRecordsWrite(&empty, w);
   }
+  if (wc) wc->stringReaders.fetch_sub(1);
   if (fd >= 0) ::close(fd);
   if (list) CRSResumeOtherThreads(list);
   return true;

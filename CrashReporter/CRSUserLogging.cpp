@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include <mutex>
 #include <vector>
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSRecordWriter.h"
@@ -143,6 +144,18 @@ std::vector<CRSCustomAttribute*>& retiredTables() {
   return *tables;
 }
 
+// Strings swapped out of context slots while a crash-time reader was counted. Setters may run on
+// any thread, so the list has a lock; the crash handler never touches it.
+struct RetiredStrings {
+  std::mutex mutex;
+  std::vector<char*> strings;
+};
+
+RetiredStrings& retiredStrings() {
+  static ns::NoDestructor<RetiredStrings> retired;
+  return *retired;
+}
+
 CRSUserData* userData() {
   if (!CRSContextIsInitialized()) return nullptr;
   return &CRSWritableContextGet()->user;
@@ -189,7 +202,25 @@ std::string CRSPercentEscape(std::string_view text) {
 void CRSContextStringSet(std::atomic<char*>* slot, const std::optional<std::string>& value, bool escape) {
   if (!slot) return;
   char* copy = !value ? copyText("(null)") : copyText(escape ? CRSPercentEscape(*value) : *value);
-  std::free(slot->exchange(copy));
+  CRSContextStringRetire(slot->exchange(copy));
+}
+
+void CRSContextStringRetire(char* replaced) {
+  RetiredStrings& retired = retiredStrings();
+  std::lock_guard lock(retired.mutex);
+  if (replaced) retired.strings.push_back(replaced);
+  // A crash-time writer counts itself before it loads a slot: when none is counted after the swap,
+  // none can still hold a string replaced before it.
+  CRSWritableContext* writable = CRSWritableContextGet();
+  if (writable && writable->stringReaders.load() != 0) return;
+  for (char* old : retired.strings) std::free(old);
+  retired.strings.clear();
+}
+
+std::size_t CRSContextRetiredStringCountForTesting() {
+  RetiredStrings& retired = retiredStrings();
+  std::lock_guard lock(retired.mutex);
+  return retired.strings.size();
 }
 
 std::size_t CRSCustomValueCutLength(std::string_view value, std::size_t limit) {
@@ -220,7 +251,7 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
     std::uint32_t count = data->attributeCount.load();
     for (std::uint32_t i = 0; i < count; ++i) {
       if (std::strcmp(table[i].key.load(), keyText.c_str()) == 0) {
-        std::free(table[i].value.exchange(copyText(stored)));
+        CRSContextStringRetire(table[i].value.exchange(copyText(stored)));
         return;
       }
     }
@@ -245,8 +276,8 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
     }
     std::uint32_t index = data->nextReplacementIndex;
     if (index >= limit || index >= count) index = 0;
-    std::free(table[index].key.exchange(copyText(keyText)));
-    std::free(table[index].value.exchange(copyText(stored)));
+    CRSContextStringRetire(table[index].key.exchange(copyText(keyText)));
+    CRSContextStringRetire(table[index].value.exchange(copyText(stored)));
     data->nextReplacementIndex = index + 1;
   });
 }

@@ -341,12 +341,8 @@ std::uint32_t CrashReporter::machExceptionMask() {
 }
 
 void CrashReporter::gatherInitialNotificationData() {
-  if (CRSWritableContext* writable = CRSWritableContextGet()) {
-    char* text = static_cast<char*>(std::malloc(4));
-    if (!text) return;
-    std::memcpy(text, "0.0", 4);
-    std::free(writable->batteryLevel.exchange(text));
-  }
+  if (CRSWritableContext* writable = CRSWritableContextGet())
+    CRSContextStringSet(&writable->batteryLevel, std::string("0.0"), false);
 }
 
 void CrashReporter::checkForCrashMarker() {

@@ -121,10 +121,44 @@ TEST(UserLoggingChild, DISABLED_TheSessionLogIsARingOfTheSettingsSize) {
   EXPECT_EQ(ordered.substr(ordered.size() - 5), "tail\n");
 }
 
+TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplacement) {
+  pltest::Sandbox sandbox;
+  initialiseContext(sandbox);
+  CRSWritableContext* writable = CRSWritableContextGet();
+  CRSUserData& user = writable->user;
+  CRSContextStringSet(&user.userName, std::string("first name"), true);
+  CRSContextStringSet(&writable->batteryLevel, std::string("0.5"), false);
+  CRSCustomAttributeSet("first value", "key");
+  ASSERT_EQ(CRSContextRetiredStringCountForTesting(), 0u);
+
+  // A simulated crash-time writer counts itself, then loads the slots, as the real one does.
+  writable->stringReaders.fetch_add(1);
+  const char* name = user.userName.load();
+  const char* battery = writable->batteryLevel.load();
+  const char* value = user.attributes.load()[0].value.load();
+  CRSContextStringSet(&user.userName, std::string("second name"), true);
+  CRSContextStringSet(&writable->batteryLevel, std::string("1.0"), false);
+  CRSCustomAttributeSet("second value", "key");
+  // A freed string would be a use after free here, which AddressSanitizer stops at.
+  EXPECT_STREQ(name, "first%20name");
+  EXPECT_STREQ(battery, "0.5");
+  EXPECT_STREQ(value, "first value");
+  EXPECT_STREQ(user.userName.load(), "second%20name");
+  EXPECT_STREQ(user.attributes.load()[0].value.load(), "second value");
+  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 3u);
+  writable->stringReaders.fetch_sub(1);
+
+  // The first set after the reader ended frees them all with the string it replaces.
+  CRSContextStringSet(&user.userName, std::nullopt, true);
+  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 0u);
+  EXPECT_STREQ(user.userName.load(), "(null)");
+}
+
 TEST(UserLogging, ContextDependentBehaviourInAChild) {
   pltest::Sandbox sandbox;
   EXPECT_TRUE(passedInChild("CustomKeysReplaceTheOldestSlotsInTurn"));
   EXPECT_TRUE(passedInChild("TheSessionLogIsARingOfTheSettingsSize"));
+  EXPECT_TRUE(passedInChild("StringsHeldByACrashTimeReaderOutliveTheirReplacement"));
 }
 
 TEST(UserLogging, CallsBeforeInitialisationAreDropped) {
