@@ -29,9 +29,9 @@ struct InstanceStore {
   std::recursive_mutex mutex;
   std::map<std::string, ns::Ref<DBAccess>> instances;
   bool migrated = false;
-  // The store this process said it cannot read, until it reads again: every thread's instance
-  // tries it, and one warning tells the user.
-  std::optional<std::string> unreadablePath;
+  // The store this process said it cannot read or make, until it reads again: every thread's
+  // instance tries it, and one warning tells the user.
+  std::optional<std::string> faultyPath;
 };
 
 InstanceStore& instanceStore() {
@@ -89,38 +89,56 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
   if (ec) std::filesystem::remove(temporary, ec);
 }
 
-// Says once that the store at `path` cannot be read and why, or forgets that it was said when
-// `reason` is nil (the store read again).
-void noteUnreadableStore(const std::string& path, const std::optional<std::string>& reason) {
+// Says `warning` once for the store at `path`, or forgets that it was said when `warning` is nil
+// (the store read again).
+void noteStoreFault(const std::string& path, const std::optional<std::string>& warning) {
   auto& store = instanceStore();
   std::lock_guard<std::recursive_mutex> lock(store.mutex);
-  if (!reason) {
-    if (store.unreadablePath == path) store.unreadablePath.reset();
+  if (!warning) {
+    if (store.faultyPath == path) store.faultyPath.reset();
     return;
   }
-  if (store.unreadablePath == path) return;
-  store.unreadablePath = path;
-  ns::LogWarning(
-      "DBAccess: %@ cannot be read (%@); it is left as it is and the library is not kept this time", path,
-      *reason);
+  if (store.faultyPath == path) return;
+  store.faultyPath = path;
+  ns::LogWarning("%@", *warning);
 }
 
-// Why SQLite could not open the store: what stands in its place, or why the system refuses it;
-// nil when there is no store (nor a folder for it), which the code that makes the folder reports.
-std::optional<std::string> openFailureReason(const std::string& path) {
+std::string unreadableWarning(const std::string& path, const std::string& reason) {
+  return ns::format(
+      "DBAccess: %@ cannot be read (%@); it is left as it is and the library is not kept this time", path,
+      reason);
+}
+
+// No store and SQLite could not make one: why its folder takes no new file. Nil when there is no
+// folder either, which the code that makes the folder reports.
+std::optional<std::string> creationFailureWarning(const std::string& path) {
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return std::nullopt;
+  std::string reason = "unable to open database file";
+  // With the rights SQLite used, the effective ones, not the real user's.
+  if (::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0) reason = std::strerror(errno);
+  return ns::format("DBAccess: %@ cannot be created (%@); the library is not kept this time", path, reason);
+}
+
+// Why SQLite could not open the store: what stands in its place, why the system refuses it, or
+// why it cannot be made; nil when its folder is missing or no folder, which the code that makes
+// the folder reports.
+std::optional<std::string> openFailureWarning(const std::string& path) {
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0) {
     const int error = errno;
-    if (error == ENOENT || error == ENOTDIR) return std::nullopt;
-    return std::strerror(error);
+    if (error == ENOENT) return creationFailureWarning(path);
+    if (error == ENOTDIR) return std::nullopt;
+    return unreadableWarning(path, std::strerror(error));
   }
-  if (S_ISDIR(info.st_mode)) return "is a directory";
-  if (!S_ISREG(info.st_mode)) return "is no regular file";
+  if (S_ISDIR(info.st_mode)) return unreadableWarning(path, "is a directory");
+  if (!S_ISREG(info.st_mode)) return unreadableWarning(path, "is no regular file");
   // Read-only as SQLite falls back to when it may not write.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return std::strerror(errno);
+  if (fd < 0) return unreadableWarning(path, std::strerror(errno));
   ::close(fd);
-  return "unable to open database file";
+  return unreadableWarning(path, "unable to open database file");
 }
 
 // The store's writes of this process, one at a time. The connections of several threads would
@@ -154,11 +172,11 @@ DBAccess::DBAccess() {
     // mode is kept in the file; a file in the older rollback mode is converted on first open.
     // It is also the first read of the file: what it answers tells whether the store reads.
     if (_db->stringForQuery("PRAGMA journal_mode=WAL;"))
-      noteUnreadableStore(livePath, std::nullopt);
+      noteStoreFault(livePath, std::nullopt);
     else if (_db->lastErrorIsUnreadableFile())
-      noteUnreadableStore(livePath, _db->lastErrorMessage());
-  } else if (auto reason = openFailureReason(livePath)) {
-    noteUnreadableStore(livePath, reason);
+      noteStoreFault(livePath, unreadableWarning(livePath, _db->lastErrorMessage()));
+  } else if (auto warning = openFailureWarning(livePath)) {
+    noteStoreFault(livePath, warning);
   }
   init_database();
 }
@@ -191,7 +209,7 @@ void DBAccess::resetForTesting() {
     std::lock_guard<std::recursive_mutex> lock(store.mutex);
     instances.swap(store.instances);
     store.migrated = false;
-    store.unreadablePath.reset();
+    store.faultyPath.reset();
   }
 }
 

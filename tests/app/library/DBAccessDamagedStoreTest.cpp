@@ -1,8 +1,10 @@
-// A library store that cannot be read: every thread's instance tries it, the wrapper logs each
-// failed statement as it always did, and one warning names the file and the reason. The file is
-// left exactly as it was.
+// A library store that cannot be read, or made: every thread's instance tries it, the wrapper logs
+// each failed statement as it always did, and one warning names the file and the reason. The file
+// is left exactly as it was.
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -168,6 +170,54 @@ TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsName
     EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.appFolder()), fs::directory_iterator()), 1)
         << "nothing was made beside it";
   }
+}
+
+// Takes from the calling thread alone the capabilities that let root pass over mode bits, so that
+// a test run as root meets a folder's modes as a user would.
+void dropFileOverridesOnThisThread() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  ASSERT_EQ(::syscall(SYS_capget, &header, data), 0);
+  for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
+    data[capability / 32].effective &= ~(1u << (capability % 32));
+  ASSERT_EQ(::syscall(SYS_capset, &header, data), 0);
+}
+
+TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLosesNothing) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  // An older library, which a first start copies in: it stays as it is.
+  fs::create_directories(sandbox.cacheBaseFolder());
+  const std::string older = storeWithRows(sandbox.olderPath());
+  ASSERT_EQ(::chmod(sandbox.appFolder().c_str(), 0555), 0);
+  ns::LogCapture log(true);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([] {
+      dropFileOverridesOnThisThread();
+      auto access = DBAccess::getInstance();
+      access->savePlayPosition_forId(12, "vid");
+      EXPECT_EQ(access->getString_withType("0", ""), "");
+    });
+  }
+  for (auto& t : threads) t.join();
+
+  const auto warnings = linesWith(log, "DBAccess: ");
+  ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(
+      warnings[0].message,
+      "DBAccess: " + path + " cannot be created (Permission denied); the library is not kept this time");
+  EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+  EXPECT_TRUE(fs::is_empty(sandbox.appFolder()));
+  EXPECT_EQ(readFile(sandbox.olderPath()), older);
+
+  // Writable again: the next instance makes the store from the older one, without a word.
+  ASSERT_EQ(::chmod(sandbox.appFolder().c_str(), 0755), 0);
+  log.clear();
+  EXPECT_EQ(DBAccess::getInstance()->getString_withType("0", ""), std::string(300, 'x'));
+  DBAccess::removeInstance();
+  EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(readFile(sandbox.olderPath()), older);
 }
 
 TEST(DBAccessDamagedStoreTest, AStoreThatReadsAgainAndBreaksAnewIsNamedAgain) {
