@@ -110,13 +110,20 @@ void storeException(char* name, char* reason, CRSFrameRecord* frames, std::uint3
     return;
   }
   CRSExceptionRecord& record = wc->exception;
-  record.frameCount = 0;
+  const std::uint32_t oldCount = record.frameCount.exchange(0);
   CRSFrameRecord* old = record.frames.exchange(frames);
   record.frameCount = count;
-  std::free(record.name.exchange(name));
-  std::free(record.reason.exchange(reason));
-  // Symbols and file names of earlier custom frames belong to that array.
-  (void)old;
+  // A crash writer on another thread may be reading what is replaced here: it is retired, and
+  // freed once no writer reads.
+  CRSContextStringRetire(record.name.exchange(name));
+  CRSContextStringRetire(record.reason.exchange(reason));
+  if (old) {
+    for (std::uint32_t i = 0; i < oldCount; ++i) {
+      CRSContextStringRetire(const_cast<char*>(old[i].symbol));
+      CRSContextStringRetire(const_cast<char*>(old[i].file));
+    }
+    CRSContextStringRetire(reinterpret_cast<char*>(old));
+  }
 }
 
 char* duplicate(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "CrashReporter/CRSContext.h"
+#include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSUserLogging.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Sandbox.h"
@@ -129,6 +130,7 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   CRSContextStringSet(&user.userName, std::string("first name"), true);
   CRSContextStringSet(&writable->batteryLevel, std::string("0.5"), false);
   CRSCustomAttributeSet("first value", "key");
+  CRSRecordCustomException("FirstException", "first reason", {});
   ASSERT_EQ(CRSContextRetiredStringCountForTesting(), 0u);
 
   // A simulated crash-time writer counts itself, then loads the slots, as the real one does.
@@ -136,16 +138,23 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   const char* name = user.userName.load();
   const char* battery = writable->batteryLevel.load();
   const char* value = user.attributes.load()[0].value.load();
+  const char* exceptionName = writable->exception.name.load();
+  const char* exceptionReason = writable->exception.reason.load();
   CRSContextStringSet(&user.userName, std::string("second name"), true);
   CRSContextStringSet(&writable->batteryLevel, std::string("1.0"), false);
   CRSCustomAttributeSet("second value", "key");
+  CRSRecordCustomException("SecondException", "second reason", {});
   // A freed string would be a use after free here, which AddressSanitizer stops at.
   EXPECT_STREQ(name, "first%20name");
   EXPECT_STREQ(battery, "0.5");
   EXPECT_STREQ(value, "first value");
+  EXPECT_STREQ(exceptionName, "FirstException");
+  EXPECT_STREQ(exceptionReason, "first%20reason");
   EXPECT_STREQ(user.userName.load(), "second%20name");
   EXPECT_STREQ(user.attributes.load()[0].value.load(), "second value");
-  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 3u);
+  EXPECT_STREQ(writable->exception.name.load(), "SecondException");
+  // Three strings, and the exception's name, reason and frame array.
+  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 6u);
   writable->stringReaders.fetch_sub(1);
 
   // The first set after the reader ended frees them all with the string it replaces.
