@@ -203,11 +203,10 @@ struct CRSWritableContext {
   std::atomic<const CRSBinaryImageList*> binaryImages;
   CRSUserData user;
   std::atomic<const CRSProcessList*> processList;
-  // Crash-time readers of processList: a replaced list is freed only when none is counted.
-  std::atomic<std::uint32_t> processListReaders;
-  // Crash-time readers of the swapped strings (user identity, custom keys, battery level,
-  // development platform): a replaced string is freed only when none is counted.
-  std::atomic<std::uint32_t> stringReaders;
+  // Crash-time writers reading what setters swap out (the process list, the user identity,
+  // custom keys, the battery level, the development platform, the exception): a replaced block is
+  // retired, and freed only when none is counted.
+  std::atomic<std::uint32_t> crashReaders;
   std::uint32_t deviceOrientation;
   std::uint32_t uiOrientation;
   std::atomic<char*> batteryLevel;

@@ -115,14 +115,14 @@ void storeException(char* name, char* reason, CRSFrameRecord* frames, std::uint3
   record.frameCount = count;
   // A crash writer on another thread may be reading what is replaced here: it is retired, and
   // freed once no writer reads.
-  CRSContextStringRetire(record.name.exchange(name));
-  CRSContextStringRetire(record.reason.exchange(reason));
+  CRSContextRetire(record.name.exchange(name));
+  CRSContextRetire(record.reason.exchange(reason));
   if (old) {
     for (std::uint32_t i = 0; i < oldCount; ++i) {
-      CRSContextStringRetire(const_cast<char*>(old[i].symbol));
-      CRSContextStringRetire(const_cast<char*>(old[i].file));
+      CRSContextRetire(const_cast<char*>(old[i].symbol));
+      CRSContextRetire(const_cast<char*>(old[i].file));
     }
-    CRSContextStringRetire(reinterpret_cast<char*>(old));
+    CRSContextRetire(old);
   }
 }
 

@@ -181,7 +181,7 @@ void writeIdentityAndBuild(CRSRecordWriter* w, const CRSContext* c) {
   CRSRecordEndLine(w);
 }
 
-void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, CRSWritableContext* wc) {
+void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, const CRSWritableContext* wc) {
   CRSProcessInfo process{};
   if (c) process = c->process;
   CRSRecordBeginSection(w, "process_info");
@@ -198,8 +198,6 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, CRSWritableCon
 
   CRSRecordBeginSection(w, "external_process_info");
   CRSRecordBeginArray(w);
-  // Counted as a reader first, so that a capture that replaces the list meanwhile leaves it alone.
-  if (wc) wc->processListReaders.fetch_add(1);
   const CRSProcessList* processes = wc ? wc->processList.load() : nullptr;
   for (std::uint32_t i = 0; processes && i < processes->count; ++i) {
     CRSRecordBeginObject(w);
@@ -208,7 +206,6 @@ void writeProcessAndHost(CRSRecordWriter* w, const CRSContext* c, CRSWritableCon
     CRSRecordWriteStringMember(w, "name", processes->entries[i].name);
     CRSRecordEndObject(w);
   }
-  if (wc) wc->processListReaders.fetch_sub(1);
   CRSRecordEndArray(w);
   CRSRecordEndLine(w);
 
@@ -643,7 +640,7 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
   std::atomic_thread_fence(std::memory_order_seq_cst);
   // Counted as a reader of the swapped strings before any is loaded, until the last is written, so
   // that a setter on another thread keeps the strings it replaces meanwhile.
-  if (wc) wc->stringReaders.fetch_add(1);
+  if (wc) wc->crashReaders.fetch_add(1);
   writeIdentityAndBuild(w, c);
   writeProcessAndHost(w, c, wc);
   writeExecutableAndImages(w, c, wc);
@@ -677,7 +674,7 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
     CRSUserData empty{};
     CRSUserRecordsWrite(&empty, w);
   }
-  if (wc) wc->stringReaders.fetch_sub(1);
+  if (wc) wc->crashReaders.fetch_sub(1);
   if (fd >= 0) ::close(fd);
   if (list) CRSResumeOtherThreads(list);
   return true;

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "CrashReporter/CRSElf.h"
+#include "CrashReporter/CRSUserLogging.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/dispatch/Source.h"
@@ -215,12 +216,6 @@ const CRSProcessList* makeProcessList(const std::vector<std::pair<std::int32_t, 
   return list;
 }
 
-// Lists replaced while a crash-time writer may have been reading them (context queue only).
-std::vector<const CRSProcessList*>& retiredProcessLists() {
-  static ns::NoDestructor<std::vector<const CRSProcessList*>> lists;
-  return *lists;
-}
-
 }  // namespace
 
 void CRSHostSetMachineIdPathForTesting(const char* path) {
@@ -372,14 +367,8 @@ void CRSProcessListCapture(CRSWritableContext* writable) {
   if (found.empty()) return;
   const CRSProcessList* list = makeProcessList(found);
   if (!list) return;
-  const CRSProcessList* previous = writable->processList.exchange(list);
-  std::vector<const CRSProcessList*>& retired = retiredProcessLists();
-  if (previous) retired.push_back(previous);
-  // A crash-time writer counts itself before it loads the pointer: when none is counted now, none
-  // can still hold a list replaced before. Otherwise they wait for a later sample.
-  if (writable->processListReaders.load() != 0) return;
-  for (const CRSProcessList* old : retired) std::free(const_cast<CRSProcessList*>(old));
-  retired.clear();
+  // A crash-time writer may be reading the list replaced here.
+  CRSContextRetire(const_cast<CRSProcessList*>(writable->processList.exchange(list)));
 }
 
 std::string CRSInstallIdentifier() {

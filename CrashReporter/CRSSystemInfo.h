@@ -25,8 +25,8 @@ void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImag
 
 // On the context queue: reads the running processes (pid and command name, as /proc/PID/comm
 // gives it: at most 15 bytes) and exchanges the new list into the context. A replaced list is
-// freed once no crash-time writer may be reading it, at this sample or a later one. A listing
-// that fails or finds no process leaves the previous list in place.
+// retired, and freed once no crash-time writer may be reading it. A listing that fails or finds
+// no process leaves the previous list in place.
 void CRSProcessListCapture(CRSWritableContext* writable);
 
 std::string CRSInstallIdentifier();

@@ -144,16 +144,16 @@ std::vector<CRSCustomAttribute*>& retiredTables() {
   return *tables;
 }
 
-// Strings swapped out of context slots while a crash-time reader was counted. Setters may run on
+// Blocks swapped out of the context while a crash-time reader was counted. Setters may run on
 // any thread, so the list has a lock; the crash handler never touches it.
-struct RetiredStrings {
+struct Retired {
   std::mutex mutex;
-  std::vector<char*> strings;
+  std::vector<void*> blocks;
 };
 
-RetiredStrings& retiredStrings() {
-  static ns::NoDestructor<RetiredStrings> retired;
-  return *retired;
+Retired& retired() {
+  static ns::NoDestructor<Retired> instance;
+  return *instance;
 }
 
 CRSUserData* userData() {
@@ -202,25 +202,25 @@ std::string CRSPercentEscape(std::string_view text) {
 void CRSContextStringSet(std::atomic<char*>* slot, const std::optional<std::string>& value, bool escape) {
   if (!slot) return;
   char* copy = !value ? copyText("(null)") : copyText(escape ? CRSPercentEscape(*value) : *value);
-  CRSContextStringRetire(slot->exchange(copy));
+  CRSContextRetire(slot->exchange(copy));
 }
 
-void CRSContextStringRetire(char* replaced) {
-  RetiredStrings& retired = retiredStrings();
-  std::lock_guard lock(retired.mutex);
-  if (replaced) retired.strings.push_back(replaced);
+void CRSContextRetire(void* replaced) {
+  Retired& list = retired();
+  std::lock_guard lock(list.mutex);
+  if (replaced) list.blocks.push_back(replaced);
   // A crash-time writer counts itself before it loads a slot: when none is counted after the swap,
-  // none can still hold a string replaced before it.
+  // none can still hold a block replaced before it.
   CRSWritableContext* writable = CRSWritableContextGet();
-  if (writable && writable->stringReaders.load() != 0) return;
-  for (char* old : retired.strings) std::free(old);
-  retired.strings.clear();
+  if (writable && writable->crashReaders.load() != 0) return;
+  for (void* old : list.blocks) std::free(old);
+  list.blocks.clear();
 }
 
-std::size_t CRSContextRetiredStringCountForTesting() {
-  RetiredStrings& retired = retiredStrings();
-  std::lock_guard lock(retired.mutex);
-  return retired.strings.size();
+std::size_t CRSContextRetiredCountForTesting() {
+  Retired& list = retired();
+  std::lock_guard lock(list.mutex);
+  return list.blocks.size();
 }
 
 std::size_t CRSCustomValueCutLength(std::string_view value, std::size_t limit) {
@@ -251,7 +251,7 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
     std::uint32_t count = data->attributeCount.load();
     for (std::uint32_t i = 0; i < count; ++i) {
       if (std::strcmp(table[i].key.load(), keyText.c_str()) == 0) {
-        CRSContextStringRetire(table[i].value.exchange(copyText(stored)));
+        CRSContextRetire(table[i].value.exchange(copyText(stored)));
         return;
       }
     }
@@ -276,8 +276,8 @@ void CRSCustomAttributeSet(const char* value, const char* key) {
     }
     std::uint32_t index = data->nextReplacementIndex;
     if (index >= limit || index >= count) index = 0;
-    CRSContextStringRetire(table[index].key.exchange(copyText(keyText)));
-    CRSContextStringRetire(table[index].value.exchange(copyText(stored)));
+    CRSContextRetire(table[index].key.exchange(copyText(keyText)));
+    CRSContextRetire(table[index].value.exchange(copyText(stored)));
     data->nextReplacementIndex = index + 1;
   });
 }

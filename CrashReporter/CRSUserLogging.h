@@ -57,12 +57,12 @@ void CRSUserLoggingApplySettings(std::uint32_t attributesCount, std::uint64_t lo
 // Stores "(null)" for no value, else the text (percent-escaped first when `escape`), swapping it
 // into the slot atomically and retiring the previous text.
 void CRSContextStringSet(std::atomic<char*>* slot, const std::optional<std::string>& value, bool escape);
-// Frees a string swapped out of a context slot, with those retired before, once no crash-time
-// reader is counted in the context's stringReaders; until then they are kept aside. Any thread but
-// the crash handler.
-void CRSContextStringRetire(char* replaced);
-// How many retired strings wait for the crash-time readers to finish.
-std::size_t CRSContextRetiredStringCountForTesting();
+// Frees a malloc'd block swapped out of the context (a string, a frame array, a process list),
+// with those retired before, once no crash-time reader is counted in the context's crashReaders;
+// until then they are kept aside. Any thread but the crash handler.
+void CRSContextRetire(void* replaced);
+// How many retired blocks wait for the crash-time readers to finish.
+std::size_t CRSContextRetiredCountForTesting();
 // The percent escaping used for stored texts.
 std::string CRSPercentEscape(std::string_view text);
 

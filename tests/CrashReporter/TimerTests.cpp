@@ -181,14 +181,14 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
   // A crash-time writer that holds the list while a sample replaces it still reads it whole (a
   // freed list would be a use after free here); the next sample after it frees the list.
   CRSWritableContext* writable = CRSWritableContextGet();
-  writable->processListReaders.fetch_add(1);
+  writable->crashReaders.fetch_add(1);
   const CRSProcessList* held = writable->processList.load();
   clock.advance(30);
   EXPECT_NE(writable->processList.load(), held);
   std::set<std::string> heldNames;
   for (std::uint32_t i = 0; i < held->count; ++i) heldNames.insert(held->entries[i].name);
   EXPECT_EQ(heldNames.count("crs-second"), 1u);
-  writable->processListReaders.fetch_sub(1);
+  writable->crashReaders.fetch_sub(1);
   // A process that ended leaves the next sample.
   first.signal(SIGKILL);
   ASSERT_TRUE(first.waitForExit());

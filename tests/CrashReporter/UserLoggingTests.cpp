@@ -131,10 +131,10 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   CRSContextStringSet(&writable->batteryLevel, std::string("0.5"), false);
   CRSCustomAttributeSet("first value", "key");
   CRSRecordCustomException("FirstException", "first reason", {});
-  ASSERT_EQ(CRSContextRetiredStringCountForTesting(), 0u);
+  ASSERT_EQ(CRSContextRetiredCountForTesting(), 0u);
 
   // A simulated crash-time writer counts itself, then loads the slots, as the real one does.
-  writable->stringReaders.fetch_add(1);
+  writable->crashReaders.fetch_add(1);
   const char* name = user.userName.load();
   const char* battery = writable->batteryLevel.load();
   const char* value = user.attributes.load()[0].value.load();
@@ -154,12 +154,12 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   EXPECT_STREQ(user.attributes.load()[0].value.load(), "second value");
   EXPECT_STREQ(writable->exception.name.load(), "SecondException");
   // Three strings, and the exception's name, reason and frame array.
-  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 6u);
-  writable->stringReaders.fetch_sub(1);
+  EXPECT_EQ(CRSContextRetiredCountForTesting(), 6u);
+  writable->crashReaders.fetch_sub(1);
 
   // The first set after the reader ended frees them all with the string it replaces.
   CRSContextStringSet(&user.userName, std::nullopt, true);
-  EXPECT_EQ(CRSContextRetiredStringCountForTesting(), 0u);
+  EXPECT_EQ(CRSContextRetiredCountForTesting(), 0u);
   EXPECT_STREQ(user.userName.load(), "(null)");
 }
 
