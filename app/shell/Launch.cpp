@@ -35,9 +35,8 @@ std::optional<std::string> unknownLaunchArgument(int argc, const char* const* ar
 }
 
 std::optional<std::string> noDisplayNotice(int argc, const char* const* argv) {
-  for (int i = 1; i < argc; ++i)
-    if (argv[i] && std::strcmp(argv[i], "--headless") == 0) return std::nullopt;
-  if (ak::wantsDisplay(argc, const_cast<const char**>(argv))) return std::nullopt;
+  auto args = const_cast<const char**>(argv);
+  if (ak::asksForHeadless(argc, args) || ak::wantsDisplay(argc, args)) return std::nullopt;
   return std::string(kNoDisplayLine);
 }
 

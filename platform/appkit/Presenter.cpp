@@ -59,10 +59,14 @@ void registerPresenterStarter(PresenterStarter starter) {
   r.starter = std::move(starter);
 }
 
-bool wantsDisplay(int argc, const char** argv) {
+bool asksForHeadless(int argc, const char** argv) {
   for (int i = 1; i < argc; ++i)
-    if (argv[i] && std::strcmp(argv[i], "--headless") == 0) return false;
-  return isSet("DISPLAY") || isSet("WAYLAND_DISPLAY");
+    if (argv[i] && std::strcmp(argv[i], "--headless") == 0) return true;
+  return false;
+}
+
+bool wantsDisplay(int argc, const char** argv) {
+  return !asksForHeadless(argc, argv) && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY"));
 }
 
 std::optional<std::string> startPresenter(int argc, const char** argv) {

@@ -71,6 +71,8 @@ void setActivePresenter(std::shared_ptr<Presenter> presenter);
 // presenter active; it answers an error line when the display cannot be opened.
 using PresenterStarter = std::function<std::optional<std::string>(int argc, const char** argv)>;
 void registerPresenterStarter(PresenterStarter starter);
+// Whether the arguments ask for a run without windows ("--headless").
+bool asksForHeadless(int argc, const char** argv);
 // Whether a run with these arguments and this environment wants a display: not with
 // "--headless", nor when neither DISPLAY nor WAYLAND_DISPLAY is set.
 bool wantsDisplay(int argc, const char** argv);
