@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <set>
 
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
@@ -16,8 +15,10 @@
 #include "common/AppUtilities.h"
 #include "common/CacheUtilities.h"
 #include "common/IPlayerViewController.h"
+#include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/core/WarnOnce.h"
 #include "platform/dispatch/Queue.h"
 #include "platform/foundation/FileManager.h"
 
@@ -38,13 +39,8 @@ Tables& tables() {
 
 // The cache folders this process said it cannot read: the scans and the trimming passes that
 // follow fail the same way, and one warning tells the user.
-struct UnreadableFolders {
-  std::mutex mutex;
-  std::set<std::string> folders;
-};
-
-UnreadableFolders& unreadableFolders() {
-  static ns::NoDestructor<UnreadableFolders> instance;
+ns::WarnOnce& unreadableFolders() {
+  static ns::NoDestructor<ns::WarnOnce> instance;
   return *instance;
 }
 
@@ -104,26 +100,27 @@ void forgetState(const std::string& videoId) {
 // ---- cache state ----
 
 void noteCacheFolderListing(const std::string& folder, bool listed) {
-  auto& unreadable = unreadableFolders();
   if (listed) {
-    std::lock_guard lock(unreadable.mutex);
-    unreadable.folders.erase(folder);
+    unreadableFolders().forget(folder);
     return;
   }
   // Tried again for the reason: the listing's caller may have lost its errno on the way.
+  checkCacheFolder(folder);
+}
+
+void checkCacheFolder(const std::string& folder) {
   DIR* dir = ::opendir(folder.c_str());
   if (dir) {
     ::closedir(dir);
+    noteCacheFolderListing(folder, true);
     return;
   }
   const int error = errno;
   if (error == ENOENT || error == ENOTDIR) return;
-  {
-    std::lock_guard lock(unreadable.mutex);
-    if (!unreadable.folders.insert(folder).second) return;
-  }
-  ns::LogWarning("CacheState: the cache folder %@ cannot be read (%@); the videos in it are left as they are",
-                 folder, std::string(std::strerror(error)));
+  unreadableFolders().warn(
+      folder,
+      ns::format("CacheState: the cache folder %@ cannot be read (%@); the videos in it are left as they are",
+                 folder, std::string(std::strerror(error))));
 }
 
 std::map<std::string, int> scanVideoCacheStates() {

@@ -27,6 +27,8 @@ std::map<std::string, int> scanVideoCacheStates();
 // warning, that the folder cannot be read and why; a listing that works again forgets it. A folder
 // that is missing or is no folder is left to the code that creates the folders to report.
 void noteCacheFolderListing(const std::string& folder, bool listed);
+// Opens the cache folder to learn whether it can be listed, and notes that as above.
+void checkCacheFolder(const std::string& folder);
 bool isVideoCached(const std::string& videoId);
 bool isVideoDownloaded(const std::string& videoId);
 bool hasVideoCacheState(const std::string& videoId);

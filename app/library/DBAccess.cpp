@@ -19,6 +19,7 @@
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/core/WarnOnce.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ struct InstanceStore {
   bool migrated = false;
   // The store this process said it cannot read or make, until it reads again: every thread's
   // instance tries it, and one warning tells the user.
-  std::optional<std::string> faultyPath;
+  ns::WarnOnce faults;
 };
 
 InstanceStore& instanceStore() {
@@ -92,15 +93,11 @@ void seedFromOlderFile(const std::string& olderPath, const std::string& livePath
 // Says `warning` once for the store at `path`, or forgets that it was said when `warning` is nil
 // (the store read again).
 void noteStoreFault(const std::string& path, const std::optional<std::string>& warning) {
-  auto& store = instanceStore();
-  std::lock_guard<std::recursive_mutex> lock(store.mutex);
-  if (!warning) {
-    if (store.faultyPath == path) store.faultyPath.reset();
-    return;
-  }
-  if (store.faultyPath == path) return;
-  store.faultyPath = path;
-  ns::LogWarning("%@", *warning);
+  auto& faults = instanceStore().faults;
+  if (warning)
+    faults.warn(path, *warning);
+  else
+    faults.forget(path);
 }
 
 std::string unreadableWarning(const std::string& path, const std::string& reason) {
@@ -209,7 +206,7 @@ void DBAccess::resetForTesting() {
     std::lock_guard<std::recursive_mutex> lock(store.mutex);
     instances.swap(store.instances);
     store.migrated = false;
-    store.faultyPath.reset();
+    store.faults.forgetAll();
   }
 }
 

@@ -1,7 +1,5 @@
 #include "app/shell/MainWindowController.h"
 
-#include <dirent.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <system_error>
@@ -163,11 +161,7 @@ void MainWindowController::createCacheFolders() {
   }
   // A cache folder that is there but cannot be listed (mode 000, another user's) is said now, not
   // first when a list asks for the cached videos, which may be never.
-  const std::string cache = getCacheFolderPath();
-  DIR* dir = ::opendir(cache.c_str());
-  const bool listed = dir != nullptr;
-  if (dir) ::closedir(dir);
-  noteCacheFolderListing(cache, listed);
+  checkCacheFolder(getCacheFolderPath());
 }
 
 void MainWindowController::loadPanes() {

@@ -7,12 +7,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <vector>
 
 #include "platform/core/Exception.h"
+#include "platform/core/Format.h"
 #include "platform/core/Log.h"
 #include "platform/core/NoDestructor.h"
+#include "platform/core/WarnOnce.h"
 #include "platform/foundation/Bundle.h"
 #include "platform/foundation/FileIO.h"
 #include "platform/foundation/FileManager.h"
@@ -55,26 +56,12 @@ std::string baseName(const std::string& path) {
 
 // The stores this process found to be no regular file (a folder, a pipe) and said so, until one
 // is read or found missing again: every save looks at the store, and one warning tells the user.
-struct IrregularStores {
-  std::mutex mutex;
-  std::set<std::string> paths;
-};
-IrregularStores& irregularStores() {
-  static NoDestructor<IrregularStores> stores;
-  return *stores;
-}
-
 void noteIrregular(const std::string& path, bool irregular) {
-  auto& stores = irregularStores();
-  bool first = false;
-  {
-    std::lock_guard<std::mutex> lock(stores.mutex);
-    if (irregular)
-      first = stores.paths.insert(path).second;
-    else
-      stores.paths.erase(path);
-  }
-  if (first) LogWarning("UserDefaults: %@ is no regular file; it is not read", path);
+  static NoDestructor<WarnOnce> irregularStores;
+  if (irregular)
+    irregularStores->warn(path, format("UserDefaults: %@ is no regular file; it is not read", path));
+  else
+    irregularStores->forget(path);
 }
 
 // What a look at the store found. A pipe or a device put in its place is not read (it would block

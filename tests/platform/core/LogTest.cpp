@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/core/WarnOnce.h"
+
 namespace {
 
 TEST(LogTest, LineFormatAndCapture) {
@@ -140,6 +142,23 @@ TEST(LogTest, EachLevelHasItsSyslogPriority) {
   EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Info), 5);     // notice
   EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Warning), 4);  // warning
   EXPECT_EQ(ns::syslogPriority(ns::LogLevel::Error), 3);    // error
+}
+
+TEST(WarnOnceTest, EachSubjectIsSaidOnceUntilItIsForgotten) {
+  ns::LogCapture capture(true);
+  ns::WarnOnce warnings;
+  warnings.warn("/a", "a is broken");
+  warnings.warn("/a", "a is broken again");
+  warnings.warn("/b", "b is broken");
+  warnings.forget("/a");
+  warnings.warn("/a", "a broke once more");
+  warnings.warn("/b", "b is still broken");
+  warnings.forgetAll();
+  warnings.warn("/b", "b broke once more");
+  const std::vector<std::string> said = {"a is broken", "b is broken", "a broke once more",
+                                         "b broke once more"};
+  EXPECT_EQ(capture.messages(), said);
+  for (const auto& line : capture.lines()) EXPECT_EQ(line.level, ns::LogLevel::Warning);
 }
 
 }  // namespace
