@@ -320,31 +320,47 @@ bool NetOAuth2Authentication::authorizeRequestArgs(const ns::Ref<NetOAuth2Author
   return authorizeRequestImmediateArgs(args);
 }
 
+std::optional<std::string> NetOAuth2Authentication::serverErrorOf(const ns::Error& error) {
+  if (error.code() != 400) return std::nullopt;
+  const ns::Value& json = error.userInfo().objectForKey(ns::Value(kNetOAuth2ErrorJSONKey));
+  if (!json.isDictionary()) return std::nullopt;
+  const ns::Value& message = json.dictionary().objectForKey(ns::Value("error"));
+  if (!message.isString()) return std::nullopt;
+  return message.stringValue();
+}
+
+bool NetOAuth2Authentication::isRefusedGrantError(const std::optional<ns::Error>& error) {
+  return error && serverErrorOf(*error) == kNetOAuth2ErrorInvalidGrant;
+}
+
 void NetOAuth2Authentication::auth_finishedRefreshWithFetcher_error(const ns::Ref<NetOAuth2Authentication>&,
                                                                     const ns::Ref<NetHTTPFetcher>&,
                                                                     const std::optional<ns::Error>& error) {
+  const std::optional<std::string> serverError = error ? serverErrorOf(*error) : std::nullopt;
+  const bool grantRefused = serverError == kNetOAuth2ErrorInvalidGrant;
   std::vector<ns::Ref<NetOAuth2AuthorizationArgs>> pending;
   bool hasToken = false;
   {
     std::lock_guard lock(mutex_);
     refreshFetcher_.reset();
     pending.swap(authorizationQueue_);
+    if (grantRefused) {
+      // The provider will never honour this refresh token again: sending it at each later request
+      // (or retrying a 401 through it) only repeats the refusal, and the access token it kept
+      // alive is as good as gone. Without either the authorizer can no longer authorize.
+      for (const char* key : {"access_token", "refresh_token", "expires_in"})
+        parameters_.remove(ns::Value(key));
+      expirationDate_.reset();
+    }
     hasToken = nonEmpty(stringForKey("access_token"));
   }
   if (hasToken && !error) {
     post(kNetOAuth2AccessTokenRefreshed, self());
   } else {
     ns::Dictionary userInfo;
-    if (error) {
+    if (error)
       userInfo.set(ns::Value(kNetOAuth2ErrorObjectKey), ns::Value(ns::make<ns::ErrorObject>(*error)));
-      if (error->code() == 400) {
-        const ns::Value& json = error->userInfo().objectForKey(ns::Value(kNetOAuth2ErrorJSONKey));
-        if (json.isDictionary()) {
-          const ns::Value& message = json.dictionary().objectForKey(ns::Value("error"));
-          if (message.isString()) userInfo.set(ns::Value(kNetOAuth2ErrorMessageKey), message);
-        }
-      }
-    }
+    if (serverError) userInfo.set(ns::Value(kNetOAuth2ErrorMessageKey), ns::Value(*serverError));
     post(kNetOAuth2AccessTokenRefreshFailed, self(), userInfo);
   }
   for (const auto& args : pending) {

@@ -43,6 +43,9 @@ inline constexpr char kNetOAuth2FetchStarted[] = "kNetOAuth2FetchStarted";
 inline constexpr char kNetOAuth2FetchStopped[] = "kNetOAuth2FetchStopped";
 inline constexpr char kNetOAuth2ErrorObjectKey[] = "kNetOAuth2ErrorObjectKey";
 inline constexpr char kNetOAuth2ErrorMessageKey[] = "error";
+// The server's error when it refuses the grant itself (a revoked or expired refresh token): the
+// authorizer then drops its tokens and can no longer authorize.
+inline constexpr char kNetOAuth2ErrorInvalidGrant[] = "invalid_grant";
 inline constexpr char kNetOAuth2ErrorJSONKey[] = "json";
 inline constexpr char kNetOAuth2FetcherKey[] = "fetcher";
 inline constexpr char kNetOAuth2FetchTypeKey[] = "FetchType";
@@ -195,6 +198,11 @@ class NetOAuth2Authentication : public ns::Object, public NetFetcherAuthorizatio
                                              const std::optional<ns::Error>& error);
 
   // ---- class helpers ----
+  // The token endpoint's own word for a failed token request: the "error" of a 400 reply's JSON.
+  static std::optional<std::string> serverErrorOf(const ns::Error& error);
+  // Whether a request failed because the provider refused the grant itself ("invalid_grant"): the
+  // error that the requests waiting for a refused refresh end with.
+  static bool isRefusedGrantError(const std::optional<ns::Error>& error);
   // Percent-encoding of UTF-8 text that also escapes "!*'();:@&=+$,/?%#[]"; nothing for nothing.
   static std::optional<std::string> encodedOAuthValueForString(const std::optional<std::string>& text);
   static std::optional<std::string> unencodedOAuthParameterForString(const std::optional<std::string>& text);

@@ -286,4 +286,55 @@ TEST_F(OAuth2DataAPITest, CallsCarryAFreshBearerTokenAndA401RefreshesOnce) {
   EXPECT_EQ(api_.calls()[2].headers.get("Authorization"), "Bearer ya29.access2");
 }
 
+TEST_F(OAuth2DataAPITest, ARefusedRefreshTokenEndsTheCallWithItsErrorAndIsNeverSentAgain) {
+  auto auth = signedInAuth();
+  auth->setAccessToken("ya29.expiring");
+  auth->setExpiresIn(30);
+  auth->setUserEmail("a@example.com");
+  auto service = ns::make<ApiServiceYouTube>();
+  service->setAuthorizer(auth);
+  api_.requireBearerToken("ya29.live");
+  oauth_.scriptTokenReply(pltest::FakeReply::json(400, R"({"error": "invalid_grant"})"), 5);
+  Notes notes({kNetOAuth2AccessTokenRefreshFailed});
+
+  auto error = listPlaylists(service);
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), 400);
+  EXPECT_EQ(notes.count(kNetOAuth2AccessTokenRefreshFailed), 1u);
+  // The call did not go out with the token the refused grant kept alive.
+  EXPECT_TRUE(api_.calls().empty());
+  EXPECT_FALSE(auth->canAuthorize());
+  EXPECT_FALSE(auth->refreshToken());
+  EXPECT_FALSE(auth->accessToken());
+  // Whose sign-in it was can still be told.
+  EXPECT_EQ(auth->userEmail(), "a@example.com");
+
+  // Later calls fail at once: the refused grant is not sent again.
+  EXPECT_TRUE(listPlaylists(service));
+  EXPECT_EQ(oauth_.tokenRequests().size(), 1u);
+  EXPECT_TRUE(api_.calls().empty());
+}
+
+TEST_F(OAuth2DataAPITest, OtherRefreshFailuresKeepTheTokensAndTheOneStillValidIsUsed) {
+  struct Case {
+    int status;
+    const char* body;
+  };
+  for (const Case& c : {Case{500, R"({"error": "backend_error"})"},
+                        Case{400, R"({"error": "invalid_client"})"}, Case{400, "not json"}}) {
+    SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+    auto auth = signedInAuth();
+    auth->setAccessToken("ya29.still-good");
+    auth->setExpiresIn(30);
+    auto service = ns::make<ApiServiceYouTube>();
+    service->setAuthorizer(auth);
+    api_.requireBearerToken("ya29.still-good");
+    oauth_.scriptTokenReply(pltest::FakeReply::json(c.status, c.body));
+    EXPECT_FALSE(listPlaylists(service));
+    EXPECT_TRUE(auth->canAuthorize());
+    EXPECT_EQ(auth->refreshToken(), "1/known");
+    EXPECT_EQ(auth->accessToken(), "ya29.still-good");
+  }
+}
+
 }  // namespace

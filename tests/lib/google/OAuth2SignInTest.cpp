@@ -144,13 +144,15 @@ TEST_F(OAuth2SignInTest, ABrokenIDTokenFallsBackToTheUserInfoRequest) {
     delegate_ = ns::make<FlowDelegate>();
     oauth_.issueCode("4/id");
     oauth_.scriptTokenReply(pltest::FakeReply::json(
-        200, std::string(R"({"access_token": "ya29.scripted", "refresh_token": "1/x", "id_token": ")") +
+        200, std::string(R"({"access_token": "ya29.scripted", "expires_in": 3600, "refresh_token": "1/x", )"
+                         R"("id_token": ")") +
                  idToken + "\"}"));
     auto auth = makeAuth();
     auto signIn = start(auth);
     EXPECT_TRUE(signIn->titleChanged("Success code=4/id"));
     ASSERT_TRUE(waitForEnd());
-    // The scripted token is not one the provider issued, so the user-info request is refused.
+    // The scripted token is not one the provider issued, so the user-info request is refused (and
+    // so is the refresh token it came with: the request is not sent again).
     ASSERT_TRUE(delegate_->finishedError);
     EXPECT_GE(oauth_.userInfoRequests().size(), 1u);
     EXPECT_FALSE(auth->userEmail());
