@@ -23,6 +23,7 @@
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
+#include "lib/google/NetOAuth2Authentication.h"
 #include "lib/net/Reachability.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/ScrollView.h"
@@ -66,6 +67,15 @@ std::string joined(const std::vector<std::string>& ids) {
   std::string text;
   for (const auto& id : ids) text += (text.empty() ? "" : ",") + id;
   return text;
+}
+
+// A failed call is a warning, except one that failed because the provider refused the account's
+// sign-in: the sign-out that follows says so once, for all the calls that were waiting.
+void logFailure(const char* prefix, const ns::Error& error) {
+  if (NetOAuth2Authentication::isRefusedGrantError(error))
+    ns::Log("%@%@", std::string(prefix), error.localizedDescription());
+  else
+    ns::LogWarning("%@%@", std::string(prefix), error.localizedDescription());
 }
 
 ns::Ref<ApiServiceYouTube> service() {
@@ -175,7 +185,7 @@ void YTPlaylistViewController::runQuery(const ns::Ref<ApiQueryYouTube>& query) {
   auto ticket = youtube->executeQuery_completionHandler(
       query, [self, query](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("error: %@", error->localizedDescription());
+          logFailure("error: ", *error);
           // The rows stay; the list is fetched again when reloaded, shown or searched again.
           self->failFetch();
           return;
@@ -415,7 +425,7 @@ void YTPlaylistViewController::requestVideoInfo_withTitle(std::vector<std::strin
   youtube->executeQuery_completionHandler(
       query, [self, later, withTitle](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("## error: %@", error->localizedDescription());
+          logFailure("## error: ", *error);
           return;
         }
         std::map<std::string, VideoDetailRecord> records;
@@ -471,7 +481,7 @@ void YTPlaylistViewController::requestChannelInfo(const std::vector<std::string>
   youtube->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("error: %@", error->localizedDescription());
+          logFailure("error: ", *error);
           return;
         }
         std::map<std::string, std::string> titles;
@@ -526,7 +536,7 @@ void YTPlaylistViewController::requestCountsForSearch(const std::vector<std::str
   youtube->executeQuery_completionHandler(
       query, [self, rowId, setCounts](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("error: %@", error->localizedDescription());
+          logFailure("error: ", *error);
           return;
         }
         auto items = ApiCollectionItemsOf<Item>(reply);

@@ -14,6 +14,7 @@
 #include "lib/google/ApiQueryYouTube.h"
 #include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/ApiYouTubeModels.h"
+#include "lib/google/NetOAuth2Authentication.h"
 #include "lib/net/JSONRequestOperation.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
@@ -44,9 +45,18 @@ void onMain(std::function<void()> block) {
   dispatch::async(dispatch::mainQueue(), std::move(block));
 }
 
+// A failed query is a warning, unless the provider refused the account's sign-in: the sign-out
+// that follows says so once, for all the queries that were waiting.
+void logFailure(std::string_view format, const ns::Error& error) {
+  if (NetOAuth2Authentication::isRefusedGrantError(error))
+    ns::Log(format, error);
+  else
+    ns::LogWarning(format, error);
+}
+
 // Whether a query failed; the failure is logged.
 bool failed(const Failure& error) {
-  if (error) ns::LogWarning("error: %@", *error);
+  if (error) logFailure("error: %@", *error);
   return error.has_value();
 }
 
@@ -400,7 +410,7 @@ void AccountCache::renameVideo_toTitle(const std::string& videoId, const std::st
   service->executeQuery_completionHandler(
       query, [self, weakService, visible, title](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("## error: %@", *error);
+          logFailure("## error: %@", *error);
           return;
         }
         auto videos = ApiCollectionItemsOf<ApiYouTubeVideo>(reply);
@@ -418,7 +428,7 @@ void AccountCache::renameVideo_toTitle(const std::string& videoId, const std::st
         service->executeQuery_completionHandler(
             update, [self, visible](const Ticket&, const Reply& reply, const Failure& error) {
               if (error) {
-                ns::LogWarning("## error: %@", *error);
+                logFailure("## error: %@", *error);
                 return;
               }
               auto renamed = std::dynamic_pointer_cast<ApiYouTubeVideo>(reply);
@@ -442,7 +452,7 @@ void AccountCache::getMyChannelList() {
   service->executeQuery_completionHandler(
       query, [self](const Ticket&, const Reply& reply, const Failure& error) {
         if (error) {
-          ns::LogWarning("## error: %@", *error);
+          logFailure("## error: %@", *error);
           return;
         }
         self->myChannelSet_ = ns::Set();
