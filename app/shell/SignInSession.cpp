@@ -3,6 +3,7 @@
 #include "app/library/AccountCache.h"
 #include "app/youtube/YoutubeKeys.h"
 #include "common/IMainWindowController.h"
+#include "lib/google/ApiServiceYouTube.h"
 #include "lib/google/NetOAuth2Authentication.h"
 #include "lib/google/NetOAuth2WindowController.h"
 #include "lib/google/YouTubeAuthScopes.h"
@@ -11,6 +12,7 @@
 #include "platform/appkit/Image.h"
 #include "platform/core/Log.h"
 #include "platform/dispatch/Queue.h"
+#include "platform/foundation/NotificationCenter.h"
 #include "platform/net/URLConnection.h"
 #include "platform/net/URLRequest.h"
 #include "platform/net/URLResponse.h"
@@ -28,7 +30,38 @@ void setButtonTitle(const ns::Ref<ak::Button>& button, const std::string& title)
 }  // namespace
 
 SignInSession::SignInSession(ns::Weak<IMainWindowController> controller, std::string keychainItemName)
-    : controller_(controller), account_(ns::make<AccountSession>(controller, std::move(keychainItemName))) {}
+    : controller_(controller), account_(ns::make<AccountSession>(controller, std::move(keychainItemName))) {
+  // Any call of the account's may be the one whose token refresh is refused.
+  ns::NotificationCenter::defaultCenter()->addObserver_selector_name_object(
+      this, &SignInSession::accessTokenRefreshFailed, std::string(kNetOAuth2AccessTokenRefreshFailed));
+}
+
+SignInSession::~SignInSession() {
+  ns::NotificationCenter::defaultCenter()->removeObserver(this);
+}
+
+void SignInSession::accessTokenRefreshFailed(const ns::Ref<ns::Notification>& notification) {
+  // No network, a server error or a time-out may pass: the account stays signed in. Only the
+  // provider's refusal of the refresh token itself means it never will.
+  if (notification->userInfo().objectForKey(ns::Value(kNetOAuth2ErrorMessageKey)) !=
+      ns::Value(kNetOAuth2ErrorInvalidGrant))
+    return;
+  auto refused = std::dynamic_pointer_cast<NetOAuth2Authentication>(notification->object());
+  if (!refused) return;
+  // Posted on the thread whose call asked for the token, while the calls that waited for it are
+  // still to be failed; the sign-out comes after them, on the main thread.
+  ns::Weak<SignInSession> weak = self<SignInSession>();
+  dispatch::async(dispatch::mainQueue(), [weak, refused] {
+    auto session = weak.lock();
+    // A refusal for an authorizer that is no longer the account's (signed out or in anew
+    // meanwhile) says nothing of the account signed in now.
+    if (!session || AccountSession::youTubeService()->authorizer() != refused) return;
+    session->account_->signOut();
+    session->updateUI();
+    ns::LogWarning("The sign-in of %@ has expired: log in again (Account > Login) to use the account",
+                   refused->userEmail().value_or(""));
+  });
+}
 
 void SignInSession::initYoutube() {
   account_->restoreSignIn();

@@ -1,7 +1,9 @@
 #pragma once
 // The sign-in glue of the main window controller, which owns one and forwards to it: the sign-in
 // sheet and the sign-out over the library's account session, and the title bar's user button,
-// which names the signed-in e-mail and shows the account's profile photo.
+// which names the signed-in e-mail and shows the account's profile photo. When the identity
+// provider refuses the account's refresh token, the account is signed out as by Logout (without
+// asking), and standard error says that a new sign-in is needed.
 //
 // Main thread only, except the profile photo, which downloads on a background global queue and
 // is set on the button only while the account cache is still the one it was fetched for.
@@ -13,6 +15,9 @@
 #include "platform/core/Object.h"
 
 class NetOAuth2WindowController;
+namespace ns {
+class Notification;
+}
 
 // The user button's titles: "<e-mail> ▾ " while signed in.
 inline constexpr char kSignedOutButtonTitle[] = "not logged in \u25BE ";
@@ -22,6 +27,7 @@ class SignInSession : public ns::Object {
  public:
   explicit SignInSession(ns::Weak<IMainWindowController> controller,
                          std::string keychainItemName = kKeychainItemName);
+  ~SignInSession() override;
 
   // Restores the stored sign-in as the service's authorizer, posts "loginStateChanged" and
   // brings the interface in line.
@@ -46,6 +52,7 @@ class SignInSession : public ns::Object {
 
  private:
   void loadProfilePhoto(const std::string& url, const std::string& email);
+  void accessTokenRefreshFailed(const ns::Ref<ns::Notification>& notification);
 
   ns::Weak<IMainWindowController> controller_;
   ns::Ref<AccountSession> account_;

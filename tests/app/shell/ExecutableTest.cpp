@@ -1,7 +1,7 @@
 // The real `pelorin --headless` as a child process in a sandbox, every endpoint at a fake on
 // 127.0.0.1: its folders and database, the local media server from 22435 up (a second instance
 // beside it on another port), the crash service's settings request, the restore of a stored
-// sign-in, SIGTERM and an unknown option.
+// sign-in (and one the identity provider refuses), SIGTERM and an unknown option.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -211,11 +211,10 @@ TEST(PelorinExecutable, WithoutADisplayOneWarningLineSaysItRunsWithoutWindowsUnl
   }
 }
 
-TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithItsToken) {
-  pltest::FakeServer sink;
-  testsupport::FakeOAuthServer oauth;
-  testsupport::FakeDataAPI api;
-  pltest::Sandbox sandbox;
+// The children started meanwhile ask the account's services at the fakes, with a sign-in of
+// "a@example.com" kept for them.
+void keepSignInAtFakes(pltest::Sandbox& sandbox, const pltest::FakeServer& sink,
+                       testsupport::FakeOAuthServer& oauth, testsupport::FakeDataAPI& api) {
   quietEndpoints(sandbox, sink);
   sandbox.set("PELORIN_OAUTH_URL", oauth.server().baseURL());
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
@@ -223,6 +222,14 @@ TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithI
   testsupport::trustCertificates(sandbox,
                                  {oauth.server().caCertificatePEM(), api.server().caCertificatePEM()});
   ASSERT_TRUE(testsupport::keepSignIn(oauth, "a@example.com"));
+}
+
+TEST(PelorinExecutable, AStoredSignInIsRefreshedAndTheAccountsListsAreAskedWithItsToken) {
+  pltest::FakeServer sink;
+  testsupport::FakeOAuthServer oauth;
+  testsupport::FakeDataAPI api;
+  pltest::Sandbox sandbox;
+  ASSERT_NO_FATAL_FAILURE(keepSignInAtFakes(sandbox, sink, oauth, api));
 
   Pelorin run({"--headless"}, sandbox.path("pelorin.log"));
   auto called = [&](const std::string& method) {
@@ -354,6 +361,64 @@ TEST(PelorinExecutable, AMediaEngineThatCannotBeMadeIsNamedAndTheRunEndsWithStat
   // Headless, neither the presenter nor a web engine is wanted.
   EXPECT_EQ(log.find("presenter"), std::string::npos) << log;
   EXPECT_EQ(log.find("web engine"), std::string::npos) << log;
+}
+
+// The log lines in a file of standard error (not the sanitizers' report at exit).
+std::vector<std::string> logLinesOf(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);)
+    if (line.find(" pelorin[") != std::string::npos) lines.push_back(line);
+  return lines;
+}
+
+std::size_t refreshGrants(testsupport::FakeOAuthServer& oauth) {
+  std::size_t count = 0;
+  for (const auto& request : oauth.tokenRequests())
+    if (request.params.count("grant_type") && request.params.at("grant_type") == "refresh_token") ++count;
+  return count;
+}
+
+TEST(PelorinExecutable, ARefusedStoredSignInSignsOutWithOneLineAndLeavesNothingToRestore) {
+  pltest::FakeServer sink;
+  testsupport::FakeOAuthServer oauth;
+  testsupport::FakeDataAPI api;
+  pltest::Sandbox sandbox;
+  ASSERT_NO_FATAL_FAILURE(keepSignInAtFakes(sandbox, sink, oauth, api));
+  oauth.scriptTokenReply(pltest::FakeReply::json(400, R"({"error": "invalid_grant"})"), 10);
+  const auto settingsFile = sandbox.configHome() / "com.ordel42.zeravozezi.plist";
+  auto settingsText = [&] {
+    std::ostringstream text;
+    text << std::ifstream(settingsFile).rdbuf();
+    return text.str();
+  };
+  ASSERT_NE(settingsText().find("OAuth2: Pelorin"), std::string::npos);
+
+  const std::string errors = sandbox.path("errors.log");
+  {
+    Pelorin run({"--headless"}, sandbox.path("output.log"), {}, errors);
+    ASSERT_GT(run.pid(), 0);
+    ASSERT_TRUE(pltest::pumpUntil([&] { return !testsupport::keychainHoldsSignIn() || run.ended(); }, kWait))
+        << std::ifstream(errors).rdbuf();
+    ASSERT_FALSE(run.ended()) << std::ifstream(errors).rdbuf();
+    ASSERT_TRUE(pltest::pumpUntil([&] { return launched(sandbox) && !logLinesOf(errors).empty(); }, kWait));
+    run.signal(SIGTERM);
+    auto status = run.waitForExit();
+    ASSERT_TRUE(status);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
+  }
+  EXPECT_EQ(refreshGrants(oauth), 1u);
+  // No Data API call went out with a token: there was none to send.
+  for (const auto& call : api.calls()) EXPECT_FALSE(call.headers.get("Authorization")) << call.method;
+  auto lines = logLinesOf(errors);
+  ASSERT_EQ(lines.size(), 1u) << std::ifstream(errors).rdbuf();
+  EXPECT_NE(lines[0].find("a@example.com"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("expired"), std::string::npos) << lines[0];
+
+  // What the next run would restore from is gone: the keychain item and the settings key that
+  // tells it to look there.
+  EXPECT_FALSE(testsupport::keychainHoldsSignIn());
+  EXPECT_EQ(settingsText().find("OAuth2: Pelorin"), std::string::npos);
 }
 
 }  // namespace

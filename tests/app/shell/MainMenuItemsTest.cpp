@@ -1,6 +1,7 @@
 // The main menu of an in-process launch with the application object: its menus in order, what
 // the delegate's validation turns on and off, the key equivalents on the real player and the
-// left pane, the bookmark panels, and the account items against the fake identity provider.
+// left pane, the bookmark panels, and the account items against the fake identity provider (and
+// what they become when the provider refuses the account's refresh token).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,11 +11,14 @@
 #include "app/library/DBAccess.h"
 #include "app/shell/Launch.h"
 #include "app/shell/LogoutConfirmation.h"
+#include "app/shell/SignInSession.h"
 #include "common/ShellNotifications.h"
+#include "lib/google/NetOAuth2Authentication.h"
 #include "platform/appkit/AppKitNames.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Pasteboard.h"
 #include "platform/appkit/TextField.h"
+#include "platform/foundation/UserDefaults.h"
 #include "platform/media/Time.h"
 #include "platform/testing/ui/ModalScript.h"
 #include "platform/web/WebView.h"
@@ -366,6 +370,101 @@ TEST(ShellMenus, InTheOwnFullScreenTheLogoutConfirmationHangsOnTheFullScreenWind
   EXPECT_FALSE(f.controller->showingAlert());
   EXPECT_TRUE(f.controller->isSignedIn());
   EXPECT_TRUE(f.controller->isFullScreen());
+}
+
+// A refresh token that the provider refuses signs the account out as Logout does, without
+// asking: once, with one warning, the open list keeping its rows. Other failures of the token
+// endpoint leave the account signed in.
+struct RefusedSignIn : ApplicationFixture {
+  // Signed in with a three-row list open, its access token about to expire, so that the list's
+  // next call asks the provider for a new one.
+  void signInWithListOpen() {
+    launchSignedIn();
+    list = openList();
+    ASSERT_TRUE(
+        pltest::pumpUntil([&] { return list->cellArray().size() == 3 && !list->isFetching(); }, kWait));
+    ASSERT_TRUE(testsupport::finishAccountServiceCalls());
+    auto auth =
+        std::dynamic_pointer_cast<NetOAuth2Authentication>(AccountSession::youTubeService()->authorizer());
+    ASSERT_TRUE(auth);
+    auth->setExpiresIn(30);
+    tokenRequests = oauth.tokenRequests().size();
+    listCalls = api.callsOf("youtube.playlistItems.list").size();
+  }
+  // Reloads the list and waits for the reload to end.
+  void reload() {
+    list->fetch();
+    ASSERT_TRUE(pltest::pumpUntil([&] { return !list->isFetching(); }, kWait));
+    ASSERT_TRUE(pltest::drainMode());
+  }
+  static bool settingsKeyKept() {
+    return !ns::UserDefaults::standardUserDefaults()
+                ->objectForKey(NetOAuth2WindowController::prefsKeyForName(kKeychainItemName))
+                .isNil();
+  }
+
+  ns::Ref<YTPlaylistViewController> list;
+  std::size_t tokenRequests = 0;
+  std::size_t listCalls = 0;
+};
+
+TEST(RefusedSignIn, SignsOutAsLogoutDoesOnceAndTheListKeepsItsRows) {
+  RefusedSignIn f;
+  ASSERT_NO_FATAL_FAILURE(f.signInWithListOpen());
+  ASSERT_TRUE(f.settingsKeyKept());
+  f.oauth.scriptTokenReply(pltest::FakeReply::json(400, R"({"error": "invalid_grant"})"), 5);
+  ns::LogCapture log(true);
+
+  ASSERT_NO_FATAL_FAILURE(f.reload());
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !f.controller->isSignedIn(); }, kWait));
+  ASSERT_TRUE(pltest::drainMode());
+  EXPECT_FALSE(f.keychainHoldsSignIn());
+  EXPECT_FALSE(f.settingsKeyKept());
+  EXPECT_FALSE(f.controller->accountCache());
+  EXPECT_EQ(f.controller->userBtn()->title(), kSignedOutButtonTitle);
+  EXPECT_TRUE(f.enabled("Account", "Login"));
+  EXPECT_FALSE(f.enabled("Account", "Logout\u2026"));
+  // The call that needed the token ended with its error: it did not go out with the expired one.
+  EXPECT_EQ(f.api.callsOf("youtube.playlistItems.list").size(), f.listCalls);
+  EXPECT_TRUE(f.list->fetchFailed());
+  EXPECT_EQ(f.list->cellArray().size(), 3u);
+
+  // Later clicks ask the provider nothing.
+  ASSERT_NO_FATAL_FAILURE(f.reload());
+  EXPECT_EQ(f.oauth.tokenRequests().size() - f.tokenRequests, 1u);
+  EXPECT_EQ(f.list->cellArray().size(), 3u);
+
+  std::vector<std::string> warnings;
+  for (const auto& line : log.lines())
+    if (line.level >= ns::LogLevel::Warning) warnings.push_back(line.message);
+  ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(warnings);
+  EXPECT_NE(warnings[0].find("a@example.com"), std::string::npos) << warnings[0];
+  EXPECT_NE(warnings[0].find("expired"), std::string::npos) << warnings[0];
+
+  // The next launch reads no sign-in.
+  AccountSession::youTubeService()->setAuthorizer(nullptr);
+  f.controller->signInSession()->initYoutube();
+  EXPECT_FALSE(f.controller->isSignedIn());
+  EXPECT_EQ(f.oauth.tokenRequests().size() - f.tokenRequests, 1u);
+}
+
+TEST(RefusedSignIn, AFailingTokenEndpointLeavesTheAccountSignedIn) {
+  RefusedSignIn f;
+  ASSERT_NO_FATAL_FAILURE(f.signInWithListOpen());
+  // A server error, then no server at all.
+  f.oauth.scriptTokenReply(pltest::FakeReply::json(500, R"({"error": "backend_error"})"));
+  ASSERT_NO_FATAL_FAILURE(f.reload());
+  EXPECT_EQ(f.oauth.tokenRequests().size() - f.tokenRequests, 1u);
+  f.oauth.server().stop();
+  ASSERT_NO_FATAL_FAILURE(f.reload());
+
+  EXPECT_TRUE(f.controller->isSignedIn());
+  EXPECT_TRUE(f.keychainHoldsSignIn());
+  EXPECT_TRUE(f.settingsKeyKept());
+  ASSERT_TRUE(f.controller->accountCache());
+  EXPECT_EQ(f.controller->userBtn()->title(), "a@example.com \u25BE ");
+  EXPECT_FALSE(f.enabled("Account", "Login"));
+  EXPECT_EQ(f.list->cellArray().size(), 3u);
 }
 
 }  // namespace
