@@ -110,8 +110,9 @@ class Player : public ns::Object {
   void seekToTime_toleranceBefore_toleranceAfter_completionHandler(cm::Time time, cm::Time before,
                                                                    cm::Time after, SeekHandler handler);
 
-  // Calls `block` about every `interval` of playback and on jumps of the time, on `queue` (the main
-  // queue when null); answers the token removeTimeObserver takes.
+  // Calls `block` about every `interval` of playback, on jumps of the time (a seek's picture, or
+  // any new picture while paused) and when playback starts or stops, on `queue` (the main queue
+  // when null); answers the token removeTimeObserver takes.
   ns::Ref<ns::Object> addPeriodicTimeObserverForInterval_queue_usingBlock(
       cm::Time interval, const ns::Ref<dispatch::Queue>& queue, TimeBlock block);
   void removeTimeObserver(const ns::Ref<ns::Object>& observer);

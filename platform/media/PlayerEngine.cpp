@@ -458,9 +458,22 @@ void PlayerEngine::handlePropertyChange(std::uint64_t property, const mpv_event_
     case kTimePos:
       if (has) {
         timePos = *static_cast<double*>(change.data);
-        fireTimeObservers(false);
+        // While paused the time moves only to show another picture (the one a pause stops on, or
+        // a seek's): each move is reported, however close to the last report.
+        fireTimeObservers(paused);
       }
       break;
+    case kPause: {
+      bool now = has && *static_cast<int*>(change.data);
+      if (now == paused) break;
+      paused = now;
+      // Playback started or stopped: the observers learn where, since the last report may lie up
+      // to an interval behind the picture it stopped on.
+      if (!item || !fileLoaded) break;
+      if (mpv) mpv_get_property(mpv, "time-pos", MPV_FORMAT_DOUBLE, &timePos);
+      fireTimeObservers(true);
+      break;
+    }
     case kDuration:
       duration = has ? *static_cast<double*>(change.data) : -1;
       if (item && fileLoaded && duration > 0)

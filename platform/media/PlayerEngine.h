@@ -112,6 +112,8 @@ struct PlayerEngine : std::enable_shared_from_this<PlayerEngine> {
   bool fileLoaded = false;
   bool localFile = false;
   double timePos = 0;
+  // mpv's own pause state (it starts paused).
+  bool paused = true;
   double duration = -1;
   bool pausedForCache = false;
   bool eofReached = false;

@@ -158,6 +158,61 @@ TEST_F(PlayerTest, PeriodicObserverFollowsPlayback) {
   EXPECT_EQ(times.size(), seen);
 }
 
+// The frame number a FrameCode picture shows, read across its middle row.
+std::optional<int> shownFrame(av::Player& player) {
+  const av::VideoFrame& frame = player.currentVideoFrame();
+  if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
+  const auto* line = frame.pixels.data() + (frame.height / 2) * frame.stride;
+  std::vector<int> row;
+  for (int x = 0; x < frame.width; ++x) row.push_back((line[x * 4] + line[x * 4 + 1] + line[x * 4 + 2]) / 3);
+  return pltest::readFrameCode(row);
+}
+
+// Playback that stops between two periodic reports gets one more, with the time of the picture it
+// stopped on; so does a seek made while paused, once its picture is there.
+TEST_F(PlayerTest, PeriodicObserverReportsThePictureAPauseOrPausedSeekLeaves) {
+  constexpr double kFrameRate = 25;
+  auto path = clip(6, pltest::MediaPattern::FrameCode);
+  auto item = av::PlayerItem::initWithURL(ns::URL::fileURLWithPath(path.string()));
+  auto player = av::Player::initWithPlayerItem(item);
+  std::optional<double> reported;
+  auto token = player->addPeriodicTimeObserverForInterval_queue_usingBlock(
+      cm::TimeMakeWithSeconds(0.5, 600), nullptr, [&](cm::Time t) { reported = seconds(t); });
+  ASSERT_TRUE(waitReady(item));
+
+  std::optional<int> frame;
+  // The position, the last report and the picture all tell the same time.
+  auto settled = [&] {
+    frame = shownFrame(*player);
+    const double now = seconds(player->currentTime());
+    return frame && reported && std::fabs(*reported - now) < 1e-3 &&
+           std::fabs(*frame / kFrameRate - now) < 1e-3;
+  };
+  auto expectSettled = [&](const std::string& step) {
+    SCOPED_TRACE(step);
+    ASSERT_TRUE(pltest::pumpUntil(settled, kWait))
+        << "position " << seconds(player->currentTime()) << ", reported " << reported.value_or(-1)
+        << ", picture " << frame.value_or(-1);
+    // And they stay so.
+    const int stoppedOn = *frame;
+    ASSERT_TRUE(pltest::drainMode());
+    EXPECT_TRUE(settled());
+    EXPECT_EQ(frame, stoppedOn);
+  };
+
+  player->play();
+  ASSERT_TRUE(pltest::pumpUntil([&] { return seconds(player->currentTime()) > 2.8; }, kWait));
+  player->pause();
+  expectSettled("paused while playing");
+
+  // Between two pictures: the picture shown is the one the report names.
+  player->seekToTime_toleranceBefore_toleranceAfter(cm::TimeMakeWithSeconds(1.23, 600), cm::kTimeZero,
+                                                    cm::kTimeZero);
+  expectSettled("sought while paused");
+  EXPECT_NEAR(*reported, 1.23, 1 / kFrameRate);
+  player->removeTimeObserver(token);
+}
+
 // Reloading a video at the same position: a seek made before the item is ready waits for it;
 // replacing the item finishes a pending seek with NO.
 TEST_F(PlayerTest, SeeksBeforeReadyAndAcrossReplacement) {
