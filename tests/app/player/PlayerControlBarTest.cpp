@@ -107,6 +107,53 @@ TEST_F(PlayerFixture, AKnobHeldWhileTheTimeMovesOnSeeksWhereItIsLetGo) {
   window->orderOut(nullptr);
 }
 
+// Paused between two of the time observer's reports, and after a seek made while paused, the
+// time field and the slider show the time of the picture on the screen.
+TEST_F(PlayerFixture, TheTimeFieldAndSliderShowThePictureWhilePaused) {
+  constexpr int kFrameRate = 25;
+  auto clip = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::FrameCode});
+  ASSERT_FALSE(clip.empty());
+  std::filesystem::create_directories(getCacheFolderPath());
+  std::filesystem::copy_file(clip, *getCachedVideoPath("pauseF1"),
+                             std::filesystem::copy_options::overwrite_existing);
+  auto bar = controller->controlBar();
+  controller->loadVideo(row("pauseF1"));
+  ASSERT_TRUE(waitReady());
+
+  std::optional<int> frame;
+  auto barShowsThePicture = [&] {
+    frame = shownFrameCode(*controller->player());
+    if (!frame) return false;
+    const double at = *frame / double(kFrameRate);
+    return std::fabs(bar->progressSlider()->doubleValue() - at) < 1e-3 &&
+           bar->timeLabel()->stringValue() == "0:0" + std::to_string(*frame / kFrameRate);
+  };
+  auto expectBarShowsThePicture = [&](const std::string& step) {
+    SCOPED_TRACE(step);
+    ASSERT_TRUE(pltest::pumpUntil(barShowsThePicture, kWait))
+        << "picture " << frame.value_or(-1) << ", slider " << bar->progressSlider()->doubleValue()
+        << ", time field " << bar->timeLabel()->stringValue();
+    const int stoppedOn = *frame;
+    ASSERT_TRUE(pltest::drainMode());
+    EXPECT_TRUE(barShowsThePicture());
+    EXPECT_EQ(frame, stoppedOn);
+    EXPECT_EQ(controller->player()->rate(), 0.0f);
+  };
+
+  // Paused just past 3 s, as a user would: the last half-second report most likely came in the
+  // second before.
+  bar->playBtn()->performClick(nullptr);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return now() >= 3.0; }, kWait));
+  bar->playBtn()->performClick(nullptr);
+  expectBarShowsThePicture("paused while playing");
+
+  // The knob let go just before a whole second.
+  bar->progressSlider()->setDoubleValue(1.99);
+  bar->progressSlider()->performClick(nullptr);
+  expectBarShowsThePicture("sought while paused");
+  EXPECT_NEAR(*frame / double(kFrameRate), 1.99, 1.0 / kFrameRate);
+}
+
 TEST_F(PlayerFixture, ShortSeeksStayInsideTheVideo) {
   ASSERT_NO_FATAL_FAILURE(cacheClip("seekK1", 6));
   controller->loadVideo(row("seekK1"));

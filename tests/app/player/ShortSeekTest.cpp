@@ -23,15 +23,7 @@ class ShortSeekFixture : public PlayerFixture {
   ~ShortSeekFixture() override { controller->player()->removeTimeObserver(observer_); }
 
   // The frame number the latest picture shows.
-  std::optional<int> shownFrame() {
-    const av::VideoFrame& frame = controller->player()->currentVideoFrame();
-    if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
-    const auto* line = frame.pixels.data() + (frame.height / 2) * frame.stride;
-    std::vector<int> row;
-    for (int x = 0; x < frame.width; ++x)
-      row.push_back((line[x * 4] + line[x * 4 + 1] + line[x * 4 + 2]) / 3);
-    return pltest::readFrameCode(row);
-  }
+  std::optional<int> shownFrame() { return shownFrameCode(*controller->player()); }
 
   // Runs `press` and waits until the seek it started is done: the player reports a time again,
   // its position is that time (no seek is under way) and the picture shows it. Then the
