@@ -199,6 +199,15 @@ std::optional<int> readFrameCode(const std::vector<int>& row) {
   return number;
 }
 
+std::optional<int> readFrameCodeOfPicture(const unsigned char* pixels, int width, int height,
+                                          std::size_t stride) {
+  if (!pixels || width <= 0 || height <= 0) return std::nullopt;
+  const unsigned char* line = pixels + static_cast<std::size_t>(height / 2) * stride;
+  std::vector<int> row;
+  for (int x = 0; x < width; ++x) row.push_back((line[x * 4] + line[x * 4 + 1] + line[x * 4 + 2]) / 3);
+  return readFrameCode(row);
+}
+
 std::vector<double> keyframeTimes(const fs::path& path) {
   std::string quoted = "'";
   for (char c : path.string()) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

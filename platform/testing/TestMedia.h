@@ -5,6 +5,7 @@
 //
 //   auto path = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
 //   server.route("GET", "/clip.mp4", pltest::mediaRoute(path));
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -50,6 +51,10 @@ std::string readMedia(const std::filesystem::path& path);
 // The frame number of a FrameCode picture from the brightness (0-255) of one of its rows, left
 // edge to right edge; nothing when a bar is neither white nor dark grey.
 std::optional<int> readFrameCode(const std::vector<int>& row);
+// The frame number of a FrameCode picture of 32-bit pixels (three colour bytes, then one more),
+// read across its middle row, whose rows lie `stride` bytes apart.
+std::optional<int> readFrameCodeOfPicture(const unsigned char* pixels, int width, int height,
+                                          std::size_t stride);
 // The times of the key frames of the file's video, in order (ffprobe); empty when it fails.
 std::vector<double> keyframeTimes(const std::filesystem::path& path);
 // A route handler serving the file as "video/mp4", with byte ranges.

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
@@ -85,11 +84,8 @@ inline std::array<int, 3> centrePixel(const av::VideoFrame& frame) {
 // The frame number the player's latest picture shows, for clips of the FrameCode pattern.
 inline std::optional<int> shownFrameCode(av::Player& player) {
   const av::VideoFrame& frame = player.currentVideoFrame();
-  if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
-  const auto* line = frame.pixels.data() + (frame.height / 2) * frame.stride;
-  std::vector<int> row;
-  for (int x = 0; x < frame.width; ++x) row.push_back((line[x * 4] + line[x * 4 + 1] + line[x * 4 + 2]) / 3);
-  return pltest::readFrameCode(row);
+  return pltest::readFrameCodeOfPicture(frame.pixels.data(), frame.width, frame.height,
+                                        static_cast<std::size_t>(frame.stride));
 }
 
 // The video view drawn in a window of its own (written as a PNG under the build folder as

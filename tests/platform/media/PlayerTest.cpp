@@ -158,14 +158,11 @@ TEST_F(PlayerTest, PeriodicObserverFollowsPlayback) {
   EXPECT_EQ(times.size(), seen);
 }
 
-// The frame number a FrameCode picture shows, read across its middle row.
+// The frame number a FrameCode picture shows.
 std::optional<int> shownFrame(av::Player& player) {
   const av::VideoFrame& frame = player.currentVideoFrame();
-  if (frame.width <= 0 || frame.height <= 0) return std::nullopt;
-  const auto* line = frame.pixels.data() + (frame.height / 2) * frame.stride;
-  std::vector<int> row;
-  for (int x = 0; x < frame.width; ++x) row.push_back((line[x * 4] + line[x * 4 + 1] + line[x * 4 + 2]) / 3);
-  return pltest::readFrameCode(row);
+  return pltest::readFrameCodeOfPicture(frame.pixels.data(), frame.width, frame.height,
+                                        static_cast<std::size_t>(frame.stride));
 }
 
 // Playback that stops between two periodic reports gets one more, with the time of the picture it
