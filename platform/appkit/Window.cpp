@@ -307,6 +307,27 @@ void Window::center() {
                            std::floor(screen.origin.y + (screen.size.height - frame_.size.height) * 2 / 3)));
 }
 
+Rect Window::constrainFrameRect_toScreen(const Rect& frameRect, const ns::Ref<Screen>& screen) const {
+  Rect f = frameRect;
+  if (!screen || !(styleMask_ & TitledWindowMask) || (styleMask_ & FullScreenWindowMask) || !sanitizeFrame(f))
+    return frameRect;
+  const Rect v = screen->visibleFrame();
+  double top = MaxY(f);
+  if (styleMask_ & ResizableWindowMask) {
+    f.size.width = std::min(f.size.width, std::max(v.size.width, minSize_.width));
+    f.size.height = std::min(f.size.height, std::max(v.size.height, minSize_.height));
+  }
+  // The title bar is the frame's top strip: its top edge no higher than the visible frame's,
+  // its bottom edge no lower.
+  const double bar = std::min(f.size.height, metrics::kTitleBarHeight);
+  top = std::max(std::min(top, MaxY(v)), MinY(v) + bar);
+  f.origin.y = top - f.size.height;
+  // Across, the title bar stays whole on the visible frame; a frame wider than it keeps its left
+  // edge there, with the buttons.
+  f.origin.x = std::max(std::min(f.origin.x, MaxX(v) - f.size.width), MinX(v));
+  return f;
+}
+
 Rect Window::convertRectToScreen(const Rect& rect) const {
   return OffsetRect(rect, frame_.origin.x, frame_.origin.y);
 }
@@ -494,6 +515,11 @@ void Window::postNotification(const char* name) {
 
 void Window::orderIn() {
   if (visible_) return;
+  // A sheet and a child window go where their parent puts them.
+  if (!isSheet() && !parentWindow()) {
+    const Rect constrained = constrainFrameRect_toScreen(frame_, screen());
+    if (!(constrained == frame_)) setFrame_display(constrained, false);
+  }
   closed_ = false;
   visible_ = true;
   Application::sharedApplication()->windowOrderedIn(self<Window>());

@@ -94,6 +94,11 @@ class Window : public Responder {
   void setFrameTopLeftPoint(const Point& point);
   void setContentSize(const Size& size);
   void center();
+  // The frame moved (and, for a resizable window, shrunk: never below the minimum size) so that
+  // its title bar lies on the screen's visible frame; a window that is not titled, or a null
+  // screen, keeps it. Showing a titled window applies it, so that a frame from a larger screen,
+  // or one placed above the screen's top, opens where the title bar and its buttons are reached.
+  virtual Rect constrainFrameRect_toScreen(const Rect& frameRect, const ns::Ref<Screen>& screen) const;
   Rect convertRectToScreen(const Rect& rect) const;
   Rect convertRectFromScreen(const Rect& rect) const;
   Point convertBaseToScreen(const Point& point) const;
