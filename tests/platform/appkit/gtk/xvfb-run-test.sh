@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs one test process on its own virtual display (1440x900x24, black root). The first display
-# number is spread so that parallel test processes seldom race for the same one.
+# Runs one test process on its own virtual display (1440x900x24, or PELORIN_TEST_SCREEN such as
+# 1024x700x24; black root). The first display number is spread so that parallel test processes
+# seldom race for the same one.
 export NO_AT_BRIDGE=1
 export GTK_IM_MODULE=gtk-im-context-simple
 # No session bus on the test display: settings stay in memory.
@@ -22,4 +23,5 @@ export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")
 # vectors on the heap.
 export ASAN_OPTIONS="$ASAN_OPTIONS:intercept_tls_get_addr=0"
 n=$(( ($$ % 400) + 100 ))
-exec xvfb-run -a -n "$n" -s "-screen 0 1440x900x24 -br -nolisten tcp" "$@"
+screen="${PELORIN_TEST_SCREEN:-1440x900x24}"
+exec xvfb-run -a -n "$n" -s "-screen 0 $screen -br -nolisten tcp" "$@"
