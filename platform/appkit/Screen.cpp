@@ -29,6 +29,10 @@ std::vector<ns::Ref<Screen>> makeScreens(const std::vector<Rect>& frames) {
   return list;
 }
 
+bool usable(const Rect& r) {
+  return IsSaneRect(r) && r.size.width > 0 && r.size.height > 0;
+}
+
 }  // namespace
 
 std::vector<ns::Ref<Screen>> Screen::screens() {
@@ -45,11 +49,27 @@ ns::Ref<Screen> Screen::mainScreen() {
 void Screen::setScreenFrames(const std::vector<Rect>& frames) {
   std::vector<Rect> sane;
   for (const auto& f : frames) {
-    if (IsSaneRect(f) && f.size.width > 0 && f.size.height > 0) sane.push_back(f);
+    if (usable(f)) sane.push_back(f);
   }
   auto& s = screenState();
   std::lock_guard lock(s.mutex);
   s.list = makeScreens(sane);
+}
+
+void Screen::setScreenFrames_visibleFrames(const std::vector<Rect>& frames,
+                                           const std::vector<Rect>& visibleFrames) {
+  std::vector<ns::Ref<Screen>> list;
+  for (std::size_t i = 0; i < frames.size(); ++i) {
+    if (!usable(frames[i])) continue;
+    Rect visible = i < visibleFrames.size() && usable(visibleFrames[i])
+                       ? IntersectionRect(frames[i], visibleFrames[i])
+                       : frames[i];
+    if (!usable(visible)) visible = frames[i];
+    list.push_back(ns::make<Screen>(frames[i], visible));
+  }
+  auto& s = screenState();
+  std::lock_guard lock(s.mutex);
+  s.list = std::move(list);  // none: the default screen
 }
 
 }  // namespace ak

@@ -17,6 +17,11 @@ class Screen : public ns::Object {
   // Replaces the screens (the first is the main one, with the menu bar); empty restores the
   // default single screen.
   static void setScreenFrames(const std::vector<Rect>& frames);
+  // Replaces the screens with frames and the visible frames the system gives for them (the work
+  // area: the screen less its panels and the menu bar's strip). A visible frame is kept within its
+  // screen; a missing or empty one is the whole screen.
+  static void setScreenFrames_visibleFrames(const std::vector<Rect>& frames,
+                                            const std::vector<Rect>& visibleFrames);
 
   Rect frame() const { return frame_; }
   Rect visibleFrame() const { return visibleFrame_; }

@@ -505,20 +505,40 @@ class GtkPresenter : public Presenter {
     }
     GdkMonitor* primary = gdk_display_get_primary_monitor(display);
     if (!primary && count > 0) primary = gdk_display_get_monitor(display, 0);
+    std::vector<Rect> visibleFrames;
     for (int i = -1; i < count; ++i) {
       GdkMonitor* m = i < 0 ? primary : gdk_display_get_monitor(display, i);
       if (!m || (i >= 0 && m == primary)) continue;
-      GdkRectangle g;
+      GdkRectangle g, work;
       gdk_monitor_get_geometry(m, &g);
+      gdk_monitor_get_workarea(m, &work);
       // The bottom-left origin of the main screen's coordinates.
       frames.push_back(MakeRect(g.x, height - g.y - g.height, g.width, g.height));
+      Rect visible = MakeRect(work.x, height - work.y - work.height, work.width, work.height);
+      // The main window's menu bar stands above its frame: the main screen's visible frame
+      // leaves room for it at the top, as the platform's menu bar strip does.
+      if (m == primary) visible.size.height = std::max(0.0, visible.size.height - menuBarStripHeight());
+      visibleFrames.push_back(visible);
     }
     const bool changed = !Screen::screens().empty() && screenHeight_ > 0;
-    Screen::setScreenFrames(frames);
+    Screen::setScreenFrames_visibleFrames(frames, visibleFrames);
     screenHeight_ = height;
     if (changed)
       ns::NotificationCenter::defaultCenter()->postNotificationName_object(
           ApplicationDidChangeScreenParametersNotification, Application::sharedApplication());
+  }
+
+  // The height of a menu bar of one line, as the theme draws it.
+  static double menuBarStripHeight() {
+    GtkWidget* probe = gtk_menu_bar_new();
+    g_object_ref_sink(probe);
+    gtk_menu_shell_append(GTK_MENU_SHELL(probe), gtk_menu_item_new_with_label("File"));
+    gtk_widget_show_all(probe);
+    int natural = 0;
+    gtk_widget_get_preferred_height(probe, nullptr, &natural);
+    gtk_widget_destroy(probe);
+    g_object_unref(probe);
+    return natural;
   }
 
   void cursorChanged() {

@@ -107,4 +107,25 @@ TEST(WindowPlacement, AWindowLargerThanASmallScreenOpensWithItsTitleBarOnTheVisi
   }
 }
 
+TEST(WindowPlacement, TheSystemsWorkAreaIsTheVisibleFrameAndOnlyTitledTopLevelWindowsAreMoved) {
+  pltest::HeadlessApp app;
+  // A panel takes the top 40 points of the first screen; a second screen stands to its right.
+  ak::Screen::setScreenFrames_visibleFrames({MakeRect(0, 0, 1024, 700), MakeRect(1024, 0, 1280, 720)},
+                                            {MakeRect(0, 0, 1024, 660), MakeRect(0, 0, 0, 0)});
+  ASSERT_EQ(ak::Screen::screens().size(), 2u);
+  EXPECT_EQ(ak::Screen::screens()[1]->visibleFrame(), MakeRect(1024, 0, 1280, 720));
+  EXPECT_EQ(shownWithFrame(MakeRect(0, 0, 1100, 749), kResizable)->frame(), MakeRect(0, 0, 1024, 660));
+  // On the second screen, by its own visible frame.
+  EXPECT_EQ(shownWithFrame(MakeRect(1100, 100, 800, 700), kResizable)->frame(), MakeRect(1100, 20, 800, 700));
+  // Borderless windows (full-screen, pop-ups) go where they are put.
+  EXPECT_EQ(shownWithFrame(MakeRect(0, 0, 1100, 749), ak::BorderlessWindowMask)->frame(),
+            MakeRect(0, 0, 1100, 749));
+  auto window = ak::make<ak::Window>(MakeRect(0, 0, 100, 100), kResizable);
+  EXPECT_EQ(window->constrainFrameRect_toScreen(MakeRect(0, 0, 1100, 749), nullptr),
+            MakeRect(0, 0, 1100, 749));
+  // Without visible frames the system's screens are whole.
+  ak::Screen::setScreenFrames_visibleFrames({MakeRect(0, 0, 800, 600)}, {});
+  EXPECT_EQ(ak::Screen::mainScreen()->visibleFrame(), MakeRect(0, 0, 800, 600));
+}
+
 }  // namespace
