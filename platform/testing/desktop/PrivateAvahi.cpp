@@ -213,96 +213,125 @@ std::string PrivateAvahi::log() const {
   return log_->text;
 }
 
-void PrivateAvahi::startDaemon(Sandbox& sandbox) {
+namespace {
+
+// The programs the daemon's start needs, found on PATH or in the system folders.
+struct DaemonTools {
+  std::string avahi, browser, unshare, nsenter, ip, shell;
+};
+
+// Finds every tool, or says which are missing.
+std::optional<std::string> findDaemonTools(DaemonTools& tools) {
   auto avahi = findTool("avahi-daemon");
   auto browser = findTool("avahi-browse");
   auto unshare = findTool("unshare");
   auto nsenter = findTool("nsenter");
   auto ip = findTool("ip");
   auto shell = findTool("sh");
-  if (!avahi || !browser) {
-    unavailable_ = "avahi-daemon and avahi-browse are not installed (scripts/setup.sh installs them)";
+  if (!avahi || !browser)
+    return "avahi-daemon and avahi-browse are not installed (scripts/setup.sh installs them)";
+  if (!unshare || !nsenter || !shell) return "unshare or nsenter is not installed";
+  if (!ip) return "ip is not installed (iproute2; scripts/setup.sh installs it)";
+  tools = {*avahi, *browser, *unshare, *nsenter, *ip, *shell};
+  return std::nullopt;
+}
+
+void writeDaemonConfig(const std::filesystem::path& config, const std::string& hostName) {
+  std::ofstream out(config);
+  out << "[server]\n"
+         "host-name="
+      << hostName
+      << "\n"
+         "allow-interfaces="
+      << kInterface
+      << "\n"
+         "use-ipv4=yes\n"
+         "use-ipv6=yes\n"
+         "enable-dbus=yes\n"
+         "ratelimit-interval-usec=1000000\n"
+         "ratelimit-burst=1000\n"
+         "[wide-area]\n"
+         "enable-wide-area=no\n"
+         "[publish]\n"
+         "publish-hinfo=no\n"
+         "publish-workstation=no\n";
+}
+
+// Run inside the new namespaces: gives the network its one interface, shows the daemon its own
+// /run and the account files of `accounts`, then becomes the daemon. Its arguments are, in order,
+// the values of the names it gives them on its first lines.
+constexpr char kNamespaceScript[] =
+    "set -e\n"
+    "run=$1 daemon=$2 config=$3 ip=$4 interface=$5 address=$6 accounts=$7\n"
+    "if \"$ip\" link add \"$interface\" type veth peer name \"$interface\"-peer; then\n"
+    "  \"$ip\" link set \"$interface\"-peer up\n"
+    "else\n"
+    "  \"$ip\" link add \"$interface\" type dummy\n"
+    "fi\n"
+    "\"$ip\" link set lo up\n"
+    "\"$ip\" link set \"$interface\" multicast on up\n"
+    "\"$ip\" address add \"$address\"/16 dev \"$interface\"\n"
+    "mount --bind \"$run\" /run\n"
+    "mount --bind \"$accounts\"/passwd /etc/passwd\n"
+    "mount --bind \"$accounts\"/group /etc/group\n"
+    "exec \"$daemon\" --file=\"$config\" --no-drop-root --no-chroot --no-rlimits --no-proc-title";
+
+// unshare's arguments: the namespaces, then the script with its arguments. The daemon gets a
+// network of its own: on the machine's network it would meet every other mDNS daemon there (the
+// machine's own answers for the same addresses, so that the private one renamed itself for ever),
+// and other tests' private daemons. Its one interface is the end of a veth pair whose other end,
+// up but unused, gives it a carrier (a dummy interface where the kernel has no veth); its own
+// multicast comes back to it as on any link. The pid file and socket sit in /run, which a mount
+// namespace makes its own. Root needs only the namespaces; anybody else asks for a user namespace
+// too, where they alone are mapped (as root), as root in a container may already be.
+std::vector<std::string> unshareArguments(const DaemonTools& tools, const std::filesystem::path& folder,
+                                          const std::filesystem::path& run,
+                                          const std::filesystem::path& config) {
+  std::vector<std::string> args;
+  if (::geteuid() != 0) args = {"--user", "--map-root-user"};
+  for (const char* a : {"--net", "--mount", "--propagation", "private", "--"}) args.push_back(a);
+  for (const std::string& a : {tools.shell, std::string("-c"), std::string(kNamespaceScript),
+                               std::string("sh"), run.string(), tools.avahi, config.string(), tools.ip,
+                               std::string(kInterface), std::string(kAddress), folder.string()})
+    args.push_back(a);
+  return args;
+}
+
+}  // namespace
+
+void PrivateAvahi::startDaemon(Sandbox& sandbox) {
+  DaemonTools tools;
+  if (auto missing = findDaemonTools(tools)) {
+    unavailable_ = *missing;
     return;
   }
-  if (!unshare || !nsenter || !shell) {
-    unavailable_ = "unshare or nsenter is not installed";
-    return;
-  }
-  if (!ip) {
-    unavailable_ = "ip is not installed (iproute2; scripts/setup.sh installs it)";
-    return;
-  }
-  browser_ = *browser;
-  nsenter_ = *nsenter;
+  browser_ = tools.browser;
+  nsenter_ = tools.nsenter;
   auto folder = sandbox.temporaryFolder("avahi");
   auto run = folder / "run";
   std::filesystem::create_directories(run);
   // Not ending in digits: a renamed daemon appends "-2", "-3"... to it.
   hostName_ = "pelorin-test-" + std::to_string(::getpid()) + "n" + std::to_string(++gDaemonCount) + "-host";
   auto config = folder / "avahi-daemon.conf";
-  {
-    std::ofstream out(config);
-    out << "[server]\n"
-           "host-name="
-        << hostName_
-        << "\n"
-           "allow-interfaces="
-        << kInterface
-        << "\n"
-           "use-ipv4=yes\n"
-           "use-ipv6=yes\n"
-           "enable-dbus=yes\n"
-           "ratelimit-interval-usec=1000000\n"
-           "ratelimit-burst=1000\n"
-           "[wide-area]\n"
-           "enable-wide-area=no\n"
-           "[publish]\n"
-           "publish-hinfo=no\n"
-           "publish-workstation=no\n";
-  }
-  // The daemon gets a network of its own: on the machine's network it would meet every other
-  // mDNS daemon there (the machine's own answers for the same addresses, so that the private one
-  // renamed itself for ever), and other tests' private daemons. Its one interface is the end of
-  // a veth pair whose other end, up but unused, gives it a carrier (a dummy interface where the
-  // kernel has no veth); its own multicast comes back to it as on any link. The pid file and
-  // socket sit in /run, which a mount namespace makes its own. Root needs only the namespaces;
-  // anybody else asks for a user namespace too, where they alone are mapped (as root), as root
-  // in a container may already be. The daemon gives its runtime folder to its own user, so the
-  // mount namespace also shows it account files that make that user root.
-  std::vector<std::string> args;
-  if (::geteuid() != 0) args = {"--user", "--map-root-user"};
+  writeDaemonConfig(config, hostName_);
+  // The daemon gives its runtime folder to its own user, so the mount namespace also shows it
+  // account files that make that user root.
   if (!accountsAsRoot("/etc/passwd", folder / "passwd", 2) ||
       !accountsAsRoot("/etc/group", folder / "group", 1)) {
     unavailable_ = "cannot read the account files in /etc";
     return;
   }
-  for (const char* a : {"--net", "--mount", "--propagation", "private", "--"}) args.push_back(a);
-  args.push_back(*shell);
-  args.push_back("-c");
-  args.push_back(
-      "set -e\n"
-      "if \"$4\" link add \"$5\" type veth peer name \"$5\"-peer; then\n"
-      "  \"$4\" link set \"$5\"-peer up\n"
-      "else\n"
-      "  \"$4\" link add \"$5\" type dummy\n"
-      "fi\n"
-      "\"$4\" link set lo up\n"
-      "\"$4\" link set \"$5\" multicast on up\n"
-      "\"$4\" address add \"$6\"/16 dev \"$5\"\n"
-      "mount --bind \"$1\" /run\n"
-      "mount --bind \"$7\"/passwd /etc/passwd\n"
-      "mount --bind \"$7\"/group /etc/group\n"
-      "exec \"$2\" --file=\"$3\" --no-drop-root --no-chroot --no-rlimits --no-proc-title");
-  args.push_back("sh");
-  args.push_back(run.string());
-  args.push_back(*avahi);
-  args.push_back(config.string());
-  args.push_back(*ip);
-  args.push_back(kInterface);
-  args.push_back(kAddress);
-  args.push_back(folder.string());
+  auto err = launchDaemon(tools.unshare, unshareArguments(tools, folder, run, config));
+  if (!err) return;
+  const Start start = readLogUntilServing(err->fileHandleForReading()->fileDescriptor());
+  drainLog(err->fileHandleForReading());
+  if (auto why = startFailure(start)) stopDaemon(*why);
+}
+
+ns::Ref<ns::Pipe> PrivateAvahi::launchDaemon(const std::string& unshare,
+                                             const std::vector<std::string>& args) {
   daemon_ = ns::make<ns::Task>();
-  daemon_->setLaunchPath(*unshare);
+  daemon_->setLaunchPath(unshare);
   daemon_->setArguments(args);
   auto err = ns::Pipe::pipe();
   daemon_->setStandardError(err);
@@ -311,33 +340,33 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
   if (!daemon_->launchAndReturnError(&error)) {
     daemon_ = nullptr;
     unavailable_ = "cannot start avahi-daemon: " + error.description();
-    return;
+    return nullptr;
   }
-  // The daemon says when it serves; until then, or until it gives up, its log is read here, and
-  // afterwards by the drain thread so that it never blocks on a full pipe.
-  const int fd = err->fileHandleForReading()->fileDescriptor();
+  return err;
+}
+
+// The daemon says when it serves; until then, or until it gives up, its log is read here, and
+// afterwards by the drain thread so that it never blocks on a full pipe.
+PrivateAvahi::Start PrivateAvahi::readLogUntilServing(int fd) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(kStartLimit);
-  bool ready = false, ended = false;
-  while (!ready && !ended) {
+  for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
             .count();
-    if (left <= 0) break;
+    if (left <= 0) return Start::TimedOut;
     pollfd p{fd, POLLIN, 0};
     if (::poll(&p, 1, int(left)) <= 0) continue;
     char buffer[4096];
     ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n <= 0) {
-      ended = true;
-      break;
-    }
+    if (n <= 0) return Start::Ended;
     std::lock_guard lock(log_->mutex);
     log_->text.append(buffer, std::size_t(n));
-    ready = log_->text.find("Server startup complete") != std::string::npos;
+    if (log_->text.find("Server startup complete") != std::string::npos) return Start::Serving;
   }
-  auto log = log_;
-  auto handle = err->fileHandleForReading();
-  drain_ = std::thread([log, handle] {
+}
+
+void PrivateAvahi::drainLog(const ns::Ref<ns::FileHandle>& handle) {
+  drain_ = std::thread([log = log_, handle] {
     char buffer[4096];
     for (;;) {
       ssize_t n = ::read(handle->fileDescriptor(), buffer, sizeof buffer);
@@ -346,20 +375,28 @@ void PrivateAvahi::startDaemon(Sandbox& sandbox) {
       log->text.append(buffer, std::size_t(n));
     }
   });
-  std::string why =
-      ended ? "avahi-daemon, or the setting up of its namespaces and interface, ended before it served"
-            : "avahi-daemon did not start within " + std::to_string(kStartLimit) + " s";
-  if (ready && this->log().find("New relevant interface") == std::string::npos) {
-    why = "the daemon did not take its network interface";
-    ready = false;
+}
+
+std::optional<std::string> PrivateAvahi::startFailure(Start start) const {
+  switch (start) {
+    case Start::Ended:
+      return "avahi-daemon, or the setting up of its namespaces and interface, ended before it served";
+    case Start::TimedOut:
+      return "avahi-daemon did not start within " + std::to_string(kStartLimit) + " s";
+    case Start::Serving:
+      if (log().find("New relevant interface") == std::string::npos)
+        return "the daemon did not take its network interface";
+      return std::nullopt;
   }
-  if (!ready) {
-    unavailable_ = why + ": " + this->log();
-    daemon_->terminate();
-    daemon_->waitUntilExit();
-    drain_.join();
-    daemon_ = nullptr;
-  }
+  return std::nullopt;
+}
+
+void PrivateAvahi::stopDaemon(const std::string& why) {
+  unavailable_ = why + ": " + log();
+  daemon_->terminate();
+  daemon_->waitUntilExit();
+  drain_.join();
+  daemon_ = nullptr;
 }
 
 std::vector<PrivateAvahi::Service> PrivateAvahi::browse(const std::string& type) const {

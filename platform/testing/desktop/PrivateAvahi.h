@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/FileHandle.h"
+#include "platform/foundation/Pipe.h"
 #include "platform/foundation/Task.h"
 #include "platform/testing/Sandbox.h"
 
@@ -65,7 +67,23 @@ class PrivateAvahi {
   std::vector<Service> browse(const std::string& type) const;
 
  private:
+  // How the daemon's start ended: it serves, it ended first, or it said nothing in time.
+  enum class Start { Serving, Ended, TimedOut };
+
+  // Writes the daemon's files, starts it in namespaces of its own and waits until it serves; or
+  // sets unavailable_ to why not.
   void startDaemon(Sandbox& sandbox);
+  // Starts unshare with `args`; answers the pipe of the daemon's standard error, or nil (with
+  // unavailable_ set) when it cannot start.
+  ns::Ref<ns::Pipe> launchDaemon(const std::string& unshare, const std::vector<std::string>& args);
+  // Adds what the daemon writes on `fd` to its log until it says it serves, ends or runs out of time.
+  Start readLogUntilServing(int fd);
+  // From then on a thread of its own reads the log, so that the daemon never blocks on a full pipe.
+  void drainLog(const ns::Ref<ns::FileHandle>& handle);
+  // Why a daemon that came this far is of no use, or nothing: it must serve on its interface.
+  std::optional<std::string> startFailure(Start start) const;
+  // Ends a daemon that is of no use, and says why with its log.
+  void stopDaemon(const std::string& why);
 
   std::optional<std::string> unavailable_;
   ns::Ref<ns::Task> daemon_;
