@@ -30,8 +30,8 @@ struct InstanceStore {
   std::recursive_mutex mutex;
   std::map<std::string, ns::Ref<DBAccess>> instances;
   bool migrated = false;
-  // The store this process said it cannot read or make, until it reads again: every thread's
-  // instance tries it, and one warning tells the user.
+  // The store this process said it cannot read, write or make, until it works again: every
+  // thread's instance tries it, and one warning tells the user.
   ns::WarnOnce faults;
 };
 
@@ -118,6 +118,26 @@ std::optional<std::string> creationFailureWarning(const std::string& path) {
   return ns::format("DBAccess: %@ cannot be created (%@); the library is not kept this time", path, reason);
 }
 
+// What stands in the store's place, links followed, when it is no file: a folder, a pipe, a
+// device. It is never handed to SQLite: opening a pipe would be its writer's cue, and a device
+// such as /dev/zero opens, reads as an empty store and turns every write away in silence.
+std::optional<std::string> notAFileWarning(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return std::nullopt;
+  return unreadableWarning(path, S_ISDIR(info.st_mode) ? "is a directory" : "is no regular file");
+}
+
+// A store SQLite could open only to read (no write right, a read-only file system): why it
+// cannot be written, with the rights SQLite used.
+std::string unwritableWarning(const std::string& path) {
+  std::string reason = "attempt to write a readonly database";
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) reason = std::strerror(errno);
+  return ns::format(
+      "DBAccess: %@ cannot be written (%@); it is left as it is and changes to the library are not kept "
+      "this time",
+      path, reason);
+}
+
 // Why SQLite could not open the store: what stands in its place, why the system refuses it, or
 // why it cannot be made; nil when its folder is missing or no folder, which the code that makes
 // the folder reports.
@@ -163,15 +183,20 @@ DBAccess::DBAccess() {
   _db = SqlDatabase::databaseWithPath(livePath);
   // Every call prepares one of a few fixed statements: keep them prepared.
   _db->setShouldCacheStatements(true);
-  if (_db->open()) {
+  if (auto notAFile = notAFileWarning(livePath)) {
+    noteStoreFault(livePath, notAFile);
+  } else if (_db->open()) {
     // With a write-ahead journal, readers never block the writer and a writer never waits for
     // readers, so the connections of several threads do not turn each other's writes away. The
     // mode is kept in the file; a file in the older rollback mode is converted on first open.
     // It is also the first read of the file: what it answers tells whether the store reads.
-    if (_db->stringForQuery("PRAGMA journal_mode=WAL;"))
-      noteStoreFault(livePath, std::nullopt);
-    else if (_db->lastErrorIsUnreadableFile())
+    const bool read = _db->stringForQuery("PRAGMA journal_mode=WAL;").has_value();
+    if (!read && _db->lastErrorIsUnreadableFile())
       noteStoreFault(livePath, unreadableWarning(livePath, _db->lastErrorMessage()));
+    else if (_db->isReadOnly())
+      noteStoreFault(livePath, unwritableWarning(livePath));
+    else if (read)
+      noteStoreFault(livePath, std::nullopt);
   } else if (auto warning = openFailureWarning(livePath)) {
     noteStoreFault(livePath, warning);
   }

@@ -289,6 +289,10 @@ bool SqlDatabase::lastErrorIsUnreadableFile() {
   }
 }
 
+bool SqlDatabase::isReadOnly() {
+  return _db && sqlite3_db_readonly(_db, "main") == 1;
+}
+
 bool SqlDatabase::hadError() {
   int code = lastErrorCode();
   return code > SQLITE_OK && code < SQLITE_ROW;

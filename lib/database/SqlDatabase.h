@@ -184,6 +184,9 @@ class SqlDatabase : public ns::Object {
   // Whether the last error says the file itself cannot be read (not a database, damaged, an I/O
   // error, no permission), rather than that it is busy, full or that a statement is wrong.
   bool lastErrorIsUnreadableFile();
+  // Whether the open connection may only read its file: SQLite opens a file it may not write
+  // read-only rather than not at all, and every write then fails.
+  bool isReadOnly();
   ns::Error lastError();
   ns::Error errorWithMessage(const std::string& message);
   int64_t lastInsertRowId();

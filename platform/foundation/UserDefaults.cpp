@@ -54,22 +54,42 @@ std::string baseName(const std::string& path) {
   return name;
 }
 
-// The stores this process found to be no regular file (a folder, a pipe) and said so, until one
-// is read or found missing again: every save looks at the store, and one warning tells the user.
+// The stores this process found to be no regular file (a folder, a pipe, a device) and said so,
+// until one is read or found missing again: every save looks at the store, and one warning tells
+// the user.
 void noteIrregular(const std::string& path, bool irregular) {
   static NoDestructor<WarnOnce> irregularStores;
   if (irregular)
-    irregularStores->warn(path, format("UserDefaults: %@ is no regular file; it is not read", path));
+    irregularStores->warn(path,
+                          format("UserDefaults: %@ is no regular file; it is left as it is and changes are "
+                                 "kept in memory for this run",
+                                 path));
   else
     irregularStores->forget(path);
 }
 
-// What a look at the store found. A pipe or a device put in its place is not read (it would block
-// the launch for good or never end) and counts as missing: the next save replaces it. A store
-// that is there but cannot be read (another user's, mode 000, a read error) is the user's and is
-// never written over.
+// Whether the store may be written, with the rights a write would use; says once why not. A store
+// the user made read-only (or one on a read-only file system) is not replaced behind their back.
+bool noteWritable(const std::string& path) {
+  static NoDestructor<WarnOnce> unwritableStores;
+  const int error = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+  if (error == 0 || error == ENOENT) {
+    unwritableStores->forget(path);
+    return true;
+  }
+  unwritableStores->warn(path,
+                         format("UserDefaults: %@ cannot be written (%@); it is left as it is and changes "
+                                "are kept in memory for this run",
+                                path, std::string(std::strerror(error))));
+  return false;
+}
+
+// What a look at the store found. A pipe, a device or a folder put in its place, links followed,
+// is neither read (it would block the launch for good or never end) nor written (the user's link
+// or whatever it names stays as it is). A store that is there but cannot be read (another
+// user's, mode 000, a read error) is the user's and is never written over either.
 struct StoreRead {
-  enum Kind { Missing, Unreadable, Read } kind = Missing;
+  enum Kind { Missing, Irregular, Unreadable, Read } kind = Missing;
   Data data;
   std::string reason;  // why an unreadable store could not be read
 };
@@ -98,7 +118,10 @@ StoreRead readStore(const std::string& path) {
     if (!regular) ::close(fd);
   }
   noteIrregular(path, !regular);
-  if (!regular) return result;
+  if (!regular) {
+    result.kind = StoreRead::Irregular;
+    return result;
+  }
   std::vector<std::uint8_t> bytes;
   std::uint8_t buffer[65536];
   for (;;) {
@@ -195,6 +218,8 @@ bool UserDefaults::writeLocked() {
   // Take in what another process stored meanwhile; our own unsaved changes win.
   StoreRead store = readStore(path_);
   if (noteUnreadable(store.kind == StoreRead::Unreadable, store.reason)) return false;
+  if (store.kind == StoreRead::Irregular) return false;
+  if (store.kind == StoreRead::Read && !unsaved_.empty() && !noteWritable(path_)) return false;
   if (store.kind == StoreRead::Read) {
     Value plist = PropertyListSerialization::propertyListWithData(store.data);
     if (plist.isDictionary()) {

@@ -2,9 +2,7 @@
 // each failed statement as it always did, and one warning names the file and the reason. The file
 // is left exactly as it was.
 #include <gtest/gtest.h>
-#include <linux/capability.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +17,7 @@
 #include "app/library/DBAccess.h"
 #include "lib/database/SqlDatabase.h"
 #include "platform/core/Log.h"
+#include "platform/testing/FileRights.h"
 #include "tests/app/library/LibrarySandbox.h"
 
 namespace {
@@ -127,6 +126,8 @@ TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsName
     const char* name;
     std::function<void(const std::string&)> make;
     std::string reason;
+    // Whether SQLite is given it to open: what is no file, links followed, is only looked at.
+    bool opened = false;
   };
   const std::vector<Case> cases{
       {"a folder",
@@ -137,9 +138,13 @@ TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsName
        "is a directory"},
       {"a pipe", [](const std::string& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); },
        "is no regular file"},
+      // SQLite opens it, reads an empty store and turns every write away as read-only.
+      {"a link to /dev/zero",
+       [](const std::string& path) { ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0); },
+       "is no regular file"},
       // A link to itself: no process, root's included, can open it.
       {"a link loop", [](const std::string& path) { ASSERT_EQ(::symlink(path.c_str(), path.c_str()), 0); },
-       "Too many levels of symbolic links"},
+       "Too many levels of symbolic links", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -156,9 +161,9 @@ TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsName
     ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
     EXPECT_EQ(warnings[0].message, warningFor(path, c.reason));
     EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
-    // The wrapper's line is there for every instance, at the level it always had.
+    // The wrapper's line is there for every instance that tried, at the level it always had.
     const auto opening = linesWith(log, "error opening!: ");
-    EXPECT_EQ(opening.size(), 4u);
+    EXPECT_EQ(opening.size(), c.opened ? 4u : 0u);
     for (const auto& line : opening) EXPECT_EQ(line.level, ns::LogLevel::Error);
     struct stat after {};
     ASSERT_EQ(::lstat(path.c_str(), &after), 0);
@@ -172,15 +177,16 @@ TEST(DBAccessDamagedStoreTest, SomethingInTheStoresPlaceThatCannotBeOpenedIsName
   }
 }
 
-// Takes from the calling thread alone the capabilities that let root pass over mode bits, so that
-// a test run as root meets a folder's modes as a user would.
-void dropFileOverridesOnThisThread() {
-  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-  __user_cap_data_struct data[2]{};
-  ASSERT_EQ(::syscall(SYS_capget, &header, data), 0);
-  for (int capability : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH, CAP_FOWNER})
-    data[capability / 32].effective &= ~(1u << (capability % 32));
-  ASSERT_EQ(::syscall(SYS_capset, &header, data), 0);
+// Runs `use` on three threads at once, each meeting the files' modes as a user would.
+void onThreadsAsAUser(const std::function<void()>& use) {
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 3; ++i) {
+    threads.emplace_back([&use] {
+      ASSERT_TRUE(pltest::dropFileOverridesOnThisThread());
+      use();
+    });
+  }
+  for (auto& t : threads) t.join();
 }
 
 TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLosesNothing) {
@@ -191,16 +197,11 @@ TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLo
   const std::string older = storeWithRows(sandbox.olderPath());
   ASSERT_EQ(::chmod(sandbox.appFolder().c_str(), 0555), 0);
   ns::LogCapture log(true);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < 3; ++i) {
-    threads.emplace_back([] {
-      dropFileOverridesOnThisThread();
-      auto access = DBAccess::getInstance();
-      access->savePlayPosition_forId(12, "vid");
-      EXPECT_EQ(access->getString_withType("0", ""), "");
-    });
-  }
-  for (auto& t : threads) t.join();
+  onThreadsAsAUser([] {
+    auto access = DBAccess::getInstance();
+    access->savePlayPosition_forId(12, "vid");
+    EXPECT_EQ(access->getString_withType("0", ""), "");
+  });
 
   const auto warnings = linesWith(log, "DBAccess: ");
   ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
@@ -218,6 +219,30 @@ TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLo
   DBAccess::removeInstance();
   EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
   EXPECT_EQ(readFile(sandbox.olderPath()), older);
+}
+
+TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadIsNamedOnceReadAndLeftAsItIs) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  const std::string stored = storeWithRows(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ns::LogCapture log(true);
+  onThreadsAsAUser([] {
+    auto access = DBAccess::getInstance();
+    access->saveString_withType_withData("0", "", "changed");
+    EXPECT_EQ(access->getString_withType("0", ""), std::string(300, 'x'));
+  });
+  DBAccess::resetForTesting();
+
+  const auto warnings = linesWith(log, "DBAccess: ");
+  ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(warnings[0].message,
+            "DBAccess: " + path +
+                " cannot be written (Permission denied); it is left as it is and changes to "
+                "the library are not kept this time");
+  EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+  EXPECT_EQ(readFile(path), stored);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 }
 
 TEST(DBAccessDamagedStoreTest, AStoreThatReadsAgainAndBreaksAnewIsNamedAgain) {

@@ -21,6 +21,7 @@
 #include "platform/foundation/UserDefaults.h"
 #include "platform/serialization/PropertyListSerialization.h"
 #include "platform/testing/ChildTest.h"
+#include "platform/testing/FileRights.h"
 #include "platform/testing/Sandbox.h"
 
 namespace {
@@ -219,7 +220,7 @@ TEST(UserDefaultsTest, AStoreThatCannotBeReadIsNotWrittenOverAndSaysWhyOnce) {
   EXPECT_TRUE(reread.boolForKey("later"));
 }
 
-TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNotReadAndIsReplacedByTheNextSave) {
+TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNeitherReadNorReplaced) {
   Sandbox box;
   ns::FileManager::defaultManager()->createDirectoryAtPath_withIntermediateDirectories_attributes_error(
       box.home().string() + "/.config", true, {}, nullptr);
@@ -240,11 +241,52 @@ TEST(UserDefaultsTest, APipeInTheStoresPlaceIsNotReadAndIsReplacedByTheNextSave)
   writer.join();
   if (reader >= 0) ::close(reader);
   d->setObject_forKey("new", "key");
-  EXPECT_TRUE(d->synchronize());
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_EQ(d->stringForKey("key"), "new");
   struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_TRUE(S_ISREG(info.st_mode));
-  EXPECT_EQ(ns::UserDefaults(path).stringForKey("key"), "new");
+  ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+}
+
+// A link to a device, and a file the user may only read (the test drops root's right to pass over
+// modes): named once each, with why, and left as they are while the run keeps its changes.
+TEST(UserDefaultsTest, ALinkToADeviceOrAStoreThatCannotBeWrittenIsNamedOnceAndLeftAsItIs) {
+  Sandbox box;
+  std::filesystem::create_directories(box.configHome());
+  const std::string path = storePath(box);
+  ASSERT_EQ(::symlink("/dev/zero", path.c_str()), 0);
+  ns::LogCapture log(true);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  for (int i = 0; i < 3; ++i) d->setInteger_forKey(i, "cacheSize");
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_EQ(d->integerForKey("cacheSize"), 2);
+  EXPECT_EQ(std::filesystem::read_symlink(path), "/dev/zero");
+  EXPECT_EQ(linesWith(log, "UserDefaults: "), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(linesWith(log, "UserDefaults: " + path +
+                               " is no regular file; it is left as it is and changes are kept in memory for "
+                               "this run"),
+            1u);
+
+  ASSERT_EQ(::unlink(path.c_str()), 0);
+  ASSERT_TRUE(ns::writeStringToFile(kUsersStore, path, false));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  log.clear();
+  std::thread user([&] {
+    ASSERT_TRUE(pltest::dropFileOverridesOnThisThread());
+    ns::UserDefaults readOnly(path);
+    EXPECT_EQ(readOnly.integerForKey("cacheSize"), 20);
+    for (int i = 0; i < 3; ++i) readOnly.setInteger_forKey(i, "cacheSize");
+    EXPECT_FALSE(readOnly.synchronize());
+    EXPECT_EQ(readOnly.integerForKey("cacheSize"), 2);
+  });
+  user.join();
+  EXPECT_EQ(*ns::stringWithContentsOfFile(path), kUsersStore);
+  EXPECT_EQ(linesWith(log, "UserDefaults: "), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(linesWith(log, "UserDefaults: " + path +
+                               " cannot be written (Permission denied); it is left as it is and changes are "
+                               "kept in memory for this run"),
+            1u);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 }
 
 TEST(UserDefaultsTest, AFolderInTheStoresPlaceIsNamedOnceHoweverOftenItIsSavedAndAgainOnceItBreaksAnew) {
@@ -252,7 +294,9 @@ TEST(UserDefaultsTest, AFolderInTheStoresPlaceIsNamedOnceHoweverOftenItIsSavedAn
   const std::string path = storePath(box);
   std::filesystem::create_directories(path);
   { std::ofstream(path + "/inside") << "the user's"; }
-  const std::string warning = "UserDefaults: " + path + " is no regular file; it is not read";
+  const std::string warning =
+      "UserDefaults: " + path +
+      " is no regular file; it is left as it is and changes are kept in memory for this run";
   ns::LogCapture log(true);
   auto d = ns::UserDefaults::standardUserDefaults();
   EXPECT_TRUE(d->objectForKey("cacheSize").isNil());
