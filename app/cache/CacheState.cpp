@@ -3,9 +3,14 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
+#include <utility>
+#include <vector>
 
 #include "app/cache/CacheFiles.h"
 #include "app/cache/CacheNotifications.h"
@@ -121,6 +126,41 @@ void checkCacheFolder(const std::string& folder) {
       folder,
       ns::format("CacheState: the cache folder %@ cannot be read (%@); the videos in it are left as they are",
                  folder, std::string(std::strerror(error))));
+}
+
+void makeCacheFolders() {
+  const std::string base = getCacheBasePath();
+  const std::string cache = getCacheFolderPath();
+  // The folders each reason stopped, in the order they were tried.
+  std::vector<std::pair<std::string, std::vector<std::string>>> failures;
+  for (const std::string& folder : {cache, getTempFolderPath(), getInfoFolderPath()}) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && std::filesystem::is_directory(folder, error)) continue;
+    const std::string reason = error ? error.message() : std::string("a file is in its place");
+    auto same =
+        std::find_if(failures.begin(), failures.end(), [&](const auto& f) { return f.first == reason; });
+    if (same == failures.end()) same = failures.insert(failures.end(), {reason, {}});
+    same->second.push_back(folder);
+  }
+  bool cacheMade = true;
+  for (const auto& [reason, folders] : failures) {
+    std::string names;
+    for (std::size_t i = 0; i < folders.size(); ++i) {
+      if (i) names += i + 1 == folders.size() ? " and " : ", ";
+      names += std::filesystem::path(folders[i]).filename().string();
+    }
+    // Said under the first folder's name: where that is the cache folder, its check below and the
+    // scans that follow fail for the same reason and stay quiet.
+    unreadableFolders().warn(
+        folders.front(),
+        ns::format("CacheState: cannot create the cache %@ %@ in %@: %@",
+                   std::string(folders.size() == 1 ? "folder" : "folders"), names, base, reason));
+    if (folders.front() == cache) cacheMade = false;
+  }
+  // A cache folder that is there but cannot be listed (mode 000, another user's) is said now, not
+  // first when a list asks for the cached videos, which may be never.
+  if (cacheMade) checkCacheFolder(cache);
 }
 
 std::map<std::string, int> scanVideoCacheStates() {

@@ -29,6 +29,12 @@ std::map<std::string, int> scanVideoCacheStates();
 void noteCacheFolderListing(const std::string& folder, bool listed);
 // Opens the cache folder to learn whether it can be listed, and notes that as above.
 void checkCacheFolder(const std::string& folder);
+// Makes the cache folders ("Cache", ".tmp", ".info") where they are missing, then checks the
+// cache folder as above. What keeps them from being made (a cache base the user may not read or
+// write, a file in a folder's place) is said once, in one warning for each reason whatever the
+// number of folders it stops; the cache folder's own check, which fails for the same reason, says
+// nothing more.
+void makeCacheFolders();
 bool isVideoCached(const std::string& videoId);
 bool isVideoDownloaded(const std::string& videoId);
 bool hasVideoCacheState(const std::string& videoId);

@@ -1,8 +1,6 @@
 #include "app/shell/MainWindowController.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "app/browse/LeftViewController.h"
 #include "app/cache/CacheServer.h"
@@ -152,16 +150,7 @@ void MainWindowController::setUpWindowChrome(const ns::Ref<TitlebarWindow>& wind
 }
 
 void MainWindowController::createCacheFolders() {
-  for (const auto& folder : {getCacheFolderPath(), getTempFolderPath(), getInfoFolderPath()}) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error || !std::filesystem::is_directory(folder))
-      ns::LogWarning("MainWindowController: cannot create the folder %@: %@", folder,
-                     error ? error.message() : std::string("a file is in its place"));
-  }
-  // A cache folder that is there but cannot be listed (mode 000, another user's) is said now, not
-  // first when a list asks for the cached videos, which may be never.
-  checkCacheFolder(getCacheFolderPath());
+  makeCacheFolders();
 }
 
 void MainWindowController::loadPanes() {

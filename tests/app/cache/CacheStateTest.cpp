@@ -9,6 +9,7 @@
 #include "app/cache/CacheNotifications.h"
 #include "app/cache/YoutubeDownloader.h"
 #include "common/Settings.h"
+#include "platform/core/Log.h"
 #include "platform/foundation/SearchPaths.h"
 #include "platform/net/URL.h"
 #include "platform/testing/Pump.h"
@@ -226,6 +227,42 @@ TEST_F(CacheStateTest, PartialIdsAndInfoFilesAreReadSafely) {
   EXPECT_EQ(getAvailableVideoFormats("bad"), std::nullopt);
   EXPECT_EQ(getCachedVideoHeight("../bad"), 360);
   EXPECT_EQ(getCachedVideoHeight("missing"), 360);
+}
+
+// The cache base made unusable: one warning for one cause, however many folders it stops and
+// however often the launch's check and the scans look again; what is in the way is left as it is.
+TEST_F(CacheStateTest, FoldersThatCannotBeMadeForOneReasonAreNamedInOneWarning) {
+  auto warnings = [](const ns::LogCapture& log) {
+    std::vector<std::string> said;
+    for (const auto& line : log.lines())
+      if (line.level == ns::LogLevel::Warning) said.push_back(line.message);
+    return said;
+  };
+  const std::string base = home.base();
+  std::filesystem::remove_all(base);
+  writeFile(base, "in the way");
+  {
+    ns::LogCapture log(true);
+    makeCacheFolders();
+    makeCacheFolders();
+    EXPECT_TRUE(scanVideoCacheStates().empty());
+    EXPECT_EQ(warnings(log),
+              (std::vector<std::string>{"CacheState: cannot create the cache folders Cache, .tmp "
+                                        "and .info in " +
+                                        base + ": Not a directory"}));
+    EXPECT_EQ(readFile(base), "in the way");
+  }
+  // One folder stopped for a reason of its own is named alone.
+  std::filesystem::remove(base);
+  std::filesystem::create_directories(home.cache(""));
+  writeFile(getTempFolderPath(), "a file");
+  ns::LogCapture log(true);
+  makeCacheFolders();
+  makeCacheFolders();
+  EXPECT_EQ(warnings(log), (std::vector<std::string>{"CacheState: cannot create the cache folder .tmp in " +
+                                                     base + ": Not a directory"}));
+  EXPECT_TRUE(std::filesystem::is_directory(getInfoFolderPath()));
+  EXPECT_EQ(readFile(getTempFolderPath()), "a file");
 }
 
 }  // namespace

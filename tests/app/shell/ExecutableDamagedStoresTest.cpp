@@ -45,16 +45,18 @@ struct LaunchOutput {
 };
 
 // Starts `pelorin --headless` in the sandbox (through `launcher` when given), waits until it has
-// made its folders and its output holds `expected`, then ends it with SIGTERM, as a quit does.
+// made its folders (or only its library store, with `onlyTheStore`) and its output holds
+// `expected`, then ends it with SIGTERM, as a quit does.
 LaunchOutput runUntilItSays(pltest::Sandbox& sandbox, const std::string& expected,
-                            std::vector<std::string> launcher = {}) {
+                            std::vector<std::string> launcher = {}, bool onlyTheStore = false) {
+  auto started = [&] {
+    return onlyTheStore ? fs::exists(sandbox.dataHome() / "Pelorin/pelorin_web.db") : launched(sandbox);
+  };
   const std::string output = sandbox.path("pelorin.log");
   Pelorin pelorin({"--headless"}, output, std::move(launcher));
   EXPECT_GT(pelorin.pid(), 0);
   const bool said = pltest::pumpUntil(
-      [&] {
-        return pelorin.ended() || (launched(sandbox) && fileText(output).find(expected) != std::string::npos);
-      },
+      [&] { return pelorin.ended() || (started() && fileText(output).find(expected) != std::string::npos); },
       kWait);
   EXPECT_TRUE(said && !pelorin.ended()) << fileText(output);
   pelorin.signal(SIGTERM);
@@ -251,6 +253,49 @@ TEST(PelorinDamagedStores, AStoreThatCannotBeWrittenAndALinkToADeviceAreEachName
   EXPECT_EQ(fileText(store), library);
   EXPECT_EQ(fs::read_symlink(settings), "/dev/zero");
   ASSERT_EQ(::chmod(store.c_str(), 0644), 0);
+}
+
+// As an ordinary user: a cache base the user may not read, or a file where it should be. One line
+// says why its three folders cannot be made; the cache folder's own check says nothing more.
+TEST(PelorinDamagedStores, ACacheBaseThatTakesNoFoldersIsNamedInOneLine) {
+  struct Case {
+    const char* name;
+    std::function<void(const std::string&)> make;
+    std::string reason;
+  };
+  const std::vector<Case> cases{
+      {"unreadable", [](const std::string& base) { fs::create_directories(base); }, "Permission denied"},
+      {"a file", [](const std::string& base) { std::ofstream(base) << "kept"; }, "Not a directory"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    pltest::FakeServer sink;
+    pltest::Sandbox sandbox;
+    executable_test::quietEndpoints(sandbox, sink);
+    sandbox.set("PELORIN_VERBOSE", std::nullopt);
+    const std::string base = executable_test::cacheBase(sandbox);
+    fs::create_directories(sandbox.cacheHome());
+    c.make(base);
+    PassableFoldersAbove reachable(sandbox.root());
+    const std::vector<std::string> launcher = asAnOrdinaryUser(sandbox);
+    ASSERT_EQ(::chmod(base.c_str(), 0), 0);
+
+    const std::string says =
+        "CacheState: cannot create the cache folders Cache, .tmp and .info in " + base + ": " + c.reason;
+    const LaunchOutput run = runUntilItSays(sandbox, says, launcher, true);
+    EXPECT_EQ(linesWith(run.output, "] " + says), 1) << run.output;
+    EXPECT_EQ(linesWith(run.output, "cannot create"), 1) << run.output;
+    EXPECT_EQ(linesWith(run.output, "cannot be read"), 0) << run.output;
+    struct stat info {};
+    ASSERT_EQ(::stat(base.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0u);
+    ASSERT_EQ(::chmod(base.c_str(), 0700), 0);
+    if (fs::is_directory(base)) {
+      EXPECT_TRUE(fs::is_empty(base));
+    } else {
+      EXPECT_EQ(fileText(base), "kept");
+    }
+  }
 }
 
 }  // namespace
