@@ -127,15 +127,37 @@ std::optional<std::string> notAFileWarning(const std::string& path) {
   return unreadableWarning(path, S_ISDIR(info.st_mode) ? "is a directory" : "is no regular file");
 }
 
-// A store SQLite could open only to read (no write right, a read-only file system): why it
-// cannot be written, with the rights SQLite used.
-std::string unwritableWarning(const std::string& path) {
-  std::string reason = "attempt to write a readonly database";
-  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0) reason = std::strerror(errno);
+std::string unwritableWarning(const std::string& path, const std::string& reason) {
   return ns::format(
       "DBAccess: %@ cannot be written (%@); it is left as it is and changes to the library are not kept "
       "this time",
       path, reason);
+}
+
+// Why this process may not write the store at `path`, an existing file, with the rights SQLite
+// uses (the effective ones): the file itself, or its folder when SQLite would have to make a
+// journal file there. Nil when it can be written. Asked before SQLite opens it, because SQLite
+// opens such a store read-only and, when its folder takes new files, makes the write-ahead
+// journal's -wal and -shm files beside it with the store's mode: a later run that may write the
+// store again finds those files read-only and loses every write.
+std::optional<std::string> unwritableStoreWarning(const std::string& path) {
+  if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
+    return unwritableWarning(path, std::strerror(errno));
+  std::error_code ec;
+  bool journalsExist = true;
+  for (const char* suffix : {"-wal", "-shm"})
+    journalsExist = journalsExist && std::filesystem::exists(path + suffix, ec);
+  const std::string folder = std::filesystem::path(path).parent_path().string();
+  if (!journalsExist && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+    return unwritableWarning(folder, std::strerror(errno));
+  return std::nullopt;
+}
+
+// Whether a write-ahead journal with pages in it lies beside the store: a store opened as one
+// nobody changes would be read without them.
+bool journalHasPages(const std::string& path) {
+  struct stat info {};
+  return ::stat((path + "-wal").c_str(), &info) == 0 && info.st_size > 0;
 }
 
 // Why SQLite could not open the store: what stands in its place, why the system refuses it, or
@@ -183,9 +205,12 @@ DBAccess::DBAccess() {
   _db = SqlDatabase::databaseWithPath(livePath);
   // Every call prepares one of a few fixed statements: keep them prepared.
   _db->setShouldCacheStatements(true);
+  std::error_code exists;
+  const auto unwritable =
+      std::filesystem::is_regular_file(livePath, exists) ? unwritableStoreWarning(livePath) : std::nullopt;
   if (auto notAFile = notAFileWarning(livePath)) {
     noteStoreFault(livePath, notAFile);
-  } else if (_db->open()) {
+  } else if (unwritable ? _db->openReadOnly(!journalHasPages(livePath)) : _db->open()) {
     // With a write-ahead journal, readers never block the writer and a writer never waits for
     // readers, so the connections of several threads do not turn each other's writes away. The
     // mode is kept in the file; a file in the older rollback mode is converted on first open.
@@ -193,8 +218,10 @@ DBAccess::DBAccess() {
     const bool read = _db->stringForQuery("PRAGMA journal_mode=WAL;").has_value();
     if (!read && _db->lastErrorIsUnreadableFile())
       noteStoreFault(livePath, unreadableWarning(livePath, _db->lastErrorMessage()));
+    else if (unwritable)
+      noteStoreFault(livePath, unwritable);
     else if (_db->isReadOnly())
-      noteStoreFault(livePath, unwritableWarning(livePath));
+      noteStoreFault(livePath, unwritableWarning(livePath, "attempt to write a readonly database"));
     else if (read)
       noteStoreFault(livePath, std::nullopt);
   } else if (auto warning = openFailureWarning(livePath)) {

@@ -121,14 +121,34 @@ bool SqlDatabase::open() {
 }
 
 bool SqlDatabase::openWithFlags(int flags) {
+  return openName(_databasePath ? *_databasePath : std::string(":memory:"), flags);
+}
+
+bool SqlDatabase::openReadOnly(bool immutable) {
+  if (!_databasePath || _databasePath->empty()) return openWithFlags(SQLITE_OPEN_READONLY);
+  // As a URI, whose reserved characters the path may hold: they are escaped, every other byte
+  // (a NUL included, which openName turns away) is kept as it is.
+  // An absolute path follows an empty authority; a relative one stands alone.
+  std::string uri = _databasePath->front() == '/' ? "file://" : "file:";
+  for (char c : *_databasePath) {
+    if (c == '%' || c == '?' || c == '#')
+      uri += sqldb::cformat("%%%02X", static_cast<unsigned char>(c));
+    else
+      uri += c;
+  }
+  uri += immutable ? "?mode=ro&immutable=1" : "?mode=ro";
+  return openName(uri, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+}
+
+bool SqlDatabase::openName(const std::string& name, int flags) {
   if (_db) return true;
   // SQLite reads the path up to its first NUL: a path holding one would open another file, the
   // one named by the text before it.
-  if (_databasePath && _databasePath->find('\0') != std::string::npos) {
+  if (name.find('\0') != std::string::npos) {
     sqldb::logError(sqldb::cformat("error opening!: %d", SQLITE_CANTOPEN));
     return false;
   }
-  int err = sqlite3_open_v2(sqlitePath(), &_db, flags, nullptr);
+  int err = sqlite3_open_v2(name.c_str(), &_db, flags, nullptr);
   if (err != SQLITE_OK) {
     sqldb::logError(sqldb::cformat("error opening!: %d", err));
     // SQLite hands back a handle even when the open fails; keeping it would make every later

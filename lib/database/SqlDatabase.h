@@ -95,6 +95,10 @@ class SqlDatabase : public ns::Object {
   // ---- connection ----
   bool open();
   bool openWithFlags(int flags);
+  // Opens the file only to read. `immutable`: SQLite takes the file as one nobody changes, so it
+  // takes no lock and reads no journal, and it makes no file beside it (a plain read-only open of
+  // a write-ahead store makes its -wal and -shm files, with the store's mode).
+  bool openReadOnly(bool immutable);
   bool close();
   bool goodConnection();
   const std::optional<std::string>& databasePath() const { return _databasePath; }
@@ -297,6 +301,8 @@ class SqlDatabase : public ns::Object {
   bool validateSQL_error(const std::string& sql, ns::Error* outErr);
 
  private:
+  // Opens `name` (a path, or a URI with SQLITE_OPEN_URI) with `flags`.
+  bool openName(const std::string& name, int flags);
   static int busyHandler(void* context, int count);
   // SQLite answers SQLITE_BUSY without calling the busy handler in a few cases (a statement
   // that must read the schema while another connection commits, a lock upgrade that could

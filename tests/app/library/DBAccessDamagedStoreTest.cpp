@@ -245,6 +245,34 @@ TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadIsNamedOnceReadAndLeftAsIt
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 }
 
+// SQLite opens a store it may not write read-only, and in its folder would make the journal's
+// -wal and -shm with the store's mode: the next run, with the store writable again, lost every
+// write to them.
+TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadLeavesNoJournalBehindAndTakesWritesAgain) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  storeWithRows(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ns::LogCapture log(true);
+  onThreadsAsAUser([] {
+    auto access = DBAccess::getInstance();
+    EXPECT_EQ(access->getString_withType("0", ""), std::string(300, 'x'));
+    access->saveString_withType_withData("0", "", "changed");
+  });
+  DBAccess::resetForTesting();
+  EXPECT_EQ(linesWith(log, "DBAccess: ").size(), 1u) << ::testing::PrintToString(log.messages());
+  for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(fs::exists(path + suffix)) << suffix;
+
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  log.clear();
+  onThreadsAsAUser([] { DBAccess::getInstance()->saveString_withType_withData("0", "", "kept"); });
+  DBAccess::resetForTesting();
+  EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
+  EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(DBAccess::getInstance()->getString_withType("0", ""), "kept");
+  DBAccess::resetForTesting();
+}
+
 TEST(DBAccessDamagedStoreTest, AStoreThatReadsAgainAndBreaksAnewIsNamedAgain) {
   LibrarySandbox sandbox;
   const std::string path = sandbox.livePath();

@@ -96,6 +96,34 @@ TEST(SqlDatabaseOpenTest, APathHoldingANulOpensNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(dir));
 }
 
+// Opened read-only as a URI: a path with the URI's reserved characters still names its own file,
+// and an immutable open of a write-ahead store makes nothing beside it.
+TEST(SqlDatabaseOpenTest, AReadOnlyOpenNamesItsFileAndAnImmutableOneMakesNoJournal) {
+  pltest::Sandbox sandbox;
+  const std::filesystem::path dir = sandbox.temporaryFolder("a?b%41#c");
+  const std::string path = (dir / "library?x=1%2F.db").string();
+  {
+    auto db = openDatabase(path);
+    EXPECT_EQ(db->stringForQuery("PRAGMA journal_mode=WAL;"), "wal");
+    EXPECT_TRUE(db->executeUpdate("CREATE TABLE t (x)"));
+    EXPECT_TRUE(db->executeUpdate("INSERT INTO t VALUES (?)", 7));
+    db->close();
+  }
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  for (bool immutable : {true, false}) {
+    SCOPED_TRACE(immutable);
+    auto db = SqlDatabase::databaseWithPath(path);
+    ASSERT_TRUE(db->openReadOnly(immutable));
+    EXPECT_EQ(db->intForQuery("SELECT x FROM t"), 7);
+    EXPECT_TRUE(db->isReadOnly());
+    EXPECT_FALSE(db->executeUpdate("INSERT INTO t VALUES (8)"));
+    if (immutable) {
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+    }
+    db->close();
+  }
+}
+
 TEST(SqlDatabaseOpenTest, StatementsOnAClosedConnectionAreRefusedWithALogLine) {
   auto db = SqlDatabase::databaseWithPath(std::nullopt);
   ns::LogCapture log(true);
