@@ -135,18 +135,26 @@ std::string unwritableWarning(const std::string& path, const std::string& reason
 }
 
 // Why this process may not write the store at `path`, an existing file, with the rights SQLite
-// uses (the effective ones): the file itself, or its folder when SQLite would have to make a
-// journal file there. Nil when it can be written. Asked before SQLite opens it, because SQLite
-// opens such a store read-only and, when its folder takes new files, makes the write-ahead
-// journal's -wal and -shm files beside it with the store's mode: a later run that may write the
-// store again finds those files read-only and loses every write.
+// uses (the effective ones): the file itself, a journal file beside it, or its folder when SQLite
+// would have to make a journal file there. Nil when it can be written. Asked before SQLite opens it, because
+// SQLite opens such a store read-only and, when its folder takes new files, makes the write-ahead journal's
+// -wal and -shm files beside it with the store's mode: a later run that may write the store again finds those
+// files read-only and loses every write.
 std::optional<std::string> unwritableStoreWarning(const std::string& path) {
   if (::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0)
     return unwritableWarning(path, std::strerror(errno));
+  // A journal file that cannot be written, left by a run that could only read or by another
+  // user: SQLite would open the store and turn every write away, quietly.
   std::error_code ec;
   bool journalsExist = true;
-  for (const char* suffix : {"-wal", "-shm"})
-    journalsExist = journalsExist && std::filesystem::exists(path + suffix, ec);
+  for (const char* suffix : {"-wal", "-shm"}) {
+    const std::string journal = path + suffix;
+    if (!std::filesystem::exists(journal, ec)) {
+      journalsExist = false;
+    } else if (::faccessat(AT_FDCWD, journal.c_str(), W_OK, AT_EACCESS) != 0) {
+      return unwritableWarning(journal, std::strerror(errno));
+    }
+  }
   const std::string folder = std::filesystem::path(path).parent_path().string();
   if (!journalsExist && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
     return unwritableWarning(folder, std::strerror(errno));

@@ -221,11 +221,9 @@ TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLo
   EXPECT_EQ(readFile(sandbox.olderPath()), older);
 }
 
-TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadIsNamedOnceReadAndLeftAsItIs) {
-  LibrarySandbox sandbox;
-  const std::string path = sandbox.livePath();
-  const std::string stored = storeWithRows(path);
-  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+// A store with rows that may only be read: a change on threads run as a user is not kept, the
+// rows read, and one warning says that `file` cannot be written.
+void changeAsAUserAndExpectNamedOnce(const std::string& file) {
   ns::LogCapture log(true);
   onThreadsAsAUser([] {
     auto access = DBAccess::getInstance();
@@ -236,11 +234,18 @@ TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadIsNamedOnceReadAndLeftAsIt
 
   const auto warnings = linesWith(log, "DBAccess: ");
   ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
-  EXPECT_EQ(warnings[0].message,
-            "DBAccess: " + path +
-                " cannot be written (Permission denied); it is left as it is and changes to "
-                "the library are not kept this time");
+  EXPECT_EQ(warnings[0].message, "DBAccess: " + file +
+                                     " cannot be written (Permission denied); it is left as it is and "
+                                     "changes to the library are not kept this time");
   EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+}
+
+TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadIsNamedOnceReadAndLeftAsItIs) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  const std::string stored = storeWithRows(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  changeAsAUserAndExpectNamedOnce(path);
   EXPECT_EQ(readFile(path), stored);
   ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
 }
@@ -271,6 +276,26 @@ TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadLeavesNoJournalBehindAndTa
   EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
   EXPECT_EQ(DBAccess::getInstance()->getString_withType("0", ""), "kept");
   DBAccess::resetForTesting();
+}
+
+// A writable store beside journal files it may not write, as a run that could only read left
+// them or as another user's are: SQLite opens it and turns every write away, unsaid.
+TEST(DBAccessDamagedStoreTest, AJournalFileThatCannotBeWrittenIsNamedOnceAndLeftAsItIs) {
+  for (const char* readOnly : {"-wal", "-shm"}) {
+    SCOPED_TRACE(readOnly);
+    LibrarySandbox sandbox;
+    const std::string path = sandbox.livePath();
+    const std::string stored = storeWithRows(path);
+    for (const char* suffix : {"-wal", "-shm"}) writeFile(path + suffix, "");
+    const std::string journal = path + readOnly;
+    ASSERT_EQ(::chmod(journal.c_str(), 0444), 0);
+    changeAsAUserAndExpectNamedOnce(journal);
+    EXPECT_EQ(readFile(path), stored);
+    EXPECT_EQ(readFile(journal), "");
+    struct stat info {};
+    ASSERT_EQ(::stat(journal.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0444u);
+  }
 }
 
 TEST(DBAccessDamagedStoreTest, AStoreThatReadsAgainAndBreaksAnewIsNamedAgain) {
