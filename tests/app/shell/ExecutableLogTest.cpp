@@ -145,7 +145,7 @@ class PelorinLog : public ::testing::Test {
     for (const auto& line : kStartLines) EXPECT_EQ(syslog.priorityOf(line), kNotice) << line;
     EXPECT_EQ(syslog.priorityOf(
                   "UserDefaults: " + (sandbox_.configHome() / "com.ordel42.zeravozezi.plist").string() +
-                  " is no regular file; it is not read"),
+                  " is no regular file; it is left as it is and changes are kept in memory for this run"),
               kWarning);
     return result;
   }
@@ -161,7 +161,10 @@ TEST_F(PelorinLog, ByDefaultOnlyWarningsReachStandardErrorAndEveryLineTheSystemL
   for (const auto& line : kStartLines) EXPECT_EQ(quiet.output.find(line), std::string::npos) << quiet.output;
   EXPECT_EQ(quiet.output.find(kThreadLine), std::string::npos) << quiet.output;
   EXPECT_EQ(quiet.output.find("expand! = "), std::string::npos) << quiet.output;
-  EXPECT_NE(quiet.output.find("is no regular file; it is not read"), std::string::npos) << quiet.output;
+  EXPECT_NE(quiet.output.find(
+                "is no regular file; it is left as it is and changes are kept in memory for this run"),
+            std::string::npos)
+      << quiet.output;
 }
 
 TEST_F(PelorinLog, PelorinVerboseSendsEveryLineToStandardErrorToo) {
@@ -176,7 +179,9 @@ TEST_F(PelorinLog, PelorinVerboseSendsEveryLineToStandardErrorToo) {
     ++maps;
   EXPECT_EQ(maps, 6u) << verbose.output;
   EXPECT_NE(verbose.output.find(kThreadLine), std::string::npos) << verbose.output;
-  EXPECT_NE(verbose.output.find("is no regular file; it is not read"), std::string::npos);
+  EXPECT_NE(verbose.output.find(
+                "is no regular file; it is left as it is and changes are kept in memory for this run"),
+            std::string::npos);
 }
 
 }  // namespace
