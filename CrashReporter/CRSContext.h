@@ -147,13 +147,20 @@ struct CRSFrameRecord {
   std::uint32_t context;
 };
 
+// A recorded exception in one malloc'd block: this header, then the frames, then every string
+// (name, reason, the frames' symbols and files). It never changes once published, so a reader
+// that loaded the block sees one exception whole.
+struct CRSException {
+  const char* name;
+  const char* reason;
+  std::uint32_t frameCount;
+  const CRSFrameRecord* frames;
+};
+
 struct CRSExceptionRecord {
   std::atomic<void (*)()> previousHandler;
-  std::atomic<char*> name;
-  std::atomic<char*> reason;
-  // Frames and count are published together: the count is set to 0 before the frames change.
-  std::atomic<std::uint32_t> frameCount;
-  std::atomic<CRSFrameRecord*> frames;
+  // Replaced by one exchange; the replaced block is retired (CRSContextRetire).
+  std::atomic<const CRSException*> current;
 };
 
 // One entry per thread listed at crash time. The crashing thread fills tid and name; the listed

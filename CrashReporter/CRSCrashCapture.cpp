@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSCrashRecord.h"
@@ -101,33 +102,50 @@ thread_local ThreadStack tlStack;
 
 std::terminate_handler gOurTerminate = nullptr;
 
-void storeException(char* name, char* reason, CRSFrameRecord* frames, std::uint32_t count) {
-  CRSWritableContext* wc = CRSWritableContextGet();
-  if (!wc) {
-    std::free(name);
-    std::free(reason);
-    std::free(frames);
-    return;
+// Lays the exception out in one block (see CRSException): the header, the frames, then the
+// strings. Null when the memory cannot be had.
+const CRSException* makeException(const std::string& name, const std::string& reason,
+                                  const std::vector<CRSStackFrame>& frames) {
+  std::size_t count = frames.size();
+  std::size_t bytes =
+      sizeof(CRSException) + count * sizeof(CRSFrameRecord) + name.size() + 1 + reason.size() + 1;
+  for (const auto& frame : frames) {
+    if (frame.symbol) bytes += frame.symbol->size() + 1;
+    if (frame.fileName) bytes += frame.fileName->size() + 1;
   }
-  CRSExceptionRecord& record = wc->exception;
-  const std::uint32_t oldCount = record.frameCount.exchange(0);
-  CRSFrameRecord* old = record.frames.exchange(frames);
-  record.frameCount = count;
-  // A crash writer on another thread may be reading what is replaced here: it is retired, and
-  // freed once no writer reads.
-  CRSContextRetire(record.name.exchange(name));
-  CRSContextRetire(record.reason.exchange(reason));
-  if (old) {
-    for (std::uint32_t i = 0; i < oldCount; ++i) {
-      CRSContextRetire(const_cast<char*>(old[i].symbol));
-      CRSContextRetire(const_cast<char*>(old[i].file));
-    }
-    CRSContextRetire(old);
+  void* block = std::calloc(1, bytes);
+  if (!block) return nullptr;
+  auto* exception = static_cast<CRSException*>(block);
+  auto* records = reinterpret_cast<CRSFrameRecord*>(exception + 1);
+  char* text = reinterpret_cast<char*>(records + count);
+  auto place = [&text](const std::string& value) {
+    char* at = text;
+    std::memcpy(at, value.c_str(), value.size() + 1);
+    text += value.size() + 1;
+    return at;
+  };
+  exception->name = place(name);
+  exception->reason = place(reason);
+  for (std::size_t i = 0; i < count; ++i) {
+    records[i].address = frames[i].address;
+    records[i].symbol = frames[i].symbol ? place(*frames[i].symbol) : nullptr;
+    records[i].file = frames[i].fileName ? place(*frames[i].fileName) : nullptr;
+    records[i].line = static_cast<std::uint32_t>(frames[i].lineNumber);
   }
+  exception->frameCount = static_cast<std::uint32_t>(count);
+  exception->frames = records;
+  return exception;
 }
 
-char* duplicate(const std::string& text) {
-  return ::strdup(text.c_str());
+// Publishes `exception` (or none) with one exchange. A crash writer on another thread may be
+// reading the block replaced here: it is retired, and freed once no writer reads.
+void storeException(const CRSException* exception) {
+  CRSWritableContext* wc = CRSWritableContextGet();
+  if (!wc) {
+    std::free(const_cast<CRSException*>(exception));
+    return;
+  }
+  CRSContextRetire(const_cast<CRSException*>(wc->exception.current.exchange(exception)));
 }
 
 std::string typeName(const std::type_info* type) {
@@ -153,11 +171,11 @@ std::string typeName(const std::type_info* type) {
     }
     void* addresses[128];
     int count = ::backtrace(addresses, 128);
-    auto* frames = static_cast<CRSFrameRecord*>(std::calloc(count > 0 ? count : 1, sizeof(CRSFrameRecord)));
-    for (int i = 0; frames && i < count; ++i)
-      frames[i].address = reinterpret_cast<std::uint64_t>(addresses[i]);
-    storeException(duplicate(typeName(type)), duplicate(CRSPercentEscape(reason)), frames,
-                   frames ? static_cast<std::uint32_t>(count) : 0);
+    std::vector<CRSStackFrame> frames;
+    for (int i = 0; i < count; ++i)
+      frames.push_back(CRSStackFrame::stackFrameWithAddress(reinterpret_cast<std::uint64_t>(addresses[i])));
+    if (const CRSException* exception = makeException(typeName(type), CRSPercentEscape(reason), frames))
+      storeException(exception);
   }
   CRSWritableContext* wc = CRSWritableContextGet();
   void (*previous)() = wc ? wc->exception.previousHandler.load() : nullptr;
@@ -298,23 +316,14 @@ void CRSUncaughtExceptionHandlerInstall() {
   gOurTerminate = terminateHandler;
   std::terminate_handler previous = std::set_terminate(terminateHandler);
   wc->exception.previousHandler = previous == terminateHandler ? nullptr : previous;
-  storeException(nullptr, nullptr, nullptr, 0);
+  storeException(nullptr);
 }
 
 void CRSRecordCustomException(const std::string& name, const std::string& reason,
                               const std::vector<CRSStackFrame>& frames) {
   if (!CRSContextIsInitialized()) return;
-  auto* records =
-      static_cast<CRSFrameRecord*>(std::calloc(frames.empty() ? 1 : frames.size(), sizeof(CRSFrameRecord)));
-  if (!records) return;
-  for (std::size_t i = 0; i < frames.size(); ++i) {
-    records[i].address = frames[i].address;
-    records[i].symbol = frames[i].symbol ? duplicate(*frames[i].symbol) : nullptr;
-    records[i].file = frames[i].fileName ? duplicate(*frames[i].fileName) : nullptr;
-    records[i].line = static_cast<std::uint32_t>(frames[i].lineNumber);
-  }
-  storeException(duplicate(name), duplicate(CRSPercentEscape(reason)), records,
-                 static_cast<std::uint32_t>(frames.size()));
+  if (const CRSException* exception = makeException(name, CRSPercentEscape(reason), frames))
+    storeException(exception);
 }
 
 int CRSCheckExceptionAndSignalHandlers() {

@@ -9,6 +9,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -272,19 +273,22 @@ void writeExecutableAndImages(CRSRecordWriter* w, const CRSContext* c, const CRS
   CRSRecordEndLine(w);
 }
 
-void writeExceptionLine(CRSRecordWriter* w, CRSWritableContext* wc) {
+std::atomic<void (*)()> gExceptionHook{nullptr};
+
+void writeExceptionLine(CRSRecordWriter* w, const CRSWritableContext* wc) {
   CRSRecordBeginSection(w, "exception");
   CRSRecordBeginObject(w);
-  const char* name = wc ? wc->exception.name.load() : nullptr;
-  if (name) {
-    CRSRecordWriteStringMember(w, "name", name);
-    CRSRecordWriteStringMember(w, "reason", wc->exception.reason.load());
-    std::uint32_t count = wc->exception.frameCount.load();
-    const CRSFrameRecord* frames = wc->exception.frames.load();
-    if (count && frames) {
+  // One load: name, reason, count and frames all come from the block it answers, which stays
+  // allocated while this writer is counted in crashReaders.
+  const CRSException* exception = wc ? wc->exception.current.load() : nullptr;
+  if (exception && exception->name) {
+    CRSRecordWriteStringMember(w, "name", exception->name);
+    CRSRecordWriteStringMember(w, "reason", exception->reason);
+    if (auto hook = gExceptionHook.load()) hook();
+    if (exception->frameCount && exception->frames) {
       CRSRecordWriteKey(w, "backtrace");
       CRSRecordBeginArray(w);
-      for (std::uint32_t i = 0; i < count; ++i) CRSFrameRecordWrite(&frames[i], w);
+      for (std::uint32_t i = 0; i < exception->frameCount; ++i) CRSFrameRecordWrite(&exception->frames[i], w);
       CRSRecordEndArray(w);
     }
   }
@@ -448,6 +452,10 @@ void writeRuntimeAndStorage(CRSRecordWriter* w, const CRSContext* c) {
 }
 
 }  // namespace
+
+void CRSCrashRecordSetExceptionHookForTesting(void (*hook)()) {
+  gExceptionHook = hook;
+}
 
 const char* CRSSignalName(int signal) {
   switch (signal) {

@@ -24,3 +24,8 @@ void CRSResumeOtherThreads(CRSThreadList* list);
 void CRSThreadListCapture(CRSThreadList* list);
 // The handler of the reserved real-time signal.
 void CRSSuspendSignalHandler(int signal, siginfo_t* info, void* machineContext);
+
+// Test hook: runs in the writer after it loaded the recorded exception and before it writes the
+// exception's frames, so that a test can replace the exception at that point (a thread the writer
+// could not park may do so at any time).
+void CRSCrashRecordSetExceptionHookForTesting(void (*hook)());

@@ -341,7 +341,19 @@ void CRSUserRecordsWrite(CRSUserData* data, CRSRecordWriter* writer) {
   CRSRecordEndLine(writer);
   if (data->runningLogPath && data->sessionLogPath &&
       ::rename(data->runningLogPath, data->sessionLogPath) != 0) {
-    CRSSafeLog("[Logging] Unable to rename log log to %s\n");
+    // Crash time: the line is put together in a stack buffer and written once.
+    char line[2 * 4096 + 128];
+    std::size_t at = 0;
+    auto append = [&](const char* text) {
+      for (; *text && at + 2 < sizeof line; ++text) line[at++] = *text;
+    };
+    append("[Logging] Unable to rename the session log ");
+    append(data->runningLogPath);
+    append(" to ");
+    append(data->sessionLogPath);
+    line[at++] = '\n';
+    line[at] = '\0';
+    CRSSafeLog(line);
   }
 
   CRSRecordBeginSection(writer, "custom_attributes");

@@ -57,9 +57,11 @@ void CRSUserLoggingApplySettings(std::uint32_t attributesCount, std::uint64_t lo
 // Stores "(null)" for no value, else the text (percent-escaped first when `escape`), swapping it
 // into the slot atomically and retiring the previous text.
 void CRSContextStringSet(std::atomic<char*>* slot, const std::optional<std::string>& value, bool escape);
-// Frees a malloc'd block swapped out of the context (a string, a frame array, a process list),
-// with those retired before, once no crash-time reader is counted in the context's crashReaders;
-// until then they are kept aside. Any thread but the crash handler.
+// Frees a malloc'd block swapped out of the context (a string, a recorded exception, a process
+// list), with those retired before, once no crash-time reader is counted in the context's
+// crashReaders; until then they are kept aside. It takes a lock and frees, so it is never called
+// from a signal handler; the terminate handler does call it (an uncaught exception is stored
+// before the abort that raises the signal).
 void CRSContextRetire(void* replaced);
 // How many retired blocks wait for the crash-time readers to finish.
 std::size_t CRSContextRetiredCountForTesting();

@@ -119,12 +119,13 @@ TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
   CRSStackFrame frame = CRSStackFrame::stackFrameWithAddress(0x1234);
   frame.symbol = "f";
   CRSRecordCustomException("Custom", "a b", {frame});
-  const CRSExceptionRecord& exception = CRSWritableContextGet()->exception;
-  EXPECT_STREQ(exception.name.load(), "Custom");
-  EXPECT_STREQ(exception.reason.load(), "a%20b");
-  ASSERT_EQ(exception.frameCount.load(), 1u);
-  EXPECT_EQ(exception.frames.load()[0].address, 0x1234u);
-  EXPECT_STREQ(exception.frames.load()[0].symbol, "f");
+  const CRSException* exception = CRSWritableContextGet()->exception.current.load();
+  ASSERT_NE(exception, nullptr);
+  EXPECT_STREQ(exception->name, "Custom");
+  EXPECT_STREQ(exception->reason, "a%20b");
+  ASSERT_EQ(exception->frameCount, 1u);
+  EXPECT_EQ(exception->frames[0].address, 0x1234u);
+  EXPECT_STREQ(exception->frames[0].symbol, "f");
 }
 
 TEST(Facts, HandlersThatAreNoLongerOursAreReported) {

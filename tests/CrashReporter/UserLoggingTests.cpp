@@ -5,13 +5,16 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSCrashCapture.h"
+#include "CrashReporter/CRSCrashRecord.h"
 #include "CrashReporter/CRSUserLogging.h"
+#include "platform/serialization/JSONSerialization.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/CrashReporter/CrashProgram.h"
@@ -138,8 +141,8 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   const char* name = user.userName.load();
   const char* battery = writable->batteryLevel.load();
   const char* value = user.attributes.load()[0].value.load();
-  const char* exceptionName = writable->exception.name.load();
-  const char* exceptionReason = writable->exception.reason.load();
+  const char* exceptionName = writable->exception.current.load()->name;
+  const char* exceptionReason = writable->exception.current.load()->reason;
   CRSContextStringSet(&user.userName, std::string("second name"), true);
   CRSContextStringSet(&writable->batteryLevel, std::string("1.0"), false);
   CRSCustomAttributeSet("second value", "key");
@@ -152,15 +155,62 @@ TEST(UserLoggingChild, DISABLED_StringsHeldByACrashTimeReaderOutliveTheirReplace
   EXPECT_STREQ(exceptionReason, "first%20reason");
   EXPECT_STREQ(user.userName.load(), "second%20name");
   EXPECT_STREQ(user.attributes.load()[0].value.load(), "second value");
-  EXPECT_STREQ(writable->exception.name.load(), "SecondException");
-  // Three strings, and the exception's name, reason and frame array.
-  EXPECT_EQ(CRSContextRetiredCountForTesting(), 6u);
+  EXPECT_STREQ(writable->exception.current.load()->name, "SecondException");
+  // Three strings, and the exception's block.
+  EXPECT_EQ(CRSContextRetiredCountForTesting(), 4u);
   writable->crashReaders.fetch_sub(1);
 
   // The first set after the reader ended frees them all with the string it replaces.
   CRSContextStringSet(&user.userName, std::nullopt, true);
   EXPECT_EQ(CRSContextRetiredCountForTesting(), 0u);
   EXPECT_STREQ(user.userName.load(), "(null)");
+}
+
+std::vector<CRSStackFrame> framesFrom(std::uint64_t first, int count) {
+  std::vector<CRSStackFrame> frames;
+  for (int i = 0; i < count; ++i) {
+    frames.push_back(CRSStackFrame::stackFrameWithAddress(first + static_cast<std::uint64_t>(i)));
+    frames.back().symbol = "f" + std::to_string(i);
+  }
+  return frames;
+}
+
+// Another thread records a shorter exception after the writer loaded the exception, before it
+// writes the frames.
+void recordShortException() {
+  CRSRecordCustomException("ShortException", "three frames", framesFrom(0x3000, 3));
+}
+
+TEST(UserLoggingChild, DISABLED_AnExceptionReplacedWhileTheRecordIsWrittenIsWrittenWhole) {
+  pltest::Sandbox sandbox;
+  std::string folder = initialiseContext(sandbox);
+  CRSRecordCustomException("LongException", "forty frames", framesFrom(0x1000, 40));
+  CRSCrashRecordSetExceptionHookForTesting(recordShortException);
+  // Reading forty frames from the three-frame block (or a freed block) is a heap overflow that
+  // AddressSanitizer stops at.
+  ASSERT_TRUE(CRSCrashRecordWrite(0, nullptr, nullptr));
+  CRSCrashRecordSetExceptionHookForTesting(nullptr);
+  EXPECT_STREQ(CRSWritableContextGet()->exception.current.load()->name, "ShortException");
+
+  ns::Value exception;
+  std::istringstream record(crstest::readFile(folder + "/s.crsrecord"));
+  for (std::string line; std::getline(record, line);) {
+    ns::Value parsed = ns::JSONSerialization::JSONObjectWithString(line);
+    if (parsed.isDictionary() && parsed["exception"].isDictionary()) exception = parsed["exception"];
+  }
+  ASSERT_TRUE(exception.isDictionary());
+  // The one exception that was loaded, whole: its name, reason and all its frames.
+  EXPECT_EQ(exception["name"].stringValue(), "LongException");
+  EXPECT_EQ(exception["reason"].stringValue(), "forty%20frames");
+  ASSERT_EQ(exception["backtrace"].count(), 40u);
+  for (std::uint64_t i = 0; i < 40; ++i)
+    EXPECT_EQ(exception["backtrace"][i]["address"].unsignedLongLongValue(), 0x1000 + i) << i;
+}
+
+TEST(UserLogging, AnExceptionReplacedWhileTheRecordIsWrittenIsWrittenWhole) {
+  if (!crstest::crashTestsSupported()) GTEST_SKIP() << "crash tests are skipped under ThreadSanitizer";
+  pltest::Sandbox sandbox;
+  EXPECT_TRUE(passedInChild("AnExceptionReplacedWhileTheRecordIsWrittenIsWrittenWhole"));
 }
 
 TEST(UserLogging, ContextDependentBehaviourInAChild) {
