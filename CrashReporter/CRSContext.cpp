@@ -8,6 +8,7 @@
 
 #include "CrashReporter/CRSApplicationInfo.h"
 #include "CrashReporter/CRSCrashCapture.h"
+#include "CrashReporter/CRSCrashRecord.h"
 #include "CrashReporter/CRSSafeLog.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "platform/dispatch/Group.h"
@@ -123,6 +124,7 @@ void CRSContextInitialize(const CRSContextInitData& data) {
 
   // Handlers first: a crash during the rest of set-up is still written with what is there.
   CRSSignalHandlersInstall(context, alternateStack);
+  CRSThreadNoteStackBounds();
   ns::addThreadStartHook(CRSThreadPrepare);
 
   writable->contextQueue =

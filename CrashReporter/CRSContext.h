@@ -169,6 +169,10 @@ struct CRSThreadSlot {
   pid_t tid;
   std::atomic<std::uint32_t> answered;  // futex word: 1 once registers and label are stored
   std::uint64_t registers[23];          // the ucontext gregs
+  // The thread's stack, [stackLow, stackHigh), when it was noted before the crash; 0 and 0 when
+  // not known.
+  std::uint64_t stackLow;
+  std::uint64_t stackHigh;
   char queueLabel[CRSQueueLabelSize];
   char name[CRSThreadNameSize];
 };

@@ -289,6 +289,7 @@ void CRSSignalHandlersUninstall() {
 }
 
 void CRSThreadPrepare() {
+  CRSThreadNoteStackBounds();
   const CRSContext* context = CRSContextGet();
   if (context) unblock(context->signals.suspendSignal);
   stack_t current{};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
@@ -22,6 +23,10 @@
 
 // Everything here runs at crash time: no allocation, no locks, stack buffers only.
 namespace {
+
+// The calling thread's stack bounds, noted at its start (plain words: read in signal handlers).
+thread_local std::uint64_t tlStackLow = 0;
+thread_local std::uint64_t tlStackHigh = 0;
 
 pid_t currentTid() {
   return static_cast<pid_t>(::syscall(SYS_gettid));
@@ -302,19 +307,69 @@ void writeFrame(CRSRecordWriter* w, std::uint64_t address) {
   CRSRecordEndObject(w);
 }
 
-// The frame-pointer walk: rip first, then the return addresses of the rbp chain.
-void writeFrames(CRSRecordWriter* w, const std::uint64_t* gregs) {
+// Whether `address` lies in a loaded object (the executable or a listed image).
+bool inLoadedObject(const CRSContext* c, const CRSBinaryImageList* images, std::uint64_t address) {
+  if (c && c->executable.address && address >= c->executable.address &&
+      address - c->executable.address < c->executable.size)
+    return true;
+  for (std::uint32_t i = 0; images && i < images->count; ++i) {
+    const CRSBinaryImage& image = images->entries[i];
+    if (address >= image.address && address - image.address < image.size) return true;
+  }
+  return false;
+}
+
+// Whether the bytes before `address` are a call instruction: a direct call (E8 rel32), or an
+// indirect one through a register, a displaced register or a RIP-relative slot.
+bool followsCall(std::uint64_t address) {
+  std::uint8_t code[7];
+  if (address < sizeof code || !readMemory(code, address - sizeof code, sizeof code)) return false;
+  auto callModrm = [](std::uint8_t modrm, std::uint8_t mod) { return (modrm & 0xf8) == (mod | 0x10); };
+  return code[2] == 0xe8 ||                                                   // call rel32
+         (code[1] == 0xff && code[2] == 0x15) ||                              // call *rel32(%rip)
+         (code[5] == 0xff && callModrm(code[6], 0xc0)) ||                     // call *%reg
+         (code[4] == 0x41 && code[5] == 0xff && callModrm(code[6], 0xc0)) ||  // call *%r8-15
+         (code[4] == 0xff && callModrm(code[5], 0x40)) ||                     // call *disp8(%reg)
+         (code[1] == 0xff && callModrm(code[2], 0x80));                       // call *disp32(%reg)
+}
+
+// The frame-pointer walk: rip first, then the return addresses of the rbp chain. A step is taken
+// only where a frame can be: the frame pointer 8-byte aligned, at or above the stack pointer,
+// within the thread's stack when its bounds are known, and above the frame before it; anything
+// else is a register that holds no frame pointer (code built without them) and would add garbage.
+// A function that keeps no frame of its own (a leaf the compiler left without one) has its
+// return address on top of the stack: taken when it is an address in a loaded object right after
+// a call instruction, so that the function's caller is not skipped.
+void writeFrames(CRSRecordWriter* w, const std::uint64_t* gregs, std::uint64_t stackLow,
+                 std::uint64_t stackHigh, const CRSContext* c, const CRSBinaryImageList* images) {
   CRSRecordBeginArray(w);
   if (gregs) {
     std::uint64_t pc = gregs[REG_RIP];
     std::uint64_t fp = gregs[REG_RBP];
+    std::uint64_t sp = gregs[REG_RSP];
+    // A thread stopped on another stack (a handler on its alternate stack) is walked without them.
+    bool bounded = stackLow < stackHigh && sp >= stackLow && sp < stackHigh;
     writeFrame(w, pc);
-    for (int frames = 1; frames < CRSMaxFrames; ++frames) {
+    int frames = 1;
+    std::uint64_t top = 0;
+    if (sp % 8 == 0 && sp < fp && readMemory(&top, sp, sizeof top) && top != pc &&
+        inLoadedObject(c, images, top) && followsCall(top)) {
+      std::uint64_t pair[2] = {0, 0};
+      // Unless the frame pointer's own return address is that same one (a frame set up already).
+      if (!readMemory(pair, fp, sizeof pair) || pair[1] != top) {
+        writeFrame(w, top);
+        ++frames;
+      }
+    }
+    for (; frames < CRSMaxFrames; ++frames) {
+      if (fp % 8 != 0 || fp < sp) break;
+      if (bounded && (fp < stackLow || fp > stackHigh - 16)) break;
       std::uint64_t pair[2];
       if (!readMemory(pair, fp, sizeof pair)) break;
       if (pair[0] < 4096 || pair[1] < 4096) break;
       // Callers' frames lie above: a chain that does not climb is damaged (or a loop).
-      if (pair[0] <= fp) break;
+      if (pair[0] <= fp || pair[0] % 8 != 0) break;
+      if (bounded && pair[0] > stackHigh - 16) break;
       writeFrame(w, pair[1]);
       fp = pair[0];
     }
@@ -328,7 +383,9 @@ const std::uint64_t* machineRegisters(const void* machineContext) {
   return reinterpret_cast<const std::uint64_t*>(uc->uc_mcontext.gregs);
 }
 
-void writeThreadsLine(CRSRecordWriter* w, CRSThreadList* list, const void* machineContext) {
+void writeThreadsLine(CRSRecordWriter* w, CRSThreadList* list, const void* machineContext,
+                      const CRSContext* c, const CRSWritableContext* wc) {
+  const CRSBinaryImageList* images = wc ? wc->binaryImages.load() : nullptr;
   CRSRecordBeginSection(w, "threads");
   CRSRecordBeginArray(w);
   for (int i = 0; i < list->count; ++i) {
@@ -340,7 +397,7 @@ void writeThreadsLine(CRSRecordWriter* w, CRSThreadList* list, const void* machi
     }
     // A thread that did not answer keeps its place in the list with no frames.
     if (!gregs) CRSSafeLog("unable to init unwind context\n");
-    writeFrames(w, gregs);
+    writeFrames(w, gregs, list->slots[i].stackLow, list->slots[i].stackHigh, c, images);
   }
   CRSRecordEndArray(w);
   std::uint64_t crashed = list->crashedIndex >= 0 ? static_cast<std::uint64_t>(list->crashedIndex)
@@ -453,6 +510,18 @@ void writeRuntimeAndStorage(CRSRecordWriter* w, const CRSContext* c) {
 
 }  // namespace
 
+void CRSThreadNoteStackBounds() {
+  pthread_attr_t attributes;
+  if (::pthread_getattr_np(::pthread_self(), &attributes) != 0) return;
+  void* low = nullptr;
+  std::size_t size = 0;
+  if (::pthread_attr_getstack(&attributes, &low, &size) == 0 && low && size) {
+    tlStackLow = reinterpret_cast<std::uint64_t>(low);
+    tlStackHigh = tlStackLow + size;
+  }
+  ::pthread_attr_destroy(&attributes);
+}
+
 void CRSCrashRecordSetExceptionHookForTesting(void (*hook)()) {
   gExceptionHook = hook;
 }
@@ -522,6 +591,8 @@ void CRSSuspendSignalHandler(int, siginfo_t*, void* machineContext) {
     if (slot.tid != self) continue;
     if (const std::uint64_t* g = machineRegisters(machineContext))
       std::memcpy(slot.registers, g, sizeof slot.registers);
+    slot.stackLow = tlStackLow;
+    slot.stackHigh = tlStackHigh;
     copyBounded(slot.queueLabel, sizeof slot.queueLabel, dispatch::currentQueueLabel());
     slot.answered.store(1, std::memory_order_release);
     futexWake(&slot.answered, 1);
@@ -557,9 +628,13 @@ void CRSThreadListCapture(CRSThreadList* list) {
       slot.tid = tid;
       slot.answered.store(0);
       slot.queueLabel[0] = '\0';
+      slot.stackLow = 0;
+      slot.stackHigh = 0;
       readThreadName(tid, slot.name, sizeof slot.name);
       if (tid == self) {
         list->crashedIndex = list->count;
+        slot.stackLow = tlStackLow;
+        slot.stackHigh = tlStackHigh;
         copyBounded(slot.queueLabel, sizeof slot.queueLabel, dispatch::currentQueueLabel());
       }
       list->count++;
@@ -654,7 +729,7 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
   writeExecutableAndImages(w, c, wc);
   writeExceptionLine(w, wc);
   if (list) {
-    writeThreadsLine(w, list, machineContext);
+    writeThreadsLine(w, list, machineContext, c, wc);
   } else {
     CRSRecordBeginSection(w, "threads");
     CRSRecordBeginArray(w);

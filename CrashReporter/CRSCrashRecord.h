@@ -22,6 +22,9 @@ void CRSResumeOtherThreads(CRSThreadList* list);
 // Fills the list from /proc/self/task (at most CRSMaxThreads threads); the crashed thread is the
 // caller.
 void CRSThreadListCapture(CRSThreadList* list);
+// Notes the calling thread's stack bounds for the frame walk of a later crash. Outside crash time:
+// it asks the thread library.
+void CRSThreadNoteStackBounds();
 // The handler of the reserved real-time signal.
 void CRSSuspendSignalHandler(int signal, siginfo_t* info, void* machineContext);
 

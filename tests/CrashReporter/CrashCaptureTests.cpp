@@ -132,6 +132,46 @@ TEST_F(CrashCapture, TheCrashedThreadsFirstFrameLiesInTheCrashingFunction) {
   EXPECT_EQ(run.line("thread_state")["rip"].unsignedLongLongValue(), pc);
 }
 
+// The crashed thread's frames of a record.
+const ns::Value& crashedFrames(const crstest::CrashRun& run) {
+  const ns::Value& threads = run.lineObject("threads");
+  return threads["threads"][threads["crashed_thread"].unsignedLongLongValue()];
+}
+
+TEST_F(CrashCapture, AFaultInOptimisedCodeListsEachCallerInOrder) {
+  auto run = crash("deep");
+  expectCompleteRecord(run);
+  const ns::Value& frames = crashedFrames(run);
+  // The faulting function, the two that called it, their caller, and the callers above it.
+  ASSERT_GT(frames.count(), 4u) << crstest::readFile(run.recordPath());
+  const char* functions[] = {"deep_third", "deep_second", "deep_first", "deep_caller"};
+  for (std::size_t i = 0; i < 4; ++i) {
+    unsigned long long start = 0, end = 0;
+    ASSERT_EQ(std::sscanf(run.facts[functions[i]].c_str(), "%llu %llu", &start, &end), 2) << functions[i];
+    unsigned long long address = frames[i]["address"].unsignedLongLongValue();
+    if (i == 0) {
+      // The faulting instruction (the leaf may keep no frame and fault at its first one).
+      EXPECT_GE(address, start);
+      EXPECT_LT(address, end);
+    } else {
+      // A return address lies after its call: inside the calling function, or just at its end.
+      EXPECT_GT(address, start) << functions[i];
+      EXPECT_LE(address, end) << functions[i];
+    }
+  }
+}
+
+TEST_F(CrashCapture, AFramePointerRegisterThatHoldsNoFrameEndsTheWalk) {
+  auto run = crash("bad-frame-pointer");
+  expectCompleteRecord(run);
+  const ns::Value& frames = crashedFrames(run);
+  // Only the faulting instruction: what rbp points at lies outside the stack, so its "return
+  // address" (the bytes of a text) is not taken for a frame.
+  ASSERT_EQ(frames.count(), 1u) << crstest::readFile(run.recordPath());
+  EXPECT_EQ(frames[0]["address"].unsignedLongLongValue(),
+            run.line("thread_state")["rip"].unsignedLongLongValue());
+}
+
 TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {
   auto run = crash("previous-handler");
   EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;

@@ -20,6 +20,7 @@
 
 #include <dirent.h>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,6 +42,7 @@
 #include "platform/runloop/Clock.h"
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
+#include "tests/CrashReporter/program/CrashDeepPath.h"
 
 namespace {
 
@@ -122,6 +124,15 @@ __attribute__((noinline)) int crs_recurse(int depth) {
 }
 #pragma GCC diagnostic pop
 
+volatile int* volatile gNullTarget = nullptr;
+
+// The caller of the deep path, built like the rest of this program.
+__attribute__((noinline)) void crs_deep_caller() {
+  beforeCrash();
+  crs_deep_first(gNullTarget);
+  asm volatile("" ::: "memory");
+}
+
 void crs_previous_handler(int) {
   std::string path = gFolder + "/previous-handler";
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -187,6 +198,20 @@ int run(const std::string& mode) {
   if (mode == "segv" || mode == "previous-handler") {
     sayRange("function", reinterpret_cast<void*>(crs_null_write));
     crs_null_write();
+  } else if (mode == "deep") {
+    sayRange("deep_third", reinterpret_cast<void*>(crs_deep_third));
+    sayRange("deep_second", reinterpret_cast<void*>(crs_deep_second));
+    sayRange("deep_first", reinterpret_cast<void*>(crs_deep_first));
+    sayRange("deep_caller", reinterpret_cast<void*>(crs_deep_caller));
+    crs_deep_caller();
+  } else if (mode == "bad-frame-pointer") {
+    // What rbp points at looks like a frame whose return address is text, as in code built
+    // without frame pointers that keeps a pointer to data in rbp.
+    static std::uint64_t fake[4];
+    fake[0] = reinterpret_cast<std::uint64_t>(&fake[2]);
+    std::memcpy(&fake[1], "mission", 8);
+    beforeCrash();
+    crs_fault_with_frame_pointer(fake);
   } else if (mode == "bus") {
     crs_truncated_mapping();
   } else if (mode == "ill") {
