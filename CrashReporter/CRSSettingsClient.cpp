@@ -62,6 +62,7 @@ std::string CRSSettingsClient::settingsPath() const {
 
 void CRSSettingsClient::loadSettingsWithCompletion(SettingsCompletion completion) {
   auto request = CRSWebRequest::requestWithMethod_path("GET", settingsPath());
+  request->setMaximumResponseLength(CRSMaximumSettingsAnswerLength);
   if (CRSContextIsInitialized()) {
     if (auto events = eventData()) {
       request->addValue_forHTTPHeaderField(hex(*events), CRSHeaderEvents);

@@ -2,6 +2,7 @@
 // The client of the service's settings endpoint: loads the settings, registers or updates the
 // application and uploads crash reports. Every completion runs once, on the default-priority
 // global queue.
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -12,6 +13,10 @@
 #include "CrashReporter/CRSIcon.h"
 #include "platform/core/Error.h"
 #include "platform/core/Value.h"
+
+// No real settings document comes near this: a longer answer is refused (and not read further)
+// as a failed load, so that it is neither kept in memory nor cached.
+inline constexpr std::uint64_t CRSMaximumSettingsAnswerLength = 1048576;
 
 class CRSSettingsClientDelegate : public CRSClientDelegate {
  public:

@@ -70,8 +70,9 @@ void CRSWebClientTransaction::syncStartConnection() {
   auto data =
       ns::URLConnection::sendSynchronousRequest_returningResponse_error(urlRequest, &response, &error);
   if (!data) response_->setError(error);
-  if (data) response_->mutableResponseData().appendData(*data);
   storeResponse(response, false);
+  if (data && exceedsMaximumLength(data->length())) return refuseOversizedAnswer();
+  if (data) response_->mutableResponseData().appendData(*data);
   complete();
 }
 
@@ -118,12 +119,31 @@ void CRSWebClientTransaction::connection_didReceiveResponse(const ns::Ref<ns::UR
                                                             const ns::Ref<ns::URLResponse>& response) {
   DISPATCH_DEBUG_ASSERT_QUEUE(queue_);
   storeResponse(response, true);
+  // A declared length already past the bound: nothing of the body is read.
+  std::int64_t declared = response ? response->expectedContentLength() : -1;
+  if (declared > 0 && exceedsMaximumLength(static_cast<std::uint64_t>(declared))) refuseOversizedAnswer();
 }
 
 void CRSWebClientTransaction::connection_didReceiveData(const ns::Ref<ns::URLConnection>&,
                                                         const ns::Data& data) {
   DISPATCH_DEBUG_ASSERT_QUEUE(queue_);
+  if (exceedsMaximumLength(response_->responseData().length() + data.length()))
+    return refuseOversizedAnswer();
   response_->mutableResponseData().appendData(data);
+}
+
+bool CRSWebClientTransaction::exceedsMaximumLength(std::uint64_t length) const {
+  std::uint64_t limit = request_->maximumResponseLength();
+  return limit != 0 && length > limit;
+}
+
+void CRSWebClientTransaction::refuseOversizedAnswer() {
+  if (connection_) connection_->cancel();
+  response_->mutableResponseData() = ns::MutableData();
+  response_->setError(ns::Error::withDescription(
+      CRSWebClientErrorDomain, -3,
+      "The answer is longer than " + std::to_string(request_->maximumResponseLength()) + " bytes"));
+  complete();
 }
 
 void CRSWebClientTransaction::connectionDidFinishLoading(const ns::Ref<ns::URLConnection>&) {

@@ -48,6 +48,10 @@ class CRSWebClientTransaction : public ns::Object, public ns::URLConnectionDeleg
   void startConnection();
   void syncStartConnection();
   void complete();
+  // Past the request's maximum answer length: the connection stops, the bytes go, and the
+  // request fails.
+  bool exceedsMaximumLength(std::uint64_t length) const;
+  void refuseOversizedAnswer();
   ns::Value objectFromReceivedData();
   void storeResponse(const ns::Ref<ns::URLResponse>& response, bool keepContentType);
 

@@ -1,6 +1,7 @@
 #pragma once
 // One request to the crash-reporting service under construction: method, path or absolute URL,
 // query parameters, headers and multipart form fields.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -71,6 +72,11 @@ class CRSWebRequest : public ns::Object {
     protectionSpaceHandler_ = std::move(handler);
   }
 
+  // The longest answer body taken, in bytes (0: no limit). A longer answer fails with
+  // CRSWebClientErrorDomain -3 and its body is not read further.
+  std::uint64_t maximumResponseLength() const { return maximumResponseLength_; }
+  void setMaximumResponseLength(std::uint64_t length) { maximumResponseLength_ = length; }
+
   std::string className() const override { return "CRSWebRequest"; }
 
  private:
@@ -81,4 +87,5 @@ class CRSWebRequest : public ns::Object {
   ns::Ref<ns::URL> url_;
   std::string path_;
   ProtectionSpaceHandler protectionSpaceHandler_;
+  std::uint64_t maximumResponseLength_ = 0;
 };

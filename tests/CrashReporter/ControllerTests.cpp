@@ -197,6 +197,37 @@ TEST_F(ControllerTest, SettingsOfTheWrongShapeAreRetriedAndChangeNothing) {
   EXPECT_EQ(run_->controller->settings()->reportsURL()->absoluteString(), service_.reportsURL());
 }
 
+TEST_F(ControllerTest, AnOversizedSettingsAnswerIsAFailedLoadAndTheCacheStays) {
+  cacheSettings(settingsWith("settings", {{"cache_duration", 1}}), *run_);
+  clock_.advance(2);  // the cache is outdated: a load starts
+  const std::string cachePath = run_->controller->settingsCachePath();
+  const std::string cached = crstest::readFile(cachePath);
+  // A settings document valid in every way but its size, once with its length declared and once
+  // sent in chunks without one.
+  auto whole = testsupport::FakeCrashService::plistReply(
+      settingsWith("app", {{"padding", std::string(CRSMaximumSettingsAnswerLength, 'x')}}));
+  std::vector<std::string> parts;
+  for (std::size_t at = 0; at < whole.body.size(); at += 65536) parts.push_back(whole.body.substr(at, 65536));
+  pltest::FakeReply replies[] = {whole, pltest::FakeReply::chunked(parts, "application/x-plist")};
+  run_->controller->beginStartupFlowAfterDelay(0);
+  for (std::size_t i = 0; i < 2; ++i) {
+    service_.setSettingsReply(replies[i]);
+    if (i > 0) clock_.advance(600);  // the retry of the failed load
+    ASSERT_TRUE(waitFor([&] { return count(Kind::Settings) == i + 1 && run_->controller->isRetrying(); }))
+        << i;
+    EXPECT_EQ(crstest::readFile(cachePath), cached) << i;
+    ASSERT_NE(run_->controller->settings(), nullptr) << i;
+    EXPECT_TRUE(run_->controller->settings()->appDictionary()["padding"].isNil()) << i;
+    EXPECT_EQ(run_->delegate->loadedSettings.load(), 1) << i;
+  }
+  // An answer within the bound is taken at the next retry.
+  service_.setSettingsReply(testsupport::FakeCrashService::plistReply(service_.settingsFixture()));
+  clock_.advance(600);
+  ASSERT_TRUE(
+      waitFor([&] { return count(Kind::Settings) == 3 && run_->delegate->loadedSettings.load() == 2; }));
+  EXPECT_NE(crstest::readFile(cachePath), cached);
+}
+
 TEST_F(ControllerTest, BadRecordsGoOutAsInvalidRecords) {
   cacheSettings(service_.settingsFixture(), *run_);
   std::ofstream(run_->folder() / "big.crsrecord", std::ios::binary) << std::string(2000000, 'x');
