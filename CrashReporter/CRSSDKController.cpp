@@ -285,12 +285,7 @@ void CRSSDKController::loadSettings(std::function<void()> completion) {
     client->loadSettingsWithCompletion(
         [self, completion, instance](const ns::Value& answer, const std::optional<ns::Error>& error) {
           if (!error && answer.isDictionary()) {
-            dispatch::async(dispatch::mainQueue(), [instance] {
-              auto defaults = ns::UserDefaults::standardUserDefaults();
-              defaults->setObject_forKey(ns::Value(instance), CRSBuildInstanceIdentifierKey);
-              defaults->synchronize();
-            });
-            dispatch::async(self->queue_, [self, completion, answer] {
+            dispatch::async(self->queue_, [self, completion, answer, instance] {
               self->retrying_ = false;
               if (!CRSSettings::isReadableAnswer(answer)) {
                 // An answer of another settings version: the settings in use and their cache
@@ -304,6 +299,12 @@ void CRSSDKController::loadSettings(std::function<void()> completion) {
                 CRSDebugLog("[CrashReporter] Could not cache settings to disk");
                 return;
               }
+              // The build's mark goes with the cache, on this queue and at once: the next start
+              // judges the cache by both, and a mark left to a later turn of the main thread was
+              // lost whenever the run ended first, so that start asked for settings again.
+              auto defaults = ns::UserDefaults::standardUserDefaults();
+              defaults->setObject_forKey(ns::Value(instance), CRSBuildInstanceIdentifierKey);
+              defaults->synchronize();
               auto loaded = CRSSettings::initWithCachePath(path);
               if (!loaded) {
                 self->scheduleSettingsRetry(completion);

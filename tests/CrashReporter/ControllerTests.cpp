@@ -10,6 +10,7 @@
 #include "CrashReporter/CRSKeys.h"
 #include "CrashReporter/CRSSDKController.h"
 #include "CrashReporter/CRSSettings.h"
+#include "platform/dispatch/Semaphore.h"
 #include "platform/foundation/UserDefaults.h"
 #include "platform/net/URL.h"
 #include "platform/testing/Pump.h"
@@ -140,6 +141,24 @@ TEST_F(ControllerTest, FreshCachedSettingsSkipTheRequestAndProcessingStartsAfter
   EXPECT_EQ(crstest::readFile(run_->folder() / "session.crslog"), "this run's log");
   for (const char* folder : {"processing", "prepared", "invalid"})
     EXPECT_TRUE(crstest::entries(run_->folder(folder)).empty()) << folder;
+}
+
+TEST_F(ControllerTest, SettingsLoadedByARunThatEndedAtOnceAreUsedByTheNextStart) {
+  // A run loads fresh settings and ends before its main thread comes back to its queue (quit or
+  // killed right after, or busy until then).
+  auto loaded = dispatch::semaphoreCreate(0);
+  run_->controller->loadSettings([loaded] { dispatch::semaphoreSignal(loaded); });
+  ASSERT_EQ(dispatch::semaphoreWait(loaded, dispatch::time(30)), 0);
+  ASSERT_EQ(count(Kind::Settings), 1u);
+
+  // The next start finds its settings valid for a day, for this build: it asks for none and goes
+  // on with the report waiting to be sent.
+  ReporterRun next(service_.baseURL());
+  std::ofstream(next.folder("sendable") / "r.crs") << "report";
+  next.controller->beginStartupFlowAfterDelay(0);
+  ASSERT_TRUE(
+      waitFor([&] { return count(Kind::Report) == 1 && crstest::entries(next.folder("sendable")).empty(); }));
+  EXPECT_EQ(count(Kind::Settings), 1u);
 }
 
 TEST_F(ControllerTest, AFailedSettingsLoadIsRetriedAfterTenMinutes) {
