@@ -4,8 +4,9 @@
 # binaries run at once). CTest runs one test per process, so it cannot see a test that depends on
 # what an earlier one left behind; this does.
 # Each binary gets the environment CTest gives its tests, the on-screen ones their own virtual
-# display; disabled tests stay the children their parents start. Uses the build of
-# scripts/test.sh (build/debug), or the folder given as the first argument. Exits non-zero when a
+# display; disabled tests stay the children their parents start. Uses the Debug build of
+# scripts/test.sh (build/debug), or the folder given as the first argument (build/release-tests
+# for its Release build). Exits non-zero when a
 # run fails. Not part of the test command.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,7 +34,7 @@ for test in json.load(sys.stdin)["tests"]:
     if command and command[0].endswith("xvfb-run-test.sh"):
         wrapper, command = command[0], command[1:]
     if not command or "--gtest_filter=" not in " ".join(command):
-        continue  # not a test of the test framework (the fuzz replays)
+        continue  # not a test of the test framework (the fuzz replays, the unwind-table checks)
     if any(a.startswith("--gtest_filter=") and "DISABLED_" in a for a in command):
         continue  # a disabled test CTest runs on its own; the whole binary leaves it out
     entry = binaries.setdefault(command[0], {"wrapper": wrapper, "lock": False, "env": {}})
