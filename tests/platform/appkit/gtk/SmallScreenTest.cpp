@@ -35,7 +35,11 @@ namespace xtest = pltest::xtest;
 TEST(GtkSmallScreenTest, AWindowLargerThanTheScreenOpensWithItsBarsReachableOnA1024x700Screen) {
   OnScreenApp app;
   const auto screen = ak::Screen::mainScreen();
-  ASSERT_EQ(screen->frame(), MakeRect(0, 0, 1024, 700));
+  // CTest gives the test a display of that size; a run of the whole binary shares one of the
+  // usual size, where there is nothing to show.
+  if (screen->frame() != MakeRect(0, 0, 1024, 700))
+    GTEST_SKIP() << "needs a 1024x700 screen of its own (CTest gives it one); this one is "
+                 << screen->frame().size.width << "x" << screen->frame().size.height;
   // The system's work area less a strip as tall as a menu bar.
   const ak::Rect visible = screen->visibleFrame();
   EXPECT_EQ(visible.size.width, 1024);
