@@ -185,11 +185,26 @@ struct CRSThreadList {
 };
 
 // Lists filled outside crash time and published whole with one atomic store.
+inline constexpr int CRSMaxCodeRanges = 4;
+struct CRSCodeRange {
+  std::uint64_t address;
+  std::uint64_t size;
+};
 struct CRSBinaryImage {
   const char* path;
   const char* uuid;
   std::uint64_t address;
-  std::uint64_t size;
+  std::uint64_t size;  // span of the loadable segments (the record's image size)
+  // What the crash-time frame walk reads, noted when the list is built so that it need not ask the
+  // dynamic loader (whose lock may be held by a parked thread): the image's unwind search table
+  // (PT_GNU_EH_FRAME, 0 when it has none) and its executable segments, the only code it holds.
+  std::uint64_t ehFrameHdr = 0;
+  std::uint64_t ehFrameHdrSize = 0;
+  std::uint32_t codeCount = 0;
+  CRSCodeRange code[CRSMaxCodeRanges] = {};
+  // The program itself, built with frame pointers: its frames are walked by their frame-pointer
+  // chain; the other images' frames by their unwind tables.
+  std::uint8_t mainProgram = 0;
 };
 struct CRSBinaryImageList {
   std::uint32_t count;

@@ -6,7 +6,6 @@
 #include <sys/resource.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
-#include <sys/uio.h>
 #include <ucontext.h>
 #include <unistd.h>
 
@@ -18,6 +17,7 @@
 
 #include "CrashReporter/CRSRecordWriter.h"
 #include "CrashReporter/CRSSafeLog.h"
+#include "CrashReporter/CRSStackWalk.h"
 #include "CrashReporter/CRSUserLogging.h"
 #include "platform/dispatch/Queue.h"
 
@@ -40,13 +40,6 @@ void futexWait(std::atomic<std::uint32_t>* word, std::uint32_t expected, const t
 void futexWake(std::atomic<std::uint32_t>* word, int count) {
   ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(word), FUTEX_WAKE_PRIVATE, count, nullptr, nullptr,
             0);
-}
-
-// Reads memory of uncertain validity: the kernel answers EFAULT instead of faulting.
-bool readMemory(void* destination, std::uint64_t source, std::size_t length) {
-  iovec local{destination, length};
-  iovec remote{reinterpret_cast<void*>(source), length};
-  return ::process_vm_readv(::getpid(), &local, 1, &remote, 1, 0) == static_cast<ssize_t>(length);
 }
 
 void copyBounded(char* destination, std::size_t size, const char* source) {
@@ -307,73 +300,13 @@ void writeFrame(CRSRecordWriter* w, std::uint64_t address) {
   CRSRecordEndObject(w);
 }
 
-// Whether `address` lies in a loaded object (the executable or a listed image).
-bool inLoadedObject(const CRSContext* c, const CRSBinaryImageList* images, std::uint64_t address) {
-  if (c && c->executable.address && address >= c->executable.address &&
-      address - c->executable.address < c->executable.size)
-    return true;
-  for (std::uint32_t i = 0; images && i < images->count; ++i) {
-    const CRSBinaryImage& image = images->entries[i];
-    if (address >= image.address && address - image.address < image.size) return true;
-  }
-  return false;
-}
-
-// Whether the bytes before `address` are a call instruction: a direct call (E8 rel32), or an
-// indirect one through a register, a displaced register or a RIP-relative slot.
-bool followsCall(std::uint64_t address) {
-  std::uint8_t code[7];
-  if (address < sizeof code || !readMemory(code, address - sizeof code, sizeof code)) return false;
-  auto callModrm = [](std::uint8_t modrm, std::uint8_t mod) { return (modrm & 0xf8) == (mod | 0x10); };
-  return code[2] == 0xe8 ||                                                   // call rel32
-         (code[1] == 0xff && code[2] == 0x15) ||                              // call *rel32(%rip)
-         (code[5] == 0xff && callModrm(code[6], 0xc0)) ||                     // call *%reg
-         (code[4] == 0x41 && code[5] == 0xff && callModrm(code[6], 0xc0)) ||  // call *%r8-15
-         (code[4] == 0xff && callModrm(code[5], 0x40)) ||                     // call *disp8(%reg)
-         (code[1] == 0xff && callModrm(code[2], 0x80));                       // call *disp32(%reg)
-}
-
-// The frame-pointer walk: rip first, then the return addresses of the rbp chain. A step is taken
-// only where a frame can be: the frame pointer 8-byte aligned, at or above the stack pointer,
-// within the thread's stack when its bounds are known, and above the frame before it; anything
-// else is a register that holds no frame pointer (code built without them) and would add garbage.
-// A function that keeps no frame of its own (a leaf the compiler left without one) has its
-// return address on top of the stack: taken when it is an address in a loaded object right after
-// a call instruction, so that the function's caller is not skipped.
+// The thread's frames: the pc, then the return addresses of its callers (CRSStackWalk).
 void writeFrames(CRSRecordWriter* w, const std::uint64_t* gregs, std::uint64_t stackLow,
-                 std::uint64_t stackHigh, const CRSContext* c, const CRSBinaryImageList* images) {
+                 std::uint64_t stackHigh, const CRSBinaryImageList* images) {
+  std::uint64_t frames[CRSMaxFrames];
+  int count = CRSStackWalk(gregs, stackLow, stackHigh, images, frames, CRSMaxFrames);
   CRSRecordBeginArray(w);
-  if (gregs) {
-    std::uint64_t pc = gregs[REG_RIP];
-    std::uint64_t fp = gregs[REG_RBP];
-    std::uint64_t sp = gregs[REG_RSP];
-    // A thread stopped on another stack (a handler on its alternate stack) is walked without them.
-    bool bounded = stackLow < stackHigh && sp >= stackLow && sp < stackHigh;
-    writeFrame(w, pc);
-    int frames = 1;
-    std::uint64_t top = 0;
-    if (sp % 8 == 0 && sp < fp && readMemory(&top, sp, sizeof top) && top != pc &&
-        inLoadedObject(c, images, top) && followsCall(top)) {
-      std::uint64_t pair[2] = {0, 0};
-      // Unless the frame pointer's own return address is that same one (a frame set up already).
-      if (!readMemory(pair, fp, sizeof pair) || pair[1] != top) {
-        writeFrame(w, top);
-        ++frames;
-      }
-    }
-    for (; frames < CRSMaxFrames; ++frames) {
-      if (fp % 8 != 0 || fp < sp) break;
-      if (bounded && (fp < stackLow || fp > stackHigh - 16)) break;
-      std::uint64_t pair[2];
-      if (!readMemory(pair, fp, sizeof pair)) break;
-      if (pair[0] < 4096 || pair[1] < 4096) break;
-      // Callers' frames lie above: a chain that does not climb is damaged (or a loop).
-      if (pair[0] <= fp || pair[0] % 8 != 0) break;
-      if (bounded && pair[0] > stackHigh - 16) break;
-      writeFrame(w, pair[1]);
-      fp = pair[0];
-    }
-  }
+  for (int i = 0; i < count; ++i) writeFrame(w, frames[i]);
   CRSRecordEndArray(w);
 }
 
@@ -384,7 +317,7 @@ const std::uint64_t* machineRegisters(const void* machineContext) {
 }
 
 void writeThreadsLine(CRSRecordWriter* w, CRSThreadList* list, const void* machineContext,
-                      const CRSContext* c, const CRSWritableContext* wc) {
+                      const CRSWritableContext* wc) {
   const CRSBinaryImageList* images = wc ? wc->binaryImages.load() : nullptr;
   CRSRecordBeginSection(w, "threads");
   CRSRecordBeginArray(w);
@@ -397,7 +330,7 @@ void writeThreadsLine(CRSRecordWriter* w, CRSThreadList* list, const void* machi
     }
     // A thread that did not answer keeps its place in the list with no frames.
     if (!gregs) CRSSafeLog("unable to init unwind context\n");
-    writeFrames(w, gregs, list->slots[i].stackLow, list->slots[i].stackHigh, c, images);
+    writeFrames(w, gregs, list->slots[i].stackLow, list->slots[i].stackHigh, images);
   }
   CRSRecordEndArray(w);
   std::uint64_t crashed = list->crashedIndex >= 0 ? static_cast<std::uint64_t>(list->crashedIndex)
@@ -729,7 +662,7 @@ bool CRSCrashRecordWrite(int savedErrno, const siginfo_t* info, const void* mach
   writeExecutableAndImages(w, c, wc);
   writeExceptionLine(w, wc);
   if (list) {
-    writeThreadsLine(w, list, machineContext, c, wc);
+    writeThreadsLine(w, list, machineContext, wc);
   } else {
     CRSRecordBeginSection(w, "threads");
     CRSRecordBeginArray(w);

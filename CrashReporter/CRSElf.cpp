@@ -2,6 +2,7 @@
 
 #include <elf.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/security/Hex.h"
@@ -44,6 +45,11 @@ CRSElfImageFacts CRSElfFactsOfLoadedObject(const dl_phdr_info* info) {
     if (segment.p_type == PT_LOAD) {
       low = std::min<std::uint64_t>(low, segment.p_vaddr);
       high = std::max<std::uint64_t>(high, segment.p_vaddr + segment.p_memsz);
+      if ((segment.p_flags & PF_X) && segment.p_memsz)
+        facts.code.emplace_back(info->dlpi_addr + segment.p_vaddr, segment.p_memsz);
+    } else if (segment.p_type == PT_GNU_EH_FRAME && segment.p_memsz) {
+      facts.ehFrameHdr = info->dlpi_addr + segment.p_vaddr;
+      facts.ehFrameHdrSize = segment.p_memsz;
     }
   }
   if (low != UINT64_MAX) {

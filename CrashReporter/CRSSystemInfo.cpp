@@ -116,15 +116,8 @@ struct ScanResult {
 int scanCallback(dl_phdr_info* info, std::size_t size, void* data) {
   auto* scan = static_cast<ScanResult*>(data);
   if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) scan->adds = info->dlpi_adds;
-  CRSElfImageFacts facts = CRSElfFactsOfLoadedObject(info);
-  if (!facts.address) return 0;
-  std::string path = info->dlpi_name && *info->dlpi_name ? info->dlpi_name : scan->exePath;
-  CRSBinaryImage image{};
-  image.path = strdup(path.c_str());
-  image.uuid = facts.buildId.empty() ? nullptr : strdup(facts.buildId.c_str());
-  image.address = facts.address;
-  image.size = facts.size;
-  scan->found.push_back(image);
+  CRSBinaryImage image = CRSBinaryImageOfLoadedObject(info, scan->exePath);
+  if (image.address) scan->found.push_back(image);
   return 0;
 }
 
@@ -302,6 +295,27 @@ void CRSExecutableInfoGather(CRSContext* context) {
   exe.minimumOSVersion = copy(main.facts.abiTag.value_or("0.0.0"));
   // The C library this program was built against.
   exe.sdkVersion = copy(std::to_string(__GLIBC__) + "." + std::to_string(__GLIBC_MINOR__) + ".0");
+}
+
+CRSBinaryImage CRSBinaryImageOfLoadedObject(const dl_phdr_info* info, const std::string& exePath) {
+  CRSElfImageFacts facts = CRSElfFactsOfLoadedObject(info);
+  CRSBinaryImage image{};
+  if (!facts.address) return image;
+  // The loader lists the program itself with an empty name.
+  bool mainProgram = !info->dlpi_name || !*info->dlpi_name;
+  std::string path = mainProgram ? exePath : info->dlpi_name;
+  image.path = strdup(path.c_str());
+  image.uuid = facts.buildId.empty() ? nullptr : strdup(facts.buildId.c_str());
+  image.address = facts.address;
+  image.size = facts.size;
+  image.ehFrameHdr = facts.ehFrameHdr;
+  image.ehFrameHdrSize = facts.ehFrameHdrSize;
+  for (const auto& [address, size] : facts.code) {
+    if (image.codeCount == CRSMaxCodeRanges) break;
+    image.code[image.codeCount++] = CRSCodeRange{address, size};
+  }
+  image.mainProgram = mainProgram;
+  return image;
 }
 
 void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image) {

@@ -10,6 +10,8 @@
 
 #include "CrashReporter/CRSContext.h"
 
+struct dl_phdr_info;
+
 void CRSHostInfoGather(CRSContext* context);
 void CRSProcessInfoGather(CRSContext* context);
 void CRSExecutableInfoGather(CRSContext* context);
@@ -20,6 +22,9 @@ void CRSBinaryImagesStartTracking(CRSWritableContext* writable);
 // Rescans when the loader's count of added objects changed; answers lowercase build identifier →
 // load address for every image in the list.
 std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap();
+// The image record of an object the loader lists (its path and build identifier strdup'ed; the
+// program itself, listed with an empty name, gets `exePath`); address 0 when it has no PT_LOAD.
+CRSBinaryImage CRSBinaryImageOfLoadedObject(const dl_phdr_info* info, const std::string& exePath);
 // Inserts in ascending address order; an equal address goes after the entries already there.
 void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImage& image);
 

@@ -3,9 +3,12 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -161,15 +164,123 @@ TEST_F(CrashCapture, AFaultInOptimisedCodeListsEachCallerInOrder) {
   }
 }
 
-TEST_F(CrashCapture, AFramePointerRegisterThatHoldsNoFrameEndsTheWalk) {
+// The function of the crash test program a frame lies in, by the ranges the program printed, or
+// "" for none. The first frame is the instruction that ran: within [start, end); the others are
+// return addresses, after their calls: within (start, end].
+std::string functionOf(const crstest::CrashRun& run, unsigned long long address, bool first) {
+  for (const auto& [key, value] : run.facts) {
+    unsigned long long start = 0, end = 0;
+    if (std::sscanf(value.c_str(), "%llu %llu", &start, &end) != 2) continue;
+    if (first ? address >= start && address < end : address > start && address <= end) return key;
+  }
+  return "";
+}
+
+// Whether `address` lies in the program's own image, as the record lists it.
+bool inProgram(const crstest::CrashRun& run, unsigned long long address) {
+  const ns::Value& images = run.line("binary_images");
+  for (std::size_t i = 0; i < images.count(); ++i) {
+    if (fs::path(images[i]["path"].stringValue()).filename() != fs::path(CRASH_TEST_PROGRAM).filename())
+      continue;
+    unsigned long long start = images[i]["address"].unsignedLongLongValue();
+    return address >= start && address - start < images[i]["size"].unsignedLongLongValue();
+  }
+  return false;
+}
+
+// Checks that `frames` hold, from `from` on, frames outside the program (at least `outside` of
+// them: the C library's), then the functions `chain` in that order, then more callers (with main
+// among them, for the main thread).
+void expectChainPastTheLibrary(const crstest::CrashRun& run, const ns::Value& frames, std::size_t from,
+                               std::size_t outside, const std::vector<std::string>& chain,
+                               bool toMain = true) {
+  std::string text = crstest::readFile(run.recordPath());
+  std::size_t at = from;
+  while (at < frames.count() && !inProgram(run, frames[at]["address"].unsignedLongLongValue())) ++at;
+  ASSERT_GE(at - from, outside) << text;
+  ASSERT_GT(frames.count(), at + chain.size()) << text;
+  for (std::size_t i = 0; i < chain.size(); ++i) {
+    EXPECT_EQ(functionOf(run, frames[at + i]["address"].unsignedLongLongValue(), false), chain[i])
+        << "frame " << at + i << "\n"
+        << text;
+  }
+  bool main = false;
+  for (std::size_t i = at + chain.size(); i < frames.count(); ++i)
+    main = main || functionOf(run, frames[i]["address"].unsignedLongLongValue(), false) == "main";
+  EXPECT_EQ(main, toMain) << text;
+}
+
+TEST_F(CrashCapture, AnAbortThreeCallsDeepListsTheThreeFunctionsPastTheCLibrary) {
+  auto run = crash("abort-deep");
+  EXPECT_TRUE(diedBy(run.status, SIGABRT)) << run.stderrText;
+  expectCompleteRecord(run);
+  // pthread_kill, raise and abort first (the C library keeps no frame pointers), then the program.
+  expectChainPastTheLibrary(run, crashedFrames(run), 0, 2,
+                            {"crs_abort_third", "crs_abort_second", "crs_abort_first", "crs_abort_outer"});
+}
+
+TEST_F(CrashCapture, AFaultUnderPthreadOnceListsTheCallersPastIt) {
+  auto run = crash("once-fault");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& frames = crashedFrames(run);
+  ASSERT_GT(frames.count(), 1u);
+  EXPECT_EQ(functionOf(run, frames[0]["address"].unsignedLongLongValue(), true), "crs_once_init");
+  // The return address into the C library's pthread_once comes next, though that code keeps
+  // something else than a frame pointer in rbp.
+  expectChainPastTheLibrary(run, frames, 1, 1, {"crs_once_caller", "crs_once_outer"});
+}
+
+TEST_F(CrashCapture, AThreadParkedInEpollWaitListsTheFunctionThatCalledIt) {
+  auto run = crash("epoll-parked");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& names = run.line("thread_names");
+  const ns::Value& threads = run.lineObject("threads")["threads"];
+  std::size_t parked = names.count();
+  for (std::size_t i = 0; i < names.count(); ++i) {
+    if (names[i].stringValue() == "epoll-parked") parked = i;
+  }
+  ASSERT_LT(parked, threads.count()) << crstest::readFile(run.recordPath());
+  // epoll_wait's pc, then its caller and that one's caller, then the thread's start.
+  expectChainPastTheLibrary(run, threads[parked], 0, 1, {"crs_epoll_park", "crs_epoll_caller"}, false);
+}
+
+TEST_F(CrashCapture, AFaultInASignalHandlerListsTheCodeTheSignalInterrupted) {
+  auto run = crash("handler-fault");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& frames = crashedFrames(run);
+  ASSERT_GT(frames.count(), 1u);
+  EXPECT_EQ(functionOf(run, frames[0]["address"].unsignedLongLongValue(), true), "crs_usr1_handler");
+  // The signal trampoline, the interrupted raise in the C library, then raise's callers.
+  expectChainPastTheLibrary(run, frames, 1, 2, {"crs_raise_caller", "crs_raise_outer"});
+}
+
+TEST_F(CrashCapture, AnUncaughtExceptionsAbortListsTheProgramPastTheRuntime) {
+  auto run = crash("exception");
+  EXPECT_TRUE(diedBy(run.status, SIGABRT)) << run.stderrText;
+  expectCompleteRecord(run);
+  // The C library's abort, the C++ runtime's terminate and throw, then the program down to main.
+  expectChainPastTheLibrary(run, crashedFrames(run), 0, 3, {});
+}
+
+TEST_F(CrashCapture, AFramePointerRegisterThatHoldsNoFrameIsNotFollowed) {
   auto run = crash("bad-frame-pointer");
   expectCompleteRecord(run);
   const ns::Value& frames = crashedFrames(run);
-  // Only the faulting instruction: what rbp points at lies outside the stack, so its "return
-  // address" (the bytes of a text) is not taken for a frame.
-  ASSERT_EQ(frames.count(), 1u) << crstest::readFile(run.recordPath());
+  ASSERT_GT(frames.count(), 1u) << crstest::readFile(run.recordPath());
   EXPECT_EQ(frames[0]["address"].unsignedLongLongValue(),
             run.line("thread_state")["rip"].unsignedLongLongValue());
+  // What rbp points at lies outside the stack, so its "return address" (the bytes of a text) is
+  // not taken for a frame. The faulting function keeps no frame (it is written in assembly): its
+  // unwind table gives its caller in the program. (That caller's frame pointer is lost: the
+  // function overwrote rbp.)
+  std::uint64_t text = 0;
+  std::memcpy(&text, "mission", 8);
+  for (std::size_t i = 0; i < frames.count(); ++i)
+    EXPECT_NE(frames[i]["address"].unsignedLongLongValue(), text);
+  EXPECT_TRUE(inProgram(run, frames[1]["address"].unsignedLongLongValue()));
 }
 
 TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {

@@ -14,8 +14,10 @@
 #include <fcntl.h>
 #include <link.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <dirent.h>
@@ -26,6 +28,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "CrashReporter/CRSAnalyticsController.h"
 #include "CrashReporter/CRSContext.h"
@@ -43,6 +46,7 @@
 #include "platform/runloop/RunLoop.h"
 #include "platform/runloop/Thread.h"
 #include "tests/CrashReporter/program/CrashDeepPath.h"
+#include "tests/CrashReporter/program/CrashLibraryPaths.h"
 
 namespace {
 
@@ -77,6 +81,36 @@ void sayRange(const char* key, void* function) {
 
 void beforeCrash() {
   say("threads", std::to_string(threadCount()));
+}
+
+// The ranges of the functions of the crash paths through the C library, and of main.
+void sayLibraryPathRanges() {
+  const std::pair<const char*, void (*)()> functions[] = {
+      {"crs_abort_outer", crs_abort_outer},   {"crs_abort_first", crs_abort_first},
+      {"crs_abort_second", crs_abort_second}, {"crs_abort_third", crs_abort_third},
+      {"crs_once_outer", crs_once_outer},     {"crs_once_caller", crs_once_caller},
+      {"crs_once_init", crs_once_init},       {"crs_raise_outer", crs_raise_outer},
+      {"crs_raise_caller", crs_raise_caller}};
+  for (const auto& [name, function] : functions) sayRange(name, reinterpret_cast<void*>(function));
+  sayRange("crs_epoll_caller", reinterpret_cast<void*>(crs_epoll_caller));
+  sayRange("crs_epoll_park", reinterpret_cast<void*>(crs_epoll_park));
+  sayRange("crs_usr1_handler", reinterpret_cast<void*>(crs_usr1_handler));
+  sayRange("main", ::dlsym(RTLD_DEFAULT, "main"));
+}
+
+// Waits until the thread `tid` sleeps in the epoll_wait (or epoll_pwait) system call.
+void waitUntilInEpoll(pid_t tid) {
+  std::string path = "/proc/self/task/" + std::to_string(tid) + "/syscall";
+  for (;;) {
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    long number = -1;
+    if (file) {
+      if (std::fscanf(file, "%ld", &number) != 1) number = -1;
+      std::fclose(file);
+    }
+    if (number == SYS_epoll_wait || number == SYS_epoll_pwait) return;
+    ::usleep(1000);
+  }
 }
 
 }  // namespace
@@ -204,6 +238,32 @@ int run(const std::string& mode) {
     sayRange("deep_first", reinterpret_cast<void*>(crs_deep_first));
     sayRange("deep_caller", reinterpret_cast<void*>(crs_deep_caller));
     crs_deep_caller();
+  } else if (mode == "abort-deep") {
+    sayLibraryPathRanges();
+    beforeCrash();
+    crs_abort_outer();
+  } else if (mode == "once-fault") {
+    sayLibraryPathRanges();
+    beforeCrash();
+    crs_once_outer();
+  } else if (mode == "handler-fault") {
+    sayLibraryPathRanges();
+    beforeCrash();
+    crs_raise_outer();
+  } else if (mode == "epoll-parked") {
+    // A thread parked in epoll_wait while the main thread faults.
+    sayLibraryPathRanges();
+    int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    std::atomic<pid_t> tid{0};
+    auto thread = ns::make<ns::Thread>([epoll, &tid] {
+      tid = static_cast<pid_t>(::syscall(SYS_gettid));
+      crs_epoll_caller(epoll);
+    });
+    thread->setName("epoll-parked");
+    thread->start();
+    while (!tid.load()) ::sched_yield();
+    waitUntilInEpoll(tid.load());
+    crs_null_write();
   } else if (mode == "bad-frame-pointer") {
     // What rbp points at looks like a frame whose return address is text, as in code built
     // without frame pointers that keeps a pointer to data in rbp.
@@ -242,6 +302,7 @@ int run(const std::string& mode) {
     dispatch::semaphoreWait(entered, dispatch::TimeForever);
     crs_null_write();
   } else if (mode == "exception") {
+    sayLibraryPathRanges();
     beforeCrash();
     ns::Exception::raise("NSInvalidArgumentException", "a \"b\"");
   } else if (mode == "recursion") {

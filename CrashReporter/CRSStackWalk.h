@@ -1,0 +1,33 @@
+#pragma once
+// The crash-time walk of one thread's stack, from its registers to the return addresses of its
+// callers. Runs inside the crash handler: no allocation, no lock, no call into the dynamic loader;
+// memory is read only through CRSReadMemory.
+#include <cstdint>
+
+struct CRSBinaryImageList;
+
+// Writes the frames of the stack whose registers are `gregs` (a machine context's general
+// registers) into `frames`, innermost first: the pc, then one return address per caller. At most
+// `capacity` frames; answers how many were written (0 without registers).
+//
+// Code of the listed images other than the program (the C library, the C++ runtime and the other
+// shared objects, built without frame pointers) is stepped by the image's unwind table
+// (CRSUnwindStep). The program's own code keeps frame pointers: a frame of it stopped at a call
+// is stepped by its frame-pointer chain (the saved rbp and the return address at rbp), by its
+// unwind table where that cannot be done (a function of it that keeps no frame pointer). A frame
+// whose pc is the instruction being run (the first, and one a signal interrupted) may lie before
+// its function set up its frame: the table steps it, or else the return address on top of the
+// stack is taken when it follows a call, or else the frame pointer. Code in no listed image is
+// walked as the program's.
+//
+// A step is taken only where a frame can be: a frame pointer 8-byte aligned and at or above the
+// stack pointer, a caller's stack pointer above the callee's (but across a signal frame), and
+// both within the thread's stack [stackLow, stackHigh) when its bounds are known and the walk
+// starts on it. The walk ends at the first step that cannot be taken, at an outermost frame, at
+// a return address below 4096, at `capacity` frames, or when its read budget (1 MiB) is spent.
+int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64_t stackHigh,
+                 const CRSBinaryImageList* images, std::uint64_t* frames, int capacity);
+
+// Whether the bytes before `address` are a call instruction: a direct call (E8 rel32), or an
+// indirect one through a register, a displaced register or a RIP-relative slot.
+bool CRSFollowsCall(std::uint64_t address);
