@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "platform/core/Exception.h"
@@ -70,18 +71,25 @@ void noteIrregular(const std::string& path, bool irregular) {
 
 // Whether the store may be written, with the rights a write would use; says once why not. A store
 // the user made read-only (or one on a read-only file system) is not replaced behind their back.
+// The save writes a new file beside the store and renames it over, so its folder must take new
+// files too (a missing folder is made by the save). Said once for what refuses: one folder named
+// for all the stores in it.
 bool noteWritable(const std::string& path) {
-  static NoDestructor<WarnOnce> unwritableStores;
-  const int error = ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
-  if (error == 0 || error == ENOENT) {
-    unwritableStores->forget(path);
-    return true;
+  static NoDestructor<WarnOnce> refusals;
+  const auto slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  for (const auto& [target, mode] : {std::pair{path, W_OK}, std::pair{folder, W_OK | X_OK}}) {
+    const int error = ::faccessat(AT_FDCWD, target.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+    if (error != 0 && error != ENOENT) {
+      refusals->warn(target,
+                     format("UserDefaults: %@ cannot be written (%@); it is left as it is and changes "
+                            "are kept in memory for this run",
+                            target, std::string(std::strerror(error))));
+      return false;
+    }
+    refusals->forget(target);
   }
-  unwritableStores->warn(path,
-                         format("UserDefaults: %@ cannot be written (%@); it is left as it is and changes "
-                                "are kept in memory for this run",
-                                path, std::string(std::strerror(error))));
-  return false;
+  return true;
 }
 
 // What a look at the store found. A pipe, a device or a folder put in its place, links followed,
@@ -219,7 +227,7 @@ bool UserDefaults::writeLocked() {
   StoreRead store = readStore(path_);
   if (noteUnreadable(store.kind == StoreRead::Unreadable, store.reason)) return false;
   if (store.kind == StoreRead::Irregular) return false;
-  if (store.kind == StoreRead::Read && !unsaved_.empty() && !noteWritable(path_)) return false;
+  if (!unsaved_.empty() && !noteWritable(path_)) return false;
   if (store.kind == StoreRead::Read) {
     Value plist = PropertyListSerialization::propertyListWithData(store.data);
     if (plist.isDictionary()) {

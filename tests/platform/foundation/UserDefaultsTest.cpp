@@ -382,16 +382,20 @@ TEST(UserDefaultsChild, DISABLED_ReadsWhatTheParentWrote) {
   EXPECT_EQ(d->objectForKey("big").unsignedLongLongValue(), 18446744073709551615ull);
 }
 
+// A child process run as root becomes the unprivileged user 65534, whom mode bits stop.
+void becomeUnprivileged() {
+  if (::geteuid() != 0) return;
+  ASSERT_EQ(::setgroups(0, nullptr), 0);
+  ASSERT_EQ(::setgid(65534), 0);
+  ASSERT_EQ(::setuid(65534), 0);
+  // A change of user makes the process undumpable, which would stop the leak check at exit.
+  ::prctl(PR_SET_DUMPABLE, 1);
+}
+
 // Runs in a child process started by the next test, as an unprivileged user where the tests run
 // as root: the store is there at mode 000.
 TEST(UserDefaultsChild, DISABLED_LeavesAStoreItMayNotReadAsItIs) {
-  if (::geteuid() == 0) {
-    ASSERT_EQ(::setgroups(0, nullptr), 0);
-    ASSERT_EQ(::setgid(65534), 0);
-    ASSERT_EQ(::setuid(65534), 0);
-    // A change of user makes the process undumpable, which would stop the leak check at exit.
-    ::prctl(PR_SET_DUMPABLE, 1);
-  }
+  ASSERT_NO_FATAL_FAILURE(becomeUnprivileged());
   ns::LogCapture log(true);
   auto d = ns::UserDefaults::standardUserDefaults();
   ASSERT_NE(::access(d->storePath().c_str(), R_OK), 0) << "the store is readable to this process";
@@ -422,6 +426,57 @@ TEST(UserDefaultsTest, AStoreTheProcessMayNotReadIsUnchangedAfterARun) {
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0u);
   ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+  EXPECT_EQ(ns::stringWithContentsOfFile(path), std::optional<std::string>(kUsersStore));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(box.configHome()),
+                          std::filesystem::directory_iterator()),
+            1)
+      << "no copy and no temporary file beside it";
+}
+
+// Runs in a child process started by the next test, as the store's owner, unprivileged: the store
+// may be written, its folder may not, and the save replaces the store through that folder.
+TEST(UserDefaultsChild, DISABLED_SaysOnceThatAStoreInAFolderItMayNotWriteIsNotSaved) {
+  ASSERT_NO_FATAL_FAILURE(becomeUnprivileged());
+  ns::LogCapture log(true);
+  auto d = ns::UserDefaults::standardUserDefaults();
+  const std::string folder = d->storePath().substr(0, d->storePath().rfind('/'));
+  ASSERT_EQ(::access(d->storePath().c_str(), W_OK), 0) << "the store is not writable to this process";
+  ASSERT_NE(::access(folder.c_str(), W_OK), 0) << "the folder is writable to this process";
+  EXPECT_EQ(d->integerForKey("cacheSize"), 20);
+  for (int i = 0; i < 3; ++i) d->setInteger_forKey(i, "cacheSize");
+  EXPECT_FALSE(d->synchronize());
+  EXPECT_EQ(d->integerForKey("cacheSize"), 2);
+  // A second store in that folder, not there yet, cannot be made either.
+  auto suite = ns::UserDefaults::initWithSuiteName("org.example.suite");
+  suite->setBool_forKey(true, "kept");
+  EXPECT_TRUE(suite->boolForKey("kept"));
+  ns::UserDefaults::resetStandardUserDefaults();  // as at quit
+  EXPECT_EQ(linesWith(log, "UserDefaults: "), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(linesWith(log, "UserDefaults: " + folder +
+                               " cannot be written (Permission denied); it is left as it is and changes "
+                               "are kept in memory for this run"),
+            1u);
+}
+
+TEST(UserDefaultsTest, AStoreInAFolderTheProcessMayNotWriteIsUnchangedAndSaidOnce) {
+  Sandbox box;
+  const std::string path = storePath(box);
+  std::filesystem::create_directories(box.configHome());
+  ASSERT_TRUE(ns::writeStringToFile(kUsersStore, path, false));
+  // The user's own store, writable, in their own folder at mode 0555.
+  const uid_t user = ::geteuid() == 0 ? 65534 : ::geteuid();
+  const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+  for (const auto& folder : {box.root(), box.home()}) ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(box.configHome().c_str(), user, group), 0);
+  ASSERT_EQ(::chown(path.c_str(), user, group), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_EQ(::chmod(box.configHome().c_str(), 0555), 0);
+
+  int status =
+      pltest::runChildTest("UserDefaultsChild.DISABLED_SaysOnceThatAStoreInAFolderItMayNotWriteIsNotSaved");
+  ASSERT_EQ(::chmod(box.configHome().c_str(), 0755), 0);
+  ASSERT_TRUE(status != -1 && WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's checks failed";
   EXPECT_EQ(ns::stringWithContentsOfFile(path), std::optional<std::string>(kUsersStore));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(box.configHome()),
                           std::filesystem::directory_iterator()),
