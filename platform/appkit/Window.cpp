@@ -342,10 +342,18 @@ Point Window::convertScreenToBase(const Point& p) const {
 }
 
 ns::Ref<Screen> Window::screen() const {
+  ns::Ref<Screen> best;
+  double bestArea = 0;
   for (const auto& s : Screen::screens()) {
-    if (IntersectsRect(s->frame(), frame_)) return s;
+    if (!IntersectsRect(s->frame(), frame_)) continue;
+    const Rect part = IntersectionRect(s->frame(), frame_);
+    const double area = part.size.width * part.size.height;
+    if (!best || area > bestArea) {
+      best = s;
+      bestArea = area;
+    }
   }
-  return Screen::mainScreen();
+  return best ? best : Screen::mainScreen();
 }
 
 void Window::setStyleMask(unsigned long styleMask) {

@@ -105,6 +105,8 @@ class Window : public Responder {
   Point convertScreenToBase(const Point& point) const;
   // Where the mouse was at the last mouse event this window saw (base coordinates).
   Point mouseLocationOutsideOfEventStream() const { return mouseLocation_; }
+  // The screen that holds the largest part of the frame (the first of equal parts), the main
+  // screen when none holds any: a window across two screens is placed on the one showing most of it.
   ns::Ref<Screen> screen() const;
   // Device pixels per point of the backing store (the display's scale on screen, 1 headless).
   double backingScaleFactor() const { return backingScale_; }

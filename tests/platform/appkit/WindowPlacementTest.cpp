@@ -1,6 +1,6 @@
 // Titled windows shown on a screen smaller than their frame: the title bar lands on the visible
 // frame, a resizable window shrinks to it (never below its minimum size), and a frame kept from a
-// larger screen is brought onto the screen it opens on.
+// larger screen is brought onto the screen it opens on, the one that holds most of it.
 #include <gtest/gtest.h>
 
 #include "platform/appkit/Screen.h"
@@ -126,6 +126,24 @@ TEST(WindowPlacement, TheSystemsWorkAreaIsTheVisibleFrameAndOnlyTitledTopLevelWi
   // Without visible frames the system's screens are whole.
   ak::Screen::setScreenFrames_visibleFrames({MakeRect(0, 0, 800, 600)}, {});
   EXPECT_EQ(ak::Screen::mainScreen()->visibleFrame(), MakeRect(0, 0, 800, 600));
+}
+
+TEST(WindowPlacement, AWindowAcrossTwoScreensOpensOnTheOneThatHoldsMostOfIt) {
+  pltest::HeadlessApp app;
+  ak::Screen::setScreenFrames({MakeRect(0, 0, 1024, 700), MakeRect(1024, 0, 1280, 720)});
+  const auto screens = ak::Screen::screens();
+  ASSERT_EQ(screens.size(), 2u);
+  // 676 points across on the second screen, 124 on the first: it comes whole onto the second.
+  auto right = ak::make<ak::Window>(MakeRect(0, 0, 100, 100), kResizable);
+  right->setFrame_display(MakeRect(900, 100, 800, 500), false);
+  EXPECT_EQ(right->screen(), screens[1]);
+  right->makeKeyAndOrderFront(nullptr);
+  EXPECT_EQ(right->frame(), MakeRect(1024, 100, 800, 500));
+  // Mostly on the first: it stays on the first.
+  EXPECT_EQ(shownWithFrame(MakeRect(600, 100, 800, 500), kResizable)->frame(), MakeRect(224, 100, 800, 500));
+  // Off every screen: the main one.
+  right->setFrame_display(MakeRect(5000, 5000, 100, 100), false);
+  EXPECT_EQ(right->screen(), screens[0]);
 }
 
 }  // namespace
