@@ -33,6 +33,9 @@ struct InstanceStore {
   // The store this process said it cannot read, write or make, until it works again: every
   // thread's instance tries it, and one warning tells the user.
   ns::WarnOnce faults;
+  // The stores this run found it may not write, with why: the run keeps to that for all its
+  // connections.
+  std::map<std::string, std::string> unwritable;
 };
 
 InstanceStore& instanceStore() {
@@ -161,6 +164,17 @@ std::optional<std::string> unwritableStoreWarning(const std::string& path) {
   return std::nullopt;
 }
 
+// Why this run may not write the store at `path`, an existing file; nil when it may. Once a
+// connection of the run has opened it read-only, every later one does too, even when the store
+// has been made writable since: a read-only connection may take the file as one nobody changes and
+// never see another's commits, and the main thread's lives for the run. A later run asks anew.
+std::optional<std::string> unwritableThisRun(const std::string& path) {
+  auto& store = instanceStore();
+  std::lock_guard<std::recursive_mutex> lock(store.mutex);
+  if (auto found = store.unwritable.find(path); found != store.unwritable.end()) return found->second;
+  return unwritableStoreWarning(path);
+}
+
 // Whether a write-ahead journal with pages in it lies beside the store: a store opened as one
 // nobody changes would be read without them.
 bool journalHasPages(const std::string& path) {
@@ -215,10 +229,14 @@ DBAccess::DBAccess() {
   _db->setShouldCacheStatements(true);
   std::error_code exists;
   const auto unwritable =
-      std::filesystem::is_regular_file(livePath, exists) ? unwritableStoreWarning(livePath) : std::nullopt;
+      std::filesystem::is_regular_file(livePath, exists) ? unwritableThisRun(livePath) : std::nullopt;
   if (auto notAFile = notAFileWarning(livePath)) {
     noteStoreFault(livePath, notAFile);
   } else if (unwritable ? _db->openReadOnly(!journalHasPages(livePath)) : _db->open()) {
+    if (unwritable) {
+      std::lock_guard<std::recursive_mutex> lock(instanceStore().mutex);
+      instanceStore().unwritable.emplace(livePath, *unwritable);
+    }
     // With a write-ahead journal, readers never block the writer and a writer never waits for
     // readers, so the connections of several threads do not turn each other's writes away. The
     // mode is kept in the file; a file in the older rollback mode is converted on first open.
@@ -267,6 +285,7 @@ void DBAccess::resetForTesting() {
     instances.swap(store.instances);
     store.migrated = false;
     store.faults.forgetAll();
+    store.unwritable.clear();
   }
 }
 

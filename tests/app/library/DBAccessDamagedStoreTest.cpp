@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <iterator>
 #include <random>
 #include <string>
@@ -274,6 +275,46 @@ TEST(DBAccessDamagedStoreTest, AStoreThatCanOnlyBeReadLeavesNoJournalBehindAndTa
   DBAccess::resetForTesting();
   EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
   EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(DBAccess::getInstance()->getString_withType("0", ""), "kept");
+  DBAccess::resetForTesting();
+}
+
+// The store made writable while a run that opened it read-only goes on: the run keeps to its
+// first decision on every thread, and the next run writes.
+TEST(DBAccessDamagedStoreTest, AStoreMadeWritableDuringARunIsWrittenOnlyByTheNextRun) {
+  LibrarySandbox sandbox;
+  const std::string path = sandbox.livePath();
+  const std::string stored = storeWithRows(path);
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  ns::LogCapture log(true);
+  // The first thread's connection stays open, as the main thread's does for a run.
+  std::promise<void> opened, madeWritable;
+  std::thread first([&] {
+    EXPECT_TRUE(pltest::dropFileOverridesOnThisThread());
+    auto access = DBAccess::getInstance();
+    EXPECT_TRUE(access->db()->isReadOnly());
+    opened.set_value();
+    madeWritable.get_future().wait();
+    EXPECT_EQ(access->getString_withType("0", ""), std::string(300, 'x'));
+  });
+  opened.get_future().wait();
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  onThreadsAsAUser([] {
+    auto access = DBAccess::getInstance();
+    EXPECT_TRUE(access->db()->isReadOnly());
+    access->saveString_withType_withData("0", "", "changed");
+    EXPECT_EQ(access->getString_withType("0", ""), std::string(300, 'x'));
+  });
+  madeWritable.set_value();
+  first.join();
+  EXPECT_EQ(linesWith(log, "DBAccess: ").size(), 1u) << ::testing::PrintToString(log.messages());
+  EXPECT_EQ(readFile(path), stored);
+  for (const char* suffix : {"-wal", "-shm"}) EXPECT_FALSE(fs::exists(path + suffix)) << suffix;
+
+  DBAccess::resetForTesting();
+  log.clear();
+  onThreadsAsAUser([] { DBAccess::getInstance()->saveString_withType_withData("0", "", "kept"); });
+  EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
   EXPECT_EQ(DBAccess::getInstance()->getString_withType("0", ""), "kept");
   DBAccess::resetForTesting();
 }
