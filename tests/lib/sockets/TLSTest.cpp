@@ -209,8 +209,13 @@ TEST(DispatchSocketTLS, PlainReadsBeforeTheUpgradeAndHandshakeBytesRightBehindTh
   p.clientSocket->startTLS(manualTrustClientSettings());  // dropped
   p.clientSocket->writeData_withTimeout_tag(ns::Data(std::string_view("SECRET\r\n")), 30, 2);
   ASSERT_TRUE(p.client->waitForCount(Event::Connect, 1));
-  const int serverFD = acceptedDescriptor(p.listener->localPort(), p.clientSocket->localPort());
-  ASSERT_NE(serverFD, -1);
+  // The client is connected once the kernel has the connection; the listener accepts it later.
+  int serverFD = -1;
+  ASSERT_TRUE(pltest::pumpUntil(
+      [&] {
+        return (serverFD = acceptedDescriptor(p.listener->localPort(), p.clientSocket->localPort())) != -1;
+      },
+      20));
   ASSERT_TRUE(pltest::pumpUntil(
       [&] {
         int pending = 0;
