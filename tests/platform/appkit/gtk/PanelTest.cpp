@@ -51,11 +51,36 @@ class ChooserGoneBeforeTheSandbox {
   OnScreenApp& app_;
 };
 
-// Focuses the chooser once it is shown, then runs `keys`.
+// The shown chooser's dialog, or null.
+GtkWindow* shownChooser() {
+  GtkWindow* found = nullptr;
+  GList* toplevels = gtk_window_list_toplevels();
+  for (GList* t = toplevels; t; t = t->next)
+    if (GTK_IS_FILE_CHOOSER_DIALOG(t->data) && gtk_widget_get_mapped(GTK_WIDGET(t->data)))
+      found = GTK_WINDOW(t->data);
+  g_list_free(toplevels);
+  return found;
+}
+
+// The text of the entry that has the chooser's focus; nullopt when no entry has it.
+std::optional<std::string> focusedEntryText() {
+  GtkWindow* chooser = shownChooser();
+  GtkWidget* focus = chooser ? gtk_window_get_focus(chooser) : nullptr;
+  if (!focus || !GTK_IS_ENTRY(focus) || !gtk_widget_get_mapped(focus)) return std::nullopt;
+  return std::string(gtk_entry_get_text(GTK_ENTRY(focus)));
+}
+
+// Focuses the chooser once it is shown, then runs `keys` once it has the keyboard: keys sent
+// before the focus has arrived go to no window, and the chooser would wait for ever.
 void whenChooserShows(pltest::Steps& steps, std::function<void()> keys) {
   steps.when([] { return pltest::shownToplevel("dialog") && pltest::labelOnScreen("Cancel").has_value(); },
              [] { pltest::focusDialog(); });
-  steps.then(std::move(keys));
+  steps.when(
+      [] {
+        GtkWindow* chooser = shownChooser();
+        return chooser && gtk_window_is_active(chooser);
+      },
+      std::move(keys));
 }
 
 TEST(GtkPanelTest, ASaveSheetEndsWithTheTypedNameOrWithCancelOnEscape) {
@@ -101,12 +126,17 @@ TEST(GtkPanelTest, AFoldersOnlyOpenPanelRunModalReturnsTheFolderChosenWithTheKey
   panel->setCanChooseDirectories(true);
   panel->setDirectoryURL(ns::URL::fileURLWithPath_isDirectory(folder.string(), true));
   pltest::Steps steps;
-  // The location field (Ctrl+L) takes a typed path; Return chooses it.
-  whenChooserShows(steps, [&] {
-    xtest::chord({"Control_L", "l"});
-    xtest::type((folder / "clips").string());
-    xtest::tap("Return");
-  });
+  // The location field (Ctrl+L) takes a typed path; Return chooses it once the field shows it
+  // (completion may add a selected rest, which Return keeps within the folder).
+  const std::string typed = (folder / "clips").string();
+  whenChooserShows(steps, [] { xtest::chord({"Control_L", "l"}); });
+  steps.when([] { return focusedEntryText().has_value(); }, [&] { xtest::type(typed); });
+  steps.when(
+      [&] {
+        const auto text = focusedEntryText();
+        return text && text->compare(0, typed.size(), typed) == 0;
+      },
+      [] { xtest::tap("Return"); });
   const long code = panel->runModal();
   EXPECT_EQ(code, ak::ModalResponseOK);
   ASSERT_EQ(panel->URLs().size(), 1u);
