@@ -44,8 +44,21 @@ class NamedProcess : public testsupport::ChildProcess {
     std::string path = link.string();
     std::string seconds = "600";
     std::vector<char*> argv{path.data(), seconds.data(), nullptr};
-    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) pid_ = -1;
+    if (::posix_spawn(&pid_, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) {
+      pid_ = -1;
+      return;
+    }
+    // posix_spawn returns once the child has left this process's memory, and the kernel gives it
+    // the program's name only after that: a sample taken in between lists it under this process's
+    // name. Nothing samples it before it has its own.
+    const std::string comm = "/proc/" + std::to_string(pid_) + "/comm";
+    named_ = pltest::pumpUntil([&] { return crstest::readFile(comm) == name + "\n"; }, 60);
   }
+  // Whether the kernel gave it `name` (it can be sampled under it).
+  bool named() const { return named_; }
+
+ private:
+  bool named_ = false;
 };
 
 // The name the context's process list gives `pid`, or nothing when it is not listed.
@@ -103,6 +116,7 @@ class ProcessSampling : public ::testing::Test {
 TEST_F(ProcessSampling, ASampledCrashListsTheRunningProcessesAndItsReportCarriesThem) {
   NamedProcess started(sandbox_.temporaryFolder("started"), "crs-started");
   ASSERT_GT(started.pid(), 0);
+  ASSERT_TRUE(started.named());
   crstest::CrashRun run;
   fs::path record = crash({"CRS_TEST_COLLECT_PROCESSES=1"}, &run);
   ASSERT_FALSE(record.empty());
@@ -134,6 +148,7 @@ TEST_F(ProcessSampling, ASampledCrashListsTheRunningProcessesAndItsReportCarries
 
 TEST_F(ProcessSampling, WithoutSamplingARecordListsNoProcesses) {
   NamedProcess started(sandbox_.temporaryFolder("started"), "crs-started");
+  ASSERT_TRUE(started.named());
   crstest::CrashRun run;
   fs::path record = crash({}, &run);
   ASSERT_FALSE(record.empty());
@@ -150,6 +165,7 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
   ASSERT_TRUE(CRSContextIsInitialized());
   auto controller = reporter->controller();
   NamedProcess first(sandbox.temporaryFolder("first"), "crs-first");
+  ASSERT_TRUE(first.named());
 
   // Off: no timer, and nothing is sampled however long the clock runs.
   ASSERT_TRUE(pltest::drainMode());
@@ -173,6 +189,7 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
   EXPECT_EQ(reporter->thirtySecondTimer(), timer);
 
   NamedProcess second(sandbox.temporaryFolder("second"), "crs-second");
+  ASSERT_TRUE(second.named());
   clock.advance(29);
   EXPECT_EQ(sampledName(second.pid()), std::nullopt);
   clock.advance(2);
@@ -198,6 +215,7 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
   // Off again: the next firing stops the timer and the list stays as it was.
   reporter->controller_collectProcesses(controller, false);
   NamedProcess third(sandbox.temporaryFolder("third"), "crs-third");
+  ASSERT_TRUE(third.named());
   clock.advance(30);
   EXPECT_EQ(reporter->thirtySecondTimer(), nullptr);
   EXPECT_FALSE(timer->isValid());
