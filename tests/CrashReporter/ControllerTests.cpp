@@ -228,10 +228,14 @@ TEST_F(ControllerTest, AnOversizedSettingsAnswerIsAFailedLoadAndTheCacheStays) {
   std::vector<std::string> parts;
   for (std::size_t at = 0; at < whole.body.size(); at += 65536) parts.push_back(whole.body.substr(at, 65536));
   pltest::FakeReply replies[] = {whole, pltest::FakeReply::chunked(parts, "application/x-plist")};
-  run_->controller->beginStartupFlowAfterDelay(0);
+  // Each answer is in place before the load that reads it starts.
   for (std::size_t i = 0; i < 2; ++i) {
     service_.setSettingsReply(replies[i]);
-    if (i > 0) clock_.advance(600);  // the retry of the failed load
+    if (i == 0) {
+      run_->controller->beginStartupFlowAfterDelay(0);
+    } else {
+      clock_.advance(600);  // the retry of the failed load
+    }
     ASSERT_TRUE(waitFor([&] { return count(Kind::Settings) == i + 1 && run_->controller->isRetrying(); }))
         << i;
     EXPECT_EQ(crstest::readFile(cachePath), cached) << i;
