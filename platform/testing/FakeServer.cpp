@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <condition_variable>
 #include <cstdio>
@@ -24,6 +25,8 @@ namespace pltest {
 namespace {
 // Where the pre-routing handler keeps a multipart request's own Content-Type.
 constexpr char kHiddenContentType[] = "X-Pltest-Hidden-Content-Type";
+// Numbers the requests of every fake in the process in the order they are recorded.
+std::atomic<std::uint64_t> nextSequence{0};
 }  // namespace
 
 FakeReply FakeReply::text(int status, std::string body, std::string contentType) {
@@ -147,6 +150,7 @@ struct FakeServer::Impl {
           break;
         }
       }
+      fr.sequence = nextSequence.fetch_add(1) + 1;
       requests.push_back(fr);
     }
     changed.notify_all();

@@ -18,6 +18,7 @@
 // another content type.
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -37,6 +38,9 @@ struct FakeRequest {
   ns::HTTPHeaderFields headers;
   std::string body;
   std::vector<std::string> matches;  // the route pattern's capture groups
+  // Its place among the requests that every fake of this process received (from 1): tells which
+  // of two requests to different fakes came first.
+  std::uint64_t sequence = 0;
   std::optional<std::string> header(const std::string& name) const { return headers.get(name); }
 };
 

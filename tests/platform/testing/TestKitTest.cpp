@@ -166,6 +166,26 @@ TEST(FakeServer, RoutesCaptureAndCannedReplies) {
   EXPECT_FALSE(server.waitForRequests(1, std::chrono::milliseconds(1)));
 }
 
+TEST(FakeServer, RequestsToSeveralFakesAreNumberedInTheOrderTheyArrived) {
+  FakeServer first;
+  FakeServer second;
+  ASSERT_EQ(fetch(first.URLForPath("/a")).status, 404);
+  ASSERT_EQ(fetch(second.URLForPath("/b")).status, 404);
+  ASSERT_EQ(fetch(first.URLForPath("/c")).status, 404);
+  auto ofFirst = first.requests();
+  auto ofSecond = second.requests();
+  ASSERT_EQ(ofFirst.size(), 2u);
+  ASSERT_EQ(ofSecond.size(), 1u);
+  EXPECT_GT(ofFirst[0].sequence, 0u);
+  EXPECT_LT(ofFirst[0].sequence, ofSecond[0].sequence);
+  EXPECT_LT(ofSecond[0].sequence, ofFirst[1].sequence);
+  // Forgetting the requests does not reuse their numbers.
+  first.clearRequests();
+  ASSERT_EQ(fetch(first.URLForPath("/d")).status, 404);
+  ASSERT_EQ(first.requests().size(), 1u);
+  EXPECT_GT(first.requests()[0].sequence, ofFirst[1].sequence);
+}
+
 TEST(FakeServer, ChunkedSlowRangedAndCutShortReplies) {
   FakeServer server;
   server.canned("GET", "/chunks", FakeReply::chunked({"ab", "cd"}));
