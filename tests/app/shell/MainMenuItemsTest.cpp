@@ -4,6 +4,7 @@
 // what they become when the provider refuses the account's refresh token).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -381,8 +382,16 @@ struct RefusedSignIn : ApplicationFixture {
   void signInWithListOpen() {
     launchSignedIn();
     list = openList();
-    ASSERT_TRUE(
-        pltest::pumpUntil([&] { return list->cellArray().size() == 3 && !list->isFetching(); }, kWait));
+    // The list's load ends with its rows' channel titles, a call of its own started once the
+    // rows' details came: until the own channel's row shows its title, that call may still be
+    // on its way, and would ask for a token in the next step's place.
+    ASSERT_TRUE(pltest::pumpUntil(
+        [&] {
+          const auto& rows = list->cellArray();
+          return rows.size() == 3 && !list->isFetching() &&
+                 std::any_of(rows.begin(), rows.end(), [](const auto& row) { return row->author() == "Me"; });
+        },
+        kWait));
     ASSERT_TRUE(testsupport::finishAccountServiceCalls());
     auto auth =
         std::dynamic_pointer_cast<NetOAuth2Authentication>(AccountSession::youTubeService()->authorizer());
@@ -396,6 +405,20 @@ struct RefusedSignIn : ApplicationFixture {
     list->fetch();
     ASSERT_TRUE(pltest::pumpUntil([&] { return !list->isFetching(); }, kWait));
     ASSERT_TRUE(pltest::drainMode());
+  }
+  // The token requests that the reload's list call made: those since the step began that reached
+  // the provider before the call reached the service. The calls the answer sets going (the rows'
+  // channel titles) ask for a token of their own once a refresh failed; they are not counted.
+  std::optional<std::size_t> tokenRequestsOfTheListCall() const {
+    auto calls = api.callsOf("youtube.playlistItems.list");
+    if (calls.size() <= listCalls) return std::nullopt;
+    auto posts = api.posts();
+    if (calls[listCalls].post >= posts.size()) return std::nullopt;
+    const std::uint64_t listArrived = posts[calls[listCalls].post].sequence;
+    auto tokens = oauth.tokenRequests();
+    return static_cast<std::size_t>(
+        std::count_if(tokens.begin() + static_cast<std::ptrdiff_t>(tokenRequests), tokens.end(),
+                      [&](const auto& token) { return token.sequence < listArrived; }));
   }
   static bool settingsKeyKept() {
     return !ns::UserDefaults::standardUserDefaults()
@@ -454,7 +477,7 @@ TEST(RefusedSignIn, AFailingTokenEndpointLeavesTheAccountSignedIn) {
   // A server error, then no server at all.
   f.oauth.scriptTokenReply(pltest::FakeReply::json(500, R"({"error": "backend_error"})"));
   ASSERT_NO_FATAL_FAILURE(f.reload());
-  EXPECT_EQ(f.oauth.tokenRequests().size() - f.tokenRequests, 1u);
+  EXPECT_EQ(f.tokenRequestsOfTheListCall(), 1u);
   f.oauth.server().stop();
   ASSERT_NO_FATAL_FAILURE(f.reload());
 
