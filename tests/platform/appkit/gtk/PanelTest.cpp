@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "platform/appkit/Make.h"
 #include "platform/appkit/SavePanel.h"
@@ -137,7 +138,24 @@ TEST(GtkPanelTest, AFoldersOnlyOpenPanelRunModalReturnsTheFolderChosenWithTheKey
         return text && text->compare(0, typed.size(), typed) == 0;
       },
       [] { xtest::tap("Return"); });
+  // A chooser still up long after its keys is a fault: it is cancelled, with what it showed, so
+  // that the run goes on instead of waiting for ever.
+  std::string stuck;
+  const guint watchdog = g_timeout_add_seconds(
+      120,
+      +[](gpointer data) -> gboolean {
+        auto* said = static_cast<std::string*>(data);
+        GtkWindow* chooser = shownChooser();
+        *said = std::string("the chooser was still up; ") + (chooser ? "shown" : "not shown") +
+                (chooser && gtk_window_is_active(chooser) ? ", active" : ", not active") +
+                ", focused entry: " + focusedEntryText().value_or("(none)");
+        if (chooser) gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+        return G_SOURCE_REMOVE;
+      },
+      &stuck);
   const long code = panel->runModal();
+  if (stuck.empty()) g_source_remove(watchdog);
+  EXPECT_EQ(stuck, "");
   EXPECT_EQ(code, ak::ModalResponseOK);
   ASSERT_EQ(panel->URLs().size(), 1u);
   EXPECT_EQ(panel->URLs()[0]->path(), (folder / "clips").string());
