@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 
@@ -145,6 +145,8 @@ class WebKitBackend;
 constexpr guint kPlacementWatchMilliseconds = 200;
 // How long a cancelled load waits for WebKit's word on the server's certificate.
 constexpr double kCertificateSignalGrace = 10.0;
+// How many times a load is sent again when WebKit still refuses a certificate already accepted.
+constexpr int kCertificateResends = 3;
 
 // A subresource's signal reaches the back end only while it lives.
 struct ResourceWatch {
@@ -274,6 +276,8 @@ class WebKitBackend : public WebViewBackend {
     cancelSeen_ = false;
     failed_ = false;
     finishing_ = false;
+    resentAfterSilentCancel_ = false;
+    sentAgainForCertificate_ = 0;
     pageTitle_.clear();
   }
 
@@ -481,14 +485,36 @@ class WebKitBackend : public WebViewBackend {
       self->cancelSeen_ = true;
       std::weak_ptr<WebKitBackend*> alive = self->alive_;
       dispatch::after(kCertificateSignalGrace, dispatch::mainQueue(), [alive, attempt = self->attempt_, url] {
-        if (auto a = alive.lock(); a && (*a)->loading_ && (*a)->attempt_ == attempt && !(*a)->committed_)
-          (*a)->fail(ns::URLErrorCancelled, url);
+        auto a = alive.lock();
+        if (!a || !(*a)->loading_ || (*a)->attempt_ != attempt || (*a)->committed_) return;
+        auto* backend = *a;
+        // Now and then WebKit cancels a load just after it starts and says nothing more, the
+        // certificate being fine: the load is tried once more before it counts as cancelled.
+        if (!backend->resentAfterSilentCancel_ && backend->source_ && backend->source_->request()) {
+          backend->resentAfterSilentCancel_ = true;
+          ns::Log("pelorin: the web engine cancelled the load of %@ without saying why; it is tried again",
+                  url ? url->absoluteString() : std::string());
+          backend->send(backend->source_->request());
+          return;
+        }
+        backend->fail(ns::URLErrorCancelled, url);
       });
       return TRUE;
     }
     self->fail(urlErrorCode(error), url);
     // No error page: the view keeps what it showed.
     return TRUE;
+  }
+
+  // Sends the load's request again from the main queue; the failed attempt's own events are not
+  // the new one's.
+  void sendAgain() {
+    started_ = false;
+    auto request = source_->request();
+    std::weak_ptr<WebKitBackend*> alive = alive_;
+    dispatch::async(dispatch::mainQueue(), [alive, request] {
+      if (auto a = alive.lock(); a && (*a)->loading_) (*a)->send(request);
+    });
   }
 
   // Ends the load under way as failed with `code`, as the delegate learns of failures.
@@ -508,18 +534,26 @@ class WebKitBackend : public WebViewBackend {
     auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
     const std::string host = url ? url->host().value_or("") : std::string();
     const int port = url && url->port() ? *url->port() : 443;
-    const bool retry = self->loading_ && self->source_ && self->source_->request() && !host.empty() &&
-                       !self->allowedHosts_.count(host) && trustedByExtraAuthority(certificate, host, port);
-    if (retry) {
+    if (!self->loading_ || !self->source_ || !self->source_->request() || host.empty()) {
+      if (self->loading_) self->fail(ns::URLErrorServerCertificateUntrusted, url);
+      return TRUE;
+    }
+    if (auto allowed = self->allowedHosts_.find(host); allowed != self->allowedHosts_.end()) {
+      // The certificate accepted already: late word of the refused attempt (the load sent again
+      // has not started), or a load that reached WebKit's network side before the acceptance did,
+      // which is sent again a few times. Another certificate for the host fails the load.
+      if (g_tls_certificate_is_same(allowed->second.get(), certificate)) {
+        if (!self->started_) return TRUE;
+        if (self->sentAgainForCertificate_ < kCertificateResends) {
+          ++self->sentAgainForCertificate_;
+          self->sendAgain();
+          return TRUE;
+        }
+      }
+    } else if (trustedByExtraAuthority(certificate, host, port)) {
       webkit_web_context_allow_tls_certificate_for_host(self->context_, certificate, host.c_str());
-      self->allowedHosts_.insert(host);
-      // The failed attempt's own events are not this load's.
-      self->started_ = false;
-      auto request = self->source_->request();
-      std::weak_ptr<WebKitBackend*> alive = self->alive_;
-      dispatch::async(dispatch::mainQueue(), [alive, request] {
-        if (auto a = alive.lock(); a && (*a)->loading_) (*a)->send(request);
-      });
+      self->allowedHosts_.emplace(host, CertificateRef(G_TLS_CERTIFICATE(g_object_ref(certificate))));
+      self->sendAgain();
       return TRUE;
     }
     if (self->loading_) self->fail(ns::URLErrorServerCertificateUntrusted, url);
@@ -602,13 +636,21 @@ class WebKitBackend : public WebViewBackend {
   // The attempt's page committed; a cancellation was seen before it did.
   bool committed_ = false;
   bool cancelSeen_ = false;
+  // The load was sent again once after WebKit cancelled it without a word.
+  bool resentAfterSilentCancel_ = false;
   bool failed_ = false;
   // The load ended and its page's text is being fetched back for its title.
   bool finishing_ = false;
   // The title read from the page's text at the load's end.
   std::string pageTitle_;
-  // Hosts whose certificate the extra certificate authorities vouched for.
-  std::set<std::string> allowedHosts_;
+  // Hosts whose certificate the extra certificate authorities vouched for, with the certificate.
+  struct CertificateUnref {
+    void operator()(GTlsCertificate* certificate) const { g_object_unref(certificate); }
+  };
+  using CertificateRef = std::unique_ptr<GTlsCertificate, CertificateUnref>;
+  std::map<std::string, CertificateRef> allowedHosts_;
+  // Times the load was sent again for a certificate already accepted.
+  int sentAgainForCertificate_ = 0;
 };
 
 }  // namespace
