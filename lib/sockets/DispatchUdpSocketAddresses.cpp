@@ -622,6 +622,7 @@ bool DispatchUdpSocket::bindToPort_interface_error(std::uint16_t port,
     if (!(flags_ & kDidCreateSockets) && !createSocket4_socket6_error(useIPv4, useIPv6, &error)) return;
 
     auto bindOne = [&](int fd, const ns::Data& address) {
+      if (port == 0) socket_setup::keepEphemeralPortOwn(fd);
       if (::bind(fd, reinterpret_cast<const sockaddr*>(address.bytes()),
                  static_cast<socklen_t>(address.length())) == -1) {
         error = errnoErrorWithReason("Error in bind() function");
@@ -665,6 +666,7 @@ bool DispatchUdpSocket::bindToAddress_error(const ns::Data& localAddr, ns::Error
     if (!(flags_ & kDidCreateSockets) && !createSocket4_socket6_error(useIPv4, !useIPv4, &error)) return;
     const int fd = useIPv4 ? socket4FD_ : socket6FD_;
     const socklen_t length = useIPv4 ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
+    if (portFromAddress(address) == 0) socket_setup::keepEphemeralPortOwn(fd);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(address.bytes()), length) == -1) {
       error = errnoErrorWithReason("Error in bind() function");
       closeSockets();

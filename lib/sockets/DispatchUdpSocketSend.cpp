@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 
 #include "lib/sockets/DispatchUdpSocketInternal.h"
+#include "lib/sockets/SocketSetup.h"
 
 using namespace udp_socket_internal;
 
@@ -199,6 +200,7 @@ void DispatchUdpSocket::maybeConnect() {
 
 bool DispatchUdpSocket::connectWithAddress4_error(const ns::Data& address4, ns::Error* errPtr) {
   assertOnSocketQueue();
+  if (!(flags_ & kDidBind)) socket_setup::keepEphemeralPortOwn(socket4FD_);
   if (::connect(socket4FD_, reinterpret_cast<const sockaddr*>(address4.bytes()), sizeof(sockaddr_in)) != 0) {
     ns::setError(errPtr, errnoErrorWithReason("Error in connect() function"));
     return false;
@@ -211,6 +213,7 @@ bool DispatchUdpSocket::connectWithAddress4_error(const ns::Data& address4, ns::
 
 bool DispatchUdpSocket::connectWithAddress6_error(const ns::Data& address6, ns::Error* errPtr) {
   assertOnSocketQueue();
+  if (!(flags_ & kDidBind)) socket_setup::keepEphemeralPortOwn(socket6FD_);
   if (::connect(socket6FD_, reinterpret_cast<const sockaddr*>(address6.bytes()), sizeof(sockaddr_in6)) != 0) {
     ns::setError(errPtr, errnoErrorWithReason("Error in connect() function"));
     return false;
@@ -345,6 +348,8 @@ void DispatchUdpSocket::doSend() {
   const bool ipv4 = packet->addressFamily == AF_INET;
   const int fd = ipv4 ? socket4FD_ : socket6FD_;
   ssize_t result;
+  // The first send binds the socket implicitly, to a port the kernel picks.
+  if (!(flags_ & kDidBind)) socket_setup::keepEphemeralPortOwn(fd);
   if (flags_ & kDidConnect) {
     result = ::send(fd, packet->buffer.bytes(), packet->buffer.length(), MSG_NOSIGNAL);
   } else {
@@ -353,7 +358,6 @@ void DispatchUdpSocket::doSend() {
                       reinterpret_cast<const sockaddr*>(address.bytes()),
                       static_cast<socklen_t>(address.length()));
   }
-  // The first send binds the socket implicitly.
   flags_ |= kDidBind;
 
   if (result > 0) {

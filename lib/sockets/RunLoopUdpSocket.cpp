@@ -366,7 +366,9 @@ bool RunLoopUdpSocket::bindToAddress_port_error(const std::optional<std::string>
     return false;
   }
 
-  int on = 1;
+  // Address reuse lets a named port be bound again; on port 0 it could share the kernel's pick
+  // with another socket (see keepEphemeralPortOwn).
+  int on = port != 0 ? 1 : 0;
   if (socket4_) ::setsockopt(socket4_->getNative(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (socket6_) ::setsockopt(socket6_->getNative(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
 

@@ -49,4 +49,9 @@ int openNonBlockingSocket(int domain, int type, const char** failedStep) {
   return socketFD;
 }
 
+void keepEphemeralPortOwn(int fd) {
+  int off = 0;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off);
+}
+
 }  // namespace socket_setup

@@ -19,4 +19,11 @@ bool setNonBlocking(int fd);
 // descriptor closed, errno as the failed step left it and *failedStep the text naming that step.
 int openNonBlockingSocket(int domain, int type, const char** failedStep);
 
+// Turns address reuse off on a UDP descriptor that is about to be given a port by the kernel (a
+// bind to port 0, or the implicit bind of a first send or connect). On Linux such a descriptor
+// with reuse on may be handed a port that another descriptor with reuse on already holds, and a
+// datagram sent to that port then reaches only one of them. Reuse is for binding a named port
+// again; without it the kernel picks a port nobody holds.
+void keepEphemeralPortOwn(int fd);
+
 }  // namespace socket_setup

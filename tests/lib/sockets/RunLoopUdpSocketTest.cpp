@@ -12,6 +12,7 @@
 #include "RunLoopUdpTestSupport.h"
 #include "lib/sockets/SocketResolver.h"
 #include "platform/testing/ErrorMatch.h"
+#include "tests/lib/sockets/SocketTestSupport.h"
 
 using namespace rludptest;
 
@@ -182,6 +183,20 @@ TEST(RunLoopUdpSocketTest, BindingNarrowsTheFamilies) {
   EXPECT_EQ(rec->eventsOf(UdpEvent::Received, six.get())[0].host, "::1");
   six->setDelegate(nullptr);
   sender->setDelegate(nullptr);
+}
+
+TEST(RunLoopUdpSocketTest, APortTheKernelPicksIsHeldByNoOtherSocket) {
+  sockettest::ReusedPortHolders holders(1500, 400);
+  ASSERT_GE(holders.size(), 500u);
+  std::vector<ns::Ref<RunLoopUdpSocket>> sockets;
+  for (int i = 0; i < 150; ++i) {
+    auto sock = ns::make<RunLoopUdpSocket>();
+    ns::Error err;
+    ASSERT_TRUE(sock->bindToAddress_port_error("127.0.0.1", 0, &err)) << err.description();
+    EXPECT_FALSE(holders.holds(sock->localPort())) << sock->localPort();
+    sockets.push_back(sock);
+  }
+  for (auto& sock : sockets) sock->close();
 }
 
 TEST(RunLoopUdpSocketTest, ConnectingNarrowsTheFamilyAndFixesThePeer) {

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -143,6 +144,38 @@ std::size_t descriptorsOpenedSince(const std::set<int>& before) {
   std::size_t count = 0;
   for (int fd : openDescriptors()) count += before.count(fd) == 0;
   return count;
+}
+
+ReusedPortHolders::ReusedPortHolders(std::size_t wanted, std::size_t spare) {
+  // A soft descriptor limit below the hard one is raised: the holders need many.
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &limit);
+  }
+  ::getrlimit(RLIMIT_NOFILE, &limit);
+  std::size_t room = limit.rlim_cur > spare + 64 ? limit.rlim_cur - spare - 64 : 0;
+  for (std::size_t i = 0; i < wanted && i < room; ++i) {
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd == -1) break;
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ::close(fd);
+      break;
+    }
+    fds_.push_back(fd);
+    ports_.insert(ntohs(address.sin_port));
+  }
+}
+
+ReusedPortHolders::~ReusedPortHolders() {
+  for (int fd : fds_) ::close(fd);
 }
 
 }  // namespace sockettest

@@ -207,4 +207,23 @@ bool ipv6LoopbackAvailable();
 std::set<int> openDescriptors();
 std::size_t descriptorsOpenedSince(const std::set<int>& before);
 
+// Many plain IPv4 datagram sockets with address reuse on, each bound to 127.0.0.1 on a port the
+// kernel picked: with so many ports held, a socket of ours that let the kernel hand it a held
+// port (as Linux does to a socket with reuse on) would land on one of them. Leaves `spare`
+// descriptors of the process's limit free for the test's own sockets.
+class ReusedPortHolders {
+ public:
+  explicit ReusedPortHolders(std::size_t wanted, std::size_t spare);
+  ~ReusedPortHolders();
+  ReusedPortHolders(const ReusedPortHolders&) = delete;
+  ReusedPortHolders& operator=(const ReusedPortHolders&) = delete;
+
+  std::size_t size() const { return fds_.size(); }
+  bool holds(std::uint16_t port) const { return ports_.count(port) != 0; }
+
+ private:
+  std::vector<int> fds_;
+  std::set<std::uint16_t> ports_;
+};
+
 }  // namespace sockettest

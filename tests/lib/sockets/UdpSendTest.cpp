@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -329,6 +330,28 @@ TEST(DispatchUdpSocketBind, APortHeldElsewhereFailsTheBindAndClosesBothSockets) 
     EXPECT_TRUE(a.socket->bindToPort_interface_error(0, "127.0.0.1", &error)) << error.localizedDescription();
     a.settle();
     EXPECT_EQ(a.delegate->count(UdpEvent::Close), 0u);
+  }
+}
+
+TEST(DispatchUdpSocketBind, APortTheKernelPicksIsHeldByNoOtherSocket) {
+  sockettest::ReusedPortHolders holders(1500, 400);
+  ASSERT_GE(holders.size(), 500u);
+  RawUdpPeer peer;
+  std::vector<std::unique_ptr<UdpEndpoint>> endpoints;
+  for (int i = 0; i < 150; ++i) {
+    auto e = std::make_unique<UdpEndpoint>("udp.ownport");
+    e->socket->setIPv6Enabled(false);
+    if (i % 2 == 0) {
+      e->bindLoopback4();
+    } else {
+      // Bound by its first send.
+      e->socket->sendData_toAddress_withTimeout_tag(ns::Data("x"), peer.address(), -1, i);
+      ASSERT_TRUE(e->waitThenSettle(UdpEvent::Send, 1));
+    }
+    std::uint16_t port = e->socket->localPort_IPv4();
+    ASSERT_NE(port, 0) << i;
+    EXPECT_FALSE(holders.holds(port)) << (i % 2 ? "sent first, " : "bound, ") << port;
+    endpoints.push_back(std::move(e));
   }
 }
 
