@@ -203,7 +203,8 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
                   pltest::FakeReply::stalled(resource.substr(0, 600 * 1024), 2 * kMiB));
     offer(videoId);
     auto downloader = download(videoId);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30))
+        << downloader->downloadedBytes() << " bytes";
     const int port = server->serverPort();
 
     pltest::LogCapture log;
@@ -222,11 +223,14 @@ TEST_F(YoutubeResponseTest, AClientWaitingForBytesIsLetGoByARestartThePlayerOrAF
       });
       ASSERT_TRUE(first);
     } else {
-      ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30));
+      ASSERT_TRUE(pltest::pumpUntil([&] { return YoutubeResponse::waitingResponseCount() == 1; }, 30))
+          << YoutubeResponse::waitingResponseCount() << " waiting";
     }
     release.action(*server, *player, *downloader);
+    // A line that never comes is shown with every line that came instead.
     for (const auto& line : release.lines)
-      EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(line); }, 30)) << line;
+      EXPECT_TRUE(pltest::pumpUntil([&] { return log.contains(line); }, 30))
+          << line << " not among: " << ::testing::PrintToString(log.messages());
     if (release.closes) {
       EXPECT_TRUE(whilePumping([&] { return client.readToEnd().has_value(); }));
     }
@@ -342,7 +346,8 @@ TEST_F(YoutubeResponseTest, AClientWaitingOnADownloadThatIsDeletedOrReplacedIsCl
                   pltest::FakeReply::stalled(resource.substr(0, 600 * 1024), 2 * kMiB));
     offer(videoId);
     auto downloader = download(videoId);
-    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30));
+    ASSERT_TRUE(pltest::pumpUntil([&] { return downloader->downloadedBytes() >= 600 * 1024; }, 30))
+        << downloader->downloadedBytes() << " bytes";
     const int port = server->serverPort();
     pltest::RawClient client;
     ASSERT_TRUE(client.connectTo(static_cast<std::uint16_t>(port)));
