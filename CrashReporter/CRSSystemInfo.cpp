@@ -328,12 +328,16 @@ void CRSBinaryImageInsert(std::vector<CRSBinaryImage>& list, const CRSBinaryImag
 void CRSBinaryImagesStartTracking(CRSWritableContext* writable) {
   writable->binaryImages = nullptr;
   rescan(writable);
-  // Objects loaded later are picked up by this tick, or when the map is asked for.
+  // Objects loaded later are picked up by this tick, or when the map is asked for. The loader
+  // tells nobody of a new object, and a crash walks only the listed images by their tables: the
+  // media engine, loaded once the first window is drawn, must be listed within moments. A tick
+  // that finds no new object costs one step into the loader's list.
+  constexpr double kImageCheckSeconds = 1;
   static ns::NoDestructor<ns::Ref<dispatch::Source>> tick;
   auto queue = CRSContextQueue();
   if (!queue) return;
   *tick = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, queue);
-  (*tick)->setTimer(dispatch::time(60), 60, 5);
+  (*tick)->setTimer(dispatch::time(kImageCheckSeconds), kImageCheckSeconds, kImageCheckSeconds / 4);
   (*tick)->setEventHandler([writable] {
     unsigned long long seen;
     {

@@ -15,6 +15,7 @@
 #include "CrashReporter/CRSCrashCapture.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "platform/testing/ChildTest.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/CrashReporter/CrashProgram.h"
 
@@ -45,6 +46,7 @@ std::uint64_t mappedStart(const std::string& name) {
 
 TEST(FactsChild, DISABLED_TheRunningProcessDescribesItself) {
   pltest::Sandbox sandbox;
+  pltest::VirtualClock clock;
   std::string folder = sandbox.path("crash");
   fs::create_directories(folder);
   std::string record = folder + "/s.crsrecord", marker = folder + "/marker";
@@ -89,8 +91,19 @@ TEST(FactsChild, DISABLED_TheRunningProcessDescribesItself) {
   std::string libraryId = crstest::buildIdOfFile(CRS_TEST_LIBRARY);
   ASSERT_EQ(libraryId.size(), 40u);
   EXPECT_EQ(CRSBinaryImagesUUIDMap().count(libraryId), 0u);
+  auto listed = [] {
+    const CRSBinaryImageList* now = CRSWritableContextGet()->binaryImages.load();
+    for (std::uint32_t i = 0; now && i < now->count; ++i)
+      if (fs::path(now->entries[i].path) == fs::path(CRS_TEST_LIBRARY)) return true;
+    return false;
+  };
   void* library = ::dlopen(CRS_TEST_LIBRARY, RTLD_NOW);
   ASSERT_NE(library, nullptr) << ::dlerror();
+  // A crash soon after a library is loaded walks its frames by its table: the list takes it
+  // within moments, before anything asks for the map.
+  EXPECT_FALSE(listed());
+  clock.advance(1.5);
+  EXPECT_TRUE(pltest::pumpUntil(listed, 30));
   auto map = CRSBinaryImagesUUIDMap();
   ASSERT_EQ(map.count(libraryId), 1u);
   Dl_info info{};
