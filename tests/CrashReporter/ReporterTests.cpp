@@ -87,15 +87,28 @@ TEST_F(Reporter, ACrashIsReportedByTheNextRun) {
                 {"no", "NO"},   {"i", "-7"},       {"u", "http://example.com/a?b=c%2520d"}};
   for (const auto& s : stored) EXPECT_EQ(custom[s.key].stringValue(), s.text) << s.key;
 
-  // The crashed run's session holds its install event. The next run's maintenance may package and
-  // send that fragment before the crash is written into the session, so the session is named now.
-  fs::path active = crashFolder() / "analytics/v1/ACTIVE";
-  auto sessions = crstest::entries(active);
+  // The crashed run logged its install event. The next run's maintenance may package and send that
+  // fragment before the crash is written into the session, so the session is named now. Settings
+  // that arrived before the crash may already have had the crashed run package the event, or send
+  // it: it lies in the session's active logs, among its packages, or with the service.
+  fs::path analytics = crashFolder() / "analytics/v1";
+  auto sessions = crstest::entries(analytics / "ACTIVE");
   ASSERT_EQ(sessions.size(), 1u);
   const std::string crashedSession = sessions[0];
+  std::vector<std::string> logged;
+  for (const auto& log : crstest::findNamed(analytics / "ACTIVE" / crashedSession, "0.log"))
+    logged.push_back(crstest::readFile(log));
+  for (const auto& package : crstest::findNamed(analytics / "PACKAGED" / crashedSession, "0.log.zip")) {
+    if (auto bytes = crstest::gunzip(crstest::readFile(package))) logged.push_back(*bytes);
+  }
+  for (const auto& upload : crstest::requestsOf(service_, Kind::Analytics)) {
+    for (const auto& part : upload.parts) {
+      if (auto bytes = crstest::gunzip(part.body)) logged.push_back(*bytes);
+    }
+  }
   bool installed = false;
-  for (const auto& log : crstest::findNamed(active / crashedSession, "0.log")) {
-    for (const auto& record : crstest::parseLog(crstest::readFile(log)))
+  for (const auto& bytes : logged) {
+    for (const auto& record : crstest::parseLog(bytes))
       installed = installed || record.key == "app_installed";
   }
   EXPECT_TRUE(installed);
@@ -136,7 +149,7 @@ TEST_F(Reporter, ACrashIsReportedByTheNextRun) {
 
   // The crash went into a fragment of the crashed run's session.
   std::vector<fs::path> crashLogs;
-  for (const auto& log : crstest::findNamed(active, "1.log")) {
+  for (const auto& log : crstest::findNamed(analytics / "ACTIVE", "1.log")) {
     auto records = crstest::parseLog(crstest::readFile(log));
     if (records.size() == 2 && records[1].key == "app_crashed") {
       crashLogs.push_back(log);
