@@ -23,7 +23,9 @@ void stopNetworkThread() {
   auto& thread = networkThreadHolder();
   if (!thread) return;
   thread->cancel();
-  thread->waitUntilFinished(10);
+  // Until the thread has ended: as it exits it releases the crypto library's per-thread state,
+  // which must not overlap that library's own exit handler (it runs after this one).
+  thread->waitUntilEnded(10);
 }
 
 void runOnNetworkThread(std::function<void()> block, bool wait) {

@@ -1,6 +1,7 @@
 #include "platform/runloop/Thread.h"
 
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -111,6 +112,7 @@ void Thread::run() {
   {
     std::lock_guard lock(mutex_);
     nativeHandle_ = static_cast<unsigned long>(pthread_self());
+    systemId_ = static_cast<int>(gettid());
     if (!name_.empty()) setOsName(pthread_self(), name_);
     runLoop_ = RunLoop::currentRunLoop();
     executing_ = true;
@@ -176,6 +178,27 @@ Ref<RunLoop> Thread::runLoop() const {
 bool Thread::waitUntilFinished(double timeoutSeconds) const {
   std::unique_lock lock(mutex_);
   return cv_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return finished_; });
+}
+
+bool Thread::waitUntilEnded(double timeoutSeconds) const {
+  auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                             std::chrono::duration<double>(timeoutSeconds));
+  if (!waitUntilFinished(timeoutSeconds)) return false;
+  int id = 0;
+  {
+    std::lock_guard lock(mutex_);
+    id = systemId_;
+  }
+  if (id == 0) return false;
+  if (id == static_cast<int>(gettid())) return true;
+  // The kernel knows the thread until it has run its thread-specific destructors and exited; a
+  // detached thread leaves nothing to join, so its end is asked for.
+  while (::syscall(SYS_tgkill, ::getpid(), id, 0) == 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
+  return true;
 }
 
 void Thread::performOnThread(const Ref<Thread>& thread, PerformRequest request, bool waitUntilDone,

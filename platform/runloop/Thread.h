@@ -53,6 +53,10 @@ class Thread : public Object {
   Ref<RunLoop> runLoop() const;
   // Waits until the body has returned or `timeoutSeconds` of real time passed.
   bool waitUntilFinished(double timeoutSeconds) const;
+  // Waits, as long, until the system thread itself has ended: its thread-specific data (the
+  // libraries' own, too) is released only after the body returns. False for a thread adopted
+  // rather than started here.
+  bool waitUntilEnded(double timeoutSeconds) const;
 
   // performSelector:onThread:withObject:waitUntilDone:modes: — queues the request on the thread's
   // run loop from any thread (waking it); with waitUntilDone, returns after it ran, and runs it at
@@ -77,6 +81,7 @@ class Thread : public Object {
   bool cancelled_ = false;
   bool isMain_ = false;
   unsigned long nativeHandle_ = 0;
+  int systemId_ = 0;  // the kernel's thread id, once a started thread runs
   Ref<RunLoop> runLoop_;
 };
 

@@ -121,4 +121,32 @@ TEST(ThreadTest, SleepReadsTheVirtualClock) {
   ns::Clock::installReal();
 }
 
+// A library's per-thread data is released after the body returns, as the system thread exits: a
+// thread has ended only once that is done.
+TEST(ThreadTest, AThreadHasEndedOnlyOnceItsThreadSpecificDataIsReleased) {
+  static std::atomic<bool> release{false};
+  static std::atomic<bool> released{false};
+  pthread_key_t key;
+  ASSERT_EQ(pthread_key_create(&key,
+                               [](void*) {
+                                 release.wait(false);
+                                 released = true;
+                               }),
+            0);
+  auto thread = Thread::detachNewThreadWithRunLoop("tsd");
+  Thread::performOnThread(thread, {nullptr, "", nullptr, [key] { pthread_setspecific(key, &release); }},
+                          true);
+  thread->cancel();
+  ASSERT_TRUE(thread->waitUntilFinished(30));
+  EXPECT_FALSE(thread->waitUntilEnded(0.05));
+  EXPECT_FALSE(released);
+  release = true;
+  release.notify_all();
+  EXPECT_TRUE(thread->waitUntilEnded(30));
+  EXPECT_TRUE(released);
+  pthread_key_delete(key);
+  // A thread this layer did not start has no end to wait for.
+  EXPECT_FALSE(Thread::mainThread()->waitUntilEnded(0));
+}
+
 }  // namespace
