@@ -126,6 +126,8 @@ TEST(ThreadTest, SleepReadsTheVirtualClock) {
 TEST(ThreadTest, AThreadHasEndedOnlyOnceItsThreadSpecificDataIsReleased) {
   static std::atomic<bool> release{false};
   static std::atomic<bool> released{false};
+  release = false;
+  released = false;
   pthread_key_t key;
   ASSERT_EQ(pthread_key_create(&key,
                                [](void*) {
