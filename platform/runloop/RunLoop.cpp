@@ -649,9 +649,17 @@ bool RunLoop::runUntil(const std::function<bool()>& predicate, double timeoutSec
   impl_->assertOwnThread("runUntil");
   auto deadline = Steady::now() + std::chrono::duration_cast<Steady::duration>(
                                       std::chrono::duration<double>(std::max(timeoutSeconds, 0.0)));
+  bool ranAPass = false;
   while (!predicate()) {
     auto now = Steady::now();
-    if (now >= deadline) return predicate();
+    if (now >= deadline) {
+      if (ranAPass) return predicate();
+      // A thread that got no time before its deadline (a busy machine) still handles what is
+      // ready once: the wait is for the predicate, not for a chance to run.
+      runPendingInMode(mode);
+      return predicate();
+    }
+    ranAPass = true;
     // Short slices: the predicate may turn true on another thread without waking this loop.
     auto slice = std::min(deadline, now + std::chrono::milliseconds(5));
     impl_->runPass(mode, Clock::kDistantFuture, slice, false);

@@ -142,6 +142,34 @@ TEST(RunLoopTest, RunModeAnswersNoWhenTheModeHasNothing) {
   EXPECT_FALSE(loop->runUntil([] { return false; }, 0.05, "EmptyTestMode"));
 }
 
+// A pump whose thread got no time before its deadline (zero stands for that here) still runs
+// what was ready: a queued block, a signalled source and a readable descriptor.
+TEST(RunLoopTest, APumpOutOfTimeBeforeItsFirstLookStillRunsWhatIsReady) {
+  auto loop = RunLoop::currentRunLoop();
+  bool performed = false;
+  loop->performBlock([&] { performed = true; });
+  EXPECT_TRUE(loop->runUntil([&] { return performed; }, 0));
+
+  int fired = 0;
+  auto source = ns::make<ns::RunLoopSource>([&] { ++fired; });
+  loop->addSource_forMode(source, ns::DefaultRunLoopMode);
+  source->signal();
+  EXPECT_TRUE(loop->runUntil([&] { return fired == 1; }, 0));
+  loop->removeSource_forMode(source, ns::DefaultRunLoopMode);
+
+  pltest::Pipe p;
+  int reads = 0;
+  auto id = loop->addDescriptor(p.r, POLLIN, [&](int fd, short) {
+    char c;
+    if (::read(fd, &c, 1) == 1) ++reads;
+  });
+  ASSERT_EQ(::write(p.w, "x", 1), 1);
+  EXPECT_TRUE(loop->runUntil([&] { return reads == 1; }, 0));
+  loop->removeDescriptor(id);
+  // Nothing ready: the answer stays no, at once.
+  EXPECT_FALSE(loop->runUntil([] { return false; }, 0));
+}
+
 TEST(RunLoopTest, DescriptorSourcesFireInTheirModesUntilRemoved) {
   auto loop = RunLoop::currentRunLoop();
   pltest::Pipe p;
