@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -122,14 +124,15 @@ void Clock::advance(TimeInterval seconds) {
   std::unique_lock lock(s.advanceMutex);
   if (!s.isVirtual.load()) return;
   const double target = s.virtualNow.load() + seconds;
-  // Steps summed in floating point can fall an ulp short of a deadline taken as one sum (0.19 then
+  // Steps summed in floating point can fall ulps short of a deadline taken as one sum (0.19 then
   // 0.01 against 0.2 from the same start, at uptimes past about 4.5 hours): a deadline within a
-  // nanosecond of the target is due.
-  constexpr double kSlack = 1e-9;
+  // nanosecond of the target is due, or within a few hundred ulps once an ulp is larger than that
+  // (an uptime past about 97 days).
+  const double slack = std::max(1e-9, std::abs(target) * 256 * std::numeric_limits<double>::epsilon());
   for (;;) {
     double now = s.virtualNow.load();
     double next = std::min(detail::currentRunLoopNextTimerAfter(now), observersNextDeadlineAfter(now));
-    if (!(next <= target + kSlack)) break;
+    if (!(next <= target + slack)) break;
     s.virtualNow.store(std::max(now, next), std::memory_order_release);
     // Timer callbacks may advance the clock themselves; let them.
     lock.unlock();

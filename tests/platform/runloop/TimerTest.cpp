@@ -54,6 +54,34 @@ TEST_F(VirtualClockTest, StepsThatSumToTheDeadlineFireItAtEveryMagnitudeOfTheClo
   }
 }
 
+// Past about 97 days of uptime an ulp of the clock exceeds a nanosecond: a fixed slack no longer
+// covers what summed steps lose, and a machine up that long must still fire the timer. Many
+// starting points, since whether a sum falls short depends on the start's low bits.
+TEST_F(VirtualClockTest, StepsThatSumToTheDeadlineFireItAfterAYearOfUptime) {
+  if (Clock::now() < 4e7) Clock::advance(4e7 - Clock::now());
+  for (int start = 0; start < 200; ++start) {
+    SCOPED_TRACE(start);
+    Clock::advance(0.37);
+    int fired = 0;
+    timers.push_back(Timer::scheduledTimerWithTimeInterval_repeats_block(
+        0.2, false, [&](const ns::Ref<Timer>&) { ++fired; }));
+    Clock::advance(0.19);
+    ASSERT_EQ(fired, 0);
+    Clock::advance(0.01);
+    ASSERT_EQ(fired, 1);
+  }
+  // Twenty steps of a hundredth sum to the deadline too, and not one step sooner.
+  int fired = 0;
+  timers.push_back(Timer::scheduledTimerWithTimeInterval_repeats_block(
+      0.2, false, [&](const ns::Ref<Timer>&) { ++fired; }));
+  for (int step = 1; step < 20; ++step) {
+    Clock::advance(0.01);
+    ASSERT_EQ(fired, 0) << step;
+  }
+  Clock::advance(0.01);
+  EXPECT_EQ(fired, 1);
+}
+
 TEST_F(VirtualClockTest, OneShotRestartedBeforeItFiresFiresOnceAfterTheLastRestart) {
   int fired = 0;
   auto arm = [&] {
