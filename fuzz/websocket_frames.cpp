@@ -14,6 +14,7 @@
 #include "lib/http-server/Core/HTTPServer.h"
 #include "lib/http-server/Core/HTTPServerNotifications.h"
 #include "lib/websocket/WebSocket.h"
+#include "platform/security/LibraryExit.h"
 
 namespace {
 
@@ -47,6 +48,10 @@ struct Server {
   std::size_t webSockets = 0;
 
   Server() {
+    // The server's threads still hold the TLS library's per-thread state when the replay ends,
+    // and its exit-time clean-up then races them (the leak checker saw that state lost now and
+    // then): as the application does, the library is kept through exit.
+    sec::keepCryptoLibraryThroughExit();
     server->setConnectionClass<SocketConnection>();
     server->setInterface("127.0.0.1");
     ns::Error error;
