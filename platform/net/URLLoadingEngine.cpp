@@ -7,10 +7,13 @@
 #include <openssl/x509.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -220,6 +223,8 @@ namespace {
 
 class Engine;
 Engine& engine();
+// Set once the engine is made; the exit handler looks at it without making one.
+std::atomic<Engine*> madeEngine{nullptr};
 
 class Engine {
  public:
@@ -233,14 +238,33 @@ class Engine {
     // its identity.
     clockHook_ = std::make_shared<ClockHook>(this);
     Clock::addObserver(clockHook_);
+    madeEngine.store(this);
   }
 
-  void perform(std::function<void()> work) {
+  // Queues work for the engine thread; false (and nothing queued) once the engine has stopped
+  // for the process's exit.
+  bool perform(std::function<void()> work) {
     {
       std::lock_guard lock(mutex_);
+      if (stopping_) return false;
       commands_.push_back(std::move(work));
     }
     curl_multi_wakeup(multi_);
+    return true;
+  }
+
+  // Lets the engine thread finish the pass it is in and then keeps it waiting for good, so that
+  // it is not inside curl or the TLS library while the process's libraries are torn down. False
+  // when the pass did not end within the time.
+  bool stopForExit(double timeoutSeconds) {
+    // A forked child has no engine thread, and on the engine thread itself no pass is under way.
+    if (::getpid() != pid_ || std::this_thread::get_id() == thread_.get_id()) return true;
+    std::unique_lock lock(mutex_);
+    stopping_ = true;
+    lock.unlock();
+    curl_multi_wakeup(multi_);
+    lock.lock();
+    return parked_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return stopped_; });
   }
 
   double nextDeadlineAfter(double now) {
@@ -259,7 +283,7 @@ class Engine {
     curl_multi_wakeup(multi_);
     if (std::this_thread::get_id() == thread_.get_id()) return;
     lock.lock();
-    checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target; });
+    checked_.wait_for(lock, std::chrono::seconds(5), [&] { return timeCheckDone_ >= target || stopping_; });
   }
 
   void begin(const std::shared_ptr<URLLoad>& load);
@@ -282,9 +306,13 @@ class Engine {
 
   CURLM* multi_;
   std::shared_ptr<ClockHook> clockHook_;
+  pid_t pid_ = ::getpid();
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable checked_;
+  bool stopping_ = false;  // asked to stop for exit
+  bool stopped_ = false;   // its thread waits for good
+  std::condition_variable parked_;
   std::vector<std::function<void()>> commands_;
   unsigned long timeCheckRequested_ = 0;
   unsigned long timeCheckDone_ = 0;
@@ -299,6 +327,20 @@ Engine& engine() {
   static NoDestructor<Engine> e;
   return *e;
 }
+
+void stopEngineAtExit() {
+  URLLoadingEngine::stopForExit(5);
+}
+
+// Done before main: the handler, registered before every static destructor and exit handler made
+// later, runs after them (loads made from those still work) and before the libraries' own
+// finalisers; and the TLS library, kept through exit from the start, registers no clean-up of its
+// own that could run before the handler.
+[[maybe_unused]] const bool stopAtExitRegistered = [] {
+  sec::keepCryptoLibraryThroughExit();
+  std::atexit(stopEngineAtExit);
+  return true;
+}();
 
 // ---- curl callbacks (engine thread) -------------------------------------------------------
 
@@ -1031,7 +1073,12 @@ void Engine::run() {
     std::vector<std::function<void()>> commands;
     unsigned long timeCheck;
     {
-      std::lock_guard lock(mutex_);
+      std::unique_lock lock(mutex_);
+      if (stopping_) {
+        stopped_ = true;
+        parked_.notify_all();
+        for (;;) parked_.wait(lock);
+      }
       commands.swap(commands_);
       timeCheck = timeCheckRequested_;
     }
@@ -1095,6 +1142,11 @@ void resumeHeldTransfers() {
   engine().perform([] {});
 }
 
+bool stopForExit(double timeoutSeconds) {
+  Engine* e = madeEngine.load();
+  return !e || e->stopForExit(timeoutSeconds);
+}
+
 std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Ref<URLRequest>& request,
                                   bool automatic) {
   auto load = std::make_shared<URLLoad>();
@@ -1107,7 +1159,7 @@ std::shared_ptr<URLLoad> makeLoad(const Ref<URLConnection>& connection, const Re
 void beginLoad(const std::shared_ptr<URLLoad>& load) {
   std::weak_ptr<URLLoad> weak = load;
   auto go = [weak](Ref<URLRequest> chosen) {
-    engine().perform([weak, chosen] {
+    bool queued = engine().perform([weak, chosen] {
       auto load = weak.lock();
       if (!load || load->ended) return;
       if (!chosen || !chosen->URL()) {
@@ -1120,6 +1172,16 @@ void beginLoad(const std::shared_ptr<URLLoad>& load) {
       }
       engine().begin(load);
     });
+    // The engine never saw it, so it is this thread's to end: failed at once, so that a
+    // synchronous load made while the process exits returns instead of waiting for good.
+    auto refused = weak.lock();
+    if (queued || !refused || refused->ended) return;
+    refused->ended = true;
+    Error error = makeURLError(URLErrorCancelled, refused->request->URL());
+    refused->post([error](const Ref<URLConnection>& c,
+                          const Ref<URLConnectionDelegate>& d) { d->connection_didFailWithError(c, error); },
+                  true);
+    refused->connection = nullptr;
   };
   if (load->automatic) {
     go(load->request);

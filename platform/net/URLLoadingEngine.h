@@ -1,6 +1,6 @@
 #pragma once
 // The process's one URL-loading engine: a libcurl multi handle driven by one thread that is
-// joined at exit. Internal to the URL connection; curl stays inside URLLoadingEngine.cpp.
+// stopped at exit. Internal to the URL connection; curl stays inside URLLoadingEngine.cpp.
 #include <memory>
 
 #include "platform/net/URLAuthenticationChallenge.h"
@@ -29,6 +29,11 @@ void answerChallenge(const std::shared_ptr<URLLoad>& load, const URLAuthenticati
 Ref<URLRequest> currentRequest(const std::shared_ptr<URLLoad>& load);
 // Transfers held back while their connection had too much body queued look again.
 void resumeHeldTransfers();
+// What the process's exit does once every later exit handler and static destructor has run: lets
+// the engine thread end the pass it is in, then keeps it from doing more, so that it does not work
+// inside the libraries while they are torn down. Loads begun after it fail at once with
+// URLErrorCancelled. False when the pass did not end within the time.
+bool stopForExit(double timeoutSeconds);
 
 }  // namespace URLLoadingEngine
 }  // namespace ns
