@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +15,7 @@
 #include "platform/net/URLLoadingEngine.h"
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/ChildTest.h"
+#include "platform/testing/Monitor.h"
 
 namespace {
 
@@ -52,39 +50,25 @@ TEST(URLLoadingExit, SettingsOutliveTheEngineThreadAtExit) {
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's exit used destroyed loading settings";
 }
 
-namespace {
-
-// Something one thread waits for and another sets.
-struct Flag {
-  std::mutex mutex;
-  std::condition_variable changed;
-  bool set = false;
-  void raise() {
-    std::lock_guard lock(mutex);
-    set = true;
-    changed.notify_all();
-  }
-  bool waitFor(std::chrono::milliseconds timeout) {
-    std::unique_lock lock(mutex);
-    return changed.wait_for(lock, timeout, [&] { return set; });
-  }
-};
-
-}  // namespace
-
 // Runs in the child started by the next test: the engine thread is held inside a pass (opening a
 // request's body stream) when the stop comes.
 TEST(URLLoadingExitChild, DISABLED_StopsAfterThePassUnderWay) {
-  auto opened = std::make_shared<Flag>();
-  auto release = std::make_shared<Flag>();
-  auto openReturned = std::make_shared<std::atomic<bool>>(false);
+  struct State {
+    pltest::Monitor monitor;
+    // Guarded by the monitor.
+    bool opened = false;
+    bool released = false;
+    bool openReturned = false;
+    bool stopReturned = false;
+  };
+  auto state = std::make_shared<State>();
   auto request = URLRequest::requestWithURL(URL::URLWithString("http://127.0.0.1:1/upload"));
   request->setHTTPMethod("POST");
   auto body = std::make_shared<URLRequestBodyStream>();
-  body->open = [opened, release, openReturned] {
-    opened->raise();
-    release->waitFor(std::chrono::minutes(2));
-    openReturned->store(true);
+  body->open = [state] {
+    state->monitor.change([&] { state->opened = true; });
+    state->monitor.waitFor([&] { return state->released; }, std::chrono::minutes(2));
+    state->monitor.change([&] { state->openReturned = true; });
     return true;
   };
   body->read = [](std::uint8_t*, std::size_t) -> long { return 0; };
@@ -93,19 +77,18 @@ TEST(URLLoadingExitChild, DISABLED_StopsAfterThePassUnderWay) {
   std::thread([request] {
     URLConnection::sendSynchronousRequest_returningResponse_error(request, nullptr, nullptr);
   }).detach();
-  ASSERT_TRUE(opened->waitFor(std::chrono::seconds(60)));
+  ASSERT_TRUE(state->monitor.waitFor([&] { return state->opened; }, std::chrono::seconds(60)));
 
-  auto stopReturned = std::make_shared<Flag>();
   bool stopped = false;
   bool openHadReturned = false;
   std::thread stopper([&] {
     stopped = URLLoadingEngine::stopForExit(60);
-    openHadReturned = openReturned->load();
-    stopReturned->raise();
+    openHadReturned = state->monitor.with([&] { return state->openReturned; });
+    state->monitor.change([&] { state->stopReturned = true; });
   });
   // The stop waits for the pass, which waits for the release: only a fault returns meanwhile.
-  EXPECT_FALSE(stopReturned->waitFor(std::chrono::milliseconds(300)));
-  release->raise();
+  EXPECT_FALSE(state->monitor.waitFor([&] { return state->stopReturned; }, std::chrono::milliseconds(300)));
+  state->monitor.change([&] { state->released = true; });
   stopper.join();
   EXPECT_TRUE(stopped);
   EXPECT_TRUE(openHadReturned) << "the stop returned while the engine thread was still in its pass";
