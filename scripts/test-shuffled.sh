@@ -17,8 +17,7 @@ if [ ! -f "$build/CTestTestfile.cmake" ]; then
 fi
 seed=${PELORIN_SHUFFLE_SEED:-$(( (RANDOM << 15 | RANDOM) % 99999 + 1 ))}
 echo "test-shuffled: seed $seed"
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
+. "$root/scripts/test-env.sh"
 logs="$build/test-shuffled"
 rm -rf "$logs"
 mkdir -p "$logs"

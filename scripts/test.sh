@@ -6,6 +6,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
+. "$root/scripts/test-env.sh"
 
 jobs=$(nproc)
 
@@ -45,8 +46,6 @@ if [ "${PELORIN_TSAN:-0}" = "1" ]; then
   exit
 fi
 
-export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}"
-export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
 status=0
 build_and_test "Debug (sanitizers)" "$root/build/debug" "$@" -- \
   -DCMAKE_BUILD_TYPE=Debug -DPELORIN_SANITIZE=ON -DPELORIN_WERROR=ON || status=1
