@@ -640,6 +640,10 @@ std::optional<long> refusal(const URL& url, const std::string& scheme, const std
   if (scheme != "file" && host.empty()) return URLErrorBadURL;
   // Names under ".invalid" never resolve (RFC 6761); no need to ask a resolver.
   if (scheme != "file" && isReservedInvalidHost(host)) return URLErrorCannotFindHost;
+  // Tests reach only the loopback fakes: anything else would be a real service.
+  if (scheme != "file" && URLLoading::loopbackOnly() && !URLLoading::isLoopbackHost(host) &&
+      !URLLoading::connectToFor(host, url.port().value_or(defaultPort(scheme))))
+    return URLErrorCannotFindHost;
   if (scheme == "file") {
     struct stat st {};
     if (::stat(url.path().c_str(), &st) != 0)

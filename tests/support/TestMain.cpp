@@ -13,6 +13,10 @@ int main(int argc, char** argv) {
   // with where the machine stands. Tests about zones set their own.
   ::setenv("TZ", "UTC", 1);
   ::tzset();
+  // Tests reach only the fakes on the loopback interface: a load to any other host fails at once,
+  // here and in the processes the tests start, rather than asking the machine's resolver and
+  // perhaps a real service.
+  ::setenv("PELORIN_TEST_LOOPBACK_ONLY", "1", 1);
   ns::runtime::start();
   testing::InitGoogleMock(&argc, argv);
   return RUN_ALL_TESTS();

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "platform/net/URLConnection.h"
+#include "platform/net/URLLoadingSettings.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/ManualQueue.h"
 #include "tests/platform/net/RecordingDelegate.h"
@@ -90,6 +91,11 @@ struct Load {
 };
 
 TEST(NameLookup, ALoadEndedWhileItsNameIsLookedUpDoesNotHoldUpTheOthers) {
+  // The lookup must reach the resolver, which is the one above: no real name server is asked.
+  ns::URLLoading::setLoopbackOnly(false);
+  struct Restore {
+    ~Restore() { ns::URLLoading::setLoopbackOnly(std::nullopt); }
+  } restore;
   pltest::FakeServer server;
   server.route("GET", "/next",
                [](const pltest::FakeRequest&) { return pltest::FakeReply::text(200, "next"); });

@@ -126,6 +126,46 @@ TEST_F(URLConnectionTest, ReportsUnknownHostRefusedPortAndLostConnection) {
   EXPECT_EQ(cut.delegate->count("finish"), 0u);
 }
 
+TEST_F(URLConnectionTest, TestsReachOnlyTheLoopbackAndTheHostsTheyMap) {
+  // The tests' shared main turns it on for every test process.
+  EXPECT_TRUE(URLLoading::loopbackOnly());
+  server.canned("GET", "/here", FakeReply::text(200, "here"));
+  const std::string port = std::to_string(server.port());
+  // A redirect away from the loopback fails at once like a name that does not resolve. Its host
+  // is this machine by another address, which the fake would answer: it saw only the first
+  // request.
+  const std::string elsewhere = "http://0.0.0.0:" + port + "/here";
+  server.canned("GET", "/away", FakeReply::redirect(302, elsewhere));
+  Load away(requestFor(server.URLForPath("/away")));
+  ASSERT_TRUE(away.finish());
+  ASSERT_TRUE(away.delegate->error);
+  EXPECT_EQ(away.delegate->error->code(), -1003);
+  EXPECT_EQ(away.delegate->error->userInfo()[NSURLErrorFailingURLStringErrorKey].string(), elsewhere);
+  EXPECT_EQ(server.requestCount(), 1u);
+
+  // A mapped name and the loopback address reach the fake.
+  URLLoading::setConnectTo("mapped.example.test", 0, "127.0.0.1", server.port());
+  for (const std::string& url :
+       std::vector<std::string>{"http://mapped.example.test/here", "http://127.0.0.1:" + port + "/here"}) {
+    Load load(requestFor(url));
+    ASSERT_TRUE(load.finish()) << url;
+    EXPECT_EQ(load.delegate->body, "here") << url;
+  }
+
+  for (const char* host :
+       {"localhost", "LOCALHOST.", "app.localhost", "127.0.0.1", "127.9.8.7", "::1", "[::1]"})
+    EXPECT_TRUE(URLLoading::isLoopbackHost(host)) << host;
+  for (const char* host : {"", "localhost.example.test", "notlocalhost", "128.0.0.1", "10.0.0.127", "::2",
+                           "[::ffff:8.8.8.8]", "i.ytimg.com"})
+    EXPECT_FALSE(URLLoading::isLoopbackHost(host)) << host;
+
+  // Set in the process, it wins over the environment until set back.
+  URLLoading::setLoopbackOnly(false);
+  EXPECT_FALSE(URLLoading::loopbackOnly());
+  URLLoading::setLoopbackOnly(std::nullopt);
+  EXPECT_TRUE(URLLoading::loopbackOnly());
+}
+
 TEST_F(URLConnectionTest, RedirectsReachWillSendRequestAndCanBeRefused) {
   server.canned("GET", "/old", FakeReply::redirect(302, "/new").header("X-Hop", "1"));
   server.canned("GET", "/new", FakeReply::text(200, "landed"));
