@@ -15,6 +15,7 @@
 #include "platform/core/Log.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Files.h"
+#include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
 #include "tests/lib/logging/LoggingTestSupport.h"
 
@@ -78,18 +79,14 @@ TEST(LogFileManagerNaming, RecognisesItsOwnFilesOnlyWithTheApplicationNameFollow
 
 TEST(LogFileManagerNaming, FilesOfOneMinuteGetTheNumberedName) {
   pltest::Sandbox sandbox;
+  // The clock stands still, so that both names are taken from one minute.
+  pltest::VirtualClock clock;
   auto manager = ns::make<LogFileManagerDefault>(sandbox.path("deep/logs"));
   // The folder, with its parents, is made on first use.
   auto first = manager->createNewLogFile();
-  // Both names are taken from one minute unless the minute turned in between: retry once then.
   auto second = manager->createNewLogFile();
   ASSERT_TRUE(first && second);
-  std::string stem = fs::path(*first).stem().string();
-  if (fs::path(*second).filename().string() != stem + " 2.log") {
-    first = manager->createNewLogFile();
-    second = manager->createNewLogFile();
-    stem = fs::path(*first).stem().string();
-  }
+  const std::string stem = fs::path(*first).stem().string();
   EXPECT_EQ(fs::path(*second).filename().string(), stem + " 2.log");
   // "<app> yyyy-MM-dd HH-mm.log", the time in GMT.
   const std::string app = "com.ordel42.zeravozezi ";
