@@ -92,6 +92,35 @@ long urlErrorCode(const GError* error) {
   return ns::URLErrorUnknown;
 }
 
+// The address as the trace shows it: without its query and fragment, which may carry a
+// sign-in's codes.
+std::string traceURL(const char* uri) {
+  std::string out = uri ? uri : "";
+  if (auto cut = out.find_first_of("?#"); cut != std::string::npos) out.resize(cut);
+  return out;
+}
+
+// WebKit's signals come in orders that vary with the machine's load; with the verbose log on,
+// each one the back end acts on is a line, so that a load that went wrong can be followed.
+template <typename... Args>
+void trace(std::string_view fmt, const Args&... args) {
+  if (ns::logIsVerbose()) ns::Log(fmt, args...);
+}
+
+const char* loadEventName(WebKitLoadEvent event) {
+  switch (event) {
+    case WEBKIT_LOAD_STARTED:
+      return "started";
+    case WEBKIT_LOAD_REDIRECTED:
+      return "redirected";
+    case WEBKIT_LOAD_COMMITTED:
+      return "committed";
+    case WEBKIT_LOAD_FINISHED:
+      return "finished";
+  }
+  return "unknown";
+}
+
 std::string trimmedScript(std::string s) {
   auto notSpace = [](unsigned char c) { return !std::isspace(c); };
   s.erase(s.begin(), std::find_if(s.begin(), s.end(), notSpace));
@@ -295,6 +324,7 @@ class WebKitBackend : public WebViewBackend {
     cancelSeen_ = false;
     ++attempt_;
     approved_ = request->URL()->absoluteString();
+    trace("pelorin: web view %p: attempt %u sent: %@", this, attempt_, traceURL(approved_.c_str()));
     WebKitURIRequest* native = webkit_uri_request_new(approved_.c_str());
     if (SoupMessageHeaders* headers = webkit_uri_request_get_http_headers(native))
       for (const auto& [name, value] : request->allHTTPHeaderFields())
@@ -383,14 +413,21 @@ class WebKitBackend : public WebViewBackend {
                                  WEBKIT_NAVIGATION_POLICY_DECISION(decision))
                            : nullptr;
     switch (type) {
-      case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+      case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
         if (!navigation) return FALSE;
-        if (self->decideNavigation(navigation)) {
+        const bool use = self->decideNavigation(navigation);
+        WebKitURIRequest* request = webkit_navigation_action_get_request(navigation);
+        trace("pelorin: web view %p: navigation to %@%s %s (loading %d)", self,
+              traceURL(request ? webkit_uri_request_get_uri(request) : nullptr),
+              webkit_navigation_action_is_redirect(navigation) ? " (a redirect)" : "",
+              use ? "allowed" : "ignored", self->loading_);
+        if (use) {
           webkit_policy_decision_use(decision);
         } else {
           webkit_policy_decision_ignore(decision);
         }
         return TRUE;
+      }
       case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
         if (navigation) self->decideNewWindow(navigation);
         webkit_policy_decision_ignore(decision);
@@ -402,6 +439,10 @@ class WebKitBackend : public WebViewBackend {
 
   static void onLoadChanged(WebKitWebView* web, WebKitLoadEvent event, gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
+    trace(
+        "pelorin: web view %p: load %s at %@ (loading %d, attempt %u started %d committed %d, cancelled %d)",
+        self, loadEventName(event), traceURL(webkit_web_view_get_uri(web)), self->loading_, self->attempt_,
+        self->started_, self->committed_, self->cancelSeen_);
     if (event == WEBKIT_LOAD_STARTED && !self->loading_ && self->pending_) {
       // The page's own navigation reached the main frame.
       auto pending = std::move(*self->pending_);
@@ -439,6 +480,7 @@ class WebKitBackend : public WebViewBackend {
   }
 
   void finish() {
+    trace("pelorin: web view %p: attempt %u finished", this, attempt_);
     auto identifier = identifier_;
     auto source = source_;
     end();
@@ -470,6 +512,10 @@ class WebKitBackend : public WebViewBackend {
   static gboolean onLoadFailed(WebKitWebView*, WebKitLoadEvent, gchar* failingURI, GError* error,
                                gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
+    trace(
+        "pelorin: web view %p: load failed at %@: %s %d %s (loading %d, attempt %u started %d committed %d)",
+        self, traceURL(failingURI), error ? g_quark_to_string(error->domain) : "", error ? error->code : 0,
+        error ? error->message : "", self->loading_, self->attempt_, self->started_, self->committed_);
     // Loads stopped here or taken by the delegate are not failures.
     if (!self->loading_ || !self->started_) return TRUE;
     if (error && ((error->domain == WEBKIT_NETWORK_ERROR && error->code == WEBKIT_NETWORK_ERROR_CANCELLED) ||
@@ -488,6 +534,7 @@ class WebKitBackend : public WebViewBackend {
         auto a = alive.lock();
         if (!a || !(*a)->loading_ || (*a)->attempt_ != attempt || (*a)->committed_) return;
         auto* backend = *a;
+        trace("pelorin: web view %p: no word on cancelled attempt %u", backend, attempt);
         // Now and then WebKit cancels a load just after it starts and says nothing more, the
         // certificate being fine: the load is tried once more before it counts as cancelled.
         if (!backend->resentAfterSilentCancel_ && backend->source_ && backend->source_->request()) {
@@ -519,6 +566,7 @@ class WebKitBackend : public WebViewBackend {
 
   // Ends the load under way as failed with `code`, as the delegate learns of failures.
   void fail(long code, const ns::Ref<ns::URL>& url) {
+    trace("pelorin: web view %p: attempt %u failed with %ld", this, attempt_, code);
     failed_ = true;
     auto identifier = identifier_;
     auto source = source_;
@@ -529,11 +577,16 @@ class WebKitBackend : public WebViewBackend {
   // A certificate WebKit does not trust is accepted for its host once it verifies against the
   // extra certificate authorities; the page is then loaded again. Anything else fails the load.
   static gboolean onTLSErrors(WebKitWebView*, gchar* failingURI, GTlsCertificate* certificate,
-                              GTlsCertificateFlags, gpointer data) {
+                              GTlsCertificateFlags flags, gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
     auto url = failingURI ? ns::URL::URLWithString(failingURI) : nullptr;
     const std::string host = url ? url->host().value_or("") : std::string();
     const int port = url && url->port() ? *url->port() : 443;
+    trace(
+        "pelorin: web view %p: certificate refused at %@ (flags %u, loading %d, attempt %u started %d, "
+        "accepted before %d, sent again %d)",
+        self, traceURL(failingURI), static_cast<unsigned>(flags), self->loading_, self->attempt_,
+        self->started_, static_cast<int>(self->allowedHosts_.count(host)), self->sentAgainForCertificate_);
     if (!self->loading_ || !self->source_ || !self->source_->request() || host.empty()) {
       if (self->loading_) self->fail(ns::URLErrorServerCertificateUntrusted, url);
       return TRUE;
@@ -582,6 +635,8 @@ class WebKitBackend : public WebViewBackend {
                                     WebKitURIRequest* request, gpointer data) {
     auto* self = static_cast<WebKitBackend*>(data);
     if (resource == webkit_web_view_get_main_resource(web) || !self->source_) return;
+    trace("pelorin: web view %p: resource %@ started", self,
+          traceURL(request ? webkit_uri_request_get_uri(request) : nullptr));
     auto req = toRequest(request);
     if (!req) return;
     auto* watch = new ResourceWatch{self->alive_, ns::make<WebResourceIdentifier>()};

@@ -2,13 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/appkit/Make.h"
+#include "platform/core/Log.h"
 #include "platform/net/URLErrorCodes.h"
 #include "platform/net/URLLoadingSettings.h"
 #include "platform/runtime/ClassBuilder.h"
@@ -67,6 +70,10 @@ constexpr double kWait = 90;
 class WebKitBackendTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The back end's account of WebKit's signals, shown when a test fails.
+    wasVerbose = ns::logIsVerbose();
+    ns::setLogVerbose(true);
+    log.emplace(true);
     wk::gtk::installWebKitBackend();
     server.canned("GET", "/signin", pltest::FakeReply::redirect(302, "/approval"));
     server.canned("GET", "/approval",
@@ -86,7 +93,13 @@ class WebKitBackendTest : public ::testing::Test {
     });
     window = app.window(ak::MakeRect(100, 100, 400, 300));
   }
-  void TearDown() override { wk::WebView::setBackendFactory(nullptr); }
+  void TearDown() override {
+    wk::WebView::setBackendFactory(nullptr);
+    if (HasFailure())
+      for (const auto& line : log->lines()) std::fprintf(stderr, "%s\n", line.text.c_str());
+    log.reset();
+    ns::setLogVerbose(wasVerbose);
+  }
 
   struct Browser {
     ns::Ref<wk::WebView> view;
@@ -116,6 +129,8 @@ class WebKitBackendTest : public ::testing::Test {
     return false;
   }
 
+  bool wasVerbose = false;
+  std::optional<ns::LogCapture> log;
   pltest::OnScreenApp app;
   pltest::FakeServer server;
   ns::Ref<ak::Window> window;
