@@ -312,6 +312,7 @@ class WebKitBackend : public WebViewBackend {
 
   void end() {
     loading_ = false;
+    finishing_ = false;
     approved_.clear();
     if (source_) source_->setLoading(false);
   }
@@ -343,7 +344,7 @@ class WebKitBackend : public WebViewBackend {
       approved_.clear();
       return true;
     }
-    if (redirect && loading_) {
+    if (redirect && ongoing()) {
       // WebKit does not hand the redirect's response to the UI process before deciding; the
       // delegate is told which address redirected.
       auto from = source_->request() ? source_->request()->URL() : nullptr;
@@ -359,9 +360,12 @@ class WebKitBackend : public WebViewBackend {
     }
     // A navigation the page started (a link, a form, a script) or one of its frames. WebKit does
     // not say which frame navigates: the load becomes the main frame's when WebKit starts one.
-    auto identifier = loading_ ? identifier_ : ns::make<WebResourceIdentifier>();
+    // One decided while the load's end is being told (its page's text fetched back for the
+    // title) is a new load: the page moved on as soon as it had loaded.
+    const bool ours = ongoing();
+    auto identifier = ours ? identifier_ : ns::make<WebResourceIdentifier>();
     ns::Ref<WebDataSource> source = source_;
-    if (!loading_) {
+    if (!ours) {
       source = ns::make<WebDataSource>();
       source->setInitialRequest(request);
       source->setRequest(request);
@@ -369,14 +373,17 @@ class WebKitBackend : public WebViewBackend {
     }
     auto answer = view_.willSendRequest(identifier, request, nullptr, source);
     if (!answer || !answer->URL()) return false;
-    if (!loading_) pending_ = Pending{identifier, answer};
+    if (!ours) pending_ = Pending{identifier, answer};
     return useOrReplace(request, answer);
   }
+
+  // A load under way whose end WebKit has not told yet.
+  bool ongoing() const { return loading_ && !finishing_; }
 
   // Lets WebKit go on with `request`, or loads the delegate's other answer in its place.
   bool useOrReplace(const ns::Ref<ns::URLRequest>& request, const ns::Ref<ns::URLRequest>& answer) {
     if (answer->URL()->absoluteString() == request->URL()->absoluteString()) {
-      if (loading_) source_->setRequest(answer);
+      if (ongoing()) source_->setRequest(answer);
       return true;
     }
     pending_.reset();
@@ -384,6 +391,10 @@ class WebKitBackend : public WebViewBackend {
     dispatch::async(dispatch::mainQueue(), [alive, answer] {
       auto a = alive.lock();
       if (!a) return;
+      if ((*a)->finishing_) {
+        (*a)->finish();
+        if ((*a)->loading_) return;  // the delegate loaded something else when told of the end
+      }
       if (!(*a)->loading_) (*a)->begin(answer);
       (*a)->send(answer);
     });
@@ -417,10 +428,10 @@ class WebKitBackend : public WebViewBackend {
         if (!navigation) return FALSE;
         const bool use = self->decideNavigation(navigation);
         WebKitURIRequest* request = webkit_navigation_action_get_request(navigation);
-        trace("pelorin: web view %p: navigation to %@%s %s (loading %d)", self,
+        trace("pelorin: web view %p: navigation to %@%s %s (loading %d, ending %d)", self,
               traceURL(request ? webkit_uri_request_get_uri(request) : nullptr),
               webkit_navigation_action_is_redirect(navigation) ? " (a redirect)" : "",
-              use ? "allowed" : "ignored", self->loading_);
+              use ? "allowed" : "ignored", self->loading_, self->finishing_);
         if (use) {
           webkit_policy_decision_use(decision);
         } else {
@@ -443,8 +454,13 @@ class WebKitBackend : public WebViewBackend {
         "pelorin: web view %p: load %s at %@ (loading %d, attempt %u started %d committed %d, cancelled %d)",
         self, loadEventName(event), traceURL(webkit_web_view_get_uri(web)), self->loading_, self->attempt_,
         self->started_, self->committed_, self->cancelSeen_);
-    if (event == WEBKIT_LOAD_STARTED && !self->loading_ && self->pending_) {
-      // The page's own navigation reached the main frame.
+    if (event == WEBKIT_LOAD_STARTED && !self->ongoing() && self->pending_) {
+      // The page's own navigation reached the main frame. A load whose page's text is still on
+      // its way back ends now, with the title known so far: its page is left.
+      if (self->finishing_) {
+        self->finish();
+        if (!self->pending_) return;  // the delegate loaded something else when told of the end
+      }
       auto pending = std::move(*self->pending_);
       self->pending_.reset();
       self->begin(pending.request);

@@ -207,6 +207,23 @@ TEST_F(WebKitBackendTest, OnlyTheMainFramesNavigationsAreLoadsOfTheView) {
   EXPECT_TRUE(asked);
 }
 
+// A page that moves on as soon as it has loaded: both loads end, each once.
+TEST_F(WebKitBackendTest, APageThatMovesOnWhenLoadedEndsBeforeTheNextOne) {
+  server.canned("GET", "/onward",
+                pltest::FakeReply::text(200,
+                                        "<html><head><title>Onward</title></head><body><script>"
+                                        "addEventListener('load', () => { location.href = '/other'; });"
+                                        "</script></body></html>",
+                                        "text/html"));
+  auto b = browser();
+  load(b, "/onward");
+  ASSERT_TRUE(app.settle([&] { return b.delegate->finished == 2 && !b.view->isLoading(); }, kWait))
+      << b.delegate->finished;
+  EXPECT_EQ(b.view->mainFrameTitle(), "Other");
+  EXPECT_EQ(b.view->mainFrameURL(), server.URLForPath("/other"));
+  EXPECT_TRUE(b.delegate->failures.empty());
+}
+
 TEST_F(WebKitBackendTest, ACookieSetInOneViewIsNotSentByAnother) {
   auto first = browser();
   ASSERT_TRUE(show(first, "/set"));
