@@ -155,6 +155,8 @@ void YoutubeResponse::wake() {
   if (auto connection = connection_.lock()) connection->responseHasAvailableData(self<HTTPResponse>());
 }
 
+// Callers arm the poll before they log why they wait, so that the line means the poll is
+// counting (a test that moves the clock on seeing it is not early).
 void YoutubeResponse::waitMore() {
   if (closed_ || pollArmed_.exchange(true)) return;
   ns::Weak<YoutubeResponse> weak = self<YoutubeResponse>();
@@ -225,8 +227,8 @@ bool YoutubeResponse::prepare() {
         endEmpty();
         return true;
       }
-      ns::Log("waiting for downloader");
       waitMore();
+      ns::Log("waiting for downloader");
       return false;
     }
     downloader_ = downloader;
@@ -250,8 +252,8 @@ bool YoutubeResponse::prepare() {
         endEmpty();
         return true;
       }
-      ns::Log("waiting for fileAttributes");
       waitMore();
+      ns::Log("waiting for fileAttributes");
       return false;
     } else {
       // Opened now, so that the download moving the finished partial into the cache folder
@@ -288,8 +290,8 @@ bool YoutubeResponse::prepare() {
     endEmpty();
     return true;
   }
-  ns::Log("waiting for contentLength");
   waitMore();
+  ns::Log("waiting for contentLength");
   return false;
 }
 
