@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -13,9 +14,11 @@
 #include "app/cache/CacheState.h"
 #include "app/library/DBAccess.h"
 #include "common/CacheUtilities.h"
+#include "platform/dispatch/Queue.h"
 #include "platform/foundation/Notification.h"
 #include "platform/foundation/NotificationCenter.h"
 #include "platform/testing/FakeServer.h"
+#include "platform/testing/Pump.h"
 #include "tests/support/Sandbox.h"
 
 namespace cachetest {
@@ -74,6 +77,11 @@ class CacheSandbox {
                                                             [this] { ++restarts_; }});
   }
   ~CacheSandbox() {
+    // What the test queued on the main queue (a stalled download's restart of the server) runs
+    // now, under this test's hooks, not in the next test against its server.
+    auto ran = std::make_shared<bool>(false);
+    dispatch::async(dispatch::mainQueue(), [ran] { *ran = true; });
+    pltest::pumpUntil([&] { return *ran; }, 30);
     resetCacheStateTablesForTesting();
     setCacheManagerHooks(previousHooks_);
     setVideoCacheStateRemover(nullptr);
