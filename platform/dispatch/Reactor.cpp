@@ -38,8 +38,13 @@ struct Reactor::Impl : ns::Clock::Observer {
     std::uint32_t registered = 0;  // the interest the kernel reports now (0: none)
     bool added = false;            // in the epoll set, perhaps disabled by a report
     bool pollable = true;
+    // Reports carry it beside the descriptor: one taken from the kernel just before the
+    // descriptor was closed, and handled after its number was opened and watched again, belongs
+    // to the earlier entry and is dropped, not given to the new watchers.
+    std::uint32_t generation = 0;
   };
   std::unordered_map<int, FdEntry> fds;
+  std::uint32_t lastGeneration = 0;
 
   void wake() {
     std::uint64_t one = 1;
@@ -98,7 +103,7 @@ struct Reactor::Impl : ns::Clock::Observer {
     if (mask == e.registered || !e.pollable) return;
     epoll_event ev{};
     ev.events = mask | EPOLLONESHOT;
-    ev.data.fd = fd;
+    ev.data.u64 = (std::uint64_t{e.generation} << 32) | static_cast<std::uint32_t>(fd);
     if (mask == 0) {
       // Taken back before it fired: removed, since the kernel reports hang-ups and errors even
       // to a registration that asks for nothing.
@@ -175,7 +180,8 @@ struct Reactor::Impl : ns::Clock::Observer {
       {
         std::lock_guard lock(m);
         for (int i = 0; i < n; ++i) {
-          int fd = events[i].data.fd;
+          const std::uint64_t tag = events[i].data.u64;
+          const int fd = static_cast<int>(static_cast<std::uint32_t>(tag));
           std::uint32_t got = events[i].events;
           if (fd == wakeFd) {
             std::uint64_t v;
@@ -191,7 +197,7 @@ struct Reactor::Impl : ns::Clock::Observer {
             continue;
           }
           auto it = fds.find(fd);
-          if (it == fds.end()) continue;
+          if (it == fds.end() || it->second.generation != static_cast<std::uint32_t>(tag >> 32)) continue;
           // The report disabled the registration; what is still armed is registered again.
           it->second.registered = 0;
           bool readable = got & (EPOLLIN | EPOLLHUP | EPOLLERR | EPOLLRDHUP);
@@ -287,7 +293,9 @@ void Reactor::unschedule(std::uint64_t id) {
 void Reactor::watch(const ns::Ref<Source>& source) {
   std::lock_guard lock(impl_->m);
   int fd = source->pollHandle();
-  auto& e = impl_->fds[fd];
+  auto [it, made] = impl_->fds.try_emplace(fd);
+  if (made) it->second.generation = ++impl_->lastGeneration;
+  auto& e = it->second;
   source->armedInReactor = false;
   e.watchers.push_back(source);
 }
