@@ -12,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
 
@@ -177,6 +178,22 @@ constexpr double kCertificateSignalGrace = 10.0;
 // How many times a load is sent again when WebKit still refuses a certificate already accepted.
 constexpr int kCertificateResends = 3;
 
+// How long fetching a server's certificate before a load may take.
+constexpr guint kCertificateProbeSeconds = 10;
+
+// A server's certificate fetched before WebKit is sent to it (see WebKitBackend::send).
+struct CertificateProbe {
+  std::weak_ptr<WebKitBackend*> backend;
+  unsigned token = 0;
+  ns::Ref<ns::URLRequest> request;
+  std::string host;
+  int port = 443;
+  GTlsCertificate* certificate = nullptr;
+  ~CertificateProbe() {
+    if (certificate) g_object_unref(certificate);
+  }
+};
+
 // A subresource's signal reaches the back end only while it lives.
 struct ResourceWatch {
   std::weak_ptr<WebKitBackend*> backend;
@@ -219,6 +236,7 @@ class WebKitBackend : public WebViewBackend {
   ~WebKitBackend() override {
     if (frameObserver_) ns::NotificationCenter::defaultCenter()->removeObserver(frameObserver_.get());
     alive_.reset();
+    cancelProbe();
     if (watch_) g_source_remove(watch_);
     g_signal_handlers_disconnect_by_data(webView_, this);
     webkit_web_view_stop_loading(WEBKIT_WEB_VIEW(webView_));
@@ -311,15 +329,25 @@ class WebKitBackend : public WebViewBackend {
   }
 
   void end() {
+    cancelProbe();
     loading_ = false;
     finishing_ = false;
     approved_.clear();
     if (source_) source_->setLoading(false);
   }
 
-  // Loads a request the delegate already answered for.
+  // Loads a request the delegate already answered for. WebKit's word on a certificate it refuses
+  // is not always given: it may cancel the load without one. So a server that the extra
+  // certificate authorities may vouch for has its certificate fetched here first, and WebKit is
+  // told to accept it before it connects.
   void send(const ns::Ref<ns::URLRequest>& request) {
     source_->setRequest(request);
+    started_ = false;
+    if (probeCertificate(request)) return;
+    sendToWebKit(request);
+  }
+
+  void sendToWebKit(const ns::Ref<ns::URLRequest>& request) {
     started_ = false;
     committed_ = false;
     cancelSeen_ = false;
@@ -332,6 +360,86 @@ class WebKitBackend : public WebViewBackend {
         soup_message_headers_replace(headers, name.c_str(), value.c_str());
     webkit_web_view_load_request(WEBKIT_WEB_VIEW(webView_), native);
     g_object_unref(native);
+  }
+
+  // Starts fetching the certificate of `request`'s server when it is still unknown and the extra
+  // certificate authorities are set; whether it did (the request is sent once it is done).
+  bool probeCertificate(const ns::Ref<ns::URLRequest>& request) {
+    const auto& url = request->URL();
+    auto file = ns::URLLoading::extraCertificateAuthorityFile();
+    if (!file || file->empty() || !url) return false;
+    auto scheme = url->scheme();
+    if (!scheme || g_ascii_strcasecmp(scheme->c_str(), "https") != 0) return false;
+    const std::string host = url->host().value_or("");
+    const int port = url->port().value_or(443);
+    if (host.empty() || allowedHosts_.count(host)) return false;
+    if (probedServers_.count(host + ":" + std::to_string(port))) return false;
+
+    cancelProbe();
+    auto* probe = new CertificateProbe{alive_, ++probes_, request, host, port};
+    probeCancellable_ = g_cancellable_new();
+    GSocketClient* client = g_socket_client_new();
+    g_socket_client_set_tls(client, TRUE);
+    g_socket_client_set_timeout(client, kCertificateProbeSeconds);
+    g_signal_connect(client, "event", G_CALLBACK(&WebKitBackend::onProbeEvent), probe);
+    GSocketConnectable* server = g_network_address_new(host.c_str(), static_cast<guint16>(port));
+    trace("pelorin: web view %p: fetching the certificate of %@:%d", this, host, port);
+    g_socket_client_connect_async(client, server, probeCancellable_, &WebKitBackend::onProbeConnected, probe);
+    g_object_unref(server);
+    return true;
+  }
+
+  void cancelProbe() {
+    if (!probeCancellable_) return;
+    g_cancellable_cancel(probeCancellable_);
+    g_clear_object(&probeCancellable_);
+  }
+
+  static void onProbeEvent(GSocketClient*, GSocketClientEvent event, GSocketConnectable*,
+                           GIOStream* connection, gpointer data) {
+    if (event != G_SOCKET_CLIENT_TLS_HANDSHAKING || !G_IS_TLS_CONNECTION(connection)) return;
+    g_signal_connect(connection, "accept-certificate", G_CALLBACK(&WebKitBackend::onProbeCertificate), data);
+  }
+
+  // Only the certificate was wanted: the handshake ends here.
+  static gboolean onProbeCertificate(GTlsConnection*, GTlsCertificate* certificate, GTlsCertificateFlags,
+                                     gpointer data) {
+    auto* probe = static_cast<CertificateProbe*>(data);
+    if (!probe->certificate) probe->certificate = G_TLS_CERTIFICATE(g_object_ref(certificate));
+    return FALSE;
+  }
+
+  static void onProbeConnected(GObject* client, GAsyncResult* result, gpointer data) {
+    std::unique_ptr<CertificateProbe> probe(static_cast<CertificateProbe*>(data));
+    GError* error = nullptr;
+    // A server the system trusts completes the handshake; WebKit trusts it too.
+    if (GSocketConnection* connection =
+            g_socket_client_connect_finish(G_SOCKET_CLIENT(client), result, &error)) {
+      g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
+      g_object_unref(connection);
+    }
+    g_clear_error(&error);
+    g_object_unref(client);
+    auto alive = probe->backend.lock();
+    if (!alive || !(*alive)->loading_ || (*alive)->probes_ != probe->token || !(*alive)->probeCancellable_)
+      return;
+    (*alive)->probed(*probe);
+  }
+
+  // Accepts the fetched certificate when the extra authorities vouch for it, then sends the load;
+  // a server that could not be reached, or whose certificate nobody vouches for, is WebKit's to
+  // judge and report.
+  void probed(const CertificateProbe& probe) {
+    g_clear_object(&probeCancellable_);
+    probedServers_.insert(probe.host + ":" + std::to_string(probe.port));
+    const bool vouched = trustedByExtraAuthority(probe.certificate, probe.host, probe.port);
+    trace("pelorin: web view %p: certificate of %@:%d fetched %d, vouched for %d", this, probe.host,
+          probe.port, static_cast<int>(probe.certificate != nullptr), static_cast<int>(vouched));
+    if (vouched) {
+      webkit_web_context_allow_tls_certificate_for_host(context_, probe.certificate, probe.host.c_str());
+      allowedHosts_.emplace(probe.host, CertificateRef(G_TLS_CERTIFICATE(g_object_ref(probe.certificate))));
+    }
+    sendToWebKit(probe.request);
   }
 
   // Answers a main-frame navigation: true to let WebKit go on.
@@ -722,6 +830,10 @@ class WebKitBackend : public WebViewBackend {
   std::map<std::string, CertificateRef> allowedHosts_;
   // Times the load was sent again for a certificate already accepted.
   int sentAgainForCertificate_ = 0;
+  // Servers (host:port) whose certificate was fetched before a load, and the fetch under way.
+  std::set<std::string> probedServers_;
+  GCancellable* probeCancellable_ = nullptr;
+  unsigned probes_ = 0;
 };
 
 }  // namespace

@@ -327,6 +327,28 @@ TEST_F(WebKitBackendTest, ACertificateOfTheExtraAuthoritiesIsAcceptedAndNoOtherI
   EXPECT_EQ(trusted.view->mainFrameTitle(), "Secure");
   EXPECT_EQ(trusted.delegate->finished, 1);
   for (const auto& failure : trusted.delegate->failures) ADD_FAILURE() << failure.description();
+  // The trusted view took the certificate before WebKit connected: only the first view was refused.
+  int refusals = 0;
+  for (const auto& line : log->lines())
+    refusals += line.text.find("certificate refused") != std::string::npos;
+  EXPECT_EQ(refusals, 1);
+  EXPECT_TRUE(log->contains("vouched for 1"));
+}
+
+TEST_F(WebKitBackendTest, AnHttpsServerThatCannotBeReachedFailsTheLoadOnce) {
+  pltest::FakeServer secure(pltest::FakeServer::Options{.https = true});
+  ns::URLLoading::setExtraCertificateAuthorityFile(secure.caCertificateFile());
+  // A port that nothing listens on.
+  pltest::FakeServer gone;
+  const std::string url = "https://127.0.0.1:" + std::to_string(gone.port()) + "/page";
+  gone.stop();
+  auto b = browser();
+  b.view->mainFrame()->loadRequest(ns::URLRequest::requestWithURL(ns::URL::URLWithString(url)));
+  EXPECT_TRUE(app.settle([&] { return !b.delegate->failures.empty() && !b.view->isLoading(); }, kWait));
+  ns::URLLoading::setExtraCertificateAuthorityFile(std::nullopt);
+  EXPECT_EQ(b.delegate->finished, 0);
+  EXPECT_EQ(b.delegate->failures.size(), 1u);
+  for (const auto& failure : b.delegate->failures) EXPECT_NE(failure.code(), ns::URLErrorCancelled);
 }
 
 // The trial run of bubblewrap that decides whether WebKit's sandbox is used, with stand-ins
