@@ -200,12 +200,8 @@ class MainWindowOnScreen : public ::testing::Test {
     pid_ = -1;
     const std::string log = logText();
     if (!checked) return;
-    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        << status << "\n"
-        << log.substr(std::min(log.size(), log.find("ERROR: ") != std::string::npos
-                                               ? log.find("ERROR: ")
-                                               : (log.size() > 4000 ? log.size() - 4000 : 0)),
-                      6000);
+    EXPECT_TRUE(ended && WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << "\n"
+                                                                        << onscreen::logExcerpt(log);
   }
 
   void TearDown() override {

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <optional>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -169,14 +170,34 @@ inline pid_t spawnPelorin(const std::string& log) {
   return pid;
 }
 
+// What a failed run's log says of why: from a sanitizer's first report on, or else its last
+// 4000 bytes.
+inline std::string logExcerpt(const std::string& text) {
+  const std::size_t report = text.find("ERROR: ");
+  const std::size_t from =
+      report != std::string::npos ? report : (text.size() > 4000 ? text.size() - 4000 : 0);
+  return text.substr(from, 6000);
+}
+
 class PelorinProcess : public testsupport::ChildProcess {
  public:
-  explicit PelorinProcess(const std::string& log) { pid_ = spawnPelorin(log); }
-  // SIGTERM, then the exit status once it ended.
+  explicit PelorinProcess(const std::string& log) : log_(log) { pid_ = spawnPelorin(log); }
+  // SIGTERM, then the exit status once it ended. A run that did not exit with 0 prints its log's
+  // excerpt: the test's sandbox, and the log with it, is gone once the test ends.
   std::optional<int> terminate() {
     signal(SIGTERM);
-    return waitForExit(60);
+    auto status = waitForExit(60);
+    if (!status || !WIFEXITED(*status) || WEXITSTATUS(*status) != 0) {
+      std::ostringstream text;
+      text << std::ifstream(log_).rdbuf();
+      std::fprintf(stderr, "pelorin did not exit cleanly; its log ends:\n%s\n",
+                   logExcerpt(text.str()).c_str());
+    }
+    return status;
   }
+
+ private:
+  std::string log_;
 };
 
 // Every remote endpoint at the sink, with crash capture off.
