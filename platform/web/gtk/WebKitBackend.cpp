@@ -435,11 +435,14 @@ class WebKitBackend : public WebViewBackend {
     const bool vouched = trustedByExtraAuthority(probe.certificate, probe.host, probe.port);
     trace("pelorin: web view %p: certificate of %@:%d fetched %d, vouched for %d", this, probe.host,
           probe.port, static_cast<int>(probe.certificate != nullptr), static_cast<int>(vouched));
-    if (vouched) {
-      webkit_web_context_allow_tls_certificate_for_host(context_, probe.certificate, probe.host.c_str());
-      allowedHosts_.emplace(probe.host, CertificateRef(G_TLS_CERTIFICATE(g_object_ref(probe.certificate))));
-    }
+    if (vouched) acceptCertificate(probe.host, probe.certificate);
     sendToWebKit(probe.request);
+  }
+
+  // Tells WebKit to take this certificate for the host from now on, and remembers it.
+  void acceptCertificate(const std::string& host, GTlsCertificate* certificate) {
+    webkit_web_context_allow_tls_certificate_for_host(context_, certificate, host.c_str());
+    allowedHosts_.emplace(host, CertificateRef(G_TLS_CERTIFICATE(g_object_ref(certificate))));
   }
 
   // Answers a main-frame navigation: true to let WebKit go on.
@@ -728,8 +731,7 @@ class WebKitBackend : public WebViewBackend {
         }
       }
     } else if (trustedByExtraAuthority(certificate, host, port)) {
-      webkit_web_context_allow_tls_certificate_for_host(self->context_, certificate, host.c_str());
-      self->allowedHosts_.emplace(host, CertificateRef(G_TLS_CERTIFICATE(g_object_ref(certificate))));
+      self->acceptCertificate(host, certificate);
       self->sendAgain();
       return TRUE;
     }
