@@ -260,6 +260,10 @@ FakeServer::FakeServer(Options options) : impl_(std::make_unique<Impl>()) {
     X509* cert = x509FromPEM(leaf->certificate()->PEM());
     EVP_PKEY* key = keyFromPEM(leaf->privateKeyPEM());
     impl_->server = std::make_unique<httplib::SSLServer>(cert, key);
+    // The server drops a connection whose handshake has not come within the read timeout; on a
+    // busy machine with the sanitizers a client can take longer than the library's 5 s to start
+    // it, and only a fault should take 30.
+    impl_->server->set_read_timeout(30, 0);
     X509_free(cert);
     EVP_PKEY_free(key);
     auto dir = std::filesystem::temp_directory_path();

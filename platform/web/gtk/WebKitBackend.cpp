@@ -189,6 +189,8 @@ struct CertificateProbe {
   std::string host;
   int port = 443;
   GTlsCertificate* certificate = nullptr;
+  // Why the connection failed, when it failed before the certificate came.
+  std::string failure = {};
   ~CertificateProbe() {
     if (certificate) g_object_unref(certificate);
   }
@@ -418,6 +420,7 @@ class WebKitBackend : public WebViewBackend {
       g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
       g_object_unref(connection);
     }
+    if (error && !probe->certificate) probe->failure = error->message;
     g_clear_error(&error);
     g_object_unref(client);
     auto alive = probe->backend.lock();
@@ -433,8 +436,9 @@ class WebKitBackend : public WebViewBackend {
     g_clear_object(&probeCancellable_);
     probedServers_.insert(probe.host + ":" + std::to_string(probe.port));
     const bool vouched = trustedByExtraAuthority(probe.certificate, probe.host, probe.port);
-    trace("pelorin: web view %p: certificate of %@:%d fetched %d, vouched for %d", this, probe.host,
-          probe.port, static_cast<int>(probe.certificate != nullptr), static_cast<int>(vouched));
+    trace("pelorin: web view %p: certificate of %@:%d fetched %d, vouched for %d%@", this, probe.host,
+          probe.port, static_cast<int>(probe.certificate != nullptr), static_cast<int>(vouched),
+          probe.failure.empty() ? std::string() : " (" + probe.failure + ")");
     if (vouched) acceptCertificate(probe.host, probe.certificate);
     sendToWebKit(probe.request);
   }

@@ -349,6 +349,8 @@ TEST_F(WebKitBackendTest, AnHttpsServerThatCannotBeReachedFailsTheLoadOnce) {
   EXPECT_EQ(b.delegate->finished, 0);
   EXPECT_EQ(b.delegate->failures.size(), 1u);
   for (const auto& failure : b.delegate->failures) EXPECT_NE(failure.code(), ns::URLErrorCancelled);
+  // The trace says why the certificate could not be fetched.
+  EXPECT_TRUE(log->contains("fetched 0, vouched for 0 ("));
 }
 
 // The trial run of bubblewrap that decides whether WebKit's sandbox is used, with stand-ins
