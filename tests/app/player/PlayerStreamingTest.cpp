@@ -16,6 +16,9 @@ namespace playertest {
 namespace {
 
 TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownloads) {
+  // The caching step's timer stands still: on a slow machine it could come while the player
+  // still resolves the video, and start its download with a resolution of its own.
+  pltest::VirtualClock clock;
   auto clip = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
   ASSERT_FALSE(clip.empty());
   auto bytes = pltest::readMedia(clip);
@@ -96,6 +99,9 @@ TEST_F(StreamingFixture, ResolutionOfAVideoLeftBehindIsDropped) {
 }
 
 TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
+  // The caching step's timer stands still: on a slow machine it could come while the player
+  // still resolves the video, and start its download with a resolution of its own.
+  pltest::VirtualClock clock;
   auto clip = pltest::testMedia({.seconds = 2});
   ASSERT_FALSE(clip.empty());
   server.route("GET", "/v18", pltest::mediaRoute(clip));
@@ -117,6 +123,9 @@ TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
 }
 
 TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {
+  // The caching step's timer stands still: on a slow machine it could come while the player
+  // still resolves the video, and start its download with a resolution of its own.
+  pltest::VirtualClock clock;
   setStringSetting(kPreferredVideoQualityKey, "720");
   auto clip = pltest::testMedia({.seconds = 3});
   ASSERT_FALSE(clip.empty());
@@ -152,6 +161,9 @@ TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) 
 }
 
 TEST_F(StreamingFixture, FinishedDownloadSwitchesToTheCachedFileAtTheSamePlace) {
+  // The caching step's timer stands still: on a slow machine it could come while the player
+  // still resolves the video, and start its download with a resolution of its own.
+  pltest::VirtualClock clock;
   auto clip = pltest::testMedia({.seconds = 6});
   ASSERT_FALSE(clip.empty());
   server.route("GET", "/v18", pltest::mediaRoute(clip));
