@@ -15,10 +15,15 @@
 namespace playertest {
 namespace {
 
-TEST_F(StreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownloads) {
-  // The caching step's timer stands still: on a slow machine it could come while the player
-  // still resolves the video, and start its download with a resolution of its own.
+// For the tests that start a cache server: the caching step's timer stands still, since on a slow
+// machine it could come while the player still resolves the video and start its download with a
+// resolution of its own.
+class CachingStreamingFixture : public StreamingFixture {
+ protected:
   pltest::VirtualClock clock;
+};
+
+TEST_F(CachingStreamingFixture, DownloadingVideoPlaysThroughTheLocalServerWhileItDownloads) {
   auto clip = pltest::testMedia({.seconds = 6, .pattern = pltest::MediaPattern::RedThenTestPattern});
   ASSERT_FALSE(clip.empty());
   auto bytes = pltest::readMedia(clip);
@@ -98,10 +103,7 @@ TEST_F(StreamingFixture, ResolutionOfAVideoLeftBehindIsDropped) {
   EXPECT_EQ(controller->player()->rate(), 0.0f);
 }
 
-TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
-  // The caching step's timer stands still: on a slow machine it could come while the player
-  // still resolves the video, and start its download with a resolution of its own.
-  pltest::VirtualClock clock;
+TEST_F(CachingStreamingFixture, PauseWhileTheVideoResolvesHolds) {
   auto clip = pltest::testMedia({.seconds = 2});
   ASSERT_FALSE(clip.empty());
   server.route("GET", "/v18", pltest::mediaRoute(clip));
@@ -122,10 +124,7 @@ TEST_F(StreamingFixture, PauseWhileTheVideoResolvesHolds) {
   ASSERT_TRUE(pltest::pumpUntil([&] { return controller->isPlaying() && now() > 0.2; }, kWait));
 }
 
-TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {
-  // The caching step's timer stands still: on a slow machine it could come while the player
-  // still resolves the video, and start its download with a resolution of its own.
-  pltest::VirtualClock clock;
+TEST_F(CachingStreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) {
   setStringSetting(kPreferredVideoQualityKey, "720");
   auto clip = pltest::testMedia({.seconds = 3});
   ASSERT_FALSE(clip.empty());
@@ -160,10 +159,7 @@ TEST_F(StreamingFixture, AnotherQualityDeletesThePartialAndDownloadsThatStream) 
   EXPECT_EQ(pltest::readMedia(cached), bytes);
 }
 
-TEST_F(StreamingFixture, FinishedDownloadSwitchesToTheCachedFileAtTheSamePlace) {
-  // The caching step's timer stands still: on a slow machine it could come while the player
-  // still resolves the video, and start its download with a resolution of its own.
-  pltest::VirtualClock clock;
+TEST_F(CachingStreamingFixture, FinishedDownloadSwitchesToTheCachedFileAtTheSamePlace) {
   auto clip = pltest::testMedia({.seconds = 6});
   ASSERT_FALSE(clip.empty());
   server.route("GET", "/v18", pltest::mediaRoute(clip));
