@@ -70,7 +70,7 @@ std::optional<std::string> sampledName(pid_t pid) {
   return std::nullopt;
 }
 
-bool passedInChild(const std::string& name) {
+bool childTestPassed(const std::string& name) {
   int status = pltest::runChildTest(name);
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -233,7 +233,7 @@ TEST(ProcessSamplingChild, DISABLED_TheTimerSamplesAgainWhileSamplingIsOn) {
 }
 
 TEST_F(ProcessSampling, TheTimerSamplesEveryThirtySecondsWhileSamplingIsOn) {
-  EXPECT_TRUE(passedInChild("ProcessSamplingChild.DISABLED_TheTimerSamplesAgainWhileSamplingIsOn"));
+  EXPECT_TRUE(childTestPassed("ProcessSamplingChild.DISABLED_TheTimerSamplesAgainWhileSamplingIsOn"));
 }
 
 // With CRS_TEST_TRACKING=1 the Info.plist switches conversion tracking on, else off.
@@ -282,7 +282,7 @@ TEST(HourlySettings, ConversionTrackingReloadsTheSettingsEveryHour) {
   for (bool tracking : {true, false}) {
     SCOPED_TRACE(tracking ? "tracking on" : "tracking off");
     sandbox.set("CRS_TEST_TRACKING", tracking ? "1" : "0");
-    EXPECT_TRUE(passedInChild("HourlySettingsChild.DISABLED_TheClockMovesTwoHours"));
+    EXPECT_TRUE(childTestPassed("HourlySettingsChild.DISABLED_TheClockMovesTwoHours"));
   }
 }
 

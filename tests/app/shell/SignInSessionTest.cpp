@@ -36,7 +36,7 @@
 
 namespace {
 
-constexpr double kWait = 60;
+constexpr double kSessionWait = 60;
 
 class SignInSessionTest : public librarytest::SignInTest {
  protected:
@@ -108,7 +108,7 @@ TEST_F(SignInSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonS
   EXPECT_TRUE(controller->videoInPlaylistCache());
   EXPECT_EQ(browsing->menu()->calls(), std::vector<std::string>{"refresh"});
 
-  ASSERT_TRUE(pltest::pumpUntil([&] { return button->image() && player->lastRow(); }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return button->image() && player->lastRow(); }, kSessionWait));
   EXPECT_EQ(button->image()->size().width, 40);
   EXPECT_EQ(button->alternateImage(), button->image());
   EXPECT_EQ(player->lastRow()->videoid(), "vidPlay");
@@ -126,7 +126,8 @@ TEST_F(SignInSessionTest, AStoredSignInIsRestoredWithWhatWasPlayingAndTheButtonS
   auto cache = controller->accountCache();
   session->updateUI();
   EXPECT_EQ(controller->accountCache(), cache);
-  ASSERT_TRUE(pltest::pumpUntil([&] { return api.callsOf("youtube.channels.list").size() >= 3; }, kWait));
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return api.callsOf("youtube.channels.list").size() >= 3; }, kSessionWait));
 
   session->signInClicked(nullptr);
   EXPECT_FALSE(session->isSignedIn());
@@ -179,7 +180,8 @@ TEST_F(SignInSessionTest, APhotoLandingAfterASignOutIsNotShown) {
   ASSERT_TRUE(photos.waitForRequests(1));
   session->signInClicked(nullptr);
   letGo.set_value();
-  ASSERT_TRUE(pltest::pumpUntil([&] { return log.contains("came after the account changed"); }, kWait));
+  ASSERT_TRUE(
+      pltest::pumpUntil([&] { return log.contains("came after the account changed"); }, kSessionWait));
   drainMainQueue();
   EXPECT_FALSE(button->image());
   EXPECT_EQ(button->title(), "not logged in \u25BE ");
@@ -193,10 +195,10 @@ TEST_F(SignInSessionTest, AClosedSheetSignsNobodyInAndCallsNoHandler) {
   int handled = 0;
   session->runSigninThenHandler([&] { ++handled; });
   EXPECT_TRUE(controller->showingAlert());
-  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kSessionWait))
       << pageTitle();
   session->signInController()->webCloseButton()->performClick(nullptr);
-  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kSessionWait));
   EXPECT_EQ(handled, 0);
   EXPECT_FALSE(controller->showingAlert());
   EXPECT_FALSE(session->isSignedIn());
@@ -210,7 +212,7 @@ TEST_F(SignInSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
   NotificationCounter login(kLoginStateChangedNotification);
   int handled = 0;
   session->runSigninThenHandler([&] { ++handled; });
-  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kSessionWait))
       << pageTitle();
   auto first = session->signInController();
   ASSERT_TRUE(first && first->isWindowShown());
@@ -231,7 +233,7 @@ TEST_F(SignInSessionTest, ASecondClickWhileTheSheetIsUpBringsItToTheFront) {
 
   // The one sign-in ends; every handler asked for runs once.
   ASSERT_TRUE(first->webView()->submitForm("consent", {{"decision", "allow"}}));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !session->signInController(); }, kSessionWait));
   EXPECT_EQ(handled, 11);
   EXPECT_EQ(login.count(), 1);
   EXPECT_EQ(oauth.tokenRequests().size(), 1u);
@@ -243,10 +245,10 @@ TEST_F(SignInSessionTest, SigningInThroughTheSheetMakesTheAccountsCache) {
   session->initYoutube();
   NotificationCounter login(kLoginStateChangedNotification);
   session->signInClicked(nullptr);
-  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kWait))
+  ASSERT_TRUE(pltest::pumpUntil([&] { return pageTitle() == "Sign in - Example Accounts"; }, kSessionWait))
       << pageTitle();
   ASSERT_TRUE(session->signInController()->webView()->submitForm("consent", {{"decision", "allow"}}));
-  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->accountCache() != nullptr; }, kWait));
+  ASSERT_TRUE(pltest::pumpUntil([&] { return controller->accountCache() != nullptr; }, kSessionWait));
   EXPECT_EQ(login.count(), 1);
   EXPECT_EQ(controller->accountCache()->email(), oauth.options().email);
   EXPECT_EQ(button->title(), oauth.options().email + " \u25BE ");

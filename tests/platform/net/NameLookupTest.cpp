@@ -77,12 +77,12 @@ extern "C" int getaddrinfo(const char* node, const char* service, const struct a
 
 namespace {
 
-struct Load {
+struct LookupLoad {
   pltest::ManualQueue queue;
   std::shared_ptr<RecordingDelegate> delegate = std::make_shared<RecordingDelegate>();
   ns::Ref<ns::URLConnection> connection;
 
-  explicit Load(const std::string& url) {
+  explicit LookupLoad(const std::string& url) {
     connection =
         ns::URLConnection::initWithRequest_delegate_startImmediately(requestFor(url), delegate, false);
     connection->setDelegateQueue(queue.executor());
@@ -101,7 +101,7 @@ TEST(NameLookup, ALoadEndedWhileItsNameIsLookedUpDoesNotHoldUpTheOthers) {
                [](const pltest::FakeRequest&) { return pltest::FakeReply::text(200, "next"); });
 
   {
-    Load stuck("http://thumbnails.slow-lookup.test/one.jpg");
+    LookupLoad stuck("http://thumbnails.slow-lookup.test/one.jpg");
     // The delegate's queue is drained for the load to reach the engine.
     slowLookups().setOnStart([wake = stuck.queue.executor()] { wake([] {}); });
     ASSERT_TRUE(stuck.queue.runUntil([] { return slowLookups().hasStarted(); }))
@@ -109,7 +109,7 @@ TEST(NameLookup, ALoadEndedWhileItsNameIsLookedUpDoesNotHoldUpTheOthers) {
     stuck.connection->cancel();
   }
 
-  Load next(server.URLForPath("/next"));
+  LookupLoad next(server.URLForPath("/next"));
   const bool finished = next.queue.runUntil([&] { return next.delegate->ended(); });
   slowLookups().release();
   ASSERT_TRUE(finished) << "a load waited for another load's name lookup";
