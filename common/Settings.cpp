@@ -139,3 +139,9 @@ void setChosenVideoQuality(const std::optional<std::string>& videoId,
   std::lock_guard<std::mutex> lock(table.mutex);
   table.byVideoId[*videoId] = *quality;
 }
+
+void resetChosenVideoQualitiesForTesting() {
+  auto& table = chosenQualities();
+  std::lock_guard<std::mutex> lock(table.mutex);
+  table.byVideoId.clear();
+}

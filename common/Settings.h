@@ -59,3 +59,5 @@ std::optional<std::string> getChosenVideoQuality(const std::optional<std::string
 // Remembers the quality for the rest of the run; does nothing when either argument is nil.
 void setChosenVideoQuality(const std::optional<std::string>& videoId,
                            const std::optional<std::string>& quality);
+// Forgets every chosen quality: a test that runs twice in one process starts from none.
+void resetChosenVideoQualitiesForTesting();

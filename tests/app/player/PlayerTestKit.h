@@ -16,6 +16,7 @@
 #include "app/player/VideoView.h"
 #include "app/youtube/SearchEntry.h"
 #include "common/CacheUtilities.h"
+#include "common/Settings.h"
 #include "platform/appkit/Make.h"
 #include "platform/appkit/Window.h"
 #include "platform/media/Player.h"
@@ -109,8 +110,12 @@ inline ak::RGBA renderedCentre(const ns::Ref<PlayerViewController>& controller, 
 // A player resolving through the fake video service, with a loopback origin for the streams.
 class StreamingFixture : public PlayerFixture {
  protected:
-  // The cache's tables outlive a test: a video cached by an earlier one would count as cached.
-  StreamingFixture() : installedResolver(resolver) { resetCacheStateTablesForTesting(); }
+  // The cache's tables and the qualities chosen during the run outlive a test: a video cached or a
+  // quality chosen by an earlier one (or by an earlier repetition of the same test) would count.
+  StreamingFixture() : installedResolver(resolver) {
+    resetCacheStateTablesForTesting();
+    resetChosenVideoQualitiesForTesting();
+  }
   ~StreamingFixture() override {
     controller->stopVideo();
     for (auto& downloader : registeredDownloaders()) downloader->stopDownload();
