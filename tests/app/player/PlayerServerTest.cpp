@@ -125,10 +125,11 @@ TEST_F(ServerPlaybackFixture, StalledDownloadRestartsTheServerAndThePlayerComesB
   EXPECT_EQ(ended.count(), 0);
   EXPECT_EQ(controller->videoId(), "stallQ1");
 
+  FirstPlaces places(controller->player());
   resume.open();
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] { return item()->status() == av::PlayerItemStatusReadyToPlay && now() >= place - 0.5; }, kWait));
-  EXPECT_NEAR(now(), place, 0.5);
+  // Where the new item first shows itself: at the place the stalled one starved at.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return places.of(item()).has_value(); }, kWait)) << now();
+  EXPECT_NEAR(*places.of(item()), place, 0.5);
   ASSERT_TRUE(pltest::pumpUntil([&] { return ended.count() > 0; }, kWait));
   ASSERT_TRUE(pltest::drainMode());
   EXPECT_EQ(ended.count(), 1);
@@ -171,16 +172,13 @@ TEST_F(ServerPlaybackFixture, ServerGoneUnderThePlayerKeepsItsPlaceUntilTheURLIs
   EXPECT_NEAR(kept, place, 0.5);
   EXPECT_EQ(DBAccess::getInstance()->getPlayedStateForId("restartR1"), 2);
 
+  FirstPlaces places(controller->player());
   controller->updateVideoUrlIfNeeded("restartR1");
   // The kept place is sought once the new item knows its duration, which can come after the item
-  // is ready at its first frame.
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] {
-        return item() != failing && item()->status() == av::PlayerItemStatusReadyToPlay &&
-               now() >= kept - 0.5;
-      },
-      kWait));
-  EXPECT_NEAR(now(), kept, 0.5);
+  // is ready at its first frame: the first place it shows past its start is the kept one.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return item() != failing && places.of(item()).has_value(); }, kWait))
+      << now();
+  EXPECT_NEAR(*places.of(item()), kept, 0.5);
   ASSERT_TRUE(pltest::pumpUntil([&] { return playingFrom(kept + 0.5); }, kWait));
   EXPECT_FALSE(controller->videoView()->isMessageVisible());
 }
@@ -282,7 +280,10 @@ TEST_F(ServerPlaybackFixture, PairPlaysItsPreviewUntilTheJoinThenTheCachedFileAt
   EXPECT_TRUE(downloader->isDashStream());
   EXPECT_FALSE(downloader->isComplete());
 
+  // Far enough in that an item starting over would show itself well before this place.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return playingFrom(2.0); }, kWait)) << now();
   cachetest::NotificationCounter joined(k1080pStatusChangedNotification);
+  FirstPlaces places(controller->player());
   double before = 0;
   resume.open();
   // The join's notice switches to the cached file where the preview was.
@@ -294,9 +295,8 @@ TEST_F(ServerPlaybackFixture, PairPlaysItsPreviewUntilTheJoinThenTheCachedFileAt
       kWait));
   EXPECT_EQ(joined.count(), 1);
   EXPECT_EQ(item()->URL()->path(), *getCachedVideoPath("pairT1"));
-  ASSERT_TRUE(pltest::pumpUntil(
-      [&] { return item()->status() == av::PlayerItemStatusReadyToPlay && now() >= before - 0.5; }, kWait));
-  EXPECT_NEAR(now(), before, 0.5);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return places.of(item()).has_value(); }, kWait)) << now();
+  EXPECT_NEAR(*places.of(item()), before, 0.5);
   ASSERT_TRUE(pltest::pumpUntil([&] { return playingFrom(before + 0.3); }, kWait));
   EXPECT_FALSE(controller->videoView()->isMessageVisible());
 }

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/cache/CacheState.h"
 #include "app/cache/YoutubeDownloader.h"
@@ -21,6 +23,7 @@
 #include "platform/appkit/Window.h"
 #include "platform/media/Player.h"
 #include "platform/media/PlayerItem.h"
+#include "platform/media/Time.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/TestMedia.h"
@@ -106,6 +109,42 @@ inline ak::RGBA renderedCentre(const ns::Ref<PlayerViewController>& controller, 
   window->orderOut(nullptr);
   return centre;
 }
+
+// Where each item a player plays first shows itself past its start: the first position at least
+// kPastStart in that the player reports for the item once it is ready to play. An item sought to
+// a kept place reports that place; one that starts over reports about kPastStart, however long a
+// test then waits for it to play on.
+class FirstPlaces {
+ public:
+  static constexpr double kPastStart = 0.5;
+
+  explicit FirstPlaces(const ns::Ref<av::Player>& player) : player_(player) {
+    token_ = player->addPeriodicTimeObserverForInterval_queue_usingBlock(
+        cm::TimeMakeWithSeconds(0.01, cm::kPreferredTimescale), nullptr, [this](cm::Time time) {
+          auto item = player_->currentItem();
+          double seconds = cm::TimeGetSeconds(time);
+          if (!item || item->status() != av::PlayerItemStatusReadyToPlay || !(seconds >= kPastStart) ||
+              of(item.get()))
+            return;
+          places_.push_back({item, seconds});
+        });
+  }
+  ~FirstPlaces() { player_->removeTimeObserver(token_); }
+  FirstPlaces(const FirstPlaces&) = delete;
+  FirstPlaces& operator=(const FirstPlaces&) = delete;
+
+  // Nothing until `item` has reported a position past its start.
+  std::optional<double> of(const av::PlayerItem* item) const {
+    for (auto& [played, seconds] : places_)
+      if (played.lock().get() == item) return seconds;
+    return std::nullopt;
+  }
+
+ private:
+  ns::Ref<av::Player> player_;
+  ns::Ref<ns::Object> token_;
+  std::vector<std::pair<ns::Weak<av::PlayerItem>, double>> places_;
+};
 
 // A player resolving through the fake video service, with a loopback origin for the streams.
 class StreamingFixture : public PlayerFixture {
