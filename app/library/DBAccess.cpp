@@ -80,19 +80,6 @@ ThreadSlot::~ThreadSlot() {
   if (hasInstance) removeInstanceForKey(threadKey(), false);
 }
 
-// Copies the older library to the live path through a temporary file, so that a copy that fails
-// half-way never leaves a truncated live file behind.
-void seedFromOlderFile(const std::string& olderPath, const std::string& livePath) {
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(olderPath, ec)) return;
-  std::string temporary = livePath + ".seeding";
-  if (std::filesystem::copy_file(olderPath, temporary, std::filesystem::copy_options::overwrite_existing,
-                                 ec)) {
-    std::filesystem::rename(temporary, livePath, ec);
-  }
-  if (ec) std::filesystem::remove(temporary, ec);
-}
-
 // Says `warning` once for the store at `path`, or forgets that it was said when `warning` is nil
 // (the store read again).
 void noteStoreFault(const std::string& path, const std::optional<std::string>& warning) {
@@ -101,6 +88,58 @@ void noteStoreFault(const std::string& path, const std::optional<std::string>& w
     faults.warn(path, *warning);
   else
     faults.forget(path);
+}
+
+// Why the older library at `path`, which stands there, cannot seed the live one: a file SQLite
+// does not read through (random bytes, one cut short) or one without the library's tables. Nil
+// when it can. Opened only to read, as a file nobody changes: SQLite takes no lock and makes no
+// file beside it.
+std::optional<std::string> olderLibraryFault(const std::string& path, const struct stat& info) {
+  if (S_ISDIR(info.st_mode)) return "is a directory";
+  if (!S_ISREG(info.st_mode)) return "is no regular file";
+  // Opened first for the system's reason: SQLite would only say that it is unable to open it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return std::strerror(errno);
+  ::close(fd);
+  auto db = SqlDatabase::databaseWithPath(path);
+  db->setLogsErrors(false);  // the one warning says it
+  if (!db->openReadOnly(true)) return "unable to open database file";
+  std::optional<std::string> fault;
+  // Every page is read: a store damaged inside can still answer its first queries.
+  const auto check = db->stringForQuery("PRAGMA quick_check;");
+  if (!check)
+    fault = db->lastErrorMessage();
+  else if (*check != "ok")
+    fault = "database disk image is malformed";
+  else if (!db->tableExists("schema"))
+    fault = "is no library";
+  db->close();
+  return fault;
+}
+
+// Copies the older library to the live path through a temporary file, so that a copy that fails
+// half-way never leaves a truncated live file behind. An older file that is no library is left
+// where it is and named once: copied in, it would be a live store that never reads, run after
+// run. One that cannot be looked at (none there, a cache folder that cannot be searched, which
+// the code that makes the cache folders reports) is passed over.
+void seedFromOlderFile(const std::string& olderPath, const std::string& livePath) {
+  struct stat info {};
+  if (::stat(olderPath.c_str(), &info) != 0) return;
+  if (auto fault = olderLibraryFault(olderPath, info)) {
+    noteStoreFault(olderPath,
+                   ns::format("DBAccess: %@ cannot be read (%@); it is left as it is and the library starts "
+                              "without it",
+                              olderPath, *fault));
+    return;
+  }
+  noteStoreFault(olderPath, std::nullopt);
+  std::error_code ec;
+  std::string temporary = livePath + ".seeding";
+  if (std::filesystem::copy_file(olderPath, temporary, std::filesystem::copy_options::overwrite_existing,
+                                 ec)) {
+    std::filesystem::rename(temporary, livePath, ec);
+  }
+  if (ec) std::filesystem::remove(temporary, ec);
 }
 
 std::string unreadableWarning(const std::string& path, const std::string& reason) {

@@ -222,6 +222,65 @@ TEST(DBAccessDamagedStoreTest, AFolderThatTakesNoNewStoreIsNamedOnceWithWhyAndLo
   EXPECT_EQ(readFile(sandbox.olderPath()), older);
 }
 
+// An older library that does not read, copied into the missing store's place, made a store that
+// never read again: nothing was kept, run after run. It is named instead, left as it was, and a
+// new store is made and kept.
+TEST(DBAccessDamagedStoreTest, AnOlderLibraryThatDoesNotReadIsNamedOnceLeftAsItIsAndANewOneIsKept) {
+  struct Case {
+    const char* name;
+    std::string bytes;
+    std::string reason;
+    mode_t mode = 0600;
+  };
+  std::string whole;
+  {
+    LibrarySandbox scratch;
+    whole = storeWithRows(scratch.livePath());
+  }
+  // One page of rows overwritten: the first queries still read.
+  std::string damaged = whole;
+  damaged.replace(whole.size() / 2 / 4096 * 4096, 4096, randomBytes(4096));
+  const std::vector<Case> cases{
+      {"random bytes", randomBytes(40000), "file is not a database"},
+      {"a store cut short", whole.substr(0, whole.size() / 2), "database disk image is malformed"},
+      {"a store damaged inside", damaged, "database disk image is malformed"},
+      {"an empty file", "", "is no library"},
+      {"a store the user may not read", whole, "Permission denied", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    LibrarySandbox sandbox;
+    const std::string older = sandbox.olderPath();
+    fs::create_directories(sandbox.cacheBaseFolder());
+    writeFile(older, c.bytes);
+    ASSERT_EQ(::chmod(older.c_str(), c.mode), 0);
+    ns::LogCapture log(true);
+    onThreadsAsAUser([] { DBAccess::getInstance()->savePlayPosition_forId(12, "vid"); });
+    DBAccess::resetForTesting();
+
+    const auto warnings = linesWith(log, "DBAccess: ");
+    ASSERT_EQ(warnings.size(), 1u) << ::testing::PrintToString(log.messages());
+    EXPECT_EQ(warnings[0].message, "DBAccess: " + older + " cannot be read (" + c.reason +
+                                       "); it is left as it is and the library starts without it");
+    EXPECT_EQ(warnings[0].level, ns::LogLevel::Warning);
+    EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
+    struct stat info {};
+    ASSERT_EQ(::stat(older.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, c.mode);
+    ASSERT_EQ(::chmod(older.c_str(), 0600), 0);
+    EXPECT_EQ(readFile(older), c.bytes);
+    EXPECT_EQ(std::distance(fs::directory_iterator(sandbox.cacheBaseFolder()), fs::directory_iterator()), 1)
+        << "nothing was made beside it";
+
+    // The next run reads what the first wrote, without a word.
+    log.clear();
+    onThreadsAsAUser([] { EXPECT_EQ(DBAccess::getInstance()->getPlayPositionForId("vid"), 12.0f); });
+    DBAccess::resetForTesting();
+    EXPECT_TRUE(linesWith(log, "DBAccess: ").empty()) << ::testing::PrintToString(log.messages());
+    EXPECT_TRUE(linesWith(log, "DB Error").empty()) << ::testing::PrintToString(log.messages());
+  }
+}
+
 // A store with rows that may only be read: a change on threads run as a user is not kept, the
 // rows read, and one warning says that `file` cannot be written.
 void changeAsAUserAndExpectNamedOnce(const std::string& file) {

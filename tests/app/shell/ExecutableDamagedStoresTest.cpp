@@ -8,11 +8,13 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "lib/database/SqlDatabase.h"
 #include "platform/testing/FakeServer.h"
 #include "platform/testing/Pump.h"
 #include "platform/testing/Sandbox.h"
@@ -137,6 +139,66 @@ TEST(PelorinDamagedStores, ALibraryStoreThatCannotBeReadIsNamedOnceWithWhyAndLef
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(store).parent_path()), fs::directory_iterator()),
               1)
         << "nothing was made beside it";
+  }
+}
+
+// The version a library store reads at, or nil when it does not read.
+std::optional<int> versionOf(const std::string& path) {
+  auto db = SqlDatabase::databaseWithPath(path);
+  if (!db->open()) return std::nullopt;
+  auto version = db->stringForQuery("SELECT version FROM schema;");
+  db->close();
+  if (!version) return std::nullopt;
+  return std::stoi(*version);
+}
+
+// No library store yet, and an older library that does not read: it is named and left as it is,
+// and the store the first run makes is the one the next run reads, without a word.
+TEST(PelorinDamagedStores, AnOlderLibraryThatDoesNotReadIsNamedOnceAndTheNewStoreIsKept) {
+  // A library of a hundred rows, to be cut short.
+  std::string whole;
+  {
+    pltest::Sandbox scratch;
+    auto db = SqlDatabase::databaseWithPath(scratch.path("whole.db"));
+    ASSERT_TRUE(db->open());
+    ASSERT_TRUE(db->executeStatements(
+        "CREATE TABLE schema ( version INTEGER PRIMARY KEY ); INSERT INTO schema VALUES (7);"
+        "CREATE TABLE strcache ( name STRING PRIMARY KEY, strdata STRING );"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100) "
+        "INSERT INTO strcache SELECT i, zeroblob(300) FROM n;"));
+    db->close();
+    whole = fileText(scratch.path("whole.db"));
+  }
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {randomBytes(40000), "file is not a database"},
+      {whole.substr(0, whole.size() / 2), "database disk image is malformed"},
+  };
+  for (const auto& [bytes, reason] : cases) {
+    SCOPED_TRACE(reason);
+    pltest::FakeServer sink;
+    pltest::Sandbox sandbox;
+    executable_test::quietEndpoints(sandbox, sink);
+    sandbox.set("PELORIN_VERBOSE", std::nullopt);
+    const std::string older = executable_test::cacheBase(sandbox) + "/pelorin.db";
+    const std::string store = (sandbox.dataHome() / "Pelorin/pelorin_web.db").string();
+    fs::create_directories(executable_test::cacheBase(sandbox));
+    std::ofstream(older, std::ios::binary) << bytes;
+
+    const std::string warning = "DBAccess: " + older + " cannot be read (" + reason +
+                                "); it is left as it is and the library starts without it";
+    const LaunchOutput first = runUntilItSays(sandbox, warning);
+    EXPECT_EQ(linesWith(first.output, "DBAccess: "), 1) << first.output;
+    EXPECT_EQ(linesWith(first.output, "] " + warning), 1) << first.output;
+    EXPECT_EQ(fileText(older), bytes);
+    EXPECT_EQ(versionOf(store), 7);
+
+    // Every line on standard error, to hear what the next run reads.
+    sandbox.set("PELORIN_VERBOSE", "1");
+    const LaunchOutput second = runUntilItSays(sandbox, "SCHEMA VERSION = ");
+    EXPECT_EQ(linesWith(second.output, "SCHEMA VERSION = 7"), 1) << second.output;
+    EXPECT_EQ(linesWith(second.output, "DBAccess: "), 0) << second.output;
+    EXPECT_EQ(versionOf(store), 7);
+    EXPECT_EQ(fileText(older), bytes);
   }
 }
 
