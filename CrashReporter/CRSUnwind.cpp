@@ -4,6 +4,8 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "CrashReporter/CRSContext.h"
 
 // Everything here runs at crash time: no allocation, no locks, stack buffers only. Arithmetic on
@@ -348,165 +350,430 @@ struct Program {
   std::uint64_t location;
 };
 
+// What an instruction leaves the run to do: go on, stop at a row past the target, or give up (an
+// instruction the reader does not take). `NotThisGroup`: the group asked does not hold the opcode.
+enum class Flow { Next, PastTarget, Refused, NotThisGroup };
+
+// The rows DW_CFA_remember_state keeps, innermost last.
+struct RememberedRows {
+  Row rows[kMaxRememberedRows];
+  int depth = 0;
+};
+
+void setRule(Row& row, std::uint64_t reg, RuleKind kind, std::int64_t operand) {
+  // Registers beyond the return address column (vector and flag registers) are not followed.
+  if (reg < CRSUnwindRegisterCount) row.rules[reg] = Rule{kind, operand, 0, 0};
+}
+
+Flow restoreRule(const Program& p, Row& row, std::uint64_t reg) {
+  if (reg >= CRSUnwindRegisterCount) return Flow::Next;
+  if (!p.initial) return Flow::Refused;
+  row.rules[reg] = p.initial->rules[reg];
+  return Flow::Next;
+}
+
+Flow advance(Program& p, std::uint64_t delta) {
+  p.location += delta * p.cie->codeAlignment;
+  return p.location > p.target ? Flow::PastTarget : Flow::Next;
+}
+
+// A DWARF expression's length and where it starts; the cursor moves past it.
+void readBlock(Cursor& c, std::uint64_t* address, std::uint64_t* length) {
+  *length = c.uleb();
+  *address = c.at;
+  c.skip(*length);
+}
+
+// The instructions that move the location, and those that change no rule.
+Flow locationInstruction(std::uint8_t op, Cursor& c, Program& p) {
+  switch (op) {
+    case 0x00:  // DW_CFA_nop
+      return Flow::Next;
+    case 0x01: {  // DW_CFA_set_loc
+      std::uint64_t location = 0;
+      if (!readEncoded(c, p.cie->fdeEncoding, 0, &location)) return Flow::Refused;
+      p.location = location;
+      return p.location > p.target ? Flow::PastTarget : Flow::Next;
+    }
+    case 0x02:  // DW_CFA_advance_loc1
+      return advance(p, c.fixed(1));
+    case 0x03:  // DW_CFA_advance_loc2
+      return advance(p, c.fixed(2));
+    case 0x04:  // DW_CFA_advance_loc4
+      return advance(p, c.fixed(4));
+    case 0x2e:  // DW_CFA_GNU_args_size: the size of outgoing arguments, no rule
+      c.uleb();
+      return Flow::Next;
+    default:
+      return Flow::NotThisGroup;
+  }
+}
+
+// The instructions that define the CFA.
+Flow cfaInstruction(std::uint8_t op, Cursor& c, const Program& p, Row& row) {
+  switch (op) {
+    case 0x0c:  // DW_CFA_def_cfa
+      row.cfaRegister = c.uleb();
+      row.cfaOffset = static_cast<std::int64_t>(c.uleb());
+      row.cfaIsExpression = false;
+      row.cfaSet = true;
+      return Flow::Next;
+    case 0x0d:  // DW_CFA_def_cfa_register
+      if (row.cfaIsExpression) return Flow::Refused;
+      row.cfaRegister = c.uleb();
+      row.cfaSet = true;
+      return Flow::Next;
+    case 0x0e:  // DW_CFA_def_cfa_offset
+      if (row.cfaIsExpression) return Flow::Refused;
+      row.cfaOffset = static_cast<std::int64_t>(c.uleb());
+      return Flow::Next;
+    case 0x0f:  // DW_CFA_def_cfa_expression
+      readBlock(c, &row.cfaBlock, &row.cfaLength);
+      row.cfaIsExpression = true;
+      row.cfaSet = true;
+      return Flow::Next;
+    case 0x12:  // DW_CFA_def_cfa_sf
+      row.cfaRegister = c.uleb();
+      row.cfaOffset = factored(c.sleb(), p.cie->dataAlignment);
+      row.cfaIsExpression = false;
+      row.cfaSet = true;
+      return Flow::Next;
+    case 0x13:  // DW_CFA_def_cfa_offset_sf
+      if (row.cfaIsExpression) return Flow::Refused;
+      row.cfaOffset = factored(c.sleb(), p.cie->dataAlignment);
+      return Flow::Next;
+    default:
+      return Flow::NotThisGroup;
+  }
+}
+
+// The instructions that give one register its rule.
+Flow ruleInstruction(std::uint8_t op, Cursor& c, const Program& p, Row& row) {
+  std::int64_t alignment = p.cie->dataAlignment;
+  switch (op) {
+    case 0x05: {  // DW_CFA_offset_extended
+      std::uint64_t reg = c.uleb();
+      setRule(row, reg, RuleKind::Offset, factored(c.uleb(), alignment));
+      return Flow::Next;
+    }
+    case 0x06:  // DW_CFA_restore_extended
+      return restoreRule(p, row, c.uleb());
+    case 0x07:  // DW_CFA_undefined
+      setRule(row, c.uleb(), RuleKind::Undefined, 0);
+      return Flow::Next;
+    case 0x08:  // DW_CFA_same_value
+      setRule(row, c.uleb(), RuleKind::SameValue, 0);
+      return Flow::Next;
+    case 0x09: {  // DW_CFA_register
+      std::uint64_t reg = c.uleb();
+      std::uint64_t from = c.uleb();
+      setRule(row, reg, RuleKind::Register, static_cast<std::int64_t>(from));
+      return Flow::Next;
+    }
+    case 0x10:    // DW_CFA_expression
+    case 0x16: {  // DW_CFA_val_expression
+      std::uint64_t reg = c.uleb();
+      Rule rule{op == 0x10 ? RuleKind::Expression : RuleKind::ValExpression, 0, 0, 0};
+      readBlock(c, &rule.block, &rule.length);
+      if (reg < CRSUnwindRegisterCount) row.rules[reg] = rule;
+      return Flow::Next;
+    }
+    case 0x11: {  // DW_CFA_offset_extended_sf
+      std::uint64_t reg = c.uleb();
+      setRule(row, reg, RuleKind::Offset, factored(c.sleb(), alignment));
+      return Flow::Next;
+    }
+    case 0x14: {  // DW_CFA_val_offset
+      std::uint64_t reg = c.uleb();
+      setRule(row, reg, RuleKind::ValOffset, factored(c.uleb(), alignment));
+      return Flow::Next;
+    }
+    case 0x15: {  // DW_CFA_val_offset_sf
+      std::uint64_t reg = c.uleb();
+      setRule(row, reg, RuleKind::ValOffset, factored(c.sleb(), alignment));
+      return Flow::Next;
+    }
+    case 0x2f: {  // DW_CFA_GNU_negative_offset_extended
+      std::uint64_t reg = c.uleb();
+      setRule(row, reg, RuleKind::Offset,
+              static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(factored(c.uleb(), alignment))));
+      return Flow::Next;
+    }
+    default:
+      return Flow::NotThisGroup;
+  }
+}
+
+// DW_CFA_remember_state and DW_CFA_restore_state.
+Flow stateInstruction(std::uint8_t op, Row& row, RememberedRows& remembered) {
+  switch (op) {
+    case 0x0a:  // DW_CFA_remember_state
+      if (remembered.depth == kMaxRememberedRows) return Flow::Refused;
+      remembered.rows[remembered.depth++] = row;
+      return Flow::Next;
+    case 0x0b:  // DW_CFA_restore_state
+      if (remembered.depth == 0) return Flow::Refused;
+      row = remembered.rows[--remembered.depth];
+      return Flow::Next;
+    default:
+      return Flow::NotThisGroup;
+  }
+}
+
+Flow runInstruction(std::uint8_t op, Cursor& c, Program& p, Row& row, RememberedRows& remembered) {
+  // The three instructions whose operand is packed in the low six bits.
+  std::uint8_t operand = op & 0x3f;
+  switch (op & 0xc0) {
+    case 0x40:  // DW_CFA_advance_loc
+      return advance(p, operand);
+    case 0x80:  // DW_CFA_offset
+      setRule(row, operand, RuleKind::Offset, factored(c.uleb(), p.cie->dataAlignment));
+      return Flow::Next;
+    case 0xc0:  // DW_CFA_restore
+      return restoreRule(p, row, operand);
+    default:
+      break;
+  }
+  Flow flow = locationInstruction(op, c, p);
+  if (flow == Flow::NotThisGroup) flow = cfaInstruction(op, c, p, row);
+  if (flow == Flow::NotThisGroup) flow = ruleInstruction(op, c, p, row);
+  if (flow == Flow::NotThisGroup) flow = stateInstruction(op, row, remembered);
+  return flow == Flow::NotThisGroup ? Flow::Refused : flow;
+}
+
 // Runs call frame instructions from the cursor to its end or until the location passes the
 // target; false for an instruction the reader does not take or a failed read.
 bool runInstructions(Cursor& c, Program& p, Row& row) {
-  Row remembered[kMaxRememberedRows];
-  int depth = 0;
-  const Cie& cie = *p.cie;
-  auto setRule = [&row](std::uint64_t reg, RuleKind kind, std::int64_t operand) {
-    // Registers beyond the return address column (vector and flag registers) are not followed.
-    if (reg < CRSUnwindRegisterCount) row.rules[reg] = Rule{kind, operand, 0, 0};
-  };
-  auto restore = [&](std::uint64_t reg) {
-    if (reg >= CRSUnwindRegisterCount) return true;
-    if (!p.initial) return false;
-    row.rules[reg] = p.initial->rules[reg];
-    return true;
-  };
-  auto advance = [&](std::uint64_t delta) {
-    p.location += delta * cie.codeAlignment;
-    return p.location > p.target;
-  };
-  auto block = [&c](std::uint64_t* address, std::uint64_t* length) {
-    *length = c.uleb();
-    *address = c.at;
-    c.skip(*length);
-  };
+  RememberedRows remembered;
   while (c.at < c.end && !c.failed) {
-    std::uint8_t op = c.u8();
-    std::uint8_t operand = op & 0x3f;
-    switch (op & 0xc0) {
-      case 0x40:  // DW_CFA_advance_loc
-        if (advance(operand)) return true;
-        continue;
-      case 0x80:  // DW_CFA_offset
-        setRule(operand, RuleKind::Offset, factored(c.uleb(), cie.dataAlignment));
-        continue;
-      case 0xc0:  // DW_CFA_restore
-        if (!restore(operand)) return false;
-        continue;
-      default:
-        break;
-    }
-    switch (op) {
-      case 0x00:  // DW_CFA_nop
-        break;
-      case 0x01: {  // DW_CFA_set_loc
-        std::uint64_t location = 0;
-        if (!readEncoded(c, cie.fdeEncoding, 0, &location)) return false;
-        p.location = location;
-        if (p.location > p.target) return true;
-        break;
-      }
-      case 0x02:  // DW_CFA_advance_loc1
-        if (advance(c.fixed(1))) return true;
-        break;
-      case 0x03:  // DW_CFA_advance_loc2
-        if (advance(c.fixed(2))) return true;
-        break;
-      case 0x04:  // DW_CFA_advance_loc4
-        if (advance(c.fixed(4))) return true;
-        break;
-      case 0x05: {  // DW_CFA_offset_extended
-        std::uint64_t reg = c.uleb();
-        setRule(reg, RuleKind::Offset, factored(c.uleb(), cie.dataAlignment));
-        break;
-      }
-      case 0x06:  // DW_CFA_restore_extended
-        if (!restore(c.uleb())) return false;
-        break;
-      case 0x07:  // DW_CFA_undefined
-        setRule(c.uleb(), RuleKind::Undefined, 0);
-        break;
-      case 0x08:  // DW_CFA_same_value
-        setRule(c.uleb(), RuleKind::SameValue, 0);
-        break;
-      case 0x09: {  // DW_CFA_register
-        std::uint64_t reg = c.uleb();
-        std::uint64_t from = c.uleb();
-        setRule(reg, RuleKind::Register, static_cast<std::int64_t>(from));
-        break;
-      }
-      case 0x0a:  // DW_CFA_remember_state
-        if (depth == kMaxRememberedRows) return false;
-        remembered[depth++] = row;
-        break;
-      case 0x0b:  // DW_CFA_restore_state
-        if (depth == 0) return false;
-        row = remembered[--depth];
-        break;
-      case 0x0c:  // DW_CFA_def_cfa
-        row.cfaRegister = c.uleb();
-        row.cfaOffset = static_cast<std::int64_t>(c.uleb());
-        row.cfaIsExpression = false;
-        row.cfaSet = true;
-        break;
-      case 0x0d:  // DW_CFA_def_cfa_register
-        if (row.cfaIsExpression) return false;
-        row.cfaRegister = c.uleb();
-        row.cfaSet = true;
-        break;
-      case 0x0e:  // DW_CFA_def_cfa_offset
-        if (row.cfaIsExpression) return false;
-        row.cfaOffset = static_cast<std::int64_t>(c.uleb());
-        break;
-      case 0x0f:  // DW_CFA_def_cfa_expression
-        block(&row.cfaBlock, &row.cfaLength);
-        row.cfaIsExpression = true;
-        row.cfaSet = true;
-        break;
-      case 0x10:    // DW_CFA_expression
-      case 0x16: {  // DW_CFA_val_expression
-        std::uint64_t reg = c.uleb();
-        Rule rule{op == 0x10 ? RuleKind::Expression : RuleKind::ValExpression, 0, 0, 0};
-        block(&rule.block, &rule.length);
-        if (reg < CRSUnwindRegisterCount) row.rules[reg] = rule;
-        break;
-      }
-      case 0x11: {  // DW_CFA_offset_extended_sf
-        std::uint64_t reg = c.uleb();
-        setRule(reg, RuleKind::Offset, factored(c.sleb(), cie.dataAlignment));
-        break;
-      }
-      case 0x12:  // DW_CFA_def_cfa_sf
-        row.cfaRegister = c.uleb();
-        row.cfaOffset = factored(c.sleb(), cie.dataAlignment);
-        row.cfaIsExpression = false;
-        row.cfaSet = true;
-        break;
-      case 0x13:  // DW_CFA_def_cfa_offset_sf
-        if (row.cfaIsExpression) return false;
-        row.cfaOffset = factored(c.sleb(), cie.dataAlignment);
-        break;
-      case 0x14: {  // DW_CFA_val_offset
-        std::uint64_t reg = c.uleb();
-        setRule(reg, RuleKind::ValOffset, factored(c.uleb(), cie.dataAlignment));
-        break;
-      }
-      case 0x15: {  // DW_CFA_val_offset_sf
-        std::uint64_t reg = c.uleb();
-        setRule(reg, RuleKind::ValOffset, factored(c.sleb(), cie.dataAlignment));
-        break;
-      }
-      case 0x2e:  // DW_CFA_GNU_args_size: the size of outgoing arguments, no rule
-        c.uleb();
-        break;
-      case 0x2f: {  // DW_CFA_GNU_negative_offset_extended
-        std::uint64_t reg = c.uleb();
-        setRule(
-            reg, RuleKind::Offset,
-            static_cast<std::int64_t>(0 - static_cast<std::uint64_t>(factored(c.uleb(), cie.dataAlignment))));
-        break;
-      }
-      default:
-        return false;
-    }
+    Flow flow = runInstruction(c.u8(), c, p, row, remembered);
+    if (flow == Flow::PastTarget) return true;
+    if (flow == Flow::Refused) return false;
   }
   return !c.failed;
 }
 
 // ---- DWARF expressions ----
+
+// The state of one evaluation: the expression's cursor and its stack.
+struct Machine {
+  Cursor c;
+  std::uint64_t start;  // the expression's bounds, for the branches
+  std::uint64_t end;
+  const CRSUnwindRegisters& regs;
+  CRSUnwindBudget* budget;
+  std::uint64_t stack[kMaxExpressionStack];
+  int n = 0;
+
+  bool push(std::uint64_t value) {
+    if (n == kMaxExpressionStack) return false;
+    stack[n++] = value;
+    return true;
+  }
+  bool pushRegister(std::uint64_t reg, std::int64_t offset) {
+    if (reg >= CRSUnwindRegisterCount || !regs.has(static_cast<int>(reg))) return false;
+    return push(regs.value[reg] + static_cast<std::uint64_t>(offset));
+  }
+  // Reads `size` bytes of memory (1 to 8), counted as a word against the budget.
+  bool read(std::uint64_t from, int size, std::uint64_t* value) {
+    std::uint64_t word = 0;
+    if (budget->bytes < 8 || !CRSReadMemory(&word, from, static_cast<std::size_t>(size))) return false;
+    budget->bytes -= 8;
+    if (size < 8) word &= (std::uint64_t{1} << (8 * size)) - 1;
+    *value = word;
+    return true;
+  }
+};
+
+// What one operation did: done, failed (the expression answers nothing), or not of the group
+// asked.
+enum class Op { Done, Failed, NotThisGroup };
+
+Op outcome(bool ok) {
+  return ok ? Op::Done : Op::Failed;
+}
+
+// Operations that push a value: literals, constants and register-based values.
+Op pushOperation(std::uint8_t op, Machine& m) {
+  Cursor& c = m.c;
+  if (op >= 0x30 && op <= 0x4f) return outcome(m.push(op - 0x30u));  // DW_OP_lit0..31
+  if (op >= 0x70 && op <= 0x8f) {                                    // DW_OP_breg0..31
+    std::int64_t offset = c.sleb();
+    return outcome(m.pushRegister(op - 0x70u, offset));
+  }
+  if (op == 0x92) {  // DW_OP_bregx
+    std::uint64_t reg = c.uleb();
+    std::int64_t offset = c.sleb();
+    return outcome(m.pushRegister(reg, offset));
+  }
+  if (op == 0x03) return outcome(m.push(c.fixed(8)));  // DW_OP_addr
+  if (op >= 0x08 && op <= 0x0f) {                      // DW_OP_const1u .. DW_OP_const8s
+    static const int kSizes[] = {1, 1, 2, 2, 4, 4, 8, 8};
+    int size = kSizes[op - 0x08];
+    std::uint64_t value = c.fixed(size);
+    if ((op & 1) && size < 8 && (value >> (8 * size - 1)) & 1) value |= ~std::uint64_t{0} << (8 * size);
+    return outcome(m.push(value));
+  }
+  if (op == 0x10) return outcome(m.push(c.uleb()));                              // DW_OP_constu
+  if (op == 0x11) return outcome(m.push(static_cast<std::uint64_t>(c.sleb())));  // DW_OP_consts
+  return Op::NotThisGroup;
+}
+
+// Operations that rearrange the stack.
+Op stackOperation(std::uint8_t op, Machine& m) {
+  std::uint64_t* s = m.stack;
+  int& n = m.n;
+  switch (op) {
+    case 0x96:  // DW_OP_nop
+      return Op::Done;
+    case 0x12:  // DW_OP_dup
+      return outcome(n >= 1 && m.push(s[n - 1]));
+    case 0x13:  // DW_OP_drop
+      if (n < 1) return Op::Failed;
+      --n;
+      return Op::Done;
+    case 0x14:  // DW_OP_over
+      return outcome(n >= 2 && m.push(s[n - 2]));
+    case 0x15: {  // DW_OP_pick
+      std::uint8_t index = m.c.u8();
+      return outcome(index < n && m.push(s[n - 1 - index]));
+    }
+    case 0x16:  // DW_OP_swap
+      if (n < 2) return Op::Failed;
+      std::swap(s[n - 1], s[n - 2]);
+      return Op::Done;
+    case 0x17: {  // DW_OP_rot
+      if (n < 3) return Op::Failed;
+      std::uint64_t top = s[n - 1];
+      s[n - 1] = s[n - 2];
+      s[n - 2] = s[n - 3];
+      s[n - 3] = top;
+      return Op::Done;
+    }
+    default:
+      return Op::NotThisGroup;
+  }
+}
+
+// Operations on the top entry: memory reads and unary arithmetic.
+Op unaryOperation(std::uint8_t op, Machine& m) {
+  std::uint64_t* top = m.n >= 1 ? &m.stack[m.n - 1] : nullptr;
+  switch (op) {
+    case 0x06:    // DW_OP_deref
+    case 0x94: {  // DW_OP_deref_size
+      int size = op == 0x06 ? 8 : m.c.u8();
+      return outcome(top && size >= 1 && size <= 8 && m.read(*top, size, top));
+    }
+    case 0x19:  // DW_OP_abs
+    case 0x1f:  // DW_OP_neg
+    case 0x20:  // DW_OP_not
+      if (!top) return Op::Failed;
+      if (op == 0x20) {
+        *top = ~*top;
+      } else if (op == 0x1f || static_cast<std::int64_t>(*top) < 0) {
+        *top = 0 - *top;
+      }
+      return Op::Done;
+    case 0x23: {  // DW_OP_plus_uconst
+      std::uint64_t value = m.c.uleb();
+      if (!top) return Op::Failed;
+      *top += value;
+      return Op::Done;
+    }
+    default:
+      return Op::NotThisGroup;
+  }
+}
+
+// `a op b` for a binary operation or a comparison; false for a division by zero or an
+// overflowing one.
+bool binaryValue(std::uint8_t op, std::uint64_t a, std::uint64_t b, std::uint64_t* r) {
+  auto sa = static_cast<std::int64_t>(a), sb = static_cast<std::int64_t>(b);
+  switch (op) {
+    case 0x1a:  // and
+      *r = a & b;
+      break;
+    case 0x1b:  // div (signed)
+      if (b == 0 || (sa == INT64_MIN && sb == -1)) return false;
+      *r = static_cast<std::uint64_t>(sa / sb);
+      break;
+    case 0x1c:  // minus
+      *r = a - b;
+      break;
+    case 0x1d:  // mod
+      if (b == 0) return false;
+      *r = a % b;
+      break;
+    case 0x1e:  // mul
+      *r = a * b;
+      break;
+    case 0x21:  // or
+      *r = a | b;
+      break;
+    case 0x22:  // plus
+      *r = a + b;
+      break;
+    case 0x24:  // shl
+      *r = b < 64 ? a << b : 0;
+      break;
+    case 0x25:  // shr
+      *r = b < 64 ? a >> b : 0;
+      break;
+    case 0x26:  // shra
+      *r = b < 64 ? static_cast<std::uint64_t>(sa >> b) : (sa < 0 ? ~std::uint64_t{0} : 0);
+      break;
+    case 0x27:  // xor
+      *r = a ^ b;
+      break;
+    case 0x29:  // eq
+      *r = a == b;
+      break;
+    case 0x2a:  // ge
+      *r = sa >= sb;
+      break;
+    case 0x2b:  // gt
+      *r = sa > sb;
+      break;
+    case 0x2c:  // le
+      *r = sa <= sb;
+      break;
+    case 0x2d:  // lt
+      *r = sa < sb;
+      break;
+    case 0x2e:  // ne
+      *r = a != b;
+      break;
+    default:
+      return false;
+  }
+  return true;
+}
+
+// Binary operations: the second entry is the left operand, the top the right one.
+Op binaryOperation(std::uint8_t op, Machine& m) {
+  if (!((op >= 0x1a && op <= 0x1e) || (op >= 0x21 && op <= 0x27) || (op >= 0x29 && op <= 0x2e)))
+    return Op::NotThisGroup;
+  if (m.n < 2) return Op::Failed;
+  std::uint64_t b = m.stack[--m.n];
+  std::uint64_t a = m.stack[m.n - 1];
+  std::uint64_t r = 0;
+  if (!binaryValue(op, a, b, &r)) return Op::Failed;
+  m.stack[m.n - 1] = r;
+  return Op::Done;
+}
+
+// DW_OP_skip and DW_OP_bra: a jump within the expression (a loop ends at the step limit).
+Op branchOperation(std::uint8_t op, Machine& m) {
+  if (op != 0x2f && op != 0x28) return Op::NotThisGroup;
+  auto offset = static_cast<std::int16_t>(m.c.fixed(2));
+  if (op == 0x28) {  // DW_OP_bra: taken when the popped entry is not 0
+    if (m.n < 1) return Op::Failed;
+    if (m.stack[--m.n] == 0) return Op::Done;
+  }
+  std::uint64_t target = m.c.at + static_cast<std::uint64_t>(static_cast<std::int64_t>(offset));
+  m.c.at = target;
+  return outcome(target >= m.start && target <= m.end);
+}
 
 // Evaluates a DWARF expression over the frame's registers (the CFA pushed first when `initial`
 // is given): literals, constants, register-based values, memory reads, stack operations,
@@ -514,180 +781,21 @@ bool runInstructions(Cursor& c, Program& p, Row& row) {
 // overflowing or underflowing stack and too many steps answer false.
 bool evaluate(std::uint64_t address, std::uint64_t length, const CRSUnwindRegisters& regs,
               const std::uint64_t* initial, CRSUnwindBudget* budget, std::uint64_t* result) {
-  Cursor c{budget, address, address + length};
-  std::uint64_t stack[kMaxExpressionStack];
-  int n = 0;
-  if (initial) stack[n++] = *initial;
-  auto push = [&](std::uint64_t value) {
-    if (n == kMaxExpressionStack) return false;
-    stack[n++] = value;
-    return true;
-  };
-  auto read = [&](std::uint64_t from, int size, std::uint64_t* value) {
-    std::uint64_t word = 0;
-    if (budget->bytes < 8 || !CRSReadMemory(&word, from, static_cast<std::size_t>(size))) return false;
-    budget->bytes -= 8;
-    if (size < 8) word &= (std::uint64_t{1} << (8 * size)) - 1;
-    *value = word;
-    return true;
-  };
-  auto registerValue = [&](std::uint64_t reg, std::int64_t offset) {
-    if (reg >= CRSUnwindRegisterCount || !regs.has(static_cast<int>(reg))) return false;
-    return push(regs.value[reg] + static_cast<std::uint64_t>(offset));
-  };
-  for (int steps = 0; c.at < c.end; ++steps) {
+  Machine m{Cursor{budget, address, address + length}, address, address + length, regs, budget, {}};
+  if (initial) m.push(*initial);
+  for (int steps = 0; m.c.at < m.c.end; ++steps) {
     if (steps == kMaxExpressionSteps) return false;
-    std::uint8_t op = c.u8();
-    if (c.failed) return false;
-    bool ok = true;
-    if (op >= 0x30 && op <= 0x4f) {  // DW_OP_lit0..31
-      ok = push(op - 0x30u);
-    } else if (op >= 0x70 && op <= 0x8f) {  // DW_OP_breg0..31
-      std::int64_t offset = c.sleb();
-      ok = registerValue(op - 0x70u, offset);
-    } else if (op == 0x92) {  // DW_OP_bregx
-      std::uint64_t reg = c.uleb();
-      std::int64_t offset = c.sleb();
-      ok = registerValue(reg, offset);
-    } else if (op == 0x03) {  // DW_OP_addr
-      ok = push(c.fixed(8));
-    } else if (op >= 0x08 && op <= 0x0f) {  // DW_OP_const1u .. DW_OP_const8s
-      static const int kSizes[] = {1, 1, 2, 2, 4, 4, 8, 8};
-      int size = kSizes[op - 0x08];
-      std::uint64_t value = c.fixed(size);
-      if ((op & 1) && size < 8 && (value >> (8 * size - 1)) & 1) value |= ~std::uint64_t{0} << (8 * size);
-      ok = push(value);
-    } else if (op == 0x10) {  // DW_OP_constu
-      ok = push(c.uleb());
-    } else if (op == 0x11) {  // DW_OP_consts
-      ok = push(static_cast<std::uint64_t>(c.sleb()));
-    } else if (op == 0x96) {  // DW_OP_nop
-    } else if (op == 0x12) {  // DW_OP_dup
-      ok = n >= 1 && push(stack[n - 1]);
-    } else if (op == 0x13) {  // DW_OP_drop
-      ok = n >= 1;
-      if (ok) --n;
-    } else if (op == 0x14) {  // DW_OP_over
-      ok = n >= 2 && push(stack[n - 2]);
-    } else if (op == 0x15) {  // DW_OP_pick
-      std::uint8_t index = c.u8();
-      ok = index < n && push(stack[n - 1 - index]);
-    } else if (op == 0x16) {  // DW_OP_swap
-      ok = n >= 2;
-      if (ok) {
-        std::uint64_t top = stack[n - 1];
-        stack[n - 1] = stack[n - 2];
-        stack[n - 2] = top;
-      }
-    } else if (op == 0x17) {  // DW_OP_rot
-      ok = n >= 3;
-      if (ok) {
-        std::uint64_t top = stack[n - 1];
-        stack[n - 1] = stack[n - 2];
-        stack[n - 2] = stack[n - 3];
-        stack[n - 3] = top;
-      }
-    } else if (op == 0x06 || op == 0x94) {  // DW_OP_deref, DW_OP_deref_size
-      int size = op == 0x06 ? 8 : c.u8();
-      ok = n >= 1 && size >= 1 && size <= 8 && read(stack[n - 1], size, &stack[n - 1]);
-    } else if (op == 0x19 || op == 0x1f || op == 0x20) {  // DW_OP_abs, DW_OP_neg, DW_OP_not
-      ok = n >= 1;
-      if (ok) {
-        std::uint64_t& v = stack[n - 1];
-        if (op == 0x20) {
-          v = ~v;
-        } else if (op == 0x1f || static_cast<std::int64_t>(v) < 0) {
-          v = 0 - v;
-        }
-      }
-    } else if (op == 0x23) {  // DW_OP_plus_uconst
-      std::uint64_t value = c.uleb();
-      ok = n >= 1;
-      if (ok) stack[n - 1] += value;
-    } else if ((op >= 0x1a && op <= 0x1e) || (op >= 0x21 && op <= 0x27) || (op >= 0x29 && op <= 0x2e)) {
-      // Binary operations: the second entry is the left operand, the top the right one.
-      if (n < 2) return false;
-      std::uint64_t b = stack[--n];
-      std::uint64_t a = stack[n - 1];
-      auto sa = static_cast<std::int64_t>(a), sb = static_cast<std::int64_t>(b);
-      std::uint64_t r = 0;
-      switch (op) {
-        case 0x1a:  // and
-          r = a & b;
-          break;
-        case 0x1b:  // div (signed)
-          if (b == 0 || (sa == INT64_MIN && sb == -1)) return false;
-          r = static_cast<std::uint64_t>(sa / sb);
-          break;
-        case 0x1c:  // minus
-          r = a - b;
-          break;
-        case 0x1d:  // mod
-          if (b == 0) return false;
-          r = a % b;
-          break;
-        case 0x1e:  // mul
-          r = a * b;
-          break;
-        case 0x21:  // or
-          r = a | b;
-          break;
-        case 0x22:  // plus
-          r = a + b;
-          break;
-        case 0x24:  // shl
-          r = b < 64 ? a << b : 0;
-          break;
-        case 0x25:  // shr
-          r = b < 64 ? a >> b : 0;
-          break;
-        case 0x26:  // shra
-          r = b < 64 ? static_cast<std::uint64_t>(sa >> b) : (sa < 0 ? ~std::uint64_t{0} : 0);
-          break;
-        case 0x27:  // xor
-          r = a ^ b;
-          break;
-        case 0x29:  // eq
-          r = a == b;
-          break;
-        case 0x2a:  // ge
-          r = sa >= sb;
-          break;
-        case 0x2b:  // gt
-          r = sa > sb;
-          break;
-        case 0x2c:  // le
-          r = sa <= sb;
-          break;
-        case 0x2d:  // lt
-          r = sa < sb;
-          break;
-        case 0x2e:  // ne
-          r = a != b;
-          break;
-        default:
-          return false;
-      }
-      stack[n - 1] = r;
-    } else if (op == 0x2f || op == 0x28) {  // DW_OP_skip, DW_OP_bra
-      auto offset = static_cast<std::int16_t>(c.fixed(2));
-      bool jump = true;
-      if (op == 0x28) {
-        ok = n >= 1;
-        jump = ok && stack[--n] != 0;
-      }
-      if (ok && jump) {
-        std::uint64_t target = c.at + static_cast<std::uint64_t>(static_cast<std::int64_t>(offset));
-        ok = target >= address && target <= address + length;
-        c.at = target;
-      }
-    } else {
-      return false;
-    }
-    if (!ok || c.failed) return false;
+    std::uint8_t op = m.c.u8();
+    if (m.c.failed) return false;
+    Op done = pushOperation(op, m);
+    if (done == Op::NotThisGroup) done = stackOperation(op, m);
+    if (done == Op::NotThisGroup) done = unaryOperation(op, m);
+    if (done == Op::NotThisGroup) done = binaryOperation(op, m);
+    if (done == Op::NotThisGroup) done = branchOperation(op, m);
+    if (done != Op::Done || m.c.failed) return false;
   }
-  if (n < 1) return false;
-  *result = stack[n - 1];
+  if (m.n < 1) return false;
+  *result = m.stack[m.n - 1];
   return true;
 }
 
