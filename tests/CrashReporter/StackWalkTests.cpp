@@ -57,6 +57,7 @@ class Tables {
       put({0});  // no augmentation data
       put(fdeInstructions);
     });
+    fde_ = fde;
     std::size_t end = at_;
     at_ = fdeEntry;
     put32(static_cast<std::uint32_t>(fde - 0));
@@ -71,6 +72,8 @@ class Tables {
   const CRSBinaryImage& image() const { return image_; }
   std::uint64_t code() const { return code_; }
   void setHeader(std::size_t offset, std::uint8_t value) { bytes_[offset] = value; }
+  // The FDE's field that says how far back its CIE starts.
+  void setCiePointer(std::uint32_t value) { std::memcpy(bytes_ + fde_ + 4, &value, 4); }
 
  private:
   std::uint64_t address(std::size_t offset) const { return reinterpret_cast<std::uint64_t>(bytes_) + offset; }
@@ -95,6 +98,7 @@ class Tables {
 
   alignas(8) std::uint8_t bytes_[512] = {};
   std::size_t at_ = 0;
+  std::size_t fde_ = 0;
   std::uint64_t code_ = 0;
   CRSBinaryImage image_{};
 };
@@ -206,6 +210,29 @@ TEST(UnwindTable, WhatTheReaderDoesNotTakeEndsTheWalkCleanly) {
   Tables version("zR", kCie, {});
   version.setHeader(0, 2);
   EXPECT_EQ(resultAt(version, 0, stack), CRSUnwindResult::NoInfo);
+}
+
+TEST(UnwindTable, EachBoundOfTheReaderRefusesCleanly) {
+  std::uint64_t stack[2] = {0x1234, 0x5678};
+  // A search table that says it holds 0xffffffff entries.
+  Tables count("zR", kCie, {});
+  for (std::size_t i = 8; i < 12; ++i) count.setHeader(i, 0xff);
+  EXPECT_EQ(resultAt(count, 0, stack), CRSUnwindResult::NoInfo);
+  // An FDE whose CIE pointer leads back to the FDE itself.
+  Tables self("zR", kCie, {});
+  self.setCiePointer(4);
+  EXPECT_EQ(resultAt(self, 0, stack), CRSUnwindResult::Unsupported);
+  // As many nested remembered states as the reader keeps, then one more.
+  EXPECT_EQ(resultAt(Tables("zR", kCie, std::vector<std::uint8_t>(6, 0x0a)), 0, stack),
+            CRSUnwindResult::Stepped);
+  EXPECT_EQ(resultAt(Tables("zR", kCie, std::vector<std::uint8_t>(7, 0x0a)), 0, stack),
+            CRSUnwindResult::Unsupported);
+  // CFA expressions that never end: a DW_OP_skip to itself, and DW_OP_lit1 then a DW_OP_bra back
+  // to it.
+  EXPECT_EQ(resultAt(Tables("zR", kCie, {0x0f, 3, 0x2f, 0xfd, 0xff}), 0, stack),
+            CRSUnwindResult::Unsupported);
+  EXPECT_EQ(resultAt(Tables("zR", kCie, {0x0f, 4, 0x31, 0x28, 0xfc, 0xff}), 0, stack),
+            CRSUnwindResult::Unsupported);
 }
 
 // ---- walks of this process's stacks ----
