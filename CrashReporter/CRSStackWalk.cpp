@@ -9,18 +9,62 @@ namespace {
 // What one thread's walk may read of unwind tables and stack: a few kilobytes per step through a
 // library, so this holds for hundreds of such steps and bounds a walk through damaged tables.
 constexpr std::uint64_t kWalkReadBudget = 1u << 20;
+// How far above a frame's stack pointer a scan looks for its return address, in words: 4 KiB,
+// more than the frames of the hand-written routines that keep no unwind rows reserve.
+constexpr std::uint64_t kScanWords = 512;
+struct Walk {
+  const CRSBinaryImageList* images;
+  std::uint64_t stackLow;
+  std::uint64_t stackHigh;
+  // The frame's stack lies in [stackLow, stackHigh): a thread stopped on another stack (a handler
+  // on its alternate stack) is walked without the bounds.
+  bool bounded;
+  CRSUnwindBudget budget;
+};
 
 // The listed image whose executable segments hold `address`; data and read-only segments hold no
 // code and do not count.
-const CRSBinaryImage* imageForCode(const CRSBinaryImageList* images, std::uint64_t address) {
-  for (std::uint32_t i = 0; images && i < images->count; ++i) {
-    const CRSBinaryImage& image = images->entries[i];
+const CRSBinaryImage* imageForCode(Walk& w, std::uint64_t address) {
+  for (std::uint32_t i = 0; w.images && i < w.images->count; ++i) {
+    const CRSBinaryImage& image = w.images->entries[i];
     for (std::uint32_t r = 0; r < image.codeCount && r < CRSMaxCodeRanges; ++r) {
       if (address >= image.code[r].address && address - image.code[r].address < image.code[r].size)
         return &image;
     }
   }
   return nullptr;
+}
+
+// Whether the eight bytes before a return address end with a call instruction: E8 rel32, or FF /2
+// (after an optional REX prefix) whose ModRM and SIB bytes give a form of exactly that length.
+bool endsWithCall(const std::uint8_t code[8]) {
+  if (code[3] == 0xe8) return true;  // call rel32
+  for (int start = 0; start < 7; ++start) {
+    int at = start + ((code[start] & 0xf0) == 0x40 ? 1 : 0);  // REX
+    if (at > 6 || code[at] != 0xff) continue;
+    std::uint8_t modrm = code[at + 1];
+    if (((modrm >> 3) & 7) != 2) continue;
+    int mod = modrm >> 6, rm = modrm & 7;
+    int length = 2;                        // opcode and ModRM: call *%reg, call *(%reg)
+    if (mod != 3 && rm == 4) length += 1;  // a SIB byte
+    if (mod == 1) length += 1;             // disp8
+    if (mod == 2) length += 4;             // disp32
+    if (mod == 0 && rm == 5) length += 4;  // call *disp32(%rip)
+    if (mod == 0 && rm == 4 && at + 2 < 8 && (code[at + 2] & 7) == 5) length += 4;  // SIB, no base
+    if (at + length == 8) return true;
+  }
+  return false;
+}
+
+bool followsCall(Walk& w, std::uint64_t address) {
+  std::uint8_t code[8];
+  return address >= sizeof code && CRSUnwindRead(&w.budget, address - sizeof code, code, sizeof code) &&
+         endsWithCall(code);
+}
+
+// Whether `address` can be a return address: code of a listed image right after a call.
+bool canReturnTo(Walk& w, std::uint64_t address) {
+  return address >= 4096 && imageForCode(w, address - 1) && followsCall(w, address);
 }
 
 // Only the registers a call preserves, the stack pointer and the pc are carried to a caller whose
@@ -37,18 +81,17 @@ CRSUnwindRegisters preserved(const CRSUnwindRegisters& regs) {
 // before its prologue) has its return address on top of the stack: taken when it is code right
 // after a call instruction, unless the frame pointer's own return address is that same one (a
 // frame set up already). Only for a pc that is the instruction being run.
-bool leafCaller(const CRSUnwindRegisters& regs, const CRSBinaryImageList* images, CRSUnwindBudget* budget,
-                CRSUnwindRegisters* next) {
+bool leafCaller(Walk& w, const CRSUnwindRegisters& regs, CRSUnwindRegisters* next) {
   if (!regs.has(CRSUnwindRBP)) return false;
   std::uint64_t pc = regs.value[CRSUnwindPC];
   std::uint64_t sp = regs.value[CRSUnwindRSP];
   std::uint64_t fp = regs.value[CRSUnwindRBP];
   std::uint64_t top = 0;
-  if (sp % 8 != 0 || sp >= fp || !CRSUnwindRead(budget, sp, &top, sizeof top) || top == pc ||
-      !imageForCode(images, top) || !CRSFollowsCall(top))
+  if (sp % 8 != 0 || sp >= fp || !CRSUnwindRead(&w.budget, sp, &top, sizeof top) || top == pc ||
+      !canReturnTo(w, top))
     return false;
   std::uint64_t pair[2] = {0, 0};
-  if (CRSUnwindRead(budget, fp, pair, sizeof pair) && pair[1] == top) return false;
+  if (CRSUnwindRead(&w.budget, fp, pair, sizeof pair) && pair[1] == top) return false;
   *next = preserved(regs);
   next->set(CRSUnwindPC, top);
   next->set(CRSUnwindRSP, sp + 8);
@@ -58,16 +101,17 @@ bool leafCaller(const CRSUnwindRegisters& regs, const CRSBinaryImageList* images
 // One step of the frame-pointer chain: the saved rbp and the return address at rbp. The return
 // address is taken whatever the saved rbp holds (the caller may be code that keeps no frame
 // pointer and uses rbp for something else); the saved rbp is checked when it is next used as a
-// frame pointer.
-bool framePointerStep(const CRSUnwindRegisters& regs, bool bounded, std::uint64_t stackLow,
-                      std::uint64_t stackHigh, CRSUnwindBudget* budget, CRSUnwindRegisters* next) {
+// frame pointer. From code that keeps no frame pointers itself (`checkReturn`), rbp is a frame
+// pointer only where the return address there can be one.
+bool framePointerStep(Walk& w, const CRSUnwindRegisters& regs, bool checkReturn, CRSUnwindRegisters* next) {
   if (!regs.has(CRSUnwindRBP)) return false;
   std::uint64_t fp = regs.value[CRSUnwindRBP];
   std::uint64_t sp = regs.value[CRSUnwindRSP];
   if (fp % 8 != 0 || fp < sp) return false;
-  if (bounded && (fp < stackLow || fp > stackHigh - 16)) return false;
+  if (w.bounded && (fp < w.stackLow || fp > w.stackHigh - 16)) return false;
   std::uint64_t pair[2];
-  if (!CRSUnwindRead(budget, fp, pair, sizeof pair) || pair[1] < 4096) return false;
+  if (!CRSUnwindRead(&w.budget, fp, pair, sizeof pair) || pair[1] < 4096) return false;
+  if (checkReturn && !canReturnTo(w, pair[1])) return false;
   *next = CRSUnwindRegisters{};
   next->set(CRSUnwindPC, pair[1]);
   next->set(CRSUnwindRSP, fp + 16);
@@ -75,71 +119,147 @@ bool framePointerStep(const CRSUnwindRegisters& regs, bool bounded, std::uint64_
   return true;
 }
 
+// Whether `fp` can be the frame pointer of the caller whose return address lies at `slot`: at or
+// above that caller's stack pointer, on the stack, with a return address of its own that can be
+// one.
+bool callersFramePointer(Walk& w, std::uint64_t fp, std::uint64_t slot) {
+  if (fp % 8 != 0 || fp < slot + 8) return false;
+  if (w.bounded && fp > w.stackHigh - 16) return false;
+  std::uint64_t pair[2];
+  return CRSUnwindRead(&w.budget, fp, pair, sizeof pair) && canReturnTo(w, pair[1]);
+}
+
+// The frame pointer of a caller found by a scan. A call preserves rbp: code that uses it for
+// something else saves the caller's on its stack first, below its return address. The frame's rbp
+// is kept when it can be the caller's frame pointer, or else the nearest word below the return
+// address that can be is taken; otherwise the caller's rbp is unknown.
+void recoverFramePointer(Walk& w, const CRSUnwindRegisters& regs, std::uint64_t slot,
+                         CRSUnwindRegisters* next) {
+  next->known &= ~(1u << CRSUnwindRBP);
+  if (regs.has(CRSUnwindRBP) && callersFramePointer(w, regs.value[CRSUnwindRBP], slot)) {
+    next->set(CRSUnwindRBP, regs.value[CRSUnwindRBP]);
+    return;
+  }
+  for (std::uint64_t at = slot; at > regs.value[CRSUnwindRSP];) {
+    at -= 8;
+    std::uint64_t word = 0;
+    if (!CRSUnwindRead(&w.budget, at, &word, sizeof word)) return;
+    if (callersFramePointer(w, word, slot)) {
+      next->set(CRSUnwindRBP, word);
+      return;
+    }
+  }
+}
+
+// The first word from the frame's stack pointer up to `end` (at most kScanWords of them) that can
+// be a return address is taken for the frame's own.
+bool scanStep(Walk& w, const CRSUnwindRegisters& regs, std::uint64_t end, CRSUnwindRegisters* next) {
+  std::uint64_t sp = regs.value[CRSUnwindRSP];
+  if (sp % 8 != 0) return false;
+  for (std::uint64_t slot = sp; slot < end && slot - sp < kScanWords * 8; slot += 8) {
+    if (w.bounded && slot > w.stackHigh - 8) return false;
+    std::uint64_t word = 0;
+    if (!CRSUnwindRead(&w.budget, slot, &word, sizeof word)) return false;
+    if (!canReturnTo(w, word)) continue;
+    *next = preserved(regs);
+    next->set(CRSUnwindPC, word);
+    next->set(CRSUnwindRSP, slot + 8);
+    recoverFramePointer(w, regs, slot, next);
+    return true;
+  }
+  return false;
+}
+
+// A step from code that has no unwind rows: the program's steps, then a scan. Such code keeps no
+// frame pointer, but rbp may still hold that of a caller further up (one that keeps them, and
+// that this code or the callers between did not overwrite): the frame-pointer step would skip the
+// callers below that frame, so a return address between the stack pointer and that frame is
+// taken first.
+bool stepWithoutRows(Walk& w, const CRSUnwindRegisters& regs, bool exact, CRSUnwindRegisters* next) {
+  if (exact && leafCaller(w, regs, next)) return true;
+  CRSUnwindRegisters byFramePointer{};
+  if (!framePointerStep(w, regs, true, &byFramePointer)) return scanStep(w, regs, ~std::uint64_t{0}, next);
+  if (!scanStep(w, regs, regs.value[CRSUnwindRBP], next)) *next = byFramePointer;
+  return true;
+}
+
+enum class TableStep {
+  Stepped,
+  Stop,   // the frame is the outermost, or its caller's stack pointer cannot be one
+  NoRow,  // no row for the pc, or one the reader does not take
+};
+
+// A step by the image's unwind table, checked as a frame pointer's step is.
+TableStep tableStep(Walk& w, const CRSBinaryImage* image, const CRSUnwindRegisters& regs, bool exact,
+                    CRSUnwindRegisters* next, bool* nextExact) {
+  if (!image) return TableStep::NoRow;
+  CRSUnwindStepInfo info;
+  CRSUnwindResult result = CRSUnwindStep(*image, regs, exact, next, &info, &w.budget);
+  if (result == CRSUnwindResult::Outermost) return TableStep::Stop;
+  if (result != CRSUnwindResult::Stepped) return TableStep::NoRow;
+  std::uint64_t callerSp = next->value[CRSUnwindRSP];
+  if (info.signalFrame) {
+    // The interrupted code ran on its own stack, which need not lie above the handler's.
+    *nextExact = true;
+    w.bounded = w.stackLow < w.stackHigh && callerSp >= w.stackLow && callerSp < w.stackHigh;
+    return TableStep::Stepped;
+  }
+  bool above = callerSp > regs.value[CRSUnwindRSP] && !(w.bounded && callerSp > w.stackHigh);
+  return above ? TableStep::Stepped : TableStep::Stop;
+}
+
+// One step from the frame `regs` to its caller; false where none can be taken.
+bool step(Walk& w, const CRSUnwindRegisters& regs, bool exact, CRSUnwindRegisters* next, bool* nextExact) {
+  std::uint64_t pc = regs.value[CRSUnwindPC];
+  const CRSBinaryImage* image = imageForCode(w, exact ? pc : pc - 1);
+  *nextExact = false;
+  if (image && !image->mainProgram) {
+    TableStep table = tableStep(w, image, regs, exact, next, nextExact);
+    if (table != TableStep::NoRow) return table == TableStep::Stepped;
+    return stepWithoutRows(w, regs, exact, next);
+  }
+  if (exact) {
+    // The program's code keeps frame pointers, but the instruction being run may lie before its
+    // function set up its frame or after it took it down, or in a function that keeps none (a
+    // leaf): the table knows; without one, the return address on top of the stack is guessed.
+    return tableStep(w, image, regs, exact, next, nextExact) == TableStep::Stepped ||
+           leafCaller(w, regs, next) || framePointerStep(w, regs, false, next);
+  }
+  // At a call, the program's function has its frame set up: its frame pointer steps. Where a
+  // function of it keeps none (one written in assembly, a statically linked library built without
+  // them), its unwind table steps.
+  return framePointerStep(w, regs, false, next) ||
+         tableStep(w, image, regs, exact, next, nextExact) == TableStep::Stepped;
+}
+
 }  // namespace
 
 bool CRSFollowsCall(std::uint64_t address) {
-  std::uint8_t code[7];
-  if (address < sizeof code || !CRSReadMemory(code, address - sizeof code, sizeof code)) return false;
-  auto callModrm = [](std::uint8_t modrm, std::uint8_t mod) { return (modrm & 0xf8) == (mod | 0x10); };
-  return code[2] == 0xe8 ||                                                   // call rel32
-         (code[1] == 0xff && code[2] == 0x15) ||                              // call *rel32(%rip)
-         (code[5] == 0xff && callModrm(code[6], 0xc0)) ||                     // call *%reg
-         (code[4] == 0x41 && code[5] == 0xff && callModrm(code[6], 0xc0)) ||  // call *%r8-15
-         (code[4] == 0xff && callModrm(code[5], 0x40)) ||                     // call *disp8(%reg)
-         (code[1] == 0xff && callModrm(code[2], 0x80));                       // call *disp32(%reg)
+  std::uint8_t code[8];
+  return address >= sizeof code && CRSReadMemory(code, address - sizeof code, sizeof code) &&
+         endsWithCall(code);
 }
 
 int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64_t stackHigh,
                  const CRSBinaryImageList* images, std::uint64_t* frames, int capacity) {
   if (!gregs || capacity <= 0) return 0;
   CRSUnwindRegisters regs = CRSUnwindRegistersFromMachine(gregs);
-  CRSUnwindBudget budget{};
-  budget.bytes = kWalkReadBudget;
-  // A thread stopped on another stack (a handler on its alternate stack) is walked without them.
+  Walk w{};
+  w.images = images;
+  w.stackLow = stackLow;
+  w.stackHigh = stackHigh;
+  w.budget.bytes = kWalkReadBudget;
   std::uint64_t sp = regs.value[CRSUnwindRSP];
-  bool bounded = stackLow < stackHigh && sp >= stackLow && sp < stackHigh;
+  w.bounded = stackLow < stackHigh && sp >= stackLow && sp < stackHigh;
   int count = 0;
   frames[count++] = regs.value[CRSUnwindPC];
   // The pc is the instruction being run (not a return address) in the first frame and in a frame
   // a signal interrupted.
   bool exact = true;
   while (count < capacity) {
-    std::uint64_t pc = regs.value[CRSUnwindPC];
-    sp = regs.value[CRSUnwindRSP];
-    const CRSBinaryImage* image = imageForCode(images, exact ? pc : pc - 1);
     CRSUnwindRegisters next{};
     bool nextExact = false;
-    // A step by the image's unwind table, checked as a frame pointer's step is.
-    auto tableStep = [&] {
-      nextExact = false;
-      CRSUnwindStepInfo info;
-      if (!image || CRSUnwindStep(*image, regs, exact, &next, &info, &budget) != CRSUnwindResult::Stepped)
-        return false;
-      std::uint64_t callerSp = next.value[CRSUnwindRSP];
-      if (info.signalFrame) {
-        // The interrupted code ran on its own stack, which need not lie above the handler's.
-        nextExact = true;
-        bounded = stackLow < stackHigh && callerSp >= stackLow && callerSp < stackHigh;
-        return true;
-      }
-      return callerSp > sp && !(bounded && callerSp > stackHigh);
-    };
-    bool stepped = false;
-    if (image && !image->mainProgram) {
-      stepped = tableStep();
-    } else if (exact) {
-      // The program's code keeps frame pointers, but the instruction being run may lie before its
-      // function set up its frame or after it took it down, or in a function that keeps none (a
-      // leaf): the table knows; without one, the return address on top of the stack is guessed.
-      stepped = tableStep() || leafCaller(regs, images, &budget, &next) ||
-                framePointerStep(regs, bounded, stackLow, stackHigh, &budget, &next);
-    } else {
-      // At a call, the program's function has its frame set up: its frame pointer steps. Where a
-      // function of it keeps none (one written in assembly, a statically linked library built
-      // without them), its unwind table steps.
-      stepped = framePointerStep(regs, bounded, stackLow, stackHigh, &budget, &next) || tableStep();
-    }
-    if (!stepped) break;
+    if (!step(w, regs, exact, &next, &nextExact)) break;
     if (next.value[CRSUnwindPC] < 4096) break;
     frames[count++] = next.value[CRSUnwindPC];
     regs = next;

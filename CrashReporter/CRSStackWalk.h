@@ -20,6 +20,15 @@ struct CRSBinaryImageList;
 // stack is taken when it follows a call, or else the frame pointer. Code in no listed image is
 // walked as the program's.
 //
+// Code of a library that its table does not cover (routines written in assembly without unwind
+// rows), or covers with rows the reader does not take, gets the program's steps and a scan of the
+// stack above the frame (512 words at most) for the first word that can be a return address:
+// code of a listed image right after a call instruction. Its rbp is a frame pointer only where the
+// return address there can be one, and then that of a caller further up: the scan looks below
+// that frame first, so that the callers under it are not skipped, and the frame pointer steps
+// where it finds none. A caller found by a scan has its frame pointer back when the frame's rbp,
+// or a word the frame saved below that return address, can be one.
+//
 // A step is taken only where a frame can be: a frame pointer 8-byte aligned and at or above the
 // stack pointer, a caller's stack pointer above the callee's (but across a signal frame), and
 // both within the thread's stack [stackLow, stackHigh) when its bounds are known and the walk
@@ -29,5 +38,6 @@ int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64
                  const CRSBinaryImageList* images, std::uint64_t* frames, int capacity);
 
 // Whether the bytes before `address` are a call instruction: a direct call (E8 rel32), or an
-// indirect one through a register, a displaced register or a RIP-relative slot.
+// indirect one (FF /2, after an optional REX prefix) in any of its addressing forms, of the
+// length that form has.
 bool CRSFollowsCall(std::uint64_t address);

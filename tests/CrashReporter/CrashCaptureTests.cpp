@@ -283,6 +283,22 @@ TEST_F(CrashCapture, AFramePointerRegisterThatHoldsNoFrameIsNotFollowed) {
   EXPECT_TRUE(inProgram(run, frames[1]["address"].unsignedLongLongValue()));
 }
 
+TEST_F(CrashCapture, AFaultInALibraryRoutineWithoutUnwindRowsListsItsCallersToMain) {
+  // The routine has saved registers, filled a work area and keeps a pointer into it in rbp: its
+  // caller is found above the work area, and the frame pointer it saved leads on to main.
+  auto run = crash("no-rows");
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  const ns::Value& frames = crashedFrames(run);
+  std::string text = crstest::readFile(run.recordPath());
+  ASSERT_GT(frames.count(), 4u) << text;
+  EXPECT_EQ(functionOf(run, frames[0]["address"].unsignedLongLongValue(), true), "crs_no_rows_fault") << text;
+  // Its caller next (no frame outside the program in between), then on to main.
+  EXPECT_TRUE(inProgram(run, frames[1]["address"].unsignedLongLongValue())) << text;
+  expectChainPastTheLibrary(run, frames, 1, 0,
+                            {"crs_no_rows_third", "crs_no_rows_second", "crs_no_rows_first"});
+}
+
 TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {
   auto run = crash("previous-handler");
   EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;

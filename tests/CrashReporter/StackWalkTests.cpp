@@ -327,16 +327,20 @@ extern "C" __attribute__((noinline)) std::uint64_t crsReturnAddressHere() {
 // Bytes that look like the end of a call instruction, in a writable data segment.
 std::uint8_t gLooksLikeACall[16] = {0x90, 0x90, 0xe8, 0, 0, 0, 0, 0x90};
 
-std::vector<std::uint64_t> walkFrom(std::uint64_t pc, std::uint64_t* stack, std::uint64_t fp) {
-  static Images images;
+std::vector<std::uint64_t> walkFrom(const CRSBinaryImageList* images, std::uint64_t pc, std::uint64_t* stack,
+                                    std::uint64_t fp) {
   std::uint64_t gregs[NGREG] = {};
   gregs[REG_RIP] = pc;
   gregs[REG_RSP] = reinterpret_cast<std::uint64_t>(stack);
   gregs[REG_RBP] = fp;
   std::vector<std::uint64_t> frames(CRSMaxFrames);
-  frames.resize(
-      static_cast<std::size_t>(CRSStackWalk(gregs, 0, 0, images.list(), frames.data(), CRSMaxFrames)));
+  frames.resize(static_cast<std::size_t>(CRSStackWalk(gregs, 0, 0, images, frames.data(), CRSMaxFrames)));
   return frames;
+}
+
+std::vector<std::uint64_t> walkFrom(std::uint64_t pc, std::uint64_t* stack, std::uint64_t fp) {
+  static Images images;
+  return walkFrom(images.list(), pc, stack, fp);
 }
 
 TEST(StackWalk, TheFirstStepTakesOnlyCodeForALeafsReturnAddress) {
@@ -361,6 +365,88 @@ TEST(StackWalk, AFramePointerPairsReturnAddressIsKeptWhenItsSavedFramePointerIsN
   auto frames = walkFrom(0, stack, reinterpret_cast<std::uint64_t>(&stack[2]));
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[1], returnAddress);
+}
+
+TEST(StackWalk, AnIndirectCallIsTakenAtTheLengthOfItsForm) {
+  struct Case {
+    std::vector<std::uint8_t> code;  // the bytes right before the return address
+    bool call;
+  } cases[] = {
+      {{0xe8, 1, 2, 3, 4}, true},                     // call rel32
+      {{0xff, 0xd0}, true},                           // call *%rax
+      {{0x41, 0xff, 0xd3}, true},                     // call *%r11
+      {{0xff, 0x10}, true},                           // call *(%rax)
+      {{0xff, 0x50, 0x08}, true},                     // call *8(%rax)
+      {{0xff, 0x54, 0x24, 0x08}, true},               // call *8(%rsp)
+      {{0x41, 0xff, 0x94, 0x24, 1, 2, 3, 4}, true},   // call *disp32(%r12)
+      {{0xff, 0x15, 1, 2, 3, 4}, true},               // call *disp32(%rip)
+      {{0xff, 0x14, 0xc5, 1, 2, 3, 4}, true},         // call *table(,%rax,8)
+      {{0x90, 0x90, 0x90, 0xff, 0x54, 0x24}, false},  // the start of a longer call
+      {{0x90, 0x90, 0x90, 0x90, 0xff, 0x20}, false},  // jmp *(%rax)
+      {{0x90, 0xff, 0x50, 0x08, 0x90, 0x90}, false},  // a call that ends before
+      {{0x90, 0x90, 0x90, 0x90, 0x90, 0x90}, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.code));
+    std::uint8_t bytes[16];
+    std::memset(bytes, 0x90, sizeof bytes);
+    std::memcpy(bytes + 12 - c.code.size(), c.code.data(), c.code.size());
+    EXPECT_EQ(CRSFollowsCall(reinterpret_cast<std::uint64_t>(bytes + 12)), c.call);
+  }
+}
+
+// A routine of a library that has no unwind rows: its code is this buffer (never run), listed
+// with the images of this process.
+class RoutineWithoutRows {
+ public:
+  RoutineWithoutRows() {
+    for (std::uint32_t i = 0; i < process_.list()->count; ++i) images_.push_back(process_.list()->entries[i]);
+    CRSBinaryImage library{};
+    library.path = "routine";
+    library.address = reinterpret_cast<std::uint64_t>(code_);
+    library.size = sizeof code_;
+    library.codeCount = 1;
+    library.code[0] = CRSCodeRange{library.address, sizeof code_};
+    images_.push_back(library);
+    list_ = CRSBinaryImageList{static_cast<std::uint32_t>(images_.size()), images_.data()};
+  }
+  const CRSBinaryImageList* list() const { return &list_; }
+  std::uint64_t pc() const { return reinterpret_cast<std::uint64_t>(code_) + 8; }
+
+ private:
+  Images process_;
+  std::uint8_t code_[64] = {};
+  std::vector<CRSBinaryImage> images_;
+  CRSBinaryImageList list_{};
+};
+
+TEST(StackWalk, CodeWithoutRowsIsLeftByTheFirstReturnAddressAboveItsFrame) {
+  RoutineWithoutRows routine;
+  // The routine saved two registers (its caller's rbp among them) and filled a work area, and
+  // keeps a pointer into that area in rbp, where the pair looks like a frame whose return address
+  // is no code.
+  std::uint64_t returnAddress = crsReturnAddressHere();
+  auto framePointer = reinterpret_cast<std::uint64_t>(__builtin_frame_address(0));
+  alignas(16) std::uint64_t stack[8] = {0x7000, 0x8000, 0x9000, 0x2a, framePointer, returnAddress, 0, 0};
+  auto frames = walkFrom(routine.list(), routine.pc(), stack, reinterpret_cast<std::uint64_t>(&stack[0]));
+  // Past the routine's caller (this test), the frame pointer it saved gives that one's caller.
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_EQ(frames[1], returnAddress);
+  EXPECT_EQ(frames[2], reinterpret_cast<std::uint64_t>(__builtin_return_address(0)));
+  // A routine that left rbp alone: it still holds its caller's frame pointer, whose step would
+  // skip that caller. The return address below that frame comes first.
+  alignas(16) std::uint64_t pushed[4] = {0x2a, 0x2b, returnAddress, 0};
+  frames = walkFrom(routine.list(), routine.pc(), pushed, framePointer);
+  ASSERT_GE(frames.size(), 3u);
+  EXPECT_EQ(frames[1], returnAddress);
+  EXPECT_EQ(frames[2], reinterpret_cast<std::uint64_t>(__builtin_return_address(0)));
+  // The scan looks at 512 words above the frame, no further.
+  std::vector<std::uint64_t> deep(600, 0x7000);
+  deep[511] = returnAddress;
+  EXPECT_EQ(walkFrom(routine.list(), routine.pc(), deep.data(), 0)[1], returnAddress);
+  deep[511] = 0x7000;
+  deep[512] = returnAddress;
+  EXPECT_EQ(walkFrom(routine.list(), routine.pc(), deep.data(), 0).size(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // A fault three calls deep, built with the Release optimisation and frame pointers (see the
 // CMakeLists.txt beside the tests): the record's crashed thread must list the three functions in
-// order, then their callers. Also a fault with a frame pointer register that holds no frame.
+// order, then their callers. Also a fault with a frame pointer register that holds no frame, and
+// one in a library routine that has no unwind rows, below three functions of the program.
 #include "tests/CrashReporter/program/CrashDeepPath.h"
 
 #include <cstdint>
@@ -22,6 +23,21 @@ __attribute__((noinline)) void crs_deep_second(volatile int* target) {
 
 __attribute__((noinline)) void crs_deep_first(volatile int* target) {
   crs_deep_second(target);
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void crs_no_rows_third(volatile int* target) {
+  crs_no_rows_fault(target);
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void crs_no_rows_second(volatile int* target) {
+  crs_no_rows_third(target);
+  asm volatile("" ::: "memory");
+}
+
+__attribute__((noinline)) void crs_no_rows_first(volatile int* target) {
+  crs_no_rows_second(target);
   asm volatile("" ::: "memory");
 }
 

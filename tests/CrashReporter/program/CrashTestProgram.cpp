@@ -238,6 +238,14 @@ int run(const std::string& mode) {
     sayRange("deep_first", reinterpret_cast<void*>(crs_deep_first));
     sayRange("deep_caller", reinterpret_cast<void*>(crs_deep_caller));
     crs_deep_caller();
+  } else if (mode == "no-rows") {
+    sayRange("crs_no_rows_fault", reinterpret_cast<void*>(crs_no_rows_fault));
+    sayRange("crs_no_rows_third", reinterpret_cast<void*>(crs_no_rows_third));
+    sayRange("crs_no_rows_second", reinterpret_cast<void*>(crs_no_rows_second));
+    sayRange("crs_no_rows_first", reinterpret_cast<void*>(crs_no_rows_first));
+    sayRange("main", ::dlsym(RTLD_DEFAULT, "main"));
+    beforeCrash();
+    crs_no_rows_first(gNullTarget);
   } else if (mode == "abort-deep") {
     sayLibraryPathRanges();
     beforeCrash();
