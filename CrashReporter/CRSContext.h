@@ -205,6 +205,13 @@ struct CRSBinaryImage {
   // The program itself, built with frame pointers: its frames are walked by their frame-pointer
   // chain; the other images' frames by their unwind tables.
   std::uint8_t mainProgram = 0;
+  // What tells at crash time that the object is still the one mapped at `address` (a library
+  // unloaded since the list was built may have left its place to another object): a hash of its
+  // ELF header and of its build identifier's bytes (at buildIdAddress, buildIdSize of them) as
+  // they were mapped (CRSBinaryImageIdentity); 0 when not noted, and then not checked.
+  std::uint64_t identity = 0;
+  std::uint64_t buildIdAddress = 0;
+  std::uint32_t buildIdSize = 0;
 };
 struct CRSBinaryImageList {
   std::uint32_t count;

@@ -263,6 +263,9 @@ void writeExecutableAndImages(CRSRecordWriter* w, const CRSContext* c, const CRS
   const CRSBinaryImageList* images = wc ? wc->binaryImages.load() : nullptr;
   for (std::uint32_t i = 0; images && i < images->count; ++i) {
     const CRSBinaryImage& image = images->entries[i];
+    // A library unloaded since the list was last built is left out: what is mapped at its place
+    // now is not it.
+    if (!CRSBinaryImageIsMapped(image, nullptr)) continue;
     CRSRecordBeginObject(w);
     writeImageMembers(w, image.path, image.uuid, image.address, image.size);
     CRSRecordEndObject(w);

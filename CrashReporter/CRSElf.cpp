@@ -25,6 +25,7 @@ void readNotes(const char* start, std::size_t length, std::size_t alignment, CRS
     bool gnu = header.n_namesz == 4 && std::memcmp(start + name, "GNU", 4) == 0;
     if (gnu && header.n_type == NT_GNU_BUILD_ID && facts.buildId.empty()) {
       facts.buildId = sec::hexEncode(start + desc, header.n_descsz);
+      facts.buildIdAddress = reinterpret_cast<std::uint64_t>(start + desc);
     } else if (gnu && header.n_type == NT_GNU_ABI_TAG && header.n_descsz >= 16 && !facts.abiTag) {
       std::uint32_t words[4];
       std::memcpy(words, start + desc, sizeof words);

@@ -14,6 +14,8 @@ struct CRSElfImageFacts {
   std::uint64_t address = 0;  // where the ELF header is mapped
   std::uint64_t size = 0;     // span of the PT_LOAD segments
   std::string buildId;        // lowercase hexadecimal, empty when the object has none
+  // Where the build identifier's bytes are mapped (0 when the object has none).
+  std::uint64_t buildIdAddress = 0;
   // NT_GNU_ABI_TAG: the oldest kernel the object runs on, "%d.%d.%d".
   std::optional<std::string> abiTag;
   // Executable PT_LOAD segments (address, size), in program-header order.

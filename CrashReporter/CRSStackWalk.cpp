@@ -12,6 +12,9 @@ constexpr std::uint64_t kWalkReadBudget = 1u << 20;
 // How far above a frame's stack pointer a scan looks for its return address, in words: 4 KiB,
 // more than the frames of the hand-written routines that keep no unwind rows reserve.
 constexpr std::uint64_t kScanWords = 512;
+// Images whose mapping is checked once per walk; those listed after them are checked at each use.
+constexpr std::uint32_t kCheckedImages = 512;
+
 struct Walk {
   const CRSBinaryImageList* images;
   std::uint64_t stackLow;
@@ -20,16 +23,33 @@ struct Walk {
   // on its alternate stack) is walked without the bounds.
   bool bounded;
   CRSUnwindBudget budget;
+  std::uint64_t checked[kCheckedImages / 64];   // bit i: image i's mapping was checked
+  std::uint64_t unmapped[kCheckedImages / 64];  // bit i: and it is no longer the object there
 };
 
+bool stillMapped(Walk& w, std::uint32_t i) {
+  const CRSBinaryImage& image = w.images->entries[i];
+  if (!image.identity) return true;
+  if (i >= kCheckedImages) return CRSBinaryImageIsMapped(image, &w.budget);
+  std::uint64_t bit = std::uint64_t{1} << (i % 64);
+  if (!(w.checked[i / 64] & bit)) {
+    w.checked[i / 64] |= bit;
+    if (!CRSBinaryImageIsMapped(image, &w.budget)) w.unmapped[i / 64] |= bit;
+  }
+  return !(w.unmapped[i / 64] & bit);
+}
+
 // The listed image whose executable segments hold `address`; data and read-only segments hold no
-// code and do not count.
+// code and do not count, nor does an image unloaded since the list was built (the object loaded
+// at its place after it is listed after it).
 const CRSBinaryImage* imageForCode(Walk& w, std::uint64_t address) {
   for (std::uint32_t i = 0; w.images && i < w.images->count; ++i) {
     const CRSBinaryImage& image = w.images->entries[i];
     for (std::uint32_t r = 0; r < image.codeCount && r < CRSMaxCodeRanges; ++r) {
-      if (address >= image.code[r].address && address - image.code[r].address < image.code[r].size)
-        return &image;
+      if (address >= image.code[r].address && address - image.code[r].address < image.code[r].size) {
+        if (stillMapped(w, i)) return &image;
+        break;
+      }
     }
   }
   return nullptr;
@@ -232,12 +252,36 @@ bool step(Walk& w, const CRSUnwindRegisters& regs, bool exact, CRSUnwindRegister
          tableStep(w, image, regs, exact, next, nextExact) == TableStep::Stepped;
 }
 
+// FNV-1a.
+std::uint64_t hashBytes(std::uint64_t hash, const std::uint8_t* bytes, std::size_t length) {
+  for (std::size_t i = 0; i < length; ++i) hash = (hash ^ bytes[i]) * 0x100000001b3u;
+  return hash;
+}
+
 }  // namespace
 
 bool CRSFollowsCall(std::uint64_t address) {
   std::uint8_t code[8];
   return address >= sizeof code && CRSReadMemory(code, address - sizeof code, sizeof code) &&
          endsWithCall(code);
+}
+
+std::uint64_t CRSBinaryImageIdentity(const CRSBinaryImage& image, CRSUnwindBudget* budget) {
+  auto read = [budget](void* to, std::uint64_t from, std::size_t length) {
+    return budget ? CRSUnwindRead(budget, from, to, length) : CRSReadMemory(to, from, length);
+  };
+  std::uint8_t header[64];
+  std::uint8_t buildId[64];
+  std::size_t idLength = image.buildIdSize < sizeof buildId ? image.buildIdSize : sizeof buildId;
+  if (!image.address || !read(header, image.address, sizeof header)) return 0;
+  if (idLength && (!image.buildIdAddress || !read(buildId, image.buildIdAddress, idLength))) return 0;
+  std::uint64_t hash = hashBytes(0xcbf29ce484222325u, header, sizeof header);
+  hash = hashBytes(hash, buildId, idLength);
+  return hash ? hash : 1;
+}
+
+bool CRSBinaryImageIsMapped(const CRSBinaryImage& image, CRSUnwindBudget* budget) {
+  return !image.identity || CRSBinaryImageIdentity(image, budget) == image.identity;
 }
 
 int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64_t stackHigh,

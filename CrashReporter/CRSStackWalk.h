@@ -4,7 +4,9 @@
 // memory is read only through CRSReadMemory.
 #include <cstdint>
 
+struct CRSBinaryImage;
 struct CRSBinaryImageList;
+struct CRSUnwindBudget;
 
 // Writes the frames of the stack whose registers are `gregs` (a machine context's general
 // registers) into `frames`, innermost first: the pc, then one return address per caller. At most
@@ -34,6 +36,8 @@ struct CRSBinaryImageList;
 // both within the thread's stack [stackLow, stackHigh) when its bounds are known and the walk
 // starts on it. The walk ends at the first step that cannot be taken, at an outermost frame, at
 // a return address below 4096, at `capacity` frames, or when its read budget (1 MiB) is spent.
+// A listed image that is no longer the object mapped at its address (CRSBinaryImageIsMapped)
+// holds no code for the walk.
 int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64_t stackHigh,
                  const CRSBinaryImageList* images, std::uint64_t* frames, int capacity);
 
@@ -41,3 +45,11 @@ int CRSStackWalk(const std::uint64_t* gregs, std::uint64_t stackLow, std::uint64
 // indirect one (FF /2, after an optional REX prefix) in any of its addressing forms, of the
 // length that form has.
 bool CRSFollowsCall(std::uint64_t address);
+
+// The identity of an image as mapped now (CRSBinaryImage::identity): a hash of the ELF header at
+// its address and of the bytes at its build identifier's address; 0 when they cannot be read.
+// Reads through `budget` when one is given.
+std::uint64_t CRSBinaryImageIdentity(const CRSBinaryImage& image, CRSUnwindBudget* budget);
+// Whether a listed image is still the object mapped at its address: false once it was unloaded,
+// whatever is mapped there now. An image whose identity was not noted counts as mapped.
+bool CRSBinaryImageIsMapped(const CRSBinaryImage& image, CRSUnwindBudget* budget);

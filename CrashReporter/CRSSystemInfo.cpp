@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "CrashReporter/CRSElf.h"
+#include "CrashReporter/CRSStackWalk.h"
 #include "CrashReporter/CRSUserLogging.h"
 #include "platform/core/NoDestructor.h"
 #include "platform/dispatch/Queue.h"
@@ -93,11 +94,22 @@ int mainProgramCallback(dl_phdr_info* info, std::size_t, void* data) {
 
 // ---- images ----
 
+// How many objects the loader has added and removed in all (dlpi_adds, dlpi_subs): a rescan is
+// due when either moved.
+struct LoaderCounts {
+  unsigned long long adds = 0;
+  unsigned long long subs = 0;
+  bool operator==(const LoaderCounts&) const = default;
+};
+
 struct ImageState {
-  std::mutex mutex;  // guards `seenAdds`; the list itself changes on the context queue only
-  unsigned long long seenAdds = 0;
+  std::mutex mutex;  // guards `seen`; the list itself changes on the context queue only
+  LoaderCounts seen;
   std::vector<CRSBinaryImage> images;
-  // Lists the crash handler may still read: published lists are kept for the life of the process.
+  // Lists the crash handler may still read: published lists are kept for the life of the process,
+  // and so are the names of the images they hold. A list equal to one published before is
+  // published again instead of a copy, so that a library loaded and unloaded over and over costs
+  // nothing more after its first time.
   std::vector<std::vector<CRSBinaryImage>*> published;
   std::vector<CRSBinaryImageList*> heads;
 };
@@ -109,32 +121,79 @@ ImageState& imageState() {
 
 struct ScanResult {
   std::vector<CRSBinaryImage> found;
-  unsigned long long adds = 0;
+  LoaderCounts counts;
   std::string exePath;
 };
 
+void noteCounts(const dl_phdr_info* info, std::size_t size, LoaderCounts* counts) {
+  if (size >= offsetof(dl_phdr_info, dlpi_subs) + sizeof(info->dlpi_subs)) {
+    counts->adds = info->dlpi_adds;
+    counts->subs = info->dlpi_subs;
+  }
+}
+
 int scanCallback(dl_phdr_info* info, std::size_t size, void* data) {
   auto* scan = static_cast<ScanResult*>(data);
-  if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) scan->adds = info->dlpi_adds;
+  noteCounts(info, size, &scan->counts);
   CRSBinaryImage image = CRSBinaryImageOfLoadedObject(info, scan->exePath);
   if (image.address) scan->found.push_back(image);
   return 0;
 }
 
-unsigned long long currentAdds() {
-  ScanResult scan;
+LoaderCounts currentCounts() {
+  LoaderCounts counts;
   dl_iterate_phdr(
       [](dl_phdr_info* info, std::size_t size, void* data) {
-        if (size >= offsetof(dl_phdr_info, dlpi_adds) + sizeof(info->dlpi_adds)) {
-          *static_cast<unsigned long long*>(data) = info->dlpi_adds;
-        }
+        noteCounts(info, size, static_cast<LoaderCounts*>(data));
         return 1;
       },
-      &scan.adds);
-  return scan.adds;
+      &counts);
+  return counts;
 }
 
-// On the context queue: adds the images not in the list yet and publishes the new list.
+LoaderCounts seenCounts() {
+  ImageState& state = imageState();
+  std::lock_guard lock(state.mutex);
+  return state.seen;
+}
+
+bool optionalTextEqual(const char* a, const char* b) {
+  return a == b || (a && b && std::strcmp(a, b) == 0);
+}
+
+// The same object: loaded at the same place from the same file, with the same contents there.
+bool sameObject(const CRSBinaryImage& a, const CRSBinaryImage& b) {
+  return a.address == b.address && a.size == b.size && a.identity == b.identity &&
+         a.ehFrameHdr == b.ehFrameHdr && optionalTextEqual(a.path, b.path) &&
+         optionalTextEqual(a.uuid, b.uuid);
+}
+
+void freeNames(const CRSBinaryImage& image) {
+  std::free(const_cast<char*>(image.path));
+  std::free(const_cast<char*>(image.uuid));
+}
+
+// Stores the list, or one published before that holds the same objects, for the crash handler.
+// `fresh`: the entries this scan made, whose names no published list holds yet.
+void publish(CRSWritableContext* writable, ImageState& state, const std::vector<CRSBinaryImage>& fresh) {
+  for (std::size_t i = state.published.size(); i-- > 0;) {
+    const std::vector<CRSBinaryImage>& earlier = *state.published[i];
+    if (!std::equal(earlier.begin(), earlier.end(), state.images.begin(), state.images.end(), sameObject))
+      continue;
+    for (const CRSBinaryImage& image : fresh) freeNames(image);
+    state.images = earlier;
+    writable->binaryImages.store(state.heads[i], std::memory_order_release);
+    return;
+  }
+  auto* copyOfList = new std::vector<CRSBinaryImage>(state.images);
+  auto* head = new CRSBinaryImageList{static_cast<std::uint32_t>(copyOfList->size()), copyOfList->data()};
+  state.published.push_back(copyOfList);
+  state.heads.push_back(head);
+  writable->binaryImages.store(head, std::memory_order_release);
+}
+
+// On the context queue: lists the objects loaded now, keeping the entries of those listed already,
+// dropping those unloaded since, and publishes the new list when it changed.
 void rescan(CRSWritableContext* writable) {
   ImageState& state = imageState();
   ScanResult scan;
@@ -142,29 +201,27 @@ void rescan(CRSWritableContext* writable) {
   ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
   scan.exePath = n > 0 ? std::string(exe, static_cast<std::size_t>(n)) : std::string();
   dl_iterate_phdr(scanCallback, &scan);
-  bool changed = false;
+  std::vector<CRSBinaryImage> images, fresh;
   for (const CRSBinaryImage& image : scan.found) {
-    bool known = std::any_of(state.images.begin(), state.images.end(), [&](const CRSBinaryImage& e) {
-      return e.address == image.address && std::strcmp(e.path, image.path) == 0;
-    });
-    if (known) {
-      std::free(const_cast<char*>(image.path));
-      std::free(const_cast<char*>(image.uuid));
-      continue;
+    auto known = std::find_if(state.images.begin(), state.images.end(),
+                              [&](const CRSBinaryImage& e) { return sameObject(e, image); });
+    if (known != state.images.end()) {
+      freeNames(image);
+      CRSBinaryImageInsert(images, *known);
+    } else {
+      CRSBinaryImageInsert(images, image);
+      fresh.push_back(image);
     }
-    CRSBinaryImageInsert(state.images, image);
-    changed = true;
   }
   {
     std::lock_guard lock(state.mutex);
-    state.seenAdds = scan.adds;
+    state.seen = scan.counts;
   }
-  if (!changed) return;
-  auto* copyOfList = new std::vector<CRSBinaryImage>(state.images);
-  auto* head = new CRSBinaryImageList{static_cast<std::uint32_t>(copyOfList->size()), copyOfList->data()};
-  state.published.push_back(copyOfList);
-  state.heads.push_back(head);
-  writable->binaryImages.store(head, std::memory_order_release);
+  // Nothing new, and every object listed is still there. (The names of those that left stay
+  // allocated: a published list may hold them.)
+  if (fresh.empty() && images.size() == state.images.size()) return;
+  state.images = std::move(images);
+  publish(writable, state, fresh);
 }
 
 // ---- processes ----
@@ -315,6 +372,9 @@ CRSBinaryImage CRSBinaryImageOfLoadedObject(const dl_phdr_info* info, const std:
     image.code[image.codeCount++] = CRSCodeRange{address, size};
   }
   image.mainProgram = mainProgram;
+  image.buildIdAddress = facts.buildIdAddress;
+  image.buildIdSize = static_cast<std::uint32_t>(facts.buildId.size() / 2);
+  image.identity = CRSBinaryImageIdentity(image, nullptr);
   return image;
 }
 
@@ -339,12 +399,7 @@ void CRSBinaryImagesStartTracking(CRSWritableContext* writable) {
   *tick = dispatch::sourceCreate(dispatch::SourceType::Timer, 0, 0, queue);
   (*tick)->setTimer(dispatch::time(kImageCheckSeconds), kImageCheckSeconds, kImageCheckSeconds / 4);
   (*tick)->setEventHandler([writable] {
-    unsigned long long seen;
-    {
-      std::lock_guard lock(imageState().mutex);
-      seen = imageState().seenAdds;
-    }
-    if (currentAdds() != seen) rescan(writable);
+    if (currentCounts() != seenCounts()) rescan(writable);
   });
   (*tick)->resume();
 }
@@ -353,13 +408,7 @@ std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap() {
   std::map<std::string, std::uint64_t> map;
   CRSWritableContext* writable = CRSWritableContextGet();
   if (!CRSContextIsInitialized() || !writable) return map;
-  ImageState& state = imageState();
-  unsigned long long seen;
-  {
-    std::lock_guard lock(state.mutex);
-    seen = state.seenAdds;
-  }
-  if (currentAdds() != seen) dispatch::sync(CRSContextQueue(), [writable] { rescan(writable); });
+  if (currentCounts() != seenCounts()) dispatch::sync(CRSContextQueue(), [writable] { rescan(writable); });
   const CRSBinaryImageList* list = writable->binaryImages.load(std::memory_order_acquire);
   for (std::uint32_t i = 0; list && i < list->count; ++i) {
     if (list->entries[i].uuid) map[list->entries[i].uuid] = list->entries[i].address;

@@ -16,11 +16,14 @@ void CRSHostInfoGather(CRSContext* context);
 void CRSProcessInfoGather(CRSContext* context);
 void CRSExecutableInfoGather(CRSContext* context);
 
-// Images: scanned at start-up, rescanned on the context queue when the loader reports additions.
-// An image loaded after the last rescan is missing from a record written before the next one.
+// Images: scanned at start-up, rescanned on the context queue when the loader reports additions
+// or removals; a rescan drops the objects unloaded since and lists what was loaded in their
+// place. An image loaded after the last rescan is missing from a record written before the next
+// one; one unloaded since is still in the list, but the crash handler leaves it out
+// (CRSBinaryImageIsMapped).
 void CRSBinaryImagesStartTracking(CRSWritableContext* writable);
-// Rescans when the loader's count of added objects changed; answers lowercase build identifier →
-// load address for every image in the list.
+// Rescans when the loader's count of added or removed objects changed; answers lowercase build
+// identifier → load address for every image in the list.
 std::map<std::string, std::uint64_t> CRSBinaryImagesUUIDMap();
 // The image record of an object the loader lists (its path and build identifier strdup'ed; the
 // program itself, listed with an empty name, gets `exePath`); address 0 when it has no PT_LOAD.

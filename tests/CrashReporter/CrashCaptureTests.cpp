@@ -299,6 +299,29 @@ TEST_F(CrashCapture, AFaultInALibraryRoutineWithoutUnwindRowsListsItsCallersToMa
                             {"crs_no_rows_third", "crs_no_rows_second", "crs_no_rows_first"});
 }
 
+TEST_F(CrashCapture, ALibraryUnloadedBeforeTheCrashIsNotTakenForWhatLiesAtItsPlace) {
+  fs::path folder = sandbox_.temporaryFolder("crash-unloaded");
+  fs::create_directories(folder);
+  auto run = crstest::runCrashProgram("unloaded-library", folder,
+                                      {std::string("CRS_TEST_UNLOADED_LIBRARY=") + CRS_TEST_LIBRARY});
+  ASSERT_EQ(run.facts["unloaded"], "yes") << run.stderrText;
+  EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;
+  expectCompleteRecord(run);
+  std::string text = crstest::readFile(run.recordPath());
+  // The fault in the code mapped where the library's was, called from the program.
+  const ns::Value& frames = crashedFrames(run);
+  ASSERT_GT(frames.count(), 1u) << text;
+  EXPECT_EQ(functionOf(run, frames[0]["address"].unsignedLongLongValue(), true), "remapped_code") << text;
+  EXPECT_EQ(functionOf(run, frames[1]["address"].unsignedLongLongValue(), false), "crs_call_remapped")
+      << text;
+  const ns::Value& images = run.line("binary_images");
+  ASSERT_GT(images.count(), 1u) << text;
+  for (std::size_t i = 0; i < images.count(); ++i) {
+    EXPECT_NE(fs::path(images[i]["path"].stringValue()).filename(), fs::path(CRS_TEST_LIBRARY).filename())
+        << text;
+  }
+}
+
 TEST_F(CrashCapture, APreviousHandlerStillRunsAfterTheRecord) {
   auto run = crash("previous-handler");
   EXPECT_TRUE(diedBy(run.status, SIGSEGV)) << run.stderrText;

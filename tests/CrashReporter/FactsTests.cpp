@@ -1,9 +1,11 @@
 // Host, process, executable and image facts of the running process, checked against what the
 // tests read themselves from the ELF files, procfs and the loader.
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 
 #include <csignal>
+#include <cstring>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +15,7 @@
 
 #include "CrashReporter/CRSContext.h"
 #include "CrashReporter/CRSCrashCapture.h"
+#include "CrashReporter/CRSStackWalk.h"
 #include "CrashReporter/CRSSystemInfo.h"
 #include "platform/testing/ChildTest.h"
 #include "platform/testing/Pump.h"
@@ -112,10 +115,8 @@ TEST(FactsChild, DISABLED_TheRunningProcessDescribesItself) {
   EXPECT_EQ(map[exeId], context->executable.address);
 }
 
-void otherHandler(int) {}
-
-TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
-  pltest::Sandbox sandbox;
+// Starts the crash context with its record files in the sandbox.
+void initialiseContext(pltest::Sandbox& sandbox) {
   std::string folder = sandbox.path("crash");
   fs::create_directories(folder);
   std::string record = folder + "/s.crsrecord", marker = folder + "/marker";
@@ -123,6 +124,61 @@ TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
   data.recordPath = record.c_str();
   data.crashMarkerPath = marker.c_str();
   CRSContextInitialize(data);
+}
+
+// The entry of the image list for the object loaded from `path`, or null.
+const CRSBinaryImage* listedImage(const std::string& path) {
+  const CRSBinaryImageList* list = CRSWritableContextGet()->binaryImages.load();
+  for (std::uint32_t i = 0; list && i < list->count; ++i)
+    if (fs::path(list->entries[i].path) == fs::path(path)) return &list->entries[i];
+  return nullptr;
+}
+
+TEST(FactsChild, DISABLED_AnUnloadedLibraryLeavesTheImageList) {
+  pltest::Sandbox sandbox;
+  pltest::VirtualClock clock;  // no image tick: only asking for the map rescans
+  initialiseContext(sandbox);
+  ASSERT_TRUE(CRSContextIsInitialized());
+  std::atomic<const CRSBinaryImageList*>& published = CRSWritableContextGet()->binaryImages;
+
+  CRSBinaryImagesUUIDMap();
+  const CRSBinaryImageList* before = published.load();
+  void* library = ::dlopen(CRS_TEST_LIBRARY, RTLD_NOW);
+  ASSERT_NE(library, nullptr) << ::dlerror();
+  CRSBinaryImagesUUIDMap();
+  ASSERT_NE(listedImage(CRS_TEST_LIBRARY), nullptr);
+  CRSBinaryImage entry = *listedImage(CRS_TEST_LIBRARY);
+  EXPECT_TRUE(CRSBinaryImageIsMapped(entry, nullptr));
+  ASSERT_EQ(::dlclose(library), 0);
+  // Before the list is built again, a crash tells the entry from what lies at its place now:
+  // nothing, then a page of something else.
+  EXPECT_FALSE(CRSBinaryImageIsMapped(entry, nullptr));
+  void* page = ::mmap(reinterpret_cast<void*>(entry.address), 4096, PROT_READ | PROT_WRITE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+  ASSERT_EQ(page, reinterpret_cast<void*>(entry.address));
+  std::memcpy(page,
+              "\x7f"
+              "ELF",
+              4);
+  EXPECT_FALSE(CRSBinaryImageIsMapped(entry, nullptr));
+  ::munmap(page, 4096);
+  // The next look drops it, and the list is the one published before it was loaded.
+  EXPECT_EQ(CRSBinaryImagesUUIDMap().count(entry.uuid), 0u);
+  EXPECT_EQ(listedImage(CRS_TEST_LIBRARY), nullptr);
+  EXPECT_EQ(published.load(), before);
+  // Loaded again, it is listed again.
+  library = ::dlopen(CRS_TEST_LIBRARY, RTLD_NOW);
+  ASSERT_NE(library, nullptr) << ::dlerror();
+  EXPECT_EQ(CRSBinaryImagesUUIDMap().count(entry.uuid), 1u);
+  ASSERT_NE(listedImage(CRS_TEST_LIBRARY), nullptr);
+  EXPECT_TRUE(CRSBinaryImageIsMapped(*listedImage(CRS_TEST_LIBRARY), nullptr));
+}
+
+void otherHandler(int) {}
+
+TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
+  pltest::Sandbox sandbox;
+  initialiseContext(sandbox);
   EXPECT_EQ(CRSCheckExceptionAndSignalHandlers(), 0);
   ::signal(SIGTRAP, otherHandler);
   EXPECT_EQ(CRSCheckExceptionAndSignalHandlers(), 1);
@@ -144,6 +200,13 @@ TEST(FactsChild, DISABLED_HandlersThatAreNoLongerOursAreReported) {
 TEST(Facts, HandlersThatAreNoLongerOursAreReported) {
   pltest::Sandbox sandbox;
   int status = pltest::runChildTest("FactsChild.DISABLED_HandlersThatAreNoLongerOursAreReported");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+TEST(Facts, AnUnloadedLibraryLeavesTheImageList) {
+  if (!crstest::crashTestsSupported()) GTEST_SKIP() << "crash tests are skipped under ThreadSanitizer";
+  pltest::Sandbox sandbox;
+  int status = pltest::runChildTest("FactsChild.DISABLED_AnUnloadedLibraryLeavesTheImageList");
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 

@@ -113,6 +113,46 @@ void waitUntilInEpoll(pid_t tid) {
   }
 }
 
+// The listed image of the object loaded from `path`, or null.
+const CRSBinaryImage* listedImage(const char* path) {
+  const CRSBinaryImageList* list = CRSWritableContextGet()->binaryImages.load();
+  for (std::uint32_t i = 0; list && i < list->count; ++i) {
+    if (std::strcmp(list->entries[i].path, path) == 0) return &list->entries[i];
+  }
+  return nullptr;
+}
+
+// Loads the library `path`, has it listed, unloads it, and maps pages of its own at the library's
+// first page and its code: faulting code where the library's code was. Answers that code, or null
+// when a step failed (printed as "unloaded=").
+void* unloadAndMapOver(const char* path) {
+  void* library = path ? ::dlopen(path, RTLD_NOW) : nullptr;
+  CRSBinaryImagesUUIDMap();
+  const CRSBinaryImage* image = listedImage(path ? path : "");
+  if (!library || !image || !image->codeCount) {
+    say("unloaded", "not listed");
+    return nullptr;
+  }
+  std::uint64_t header = image->address;
+  std::uint64_t code = image->code[0].address & ~std::uint64_t{0xfff};
+  ::dlclose(library);
+  auto mapPage = [](std::uint64_t at) {
+    return ::mmap(reinterpret_cast<void*>(at), 4096, PROT_READ | PROT_WRITE,
+                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0) == reinterpret_cast<void*>(at);
+  };
+  if (!mapPage(header) || (code != header && !mapPage(code))) {
+    say("unloaded", "not mapped over");
+    return nullptr;
+  }
+  // movl $1, 0
+  static const unsigned char kFault[] = {0xc7, 0x04, 0x25, 0, 0, 0, 0, 1, 0, 0, 0};
+  std::memcpy(reinterpret_cast<void*>(code), kFault, sizeof kFault);
+  ::mprotect(reinterpret_cast<void*>(code), 4096, PROT_READ | PROT_EXEC);
+  say("unloaded", "yes");
+  say("remapped_code", std::to_string(code) + " " + std::to_string(code + sizeof kFault));
+  return reinterpret_cast<void*>(code);
+}
+
 }  // namespace
 
 extern "C" {
@@ -164,6 +204,12 @@ volatile int* volatile gNullTarget = nullptr;
 __attribute__((noinline)) void crs_deep_caller() {
   beforeCrash();
   crs_deep_first(gNullTarget);
+  asm volatile("" ::: "memory");
+}
+
+// Runs the code at `code`, which lies in no image.
+__attribute__((noinline)) void crs_call_remapped(void (*code)()) {
+  code();
   asm volatile("" ::: "memory");
 }
 
@@ -246,6 +292,13 @@ int run(const std::string& mode) {
     sayRange("main", ::dlsym(RTLD_DEFAULT, "main"));
     beforeCrash();
     crs_no_rows_first(gNullTarget);
+  } else if (mode == "unloaded-library") {
+    // A library listed, then unloaded before the crash, with other code at its place.
+    void* code = unloadAndMapOver(::getenv("CRS_TEST_UNLOADED_LIBRARY"));
+    if (!code) return 3;
+    sayRange("crs_call_remapped", reinterpret_cast<void*>(crs_call_remapped));
+    beforeCrash();
+    crs_call_remapped(reinterpret_cast<void (*)()>(code));
   } else if (mode == "abort-deep") {
     sayLibraryPathRanges();
     beforeCrash();
