@@ -18,6 +18,7 @@ PACKAGES=(
   iproute2 util-linux mount
   libgtk-3-dev libx11-dev libxtst-dev xvfb xauth xclip x11-utils xdotool libwebkit2gtk-4.1-dev
   bubblewrap
+  openbox xfwm4 mutter xserver-xorg-core xserver-xorg-video-dummy x11-xserver-utils
   ffmpeg libmpv-dev curl libxml2-utils python3
 )
 case "${1:-}" in
