@@ -271,7 +271,7 @@ void BubblePopoverWindowFrame::mouseDown(const ns::Ref<ak::Event>& event) {
   if (resize ? !resizable_ : !movable_) return;
 
   auto popoverWindow = std::dynamic_pointer_cast<BubblePopoverWindow>(window);
-  const Point start = window->convertBaseToScreen(event->locationInWindow());
+  const Point start = event->locationInScreen();
   const Rect startFrame = window->frame();
   auto app = ak::Application::sharedApplication();
   for (;;) {
@@ -279,7 +279,7 @@ void BubblePopoverWindowFrame::mouseDown(const ns::Ref<ak::Event>& event) {
         ak::LeftMouseDraggedMask | ak::LeftMouseUpMask, ns::Date::distantFuture(),
         ns::EventTrackingRunLoopMode, true);
     if (!next || next->type() == ak::EventType::LeftMouseUp || window->isClosed()) break;
-    const Point now = window->convertBaseToScreen(next->locationInWindow());
+    const Point now = next->locationInScreen();
     const double dx = now.x - start.x, dy = now.y - start.y;
     Rect frame = startFrame;
     if (!resize) {

@@ -44,14 +44,8 @@ void MySplitView::mouseDown(const ns::Ref<ak::Event>& event) {
   if (!w) return;
   auto keep = self<MySplitView>();
   auto app = ak::Application::sharedApplication();
-  // Queued locations are in the window's coordinates at the start of the drag, as the
-  // platform's own window drag reads them.
-  const ak::Point base = w->frame().origin;
-  auto screenLocation = [&](const ns::Ref<ak::Event>& e) {
-    return ak::Point{e->locationInWindow().x + base.x, e->locationInWindow().y + base.y};
-  };
   ak::Point origin = w->frame().origin;
-  ak::Point last = screenLocation(event);
+  ak::Point last = event->locationInScreen();
   for (;;) {
     auto next = app->nextEventMatchingMask_untilDate_inMode_dequeue(0x46, ns::Date::distantFuture(),
                                                                     ns::EventTrackingRunLoopMode, true);
@@ -63,7 +57,7 @@ void MySplitView::mouseDown(const ns::Ref<ak::Event>& event) {
       mouseUp(next);
       return;
     }
-    const ak::Point at = screenLocation(next);
+    const ak::Point at = next->locationInScreen();
     origin.x += at.x - last.x;
     origin.y += at.y - last.y;
     w->setFrameOrigin(origin);

@@ -197,20 +197,13 @@ void TitlebarContainer::mouseDragged(const ns::Ref<ak::Event>& event) {
   }
   if (w->isInFullScreen()) return;
   auto app = ak::Application::sharedApplication();
-  // Queued events carry locations in the window's coordinates as they were when the drag
-  // began (the platform's own window drag reads them the same way), so the screen location of
-  // each is taken against the frame at the start.
-  const ak::Point base = w->frame().origin;
-  auto screenLocation = [&](const ns::Ref<ak::Event>& e) {
-    return ak::Point{e->locationInWindow().x + base.x, e->locationInWindow().y + base.y};
-  };
   ak::Point origin = w->frame().origin;
-  ak::Point last = screenLocation(event);
+  ak::Point last = event->locationInScreen();
   for (;;) {
     auto next = app->nextEventMatchingMask_untilDate_inMode_dequeue(0x46, ns::Date::distantFuture(),
                                                                     ns::EventTrackingRunLoopMode, true);
     if (!next || next->type() == ak::EventType::LeftMouseUp) break;
-    const ak::Point p = screenLocation(next);
+    const ak::Point p = next->locationInScreen();
     origin.x += p.x - last.x;
     origin.y += p.y - last.y;
     w->setFrameOrigin(origin);

@@ -42,6 +42,8 @@ ns::Ref<Event> Event::
   e->flags_ = flags;
   e->timestamp_ = timestamp;
   e->windowNumber_ = windowNumber;
+  e->screenLocation_ = location;
+  if (auto window = e->window()) e->screenLocation_ = window->convertBaseToScreen(location);
   e->eventNumber_ = eventNumber;
   e->clickCount_ = clickCount;
   e->pressure_ = pressure;

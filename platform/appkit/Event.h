@@ -144,6 +144,12 @@ class Event : public ns::Object {
   EventType type() const { return type_; }
   // The location in the window's base coordinates (from the lower left).
   Point locationInWindow() const { return location_; }
+  // Where a mouse event happened on the screen (screen coordinates, from the lower left), as the
+  // system reported it, or else the window location against the window's frame when the event
+  // was made; the window may have moved since (a drag that moves the window reads this).
+  Point locationInScreen() const { return screenLocation_; }
+  // The presenter's: what the system reported.
+  void setLocationInScreenInternal(Point location) { screenLocation_ = location; }
   unsigned long modifierFlags() const { return flags_; }
   double timestamp() const { return timestamp_; }
   long windowNumber() const { return windowNumber_; }
@@ -172,6 +178,7 @@ class Event : public ns::Object {
  private:
   EventType type_ = EventType::ApplicationDefined;
   Point location_;
+  Point screenLocation_;
   unsigned long flags_ = 0;
   double timestamp_ = 0;
   long windowNumber_ = 0;

@@ -825,14 +825,16 @@ bool Window::mouseDownCanMoveWindow(const ns::Ref<View>& hit) {
 void Window::dragWindow(const ns::Ref<Event>& mouseDown) {
   auto keep = self<Window>();
   auto app = Application::sharedApplication();
-  Point last = mouseDown->locationInWindow();
+  // By screen locations: the window moves under the pointer, so each event's location in the
+  // window is taken against wherever the window stood when the system saw it.
+  Point last = mouseDown->locationInScreen();
   Point origin = frame_.origin;
   for (;;) {
     auto event = app->nextEventMatchingMask_untilDate_inMode_dequeue(LeftMouseDraggedMask | LeftMouseUpMask,
                                                                      ns::Date::distantFuture(),
                                                                      ns::EventTrackingRunLoopMode, true);
     if (!event || event->type() == EventType::LeftMouseUp || closed_) break;
-    Point p = event->locationInWindow();
+    Point p = event->locationInScreen();
     origin.x += p.x - last.x;
     origin.y += p.y - last.y;
     last = p;

@@ -773,6 +773,12 @@ class GtkPresenter : public Presenter {
     return MakePoint(x, (w ? w->frame().size.height : 0) - y);
   }
 
+  // Screen coordinates (from the bottom left) of a point of the root window: where the system saw
+  // the pointer, whatever the window's frame says by the time the event is read.
+  static Point onScreen(double xRoot, double yRoot) {
+    return MakePoint(xRoot, (gPresenter ? gPresenter->height() : screenHeight()) - yRoot);
+  }
+
   static double timestamp() { return ns::Clock::now(); }
 
   static void post(const ns::Ref<Event>& e) { Application::sharedApplication()->postEvent_atStart(e, false); }
@@ -856,11 +862,12 @@ class GtkPresenter : public Presenter {
         type = down ? EventType::OtherMouseDown : EventType::OtherMouseUp;
         break;
     }
-    post(
-        Event::
-            mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
-                type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0,
-                n->clickCount, down ? 1.0f : 0.0f));
+    auto event = Event::
+        mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+            type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0,
+            n->clickCount, down ? 1.0f : 0.0f);
+    event->setLocationInScreenInternal(onScreen(e->x_root, e->y_root));
+    post(event);
     return TRUE;
   }
 
@@ -889,11 +896,12 @@ class GtkPresenter : public Presenter {
     } else if (e->state & (GDK_BUTTON2_MASK | GDK_BUTTON4_MASK | GDK_BUTTON5_MASK)) {
       type = EventType::OtherMouseDragged;
     }
-    post(
-        Event::
-            mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
-                type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0, 0,
-                type == EventType::MouseMoved ? 0.0f : 1.0f));
+    auto event = Event::
+        mouseEventWithType_location_modifierFlags_timestamp_windowNumber_context_eventNumber_clickCount_pressure(
+            type, base(n, e->x, e->y), modifierFlags(e->state), timestamp(), n->number, nullptr, 0, 0,
+            type == EventType::MouseMoved ? 0.0f : 1.0f);
+    event->setLocationInScreenInternal(onScreen(e->x_root, e->y_root));
+    post(event);
     return TRUE;
   }
 
