@@ -240,6 +240,12 @@ Rect Window::contentRectForFrameRect(const Rect& frame) const {
   return contentRectForFrameRect_styleMask(frame, styleMask_);
 }
 
+void Window::setMinSize(const Size& size) {
+  minSize_ = size;
+  // The system's minimum for the window follows.
+  if (auto presenter = activePresenter(); presenter && visible_) presenter->windowPropertiesChanged(*this);
+}
+
 void Window::setFrame_display(const Rect& frame, bool display) {
   setFrameInternal(frame, display, false);
 }

@@ -119,7 +119,7 @@ class Window : public Responder {
   bool isOccluded() const { return occluded_; }
   void setOccludedInternal(bool occluded);
   Size minSize() const { return minSize_; }
-  void setMinSize(const Size& size) { minSize_ = size; }
+  void setMinSize(const Size& size);
 
   unsigned long styleMask() const { return styleMask_; }
   virtual void setStyleMask(unsigned long styleMask);

@@ -59,6 +59,11 @@ struct Native {
 // The height of the menu bar shown over the content; 0 without one.
 int barHeight(const Native& n);
 
+// The content area's size request for a window shown `width` x `height`: the window's minimum
+// size when the user may resize it (its current size otherwise), so that the system's minimum
+// (WM_NORMAL_HINTS) is what the contents need.
+void requestMinimum(Native& n, int width, int height);
+
 // Asks the system to show the window's content at `frame` (bottom-left coordinates on screens
 // `screenHeight` tall), the menu bar above it.
 void moveTo(Native& n, const Rect& frame, double screenHeight);

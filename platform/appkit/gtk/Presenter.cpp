@@ -307,7 +307,12 @@ class GtkPresenter : public Presenter {
   }
 
   void windowPropertiesChanged(Window& window) override {
-    if (auto* n = find(&window)) applyProperties(window, *n);
+    auto* n = find(&window);
+    if (!n) return;
+    applyProperties(window, *n);
+    // The minimum size may have changed.
+    requestMinimum(*n, static_cast<int>(std::lround(window.frame().size.width)),
+                   static_cast<int>(std::lround(window.frame().size.height)));
   }
 
   void windowMiniaturized(Window& window, bool miniaturized) override {

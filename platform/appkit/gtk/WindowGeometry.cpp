@@ -40,6 +40,19 @@ int barHeight(const Native& n) {
   return natural;
 }
 
+void requestMinimum(Native& n, int width, int height) {
+  auto window = n.window.lock();
+  int w = width, h = height;
+  // A window the user may resize asks for what its contents need, no more: the toplevel's own
+  // size carries the frame, and the system may make it as small as that minimum. The request
+  // never exceeds the size shown, or GTK would lay the area out taller than the toplevel.
+  if (window && (window->styleMask() & ResizableWindowMask)) {
+    w = std::min(width, std::max(1, static_cast<int>(std::ceil(window->minSize().width))));
+    h = std::min(height, std::max(1, static_cast<int>(std::ceil(window->minSize().height))));
+  }
+  gtk_widget_set_size_request(n.area, w, h);
+}
+
 void moveTo(Native& n, const Rect& frame, double screenHeight) {
   n.shown = frame;
   const int w = std::max(1, static_cast<int>(std::lround(frame.size.width)));
@@ -48,7 +61,7 @@ void moveTo(Native& n, const Rect& frame, double screenHeight) {
   const int bar = barHeight(n);
   const int x = static_cast<int>(std::lround(frame.origin.x));
   const int y = static_cast<int>(std::lround(screenHeight - MaxY(frame))) - bar;
-  gtk_widget_set_size_request(n.area, w, h);
+  requestMinimum(n, w, h);
   // A burst of requests the system never confirms keeps only the latest few.
   if (n.asked.size() >= 8) n.asked.erase(n.asked.begin());
   n.asked.push_back({x, y, w, h + bar, bar});
@@ -87,11 +100,11 @@ bool reconcileConfigure(Native& n, Window& window, const GdkEventConfigure& e, d
   n.reporting = true;
   window.setFrame_display(reported, true);
   n.reporting = false;
-  // The content area asks for the new size, no longer for the one the program set last: a
-  // larger request would lay the area out taller than the toplevel, and draw it shifted.
+  // The content area's request stays within the new size: a larger one would lay the area out
+  // taller than the toplevel, and draw it shifted.
   if (window.frame() == reported) {
+    requestMinimum(n, e.width, static_cast<int>(reported.size.height));
     // GTK keeps the size last asked of it and would ask it again: it becomes this one.
-    gtk_widget_set_size_request(n.area, e.width, static_cast<int>(reported.size.height));
     gtk_window_resize(GTK_WINDOW(n.toplevel), e.width, e.height);
     return false;
   }
