@@ -605,7 +605,16 @@ void Window::deminiaturize(const ns::Ref<ns::Object>&) {
 
 void Window::zoom(const ns::Ref<ns::Object>&) {
   if (auto presenter = activePresenter(); presenter && visible_ && presenter->zoomWindow(*this)) return;
-  setFrame_display(screen()->visibleFrame(), true);
+  // Zoomed, it goes back to the frame it had; otherwise it takes its screen's visible frame.
+  const Rect standard = screen()->visibleFrame();
+  if (unzoomedFrame_ && frame_ == standard) {
+    const Rect back = *unzoomedFrame_;
+    unzoomedFrame_.reset();
+    setFrame_display(back, true);
+    return;
+  }
+  unzoomedFrame_ = frame_;
+  setFrame_display(standard, true);
 }
 
 bool Window::isKeyWindow() const {

@@ -301,6 +301,8 @@ class Window : public Responder {
   // Also read by a drawing thread's pass (displayView_inRect), while the main thread closes.
   std::atomic<bool> closed_{false};
   bool miniaturized_ = false;
+  // The frame before the window zoomed itself to its screen's visible frame, to go back to.
+  std::optional<Rect> unzoomedFrame_;
   bool occluded_ = false;
   bool movableByBackground_ = false;
   bool movable_ = true;

@@ -328,6 +328,12 @@ class GtkPresenter : public Presenter {
   bool zoomWindow(Window& window) override {
     auto* n = find(&window);
     if (!n) return false;
+    // Without a window manager that maximises, the window zooms itself as it does headless.
+    GdkScreen* screen = gtk_widget_get_screen(n->toplevel);
+    if (GDK_IS_X11_SCREEN(screen) &&
+        !gdk_x11_screen_supports_net_wm_hint(screen,
+                                             gdk_atom_intern_static_string("_NET_WM_STATE_MAXIMIZED_HORZ")))
+      return false;
     if (gtk_window_is_maximized(GTK_WINDOW(n->toplevel))) {
       gtk_window_unmaximize(GTK_WINDOW(n->toplevel));
     } else {

@@ -216,6 +216,9 @@ void zoomAndBack(std::optional<Kind> kind) {
   EXPECT_EQ(frameText(window->frame()), frameText(before)) << "the manager's maximise, then the button";
 }
 
+TEST(GtkWindowSizeTest, ZoomAndUnzoomComeBackToTheFrameBeforeWithoutAManager) {
+  zoomAndBack(std::nullopt);
+}
 TEST(GtkWindowSizeTest, ZoomAndUnzoomComeBackToTheFrameBeforeUnderOpenbox) {
   zoomAndBack(Kind::openbox);
 }
