@@ -573,6 +573,11 @@ void Window::close() {
   closed_ = true;
   mouseDownView_ = nullptr;
   rightMouseDownView_ = nullptr;
+  // A sheet closed while it hangs (its close button, the desktop's close) ends as cancelled: the
+  // window under it would otherwise wait for it for good. Marked closed first, so that a
+  // did-end handler that closes it again finds nothing more to do.
+  if (auto parent = sheetParent(); parent && parent->attachedSheet() == keep)
+    Application::sharedApplication()->endSheet_returnCode(keep, ModalResponseCancel);
   if (auto presenter = activePresenter()) presenter->windowClosed(*this);
   Application::sharedApplication()->windowClosed(this);
 }

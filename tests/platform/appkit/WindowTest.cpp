@@ -434,6 +434,33 @@ TEST(Sheets, ASheetEndedAndClosedByItsOwnClickIsNotUsedAfterwards) {
   EXPECT_EQ(window->attachedSheet(), nullptr);
 }
 
+TEST(Sheets, ASheetsCloseButtonEndsItAsCancelledAndTheParentTakesClicksAgain) {
+  pltest::HeadlessApp app;
+  gLog.clear();
+  std::vector<std::string> log;
+  auto window = app.window(MakeRect(100, 100, 400, 300));
+  loggingSwatch(window, MakeRect(0, 0, 400, 300), log);
+  auto delegate = ns::make<WindowDelegate>();
+  auto sheet = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask | ak::ClosableWindowMask);
+  auto next = ak::make<ak::Window>(MakeRect(0, 0, 200, 100), ak::TitledWindowMask);
+  static char first[] = "first", second[] = "second";
+  app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+      sheet, window, delegate, "sheetDidEnd:returnCode:contextInfo:", first);
+  app.app()->beginSheet_modalForWindow_modalDelegate_didEndSelector_contextInfo(
+      next, window, delegate, "sheetDidEnd:returnCode:contextInfo:", second);
+  pltest::click(sheet, {ak::metrics::kCloseButtonX + 7, sheet->frame().size.height - 11});
+  app.dispatchQueued();
+  EXPECT_TRUE(sheet->isClosed());
+  EXPECT_EQ(joined(gLog), "didEnd 0 first");
+  // The sheet waiting behind it hangs now; once it ends, the window takes clicks again.
+  EXPECT_EQ(window->attachedSheet(), next);
+  app.app()->endSheet_returnCode(next, 1001);
+  next->orderOut(nullptr);
+  pltest::click(window, {50, 50});
+  app.dispatchQueued();
+  EXPECT_EQ(joined(log), "swatch down, swatch up");
+}
+
 TEST(Windows, AWindowMadeThroughTheRuntimeWithoutItsInitialiserIsHarmless) {
   pltest::HeadlessApp app;
   auto object = ns::class_createInstance(ns::NSClassFromString("NSWindow"));

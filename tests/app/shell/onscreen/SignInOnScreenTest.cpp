@@ -246,4 +246,28 @@ TEST_F(SignInOnScreen, TheApprovalClickSignsInStoresTheTokenAndTheNextLaunchIsSt
   quit();
 }
 
+// The red button of the sheet's own title bar ends the sign-in as Cancel does: the main window
+// takes keys again and Ctrl+Q ends the run.
+TEST_F(SignInOnScreen, TheSheetsCloseButtonEndsTheSignInAndControlQQuits) {
+  launch("close.log");
+  ASSERT_TRUE(pltest::pumpUntil([&] { return userButtonTextLeft() < kUserButtonWidth; }, 60)) << logText();
+  pltest::xtest::click(window_->x + kLoginX, window_->belowTitleBar() + kLoginY);
+  // The sheet (640 points of page and buttons wide, 560 high, under its 22-point title bar) with
+  // its red close button drawn.
+  std::optional<onscreen::Geometry> sheet;
+  auto closeButtonShown = [&] {
+    sheet = onscreen::windowOfSize(640, 582);
+    return sheet && onscreen::near(pltest::screenPixel(sheet->x + 14, sheet->y + 11), 252, 94, 87, 30);
+  };
+  ASSERT_TRUE(pltest::pumpUntil(closeButtonShown, 90)) << logText();
+  pltest::xtest::click(sheet->x + 14, sheet->y + 11);
+  ASSERT_TRUE(pltest::pumpUntil([&] { return !onscreen::windowOfSize(640, 582); }, 30)) << logText();
+
+  pltest::xtest::chord({"Control_L", "q"});
+  const auto status = process_->waitForExit(60);
+  ASSERT_TRUE(status) << "Ctrl+Q did not end the run\n" << logText();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << "\n" << logText();
+  process_.reset();
+}
+
 }  // namespace
