@@ -714,6 +714,7 @@ class GtkPresenter : public Presenter {
     gtk_widget_add_events(n.toplevel, GDK_VISIBILITY_NOTIFY_MASK);
     g_signal_connect(n.toplevel, "visibility-notify-event", G_CALLBACK(onVisibility), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
+    g_signal_connect(n.toplevel, "destroy-event", G_CALLBACK(onDestroyedOutside), &n);
     g_signal_connect(n.area, "realize", G_CALLBACK(onRealize), &n);
     g_signal_connect(n.toplevel, "notify::scale-factor", G_CALLBACK(onScale), &n);
     static const GtkTargetEntry dropTargets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0},
@@ -1286,6 +1287,13 @@ class GtkPresenter : public Presenter {
   static gboolean onDelete(GtkWidget*, GdkEvent*, Native* n) {
     if (auto w = windowOf(n)) w->performClose(nullptr);
     return TRUE;  // the ak window decides; closing it destroys the GTK one
+  }
+
+  // Another program destroyed the toplevel (XDestroyWindow): nothing is left to show the window
+  // in, so it closes as its close button closes it, without asking.
+  static gboolean onDestroyedOutside(GtkWidget*, GdkEvent*, Native* n) {
+    if (auto w = windowOf(n)) w->close();
+    return TRUE;
   }
 
   struct PendingText {

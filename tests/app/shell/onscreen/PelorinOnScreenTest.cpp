@@ -28,6 +28,12 @@ void run(const std::string& command) {
   ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
+// What the run started in this sandbox has logged so far.
+std::string logText(const pltest::Sandbox& sandbox) {
+  std::ifstream in(sandbox.path("pelorin.log"));
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   pltest::OnScreenApp screen;  // the display, a sandbox and the pump
   pltest::FakeServer sink;
@@ -97,6 +103,25 @@ TEST(PelorinOnScreen, TheWindowAppearsWithTheTiledTitleBarAndABlackPlayer) {
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status;
 }
 
+// Another program destroys the main window (as `xdotool windowclose` does): the run ends as
+// closing the window ends it, with status 0.
+TEST(PelorinOnScreen, TheMainWindowDestroyedByAnotherProgramEndsTheRun) {
+  pltest::OnScreenApp screen;
+  pltest::FakeServer sink;
+  auto& sandbox = screen.sandbox();
+  quietEndpoints(sandbox, sink);
+  auto log = [&] { return logText(sandbox); };
+  PelorinProcess pelorin(sandbox.path("pelorin.log"));
+  ASSERT_GT(pelorin.pid(), 0);
+  std::optional<MainWindow> window;
+  ASSERT_TRUE(pltest::pumpUntil([&] { return (window = mainWindow()).has_value(); }, 60)) << log();
+
+  run("xdotool windowclose " + window->id);
+  const auto status = pelorin.waitForExit(60);
+  ASSERT_TRUE(status) << "the run goes on without its window\n" << log();
+  EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << "\n" << log();
+}
+
 // A watch link typed in the search field opens the single-video list of its id; a double click
 // on that row plays it through the local media server while the downloader fills the cache.
 TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
@@ -131,10 +156,7 @@ TEST(PelorinOnScreen, AWatchLinkTypedInTheSearchFieldPlaysRedThroughTheCache) {
                       "contentDetails": {"duration": "PT4S"}, "statistics": {"viewCount": "1"}})"});
   sandbox.set("PELORIN_GOOGLE_API_URL", api.baseURL());
   testsupport::trustCertificates(sandbox, {api.server().caCertificatePEM()});
-  auto log = [&] {
-    std::ifstream in(sandbox.path("pelorin.log"));
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  };
+  auto log = [&] { return logText(sandbox); };
 
   PelorinProcess pelorin(sandbox.path("pelorin.log"));
   ASSERT_GT(pelorin.pid(), 0);
