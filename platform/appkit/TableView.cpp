@@ -429,7 +429,11 @@ void TableView::resizeWithOldSuperviewSize(const Size& oldSize) {
   }
   // At least as tall as the clip view, which may have grown.
   resizeToFit();
-  if (frame_.size == before) return;
+  if (frame_.size == before) {
+    // Taller than the clip view before and after: the rows it now shows still need views.
+    tile();
+    return;
+  }
   for (const auto& [row, shown] : shown_) {
     const Rect rowRect = rectOfRow(row);
     shown.rowView->setFrame(rowRect);

@@ -210,6 +210,16 @@ TEST(TableViews, ScrollWheelAndScrollRowToVisibleStayInsideTheDocument) {
   ns::NotificationCenter::defaultCenter()->removeObserver(token.get());
 }
 
+TEST(TableViews, RowsThatComeIntoViewAsTheClipGrowsAroundATallerTableGetViews) {
+  TableFixture f(100);  // rows of 83 points: far taller than the window at every size here
+  pltest::renderWindow(f.window, "before");
+  EXPECT_EQ(f.askedSet(), range(0, 4));
+  f.window->setFrame_display(MakeRect(0, 0, 300, 700), true);
+  EXPECT_EQ(f.table->frame().size.height, 8300);  // unchanged
+  EXPECT_EQ(f.askedSet(), range(0, 8));
+  EXPECT_NE(f.table->rowViewAtRow_makeIfNecessary(8, false), nullptr);
+}
+
 TEST(TableViews, AWheelNotchMovesTheStepOfTheDesktopsOwnLists) {
   TableFixture f(100, 81);  // 8,100 high in a clip 400 high
   auto clip = f.scroll->contentView();

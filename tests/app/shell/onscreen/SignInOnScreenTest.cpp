@@ -15,6 +15,7 @@
 #include "tests/app/shell/onscreen/OnScreenTestSupport.h"
 #include "tests/support/FakeDataAPI.h"
 #include "tests/support/FakeOAuthServer.h"
+#include "tests/support/KeptSignIn.h"
 
 namespace {
 
@@ -23,6 +24,7 @@ using onscreen::kTitleBar;
 // Window-relative places (points from the top left of the dark title bar).
 constexpr int kUserButtonWidth = 220, kUserButtonRight = 12;  // right-aligned text in the title bar
 constexpr int kSourceListWidth = 118;
+constexpr int kBottomBar = 24;             // the source list's bar of buttons, at its bottom
 constexpr int kLoginX = 45, kLoginY = 59;  // "Login" in the signed-out source list, below the title bar
 constexpr int kHeadingX = 40, kPlaylistsHeadingY = 199;  // "PLAYLISTS" below the seven special lists
 
@@ -121,9 +123,11 @@ class SignInOnScreen : public ::testing::Test {
 
   // Rows of the source list that carry text (light pixels), counted as runs of such rows.
   int sourceListTextLines() const {
-    const int height = window_->bottom() - window_->belowTitleBar() - 80;
-    const auto shot =
-        pltest::screenPixels(window_->x + 20, window_->belowTitleBar(), kSourceListWidth - 24, height);
+    return sourceListTextLines(window_->belowTitleBar(), window_->bottom() - window_->belowTitleBar() - 80);
+  }
+  // The same between these screen rows.
+  int sourceListTextLines(int top, int height) const {
+    const auto shot = pltest::screenPixels(window_->x + 20, top, kSourceListWidth - 24, height);
     int lines = 0;
     bool inLine = false;
     for (int y = 0; y < height; ++y) {
@@ -268,6 +272,47 @@ TEST_F(SignInOnScreen, TheSheetsCloseButtonEndsTheSignInAndControlQQuits) {
   ASSERT_TRUE(status) << "Ctrl+Q did not end the run\n" << logText();
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << *status << "\n" << logText();
   process_.reset();
+}
+
+// Started signed in with more playlists than the source list shows at once, then made taller by
+// another program: the rows that come into view at the list's bottom are drawn, not left as the
+// list's empty background until it is scrolled.
+TEST_F(SignInOnScreen, RowsComingIntoViewAsTheWindowGrowsAreDrawn) {
+  ASSERT_TRUE(testsupport::keepSignIn(oauth_, kEmail));
+  api_.seedGenerated("playlists", 40, "PLmore");
+  launch("grown.log");
+  // The account's rows fill the list down past its bottom bar.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return sourceListTextLines() >= 25; }, 60)) << logText();
+  // At the top left of the screen at this size, its title bar drawn.
+  auto moved = [&](int width, int height) {
+    return pltest::pumpUntil(
+        [&] {
+          auto now = onscreen::mainWindow();
+          if (!now || now->x != 0 || now->y != 0 || now->width != width || now->height != height)
+            return false;
+          window_ = now;
+          return true;
+        },
+        30);
+  };
+  ASSERT_EQ(std::system(("xdotool windowmove " + window_->id + " 0 0").c_str()), 0);
+  ASSERT_TRUE(moved(window_->width, window_->height));
+  // The source list's bottom bar, above the player's control bar.
+  auto barTop = [&] { return window_->bottom() - onscreen::kControlBar - kBottomBar; };
+  auto barPixel = [&] { return pltest::screenPixel(window_->x + 60, barTop() + kBottomBar / 2); };
+  const pltest::Pixel bar = barPixel();
+  const int oldBarTop = barTop();
+
+  constexpr int kGrow = 120;
+  ASSERT_EQ(std::system(("xdotool windowsize " + window_->id + " " + std::to_string(window_->width) + " " +
+                         std::to_string(window_->height + kGrow))
+                            .c_str()),
+            0);
+  ASSERT_TRUE(moved(window_->width, window_->height + kGrow));
+  // Drawn at the new size: the bottom bar where the list's bottom now is.
+  ASSERT_TRUE(pltest::pumpUntil([&] { return barPixel() == bar; }, 30)) << logText();
+  EXPECT_GE(sourceListTextLines(oldBarTop, kGrow), kGrow / 20 - 1);
+  quit();
 }
 
 }  // namespace
