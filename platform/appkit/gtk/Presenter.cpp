@@ -98,6 +98,40 @@ class MainContextParticipant : public ns::PollParticipant {
 
 bool gStarted = false;
 
+// ---- windows another program destroys ----
+
+#ifdef GDK_WINDOWING_X11
+// The X ids our toplevels had, and GDK's handler of X errors.
+std::set<unsigned long>& ownToplevelIds() {
+  static ns::NoDestructor<std::set<unsigned long>> ids;
+  return *ids;
+}
+XErrorHandler gdkErrorHandler = nullptr;
+
+// Requests made of one of our toplevels just after another program destroyed it, before the
+// destruction was read, answer BadWindow or BadDrawable; GDK's handler would end the run.
+int onXError(::Display* display, XErrorEvent* error) {
+  if ((error->error_code == BadWindow || error->error_code == BadDrawable) &&
+      ownToplevelIds().count(error->resourceid))
+    return 0;
+  return gdkErrorHandler ? gdkErrorHandler(display, error) : 0;
+}
+#endif
+
+void tolerateToplevelsDestroyedOutside() {
+#ifdef GDK_WINDOWING_X11
+  if (!gdkErrorHandler && GDK_IS_X11_DISPLAY(gdk_display_get_default()))
+    gdkErrorHandler = XSetErrorHandler(onXError);
+#endif
+}
+
+void noteOwnToplevel(GtkWidget* toplevel) {
+#ifdef GDK_WINDOWING_X11
+  if (GdkWindow* window = gtk_widget_get_window(toplevel); window && GDK_IS_X11_WINDOW(window))
+    ownToplevelIds().insert(gdk_x11_window_get_xid(window));
+#endif
+}
+
 // ---- coordinates ----
 
 double screenHeight() {
@@ -715,6 +749,7 @@ class GtkPresenter : public Presenter {
     g_signal_connect(n.toplevel, "visibility-notify-event", G_CALLBACK(onVisibility), &n);
     g_signal_connect(n.toplevel, "delete-event", G_CALLBACK(onDelete), &n);
     g_signal_connect(n.toplevel, "destroy-event", G_CALLBACK(onDestroyedOutside), &n);
+    g_signal_connect(n.toplevel, "realize", G_CALLBACK(noteOwnToplevel), nullptr);
     g_signal_connect(n.area, "realize", G_CALLBACK(onRealize), &n);
     g_signal_connect(n.toplevel, "notify::scale-factor", G_CALLBACK(onScale), &n);
     static const GtkTargetEntry dropTargets[] = {{const_cast<gchar*>("text/uri-list"), 0, 0},
@@ -1359,6 +1394,7 @@ std::optional<std::string> startPresenter(int argc, const char** argv) {
     return std::string("cannot open the display");
   }
   gStarted = true;
+  tolerateToplevelsDestroyedOutside();
   attachMainContext();
   auto presenter = std::make_shared<GtkPresenter>();
   gPresenter = presenter.get();

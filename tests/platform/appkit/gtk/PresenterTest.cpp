@@ -19,6 +19,9 @@
 #include "platform/runloop/Timer.h"
 #include "platform/testing/gtk/Screen.h"
 
+// Last: Xlib's macros would clash with names in the headers above.
+#include <gdk/gdkx.h>
+
 namespace {
 
 using ak::MakeRect;
@@ -239,6 +242,25 @@ TEST(GtkPresenterTest, EventsForAWindowClosedMeanwhileAreDropped) {
   app.dispatchQueued();
   EXPECT_TRUE(scene.red->downs.empty());
   EXPECT_EQ(app.app()->queuedEventCount(), 0u);
+  EXPECT_EQ(ak::gtk::nativeWindow(*scene.window), nullptr);
+}
+
+// Another program destroys a window's toplevel while a request of ours to it is on its way:
+// the error it answers ends nothing, and the window closes once the destruction is read.
+TEST(GtkPresenterTest, AToplevelDestroyedByAnotherProgramClosesTheWindowAndItsErrorsEndNothing) {
+  OnScreenApp app;
+  Scene scene(app);
+  ASSERT_TRUE(app.waitUntilShown(scene.window));
+  GdkWindow* toplevel = gtk_widget_get_window(static_cast<GtkWidget*>(ak::gtk::nativeWindow(*scene.window)));
+  ASSERT_TRUE(toplevel && GDK_IS_X11_WINDOW(toplevel));
+  ::Display* other = XOpenDisplay(nullptr);
+  ASSERT_TRUE(other);
+  XDestroyWindow(other, gdk_x11_window_get_xid(toplevel));
+  XCloseDisplay(other);
+  // The title goes to the window that is gone, and the round trip reads its error.
+  scene.window->setTitle("After");
+  gdk_display_sync(gdk_window_get_display(toplevel));
+  EXPECT_TRUE(app.settle([&] { return scene.window->isClosed(); }));
   EXPECT_EQ(ak::gtk::nativeWindow(*scene.window), nullptr);
 }
 
