@@ -2,26 +2,8 @@
 # Runs one test process on its own virtual display (1440x900x24, or PELORIN_TEST_SCREEN such as
 # 1024x700x24; black root). The first display number is spread so that parallel test processes
 # seldom race for the same one.
-export NO_AT_BRIDGE=1
-export GTK_IM_MODULE=gtk-im-context-simple
-# No session bus on the test display: settings stay in memory.
-export GSETTINGS_BACKEND=memory
-unset WAYLAND_DISPLAY
-# Allocation stacks by frame pointers: the full unwinder made every allocation of the toolkit
-# cost tens of microseconds, so that on a loaded machine a window took minutes to answer.
-# The suppressions name the libraries that call the allocator, which such stacks keep; a test
-# whose leaks can only be told apart deeper down sets PELORIN_FULL_ALLOCATION_STACKS=1.
-if [ "${PELORIN_FULL_ALLOCATION_STACKS:-0}" = 1 ]; then
-  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0"
-else
-  export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=1"
-fi
-export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$(dirname "$0")/lsan.supp"
-# WebKit opens when the first web view is made, and the libraries it brings make glibc grow the
-# threads' TLS vectors: the leak checker's tracking of dynamic TLS (this compiler's) then reads a
-# stale block and crashes at exit. Without that tracking, the blocks are still found through the
-# vectors on the heap.
-export ASAN_OPTIONS="$ASAN_OPTIONS:intercept_tls_get_addr=0"
+test_scripts=$(dirname "$0")
+. "$test_scripts/test-environment.sh"
 n=$(( ($$ % 400) + 100 ))
 screen="${PELORIN_TEST_SCREEN:-1440x900x24}"
 exec xvfb-run -a -n "$n" -s "-screen 0 $screen -br -nolisten tcp" "$@"
