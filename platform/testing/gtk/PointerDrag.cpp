@@ -13,7 +13,7 @@ namespace pltest {
 namespace {
 
 double screenHeight() {
-  return ak::Screen::mainScreen()->frame().size.height;
+  return screensTop();
 }
 
 // The last event the application took is `type` at this X11 point of the screen.

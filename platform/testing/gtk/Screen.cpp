@@ -6,6 +6,7 @@
 #include <gtk/gtk.h>
 #include <cstdlib>
 
+#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -25,11 +26,16 @@ Display* xdisplay() {
 }
 
 int x11Top(const ns::Ref<ak::Window>& window) {
-  return static_cast<int>(
-      std::lround(ak::Screen::mainScreen()->frame().size.height - ak::MaxY(window->frame())));
+  return static_cast<int>(std::lround(screensTop() - ak::MaxY(window->frame())));
 }
 
 }  // namespace
+
+double screensTop() {
+  double top = 0;
+  for (const auto& screen : ak::Screen::screens()) top = std::max(top, ak::MaxY(screen->frame()));
+  return top;
+}
 
 OnScreenApp::OnScreenApp() : HeadlessApp(false) {
   if (auto error = ak::gtk::startPresenter()) throw std::runtime_error(*error);

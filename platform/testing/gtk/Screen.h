@@ -30,6 +30,10 @@ class OnScreenApp : public HeadlessApp {
   bool focus(const ns::Ref<ak::Window>& window, double timeoutSeconds = 30);
 };
 
+// The top of the screens' area in screen coordinates (from the bottom left), which X11
+// coordinates count down from: the main screen's height on one monitor.
+double screensTop();
+
 struct Pixel {
   std::uint8_t r = 0, g = 0, b = 0;
   bool operator==(const Pixel&) const = default;
