@@ -550,6 +550,9 @@ class GtkPresenter : public Presenter {
     }
     GdkMonitor* primary = gdk_display_get_primary_monitor(display);
     if (!primary && count > 0) primary = gdk_display_get_monitor(display, 0);
+    // The main window's menu bar stands above its frame, on whichever screen the window lies:
+    // every visible frame leaves room for it at the top, as the platform's menu bar strip does.
+    const double strip = menuBarStripHeight();
     std::vector<Rect> visibleFrames;
     for (int i = -1; i < count; ++i) {
       GdkMonitor* m = i < 0 ? primary : gdk_display_get_monitor(display, i);
@@ -560,9 +563,7 @@ class GtkPresenter : public Presenter {
       // The bottom-left origin of the main screen's coordinates.
       frames.push_back(MakeRect(g.x, height - g.y - g.height, g.width, g.height));
       Rect visible = MakeRect(work.x, height - work.y - work.height, work.width, work.height);
-      // The main window's menu bar stands above its frame: the main screen's visible frame
-      // leaves room for it at the top, as the platform's menu bar strip does.
-      if (m == primary) visible.size.height = std::max(0.0, visible.size.height - menuBarStripHeight());
+      visible.size.height = std::max(0.0, visible.size.height - strip);
       visibleFrames.push_back(visible);
     }
     const bool changed = !Screen::screens().empty() && screenHeight_ > 0;
