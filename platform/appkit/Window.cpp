@@ -362,6 +362,37 @@ ns::Ref<Screen> Window::screen() const {
   return best ? best : Screen::mainScreen();
 }
 
+void Window::screensChangedInternal() {
+  if (!visible_ || miniaturized_ || isSheet() || parentWindow() || isInFullScreen()) return;
+  const double area = frame_.size.width * frame_.size.height;
+  if (!(area > 0)) return;
+  ns::Ref<Screen> nearest;
+  double largest = 0, nearestDistance = 0;
+  for (const auto& s : Screen::screens()) {
+    const Rect sf = s->frame();
+    if (IntersectsRect(sf, frame_)) {
+      const Rect part = IntersectionRect(sf, frame_);
+      largest = std::max(largest, part.size.width * part.size.height);
+    }
+    // The gap between the two rectangles, 0 where they meet.
+    const double dx = std::max({0.0, MinX(sf) - MaxX(frame_), MinX(frame_) - MaxX(sf)});
+    const double dy = std::max({0.0, MinY(sf) - MaxY(frame_), MinY(frame_) - MaxY(sf)});
+    const double distance = std::hypot(dx, dy);
+    if (!nearest || distance < nearestDistance) {
+      nearest = s;
+      nearestDistance = distance;
+    }
+  }
+  if (!nearest || largest * 2 > area) return;
+  // In whole where it fits (its top left where it does not), then as showing it constrains it.
+  const Rect v = nearest->visibleFrame();
+  Rect f = frame_;
+  f.origin.x = std::max(std::min(f.origin.x, MaxX(v) - f.size.width), MinX(v));
+  f.origin.y = std::min(std::max(f.origin.y, MinY(v)), MaxY(v) - f.size.height);
+  f = constrainFrameRect_toScreen(f, nearest);
+  if (!(f == frame_)) setFrame_display(f, true);
+}
+
 void Window::setStyleMask(unsigned long styleMask) {
   if (styleMask == styleMask_) return;
   styleMask_ = styleMask;

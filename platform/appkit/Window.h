@@ -108,6 +108,9 @@ class Window : public Responder {
   // The screen that holds the largest part of the frame (the first of equal parts), the main
   // screen when none holds any: a window across two screens is placed on the one showing most of it.
   ns::Ref<Screen> screen() const;
+  // The presenter: the screens changed. A shown window that lies on none of them, or mostly off
+  // every one, moves onto the nearest and is constrained there; others stay where they are.
+  void screensChangedInternal();
   // Device pixels per point of the backing store (the display's scale on screen, 1 headless).
   double backingScaleFactor() const { return backingScale_; }
   // The presenter: the window now shows at `scale`; the backing store follows, with the

@@ -541,6 +541,8 @@ class GtkPresenter : public Presenter {
     GdkDisplay* display = gdk_display_get_default();
     if (!display) return;
     const int count = gdk_display_get_n_monitors(display);
+    // A display between two configurations may list none: the screens stay as they were.
+    if (count == 0) return;
     std::vector<Rect> frames;
     double height = 0;
     for (int i = 0; i < count; ++i) {
@@ -549,7 +551,7 @@ class GtkPresenter : public Presenter {
       height = std::max(height, double(g.y + g.height));
     }
     GdkMonitor* primary = gdk_display_get_primary_monitor(display);
-    if (!primary && count > 0) primary = gdk_display_get_monitor(display, 0);
+    if (!primary) primary = gdk_display_get_monitor(display, 0);
     // The main window's menu bar stands above its frame, on whichever screen the window lies:
     // every visible frame leaves room for it at the top, as the platform's menu bar strip does.
     const double strip = menuBarStripHeight();
@@ -567,11 +569,29 @@ class GtkPresenter : public Presenter {
       visibleFrames.push_back(visible);
     }
     const bool changed = !Screen::screens().empty() && screenHeight_ > 0;
+    // Frames count from the bottom of the screens' area: when that area's height changes, every
+    // window's frame follows, so that the window stays where the system shows it.
+    const double shift = changed ? height - screenHeight_ : 0;
     Screen::setScreenFrames_visibleFrames(frames, visibleFrames);
     screenHeight_ = height;
-    if (changed)
-      ns::NotificationCenter::defaultCenter()->postNotificationName_object(
-          ApplicationDidChangeScreenParametersNotification, Application::sharedApplication());
+    if (!changed) return;
+    std::vector<ns::Ref<Window>> windows;
+    for (auto& [window, n] : natives_)
+      if (auto w = n->window.lock()) windows.push_back(w);
+    if (shift != 0) {
+      for (const auto& w : windows) {
+        auto* n = find(w.get());
+        // Child windows and sheets travel with their parent.
+        if (!n || w->parentWindow() || w->sheetParent()) continue;
+        n->shown.origin.y += shift;
+        n->reporting = true;
+        w->setFrame_display(OffsetRect(w->frame(), 0, shift), false);
+        n->reporting = false;
+      }
+    }
+    for (const auto& w : windows) w->screensChangedInternal();
+    ns::NotificationCenter::defaultCenter()->postNotificationName_object(
+        ApplicationDidChangeScreenParametersNotification, Application::sharedApplication());
   }
 
   // The height of a menu bar of one line, as the theme draws it.
