@@ -1,7 +1,7 @@
 // The main window controller's full screen, of two kinds: its own, a borderless window over the
-// main screen into which the window's view moves; and the desktop's, reported through the main
-// window's notifications. In either, the bottom bar floats over the picture and, with the
-// pointer, goes away when the mouse rests over the picture.
+// screen that holds most of the main window, into which the window's view moves; and the
+// desktop's, reported through the main window's notifications. In either, the bottom bar floats
+// over the picture and, with the pointer, goes away when the mouse rests over the picture.
 #include <algorithm>
 
 #include "app/player/PlayerViewController.h"
@@ -36,8 +36,9 @@ constexpr unsigned long kFullScreenTrackingOptions =
 // The key whose level raised alerts share, so that they show above the window.
 constexpr int kFullScreenLevelKey = 13;
 
-ak::Rect mainScreenFrame() {
-  auto screen = ak::Screen::mainScreen();
+// The whole of the screen that holds the largest part of the main window.
+ak::Rect fullScreenFrame(const ns::Ref<ak::Window>& window) {
+  auto screen = window ? window->screen() : ak::Screen::mainScreen();
   return screen ? screen->frame() : ak::MakeRect(0, 0, 1440, 900);
 }
 
@@ -122,7 +123,7 @@ void MainWindowController::enterOwnFullScreen() {
   }
   if (auto titled = std::dynamic_pointer_cast<TitlebarWindow>(window)) titled->setTitleBarHeight(0);
 
-  const ak::Rect screen = mainScreenFrame();
+  const ak::Rect screen = fullScreenFrame(window);
   if (!fullScreenWindow_) {
     fullScreenWindow_ = ak::make<MyFullScreenWindow>(screen, ak::BorderlessWindowMask);
     fullScreenWindow_->setReleasedWhenClosed(false);
@@ -233,7 +234,7 @@ void MainWindowController::fullScreenMouseIdle(const ns::Ref<ns::Notification>&)
 
 void MainWindowController::screenParametersChanged(const ns::Ref<ns::Notification>&) {
   if (!ownFullScreen_ || !fullScreenWindow_) return;
-  fullScreenWindow_->setFrame_display(mainScreenFrame(), true);
+  fullScreenWindow_->setFrame_display(fullScreenFrame(ak::WindowController::window()), true);
   beginFullScreenControls();
 }
 

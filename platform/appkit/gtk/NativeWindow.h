@@ -47,6 +47,8 @@ struct Native {
   std::set<guint> heldMediaKeys;
   std::set<guint> heldKeys;
   guint fullScreenTimeout = 0;
+  // The monitor whose desktop full-screen state the window was given (covering it), or -1.
+  int fullScreenMonitor = -1;
   // A drag from another program over the window.
   GdkDragContext* dropContext = nullptr;
   bool dropPending = false;

@@ -293,6 +293,7 @@ class GtkPresenter : public Presenter {
     Native& n = ensure(window);
     applyProperties(*window, n);
     moveTo(n, window->frame(), height());
+    followCoveredMonitor(*window, n);
     gtk_widget_show_all(n.toplevel);
     if (window->isMiniaturized()) gtk_window_iconify(GTK_WINDOW(n.toplevel));
     gtk_window_present(GTK_WINDOW(n.toplevel));
@@ -310,6 +311,7 @@ class GtkPresenter : public Presenter {
     auto* n = find(&window);
     if (!n || n->reporting) return;
     moveTo(*n, window.frame(), height());
+    followCoveredMonitor(window, *n);
   }
 
   void windowDrew(Window& window, const Rect& dirty) override {
@@ -344,6 +346,7 @@ class GtkPresenter : public Presenter {
     auto* n = find(&window);
     if (!n) return;
     applyProperties(window, *n);
+    followCoveredMonitor(window, *n);
     // The minimum size may have changed.
     requestMinimum(*n, static_cast<int>(std::lround(window.frame().size.width)),
                    static_cast<int>(std::lround(window.frame().size.height)));
@@ -594,6 +597,37 @@ class GtkPresenter : public Presenter {
         ApplicationDidChangeScreenParametersNotification, Application::sharedApplication());
   }
 
+  // The monitor (GDK's index) a window covers whole above everything, as a borderless window
+  // above the menu bar's level covering a screen does on the original platform; -1 for none.
+  int coveredMonitor(const Window& window) const {
+    if ((window.styleMask() & TitledWindowMask) || window.level() <= CGWindowLevelForKey(8)) return -1;
+    GdkDisplay* display = gdk_display_get_default();
+    const Rect f = window.frame();
+    for (int i = 0, count = display ? gdk_display_get_n_monitors(display) : 0; i < count; ++i) {
+      GdkRectangle g;
+      gdk_monitor_get_geometry(gdk_display_get_monitor(display, i), &g);
+      if (f == MakeRect(g.x, height() - g.y - g.height, g.width, g.height)) return i;
+    }
+    return -1;
+  }
+
+  // Such a window takes the desktop's own full-screen state on its monitor, which puts it above
+  // panels, where a window manager offers it; without one it stands at the monitor's frame.
+  void followCoveredMonitor(Window& window, Native& n) {
+    const int monitor = coveredMonitor(window);
+    if (monitor == n.fullScreenMonitor) return;
+    GdkScreen* screen = gtk_widget_get_screen(n.toplevel);
+    const bool managed =
+        !GDK_IS_X11_SCREEN(screen) || gdk_x11_screen_supports_net_wm_hint(
+                                          screen, gdk_atom_intern_static_string("_NET_WM_STATE_FULLSCREEN"));
+    if (monitor >= 0 && managed) {
+      gtk_window_fullscreen_on_monitor(GTK_WINDOW(n.toplevel), screen, monitor);
+    } else if (n.fullScreenMonitor >= 0) {
+      gtk_window_unfullscreen(GTK_WINDOW(n.toplevel));
+    }
+    n.fullScreenMonitor = monitor >= 0 && managed ? monitor : -1;
+  }
+
   // The height of a menu bar of one line, as the theme draws it.
   static double menuBarStripHeight() {
     GtkWidget* probe = gtk_menu_bar_new();
@@ -816,7 +850,9 @@ class GtkPresenter : public Presenter {
     const long level = window.level();
     gtk_window_set_keep_above(w, level > NormalWindowLevel);
     GdkWindowTypeHint hint = GDK_WINDOW_TYPE_HINT_NORMAL;
-    if (level >= PopUpMenuWindowLevel) {
+    if (coveredMonitor(window) >= 0) {
+      // A window of the desktop's full screen: managers give that state to normal windows only.
+    } else if (level >= PopUpMenuWindowLevel) {
       hint = GDK_WINDOW_TYPE_HINT_POPUP_MENU;
     } else if (!(window.styleMask() & TitledWindowMask)) {
       hint = GDK_WINDOW_TYPE_HINT_UTILITY;
