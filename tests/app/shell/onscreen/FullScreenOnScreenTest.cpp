@@ -238,6 +238,8 @@ void coversThePanelAndComesBack(pltest::WindowManager::Kind kind) {
         return !full.empty() && full != before->id;
       },
       60))
+      << "active " << full << "; main " << text(onscreen::mainWindow()) << "; stack "
+      << stackedWindows().size() << " windows\n"
       << logOf(sandbox);
   // In the desktop's full screen, the whole screen, above the panel: the top of the manager's
   // stack, the picture's black where the panel was, the control bar at the screen's bottom edge.
