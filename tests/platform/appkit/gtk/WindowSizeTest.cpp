@@ -178,21 +178,23 @@ void zoomAndBack(std::optional<Kind> kind) {
   int ups = 0;
   UpCounter counter(ups);
   ConfigureCounter configures(window);
-  // The system answered: a configure came, the window stands where its frame says and, under a
-  // manager, in the state asked for.
-  auto answered = [&](int configuresBefore, bool zoomed) {
-    return configures.count() > configuresBefore && placedAsFramed(window) &&
+  // The system answered: a configure came, the window stands where its frame says, that frame is
+  // no longer the one it had when asked (a manager may announce the state and send a configure of
+  // the old size before it resizes) and, under a manager, in the state asked for.
+  auto answered = [&](int configuresBefore, const ak::Rect& asked, bool zoomed) {
+    return configures.count() > configuresBefore && placedAsFramed(window) && !(window->frame() == asked) &&
            (!kind || maximized(window) == zoomed);
   };
   // Clicks the title bar's zoom button; answers once the application took the click and the
   // system answered.
   auto clickZoom = [&](bool zoomed) {
     const int upsBefore = ups, configuresBefore = configures.count();
+    const ak::Rect asked = window->frame();
     auto button = window->standardWindowButton(ak::WindowButton::ZoomButton);
     const ak::Rect r = window->convertRectToScreen(button->convertRect_toView(button->bounds(), nullptr));
     const int x = static_cast<int>(ak::MidX(r)), y = static_cast<int>(900 - ak::MidY(r));
     pltest::xtest::click(x, y);
-    return app.settle([&] { return ups > upsBefore && answered(configuresBefore, zoomed); });
+    return app.settle([&] { return ups > upsBefore && answered(configuresBefore, asked, zoomed); });
   };
   ASSERT_TRUE(clickZoom(true)) << frameText(window->frame());
   EXPECT_GT(window->frame().size.width, before.size.width);
@@ -203,8 +205,9 @@ void zoomAndBack(std::optional<Kind> kind) {
 
   auto maximizeByTheManager = [&](bool on) {
     const int configuresBefore = configures.count();
+    const ak::Rect asked = window->frame();
     maximize(window, on);
-    return app.settle([&] { return answered(configuresBefore, on); });
+    return app.settle([&] { return answered(configuresBefore, asked, on); });
   };
   ASSERT_TRUE(maximizeByTheManager(true));
   EXPECT_GT(window->frame().size.width, before.size.width);
